@@ -1,0 +1,98 @@
+#pragma once
+
+// The one object through which every persistent setting is read and written. It caches
+// nothing: each read goes to the hive files (user hive, then machine hive, then the table
+// default) and each write goes to the user hive at once. Failures are silent by design.
+// Main (user-interface) thread only; not thread-safe.
+
+#include "engine/Keyword.h"
+#include "settings/SettingsTable.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The platform's logical-font record, stored byte for byte as "TextFont" (92 bytes).
+#pragma pack(push, 1)
+struct LogFontRecord {
+    std::int32_t lfHeight = 0;
+    std::int32_t lfWidth = 0;
+    std::int32_t lfEscapement = 0;
+    std::int32_t lfOrientation = 0;
+    std::int32_t lfWeight = 0;
+    std::uint8_t lfItalic = 0;
+    std::uint8_t lfUnderline = 0;
+    std::uint8_t lfStrikeOut = 0;
+    std::uint8_t lfCharSet = 0;
+    std::uint8_t lfOutPrecision = 0;
+    std::uint8_t lfClipPrecision = 0;
+    std::uint8_t lfQuality = 0;
+    std::uint8_t lfPitchAndFamily = 0;
+    char16_t lfFaceName[32] = {};
+};
+#pragma pack(pop)
+static_assert(sizeof(LogFontRecord) == 92, "LOGFONTW is 92 bytes");
+
+using ByteBlock = std::vector<std::uint8_t>;
+
+class SettingsStore {
+public:
+    // Uses $XDG_CONFIG_HOME/quillstream/user.reg (default ~/.config/...) and
+    // <first of $XDG_CONFIG_DIRS, default /etc/xdg>/quillstream/machine.reg, resolved now.
+    SettingsStore();
+    // Explicit hive files (tests, tools).
+    SettingsStore(std::string userHivePath, std::string machineHivePath);
+    ~SettingsStore();
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    // The program's one store, created on first use from the environment.
+    static SettingsStore& instance();
+    // Makes instance() return another store until called with nullptr (tests only).
+    static void overrideInstance(SettingsStore* store);
+
+    const std::string& userHivePath() const;
+    const std::string& machineHivePath() const;
+
+    std::u16string KeyPath(SettingId id) const;
+    std::u16string ValueName(SettingId id) const;
+
+    bool GetBool(SettingId id) const;
+    void SetBool(SettingId id, bool value);
+    std::uint32_t GetDword(SettingId id) const;
+    void SetDword(SettingId id, std::uint32_t value);
+    std::u16string GetString(SettingId id) const;
+    void SetString(SettingId id, const std::u16string& value);
+    // nullopt when found in neither scope (binary values have no default).
+    std::optional<ByteBlock> GetBinary(SettingId id) const;
+    void SetBinary(SettingId id, const std::uint8_t* bytes, std::uint32_t length);
+    // The stored block whatever its length; callers check for 92 bytes before using it.
+    std::optional<ByteBlock> GetFont(SettingId id) const;
+    void SetFont(SettingId id, const LogFontRecord& font);
+
+    // Appends the user-scope subkey names of a key, in enumeration order.
+    void EnumSubkeyNames(SettingId keyId, std::vector<std::u16string>& names) const;
+    // Removes the user-scope key at a relative path with everything below it.
+    bool DeleteUserTree(const std::u16string& path);
+
+    // Entries outside the table (the keyword subkeys); same user -> machine -> default rule.
+    std::uint32_t ReadDwordAt(const std::u16string& path, const std::u16string& name,
+                              std::uint32_t defaultValue) const;
+    std::u16string ReadStringAt(const std::u16string& path, const std::u16string& name,
+                                const std::u16string& defaultValue) const;
+    void WriteDwordAt(const std::u16string& path, const std::u16string& name, std::uint32_t value);
+    void WriteStringAt(const std::u16string& path, const std::u16string& name,
+                       const std::u16string& value);
+
+    // Appends the stored keywords: numerically named subkeys in numeric order, then any
+    // other names in text order.
+    void LoadKeywords(std::vector<CKeyword>& keywords) const;
+    // Replaces the stored list (also removes Beep/PlaySound/Sound; the caller rewrites them).
+    void SaveKeywords(const std::vector<CKeyword>& keywords);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
