@@ -1,0 +1,39 @@
+#include "app/CommandLine.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+bool isHelpSwitch(const std::string& arg)
+{
+    static constexpr std::array<std::string_view, 4> switches = {"-h", "-help", "-?", "--help"};
+    std::string lower = arg;
+    // Only the letters a to z matter for the switch words; leave other bytes alone so a
+    // UTF-8 argument is never mangled into a match.
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return std::find(switches.begin(), switches.end(), lower) != switches.end();
+}
+
+CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
+{
+    CommandLineInfo info;
+    bool flagsEnded = false;
+    for (const std::string& arg : args) {
+        if (!flagsEnded && arg == "--") {
+            flagsEnded = true;
+            continue;
+        }
+        if (!flagsEnded && !arg.empty() && arg.front() == '-') {
+            if (isHelpSwitch(arg)) {
+                info.showHelp = true;
+            }
+            continue;
+        }
+        if (!info.fileName && !arg.empty()) {
+            info.fileName = arg;
+        }
+    }
+    return info;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+// The program's command line: an optional help switch and at most one file to open.
+//
+// Flags start with "-" only, because "/" starts every absolute path on this platform. The
+// help switches are whole arguments in any letter case (-h, -help, -?, --help), so a path
+// that merely contains "-h" opens normally. "--" ends the flags: every later argument is a
+// file name, even one that starts with "-". The first file name wins; other flags and
+// further file names are ignored. Pure function of its input; any thread.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CommandLineInfo {
+    bool showHelp = false;
+    // The file to open, as the bytes the shell passed (a path on this platform is bytes).
+    std::optional<std::string> fileName;
+};
+
+// args: the arguments after the program name.
+CommandLineInfo parseCommandLine(const std::vector<std::string>& args);
+
+// True when arg is one of the help switches.
+bool isHelpSwitch(const std::string& arg);

@@ -1,0 +1,235 @@
+#include "view/LogRenderer.h"
+
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QPainter>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr int TabColumns = 8;
+
+// LOGFONT pitch and family bits.
+constexpr std::uint8_t FixedPitch = 0x01;
+constexpr std::uint8_t FamilyMask = 0xF0;
+constexpr std::uint8_t FamilyModern = 0x30;
+
+QString faceName(const LogFontRecord& record)
+{
+    qsizetype length = 0;
+    while (length < 32 && record.lfFaceName[length] != 0) {
+        ++length;
+    }
+    return QString::fromUtf16(record.lfFaceName, length);
+}
+
+} // namespace
+
+LogRenderer::LogRenderer() : LogRenderer(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {}
+
+LogRenderer::LogRenderer(const QFont& font) : m_metrics(font)
+{
+    setFont(font);
+}
+
+void LogRenderer::setFont(const QFont& font)
+{
+    m_font = font;
+    m_metrics = QFontMetrics(m_font);
+    m_ascent = m_metrics.ascent();
+    m_lineHeight = m_metrics.ascent() + m_metrics.descent();
+    m_averageCharWidth = std::max(1, m_metrics.averageCharWidth());
+    m_tabStop = TabColumns * m_averageCharWidth;
+    for (int c = 0; c < 256; ++c) {
+        m_latin1Advances[c] = m_metrics.horizontalAdvance(QChar(c));
+    }
+    m_otherAdvances.clear();
+}
+
+int LogRenderer::advance(char32_t c) const
+{
+    if (c < 256) {
+        return m_latin1Advances[c];
+    }
+    auto it = m_otherAdvances.constFind(c);
+    if (it != m_otherAdvances.constEnd()) {
+        return *it;
+    }
+    const int width = m_metrics.horizontalAdvance(QString::fromUcs4(&c, 1));
+    m_otherAdvances.insert(c, width);
+    return width;
+}
+
+qsizetype LogRenderer::step(QStringView text, qsizetype i, int& x) const
+{
+    const char16_t c = text[i].unicode();
+    if (c == u'\t') {
+        x = (x / m_tabStop + 1) * m_tabStop;
+        return i + 1;
+    }
+    if (QChar::isHighSurrogate(c) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
+        x += advance(QChar::surrogateToUcs4(c, text[i + 1].unicode()));
+        return i + 2;
+    }
+    x += advance(c);
+    return i + 1;
+}
+
+int LogRenderer::prefixWidth(QStringView text, qsizetype count) const
+{
+    const qsizetype end = std::clamp<qsizetype>(count, 0, text.size());
+    int x = 0;
+    for (qsizetype i = 0; i < end;) {
+        i = step(text, i, x);
+    }
+    return x;
+}
+
+qsizetype LogRenderer::charAt(QStringView text, int x) const
+{
+    int right = 0;
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype next = step(text, i, right);
+        if (right > x) {
+            return i;
+        }
+        i = next;
+    }
+    return text.size();
+}
+
+void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, int clipRight,
+                           QStringView text, const RowStyle& style) const
+{
+    const qsizetype n = text.size();
+    if (n == 0 || clipRight <= clipLeft) {
+        return;
+    }
+    const int visibleLeft = scrollX + clipLeft;
+    const int visibleRight = scrollX + clipRight;
+
+    // Walk to the first character that reaches into the visible part; nothing left of it is
+    // drawn or kept.
+    qsizetype i = 0;
+    int x = 0;
+    while (i < n) {
+        int right = x;
+        const qsizetype next = step(text, i, right);
+        if (right > visibleLeft) {
+            break;
+        }
+        x = right;
+        i = next;
+    }
+    if (i >= n) {
+        return;
+    }
+
+    const qsizetype selFirst = style.selection.first;
+    const qsizetype selLast = style.selection.last < 0 ? n - 1 : style.selection.last;
+    auto selected = [&](qsizetype k) {
+        return style.hasSelection && k >= selFirst && k <= selLast;
+    };
+
+    painter.setFont(m_font);
+    const int baseline = y + m_ascent;
+
+    // A segment is a stretch of characters with one pair of colours; inside it, tabs split
+    // the text into pieces drawn at their own x.
+    struct Piece {
+        qsizetype start;
+        qsizetype length;
+        int x;
+    };
+    std::vector<Piece> pieces;
+    pieces.reserve(8);
+    int segmentX = x;
+    bool segmentSelected = selected(i);
+    qsizetype pieceStart = i;
+    int pieceX = x;
+
+    auto closePiece = [&](qsizetype end) {
+        if (end > pieceStart) {
+            pieces.push_back({pieceStart, end - pieceStart, pieceX});
+        }
+    };
+    auto flushSegment = [&](int endX) {
+        const QColor& fg = segmentSelected ? style.background : style.text;
+        const QColor& bg = segmentSelected ? style.text : style.background;
+        painter.fillRect(QRect(segmentX - scrollX, y, endX - segmentX, m_lineHeight), bg);
+        painter.setPen(fg);
+        for (const Piece& piece : pieces) {
+            painter.drawText(QPoint(piece.x - scrollX, baseline),
+                             text.sliced(piece.start, piece.length).toString());
+        }
+        pieces.clear();
+    };
+
+    while (i < n && x < visibleRight) {
+        const bool isSelected = selected(i);
+        if (isSelected != segmentSelected) {
+            closePiece(i);
+            flushSegment(x);
+            segmentX = x;
+            segmentSelected = isSelected;
+            pieceStart = i;
+            pieceX = x;
+        }
+        const bool isTab = text[i] == u'\t';
+        if (isTab) {
+            closePiece(i);
+        }
+        i = step(text, i, x);
+        if (isTab) {
+            pieceStart = i;
+            pieceX = x;
+        }
+    }
+    closePiece(i);
+    flushSegment(x);
+}
+
+QFont LogRenderer::fontFromRecord(const LogFontRecord& record)
+{
+    QString face = faceName(record);
+    const bool wantsFixed = face.isEmpty() || face.compare(u"Courier New", Qt::CaseInsensitive) == 0
+        || (record.lfPitchAndFamily & 0x03) == FixedPitch
+        || (record.lfPitchAndFamily & FamilyMask) == FamilyModern;
+    QFont font;
+    if (!face.isEmpty()) {
+        font.setFamily(face);
+    }
+    font.setStyleHint(wantsFixed ? QFont::TypeWriter : QFont::AnyStyle);
+    if (record.lfHeight < 0) {
+        font.setPixelSize(-record.lfHeight);
+    } else if (record.lfHeight > 0) {
+        // A positive height is the cell height (ascent plus descent); the character height
+        // is about 7/8 of it for the usual text faces.
+        font.setPixelSize(std::max(1, static_cast<int>(std::lround(record.lfHeight * 7.0 / 8.0))));
+    }
+    if (record.lfWeight > 0) {
+        font.setWeight(static_cast<QFont::Weight>(std::clamp(record.lfWeight, 1, 1000)));
+    }
+    font.setItalic(record.lfItalic != 0);
+    font.setUnderline(record.lfUnderline != 0);
+    font.setStrikeOut(record.lfStrikeOut != 0);
+    font.setKerning(false);
+    if (wantsFixed && (face.isEmpty() || !QFontInfo(font).fixedPitch())) {
+        const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setFamilies({fixed.family()});
+    }
+    return font;
+}
+
+LogFontRecord LogRenderer::defaultFontRecord(int logicalDpiY)
+{
+    LogFontRecord record;
+    record.lfHeight = -static_cast<std::int32_t>(std::lround(10.0 * logicalDpiY / 72.0));
+    const std::u16string_view face = u"Courier New";
+    std::copy(face.begin(), face.end(), record.lfFaceName);
+    return record;
+}

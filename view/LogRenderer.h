@@ -1,0 +1,91 @@
+#pragma once
+
+// Paints rows of log text onto any QPainter: one font, tabs expanded at every eight average
+// character widths from the start of the line, an opaque background that covers exactly the
+// text's extent, and an optional inverted column span (the selection).
+//
+// Every measurement walks the characters of a line from its start and stops as soon as the
+// question is answered, and painting stops at the right edge of the clip: a line of several
+// megabytes costs only what lies left of the visible area, never a layout of the whole line.
+// Character advances are cached per font (a table for Latin-1, a hash for the rest).
+//
+// Not thread-safe; the user-interface thread owns its renderer. Holds no document data.
+
+#include "settings/SettingsStore.h"
+
+#include <QColor>
+#include <QFont>
+#include <QFontMetrics>
+#include <QHash>
+#include <QStringView>
+
+#include <array>
+#include <cstdint>
+
+class QPainter;
+
+// A run of selected characters on one row: first..last inclusive; last < 0 means through
+// the end of the line.
+struct ColumnSpan {
+    qsizetype first = 0;
+    qsizetype last = -1;
+};
+
+class LogRenderer {
+public:
+    LogRenderer();
+    explicit LogRenderer(const QFont& font);
+
+    void setFont(const QFont& font);
+    const QFont& font() const { return m_font; }
+
+    // Row height: the font's ascent plus descent (what a measurement of any text reports).
+    int lineHeight() const { return m_lineHeight; }
+    int averageCharWidth() const { return m_averageCharWidth; }
+    // Distance between the default tab stops.
+    int tabStop() const { return m_tabStop; }
+
+    // Width of the whole text, tabs expanded.
+    int textWidth(QStringView text) const { return prefixWidth(text, text.size()); }
+    // Width of the first count characters (clamped to the text), tabs expanded.
+    int prefixWidth(QStringView text, qsizetype count) const;
+    // The character under document x: the smallest k >= 1 whose prefix of k characters is
+    // wider than x gives k - 1; the text's length when the point is right of the text.
+    qsizetype charAt(QStringView text, int x) const;
+
+    struct RowStyle {
+        QColor text;
+        QColor background;
+        bool hasSelection = false;
+        ColumnSpan selection;
+    };
+
+    // Paints one row whose top is at y; scrollX is the document x shown at painter x 0.
+    // Only the part between painter x clipLeft and clipRight is measured and drawn. The row
+    // background beyond the text is left alone (the caller has erased it).
+    void paintRow(QPainter& painter, int y, int scrollX, int clipLeft, int clipRight,
+                  QStringView text, const RowStyle& style) const;
+
+    // The font a stored logical-font record describes. A face that fontconfig cannot
+    // resolve to a fixed-pitch font falls back to the system's monospace family when the
+    // record asks for the default face "Courier New" or for a fixed pitch.
+    static QFont fontFromRecord(const LogFontRecord& record);
+    // The record of the default font: 10 points at the given vertical resolution,
+    // "Courier New", every other field zero.
+    static LogFontRecord defaultFontRecord(int logicalDpiY);
+
+private:
+    int advance(char32_t c) const;
+    // Advances x over the character at text[i] (a surrogate pair counts as one character
+    // and is consumed whole); returns the index after it.
+    qsizetype step(QStringView text, qsizetype i, int& x) const;
+
+    QFont m_font;
+    QFontMetrics m_metrics;
+    int m_lineHeight = 0;
+    int m_ascent = 0;
+    int m_averageCharWidth = 0;
+    int m_tabStop = 0;
+    std::array<int, 256> m_latin1Advances{};
+    mutable QHash<char32_t, int> m_otherAdvances;
+};
