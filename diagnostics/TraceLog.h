@@ -9,10 +9,18 @@
 //     log.SetMessageLevel(3); log.Stamp(); log << u"Help-path: " << path; log.EndLine();
 // or, equivalently, log.Line(3, u"Help-path: ", path);
 
+#include "platform/SafeFile.h"
+
+#include <chrono>
+#include <concepts>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <type_traits>
+#include <utility>
 
 class TraceLog {
 public:
@@ -29,7 +37,7 @@ public:
     static TraceLog& instance();
 
     // The log's full path: the temporary folder (with its trailing '/') and the file
-    // name, "Tail.log" when the name is empty.
+    // name in the narrow set, "Tail.log" when the name is empty.
     static std::string BuildPath(const std::u16string& logFileName);
 
     // Stores path, low 16 bits of level and limit, runs CheckSize, opens the file for
@@ -39,9 +47,11 @@ public:
     void CloseLog();
     bool IsOpen() const { return m_file != nullptr; }
 
-    // Renames a file above the size limit to path + "_1" and starts a new one.
+    // Renames a file above the size limit to path + "_1" and starts a new one. A negative
+    // limit never rotates; 0 rotates any non-empty file.
     void CheckSize();
-    // After a written error-level message: flush and CheckSize.
+    // After a written error-level message: flush and CheckSize. Does nothing while the log
+    // is not open, so a closed log is never re-created.
     void FinishError();
 
     void SetMessageLevel(std::uint16_t level) { m_messageLevel = level; }
@@ -50,13 +60,30 @@ public:
 
     // The prefix: short date (%x), time (%X), three-digit milliseconds, " : ".
     void Stamp();
-    // Pieces: UTF-16 text converted to the narrow set, narrow text as it is, numbers.
+    // Pieces: UTF-16 text converted to the narrow set, narrow text as it is, numbers in
+    // decimal. A line feed inside a piece becomes CR LF and the text continues on the next
+    // line without a prefix.
     TraceLog& operator<<(std::u16string_view text);
     TraceLog& operator<<(std::string_view text);
     TraceLog& operator<<(const char* text) { return *this << std::string_view(text); }
     TraceLog& operator<<(const char16_t* text) { return *this << std::u16string_view(text); }
     TraceLog& operator<<(std::uint32_t number);
     TraceLog& operator<<(std::int64_t number);
+    TraceLog& operator<<(std::uint64_t number);
+    // Any other integer: signed ones as 64-bit, unsigned ones as 64-bit (no ambiguity for
+    // int, long long, size_t ...). Characters and bool are not numbers here.
+    template <std::integral T>
+        requires(!std::same_as<T, bool> && !std::same_as<T, char> && !std::same_as<T, char8_t>
+                 && !std::same_as<T, char16_t> && !std::same_as<T, char32_t>
+                 && !std::same_as<T, wchar_t>)
+    TraceLog& operator<<(T number)
+    {
+        if constexpr (std::is_signed_v<T>) {
+            return *this << static_cast<std::int64_t>(number);
+        } else {
+            return *this << static_cast<std::uint64_t>(number);
+        }
+    }
     // CR LF and a flush.
     void EndLine();
 
@@ -71,14 +98,27 @@ public:
     }
 
     const std::string& Path() const { return m_path; }
+    std::int32_t SizeLimit() const { return m_sizeLimit; }
+
+    // Test seams. The time source replaces the system clock for the prefix (an empty
+    // function restores it). The owner is the user a log file must belong to before it is
+    // appended to (CurrentUser: the effective user). Take effect at the next stamp / open.
+    using TimeSource = std::function<std::chrono::system_clock::time_point()>;
+    void setTimeSource(TimeSource source) { m_timeSource = std::move(source); }
+    void setRequiredOwner(uid_t owner) { m_requiredOwner = owner; }
 
 private:
     void writeRaw(std::string_view bytes);
+    void writeText(std::string_view text);
     void openFile();
+    void closeFile();
 
     std::uint16_t m_configuredLevel = 0;
     std::uint16_t m_messageLevel = 1;
     std::int32_t m_sizeLimit = 500000;
     std::string m_path;
     std::FILE* m_file = nullptr;
+    bool m_lastWasCr = false;
+    TimeSource m_timeSource;
+    uid_t m_requiredOwner = quill::CurrentUser;
 };
