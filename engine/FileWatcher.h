@@ -1,0 +1,95 @@
+#pragma once
+
+// CFileReaderThread follows the watched file on its own thread while the document shows
+// it. Every poll interval it compares the file's state (modification time in nanoseconds
+// and size, read by name with stat) with the state at the last append; when the file grew
+// it reads the appended bytes and extends the document's index (AppendText, under the lock
+// "docAccess"); when the file vanished, shrank or appeared after having been missing it
+// posts WM_FILE_RELOAD to the main window and ends.
+//
+// The document owns the object: it constructs it, hands over the path and the state the
+// previous watcher left, Start()s it, and Stop()s and deletes it. The thread never deletes
+// itself. Construction, the hand-overs, Start, Stop and the read-backs are main-thread
+// operations; the thread itself only runs WatchLoop.
+
+#include "engine/DocumentTypes.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class CBrackenlyDoc;
+
+// A manual-reset event: Set wakes every waiter and stays set. Thread-safe.
+class ManualResetEvent {
+public:
+    void Set();
+    bool IsSet() const;
+    // Waits until the event is set or the time has passed; true when it is set. The timed
+    // wait is the watcher's sleep, so a stop wakes it at once.
+    bool WaitFor(std::chrono::milliseconds timeout) const;
+    void Wait() const;
+
+private:
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_cond;
+    bool m_set = false;
+};
+
+// The size of a regular file by name, or -1: the file is missing, unreadable or not a
+// regular file (a FIFO or device is never opened for reading, so this never hangs).
+// Opening is retried up to ten times, sleeping `retry` between attempts, while it fails
+// for a transient reason (EAGAIN, EBUSY, EINTR, ETXTBSY: the analogue of a sharing
+// violation); any other failure returns -1 at once. Thread-safe.
+FileOffset QueryFileSize(const std::string& path,
+                         std::chrono::milliseconds retry = std::chrono::milliseconds(100));
+
+class CFileReaderThread {
+public:
+    // The document is not owned and must outlive the thread.
+    explicit CFileReaderThread(CBrackenlyDoc& document, WatchTiming timing = {});
+    // Stops the thread if it still runs.
+    ~CFileReaderThread();
+    CFileReaderThread(const CFileReaderThread&) = delete;
+    CFileReaderThread& operator=(const CFileReaderThread&) = delete;
+
+    // Before Start: the path (in the file system's narrow encoding), and optionally the
+    // state and size the previous watcher ended with. With a handed-over size the watcher
+    // neither waits for the file nor re-reads the size; with a handed-over state it does
+    // not re-read the state at its start.
+    void SetPath(const std::string& path) { m_path = path; }
+    void SetFileState(const FileState& state);
+    void SetSize(FileOffset size);
+
+    // Starts the thread; false when it could not be created.
+    bool Start();
+    // Sets the stop event and waits without time-out until the thread has ended. Returns
+    // at once when the thread has already ended or was never started. The caller must not
+    // hold "docAccess" (the thread may be waiting for it).
+    void Stop();
+
+    // After Stop: what the next watcher starts from.
+    const FileState& GetFileState() const { return m_fileState; }
+    FileOffset GetSize() const { return m_size; }
+    // True once the thread has finished its work (ExitedEvent).
+    bool HasExited() const { return m_exitedEvent.IsSet(); }
+
+private:
+    void WatchLoop();
+    // One poll after the sleep; false when the watch ends.
+    bool Poll(bool& missing);
+    // Reads [m_size, newSize) and hands it to the document; false on a read error.
+    bool ReadAppended(int fd, FileOffset newSize, const FileState& current);
+
+    ManualResetEvent m_stopEvent;
+    ManualResetEvent m_exitedEvent;
+    std::string m_path;
+    bool m_haveFileState = false;
+    FileState m_fileState;
+    bool m_haveSize = false;
+    FileOffset m_size = 0;
+    CBrackenlyDoc& m_document;
+    WatchTiming m_timing;
+    std::thread m_thread;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+// Which keyword colours a line. Pure functions of a keyword list and a line's text (the
+// text of GetLine, without terminator); thread-safe as long as the list is not changed.
+
+#include "engine/Keyword.h"
+
+#include <string_view>
+#include <vector>
+
+// TAB, blank, comma, semicolon, colon, backslash, slash, period.
+bool IsWordDelimiter(char16_t character);
+
+// The occurrence of length characters at position stands as a whole word: the character
+// after it is the end of the line or a delimiter, and it starts the line or follows a
+// delimiter.
+bool WholeWordAt(std::u16string_view line, std::size_t length, std::size_t position);
+
+// The first enabled keyword of the list, in list order, whose text occurs in the line
+// (without match case the letters a-z and A-Z compare equal; other letters exactly). With
+// match word only the first occurrence is tested. nullptr when none matches.
+const CKeyword* FindKeyword(const std::vector<CKeyword>& keywords, std::u16string_view line);
+
+// Sets textColor and bkColor to the matching keyword's colours and matched to true; leaves
+// all three alone when no keyword matches (the caller presets them).
+void GetKeywordColors(const std::vector<CKeyword>& keywords, std::u16string_view line,
+                      ColorRef& textColor, ColorRef& bkColor, bool& matched);

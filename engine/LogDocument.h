@@ -1,0 +1,189 @@
+#pragma once
+
+// CBrackenlyDoc: the single document. It owns the watched file's path, the index of line
+// starts (the only per-line data kept for the whole file), a decoded window of at most
+// 1000 lines around the line last asked for, the selection, the find position, the
+// keyword list and the watcher thread. Text is decoded on demand straight from the file,
+// which is opened for each read and closed at once.
+//
+// A display line is an index line: line i of GetLine is the i-th run of bytes ending with
+// a line feed (a zero byte right after it belongs to it). A carriage return that is not
+// directly followed by the line feed does not end a line; it is shown as U+240D (SYMBOL
+// FOR CARRIAGE RETURN), one character in its place, so columns stay put.
+//
+// Threads and the lock "docAccess": everything is main-thread API except AppendText (the
+// watcher thread, holding docAccess()) and GetFileSizeBytes (any thread). docAccess() is
+// recursive: every reading operation below takes it for its own duration, so no caller
+// ever sees a half-grown index, and the view's paint holds it across the whole paint
+// (std::lock_guard lock(doc.docAccess())) so the index does not change under it. Never
+// hold it while calling OnOpenDocument, OnCloseDocument, StartWatching, StopWatching or
+// ClearText: they wait for the watcher, which may be waiting for the lock.
+
+#include "engine/DocumentTypes.h"
+#include "engine/Keyword.h"
+#include "engine/LineIndex.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CFileReaderThread;
+class DocumentHost;
+class SettingsStore;
+
+class CBrackenlyDoc {
+public:
+    static constexpr LineNumber WindowLines = 1000;
+
+    // host may be null (no user interface: nothing is shown, posts are dropped) and can
+    // be set later; neither argument is owned.
+    explicit CBrackenlyDoc(DocumentHost* host = nullptr);
+    CBrackenlyDoc(DocumentHost* host, SettingsStore& settings);
+    // Stops a running watcher first.
+    ~CBrackenlyDoc();
+    CBrackenlyDoc(const CBrackenlyDoc&) = delete;
+    CBrackenlyDoc& operator=(const CBrackenlyDoc&) = delete;
+
+    void SetHost(DocumentHost* host) { m_pHost = host; }
+    // The intervals every later watcher uses (tests shorten them).
+    void SetWatchTiming(const WatchTiming& timing) { m_watchTiming = timing; }
+
+    // --- framework entry points (main thread) ---
+    // Stops the watcher, reloads keywords, resets, indexes the whole file, scrolls the
+    // views to the end, starts watching and shows the path. A missing file asks the
+    // missing-file question (or uses the stored answer); declined -> false without a
+    // message. Any other failure (including a directory, FIFO or device) -> ReportOpenError
+    // and false. true: the file is being watched.
+    bool OnOpenDocument(const std::u16string& path);
+    // Framework behaviour only (the modified flag is cleared).
+    bool OnNewDocument();
+    // Stops the watcher.
+    void OnCloseDocument();
+    // Composes "Quillstream - " + string 133 + version [+ "  -  " + path]; the argument is
+    // ignored. Tells the host.
+    void SetTitle(const std::u16string& ignored = {});
+    const std::u16string& GetTitle() const { return m_strTitle; }
+    bool IsModified() const { return m_bModified; }
+    void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
+    const std::u16string& GetPathName() const { return m_strPath; }
+
+    // --- watching (main thread) ---
+    void StartWatching();
+    // Returns when the watcher thread has ended; keeps the index and the file state.
+    void StopWatching();
+    // True while a watcher runs (or has ended by itself and was not stopped yet).
+    bool IsWatching() const { return m_bWatching; }
+
+    // --- the watcher thread, holding docAccess() ---
+    // Extends the index with the file's bytes from the current indexed end on, then
+    // posts WM_FILE_APPENDED (1, 0) when post is true (also for n == 0). The watcher
+    // hands a large growth over in several calls and posts only with the last.
+    void AppendText(const std::uint8_t* bytes, std::size_t n, bool post = true);
+
+    // --- commands (main thread) ---
+    // From now on only text appended after the current end of the file is shown.
+    void ClearText();
+    void ReloadKeywords();
+
+    // --- reading (main thread unless noted; each takes docAccess) ---
+    LineNumber GetLineCount() const;
+    // The line's text without its terminator; empty for a line >= GetLineCount() or one
+    // that could not be read. May move the decoded window (one read of the file).
+    std::u16string GetLine(LineNumber index);
+    // The longest line of the decoded window, terminator included.
+    std::u16string GetLongestLine() const;
+    // Size of the file at open and after every append; -1 when it could not be read.
+    // Any thread.
+    FileOffset GetFileSizeBytes() const { return m_fileSize.load(std::memory_order_relaxed); }
+
+    bool GetSelection(DocSelection& selection) const;
+    DocSelection GetSelection() const { return m_selection; }
+    void SetSelection(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
+                      std::int32_t endCol);
+    void ClearSelection();
+    // The selected text, lines joined by "\r\n" (Select All ends with "\r\n").
+    std::u16string GetSelectedText();
+
+    FindPosition GetFindPosition() const { return m_findPos; }
+    void SetFindPosition(LineNumber line, std::int32_t col) { m_findPos = {line, col}; }
+    // flags: FR_WHOLEWORD, FR_MATCHCASE (FR_DOWN is given by down). A document without
+    // lines returns true and selects nothing; an empty text is never found. On a match:
+    // selection and find position move, the views make it visible and are updated.
+    bool Find(const std::u16string& text, bool down, unsigned flags);
+
+    // --- keywords (main thread) ---
+    void GetKeywordColors(std::u16string_view line, ColorRef& textColor, ColorRef& bkColor,
+                          bool& matched) const;
+    const std::vector<CKeyword>& GetKeywords() const { return m_keywords; }
+
+    bool GetNewTextArrived() const { return m_bNewTextArrived; }
+    void SetNewTextArrived(bool arrived) { m_bNewTextArrived = arrived; }
+
+    // The lock "docAccess" (see the top of this header).
+    std::recursive_mutex& docAccess() const { return m_docAccess; }
+
+    // Shows string 135 for the error number and path through the host.
+    void ReportOpenError(int errorNumber, const std::u16string& path);
+
+    // --- state for the view, the watcher and tests ---
+    bool IsUtf16() const { return m_bIsUtf16; }
+    bool LastLineOpen() const;
+    FileOffset IndexedEnd() const;
+    FileOffset LineStart(LineNumber index) const; // index <= GetLineCount()
+    LineNumber WindowFirst() const { return m_windowFirst; }
+    LineNumber WindowEnd() const { return m_windowEnd; }
+    // The window ComputeWindow gives for a line below the line count.
+    static void ComputeWindow(LineNumber line, LineNumber lineCount, LineNumber& first,
+                              LineNumber& end);
+    const std::string& NativePath() const { return m_nativePath; }
+    // Memory held by the line index, in bytes.
+    std::size_t IndexMemoryBytes() const;
+
+private:
+    friend class CFileReaderThread;
+    friend class DocumentSearch;
+
+    void ResetLines();
+    bool IndexFile(int fd, FileOffset start);
+    void ReindexFromEnd();
+    std::u16string FetchWindow(LineNumber line);
+    void DecodeRange(int fd, LineNumber first, LineNumber end, LineNumber slot);
+    std::u16string SlotText(LineNumber slot) const;
+    void DetectEncoding(const std::uint8_t* bytes, std::size_t n);
+    // Called by the watcher (holding docAccess) after an append.
+    void SetFileSize(FileOffset size) { m_fileSize.store(size, std::memory_order_relaxed); }
+    void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+
+    DocumentHost* m_pHost = nullptr;
+    SettingsStore& m_settings;
+    WatchTiming m_watchTiming;
+
+    std::u16string m_strPath;
+    std::string m_nativePath;
+    std::u16string m_strTitle;
+    bool m_bModified = false;
+    bool m_bHaveFileState = false;
+    FileState m_fileState;
+    bool m_bHaveSavedSize = false;
+    FileOffset m_savedSize = 0;
+    std::unique_ptr<CFileReaderThread> m_pWatcher;
+    bool m_bWatching = false;
+    std::atomic<FileOffset> m_fileSize{0};
+    std::size_t m_longestLength = 0;
+    DocSelection m_selection;
+    FindPosition m_findPos;
+    LineNumber m_windowFirst = 0;
+    LineNumber m_windowEnd = 0;
+    std::u16string m_longestLine;
+    bool m_bDetectEncoding = true;
+    bool m_bIsUtf16 = false;
+    bool m_bReindexPending = false;
+    std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
+    LineIndex m_index;
+    std::vector<CKeyword> m_keywords;
+    bool m_bNewTextArrived = false;
+    mutable std::recursive_mutex m_docAccess;
+};
