@@ -1,0 +1,585 @@
+#include "view/LogView.h"
+
+#include "engine/AlertRule.h"
+#include "engine/LogDocument.h"
+#include "settings/SettingsStore.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleHints>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+bool s_endJumpLatch = false;
+
+// Stands in while no sound service is attached (a view without a main window).
+SoundService& silentSound()
+{
+    class Silent : public SoundService {
+    public:
+        void PlayFileSync(const std::u16string&) override {}
+        void Beep() override {}
+    };
+    static Silent silent;
+    return silent;
+}
+
+// Distance from the end within which the view counts as following it.
+constexpr int FollowSlack = 5;
+// Horizontal page = this many horizontal line steps.
+constexpr int HorizontalPageSteps = 50;
+// The platform's default caret width (the window border width).
+constexpr int CaretWidth = 1;
+
+QColor colorFromRef(std::uint32_t ref)
+{
+    return QColor(ref & 0xFF, (ref >> 8) & 0xFF, (ref >> 16) & 0xFF);
+}
+
+QStringView viewOf(const std::u16string& text)
+{
+    return QStringView(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+CBrackenlyView::CBrackenlyView(QWidget* parent) : QAbstractScrollArea(parent)
+{
+    setObjectName(QStringLiteral("logView"));
+    setFocusPolicy(Qt::StrongFocus);
+    setFrameShape(QFrame::NoFrame);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setCursor(Qt::IBeamCursor);
+    horizontalScrollBar()->setRange(0, 0);
+    verticalScrollBar()->setRange(0, 0);
+    connect(verticalScrollBar(), &QScrollBar::sliderMoved, this,
+            &CBrackenlyView::onVerticalSliderMoved);
+}
+
+CBrackenlyView::~CBrackenlyView() = default;
+
+void CBrackenlyView::setDocument(CBrackenlyDoc* document)
+{
+    m_pDocument = document;
+}
+
+bool CBrackenlyView::endJumpLatch()
+{
+    return s_endJumpLatch;
+}
+
+void CBrackenlyView::setEndJumpLatch(bool value)
+{
+    s_endJumpLatch = value;
+}
+
+std::uint32_t CBrackenlyView::visibleRowCount() const
+{
+    const int height = viewport()->height();
+    if (height <= 0 || m_nLineHeight == 0) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(static_cast<double>(height) / m_nLineHeight + 0.5);
+}
+
+std::uint32_t CBrackenlyView::firstVisibleLine() const
+{
+    return m_nLineHeight == 0 ? 0 : static_cast<std::uint32_t>(verticalScrollBar()->value()) / m_nLineHeight;
+}
+
+void CBrackenlyView::OnInitialUpdate()
+{
+    OnUpdate();
+    setupFont(true);
+    horizontalScrollBar()->setValue(0);
+    verticalScrollBar()->setValue(0);
+    measure();
+    createCaret();
+}
+
+void CBrackenlyView::OnUpdate()
+{
+    if (m_pDocument == nullptr) {
+        return;
+    }
+    const int position = verticalScrollBar()->value();
+    const int largest = verticalScrollBar()->maximum();
+    const std::uint32_t first = firstVisibleLine();
+    const std::uint32_t visible = visibleRowCount();
+    const std::uint32_t lines = m_pDocument->GetLineCount();
+
+    if (s_endJumpLatch && visible > lines) {
+        s_endJumpLatch = false;
+    }
+    bool follow = largest - position <= FollowSlack;
+    if (!follow && !s_endJumpLatch && first == 0 && visible < lines) {
+        s_endJumpLatch = true;
+        follow = true;
+    }
+    setupFont(false);
+    measure();
+    if (follow) {
+        postScroll(ScrollCode::None, ScrollCode::Bottom);
+    }
+    createCaret();
+    emit statusChanged(m_pDocument->GetFileSizeBytes(), lines);
+    viewport()->update();
+}
+
+void CBrackenlyView::setupFont(bool allowDefault)
+{
+    SettingsStore& settings = SettingsStore::instance();
+    if (!settings.GetBool(Setting::IsTextFontSet) && allowDefault) {
+        const LogFontRecord record = LogRenderer::defaultFontRecord(logicalDpiY());
+        settings.SetFont(Setting::TextFont, record);
+        settings.SetBool(Setting::IsTextFontSet, true);
+    }
+    if (settings.GetBool(Setting::IsTextFontSet)) {
+        const std::optional<ByteBlock> bytes = settings.GetFont(Setting::TextFont);
+        if (bytes && bytes->size() == sizeof(LogFontRecord)) {
+            LogFontRecord record;
+            std::memcpy(&record, bytes->data(), sizeof record);
+            const QFont font = LogRenderer::fontFromRecord(record);
+            if (font != m_renderer.font()) {
+                m_renderer.setFont(font);
+                m_measuredLine.clear();
+                m_measuredWidth = 0;
+            }
+        }
+    }
+}
+
+int CBrackenlyView::longestLineWidth(const std::u16string& line)
+{
+    // Measuring walks the whole line; a multi-megabyte line would cost milliseconds on every
+    // paint, while comparing it with the last one measured is a memcmp.
+    if (line != m_measuredLine || m_measuredLine.empty()) {
+        m_measuredLine = line;
+        m_measuredWidth = m_renderer.textWidth(viewOf(line));
+    }
+    return m_measuredWidth;
+}
+
+void CBrackenlyView::measure()
+{
+    if (m_pDocument == nullptr) {
+        return;
+    }
+    const bool hadHorizontal = horizontalScrollBar()->maximum() > 0;
+    const bool hadVertical = verticalScrollBar()->maximum() > 0;
+    const bool atBottom = !hadHorizontal && hadVertical
+        && verticalScrollBar()->maximum() - verticalScrollBar()->value() <= FollowSlack;
+
+    const std::u16string longest = m_pDocument->GetLongestLine();
+    const int width = longestLineWidth(longest);
+    const int height = m_renderer.lineHeight();
+    m_nLineHeight = static_cast<std::uint32_t>(height);
+    const qint64 lines = m_pDocument->GetLineCount();
+    const qint64 contentHeight = std::min<qint64>(INT_MAX, lines * height);
+    m_contentSize = QSize(width, static_cast<int>(contentHeight));
+    if (longest.empty()) {
+        m_lineStep = QSize(0, 0);
+    } else {
+        m_lineStep = QSize(width / static_cast<int>(longest.size()), height);
+    }
+    const int rows = static_cast<int>(visibleRowCount());
+    m_pageStep = QSize(HorizontalPageSteps * m_lineStep.width(),
+                       std::max(0, rows - 1) * m_lineStep.height());
+    applyScrollSizes();
+
+    if (!hadHorizontal) {
+        const bool hasBoth = horizontalScrollBar()->maximum() > 0 && verticalScrollBar()->maximum() > 0;
+        if (hasBoth && atBottom) {
+            ScrollToEnd();
+        }
+    }
+}
+
+void CBrackenlyView::applyScrollSizes()
+{
+    const QSize client = viewport()->size();
+    QScrollBar* horizontal = horizontalScrollBar();
+    QScrollBar* vertical = verticalScrollBar();
+    horizontal->setRange(0, std::max(0, m_contentSize.width() - client.width()));
+    horizontal->setSingleStep(std::max(1, m_lineStep.width()));
+    horizontal->setPageStep(std::max(1, client.width()));
+    vertical->setRange(0, std::max(0, m_contentSize.height() - client.height()));
+    vertical->setSingleStep(std::max(1, m_lineStep.height()));
+    vertical->setPageStep(std::max(1, m_pageStep.height() > 0 ? m_pageStep.height() : client.height()));
+}
+
+void CBrackenlyView::ScrollToEnd()
+{
+    postScroll(ScrollCode::None, ScrollCode::Bottom);
+}
+
+void CBrackenlyView::postScroll(ScrollCode horizontal, ScrollCode vertical)
+{
+    QMetaObject::invokeMethod(
+        this, [this, horizontal, vertical] { OnScroll(horizontal, vertical); },
+        Qt::QueuedConnection);
+}
+
+void CBrackenlyView::ResetScroll()
+{
+    m_contentSize = QSize(0, 0);
+    m_pageStep = QSize(0, 0);
+    m_lineStep = QSize(0, 0);
+    horizontalScrollBar()->setRange(0, 0);
+    verticalScrollBar()->setRange(0, 0);
+}
+
+void CBrackenlyView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
+{
+    auto target = [&](ScrollCode code, int current, int line, int page, int track) -> int {
+        switch (code) {
+        case ScrollCode::LineUp: return current - line;
+        case ScrollCode::LineDown: return current + line;
+        case ScrollCode::PageUp: return current - page;
+        case ScrollCode::PageDown: return current + page;
+        case ScrollCode::Top: return 0;
+        case ScrollCode::Bottom: return INT_MAX;
+        case ScrollCode::ThumbTrack: return track;
+        case ScrollCode::None:
+        case ScrollCode::EndScroll: break;
+        }
+        return current;
+    };
+    if (vertical == ScrollCode::ThumbTrack && trackPos == 0) {
+        vertical = ScrollCode::Top;
+    }
+    QScrollBar* hbar = horizontalScrollBar();
+    QScrollBar* vbar = verticalScrollBar();
+    const int x = target(horizontal, hbar->value(), m_lineStep.width(), m_pageStep.width(), trackPos);
+    const int y = target(vertical, vbar->value(), m_lineStep.height(), m_pageStep.height(), trackPos);
+    if (vertical == ScrollCode::Top) {
+        m_caretLine = 0;
+        m_caretDocX = 0;
+        if (m_pDocument != nullptr) {
+            m_pDocument->SetFindPosition(0, 0);
+        }
+        viewport()->update(caretRect());
+    }
+    hbar->setValue(std::clamp(x, hbar->minimum(), hbar->maximum()));
+    vbar->setValue(std::clamp(y, vbar->minimum(), vbar->maximum()));
+}
+
+void CBrackenlyView::onVerticalSliderMoved(int value)
+{
+    // Dragging the thumb to the very top is the "top" request, caret and find position
+    // included.
+    if (value == 0) {
+        OnScroll(ScrollCode::None, ScrollCode::Top);
+    }
+}
+
+void CBrackenlyView::scrollContentsBy(int dx, int dy)
+{
+    viewport()->scroll(dx, dy);
+}
+
+void CBrackenlyView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    applyScrollSizes();
+}
+
+void CBrackenlyView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    SettingsStore& settings = SettingsStore::instance();
+    const QColor background = colorFromRef(settings.GetDword(Setting::BackgroundColor));
+    painter.fillRect(event->rect(), background);
+    if (m_pDocument == nullptr) {
+        return;
+    }
+
+    bool drewLines = false;
+    {
+        std::lock_guard lock(m_pDocument->docAccess());
+        const std::uint32_t lines = m_pDocument->GetLineCount();
+        if (lines > 0) {
+            drewLines = true;
+            const QColor text = colorFromRef(settings.GetDword(Setting::TextColor));
+            const int height = static_cast<int>(m_nLineHeight);
+            const int scrollX = horizontalScrollBar()->value();
+            const int scrollY = verticalScrollBar()->value();
+            std::uint32_t first = firstVisibleLine();
+            const std::uint32_t visible = visibleRowCount();
+            // When the text shrank under the view, the last rows are shown from the top until
+            // the scroll range catches up.
+            bool shrunk = false;
+            if (first == lines && visible > 1) {
+                first = first >= visible - 1 ? first - visible + 1 : 0;
+                shrunk = true;
+            }
+            // Rows outside the exposed rectangle are neither fetched nor matched, so a scroll
+            // by a few rows repaints only the rows it uncovered.
+            const QRect exposed = event->rect();
+            std::uint32_t from = first;
+            std::uint32_t to = std::min<std::uint64_t>(lines, std::uint64_t(first) + visible + 1);
+            if (height > 0 && !shrunk) {
+                const int top = (exposed.top() + scrollY) / height;
+                const int bottom = (exposed.bottom() + scrollY) / height + 1;
+                from = std::max<std::uint32_t>(from, static_cast<std::uint32_t>(std::max(0, top)));
+                to = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(std::max(0, bottom)));
+            }
+
+            DocSelection selection;
+            const bool hasSelection = m_pDocument->GetSelection(selection);
+            AlertRule alert(m_pSound != nullptr ? *m_pSound : silentSound());
+            alert.BeginPaint(m_pDocument->GetNewTextArrived());
+
+            for (std::uint32_t i = from; i < to; ++i) {
+                const std::u16string line = m_pDocument->GetLine(i);
+                ColorRef textRef = settings.GetDword(Setting::TextColor);
+                ColorRef backRef = settings.GetDword(Setting::BackgroundColor);
+                bool matched = false;
+                m_pDocument->GetKeywordColors(line, textRef, backRef, matched);
+                alert.LineDrawn(matched);
+                LogRenderer::RowStyle style;
+                style.text = matched ? colorFromRef(textRef) : text;
+                style.background = matched ? colorFromRef(backRef) : background;
+                if (hasSelection && selection.startLine <= i && i <= selection.endLine) {
+                    style.hasSelection = true;
+                    style.selection.first = i == selection.startLine ? selection.startCol : 0;
+                    style.selection.last = i == selection.endLine ? selection.endCol : -1;
+                }
+                const int y = shrunk ? static_cast<int>(i - first) * height
+                                     : static_cast<int>(static_cast<qint64>(i) * height - scrollY);
+                m_renderer.paintRow(painter, y, scrollX, exposed.left(), exposed.right() + 1,
+                                    viewOf(line), style);
+            }
+            if (alert.NewTextWasArrived()) {
+                m_pDocument->SetNewTextArrived(false);
+            }
+        }
+    }
+
+    if (m_caretShown && m_caretOn && hasFocus()) {
+        painter.fillRect(caretRect(), colorFromRef(settings.GetDword(Setting::TextColor)));
+    }
+    painter.end();
+
+    // The paint may have moved the document's decoded window and with it the longest line;
+    // the new scroll sizes are applied after this paint, not inside it.
+    if (drewLines && !m_measureQueued) {
+        m_measureQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_measureQueued = false;
+                const QSize before = m_contentSize;
+                const QSize stepBefore = m_lineStep;
+                measure();
+                if (before != m_contentSize || stepBefore != m_lineStep) {
+                    viewport()->update();
+                }
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void CBrackenlyView::keyPressEvent(QKeyEvent* event)
+{
+    // The Ctrl state is taken from the event itself: a Ctrl released while another window
+    // had the focus would otherwise leave the view believing it is still held.
+    m_bCtrlHeld = event->modifiers().testFlag(Qt::ControlModifier);
+    switch (event->key()) {
+    case Qt::Key_Control: m_bCtrlHeld = true; break;
+    case Qt::Key_PageUp: OnScroll(ScrollCode::None, ScrollCode::PageUp); break;
+    case Qt::Key_PageDown: OnScroll(ScrollCode::None, ScrollCode::PageDown); break;
+    case Qt::Key_Home:
+        if (m_bCtrlHeld) {
+            OnScroll(ScrollCode::None, ScrollCode::Top);
+        } else {
+            OnScroll(ScrollCode::Top, ScrollCode::None);
+        }
+        break;
+    case Qt::Key_End:
+        if (m_bCtrlHeld) {
+            OnScroll(ScrollCode::None, ScrollCode::Bottom);
+        } else {
+            OnScroll(ScrollCode::Bottom, ScrollCode::None);
+        }
+        break;
+    case Qt::Key_Left: OnScroll(ScrollCode::LineUp, ScrollCode::None); break;
+    case Qt::Key_Right: OnScroll(ScrollCode::LineDown, ScrollCode::None); break;
+    case Qt::Key_Up: OnScroll(ScrollCode::None, ScrollCode::LineUp); break;
+    case Qt::Key_Down: OnScroll(ScrollCode::None, ScrollCode::LineDown); break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
+    }
+    event->accept();
+}
+
+void CBrackenlyView::keyReleaseEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Control) {
+        m_bCtrlHeld = false;
+    }
+    QAbstractScrollArea::keyReleaseEvent(event);
+}
+
+void CBrackenlyView::wheelEvent(QWheelEvent* event)
+{
+    event->accept();
+    if (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)) {
+        return;
+    }
+    const int delta = event->angleDelta().y();
+    if (delta == 0) {
+        return;
+    }
+    const bool hasVertical = verticalScrollBar()->maximum() > 0;
+    const bool hasHorizontal = horizontalScrollBar()->maximum() > 0;
+    if (!hasVertical && !hasHorizontal) {
+        return;
+    }
+    QScrollBar* bar = hasVertical ? verticalScrollBar() : horizontalScrollBar();
+    const int line = hasVertical ? m_lineStep.height() : m_lineStep.width();
+    const int page = hasVertical ? m_pageStep.height() : m_pageStep.width();
+    const int wheelLines = QApplication::wheelScrollLines();
+    int displacement = 0;
+    if (wheelLines <= 0 || wheelLines >= INT_MAX / 120) {
+        // "One page per notch".
+        displacement = delta > 0 ? -page : page;
+    } else {
+        const int toScroll = static_cast<int>(std::lround(-static_cast<double>(delta) * wheelLines / 120.0));
+        displacement = std::min(toScroll * line, page);
+    }
+    bar->setValue(std::clamp(bar->value() + displacement, bar->minimum(), bar->maximum()));
+    viewport()->repaint();
+}
+
+void CBrackenlyView::mousePressEvent(QMouseEvent* event)
+{
+    // No panning mode, and selection starts at the first move, not at the press.
+    event->accept();
+}
+
+bool CBrackenlyView::viewportEvent(QEvent* event)
+{
+    // Qt would otherwise scroll horizontally on Shift+wheel; the view ignores such wheels.
+    if (event->type() == QEvent::Wheel) {
+        wheelEvent(static_cast<QWheelEvent*>(event));
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void CBrackenlyView::createCaret()
+{
+    m_caretShown = true;
+    m_caretOn = true;
+    const int interval = QApplication::cursorFlashTime() / 2;
+    if (interval > 0 && hasFocus()) {
+        m_caretTimer.start(interval, this);
+    }
+    viewport()->update(caretRect());
+}
+
+QRect CBrackenlyView::caretRect() const
+{
+    const int y = m_caretLine * static_cast<int>(m_nLineHeight) - verticalScrollBar()->value();
+    return QRect(m_caretDocX - horizontalScrollBar()->value(), y, CaretWidth,
+                 static_cast<int>(m_nLineHeight));
+}
+
+void CBrackenlyView::PlaceCaret(int line, int clientX)
+{
+    if (m_pDocument == nullptr || line < 0 || static_cast<std::uint32_t>(line) >= m_pDocument->GetLineCount()) {
+        return;
+    }
+    viewport()->update(caretRect());
+    m_caretLine = line;
+    m_caretDocX = clientX + horizontalScrollBar()->value();
+    viewport()->update(caretRect());
+}
+
+void CBrackenlyView::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    if (m_caretShown) {
+        createCaret();
+    }
+}
+
+void CBrackenlyView::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    m_caretTimer.stop();
+    viewport()->update(caretRect());
+}
+
+void CBrackenlyView::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == m_caretTimer.timerId()) {
+        m_caretOn = !m_caretOn;
+        viewport()->update(caretRect());
+        return;
+    }
+    QAbstractScrollArea::timerEvent(event);
+}
+
+void CBrackenlyView::EnsureSelectionVisible()
+{
+    if (m_pDocument == nullptr) {
+        return;
+    }
+    DocSelection selection;
+    if (!m_pDocument->GetSelection(selection)) {
+        return;
+    }
+    const std::uint32_t start = selection.startLine;
+    const std::uint32_t first = firstVisibleLine();
+    const std::uint32_t visible = visibleRowCount();
+    QScrollBar* vbar = verticalScrollBar();
+    if (start < first || std::int64_t(start) > std::int64_t(first) + visible - 1) {
+        const qint64 y = (qint64(start) - 1) * m_nLineHeight;
+        vbar->setValue(static_cast<int>(std::clamp<qint64>(y, 0, vbar->maximum())));
+    }
+    const std::u16string line = start < m_pDocument->GetLineCount() ? m_pDocument->GetLine(start)
+                                                                   : std::u16string();
+    const int a = m_renderer.prefixWidth(viewOf(line), selection.startCol);
+    const int b = m_renderer.prefixWidth(viewOf(line), selection.endCol < 0 ? qsizetype(line.size())
+                                                                            : selection.endCol);
+    QScrollBar* hbar = horizontalScrollBar();
+    const int client = viewport()->width();
+    hbar->setValue(b - a > client - a + hbar->value() ? std::min(a, hbar->maximum()) : 0);
+}
+
+void CBrackenlyView::OnResume()
+{
+    if (m_pDocument == nullptr || m_pDocument->IsWatching()) {
+        return;
+    }
+    m_pDocument->StartWatching();
+    postScroll(ScrollCode::None, ScrollCode::Bottom);
+}
+
+void CBrackenlyView::OnPause()
+{
+    if (m_pDocument != nullptr && m_pDocument->IsWatching()) {
+        m_pDocument->StopWatching();
+    }
+}
+
+bool CBrackenlyView::canResume() const
+{
+    return m_pDocument != nullptr && !m_pDocument->IsWatching();
+}
+
+bool CBrackenlyView::canPause() const
+{
+    return m_pDocument != nullptr && m_pDocument->IsWatching();
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+// CBrackenlyView: the one view of the main window. It paints the visible lines of the
+// document with their keyword colours, scrolls by rows (vertically) and by the average
+// character width (horizontally), keeps itself at the end of the file while the user is
+// there, and sounds a pending keyword alert while it paints, because it is the part that
+// knows which lines are shown. It also carries the Pause and Resume commands.
+//
+// All positions are pixels; document coordinates are viewport coordinates plus the scroll
+// positions. The document is not owned; it must outlive the view or be detached with
+// setDocument(nullptr). The sound service is not owned either. User-interface thread only.
+
+#include "view/LogRenderer.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QSize>
+
+#include <cstdint>
+
+class CBrackenlyDoc;
+class SoundService;
+
+class CBrackenlyView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    // A scroll request's code for one direction (the platform's SB_* codes).
+    enum class ScrollCode {
+        None,
+        LineUp,
+        LineDown,
+        PageUp,
+        PageDown,
+        Top,
+        Bottom,
+        ThumbTrack,
+        EndScroll,
+    };
+
+    explicit CBrackenlyView(QWidget* parent = nullptr);
+    ~CBrackenlyView() override;
+
+    void setDocument(CBrackenlyDoc* document);
+    CBrackenlyDoc* GetDocument() const { return m_pDocument; }
+    void setSoundService(SoundService* sound) { m_pSound = sound; }
+
+    // The framework's entry points.
+    void OnInitialUpdate();
+    void OnUpdate();
+    // Applies one scroll request; trackPos is the thumb's position for ThumbTrack.
+    void OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos = 0);
+
+    // Called by the document on each of its views.
+    void ScrollToEnd(); // posts a vertical "bottom" request
+    void ResetScroll(); // empties the content size, both ranges 0..0
+    void EnsureSelectionVisible();
+
+    // Commands routed to the view.
+    void OnResume();
+    void OnPause();
+    bool canResume() const;
+    bool canPause() const;
+
+    // Geometry, as the algorithms define it.
+    std::uint32_t lineHeight() const { return m_nLineHeight; }
+    std::uint32_t visibleRowCount() const;
+    std::uint32_t firstVisibleLine() const;
+    QSize contentSize() const { return m_contentSize; }
+    QSize lineStep() const { return m_lineStep; }
+    QSize pageStep() const { return m_pageStep; }
+    const LogRenderer& renderer() const { return m_renderer; }
+
+    // Caret in document coordinates (line, x); the view draws it.
+    int caretLine() const { return m_caretLine; }
+    int caretX() const { return m_caretDocX; }
+    void PlaceCaret(int line, int clientX);
+
+    // The process-wide end-jump latch (tests reset it between cases).
+    static bool endJumpLatch();
+    static void setEndJumpLatch(bool value);
+
+signals:
+    // After every update: the document's file size and line count, for the status bar.
+    void statusChanged(qint64 fileSize, qint64 lineCount);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    void setupFont(bool allowDefault);
+    void measure();
+    void applyScrollSizes();
+    void postScroll(ScrollCode horizontal, ScrollCode vertical);
+    void onVerticalSliderMoved(int value);
+    void createCaret();
+    QRect caretRect() const;
+    // Width of the longest line, re-measured only when that line changed.
+    int longestLineWidth(const std::u16string& line);
+
+    CBrackenlyDoc* m_pDocument = nullptr;
+    SoundService* m_pSound = nullptr;
+    LogRenderer m_renderer;
+    std::uint32_t m_nLineHeight = 0;
+    bool m_bCtrlHeld = false;
+    QSize m_contentSize;
+    QSize m_lineStep;
+    QSize m_pageStep;
+
+    std::u16string m_measuredLine;
+    int m_measuredWidth = 0;
+    bool m_measureQueued = false;
+
+    int m_caretLine = 0;
+    int m_caretDocX = 0;
+    bool m_caretShown = false;
+    bool m_caretOn = false;
+    QBasicTimer m_caretTimer;
+};
