@@ -53,6 +53,10 @@ public:
     // Makes instance() return another store until called with nullptr (tests only).
     static void overrideInstance(SettingsStore* store);
 
+    // The hive locations the default constructor would resolve from the environment now.
+    static std::string defaultUserHivePath();
+    static std::string defaultMachineHivePath();
+
     const std::string& userHivePath() const;
     const std::string& machineHivePath() const;
 

@@ -1,0 +1,449 @@
+#include "settings/SettingsStore.h"
+
+#include "platform/HiveStore.h"
+#include "platform/NarrowCodec.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+
+using quill::HiveKey;
+using quill::HiveQueryStatus;
+using quill::HiveStore;
+namespace RegType = quill::RegType;
+
+namespace {
+
+constexpr std::size_t MaxPathChars = 259; // a 260-character buffer with its terminator
+constexpr std::uint32_t BinaryStep = 260;
+constexpr std::uint32_t BinaryLimit = 2600;
+
+std::atomic<SettingsStore*> s_override{nullptr};
+
+std::u16string fromAscii(std::string_view s)
+{
+    return std::u16string(s.begin(), s.end());
+}
+
+// Text leaves the store as the narrow character set can carry it, as every other text
+// the program reads from outside does.
+std::u16string throughNarrow(const std::u16string& text)
+{
+    return quill::narrowToUtf16(quill::utf16ToNarrow(text));
+}
+
+std::vector<std::uint8_t> dwordBytes(std::uint32_t v)
+{
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+}
+
+std::vector<std::uint8_t> szBytes(const std::u16string& text)
+{
+    std::vector<std::uint8_t> data;
+    data.reserve(2 * (text.size() + 1));
+    for (char16_t c : text) {
+        data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        data.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+    return data;
+}
+
+std::optional<std::uint32_t> queryDword(const HiveStore& hive, const std::u16string& path,
+                                        const std::u16string& name)
+{
+    const auto key = hive.openKey(path);
+    if (!key) {
+        return std::nullopt;
+    }
+    std::uint8_t buf[4] = {};
+    std::uint32_t type = 0;
+    std::uint32_t size = sizeof buf;
+    if (key->queryValue(name, &type, buf, &size) != HiveQueryStatus::Success ||
+        type != RegType::Dword) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(buf[0] | (buf[1] << 8) | (buf[2] << 16)) |
+           (static_cast<std::uint32_t>(buf[3]) << 24);
+}
+
+// Text of any stored length is accepted: a long sound-file path or search text must not
+// silently turn into the default.
+std::optional<std::u16string> queryText(const HiveStore& hive, const std::u16string& path,
+                                        const std::u16string& name)
+{
+    const auto key = hive.openKey(path);
+    if (!key) {
+        return std::nullopt;
+    }
+    std::uint32_t type = 0;
+    std::uint32_t size = 0;
+    if (key->queryValue(name, &type, nullptr, &size) != HiveQueryStatus::Success ||
+        type != RegType::Sz) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> buf(size);
+    if (key->queryValue(name, &type, buf.data(), &size) != HiveQueryStatus::Success) {
+        return std::nullopt;
+    }
+    std::u16string text;
+    text.reserve(size / 2);
+    for (std::uint32_t i = 0; i + 1 < size; i += 2) {
+        const char16_t c = static_cast<char16_t>(buf[i] | (buf[i + 1] << 8));
+        if (c == 0) {
+            break; // the terminator, or the end of the text as a C string would see it
+        }
+        text += c;
+    }
+    return throughNarrow(text);
+}
+
+std::optional<ByteBlock> queryBinary(const HiveStore& hive, const std::u16string& path,
+                                     const std::u16string& name)
+{
+    const auto key = hive.openKey(path);
+    if (!key) {
+        return std::nullopt;
+    }
+    ByteBlock buf(BinaryStep);
+    while (true) {
+        std::uint32_t size = static_cast<std::uint32_t>(buf.size());
+        switch (key->queryValue(name, nullptr, buf.data(), &size)) {
+        case HiveQueryStatus::Success:
+            buf.resize(size);
+            return buf;
+        case HiveQueryStatus::MoreData:
+            if (buf.size() >= BinaryLimit) {
+                return std::nullopt;
+            }
+            buf.resize(buf.size() + BinaryStep);
+            break;
+        case HiveQueryStatus::NotFound:
+            return std::nullopt;
+        }
+    }
+}
+
+// Digits only: the keyword subkeys the store writes itself.
+bool isNumericName(const std::u16string& name)
+{
+    return !name.empty() &&
+           std::all_of(name.begin(), name.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+}
+
+bool numericLess(const std::u16string& a, const std::u16string& b)
+{
+    const auto strip = [](const std::u16string& s) {
+        const std::size_t first = s.find_first_not_of(u'0');
+        return first == std::u16string::npos ? std::u16string() : s.substr(first);
+    };
+    const std::u16string x = strip(a);
+    const std::u16string y = strip(b);
+    return x.size() != y.size() ? x.size() < y.size() : x < y;
+}
+
+std::string xdgUserHive()
+{
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (configHome && configHome[0] == '/') {
+        base = configHome;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home) {
+            const passwd* pw = ::getpwuid(::geteuid());
+            home = pw ? pw->pw_dir : "/";
+        }
+        base = std::string(home) + "/.config";
+    }
+    return base + "/quillstream/user.reg";
+}
+
+std::string xdgMachineHive()
+{
+    std::string dir = "/etc/xdg";
+    if (const char* dirs = std::getenv("XDG_CONFIG_DIRS")) {
+        // The first absolute entry; relative ones are to be ignored.
+        std::string_view rest(dirs);
+        while (!rest.empty()) {
+            const std::size_t colon = rest.find(':');
+            const std::string_view entry = rest.substr(0, colon);
+            if (!entry.empty() && entry.front() == '/') {
+                dir = std::string(entry);
+                break;
+            }
+            rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+        }
+    }
+    return dir + "/quillstream/machine.reg";
+}
+
+} // namespace
+
+struct SettingsStore::Private {
+    Private(std::string userPath, std::string machinePath)
+        : user(std::move(userPath), quill::HiveRoot::CurrentUser),
+          machine(std::move(machinePath), quill::HiveRoot::LocalMachine)
+    {
+    }
+
+    // First the user scope, then the machine scope; nullopt when neither has a usable value.
+    template <typename Query>
+    auto read(const std::u16string& path, const std::u16string& name, Query query) const
+    {
+        auto found = query(user, path, name);
+        return found ? found : query(machine, path, name);
+    }
+
+    HiveStore user;
+    HiveStore machine; // never written
+};
+
+SettingsStore::SettingsStore() : SettingsStore(xdgUserHive(), xdgMachineHive()) {}
+
+SettingsStore::SettingsStore(std::string userHivePath, std::string machineHivePath)
+    : d(std::make_unique<Private>(std::move(userHivePath), std::move(machineHivePath)))
+{
+}
+
+SettingsStore::~SettingsStore() = default;
+
+SettingsStore& SettingsStore::instance()
+{
+    if (SettingsStore* store = s_override.load()) {
+        return *store;
+    }
+    static SettingsStore store;
+    return store;
+}
+
+void SettingsStore::overrideInstance(SettingsStore* store)
+{
+    s_override.store(store);
+}
+
+std::string SettingsStore::defaultUserHivePath()
+{
+    return xdgUserHive();
+}
+
+std::string SettingsStore::defaultMachineHivePath()
+{
+    return xdgMachineHive();
+}
+
+const std::string& SettingsStore::userHivePath() const
+{
+    return d->user.path();
+}
+
+const std::string& SettingsStore::machineHivePath() const
+{
+    return d->machine.path();
+}
+
+std::u16string SettingsStore::KeyPath(SettingId id) const
+{
+    if (const SettingsValueRecord* value = findSettingsValue(id)) {
+        return KeyPath(value->keyId);
+    }
+    const SettingsKeyRecord* key = findSettingsKey(id);
+    if (!key) {
+        return {};
+    }
+    std::u16string path = key->parentId != 0 ? KeyPath(key->parentId) : std::u16string();
+    if (!path.empty()) {
+        path += u'\\';
+    }
+    path += fromAscii(key->name);
+    if (path.size() > MaxPathChars) {
+        path.resize(MaxPathChars);
+    }
+    return path;
+}
+
+std::u16string SettingsStore::ValueName(SettingId id) const
+{
+    const SettingsValueRecord* value = findSettingsValue(id);
+    return value ? fromAscii(value->name) : std::u16string();
+}
+
+bool SettingsStore::GetBool(SettingId id) const
+{
+    const SettingsValueRecord* value = findSettingsValue(id);
+    if (!value) {
+        return false;
+    }
+    return d->read(KeyPath(id), ValueName(id), queryDword).value_or(value->numberDefault) != 0;
+}
+
+void SettingsStore::SetBool(SettingId id, bool value)
+{
+    SetDword(id, value ? 1 : 0);
+}
+
+std::uint32_t SettingsStore::GetDword(SettingId id) const
+{
+    const SettingsValueRecord* value = findSettingsValue(id);
+    if (!value) {
+        return 0;
+    }
+    return d->read(KeyPath(id), ValueName(id), queryDword).value_or(value->numberDefault);
+}
+
+void SettingsStore::SetDword(SettingId id, std::uint32_t value)
+{
+    if (findSettingsValue(id)) {
+        const auto bytes = dwordBytes(value);
+        d->user.setValue(KeyPath(id), ValueName(id), RegType::Dword, bytes.data(), bytes.size());
+    }
+}
+
+std::u16string SettingsStore::GetString(SettingId id) const
+{
+    const SettingsValueRecord* value = findSettingsValue(id);
+    if (!value) {
+        return {};
+    }
+    if (auto text = d->read(KeyPath(id), ValueName(id), queryText)) {
+        return std::move(*text);
+    }
+    return throughNarrow(fromAscii(value->textDefault));
+}
+
+void SettingsStore::SetString(SettingId id, const std::u16string& value)
+{
+    if (findSettingsValue(id)) {
+        const auto bytes = szBytes(value);
+        d->user.setValue(KeyPath(id), ValueName(id), RegType::Sz, bytes.data(), bytes.size());
+    }
+}
+
+std::optional<ByteBlock> SettingsStore::GetBinary(SettingId id) const
+{
+    if (!findSettingsValue(id)) {
+        return std::nullopt;
+    }
+    return d->read(KeyPath(id), ValueName(id), queryBinary);
+}
+
+void SettingsStore::SetBinary(SettingId id, const std::uint8_t* bytes, std::uint32_t length)
+{
+    if (findSettingsValue(id) && (bytes || length == 0)) {
+        d->user.setValue(KeyPath(id), ValueName(id), RegType::Binary, bytes, length);
+    }
+}
+
+std::optional<ByteBlock> SettingsStore::GetFont(SettingId id) const
+{
+    return GetBinary(id);
+}
+
+void SettingsStore::SetFont(SettingId id, const LogFontRecord& font)
+{
+    SetBinary(id, reinterpret_cast<const std::uint8_t*>(&font), sizeof font);
+}
+
+void SettingsStore::EnumSubkeyNames(SettingId keyId, std::vector<std::u16string>& names) const
+{
+    const std::u16string path = KeyPath(keyId);
+    if (path.empty()) {
+        return;
+    }
+    if (const auto key = d->user.openKey(path)) {
+        for (const std::u16string& name : key->subkeyNames()) {
+            names.push_back(throughNarrow(name));
+        }
+    }
+}
+
+bool SettingsStore::DeleteUserTree(const std::u16string& path)
+{
+    return d->user.deleteTree(path);
+}
+
+std::uint32_t SettingsStore::ReadDwordAt(const std::u16string& path, const std::u16string& name,
+                                         std::uint32_t defaultValue) const
+{
+    return d->read(path, name, queryDword).value_or(defaultValue);
+}
+
+std::u16string SettingsStore::ReadStringAt(const std::u16string& path, const std::u16string& name,
+                                           const std::u16string& defaultValue) const
+{
+    auto text = d->read(path, name, queryText);
+    return text ? std::move(*text) : defaultValue;
+}
+
+void SettingsStore::WriteDwordAt(const std::u16string& path, const std::u16string& name,
+                                 std::uint32_t value)
+{
+    const auto bytes = dwordBytes(value);
+    d->user.setValue(path, name, RegType::Dword, bytes.data(), bytes.size());
+}
+
+void SettingsStore::WriteStringAt(const std::u16string& path, const std::u16string& name,
+                                  const std::u16string& value)
+{
+    const auto bytes = szBytes(value);
+    d->user.setValue(path, name, RegType::Sz, bytes.data(), bytes.size());
+}
+
+void SettingsStore::LoadKeywords(std::vector<CKeyword>& keywords) const
+{
+    const std::u16string base = KeyPath(Setting::KeyKeywords);
+    std::vector<std::u16string> names;
+    EnumSubkeyNames(Setting::KeyKeywords, names);
+    // Numeric order keeps the saved priority of ten or more keywords ("10" after "9");
+    // hand-made names follow in the hive's own order.
+    std::stable_partition(names.begin(), names.end(), isNumericName);
+    const auto firstOther = std::find_if_not(names.begin(), names.end(), isNumericName);
+    std::stable_sort(names.begin(), firstOther, numericLess);
+
+    const std::u16string searchString = ValueName(Setting::SearchString);
+    const std::u16string textColor = ValueName(Setting::HighlightTextColor);
+    const std::u16string bkColor = ValueName(Setting::HighlightBkColor);
+    const std::u16string matchCase = ValueName(Setting::MatchCase);
+    const std::u16string matchWord = ValueName(Setting::MatchWord);
+    const std::u16string enabled = ValueName(Setting::Enabled);
+    for (const std::u16string& name : names) {
+        const std::u16string path = base + u'\\' + name;
+        keywords.emplace_back(ReadStringAt(path, searchString, {}), ReadDwordAt(path, textColor, 0),
+                              ReadDwordAt(path, bkColor, 0), ReadDwordAt(path, matchCase, 1) != 0,
+                              ReadDwordAt(path, matchWord, 1) != 0,
+                              ReadDwordAt(path, enabled, 1) != 0);
+    }
+}
+
+void SettingsStore::SaveKeywords(const std::vector<CKeyword>& keywords)
+{
+    const std::u16string base = KeyPath(Setting::KeyKeywords);
+    const std::u16string names[] = {
+        ValueName(Setting::SearchString), ValueName(Setting::HighlightTextColor),
+        ValueName(Setting::HighlightBkColor), ValueName(Setting::MatchCase),
+        ValueName(Setting::MatchWord), ValueName(Setting::Enabled)};
+    // One write for the whole list: another running copy never sees half a list, and a
+    // failed write leaves the old list whole.
+    d->user.update([&](HiveKey& root) {
+        root.removePath(base);
+        int n = 1;
+        for (const CKeyword& keyword : keywords) {
+            HiveKey* key = root.createPath(base + u'\\' + quill::utf8ToUtf16(std::to_string(n++)));
+            if (!key) {
+                return false;
+            }
+            key->setValue(names[0], RegType::Sz, szBytes(keyword.m_strText));
+            key->setValue(names[1], RegType::Dword, dwordBytes(keyword.m_crTextColor));
+            key->setValue(names[2], RegType::Dword, dwordBytes(keyword.m_crBkColor));
+            key->setValue(names[3], RegType::Dword, dwordBytes(keyword.m_bMatchCase ? 1 : 0));
+            key->setValue(names[4], RegType::Dword, dwordBytes(keyword.m_bMatchWord ? 1 : 0));
+            key->setValue(names[5], RegType::Dword, dwordBytes(keyword.m_bEnabled ? 1 : 0));
+        }
+        return true;
+    });
+}
