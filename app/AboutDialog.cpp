@@ -1,0 +1,173 @@
+#include "app/AboutDialog.h"
+
+#include "app/LanguageResources.h"
+#include "app/ProductInfo.h"
+#include "app/VersionInfo.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+
+namespace {
+
+constexpr int kTemplateId = 100;
+constexpr int kProductLineId = 1002;
+constexpr int kLegalNoticeId = 1003;
+constexpr int kText1Id = 1004;
+constexpr int kText2Id = 1005;
+constexpr int kLinkCursorId = 282;
+constexpr int kIconId = 128;
+
+QString qs(std::u16string_view text)
+{
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void setLabelText(const QWidget* form, int id, const QString& text)
+{
+    if (auto* label = LanguageResources::control<QLabel>(form, id)) {
+        label->setText(text);
+    }
+}
+
+} // namespace
+
+CAboutDlg::CAboutDlg(QWidget* parent)
+    : QDialog(parent)
+    , m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
+{
+    m_form = LanguageResources::current().setupDialog(this, kTemplateId);
+    setMouseTracking(true);
+    OnInitDialog();
+}
+
+CAboutDlg::~CAboutDlg()
+{
+    // Waits still running end with the dialog, or the wait cursor would stay for good.
+    while (m_pendingWaits > 0) {
+        endWait();
+    }
+}
+
+bool CAboutDlg::OnInitDialog()
+{
+    const LanguageResources& resources = LanguageResources::current();
+    m_strProductLine = QStringLiteral("%1 - %2%3")
+                           .arg(qs(Product::Name), resources.string(133), qs(GetFileVersionText()));
+    m_strLegalNotice = qs(Product::LegalNotice);
+    m_strText1 = resources.string(138);
+    m_strText2 = resources.string(141);
+    m_linkCursor = resources.cursor(kLinkCursorId);
+    m_linkCursorShown = false;
+
+    m_pLink = LanguageResources::control<QLabel>(m_form, kLegalNoticeId);
+    if (m_pLink) {
+        m_pLink->setText(m_strLegalNotice);
+        // The label only lends its place: it keeps it in the layout while hidden.
+        QSizePolicy policy = m_pLink->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        m_pLink->setSizePolicy(policy);
+        m_pLink->hide();
+    }
+    setWindowTitle(resources.format(136, qs(Product::Name)));
+    setLabelText(m_form, kProductLineId, m_strProductLine);
+    setLabelText(m_form, kText1Id, m_strText1);
+    setLabelText(m_form, kText2Id, m_strText2);
+    if (auto* icon = m_form ? m_form->findChild<QLabel*>(QStringLiteral("icon_128")) : nullptr) {
+        icon->setPixmap(resources.icon(kIconId).pixmap(48, 48));
+    }
+    return true;
+}
+
+QColor CAboutDlg::linkColorFor(const QColor& buttonFace)
+{
+    const int brightness = buttonFace.red() + buttonFace.green() + buttonFace.blue() / 2;
+    return brightness < 300 ? QColor(0x99, 0x99, 0xFF) : QColor(0x00, 0x33, 0xFF);
+}
+
+QRect CAboutDlg::linkRect() const
+{
+    if (!m_pLink) {
+        return {};
+    }
+    return QRect(m_pLink->mapTo(this, QPoint(0, 0)), m_pLink->size());
+}
+
+void CAboutDlg::paintEvent(QPaintEvent* event)
+{
+    QDialog::paintEvent(event);
+    if (!m_pLink) {
+        return;
+    }
+    m_pLink->hide();
+    const QRect area = linkRect();
+    const QColor color = linkColorFor(palette().color(QPalette::Button));
+    QPainter painter(this);
+    painter.setFont(m_pLink->font());
+    painter.setPen(color);
+    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextHideMnemonic;
+    const QRect textRect = painter.boundingRect(area, flags, m_strLegalNotice);
+    painter.drawText(textRect, flags, m_strLegalNotice);
+    const int underline = textRect.top() + textRect.height();
+    painter.drawLine(textRect.left(), underline, textRect.left() + textRect.width(), underline);
+}
+
+void CAboutDlg::mouseMoveEvent(QMouseEvent* event)
+{
+    if (linkRect().contains(event->position().toPoint())) {
+        if (!m_linkCursorShown && m_linkCursor) {
+            m_hadOwnCursor = testAttribute(Qt::WA_SetCursor);
+            m_savedCursor = cursor();
+            setCursor(*m_linkCursor);
+            m_linkCursorShown = true;
+        }
+    } else {
+        restoreCursor();
+    }
+    QDialog::mouseMoveEvent(event);
+}
+
+void CAboutDlg::leaveEvent(QEvent* event)
+{
+    restoreCursor();
+    QDialog::leaveEvent(event);
+}
+
+void CAboutDlg::restoreCursor()
+{
+    if (!m_linkCursorShown) {
+        return;
+    }
+    if (m_hadOwnCursor) {
+        setCursor(m_savedCursor);
+    } else {
+        unsetCursor();
+    }
+    m_linkCursorShown = false;
+}
+
+void CAboutDlg::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || !linkRect().contains(event->position().toPoint())) {
+        QDialog::mousePressEvent(event);
+        return;
+    }
+    // The browser takes a moment to appear; the wait cursor says the click was taken
+    // while the window stays responsive.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    ++m_pendingWaits;
+    m_openUrl(QUrl(QString::fromUtf8(Product::WebSite.data(),
+                                     static_cast<qsizetype>(Product::WebSite.size()))));
+    QTimer::singleShot(m_waitMilliseconds, this, &CAboutDlg::endWait);
+}
+
+void CAboutDlg::endWait()
+{
+    if (m_pendingWaits > 0) {
+        --m_pendingWaits;
+        QGuiApplication::restoreOverrideCursor();
+    }
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+// The About box (command 57664), built from dialog template 100 of the language package:
+// product line 1002 ("Quillstream - " + string 133 + the version text), texts 1004 and 1005
+// (strings 138, 141), caption string 136 with the product name. Control 1003 stays hidden
+// and only lends its rectangle, text and font to the legal notice, which the dialog paints
+// as a hyperlink: over it the mouse shows the link cursor (cursor 282), and a left click
+// anywhere in the control's rectangle opens the maker's web site while the wait cursor
+// shows for two seconds, without blocking the window.
+//
+// Construct, then exec() (or DoModal()); the dialog owns everything it creates. Main
+// (user-interface) thread only.
+
+#include <QCursor>
+#include <QDialog>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+class QLabel;
+
+class CAboutDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CAboutDlg(QWidget* parent = nullptr);
+    ~CAboutDlg() override;
+
+    int DoModal() { return exec(); }
+
+    // Light blue on a dark button face (brightness below 300), strong blue otherwise. The
+    // brightness is red + green + blue / 2, the division applying to blue alone.
+    static QColor linkColorFor(const QColor& buttonFace);
+    // Control 1003's rectangle in the dialog's coordinates; empty when the template lacks it.
+    QRect linkRect() const;
+    QString legalNotice() const { return m_strLegalNotice; }
+    bool isLinkCursorShown() const { return m_linkCursorShown; }
+
+    // Seams: how the web site is opened (default QDesktopServices::openUrl) and how long the
+    // wait cursor stays (default 2000 ms).
+    void setUrlOpener(std::function<void(const QUrl&)> opener) { m_openUrl = std::move(opener); }
+    void setWaitMilliseconds(int milliseconds) { m_waitMilliseconds = milliseconds; }
+
+protected:
+    bool OnInitDialog();
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    void restoreCursor();
+    void endWait();
+
+    QString m_strProductLine;
+    QString m_strLegalNotice;
+    QString m_strText1;
+    QString m_strText2;
+    std::optional<QCursor> m_linkCursor;
+    // What the link cursor replaced: the dialog's own cursor, or none (inherited).
+    bool m_linkCursorShown = false;
+    bool m_hadOwnCursor = false;
+    QCursor m_savedCursor;
+    QWidget* m_form = nullptr;
+    QLabel* m_pLink = nullptr;
+    std::function<void(const QUrl&)> m_openUrl;
+    int m_waitMilliseconds = 2000;
+    int m_pendingWaits = 0;
+};
