@@ -1,0 +1,541 @@
+#include "frame/MainFrame.h"
+
+#include "app/CommandActions.h"
+#include "app/LanguageResources.h"
+#include "app/MessageDialog.h"
+#include "app/VersionInfo.h"
+#include "engine/LogDocument.h"
+#include "frame/RecentFileList.h"
+#include "settings/SettingsStore.h"
+#include "view/LogView.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+
+namespace {
+
+// Status pane ids (the indicators of panes 1 to 3) and their initial texts' string ids.
+constexpr int PaneIds[3] = {2, 3, 4};
+constexpr int StringSizeLabel = 130;
+constexpr int StringLineLabel = 131;
+constexpr int ResourceMain = 128;
+constexpr int ResourceContextMenu = 132;
+// Offset of a window opened from the stored position against the one that stored it.
+constexpr int CascadeOffset = 30;
+
+QString toQString(const std::u16string& text)
+{
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::u16string toU16(const QString& text)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                          static_cast<std::size_t>(text.size()));
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService* sound,
+                       QWidget* parent)
+    : QMainWindow(parent), m_pDocument(document), m_pOwner(owner),
+      m_newWindowProgram(QCoreApplication::applicationFilePath())
+{
+    setObjectName(QStringLiteral("mainFrame"));
+    m_pView = new CBrackenlyView(this);
+    m_pView->setDocument(document);
+    m_pView->setSoundService(sound);
+    setCentralWidget(m_pView);
+    connect(m_pView, &CBrackenlyView::statusChanged, this, [this](qint64 size, qint64 lines) {
+        SetFileSizeText(size);
+        SetLineCountText(lines);
+        updateCommandStates();
+    });
+
+    const LanguageResources& resources = LanguageResources::current();
+    const QIcon icon = resources.icon(ResourceMain);
+    if (!icon.isNull()) {
+        setWindowIcon(icon);
+    }
+    createActions();
+    buildMenus();
+    loadAccelerators();
+    m_bCreated = buildToolBar();
+    buildStatusBar();
+    SetPaneText(1, QString());
+    ApplyTopMost();
+
+    SettingsStore& settings = SettingsStore::instance();
+    statusBar()->setVisible(settings.GetBool(Setting::StatusBar));
+    m_wndToolBar->setVisible(settings.GetBool(Setting::Toolbar));
+    restoreWindowPosition();
+    setAcceptDrops(true);
+    updateCommandStates();
+}
+
+CMainFrame::~CMainFrame() = default;
+
+QLabel* CMainFrame::pane(int index) const
+{
+    return index >= 1 && index <= 3 ? m_panes[index - 1] : nullptr;
+}
+
+QAction* CMainFrame::commandAction(int id)
+{
+    return m_commands->action(id);
+}
+
+void CMainFrame::createActions()
+{
+    m_commands = new CommandActions(this);
+    for (int id : {Command::FileNew, Command::FileOpen, Command::NewWindow, Command::Exit,
+                   Command::Copy, Command::SelectAll, Command::Find, Command::FindNextDown,
+                   Command::FindNextUp, Command::ViewToolbar, Command::ViewStatusBar,
+                   Command::Pause, Command::Resume, Command::Reload, Command::Clear,
+                   Command::Settings, Command::About}) {
+        m_commands->action(id);
+    }
+    m_commands->action(Command::ViewToolbar)->setCheckable(true);
+    m_commands->action(Command::ViewStatusBar)->setCheckable(true);
+    connect(m_commands, &CommandActions::triggered, this, &CMainFrame::runCommand);
+}
+
+void CMainFrame::buildMenus()
+{
+    m_commands->buildMenuBar(menuBar(), ResourceMain);
+    for (QAction* popup : menuBar()->actions()) {
+        if (QMenu* menu = popup->menu()) {
+            connect(menu, &QMenu::aboutToShow, this, &CMainFrame::updateCommandStates);
+        }
+    }
+    // The framework's place holder for the recent files: the entries are listed above it.
+    if (QAction* placeholder = m_commands->find(Command::RecentFile1)) {
+        for (QObject* owner : placeholder->associatedObjects()) {
+            if (auto* menu = qobject_cast<QMenu*>(owner)) {
+                m_recentMenu = menu;
+                m_recentPlaceholder = placeholder;
+                placeholder->setEnabled(false);
+                break;
+            }
+        }
+    }
+    updateRecentFileMenu();
+}
+
+void CMainFrame::updateRecentFileMenu()
+{
+    if (!m_recentMenu || m_recentPlaceholder == nullptr) {
+        return;
+    }
+    for (QAction* old : std::as_const(m_recentActions)) {
+        m_recentMenu->removeAction(old);
+        old->deleteLater();
+    }
+    m_recentActions.clear();
+    const std::vector<std::u16string> files =
+        m_pOwner != nullptr ? m_pOwner->RecentFiles() : std::vector<std::u16string>();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const int index = static_cast<int>(i);
+        QString shown = RecentFileList::abbreviate(toQString(files[i]));
+        shown.replace(u'&', QStringLiteral("&&"));
+        auto* action = new QAction(QStringLiteral("&%1 %2").arg(index + 1).arg(shown), this);
+        action->setObjectName(QStringLiteral("recentFile%1").arg(index + 1));
+        action->setStatusTip(toQString(files[i]));
+        connect(action, &QAction::triggered, this, [this, index] {
+            if (m_pOwner != nullptr) {
+                m_pOwner->OnOpenRecentFile(index);
+            }
+        });
+        m_recentMenu->insertAction(m_recentPlaceholder, action);
+        m_recentActions.append(action);
+    }
+    // As the framework does: the place holder shows only while the list is empty.
+    m_recentPlaceholder->setVisible(files.empty());
+}
+
+void CMainFrame::loadAccelerators()
+{
+    m_commands->applyAccelerators(ResourceMain);
+    // Accelerators work with the menu bar and the toolbar hidden too.
+    for (QAction* action : m_commands->all()) {
+        if (!action->shortcuts().isEmpty()) {
+            action->setShortcutContext(Qt::WindowShortcut);
+            addAction(action);
+        }
+    }
+}
+
+bool CMainFrame::buildToolBar()
+{
+    m_wndToolBar = new QToolBar(this);
+    m_wndToolBar->setObjectName(QStringLiteral("toolBar"));
+    m_wndToolBar->setMovable(true);
+    m_wndToolBar->setFloatable(false);
+    const bool loaded = m_commands->buildToolBar(m_wndToolBar, ResourceMain);
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+    return loaded;
+}
+
+void CMainFrame::buildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    const LanguageResources& resources = LanguageResources::current();
+    for (int i = 0; i < 3; ++i) {
+        auto* label = new QLabel(bar);
+        label->setObjectName(QStringLiteral("pane%1").arg(i + 1));
+        label->setText(resources.string(PaneIds[i]));
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        bar->addPermanentWidget(label);
+        m_panes[i] = label;
+    }
+}
+
+int CMainFrame::GetStatusTextWidth(const QString& text) const
+{
+    return statusBar()->fontMetrics().horizontalAdvance(text);
+}
+
+void CMainFrame::SetPaneText(int index, const QString& text)
+{
+    QLabel* label = pane(index);
+    if (label == nullptr) {
+        return;
+    }
+    label->setText(text);
+    label->setFrameStyle(text.isEmpty() ? QFrame::NoFrame : (QFrame::Panel | QFrame::Sunken));
+    const int frame = text.isEmpty() ? 0 : 2 * label->frameWidth() + 2 * label->margin() + 4;
+    label->setFixedWidth(text.isEmpty() ? 0 : GetStatusTextWidth(text) + frame);
+}
+
+void CMainFrame::SetFilePathText(const std::u16string& path)
+{
+    SetPaneText(1, toQString(path));
+}
+
+void CMainFrame::SetFileSizeText(qint64 size)
+{
+    SetPaneText(2, QStringLiteral("%1 %2 Bytes")
+                       .arg(LanguageResources::current().string(StringSizeLabel))
+                       .arg(size));
+}
+
+void CMainFrame::SetLineCountText(qint64 count)
+{
+    SetPaneText(3, QStringLiteral("%1 %2")
+                       .arg(LanguageResources::current().string(StringLineLabel))
+                       .arg(count));
+}
+
+void CMainFrame::ApplyTopMost()
+{
+    const bool topMost = SettingsStore::instance().GetBool(Setting::TopMost);
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topMost) {
+        return;
+    }
+    // Changing a window flag hides a shown window; show it again where it was. The window
+    // is not activated: doing that after every appended text would take the keyboard away
+    // from whatever the user is typing into.
+    const bool wasVisible = isVisible();
+    const QRect geometryBefore = geometry();
+    setWindowFlag(Qt::WindowStaysOnTopHint, topMost);
+    if (wasVisible) {
+        setGeometry(geometryBefore);
+        setAttribute(Qt::WA_ShowWithoutActivating, true);
+        show();
+        setAttribute(Qt::WA_ShowWithoutActivating, false);
+    }
+}
+
+void CMainFrame::SaveWindowPosition()
+{
+    if (isMinimized()) {
+        return;
+    }
+    const QRect rect = frameGeometry();
+    SettingsStore& settings = SettingsStore::instance();
+    settings.SetDword(Setting::WindowPosLeft, static_cast<std::uint32_t>(rect.left() + CascadeOffset));
+    settings.SetDword(Setting::WindowPosTop, static_cast<std::uint32_t>(rect.top() + CascadeOffset));
+    settings.SetDword(Setting::WindowPosRight,
+                      static_cast<std::uint32_t>(rect.left() + rect.width() + CascadeOffset));
+    settings.SetDword(Setting::WindowPosBottom,
+                      static_cast<std::uint32_t>(rect.top() + rect.height() + CascadeOffset));
+}
+
+void CMainFrame::restoreWindowPosition()
+{
+    SettingsStore& settings = SettingsStore::instance();
+    // Stored as unsigned numbers; a window left of or above the primary screen has
+    // negative edges.
+    const auto left = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosLeft));
+    const auto top = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosTop));
+    const auto right = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosRight));
+    const auto bottom = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosBottom));
+    if (left == 0 && top == 0 && right == 0 && bottom == 0) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            resize(screen->availableSize() * 2 / 3);
+        }
+        return;
+    }
+    move(left, top);
+    resize(std::max(1, right - left), std::max(1, bottom - top));
+}
+
+void CMainFrame::updateCommandStates()
+{
+    const bool hasLines = m_pDocument != nullptr && m_pDocument->GetLineCount() > 0;
+    commandAction(Command::Reload)->setEnabled(hasLines);
+    commandAction(Command::Clear)->setEnabled(hasLines);
+    commandAction(Command::Pause)->setEnabled(m_pView->canPause());
+    commandAction(Command::Resume)->setEnabled(m_pView->canResume());
+    // Settings, Find, Copy and Select All arrive with the settings sheet and the selection;
+    // until then they stay disabled.
+    for (int id : {Command::Settings, Command::Find, Command::FindNextDown, Command::FindNextUp,
+                   Command::Copy, Command::SelectAll}) {
+        commandAction(id)->setEnabled(false);
+    }
+    SettingsStore& settings = SettingsStore::instance();
+    commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
+    commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
+}
+
+void CMainFrame::runCommand(int id)
+{
+    switch (id) {
+    case Command::FileNew:
+        if (m_pOwner != nullptr) {
+            m_pOwner->OnFileNew();
+        }
+        break;
+    case Command::FileOpen:
+        if (m_pOwner != nullptr) {
+            m_pOwner->OnFileOpen();
+        }
+        break;
+    case Command::About:
+        if (m_pOwner != nullptr) {
+            m_pOwner->OnAppAbout();
+        }
+        break;
+    case Command::Exit: close(); break;
+    case Command::NewWindow: OnNewWindow(); break;
+    case Command::Reload: OnFileReload(); break;
+    case Command::Clear: OnClearWindow(); break;
+    case Command::Pause: m_pView->OnPause(); break;
+    case Command::Resume: m_pView->OnResume(); break;
+    case Command::ViewToolbar:
+    case Command::ViewStatusBar: toggleBar(id); break;
+    default: break;
+    }
+    updateCommandStates();
+}
+
+void CMainFrame::toggleBar(int id)
+{
+    SettingsStore& settings = SettingsStore::instance();
+    const SettingId setting = id == Command::ViewToolbar ? Setting::Toolbar : Setting::StatusBar;
+    const bool show = !settings.GetBool(setting);
+    settings.SetBool(setting, show);
+    QWidget* bar = id == Command::ViewToolbar ? static_cast<QWidget*>(m_wndToolBar) : statusBar();
+    if (bar != nullptr) {
+        bar->setVisible(show);
+    }
+}
+
+void CMainFrame::OnFileAppended(std::uintptr_t wParam)
+{
+    if (m_pDocument != nullptr) {
+        m_pDocument->SetNewTextArrived(wParam != 0);
+        UpdateAllViews();
+    }
+    ApplyTopMost();
+}
+
+void CMainFrame::OnFileReload()
+{
+    if (m_pDocument == nullptr || m_pOwner == nullptr) {
+        return;
+    }
+    const std::u16string path = m_pDocument->GetPathName();
+    m_pOwner->OnFileNew();
+    if (!path.empty()) {
+        m_pOwner->OpenDocumentFile(path);
+    }
+}
+
+void CMainFrame::OnClearWindow()
+{
+    if (m_pDocument == nullptr) {
+        return;
+    }
+    m_pDocument->ClearText();
+    m_pDocument->SetNewTextArrived(false);
+    UpdateAllViews();
+    ApplyTopMost();
+}
+
+void CMainFrame::OnNewWindow()
+{
+    SaveWindowPosition();
+    if (m_newWindowProgram.isEmpty()) {
+        return;
+    }
+    // Started directly, never through a shell, and without a file: the new copy goes
+    // through the whole start-up on its own.
+    QProcess::startDetached(m_newWindowProgram, {});
+}
+
+void CMainFrame::OnDropFiles(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        if (m_pOwner != nullptr) {
+            m_pOwner->OpenDocumentFile(toU16(path));
+        }
+    }
+}
+
+bool CMainFrame::event(QEvent* event)
+{
+    const auto type = static_cast<std::uint32_t>(event->type());
+    if (type == WM_FILE_APPENDED || type == WM_FILE_RELOAD) {
+        const auto* message = static_cast<FileMessageEvent*>(event);
+        if (type == WM_FILE_APPENDED) {
+            OnFileAppended(message->wParam());
+        } else {
+            OnFileReload();
+        }
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    SaveWindowPosition();
+    if (m_pDocument != nullptr) {
+        m_pDocument->OnCloseDocument();
+    }
+    event->accept();
+}
+
+void CMainFrame::contextMenuEvent(QContextMenuEvent* event)
+{
+    updateCommandStates();
+    std::unique_ptr<QMenu> menu(m_commands->createPopupMenu(ResourceContextMenu, this));
+    if (menu) {
+        menu->setObjectName(QStringLiteral("contextMenu"));
+        menu->exec(event->globalPos());
+    }
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls()) {
+        for (const QUrl& url : event->mimeData()->urls()) {
+            if (url.isLocalFile()) {
+                event->acceptProposedAction();
+                return;
+            }
+        }
+    }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            paths.append(url.toLocalFile());
+        }
+    }
+    event->acceptProposedAction();
+    // Opening may show a message box; that must not happen inside the drag and drop loop.
+    QTimer::singleShot(0, this, [this, paths] { OnDropFiles(paths); });
+}
+
+void CMainFrame::PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
+                                  std::intptr_t lParam)
+{
+    QCoreApplication::postEvent(this, new FileMessageEvent(message, wParam, lParam));
+}
+
+void CMainFrame::UpdateAllViews()
+{
+    m_pView->OnUpdate();
+}
+
+void CMainFrame::ScrollViewsToEnd()
+{
+    m_pView->ScrollToEnd();
+    m_pView->viewport()->repaint();
+}
+
+void CMainFrame::ResetViewsScroll()
+{
+    m_pView->ResetScroll();
+    m_pView->viewport()->repaint();
+}
+
+void CMainFrame::EnsureSelectionVisibleInViews()
+{
+    m_pView->EnsureSelectionVisible();
+    m_pView->viewport()->repaint();
+}
+
+void CMainFrame::TitleChanged(const std::u16string& title)
+{
+    const QString caption = toQString(title);
+    if (windowTitle() != caption) {
+        setWindowTitle(caption);
+    }
+}
+
+MissingFileAnswer CMainFrame::AskMissingFile(const std::u16string& path)
+{
+    CMessageDlg dialog(this);
+    dialog.m_nCaptionID = 6;
+    dialog.SetText(LanguageResources::current().format(5, toQString(path)));
+    MissingFileAnswer answer;
+    answer.accepted = dialog.DoModal() == CMessageDlg::IDOK;
+    answer.dontAskAgain = dialog.m_bDontAskAgain != 0;
+    return answer;
+}
+
+void CMainFrame::ShowOpenError(const std::u16string& path, const std::u16string& description,
+                               int errorNumber)
+{
+    const QString text = LanguageResources::current().format(
+        135, toQString(path), toQString(description), QString::number(errorNumber));
+    QMessageBox::critical(this, QStringLiteral("Quillstream"), text);
+}
+
+std::u16string CMainFrame::LoadResourceString(std::uint32_t id)
+{
+    return toU16(LanguageResources::current().string(static_cast<int>(id)));
+}
+
+std::u16string CMainFrame::GetFileVersionText()
+{
+    return ::GetFileVersionText();
+}
+
+QAction* CMainFrame::action(int id) const
+{
+    return m_commands->find(id);
+}

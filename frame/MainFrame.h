@@ -1,0 +1,169 @@
+#pragma once
+
+// CMainFrame: the program's one top-level window. It holds the log view, the toolbar
+// (resource 128) and the status bar with the watched file's path, size and line count; it
+// restores and stores its own position, keeps itself above other windows when asked, opens
+// dropped files, shows the context menu (resource 132), carries the document-level commands
+// and receives the watcher's two messages. It is also the document's host: the document
+// reaches the user interface only through the DocumentHost members below.
+//
+// Commands are QActions named "cmd_<id>" (the command ids keep their numbers); their enable
+// and check states are refreshed whenever the document changes and before a menu opens.
+// The document and the owner are not owned. User-interface thread only, except
+// PostToMainWindow (any thread).
+
+#include "engine/DocumentHost.h"
+
+#include <QEvent>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <memory>
+#include <vector>
+
+class CBrackenlyDoc;
+class CBrackenlyView;
+class SoundService;
+class CommandActions;
+class QLabel;
+class QMenu;
+class QToolBar;
+
+// Command ids of the menus, toolbar and accelerators.
+namespace Command {
+constexpr int Settings = 32772;
+constexpr int FindNextDown = 32774;
+constexpr int FindNextUp = 32775;
+constexpr int Resume = 32782;
+constexpr int Pause = 32783;
+constexpr int Reload = 32791;
+constexpr int NewWindow = 32793;
+constexpr int SelectAll = 32795;
+constexpr int Clear = 32801;
+constexpr int FileNew = 57600;
+constexpr int FileOpen = 57601;
+constexpr int RecentFile1 = 57616;
+constexpr int RecentFileLast = 57631;
+constexpr int Copy = 57634;
+constexpr int Find = 57636;
+constexpr int About = 57664;
+constexpr int Exit = 57665;
+constexpr int ViewToolbar = 59392;
+constexpr int ViewStatusBar = 59393;
+} // namespace Command
+
+// A watcher message as it travels to the main window: the event type is the message
+// number (0x0401, 0x0402), which lies in Qt's user event range.
+class FileMessageEvent : public QEvent {
+public:
+    FileMessageEvent(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)
+        : QEvent(static_cast<QEvent::Type>(message)), m_wParam(wParam), m_lParam(lParam) {}
+    std::uintptr_t wParam() const { return m_wParam; }
+    std::intptr_t lParam() const { return m_lParam; }
+
+private:
+    std::uintptr_t m_wParam;
+    std::intptr_t m_lParam;
+};
+
+// What the frame asks of the application (implemented by CBrackenlyApp; tests record).
+class FrameOwner {
+public:
+    virtual ~FrameOwner() = default;
+    // The framework's open: opens path in the document, puts it at the top of the recent
+    // file list on success.
+    virtual bool OpenDocumentFile(const std::u16string& path) = 0;
+    // The framework's new-document operation.
+    virtual void OnFileNew() = 0;
+    virtual void OnFileOpen() = 0;
+    virtual void OnAppAbout() = 0;
+    // Opens recent entry index (0 = most recent); a failed entry leaves the list.
+    virtual void OnOpenRecentFile(int index) = 0;
+    virtual std::vector<std::u16string> RecentFiles() const = 0;
+};
+
+class CMainFrame : public QMainWindow, public DocumentHost {
+    Q_OBJECT
+public:
+    // Runs the creation steps (bars, panes, stay-on-top, stored position, drop target).
+    // owner may be null (then Open, New, About and recent files do nothing).
+    CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService* sound,
+               QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    CBrackenlyView* GetView() const { return m_pView; }
+    CBrackenlyDoc* GetActiveDocument() const { return m_pDocument; }
+    QAction* action(int id) const;
+    // False when a part that the window cannot do without (the toolbar) failed to load.
+    bool isCreated() const { return m_bCreated; }
+    QLabel* pane(int index) const; // 1..3
+
+    // Status panes 1 to 3.
+    void SetFilePathText(const std::u16string& path) override;
+    void SetFileSizeText(qint64 size);
+    void SetLineCountText(qint64 count);
+    void SetPaneText(int index, const QString& text);
+    int GetStatusTextWidth(const QString& text) const;
+
+    void ApplyTopMost();
+    void SaveWindowPosition();
+    // Refreshes enable and check states of every command.
+    void updateCommandStates();
+    // The recent files in the File menu changed.
+    void updateRecentFileMenu();
+
+    // Commands.
+    void OnFileReload();
+    void OnNewWindow();
+    void OnClearWindow();
+    void OnFileAppended(std::uintptr_t wParam);
+    void OnDropFiles(const QStringList& paths);
+    void toggleBar(int id);
+
+    // DocumentHost.
+    void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
+                          std::intptr_t lParam) override;
+    void UpdateAllViews() override;
+    void ScrollViewsToEnd() override;
+    void ResetViewsScroll() override;
+    void EnsureSelectionVisibleInViews() override;
+    void TitleChanged(const std::u16string& title) override;
+    MissingFileAnswer AskMissingFile(const std::u16string& path) override;
+    void ShowOpenError(const std::u16string& path, const std::u16string& description,
+                       int errorNumber) override;
+    std::u16string LoadResourceString(std::uint32_t id) override;
+    std::u16string GetFileVersionText() override;
+
+    // The program started for New Window (tests replace it).
+    void setNewWindowProgram(const QString& program) { m_newWindowProgram = program; }
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void createActions();
+    QAction* commandAction(int id);
+    void buildMenus();
+    bool buildToolBar();
+    void buildStatusBar();
+    void loadAccelerators();
+    void restoreWindowPosition();
+    void runCommand(int id);
+
+    CBrackenlyDoc* m_pDocument;
+    FrameOwner* m_pOwner;
+    CBrackenlyView* m_pView = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+    QLabel* m_panes[3] = {};
+    CommandActions* m_commands = nullptr;
+    bool m_bCreated = false;
+    QPointer<QMenu> m_recentMenu;
+    QAction* m_recentPlaceholder = nullptr;
+    QList<QAction*> m_recentActions;
+    unsigned m_nSearchFlags = 0;
+    QString m_newWindowProgram;
+};

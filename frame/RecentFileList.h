@@ -1,0 +1,50 @@
+#pragma once
+
+// The recent-file list: at most five paths, most recent first, kept between runs in the
+// user hive as the text values File1 (most recent) to File5 of the key
+// "Software\Local AppWizard-Generated Applications\<application name>\Recent File List". The list is read at
+// start-up and written back at shutdown; in between it lives in memory.
+// Main (user-interface) thread only.
+
+#include <QString>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class SettingsStore;
+
+class RecentFileList {
+public:
+    static constexpr std::size_t DefaultSize = 5;
+    // The longest text a menu entry shows for a path.
+    static constexpr int MenuTextLength = 30;
+
+    // appName: the executable's base name. The store is not owned.
+    RecentFileList(SettingsStore& settings, std::u16string appName,
+                   std::size_t size = DefaultSize);
+
+    // The key that holds the values, relative to the user hive's root.
+    std::u16string keyPath() const;
+
+    void ReadList();
+    // Replaces the stored list with the current one (entries beyond it are removed).
+    void WriteList();
+
+    // Puts path at the top; an equal entry further down moves up instead of doubling.
+    void Add(const std::u16string& path);
+    void Remove(std::size_t index);
+    std::size_t size() const { return m_entries.size(); }
+    const std::u16string& operator[](std::size_t index) const { return m_entries[index]; }
+    const std::vector<std::u16string>& entries() const { return m_entries; }
+
+    // The path as a menu shows it: at most MenuTextLength characters, the middle folders
+    // replaced by "..." and the file name kept whole.
+    static QString abbreviate(const QString& path, int maxLength = MenuTextLength);
+
+private:
+    SettingsStore& m_settings;
+    std::u16string m_appName;
+    std::size_t m_maxSize;
+    std::vector<std::u16string> m_entries;
+};
