@@ -20,6 +20,9 @@
 #include <thread>
 
 class CBrackenlyDoc;
+namespace quill {
+class ReadOnlyFile;
+}
 
 // A manual-reset event: Set wakes every waiter and stays set. Thread-safe.
 class ManualResetEvent {
@@ -80,7 +83,8 @@ private:
     // One poll after the sleep; false when the watch ends.
     bool Poll(bool& missing);
     // Reads [m_size, newSize) and hands it to the document; false on a read error.
-    bool ReadAppended(int fd, FileOffset newSize, const FileState& current);
+    bool ReadAppended(const quill::ReadOnlyFile& file, FileOffset newSize,
+                      const FileState& current);
 
     ManualResetEvent m_stopEvent;
     ManualResetEvent m_exitedEvent;

@@ -33,6 +33,9 @@
 class CFileReaderThread;
 class DocumentHost;
 class SettingsStore;
+namespace quill {
+class ReadOnlyFile;
+}
 
 class CBrackenlyDoc {
 public:
@@ -147,11 +150,19 @@ private:
     friend class DocumentSearch;
 
     void ResetLines();
-    bool IndexFile(int fd, FileOffset start);
+    // Feeds the file from the index's end to the file's end into the index; false on a
+    // read error. Caller holds docAccess.
+    bool IndexFile(const quill::ReadOnlyFile& file);
+    // Hands the indexed end (and the file's time) to the next watcher, so it starts
+    // exactly where the index stops.
+    void HandOverIndexedEnd(const quill::ReadOnlyFile& file);
     void ReindexFromEnd();
     std::u16string FetchWindow(LineNumber line);
-    void DecodeRange(int fd, LineNumber first, LineNumber end, LineNumber slot);
+    void DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
+                     LineNumber slot, std::vector<std::u16string>& slots);
     std::u16string SlotText(LineNumber slot) const;
+    // The text of one line read straight from the file (Find), without terminator.
+    bool ReadLineText(const quill::ReadOnlyFile& file, LineNumber line, std::u16string& text);
     void DetectEncoding(const std::uint8_t* bytes, std::size_t n);
     // Called by the watcher (holding docAccess) after an append.
     void SetFileSize(FileOffset size) { m_fileSize.store(size, std::memory_order_relaxed); }

@@ -1,0 +1,362 @@
+// CBrackenlyDoc::Find: the line-by-line rule of the find dialog, made fast by a byte-level
+// pre-search over the file. A line can only hold the text when its bytes hold the text's
+// bytes (UTF-16 LE or UTF-8, ASCII letters folded when case is ignored), so the file is
+// scanned in large reads with memmem, and only the lines with a byte hit are decoded and
+// checked with the exact rule. Where the bytes of a match cannot be predicted (another
+// narrow set, or a text with U+FFFD or the lone-CR symbol, which decoding produces from
+// other bytes) every line is checked.
+
+#include "engine/DocumentHost.h"
+#include "engine/LineText.h"
+#include "engine/LogDocument.h"
+#include "platform/NarrowCodec.h"
+#include "platform/ReadOnlyFile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+constexpr std::size_t SearchReadSize = 256 * 1024;
+
+struct SearchHit {
+    LineNumber line = 0;
+    std::int64_t col = 0;
+};
+
+void foldBytes(std::uint8_t* p, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        // Branch-free so that the compiler vectorises it.
+        p[i] = std::uint8_t(p[i] + ((std::uint8_t(p[i] - 'A') < 26) ? 32 : 0));
+    }
+}
+
+bool encodeUtf8Exact(std::u16string_view text, std::string& out)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+                return false;
+            }
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return false;
+        }
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// Holds docAccess through the document's Find for its whole life.
+class DocumentSearch {
+public:
+    DocumentSearch(CBrackenlyDoc& doc, const quill::ReadOnlyFile& file, std::u16string pattern,
+                   bool matchCase, bool wholeWord)
+        : m_doc(doc), m_index(doc.m_index), m_file(file), m_pattern(std::move(pattern)),
+          m_matchCase(matchCase), m_wholeWord(wholeWord)
+    {
+        const bool special = m_pattern.find(LoneCrSymbol) != std::u16string::npos ||
+                             (!doc.m_bIsUtf16 && m_pattern.find(u'\uFFFD') != std::u16string::npos);
+        if (special) {
+            m_byteMode = false;
+        } else if (doc.m_bIsUtf16) {
+            for (char16_t unit : m_pattern) {
+                m_bytes += char(unit & 0xFF);
+                m_bytes += char(unit >> 8);
+            }
+            m_byteMode = true;
+        } else if (quill::narrowCharset().isUtf8) {
+            m_byteMode = encodeUtf8Exact(m_pattern, m_bytes);
+        }
+        if (m_byteMode && !m_matchCase) {
+            foldBytes(reinterpret_cast<std::uint8_t*>(m_bytes.data()), m_bytes.size());
+        }
+    }
+
+    std::optional<SearchHit> forward(FindPosition from)
+    {
+        const LineNumber count = m_index.lineCount();
+        if (from.line >= count) {
+            return std::nullopt;
+        }
+        if (lineText(from.line)) {
+            const std::int64_t c = FindInLineForward(m_text, m_pattern, from.col, m_wholeWord);
+            if (c >= 0) {
+                return SearchHit{from.line, c};
+            }
+        }
+        return m_byteMode ? scanForward(from.line + 1) : linesForward(from.line + 1);
+    }
+
+    std::optional<SearchHit> backward(FindPosition from)
+    {
+        const LineNumber count = m_index.lineCount();
+        LineNumber below = count;
+        if (from.line < count) {
+            if (lineText(from.line)) {
+                const std::int64_t c = FindInLineBackward(m_text, m_pattern, from.col, m_wholeWord);
+                if (c >= 0) {
+                    return SearchHit{from.line, c};
+                }
+            }
+            below = from.line;
+        }
+        return m_byteMode ? scanBackward(below) : linesBackward(below);
+    }
+
+private:
+    bool lineText(LineNumber line)
+    {
+        if (!m_doc.ReadLineText(m_file, line, m_text)) {
+            return false;
+        }
+        if (!m_matchCase) {
+            FoldAsciiCase(m_text);
+        }
+        return true;
+    }
+
+    std::optional<SearchHit> verifyForward(LineNumber line)
+    {
+        if (lineText(line)) {
+            const std::int64_t c = FindInLineForward(m_text, m_pattern, 0, m_wholeWord);
+            if (c >= 0) {
+                return SearchHit{line, c};
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<SearchHit> verifyBackward(LineNumber line)
+    {
+        if (lineText(line)) {
+            const std::int64_t c = FindInLineBackward(m_text, m_pattern,
+                                                      std::int64_t(m_text.size()), m_wholeWord);
+            if (c >= 0) {
+                return SearchHit{line, c};
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<SearchHit> linesForward(LineNumber from)
+    {
+        for (LineNumber line = from; line < m_index.lineCount(); ++line) {
+            if (auto hit = verifyForward(line)) {
+                return hit;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<SearchHit> linesBackward(LineNumber below)
+    {
+        for (LineNumber line = below; line-- > 0;) {
+            if (auto hit = verifyBackward(line)) {
+                return hit;
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool allocate()
+    {
+        m_pad = (m_bytes.size() + 63) / 64 * 64;
+        m_buffer = std::make_unique<quill::AlignedBuffer>(m_pad + SearchReadSize + m_pad);
+        return m_buffer->valid();
+    }
+
+    std::optional<SearchHit> scanForward(LineNumber fromLine)
+    {
+        const LineNumber count = m_index.lineCount();
+        if (fromLine >= count || !allocate()) {
+            return fromLine >= count ? std::nullopt : linesForward(fromLine);
+        }
+        const FileOffset end = m_index.end();
+        const std::size_t plen = m_bytes.size();
+        const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
+        std::uint8_t* const chunk = m_buffer->data() + m_pad;
+        LineNumber nextLine = fromLine;
+        FileOffset pos = m_index.lineStart(fromLine);
+        std::size_t keep = 0;
+        while (pos < end) {
+            const std::size_t want = std::size_t(std::min<FileOffset>(end - pos, SearchReadSize));
+            const std::int64_t got = m_file.readAt(chunk, want, pos);
+            if (got <= 0) {
+                break;
+            }
+            if (!m_matchCase) {
+                foldBytes(chunk, std::size_t(got));
+            }
+            const std::uint8_t* regionStart = chunk - keep;
+            const std::uint8_t* regionEnd = chunk + got;
+            const FileOffset regionOffset = pos - FileOffset(keep);
+            auto at = [&](FileOffset offset) {
+                return regionStart + std::clamp<FileOffset>(offset - regionOffset, 0,
+                                                            regionEnd - regionStart);
+            };
+            const std::uint8_t* s = at(m_index.lineStart(nextLine));
+            while (regionEnd - s >= std::ptrdiff_t(plen)) {
+                const void* found = memmem(s, std::size_t(regionEnd - s), pat, plen);
+                if (!found) {
+                    break;
+                }
+                const FileOffset hitOffset =
+                    regionOffset + (static_cast<const std::uint8_t*>(found) - regionStart);
+                const LineNumber line = m_index.lineAt(hitOffset);
+                if (auto hit = verifyForward(line)) {
+                    return hit;
+                }
+                nextLine = line + 1;
+                if (nextLine >= count) {
+                    return std::nullopt;
+                }
+                s = at(m_index.lineStart(nextLine));
+            }
+            pos += got;
+            const FileOffset nextStart = m_index.lineStart(nextLine);
+            if (nextStart >= pos) {
+                pos = nextStart;
+                keep = 0;
+            } else {
+                // An occurrence may straddle the two reads: carry the tail over.
+                const std::uint8_t* tail = std::max(at(nextStart), regionEnd - (plen - 1));
+                keep = std::size_t(regionEnd - tail);
+                std::memmove(chunk - keep, tail, keep);
+            }
+            if (std::size_t(got) < want) {
+                break;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<SearchHit> scanBackward(LineNumber below)
+    {
+        if (below == 0 || !allocate()) {
+            return below == 0 ? std::nullopt : linesBackward(below);
+        }
+        const std::size_t plen = m_bytes.size();
+        const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
+        std::uint8_t* const chunk = m_buffer->data() + m_pad;
+        const FileOffset low = m_index.lineStart(0);
+        const FileOffset high = m_index.lineStart(below);
+        LineNumber done = below; // lines at or above this one have been checked
+        std::vector<LineNumber> candidates;
+        for (FileOffset chunkHigh = high; chunkHigh > low;) {
+            const FileOffset chunkLow = std::max(low, chunkHigh - FileOffset(SearchReadSize));
+            const FileOffset readEnd = std::min(high, chunkHigh + FileOffset(plen) - 1);
+            const std::int64_t got = m_file.readAt(chunk, std::size_t(readEnd - chunkLow), chunkLow);
+            if (got <= 0) {
+                return std::nullopt;
+            }
+            if (!m_matchCase) {
+                foldBytes(chunk, std::size_t(got));
+            }
+            const std::uint8_t* const regionEnd = chunk + got;
+            candidates.clear();
+            const std::uint8_t* s = chunk;
+            while (regionEnd - s >= std::ptrdiff_t(plen)) {
+                const void* found = memmem(s, std::size_t(regionEnd - s), pat, plen);
+                if (!found) {
+                    break;
+                }
+                const FileOffset hitOffset =
+                    chunkLow + (static_cast<const std::uint8_t*>(found) - chunk);
+                if (hitOffset >= chunkHigh) {
+                    break; // starts in the chunk above, which was searched already
+                }
+                const LineNumber line = m_index.lineAt(hitOffset);
+                if (line >= done) {
+                    break;
+                }
+                candidates.push_back(line);
+                const FileOffset next = m_index.lineStart(line + 1);
+                if (next - chunkLow >= got) {
+                    break;
+                }
+                s = chunk + (next - chunkLow);
+            }
+            for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
+                if (auto hit = verifyBackward(*it)) {
+                    return hit;
+                }
+                done = *it;
+            }
+            chunkHigh = chunkLow;
+        }
+        return std::nullopt;
+    }
+
+    CBrackenlyDoc& m_doc;
+    const LineIndex& m_index;
+    const quill::ReadOnlyFile& m_file;
+    std::u16string m_pattern;
+    bool m_matchCase;
+    bool m_wholeWord;
+    bool m_byteMode = false;
+    std::string m_bytes;
+    std::unique_ptr<quill::AlignedBuffer> m_buffer;
+    std::size_t m_pad = 0;
+    std::u16string m_text;
+};
+
+bool CBrackenlyDoc::Find(const std::u16string& text, bool down, unsigned flags)
+{
+    {
+        std::lock_guard lock(m_docAccess);
+        const LineNumber count = m_index.lineCount();
+        if (count == 0) {
+            return true;
+        }
+        if (text.empty()) {
+            return false;
+        }
+        if (m_bDetectEncoding) {
+            GetLine(std::min(m_findPos.line, count - 1)); // decides the encoding
+        }
+        const quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+        if (!file.isOpen()) {
+            return false;
+        }
+        const bool matchCase = (flags & FR_MATCHCASE) != 0;
+        std::u16string pattern = text;
+        if (!matchCase) {
+            FoldAsciiCase(pattern);
+        }
+        DocumentSearch search(*this, file, pattern, matchCase, (flags & FR_WHOLEWORD) != 0);
+        const std::optional<SearchHit> hit = down ? search.forward(m_findPos) : search.backward(m_findPos);
+        if (!hit) {
+            return false;
+        }
+        const auto col = std::int32_t(hit->col);
+        const auto length = std::int32_t(pattern.size());
+        m_findPos = FindPosition{hit->line, down ? col + length : col};
+        m_selection = DocSelection{true, hit->line, hit->line, col, col + length - 1};
+    }
+    if (m_pHost) {
+        m_pHost->EnsureSelectionVisibleInViews();
+        m_pHost->UpdateAllViews();
+    }
+    return true;
+}

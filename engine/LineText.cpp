@@ -1,0 +1,87 @@
+#include "engine/LineText.h"
+
+#include "engine/KeywordMatcher.h"
+#include "platform/NarrowCodec.h"
+
+void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, bool utf16, std::u16string& out)
+{
+    const std::size_t from = out.size();
+    if (utf16) {
+        const std::size_t units = n / 2;
+        out.resize(from + units);
+        for (std::size_t i = 0; i < units; ++i) {
+            out[from + i] = char16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        }
+    } else {
+        quill::appendNarrowAsUtf16(std::string_view(reinterpret_cast<const char*>(bytes), n), out);
+    }
+    // A carriage return ends a line only together with its line feed; alone it would
+    // split one index line into two display lines and shift every line after it.
+    const std::size_t size = out.size();
+    for (std::size_t i = from; i + 1 < size; ++i) {
+        if (out[i] == u'\r' && out[i + 1] != u'\n') {
+            out[i] = LoneCrSymbol;
+        }
+    }
+}
+
+std::u16string_view StripTerminator(std::u16string_view decoded)
+{
+    std::size_t cut = decoded.rfind(u'\r');
+    if (cut == std::u16string_view::npos) {
+        cut = decoded.rfind(u'\n');
+    }
+    return cut == std::u16string_view::npos ? decoded : decoded.substr(0, cut);
+}
+
+void FoldAsciiCase(std::u16string& text)
+{
+    for (char16_t& c : text) {
+        if (c >= u'A' && c <= u'Z') {
+            c = char16_t(c + (u'a' - u'A'));
+        }
+    }
+}
+
+std::int64_t FindInLineForward(std::u16string_view line, std::u16string_view pattern,
+                               std::int64_t startCol, bool wholeWord)
+{
+    if (pattern.empty() || startCol < 0 || std::size_t(startCol) > line.size()) {
+        return -1;
+    }
+    std::size_t pos = std::size_t(startCol);
+    for (;;) {
+        const std::size_t c = line.find(pattern, pos);
+        if (c == std::u16string_view::npos) {
+            return -1;
+        }
+        if (!wholeWord || WholeWordAt(line, pattern.size(), c)) {
+            return std::int64_t(c);
+        }
+        pos = c + pattern.size();
+    }
+}
+
+std::int64_t FindInLineBackward(std::u16string_view line, std::u16string_view pattern,
+                                std::int64_t startCol, bool wholeWord)
+{
+    const std::int64_t len = std::int64_t(line.size());
+    const std::int64_t plen = std::int64_t(pattern.size());
+    if (plen == 0 || len - startCol < 0) {
+        return -1;
+    }
+    // In the reversed line the search starts at len - startCol; an occurrence there starts
+    // at column len - e - plen of the line, so the latest allowed start is startCol - plen.
+    std::int64_t latest = startCol - plen;
+    while (latest >= 0) {
+        const std::size_t c = line.rfind(pattern, std::size_t(latest));
+        if (c == std::u16string_view::npos) {
+            return -1;
+        }
+        if (!wholeWord || WholeWordAt(line, pattern.size(), c)) {
+            return std::int64_t(c);
+        }
+        latest = std::int64_t(c) - plen;
+    }
+    return -1;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+// The text of one index line and the line-by-line search rule. Pure functions, used by
+// the decoded window, by Find and by the tests that compare Find with the plain rule.
+// Thread-safe.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// What a lone carriage return (one not directly followed by the line feed) is shown as:
+// U+240D SYMBOL FOR CARRIAGE RETURN, so it takes one column and never breaks the line.
+constexpr char16_t LoneCrSymbol = 0x240D;
+
+// Appends the decoded text of one index line's bytes, terminator included: UTF-16
+// little-endian (an odd last byte is dropped) or the locale's narrow set (invalid bytes
+// become U+FFFD). Lone carriage returns become LoneCrSymbol; a carriage return at the
+// very end of the bytes is kept (it may be the first half of a CR LF still being written).
+void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, bool utf16, std::u16string& out);
+
+// The text of a decoded line without its terminator: cut before its last CR when it has
+// one, otherwise before its last LF, otherwise whole.
+std::u16string_view StripTerminator(std::u16string_view decoded);
+
+// Lower-cases A-Z, leaves everything else as it is.
+void FoldAsciiCase(std::u16string& text);
+
+// The find dialog's rule on one line. pattern and line are both already folded when the
+// search ignores case; pattern is not empty. Forward: the first occurrence at or after
+// startCol (none when startCol is beyond the line's end). Backward: the last occurrence
+// that ends at or before startCol, i.e. the first one of the reversed line at or after
+// length - startCol (none when that is negative). With wholeWord an occurrence counts only
+// between delimiters; one that does not count is skipped and the search goes on past it.
+// Result: the column of the occurrence, or -1.
+std::int64_t FindInLineForward(std::u16string_view line, std::u16string_view pattern,
+                               std::int64_t startCol, bool wholeWord);
+std::int64_t FindInLineBackward(std::u16string_view line, std::u16string_view pattern,
+                                std::int64_t startCol, bool wholeWord);

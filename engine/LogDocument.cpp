@@ -1,0 +1,554 @@
+#include "engine/LogDocument.h"
+
+#include "engine/DocumentHost.h"
+#include "engine/FileWatcher.h"
+#include "engine/KeywordMatcher.h"
+#include "engine/LineText.h"
+#include "platform/NarrowCodec.h"
+#include "platform/ReadOnlyFile.h"
+#include "platform/Utf16Detector.h"
+#include "settings/SettingsStore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <sys/stat.h>
+
+namespace {
+
+// Large reads into an aligned buffer that stays in the cache while memchr scans it.
+constexpr std::size_t IndexReadSize = 256 * 1024;
+
+std::u16string errorDescription(int errorNumber)
+{
+    char buffer[256] = {};
+    // The GNU variant returns the text, which may or may not live in the buffer.
+    const char* text = strerror_r(errorNumber, buffer, sizeof buffer);
+    return text ? quill::narrowToUtf16(text) : std::u16string();
+}
+
+} // namespace
+
+CBrackenlyDoc::CBrackenlyDoc(DocumentHost* host) : CBrackenlyDoc(host, SettingsStore::instance()) {}
+
+CBrackenlyDoc::CBrackenlyDoc(DocumentHost* host, SettingsStore& settings)
+    : m_pHost(host), m_settings(settings)
+{
+    ResetLines();
+}
+
+CBrackenlyDoc::~CBrackenlyDoc()
+{
+    StopWatching();
+    m_pWatcher.reset();
+    m_keywords.clear();
+    ResetLines();
+}
+
+bool CBrackenlyDoc::OnNewDocument()
+{
+    SetModifiedFlag(false);
+    return true;
+}
+
+void CBrackenlyDoc::OnCloseDocument()
+{
+    StopWatching();
+}
+
+void CBrackenlyDoc::ResetLines()
+{
+    std::lock_guard lock(m_docAccess);
+    SetFileSize(0);
+    m_longestLength = 0;
+    m_longestLine.clear();
+    m_windowFirst = 0;
+    m_windowEnd = 0;
+    m_selection = DocSelection();
+    m_findPos = FindPosition();
+    m_bWatching = false;
+    // The index restarts at its old end (what ClearText needs); opening restarts it at 0.
+    m_index.reset(m_index.end(), true);
+    m_lineCache.assign(WindowLines + 1, std::u16string());
+}
+
+bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
+{
+    StopWatching();
+    ReloadKeywords();
+    SetModifiedFlag(false);
+    m_strPath = path;
+    m_nativePath = quill::utf16ToNarrow(path);
+    ResetLines();
+    {
+        std::lock_guard lock(m_docAccess);
+        m_index.reset(0);
+        m_bDetectEncoding = true;
+    }
+    m_bHaveFileState = false;
+    m_bHaveSavedSize = false;
+    m_bReindexPending = false;
+
+    bool accept = m_settings.GetBool(Setting::ShowEmptyFiles);
+    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+    if (file.isOpen()) {
+        bool complete;
+        {
+            std::lock_guard lock(m_docAccess);
+            complete = IndexFile(file);
+        }
+        if (!complete) {
+            const int error = m_index.overflowed() ? EOVERFLOW : EIO;
+            ResetLines();
+            ReportOpenError(error, path);
+            return false;
+        }
+        HandOverIndexedEnd(file);
+        file.close();
+        SetFileSize(QueryFileSize(m_nativePath, m_watchTiming.sizeRetry));
+        if (m_pHost) {
+            m_pHost->ScrollViewsToEnd();
+        }
+    } else if (file.error() == ENOENT) {
+        if (m_settings.GetBool(Setting::ShowEmptyFileWarning) && m_pHost) {
+            const MissingFileAnswer answer = m_pHost->AskMissingFile(path);
+            accept = answer.accepted;
+            m_settings.SetBool(Setting::ShowEmptyFiles, accept);
+            m_settings.SetBool(Setting::ShowEmptyFileWarning, !answer.dontAskAgain);
+        }
+        if (!accept) {
+            return false;
+        }
+    } else {
+        ReportOpenError(file.error(), path);
+        return false;
+    }
+
+    StartWatching();
+    if (m_pHost) {
+        m_pHost->SetFilePathText(path);
+    }
+    return true;
+}
+
+bool CBrackenlyDoc::IndexFile(const quill::ReadOnlyFile& file)
+{
+    quill::AlignedBuffer buffer(IndexReadSize);
+    if (!buffer.valid()) {
+        return false;
+    }
+    FileOffset offset = m_index.end();
+    for (;;) {
+        const std::int64_t got = file.readAt(buffer.data(), buffer.size(), offset);
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            return !m_index.overflowed();
+        }
+        m_index.append(buffer.data(), std::size_t(got));
+        if (m_index.overflowed()) {
+            return false;
+        }
+        offset += got;
+    }
+}
+
+void CBrackenlyDoc::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
+{
+    struct stat st {};
+    if (::fstat(file.fd(), &st) != 0) {
+        return;
+    }
+    std::lock_guard lock(m_docAccess);
+    m_fileState.mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    // The state's size is the indexed end: a file that grew while it was being indexed
+    // differs from it, so the first poll reads the rest.
+    m_fileState.size = m_index.end();
+    m_bHaveFileState = true;
+    m_savedSize = m_index.end();
+    m_bHaveSavedSize = true;
+}
+
+void CBrackenlyDoc::ReindexFromEnd()
+{
+    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+    if (!file.isOpen()) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_docAccess);
+        IndexFile(file);
+    }
+    HandOverIndexedEnd(file);
+}
+
+void CBrackenlyDoc::AppendText(const std::uint8_t* bytes, std::size_t n, bool post)
+{
+    {
+        std::lock_guard lock(m_docAccess);
+        const LineNumber oldCount = m_index.lineCount();
+        const FileOffset oldEnd = m_index.end();
+        m_index.append(bytes, n);
+        const LineNumber count = m_index.lineCount();
+        if (m_windowEnd > count) {
+            // Only the byte-order mark completing can shrink the index.
+            for (LineNumber line = std::max(m_windowFirst, count); line < m_windowEnd; ++line) {
+                m_lineCache[line - m_windowFirst].clear();
+            }
+            m_windowEnd = count;
+            m_windowFirst = std::min(m_windowFirst, m_windowEnd);
+        } else if (oldCount > 0 && m_windowEnd == oldCount && m_windowEnd > m_windowFirst &&
+                   m_index.lineStart(oldCount) != oldEnd) {
+            // The last line grew (its open end, or the zero byte of its line feed): drop
+            // it from the window so that its next use decodes it again.
+            m_lineCache[m_windowEnd - 1 - m_windowFirst].clear();
+            --m_windowEnd;
+        }
+    }
+    if (post) {
+        PostToMainWindow(WM_FILE_APPENDED, 1, 0);
+    }
+}
+
+void CBrackenlyDoc::PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
+                                     std::intptr_t lParam)
+{
+    if (m_pHost) {
+        m_pHost->PostToMainWindow(message, wParam, lParam);
+    }
+}
+
+void CBrackenlyDoc::StartWatching()
+{
+    m_pWatcher.reset();
+    if (m_bReindexPending) {
+        ReindexFromEnd();
+        m_bReindexPending = false;
+    }
+    if (m_strPath.empty()) {
+        return;
+    }
+    auto watcher = std::make_unique<CFileReaderThread>(*this, m_watchTiming);
+    if (m_bHaveFileState) {
+        watcher->SetFileState(m_fileState);
+    }
+    if (m_bHaveSavedSize) {
+        watcher->SetSize(m_savedSize);
+    }
+    watcher->SetPath(m_nativePath);
+    if (!watcher->Start()) {
+        return;
+    }
+    m_pWatcher = std::move(watcher);
+    m_bWatching = true;
+}
+
+void CBrackenlyDoc::StopWatching()
+{
+    if (m_bWatching && m_pWatcher) {
+        m_pWatcher->Stop();
+        // A watcher stopped while it still waited for a missing file knows no size; the
+        // next one must wait for the file again instead of ending at once.
+        if (m_pWatcher->GetSize() >= 0) {
+            m_fileState = m_pWatcher->GetFileState();
+            m_bHaveFileState = true;
+            m_savedSize = m_pWatcher->GetSize();
+            m_bHaveSavedSize = true;
+        } else {
+            m_bHaveFileState = false;
+            m_bHaveSavedSize = false;
+        }
+        m_pWatcher.reset();
+    }
+    m_bWatching = false;
+}
+
+void CBrackenlyDoc::ClearText()
+{
+    const bool wasWatching = m_bWatching;
+    if (wasWatching) {
+        StopWatching();
+    }
+    ResetLines();
+    m_bHaveFileState = false;
+    m_bHaveSavedSize = false;
+    if (wasWatching) {
+        ReindexFromEnd();
+    } else {
+        m_bReindexPending = true;
+    }
+    if (m_pHost) {
+        m_pHost->ResetViewsScroll();
+        m_pHost->UpdateAllViews();
+    }
+    if (wasWatching) {
+        StartWatching();
+    }
+}
+
+void CBrackenlyDoc::ReloadKeywords()
+{
+    m_keywords.clear();
+    m_settings.LoadKeywords(m_keywords);
+}
+
+LineNumber CBrackenlyDoc::GetLineCount() const
+{
+    std::lock_guard lock(m_docAccess);
+    return m_index.lineCount();
+}
+
+bool CBrackenlyDoc::LastLineOpen() const
+{
+    std::lock_guard lock(m_docAccess);
+    return m_index.lastLineOpen();
+}
+
+FileOffset CBrackenlyDoc::IndexedEnd() const
+{
+    std::lock_guard lock(m_docAccess);
+    return m_index.end();
+}
+
+FileOffset CBrackenlyDoc::LineStart(LineNumber index) const
+{
+    std::lock_guard lock(m_docAccess);
+    return m_index.lineStart(index);
+}
+
+std::size_t CBrackenlyDoc::IndexMemoryBytes() const
+{
+    std::lock_guard lock(m_docAccess);
+    return m_index.memoryBytes();
+}
+
+void CBrackenlyDoc::ComputeWindow(LineNumber line, LineNumber lineCount, LineNumber& first,
+                                  LineNumber& end)
+{
+    const LineNumber half = std::min(lineCount, WindowLines) / 2;
+    if (line > half) {
+        first = line - half;
+        end = line + half;
+        if (end > lineCount) {
+            end = lineCount;
+            first = lineCount >= WindowLines ? lineCount - WindowLines : 0;
+        }
+    } else {
+        first = 0;
+        end = std::min(lineCount, WindowLines);
+    }
+}
+
+std::u16string CBrackenlyDoc::GetLine(LineNumber index)
+{
+    std::lock_guard lock(m_docAccess);
+    if (index >= m_index.lineCount()) {
+        return {};
+    }
+    if (index < m_windowFirst || index >= m_windowEnd) {
+        return FetchWindow(index);
+    }
+    return SlotText(index - m_windowFirst);
+}
+
+std::u16string CBrackenlyDoc::SlotText(LineNumber slot) const
+{
+    return std::u16string(StripTerminator(m_lineCache[slot]));
+}
+
+std::u16string CBrackenlyDoc::GetLongestLine() const
+{
+    std::lock_guard lock(m_docAccess);
+    return m_longestLine;
+}
+
+std::u16string CBrackenlyDoc::FetchWindow(LineNumber line)
+{
+    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+    if (!file.isOpen()) {
+        return {};
+    }
+    LineNumber first = 0;
+    LineNumber end = 0;
+    ComputeWindow(line, m_index.lineCount(), first, end);
+
+    std::vector<std::u16string> slots(WindowLines + 1);
+    const LineNumber oldFirst = m_windowFirst;
+    const LineNumber oldEnd = m_windowEnd;
+    LineNumber keepFirst = std::max(first, oldFirst);
+    LineNumber keepEnd = std::min(end, oldEnd);
+    if (oldEnd > oldFirst && keepEnd > keepFirst) {
+        // The old window's last line may still grow while it has no line feed.
+        if (keepEnd == oldEnd &&
+            m_lineCache[oldEnd - 1 - oldFirst].find(u'\n') == std::u16string::npos) {
+            --keepEnd;
+        }
+        for (LineNumber l = keepFirst; l < keepEnd; ++l) {
+            slots[l - first] = std::move(m_lineCache[l - oldFirst]);
+        }
+    } else {
+        keepFirst = keepEnd = first;
+    }
+    DecodeRange(file, first, keepFirst, 0, slots);
+    DecodeRange(file, keepEnd, end, keepEnd - first, slots);
+    m_lineCache.swap(slots);
+    m_windowFirst = first;
+    m_windowEnd = end;
+
+    m_longestLength = 0;
+    m_longestLine.clear();
+    const LineNumber shown = std::min(m_index.lineCount(), WindowLines);
+    for (LineNumber slot = 0; slot < shown; ++slot) {
+        if (m_lineCache[slot].size() > m_longestLength) {
+            m_longestLength = m_lineCache[slot].size();
+            m_longestLine = m_lineCache[slot];
+        }
+    }
+    return SlotText(line - m_windowFirst);
+}
+
+void CBrackenlyDoc::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
+                                LineNumber slot, std::vector<std::u16string>& slots)
+{
+    if (first >= end) {
+        return;
+    }
+    const FileOffset base = m_index.lineStart(first);
+    const FileOffset rangeEnd = m_index.lineStart(end);
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes.resize(std::size_t(rangeEnd - base));
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    const std::int64_t got = file.readAt(bytes.data(), bytes.size(), base);
+    if (got <= 0) {
+        return;
+    }
+    const std::size_t count = std::size_t(got);
+    DetectEncoding(bytes.data(), count);
+    try {
+        for (LineNumber line = first; line < end; ++line, ++slot) {
+            const std::size_t from = std::size_t(m_index.lineStart(line) - base);
+            if (from >= count) {
+                break;
+            }
+            const std::size_t to = std::min(count, std::size_t(m_index.lineStart(line + 1) - base));
+            std::u16string& text = slots[slot];
+            text.clear();
+            DecodeLineBytes(bytes.data() + from, to - from, m_bIsUtf16, text);
+        }
+    } catch (const std::bad_alloc&) {
+        // The lines decoded so far stay; the rest read as empty text.
+    }
+}
+
+void CBrackenlyDoc::DetectEncoding(const std::uint8_t* bytes, std::size_t n)
+{
+    if (!m_bDetectEncoding) {
+        return;
+    }
+    m_bDetectEncoding = false;
+    std::uint32_t tests = quill::IS_TEXT_UNICODE_UNICODE_MASK;
+    m_bIsUtf16 = quill::IsTextUnicode(bytes, n, &tests) == 1;
+}
+
+bool CBrackenlyDoc::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
+                                 std::u16string& text)
+{
+    const FileOffset from = m_index.lineStart(line);
+    const FileOffset to = m_index.lineStart(line + 1);
+    std::vector<std::uint8_t> bytes(std::size_t(to - from));
+    const std::int64_t got = file.readAt(bytes.data(), bytes.size(), from);
+    text.clear();
+    if (got < 0) {
+        return false;
+    }
+    std::u16string decoded;
+    DecodeLineBytes(bytes.data(), std::size_t(got), m_bIsUtf16, decoded);
+    text.assign(StripTerminator(decoded));
+    return true;
+}
+
+bool CBrackenlyDoc::GetSelection(DocSelection& selection) const
+{
+    selection = m_selection;
+    return m_selection.valid;
+}
+
+void CBrackenlyDoc::SetSelection(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
+                                 std::int32_t endCol)
+{
+    m_selection = DocSelection{true, startLine, endLine, startCol, endCol};
+}
+
+void CBrackenlyDoc::ClearSelection()
+{
+    m_selection = DocSelection();
+}
+
+std::u16string CBrackenlyDoc::GetSelectedText()
+{
+    std::u16string result;
+    if (!m_selection.valid) {
+        return result;
+    }
+    std::lock_guard lock(m_docAccess);
+    const LineNumber count = m_index.lineCount();
+    for (LineNumber line = m_selection.startLine;; ++line) {
+        if (line != m_selection.startLine) {
+            result += u"\r\n";
+        }
+        if (line < count) {
+            const std::u16string text = GetLine(line);
+            const std::size_t from =
+                line == m_selection.startLine ? std::size_t(std::max(0, m_selection.startCol)) : 0;
+            if (from < text.size()) {
+                if (line == m_selection.endLine && m_selection.endCol != -1) {
+                    const std::int64_t last = m_selection.endCol;
+                    if (last >= std::int64_t(from)) {
+                        result.append(text, from, std::size_t(last - std::int64_t(from) + 1));
+                    }
+                } else {
+                    result.append(text, from);
+                }
+            }
+        }
+        if (line >= m_selection.endLine) {
+            break;
+        }
+    }
+    return result;
+}
+
+void CBrackenlyDoc::GetKeywordColors(std::u16string_view line, ColorRef& textColor,
+                                     ColorRef& bkColor, bool& matched) const
+{
+    ::GetKeywordColors(m_keywords, line, textColor, bkColor, matched);
+}
+
+void CBrackenlyDoc::SetTitle(const std::u16string&)
+{
+    std::u16string title = u"Quillstream - ";
+    if (m_pHost) {
+        title += m_pHost->LoadResourceString(133);
+        title += m_pHost->GetFileVersionText();
+    }
+    if (!m_strPath.empty()) {
+        title += u"  -  ";
+        title += m_strPath;
+    }
+    m_strTitle = title;
+    if (m_pHost) {
+        m_pHost->TitleChanged(m_strTitle);
+    }
+}
+
+void CBrackenlyDoc::ReportOpenError(int errorNumber, const std::u16string& path)
+{
+    if (m_pHost) {
+        m_pHost->ShowOpenError(path, errorDescription(errorNumber), errorNumber);
+    }
+}
