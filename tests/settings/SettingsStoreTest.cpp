@@ -1,0 +1,384 @@
+#include "platform/HiveStore.h"
+#include "platform/NarrowCodec.h"
+#include "settings/SettingsStore.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+using namespace quill;
+using quilltest::readFile;
+using quilltest::ScopedEnv;
+using quilltest::TempDir;
+using quilltest::writeFile;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const std::u16string Root = u"Software\\Orix\\Quillstream";
+const std::u16string Gui = Root + u"\\GUI";
+const std::u16string Logging = Root + u"\\Logging";
+const std::u16string Keywords = Root + u"\\Keywords";
+
+Bytes dword(std::uint32_t v)
+{
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+}
+
+Bytes sz(std::u16string_view text)
+{
+    Bytes b;
+    for (char16_t c : text) {
+        b.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        b.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    b.push_back(0);
+    b.push_back(0);
+    return b;
+}
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    void put(HiveStore& hive, const std::u16string& path, std::u16string_view name,
+             std::uint32_t type, const Bytes& data)
+    {
+        ASSERT_TRUE(hive.setValue(path, name, type, data.data(), data.size()));
+    }
+
+    // The raw stored user value, to see what a setter wrote.
+    const HiveValue* stored(const std::u16string& path, std::u16string_view name)
+    {
+        m_snapshot = user.openKey(path);
+        return m_snapshot ? m_snapshot->value(name) : nullptr;
+    }
+
+    TempDir dir;
+    std::string userPath = dir.file("home/.config/quillstream/user.reg");
+    std::string machinePath = dir.file("etc/xdg/quillstream/machine.reg");
+    HiveStore user{userPath, HiveRoot::CurrentUser};
+    HiveStore machine{machinePath, HiveRoot::LocalMachine};
+    SettingsStore store{userPath, machinePath};
+
+private:
+    std::optional<HiveKeyHandle> m_snapshot;
+};
+
+TEST_F(SettingsStoreTest, pathsAndNamesComeFromTheTables)
+{
+    EXPECT_EQ(store.KeyPath(Setting::KeyOrix), u"Software\\Orix");
+    EXPECT_EQ(store.KeyPath(Setting::KeyKeywords), Keywords);
+    EXPECT_EQ(store.KeyPath(Setting::TextFont), Gui);
+    EXPECT_EQ(store.KeyPath(Setting::MaxLogFileSize), Logging);
+    EXPECT_EQ(store.KeyPath(Setting::ShowEmptyFiles), Root);
+    EXPECT_EQ(store.ValueName(Setting::ResourceDllPath), u"ResorceDLLPath");
+    EXPECT_EQ(store.ValueName(Setting::ResourceDllPrefix), u"ResouceDLLPrefix");
+    EXPECT_EQ(store.ValueName(Setting::GuiLanguage), u"GUILanguage");
+    EXPECT_EQ(store.KeyPath(999), u"");
+    EXPECT_EQ(store.ValueName(999), u"");
+    EXPECT_EQ(store.ValueName(Setting::KeyGui), u"");
+}
+
+TEST_F(SettingsStoreTest, defaultsWithNothingStored)
+{
+    EXPECT_EQ(store.GetDword(Setting::LogLevel), 1u);
+    EXPECT_EQ(store.GetDword(Setting::MaxLogFileSize), 1048576u);
+    EXPECT_EQ(store.GetDword(Setting::TextColor), 0x00FF00u);
+    EXPECT_EQ(store.GetDword(Setting::ColumnWidthKeyword), 134u);
+    EXPECT_EQ(store.GetString(Setting::LogFileName), u"Quillstream.log");
+    EXPECT_EQ(store.GetString(Setting::LogFileExt), u"*.log;*.txt");
+    EXPECT_EQ(store.GetString(Setting::SoundFileExt), u"*.wav");
+    EXPECT_EQ(store.GetString(Setting::GuiLanguage), u"");
+    EXPECT_TRUE(store.GetBool(Setting::FindDown));
+    EXPECT_TRUE(store.GetBool(Setting::StatusBar));
+    EXPECT_FALSE(store.GetBool(Setting::TopMost));
+    EXPECT_FALSE(store.GetBinary(Setting::TextFont).has_value());
+    EXPECT_FALSE(store.GetFont(Setting::TextFont).has_value());
+    EXPECT_FALSE(std::filesystem::exists(userPath));
+}
+
+TEST_F(SettingsStoreTest, unknownIdsReadZeroAndWriteNothing)
+{
+    EXPECT_FALSE(store.GetBool(999));
+    EXPECT_EQ(store.GetDword(999), 0u);
+    EXPECT_EQ(store.GetString(999), u"");
+    EXPECT_FALSE(store.GetBinary(999).has_value());
+    store.SetDword(999, 5);
+    store.SetBool(Setting::KeyGui, true); // a key id names no value
+    store.SetString(999, u"x");
+    const std::uint8_t b = 1;
+    store.SetBinary(999, &b, 1);
+    EXPECT_FALSE(std::filesystem::exists(userPath));
+}
+
+TEST_F(SettingsStoreTest, machineValueIsShadowedByTheFirstWrite)
+{
+    put(machine, Logging, u"LogLevel", RegType::Dword, dword(3));
+    put(machine, Logging, u"LogFileName", RegType::Sz, sz(u"site.log"));
+    EXPECT_EQ(store.GetDword(Setting::LogLevel), 3u);
+    EXPECT_EQ(store.GetString(Setting::LogFileName), u"site.log");
+
+    store.SetDword(Setting::LogLevel, 1);
+    EXPECT_EQ(store.GetDword(Setting::LogLevel), 1u);
+    EXPECT_EQ(store.GetString(Setting::LogFileName), u"site.log");
+    EXPECT_NE(readFile(machinePath).find("dword:00000003"), std::string::npos); // untouched
+}
+
+TEST_F(SettingsStoreTest, wrongTypesFallThroughToMachineThenDefault)
+{
+    struct Row {
+        std::u16string path, name;
+        std::uint32_t type;
+        Bytes data;
+    };
+    // User-scope values that a number, text or flag read must not accept.
+    const Row rows[] = {
+        {Logging, u"LogLevel", RegType::Sz, sz(u"3")},
+        {Logging, u"MaxLogFileSize", RegType::Dword, Bytes{1, 2, 3, 4, 5, 6, 7, 8}},
+        {Gui, u"TextColor", RegType::Binary, dword(0xff)},
+        {Logging, u"LogFileName", RegType::Dword, dword(7)},
+        {Root, u"LogFileExt", RegType::ExpandSz, sz(u"*.x")},
+        {Gui, u"TopMost", RegType::Sz, sz(u"1")},
+    };
+    for (const Row& r : rows) {
+        put(user, r.path, r.name, r.type, r.data);
+    }
+    EXPECT_EQ(store.GetDword(Setting::LogLevel), 1u);
+    EXPECT_EQ(store.GetDword(Setting::MaxLogFileSize), 1048576u);
+    EXPECT_EQ(store.GetDword(Setting::TextColor), 0x00FF00u);
+    EXPECT_EQ(store.GetString(Setting::LogFileName), u"Quillstream.log");
+    EXPECT_EQ(store.GetString(Setting::LogFileExt), u"*.log;*.txt");
+    EXPECT_FALSE(store.GetBool(Setting::TopMost));
+
+    put(machine, Logging, u"LogLevel", RegType::Dword, dword(3));
+    put(machine, Gui, u"TextColor", RegType::Dword, Bytes{0x12, 0x34}); // at most 4 bytes
+    put(machine, Logging, u"LogFileName", RegType::Sz, sz(u"m.log"));
+    EXPECT_EQ(store.GetDword(Setting::LogLevel), 3u);
+    EXPECT_EQ(store.GetDword(Setting::TextColor), 0x3412u);
+    EXPECT_EQ(store.GetString(Setting::LogFileName), u"m.log");
+
+    // A binary read takes whatever type is stored.
+    put(user, Gui, u"TextFont", RegType::Sz, sz(u"A"));
+    EXPECT_EQ(store.GetBinary(Setting::TextFont), sz(u"A"));
+}
+
+TEST_F(SettingsStoreTest, flagsReadNonZeroAndWriteOneOrZero)
+{
+    put(user, Gui, u"TopMost", RegType::Dword, dword(2));
+    EXPECT_TRUE(store.GetBool(Setting::TopMost));
+    store.SetBool(Setting::TopMost, true);
+    ASSERT_NE(stored(Gui, u"TopMost"), nullptr);
+    EXPECT_EQ(stored(Gui, u"TopMost")->data, dword(1));
+    store.SetBool(Setting::TopMost, false);
+    EXPECT_EQ(stored(Gui, u"TopMost")->data, dword(0));
+    EXPECT_FALSE(store.GetBool(Setting::TopMost));
+    EXPECT_EQ(stored(Gui, u"TopMost")->type, RegType::Dword);
+}
+
+TEST_F(SettingsStoreTest, textIsStoredWithItsTerminatorAndEmptyIsNotAbsent)
+{
+    store.SetString(Setting::LogFileExt, u"");
+    EXPECT_EQ(stored(Root, u"LogFileExt")->data, sz(u""));
+    EXPECT_EQ(store.GetString(Setting::LogFileExt), u"");
+
+    store.SetString(Setting::LastFindString, u"f\u00FCr \"x\"");
+    EXPECT_EQ(stored(Root, u"LastFindString")->type, RegType::Sz);
+    EXPECT_EQ(stored(Root, u"LastFindString")->data, sz(u"f\u00FCr \"x\""));
+    EXPECT_EQ(store.GetString(Setting::LastFindString), u"f\u00FCr \"x\"");
+
+    // Without a terminator, or with text after a zero: the text up to the first zero.
+    put(user, Root, u"HelpFilePath", RegType::Sz, Bytes{'a', 0, 'b', 0});
+    EXPECT_EQ(store.GetString(Setting::HelpFilePath), u"ab");
+    put(user, Root, u"HelpFilePath", RegType::Sz, Bytes{'a', 0, 0, 0, 'b', 0, 0, 0});
+    EXPECT_EQ(store.GetString(Setting::HelpFilePath), u"a");
+}
+
+TEST_F(SettingsStoreTest, longTextIsRead)
+{
+    const std::u16string longPath = u"/usr/share/sounds/" + std::u16string(300, u's') + u".wav";
+    store.SetString(Setting::Sound, longPath);
+    EXPECT_EQ(store.GetString(Setting::Sound), longPath);
+}
+
+TEST_F(SettingsStoreTest, textPassesThroughTheNarrowCharacterSet)
+{
+    store.SetString(Setting::LastFindString, u"\u20AC \u00E9");
+    setNarrowCharsetForTesting("ISO-8859-1");
+    const std::u16string latin1 = store.GetString(Setting::LastFindString);
+    setNarrowCharsetForTesting("UTF-8");
+    EXPECT_EQ(latin1, u"? \u00E9");
+    EXPECT_EQ(store.GetString(Setting::LastFindString), u"\u20AC \u00E9");
+}
+
+TEST_F(SettingsStoreTest, binaryReadsGrowUpTo2600Bytes)
+{
+    for (std::uint32_t size : {0u, 1u, 260u, 261u, 2599u, 2600u}) {
+        Bytes data(size);
+        for (std::uint32_t i = 0; i < size; ++i) {
+            data[i] = static_cast<std::uint8_t>(i * 31);
+        }
+        store.SetBinary(Setting::TextFont, data.data(), size);
+        EXPECT_EQ(store.GetBinary(Setting::TextFont), data) << size;
+    }
+    put(machine, Gui, u"TextFont", RegType::Binary, Bytes(5, 0xee));
+    put(user, Gui, u"TextFont", RegType::Binary, Bytes(2601, 1));
+    EXPECT_EQ(store.GetBinary(Setting::TextFont), Bytes(5, 0xee)); // too big: not in user scope
+    put(machine, Gui, u"TextFont", RegType::Binary, Bytes(4000, 2));
+    EXPECT_FALSE(store.GetBinary(Setting::TextFont).has_value());
+}
+
+TEST_F(SettingsStoreTest, fontRecordRoundTrip)
+{
+    LogFontRecord font;
+    font.lfHeight = -13;
+    font.lfWeight = 700;
+    font.lfItalic = 1;
+    font.lfPitchAndFamily = 0x31;
+    const std::u16string face = u"DejaVu Sans Mono";
+    std::copy(face.begin(), face.end(), font.lfFaceName);
+    store.SetFont(Setting::TextFont, font);
+
+    const auto block = store.GetFont(Setting::TextFont);
+    ASSERT_TRUE(block.has_value());
+    ASSERT_EQ(block->size(), 92u);
+    EXPECT_EQ(std::memcmp(block->data(), &font, 92), 0);
+    EXPECT_EQ((*block)[0], 0xF3); // height -13, little-endian
+    EXPECT_EQ((*block)[28], 'D'); // the face name starts after 28 bytes
+}
+
+TEST_F(SettingsStoreTest, pathLevelReadsAndWrites)
+{
+    const std::u16string path = Keywords + u"\\7";
+    EXPECT_EQ(store.ReadDwordAt(path, u"MatchCase", 1), 1u);
+    EXPECT_EQ(store.ReadStringAt(path, u"SearchString", u"dflt"), u"dflt");
+    put(machine, path, u"MatchCase", RegType::Dword, dword(0));
+    EXPECT_EQ(store.ReadDwordAt(path, u"MatchCase", 1), 0u);
+    store.WriteDwordAt(path, u"MatchCase", 5);
+    store.WriteStringAt(path, u"SearchString", u"");
+    EXPECT_EQ(store.ReadDwordAt(path, u"MatchCase", 1), 5u);
+    EXPECT_EQ(store.ReadStringAt(path, u"SearchString", u"dflt"), u"");
+}
+
+std::vector<CKeyword> sampleKeywords(int count)
+{
+    std::vector<CKeyword> list;
+    for (int i = 0; i < count; ++i) {
+        list.emplace_back(utf8ToUtf16("word" + std::to_string(i)),
+                          static_cast<ColorRef>(0x10000 * i + 1), static_cast<ColorRef>(i), i % 2,
+                          i % 3 == 0, i % 5 != 0);
+    }
+    return list;
+}
+
+TEST_F(SettingsStoreTest, keywordListRoundTripsInOrder)
+{
+    const auto twelve = sampleKeywords(12);
+    store.SaveKeywords(twelve);
+    std::vector<CKeyword> loaded;
+    store.LoadKeywords(loaded);
+    EXPECT_EQ(loaded, twelve);
+
+    std::vector<std::u16string> names;
+    store.EnumSubkeyNames(Setting::KeyKeywords, names);
+    EXPECT_EQ(names.size(), 12u);
+    EXPECT_EQ(stored(Keywords + u"\\1", u"MatchCase")->data, dword(0));
+    EXPECT_EQ(stored(Keywords + u"\\2", u"MatchCase")->data, dword(1));
+}
+
+TEST_F(SettingsStoreTest, savingThreeAfterFiveLeavesExactlyThree)
+{
+    store.SaveKeywords(sampleKeywords(5));
+    store.SetBool(Setting::Beep, true);
+    store.SaveKeywords(sampleKeywords(3));
+    std::vector<std::u16string> names;
+    store.EnumSubkeyNames(Setting::KeyKeywords, names);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"1", u"2", u"3"}));
+    EXPECT_FALSE(store.GetBool(Setting::Beep)); // removed with the list; the page rewrites it
+    std::vector<CKeyword> loaded{CKeyword()};
+    store.LoadKeywords(loaded); // appends
+    ASSERT_EQ(loaded.size(), 4u);
+    EXPECT_EQ(loaded[3], sampleKeywords(3)[2]);
+
+    store.SaveKeywords({});
+    EXPECT_FALSE(user.openKey(Keywords).has_value());
+}
+
+TEST_F(SettingsStoreTest, loadOrdersNumbersNumericallyThenOtherNames)
+{
+    for (const char16_t* name : {u"10", u"zeta", u"2", u"Alpha", u"1", u"9"}) {
+        store.WriteStringAt(Keywords + u"\\" + name, u"SearchString", name);
+    }
+    std::vector<CKeyword> loaded;
+    store.LoadKeywords(loaded);
+    std::vector<std::u16string> texts;
+    for (const CKeyword& k : loaded) {
+        texts.push_back(k.m_strText);
+    }
+    EXPECT_EQ(texts, (std::vector<std::u16string>{u"1", u"2", u"9", u"10", u"Alpha", u"zeta"}));
+}
+
+TEST_F(SettingsStoreTest, keywordEntriesUseTheirDefaultsAndUserSubkeysOnly)
+{
+    store.WriteDwordAt(Keywords + u"\\1", u"HighlightTextColor", 0xff);
+    put(machine, Keywords + u"\\1", u"SearchString", RegType::Sz, sz(u"from machine"));
+    put(machine, Keywords + u"\\2", u"SearchString", RegType::Sz, sz(u"machine only"));
+    std::vector<CKeyword> loaded;
+    store.LoadKeywords(loaded);
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0], CKeyword(u"from machine", 0xff, 0, true, true, true));
+
+    std::filesystem::remove(machinePath);
+    loaded.clear();
+    store.LoadKeywords(loaded);
+    EXPECT_EQ(loaded, (std::vector<CKeyword>{CKeyword(u"", 0xff, 0, true, true, true)}));
+}
+
+TEST_F(SettingsStoreTest, damagedHiveReadsDefaultsAndStillTakesWrites)
+{
+    std::filesystem::create_directories(std::filesystem::path(userPath).parent_path());
+    writeFile(userPath, std::string("\0\0\xff\xfe garbage [HKEY_CURRENT_USER\n\"x\"=", 28));
+    EXPECT_EQ(store.GetDword(Setting::LogLevel), 1u);
+    store.SetDword(Setting::LogLevel, 3);
+    EXPECT_EQ(store.GetDword(Setting::LogLevel), 3u);
+}
+
+TEST_F(SettingsStoreTest, deleteUserTreeRemovesEverythingBelow)
+{
+    store.SaveKeywords(sampleKeywords(2));
+    store.SetBool(Setting::PlaySound, true);
+    store.SetDword(Setting::LogLevel, 3);
+    EXPECT_TRUE(store.DeleteUserTree(Keywords));
+    EXPECT_FALSE(user.openKey(Keywords).has_value());
+    EXPECT_EQ(store.GetDword(Setting::LogLevel), 3u);
+    EXPECT_FALSE(store.DeleteUserTree(Keywords));
+}
+
+TEST(SettingsStoreLocation, followsXdgVariables)
+{
+    TempDir dir;
+    {
+        ScopedEnv home("HOME", dir.path());
+        ScopedEnv config("XDG_CONFIG_HOME", "relative/ignored");
+        ScopedEnv dirs("XDG_CONFIG_DIRS", "rel:" + dir.file("site") + ":/etc/xdg");
+        EXPECT_EQ(SettingsStore::defaultUserHivePath(), dir.file(".config/quillstream/user.reg"));
+        EXPECT_EQ(SettingsStore::defaultMachineHivePath(),
+                  dir.file("site/quillstream/machine.reg"));
+    }
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", dir.file("cfg"));
+        ScopedEnv dirs("XDG_CONFIG_DIRS", "");
+        SettingsStore store;
+        EXPECT_EQ(store.userHivePath(), dir.file("cfg/quillstream/user.reg"));
+        EXPECT_EQ(store.machineHivePath(), "/etc/xdg/quillstream/machine.reg");
+
+        SettingsStore::overrideInstance(&store);
+        EXPECT_EQ(&SettingsStore::instance(), &store);
+        SettingsStore::overrideInstance(nullptr);
+        EXPECT_NE(&SettingsStore::instance(), &store);
+    }
+}
+
+} // namespace
