@@ -1,0 +1,294 @@
+// Opening, decoding, the window of 1000 lines, selection text, title and open errors.
+
+#include "EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace quilltest;
+
+namespace {
+
+class LogDocumentTest : public ::testing::Test {
+protected:
+    // Opens a file with the given bytes; the watcher is stopped again so that only the
+    // test changes the document.
+    void open(const std::string& bytes, const char* name = "test.log")
+    {
+        path = settings.dir.file(name);
+        writeFile(path, bytes);
+        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+        doc.StopWatching();
+    }
+    std::string numbered(int lines)
+    {
+        std::string out;
+        for (int i = 0; i < lines; ++i) {
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "line %05d\n", i);
+            out += buffer;
+        }
+        return out;
+    }
+    void appendAndTell(const std::string& bytes)
+    {
+        appendFile(path, bytes);
+        doc.AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    }
+
+    TestSettings settings;
+    FakeHost host;
+    CBrackenlyDoc doc{&host, settings.store};
+    std::string path;
+};
+
+} // namespace
+
+TEST(ComputeWindow, RowsOfTheWindowRule)
+{
+    struct Row {
+        LineNumber line, count, first, end;
+    };
+    const Row rows[] = {
+        {100, 5000, 0, 1000},  {500, 5000, 0, 1000},    {501, 5000, 1, 1001},
+        {2000, 5000, 1500, 2500}, {4900, 5000, 4000, 5000}, {4999, 5000, 4000, 5000},
+        {0, 5000, 0, 1000},    {7, 10, 0, 10},          {0, 1, 0, 1},
+        {999, 1000, 0, 1000},  {1000, 1001, 1, 1001},
+    };
+    for (const Row& row : rows) {
+        LineNumber first = 0;
+        LineNumber end = 0;
+        CBrackenlyDoc::ComputeWindow(row.line, row.count, first, end);
+        EXPECT_EQ(first, row.first) << row.line << " of " << row.count;
+        EXPECT_EQ(end, row.end) << row.line << " of " << row.count;
+    }
+}
+
+TEST_F(LogDocumentTest, OpenIndexesScrollsToTheEndWatchesAndShowsThePath)
+{
+    open("one\ntwo\r\nthree");
+    EXPECT_EQ(doc.GetLineCount(), 3u);
+    EXPECT_TRUE(doc.LastLineOpen());
+    EXPECT_EQ(doc.GetFileSizeBytes(), 14);
+    EXPECT_EQ(host.scrollsToEnd, 1);
+    EXPECT_EQ(host.filePathText, u16(path));
+    EXPECT_EQ(doc.GetLine(0), u"one");
+    EXPECT_EQ(doc.GetLine(1), u"two");
+    EXPECT_EQ(doc.GetLine(2), u"three");
+    EXPECT_EQ(doc.GetLine(3), u"");
+    EXPECT_EQ(doc.GetLongestLine(), u"two\r\n");
+}
+
+TEST_F(LogDocumentTest, EmptyFilesAndByteOrderMarks)
+{
+    open("");
+    EXPECT_EQ(doc.GetLineCount(), 0u);
+    EXPECT_EQ(doc.LineStart(0), 0);
+    open("\xFF\xFE", "bom.log");
+    EXPECT_EQ(doc.GetLineCount(), 0u);
+    EXPECT_EQ(doc.LineStart(0), 2);
+}
+
+TEST_F(LogDocumentTest, Utf16WithByteOrderMarkDecodesWithoutTheMark)
+{
+    open("\xFF\xFE" + utf16le(u"Gr\u00FC\u00DFe\r\nzweite Zeile\r\n\u4E2D\n"));
+    ASSERT_EQ(doc.GetLineCount(), 3u);
+    EXPECT_EQ(doc.LineStart(0), 2);
+    for (LineNumber i = 0; i <= 3; ++i) {
+        EXPECT_EQ(doc.LineStart(i) % 2, 0) << i;
+    }
+    EXPECT_EQ(doc.GetLine(0), u"Gr\u00FC\u00DFe");
+    EXPECT_EQ(doc.GetLine(1), u"zweite Zeile");
+    EXPECT_EQ(doc.GetLine(2), u"\u4E2D");
+    EXPECT_TRUE(doc.IsUtf16()); // decided by the first range decoded
+}
+
+TEST_F(LogDocumentTest, Utf16WithoutMarkIsRecognised)
+{
+    open(utf16le(u"plain ascii as utf-16\r\nsecond\r\n"));
+    EXPECT_EQ(doc.GetLine(1), u"second");
+    EXPECT_TRUE(doc.IsUtf16());
+}
+
+TEST_F(LogDocumentTest, NarrowTextKeepsTheUtf8MarkAndShowsALoneCarriageReturnInPlace)
+{
+    open("\xEF\xBB\xBFw\xC3\xA4hrung\r\nprogress 10%\rprogress 20%\r\nbad \xFF byte\n");
+    ASSERT_EQ(doc.GetLineCount(), 3u);
+    EXPECT_EQ(doc.GetLine(0), u"\uFEFFw\u00E4hrung");
+    // One index line, one display line: the lone CR takes one column and shifts nothing.
+    EXPECT_EQ(doc.GetLine(1), u"progress 10%\u240Dprogress 20%");
+    EXPECT_EQ(doc.GetLine(2), u"bad \uFFFD byte");
+}
+
+TEST_F(LogDocumentTest, AGrownLastLineIsDecodedAgain)
+{
+    open("first\nsec");
+    EXPECT_EQ(doc.GetLine(1), u"sec");
+    appendAndTell("ond\r");
+    EXPECT_EQ(doc.GetLineCount(), 2u);
+    EXPECT_EQ(doc.GetLine(1), u"second");
+    appendAndTell("\nthird\n");
+    EXPECT_EQ(doc.GetLineCount(), 3u);
+    EXPECT_FALSE(doc.LastLineOpen());
+    EXPECT_EQ(doc.GetLine(1), u"second");
+    EXPECT_EQ(doc.GetLine(2), u"third");
+    EXPECT_EQ(host.appendedCount(), 2);
+}
+
+TEST_F(LogDocumentTest, WindowMovesKeepTheLinesTheyShareAndDecodeOnlyNewOnes)
+{
+    open(numbered(5000));
+    EXPECT_EQ(doc.GetLine(100), u"line 00100");
+    EXPECT_EQ(doc.WindowFirst(), 0u);
+    EXPECT_EQ(doc.WindowEnd(), 1000u);
+
+    // Rewrite every line in place: lines still in the window keep their decoded text,
+    // lines new to it show the file's new bytes.
+    std::string changed = numbered(5000);
+    for (std::size_t i = 0; i < changed.size(); i += 11) {
+        changed[i] = 'L';
+    }
+    writeFile(path, changed);
+
+    EXPECT_EQ(doc.GetLine(1200), u"Line 01200"); // towards the end: 700..1700
+    EXPECT_EQ(doc.WindowFirst(), 700u);
+    EXPECT_EQ(doc.WindowEnd(), 1700u);
+    EXPECT_EQ(doc.GetLine(999), u"line 00999"); // kept
+    EXPECT_EQ(doc.GetLine(1000), u"Line 01000"); // decoded by the move
+
+    EXPECT_EQ(doc.GetLine(300), u"Line 00300"); // towards the start: 0..1000
+    EXPECT_EQ(doc.WindowFirst(), 0u);
+    EXPECT_EQ(doc.GetLine(700), u"line 00700"); // kept through both moves
+    EXPECT_EQ(doc.GetLine(699), u"Line 00699");
+
+    EXPECT_EQ(doc.GetLine(4900), u"Line 04900"); // no overlap
+    EXPECT_EQ(doc.WindowFirst(), 4000u);
+    EXPECT_EQ(doc.WindowEnd(), 5000u);
+    EXPECT_EQ(doc.GetLine(500), u"Line 00500");
+    EXPECT_EQ(doc.WindowEnd(), 1000u);
+    EXPECT_EQ(doc.GetLine(501), u"Line 00501");
+    EXPECT_EQ(doc.GetLine(1000), u"Line 01000");
+    EXPECT_EQ(doc.WindowFirst(), 500u);
+}
+
+TEST_F(LogDocumentTest, AnUnreadableRangeLeavesTheWindowAndReadsEmpty)
+{
+    open(numbered(3000));
+    EXPECT_EQ(doc.GetLine(10), u"line 00010");
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    EXPECT_EQ(doc.GetLine(2500), u"");
+    EXPECT_EQ(doc.WindowFirst(), 0u);
+    EXPECT_EQ(doc.GetLine(10), u"line 00010");
+}
+
+TEST_F(LogDocumentTest, SelectedText)
+{
+    open("alpha beta\ngamma\n\ndelta epsilon\n");
+    struct Row {
+        LineNumber startLine, endLine;
+        std::int32_t startCol, endCol;
+        std::u16string expected;
+    };
+    const Row rows[] = {
+        {0, 0, 6, 9, u"beta"},
+        {0, 0, 6, -1, u"beta"},
+        {0, 1, 6, 2, u"beta\r\ngam"},
+        {0, 3, 20, 4, u"\r\ngamma\r\n\r\ndelta"},
+        {1, 2, 0, 0, u"gamma\r\n"},
+        {0, 4, 0, 0, u"alpha beta\r\ngamma\r\n\r\ndelta epsilon\r\n"}, // Select All
+        {3, 3, 6, 100, u"epsilon"},
+    };
+    EXPECT_EQ(doc.GetSelectedText(), u"");
+    for (const Row& row : rows) {
+        doc.SetSelection(row.startLine, row.endLine, row.startCol, row.endCol);
+        EXPECT_EQ(doc.GetSelectedText(), row.expected) << row.startLine << "," << row.startCol;
+    }
+    doc.ClearSelection();
+    EXPECT_FALSE(doc.GetSelection().valid);
+    EXPECT_EQ(doc.GetSelectedText(), u"");
+}
+
+TEST_F(LogDocumentTest, TitleNamesVersionAndPath)
+{
+    doc.SetTitle();
+    EXPECT_EQ(doc.GetTitle(), u"Quillstream - Log Viewer 1.0.0.0001");
+    open("x\n");
+    doc.SetTitle(u"ignored");
+    EXPECT_EQ(doc.GetTitle(), u"Quillstream - Log Viewer 1.0.0.0001  -  " + u16(path));
+    EXPECT_EQ(host.shownTitle, doc.GetTitle());
+}
+
+TEST_F(LogDocumentTest, PathsThatAreNotRegularFilesGetTheOpenErrorInsteadOfAHang)
+{
+    const std::string fifo = settings.dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Row {
+        std::string path;
+        int error;
+    };
+    const Row rows[] = {{settings.dir.path(), EISDIR}, {fifo, ENOTSUP}, {"/dev/zero", ENOTSUP}};
+    for (const Row& row : rows) {
+        host.openErrors = 0;
+        EXPECT_FALSE(doc.OnOpenDocument(u16(row.path))) << row.path;
+        EXPECT_EQ(host.openErrors, 1) << row.path;
+        EXPECT_EQ(host.lastError, row.error) << row.path;
+        EXPECT_EQ(host.errorPath, u16(row.path));
+        EXPECT_FALSE(host.errorDescription.empty());
+        EXPECT_EQ(doc.GetLineCount(), 0u);
+        EXPECT_FALSE(doc.IsWatching());
+    }
+    EXPECT_EQ(host.questions, 0);
+}
+
+TEST_F(LogDocumentTest, MissingFileQuestion)
+{
+    const std::u16string missing = u16(settings.dir.file("later.log"));
+    struct Row {
+        bool warning, stored;
+        MissingFileAnswer answer;
+        bool opened;
+        int questions;
+        bool storedAfter, warningAfter;
+    };
+    const Row rows[] = {
+        {true, false, {true, false}, true, 1, true, true},
+        {true, true, {false, false}, false, 1, false, true},
+        {true, false, {true, true}, true, 1, true, false},
+        {false, true, {false, false}, true, 0, true, false},
+        {false, false, {true, false}, false, 0, false, false},
+    };
+    for (const Row& row : rows) {
+        settings.store.SetBool(Setting::ShowEmptyFileWarning, row.warning);
+        settings.store.SetBool(Setting::ShowEmptyFiles, row.stored);
+        host.missingAnswer = row.answer;
+        host.questions = 0;
+        EXPECT_EQ(doc.OnOpenDocument(missing), row.opened);
+        EXPECT_EQ(host.questions, row.questions);
+        EXPECT_EQ(settings.store.GetBool(Setting::ShowEmptyFiles), row.storedAfter);
+        EXPECT_EQ(settings.store.GetBool(Setting::ShowEmptyFileWarning), row.warningAfter);
+        EXPECT_EQ(doc.IsWatching(), row.opened);
+        EXPECT_EQ(host.openErrors, 0);
+        EXPECT_EQ(doc.GetLineCount(), 0u);
+        doc.StopWatching();
+    }
+}
+
+TEST_F(LogDocumentTest, KeywordsAreLoadedAtOpenAndReloaded)
+{
+    settings.store.SaveKeywords({CKeyword(u"error", 0x0000FF, 0x000000, false, false, true)});
+    open("x\n");
+    ASSERT_EQ(doc.GetKeywords().size(), 1u);
+    ColorRef text = 1;
+    ColorRef back = 2;
+    bool matched = false;
+    doc.GetKeywordColors(u"an ERROR here", text, back, matched);
+    EXPECT_TRUE(matched);
+    EXPECT_EQ(text, 0x0000FFu);
+    settings.store.SaveKeywords({});
+    doc.ReloadKeywords();
+    EXPECT_TRUE(doc.GetKeywords().empty());
+}
