@@ -1,0 +1,301 @@
+#include "app/Application.h"
+
+#include "app/AboutDialog.h"
+#include "app/CommandLine.h"
+#include "app/LanguageResources.h"
+#include "app/ProductInfo.h"
+#include "app/ResourceHandler.h"
+#include "diagnostics/EnvironmentReport.h"
+#include "diagnostics/TraceLog.h"
+#include "engine/LogDocument.h"
+#include "frame/RecentFileList.h"
+#include "platform/TempFolder.h"
+#include "settings/SettingsStore.h"
+#include "view/CanberraSound.h"
+#include "view/LogView.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+constexpr int StringUsageText = 7;
+constexpr int StringUsageHeading = 8;
+constexpr int StringLogFilter = 139;
+constexpr int StringOpenTitle = 61440;
+constexpr int StringAllFiles = 61442;
+
+QString toQString(const std::u16string& text)
+{
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString toQString(std::u16string_view text)
+{
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::u16string toU16(const QString& text)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                          static_cast<std::size_t>(text.size()));
+}
+
+void showUsageBox(const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, toQString(Product::Name), text, QMessageBox::Ok);
+    box.exec();
+}
+
+QString runOpenDialog(const QString& title, const QStringList& filters, const QString& folder)
+{
+    QFileDialog dialog(nullptr, title, folder);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().front();
+}
+
+} // namespace
+
+CBrackenlyApp::CBrackenlyApp()
+    : m_pResourceHandler(std::make_unique<CResourceHandler>()),
+      m_usagePresenter(showUsageBox), m_openDialog(runOpenDialog)
+{
+}
+
+CBrackenlyApp::~CBrackenlyApp()
+{
+    // The frame before the document (the document's host), the document before the
+    // package its texts came from; the resource handler unloads the package last.
+    m_pMainFrame.reset();
+    m_pDocument.reset();
+}
+
+void CBrackenlyApp::setUsagePresenter(std::function<void(const QString&)> presenter)
+{
+    m_usagePresenter = std::move(presenter);
+}
+
+void CBrackenlyApp::setOpenDialog(
+    std::function<QString(const QString&, const QStringList&, const QString&)> dialog)
+{
+    m_openDialog = std::move(dialog);
+}
+
+void CBrackenlyApp::writeStartLines()
+{
+    TraceLog& log = TraceLog::instance();
+    log.SetMessageLevel(TraceLog::LevelInfo);
+    log << std::string(77, '-');
+    log.EndLine();
+    log.Line(TraceLog::LevelInfo, "Quillstream was started");
+}
+
+bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
+{
+    SettingsStore& settings = SettingsStore::instance();
+    TraceLog& log = TraceLog::instance();
+
+    m_strModulePrefix = m_pResourceHandler->GetModulePrefix();
+    log.OpenLog(TraceLog::BuildPath(settings.GetString(Setting::LogFileName)),
+                settings.GetDword(Setting::LogLevel),
+                static_cast<std::int32_t>(settings.GetDword(Setting::MaxLogFileSize)));
+    writeStartLines();
+    EnvironmentReport report(log, settings);
+    report.ReportEnvironment();
+    if (log.ConfiguredLevel() == TraceLog::LevelInfo) {
+        report.ReportLoadedModules();
+    }
+
+    if (!m_pResourceHandler->LoadLanguageResources()) {
+        m_bInitFailed = true;
+        return false;
+    }
+    m_strLanguage = m_pResourceHandler->Language();
+    m_strHelpPath = m_pResourceHandler->HelpPath();
+
+    // The recent-file list is kept under the executable's base name, as the framework
+    // names the application.
+    const QString appName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    m_pRecentFiles = std::make_unique<RecentFileList>(settings, toU16(appName));
+    m_pRecentFiles->ReadList();
+
+    const CommandLineInfo commandLine = parseCommandLine(args);
+    if (commandLine.showHelp) {
+        m_usagePresenter(usageText());
+        return false;
+    }
+
+    if (m_pSoundOverride == nullptr) {
+        m_pSound = std::make_unique<CanberraSound>();
+    }
+    m_pDocument = std::make_unique<CBrackenlyDoc>(nullptr, settings);
+    m_pMainFrame = std::make_unique<CMainFrame>(
+        m_pDocument.get(), this,
+        m_pSoundOverride != nullptr ? m_pSoundOverride : static_cast<SoundService*>(m_pSound.get()));
+    if (!m_pMainFrame->isCreated()) {
+        m_pMainFrame.reset();
+        m_pDocument.reset();
+        QMessageBox::critical(nullptr, toQString(Product::Name),
+                              QStringLiteral("Failed to create empty document."));
+        m_bInitFailed = true;
+        return false;
+    }
+    m_pDocument->SetHost(m_pMainFrame.get());
+    OnFileNew();
+
+    if (commandLine.fileName) {
+        OpenDocumentFile(toU16(QFile::decodeName(QByteArray::fromStdString(*commandLine.fileName))));
+    } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_pRecentFiles->size() > 0) {
+        OnOpenRecentFile(0);
+    }
+
+    m_pMainFrame->show();
+    m_pMainFrame->repaint();
+    return true;
+}
+
+int CBrackenlyApp::ExitInstance()
+{
+    if (m_bExited) {
+        return m_bInitFailed ? 1 : 0;
+    }
+    m_bExited = true;
+    TraceLog& log = TraceLog::instance();
+    log.Line(TraceLog::LevelInfo, "ExitInstance");
+    log.CloseLog();
+    if (m_pRecentFiles) {
+        m_pRecentFiles->WriteList();
+    }
+    return m_bInitFailed ? 1 : 0;
+}
+
+QString CBrackenlyApp::usageText()
+{
+    const LanguageResources& resources = LanguageResources::current();
+    return resources.format(StringUsageHeading, toQString(Product::Name),
+                            toQString(Product::LegalNotice))
+        + QStringLiteral("%1 [filename] - ").arg(QStringLiteral("quillstream"))
+        + resources.string(StringUsageText);
+}
+
+std::u16string CBrackenlyApp::absolutePath(const std::u16string& path)
+{
+    // Relative to the folder the program was started in, without resolving links: a log
+    // reached through a link is followed through that link when it is rotated.
+    const QString text = toQString(path);
+    return toU16(QDir::cleanPath(QFileInfo(text).absoluteFilePath()));
+}
+
+bool CBrackenlyApp::OpenDocumentFile(const std::u16string& path)
+{
+    if (!m_pDocument || path.empty()) {
+        return false;
+    }
+    const std::u16string fullPath = absolutePath(path);
+    if (!m_pDocument->OnOpenDocument(fullPath)) {
+        return false;
+    }
+    m_pDocument->SetTitle();
+    if (m_pRecentFiles) {
+        m_pRecentFiles->Add(fullPath);
+    }
+    if (m_pMainFrame) {
+        m_pMainFrame->updateRecentFileMenu();
+        m_pMainFrame->updateCommandStates();
+    }
+    return true;
+}
+
+void CBrackenlyApp::OnFileNew()
+{
+    if (!m_pDocument) {
+        return;
+    }
+    m_pDocument->OnNewDocument();
+    m_pDocument->SetTitle();
+    if (m_pMainFrame) {
+        m_pMainFrame->GetView()->OnInitialUpdate();
+    }
+}
+
+QStringList CBrackenlyApp::openDialogFilters() const
+{
+    const LanguageResources& resources = LanguageResources::current();
+    const QString patterns = toQString(SettingsStore::instance().GetString(Setting::LogFileExt));
+    // The dialog reads the patterns between the parentheses separated by blanks.
+    QString logPatterns = patterns;
+    logPatterns.replace(u';', u' ');
+    QString allFiles = resources.string(StringAllFiles);
+    // "*.*" would hide every file without a dot in its name (syslog, messages).
+    allFiles.replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
+    return {resources.string(StringLogFilter) + QStringLiteral(" (") + logPatterns + u')',
+            allFiles};
+}
+
+QString CBrackenlyApp::openDialogFolder() const
+{
+    if (m_pRecentFiles && m_pRecentFiles->size() > 0) {
+        return {};
+    }
+    return QFile::decodeName(QByteArray::fromStdString(quill::tempFolder()));
+}
+
+void CBrackenlyApp::OnFileOpen()
+{
+    const QString chosen = m_openDialog(LanguageResources::current().string(StringOpenTitle),
+                                        openDialogFilters(), openDialogFolder());
+    if (!chosen.isEmpty()) {
+        OpenDocumentFile(toU16(chosen));
+    }
+}
+
+void CBrackenlyApp::OnAppAbout()
+{
+    CAboutDlg about(m_pMainFrame.get());
+    about.DoModal();
+}
+
+void CBrackenlyApp::OnOpenRecentFile(int index)
+{
+    if (!m_pRecentFiles || index < 0 || static_cast<std::size_t>(index) >= m_pRecentFiles->size()) {
+        return;
+    }
+    const std::u16string path = (*m_pRecentFiles)[static_cast<std::size_t>(index)];
+    if (!OpenDocumentFile(path)) {
+        // Opening may have reordered nothing; find the entry again by its path.
+        const auto& entries = m_pRecentFiles->entries();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i] == path) {
+                m_pRecentFiles->Remove(i);
+                break;
+            }
+        }
+        if (m_pMainFrame) {
+            m_pMainFrame->updateRecentFileMenu();
+        }
+    }
+}
+
+std::vector<std::u16string> CBrackenlyApp::RecentFiles() const
+{
+    return m_pRecentFiles ? m_pRecentFiles->entries() : std::vector<std::u16string>();
+}
+
+void CBrackenlyApp::requestClose()
+{
+    if (m_pMainFrame && m_pMainFrame->isVisible()) {
+        m_pMainFrame->close();
+    } else {
+        QCoreApplication::quit();
+    }
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+// CBrackenlyApp: start-up and shutdown in their fixed order, the command line, the Open
+// dialog and the recent-file list.
+//
+// Start-up (InitInstance): trace log opened in the temporary folder with its start lines,
+// environment report (and the loaded-module report at trace level 3), language package
+// (failure ends the program), recent-file list, help switch (usage box, end), command line,
+// document + main frame + view, then the file from the command line or the last viewed one,
+// and the window is shown. Shutdown (ExitInstance): "ExitInstance" traced, trace log closed,
+// recent-file list saved; the package is unloaded when the object is destroyed.
+//
+// One object per process, created after QApplication and destroyed before it. Owns the
+// resource handler, the document, the main frame and the sound service. Main thread only.
+
+#include "frame/MainFrame.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CanberraSound;
+class CBrackenlyDoc;
+class CResourceHandler;
+class RecentFileList;
+class SoundService;
+
+class CBrackenlyApp : public QObject, public FrameOwner {
+    Q_OBJECT
+public:
+    CBrackenlyApp();
+    ~CBrackenlyApp() override;
+
+    // args: the arguments after the program name. True: run the event loop.
+    bool InitInstance(const std::vector<std::string>& args);
+    // Returns the exit code to end the process with.
+    int ExitInstance();
+
+    // FrameOwner.
+    bool OpenDocumentFile(const std::u16string& path) override;
+    void OnFileNew() override;
+    void OnFileOpen() override;
+    void OnAppAbout() override;
+    void OnOpenRecentFile(int index) override;
+    std::vector<std::u16string> RecentFiles() const override;
+
+    // Closes the main window as the user would (stored position, document closed); without
+    // a main window it ends the event loop. What SIGTERM and SIGINT do.
+    void requestClose();
+
+    // The usage text: string 8 with the product name and the legal notice, the syntax
+    // line and string 7.
+    static QString usageText();
+
+    CMainFrame* mainFrame() const { return m_pMainFrame.get(); }
+    CBrackenlyDoc* document() const { return m_pDocument.get(); }
+    const QString& language() const { return m_strLanguage; }
+    const QString& modulePrefix() const { return m_strModulePrefix; }
+    const QString& helpPath() const { return m_strHelpPath; }
+    bool initFailed() const { return m_bInitFailed; }
+
+    // Seams for tests: what shows the usage text and what runs the Open dialog (returns the
+    // chosen path or an empty text), and a sound service in place of libcanberra.
+    void setUsagePresenter(std::function<void(const QString&)> presenter);
+    void setOpenDialog(std::function<QString(const QString& title, const QStringList& filters,
+                                             const QString& folder)> dialog);
+    void setSoundService(SoundService* sound) { m_pSoundOverride = sound; }
+
+    // Open dialog pieces: the two filters and the folder it starts in.
+    QStringList openDialogFilters() const;
+    QString openDialogFolder() const;
+
+private:
+    void writeStartLines();
+    static std::u16string absolutePath(const std::u16string& path);
+
+    std::unique_ptr<CResourceHandler> m_pResourceHandler;
+    QString m_strLanguage;
+    QString m_strModulePrefix;
+    QString m_strHelpPath;
+    std::unique_ptr<RecentFileList> m_pRecentFiles;
+    std::unique_ptr<CanberraSound> m_pSound;
+    SoundService* m_pSoundOverride = nullptr;
+    std::unique_ptr<CBrackenlyDoc> m_pDocument;
+    std::unique_ptr<CMainFrame> m_pMainFrame;
+    bool m_bInitFailed = false;
+    bool m_bExited = false;
+    std::function<void(const QString&)> m_usagePresenter;
+    std::function<QString(const QString&, const QStringList&, const QString&)> m_openDialog;
+};
