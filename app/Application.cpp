@@ -210,6 +210,8 @@ bool CBrackenlyApp::OpenDocumentFile(const std::u16string& path)
         m_pRecentFiles->Add(fullPath);
     }
     if (m_pMainFrame) {
+        // The framework's initial update of the frame's views after every open.
+        m_pMainFrame->GetView()->OnInitialUpdate();
         m_pMainFrame->updateRecentFileMenu();
         m_pMainFrame->updateCommandStates();
     }

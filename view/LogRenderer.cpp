@@ -218,6 +218,10 @@ QFont LogRenderer::fontFromRecord(const LogFontRecord& record)
     font.setUnderline(record.lfUnderline != 0);
     font.setStrikeOut(record.lfStrikeOut != 0);
     font.setKerning(false);
+    // Fully hinted glyphs advance by whole pixels, as the text is measured: a run of
+    // characters then ends exactly where the sum of their widths says, so selections, the
+    // caret and pieces drawn after a tab line up with the glyphs however long the line.
+    font.setHintingPreference(QFont::PreferFullHinting);
     if (wantsFixed && (face.isEmpty() || !QFontInfo(font).fixedPitch())) {
         const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setFamilies({fixed.family()});

@@ -1,0 +1,207 @@
+// The renderer painted into images: backgrounds, colours across the text's extent only,
+// the inverted selection, tab stops, measuring round trips and the stored font record.
+
+#include "view/LogRenderer.h"
+
+#include <QFontInfo>
+#include <QImage>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QColor Black(0, 0, 0);
+const QColor Green(0, 255, 0);
+const QColor Red(255, 0, 0);
+const QColor White(255, 255, 255);
+
+QFont testFont()
+{
+    return LogRenderer::fontFromRecord(LogRenderer::defaultFontRecord(96));
+}
+
+LogRenderer::RowStyle colours(const QColor& text, const QColor& background)
+{
+    LogRenderer::RowStyle style;
+    style.text = text;
+    style.background = background;
+    return style;
+}
+
+// Paints one row at y 0 on a black image as wide as given.
+QImage paintRow(const LogRenderer& renderer, const QString& text, const LogRenderer::RowStyle& style,
+                int width = 400, int scrollX = 0)
+{
+    QImage image(width, renderer.lineHeight(), QImage::Format_RGB32);
+    image.fill(Black);
+    QPainter painter(&image);
+    renderer.paintRow(painter, 0, scrollX, 0, width, text, style);
+    painter.end();
+    return image;
+}
+
+// How many pixels of the top pixel row in [from, to) have the colour. The top row lies
+// above the glyphs, so it shows backgrounds only.
+int countTop(const QImage& image, int from, int to, const QColor& color)
+{
+    int count = 0;
+    for (int x = std::max(0, from); x < std::min(to, image.width()); ++x) {
+        count += QColor(image.pixel(x, 0)) == color ? 1 : 0;
+    }
+    return count;
+}
+
+bool anyPixel(const QImage& image, int from, int to, const QColor& color)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = std::max(0, from); x < std::min(to, image.width()); ++x) {
+            if (QColor(image.pixel(x, y)) == color) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Glyphs are anti-aliased: their darkest pixels are near, not always at, black.
+bool anyDark(const QImage& image, int from, int to)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = std::max(0, from); x < std::min(to, image.width()); ++x) {
+            if (QColor(image.pixel(x, y)).green() < 96) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(LogRendererTest, DefaultRecordIsTenPointCourierNewAndResolvesToAFixedPitchFont)
+{
+    const LogFontRecord record = LogRenderer::defaultFontRecord(96);
+    EXPECT_EQ(record.lfHeight, -13);
+    EXPECT_EQ(std::u16string(record.lfFaceName), u"Courier New");
+    EXPECT_EQ(record.lfWeight, 0);
+    EXPECT_EQ(LogRenderer::defaultFontRecord(120).lfHeight, -17);
+
+    const QFont font = LogRenderer::fontFromRecord(record);
+    EXPECT_EQ(font.pixelSize(), 13);
+    EXPECT_TRUE(QFontInfo(font).fixedPitch()) << QFontInfo(font).family().toStdString();
+}
+
+TEST(LogRendererTest, UnknownFixedPitchFaceFallsBackToMonospace)
+{
+    LogFontRecord record = LogRenderer::defaultFontRecord(96);
+    const std::u16string face = u"No Such Face 1234";
+    std::fill(std::begin(record.lfFaceName), std::end(record.lfFaceName), u'\0');
+    std::copy(face.begin(), face.end(), record.lfFaceName);
+    record.lfPitchAndFamily = 0x31; // FIXED_PITCH | FF_MODERN
+    record.lfWeight = 700;
+    record.lfItalic = 1;
+    const QFont font = LogRenderer::fontFromRecord(record);
+    EXPECT_TRUE(QFontInfo(font).fixedPitch());
+    EXPECT_EQ(font.weight(), QFont::Bold);
+    EXPECT_TRUE(font.italic());
+}
+
+TEST(LogRendererTest, TabsStopAtEveryEightAverageCharacterWidths)
+{
+    const LogRenderer renderer(testFont());
+    const int tab = renderer.tabStop();
+    ASSERT_EQ(tab, 8 * renderer.averageCharWidth());
+    const int a = renderer.textWidth(u"a");
+    EXPECT_EQ(renderer.textWidth(u"\t"), tab);
+    EXPECT_EQ(renderer.textWidth(u"a\t"), tab);
+    EXPECT_EQ(renderer.textWidth(u"a\tb"), tab + a);
+    EXPECT_EQ(renderer.textWidth(u"abcdefgh\t"), 2 * tab);
+    EXPECT_EQ(renderer.textWidth(u"\t\t"), 2 * tab);
+}
+
+TEST(LogRendererTest, CharAtAndPrefixWidthRoundTrip)
+{
+    const LogRenderer renderer(testFont());
+    const QString text = QStringLiteral("ab\tcd \u00e9f \U0001F600 end");
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        if (text[k].isLowSurrogate()) {
+            continue;
+        }
+        const int left = renderer.prefixWidth(text, k);
+        const int right = renderer.prefixWidth(text, k + (text[k].isHighSurrogate() ? 2 : 1));
+        ASSERT_LT(left, right) << k;
+        EXPECT_EQ(renderer.charAt(text, left), k) << k;
+        EXPECT_EQ(renderer.charAt(text, right - 1), k) << k;
+    }
+    EXPECT_EQ(renderer.charAt(text, renderer.textWidth(text) + 50), text.size());
+}
+
+TEST(LogRendererTest, BackgroundCoversExactlyTheTextExtent)
+{
+    const LogRenderer renderer(testFont());
+    LogRenderer::RowStyle style = colours(Green, Red);
+    const QString text = QStringLiteral("ERROR\tdisk full");
+    const int width = renderer.textWidth(text);
+    const QImage image = paintRow(renderer, text, style);
+    EXPECT_EQ(countTop(image, 0, width, Red), width);
+    EXPECT_FALSE(anyPixel(image, width, image.width(), Red));
+    EXPECT_TRUE(anyPixel(image, 0, width, Green)) << "the text itself is drawn";
+    EXPECT_FALSE(anyPixel(image, width, image.width(), Green));
+}
+
+TEST(LogRendererTest, SelectionIsPaintedWithTheRowColoursExchanged)
+{
+    const LogRenderer renderer(testFont());
+    const QString text = QStringLiteral("0123456789");
+    struct Row {
+        qsizetype first;
+        qsizetype last;
+        qsizetype selectedEnd; // exclusive
+    };
+    for (const Row& row : {Row{2, 4, 5}, Row{3, -1, 10}, Row{0, 0, 1}}) {
+        LogRenderer::RowStyle style = colours(Green, Black);
+        style.hasSelection = true;
+        style.selection = {row.first, row.last};
+        const QImage image = paintRow(renderer, text, style);
+        const int from = renderer.prefixWidth(text, row.first);
+        const int to = renderer.prefixWidth(text, row.selectedEnd);
+        EXPECT_EQ(countTop(image, from, to, Green), to - from) << row.first;
+        EXPECT_EQ(countTop(image, 0, from, Green), 0) << row.first;
+        EXPECT_EQ(countTop(image, to, image.width(), Green), 0) << row.first;
+        EXPECT_TRUE(anyDark(image, from, to)) << "selected glyphs in the background colour";
+    }
+}
+
+TEST(LogRendererTest, ScrolledRowShowsTheSameColumnsShifted)
+{
+    const LogRenderer renderer(testFont());
+    const QString text = QStringLiteral("abcdefghijklmnopqrstuvwxyz");
+    LogRenderer::RowStyle style = colours(White, Red);
+    const int shift = renderer.prefixWidth(text, 10);
+    const QImage whole = paintRow(renderer, text, style, 600);
+    const QImage scrolled = paintRow(renderer, text, style, 600, shift);
+    const int rest = renderer.textWidth(text) - shift;
+    for (int y = 0; y < whole.height(); ++y) {
+        for (int x = 0; x < rest; ++x) {
+            ASSERT_EQ(scrolled.pixel(x, y), whole.pixel(x + shift, y)) << x << "," << y;
+        }
+    }
+    EXPECT_FALSE(anyPixel(scrolled, rest, scrolled.width(), Red));
+}
+
+TEST(LogRendererTest, HugeLineIsPaintedOnlyWhereVisible)
+{
+    const LogRenderer renderer(testFont());
+    // Four million characters: painting the far end must cost a walk, not a layout.
+    QString text(4'000'000, u'x');
+    text.replace(3'999'990, 5, QStringLiteral("ERROR"));
+    const int scrollX = renderer.prefixWidth(text, 3'999'980);
+    LogRenderer::RowStyle style = colours(Green, Red);
+    const QImage image = paintRow(renderer, text, style, 300, scrollX);
+    const int end = renderer.textWidth(text) - scrollX;
+    ASSERT_GT(end, 0);
+    ASSERT_LT(end, 300);
+    EXPECT_EQ(countTop(image, 0, end, Red), end);
+    EXPECT_FALSE(anyPixel(image, end, 300, Red));
+}

@@ -1,0 +1,260 @@
+// The log view on a real document: following the end, the end-jump latch, keys, wheel,
+// painting with keyword colours and the alert rule.
+
+#include "ViewTestSupport.h"
+
+#include <QTest>
+#include <QWheelEvent>
+
+using quilltest::ViewFixture;
+
+namespace {
+
+constexpr ColorRef KeywordText = 0x00FFFFFF; // white
+constexpr ColorRef KeywordBack = 0x000000FF; // red
+
+void storeErrorKeyword(SettingsStore& store)
+{
+    store.SaveKeywords({CKeyword(u"ERROR", KeywordText, KeywordBack, false, false, true)});
+}
+
+void sendWheel(QWidget* target, int delta, Qt::KeyboardModifiers modifiers)
+{
+    const QPointF at(10, 10);
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &event);
+}
+
+} // namespace
+
+class LogViewTest : public ViewFixture {};
+
+TEST_F(LogViewTest, OpeningScrollsToTheEnd)
+{
+    open(numberedLines(0, 200), 20);
+    EXPECT_EQ(view->visibleRowCount(), 20u);
+    EXPECT_EQ(view->contentSize().height(), 200 * lineHeight);
+    EXPECT_EQ(vbar()->maximum(), 180 * lineHeight);
+    EXPECT_EQ(vbar()->value(), vbar()->maximum());
+}
+
+TEST_F(LogViewTest, FollowsTheEndOnlyWithinFivePixels)
+{
+    struct Row {
+        int distance;
+        bool follows;
+    };
+    for (const Row& row : {Row{0, true}, Row{5, true}, Row{6, false}, Row{40, false}}) {
+        SCOPED_TRACE(row.distance);
+        CBrackenlyView::setEndJumpLatch(true); // keep the one-time jump out of this test
+        open(numberedLines(0, 200), 20);
+        const int before = vbar()->maximum() - row.distance;
+        vbar()->setValue(before);
+        append(numberedLines(200, 3));
+        ASSERT_EQ(vbar()->maximum(), 183 * lineHeight);
+        EXPECT_EQ(vbar()->value(), row.follows ? vbar()->maximum() : before);
+    }
+}
+
+TEST_F(LogViewTest, TextOutgrowingTheWindowAtTheTopJumpsToTheEndOnce)
+{
+    open(numberedLines(0, 100), 20);
+    view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
+    ASSERT_EQ(vbar()->value(), 0);
+
+    append(numberedLines(100, 1));
+    EXPECT_TRUE(CBrackenlyView::endJumpLatch());
+    EXPECT_EQ(vbar()->value(), vbar()->maximum()) << "the first time: to the end";
+
+    view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
+    append(numberedLines(101, 1));
+    EXPECT_EQ(vbar()->value(), 0) << "not again while the latch is set";
+
+    // Once the text is shorter than the window the latch is released.
+    document->ClearText();
+    document->StopWatching();
+    view->OnUpdate();
+    settle();
+    EXPECT_FALSE(CBrackenlyView::endJumpLatch());
+}
+
+TEST_F(LogViewTest, PageDownMovesByOneRowLessThanTheWindow)
+{
+    open(numberedLines(0, 500), 20);
+    QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
+    ASSERT_EQ(vbar()->value(), 0);
+    QTest::keyClick(view.get(), Qt::Key_PageDown);
+    EXPECT_EQ(vbar()->value(), 19 * lineHeight);
+    EXPECT_EQ(view->firstVisibleLine(), 19u) << "the last row of the page stays in view";
+    QTest::keyClick(view.get(), Qt::Key_PageDown);
+    QTest::keyClick(view.get(), Qt::Key_PageUp);
+    EXPECT_EQ(vbar()->value(), 19 * lineHeight);
+    QTest::keyClick(view.get(), Qt::Key_Down);
+    EXPECT_EQ(vbar()->value(), 20 * lineHeight);
+    QTest::keyClick(view.get(), Qt::Key_Up);
+    QTest::keyClick(view.get(), Qt::Key_Up);
+    EXPECT_EQ(vbar()->value(), 18 * lineHeight);
+}
+
+TEST_F(LogViewTest, HomeAndEndScrollSidewaysCtrlHomeGoesToTheFirstLine)
+{
+    const std::string longLine(300, 'w');
+    open(numberedLines(0, 100, longLine), 20, 300);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    settle();
+    ASSERT_GT(hbar()->maximum(), 0);
+    document->SetFindPosition(40, 7);
+    const int bottom = vbar()->value();
+    ASSERT_GT(bottom, 0);
+
+    QTest::keyClick(view.get(), Qt::Key_End);
+    EXPECT_EQ(hbar()->value(), hbar()->maximum());
+    EXPECT_EQ(vbar()->value(), bottom);
+    QTest::keyClick(view.get(), Qt::Key_Left);
+    EXPECT_EQ(hbar()->value(), hbar()->maximum() - view->lineStep().width());
+    QTest::keyClick(view.get(), Qt::Key_Home);
+    EXPECT_EQ(hbar()->value(), 0);
+    EXPECT_EQ(vbar()->value(), bottom) << "Home alone keeps the line";
+
+    view->PlaceCaret(5, 40);
+    QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(vbar()->value(), 0);
+    EXPECT_EQ(view->caretLine(), 0);
+    EXPECT_EQ(view->caretX(), 0);
+    EXPECT_EQ(document->GetFindPosition().line, 0u);
+    EXPECT_EQ(document->GetFindPosition().col, 0);
+
+    QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(vbar()->value(), vbar()->maximum());
+}
+
+TEST_F(LogViewTest, DraggingTheThumbToTheTopActsAsCtrlHome)
+{
+    open(numberedLines(0, 100), 20);
+    document->SetFindPosition(50, 3);
+    view->PlaceCaret(90, 16);
+    vbar()->setSliderDown(true);
+    vbar()->setSliderPosition(0);
+    vbar()->setSliderDown(false);
+    EXPECT_EQ(vbar()->value(), 0);
+    EXPECT_EQ(view->caretLine(), 0);
+    EXPECT_EQ(document->GetFindPosition().line, 0u);
+}
+
+TEST_F(LogViewTest, WheelScrollsLinesAndIgnoresShiftAndCtrl)
+{
+    open(numberedLines(0, 300), 20);
+    view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
+    const int lines = QApplication::wheelScrollLines();
+    sendWheel(view->viewport(), -120, Qt::NoModifier);
+    EXPECT_EQ(vbar()->value(), std::min(lines, 19) * lineHeight);
+    const int after = vbar()->value();
+    sendWheel(view->viewport(), -120, Qt::ShiftModifier);
+    sendWheel(view->viewport(), -120, Qt::ControlModifier);
+    EXPECT_EQ(vbar()->value(), after);
+    sendWheel(view->viewport(), 120, Qt::NoModifier);
+    EXPECT_EQ(vbar()->value(), 0);
+    // Downwards never more than a page.
+    sendWheel(view->viewport(), -120 * 50, Qt::NoModifier);
+    EXPECT_EQ(vbar()->value(), 19 * lineHeight);
+}
+
+TEST_F(LogViewTest, PaintsBackgroundTextAndKeywordRowAcrossItsTextOnly)
+{
+    storeErrorKeyword(*store);
+    open(std::string("plain line\nERROR disk full\nanother\n"), 10);
+    const QImage image = view->viewport()->grab().toImage();
+    const QColor black(0, 0, 0);
+    const QColor green(0, 255, 0);
+    const QColor red(255, 0, 0);
+    const int errorWidth = view->renderer().textWidth(u"ERROR disk full");
+    const int plainWidth = view->renderer().textWidth(u"plain line");
+
+    auto countRow = [&](int row, int from, int to, const QColor& color) {
+        int count = 0;
+        for (int y = row * lineHeight; y < (row + 1) * lineHeight; ++y) {
+            for (int x = from; x < to; ++x) {
+                count += QColor(image.pixel(x, y)) == color ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    EXPECT_GT(countRow(0, 0, plainWidth, green), 0) << "text colour";
+    EXPECT_EQ(countRow(0, 0, image.width(), red), 0);
+    EXPECT_EQ(image.pixel(0, 1 * lineHeight), red.rgb()) << "keyword background at the row start";
+    EXPECT_EQ(countRow(1, errorWidth, image.width(), red), 0) << "only across the text";
+    EXPECT_EQ(countRow(1, 0, errorWidth, black), 0);
+    EXPECT_GT(countRow(1, 0, errorWidth, QColor(255, 255, 255)), 0) << "keyword text colour";
+    EXPECT_EQ(countRow(2, 0, image.width(), red), 0) << "the keyword's row only";
+    EXPECT_EQ(countRow(5, 0, image.width(), black), lineHeight * image.width());
+}
+
+TEST_F(LogViewTest, SelectionRunningToTheLineEndIsPaintedInverted)
+{
+    open(std::string("0123456789\nabcdefghij\n"), 10);
+    document->SetSelection(0, 1, 4, -1);
+    const QImage image = view->viewport()->grab().toImage();
+    const QColor green(0, 255, 0);
+    const int from = view->renderer().prefixWidth(u"0123456789", 4);
+    const int to = view->renderer().textWidth(u"0123456789");
+    EXPECT_EQ(QColor(image.pixel(from, 0)), green);
+    EXPECT_EQ(QColor(image.pixel(to - 1, 0)), green);
+    EXPECT_EQ(QColor(image.pixel(from - 1, 0)), QColor(0, 0, 0));
+    EXPECT_EQ(QColor(image.pixel(0, lineHeight)), green) << "the whole second row";
+    EXPECT_EQ(QColor(image.pixel(view->renderer().textWidth(u"abcdefghij") - 1, lineHeight)), green);
+}
+
+TEST_F(LogViewTest, AlertSoundsOncePerPaintForSeveralMatchingRows)
+{
+    storeErrorKeyword(*store);
+    store->SetBool(Setting::Beep, true);
+    store->SetBool(Setting::PlaySound, true);
+    store->SetString(Setting::Sound, u"/usr/share/sounds/alert.wav");
+    open(std::string("ERROR one\nok\nERROR two\nERROR three\n"), 10);
+    view->viewport()->grab();
+    EXPECT_EQ(sound.plays, 0) << "no new text yet";
+
+    document->SetNewTextArrived(true);
+    view->viewport()->grab();
+    EXPECT_EQ(sound.plays, 1);
+    EXPECT_EQ(sound.beeps, 1);
+    EXPECT_EQ(sound.lastFile, u"/usr/share/sounds/alert.wav");
+    EXPECT_FALSE(document->GetNewTextArrived());
+
+    view->viewport()->grab();
+    EXPECT_EQ(sound.plays, 1) << "only the first paint after new text";
+}
+
+TEST_F(LogViewTest, NewTextFlagIsClearedSilentlyWhenNoShownLineMatches)
+{
+    storeErrorKeyword(*store);
+    store->SetBool(Setting::Beep, true);
+    open(std::string("fine\nstill fine\n"), 10);
+    document->SetNewTextArrived(true);
+    view->viewport()->grab();
+    EXPECT_EQ(sound.beeps, 0);
+    EXPECT_FALSE(document->GetNewTextArrived());
+}
+
+TEST_F(LogViewTest, EmptyDocumentPaintsBackgroundAndKeepsTheNewTextFlag)
+{
+    store->SetDword(Setting::BackgroundColor, 0x00204080);
+    open(std::string(), 10);
+    document->SetNewTextArrived(true);
+    const QImage image = view->viewport()->grab().toImage();
+    EXPECT_EQ(QColor(image.pixel(5, 5)), QColor(0x80, 0x40, 0x20));
+    EXPECT_TRUE(document->GetNewTextArrived());
+}
+
+TEST_F(LogViewTest, PauseAndResumeFollowTheWatcher)
+{
+    open(numberedLines(0, 10), 10);
+    EXPECT_TRUE(view->canResume());
+    EXPECT_FALSE(view->canPause());
+    view->OnResume();
+    EXPECT_TRUE(document->IsWatching());
+    EXPECT_TRUE(view->canPause());
+    view->OnPause();
+    EXPECT_FALSE(document->IsWatching());
+}

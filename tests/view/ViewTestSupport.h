@@ -1,0 +1,141 @@
+#pragma once
+
+// A log view on a real document over a real file, with settings in a temporary folder and
+// a host that forwards the document's calls to the one view. The watcher is stopped after
+// opening so the tests decide when text arrives (append()). Sounds are recorded.
+
+#include "engine/AlertRule.h"
+#include "engine/DocumentHost.h"
+#include "engine/LogDocument.h"
+#include "settings/SettingsStore.h"
+#include "support/TempDir.h"
+#include "view/LogView.h"
+
+#include <QApplication>
+#include <QScrollBar>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace quilltest {
+
+class RecordingSound : public SoundService {
+public:
+    void PlayFileSync(const std::u16string& path) override
+    {
+        ++plays;
+        lastFile = path;
+    }
+    void Beep() override { ++beeps; }
+    int plays = 0;
+    int beeps = 0;
+    std::u16string lastFile;
+};
+
+class ViewHost : public DocumentHost {
+public:
+    void PostToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    void UpdateAllViews() override { view->OnUpdate(); }
+    void ScrollViewsToEnd() override { view->ScrollToEnd(); }
+    void ResetViewsScroll() override { view->ResetScroll(); }
+    void EnsureSelectionVisibleInViews() override { view->EnsureSelectionVisible(); }
+    void SetFilePathText(const std::u16string&) override {}
+    void TitleChanged(const std::u16string&) override {}
+    MissingFileAnswer AskMissingFile(const std::u16string&) override { return {}; }
+    void ShowOpenError(const std::u16string&, const std::u16string&, int) override {}
+    std::u16string LoadResourceString(std::uint32_t) override { return {}; }
+    std::u16string GetFileVersionText() override { return u"1.0.0.0001"; }
+
+    CBrackenlyView* view = nullptr;
+};
+
+class ViewFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
+        SettingsStore::overrideInstance(store.get());
+        CBrackenlyView::setEndJumpLatch(false);
+        path = dir.file("watched.log");
+    }
+
+    void TearDown() override
+    {
+        view.reset();
+        document.reset();
+        SettingsStore::overrideInstance(nullptr);
+    }
+
+    static std::string numberedLines(int from, int count, const std::string& text = "line")
+    {
+        std::string bytes;
+        for (int i = from; i < from + count; ++i) {
+            bytes += text + " " + std::to_string(i) + "\n";
+        }
+        return bytes;
+    }
+
+    // Opens the file holding bytes in a view whose client area shows exactly `rows` rows.
+    void open(const std::string& bytes, int rows = 20, int width = 500)
+    {
+        writeFile(path, bytes);
+        document = std::make_unique<CBrackenlyDoc>(&host, *store);
+        view = std::make_unique<CBrackenlyView>();
+        view->setSoundService(&sound);
+        view->setDocument(document.get());
+        view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        host.view = view.get();
+        view->resize(width, 100);
+        view->show();
+        view->OnInitialUpdate();
+        lineHeight = static_cast<int>(view->lineHeight());
+        ASSERT_GT(lineHeight, 0);
+        view->resize(width, rows * lineHeight);
+        ASSERT_TRUE(document->OnOpenDocument(std::u16string(path.begin(), path.end())));
+        document->StopWatching();
+        // What the framework does after every open.
+        view->OnInitialUpdate();
+        settle();
+        ASSERT_EQ(view->viewport()->height(), rows * lineHeight);
+    }
+
+    // What the watcher and the frame do when text arrives: extend the index, set the
+    // new-text flag, update the view.
+    void append(const std::string& bytes)
+    {
+        appendFile(path, bytes);
+        {
+            std::lock_guard lock(document->docAccess());
+            document->AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                                 false);
+        }
+        document->SetNewTextArrived(true);
+        view->OnUpdate();
+        settle();
+    }
+
+    // Runs the posted scroll requests and measurements.
+    static void settle()
+    {
+        for (int i = 0; i < 5; ++i) {
+            QApplication::processEvents();
+        }
+    }
+
+    QScrollBar* vbar() const { return view->verticalScrollBar(); }
+    QScrollBar* hbar() const { return view->horizontalScrollBar(); }
+
+    TempDir dir;
+    std::unique_ptr<SettingsStore> store;
+    ViewHost host;
+    RecordingSound sound;
+    std::unique_ptr<CBrackenlyDoc> document;
+    std::unique_ptr<CBrackenlyView> view;
+    std::string path;
+    int lineHeight = 0;
+};
+
+} // namespace quilltest
