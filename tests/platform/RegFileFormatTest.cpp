@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"unknown data kind", "\"a\"=qword:1\n", u"a", std::nullopt, {}},
         ParseRow{"value after an unknown root is ignored",
                  "[HKEY_USERS\\Software\\Test]\n\"a\"=dword:1\n", u"a", std::nullopt, {}}),
-    [](const auto& info) { return std::to_string(info.index); });
+    [](const auto& param) { return std::to_string(param.index); });
 
 TEST(RegFileFormat, acceptsEitherRootAndEncodings)
 {
