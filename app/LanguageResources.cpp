@@ -152,7 +152,25 @@ QList<int> LanguageResources::stringIds() const
 QString LanguageResources::format(int id, const QString& a1, const QString& a2,
                                   const QString& a3) const
 {
-    return string(id).arg(a1, a2, a3);
+    // Like the platform's message formatting: each %1, %2, %3 is replaced once, in one pass,
+    // and a template may use any subset of them (QString::arg would warn about the rest).
+    const QString text = string(id);
+    const QString* inserts[] = {&a1, &a2, &a3};
+    QString result;
+    result.reserve(text.size() + a1.size() + a2.size() + a3.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('%') && i + 1 < text.size()) {
+            const int digit = text.at(i + 1).digitValue();
+            if (digit >= 1 && digit <= 3) {
+                result += *inserts[digit - 1];
+                ++i;
+                continue;
+            }
+        }
+        result += c;
+    }
+    return result;
 }
 
 QString LanguageResources::commandPrompt(int id) const

@@ -1,0 +1,123 @@
+#include "app/LanguageResources.h"
+#include "app/MessageDialog.h"
+
+#include "PackageFiles.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace quilltest;
+
+namespace {
+
+class MessageDialogTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_package = new LoadedPackage("EN"); }
+    static void TearDownTestSuite()
+    {
+        delete s_package;
+        s_package = nullptr;
+    }
+
+    static QString text(const CMessageDlg& dlg)
+    {
+        return LanguageResources::control<QLabel>(&dlg, 1007)->text();
+    }
+    static QCheckBox* check(const CMessageDlg& dlg)
+    {
+        return LanguageResources::control<QCheckBox>(&dlg, 1006);
+    }
+
+    // Runs DoModal and acts on the dialog once its loop is running.
+    static int runModal(CMessageDlg& dlg, std::function<void()> act)
+    {
+        QTimer::singleShot(0, &dlg, std::move(act));
+        return dlg.DoModal();
+    }
+
+    static LoadedPackage* s_package;
+};
+
+LoadedPackage* MessageDialogTest::s_package = nullptr;
+
+TEST_F(MessageDialogTest, StringIdWinsOverSetText)
+{
+    const QString string6 = LanguageResources::current().string(6);
+    ASSERT_FALSE(string6.isEmpty());
+    struct Row {
+        int textId;
+        QString setText;
+        QString shown;
+    };
+    for (const Row& row : {Row{0, QStringLiteral("Set by the caller"), QStringLiteral("Set by the caller")},
+                           Row{6, QStringLiteral("Set by the caller"), string6},
+                           Row{6, QString(), string6},
+                           Row{0, QString(), QString()},
+                           Row{99999, QStringLiteral("Set by the caller"), QString()}}) {
+        CMessageDlg dlg;
+        dlg.SetText(row.setText);
+        dlg.m_nTextID = row.textId;
+        dlg.OnInitDialog();
+        EXPECT_EQ(text(dlg), row.shown) << row.textId;
+        EXPECT_EQ(dlg.m_strText, row.shown) << row.textId;
+    }
+}
+
+TEST_F(MessageDialogTest, CaptionFromIdOrText)
+{
+    CMessageDlg byId;
+    byId.m_strCaption = QStringLiteral("ignored");
+    byId.m_nCaptionID = 6;
+    byId.OnInitDialog();
+    EXPECT_EQ(byId.windowTitle(), LanguageResources::current().string(6));
+
+    CMessageDlg byText;
+    byText.m_strCaption = QStringLiteral("Own caption");
+    byText.OnInitDialog();
+    EXPECT_EQ(byText.windowTitle(), QStringLiteral("Own caption"));
+}
+
+TEST_F(MessageDialogTest, TextIsShownAsWrittenNotAsMarkup)
+{
+    CMessageDlg dlg;
+    dlg.SetText(QStringLiteral("<b>/var/log/a&b.log</b>"));
+    dlg.OnInitDialog();
+    EXPECT_EQ(LanguageResources::control<QLabel>(&dlg, 1007)->textFormat(), Qt::PlainText);
+}
+
+TEST_F(MessageDialogTest, OkReturnsTheCheckBoxCancelKeepsTheMember)
+{
+    struct Row {
+        int button;   // control id clicked
+        bool tick;
+        int result;
+        int dontAskAgain;
+    };
+    for (const Row& row : {Row{1, true, CMessageDlg::IDOK, 1}, Row{1, false, CMessageDlg::IDOK, 0},
+                           Row{2, true, CMessageDlg::IDCANCEL, 0}}) {
+        CMessageDlg dlg;
+        dlg.m_nTextID = 5;
+        const int result = runModal(dlg, [&dlg, row] {
+            check(dlg)->setChecked(row.tick);
+            LanguageResources::control<QPushButton>(&dlg, row.button)->click();
+        });
+        EXPECT_EQ(result, row.result) << row.button << row.tick;
+        EXPECT_EQ(dlg.m_bDontAskAgain, row.dontAskAgain) << row.button << row.tick;
+    }
+}
+
+TEST_F(MessageDialogTest, PresetCheckBoxIsShown)
+{
+    CMessageDlg dlg;
+    dlg.m_bDontAskAgain = 1;
+    dlg.OnInitDialog();
+    EXPECT_TRUE(check(dlg)->isChecked());
+}
+
+} // namespace

@@ -1,0 +1,211 @@
+#include "app/LanguageResources.h"
+
+#include "app/PackageFiles.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+
+using namespace quilltest;
+
+namespace {
+
+// Each string the program asks for, with the inserts its text must carry.
+const std::map<int, QStringList> kStrings = {
+    {2, {}}, {3, {}}, {4, {}}, {5, {"%1"}}, {6, {}}, {7, {}}, {8, {"%1", "%2"}}, {9, {}},
+    {128, {}}, {130, {}}, {131, {}}, {133, {}}, {134, {"%1"}}, {135, {"%1", "%2", "%3"}},
+    {136, {"%1"}}, {138, {}}, {139, {}}, {141, {}}, {143, {}}, {144, {}}, {145, {}},
+    {146, {}}, {147, {}}, {148, {}}, {149, {}}, {61440, {}}, {61442, {}},
+};
+
+// The commands menus, toolbar and accelerators may send.
+const std::set<int> kCommands = {32772, 32774, 32775, 32782, 32783, 32791, 32793, 32795,
+                                 32801, 57600, 57601, 57616, 57634, 57636, 57664, 57665,
+                                 59392, 59393};
+
+enum class Kind { Label, Button, Check, Edit, MultiLineEdit, List, ToolButton };
+
+struct Control {
+    int id;
+    Kind kind;
+};
+
+// Each dialog template with the controls its dialog or page uses.
+const std::map<int, std::vector<Control>> kDialogs = {
+    {100, {{1002, Kind::Label}, {1003, Kind::Label}, {1004, Kind::Label}, {1005, Kind::Label},
+           {1, Kind::Button}}},
+    {135, {{1006, Kind::Check}, {1007, Kind::Label}, {1, Kind::Button}, {2, Kind::Button}}},
+    {143, {{1000, Kind::Check}, {1001, Kind::Button}, {1017, Kind::Button}, {1018, Kind::Button},
+           {1024, Kind::MultiLineEdit}, {1027, Kind::Check}, {1028, Kind::Check},
+           {1029, Kind::Check}}},
+    {144, {{1015, Kind::List}, {1016, Kind::Button}, {1017, Kind::Button}, {1019, Kind::Button},
+           {1028, Kind::Check}, {1029, Kind::Check}, {1030, Kind::Edit}, {1031, Kind::Button},
+           {1032, Kind::ToolButton}}},
+    {145, {{1020, Kind::Edit}, {1021, Kind::Check}, {1022, Kind::Check}, {1024, Kind::Label},
+           {1025, Kind::Label}, {1026, Kind::Button}, {1027, Kind::Edit}, {1028, Kind::Button},
+           {1, Kind::Button}, {2, Kind::Button}}},
+};
+
+bool isKind(QWidget* w, Kind kind)
+{
+    switch (kind) {
+    case Kind::Label: return qobject_cast<QLabel*>(w);
+    case Kind::Button: return qobject_cast<QAbstractButton*>(w) && !qobject_cast<QCheckBox*>(w);
+    case Kind::Check: return qobject_cast<QCheckBox*>(w);
+    case Kind::Edit: return qobject_cast<QLineEdit*>(w);
+    case Kind::MultiLineEdit: return qobject_cast<QPlainTextEdit*>(w);
+    case Kind::List: return qobject_cast<QTreeWidget*>(w);
+    case Kind::ToolButton: return qobject_cast<QToolButton*>(w);
+    }
+    return false;
+}
+
+QStringList inserts(const QString& text)
+{
+    QStringList found;
+    auto it = QRegularExpression(QStringLiteral("%\\d+")).globalMatch(text);
+    while (it.hasNext()) {
+        found.append(it.next().captured());
+    }
+    found.sort();
+    found.removeDuplicates();
+    return found;
+}
+
+std::vector<std::string> languageCodes()
+{
+    std::vector<std::string> codes;
+    for (const QString& code : QStringLiteral(QUILL_LANGUAGE_CODES).split(QLatin1Char(','))) {
+        codes.push_back(code.toStdString());
+    }
+    return codes;
+}
+
+class LanguagePackageTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override { m_package = std::make_unique<LoadedPackage>(GetParam()); }
+    void TearDown() override { m_package.reset(); }
+
+    const LanguageResources& res() const { return LanguageResources::current(); }
+
+    std::unique_ptr<LoadedPackage> m_package;
+};
+
+TEST_P(LanguagePackageTest, EveryStringIsThereWithItsInserts)
+{
+    ASSERT_EQ(res().root(), QStringLiteral(":/lang/") + QString::fromStdString(GetParam()));
+    for (const auto& [id, expected] : kStrings) {
+        EXPECT_TRUE(res().hasString(id)) << "string " << id;
+        EXPECT_FALSE(res().string(id).trimmed().isEmpty()) << "string " << id;
+        EXPECT_EQ(inserts(res().string(id)), expected) << "string " << id;
+    }
+    // Command prompts: status text, a line feed, the tool tip.
+    for (int id : kCommands) {
+        EXPECT_FALSE(res().commandPrompt(id).isEmpty()) << "prompt " << id;
+        EXPECT_FALSE(res().commandTip(id).isEmpty()) << "tip " << id;
+    }
+}
+
+TEST_P(LanguagePackageTest, EveryLanguageHasTheSameStringsAsEnglish)
+{
+    const QList<int> ids = res().stringIds();
+    std::map<int, QStringList> ownInserts;
+    for (int id : ids) {
+        ownInserts[id] = inserts(res().string(id));
+    }
+    LoadedPackage english("EN");
+    ASSERT_EQ(ids, res().stringIds());
+    for (int id : ids) {
+        EXPECT_EQ(ownInserts[id], inserts(res().string(id))) << "string " << id;
+    }
+}
+
+TEST_P(LanguagePackageTest, MenusSendKnownCommands)
+{
+    for (int menuId : {128, 132}) {
+        ASSERT_TRUE(res().hasMenu(menuId)) << menuId;
+        const QList<MenuEntry> popups = res().menu(menuId);
+        ASSERT_FALSE(popups.isEmpty()) << menuId;
+        std::function<void(const QList<MenuEntry>&)> walk = [&](const QList<MenuEntry>& entries) {
+            for (const MenuEntry& e : entries) {
+                if (e.kind == MenuEntry::Kind::Popup) {
+                    EXPECT_FALSE(e.text.isEmpty());
+                    walk(e.items);
+                } else if (e.kind == MenuEntry::Kind::Command) {
+                    EXPECT_TRUE(kCommands.count(e.id)) << "menu " << menuId << " id " << e.id;
+                    EXPECT_FALSE(e.text.isEmpty()) << e.id;
+                }
+            }
+        };
+        walk(popups);
+        EXPECT_EQ(popups.front().kind, MenuEntry::Kind::Popup);
+        EXPECT_FALSE(popups.front().items.isEmpty()) << "the context menu shows the first popup";
+    }
+}
+
+TEST_P(LanguagePackageTest, ToolbarAcceleratorsIconsAndCursor)
+{
+    const QList<ToolbarEntry> buttons = res().toolbar(128);
+    ASSERT_FALSE(buttons.isEmpty());
+    for (const ToolbarEntry& b : buttons) {
+        if (b.id != 0) {
+            EXPECT_TRUE(kCommands.count(b.id)) << b.id;
+            EXPECT_FALSE(res().iconFile(b.icon).isNull()) << b.icon.toStdString();
+        }
+    }
+    const QList<Accelerator> keys = res().accelerators(128);
+    ASSERT_FALSE(keys.isEmpty());
+    for (const Accelerator& a : keys) {
+        EXPECT_TRUE(kCommands.count(a.id)) << a.key.toString().toStdString();
+    }
+    for (int id : {128, 147}) {
+        const QIcon icon = res().icon(id);
+        ASSERT_FALSE(icon.isNull()) << "icon " << id;
+        EXPECT_FALSE(icon.pixmap(16, 16).isNull());
+        EXPECT_FALSE(icon.pixmap(32, 32).isNull());
+    }
+    const std::optional<QCursor> link = res().cursor(282);
+    ASSERT_TRUE(link.has_value());
+    EXPECT_FALSE(link->pixmap().isNull());
+}
+
+TEST_P(LanguagePackageTest, EveryTemplateHoldsTheControlsItsDialogUses)
+{
+    for (const auto& [dialogId, controls] : kDialogs) {
+        std::unique_ptr<QWidget> form(res().loadDialog(dialogId));
+        ASSERT_TRUE(form) << "dialog " << dialogId;
+        EXPECT_FALSE(form->windowTitle().isEmpty()) << "dialog " << dialogId;
+        for (const Control& c : controls) {
+            const QList<QWidget*> found =
+                form->findChildren<QWidget*>(LanguageResources::controlName(c.id));
+            ASSERT_EQ(found.size(), 1) << "dialog " << dialogId << " control " << c.id;
+            EXPECT_TRUE(isKind(found.front(), c.kind))
+                << "dialog " << dialogId << " control " << c.id << " is a "
+                << found.front()->metaObject()->className();
+        }
+        // No control id twice in one template.
+        std::set<QString> names;
+        for (QWidget* child : form->findChildren<QWidget*>()) {
+            if (child->objectName().startsWith(QLatin1String("id_"))) {
+                EXPECT_TRUE(names.insert(child->objectName()).second)
+                    << "dialog " << dialogId << " " << child->objectName().toStdString();
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, LanguagePackageTest, ::testing::ValuesIn(languageCodes()),
+                         [](const auto& row) { return row.param; });
+
+} // namespace
