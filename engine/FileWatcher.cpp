@@ -109,7 +109,7 @@ void CFileReaderThread::Stop()
 
 void CFileReaderThread::WatchLoop()
 {
-    bool missing = false;
+    bool missing = m_startsMissing;
     if (!m_haveSize) {
         m_size = -1;
         while (!m_stopEvent.IsSet()) {

@@ -64,6 +64,9 @@ public:
     void SetPath(const std::string& path) { m_path = path; }
     void SetFileState(const FileState& state);
     void SetSize(FileOffset size);
+    // The document found the file missing and has indexed nothing: whenever the file is
+    // found, it is re-opened (WM_FILE_RELOAD), never followed from the size first seen.
+    void SetStartsMissing() { m_startsMissing = true; }
 
     // Starts the thread; false when it could not be created.
     bool Start();
@@ -92,6 +95,7 @@ private:
     bool m_haveFileState = false;
     FileState m_fileState;
     bool m_haveSize = false;
+    bool m_startsMissing = false;
     FileOffset m_size = 0;
     CBrackenlyDoc& m_document;
     WatchTiming m_timing;

@@ -89,6 +89,7 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
     m_bHaveFileState = false;
     m_bHaveSavedSize = false;
     m_bReindexPending = false;
+    m_bOpenedMissing = false;
 
     bool accept = m_settings.GetBool(Setting::ShowEmptyFiles);
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
@@ -120,6 +121,7 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
         if (!accept) {
             return false;
         }
+        m_bOpenedMissing = true;
     } else {
         ReportOpenError(file.error(), path);
         return false;
@@ -182,6 +184,7 @@ void CBrackenlyDoc::ReindexFromEnd()
         IndexFile(file);
     }
     HandOverIndexedEnd(file);
+    m_bOpenedMissing = false;
 }
 
 void CBrackenlyDoc::AppendText(const std::uint8_t* bytes, std::size_t n, bool post)
@@ -237,6 +240,9 @@ void CBrackenlyDoc::StartWatching()
     if (m_bHaveSavedSize) {
         watcher->SetSize(m_savedSize);
     }
+    if (m_bOpenedMissing) {
+        watcher->SetStartsMissing();
+    }
     watcher->SetPath(m_nativePath);
     if (!watcher->Start()) {
         return;
@@ -249,9 +255,10 @@ void CBrackenlyDoc::StopWatching()
 {
     if (m_bWatching && m_pWatcher) {
         m_pWatcher->Stop();
-        // A watcher stopped while it still waited for a missing file knows no size; the
-        // next one must wait for the file again instead of ending at once.
-        if (m_pWatcher->GetSize() >= 0) {
+        // A watcher that never saw the file (or saw it but did not re-open it yet) hands
+        // nothing over: the next one must wait for the file again and have it re-opened,
+        // instead of ending at once or following from a size nothing was indexed up to.
+        if (m_pWatcher->GetSize() >= 0 && !m_bOpenedMissing) {
             m_fileState = m_pWatcher->GetFileState();
             m_bHaveFileState = true;
             m_savedSize = m_pWatcher->GetSize();

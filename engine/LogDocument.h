@@ -192,6 +192,7 @@ private:
     bool m_bDetectEncoding = true;
     bool m_bIsUtf16 = false;
     bool m_bReindexPending = false;
+    bool m_bOpenedMissing = false; // opened while missing, nothing indexed since
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
     LineIndex m_index;
     std::vector<CKeyword> m_keywords;
