@@ -294,7 +294,22 @@ void CMainFrame::restoreWindowPosition()
         return;
     }
     move(left, top);
-    resize(std::max(1, right - left), std::max(1, bottom - top));
+    // The stored rectangle includes the window decoration, which is known only once the
+    // window is shown; until then the whole size goes to the window itself.
+    m_pendingFrameSize = QSize(std::max(1, right - left), std::max(1, bottom - top));
+    resize(m_pendingFrameSize);
+}
+
+void CMainFrame::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_pendingFrameSize.isValid()) {
+        const QSize decoration = frameGeometry().size() - size();
+        if (decoration.width() > 0 || decoration.height() > 0) {
+            resize(m_pendingFrameSize - decoration);
+        }
+        m_pendingFrameSize = QSize();
+    }
 }
 
 void CMainFrame::updateCommandStates()

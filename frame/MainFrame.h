@@ -140,6 +140,7 @@ public:
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -166,4 +167,5 @@ private:
     QList<QAction*> m_recentActions;
     unsigned m_nSearchFlags = 0;
     QString m_newWindowProgram;
+    QSize m_pendingFrameSize;
 };

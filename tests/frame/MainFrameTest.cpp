@@ -1,0 +1,350 @@
+// The main frame with the English package, a real document and a recording owner: status
+// panes, enable rules, stored position, bar switches, dropped files, the watcher's
+// messages, stay-on-top, the caption, the recent files in the File menu and New Window.
+
+#include "app/LanguageResources.h"
+#include "app/ResourceHandler.h"
+#include "engine/AlertRule.h"
+#include "engine/LogDocument.h"
+#include "frame/MainFrame.h"
+#include "settings/SettingsStore.h"
+#include "support/TempDir.h"
+#include "view/LogView.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QTest>
+#include <QToolBar>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sys/stat.h>
+
+using quilltest::TempDir;
+
+namespace {
+
+std::u16string u16(const std::string& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+class NullSound : public SoundService {
+public:
+    void PlayFileSync(const std::u16string&) override {}
+    void Beep() override {}
+};
+
+// Opens for real (as the application does) and records what the frame asked for.
+class RecordingOwner : public FrameOwner {
+public:
+    bool OpenDocumentFile(const std::u16string& path) override
+    {
+        opened.push_back(path);
+        if (document == nullptr || !document->OnOpenDocument(path)) {
+            return false;
+        }
+        document->SetTitle();
+        if (frame != nullptr) {
+            frame->GetView()->OnInitialUpdate();
+        }
+        return true;
+    }
+    void OnFileNew() override { ++newDocuments; }
+    void OnFileOpen() override {}
+    void OnAppAbout() override {}
+    void OnOpenRecentFile(int) override {}
+    std::vector<std::u16string> RecentFiles() const override { return recent; }
+
+    CBrackenlyDoc* document = nullptr;
+    CMainFrame* frame = nullptr;
+    std::vector<std::u16string> opened;
+    std::vector<std::u16string> recent;
+    int newDocuments = 0;
+};
+
+// Waits for a condition while the event loop runs (a safety net, not a timing check).
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+} // namespace
+
+class MainFrameTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
+        SettingsStore::overrideInstance(store.get());
+        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
+        store->SetString(Setting::GuiLanguage, u"EN");
+        resources = std::make_unique<CResourceHandler>(store.get());
+        ASSERT_TRUE(resources->LoadLanguageResources());
+        path = dir.file("app.log");
+    }
+
+    void TearDown() override
+    {
+        frame.reset();
+        document.reset();
+        resources.reset();
+        SettingsStore::overrideInstance(nullptr);
+    }
+
+    void createFrame()
+    {
+        frame.reset();
+        document = std::make_unique<CBrackenlyDoc>(nullptr, *store);
+        document->SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
+                                  std::chrono::milliseconds(10)});
+        frame = std::make_unique<CMainFrame>(document.get(), &owner, &sound);
+        document->SetHost(frame.get());
+        owner.document = document.get();
+        owner.frame = frame.get();
+        frame->GetView()->OnInitialUpdate();
+    }
+
+    QString paneText(int index) const { return frame->pane(index)->text(); }
+
+    TempDir dir;
+    std::unique_ptr<SettingsStore> store;
+    std::unique_ptr<CResourceHandler> resources;
+    NullSound sound;
+    RecordingOwner owner;
+    std::unique_ptr<CBrackenlyDoc> document;
+    std::unique_ptr<CMainFrame> frame;
+    std::string path;
+};
+
+TEST_F(MainFrameTest, CreatesBarsFromThePackage)
+{
+    createFrame();
+    EXPECT_TRUE(frame->isCreated());
+    EXPECT_FALSE(frame->findChild<QToolBar*>(QStringLiteral("toolBar"))->actions().isEmpty());
+    EXPECT_EQ(paneText(1), QString()) << "pane 1 starts empty";
+    EXPECT_EQ(frame->pane(1)->width(), 0);
+    EXPECT_EQ(frame->pane(1)->frameShape(), QFrame::NoFrame);
+}
+
+TEST_F(MainFrameTest, StatusPanesShowPathSizeAndLineCount)
+{
+    quilltest::writeFile(path, "one\ntwo\nthree\n");
+    createFrame();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    EXPECT_EQ(paneText(1), QString::fromStdString(path));
+    EXPECT_EQ(paneText(2), QStringLiteral("%1 14 Bytes").arg(LanguageResources::current().string(130)));
+    EXPECT_EQ(paneText(3), QStringLiteral("%1 3").arg(LanguageResources::current().string(131)));
+    EXPECT_GE(frame->pane(1)->width(), frame->GetStatusTextWidth(paneText(1)));
+    EXPECT_NE(frame->pane(1)->frameShape(), QFrame::NoFrame);
+
+    frame->SetFileSizeText(5'000'000'000LL);
+    EXPECT_TRUE(paneText(2).endsWith(QStringLiteral(" 5000000000 Bytes"))) << "64-bit sizes";
+    frame->SetPaneText(1, QString());
+    EXPECT_EQ(frame->pane(1)->width(), 0);
+}
+
+TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
+{
+    createFrame();
+    auto enabled = [&](int id) { return frame->action(id)->isEnabled(); };
+    EXPECT_FALSE(enabled(Command::Reload));
+    EXPECT_FALSE(enabled(Command::Clear));
+    EXPECT_FALSE(enabled(Command::Pause));
+
+    quilltest::writeFile(path, "a\nb\n");
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    EXPECT_TRUE(enabled(Command::Reload));
+    EXPECT_TRUE(enabled(Command::Clear));
+    EXPECT_TRUE(enabled(Command::Pause));
+    EXPECT_FALSE(enabled(Command::Resume));
+    // Commands whose features come later stay disabled.
+    for (int id : {Command::Settings, Command::Find, Command::Copy, Command::SelectAll}) {
+        EXPECT_FALSE(enabled(id)) << id;
+    }
+    frame->action(Command::Pause)->trigger();
+    EXPECT_FALSE(document->IsWatching());
+    EXPECT_TRUE(enabled(Command::Resume));
+    EXPECT_FALSE(enabled(Command::Pause));
+}
+
+TEST_F(MainFrameTest, WindowPositionIsStoredThirtyPixelsOnAndRestored)
+{
+    createFrame();
+    frame->show();
+    frame->setGeometry(100, 120, 640, 480);
+    QApplication::processEvents();
+    const QRect before = frame->frameGeometry();
+    frame->close();
+    EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosLeft)), before.left() + 30);
+    EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosTop)), before.top() + 30);
+    EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosRight)),
+              before.left() + before.width() + 30);
+    EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosBottom)),
+              before.top() + before.height() + 30);
+
+    createFrame();
+    frame->show();
+    QApplication::processEvents();
+    EXPECT_EQ(frame->frameGeometry().topLeft(), before.topLeft() + QPoint(30, 30));
+    EXPECT_EQ(frame->frameGeometry().size(), before.size());
+}
+
+TEST_F(MainFrameTest, ClosingAMinimisedWindowStoresNothing)
+{
+    createFrame();
+    frame->show();
+    frame->setWindowState(Qt::WindowMinimized);
+    frame->close();
+    for (SettingId id : {Setting::WindowPosLeft, Setting::WindowPosTop, Setting::WindowPosRight,
+                         Setting::WindowPosBottom}) {
+        EXPECT_EQ(store->GetDword(id), 0u) << id;
+    }
+}
+
+TEST_F(MainFrameTest, BarSwitchesStoreTheirStateAndShowTheCheckMark)
+{
+    createFrame();
+    frame->show();
+    QAction* toolbar = frame->action(Command::ViewToolbar);
+    ASSERT_TRUE(toolbar->isChecked());
+    toolbar->trigger();
+    EXPECT_FALSE(store->GetBool(Setting::Toolbar));
+    EXPECT_FALSE(frame->findChild<QToolBar*>(QStringLiteral("toolBar"))->isVisible());
+    EXPECT_FALSE(toolbar->isChecked());
+
+    createFrame();
+    frame->show();
+    EXPECT_FALSE(frame->findChild<QToolBar*>(QStringLiteral("toolBar"))->isVisible());
+    EXPECT_FALSE(frame->action(Command::ViewToolbar)->isChecked());
+    frame->action(Command::ViewStatusBar)->trigger();
+    EXPECT_FALSE(store->GetBool(Setting::StatusBar));
+}
+
+TEST_F(MainFrameTest, DroppedFilesAreOpenedInTurnAndTheLastStays)
+{
+    std::vector<std::string> files;
+    for (const char* name : {"one.log", "two.log", "three.log"}) {
+        files.push_back(dir.file(name));
+        quilltest::writeFile(files.back(), std::string(name) + "\n");
+    }
+    createFrame();
+    frame->show();
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const std::string& file : files) {
+        urls.append(QUrl::fromLocalFile(QString::fromStdString(file)));
+    }
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame.get(), &drop);
+    ASSERT_TRUE(waitFor([&] { return owner.opened.size() == 3; }));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(owner.opened[i], u16(files[i]));
+    }
+    EXPECT_EQ(document->GetPathName(), u16(files[2]));
+}
+
+TEST_F(MainFrameTest, AppendedTextArrivesAndATruncatedFileIsReadAgain)
+{
+    quilltest::writeFile(path, "first\nsecond\n");
+    createFrame();
+    frame->show();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_EQ(document->GetLineCount(), 2u);
+
+    quilltest::appendFile(path, "third\nfourth\n");
+    ASSERT_TRUE(waitFor([&] { return paneText(3).endsWith(QStringLiteral(" 4")); }))
+        << paneText(3).toStdString();
+    EXPECT_EQ(document->GetLineCount(), 4u);
+
+    owner.opened.clear();
+    quilltest::writeFile(path, "new\n");
+    ASSERT_TRUE(waitFor([&] { return !owner.opened.empty(); }));
+    EXPECT_EQ(owner.newDocuments, 1) << "File New before the open";
+    EXPECT_EQ(owner.opened.front(), u16(path));
+    EXPECT_EQ(document->GetLineCount(), 1u);
+    EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 1")));
+}
+
+TEST_F(MainFrameTest, StayOnTopIsAppliedWhenTextArrives)
+{
+    createFrame();
+    EXPECT_FALSE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    store->SetBool(Setting::TopMost, true);
+    QCoreApplication::postEvent(frame.get(), new FileMessageEvent(WM_FILE_APPENDED, 1, 0));
+    QApplication::processEvents();
+    EXPECT_TRUE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
+TEST_F(MainFrameTest, CaptionIsTheDocumentTitle)
+{
+    quilltest::writeFile(path, "x\n");
+    createFrame();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    EXPECT_EQ(frame->windowTitle().toStdU16String(), document->GetTitle());
+    EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral("  -  ") + QString::fromStdString(path)));
+}
+
+TEST_F(MainFrameTest, ClearEmptiesTheView)
+{
+    quilltest::writeFile(path, "a\nb\nc\n");
+    createFrame();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    frame->action(Command::Clear)->trigger();
+    EXPECT_EQ(document->GetLineCount(), 0u);
+    EXPECT_FALSE(document->GetNewTextArrived());
+    EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 0")));
+    EXPECT_FALSE(frame->action(Command::Clear)->isEnabled());
+}
+
+TEST_F(MainFrameTest, RecentFilesAreListedInTheFileMenu)
+{
+    owner.recent = {u"/var/log/syslog", u"/home/someone/projects/service/logs/very-long-name.log"};
+    createFrame();
+    frame->updateRecentFileMenu();
+    QAction* first = frame->findChild<QAction*>(QStringLiteral("recentFile1"));
+    QAction* second = frame->findChild<QAction*>(QStringLiteral("recentFile2"));
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(first->text(), QStringLiteral("&1 /var/log/syslog"));
+    EXPECT_TRUE(second->text().startsWith(QStringLiteral("&2 ")));
+    EXPECT_LE(second->text().size() - 3, 30);
+    EXPECT_TRUE(second->text().endsWith(QStringLiteral("very-long-name.log")));
+    EXPECT_FALSE(frame->action(Command::RecentFile1)->isVisible()) << "place holder hidden";
+}
+
+TEST_F(MainFrameTest, NewWindowStoresThePositionAndStartsTheProgramWithoutArguments)
+{
+    const std::string script = dir.file("program.sh");
+    const std::string marker = dir.file("started");
+    quilltest::writeFile(script, "#!/bin/sh\necho \"$#\" > '" + marker + "'\n");
+    ::chmod(script.c_str(), 0700);
+    createFrame();
+    frame->setNewWindowProgram(QString::fromStdString(script));
+    frame->show();
+    frame->setGeometry(50, 60, 500, 400);
+    QApplication::processEvents();
+    frame->action(Command::NewWindow)->trigger();
+    EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosLeft)), frame->frameGeometry().left() + 30);
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(marker)
+                                  && !quilltest::readFile(marker).empty(); }));
+    EXPECT_EQ(quilltest::readFile(marker), "0\n");
+}

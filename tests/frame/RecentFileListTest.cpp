@@ -1,0 +1,79 @@
+// The recent-file list: order, limit, removal, the stored values and the menu text.
+
+#include "frame/RecentFileList.h"
+#include "settings/SettingsStore.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class RecentFileListTest : public ::testing::Test {
+protected:
+    quilltest::TempDir dir;
+    SettingsStore store{dir.file("user.reg"), dir.file("machine.reg")};
+};
+
+std::vector<std::u16string> entries(std::initializer_list<const char16_t*> list)
+{
+    return std::vector<std::u16string>(list.begin(), list.end());
+}
+
+} // namespace
+
+TEST_F(RecentFileListTest, MostRecentFirstAtMostFiveWithoutDoubles)
+{
+    RecentFileList list(store, u"quillstream");
+    for (const char16_t* path : {u"/a", u"/b", u"/c", u"/d", u"/e", u"/f"}) {
+        list.Add(path);
+    }
+    EXPECT_EQ(list.entries(), entries({u"/f", u"/e", u"/d", u"/c", u"/b"}));
+    list.Add(u"/c");
+    EXPECT_EQ(list.entries(), entries({u"/c", u"/f", u"/e", u"/d", u"/b"}));
+    list.Remove(1);
+    EXPECT_EQ(list.entries(), entries({u"/c", u"/e", u"/d", u"/b"}));
+    list.Remove(10);
+    EXPECT_EQ(list.size(), 4u);
+}
+
+TEST_F(RecentFileListTest, StoredUnderTheApplicationKeyAndReadBack)
+{
+    RecentFileList list(store, u"viewer");
+    EXPECT_EQ(list.keyPath(),
+              u"Software\\Local AppWizard-Generated Applications\\viewer\\Recent File List");
+    list.Add(u"/var/log/one.log");
+    list.Add(u"/var/log/two.log");
+    list.WriteList();
+    EXPECT_EQ(store.ReadStringAt(list.keyPath(), u"File1", u""), u"/var/log/two.log");
+    EXPECT_EQ(store.ReadStringAt(list.keyPath(), u"File2", u""), u"/var/log/one.log");
+
+    // A shorter list leaves no stale entry behind.
+    list.Remove(0);
+    list.WriteList();
+    EXPECT_EQ(store.ReadStringAt(list.keyPath(), u"File2", u"none"), u"none");
+
+    RecentFileList again(store, u"viewer");
+    again.ReadList();
+    EXPECT_EQ(again.entries(), entries({u"/var/log/one.log"}));
+    RecentFileList other(store, u"quillstream");
+    other.ReadList();
+    EXPECT_EQ(other.size(), 0u) << "each executable name has its own list";
+}
+
+TEST_F(RecentFileListTest, MenuTextIsAbbreviatedToThirtyCharacters)
+{
+    struct Row {
+        const char* path;
+        const char* shown;
+    };
+    for (const Row& row : {
+             Row{"/var/log/syslog", "/var/log/syslog"},
+             Row{"/home/anna/projects/shop/logs/orders.log", "/home/anna/.../orders.log"},
+             Row{"/srv/a/b/c/d/e/f/g/h/i/j/k/l/m/n.log", "/srv/a/b/c/d/e/f/g/h/.../n.log"},
+             Row{"/x/an-extremely-long-file-name-of-a-log.log", "an-extremely-long-file-name-of-a-log.log"},
+             Row{"relative-but-very-long-name-here.log", "relative-but-very-long-name-here.log"},
+         }) {
+        const QString shown = RecentFileList::abbreviate(QString::fromUtf8(row.path));
+        EXPECT_EQ(shown.toStdString(), row.shown);
+    }
+}
