@@ -330,4 +330,12 @@ bool HiveStore::deleteTree(std::u16string_view path)
     return update([&](HiveKey& root) { return root.removePath(path); });
 }
 
+bool HiveStore::deleteValue(std::u16string_view path, std::u16string_view name)
+{
+    return update([&](HiveKey& root) {
+        HiveKey* key = root.findPath(path);
+        return key && key->removeValue(name);
+    });
+}
+
 } // namespace quill

@@ -85,6 +85,8 @@ public:
                   const std::uint8_t* data, std::size_t size);
     // Removes the key with all its values and subkeys; false when it did not exist.
     bool deleteTree(std::u16string_view path);
+    // Removes one value; false when it did not exist.
+    bool deleteValue(std::u16string_view path, std::u16string_view name);
     // Applies several changes as one write: `change` edits the current tree and returns
     // false to abandon it. No other writer runs in between, and readers see all or none.
     // `change` must not call back into this store.

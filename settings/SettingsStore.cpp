@@ -394,6 +394,11 @@ void SettingsStore::WriteStringAt(const std::u16string& path, const std::u16stri
     d->user.setValue(path, name, RegType::Sz, bytes.data(), bytes.size());
 }
 
+bool SettingsStore::DeleteUserValueAt(const std::u16string& path, const std::u16string& name)
+{
+    return d->user.deleteValue(path, name);
+}
+
 void SettingsStore::LoadKeywords(std::vector<CKeyword>& keywords) const
 {
     const std::u16string base = KeyPath(Setting::KeyKeywords);

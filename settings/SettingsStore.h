@@ -89,6 +89,9 @@ public:
     void WriteDwordAt(const std::u16string& path, const std::u16string& name, std::uint32_t value);
     void WriteStringAt(const std::u16string& path, const std::u16string& name,
                        const std::u16string& value);
+    // Removes one user-scope value (a recent-file entry that is no longer used); false when
+    // there was none.
+    bool DeleteUserValueAt(const std::u16string& path, const std::u16string& name);
 
     // Appends the stored keywords: numerically named subkeys in numeric order, then any
     // other names in text order.

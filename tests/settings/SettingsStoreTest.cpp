@@ -260,6 +260,9 @@ TEST_F(SettingsStoreTest, pathLevelReadsAndWrites)
     store.WriteStringAt(path, u"SearchString", u"");
     EXPECT_EQ(store.ReadDwordAt(path, u"MatchCase", 1), 5u);
     EXPECT_EQ(store.ReadStringAt(path, u"SearchString", u"dflt"), u"");
+    EXPECT_TRUE(store.DeleteUserValueAt(path, u"matchcase"));
+    EXPECT_FALSE(store.DeleteUserValueAt(path, u"MatchCase"));
+    EXPECT_EQ(store.ReadDwordAt(path, u"MatchCase", 1), 0u); // the machine value again
 }
 
 std::vector<CKeyword> sampleKeywords(int count)
