@@ -1,0 +1,358 @@
+// A small harness for the tail engine's figures; bench/compare.sh drives it and times the
+// command-line peers on the same file. Every timing of a file is preceded by reading the
+// file through, so that it is measured from the page cache.
+//
+//   quill_bench generate FILE MIB        a realistic log, its last line a unique marker
+//   quill_bench index FILE               open + index: seconds, GB/s, bytes per line
+//   quill_bench getline FILE COUNT       GetLine of random far lines: median, p90 (ms)
+//   quill_bench find FILE TEXT FLAGS     Find from the top (FLAGS: c = case, w = word)
+//   quill_bench follow DIR SECONDS MBPS  a writer appends in 4 KiB writes while followed
+//   quill_bench idle FILE SECONDS        CPU share of the watcher of an idle file
+
+#include "engine/DocumentHost.h"
+#include "engine/LogDocument.h"
+#include "platform/NarrowCodec.h"
+#include "settings/SettingsStore.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+class QuietHost : public DocumentHost {
+public:
+    void PostToMainWindow(std::uint32_t message, std::uintptr_t, std::intptr_t) override
+    {
+        if (message == WM_FILE_APPENDED) {
+            ++appended;
+        } else {
+            ++reloads;
+        }
+    }
+    void UpdateAllViews() override {}
+    void ScrollViewsToEnd() override {}
+    void ResetViewsScroll() override {}
+    void EnsureSelectionVisibleInViews() override {}
+    void SetFilePathText(const std::u16string&) override {}
+    void TitleChanged(const std::u16string&) override {}
+    MissingFileAnswer AskMissingFile(const std::u16string&) override { return {true, false}; }
+    void ShowOpenError(const std::u16string&, const std::u16string&, int error) override
+    {
+        std::fprintf(stderr, "open error %d\n", error);
+    }
+    std::u16string LoadResourceString(std::uint32_t) override { return {}; }
+    std::u16string GetFileVersionText() override { return {}; }
+    std::atomic<int> appended{0};
+    std::atomic<int> reloads{0};
+};
+
+// Settings in a private folder, so that a benchmark never touches the user's.
+struct BenchSettings {
+    BenchSettings()
+    {
+        char pattern[] = "/tmp/quillbench-XXXXXX";
+        dir = mkdtemp(pattern) ? pattern : "/tmp";
+        store = std::make_unique<SettingsStore>(dir + "/user.reg", dir + "/machine.reg");
+    }
+    ~BenchSettings()
+    {
+        std::remove((dir + "/user.reg").c_str());
+        std::remove((dir + "/machine.reg").c_str());
+        ::rmdir(dir.c_str());
+    }
+    std::string dir;
+    std::unique_ptr<SettingsStore> store;
+};
+
+void warm(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+        return;
+    }
+    std::vector<char> buffer(1 << 20);
+    while (::read(fd, buffer.data(), buffer.size()) > 0) {
+    }
+    ::close(fd);
+}
+
+long statusKb(const char* field)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(field, 0) == 0) {
+            return std::atol(line.c_str() + std::strlen(field));
+        }
+    }
+    return 0;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+std::u16string u16(const std::string& s)
+{
+    return quill::narrowToUtf16(s);
+}
+
+const char* const LastLineMarker = "QUILL-LAST-LINE-MARKER zebra";
+
+int generate(const std::string& path, long mib)
+{
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) {
+        return 1;
+    }
+    std::mt19937 rng(1);
+    const char* levels[] = {"INFO ", "DEBUG", "WARN ", "ERROR", "TRACE"};
+    const char* words[] = {"connection", "request", "user",   "session", "timeout", "handler",
+                           "database",   "cache",   "worker", "queue",   "retry",   "payload",
+                           "GET",        "POST",    "/api/v1/items", "status=200", "id=42"};
+    const long target = mib * 1024 * 1024 - long(std::strlen(LastLineMarker)) - 1;
+    long written = 0;
+    std::string line;
+    long n = 0;
+    while (written < target) {
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, "2026-12-07 12:%02ld:%02ld.%03ld %s [t%02u] ",
+                      (n / 60000) % 60, (n / 1000) % 60, n % 1000, levels[rng() % 5], rng() % 16);
+        line = stamp;
+        // 40-200 bytes, now and then a line of several KB (a stack trace, a dump).
+        const std::size_t length = (rng() % 5000 == 0) ? 2000 + rng() % 6000 : 40 + rng() % 160;
+        while (line.size() < length) {
+            line += words[rng() % (sizeof words / sizeof words[0])];
+            line += ' ';
+        }
+        line.resize(length);
+        line += '\n';
+        if (written + long(line.size()) > target) {
+            line.assign(std::size_t(target - written), 'x');
+            if (!line.empty()) {
+                line.back() = '\n';
+            }
+        }
+        std::fwrite(line.data(), 1, line.size(), out);
+        written += long(line.size());
+        ++n;
+    }
+    std::fprintf(out, "%s\n", LastLineMarker);
+    std::fclose(out);
+    return 0;
+}
+
+int indexBench(const std::string& path)
+{
+    BenchSettings settings;
+    QuietHost host;
+    double best = 1e9;
+    long growthKb = 0;
+    LineNumber lines = 0;
+    FileOffset size = 0;
+    std::size_t indexBytes = 0;
+    for (int run = 0; run < 3; ++run) {
+        warm(path);
+        const long rssBefore = statusKb("VmRSS:");
+        auto doc = std::make_unique<CBrackenlyDoc>(&host, *settings.store);
+        const auto start = Clock::now();
+        if (!doc->OnOpenDocument(u16(path))) {
+            return 1;
+        }
+        best = std::min(best, seconds(Clock::now() - start));
+        doc->StopWatching();
+        lines = doc->GetLineCount();
+        size = doc->IndexedEnd();
+        indexBytes = doc->IndexMemoryBytes();
+        if (run == 0) {
+            // The peak of the first open: what the index (and everything else) needed.
+            growthKb = statusKb("VmHWM:") - rssBefore;
+        }
+    }
+    std::printf("index_seconds %.4f\nindex_gbps %.3f\nlines %u\n", best, double(size) / best / 1e9,
+                lines);
+    std::printf("index_bytes_per_line %.3f\nrss_growth_bytes_per_line %.3f\n",
+                double(indexBytes) / lines, double(growthKb) * 1024.0 / lines);
+    return 0;
+}
+
+int getlineBench(const std::string& path, int count)
+{
+    BenchSettings settings;
+    QuietHost host;
+    CBrackenlyDoc doc(&host, *settings.store);
+    if (!doc.OnOpenDocument(u16(path))) {
+        return 1;
+    }
+    doc.StopWatching();
+    const LineNumber lines = doc.GetLineCount();
+    doc.GetLine(lines - 1);
+    std::mt19937 rng(3);
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        const LineNumber line = LineNumber(rng() % lines);
+        const auto start = Clock::now();
+        doc.GetLine(line);
+        ms.push_back(seconds(Clock::now() - start) * 1000.0);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("getline_median_ms %.3f\ngetline_p90_ms %.3f\ngetline_max_ms %.3f\n",
+                ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back());
+    return 0;
+}
+
+int findBench(const std::string& path, const std::string& text, const std::string& flagText)
+{
+    BenchSettings settings;
+    QuietHost host;
+    CBrackenlyDoc doc(&host, *settings.store);
+    if (!doc.OnOpenDocument(u16(path))) {
+        return 1;
+    }
+    doc.StopWatching();
+    unsigned flags = 0;
+    if (flagText.find('c') != std::string::npos) {
+        flags |= FR_MATCHCASE;
+    }
+    if (flagText.find('w') != std::string::npos) {
+        flags |= FR_WHOLEWORD;
+    }
+    doc.GetLine(0);
+    double best = 1e9;
+    bool found = false;
+    for (int run = 0; run < 3; ++run) {
+        warm(path);
+        doc.SetFindPosition(0, 0);
+        const auto start = Clock::now();
+        found = doc.Find(u16(text), true, flags);
+        best = std::min(best, seconds(Clock::now() - start));
+    }
+    const bool onLastLine = found && doc.GetSelection().startLine == doc.GetLineCount() - 1;
+    std::printf("find_seconds %.4f\nfind_gbps %.3f\nfind_on_last_line %d\n", best,
+                double(doc.IndexedEnd()) / best / 1e9, onLastLine ? 1 : 0);
+    return onLastLine ? 0 : 2;
+}
+
+int followBench(const std::string& dir, double duration, double mbps)
+{
+    BenchSettings settings;
+    QuietHost host;
+    const std::string path = dir + "/follow.log";
+    { std::ofstream(path, std::ios::trunc); }
+    CBrackenlyDoc doc(&host, *settings.store);
+    if (!doc.OnOpenDocument(u16(path))) {
+        return 1;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    std::string block;
+    long serial = 0;
+    long linesWritten = 0;
+    const double bytesPerSecond = mbps * 1e6;
+    const auto start = Clock::now();
+    long written = 0;
+    std::string pending;
+    while (seconds(Clock::now() - start) < duration) {
+        while (pending.size() < 4096) {
+            pending += "2026-12-07 12:00:00.000 INFO follow line " + std::to_string(serial++) +
+                       " with some payload text to make it realistic\n";
+            ++linesWritten;
+        }
+        if (::write(fd, pending.data(), 4096) != 4096) {
+            return 1;
+        }
+        pending.erase(0, 4096);
+        written += 4096;
+        const double due = double(written) / bytesPerSecond;
+        const double now = seconds(Clock::now() - start);
+        if (due > now) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(due - now));
+        }
+    }
+    if (::write(fd, pending.data(), pending.size()) != ssize_t(pending.size())) {
+        return 1;
+    }
+    written += long(pending.size());
+    ::close(fd);
+    const double writeSeconds = seconds(Clock::now() - start);
+    while (doc.IndexedEnd() < written && seconds(Clock::now() - start) < duration + 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const double lag = seconds(Clock::now() - start) - writeSeconds;
+    doc.StopWatching();
+    const bool complete = doc.IndexedEnd() == written && doc.GetLineCount() == LineNumber(linesWritten);
+    std::printf("follow_mbps_written %.1f\nfollow_lines %ld\nfollow_indexed_lines %u\n"
+                "follow_catch_up_seconds %.3f\nfollow_no_loss %d\n",
+                double(written) / writeSeconds / 1e6, linesWritten, doc.GetLineCount(), lag,
+                complete ? 1 : 0);
+    std::remove(path.c_str());
+    return complete ? 0 : 2;
+}
+
+int idleBench(const std::string& path, double duration)
+{
+    BenchSettings settings;
+    QuietHost host;
+    CBrackenlyDoc doc(&host, *settings.store);
+    if (!doc.OnOpenDocument(u16(path))) {
+        return 1;
+    }
+    const double cpuBefore = cpuSeconds();
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(duration));
+    const double cpu = cpuSeconds() - cpuBefore;
+    const double wall = seconds(Clock::now() - start);
+    doc.StopWatching();
+    std::printf("idle_cpu_percent %.4f\n", 100.0 * cpu / wall);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() >= 3 && args[0] == "generate") {
+        return generate(args[1], std::atol(args[2].c_str()));
+    }
+    if (args.size() >= 2 && args[0] == "index") {
+        return indexBench(args[1]);
+    }
+    if (args.size() >= 3 && args[0] == "getline") {
+        return getlineBench(args[1], std::atoi(args[2].c_str()));
+    }
+    if (args.size() >= 3 && args[0] == "find") {
+        return findBench(args[1], args[2], args.size() >= 4 ? args[3] : "");
+    }
+    if (args.size() >= 4 && args[0] == "follow") {
+        return followBench(args[1], std::atof(args[2].c_str()), std::atof(args[3].c_str()));
+    }
+    if (args.size() >= 3 && args[0] == "idle") {
+        return idleBench(args[1], std::atof(args[2].c_str()));
+    }
+    std::fprintf(stderr, "usage: see the comment at the top of TailBench.cpp\n");
+    return 64;
+}
