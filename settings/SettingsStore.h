@@ -3,7 +3,8 @@
 // The one object through which every persistent setting is read and written. It caches
 // nothing: each read goes to the hive files (user hive, then machine hive, then the table
 // default) and each write goes to the user hive at once. Failures are silent by design.
-// Main (user-interface) thread only; not thread-safe.
+// Used from the main (user-interface) thread; calls from other threads are safe too, as each
+// is one self-contained read or write of the hive files.
 
 #include "engine/Keyword.h"
 #include "settings/SettingsTable.h"
@@ -67,9 +68,11 @@ public:
     void SetBool(SettingId id, bool value);
     std::uint32_t GetDword(SettingId id) const;
     void SetDword(SettingId id, std::uint32_t value);
+    // Text of any stored length; a stored empty text is found (it does not give the default).
     std::u16string GetString(SettingId id) const;
     void SetString(SettingId id, const std::u16string& value);
-    // nullopt when found in neither scope (binary values have no default).
+    // nullopt when found in neither scope (binary values have no default). A scope whose
+    // value is larger than 2600 bytes counts as not holding it.
     std::optional<ByteBlock> GetBinary(SettingId id) const;
     void SetBinary(SettingId id, const std::uint8_t* bytes, std::uint32_t length);
     // The stored block whatever its length; callers check for 92 bytes before using it.
@@ -96,7 +99,8 @@ public:
     // Appends the stored keywords: numerically named subkeys in numeric order, then any
     // other names in text order.
     void LoadKeywords(std::vector<CKeyword>& keywords) const;
-    // Replaces the stored list (also removes Beep/PlaySound/Sound; the caller rewrites them).
+    // Replaces the stored list in one write of the user hive (also removes Beep, PlaySound
+    // and Sound, which sit under the same key; the caller rewrites them).
     void SaveKeywords(const std::vector<CKeyword>& keywords);
 
 private:
