@@ -203,8 +203,11 @@ bool CBrackenlyApp::OpenDocumentFile(const std::u16string& path)
     }
     const std::u16string fullPath = absolutePath(path);
     if (!m_pDocument->OnOpenDocument(fullPath)) {
+        TraceLog::instance().Line(TraceLog::LevelInfo, "Not opened: ", std::u16string_view(fullPath));
         return false;
     }
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(fullPath), ": ",
+                              std::uint32_t(m_pDocument->GetLineCount()), " lines");
     m_pDocument->SetTitle();
     if (m_pRecentFiles) {
         m_pRecentFiles->Add(fullPath);

@@ -69,6 +69,7 @@ public:
     void setOpenDialog(std::function<QString(const QString& title, const QStringList& filters,
                                              const QString& folder)> dialog);
     void setSoundService(SoundService* sound) { m_pSoundOverride = sound; }
+    CResourceHandler& resourceHandler() { return *m_pResourceHandler; }
 
     // Open dialog pieces: the two filters and the folder it starts in.
     QStringList openDialogFilters() const;

@@ -4,6 +4,7 @@
 #include "app/LanguageResources.h"
 #include "app/MessageDialog.h"
 #include "app/VersionInfo.h"
+#include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
 #include "frame/RecentFileList.h"
 #include "settings/SettingsStore.h"
@@ -378,6 +379,9 @@ void CMainFrame::OnFileAppended(std::uintptr_t wParam)
     if (m_pDocument != nullptr) {
         m_pDocument->SetNewTextArrived(wParam != 0);
         UpdateAllViews();
+        TraceLog::instance().Line(TraceLog::LevelInfo, "File appended: ",
+                                  std::uint32_t(m_pDocument->GetLineCount()), " lines, ",
+                                  std::int64_t(m_pDocument->GetFileSizeBytes()), " bytes");
     }
     ApplyTopMost();
 }
@@ -388,6 +392,7 @@ void CMainFrame::OnFileReload()
         return;
     }
     const std::u16string path = m_pDocument->GetPathName();
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Reloading ", std::u16string_view(path));
     m_pOwner->OnFileNew();
     if (!path.empty()) {
         m_pOwner->OpenDocumentFile(path);

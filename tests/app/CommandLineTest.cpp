@@ -1,0 +1,56 @@
+// The command line: help switches as whole arguments, flags with "-" only, "--", and the
+// first file name winning.
+
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool help;
+    const char* file; // nullptr: none
+};
+
+class CommandLineTest : public ::testing::TestWithParam<Case> {};
+
+} // namespace
+
+TEST_P(CommandLineTest, Parses)
+{
+    const Case& c = GetParam();
+    const CommandLineInfo info = parseCommandLine(c.args);
+    EXPECT_EQ(info.showHelp, c.help);
+    if (c.file == nullptr) {
+        EXPECT_FALSE(info.fileName.has_value());
+    } else {
+        ASSERT_TRUE(info.fileName.has_value());
+        EXPECT_EQ(*info.fileName, c.file);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLineTest,
+    ::testing::Values(
+        Case{"Empty", {}, false, nullptr},
+        Case{"File", {"/var/log/syslog"}, false, "/var/log/syslog"},
+        Case{"ShortHelp", {"-h"}, true, nullptr},
+        Case{"LongHelpAnyCase", {"-HELP"}, true, nullptr},
+        Case{"QuestionMark", {"-?"}, true, nullptr},
+        Case{"GnuHelp", {"--Help"}, true, nullptr},
+        Case{"HelpWinsOverAFile", {"/var/log/a.log", "-h"}, true, "/var/log/a.log"},
+        Case{"SlashIsAPathNotAFlag", {"/h"}, false, "/h"},
+        Case{"SlashQuestionMarkIsAPath", {"/?"}, false, "/?"},
+        Case{"PathContainingDashH", {"/var/log/my-history.log"}, false, "/var/log/my-history.log"},
+        Case{"PathContainingDashHelp", {"/srv/-hourly/-help.log"}, false, "/srv/-hourly/-help.log"},
+        Case{"HelpPrefixIsNoHelp", {"-hx", "a.log"}, false, "a.log"},
+        Case{"TwoFilesOpenTheFirst", {"first.log", "second.log"}, false, "first.log"},
+        Case{"OtherFlagsIgnored", {"-v", "--geometry=1", "x.log"}, false, "x.log"},
+        Case{"DoubleDashEndsFlags", {"--", "-h"}, false, "-h"},
+        Case{"HelpBeforeDoubleDash", {"-h", "--", "x.log"}, true, "x.log"},
+        Case{"SecondDoubleDashIsAFile", {"--", "--"}, false, "--"},
+        Case{"EmptyArgumentSkipped", {"", "y.log"}, false, "y.log"},
+        Case{"NonAsciiPath", {"/tmp/\xc3\xa4rger.log"}, false, "/tmp/\xc3\xa4rger.log"}),
+    [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# End-to-end run of the real program under Xvfb, with a private temporary folder and private
+# configuration folders: open a file, append lines and see them arrive, truncate the file and
+# see it read again, close with SIGTERM, then check the stored window position, the recent
+# file list and the trace log (LogLevel 3 from the machine hive). A second run starts from
+# the stored position and must store it 30 pixels further on.
+#
+# usage: end-to-end.sh /path/to/quillstream
+set -euo pipefail
+
+exe=$1
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-e2e.XXXXXXXX")
+keep=0
+cleanup() {
+    if [[ -n "${pid:-}" ]] && kill -0 "$pid" 2>/dev/null; then
+        kill -KILL "$pid" 2>/dev/null || true
+    fi
+    if [[ $keep -eq 0 ]]; then
+        rm -rf "$work"
+    else
+        echo "kept for inspection: $work" >&2
+    fi
+}
+trap cleanup EXIT
+fail() {
+    keep=1
+    echo "FAIL: $*" >&2
+    if [[ -f "$trace" ]]; then
+        echo "--- trace log" >&2
+        tr -d '\r' <"$trace" | tail -40 >&2
+    fi
+    exit 1
+}
+
+export TMPDIR=$work/tmp
+export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_DIRS=$work/xdg
+export XDG_RUNTIME_DIR=$work/runtime
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+unset LANGUAGE LC_MESSAGES
+mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n' \
+    >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
+
+trace=$TMPDIR/Quillstream.log
+hive=$XDG_CONFIG_HOME/quillstream/user.reg
+log="$work/watched file.log"
+for i in 1 2 3 4 5; do echo "2026-12-07 10:00:0$i INFO start-up step $i"; done >"$log"
+
+# Waits until the trace log holds a line matching the pattern (a safety limit, not a
+# timing check).
+wait_trace() {
+    local pattern=$1 i
+    for i in $(seq 1 300); do
+        if [[ -f "$trace" ]] && tr -d '\r' <"$trace" | grep -qE "$pattern"; then
+            return 0
+        fi
+        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for: $pattern"
+        sleep 0.1
+    done
+    fail "no trace line matching: $pattern"
+}
+
+hive_value() { # <name> -> the dword value as a signed decimal, or empty
+    local hex
+    hex=$(tr -d '\r' <"$hive" | sed -n "s/^\"$1\"=dword:\([0-9a-f]*\)$/\1/p" | tail -1)
+    [[ -n "$hex" ]] && echo $(( (16#$hex ^ 0x80000000) - 0x80000000 ))
+}
+
+run_program() {
+    xvfb-run -a -s "-screen 0 1280x1024x24" "$exe" "$log" >"$work/out.txt" 2>&1 &
+    pid=$!
+}
+
+terminate() { # <signal>: ends the program as a desktop session or a service manager would
+    local program
+    program=$(pgrep -P "$pid" -x quillstream || true)
+    [[ -n "$program" ]] || fail "cannot find the program's process"
+    kill "-$1" "$program"
+    wait "$pid" || fail "the program did not end cleanly after SIG$1"
+    pid=
+}
+
+# --- first run ---------------------------------------------------------------------------
+run_program
+wait_trace "Quillstream was started"
+wait_trace "Opened $log: 5 lines"
+
+for i in 6 7 8; do echo "2026-12-07 10:00:0$i ERROR step $i failed"; done >>"$log"
+wait_trace "File appended: 8 lines"
+
+printf 'after truncation 1\nafter truncation 2\n' >"$log.new"
+mv "$log.new" "$log"
+wait_trace "Reloading $log"
+wait_trace "Opened $log: 2 lines"
+
+echo "one more" >>"$log"
+wait_trace "File appended: 3 lines"
+
+terminate TERM
+tr -d '\r' <"$trace" | grep -q "ExitInstance" || fail "no ExitInstance line"
+
+# --- what the first run left -------------------------------------------------------------
+[[ -f "$hive" ]] || fail "no user hive written"
+left=$(hive_value WindowPosLeft); top=$(hive_value WindowPosTop)
+right=$(hive_value WindowPosRight); bottom=$(hive_value WindowPosBottom)
+[[ -n "$left" && -n "$top" && -n "$right" && -n "$bottom" ]] || fail "window position not stored"
+(( right - left > 100 && bottom - top > 100 )) || fail "odd stored size $left,$top,$right,$bottom"
+(( left >= 30 && top >= 30 )) || fail "position not moved by 30: $left,$top"
+tr -d '\r' <"$hive" | grep -qF '[HKEY_CURRENT_USER\Software\Local AppWizard-Generated Applications\quillstream\Recent File List]' \
+    || fail "no recent-file list key"
+tr -d '\r' <"$hive" | grep -qF "\"File1\"=\"$log\"" || fail "recent-file list does not hold the file"
+
+tr -d '\r' <"$trace" >"$work/trace.txt"
+grep -qE '^-{77}$' "$work/trace.txt" || fail "no separator line"
+grep -q "Quillstream was started" "$work/trace.txt" || fail "no start line"
+grep -qiE "(Operating system|OS|Processor)" "$work/trace.txt" || fail "no environment report"
+start_line=$(grep -n "Quillstream was started" "$work/trace.txt" | head -1 | cut -d: -f1)
+exit_line=$(grep -n "ExitInstance" "$work/trace.txt" | tail -1 | cut -d: -f1)
+(( start_line < exit_line )) || fail "ExitInstance before the start line"
+
+# --- second run: starts where the first stored, stores 30 further ------------------------
+run_program
+wait_trace "Opened $log: 3 lines"
+terminate INT
+(( $(hive_value WindowPosLeft) == left + 30 )) || fail "second run: left $(hive_value WindowPosLeft), expected $((left + 30))"
+(( $(hive_value WindowPosTop) == top + 30 )) || fail "second run: top moved wrongly"
+(( $(hive_value WindowPosRight) - $(hive_value WindowPosLeft) == right - left )) || fail "second run: size changed"
+[[ $(tr -d '\r' <"$trace" | grep -c "ExitInstance") -eq 2 ]] || fail "second run: no ExitInstance"
+
+echo "end-to-end: ok"
