@@ -211,6 +211,23 @@ TEST_F(HiveStoreTest, unusableLocationsFailQuietly)
     EXPECT_FALSE(hive.createKey(u"K\\bad\rkey"));
 }
 
+TEST_F(HiveStoreTest, readOnlyFolderKeepsTheHiveReadable)
+{
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permission bits do not stop root";
+    }
+    ASSERT_TRUE(setDword(hive, u"K", u"v", 1));
+    ASSERT_EQ(::chmod(folder.c_str(), 0500), 0);
+    EXPECT_FALSE(setDword(hive, u"K", u"v", 2));
+    EXPECT_EQ(getDword(hive, u"K", u"v"), 1u);
+    ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+    EXPECT_FALSE(hive.openKey(u"K").has_value()); // unreadable: as if absent
+    EXPECT_FALSE(setDword(hive, u"K", u"w", 2));  // and never replaced by a new hive
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    EXPECT_EQ(getDword(hive, u"K", u"v"), 1u);
+}
+
 TEST_F(HiveStoreTest, neverWritesThroughALinkedLockFile)
 {
     std::filesystem::create_directories(folder);
