@@ -6,12 +6,15 @@
 
 #include "PackageFiles.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <dlfcn.h>
 #include <filesystem>
 #include <regex>
 #include <vector>
@@ -165,8 +168,13 @@ TEST_F(ResourceHandlerTest, FilesThatAreNoPackagesAreRefused)
     };
     writeFile(m_dir.file("text.dll"), "not a module");
     std::filesystem::create_directories(m_dir.file("folder.dll"));
-    // A real shared object of the right name that is not one of our packages.
-    std::filesystem::copy_file("/lib/x86_64-linux-gnu/libm.so.6", m_dir.file("libm.dll"));
+    // A real shared object of the right name that is not one of our packages: the maths
+    // library this test already uses, wherever this system keeps it.
+    Dl_info info{};
+    ASSERT_NE(::dladdr(reinterpret_cast<void*>(static_cast<double (*)(double, double)>(&::nextafter)),
+                       &info),
+              0);
+    std::filesystem::copy_file(info.dli_fname, m_dir.file("libm.dll"));
     for (const Row& row : {Row{"text file", m_dir.file("text.dll")},
                            Row{"folder", m_dir.file("folder.dll")},
                            Row{"foreign library", m_dir.file("libm.dll")}}) {
@@ -221,8 +229,11 @@ TEST_F(ResourceHandlerTest, EmptyFolderLeavesTheSearchToTheLoader)
     EXPECT_EQ(m_handler.BuildResourceDllPath(QStringLiteral("EN")),
               QStringLiteral("quillstream_EN.dll"));
     EXPECT_EQ(m_handler.LoadResourceDll(QStringLiteral("EN")), CResourceHandler::Loaded);
+    EXPECT_TRUE(QFile::exists(QStringLiteral(":/lang/EN/strings.json")));
     m_handler.FreeResourceDll();
     EXPECT_FALSE(LanguageResources::current().isLoaded());
+    // The bundle went away with the module.
+    EXPECT_FALSE(QFile::exists(QStringLiteral(":/lang/EN/strings.json")));
 }
 
 TEST_F(ResourceHandlerTest, HelpPathIsAbsoluteAndNormalised)
