@@ -37,7 +37,7 @@ export XDG_CONFIG_HOME=$work/config
 export XDG_CONFIG_DIRS=$work/xdg
 export XDG_RUNTIME_DIR=$work/runtime
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset LANGUAGE LC_MESSAGES
+unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
 mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n' \
     >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
