@@ -5,9 +5,11 @@
 #include "PackageFiles.h"
 
 #include <QAction>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QTest>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -101,6 +103,28 @@ TEST_F(CommandActionsTest, AcceleratorsLandOnTheirCommands)
     }
     // A command with two keys keeps both.
     EXPECT_EQ(actions.find(57634)->shortcuts().size(), 2);
+}
+
+// Pause and resume share the Pause key: exactly one of them is enabled at any time, and
+// the key goes to that one.
+TEST_F(CommandActionsTest, PauseKeyReachesWhicheverOfPauseAndResumeIsEnabled)
+{
+    QMainWindow window;
+    CommandActions actions;
+    actions.buildMenuBar(window.menuBar(), 128);
+    actions.applyAccelerators(128);
+    window.addActions(actions.all());
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QSignalSpy spy(&actions, &CommandActions::triggered);
+    for (bool watching : {true, false}) {
+        actions.find(32783)->setEnabled(watching);
+        actions.find(32782)->setEnabled(!watching);
+        QTest::keyClick(&window, Qt::Key_Pause);
+        ASSERT_EQ(spy.count(), 1) << watching;
+        EXPECT_EQ(spy.takeFirst().at(0).toInt(), watching ? 32783 : 32782);
+    }
 }
 
 TEST_F(CommandActionsTest, TriggeringAnActionReportsItsCommandId)
