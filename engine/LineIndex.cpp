@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 void LineIndex::reset(FileOffset start, bool keepLineFeedState)
 {
     const bool afterLineFeed = keepLineFeedState && m_afterLineFeed;
-    m_blocks.clear();
-    m_count = 0;
+    clearBlocks();
     m_end = start;
     m_open = false;
     m_afterLineFeed = afterLineFeed;
@@ -22,8 +25,15 @@ FileOffset LineIndex::lineStart(LineNumber i) const
         return m_end;
     }
     const Block& block = m_blocks[i >> BlockShift];
-    const unsigned r = i & (BlockLines - 1);
-    return block.base + (block.wide ? FileOffset(block.wide[r]) : FileOffset(block.narrow[r]));
+    const std::uint8_t* p = block.offsets.get() + (i & (BlockLines - 1)) * block.width;
+    std::uint32_t rel = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
+    if (block.width > 2) {
+        rel |= std::uint32_t(p[2]) << 16;
+        if (block.width > 3) {
+            rel |= std::uint32_t(p[3]) << 24;
+        }
+    }
+    return block.base + FileOffset(rel);
 }
 
 LineNumber LineIndex::lineAt(FileOffset offset) const
@@ -61,44 +71,64 @@ std::size_t LineIndex::memoryBytes() const
 {
     std::size_t bytes = m_blocks.size() * sizeof(Block);
     for (const Block& block : m_blocks) {
-        bytes += block.wide ? BlockLines * sizeof(std::uint32_t) : BlockLines * sizeof(std::uint16_t);
+        bytes += BlockLines * block.width;
     }
     return bytes;
 }
 
+void LineIndex::clearBlocks()
+{
+    m_blocks.clear();
+    m_count = 0;
+    m_lastBase = 0;
+    m_lastOffsets = nullptr;
+    m_lastWidth = 0;
+}
+
 void LineIndex::pushLineStart(FileOffset offset)
 {
+    if (m_overflow) {
+        return;
+    }
     if (m_count >= MaxLines) {
         m_overflow = true;
+        m_end = offset;
         return;
     }
     const unsigned r = m_count & (BlockLines - 1);
     if (r == 0) {
         Block block;
         block.base = offset;
-        block.narrow.reset(new std::uint16_t[BlockLines]);
+        block.offsets.reset(new std::uint8_t[BlockLines * 2]);
         m_blocks.push_back(std::move(block));
     }
     Block& block = m_blocks.back();
     const FileOffset rel = offset - block.base;
-    if (!block.wide && rel > 0xFFFF) {
-        // Only the block being filled ever widens, so its narrow entries are all known.
-        block.wide.reset(new std::uint32_t[BlockLines]);
-        for (unsigned k = 0; k < r; ++k) {
-            block.wide[k] = block.narrow[k];
-        }
-        block.narrow.reset();
+    const unsigned width = rel <= 0xFFFF ? 2u : rel <= 0xFFFFFF ? 3u : rel <= 0xFFFFFFFF ? 4u : 5u;
+    if (width == 5) {
+        // A block spanning 4 GiB needs lines of gigabytes; such a line start cannot be
+        // stored, and dropping it would misalign every later line, so stop here.
+        m_overflow = true;
+        m_end = offset;
+        return;
     }
-    if (block.wide) {
-        if (rel > 0xFFFFFFFF) {
-            // A block spanning 4 GiB needs lines of gigabytes; such a line start cannot be
-            // stored, and dropping it would misalign every later line, so stop here.
-            m_overflow = true;
-            return;
+    if (width > block.width) {
+        // Only the block being filled ever widens, so its entries so far are all known.
+        std::unique_ptr<std::uint8_t[]> wider(new std::uint8_t[BlockLines * width]);
+        for (unsigned k = 0; k < r; ++k) {
+            std::memset(wider.get() + k * width, 0, width);
+            std::memcpy(wider.get() + k * width, block.offsets.get() + k * block.width, block.width);
         }
-        block.wide[r] = std::uint32_t(rel);
-    } else {
-        block.narrow[r] = std::uint16_t(rel);
+        block.offsets = std::move(wider);
+        block.width = width;
+    }
+    m_lastBase = block.base;
+    m_lastOffsets = block.offsets.get();
+    m_lastWidth = block.width;
+    std::uint8_t* p = block.offsets.get() + r * block.width;
+    const auto value = std::uint32_t(rel);
+    for (unsigned k = 0; k < block.width; ++k) {
+        p[k] = std::uint8_t(value >> (8 * k));
     }
     ++m_count;
 }
@@ -120,8 +150,7 @@ void LineIndex::append(const std::uint8_t* bytes, std::size_t n)
         const std::uint8_t b0 = m_end == 1 ? m_firstByte : bytes[0];
         const std::uint8_t b1 = bytes[need - 1];
         if (b0 == 0xFF && b1 == 0xFE) {
-            m_blocks.clear();
-            m_count = 0;
+            clearBlocks();
             m_end = 2;
             m_open = false;
             m_afterLineFeed = false;
@@ -132,10 +161,34 @@ void LineIndex::append(const std::uint8_t* bytes, std::size_t n)
     scan(bytes, bytes + n);
 }
 
+namespace {
+
+// The positions of the line feeds in 64 bytes, as a bit mask.
+inline std::uint64_t lineFeedMask(const std::uint8_t* q)
+{
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    auto part = [&](int k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * k));
+        return std::uint64_t(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf))));
+    };
+    return part(0) | (part(1) << 16) | (part(2) << 32) | (part(3) << 48);
+#else
+    std::uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k) {
+        mask |= std::uint64_t(q[k] == '\n') << k;
+    }
+    return mask;
+#endif
+}
+
+} // namespace
+
 void LineIndex::scan(const std::uint8_t* p, const std::uint8_t* e)
 {
     const std::uint8_t* const origin = p;
     const FileOffset base = m_end;
+    m_end = base + (e - origin);
     if (p == e) {
         return;
     }
@@ -143,30 +196,47 @@ void LineIndex::scan(const std::uint8_t* p, const std::uint8_t* e)
         m_afterLineFeed = false;
         if (*p == 0) {
             ++p; // the zero byte of a UTF-16 line feed: still the line before
-        }
-    }
-    while (p < e) {
-        if (!m_open) {
-            pushLineStart(base + (p - origin));
-            if (m_overflow) {
-                m_end = base + (p - origin);
+            if (p == e) {
                 return;
             }
-            m_open = true;
         }
-        const void* hit = std::memchr(p, '\n', std::size_t(e - p));
-        if (!hit) {
-            p = e;
-            break;
-        }
-        const std::uint8_t* q = static_cast<const std::uint8_t*>(hit) + 1;
-        m_open = false;
-        if (q == e) {
-            m_afterLineFeed = true;
-        } else if (*q == 0) {
-            ++q;
-        }
-        p = q;
     }
-    m_end = base + (p - origin);
+    if (!m_open) {
+        pushLineStartFast(base + (p - origin));
+        m_open = true;
+    }
+    // Each line feed closes the open line; the next line opens with the byte after it
+    // (after its zero byte, when one follows).
+    auto lineFeed = [&](const std::uint8_t* q) {
+        const std::uint8_t* next = q + 1;
+        if (next == e) {
+            m_open = false;
+            m_afterLineFeed = true;
+            return;
+        }
+        if (*next == 0) {
+            ++next;
+            if (next == e) {
+                m_open = false;
+                return;
+            }
+        }
+        pushLineStartFast(base + (next - origin));
+    };
+    const std::uint8_t* q = p;
+    for (; e - q >= 64 && !m_overflow; q += 64) {
+        std::uint64_t mask = lineFeedMask(q);
+        while (mask) {
+            lineFeed(q + __builtin_ctzll(mask));
+            mask &= mask - 1;
+        }
+    }
+    for (; q < e && !m_overflow; ++q) {
+        if (*q == '\n') {
+            lineFeed(q);
+        }
+    }
+    if (m_overflow) {
+        m_open = false; // the index ends where the first unstored line starts
+    }
 }

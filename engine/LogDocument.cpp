@@ -4,6 +4,7 @@
 #include "engine/FileWatcher.h"
 #include "engine/KeywordMatcher.h"
 #include "engine/LineText.h"
+#include "engine/SequentialReader.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Utf16Detector.h"
@@ -17,7 +18,8 @@
 
 namespace {
 
-// Large reads into an aligned buffer that stays in the cache while memchr scans it.
+// Reads into an aligned buffer that stays in the cache while it is scanned; large files
+// are read ahead on a helper thread (SequentialReader).
 constexpr std::size_t IndexReadSize = 256 * 1024;
 
 std::u16string errorDescription(int errorNumber)
@@ -136,11 +138,25 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
 
 bool CBrackenlyDoc::IndexFile(const quill::ReadOnlyFile& file)
 {
+    FileOffset offset = m_index.end();
+    if (file.size() - offset > FileOffset(4 * SequentialReader::PieceSize)) {
+        SequentialReader reader(file, offset);
+        if (reader.valid()) {
+            const std::uint8_t* data = nullptr;
+            std::size_t size = 0;
+            while (reader.next(data, size)) {
+                m_index.append(data, size);
+                if (m_index.overflowed()) {
+                    return false;
+                }
+            }
+            return !reader.failed();
+        }
+    }
     quill::AlignedBuffer buffer(IndexReadSize);
     if (!buffer.valid()) {
         return false;
     }
-    FileOffset offset = m_index.end();
     for (;;) {
         const std::int64_t got = file.readAt(buffer.data(), buffer.size(), offset);
         if (got < 0) {

@@ -161,15 +161,17 @@ TEST(LineIndex, AppendExamples)
 
 TEST(LineIndex, WideBlocksKeepLongLinesAndMemoryStaysBounded)
 {
+    // Blocks of 2-, 3- and 4-byte offsets side by side.
     LineIndex index;
     const std::string longLine(70000, 'x');
+    const std::string hugeLine(17 * 1024 * 1024, 'y');
     std::string bytes;
-    for (int i = 0; i < 600; ++i) {
-        bytes += (i % 100 == 5) ? longLine + "\n" : "short line\n";
+    for (int i = 0; i < 1200; ++i) {
+        bytes += (i % 300 == 5) ? longLine + "\n" : (i == 900 ? hugeLine + "\n" : "short line\n");
     }
     feed(index, bytes);
     expectIndex(index, referenceIndex(bytes), "long lines");
-    EXPECT_LE(index.memoryBytes(), std::size_t(index.lineCount()) * 4 + 4 * 64);
+    EXPECT_LE(index.memoryBytes(), std::size_t(index.lineCount()) * 4 + 5 * 64);
 
     LineIndex small;
     std::string log;
@@ -241,5 +243,27 @@ TEST(LineIndex, DocumentLinesFromAppendsEqualAnOpenOfTheWholeFile)
         for (LineNumber i = count; i-- > 0;) {
             ASSERT_EQ(grown.GetLine(i), referenceLine(bytes, reference, i, grown.IsUtf16())) << i;
         }
+    }
+}
+
+// Files of more than a few pieces are read ahead on a helper thread while indexing.
+TEST(LineIndex, ALargeFileReadAheadIndexesLikeTheByteByByteRule)
+{
+    TestSettings settings;
+    FakeHost host;
+    std::mt19937 rng(31);
+    std::string bytes;
+    while (bytes.size() < 3 * 1024 * 1024 + 777) {
+        bytes += randomBytes(rng, 300);
+    }
+    const std::string path = settings.dir.file("large.log");
+    writeFile(path, bytes);
+    CBrackenlyDoc doc(&host, settings.store);
+    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    doc.StopWatching();
+    const ReferenceIndex reference = referenceIndex(bytes);
+    ASSERT_EQ(doc.GetLineCount() + 1, reference.starts.size());
+    for (std::size_t i = 0; i < reference.starts.size(); ++i) {
+        ASSERT_EQ(doc.LineStart(LineNumber(i)), reference.starts[i]) << i;
     }
 }

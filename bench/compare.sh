@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Measures the tail engine against its command-line peers on a generated 1 GiB log and
+# prints the figures and ratios. Not part of the test command; takes a few minutes.
+#   bench/compare.sh                 (BENCH_FILE=... to reuse a file, BENCH_MIB=... size)
+# The file is read through right before every timing, because this machine drops file
+# pages from the cache after about a minute.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BENCH_BUILD:-build-h3bench}
+mib=${BENCH_MIB:-1024}
+file=${BENCH_FILE:-${TMPDIR:-/tmp}/quill-bench-${mib}m.log}
+marker="QUILL-LAST-LINE-MARKER zebra"
+
+cmake -S . -B "$build" -G Ninja -Wno-dev -DQUILL_GUI=OFF -DQUILL_TESTS=OFF -DQUILL_BENCH=ON \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target quill_bench >/dev/null
+bench="$build/bin/quill_bench"
+
+if [[ ! -s "$file" ]]; then
+    echo "generating $file ($mib MiB)"
+    "$bench" generate "$file" "$mib"
+fi
+bytes=$(stat -c %s "$file")
+
+warm() { cat "$file" >/dev/null; }
+
+# Best wall time of three runs of a peer command, each from a warm cache.
+peer() {
+    local best=
+    for _ in 1 2 3; do
+        warm
+        local start end t
+        start=$(date +%s.%N)
+        "$@" "$file" >/dev/null || true
+        end=$(date +%s.%N)
+        t=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')
+        if [[ -z "$best" ]] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then
+            best=$t
+        fi
+    done
+    echo "$best"
+}
+
+value() { awk -v k="$1" '$1 == k { print $2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+echo "file: $file ($bytes bytes)"
+
+ours=$("$bench" index "$file")
+t_index=$(echo "$ours" | value index_seconds)
+t_wc=$(peer wc -l)
+echo "index:   ours ${t_index}s ($(echo "$ours" | value index_gbps) GB/s), wc -l ${t_wc}s" \
+     "-> $(ratio "$t_wc" "$t_index") of wc -l (target >= 0.60)"
+echo "memory:  $(echo "$ours" | value rss_growth_bytes_per_line) bytes/line peak RSS growth," \
+     "$(echo "$ours" | value index_bytes_per_line) bytes/line held by the index" \
+     "(target <= 2.5), $(echo "$ours" | value lines) lines"
+
+gl=$("$bench" getline "$file" 200)
+echo "getline: median $(echo "$gl" | value getline_median_ms) ms," \
+     "p90 $(echo "$gl" | value getline_p90_ms) ms (target median < 5 ms)"
+
+find_row() { # <label> <our flags> <target> <peer...>
+    local label=$1 flags=$2 target=$3; shift 3
+    local out t_ours t_peer
+    out=$("$bench" find "$file" "$marker" "$flags")
+    t_ours=$(echo "$out" | value find_seconds)
+    t_peer=$(peer "$@" "$marker")
+    echo "find $label: ours ${t_ours}s (last line: $(echo "$out" | value find_on_last_line))," \
+         "$* ${t_peer}s -> $(ratio "$t_peer" "$t_ours") (target >= $target)"
+}
+find_row "case      " c 0.40 grep -F -c
+find_row "ignorecase" "" 0.30 grep -F -i -c
+find_row "word      " cw 0.30 grep -w -c
+
+fdir=$(mktemp -d)
+fo=$("$bench" follow "$fdir" 5 50)
+rmdir "$fdir" 2>/dev/null || true
+echo "follow:  $(echo "$fo" | value follow_mbps_written) MB/s in 4 KiB writes," \
+     "$(echo "$fo" | value follow_indexed_lines)/$(echo "$fo" | value follow_lines) lines," \
+     "caught up $(echo "$fo" | value follow_catch_up_seconds)s after the last write," \
+     "no loss: $(echo "$fo" | value follow_no_loss)"
+
+idle=$("$bench" idle "$file" 10)
+echo "idle:    watcher of an idle file $(echo "$idle" | value idle_cpu_percent)% of a core" \
+     "(target < 1%)"
