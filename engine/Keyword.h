@@ -14,9 +14,11 @@ public:
     // What the Keywords page starts a new keyword with.
     CKeyword() = default;
     // What LoadKeywords builds from a stored entry.
-    CKeyword(std::u16string text, ColorRef textColor, ColorRef bkColor, bool matchCase,
+    // The text is copied, not moved: GCC 12 at -O2 reports moved-from temporaries here as
+    // "maybe uninitialized", which -Werror turns into a broken build.
+    CKeyword(const std::u16string& text, ColorRef textColor, ColorRef bkColor, bool matchCase,
              bool matchWord, bool enabled)
-        : m_strText(std::move(text)), m_bMatchCase(matchCase), m_bMatchWord(matchWord),
+        : m_strText(text), m_bMatchCase(matchCase), m_bMatchWord(matchWord),
           m_bEnabled(enabled), m_crTextColor(textColor), m_crBkColor(bkColor) {}
 
     bool operator==(const CKeyword&) const = default;
