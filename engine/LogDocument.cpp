@@ -481,17 +481,22 @@ void CBrackenlyDoc::DetectEncoding(const std::uint8_t* bytes, std::size_t n)
 bool CBrackenlyDoc::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
                                  std::u16string& text)
 {
+    text.clear();
     const FileOffset from = m_index.lineStart(line);
     const FileOffset to = m_index.lineStart(line + 1);
-    std::vector<std::uint8_t> bytes(std::size_t(to - from));
-    const std::int64_t got = file.readAt(bytes.data(), bytes.size(), from);
-    text.clear();
-    if (got < 0) {
+    try {
+        std::vector<std::uint8_t> bytes(std::size_t(to - from));
+        const std::int64_t got = file.readAt(bytes.data(), bytes.size(), from);
+        if (got < 0) {
+            return false;
+        }
+        std::u16string decoded;
+        DecodeLineBytes(bytes.data(), std::size_t(got), m_bIsUtf16, decoded);
+        text.assign(StripTerminator(decoded));
+    } catch (const std::bad_alloc&) {
+        text.clear(); // a line too long to hold is searched as empty
         return false;
     }
-    std::u16string decoded;
-    DecodeLineBytes(bytes.data(), std::size_t(got), m_bIsUtf16, decoded);
-    text.assign(StripTerminator(decoded));
     return true;
 }
 
@@ -520,6 +525,16 @@ std::u16string CBrackenlyDoc::GetSelectedText()
     }
     std::lock_guard lock(m_docAccess);
     const LineNumber count = m_index.lineCount();
+    try {
+        appendSelectedLines(result, count);
+    } catch (const std::bad_alloc&) {
+        result.clear(); // more than memory holds: nothing rather than a cut-off text
+    }
+    return result;
+}
+
+void CBrackenlyDoc::appendSelectedLines(std::u16string& result, LineNumber count)
+{
     for (LineNumber line = m_selection.startLine;; ++line) {
         if (line != m_selection.startLine) {
             result += u"\r\n";
@@ -543,7 +558,6 @@ std::u16string CBrackenlyDoc::GetSelectedText()
             break;
         }
     }
-    return result;
 }
 
 void CBrackenlyDoc::GetKeywordColors(std::u16string_view line, ColorRef& textColor,

@@ -164,6 +164,7 @@ private:
     // The text of one line read straight from the file (Find), without terminator.
     bool ReadLineText(const quill::ReadOnlyFile& file, LineNumber line, std::u16string& text);
     void DetectEncoding(const std::uint8_t* bytes, std::size_t n);
+    void appendSelectedLines(std::u16string& result, LineNumber count);
     // Called by the watcher (holding docAccess) after an append.
     void SetFileSize(FileOffset size) { m_fileSize.store(size, std::memory_order_relaxed); }
     void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
