@@ -44,8 +44,21 @@ void LogRenderer::setFont(const QFont& font)
     m_lineHeight = m_metrics.ascent() + m_metrics.descent();
     m_averageCharWidth = std::max(1, m_metrics.averageCharWidth());
     m_tabStop = TabColumns * m_averageCharWidth;
+    m_rawFont = QRawFont::fromFont(m_font);
     for (int c = 0; c < 256; ++c) {
         m_latin1Advances[c] = m_metrics.horizontalAdvance(QChar(c));
+        m_latin1Glyphs[c] = 0;
+    }
+    if (m_rawFont.isValid()) {
+        QString latin1(256, Qt::Uninitialized);
+        for (int c = 0; c < 256; ++c) {
+            latin1[c] = QChar(c);
+        }
+        const QList<quint32> glyphs = m_rawFont.glyphIndexesForString(latin1);
+        for (int c = 32; c < 256 && c < glyphs.size(); ++c) {
+            // Control characters keep 0: they are drawn by the text layout, as before.
+            m_latin1Glyphs[c] = (c >= 0x7F && c < 0xA0) ? 0 : glyphs[c];
+        }
     }
     m_otherAdvances.clear();
 }
@@ -160,11 +173,12 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
     auto flushSegment = [&](int endX) {
         const QColor& fg = segmentSelected ? style.background : style.text;
         const QColor& bg = segmentSelected ? style.text : style.background;
-        painter.fillRect(QRect(segmentX - scrollX, y, endX - segmentX, m_lineHeight), bg);
+        if (segmentSelected || style.fillBackground) {
+            painter.fillRect(QRect(segmentX - scrollX, y, endX - segmentX, m_lineHeight), bg);
+        }
         painter.setPen(fg);
         for (const Piece& piece : pieces) {
-            painter.drawText(QPoint(piece.x - scrollX, baseline),
-                             text.sliced(piece.start, piece.length).toString());
+            drawPiece(painter, text, piece.start, piece.length, piece.x - scrollX, baseline);
         }
         pieces.clear();
     };
@@ -191,6 +205,37 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
     }
     closePiece(i);
     flushSegment(x);
+}
+
+void LogRenderer::drawPiece(QPainter& painter, QStringView text, qsizetype start,
+                            qsizetype length, int x, int baseline) const
+{
+    m_glyphs.resize(length);
+    m_positions.resize(length);
+    int pen = x;
+    bool simple = m_rawFont.isValid();
+    for (qsizetype k = 0; simple && k < length; ++k) {
+        const char16_t c = text[start + k].unicode();
+        const quint32 glyph = c < 256 ? m_latin1Glyphs[c] : 0;
+        if (glyph == 0) {
+            simple = false;
+            break;
+        }
+        m_glyphs[k] = glyph;
+        m_positions[k] = QPointF(pen, baseline);
+        pen += m_latin1Advances[c];
+    }
+    if (!simple) {
+        painter.drawText(QPoint(x, baseline), text.sliced(start, length).toString());
+        return;
+    }
+    QGlyphRun run;
+    run.setRawFont(m_rawFont);
+    run.setGlyphIndexes(m_glyphs);
+    run.setPositions(m_positions);
+    run.setUnderline(m_font.underline());
+    run.setStrikeOut(m_font.strikeOut());
+    painter.drawGlyphRun(QPointF(0, 0), run);
 }
 
 QFont LogRenderer::fontFromRecord(const LogFontRecord& record)

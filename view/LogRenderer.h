@@ -16,7 +16,9 @@
 #include <QColor>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QHash>
+#include <QRawFont>
 #include <QStringView>
 
 #include <array>
@@ -58,6 +60,9 @@ public:
         QColor background;
         bool hasSelection = false;
         ColumnSpan selection;
+        // False when the caller has already filled the row with this background: only
+        // the selected part is then filled here.
+        bool fillBackground = true;
     };
 
     // Paints one row whose top is at y; scrollX is the document x shown at painter x 0.
@@ -80,7 +85,17 @@ private:
     // and is consumed whole); returns the index after it.
     qsizetype step(QStringView text, qsizetype i, int& x) const;
 
+    // Draws text[start, start + length) with its first character at x. Characters of the
+    // font's Latin-1 set are placed glyph by glyph at the measured positions, without
+    // shaping; anything else goes through Qt's text layout (which also finds fallback fonts).
+    void drawPiece(QPainter& painter, QStringView text, qsizetype start, qsizetype length, int x,
+                   int baseline) const;
+
     QFont m_font;
+    QRawFont m_rawFont;
+    std::array<quint32, 256> m_latin1Glyphs{};
+    mutable QList<quint32> m_glyphs;
+    mutable QList<QPointF> m_positions;
     QFontMetrics m_metrics;
     int m_lineHeight = 0;
     int m_ascent = 0;

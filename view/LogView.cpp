@@ -1,5 +1,6 @@
 #include "view/LogView.h"
 
+#include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
 #include "settings/SettingsStore.h"
@@ -298,7 +299,8 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
     SettingsStore& settings = SettingsStore::instance();
-    const QColor background = colorFromRef(settings.GetDword(Setting::BackgroundColor));
+    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
+    const QColor background = colorFromRef(backgroundColor);
     painter.fillRect(event->rect(), background);
     if (m_pDocument == nullptr) {
         return;
@@ -310,7 +312,8 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
         const std::uint32_t lines = m_pDocument->GetLineCount();
         if (lines > 0) {
             drewLines = true;
-            const QColor text = colorFromRef(settings.GetDword(Setting::TextColor));
+            const ColorRef textColor = settings.GetDword(Setting::TextColor);
+            const QColor text = colorFromRef(textColor);
             const int height = static_cast<int>(m_nLineHeight);
             const int scrollX = horizontalScrollBar()->value();
             const int scrollY = verticalScrollBar()->value();
@@ -342,14 +345,15 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
 
             for (std::uint32_t i = from; i < to; ++i) {
                 const std::u16string line = m_pDocument->GetLine(i);
-                ColorRef textRef = settings.GetDword(Setting::TextColor);
-                ColorRef backRef = settings.GetDword(Setting::BackgroundColor);
+                ColorRef textRef = textColor;
+                ColorRef backRef = backgroundColor;
                 bool matched = false;
                 m_pDocument->GetKeywordColors(line, textRef, backRef, matched);
                 alert.LineDrawn(matched);
                 LogRenderer::RowStyle style;
                 style.text = matched ? colorFromRef(textRef) : text;
                 style.background = matched ? colorFromRef(backRef) : background;
+                style.fillBackground = matched && backRef != backgroundColor;
                 if (hasSelection && selection.startLine <= i && i <= selection.endLine) {
                     style.hasSelection = true;
                     style.selection.first = i == selection.startLine ? selection.startCol : 0;
@@ -366,6 +370,11 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
         }
     }
 
+    if (drewLines && !m_bFirstLinesTraced) {
+        // Start-up time as the user sees it, for diagnosis and the start-up benchmark.
+        m_bFirstLinesTraced = true;
+        TraceLog::instance().Line(TraceLog::LevelInfo, "First lines painted");
+    }
     if (m_caretShown && m_caretOn && hasFocus()) {
         painter.fillRect(caretRect(), colorFromRef(settings.GetDword(Setting::TextColor)));
     }

@@ -119,6 +119,7 @@ private:
     std::u16string m_measuredLine;
     int m_measuredWidth = 0;
     bool m_measureQueued = false;
+    bool m_bFirstLinesTraced = false;
 
     int m_caretLine = 0;
     int m_caretDocX = 0;
