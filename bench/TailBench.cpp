@@ -140,8 +140,9 @@ int generate(const std::string& path, long mib)
     long n = 0;
     while (written < target) {
         char stamp[64];
+        const unsigned thread = unsigned(rng() % 16);
         std::snprintf(stamp, sizeof stamp, "2026-12-07 12:%02ld:%02ld.%03ld %s [t%02u] ",
-                      (n / 60000) % 60, (n / 1000) % 60, n % 1000, levels[rng() % 5], rng() % 16);
+                      (n / 60000) % 60, (n / 1000) % 60, n % 1000, levels[rng() % 5], thread);
         line = stamp;
         // 40-200 bytes, now and then a line of several KB (a stack trace, a dump).
         const std::size_t length = (rng() % 5000 == 0) ? 2000 + rng() % 6000 : 40 + rng() % 160;
