@@ -40,7 +40,7 @@ double seconds(Clock::duration d)
 }
 
 class QuietHost : public DocumentHost {
-public:
+  public:
     void PostToMainWindow(std::uint32_t message, std::uintptr_t, std::intptr_t) override
     {
         if (message == WM_FILE_APPENDED) {
@@ -131,9 +131,10 @@ int generate(const std::string& path, long mib)
     }
     std::mt19937 rng(1);
     const char* levels[] = {"INFO ", "DEBUG", "WARN ", "ERROR", "TRACE"};
-    const char* words[] = {"connection", "request", "user",   "session", "timeout", "handler",
-                           "database",   "cache",   "worker", "queue",   "retry",   "payload",
-                           "GET",        "POST",    "/api/v1/items", "status=200", "id=42"};
+    const char* words[] = {"connection", "request",  "user",  "session", "timeout",
+                           "handler",    "database", "cache", "worker",  "queue",
+                           "retry",      "payload",  "GET",   "POST",    "/api/v1/items",
+                           "status=200", "id=42"};
     const long target = mib * 1024 * 1024 - long(std::strlen(LastLineMarker)) - 1;
     long written = 0;
     std::string line;
@@ -263,7 +264,9 @@ int followBench(const std::string& dir, double duration, double mbps)
     BenchSettings settings;
     QuietHost host;
     const std::string path = dir + "/follow.log";
-    { std::ofstream(path, std::ios::trunc); }
+    {
+        std::ofstream(path, std::ios::trunc);
+    }
     CBrackenlyDoc doc(&host, *settings.store);
     if (!doc.OnOpenDocument(u16(path))) {
         return 1;
@@ -304,7 +307,8 @@ int followBench(const std::string& dir, double duration, double mbps)
     }
     const double lag = seconds(Clock::now() - start) - writeSeconds;
     doc.StopWatching();
-    const bool complete = doc.IndexedEnd() == written && doc.GetLineCount() == LineNumber(linesWritten);
+    const bool complete =
+        doc.IndexedEnd() == written && doc.GetLineCount() == LineNumber(linesWritten);
     std::printf("follow_mbps_written %.1f\nfollow_lines %ld\nfollow_indexed_lines %u\n"
                 "follow_catch_up_seconds %.3f\nfollow_no_loss %d\n",
                 double(written) / writeSeconds / 1e6, linesWritten, doc.GetLineCount(), lag,

@@ -19,7 +19,7 @@
 class SettingsStore;
 
 class SoundService {
-public:
+  public:
     virtual ~SoundService() = default;
     // Plays the sound file to its end, then returns. A file that cannot be played gives
     // the desktop's warning sound instead. Main thread.
@@ -29,7 +29,7 @@ public:
 };
 
 class AlertRule {
-public:
+  public:
     // Neither argument is owned; both must outlive the rule.
     explicit AlertRule(SoundService& sounds);
     AlertRule(SoundService& sounds, SettingsStore& settings);
@@ -46,7 +46,7 @@ public:
     bool PlayArmed() const { return m_playArmed; }
     bool BeepArmed() const { return m_beepArmed; }
 
-private:
+  private:
     SoundService& m_sounds;
     SettingsStore& m_settings;
     std::u16string m_soundFile;

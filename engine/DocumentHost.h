@@ -26,7 +26,7 @@ struct MissingFileAnswer {
 };
 
 class DocumentHost {
-public:
+  public:
     virtual ~DocumentHost() = default;
 
     // Any thread. Queues the message for the main window and returns at once: it never

@@ -69,7 +69,7 @@ bool encodeUtf8Exact(std::u16string_view text, std::string& out)
 
 // Holds docAccess through the document's Find for its whole life.
 class DocumentSearch {
-public:
+  public:
     DocumentSearch(CBrackenlyDoc& doc, const quill::ReadOnlyFile& file, std::u16string pattern,
                    bool matchCase, bool wholeWord)
         : m_doc(doc), m_index(doc.m_index), m_file(file), m_pattern(std::move(pattern)),
@@ -124,7 +124,7 @@ public:
         return m_byteMode ? scanBackward(below) : linesBackward(below);
     }
 
-private:
+  private:
     bool lineText(LineNumber line)
     {
         if (!m_doc.ReadLineText(m_file, line, m_text)) {
@@ -150,8 +150,8 @@ private:
     std::optional<SearchHit> verifyBackward(LineNumber line)
     {
         if (lineText(line)) {
-            const std::int64_t c = FindInLineBackward(m_text, m_pattern,
-                                                      std::int64_t(m_text.size()), m_wholeWord);
+            const std::int64_t c =
+                FindInLineBackward(m_text, m_pattern, std::int64_t(m_text.size()), m_wholeWord);
             if (c >= 0) {
                 return SearchHit{line, c};
             }
@@ -212,8 +212,8 @@ private:
             const std::uint8_t* regionEnd = chunk + got;
             const FileOffset regionOffset = pos - FileOffset(keep);
             auto at = [&](FileOffset offset) {
-                return regionStart + std::clamp<FileOffset>(offset - regionOffset, 0,
-                                                            regionEnd - regionStart);
+                return regionStart +
+                       std::clamp<FileOffset>(offset - regionOffset, 0, regionEnd - regionStart);
             };
             const std::uint8_t* s = at(m_index.lineStart(nextLine));
             while (regionEnd - s >= std::ptrdiff_t(plen)) {
@@ -266,7 +266,8 @@ private:
         for (FileOffset chunkHigh = high; chunkHigh > low;) {
             const FileOffset chunkLow = std::max(low, chunkHigh - FileOffset(SearchReadSize));
             const FileOffset readEnd = std::min(high, chunkHigh + FileOffset(plen) - 1);
-            const std::int64_t got = m_file.readAt(chunk, std::size_t(readEnd - chunkLow), chunkLow);
+            const std::int64_t got =
+                m_file.readAt(chunk, std::size_t(readEnd - chunkLow), chunkLow);
             if (got <= 0) {
                 return std::nullopt;
             }
@@ -345,7 +346,8 @@ bool CBrackenlyDoc::Find(const std::u16string& text, bool down, unsigned flags)
             FoldAsciiCase(pattern);
         }
         DocumentSearch search(*this, file, pattern, matchCase, (flags & FR_WHOLEWORD) != 0);
-        const std::optional<SearchHit> hit = down ? search.forward(m_findPos) : search.backward(m_findPos);
+        const std::optional<SearchHit> hit =
+            down ? search.forward(m_findPos) : search.backward(m_findPos);
         if (!hit) {
             return false;
         }

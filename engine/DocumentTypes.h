@@ -19,7 +19,7 @@ struct FileState {
 
 // The watcher's intervals. The defaults are the program's; tests shorten them.
 struct WatchTiming {
-    std::chrono::milliseconds poll{500};        // sleep before each poll
+    std::chrono::milliseconds poll{500};         // sleep before each poll
     std::chrono::milliseconds missingRetry{250}; // wait between tries for a missing file
     std::chrono::milliseconds sizeRetry{100};    // wait between transient open failures
 };

@@ -148,8 +148,8 @@ bool CFileReaderThread::Poll(bool& missing)
         m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
         return false;
     }
-    const bool changed = missing || m_fileState.mtimeNs < current.mtimeNs ||
-                         m_fileState.size != current.size;
+    const bool changed =
+        missing || m_fileState.mtimeNs < current.mtimeNs || m_fileState.size != current.size;
     if (!changed) {
         return true;
     }
@@ -180,8 +180,8 @@ bool CFileReaderThread::ReadAppended(const quill::ReadOnlyFile& file, FileOffset
                                      const FileState& current)
 {
     const FileOffset total = newSize - m_size;
-    quill::AlignedBuffer buffer(std::size_t(std::min<FileOffset>(std::max<FileOffset>(total, 1),
-                                                                 FileOffset(AppendPieceSize))));
+    quill::AlignedBuffer buffer(std::size_t(
+        std::min<FileOffset>(std::max<FileOffset>(total, 1), FileOffset(AppendPieceSize))));
     if (!buffer.valid()) {
         return true; // no buffer this time: the next poll tries again
     }

@@ -26,7 +26,7 @@ class ReadOnlyFile;
 
 // A manual-reset event: Set wakes every waiter and stays set. Thread-safe.
 class ManualResetEvent {
-public:
+  public:
     void Set();
     bool IsSet() const;
     // Waits until the event is set or the time has passed; true when it is set. The timed
@@ -34,7 +34,7 @@ public:
     bool WaitFor(std::chrono::milliseconds timeout) const;
     void Wait() const;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cond;
     bool m_set = false;
@@ -49,7 +49,7 @@ FileOffset QueryFileSize(const std::string& path,
                          std::chrono::milliseconds retry = std::chrono::milliseconds(100));
 
 class CFileReaderThread {
-public:
+  public:
     // The document is not owned and must outlive the thread.
     explicit CFileReaderThread(CBrackenlyDoc& document, WatchTiming timing = {});
     // Stops the thread if it still runs.
@@ -81,7 +81,7 @@ public:
     // True once the thread has finished its work (ExitedEvent).
     bool HasExited() const { return m_exitedEvent.IsSet(); }
 
-private:
+  private:
     void WatchLoop();
     // One poll after the sleep; false when the watch ends.
     bool Poll(bool& missing);

@@ -117,7 +117,8 @@ void LineIndex::pushLineStart(FileOffset offset)
         std::unique_ptr<std::uint8_t[]> wider(new std::uint8_t[BlockLines * width]);
         for (unsigned k = 0; k < r; ++k) {
             std::memset(wider.get() + k * width, 0, width);
-            std::memcpy(wider.get() + k * width, block.offsets.get() + k * block.width, block.width);
+            std::memcpy(wider.get() + k * width, block.offsets.get() + k * block.width,
+                        block.width);
         }
         block.offsets = std::move(wider);
         block.width = width;

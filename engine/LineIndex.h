@@ -25,7 +25,7 @@
 #include <memory>
 
 class LineIndex {
-public:
+  public:
     static constexpr unsigned BlockShift = 8;
     static constexpr LineNumber BlockLines = 1u << BlockShift;
     // Line numbers are 32-bit; an index stops growing at this many lines (overflowed()).
@@ -53,7 +53,7 @@ public:
 
     std::size_t memoryBytes() const;
 
-private:
+  private:
     struct Block {
         FileOffset base = 0;
         std::unique_ptr<std::uint8_t[]> offsets; // BlockLines entries of `width` bytes

@@ -38,7 +38,7 @@ class ReadOnlyFile;
 }
 
 class CBrackenlyDoc {
-public:
+  public:
     static constexpr LineNumber WindowLines = 1000;
 
     // host may be null (no user interface: nothing is shown, posts are dropped) and can
@@ -145,7 +145,7 @@ public:
     // Memory held by the line index, in bytes.
     std::size_t IndexMemoryBytes() const;
 
-private:
+  private:
     friend class CFileReaderThread;
     friend class DocumentSearch;
 
@@ -193,7 +193,7 @@ private:
     bool m_bDetectEncoding = true;
     bool m_bIsUtf16 = false;
     bool m_bReindexPending = false;
-    bool m_bOpenedMissing = false; // opened while missing, nothing indexed since
+    bool m_bOpenedMissing = false;           // opened while missing, nothing indexed since
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
     LineIndex m_index;
     std::vector<CKeyword> m_keywords;

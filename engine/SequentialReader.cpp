@@ -37,7 +37,8 @@ void SequentialReader::readAhead()
         if (m_stop) {
             return;
         }
-        const std::int64_t got = m_file.readAt(m_buffers[std::size_t(slot)].data(), PieceSize, offset);
+        const std::int64_t got =
+            m_file.readAt(m_buffers[std::size_t(slot)].data(), PieceSize, offset);
         m_sizes[slot] = got;
         m_filled.release();
         if (got <= 0) {

@@ -17,7 +17,7 @@
 #include <vector>
 
 class SequentialReader {
-public:
+  public:
     static constexpr std::size_t PieceSize = 256 * 1024;
     static constexpr int Pieces = 4;
 
@@ -33,7 +33,7 @@ public:
     bool failed() const { return m_failed; }
     bool valid() const { return m_valid; }
 
-private:
+  private:
     void readAhead();
 
     const quill::ReadOnlyFile& m_file;

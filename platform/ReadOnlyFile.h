@@ -14,7 +14,7 @@
 namespace quill {
 
 class ReadOnlyFile {
-public:
+  public:
     ReadOnlyFile() = default;
     ~ReadOnlyFile();
     ReadOnlyFile(ReadOnlyFile&& other) noexcept;
@@ -37,7 +37,7 @@ public:
     std::int64_t readAt(void* buffer, std::size_t n, std::int64_t offset) const;
     void close();
 
-private:
+  private:
     int m_fd = -1;
     int m_error = 0;
 };
@@ -49,13 +49,13 @@ bool statByName(const std::string& path, std::int64_t& mtimeNs, std::int64_t& si
 // A byte buffer whose start is 64-byte aligned: reads into it are copied fastest by the
 // kernel and scanned fastest by memchr.
 class AlignedBuffer {
-public:
+  public:
     explicit AlignedBuffer(std::size_t size);
     std::uint8_t* data() const { return m_data.get(); }
     std::size_t size() const { return m_size; }
     bool valid() const { return m_data != nullptr; }
 
-private:
+  private:
     struct Free {
         void operator()(std::uint8_t* p) const;
     };

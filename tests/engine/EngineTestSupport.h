@@ -22,7 +22,7 @@
 namespace quilltest {
 
 class FakeHost : public DocumentHost {
-public:
+  public:
     struct Message {
         std::uint32_t id;
         std::uintptr_t wParam;
@@ -109,7 +109,7 @@ public:
     std::u16string errorDescription;
     MissingFileAnswer missingAnswer;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::condition_variable m_cond;
     std::deque<Message> m_queue;
@@ -117,7 +117,7 @@ private:
 };
 
 class FakeSound : public SoundService {
-public:
+  public:
     void PlayFileSync(const std::u16string& path) override { events.push_back(u"play:" + path); }
     void Beep() override { events.push_back(u"beep"); }
     std::vector<std::u16string> events;

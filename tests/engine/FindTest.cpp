@@ -72,8 +72,8 @@ Outcome referenceFind(CBrackenlyDoc& doc, std::u16string pattern, bool down, uns
         return {};
     }
     std::u16string reversed(pattern.rbegin(), pattern.rend());
-    for (std::int64_t line = std::min<std::int64_t>(from.line, std::int64_t(count) - 1);
-         line >= 0; --line) {
+    for (std::int64_t line = std::min<std::int64_t>(from.line, std::int64_t(count) - 1); line >= 0;
+         --line) {
         std::u16string text = doc.GetLine(LineNumber(line));
         if (!matchCase) {
             text = lower(text);
@@ -99,7 +99,7 @@ Outcome referenceFind(CBrackenlyDoc& doc, std::u16string pattern, bool down, uns
 }
 
 class FindTest : public ::testing::Test {
-protected:
+  protected:
     void open(const std::string& bytes)
     {
         path = settings.dir.file("find.log");
@@ -138,12 +138,12 @@ protected:
 
 TEST_F(FindTest, DialogCases)
 {
-    open("an Error at 12:00\n"         // 0
-         "errno err\n"                 // 1
-         "the err: disk\n"             // 2
-         "disk/err\n"                  // 3
-         "err\n"                       // 4
-         "kerr error\n");              // 5
+    open("an Error at 12:00\n" // 0
+         "errno err\n"         // 1
+         "the err: disk\n"     // 2
+         "disk/err\n"          // 3
+         "err\n"               // 4
+         "kerr error\n");      // 5
     struct Row {
         const char16_t* text;
         bool down;
@@ -154,18 +154,18 @@ TEST_F(FindTest, DialogCases)
     const Row rows[] = {
         {u"error", true, 0, {0, 0}, {true, 0, 3}},
         {u"error", true, FR_MATCHCASE, {0, 0}, {true, 5, 5}},
-        {u"err", true, FR_WHOLEWORD, {0, 0}, {true, 1, 6}},  // errno is skipped
+        {u"err", true, FR_WHOLEWORD, {0, 0}, {true, 1, 6}}, // errno is skipped
         {u"err", true, FR_WHOLEWORD, {1, 7}, {true, 2, 4}},
         {u"err", false, FR_WHOLEWORD, {5, 10}, {true, 4, 0}},
         {u"err", false, FR_WHOLEWORD, {3, 0}, {true, 2, 4}}, // column 0: nothing on line 3
         {u"an", false, 0, {0, 10}, {true, 0, 0}},
         {u"Error", false, FR_MATCHCASE, {0, 10}, {true, 0, 3}},
-        {u"Error", false, FR_MATCHCASE, {0, 7}, {}},         // ends beyond column 7
-        {u"12", true, 0, {0, 40}, {}},                       // start beyond the line's end
+        {u"Error", false, FR_MATCHCASE, {0, 7}, {}}, // ends beyond column 7
+        {u"12", true, 0, {0, 40}, {}},               // start beyond the line's end
         {u"disk", true, 0, {0, 40}, {true, 2, 9}},
         {u"missing", true, 0, {0, 0}, {}},
         {u"missing", false, 0, {5, 3}, {}},
-        {u"kerr", false, 0, {9, 0}, {true, 5, 0}},            // from beyond the last line
+        {u"kerr", false, 0, {9, 0}, {true, 5, 0}}, // from beyond the last line
     };
     for (const Row& row : rows) {
         EXPECT_EQ(find(row.text, row.down, row.flags, row.from), row.expected)
@@ -238,8 +238,8 @@ TEST_F(FindTest, TextAcrossTheBoundaryOfTwoReadsIsFound)
 
 TEST_F(FindTest, ByteLevelSearchEqualsTheLineRuleOnRandomFiles)
 {
-    const char16_t* words[] = {u"err",  u"Error", u"errno", u"disk", u"d\u00EFsk", u"ab",
-                               u"a",    u"\u4E2D\u6587", u"x.y", u"kERR", u"\u240D"};
+    const char16_t* words[] = {u"err", u"Error",        u"errno", u"disk", u"d\u00EFsk", u"ab",
+                               u"a",   u"\u4E2D\u6587", u"x.y",   u"kERR", u"\u240D"};
     const char16_t* seps[] = {u" ", u"\t", u",", u".", u"/", u":", u";", u"\\", u"", u"-"};
     std::mt19937 rng(4242);
     for (int file = 0; file < 4; ++file) {
@@ -279,8 +279,8 @@ TEST_F(FindTest, ByteLevelSearchEqualsTheLineRuleOnRandomFiles)
             const FindPosition from{LineNumber(rng() % (count + 2)), std::int32_t(rng() % 30)};
             const Outcome expected = referenceFind(doc, pattern, down, flags, from);
             ASSERT_EQ(find(pattern, down, flags, from), expected)
-                << "file " << file << " query " << query << " from " << from.line << ":"
-                << from.col << (down ? " down" : " up") << " flags " << flags;
+                << "file " << file << " query " << query << " from " << from.line << ":" << from.col
+                << (down ? " down" : " up") << " flags " << flags;
         }
     }
 }

@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 namespace {
 
 class FollowingTest : public ::testing::Test {
-protected:
+  protected:
     FollowingTest()
     {
         settings.store.SetBool(Setting::ShowEmptyFileWarning, true);
@@ -209,8 +209,8 @@ TEST_F(FollowingTest, ClearWhilePausedHoldsAcrossLaterPauseResumeCycles)
         doc.StartWatching();
         ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == LineNumber(3 + cycle); }));
     }
-    EXPECT_EQ(lines(), (Lines{u"while paused", u"after clear", u"cycle 0", u"cycle 1",
-                              u"cycle 2"}));
+    EXPECT_EQ(lines(),
+              (Lines{u"while paused", u"after clear", u"cycle 0", u"cycle 1", u"cycle 2"}));
     EXPECT_EQ(reloads, 0);
 }
 

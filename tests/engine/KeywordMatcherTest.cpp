@@ -83,7 +83,7 @@ TEST(KeywordMatcher, WordDelimiters)
 }
 
 class AlertRuleTest : public ::testing::Test {
-protected:
+  protected:
     void setAlerts(bool play, bool beep)
     {
         settings.store.SetBool(Setting::PlaySound, play);

@@ -15,8 +15,8 @@ namespace {
 
 std::string randomBytes(std::mt19937& rng, std::size_t maxLength)
 {
-    static const char alphabet[] = {'a', 'b', 'c', ' ', '\n', '\n', '\r', '\0', '\xFF', '\xFE',
-                                    '\xC3', '\xA9', '\t'};
+    static const char alphabet[] = {'a',  'b',    'c',    ' ',    '\n',   '\n', '\r',
+                                    '\0', '\xFF', '\xFE', '\xC3', '\xA9', '\t'};
     std::string bytes(rng() % (maxLength + 1), 'a');
     for (char& c : bytes) {
         c = alphabet[rng() % sizeof alphabet];
@@ -26,8 +26,8 @@ std::string randomBytes(std::mt19937& rng, std::size_t maxLength)
 
 std::string randomUtf16(std::mt19937& rng, std::size_t maxUnits, bool bom)
 {
-    static const char16_t alphabet[] = {u'a', u'Z', u'\u00E9', u'\u4E2D', u'\r', u'\n', u'\n',
-                                        u'\t', u' ', u'\u0A00'};
+    static const char16_t alphabet[] = {u'a',  u'Z',  u'\u00E9', u'\u4E2D', u'\r',
+                                        u'\n', u'\n', u'\t',     u' ',      u'\u0A00'};
     std::u16string text(rng() % (maxUnits + 1), u'a');
     for (char16_t& c : text) {
         c = alphabet[rng() % (sizeof alphabet / sizeof alphabet[0])];
@@ -143,9 +143,17 @@ TEST(LineIndex, AppendExamples)
         {"x LF y LF", "a\n", "x\ny\n", {0, 2, 4, 6}, false},
         {"single LF", "a\n", "\n", {0, 2, 3}, false},
         {"open line grows", "ab", "xy\nz", {0, 5, 6}, true},
-        {"zero byte one append after its LF", std::string("a\0\n", 3), std::string("\0b\0", 3),
-         {0, 4, 6}, true},
-        {"byte-order mark in two pieces", "\xFF", "\xFE" "a", {2, 3}, true},
+        {"zero byte one append after its LF",
+         std::string("a\0\n", 3),
+         std::string("\0b\0", 3),
+         {0, 4, 6},
+         true},
+        {"byte-order mark in two pieces",
+         "\xFF",
+         "\xFE"
+         "a",
+         {2, 3},
+         true},
         {"byte-order mark alone", "\xFF", "\xFE", {2}, false},
         {"not a byte-order mark", "\xFF", "\xFD\n", {0, 3}, false},
     };

@@ -14,7 +14,7 @@ using namespace quilltest;
 namespace {
 
 class LogDocumentTest : public ::testing::Test {
-protected:
+  protected:
     // Opens a file with the given bytes; the watcher is stopped again so that only the
     // test changes the document.
     void open(const std::string& bytes, const char* name = "test.log")
@@ -54,10 +54,10 @@ TEST(ComputeWindow, RowsOfTheWindowRule)
         LineNumber line, count, first, end;
     };
     const Row rows[] = {
-        {100, 5000, 0, 1000},  {500, 5000, 0, 1000},    {501, 5000, 1, 1001},
+        {100, 5000, 0, 1000},     {500, 5000, 0, 1000},     {501, 5000, 1, 1001},
         {2000, 5000, 1500, 2500}, {4900, 5000, 4000, 5000}, {4999, 5000, 4000, 5000},
-        {0, 5000, 0, 1000},    {7, 10, 0, 10},          {0, 1, 0, 1},
-        {999, 1000, 0, 1000},  {1000, 1001, 1, 1001},
+        {0, 5000, 0, 1000},       {7, 10, 0, 10},           {0, 1, 0, 1},
+        {999, 1000, 0, 1000},     {1000, 1001, 1, 1001},
     };
     for (const Row& row : rows) {
         LineNumber first = 0;
@@ -157,7 +157,7 @@ TEST_F(LogDocumentTest, WindowMovesKeepTheLinesTheyShareAndDecodeOnlyNewOnes)
     EXPECT_EQ(doc.GetLine(1200), u"Line 01200"); // towards the end: 700..1700
     EXPECT_EQ(doc.WindowFirst(), 700u);
     EXPECT_EQ(doc.WindowEnd(), 1700u);
-    EXPECT_EQ(doc.GetLine(999), u"line 00999"); // kept
+    EXPECT_EQ(doc.GetLine(999), u"line 00999");  // kept
     EXPECT_EQ(doc.GetLine(1000), u"Line 01000"); // decoded by the move
 
     EXPECT_EQ(doc.GetLine(300), u"Line 00300"); // towards the start: 0..1000

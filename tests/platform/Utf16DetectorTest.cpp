@@ -38,7 +38,10 @@ TEST(Utf16Detector, Rows)
         {"Chinese text with a blank", le(u"\u4E2D\u6587 \u4E2D\u6587\u4E2D\u6587"), 1,
          IS_TEXT_UNICODE_CONTROLS},
         {"narrow ASCII", "hello world, this is a log line\r\n", 0, 0},
-        {"narrow UTF-8", "gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln\n", 0, 0},
+        {"narrow UTF-8",
+         "gr\xC3\xBC\xC3\x9F"
+         "e aus K\xC3\xB6ln\n",
+         0, 0},
         {"one byte", "a", 0, 0},
         {"empty", "", 0, 0},
         {"odd trailing byte ignored", le(u"ab\r\n") + "x", 1,
@@ -46,7 +49,8 @@ TEST(Utf16Detector, Rows)
     };
     for (const Row& row : rows) {
         std::uint32_t tests = IS_TEXT_UNICODE_UNICODE_MASK;
-        EXPECT_EQ(IsTextUnicode(row.bytes.data(), row.bytes.size(), &tests), row.result) << row.name;
+        EXPECT_EQ(IsTextUnicode(row.bytes.data(), row.bytes.size(), &tests), row.result)
+            << row.name;
         EXPECT_EQ(tests, row.passed) << row.name;
     }
 }
