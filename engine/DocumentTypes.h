@@ -10,10 +10,13 @@ using FileOffset = std::int64_t;
 // Line numbers and counts of the line index.
 using LineNumber = std::uint32_t;
 
-// The file's state as the watcher compares it: what stat by name reports.
+// The file's state as the watcher compares it: what stat by name reports. A different
+// device or inode under the same path is another file (replaced, rotated).
 struct FileState {
     std::int64_t mtimeNs = 0; // modification time, nanoseconds since the epoch
     FileOffset size = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
     bool operator==(const FileState&) const = default;
 };
 

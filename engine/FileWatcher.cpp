@@ -127,9 +127,11 @@ void CFileReaderThread::WatchLoop()
         return;
     }
     if (!m_haveFileState) {
-        if (!quill::statByName(m_path, m_fileState.mtimeNs, m_fileState.size)) {
+        quill::FileStat st;
+        if (!quill::statByName(m_path, st)) {
             return;
         }
+        m_fileState = FileState{st.mtimeNs, st.size, st.device, st.inode};
         m_haveFileState = true;
     }
     while (!m_stopEvent.WaitFor(m_timing.poll)) {
@@ -141,9 +143,17 @@ void CFileReaderThread::WatchLoop()
 
 bool CFileReaderThread::Poll(bool& missing)
 {
-    FileState current;
-    if (!quill::statByName(m_path, current.mtimeNs, current.size)) {
+    quill::FileStat st;
+    if (!quill::statByName(m_path, st)) {
         // Deleted, renamed away (rotation) or out of reach.
+        m_size = 0;
+        m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
+        return false;
+    }
+    const FileState current{st.mtimeNs, st.size, st.device, st.inode};
+    if (!missing && (current.device != m_fileState.device || current.inode != m_fileState.inode)) {
+        // Another file under the same name, however long: its bytes are not a
+        // continuation of what the index holds.
         m_size = 0;
         m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
         return false;
@@ -222,6 +232,6 @@ bool CFileReaderThread::ReadAppended(const quill::ReadOnlyFile& file, FileOffset
     // Everything handed over counts even after a read error, so nothing is read twice.
     m_size = offset;
     // The reference size is what was consumed: any byte beyond it is a change next time.
-    m_fileState = FileState{current.mtimeNs, offset};
+    m_fileState = FileState{current.mtimeNs, offset, current.device, current.inode};
     return ok;
 }

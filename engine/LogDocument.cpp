@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <sys/stat.h>
 
 namespace {
 
@@ -175,15 +174,14 @@ bool CBrackenlyDoc::IndexFile(const quill::ReadOnlyFile& file)
 
 void CBrackenlyDoc::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
 {
-    struct stat st {};
-    if (::fstat(file.fd(), &st) != 0) {
+    quill::FileStat st;
+    if (!quill::statOpenFile(file, st)) {
         return;
     }
     std::lock_guard lock(m_docAccess);
-    m_fileState.mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     // The state's size is the indexed end: a file that grew while it was being indexed
     // differs from it, so the first poll reads the rest.
-    m_fileState.size = m_index.end();
+    m_fileState = FileState{st.mtimeNs, m_index.end(), st.device, st.inode};
     m_bHaveFileState = true;
     m_savedSize = m_index.end();
     m_bHaveSavedSize = true;

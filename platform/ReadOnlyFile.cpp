@@ -96,14 +96,37 @@ void ReadOnlyFile::close()
     }
 }
 
-bool statByName(const std::string& path, std::int64_t& mtimeNs, std::int64_t& size)
+namespace {
+
+FileStat fromStat(const struct stat& st)
+{
+    FileStat out;
+    out.mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out.size = std::int64_t(st.st_size);
+    out.device = std::uint64_t(st.st_dev);
+    out.inode = std::uint64_t(st.st_ino);
+    return out;
+}
+
+} // namespace
+
+bool statByName(const std::string& path, FileStat& result)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         return false;
     }
-    mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    size = std::int64_t(st.st_size);
+    result = fromStat(st);
+    return true;
+}
+
+bool statOpenFile(const ReadOnlyFile& file, FileStat& result)
+{
+    struct stat st {};
+    if (file.fd() < 0 || ::fstat(file.fd(), &st) != 0) {
+        return false;
+    }
+    result = fromStat(st);
     return true;
 }
 

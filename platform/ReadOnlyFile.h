@@ -42,9 +42,19 @@ class ReadOnlyFile {
     int m_error = 0;
 };
 
-// The modification time (nanoseconds) and size of the file a path names, following links,
-// without opening it. false (errno set) when it cannot be read.
-bool statByName(const std::string& path, std::int64_t& mtimeNs, std::int64_t& size);
+// What stat reports about a file: enough to see that it changed or was replaced.
+struct FileStat {
+    std::int64_t mtimeNs = 0; // modification time, nanoseconds since the epoch
+    std::int64_t size = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+// The file a path names, following links, without opening it. false (errno set) when it
+// cannot be read.
+bool statByName(const std::string& path, FileStat& stat);
+// The same for an open file.
+bool statOpenFile(const ReadOnlyFile& file, FileStat& stat);
 
 // A byte buffer whose start is 64-byte aligned: reads into it are copied fastest by the
 // kernel and scanned fastest by memchr.

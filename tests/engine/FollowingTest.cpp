@@ -131,6 +131,15 @@ TEST_F(FollowingTest, DeletedAndRecreatedShorterIsReopened)
     EXPECT_GE(reloads, 1);
 }
 
+TEST_F(FollowingTest, AFileReplacedByALongerOneIsReopenedNotContinued)
+{
+    open("old line\n");
+    writeFile(path + ".new", "new first line, longer than the old file\nnew second\n");
+    ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+    ASSERT_TRUE(pumpUntil([&] { return reloads == 1 && doc.GetLineCount() == 2; }));
+    EXPECT_EQ(lines(), (Lines{u"new first line, longer than the old file", u"new second"}));
+}
+
 TEST_F(FollowingTest, AMissingFileIsIndexedFromItsStartOnceItAppears)
 {
     ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
