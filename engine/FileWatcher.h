@@ -1,11 +1,12 @@
 #pragma once
 
 // CFileReaderThread follows the watched file on its own thread while the document shows
-// it. Every poll interval it compares the file's state (modification time in nanoseconds
-// and size, read by name with stat) with the state at the last append; when the file grew
-// it reads the appended bytes and extends the document's index (AppendText, under the lock
-// "docAccess"); when the file vanished, shrank or appeared after having been missing it
-// posts WM_FILE_RELOAD to the main window and ends.
+// it. Every poll interval it compares the file's state (modification time in nanoseconds,
+// size, device and inode, read by name with stat) with the state at the last append; when
+// the file grew it reads the appended bytes and extends the document's index (AppendText,
+// under the lock "docAccess"); when the file vanished, shrank, was replaced by another
+// file, or appeared after having been missing it posts WM_FILE_RELOAD to the main window
+// and ends.
 //
 // The document owns the object: it constructs it, hands over the path and the state the
 // previous watcher left, Start()s it, and Stop()s and deletes it. The thread never deletes
