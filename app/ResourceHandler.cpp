@@ -233,9 +233,10 @@ void CResourceHandler::SetHelpPath(const QString& code)
 int CResourceHandler::LoadResourceDll(const QString& code)
 {
     if (!isUsableCode(code)) {
+        // One line, with no blank between the path and "error code: ".
         log().Line(TraceLog::LevelAlways, u"Failed not load resource DLL: ",
-                   BuildResourceDllPath(code).toStdU16String());
-        log().Line(TraceLog::LevelAlways, "error code: ", std::int64_t{EINVAL});
+                   BuildResourceDllPath(code).toStdU16String(), "error code: ",
+                   std::int64_t{EINVAL});
         return Failed;
     }
     return LoadResourceDllFromPath(BuildResourceDllPath(code));
@@ -276,8 +277,8 @@ int CResourceHandler::LoadResourceDllFromPath(const QString& path)
     if (!handle) {
         m_bLoaded = false;
         m_hModule = nullptr;
-        log().Line(TraceLog::LevelAlways, u"Failed not load resource DLL: ", path.toStdU16String());
-        log().Line(TraceLog::LevelAlways, "error code: ", std::int64_t{error});
+        log().Line(TraceLog::LevelAlways, u"Failed not load resource DLL: ", path.toStdU16String(),
+                   "error code: ", std::int64_t{error});
         if (reason) {
             log().Line(TraceLog::LevelError, "reason: ", reason);
         }
