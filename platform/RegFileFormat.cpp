@@ -326,27 +326,27 @@ private:
     }
 
     void handleHexValue(std::string_view firstLine, const std::u16string& valueName,
-                        std::string_view spec)
+                        std::string_view typeAndData)
     {
         std::uint32_t type = RegType::Binary;
-        if (!spec.empty() && spec.front() == '(') {
-            const std::size_t close = spec.find(')');
-            if (close == std::string_view::npos || !parseHex32(spec.substr(1, close - 1), type)) {
+        if (!typeAndData.empty() && typeAndData.front() == '(') {
+            const std::size_t close = typeAndData.find(')');
+            if (close == std::string_view::npos || !parseHex32(typeAndData.substr(1, close - 1), type)) {
                 note(firstLine);
                 return;
             }
-            spec.remove_prefix(close + 1);
+            typeAndData.remove_prefix(close + 1);
         }
-        if (spec.empty() || spec.front() != ':') {
+        if (typeAndData.empty() || typeAndData.front() != ':') {
             note(firstLine);
             return;
         }
-        spec.remove_prefix(1);
+        typeAndData.remove_prefix(1);
 
         // Long byte lists continue on the following lines after a trailing backslash.
         std::string joined;
         std::vector<std::string_view> consumed{firstLine};
-        std::string_view part = trimRight(spec);
+        std::string_view part = trimRight(typeAndData);
         while (!part.empty() && part.back() == '\\') {
             joined.append(part.substr(0, part.size() - 1));
             const std::size_t savedPos = m_pos;
