@@ -301,7 +301,14 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
     SettingsStore& settings = SettingsStore::instance();
     const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
     const QColor background = colorFromRef(backgroundColor);
-    painter.fillRect(event->rect(), background);
+    // Erased in strips: Qt hands a fill of a large area to its thread pool, and waking
+    // the workers costs more than the fill itself at this size.
+    const QRect area = event->rect();
+    const int strip = 16;
+    for (int top = area.top(); top <= area.bottom(); top += strip) {
+        painter.fillRect(QRect(area.left(), top, area.width(), std::min(strip, area.bottom() + 1 - top)),
+                         background);
+    }
     if (m_pDocument == nullptr) {
         return;
     }

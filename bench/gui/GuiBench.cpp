@@ -210,6 +210,7 @@ double runToFirstLines(const std::string& logPath, const std::string& home)
         ::setenv("TMPDIR", (home + "/tmp").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
         ::setenv("XDG_CONFIG_DIRS", (home + "/xdg").c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", (home + "/tmp").c_str(), 1);
         ::execl(QUILL_EXECUTABLE, QUILL_EXECUTABLE, "--", logPath.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
