@@ -5,6 +5,19 @@
 
 namespace quill {
 
+std::vector<std::uint8_t> szData(std::u16string_view text)
+{
+    std::vector<std::uint8_t> data;
+    data.reserve(2 * (text.size() + 1));
+    for (char16_t c : text) {
+        data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        data.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+    return data;
+}
+
 namespace {
 
 char16_t foldChar(char16_t c)

@@ -26,6 +26,9 @@ constexpr std::uint32_t MultiSz = 7;
 constexpr std::uint32_t Qword = 11;
 } // namespace RegType
 
+// The stored bytes of a REG_SZ value: UTF-16LE code units and the terminating zero.
+std::vector<std::uint8_t> szData(std::u16string_view text);
+
 struct HiveValue {
     std::u16string name; // empty for the default value ("@")
     std::uint32_t type = RegType::None;

@@ -148,20 +148,6 @@ bool parseByteList(std::string_view s, std::vector<std::uint8_t>& out)
     }
 }
 
-std::vector<std::uint8_t> textToSz(std::string_view utf8)
-{
-    const std::u16string text = utf8ToUtf16(utf8);
-    std::vector<std::uint8_t> data;
-    data.reserve(2 * (text.size() + 1));
-    for (char16_t c : text) {
-        data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        data.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
-    return data;
-}
-
 enum class RootKind { CurrentUser, LocalMachine, Unknown };
 
 RootKind rootKind(std::string_view name)
@@ -303,7 +289,7 @@ private:
                 note(firstLine);
                 return;
             }
-            m_current->setValue(valueName, RegType::Sz, textToSz(text));
+            m_current->setValue(valueName, RegType::Sz, szData(utf8ToUtf16(text)));
             return;
         }
         if (startsWithNoCase(rest, "DWORD:")) {

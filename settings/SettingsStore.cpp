@@ -41,19 +41,6 @@ std::vector<std::uint8_t> dwordBytes(std::uint32_t v)
             static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
 }
 
-std::vector<std::uint8_t> szBytes(const std::u16string& text)
-{
-    std::vector<std::uint8_t> data;
-    data.reserve(2 * (text.size() + 1));
-    for (char16_t c : text) {
-        data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        data.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
-    return data;
-}
-
 std::optional<std::uint32_t> queryDword(const HiveStore& hive, const std::u16string& path,
                                         const std::u16string& name)
 {
@@ -319,7 +306,7 @@ std::u16string SettingsStore::GetString(SettingId id) const
 void SettingsStore::SetString(SettingId id, const std::u16string& value)
 {
     if (findSettingsValue(id)) {
-        const auto bytes = szBytes(value);
+        const auto bytes = quill::szData(value);
         d->user.setValue(KeyPath(id), ValueName(id), RegType::Sz, bytes.data(), bytes.size());
     }
 }
@@ -390,7 +377,7 @@ void SettingsStore::WriteDwordAt(const std::u16string& path, const std::u16strin
 void SettingsStore::WriteStringAt(const std::u16string& path, const std::u16string& name,
                                   const std::u16string& value)
 {
-    const auto bytes = szBytes(value);
+    const auto bytes = quill::szData(value);
     d->user.setValue(path, name, RegType::Sz, bytes.data(), bytes.size());
 }
 
@@ -442,7 +429,7 @@ void SettingsStore::SaveKeywords(const std::vector<CKeyword>& keywords)
             if (!key) {
                 return false;
             }
-            key->setValue(names[0], RegType::Sz, szBytes(keyword.m_strText));
+            key->setValue(names[0], RegType::Sz, quill::szData(keyword.m_strText));
             key->setValue(names[1], RegType::Dword, dwordBytes(keyword.m_crTextColor));
             key->setValue(names[2], RegType::Dword, dwordBytes(keyword.m_crBkColor));
             key->setValue(names[3], RegType::Dword, dwordBytes(keyword.m_bMatchCase ? 1 : 0));
