@@ -1,7 +1,6 @@
 #include "view/LogRenderer.h"
 
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QPainter>
 #include <QString>
 
@@ -267,11 +266,21 @@ QFont LogRenderer::fontFromRecord(const LogFontRecord& record)
     // characters then ends exactly where the sum of their widths says, so selections, the
     // caret and pieces drawn after a tab line up with the glyphs however long the line.
     font.setHintingPreference(QFont::PreferFullHinting);
-    if (wantsFixed && (face.isEmpty() || !QFontInfo(font).fixedPitch())) {
+    if (wantsFixed && (face.isEmpty() || !LogRenderer::isMonospaced(font))) {
         const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setFamilies({fixed.family()});
     }
     return font;
+}
+
+bool LogRenderer::isMonospaced(const QFont& font)
+{
+    // By the advances, not by the font's pitch flag: fontconfig marks some monospaced
+    // faces (Noto Sans Mono) as proportional because of a few wide symbols.
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(QLatin1Char('W'));
+    return width > 0 && metrics.horizontalAdvance(QLatin1Char('i')) == width
+        && metrics.horizontalAdvance(QLatin1Char('.')) == width;
 }
 
 LogFontRecord LogRenderer::defaultFontRecord(int logicalDpiY)

@@ -75,6 +75,8 @@ public:
     // resolve to a fixed-pitch font falls back to the system's monospace family when the
     // record asks for the default face "Courier New" or for a fixed pitch.
     static QFont fontFromRecord(const LogFontRecord& record);
+    // Whether the font's common characters all advance alike.
+    static bool isMonospaced(const QFont& font);
     // The record of the default font: 10 points at the given vertical resolution,
     // "Courier New", every other field zero.
     static LogFontRecord defaultFontRecord(int logicalDpiY);

@@ -89,7 +89,7 @@ TEST(LogRendererTest, DefaultRecordIsTenPointCourierNewAndResolvesToAFixedPitchF
 
     const QFont font = LogRenderer::fontFromRecord(record);
     EXPECT_EQ(font.pixelSize(), 13);
-    EXPECT_TRUE(QFontInfo(font).fixedPitch()) << QFontInfo(font).family().toStdString();
+    EXPECT_TRUE(LogRenderer::isMonospaced(font)) << QFontInfo(font).family().toStdString();
 }
 
 TEST(LogRendererTest, UnknownFixedPitchFaceFallsBackToMonospace)
@@ -102,7 +102,7 @@ TEST(LogRendererTest, UnknownFixedPitchFaceFallsBackToMonospace)
     record.lfWeight = 700;
     record.lfItalic = 1;
     const QFont font = LogRenderer::fontFromRecord(record);
-    EXPECT_TRUE(QFontInfo(font).fixedPitch());
+    EXPECT_TRUE(LogRenderer::isMonospaced(font)) << QFontInfo(font).family().toStdString();
     EXPECT_EQ(font.weight(), QFont::Bold);
     EXPECT_TRUE(font.italic());
 }
