@@ -67,8 +67,8 @@ QString runOpenDialog(const QString& title, const QStringList& filters, const QS
 } // namespace
 
 CBrackenlyApp::CBrackenlyApp()
-    : m_pResourceHandler(std::make_unique<CResourceHandler>()),
-      m_usagePresenter(showUsageBox), m_openDialog(runOpenDialog)
+    : m_pResourceHandler(std::make_unique<CResourceHandler>()), m_usagePresenter(showUsageBox),
+      m_openDialog(runOpenDialog)
 {
 }
 
@@ -139,9 +139,10 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
         m_pSound = std::make_unique<CanberraSound>();
     }
     m_pDocument = std::make_unique<CBrackenlyDoc>(nullptr, settings);
-    m_pMainFrame = std::make_unique<CMainFrame>(
-        m_pDocument.get(), this,
-        m_pSoundOverride != nullptr ? m_pSoundOverride : static_cast<SoundService*>(m_pSound.get()));
+    m_pMainFrame = std::make_unique<CMainFrame>(m_pDocument.get(), this,
+                                                m_pSoundOverride != nullptr
+                                                    ? m_pSoundOverride
+                                                    : static_cast<SoundService*>(m_pSound.get()));
     if (!m_pMainFrame->isCreated()) {
         m_pMainFrame.reset();
         m_pDocument.reset();
@@ -154,7 +155,8 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
     OnFileNew();
 
     if (commandLine.fileName) {
-        OpenDocumentFile(toU16(QFile::decodeName(QByteArray::fromStdString(*commandLine.fileName))));
+        OpenDocumentFile(
+            toU16(QFile::decodeName(QByteArray::fromStdString(*commandLine.fileName))));
     } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_pRecentFiles->size() > 0) {
         OnOpenRecentFile(0);
     }
@@ -183,9 +185,9 @@ QString CBrackenlyApp::usageText()
 {
     const LanguageResources& resources = LanguageResources::current();
     return resources.format(StringUsageHeading, toQString(Product::Name),
-                            toQString(Product::LegalNotice))
-        + QStringLiteral("%1 [filename] - ").arg(QStringLiteral("quillstream"))
-        + resources.string(StringUsageText);
+                            toQString(Product::LegalNotice)) +
+           QStringLiteral("%1 [filename] - ").arg(QStringLiteral("quillstream")) +
+           resources.string(StringUsageText);
 }
 
 std::u16string CBrackenlyApp::absolutePath(const std::u16string& path)
@@ -203,7 +205,8 @@ bool CBrackenlyApp::OpenDocumentFile(const std::u16string& path)
     }
     const std::u16string fullPath = absolutePath(path);
     if (!m_pDocument->OnOpenDocument(fullPath)) {
-        TraceLog::instance().Line(TraceLog::LevelInfo, "Not opened: ", std::u16string_view(fullPath));
+        TraceLog::instance().Line(TraceLog::LevelInfo,
+                                  "Not opened: ", std::u16string_view(fullPath));
         return false;
     }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(fullPath), ": ",

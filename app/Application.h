@@ -31,7 +31,7 @@ class SoundService;
 
 class CBrackenlyApp : public QObject, public FrameOwner {
     Q_OBJECT
-public:
+  public:
     CBrackenlyApp();
     ~CBrackenlyApp() override;
 
@@ -67,7 +67,8 @@ public:
     // chosen path or an empty text), and a sound service in place of libcanberra.
     void setUsagePresenter(std::function<void(const QString&)> presenter);
     void setOpenDialog(std::function<QString(const QString& title, const QStringList& filters,
-                                             const QString& folder)> dialog);
+                                             const QString& folder)>
+                           dialog);
     void setSoundService(SoundService* sound) { m_pSoundOverride = sound; }
     CResourceHandler& resourceHandler() { return *m_pResourceHandler; }
 
@@ -75,7 +76,7 @@ public:
     QStringList openDialogFilters() const;
     QString openDialogFolder() const;
 
-private:
+  private:
     void writeStartLines();
     static std::u16string absolutePath(const std::u16string& path);
 

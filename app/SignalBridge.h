@@ -14,18 +14,18 @@ class QSocketNotifier;
 
 class SignalBridge : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit SignalBridge(QObject* parent = nullptr);
     ~SignalBridge() override;
 
     bool isInstalled() const { return m_notifier != nullptr; }
 
-signals:
+  signals:
     // Emitted once per received signal; a second signal while the first is handled is
     // still delivered.
     void terminationRequested(int signalNumber);
 
-private:
+  private:
     void onReadable();
 
     QSocketNotifier* m_notifier = nullptr;

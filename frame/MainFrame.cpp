@@ -105,11 +105,11 @@ QAction* CMainFrame::commandAction(int id)
 void CMainFrame::createActions()
 {
     m_commands = new CommandActions(this);
-    for (int id : {Command::FileNew, Command::FileOpen, Command::NewWindow, Command::Exit,
-                   Command::Copy, Command::SelectAll, Command::Find, Command::FindNextDown,
-                   Command::FindNextUp, Command::ViewToolbar, Command::ViewStatusBar,
-                   Command::Pause, Command::Resume, Command::Reload, Command::Clear,
-                   Command::Settings, Command::About}) {
+    for (int id :
+         {Command::FileNew, Command::FileOpen, Command::NewWindow, Command::Exit, Command::Copy,
+          Command::SelectAll, Command::Find, Command::FindNextDown, Command::FindNextUp,
+          Command::ViewToolbar, Command::ViewStatusBar, Command::Pause, Command::Resume,
+          Command::Reload, Command::Clear, Command::Settings, Command::About}) {
         m_commands->action(id);
     }
     m_commands->action(Command::ViewToolbar)->setCheckable(true);
@@ -271,8 +271,10 @@ void CMainFrame::SaveWindowPosition()
     }
     const QRect rect = frameGeometry();
     SettingsStore& settings = SettingsStore::instance();
-    settings.SetDword(Setting::WindowPosLeft, static_cast<std::uint32_t>(rect.left() + CascadeOffset));
-    settings.SetDword(Setting::WindowPosTop, static_cast<std::uint32_t>(rect.top() + CascadeOffset));
+    settings.SetDword(Setting::WindowPosLeft,
+                      static_cast<std::uint32_t>(rect.left() + CascadeOffset));
+    settings.SetDword(Setting::WindowPosTop,
+                      static_cast<std::uint32_t>(rect.top() + CascadeOffset));
     settings.SetDword(Setting::WindowPosRight,
                       static_cast<std::uint32_t>(rect.left() + rect.width() + CascadeOffset));
     settings.SetDword(Setting::WindowPosBottom,
@@ -349,15 +351,30 @@ void CMainFrame::runCommand(int id)
             m_pOwner->OnAppAbout();
         }
         break;
-    case Command::Exit: close(); break;
-    case Command::NewWindow: OnNewWindow(); break;
-    case Command::Reload: OnFileReload(); break;
-    case Command::Clear: OnClearWindow(); break;
-    case Command::Pause: m_pView->OnPause(); break;
-    case Command::Resume: m_pView->OnResume(); break;
+    case Command::Exit:
+        close();
+        break;
+    case Command::NewWindow:
+        OnNewWindow();
+        break;
+    case Command::Reload:
+        OnFileReload();
+        break;
+    case Command::Clear:
+        OnClearWindow();
+        break;
+    case Command::Pause:
+        m_pView->OnPause();
+        break;
+    case Command::Resume:
+        m_pView->OnResume();
+        break;
     case Command::ViewToolbar:
-    case Command::ViewStatusBar: toggleBar(id); break;
-    default: break;
+    case Command::ViewStatusBar:
+        toggleBar(id);
+        break;
+    default:
+        break;
     }
     updateCommandStates();
 }
@@ -379,9 +396,9 @@ void CMainFrame::OnFileAppended(std::uintptr_t wParam)
     if (m_pDocument != nullptr) {
         m_pDocument->SetNewTextArrived(wParam != 0);
         UpdateAllViews();
-        TraceLog::instance().Line(TraceLog::LevelInfo, "File appended: ",
-                                  std::uint32_t(m_pDocument->GetLineCount()), " lines, ",
-                                  std::int64_t(m_pDocument->GetFileSizeBytes()), " bytes");
+        TraceLog::instance().Line(
+            TraceLog::LevelInfo, "File appended: ", std::uint32_t(m_pDocument->GetLineCount()),
+            " lines, ", std::int64_t(m_pDocument->GetFileSizeBytes()), " bytes");
     }
     ApplyTopMost();
 }

@@ -55,20 +55,22 @@ constexpr int ViewStatusBar = 59393;
 // A watcher message as it travels to the main window: the event type is the message
 // number (0x0401, 0x0402), which lies in Qt's user event range.
 class FileMessageEvent : public QEvent {
-public:
+  public:
     FileMessageEvent(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)
-        : QEvent(static_cast<QEvent::Type>(message)), m_wParam(wParam), m_lParam(lParam) {}
+        : QEvent(static_cast<QEvent::Type>(message)), m_wParam(wParam), m_lParam(lParam)
+    {
+    }
     std::uintptr_t wParam() const { return m_wParam; }
     std::intptr_t lParam() const { return m_lParam; }
 
-private:
+  private:
     std::uintptr_t m_wParam;
     std::intptr_t m_lParam;
 };
 
 // What the frame asks of the application (implemented by CBrackenlyApp; tests record).
 class FrameOwner {
-public:
+  public:
     virtual ~FrameOwner() = default;
     // The framework's open: opens path in the document, puts it at the top of the recent
     // file list on success.
@@ -84,7 +86,7 @@ public:
 
 class CMainFrame : public QMainWindow, public DocumentHost {
     Q_OBJECT
-public:
+  public:
     // Runs the creation steps (bars, panes, stay-on-top, stored position, drop target).
     // owner may be null (then Open, New, About and recent files do nothing).
     CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService* sound,
@@ -137,7 +139,7 @@ public:
     // The program started for New Window (tests replace it).
     void setNewWindowProgram(const QString& program) { m_newWindowProgram = program; }
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -145,7 +147,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
-private:
+  private:
     void createActions();
     QAction* commandAction(int id);
     void buildMenus();

@@ -25,8 +25,8 @@ RecentFileList::RecentFileList(SettingsStore& settings, std::u16string appName, 
 
 std::u16string RecentFileList::keyPath() const
 {
-    return u"Software\\Local AppWizard-Generated Applications\\" + m_appName
-        + u"\\Recent File List";
+    return u"Software\\Local AppWizard-Generated Applications\\" + m_appName +
+           u"\\Recent File List";
 }
 
 void RecentFileList::ReadList()
@@ -36,7 +36,8 @@ void RecentFileList::ReadList()
     for (std::size_t i = 0; i < m_maxSize; ++i) {
         const std::u16string path = m_settings.ReadStringAt(key, valueName(i), u"");
         // An emptied slot ends nothing: later slots still count, in their order.
-        if (!path.empty() && std::find(m_entries.begin(), m_entries.end(), path) == m_entries.end()) {
+        if (!path.empty() &&
+            std::find(m_entries.begin(), m_entries.end(), path) == m_entries.end()) {
             m_entries.push_back(path);
         }
     }

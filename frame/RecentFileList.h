@@ -2,9 +2,9 @@
 
 // The recent-file list: at most five paths, most recent first, kept between runs in the
 // user hive as the text values File1 (most recent) to File5 of the key
-// "Software\Local AppWizard-Generated Applications\<application name>\Recent File List". The list is read at
-// start-up and written back at shutdown; in between it lives in memory.
-// Main (user-interface) thread only.
+// "Software\Local AppWizard-Generated Applications\<application name>\Recent File List". The list
+// is read at start-up and written back at shutdown; in between it lives in memory. Main
+// (user-interface) thread only.
 
 #include <QString>
 
@@ -15,14 +15,13 @@
 class SettingsStore;
 
 class RecentFileList {
-public:
+  public:
     static constexpr std::size_t DefaultSize = 5;
     // The longest text a menu entry shows for a path.
     static constexpr int MenuTextLength = 30;
 
     // appName: the executable's base name. The store is not owned.
-    RecentFileList(SettingsStore& settings, std::u16string appName,
-                   std::size_t size = DefaultSize);
+    RecentFileList(SettingsStore& settings, std::u16string appName, std::size_t size = DefaultSize);
 
     // The key that holds the values, relative to the user hive's root.
     std::u16string keyPath() const;
@@ -42,7 +41,7 @@ public:
     // replaced by "..." and the file name kept whole.
     static QString abbreviate(const QString& path, int maxLength = MenuTextLength);
 
-private:
+  private:
     SettingsStore& m_settings;
     std::u16string m_appName;
     std::size_t m_maxSize;

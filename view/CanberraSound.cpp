@@ -56,10 +56,9 @@ ca_context* CanberraSound::context()
 bool CanberraSound::playWarningEvent()
 {
     ca_context* ctx = context();
-    return ctx != nullptr
-        && ca_context_play(ctx, 0, CA_PROP_EVENT_ID, "dialog-warning",
-                           CA_PROP_EVENT_DESCRIPTION, "Keyword alert", nullptr)
-        == CA_SUCCESS;
+    return ctx != nullptr &&
+           ca_context_play(ctx, 0, CA_PROP_EVENT_ID, "dialog-warning", CA_PROP_EVENT_DESCRIPTION,
+                           "Keyword alert", nullptr) == CA_SUCCESS;
 }
 
 void CanberraSound::PlayFileSync(const std::u16string& path)
@@ -69,8 +68,8 @@ void CanberraSound::PlayFileSync(const std::u16string& path)
         QApplication::beep();
         return;
     }
-    const QByteArray file = QFile::encodeName(
-        QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size())));
+    const QByteArray file =
+        QFile::encodeName(QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size())));
     ca_proplist* props = nullptr;
     if (ca_proplist_create(&props) != CA_SUCCESS) {
         QApplication::beep();

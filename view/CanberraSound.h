@@ -16,7 +16,7 @@
 struct ca_context;
 
 class CanberraSound : public SoundService {
-public:
+  public:
     CanberraSound();
     ~CanberraSound() override;
     CanberraSound(const CanberraSound&) = delete;
@@ -29,7 +29,7 @@ public:
     // off, so a sound server that never reports the end cannot freeze the window.
     static constexpr std::chrono::seconds MaxPlayTime{30};
 
-private:
+  private:
     ca_context* context();
     // Plays the theme's warning event without waiting; false when nothing could be played.
     bool playWarningEvent();

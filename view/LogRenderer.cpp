@@ -83,7 +83,8 @@ qsizetype LogRenderer::step(QStringView text, qsizetype i, int& x) const
         x = (x / m_tabStop + 1) * m_tabStop;
         return i + 1;
     }
-    if (QChar::isHighSurrogate(c) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
+    if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+        QChar::isLowSurrogate(text[i + 1].unicode())) {
         x += advance(QChar::surrogateToUcs4(c, text[i + 1].unicode()));
         return i + 2;
     }
@@ -206,8 +207,8 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
     flushSegment(x);
 }
 
-void LogRenderer::drawPiece(QPainter& painter, QStringView text, qsizetype start,
-                            qsizetype length, int x, int baseline) const
+void LogRenderer::drawPiece(QPainter& painter, QStringView text, qsizetype start, qsizetype length,
+                            int x, int baseline) const
 {
     m_glyphs.resize(length);
     m_positions.resize(length);
@@ -240,9 +241,10 @@ void LogRenderer::drawPiece(QPainter& painter, QStringView text, qsizetype start
 QFont LogRenderer::fontFromRecord(const LogFontRecord& record)
 {
     QString face = faceName(record);
-    const bool wantsFixed = face.isEmpty() || face.compare(u"Courier New", Qt::CaseInsensitive) == 0
-        || (record.lfPitchAndFamily & 0x03) == FixedPitch
-        || (record.lfPitchAndFamily & FamilyMask) == FamilyModern;
+    const bool wantsFixed = face.isEmpty() ||
+                            face.compare(u"Courier New", Qt::CaseInsensitive) == 0 ||
+                            (record.lfPitchAndFamily & 0x03) == FixedPitch ||
+                            (record.lfPitchAndFamily & FamilyMask) == FamilyModern;
     QFont font;
     if (!face.isEmpty()) {
         font.setFamily(face);
@@ -279,8 +281,8 @@ bool LogRenderer::isMonospaced(const QFont& font)
     // faces (Noto Sans Mono) as proportional because of a few wide symbols.
     const QFontMetrics metrics(font);
     const int width = metrics.horizontalAdvance(QLatin1Char('W'));
-    return width > 0 && metrics.horizontalAdvance(QLatin1Char('i')) == width
-        && metrics.horizontalAdvance(QLatin1Char('.')) == width;
+    return width > 0 && metrics.horizontalAdvance(QLatin1Char('i')) == width &&
+           metrics.horizontalAdvance(QLatin1Char('.')) == width;
 }
 
 LogFontRecord LogRenderer::defaultFontRecord(int logicalDpiY)

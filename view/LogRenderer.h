@@ -34,7 +34,7 @@ struct ColumnSpan {
 };
 
 class LogRenderer {
-public:
+  public:
     LogRenderer();
     explicit LogRenderer(const QFont& font);
 
@@ -81,7 +81,7 @@ public:
     // "Courier New", every other field zero.
     static LogFontRecord defaultFontRecord(int logicalDpiY);
 
-private:
+  private:
     int advance(char32_t c) const;
     // Advances x over the character at text[i] (a surrogate pair counts as one character
     // and is consumed whole); returns the index after it.

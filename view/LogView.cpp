@@ -27,7 +27,7 @@ bool s_endJumpLatch = false;
 SoundService& silentSound()
 {
     class Silent : public SoundService {
-    public:
+      public:
         void PlayFileSync(const std::u16string&) override {}
         void Beep() override {}
     };
@@ -95,7 +95,9 @@ std::uint32_t CBrackenlyView::visibleRowCount() const
 
 std::uint32_t CBrackenlyView::firstVisibleLine() const
 {
-    return m_nLineHeight == 0 ? 0 : static_cast<std::uint32_t>(verticalScrollBar()->value()) / m_nLineHeight;
+    return m_nLineHeight == 0
+               ? 0
+               : static_cast<std::uint32_t>(verticalScrollBar()->value()) / m_nLineHeight;
 }
 
 void CBrackenlyView::OnInitialUpdate()
@@ -178,8 +180,9 @@ void CBrackenlyView::measure()
     }
     const bool hadHorizontal = horizontalScrollBar()->maximum() > 0;
     const bool hadVertical = verticalScrollBar()->maximum() > 0;
-    const bool atBottom = !hadHorizontal && hadVertical
-        && verticalScrollBar()->maximum() - verticalScrollBar()->value() <= FollowSlack;
+    const bool atBottom =
+        !hadHorizontal && hadVertical &&
+        verticalScrollBar()->maximum() - verticalScrollBar()->value() <= FollowSlack;
 
     const std::u16string longest = m_pDocument->GetLongestLine();
     const int width = longestLineWidth(longest);
@@ -199,7 +202,8 @@ void CBrackenlyView::measure()
     applyScrollSizes();
 
     if (!hadHorizontal) {
-        const bool hasBoth = horizontalScrollBar()->maximum() > 0 && verticalScrollBar()->maximum() > 0;
+        const bool hasBoth =
+            horizontalScrollBar()->maximum() > 0 && verticalScrollBar()->maximum() > 0;
         if (hasBoth && atBottom) {
             ScrollToEnd();
         }
@@ -216,7 +220,8 @@ void CBrackenlyView::applyScrollSizes()
     horizontal->setPageStep(std::max(1, client.width()));
     vertical->setRange(0, std::max(0, m_contentSize.height() - client.height()));
     vertical->setSingleStep(std::max(1, m_lineStep.height()));
-    vertical->setPageStep(std::max(1, m_pageStep.height() > 0 ? m_pageStep.height() : client.height()));
+    vertical->setPageStep(
+        std::max(1, m_pageStep.height() > 0 ? m_pageStep.height() : client.height()));
 }
 
 void CBrackenlyView::ScrollToEnd()
@@ -244,15 +249,23 @@ void CBrackenlyView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int tr
 {
     auto target = [&](ScrollCode code, int current, int line, int page, int track) -> int {
         switch (code) {
-        case ScrollCode::LineUp: return current - line;
-        case ScrollCode::LineDown: return current + line;
-        case ScrollCode::PageUp: return current - page;
-        case ScrollCode::PageDown: return current + page;
-        case ScrollCode::Top: return 0;
-        case ScrollCode::Bottom: return INT_MAX;
-        case ScrollCode::ThumbTrack: return track;
+        case ScrollCode::LineUp:
+            return current - line;
+        case ScrollCode::LineDown:
+            return current + line;
+        case ScrollCode::PageUp:
+            return current - page;
+        case ScrollCode::PageDown:
+            return current + page;
+        case ScrollCode::Top:
+            return 0;
+        case ScrollCode::Bottom:
+            return INT_MAX;
+        case ScrollCode::ThumbTrack:
+            return track;
         case ScrollCode::None:
-        case ScrollCode::EndScroll: break;
+        case ScrollCode::EndScroll:
+            break;
         }
         return current;
     };
@@ -261,8 +274,10 @@ void CBrackenlyView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int tr
     }
     QScrollBar* hbar = horizontalScrollBar();
     QScrollBar* vbar = verticalScrollBar();
-    const int x = target(horizontal, hbar->value(), m_lineStep.width(), m_pageStep.width(), trackPos);
-    const int y = target(vertical, vbar->value(), m_lineStep.height(), m_pageStep.height(), trackPos);
+    const int x =
+        target(horizontal, hbar->value(), m_lineStep.width(), m_pageStep.width(), trackPos);
+    const int y =
+        target(vertical, vbar->value(), m_lineStep.height(), m_pageStep.height(), trackPos);
     if (vertical == ScrollCode::Top) {
         m_caretLine = 0;
         m_caretDocX = 0;
@@ -306,8 +321,9 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
     const QRect area = event->rect();
     const int strip = 16;
     for (int top = area.top(); top <= area.bottom(); top += strip) {
-        painter.fillRect(QRect(area.left(), top, area.width(), std::min(strip, area.bottom() + 1 - top)),
-                         background);
+        painter.fillRect(
+            QRect(area.left(), top, area.width(), std::min(strip, area.bottom() + 1 - top)),
+            background);
     }
     if (m_pDocument == nullptr) {
         return;
@@ -412,9 +428,15 @@ void CBrackenlyView::keyPressEvent(QKeyEvent* event)
     // had the focus would otherwise leave the view believing it is still held.
     m_bCtrlHeld = event->modifiers().testFlag(Qt::ControlModifier);
     switch (event->key()) {
-    case Qt::Key_Control: m_bCtrlHeld = true; break;
-    case Qt::Key_PageUp: OnScroll(ScrollCode::None, ScrollCode::PageUp); break;
-    case Qt::Key_PageDown: OnScroll(ScrollCode::None, ScrollCode::PageDown); break;
+    case Qt::Key_Control:
+        m_bCtrlHeld = true;
+        break;
+    case Qt::Key_PageUp:
+        OnScroll(ScrollCode::None, ScrollCode::PageUp);
+        break;
+    case Qt::Key_PageDown:
+        OnScroll(ScrollCode::None, ScrollCode::PageDown);
+        break;
     case Qt::Key_Home:
         if (m_bCtrlHeld) {
             OnScroll(ScrollCode::None, ScrollCode::Top);
@@ -429,11 +451,21 @@ void CBrackenlyView::keyPressEvent(QKeyEvent* event)
             OnScroll(ScrollCode::Bottom, ScrollCode::None);
         }
         break;
-    case Qt::Key_Left: OnScroll(ScrollCode::LineUp, ScrollCode::None); break;
-    case Qt::Key_Right: OnScroll(ScrollCode::LineDown, ScrollCode::None); break;
-    case Qt::Key_Up: OnScroll(ScrollCode::None, ScrollCode::LineUp); break;
-    case Qt::Key_Down: OnScroll(ScrollCode::None, ScrollCode::LineDown); break;
-    default: QAbstractScrollArea::keyPressEvent(event); return;
+    case Qt::Key_Left:
+        OnScroll(ScrollCode::LineUp, ScrollCode::None);
+        break;
+    case Qt::Key_Right:
+        OnScroll(ScrollCode::LineDown, ScrollCode::None);
+        break;
+    case Qt::Key_Up:
+        OnScroll(ScrollCode::None, ScrollCode::LineUp);
+        break;
+    case Qt::Key_Down:
+        OnScroll(ScrollCode::None, ScrollCode::LineDown);
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
     }
     event->accept();
 }
@@ -470,7 +502,8 @@ void CBrackenlyView::wheelEvent(QWheelEvent* event)
         // "One page per notch".
         displacement = delta > 0 ? -page : page;
     } else {
-        const int toScroll = static_cast<int>(std::lround(-static_cast<double>(delta) * wheelLines / 120.0));
+        const int toScroll =
+            static_cast<int>(std::lround(-static_cast<double>(delta) * wheelLines / 120.0));
         displacement = std::min(toScroll * line, page);
     }
     bar->setValue(std::clamp(bar->value() + displacement, bar->minimum(), bar->maximum()));
@@ -513,7 +546,8 @@ QRect CBrackenlyView::caretRect() const
 
 void CBrackenlyView::PlaceCaret(int line, int clientX)
 {
-    if (m_pDocument == nullptr || line < 0 || static_cast<std::uint32_t>(line) >= m_pDocument->GetLineCount()) {
+    if (m_pDocument == nullptr || line < 0 ||
+        static_cast<std::uint32_t>(line) >= m_pDocument->GetLineCount()) {
         return;
     }
     viewport()->update(caretRect());
@@ -564,8 +598,8 @@ void CBrackenlyView::EnsureSelectionVisible()
         const qint64 y = (qint64(start) - 1) * m_nLineHeight;
         vbar->setValue(static_cast<int>(std::clamp<qint64>(y, 0, vbar->maximum())));
     }
-    const std::u16string line = start < m_pDocument->GetLineCount() ? m_pDocument->GetLine(start)
-                                                                   : std::u16string();
+    const std::u16string line =
+        start < m_pDocument->GetLineCount() ? m_pDocument->GetLine(start) : std::u16string();
     const int a = m_renderer.prefixWidth(viewOf(line), selection.startCol);
     const int b = m_renderer.prefixWidth(viewOf(line), selection.endCol < 0 ? qsizetype(line.size())
                                                                             : selection.endCol);

@@ -23,7 +23,7 @@ class SoundService;
 
 class CBrackenlyView : public QAbstractScrollArea {
     Q_OBJECT
-public:
+  public:
     // A scroll request's code for one direction (the platform's SB_* codes).
     enum class ScrollCode {
         None,
@@ -79,11 +79,11 @@ public:
     static bool endJumpLatch();
     static void setEndJumpLatch(bool value);
 
-signals:
+  signals:
     // After every update: the document's file size and line count, for the status bar.
     void statusChanged(qint64 fileSize, qint64 lineCount);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
@@ -96,7 +96,7 @@ protected:
     void timerEvent(QTimerEvent* event) override;
     bool viewportEvent(QEvent* event) override;
 
-private:
+  private:
     void setupFont(bool allowDefault);
     void measure();
     void applyScrollSizes();

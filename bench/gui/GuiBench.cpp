@@ -56,13 +56,13 @@ void writeLog(const std::string& path, std::uint64_t bytes)
     std::string line;
     char buffer[160];
     for (std::uint64_t written = 0, i = 0; written < bytes; ++i) {
-        const int n = std::snprintf(buffer, sizeof buffer,
-                                    "2026-12-07 10:%02u:%02u.%03u %s [worker-%u] request %llu "
-                                    "served in %u ms from cache shard %u\n",
-                                    unsigned(i / 60000 % 60), unsigned(i / 1000 % 60),
-                                    unsigned(i % 1000), i % 50 == 0 ? "ERROR" : "INFO ",
-                                    unsigned(i % 16), static_cast<unsigned long long>(i),
-                                    unsigned(i % 977), unsigned(i % 7));
+        const int n =
+            std::snprintf(buffer, sizeof buffer,
+                          "2026-12-07 10:%02u:%02u.%03u %s [worker-%u] request %llu "
+                          "served in %u ms from cache shard %u\n",
+                          unsigned(i / 60000 % 60), unsigned(i / 1000 % 60), unsigned(i % 1000),
+                          i % 50 == 0 ? "ERROR" : "INFO ", unsigned(i % 16),
+                          static_cast<unsigned long long>(i), unsigned(i % 977), unsigned(i % 7));
         out.write(buffer, n);
         written += static_cast<std::uint64_t>(n);
     }
@@ -78,7 +78,7 @@ double median(std::vector<double> values)
 }
 
 class BenchHost : public DocumentHost {
-public:
+  public:
     void PostToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
     void UpdateAllViews() override { view->OnUpdate(); }
     void ScrollViewsToEnd() override { view->ScrollToEnd(); }
@@ -94,7 +94,7 @@ public:
 };
 
 class SilentSound : public SoundService {
-public:
+  public:
     void PlayFileSync(const std::u16string&) override {}
     void Beep() override {}
 };
@@ -109,7 +109,8 @@ struct ViewBench {
         SettingsStore::overrideInstance(&store);
         std::vector<CKeyword> list;
         for (int i = 0; i < keywords; ++i) {
-            const std::u16string text = i == keywords - 1 ? u"ERROR" : u"never-" + std::u16string(1, char16_t(u'a' + i));
+            const std::u16string text =
+                i == keywords - 1 ? u"ERROR" : u"never-" + std::u16string(1, char16_t(u'a' + i));
             list.emplace_back(text, 0x00FFFFFF, 0x000000C0, false, i % 2 == 0, true);
         }
         store.SaveKeywords(list);
@@ -187,7 +188,8 @@ void PageDown(benchmark::State& state)
             QKeyEvent key(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
             QApplication::sendEvent(view, &key);
             view->viewport()->repaint();
-            times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+            times.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
         }
         state.PauseTiming();
         view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
@@ -211,13 +213,15 @@ double runToFirstLines(const std::string& logPath, const std::string& home)
         ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
         ::setenv("XDG_CONFIG_DIRS", (home + "/xdg").c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", (home + "/tmp").c_str(), 1);
-        ::execl(QUILL_EXECUTABLE, QUILL_EXECUTABLE, "--", logPath.c_str(), static_cast<char*>(nullptr));
+        ::execl(QUILL_EXECUTABLE, QUILL_EXECUTABLE, "--", logPath.c_str(),
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     double seconds = -1;
     for (;;) {
         std::ifstream in(trace);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
         if (text.find("First lines painted") != std::string::npos) {
             seconds = std::chrono::duration<double>(Clock::now() - start).count();
             break;
@@ -244,12 +248,14 @@ void StartToFirstLines(benchmark::State& state)
         return;
     }
     const std::uint64_t size = std::uint64_t(state.range(0)) << 20;
-    const std::string logPath = tempFolder() + "/quillstream-bench-" + std::to_string(state.range(0)) + "m.log";
+    const std::string logPath =
+        tempFolder() + "/quillstream-bench-" + std::to_string(state.range(0)) + "m.log";
     std::error_code error;
     if (fs::file_size(logPath, error) < size || error) {
         writeLog(logPath, size);
     }
-    const std::string home = tempFolder() + "/quillstream-bench-start-" + std::to_string(::getpid());
+    const std::string home =
+        tempFolder() + "/quillstream-bench-start-" + std::to_string(::getpid());
     fs::create_directories(home + "/tmp");
     fs::create_directories(home + "/config");
     fs::create_directories(home + "/xdg/quillstream");
@@ -274,7 +280,11 @@ void StartToFirstLines(benchmark::State& state)
     fs::remove_all(home, error);
     state.counters["median_ms"] = median(times);
 }
-BENCHMARK(StartToFirstLines)->Arg(1024)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(StartToFirstLines)
+    ->Arg(1024)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 } // namespace
 

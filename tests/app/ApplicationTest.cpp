@@ -28,13 +28,13 @@ std::u16string u16(const std::string& text)
 }
 
 class NullSound : public SoundService {
-public:
+  public:
     void PlayFileSync(const std::u16string&) override {}
     void Beep() override {}
 };
 
 class ApplicationTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
@@ -68,9 +68,9 @@ protected:
 
     RecentFileList storedRecent()
     {
-        RecentFileList list(*store, QFileInfo(QCoreApplication::applicationFilePath())
-                                        .completeBaseName()
-                                        .toStdU16String());
+        RecentFileList list(
+            *store,
+            QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdU16String());
         list.ReadList();
         return list;
     }
@@ -178,7 +178,8 @@ TEST_F(ApplicationTest, OpenDialogUsesTheLogFilterAndStartsInTheTemporaryFolderO
     });
     app->OnFileOpen();
     ASSERT_EQ(seenFilters.size(), 2);
-    EXPECT_TRUE(seenFilters[0].endsWith(QStringLiteral(" (*.csv)"))) << seenFilters[0].toStdString();
+    EXPECT_TRUE(seenFilters[0].endsWith(QStringLiteral(" (*.csv)")))
+        << seenFilters[0].toStdString();
     EXPECT_TRUE(seenFilters[1].endsWith(QStringLiteral("(*)")));
     EXPECT_EQ(seenFolder, QString::fromStdString(dir.path() + "/"));
     EXPECT_EQ(app->document()->GetPathName(), u16(chosen));
@@ -217,5 +218,6 @@ TEST_F(ApplicationTest, MissingLanguagePackageEndsStartUpWithItsMessage)
     EXPECT_TRUE(reported.front().endsWith(QStringLiteral("EN")));
     EXPECT_EQ(app->mainFrame(), nullptr);
     EXPECT_NE(app->ExitInstance(), 0);
-    EXPECT_NE(quilltest::readFile(dir.file("Quillstream.log")).find("ExitInstance"), std::string::npos);
+    EXPECT_NE(quilltest::readFile(dir.file("Quillstream.log")).find("ExitInstance"),
+              std::string::npos);
 }

@@ -36,10 +36,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"Empty", {}, false, nullptr},
         Case{"File", {"/var/log/syslog"}, false, "/var/log/syslog"},
-        Case{"ShortHelp", {"-h"}, true, nullptr},
-        Case{"LongHelpAnyCase", {"-HELP"}, true, nullptr},
-        Case{"QuestionMark", {"-?"}, true, nullptr},
-        Case{"GnuHelp", {"--Help"}, true, nullptr},
+        Case{"ShortHelp", {"-h"}, true, nullptr}, Case{"LongHelpAnyCase", {"-HELP"}, true, nullptr},
+        Case{"QuestionMark", {"-?"}, true, nullptr}, Case{"GnuHelp", {"--Help"}, true, nullptr},
         Case{"HelpWinsOverAFile", {"/var/log/a.log", "-h"}, true, "/var/log/a.log"},
         Case{"SlashIsAPathNotAFlag", {"/h"}, false, "/h"},
         Case{"SlashQuestionMarkIsAPath", {"/?"}, false, "/?"},

@@ -2,11 +2,11 @@
 // panes, enable rules, stored position, bar switches, dropped files, the watcher's
 // messages, stay-on-top, the caption, the recent files in the File menu and New Window.
 
+#include "frame/MainFrame.h"
 #include "app/LanguageResources.h"
 #include "app/ResourceHandler.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
-#include "frame/MainFrame.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 #include "view/LogView.h"
@@ -35,14 +35,14 @@ std::u16string u16(const std::string& text)
 }
 
 class NullSound : public SoundService {
-public:
+  public:
     void PlayFileSync(const std::u16string&) override {}
     void Beep() override {}
 };
 
 // Opens for real (as the application does) and records what the frame asked for.
 class RecordingOwner : public FrameOwner {
-public:
+  public:
     bool OpenDocumentFile(const std::u16string& path) override
     {
         opened.push_back(path);
@@ -85,7 +85,7 @@ bool waitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
 } // namespace
 
 class MainFrameTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
@@ -147,7 +147,8 @@ TEST_F(MainFrameTest, StatusPanesShowPathSizeAndLineCount)
     createFrame();
     ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
     EXPECT_EQ(paneText(1), QString::fromStdString(path));
-    EXPECT_EQ(paneText(2), QStringLiteral("%1 14 Bytes").arg(LanguageResources::current().string(130)));
+    EXPECT_EQ(paneText(2),
+              QStringLiteral("%1 14 Bytes").arg(LanguageResources::current().string(130)));
     EXPECT_EQ(paneText(3), QStringLiteral("%1 3").arg(LanguageResources::current().string(131)));
     EXPECT_GE(frame->pane(1)->width(), frame->GetStatusTextWidth(paneText(1)));
     EXPECT_NE(frame->pane(1)->frameShape(), QFrame::NoFrame);
@@ -300,7 +301,8 @@ TEST_F(MainFrameTest, CaptionIsTheDocumentTitle)
     createFrame();
     ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
     EXPECT_EQ(frame->windowTitle().toStdU16String(), document->GetTitle());
-    EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral("  -  ") + QString::fromStdString(path)));
+    EXPECT_TRUE(
+        frame->windowTitle().endsWith(QStringLiteral("  -  ") + QString::fromStdString(path)));
 }
 
 TEST_F(MainFrameTest, ClearEmptiesTheView)
@@ -343,8 +345,9 @@ TEST_F(MainFrameTest, NewWindowStoresThePositionAndStartsTheProgramWithoutArgume
     frame->setGeometry(50, 60, 500, 400);
     QApplication::processEvents();
     frame->action(Command::NewWindow)->trigger();
-    EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosLeft)), frame->frameGeometry().left() + 30);
-    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(marker)
-                                  && !quilltest::readFile(marker).empty(); }));
+    EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosLeft)),
+              frame->frameGeometry().left() + 30);
+    ASSERT_TRUE(waitFor(
+        [&] { return std::filesystem::exists(marker) && !quilltest::readFile(marker).empty(); }));
     EXPECT_EQ(quilltest::readFile(marker), "0\n");
 }

@@ -9,7 +9,7 @@
 namespace {
 
 class RecentFileListTest : public ::testing::Test {
-protected:
+  protected:
     quilltest::TempDir dir;
     SettingsStore store{dir.file("user.reg"), dir.file("machine.reg")};
 };
@@ -70,7 +70,8 @@ TEST_F(RecentFileListTest, MenuTextIsAbbreviatedToThirtyCharacters)
              Row{"/var/log/syslog", "/var/log/syslog"},
              Row{"/home/anna/projects/shop/logs/orders.log", "/home/anna/.../orders.log"},
              Row{"/srv/a/b/c/d/e/f/g/h/i/j/k/l/m/n.log", "/srv/a/b/c/d/e/f/g/h/.../n.log"},
-             Row{"/x/an-extremely-long-file-name-of-a-log.log", "an-extremely-long-file-name-of-a-log.log"},
+             Row{"/x/an-extremely-long-file-name-of-a-log.log",
+                 "an-extremely-long-file-name-of-a-log.log"},
              Row{"relative-but-very-long-name-here.log", "relative-but-very-long-name-here.log"},
          }) {
         const QString shown = RecentFileList::abbreviate(QString::fromUtf8(row.path));

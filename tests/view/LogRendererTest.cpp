@@ -30,8 +30,8 @@ LogRenderer::RowStyle colours(const QColor& text, const QColor& background)
 }
 
 // Paints one row at y 0 on a black image as wide as given.
-QImage paintRow(const LogRenderer& renderer, const QString& text, const LogRenderer::RowStyle& style,
-                int width = 400, int scrollX = 0)
+QImage paintRow(const LogRenderer& renderer, const QString& text,
+                const LogRenderer::RowStyle& style, int width = 400, int scrollX = 0)
 {
     QImage image(width, renderer.lineHeight(), QImage::Format_RGB32);
     image.fill(Black);

@@ -202,7 +202,8 @@ TEST_F(LogViewTest, SelectionRunningToTheLineEndIsPaintedInverted)
     EXPECT_EQ(QColor(image.pixel(to - 1, 0)), green);
     EXPECT_EQ(QColor(image.pixel(from - 1, 0)), QColor(0, 0, 0));
     EXPECT_EQ(QColor(image.pixel(0, lineHeight)), green) << "the whole second row";
-    EXPECT_EQ(QColor(image.pixel(view->renderer().textWidth(u"abcdefghij") - 1, lineHeight)), green);
+    EXPECT_EQ(QColor(image.pixel(view->renderer().textWidth(u"abcdefghij") - 1, lineHeight)),
+              green);
 }
 
 TEST_F(LogViewTest, AlertSoundsOncePerPaintForSeveralMatchingRows)

@@ -22,7 +22,7 @@
 namespace quilltest {
 
 class RecordingSound : public SoundService {
-public:
+  public:
     void PlayFileSync(const std::u16string& path) override
     {
         ++plays;
@@ -35,7 +35,7 @@ public:
 };
 
 class ViewHost : public DocumentHost {
-public:
+  public:
     void PostToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
     void UpdateAllViews() override { view->OnUpdate(); }
     void ScrollViewsToEnd() override { view->ScrollToEnd(); }
@@ -52,7 +52,7 @@ public:
 };
 
 class ViewFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
