@@ -63,6 +63,7 @@ CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService*
     m_pView->setDocument(document);
     m_pView->setSoundService(sound);
     setCentralWidget(m_pView);
+    m_pView->setFocus();
     connect(m_pView, &CBrackenlyView::statusChanged, this, [this](qint64 size, qint64 lines) {
         SetFileSizeText(size);
         SetLineCountText(lines);

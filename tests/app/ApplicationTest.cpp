@@ -4,6 +4,7 @@
 
 #include "app/Application.h"
 #include "app/ResourceHandler.h"
+#include "app/SignalBridge.h"
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
@@ -16,7 +17,12 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <QSignalSpy>
+#include <QTest>
+
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using quilltest::TempDir;
 
@@ -220,4 +226,25 @@ TEST_F(ApplicationTest, MissingLanguagePackageEndsStartUpWithItsMessage)
     EXPECT_NE(app->ExitInstance(), 0);
     EXPECT_NE(quilltest::readFile(dir.file("Quillstream.log")).find("ExitInstance"),
               std::string::npos);
+}
+
+TEST_F(ApplicationTest, TerminationSignalsCloseTheWindowInTheOrderlyWay)
+{
+    const std::string file = logFile("signalled.log");
+    ASSERT_TRUE(app->InitInstance({file}));
+    SignalBridge bridge;
+    ASSERT_TRUE(bridge.isInstalled());
+    QObject::connect(&bridge, &SignalBridge::terminationRequested, app.get(),
+                     [this](int) { app->requestClose(); });
+    QSignalSpy spy(&bridge, &SignalBridge::terminationRequested);
+    ::raise(SIGTERM);
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_EQ(spy.front().front().toInt(), SIGTERM);
+    EXPECT_FALSE(app->mainFrame()->isVisible());
+    EXPECT_FALSE(app->document()->IsWatching()) << "the document was closed";
+    EXPECT_NE(store->GetDword(Setting::WindowPosRight), 0u) << "the position was stored";
+
+    ::raise(SIGINT);
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_EQ(spy.back().front().toInt(), SIGINT);
 }

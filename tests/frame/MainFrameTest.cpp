@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
@@ -350,4 +351,28 @@ TEST_F(MainFrameTest, NewWindowStoresThePositionAndStartsTheProgramWithoutArgume
     ASSERT_TRUE(waitFor(
         [&] { return std::filesystem::exists(marker) && !quilltest::readFile(marker).empty(); }));
     EXPECT_EQ(quilltest::readFile(marker), "0\n");
+}
+
+TEST_F(MainFrameTest, ContextMenuOfTheViewIsTheFirstPopupOfMenu132)
+{
+    quilltest::writeFile(path, "a\n");
+    createFrame();
+    frame->show();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions()) {
+                shown.append(action->objectName());
+            }
+            menu->close();
+        }
+    });
+    QWidget* viewport = frame->GetView()->viewport();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                            viewport->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(viewport, &event);
+    EXPECT_TRUE(shown.contains(QStringLiteral("cmd_%1").arg(Command::Pause)));
+    EXPECT_TRUE(shown.contains(QStringLiteral("cmd_%1").arg(Command::Clear)));
+    EXPECT_FALSE(frame->action(Command::Copy)->isEnabled());
 }
