@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -60,6 +61,9 @@ void LogRenderer::setFont(const QFont& font)
         }
     }
     m_otherAdvances.clear();
+    m_tileSets.clear();
+    m_tilesUsable = m_rawFont.isValid() && !m_font.italic() && !m_font.underline()
+        && !m_font.strikeOut() && m_lineHeight > 0;
 }
 
 int LogRenderer::advance(char32_t c) const
@@ -148,6 +152,11 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
         return style.hasSelection && k >= selFirst && k <= selLast;
     };
 
+    if (m_tilesUsable) {
+        paintTiles(painter, y, scrollX, clipRight, text, i, x, style);
+        return;
+    }
+
     painter.setFont(m_font);
     const int baseline = y + m_ascent;
 
@@ -205,6 +214,115 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
     }
     closePiece(i);
     flushSegment(x);
+}
+
+const LogRenderer::TileSet& LogRenderer::tileSet(const QColor& text,
+                                                 const QColor& background) const
+{
+    const quint64 key = (quint64(text.rgb() & 0xFFFFFF) << 24) | (background.rgb() & 0xFFFFFF);
+    auto it = m_tileSets.find(key);
+    if (it == m_tileSets.end()) {
+        // A handful of colour pairs is normal (text, keywords, selection); a flood of them
+        // only costs re-rendering.
+        if (m_tileSets.size() > 64) {
+            m_tileSets.clear();
+        }
+        it = m_tileSets.insert(key, std::make_shared<TileSet>());
+    }
+    TileSet& tiles = **it;
+    if (tiles[0].isNull()) {
+        for (int c = 0; c < 256; ++c) {
+            QImage tile(std::max(1, m_latin1Advances[c]), m_lineHeight, QImage::Format_RGB32);
+            tile.fill(background.rgb());
+            if (m_latin1Glyphs[c] != 0) {
+                QPainter painter(&tile);
+                painter.setPen(text);
+                QGlyphRun run;
+                run.setRawFont(m_rawFont);
+                run.setGlyphIndexes({m_latin1Glyphs[c]});
+                run.setPositions({QPointF(0, m_ascent)});
+                painter.drawGlyphRun(QPointF(0, 0), run);
+            }
+            tiles[c] = tile;
+        }
+    }
+    return tiles;
+}
+
+void LogRenderer::copyCell(const QImage& tile, int x) const
+{
+    const int width = std::min(tile.width(), m_row.width() - x);
+    if (width <= 0) {
+        return;
+    }
+    uchar* row = m_row.bits() + x * 4;
+    const qsizetype rowStride = m_row.bytesPerLine();
+    for (int line = 0; line < m_lineHeight; ++line) {
+        std::memcpy(row + line * rowStride, tile.constScanLine(line), std::size_t(width) * 4);
+    }
+}
+
+void LogRenderer::fillCell(int x, int width, QRgb color) const
+{
+    width = std::min(width, m_row.width() - x);
+    const qsizetype rowStride = m_row.bytesPerLine();
+    for (int line = 0; line < m_lineHeight; ++line) {
+        auto* pixel = reinterpret_cast<QRgb*>(m_row.bits() + line * rowStride) + x;
+        std::fill(pixel, pixel + std::max(0, width), color);
+    }
+}
+
+void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipRight,
+                             QStringView text, qsizetype i, int x, const RowStyle& style) const
+{
+    const qsizetype n = text.size();
+    const int visibleRight = scrollX + clipRight;
+    const int originX = x;
+    // The row covers the visible part plus the cells that reach past it on either side.
+    const int needed = visibleRight - originX + 2 * std::max(m_tabStop, 4 * m_lineHeight);
+    if (m_row.width() < needed || m_row.height() != m_lineHeight) {
+        m_row = QImage(std::max(needed, 256), m_lineHeight, QImage::Format_RGB32);
+    }
+    const TileSet& normal = tileSet(style.text, style.background);
+    const TileSet* inverted = style.hasSelection ? &tileSet(style.background, style.text) : nullptr;
+    const qsizetype selFirst = style.selection.first;
+    const qsizetype selLast = style.selection.last < 0 ? n - 1 : style.selection.last;
+
+    struct Other {
+        qsizetype start;
+        qsizetype end;
+        int x;
+        bool selected;
+    };
+    std::vector<Other> others;
+    while (i < n && x < visibleRight) {
+        const bool selected = inverted != nullptr && i >= selFirst && i <= selLast;
+        const char16_t c = text[i].unicode();
+        const int cellX = x;
+        const qsizetype next = step(text, i, x);
+        if (x - originX > m_row.width()) {
+            m_row = m_row.copy(0, 0, 2 * (x - originX), m_lineHeight);
+        }
+        if (c < 256 && c != u'\t' && m_latin1Glyphs[c] != 0) {
+            copyCell((selected ? *inverted : normal)[c], cellX - originX);
+        } else {
+            const QColor& background = selected ? style.text : style.background;
+            fillCell(cellX - originX, x - cellX, background.rgb());
+            if (c != u'\t') {
+                others.push_back({i, next, cellX, selected});
+            }
+        }
+        i = next;
+    }
+    painter.drawImage(QPoint(originX - scrollX, y), m_row, QRect(0, 0, x - originX, m_lineHeight));
+    if (!others.empty()) {
+        painter.setFont(m_font);
+        for (const Other& other : others) {
+            painter.setPen(other.selected ? style.background : style.text);
+            painter.drawText(QPoint(other.x - scrollX, y + m_ascent),
+                             text.sliced(other.start, other.end - other.start).toString());
+        }
+    }
 }
 
 void LogRenderer::drawPiece(QPainter& painter, QStringView text, qsizetype start, qsizetype length,

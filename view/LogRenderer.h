@@ -18,11 +18,13 @@
 #include <QFontMetrics>
 #include <QGlyphRun>
 #include <QHash>
+#include <QImage>
 #include <QRawFont>
 #include <QStringView>
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 class QPainter;
 
@@ -93,8 +95,23 @@ class LogRenderer {
     void drawPiece(QPainter& painter, QStringView text, qsizetype start, qsizetype length, int x,
                    int baseline) const;
 
+    // The fast path for fonts without slant or lines: each character cell is copied from a
+    // tile pre-rendered for its pair of colours into one row image, which is drawn in one
+    // go. Glyph blending, which costs most of a paint, then happens once per character
+    // and colour pair, not once per character drawn. Characters outside Latin-1 are drawn
+    // over the row by Qt's text layout.
+    using TileSet = std::array<QImage, 256>;
+    void paintTiles(QPainter& painter, int y, int scrollX, int clipRight, QStringView text,
+                    qsizetype i, int x, const RowStyle& style) const;
+    const TileSet& tileSet(const QColor& text, const QColor& background) const;
+    void copyCell(const QImage& tile, int x) const;
+    void fillCell(int x, int width, QRgb color) const;
+
     QFont m_font;
     QRawFont m_rawFont;
+    bool m_tilesUsable = false;
+    mutable QHash<quint64, std::shared_ptr<TileSet>> m_tileSets;
+    mutable QImage m_row;
     std::array<quint32, 256> m_latin1Glyphs{};
     mutable QList<quint32> m_glyphs;
     mutable QList<QPointF> m_positions;

@@ -205,3 +205,26 @@ TEST(LogRendererTest, HugeLineIsPaintedOnlyWhereVisible)
     EXPECT_EQ(countTop(image, 0, end, Red), end);
     EXPECT_FALSE(anyPixel(image, end, 300, Red));
 }
+
+TEST(LogRendererTest, CharactersBeyondLatin1AreDrawnInTheirCells)
+{
+    const LogRenderer renderer(testFont());
+    const QString text = QStringLiteral("a\u20ac\u00e9\u4e2d b");
+    LogRenderer::RowStyle style = colours(Green, Red);
+    style.hasSelection = true;
+    style.selection = {3, 3};
+    const QImage image = paintRow(renderer, text, style);
+    for (qsizetype k : {1, 2, 3}) {
+        const int from = renderer.prefixWidth(text, k);
+        const int to = renderer.prefixWidth(text, k + 1);
+        ASSERT_LT(from, to);
+        if (k == 3) {
+            // A fallback font's glyph may reach into the top pixel row.
+            EXPECT_GT(countTop(image, from, to, Green), (to - from) / 2) << "selected cell inverted";
+            EXPECT_TRUE(anyPixel(image, from, to, Red) || anyDark(image, from, to));
+        } else {
+            EXPECT_TRUE(anyPixel(image, from, to, Green)) << "glyph of character " << k;
+            EXPECT_EQ(countTop(image, from, to, Red), to - from);
+        }
+    }
+}
