@@ -7,7 +7,10 @@
 //   FullRepaint60Rows       one repaint of a 60-row view with ten keywords, two matching.
 //   PageDown                Page Down through 10,000 pages of a 600,000-line file, so the
 //                           document's decoded window moves every few pages; each step is
-//                           the key and the repaint it causes.
+//                           the key and the repaint it causes; scrollbar:0 hides the
+//                           vertical scroll bar, whose repaint is the style's cost.
+//   PageDownDocumentWork    the document's part of the same: each page's lines fetched and
+//                           matched, without painting.
 //
 // Per-step medians are reported as the counters median_ms / median_us.
 //
@@ -177,6 +180,10 @@ void PageDown(benchmark::State& state)
     // 10,000 pages of 59 new lines each, with room to spare.
     ViewBench bench(std::uint64_t(10'000) * (rows - 1) * 105 + 10'000'000, rows, 10);
     CBrackenlyView* view = bench.view.get();
+    if (state.range(0) == 0) {
+        // The style's scroll bar repaint separated from the view's own work.
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
     view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
     ViewBench::settle();
     std::vector<double> times;
@@ -199,7 +206,42 @@ void PageDown(benchmark::State& state)
     state.counters["median_us"] = median(times);
     state.counters["first_line_reached"] = view->firstVisibleLine();
 }
-BENCHMARK(PageDown)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(PageDown)
+    ->ArgName("scrollbar")
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// The document's share of a Page Down: the 60 lines of each new page fetched (moving the
+// decoded window as needed) and matched against the keywords, as the paint does.
+void PageDownDocumentWork(benchmark::State& state)
+{
+    const int rows = 60;
+    ViewBench bench(std::uint64_t(10'000) * (rows - 1) * 105 + 10'000'000, rows, 10);
+    CBrackenlyDoc& document = *bench.document;
+    std::vector<double> times;
+    times.reserve(10'000);
+    for (auto _ : state) {
+        times.clear();
+        for (LineNumber first = 0, page = 0; page < 10'000; ++page, first += rows - 1) {
+            const auto start = Clock::now();
+            std::lock_guard lock(document.docAccess());
+            for (LineNumber line = first; line < first + rows + 1; ++line) {
+                const std::u16string text = document.GetLine(line);
+                ColorRef fg = 0;
+                ColorRef bg = 0;
+                bool matched = false;
+                document.GetKeywordColors(text, fg, bg, matched);
+                benchmark::DoNotOptimize(matched);
+            }
+            times.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+    }
+    state.counters["median_us"] = median(times);
+}
+BENCHMARK(PageDownDocumentWork)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // Runs the real program and waits for its trace line; returns the seconds it took.
 double runToFirstLines(const std::string& logPath, const std::string& home)
