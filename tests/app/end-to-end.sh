@@ -73,8 +73,13 @@ run_program() {
 }
 
 terminate() { # <signal>: ends the program as a desktop session or a service manager would
-    local program
-    program=$(pgrep -P "$pid" -x quillstream || true)
+    local program="" child
+    # xvfb-run starts the program as its own child; /proc needs no extra tools.
+    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
+        if [[ "$(cat /proc/"$child"/comm 2>/dev/null)" == quillstream ]]; then
+            program=$child
+        fi
+    done
     [[ -n "$program" ]] || fail "cannot find the program's process"
     kill "-$1" "$program"
     wait "$pid" || fail "the program did not end cleanly after SIG$1"
