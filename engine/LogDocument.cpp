@@ -49,7 +49,20 @@ CBrackenlyDoc::~CBrackenlyDoc()
 
 bool CBrackenlyDoc::OnNewDocument()
 {
+    // A new document shows no file: nothing of the old one may keep arriving or stay on
+    // screen under a title without a path.
+    StopWatching();
     SetModifiedFlag(false);
+    m_strPath.clear();
+    m_nativePath.clear();
+    ResetLines();
+    {
+        std::lock_guard lock(m_docAccess);
+        m_index.reset(0);
+    }
+    m_bHaveFileState = false;
+    m_bHaveSavedSize = false;
+    m_bReindexPending = false;
     return true;
 }
 

@@ -61,7 +61,7 @@ class CBrackenlyDoc {
     // message. Any other failure (including a directory, FIFO or device) -> ReportOpenError
     // and false. true: the file is being watched.
     bool OnOpenDocument(const std::u16string& path);
-    // Framework behaviour only (the modified flag is cleared).
+    // An empty document without a path: the watcher is stopped and the lines are gone.
     bool OnNewDocument();
     // Stops the watcher.
     void OnCloseDocument();

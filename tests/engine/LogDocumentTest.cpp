@@ -222,6 +222,19 @@ TEST_F(LogDocumentTest, TitleNamesVersionAndPath)
     EXPECT_EQ(host.shownTitle, doc.GetTitle());
 }
 
+TEST_F(LogDocumentTest, NewDocumentStopsFollowingAndDropsTheOldFile)
+{
+    open("old line\n");
+    doc.StartWatching();
+    ASSERT_TRUE(doc.IsWatching());
+    doc.OnNewDocument();
+    doc.SetTitle();
+    EXPECT_FALSE(doc.IsWatching());
+    EXPECT_EQ(doc.GetLineCount(), 0u);
+    EXPECT_EQ(doc.GetPathName(), u"");
+    EXPECT_EQ(doc.GetTitle(), u"Quillstream - Log Viewer 1.0.0.0001");
+}
+
 TEST_F(LogDocumentTest, PathsThatAreNotRegularFilesGetTheOpenErrorInsteadOfAHang)
 {
     const std::string fifo = settings.dir.file("fifo");
