@@ -3,6 +3,7 @@
 #include "app/LanguageResources.h"
 #include "app/ProductInfo.h"
 #include "app/VersionInfo.h"
+#include "platform/QtText.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -21,10 +22,6 @@ constexpr int kText2Id = 1005;
 constexpr int kLinkCursorId = 282;
 constexpr int kIconId = 128;
 
-QString qs(std::u16string_view text)
-{
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 void setLabelText(const QWidget* form, int id, const QString& text)
 {
@@ -56,8 +53,8 @@ bool CAboutDlg::OnInitDialog()
 {
     const LanguageResources& resources = LanguageResources::current();
     m_strProductLine = QStringLiteral("%1 - %2%3")
-                           .arg(qs(Product::Name), resources.string(133), qs(GetFileVersionText()));
-    m_strLegalNotice = qs(Product::LegalNotice);
+                           .arg(quill::toQString(Product::Name), resources.string(133), quill::toQString(GetFileVersionText()));
+    m_strLegalNotice = quill::toQString(Product::LegalNotice);
     m_strText1 = resources.string(138);
     m_strText2 = resources.string(141);
     m_linkCursor = resources.cursor(kLinkCursorId);
@@ -72,7 +69,7 @@ bool CAboutDlg::OnInitDialog()
         m_pLink->setSizePolicy(policy);
         m_pLink->hide();
     }
-    setWindowTitle(resources.format(136, qs(Product::Name)));
+    setWindowTitle(resources.format(136, quill::toQString(Product::Name)));
     setLabelText(m_form, kProductLineId, m_strProductLine);
     setLabelText(m_form, kText1Id, m_strText1);
     setLabelText(m_form, kText2Id, m_strText2);

@@ -9,6 +9,7 @@
 #include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
 #include "frame/RecentFileList.h"
+#include "platform/QtText.h"
 #include "platform/TempFolder.h"
 #include "settings/SettingsStore.h"
 #include "view/CanberraSound.h"
@@ -21,6 +22,9 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+using quill::toQString;
+using quill::toU16;
+
 namespace {
 
 constexpr int StringUsageText = 7;
@@ -29,21 +33,6 @@ constexpr int StringLogFilter = 139;
 constexpr int StringOpenTitle = 61440;
 constexpr int StringAllFiles = 61442;
 
-QString toQString(const std::u16string& text)
-{
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString toQString(std::u16string_view text)
-{
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::u16string toU16(const QString& text)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
-                          static_cast<std::size_t>(text.size()));
-}
 
 void showUsageBox(const QString& text)
 {

@@ -7,6 +7,7 @@
 #include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
 #include "frame/RecentFileList.h"
+#include "platform/QtText.h"
 #include "settings/SettingsStore.h"
 #include "view/LogView.h"
 
@@ -29,6 +30,9 @@
 #include <QToolBar>
 #include <QUrl>
 
+using quill::toQString;
+using quill::toU16;
+
 namespace {
 
 // Status pane ids (the indicators of panes 1 to 3) and their initial texts' string ids.
@@ -40,16 +44,6 @@ constexpr int ResourceContextMenu = 132;
 // Offset of a window opened from the stored position against the one that stored it.
 constexpr int CascadeOffset = 30;
 
-QString toQString(const std::u16string& text)
-{
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::u16string toU16(const QString& text)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
-                          static_cast<std::size_t>(text.size()));
-}
 
 } // namespace
 

@@ -1,0 +1,25 @@
+#pragma once
+
+// The boundary between the core's UTF-16 text (std::u16string) and Qt's QString: both hold
+// UTF-16 code units, so the conversions copy without decoding. GUI code only; the core
+// libraries never include this header.
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+namespace quill {
+
+inline QString toQString(std::u16string_view text)
+{
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+inline std::u16string toU16(const QString& text)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                          static_cast<std::size_t>(text.size()));
+}
+
+} // namespace quill
