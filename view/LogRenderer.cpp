@@ -27,6 +27,19 @@ QString faceName(const LogFontRecord& record)
     return QString::fromUtf16(record.lfFaceName, length);
 }
 
+// Cells are a few pixels wide: a library call per cell line would cost more than the copy
+// itself, so the pixels are moved in fixed 16-byte pieces the compiler inlines.
+inline void copyPixels(QRgb* to, const QRgb* from, int count)
+{
+    int k = 0;
+    for (; k + 4 <= count; k += 4) {
+        std::memcpy(to + k, from + k, 4 * sizeof(QRgb));
+    }
+    for (; k < count; ++k) {
+        to[k] = from[k];
+    }
+}
+
 } // namespace
 
 LogRenderer::LogRenderer() : LogRenderer(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {}
@@ -230,9 +243,19 @@ const LogRenderer::TileSet& LogRenderer::tileSet(const QColor& text,
         it = m_tileSets.insert(key, std::make_shared<TileSet>());
     }
     TileSet& tiles = **it;
-    if (tiles[0].isNull()) {
+    if (tiles.pixels.empty()) {
+        std::size_t total = 0;
         for (int c = 0; c < 256; ++c) {
-            QImage tile(std::max(1, m_latin1Advances[c]), m_lineHeight, QImage::Format_RGB32);
+            tiles.offset[c] = static_cast<std::uint32_t>(total);
+            total += std::size_t(std::max(1, m_latin1Advances[c])) * std::size_t(m_lineHeight);
+        }
+        tiles.pixels.resize(total);
+        QImage tile;
+        for (int c = 0; c < 256; ++c) {
+            const int width = std::max(1, m_latin1Advances[c]);
+            if (tile.width() != width) {
+                tile = QImage(width, m_lineHeight, QImage::Format_RGB32);
+            }
             tile.fill(background.rgb());
             if (m_latin1Glyphs[c] != 0) {
                 QPainter painter(&tile);
@@ -243,32 +266,48 @@ const LogRenderer::TileSet& LogRenderer::tileSet(const QColor& text,
                 run.setPositions({QPointF(0, m_ascent)});
                 painter.drawGlyphRun(QPointF(0, 0), run);
             }
-            tiles[c] = tile;
+            QRgb* out = tiles.pixels.data() + tiles.offset[c];
+            for (int line = 0; line < m_lineHeight; ++line, out += width) {
+                const auto* in = reinterpret_cast<const QRgb*>(tile.constScanLine(line));
+                std::copy_n(in, width, out);
+            }
         }
     }
     return tiles;
 }
 
-void LogRenderer::copyCell(const QImage& tile, int x) const
+LogRenderer::RowTarget LogRenderer::rowTarget() const
 {
-    const int width = std::min(tile.width(), m_row.width() - x);
+    // bits() detaches, so it is asked once per row, not once per cell line.
+    return {reinterpret_cast<QRgb*>(m_row.bits()), m_row.bytesPerLine() / qsizetype(sizeof(QRgb)),
+            m_row.width()};
+}
+
+void LogRenderer::copyCell(const RowTarget& row, const TileSet& tiles, char16_t c, int x) const
+{
+    const int tileWidth = std::max(1, m_latin1Advances[c]);
+    const int width = std::min(tileWidth, row.width - x);
     if (width <= 0) {
         return;
     }
-    uchar* row = m_row.bits() + x * 4;
-    const qsizetype rowStride = m_row.bytesPerLine();
+    const QRgb* from = tiles.pixels.data() + tiles.offset[c];
+    QRgb* to = row.bits + x;
     for (int line = 0; line < m_lineHeight; ++line) {
-        std::memcpy(row + line * rowStride, tile.constScanLine(line), std::size_t(width) * 4);
+        copyPixels(to, from, width);
+        to += row.stride;
+        from += tileWidth;
     }
 }
 
-void LogRenderer::fillCell(int x, int width, QRgb color) const
+void LogRenderer::fillCell(const RowTarget& row, int x, int width, QRgb color) const
 {
-    width = std::min(width, m_row.width() - x);
-    const qsizetype rowStride = m_row.bytesPerLine();
-    for (int line = 0; line < m_lineHeight; ++line) {
-        auto* pixel = reinterpret_cast<QRgb*>(m_row.bits() + line * rowStride) + x;
-        std::fill(pixel, pixel + std::max(0, width), color);
+    width = std::min(width, row.width - x);
+    if (width <= 0) {
+        return;
+    }
+    QRgb* to = row.bits + x;
+    for (int line = 0; line < m_lineHeight; ++line, to += row.stride) {
+        std::fill_n(to, width, color);
     }
 }
 
@@ -283,10 +322,13 @@ void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipRigh
     if (m_row.width() < needed || m_row.height() != m_lineHeight) {
         m_row = QImage(std::max(needed, 256), m_lineHeight, QImage::Format_RGB32);
     }
+    RowTarget row = rowTarget();
     const TileSet& normal = tileSet(style.text, style.background);
     const TileSet* inverted = style.hasSelection ? &tileSet(style.background, style.text) : nullptr;
     const qsizetype selFirst = style.selection.first;
     const qsizetype selLast = style.selection.last < 0 ? n - 1 : style.selection.last;
+    const QRgb normalBackground = style.background.rgb();
+    const QRgb invertedBackground = style.text.rgb();
 
     struct Other {
         qsizetype start;
@@ -300,14 +342,15 @@ void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipRigh
         const char16_t c = text[i].unicode();
         const int cellX = x;
         const qsizetype next = step(text, i, x);
-        if (x - originX > m_row.width()) {
+        if (x - originX > row.width) {
             m_row = m_row.copy(0, 0, 2 * (x - originX), m_lineHeight);
+            row = rowTarget();
         }
         if (c < 256 && c != u'\t' && m_latin1Glyphs[c] != 0) {
-            copyCell((selected ? *inverted : normal)[c], cellX - originX);
+            copyCell(row, selected ? *inverted : normal, c, cellX - originX);
         } else {
-            const QColor& background = selected ? style.text : style.background;
-            fillCell(cellX - originX, x - cellX, background.rgb());
+            fillCell(row, cellX - originX, x - cellX,
+                     selected ? invertedBackground : normalBackground);
             if (c != u'\t') {
                 others.push_back({i, next, cellX, selected});
             }

@@ -25,6 +25,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class QPainter;
 
@@ -100,12 +101,25 @@ class LogRenderer {
     // go. Glyph blending, which costs most of a paint, then happens once per character
     // and colour pair, not once per character drawn. Characters outside Latin-1 are drawn
     // over the row by Qt's text layout.
-    using TileSet = std::array<QImage, 256>;
+    // The tiles of one colour pair as plain pixels, each cell's lines one after another at
+    // its offset (its width is the character's advance, at least 1): a cell is copied from
+    // raw pointers, without a QImage call per line.
+    struct TileSet {
+        std::vector<QRgb> pixels;
+        std::array<std::uint32_t, 256> offset{};
+    };
+    // Where a row is assembled: m_row's pixels, fetched once per row.
+    struct RowTarget {
+        QRgb* bits;
+        qsizetype stride; // in pixels
+        int width;
+    };
     void paintTiles(QPainter& painter, int y, int scrollX, int clipRight, QStringView text,
                     qsizetype i, int x, const RowStyle& style) const;
     const TileSet& tileSet(const QColor& text, const QColor& background) const;
-    void copyCell(const QImage& tile, int x) const;
-    void fillCell(int x, int width, QRgb color) const;
+    RowTarget rowTarget() const;
+    void copyCell(const RowTarget& row, const TileSet& tiles, char16_t c, int x) const;
+    void fillCell(const RowTarget& row, int x, int width, QRgb color) const;
 
     QFont m_font;
     QRawFont m_rawFont;
