@@ -1,5 +1,7 @@
 #include "view/LogView.h"
 
+#include "view/LogScrollBar.h"
+
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
@@ -61,6 +63,8 @@ CBrackenlyView::CBrackenlyView(QWidget* parent) : QAbstractScrollArea(parent)
     setFrameShape(QFrame::NoFrame);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setCursor(Qt::IBeamCursor);
+    setHorizontalScrollBar(new LogScrollBar(Qt::Horizontal, this));
+    setVerticalScrollBar(new LogScrollBar(Qt::Vertical, this));
     horizontalScrollBar()->setRange(0, 0);
     verticalScrollBar()->setRange(0, 0);
     connect(verticalScrollBar(), &QScrollBar::sliderMoved, this,
