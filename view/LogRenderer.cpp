@@ -136,7 +136,14 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
                            QStringView text, const RowStyle& style) const
 {
     const qsizetype n = text.size();
-    if (n == 0 || clipRight <= clipLeft) {
+    if (clipRight <= clipLeft) {
+        return;
+    }
+    const QRect wholeRow(clipLeft, y, clipRight - clipLeft, m_lineHeight);
+    if (n == 0) {
+        if (style.rest.isValid()) {
+            painter.fillRect(wholeRow, style.rest);
+        }
         return;
     }
     const int visibleLeft = scrollX + clipLeft;
@@ -156,6 +163,9 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
         i = next;
     }
     if (i >= n) {
+        if (style.rest.isValid()) {
+            painter.fillRect(wholeRow, style.rest);
+        }
         return;
     }
 
@@ -170,6 +180,9 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
         return;
     }
 
+    if (style.rest.isValid()) {
+        painter.fillRect(wholeRow, style.rest);
+    }
     painter.setFont(m_font);
     const int baseline = y + m_ascent;
 
@@ -357,7 +370,14 @@ void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipRigh
         }
         i = next;
     }
-    painter.drawImage(QPoint(originX - scrollX, y), m_row, QRect(0, 0, x - originX, m_lineHeight));
+    // The rest of the row goes into the same image: one copy to the device instead of an
+    // erase of the whole row followed by the text over it.
+    int end = x;
+    if (style.rest.isValid() && x < visibleRight) {
+        fillCell(row, x - originX, visibleRight - x, style.rest.rgb());
+        end = visibleRight;
+    }
+    painter.drawImage(QPoint(originX - scrollX, y), m_row, QRect(0, 0, end - originX, m_lineHeight));
     if (!others.empty()) {
         painter.setFont(m_font);
         for (const Other& other : others) {

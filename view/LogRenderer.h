@@ -66,11 +66,18 @@ class LogRenderer {
         // False when the caller has already filled the row with this background: only
         // the selected part is then filled here.
         bool fillBackground = true;
+        // When valid, the rest of the row between clipLeft and clipRight (right of the
+        // text, or all of it when no text reaches that far) is filled with this colour in
+        // the same paint, and glyphs that overhang their cells are drawn over it: the
+        // result is that of erasing the row with it first, without painting the row's
+        // pixels twice.
+        QColor rest;
     };
 
     // Paints one row whose top is at y; scrollX is the document x shown at painter x 0.
     // Only the part between painter x clipLeft and clipRight is measured and drawn. The row
-    // background beyond the text is left alone (the caller has erased it).
+    // background beyond the text is left alone (the caller has erased it) unless the style
+    // gives the colour of the rest.
     void paintRow(QPainter& painter, int y, int scrollX, int clipLeft, int clipRight,
                   QStringView text, const RowStyle& style) const;
 

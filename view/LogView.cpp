@@ -320,19 +320,25 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
     SettingsStore& settings = SettingsStore::instance();
     const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
     const QColor background = colorFromRef(backgroundColor);
+    const QRect area = event->rect();
     // Erased in strips: Qt hands a fill of a large area to its thread pool, and waking
     // the workers costs more than the fill itself at this size.
-    const QRect area = event->rect();
-    const int strip = 16;
-    for (int top = area.top(); top <= area.bottom(); top += strip) {
-        painter.fillRect(
-            QRect(area.left(), top, area.width(), std::min(strip, area.bottom() + 1 - top)),
-            background);
-    }
+    auto erase = [&](int top, int bottom) {
+        const int strip = 16;
+        for (; top < bottom; top += strip) {
+            painter.fillRect(QRect(area.left(), top, area.width(), std::min(strip, bottom - top)),
+                             background);
+        }
+    };
     if (m_pDocument == nullptr) {
+        erase(area.top(), area.bottom() + 1);
         return;
     }
 
+    // The rows painted fill their own background across the exposed width, so only the
+    // band above and below them is erased: every pixel is written once.
+    int rowsTop = area.top();
+    int rowsBottom = area.top();
     bool drewLines = false;
     {
         std::lock_guard lock(m_pDocument->docAccess());
@@ -378,6 +384,7 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
                 m_pDocument->GetKeywordColors(line, textRef, backRef, matched);
                 alert.LineDrawn(matched);
                 LogRenderer::RowStyle style;
+                style.rest = background;
                 style.text = matched ? colorFromRef(textRef) : text;
                 style.background = matched ? colorFromRef(backRef) : background;
                 style.fillBackground = matched && backRef != backgroundColor;
@@ -390,12 +397,18 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
                                      : static_cast<int>(static_cast<qint64>(i) * height - scrollY);
                 m_renderer.paintRow(painter, y, scrollX, exposed.left(), exposed.right() + 1,
                                     viewOf(line), style);
+                if (i == from) {
+                    rowsTop = y;
+                }
+                rowsBottom = y + height;
             }
             if (alert.NewTextWasArrived()) {
                 m_pDocument->SetNewTextArrived(false);
             }
         }
     }
+    erase(area.top(), std::min(rowsTop, area.bottom() + 1));
+    erase(std::max(rowsBottom, area.top()), area.bottom() + 1);
 
     if (drewLines && !m_bFirstLinesTraced) {
         // Start-up time as the user sees it, for diagnosis and the start-up benchmark.

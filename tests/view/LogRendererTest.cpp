@@ -12,6 +12,7 @@
 namespace {
 
 const QColor Black(0, 0, 0);
+const QColor Blue(0, 0, 255);
 const QColor Green(0, 255, 0);
 const QColor Red(255, 0, 0);
 const QColor White(255, 255, 255);
@@ -225,6 +226,59 @@ TEST(LogRendererTest, CharactersBeyondLatin1AreDrawnInTheirCells)
         } else {
             EXPECT_TRUE(anyPixel(image, from, to, Green)) << "glyph of character " << k;
             EXPECT_EQ(countTop(image, from, to, Red), to - from);
+        }
+    }
+}
+
+TEST(LogRendererTest, RestColourGivesTheSamePixelsAsErasingFirst)
+{
+    QFont italic = testFont();
+    italic.setItalic(true); // the path that draws glyph runs instead of copying cells
+    struct Row {
+        const char* name;
+        QString text;
+        int scrollX;
+        int clipLeft;
+        bool selectToEnd;
+    };
+    const QString mixed = QStringLiteral("ERROR\tdisk \u4e2d\u20ac full\u00e9");
+    const std::vector<Row> rows = {
+        {"empty", QString(), 0, 0, false},
+        {"text", mixed, 0, 0, false},
+        {"selected to the end", mixed, 0, 0, true},
+        {"scrolled into the text", mixed, 30, 7, false},
+        {"scrolled past the text", mixed, 2000, 0, false},
+    };
+    for (const QFont& font : {testFont(), italic}) {
+        const LogRenderer renderer(font);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (font.italic() ? " (italic)" : ""));
+            LogRenderer::RowStyle style = colours(Green, Red);
+            style.fillBackground = true;
+            if (row.selectToEnd) {
+                style.hasSelection = true;
+                style.selection = {3, -1};
+            }
+            const int width = 300;
+            QImage erased(width, renderer.lineHeight(), QImage::Format_RGB32);
+            erased.fill(Blue);
+            QPainter first(&erased);
+            renderer.paintRow(first, 0, row.scrollX, row.clipLeft, width, row.text, style);
+            first.end();
+
+            // The image starts in another colour, except left of the clip, where the rest
+            // colour must not reach. (Blue: a fresh row buffer is often black already.)
+            QImage inOne(width, renderer.lineHeight(), QImage::Format_RGB32);
+            inOne.fill(White);
+            if (row.clipLeft > 0) {
+                QPainter left(&inOne);
+                left.fillRect(0, 0, row.clipLeft, renderer.lineHeight(), Blue);
+            }
+            style.rest = Blue;
+            QPainter second(&inOne);
+            renderer.paintRow(second, 0, row.scrollX, row.clipLeft, width, row.text, style);
+            second.end();
+            EXPECT_EQ(inOne, erased);
         }
     }
 }
