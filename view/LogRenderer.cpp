@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -39,6 +40,27 @@ inline void copyPixels(QRgb* to, const QRgb* from, int count)
         to[k] = from[k];
     }
 }
+
+// A whole cell of a width known at compile time: each line is a fixed-size copy the
+// compiler turns into a few vector moves, with no loop over pixels.
+template <int Width>
+void copyWholeCell(QRgb* to, qsizetype stride, const QRgb* from, int lines)
+{
+    for (int line = 0; line < lines; ++line, to += stride, from += Width) {
+        std::memcpy(to, from, Width * sizeof(QRgb));
+    }
+}
+
+using CellCopy = void (*)(QRgb*, qsizetype, const QRgb*, int);
+
+// Monospaced text at usual sizes has cells of 5 to 16 pixels.
+template <int... Widths>
+constexpr std::array<CellCopy, 17> makeCellCopies(std::integer_sequence<int, Widths...>)
+{
+    return {{(Widths == 0 ? nullptr : &copyWholeCell<Widths == 0 ? 1 : Widths>)...}};
+}
+constexpr std::array<CellCopy, 17> WholeCellCopies =
+    makeCellCopies(std::make_integer_sequence<int, 17>());
 
 } // namespace
 
@@ -305,6 +327,10 @@ void LogRenderer::copyCell(const RowTarget& row, const TileSet& tiles, char16_t 
     }
     const QRgb* from = tiles.pixels.data() + tiles.offset[c];
     QRgb* to = row.bits + x;
+    if (width == tileWidth && width < int(WholeCellCopies.size())) {
+        WholeCellCopies[width](to, row.stride, from, m_lineHeight);
+        return;
+    }
     for (int line = 0; line < m_lineHeight; ++line) {
         copyPixels(to, from, width);
         to += row.stride;
