@@ -1,6 +1,7 @@
 #include "view/LogRenderer.h"
 
 #include <QFontDatabase>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QString>
 
@@ -198,7 +199,7 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
     };
 
     if (m_tilesUsable) {
-        paintTiles(painter, y, scrollX, clipRight, text, i, x, style);
+        paintTiles(painter, y, scrollX, clipLeft, clipRight, text, i, x, style);
         return;
     }
 
@@ -315,53 +316,100 @@ LogRenderer::RowTarget LogRenderer::rowTarget() const
 {
     // bits() detaches, so it is asked once per row, not once per cell line.
     return {reinterpret_cast<QRgb*>(m_row.bits()), m_row.bytesPerLine() / qsizetype(sizeof(QRgb)),
-            m_row.width()};
+            0, m_row.width(), false};
+}
+
+std::optional<LogRenderer::RowTarget> LogRenderer::directTarget(QPainter& painter, int originX,
+                                                                int y, int left, int right) const
+{
+    // Assembling the row in m_row and drawing it costs a second pass over every pixel;
+    // when the device is an image (a widget's backing store, or any QImage) and the
+    // painter would copy the row unchanged, the cells go straight to their place.
+    QPaintEngine* engine = painter.paintEngine();
+    if (engine == nullptr || engine->type() != QPaintEngine::Raster || painter.hasClipping() ||
+        painter.opacity() != 1.0 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver || right <= left) {
+        return std::nullopt;
+    }
+    QPaintDevice* device = engine->paintDevice();
+    if (device == nullptr || device->devType() != QInternal::Image) {
+        return std::nullopt;
+    }
+    auto* image = static_cast<QImage*>(device);
+    // A shared image would detach on bits(), leaving the engine painting the old copy.
+    if ((image->format() != QImage::Format_RGB32 &&
+         image->format() != QImage::Format_ARGB32_Premultiplied) ||
+        !image->isDetached()) {
+        return std::nullopt;
+    }
+    const QTransform transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate || transform.dx() != std::trunc(transform.dx()) ||
+        transform.dy() != std::trunc(transform.dy())) {
+        return std::nullopt;
+    }
+    const QPoint offset(int(transform.dx()), int(transform.dy()));
+    const QRect area = QRect(originX + left, y, right - left, m_lineHeight).translated(offset);
+    // The system clip (the widget's exposed region, in device pixels) must hold the row.
+    const QRegion clip = engine->systemClip();
+    if (!image->rect().contains(area) || (!clip.isEmpty() && !QRegion(area).subtracted(clip).isEmpty())) {
+        return std::nullopt;
+    }
+    auto* bits = reinterpret_cast<QRgb*>(image->bits() + qsizetype(area.top()) * image->bytesPerLine()) +
+                 area.left();
+    return RowTarget{bits, image->bytesPerLine() / qsizetype(sizeof(QRgb)), left, right, true};
 }
 
 void LogRenderer::copyCell(const RowTarget& row, const TileSet& tiles, char16_t c, int x) const
 {
     const int tileWidth = std::max(1, m_latin1Advances[c]);
-    const int width = std::min(tileWidth, row.width - x);
+    const int from = std::max(x, row.left);
+    const int width = std::min(x + tileWidth, row.right) - from;
     if (width <= 0) {
         return;
     }
-    const QRgb* from = tiles.pixels.data() + tiles.offset[c];
-    QRgb* to = row.bits + x;
+    const QRgb* source = tiles.pixels.data() + tiles.offset[c] + (from - x);
+    QRgb* to = row.bits + (from - row.left);
     if (width == tileWidth && width < int(WholeCellCopies.size())) {
-        WholeCellCopies[width](to, row.stride, from, m_lineHeight);
+        WholeCellCopies[width](to, row.stride, source, m_lineHeight);
         return;
     }
     for (int line = 0; line < m_lineHeight; ++line) {
-        copyPixels(to, from, width);
+        copyPixels(to, source, width);
         to += row.stride;
-        from += tileWidth;
+        source += tileWidth;
     }
 }
 
 void LogRenderer::fillCell(const RowTarget& row, int x, int width, QRgb color) const
 {
-    width = std::min(width, row.width - x);
+    const int from = std::max(x, row.left);
+    width = std::min(x + width, row.right) - from;
     if (width <= 0) {
         return;
     }
-    QRgb* to = row.bits + x;
+    QRgb* to = row.bits + (from - row.left);
     for (int line = 0; line < m_lineHeight; ++line, to += row.stride) {
         std::fill_n(to, width, color);
     }
 }
 
-void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipRight,
+void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipLeft, int clipRight,
                              QStringView text, qsizetype i, int x, const RowStyle& style) const
 {
     const qsizetype n = text.size();
     const int visibleRight = scrollX + clipRight;
     const int originX = x;
     // The row covers the visible part plus the cells that reach past it on either side.
-    const int needed = visibleRight - originX + 2 * std::max(m_tabStop, 4 * m_lineHeight);
-    if (m_row.width() < needed || m_row.height() != m_lineHeight) {
-        m_row = QImage(std::max(needed, 256), m_lineHeight, QImage::Format_RGB32);
+    const int visibleLeft = scrollX + clipLeft;
+    std::optional<RowTarget> direct = directTarget(painter, originX - scrollX, y,
+                                                   visibleLeft - originX, visibleRight - originX);
+    if (!direct) {
+        const int needed = visibleRight - originX + 2 * std::max(m_tabStop, 4 * m_lineHeight);
+        if (m_row.width() < needed || m_row.height() != m_lineHeight) {
+            m_row = QImage(std::max(needed, 256), m_lineHeight, QImage::Format_RGB32);
+        }
     }
-    RowTarget row = rowTarget();
+    RowTarget row = direct ? *direct : rowTarget();
     const TileSet& normal = tileSet(style.text, style.background);
     const TileSet* inverted = style.hasSelection ? &tileSet(style.background, style.text) : nullptr;
     const qsizetype selFirst = style.selection.first;
@@ -381,7 +429,7 @@ void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipRigh
         const char16_t c = text[i].unicode();
         const int cellX = x;
         const qsizetype next = step(text, i, x);
-        if (x - originX > row.width) {
+        if (!row.direct && x - originX > row.right) {
             m_row = m_row.copy(0, 0, 2 * (x - originX), m_lineHeight);
             row = rowTarget();
         }
@@ -403,7 +451,10 @@ void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipRigh
         fillCell(row, x - originX, visibleRight - x, style.rest.rgb());
         end = visibleRight;
     }
-    painter.drawImage(QPoint(originX - scrollX, y), m_row, QRect(0, 0, end - originX, m_lineHeight));
+    if (!row.direct) {
+        painter.drawImage(QPoint(originX - scrollX, y), m_row,
+                          QRect(0, 0, end - originX, m_lineHeight));
+    }
     if (!others.empty()) {
         painter.setFont(m_font);
         for (const Other& other : others) {

@@ -25,6 +25,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QPainter;
@@ -115,16 +116,25 @@ class LogRenderer {
         std::vector<QRgb> pixels;
         std::array<std::uint32_t, 256> offset{};
     };
-    // Where a row is assembled: m_row's pixels, fetched once per row.
+    // Where a row is assembled, in row coordinates (0 is the first cell's left edge): the
+    // pixels of columns left..right-1, bits pointing at column left. Either m_row or,
+    // when the painter allows it, the painter's own image.
     struct RowTarget {
         QRgb* bits;
         qsizetype stride; // in pixels
-        int width;
+        int left;
+        int right;
+        bool direct;
     };
-    void paintTiles(QPainter& painter, int y, int scrollX, int clipRight, QStringView text,
-                    qsizetype i, int x, const RowStyle& style) const;
+    void paintTiles(QPainter& painter, int y, int scrollX, int clipLeft, int clipRight,
+                    QStringView text, qsizetype i, int x, const RowStyle& style) const;
     const TileSet& tileSet(const QColor& text, const QColor& background) const;
     RowTarget rowTarget() const;
+    // The painter's image as the row's target when it is a plain 32-bit image, the
+    // painter moves the row there by whole pixels only and nothing clips the painter x
+    // range [left, right) of the row whose first cell is at painter x originX.
+    std::optional<RowTarget> directTarget(QPainter& painter, int originX, int y, int left,
+                                          int right) const;
     void copyCell(const RowTarget& row, const TileSet& tiles, char16_t c, int x) const;
     void fillCell(const RowTarget& row, int x, int width, QRgb color) const;
 

@@ -282,3 +282,40 @@ TEST(LogRendererTest, RestColourGivesTheSamePixelsAsErasingFirst)
         }
     }
 }
+
+TEST(LogRendererTest, PaintingInPlaceMatchesPaintingThroughTheRowImage)
+{
+    // Into an image with nothing clipping, rows are assembled in the image itself; a
+    // painter clip sends them through the renderer's own row image and drawImage.
+    const LogRenderer renderer(testFont());
+    const QString text = QStringLiteral("ERROR\tdisk \u4e2d full\u00e9 and more text to pass the right");
+    struct Row {
+        int scrollX;
+        int clipLeft;
+        int clipRight;
+    };
+    for (const Row& row : {Row{0, 0, 300}, Row{3, 0, 300}, Row{37, 11, 200}, Row{0, 5, 299}}) {
+        SCOPED_TRACE(testing::Message() << row.scrollX << " " << row.clipLeft);
+        LogRenderer::RowStyle style = colours(Green, Red);
+        style.rest = Blue;
+        style.hasSelection = true;
+        style.selection = {2, 7};
+        const int height = renderer.lineHeight();
+        QImage inPlace(300, height + 3, QImage::Format_RGB32);
+        inPlace.fill(White);
+        QImage copied = inPlace;
+        copied.detach();
+        {
+            QPainter painter(&inPlace);
+            painter.translate(0, 2); // a whole-pixel move still paints in place
+            renderer.paintRow(painter, 0, row.scrollX, row.clipLeft, row.clipRight, text, style);
+        }
+        {
+            QPainter painter(&copied);
+            painter.translate(0, 2);
+            painter.setClipRect(QRect(row.clipLeft, 0, row.clipRight - row.clipLeft, height));
+            renderer.paintRow(painter, 0, row.scrollX, row.clipLeft, row.clipRight, text, style);
+        }
+        EXPECT_EQ(inPlace, copied);
+    }
+}

@@ -3,6 +3,7 @@
 
 #include "ViewTestSupport.h"
 
+#include <QScreen>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -258,4 +259,45 @@ TEST_F(LogViewTest, PauseAndResumeFollowTheWatcher)
     EXPECT_TRUE(view->canPause());
     view->OnPause();
     EXPECT_FALSE(document->IsWatching());
+}
+
+TEST_F(LogViewTest, ScreenShowsWhatAFreshRenderingShowsAfterPagingAndScrolling)
+{
+    // Rows are assembled straight in the window's backing store: inside a parent, at an
+    // offset, the screen must still match the viewport rendered on its own.
+    storeErrorKeyword(*store);
+    std::string bytes;
+    for (int i = 0; i < 300; ++i) {
+        bytes += (i % 7 == 0 ? "ERROR " : "plain\t") + std::string(60, char('a' + i % 26)) +
+                 " " + std::to_string(i) + "\n";
+    }
+    open(bytes, 20, 300);
+    QWidget frame;
+    view->setParent(&frame);
+    view->move(13, 7);
+    frame.resize(view->width() + 30, view->height() + 20);
+    frame.show();
+    settle();
+    vbar()->setValue(0);
+    document->SetSelection(3, 2, 5, 9);
+    settle();
+    for (int step = 0; step < 4; ++step) {
+        SCOPED_TRACE(step);
+        QKeyEvent key(QEvent::KeyPress, step == 2 ? Qt::Key_Right : Qt::Key_PageDown,
+                      Qt::NoModifier);
+        QApplication::sendEvent(view.get(), &key);
+        view->viewport()->repaint();
+        settle();
+        const QPoint at = view->viewport()->mapTo(&frame, QPoint(0, 0));
+        const QImage screen = QGuiApplication::primaryScreen()
+                                  ->grabWindow(frame.winId())
+                                  .toImage()
+                                  .copy(QRect(at, view->viewport()->size()))
+                                  .convertToFormat(QImage::Format_RGB32);
+        const QImage fresh =
+            view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(screen, fresh);
+    }
+    EXPECT_GT(hbar()->value(), 0);
+    view->setParent(nullptr);
 }
