@@ -343,7 +343,8 @@ std::optional<LogRenderer::RowTarget> LogRenderer::directTarget(QPainter& painte
         return std::nullopt;
     }
     const QTransform transform = painter.deviceTransform();
-    if (transform.type() > QTransform::TxTranslate || transform.dx() != std::trunc(transform.dx()) ||
+    if (transform.type() > QTransform::TxTranslate ||
+        transform.dx() != std::trunc(transform.dx()) ||
         transform.dy() != std::trunc(transform.dy())) {
         return std::nullopt;
     }
@@ -351,11 +352,12 @@ std::optional<LogRenderer::RowTarget> LogRenderer::directTarget(QPainter& painte
     const QRect area = QRect(originX + left, y, right - left, m_lineHeight).translated(offset);
     // The system clip (the widget's exposed region, in device pixels) must hold the row.
     const QRegion clip = engine->systemClip();
-    if (!image->rect().contains(area) || (!clip.isEmpty() && !QRegion(area).subtracted(clip).isEmpty())) {
+    if (!image->rect().contains(area) ||
+        (!clip.isEmpty() && !QRegion(area).subtracted(clip).isEmpty())) {
         return std::nullopt;
     }
-    auto* bits = reinterpret_cast<QRgb*>(image->bits() + qsizetype(area.top()) * image->bytesPerLine()) +
-                 area.left();
+    uchar* line = image->bits() + qsizetype(area.top()) * image->bytesPerLine();
+    QRgb* bits = reinterpret_cast<QRgb*>(line) + area.left();
     return RowTarget{bits, image->bytesPerLine() / qsizetype(sizeof(QRgb)), left, right, true};
 }
 

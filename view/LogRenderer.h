@@ -104,11 +104,6 @@ class LogRenderer {
     void drawPiece(QPainter& painter, QStringView text, qsizetype start, qsizetype length, int x,
                    int baseline) const;
 
-    // The fast path for fonts without slant or lines: each character cell is copied from a
-    // tile pre-rendered for its pair of colours into one row image, which is drawn in one
-    // go. Glyph blending, which costs most of a paint, then happens once per character
-    // and colour pair, not once per character drawn. Characters outside Latin-1 are drawn
-    // over the row by Qt's text layout.
     // The tiles of one colour pair as plain pixels, each cell's lines one after another at
     // its offset (its width is the character's advance, at least 1): a cell is copied from
     // raw pointers, without a QImage call per line.
@@ -126,13 +121,21 @@ class LogRenderer {
         int right;
         bool direct;
     };
+
+    // The fast path for fonts without slant or lines: each character cell is copied from a
+    // tile pre-rendered for its pair of colours, straight into the painter's image when
+    // directTarget() allows it, else into one row image drawn in one go. Glyph blending,
+    // which costs most of a paint, then happens once per character and colour pair, not
+    // once per character drawn. Characters outside Latin-1 are drawn over the row by Qt's
+    // text layout.
     void paintTiles(QPainter& painter, int y, int scrollX, int clipLeft, int clipRight,
                     QStringView text, qsizetype i, int x, const RowStyle& style) const;
     const TileSet& tileSet(const QColor& text, const QColor& background) const;
     RowTarget rowTarget() const;
-    // The painter's image as the row's target when it is a plain 32-bit image, the
-    // painter moves the row there by whole pixels only and nothing clips the painter x
-    // range [left, right) of the row whose first cell is at painter x originX.
+    // The painter's image as the target of the row whose first cell is at painter x
+    // originX and top y, for its columns [left, right): only when the image is plain
+    // 32-bit, unshared, the painter moves the row there by whole pixels, would copy it
+    // unchanged, and neither the image's edges nor the system clip cut into those columns.
     std::optional<RowTarget> directTarget(QPainter& painter, int originX, int y, int left,
                                           int right) const;
     void copyCell(const RowTarget& row, const TileSet& tiles, char16_t c, int x) const;

@@ -288,7 +288,8 @@ TEST(LogRendererTest, PaintingInPlaceMatchesPaintingThroughTheRowImage)
     // Into an image with nothing clipping, rows are assembled in the image itself; a
     // painter clip sends them through the renderer's own row image and drawImage.
     const LogRenderer renderer(testFont());
-    const QString text = QStringLiteral("ERROR\tdisk \u4e2d full\u00e9 and more text to pass the right");
+    const QString text =
+        QStringLiteral("ERROR\tdisk \u4e2d full\u00e9 and more text to pass the right");
     struct Row {
         int scrollX;
         int clipLeft;
