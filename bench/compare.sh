@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=${BENCH_BUILD:-build-h3bench}
+build=${BENCH_BUILD:-build-bench}
 mib=${BENCH_MIB:-1024}
 file=${BENCH_FILE:-${TMPDIR:-/tmp}/quill-bench-${mib}m.log}
 marker="QUILL-LAST-LINE-MARKER zebra"
