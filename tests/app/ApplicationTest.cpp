@@ -11,6 +11,7 @@
 #include "frame/RecentFileList.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
+#include "support/TestDoubles.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -24,20 +25,11 @@
 
 #include <csignal>
 
+using quilltest::NullSound;
 using quilltest::TempDir;
+using quilltest::u16;
 
 namespace {
-
-std::u16string u16(const std::string& text)
-{
-    return std::u16string(text.begin(), text.end());
-}
-
-class NullSound : public SoundService {
-  public:
-    void PlayFileSync(const std::u16string&) override {}
-    void Beep() override {}
-};
 
 class ApplicationTest : public ::testing::Test {
   protected:

@@ -10,6 +10,7 @@
 #include "engine/LogDocument.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
+#include "support/TestDoubles.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -128,11 +129,6 @@ struct TestSettings {
     TempDir dir;
     SettingsStore store{dir.file("user.reg"), dir.file("machine.reg")};
 };
-
-inline std::u16string u16(const std::string& narrow)
-{
-    return std::u16string(narrow.begin(), narrow.end());
-}
 
 // The byte-by-byte index of a whole file: the start of every line and the end entry.
 struct ReferenceIndex {

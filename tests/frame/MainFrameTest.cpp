@@ -9,6 +9,7 @@
 #include "engine/LogDocument.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
+#include "support/TestDoubles.h"
 #include "view/LogView.h"
 
 #include <QApplication>
@@ -26,20 +27,11 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+using quilltest::NullSound;
 using quilltest::TempDir;
+using quilltest::u16;
 
 namespace {
-
-std::u16string u16(const std::string& text)
-{
-    return std::u16string(text.begin(), text.end());
-}
-
-class NullSound : public SoundService {
-  public:
-    void PlayFileSync(const std::u16string&) override {}
-    void Beep() override {}
-};
 
 // Opens for real (as the application does) and records what the frame asked for.
 class RecordingOwner : public FrameOwner {
