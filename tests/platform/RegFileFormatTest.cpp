@@ -1,3 +1,4 @@
+#include "platform/HiveKey.h"
 #include "platform/NarrowCodec.h"
 #include "platform/RegFileFormat.h"
 
@@ -13,16 +14,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The stored bytes of a text value: UTF-16LE and its terminating zero.
 Bytes sz(std::u16string_view text)
 {
-    Bytes b;
-    for (char16_t c : text) {
-        b.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        b.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    b.push_back(0);
-    b.push_back(0);
-    return b;
+    return quill::szData(text);
 }
 
 std::string file(std::string_view body)

@@ -1,3 +1,4 @@
+#include "platform/HiveKey.h"
 #include "platform/HiveStore.h"
 #include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
@@ -29,16 +30,10 @@ Bytes dword(std::uint32_t v)
             static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
 }
 
+// The stored bytes of a text value: UTF-16LE and its terminating zero.
 Bytes sz(std::u16string_view text)
 {
-    Bytes b;
-    for (char16_t c : text) {
-        b.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        b.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    b.push_back(0);
-    b.push_back(0);
-    return b;
+    return quill::szData(text);
 }
 
 class SettingsStoreTest : public ::testing::Test {
