@@ -6,10 +6,10 @@
 // narrow set, or a text with U+FFFD or the lone-CR symbol, which decoding produces from
 // other bytes) every line is checked.
 
+#include "engine/BytePattern.h"
 #include "engine/DocumentHost.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
-#include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
@@ -25,46 +25,6 @@ struct SearchHit {
     std::int64_t col = 0;
 };
 
-void foldBytes(std::uint8_t* p, std::size_t n)
-{
-    for (std::size_t i = 0; i < n; ++i) {
-        // Branch-free so that the compiler vectorises it.
-        p[i] = std::uint8_t(p[i] + ((std::uint8_t(p[i] - 'A') < 26) ? 32 : 0));
-    }
-}
-
-bool encodeUtf8Exact(std::u16string_view text, std::string& out)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
-                return false;
-            }
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 // Holds docAccess through the document's Find for its whole life.
@@ -75,22 +35,9 @@ class DocumentSearch {
         : m_doc(doc), m_index(doc.m_index), m_file(file), m_pattern(std::move(pattern)),
           m_matchCase(matchCase), m_wholeWord(wholeWord)
     {
-        const bool special = m_pattern.find(LoneCrSymbol) != std::u16string::npos ||
-                             (!doc.m_bIsUtf16 && m_pattern.find(u'\uFFFD') != std::u16string::npos);
-        if (special) {
-            m_byteMode = false;
-        } else if (doc.m_bIsUtf16) {
-            for (char16_t unit : m_pattern) {
-                m_bytes += char(unit & 0xFF);
-                m_bytes += char(unit >> 8);
-            }
-            m_byteMode = true;
-        } else if (quill::narrowCharset().isUtf8) {
-            m_byteMode = encodeUtf8Exact(m_pattern, m_bytes);
-        }
-        if (m_byteMode && !m_matchCase) {
-            foldBytes(reinterpret_cast<std::uint8_t*>(m_bytes.data()), m_bytes.size());
-        }
+        BytePattern bytes = MakeBytePattern(m_pattern, doc.m_bIsUtf16, m_matchCase);
+        m_byteMode = bytes.usable;
+        m_bytes = std::move(bytes.bytes);
     }
 
     std::optional<SearchHit> forward(FindPosition from)
@@ -206,7 +153,7 @@ class DocumentSearch {
                 break;
             }
             if (!m_matchCase) {
-                foldBytes(chunk, std::size_t(got));
+                FoldAsciiBytes(chunk, std::size_t(got));
             }
             const std::uint8_t* regionStart = chunk - keep;
             const std::uint8_t* regionEnd = chunk + got;
@@ -272,7 +219,7 @@ class DocumentSearch {
                 return std::nullopt;
             }
             if (!m_matchCase) {
-                foldBytes(chunk, std::size_t(got));
+                FoldAsciiBytes(chunk, std::size_t(got));
             }
             const std::uint8_t* const regionEnd = chunk + got;
             candidates.clear();

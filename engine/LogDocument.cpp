@@ -84,6 +84,7 @@ void CBrackenlyDoc::ResetLines()
     m_bWatching = false;
     // The index restarts at its old end (what ClearText needs); opening restarts it at 0.
     m_index.reset(m_index.end(), true);
+    ++m_indexEpoch;
     m_lineCache.assign(WindowLines + 1, std::u16string());
 }
 
@@ -222,6 +223,9 @@ void CBrackenlyDoc::AppendText(const std::uint8_t* bytes, std::size_t n, bool po
         const FileOffset oldEnd = m_index.end();
         m_index.append(bytes, n);
         const LineNumber count = m_index.lineCount();
+        if (count < oldCount) {
+            ++m_indexEpoch; // line numbers shifted: readers of the old lines start over
+        }
         if (m_windowEnd > count) {
             // Only the byte-order mark completing can shrink the index.
             for (LineNumber line = std::max(m_windowFirst, count); line < m_windowEnd; ++line) {
@@ -356,6 +360,46 @@ std::size_t CBrackenlyDoc::IndexMemoryBytes() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.memoryBytes();
+}
+
+std::uint64_t CBrackenlyDoc::IndexEpoch() const
+{
+    std::lock_guard lock(m_docAccess);
+    return m_indexEpoch;
+}
+
+bool CBrackenlyDoc::IsEncodingDecided() const
+{
+    std::lock_guard lock(m_docAccess);
+    return !m_bDetectEncoding;
+}
+
+void CBrackenlyDoc::CopyLineRun(LineNumber first, LineNumber limit, LineNumber maxLines,
+                                FileOffset maxBytes, LineRun& run) const
+{
+    std::lock_guard lock(m_docAccess);
+    run.epoch = m_indexEpoch;
+    run.first = first;
+    run.starts.clear();
+    run.lineCount = m_index.lineCount();
+    run.lastOpen = false;
+    const LineNumber end = std::min(limit, m_index.lineCount());
+    if (first >= end) {
+        return;
+    }
+    const LineNumber most = std::min(end - first, maxLines);
+    const FileOffset base = m_index.lineStart(first);
+    run.starts.reserve(std::size_t(most) + 1);
+    run.starts.push_back(base);
+    for (LineNumber line = first + 1; line <= first + most; ++line) {
+        const FileOffset start = m_index.lineStart(line);
+        if (start - base > maxBytes && line > first + 1) {
+            break;
+        }
+        run.starts.push_back(start);
+    }
+    const LineNumber last = first + LineNumber(run.starts.size()) - 2;
+    run.lastOpen = last + 1 == m_index.lineCount() && m_index.lastLineOpen();
 }
 
 void CBrackenlyDoc::ComputeWindow(LineNumber line, LineNumber lineCount, LineNumber& first,

@@ -145,6 +145,29 @@ class CBrackenlyDoc {
     // Memory held by the line index, in bytes.
     std::size_t IndexMemoryBytes() const;
 
+    // --- for readers on other threads (the filter); each takes docAccess briefly ---
+    // Changes whenever the index starts over (open, reload, New, Clear, or the byte-order
+    // mark completing): line numbers from before then name other lines. Any thread.
+    std::uint64_t IndexEpoch() const;
+    // The encoding has been decided (the first decoded range decides it); IsUtf16() is
+    // final for this file from then on.
+    bool IsEncodingDecided() const;
+    // A consistent view of a run of lines, taken under docAccess: the starts of lines
+    // first, first + 1, ... (at most maxLines, and no further than maxBytes past the first
+    // start unless that leaves none) plus the end of the last one, so starts.size() is the
+    // number of lines + 1. Lines at or beyond `limit` are not included. Returns the epoch it
+    // was taken in; lastOpen tells whether the last line copied is the document's open last
+    // line (it may still grow). Any thread.
+    struct LineRun {
+        std::uint64_t epoch = 0;
+        LineNumber first = 0;
+        std::vector<FileOffset> starts;
+        bool lastOpen = false;
+        LineNumber lineCount = 0; // the document's line count at the time
+    };
+    void CopyLineRun(LineNumber first, LineNumber limit, LineNumber maxLines, FileOffset maxBytes,
+                     LineRun& run) const;
+
   private:
     friend class CFileReaderThread;
     friend class DocumentSearch;
@@ -198,5 +221,6 @@ class CBrackenlyDoc {
     LineIndex m_index;
     std::vector<CKeyword> m_keywords;
     bool m_bNewTextArrived = false;
+    std::uint64_t m_indexEpoch = 0; // guarded by docAccess
     mutable std::recursive_mutex m_docAccess;
 };

@@ -1,0 +1,380 @@
+#include "engine/FilterPattern.h"
+
+#include "engine/LineText.h"
+#include "platform/NarrowCodec.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 0
+#include <pcre2.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// A regular expression runs for at most this many steps on one subject; a pattern that
+// backtracks without end then gives up on that run (or line) instead of hanging the
+// filter, and the line counts as not matching.
+constexpr std::uint32_t MatchLimit = 20'000'000;
+constexpr std::size_t JitStackSize = 1024 * 1024;
+
+// Whole word: not after and not before a character other than Find's word delimiters;
+// the line ends count as delimiters, so a line inside a run behaves as the line alone.
+constexpr char16_t WordBefore[] = u"(?<![^\\t ,;:\\\\/.\\r\\n])(?:";
+constexpr char16_t WordAfter[] = u")(?![^\\t ,;:\\\\/.\\r\\n])";
+
+// Constructs that let a pattern see past a line's ends or the subject's start, so that a
+// line inside a run may match differently than the line alone: lookaround, \A \z \Z \G
+// \K, verbs and newline overrides "(*...)", and unsetting options (multi-line mode off).
+// A conservative textual test: an escaped look-alike only costs speed.
+bool seesPastLine(std::u16string_view p)
+{
+    for (std::size_t i = 0; i + 1 < p.size(); ++i) {
+        if (p[i] == u'\\') {
+            const char16_t c = p[i + 1];
+            if (c == u'A' || c == u'z' || c == u'Z' || c == u'G' || c == u'K') {
+                return true;
+            }
+            ++i;
+            continue;
+        }
+        if (p[i] == u'(' && p[i + 1] == u'*') {
+            return true;
+        }
+        if (p[i] == u'(' && p[i + 1] == u'?') {
+            std::size_t k = i + 2;
+            if (k < p.size() && (p[k] == u'=' || p[k] == u'!' || p[k] == u'^')) {
+                return true;
+            }
+            if (k + 1 < p.size() && p[k] == u'<' && (p[k + 1] == u'=' || p[k + 1] == u'!')) {
+                return true;
+            }
+            while (k < p.size() && ((p[k] >= u'a' && p[k] <= u'z') || (p[k] >= u'A' && p[k] <= u'Z'))) {
+                ++k;
+            }
+            if (k < p.size() && p[k] == u'-') {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The length of a line's text without its end: a final LF, a CR before it, or a final CR
+// of a line still being written (it may be the first half of a CR LF).
+template <typename Unit>
+std::size_t contentLength(const Unit* p, std::size_t n)
+{
+    if (n > 0 && p[n - 1] == Unit('\n')) {
+        --n;
+    }
+    if (n > 0 && p[n - 1] == Unit('\r')) {
+        --n;
+    }
+    return n;
+}
+
+} // namespace
+
+struct FilterPattern::Codes {
+    pcre2_code_8* code8 = nullptr; // null when the pattern cannot be had as UTF-8
+    pcre2_code_16* code16 = nullptr;
+    bool jit8 = false;
+    bool jit16 = false;
+    ~Codes()
+    {
+        pcre2_code_free_8(code8);
+        pcre2_code_free_16(code16);
+    }
+};
+
+struct FilterScratch::Pcre {
+    pcre2_match_data_8* data8 = pcre2_match_data_create_8(1, nullptr);
+    pcre2_match_data_16* data16 = pcre2_match_data_create_16(1, nullptr);
+    pcre2_match_context_8* context8 = pcre2_match_context_create_8(nullptr);
+    pcre2_match_context_16* context16 = pcre2_match_context_create_16(nullptr);
+    pcre2_jit_stack_8* stack8 = pcre2_jit_stack_create_8(32 * 1024, JitStackSize, nullptr);
+    pcre2_jit_stack_16* stack16 = pcre2_jit_stack_create_16(32 * 1024, JitStackSize, nullptr);
+    Pcre()
+    {
+        if (context8) {
+            pcre2_set_match_limit_8(context8, MatchLimit);
+            if (stack8) {
+                pcre2_jit_stack_assign_8(context8, nullptr, stack8);
+            }
+        }
+        if (context16) {
+            pcre2_set_match_limit_16(context16, MatchLimit);
+            if (stack16) {
+                pcre2_jit_stack_assign_16(context16, nullptr, stack16);
+            }
+        }
+    }
+    ~Pcre()
+    {
+        pcre2_match_data_free_8(data8);
+        pcre2_match_data_free_16(data16);
+        pcre2_match_context_free_8(context8);
+        pcre2_match_context_free_16(context16);
+        pcre2_jit_stack_free_8(stack8);
+        pcre2_jit_stack_free_16(stack16);
+    }
+    Pcre(const Pcre&) = delete;
+    Pcre& operator=(const Pcre&) = delete;
+};
+
+FilterScratch::FilterScratch() : m_pcre(std::make_unique<Pcre>()) {}
+FilterScratch::~FilterScratch() = default;
+
+const std::uint8_t* FilterScratch::folded(const LineChunk& chunk)
+{
+    if (!m_foldedValid) {
+        const std::size_t n = std::size_t(chunk.starts[chunk.count] - chunk.starts[0]);
+        if (m_folded.size() < n) {
+            m_folded.resize(n);
+        }
+        FoldAsciiBytes(chunk.bytes, m_folded.data(), n);
+        m_foldedValid = true;
+    }
+    return m_folded.data();
+}
+
+FilterPattern::~FilterPattern() = default;
+
+std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
+                                                      std::u16string& message, std::size_t& offset)
+{
+    std::unique_ptr<FilterPattern> pattern(new FilterPattern);
+    pattern->m_term = term;
+    if (!term.regularExpression) {
+        pattern->m_foldedText = term.text;
+        if (!term.matchCase) {
+            FoldAsciiCase(pattern->m_foldedText);
+        }
+        pattern->m_bytes8 = MakeBytePattern(pattern->m_foldedText, false, term.matchCase);
+        pattern->m_bytes16 = MakeBytePattern(pattern->m_foldedText, true, term.matchCase);
+        return pattern;
+    }
+
+    auto codes = std::make_unique<Codes>();
+    pcre2_compile_context_16* context16 = pcre2_compile_context_create_16(nullptr);
+    pcre2_compile_context_8* context8 = pcre2_compile_context_create_8(nullptr);
+    if (context16) {
+        pcre2_set_newline_16(context16, PCRE2_NEWLINE_ANYCRLF);
+    }
+    if (context8) {
+        pcre2_set_newline_8(context8, PCRE2_NEWLINE_ANYCRLF);
+    }
+    const std::uint32_t options = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_MULTILINE |
+                                  (term.matchCase ? 0u : PCRE2_CASELESS);
+    // The term's own text first, so that an error's offset points into what the user typed.
+    int error = 0;
+    PCRE2_SIZE errorOffset = 0;
+    codes->code16 = pcre2_compile_16(reinterpret_cast<PCRE2_SPTR16>(term.text.data()),
+                                     term.text.size(), options, &error, &errorOffset, context16);
+    if (codes->code16 && term.wholeWord) {
+        pcre2_code_free_16(codes->code16);
+        const std::u16string wrapped = WordBefore + term.text + WordAfter;
+        codes->code16 = pcre2_compile_16(reinterpret_cast<PCRE2_SPTR16>(wrapped.data()),
+                                         wrapped.size(), options, &error, &errorOffset, context16);
+        errorOffset = std::min<PCRE2_SIZE>(errorOffset, term.text.size());
+    }
+    if (!codes->code16) {
+        PCRE2_UCHAR16 buffer[256] = {};
+        const int length = pcre2_get_error_message_16(error, buffer, 256);
+        message.assign(reinterpret_cast<const char16_t*>(buffer), length > 0 ? std::size_t(length) : 0);
+        offset = errorOffset;
+        pcre2_compile_context_free_16(context16);
+        pcre2_compile_context_free_8(context8);
+        return nullptr;
+    }
+    codes->jit16 = pcre2_jit_compile_16(codes->code16, PCRE2_JIT_COMPLETE) == 0;
+
+    std::u16string source = term.text;
+    if (term.wholeWord) {
+        source = WordBefore + term.text + WordAfter;
+    }
+    std::string utf8;
+    if (EncodeUtf8Exact(source, utf8)) {
+        codes->code8 = pcre2_compile_8(reinterpret_cast<PCRE2_SPTR8>(utf8.data()), utf8.size(),
+                                       options, &error, &errorOffset, context8);
+        if (codes->code8) {
+            codes->jit8 = pcre2_jit_compile_8(codes->code8, PCRE2_JIT_COMPLETE) == 0;
+        }
+    }
+    pcre2_compile_context_free_16(context16);
+    pcre2_compile_context_free_8(context8);
+    pattern->m_runSafe = codes->code8 && !seesPastLine(term.text);
+    pattern->m_codes = std::move(codes);
+    return pattern;
+}
+
+void FilterPattern::MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+                               std::vector<std::uint32_t>& rows) const
+{
+    if (chunk.count == 0) {
+        return;
+    }
+    if (m_codes) {
+        matchRegex(chunk, scratch, rows);
+    } else {
+        matchLiteral(chunk, scratch, rows);
+    }
+}
+
+bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const
+{
+    const std::size_t from = std::size_t(chunk.starts[i] - chunk.starts[0]);
+    const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
+    std::u16string& text = scratch.m_text;
+    text.clear();
+    DecodeLineBytes(chunk.bytes + from, to - from, chunk.form == FilterTextForm::Utf16, text);
+    text.resize(StripTerminator(text).size());
+    if (!m_term.matchCase) {
+        FoldAsciiCase(text);
+    }
+    return FindInLineForward(text, m_foldedText, 0, m_term.wholeWord) >= 0;
+}
+
+void FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
+                                 std::vector<std::uint32_t>& rows) const
+{
+    const BytePattern& bytes = chunk.form == FilterTextForm::Utf16 ? m_bytes16 : m_bytes8;
+    const bool byteSearch =
+        bytes.usable && !bytes.bytes.empty() && chunk.form != FilterTextForm::Narrow;
+    if (!byteSearch) {
+        for (std::size_t i = 0; i < chunk.count; ++i) {
+            if (literalLine(chunk, i, scratch)) {
+                rows.push_back(std::uint32_t(i));
+            }
+        }
+        return;
+    }
+    const bool exact = bytes.exact && !m_term.wholeWord;
+    const FileOffset base = chunk.starts[0];
+    const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
+    const std::uint8_t* hay = m_term.matchCase ? chunk.bytes : scratch.folded(chunk);
+    const auto* needle = reinterpret_cast<const std::uint8_t*>(bytes.bytes.data());
+    const std::size_t plen = bytes.bytes.size();
+    const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
+    std::size_t line = 0;
+    std::size_t pos = 0;
+    while (length - pos >= plen) {
+        const void* found = memmem(hay + pos, length - pos, needle, plen);
+        if (!found) {
+            break;
+        }
+        const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - hay);
+        line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd, at) - chunk.starts) - 1;
+        if (exact || literalLine(chunk, line, scratch)) {
+            rows.push_back(std::uint32_t(line));
+        }
+        if (++line >= chunk.count) {
+            break;
+        }
+        pos = std::size_t(chunk.starts[line] - base);
+    }
+}
+
+int FilterPattern::match8(const std::uint8_t* subject, std::size_t length, std::size_t start,
+                          FilterScratch& scratch) const
+{
+    FilterScratch::Pcre& pcre = *scratch.m_pcre;
+    if (!pcre.data8) {
+        return -1;
+    }
+    const int rc = m_codes->jit8
+                       ? pcre2_jit_match_8(m_codes->code8, subject, length, start, 0, pcre.data8,
+                                           pcre.context8)
+                       : pcre2_match_8(m_codes->code8, subject, length, start, 0, pcre.data8,
+                                       pcre.context8);
+    return rc >= 0 ? 1 : rc == PCRE2_ERROR_NOMATCH ? 0 : -1;
+}
+
+int FilterPattern::match16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const
+{
+    FilterScratch::Pcre& pcre = *scratch.m_pcre;
+    if (!pcre.data16) {
+        return -1;
+    }
+    const auto* s = reinterpret_cast<PCRE2_SPTR16>(subject);
+    const int rc = m_codes->jit16
+                       ? pcre2_jit_match_16(m_codes->code16, s, length, 0, 0, pcre.data16,
+                                            pcre.context16)
+                       : pcre2_match_16(m_codes->code16, s, length, 0, 0, pcre.data16,
+                                        pcre.context16);
+    return rc >= 0 ? 1 : rc == PCRE2_ERROR_NOMATCH ? 0 : -1;
+}
+
+bool FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const
+{
+    const std::size_t from = std::size_t(chunk.starts[i] - chunk.starts[0]);
+    const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
+    const std::uint8_t* p = chunk.bytes + from;
+    const std::size_t n = to - from;
+    if (chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
+        return match8(p, contentLength(p, n), 0, scratch) > 0;
+    }
+    std::u16string& text = scratch.m_text;
+    text.clear();
+    if (chunk.form == FilterTextForm::Utf16) {
+        // Unit by unit: the line may start at an odd offset in the buffer.
+        text.resize(n / 2);
+        for (std::size_t k = 0; k < n / 2; ++k) {
+            text[k] = char16_t(p[2 * k] | (p[2 * k + 1] << 8));
+        }
+    } else {
+        quill::appendNarrowAsUtf16(std::string_view(reinterpret_cast<const char*>(p), n), text);
+    }
+    return match16(text.data(), contentLength(text.data(), text.size()), scratch) > 0;
+}
+
+void FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
+                               std::vector<std::uint32_t>& rows) const
+{
+    std::size_t line = 0;
+    if (chunk.form == FilterTextForm::Utf8 && m_runSafe) {
+        const FileOffset base = chunk.starts[0];
+        const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
+        const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
+        const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer_8(scratch.m_pcre->data8);
+        std::size_t pos = 0;
+        for (;;) {
+            const int rc = match8(chunk.bytes, length, pos, scratch);
+            if (rc < 0) {
+                break; // a run too hard for the limit: the rest line by line
+            }
+            if (rc == 0) {
+                return;
+            }
+            const std::size_t start = ovector[0];
+            if (start >= length) {
+                // An empty match at the very end: the last line's, unless that line ended.
+                if (length > 0 && chunk.bytes[length - 1] != '\n' && line < chunk.count &&
+                    regexLine(chunk, chunk.count - 1, scratch)) {
+                    rows.push_back(std::uint32_t(chunk.count - 1));
+                }
+                return;
+            }
+            line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd,
+                                                base + FileOffset(start)) -
+                               chunk.starts) -
+                   1;
+            const std::size_t lineFrom = std::size_t(chunk.starts[line] - base);
+            const std::size_t lineTo = std::size_t(chunk.starts[line + 1] - base);
+            const std::size_t contentEnd =
+                lineFrom + contentLength(chunk.bytes + lineFrom, lineTo - lineFrom);
+            if (ovector[1] <= contentEnd || regexLine(chunk, line, scratch)) {
+                rows.push_back(std::uint32_t(line));
+            }
+            if (++line >= chunk.count) {
+                return;
+            }
+            pos = std::size_t(chunk.starts[line] - base);
+        }
+    }
+    for (; line < chunk.count; ++line) {
+        if (regexLine(chunk, line, scratch)) {
+            rows.push_back(std::uint32_t(line));
+        }
+    }
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+// One compiled filter term and how it is matched against a run of whole lines read from
+// the file. Literal terms use the byte-level pre-search of Find (BytePattern: memmem over
+// the run, then only the lines with a hit are decoded and checked, when a hit is not exact
+// by itself). Regular expressions use PCRE2 with its JIT: on UTF-8 text over the whole run
+// at once where the pattern cannot tell a line in a run from a line alone (no lookaround,
+// \A, \z, \G, \K, verbs or unset options), with a check of the line alone only when a
+// match runs past its end; line by line otherwise, and always on UTF-16 and other narrow
+// sets (16-bit PCRE2 on the decoded line).
+//
+// A compiled pattern is immutable and may be used by several threads at once, each with
+// its own FilterScratch.
+
+#include "engine/BytePattern.h"
+#include "engine/DocumentTypes.h"
+#include "engine/FilterSpec.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// How the document's bytes are text.
+enum class FilterTextForm {
+    Utf8,   // the narrow set is UTF-8
+    Utf16,  // UTF-16 little-endian
+    Narrow, // another narrow set, decoded line by line
+};
+
+// The file's bytes of lines first .. first + count - 1: bytes[0] is the byte at starts[0].
+struct LineChunk {
+    const std::uint8_t* bytes = nullptr;
+    const FileOffset* starts = nullptr; // count + 1 entries, the last the end of the last line
+    std::size_t count = 0;
+    FilterTextForm form = FilterTextForm::Utf8;
+};
+
+// Matching state of one thread: PCRE2 match data and JIT stacks, decoding buffers, and the
+// case-folded copy of the current chunk (shared by every term that needs it). Call
+// NewChunk() before matching the terms of each chunk.
+class FilterScratch {
+  public:
+    FilterScratch();
+    ~FilterScratch();
+    FilterScratch(const FilterScratch&) = delete;
+    FilterScratch& operator=(const FilterScratch&) = delete;
+
+    void NewChunk() { m_foldedValid = false; }
+
+  private:
+    friend class FilterPattern;
+    const std::uint8_t* folded(const LineChunk& chunk);
+    struct Pcre;
+    std::unique_ptr<Pcre> m_pcre;
+    std::vector<std::uint8_t> m_folded;
+    bool m_foldedValid = false;
+    std::u16string m_text;
+};
+
+class FilterPattern {
+  public:
+    // A term with a regular expression that does not compile gives nullptr, PCRE2's
+    // message and the offset in the term's text where it failed.
+    static std::unique_ptr<FilterPattern> Compile(const FilterTerm& term, std::u16string& message,
+                                                  std::size_t& offset);
+    ~FilterPattern();
+    FilterPattern(const FilterPattern&) = delete;
+    FilterPattern& operator=(const FilterPattern&) = delete;
+
+    // Appends the indexes (ascending, 0 .. count - 1) of the chunk's lines the term matches.
+    void MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+                    std::vector<std::uint32_t>& rows) const;
+
+    const FilterTerm& term() const { return m_term; }
+    // The whole run is searched at once for UTF-8 text (tests and benchmarks report it).
+    bool MatchesRunsAtOnce() const { return m_runSafe; }
+
+  private:
+    FilterPattern() = default;
+    void matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
+                      std::vector<std::uint32_t>& rows) const;
+    bool literalLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
+    void matchRegex(const LineChunk& chunk, FilterScratch& scratch,
+                    std::vector<std::uint32_t>& rows) const;
+    bool regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
+    // -1 error, 0 no match, 1 match; ovector of the 8-bit match data holds the match.
+    int match8(const std::uint8_t* subject, std::size_t length, std::size_t start,
+               FilterScratch& scratch) const;
+    int match16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const;
+
+    FilterTerm m_term;
+    std::u16string m_foldedText; // the literal, folded when case is ignored
+    BytePattern m_bytes8;
+    BytePattern m_bytes16;
+    struct Codes;
+    std::unique_ptr<Codes> m_codes; // regular expressions only
+    bool m_runSafe = false;
+};

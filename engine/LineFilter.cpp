@@ -1,0 +1,443 @@
+#include "engine/LineFilter.h"
+
+#include "engine/FilterHost.h"
+#include "engine/FilterPattern.h"
+#include "engine/LogDocument.h"
+#include "platform/NarrowCodec.h"
+#include "platform/ReadOnlyFile.h"
+
+#include <algorithm>
+#include <cassert>
+#include <new>
+
+namespace {
+
+// One chunk of work: its line starts are copied under docAccess, its bytes read in one
+// pread and matched without any lock. A few milliseconds each, so Stop() and a new filter
+// take effect at once.
+constexpr LineNumber ChunkLines = 64 * 1024;
+constexpr FileOffset ChunkBytes = 4 * 1024 * 1024;
+// A single line longer than this is checked as an empty line rather than held whole.
+constexpr FileOffset MaxLineBytes = 256 * 1024 * 1024;
+// Progress notices during a long pass, at most this often.
+constexpr auto NoticeInterval = std::chrono::milliseconds(50);
+
+FilterTextForm textForm(const CBrackenlyDoc& doc)
+{
+    if (doc.IsUtf16()) {
+        return FilterTextForm::Utf16;
+    }
+    return quill::narrowCharset().isUtf8 ? FilterTextForm::Utf8 : FilterTextForm::Narrow;
+}
+
+} // namespace
+
+struct LineFilter::Job {
+    std::uint64_t generation = 0;
+    std::uint64_t epoch = 0;
+    std::string path;
+    FilterTextForm form = FilterTextForm::Utf8;
+    std::shared_ptr<const FilterPattern> include;
+    std::vector<std::shared_ptr<const FilterPattern>> excludes;
+};
+
+// The worker's own state: where it is in the current job, and its buffers.
+struct LineFilter::Worker {
+    std::uint64_t generation = ~std::uint64_t(0);
+    LineNumber next = 0; // the first line not checked for good
+    // The document's open last line was checked as it was then; it is checked again
+    // (and its row taken back first when it matched) once it has grown.
+    bool provisional = false;
+    LineNumber provisionalLine = 0;
+    FileOffset provisionalEnd = 0;
+    bool provisionalMatched = false;
+
+    CBrackenlyDoc::LineRun lines;
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> excluded;
+    std::vector<std::uint32_t> rows;
+    std::vector<LineNumber> found;
+    FilterScratch scratch;
+};
+
+LineFilter::LineFilter(CBrackenlyDoc& document, FilterHost* host) : m_doc(document), m_pHost(host)
+{
+}
+
+LineFilter::~LineFilter()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+        m_generation.store(++m_nextGeneration);
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+std::vector<FilterError> LineFilter::SetFilter(const FilterSpec& spec)
+{
+    std::vector<FilterError> errors;
+    std::shared_ptr<const FilterPattern> include;
+    std::vector<std::shared_ptr<const FilterPattern>> excludes;
+    auto compile = [&](const FilterTerm& term, bool exclude, std::size_t index) {
+        FilterError error;
+        std::shared_ptr<const FilterPattern> pattern =
+            FilterPattern::Compile(term, error.message, error.offset);
+        if (!pattern) {
+            error.exclude = exclude;
+            error.excludeIndex = index;
+            errors.push_back(std::move(error));
+        }
+        return pattern;
+    };
+    if (!spec.include.text.empty()) {
+        include = compile(spec.include, false, 0);
+    }
+    for (std::size_t i = 0; i < spec.excludes.size(); ++i) {
+        if (!spec.excludes[i].text.empty()) {
+            if (auto pattern = compile(spec.excludes[i], true, i)) {
+                excludes.push_back(std::move(pattern));
+            }
+        }
+    }
+    if (!errors.empty() || spec.IsEmpty()) {
+        ClearFilter();
+        return errors;
+    }
+    m_spec = spec;
+    m_include = std::move(include);
+    m_excludes = std::move(excludes);
+    m_active = true;
+    m_stopped.store(false);
+    startJob();
+    return errors;
+}
+
+void LineFilter::ClearFilter()
+{
+    m_active = false;
+    m_spec = FilterSpec();
+    m_include.reset();
+    m_excludes.clear();
+    if (!m_matches.empty()) {
+        m_resetPending = true;
+    }
+    m_matches.clear();
+    {
+        std::lock_guard lock(m_mutex);
+        m_job.reset();
+        m_generation.store(++m_nextGeneration);
+        m_pending = Pending{m_nextGeneration, {}, {}};
+        m_target = 0;
+        m_done = 0;
+        m_noticeOutstanding = false;
+    }
+    m_idle.notify_all();
+}
+
+void LineFilter::startJob()
+{
+    const LineNumber count = m_doc.GetLineCount();
+    if (count > 0 && !m_doc.IsEncodingDecided()) {
+        m_doc.GetLine(count - 1); // decides the encoding, as the view's first paint would
+    }
+    auto job = std::make_shared<Job>();
+    job->epoch = m_doc.IndexEpoch();
+    job->path = m_doc.NativePath();
+    job->form = textForm(m_doc);
+    job->include = m_include;
+    job->excludes = m_excludes;
+    m_epoch = job->epoch;
+    m_form = int(job->form);
+    m_syncedCount = m_doc.GetLineCount();
+    m_syncedEnd = m_doc.IndexedEnd();
+    m_matches.clear();
+    m_resetPending = true;
+    {
+        std::lock_guard lock(m_mutex);
+        job->generation = ++m_nextGeneration;
+        m_generation.store(job->generation);
+        m_job = std::move(job);
+        m_target = m_syncedCount;
+        m_pending = Pending{m_nextGeneration, {}, {}};
+        m_done = 0;
+        ++m_request;
+        m_noticeOutstanding = false;
+        if (!m_thread.joinable()) {
+            m_thread = std::thread([this] { workerLoop(); });
+        }
+    }
+    m_wake.notify_all();
+}
+
+FilterChange LineFilter::Sync()
+{
+    FilterChange change;
+    if (!m_active) {
+        return change;
+    }
+    const LineNumber count = m_doc.GetLineCount();
+    if (count > 0 && !m_doc.IsEncodingDecided()) {
+        m_doc.GetLine(count - 1);
+    }
+    if (m_doc.IndexEpoch() != m_epoch || int(textForm(m_doc)) != m_form) {
+        startJob();
+        m_resetPending = false;
+        change.reset = true;
+        return change;
+    }
+    const LineNumber now = m_doc.GetLineCount();
+    const FileOffset end = m_doc.IndexedEnd();
+    if (now != m_syncedCount || end != m_syncedEnd) {
+        m_syncedCount = now;
+        m_syncedEnd = end;
+        {
+            std::lock_guard lock(m_mutex);
+            m_target = now;
+            ++m_request;
+        }
+        m_wake.notify_all();
+    }
+    change.firstNewRow = change.rowCount = m_matches.size();
+    return change;
+}
+
+void LineFilter::Stop()
+{
+    m_stopped.store(true);
+    m_idle.notify_all();
+}
+
+void LineFilter::Resume()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopped.store(false);
+    }
+    m_wake.notify_all();
+}
+
+FilterChange LineFilter::Collect()
+{
+    FilterChange change;
+    change.reset = m_resetPending;
+    m_resetPending = false;
+    std::lock_guard lock(m_mutex);
+    m_noticeOutstanding = false;
+    if (m_job && m_pending.generation == m_job->generation) {
+        if (m_pending.retract && !m_matches.empty() && m_matches.back() == *m_pending.retract) {
+            m_matches.pop_back();
+            change.lastRowRemoved = true;
+        }
+        m_pending.retract.reset();
+        change.firstNewRow = m_matches.size();
+        for (LineNumber line : m_pending.lines) {
+            m_matches.push_back(line);
+        }
+        m_pending.lines.clear();
+        if (m_pending.lines.capacity() > 1024 * 1024) {
+            m_pending.lines.shrink_to_fit();
+        }
+    } else {
+        change.firstNewRow = m_matches.size();
+    }
+    change.rowCount = m_matches.size();
+    return change;
+}
+
+FilterProgress LineFilter::GetProgress() const
+{
+    FilterProgress progress;
+    std::lock_guard lock(m_mutex);
+    if (!m_active || !m_job) {
+        return progress;
+    }
+    progress.done = m_done;
+    progress.total = m_target;
+    if (m_stopped.load()) {
+        progress.state = FilterState::Stopped;
+    } else if (m_served == m_request && !m_running) {
+        progress.state = FilterState::Done;
+    } else {
+        progress.state = FilterState::Running;
+    }
+    return progress;
+}
+
+bool LineFilter::WaitIdle(std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_mutex);
+    return m_idle.wait_for(lock, timeout, [this] {
+        return !m_job || m_stopped.load() || (m_served == m_request && !m_running);
+    });
+}
+
+void LineFilter::postNotice(std::unique_lock<std::mutex>& lock, bool force)
+{
+    if (!m_pHost || m_noticeOutstanding) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - m_lastNotice < NoticeInterval) {
+        return;
+    }
+    m_noticeOutstanding = true;
+    m_lastNotice = now;
+    lock.unlock();
+    m_pHost->PostFilterProgress();
+    lock.lock();
+}
+
+void LineFilter::workerLoop()
+{
+    Worker worker;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] {
+            return m_quit || (m_job && !m_stopped.load() && m_served != m_request);
+        });
+        if (m_quit) {
+            return;
+        }
+        const std::shared_ptr<const Job> job = m_job;
+        const LineNumber target = m_target;
+        const std::uint64_t request = m_request;
+        if (worker.generation != job->generation) {
+            worker.generation = job->generation;
+            worker.next = 0;
+            worker.provisional = false;
+        }
+        m_running = true;
+        lock.unlock();
+        const RunEnd end = run(*job, target, worker);
+        lock.lock();
+        m_running = false;
+        if ((end == RunEnd::CaughtUp || end == RunEnd::Unreadable) &&
+            job->generation == m_generation.load()) {
+            m_served = request;
+        }
+        if (end != RunEnd::Superseded) {
+            postNotice(lock, true);
+        }
+        m_idle.notify_all();
+    }
+}
+
+LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& worker)
+{
+    const quill::ReadOnlyFile file = quill::ReadOnlyFile::open(job.path);
+    if (!file.isOpen()) {
+        return RunEnd::Unreadable;
+    }
+    CBrackenlyDoc::LineRun& lines = worker.lines;
+    while (worker.next < target) {
+        if (m_generation.load() != job.generation) {
+            return RunEnd::Superseded;
+        }
+        if (m_stopped.load()) {
+            return RunEnd::Stopped;
+        }
+        m_doc.CopyLineRun(worker.next, target, ChunkLines, ChunkBytes, lines);
+        if (lines.epoch != job.epoch) {
+            return RunEnd::Unreadable;
+        }
+        if (lines.starts.size() < 2) {
+            return RunEnd::CaughtUp;
+        }
+        const std::size_t count = lines.starts.size() - 1;
+        std::optional<LineNumber> retract;
+        if (worker.provisional && worker.provisionalLine == worker.next) {
+            if (count == 1 && lines.starts[1] == worker.provisionalEnd && lines.lastOpen) {
+                return RunEnd::CaughtUp; // the open last line has not changed
+            }
+            if (worker.provisionalMatched) {
+                retract = worker.provisionalLine;
+            }
+            worker.provisional = false;
+        }
+
+        if (count == 1 && lines.starts[1] - lines.starts[0] > MaxLineBytes) {
+            lines.starts[1] = lines.starts[0];
+        }
+        const std::size_t size = std::size_t(lines.starts[count] - lines.starts[0]);
+        try {
+            if (worker.bytes.size() < size) {
+                worker.bytes.resize(size);
+            }
+        } catch (const std::bad_alloc&) {
+            return RunEnd::Unreadable;
+        }
+        if (size > 0 && file.readAt(worker.bytes.data(), size, lines.starts[0]) != std::int64_t(size)) {
+            return RunEnd::Unreadable; // the file shrank: a reload follows
+        }
+
+        const LineChunk chunk{worker.bytes.data(), lines.starts.data(), count, job.form};
+        worker.scratch.NewChunk();
+        const bool anyExcluded = !job.excludes.empty();
+        if (anyExcluded) {
+            worker.excluded.assign(count, 0);
+            for (const auto& exclude : job.excludes) {
+                worker.rows.clear();
+                exclude->MatchLines(chunk, worker.scratch, worker.rows);
+                for (std::uint32_t row : worker.rows) {
+                    worker.excluded[row] = 1;
+                }
+            }
+        }
+        worker.found.clear();
+        if (job.include) {
+            worker.rows.clear();
+            job.include->MatchLines(chunk, worker.scratch, worker.rows);
+            for (std::uint32_t row : worker.rows) {
+                if (!anyExcluded || !worker.excluded[row]) {
+                    worker.found.push_back(lines.first + row);
+                }
+            }
+        } else {
+            for (std::size_t row = 0; row < count; ++row) {
+                if (!worker.excluded[row]) {
+                    worker.found.push_back(lines.first + LineNumber(row));
+                }
+            }
+        }
+
+        const LineNumber last = lines.first + LineNumber(count) - 1;
+        const LineNumber done = lines.lastOpen ? last : last + 1;
+        if (!handOver(job, retract, worker.found, done)) {
+            return RunEnd::Superseded;
+        }
+        worker.next = done;
+        if (lines.lastOpen) {
+            worker.provisional = true;
+            worker.provisionalLine = last;
+            worker.provisionalEnd = lines.starts[count];
+            worker.provisionalMatched = !worker.found.empty() && worker.found.back() == last;
+        }
+    }
+    return RunEnd::CaughtUp;
+}
+
+bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
+                          const std::vector<LineNumber>& lines, LineNumber done)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_pending.generation != job.generation || m_generation.load() != job.generation) {
+        return false;
+    }
+    if (retract) {
+        if (!m_pending.lines.empty() && m_pending.lines.back() == *retract) {
+            m_pending.lines.pop_back();
+        } else {
+            assert(!m_pending.retract);
+            m_pending.retract = retract;
+        }
+    }
+    assert(lines.empty() || m_pending.lines.empty() || lines.front() > m_pending.lines.back());
+    m_pending.lines.insert(m_pending.lines.end(), lines.begin(), lines.end());
+    m_done = done;
+    postNotice(lock, false);
+    return true;
+}

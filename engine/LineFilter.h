@@ -1,0 +1,159 @@
+#pragma once
+
+// LineFilter: the filter view's model. It keeps the numbers of the document's lines that
+// match a FilterSpec (FilterMatches, ascending), and brings them up to date on its own
+// worker thread as the document grows, so the user interface never waits for it.
+//
+// How the pane drives it (everything on the main thread unless said otherwise):
+//   - SetFilter(spec): compiles the terms; on errors nothing is filtered (the filter is
+//     off and the errors are returned), otherwise the rows restart empty and the worker
+//     starts on every line of the document.
+//   - Sync(): after every change the document announces (the WM_FILE_APPENDED handler,
+//     and every update of the views: open, reload, New, Clear). Appended lines are
+//     filtered incrementally: only the new lines, and the last line again when it had no
+//     line feed and has grown. When the document's index started over (Clear, reload, a
+//     new file) the rows are dropped at once and filtering restarts at its first line, so
+//     the pane shows lines from the clear point on, as the main view does.
+//   - The worker calls FilterHost::PostFilterProgress(); the pane answers with Collect(),
+//     which moves what the worker found into GetMatches() and says what changed. Rows
+//     change only inside Collect(), SetFilter(), ClearFilter() and Sync() (a reset).
+//   - GetProgress(): lines checked out of the lines to check, and the state, for the
+//     pane's header. Stop() ends the running pass within one chunk of work (a few ms) and
+//     keeps the rows found so far; Resume() goes on from there.
+//
+// Threads and locks: the worker takes the document's lock "docAccess" only to copy the line
+// starts of the next chunk (at most 64 Ki lines), never while it reads or matches, so the
+// watcher keeps appending while a long pass runs. Do not hold docAccess while calling
+// SetFilter(), ClearFilter() or the destructor (they may wait for the worker, which may be
+// waiting for the lock). The document must outlive the filter.
+
+#include "engine/DocumentTypes.h"
+#include "engine/FilterMatches.h"
+#include "engine/FilterSpec.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+class CBrackenlyDoc;
+class FilterHost;
+
+enum class FilterState {
+    Off,     // no filter set
+    Running, // the worker is filtering lines not checked yet
+    Stopped, // stopped by the user; the rows cover the lines checked so far
+    Done,    // every line of the last Sync() is checked
+};
+
+struct FilterProgress {
+    FilterState state = FilterState::Off;
+    LineNumber done = 0;  // lines checked
+    LineNumber total = 0; // lines to check: the document's line count at the last Sync()
+};
+
+// What a Collect() (or a reset) changed in the rows.
+struct FilterChange {
+    bool reset = false;          // the earlier rows are gone: the list starts over
+    bool lastRowRemoved = false; // the previous last row was taken back (its line grew)
+    std::size_t firstNewRow = 0; // rows from here on are new
+    std::size_t rowCount = 0;
+    bool Changed() const { return reset || lastRowRemoved || firstNewRow != rowCount; }
+};
+
+class LineFilter {
+  public:
+    // Neither is owned; host may be null (nothing is posted: poll with WaitIdle()).
+    LineFilter(CBrackenlyDoc& document, FilterHost* host);
+    // Stops the worker and waits for it.
+    ~LineFilter();
+    LineFilter(const LineFilter&) = delete;
+    LineFilter& operator=(const LineFilter&) = delete;
+
+    // Sets the filter and starts filtering from the document's first line. Terms with
+    // empty text are ignored; a spec without any term turns the filter off. When a regular
+    // expression does not compile, the filter is off and the errors are returned.
+    std::vector<FilterError> SetFilter(const FilterSpec& spec);
+    void ClearFilter();
+    // The spec last set successfully (empty when off).
+    const FilterSpec& GetFilter() const { return m_spec; }
+    bool IsActive() const { return m_active; }
+
+    // Looks at the document: a new index (Clear, reload) drops the rows and restarts;
+    // new or grown lines are handed to the worker. Cheap when nothing changed. Returns
+    // what it changed in the rows (a reset only).
+    FilterChange Sync();
+    void Stop();
+    void Resume();
+
+    // Takes over what the worker found since the last call.
+    FilterChange Collect();
+    const FilterMatches& GetMatches() const { return m_matches; }
+    FilterProgress GetProgress() const;
+
+    // Waits until the worker has checked every line of the last Sync() (or was stopped);
+    // false after the timeout. Tests and benchmarks.
+    bool WaitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;
+
+  private:
+    struct Job;
+    struct Worker;
+    enum class RunEnd {
+        CaughtUp,   // every line up to the target is checked
+        Stopped,    // Stop()
+        Superseded, // a new job (filter, reset) is wanted
+        Unreadable, // the file or the index changed under the pass; the next Sync() restarts
+    };
+
+    void startJob();
+    void workerLoop();
+    RunEnd run(const Job& job, LineNumber target, Worker& worker);
+    // Hands a chunk's rows to the main thread; false when the job is no longer wanted.
+    bool handOver(const Job& job, std::optional<LineNumber> retract,
+                  const std::vector<LineNumber>& lines, LineNumber done);
+    void postNotice(std::unique_lock<std::mutex>& lock, bool force);
+
+    CBrackenlyDoc& m_doc;
+    FilterHost* m_pHost;
+
+    // Main thread only.
+    FilterSpec m_spec;
+    bool m_active = false;
+    FilterMatches m_matches;
+    bool m_resetPending = false; // Collect() reports a reset
+    std::shared_ptr<const class FilterPattern> m_include;
+    std::vector<std::shared_ptr<const class FilterPattern>> m_excludes;
+    std::uint64_t m_epoch = 0;
+    int m_form = 0;
+    LineNumber m_syncedCount = 0;
+    FileOffset m_syncedEnd = -1;
+
+    // Shared with the worker, guarded by m_mutex.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    mutable std::condition_variable m_idle;
+    std::shared_ptr<const Job> m_job;
+    LineNumber m_target = 0;
+    std::uint64_t m_request = 0; // bumped by every Sync() that found work, and every new job
+    std::uint64_t m_served = 0;  // the last request the worker caught up with
+    bool m_quit = false;
+    bool m_running = false;
+    LineNumber m_done = 0;
+    bool m_noticeOutstanding = false;
+    std::chrono::steady_clock::time_point m_lastNotice;
+    struct Pending {
+        std::uint64_t generation = 0;
+        std::optional<LineNumber> retract;
+        std::vector<LineNumber> lines;
+    } m_pending;
+
+    std::atomic<std::uint64_t> m_generation{0}; // the wanted job's; the worker polls it
+    std::atomic<bool> m_stopped{false};
+    std::uint64_t m_nextGeneration = 0;
+    std::thread m_thread;
+};
