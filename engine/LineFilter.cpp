@@ -37,6 +37,8 @@ struct LineFilter::Job {
     std::uint64_t epoch = 0;
     std::string path;
     FilterTextForm form = FilterTextForm::Utf8;
+    LineNumber chunkLines = ChunkLines;
+    FileOffset chunkBytes = ChunkBytes;
     std::shared_ptr<const FilterPattern> include;
     std::vector<std::shared_ptr<const FilterPattern>> excludes;
 };
@@ -60,8 +62,15 @@ struct LineFilter::Worker {
     FilterScratch scratch;
 };
 
-LineFilter::LineFilter(CBrackenlyDoc& document, FilterHost* host) : m_doc(document), m_pHost(host)
+LineFilter::LineFilter(CBrackenlyDoc& document, FilterHost* host)
+    : m_doc(document), m_pHost(host), m_chunkLines(ChunkLines), m_chunkBytes(ChunkBytes)
 {
+}
+
+void LineFilter::SetChunkLimits(LineNumber lines, FileOffset bytes)
+{
+    m_chunkLines = std::max<LineNumber>(1, lines);
+    m_chunkBytes = std::max<FileOffset>(1, bytes);
 }
 
 LineFilter::~LineFilter()
@@ -150,6 +159,8 @@ void LineFilter::startJob()
     job->form = textForm(m_doc);
     job->include = m_include;
     job->excludes = m_excludes;
+    job->chunkLines = m_chunkLines;
+    job->chunkBytes = m_chunkBytes;
     m_epoch = job->epoch;
     m_form = int(job->form);
     m_syncedCount = m_doc.GetLineCount();
@@ -340,7 +351,7 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
         if (m_stopped.load()) {
             return RunEnd::Stopped;
         }
-        m_doc.CopyLineRun(worker.next, target, ChunkLines, ChunkBytes, lines);
+        m_doc.CopyLineRun(worker.next, target, job.chunkLines, job.chunkBytes, lines);
         if (lines.epoch != job.epoch) {
             return RunEnd::Unreadable;
         }

@@ -96,6 +96,10 @@ class LineFilter {
     const FilterMatches& GetMatches() const { return m_matches; }
     FilterProgress GetProgress() const;
 
+    // The most lines and bytes one chunk of work takes (tests make them small to cross
+    // chunk boundaries often). Takes effect with the next SetFilter().
+    void SetChunkLimits(LineNumber lines, FileOffset bytes);
+
     // Waits until the worker has checked every line of the last Sync() (or was stopped);
     // false after the timeout. Tests and benchmarks.
     bool WaitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;
@@ -130,6 +134,8 @@ class LineFilter {
     std::vector<std::shared_ptr<const class FilterPattern>> m_excludes;
     std::uint64_t m_epoch = 0;
     int m_form = 0;
+    LineNumber m_chunkLines;
+    FileOffset m_chunkBytes;
     LineNumber m_syncedCount = 0;
     FileOffset m_syncedEnd = -1;
 

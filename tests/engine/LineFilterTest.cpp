@@ -1,0 +1,481 @@
+// The filter against a plain line-by-line model: every line of the file decoded on its own
+// and tested with the literal rule of Find or a per-line PCRE2 match, for random files,
+// random filters, appends in random pieces, clears and reloads, in UTF-8 and UTF-16.
+
+#include "EngineTestSupport.h"
+
+#include "engine/FilterHost.h"
+#include "engine/FilterMatches.h"
+#include "engine/FilterPattern.h"
+#include "engine/KeywordMatcher.h"
+#include "engine/LineFilter.h"
+#include "platform/NarrowCodec.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 16
+#include <pcre2.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+using namespace quilltest;
+
+namespace {
+
+// --- the model ---
+
+bool modelLiteral(std::u16string line, std::u16string text, const FilterTerm& term)
+{
+    if (!term.matchCase) {
+        FoldAsciiCase(line);
+        FoldAsciiCase(text);
+    }
+    for (std::size_t pos = 0;;) {
+        const std::size_t c = line.find(text, pos);
+        if (c == std::u16string::npos) {
+            return false;
+        }
+        const bool before = c == 0 || IsWordDelimiter(line[c - 1]);
+        const bool after = c + text.size() == line.size() || IsWordDelimiter(line[c + text.size()]);
+        if (!term.wholeWord || (before && after)) {
+            return true;
+        }
+        pos = c + text.size();
+    }
+}
+
+// The line as the regular expression sees it: the file's characters (a lone CR stays a
+// CR), without LF and a CR before it.
+std::u16string rawLine(const std::string& bytes, const ReferenceIndex& index, std::size_t i,
+                       bool utf16)
+{
+    const std::string piece = bytes.substr(std::size_t(index.starts[i]),
+                                           std::size_t(index.starts[i + 1] - index.starts[i]));
+    std::u16string text;
+    if (utf16) {
+        for (std::size_t k = 0; k + 1 < piece.size(); k += 2) {
+            text += char16_t(std::uint8_t(piece[k]) | (std::uint8_t(piece[k + 1]) << 8));
+        }
+    } else {
+        text = quill::utf8ToUtf16(piece);
+    }
+    if (!text.empty() && text.back() == u'\n') {
+        text.pop_back();
+    }
+    if (!text.empty() && text.back() == u'\r') {
+        text.pop_back();
+    }
+    return text;
+}
+
+bool modelRegex(const std::u16string& line, const FilterTerm& term)
+{
+    std::u16string source = term.text;
+    if (term.wholeWord) {
+        source = u"(?<![^\\t ,;:\\\\/.\\r\\n])(?:" + source + u")(?![^\\t ,;:\\\\/.\\r\\n])";
+    }
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
+    pcre2_set_newline(context, PCRE2_NEWLINE_ANYCRLF);
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(),
+                                     PCRE2_UTF | PCRE2_MULTILINE |
+                                         (term.matchCase ? 0u : PCRE2_CASELESS),
+                                     &error, &offset, context);
+    pcre2_compile_context_free(context);
+    EXPECT_NE(code, nullptr);
+    pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
+    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(line.data()), line.size(), 0,
+                               0, data, nullptr);
+    pcre2_match_data_free(data);
+    pcre2_code_free(code);
+    return rc >= 0;
+}
+
+// The lines of the file from `first` on (the clear point) that the filter shows.
+std::vector<LineNumber> modelResult(const std::string& bytes, std::size_t first,
+                                    const FilterSpec& spec, bool utf16)
+{
+    const ReferenceIndex index = referenceIndex(bytes);
+    std::vector<LineNumber> rows;
+    auto matches = [&](const FilterTerm& term, std::size_t i) {
+        return term.regularExpression ? modelRegex(rawLine(bytes, index, i, utf16), term)
+                                      : modelLiteral(referenceLine(bytes, index, i, utf16),
+                                                     term.text, term);
+    };
+    for (std::size_t i = first; i + 1 < index.starts.size(); ++i) {
+        bool shown = spec.include.text.empty() || matches(spec.include, i);
+        for (const FilterTerm& exclude : spec.excludes) {
+            shown = shown && !matches(exclude, i);
+        }
+        if (shown) {
+            rows.push_back(LineNumber(i - first));
+        }
+    }
+    return rows;
+}
+
+std::vector<LineNumber> rowsOf(const LineFilter& filter)
+{
+    std::vector<LineNumber> rows;
+    for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
+        rows.push_back(filter.GetMatches().at(i));
+    }
+    return rows;
+}
+
+// --- random material ---
+
+const char* const Words[] = {"ERROR", "error", "Err", "err:", "disk/err", "errno", "kerr",
+                             "warn",  "é",     "É",   "€",    "x",        "a.b",   "12",
+                             "7",     " ",     ",",   "\t",   ":",        "\\"};
+const char* const Literals[] = {"err", "ERROR", "é", "rr", "a.b", "€", "x", "12", ":", "err:"};
+const char* const Regexes[] = {"^err",   "err$",        "e.r",    "[0-9]+$",  "^$",
+                               "\\berr\\b", "r\\s",     "É",      "(?<=a)\\.", "x*",
+                               "\\d{2}", "^\\s*$",      "é$",     "(?<!k)err", "rr|€"};
+
+std::string randomLines(std::mt19937& rng, int lines, bool utf16)
+{
+    std::string text;
+    for (int i = 0; i < lines; ++i) {
+        const int words = int(rng() % 6);
+        for (int w = 0; w < words; ++w) {
+            text += Words[rng() % (sizeof Words / sizeof Words[0])];
+        }
+        if (rng() % 40 == 0) {
+            text += "\r"; // a lone CR inside a line
+            text += Words[rng() % 4];
+        }
+        if (!utf16 && rng() % 50 == 0) {
+            text += "\xC3"; // broken UTF-8
+        }
+        text += rng() % 4 == 0 ? "\r\n" : "\n";
+    }
+    if (!utf16) {
+        return text;
+    }
+    return utf16le(quill::utf8ToUtf16(text));
+}
+
+FilterTerm randomTerm(std::mt19937& rng, bool utf16)
+{
+    FilterTerm term;
+    term.regularExpression = rng() % 2 == 0;
+    if (term.regularExpression) {
+        term.text = quill::utf8ToUtf16(Regexes[rng() % (sizeof Regexes / sizeof Regexes[0])]);
+    } else {
+        term.text = quill::utf8ToUtf16(Literals[rng() % (sizeof Literals / sizeof Literals[0])]);
+    }
+    term.matchCase = rng() % 2 == 0;
+    term.wholeWord = rng() % 3 == 0;
+    (void)utf16;
+    return term;
+}
+
+FilterSpec randomSpec(std::mt19937& rng, bool utf16)
+{
+    FilterSpec spec;
+    if (rng() % 4 != 0) {
+        spec.include = randomTerm(rng, utf16);
+    }
+    const int excludes = int(rng() % 3);
+    for (int i = 0; i < excludes; ++i) {
+        spec.excludes.push_back(randomTerm(rng, utf16));
+    }
+    if (spec.IsEmpty()) {
+        spec.include = randomTerm(rng, utf16);
+    }
+    return spec;
+}
+
+std::string describe(const FilterSpec& spec)
+{
+    auto term = [](const FilterTerm& t) {
+        return quill::utf16ToUtf8(t.text) + (t.regularExpression ? " /re" : "") +
+               (t.matchCase ? " /case" : "") + (t.wholeWord ? " /word" : "");
+    };
+    std::string out = "include '" + term(spec.include) + "'";
+    for (const FilterTerm& t : spec.excludes) {
+        out += ", exclude '" + term(t) + "'";
+    }
+    return out;
+}
+
+// A document that the test feeds itself, as the watcher would.
+struct FedDocument {
+    TestSettings settings;
+    FakeHost host;
+    std::string path = settings.dir.file("filter.log");
+    std::string bytes;
+    CBrackenlyDoc doc{&host, settings.store};
+
+    void open(const std::string& content)
+    {
+        bytes = content;
+        writeFile(path, bytes);
+        ASSERT_TRUE(doc.OnOpenDocument(quill::utf8ToUtf16(path)));
+        doc.StopWatching();
+    }
+    void append(const std::string& piece)
+    {
+        appendFile(path, piece);
+        bytes += piece;
+        std::lock_guard lock(doc.docAccess());
+        doc.AppendText(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size(), false);
+    }
+};
+
+void expectModel(LineFilter& filter, const FedDocument& fed, std::size_t clearLine,
+                 const FilterSpec& spec, bool utf16, const std::string& context)
+{
+    filter.Sync();
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    EXPECT_EQ(filter.GetProgress().state, FilterState::Done);
+    EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, clearLine, spec, utf16))
+        << context << ": " << describe(spec);
+}
+
+} // namespace
+
+class LineFilterModel : public ::testing::TestWithParam<bool> {};
+
+// Random files and filters, the file growing in random pieces (lines arrive cut anywhere,
+// the open last line is checked again as it grows), now and then cleared or reloaded.
+TEST_P(LineFilterModel, RandomFiltersFollowAppendsClearsAndReloads)
+{
+    const bool utf16 = GetParam();
+    std::mt19937 rng(utf16 ? 77 : 11);
+    for (int round = 0; round < 12; ++round) {
+        FedDocument fed;
+        const std::string start = (utf16 ? std::string("\xFF\xFE") : std::string()) +
+                                  randomLines(rng, int(rng() % 200), utf16);
+        fed.open(start);
+        LineFilter filter(fed.doc, nullptr);
+        filter.SetChunkLimits(1 + rng() % 40, 1 + rng() % 900);
+        const FilterSpec spec = randomSpec(rng, utf16);
+        ASSERT_TRUE(filter.SetFilter(spec).empty()) << describe(spec);
+        std::size_t clearLine = 0;
+        expectModel(filter, fed, clearLine, spec, utf16, "whole file");
+        for (int step = 0; step < 8; ++step) {
+            const std::string more = randomLines(rng, int(rng() % 60), utf16);
+            std::size_t at = 0;
+            while (at < more.size()) {
+                std::size_t n = 1 + rng() % 97;
+                if (utf16 && rng() % 3 != 0) {
+                    n += n % 2; // mostly whole code units, sometimes half of one
+                }
+                fed.append(more.substr(at, n));
+                at += n;
+                if (rng() % 3 == 0) {
+                    expectModel(filter, fed, clearLine, spec, utf16, "after a piece");
+                }
+            }
+            if (rng() % 5 == 0) {
+                fed.doc.ClearText();
+                clearLine = referenceIndex(fed.bytes).starts.size() - 1;
+                if (referenceIndex(fed.bytes).lastLineOpen) {
+                    // The clear point is the end of the file: the open line's rest is
+                    // a line of its own from there on; the model starts at the next one.
+                    const std::string rest = utf16 ? std::string("\n\0", 2) : "\n";
+                    fed.append(rest);
+                    fed.doc.ClearText();
+                    clearLine = referenceIndex(fed.bytes).starts.size() - 1;
+                }
+                EXPECT_TRUE(filter.Sync().reset);
+                EXPECT_EQ(filter.GetMatches().size(), 0u);
+            } else if (rng() % 7 == 0) {
+                // Truncated and re-opened: the rows start over with the new content.
+                fed.bytes = (utf16 ? std::string("\xFF\xFE") : std::string()) +
+                            randomLines(rng, int(rng() % 30), utf16);
+                writeFile(fed.path, fed.bytes);
+                ASSERT_TRUE(fed.doc.OnOpenDocument(quill::utf8ToUtf16(fed.path)));
+                fed.doc.StopWatching();
+                clearLine = 0;
+            }
+            expectModel(filter, fed, clearLine, spec, utf16, "step " + std::to_string(step));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, LineFilterModel, ::testing::Values(false, true),
+                         [](const auto& param) { return param.param ? "Utf16" : "Utf8"; });
+
+TEST(LineFilter, PatternThatDoesNotCompileFiltersNothingAndSaysWhere)
+{
+    FedDocument fed;
+    fed.open("ERROR one\nINFO two\n");
+    LineFilter filter(fed.doc, nullptr);
+    ASSERT_TRUE(filter.SetFilter(FilterSpec{{u"ERROR", true, false, false}, {}}).empty());
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    EXPECT_EQ(filter.GetMatches().size(), 1u);
+
+    FilterSpec bad;
+    bad.include = {u"INFO", false, false, false};
+    bad.excludes = {{u"two", false, false, false}, {u"a(b", false, true, true}};
+    const std::vector<FilterError> errors = filter.SetFilter(bad);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].exclude);
+    EXPECT_EQ(errors[0].excludeIndex, 1u);
+    EXPECT_EQ(errors[0].offset, 3u); // after "a(b", inside the user's text despite "Whole word"
+    EXPECT_NE(errors[0].message.find(u"missing"), std::u16string::npos);
+    EXPECT_FALSE(filter.IsActive());
+    EXPECT_EQ(filter.GetMatches().size(), 0u);
+    EXPECT_TRUE(filter.Collect().reset);
+    EXPECT_EQ(filter.GetProgress().state, FilterState::Off);
+}
+
+// A line in a run may match where the line alone does not (and the other way round) when
+// the pattern looks past the line's ends; such patterns are matched line by line.
+TEST(LineFilter, PatternsThatSeePastTheLineAreMatchedLineByLine)
+{
+    FedDocument fed;
+    fed.open("ab\r\ncd\n\nx y\r\nz\n");
+    LineFilter filter(fed.doc, nullptr);
+    const struct {
+        const char16_t* pattern;
+        bool runsAtOnce;
+        std::vector<LineNumber> rows;
+    } cases[] = {
+        {u"b$", true, {0}},         // $ before CR LF
+        {u"^$", true, {2}},         // only the empty line
+        {u"\\Acd", false, {1}},     // \A: the line's own start
+        {u"y\\z", false, {3}},      // \z: the line's own end
+        {u"(?<!\\s)c", false, {1}}, // nothing before a line's first character
+        {u"b(?!\\s)", false, {0}},  // nothing after its last
+        {u"(?-m)^cd$", false, {1}}, // multi-line off: still the line's own ends
+        {u"\\s\\s", true, {}},      // a CR LF is not in the line
+    };
+    for (const auto& c : cases) {
+        std::u16string message;
+        std::size_t offset = 0;
+        const FilterTerm term{c.pattern, true, false, true};
+        const auto compiled = FilterPattern::Compile(term, message, offset);
+        ASSERT_TRUE(compiled) << quill::utf16ToUtf8(message);
+        EXPECT_EQ(compiled->MatchesRunsAtOnce(), c.runsAtOnce) << quill::utf16ToUtf8(c.pattern);
+        ASSERT_TRUE(filter.SetFilter(FilterSpec{term, {}}).empty());
+        ASSERT_TRUE(filter.WaitIdle());
+        filter.Collect();
+        EXPECT_EQ(rowsOf(filter), c.rows) << quill::utf16ToUtf8(c.pattern);
+    }
+}
+
+// Stop ends the pass early and keeps a correct prefix; Resume finishes it.
+TEST(LineFilter, StopKeepsWhatWasCheckedAndResumeFinishes)
+{
+    FedDocument fed;
+    std::mt19937 rng(5);
+    fed.open(randomLines(rng, 20000, false));
+    LineFilter filter(fed.doc, nullptr);
+    filter.SetChunkLimits(50, 1 << 20);
+    const FilterSpec spec{{u"e.r", false, false, true}, {{u"ERROR", true, true, false}}};
+    ASSERT_TRUE(filter.SetFilter(spec).empty());
+    filter.Stop();
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    const FilterProgress stopped = filter.GetProgress();
+    EXPECT_EQ(stopped.state, FilterState::Stopped);
+    EXPECT_EQ(stopped.total, fed.doc.GetLineCount());
+    std::vector<LineNumber> expected = modelResult(fed.bytes, 0, spec, false);
+    std::vector<LineNumber> prefix;
+    for (LineNumber line : expected) {
+        if (line < stopped.done) {
+            prefix.push_back(line);
+        }
+    }
+    EXPECT_EQ(rowsOf(filter), prefix);
+
+    filter.Resume();
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    EXPECT_EQ(filter.GetProgress().state, FilterState::Done);
+    EXPECT_EQ(filter.GetProgress().done, fed.doc.GetLineCount());
+    EXPECT_EQ(rowsOf(filter), expected);
+}
+
+class CountingFilterHost : public FilterHost {
+  public:
+    void PostFilterProgress() override { ++posted; }
+    std::atomic<int> posted{0};
+};
+
+// The watcher's appends and the filter's pass run at the same time (run under TSan):
+// the watcher is never kept waiting long, and no line is lost or doubled.
+TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
+{
+    FedDocument fed;
+    std::mt19937 rng(9);
+    fed.open(randomLines(rng, 5000, false));
+    CountingFilterHost host;
+    LineFilter filter(fed.doc, &host);
+    filter.SetChunkLimits(64, 4096);
+    const FilterSpec spec{{u"err", false, true, false}, {{u"^x", true, false, true}}};
+    ASSERT_TRUE(filter.SetFilter(spec).empty());
+    std::string more = randomLines(rng, 3000, false);
+    std::thread watcher([&] {
+        std::mt19937 cut(3);
+        for (std::size_t at = 0; at < more.size();) {
+            const std::size_t n = 1 + cut() % 300;
+            fed.append(more.substr(at, n));
+            at += n;
+        }
+    });
+    for (int i = 0; i < 50; ++i) {
+        filter.Sync(); // as the main thread would on each WM_FILE_APPENDED
+        filter.Collect();
+        std::this_thread::yield();
+    }
+    watcher.join();
+    expectModel(filter, fed, 0, spec, false, "after the appends");
+    EXPECT_GT(host.posted.load(), 0);
+}
+
+// The compact list against a plain vector: block boundaries, distances past 16 bits, and
+// taking rows back across a block boundary.
+TEST(FilterMatches, EqualsAPlainListAcrossBlocksAndWideDistances)
+{
+    FilterMatches list;
+    std::vector<LineNumber> plain;
+    std::mt19937 rng(2);
+    LineNumber line = 0;
+    for (int i = 0; i < 3000; ++i) {
+        line += 1 + (rng() % 10 == 0 ? 65536 + rng() % 70000 : rng() % 300);
+        list.push_back(line);
+        plain.push_back(line);
+        if (rng() % 5 == 0) {
+            list.pop_back();
+            plain.pop_back();
+        }
+    }
+    ASSERT_EQ(list.size(), plain.size());
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        ASSERT_EQ(list.at(i), plain[i]) << i;
+    }
+    for (int i = 0; i < 2000; ++i) {
+        const LineNumber probe = LineNumber(rng() % (line + 2));
+        EXPECT_EQ(list.lowerBound(probe),
+                  std::size_t(std::lower_bound(plain.begin(), plain.end(), probe) - plain.begin()));
+    }
+    while (list.size() > 250) {
+        list.pop_back();
+        plain.pop_back();
+    }
+    // A distance past 16 bits widens a block that already holds 250 rows.
+    list.push_back(plain.back() + 0x10000);
+    plain.push_back(plain.back() + 0x10000);
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        ASSERT_EQ(list.at(i), plain[i]) << i;
+    }
+}
+
+TEST(FilterMatches, DenseMatchesCostAboutTwoBytesEach)
+{
+    FilterMatches list;
+    for (LineNumber line = 0; line < 100000; ++line) {
+        list.push_back(line * 100);
+    }
+    EXPECT_LE(list.memoryBytes(), 100000u * 22 / 10);
+}
