@@ -8,8 +8,12 @@
 //   quill_bench find FILE TEXT FLAGS     Find from the top (FLAGS: c = case, w = word)
 //   quill_bench follow DIR SECONDS MBPS  a writer appends in 4 KiB writes while followed
 //   quill_bench idle FILE SECONDS        CPU share of the watcher of an idle file
+//   quill_bench filter FILE TEXT FLAGS   the filter pass over the whole file (FLAGS: c = case,
+//                                        w = word, r = regular expression, x = exclude)
 
 #include "engine/DocumentHost.h"
+#include "engine/FilterPattern.h"
+#include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
 #include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
@@ -335,6 +339,64 @@ int idleBench(const std::string& path, double duration)
     return 0;
 }
 
+// The filter's pass over the whole file from a warm cache: median of five, the number of
+// matching lines and what their list costs.
+int filterBench(const std::string& path, const std::string& text, const std::string& flagText)
+{
+    BenchSettings settings;
+    QuietHost host;
+    CBrackenlyDoc doc(&host, *settings.store);
+    if (!doc.OnOpenDocument(u16(path))) {
+        return 1;
+    }
+    doc.StopWatching();
+    doc.GetLine(0);
+    FilterTerm term{u16(text), flagText.find('c') != std::string::npos,
+                    flagText.find('w') != std::string::npos,
+                    flagText.find('r') != std::string::npos};
+    FilterSpec spec;
+    if (flagText.find('x') != std::string::npos) {
+        spec.excludes.push_back(term);
+    } else {
+        spec.include = term;
+    }
+    std::vector<double> times;
+    std::vector<double> cpu;
+    std::size_t matches = 0;
+    std::size_t memory = 0;
+    bool atOnce = false;
+    for (int run = 0; run < 5; ++run) {
+        warm(path);
+        LineFilter filter(doc, nullptr);
+        const double cpuStart = cpuSeconds();
+        const auto start = Clock::now();
+        const std::vector<FilterError> errors = filter.SetFilter(spec);
+        if (!errors.empty()) {
+            std::fprintf(stderr, "pattern error at %zu\n", errors[0].offset);
+            return 1;
+        }
+        filter.WaitIdle(std::chrono::minutes(10));
+        filter.Collect();
+        times.push_back(seconds(Clock::now() - start));
+        cpu.push_back(cpuSeconds() - cpuStart);
+        matches = filter.GetMatches().size();
+        memory = filter.GetMatches().memoryBytes();
+        std::u16string message;
+        std::size_t offset = 0;
+        const auto compiled = FilterPattern::Compile(term, message, offset);
+        atOnce = compiled && compiled->MatchesRunsAtOnce();
+    }
+    std::sort(times.begin(), times.end());
+    std::sort(cpu.begin(), cpu.end());
+    std::printf("filter_cpu_seconds %.4f\n", cpu[cpu.size() / 2]);
+    std::printf("filter_seconds %.4f\nfilter_best_seconds %.4f\nfilter_gbps %.3f\n"
+                "filter_matches %zu\nfilter_bytes_per_match %.3f\nfilter_runs_at_once %d\n",
+                times[times.size() / 2], times.front(),
+                double(doc.IndexedEnd()) / times[times.size() / 2] / 1e9, matches,
+                matches ? double(memory) / double(matches) : 0.0, atOnce ? 1 : 0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -354,6 +416,9 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 4 && args[0] == "follow") {
         return followBench(args[1], std::atof(args[2].c_str()), std::atof(args[3].c_str()));
+    }
+    if (args.size() >= 3 && args[0] == "filter") {
+        return filterBench(args[1], args[2], args.size() >= 4 ? args[3] : "");
     }
     if (args.size() >= 3 && args[0] == "idle") {
         return idleBench(args[1], std::atof(args[2].c_str()));

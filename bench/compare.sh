@@ -84,3 +84,36 @@ echo "follow:  $(echo "$fo" | value follow_mbps_written) MB/s in 4 KiB writes," 
 idle=$("$bench" idle "$file" 10)
 echo "idle:    watcher of an idle file $(echo "$idle" | value idle_cpu_percent)% of a core" \
      "(target < 1%)"
+
+# The filter: median wall time of five passes over the whole file against the median of
+# five runs of the grep that counts the same lines (same file, same run, warm cache).
+peer_median() {
+    local times=() start end
+    for _ in 1 2 3 4 5; do
+        warm
+        start=$(date +%s.%N)
+        "$@" "$file" >"$peer_out" || true
+        end=$(date +%s.%N)
+        times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')")
+    done
+    printf '%s\n' "${times[@]}" | sort -n | sed -n 3p
+}
+peer_out=$(mktemp)
+trap 'rm -f "$peer_out"' EXIT
+
+filter_row() { # <label> <text> <our flags> <peer...>
+    local label=$1 text=$2 flags=$3; shift 3
+    local out t_ours t_peer
+    out=$("$bench" filter "$file" "$text" "$flags")
+    t_peer=$(peer_median "$@" "$text")
+    t_ours=$(echo "$out" | value filter_seconds)
+    echo "filter $label: ours ${t_ours}s (cpu $(echo "$out" | value filter_cpu_seconds)s," \
+         "$(echo "$out" | value filter_matches) lines, $(echo "$out" | value filter_bytes_per_match)" \
+         "bytes/match), $* ${t_peer}s ($(cat "$peer_out") lines) -> $(ratio "$t_peer" "$t_ours")" \
+         "(target >= 1.00)"
+}
+filter_row "literal    " "ERROR [t03]" c grep -F -c
+filter_row "literal -i " "error [t03]" "" grep -F -i -c
+filter_row "regex      " 'ERROR \[t0[34]\].*timeout' cr grep -E -c
+filter_row "regex -P   " 'ERROR \[t0[34]\].*timeout' cr grep -P -c
+filter_row "regex -i   " 'error \[t0[34]\].*timeout' r grep -E -i -c
