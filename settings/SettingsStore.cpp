@@ -386,6 +386,26 @@ bool SettingsStore::DeleteUserValueAt(const std::u16string& path, const std::u16
     return d->user.deleteValue(path, name);
 }
 
+void SettingsStore::ReplaceUserTree(const std::u16string& path,
+                                    const std::vector<StoredValue>& values)
+{
+    d->user.update([&](HiveKey& root) {
+        root.removePath(path);
+        for (const StoredValue& value : values) {
+            HiveKey* key = root.createPath(value.subkey.empty() ? path : path + u'\\' + value.subkey);
+            if (!key) {
+                return false;
+            }
+            if (value.isText) {
+                key->setValue(value.name, RegType::Sz, quill::szData(value.text));
+            } else {
+                key->setValue(value.name, RegType::Dword, dwordBytes(value.number));
+            }
+        }
+        return true;
+    });
+}
+
 void SettingsStore::LoadKeywords(std::vector<CKeyword>& keywords) const
 {
     const std::u16string base = KeyPath(Setting::KeyKeywords);

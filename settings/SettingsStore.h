@@ -38,6 +38,16 @@ static_assert(sizeof(LogFontRecord) == 92, "LOGFONTW is 92 bytes");
 
 using ByteBlock = std::vector<std::uint8_t>;
 
+// One value for SettingsStore::ReplaceUserTree: a text or a number (dword) under a key
+// below the replaced one ("" is that key itself).
+struct StoredValue {
+    std::u16string subkey;
+    std::u16string name;
+    bool isText = false;
+    std::u16string text;
+    std::uint32_t number = 0;
+};
+
 class SettingsStore {
 public:
     // Uses $XDG_CONFIG_HOME/quillstream/user.reg (default ~/.config/...) and
@@ -95,6 +105,10 @@ public:
     // Removes one user-scope value (a recent-file entry that is no longer used); false when
     // there was none.
     bool DeleteUserValueAt(const std::u16string& path, const std::u16string& name);
+    // Replaces the user-scope key at a relative path, with everything below it, by the
+    // given values, in one write of the user hive: another running copy never sees half
+    // of it, and a failed write leaves the old key whole.
+    void ReplaceUserTree(const std::u16string& path, const std::vector<StoredValue>& values);
 
     // Appends the stored keywords: numerically named subkeys in numeric order, then any
     // other names in text order.

@@ -6,12 +6,13 @@ namespace {
 
 using namespace Setting;
 
-constexpr std::array<SettingsKeyRecord, 5> s_keys{{
+constexpr std::array<SettingsKeyRecord, 6> s_keys{{
     {KeyOrix, 0, "Software\\Orix"},
     {KeyQuillstream, KeyOrix, "Quillstream"},
     {KeyLogging, KeyQuillstream, "Logging"},
     {KeyGui, KeyQuillstream, "GUI"},
     {KeyKeywords, KeyQuillstream, "Keywords"},
+    {KeyFilter, KeyQuillstream, "Filter"},
 }};
 
 constexpr SettingsValueRecord text(SettingId id, SettingId key, std::string_view name,
@@ -37,7 +38,7 @@ constexpr SettingsValueRecord binary(SettingId id, SettingId key, std::string_vi
     return {id, key, name, SettingType::Binary, {}, 0};
 }
 
-constexpr std::array<SettingsValueRecord, 42> s_values{{
+constexpr std::array<SettingsValueRecord, 43> s_values{{
     flag(ShowLastViewedFile, KeyQuillstream, "ShowLastViewedFile", 0),
     text(LastFindString, KeyQuillstream, "LastFindString", ""),
     flag(FindMatchCase, KeyQuillstream, "FindMatchCase", 0),
@@ -83,6 +84,8 @@ constexpr std::array<SettingsValueRecord, 42> s_values{{
     flag(PlaySound, KeyKeywords, "PlaySound", 0),
     text(Sound, KeyKeywords, "Sound", ""),
     text(SoundFileExt, KeyKeywords, "SoundFileExt", "*.wav"),
+
+    number(FilterPaneHeight, KeyFilter, "PaneHeight", 0),
 }};
 
 } // namespace

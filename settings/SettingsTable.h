@@ -15,6 +15,7 @@ constexpr SettingId KeyQuillstream = 100;
 constexpr SettingId KeyLogging = 200;
 constexpr SettingId KeyGui = 300;
 constexpr SettingId KeyKeywords = 400;
+constexpr SettingId KeyFilter = 500;
 
 // Values under Software\Orix\Quillstream
 constexpr SettingId ShowLastViewedFile = 104;
@@ -62,6 +63,9 @@ constexpr SettingId Beep = 407;
 constexpr SettingId PlaySound = 408;
 constexpr SettingId Sound = 409;
 constexpr SettingId SoundFileExt = 410;
+// ...\Filter (the filter view; its recent filters sit in the subkey "Recent", see
+// settings/FilterHistory.h)
+constexpr SettingId FilterPaneHeight = 501; // pixels; 0: not chosen yet
 } // namespace Setting
 
 enum class SettingType : std::uint32_t {

@@ -1,0 +1,88 @@
+#include "settings/FilterHistory.h"
+
+#include "settings/SettingsStore.h"
+
+#include <algorithm>
+
+namespace {
+
+const std::u16string TextName = u"SearchString";
+const std::u16string MatchCaseName = u"MatchCase";
+const std::u16string MatchWordName = u"MatchWord";
+const std::u16string RegexName = u"RegularExpression";
+const std::u16string ExcludeName = u"Exclude";
+
+std::u16string number(std::size_t n)
+{
+    const std::string digits = std::to_string(n);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+} // namespace
+
+FilterHistory::FilterHistory(SettingsStore& settings, std::size_t size)
+    : m_settings(settings), m_maxSize(size)
+{
+}
+
+std::u16string FilterHistory::keyPath() const
+{
+    return m_settings.KeyPath(Setting::KeyFilter) + u"\\Recent";
+}
+
+void FilterHistory::ReadList()
+{
+    m_entries.clear();
+    const std::u16string base = keyPath();
+    for (std::size_t i = 1; i <= m_maxSize; ++i) {
+        const std::u16string path = base + u'\\' + number(i);
+        FilterHistoryEntry entry;
+        entry.text = m_settings.ReadStringAt(path, TextName, u"");
+        if (entry.text.empty() ||
+            std::any_of(m_entries.begin(), m_entries.end(),
+                        [&](const FilterHistoryEntry& e) { return e.text == entry.text; })) {
+            continue;
+        }
+        entry.matchCase = m_settings.ReadDwordAt(path, MatchCaseName, 0) != 0;
+        entry.wholeWord = m_settings.ReadDwordAt(path, MatchWordName, 0) != 0;
+        entry.regularExpression = m_settings.ReadDwordAt(path, RegexName, 0) != 0;
+        entry.exclude = m_settings.ReadDwordAt(path, ExcludeName, 0) != 0;
+        m_entries.push_back(std::move(entry));
+    }
+}
+
+void FilterHistory::WriteList()
+{
+    std::vector<StoredValue> values;
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        const FilterHistoryEntry& entry = m_entries[i];
+        const std::u16string key = number(i + 1);
+        values.push_back({key, TextName, true, entry.text, 0});
+        values.push_back({key, MatchCaseName, false, {}, entry.matchCase ? 1u : 0u});
+        values.push_back({key, MatchWordName, false, {}, entry.wholeWord ? 1u : 0u});
+        values.push_back({key, RegexName, false, {}, entry.regularExpression ? 1u : 0u});
+        values.push_back({key, ExcludeName, false, {}, entry.exclude ? 1u : 0u});
+    }
+    m_settings.ReplaceUserTree(keyPath(), values);
+}
+
+void FilterHistory::Add(const FilterHistoryEntry& entry)
+{
+    if (entry.text.empty() || m_maxSize == 0) {
+        return;
+    }
+    m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
+                                   [&](const FilterHistoryEntry& e) { return e.text == entry.text; }),
+                    m_entries.end());
+    m_entries.insert(m_entries.begin(), entry);
+    if (m_entries.size() > m_maxSize) {
+        m_entries.resize(m_maxSize);
+    }
+}
+
+void FilterHistory::Remove(std::size_t index)
+{
+    if (index < m_entries.size()) {
+        m_entries.erase(m_entries.begin() + std::ptrdiff_t(index));
+    }
+}
