@@ -329,6 +329,9 @@ void LineFilter::workerLoop()
         if ((end == RunEnd::CaughtUp || end == RunEnd::Unreadable) &&
             job->generation == m_generation.load()) {
             m_served = request;
+            if (end == RunEnd::CaughtUp) {
+                m_done = target; // the open last line counts as checked, as it is now
+            }
         }
         if (end != RunEnd::Superseded) {
             postNotice(lock, true);
@@ -370,7 +373,8 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
             worker.provisional = false;
         }
 
-        if (count == 1 && lines.starts[1] - lines.starts[0] > MaxLineBytes) {
+        const FileOffset runEnd = lines.starts[count];
+        if (count == 1 && runEnd - lines.starts[0] > MaxLineBytes) {
             lines.starts[1] = lines.starts[0];
         }
         const std::size_t size = std::size_t(lines.starts[count] - lines.starts[0]);
@@ -424,7 +428,7 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
         if (lines.lastOpen) {
             worker.provisional = true;
             worker.provisionalLine = last;
-            worker.provisionalEnd = lines.starts[count];
+            worker.provisionalEnd = runEnd;
             worker.provisionalMatched = !worker.found.empty() && worker.found.back() == last;
         }
     }

@@ -328,6 +328,31 @@ TEST(LineFilter, PatternThatDoesNotCompileFiltersNothingAndSaysWhere)
     EXPECT_EQ(filter.GetProgress().state, FilterState::Off);
 }
 
+// In a narrow set other than UTF-8 the lines are decoded one by one: literals fold only
+// A-Z, regular expressions fold case as Unicode does.
+TEST(LineFilter, OtherNarrowSetsAreDecodedLineByLine)
+{
+    quill::setNarrowCharsetForTesting("ISO-8859-1");
+    FedDocument fed;
+    fed.open("caf\xE9 ok\nCAF\xC9\nother\n");
+    LineFilter filter(fed.doc, nullptr);
+    const struct {
+        FilterTerm term;
+        std::vector<LineNumber> rows;
+    } cases[] = {
+        {{u"caf\u00e9", false, false, false}, {0}},
+        {{u"caf\u00e9", false, false, true}, {0, 1}},
+        {{u"^.{4}$", true, false, true}, {1}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(filter.SetFilter(FilterSpec{c.term, {}}).empty());
+        ASSERT_TRUE(filter.WaitIdle());
+        filter.Collect();
+        EXPECT_EQ(rowsOf(filter), c.rows) << quill::utf16ToUtf8(c.term.text);
+    }
+    quill::setNarrowCharsetForTesting("UTF-8");
+}
+
 // A line in a run may match where the line alone does not (and the other way round) when
 // the pattern looks past the line's ends; such patterns are matched line by line.
 TEST(LineFilter, PatternsThatSeePastTheLineAreMatchedLineByLine)
