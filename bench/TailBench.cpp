@@ -6,7 +6,9 @@
 //   quill_bench index FILE               open + index: seconds, GB/s, bytes per line
 //   quill_bench getline FILE COUNT       GetLine of random far lines: median, p90 (ms)
 //   quill_bench find FILE TEXT FLAGS     Find from the top (FLAGS: c = case, w = word)
-//   quill_bench follow DIR SECONDS MBPS  a writer appends in 4 KiB writes while followed
+//   quill_bench follow DIR SECONDS MBPS [FILTER]
+//                                        a writer appends in 4 KiB writes while followed
+//                                        (with FILTER, a filter for that text is kept up to date)
 //   quill_bench idle FILE SECONDS        CPU share of the watcher of an idle file
 //   quill_bench filter FILE TEXT FLAGS   the filter pass over the whole file (FLAGS: c = case,
 //                                        w = word, r = regular expression, x = exclude)
@@ -263,7 +265,7 @@ int findBench(const std::string& path, const std::string& text, const std::strin
     return onLastLine ? 0 : 2;
 }
 
-int followBench(const std::string& dir, double duration, double mbps)
+int followBench(const std::string& dir, double duration, double mbps, const std::string& filterText)
 {
     BenchSettings settings;
     QuietHost host;
@@ -275,6 +277,30 @@ int followBench(const std::string& dir, double duration, double mbps)
     if (!doc.OnOpenDocument(u16(path))) {
         return 1;
     }
+    std::unique_ptr<LineFilter> filter;
+    if (!filterText.empty()) {
+        filter = std::make_unique<LineFilter>(doc, nullptr);
+        filter->SetFilter(FilterSpec{FilterTerm{u16(filterText), true, false, false}, {}});
+    }
+    // The user-interface thread: what the main window does for each WM_FILE_APPENDED.
+    std::atomic<bool> following{true};
+    std::thread ui([&] {
+        int seen = 0;
+        while (following.load()) {
+            const int now = host.appended.load();
+            if (now == seen) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            seen = now;
+            doc.GetLineCount();
+            if (filter) {
+                filter->Sync();
+                filter->Collect();
+            }
+        }
+    });
+    const double cpuStart = cpuSeconds();
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
     std::string block;
     long serial = 0;
@@ -310,9 +336,33 @@ int followBench(const std::string& dir, double duration, double mbps)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     const double lag = seconds(Clock::now() - start) - writeSeconds;
+    following = false;
+    ui.join();
+    const double cpu = cpuSeconds() - cpuStart;
     doc.StopWatching();
-    const bool complete =
+    bool complete =
         doc.IndexedEnd() == written && doc.GetLineCount() == LineNumber(linesWritten);
+    if (filter) {
+        // Line i holds serial i; the filter's text picks the serials it names.
+        filter->Sync();
+        filter->WaitIdle(std::chrono::minutes(1));
+        filter->Collect();
+        const FilterMatches& rows = filter->GetMatches();
+        std::size_t expected = 0;
+        for (long i = 0; i < linesWritten; ++i) {
+            const std::string line = "line " + std::to_string(i) + " with";
+            if (line.find(filterText) != std::string::npos) {
+                if (expected >= rows.size() || rows.at(expected) != LineNumber(i)) {
+                    complete = false;
+                    break;
+                }
+                ++expected;
+            }
+        }
+        complete = complete && expected == rows.size();
+        std::printf("follow_filter_rows %zu\n", rows.size());
+    }
+    std::printf("follow_cpu_seconds %.3f\n", cpu);
     std::printf("follow_mbps_written %.1f\nfollow_lines %ld\nfollow_indexed_lines %u\n"
                 "follow_catch_up_seconds %.3f\nfollow_no_loss %d\n",
                 double(written) / writeSeconds / 1e6, linesWritten, doc.GetLineCount(), lag,
@@ -415,7 +465,8 @@ int main(int argc, char** argv)
         return findBench(args[1], args[2], args.size() >= 4 ? args[3] : "");
     }
     if (args.size() >= 4 && args[0] == "follow") {
-        return followBench(args[1], std::atof(args[2].c_str()), std::atof(args[3].c_str()));
+        return followBench(args[1], std::atof(args[2].c_str()), std::atof(args[3].c_str()),
+                           args.size() >= 5 ? args[4] : "");
     }
     if (args.size() >= 3 && args[0] == "filter") {
         return filterBench(args[1], args[2], args.size() >= 4 ? args[3] : "");

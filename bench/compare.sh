@@ -117,3 +117,14 @@ filter_row "literal -i " "error [t03]" "" grep -F -i -c
 filter_row "regex      " 'ERROR \[t0[34]\].*timeout' cr grep -E -c
 filter_row "regex -P   " 'ERROR \[t0[34]\].*timeout' cr grep -P -c
 filter_row "regex -i   " 'error \[t0[34]\].*timeout' r grep -E -i -c
+
+fdir=$(mktemp -d)
+fo_plain=$("$bench" follow "$fdir" 5 50)
+fo_filter=$("$bench" follow "$fdir" 5 50 "7 with")
+rmdir "$fdir" 2>/dev/null || true
+echo "follow + filter (a tenth of the lines): cpu $(echo "$fo_filter" | value follow_cpu_seconds)s," \
+     "without a filter $(echo "$fo_plain" | value follow_cpu_seconds)s ->" \
+     "$(ratio "$(echo "$fo_filter" | value follow_cpu_seconds)" \
+              "$(echo "$fo_plain" | value follow_cpu_seconds)") (target <= 1.50)," \
+     "$(echo "$fo_filter" | value follow_filter_rows) rows, no loss in either view:" \
+     "$(echo "$fo_filter" | value follow_no_loss)"
