@@ -138,6 +138,17 @@ const std::uint8_t* FilterScratch::folded(const LineChunk& chunk)
     return m_folded.data();
 }
 
+void FilterScratch::Trim(std::size_t keepBytes)
+{
+    if (m_folded.size() > keepBytes) {
+        m_folded = std::vector<std::uint8_t>();
+        m_foldedValid = false;
+    }
+    if (m_text.capacity() > keepBytes) {
+        m_text = std::u16string();
+    }
+}
+
 FilterPattern::~FilterPattern() = default;
 
 std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,

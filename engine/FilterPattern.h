@@ -23,7 +23,7 @@
 #include <vector>
 
 // How the document's bytes are text.
-enum class FilterTextForm {
+enum class FilterTextForm : int {
     Utf8,   // the narrow set is UTF-8
     Utf16,  // UTF-16 little-endian
     Narrow, // another narrow set, decoded line by line
@@ -48,6 +48,8 @@ class FilterScratch {
     FilterScratch& operator=(const FilterScratch&) = delete;
 
     void NewChunk() { m_foldedValid = false; }
+    // Gives back buffers that grew for an unusually long line.
+    void Trim(std::size_t keepBytes);
 
   private:
     friend class FilterPattern;

@@ -162,7 +162,7 @@ void LineFilter::startJob()
     job->chunkLines = m_chunkLines;
     job->chunkBytes = m_chunkBytes;
     m_epoch = job->epoch;
-    m_form = int(job->form);
+    m_form = job->form;
     m_syncedCount = m_doc.GetLineCount();
     m_syncedEnd = m_doc.IndexedEnd();
     m_matches.clear();
@@ -194,7 +194,7 @@ FilterChange LineFilter::Sync()
     if (count > 0 && !m_doc.IsEncodingDecided()) {
         m_doc.GetLine(count - 1);
     }
-    if (m_doc.IndexEpoch() != m_epoch || int(textForm(m_doc)) != m_form) {
+    if (m_doc.IndexEpoch() != m_epoch || textForm(m_doc) != m_form) {
         startJob();
         m_resetPending = false;
         change.reset = true;
@@ -425,6 +425,10 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
             return RunEnd::Superseded;
         }
         worker.next = done;
+        if (worker.bytes.size() > std::size_t(2 * ChunkBytes)) {
+            worker.bytes = std::vector<std::uint8_t>(); // a very long line passed
+            worker.scratch.Trim(std::size_t(2 * ChunkBytes));
+        }
         if (lines.lastOpen) {
             worker.provisional = true;
             worker.provisionalLine = last;

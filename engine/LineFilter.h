@@ -43,6 +43,8 @@
 
 class CBrackenlyDoc;
 class FilterHost;
+class FilterPattern;
+enum class FilterTextForm;
 
 enum class FilterState {
     Off,     // no filter set
@@ -130,10 +132,10 @@ class LineFilter {
     bool m_active = false;
     FilterMatches m_matches;
     bool m_resetPending = false; // Collect() reports a reset
-    std::shared_ptr<const class FilterPattern> m_include;
-    std::vector<std::shared_ptr<const class FilterPattern>> m_excludes;
+    std::shared_ptr<const FilterPattern> m_include;
+    std::vector<std::shared_ptr<const FilterPattern>> m_excludes;
     std::uint64_t m_epoch = 0;
-    int m_form = 0;
+    FilterTextForm m_form{};
     LineNumber m_chunkLines;
     FileOffset m_chunkBytes;
     LineNumber m_syncedCount = 0;
