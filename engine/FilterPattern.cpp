@@ -127,6 +127,9 @@ FilterScratch::~FilterScratch() = default;
 
 const std::uint8_t* FilterScratch::folded(const LineChunk& chunk)
 {
+    if (m_foldedInPlace) {
+        return chunk.bytes;
+    }
     if (!m_foldedValid) {
         const std::size_t n = std::size_t(chunk.starts[chunk.count] - chunk.starts[0]);
         if (m_folded.size() < n) {

@@ -47,7 +47,10 @@ class FilterScratch {
     FilterScratch(const FilterScratch&) = delete;
     FilterScratch& operator=(const FilterScratch&) = delete;
 
-    void NewChunk() { m_foldedValid = false; }
+    void NewChunk() { m_foldedValid = m_foldedInPlace = false; }
+    // The chunk's bytes are themselves folded already (every term of the filter ignores
+    // case and is a literal on UTF-8 text, so none needs the bytes as they were).
+    void NewFoldedChunk() { m_foldedValid = m_foldedInPlace = true; }
     // Gives back buffers that grew for an unusually long line.
     void Trim(std::size_t keepBytes);
 
@@ -58,6 +61,7 @@ class FilterScratch {
     std::unique_ptr<Pcre> m_pcre;
     std::vector<std::uint8_t> m_folded;
     bool m_foldedValid = false;
+    bool m_foldedInPlace = false;
     std::u16string m_text;
 };
 

@@ -37,6 +37,7 @@ struct LineFilter::Job {
     std::uint64_t epoch = 0;
     std::string path;
     FilterTextForm form = FilterTextForm::Utf8;
+    bool foldInPlace = false; // see FilterScratch::NewFoldedChunk
     LineNumber chunkLines = ChunkLines;
     FileOffset chunkBytes = ChunkBytes;
     std::shared_ptr<const FilterPattern> include;
@@ -159,6 +160,17 @@ void LineFilter::startJob()
     job->form = textForm(m_doc);
     job->include = m_include;
     job->excludes = m_excludes;
+    job->foldInPlace = job->form == FilterTextForm::Utf8;
+    for (const FilterPattern* pattern : {m_include.get()}) {
+        if (pattern && (pattern->term().regularExpression || pattern->term().matchCase)) {
+            job->foldInPlace = false;
+        }
+    }
+    for (const auto& pattern : m_excludes) {
+        if (pattern->term().regularExpression || pattern->term().matchCase) {
+            job->foldInPlace = false;
+        }
+    }
     job->chunkLines = m_chunkLines;
     job->chunkBytes = m_chunkBytes;
     m_epoch = job->epoch;
@@ -390,7 +402,12 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
         }
 
         const LineChunk chunk{worker.bytes.data(), lines.starts.data(), count, job.form};
-        worker.scratch.NewChunk();
+        if (job.foldInPlace) {
+            FoldAsciiBytes(worker.bytes.data(), size);
+            worker.scratch.NewFoldedChunk();
+        } else {
+            worker.scratch.NewChunk();
+        }
         const bool anyExcluded = !job.excludes.empty();
         if (anyExcluded) {
             worker.excluded.assign(count, 0);
