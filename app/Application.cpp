@@ -10,7 +10,9 @@
 #include "engine/LogDocument.h"
 #include "settings/RecentFileList.h"
 #include "resources/QtText.h"
+#include "platform/FileName.h"
 #include "platform/TempFolder.h"
+#include "resources/QtFileName.h"
 #include "settings/SettingsStore.h"
 #include "view/CanberraSound.h"
 #include "view/LogView.h"
@@ -21,6 +23,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+
+#include <sys/stat.h>
 
 using quill::toQString;
 using quill::toU16;
@@ -40,9 +44,37 @@ void showUsageBox(const QString& text)
     box.exec();
 }
 
+// Qt's own dialog shows a name that is not UTF-8 with U+FFFD and then refuses it as a file
+// that does not exist; this one finds the file behind such a name and accepts it. (It still
+// cannot enter a folder whose name is not UTF-8: Qt lists folders by the decoded text.)
+class OpenFileDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+    std::u16string chosen;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && files.front().contains(QChar::ReplacementCharacter)) {
+            const std::u16string name = quill::fileNameFromQt(files.front());
+            struct stat info;
+            if (quill::fileNameHasEscapes(name) &&
+                ::stat(quill::fileNameToBytes(name).c_str(), &info) == 0 &&
+                !S_ISDIR(info.st_mode)) {
+                chosen = name;
+                QDialog::accept();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
+// The choice as a text that keeps a name's bytes: the escaped form where the dialog still
+// has them (a URL from a desktop dialog), else Qt's text, resolved again when opened.
 QString runOpenDialog(const QString& title, const QStringList& filters, const QString& folder)
 {
-    QFileDialog dialog(nullptr, title, folder);
+    OpenFileDialog dialog(nullptr, title, folder);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::ReadOnly, false);
@@ -50,7 +82,13 @@ QString runOpenDialog(const QString& title, const QStringList& filters, const QS
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
-    return dialog.selectedFiles().front();
+    if (!dialog.chosen.empty()) {
+        return quill::toQString(dialog.chosen);
+    }
+    const std::u16string fromUrl = dialog.selectedUrls().isEmpty()
+                                       ? std::u16string()
+                                       : quill::fileNameFromUrl(dialog.selectedUrls().front());
+    return fromUrl.empty() ? dialog.selectedFiles().front() : quill::toQString(fromUrl);
 }
 
 } // namespace
@@ -144,8 +182,7 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
     OnFileNew();
 
     if (commandLine.fileName) {
-        OpenDocumentFile(
-            toU16(QFile::decodeName(QByteArray::fromStdString(*commandLine.fileName))));
+        OpenDocumentFile(quill::fileNameToUtf16(*commandLine.fileName));
     } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_pRecentFiles->size() > 0) {
         OnOpenRecentFile(0);
     }
@@ -182,9 +219,9 @@ QString CBrackenlyApp::usageText()
 std::u16string CBrackenlyApp::absolutePath(const std::u16string& path)
 {
     // Relative to the folder the program was started in, without resolving links: a log
-    // reached through a link is followed through that link when it is rotated.
-    const QString text = toQString(path);
-    return toU16(QDir::cleanPath(QFileInfo(text).absoluteFilePath()));
+    // reached through a link is followed through that link when it is rotated. In bytes:
+    // Qt would turn a name or a folder that is not UTF-8 into another name.
+    return quill::fileNameToUtf16(quill::absoluteFileName(quill::fileNameToBytes(path)));
 }
 
 bool CBrackenlyApp::OpenDocumentFile(const std::u16string& path)
@@ -252,7 +289,7 @@ void CBrackenlyApp::OnFileOpen()
     const QString chosen = m_openDialog(LanguageResources::current().string(StringOpenTitle),
                                         openDialogFilters(), openDialogFolder());
     if (!chosen.isEmpty()) {
-        OpenDocumentFile(toU16(chosen));
+        OpenDocumentFile(quill::fileNameFromQt(chosen));
     }
 }
 
