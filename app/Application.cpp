@@ -24,8 +24,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
-#include <sys/stat.h>
-
 using quill::toQString;
 using quill::toU16;
 
@@ -44,46 +42,19 @@ void showUsageBox(const QString& text)
     box.exec();
 }
 
-// Qt's own dialog shows a name that is not UTF-8 with U+FFFD and then refuses it as a file
-// that does not exist; this one finds the file behind such a name and accepts it. (It still
-// cannot enter a folder whose name is not UTF-8: Qt lists folders by the decoded text.)
-class OpenFileDialog : public QFileDialog {
-  public:
-    using QFileDialog::QFileDialog;
-    std::u16string chosen;
-
-    void accept() override
-    {
-        const QStringList files = selectedFiles();
-        if (files.size() == 1 && files.front().contains(QChar::ReplacementCharacter)) {
-            const std::u16string name = quill::fileNameFromQt(files.front());
-            struct stat info;
-            if (quill::fileNameHasEscapes(name) &&
-                ::stat(quill::fileNameToBytes(name).c_str(), &info) == 0 &&
-                !S_ISDIR(info.st_mode)) {
-                chosen = name;
-                QDialog::accept();
-                return;
-            }
-        }
-        QFileDialog::accept();
-    }
-};
-
 // The choice as a text that keeps a name's bytes: the escaped form where the dialog still
-// has them (a URL from a desktop dialog), else Qt's text, resolved again when opened.
+// has them (the URL a desktop portal answers with), else Qt's text, which the open finds
+// again on disk. Qt's own dialog (without a desktop's) does not list a name that is not
+// UTF-8 at all: its model drops what it cannot stat by the decoded text.
 QString runOpenDialog(const QString& title, const QStringList& filters, const QString& folder)
 {
-    OpenFileDialog dialog(nullptr, title, folder);
+    QFileDialog dialog(nullptr, title, folder);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setNameFilters(filters);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
-    }
-    if (!dialog.chosen.empty()) {
-        return quill::toQString(dialog.chosen);
     }
     const std::u16string fromUrl = dialog.selectedUrls().isEmpty()
                                        ? std::u16string()

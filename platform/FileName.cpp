@@ -148,18 +148,6 @@ std::u16string fileNameForDisplay(std::u16string_view name)
     return out;
 }
 
-bool fileNameHasEscapes(std::u16string_view name)
-{
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (isHighSurrogate(name[i]) && i + 1 < name.size() && isLowSurrogate(name[i + 1])) {
-            ++i;
-        } else if (name[i] >= EscapeFirst && name[i] <= EscapeLast) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string absoluteFileName(std::string_view name)
 {
     if (name.empty()) {

@@ -35,9 +35,6 @@ std::string fileNameToBytes(std::u16string_view name);
 // The name as the screen shows it: every lone surrogate becomes U+FFFD.
 std::u16string fileNameForDisplay(std::u16string_view name);
 
-// True when the name holds at least one escaped byte.
-bool fileNameHasEscapes(std::u16string_view name);
-
 // The absolute form of a name: a relative name is taken from the current folder; "."
 // parts, repeated and trailing slashes go, and ".." removes the part before it (without
 // resolving links, so a log reached through a link is followed through that link). Works

@@ -145,8 +145,6 @@ TEST(FileNameTest, DisplayShowsEveryLoneSurrogateAsTheReplacementCharacter)
 {
     EXPECT_EQ(fileNameForDisplay(u"/tmp/a\xDCFF" u"\xDC80" u".log"), u"/tmp/a\uFFFD\uFFFD.log");
     EXPECT_EQ(fileNameForDisplay(u"\U0001F600\xD800"), u"\U0001F600\uFFFD");
-    EXPECT_TRUE(fileNameHasEscapes(u"a\xDCFF"));
-    EXPECT_FALSE(fileNameHasEscapes(u"\U0001F600 \xDC7F")) << "a pair and a non-escape";
     // A lone surrogate that is not an escape still gives bytes, as UTF-8 would spell it.
     EXPECT_EQ(fileNameToBytes(u"\xD800"), "\xED\xA0\x80");
 }
