@@ -190,32 +190,6 @@ TEST_F(ApplicationTest, OpenDialogUsesTheLogFilterAndStartsInTheTemporaryFolderO
     EXPECT_TRUE(app->openDialogFilters()[0].endsWith(QStringLiteral(" (*.log *.txt)")));
 }
 
-TEST_F(ApplicationTest, NameThatIsNotUtf8OpensFromTheCommandLineAndAgainFromTheRecentList)
-{
-    const std::string file = logFile("app\xFF.log", "one\ntwo\nthree\n");
-    logFile("app\xEF\xBF\xBD.log", "the wrong file\n"); // the name mangled with U+FFFD
-    const std::u16string name = quill::fileNameToUtf16(file);
-    const QString before = QDir::currentPath();
-    QDir::setCurrent(QString::fromStdString(dir.path()));
-    const bool started = app->InitInstance({"app\xFF.log"});
-    QDir::setCurrent(before);
-    ASSERT_TRUE(started);
-    EXPECT_EQ(app->document()->GetPathName(), name);
-    EXPECT_EQ(app->document()->GetLineCount(), 3u);
-    EXPECT_TRUE(app->mainFrame()->windowTitle().endsWith(QStringLiteral("/app\uFFFD.log")))
-        << app->mainFrame()->windowTitle().toStdString();
-    app->mainFrame()->close();
-    app->ExitInstance();
-    EXPECT_EQ(storedRecent().entries(), std::vector<std::u16string>{name});
-
-    app = std::make_unique<CBrackenlyApp>();
-    app->setSoundService(&sound);
-    store->SetBool(Setting::ShowLastViewedFile, true);
-    ASSERT_TRUE(app->InitInstance({}));
-    EXPECT_EQ(app->document()->GetPathName(), name);
-    EXPECT_EQ(app->document()->GetLineCount(), 3u);
-}
-
 TEST_F(ApplicationTest, OpenDialogChoiceThatQtShowsWithReplacementsOpensTheFileOnDisk)
 {
     const std::string folder = dir.file("logs\xFE");
