@@ -15,7 +15,8 @@ namespace quill {
 // escaped file names (platform/FileName.h) must keep their lone surrogates.
 inline QString toQString(std::u16string_view text)
 {
-    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
+    return QString(reinterpret_cast<const QChar*>(text.data()),
+                   static_cast<qsizetype>(text.size()));
 }
 
 inline std::u16string toU16(const QString& text)

@@ -28,7 +28,10 @@ export TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
 export XDG_RUNTIME_DIR=$work/runtime LANG=C.UTF-8 LC_ALL=C.UTF-8
 unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
 mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream]\r\n"ShowLastViewedFile"=dword:00000001\r\n"ShowEmptyFileWarning"=dword:00000000\r\n"ShowEmptyFiles"=dword:00000000\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n' \
+printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+    '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream]' '"ShowLastViewedFile"=dword:00000001' \
+    '"ShowEmptyFileWarning"=dword:00000000' '"ShowEmptyFiles"=dword:00000000' '' \
+    '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream\Logging]' '"LogLevel"=dword:00000003' \
     >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
 
 trace=$TMPDIR/Quillstream.log
@@ -73,7 +76,7 @@ wait_trace "$shown: 3 lines"
 printf 'four\n' >>"$log"
 wait_trace "File appended: 4 lines"
 terminate
-tr -d '\r' <"$hive" | grep -q '^"File1"=hex(1):' || fail "the recent-file list lost the name's bytes"
+tr -d '\r' <"$hive" | grep -q '^"File1"=hex(1):' || fail "the recent list lost the name's bytes"
 
 xvfb-run -a -s "-screen 0 1024x768x24" "$exe" >"$work/out.txt" 2>&1 &
 pid=$!

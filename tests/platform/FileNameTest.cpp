@@ -85,19 +85,19 @@ TEST(FileNameTest, EscapesExactlyTheBytesThatAreNotUtf8AtEachBoundary)
         {"plain path", "/var/log/syslog", u"/var/log/syslog"},
         {"lowest continuation byte", "a\x80", u"a\xDC80"},
         {"highest continuation byte", "\xBF", u"\xDCBF"},
-        {"overlong two-byte leads", "\xC0\x80\xC1\xBF", u"\xDCC0" u"\xDC80" u"\xDCC1" u"\xDCBF"},
+        {"overlong two-byte leads", "\xC0\x80\xC1\xBF", u"\xDCC0\xDC80\xDCC1\xDCBF"},
         {"lowest two-byte sequence", "\xC2\x80", u"\u0080"},
-        {"overlong three-byte", "\xE0\x9F\xBF", u"\xDCE0" u"\xDC9F" u"\xDCBF"},
-        {"encoded surrogate", "\xED\xA0\x80", u"\xDCED" u"\xDCA0" u"\xDC80"},
+        {"overlong three-byte", "\xE0\x9F\xBF", u"\xDCE0\xDC9F\xDCBF"},
+        {"encoded surrogate", "\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},
         {"around the surrogates", "\xED\x9F\xBF\xEE\x80\x80", u"\uD7FF\uE000"},
-        {"overlong four-byte", "\xF0\x8F\xBF\xBF", u"\xDCF0" u"\xDC8F" u"\xDCBF" u"\xDCBF"},
+        {"overlong four-byte", "\xF0\x8F\xBF\xBF", u"\xDCF0\xDC8F\xDCBF\xDCBF"},
         {"highest code point", "\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
-        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\xDCF4" u"\xDC90" u"\xDC80" u"\xDC80"},
-        {"bytes that never lead", "\xF5\xFF", u"\xDCF5" u"\xDCFF"},
-        {"truncated at the end", "x\xE2\x82", u"x\xDCE2" u"\xDC82"},
-        {"truncated four-byte at the end", "\xF0\x9F\x98", u"\xDCF0" u"\xDC9F" u"\xDC98"},
-        {"truncated before text", "\xE2\x82" "a", u"\xDCE2" u"\xDC82" u"a"},
-        {"escape then a character", "\xFF\xC3\xA4\xF0\x9F\x98\x80", u"\xDCFF" u"\u00E4\U0001F600"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},
+        {"bytes that never lead", "\xF5\xFF", u"\xDCF5\xDCFF"},
+        {"truncated at the end", "x\xE2\x82", u"x\xDCE2\xDC82"},
+        {"truncated four-byte at the end", "\xF0\x9F\x98", u"\xDCF0\xDC9F\xDC98"},
+        {"truncated before text", "\xE2\x82!", u"\xDCE2\xDC82!"},
+        {"escape then a character", "\xFF\xC3\xA4\xF0\x9F\x98\x80", u"\xDCFF\u00E4\U0001F600"},
     };
     for (const NameRow& row : rows) {
         EXPECT_EQ(fileNameToUtf16(row.bytes), row.text) << row.name;
@@ -143,7 +143,7 @@ TEST(FileNameTest, EveryByteSequenceRoundTripsAndMatchesTheModel)
 
 TEST(FileNameTest, DisplayShowsEveryLoneSurrogateAsTheReplacementCharacter)
 {
-    EXPECT_EQ(fileNameForDisplay(u"/tmp/a\xDCFF" u"\xDC80" u".log"), u"/tmp/a\uFFFD\uFFFD.log");
+    EXPECT_EQ(fileNameForDisplay(u"/tmp/a\xDCFF\xDC80.log"), u"/tmp/a\uFFFD\uFFFD.log");
     EXPECT_EQ(fileNameForDisplay(u"\U0001F600\xD800"), u"\U0001F600\uFFFD");
     // A lone surrogate that is not an escape still gives bytes, as UTF-8 would spell it.
     EXPECT_EQ(fileNameToBytes(u"\xD800"), "\xED\xA0\x80");
