@@ -2,10 +2,13 @@
 
 #include "engine/DocumentHost.h"
 #include "engine/LogDocument.h"
+#include "diagnostics/TraceLog.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <string_view>
 #include <system_error>
 
 namespace {
@@ -87,6 +90,17 @@ void CFileReaderThread::SetSize(FileOffset size)
 
 bool CFileReaderThread::Start()
 {
+    if (m_timing.changeEvents && !m_path.empty()) {
+        const quill::NotifierCalls& calls =
+            m_timing.notifierCalls ? *m_timing.notifierCalls : quill::NotifierCalls::system();
+        if (!m_notifier.watch(m_path, calls)) {
+            const int error = m_notifier.error();
+            TraceLog::instance().Line(TraceLog::LevelError, "No change events for ",
+                                      std::string_view(m_path), ": ", std::strerror(error),
+                                      " (", std::int64_t(error), "); polling every ",
+                                      std::int64_t(m_timing.poll.count()), " ms");
+        }
+    }
     try {
         m_thread = std::thread([this] {
             WatchLoop();
@@ -101,15 +115,32 @@ bool CFileReaderThread::Start()
 void CFileReaderThread::Stop()
 {
     m_stopEvent.Set();
+    m_notifier.wake();
     if (m_thread.joinable()) {
         m_exitedEvent.Wait();
         m_thread.join();
     }
 }
 
+bool CFileReaderThread::WaitForChange(std::chrono::milliseconds timeout, bool& changed)
+{
+    changed = false;
+    if (!m_notifier.active()) {
+        return m_stopEvent.WaitFor(timeout);
+    }
+    if (m_stopEvent.IsSet()) {
+        return true;
+    }
+    changed = m_notifier.wait(timeout) == quill::FileChangeNotifier::Wake::Changed;
+    return m_stopEvent.IsSet();
+}
+
 void CFileReaderThread::WatchLoop()
 {
+    using Clock = std::chrono::steady_clock;
+    using std::chrono::milliseconds;
     bool missing = m_startsMissing;
+    bool changed = false;
     if (!m_haveSize) {
         m_size = -1;
         while (!m_stopEvent.IsSet()) {
@@ -117,7 +148,7 @@ void CFileReaderThread::WatchLoop()
             if (m_size != -1) {
                 break;
             }
-            if (m_stopEvent.WaitFor(m_timing.missingRetry)) {
+            if (WaitForChange(m_timing.missingRetry, changed)) {
                 break;
             }
             missing = true;
@@ -131,95 +162,150 @@ void CFileReaderThread::WatchLoop()
         if (!quill::statByName(m_path, st)) {
             return;
         }
-        m_fileState = FileState{st.mtimeNs, st.size, st.device, st.inode};
+        m_fileState = FileState{st.mtimeNs, st.ctimeNs, st.birthNs, st.size, st.device, st.inode};
         m_haveFileState = true;
     }
-    while (!m_stopEvent.WaitFor(m_timing.poll)) {
-        if (!Poll(missing)) {
+
+    // The first poll at once: the file may have changed since the state was taken (while
+    // it was indexed, paused, or missing).
+    auto lastPoll = Clock::now();
+    milliseconds gap = m_timing.coalesceMin;
+    for (PollOutcome outcome = Poll(missing);
+         outcome == PollOutcome::Unchanged || outcome == PollOutcome::Appended;
+         outcome = Poll(missing)) {
+        const auto timer = lastPoll + m_timing.poll;
+        if (WaitForChange(std::chrono::ceil<milliseconds>(timer - Clock::now()), changed)) {
             return;
         }
+        if (changed) {
+            const auto now = Clock::now();
+            if (now - lastPoll >= m_timing.coalesceMax) {
+                gap = m_timing.coalesceMin; // after a quiet spell: at once
+            } else {
+                // Events keep coming: let them gather, and space the next polls further.
+                const auto due = lastPoll + gap;
+                if (now < due &&
+                    m_stopEvent.WaitFor(std::chrono::ceil<milliseconds>(due - now))) {
+                    return;
+                }
+                m_notifier.drain();
+                gap = std::min(gap * 2, m_timing.coalesceMax);
+            }
+        }
+        lastPoll = Clock::now();
     }
 }
 
-bool CFileReaderThread::Poll(bool& missing)
+CFileReaderThread::PollOutcome CFileReaderThread::RequestReload()
+{
+    // The size stays the indexed end: a watcher that is stopped and started again before
+    // the re-open sees the same change and asks again, instead of re-reading from 0.
+    m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
+    return PollOutcome::Reload;
+}
+
+CFileReaderThread::PollOutcome CFileReaderThread::Poll(bool& missing)
 {
     quill::FileStat st;
     if (!quill::statByName(m_path, st)) {
-        // Deleted, renamed away (rotation) or out of reach.
-        m_size = 0;
-        m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
-        return false;
+        return RequestReload(); // deleted, renamed away (rotation) or out of reach
     }
-    const FileState current{st.mtimeNs, st.size, st.device, st.inode};
-    if (!missing && (current.device != m_fileState.device || current.inode != m_fileState.inode)) {
+    const FileState current{st.mtimeNs, st.ctimeNs, st.birthNs, st.size, st.device, st.inode};
+    if (!missing &&
+        (current.device != m_fileState.device || current.inode != m_fileState.inode ||
+         (current.birthNs != 0 && m_fileState.birthNs != 0 &&
+          current.birthNs != m_fileState.birthNs))) {
         // Another file under the same name, however long: its bytes are not a
         // continuation of what the index holds.
-        m_size = 0;
-        m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
-        return false;
+        return RequestReload();
     }
-    const bool changed =
-        missing || m_fileState.mtimeNs < current.mtimeNs || m_fileState.size != current.size;
+    if (!missing && m_sizeless && current.size == 0) {
+        return PollOutcome::Unchanged; // shown as read; its size says nothing
+    }
+    // The status change time moves with every write and truncation and cannot be set
+    // back, so a truncation that restores the old modification time is still seen.
+    const bool changed = missing || m_fileState.mtimeNs < current.mtimeNs ||
+                         m_fileState.size != current.size ||
+                         m_fileState.ctimeNs != current.ctimeNs;
     if (!changed) {
-        return true;
+        return PollOutcome::Unchanged;
     }
     const FileOffset newSize = QueryFileSize(m_path, m_timing.sizeRetry);
     if (newSize == -1) {
-        return true;
+        return PollOutcome::Unchanged;
     }
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_path);
     if (!file.isOpen()) {
         // missing stays set until the file really opens, so that the document indexes it
         // from its start instead of from the first size seen.
-        return true;
+        return PollOutcome::Unchanged;
     }
     if (missing || newSize < m_size) {
-        m_size = 0;
         file.close();
-        m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
-        return false;
+        return RequestReload();
     }
-    if (!ReadAppended(file, newSize, current)) {
-        return false;
+    const PollOutcome outcome = ReadAppended(file, newSize, current);
+    if (outcome == PollOutcome::Appended) {
+        missing = false;
     }
-    missing = false;
-    return true;
+    return outcome;
 }
 
-bool CFileReaderThread::ReadAppended(const quill::ReadOnlyFile& file, FileOffset newSize,
-                                     const FileState& current)
+CFileReaderThread::PollOutcome CFileReaderThread::ReadAppended(const quill::ReadOnlyFile& file,
+                                                               FileOffset newSize,
+                                                               const FileState& current)
 {
+    // The first read starts with the bytes just before the indexed end, which must still
+    // be those indexed: a file truncated and written again, or deleted and re-created with
+    // the same inode, differs there even when it is longer.
+    const std::size_t lead = std::min<std::size_t>(m_fileState.tailSize, std::size_t(m_size));
     const FileOffset total = newSize - m_size;
-    quill::AlignedBuffer buffer(std::size_t(
-        std::min<FileOffset>(std::max<FileOffset>(total, 1), FileOffset(AppendPieceSize))));
+    quill::AlignedBuffer buffer(
+        std::size_t(std::min<FileOffset>(std::max<FileOffset>(total, 1),
+                                         FileOffset(AppendPieceSize))) +
+        lead);
     if (!buffer.valid()) {
-        return true; // no buffer this time: the next poll tries again
+        return PollOutcome::Unchanged; // no buffer this time: the next poll tries again
     }
+    FileState state = m_fileState;
     FileOffset offset = m_size;
     bool posted = false;
     bool ok = true;
-    while (offset < newSize) {
-        const std::size_t want =
-            std::size_t(std::min<FileOffset>(newSize - offset, FileOffset(buffer.size())));
-        const std::int64_t got = file.readAt(buffer.data(), want, offset);
+    std::size_t skip = lead;
+    while (offset < newSize || skip > 0) {
+        const std::size_t want = std::size_t(std::min<FileOffset>(
+            newSize - offset, FileOffset(buffer.size() - skip)));
+        const std::int64_t got =
+            file.readAt(buffer.data(), want + skip, offset - FileOffset(skip));
         if (got < 0) {
             ok = false;
             break;
         }
-        if (got == 0) {
-            break; // shrank under us; the next poll sees it
+        if (skip > 0) {
+            if (std::size_t(got) < skip ||
+                std::memcmp(buffer.data(), m_fileState.tail.data() + (m_fileState.tailSize - skip),
+                            skip) != 0) {
+                return RequestReload();
+            }
         }
-        const bool last = offset + got >= newSize || std::size_t(got) < want;
+        const std::size_t fresh = std::size_t(got) - skip;
+        const std::uint8_t* bytes = buffer.data() + skip;
+        skip = 0;
+        if (fresh == 0) {
+            break; // nothing to add (a change of time only), or it shrank under us
+        }
+        const bool last = offset + FileOffset(fresh) >= newSize || fresh < want;
         {
             std::lock_guard lock(m_document.docAccess());
-            m_document.AppendText(buffer.data(), std::size_t(got), last);
+            m_document.AppendText(bytes, fresh, last);
             if (last) {
                 m_document.SetFileSize(newSize);
             }
         }
+        state.PushTail(bytes, fresh);
         posted = posted || last;
-        offset += got;
-        if (std::size_t(got) < want) {
+        offset += FileOffset(fresh);
+        if (fresh < want) {
             break;
         }
     }
@@ -232,6 +318,10 @@ bool CFileReaderThread::ReadAppended(const quill::ReadOnlyFile& file, FileOffset
     // Everything handed over counts even after a read error, so nothing is read twice.
     m_size = offset;
     // The reference size is what was consumed: any byte beyond it is a change next time.
-    m_fileState = FileState{current.mtimeNs, offset, current.device, current.inode};
-    return ok;
+    state.mtimeNs = current.mtimeNs;
+    state.ctimeNs = current.ctimeNs;
+    state.birthNs = current.birthNs;
+    state.size = offset;
+    m_fileState = state;
+    return ok ? PollOutcome::Appended : PollOutcome::Failed;
 }

@@ -104,6 +104,7 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
     m_bHaveSavedSize = false;
     m_bReindexPending = false;
     m_bOpenedMissing = false;
+    m_bSizeless = false;
 
     bool accept = m_settings.GetBool(Setting::ShowEmptyFiles);
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
@@ -120,6 +121,9 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
             return false;
         }
         HandOverIndexedEnd(file);
+        // A file that reports no size but read as text (/proc files) is shown as read:
+        // following it would take every poll for a truncation.
+        m_bSizeless = file.size() == 0 && IndexedEnd() > 0;
         file.close();
         SetFileSize(QueryFileSize(m_nativePath, m_watchTiming.sizeRetry));
         if (m_pHost) {
@@ -194,9 +198,18 @@ void CBrackenlyDoc::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
     std::lock_guard lock(m_docAccess);
     // The state's size is the indexed end: a file that grew while it was being indexed
     // differs from it, so the first poll reads the rest.
-    m_fileState = FileState{st.mtimeNs, m_index.end(), st.device, st.inode};
+    const FileOffset end = m_index.end();
+    m_fileState = FileState{st.mtimeNs, st.ctimeNs, st.birthNs, end, st.device, st.inode};
+    // The bytes before the end, for the watcher to see that the file is still the one
+    // indexed.
+    std::array<std::uint8_t, FileState::TailBytes> tail{};
+    const std::size_t want = std::size_t(std::min<FileOffset>(end, FileState::TailBytes));
+    const std::int64_t got = file.readAt(tail.data(), want, end - FileOffset(want));
+    if (got > 0) {
+        m_fileState.PushTail(tail.data(), std::size_t(got));
+    }
     m_bHaveFileState = true;
-    m_savedSize = m_index.end();
+    m_savedSize = end;
     m_bHaveSavedSize = true;
 }
 
@@ -252,6 +265,9 @@ void CBrackenlyDoc::PostToMainWindow(std::uint32_t message, std::uintptr_t wPara
 
 void CBrackenlyDoc::StartWatching()
 {
+    // A running watcher is stopped first, so that the next one resumes exactly where it
+    // left off (its size and file state), not from what was handed over before it ran.
+    StopWatching();
     m_pWatcher.reset();
     if (m_bReindexPending) {
         ReindexFromEnd();
@@ -269,6 +285,9 @@ void CBrackenlyDoc::StartWatching()
     }
     if (m_bOpenedMissing) {
         watcher->SetStartsMissing();
+    }
+    if (m_bSizeless) {
+        watcher->SetSizeless();
     }
     watcher->SetPath(m_nativePath);
     if (!watcher->Start()) {
@@ -297,6 +316,11 @@ void CBrackenlyDoc::StopWatching()
         m_pWatcher.reset();
     }
     m_bWatching = false;
+}
+
+bool CBrackenlyDoc::HasChangeEvents() const
+{
+    return m_bWatching && m_pWatcher && m_pWatcher->HasChangeEvents();
 }
 
 void CBrackenlyDoc::ClearText()

@@ -74,11 +74,15 @@ class CBrackenlyDoc {
     const std::u16string& GetPathName() const { return m_strPath; }
 
     // --- watching (main thread) ---
+    // Starts a watcher from the state the last one ended with; a running one is stopped
+    // first and the new one continues from where it stopped.
     void StartWatching();
     // Returns when the watcher thread has ended; keeps the index and the file state.
     void StopWatching();
     // True while a watcher runs (or has ended by itself and was not stopped yet).
     bool IsWatching() const { return m_bWatching; }
+    // Whether change events wake the running watcher (false: it polls on its timer only).
+    bool HasChangeEvents() const;
 
     // --- the watcher thread, holding docAccess() ---
     // Extends the index with the file's bytes from the current indexed end on, then
@@ -194,6 +198,7 @@ class CBrackenlyDoc {
     bool m_bIsUtf16 = false;
     bool m_bReindexPending = false;
     bool m_bOpenedMissing = false;           // opened while missing, nothing indexed since
+    bool m_bSizeless = false;                // reports size 0 but held text (/proc files)
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
     LineIndex m_index;
     std::vector<CKeyword> m_keywords;
