@@ -60,11 +60,12 @@ struct WatchTiming {
     std::chrono::milliseconds sizeRetry{100};    // wait between transient open failures
     // Wake on change events (inotify) as well as on the poll timer.
     bool changeEvents = true;
-    // While events keep coming, polls (and with them the messages that repaint the view)
-    // are spaced from coalesceMin, doubling up to coalesceMax; after a quiet spell of
-    // coalesceMax the next event is polled at once.
-    std::chrono::milliseconds coalesceMin{4};
-    std::chrono::milliseconds coalesceMax{50};
+    // Polls woken by events are at least eventGap apart, and at most eventBurst of them
+    // come faster than one per busyGap: a writer that never pauses is polled (and the
+    // views told) once per busyGap, a line after a pause at once.
+    std::chrono::milliseconds eventGap{4};
+    std::chrono::milliseconds busyGap{50};
+    int eventBurst = 4;
     // The system calls behind change events; null: the system's own.
     const quill::NotifierCalls* notifierCalls = nullptr;
 };

@@ -169,7 +169,11 @@ void CFileReaderThread::WatchLoop()
     // The first poll at once: the file may have changed since the state was taken (while
     // it was indexed, paused, or missing).
     auto lastPoll = Clock::now();
-    milliseconds gap = m_timing.coalesceMin;
+    // Polls are paced like a token bucket (the generic cell rate algorithm): `due` moves
+    // on by busyGap with every poll, and a poll may run at most eventBurst - 1 gaps ahead
+    // of it.
+    const auto burstAhead = m_timing.busyGap * std::max(0, m_timing.eventBurst - 1);
+    auto due = lastPoll + m_timing.busyGap;
     for (PollOutcome outcome = Poll(missing);
          outcome == PollOutcome::Unchanged || outcome == PollOutcome::Appended;
          outcome = Poll(missing)) {
@@ -178,21 +182,18 @@ void CFileReaderThread::WatchLoop()
             return;
         }
         if (changed) {
+            // Let a burst of events gather into one poll.
             const auto now = Clock::now();
-            if (now - lastPoll >= m_timing.coalesceMax) {
-                gap = m_timing.coalesceMin; // after a quiet spell: at once
-            } else {
-                // Events keep coming: let them gather, and space the next polls further.
-                const auto due = lastPoll + gap;
-                if (now < due &&
-                    m_stopEvent.WaitFor(std::chrono::ceil<milliseconds>(due - now))) {
+            const auto earliest = std::max(lastPoll + m_timing.eventGap, due - burstAhead);
+            if (now < earliest) {
+                if (m_stopEvent.WaitFor(std::chrono::ceil<milliseconds>(earliest - now))) {
                     return;
                 }
                 m_notifier.drain();
-                gap = std::min(gap * 2, m_timing.coalesceMax);
             }
         }
         lastPoll = Clock::now();
+        due = std::max(due, lastPoll) + m_timing.busyGap;
     }
 }
 

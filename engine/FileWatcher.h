@@ -12,9 +12,9 @@
 // state, never from the event, so following without events (NFS, SMB, FUSE, the watch
 // limit reached) works the same, only later.
 //
-// A writer that never pauses wakes it continuously: polls are then spaced out (from
-// coalesceMin doubling to coalesceMax), and each poll posts at most one WM_FILE_APPENDED,
-// so the views repaint at most that often however fast the file grows.
+// A writer that never pauses wakes it continuously: after a short burst, polls are then
+// spaced busyGap apart, and each poll posts at most one WM_FILE_APPENDED, so the views
+// repaint at most that often however fast the file grows.
 //
 // The document owns the object: it constructs it, hands over the path and the state the
 // previous watcher left, Start()s it, and Stop()s and deletes it. The thread never deletes

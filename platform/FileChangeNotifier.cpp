@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quill {
@@ -66,19 +67,29 @@ bool FileChangeNotifier::watch(const std::string& path, const NotifierCalls& cal
         return false;
     }
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    m_folderWatch = m_wakeFd < 0 ? -1 : calls.addWatch(m_inotify, folder.c_str(), FolderEvents);
-    if (m_folderWatch < 0) {
+    if (m_wakeFd < 0) {
         m_error = errno;
         close();
         return false;
     }
-    // A missing file is found through its folder; any other failure (the watch limit) means
-    // that notification cannot be relied on at all.
+    // An existing file tells of its own deletion, rotation and replacement (the link count
+    // changes, or it moves away); the folder is watched only for a file that is not there
+    // yet, or a link that may be pointed elsewhere, so a busy folder (/var/log, /tmp) does
+    // not wake the watcher for every other file in it.
     m_fileWatch = calls.addWatch(m_inotify, path.c_str(), FileEvents);
     if (m_fileWatch < 0 && errno != ENOENT) {
         m_error = errno;
         close();
         return false;
+    }
+    struct stat link {};
+    if (m_fileWatch < 0 || (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))) {
+        m_folderWatch = calls.addWatch(m_inotify, folder.c_str(), FolderEvents);
+        if (m_folderWatch < 0) {
+            m_error = errno;
+            close();
+            return false;
+        }
     }
     m_error = 0;
     return true;

@@ -1,9 +1,10 @@
 #pragma once
 
 // Wakes a thread as soon as a watched file changes: inotify on the file (modified,
-// attributes changed, moved, deleted) and on its folder (an entry of the file's name
-// created, moved in, moved away or deleted), and an event counter that another thread
-// signals to interrupt the wait. Events say only that something may have changed: the
+// attributes changed (also its link count: deleted or replaced by a rename), moved,
+// deleted) and, while the file is missing or the path is a symbolic link, on its folder
+// (an entry of the file's name created, moved in, moved away or deleted), and an event
+// counter that another thread signals to interrupt the wait. Events say only that something may have changed: the
 // caller decides what from the file's state, so a lost or merged event costs nothing but
 // time, and a file system that sends none (NFS, SMB, FUSE) leaves the caller on its timer.
 //
@@ -37,8 +38,8 @@ class FileChangeNotifier {
     FileChangeNotifier(const FileChangeNotifier&) = delete;
     FileChangeNotifier& operator=(const FileChangeNotifier&) = delete;
 
-    // Watches the folder of path and, when it exists, the file itself (through a link to
-    // the file it names). false when notification cannot be set up: the error number is
+    // Watches the file itself (through a link to the file it names) and, when it is
+    // missing or a link, its folder. false when notification cannot be set up: the error number is
     // in error() and the notifier stays inactive.
     bool watch(const std::string& path, const NotifierCalls& calls = NotifierCalls::system());
     bool active() const { return m_inotify >= 0; }
