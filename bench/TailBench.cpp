@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -42,6 +43,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -342,29 +344,37 @@ pid_t startWriter(const std::string& path, double duration, double mbps, int go,
     long lines = 0;
     long written = 0;
     const double bytesPerSecond = mbps * 1e6;
-    std::string pending;
+    // Lines are made a megabyte at a time, so that the writer keeps up at 150 MB/s on a
+    // busy machine; they go out in 4 KiB writes.
+    std::vector<char> block;
+    block.reserve((1 << 20) + 256);
+    const std::string_view head = "2026-12-07 12:00:00.000 INFO follow line ";
+    const std::string_view tail = " with some payload text to make it realistic\n";
     const auto start = Clock::now();
     while (seconds(Clock::now() - start) < duration) {
-        while (pending.size() < 4096) {
-            pending += "2026-12-07 12:00:00.000 INFO follow line " + std::to_string(serial++) +
-                       " with some payload text to make it realistic\n";
+        block.clear();
+        while (block.size() < (1 << 20)) {
+            block.insert(block.end(), head.begin(), head.end());
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, serial++).ptr;
+            block.insert(block.end(), digits, end);
+            block.insert(block.end(), tail.begin(), tail.end());
             ++lines;
         }
-        if (::write(fd, pending.data(), 4096) != 4096) {
-            ::_exit(1);
-        }
-        pending.erase(0, 4096);
-        written += 4096;
-        const double due = double(written) / bytesPerSecond;
-        const double now = seconds(Clock::now() - start);
-        if (due > now) {
-            std::this_thread::sleep_for(std::chrono::duration<double>(due - now));
+        for (std::size_t at = 0; at < block.size();) {
+            const std::size_t n = std::min<std::size_t>(4096, block.size() - at);
+            if (::write(fd, block.data() + at, n) != ssize_t(n)) {
+                ::_exit(1);
+            }
+            at += n;
+            written += long(n);
+            const double due = double(written) / bytesPerSecond;
+            const double now = seconds(Clock::now() - start);
+            if (due > now) {
+                std::this_thread::sleep_for(std::chrono::duration<double>(due - now));
+            }
         }
     }
-    if (::write(fd, pending.data(), pending.size()) != ssize_t(pending.size())) {
-        ::_exit(1);
-    }
-    written += long(pending.size());
     ::close(fd);
     const std::string line = std::to_string(written) + " " + std::to_string(lines) + "\n";
     if (::write(report, line.data(), line.size()) != ssize_t(line.size())) {

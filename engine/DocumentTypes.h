@@ -64,8 +64,8 @@ struct WatchTiming {
     // come faster than one per busyGap: a writer that never pauses is polled (and the
     // views told) once per busyGap, a line after a pause at once.
     std::chrono::milliseconds eventGap{4};
-    std::chrono::milliseconds busyGap{50};
-    int eventBurst = 4;
+    std::chrono::milliseconds busyGap{100};
+    int eventBurst = 8;
     // The system calls behind change events; null: the system's own.
     const quill::NotifierCalls* notifierCalls = nullptr;
 };

@@ -178,14 +178,23 @@ void CFileReaderThread::WatchLoop()
          outcome == PollOutcome::Unchanged || outcome == PollOutcome::Appended;
          outcome = Poll(missing)) {
         const auto timer = lastPoll + m_timing.poll;
-        if (WaitForChange(std::chrono::ceil<milliseconds>(timer - Clock::now()), changed)) {
-            return;
+        const auto earliest = std::max(lastPoll + m_timing.eventGap, due - burstAhead);
+        changed = false;
+        if (m_notifier.active() && earliest - Clock::now() > m_timing.eventGap) {
+            // Out of burst: nothing would be polled before `earliest`, so sleep until then
+            // and look at the events once, instead of waking for each of them.
+            if (m_stopEvent.WaitFor(std::chrono::ceil<milliseconds>(earliest - Clock::now()))) {
+                return;
+            }
+            changed = m_notifier.drain();
         }
-        if (changed) {
-            // Let a burst of events gather into one poll.
+        if (!changed) {
+            if (WaitForChange(std::chrono::ceil<milliseconds>(timer - Clock::now()), changed)) {
+                return;
+            }
             const auto now = Clock::now();
-            const auto earliest = std::max(lastPoll + m_timing.eventGap, due - burstAhead);
-            if (now < earliest) {
+            if (changed && now < earliest) {
+                // Let the rest of a burst of events gather into one poll.
                 if (m_stopEvent.WaitFor(std::chrono::ceil<milliseconds>(earliest - now))) {
                     return;
                 }
