@@ -13,9 +13,11 @@
 
 namespace {
 
-// Appended bytes are handed to the document in pieces of this size, so that a large
-// growth (a long pause) neither needs one huge buffer nor holds the lock for long.
-constexpr std::size_t AppendPieceSize = 4 * 1024 * 1024;
+// Appended bytes are read and handed to the document in pieces of this size: a large
+// growth (a long pause) neither needs a huge buffer nor holds the lock for long, and each
+// piece is still in the cache when it is indexed. The buffer lives as long as the watcher,
+// so a fast writer's polls do not fault in fresh pages every time.
+constexpr std::size_t AppendPieceSize = 256 * 1024;
 
 bool isTransientOpenError(int error)
 {
@@ -269,14 +271,13 @@ CFileReaderThread::PollOutcome CFileReaderThread::ReadAppended(const quill::Read
     // be those indexed: a file truncated and written again, or deleted and re-created with
     // the same inode, differs there even when it is longer.
     const std::size_t lead = std::min<std::size_t>(m_fileState.tailSize, std::size_t(m_size));
-    const FileOffset total = newSize - m_size;
-    quill::AlignedBuffer buffer(
-        std::size_t(std::min<FileOffset>(std::max<FileOffset>(total, 1),
-                                         FileOffset(AppendPieceSize))) +
-        lead);
-    if (!buffer.valid()) {
-        return PollOutcome::Unchanged; // no buffer this time: the next poll tries again
+    if (!m_buffer || !m_buffer->valid()) {
+        m_buffer.emplace(AppendPieceSize + FileState::TailBytes);
+        if (!m_buffer->valid()) {
+            return PollOutcome::Unchanged; // no buffer this time: the next poll tries again
+        }
     }
+    const quill::AlignedBuffer& buffer = *m_buffer;
     FileState state = m_fileState;
     FileOffset offset = m_size;
     bool posted = false;

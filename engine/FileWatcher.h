@@ -23,9 +23,11 @@
 
 #include "engine/DocumentTypes.h"
 #include "platform/FileChangeNotifier.h"
+#include "platform/ReadOnlyFile.h"
 
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -127,5 +129,6 @@ class CFileReaderThread {
     CBrackenlyDoc& m_document;
     WatchTiming m_timing;
     quill::FileChangeNotifier m_notifier;
+    std::optional<quill::AlignedBuffer> m_buffer; // the watcher thread's read buffer
     std::thread m_thread;
 };
