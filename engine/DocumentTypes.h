@@ -66,6 +66,11 @@ struct WatchTiming {
     std::chrono::milliseconds eventGap{4};
     std::chrono::milliseconds busyGap{100};
     int eventBurst = 8;
+    // After a poll that read floodBytes or more (a flood no one reads line by line), the
+    // next comes floodGap later at the earliest: a fast writer costs what the timer alone
+    // costs, and is caught up within floodGap after it stops.
+    FileOffset floodBytes = 1 << 20;
+    std::chrono::milliseconds floodGap{400};
     // The system calls behind change events; null: the system's own.
     const quill::NotifierCalls* notifierCalls = nullptr;
 };

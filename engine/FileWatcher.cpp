@@ -180,7 +180,10 @@ void CFileReaderThread::WatchLoop()
          outcome == PollOutcome::Unchanged || outcome == PollOutcome::Appended;
          outcome = Poll(missing)) {
         const auto timer = lastPoll + m_timing.poll;
-        const auto earliest = std::max(lastPoll + m_timing.eventGap, due - burstAhead);
+        auto earliest = std::max(lastPoll + m_timing.eventGap, due - burstAhead);
+        if (m_lastRead >= m_timing.floodBytes) {
+            earliest = std::max(earliest, lastPoll + m_timing.floodGap);
+        }
         changed = false;
         if (m_notifier.active() && earliest - Clock::now() > m_timing.eventGap) {
             // Out of burst: nothing would be polled before `earliest`, so sleep until then
@@ -218,6 +221,7 @@ CFileReaderThread::PollOutcome CFileReaderThread::RequestReload()
 
 CFileReaderThread::PollOutcome CFileReaderThread::Poll(bool& missing)
 {
+    m_lastRead = 0;
     quill::FileStat st;
     if (!quill::statByName(m_path, st)) {
         return RequestReload(); // deleted, renamed away (rotation) or out of reach
@@ -256,7 +260,9 @@ CFileReaderThread::PollOutcome CFileReaderThread::Poll(bool& missing)
         file.close();
         return RequestReload();
     }
+    const FileOffset before = m_size;
     const PollOutcome outcome = ReadAppended(file, newSize, current);
+    m_lastRead = m_size - before;
     if (outcome == PollOutcome::Appended) {
         missing = false;
     }

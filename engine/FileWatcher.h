@@ -13,8 +13,9 @@
 // limit reached) works the same, only later.
 //
 // A writer that never pauses wakes it continuously: after a short burst, polls are then
-// spaced busyGap apart, and each poll posts at most one WM_FILE_APPENDED, so the views
-// repaint at most that often however fast the file grows.
+// spaced busyGap apart, floodGap when each poll finds a flood of bytes; each poll posts at
+// most one WM_FILE_APPENDED, so the views repaint at most that often however fast the file
+// grows.
 //
 // The document owns the object: it constructs it, hands over the path and the state the
 // previous watcher left, Start()s it, and Stop()s and deletes it. The thread never deletes
@@ -126,6 +127,7 @@ class CFileReaderThread {
     bool m_startsMissing = false;
     bool m_sizeless = false;
     FileOffset m_size = 0;
+    FileOffset m_lastRead = 0; // bytes the last poll handed over
     CBrackenlyDoc& m_document;
     WatchTiming m_timing;
     quill::FileChangeNotifier m_notifier;
