@@ -696,7 +696,11 @@ void CBrackenlyView::StoreSelection(const DocSelection& selection)
     } else {
         m_pDocument->ClearSelection();
     }
-    invalidateSelectionChange(before, m_pDocument->GetSelection());
+    const DocSelection after = m_pDocument->GetSelection();
+    invalidateSelectionChange(before, after);
+    if (before.valid != after.valid) {
+        emit selectionPresenceChanged(after.valid);
+    }
 }
 
 FindPosition CBrackenlyView::CurrentFindPosition() const

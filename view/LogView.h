@@ -103,6 +103,8 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
   signals:
     // After every update: the document's file size and line count, for the status bar.
     void statusChanged(qint64 fileSize, qint64 lineCount);
+    // A selection appeared or went away (what enables Copy).
+    void selectionPresenceChanged(bool present);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
