@@ -133,7 +133,7 @@ bool SelectionMimeData::hasFormat(const QString& mimeType) const
     return mimeType == unicodeFormat() || mimeType == plainFormat();
 }
 
-const QString& SelectionMimeData::text() const
+const QString& SelectionMimeData::builtText() const
 {
     if (!m_bBuilt) {
         m_bBuilt = true;
@@ -151,13 +151,13 @@ QVariant SelectionMimeData::retrieveData(const QString& mimeType, QMetaType type
 {
     Q_UNUSED(type);
     if (mimeType == unicodeFormat()) {
-        return text();
+        return builtText();
     }
     if (mimeType == plainFormat()) {
         if (quill::narrowCharset().isUtf8) {
-            return text();
+            return builtText();
         }
-        return narrowBytes(text());
+        return narrowBytes(builtText());
     }
     return {};
 }

@@ -77,7 +77,7 @@ class SelectionMimeData : public QMimeData {
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
 
   private:
-    const QString& text() const;
+    const QString& builtText() const;
 
     std::shared_ptr<SelectionTextSource> m_source;
     DocSelection m_selection;
