@@ -45,6 +45,9 @@ CFindDialog::CFindDialog(QWidget* owner) : QDialog(owner)
     m_text->setObjectName(QStringLiteral("findText"));
     m_text->setEditable(true);
     m_text->setInsertPolicy(QComboBox::NoInsert);
+    // Completing from the history would turn a typed "Beta" into an earlier "beta" while
+    // the user searches with Match case; the list is there to pick from instead.
+    m_text->setCompleter(nullptr);
     m_text->setMinimumContentsLength(28);
     m_text->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     label->setBuddy(m_text);
@@ -146,6 +149,12 @@ QStringList CFindDialog::history() const
         texts.append(m_text->itemText(i));
     }
     return texts;
+}
+
+void CFindDialog::focusSearchText()
+{
+    m_text->setFocus(Qt::OtherFocusReason);
+    m_text->lineEdit()->selectAll();
 }
 
 void CFindDialog::requestFind(bool reverse)

@@ -30,6 +30,7 @@ class CFindDialog : public QDialog {
     // Puts text at the top of this run's history (the frame calls it for every search).
     void rememberText(const QString& text);
     QStringList history() const;
+    void focusSearchText();
 
   signals:
     // down is the dialog's direction, or the opposite for Shift+Enter.

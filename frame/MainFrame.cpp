@@ -674,7 +674,8 @@ void CMainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool
     m_nSearchFlags = (down ? FR_DOWN : 0) | (wholeWord ? FR_WHOLEWORD : 0) |
                      (matchCase ? FR_MATCHCASE : 0);
     SettingsStore& settings = SettingsStore::instance();
-    settings.SetBool(Setting::FindDown, down);
+    // Shift+Enter searches the other way once; the dialog's own direction is what is kept.
+    settings.SetBool(Setting::FindDown, m_pFindDialog ? m_pFindDialog->searchDown() : down);
     settings.SetBool(Setting::FindMatchCase, matchCase);
     settings.SetBool(Setting::FindWholeWord, wholeWord);
     QGuiApplication::restoreOverrideCursor();
@@ -709,8 +710,9 @@ void CMainFrame::search(const std::u16string& text, bool down)
     if (!found) {
         showMessage(LanguageResources::current().format(StringNotFound, toQString(text)));
         if (m_pFindDialog) {
-            m_pFindDialog->activateWindow();
             m_pFindDialog->raise();
+            m_pFindDialog->activateWindow();
+            m_pFindDialog->focusSearchText();
         }
     }
 }
