@@ -110,7 +110,7 @@ CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selec
         result.outcome = CopyOutcome::TooLarge;
         return result;
     }
-    text.squeeze();
+    // No squeeze: it would copy the whole text for the few percent the bound overshoots.
     result.outcome = CopyOutcome::Copied;
     return result;
 }
