@@ -1,7 +1,8 @@
 // CBrackenlyDoc::Find: the line-by-line rule of the find dialog, made fast by a byte-level
 // pre-search over the file. A line can only hold the text when its bytes hold the text's
 // bytes (UTF-16 LE or UTF-8, ASCII letters folded when case is ignored), so the file is
-// scanned in large reads with memmem, and only the lines with a byte hit are decoded and
+// scanned in large reads (memchr for the pattern's rarest-looking byte, memmem where that
+// byte turns out common), and only the lines with a byte hit are decoded and
 // checked with the exact rule. A single-byte narrow set (ISO-8859-15, CP1252, KOI8-R, ...)
 // maps each character to one byte, so it gets the same pre-search. Where the bytes of a
 // match cannot be predicted (a multi-byte narrow set other than UTF-8, or a text with U+FFFD
@@ -69,6 +70,54 @@ bool encodeUtf8Exact(std::u16string_view text, std::string& out)
         }
     }
     return true;
+}
+
+// How rare a byte is likely to be in a log, higher is rarer: the zero high bytes of UTF-16
+// text, blanks, digits and frequent lower-case letters are everywhere; capitals and bytes
+// of other scripts are not.
+int byteRarity(std::uint8_t b)
+{
+    if (b == 0 || b == ' ') {
+        return 0;
+    }
+    if (b >= '0' && b <= '9') {
+        return 1;
+    }
+    if (b >= 'a' && b <= 'z') {
+        return std::strchr("etaoinsrhldcu", b) != nullptr ? 2 : 3;
+    }
+    if (std::strchr(".:-/[]_=,;()", b) != nullptr) {
+        return 2;
+    }
+    return 4;
+}
+
+// Finds pattern bytes in [s, end): memchr for the byte at rareIndex, each candidate
+// compared whole. Once that byte has proved common in this region, the rest is left to
+// memmem, whose cost does not depend on it.
+const std::uint8_t* findBytes(const std::uint8_t* s, const std::uint8_t* end,
+                              const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex)
+{
+    constexpr int MissesBeforeMemmem = 32;
+    int misses = 0;
+    while (std::size_t(end - s) >= plen) {
+        if (misses > MissesBeforeMemmem) {
+            return static_cast<const std::uint8_t*>(memmem(s, std::size_t(end - s), pat, plen));
+        }
+        // The rare byte of a whole occurrence lies at or before end - plen + rareIndex.
+        const auto* hit = static_cast<const std::uint8_t*>(
+            std::memchr(s + rareIndex, pat[rareIndex], std::size_t(end - s) - plen + 1));
+        if (hit == nullptr) {
+            return nullptr;
+        }
+        const std::uint8_t* candidate = hit - rareIndex;
+        if (std::memcmp(candidate, pat, plen) == 0) {
+            return candidate;
+        }
+        ++misses;
+        s = candidate + 1;
+    }
+    return nullptr;
 }
 
 // The locale's narrow set when it is a single-byte set that keeps ASCII as it is: each
@@ -153,6 +202,11 @@ class DocumentSearch {
         }
         if (m_byteMode && !m_matchCase) {
             foldBytes(reinterpret_cast<std::uint8_t*>(m_bytes.data()), m_bytes.size());
+        }
+        for (std::size_t i = 0; i < m_bytes.size(); ++i) {
+            if (byteRarity(std::uint8_t(m_bytes[i])) > byteRarity(std::uint8_t(m_bytes[m_rare]))) {
+                m_rare = i;
+            }
         }
     }
 
@@ -340,7 +394,7 @@ class DocumentSearch {
             };
             const std::uint8_t* s = at(m_index.lineStart(nextLine));
             while (regionEnd - s >= std::ptrdiff_t(plen)) {
-                const void* found = memmem(s, std::size_t(regionEnd - s), pat, plen);
+                const void* found = findBytes(s, regionEnd, pat, plen, m_rare);
                 if (!found) {
                     break;
                 }
@@ -401,7 +455,7 @@ class DocumentSearch {
             candidates.clear();
             const std::uint8_t* s = chunk;
             while (regionEnd - s >= std::ptrdiff_t(plen)) {
-                const void* found = memmem(s, std::size_t(regionEnd - s), pat, plen);
+                const void* found = findBytes(s, regionEnd, pat, plen, m_rare);
                 if (!found) {
                     break;
                 }
@@ -440,6 +494,7 @@ class DocumentSearch {
     bool m_wholeWord;
     bool m_byteMode = false;
     bool m_impossible = false;
+    std::size_t m_rare = 0; // index of the pattern byte searched for first
     std::string m_bytes;
     std::vector<std::uint8_t> m_raw;
     std::vector<std::u16string> m_lines;
