@@ -142,6 +142,14 @@ void CFindDialog::rememberText(const QString& text)
     m_text->setEditText(shown);
 }
 
+void CFindDialog::setHistory(const QStringList& texts)
+{
+    const QString shown = m_text->currentText();
+    m_text->clear();
+    m_text->addItems(texts.mid(0, HistoryLength));
+    m_text->setEditText(shown);
+}
+
 QStringList CFindDialog::history() const
 {
     QStringList texts;

@@ -30,6 +30,8 @@ class CFindDialog : public QDialog {
     // Puts text at the top of this run's history (the frame calls it for every search).
     void rememberText(const QString& text);
     QStringList history() const;
+    // The history a new dialog starts with (most recent first).
+    void setHistory(const QStringList& texts);
     void focusSearchText();
 
   signals:

@@ -657,6 +657,7 @@ void CMainFrame::OnEditFind()
     }
     SettingsStore& settings = SettingsStore::instance();
     auto* dialog = new CFindDialog(this);
+    dialog->setHistory(m_findHistory);
     dialog->setSearchText(toQString(initialSearchText()));
     dialog->setOptions(settings.GetBool(Setting::FindMatchCase),
                        settings.GetBool(Setting::FindWholeWord), settings.GetBool(Setting::FindDown));
@@ -698,8 +699,11 @@ void CMainFrame::search(const std::u16string& text, bool down)
     if (m_pDocument == nullptr) {
         return;
     }
+    const QString shown = toQString(text);
+    m_findHistory.removeAll(shown);
+    m_findHistory.prepend(shown);
     if (m_pFindDialog) {
-        m_pFindDialog->rememberText(toQString(text));
+        m_pFindDialog->rememberText(shown);
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool found =

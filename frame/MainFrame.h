@@ -191,6 +191,8 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     QList<QAction*> m_recentActions;
     unsigned m_nSearchFlags = 0;
     QPointer<CFindDialog> m_pFindDialog;
+    // The texts searched for in this run, most recent first; outlives each dialog.
+    QStringList m_findHistory;
     std::function<void(const QString&)> m_messageHandler;
     QString m_newWindowProgram;
     QSize m_pendingFrameSize;

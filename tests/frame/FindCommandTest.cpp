@@ -138,6 +138,19 @@ TEST_F(FindCommandTest, EnterSearchesDownShiftEnterUpAndTheOptionsNarrowTheMatch
     EXPECT_EQ(selected(), Match(2, 0, 3));
     EXPECT_TRUE(store->GetBool(Setting::FindMatchCase));
     EXPECT_EQ(dialog->history(), (QStringList{QStringLiteral("Beta"), QStringLiteral("beta")}));
+
+    // The history belongs to the run, not to one dialog; F3 adds to it too.
+    key(textField(dialog), Qt::Key_Escape);
+    ASSERT_EQ(frame->findDialog(), nullptr);
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    store->SetString(Setting::LastFindString, u"gamma");
+    document->ClearSelection();
+    key(frame->GetView(), Qt::Key_F3);
+    dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->history(), (QStringList{QStringLiteral("gamma"), QStringLiteral("Beta"),
+                                              QStringLiteral("beta")}));
 }
 
 TEST_F(FindCommandTest, NotFoundShowsTheMessageKeepsTheSelectionAndStoresTheText)
