@@ -167,6 +167,12 @@ bool CResourceHandler::LoadLanguageResources()
     if (code.isEmpty()) {
         code = GetDefaultLanguage();
     }
+    // Without a language from the settings or the locale (a plain C locale) there is no
+    // package to try but the fall-back; an attempt at "quillstream_.dll" would only write a
+    // failure line at every start.
+    if (code.isEmpty()) {
+        code = kFallbackLanguage;
+    }
     if (LoadLanguage(code)) {
         m_strLanguage = code;
         return true;
