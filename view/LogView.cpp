@@ -627,7 +627,7 @@ void CBrackenlyView::EnsureSelectionVisible()
 
 void CBrackenlyView::OnResume()
 {
-    if (m_pDocument == nullptr || m_pDocument->IsWatching()) {
+    if (!canResume()) {
         return;
     }
     m_pDocument->StartWatching();
@@ -643,7 +643,9 @@ void CBrackenlyView::OnPause()
 
 bool CBrackenlyView::canResume() const
 {
-    return m_pDocument != nullptr && !m_pDocument->IsWatching();
+    // Without a path there is nothing to follow: resuming would start a watcher on nothing.
+    return m_pDocument != nullptr && !m_pDocument->IsWatching() &&
+           !m_pDocument->GetPathName().empty();
 }
 
 bool CBrackenlyView::canPause() const

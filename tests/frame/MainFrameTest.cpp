@@ -368,3 +368,56 @@ TEST_F(MainFrameTest, ContextMenuOfTheViewIsTheFirstPopupOfMenu132)
     EXPECT_TRUE(shown.contains(QStringLiteral("cmd_%1").arg(Command::Clear)));
     EXPECT_FALSE(frame->action(Command::Copy)->isEnabled());
 }
+
+TEST_F(MainFrameTest, DisabledToolbarButtonsAreFadedAndResumeNeedsAFile)
+{
+    createFrame();
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    auto* bar = frame->findChild<QToolBar*>(QStringLiteral("toolBar"));
+    // How far a button's pixels stand out from the toolbar behind it.
+    auto contrast = [](QWidget* button) {
+        const QImage image = button->grab().toImage();
+        const QColor back = image.pixelColor(0, 0);
+        qint64 sum = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                sum += std::abs(c.red() - back.red()) + std::abs(c.green() - back.green()) +
+                       std::abs(c.blue() - back.blue());
+            }
+        }
+        return sum;
+    };
+    int buttons = 0;
+    for (QAction* action : bar->actions()) {
+        QWidget* button = bar->widgetForAction(action);
+        if (action->isSeparator() || button == nullptr) {
+            continue;
+        }
+        const bool wasEnabled = action->isEnabled();
+        action->setEnabled(true);
+        const qint64 enabled = contrast(button);
+        action->setEnabled(false);
+        const qint64 disabled = contrast(button);
+        action->setEnabled(wasEnabled);
+        // Dark grey icons (copy, find) stay dark grey in a plain grey-scale disabled look.
+        EXPECT_LT(disabled * 2, enabled) << action->objectName().toStdString();
+        ++buttons;
+    }
+    EXPECT_GT(buttons, 5);
+
+    // An empty window has nothing to follow: Resume is off, and its button does nothing.
+    QWidget* resume = bar->widgetForAction(frame->action(Command::Resume));
+    ASSERT_NE(resume, nullptr);
+    EXPECT_FALSE(resume->isEnabled());
+    QTest::mouseClick(resume, Qt::LeftButton);
+    EXPECT_FALSE(document->IsWatching());
+
+    quilltest::writeFile(path, "a\n");
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    frame->action(Command::Pause)->trigger();
+    EXPECT_TRUE(resume->isEnabled()) << "a paused file can be resumed";
+    QTest::mouseClick(resume, Qt::LeftButton);
+    EXPECT_TRUE(document->IsWatching());
+}
