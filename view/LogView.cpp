@@ -310,8 +310,15 @@ void CBrackenlyView::scrollContentsBy(int dx, int dy)
 
 void CBrackenlyView::resizeEvent(QResizeEvent* event)
 {
+    // Judged by the range before the resize: a smaller window lengthens the range, and a
+    // user who was at the end would otherwise find himself above it, no longer following.
+    QScrollBar* vbar = verticalScrollBar();
+    const bool atEnd = vbar->maximum() - vbar->value() <= FollowSlack;
     QAbstractScrollArea::resizeEvent(event);
     applyScrollSizes();
+    if (atEnd) {
+        vbar->setValue(vbar->maximum());
+    }
 }
 
 void CBrackenlyView::paintEvent(QPaintEvent* event)

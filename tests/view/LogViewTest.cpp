@@ -58,6 +58,25 @@ TEST_F(LogViewTest, FollowsTheEndOnlyWithinFivePixels)
     }
 }
 
+TEST_F(LogViewTest, AResizedWindowKeepsFollowingFromTheEndOnly)
+{
+    CBrackenlyView::setEndJumpLatch(true);
+    open(numberedLines(0, 200), 20);
+    ASSERT_EQ(vbar()->value(), vbar()->maximum());
+    view->resize(view->width(), view->height() - 8 * lineHeight); // restored from maximised
+    settle();
+    EXPECT_EQ(vbar()->value(), vbar()->maximum());
+    append(numberedLines(200, 3));
+    EXPECT_EQ(vbar()->value(), vbar()->maximum()) << "new lines in sight";
+
+    // Away from the end the position stays what it was.
+    const int away = vbar()->maximum() - 6;
+    vbar()->setValue(away);
+    view->resize(view->width(), view->height() - 4 * lineHeight);
+    settle();
+    EXPECT_EQ(vbar()->value(), away);
+}
+
 TEST_F(LogViewTest, TextOutgrowingTheWindowAtTheTopJumpsToTheEndOnce)
 {
     open(numberedLines(0, 100), 20);
