@@ -1,4 +1,5 @@
 #include "frame/MainFrame.h"
+#include "frame/PathPane.h"
 
 #include "resources/CommandActions.h"
 #include "resources/LanguageResources.h"
@@ -194,7 +195,7 @@ void CMainFrame::buildStatusBar()
     bar->setObjectName(QStringLiteral("statusBar"));
     const LanguageResources& resources = LanguageResources::current();
     for (int i = 0; i < 3; ++i) {
-        auto* label = new QLabel(bar);
+        QLabel* label = i == 0 ? new PathPane(bar) : new QLabel(bar);
         label->setObjectName(QStringLiteral("pane%1").arg(i + 1));
         label->setText(resources.string(PaneIds[i]));
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -217,7 +218,15 @@ void CMainFrame::SetPaneText(int index, const QString& text)
     label->setText(text);
     label->setFrameStyle(text.isEmpty() ? QFrame::NoFrame : (QFrame::Panel | QFrame::Sunken));
     const int frame = text.isEmpty() ? 0 : 2 * label->frameWidth() + 2 * label->margin() + 4;
-    label->setFixedWidth(text.isEmpty() ? 0 : GetStatusTextWidth(text) + frame);
+    const int width = text.isEmpty() ? 0 : GetStatusTextWidth(text) + frame;
+    if (index == 1) {
+        // The path gives way to the other panes when the bar is short of room.
+        label->setMinimumWidth(0);
+        label->setMaximumWidth(width);
+        label->setToolTip(text);
+    } else {
+        label->setFixedWidth(width);
+    }
 }
 
 void CMainFrame::SetFilePathText(const std::u16string& path)

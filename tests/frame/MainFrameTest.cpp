@@ -3,6 +3,7 @@
 // messages, stay-on-top, the caption, the recent files in the File menu and New Window.
 
 #include "frame/MainFrame.h"
+#include "frame/PathPane.h"
 #include "resources/LanguageResources.h"
 #include "resources/ResourceHandler.h"
 #include "engine/AlertRule.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -143,13 +145,41 @@ TEST_F(MainFrameTest, StatusPanesShowPathSizeAndLineCount)
     EXPECT_EQ(paneText(2),
               QStringLiteral("%1 14 Bytes").arg(LanguageResources::current().string(130)));
     EXPECT_EQ(paneText(3), QStringLiteral("%1 3").arg(LanguageResources::current().string(131)));
-    EXPECT_GE(frame->pane(1)->width(), frame->GetStatusTextWidth(paneText(1)));
+    EXPECT_GE(frame->pane(1)->sizeHint().width(), frame->GetStatusTextWidth(paneText(1)));
     EXPECT_NE(frame->pane(1)->frameShape(), QFrame::NoFrame);
 
     frame->SetFileSizeText(5'000'000'000LL);
     EXPECT_TRUE(paneText(2).endsWith(QStringLiteral(" 5000000000 Bytes"))) << "64-bit sizes";
     frame->SetPaneText(1, QString());
     EXPECT_EQ(frame->pane(1)->width(), 0);
+}
+
+TEST_F(MainFrameTest, LongPathGivesWayToTheOtherPanesElidedInTheMiddle)
+{
+    createFrame();
+    frame->show();
+    frame->resize(480, 300);
+    const QString longPath = QStringLiteral("/srv/") + QString(200, u'x') + QStringLiteral("/end.log");
+    frame->SetFilePathText(longPath.toStdU16String());
+    frame->SetFileSizeText(123456);
+    frame->SetLineCountText(789);
+    QApplication::processEvents();
+    auto* pathPane = static_cast<PathPane*>(frame->pane(1));
+    const QRect bar = frame->statusBar()->rect();
+    EXPECT_LE(pathPane->geometry().right(), frame->pane(2)->geometry().left());
+    EXPECT_LE(frame->pane(2)->geometry().right(), frame->pane(3)->geometry().left());
+    EXPECT_LE(frame->pane(3)->geometry().right(), bar.right());
+    EXPECT_GE(frame->pane(3)->width(), frame->GetStatusTextWidth(paneText(3)));
+    const QString shown = pathPane->shownText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("/srv/x"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("x/end.log"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)));
+    EXPECT_EQ(pathPane->toolTip(), longPath);
+
+    // With room again, the whole path.
+    frame->SetFilePathText(u"/var/log/a.log");
+    QApplication::processEvents();
+    EXPECT_EQ(pathPane->shownText(), QStringLiteral("/var/log/a.log"));
 }
 
 TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
