@@ -4,6 +4,8 @@
 #include "ViewTestSupport.h"
 
 #include <QScreen>
+
+#include <climits>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -97,6 +99,30 @@ TEST_F(LogViewTest, TextOutgrowingTheWindowAtTheTopJumpsToTheEndOnce)
     view->OnUpdate();
     settle();
     EXPECT_FALSE(CBrackenlyView::endJumpLatch());
+}
+
+TEST_F(LogViewTest, DamagedFontSizeIsBoundedAndTheGlyphCacheByMemory)
+{
+    struct Row {
+        std::int32_t height;
+        int pixels;
+    };
+    const int most = LogRenderer::MaxFontPixels;
+    // +-10000 once asked the tiles for 17 GB; INT_MIN has no 32-bit negation.
+    for (const Row& row : {Row{-10000, most}, Row{10000, most}, Row{INT_MIN, most},
+                           Row{-most, most}, Row{-(most + 1), most}, Row{-13, 13}}) {
+        SCOPED_TRACE(row.height);
+        LogFontRecord record = LogRenderer::defaultFontRecord(96);
+        record.lfHeight = row.height;
+        store->SetFont(Setting::TextFont, record);
+        store->SetBool(Setting::IsTextFontSet, true);
+        open(numberedLines(0, 50), 3, 300);
+        EXPECT_EQ(view->renderer().font().pixelSize(), row.pixels);
+        const QImage shown = view->viewport()->grab().toImage();
+        EXPECT_FALSE(shown.isNull());
+        EXPECT_LE(view->renderer().tileCacheBytes(), LogRenderer::TileCacheBudget);
+        EXPECT_EQ(view->renderer().usesTiles(), row.pixels < 100) << "tiles for usual sizes";
+    }
 }
 
 TEST_F(LogViewTest, PageDownMovesByOneRowLessThanTheWindow)
