@@ -111,11 +111,7 @@ void CResourceHandler::setFailureReporter(FailureReporter reporter)
 
 void CResourceHandler::showFailureMessage(const QString& text)
 {
-    QString caption = QGuiApplication::applicationDisplayName();
-    if (caption.isEmpty()) {
-        caption = QStringLiteral("Quillstream");
-    }
-    QMessageBox::warning(nullptr, caption, text, QMessageBox::Ok);
+    QMessageBox::warning(nullptr, QStringLiteral("Quillstream"), text, QMessageBox::Ok);
 }
 
 QString CResourceHandler::GetModulePrefix(const QString& executablePath)
