@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -212,7 +213,9 @@ TEST_F(MainFrameTest, WindowPositionIsStoredThirtyPixelsOnAndRestored)
     frame->show();
     frame->setGeometry(100, 120, 640, 480);
     QApplication::processEvents();
-    const QRect before = frame->frameGeometry();
+    // The window's own rectangle both ways: a window manager's frame stored and restored as
+    // the inside would grow the window at every start.
+    const QRect before = frame->geometry();
     frame->close();
     EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosLeft)), before.left() + 30);
     EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosTop)), before.top() + 30);
@@ -224,8 +227,47 @@ TEST_F(MainFrameTest, WindowPositionIsStoredThirtyPixelsOnAndRestored)
     createFrame();
     frame->show();
     QApplication::processEvents();
-    EXPECT_EQ(frame->frameGeometry().topLeft(), before.topLeft() + QPoint(30, 30));
-    EXPECT_EQ(frame->frameGeometry().size(), before.size());
+    EXPECT_EQ(frame->geometry(), before.translated(30, 30));
+}
+
+TEST_F(MainFrameTest, PositionOffEveryScreenIsBroughtBackOntoTheNearest)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    struct Row {
+        QRect stored;
+        bool keptAsStored;
+    };
+    const Row rows[] = {
+        // Many cascading steps beyond the bottom right corner.
+        {QRect(screen.right() + 400, screen.bottom() + 900, 300, 200), false},
+        {QRect(-5000, 40, 300, 200), false},
+        // Partly on the screen: left where the user put it.
+        {QRect(screen.right() - 99, 50, 300, 200), true},
+        // Larger than the screen and off it: shrunk to it.
+        {QRect(90000, 90000, screen.width() * 2, screen.height() * 2), false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stored.x());
+        store->SetDword(Setting::WindowPosLeft, std::uint32_t(row.stored.left()));
+        store->SetDword(Setting::WindowPosTop, std::uint32_t(row.stored.top()));
+        store->SetDword(Setting::WindowPosRight,
+                        std::uint32_t(row.stored.left() + row.stored.width()));
+        store->SetDword(Setting::WindowPosBottom,
+                        std::uint32_t(row.stored.top() + row.stored.height()));
+        createFrame();
+        frame->show();
+        QApplication::processEvents();
+        const QRect shown = frame->geometry();
+        if (row.keptAsStored) {
+            EXPECT_EQ(shown, row.stored);
+            continue;
+        }
+        // Wholly on the screen, give or take the platform's frame.
+        const QRect onScreen = shown.intersected(screen.adjusted(-8, -8, 8, 8));
+        EXPECT_EQ(onScreen, shown);
+        EXPECT_LE(shown.width(), screen.width());
+        EXPECT_LE(shown.height(), screen.height());
+    }
 }
 
 TEST_F(MainFrameTest, ClosingAMinimisedWindowStoresNothing)
@@ -369,7 +411,7 @@ TEST_F(MainFrameTest, NewWindowStoresThePositionAndStartsTheProgramWithoutArgume
     QApplication::processEvents();
     frame->action(Command::NewWindow)->trigger();
     EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosLeft)),
-              frame->frameGeometry().left() + 30);
+              frame->geometry().left() + 30);
     ASSERT_TRUE(waitFor(
         [&] { return std::filesystem::exists(marker) && !quilltest::readFile(marker).empty(); }));
     EXPECT_EQ(quilltest::readFile(marker), "0\n");
