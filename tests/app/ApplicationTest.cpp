@@ -32,11 +32,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-<<<<<<< HEAD
 #include <filesystem>
-=======
 #include <sys/stat.h>
->>>>>>> main
 
 using quilltest::NullSound;
 using quilltest::TempDir;
