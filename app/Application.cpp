@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "resources/LanguageResources.h"
 #include "resources/ProductInfo.h"
+#include "resources/QtTranslations.h"
 #include "resources/ResourceHandler.h"
 #include "diagnostics/EnvironmentReport.h"
 #include "diagnostics/TraceLog.h"
@@ -111,6 +112,10 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
     }
     m_strLanguage = m_pResourceHandler->Language();
     m_strHelpPath = m_pResourceHandler->HelpPath();
+    // Qt's standard dialogs and key names speak the package's language too.
+    const QString qtTexts = installQtTranslations(m_strLanguage);
+    log.Line(TraceLog::LevelInfo, "Qt translations: ",
+             qtTexts.isEmpty() ? std::u16string(u"none") : toU16(qtTexts));
 
     // The recent-file list is kept under the executable's base name, as the framework
     // names the application.
@@ -241,6 +246,10 @@ QStringList CBrackenlyApp::openDialogFilters() const
 
 QString CBrackenlyApp::openDialogFolder() const
 {
+    // The next log is most often beside the one being followed.
+    if (m_pDocument && !m_pDocument->GetPathName().empty()) {
+        return QFileInfo(toQString(m_pDocument->GetPathName())).absolutePath();
+    }
     if (m_pRecentFiles && m_pRecentFiles->size() > 0) {
         return {};
     }
