@@ -24,14 +24,14 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QUILL_WEBSITE_URL}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sound-theme-freedesktop, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
-# Continuation lines of a Debian description start with a blank.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "follow a log file as it grows
- Quillstream is a desktop program that shows a log file while other programs
- write to it. It stays at the end as the file grows, re-opens the file when it
- is truncated, rotated or re-created, colours lines that hold your keywords,
- and beeps or plays a sound when a matching line arrives. Following can be
- paused and resumed; files of any size open at once.
- .
- The user interface is in English and German.")
+# The first line of the Description field is the summary above; CPack indents these
+# lines and turns the empty one into the paragraph mark.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillstream is a desktop program that shows a log file while other programs
+write to it. It stays at the end as the file grows, re-opens the file when it
+is truncated, rotated or re-created, colours lines that hold your keywords,
+and beeps or plays a sound when a matching line arrives. Following can be
+paused and resumed; files of any size open at once.
+
+The user interface is in English and German.")
 
 include(CPack)
