@@ -13,7 +13,8 @@ cmake=$1
 build=$2
 id=io.orix.quillstream
 prefix=/opt/quillstream-check
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-install.XXXXXXXX")
+# Without links in it: the program names the file by the folder it was started in.
+work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/quillstream-install.XXXXXXXX")")
 root=$work/root
 keep=0
 pid=
