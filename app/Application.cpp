@@ -11,7 +11,9 @@
 #include "engine/LogDocument.h"
 #include "settings/RecentFileList.h"
 #include "resources/QtText.h"
+#include "platform/FileName.h"
 #include "platform/TempFolder.h"
+#include "resources/QtFileName.h"
 #include "settings/SettingsStore.h"
 #include "view/CanberraSound.h"
 #include "view/LogView.h"
@@ -41,6 +43,10 @@ void showUsageBox(const QString& text)
     box.exec();
 }
 
+// The choice as a text that keeps a name's bytes: the escaped form where the dialog still
+// has them (the URL a desktop portal answers with), else Qt's text, which the open finds
+// again on disk. Qt's own dialog (without a desktop's) does not list a name that is not
+// UTF-8 at all: its model drops what it cannot stat by the decoded text.
 QString runOpenDialog(const QString& title, const QStringList& filters, const QString& folder)
 {
     QFileDialog dialog(nullptr, title, folder);
@@ -51,7 +57,10 @@ QString runOpenDialog(const QString& title, const QStringList& filters, const QS
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
-    return dialog.selectedFiles().front();
+    const std::u16string fromUrl = dialog.selectedUrls().isEmpty()
+                                       ? std::u16string()
+                                       : quill::fileNameFromUrl(dialog.selectedUrls().front());
+    return fromUrl.empty() ? dialog.selectedFiles().front() : quill::toQString(fromUrl);
 }
 
 } // namespace
@@ -149,8 +158,7 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
     OnFileNew();
 
     if (commandLine.fileName) {
-        OpenDocumentFile(
-            toU16(QFile::decodeName(QByteArray::fromStdString(*commandLine.fileName))));
+        OpenDocumentFile(quill::fileNameToUtf16(*commandLine.fileName));
     } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_pRecentFiles->size() > 0) {
         OnOpenRecentFile(0);
     }
@@ -187,9 +195,9 @@ QString CBrackenlyApp::usageText()
 std::u16string CBrackenlyApp::absolutePath(const std::u16string& path)
 {
     // Relative to the folder the program was started in, without resolving links: a log
-    // reached through a link is followed through that link when it is rotated.
-    const QString text = toQString(path);
-    return toU16(QDir::cleanPath(QFileInfo(text).absoluteFilePath()));
+    // reached through a link is followed through that link when it is rotated. In bytes:
+    // Qt would turn a name or a folder that is not UTF-8 into another name.
+    return quill::fileNameToUtf16(quill::absoluteFileName(quill::fileNameToBytes(path)));
 }
 
 bool CBrackenlyApp::OpenDocumentFile(const std::u16string& path)
@@ -247,8 +255,15 @@ QStringList CBrackenlyApp::openDialogFilters() const
 QString CBrackenlyApp::openDialogFolder() const
 {
     // The next log is most often beside the one being followed.
+    // The document's name is absolute; its folder is cut on the escaped form, so only
+    // the screen's text of it can lose bytes.
     if (m_pDocument && !m_pDocument->GetPathName().empty()) {
-        return QFileInfo(toQString(m_pDocument->GetPathName())).absolutePath();
+        const std::u16string& path = m_pDocument->GetPathName();
+        const std::size_t slash = path.rfind(u'/');
+        if (slash != std::u16string::npos) {
+            return quill::fileNameToDisplay(
+                std::u16string_view(path).substr(0, slash == 0 ? 1 : slash));
+        }
     }
     if (m_pRecentFiles && m_pRecentFiles->size() > 0) {
         return {};
@@ -261,7 +276,7 @@ void CBrackenlyApp::OnFileOpen()
     const QString chosen = m_openDialog(LanguageResources::current().string(StringOpenTitle),
                                         openDialogFilters(), openDialogFolder());
     if (!chosen.isEmpty()) {
-        OpenDocumentFile(toU16(chosen));
+        OpenDocumentFile(quill::fileNameFromQt(chosen));
     }
 }
 
