@@ -87,6 +87,10 @@ grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" \
     "$top/share/metainfo/$id.metainfo.xml" || fail "metainfo does not launch $id.desktop"
 grep -qaF "$id" "$top/bin/quillstream" || fail "the program does not name itself $id"
 
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$top/bin/quillstream" --version) \
+    || fail "--version did not end with exit code 0"
+[[ "$version" == "Quillstream "[0-9]* ]] || fail "--version printed '$version'"
+
 # --- the installed program, in German, from another folder ---------------------------------
 export TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
 export XDG_RUNTIME_DIR=$work/runtime LANG=C.UTF-8 LANGUAGE=de
