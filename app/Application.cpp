@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "resources/LanguageResources.h"
 #include "resources/ProductInfo.h"
+#include "resources/QtTranslations.h"
 #include "resources/ResourceHandler.h"
 #include "diagnostics/EnvironmentReport.h"
 #include "diagnostics/TraceLog.h"
@@ -134,6 +135,10 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
     }
     m_strLanguage = m_pResourceHandler->Language();
     m_strHelpPath = m_pResourceHandler->HelpPath();
+    // Qt's standard dialogs and key names speak the package's language too.
+    const QString qtTexts = installQtTranslations(m_strLanguage);
+    log.Line(TraceLog::LevelInfo, "Qt translations: ",
+             qtTexts.isEmpty() ? std::u16string(u"none") : toU16(qtTexts));
 
     // The recent-file list is kept under the executable's base name, as the framework
     // names the application.
@@ -268,6 +273,17 @@ QStringList CBrackenlyApp::openDialogFilters() const
 
 QString CBrackenlyApp::openDialogFolder() const
 {
+    // The next log is most often beside the one being followed.
+    // The document's name is absolute; its folder is cut on the escaped form, so only
+    // the screen's text of it can lose bytes.
+    if (m_pDocument && !m_pDocument->GetPathName().empty()) {
+        const std::u16string& path = m_pDocument->GetPathName();
+        const std::size_t slash = path.rfind(u'/');
+        if (slash != std::u16string::npos) {
+            return quill::fileNameToDisplay(
+                std::u16string_view(path).substr(0, slash == 0 ? 1 : slash));
+        }
+    }
     if (m_pRecentFiles && m_pRecentFiles->size() > 0) {
         return {};
     }

@@ -77,7 +77,8 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     void setSoundService(SoundService* sound) { m_pSoundOverride = sound; }
     CResourceHandler& resourceHandler() { return *m_pResourceHandler; }
 
-    // Open dialog pieces: the two filters and the folder it starts in.
+    // Open dialog pieces: the two filters and the folder it starts in (the followed file's
+    // folder; with no file the temporary folder on a first run, else the dialog's choice).
     QStringList openDialogFilters() const;
     QString openDialogFolder() const;
 

@@ -72,7 +72,7 @@ int main(int argc, char* argv[])
 
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quillstream"));
-    QApplication::setDesktopFileName(QStringLiteral("quillstream"));
+    QApplication::setDesktopFileName(QString::fromLatin1(Product::DesktopId));
 
     // QApplication has taken its own options out of argv; the rest is ours. Bytes, not
     // text: a file name on this platform need not be valid in any encoding.

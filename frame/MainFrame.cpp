@@ -42,6 +42,8 @@ namespace {
 constexpr int PaneIds[3] = {2, 3, 4};
 constexpr int StringSizeLabel = 130;
 constexpr int StringLineLabel = 131;
+constexpr int StringPaused = 210;
+constexpr int StringPausedTip = 211;
 constexpr int ResourceMain = 128;
 constexpr int ResourceContextMenu = 132;
 // Offset of a window opened from the stored position against the one that stored it.
@@ -209,6 +211,23 @@ void CMainFrame::buildStatusBar()
         bar->addPermanentWidget(label);
         m_panes[i] = label;
     }
+    m_pausePane = new QLabel(resources.string(StringPaused), bar);
+    m_pausePane->setObjectName(QStringLiteral("pausePane"));
+    m_pausePane->setToolTip(resources.string(StringPausedTip));
+    m_pausePane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_pausePane->setVisible(false);
+    bar->addPermanentWidget(m_pausePane);
+}
+
+void CMainFrame::updatePausePane()
+{
+    // Paused: a file is open and nobody watches it. A document without a file has nothing
+    // to follow, so there is nothing to call paused.
+    const bool paused = m_pDocument != nullptr && !m_pDocument->GetPathName().empty() &&
+                        !m_pDocument->IsWatching();
+    if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != paused) {
+        m_pausePane->setVisible(paused);
+    }
 }
 
 int CMainFrame::GetStatusTextWidth(const QString& text) const
@@ -373,6 +392,7 @@ void CMainFrame::updateCommandStates()
     SettingsStore& settings = SettingsStore::instance();
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
+    updatePausePane();
 }
 
 void CMainFrame::runCommand(int id)

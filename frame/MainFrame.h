@@ -101,6 +101,8 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     // False when a part that the window cannot do without (the toolbar) failed to load.
     bool isCreated() const { return m_bCreated; }
     QLabel* pane(int index) const; // 1..3
+    // The pane that says following is paused; shown only while it is.
+    QLabel* pausePane() const { return m_pausePane; }
 
     // Status panes 1 to 3.
     void SetFilePathText(const std::u16string& path) override;
@@ -173,6 +175,7 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void buildMenus();
     bool buildToolBar();
     void buildStatusBar();
+    void updatePausePane();
     void loadAccelerators();
     void restoreWindowPosition();
     void runCommand(int id);
@@ -187,6 +190,7 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     CBrackenlyView* m_pView = nullptr;
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_panes[3] = {};
+    QLabel* m_pausePane = nullptr;
     CommandActions* m_commands = nullptr;
     bool m_bCreated = false;
     QPointer<QMenu> m_recentMenu;

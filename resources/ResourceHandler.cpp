@@ -17,6 +17,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
+#include <link.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -275,6 +276,12 @@ int CResourceHandler::LoadResourceDllFromPath(const QString& path)
     log().Line(TraceLog::LevelInfo, "CResourceHandler::LoadResourceDllFromPath(): load resource DLL:\n",
                "path: ", path.toStdU16String(), " result: ",
                static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(handle)));
+    // A bare name is found by the loader's search (the executable's RUNPATH first); which
+    // file that was is what a broken installation needs to know.
+    struct link_map* map = nullptr;
+    if (handle && ::dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name) {
+        log().Line(TraceLog::LevelInfo, "module file: ", std::string_view(map->l_name));
+    }
 
     if (!handle) {
         m_bLoaded = false;

@@ -172,7 +172,7 @@ TEST_F(ApplicationTest, WithoutLastViewedFileTheWindowStartsEmpty)
     EXPECT_TRUE(app->document()->GetPathName().empty());
 }
 
-TEST_F(ApplicationTest, OpenDialogUsesTheLogFilterAndStartsInTheTemporaryFolderOnAFirstRun)
+TEST_F(ApplicationTest, OpenDialogUsesTheLogFilterAndStartsInTheFollowedFilesFolder)
 {
     store->SetString(Setting::LogFileExt, u"*.csv");
     ASSERT_TRUE(app->InitInstance({}));
@@ -191,7 +191,15 @@ TEST_F(ApplicationTest, OpenDialogUsesTheLogFilterAndStartsInTheTemporaryFolderO
     EXPECT_TRUE(seenFilters[1].endsWith(QStringLiteral("(*)")));
     EXPECT_EQ(seenFolder, QString::fromStdString(dir.path() + "/"));
     EXPECT_EQ(app->document()->GetPathName(), u16(chosen));
-    EXPECT_TRUE(app->openDialogFolder().isEmpty()) << "later the dialog chooses";
+    EXPECT_EQ(app->openDialogFolder(), QString::fromStdString(dir.path()))
+        << "the followed file's folder";
+
+    std::filesystem::create_directory(dir.file("nested"));
+    const std::string nested = logFile("nested/other.log");
+    ASSERT_TRUE(app->OpenDocumentFile(u16(nested)));
+    EXPECT_EQ(app->openDialogFolder(), QString::fromStdString(dir.file("nested")));
+    app->OnFileNew();
+    EXPECT_TRUE(app->openDialogFolder().isEmpty()) << "no file and not a first run";
 
     store->SetString(Setting::LogFileExt, u"*.log;*.txt");
     EXPECT_TRUE(app->openDialogFilters()[0].endsWith(QStringLiteral(" (*.log *.txt)")));

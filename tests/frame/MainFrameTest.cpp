@@ -212,6 +212,37 @@ TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
     EXPECT_FALSE(enabled(Command::Pause));
 }
 
+// Laptops have no Pause key: Space does the same, and the status bar tells a paused view
+// from one that merely has nothing new. Ctrl+W closes the file as elsewhere on Linux.
+TEST_F(MainFrameTest, SpaceAndPausePauseAndResumeAndThePausedPaneSaysSo)
+{
+    quilltest::writeFile(path, "a\nb\n");
+    createFrame();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    frame->show();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    QLabel* paused = frame->pausePane();
+    ASSERT_NE(paused, nullptr);
+    EXPECT_FALSE(paused->isVisible());
+
+    QTest::keyClick(frame->GetView(), Qt::Key_Space);
+    EXPECT_FALSE(document->IsWatching());
+    EXPECT_TRUE(paused->isVisible());
+    EXPECT_EQ(paused->text(), LanguageResources::current().string(210));
+    QTest::keyClick(frame->GetView(), Qt::Key_Space);
+    EXPECT_TRUE(document->IsWatching());
+    EXPECT_FALSE(paused->isVisible());
+
+    QTest::keyClick(frame->GetView(), Qt::Key_Pause);
+    EXPECT_TRUE(paused->isVisible());
+    QTest::keyClick(frame->GetView(), Qt::Key_Pause);
+    EXPECT_FALSE(paused->isVisible());
+
+    QTest::keyClick(frame->GetView(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_EQ(owner.newDocuments, 1);
+}
+
 TEST_F(MainFrameTest, WindowPositionIsStoredThirtyPixelsOnAndRestored)
 {
     createFrame();

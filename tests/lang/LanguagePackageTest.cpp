@@ -303,6 +303,15 @@ TEST_P(LanguagePackageTest, NoMenuOrDialogRepeatsAMnemonic)
     }
 }
 
+// The About box tells under which licence the program comes, in every language; the
+// paused view's pane has its text and tool tip.
+TEST_P(LanguagePackageTest, AboutBoxNamesTheLicenceAndThePausedPaneHasItsText)
+{
+    EXPECT_TRUE(res().string(141).contains(QLatin1String("MIT"))) << "string 141";
+    EXPECT_FALSE(res().string(210).trimmed().isEmpty()) << "string 210";
+    EXPECT_FALSE(res().string(211).trimmed().isEmpty()) << "string 211";
+}
+
 INSTANTIATE_TEST_SUITE_P(Packages, LanguagePackageTest, ::testing::ValuesIn(languageCodes()),
                          [](const auto& row) { return row.param; });
 
