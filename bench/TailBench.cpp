@@ -6,12 +6,23 @@
 //   quill_bench index FILE               open + index: seconds, GB/s, bytes per line
 //   quill_bench getline FILE COUNT       GetLine of random far lines: median, p90 (ms)
 //   quill_bench find FILE TEXT FLAGS     Find from the top (FLAGS: c = case, w = word)
-//   quill_bench follow DIR SECONDS MBPS [FILTER]
-//                                        a writer appends in 4 KiB writes while followed
-//                                        (with FILTER, a filter for that text is kept up to date)
-//   quill_bench idle FILE SECONDS        CPU share of the watcher of an idle file
+//   quill_bench follow DIR SECONDS MBPS [poll]
+//                                        a writer process appends in 4 KiB writes while the
+//                                        document, its watcher and a main-thread loop that
+//                                        reads what a paint reads follow: CPU of this
+//                                        process, messages per second, catch-up, no loss
+//   quill_bench latency DIR SAMPLES [poll]
+//                                        lines appended at random moments: time from the
+//                                        write to the main thread holding the line's text
+//   quill_bench idle FILE SECONDS [poll] CPU share and wake-ups of the watcher of an idle file
+//   quill_bench follow-filter DIR SECONDS MBPS TEXT
+//                                        a writer thread appends in 4 KiB writes while followed,
+//                                        with a filter for TEXT kept up to date (empty: none)
 //   quill_bench filter FILE TEXT FLAGS   the filter pass over the whole file (FLAGS: c = case,
 //                                        w = word, r = regular expression, x = exclude)
+//
+// "poll" switches change events off: the watcher then wakes on its 500 ms timer alone, as
+// it does on file systems without inotify.
 
 #include "engine/DocumentHost.h"
 #include "engine/FilterPattern.h"
@@ -21,18 +32,25 @@
 #include "settings/SettingsStore.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -71,6 +89,57 @@ class QuietHost : public DocumentHost {
     std::atomic<int> appended{0};
     std::atomic<int> reloads{0};
 };
+
+// The main window's stand-in: the watcher's messages queue up and the benchmark's main
+// thread takes them one by one, as the frame's event loop does.
+class LoopHost : public QuietHost {
+  public:
+    void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
+                          std::intptr_t lParam) override
+    {
+        QuietHost::PostToMainWindow(message, wParam, lParam);
+        {
+            std::lock_guard lock(m_mutex);
+            m_queue.push_back(message);
+        }
+        m_cond.notify_one();
+    }
+    // The next message, or 0 when none came within the time.
+    std::uint32_t next(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_cond.wait_for(lock, timeout, [this] { return !m_queue.empty(); })) {
+            return 0;
+        }
+        const std::uint32_t message = m_queue.front();
+        m_queue.pop_front();
+        return message;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_cond;
+    std::deque<std::uint32_t> m_queue;
+};
+
+// What the view's paint at the end of the file reads: the last screen of lines.
+std::u16string paintLastScreen(CBrackenlyDoc& doc)
+{
+    std::lock_guard lock(doc.docAccess());
+    const LineNumber count = doc.GetLineCount();
+    std::u16string last;
+    for (LineNumber line = count > 50 ? count - 50 : 0; line < count; ++line) {
+        last = doc.GetLine(line);
+    }
+    return last;
+}
+
+WatchTiming benchTiming(bool changeEvents)
+{
+    WatchTiming timing;
+    timing.changeEvents = changeEvents;
+    return timing;
+}
 
 // Settings in a private folder, so that a benchmark never touches the user's.
 struct BenchSettings {
@@ -265,7 +334,230 @@ int findBench(const std::string& path, const std::string& text, const std::strin
     return onLastLine ? 0 : 2;
 }
 
-int followBench(const std::string& dir, double duration, double mbps, const std::string& filterText)
+// The writer runs in a process of its own, so that this process's CPU time is the
+// follower's alone. It starts when it reads a byte from `go` and reports "bytes lines".
+pid_t startWriter(const std::string& path, double duration, double mbps, int go, int report)
+{
+    const pid_t pid = ::fork();
+    if (pid != 0) {
+        return pid;
+    }
+    char byte = 0;
+    if (::read(go, &byte, 1) != 1) {
+        ::_exit(1);
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    long serial = 0;
+    long lines = 0;
+    long written = 0;
+    const double bytesPerSecond = mbps * 1e6;
+    // Lines are made a megabyte at a time, so that the writer keeps up at 150 MB/s on a
+    // busy machine; they go out in 4 KiB writes.
+    std::vector<char> block;
+    block.reserve((1 << 20) + 256);
+    const std::string_view head = "2026-12-07 12:00:00.000 INFO follow line ";
+    const std::string_view tail = " with some payload text to make it realistic\n";
+    const auto start = Clock::now();
+    while (seconds(Clock::now() - start) < duration) {
+        block.clear();
+        while (block.size() < (1 << 20)) {
+            block.insert(block.end(), head.begin(), head.end());
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, serial++).ptr;
+            block.insert(block.end(), digits, end);
+            block.insert(block.end(), tail.begin(), tail.end());
+            ++lines;
+        }
+        for (std::size_t at = 0; at < block.size();) {
+            const std::size_t n = std::min<std::size_t>(4096, block.size() - at);
+            if (::write(fd, block.data() + at, n) != ssize_t(n)) {
+                ::_exit(1);
+            }
+            at += n;
+            written += long(n);
+            const double due = double(written) / bytesPerSecond;
+            const double now = seconds(Clock::now() - start);
+            if (due > now) {
+                std::this_thread::sleep_for(std::chrono::duration<double>(due - now));
+            }
+        }
+    }
+    ::close(fd);
+    const std::string line = std::to_string(written) + " " + std::to_string(lines) + "\n";
+    if (::write(report, line.data(), line.size()) != ssize_t(line.size())) {
+        ::_exit(1);
+    }
+    ::_exit(0);
+}
+
+int followBench(const std::string& dir, double duration, double mbps, bool changeEvents)
+{
+    const std::string path = dir + "/follow.log";
+    {
+        std::ofstream(path, std::ios::trunc);
+    }
+    int go[2];
+    int report[2];
+    if (::pipe(go) != 0 || ::pipe(report) != 0) {
+        return 1;
+    }
+    // Forked before any thread of ours exists.
+    const pid_t writer = startWriter(path, duration, mbps, go[0], report[1]);
+    BenchSettings settings;
+    LoopHost host;
+    CBrackenlyDoc doc(&host, *settings.store);
+    doc.SetWatchTiming(benchTiming(changeEvents));
+    if (!doc.OnOpenDocument(u16(path))) {
+        return 1;
+    }
+    const double cpuBefore = cpuSeconds();
+    const int postsBefore = host.appended;
+    if (::write(go[1], "g", 1) != 1) {
+        return 1;
+    }
+    const auto start = Clock::now();
+    long written = -1;
+    long linesWritten = 0;
+    double writeSeconds = 0;
+    double cpuWriting = 0;
+    int postsWriting = 0;
+    while (seconds(Clock::now() - start) < duration + 20) {
+        if (host.next(std::chrono::milliseconds(5)) == WM_FILE_APPENDED) {
+            paintLastScreen(doc);
+        }
+        if (written < 0) {
+            pollfd fd{report[0], POLLIN, 0};
+            if (::poll(&fd, 1, 0) == 1) {
+                char text[64] = {};
+                if (::read(report[0], text, sizeof text - 1) <= 0 ||
+                    std::sscanf(text, "%ld %ld", &written, &linesWritten) != 2) {
+                    return 1;
+                }
+                writeSeconds = seconds(Clock::now() - start);
+                cpuWriting = cpuSeconds() - cpuBefore;
+                postsWriting = host.appended - postsBefore;
+            }
+        } else if (doc.IndexedEnd() >= written) {
+            break;
+        }
+    }
+    const double lag = seconds(Clock::now() - start) - writeSeconds;
+    doc.StopWatching();
+    ::waitpid(writer, nullptr, 0);
+    const bool complete =
+        doc.IndexedEnd() == written && doc.GetLineCount() == LineNumber(linesWritten);
+    std::printf("follow_mbps_written %.1f\nfollow_lines %ld\nfollow_indexed_lines %u\n"
+                "follow_catch_up_seconds %.3f\nfollow_no_loss %d\nfollow_cpu_percent %.2f\n"
+                "follow_messages_per_second %.1f\n",
+                double(written) / writeSeconds / 1e6, linesWritten, doc.GetLineCount(), lag,
+                complete ? 1 : 0, 100.0 * cpuWriting / writeSeconds,
+                double(postsWriting) / writeSeconds);
+    std::remove(path.c_str());
+    return complete ? 0 : 2;
+}
+
+int latencyBench(const std::string& dir, int samples, bool changeEvents)
+{
+    BenchSettings settings;
+    LoopHost host;
+    const std::string path = dir + "/latency.log";
+    {
+        std::ofstream(path, std::ios::trunc);
+    }
+    CBrackenlyDoc doc(&host, *settings.store);
+    doc.SetWatchTiming(benchTiming(changeEvents));
+    if (!doc.OnOpenDocument(u16(path))) {
+        return 1;
+    }
+    // Each line carries the moment of its write; the writes come at random moments, 20 to
+    // 200 ms apart, each line in one write.
+    std::thread writer([&] {
+        std::mt19937 rng(11);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+        for (int i = 0; i < samples; ++i) {
+            std::this_thread::sleep_for(std::chrono::microseconds(20000 + rng() % 180000));
+            const long long stamp =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+                    .count();
+            const std::string line = "2026-12-07 12:00:00.000 INFO t=" + std::to_string(stamp) +
+                                     " sample " + std::to_string(i) + "\n";
+            if (::write(fd, line.data(), line.size()) != ssize_t(line.size())) {
+                break;
+            }
+        }
+        ::close(fd);
+    });
+    std::vector<double> ms;
+    LineNumber seen = 0;
+    const auto start = Clock::now();
+    while (int(ms.size()) < samples && seconds(Clock::now() - start) < samples * 0.25 + 30) {
+        if (host.next(std::chrono::milliseconds(100)) != WM_FILE_APPENDED) {
+            continue;
+        }
+        paintLastScreen(doc);
+        const auto now = Clock::now().time_since_epoch();
+        const LineNumber count = doc.GetLineCount();
+        for (; seen < count; ++seen) {
+            const std::u16string text = doc.GetLine(seen);
+            const std::size_t at = text.find(u"t=");
+            if (at == std::u16string::npos) {
+                continue;
+            }
+            long long stamp = 0;
+            for (std::size_t i = at + 2; i < text.size() && text[i] >= u'0' && text[i] <= u'9';
+                 ++i) {
+                stamp = stamp * 10 + (text[i] - u'0');
+            }
+            ms.push_back(double(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() -
+                                stamp) /
+                         1e6);
+        }
+    }
+    writer.join();
+    doc.StopWatching();
+    std::remove(path.c_str());
+    if (ms.empty()) {
+        return 2;
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("latency_samples %zu\nlatency_median_ms %.3f\nlatency_p95_ms %.3f\n"
+                "latency_max_ms %.3f\n",
+                ms.size(), ms[ms.size() / 2], ms[ms.size() * 95 / 100], ms.back());
+    return int(ms.size()) == samples ? 0 : 2;
+}
+
+int idleBench(const std::string& path, double duration, bool changeEvents)
+{
+    BenchSettings settings;
+    QuietHost host;
+    CBrackenlyDoc doc(&host, *settings.store);
+    doc.SetWatchTiming(benchTiming(changeEvents));
+    if (!doc.OnOpenDocument(u16(path))) {
+        return 1;
+    }
+    // Settle: the watcher's first poll and the open's own work are not idling.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    const double cpuBefore = cpuSeconds();
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(duration));
+    const double cpu = cpuSeconds() - cpuBefore;
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const double wall = seconds(Clock::now() - start);
+    doc.StopWatching();
+    // The main thread's one sleep is a switch too; what is left is the watcher's.
+    const long switches = (after.ru_nvcsw - before.ru_nvcsw) + (after.ru_nivcsw - before.ru_nivcsw) - 1;
+    std::printf("idle_cpu_percent %.4f\nidle_wakeups_per_second %.2f\n", 100.0 * cpu / wall,
+                double(switches) / wall);
+    return 0;
+}
+
+// The follow benchmark in one process (writer, watcher and a user-interface thread), with a
+// filter kept up to date when filterText is not empty: what the filter adds to following.
+int followFilterBench(const std::string& dir, double duration, double mbps,
+                      const std::string& filterText)
 {
     BenchSettings settings;
     QuietHost host;
@@ -371,24 +663,6 @@ int followBench(const std::string& dir, double duration, double mbps, const std:
     return complete ? 0 : 2;
 }
 
-int idleBench(const std::string& path, double duration)
-{
-    BenchSettings settings;
-    QuietHost host;
-    CBrackenlyDoc doc(&host, *settings.store);
-    if (!doc.OnOpenDocument(u16(path))) {
-        return 1;
-    }
-    const double cpuBefore = cpuSeconds();
-    const auto start = Clock::now();
-    std::this_thread::sleep_for(std::chrono::duration<double>(duration));
-    const double cpu = cpuSeconds() - cpuBefore;
-    const double wall = seconds(Clock::now() - start);
-    doc.StopWatching();
-    std::printf("idle_cpu_percent %.4f\n", 100.0 * cpu / wall);
-    return 0;
-}
-
 // The filter's pass over the whole file from a warm cache: median of five, the number of
 // matching lines and what their list costs.
 int filterBench(const std::string& path, const std::string& text, const std::string& flagText)
@@ -464,15 +738,23 @@ int main(int argc, char** argv)
     if (args.size() >= 3 && args[0] == "find") {
         return findBench(args[1], args[2], args.size() >= 4 ? args[3] : "");
     }
+    const bool changeEvents = args.empty() || args.back() != "poll";
     if (args.size() >= 4 && args[0] == "follow") {
         return followBench(args[1], std::atof(args[2].c_str()), std::atof(args[3].c_str()),
-                           args.size() >= 5 ? args[4] : "");
+                           changeEvents);
+    }
+    if (args.size() >= 3 && args[0] == "latency") {
+        return latencyBench(args[1], std::atoi(args[2].c_str()), changeEvents);
+    }
+    if (args.size() >= 5 && args[0] == "follow-filter") {
+        return followFilterBench(args[1], std::atof(args[2].c_str()), std::atof(args[3].c_str()),
+                                 args[4]);
     }
     if (args.size() >= 3 && args[0] == "filter") {
         return filterBench(args[1], args[2], args.size() >= 4 ? args[3] : "");
     }
     if (args.size() >= 3 && args[0] == "idle") {
-        return idleBench(args[1], std::atof(args[2].c_str()));
+        return idleBench(args[1], std::atof(args[2].c_str()), changeEvents);
     }
     std::fprintf(stderr, "usage: see the comment at the top of TailBench.cpp\n");
     return 64;

@@ -13,7 +13,7 @@ file=${BENCH_FILE:-${TMPDIR:-/tmp}/quill-bench-${mib}m.log}
 marker="QUILL-LAST-LINE-MARKER zebra"
 
 cmake -S . -B "$build" -G Ninja -Wno-dev -DQUILL_GUI=OFF -DQUILL_TESTS=OFF -DQUILL_BENCH=ON \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
+    -DCMAKE_BUILD_TYPE=Release ${BENCH_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" --target quill_bench >/dev/null
 bench="$build/bin/quill_bench"
 
@@ -73,17 +73,49 @@ find_row "case      " c 0.40 grep -F -c
 find_row "ignorecase" "" 0.30 grep -F -i -c
 find_row "word      " cw 0.30 grep -w -c
 
-fdir=$(mktemp -d)
-fo=$("$bench" follow "$fdir" 5 50)
-rmdir "$fdir" 2>/dev/null || true
-echo "follow:  $(echo "$fo" | value follow_mbps_written) MB/s in 4 KiB writes," \
-     "$(echo "$fo" | value follow_indexed_lines)/$(echo "$fo" | value follow_lines) lines," \
-     "caught up $(echo "$fo" | value follow_catch_up_seconds)s after the last write," \
-     "no loss: $(echo "$fo" | value follow_no_loss)"
+# Two processes that keep both cores busy while a command runs.
+under_load() {
+    local pids=()
+    for _ in 1 2; do
+        (while :; do :; done) &
+        pids+=($!)
+    done
+    "$@"
+    kill "${pids[@]}"
+    wait "${pids[@]}" 2>/dev/null || true
+}
+loaded_index() {
+    local ours t_ours t_wc
+    ours=$("$bench" index "$file")
+    t_ours=$(echo "$ours" | value index_seconds)
+    t_wc=$(peer wc -l)
+    echo "index under load: ours ${t_ours}s, wc -l ${t_wc}s" \
+         "-> $(ratio "$t_wc" "$t_ours") of wc -l (target >= 0.60)"
+}
+under_load loaded_index
 
-idle=$("$bench" idle "$file" 10)
-echo "idle:    watcher of an idle file $(echo "$idle" | value idle_cpu_percent)% of a core" \
-     "(target < 1%)"
+fdir=$(mktemp -d)
+trap 'rm -rf "$fdir"' EXIT
+follow_seconds=${BENCH_FOLLOW_SECONDS:-30}
+for mode in events poll; do
+    arg=; [[ $mode == poll ]] && arg=poll
+    la=$("$bench" latency "$fdir" "${BENCH_LATENCY_SAMPLES:-200}" $arg)
+    echo "latency ($mode): median $(echo "$la" | value latency_median_ms) ms," \
+         "p95 $(echo "$la" | value latency_p95_ms) ms, max $(echo "$la" | value latency_max_ms) ms" \
+         "(target with events: median <= 5, p95 <= 20)"
+    for mbps in 50 150; do
+        fo=$("$bench" follow "$fdir" "$follow_seconds" "$mbps" $arg)
+        echo "follow $mbps MB/s ($mode): $(echo "$fo" | value follow_mbps_written) MB/s written," \
+             "$(echo "$fo" | value follow_indexed_lines)/$(echo "$fo" | value follow_lines) lines," \
+             "no loss: $(echo "$fo" | value follow_no_loss)," \
+             "CPU $(echo "$fo" | value follow_cpu_percent)% of a core," \
+             "$(echo "$fo" | value follow_messages_per_second) messages/s," \
+             "caught up $(echo "$fo" | value follow_catch_up_seconds)s after the last write"
+    done
+    idle=$("$bench" idle "$file" "${BENCH_IDLE_SECONDS:-60}" $arg)
+    echo "idle ($mode): $(echo "$idle" | value idle_cpu_percent)% of a core," \
+         "$(echo "$idle" | value idle_wakeups_per_second) wake-ups/s"
+done
 
 # The filter: median wall time of five passes over the whole file against the median of
 # five runs of the grep that counts the same lines (same file, same run, warm cache).
@@ -99,7 +131,7 @@ peer_median() {
     printf '%s\n' "${times[@]}" | sort -n | sed -n 3p
 }
 peer_out=$(mktemp)
-trap 'rm -f "$peer_out"' EXIT
+trap 'rm -rf "$fdir" "$peer_out"' EXIT
 
 filter_row() { # <label> <text> <our flags> <peer...>
     local label=$1 text=$2 flags=$3; shift 3
@@ -118,10 +150,8 @@ filter_row "regex      " 'ERROR \[t0[34]\].*timeout' cr grep -E -c
 filter_row "regex -P   " 'ERROR \[t0[34]\].*timeout' cr grep -P -c
 filter_row "regex -i   " 'error \[t0[34]\].*timeout' r grep -E -i -c
 
-fdir=$(mktemp -d)
-fo_plain=$("$bench" follow "$fdir" 5 50)
-fo_filter=$("$bench" follow "$fdir" 5 50 "7 with")
-rmdir "$fdir" 2>/dev/null || true
+fo_plain=$("$bench" follow-filter "$fdir" 5 50 "")
+fo_filter=$("$bench" follow-filter "$fdir" 5 50 "7 with")
 echo "follow + filter (a tenth of the lines): cpu $(echo "$fo_filter" | value follow_cpu_seconds)s," \
      "without a filter $(echo "$fo_plain" | value follow_cpu_seconds)s ->" \
      "$(ratio "$(echo "$fo_filter" | value follow_cpu_seconds)" \

@@ -49,6 +49,9 @@ function(quill_add_language code)
         CXX_VISIBILITY_PRESET hidden
         VISIBILITY_INLINES_HIDDEN ON
         AUTOMOC OFF)
+    # Loaded with dlopen, never run: no execute bits.
+    install(TARGETS ${target} LIBRARY DESTINATION "${QUILL_PACKAGE_INSTALL_DIR}"
+            PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
     set_property(GLOBAL APPEND PROPERTY QUILL_LANGUAGE_TARGETS ${target})
     set_property(GLOBAL APPEND PROPERTY QUILL_LANGUAGE_CODES ${code})
 endfunction()

@@ -2,11 +2,12 @@
 
 // A literal text as the bytes it has in the watched file, for the byte-level pre-search
 // that Find and the filter run over the file before they decode the lines it points at.
-// A line can only hold the text when its bytes hold the text's bytes (UTF-16 LE, or UTF-8
-// when that is the locale's set; ASCII letters folded on both sides when case is ignored).
-// Where the bytes of a match cannot be predicted (another narrow set, or a text with
-// U+FFFD or the lone-CR symbol, which decoding produces from other bytes) the pattern is
-// not usable and every line must be decoded and checked. Pure functions; thread-safe.
+// A line can only hold the text when its bytes hold the text's bytes (UTF-16 LE, UTF-8
+// when that is the locale's set, or the locale's single-byte set that keeps ASCII as it is;
+// ASCII letters folded on both sides when case is ignored). Where the bytes of a match
+// cannot be predicted (a multi-byte narrow set other than UTF-8, or a text with U+FFFD or
+// the lone-CR symbol, which decoding produces from other bytes) the pattern is not usable
+// and every line must be decoded and checked. Thread-safe.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,10 +21,24 @@ struct BytePattern {
     // multi-byte sequences never hold ASCII bytes, so folding cannot confuse them) and no
     // line-end character in the text. The caller still checks the whole-word rule.
     bool exact = false;
+    // The bytes are in the locale's single-byte narrow set (not UTF-8).
+    bool singleByte = false;
+    // Some character of the text has no byte in that set: no line can hold the text.
+    bool impossible = false;
+    std::size_t rare = 0; // index of the byte that looks rarest in a log, searched for first
 };
 
 // text: already folded when case is ignored.
 BytePattern MakeBytePattern(std::u16string_view text, bool utf16, bool matchCase);
+
+// The first occurrence of the pattern's bytes in [s, end), or null: memchr for the byte at
+// pattern.rare, each candidate compared whole, and memmem once that byte proves common.
+const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
+                                     const BytePattern& pattern);
+// The same for any bytes, with rareIndex < plen the byte to search for first.
+const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
+                                     const std::uint8_t* pat, std::size_t plen,
+                                     std::size_t rareIndex);
 
 // Lower-cases the bytes A-Z in place, everything else as it is.
 void FoldAsciiBytes(std::uint8_t* p, std::size_t n);

@@ -1,10 +1,13 @@
 // CBrackenlyDoc::Find: the line-by-line rule of the find dialog, made fast by a byte-level
 // pre-search over the file. A line can only hold the text when its bytes hold the text's
 // bytes (UTF-16 LE or UTF-8, ASCII letters folded when case is ignored), so the file is
-// scanned in large reads with memmem, and only the lines with a byte hit are decoded and
-// checked with the exact rule. Where the bytes of a match cannot be predicted (another
-// narrow set, or a text with U+FFFD or the lone-CR symbol, which decoding produces from
-// other bytes) every line is checked.
+// scanned in large reads (memchr for the pattern's rarest-looking byte, memmem where that
+// byte turns out common), and only the lines with a byte hit are decoded and
+// checked with the exact rule. A single-byte narrow set (ISO-8859-15, CP1252, KOI8-R, ...)
+// maps each character to one byte, so it gets the same pre-search. Where the bytes of a
+// match cannot be predicted (a multi-byte narrow set other than UTF-8, or a text with U+FFFD
+// or the lone-CR symbol, which decoding produces from other bytes) every line is checked,
+// decoded from large reads of whole lines.
 
 #include "engine/BytePattern.h"
 #include "engine/DocumentHost.h"
@@ -19,6 +22,8 @@
 namespace {
 
 constexpr std::size_t SearchReadSize = 256 * 1024;
+// Lines decoded one by one are read in blocks of whole lines of about this size.
+constexpr FileOffset LinesReadSize = 1 << 20;
 
 struct SearchHit {
     LineNumber line = 0;
@@ -37,13 +42,15 @@ class DocumentSearch {
     {
         BytePattern bytes = MakeBytePattern(m_pattern, doc.m_bIsUtf16, m_matchCase);
         m_byteMode = bytes.usable;
+        m_impossible = bytes.impossible;
+        m_rare = bytes.rare;
         m_bytes = std::move(bytes.bytes);
     }
 
     std::optional<SearchHit> forward(FindPosition from)
     {
         const LineNumber count = m_index.lineCount();
-        if (from.line >= count) {
+        if (from.line >= count || m_impossible) {
             return std::nullopt;
         }
         if (lineText(from.line)) {
@@ -58,6 +65,9 @@ class DocumentSearch {
     std::optional<SearchHit> backward(FindPosition from)
     {
         const LineNumber count = m_index.lineCount();
+        if (m_impossible) {
+            return std::nullopt;
+        }
         LineNumber below = count;
         if (from.line < count) {
             if (lineText(from.line)) {
@@ -106,22 +116,79 @@ class DocumentSearch {
         return std::nullopt;
     }
 
+    // Whole lines from first up to about LinesReadSize bytes (at least one line), decoded
+    // into m_lines; the text of line first + i is m_lines[i].
+    bool readLines(LineNumber first, LineNumber end)
+    {
+        const FileOffset base = m_index.lineStart(first);
+        m_raw.resize(std::size_t(m_index.lineStart(end) - base));
+        const std::int64_t got = m_file.readAt(m_raw.data(), m_raw.size(), base);
+        if (got < 0) {
+            return false;
+        }
+        m_lines.resize(std::size_t(end - first));
+        std::u16string decoded;
+        for (LineNumber line = first; line < end; ++line) {
+            const std::int64_t from = m_index.lineStart(line) - base;
+            const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
+            decoded.clear();
+            if (to > from) {
+                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from), m_doc.m_bIsUtf16,
+                                decoded);
+            }
+            std::u16string& text = m_lines[line - first];
+            text.assign(StripTerminator(decoded));
+            if (!m_matchCase) {
+                FoldAsciiCase(text);
+            }
+        }
+        return true;
+    }
+
     std::optional<SearchHit> linesForward(LineNumber from)
     {
-        for (LineNumber line = from; line < m_index.lineCount(); ++line) {
-            if (auto hit = verifyForward(line)) {
-                return hit;
+        const LineNumber count = m_index.lineCount();
+        for (LineNumber first = from; first < count;) {
+            LineNumber end = first + 1;
+            while (end < count &&
+                   m_index.lineStart(end + 1) - m_index.lineStart(first) <= LinesReadSize) {
+                ++end;
             }
+            if (!readLines(first, end)) {
+                return std::nullopt;
+            }
+            for (LineNumber line = first; line < end; ++line) {
+                const std::int64_t c =
+                    FindInLineForward(m_lines[line - first], m_pattern, 0, m_wholeWord);
+                if (c >= 0) {
+                    return SearchHit{line, c};
+                }
+            }
+            first = end;
         }
         return std::nullopt;
     }
 
     std::optional<SearchHit> linesBackward(LineNumber below)
     {
-        for (LineNumber line = below; line-- > 0;) {
-            if (auto hit = verifyBackward(line)) {
-                return hit;
+        for (LineNumber end = below; end > 0;) {
+            LineNumber first = end - 1;
+            while (first > 0 &&
+                   m_index.lineStart(end) - m_index.lineStart(first - 1) <= LinesReadSize) {
+                --first;
             }
+            if (!readLines(first, end)) {
+                return std::nullopt;
+            }
+            for (LineNumber line = end; line-- > first;) {
+                const std::u16string& text = m_lines[line - first];
+                const std::int64_t c =
+                    FindInLineBackward(text, m_pattern, std::int64_t(text.size()), m_wholeWord);
+                if (c >= 0) {
+                    return SearchHit{line, c};
+                }
+            }
+            end = first;
         }
         return std::nullopt;
     }
@@ -164,7 +231,7 @@ class DocumentSearch {
             };
             const std::uint8_t* s = at(m_index.lineStart(nextLine));
             while (regionEnd - s >= std::ptrdiff_t(plen)) {
-                const void* found = memmem(s, std::size_t(regionEnd - s), pat, plen);
+                const void* found = FindPatternBytes(s, regionEnd, pat, plen, m_rare);
                 if (!found) {
                     break;
                 }
@@ -225,7 +292,7 @@ class DocumentSearch {
             candidates.clear();
             const std::uint8_t* s = chunk;
             while (regionEnd - s >= std::ptrdiff_t(plen)) {
-                const void* found = memmem(s, std::size_t(regionEnd - s), pat, plen);
+                const void* found = FindPatternBytes(s, regionEnd, pat, plen, m_rare);
                 if (!found) {
                     break;
                 }
@@ -263,7 +330,11 @@ class DocumentSearch {
     bool m_matchCase;
     bool m_wholeWord;
     bool m_byteMode = false;
+    bool m_impossible = false;
+    std::size_t m_rare = 0; // index of the pattern byte searched for first
     std::string m_bytes;
+    std::vector<std::uint8_t> m_raw;
+    std::vector<std::u16string> m_lines;
     std::unique_ptr<quill::AlignedBuffer> m_buffer;
     std::size_t m_pad = 0;
     std::u16string m_text;

@@ -2,29 +2,77 @@
 
 // Small value types shared by the document, its watcher and the view.
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+namespace quill {
+struct NotifierCalls;
+}
 
 // Byte offsets and sizes in the watched file: 64-bit, so files beyond 2 GiB work.
 using FileOffset = std::int64_t;
 // Line numbers and counts of the line index.
 using LineNumber = std::uint32_t;
 
-// The file's state as the watcher compares it: what stat by name reports. A different
-// device or inode under the same path is another file (replaced, rotated).
+// The file's state as the watcher compares it: what statx by name reports, and the last
+// bytes before `size` as they were indexed. Another device or inode, another birth time, or
+// other bytes before the indexed end under the same path is another file (replaced,
+// rotated, or deleted and re-created with the inode number the old one had).
 struct FileState {
+    static constexpr std::size_t TailBytes = 16;
+
     std::int64_t mtimeNs = 0; // modification time, nanoseconds since the epoch
+    std::int64_t ctimeNs = 0; // status change time
+    std::int64_t birthNs = 0; // creation time; 0 where the file system keeps none
     FileOffset size = 0;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    std::array<std::uint8_t, TailBytes> tail{}; // the file's bytes just before size
+    std::uint8_t tailSize = 0;
     bool operator==(const FileState&) const = default;
+
+    // Keeps the last TailBytes of the tail followed by these bytes.
+    void PushTail(const std::uint8_t* bytes, std::size_t n)
+    {
+        if (n >= TailBytes) {
+            std::memcpy(tail.data(), bytes + (n - TailBytes), TailBytes);
+            tailSize = TailBytes;
+            return;
+        }
+        const std::size_t keep = std::min<std::size_t>(tailSize, TailBytes - n);
+        std::memmove(tail.data(), tail.data() + (tailSize - keep), keep);
+        if (n > 0) {
+            std::memcpy(tail.data() + keep, bytes, n);
+        }
+        tailSize = std::uint8_t(keep + n);
+    }
 };
 
-// The watcher's intervals. The defaults are the program's; tests shorten them.
+// The watcher's intervals and how it learns of changes. The defaults are the program's;
+// tests shorten the intervals and switch change events off or fake their set-up.
 struct WatchTiming {
-    std::chrono::milliseconds poll{500};         // sleep before each poll
+    std::chrono::milliseconds poll{500};         // poll after this long without an event
     std::chrono::milliseconds missingRetry{250}; // wait between tries for a missing file
     std::chrono::milliseconds sizeRetry{100};    // wait between transient open failures
+    // Wake on change events (inotify) as well as on the poll timer.
+    bool changeEvents = true;
+    // Polls woken by events are at least eventGap apart, and at most eventBurst of them
+    // come faster than one per busyGap: a writer that never pauses is polled (and the
+    // views told) once per busyGap, a line after a pause at once.
+    std::chrono::milliseconds eventGap{4};
+    std::chrono::milliseconds busyGap{100};
+    int eventBurst = 8;
+    // After a poll that read floodBytes or more (a flood no one reads line by line), the
+    // next comes floodGap later at the earliest: a fast writer costs what the timer alone
+    // costs, and is caught up within floodGap after it stops.
+    FileOffset floodBytes = 1 << 20;
+    std::chrono::milliseconds floodGap{400};
+    // The system calls behind change events; null: the system's own.
+    const quill::NotifierCalls* notifierCalls = nullptr;
 };
 
 // The selection: first and last selected character, both included. endCol -1 means

@@ -2,17 +2,22 @@
 
 #include "engine/DocumentHost.h"
 #include "engine/LogDocument.h"
+#include "diagnostics/TraceLog.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <string_view>
 #include <system_error>
 
 namespace {
 
-// Appended bytes are handed to the document in pieces of this size, so that a large
-// growth (a long pause) neither needs one huge buffer nor holds the lock for long.
-constexpr std::size_t AppendPieceSize = 4 * 1024 * 1024;
+// Appended bytes are read and handed to the document in pieces of this size: a large
+// growth (a long pause) neither needs a huge buffer nor holds the lock for long, and each
+// piece is still in the cache when it is indexed. The buffer lives as long as the watcher,
+// so a fast writer's polls do not fault in fresh pages every time.
+constexpr std::size_t AppendPieceSize = 256 * 1024;
 
 bool isTransientOpenError(int error)
 {
@@ -87,6 +92,17 @@ void CFileReaderThread::SetSize(FileOffset size)
 
 bool CFileReaderThread::Start()
 {
+    if (m_timing.changeEvents && !m_path.empty()) {
+        const quill::NotifierCalls& calls =
+            m_timing.notifierCalls ? *m_timing.notifierCalls : quill::NotifierCalls::system();
+        if (!m_notifier.watch(m_path, calls)) {
+            const int error = m_notifier.error();
+            TraceLog::instance().Line(TraceLog::LevelError, "No change events for ",
+                                      std::string_view(m_path), ": ", std::strerror(error),
+                                      " (", std::int64_t(error), "); polling every ",
+                                      std::int64_t(m_timing.poll.count()), " ms");
+        }
+    }
     try {
         m_thread = std::thread([this] {
             WatchLoop();
@@ -101,15 +117,32 @@ bool CFileReaderThread::Start()
 void CFileReaderThread::Stop()
 {
     m_stopEvent.Set();
+    m_notifier.wake();
     if (m_thread.joinable()) {
         m_exitedEvent.Wait();
         m_thread.join();
     }
 }
 
+bool CFileReaderThread::WaitForChange(std::chrono::milliseconds timeout, bool& changed)
+{
+    changed = false;
+    if (!m_notifier.active()) {
+        return m_stopEvent.WaitFor(timeout);
+    }
+    if (m_stopEvent.IsSet()) {
+        return true;
+    }
+    changed = m_notifier.wait(timeout) == quill::FileChangeNotifier::Wake::Changed;
+    return m_stopEvent.IsSet();
+}
+
 void CFileReaderThread::WatchLoop()
 {
+    using Clock = std::chrono::steady_clock;
+    using std::chrono::milliseconds;
     bool missing = m_startsMissing;
+    bool changed = false;
     if (!m_haveSize) {
         m_size = -1;
         while (!m_stopEvent.IsSet()) {
@@ -117,7 +150,7 @@ void CFileReaderThread::WatchLoop()
             if (m_size != -1) {
                 break;
             }
-            if (m_stopEvent.WaitFor(m_timing.missingRetry)) {
+            if (WaitForChange(m_timing.missingRetry, changed)) {
                 break;
             }
             missing = true;
@@ -131,95 +164,165 @@ void CFileReaderThread::WatchLoop()
         if (!quill::statByName(m_path, st)) {
             return;
         }
-        m_fileState = FileState{st.mtimeNs, st.size, st.device, st.inode};
+        m_fileState = FileState{st.mtimeNs, st.ctimeNs, st.birthNs, st.size, st.device, st.inode};
         m_haveFileState = true;
     }
-    while (!m_stopEvent.WaitFor(m_timing.poll)) {
-        if (!Poll(missing)) {
-            return;
+
+    // The first poll at once: the file may have changed since the state was taken (while
+    // it was indexed, paused, or missing).
+    auto lastPoll = Clock::now();
+    // Polls are paced like a token bucket (the generic cell rate algorithm): `due` moves
+    // on by busyGap with every poll, and a poll may run at most eventBurst - 1 gaps ahead
+    // of it.
+    const auto burstAhead = m_timing.busyGap * std::max(0, m_timing.eventBurst - 1);
+    auto due = lastPoll + m_timing.busyGap;
+    for (PollOutcome outcome = Poll(missing);
+         outcome == PollOutcome::Unchanged || outcome == PollOutcome::Appended;
+         outcome = Poll(missing)) {
+        const auto timer = lastPoll + m_timing.poll;
+        auto earliest = std::max(lastPoll + m_timing.eventGap, due - burstAhead);
+        if (m_lastRead >= m_timing.floodBytes) {
+            earliest = std::max(earliest, lastPoll + m_timing.floodGap);
         }
+        changed = false;
+        if (m_notifier.active() && earliest - Clock::now() > m_timing.eventGap) {
+            // Out of burst: nothing would be polled before `earliest`, so sleep until then
+            // and look at the events once, instead of waking for each of them.
+            if (m_stopEvent.WaitFor(std::chrono::ceil<milliseconds>(earliest - Clock::now()))) {
+                return;
+            }
+            changed = m_notifier.drain();
+        }
+        if (!changed) {
+            if (WaitForChange(std::chrono::ceil<milliseconds>(timer - Clock::now()), changed)) {
+                return;
+            }
+            const auto now = Clock::now();
+            if (changed && now < earliest) {
+                // Let the rest of a burst of events gather into one poll.
+                if (m_stopEvent.WaitFor(std::chrono::ceil<milliseconds>(earliest - now))) {
+                    return;
+                }
+                m_notifier.drain();
+            }
+        }
+        lastPoll = Clock::now();
+        due = std::max(due, lastPoll) + m_timing.busyGap;
     }
 }
 
-bool CFileReaderThread::Poll(bool& missing)
+CFileReaderThread::PollOutcome CFileReaderThread::RequestReload()
 {
+    // The size stays the indexed end: a watcher that is stopped and started again before
+    // the re-open sees the same change and asks again, instead of re-reading from 0.
+    m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
+    return PollOutcome::Reload;
+}
+
+CFileReaderThread::PollOutcome CFileReaderThread::Poll(bool& missing)
+{
+    m_lastRead = 0;
     quill::FileStat st;
     if (!quill::statByName(m_path, st)) {
-        // Deleted, renamed away (rotation) or out of reach.
-        m_size = 0;
-        m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
-        return false;
+        return RequestReload(); // deleted, renamed away (rotation) or out of reach
     }
-    const FileState current{st.mtimeNs, st.size, st.device, st.inode};
-    if (!missing && (current.device != m_fileState.device || current.inode != m_fileState.inode)) {
+    const FileState current{st.mtimeNs, st.ctimeNs, st.birthNs, st.size, st.device, st.inode};
+    if (!missing &&
+        (current.device != m_fileState.device || current.inode != m_fileState.inode ||
+         (current.birthNs != 0 && m_fileState.birthNs != 0 &&
+          current.birthNs != m_fileState.birthNs))) {
         // Another file under the same name, however long: its bytes are not a
         // continuation of what the index holds.
-        m_size = 0;
-        m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
-        return false;
+        return RequestReload();
     }
-    const bool changed =
-        missing || m_fileState.mtimeNs < current.mtimeNs || m_fileState.size != current.size;
+    if (!missing && m_sizeless && current.size == 0) {
+        return PollOutcome::Unchanged; // shown as read; its size says nothing
+    }
+    // The status change time moves with every write and truncation and cannot be set
+    // back, so a truncation that restores the old modification time is still seen.
+    const bool changed = missing || m_fileState.mtimeNs < current.mtimeNs ||
+                         m_fileState.size != current.size ||
+                         m_fileState.ctimeNs != current.ctimeNs;
     if (!changed) {
-        return true;
+        return PollOutcome::Unchanged;
     }
     const FileOffset newSize = QueryFileSize(m_path, m_timing.sizeRetry);
     if (newSize == -1) {
-        return true;
+        return PollOutcome::Unchanged;
     }
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_path);
     if (!file.isOpen()) {
         // missing stays set until the file really opens, so that the document indexes it
         // from its start instead of from the first size seen.
-        return true;
+        return PollOutcome::Unchanged;
     }
     if (missing || newSize < m_size) {
-        m_size = 0;
         file.close();
-        m_document.PostToMainWindow(WM_FILE_RELOAD, 0, 0);
-        return false;
+        return RequestReload();
     }
-    if (!ReadAppended(file, newSize, current)) {
-        return false;
+    const FileOffset before = m_size;
+    const PollOutcome outcome = ReadAppended(file, newSize, current);
+    m_lastRead = m_size - before;
+    if (outcome == PollOutcome::Appended) {
+        missing = false;
     }
-    missing = false;
-    return true;
+    return outcome;
 }
 
-bool CFileReaderThread::ReadAppended(const quill::ReadOnlyFile& file, FileOffset newSize,
-                                     const FileState& current)
+CFileReaderThread::PollOutcome CFileReaderThread::ReadAppended(const quill::ReadOnlyFile& file,
+                                                               FileOffset newSize,
+                                                               const FileState& current)
 {
-    const FileOffset total = newSize - m_size;
-    quill::AlignedBuffer buffer(std::size_t(
-        std::min<FileOffset>(std::max<FileOffset>(total, 1), FileOffset(AppendPieceSize))));
-    if (!buffer.valid()) {
-        return true; // no buffer this time: the next poll tries again
+    // The first read starts with the bytes just before the indexed end, which must still
+    // be those indexed: a file truncated and written again, or deleted and re-created with
+    // the same inode, differs there even when it is longer.
+    const std::size_t lead = std::min<std::size_t>(m_fileState.tailSize, std::size_t(m_size));
+    if (!m_buffer || !m_buffer->valid()) {
+        m_buffer.emplace(AppendPieceSize + FileState::TailBytes);
+        if (!m_buffer->valid()) {
+            return PollOutcome::Unchanged; // no buffer this time: the next poll tries again
+        }
     }
+    const quill::AlignedBuffer& buffer = *m_buffer;
+    FileState state = m_fileState;
     FileOffset offset = m_size;
     bool posted = false;
     bool ok = true;
-    while (offset < newSize) {
-        const std::size_t want =
-            std::size_t(std::min<FileOffset>(newSize - offset, FileOffset(buffer.size())));
-        const std::int64_t got = file.readAt(buffer.data(), want, offset);
+    std::size_t skip = lead;
+    while (offset < newSize || skip > 0) {
+        const std::size_t want = std::size_t(std::min<FileOffset>(
+            newSize - offset, FileOffset(buffer.size() - skip)));
+        const std::int64_t got =
+            file.readAt(buffer.data(), want + skip, offset - FileOffset(skip));
         if (got < 0) {
             ok = false;
             break;
         }
-        if (got == 0) {
-            break; // shrank under us; the next poll sees it
+        if (skip > 0) {
+            if (std::size_t(got) < skip ||
+                std::memcmp(buffer.data(), m_fileState.tail.data() + (m_fileState.tailSize - skip),
+                            skip) != 0) {
+                return RequestReload();
+            }
         }
-        const bool last = offset + got >= newSize || std::size_t(got) < want;
+        const std::size_t fresh = std::size_t(got) - skip;
+        const std::uint8_t* bytes = buffer.data() + skip;
+        skip = 0;
+        if (fresh == 0) {
+            break; // nothing to add (a change of time only), or it shrank under us
+        }
+        const bool last = offset + FileOffset(fresh) >= newSize || fresh < want;
         {
             std::lock_guard lock(m_document.docAccess());
-            m_document.AppendText(buffer.data(), std::size_t(got), last);
+            m_document.AppendText(bytes, fresh, last);
             if (last) {
                 m_document.SetFileSize(newSize);
             }
         }
+        state.PushTail(bytes, fresh);
         posted = posted || last;
-        offset += got;
-        if (std::size_t(got) < want) {
+        offset += FileOffset(fresh);
+        if (fresh < want) {
             break;
         }
     }
@@ -232,6 +335,10 @@ bool CFileReaderThread::ReadAppended(const quill::ReadOnlyFile& file, FileOffset
     // Everything handed over counts even after a read error, so nothing is read twice.
     m_size = offset;
     // The reference size is what was consumed: any byte beyond it is a change next time.
-    m_fileState = FileState{current.mtimeNs, offset, current.device, current.inode};
-    return ok;
+    state.mtimeNs = current.mtimeNs;
+    state.ctimeNs = current.ctimeNs;
+    state.birthNs = current.birthNs;
+    state.size = offset;
+    m_fileState = state;
+    return ok ? PollOutcome::Appended : PollOutcome::Failed;
 }

@@ -1,12 +1,21 @@
 #pragma once
 
 // CFileReaderThread follows the watched file on its own thread while the document shows
-// it. Every poll interval it compares the file's state (modification time in nanoseconds,
-// size, device and inode, read by name with stat) with the state at the last append; when
-// the file grew it reads the appended bytes and extends the document's index (AppendText,
-// under the lock "docAccess"); when the file vanished, shrank, was replaced by another
-// file, or appeared after having been missing it posts WM_FILE_RELOAD to the main window
-// and ends.
+// it. It polls at once when it starts, whenever a change event of the file or its name
+// wakes it (inotify), and after every poll interval without one. Each poll compares the
+// file's state (times in nanoseconds, size, device, inode and birth time, read by name
+// with statx) with the state at the last append; when the file grew it checks that the
+// bytes just before the indexed end are still those indexed, reads the appended bytes and
+// extends the document's index (AppendText, under the lock "docAccess"); when the file
+// vanished, shrank, was replaced by another file, or appeared after having been missing it
+// posts WM_FILE_RELOAD to the main window and ends. Every decision comes from the file's
+// state, never from the event, so following without events (NFS, SMB, FUSE, the watch
+// limit reached) works the same, only later.
+//
+// A writer that never pauses wakes it continuously: after a short burst, polls are then
+// spaced busyGap apart, floodGap when each poll finds a flood of bytes; each poll posts at
+// most one WM_FILE_APPENDED, so the views repaint at most that often however fast the file
+// grows.
 //
 // The document owns the object: it constructs it, hands over the path and the state the
 // previous watcher left, Start()s it, and Stop()s and deletes it. The thread never deletes
@@ -14,9 +23,12 @@
 // operations; the thread itself only runs WatchLoop.
 
 #include "engine/DocumentTypes.h"
+#include "platform/FileChangeNotifier.h"
+#include "platform/ReadOnlyFile.h"
 
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -68,8 +80,12 @@ class CFileReaderThread {
     // The document found the file missing and has indexed nothing: whenever the file is
     // found, it is re-opened (WM_FILE_RELOAD), never followed from the size first seen.
     void SetStartsMissing() { m_startsMissing = true; }
+    // The file reports size 0 but held text when it was indexed (/proc files): it is shown
+    // as read, and a reported size of 0 is not taken for a truncation.
+    void SetSizeless() { m_sizeless = true; }
 
-    // Starts the thread; false when it could not be created.
+    // Sets up change events (a failure is traced at level 1 and leaves the poll timer to
+    // do the work) and starts the thread; false when the thread could not be created.
     bool Start();
     // Sets the stop event and waits without time-out until the thread has ended. Returns
     // at once when the thread has already ended or was never started. The caller must not
@@ -81,14 +97,26 @@ class CFileReaderThread {
     FileOffset GetSize() const { return m_size; }
     // True once the thread has finished its work (ExitedEvent).
     bool HasExited() const { return m_exitedEvent.IsSet(); }
+    // Whether change events wake the thread (after Start).
+    bool HasChangeEvents() const { return m_notifier.active(); }
 
   private:
+    enum class PollOutcome {
+        Unchanged, // nothing to do, or nothing that could be done this time
+        Appended,  // the index was extended (or a change of time announced)
+        Reload,    // WM_FILE_RELOAD was posted: the watch ends
+        Failed,    // the appended bytes could not be read: the watch ends quietly
+    };
+
     void WatchLoop();
-    // One poll after the sleep; false when the watch ends.
-    bool Poll(bool& missing);
-    // Reads [m_size, newSize) and hands it to the document; false on a read error.
-    bool ReadAppended(const quill::ReadOnlyFile& file, FileOffset newSize,
-                      const FileState& current);
+    // Waits for a change event, the stop event or the time; true when stop was asked.
+    bool WaitForChange(std::chrono::milliseconds timeout, bool& changed);
+    PollOutcome Poll(bool& missing);
+    PollOutcome RequestReload();
+    // Checks the bytes before m_size, then reads [m_size, newSize) and hands it to the
+    // document.
+    PollOutcome ReadAppended(const quill::ReadOnlyFile& file, FileOffset newSize,
+                             const FileState& current);
 
     ManualResetEvent m_stopEvent;
     ManualResetEvent m_exitedEvent;
@@ -97,8 +125,12 @@ class CFileReaderThread {
     FileState m_fileState;
     bool m_haveSize = false;
     bool m_startsMissing = false;
+    bool m_sizeless = false;
     FileOffset m_size = 0;
+    FileOffset m_lastRead = 0; // bytes the last poll handed over
     CBrackenlyDoc& m_document;
     WatchTiming m_timing;
+    quill::FileChangeNotifier m_notifier;
+    std::optional<quill::AlignedBuffer> m_buffer; // the watcher thread's read buffer
     std::thread m_thread;
 };

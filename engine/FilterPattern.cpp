@@ -253,8 +253,13 @@ void FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                                  std::vector<std::uint32_t>& rows) const
 {
     const BytePattern& bytes = chunk.form == FilterTextForm::Utf16 ? m_bytes16 : m_bytes8;
-    const bool byteSearch =
-        bytes.usable && !bytes.bytes.empty() && chunk.form != FilterTextForm::Narrow;
+    // The narrow pattern's bytes hold for the set the chunk was read in.
+    const bool formFits = chunk.form == FilterTextForm::Utf16 ||
+                          (chunk.form == FilterTextForm::Narrow) == bytes.singleByte;
+    if (formFits && bytes.usable && bytes.impossible) {
+        return;
+    }
+    const bool byteSearch = formFits && bytes.usable && !bytes.bytes.empty();
     if (!byteSearch) {
         for (std::size_t i = 0; i < chunk.count; ++i) {
             if (literalLine(chunk, i, scratch)) {
@@ -273,7 +278,7 @@ void FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
     std::size_t line = 0;
     std::size_t pos = 0;
     while (length - pos >= plen) {
-        const void* found = memmem(hay + pos, length - pos, needle, plen);
+        const void* found = FindPatternBytes(hay + pos, hay + length, needle, plen, bytes.rare);
         if (!found) {
             break;
         }

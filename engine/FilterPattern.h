@@ -1,8 +1,8 @@
 #pragma once
 
 // One compiled filter term and how it is matched against a run of whole lines read from
-// the file. Literal terms use the byte-level pre-search of Find (BytePattern: memmem over
-// the run, then only the lines with a hit are decoded and checked, when a hit is not exact
+// the file. Literal terms use the byte-level pre-search of Find (BytePattern: a rare-byte search
+// over the run, then only the lines with a hit are decoded and checked, when a hit is not exact
 // by itself). Regular expressions use PCRE2 with its JIT: on UTF-8 text over the whole run
 // at once where the pattern cannot tell a line in a run from a line alone (no lookaround,
 // \A, \z, \G, \K, verbs or unset options), with a check of the line alone only when a

@@ -21,6 +21,8 @@ namespace {
 // Reads into an aligned buffer that stays in the cache while it is scanned; large files
 // are read ahead on a helper thread (SequentialReader).
 constexpr std::size_t IndexReadSize = 256 * 1024;
+// The open error's description for a path that is not a regular file.
+constexpr std::uint32_t StringNotRegularFile = 190;
 
 std::u16string errorDescription(int errorNumber)
 {
@@ -82,6 +84,7 @@ void CBrackenlyDoc::ResetLines()
     m_windowEnd = 0;
     m_selection = DocSelection();
     m_findPos = FindPosition();
+    ++m_contentGeneration;
     m_bWatching = false;
     // The index restarts at its old end (what ClearText needs); opening restarts it at 0.
     m_index.reset(m_index.end(), true);
@@ -106,6 +109,7 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
     m_bHaveSavedSize = false;
     m_bReindexPending = false;
     m_bOpenedMissing = false;
+    m_bSizeless = false;
 
     bool accept = m_settings.GetBool(Setting::ShowEmptyFiles);
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
@@ -122,6 +126,9 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
             return false;
         }
         HandOverIndexedEnd(file);
+        // A file that reports no size but read as text (/proc files) is shown as read:
+        // following it would take every poll for a truncation.
+        m_bSizeless = file.size() == 0 && IndexedEnd() > 0;
         file.close();
         SetFileSize(QueryFileSize(m_nativePath, m_watchTiming.sizeRetry));
         if (m_pHost) {
@@ -196,9 +203,18 @@ void CBrackenlyDoc::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
     std::lock_guard lock(m_docAccess);
     // The state's size is the indexed end: a file that grew while it was being indexed
     // differs from it, so the first poll reads the rest.
-    m_fileState = FileState{st.mtimeNs, m_index.end(), st.device, st.inode};
+    const FileOffset end = m_index.end();
+    m_fileState = FileState{st.mtimeNs, st.ctimeNs, st.birthNs, end, st.device, st.inode};
+    // The bytes before the end, for the watcher to see that the file is still the one
+    // indexed.
+    std::array<std::uint8_t, FileState::TailBytes> tail{};
+    const std::size_t want = std::size_t(std::min<FileOffset>(end, FileState::TailBytes));
+    const std::int64_t got = file.readAt(tail.data(), want, end - FileOffset(want));
+    if (got > 0) {
+        m_fileState.PushTail(tail.data(), std::size_t(got));
+    }
     m_bHaveFileState = true;
-    m_savedSize = m_index.end();
+    m_savedSize = end;
     m_bHaveSavedSize = true;
 }
 
@@ -257,6 +273,9 @@ void CBrackenlyDoc::PostToMainWindow(std::uint32_t message, std::uintptr_t wPara
 
 void CBrackenlyDoc::StartWatching()
 {
+    // A running watcher is stopped first, so that the next one resumes exactly where it
+    // left off (its size and file state), not from what was handed over before it ran.
+    StopWatching();
     m_pWatcher.reset();
     if (m_bReindexPending) {
         ReindexFromEnd();
@@ -274,6 +293,9 @@ void CBrackenlyDoc::StartWatching()
     }
     if (m_bOpenedMissing) {
         watcher->SetStartsMissing();
+    }
+    if (m_bSizeless) {
+        watcher->SetSizeless();
     }
     watcher->SetPath(m_nativePath);
     if (!watcher->Start()) {
@@ -302,6 +324,11 @@ void CBrackenlyDoc::StopWatching()
         m_pWatcher.reset();
     }
     m_bWatching = false;
+}
+
+bool CBrackenlyDoc::HasChangeEvents() const
+{
+    return m_bWatching && m_pWatcher && m_pWatcher->HasChangeEvents();
 }
 
 void CBrackenlyDoc::ClearText()
@@ -579,41 +606,114 @@ std::u16string CBrackenlyDoc::GetSelectedText()
     if (!m_selection.valid) {
         return result;
     }
-    std::lock_guard lock(m_docAccess);
-    const LineNumber count = m_index.lineCount();
     try {
-        appendSelectedLines(result, count);
+        ForEachSelectedPiece(
+            m_selection,
+            [](void* context, std::u16string_view piece) {
+                static_cast<std::u16string*>(context)->append(piece);
+            },
+            &result);
     } catch (const std::bad_alloc&) {
         result.clear(); // more than memory holds: nothing rather than a cut-off text
     }
     return result;
 }
 
-void CBrackenlyDoc::appendSelectedLines(std::u16string& result, LineNumber count)
+std::uint64_t CBrackenlyDoc::SelectedTextBound(const DocSelection& selection) const
 {
-    for (LineNumber line = m_selection.startLine;; ++line) {
-        if (line != m_selection.startLine) {
-            result += u"\r\n";
-        }
-        if (line < count) {
-            const std::u16string text = GetLine(line);
-            const std::size_t from =
-                line == m_selection.startLine ? std::size_t(std::max(0, m_selection.startCol)) : 0;
-            if (from < text.size()) {
-                if (line == m_selection.endLine && m_selection.endCol != -1) {
-                    const std::int64_t last = m_selection.endCol;
-                    if (last >= std::int64_t(from)) {
-                        result.append(text, from, std::size_t(last - std::int64_t(from) + 1));
-                    }
-                } else {
-                    result.append(text, from);
-                }
-            }
-        }
-        if (line >= m_selection.endLine) {
-            break;
+    if (!selection.valid || selection.endLine < selection.startLine) {
+        return 0;
+    }
+    std::lock_guard lock(m_docAccess);
+    const LineNumber count = m_index.lineCount();
+    const LineNumber first = std::min(selection.startLine, count);
+    const LineNumber end = std::min<std::uint64_t>(std::uint64_t(selection.endLine) + 1, count);
+    const std::uint64_t bytes =
+        end > first ? std::uint64_t(m_index.lineStart(end) - m_index.lineStart(first)) : 0;
+    // A narrow byte decodes to at most one unit (four UTF-8 bytes to two), a UTF-16 code
+    // unit is two bytes; each line's terminator (at least one unit) becomes "\r\n".
+    const std::uint64_t units = m_bIsUtf16 ? bytes / 2 : bytes;
+    const LineNumber last = std::max(first, std::min(selection.endLine, count));
+    return units + 2 * (std::uint64_t(last - first) + 1);
+}
+
+bool CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, TextSink sink,
+                                         void* context)
+{
+    if (!selection.valid || selection.endLine < selection.startLine) {
+        return true;
+    }
+    // Whole lines are read in blocks of about this size; a longer line is read alone.
+    constexpr FileOffset BlockBytes = 1 << 20;
+    std::lock_guard lock(m_docAccess);
+    const LineNumber count = m_index.lineCount();
+    if (m_bDetectEncoding && count > 0) {
+        GetLine(std::min(selection.startLine, count - 1)); // decides the encoding
+    }
+    quill::ReadOnlyFile file;
+    if (selection.startLine < count) {
+        file = quill::ReadOnlyFile::open(m_nativePath);
+        if (!file.isOpen()) {
+            return false;
         }
     }
+    // A record that reaches past the empty line after the last one (taken before the text
+    // shrank) ends there: nothing beyond it exists.
+    const LineNumber endLine = std::min(selection.endLine, count);
+    std::vector<std::uint8_t> bytes;
+    std::u16string decoded;
+    auto emitPart = [&](LineNumber line, std::u16string_view text) {
+        std::size_t from = 0;
+        if (line == selection.startLine) {
+            from = std::size_t(std::max(0, selection.startCol));
+        }
+        if (from >= text.size()) {
+            return;
+        }
+        std::size_t length = text.size() - from;
+        if (line == selection.endLine && selection.endCol != -1) {
+            if (std::int64_t(selection.endCol) < std::int64_t(from)) {
+                return;
+            }
+            length = std::min<std::size_t>(length, std::size_t(selection.endCol) - from + 1);
+        }
+        sink(context, text.substr(from, length));
+    };
+    LineNumber line = selection.startLine;
+    while (line < count && line <= endLine) {
+        // A block of whole lines, at least one.
+        const FileOffset base = m_index.lineStart(line);
+        LineNumber blockEnd = line + 1;
+        const LineNumber lastEnd = std::min<LineNumber>(endLine + 1, count);
+        while (blockEnd < lastEnd && m_index.lineStart(blockEnd + 1) - base <= BlockBytes) {
+            ++blockEnd;
+        }
+        const FileOffset blockBytes = m_index.lineStart(blockEnd) - base;
+        bytes.resize(std::size_t(blockBytes));
+        const std::int64_t got = file.readAt(bytes.data(), bytes.size(), base);
+        if (got < 0) {
+            return false;
+        }
+        for (; line < blockEnd; ++line) {
+            if (line != selection.startLine) {
+                sink(context, u"\r\n");
+            }
+            const std::int64_t from = m_index.lineStart(line) - base;
+            const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
+            decoded.clear();
+            if (to > from) {
+                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), m_bIsUtf16, decoded);
+            }
+            emitPart(line, StripTerminator(decoded));
+        }
+    }
+    // Lines at or beyond the count (Select All's empty line after the last) are empty.
+    for (; line <= endLine; ++line) {
+        if (line != selection.startLine) {
+            sink(context, u"\r\n");
+        }
+    }
+    return true;
 }
 
 void CBrackenlyDoc::GetKeywordColors(std::u16string_view line, ColorRef& textColor,
@@ -642,6 +742,11 @@ void CBrackenlyDoc::SetTitle(const std::u16string&)
 void CBrackenlyDoc::ReportOpenError(int errorNumber, const std::u16string& path)
 {
     if (m_pHost) {
-        m_pHost->ShowOpenError(path, errorDescription(errorNumber), errorNumber);
+        // ENOTSUP is what opening reports for a FIFO, socket or device; the system's own
+        // wording of it ("Operation not supported") would say nothing to the user.
+        const std::u16string description = errorNumber == ENOTSUP
+                                               ? m_pHost->LoadResourceString(StringNotRegularFile)
+                                               : errorDescription(errorNumber);
+        m_pHost->ShowOpenError(path, description, errorNumber);
     }
 }

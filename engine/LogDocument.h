@@ -75,11 +75,15 @@ class CBrackenlyDoc {
     const std::u16string& GetPathName() const { return m_strPath; }
 
     // --- watching (main thread) ---
+    // Starts a watcher from the state the last one ended with; a running one is stopped
+    // first and the new one continues from where it stopped.
     void StartWatching();
     // Returns when the watcher thread has ended; keeps the index and the file state.
     void StopWatching();
     // True while a watcher runs (or has ended by itself and was not stopped yet).
     bool IsWatching() const { return m_bWatching; }
+    // Whether change events wake the running watcher (false: it polls on its timer only).
+    bool HasChangeEvents() const;
 
     // --- the watcher thread, holding docAccess() ---
     // Extends the index with the file's bytes from the current indexed end on, then
@@ -110,6 +114,19 @@ class CBrackenlyDoc {
     void ClearSelection();
     // The selected text, lines joined by "\r\n" (Select All ends with "\r\n").
     std::u16string GetSelectedText();
+    // The text of any selection record, handed over in pieces (line parts and the "\r\n"
+    // between them) as it is read, straight from the file in large reads and without
+    // moving the decoded window, so a caller can build one huge text without a second copy.
+    // Lines at or beyond the line count give empty parts. false when the file could not be
+    // read (the pieces handed over so far stand).
+    using TextSink = void (*)(void* context, std::u16string_view piece);
+    bool ForEachSelectedPiece(const DocSelection& selection, TextSink sink, void* context);
+    // An upper bound of the length in UTF-16 units of that text, from the byte extent of
+    // the selected lines: what a copy must be ready to hold before it starts.
+    std::uint64_t SelectedTextBound(const DocSelection& selection) const;
+    // Counts every reset of the lines (open, reload, Clear): a selection record taken under
+    // one generation names text that no longer exists under the next.
+    std::uint64_t ContentGeneration() const { return m_contentGeneration; }
 
     FindPosition GetFindPosition() const { return m_findPos; }
     void SetFindPosition(LineNumber line, std::int32_t col) { m_findPos = {line, col}; }
@@ -188,7 +205,6 @@ class CBrackenlyDoc {
     // The text of one line read straight from the file (Find), without terminator.
     bool ReadLineText(const quill::ReadOnlyFile& file, LineNumber line, std::u16string& text);
     void DetectEncoding(const std::uint8_t* bytes, std::size_t n);
-    void appendSelectedLines(std::u16string& result, LineNumber count);
     // Called by the watcher (holding docAccess) after an append.
     void SetFileSize(FileOffset size) { m_fileSize.store(size, std::memory_order_relaxed); }
     void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
@@ -218,10 +234,12 @@ class CBrackenlyDoc {
     bool m_bIsUtf16 = false;
     bool m_bReindexPending = false;
     bool m_bOpenedMissing = false;           // opened while missing, nothing indexed since
+    bool m_bSizeless = false;                // reports size 0 but held text (/proc files)
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
     LineIndex m_index;
     std::vector<CKeyword> m_keywords;
     bool m_bNewTextArrived = false;
     std::uint64_t m_indexEpoch = 0; // guarded by docAccess
+    std::uint64_t m_contentGeneration = 0;
     mutable std::recursive_mutex m_docAccess;
 };

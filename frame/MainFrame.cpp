@@ -1,7 +1,9 @@
 #include "frame/MainFrame.h"
+#include "frame/PathPane.h"
 
 #include "resources/CommandActions.h"
 #include "resources/LanguageResources.h"
+#include "dialogs/FindDialog.h"
 #include "dialogs/MessageDialog.h"
 #include "resources/VersionInfo.h"
 #include "diagnostics/TraceLog.h"
@@ -40,10 +42,15 @@ namespace {
 constexpr int PaneIds[3] = {2, 3, 4};
 constexpr int StringSizeLabel = 130;
 constexpr int StringLineLabel = 131;
+constexpr int StringPaused = 210;
+constexpr int StringPausedTip = 211;
 constexpr int ResourceMain = 128;
 constexpr int ResourceContextMenu = 132;
 // Offset of a window opened from the stored position against the one that stored it.
 constexpr int CascadeOffset = 30;
+constexpr int StringNotFound = 134;
+constexpr int StringCopyTooLarge = 179;
+constexpr int StringCopyUnreadable = 180;
 
 
 } // namespace
@@ -64,6 +71,8 @@ CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService*
         SetLineCountText(lines);
         updateCommandStates();
     });
+    connect(m_pView, &CBrackenlyView::selectionPresenceChanged, this,
+            [this] { updateCommandStates(); });
 
     const LanguageResources& resources = LanguageResources::current();
     const QIcon icon = resources.icon(ResourceMain);
@@ -195,12 +204,29 @@ void CMainFrame::buildStatusBar()
     bar->setObjectName(QStringLiteral("statusBar"));
     const LanguageResources& resources = LanguageResources::current();
     for (int i = 0; i < 3; ++i) {
-        auto* label = new QLabel(bar);
+        QLabel* label = i == 0 ? new PathPane(bar) : new QLabel(bar);
         label->setObjectName(QStringLiteral("pane%1").arg(i + 1));
         label->setText(resources.string(PaneIds[i]));
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         bar->addPermanentWidget(label);
         m_panes[i] = label;
+    }
+    m_pausePane = new QLabel(resources.string(StringPaused), bar);
+    m_pausePane->setObjectName(QStringLiteral("pausePane"));
+    m_pausePane->setToolTip(resources.string(StringPausedTip));
+    m_pausePane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_pausePane->setVisible(false);
+    bar->addPermanentWidget(m_pausePane);
+}
+
+void CMainFrame::updatePausePane()
+{
+    // Paused: a file is open and nobody watches it. A document without a file has nothing
+    // to follow, so there is nothing to call paused.
+    const bool paused = m_pDocument != nullptr && !m_pDocument->GetPathName().empty() &&
+                        !m_pDocument->IsWatching();
+    if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != paused) {
+        m_pausePane->setVisible(paused);
     }
 }
 
@@ -218,7 +244,15 @@ void CMainFrame::SetPaneText(int index, const QString& text)
     label->setText(text);
     label->setFrameStyle(text.isEmpty() ? QFrame::NoFrame : (QFrame::Panel | QFrame::Sunken));
     const int frame = text.isEmpty() ? 0 : 2 * label->frameWidth() + 2 * label->margin() + 4;
-    label->setFixedWidth(text.isEmpty() ? 0 : GetStatusTextWidth(text) + frame);
+    const int width = text.isEmpty() ? 0 : GetStatusTextWidth(text) + frame;
+    if (index == 1) {
+        // The path gives way to the other panes when the bar is short of room.
+        label->setMinimumWidth(0);
+        label->setMaximumWidth(width);
+        label->setToolTip(text);
+    } else {
+        label->setFixedWidth(width);
+    }
 }
 
 void CMainFrame::SetFilePathText(const std::u16string& path)
@@ -265,7 +299,13 @@ void CMainFrame::SaveWindowPosition()
     if (isMinimized()) {
         return;
     }
-    const QRect rect = frameGeometry();
+    // The window's own rectangle, without the frame the window manager draws: the one that
+    // setGeometry() takes back. Storing the frame and restoring it as the inside grew the
+    // window by its title bar at every start.
+    QRect rect = geometry();
+    if ((isMaximized() || isFullScreen()) && normalGeometry().isValid()) {
+        rect = normalGeometry();
+    }
     SettingsStore& settings = SettingsStore::instance();
     settings.SetDword(Setting::WindowPosLeft,
                       static_cast<std::uint32_t>(rect.left() + CascadeOffset));
@@ -275,6 +315,37 @@ void CMainFrame::SaveWindowPosition()
                       static_cast<std::uint32_t>(rect.left() + rect.width() + CascadeOffset));
     settings.SetDword(Setting::WindowPosBottom,
                       static_cast<std::uint32_t>(rect.top() + rect.height() + CascadeOffset));
+}
+
+QRect CMainFrame::placeOnScreen(const QRect& rect, const QList<QRect>& screens)
+{
+    // Enough of the window to take hold of it: this much of it on some screen.
+    constexpr int GripWidth = 64;
+    constexpr int GripHeight = 32;
+    const QRect* nearest = nullptr;
+    qint64 nearestDistance = 0;
+    for (const QRect& area : screens) {
+        const QRect visible = rect.intersected(area);
+        if (visible.width() >= std::min(GripWidth, rect.width()) &&
+            visible.height() >= std::min(GripHeight, rect.height())) {
+            return rect;
+        }
+        const qint64 dx = std::max({0, area.left() - rect.right(), rect.left() - area.right()});
+        const qint64 dy = std::max({0, area.top() - rect.bottom(), rect.top() - area.bottom()});
+        if (nearest == nullptr || dx * dx + dy * dy < nearestDistance) {
+            nearest = &area;
+            nearestDistance = dx * dx + dy * dy;
+        }
+    }
+    if (nearest == nullptr) {
+        return rect;
+    }
+    // Off every screen (a screen unplugged since, or many cascading steps): brought wholly
+    // onto the nearest one, shrunk to it when larger.
+    const QSize size = rect.size().boundedTo(nearest->size());
+    const int x = std::clamp(rect.left(), nearest->left(), nearest->right() + 1 - size.width());
+    const int y = std::clamp(rect.top(), nearest->top(), nearest->bottom() + 1 - size.height());
+    return QRect(QPoint(x, y), size);
 }
 
 void CMainFrame::restoreWindowPosition()
@@ -292,23 +363,16 @@ void CMainFrame::restoreWindowPosition()
         }
         return;
     }
-    move(left, top);
-    // The stored rectangle includes the window decoration, which is known only once the
-    // window is shown; until then the whole size goes to the window itself.
-    m_pendingFrameSize = QSize(std::max(1, right - left), std::max(1, bottom - top));
-    resize(m_pendingFrameSize);
-}
-
-void CMainFrame::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    if (m_pendingFrameSize.isValid()) {
-        const QSize decoration = frameGeometry().size() - size();
-        if (decoration.width() > 0 || decoration.height() > 0) {
-            resize(m_pendingFrameSize - decoration);
-        }
-        m_pendingFrameSize = QSize();
+    // 64-bit: damaged edges may lie anywhere in the 32-bit range.
+    const auto width = static_cast<int>(
+        std::clamp<std::int64_t>(std::int64_t(right) - left, 1, QWIDGETSIZE_MAX));
+    const auto height = static_cast<int>(
+        std::clamp<std::int64_t>(std::int64_t(bottom) - top, 1, QWIDGETSIZE_MAX));
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.append(screen->availableGeometry());
     }
+    setGeometry(placeOnScreen(QRect(left, top, width, height), screens));
 }
 
 void CMainFrame::updateCommandStates()
@@ -318,15 +382,17 @@ void CMainFrame::updateCommandStates()
     commandAction(Command::Clear)->setEnabled(hasLines);
     commandAction(Command::Pause)->setEnabled(m_pView->canPause());
     commandAction(Command::Resume)->setEnabled(m_pView->canResume());
-    // Settings, Find, Copy and Select All arrive with the settings sheet and the selection;
-    // until then they stay disabled.
-    for (int id : {Command::Settings, Command::Find, Command::FindNextDown, Command::FindNextUp,
-                   Command::Copy, Command::SelectAll}) {
-        commandAction(id)->setEnabled(false);
-    }
+    commandAction(Command::Copy)->setEnabled(m_pView->canCopy());
+    commandAction(Command::SelectAll)->setEnabled(true);
+    commandAction(Command::Find)->setEnabled(hasLines);
+    commandAction(Command::FindNextDown)->setEnabled(true);
+    commandAction(Command::FindNextUp)->setEnabled(true);
+    // The settings sheet arrives later; until then it stays disabled.
+    commandAction(Command::Settings)->setEnabled(false);
     SettingsStore& settings = SettingsStore::instance();
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
+    updatePausePane();
 }
 
 void CMainFrame::runCommand(int id)
@@ -368,6 +434,21 @@ void CMainFrame::runCommand(int id)
     case Command::ViewToolbar:
     case Command::ViewStatusBar:
         toggleBar(id);
+        break;
+    case Command::Copy:
+        OnEditCopy();
+        break;
+    case Command::SelectAll:
+        m_pView->OnEditSelectAll();
+        break;
+    case Command::Find:
+        OnEditFind();
+        break;
+    case Command::FindNextDown:
+        FindAgain(true);
+        break;
+    case Command::FindNextUp:
+        FindAgain(false);
         break;
     default:
         break;
@@ -569,6 +650,138 @@ std::u16string CMainFrame::LoadResourceString(std::uint32_t id)
 std::u16string CMainFrame::GetFileVersionText()
 {
     return ::GetFileVersionText();
+}
+
+void CMainFrame::showMessage(const QString& text)
+{
+    if (m_messageHandler) {
+        m_messageHandler(text);
+        return;
+    }
+    QMessageBox::information(this, QStringLiteral("Quillstream"), text);
+}
+
+void CMainFrame::OnEditCopy()
+{
+    if (!m_pView->canCopy()) {
+        return;
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const CopyResult result = m_pView->OnEditCopy();
+    QGuiApplication::restoreOverrideCursor();
+    const auto megabytes = [](std::uint64_t bytes) {
+        return QString::number((bytes + (1 << 20) - 1) >> 20);
+    };
+    if (result.outcome == CopyOutcome::TooLarge) {
+        TraceLog::instance().Line(TraceLog::LevelError, "Copy refused: needs ",
+                                  std::uint64_t(result.neededBytes), " bytes, ",
+                                  std::uint64_t(result.availableBytes), " available");
+        showMessage(LanguageResources::current().format(StringCopyTooLarge,
+                                                        megabytes(result.neededBytes),
+                                                        megabytes(result.availableBytes)));
+    } else if (result.outcome == CopyOutcome::Unreadable) {
+        showMessage(LanguageResources::current().string(StringCopyUnreadable));
+    }
+}
+
+std::u16string CMainFrame::initialSearchText() const
+{
+    if (m_pDocument == nullptr) {
+        return {};
+    }
+    // Text spanning several lines is never found (a match lies on one line), and building
+    // it for a selection of the whole file would cost a copy of the file.
+    const DocSelection selection = m_pDocument->GetSelection();
+    std::u16string text;
+    if (selection.valid && selection.startLine == selection.endLine) {
+        text = m_pDocument->GetSelectedText();
+    }
+    if (text.empty()) {
+        text = SettingsStore::instance().GetString(Setting::LastFindString);
+    }
+    return text;
+}
+
+void CMainFrame::OnEditFind()
+{
+    if (m_pDocument == nullptr || m_pDocument->GetLineCount() == 0) {
+        return;
+    }
+    if (m_pFindDialog) {
+        // At most one: the open dialog comes to the front with the current text.
+        const std::u16string text = initialSearchText();
+        if (!text.empty()) {
+            m_pFindDialog->setSearchText(toQString(text));
+        }
+        m_pFindDialog->show();
+        m_pFindDialog->raise();
+        m_pFindDialog->activateWindow();
+        return;
+    }
+    SettingsStore& settings = SettingsStore::instance();
+    auto* dialog = new CFindDialog(this);
+    dialog->setHistory(m_findHistory);
+    dialog->setSearchText(toQString(initialSearchText()));
+    dialog->setOptions(settings.GetBool(Setting::FindMatchCase),
+                       settings.GetBool(Setting::FindWholeWord), settings.GetBool(Setting::FindDown));
+    connect(dialog, &CFindDialog::findNext, this, &CMainFrame::OnFindNext);
+    connect(dialog, &CFindDialog::closing, this, [this] { m_pFindDialog = nullptr; });
+    m_pFindDialog = dialog;
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+void CMainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord)
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_nSearchFlags = (down ? FR_DOWN : 0) | (wholeWord ? FR_WHOLEWORD : 0) |
+                     (matchCase ? FR_MATCHCASE : 0);
+    SettingsStore& settings = SettingsStore::instance();
+    // Shift+Enter searches the other way once; the dialog's own direction is what is kept.
+    settings.SetBool(Setting::FindDown, m_pFindDialog ? m_pFindDialog->searchDown() : down);
+    settings.SetBool(Setting::FindMatchCase, matchCase);
+    settings.SetBool(Setting::FindWholeWord, wholeWord);
+    QGuiApplication::restoreOverrideCursor();
+    search(toU16(text), down);
+}
+
+void CMainFrame::FindAgain(bool down)
+{
+    m_nSearchFlags = down ? (m_nSearchFlags | FR_DOWN) : (m_nSearchFlags & ~FR_DOWN);
+    const std::u16string text = initialSearchText();
+    if (text.empty()) {
+        OnEditFind();
+        return;
+    }
+    search(text, down);
+}
+
+void CMainFrame::search(const std::u16string& text, bool down)
+{
+    if (m_pDocument == nullptr) {
+        return;
+    }
+    const QString shown = toQString(text);
+    m_findHistory.removeAll(shown);
+    m_findHistory.prepend(shown);
+    if (m_pFindDialog) {
+        m_pFindDialog->rememberText(shown);
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool found =
+        m_pDocument->Find(text, down, m_nSearchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
+    QGuiApplication::restoreOverrideCursor();
+    SettingsStore::instance().SetString(Setting::LastFindString, text);
+    updateCommandStates();
+    if (!found) {
+        showMessage(LanguageResources::current().format(StringNotFound, toQString(text)));
+        if (m_pFindDialog) {
+            m_pFindDialog->raise();
+            m_pFindDialog->activateWindow();
+            m_pFindDialog->focusSearchText();
+        }
+    }
 }
 
 QAction* CMainFrame::action(int id) const

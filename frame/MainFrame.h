@@ -12,12 +12,14 @@
 // The document and the owner are not owned. User-interface thread only, except
 // PostToMainWindow (any thread).
 
+#include "dialogs/FindDialog.h"
 #include "engine/DocumentHost.h"
 
 #include <QEvent>
 #include <QMainWindow>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -99,6 +101,8 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     // False when a part that the window cannot do without (the toolbar) failed to load.
     bool isCreated() const { return m_bCreated; }
     QLabel* pane(int index) const; // 1..3
+    // The pane that says following is paused; shown only while it is.
+    QLabel* pausePane() const { return m_pausePane; }
 
     // Status panes 1 to 3.
     void SetFilePathText(const std::u16string& path) override;
@@ -109,6 +113,9 @@ class CMainFrame : public QMainWindow, public DocumentHost {
 
     void ApplyTopMost();
     void SaveWindowPosition();
+    // rect unchanged when enough of it to take hold of lies on one of the screens
+    // (available areas), else moved wholly onto the nearest one.
+    static QRect placeOnScreen(const QRect& rect, const QList<QRect>& screens);
     // Refreshes enable and check states of every command.
     void updateCommandStates();
     // The recent files in the File menu changed.
@@ -137,13 +144,27 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     std::u16string LoadResourceString(std::uint32_t id) override;
     std::u16string GetFileVersionText() override;
 
+    // Find: the dialog (57636), find next down/up (32774/32775), and the search the dialog's
+    // notification runs. The dialog exists from its first opening until the user closes it.
+    void OnEditFind();
+    void FindAgain(bool down);
+    void OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord);
+    CFindDialog* findDialog() const { return m_pFindDialog; }
+    unsigned searchFlags() const { return m_nSearchFlags; }
+    void OnEditCopy();
+
+    // Where the frame's informational messages go (a message box unless tests divert them).
+    void setMessageHandler(std::function<void(const QString&)> handler)
+    {
+        m_messageHandler = std::move(handler);
+    }
+
     // The program started for New Window (tests replace it).
     void setNewWindowProgram(const QString& program) { m_newWindowProgram = program; }
 
   protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -154,21 +175,31 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void buildMenus();
     bool buildToolBar();
     void buildStatusBar();
+    void updatePausePane();
     void loadAccelerators();
     void restoreWindowPosition();
     void runCommand(int id);
+    void search(const std::u16string& text, bool down);
+    // The text a search starts from: the selection when it lies on one line, else the last
+    // text searched for.
+    std::u16string initialSearchText() const;
+    void showMessage(const QString& text);
 
     CBrackenlyDoc* m_pDocument;
     FrameOwner* m_pOwner;
     CBrackenlyView* m_pView = nullptr;
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_panes[3] = {};
+    QLabel* m_pausePane = nullptr;
     CommandActions* m_commands = nullptr;
     bool m_bCreated = false;
     QPointer<QMenu> m_recentMenu;
     QAction* m_recentPlaceholder = nullptr;
     QList<QAction*> m_recentActions;
     unsigned m_nSearchFlags = 0;
+    QPointer<CFindDialog> m_pFindDialog;
+    // The texts searched for in this run, most recent first; outlives each dialog.
+    QStringList m_findHistory;
+    std::function<void(const QString&)> m_messageHandler;
     QString m_newWindowProgram;
-    QSize m_pendingFrameSize;
 };

@@ -98,36 +98,37 @@ void ReadOnlyFile::close()
 
 namespace {
 
-FileStat fromStat(const struct stat& st)
+std::int64_t nanoseconds(const struct statx_timestamp& t)
 {
-    FileStat out;
-    out.mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    out.size = std::int64_t(st.st_size);
-    out.device = std::uint64_t(st.st_dev);
-    out.inode = std::uint64_t(st.st_ino);
-    return out;
+    return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+bool statxAt(int dirFd, const char* path, int flags, FileStat& result)
+{
+    struct statx st {};
+    const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
+    if (::statx(dirFd, path, flags, mask, &st) != 0) {
+        return false;
+    }
+    result.mtimeNs = nanoseconds(st.stx_mtime);
+    result.ctimeNs = nanoseconds(st.stx_ctime);
+    result.birthNs = (st.stx_mask & STATX_BTIME) != 0 ? nanoseconds(st.stx_btime) : 0;
+    result.size = std::int64_t(st.stx_size);
+    result.device = (std::uint64_t(st.stx_dev_major) << 32) | st.stx_dev_minor;
+    result.inode = std::uint64_t(st.stx_ino);
+    return true;
 }
 
 } // namespace
 
 bool statByName(const std::string& path, FileStat& result)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return false;
-    }
-    result = fromStat(st);
-    return true;
+    return statxAt(AT_FDCWD, path.c_str(), 0, result);
 }
 
 bool statOpenFile(const ReadOnlyFile& file, FileStat& result)
 {
-    struct stat st {};
-    if (file.fd() < 0 || ::fstat(file.fd(), &st) != 0) {
-        return false;
-    }
-    result = fromStat(st);
-    return true;
+    return file.fd() >= 0 && statxAt(file.fd(), "", AT_EMPTY_PATH, result);
 }
 
 AlignedBuffer::AlignedBuffer(std::size_t size)

@@ -42,9 +42,11 @@ class ReadOnlyFile {
     int m_error = 0;
 };
 
-// What stat reports about a file: enough to see that it changed or was replaced.
+// What statx reports about a file: enough to see that it changed or was replaced.
 struct FileStat {
     std::int64_t mtimeNs = 0; // modification time, nanoseconds since the epoch
+    std::int64_t ctimeNs = 0; // status change time: moves on truncation, cannot be set back
+    std::int64_t birthNs = 0; // creation time; 0 where the file system keeps none
     std::int64_t size = 0;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;

@@ -2,13 +2,15 @@
 
 // The program's own fixed texts: its product name (which is not the executable's name), its
 // one-line legal notice and the maker's web site that the About box links to. The site is
-// set when the program is configured (QUILL_WEBSITE_URL).
+// set when the program is configured (QUILL_WEBSITE_URL). The desktop id names the program
+// to the desktop: its desktop entry, its metainfo, its icon and its event sounds carry it.
 
 #include <string_view>
 
 namespace Product {
 
 inline constexpr std::u16string_view Name = u"Quillstream";
+inline constexpr std::string_view DesktopId = "io.orix.quillstream";
 inline constexpr std::u16string_view LegalNotice = u"Copyright \u00A9 2026 Orix Software";
 #ifdef QUILL_WEBSITE_URL
 inline constexpr std::string_view WebSite = QUILL_WEBSITE_URL;

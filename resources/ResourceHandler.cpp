@@ -17,6 +17,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
+#include <link.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,11 +112,7 @@ void CResourceHandler::setFailureReporter(FailureReporter reporter)
 
 void CResourceHandler::showFailureMessage(const QString& text)
 {
-    QString caption = QGuiApplication::applicationDisplayName();
-    if (caption.isEmpty()) {
-        caption = QStringLiteral("Quillstream");
-    }
-    QMessageBox::warning(nullptr, caption, text, QMessageBox::Ok);
+    QMessageBox::warning(nullptr, QStringLiteral("Quillstream"), text, QMessageBox::Ok);
 }
 
 QString CResourceHandler::GetModulePrefix(const QString& executablePath)
@@ -166,6 +163,12 @@ bool CResourceHandler::LoadLanguageResources()
     QString code = settingText(Setting::GuiLanguage);
     if (code.isEmpty()) {
         code = GetDefaultLanguage();
+    }
+    // Without a language from the settings or the locale (a plain C locale) there is no
+    // package to try but the fall-back; an attempt at "quillstream_.dll" would only write a
+    // failure line at every start.
+    if (code.isEmpty()) {
+        code = kFallbackLanguage;
     }
     if (LoadLanguage(code)) {
         m_strLanguage = code;
@@ -273,6 +276,12 @@ int CResourceHandler::LoadResourceDllFromPath(const QString& path)
     log().Line(TraceLog::LevelInfo, "CResourceHandler::LoadResourceDllFromPath(): load resource DLL:\n",
                "path: ", path.toStdU16String(), " result: ",
                static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(handle)));
+    // A bare name is found by the loader's search (the executable's RUNPATH first); which
+    // file that was is what a broken installation needs to know.
+    struct link_map* map = nullptr;
+    if (handle && ::dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name) {
+        log().Line(TraceLog::LevelInfo, "module file: ", std::string_view(map->l_name));
+    }
 
     if (!handle) {
         m_bLoaded = false;

@@ -1,5 +1,7 @@
 #include "view/CanberraSound.h"
 
+#include "resources/ProductInfo.h"
+
 #include <canberra.h>
 
 #include <QApplication>
@@ -47,7 +49,7 @@ ca_context* CanberraSound::context()
             m_contextFailed = true;
         } else {
             ca_context_change_props(m_context, CA_PROP_APPLICATION_NAME, "Quillstream",
-                                    CA_PROP_APPLICATION_ID, "quillstream", nullptr);
+                                    CA_PROP_APPLICATION_ID, Product::DesktopId.data(), nullptr);
         }
     }
     return m_context;

@@ -328,9 +328,10 @@ TEST(LineFilter, PatternThatDoesNotCompileFiltersNothingAndSaysWhere)
     EXPECT_EQ(filter.GetProgress().state, FilterState::Off);
 }
 
-// In a narrow set other than UTF-8 the lines are decoded one by one: literals fold only
-// A-Z, regular expressions fold case as Unicode does.
-TEST(LineFilter, OtherNarrowSetsAreDecodedLineByLine)
+// In a single-byte narrow set literals are searched as that set's bytes: they fold only
+// A-Z, and a character the set has no byte for is on no line (so excluding it hides
+// nothing). Regular expressions fold case as Unicode does.
+TEST(LineFilter, SingleByteNarrowSetsMatchLikeFind)
 {
     quill::setNarrowCharsetForTesting("ISO-8859-1");
     FedDocument fed;
@@ -343,6 +344,9 @@ TEST(LineFilter, OtherNarrowSetsAreDecodedLineByLine)
         {{u"caf\u00e9", false, false, false}, {0}},
         {{u"caf\u00e9", false, false, true}, {0, 1}},
         {{u"^.{4}$", true, false, true}, {1}},
+        {{u"CAF\u00c9", true, false, false}, {1}},
+        {{u"f\u00e9 ok", true, true, false}, {}},
+        {{u"\u20ac", false, false, false}, {}},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(filter.SetFilter(FilterSpec{c.term, {}}).empty());
@@ -350,6 +354,10 @@ TEST(LineFilter, OtherNarrowSetsAreDecodedLineByLine)
         filter.Collect();
         EXPECT_EQ(rowsOf(filter), c.rows) << quill::utf16ToUtf8(c.term.text);
     }
+    ASSERT_TRUE(filter.SetFilter(FilterSpec{{}, {{u"\u20ac", false, false, false}}}).empty());
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    EXPECT_EQ(rowsOf(filter), (std::vector<LineNumber>{0, 1, 2}));
     quill::setNarrowCharsetForTesting("UTF-8");
 }
 
