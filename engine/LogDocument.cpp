@@ -7,7 +7,6 @@
 #include "engine/SequentialReader.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
-#include "platform/Utf16Detector.h"
 #include "settings/SettingsStore.h"
 
 #include <algorithm>
@@ -58,7 +57,7 @@ bool CBrackenlyDoc::OnNewDocument()
     ResetLines();
     {
         std::lock_guard lock(m_docAccess);
-        m_index.reset(0);
+        m_index.reset();
     }
     m_bHaveFileState = false;
     m_bHaveSavedSize = false;
@@ -83,7 +82,7 @@ void CBrackenlyDoc::ResetLines()
     m_findPos = FindPosition();
     m_bWatching = false;
     // The index restarts at its old end (what ClearText needs); opening restarts it at 0.
-    m_index.reset(m_index.end(), true);
+    m_index.restartAtEnd();
     m_lineCache.assign(WindowLines + 1, std::u16string());
 }
 
@@ -97,8 +96,7 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
     ResetLines();
     {
         std::lock_guard lock(m_docAccess);
-        m_index.reset(0);
-        m_bDetectEncoding = true;
+        m_index.reset();
     }
     m_bHaveFileState = false;
     m_bHaveSavedSize = false;
@@ -220,15 +218,16 @@ void CBrackenlyDoc::AppendText(const std::uint8_t* bytes, std::size_t n, bool po
         std::lock_guard lock(m_docAccess);
         const LineNumber oldCount = m_index.lineCount();
         const FileOffset oldEnd = m_index.end();
-        m_index.append(bytes, n);
-        const LineNumber count = m_index.lineCount();
-        if (m_windowEnd > count) {
-            // Only the byte-order mark completing can shrink the index.
-            for (LineNumber line = std::max(m_windowFirst, count); line < m_windowEnd; ++line) {
-                m_lineCache[line - m_windowFirst].clear();
+        if (m_index.append(bytes, n) == LineIndex::AppendOutcome::Reindexed) {
+            // The first bytes changed their minds about the encoding: nothing decoded so
+            // far still holds.
+            for (std::u16string& slot : m_lineCache) {
+                slot.clear();
             }
-            m_windowEnd = count;
-            m_windowFirst = std::min(m_windowFirst, m_windowEnd);
+            m_windowFirst = 0;
+            m_windowEnd = 0;
+            m_longestLength = 0;
+            m_longestLine.clear();
         } else if (oldCount > 0 && m_windowEnd == oldCount && m_windowEnd > m_windowFirst &&
                    m_index.lineStart(oldCount) != oldEnd) {
             // The last line grew (its open end, or the zero byte of its line feed): drop
@@ -332,6 +331,12 @@ LineNumber CBrackenlyDoc::GetLineCount() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.lineCount();
+}
+
+bool CBrackenlyDoc::IsUtf16() const
+{
+    std::lock_guard lock(m_docAccess);
+    return m_index.isUtf16();
 }
 
 bool CBrackenlyDoc::LastLineOpen() const
@@ -462,7 +467,7 @@ void CBrackenlyDoc::DecodeRange(const quill::ReadOnlyFile& file, LineNumber firs
         return;
     }
     const std::size_t count = std::size_t(got);
-    DetectEncoding(bytes.data(), count);
+    const bool utf16 = m_index.isUtf16();
     try {
         for (LineNumber line = first; line < end; ++line, ++slot) {
             const std::size_t from = std::size_t(m_index.lineStart(line) - base);
@@ -472,21 +477,11 @@ void CBrackenlyDoc::DecodeRange(const quill::ReadOnlyFile& file, LineNumber firs
             const std::size_t to = std::min(count, std::size_t(m_index.lineStart(line + 1) - base));
             std::u16string& text = slots[slot];
             text.clear();
-            DecodeLineBytes(bytes.data() + from, to - from, m_bIsUtf16, text);
+            DecodeLineBytes(bytes.data() + from, to - from, utf16, text);
         }
     } catch (const std::bad_alloc&) {
         // The lines decoded so far stay; the rest read as empty text.
     }
-}
-
-void CBrackenlyDoc::DetectEncoding(const std::uint8_t* bytes, std::size_t n)
-{
-    if (!m_bDetectEncoding) {
-        return;
-    }
-    m_bDetectEncoding = false;
-    std::uint32_t tests = quill::IS_TEXT_UNICODE_UNICODE_MASK;
-    m_bIsUtf16 = quill::IsTextUnicode(bytes, n, &tests) == 1;
 }
 
 bool CBrackenlyDoc::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
@@ -502,7 +497,7 @@ bool CBrackenlyDoc::ReadLineText(const quill::ReadOnlyFile& file, LineNumber lin
             return false;
         }
         std::u16string decoded;
-        DecodeLineBytes(bytes.data(), std::size_t(got), m_bIsUtf16, decoded);
+        DecodeLineBytes(bytes.data(), std::size_t(got), m_index.isUtf16(), decoded);
         text.assign(StripTerminator(decoded));
     } catch (const std::bad_alloc&) {
         text.clear(); // a line too long to hold is searched as empty

@@ -6,8 +6,9 @@
 // keyword list and the watcher thread. Text is decoded on demand straight from the file,
 // which is opened for each read and closed at once.
 //
-// A display line is an index line: line i of GetLine is the i-th run of bytes ending with
-// a line feed (a zero byte right after it belongs to it). A carriage return that is not
+// A display line is an index line: line i of GetLine is the i-th line of the line index,
+// which decides the file's encoding from its first bytes (UTF-16 or the locale's narrow
+// set) and ends lines at line feeds of that encoding. A carriage return that is not
 // directly followed by the line feed does not end a line; it is shown as U+240D (SYMBOL
 // FOR CARRIAGE RETURN), one character in its place, so columns stay put.
 //
@@ -132,7 +133,8 @@ class CBrackenlyDoc {
     void ReportOpenError(int errorNumber, const std::u16string& path);
 
     // --- state for the view, the watcher and tests ---
-    bool IsUtf16() const { return m_bIsUtf16; }
+    // The encoding the line index decided from the file's first bytes.
+    bool IsUtf16() const;
     bool LastLineOpen() const;
     FileOffset IndexedEnd() const;
     FileOffset LineStart(LineNumber index) const; // index <= GetLineCount()
@@ -163,7 +165,6 @@ class CBrackenlyDoc {
     std::u16string SlotText(LineNumber slot) const;
     // The text of one line read straight from the file (Find), without terminator.
     bool ReadLineText(const quill::ReadOnlyFile& file, LineNumber line, std::u16string& text);
-    void DetectEncoding(const std::uint8_t* bytes, std::size_t n);
     void appendSelectedLines(std::u16string& result, LineNumber count);
     // Called by the watcher (holding docAccess) after an append.
     void SetFileSize(FileOffset size) { m_fileSize.store(size, std::memory_order_relaxed); }
@@ -190,8 +191,6 @@ class CBrackenlyDoc {
     LineNumber m_windowFirst = 0;
     LineNumber m_windowEnd = 0;
     std::u16string m_longestLine;
-    bool m_bDetectEncoding = true;
-    bool m_bIsUtf16 = false;
     bool m_bReindexPending = false;
     bool m_bOpenedMissing = false;           // opened while missing, nothing indexed since
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots

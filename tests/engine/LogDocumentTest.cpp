@@ -104,7 +104,23 @@ TEST_F(LogDocumentTest, Utf16WithByteOrderMarkDecodesWithoutTheMark)
     EXPECT_EQ(doc.GetLine(0), u"Gr\u00FC\u00DFe");
     EXPECT_EQ(doc.GetLine(1), u"zweite Zeile");
     EXPECT_EQ(doc.GetLine(2), u"\u4E2D");
-    EXPECT_TRUE(doc.IsUtf16()); // decided by the first range decoded
+    EXPECT_TRUE(doc.IsUtf16());
+}
+
+// The mark decides even when the first lines decoded are the last ones (the view starts
+// at the end) and the first line holds no blank.
+TEST_F(LogDocumentTest, AByteOrderMarkDecidesWhereverDecodingStarts)
+{
+    std::u16string first(5000, u'\u4E2D');
+    first[4000] = u'\u4E0A';
+    std::u16string text = first + u"\n";
+    for (int i = 0; i < 1500; ++i) {
+        text += u"\u65E5\u5FD7\u4E0A" + std::u16string(1, char16_t(u'a' + i % 26)) + u"\n";
+    }
+    open("\xFF\xFE" + utf16le(text));
+    ASSERT_EQ(doc.GetLineCount(), 1501u);
+    EXPECT_EQ(doc.GetLine(1500), u"\u65E5\u5FD7\u4E0A" + std::u16string(1, char16_t(u'a' + 1499 % 26)));
+    EXPECT_EQ(doc.GetLine(0), first);
 }
 
 TEST_F(LogDocumentTest, Utf16WithoutMarkIsRecognised)
