@@ -8,8 +8,10 @@
 //   quill_bench find FILE TEXT FLAGS     Find from the top (FLAGS: c = case, w = word)
 //   quill_bench follow DIR SECONDS MBPS  a writer appends in 4 KiB writes while followed
 //   quill_bench idle FILE SECONDS        CPU share of the watcher of an idle file
+//   quill_bench keywords COUNT           load COUNT stored keywords, match log lines
 
 #include "engine/DocumentHost.h"
+#include "engine/KeywordMatcher.h"
 #include "engine/LogDocument.h"
 #include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
@@ -77,6 +79,7 @@ struct BenchSettings {
     ~BenchSettings()
     {
         std::remove((dir + "/user.reg").c_str());
+        std::remove((dir + "/user.reg.lock").c_str());
         std::remove((dir + "/machine.reg").c_str());
         ::rmdir(dir.c_str());
     }
@@ -335,6 +338,48 @@ int idleBench(const std::string& path, double duration)
     return 0;
 }
 
+// Keywords as a user with many would keep them: mixed case and whole-word switches, texts
+// that do not occur in the lines, so that matching walks the whole list.
+int keywordsBench(int count)
+{
+    BenchSettings settings;
+    std::vector<CKeyword> keywords;
+    for (int i = 0; i < count; ++i) {
+        const std::string text = "Keyword-" + std::to_string(i) + (i % 3 ? "-fault" : "");
+        keywords.emplace_back(std::u16string(text.begin(), text.end()), 0x0000FFu, 0x00FFFFu,
+                              i % 2 == 0, i % 5 == 0, true);
+    }
+    settings.store->SaveKeywords(keywords);
+
+    const auto start = Clock::now();
+    std::vector<CKeyword> loaded;
+    settings.store->LoadKeywords(loaded);
+    const double load = seconds(Clock::now() - start);
+
+    std::vector<std::u16string> lines;
+    for (int i = 0; i < 100; ++i) {
+        const std::string line = "2026-12-07 12:00:" + std::to_string(10 + i % 50) +
+                                 " INFO worker " + std::to_string(i) +
+                                 " finished request /api/v1/items in 12 ms";
+        lines.emplace_back(line.begin(), line.end());
+    }
+    int matched = 0;
+    const auto matchStart = Clock::now();
+    int rounds = 0;
+    do {
+        for (const std::u16string& line : lines) {
+            matched += FindKeyword(loaded, line) != nullptr;
+        }
+        ++rounds;
+    } while (seconds(Clock::now() - matchStart) < 0.5);
+    const double perLine = seconds(Clock::now() - matchStart) / (rounds * double(lines.size()));
+    std::printf("keywords_loaded %zu\n", loaded.size());
+    std::printf("keywords_load_seconds %.4f\n", load);
+    std::printf("keywords_match_us_per_line %.2f\n", perLine * 1e6);
+    std::printf("keywords_matched %d\n", matched);
+    return loaded.size() == std::size_t(count) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -357,6 +402,9 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 3 && args[0] == "idle") {
         return idleBench(args[1], std::atof(args[2].c_str()));
+    }
+    if (args.size() >= 2 && args[0] == "keywords") {
+        return keywordsBench(std::atoi(args[1].c_str()));
     }
     std::fprintf(stderr, "usage: see the comment at the top of TailBench.cpp\n");
     return 64;

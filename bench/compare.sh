@@ -84,3 +84,10 @@ echo "follow:  $(echo "$fo" | value follow_mbps_written) MB/s in 4 KiB writes," 
 idle=$("$bench" idle "$file" 10)
 echo "idle:    watcher of an idle file $(echo "$idle" | value idle_cpu_percent)% of a core" \
      "(target < 1%)"
+
+k1=$("$bench" keywords 1000)
+k10=$("$bench" keywords 10000)
+echo "keywords: load 1,000 in $(echo "$k1" | value keywords_load_seconds)s," \
+     "10,000 in $(echo "$k10" | value keywords_load_seconds)s;" \
+     "match $(echo "$k1" | value keywords_match_us_per_line) / $(echo "$k10" | value keywords_match_us_per_line)" \
+     "us per line against all of them (linear: about 10x from 1,000 to 10,000)"

@@ -2,13 +2,36 @@
 
 namespace {
 
-void upperAscii(std::u16string& text)
+inline char16_t upperAscii(char16_t c)
 {
-    for (char16_t& c : text) {
-        if (c >= u'a' && c <= u'z') {
-            c = char16_t(c - (u'a' - u'A'));
+    return char16_t(c - ((c >= u'a' && c <= u'z') ? (u'a' - u'A') : 0));
+}
+
+// The first occurrence of text in line with a-z and A-Z compared alike. Neither is copied:
+// a line of many megabytes costs no second copy, and ten thousand keywords no allocations.
+std::size_t findIgnoringCase(std::u16string_view line, std::u16string_view text)
+{
+    if (text.empty()) {
+        return 0;
+    }
+    if (text.size() > line.size()) {
+        return std::u16string_view::npos;
+    }
+    const char16_t first = upperAscii(text[0]);
+    const std::size_t last = line.size() - text.size();
+    for (std::size_t i = 0; i <= last; ++i) {
+        if (upperAscii(line[i]) != first) {
+            continue;
+        }
+        std::size_t k = 1;
+        while (k < text.size() && upperAscii(line[i + k]) == upperAscii(text[k])) {
+            ++k;
+        }
+        if (k == text.size()) {
+            return i;
         }
     }
+    return std::u16string_view::npos;
 }
 
 } // namespace
@@ -41,25 +64,13 @@ bool WholeWordAt(std::u16string_view line, std::size_t length, std::size_t posit
 
 const CKeyword* FindKeyword(const std::vector<CKeyword>& keywords, std::u16string_view line)
 {
-    std::u16string upperLine;
-    bool haveUpperLine = false;
     for (const CKeyword& keyword : keywords) {
         if (!keyword.m_bEnabled) {
             continue;
         }
-        std::size_t position;
-        if (keyword.m_bMatchCase) {
-            position = line.find(keyword.m_strText);
-        } else {
-            if (!haveUpperLine) {
-                upperLine.assign(line);
-                upperAscii(upperLine);
-                haveUpperLine = true;
-            }
-            std::u16string upperText = keyword.m_strText;
-            upperAscii(upperText);
-            position = upperLine.find(upperText);
-        }
+        const std::size_t position = keyword.m_bMatchCase
+                                         ? line.find(keyword.m_strText)
+                                         : findIgnoringCase(line, keyword.m_strText);
         if (position == std::u16string_view::npos) {
             continue;
         }
