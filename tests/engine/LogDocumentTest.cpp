@@ -138,6 +138,13 @@ TEST_F(LogDocumentTest, NarrowTextKeepsTheUtf8MarkAndShowsALoneCarriageReturnInP
     // One index line, one display line: the lone CR takes one column and shifts nothing.
     EXPECT_EQ(doc.GetLine(1), u"progress 10%\u240Dprogress 20%");
     EXPECT_EQ(doc.GetLine(2), u"bad \uFFFD byte");
+
+    open("\rabc\n", "cr.log");
+    ASSERT_EQ(doc.GetLineCount(), 1u);
+    EXPECT_EQ(doc.GetLine(0), u"\u240Dabc");
+    open(std::string("a\r\0b\n", 5), "cr0.log");
+    ASSERT_FALSE(doc.IsUtf16());
+    EXPECT_EQ(doc.GetLine(0), std::u16string(u"a\u240D\0b", 4));
 }
 
 TEST_F(LogDocumentTest, AGrownLastLineIsDecodedAgain)
