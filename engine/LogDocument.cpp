@@ -75,7 +75,9 @@ void CBrackenlyDoc::ResetLines()
     std::lock_guard lock(m_docAccess);
     SetFileSize(0);
     m_longestLength = 0;
-    m_longestLine.clear();
+    m_longestSlot = 0;
+    ++m_textGeneration;
+    m_tail = OpenTail();
     m_windowFirst = 0;
     m_windowEnd = 0;
     m_selection = DocSelection();
@@ -227,13 +229,21 @@ void CBrackenlyDoc::AppendText(const std::uint8_t* bytes, std::size_t n, bool po
             m_windowFirst = 0;
             m_windowEnd = 0;
             m_longestLength = 0;
-            m_longestLine.clear();
+            ++m_textGeneration;
+            m_tail = OpenTail();
         } else if (oldCount > 0 && m_windowEnd == oldCount && m_windowEnd > m_windowFirst &&
                    m_index.lineStart(oldCount) != oldEnd) {
-            // The last line grew (its open end, or the zero byte of its line feed): drop
-            // it from the window so that its next use decodes it again.
-            m_lineCache[m_windowEnd - 1 - m_windowFirst].clear();
-            --m_windowEnd;
+            // The last line grew (its open end, or the second byte of its line feed). Its
+            // next use decodes what was appended, or, without a resume point, all of it.
+            if (m_tail.valid && m_tail.line == oldCount - 1) {
+                m_tail.stale = true;
+            } else {
+                m_lineCache[m_windowEnd - 1 - m_windowFirst].clear();
+                --m_windowEnd;
+                if (m_longestSlot == m_windowEnd - m_windowFirst) {
+                    m_longestLength = 0;
+                }
+            }
         }
     }
     if (post) {
@@ -383,31 +393,67 @@ void CBrackenlyDoc::ComputeWindow(LineNumber line, LineNumber lineCount, LineNum
 std::u16string CBrackenlyDoc::GetLine(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
+    return std::u16string(GetLineView(index));
+}
+
+std::u16string_view CBrackenlyDoc::GetLineView(LineNumber index)
+{
+    std::lock_guard lock(m_docAccess);
     if (index >= m_index.lineCount()) {
         return {};
     }
-    if (index < m_windowFirst || index >= m_windowEnd) {
-        return FetchWindow(index);
+    if ((index < m_windowFirst || index >= m_windowEnd) && !FetchWindow(index)) {
+        return {};
     }
-    return SlotText(index - m_windowFirst);
-}
-
-std::u16string CBrackenlyDoc::SlotText(LineNumber slot) const
-{
-    return std::u16string(StripTerminator(m_lineCache[slot]));
+    if (m_tail.stale && index == m_tail.line) {
+        RefreshTail();
+    }
+    if (index < m_windowFirst || index >= m_windowEnd) {
+        return {};
+    }
+    return StripTerminator(m_lineCache[index - m_windowFirst]);
 }
 
 std::u16string CBrackenlyDoc::GetLongestLine() const
 {
     std::lock_guard lock(m_docAccess);
-    return m_longestLine;
+    LongestLineKey key;
+    return std::u16string(GetLongestLineView(key));
 }
 
-std::u16string CBrackenlyDoc::FetchWindow(LineNumber line)
+std::u16string_view CBrackenlyDoc::GetLongestLineView(LongestLineKey& key) const
+{
+    std::lock_guard lock(m_docAccess);
+    if (m_longestLength == 0) {
+        key = LongestLineKey{m_textGeneration, 0, 0};
+        return {};
+    }
+    const std::u16string& text = m_lineCache[m_longestSlot];
+    key = LongestLineKey{m_textGeneration, m_windowFirst + m_longestSlot, text.size()};
+    return text;
+}
+
+void CBrackenlyDoc::FindLongestLine()
+{
+    m_longestLength = 0;
+    m_longestSlot = 0;
+    const LineNumber shown = std::min(m_index.lineCount(), WindowLines);
+    for (LineNumber slot = 0; slot < shown; ++slot) {
+        if (m_lineCache[slot].size() > m_longestLength) {
+            m_longestLength = m_lineCache[slot].size();
+            m_longestSlot = slot;
+        }
+    }
+}
+
+bool CBrackenlyDoc::FetchWindow(LineNumber line)
 {
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
     if (!file.isOpen()) {
-        return {};
+        return false;
+    }
+    if (m_tail.stale) {
+        RefreshTail();
     }
     LineNumber first = 0;
     LineNumber end = 0;
@@ -419,9 +465,11 @@ std::u16string CBrackenlyDoc::FetchWindow(LineNumber line)
     LineNumber keepFirst = std::max(first, oldFirst);
     LineNumber keepEnd = std::min(end, oldEnd);
     if (oldEnd > oldFirst && keepEnd > keepFirst) {
-        // The old window's last line may still grow while it has no line feed.
+        // The old window's last line may still grow while it has no line feed; the open
+        // tail is kept up to date instead.
         if (keepEnd == oldEnd &&
-            m_lineCache[oldEnd - 1 - oldFirst].find(u'\n') == std::u16string::npos) {
+            m_lineCache[oldEnd - 1 - oldFirst].find(u'\n') == std::u16string::npos &&
+            !(m_tail.valid && m_tail.line == oldEnd - 1)) {
             --keepEnd;
         }
         for (LineNumber l = keepFirst; l < keepEnd; ++l) {
@@ -430,22 +478,72 @@ std::u16string CBrackenlyDoc::FetchWindow(LineNumber line)
     } else {
         keepFirst = keepEnd = first;
     }
-    DecodeRange(file, first, keepFirst, 0, slots);
-    DecodeRange(file, keepEnd, end, keepEnd - first, slots);
+    if (m_tail.valid && (m_tail.line < keepFirst || m_tail.line >= keepEnd)) {
+        m_tail = OpenTail();
+    }
     m_lineCache.swap(slots);
+    slots.clear();
+    DecodeRange(file, first, keepFirst, 0, m_lineCache);
+    DecodeRange(file, keepEnd, end, keepEnd - first, m_lineCache);
     m_windowFirst = first;
     m_windowEnd = end;
+    FindLongestLine();
+    return true;
+}
 
-    m_longestLength = 0;
-    m_longestLine.clear();
-    const LineNumber shown = std::min(m_index.lineCount(), WindowLines);
-    for (LineNumber slot = 0; slot < shown; ++slot) {
-        if (m_lineCache[slot].size() > m_longestLength) {
-            m_longestLength = m_lineCache[slot].size();
-            m_longestLine = m_lineCache[slot];
+void CBrackenlyDoc::RefreshTail()
+{
+    m_tail.stale = false;
+    const LineNumber slot = m_tail.line - m_windowFirst;
+    std::u16string& text = m_lineCache[slot];
+    const FileOffset lineEnd = m_index.lineStart(m_tail.line + 1);
+    const bool stillOpen = m_tail.line + 1 == m_index.lineCount() && m_index.lastLineOpen();
+    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+    std::vector<std::uint8_t> bytes;
+    std::int64_t got = -1;
+    if (file.isOpen()) {
+        try {
+            bytes.resize(std::size_t(lineEnd - m_tail.safeEnd));
+            got = file.readAt(bytes.data(), bytes.size(), m_tail.safeEnd);
+            // Room to grow by a quarter at a time: a line growing by small appends is
+            // then copied a bounded number of times, not once per append.
+            const std::size_t need = m_tail.safeLength + bytes.size();
+            if (text.capacity() < need) {
+                text.reserve(std::max(need, text.capacity() + text.capacity() / 4));
+            }
+        } catch (const std::bad_alloc&) {
+            got = -1;
         }
     }
-    return SlotText(line - m_windowFirst);
+    if (got < 0 || std::size_t(got) != bytes.size()) {
+        // Unreadable now: the line leaves the window and is decoded whole when asked for.
+        text.clear();
+        m_tail = OpenTail();
+        if (slot + 1 == m_windowEnd - m_windowFirst) {
+            --m_windowEnd;
+        }
+        FindLongestLine();
+        return;
+    }
+    text.resize(m_tail.safeLength);
+    std::size_t safeBytes = 0;
+    std::size_t safeLength = 0;
+    try {
+        DecodeLineBytesResumable(bytes.data(), bytes.size(), m_index.isUtf16(), text, safeBytes,
+                                 safeLength);
+    } catch (const std::bad_alloc&) {
+        text.clear();
+        m_tail = OpenTail();
+        FindLongestLine();
+        return;
+    }
+    m_tail.safeEnd += FileOffset(safeBytes);
+    m_tail.safeLength += safeLength;
+    m_tail.valid = stillOpen;
+    if (text.size() > m_longestLength) {
+        m_longestLength = text.size();
+        m_longestSlot = slot;
+    }
 }
 
 void CBrackenlyDoc::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
@@ -477,7 +575,16 @@ void CBrackenlyDoc::DecodeRange(const quill::ReadOnlyFile& file, LineNumber firs
             const std::size_t to = std::min(count, std::size_t(m_index.lineStart(line + 1) - base));
             std::u16string& text = slots[slot];
             text.clear();
-            DecodeLineBytes(bytes.data() + from, to - from, utf16, text);
+            if (line + 1 == m_index.lineCount() && m_index.lastLineOpen()) {
+                std::size_t safeBytes = 0;
+                std::size_t safeLength = 0;
+                DecodeLineBytesResumable(bytes.data() + from, to - from, utf16, text, safeBytes,
+                                         safeLength);
+                m_tail = OpenTail{true, false, line, m_index.lineStart(line) + FileOffset(safeBytes),
+                                  safeLength};
+            } else {
+                DecodeLineBytes(bytes.data() + from, to - from, utf16, text);
+            }
         }
     } catch (const std::bad_alloc&) {
         // The lines decoded so far stay; the rest read as empty text.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -160,6 +162,63 @@ TEST_F(LogDocumentTest, AGrownLastLineIsDecodedAgain)
     EXPECT_EQ(doc.GetLine(1), u"second");
     EXPECT_EQ(doc.GetLine(2), u"third");
     EXPECT_EQ(host.appendedCount(), 2);
+}
+
+// Bytes this process has read so far (the kernel's count, /proc/self/io).
+std::uint64_t bytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return 0;
+}
+
+// A multi-megabyte last line that grows by small appends is decoded on from where it was,
+// in UTF-8 (a character split across appends, a CR that becomes a lone one) and UTF-16.
+TEST_F(LogDocumentTest, AGrowingLongLastLineDecodesOnlyWhatWasAppended)
+{
+    const std::string codeset = quill::narrowCharset().codeset;
+    quill::setNarrowCharsetForTesting("UTF-8");
+    for (const bool utf16 : {false, true}) {
+        auto encode = [&](const std::string& ascii) {
+            return utf16 ? utf16le(std::u16string(ascii.begin(), ascii.end())) : ascii;
+        };
+        const std::string first = encode("head\n") + encode(std::string(4 << 20, 'x'));
+        open(utf16 ? "\xFF\xFE" + first : first, utf16 ? "wide.log" : "narrow.log");
+        ASSERT_EQ(doc.IsUtf16(), utf16);
+        std::u16string expected = u"head";
+        ASSERT_EQ(doc.GetLine(1).size(), std::size_t(4 << 20));
+        // Each append and the end of the line it then shows.
+        const std::vector<std::pair<std::string, std::u16string>> appends = {
+            {utf16 ? utf16le(u"\u00E9") : "\xC3", utf16 ? u"\u00E9" : u"\uFFFD"},
+            {utf16 ? "" : "\xA9", u"\u00E9"},
+            {encode("ab\r"), u"\u00E9ab"},
+            {encode("c"), u"\u00E9ab\u240Dc"},
+            {utf16 ? std::string("d\0\r", 3) : "d\r", u"\u00E9ab\u240Dcd"},
+        };
+        std::u16string tail;
+        for (const auto& [bytes, shown] : appends) {
+            if (bytes.empty()) {
+                continue;
+            }
+            appendAndTell(bytes);
+            const std::uint64_t before = bytesRead();
+            const std::u16string line = doc.GetLine(1);
+            EXPECT_LT(bytesRead() - before, 64u * 1024);
+            ASSERT_EQ(line.size(), std::size_t(4 << 20) + shown.size());
+            EXPECT_EQ(line.substr(std::size_t(4 << 20)), shown);
+            tail = shown;
+        }
+        appendAndTell(utf16 ? std::string("\0\n\0", 3) : "\n");
+        EXPECT_EQ(doc.GetLine(1).substr(std::size_t(4 << 20)), tail);
+        EXPECT_EQ(doc.GetLine(0), expected);
+    }
+    quill::setNarrowCharsetForTesting(codeset.c_str());
 }
 
 TEST_F(LogDocumentTest, WindowMovesKeepTheLinesTheyShareAndDecodeOnlyNewOnes)
