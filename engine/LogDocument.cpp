@@ -425,11 +425,14 @@ std::u16string_view CBrackenlyDoc::GetLongestLineView(LongestLineKey& key) const
 {
     std::lock_guard lock(m_docAccess);
     if (m_longestLength == 0) {
-        key = LongestLineKey{m_textGeneration, 0, 0};
+        key = LongestLineKey{m_textGeneration, 0, 0, 0};
         return {};
     }
     const std::u16string& text = m_lineCache[m_longestSlot];
-    key = LongestLineKey{m_textGeneration, m_windowFirst + m_longestSlot, text.size()};
+    const LineNumber line = m_windowFirst + m_longestSlot;
+    const bool growing = m_tail.valid && m_tail.line == line;
+    key = LongestLineKey{m_textGeneration, line, text.size(),
+                         growing ? std::min(m_tail.safeLength, text.size()) : text.size()};
     return text;
 }
 

@@ -109,6 +109,9 @@ class CBrackenlyDoc {
         std::uint64_t generation = 0; // changes whenever lines may have changed their text
         LineNumber line = 0;
         std::size_t length = 0;
+        // The leading characters that stay as they are when the line grows (the end of a
+        // growing line may still change: a carriage return, a character half written).
+        std::size_t stable = 0;
         bool operator==(const LongestLineKey&) const = default;
     };
     // Both under one lock: the caller holds docAccess() while it uses the view.
