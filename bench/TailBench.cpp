@@ -9,6 +9,8 @@
 //   quill_bench follow DIR SECONDS MBPS  a writer appends in 4 KiB writes while followed
 //   quill_bench idle FILE SECONDS        CPU share of the watcher of an idle file
 //   quill_bench keywords COUNT           load COUNT stored keywords, match log lines
+//   quill_bench longline DIR MIB         peak memory to read and show one line of MIB MiB,
+//                                        and the cost of showing it after small appends
 
 #include "engine/DocumentHost.h"
 #include "engine/KeywordMatcher.h"
@@ -380,6 +382,70 @@ int keywordsBench(int count)
     return loaded.size() == std::size_t(count) ? 0 : 1;
 }
 
+// What the view does with one very long line: open, show it (the line, the longest line,
+// the keyword colours), then let it grow by small appends and show it after each.
+int longLineBench(const std::string& dir, long mib)
+{
+    const std::string path = dir + "/long-line.log";
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        const std::string chunk(1 << 20, 'x');
+        out << "first line\n";
+        for (long i = 0; i < mib; ++i) {
+            out << chunk;
+        }
+    }
+    const double lineBytes = double(mib) * (1 << 20);
+    BenchSettings settings;
+    settings.store->SaveKeywords({CKeyword(u"error", 0xFF, 0, false, false, true)});
+    QuietHost host;
+    const long rssBefore = statusKb("VmRSS:");
+    {
+        CBrackenlyDoc doc(&host, *settings.store);
+        if (!doc.OnOpenDocument(u16(path))) {
+            return 1;
+        }
+        doc.StopWatching();
+        auto show = [&] {
+            std::lock_guard lock(doc.docAccess());
+            const std::u16string_view line = doc.GetLineView(doc.GetLineCount() - 1);
+            ColorRef text = 0;
+            ColorRef back = 0;
+            bool matched = false;
+            doc.GetKeywordColors(line, text, back, matched);
+            CBrackenlyDoc::LongestLineKey key;
+            return line.size() + doc.GetLongestLineView(key).size() + (matched ? 1 : 0);
+        };
+        if (show() == 0) {
+            return 1;
+        }
+        const long peakKb = statusKb("VmHWM:") - rssBefore;
+        std::printf("longline_peak_over_size %.2f\n", double(peakKb) * 1024.0 / lineBytes);
+        const int appends = 20;
+        auto start = Clock::now();
+        for (int i = -1; i < appends; ++i) {
+            if (i == 0) {
+                start = Clock::now(); // after the first, which makes room for growth
+            }
+            const std::string piece = "yy";
+            {
+                std::ofstream out(path, std::ios::binary | std::ios::app);
+                out << piece;
+            }
+            {
+                std::lock_guard lock(doc.docAccess());
+                doc.AppendText(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size(),
+                               false);
+            }
+            show();
+        }
+        std::printf("longline_show_after_append_ms %.3f\n",
+                    1000.0 * seconds(Clock::now() - start) / appends);
+    }
+    std::remove(path.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -402,6 +468,9 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 3 && args[0] == "idle") {
         return idleBench(args[1], std::atof(args[2].c_str()));
+    }
+    if (args.size() >= 3 && args[0] == "longline") {
+        return longLineBench(args[1], std::atol(args[2].c_str()));
     }
     if (args.size() >= 2 && args[0] == "keywords") {
         return keywordsBench(std::atoi(args[1].c_str()));

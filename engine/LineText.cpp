@@ -51,11 +51,17 @@ void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, bool utf
 
 std::u16string_view StripTerminator(std::u16string_view decoded)
 {
-    std::size_t cut = decoded.rfind(u'\r');
-    if (cut == std::u16string_view::npos) {
-        cut = decoded.rfind(u'\n');
+    // Decoding leaves a carriage return or a line feed only in the terminator at the end
+    // (a line feed ends the index line; any other CR became its symbol), so only the end is
+    // looked at: a line of many megabytes is not searched twice on every paint.
+    std::size_t size = decoded.size();
+    if (size > 0 && decoded[size - 1] == u'\n') {
+        --size;
     }
-    return cut == std::u16string_view::npos ? decoded : decoded.substr(0, cut);
+    if (size > 0 && decoded[size - 1] == u'\r') {
+        --size;
+    }
+    return decoded.substr(0, size);
 }
 
 void FoldAsciiCase(std::u16string& text)

@@ -28,8 +28,8 @@ void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, bool utf
                               std::u16string& out, std::size_t& safeBytes,
                               std::size_t& safeLength);
 
-// The text of a decoded line without its terminator: cut before its last CR when it has
-// one, otherwise before its last LF, otherwise whole.
+// The text of a line decoded by DecodeLineBytes without its terminator: LF, CR LF or a CR
+// at the end (where lone CRs are left as they are), cut off.
 std::u16string_view StripTerminator(std::u16string_view decoded);
 
 // Lower-cases A-Z, leaves everything else as it is.
