@@ -3,7 +3,7 @@
 // Which keyword colours a line. Pure functions of a keyword list and a line's text (the
 // text of GetLine, without terminator); thread-safe as long as the list is not changed.
 
-#include "engine/Keyword.h"
+#include "settings/Keyword.h"
 
 #include <string_view>
 #include <vector>

@@ -21,7 +21,7 @@
 // ClearText: they wait for the watcher, which may be waiting for the lock.
 
 #include "engine/DocumentTypes.h"
-#include "engine/Keyword.h"
+#include "settings/Keyword.h"
 #include "engine/LineIndex.h"
 
 #include <array>

@@ -1,13 +1,13 @@
 #include "frame/MainFrame.h"
 
-#include "app/CommandActions.h"
-#include "app/LanguageResources.h"
-#include "app/MessageDialog.h"
-#include "app/VersionInfo.h"
+#include "resources/CommandActions.h"
+#include "resources/LanguageResources.h"
+#include "dialogs/MessageDialog.h"
+#include "resources/VersionInfo.h"
 #include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
-#include "frame/RecentFileList.h"
-#include "platform/QtText.h"
+#include "settings/RecentFileList.h"
+#include "resources/QtText.h"
 #include "settings/SettingsStore.h"
 #include "view/LogView.h"
 
@@ -148,7 +148,7 @@ void CMainFrame::updateRecentFileMenu()
         m_pOwner != nullptr ? m_pOwner->RecentFiles() : std::vector<std::u16string>();
     for (std::size_t i = 0; i < files.size(); ++i) {
         const int index = static_cast<int>(i);
-        QString shown = RecentFileList::abbreviate(toQString(files[i]));
+        QString shown = toQString(RecentFileList::abbreviate(files[i]));
         shown.replace(u'&', QStringLiteral("&&"));
         auto* action = new QAction(QStringLiteral("&%1 %2").arg(index + 1).arg(shown), this);
         action->setObjectName(QStringLiteral("recentFile%1").arg(index + 1));

@@ -6,7 +6,7 @@
 // Used from the main (user-interface) thread; calls from other threads are safe too, as each
 // is one self-contained read or write of the hive files.
 
-#include "engine/Keyword.h"
+#include "settings/Keyword.h"
 #include "settings/SettingsTable.h"
 
 #include <cstdint>

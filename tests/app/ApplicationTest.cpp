@@ -3,12 +3,12 @@
 // recent-file list written at exit.
 
 #include "app/Application.h"
-#include "app/ResourceHandler.h"
+#include "resources/ResourceHandler.h"
 #include "app/SignalBridge.h"
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
-#include "frame/RecentFileList.h"
+#include "settings/RecentFileList.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"

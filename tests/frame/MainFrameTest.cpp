@@ -3,8 +3,8 @@
 // messages, stay-on-top, the caption, the recent files in the File menu and New Window.
 
 #include "frame/MainFrame.h"
-#include "app/LanguageResources.h"
-#include "app/ResourceHandler.h"
+#include "resources/LanguageResources.h"
+#include "resources/ResourceHandler.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
 #include "settings/SettingsStore.h"

@@ -1,6 +1,6 @@
-#include "app/LanguageResources.h"
+#include "resources/LanguageResources.h"
 
-#include "app/PackageFiles.h"
+#include "support/PackageFiles.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

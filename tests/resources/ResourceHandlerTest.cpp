@@ -1,10 +1,10 @@
-#include "app/LanguageResources.h"
-#include "app/ResourceHandler.h"
+#include "resources/LanguageResources.h"
+#include "resources/ResourceHandler.h"
 #include "diagnostics/TraceLog.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 
-#include "PackageFiles.h"
+#include "support/PackageFiles.h"
 
 #include <QFile>
 #include <QProcess>

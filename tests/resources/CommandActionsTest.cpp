@@ -1,8 +1,8 @@
-#include "app/CommandActions.h"
-#include "app/LanguageResources.h"
+#include "resources/CommandActions.h"
+#include "resources/LanguageResources.h"
 #include "support/TempDir.h"
 
-#include "PackageFiles.h"
+#include "support/PackageFiles.h"
 
 #include <QAction>
 #include <QMainWindow>

@@ -1,8 +1,8 @@
-#include "app/AboutDialog.h"
-#include "app/LanguageResources.h"
-#include "app/ProductInfo.h"
+#include "dialogs/AboutDialog.h"
+#include "resources/LanguageResources.h"
+#include "resources/ProductInfo.h"
 
-#include "PackageFiles.h"
+#include "support/PackageFiles.h"
 
 #include <QApplication>
 #include <QImage>

@@ -1,8 +1,6 @@
-#include "frame/RecentFileList.h"
+#include "settings/RecentFileList.h"
 
 #include "settings/SettingsStore.h"
-
-#include <QStringList>
 
 #include <algorithm>
 
@@ -75,26 +73,36 @@ void RecentFileList::Remove(std::size_t index)
     }
 }
 
-QString RecentFileList::abbreviate(const QString& path, int maxLength)
+std::u16string RecentFileList::abbreviate(const std::u16string& path, std::size_t maxLength)
 {
     if (path.size() <= maxLength) {
         return path;
     }
-    const qsizetype slash = path.lastIndexOf(u'/');
-    const QString name = slash < 0 ? path : path.mid(slash + 1);
-    const QString ellipsis = QStringLiteral("...");
-    if (slash < 0 || name.size() + ellipsis.size() + 1 > maxLength) {
+    const std::size_t slash = path.rfind(u'/');
+    const std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
+    const std::u16string ellipsis = u"...";
+    if (slash == std::u16string::npos || name.size() + ellipsis.size() + 1 > maxLength) {
         return name;
     }
     // Keep the leading folders that fit in front of ".../name".
-    const QStringList parts = path.left(slash).split(u'/');
-    QString head;
-    for (const QString& part : parts) {
-        const QString candidate = head.isEmpty() && part.isEmpty() ? QString() : head + part + u'/';
+    std::u16string head;
+    std::size_t partStart = 0;
+    while (partStart <= slash) {
+        std::size_t partEnd = path.find(u'/', partStart);
+        if (partEnd == std::u16string::npos || partEnd > slash) {
+            partEnd = slash;
+        }
+        const std::u16string part = path.substr(partStart, partEnd - partStart);
+        const std::u16string candidate =
+            head.empty() && part.empty() ? std::u16string() : head + part + u'/';
         if (candidate.size() + ellipsis.size() + 1 + name.size() > maxLength) {
             break;
         }
-        head = candidate.isEmpty() ? QStringLiteral("/") : candidate;
+        head = candidate.empty() ? std::u16string(u"/") : candidate;
+        if (partEnd == slash) {
+            break;
+        }
+        partStart = partEnd + 1;
     }
     return head + ellipsis + u'/' + name;
 }

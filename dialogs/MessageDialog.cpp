@@ -1,6 +1,6 @@
-#include "app/MessageDialog.h"
+#include "dialogs/MessageDialog.h"
 
-#include "app/LanguageResources.h"
+#include "resources/LanguageResources.h"
 
 #include <QCheckBox>
 #include <QLabel>

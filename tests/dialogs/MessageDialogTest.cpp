@@ -1,7 +1,7 @@
-#include "app/LanguageResources.h"
-#include "app/MessageDialog.h"
+#include "resources/LanguageResources.h"
+#include "dialogs/MessageDialog.h"
 
-#include "PackageFiles.h"
+#include "support/PackageFiles.h"
 
 #include <QCheckBox>
 #include <QLabel>

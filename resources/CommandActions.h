@@ -15,7 +15,7 @@
 // The menu item 57616 is the recent-file placeholder: its owner replaces or hides it.
 // Main (user-interface) thread only.
 
-#include "app/LanguageResources.h"
+#include "resources/LanguageResources.h"
 
 #include <QHash>
 #include <QObject>

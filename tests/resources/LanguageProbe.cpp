@@ -2,8 +2,8 @@
 // the language package exactly as the program does, from wherever it was copied to and
 // under whatever name, and prints what happened. The tests run copies of it.
 
-#include "app/LanguageResources.h"
-#include "app/ResourceHandler.h"
+#include "resources/LanguageResources.h"
+#include "resources/ResourceHandler.h"
 
 #include <QCoreApplication>
 

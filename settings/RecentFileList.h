@@ -6,8 +6,6 @@
 // is read at start-up and written back at shutdown; in between it lives in memory. Main
 // (user-interface) thread only.
 
-#include <QString>
-
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -18,7 +16,7 @@ class RecentFileList {
   public:
     static constexpr std::size_t DefaultSize = 5;
     // The longest text a menu entry shows for a path.
-    static constexpr int MenuTextLength = 30;
+    static constexpr std::size_t MenuTextLength = 30;
 
     // appName: the executable's base name. The store is not owned.
     RecentFileList(SettingsStore& settings, std::u16string appName, std::size_t size = DefaultSize);
@@ -39,7 +37,8 @@ class RecentFileList {
 
     // The path as a menu shows it: at most MenuTextLength characters, the middle folders
     // replaced by "..." and the file name kept whole.
-    static QString abbreviate(const QString& path, int maxLength = MenuTextLength);
+    static std::u16string abbreviate(const std::u16string& path,
+                                     std::size_t maxLength = MenuTextLength);
 
   private:
     SettingsStore& m_settings;

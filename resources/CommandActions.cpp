@@ -1,4 +1,4 @@
-#include "app/CommandActions.h"
+#include "resources/CommandActions.h"
 
 #include <QAction>
 #include <QMenu>

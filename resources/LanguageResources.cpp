@@ -1,4 +1,4 @@
-#include "app/LanguageResources.h"
+#include "resources/LanguageResources.h"
 
 #include <QAbstractButton>
 #include <QDialog>

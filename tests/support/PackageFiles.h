@@ -34,7 +34,7 @@ inline void installPackage(const std::string& code, const std::string& target)
 
 } // namespace quilltest
 
-#include "app/ResourceHandler.h"
+#include "resources/ResourceHandler.h"
 
 namespace quilltest {
 

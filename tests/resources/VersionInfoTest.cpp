@@ -1,4 +1,4 @@
-#include "app/VersionInfo.h"
+#include "resources/VersionInfo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "app/ResourceHandler.h"
+#include "resources/ResourceHandler.h"
 
-#include "app/LanguageResources.h"
+#include "resources/LanguageResources.h"
 #include "diagnostics/TraceLog.h"
 #include "settings/SettingsStore.h"
 

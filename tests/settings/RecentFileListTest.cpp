@@ -1,6 +1,6 @@
 // The recent-file list: order, limit, removal, the stored values and the menu text.
 
-#include "frame/RecentFileList.h"
+#include "settings/RecentFileList.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 
@@ -74,7 +74,9 @@ TEST_F(RecentFileListTest, MenuTextIsAbbreviatedToThirtyCharacters)
                  "an-extremely-long-file-name-of-a-log.log"},
              Row{"relative-but-very-long-name-here.log", "relative-but-very-long-name-here.log"},
          }) {
-        const QString shown = RecentFileList::abbreviate(QString::fromUtf8(row.path));
-        EXPECT_EQ(shown.toStdString(), row.shown);
+        const std::string path = row.path;
+        const std::u16string shown =
+            RecentFileList::abbreviate(std::u16string(path.begin(), path.end()));
+        EXPECT_EQ(std::string(shown.begin(), shown.end()), row.shown);
     }
 }

@@ -1,9 +1,9 @@
-#include "app/AboutDialog.h"
+#include "dialogs/AboutDialog.h"
 
-#include "app/LanguageResources.h"
-#include "app/ProductInfo.h"
-#include "app/VersionInfo.h"
-#include "platform/QtText.h"
+#include "resources/LanguageResources.h"
+#include "resources/ProductInfo.h"
+#include "resources/VersionInfo.h"
+#include "resources/QtText.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>
