@@ -119,6 +119,7 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void OnNewWindow();
     void OnClearWindow();
     void OnFileAppended(std::uintptr_t wParam);
+    // paths: file names in their escaped form (platform/FileName.h), as QString.
     void OnDropFiles(const QStringList& paths);
     void toggleBar(int id);
 

@@ -90,14 +90,21 @@ std::optional<std::u16string> textOf(const quill::HiveKeyHandle* key, const std:
         }
         text += c;
     }
-    return throughNarrow(text);
+    return text;
+}
+
+std::optional<std::u16string> queryStoredText(const HiveStore& hive, const std::u16string& path,
+                                              const std::u16string& name)
+{
+    const auto key = hive.openKey(path);
+    return textOf(key ? &*key : nullptr, name);
 }
 
 std::optional<std::u16string> queryText(const HiveStore& hive, const std::u16string& path,
                                         const std::u16string& name)
 {
-    const auto key = hive.openKey(path);
-    return textOf(key ? &*key : nullptr, name);
+    auto text = queryStoredText(hive, path, name);
+    return text ? std::optional(throughNarrow(*text)) : std::nullopt;
 }
 
 std::optional<ByteBlock> queryBinary(const HiveStore& hive, const std::u16string& path,
@@ -377,6 +384,12 @@ std::u16string SettingsStore::ReadStringAt(const std::u16string& path, const std
     return text ? std::move(*text) : defaultValue;
 }
 
+std::u16string SettingsStore::ReadFileNameAt(const std::u16string& path,
+                                             const std::u16string& name) const
+{
+    return d->read(path, name, queryStoredText).value_or(std::u16string());
+}
+
 void SettingsStore::WriteDwordAt(const std::u16string& path, const std::u16string& name,
                                  std::uint32_t value)
 {
@@ -443,7 +456,8 @@ void SettingsStore::LoadKeywords(std::vector<CKeyword>& keywords) const
             return (found ? found : dwordOf(m, value)).value_or(fallback);
         };
         auto found = textOf(u, searchString);
-        std::u16string text = found ? std::move(*found) : textOf(m, searchString).value_or(u"");
+        const std::u16string text =
+            throughNarrow(found ? std::move(*found) : textOf(m, searchString).value_or(u""));
         keywords.emplace_back(text, dword(textColor, 0), dword(bkColor, 0),
                               dword(matchCase, 1) != 0, dword(matchWord, 1) != 0,
                               dword(enabled, 1) != 0);
