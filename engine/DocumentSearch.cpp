@@ -176,11 +176,12 @@ class DocumentSearch {
         : m_doc(doc), m_index(doc.m_index), m_file(file), m_pattern(std::move(pattern)),
           m_matchCase(matchCase), m_wholeWord(wholeWord)
     {
+        const bool utf16 = doc.m_index.isUtf16();
         const bool special = m_pattern.find(LoneCrSymbol) != std::u16string::npos ||
-                             (!doc.m_bIsUtf16 && m_pattern.find(u'\uFFFD') != std::u16string::npos);
+                             (!utf16 && m_pattern.find(u'\uFFFD') != std::u16string::npos);
         if (special) {
             m_byteMode = false;
-        } else if (doc.m_bIsUtf16) {
+        } else if (utf16) {
             for (char16_t unit : m_pattern) {
                 m_bytes += char(unit & 0xFF);
                 m_bytes += char(unit >> 8);
@@ -296,8 +297,8 @@ class DocumentSearch {
             const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
             decoded.clear();
             if (to > from) {
-                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from), m_doc.m_bIsUtf16,
-                                decoded);
+                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from),
+                                m_index.isUtf16(), decoded);
             }
             std::u16string& text = m_lines[line - first];
             text.assign(StripTerminator(decoded));
@@ -513,9 +514,6 @@ bool CBrackenlyDoc::Find(const std::u16string& text, bool down, unsigned flags)
         }
         if (text.empty()) {
             return false;
-        }
-        if (m_bDetectEncoding) {
-            GetLine(std::min(m_findPos.line, count - 1)); // decides the encoding
         }
         const quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
         if (!file.isOpen()) {
