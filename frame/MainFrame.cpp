@@ -3,6 +3,7 @@
 #include "resources/CommandActions.h"
 #include "resources/LanguageResources.h"
 #include "dialogs/MessageDialog.h"
+#include "dialogs/SettingsSheet.h"
 #include "resources/VersionInfo.h"
 #include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
@@ -39,6 +40,7 @@ namespace {
 constexpr int PaneIds[3] = {2, 3, 4};
 constexpr int StringSizeLabel = 130;
 constexpr int StringLineLabel = 131;
+constexpr int StringSettingsCaption = 9;
 constexpr int ResourceMain = 128;
 constexpr int ResourceContextMenu = 132;
 // Offset of a window opened from the stored position against the one that stored it.
@@ -56,6 +58,7 @@ CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService*
     m_pView = new CBrackenlyView(this);
     m_pView->setDocument(document);
     m_pView->setSoundService(sound);
+    m_pSound = sound;
     setCentralWidget(m_pView);
     m_pView->setFocus();
     connect(m_pView, &CBrackenlyView::statusChanged, this, [this](qint64 size, qint64 lines) {
@@ -317,9 +320,9 @@ void CMainFrame::updateCommandStates()
     commandAction(Command::Clear)->setEnabled(hasLines);
     commandAction(Command::Pause)->setEnabled(m_pView->canPause());
     commandAction(Command::Resume)->setEnabled(m_pView->canResume());
-    // Settings, Find, Copy and Select All arrive with the settings sheet and the selection;
-    // until then they stay disabled.
-    for (int id : {Command::Settings, Command::Find, Command::FindNextDown, Command::FindNextUp,
+    commandAction(Command::Settings)->setEnabled(true);
+    // Find, Copy and Select All arrive with the selection; until then they stay disabled.
+    for (int id : {Command::Find, Command::FindNextDown, Command::FindNextUp,
                    Command::Copy, Command::SelectAll}) {
         commandAction(id)->setEnabled(false);
     }
@@ -358,6 +361,9 @@ void CMainFrame::runCommand(int id)
     case Command::Clear:
         OnClearWindow();
         break;
+    case Command::Settings:
+        OnSettings();
+        break;
     case Command::Pause:
         m_pView->OnPause();
         break;
@@ -372,6 +378,24 @@ void CMainFrame::runCommand(int id)
         break;
     }
     updateCommandStates();
+}
+
+void CMainFrame::OnSettings()
+{
+    CPropSheetSettings sheet(StringSettingsCaption, this);
+    sheet.setSoundService(m_pSound);
+    if (sheet.DoModal() != CPropSheetSettings::IDOK) {
+        return;
+    }
+    sheet.SaveAll();
+    if (m_pDocument != nullptr) {
+        m_pDocument->ReloadKeywords();
+        m_pDocument->SetNewTextArrived(false);
+        UpdateAllViews();
+    }
+    ApplyTopMost();
+    TraceLog::instance().SetConfiguredLevel(
+        SettingsStore::instance().GetDword(Setting::LogLevel));
 }
 
 void CMainFrame::toggleBar(int id)

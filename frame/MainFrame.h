@@ -118,6 +118,8 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void OnFileReload();
     void OnNewWindow();
     void OnClearWindow();
+    // Runs the settings sheet; after OK the new settings take effect at once.
+    void OnSettings();
     void OnFileAppended(std::uintptr_t wParam);
     void OnDropFiles(const QStringList& paths);
     void toggleBar(int id);
@@ -170,4 +172,5 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     unsigned m_nSearchFlags = 0;
     QString m_newWindowProgram;
     QSize m_pendingFrameSize;
+    SoundService* m_pSound = nullptr;
 };

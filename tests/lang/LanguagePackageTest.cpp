@@ -26,7 +26,8 @@ const std::map<int, QStringList> kStrings = {
     {2, {}}, {3, {}}, {4, {}}, {5, {"%1"}}, {6, {}}, {7, {}}, {8, {"%1", "%2"}}, {9, {}},
     {128, {}}, {130, {}}, {131, {}}, {133, {}}, {134, {"%1"}}, {135, {"%1", "%2", "%3"}},
     {136, {"%1"}}, {138, {}}, {139, {}}, {141, {}}, {143, {}}, {144, {}}, {145, {}},
-    {146, {}}, {147, {}}, {148, {}}, {149, {}}, {61440, {}}, {61442, {}},
+    {146, {}}, {147, {}}, {148, {}}, {149, {}}, {150, {}}, {151, {}}, {152, {}}, {153, {}},
+    {154, {}}, {155, {}}, {156, {}}, {61440, {}}, {61442, {}},
 };
 
 // The commands menus, toolbar and accelerators may send.
@@ -51,7 +52,7 @@ const std::map<int, std::vector<Control>> kDialogs = {
            {1029, Kind::Check}}},
     {144, {{1015, Kind::List}, {1016, Kind::Button}, {1017, Kind::Button}, {1019, Kind::Button},
            {1028, Kind::Check}, {1029, Kind::Check}, {1030, Kind::Edit}, {1031, Kind::Button},
-           {1032, Kind::ToolButton}}},
+           {1032, Kind::ToolButton}, {1033, Kind::Button}, {1034, Kind::Button}}},
     {145, {{1020, Kind::Edit}, {1021, Kind::Check}, {1022, Kind::Check}, {1024, Kind::Label},
            {1025, Kind::Label}, {1026, Kind::Button}, {1027, Kind::Edit}, {1028, Kind::Button},
            {1, Kind::Button}, {2, Kind::Button}}},
