@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -86,6 +87,9 @@ void CEditKeywordDlg::UpdateData(bool saveAndValidate)
         return;
     }
     if (m_pText && m_pText->text() != m_strText) {
+        // Not a user's edit: its notification would read the other controls back before
+        // they hold the fields.
+        const QSignalBlocker quiet(m_pText);
         m_pText->setText(m_strText);
     }
     if (m_pPreview) {
