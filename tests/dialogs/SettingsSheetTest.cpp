@@ -13,6 +13,7 @@
 #include "support/PackageFiles.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
+#include "support/WidgetEvents.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -38,42 +39,12 @@ namespace {
 
 const std::u16string KeywordsKey = u"Software\\Orix\\Quillstream\\Keywords";
 
-// Runs fn once the next modal loop is running and a modal widget of type T is active.
-template <typename T>
-void whenModal(std::function<void(T*)> fn)
-{
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [fn, poll] {
-        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            fn(dialog);
-        } else {
-            QTimer::singleShot(5, *poll);
-        }
-    };
-    QTimer::singleShot(0, *poll);
-}
-
-void click(QWidget* widget, QPoint at = {})
-{
-    ASSERT_NE(widget, nullptr);
-    QTest::mouseClick(widget, Qt::LeftButton, {}, at.isNull() ? widget->rect().center() : at);
-}
-
 template <typename T = QWidget>
 T* control(QWidget* form, int id)
 {
     T* widget = LanguageResources::control<T>(form, id);
     EXPECT_NE(widget, nullptr) << id;
     return widget;
-}
-
-void clickCheckBox(QCheckBox* box)
-{
-    ASSERT_NE(box, nullptr);
-    QStyleOptionButton option;
-    option.initFrom(box);
-    const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
-    click(box, indicator.center());
 }
 
 QRect rowRect(COrixListControl* list, int row, int column)
