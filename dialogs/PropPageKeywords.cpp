@@ -256,6 +256,9 @@ void CPropPageKeywords::OnAdd()
     keyword->m_crBkColor = editor.m_crBkColor;
     m_keywords.push_back(std::move(keyword));
     fillRows(static_cast<int>(m_keywords.size()) - 1);
+    // The new row is selected; with the list focused, Enter confirms the sheet instead of
+    // adding once more.
+    m_pList->setFocus();
 }
 
 void CPropPageKeywords::OnEdit()
