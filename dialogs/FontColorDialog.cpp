@@ -32,13 +32,18 @@ class FixedPitchMarker : public QStyledItemDelegate {
     {
     }
 
+    QString displayText(const QVariant& value, const QLocale& locale) const override
+    {
+        const QString family = value.toString();
+        return isFixed(family) ? family + m_mark : QStyledItemDelegate::displayText(value, locale);
+    }
+
   protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (isFixed(option->text)) {
+        if (isFixed(index.data(Qt::DisplayRole).toString())) {
             option->font.setBold(true);
-            option->text += m_mark;
         }
     }
 

@@ -15,6 +15,8 @@
 #include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QFontDialog>
+#include <QListView>
+#include <QStyledItemDelegate>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QUrl>
@@ -111,6 +113,21 @@ TEST_P(PropPageGeneralTest, FontDialogChoosesFontAndTextColourTogether)
     EXPECT_EQ(stored.lfUnderline, 1);
     EXPECT_EQ(stored.lfStrikeOut, 1);
     EXPECT_TRUE(store->GetBool(Setting::IsTextFontSet));
+}
+
+TEST_P(PropPageGeneralTest, FixedPitchFamiliesAreMarked)
+{
+    FontColorDialog dialog;
+    QListView* families = dialog.fontChooser()->findChildren<QListView*>().value(0);
+    ASSERT_NE(families, nullptr);
+    const QString mark = LanguageResources::current().string(154);
+    auto* delegate = qobject_cast<QStyledItemDelegate*>(families->itemDelegate());
+    ASSERT_NE(delegate, nullptr);
+    const auto shownText = [&](const QString& family) {
+        return delegate->displayText(family, QLocale());
+    };
+    EXPECT_EQ(shownText(QStringLiteral("DejaVu Sans Mono")), QStringLiteral("DejaVu Sans Mono") + mark);
+    EXPECT_EQ(shownText(QStringLiteral("DejaVu Sans")), QStringLiteral("DejaVu Sans"));
 }
 
 TEST_P(PropPageGeneralTest, UnreadableFontStoresTheViewsDefaultNotGarbage)

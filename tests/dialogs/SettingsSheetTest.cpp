@@ -380,6 +380,61 @@ TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAQuarterOfTheList)
     EXPECT_NE(store->GetDword(Setting::ColumnWidthEnable), 0xFFFFFFFFu);
 }
 
+// Records what it was asked to play and whether the play button was usable meanwhile.
+class RecordingSound : public SoundService {
+  public:
+    void PlayFileSync(const std::u16string& path) override
+    {
+        played.push_back(path);
+        buttonEnabledWhilePlaying = button && button->isEnabled();
+    }
+    void Beep() override {}
+    std::vector<std::u16string> played;
+    QWidget* button = nullptr;
+    bool buttonEnabledWhilePlaying = true;
+};
+
+TEST_P(SettingsSheetTest, BrowseAndPlayTheSoundFile)
+{
+    RecordingSound sound;
+    QString title;
+    QString folder;
+    QStringList filters;
+    CPropSheetSettings sheet(9);
+    sheet.setSoundService(&sound);
+    whenModal<CPropSheetSettings>([&](CPropSheetSettings* shown) {
+        showKeywordsTab(shown);
+        QWidget* page = keywordsPage(shown);
+        shown->keywordsPage()->setFileChooser(
+            [&](const QString& t, const QString& f, const QStringList& list) {
+                title = t;
+                folder = f;
+                filters = list;
+                return QStringLiteral("/usr/share/sounds/freedesktop/stereo/bell.oga");
+            });
+        click(control(page, 1031));
+        EXPECT_EQ(control<QLineEdit>(page, 1030)->text(),
+                  QStringLiteral("/usr/share/sounds/freedesktop/stereo/bell.oga"));
+        sound.button = control(page, 1032);
+        click(control(page, 1032));
+        EXPECT_TRUE(control(page, 1032)->isEnabled());
+        clickCheckBox(control<QCheckBox>(page, 1029));
+        ok(shown);
+    });
+    sheet.DoModal();
+    const LanguageResources& resources = LanguageResources::current();
+    EXPECT_EQ(title, resources.string(61440));
+    EXPECT_EQ(folder, QStringLiteral("/usr/share/sounds"));
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_EQ(filters[0], resources.string(149) + QStringLiteral(" (*.wav *.oga *.ogg)"));
+    EXPECT_TRUE(filters[1].endsWith(QStringLiteral("(*)"))) << filters[1].toStdString();
+    ASSERT_EQ(sound.played.size(), 1u);
+    EXPECT_EQ(sound.played[0], u"/usr/share/sounds/freedesktop/stereo/bell.oga");
+    EXPECT_FALSE(sound.buttonEnabledWhilePlaying);
+    EXPECT_EQ(store->GetString(Setting::Sound), u"/usr/share/sounds/freedesktop/stereo/bell.oga");
+    EXPECT_TRUE(store->GetBool(Setting::PlaySound));
+}
+
 INSTANTIATE_TEST_SUITE_P(Languages, SettingsSheetTest, ::testing::Values("EN", "DE"));
 
 } // namespace
