@@ -365,6 +365,8 @@ TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAQuarterOfTheList)
         store->SetDword(id, 0xFFFFFFFF);
     }
     store->SetDword(Setting::ColumnWidthKeyword, 77);
+    // Wider than any screen: a damaged value, shown at the default width.
+    store->SetDword(Setting::ColumnWidthMatchCase, 65536);
     runSheet([](CPropSheetSettings* sheet) {
         showKeywordsTab(sheet);
         COrixListControl* rows = list(sheet);
