@@ -5,10 +5,17 @@
 # hive. Keys go in through the XTEST extension (xdotool), the screen comes out through
 # ImageMagick's import.
 #
-# usage: settings-end-to-end.sh /path/to/quillstream
+# usage: settings-end-to-end.sh /path/to/quillstream [EN|DE]
+# QUILL_E2E_SHOTS=1 also saves screenshots of the steps in the work folder (kept on failure).
 set -euo pipefail
 
 exe=$1
+language=${2:-EN}
+case $language in # the captions to wait for and the Add button's mnemonic
+    EN) sheet_title=Settings editor_title=Keyword add_key=alt+a ;;
+    DE) sheet_title=Einstellungen editor_title=Suchbegriff add_key=alt+h ;;
+    *) echo "unknown language: $language" >&2; exit 2 ;;
+esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-settings-e2e.XXXXXXXX")
 keep=0
 xvfb_pid=
@@ -33,8 +40,8 @@ export XDG_RUNTIME_DIR=$work/runtime
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
 mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n' \
-    >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\GUI]\r\n"GUILanguage"="%s"\r\n' \
+    "$language" >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
 trace=$TMPDIR/Quillstream.log
 hive=$XDG_CONFIG_HOME/quillstream/user.reg
 log=$work/app.log
@@ -81,15 +88,15 @@ sleep 0.5
 
 xdotool windowfocus --sync "$main"
 xdotool key --clearmodifiers ctrl+comma
-sheet=$(find_window Settings)
+sheet=$(find_window "$sheet_title")
 [[ -n "$sheet" ]] || fail "Ctrl+, opened no settings sheet"
 sleep 0.5                                # Qt gives the new dialog the focus itself
 xdotool key --clearmodifiers ctrl+Tab    # the Keywords tab
 sleep 0.3
 [[ -n "${QUILL_E2E_SHOTS:-}" ]] && import -window root "$work/keywords-tab.png"
-xdotool key --clearmodifiers alt+a       # Add...
-editor=$(find_window Keyword)
-[[ -n "$editor" ]] || fail "Alt+A opened no keyword editor"
+xdotool key --clearmodifiers "$add_key"  # Add...
+editor=$(find_window "$editor_title")
+[[ -n "$editor" ]] || fail "$add_key opened no keyword editor"
 sleep 0.5
 xdotool type --delay 20 FATAL
 xdotool key Return                       # the editor's OK
@@ -114,4 +121,4 @@ done
 kill -TERM "$pid"
 wait "$pid" || fail "the program did not end cleanly"
 pid=
-echo "settings end-to-end: ok ($red red pixels)"
+echo "settings end-to-end ($language): ok ($red red pixels)"
