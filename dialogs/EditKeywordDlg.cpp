@@ -40,8 +40,7 @@ void paintWith(QWidget* widget, QPalette::ColorRole textRole, const QColor& text
 
 } // namespace
 
-CEditKeywordDlg::CEditKeywordDlg(QWidget* parent)
-    : QDialog(parent)
+CEditKeywordDlg::CEditKeywordDlg(QWidget* parent) : QDialog(parent)
 {
     m_form = LanguageResources::current().setupDialog(this, TemplateId);
     m_pText = LanguageResources::control<QLineEdit>(m_form, TextId);

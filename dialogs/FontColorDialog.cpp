@@ -63,8 +63,7 @@ class FixedPitchMarker : public QStyledItemDelegate {
 
 } // namespace
 
-FontColorDialog::FontColorDialog(QWidget* parent)
-    : QDialog(parent)
+FontColorDialog::FontColorDialog(QWidget* parent) : QDialog(parent)
 {
     const LanguageResources& resources = LanguageResources::current();
     setWindowTitle(resources.string(StringCaption));
@@ -148,7 +147,8 @@ void FontColorDialog::updateSample()
     }
     if (m_sample) {
         QPalette palette = m_sample->palette();
-        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        for (QPalette::ColorGroup group :
+             {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
             palette.setColor(group, QPalette::Text, m_color);
             palette.setColor(group, QPalette::Base, m_background);
         }

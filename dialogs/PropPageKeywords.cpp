@@ -71,8 +71,7 @@ QString chooseWithDialog(QWidget* parent, const QString& title, const QString& f
 
 } // namespace
 
-CPropPageKeywords::CPropPageKeywords(QWidget* parent)
-    : QWidget(parent)
+CPropPageKeywords::CPropPageKeywords(QWidget* parent) : QWidget(parent)
 {
     m_chooseFile = [this](const QString& title, const QString& folder, const QStringList& filters) {
         return chooseWithDialog(this, title, folder, filters);
@@ -303,7 +302,8 @@ void CPropPageKeywords::moveSelected(int by)
     if (row < 0 || target < 0 || target >= static_cast<int>(m_keywords.size())) {
         return;
     }
-    std::swap(m_keywords[static_cast<std::size_t>(row)], m_keywords[static_cast<std::size_t>(target)]);
+    std::swap(m_keywords[static_cast<std::size_t>(row)],
+              m_keywords[static_cast<std::size_t>(target)]);
     fillRows(target);
     m_pList->setFocus();
 }

@@ -34,8 +34,8 @@ class CPropPageKeywords : public QWidget {
   public:
     // Asks for a sound file: (title, start folder, filters) -> the chosen path, empty when
     // cancelled. The default is a QFileDialog; tests install their own.
-    using FileChooser =
-        std::function<QString(const QString& title, const QString& folder, const QStringList& filters)>;
+    using FileChooser = std::function<QString(const QString& title, const QString& folder,
+                                              const QStringList& filters)>;
 
     explicit CPropPageKeywords(QWidget* parent = nullptr);
     ~CPropPageKeywords() override;

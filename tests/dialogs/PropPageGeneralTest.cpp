@@ -2,8 +2,8 @@
 // chooses font and text colour together, the background colour, the preview and the
 // trace-log copy.
 
-#include "dialogs/FontColorDialog.h"
 #include "dialogs/PropPageGeneral.h"
+#include "dialogs/FontColorDialog.h"
 #include "dialogs/SettingsSheet.h"
 #include "resources/LanguageResources.h"
 #include "settings/SettingsStore.h"
@@ -16,9 +16,9 @@
 #include <QDialogButtonBox>
 #include <QFontDialog>
 #include <QListView>
-#include <QStyledItemDelegate>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -126,7 +126,8 @@ TEST_P(PropPageGeneralTest, FixedPitchFamiliesAreMarked)
     const auto shownText = [&](const QString& family) {
         return delegate->displayText(family, QLocale());
     };
-    EXPECT_EQ(shownText(QStringLiteral("DejaVu Sans Mono")), QStringLiteral("DejaVu Sans Mono") + mark);
+    EXPECT_EQ(shownText(QStringLiteral("DejaVu Sans Mono")),
+              QStringLiteral("DejaVu Sans Mono") + mark);
     EXPECT_EQ(shownText(QStringLiteral("DejaVu Sans")), QStringLiteral("DejaVu Sans"));
 }
 

@@ -2,11 +2,11 @@
 // events through its real widgets: what OK stores, what Cancel leaves, the keyword list's
 // selection rules, order and check boxes, the keyword editor and the column widths.
 
+#include "dialogs/SettingsSheet.h"
 #include "dialogs/EditKeywordDlg.h"
 #include "dialogs/OrixListControl.h"
 #include "dialogs/PropPageGeneral.h"
 #include "dialogs/PropPageKeywords.h"
-#include "dialogs/SettingsSheet.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
@@ -39,8 +39,7 @@ namespace {
 
 const std::u16string KeywordsKey = u"Software\\Orix\\Quillstream\\Keywords";
 
-template <typename T = QWidget>
-T* control(QWidget* form, int id)
+template <typename T = QWidget> T* control(QWidget* form, int id)
 {
     T* widget = LanguageResources::control<T>(form, id);
     EXPECT_NE(widget, nullptr) << id;
@@ -78,10 +77,7 @@ class SettingsSheetTest : public ::testing::TestWithParam<const char*> {
     }
     void TearDown() override { SettingsStore::overrideInstance(nullptr); }
 
-    void storeKeywords(const std::vector<CKeyword>& list)
-    {
-        store->SaveKeywords(list);
-    }
+    void storeKeywords(const std::vector<CKeyword>& list) { store->SaveKeywords(list); }
     std::vector<CKeyword> storedKeywords() const
     {
         std::vector<CKeyword> list;
@@ -225,7 +221,8 @@ TEST_P(SettingsSheetTest, CancelStoresOnlyTheColumnWidths)
     std::string kept;
     for (std::size_t start = 0; start < after.size();) {
         const std::size_t end = after.find('\n', start);
-        const std::string line = after.substr(start, end == std::string::npos ? end : end - start + 1);
+        const std::string line =
+            after.substr(start, end == std::string::npos ? end : end - start + 1);
         if (line.find("\"ColumnWidth") == std::string::npos) {
             kept += line;
         }

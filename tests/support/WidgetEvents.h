@@ -19,8 +19,7 @@ namespace quilltest {
 
 // Runs fn once a modal widget of type T is the active modal widget (polled from the event
 // loop, so it works for dialogs opened by the click that follows).
-template <typename T>
-void whenModal(std::function<void(T*)> fn)
+template <typename T> void whenModal(std::function<void(T*)> fn)
 {
     auto poll = std::make_shared<std::function<void()>>();
     *poll = [fn, poll] {

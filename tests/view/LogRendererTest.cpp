@@ -140,7 +140,8 @@ TEST(LogRendererTest, FontRecordRoundTripsFaceHeightWeightAndEffects)
         EXPECT_EQ(back.lfStrikeOut, record.lfStrikeOut);
         EXPECT_EQ(back.lfPitchAndFamily, row.pitchAndFamily);
         // And the font once more from the record: the same font.
-        EXPECT_EQ(LogRenderer::fontFromRecord(back), font) << QString::fromUtf16(row.face).toStdString();
+        EXPECT_EQ(LogRenderer::fontFromRecord(back), font)
+            << QString::fromUtf16(row.face).toStdString();
     }
 }
 
