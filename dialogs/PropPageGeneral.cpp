@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFontInfo>
 #include <QPlainTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -209,7 +210,11 @@ void CPropPageGeneral::applyPreviewColors()
 void CPropPageGeneral::OnFont()
 {
     FontColorDialog dialog(this);
-    dialog.setCurrentFont(LogRenderer::fontFromRecord(m_logFont));
+    QFont font = LogRenderer::fontFromRecord(m_logFont);
+    // The chooser lists installed families only; a face that fontconfig substitutes
+    // ("Courier New" drawn as Liberation Mono) is preset as the family actually drawn.
+    font.setFamily(QFontInfo(font).family());
+    dialog.setCurrentFont(font);
     dialog.setCurrentColor(quill::colorFromRef(m_crTextColor));
     dialog.setSampleBackground(quill::colorFromRef(m_crBackgroundColor));
     if (dialog.exec() != QDialog::Accepted) {

@@ -15,6 +15,7 @@
 #include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -78,8 +79,11 @@ TEST_P(PropPageGeneralTest, FontDialogChoosesFontAndTextColourTogether)
     chosen.setStrikeOut(true);
     QFont shown;
     runSheet([&](CPropSheetSettings* sheet) {
-        // Cancel first: nothing changes.
-        whenModal<FontColorDialog>([](FontColorDialog* dialog) {
+        // Cancel first: nothing changes. The chooser starts at the family the preview
+        // draws (the default "Courier New" is substituted; it is not in the list).
+        const QString drawn = QFontInfo(sheet->generalPage()->preview()->font()).family();
+        whenModal<FontColorDialog>([drawn](FontColorDialog* dialog) {
+            EXPECT_EQ(dialog->currentFont().family(), drawn);
             EXPECT_EQ(dialog->currentColor(), QColor(0, 255, 0));
             click(LanguageResources::control<QPushButton>(dialog, 2));
         });
