@@ -10,7 +10,9 @@
 #include "engine/LogDocument.h"
 #include "settings/RecentFileList.h"
 #include "resources/QtText.h"
+#include "platform/FileName.h"
 #include "platform/TempFolder.h"
+#include "resources/QtFileName.h"
 #include "settings/SettingsStore.h"
 #include "view/CanberraSound.h"
 #include "view/LogView.h"
@@ -40,6 +42,10 @@ void showUsageBox(const QString& text)
     box.exec();
 }
 
+// The choice as a text that keeps a name's bytes: the escaped form where the dialog still
+// has them (the URL a desktop portal answers with), else Qt's text, which the open finds
+// again on disk. Qt's own dialog (without a desktop's) does not list a name that is not
+// UTF-8 at all: its model drops what it cannot stat by the decoded text.
 QString runOpenDialog(const QString& title, const QStringList& filters, const QString& folder)
 {
     QFileDialog dialog(nullptr, title, folder);
@@ -50,7 +56,10 @@ QString runOpenDialog(const QString& title, const QStringList& filters, const QS
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
-    return dialog.selectedFiles().front();
+    const std::u16string fromUrl = dialog.selectedUrls().isEmpty()
+                                       ? std::u16string()
+                                       : quill::fileNameFromUrl(dialog.selectedUrls().front());
+    return fromUrl.empty() ? dialog.selectedFiles().front() : quill::toQString(fromUrl);
 }
 
 } // namespace
@@ -144,8 +153,7 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
     OnFileNew();
 
     if (commandLine.fileName) {
-        OpenDocumentFile(
-            toU16(QFile::decodeName(QByteArray::fromStdString(*commandLine.fileName))));
+        OpenDocumentFile(quill::fileNameToUtf16(*commandLine.fileName));
     } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_pRecentFiles->size() > 0) {
         OnOpenRecentFile(0);
     }
@@ -182,9 +190,9 @@ QString CBrackenlyApp::usageText()
 std::u16string CBrackenlyApp::absolutePath(const std::u16string& path)
 {
     // Relative to the folder the program was started in, without resolving links: a log
-    // reached through a link is followed through that link when it is rotated.
-    const QString text = toQString(path);
-    return toU16(QDir::cleanPath(QFileInfo(text).absoluteFilePath()));
+    // reached through a link is followed through that link when it is rotated. In bytes:
+    // Qt would turn a name or a folder that is not UTF-8 into another name.
+    return quill::fileNameToUtf16(quill::absoluteFileName(quill::fileNameToBytes(path)));
 }
 
 bool CBrackenlyApp::OpenDocumentFile(const std::u16string& path)
@@ -252,7 +260,7 @@ void CBrackenlyApp::OnFileOpen()
     const QString chosen = m_openDialog(LanguageResources::current().string(StringOpenTitle),
                                         openDialogFilters(), openDialogFolder());
     if (!chosen.isEmpty()) {
-        OpenDocumentFile(toU16(chosen));
+        OpenDocumentFile(quill::fileNameFromQt(chosen));
     }
 }
 

@@ -64,7 +64,9 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     bool initFailed() const { return m_bInitFailed; }
 
     // Seams for tests: what shows the usage text and what runs the Open dialog (returns the
-    // chosen path or an empty text), and a sound service in place of libcanberra.
+    // chosen path or an empty text; a path Qt decoded, with U+FFFD for bytes it could not,
+    // or the escaped form of platform/FileName.h), and a sound service in place of
+    // libcanberra.
     void setUsagePresenter(std::function<void(const QString&)> presenter);
     void setOpenDialog(std::function<QString(const QString& title, const QStringList& filters,
                                              const QString& folder)>

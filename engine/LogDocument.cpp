@@ -5,6 +5,7 @@
 #include "engine/KeywordMatcher.h"
 #include "engine/LineText.h"
 #include "engine/SequentialReader.h"
+#include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Utf16Detector.h"
@@ -93,7 +94,7 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
     ReloadKeywords();
     SetModifiedFlag(false);
     m_strPath = path;
-    m_nativePath = quill::utf16ToNarrow(path);
+    m_nativePath = quill::fileNameToBytes(path);
     ResetLines();
     {
         std::lock_guard lock(m_docAccess);

@@ -59,7 +59,8 @@ class CBrackenlyDoc {
     // views to the end, starts watching and shows the path. A missing file asks the
     // missing-file question (or uses the stored answer); declined -> false without a
     // message. Any other failure (including a directory, FIFO or device) -> ReportOpenError
-    // and false. true: the file is being watched.
+    // and false. true: the file is being watched. path: a file name in its escaped form
+    // (platform/FileName.h); the file opened is the one its bytes name.
     bool OnOpenDocument(const std::u16string& path);
     // An empty document without a path: the watcher is stopped and the lines are gone.
     bool OnNewDocument();

@@ -8,6 +8,7 @@
 #include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
 #include "settings/RecentFileList.h"
+#include "resources/QtFileName.h"
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
 #include "view/LogView.h"
@@ -151,11 +152,11 @@ void CMainFrame::updateRecentFileMenu()
         m_pOwner != nullptr ? m_pOwner->RecentFiles() : std::vector<std::u16string>();
     for (std::size_t i = 0; i < files.size(); ++i) {
         const int index = static_cast<int>(i);
-        QString shown = toQString(RecentFileList::abbreviate(files[i]));
+        QString shown = quill::fileNameToDisplay(RecentFileList::abbreviate(files[i]));
         shown.replace(u'&', QStringLiteral("&&"));
         auto* action = new QAction(QStringLiteral("&%1 %2").arg(index + 1).arg(shown), this);
         action->setObjectName(QStringLiteral("recentFile%1").arg(index + 1));
-        action->setStatusTip(toQString(files[i]));
+        action->setStatusTip(quill::fileNameToDisplay(files[i]));
         connect(action, &QAction::triggered, this, [this, index] {
             if (m_pOwner != nullptr) {
                 m_pOwner->OnOpenRecentFile(index);
@@ -225,7 +226,7 @@ void CMainFrame::SetPaneText(int index, const QString& text)
 
 void CMainFrame::SetFilePathText(const std::u16string& path)
 {
-    SetPaneText(1, toQString(path));
+    SetPaneText(1, quill::fileNameToDisplay(path));
 }
 
 void CMainFrame::SetFileSizeText(qint64 size)
@@ -517,7 +518,9 @@ void CMainFrame::dropEvent(QDropEvent* event)
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile()) {
-            paths.append(url.toLocalFile());
+            // The URL's bytes, not toLocalFile(): that decodes a name that is not UTF-8
+            // into another one.
+            paths.append(toQString(quill::fileNameFromUrl(url)));
         }
     }
     event->acceptProposedAction();
@@ -556,7 +559,8 @@ void CMainFrame::EnsureSelectionVisibleInViews()
 
 void CMainFrame::TitleChanged(const std::u16string& title)
 {
-    const QString caption = toQString(title);
+    // The title ends with the path: its escaped bytes show as U+FFFD.
+    const QString caption = quill::fileNameToDisplay(title);
     if (windowTitle() != caption) {
         setWindowTitle(caption);
     }
@@ -566,7 +570,7 @@ MissingFileAnswer CMainFrame::AskMissingFile(const std::u16string& path)
 {
     CMessageDlg dialog(this);
     dialog.m_nCaptionID = 6;
-    dialog.SetText(LanguageResources::current().format(5, toQString(path)));
+    dialog.SetText(LanguageResources::current().format(5, quill::fileNameToDisplay(path)));
     MissingFileAnswer answer;
     answer.accepted = dialog.DoModal() == CMessageDlg::IDOK;
     answer.dontAskAgain = dialog.m_bDontAskAgain != 0;
@@ -577,7 +581,7 @@ void CMainFrame::ShowOpenError(const std::u16string& path, const std::u16string&
                                int errorNumber)
 {
     const QString text = LanguageResources::current().format(
-        135, toQString(path), toQString(description), QString::number(errorNumber));
+        135, quill::fileNameToDisplay(path), toQString(description), QString::number(errorNumber));
     QMessageBox::critical(this, QStringLiteral("Quillstream"), text);
 }
 

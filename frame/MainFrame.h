@@ -121,6 +121,7 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     // Runs the settings sheet; after OK the new settings take effect at once.
     void OnSettings();
     void OnFileAppended(std::uintptr_t wParam);
+    // paths: file names in their escaped form (platform/FileName.h), as QString.
     void OnDropFiles(const QStringList& paths);
     void toggleBar(int id);
 

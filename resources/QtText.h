@@ -11,9 +11,12 @@
 
 namespace quill {
 
+// A plain copy: QString::fromUtf16 would drop a leading U+FEFF as a byte-order mark, and
+// escaped file names (platform/FileName.h) must keep their lone surrogates.
 inline QString toQString(std::u16string_view text)
 {
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+    return QString(reinterpret_cast<const QChar*>(text.data()),
+                   static_cast<qsizetype>(text.size()));
 }
 
 inline std::u16string toU16(const QString& text)

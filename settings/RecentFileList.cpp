@@ -32,7 +32,7 @@ void RecentFileList::ReadList()
     m_entries.clear();
     const std::u16string key = keyPath();
     for (std::size_t i = 0; i < m_maxSize; ++i) {
-        const std::u16string path = m_settings.ReadStringAt(key, valueName(i), u"");
+        const std::u16string path = m_settings.ReadFileNameAt(key, valueName(i));
         // An emptied slot ends nothing: later slots still count, in their order.
         if (!path.empty() &&
             std::find(m_entries.begin(), m_entries.end(), path) == m_entries.end()) {

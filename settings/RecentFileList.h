@@ -3,8 +3,9 @@
 // The recent-file list: at most five paths, most recent first, kept between runs in the
 // user hive as the text values File1 (most recent) to File5 of the key
 // "Software\Local AppWizard-Generated Applications\<application name>\Recent File List". The list
-// is read at start-up and written back at shutdown; in between it lives in memory. Main
-// (user-interface) thread only.
+// is read at start-up and written back at shutdown; in between it lives in memory. Paths
+// are file names in their escaped UTF-16 form (platform/FileName.h) and come back from the
+// hive with every byte they stand for. Main (user-interface) thread only.
 
 #include <cstddef>
 #include <string>

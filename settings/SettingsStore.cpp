@@ -61,8 +61,8 @@ std::optional<std::uint32_t> queryDword(const HiveStore& hive, const std::u16str
 
 // Text of any stored length is accepted: a long sound-file path or search text must not
 // silently turn into the default.
-std::optional<std::u16string> queryText(const HiveStore& hive, const std::u16string& path,
-                                        const std::u16string& name)
+std::optional<std::u16string> queryStoredText(const HiveStore& hive, const std::u16string& path,
+                                              const std::u16string& name)
 {
     const auto key = hive.openKey(path);
     if (!key) {
@@ -87,7 +87,14 @@ std::optional<std::u16string> queryText(const HiveStore& hive, const std::u16str
         }
         text += c;
     }
-    return throughNarrow(text);
+    return text;
+}
+
+std::optional<std::u16string> queryText(const HiveStore& hive, const std::u16string& path,
+                                        const std::u16string& name)
+{
+    auto text = queryStoredText(hive, path, name);
+    return text ? std::optional(throughNarrow(*text)) : std::nullopt;
 }
 
 std::optional<ByteBlock> queryBinary(const HiveStore& hive, const std::u16string& path,
@@ -365,6 +372,12 @@ std::u16string SettingsStore::ReadStringAt(const std::u16string& path, const std
 {
     auto text = d->read(path, name, queryText);
     return text ? std::move(*text) : defaultValue;
+}
+
+std::u16string SettingsStore::ReadFileNameAt(const std::u16string& path,
+                                             const std::u16string& name) const
+{
+    return d->read(path, name, queryStoredText).value_or(std::u16string());
 }
 
 void SettingsStore::WriteDwordAt(const std::u16string& path, const std::u16string& name,

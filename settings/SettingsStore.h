@@ -89,6 +89,10 @@ public:
                               std::uint32_t defaultValue) const;
     std::u16string ReadStringAt(const std::u16string& path, const std::u16string& name,
                                 const std::u16string& defaultValue) const;
+    // A file name in its escaped form (platform/FileName.h) exactly as stored, empty when
+    // absent: a name is bytes, not text, so it does not pass through the narrow set, which
+    // would turn the escaped bytes (and in a non-UTF-8 locale whole characters) into '?'.
+    std::u16string ReadFileNameAt(const std::u16string& path, const std::u16string& name) const;
     void WriteDwordAt(const std::u16string& path, const std::u16string& name, std::uint32_t value);
     void WriteStringAt(const std::u16string& path, const std::u16string& name,
                        const std::u16string& value);

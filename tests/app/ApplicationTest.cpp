@@ -8,6 +8,7 @@
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
+#include "platform/FileName.h"
 #include "settings/RecentFileList.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <QSignalSpy>
@@ -24,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using quilltest::NullSound;
 using quilltest::TempDir;
@@ -185,6 +188,31 @@ TEST_F(ApplicationTest, OpenDialogUsesTheLogFilterAndStartsInTheTemporaryFolderO
 
     store->SetString(Setting::LogFileExt, u"*.log;*.txt");
     EXPECT_TRUE(app->openDialogFilters()[0].endsWith(QStringLiteral(" (*.log *.txt)")));
+}
+
+TEST_F(ApplicationTest, OpenDialogChoiceThatQtShowsWithReplacementsOpensTheFileOnDisk)
+{
+    const std::string folder = dir.file("logs\xFE");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const std::string file = folder + "/x\xFF.log";
+    quilltest::writeFile(file, "one\ntwo\n");
+    // Two names that Qt shows alike: which one was meant cannot be told, so neither opens.
+    quilltest::writeFile(folder + "/y\xC0.log", "y\n");
+    quilltest::writeFile(folder + "/y\xC1.log", "y\n");
+    ASSERT_TRUE(app->InitInstance({}));
+    QString chosen;
+    app->setOpenDialog([&](const QString&, const QStringList&, const QString&) { return chosen; });
+
+    chosen = QFile::decodeName(QByteArray::fromStdString(folder + "/y\xC0.log"));
+    app->OnFileOpen();
+    EXPECT_EQ(app->document()->GetLineCount(), 0u);
+    EXPECT_TRUE(app->RecentFiles().empty());
+
+    chosen = QFile::decodeName(QByteArray::fromStdString(file));
+    ASSERT_TRUE(chosen.contains(QChar::ReplacementCharacter));
+    app->OnFileOpen();
+    EXPECT_EQ(app->document()->GetPathName(), quill::fileNameToUtf16(file));
+    EXPECT_EQ(app->document()->GetLineCount(), 2u);
 }
 
 TEST_F(ApplicationTest, TraceLogHasStartAndExitLinesAndTheRecentListIsSavedAtExit)

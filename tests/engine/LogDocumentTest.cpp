@@ -2,6 +2,8 @@
 
 #include "EngineTestSupport.h"
 
+#include "platform/FileName.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -233,6 +235,24 @@ TEST_F(LogDocumentTest, NewDocumentStopsFollowingAndDropsTheOldFile)
     EXPECT_EQ(doc.GetLineCount(), 0u);
     EXPECT_EQ(doc.GetPathName(), u"");
     EXPECT_EQ(doc.GetTitle(), u"Quillstream - Log Viewer 1.0.0.0001");
+}
+
+TEST_F(LogDocumentTest, NameThatIsNotUtf8OpensAndFollowsItsOwnFile)
+{
+    // The name as a decoding with U+FFFD would mangle it is another file, never to be read.
+    writeFile(settings.dir.file("app\xEF\xBF\xBD.log"), "the wrong file\n");
+    path = settings.dir.file("app\xFF.log");
+    writeFile(path, "one\ntwo\n");
+    ASSERT_TRUE(doc.OnOpenDocument(quill::fileNameToUtf16(path)));
+    EXPECT_EQ(doc.NativePath(), path);
+    EXPECT_EQ(doc.GetLineCount(), 2u);
+    EXPECT_EQ(doc.GetLine(0), u"one");
+
+    appendFile(path, "three\n");
+    FakeHost::Message message;
+    ASSERT_TRUE(host.nextMessage(message));
+    EXPECT_EQ(message.id, WM_FILE_APPENDED) << "the watcher follows the same file";
+    EXPECT_EQ(doc.GetLineCount(), 3u);
 }
 
 TEST_F(LogDocumentTest, PathsThatAreNotRegularFilesGetTheOpenErrorInsteadOfAHang)

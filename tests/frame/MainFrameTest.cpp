@@ -12,6 +12,7 @@
 #include "resources/ResourceHandler.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
+#include "platform/FileName.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
@@ -265,6 +266,39 @@ TEST_F(MainFrameTest, DroppedFilesAreOpenedInTurnAndTheLastStays)
         EXPECT_EQ(owner.opened[i], u16(files[i]));
     }
     EXPECT_EQ(document->GetPathName(), u16(files[2]));
+}
+
+TEST_F(MainFrameTest, DroppedNameThatIsNotUtf8OpensItsOwnFileAndShowsAsReplacement)
+{
+    // What a file manager drops: the name's bytes percent-encoded. The decoy is the name
+    // that a decoding with U+FFFD would turn it into.
+    const std::string file = dir.file("drop\xFF.log");
+    quilltest::writeFile(file, "one\ntwo\n");
+    quilltest::writeFile(dir.file("drop\xEF\xBF\xBD.log"), "the wrong file\n");
+    createFrame();
+    frame->show();
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"),
+                 "file://" + QByteArray::fromStdString(file).toPercentEncoding("/") + "\r\n");
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame.get(), &drop);
+    ASSERT_TRUE(waitFor([&] { return !owner.opened.empty(); }));
+    EXPECT_EQ(owner.opened.front(), quill::fileNameToUtf16(file));
+    EXPECT_EQ(document->GetLineCount(), 2u);
+
+    const QString shown = QString::fromStdString(dir.path()) + QStringLiteral("/drop\uFFFD.log");
+    EXPECT_EQ(paneText(1), shown);
+    EXPECT_TRUE(frame->windowTitle().endsWith(shown)) << frame->windowTitle().toStdString();
+    owner.recent = {quill::fileNameToUtf16(file)};
+    frame->updateRecentFileMenu();
+    const QAction* recent = frame->findChild<QAction*>(QStringLiteral("recentFile1"));
+    ASSERT_NE(recent, nullptr);
+    EXPECT_TRUE(recent->text().endsWith(QStringLiteral("drop\uFFFD.log")))
+        << recent->text().toStdString();
+    EXPECT_EQ(recent->statusTip(), shown);
 }
 
 TEST_F(MainFrameTest, AppendedTextArrivesAndATruncatedFileIsReadAgain)

@@ -1,6 +1,8 @@
 // The recent-file list: order, limit, removal, the stored values and the menu text.
 
 #include "settings/RecentFileList.h"
+#include "platform/FileName.h"
+#include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 
@@ -58,6 +60,26 @@ TEST_F(RecentFileListTest, StoredUnderTheApplicationKeyAndReadBack)
     RecentFileList other(store, u"quillstream");
     other.ReadList();
     EXPECT_EQ(other.size(), 0u) << "each executable name has its own list";
+}
+
+TEST_F(RecentFileListTest, NameThatIsNotUtf8KeepsItsBytesThroughTheHiveFile)
+{
+    // A Latin-1 byte that is no UTF-8, then a CJK character that the Latin-1 set cannot
+    // carry: neither may turn into '?' on the way through the hive.
+    const std::string bytes = "/logs/caf\xE9-\xE6\x97\xA5.log";
+    RecentFileList list(store, u"quillstream");
+    list.Add(quill::fileNameToUtf16(bytes));
+    list.WriteList();
+    EXPECT_NE(quilltest::readFile(dir.file("user.reg")).find("\"File1\"=hex(1):"),
+              std::string::npos);
+
+    quill::setNarrowCharsetForTesting("ISO-8859-1");
+    SettingsStore reread{dir.file("user.reg"), dir.file("machine.reg")};
+    RecentFileList back(reread, u"quillstream");
+    back.ReadList();
+    quill::setNarrowCharsetForTesting("UTF-8");
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(quill::fileNameToBytes(back[0]), bytes);
 }
 
 TEST_F(RecentFileListTest, MenuTextIsAbbreviatedToThirtyCharacters)

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# End-to-end run of the real program under Xvfb on a file whose name (and folder) is not
+# valid UTF-8: opened from the command line it shows its own lines and follows them, never
+# those of the file that a decoding with U+FFFD would name; the recent-file list keeps the
+# name through the user hive, and a second run without arguments opens it again from there.
+#
+# usage: names-end-to-end.sh /path/to/quillstream
+set -euo pipefail
+
+exe=$(realpath "$1")
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-names.XXXXXXXX")
+keep=0
+cleanup() {
+    if [[ -n "${pid:-}" ]] && kill -0 "$pid" 2>/dev/null; then
+        kill -KILL "$pid" 2>/dev/null || true
+    fi
+    if [[ $keep -eq 0 ]]; then rm -rf "$work"; else echo "kept for inspection: $work" >&2; fi
+}
+trap cleanup EXIT
+fail() {
+    keep=1
+    echo "FAIL: $*" >&2
+    [[ -f "$trace" ]] && tr -d '\r' <"$trace" | tail -20 >&2
+    exit 1
+}
+
+export TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
+export XDG_RUNTIME_DIR=$work/runtime LANG=C.UTF-8 LC_ALL=C.UTF-8
+unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
+mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
+printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+    '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream]' '"ShowLastViewedFile"=dword:00000001' \
+    '"ShowEmptyFileWarning"=dword:00000000' '"ShowEmptyFiles"=dword:00000000' '' \
+    '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream\Logging]' '"LogLevel"=dword:00000003' \
+    >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
+
+trace=$TMPDIR/Quillstream.log
+hive=$XDG_CONFIG_HOME/quillstream/user.reg
+folder=$work/$'logs\xfe'
+mkdir "$folder"
+log=$folder/$'app\xff.log'
+printf 'one\ntwo\nthree\n' >"$log"
+printf 'the wrong file\n' >"$folder/app"$'\xef\xbf\xbd'".log"
+
+wait_trace() {
+    local pattern=$1 i
+    for i in $(seq 1 300); do
+        if [[ -f "$trace" ]] && tr -d '\r' <"$trace" | grep -aqE "$pattern"; then
+            return 0
+        fi
+        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for: $pattern"
+        sleep 0.1
+    done
+    fail "no trace line matching: $pattern"
+}
+
+terminate() {
+    local program="" child
+    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
+        [[ "$(cat /proc/"$child"/comm 2>/dev/null)" == quillstream ]] && program=$child
+    done
+    [[ -n "$program" ]] || fail "cannot find the program's process"
+    kill -TERM "$program"
+    wait "$pid" || fail "the program did not end cleanly"
+    pid=
+}
+
+# The trace log writes each byte that is not UTF-8 as '?'.
+shown='Opened .*/logs\?/app\?\.log'
+
+cd "$folder" # a relative name, taken from a current folder that is not UTF-8 either
+xvfb-run -a -s "-screen 0 1024x768x24" "$exe" $'app\xff.log' >"$work/out.txt" 2>&1 &
+pid=$!
+cd "$work"
+wait_trace "$shown: 3 lines"
+printf 'four\n' >>"$log"
+wait_trace "File appended: 4 lines"
+terminate
+tr -d '\r' <"$hive" | grep -q '^"File1"=hex(1):' || fail "the recent list lost the name's bytes"
+
+xvfb-run -a -s "-screen 0 1024x768x24" "$exe" >"$work/out.txt" 2>&1 &
+pid=$!
+wait_trace "Quillstream was started"
+wait_trace "$shown: 4 lines"
+terminate
+tr -d '\r' <"$trace" | grep -aq "Not opened" && fail "a name was opened as another"
+
+echo "names end-to-end: ok"
