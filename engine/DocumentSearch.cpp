@@ -1,10 +1,13 @@
 // CBrackenlyDoc::Find: the line-by-line rule of the find dialog, made fast by a byte-level
 // pre-search over the file. A line can only hold the text when its bytes hold the text's
 // bytes (UTF-16 LE or UTF-8, ASCII letters folded when case is ignored), so the file is
-// scanned in large reads with memmem, and only the lines with a byte hit are decoded and
-// checked with the exact rule. Where the bytes of a match cannot be predicted (another
-// narrow set, or a text with U+FFFD or the lone-CR symbol, which decoding produces from
-// other bytes) every line is checked.
+// scanned in large reads (memchr for the pattern's rarest-looking byte, memmem where that
+// byte turns out common), and only the lines with a byte hit are decoded and
+// checked with the exact rule. A single-byte narrow set (ISO-8859-15, CP1252, KOI8-R, ...)
+// maps each character to one byte, so it gets the same pre-search. Where the bytes of a
+// match cannot be predicted (a multi-byte narrow set other than UTF-8, or a text with U+FFFD
+// or the lone-CR symbol, which decoding produces from other bytes) every line is checked,
+// decoded from large reads of whole lines.
 
 #include "engine/DocumentHost.h"
 #include "engine/LineText.h"
@@ -13,12 +16,16 @@
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 
 namespace {
 
 constexpr std::size_t SearchReadSize = 256 * 1024;
+// Lines decoded one by one are read in blocks of whole lines of about this size.
+constexpr FileOffset LinesReadSize = 1 << 20;
 
 struct SearchHit {
     LineNumber line = 0;
@@ -65,6 +72,100 @@ bool encodeUtf8Exact(std::u16string_view text, std::string& out)
     return true;
 }
 
+// How rare a byte is likely to be in a log, higher is rarer: the zero high bytes of UTF-16
+// text, blanks, digits and frequent lower-case letters are everywhere; capitals and bytes
+// of other scripts are not.
+int byteRarity(std::uint8_t b)
+{
+    if (b == 0 || b == ' ') {
+        return 0;
+    }
+    if (b >= '0' && b <= '9') {
+        return 1;
+    }
+    if (b >= 'a' && b <= 'z') {
+        return std::strchr("etaoinsrhldcu", b) != nullptr ? 2 : 3;
+    }
+    if (std::strchr(".:-/[]_=,;()", b) != nullptr) {
+        return 2;
+    }
+    return 4;
+}
+
+// Finds pattern bytes in [s, end): memchr for the byte at rareIndex, each candidate
+// compared whole. Once that byte has proved common in this region, the rest is left to
+// memmem, whose cost does not depend on it.
+const std::uint8_t* findBytes(const std::uint8_t* s, const std::uint8_t* end,
+                              const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex)
+{
+    constexpr int MissesBeforeMemmem = 32;
+    int misses = 0;
+    while (std::size_t(end - s) >= plen) {
+        if (misses > MissesBeforeMemmem) {
+            return static_cast<const std::uint8_t*>(memmem(s, std::size_t(end - s), pat, plen));
+        }
+        // The rare byte of a whole occurrence lies at or before end - plen + rareIndex.
+        const auto* hit = static_cast<const std::uint8_t*>(
+            std::memchr(s + rareIndex, pat[rareIndex], std::size_t(end - s) - plen + 1));
+        if (hit == nullptr) {
+            return nullptr;
+        }
+        const std::uint8_t* candidate = hit - rareIndex;
+        if (std::memcmp(candidate, pat, plen) == 0) {
+            return candidate;
+        }
+        ++misses;
+        s = candidate + 1;
+    }
+    return nullptr;
+}
+
+// The locale's narrow set when it is a single-byte set that keeps ASCII as it is: each
+// byte decodes alone to one character, a run of bytes decodes to the run of those
+// characters (no byte starts a sequence), and no two bytes give the same character.
+struct SingleByteSet {
+    bool usable = false;
+    std::unordered_map<char16_t, char> encode;
+};
+
+const SingleByteSet& singleByteSet()
+{
+    // Find runs on the user-interface thread only; tests switch the set between searches.
+    static std::string s_codeset;
+    static SingleByteSet s_set;
+    static bool s_known = false;
+    const quill::NarrowCharset& charset = quill::narrowCharset();
+    if (s_known && s_codeset == charset.codeset) {
+        return s_set;
+    }
+    s_known = true;
+    s_codeset = charset.codeset;
+    s_set = SingleByteSet();
+    if (charset.isUtf8) {
+        return s_set;
+    }
+    std::string all(256, '\0');
+    std::u16string each;
+    for (int b = 0; b < 256; ++b) {
+        all[std::size_t(b)] = char(b);
+        const std::u16string one = quill::narrowToUtf16(std::string_view(&all[std::size_t(b)], 1));
+        if (one.size() != 1 || (b < 0x80 && one[0] != char16_t(b))) {
+            return s_set;
+        }
+        each += one[0];
+        if (one[0] != u'\uFFFD' && !s_set.encode.emplace(one[0], char(b)).second) {
+            s_set.encode.clear();
+            return s_set;
+        }
+    }
+    if (quill::narrowToUtf16(all) != each) {
+        s_set.encode.clear();
+        return s_set;
+    }
+    s_set.usable = true;
+    return s_set;
+}
+
 } // namespace
 
 // Holds docAccess through the document's Find for its whole life.
@@ -87,16 +188,32 @@ class DocumentSearch {
             m_byteMode = true;
         } else if (quill::narrowCharset().isUtf8) {
             m_byteMode = encodeUtf8Exact(m_pattern, m_bytes);
+        } else if (const SingleByteSet& set = singleByteSet(); set.usable) {
+            m_byteMode = true;
+            for (char16_t c : m_pattern) {
+                const auto it = set.encode.find(c);
+                if (it == set.encode.end()) {
+                    // No byte decodes to it, so no line holds it.
+                    m_impossible = true;
+                    break;
+                }
+                m_bytes += it->second;
+            }
         }
         if (m_byteMode && !m_matchCase) {
             foldBytes(reinterpret_cast<std::uint8_t*>(m_bytes.data()), m_bytes.size());
+        }
+        for (std::size_t i = 0; i < m_bytes.size(); ++i) {
+            if (byteRarity(std::uint8_t(m_bytes[i])) > byteRarity(std::uint8_t(m_bytes[m_rare]))) {
+                m_rare = i;
+            }
         }
     }
 
     std::optional<SearchHit> forward(FindPosition from)
     {
         const LineNumber count = m_index.lineCount();
-        if (from.line >= count) {
+        if (from.line >= count || m_impossible) {
             return std::nullopt;
         }
         if (lineText(from.line)) {
@@ -111,6 +228,9 @@ class DocumentSearch {
     std::optional<SearchHit> backward(FindPosition from)
     {
         const LineNumber count = m_index.lineCount();
+        if (m_impossible) {
+            return std::nullopt;
+        }
         LineNumber below = count;
         if (from.line < count) {
             if (lineText(from.line)) {
@@ -159,22 +279,79 @@ class DocumentSearch {
         return std::nullopt;
     }
 
+    // Whole lines from first up to about LinesReadSize bytes (at least one line), decoded
+    // into m_lines; the text of line first + i is m_lines[i].
+    bool readLines(LineNumber first, LineNumber end)
+    {
+        const FileOffset base = m_index.lineStart(first);
+        m_raw.resize(std::size_t(m_index.lineStart(end) - base));
+        const std::int64_t got = m_file.readAt(m_raw.data(), m_raw.size(), base);
+        if (got < 0) {
+            return false;
+        }
+        m_lines.resize(std::size_t(end - first));
+        std::u16string decoded;
+        for (LineNumber line = first; line < end; ++line) {
+            const std::int64_t from = m_index.lineStart(line) - base;
+            const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
+            decoded.clear();
+            if (to > from) {
+                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from), m_doc.m_bIsUtf16,
+                                decoded);
+            }
+            std::u16string& text = m_lines[line - first];
+            text.assign(StripTerminator(decoded));
+            if (!m_matchCase) {
+                FoldAsciiCase(text);
+            }
+        }
+        return true;
+    }
+
     std::optional<SearchHit> linesForward(LineNumber from)
     {
-        for (LineNumber line = from; line < m_index.lineCount(); ++line) {
-            if (auto hit = verifyForward(line)) {
-                return hit;
+        const LineNumber count = m_index.lineCount();
+        for (LineNumber first = from; first < count;) {
+            LineNumber end = first + 1;
+            while (end < count &&
+                   m_index.lineStart(end + 1) - m_index.lineStart(first) <= LinesReadSize) {
+                ++end;
             }
+            if (!readLines(first, end)) {
+                return std::nullopt;
+            }
+            for (LineNumber line = first; line < end; ++line) {
+                const std::int64_t c =
+                    FindInLineForward(m_lines[line - first], m_pattern, 0, m_wholeWord);
+                if (c >= 0) {
+                    return SearchHit{line, c};
+                }
+            }
+            first = end;
         }
         return std::nullopt;
     }
 
     std::optional<SearchHit> linesBackward(LineNumber below)
     {
-        for (LineNumber line = below; line-- > 0;) {
-            if (auto hit = verifyBackward(line)) {
-                return hit;
+        for (LineNumber end = below; end > 0;) {
+            LineNumber first = end - 1;
+            while (first > 0 &&
+                   m_index.lineStart(end) - m_index.lineStart(first - 1) <= LinesReadSize) {
+                --first;
             }
+            if (!readLines(first, end)) {
+                return std::nullopt;
+            }
+            for (LineNumber line = end; line-- > first;) {
+                const std::u16string& text = m_lines[line - first];
+                const std::int64_t c =
+                    FindInLineBackward(text, m_pattern, std::int64_t(text.size()), m_wholeWord);
+                if (c >= 0) {
+                    return SearchHit{line, c};
+                }
+            }
+            end = first;
         }
         return std::nullopt;
     }
@@ -217,7 +394,7 @@ class DocumentSearch {
             };
             const std::uint8_t* s = at(m_index.lineStart(nextLine));
             while (regionEnd - s >= std::ptrdiff_t(plen)) {
-                const void* found = memmem(s, std::size_t(regionEnd - s), pat, plen);
+                const void* found = findBytes(s, regionEnd, pat, plen, m_rare);
                 if (!found) {
                     break;
                 }
@@ -278,7 +455,7 @@ class DocumentSearch {
             candidates.clear();
             const std::uint8_t* s = chunk;
             while (regionEnd - s >= std::ptrdiff_t(plen)) {
-                const void* found = memmem(s, std::size_t(regionEnd - s), pat, plen);
+                const void* found = findBytes(s, regionEnd, pat, plen, m_rare);
                 if (!found) {
                     break;
                 }
@@ -316,7 +493,11 @@ class DocumentSearch {
     bool m_matchCase;
     bool m_wholeWord;
     bool m_byteMode = false;
+    bool m_impossible = false;
+    std::size_t m_rare = 0; // index of the pattern byte searched for first
     std::string m_bytes;
+    std::vector<std::uint8_t> m_raw;
+    std::vector<std::u16string> m_lines;
     std::unique_ptr<quill::AlignedBuffer> m_buffer;
     std::size_t m_pad = 0;
     std::u16string m_text;

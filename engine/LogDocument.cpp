@@ -82,6 +82,7 @@ void CBrackenlyDoc::ResetLines()
     m_windowEnd = 0;
     m_selection = DocSelection();
     m_findPos = FindPosition();
+    ++m_contentGeneration;
     m_bWatching = false;
     // The index restarts at its old end (what ClearText needs); opening restarts it at 0.
     m_index.reset(m_index.end(), true);
@@ -535,41 +536,114 @@ std::u16string CBrackenlyDoc::GetSelectedText()
     if (!m_selection.valid) {
         return result;
     }
-    std::lock_guard lock(m_docAccess);
-    const LineNumber count = m_index.lineCount();
     try {
-        appendSelectedLines(result, count);
+        ForEachSelectedPiece(
+            m_selection,
+            [](void* context, std::u16string_view piece) {
+                static_cast<std::u16string*>(context)->append(piece);
+            },
+            &result);
     } catch (const std::bad_alloc&) {
         result.clear(); // more than memory holds: nothing rather than a cut-off text
     }
     return result;
 }
 
-void CBrackenlyDoc::appendSelectedLines(std::u16string& result, LineNumber count)
+std::uint64_t CBrackenlyDoc::SelectedTextBound(const DocSelection& selection) const
 {
-    for (LineNumber line = m_selection.startLine;; ++line) {
-        if (line != m_selection.startLine) {
-            result += u"\r\n";
-        }
-        if (line < count) {
-            const std::u16string text = GetLine(line);
-            const std::size_t from =
-                line == m_selection.startLine ? std::size_t(std::max(0, m_selection.startCol)) : 0;
-            if (from < text.size()) {
-                if (line == m_selection.endLine && m_selection.endCol != -1) {
-                    const std::int64_t last = m_selection.endCol;
-                    if (last >= std::int64_t(from)) {
-                        result.append(text, from, std::size_t(last - std::int64_t(from) + 1));
-                    }
-                } else {
-                    result.append(text, from);
-                }
-            }
-        }
-        if (line >= m_selection.endLine) {
-            break;
+    if (!selection.valid || selection.endLine < selection.startLine) {
+        return 0;
+    }
+    std::lock_guard lock(m_docAccess);
+    const LineNumber count = m_index.lineCount();
+    const LineNumber first = std::min(selection.startLine, count);
+    const LineNumber end = std::min<std::uint64_t>(std::uint64_t(selection.endLine) + 1, count);
+    const std::uint64_t bytes =
+        end > first ? std::uint64_t(m_index.lineStart(end) - m_index.lineStart(first)) : 0;
+    // A narrow byte decodes to at most one unit (four UTF-8 bytes to two), a UTF-16 code
+    // unit is two bytes; each line's terminator (at least one unit) becomes "\r\n".
+    const std::uint64_t units = m_bIsUtf16 ? bytes / 2 : bytes;
+    const LineNumber last = std::max(first, std::min(selection.endLine, count));
+    return units + 2 * (std::uint64_t(last - first) + 1);
+}
+
+bool CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, TextSink sink,
+                                         void* context)
+{
+    if (!selection.valid || selection.endLine < selection.startLine) {
+        return true;
+    }
+    // Whole lines are read in blocks of about this size; a longer line is read alone.
+    constexpr FileOffset BlockBytes = 1 << 20;
+    std::lock_guard lock(m_docAccess);
+    const LineNumber count = m_index.lineCount();
+    if (m_bDetectEncoding && count > 0) {
+        GetLine(std::min(selection.startLine, count - 1)); // decides the encoding
+    }
+    quill::ReadOnlyFile file;
+    if (selection.startLine < count) {
+        file = quill::ReadOnlyFile::open(m_nativePath);
+        if (!file.isOpen()) {
+            return false;
         }
     }
+    // A record that reaches past the empty line after the last one (taken before the text
+    // shrank) ends there: nothing beyond it exists.
+    const LineNumber endLine = std::min(selection.endLine, count);
+    std::vector<std::uint8_t> bytes;
+    std::u16string decoded;
+    auto emitPart = [&](LineNumber line, std::u16string_view text) {
+        std::size_t from = 0;
+        if (line == selection.startLine) {
+            from = std::size_t(std::max(0, selection.startCol));
+        }
+        if (from >= text.size()) {
+            return;
+        }
+        std::size_t length = text.size() - from;
+        if (line == selection.endLine && selection.endCol != -1) {
+            if (std::int64_t(selection.endCol) < std::int64_t(from)) {
+                return;
+            }
+            length = std::min<std::size_t>(length, std::size_t(selection.endCol) - from + 1);
+        }
+        sink(context, text.substr(from, length));
+    };
+    LineNumber line = selection.startLine;
+    while (line < count && line <= endLine) {
+        // A block of whole lines, at least one.
+        const FileOffset base = m_index.lineStart(line);
+        LineNumber blockEnd = line + 1;
+        const LineNumber lastEnd = std::min<LineNumber>(endLine + 1, count);
+        while (blockEnd < lastEnd && m_index.lineStart(blockEnd + 1) - base <= BlockBytes) {
+            ++blockEnd;
+        }
+        const FileOffset blockBytes = m_index.lineStart(blockEnd) - base;
+        bytes.resize(std::size_t(blockBytes));
+        const std::int64_t got = file.readAt(bytes.data(), bytes.size(), base);
+        if (got < 0) {
+            return false;
+        }
+        for (; line < blockEnd; ++line) {
+            if (line != selection.startLine) {
+                sink(context, u"\r\n");
+            }
+            const std::int64_t from = m_index.lineStart(line) - base;
+            const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
+            decoded.clear();
+            if (to > from) {
+                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), m_bIsUtf16, decoded);
+            }
+            emitPart(line, StripTerminator(decoded));
+        }
+    }
+    // Lines at or beyond the count (Select All's empty line after the last) are empty.
+    for (; line <= endLine; ++line) {
+        if (line != selection.startLine) {
+            sink(context, u"\r\n");
+        }
+    }
+    return true;
 }
 
 void CBrackenlyDoc::GetKeywordColors(std::u16string_view line, ColorRef& textColor,

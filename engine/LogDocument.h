@@ -110,6 +110,19 @@ class CBrackenlyDoc {
     void ClearSelection();
     // The selected text, lines joined by "\r\n" (Select All ends with "\r\n").
     std::u16string GetSelectedText();
+    // The text of any selection record, handed over in pieces (line parts and the "\r\n"
+    // between them) as it is read, straight from the file in large reads and without
+    // moving the decoded window, so a caller can build one huge text without a second copy.
+    // Lines at or beyond the line count give empty parts. false when the file could not be
+    // read (the pieces handed over so far stand).
+    using TextSink = void (*)(void* context, std::u16string_view piece);
+    bool ForEachSelectedPiece(const DocSelection& selection, TextSink sink, void* context);
+    // An upper bound of the length in UTF-16 units of that text, from the byte extent of
+    // the selected lines: what a copy must be ready to hold before it starts.
+    std::uint64_t SelectedTextBound(const DocSelection& selection) const;
+    // Counts every reset of the lines (open, reload, Clear): a selection record taken under
+    // one generation names text that no longer exists under the next.
+    std::uint64_t ContentGeneration() const { return m_contentGeneration; }
 
     FindPosition GetFindPosition() const { return m_findPos; }
     void SetFindPosition(LineNumber line, std::int32_t col) { m_findPos = {line, col}; }
@@ -165,7 +178,6 @@ class CBrackenlyDoc {
     // The text of one line read straight from the file (Find), without terminator.
     bool ReadLineText(const quill::ReadOnlyFile& file, LineNumber line, std::u16string& text);
     void DetectEncoding(const std::uint8_t* bytes, std::size_t n);
-    void appendSelectedLines(std::u16string& result, LineNumber count);
     // Called by the watcher (holding docAccess) after an append.
     void SetFileSize(FileOffset size) { m_fileSize.store(size, std::memory_order_relaxed); }
     void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
@@ -199,5 +211,6 @@ class CBrackenlyDoc {
     LineIndex m_index;
     std::vector<CKeyword> m_keywords;
     bool m_bNewTextArrived = false;
+    std::uint64_t m_contentGeneration = 0;
     mutable std::recursive_mutex m_docAccess;
 };

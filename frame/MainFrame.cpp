@@ -2,6 +2,7 @@
 
 #include "resources/CommandActions.h"
 #include "resources/LanguageResources.h"
+#include "dialogs/FindDialog.h"
 #include "dialogs/MessageDialog.h"
 #include "dialogs/SettingsSheet.h"
 #include "resources/VersionInfo.h"
@@ -46,6 +47,9 @@ constexpr int ResourceMain = 128;
 constexpr int ResourceContextMenu = 132;
 // Offset of a window opened from the stored position against the one that stored it.
 constexpr int CascadeOffset = 30;
+constexpr int StringNotFound = 134;
+constexpr int StringCopyTooLarge = 179;
+constexpr int StringCopyUnreadable = 180;
 
 
 } // namespace
@@ -67,6 +71,8 @@ CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService*
         SetLineCountText(lines);
         updateCommandStates();
     });
+    connect(m_pView, &CBrackenlyView::selectionPresenceChanged, this,
+            [this] { updateCommandStates(); });
 
     const LanguageResources& resources = LanguageResources::current();
     const QIcon icon = resources.icon(ResourceMain);
@@ -321,12 +327,12 @@ void CMainFrame::updateCommandStates()
     commandAction(Command::Clear)->setEnabled(hasLines);
     commandAction(Command::Pause)->setEnabled(m_pView->canPause());
     commandAction(Command::Resume)->setEnabled(m_pView->canResume());
+    commandAction(Command::Copy)->setEnabled(m_pView->canCopy());
+    commandAction(Command::SelectAll)->setEnabled(true);
+    commandAction(Command::Find)->setEnabled(hasLines);
+    commandAction(Command::FindNextDown)->setEnabled(true);
+    commandAction(Command::FindNextUp)->setEnabled(true);
     commandAction(Command::Settings)->setEnabled(true);
-    // Find, Copy and Select All arrive with the selection; until then they stay disabled.
-    for (int id : {Command::Find, Command::FindNextDown, Command::FindNextUp,
-                   Command::Copy, Command::SelectAll}) {
-        commandAction(id)->setEnabled(false);
-    }
     SettingsStore& settings = SettingsStore::instance();
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
@@ -374,6 +380,21 @@ void CMainFrame::runCommand(int id)
     case Command::ViewToolbar:
     case Command::ViewStatusBar:
         toggleBar(id);
+        break;
+    case Command::Copy:
+        OnEditCopy();
+        break;
+    case Command::SelectAll:
+        m_pView->OnEditSelectAll();
+        break;
+    case Command::Find:
+        OnEditFind();
+        break;
+    case Command::FindNextDown:
+        FindAgain(true);
+        break;
+    case Command::FindNextUp:
+        FindAgain(false);
         break;
     default:
         break;
@@ -593,6 +614,138 @@ std::u16string CMainFrame::LoadResourceString(std::uint32_t id)
 std::u16string CMainFrame::GetFileVersionText()
 {
     return ::GetFileVersionText();
+}
+
+void CMainFrame::showMessage(const QString& text)
+{
+    if (m_messageHandler) {
+        m_messageHandler(text);
+        return;
+    }
+    QMessageBox::information(this, QStringLiteral("Quillstream"), text);
+}
+
+void CMainFrame::OnEditCopy()
+{
+    if (!m_pView->canCopy()) {
+        return;
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const CopyResult result = m_pView->OnEditCopy();
+    QGuiApplication::restoreOverrideCursor();
+    const auto megabytes = [](std::uint64_t bytes) {
+        return QString::number((bytes + (1 << 20) - 1) >> 20);
+    };
+    if (result.outcome == CopyOutcome::TooLarge) {
+        TraceLog::instance().Line(TraceLog::LevelError, "Copy refused: needs ",
+                                  std::uint64_t(result.neededBytes), " bytes, ",
+                                  std::uint64_t(result.availableBytes), " available");
+        showMessage(LanguageResources::current().format(StringCopyTooLarge,
+                                                        megabytes(result.neededBytes),
+                                                        megabytes(result.availableBytes)));
+    } else if (result.outcome == CopyOutcome::Unreadable) {
+        showMessage(LanguageResources::current().string(StringCopyUnreadable));
+    }
+}
+
+std::u16string CMainFrame::initialSearchText() const
+{
+    if (m_pDocument == nullptr) {
+        return {};
+    }
+    // Text spanning several lines is never found (a match lies on one line), and building
+    // it for a selection of the whole file would cost a copy of the file.
+    const DocSelection selection = m_pDocument->GetSelection();
+    std::u16string text;
+    if (selection.valid && selection.startLine == selection.endLine) {
+        text = m_pDocument->GetSelectedText();
+    }
+    if (text.empty()) {
+        text = SettingsStore::instance().GetString(Setting::LastFindString);
+    }
+    return text;
+}
+
+void CMainFrame::OnEditFind()
+{
+    if (m_pDocument == nullptr || m_pDocument->GetLineCount() == 0) {
+        return;
+    }
+    if (m_pFindDialog) {
+        // At most one: the open dialog comes to the front with the current text.
+        const std::u16string text = initialSearchText();
+        if (!text.empty()) {
+            m_pFindDialog->setSearchText(toQString(text));
+        }
+        m_pFindDialog->show();
+        m_pFindDialog->raise();
+        m_pFindDialog->activateWindow();
+        return;
+    }
+    SettingsStore& settings = SettingsStore::instance();
+    auto* dialog = new CFindDialog(this);
+    dialog->setHistory(m_findHistory);
+    dialog->setSearchText(toQString(initialSearchText()));
+    dialog->setOptions(settings.GetBool(Setting::FindMatchCase),
+                       settings.GetBool(Setting::FindWholeWord), settings.GetBool(Setting::FindDown));
+    connect(dialog, &CFindDialog::findNext, this, &CMainFrame::OnFindNext);
+    connect(dialog, &CFindDialog::closing, this, [this] { m_pFindDialog = nullptr; });
+    m_pFindDialog = dialog;
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+void CMainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord)
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_nSearchFlags = (down ? FR_DOWN : 0) | (wholeWord ? FR_WHOLEWORD : 0) |
+                     (matchCase ? FR_MATCHCASE : 0);
+    SettingsStore& settings = SettingsStore::instance();
+    // Shift+Enter searches the other way once; the dialog's own direction is what is kept.
+    settings.SetBool(Setting::FindDown, m_pFindDialog ? m_pFindDialog->searchDown() : down);
+    settings.SetBool(Setting::FindMatchCase, matchCase);
+    settings.SetBool(Setting::FindWholeWord, wholeWord);
+    QGuiApplication::restoreOverrideCursor();
+    search(toU16(text), down);
+}
+
+void CMainFrame::FindAgain(bool down)
+{
+    m_nSearchFlags = down ? (m_nSearchFlags | FR_DOWN) : (m_nSearchFlags & ~FR_DOWN);
+    const std::u16string text = initialSearchText();
+    if (text.empty()) {
+        OnEditFind();
+        return;
+    }
+    search(text, down);
+}
+
+void CMainFrame::search(const std::u16string& text, bool down)
+{
+    if (m_pDocument == nullptr) {
+        return;
+    }
+    const QString shown = toQString(text);
+    m_findHistory.removeAll(shown);
+    m_findHistory.prepend(shown);
+    if (m_pFindDialog) {
+        m_pFindDialog->rememberText(shown);
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool found =
+        m_pDocument->Find(text, down, m_nSearchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
+    QGuiApplication::restoreOverrideCursor();
+    SettingsStore::instance().SetString(Setting::LastFindString, text);
+    updateCommandStates();
+    if (!found) {
+        showMessage(LanguageResources::current().format(StringNotFound, toQString(text)));
+        if (m_pFindDialog) {
+            m_pFindDialog->raise();
+            m_pFindDialog->activateWindow();
+            m_pFindDialog->focusSearchText();
+        }
+    }
 }
 
 QAction* CMainFrame::action(int id) const

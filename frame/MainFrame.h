@@ -12,12 +12,14 @@
 // The document and the owner are not owned. User-interface thread only, except
 // PostToMainWindow (any thread).
 
+#include "dialogs/FindDialog.h"
 #include "engine/DocumentHost.h"
 
 #include <QEvent>
 #include <QMainWindow>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -139,6 +141,21 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     std::u16string LoadResourceString(std::uint32_t id) override;
     std::u16string GetFileVersionText() override;
 
+    // Find: the dialog (57636), find next down/up (32774/32775), and the search the dialog's
+    // notification runs. The dialog exists from its first opening until the user closes it.
+    void OnEditFind();
+    void FindAgain(bool down);
+    void OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord);
+    CFindDialog* findDialog() const { return m_pFindDialog; }
+    unsigned searchFlags() const { return m_nSearchFlags; }
+    void OnEditCopy();
+
+    // Where the frame's informational messages go (a message box unless tests divert them).
+    void setMessageHandler(std::function<void(const QString&)> handler)
+    {
+        m_messageHandler = std::move(handler);
+    }
+
     // The program started for New Window (tests replace it).
     void setNewWindowProgram(const QString& program) { m_newWindowProgram = program; }
 
@@ -159,6 +176,11 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void loadAccelerators();
     void restoreWindowPosition();
     void runCommand(int id);
+    void search(const std::u16string& text, bool down);
+    // The text a search starts from: the selection when it lies on one line, else the last
+    // text searched for.
+    std::u16string initialSearchText() const;
+    void showMessage(const QString& text);
 
     CBrackenlyDoc* m_pDocument;
     FrameOwner* m_pOwner;
@@ -171,6 +193,10 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     QAction* m_recentPlaceholder = nullptr;
     QList<QAction*> m_recentActions;
     unsigned m_nSearchFlags = 0;
+    QPointer<CFindDialog> m_pFindDialog;
+    // The texts searched for in this run, most recent first; outlives each dialog.
+    QStringList m_findHistory;
+    std::function<void(const QString&)> m_messageHandler;
     QString m_newWindowProgram;
     QSize m_pendingFrameSize;
     SoundService* m_pSound = nullptr;

@@ -8,7 +8,9 @@
 #include "settings/SettingsStore.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -43,6 +45,8 @@ constexpr int FollowSlack = 5;
 constexpr int HorizontalPageSteps = 50;
 // The platform's default caret width (the window border width).
 constexpr int CaretWidth = 1;
+// A drag held beyond the top or bottom edge scrolls one line this often.
+constexpr int AutoScrollIntervalMs = 40;
 
 QColor colorFromRef(std::uint32_t ref)
 {
@@ -71,11 +75,23 @@ CBrackenlyView::CBrackenlyView(QWidget* parent) : QAbstractScrollArea(parent)
             &CBrackenlyView::onVerticalSliderMoved);
 }
 
-CBrackenlyView::~CBrackenlyView() = default;
+CBrackenlyView::~CBrackenlyView()
+{
+    // PRIMARY data offered earlier may be asked for after the view has gone.
+    if (m_textSource) {
+        m_textSource->detach();
+    }
+}
 
 void CBrackenlyView::setDocument(CBrackenlyDoc* document)
 {
+    if (m_textSource) {
+        m_textSource->detach();
+    }
     m_pDocument = document;
+    m_textSource = std::make_shared<SelectionTextSource>(document);
+    m_seenGeneration = document != nullptr ? document->ContentGeneration() : 0;
+    m_mouse.Reset();
 }
 
 bool CBrackenlyView::endJumpLatch()
@@ -132,6 +148,12 @@ void CBrackenlyView::OnUpdate()
     if (!follow && !s_endJumpLatch && first == 0 && visible < lines) {
         s_endJumpLatch = true;
         follow = true;
+    }
+    if (m_pDocument->ContentGeneration() != m_seenGeneration) {
+        // The lines were replaced: a drag over the old ones must not go on over the new.
+        m_seenGeneration = m_pDocument->ContentGeneration();
+        m_mouse.Reset();
+        m_autoScrollTimer.stop();
     }
     setupFont(false);
     measure();
@@ -533,6 +555,246 @@ void CBrackenlyView::mousePressEvent(QMouseEvent* event)
     event->accept();
 }
 
+void CBrackenlyView::mouseMoveEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (m_pDocument == nullptr || !(event->buttons() & Qt::LeftButton)) {
+        return;
+    }
+    m_dragPoint = event->position().toPoint();
+    const int height = viewport()->height();
+    if (m_dragPoint.y() < 0 || m_dragPoint.y() >= height) {
+        if (!m_autoScrollTimer.isActive()) {
+            m_autoScrollTimer.start(AutoScrollIntervalMs, this);
+        }
+        // The selection follows to the edge row at once; the timer scrolls on.
+        m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
+        return;
+    }
+    m_autoScrollTimer.stop();
+    m_mouse.Move(m_dragPoint);
+}
+
+void CBrackenlyView::mouseReleaseEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (m_pDocument == nullptr || event->button() != Qt::LeftButton) {
+        return;
+    }
+    m_autoScrollTimer.stop();
+    m_mouse.Release(event->position().toPoint(),
+                    event->modifiers().testFlag(Qt::ShiftModifier));
+}
+
+void CBrackenlyView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (m_pDocument == nullptr || event->button() != Qt::LeftButton) {
+        return;
+    }
+    m_mouse.DoubleClick(event->position().toPoint());
+}
+
+void CBrackenlyView::dragAutoScroll()
+{
+    if (!m_mouse.IsDragging() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
+        m_autoScrollTimer.stop();
+        return;
+    }
+    const int height = viewport()->height();
+    if (m_dragPoint.y() < 0) {
+        OnScroll(ScrollCode::None, ScrollCode::LineUp);
+    } else if (m_dragPoint.y() >= height) {
+        OnScroll(ScrollCode::None, ScrollCode::LineDown);
+    } else {
+        m_autoScrollTimer.stop();
+        return;
+    }
+    m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
+}
+
+LineNumber CBrackenlyView::LineFromPoint(int y) const
+{
+    const std::int64_t h = m_nLineHeight;
+    if (h == 0) {
+        return 0;
+    }
+    // Points above the client area count as its top (a drag held there scrolls instead).
+    const std::int64_t py = std::max(0, y);
+    const std::int64_t p = verticalScrollBar()->value();
+    const std::int64_t first = p / h;
+    const std::int64_t r = p - first * h;
+    std::int64_t line = 0;
+    if (r == 0) {
+        line = first + py / h;
+    } else if (py < h - r) {
+        line = first + 1;
+    } else {
+        line = first + 1 + (py - h + r) / h;
+    }
+    return static_cast<LineNumber>(std::min<std::int64_t>(line, UINT32_MAX));
+}
+
+std::int32_t CBrackenlyView::CharFromPoint(const std::u16string& text, int x) const
+{
+    const qsizetype c = m_renderer.charAt(viewOf(text), x + horizontalScrollBar()->value());
+    return static_cast<std::int32_t>(std::min<qsizetype>(c, INT32_MAX));
+}
+
+int CBrackenlyView::CaretXFromPoint(LineNumber line, int x)
+{
+    const std::u16string text = SelectableLine(line);
+    if (text.empty()) {
+        return 0;
+    }
+    return m_renderer.prefixWidth(viewOf(text), CharFromPoint(text, x)) -
+           horizontalScrollBar()->value();
+}
+
+int CBrackenlyView::CaretXAfter(LineNumber line, std::int32_t character)
+{
+    const std::u16string text = SelectableLine(line);
+    if (text.empty()) {
+        return 0;
+    }
+    const qsizetype count = character < 0 ? qsizetype(text.size()) : qsizetype(character) + 1;
+    return m_renderer.prefixWidth(viewOf(text), count) - horizontalScrollBar()->value();
+}
+
+void CBrackenlyView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLine,
+                                          std::int32_t startCol, std::int32_t endCol)
+{
+    const DocSelection selection{true, startLine, endLine, startCol, endCol};
+    StoreSelection(selection);
+    m_mouse.PlaceCaretAfterSelection(selection);
+}
+
+LineNumber CBrackenlyView::SelectableLineCount() const
+{
+    return m_pDocument != nullptr ? m_pDocument->GetLineCount() : 0;
+}
+
+std::u16string CBrackenlyView::SelectableLine(LineNumber line)
+{
+    return m_pDocument != nullptr ? m_pDocument->GetLine(line) : std::u16string();
+}
+
+DocSelection CBrackenlyView::CurrentSelection() const
+{
+    return m_pDocument != nullptr ? m_pDocument->GetSelection() : DocSelection();
+}
+
+void CBrackenlyView::StoreSelection(const DocSelection& selection)
+{
+    if (m_pDocument == nullptr) {
+        return;
+    }
+    const DocSelection before = m_pDocument->GetSelection();
+    if (selection.valid) {
+        m_pDocument->SetSelection(selection.startLine, selection.endLine, selection.startCol,
+                                  selection.endCol);
+    } else {
+        m_pDocument->ClearSelection();
+    }
+    const DocSelection after = m_pDocument->GetSelection();
+    invalidateSelectionChange(before, after);
+    if (before.valid != after.valid) {
+        emit selectionPresenceChanged(after.valid);
+    }
+}
+
+FindPosition CBrackenlyView::CurrentFindPosition() const
+{
+    return m_pDocument != nullptr ? m_pDocument->GetFindPosition() : FindPosition();
+}
+
+void CBrackenlyView::StoreFindPosition(const FindPosition& position)
+{
+    if (m_pDocument != nullptr) {
+        m_pDocument->SetFindPosition(position.line, position.col);
+    }
+}
+
+void CBrackenlyView::SelectionFinished()
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (m_pDocument == nullptr || clipboard == nullptr || !clipboard->supportsSelection()) {
+        return;
+    }
+    const DocSelection selection = m_pDocument->GetSelection();
+    if (!selection.valid) {
+        return;
+    }
+    // Offered, not built: the text is read only when another program pastes it.
+    clipboard->setMimeData(
+        new SelectionMimeData(m_textSource, selection, m_pDocument->ContentGeneration()),
+        QClipboard::Selection);
+}
+
+void CBrackenlyView::invalidateLines(LineNumber first, LineNumber last)
+{
+    const std::int64_t h = m_nLineHeight;
+    if (h == 0) {
+        viewport()->update();
+        return;
+    }
+    const std::int64_t scrollY = verticalScrollBar()->value();
+    const std::int64_t top = std::max<std::int64_t>(-h, std::int64_t(first) * h - scrollY);
+    const std::int64_t bottom =
+        std::min<std::int64_t>(viewport()->height() + h, (std::int64_t(last) + 1) * h - scrollY);
+    if (bottom <= top) {
+        return;
+    }
+    viewport()->update(QRect(0, int(top), viewport()->width(), int(bottom - top)));
+}
+
+void CBrackenlyView::invalidateSelectionChange(const DocSelection& before, const DocSelection& after)
+{
+    // The rows strictly between both records' ends are selected whole in both; only the rows
+    // between the two starts and between the two ends can differ.
+    if (!before.valid && !after.valid) {
+        return;
+    }
+    if (!before.valid || !after.valid) {
+        const DocSelection& one = before.valid ? before : after;
+        invalidateLines(one.startLine, one.endLine);
+        return;
+    }
+    invalidateLines(std::min(before.startLine, after.startLine),
+                    std::max(before.startLine, after.startLine));
+    invalidateLines(std::min(before.endLine, after.endLine),
+                    std::max(before.endLine, after.endLine));
+}
+
+void CBrackenlyView::OnEditSelectAll()
+{
+    if (m_pDocument != nullptr) {
+        m_mouse.SelectAll();
+        viewport()->update();
+    }
+}
+
+bool CBrackenlyView::canCopy() const
+{
+    return m_pDocument != nullptr && m_pDocument->GetSelection().valid;
+}
+
+CopyResult CBrackenlyView::OnEditCopy()
+{
+    CopyResult result;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (m_pDocument == nullptr || clipboard == nullptr) {
+        return result;
+    }
+    const DocSelection selection = m_pDocument->GetSelection();
+    QString text;
+    result = BuildSelectionText(*m_pDocument, selection, text);
+    if (result.outcome == CopyOutcome::Copied) {
+        clipboard->setMimeData(new SelectionMimeData(std::move(text)), QClipboard::Clipboard);
+    }
+    return result;
+}
+
 bool CBrackenlyView::viewportEvent(QEvent* event)
 {
     // Qt would otherwise scroll horizontally on Shift+wheel; the view ignores such wheels.
@@ -561,14 +823,13 @@ QRect CBrackenlyView::caretRect() const
                  static_cast<int>(m_nLineHeight));
 }
 
-void CBrackenlyView::PlaceCaret(int line, int clientX)
+void CBrackenlyView::PlaceCaret(LineNumber line, int clientX)
 {
-    if (m_pDocument == nullptr || line < 0 ||
-        static_cast<std::uint32_t>(line) >= m_pDocument->GetLineCount()) {
+    if (m_pDocument == nullptr || line >= m_pDocument->GetLineCount()) {
         return;
     }
     viewport()->update(caretRect());
-    m_caretLine = line;
+    m_caretLine = static_cast<int>(line);
     m_caretDocX = clientX + horizontalScrollBar()->value();
     viewport()->update(caretRect());
 }
@@ -590,6 +851,10 @@ void CBrackenlyView::focusOutEvent(QFocusEvent* event)
 
 void CBrackenlyView::timerEvent(QTimerEvent* event)
 {
+    if (event->timerId() == m_autoScrollTimer.timerId()) {
+        dragAutoScroll();
+        return;
+    }
     if (event->timerId() == m_caretTimer.timerId()) {
         m_caretOn = !m_caretOn;
         viewport()->update(caretRect());

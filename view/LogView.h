@@ -11,17 +11,20 @@
 // setDocument(nullptr). The sound service is not owned either. User-interface thread only.
 
 #include "view/LogRenderer.h"
+#include "view/MouseSelection.h"
+#include "view/SelectionClipboard.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QSize>
 
 #include <cstdint>
+#include <memory>
 
 class CBrackenlyDoc;
 class SoundService;
 
-class CBrackenlyView : public QAbstractScrollArea {
+class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
     Q_OBJECT
   public:
     // A scroll request's code for one direction (the platform's SB_* codes).
@@ -73,7 +76,25 @@ class CBrackenlyView : public QAbstractScrollArea {
     // Caret in document coordinates (line, x); the view draws it.
     int caretLine() const { return m_caretLine; }
     int caretX() const { return m_caretDocX; }
-    void PlaceCaret(int line, int clientX);
+    void PlaceCaret(LineNumber line, int clientX) override;
+
+    // Point-to-text geometry (client coordinates; widths are the renderer's, tabs and the
+    // lone-CR symbol included, so what is hit is what is painted there). The partly hidden
+    // top row is never hit: a point in it counts as the first fully shown line.
+    LineNumber LineFromPoint(int y) const override;
+    std::int32_t CharFromPoint(const std::u16string& text, int x) const override;
+    int CaretXFromPoint(LineNumber line, int x) override;
+    int CaretXAfter(LineNumber line, std::int32_t character) override;
+    // Stores the selection, puts the caret after its end and repaints the changed rows.
+    void SetSelectionAndCaret(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
+                              std::int32_t endCol);
+
+    // Select All and Copy. Copy puts the selected text on the clipboard (see
+    // SelectionClipboard.h) and reports what happened; TooLarge leaves the clipboard as it was.
+    void OnEditSelectAll();
+    CopyResult OnEditCopy();
+    bool canCopy() const;
+    const MouseSelection& mouseSelection() const { return m_mouse; }
 
     // The process-wide end-jump latch (tests reset it between cases).
     static bool endJumpLatch();
@@ -82,6 +103,8 @@ class CBrackenlyView : public QAbstractScrollArea {
   signals:
     // After every update: the document's file size and line count, for the status bar.
     void statusChanged(qint64 fileSize, qint64 lineCount);
+    // A selection appeared or went away (what enables Copy).
+    void selectionPresenceChanged(bool present);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -91,12 +114,30 @@ class CBrackenlyView : public QAbstractScrollArea {
     void keyReleaseEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     bool viewportEvent(QEvent* event) override;
 
   private:
+    // SelectionTarget.
+    LineNumber SelectableLineCount() const override;
+    std::u16string SelectableLine(LineNumber line) override;
+    DocSelection CurrentSelection() const override;
+    void StoreSelection(const DocSelection& selection) override;
+    FindPosition CurrentFindPosition() const override;
+    void StoreFindPosition(const FindPosition& position) override;
+    void SelectionFinished() override;
+
+    // Repaints the rows whose selected part differs between the two records.
+    void invalidateSelectionChange(const DocSelection& before, const DocSelection& after);
+    void invalidateLines(LineNumber first, LineNumber last);
+    // While a drag is outside the top or bottom edge, the view scrolls a line at a time and
+    // the selection follows to the edge row.
+    void dragAutoScroll();
     void setupFont(bool allowDefault);
     void measure();
     void applyScrollSizes();
@@ -126,4 +167,10 @@ class CBrackenlyView : public QAbstractScrollArea {
     bool m_caretShown = false;
     bool m_caretOn = false;
     QBasicTimer m_caretTimer;
+
+    MouseSelection m_mouse{*this};
+    std::shared_ptr<SelectionTextSource> m_textSource;
+    std::uint64_t m_seenGeneration = 0;
+    QBasicTimer m_autoScrollTimer;
+    QPoint m_dragPoint;
 };

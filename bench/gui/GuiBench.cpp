@@ -12,18 +12,35 @@
 //   PageDownDocumentWork    the document's part of the same: each page's lines fetched and
 //                           matched, without painting.
 //
+//   DragRepaint60Rows       a drag across the 60 rows of a view and back, one row per mouse
+//                           move; each step is the move and the repaint it causes.
+//   SelectAllCopy/MiB       Select All and Copy of a 100 MB and a 1 GiB log: seconds and the
+//                           peak resident memory the copy added (VmHWM, reset before).
+//   FindLastLine/encoding   Find of the text on the last line of a 1 GiB log from the top,
+//                           once by the engine's own Find and once through the command path
+//                           (Enter in the find dialog to the selection painted); encoding 0
+//                           UTF-8, 1 the same file read in the locale's narrow set (run with
+//                           LC_ALL set to an ISO-8859-15 locale), 2 the text as UTF-16.
+//
 // Per-step medians are reported as the counters median_ms / median_us.
 //
 //   xvfb-run -a build/bin/quill_gui_bench
 
+#include "dialogs/FindDialog.h"
 #include "engine/AlertRule.h"
 #include "engine/DocumentHost.h"
 #include "engine/LogDocument.h"
+#include "frame/MainFrame.h"
+#include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
 #include "view/LogView.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QScrollBar>
 
 #include <benchmark/benchmark.h>
@@ -105,7 +122,7 @@ class SilentSound : public SoundService {
 // A document over a generated file in a view showing `rows` rows, settings in a private
 // folder.
 struct ViewBench {
-    ViewBench(std::uint64_t fileBytes, int rows, int keywords)
+    ViewBench(std::uint64_t fileBytes, int rows, int keywords, std::string existing = {})
         : folder(tempFolder() + "/quillstream-bench-view-" + std::to_string(::getpid())),
           store((fs::create_directories(folder), folder + "/user.reg"), folder + "/machine.reg")
     {
@@ -118,8 +135,11 @@ struct ViewBench {
         }
         store.SaveKeywords(list);
         store.SetBool(Setting::Beep, true);
-        path = folder + "/bench.log";
-        writeLog(path, fileBytes);
+        path = existing;
+        if (path.empty()) {
+            path = folder + "/bench.log";
+            writeLog(path, fileBytes);
+        }
         document = std::make_unique<CBrackenlyDoc>(&host, store);
         view = std::make_unique<CBrackenlyView>();
         view->setSoundService(&sound);
@@ -242,6 +262,234 @@ void PageDownDocumentWork(benchmark::State& state)
     state.counters["median_us"] = median(times);
 }
 BENCHMARK(PageDownDocumentWork)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void DragRepaint60Rows(benchmark::State& state)
+{
+    ViewBench bench(20'000'000, 60, 10);
+    CBrackenlyView* view = bench.view.get();
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);
+    ViewBench::settle();
+    QWidget* port = view->viewport();
+    const int h = static_cast<int>(view->lineHeight());
+    auto send = [&](QEvent::Type type, QPoint p, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, p, port->mapToGlobal(p), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(port, &event);
+    };
+    std::vector<double> times;
+    for (auto _ : state) {
+        send(QEvent::MouseButtonPress, QPoint(40, h / 2), Qt::LeftButton);
+        for (int step = 0; step < 120; ++step) {
+            const int row = step < 60 ? step : 119 - step;
+            const QPoint p(40 + (step % 7) * 9, row * h + h / 2);
+            const auto start = Clock::now();
+            send(QEvent::MouseMove, p, Qt::LeftButton);
+            QApplication::processEvents();
+            times.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+        send(QEvent::MouseButtonRelease, QPoint(40, h / 2), Qt::NoButton);
+        QApplication::processEvents();
+    }
+    state.counters["median_us"] = median(times);
+    std::sort(times.begin(), times.end());
+    state.counters["p99_us"] = times.empty() ? 0 : times[times.size() * 99 / 100];
+    state.counters["max_us"] = times.empty() ? 0 : times.back();
+}
+BENCHMARK(DragRepaint60Rows)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// A log of at least mib MiB in the temporary folder, kept for later runs, whose last line
+// is a unique marker.
+const char* const LastLineMarker = "QUILL-LAST-LINE-MARKER zebra";
+
+std::string cachedLog(std::uint64_t mib)
+{
+    const std::string logPath =
+        tempFolder() + "/quillstream-bench-marked-" + std::to_string(mib) + "m.log";
+    std::error_code error;
+    if (fs::file_size(logPath, error) < (mib << 20) || error) {
+        writeLog(logPath, mib << 20);
+        std::ofstream(logPath, std::ios::binary | std::ios::app) << LastLineMarker << "\n";
+    }
+    return logPath;
+}
+
+std::string cachedUtf16Log(std::uint64_t mib)
+{
+    const std::string source = cachedLog(mib);
+    const std::string logPath = source.substr(0, source.size() - 4) + "-utf16.log";
+    std::error_code error;
+    if (fs::file_size(logPath, error) < 2 * (mib << 20) || error) {
+        std::ifstream in(source, std::ios::binary);
+        std::ofstream out(logPath, std::ios::binary | std::ios::trunc);
+        out.write("\xFF\xFE", 2);
+        std::vector<char> block(1 << 20);
+        std::vector<char> wide(2 << 20);
+        while (in) {
+            in.read(block.data(), std::streamsize(block.size()));
+            const std::size_t n = std::size_t(in.gcount());
+            for (std::size_t i = 0; i < n; ++i) {
+                wide[2 * i] = block[i];
+                wide[2 * i + 1] = 0;
+            }
+            out.write(wide.data(), std::streamsize(2 * n));
+        }
+    }
+    return logPath;
+}
+
+std::uint64_t peakRssBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stoull(line.substr(6)) * 1024;
+        }
+    }
+    return 0;
+}
+
+std::uint64_t currentRssBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stoull(line.substr(6)) * 1024;
+        }
+    }
+    return 0;
+}
+
+void resetPeakRss()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+void SelectAllCopy(benchmark::State& state)
+{
+    const std::uint64_t mib = std::uint64_t(state.range(0));
+    ViewBench bench(0, 40, 0, cachedLog(mib));
+    CBrackenlyView* view = bench.view.get();
+    double seconds = 0;
+    double addedMb = 0;
+    std::size_t copied = 0;
+    for (auto _ : state) {
+        QGuiApplication::clipboard()->clear();
+        ViewBench::settle();
+        const std::uint64_t before = currentRssBytes();
+        resetPeakRss();
+        const auto start = Clock::now();
+        view->OnEditSelectAll();
+        const CopyResult result = view->OnEditCopy();
+        seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        addedMb = double(peakRssBytes() - before) / 1e6;
+        copied = result.outcome == CopyOutcome::Copied
+                     ? std::size_t(QGuiApplication::clipboard()->text().size())
+                     : 0;
+        state.SetIterationTime(seconds);
+    }
+    QGuiApplication::clipboard()->clear();
+    state.counters["seconds"] = seconds;
+    state.counters["peak_added_MB"] = addedMb;
+    state.counters["copied_units"] = double(copied);
+}
+BENCHMARK(SelectAllCopy)->Arg(100)->Arg(1024)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+class NoOwner : public FrameOwner {
+  public:
+    bool OpenDocumentFile(const std::u16string&) override { return false; }
+    void OnFileNew() override {}
+    void OnFileOpen() override {}
+    void OnAppAbout() override {}
+    void OnOpenRecentFile(int) override {}
+    std::vector<std::u16string> RecentFiles() const override { return {}; }
+};
+
+void FindLastLine(benchmark::State& state)
+{
+    const int encoding = int(state.range(0));
+    if (encoding == 1 && quill::narrowCharset().isUtf8) {
+        state.SkipWithError("run with LC_ALL set to a locale whose set is not UTF-8");
+        return;
+    }
+    if (encoding != 1 && !quill::narrowCharset().isUtf8) {
+        state.SkipWithError("runs in a UTF-8 locale only");
+        return;
+    }
+    const std::string logPath = encoding == 2 ? cachedUtf16Log(1024) : cachedLog(1024);
+    const std::string folder =
+        tempFolder() + "/quillstream-bench-find-" + std::to_string(::getpid());
+    fs::create_directories(folder);
+    SettingsStore store(folder + "/user.reg", folder + "/machine.reg");
+    SettingsStore::overrideInstance(&store);
+    SilentSound sound;
+    NoOwner owner;
+    {
+        CBrackenlyDoc document(nullptr, store);
+        CMainFrame frame(&document, &owner, &sound);
+        document.SetHost(&frame);
+        frame.setMessageHandler([](const QString&) {});
+        frame.resize(900, 700);
+        frame.show();
+        frame.GetView()->OnInitialUpdate();
+        document.OnOpenDocument(std::u16string(logPath.begin(), logPath.end()));
+        document.StopWatching();
+        frame.GetView()->OnInitialUpdate();
+        ViewBench::settle();
+        const std::u16string marker(LastLineMarker, LastLineMarker + std::strlen(LastLineMarker));
+        const LineNumber last = document.GetLineCount() - 1;
+
+        double engineBest = 1e9;
+        double commandBest = 1e9;
+        bool shown = false;
+        for (auto _ : state) {
+            for (int run = 0; run < 3; ++run) {
+                document.SetFindPosition(0, 0);
+                document.ClearSelection();
+                auto start = Clock::now();
+                document.Find(marker, true, FR_MATCHCASE);
+                engineBest = std::min(
+                    engineBest, std::chrono::duration<double>(Clock::now() - start).count());
+
+                document.SetFindPosition(0, 0);
+                document.ClearSelection();
+                frame.OnEditFind();
+                CFindDialog* dialog = frame.findDialog();
+                dialog->setOptions(true, false, true);
+                dialog->setSearchText(QString::fromUtf16(marker.data(), qsizetype(marker.size())));
+                QLineEdit* field = dialog->findChild<QComboBox*>()->lineEdit();
+                ViewBench::settle();
+                start = Clock::now();
+                QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+                QApplication::sendEvent(field, &enter);
+                frame.GetView()->viewport()->repaint();
+                commandBest = std::min(
+                    commandBest, std::chrono::duration<double>(Clock::now() - start).count());
+                shown = document.GetSelection().valid && document.GetSelection().startLine == last &&
+                        frame.GetView()->firstVisibleLine() <= last;
+            }
+            state.SetIterationTime(commandBest);
+        }
+        state.counters["engine_s"] = engineBest;
+        state.counters["command_s"] = commandBest;
+        state.counters["command_over_engine"] = commandBest / engineBest;
+        state.counters["found_on_last_line"] = shown ? 1 : 0;
+        state.counters["GBps"] = double(document.IndexedEnd()) / engineBest / 1e9;
+        document.OnCloseDocument();
+    }
+    SettingsStore::overrideInstance(nullptr);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+BENCHMARK(FindLastLine)
+    ->ArgName("encoding")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 // Runs the real program and waits for its trace line; returns the seconds it took.
 double runToFirstLines(const std::string& logPath, const std::string& home)

@@ -238,12 +238,16 @@ TEST_F(FindTest, TextAcrossTheBoundaryOfTwoReadsIsFound)
 
 TEST_F(FindTest, ByteLevelSearchEqualsTheLineRuleOnRandomFiles)
 {
-    const char16_t* words[] = {u"err", u"Error",        u"errno", u"disk", u"d\u00EFsk", u"ab",
-                               u"a",   u"\u4E2D\u6587", u"x.y",   u"kERR", u"\u240D"};
+    const char16_t* words[] = {u"err",      u"Error",        u"errno", u"disk",
+                               u"d\u00EFsk", u"ab",           u"a",     u"\u4E2D\u6587",
+                               u"x.y",      u"kERR",         u"\u240D", u"5\u20AC"};
     const char16_t* seps[] = {u" ", u"\t", u",", u".", u"/", u":", u";", u"\\", u"", u"-"};
     std::mt19937 rng(4242);
-    for (int file = 0; file < 4; ++file) {
-        const bool utf16 = file % 2 == 1;
+    // Files 0-3: UTF-8 and UTF-16; 4: a single-byte narrow set; 5: a multi-byte one.
+    const char* narrowSets[] = {"UTF-8", "UTF-8", "UTF-8", "UTF-8", "ISO-8859-15", "EUC-JP"};
+    for (int file = 0; file < 6; ++file) {
+        quill::setNarrowCharsetForTesting(narrowSets[file]);
+        const bool utf16 = file < 4 && file % 2 == 1;
         std::u16string text;
         while (text.size() < 160000) {
             const int n = int(rng() % 8);
@@ -257,7 +261,7 @@ TEST_F(FindTest, ByteLevelSearchEqualsTheLineRuleOnRandomFiles)
         if (utf16) {
             bytes = "\xFF\xFE" + utf16le(text);
         } else {
-            bytes = quill::utf16ToUtf8(text);
+            bytes = quill::utf16ToNarrow(text);
             for (int i = 0; i < 20; ++i) {
                 bytes[rng() % bytes.size()] = '\xFF'; // invalid bytes decode as U+FFFD
             }
@@ -283,4 +287,5 @@ TEST_F(FindTest, ByteLevelSearchEqualsTheLineRuleOnRandomFiles)
                 << (down ? " down" : " up") << " flags " << flags;
         }
     }
+    quill::setNarrowCharsetForTesting("UTF-8");
 }

@@ -214,6 +214,43 @@ TEST_F(LogDocumentTest, SelectedText)
     EXPECT_EQ(doc.GetSelectedText(), u"");
 }
 
+TEST_F(LogDocumentTest, SelectedTextOfManyReadBlocksEqualsTheLinesJoinedAndFitsItsBound)
+{
+    // Lines of growing length, one longer than a whole read block, CR LF and lone CR ends,
+    // and a zero byte after a line feed (it belongs to the line before).
+    std::string bytes;
+    std::u16string expected;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string text = std::string(std::size_t(i % 977), char('a' + i % 26)) + "\r|";
+        bytes += text + (i % 3 == 0 ? "\r\n" : "\n");
+        expected += u16(text.substr(0, text.size() - 2)) + u"\u240D|\r\n";
+        if (i == 1500) {
+            const std::string huge(1536 * 1024, 'z');
+            bytes += huge + "\n\0";
+            expected += u16(huge) + u"\r\n";
+        }
+    }
+    open(bytes);
+    ASSERT_EQ(doc.GetLineCount(), 3001u);
+    const DocSelection all{true, 0, doc.GetLineCount(), 0, 0};
+    std::u16string got;
+    ASSERT_TRUE(doc.ForEachSelectedPiece(
+        all,
+        [](void* out, std::u16string_view piece) {
+            static_cast<std::u16string*>(out)->append(piece);
+        },
+        &got));
+    EXPECT_TRUE(got == expected) << got.size() << " vs " << expected.size();
+    EXPECT_GE(doc.SelectedTextBound(all), expected.size());
+    EXPECT_LE(doc.SelectedTextBound(all), bytes.size() + 2 * 3002);
+
+    // A record reaching far past the text (taken before it shrank) ends after the last line.
+    const DocSelection beyond{true, 3000, 4'000'000'000u, 1, 5};
+    doc.SetSelection(beyond.startLine, beyond.endLine, beyond.startCol, beyond.endCol);
+    EXPECT_EQ(doc.GetSelectedText(), u16(std::string(2999 % 977 - 1, char('a' + 2999 % 26))) +
+                                         u"\u240D|\r\n");
+}
+
 TEST_F(LogDocumentTest, TitleNamesVersionAndPath)
 {
     doc.SetTitle();

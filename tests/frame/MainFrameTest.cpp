@@ -170,6 +170,9 @@ TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
     EXPECT_FALSE(enabled(Command::Reload));
     EXPECT_FALSE(enabled(Command::Clear));
     EXPECT_FALSE(enabled(Command::Pause));
+    EXPECT_FALSE(enabled(Command::Find)) << "no lines to search";
+    EXPECT_TRUE(enabled(Command::SelectAll));
+    EXPECT_TRUE(enabled(Command::FindNextDown));
 
     quilltest::writeFile(path, "a\nb\n");
     ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
@@ -177,10 +180,10 @@ TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
     EXPECT_TRUE(enabled(Command::Clear));
     EXPECT_TRUE(enabled(Command::Pause));
     EXPECT_FALSE(enabled(Command::Resume));
-    // Commands whose features come later stay disabled.
-    for (int id : {Command::Find, Command::Copy, Command::SelectAll}) {
-        EXPECT_FALSE(enabled(id)) << id;
-    }
+    EXPECT_TRUE(enabled(Command::Find));
+    EXPECT_FALSE(enabled(Command::Copy)) << "nothing selected";
+    frame->action(Command::SelectAll)->trigger();
+    EXPECT_TRUE(enabled(Command::Copy));
     EXPECT_TRUE(enabled(Command::Settings));
     frame->action(Command::Pause)->trigger();
     EXPECT_FALSE(document->IsWatching());

@@ -1,0 +1,57 @@
+#pragma once
+
+// The find dialog: modeless, owned by the main frame, at most one at a time (the frame
+// keeps it). Search text with the texts used in this run as its history, Match case, Whole
+// word, Up/Down, Find Next and Close. Enter finds in the chosen direction, Shift+Enter the
+// other way; Escape closes. Texts are strings 170-178 of the language package.
+//
+// The dialog only reports; the frame searches (findNext) and forgets the dialog when it
+// reports closing (closing, emitted once, after which the dialog deletes itself).
+// User-interface thread only.
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QPushButton;
+class QRadioButton;
+
+class CFindDialog : public QDialog {
+    Q_OBJECT
+  public:
+    explicit CFindDialog(QWidget* owner);
+
+    void setSearchText(const QString& text);
+    QString searchText() const;
+    bool matchCase() const;
+    bool wholeWord() const;
+    bool searchDown() const;
+    void setOptions(bool matchCase, bool wholeWord, bool down);
+    // Puts text at the top of this run's history (the frame calls it for every search).
+    void rememberText(const QString& text);
+    QStringList history() const;
+    // The history a new dialog starts with (most recent first).
+    void setHistory(const QStringList& texts);
+    void focusSearchText();
+
+  signals:
+    // down is the dialog's direction, or the opposite for Shift+Enter.
+    void findNext(const QString& text, bool down, bool matchCase, bool wholeWord);
+    void closing();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void done(int result) override;
+
+  private:
+    void requestFind(bool reverse);
+
+    QComboBox* m_text = nullptr;
+    QCheckBox* m_matchCase = nullptr;
+    QCheckBox* m_wholeWord = nullptr;
+    QRadioButton* m_up = nullptr;
+    QRadioButton* m_down = nullptr;
+    QPushButton* m_findNext = nullptr;
+    bool m_bClosingSent = false;
+};

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# End-to-end run of selection and copy through a real X server (Xvfb): the real program
+# follows a file, the keys Ctrl+A and Ctrl+C are typed into its window (xdotool, XTEST), and
+# the clipboard and the PRIMARY selection are read back by another X client (xclip): every
+# line joined by CR LF plus one more CR LF, non-ASCII text kept. A second copy with Ctrl+Insert
+# after the file was truncated and re-read must give the new text, never the old.
+#
+# usage: clipboard-end-to-end.sh /path/to/quillstream
+set -euo pipefail
+
+exe=$1
+if [[ -z "${QUILL_E2E_IN_XVFB:-}" ]]; then
+    export QUILL_E2E_IN_XVFB=1
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-clip.XXXXXXXX")
+keep=0
+pid=
+cleanup() {
+    if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
+        kill -KILL "$pid" 2>/dev/null || true
+    fi
+    if [[ $keep -eq 0 ]]; then rm -rf "$work"; else echo "kept for inspection: $work" >&2; fi
+}
+trap cleanup EXIT
+fail() {
+    keep=1
+    echo "FAIL: $*" >&2
+    [[ -f "$trace" ]] && { echo "--- trace log" >&2; tr -d '\r' <"$trace" | tail -30 >&2; }
+    exit 1
+}
+
+export TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
+export XDG_RUNTIME_DIR=$work/runtime LANG=C.UTF-8 LC_ALL=C.UTF-8
+unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
+mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n' \
+    >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
+trace=$TMPDIR/Quillstream.log
+log=$work/copied.log
+printf 'alpha one\nbeta zwei\xc3\xa4 \xe2\x82\xac\ngamma three\n' >"$log"
+
+wait_trace() {
+    local i
+    for i in $(seq 1 300); do
+        [[ -f "$trace" ]] && tr -d '\r' <"$trace" | grep -qE "$1" && return 0
+        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for: $1"
+        sleep 0.1
+    done
+    fail "no trace line matching: $1"
+}
+
+# Reads a selection until it equals the expected bytes (a safety limit, not a timing check).
+expect_selection() { # <selection> <expected file> <what>
+    local i
+    for i in $(seq 1 50); do
+        if xclip -o -selection "$1" >"$work/got" 2>/dev/null && cmp -s "$work/got" "$2"; then
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "--- expected" >&2; od -c "$2" | head >&2
+    echo "--- got" >&2; od -c "$work/got" | head >&2
+    fail "$3"
+}
+
+"$exe" "$log" >"$work/out.txt" 2>&1 &
+pid=$!
+wait_trace "Opened $log: 3 lines"
+wait_trace "First lines painted"
+window=$(xdotool search --sync --onlyvisible --name "Quillstream" | head -1)
+[[ -n "$window" ]] || fail "no program window"
+xdotool windowfocus --sync "$window"
+
+xdotool key --clearmodifiers ctrl+a ctrl+c
+printf 'alpha one\r\nbeta zwei\xc3\xa4 \xe2\x82\xac\r\ngamma three\r\n' >"$work/all"
+expect_selection clipboard "$work/all" "Ctrl+A, Ctrl+C: clipboard"
+expect_selection primary "$work/all" "Ctrl+A: PRIMARY selection"
+
+# The file is re-written shorter: the program re-reads it and the old selection is gone.
+printf 'new\n' >"$log"
+wait_trace "Opened $log: 1 lines"
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers ctrl+Insert
+expect_selection clipboard "$work/all" "a copy without a selection changed the clipboard"
+xdotool key --clearmodifiers ctrl+a ctrl+Insert
+printf 'new\r\n' >"$work/new"
+expect_selection clipboard "$work/new" "Ctrl+A, Ctrl+Insert after the re-read"
+
+kill -TERM "$pid"
+wait "$pid" || fail "the program did not end cleanly"
+pid=
+echo "clipboard end-to-end: ok"

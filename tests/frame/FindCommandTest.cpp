@@ -1,0 +1,223 @@
+// Find, Find Next and the clipboard keys on the real main frame with the English package:
+// the dialog driven by keys (Enter, Shift+Enter, Escape), its options, the not-found message,
+// the fallback to the dialog, a search from a click right of a line's end, and the keys
+// Ctrl+A, Ctrl+C, Ctrl+Insert, Ctrl+F, F3, Shift+F3, Ctrl+G.
+
+#include "dialogs/FindDialog.h"
+#include "engine/LogDocument.h"
+#include "frame/MainFrame.h"
+#include "resources/LanguageResources.h"
+#include "resources/ResourceHandler.h"
+#include "settings/SettingsStore.h"
+#include "support/TempDir.h"
+#include "support/TestDoubles.h"
+#include "view/LogView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using quilltest::NullSound;
+using quilltest::TempDir;
+using quilltest::u16;
+
+class FindCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
+        SettingsStore::overrideInstance(store.get());
+        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
+        store->SetString(Setting::GuiLanguage, u"EN");
+        resources = std::make_unique<CResourceHandler>(store.get());
+        ASSERT_TRUE(resources->LoadLanguageResources());
+        path = dir.file("app.log");
+    }
+
+    void TearDown() override
+    {
+        frame.reset();
+        document.reset();
+        resources.reset();
+        SettingsStore::overrideInstance(nullptr);
+    }
+
+    void open(const std::string& bytes)
+    {
+        quilltest::writeFile(path, bytes);
+        document = std::make_unique<CBrackenlyDoc>(nullptr, *store);
+        frame = std::make_unique<CMainFrame>(document.get(), nullptr, &sound);
+        document->SetHost(frame.get());
+        frame->setMessageHandler([this](const QString& text) { messages.append(text); });
+        frame->resize(600, 400);
+        frame->show();
+        frame->GetView()->OnInitialUpdate();
+        ASSERT_TRUE(document->OnOpenDocument(u16(path)));
+        document->StopWatching();
+        frame->GetView()->OnInitialUpdate();
+        frame->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+        QApplication::processEvents();
+    }
+
+    void key(QWidget* target, int k, Qt::KeyboardModifiers mods = {})
+    {
+        QTest::keyClick(target, Qt::Key(k), mods);
+        QApplication::processEvents();
+    }
+
+    CFindDialog* openDialog()
+    {
+        key(frame->GetView(), Qt::Key_F, Qt::ControlModifier);
+        return frame->findDialog();
+    }
+
+    QLineEdit* textField(CFindDialog* dialog)
+    {
+        return dialog->findChild<QComboBox*>(QStringLiteral("findText"))->lineEdit();
+    }
+
+    // The selection as (line, first, last).
+    std::tuple<LineNumber, int, int> selected() const
+    {
+        const DocSelection s = document->GetSelection();
+        EXPECT_TRUE(s.valid);
+        EXPECT_EQ(s.startLine, s.endLine);
+        return {s.startLine, s.startCol, s.endCol};
+    }
+
+    TempDir dir;
+    std::unique_ptr<SettingsStore> store;
+    std::unique_ptr<CResourceHandler> resources;
+    NullSound sound;
+    std::unique_ptr<CBrackenlyDoc> document;
+    std::unique_ptr<CMainFrame> frame;
+    std::string path;
+    QStringList messages;
+};
+
+using Match = std::tuple<LineNumber, int, int>;
+
+TEST_F(FindCommandTest, EnterSearchesDownShiftEnterUpAndTheOptionsNarrowTheMatches)
+{
+    open("alpha beta\ngamma beta delta\nBeta betamax\nend\n");
+    CFindDialog* dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->searchDown()) << "FindDown defaults to true";
+    QTest::keyClicks(textField(dialog), "beta");
+    key(textField(dialog), Qt::Key_Return);
+    EXPECT_EQ(selected(), Match(0, 6, 9));
+    key(textField(dialog), Qt::Key_Return);
+    EXPECT_EQ(selected(), Match(1, 6, 9));
+    key(textField(dialog), Qt::Key_Return);
+    EXPECT_EQ(selected(), Match(2, 0, 3)) << "case ignored";
+
+    dialog->findChild<QCheckBox*>(QStringLiteral("wholeWord"))->setChecked(true);
+    key(textField(dialog), Qt::Key_Return);
+    EXPECT_EQ(messages.size(), 1) << "betamax is no whole word, and nothing follows";
+    EXPECT_EQ(selected(), Match(2, 0, 3)) << "not found leaves the selection";
+
+    key(textField(dialog), Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(selected(), Match(2, 0, 3));
+    key(textField(dialog), Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(selected(), Match(1, 6, 9));
+    EXPECT_TRUE(store->GetBool(Setting::FindWholeWord));
+    EXPECT_TRUE(store->GetBool(Setting::FindDown)) << "Shift+Enter does not turn the dialog";
+    EXPECT_EQ(dialog->history(), QStringList{QStringLiteral("beta")});
+
+    dialog->findChild<QCheckBox*>(QStringLiteral("matchCase"))->setChecked(true);
+    textField(dialog)->selectAll();
+    QTest::keyClicks(textField(dialog), "Beta");
+    key(textField(dialog), Qt::Key_Return);
+    EXPECT_EQ(selected(), Match(2, 0, 3));
+    EXPECT_TRUE(store->GetBool(Setting::FindMatchCase));
+    EXPECT_EQ(dialog->history(), (QStringList{QStringLiteral("Beta"), QStringLiteral("beta")}));
+
+    // The history belongs to the run, not to one dialog; F3 adds to it too.
+    key(textField(dialog), Qt::Key_Escape);
+    ASSERT_EQ(frame->findDialog(), nullptr);
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    store->SetString(Setting::LastFindString, u"gamma");
+    document->ClearSelection();
+    key(frame->GetView(), Qt::Key_F3);
+    dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->history(), (QStringList{QStringLiteral("gamma"), QStringLiteral("Beta"),
+                                              QStringLiteral("beta")}));
+}
+
+TEST_F(FindCommandTest, NotFoundShowsTheMessageKeepsTheSelectionAndStoresTheText)
+{
+    open("one two\nthree\n");
+    document->SetSelection(1, 1, 0, 2);
+    CFindDialog* dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->searchText(), QStringLiteral("thr")) << "the selection presets the text";
+    textField(dialog)->selectAll();
+    QTest::keyClicks(textField(dialog), "zebra");
+    key(textField(dialog), Qt::Key_Return);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], LanguageResources::current().format(134, QStringLiteral("zebra")));
+    EXPECT_EQ(selected(), Match(1, 0, 2));
+    EXPECT_EQ(store->GetString(Setting::LastFindString), u"zebra");
+    EXPECT_TRUE(textField(dialog)->hasFocus()) << "focus goes back to the dialog";
+}
+
+TEST_F(FindCommandTest, OneDialogAtMostAndEscapeClosesIt)
+{
+    open("a\n");
+    CFindDialog* first = openDialog();
+    ASSERT_NE(first, nullptr);
+    frame->activateWindow();
+    EXPECT_EQ(openDialog(), first);
+    EXPECT_EQ(frame->findChildren<CFindDialog*>().size(), 1);
+    key(textField(first), Qt::Key_Escape);
+    EXPECT_EQ(frame->findDialog(), nullptr);
+}
+
+TEST_F(FindCommandTest, FindNextWithoutAnyTextOpensTheDialog)
+{
+    open("a\nb\n");
+    key(frame->GetView(), Qt::Key_F3);
+    EXPECT_NE(frame->findDialog(), nullptr);
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(FindCommandTest, FindNextFromAClickRightOfALineEndStartsOnTheNextLine)
+{
+    open("x alpha\nalpha y\nz alpha\n");
+    store->SetString(Setting::LastFindString, u"alpha");
+    QWidget* port = frame->GetView()->viewport();
+    const int h = int(frame->GetView()->lineHeight());
+    QTest::mouseClick(port, Qt::LeftButton, {}, QPoint(port->width() - 5, h / 2));
+    EXPECT_EQ(document->GetFindPosition().col, 7);
+    key(frame->GetView(), Qt::Key_F3);
+    EXPECT_EQ(selected(), Match(1, 0, 4));
+    key(frame->GetView(), Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(selected(), Match(2, 2, 6));
+    key(frame->GetView(), Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(selected(), Match(2, 2, 6)) << "upwards from the match's start finds it again";
+    EXPECT_EQ(frame->searchFlags() & FR_DOWN, 0u);
+    key(frame->GetView(), Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(selected(), Match(1, 0, 4));
+}
+
+TEST_F(FindCommandTest, SelectAllAndCopyKeys)
+{
+    open("first\nsecond\n");
+    QGuiApplication::clipboard()->clear();
+    key(frame->GetView(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_TRUE(frame->action(Command::Copy)->isEnabled());
+    key(frame->GetView(), Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("first\r\nsecond\r\n"));
+    QGuiApplication::clipboard()->clear();
+    key(frame->GetView(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("first\r\nsecond\r\n"));
+}

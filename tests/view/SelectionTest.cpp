@@ -1,0 +1,336 @@
+// Selecting with the mouse on the real view, through real mouse events on its viewport:
+// clicks, drags both ways, Shift+click, double-click words, drags past the edges, releases
+// outside, Select All and Copy (Unicode and the narrow set), and what a reset leaves.
+
+#include "ViewTestSupport.h"
+
+#include "platform/NarrowCodec.h"
+#include "support/TestDoubles.h"
+
+#include <QClipboard>
+#include <QMimeData>
+#include <QTest>
+
+using quilltest::u16;
+using quilltest::ViewFixture;
+
+class SelectionTest : public ViewFixture {
+  protected:
+    void TearDown() override
+    {
+        quill::setNarrowCharsetForTesting("UTF-8");
+        SetAvailableMemoryForTesting(0);
+        ViewFixture::TearDown();
+    }
+
+    QWidget* port() const { return view->viewport(); }
+
+    // The middle of character k of a line, in viewport coordinates, measured independently
+    // of the view: the renderer's width of the characters before it plus half its own.
+    QPoint at(LineNumber line, int k)
+    {
+        const std::u16string text = document->GetLine(line);
+        const QStringView s(text.data(), qsizetype(text.size()));
+        const int left = view->renderer().prefixWidth(s, k);
+        const int right = view->renderer().prefixWidth(s, k + 1);
+        return QPoint((left + right) / 2 - hbar()->value(),
+                      int(line) * lineHeight - vbar()->value() + lineHeight / 2);
+    }
+
+    void press(QPoint p, Qt::KeyboardModifiers mods = {})
+    {
+        QTest::mousePress(port(), Qt::LeftButton, mods, p);
+    }
+    void move(QPoint p) { QTest::mouseMove(port(), p); }
+    void release(QPoint p, Qt::KeyboardModifiers mods = {})
+    {
+        QTest::mouseRelease(port(), Qt::LeftButton, mods, p);
+    }
+    void drag(QPoint from, QPoint to)
+    {
+        press(from);
+        move(from);
+        move(to);
+        release(to);
+    }
+    void doubleClick(QPoint p)
+    {
+        press(p);
+        release(p);
+        QTest::mouseEvent(QTest::MouseDClick, port(), Qt::LeftButton, {}, p);
+        release(p);
+    }
+
+    DocSelection selection() const { return document->GetSelection(); }
+    std::u16string selected() const { return document->GetSelectedText(); }
+};
+
+TEST_F(SelectionTest, ClickClearsTheSelectionAndSnapsTheCaretToTheCharacterUnderIt)
+{
+    open("alpha beta\ngamma delta\n", 10);
+    view->OnEditSelectAll();
+    ASSERT_TRUE(selection().valid);
+    const QPoint p = at(1, 3) + QPoint(1, 0); // right of the middle, still on character 3
+    press(p);
+    release(p);
+    EXPECT_FALSE(selection().valid);
+    EXPECT_EQ(view->caretLine(), 1);
+    EXPECT_EQ(view->caretX(), view->renderer().prefixWidth(u"gamma", 3));
+    EXPECT_EQ(document->GetFindPosition().line, 1u);
+    EXPECT_EQ(document->GetFindPosition().col, 3);
+}
+
+TEST_F(SelectionTest, DragsRightToLeftAndUpwardsSelectWhatTheOppositeDragsSelect)
+{
+    open("0123456789 first\nsecond line here\nthird line of text\n", 10);
+    struct Case {
+        LineNumber lineA;
+        int charA;
+        LineNumber lineB;
+        int charB;
+        const char16_t* expected;
+    };
+    const Case cases[] = {
+        {0, 2, 0, 6, u"23456"},
+        {0, 8, 2, 4, u"89 first\r\nsecond line here\r\nthird"},
+        {1, 0, 1, 0, u"s"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.lineA << ":" << c.charA << " " << c.lineB << ":"
+                                        << c.charB);
+        drag(at(c.lineA, c.charA), at(c.lineB, c.charB));
+        const DocSelection forward = selection();
+        EXPECT_EQ(selected(), c.expected);
+        drag(at(c.lineB, c.charB), at(c.lineA, c.charA));
+        const DocSelection backward = selection();
+        EXPECT_EQ(selected(), c.expected);
+        EXPECT_EQ(forward.startLine, backward.startLine);
+        EXPECT_EQ(forward.endLine, backward.endLine);
+        EXPECT_EQ(forward.startCol, backward.startCol);
+        EXPECT_EQ(forward.endCol, backward.endCol);
+        EXPECT_FALSE(view->mouseSelection().IsDragging());
+    }
+}
+
+TEST_F(SelectionTest, TheMovingEndCrossingTheAnchorFlipsAroundIt)
+{
+    open("abcdefghij\nklmnopqrst\n", 10);
+    press(at(0, 5));
+    move(at(0, 5));
+    move(at(1, 2)); // down: f..m
+    EXPECT_EQ(selected(), u"fghij\r\nklm");
+    move(at(0, 1)); // back above the anchor: b..f
+    EXPECT_EQ(selected(), u"bcdef");
+    move(at(0, 7)); // and right of it on the same line: f..h
+    EXPECT_EQ(selected(), u"fgh");
+    release(at(0, 7));
+    EXPECT_EQ(view->caretLine(), 0);
+    EXPECT_EQ(view->caretX(), view->renderer().prefixWidth(u"abcdefgh", 8));
+}
+
+TEST_F(SelectionTest, TabsAndTheLoneCrSymbolAreHitWhereTheyArePainted)
+{
+    open("a\tb\nx\ry\n", 10);
+    drag(at(0, 2), at(0, 2));
+    EXPECT_EQ(selected(), u"b") << "the character after the tab, at the tab stop";
+    drag(at(1, 2), at(1, 2));
+    EXPECT_EQ(selected(), u"y") << "the lone CR takes one column";
+    drag(at(0, 1), at(0, 1));
+    EXPECT_EQ(selected(), u"\t");
+}
+
+TEST_F(SelectionTest, ThePartlyHiddenTopRowIsNeverHit)
+{
+    open(numberedLines(0, 100), 10);
+    vbar()->setValue(10 * lineHeight + lineHeight / 2);
+    settle();
+    press(QPoint(2, 1));
+    release(QPoint(2, 1));
+    EXPECT_EQ(view->caretLine(), 11) << "a point in row 10's visible half is row 11";
+    const int hidden = lineHeight - lineHeight / 2; // what shows of row 10
+    EXPECT_EQ(view->LineFromPoint(hidden - 1), 11u);
+    EXPECT_EQ(view->LineFromPoint(hidden + lineHeight - 1), 11u);
+    EXPECT_EQ(view->LineFromPoint(hidden + lineHeight), 12u);
+}
+
+TEST_F(SelectionTest, ShiftClickExtendsBelowAndAboveButNotWithin)
+{
+    open(numberedLines(0, 10), 10);
+    drag(at(3, 1), at(5, 2));
+    const DocSelection before = selection();
+    press(at(4, 0), Qt::ShiftModifier);
+    release(at(4, 0), Qt::ShiftModifier);
+    EXPECT_EQ(selection().startLine, before.startLine);
+    EXPECT_EQ(selection().endLine, before.endLine);
+    EXPECT_EQ(selection().endCol, before.endCol);
+
+    press(at(7, 3), Qt::ShiftModifier);
+    release(at(7, 3), Qt::ShiftModifier);
+    EXPECT_EQ(selection().endLine, 7u);
+    EXPECT_EQ(selection().endCol, 3);
+    press(at(1, 2), Qt::ShiftModifier);
+    release(at(1, 2), Qt::ShiftModifier);
+    EXPECT_EQ(selection().startLine, 1u);
+    EXPECT_EQ(selection().startCol, 2);
+    EXPECT_EQ(selection().endLine, 7u);
+}
+
+TEST_F(SelectionTest, DoubleClickSelectsTheWordOrTheSeparatorAlone)
+{
+    open("fatal error:42 in c:\\x.log\n", 10);
+    doubleClick(at(0, 12)); // the 4
+    EXPECT_EQ(selected(), u"42");
+    doubleClick(at(0, 11)); // the colon
+    EXPECT_EQ(selected(), u":");
+    doubleClick(at(0, 8)); // inside "error"
+    EXPECT_EQ(selected(), u"error");
+    doubleClick(at(0, 21)); // between backslash and period
+    EXPECT_EQ(selected(), u"x");
+
+    // The button still held at the same point keeps the word; a real move starts a drag.
+    doubleClick(at(0, 2));
+    press(at(0, 2));
+    QTest::mouseEvent(QTest::MouseDClick, port(), Qt::LeftButton, {}, at(0, 2));
+    move(at(0, 2));
+    EXPECT_EQ(selected(), u"fatal");
+    move(at(0, 8));
+    EXPECT_TRUE(view->mouseSelection().IsDragging());
+    release(at(0, 8));
+}
+
+TEST_F(SelectionTest, DoubleClickBelowTheLastLineSelectsNothing)
+{
+    open("one\ntwo\n", 10);
+    doubleClick(QPoint(3, 5 * lineHeight));
+    EXPECT_FALSE(selection().valid);
+}
+
+TEST_F(SelectionTest, AReleaseOutsideTheViewEndsTheDrag)
+{
+    open(numberedLines(0, 10), 10);
+    press(at(2, 1));
+    move(at(2, 1));
+    move(at(4, 1));
+    // Through the implicit grab the viewport gets the release even far outside it.
+    release(QPoint(-40, -300));
+    EXPECT_FALSE(view->mouseSelection().IsDragging());
+    EXPECT_EQ(selected(), u"ine 2\r\nline 3\r\nli");
+
+    // A new press and move starts a new selection instead of continuing the old one.
+    press(at(6, 2));
+    move(at(6, 2));
+    EXPECT_EQ(selection().startLine, 6u);
+    EXPECT_EQ(selected(), u"n");
+    release(at(6, 2));
+}
+
+TEST_F(SelectionTest, DraggingBelowTheBottomEdgeScrollsAndKeepsExtending)
+{
+    open(numberedLines(0, 200), 10);
+    view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
+    settle();
+    press(at(2, 0));
+    move(at(2, 0));
+    move(QPoint(5, port()->height() + 20));
+    QTRY_VERIFY(vbar()->value() >= 5 * lineHeight);
+    EXPECT_GE(selection().endLine, 14u) << "the selection follows the rows scrolled in";
+    release(QPoint(5, port()->height() + 20));
+    const int stopped = vbar()->value();
+    QTest::qWait(150);
+    EXPECT_EQ(vbar()->value(), stopped) << "the release stops the scrolling";
+    EXPECT_EQ(selection().startLine, 2u);
+}
+
+TEST_F(SelectionTest, SelectAllAndCopyGiveTheLinesJoinedByCrLfAndOneMore)
+{
+    open("first\nsecond\r\nthird\n", 10);
+    view->OnEditSelectAll();
+    EXPECT_EQ(selection().endLine, 3u);
+    const CopyResult result = view->OnEditCopy();
+    EXPECT_EQ(result.outcome, CopyOutcome::Copied);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("first\r\nsecond\r\nthird\r\n"));
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->data(QStringLiteral("text/plain")), QByteArray("first\r\nsecond\r\nthird\r\n"));
+}
+
+TEST_F(SelectionTest, TheNarrowCopyReplacesWhatItsSetLacksAndUnicodeKeepsIt)
+{
+    quill::setNarrowCharsetForTesting("ISO-8859-15");
+    // A UTF-16 file, so the text is not limited by the narrow set.
+    const std::u16string line = u"5\u20AC \u4E2D\u00E9\n";
+    std::string bytes = "\xFF\xFE";
+    for (char16_t c : line) {
+        bytes += char(c & 0xFF);
+        bytes += char(c >> 8);
+    }
+    open(bytes, 10);
+    drag(at(0, 0), at(0, 4));
+    ASSERT_EQ(view->OnEditCopy().outcome, CopyOutcome::Copied);
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->text(), QString::fromUtf16(u"5\u20AC \u4E2D\u00E9"));
+    EXPECT_EQ(data->data(QStringLiteral("text/plain")), QByteArray("5\xA4 ?\xE9"));
+}
+
+TEST_F(SelectionTest, ACopyBeyondHalfTheAvailableMemoryIsRefusedAndLeavesTheClipboard)
+{
+    open(numberedLines(0, 1000), 10);
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    view->OnEditSelectAll();
+    const std::uint64_t bound = document->SelectedTextBound(selection());
+    ASSERT_GE(bound, 8890u) << "at least every character and CR LF";
+    SetAvailableMemoryForTesting(2 * ClipboardPeakBytes(bound) - 1);
+    EXPECT_EQ(view->OnEditCopy().outcome, CopyOutcome::TooLarge);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    SetAvailableMemoryForTesting(2 * ClipboardPeakBytes(bound));
+    EXPECT_EQ(view->OnEditCopy().outcome, CopyOutcome::Copied);
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith(QStringLiteral("line 999\r\n")));
+}
+
+TEST_F(SelectionTest, ClearAndReloadLeaveNoSelectionOfTextThatIsGone)
+{
+    open(numberedLines(0, 50), 10);
+    drag(at(40, 0), at(45, 2));
+    ASSERT_TRUE(view->canCopy());
+    document->ClearText();
+    document->StopWatching();
+    view->OnUpdate();
+    EXPECT_FALSE(view->canCopy());
+    EXPECT_EQ(document->GetFindPosition().line, 0u);
+
+    // A drag in progress across a reload does not continue over the new lines.
+    quilltest::writeFile(path, numberedLines(0, 50));
+    ASSERT_TRUE(document->OnOpenDocument(u16(path)));
+    document->StopWatching();
+    view->OnInitialUpdate();
+    settle();
+    press(at(1, 0));
+    move(at(1, 0));
+    quilltest::writeFile(path, "short\n");
+    ASSERT_TRUE(document->OnOpenDocument(u16(path)));
+    document->StopWatching();
+    view->OnUpdate();
+    EXPECT_FALSE(view->mouseSelection().IsDragging());
+    EXPECT_FALSE(view->canCopy());
+    release(at(0, 0));
+}
+
+TEST_F(SelectionTest, PrimaryDataIsBuiltOnlyWhenAskedAndNeverFromAResetDocument)
+{
+    open("one two\nthree\n", 10);
+    auto source = std::make_shared<SelectionTextSource>(document.get());
+    const DocSelection words{true, 0, 1, 4, 2};
+    SelectionMimeData lazy(source, words, document->ContentGeneration());
+    EXPECT_FALSE(lazy.isBuilt());
+    EXPECT_TRUE(lazy.hasFormat(QStringLiteral("text/plain")));
+    EXPECT_FALSE(lazy.isBuilt()) << "asking for the formats builds nothing";
+    EXPECT_EQ(lazy.text(), QStringLiteral("two\r\nthr"));
+
+    SelectionMimeData stale(source, words, document->ContentGeneration());
+    document->ClearText();
+    EXPECT_EQ(stale.text(), QString());
+    SelectionMimeData orphan(source, words, document->ContentGeneration());
+    source->detach();
+    EXPECT_EQ(orphan.text(), QString());
+}

@@ -1,0 +1,178 @@
+#include "view/MouseSelection.h"
+
+#include <utility>
+
+bool IsWordSeparator(char16_t c)
+{
+    switch (c) {
+    case u'\t':
+    case u' ':
+    case u',':
+    case u'.':
+    case u'/':
+    case u':':
+    case u';':
+    case u'\\':
+        return true;
+    default:
+        return false;
+    }
+}
+
+void WordAround(const std::u16string& text, std::int32_t c, std::int32_t& first,
+                std::int32_t& last)
+{
+    first = last = c;
+    if (IsWordSeparator(text[std::size_t(c)])) {
+        return;
+    }
+    while (first > 0 && !IsWordSeparator(text[std::size_t(first - 1)])) {
+        --first;
+    }
+    const auto length = std::int32_t(text.size());
+    while (last + 1 < length && !IsWordSeparator(text[std::size_t(last + 1)])) {
+        ++last;
+    }
+}
+
+void MouseSelection::PlaceCaretAfterSelection(const DocSelection& selection)
+{
+    m_target.PlaceCaret(selection.endLine, m_target.CaretXAfter(selection.endLine, selection.endCol));
+}
+
+void MouseSelection::Move(QPoint point)
+{
+    // A button still held after a double-click keeps the word until the mouse really moves.
+    if (m_bHaveDoubleClickPoint && point == m_lastDoubleClick) {
+        return;
+    }
+    const LineNumber count = m_target.SelectableLineCount();
+    const LineNumber line = m_target.LineFromPoint(point.y());
+    if (line > count) {
+        return;
+    }
+    const std::u16string text = m_target.SelectableLine(line);
+    std::int32_t c = 0;
+    if (!text.empty()) {
+        c = m_target.CharFromPoint(text, m_target.CaretXFromPoint(line, point.x()));
+    }
+    DocSelection selection = m_target.CurrentSelection();
+    if (!m_bDragging) {
+        m_bDragging = true;
+        m_bAnchorIsStart = true;
+        selection = DocSelection{true, line, line, c, c};
+    } else {
+        if (m_bAnchorIsStart) {
+            selection.endLine = line;
+            selection.endCol = c;
+        } else {
+            selection.startLine = line;
+            selection.startCol = c;
+        }
+        if (selection.endLine < selection.startLine) {
+            std::swap(selection.startLine, selection.endLine);
+            std::swap(selection.startCol, selection.endCol);
+            m_bAnchorIsStart = !m_bAnchorIsStart;
+        } else if (selection.startLine == selection.endLine &&
+                   selection.startCol > selection.endCol) {
+            std::swap(selection.startCol, selection.endCol);
+            m_bAnchorIsStart = !m_bAnchorIsStart;
+        }
+        selection.valid = true;
+    }
+    m_target.StoreSelection(selection);
+    PlaceCaretAfterSelection(selection);
+}
+
+void MouseSelection::Release(QPoint point, bool shift)
+{
+    const LineNumber count = m_target.SelectableLineCount();
+    const LineNumber line = m_target.LineFromPoint(point.y());
+    if (line > count || point.y() < 0) {
+        // Outside the lines: only a drag in progress ends here.
+        if (m_bDragging) {
+            m_bDragging = false;
+            PlaceCaretAfterSelection(m_target.CurrentSelection());
+            m_target.SelectionFinished();
+        }
+        return;
+    }
+    const int caretX = m_target.CaretXFromPoint(line, point.x());
+    const std::u16string text = m_target.SelectableLine(line);
+    FindPosition find = m_target.CurrentFindPosition();
+    std::int32_t c = 0;
+    if (!text.empty()) {
+        c = m_target.CharFromPoint(text, caretX);
+        find.col = c;
+    }
+    find.line = line;
+    m_target.StoreFindPosition(find);
+
+    DocSelection selection = m_target.CurrentSelection();
+    if (m_bDragging) {
+        m_bDragging = false;
+        PlaceCaretAfterSelection(selection);
+        m_target.SelectionFinished();
+        return;
+    }
+    if (m_bDoubleClickPending) {
+        m_bDoubleClickPending = false;
+        return;
+    }
+    if (selection.valid && shift) {
+        if (line > selection.endLine) {
+            selection.endLine = line;
+            selection.endCol = c;
+        } else if (line < selection.startLine) {
+            selection.startLine = line;
+            selection.startCol = c;
+        } else {
+            // A click within the selected lines leaves it as it is.
+            return;
+        }
+        m_target.StoreSelection(selection);
+        PlaceCaretAfterSelection(selection);
+        m_target.SelectionFinished();
+        return;
+    }
+    if (selection.valid) {
+        m_target.StoreSelection(DocSelection());
+    }
+    m_target.PlaceCaret(line, caretX);
+}
+
+void MouseSelection::DoubleClick(QPoint point)
+{
+    const LineNumber count = m_target.SelectableLineCount();
+    if (count > 0) {
+        const LineNumber line = m_target.LineFromPoint(point.y());
+        const std::u16string text = line < count ? m_target.SelectableLine(line) : std::u16string();
+        if (!text.empty()) {
+            const std::int32_t c = m_target.CharFromPoint(text, point.x());
+            if (c < std::int32_t(text.size())) {
+                std::int32_t first = 0;
+                std::int32_t last = 0;
+                WordAround(text, c, first, last);
+                const DocSelection selection{true, line, line, first, last};
+                m_target.StoreSelection(selection);
+                PlaceCaretAfterSelection(selection);
+                m_target.SelectionFinished();
+            }
+        }
+    }
+    m_lastDoubleClick = point;
+    m_bHaveDoubleClickPoint = true;
+    m_bDoubleClickPending = true;
+}
+
+void MouseSelection::SelectAll()
+{
+    m_target.StoreSelection(DocSelection{true, 0, m_target.SelectableLineCount(), 0, 0});
+    m_target.SelectionFinished();
+}
+
+void MouseSelection::Reset()
+{
+    m_bDragging = false;
+    m_bDoubleClickPending = false;
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+// Selecting text with the mouse in a pane of log lines: drag, release, Shift+click and
+// double-click on words, in a model of character cells (a selection names its first and its
+// last character, both included). The pane supplies its lines, its point-to-text geometry and
+// where the selection is stored through SelectionTarget, so one pane (the log view) or
+// several (a filtered pane beside it) each own a MouseSelection of their own.
+//
+// The selection begins at the first move with the left button down, not where the button
+// went down; the moving end follows the point and the two ends swap when it passes the
+// other. User-interface thread only.
+
+#include "engine/DocumentTypes.h"
+
+#include <QPoint>
+
+#include <cstdint>
+#include <string>
+
+// What a text pane offers to mouse selection. Points are the pane's client coordinates.
+class SelectionTarget {
+  public:
+    virtual ~SelectionTarget() = default;
+
+    virtual LineNumber SelectableLineCount() const = 0;
+    // The line's text; empty for a line at or beyond the count.
+    virtual std::u16string SelectableLine(LineNumber line) = 0;
+    virtual LineNumber LineFromPoint(int y) const = 0;
+    // The character of text under client x (the text's length right of its end).
+    virtual std::int32_t CharFromPoint(const std::u16string& text, int x) const = 0;
+    // Client x of the left edge of the character under x; of the line's end right of it.
+    virtual int CaretXFromPoint(LineNumber line, int x) = 0;
+    // Client x just right of the character (the whole line for -1).
+    virtual int CaretXAfter(LineNumber line, std::int32_t character) = 0;
+    virtual void PlaceCaret(LineNumber line, int x) = 0;
+
+    virtual DocSelection CurrentSelection() const = 0;
+    // Stores the selection (valid false clears it) and repaints what changed.
+    virtual void StoreSelection(const DocSelection& selection) = 0;
+    virtual FindPosition CurrentFindPosition() const = 0;
+    virtual void StoreFindPosition(const FindPosition& position) = 0;
+    // A finished selection (a drag released, a double-click, Shift+click, Select All).
+    virtual void SelectionFinished() {}
+};
+
+// True for the characters that end a word: TAB, space , . / : ; and backslash.
+bool IsWordSeparator(char16_t c);
+
+// The word around character c of text: the separator alone when c is one, otherwise the
+// run between the nearest separators. first/last are inclusive; c must be < text's length.
+void WordAround(const std::u16string& text, std::int32_t c, std::int32_t& first,
+                std::int32_t& last);
+
+class MouseSelection {
+  public:
+    explicit MouseSelection(SelectionTarget& target) : m_target(target) {}
+
+    // A move with the left button down.
+    void Move(QPoint point);
+    // The left button released. A release that ends a drag ends it wherever the point is
+    // (the pane sees the release outside it too, through the implicit grab).
+    void Release(QPoint point, bool shift);
+    void DoubleClick(QPoint point);
+    // Selects every line and the empty line after the last; the caret stays where it is.
+    void SelectAll();
+    // The lines were replaced (reload, Clear): a drag in progress ends.
+    void Reset();
+
+    bool IsDragging() const { return m_bDragging; }
+
+    // Places the caret just right of the selection's end.
+    void PlaceCaretAfterSelection(const DocSelection& selection);
+
+  private:
+    SelectionTarget& m_target;
+    bool m_bDragging = false;
+    bool m_bAnchorIsStart = true;
+    bool m_bDoubleClickPending = false;
+    bool m_bHaveDoubleClickPoint = false;
+    QPoint m_lastDoubleClick;
+};
