@@ -418,6 +418,10 @@ void CMainFrame::OnSettings()
     ApplyTopMost();
     TraceLog::instance().SetConfiguredLevel(
         SettingsStore::instance().GetDword(Setting::LogLevel));
+    if (m_pFindDialog && m_pFindDialog->isVisible()) {
+        m_pFindDialog->activateWindow();
+        m_pFindDialog->setFocus();
+    }
 }
 
 void CMainFrame::toggleBar(int id)
