@@ -17,12 +17,15 @@
 #include "view/CanberraSound.h"
 #include "view/LogView.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
 
 using quill::toQString;
 using quill::toU16;
@@ -60,6 +63,16 @@ QString runOpenDialog(const QString& title, const QStringList& filters, const QS
                                        ? std::u16string()
                                        : quill::fileNameFromUrl(dialog.selectedUrls().front());
     return fromUrl.empty() ? dialog.selectedFiles().front() : quill::toQString(fromUrl);
+}
+
+// Ends a modal window as a cancel would.
+void endModal(QWidget* modal)
+{
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+        dialog->done(QDialog::Rejected);
+    } else {
+        modal->close();
+    }
 }
 
 } // namespace
@@ -102,6 +115,7 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
 {
     SettingsStore& settings = SettingsStore::instance();
     TraceLog& log = TraceLog::instance();
+    QCoreApplication::instance()->installEventFilter(this);
 
     m_strModulePrefix = m_pResourceHandler->GetModulePrefix();
     log.OpenLog(TraceLog::BuildPath(settings.GetString(Setting::LogFileName)),
@@ -156,6 +170,11 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
         OpenDocumentFile(quill::fileNameToUtf16(*commandLine.fileName));
     } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_pRecentFiles->size() > 0) {
         OnOpenRecentFile(0);
+    }
+    if (m_bTerminating) {
+        // A signal while a box was shown: the window never appears.
+        log.Line(TraceLog::LevelInfo, "Start-up ended by a signal");
+        return false;
     }
 
     m_pMainFrame->show();
@@ -298,9 +317,41 @@ std::vector<std::u16string> CBrackenlyApp::RecentFiles() const
 
 void CBrackenlyApp::requestClose()
 {
+    m_bTerminating = true;
+    // Each exec() returns as its dialog ends; the code after it then sees a cancelled box
+    // and, for start-up, the flag. QCoreApplication::quit() alone would do nothing here: it
+    // only ends the main loop, and inside a box that loop is not running yet, or not the
+    // innermost one.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+        QWidget* previous = nullptr;
+        while (QWidget* modal = QApplication::activeModalWidget()) {
+            if (modal == previous) {
+                break; // a window that refuses to close: the main window's close still ends it
+            }
+            endModal(modal);
+            previous = modal;
+        }
+    }
     if (m_pMainFrame && m_pMainFrame->isVisible()) {
         m_pMainFrame->close();
     } else {
         QCoreApplication::quit();
     }
+}
+
+bool CBrackenlyApp::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->isWindow() && widget->isModal()) {
+            TraceLog::instance().Line(TraceLog::LevelInfo, "Modal window shown: ",
+                                      std::u16string_view(toU16(widget->windowTitle())));
+            if (m_bTerminating) {
+                // Shown after the signal by code that went on after the last box ended; its
+                // exec() is entered after this event, so it is ended from within that loop.
+                QTimer::singleShot(0, widget, [widget] { endModal(widget); });
+            }
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }

@@ -48,9 +48,12 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     void OnOpenRecentFile(int index) override;
     std::vector<std::u16string> RecentFiles() const override;
 
-    // Closes the main window as the user would (stored position, document closed); without
-    // a main window it ends the event loop. What SIGTERM and SIGINT do.
+    // What SIGTERM and SIGINT do, at any moment: every modal box or dialog open ends at
+    // once, innermost first, as if cancelled, and so does any shown later; then the main
+    // window closes as the user would close it (stored position, document closed), or,
+    // during start-up, start-up ends where it is and the event loop is never entered.
     void requestClose();
+    bool isTerminating() const { return m_bTerminating; }
 
     // The usage text: string 8 with the product name and the legal notice, the syntax
     // line and string 7.
@@ -78,6 +81,10 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     QStringList openDialogFilters() const;
     QString openDialogFolder() const;
 
+  protected:
+    // Notices every modal window shown: traced, and ended at once while terminating.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void writeStartLines();
     static std::u16string absolutePath(const std::u16string& path);
@@ -93,6 +100,7 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     std::unique_ptr<CMainFrame> m_pMainFrame;
     bool m_bInitFailed = false;
     bool m_bExited = false;
+    bool m_bTerminating = false;
     std::function<void(const QString&)> m_usagePresenter;
     std::function<QString(const QString&, const QStringList&, const QString&)> m_openDialog;
 };

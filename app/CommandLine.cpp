@@ -16,6 +16,15 @@ bool isHelpSwitch(const std::string& arg)
     return std::find(switches.begin(), switches.end(), lower) != switches.end();
 }
 
+bool isVersionSwitch(const std::string& arg)
+{
+    static constexpr std::string_view word = "--version";
+    return arg.size() == word.size() &&
+           std::equal(arg.begin(), arg.end(), word.begin(), [](char a, char b) {
+               return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+           });
+}
+
 CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
 {
     CommandLineInfo info;
@@ -28,6 +37,9 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
         if (!flagsEnded && !arg.empty() && arg.front() == '-') {
             if (isHelpSwitch(arg)) {
                 info.showHelp = true;
+            }
+            if (isVersionSwitch(arg)) {
+                info.showVersion = true;
             }
             continue;
         }

@@ -14,6 +14,8 @@
 
 struct CommandLineInfo {
     bool showHelp = false;
+    // --version, in any letter case: print the version text and end.
+    bool showVersion = false;
     // The file to open, as the bytes the shell passed (a path on this platform is bytes).
     std::optional<std::string> fileName;
 };
@@ -23,3 +25,5 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args);
 
 // True when arg is one of the help switches.
 bool isHelpSwitch(const std::string& arg);
+// True when arg is "--version" in any letter case.
+bool isVersionSwitch(const std::string& arg);

@@ -38,6 +38,16 @@ CAboutDlg::CAboutDlg(QWidget* parent)
 {
     m_form = LanguageResources::current().setupDialog(this, kTemplateId);
     setMouseTracking(true);
+    // The template's form covers the whole dialog; a child without mouse tracking swallows
+    // the plain moves over it, and the dialog would never see the mouse reach the link.
+    if (m_form) {
+        QList<QWidget*> children = m_form->findChildren<QWidget*>();
+        children.append(m_form);
+        for (QWidget* child : children) {
+            child->setMouseTracking(true);
+            child->installEventFilter(this);
+        }
+    }
     OnInitDialog();
 }
 
@@ -112,9 +122,24 @@ void CAboutDlg::paintEvent(QPaintEvent* event)
     painter.drawLine(textRect.left(), underline, textRect.left() + textRect.width(), underline);
 }
 
+bool CAboutDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseMove && watched->isWidgetType()) {
+        const auto* move = static_cast<QMouseEvent*>(event);
+        updateLinkCursor(static_cast<QWidget*>(watched)->mapTo(this, move->position().toPoint()));
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void CAboutDlg::mouseMoveEvent(QMouseEvent* event)
 {
-    if (linkRect().contains(event->position().toPoint())) {
+    updateLinkCursor(event->position().toPoint());
+    QDialog::mouseMoveEvent(event);
+}
+
+void CAboutDlg::updateLinkCursor(const QPoint& point)
+{
+    if (linkRect().contains(point)) {
         if (!m_linkCursorShown && m_linkCursor) {
             m_hadOwnCursor = testAttribute(Qt::WA_SetCursor);
             m_savedCursor = cursor();
@@ -124,7 +149,6 @@ void CAboutDlg::mouseMoveEvent(QMouseEvent* event)
     } else {
         restoreCursor();
     }
-    QDialog::mouseMoveEvent(event);
 }
 
 void CAboutDlg::leaveEvent(QEvent* event)

@@ -45,11 +45,14 @@ public:
 protected:
     bool OnInitDialog();
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
+    // Point in the dialog's coordinates: the link cursor over the link, the saved one off it.
+    void updateLinkCursor(const QPoint& point);
     void restoreCursor();
     void endWait();
 

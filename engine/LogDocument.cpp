@@ -21,6 +21,8 @@ namespace {
 // Reads into an aligned buffer that stays in the cache while it is scanned; large files
 // are read ahead on a helper thread (SequentialReader).
 constexpr std::size_t IndexReadSize = 256 * 1024;
+// The open error's description for a path that is not a regular file.
+constexpr std::uint32_t StringNotRegularFile = 190;
 
 std::u16string errorDescription(int errorNumber)
 {
@@ -672,6 +674,11 @@ void CBrackenlyDoc::SetTitle(const std::u16string&)
 void CBrackenlyDoc::ReportOpenError(int errorNumber, const std::u16string& path)
 {
     if (m_pHost) {
-        m_pHost->ShowOpenError(path, errorDescription(errorNumber), errorNumber);
+        // ENOTSUP is what opening reports for a FIFO, socket or device; the system's own
+        // wording of it ("Operation not supported") would say nothing to the user.
+        const std::u16string description = errorNumber == ENOTSUP
+                                               ? m_pHost->LoadResourceString(StringNotRegularFile)
+                                               : errorDescription(errorNumber);
+        m_pHost->ShowOpenError(path, description, errorNumber);
     }
 }

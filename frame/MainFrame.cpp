@@ -1,4 +1,5 @@
 #include "frame/MainFrame.h"
+#include "frame/PathPane.h"
 
 #include "resources/CommandActions.h"
 #include "resources/LanguageResources.h"
@@ -204,7 +205,7 @@ void CMainFrame::buildStatusBar()
     bar->setObjectName(QStringLiteral("statusBar"));
     const LanguageResources& resources = LanguageResources::current();
     for (int i = 0; i < 3; ++i) {
-        auto* label = new QLabel(bar);
+        QLabel* label = i == 0 ? new PathPane(bar) : new QLabel(bar);
         label->setObjectName(QStringLiteral("pane%1").arg(i + 1));
         label->setText(resources.string(PaneIds[i]));
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -227,7 +228,15 @@ void CMainFrame::SetPaneText(int index, const QString& text)
     label->setText(text);
     label->setFrameStyle(text.isEmpty() ? QFrame::NoFrame : (QFrame::Panel | QFrame::Sunken));
     const int frame = text.isEmpty() ? 0 : 2 * label->frameWidth() + 2 * label->margin() + 4;
-    label->setFixedWidth(text.isEmpty() ? 0 : GetStatusTextWidth(text) + frame);
+    const int width = text.isEmpty() ? 0 : GetStatusTextWidth(text) + frame;
+    if (index == 1) {
+        // The path gives way to the other panes when the bar is short of room.
+        label->setMinimumWidth(0);
+        label->setMaximumWidth(width);
+        label->setToolTip(text);
+    } else {
+        label->setFixedWidth(width);
+    }
 }
 
 void CMainFrame::SetFilePathText(const std::u16string& path)
@@ -274,7 +283,13 @@ void CMainFrame::SaveWindowPosition()
     if (isMinimized()) {
         return;
     }
-    const QRect rect = frameGeometry();
+    // The window's own rectangle, without the frame the window manager draws: the one that
+    // setGeometry() takes back. Storing the frame and restoring it as the inside grew the
+    // window by its title bar at every start.
+    QRect rect = geometry();
+    if ((isMaximized() || isFullScreen()) && normalGeometry().isValid()) {
+        rect = normalGeometry();
+    }
     SettingsStore& settings = SettingsStore::instance();
     settings.SetDword(Setting::WindowPosLeft,
                       static_cast<std::uint32_t>(rect.left() + CascadeOffset));
@@ -284,6 +299,37 @@ void CMainFrame::SaveWindowPosition()
                       static_cast<std::uint32_t>(rect.left() + rect.width() + CascadeOffset));
     settings.SetDword(Setting::WindowPosBottom,
                       static_cast<std::uint32_t>(rect.top() + rect.height() + CascadeOffset));
+}
+
+QRect CMainFrame::placeOnScreen(const QRect& rect, const QList<QRect>& screens)
+{
+    // Enough of the window to take hold of it: this much of it on some screen.
+    constexpr int GripWidth = 64;
+    constexpr int GripHeight = 32;
+    const QRect* nearest = nullptr;
+    qint64 nearestDistance = 0;
+    for (const QRect& area : screens) {
+        const QRect visible = rect.intersected(area);
+        if (visible.width() >= std::min(GripWidth, rect.width()) &&
+            visible.height() >= std::min(GripHeight, rect.height())) {
+            return rect;
+        }
+        const qint64 dx = std::max({0, area.left() - rect.right(), rect.left() - area.right()});
+        const qint64 dy = std::max({0, area.top() - rect.bottom(), rect.top() - area.bottom()});
+        if (nearest == nullptr || dx * dx + dy * dy < nearestDistance) {
+            nearest = &area;
+            nearestDistance = dx * dx + dy * dy;
+        }
+    }
+    if (nearest == nullptr) {
+        return rect;
+    }
+    // Off every screen (a screen unplugged since, or many cascading steps): brought wholly
+    // onto the nearest one, shrunk to it when larger.
+    const QSize size = rect.size().boundedTo(nearest->size());
+    const int x = std::clamp(rect.left(), nearest->left(), nearest->right() + 1 - size.width());
+    const int y = std::clamp(rect.top(), nearest->top(), nearest->bottom() + 1 - size.height());
+    return QRect(QPoint(x, y), size);
 }
 
 void CMainFrame::restoreWindowPosition()
@@ -301,23 +347,16 @@ void CMainFrame::restoreWindowPosition()
         }
         return;
     }
-    move(left, top);
-    // The stored rectangle includes the window decoration, which is known only once the
-    // window is shown; until then the whole size goes to the window itself.
-    m_pendingFrameSize = QSize(std::max(1, right - left), std::max(1, bottom - top));
-    resize(m_pendingFrameSize);
-}
-
-void CMainFrame::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    if (m_pendingFrameSize.isValid()) {
-        const QSize decoration = frameGeometry().size() - size();
-        if (decoration.width() > 0 || decoration.height() > 0) {
-            resize(m_pendingFrameSize - decoration);
-        }
-        m_pendingFrameSize = QSize();
+    // 64-bit: damaged edges may lie anywhere in the 32-bit range.
+    const auto width = static_cast<int>(
+        std::clamp<std::int64_t>(std::int64_t(right) - left, 1, QWIDGETSIZE_MAX));
+    const auto height = static_cast<int>(
+        std::clamp<std::int64_t>(std::int64_t(bottom) - top, 1, QWIDGETSIZE_MAX));
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.append(screen->availableGeometry());
     }
+    setGeometry(placeOnScreen(QRect(left, top, width, height), screens));
 }
 
 void CMainFrame::updateCommandStates()

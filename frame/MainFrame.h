@@ -111,6 +111,9 @@ class CMainFrame : public QMainWindow, public DocumentHost {
 
     void ApplyTopMost();
     void SaveWindowPosition();
+    // rect unchanged when enough of it to take hold of lies on one of the screens
+    // (available areas), else moved wholly onto the nearest one.
+    static QRect placeOnScreen(const QRect& rect, const QList<QRect>& screens);
     // Refreshes enable and check states of every command.
     void updateCommandStates();
     // The recent files in the File menu changed.
@@ -162,7 +165,6 @@ class CMainFrame : public QMainWindow, public DocumentHost {
   protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -198,6 +200,5 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     QStringList m_findHistory;
     std::function<void(const QString&)> m_messageHandler;
     QString m_newWindowProgram;
-    QSize m_pendingFrameSize;
     SoundService* m_pSound = nullptr;
 };

@@ -241,16 +241,24 @@ std::optional<HiveKeyHandle> HiveStore::openKey(std::u16string_view path) const
 std::string HiveStore::writeTarget() const
 {
     // A hive that is a symbolic link (a dotfile manager's) is written where it points, so
-    // the link survives the rename.
-    struct stat st {};
-    if (::lstat(m_path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(m_path.c_str(), nullptr)) {
-            std::string target(real);
-            std::free(real);
+    // the link survives the rename. The chain is followed by hand rather than by realpath,
+    // which fails for a link whose target does not exist yet: that target is the file to
+    // create, not the link to replace.
+    std::string target = m_path;
+    for (int hops = 0; hops < MaxLinkHops; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             return target;
         }
+        std::string link(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) {
+            return m_path;
+        }
+        link.resize(static_cast<std::size_t>(length));
+        target = link.front() == '/' ? link : parentFolder(target) + "/" + link;
     }
-    return m_path;
+    return m_path; // a loop of links: replacing the first one is the least harm
 }
 
 bool HiveStore::commit(const std::string& target, const std::string& text) const

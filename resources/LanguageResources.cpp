@@ -1,12 +1,15 @@
 #include "resources/LanguageResources.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOption>
 #include <QSvgRenderer>
 #include <QUiLoader>
 #include <QVBoxLayout>
@@ -18,6 +21,27 @@ namespace {
 // The sizes a toolbar (16, 24), a menu (16, 32 on high-density screens) and a window list
 // (48 and up) ask for; drawing them once avoids depending on the SVG icon-engine plugin.
 constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
+// The style's disabled look, faded further: the style only greys an icon, and a grey icon
+// (copy, find) then looks the same enabled or not.
+constexpr qreal kDisabledOpacity = 0.4;
+
+QPixmap disabledPixmap(const QPixmap& normal)
+{
+    QPixmap grey = normal;
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        QStyleOption option;
+        option.palette = QApplication::palette();
+        grey = app->style()->generatedIconPixmap(QIcon::Disabled, normal, &option);
+    }
+    QPixmap faded(grey.size());
+    faded.setDevicePixelRatio(grey.devicePixelRatio());
+    faded.fill(Qt::transparent);
+    QPainter painter(&faded);
+    painter.setOpacity(kDisabledOpacity);
+    painter.drawPixmap(0, 0, grey);
+    return faded;
+}
 
 QPixmap renderSvg(QSvgRenderer& renderer, int size)
 {
@@ -256,13 +280,16 @@ QIcon LanguageResources::iconFile(const QString& relativePath) const
         QSvgRenderer renderer(path);
         if (renderer.isValid()) {
             for (int size : kIconSizes) {
-                icon.addPixmap(renderSvg(renderer, size));
+                const QPixmap normal = renderSvg(renderer, size);
+                icon.addPixmap(normal);
+                icon.addPixmap(disabledPixmap(normal), QIcon::Disabled);
             }
         }
     } else {
         QPixmap pixmap(path);
         if (!pixmap.isNull()) {
             icon.addPixmap(pixmap);
+            icon.addPixmap(disabledPixmap(pixmap), QIcon::Disabled);
         }
     }
     m_icons.insert(relativePath, icon);

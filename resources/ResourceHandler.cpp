@@ -111,11 +111,7 @@ void CResourceHandler::setFailureReporter(FailureReporter reporter)
 
 void CResourceHandler::showFailureMessage(const QString& text)
 {
-    QString caption = QGuiApplication::applicationDisplayName();
-    if (caption.isEmpty()) {
-        caption = QStringLiteral("Quillstream");
-    }
-    QMessageBox::warning(nullptr, caption, text, QMessageBox::Ok);
+    QMessageBox::warning(nullptr, QStringLiteral("Quillstream"), text, QMessageBox::Ok);
 }
 
 QString CResourceHandler::GetModulePrefix(const QString& executablePath)
@@ -166,6 +162,12 @@ bool CResourceHandler::LoadLanguageResources()
     QString code = settingText(Setting::GuiLanguage);
     if (code.isEmpty()) {
         code = GetDefaultLanguage();
+    }
+    // Without a language from the settings or the locale (a plain C locale) there is no
+    // package to try but the fall-back; an attempt at "quillstream_.dll" would only write a
+    // failure line at every start.
+    if (code.isEmpty()) {
+        code = kFallbackLanguage;
     }
     if (LoadLanguage(code)) {
         m_strLanguage = code;

@@ -98,8 +98,15 @@ void LogRenderer::setFont(const QFont& font)
     }
     m_otherAdvances.clear();
     m_tileSets.clear();
+    m_tileSetBytes = 0;
+    for (int c = 0; c < 256; ++c) {
+        m_tileSetBytes += std::size_t(std::max(1, m_latin1Advances[c])) *
+                          std::size_t(std::max(0, m_lineHeight)) * sizeof(QRgb);
+    }
+    // The tiles grow with the square of the font size; past the budget, glyph runs (which
+    // Qt caches itself, bounded) cost less than the memory.
     m_tilesUsable = m_rawFont.isValid() && !m_font.italic() && !m_font.underline()
-        && !m_font.strikeOut() && m_lineHeight > 0;
+        && !m_font.strikeOut() && m_lineHeight > 0 && m_tileSetBytes <= TileCacheBudget;
 }
 
 int LogRenderer::advance(char32_t c) const
@@ -272,8 +279,9 @@ const LogRenderer::TileSet& LogRenderer::tileSet(const QColor& text,
     auto it = m_tileSets.find(key);
     if (it == m_tileSets.end()) {
         // A handful of colour pairs is normal (text, keywords, selection); a flood of them
-        // only costs re-rendering.
-        if (m_tileSets.size() > 64) {
+        // only costs re-rendering, never more memory than the budget.
+        if (m_tileSets.size() > 64 ||
+            (std::size_t(m_tileSets.size()) + 1) * m_tileSetBytes > TileCacheBudget) {
             m_tileSets.clear();
         }
         it = m_tileSets.insert(key, std::make_shared<TileSet>());
@@ -310,6 +318,15 @@ const LogRenderer::TileSet& LogRenderer::tileSet(const QColor& text,
         }
     }
     return tiles;
+}
+
+std::size_t LogRenderer::tileCacheBytes() const
+{
+    std::size_t bytes = 0;
+    for (const auto& tiles : m_tileSets) {
+        bytes += tiles->pixels.size() * sizeof(QRgb);
+    }
+    return bytes;
 }
 
 LogRenderer::RowTarget LogRenderer::rowTarget() const
@@ -510,12 +527,15 @@ QFont LogRenderer::fontFromRecord(const LogFontRecord& record)
         font.setFamily(face);
     }
     font.setStyleHint(wantsFixed ? QFont::TypeWriter : QFont::AnyStyle);
-    if (record.lfHeight < 0) {
-        font.setPixelSize(-record.lfHeight);
-    } else if (record.lfHeight > 0) {
+    // 64-bit: the negation of the smallest 32-bit height does not fit in 32 bits.
+    const std::int64_t height = record.lfHeight;
+    if (height < 0) {
+        font.setPixelSize(static_cast<int>(std::min<std::int64_t>(-height, MaxFontPixels)));
+    } else if (height > 0) {
         // A positive height is the cell height (ascent plus descent); the character height
         // is about 7/8 of it for the usual text faces.
-        font.setPixelSize(std::max(1, static_cast<int>(std::lround(record.lfHeight * 7.0 / 8.0))));
+        const std::int64_t pixels = std::max<std::int64_t>(1, std::llround(height * 7.0 / 8.0));
+        font.setPixelSize(static_cast<int>(std::min<std::int64_t>(pixels, MaxFontPixels)));
     }
     if (record.lfWeight > 0) {
         font.setWeight(static_cast<QFont::Weight>(std::clamp(record.lfWeight, 1, 1000)));

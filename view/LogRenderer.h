@@ -39,6 +39,13 @@ struct ColumnSpan {
 
 class LogRenderer {
   public:
+    // The largest character height the view accepts, in pixels (150 points at 96 dpi):
+    // a stored height beyond it, from a damaged hive or a slip of the hand, is drawn at it.
+    static constexpr int MaxFontPixels = 200;
+    // Memory the pre-rendered glyph tiles may take together. A font whose tiles for one
+    // colour pair would not fit is drawn glyph by glyph instead.
+    static constexpr std::size_t TileCacheBudget = 16u << 20;
+
     LogRenderer();
     explicit LogRenderer(const QFont& font);
 
@@ -91,6 +98,12 @@ class LogRenderer {
     // given vertical resolution), weight, italic, underline, strike-out, and fixed pitch
     // with the modern family when the font is monospaced.
     static LogFontRecord recordFromFont(const QFont& font, int logicalDpiY);
+    // Bytes the glyph tiles take now (at most TileCacheBudget).
+    std::size_t tileCacheBytes() const;
+    // Whether rows are assembled from pre-rendered tiles (false for fonts too large for
+    // the budget, and for slanted or lined ones).
+    bool usesTiles() const { return m_tilesUsable; }
+
     // Whether the font's common characters all advance alike.
     static bool isMonospaced(const QFont& font);
     // The record of the default font: 10 points at the given vertical resolution,
@@ -149,6 +162,8 @@ class LogRenderer {
     QFont m_font;
     QRawFont m_rawFont;
     bool m_tilesUsable = false;
+    // Pixels of one colour pair's tiles, in bytes.
+    std::size_t m_tileSetBytes = 0;
     mutable QHash<quint64, std::shared_ptr<TileSet>> m_tileSets;
     mutable QImage m_row;
     std::array<quint32, 256> m_latin1Glyphs{};

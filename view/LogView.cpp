@@ -332,8 +332,15 @@ void CBrackenlyView::scrollContentsBy(int dx, int dy)
 
 void CBrackenlyView::resizeEvent(QResizeEvent* event)
 {
+    // Judged by the range before the resize: a smaller window lengthens the range, and a
+    // user who was at the end would otherwise find himself above it, no longer following.
+    QScrollBar* vbar = verticalScrollBar();
+    const bool atEnd = vbar->maximum() - vbar->value() <= FollowSlack;
     QAbstractScrollArea::resizeEvent(event);
     applyScrollSizes();
+    if (atEnd) {
+        vbar->setValue(vbar->maximum());
+    }
 }
 
 void CBrackenlyView::paintEvent(QPaintEvent* event)
@@ -892,7 +899,7 @@ void CBrackenlyView::EnsureSelectionVisible()
 
 void CBrackenlyView::OnResume()
 {
-    if (m_pDocument == nullptr || m_pDocument->IsWatching()) {
+    if (!canResume()) {
         return;
     }
     m_pDocument->StartWatching();
@@ -908,7 +915,9 @@ void CBrackenlyView::OnPause()
 
 bool CBrackenlyView::canResume() const
 {
-    return m_pDocument != nullptr && !m_pDocument->IsWatching();
+    // Without a path there is nothing to follow: resuming would start a watcher on nothing.
+    return m_pDocument != nullptr && !m_pDocument->IsWatching() &&
+           !m_pDocument->GetPathName().empty();
 }
 
 bool CBrackenlyView::canPause() const

@@ -5,6 +5,7 @@
 #include "app/Application.h"
 #include "resources/ResourceHandler.h"
 #include "app/SignalBridge.h"
+#include "resources/VersionInfo.h"
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
@@ -16,16 +17,22 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <sys/stat.h>
 
 using quilltest::NullSound;
@@ -267,4 +274,168 @@ TEST_F(ApplicationTest, TerminationSignalsCloseTheWindowInTheOrderlyWay)
     ::raise(SIGINT);
     ASSERT_TRUE(spy.wait(5000));
     EXPECT_EQ(spy.back().front().toInt(), SIGINT);
+}
+
+TEST_F(ApplicationTest, SigtermEndsTheOpenDialogAndEveryBoxShownAfterIt)
+{
+    const std::string file = logFile("followed.log");
+    ASSERT_TRUE(app->InitInstance({file}));
+    SignalBridge bridge;
+    QObject::connect(&bridge, &SignalBridge::terminationRequested, app.get(),
+                     [this](int) { app->requestClose(); });
+    // The signal arrives while the real Open dialog waits for the user.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QApplication::activeModalWidget() != nullptr) {
+            poll.stop();
+            ::raise(SIGTERM);
+        }
+    });
+    poll.start(10);
+    // Should the signal be ignored, the test fails instead of waiting for ever.
+    QTimer rescue;
+    rescue.setSingleShot(true);
+    QObject::connect(&rescue, &QTimer::timeout, [] {
+        while (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            dialog->done(QDialog::Rejected);
+        }
+    });
+    rescue.start(10000);
+    QElapsedTimer clock;
+    clock.start();
+    app->OnFileOpen();
+    app->OnAppAbout(); // a box shown afterwards ends at once too
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_TRUE(app->isTerminating());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(app->mainFrame()->isVisible());
+    EXPECT_FALSE(app->document()->IsWatching()) << "closed in order";
+    EXPECT_EQ(app->document()->GetPathName(), u16(file)) << "nothing was opened instead";
+}
+
+namespace {
+
+// The real executable with private folders, the trace log at level 3 and no display but
+// the one the test names.
+class ProgramRun {
+  public:
+    explicit ProgramRun(const TempDir& dir) : m_dir(dir)
+    {
+        std::filesystem::create_directories(dir.file("xdg/quillstream"));
+        quilltest::writeFile(
+            dir.file("xdg/quillstream/machine.reg"),
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"
+            "\"LogLevel\"=dword:00000003\r\n");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANGUAGE",
+                                 "LC_ALL", "LC_MESSAGES"}) {
+            env.remove(QString::fromLatin1(name));
+        }
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        env.insert(QStringLiteral("TMPDIR"), QString::fromStdString(dir.path()));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("config")));
+        env.insert(QStringLiteral("XDG_CONFIG_DIRS"), QString::fromStdString(dir.file("xdg")));
+        m_process.setProcessEnvironment(env);
+    }
+    ~ProgramRun()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    void setPlatform(const QString& platform)
+    {
+        QProcessEnvironment env = m_process.processEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        m_process.setProcessEnvironment(env);
+    }
+    void start(const QStringList& args) { m_process.start(QStringLiteral(QUILL_PROGRAM), args); }
+    std::string trace() const { return quilltest::readFile(m_dir.file("Quillstream.log")); }
+    // Waits (a safety limit, not a timing check) until the trace holds the text.
+    bool waitForTrace(const std::string& text)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                return std::filesystem::exists(m_dir.file("Quillstream.log")) &&
+                       trace().find(text) != std::string::npos;
+            },
+            20000);
+    }
+    QProcess& process() { return m_process; }
+
+  private:
+    const TempDir& m_dir;
+    QProcess m_process;
+};
+
+struct BoxCase {
+    const char* name;
+    const char* argument; // "@" stands for the test's folder
+    const char* box;      // the trace line of the box
+};
+
+class StartUpBoxTest : public ::testing::TestWithParam<BoxCase> {
+  protected:
+    TempDir dir;
+};
+
+} // namespace
+
+TEST_P(StartUpBoxTest, SigtermEndsTheProgramPromptlyAndInOrder)
+{
+    const BoxCase& c = GetParam();
+    ProgramRun run(dir);
+    run.setPlatform(QStringLiteral("offscreen"));
+    QString argument = QString::fromLatin1(c.argument);
+    argument.replace(u'@', QString::fromStdString(dir.path()));
+    run.start({argument});
+    ASSERT_TRUE(run.waitForTrace(std::string("Modal window shown: ") + c.box)) << run.trace();
+    QElapsedTimer clock;
+    clock.start();
+    run.process().terminate(); // SIGTERM
+    ASSERT_TRUE(run.process().waitForFinished(10000)) << "still running after SIGTERM";
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.process().exitCode(), 0);
+    const std::string trace = run.trace();
+    const auto shown = trace.find("Modal window shown: ");
+    const auto exited = trace.find("ExitInstance\r\n");
+    ASSERT_NE(exited, std::string::npos) << trace;
+    EXPECT_LT(shown, exited);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, StartUpBoxTest,
+    ::testing::Values(BoxCase{"MissingFileQuestion", "@/not-yet.log", "File not found"},
+                      BoxCase{"OpenError", "@", "Quillstream"},
+                      BoxCase{"HelpBox", "--help", "Quillstream"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(ProgramWithoutDisplayTest, HelpAndVersionGoToStandardOutput)
+{
+    TempDir dir;
+    const std::string version = QString::fromStdU16String(GetFileVersionText()).toStdString();
+    for (const char* platform : {"", "offscreen"}) {
+        SCOPED_TRACE(platform);
+        ProgramRun run(dir);
+        if (*platform != '\0') {
+            run.setPlatform(QString::fromLatin1(platform));
+        }
+        run.start({QStringLiteral("--version")});
+        ASSERT_TRUE(run.process().waitForFinished(20000));
+        EXPECT_EQ(run.process().exitCode(), 0);
+        EXPECT_EQ(run.process().readAllStandardOutput().toStdString(),
+                  "Quillstream " + version + "\n");
+    }
+    ProgramRun run(dir);
+    run.start({QStringLiteral("/var/log/a.log"), QStringLiteral("-h")});
+    ASSERT_TRUE(run.process().waitForFinished(20000));
+    EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.process().exitCode(), 0);
+    const QString usage = QString::fromLocal8Bit(run.process().readAllStandardOutput());
+    EXPECT_TRUE(usage.contains(QStringLiteral("quillstream [filename] - "))) << usage.toStdString();
+    EXPECT_NE(run.trace().find("ExitInstance"), std::string::npos) << "the usual start and end";
 }

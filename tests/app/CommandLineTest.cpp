@@ -52,3 +52,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EmptyArgumentSkipped", {"", "y.log"}, false, "y.log"},
         Case{"NonAsciiPath", {"/tmp/\xc3\xa4rger.log"}, false, "/tmp/\xc3\xa4rger.log"}),
     [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
+
+TEST(CommandLineVersionTest, WholeArgumentBeforeDoubleDashOnly)
+{
+    EXPECT_TRUE(parseCommandLine({"--version"}).showVersion);
+    EXPECT_TRUE(parseCommandLine({"a.log", "--VERSION"}).showVersion);
+    EXPECT_FALSE(parseCommandLine({"--versions"}).showVersion);
+    EXPECT_FALSE(parseCommandLine({"-version"}).showVersion);
+    const CommandLineInfo afterDoubleDash = parseCommandLine({"--", "--version"});
+    EXPECT_FALSE(afterDoubleDash.showVersion);
+    EXPECT_EQ(afterDoubleDash.fileName, std::optional<std::string>("--version"));
+}

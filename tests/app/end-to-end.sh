@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# End-to-end run of the real program under Xvfb, with a private temporary folder and private
-# configuration folders: open a file, append lines and see them arrive, truncate the file and
-# see it read again, close with SIGTERM, then check the stored window position, the recent
-# file list and the trace log (LogLevel 3 from the machine hive). A second run starts from
-# the stored position and must store it 30 pixels further on.
+# End-to-end run of the real program under Xvfb with a window manager (openbox, when
+# installed), with a private temporary folder and private configuration folders: open a
+# file, append lines and see them arrive, truncate the file and see it read again, check the
+# window title, close with SIGTERM, then check the stored window position, the recent file
+# list and the trace log (LogLevel 3 from the machine hive). A second run starts from the
+# stored position and must store it 30 pixels further on with the same size: a frame drawn
+# by the window manager must not make the window grow.
 #
 # usage: end-to-end.sh /path/to/quillstream
 set -euo pipefail
@@ -12,9 +14,13 @@ exe=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-e2e.XXXXXXXX")
 keep=0
 cleanup() {
-    if [[ -n "${pid:-}" ]] && kill -0 "$pid" 2>/dev/null; then
-        kill -KILL "$pid" 2>/dev/null || true
-    fi
+    local p
+    for p in "${pid:-}" "${wm_pid:-}" "${xvfb_pid:-}"; do
+        if [[ -n "$p" ]] && kill -0 "$p" 2>/dev/null; then
+            kill -KILL "$p" 2>/dev/null || true
+            wait "$p" 2>/dev/null || true
+        fi
+    done
     if [[ $keep -eq 0 ]]; then
         rm -rf "$work"
     else
@@ -67,23 +73,39 @@ hive_value() { # <name> -> the dword value as a signed decimal, or empty
     [[ -n "$hex" ]] && echo $(( (16#$hex ^ 0x80000000) - 0x80000000 ))
 }
 
+# A display of our own (the number Xvfb picks itself), with a window manager on it.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.txt" &
+xvfb_pid=$!
+for i in $(seq 1 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || fail "Xvfb did not start"
+export DISPLAY=":$(head -1 "$work/display")"
+if command -v openbox >/dev/null 2>&1; then
+    openbox --sm-disable >"$work/openbox.txt" 2>&1 &
+    wm_pid=$!
+    for i in $(seq 1 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+        sleep 0.1
+    done
+else
+    echo "end-to-end: openbox is not installed; running without a window manager" >&2
+fi
+
 run_program() {
-    xvfb-run -a -s "-screen 0 1280x1024x24" "$exe" "$log" >"$work/out.txt" 2>&1 &
+    "$exe" "$log" >"$work/out.txt" 2>&1 &
     pid=$!
 }
 
 terminate() { # <signal>: ends the program as a desktop session or a service manager would
-    local program="" child
-    # xvfb-run starts the program as its own child; /proc needs no extra tools.
-    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
-        if [[ "$(cat /proc/"$child"/comm 2>/dev/null)" == quillstream ]]; then
-            program=$child
-        fi
-    done
-    [[ -n "$program" ]] || fail "cannot find the program's process"
-    kill "-$1" "$program"
+    kill "-$1" "$pid"
     wait "$pid" || fail "the program did not end cleanly after SIG$1"
     pid=
+}
+
+# The title as the window manager shows it (_NET_WM_NAME of the program's window).
+window_title() {
+    local id
+    id=$(xwininfo -root -tree 2>/dev/null | grep -F '"Quillstream - ' | head -1 | awk '{print $1}')
+    [[ -n "$id" ]] && xprop -id "$id" _NET_WM_NAME 2>/dev/null | sed -n 's/^_NET_WM_NAME([A-Z0-9_]*) = "\(.*\)"$/\1/p'
 }
 
 # --- first run ---------------------------------------------------------------------------
@@ -101,6 +123,10 @@ wait_trace "Opened $log: 2 lines"
 
 echo "one more" >>"$log"
 wait_trace "File appended: 3 lines"
+
+# The document title once, without the program's name appended a second time.
+for i in $(seq 1 100); do title=$(window_title || true); [[ -n "$title" ]] && break; sleep 0.1; done
+[[ "$title" == "Quillstream - Version "*"  -  $log" ]] || fail "window title: '$title'"
 
 terminate TERM
 tr -d '\r' <"$trace" | grep -q "ExitInstance" || fail "no ExitInstance line"

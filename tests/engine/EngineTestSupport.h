@@ -92,7 +92,7 @@ class FakeHost : public DocumentHost {
     }
     std::u16string LoadResourceString(std::uint32_t id) override
     {
-        return id == 133 ? u"Log Viewer " : u"?";
+        return id == 133 ? u"Log Viewer " : id == 190 ? u"not a regular file" : u"?";
     }
     std::u16string GetFileVersionText() override { return u"1.0.0.0001"; }
 

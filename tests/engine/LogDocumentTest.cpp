@@ -307,6 +307,9 @@ TEST_F(LogDocumentTest, PathsThatAreNotRegularFilesGetTheOpenErrorInsteadOfAHang
         EXPECT_EQ(host.openErrors, 1) << row.path;
         EXPECT_EQ(host.lastError, row.error) << row.path;
         EXPECT_EQ(host.errorPath, u16(row.path));
+        // The system's "Operation not supported" would leave the user guessing.
+        EXPECT_EQ(host.errorDescription == u"not a regular file", row.error == ENOTSUP)
+            << row.path;
         EXPECT_FALSE(host.errorDescription.empty());
         EXPECT_EQ(doc.GetLineCount(), 0u);
         EXPECT_FALSE(doc.IsWatching());

@@ -8,6 +8,7 @@
 #include "dialogs/PropPageGeneral.h"
 #include "dialogs/PropPageKeywords.h"
 #include "dialogs/SettingsSheet.h"
+#include "frame/PathPane.h"
 #include "resources/LanguageResources.h"
 #include "resources/ResourceHandler.h"
 #include "engine/AlertRule.h"
@@ -27,6 +28,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QScreen>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -154,13 +157,41 @@ TEST_F(MainFrameTest, StatusPanesShowPathSizeAndLineCount)
     EXPECT_EQ(paneText(2),
               QStringLiteral("%1 14 Bytes").arg(LanguageResources::current().string(130)));
     EXPECT_EQ(paneText(3), QStringLiteral("%1 3").arg(LanguageResources::current().string(131)));
-    EXPECT_GE(frame->pane(1)->width(), frame->GetStatusTextWidth(paneText(1)));
+    EXPECT_GE(frame->pane(1)->sizeHint().width(), frame->GetStatusTextWidth(paneText(1)));
     EXPECT_NE(frame->pane(1)->frameShape(), QFrame::NoFrame);
 
     frame->SetFileSizeText(5'000'000'000LL);
     EXPECT_TRUE(paneText(2).endsWith(QStringLiteral(" 5000000000 Bytes"))) << "64-bit sizes";
     frame->SetPaneText(1, QString());
     EXPECT_EQ(frame->pane(1)->width(), 0);
+}
+
+TEST_F(MainFrameTest, LongPathGivesWayToTheOtherPanesElidedInTheMiddle)
+{
+    createFrame();
+    frame->show();
+    frame->resize(480, 300);
+    const QString longPath = QStringLiteral("/srv/") + QString(200, u'x') + QStringLiteral("/end.log");
+    frame->SetFilePathText(longPath.toStdU16String());
+    frame->SetFileSizeText(123456);
+    frame->SetLineCountText(789);
+    QApplication::processEvents();
+    auto* pathPane = static_cast<PathPane*>(frame->pane(1));
+    const QRect bar = frame->statusBar()->rect();
+    EXPECT_LE(pathPane->geometry().right(), frame->pane(2)->geometry().left());
+    EXPECT_LE(frame->pane(2)->geometry().right(), frame->pane(3)->geometry().left());
+    EXPECT_LE(frame->pane(3)->geometry().right(), bar.right());
+    EXPECT_GE(frame->pane(3)->width(), frame->GetStatusTextWidth(paneText(3)));
+    const QString shown = pathPane->shownText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("/srv/x"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("x/end.log"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)));
+    EXPECT_EQ(pathPane->toolTip(), longPath);
+
+    // With room again, the whole path.
+    frame->SetFilePathText(u"/var/log/a.log");
+    QApplication::processEvents();
+    EXPECT_EQ(pathPane->shownText(), QStringLiteral("/var/log/a.log"));
 }
 
 TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
@@ -197,7 +228,9 @@ TEST_F(MainFrameTest, WindowPositionIsStoredThirtyPixelsOnAndRestored)
     frame->show();
     frame->setGeometry(100, 120, 640, 480);
     QApplication::processEvents();
-    const QRect before = frame->frameGeometry();
+    // The window's own rectangle both ways: a window manager's frame stored and restored as
+    // the inside would grow the window at every start.
+    const QRect before = frame->geometry();
     frame->close();
     EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosLeft)), before.left() + 30);
     EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosTop)), before.top() + 30);
@@ -209,8 +242,47 @@ TEST_F(MainFrameTest, WindowPositionIsStoredThirtyPixelsOnAndRestored)
     createFrame();
     frame->show();
     QApplication::processEvents();
-    EXPECT_EQ(frame->frameGeometry().topLeft(), before.topLeft() + QPoint(30, 30));
-    EXPECT_EQ(frame->frameGeometry().size(), before.size());
+    EXPECT_EQ(frame->geometry(), before.translated(30, 30));
+}
+
+TEST_F(MainFrameTest, PositionOffEveryScreenIsBroughtBackOntoTheNearest)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    struct Row {
+        QRect stored;
+        bool keptAsStored;
+    };
+    const Row rows[] = {
+        // Many cascading steps beyond the bottom right corner.
+        {QRect(screen.right() + 400, screen.bottom() + 900, 300, 200), false},
+        {QRect(-5000, 40, 300, 200), false},
+        // Partly on the screen: left where the user put it.
+        {QRect(screen.right() - 99, 50, 300, 200), true},
+        // Larger than the screen and off it: shrunk to it.
+        {QRect(90000, 90000, screen.width() * 2, screen.height() * 2), false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stored.x());
+        store->SetDword(Setting::WindowPosLeft, std::uint32_t(row.stored.left()));
+        store->SetDword(Setting::WindowPosTop, std::uint32_t(row.stored.top()));
+        store->SetDword(Setting::WindowPosRight,
+                        std::uint32_t(row.stored.left() + row.stored.width()));
+        store->SetDword(Setting::WindowPosBottom,
+                        std::uint32_t(row.stored.top() + row.stored.height()));
+        createFrame();
+        frame->show();
+        QApplication::processEvents();
+        const QRect shown = frame->geometry();
+        if (row.keptAsStored) {
+            EXPECT_EQ(shown, row.stored);
+            continue;
+        }
+        // Wholly on the screen, give or take the platform's frame.
+        const QRect onScreen = shown.intersected(screen.adjusted(-8, -8, 8, 8));
+        EXPECT_EQ(onScreen, shown);
+        EXPECT_LE(shown.width(), screen.width());
+        EXPECT_LE(shown.height(), screen.height());
+    }
 }
 
 TEST_F(MainFrameTest, ClosingAMinimisedWindowStoresNothing)
@@ -387,7 +459,7 @@ TEST_F(MainFrameTest, NewWindowStoresThePositionAndStartsTheProgramWithoutArgume
     QApplication::processEvents();
     frame->action(Command::NewWindow)->trigger();
     EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosLeft)),
-              frame->frameGeometry().left() + 30);
+              frame->geometry().left() + 30);
     ASSERT_TRUE(waitFor(
         [&] { return std::filesystem::exists(marker) && !quilltest::readFile(marker).empty(); }));
     EXPECT_EQ(quilltest::readFile(marker), "0\n");
@@ -454,4 +526,57 @@ TEST_F(MainFrameTest, CtrlCommaOpensTheSettingsAndOkTakesEffectAtOnce)
     document->GetKeywordColors(u"FATAL: disk gone", text, back, matched);
     EXPECT_TRUE(matched) << "keywords reloaded into the document";
     EXPECT_EQ(back, 0x000000FFu);
+}
+
+TEST_F(MainFrameTest, DisabledToolbarButtonsAreFadedAndResumeNeedsAFile)
+{
+    createFrame();
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    auto* bar = frame->findChild<QToolBar*>(QStringLiteral("toolBar"));
+    // How far a button's pixels stand out from the toolbar behind it.
+    auto contrast = [](QWidget* button) {
+        const QImage image = button->grab().toImage();
+        const QColor back = image.pixelColor(0, 0);
+        qint64 sum = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                sum += std::abs(c.red() - back.red()) + std::abs(c.green() - back.green()) +
+                       std::abs(c.blue() - back.blue());
+            }
+        }
+        return sum;
+    };
+    int buttons = 0;
+    for (QAction* action : bar->actions()) {
+        QWidget* button = bar->widgetForAction(action);
+        if (action->isSeparator() || button == nullptr) {
+            continue;
+        }
+        const bool wasEnabled = action->isEnabled();
+        action->setEnabled(true);
+        const qint64 enabled = contrast(button);
+        action->setEnabled(false);
+        const qint64 disabled = contrast(button);
+        action->setEnabled(wasEnabled);
+        // Dark grey icons (copy, find) stay dark grey in a plain grey-scale disabled look.
+        EXPECT_LT(disabled * 2, enabled) << action->objectName().toStdString();
+        ++buttons;
+    }
+    EXPECT_GT(buttons, 5);
+
+    // An empty window has nothing to follow: Resume is off, and its button does nothing.
+    QWidget* resume = bar->widgetForAction(frame->action(Command::Resume));
+    ASSERT_NE(resume, nullptr);
+    EXPECT_FALSE(resume->isEnabled());
+    QTest::mouseClick(resume, Qt::LeftButton);
+    EXPECT_FALSE(document->IsWatching());
+
+    quilltest::writeFile(path, "a\n");
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    frame->action(Command::Pause)->trigger();
+    EXPECT_TRUE(resume->isEnabled()) << "a paused file can be resumed";
+    QTest::mouseClick(resume, Qt::LeftButton);
+    EXPECT_TRUE(document->IsWatching());
 }

@@ -4,15 +4,22 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -28,6 +35,7 @@ const std::map<int, QStringList> kStrings = {
     {136, {"%1"}}, {138, {}}, {139, {}}, {141, {}}, {143, {}}, {144, {}}, {145, {}},
     {146, {}}, {147, {}}, {148, {}}, {149, {}}, {150, {}}, {151, {}}, {152, {}}, {153, {}},
     {154, {}}, {155, {}}, {156, {}}, {61440, {}}, {61442, {}},
+    {190, {}},
 };
 
 // The commands menus, toolbar and accelerators may send.
@@ -82,6 +90,42 @@ QStringList inserts(const QString& text)
     found.sort();
     found.removeDuplicates();
     return found;
+}
+
+// The mnemonic letter of a text ('&' before it; "&&" is a plain ampersand), lower-cased;
+// a null QChar when it has none.
+QChar mnemonicOf(const QString& text)
+{
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != u'&') {
+            continue;
+        }
+        if (text[i + 1] == u'&') {
+            ++i;
+            continue;
+        }
+        return text[i + 1].toLower();
+    }
+    return {};
+}
+
+// Every text in the list whose mnemonic another text already took, as "letter: first /
+// second"; empty when all are unique.
+QStringList mnemonicClashes(const QStringList& texts)
+{
+    std::map<QChar, QString> taken;
+    QStringList clashes;
+    for (const QString& text : texts) {
+        const QChar letter = mnemonicOf(text);
+        if (letter.isNull()) {
+            continue;
+        }
+        const auto [it, inserted] = taken.emplace(letter, text);
+        if (!inserted) {
+            clashes.append(QStringLiteral("%1: %2 / %3").arg(letter, it->second, text));
+        }
+    }
+    return clashes;
 }
 
 std::vector<std::string> languageCodes()
@@ -203,6 +247,60 @@ TEST_P(LanguagePackageTest, EveryTemplateHoldsTheControlsItsDialogUses)
                     << "dialog " << dialogId << " " << child->objectName().toStdString();
             }
         }
+    }
+}
+
+TEST_P(LanguagePackageTest, NoMenuOrDialogRepeatsAMnemonic)
+{
+    // Every menu and every dialog template the package holds, not only those listed above:
+    // a template added later is checked as well.
+    QFile menusFile(res().root() + QStringLiteral("/menus.json"));
+    ASSERT_TRUE(menusFile.open(QIODevice::ReadOnly));
+    const QStringList menuIds = QJsonDocument::fromJson(menusFile.readAll()).object().keys();
+    ASSERT_FALSE(menuIds.isEmpty());
+    for (const QString& menuId : menuIds) {
+        std::function<void(const QString&, const QList<MenuEntry>&)> walk =
+            [&](const QString& where, const QList<MenuEntry>& entries) {
+                QStringList texts;
+                for (const MenuEntry& e : entries) {
+                    if (e.kind != MenuEntry::Kind::Separator) {
+                        texts.append(e.text);
+                    }
+                    if (e.kind == MenuEntry::Kind::Popup) {
+                        walk(where + u'/' + e.text, e.items);
+                    }
+                }
+                const QStringList clashes = mnemonicClashes(texts);
+                EXPECT_TRUE(clashes.isEmpty())
+                    << where.toStdString() << ": " << clashes.join(u"; ").toStdString();
+            };
+        walk(QStringLiteral("menu ") + menuId, res().menu(menuId.toInt()));
+    }
+
+    const QStringList templates =
+        QDir(res().root() + QStringLiteral("/dialogs")).entryList({QStringLiteral("*.ui")});
+    ASSERT_FALSE(templates.isEmpty());
+    for (const QString& file : templates) {
+        const int dialogId = QFileInfo(file).completeBaseName().toInt();
+        std::unique_ptr<QWidget> form(res().loadDialog(dialogId));
+        ASSERT_TRUE(form) << file.toStdString();
+        QStringList texts;
+        for (QWidget* child : form->findChildren<QWidget*>()) {
+            if (auto* button = qobject_cast<QAbstractButton*>(child)) {
+                texts.append(button->text());
+            } else if (auto* label = qobject_cast<QLabel*>(child)) {
+                texts.append(label->text());
+            } else if (auto* group = qobject_cast<QGroupBox*>(child)) {
+                texts.append(group->title());
+            } else if (auto* tabs = qobject_cast<QTabWidget*>(child)) {
+                for (int i = 0; i < tabs->count(); ++i) {
+                    texts.append(tabs->tabText(i));
+                }
+            }
+        }
+        const QStringList clashes = mnemonicClashes(texts);
+        EXPECT_TRUE(clashes.isEmpty())
+            << "dialog " << file.toStdString() << ": " << clashes.join(u"; ").toStdString();
     }
 }
 

@@ -252,6 +252,20 @@ TEST_F(HiveStoreTest, linkedHiveIsWrittenWhereItPoints)
     EXPECT_EQ(getDword(hive, u"K", u"w"), 2u);
 }
 
+TEST_F(HiveStoreTest, danglingLinkedHiveCreatesItsTarget)
+{
+    // A dotfile manager's link made before the file it points to exists, relative and
+    // into a folder that does not exist yet either.
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::symlink("../dotfiles/quill/user.reg", path.c_str()), 0);
+    const std::string real = dir.file("config/deeper/dotfiles/quill/user.reg");
+    ASSERT_TRUE(setDword(hive, u"K", u"w", 2));
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(getDword(HiveStore(real, HiveRoot::CurrentUser), u"K", u"w"), 2u);
+    EXPECT_EQ(getDword(hive, u"K", u"w"), 2u);
+    EXPECT_EQ(modeOf(real), 0600u);
+}
+
 TEST_F(HiveStoreTest, updateIsOneWriteOrNone)
 {
     ASSERT_TRUE(setDword(hive, u"K", u"v", 1));

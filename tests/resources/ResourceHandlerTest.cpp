@@ -139,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"FrenchSettingWithoutFrenchPackage", "FR", "de_DE.UTF-8", {"EN", "DE"}, true, "EN", {"FR", "EN"}},
         ChoiceCase{"SettingWinsOverLocale", "DE", "en_GB.UTF-8", {"EN", "DE"}, true, "DE", {"DE"}},
         ChoiceCase{"LowerCaseSettingKeptInFileName", "de", "", {"EN", "DE"}, true, "EN", {"de", "EN"}},
-        ChoiceCase{"CLocaleTriesEmptyCodeThenEnglish", "", "C", {"EN", "DE"}, true, "EN", {"", "EN"}},
+        ChoiceCase{"CLocaleGoesStraightToEnglish", "", "C", {"EN", "DE"}, true, "EN", {"EN"}},
+        ChoiceCase{"CLocaleWithoutEnglishTriesItOnce", "", "C", {"DE"}, false, "", {"EN"}},
         ChoiceCase{"EnglishMissingIsTriedOnce", "EN", "de_DE.UTF-8", {"DE"}, false, "", {"EN"}},
         ChoiceCase{"NoPackageAtAll", "", "de_DE.UTF-8", {}, false, "", {"DE", "EN"}}),
     [](const auto& row) { return std::string(row.param.name); });

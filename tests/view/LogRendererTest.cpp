@@ -373,3 +373,17 @@ TEST(LogRendererTest, PaintingInPlaceMatchesPaintingThroughTheRowImage)
         EXPECT_EQ(inPlace, copied);
     }
 }
+
+TEST(LogRendererTest, ManyColourPairsOfALargeFontStayWithinTheTileBudget)
+{
+    LogFontRecord record = LogRenderer::defaultFontRecord(96);
+    record.lfHeight = -60; // one colour pair's tiles take megabytes
+    const LogRenderer renderer(LogRenderer::fontFromRecord(record));
+    ASSERT_TRUE(renderer.usesTiles());
+    for (int pair = 0; pair < 24; ++pair) {
+        const QImage row = paintRow(renderer, QStringLiteral("ERROR 42"),
+                                    colours(QColor(pair * 10, 255, 0), Black));
+        EXPECT_TRUE(anyPixel(row, 0, row.width(), QColor(pair * 10, 255, 0))) << pair;
+        ASSERT_LE(renderer.tileCacheBytes(), LogRenderer::TileCacheBudget) << pair;
+    }
+}

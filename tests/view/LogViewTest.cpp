@@ -4,6 +4,8 @@
 #include "ViewTestSupport.h"
 
 #include <QScreen>
+
+#include <climits>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -58,6 +60,25 @@ TEST_F(LogViewTest, FollowsTheEndOnlyWithinFivePixels)
     }
 }
 
+TEST_F(LogViewTest, AResizedWindowKeepsFollowingFromTheEndOnly)
+{
+    CBrackenlyView::setEndJumpLatch(true);
+    open(numberedLines(0, 200), 20);
+    ASSERT_EQ(vbar()->value(), vbar()->maximum());
+    view->resize(view->width(), view->height() - 8 * lineHeight); // restored from maximised
+    settle();
+    EXPECT_EQ(vbar()->value(), vbar()->maximum());
+    append(numberedLines(200, 3));
+    EXPECT_EQ(vbar()->value(), vbar()->maximum()) << "new lines in sight";
+
+    // Away from the end the position stays what it was.
+    const int away = vbar()->maximum() - 6;
+    vbar()->setValue(away);
+    view->resize(view->width(), view->height() - 4 * lineHeight);
+    settle();
+    EXPECT_EQ(vbar()->value(), away);
+}
+
 TEST_F(LogViewTest, TextOutgrowingTheWindowAtTheTopJumpsToTheEndOnce)
 {
     open(numberedLines(0, 100), 20);
@@ -78,6 +99,30 @@ TEST_F(LogViewTest, TextOutgrowingTheWindowAtTheTopJumpsToTheEndOnce)
     view->OnUpdate();
     settle();
     EXPECT_FALSE(CBrackenlyView::endJumpLatch());
+}
+
+TEST_F(LogViewTest, DamagedFontSizeIsBoundedAndTheGlyphCacheByMemory)
+{
+    struct Row {
+        std::int32_t height;
+        int pixels;
+    };
+    const int most = LogRenderer::MaxFontPixels;
+    // +-10000 once asked the tiles for 17 GB; INT_MIN has no 32-bit negation.
+    for (const Row& row : {Row{-10000, most}, Row{10000, most}, Row{INT_MIN, most},
+                           Row{-most, most}, Row{-(most + 1), most}, Row{-13, 13}}) {
+        SCOPED_TRACE(row.height);
+        LogFontRecord record = LogRenderer::defaultFontRecord(96);
+        record.lfHeight = row.height;
+        store->SetFont(Setting::TextFont, record);
+        store->SetBool(Setting::IsTextFontSet, true);
+        open(numberedLines(0, 50), 3, 300);
+        EXPECT_EQ(view->renderer().font().pixelSize(), row.pixels);
+        const QImage shown = view->viewport()->grab().toImage();
+        EXPECT_FALSE(shown.isNull());
+        EXPECT_LE(view->renderer().tileCacheBytes(), LogRenderer::TileCacheBudget);
+        EXPECT_EQ(view->renderer().usesTiles(), row.pixels < 100) << "tiles for usual sizes";
+    }
 }
 
 TEST_F(LogViewTest, PageDownMovesByOneRowLessThanTheWindow)
