@@ -473,8 +473,22 @@ void SettingsStore::SaveKeywords(const std::vector<CKeyword>& keywords)
         ValueName(Setting::MatchWord), ValueName(Setting::Enabled)};
     // One write for the whole list: another running copy never sees half a list, and a
     // failed write leaves the old list whole.
+    const std::u16string extName = ValueName(Setting::SoundFileExt);
     d->user.update([&](HiveKey& root) {
+        // The sound chooser's patterns sit under the same key but belong to no keyword and
+        // to no page that rewrites them: a user's own list must survive a new keyword list.
+        std::optional<quill::HiveValue> soundFileExt;
+        if (const HiveKey* old = root.findPath(base)) {
+            if (const quill::HiveValue* value = old->value(extName)) {
+                soundFileExt = *value;
+            }
+        }
         root.removePath(base);
+        if (soundFileExt) {
+            if (HiveKey* key = root.createPath(base)) {
+                key->setValue(extName, soundFileExt->type, std::move(soundFileExt->data));
+            }
+        }
         int n = 1;
         for (const CKeyword& keyword : keywords) {
             HiveKey* key = root.createPath(base + u'\\' + quill::utf8ToUtf16(std::to_string(n++)));

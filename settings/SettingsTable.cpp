@@ -82,7 +82,7 @@ constexpr std::array<SettingsValueRecord, 42> s_values{{
     flag(Beep, KeyKeywords, "Beep", 0),
     flag(PlaySound, KeyKeywords, "PlaySound", 0),
     text(Sound, KeyKeywords, "Sound", ""),
-    text(SoundFileExt, KeyKeywords, "SoundFileExt", "*.wav"),
+    text(SoundFileExt, KeyKeywords, "SoundFileExt", "*.wav *.oga *.ogg"),
 }};
 
 } // namespace

@@ -611,6 +611,31 @@ QFont LogRenderer::fontFromRecord(const LogFontRecord& record)
     return font;
 }
 
+LogFontRecord LogRenderer::recordFromFont(const QFont& font, int logicalDpiY)
+{
+    LogFontRecord record;
+    int pixels = font.pixelSize();
+    if (pixels <= 0) {
+        pixels = static_cast<int>(std::lround(font.pointSizeF() * logicalDpiY / 72.0));
+    }
+    record.lfHeight = -std::max(1, pixels);
+    record.lfWeight = font.weight();
+    record.lfItalic = font.italic() ? 1 : 0;
+    record.lfUnderline = font.underline() ? 1 : 0;
+    record.lfStrikeOut = font.strikeOut() ? 1 : 0;
+    if (isMonospaced(font)) {
+        record.lfPitchAndFamily = FixedPitch | FamilyModern;
+    }
+    const QString face = font.family();
+    // The last unit stays the terminating zero; a pair is never cut in half.
+    qsizetype length = std::min<qsizetype>(face.size(), std::size(record.lfFaceName) - 1);
+    if (length > 0 && length < face.size() && face.at(length - 1).isHighSurrogate()) {
+        --length;
+    }
+    std::copy_n(reinterpret_cast<const char16_t*>(face.utf16()), length, record.lfFaceName);
+    return record;
+}
+
 bool LogRenderer::isMonospaced(const QFont& font)
 {
     // By the advances, not by the font's pitch flag: fontconfig marks some monospaced

@@ -98,6 +98,11 @@ class LogRenderer {
     // resolve to a fixed-pitch font falls back to the system's monospace family when the
     // record asks for the default face "Courier New" or for a fixed pitch.
     static QFont fontFromRecord(const LogFontRecord& record);
+    // The record that gives this font back through fontFromRecord: face (at most 31
+    // UTF-16 units), height as the negative pixel size (a point size converted at the
+    // given vertical resolution), weight, italic, underline, strike-out, and fixed pitch
+    // with the modern family when the font is monospaced.
+    static LogFontRecord recordFromFont(const QFont& font, int logicalDpiY);
     // Bytes the glyph tiles take now (at most TileCacheBudget).
     std::size_t tileCacheBytes() const;
     // Whether rows are assembled from pre-rendered tiles (false for fonts too large for

@@ -86,7 +86,7 @@ TEST_F(SettingsStoreTest, defaultsWithNothingStored)
     EXPECT_EQ(store.GetDword(Setting::ColumnWidthKeyword), 134u);
     EXPECT_EQ(store.GetString(Setting::LogFileName), u"Quillstream.log");
     EXPECT_EQ(store.GetString(Setting::LogFileExt), u"*.log;*.txt");
-    EXPECT_EQ(store.GetString(Setting::SoundFileExt), u"*.wav");
+    EXPECT_EQ(store.GetString(Setting::SoundFileExt), u"*.wav *.oga *.ogg");
     EXPECT_EQ(store.GetString(Setting::GuiLanguage), u"");
     EXPECT_TRUE(store.GetBool(Setting::FindDown));
     EXPECT_TRUE(store.GetBool(Setting::StatusBar));
@@ -303,6 +303,17 @@ TEST_F(SettingsStoreTest, savingThreeAfterFiveLeavesExactlyThree)
 
     store.SaveKeywords({});
     EXPECT_FALSE(user.openKey(Keywords).has_value());
+}
+
+TEST_F(SettingsStoreTest, savingKeywordsKeepsTheUsersSoundPatterns)
+{
+    store.SetString(Setting::SoundFileExt, u"*.flac");
+    store.SaveKeywords(sampleKeywords(2));
+    store.SaveKeywords({});
+    EXPECT_EQ(store.GetString(Setting::SoundFileExt), u"*.flac");
+    std::vector<std::u16string> names;
+    store.EnumSubkeyNames(Setting::KeyKeywords, names);
+    EXPECT_TRUE(names.empty());
 }
 
 TEST_F(SettingsStoreTest, loadOrdersNumbersNumericallyThenOtherNames)
