@@ -20,6 +20,9 @@
 //                                        with a filter for TEXT kept up to date (empty: none)
 //   quill_bench filter FILE TEXT FLAGS   the filter pass over the whole file (FLAGS: c = case,
 //                                        w = word, r = regular expression, x = exclude)
+//   quill_bench keywords COUNT           load COUNT stored keywords, match log lines
+//   quill_bench longline DIR MIB         peak memory to read and show one line of MIB MiB,
+//                                        and the cost of showing it after small appends
 //
 // "poll" switches change events off: the watcher then wakes on its 500 ms timer alone, as
 // it does on file systems without inotify.
@@ -27,6 +30,7 @@
 #include "engine/DocumentHost.h"
 #include "engine/FilterPattern.h"
 #include "engine/LineFilter.h"
+#include "engine/KeywordMatcher.h"
 #include "engine/LogDocument.h"
 #include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
@@ -152,6 +156,7 @@ struct BenchSettings {
     ~BenchSettings()
     {
         std::remove((dir + "/user.reg").c_str());
+        std::remove((dir + "/user.reg.lock").c_str());
         std::remove((dir + "/machine.reg").c_str());
         ::rmdir(dir.c_str());
     }
@@ -721,6 +726,112 @@ int filterBench(const std::string& path, const std::string& text, const std::str
     return 0;
 }
 
+// Keywords as a user with many would keep them: mixed case and whole-word switches, texts
+// that do not occur in the lines, so that matching walks the whole list.
+int keywordsBench(int count)
+{
+    BenchSettings settings;
+    std::vector<CKeyword> keywords;
+    for (int i = 0; i < count; ++i) {
+        const std::string text = "Keyword-" + std::to_string(i) + (i % 3 ? "-fault" : "");
+        keywords.emplace_back(std::u16string(text.begin(), text.end()), 0x0000FFu, 0x00FFFFu,
+                              i % 2 == 0, i % 5 == 0, true);
+    }
+    settings.store->SaveKeywords(keywords);
+
+    const auto start = Clock::now();
+    std::vector<CKeyword> loaded;
+    settings.store->LoadKeywords(loaded);
+    const double load = seconds(Clock::now() - start);
+
+    std::vector<std::u16string> lines;
+    for (int i = 0; i < 100; ++i) {
+        const std::string line = "2026-12-07 12:00:" + std::to_string(10 + i % 50) +
+                                 " INFO worker " + std::to_string(i) +
+                                 " finished request /api/v1/items in 12 ms";
+        lines.emplace_back(line.begin(), line.end());
+    }
+    int matched = 0;
+    const auto matchStart = Clock::now();
+    int rounds = 0;
+    do {
+        for (const std::u16string& line : lines) {
+            matched += FindKeyword(loaded, line) != nullptr;
+        }
+        ++rounds;
+    } while (seconds(Clock::now() - matchStart) < 0.5);
+    const double perLine = seconds(Clock::now() - matchStart) / (rounds * double(lines.size()));
+    std::printf("keywords_loaded %zu\n", loaded.size());
+    std::printf("keywords_load_seconds %.4f\n", load);
+    std::printf("keywords_match_us_per_line %.2f\n", perLine * 1e6);
+    std::printf("keywords_matched %d\n", matched);
+    return loaded.size() == std::size_t(count) ? 0 : 1;
+}
+
+// What the view does with one very long line: open, show it (the line, the longest line,
+// the keyword colours), then let it grow by small appends and show it after each.
+int longLineBench(const std::string& dir, long mib)
+{
+    const std::string path = dir + "/long-line.log";
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        const std::string chunk(1 << 20, 'x');
+        out << "first line\n";
+        for (long i = 0; i < mib; ++i) {
+            out << chunk;
+        }
+    }
+    const double lineBytes = double(mib) * (1 << 20);
+    BenchSettings settings;
+    settings.store->SaveKeywords({CKeyword(u"error", 0xFF, 0, false, false, true)});
+    QuietHost host;
+    const long rssBefore = statusKb("VmRSS:");
+    {
+        CBrackenlyDoc doc(&host, *settings.store);
+        if (!doc.OnOpenDocument(u16(path))) {
+            return 1;
+        }
+        doc.StopWatching();
+        auto show = [&] {
+            std::lock_guard lock(doc.docAccess());
+            const std::u16string_view line = doc.GetLineView(doc.GetLineCount() - 1);
+            ColorRef text = 0;
+            ColorRef back = 0;
+            bool matched = false;
+            doc.GetKeywordColors(line, text, back, matched);
+            CBrackenlyDoc::LongestLineKey key;
+            return line.size() + doc.GetLongestLineView(key).size() + (matched ? 1 : 0);
+        };
+        if (show() == 0) {
+            return 1;
+        }
+        const long peakKb = statusKb("VmHWM:") - rssBefore;
+        std::printf("longline_peak_over_size %.2f\n", double(peakKb) * 1024.0 / lineBytes);
+        const int appends = 20;
+        auto start = Clock::now();
+        for (int i = -1; i < appends; ++i) {
+            if (i == 0) {
+                start = Clock::now(); // after the first, which makes room for growth
+            }
+            const std::string piece = "yy";
+            {
+                std::ofstream out(path, std::ios::binary | std::ios::app);
+                out << piece;
+            }
+            {
+                std::lock_guard lock(doc.docAccess());
+                doc.AppendText(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size(),
+                               false);
+            }
+            show();
+        }
+        std::printf("longline_show_after_append_ms %.3f\n",
+                    1000.0 * seconds(Clock::now() - start) / appends);
+    }
+    std::remove(path.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -755,6 +866,12 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 3 && args[0] == "idle") {
         return idleBench(args[1], std::atof(args[2].c_str()), changeEvents);
+    }
+    if (args.size() >= 3 && args[0] == "longline") {
+        return longLineBench(args[1], std::atol(args[2].c_str()));
+    }
+    if (args.size() >= 2 && args[0] == "keywords") {
+        return keywordsBench(std::atoi(args[1].c_str()));
     }
     std::fprintf(stderr, "usage: see the comment at the top of TailBench.cpp\n");
     return 64;

@@ -117,6 +117,20 @@ for mode in events poll; do
          "$(echo "$idle" | value idle_wakeups_per_second) wake-ups/s"
 done
 
+k1=$("$bench" keywords 1000)
+k10=$("$bench" keywords 10000)
+echo "keywords: load 1,000 in $(echo "$k1" | value keywords_load_seconds)s," \
+     "10,000 in $(echo "$k10" | value keywords_load_seconds)s;" \
+     "match $(echo "$k1" | value keywords_match_us_per_line) / $(echo "$k10" | value keywords_match_us_per_line)" \
+     "us per line against all of them (linear: about 10x from 1,000 to 10,000)"
+
+ldir=$(mktemp -d)
+ll=$("$bench" longline "$ldir" 256)
+rmdir "$ldir" 2>/dev/null || true
+echo "long line: 256 MiB line read and shown at $(echo "$ll" | value longline_peak_over_size)x" \
+     "its size at peak (target <= 3), shown again after a 2-byte append in" \
+     "$(echo "$ll" | value longline_show_after_append_ms) ms"
+
 # The filter: median wall time of five passes over the whole file against the median of
 # five runs of the grep that counts the same lines (same file, same run, warm cache).
 peer_median() {

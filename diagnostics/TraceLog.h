@@ -57,6 +57,11 @@ public:
     void SetMessageLevel(std::uint16_t level) { m_messageLevel = level; }
     bool Admits() const { return m_configuredLevel >= m_messageLevel; }
     std::uint16_t ConfiguredLevel() const { return m_configuredLevel; }
+    // A new "LogLevel" taking effect in a running program (low 16 bits, as OpenLog keeps).
+    void SetConfiguredLevel(std::uint32_t level)
+    {
+        m_configuredLevel = static_cast<std::uint16_t>(level);
+    }
 
     // The prefix: short date (%x), time (%X), three-digit milliseconds, " : ".
     void Stamp();

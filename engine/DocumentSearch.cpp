@@ -40,7 +40,7 @@ class DocumentSearch {
         : m_doc(doc), m_index(doc.m_index), m_file(file), m_pattern(std::move(pattern)),
           m_matchCase(matchCase), m_wholeWord(wholeWord)
     {
-        BytePattern bytes = MakeBytePattern(m_pattern, doc.m_bIsUtf16, m_matchCase);
+        BytePattern bytes = MakeBytePattern(m_pattern, doc.m_index.isUtf16(), m_matchCase);
         m_byteMode = bytes.usable;
         m_impossible = bytes.impossible;
         m_rare = bytes.rare;
@@ -133,8 +133,8 @@ class DocumentSearch {
             const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
             decoded.clear();
             if (to > from) {
-                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from), m_doc.m_bIsUtf16,
-                                decoded);
+                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from),
+                                m_index.isUtf16(), decoded);
             }
             std::u16string& text = m_lines[line - first];
             text.assign(StripTerminator(decoded));
@@ -350,9 +350,6 @@ bool CBrackenlyDoc::Find(const std::u16string& text, bool down, unsigned flags)
         }
         if (text.empty()) {
             return false;
-        }
-        if (m_bDetectEncoding) {
-            GetLine(std::min(m_findPos.line, count - 1)); // decides the encoding
         }
         const quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
         if (!file.isOpen()) {

@@ -1,14 +1,73 @@
 #include "engine/KeywordMatcher.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
-void upperAscii(std::u16string& text)
+inline char16_t upperAscii(char16_t c)
 {
-    for (char16_t& c : text) {
-        if (c >= u'a' && c <= u'z') {
-            c = char16_t(c - (u'a' - u'A'));
+    return char16_t(c - ((c >= u'a' && c <= u'z') ? (u'a' - u'A') : 0));
+}
+
+// The first index at or after i whose character is a or b. Eight characters a step: a
+// keyword is looked for in every line shown, and a line may be many megabytes long.
+std::size_t findEither(std::u16string_view line, std::size_t i, char16_t a, char16_t b)
+{
+    const char16_t* p = line.data();
+    const std::size_t n = line.size();
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+    const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)));
+        if (mask != 0) {
+            return i + std::size_t(__builtin_ctz(unsigned(mask))) / 2;
         }
     }
+#endif
+    for (; i < n; ++i) {
+        if (p[i] == a || p[i] == b) {
+            return i;
+        }
+    }
+    return std::u16string_view::npos;
+}
+
+// The first occurrence of text in line, with a-z and A-Z compared alike unless matchCase.
+// Neither is copied: a line of many megabytes costs no second copy, and ten thousand
+// keywords no allocations.
+std::size_t findText(std::u16string_view line, std::u16string_view text, bool matchCase)
+{
+    if (text.empty()) {
+        return 0;
+    }
+    if (text.size() > line.size()) {
+        return std::u16string_view::npos;
+    }
+    const char16_t upper = upperAscii(text[0]);
+    const char16_t first = matchCase ? text[0] : upper;
+    const char16_t other = matchCase ? text[0] : char16_t(upper + ((upper >= u'A' && upper <= u'Z') ? (u'a' - u'A') : 0));
+    const std::size_t last = line.size() - text.size();
+    for (std::size_t i = findEither(line, 0, first, other); i != std::u16string_view::npos && i <= last;
+         i = findEither(line, i + 1, first, other)) {
+        std::size_t k = 1;
+        if (matchCase) {
+            while (k < text.size() && line[i + k] == text[k]) {
+                ++k;
+            }
+        } else {
+            while (k < text.size() && upperAscii(line[i + k]) == upperAscii(text[k])) {
+                ++k;
+            }
+        }
+        if (k == text.size()) {
+            return i;
+        }
+    }
+    return std::u16string_view::npos;
 }
 
 } // namespace
@@ -41,25 +100,11 @@ bool WholeWordAt(std::u16string_view line, std::size_t length, std::size_t posit
 
 const CKeyword* FindKeyword(const std::vector<CKeyword>& keywords, std::u16string_view line)
 {
-    std::u16string upperLine;
-    bool haveUpperLine = false;
     for (const CKeyword& keyword : keywords) {
         if (!keyword.m_bEnabled) {
             continue;
         }
-        std::size_t position;
-        if (keyword.m_bMatchCase) {
-            position = line.find(keyword.m_strText);
-        } else {
-            if (!haveUpperLine) {
-                upperLine.assign(line);
-                upperAscii(upperLine);
-                haveUpperLine = true;
-            }
-            std::u16string upperText = keyword.m_strText;
-            upperAscii(upperText);
-            position = upperLine.find(upperText);
-        }
+        const std::size_t position = findText(line, keyword.m_strText, keyword.m_bMatchCase);
         if (position == std::u16string_view::npos) {
             continue;
         }

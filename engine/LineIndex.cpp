@@ -7,16 +7,27 @@
 #include <emmintrin.h>
 #endif
 
-void LineIndex::reset(FileOffset start, bool keepLineFeedState)
+void LineIndex::reset()
 {
-    const bool afterLineFeed = keepLineFeedState && m_afterLineFeed;
     clearBlocks();
-    m_end = start;
+    m_end = 0;
     m_open = false;
-    m_afterLineFeed = afterLineFeed;
-    m_bomCheck = (start == 0);
-    m_firstByte = 0;
     m_overflow = false;
+    m_probe.reset();
+    m_decided = false;
+    m_utf16 = false;
+    m_skipBom = false;
+    m_halfUnit = false;
+    m_lowByte = 0;
+}
+
+void LineIndex::restartAtEnd()
+{
+    clearBlocks();
+    m_open = false;
+    m_overflow = false;
+    m_decided = true;
+    m_probe.release();
 }
 
 FileOffset LineIndex::lineStart(LineNumber i) const
@@ -134,32 +145,69 @@ void LineIndex::pushLineStart(FileOffset offset)
     ++m_count;
 }
 
-void LineIndex::append(const std::uint8_t* bytes, std::size_t n)
+LineIndex::AppendOutcome LineIndex::append(const std::uint8_t* bytes, std::size_t n)
 {
     if (n == 0 || m_overflow) {
-        return;
+        return AppendOutcome::Extended;
     }
-    if (m_bomCheck) {
-        // The first two bytes of the file decide whether the first line starts at 2.
-        if (m_end + FileOffset(n) < 2) {
-            m_firstByte = bytes[0];
-            scan(bytes, bytes + n);
-            return;
+    AppendOutcome outcome = AppendOutcome::Extended;
+    if (!m_decided) {
+        const std::uint64_t zeroRun = m_probe.zeroRun();
+        const std::size_t windowBytes = m_probe.window().size();
+        m_probe.feed(bytes, n);
+        if (m_probe.utf16() != m_utf16 || m_probe.byteOrderMark() != m_skipBom) {
+            m_utf16 = m_probe.utf16();
+            m_skipBom = m_probe.byteOrderMark();
+            if (m_end > 0) {
+                reindexProbed(zeroRun, windowBytes);
+                outcome = AppendOutcome::Reindexed;
+            }
         }
-        m_bomCheck = false;
-        const std::size_t need = std::size_t(2 - m_end);
-        const std::uint8_t b0 = m_end == 1 ? m_firstByte : bytes[0];
-        const std::uint8_t b1 = bytes[need - 1];
-        if (b0 == 0xFF && b1 == 0xFE) {
-            clearBlocks();
-            m_end = 2;
-            m_open = false;
-            m_afterLineFeed = false;
-            bytes += need;
-            n -= need;
+        if (m_probe.final()) {
+            m_decided = true;
+            m_probe.release();
         }
     }
     scan(bytes, bytes + n);
+    return outcome;
+}
+
+void LineIndex::reindexProbed(std::uint64_t zeroRun, std::size_t windowBytes)
+{
+    clearBlocks();
+    m_end = 0;
+    m_open = false;
+    m_halfUnit = false;
+    if (zeroRun > 0) {
+        // Zero bytes hold no line feed in either encoding: one open line.
+        pushLineStart(0);
+        m_open = true;
+        m_end = FileOffset(zeroRun);
+        m_halfUnit = m_utf16 && zeroRun % 2 != 0;
+        m_lowByte = 0;
+    }
+    const std::uint8_t* kept = m_probe.window().data();
+    scan(kept, kept + windowBytes);
+}
+
+void LineIndex::scan(const std::uint8_t* p, const std::uint8_t* e)
+{
+    if (m_skipBom && m_end < 2) {
+        const auto skip = std::min<std::ptrdiff_t>(e - p, std::ptrdiff_t(2 - m_end));
+        m_end += skip;
+        p += skip;
+    }
+    if (p == e) {
+        return;
+    }
+    if (m_utf16) {
+        scanUtf16(p, e);
+    } else {
+        scanNarrow(p, e);
+    }
+    if (m_overflow) {
+        m_open = false; // the index ends where the first unstored line starts
+    }
 }
 
 namespace {
@@ -183,44 +231,44 @@ inline std::uint64_t lineFeedMask(const std::uint8_t* q)
 #endif
 }
 
+// Line feeds in 64 bytes that start at an even offset of the file, as a bit mask of the
+// bytes that begin a unit 0x000A.
+inline std::uint64_t lineFeedUnitMask(const std::uint8_t* q)
+{
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi16(0x000A);
+    auto part = [&](int k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * k));
+        return std::uint64_t(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lf))));
+    };
+    const std::uint64_t both = part(0) | (part(1) << 16) | (part(2) << 32) | (part(3) << 48);
+    return both & 0x5555555555555555ull;
+#else
+    std::uint64_t mask = 0;
+    for (int k = 0; k < 64; k += 2) {
+        mask |= std::uint64_t(q[k] == 0x0A && q[k + 1] == 0) << k;
+    }
+    return mask;
+#endif
+}
+
 } // namespace
 
-void LineIndex::scan(const std::uint8_t* p, const std::uint8_t* e)
+void LineIndex::scanNarrow(const std::uint8_t* p, const std::uint8_t* e)
 {
     const std::uint8_t* const origin = p;
     const FileOffset base = m_end;
     m_end = base + (e - origin);
-    if (p == e) {
-        return;
-    }
-    if (m_afterLineFeed) {
-        m_afterLineFeed = false;
-        if (*p == 0) {
-            ++p; // the zero byte of a UTF-16 line feed: still the line before
-            if (p == e) {
-                return;
-            }
-        }
-    }
     if (!m_open) {
-        pushLineStartFast(base + (p - origin));
+        pushLineStartFast(base);
         m_open = true;
     }
-    // Each line feed closes the open line; the next line opens with the byte after it
-    // (after its zero byte, when one follows).
+    // Each line feed closes the open line; the next line opens with the byte after it.
     auto lineFeed = [&](const std::uint8_t* q) {
         const std::uint8_t* next = q + 1;
         if (next == e) {
             m_open = false;
-            m_afterLineFeed = true;
             return;
-        }
-        if (*next == 0) {
-            ++next;
-            if (next == e) {
-                m_open = false;
-                return;
-            }
         }
         pushLineStartFast(base + (next - origin));
     };
@@ -237,7 +285,55 @@ void LineIndex::scan(const std::uint8_t* p, const std::uint8_t* e)
             lineFeed(q);
         }
     }
-    if (m_overflow) {
-        m_open = false; // the index ends where the first unstored line starts
+}
+
+void LineIndex::scanUtf16(const std::uint8_t* p, const std::uint8_t* e)
+{
+    const std::uint8_t* const origin = p;
+    const FileOffset base = m_end;
+    m_end = base + (e - origin);
+    if (m_halfUnit) {
+        // The second byte of a unit whose first byte came with the last append. Without an
+        // open line the unit began before a clear: it is not indexed.
+        m_halfUnit = false;
+        const bool isLineFeed = m_lowByte == 0x0A && *p == 0;
+        ++p;
+        if (isLineFeed || !m_open) {
+            m_open = false;
+        }
+        if (p == e) {
+            return;
+        }
+    }
+    if (!m_open) {
+        pushLineStartFast(base + (p - origin));
+        m_open = true;
+    }
+    // From here p is at an even offset of the file. Each unit 0x000A closes the open line;
+    // the next line opens with the byte after it.
+    auto lineFeed = [&](const std::uint8_t* q) {
+        const std::uint8_t* next = q + 2;
+        if (next == e) {
+            m_open = false;
+            return;
+        }
+        pushLineStartFast(base + (next - origin));
+    };
+    const std::uint8_t* q = p;
+    for (; e - q >= 64 && !m_overflow; q += 64) {
+        std::uint64_t mask = lineFeedUnitMask(q);
+        while (mask) {
+            lineFeed(q + __builtin_ctzll(mask));
+            mask &= mask - 1;
+        }
+    }
+    for (; e - q >= 2 && !m_overflow; q += 2) {
+        if (q[0] == 0x0A && q[1] == 0) {
+            lineFeed(q);
+        }
+    }
+    if (q < e && !m_overflow) {
+        m_halfUnit = true;
+        m_lowByte = *q;
     }
 }

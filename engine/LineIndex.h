@@ -2,12 +2,16 @@
 
 // The index of line starts of the watched file, built from its bytes in any split.
 //
-// A line is a run of bytes ending with a line feed (0x0A); a zero byte directly after the
-// line feed belongs to the same line (the second byte of a UTF-16 line feed), also when it
-// arrives in a later Append than its line feed. An index that began at offset 0 skips a
-// leading FF FE (the UTF-16 byte-order mark), also when its two bytes arrive apart. So
-// feeding a file's bytes in any split gives exactly the index of reading it whole, byte by
-// byte.
+// The encoding is decided first, from the file's first bytes (engine/EncodingProbe.h), and
+// the lines follow it:
+//  - narrow text: a line is a run of bytes ending with a line feed byte (0x0A);
+//  - UTF-16 little-endian: a line is a run of code units ending with the unit 0x000A, units
+//    counted from offset 0 (a byte-order mark FF FE is one unit, and the first line starts
+//    after it). A 0x0A byte anywhere else (U+4E0A is the bytes 0A 4E) ends nothing.
+// While the decision is provisional (fewer than a window's bytes seen) every append may
+// change it; the lines seen so far are then indexed again in the new encoding, and append
+// says so. So feeding a file's bytes in any split gives exactly the index of reading it
+// whole, also per code unit when a unit's two bytes arrive apart.
 //
 // Storage: lines are kept in blocks of 256; each block has a 64-bit base (the start of its
 // first line) and offsets from it of 2 bytes, or 3 when the block spans more than 64 KiB,
@@ -18,6 +22,7 @@
 // Not thread-safe: the document guards it with its lock "docAccess".
 
 #include "engine/DocumentTypes.h"
+#include "engine/EncodingProbe.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,13 +36,26 @@ class LineIndex {
     // Line numbers are 32-bit; an index stops growing at this many lines (overflowed()).
     static constexpr LineNumber MaxLines = 0xFFFFFFF0u;
 
-    // No lines; the next bytes are the file's bytes from offset start on. An index that
-    // begins at 0 applies the byte-order-mark rule. With keepLineFeedState a zero byte at
-    // start still belongs to the line before (after a clear at the old end).
-    void reset(FileOffset start = 0, bool keepLineFeedState = false);
+    // What an append did to the lines indexed before it.
+    enum class AppendOutcome {
+        Extended, // they stay as they were; lines may have grown or been added
+        Reindexed // the encoding decision changed: every line may differ
+    };
+
+    // No lines, nothing decided: the next bytes are the file's from offset 0.
+    void reset();
+    // No lines; the next bytes are the file's from end() on (a clear at the old end). The
+    // encoding stays as it is now, from then on final, and so does a code unit whose first
+    // byte came before: its rest does not open a line.
+    void restartAtEnd();
 
     // Extends the index with the bytes that follow end().
-    void append(const std::uint8_t* bytes, std::size_t n);
+    AppendOutcome append(const std::uint8_t* bytes, std::size_t n);
+
+    // The encoding the lines follow (narrow until the first bytes say otherwise).
+    bool isUtf16() const { return m_utf16; }
+    // The encoding can no longer change.
+    bool encodingFinal() const { return m_decided; }
 
     LineNumber lineCount() const { return m_count; }
     // Start of line i, for i <= lineCount(); lineStart(lineCount()) == end().
@@ -76,16 +94,24 @@ class LineIndex {
     }
     void pushLineStart(FileOffset offset);
     void scan(const std::uint8_t* p, const std::uint8_t* e);
+    void scanNarrow(const std::uint8_t* p, const std::uint8_t* e);
+    void scanUtf16(const std::uint8_t* p, const std::uint8_t* e);
+    // Indexes again, in the encoding now decided, the bytes the probe kept of the first
+    // zeroRun + windowBytes bytes of the file.
+    void reindexProbed(std::uint64_t zeroRun, std::size_t windowBytes);
     void clearBlocks();
 
     std::deque<Block> m_blocks;
     LineNumber m_count = 0;
     FileOffset m_end = 0;
     bool m_open = false;
-    bool m_afterLineFeed = false; // the last byte seen is a line feed that ended a line
-    bool m_bomCheck = true;       // began at 0 and fewer than two bytes seen
-    std::uint8_t m_firstByte = 0;
     bool m_overflow = false;
+    EncodingProbe m_probe;
+    bool m_decided = false;     // the encoding is final
+    bool m_utf16 = false;
+    bool m_skipBom = false;     // the first two bytes are the byte-order mark
+    bool m_halfUnit = false;    // UTF-16: end() is odd, m_lowByte is the unit's first byte
+    std::uint8_t m_lowByte = 0;
     // The block being filled, cached for the fast path.
     FileOffset m_lastBase = 0;
     std::uint8_t* m_lastOffsets = nullptr;

@@ -25,13 +25,43 @@ void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, bool utf16, std::
     }
 }
 
+void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, bool utf16,
+                              std::u16string& out, std::size_t& safeBytes,
+                              std::size_t& safeLength)
+{
+    std::size_t k = 0;
+    if (utf16) {
+        k = n & ~std::size_t(1);
+        while (k >= 2 && bytes[k - 2] == '\r' && bytes[k - 1] == 0) {
+            k -= 2;
+        }
+    } else if (quill::narrowCharset().isUtf8) {
+        // An ASCII byte ends every UTF-8 sequence before it, complete or not.
+        k = n;
+        while (k > 0 && (bytes[k - 1] >= 0x80 || bytes[k - 1] == '\r')) {
+            --k;
+        }
+    }
+    const std::size_t from = out.size();
+    DecodeLineBytes(bytes, k, utf16, out);
+    safeBytes = k;
+    safeLength = out.size() - from;
+    DecodeLineBytes(bytes + k, n - k, utf16, out);
+}
+
 std::u16string_view StripTerminator(std::u16string_view decoded)
 {
-    std::size_t cut = decoded.rfind(u'\r');
-    if (cut == std::u16string_view::npos) {
-        cut = decoded.rfind(u'\n');
+    // Decoding leaves a carriage return or a line feed only in the terminator at the end
+    // (a line feed ends the index line; any other CR became its symbol), so only the end is
+    // looked at: a line of many megabytes is not searched twice on every paint.
+    std::size_t size = decoded.size();
+    if (size > 0 && decoded[size - 1] == u'\n') {
+        --size;
     }
-    return cut == std::u16string_view::npos ? decoded : decoded.substr(0, cut);
+    if (size > 0 && decoded[size - 1] == u'\r') {
+        --size;
+    }
+    return decoded.substr(0, size);
 }
 
 void FoldAsciiCase(std::u16string& text)

@@ -19,8 +19,17 @@ constexpr char16_t LoneCrSymbol = 0x240D;
 // very end of the bytes is kept (it may be the first half of a CR LF still being written).
 void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, bool utf16, std::u16string& out);
 
-// The text of a decoded line without its terminator: cut before its last CR when it has
-// one, otherwise before its last LF, otherwise whole.
+// DecodeLineBytes that also reports a point to resume from when bytes are appended to the
+// line later: the first safeBytes bytes decode to the first safeLength characters appended
+// whatever follows them, so the rest can be decoded on its own and appended after them.
+// A resume point never follows a carriage return (its symbol depends on the next character)
+// or an incomplete character. In a narrow set other than UTF-8 no point is known: 0, 0.
+void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, bool utf16,
+                              std::u16string& out, std::size_t& safeBytes,
+                              std::size_t& safeLength);
+
+// The text of a line decoded by DecodeLineBytes without its terminator: LF, CR LF or a CR
+// at the end (where lone CRs are left as they are), cut off.
 std::u16string_view StripTerminator(std::u16string_view decoded);
 
 // Lower-cases A-Z, leaves everything else as it is.

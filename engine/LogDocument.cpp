@@ -8,7 +8,6 @@
 #include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
-#include "platform/Utf16Detector.h"
 #include "settings/SettingsStore.h"
 
 #include <algorithm>
@@ -61,7 +60,7 @@ bool CBrackenlyDoc::OnNewDocument()
     ResetLines();
     {
         std::lock_guard lock(m_docAccess);
-        m_index.reset(0);
+        m_index.reset();
     }
     m_bHaveFileState = false;
     m_bHaveSavedSize = false;
@@ -79,7 +78,9 @@ void CBrackenlyDoc::ResetLines()
     std::lock_guard lock(m_docAccess);
     SetFileSize(0);
     m_longestLength = 0;
-    m_longestLine.clear();
+    m_longestSlot = 0;
+    ++m_textGeneration;
+    m_tail = OpenTail();
     m_windowFirst = 0;
     m_windowEnd = 0;
     m_selection = DocSelection();
@@ -87,7 +88,7 @@ void CBrackenlyDoc::ResetLines()
     ++m_contentGeneration;
     m_bWatching = false;
     // The index restarts at its old end (what ClearText needs); opening restarts it at 0.
-    m_index.reset(m_index.end(), true);
+    m_index.restartAtEnd();
     ++m_indexEpoch;
     m_lineCache.assign(WindowLines + 1, std::u16string());
 }
@@ -102,8 +103,7 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
     ResetLines();
     {
         std::lock_guard lock(m_docAccess);
-        m_index.reset(0);
-        m_bDetectEncoding = true;
+        m_index.reset();
     }
     m_bHaveFileState = false;
     m_bHaveSavedSize = false;
@@ -238,24 +238,31 @@ void CBrackenlyDoc::AppendText(const std::uint8_t* bytes, std::size_t n, bool po
         std::lock_guard lock(m_docAccess);
         const LineNumber oldCount = m_index.lineCount();
         const FileOffset oldEnd = m_index.end();
-        m_index.append(bytes, n);
-        const LineNumber count = m_index.lineCount();
-        if (count < oldCount) {
-            ++m_indexEpoch; // line numbers shifted: readers of the old lines start over
-        }
-        if (m_windowEnd > count) {
-            // Only the byte-order mark completing can shrink the index.
-            for (LineNumber line = std::max(m_windowFirst, count); line < m_windowEnd; ++line) {
-                m_lineCache[line - m_windowFirst].clear();
+        if (m_index.append(bytes, n) == LineIndex::AppendOutcome::Reindexed) {
+            // The first bytes changed their minds about the encoding: nothing decoded so
+            // far still holds, and readers of the old lines start over.
+            ++m_indexEpoch;
+            for (std::u16string& slot : m_lineCache) {
+                slot.clear();
             }
-            m_windowEnd = count;
-            m_windowFirst = std::min(m_windowFirst, m_windowEnd);
+            m_windowFirst = 0;
+            m_windowEnd = 0;
+            m_longestLength = 0;
+            ++m_textGeneration;
+            m_tail = OpenTail();
         } else if (oldCount > 0 && m_windowEnd == oldCount && m_windowEnd > m_windowFirst &&
                    m_index.lineStart(oldCount) != oldEnd) {
-            // The last line grew (its open end, or the zero byte of its line feed): drop
-            // it from the window so that its next use decodes it again.
-            m_lineCache[m_windowEnd - 1 - m_windowFirst].clear();
-            --m_windowEnd;
+            // The last line grew (its open end, or the second byte of its line feed). Its
+            // next use decodes what was appended, or, without a resume point, all of it.
+            if (m_tail.valid && m_tail.line == oldCount - 1) {
+                m_tail.stale = true;
+            } else {
+                m_lineCache[m_windowEnd - 1 - m_windowFirst].clear();
+                --m_windowEnd;
+                if (m_longestSlot == m_windowEnd - m_windowFirst) {
+                    m_longestLength = 0;
+                }
+            }
         }
     }
     if (post) {
@@ -366,6 +373,12 @@ LineNumber CBrackenlyDoc::GetLineCount() const
     return m_index.lineCount();
 }
 
+bool CBrackenlyDoc::IsUtf16() const
+{
+    std::lock_guard lock(m_docAccess);
+    return m_index.isUtf16();
+}
+
 bool CBrackenlyDoc::LastLineOpen() const
 {
     std::lock_guard lock(m_docAccess);
@@ -399,7 +412,7 @@ std::uint64_t CBrackenlyDoc::IndexEpoch() const
 bool CBrackenlyDoc::IsEncodingDecided() const
 {
     std::lock_guard lock(m_docAccess);
-    return !m_bDetectEncoding;
+    return m_index.encodingFinal();
 }
 
 void CBrackenlyDoc::CopyLineRun(LineNumber first, LineNumber limit, LineNumber maxLines,
@@ -450,31 +463,70 @@ void CBrackenlyDoc::ComputeWindow(LineNumber line, LineNumber lineCount, LineNum
 std::u16string CBrackenlyDoc::GetLine(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
+    return std::u16string(GetLineView(index));
+}
+
+std::u16string_view CBrackenlyDoc::GetLineView(LineNumber index)
+{
+    std::lock_guard lock(m_docAccess);
     if (index >= m_index.lineCount()) {
         return {};
     }
-    if (index < m_windowFirst || index >= m_windowEnd) {
-        return FetchWindow(index);
+    if ((index < m_windowFirst || index >= m_windowEnd) && !FetchWindow(index)) {
+        return {};
     }
-    return SlotText(index - m_windowFirst);
-}
-
-std::u16string CBrackenlyDoc::SlotText(LineNumber slot) const
-{
-    return std::u16string(StripTerminator(m_lineCache[slot]));
+    if (m_tail.stale && index == m_tail.line) {
+        RefreshTail();
+    }
+    if (index < m_windowFirst || index >= m_windowEnd) {
+        return {};
+    }
+    return StripTerminator(m_lineCache[index - m_windowFirst]);
 }
 
 std::u16string CBrackenlyDoc::GetLongestLine() const
 {
     std::lock_guard lock(m_docAccess);
-    return m_longestLine;
+    LongestLineKey key;
+    return std::u16string(GetLongestLineView(key));
 }
 
-std::u16string CBrackenlyDoc::FetchWindow(LineNumber line)
+std::u16string_view CBrackenlyDoc::GetLongestLineView(LongestLineKey& key) const
+{
+    std::lock_guard lock(m_docAccess);
+    if (m_longestLength == 0) {
+        key = LongestLineKey{m_textGeneration, 0, 0, 0};
+        return {};
+    }
+    const std::u16string& text = m_lineCache[m_longestSlot];
+    const LineNumber line = m_windowFirst + m_longestSlot;
+    const bool growing = m_tail.valid && m_tail.line == line;
+    key = LongestLineKey{m_textGeneration, line, text.size(),
+                         growing ? std::min(m_tail.safeLength, text.size()) : text.size()};
+    return text;
+}
+
+void CBrackenlyDoc::FindLongestLine()
+{
+    m_longestLength = 0;
+    m_longestSlot = 0;
+    const LineNumber shown = std::min(m_index.lineCount(), WindowLines);
+    for (LineNumber slot = 0; slot < shown; ++slot) {
+        if (m_lineCache[slot].size() > m_longestLength) {
+            m_longestLength = m_lineCache[slot].size();
+            m_longestSlot = slot;
+        }
+    }
+}
+
+bool CBrackenlyDoc::FetchWindow(LineNumber line)
 {
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
     if (!file.isOpen()) {
-        return {};
+        return false;
+    }
+    if (m_tail.stale) {
+        RefreshTail();
     }
     LineNumber first = 0;
     LineNumber end = 0;
@@ -486,9 +538,11 @@ std::u16string CBrackenlyDoc::FetchWindow(LineNumber line)
     LineNumber keepFirst = std::max(first, oldFirst);
     LineNumber keepEnd = std::min(end, oldEnd);
     if (oldEnd > oldFirst && keepEnd > keepFirst) {
-        // The old window's last line may still grow while it has no line feed.
+        // The old window's last line may still grow while it has no line feed; the open
+        // tail is kept up to date instead.
         if (keepEnd == oldEnd &&
-            m_lineCache[oldEnd - 1 - oldFirst].find(u'\n') == std::u16string::npos) {
+            m_lineCache[oldEnd - 1 - oldFirst].find(u'\n') == std::u16string::npos &&
+            !(m_tail.valid && m_tail.line == oldEnd - 1)) {
             --keepEnd;
         }
         for (LineNumber l = keepFirst; l < keepEnd; ++l) {
@@ -497,22 +551,72 @@ std::u16string CBrackenlyDoc::FetchWindow(LineNumber line)
     } else {
         keepFirst = keepEnd = first;
     }
-    DecodeRange(file, first, keepFirst, 0, slots);
-    DecodeRange(file, keepEnd, end, keepEnd - first, slots);
+    if (m_tail.valid && (m_tail.line < keepFirst || m_tail.line >= keepEnd)) {
+        m_tail = OpenTail();
+    }
     m_lineCache.swap(slots);
+    slots.clear();
+    DecodeRange(file, first, keepFirst, 0, m_lineCache);
+    DecodeRange(file, keepEnd, end, keepEnd - first, m_lineCache);
     m_windowFirst = first;
     m_windowEnd = end;
+    FindLongestLine();
+    return true;
+}
 
-    m_longestLength = 0;
-    m_longestLine.clear();
-    const LineNumber shown = std::min(m_index.lineCount(), WindowLines);
-    for (LineNumber slot = 0; slot < shown; ++slot) {
-        if (m_lineCache[slot].size() > m_longestLength) {
-            m_longestLength = m_lineCache[slot].size();
-            m_longestLine = m_lineCache[slot];
+void CBrackenlyDoc::RefreshTail()
+{
+    m_tail.stale = false;
+    const LineNumber slot = m_tail.line - m_windowFirst;
+    std::u16string& text = m_lineCache[slot];
+    const FileOffset lineEnd = m_index.lineStart(m_tail.line + 1);
+    const bool stillOpen = m_tail.line + 1 == m_index.lineCount() && m_index.lastLineOpen();
+    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+    std::vector<std::uint8_t> bytes;
+    std::int64_t got = -1;
+    if (file.isOpen()) {
+        try {
+            bytes.resize(std::size_t(lineEnd - m_tail.safeEnd));
+            got = file.readAt(bytes.data(), bytes.size(), m_tail.safeEnd);
+            // Room to grow by a quarter at a time: a line growing by small appends is
+            // then copied a bounded number of times, not once per append.
+            const std::size_t need = m_tail.safeLength + bytes.size();
+            if (text.capacity() < need) {
+                text.reserve(std::max(need, text.capacity() + text.capacity() / 4));
+            }
+        } catch (const std::bad_alloc&) {
+            got = -1;
         }
     }
-    return SlotText(line - m_windowFirst);
+    if (got < 0 || std::size_t(got) != bytes.size()) {
+        // Unreadable now: the line leaves the window and is decoded whole when asked for.
+        text.clear();
+        m_tail = OpenTail();
+        if (slot + 1 == m_windowEnd - m_windowFirst) {
+            --m_windowEnd;
+        }
+        FindLongestLine();
+        return;
+    }
+    text.resize(m_tail.safeLength);
+    std::size_t safeBytes = 0;
+    std::size_t safeLength = 0;
+    try {
+        DecodeLineBytesResumable(bytes.data(), bytes.size(), m_index.isUtf16(), text, safeBytes,
+                                 safeLength);
+    } catch (const std::bad_alloc&) {
+        text.clear();
+        m_tail = OpenTail();
+        FindLongestLine();
+        return;
+    }
+    m_tail.safeEnd += FileOffset(safeBytes);
+    m_tail.safeLength += safeLength;
+    m_tail.valid = stillOpen;
+    if (text.size() > m_longestLength) {
+        m_longestLength = text.size();
+        m_longestSlot = slot;
+    }
 }
 
 void CBrackenlyDoc::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
@@ -534,7 +638,7 @@ void CBrackenlyDoc::DecodeRange(const quill::ReadOnlyFile& file, LineNumber firs
         return;
     }
     const std::size_t count = std::size_t(got);
-    DetectEncoding(bytes.data(), count);
+    const bool utf16 = m_index.isUtf16();
     try {
         for (LineNumber line = first; line < end; ++line, ++slot) {
             const std::size_t from = std::size_t(m_index.lineStart(line) - base);
@@ -544,21 +648,20 @@ void CBrackenlyDoc::DecodeRange(const quill::ReadOnlyFile& file, LineNumber firs
             const std::size_t to = std::min(count, std::size_t(m_index.lineStart(line + 1) - base));
             std::u16string& text = slots[slot];
             text.clear();
-            DecodeLineBytes(bytes.data() + from, to - from, m_bIsUtf16, text);
+            if (line + 1 == m_index.lineCount() && m_index.lastLineOpen()) {
+                std::size_t safeBytes = 0;
+                std::size_t safeLength = 0;
+                DecodeLineBytesResumable(bytes.data() + from, to - from, utf16, text, safeBytes,
+                                         safeLength);
+                m_tail = OpenTail{true, false, line, m_index.lineStart(line) + FileOffset(safeBytes),
+                                  safeLength};
+            } else {
+                DecodeLineBytes(bytes.data() + from, to - from, utf16, text);
+            }
         }
     } catch (const std::bad_alloc&) {
         // The lines decoded so far stay; the rest read as empty text.
     }
-}
-
-void CBrackenlyDoc::DetectEncoding(const std::uint8_t* bytes, std::size_t n)
-{
-    if (!m_bDetectEncoding) {
-        return;
-    }
-    m_bDetectEncoding = false;
-    std::uint32_t tests = quill::IS_TEXT_UNICODE_UNICODE_MASK;
-    m_bIsUtf16 = quill::IsTextUnicode(bytes, n, &tests) == 1;
 }
 
 bool CBrackenlyDoc::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
@@ -574,7 +677,7 @@ bool CBrackenlyDoc::ReadLineText(const quill::ReadOnlyFile& file, LineNumber lin
             return false;
         }
         std::u16string decoded;
-        DecodeLineBytes(bytes.data(), std::size_t(got), m_bIsUtf16, decoded);
+        DecodeLineBytes(bytes.data(), std::size_t(got), m_index.isUtf16(), decoded);
         text.assign(StripTerminator(decoded));
     } catch (const std::bad_alloc&) {
         text.clear(); // a line too long to hold is searched as empty
@@ -632,7 +735,7 @@ std::uint64_t CBrackenlyDoc::SelectedTextBound(const DocSelection& selection) co
         end > first ? std::uint64_t(m_index.lineStart(end) - m_index.lineStart(first)) : 0;
     // A narrow byte decodes to at most one unit (four UTF-8 bytes to two), a UTF-16 code
     // unit is two bytes; each line's terminator (at least one unit) becomes "\r\n".
-    const std::uint64_t units = m_bIsUtf16 ? bytes / 2 : bytes;
+    const std::uint64_t units = m_index.isUtf16() ? bytes / 2 : bytes;
     const LineNumber last = std::max(first, std::min(selection.endLine, count));
     return units + 2 * (std::uint64_t(last - first) + 1);
 }
@@ -647,9 +750,6 @@ bool CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, TextSink
     constexpr FileOffset BlockBytes = 1 << 20;
     std::lock_guard lock(m_docAccess);
     const LineNumber count = m_index.lineCount();
-    if (m_bDetectEncoding && count > 0) {
-        GetLine(std::min(selection.startLine, count - 1)); // decides the encoding
-    }
     quill::ReadOnlyFile file;
     if (selection.startLine < count) {
         file = quill::ReadOnlyFile::open(m_nativePath);
@@ -702,7 +802,8 @@ bool CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, TextSink
             const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
             decoded.clear();
             if (to > from) {
-                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), m_bIsUtf16, decoded);
+                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), m_index.isUtf16(),
+                                decoded);
             }
             emitPart(line, StripTerminator(decoded));
         }

@@ -6,8 +6,9 @@
 // keyword list and the watcher thread. Text is decoded on demand straight from the file,
 // which is opened for each read and closed at once.
 //
-// A display line is an index line: line i of GetLine is the i-th run of bytes ending with
-// a line feed (a zero byte right after it belongs to it). A carriage return that is not
+// A display line is an index line: line i of GetLine is the i-th line of the line index,
+// which decides the file's encoding from its first bytes (UTF-16 or the locale's narrow
+// set) and ends lines at line feeds of that encoding. A carriage return that is not
 // directly followed by the line feed does not end a line; it is shown as U+240D (SYMBOL
 // FOR CARRIAGE RETURN), one character in its place, so columns stay put.
 //
@@ -101,8 +102,25 @@ class CBrackenlyDoc {
     // The line's text without its terminator; empty for a line >= GetLineCount() or one
     // that could not be read. May move the decoded window (one read of the file).
     std::u16string GetLine(LineNumber index);
+    // The same without a copy: valid while the caller holds docAccess() and makes no other
+    // call of this document (the next may move the window). A line of hundreds of megabytes
+    // is then held once, in the window, and shown from there.
+    std::u16string_view GetLineView(LineNumber index);
     // The longest line of the decoded window, terminator included.
     std::u16string GetLongestLine() const;
+    // Which line that is: equal keys mean equal text, and a key that differs only by a
+    // greater length means the same line grown at its end (what was measured of it holds).
+    struct LongestLineKey {
+        std::uint64_t generation = 0; // changes whenever lines may have changed their text
+        LineNumber line = 0;
+        std::size_t length = 0;
+        // The leading characters that stay as they are when the line grows (the end of a
+        // growing line may still change: a carriage return, a character half written).
+        std::size_t stable = 0;
+        bool operator==(const LongestLineKey&) const = default;
+    };
+    // Both under one lock: the caller holds docAccess() while it uses the view.
+    std::u16string_view GetLongestLineView(LongestLineKey& key) const;
     // Size of the file at open and after every append; -1 when it could not be read.
     // Any thread.
     FileOffset GetFileSizeBytes() const { return m_fileSize.load(std::memory_order_relaxed); }
@@ -150,7 +168,8 @@ class CBrackenlyDoc {
     void ReportOpenError(int errorNumber, const std::u16string& path);
 
     // --- state for the view, the watcher and tests ---
-    bool IsUtf16() const { return m_bIsUtf16; }
+    // The encoding the line index decided from the file's first bytes.
+    bool IsUtf16() const;
     bool LastLineOpen() const;
     FileOffset IndexedEnd() const;
     FileOffset LineStart(LineNumber index) const; // index <= GetLineCount()
@@ -167,7 +186,7 @@ class CBrackenlyDoc {
     // Changes whenever the index starts over (open, reload, New, Clear, or the byte-order
     // mark completing): line numbers from before then name other lines. Any thread.
     std::uint64_t IndexEpoch() const;
-    // The encoding has been decided (the first decoded range decides it); IsUtf16() is
+    // The encoding has been decided (the file's first bytes decide it); IsUtf16() is
     // final for this file from then on.
     bool IsEncodingDecided() const;
     // A consistent view of a run of lines, taken under docAccess: the starts of lines
@@ -198,13 +217,16 @@ class CBrackenlyDoc {
     // exactly where the index stops.
     void HandOverIndexedEnd(const quill::ReadOnlyFile& file);
     void ReindexFromEnd();
-    std::u16string FetchWindow(LineNumber line);
+    // Moves the window so that it holds the line; false when the file cannot be read.
+    bool FetchWindow(LineNumber line);
+    // Decodes the bytes appended to the open last line since it was decoded, from its
+    // resume point on, instead of the whole line again.
+    void RefreshTail();
+    void FindLongestLine();
     void DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
                      LineNumber slot, std::vector<std::u16string>& slots);
-    std::u16string SlotText(LineNumber slot) const;
     // The text of one line read straight from the file (Find), without terminator.
     bool ReadLineText(const quill::ReadOnlyFile& file, LineNumber line, std::u16string& text);
-    void DetectEncoding(const std::uint8_t* bytes, std::size_t n);
     // Called by the watcher (holding docAccess) after an append.
     void SetFileSize(FileOffset size) { m_fileSize.store(size, std::memory_order_relaxed); }
     void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
@@ -225,13 +247,22 @@ class CBrackenlyDoc {
     bool m_bWatching = false;
     std::atomic<FileOffset> m_fileSize{0};
     std::size_t m_longestLength = 0;
+    LineNumber m_longestSlot = 0; // of the window; meaningful while m_longestLength > 0
+    std::uint64_t m_textGeneration = 0;
+    // The document's open last line as the window holds it: its slot holds the decode of
+    // its bytes up to safeEnd (safeLength characters) followed by the decode of the rest
+    // known when it was decoded; stale once more bytes were appended to it.
+    struct OpenTail {
+        bool valid = false;
+        bool stale = false;
+        LineNumber line = 0;
+        FileOffset safeEnd = 0;
+        std::size_t safeLength = 0;
+    } m_tail;
     DocSelection m_selection;
     FindPosition m_findPos;
     LineNumber m_windowFirst = 0;
     LineNumber m_windowEnd = 0;
-    std::u16string m_longestLine;
-    bool m_bDetectEncoding = true;
-    bool m_bIsUtf16 = false;
     bool m_bReindexPending = false;
     bool m_bOpenedMissing = false;           // opened while missing, nothing indexed since
     bool m_bSizeless = false;                // reports size 0 but held text (/proc files)

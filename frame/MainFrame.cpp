@@ -5,6 +5,7 @@
 #include "resources/LanguageResources.h"
 #include "dialogs/FindDialog.h"
 #include "dialogs/MessageDialog.h"
+#include "dialogs/SettingsSheet.h"
 #include "resources/VersionInfo.h"
 #include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
@@ -44,6 +45,7 @@ constexpr int StringSizeLabel = 130;
 constexpr int StringLineLabel = 131;
 constexpr int StringPaused = 210;
 constexpr int StringPausedTip = 211;
+constexpr int StringSettingsCaption = 9;
 constexpr int ResourceMain = 128;
 constexpr int ResourceContextMenu = 132;
 // Offset of a window opened from the stored position against the one that stored it.
@@ -64,6 +66,7 @@ CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService*
     m_pView = new CBrackenlyView(this);
     m_pView->setDocument(document);
     m_pView->setSoundService(sound);
+    m_pSound = sound;
     setCentralWidget(m_pView);
     m_pView->setFocus();
     connect(m_pView, &CBrackenlyView::statusChanged, this, [this](qint64 size, qint64 lines) {
@@ -387,8 +390,7 @@ void CMainFrame::updateCommandStates()
     commandAction(Command::Find)->setEnabled(hasLines);
     commandAction(Command::FindNextDown)->setEnabled(true);
     commandAction(Command::FindNextUp)->setEnabled(true);
-    // The settings sheet arrives later; until then it stays disabled.
-    commandAction(Command::Settings)->setEnabled(false);
+    commandAction(Command::Settings)->setEnabled(true);
     SettingsStore& settings = SettingsStore::instance();
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
@@ -425,6 +427,9 @@ void CMainFrame::runCommand(int id)
     case Command::Clear:
         OnClearWindow();
         break;
+    case Command::Settings:
+        OnSettings();
+        break;
     case Command::Pause:
         m_pView->OnPause();
         break;
@@ -454,6 +459,28 @@ void CMainFrame::runCommand(int id)
         break;
     }
     updateCommandStates();
+}
+
+void CMainFrame::OnSettings()
+{
+    CPropSheetSettings sheet(StringSettingsCaption, this);
+    sheet.setSoundService(m_pSound);
+    if (sheet.DoModal() != CPropSheetSettings::IDOK) {
+        return;
+    }
+    sheet.SaveAll();
+    if (m_pDocument != nullptr) {
+        m_pDocument->ReloadKeywords();
+        m_pDocument->SetNewTextArrived(false);
+        UpdateAllViews();
+    }
+    ApplyTopMost();
+    TraceLog::instance().SetConfiguredLevel(
+        SettingsStore::instance().GetDword(Setting::LogLevel));
+    if (m_pFindDialog && m_pFindDialog->isVisible()) {
+        m_pFindDialog->activateWindow();
+        m_pFindDialog->setFocus();
+    }
 }
 
 void CMainFrame::toggleBar(int id)

@@ -125,6 +125,8 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void OnFileReload();
     void OnNewWindow();
     void OnClearWindow();
+    // Runs the settings sheet; after OK the new settings take effect at once.
+    void OnSettings();
     void OnFileAppended(std::uintptr_t wParam);
     // paths: file names in their escaped form (platform/FileName.h), as QString.
     void OnDropFiles(const QStringList& paths);
@@ -202,4 +204,5 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     QStringList m_findHistory;
     std::function<void(const QString&)> m_messageHandler;
     QString m_newWindowProgram;
+    SoundService* m_pSound = nullptr;
 };

@@ -34,11 +34,16 @@ int IsTextUnicode(const void* bytes, std::size_t size, std::uint32_t* tests)
         passed |= IS_TEXT_UNICODE_SIGNATURE;
     }
     bool ascii16 = true;
+    std::size_t nonZero = 0;
     std::size_t below256 = 0;
     bool controls = false;
     for (std::size_t i = 0; i < units; ++i) {
         const std::uint16_t u = unitAt(p, i);
-        if (u == 0 || u > 0x7F) {
+        if (u == 0) {
+            continue;
+        }
+        ++nonZero;
+        if (u > 0x7F) {
             ascii16 = false;
         }
         if (u < 0x100) {
@@ -48,10 +53,10 @@ int IsTextUnicode(const void* bytes, std::size_t size, std::uint32_t* tests)
             controls = true;
         }
     }
-    if ((wanted & IS_TEXT_UNICODE_ASCII16) && ascii16) {
+    if ((wanted & IS_TEXT_UNICODE_ASCII16) && ascii16 && nonZero > 0) {
         passed |= IS_TEXT_UNICODE_ASCII16;
     }
-    if ((wanted & IS_TEXT_UNICODE_STATISTICS) && below256 > units / 2) {
+    if ((wanted & IS_TEXT_UNICODE_STATISTICS) && below256 > nonZero / 2) {
         passed |= IS_TEXT_UNICODE_STATISTICS;
     }
     if ((wanted & IS_TEXT_UNICODE_CONTROLS) && controls) {

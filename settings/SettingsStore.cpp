@@ -41,10 +41,8 @@ std::vector<std::uint8_t> dwordBytes(std::uint32_t v)
             static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
 }
 
-std::optional<std::uint32_t> queryDword(const HiveStore& hive, const std::u16string& path,
-                                        const std::u16string& name)
+std::optional<std::uint32_t> dwordOf(const quill::HiveKeyHandle* key, const std::u16string& name)
 {
-    const auto key = hive.openKey(path);
     if (!key) {
         return std::nullopt;
     }
@@ -59,12 +57,17 @@ std::optional<std::uint32_t> queryDword(const HiveStore& hive, const std::u16str
            (static_cast<std::uint32_t>(buf[3]) << 24);
 }
 
-// Text of any stored length is accepted: a long sound-file path or search text must not
-// silently turn into the default.
-std::optional<std::u16string> queryStoredText(const HiveStore& hive, const std::u16string& path,
-                                              const std::u16string& name)
+std::optional<std::uint32_t> queryDword(const HiveStore& hive, const std::u16string& path,
+                                        const std::u16string& name)
 {
     const auto key = hive.openKey(path);
+    return dwordOf(key ? &*key : nullptr, name);
+}
+
+// Text of any stored length is accepted: a long sound-file path or search text must not
+// silently turn into the default.
+std::optional<std::u16string> textOf(const quill::HiveKeyHandle* key, const std::u16string& name)
+{
     if (!key) {
         return std::nullopt;
     }
@@ -88,6 +91,13 @@ std::optional<std::u16string> queryStoredText(const HiveStore& hive, const std::
         text += c;
     }
     return text;
+}
+
+std::optional<std::u16string> queryStoredText(const HiveStore& hive, const std::u16string& path,
+                                              const std::u16string& name)
+{
+    const auto key = hive.openKey(path);
+    return textOf(key ? &*key : nullptr, name);
 }
 
 std::optional<std::u16string> queryText(const HiveStore& hive, const std::u16string& path,
@@ -421,9 +431,22 @@ void SettingsStore::ReplaceUserTree(const std::u16string& path,
 
 void SettingsStore::LoadKeywords(std::vector<CKeyword>& keywords) const
 {
+    // One snapshot of each hive for the whole list: asking the store value by value would
+    // read and compare the whole file for each of them, which grows with the square of the
+    // number of keywords.
     const std::u16string base = KeyPath(Setting::KeyKeywords);
+    const std::shared_ptr<const HiveKey> userTree = d->user.load();
+    const std::shared_ptr<const HiveKey> machineTree = d->machine.load();
+    const HiveKey* userBase = userTree->findPath(base);
+    const HiveKey* machineBase = machineTree->findPath(base);
+    if (!userBase) {
+        return;
+    }
     std::vector<std::u16string> names;
-    EnumSubkeyNames(Setting::KeyKeywords, names);
+    names.reserve(userBase->subkeys().size());
+    for (const auto& [fold, sub] : userBase->subkeys()) {
+        names.push_back(throughNarrow(sub->name()));
+    }
     // Numeric order keeps the saved priority of ten or more keywords ("10" after "9");
     // hand-made names follow in the hive's own order.
     std::stable_partition(names.begin(), names.end(), isNumericName);
@@ -436,12 +459,28 @@ void SettingsStore::LoadKeywords(std::vector<CKeyword>& keywords) const
     const std::u16string matchCase = ValueName(Setting::MatchCase);
     const std::u16string matchWord = ValueName(Setting::MatchWord);
     const std::u16string enabled = ValueName(Setting::Enabled);
+    keywords.reserve(keywords.size() + names.size());
     for (const std::u16string& name : names) {
-        const std::u16string path = base + u'\\' + name;
-        keywords.emplace_back(ReadStringAt(path, searchString, {}), ReadDwordAt(path, textColor, 0),
-                              ReadDwordAt(path, bkColor, 0), ReadDwordAt(path, matchCase, 1) != 0,
-                              ReadDwordAt(path, matchWord, 1) != 0,
-                              ReadDwordAt(path, enabled, 1) != 0);
+        std::optional<quill::HiveKeyHandle> user;
+        std::optional<quill::HiveKeyHandle> machine;
+        if (const HiveKey* key = userBase->subkey(name)) {
+            user.emplace(userTree, key);
+        }
+        if (const HiveKey* key = machineBase ? machineBase->subkey(name) : nullptr) {
+            machine.emplace(machineTree, key);
+        }
+        const quill::HiveKeyHandle* u = user ? &*user : nullptr;
+        const quill::HiveKeyHandle* m = machine ? &*machine : nullptr;
+        auto dword = [&](const std::u16string& value, std::uint32_t fallback) {
+            auto found = dwordOf(u, value);
+            return (found ? found : dwordOf(m, value)).value_or(fallback);
+        };
+        auto found = textOf(u, searchString);
+        const std::u16string text =
+            throughNarrow(found ? std::move(*found) : textOf(m, searchString).value_or(u""));
+        keywords.emplace_back(text, dword(textColor, 0), dword(bkColor, 0),
+                              dword(matchCase, 1) != 0, dword(matchWord, 1) != 0,
+                              dword(enabled, 1) != 0);
     }
 }
 
@@ -454,8 +493,22 @@ void SettingsStore::SaveKeywords(const std::vector<CKeyword>& keywords)
         ValueName(Setting::MatchWord), ValueName(Setting::Enabled)};
     // One write for the whole list: another running copy never sees half a list, and a
     // failed write leaves the old list whole.
+    const std::u16string extName = ValueName(Setting::SoundFileExt);
     d->user.update([&](HiveKey& root) {
+        // The sound chooser's patterns sit under the same key but belong to no keyword and
+        // to no page that rewrites them: a user's own list must survive a new keyword list.
+        std::optional<quill::HiveValue> soundFileExt;
+        if (const HiveKey* old = root.findPath(base)) {
+            if (const quill::HiveValue* value = old->value(extName)) {
+                soundFileExt = *value;
+            }
+        }
         root.removePath(base);
+        if (soundFileExt) {
+            if (HiveKey* key = root.createPath(base)) {
+                key->setValue(extName, soundFileExt->type, std::move(soundFileExt->data));
+            }
+        }
         int n = 1;
         for (const CKeyword& keyword : keywords) {
             HiveKey* key = root.createPath(base + u'\\' + quill::utf8ToUtf16(std::to_string(n++)));

@@ -118,7 +118,8 @@ public:
     // other names in text order.
     void LoadKeywords(std::vector<CKeyword>& keywords) const;
     // Replaces the stored list in one write of the user hive (also removes Beep, PlaySound
-    // and Sound, which sit under the same key; the caller rewrites them).
+    // and Sound, which sit under the same key; the caller rewrites them). SoundFileExt,
+    // which sits there too, is kept.
     void SaveKeywords(const std::vector<CKeyword>& keywords);
 
 private:

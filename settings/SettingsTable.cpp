@@ -83,7 +83,7 @@ constexpr std::array<SettingsValueRecord, 43> s_values{{
     flag(Beep, KeyKeywords, "Beep", 0),
     flag(PlaySound, KeyKeywords, "PlaySound", 0),
     text(Sound, KeyKeywords, "Sound", ""),
-    text(SoundFileExt, KeyKeywords, "SoundFileExt", "*.wav"),
+    text(SoundFileExt, KeyKeywords, "SoundFileExt", "*.wav *.oga *.ogg"),
 
     number(FilterPaneHeight, KeyFilter, "PaneHeight", 0),
 }};

@@ -123,7 +123,45 @@ int LogRenderer::advance(char32_t c) const
     return width;
 }
 
-qsizetype LogRenderer::step(QStringView text, qsizetype i, int& x) const
+void LogRenderer::seekWalk(QStringView text, qint64 left, qsizetype& i, qint64& x) const
+{
+    i = 0;
+    x = 0;
+    if (text.size() < 4 * MarkEvery) {
+        return;
+    }
+    // The same text is recognised by its place, its length and a sample of its characters
+    // (a line that replaced another in the same buffer differs in one of them).
+    std::uint64_t sample = std::uint64_t(text.size());
+    for (qsizetype k = 0; k < 64; ++k) {
+        sample = sample * 1099511628211ull + text[k * (text.size() - 1) / 63].unicode();
+    }
+    if (m_marks.data != text.data() || m_marks.size != text.size() || m_marks.sample != sample) {
+        m_marks = WalkMarks{text.data(), text.size(), sample, {}};
+        return;
+    }
+    const auto& points = m_marks.points;
+    auto it = std::upper_bound(points.begin(), points.end(), left,
+                               [](qint64 value, const auto& point) { return value < point.second; });
+    if (it != points.begin()) {
+        --it;
+        i = it->first;
+        x = it->second;
+    }
+}
+
+void LogRenderer::markWalk(QStringView text, qsizetype i, qint64 x) const
+{
+    if (text.size() < 4 * MarkEvery || m_marks.data != text.data() ||
+        m_marks.size != text.size()) {
+        return;
+    }
+    if (m_marks.points.empty() || m_marks.points.back().first < i) {
+        m_marks.points.emplace_back(i, x);
+    }
+}
+
+qsizetype LogRenderer::step(QStringView text, qsizetype i, qint64& x) const
 {
     const char16_t c = text[i].unicode();
     if (c == u'\t') {
@@ -139,19 +177,24 @@ qsizetype LogRenderer::step(QStringView text, qsizetype i, int& x) const
     return i + 1;
 }
 
-int LogRenderer::prefixWidth(QStringView text, qsizetype count) const
+qint64 LogRenderer::prefixWidth(QStringView text, qsizetype count) const
+{
+    return continueWidth(text, 0, 0, count);
+}
+
+qint64 LogRenderer::continueWidth(QStringView text, qsizetype from, qint64 x,
+                                  qsizetype count) const
 {
     const qsizetype end = std::clamp<qsizetype>(count, 0, text.size());
-    int x = 0;
-    for (qsizetype i = 0; i < end;) {
+    for (qsizetype i = std::max<qsizetype>(from, 0); i < end;) {
         i = step(text, i, x);
     }
     return x;
 }
 
-qsizetype LogRenderer::charAt(QStringView text, int x) const
+qsizetype LogRenderer::charAt(QStringView text, qint64 x) const
 {
-    int right = 0;
+    qint64 right = 0;
     for (qsizetype i = 0; i < text.size();) {
         const qsizetype next = step(text, i, right);
         if (right > x) {
@@ -162,8 +205,8 @@ qsizetype LogRenderer::charAt(QStringView text, int x) const
     return text.size();
 }
 
-void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, int clipRight,
-                           QStringView text, const RowStyle& style) const
+void LogRenderer::paintRow(QPainter& painter, int y, qint64 scrollX, int clipLeft,
+                           int clipRight, QStringView text, const RowStyle& style) const
 {
     const qsizetype n = text.size();
     if (clipRight <= clipLeft) {
@@ -176,21 +219,27 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
         }
         return;
     }
-    const int visibleLeft = scrollX + clipLeft;
-    const int visibleRight = scrollX + clipRight;
+    const qint64 visibleLeft = scrollX + clipLeft;
+    const qint64 visibleRight = scrollX + clipRight;
 
     // Walk to the first character that reaches into the visible part; nothing left of it is
     // drawn or kept.
     qsizetype i = 0;
-    int x = 0;
+    qint64 x = 0;
+    seekWalk(text, visibleLeft, i, x);
+    qsizetype nextMark = i + MarkEvery;
     while (i < n) {
-        int right = x;
+        qint64 right = x;
         const qsizetype next = step(text, i, right);
         if (right > visibleLeft) {
             break;
         }
         x = right;
         i = next;
+        if (i >= nextMark) {
+            markWalk(text, i, x);
+            nextMark = i + MarkEvery;
+        }
     }
     if (i >= n) {
         if (style.rest.isValid()) {
@@ -221,29 +270,30 @@ void LogRenderer::paintRow(QPainter& painter, int y, int scrollX, int clipLeft, 
     struct Piece {
         qsizetype start;
         qsizetype length;
-        int x;
+        qint64 x;
     };
     std::vector<Piece> pieces;
     pieces.reserve(8);
-    int segmentX = x;
+    qint64 segmentX = x;
     bool segmentSelected = selected(i);
     qsizetype pieceStart = i;
-    int pieceX = x;
+    qint64 pieceX = x;
 
     auto closePiece = [&](qsizetype end) {
         if (end > pieceStart) {
             pieces.push_back({pieceStart, end - pieceStart, pieceX});
         }
     };
-    auto flushSegment = [&](int endX) {
+    auto flushSegment = [&](qint64 endX) {
         const QColor& fg = segmentSelected ? style.background : style.text;
         const QColor& bg = segmentSelected ? style.text : style.background;
         if (segmentSelected || style.fillBackground) {
-            painter.fillRect(QRect(segmentX - scrollX, y, endX - segmentX, m_lineHeight), bg);
+            painter.fillRect(QRect(int(segmentX - scrollX), y, int(endX - segmentX), m_lineHeight),
+                             bg);
         }
         painter.setPen(fg);
         for (const Piece& piece : pieces) {
-            drawPiece(painter, text, piece.start, piece.length, piece.x - scrollX, baseline);
+            drawPiece(painter, text, piece.start, piece.length, int(piece.x - scrollX), baseline);
         }
         pieces.clear();
     };
@@ -412,16 +462,20 @@ void LogRenderer::fillCell(const RowTarget& row, int x, int width, QRgb color) c
     }
 }
 
-void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipLeft, int clipRight,
-                             QStringView text, qsizetype i, int x, const RowStyle& style) const
+void LogRenderer::paintTiles(QPainter& painter, int y, qint64 scrollX, int clipLeft,
+                             int clipRight, QStringView text, qsizetype i, qint64 documentX,
+                             const RowStyle& style) const
 {
+    // Row coordinates from here: 0 is the first cell drawn, whose left edge lies at most a
+    // cell (or a tab) left of the visible part, so they fit an int however long the line.
     const qsizetype n = text.size();
-    const int visibleRight = scrollX + clipRight;
-    const int originX = x;
-    // The row covers the visible part plus the cells that reach past it on either side.
-    const int visibleLeft = scrollX + clipLeft;
-    std::optional<RowTarget> direct = directTarget(painter, originX - scrollX, y,
-                                                   visibleLeft - originX, visibleRight - originX);
+    const int originX = 0;
+    int x = 0;
+    const int visibleRight = int(scrollX + clipRight - documentX);
+    const int visibleLeft = int(scrollX + clipLeft - documentX);
+    const int painterX = int(documentX - scrollX);
+    std::optional<RowTarget> direct = directTarget(painter, painterX, y, visibleLeft - originX,
+                                                   visibleRight - originX);
     if (!direct) {
         const int needed = visibleRight - originX + 2 * std::max(m_tabStop, 4 * m_lineHeight);
         if (m_row.width() < needed || m_row.height() != m_lineHeight) {
@@ -447,7 +501,9 @@ void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipLeft
         const bool selected = inverted != nullptr && i >= selFirst && i <= selLast;
         const char16_t c = text[i].unicode();
         const int cellX = x;
-        const qsizetype next = step(text, i, x);
+        qint64 wideX = documentX + x; // tab stops count from the line's start
+        const qsizetype next = step(text, i, wideX);
+        x = int(wideX - documentX);
         if (!row.direct && x - originX > row.right) {
             m_row = m_row.copy(0, 0, 2 * (x - originX), m_lineHeight);
             row = rowTarget();
@@ -471,14 +527,14 @@ void LogRenderer::paintTiles(QPainter& painter, int y, int scrollX, int clipLeft
         end = visibleRight;
     }
     if (!row.direct) {
-        painter.drawImage(QPoint(originX - scrollX, y), m_row,
+        painter.drawImage(QPoint(painterX + originX, y), m_row,
                           QRect(0, 0, end - originX, m_lineHeight));
     }
     if (!others.empty()) {
         painter.setFont(m_font);
         for (const Other& other : others) {
             painter.setPen(other.selected ? style.background : style.text);
-            painter.drawText(QPoint(other.x - scrollX, y + m_ascent),
+            painter.drawText(QPoint(painterX + other.x, y + m_ascent),
                              text.sliced(other.start, other.end - other.start).toString());
         }
     }
@@ -553,6 +609,31 @@ QFont LogRenderer::fontFromRecord(const LogFontRecord& record)
         font.setFamilies({fixed.family()});
     }
     return font;
+}
+
+LogFontRecord LogRenderer::recordFromFont(const QFont& font, int logicalDpiY)
+{
+    LogFontRecord record;
+    int pixels = font.pixelSize();
+    if (pixels <= 0) {
+        pixels = static_cast<int>(std::lround(font.pointSizeF() * logicalDpiY / 72.0));
+    }
+    record.lfHeight = -std::max(1, pixels);
+    record.lfWeight = font.weight();
+    record.lfItalic = font.italic() ? 1 : 0;
+    record.lfUnderline = font.underline() ? 1 : 0;
+    record.lfStrikeOut = font.strikeOut() ? 1 : 0;
+    if (isMonospaced(font)) {
+        record.lfPitchAndFamily = FixedPitch | FamilyModern;
+    }
+    const QString face = font.family();
+    // The last unit stays the terminating zero; a pair is never cut in half.
+    qsizetype length = std::min<qsizetype>(face.size(), std::size(record.lfFaceName) - 1);
+    if (length > 0 && length < face.size() && face.at(length - 1).isHighSurrogate()) {
+        --length;
+    }
+    std::copy_n(reinterpret_cast<const char16_t*>(face.utf16()), length, record.lfFaceName);
+    return record;
 }
 
 bool LogRenderer::isMonospaced(const QFont& font)

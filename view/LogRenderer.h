@@ -58,13 +58,18 @@ class LogRenderer {
     // Distance between the default tab stops.
     int tabStop() const { return m_tabStop; }
 
+    // Document x is 64-bit: a line of hundreds of megabytes is wider than an int counts.
     // Width of the whole text, tabs expanded.
-    int textWidth(QStringView text) const { return prefixWidth(text, text.size()); }
+    qint64 textWidth(QStringView text) const { return prefixWidth(text, text.size()); }
     // Width of the first count characters (clamped to the text), tabs expanded.
-    int prefixWidth(QStringView text, qsizetype count) const;
+    qint64 prefixWidth(QStringView text, qsizetype count) const;
+    // Width of the first count characters when the first `from` of them are x wide (a
+    // measurement continued where an earlier one stopped; from must not split a surrogate
+    // pair).
+    qint64 continueWidth(QStringView text, qsizetype from, qint64 x, qsizetype count) const;
     // The character under document x: the smallest k >= 1 whose prefix of k characters is
     // wider than x gives k - 1; the text's length when the point is right of the text.
-    qsizetype charAt(QStringView text, int x) const;
+    qsizetype charAt(QStringView text, qint64 x) const;
 
     struct RowStyle {
         QColor text;
@@ -86,13 +91,18 @@ class LogRenderer {
     // Only the part between painter x clipLeft and clipRight is measured and drawn. The row
     // background beyond the text is left alone (the caller has erased it) unless the style
     // gives the colour of the rest.
-    void paintRow(QPainter& painter, int y, int scrollX, int clipLeft, int clipRight,
+    void paintRow(QPainter& painter, int y, qint64 scrollX, int clipLeft, int clipRight,
                   QStringView text, const RowStyle& style) const;
 
     // The font a stored logical-font record describes. A face that fontconfig cannot
     // resolve to a fixed-pitch font falls back to the system's monospace family when the
     // record asks for the default face "Courier New" or for a fixed pitch.
     static QFont fontFromRecord(const LogFontRecord& record);
+    // The record that gives this font back through fontFromRecord: face (at most 31
+    // UTF-16 units), height as the negative pixel size (a point size converted at the
+    // given vertical resolution), weight, italic, underline, strike-out, and fixed pitch
+    // with the modern family when the font is monospaced.
+    static LogFontRecord recordFromFont(const QFont& font, int logicalDpiY);
     // Bytes the glyph tiles take now (at most TileCacheBudget).
     std::size_t tileCacheBytes() const;
     // Whether rows are assembled from pre-rendered tiles (false for fonts too large for
@@ -107,9 +117,23 @@ class LogRenderer {
 
   private:
     int advance(char32_t c) const;
+    // Where a walk towards document x `left` may start on this text: the last remembered
+    // point at or left of it (index, x), else the line's start. Points are remembered every
+    // MarkEvery characters of a long line as walks pass them, so a line of hundreds of
+    // megabytes scrolled to its end is not walked from its start on every paint.
+    void seekWalk(QStringView text, qint64 left, qsizetype& i, qint64& x) const;
+    void markWalk(QStringView text, qsizetype i, qint64 x) const;
+    static constexpr qsizetype MarkEvery = qsizetype(1) << 16;
+    struct WalkMarks {
+        const QChar* data = nullptr;
+        qsizetype size = 0;
+        std::uint64_t sample = 0;
+        std::vector<std::pair<qsizetype, qint64>> points; // ascending in both
+    };
+    mutable WalkMarks m_marks;
     // Advances x over the character at text[i] (a surrogate pair counts as one character
     // and is consumed whole); returns the index after it.
-    qsizetype step(QStringView text, qsizetype i, int& x) const;
+    qsizetype step(QStringView text, qsizetype i, qint64& x) const;
 
     // Draws text[start, start + length) with its first character at x. Characters of the
     // font's Latin-1 set are placed glyph by glyph at the measured positions, without
@@ -141,8 +165,8 @@ class LogRenderer {
     // which costs most of a paint, then happens once per character and colour pair, not
     // once per character drawn. Characters outside Latin-1 are drawn over the row by Qt's
     // text layout.
-    void paintTiles(QPainter& painter, int y, int scrollX, int clipLeft, int clipRight,
-                    QStringView text, qsizetype i, int x, const RowStyle& style) const;
+    void paintTiles(QPainter& painter, int y, qint64 scrollX, int clipLeft, int clipRight,
+                    QStringView text, qsizetype i, qint64 x, const RowStyle& style) const;
     const TileSet& tileSet(const QColor& text, const QColor& background) const;
     RowTarget rowTarget() const;
     // The painter's image as the target of the row whose first cell is at painter x

@@ -181,22 +181,45 @@ void CBrackenlyView::setupFont(bool allowDefault)
             const QFont font = LogRenderer::fontFromRecord(record);
             if (font != m_renderer.font()) {
                 m_renderer.setFont(font);
-                m_measuredLine.clear();
-                m_measuredWidth = 0;
+                m_haveMeasured = false;
             }
         }
     }
 }
 
-int CBrackenlyView::longestLineWidth(const std::u16string& line)
+qint64 CBrackenlyView::longestLineWidth(std::u16string_view line,
+                                        const CBrackenlyDoc::LongestLineKey& key)
 {
-    // Measuring walks the whole line; a multi-megabyte line would cost milliseconds on every
-    // paint, while comparing it with the last one measured is a memcmp.
-    if (line != m_measuredLine || m_measuredLine.empty()) {
-        m_measuredLine = line;
-        m_measuredWidth = m_renderer.textWidth(viewOf(line));
+    // Measuring walks the whole line; a line of hundreds of megabytes would cost a second
+    // on every paint, and one that grows by small appends a walk per append.
+    if (m_haveMeasured && key == m_measuredKey) {
+        return m_measuredWidth;
     }
+    const QStringView text(line.data(), static_cast<qsizetype>(line.size()));
+    qsizetype from = 0;
+    qint64 x = 0;
+    if (m_haveMeasured && key.generation == m_measuredKey.generation &&
+        key.line == m_measuredKey.line && key.length > m_measuredKey.length) {
+        from = m_resumeIndex;
+        x = m_resumeX;
+    }
+    qsizetype resume = std::max<qsizetype>(from, static_cast<qsizetype>(key.stable));
+    resume = std::min(resume, text.size());
+    if (resume > 0 && resume < text.size() && QChar::isLowSurrogate(text[resume].unicode()) &&
+        QChar::isHighSurrogate(text[resume - 1].unicode())) {
+        --resume;
+    }
+    m_resumeX = m_renderer.continueWidth(text, from, x, resume);
+    m_resumeIndex = resume;
+    m_measuredWidth = m_renderer.continueWidth(text, resume, m_resumeX, text.size());
+    m_measuredKey = key;
+    m_haveMeasured = true;
     return m_measuredWidth;
+}
+
+qint64 CBrackenlyView::scrollX() const
+{
+    return qint64(horizontalScrollBar()->value()) * m_hScale;
 }
 
 void CBrackenlyView::measure()
@@ -210,17 +233,27 @@ void CBrackenlyView::measure()
         !hadHorizontal && hadVertical &&
         verticalScrollBar()->maximum() - verticalScrollBar()->value() <= FollowSlack;
 
-    const std::u16string longest = m_pDocument->GetLongestLine();
-    const int width = longestLineWidth(longest);
+    qint64 width = 0;
+    std::size_t longestLength = 0;
+    {
+        // The longest line is measured where the document holds it, not copied.
+        std::lock_guard lock(m_pDocument->docAccess());
+        CBrackenlyDoc::LongestLineKey key;
+        const std::u16string_view longest = m_pDocument->GetLongestLineView(key);
+        width = longestLineWidth(longest, key);
+        longestLength = longest.size();
+    }
     const int height = m_renderer.lineHeight();
     m_nLineHeight = static_cast<std::uint32_t>(height);
     const qint64 lines = m_pDocument->GetLineCount();
     const qint64 contentHeight = std::min<qint64>(INT_MAX, lines * height);
-    m_contentSize = QSize(width, static_cast<int>(contentHeight));
-    if (longest.empty()) {
+    m_contentWidth = width;
+    m_contentSize = QSize(static_cast<int>(std::min<qint64>(INT_MAX, width)),
+                          static_cast<int>(contentHeight));
+    if (longestLength == 0) {
         m_lineStep = QSize(0, 0);
     } else {
-        m_lineStep = QSize(width / static_cast<int>(longest.size()), height);
+        m_lineStep = QSize(static_cast<int>(width / static_cast<qint64>(longestLength)), height);
     }
     const int rows = static_cast<int>(visibleRowCount());
     m_pageStep = QSize(HorizontalPageSteps * m_lineStep.width(),
@@ -241,9 +274,16 @@ void CBrackenlyView::applyScrollSizes()
     const QSize client = viewport()->size();
     QScrollBar* horizontal = horizontalScrollBar();
     QScrollBar* vertical = verticalScrollBar();
-    horizontal->setRange(0, std::max(0, m_contentSize.width() - client.width()));
-    horizontal->setSingleStep(std::max(1, m_lineStep.width()));
-    horizontal->setPageStep(std::max(1, client.width()));
+    const qint64 range = std::max<qint64>(0, m_contentWidth - client.width());
+    const qint64 scale = range > MaxBarRange ? (range + MaxBarRange - 1) / MaxBarRange : 1;
+    const qint64 shownX = scrollX();
+    m_hScale = scale;
+    horizontal->setRange(0, static_cast<int>((range + scale - 1) / scale));
+    horizontal->setSingleStep(static_cast<int>(std::max<qint64>(1, m_lineStep.width() / scale)));
+    horizontal->setPageStep(static_cast<int>(std::max<qint64>(1, client.width() / scale)));
+    if (scrollX() != shownX) {
+        horizontal->setValue(static_cast<int>(std::min<qint64>(shownX / scale, INT_MAX)));
+    }
     vertical->setRange(0, std::max(0, m_contentSize.height() - client.height()));
     vertical->setSingleStep(std::max(1, m_lineStep.height()));
     vertical->setPageStep(
@@ -300,8 +340,7 @@ void CBrackenlyView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int tr
     }
     QScrollBar* hbar = horizontalScrollBar();
     QScrollBar* vbar = verticalScrollBar();
-    const int x =
-        target(horizontal, hbar->value(), m_lineStep.width(), m_pageStep.width(), trackPos);
+    const int x = horizontalTarget(horizontal, trackPos);
     const int y =
         target(vertical, vbar->value(), m_lineStep.height(), m_pageStep.height(), trackPos);
     if (vertical == ScrollCode::Top) {
@@ -314,6 +353,41 @@ void CBrackenlyView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int tr
     }
     hbar->setValue(std::clamp(x, hbar->minimum(), hbar->maximum()));
     vbar->setValue(std::clamp(y, vbar->minimum(), vbar->maximum()));
+}
+
+int CBrackenlyView::horizontalTarget(ScrollCode code, int track) const
+{
+    // Steps are pixels of the document; the bar counts in units of horizontalScale().
+    const int value = horizontalScrollBar()->value();
+    qint64 delta = 0;
+    switch (code) {
+    case ScrollCode::LineUp:
+        delta = -m_lineStep.width();
+        break;
+    case ScrollCode::LineDown:
+        delta = m_lineStep.width();
+        break;
+    case ScrollCode::PageUp:
+        delta = -qint64(m_pageStep.width());
+        break;
+    case ScrollCode::PageDown:
+        delta = m_pageStep.width();
+        break;
+    case ScrollCode::Top:
+        return 0;
+    case ScrollCode::Bottom:
+        return INT_MAX;
+    case ScrollCode::ThumbTrack:
+        return track;
+    case ScrollCode::None:
+    case ScrollCode::EndScroll:
+        return value;
+    }
+    qint64 units = delta / m_hScale;
+    if (units == 0 && delta != 0) {
+        units = delta < 0 ? -1 : 1;
+    }
+    return static_cast<int>(std::clamp<qint64>(value + units, INT_MIN, INT_MAX));
 }
 
 void CBrackenlyView::onVerticalSliderMoved(int value)
@@ -377,7 +451,7 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
             const ColorRef textColor = settings.GetDword(Setting::TextColor);
             const QColor text = colorFromRef(textColor);
             const int height = static_cast<int>(m_nLineHeight);
-            const int scrollX = horizontalScrollBar()->value();
+            const qint64 shownX = scrollX();
             const int scrollY = verticalScrollBar()->value();
             std::uint32_t first = firstVisibleLine();
             const std::uint32_t visible = visibleRowCount();
@@ -406,7 +480,9 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
             alert.BeginPaint(m_pDocument->GetNewTextArrived());
 
             for (std::uint32_t i = from; i < to; ++i) {
-                const std::u16string line = m_pDocument->GetLine(i);
+                // The window's own text, not a copy: valid until the next call of the document.
+                const std::u16string_view line = m_pDocument->GetLineView(i);
+                const QStringView lineText(line.data(), static_cast<qsizetype>(line.size()));
                 ColorRef textRef = textColor;
                 ColorRef backRef = backgroundColor;
                 bool matched = false;
@@ -424,8 +500,8 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
                 }
                 const int y = shrunk ? static_cast<int>(i - first) * height
                                      : static_cast<int>(static_cast<qint64>(i) * height - scrollY);
-                m_renderer.paintRow(painter, y, scrollX, exposed.left(), exposed.right() + 1,
-                                    viewOf(line), style);
+                m_renderer.paintRow(painter, y, shownX, exposed.left(), exposed.right() + 1,
+                                    lineText, style);
                 if (i == from) {
                     rowsTop = y;
                 }
@@ -552,6 +628,9 @@ void CBrackenlyView::wheelEvent(QWheelEvent* event)
             static_cast<int>(std::lround(-static_cast<double>(delta) * wheelLines / 120.0));
         displacement = std::min(toScroll * line, page);
     }
+    if (!hasVertical && m_hScale > 1) {
+        displacement = static_cast<int>(displacement / m_hScale) + (displacement < 0 ? -1 : 1);
+    }
     bar->setValue(std::clamp(bar->value() + displacement, bar->minimum(), bar->maximum()));
     viewport()->repaint();
 }
@@ -644,7 +723,7 @@ LineNumber CBrackenlyView::LineFromPoint(int y) const
 
 std::int32_t CBrackenlyView::CharFromPoint(const std::u16string& text, int x) const
 {
-    const qsizetype c = m_renderer.charAt(viewOf(text), x + horizontalScrollBar()->value());
+    const qsizetype c = m_renderer.charAt(viewOf(text), x + scrollX());
     return static_cast<std::int32_t>(std::min<qsizetype>(c, INT32_MAX));
 }
 
@@ -654,8 +733,8 @@ int CBrackenlyView::CaretXFromPoint(LineNumber line, int x)
     if (text.empty()) {
         return 0;
     }
-    return m_renderer.prefixWidth(viewOf(text), CharFromPoint(text, x)) -
-           horizontalScrollBar()->value();
+    return static_cast<int>(m_renderer.prefixWidth(viewOf(text), CharFromPoint(text, x)) -
+                            scrollX());
 }
 
 int CBrackenlyView::CaretXAfter(LineNumber line, std::int32_t character)
@@ -665,7 +744,7 @@ int CBrackenlyView::CaretXAfter(LineNumber line, std::int32_t character)
         return 0;
     }
     const qsizetype count = character < 0 ? qsizetype(text.size()) : qsizetype(character) + 1;
-    return m_renderer.prefixWidth(viewOf(text), count) - horizontalScrollBar()->value();
+    return static_cast<int>(m_renderer.prefixWidth(viewOf(text), count) - scrollX());
 }
 
 void CBrackenlyView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLine,
@@ -826,7 +905,8 @@ void CBrackenlyView::createCaret()
 QRect CBrackenlyView::caretRect() const
 {
     const int y = m_caretLine * static_cast<int>(m_nLineHeight) - verticalScrollBar()->value();
-    return QRect(m_caretDocX - horizontalScrollBar()->value(), y, CaretWidth,
+    return QRect(static_cast<int>(std::clamp<qint64>(m_caretDocX - scrollX(), INT_MIN / 2, INT_MAX / 2)),
+                 y, CaretWidth,
                  static_cast<int>(m_nLineHeight));
 }
 
@@ -837,7 +917,7 @@ void CBrackenlyView::PlaceCaret(LineNumber line, int clientX)
     }
     viewport()->update(caretRect());
     m_caretLine = static_cast<int>(line);
-    m_caretDocX = clientX + horizontalScrollBar()->value();
+    m_caretDocX = static_cast<int>(std::min<qint64>(clientX + scrollX(), INT_MAX));
     viewport()->update(caretRect());
 }
 
@@ -889,12 +969,14 @@ void CBrackenlyView::EnsureSelectionVisible()
     }
     const std::u16string line =
         start < m_pDocument->GetLineCount() ? m_pDocument->GetLine(start) : std::u16string();
-    const int a = m_renderer.prefixWidth(viewOf(line), selection.startCol);
-    const int b = m_renderer.prefixWidth(viewOf(line), selection.endCol < 0 ? qsizetype(line.size())
-                                                                            : selection.endCol);
+    const qint64 a = m_renderer.prefixWidth(viewOf(line), selection.startCol);
+    const qint64 b = m_renderer.prefixWidth(
+        viewOf(line), selection.endCol < 0 ? qsizetype(line.size()) : selection.endCol);
     QScrollBar* hbar = horizontalScrollBar();
-    const int client = viewport()->width();
-    hbar->setValue(b - a > client - a + hbar->value() ? std::min(a, hbar->maximum()) : 0);
+    const qint64 client = viewport()->width();
+    hbar->setValue(b - a > client - a + scrollX()
+                       ? static_cast<int>(std::min<qint64>(a / m_hScale, hbar->maximum()))
+                       : 0);
 }
 
 void CBrackenlyView::OnResume()

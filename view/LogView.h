@@ -10,6 +10,7 @@
 // positions. The document is not owned; it must outlive the view or be detached with
 // setDocument(nullptr). The sound service is not owned either. User-interface thread only.
 
+#include "engine/LogDocument.h"
 #include "view/LogRenderer.h"
 #include "view/MouseSelection.h"
 #include "view/SelectionClipboard.h"
@@ -21,7 +22,6 @@
 #include <cstdint>
 #include <memory>
 
-class CBrackenlyDoc;
 class SoundService;
 
 class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
@@ -68,7 +68,16 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
     std::uint32_t lineHeight() const { return m_nLineHeight; }
     std::uint32_t visibleRowCount() const;
     std::uint32_t firstVisibleLine() const;
+    // The content's width is 64-bit (contentSize() holds it clamped to an int). When it
+    // exceeds what the horizontal bar counts in pixels, one step of the bar is
+    // horizontalScale() pixels, so every line stays scrollable to its last character.
     QSize contentSize() const { return m_contentSize; }
+    qint64 contentWidth() const { return m_contentWidth; }
+    qint64 horizontalScale() const { return m_hScale; }
+    // The document x shown at the left edge.
+    qint64 scrollX() const;
+    // Beyond this many pixels the horizontal bar counts in steps of several.
+    static constexpr qint64 MaxBarRange = qint64(1) << 24;
     QSize lineStep() const { return m_lineStep; }
     QSize pageStep() const { return m_pageStep; }
     const LogRenderer& renderer() const { return m_renderer; }
@@ -145,8 +154,10 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
     void onVerticalSliderMoved(int value);
     void createCaret();
     QRect caretRect() const;
-    // Width of the longest line, re-measured only when that line changed.
-    int longestLineWidth(const std::u16string& line);
+    // Width of the longest line: measured again only when another line became the
+    // longest, and only from where it was measured when the same line grew.
+    qint64 longestLineWidth(std::u16string_view line, const CBrackenlyDoc::LongestLineKey& key);
+    int horizontalTarget(ScrollCode code, int track) const;
 
     CBrackenlyDoc* m_pDocument = nullptr;
     SoundService* m_pSound = nullptr;
@@ -157,8 +168,13 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
     QSize m_lineStep;
     QSize m_pageStep;
 
-    std::u16string m_measuredLine;
-    int m_measuredWidth = 0;
+    qint64 m_contentWidth = 0;
+    qint64 m_hScale = 1;
+    bool m_haveMeasured = false;
+    CBrackenlyDoc::LongestLineKey m_measuredKey;
+    qint64 m_measuredWidth = 0;
+    qsizetype m_resumeIndex = 0; // where a grown longest line is measured on from
+    qint64 m_resumeX = 0;
     bool m_measureQueued = false;
     bool m_bFirstLinesTraced = false;
 

@@ -1,13 +1,14 @@
 #pragma once
 
 // Shared by the engine tests: a recording DocumentHost, a recording SoundService, a
-// settings store in a temporary folder, and the plain byte-by-byte reference rules that
-// the fast code must equal.
+// settings store in a temporary folder, and the model of a file's lines that the fast code
+// must equal.
 
 #include "engine/AlertRule.h"
 #include "engine/DocumentHost.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
+#include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
@@ -130,46 +131,85 @@ struct TestSettings {
     SettingsStore store{dir.file("user.reg"), dir.file("machine.reg")};
 };
 
-// The byte-by-byte index of a whole file: the start of every line and the end entry.
+// The model the index and the document must equal, built the other way round from them:
+// decode the whole file first, then split the text at its line feeds. In UTF-16 the text
+// is the file's code units (after a byte-order mark); a last odd byte is a line of its own
+// when it follows a line feed (it opens a line, as any byte does) and holds no text. Narrow
+// text is split at its 0x0A bytes, which in every ASCII-compatible set are exactly the
+// decoded line feeds.
 struct ReferenceIndex {
     std::vector<std::int64_t> starts; // lineCount + 1 entries
     bool lastLineOpen = false;
 };
 
-inline ReferenceIndex referenceIndex(const std::string& bytes)
-{
+struct ModelFile {
     ReferenceIndex index;
+    std::vector<std::u16string> lines; // as GetLine shows them
+};
+
+inline ModelFile modelFile(const std::string& bytes, bool utf16)
+{
+    ModelFile model;
+    std::u16string text;
+    std::vector<std::int64_t> offsets; // byte offset of each character of text
     std::size_t pos = 0;
-    if (bytes.size() >= 2 && std::uint8_t(bytes[0]) == 0xFF && std::uint8_t(bytes[1]) == 0xFE) {
-        pos = 2;
-    }
-    std::size_t lineStart = pos;
-    for (; pos < bytes.size(); ++pos) {
-        if (bytes[pos] == '\n') {
-            if (pos + 1 < bytes.size() && bytes[pos + 1] == '\0') {
-                ++pos;
-            }
-            index.starts.push_back(std::int64_t(lineStart));
-            lineStart = pos + 1;
+    if (utf16) {
+        if (bytes.size() >= 2 && std::uint8_t(bytes[0]) == 0xFF && std::uint8_t(bytes[1]) == 0xFE) {
+            pos = 2;
+        }
+        for (; pos + 1 < bytes.size(); pos += 2) {
+            text += char16_t(std::uint8_t(bytes[pos]) | (std::uint8_t(bytes[pos + 1]) << 8));
+            offsets.push_back(std::int64_t(pos));
+        }
+    } else {
+        for (; pos < bytes.size(); ++pos) {
+            text += bytes[pos] == '\n' ? u'\n' : u'x'; // line feeds only; texts come below
+            offsets.push_back(std::int64_t(pos));
         }
     }
-    if (lineStart < pos) {
-        index.starts.push_back(std::int64_t(lineStart));
-        index.lastLineOpen = true;
+    std::vector<std::u16string> raw;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t lf = text.find(u'\n', start);
+        const std::size_t end = lf == std::u16string::npos ? text.size() : lf;
+        model.index.starts.push_back(offsets[start]);
+        raw.push_back(text.substr(start, end - start));
+        if (lf == std::u16string::npos) {
+            model.index.lastLineOpen = true;
+            break;
+        }
+        start = lf + 1;
     }
-    index.starts.push_back(std::int64_t(pos));
-    return index;
-}
-
-// GetLine of line i by the reference rule.
-inline std::u16string referenceLine(const std::string& bytes, const ReferenceIndex& index,
-                                    std::size_t i, bool utf16)
-{
-    std::u16string decoded;
-    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    DecodeLineBytes(p + index.starts[i], std::size_t(index.starts[i + 1] - index.starts[i]), utf16,
-                    decoded);
-    return std::u16string(StripTerminator(decoded));
+    if (utf16 && pos < bytes.size() && !model.index.lastLineOpen) {
+        model.index.starts.push_back(std::int64_t(pos)); // the odd byte opens a line
+        model.index.lastLineOpen = true;
+        raw.emplace_back();
+    }
+    model.index.starts.push_back(std::int64_t(bytes.size()));
+    if (!utf16) {
+        // The narrow texts: the whole file decoded, then cut at its line feeds.
+        const std::u16string decoded = quill::narrowToUtf16(bytes);
+        raw.clear();
+        std::size_t from = 0;
+        while (from < decoded.size()) {
+            const std::size_t lf = decoded.find(u'\n', from);
+            raw.push_back(decoded.substr(from, lf == std::u16string::npos ? lf : lf - from));
+            from = lf == std::u16string::npos ? decoded.size() : lf + 1;
+        }
+    }
+    for (std::u16string& line : raw) {
+        // A CR before the line's end is its terminator; any other is shown as a symbol.
+        if (!line.empty() && line.back() == u'\r') {
+            line.pop_back();
+        }
+        for (char16_t& c : line) {
+            if (c == u'\r') {
+                c = LoneCrSymbol;
+            }
+        }
+        model.lines.push_back(std::move(line));
+    }
+    return model;
 }
 
 inline std::string utf16le(const std::u16string& text)

@@ -87,12 +87,12 @@ TEST(FollowUnderLoad, EveryWrittenLineArrivesThroughPausesResumesAndClears)
     ASSERT_EQ(doc.IndexedEnd(), size);
 
     const std::string shown = bytes.substr(std::size_t(clearPoint));
-    const ReferenceIndex reference = referenceIndex(shown);
-    const LineNumber count = LineNumber(reference.starts.size() - 1);
+    const ModelFile model = modelFile(shown, false);
+    const LineNumber count = LineNumber(model.lines.size());
     ASSERT_EQ(doc.GetLineCount(), count);
     for (LineNumber i = 0; i < count; ++i) {
-        ASSERT_EQ(doc.LineStart(i), clearPoint + reference.starts[i]) << i;
-        ASSERT_EQ(doc.GetLine(i), referenceLine(shown, reference, i, false)) << i;
+        ASSERT_EQ(doc.LineStart(i), clearPoint + model.index.starts[i]) << i;
+        ASSERT_EQ(doc.GetLine(i), model.lines[i]) << i;
     }
     EXPECT_EQ(host.reloadCount(), 0);
 }

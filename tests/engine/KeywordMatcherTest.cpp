@@ -43,6 +43,17 @@ TEST(KeywordMatcher, MatchingRows)
         {keyword(u"", false, true), u" starts with a blank", true},
         {keyword(u"", false, true), u"", true},
         {keyword(u"error", false, false, false), u"error", false}, // disabled
+        // Case folding at both ends of the alphabet, and just outside it.
+        {keyword(u"lazy", false, false), u"THE LAZY DOG", true},
+        {keyword(u"LAZY", false, false), u"the lazy dog", true},
+        {keyword(u"a", false, false), u"A", true},
+        {keyword(u"A", false, false), u"a", true},
+        {keyword(u"z", false, false), u"Z", true},
+        {keyword(u"Z", false, false), u"z", true},
+        {keyword(u"lazy", true, false), u"LAZY", false},
+        {keyword(u"@", false, false), u"`", false},
+        {keyword(u"[", false, false), u"{", false},
+        {keyword(u"{", false, false), u"[", false},
     };
     for (const Row& row : rows) {
         const std::vector<CKeyword> list{row.keyword};

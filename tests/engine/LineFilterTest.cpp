@@ -98,12 +98,12 @@ bool modelRegex(const std::u16string& line, const FilterTerm& term)
 std::vector<LineNumber> modelResult(const std::string& bytes, std::size_t first,
                                     const FilterSpec& spec, bool utf16)
 {
-    const ReferenceIndex index = referenceIndex(bytes);
+    const ModelFile model = modelFile(bytes, utf16);
+    const ReferenceIndex& index = model.index;
     std::vector<LineNumber> rows;
     auto matches = [&](const FilterTerm& term, std::size_t i) {
         return term.regularExpression ? modelRegex(rawLine(bytes, index, i, utf16), term)
-                                      : modelLiteral(referenceLine(bytes, index, i, utf16),
-                                                     term.text, term);
+                                      : modelLiteral(model.lines[i], term.text, term);
     };
     for (std::size_t i = first; i + 1 < index.starts.size(); ++i) {
         bool shown = spec.include.text.empty() || matches(spec.include, i);
@@ -275,14 +275,14 @@ TEST_P(LineFilterModel, RandomFiltersFollowAppendsClearsAndReloads)
             }
             if (rng() % 5 == 0) {
                 fed.doc.ClearText();
-                clearLine = referenceIndex(fed.bytes).starts.size() - 1;
-                if (referenceIndex(fed.bytes).lastLineOpen) {
+                clearLine = modelFile(fed.bytes, utf16).index.starts.size() - 1;
+                if (modelFile(fed.bytes, utf16).index.lastLineOpen) {
                     // The clear point is the end of the file: the open line's rest is
                     // a line of its own from there on; the model starts at the next one.
                     const std::string rest = utf16 ? std::string("\n\0", 2) : "\n";
                     fed.append(rest);
                     fed.doc.ClearText();
-                    clearLine = referenceIndex(fed.bytes).starts.size() - 1;
+                    clearLine = modelFile(fed.bytes, utf16).index.starts.size() - 1;
                 }
                 EXPECT_TRUE(filter.Sync().reset);
                 EXPECT_EQ(filter.GetMatches().size(), 0u);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -106,7 +108,23 @@ TEST_F(LogDocumentTest, Utf16WithByteOrderMarkDecodesWithoutTheMark)
     EXPECT_EQ(doc.GetLine(0), u"Gr\u00FC\u00DFe");
     EXPECT_EQ(doc.GetLine(1), u"zweite Zeile");
     EXPECT_EQ(doc.GetLine(2), u"\u4E2D");
-    EXPECT_TRUE(doc.IsUtf16()); // decided by the first range decoded
+    EXPECT_TRUE(doc.IsUtf16());
+}
+
+// The mark decides even when the first lines decoded are the last ones (the view starts
+// at the end) and the first line holds no blank.
+TEST_F(LogDocumentTest, AByteOrderMarkDecidesWhereverDecodingStarts)
+{
+    std::u16string first(5000, u'\u4E2D');
+    first[4000] = u'\u4E0A';
+    std::u16string text = first + u"\n";
+    for (int i = 0; i < 1500; ++i) {
+        text += u"\u65E5\u5FD7\u4E0A" + std::u16string(1, char16_t(u'a' + i % 26)) + u"\n";
+    }
+    open("\xFF\xFE" + utf16le(text));
+    ASSERT_EQ(doc.GetLineCount(), 1501u);
+    EXPECT_EQ(doc.GetLine(1500), u"\u65E5\u5FD7\u4E0A" + std::u16string(1, char16_t(u'a' + 1499 % 26)));
+    EXPECT_EQ(doc.GetLine(0), first);
 }
 
 TEST_F(LogDocumentTest, Utf16WithoutMarkIsRecognised)
@@ -124,6 +142,13 @@ TEST_F(LogDocumentTest, NarrowTextKeepsTheUtf8MarkAndShowsALoneCarriageReturnInP
     // One index line, one display line: the lone CR takes one column and shifts nothing.
     EXPECT_EQ(doc.GetLine(1), u"progress 10%\u240Dprogress 20%");
     EXPECT_EQ(doc.GetLine(2), u"bad \uFFFD byte");
+
+    open("\rabc\n", "cr.log");
+    ASSERT_EQ(doc.GetLineCount(), 1u);
+    EXPECT_EQ(doc.GetLine(0), u"\u240Dabc");
+    open(std::string("a\r\0b\n", 5), "cr0.log");
+    ASSERT_FALSE(doc.IsUtf16());
+    EXPECT_EQ(doc.GetLine(0), std::u16string(u"a\u240D\0b", 4));
 }
 
 TEST_F(LogDocumentTest, AGrownLastLineIsDecodedAgain)
@@ -139,6 +164,63 @@ TEST_F(LogDocumentTest, AGrownLastLineIsDecodedAgain)
     EXPECT_EQ(doc.GetLine(1), u"second");
     EXPECT_EQ(doc.GetLine(2), u"third");
     EXPECT_EQ(host.appendedCount(), 2);
+}
+
+// Bytes this process has read so far (the kernel's count, /proc/self/io).
+std::uint64_t bytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return 0;
+}
+
+// A multi-megabyte last line that grows by small appends is decoded on from where it was,
+// in UTF-8 (a character split across appends, a CR that becomes a lone one) and UTF-16.
+TEST_F(LogDocumentTest, AGrowingLongLastLineDecodesOnlyWhatWasAppended)
+{
+    const std::string codeset = quill::narrowCharset().codeset;
+    quill::setNarrowCharsetForTesting("UTF-8");
+    for (const bool utf16 : {false, true}) {
+        auto encode = [&](const std::string& ascii) {
+            return utf16 ? utf16le(std::u16string(ascii.begin(), ascii.end())) : ascii;
+        };
+        const std::string first = encode("head\n") + encode(std::string(4 << 20, 'x'));
+        open(utf16 ? "\xFF\xFE" + first : first, utf16 ? "wide.log" : "narrow.log");
+        ASSERT_EQ(doc.IsUtf16(), utf16);
+        std::u16string expected = u"head";
+        ASSERT_EQ(doc.GetLine(1).size(), std::size_t(4 << 20));
+        // Each append and the end of the line it then shows.
+        const std::vector<std::pair<std::string, std::u16string>> appends = {
+            {utf16 ? utf16le(u"\u00E9") : "\xC3", utf16 ? u"\u00E9" : u"\uFFFD"},
+            {utf16 ? "" : "\xA9", u"\u00E9"},
+            {encode("ab\r"), u"\u00E9ab"},
+            {encode("c"), u"\u00E9ab\u240Dc"},
+            {utf16 ? std::string("d\0\r", 3) : "d\r", u"\u00E9ab\u240Dcd"},
+        };
+        std::u16string tail;
+        for (const auto& [bytes, shown] : appends) {
+            if (bytes.empty()) {
+                continue;
+            }
+            appendAndTell(bytes);
+            const std::uint64_t before = bytesRead();
+            const std::u16string line = doc.GetLine(1);
+            EXPECT_LT(bytesRead() - before, 64u * 1024);
+            ASSERT_EQ(line.size(), std::size_t(4 << 20) + shown.size());
+            EXPECT_EQ(line.substr(std::size_t(4 << 20)), shown);
+            tail = shown;
+        }
+        appendAndTell(utf16 ? std::string("\0\n\0", 3) : "\n");
+        EXPECT_EQ(doc.GetLine(1).substr(std::size_t(4 << 20)), tail);
+        EXPECT_EQ(doc.GetLine(0), expected);
+    }
+    quill::setNarrowCharsetForTesting(codeset.c_str());
 }
 
 TEST_F(LogDocumentTest, WindowMovesKeepTheLinesTheyShareAndDecodeOnlyNewOnes)

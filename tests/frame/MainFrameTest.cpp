@@ -3,6 +3,11 @@
 // messages, stay-on-top, the caption, the recent files in the File menu and New Window.
 
 #include "frame/MainFrame.h"
+#include "diagnostics/TraceLog.h"
+#include "dialogs/EditKeywordDlg.h"
+#include "dialogs/PropPageGeneral.h"
+#include "dialogs/PropPageKeywords.h"
+#include "dialogs/SettingsSheet.h"
 #include "frame/PathPane.h"
 #include "resources/LanguageResources.h"
 #include "resources/ResourceHandler.h"
@@ -12,9 +17,14 @@
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
+#include "support/WidgetEvents.h"
 #include "view/LogView.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -205,7 +215,7 @@ TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
     EXPECT_FALSE(enabled(Command::Copy)) << "nothing selected";
     frame->action(Command::SelectAll)->trigger();
     EXPECT_TRUE(enabled(Command::Copy));
-    EXPECT_FALSE(enabled(Command::Settings)) << "arrives with the settings sheet";
+    EXPECT_TRUE(enabled(Command::Settings));
     frame->action(Command::Pause)->trigger();
     EXPECT_FALSE(document->IsWatching());
     EXPECT_TRUE(enabled(Command::Resume));
@@ -508,6 +518,45 @@ TEST_F(MainFrameTest, ContextMenuOfTheViewIsTheFirstPopupOfMenu132)
     EXPECT_TRUE(shown.contains(QStringLiteral("cmd_%1").arg(Command::Pause)));
     EXPECT_TRUE(shown.contains(QStringLiteral("cmd_%1").arg(Command::Clear)));
     EXPECT_FALSE(frame->action(Command::Copy)->isEnabled());
+}
+
+TEST_F(MainFrameTest, CtrlCommaOpensTheSettingsAndOkTakesEffectAtOnce)
+{
+    quilltest::writeFile(path, "plain line\nFATAL: disk gone\n");
+    createFrame();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    store->SetDword(Setting::LogLevel, 1);
+    TraceLog::instance().SetConfiguredLevel(1);
+    document->SetNewTextArrived(true);
+    bool opened = false;
+    quilltest::whenModal<CPropSheetSettings>([&](CPropSheetSettings* sheet) {
+        opened = true;
+        QWidget* general = sheet->generalPage();
+        quilltest::clickCheckBox(LanguageResources::control<QCheckBox>(general, 1028));
+        quilltest::clickCheckBox(LanguageResources::control<QCheckBox>(general, 1000));
+        QTabBar* bar = sheet->tabs()->tabBar();
+        quilltest::click(bar, bar->tabRect(1).center());
+        quilltest::whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) {
+            QTest::keyClicks(LanguageResources::control(editor, 1020), QStringLiteral("FATAL"));
+            quilltest::click(LanguageResources::control<QPushButton>(editor, 1));
+        });
+        quilltest::click(LanguageResources::control(sheet->keywordsPage(), 1016));
+        quilltest::click(LanguageResources::control<QPushButton>(sheet, 1));
+    });
+    frame->show();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    QTest::keyClick(frame->GetView(), Qt::Key_Comma, Qt::ControlModifier);
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(TraceLog::instance().ConfiguredLevel(), 3);
+    EXPECT_FALSE(document->GetNewTextArrived());
+    ColorRef text = 0;
+    ColorRef back = 0;
+    bool matched = false;
+    document->GetKeywordColors(u"FATAL: disk gone", text, back, matched);
+    EXPECT_TRUE(matched) << "keywords reloaded into the document";
+    EXPECT_EQ(back, 0x000000FFu);
 }
 
 TEST_F(MainFrameTest, DisabledToolbarButtonsAreFadedAndResumeNeedsAFile)

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -209,6 +211,27 @@ TEST_F(HiveStoreTest, unusableLocationsFailQuietly)
 
     EXPECT_FALSE(hive.setValue(u"K", u"bad\nname", RegType::Dword, nullptr, 0));
     EXPECT_FALSE(hive.createKey(u"K\\bad\rkey"));
+}
+
+TEST_F(HiveStoreTest, aFailedCommitLeavesNoTemporaryFileAndTheOldHive)
+{
+    ASSERT_TRUE(setDword(hive, u"K", u"v", 1));
+    const std::string before = readFile(path);
+    const std::vector<std::string> entries = folderEntries(folder);
+    // The temporary file is created, then its write fails: the file-size limit stops it.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::vector<std::uint8_t> big(64 * 1024, 0x41);
+    const bool written = hive.setValue(u"K", u"big", RegType::Binary, big.data(), big.size());
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(folderEntries(folder), entries);
+    EXPECT_EQ(readFile(path), before);
 }
 
 TEST_F(HiveStoreTest, readOnlyFolderKeepsTheHiveReadable)

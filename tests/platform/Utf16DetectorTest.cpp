@@ -44,6 +44,10 @@ TEST(Utf16Detector, Rows)
          0, 0},
         {"one byte", "a", 0, 0},
         {"empty", "", 0, 0},
+        {"zero units are no evidence", std::string(4096, '\0') + "narrow line after them\n", 0, 0},
+        {"only zero units", std::string(64, '\0'), 0, 0},
+        {"zero units beside ASCII as UTF-16", std::string(6, '\0') + le(u"abc"), 1,
+         IS_TEXT_UNICODE_ASCII16 | IS_TEXT_UNICODE_STATISTICS},
         {"odd trailing byte ignored", le(u"ab\r\n") + "x", 1,
          IS_TEXT_UNICODE_ASCII16 | IS_TEXT_UNICODE_STATISTICS | IS_TEXT_UNICODE_CONTROLS},
     };

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 using namespace quill;
 using quilltest::readFile;
@@ -85,7 +86,7 @@ TEST_F(SettingsStoreTest, defaultsWithNothingStored)
     EXPECT_EQ(store.GetDword(Setting::ColumnWidthKeyword), 134u);
     EXPECT_EQ(store.GetString(Setting::LogFileName), u"Quillstream.log");
     EXPECT_EQ(store.GetString(Setting::LogFileExt), u"*.log;*.txt");
-    EXPECT_EQ(store.GetString(Setting::SoundFileExt), u"*.wav");
+    EXPECT_EQ(store.GetString(Setting::SoundFileExt), u"*.wav *.oga *.ogg");
     EXPECT_EQ(store.GetString(Setting::GuiLanguage), u"");
     EXPECT_TRUE(store.GetBool(Setting::FindDown));
     EXPECT_TRUE(store.GetBool(Setting::StatusBar));
@@ -304,9 +305,21 @@ TEST_F(SettingsStoreTest, savingThreeAfterFiveLeavesExactlyThree)
     EXPECT_FALSE(user.openKey(Keywords).has_value());
 }
 
+TEST_F(SettingsStoreTest, savingKeywordsKeepsTheUsersSoundPatterns)
+{
+    store.SetString(Setting::SoundFileExt, u"*.flac");
+    store.SaveKeywords(sampleKeywords(2));
+    store.SaveKeywords({});
+    EXPECT_EQ(store.GetString(Setting::SoundFileExt), u"*.flac");
+    std::vector<std::u16string> names;
+    store.EnumSubkeyNames(Setting::KeyKeywords, names);
+    EXPECT_TRUE(names.empty());
+}
+
 TEST_F(SettingsStoreTest, loadOrdersNumbersNumericallyThenOtherNames)
 {
-    for (const char16_t* name : {u"10", u"zeta", u"2", u"Alpha", u"1", u"9"}) {
+    // "1a" sorts among the numbers in the hive but is not one.
+    for (const char16_t* name : {u"10", u"zeta", u"2", u"1a", u"Alpha", u"1", u"9"}) {
         store.WriteStringAt(Keywords + u"\\" + name, u"SearchString", name);
     }
     std::vector<CKeyword> loaded;
@@ -315,7 +328,38 @@ TEST_F(SettingsStoreTest, loadOrdersNumbersNumericallyThenOtherNames)
     for (const CKeyword& k : loaded) {
         texts.push_back(k.m_strText);
     }
-    EXPECT_EQ(texts, (std::vector<std::u16string>{u"1", u"2", u"9", u"10", u"Alpha", u"zeta"}));
+    EXPECT_EQ(texts,
+              (std::vector<std::u16string>{u"1", u"2", u"9", u"10", u"1a", u"Alpha", u"zeta"}));
+}
+
+// Read system calls of this process so far (the kernel's count, /proc/self/io).
+std::uint64_t readCalls()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "syscr:") {
+            return value;
+        }
+    }
+    return 0;
+}
+
+// Loading must not read the hive once per value: ten thousand keywords took half a minute.
+TEST_F(SettingsStoreTest, loadReadsTheHivesOnceHoweverManyKeywords)
+{
+    std::vector<CKeyword> many;
+    for (int i = 0; i < 500; ++i) {
+        many.emplace_back(u"k" + quill::utf8ToUtf16(std::to_string(i)), 1, 2, true, false, true);
+    }
+    store.SaveKeywords(many);
+    std::vector<CKeyword> loaded;
+    const std::uint64_t before = readCalls();
+    store.LoadKeywords(loaded);
+    const std::uint64_t calls = readCalls() - before;
+    EXPECT_EQ(loaded, many);
+    EXPECT_LT(calls, 100u);
 }
 
 TEST_F(SettingsStoreTest, keywordEntriesUseTheirDefaultsAndUserSubkeysOnly)

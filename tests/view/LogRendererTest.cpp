@@ -108,6 +108,59 @@ TEST(LogRendererTest, UnknownFixedPitchFaceFallsBackToMonospace)
     EXPECT_TRUE(font.italic());
 }
 
+TEST(LogRendererTest, FontRecordRoundTripsFaceHeightWeightAndEffects)
+{
+    struct Row {
+        const char16_t* face;
+        int height;
+        int weight;
+        bool italic, underline, strikeOut;
+        std::uint8_t pitchAndFamily;
+    };
+    for (const Row& row : {Row{u"DejaVu Sans Mono", -13, 700, true, true, true, 0x31},
+                           Row{u"Liberation Serif", -20, 400, false, false, false, 0},
+                           Row{u"DejaVu Sans", -1, 300, false, true, false, 0},
+                           Row{u"Liberation Mono", -64, 900, true, false, true, 0x31}}) {
+        LogFontRecord record;
+        record.lfHeight = row.height;
+        record.lfWeight = row.weight;
+        record.lfItalic = row.italic;
+        record.lfUnderline = row.underline;
+        record.lfStrikeOut = row.strikeOut;
+        record.lfPitchAndFamily = row.pitchAndFamily;
+        std::u16string_view face(row.face);
+        std::copy(face.begin(), face.end(), record.lfFaceName);
+        const QFont font = LogRenderer::fontFromRecord(record);
+        const LogFontRecord back = LogRenderer::recordFromFont(font, 96);
+        EXPECT_EQ(std::u16string(back.lfFaceName), face);
+        EXPECT_EQ(back.lfHeight, row.height);
+        EXPECT_EQ(back.lfWeight, row.weight);
+        EXPECT_EQ(back.lfItalic, record.lfItalic);
+        EXPECT_EQ(back.lfUnderline, record.lfUnderline);
+        EXPECT_EQ(back.lfStrikeOut, record.lfStrikeOut);
+        EXPECT_EQ(back.lfPitchAndFamily, row.pitchAndFamily);
+        // And the font once more from the record: the same font.
+        EXPECT_EQ(LogRenderer::fontFromRecord(back), font)
+            << QString::fromUtf16(row.face).toStdString();
+    }
+}
+
+TEST(LogRendererTest, FontRecordFromAPointSizeAndALongFace)
+{
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPointSizeF(10.5);
+    const LogFontRecord at96 = LogRenderer::recordFromFont(font, 96);
+    EXPECT_EQ(at96.lfHeight, -14);
+    EXPECT_EQ(at96.lfPitchAndFamily, 0x31) << "monospaced: fixed pitch, modern family";
+
+    // 31 units and the terminating zero; a surrogate pair at the cut goes whole.
+    QFont longFace(QString(30, u'x') + QString::fromUtf16(u"\U0001F600yy"));
+    const LogFontRecord cut = LogRenderer::recordFromFont(longFace, 96);
+    EXPECT_EQ(std::u16string(cut.lfFaceName), std::u16string(30, u'x'));
+    QFont exact(QString(31, u'y'));
+    EXPECT_EQ(std::u16string(LogRenderer::recordFromFont(exact, 96).lfFaceName).size(), 31u);
+}
+
 TEST(LogRendererTest, TabsStopAtEveryEightAverageCharacterWidths)
 {
     const LogRenderer renderer(testFont());

@@ -236,6 +236,37 @@ TEST_F(LogViewTest, PaintsBackgroundTextAndKeywordRowAcrossItsTextOnly)
     EXPECT_EQ(countRow(5, 0, image.width(), black), lineHeight * image.width());
 }
 
+// A line wider than an int counts pixels (tabs make it so with a few tens of megabytes):
+// the bar counts in larger steps, and End shows the line's last characters.
+TEST_F(LogViewTest, ALineWiderThanTheBarsRangeScrollsToItsLastCharacter)
+{
+    const int tabStop = LogRenderer().tabStop();
+    const std::size_t tabs = std::size_t((qint64(1) << 31) / std::max(tabStop, 1)) + 1000;
+    open(std::string(tabs, '\t') + "END\nnext\n", 10, 300);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    settle();
+    const qint64 width = view->renderer().textWidth(u"END\n") + qint64(tabs) * view->renderer().tabStop();
+    ASSERT_EQ(view->contentWidth(), width);
+    ASSERT_GT(view->horizontalScale(), 1);
+    ASSERT_GT(hbar()->maximum(), 0);
+
+    QTest::keyClick(view.get(), Qt::Key_End);
+    EXPECT_EQ(hbar()->value(), hbar()->maximum());
+    EXPECT_GE(view->scrollX() + view->viewport()->width(), width);
+    QTest::keyClick(view.get(), Qt::Key_Left);
+    EXPECT_LT(view->scrollX(), qint64(hbar()->maximum()) * view->horizontalScale());
+
+    QTest::keyClick(view.get(), Qt::Key_End);
+    const QImage image = view->viewport()->grab().toImage();
+    int text = 0;
+    for (int y = 0; y < lineHeight; ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            text += QColor(image.pixel(x, y)) == QColor(0, 255, 0) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(text, 0) << "END is drawn at the right end of the first row";
+}
+
 TEST_F(LogViewTest, SelectionRunningToTheLineEndIsPaintedInverted)
 {
     open(std::string("0123456789\nabcdefghij\n"), 10);

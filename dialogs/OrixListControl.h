@@ -1,0 +1,63 @@
+#pragma once
+
+// COrixListControl: a list of rows with columns whose widths persist in settings, a check
+// box per row in column 0, full-row single selection, and rows that carry a keyword: the
+// keyword's column 1 is painted in its own text and background colours, and the check box
+// is its enabled switch.
+//
+//     list->SetColumnCount(4);                    // default width := width() / 4
+//     list->AddColumn(0, 143, Setting::ColumnWidthEnable);
+//     ...
+//     list->AddKeywordRow(0, &keyword);           // keyword is not owned
+//
+// A stored width of -1 (0xFFFFFFFF) means the default width, 3 pixels less for the last
+// column. When the control is destroyed, each column's current width is stored in its
+// setting, whether the dialog around it was confirmed or cancelled. The keywords of the rows
+// must outlive the rows (ClearRows before they go). Main (user-interface) thread only.
+
+#include "settings/SettingsTable.h"
+
+#include <QTreeWidget>
+
+#include <vector>
+
+class CKeyword;
+class SettingsStore;
+
+class COrixListControl : public QTreeWidget {
+    Q_OBJECT
+  public:
+    // settings defaults to the program's store; it must outlive the control.
+    explicit COrixListControl(QWidget* parent = nullptr, SettingsStore* settings = nullptr);
+    ~COrixListControl() override;
+
+    void SetColumnCount(int count);
+    int GetDefaultColumnWidth() const { return m_nDefaultColumnWidth; }
+    // Header: string headerId of the language package; width from the setting widthId.
+    void AddColumn(int index, int headerId, SettingId widthId);
+    // Inserts a row at index for the keyword: check box from its enabled flag, its text,
+    // match case and whole word (strings 146 / 147) in columns 1 to 3.
+    QTreeWidgetItem* AddKeywordRow(int index, CKeyword* keyword);
+    void ClearRows() { clear(); }
+
+    int GetRowCount() const { return topLevelItemCount(); }
+    CKeyword* GetKeyword(int row) const;
+    // The selected row, -1 when none.
+    int GetSelectedRow() const;
+    void SelectRow(int row);
+    // Stores every column's width in its setting now.
+    void StoreColumnWidths();
+
+  signals:
+    // A row's check box changed its keyword's enabled flag.
+    void keywordEnabledChanged(int row, bool enabled);
+
+  private:
+    void onItemChanged(QTreeWidgetItem* item, int column);
+    SettingsStore& settings() const;
+
+    SettingsStore* m_settings;
+    int m_nColumnCount = 0;
+    int m_nDefaultColumnWidth = 0;
+    std::vector<SettingId> m_columnWidthIds;
+};

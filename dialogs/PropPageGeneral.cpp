@@ -1,0 +1,291 @@
+#include "dialogs/PropPageGeneral.h"
+
+#include "diagnostics/TraceLog.h"
+#include "dialogs/ColorChooser.h"
+#include "dialogs/FontColorDialog.h"
+#include "platform/SafeFile.h"
+#include "resources/LanguageResources.h"
+#include "resources/ProductInfo.h"
+#include "resources/QtText.h"
+#include "view/LogRenderer.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFontInfo>
+#include <QPlainTextEdit>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int TemplateId = 143;
+constexpr int DetailedLoggingId = 1000;
+constexpr int ShowTraceLogId = 1001;
+constexpr int FontId = 1017;
+constexpr int BackgroundId = 1018;
+constexpr int PreviewId = 1024;
+constexpr int ShowLastViewedFileId = 1027;
+constexpr int TopMostId = 1028;
+constexpr int ShowEmptyFilesId = 1029;
+constexpr int StringBkColorTitle = 156;
+
+constexpr std::uint32_t DetailedLevel = 3;
+constexpr std::uint32_t ErrorLevel = 1;
+
+QString localTime(const char* format, const std::tm& now)
+{
+    char buffer[128];
+    const std::size_t length = std::strftime(buffer, sizeof buffer, format, &now);
+    return QString::fromLocal8Bit(buffer, static_cast<qsizetype>(length));
+}
+
+bool writeAll(int fd, const char* data, std::size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = ::write(fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+CPropPageGeneral::CPropPageGeneral(QWidget* parent)
+    : QWidget(parent), m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); })
+{
+    m_form = LanguageResources::current().loadDialog(TemplateId, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    if (m_form) {
+        layout->addWidget(m_form);
+        setWindowTitle(m_form->windowTitle());
+    }
+    m_pPreview = LanguageResources::control<QPlainTextEdit>(m_form, PreviewId);
+    m_pShowLastViewedFile = LanguageResources::control<QCheckBox>(m_form, ShowLastViewedFileId);
+    m_pTopMost = LanguageResources::control<QCheckBox>(m_form, TopMostId);
+    m_pDetailedLogging = LanguageResources::control<QCheckBox>(m_form, DetailedLoggingId);
+    m_pShowEmptyFiles = LanguageResources::control<QCheckBox>(m_form, ShowEmptyFilesId);
+    if (m_pPreview) {
+        m_pPreview->setReadOnly(true);
+    }
+    const auto connectButton = [this](int id, void (CPropPageGeneral::*handler)()) {
+        if (auto* button = LanguageResources::control<QAbstractButton>(m_form, id)) {
+            connect(button, &QAbstractButton::clicked, this, handler);
+        }
+    };
+    connectButton(FontId, &CPropPageGeneral::OnFont);
+    connectButton(BackgroundId, &CPropPageGeneral::OnBackgroundColor);
+    connectButton(ShowTraceLogId, &CPropPageGeneral::OnShowTraceLog);
+}
+
+void CPropPageGeneral::showEvent(QShowEvent* event)
+{
+    if (!m_bInitialized) {
+        OnInitDialog();
+    }
+    QWidget::showEvent(event);
+}
+
+bool CPropPageGeneral::OnInitDialog()
+{
+    m_bInitialized = true;
+    SettingsStore& settings = SettingsStore::instance();
+    m_bTopMost = settings.GetBool(Setting::TopMost) ? 1 : 0;
+    m_bShowLastViewedFile = settings.GetBool(Setting::ShowLastViewedFile) ? 1 : 0;
+    m_bShowEmptyFiles = settings.GetBool(Setting::ShowEmptyFiles) ? 1 : 0;
+    m_crBackgroundColor = settings.GetDword(Setting::BackgroundColor);
+    m_crTextColor = settings.GetDword(Setting::TextColor);
+
+    // Whatever is stored, the description always holds a defined font: the stored one, or
+    // else the one the log view falls back to, so OK never stores an undefined record.
+    m_logFont = LogRenderer::defaultFontRecord(logicalDpiY());
+    if (settings.GetBool(Setting::IsTextFontSet)) {
+        const std::optional<ByteBlock> bytes = settings.GetFont(Setting::TextFont);
+        if (bytes && bytes->size() == sizeof(LogFontRecord)) {
+            std::memcpy(&m_logFont, bytes->data(), sizeof m_logFont);
+        }
+    }
+    m_bDetailedLogging = settings.GetDword(Setting::LogLevel) > 1 ? 1 : 0;
+
+    if (m_pPreview) {
+        m_pPreview->setPlainText(BuildPreviewText());
+    }
+    applyPreviewFont();
+    applyPreviewColors();
+    UpdateData(false);
+    return true;
+}
+
+QString CPropPageGeneral::BuildPreviewText()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return localTime("%x", local) + u' ' + localTime("%X", local) + u'\n' +
+           quill::toQString(Product::Name) + QStringLiteral(" - 0123456789\n") +
+           QStringLiteral("abcdefgahijklamnopqrstuvwxyz\n") +
+           QStringLiteral("ABCDEFGAHIJKLAMNOPQRSTUVWXYZ");
+}
+
+void CPropPageGeneral::UpdateData(bool saveAndValidate)
+{
+    const std::pair<QCheckBox*, std::int32_t*> boxes[] = {
+        {m_pShowLastViewedFile, &m_bShowLastViewedFile},
+        {m_pTopMost, &m_bTopMost},
+        {m_pDetailedLogging, &m_bDetailedLogging},
+        {m_pShowEmptyFiles, &m_bShowEmptyFiles},
+    };
+    for (const auto& [box, value] : boxes) {
+        if (box == nullptr) {
+            continue;
+        }
+        if (saveAndValidate) {
+            *value = box->isChecked() ? 1 : 0;
+        } else {
+            box->setChecked(*value != 0);
+        }
+    }
+}
+
+void CPropPageGeneral::SaveStep()
+{
+    if (!m_bInitialized) {
+        return;
+    }
+    UpdateData(true);
+    SettingsStore& settings = SettingsStore::instance();
+    settings.SetDword(Setting::BackgroundColor, m_crBackgroundColor);
+    settings.SetDword(Setting::TextColor, m_crTextColor);
+    settings.SetFont(Setting::TextFont, m_logFont);
+    // A stored font that the view would not read is a lost choice: the view reads TextFont
+    // only while this is set.
+    if (!settings.GetBool(Setting::IsTextFontSet)) {
+        settings.SetBool(Setting::IsTextFontSet, true);
+    }
+    settings.SetBool(Setting::TopMost, m_bTopMost > 0);
+    settings.SetBool(Setting::ShowLastViewedFile, m_bShowLastViewedFile > 0);
+    settings.SetBool(Setting::ShowEmptyFiles, m_bShowEmptyFiles > 0);
+    settings.SetDword(Setting::LogLevel, m_bDetailedLogging ? DetailedLevel : ErrorLevel);
+}
+
+void CPropPageGeneral::applyPreviewFont()
+{
+    if (m_pPreview) {
+        m_pPreview->setFont(LogRenderer::fontFromRecord(m_logFont));
+    }
+}
+
+void CPropPageGeneral::applyPreviewColors()
+{
+    if (m_pPreview == nullptr) {
+        return;
+    }
+    const QColor text = quill::colorFromRef(m_crTextColor);
+    const QColor back = quill::colorFromRef(m_crBackgroundColor);
+    QPalette palette = m_pPreview->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Text, text);
+        palette.setColor(group, QPalette::Base, back);
+    }
+    m_pPreview->setPalette(palette);
+    m_pPreview->viewport()->update();
+}
+
+void CPropPageGeneral::OnFont()
+{
+    FontColorDialog dialog(this);
+    QFont font = LogRenderer::fontFromRecord(m_logFont);
+    // The chooser lists installed families only; a face that fontconfig substitutes
+    // ("Courier New" drawn as Liberation Mono) is preset as the family actually drawn.
+    font.setFamily(QFontInfo(font).family());
+    dialog.setCurrentFont(font);
+    dialog.setCurrentColor(quill::colorFromRef(m_crTextColor));
+    dialog.setSampleBackground(quill::colorFromRef(m_crBackgroundColor));
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    m_crTextColor = quill::colorRefFrom(dialog.currentColor());
+    m_logFont = LogRenderer::recordFromFont(dialog.currentFont(), logicalDpiY());
+    applyPreviewFont();
+    applyPreviewColors();
+}
+
+void CPropPageGeneral::OnBackgroundColor()
+{
+    if (const auto chosen =
+            quill::chooseColor(this, quill::colorFromRef(m_crBackgroundColor),
+                               LanguageResources::current().string(StringBkColorTitle))) {
+        m_crBackgroundColor = quill::colorRefFrom(*chosen);
+        applyPreviewColors();
+        if (m_pPreview) {
+            m_pPreview->viewport()->repaint();
+        }
+    }
+}
+
+void CPropPageGeneral::OnShowTraceLog()
+{
+    const std::string path =
+        TraceLog::BuildPath(SettingsStore::instance().GetString(Setting::LogFileName));
+    const std::string copy = path + ".txt";
+    if (!CopyTraceLog(path, copy)) {
+        return;
+    }
+    if (m_openUrl) {
+        m_openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(copy))));
+    }
+}
+
+bool CPropPageGeneral::CopyTraceLog(const std::string& source, const std::string& target)
+{
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (in < 0) {
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    const quill::SafeOpenResult out =
+        quill::openForWritingSafely(target, quill::SafeOpenMode::Truncate);
+    if (!out) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        if (!writeAll(out.fd, buffer, static_cast<std::size_t>(got))) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(in);
+    ok = (::close(out.fd) == 0) && ok;
+    return ok;
+}

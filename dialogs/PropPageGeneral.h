@@ -1,0 +1,89 @@
+#pragma once
+
+// CPropPageGeneral: the first page of the settings sheet, built from dialog template 143.
+// It edits working copies of the text font, the text and background colours and four
+// switches, shows them in a read-only preview (1024), and stores them only in SaveStep,
+// which the sheet runs when the user confirms.
+//
+// Controls: 1024 preview, 1017 font (and text colour), 1018 background colour, 1001 show
+// the trace log, 1027 ShowLastViewedFile, 1028 TopMost, 1000 detailed trace log (LogLevel
+// above 1; stored as 3 or 1), 1029 ShowEmptyFiles.
+//
+// The fields are loaded when the page is first shown (OnInitDialog); a page never shown
+// stores nothing. Main (user-interface) thread only.
+
+#include "settings/SettingsStore.h"
+
+#include <QColor>
+#include <QFont>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QAbstractButton;
+class QCheckBox;
+class QPlainTextEdit;
+class QUrl;
+
+class CPropPageGeneral : public QWidget {
+    Q_OBJECT
+  public:
+    // Opens a document with the desktop's default application; the default is
+    // QDesktopServices::openUrl. Tests install their own.
+    using UrlOpener = std::function<bool(const QUrl&)>;
+
+    explicit CPropPageGeneral(QWidget* parent = nullptr);
+
+    bool IsInitialized() const { return m_bInitialized; }
+    // Loads the fields from the settings store and fills the controls.
+    bool OnInitDialog();
+    // true: controls -> fields; false: fields -> controls.
+    void UpdateData(bool saveAndValidate);
+    // Writes BackgroundColor, TextColor, TextFont, TopMost, ShowLastViewedFile,
+    // ShowEmptyFiles and LogLevel; nothing when the page was never initialised.
+    void SaveStep();
+
+    void OnFont();
+    void OnBackgroundColor();
+    void OnShowTraceLog();
+
+    // The preview's text for the current local time: date and time in the user's locale
+    // format, the product line and both alphabets, lines ended by "\n".
+    static QString BuildPreviewText();
+    // Copies the trace log byte for byte to target (created 0600 and never through a
+    // symbolic link, replacing an older copy of the user's); false when anything failed.
+    static bool CopyTraceLog(const std::string& source, const std::string& target);
+
+    void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
+
+    ColorRef GetTextColor() const { return m_crTextColor; }
+    ColorRef GetBackgroundColor() const { return m_crBackgroundColor; }
+    const LogFontRecord& GetFontRecord() const { return m_logFont; }
+    QPlainTextEdit* preview() const { return m_pPreview; }
+
+    std::int32_t m_bShowLastViewedFile = 0;
+    std::int32_t m_bTopMost = 0;
+    std::int32_t m_bDetailedLogging = 0;
+    std::int32_t m_bShowEmptyFiles = 0;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void applyPreviewFont();
+    void applyPreviewColors();
+
+    QWidget* m_form = nullptr;
+    QPlainTextEdit* m_pPreview = nullptr;
+    QCheckBox* m_pShowLastViewedFile = nullptr;
+    QCheckBox* m_pTopMost = nullptr;
+    QCheckBox* m_pDetailedLogging = nullptr;
+    QCheckBox* m_pShowEmptyFiles = nullptr;
+    bool m_bInitialized = false;
+    ColorRef m_crBackgroundColor = 0;
+    ColorRef m_crTextColor = 0;
+    LogFontRecord m_logFont;
+    UrlOpener m_openUrl;
+};

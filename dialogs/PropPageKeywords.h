@@ -1,0 +1,94 @@
+#pragma once
+
+// CPropPageKeywords: the second page of the settings sheet, built from dialog template 144.
+// It edits a working copy of the keyword list (order is priority: the first matching
+// keyword colours a line) and the three alert settings, and stores them only in SaveStep.
+//
+// Controls: 1015 the list (COrixListControl; check box = enabled, double-click = edit),
+// 1016 add, 1017 edit, 1019 delete, 1033 move up, 1034 move down, 1028 Beep, 1029
+// PlaySound, 1030 Sound, 1031 browse, 1032 play (icon 147).
+//
+// The fields are loaded when the page is first shown; a page never shown stores nothing,
+// so the stored list and alerts stay as they are. The sound service and the settings
+// store are not owned. Main (user-interface) thread only.
+
+#include "settings/Keyword.h"
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class COrixListControl;
+class QAbstractButton;
+class QCheckBox;
+class QLineEdit;
+class SoundService;
+
+class CPropPageKeywords : public QWidget {
+    Q_OBJECT
+  public:
+    // Asks for a sound file: (title, start folder, filters) -> the chosen path, empty when
+    // cancelled. The default is a QFileDialog; tests install their own.
+    using FileChooser = std::function<QString(const QString& title, const QString& folder,
+                                              const QStringList& filters)>;
+
+    explicit CPropPageKeywords(QWidget* parent = nullptr);
+    ~CPropPageKeywords() override;
+
+    void setSoundService(SoundService* sound) { m_pSound = sound; }
+    void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
+
+    bool IsInitialized() const { return m_bInitialized; }
+    bool OnInitDialog();
+    // true: controls -> fields; false: fields -> controls.
+    void UpdateData(bool saveAndValidate);
+    // SaveKeywords, then Beep, PlaySound and Sound (SaveKeywords removes them first).
+    void SaveStep();
+
+    void OnAdd();
+    void OnEdit();
+    void OnDelete();
+    void OnMoveUp();
+    void OnMoveDown();
+    void OnBrowse();
+    void OnPlay();
+
+    // The filters of the sound chooser: string 149 with SoundFileExt, then all files.
+    static QStringList SoundFileFilters();
+
+    COrixListControl* list() const { return m_pList; }
+    std::vector<CKeyword> keywords() const;
+
+    std::int32_t m_bBeep = 0;
+    std::int32_t m_bPlaySound = 0;
+    QString m_strSoundFile;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    // Rebuilds the rows from the list, in list order, and selects row (none when -1).
+    void fillRows(int select = -1);
+    void updateButtons();
+    void moveSelected(int by);
+
+    QWidget* m_form = nullptr;
+    COrixListControl* m_pList = nullptr;
+    QAbstractButton* m_pEdit = nullptr;
+    QAbstractButton* m_pDelete = nullptr;
+    QAbstractButton* m_pMoveUp = nullptr;
+    QAbstractButton* m_pMoveDown = nullptr;
+    QAbstractButton* m_pPlay = nullptr;
+    QCheckBox* m_pBeep = nullptr;
+    QCheckBox* m_pPlaySound = nullptr;
+    QLineEdit* m_pSoundFile = nullptr;
+    std::vector<std::unique_ptr<CKeyword>> m_keywords;
+    SoundService* m_pSound = nullptr;
+    FileChooser m_chooseFile;
+    bool m_bInitialized = false;
+};

@@ -1,0 +1,74 @@
+#include "dialogs/SettingsSheet.h"
+
+#include "dialogs/PropPageGeneral.h"
+#include "dialogs/PropPageKeywords.h"
+#include "resources/LanguageResources.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int StringOk = 150;
+constexpr int StringCancel = 151;
+
+} // namespace
+
+CPropSheetSettings::CPropSheetSettings(int captionId, QWidget* parent, int selectPage)
+    : QDialog(parent)
+{
+    const LanguageResources& resources = LanguageResources::current();
+    setObjectName(QStringLiteral("settingsSheet"));
+    setWindowTitle(resources.string(captionId));
+    m_tabs = new QTabWidget(this);
+    m_pageGeneral = new CPropPageGeneral;
+    m_pageKeywords = new CPropPageKeywords;
+    m_tabs->addTab(m_pageGeneral, m_pageGeneral->windowTitle());
+    m_tabs->addTab(m_pageKeywords, m_pageKeywords->windowTitle());
+    m_tabs->setCurrentIndex(selectPage);
+
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton(resources.string(StringOk), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(LanguageResources::controlName(1));
+    ok->setDefault(true);
+    buttons->addButton(resources.string(StringCancel), QDialogButtonBox::RejectRole)
+        ->setObjectName(LanguageResources::controlName(2));
+    connect(buttons, &QDialogButtonBox::accepted, this, &CPropSheetSettings::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs);
+    layout->addWidget(buttons);
+}
+
+CPropSheetSettings::~CPropSheetSettings() = default;
+
+void CPropSheetSettings::setSoundService(SoundService* sound)
+{
+    m_pageKeywords->setSoundService(sound);
+}
+
+int CPropSheetSettings::DoModal()
+{
+    return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+}
+
+void CPropSheetSettings::SaveAll()
+{
+    m_pageGeneral->SaveStep();
+    m_pageKeywords->SaveStep();
+}
+
+void CPropSheetSettings::accept()
+{
+    // Every page that has been shown confirms, and each confirmation saves the whole sheet.
+    if (m_pageGeneral->IsInitialized()) {
+        SaveAll();
+    }
+    if (m_pageKeywords->IsInitialized()) {
+        SaveAll();
+    }
+    QDialog::accept();
+}

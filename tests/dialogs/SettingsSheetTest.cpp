@@ -1,0 +1,439 @@
+// The settings sheet with the real English and German packages, driven by mouse and key
+// events through its real widgets: what OK stores, what Cancel leaves, the keyword list's
+// selection rules, order and check boxes, the keyword editor and the column widths.
+
+#include "dialogs/SettingsSheet.h"
+#include "dialogs/EditKeywordDlg.h"
+#include "dialogs/OrixListControl.h"
+#include "dialogs/PropPageGeneral.h"
+#include "dialogs/PropPageKeywords.h"
+#include "resources/LanguageResources.h"
+#include "resources/QtText.h"
+#include "settings/SettingsStore.h"
+#include "support/PackageFiles.h"
+#include "support/TempDir.h"
+#include "support/TestDoubles.h"
+#include "support/WidgetEvents.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+
+using namespace quilltest;
+
+namespace {
+
+const std::u16string KeywordsKey = u"Software\\Orix\\Quillstream\\Keywords";
+
+template <typename T = QWidget> T* control(QWidget* form, int id)
+{
+    T* widget = LanguageResources::control<T>(form, id);
+    EXPECT_NE(widget, nullptr) << id;
+    return widget;
+}
+
+QRect rowRect(COrixListControl* list, int row, int column)
+{
+    return list->visualRect(list->model()->index(row, column));
+}
+
+void clickRow(COrixListControl* list, int row)
+{
+    click(list->viewport(), rowRect(list, row, 1).center());
+}
+
+void clickRowCheck(COrixListControl* list, int row)
+{
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    option.rect = rowRect(list, row, 0);
+    option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QRect check =
+        list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list);
+    click(list->viewport(), check.center());
+}
+
+class SettingsSheetTest : public ::testing::TestWithParam<const char*> {
+  protected:
+    void SetUp() override
+    {
+        package = std::make_unique<LoadedPackage>(GetParam());
+        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
+        SettingsStore::overrideInstance(store.get());
+    }
+    void TearDown() override { SettingsStore::overrideInstance(nullptr); }
+
+    void storeKeywords(const std::vector<CKeyword>& list) { store->SaveKeywords(list); }
+    std::vector<CKeyword> storedKeywords() const
+    {
+        std::vector<CKeyword> list;
+        store->LoadKeywords(list);
+        return list;
+    }
+    static std::vector<CKeyword> abc()
+    {
+        return {CKeyword(u"ERROR", 0xFFFFFF, 0x0000C0, true, false, true),
+                CKeyword(u"WARN", 0x000000, 0x00FFFF, false, true, true),
+                CKeyword(u"debug", 0x808080, 0x000000, false, false, false)};
+    }
+
+    // Runs the sheet; act runs inside its modal loop and must close it.
+    int runSheet(std::function<void(CPropSheetSettings*)> act)
+    {
+        CPropSheetSettings sheet(9);
+        sheet.resize(640, 480);
+        whenModal<CPropSheetSettings>(std::move(act));
+        return sheet.DoModal();
+    }
+
+    static void showKeywordsTab(CPropSheetSettings* sheet)
+    {
+        QTabBar* bar = sheet->tabs()->tabBar();
+        click(bar, bar->tabRect(1).center());
+        ASSERT_EQ(sheet->tabs()->currentIndex(), 1);
+    }
+    static QWidget* keywordsPage(CPropSheetSettings* sheet) { return sheet->keywordsPage(); }
+    static COrixListControl* list(CPropSheetSettings* sheet)
+    {
+        return sheet->keywordsPage()->list();
+    }
+    static void ok(QWidget* dialog) { click(LanguageResources::control<QPushButton>(dialog, 1)); }
+    static void cancel(QWidget* dialog)
+    {
+        click(LanguageResources::control<QPushButton>(dialog, 2));
+    }
+
+    TempDir dir;
+    std::unique_ptr<LoadedPackage> package;
+    std::unique_ptr<SettingsStore> store;
+};
+
+TEST_P(SettingsSheetTest, OkWithoutChangesKeepsEveryValueAndNormalisesTheLogLevel)
+{
+    struct Row {
+        std::uint32_t logLevel;
+        bool showKeywords;
+        std::uint32_t storedLevel;
+    };
+    for (const Row& row : {Row{4, true, 3}, Row{0, false, 1}, Row{1, true, 1}}) {
+        SCOPED_TRACE(row.logLevel);
+        LogFontRecord font;
+        font.lfHeight = -17;
+        font.lfWeight = 700;
+        font.lfItalic = 1;
+        std::memcpy(font.lfFaceName, u"Liberation Mono", sizeof(u"Liberation Mono"));
+        store->SetFont(Setting::TextFont, font);
+        store->SetBool(Setting::IsTextFontSet, true);
+        store->SetDword(Setting::TextColor, 0x00112233);
+        store->SetDword(Setting::BackgroundColor, 0x00445566);
+        store->SetBool(Setting::TopMost, true);
+        store->SetBool(Setting::ShowLastViewedFile, false);
+        store->SetBool(Setting::ShowEmptyFiles, true);
+        store->SetDword(Setting::LogLevel, row.logLevel);
+        storeKeywords(abc());
+        store->SetBool(Setting::Beep, true);
+        store->SetBool(Setting::PlaySound, false);
+        store->SetString(Setting::Sound, u"/usr/share/sounds/a b.oga");
+
+        const int result = runSheet([&](CPropSheetSettings* sheet) {
+            EXPECT_EQ(control<QCheckBox>(sheet->generalPage(), 1000)->isChecked(),
+                      row.logLevel > 1);
+            if (row.showKeywords) {
+                showKeywordsTab(sheet);
+                EXPECT_EQ(list(sheet)->GetRowCount(), 3);
+            }
+            ok(sheet);
+        });
+        EXPECT_EQ(result, CPropSheetSettings::IDOK);
+        const std::optional<ByteBlock> bytes = store->GetFont(Setting::TextFont);
+        ASSERT_TRUE(bytes && bytes->size() == sizeof font);
+        EXPECT_EQ(std::memcmp(bytes->data(), &font, sizeof font), 0);
+        EXPECT_EQ(store->GetDword(Setting::TextColor), 0x00112233u);
+        EXPECT_EQ(store->GetDword(Setting::BackgroundColor), 0x00445566u);
+        EXPECT_TRUE(store->GetBool(Setting::TopMost));
+        EXPECT_FALSE(store->GetBool(Setting::ShowLastViewedFile));
+        EXPECT_TRUE(store->GetBool(Setting::ShowEmptyFiles));
+        EXPECT_EQ(store->GetDword(Setting::LogLevel), row.storedLevel);
+        EXPECT_EQ(storedKeywords(), abc());
+        EXPECT_TRUE(store->GetBool(Setting::Beep));
+        EXPECT_FALSE(store->GetBool(Setting::PlaySound));
+        EXPECT_EQ(store->GetString(Setting::Sound), u"/usr/share/sounds/a b.oga");
+    }
+}
+
+TEST_P(SettingsSheetTest, KeywordsPageNeverShownStoresNothing)
+{
+    // LoadKeywords reads a subkey of any name, SaveKeywords would renumber it to "1".
+    store->WriteStringAt(KeywordsKey + u"\\7", u"SearchString", u"kept");
+    runSheet([](CPropSheetSettings* sheet) { ok(sheet); });
+    std::vector<std::u16string> names;
+    store->EnumSubkeyNames(Setting::KeyKeywords, names);
+    EXPECT_EQ(names, std::vector<std::u16string>{u"7"});
+    EXPECT_EQ(readFile(dir.file("user.reg")).find("ColumnWidth"), std::string::npos);
+}
+
+TEST_P(SettingsSheetTest, CancelStoresOnlyTheColumnWidths)
+{
+    storeKeywords(abc());
+    store->SetBool(Setting::TopMost, false);
+    store->SetDword(Setting::BackgroundColor, 0x00010203);
+    const std::string before = readFile(dir.file("user.reg"));
+    int draggedTo = 0;
+    const int result = runSheet([&](CPropSheetSettings* sheet) {
+        clickCheckBox(control<QCheckBox>(sheet->generalPage(), 1028));
+        showKeywordsTab(sheet);
+        clickRowCheck(list(sheet), 0);
+        EXPECT_FALSE(list(sheet)->GetKeyword(0)->m_bEnabled);
+        clickRow(list(sheet), 2);
+        click(control(keywordsPage(sheet), 1019));
+        // Drag the border of the keyword column 25 pixels to the right.
+        QHeaderView* header = list(sheet)->header();
+        const int edge = header->sectionViewportPosition(1) + header->sectionSize(1) - 1;
+        const int y = header->height() / 2;
+        QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, y));
+        QTest::mouseMove(header->viewport(), QPoint(edge + 10, y));
+        QTest::mouseMove(header->viewport(), QPoint(edge + 25, y));
+        QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + 25, y));
+        draggedTo = header->sectionSize(1);
+        cancel(sheet);
+    });
+    EXPECT_EQ(result, CPropSheetSettings::IDCANCEL);
+    EXPECT_EQ(draggedTo, 134 + 25);
+    EXPECT_EQ(store->GetDword(Setting::ColumnWidthKeyword), std::uint32_t(draggedTo));
+    EXPECT_EQ(storedKeywords(), abc());
+    EXPECT_FALSE(store->GetBool(Setting::TopMost));
+    // Apart from the four widths the hive is as it was.
+    std::string after = readFile(dir.file("user.reg"));
+    std::string kept;
+    for (std::size_t start = 0; start < after.size();) {
+        const std::size_t end = after.find('\n', start);
+        const std::string line =
+            after.substr(start, end == std::string::npos ? end : end - start + 1);
+        if (line.find("\"ColumnWidth") == std::string::npos) {
+            kept += line;
+        }
+        start = end == std::string::npos ? after.size() : end + 1;
+    }
+    EXPECT_EQ(kept, before);
+}
+
+TEST_P(SettingsSheetTest, UntickedRowIsStoredDisabled)
+{
+    storeKeywords(abc());
+    runSheet([](CPropSheetSettings* sheet) {
+        showKeywordsTab(sheet);
+        clickRowCheck(list(sheet), 0);
+        clickRowCheck(list(sheet), 2); // was off: now on
+        ok(sheet);
+    });
+    std::vector<CKeyword> expected = abc();
+    expected[0].m_bEnabled = false;
+    expected[2].m_bEnabled = true;
+    EXPECT_EQ(storedKeywords(), expected);
+}
+
+TEST_P(SettingsSheetTest, DeleteSelectsTheRowAtTheOldIndexOrTheNewLast)
+{
+    storeKeywords(abc());
+    runSheet([](CPropSheetSettings* sheet) {
+        showKeywordsTab(sheet);
+        COrixListControl* rows = list(sheet);
+        QWidget* page = keywordsPage(sheet);
+        EXPECT_FALSE(control(page, 1019)->isEnabled()) << "nothing selected yet";
+        clickRow(rows, 2);
+        click(control(page, 1019));
+        EXPECT_EQ(rows->GetRowCount(), 2);
+        EXPECT_EQ(rows->GetSelectedRow(), 1);
+        EXPECT_EQ(rows->window()->focusWidget(), rows);
+        clickRow(rows, 0);
+        click(control(page, 1019));
+        EXPECT_EQ(rows->GetSelectedRow(), 0);
+        EXPECT_EQ(quill::toU16(rows->topLevelItem(0)->text(1)), u"WARN");
+        click(control(page, 1019));
+        EXPECT_EQ(rows->GetRowCount(), 0);
+        EXPECT_FALSE(control(page, 1019)->isEnabled());
+        EXPECT_FALSE(control(page, 1017)->isEnabled());
+        ok(sheet);
+    });
+    EXPECT_TRUE(storedKeywords().empty());
+}
+
+TEST_P(SettingsSheetTest, NewKeywordWithoutColourChangesIsWhiteOnRed)
+{
+    storeKeywords({abc()[0]});
+    runSheet([](CPropSheetSettings* sheet) {
+        showKeywordsTab(sheet);
+        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) {
+            EXPECT_FALSE(control<QCheckBox>(editor, 1021)->isChecked());
+            EXPECT_FALSE(control<QCheckBox>(editor, 1022)->isChecked());
+            QTest::keyClicks(control(editor, 1020), QStringLiteral("FATAL"));
+            auto* preview = control<QLineEdit>(editor, 1027);
+            EXPECT_EQ(preview->text(), QStringLiteral("FATAL"));
+            EXPECT_EQ(preview->palette().color(QPalette::Base), QColor(255, 0, 0));
+            EXPECT_EQ(preview->palette().color(QPalette::Text), QColor(255, 255, 255));
+            ok(editor);
+        });
+        click(control(keywordsPage(sheet), 1016));
+        ASSERT_EQ(list(sheet)->GetRowCount(), 2);
+        QTreeWidgetItem* added = list(sheet)->topLevelItem(1);
+        EXPECT_EQ(added->background(1).color(), QColor(255, 0, 0));
+        EXPECT_EQ(added->checkState(0), Qt::Checked);
+        // An editor that returns no text adds nothing.
+        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) { ok(editor); });
+        click(control(keywordsPage(sheet), 1016));
+        EXPECT_EQ(list(sheet)->GetRowCount(), 2);
+        ok(sheet);
+    });
+    const std::vector<CKeyword> stored = storedKeywords();
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[1], CKeyword(u"FATAL", 0x00FFFFFF, 0x000000FF, false, false, true));
+}
+
+TEST_P(SettingsSheetTest, EditorCancelAndEmptyTextChangeNothing)
+{
+    storeKeywords(abc());
+    runSheet([](CPropSheetSettings* sheet) {
+        showKeywordsTab(sheet);
+        COrixListControl* rows = list(sheet);
+        clickRow(rows, 1);
+        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) {
+            EXPECT_EQ(control<QLineEdit>(editor, 1020)->text(), QStringLiteral("WARN"));
+            EXPECT_TRUE(control<QCheckBox>(editor, 1022)->isChecked());
+            QTest::keyClicks(control(editor, 1020), QStringLiteral("ING"));
+            clickCheckBox(control<QCheckBox>(editor, 1021));
+            cancel(editor);
+        });
+        click(control(keywordsPage(sheet), 1017));
+        EXPECT_EQ(rows->GetSelectedRow(), 1) << "rows refilled, selection kept";
+        // Double-click edits too; emptied text changes nothing.
+        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) {
+            control<QLineEdit>(editor, 1020)->selectAll();
+            QTest::keyClick(control(editor, 1020), Qt::Key_Delete);
+            ok(editor);
+        });
+        QTest::mouseDClick(rows->viewport(), Qt::LeftButton, {}, rowRect(rows, 1, 1).center());
+        ok(sheet);
+    });
+    EXPECT_EQ(storedKeywords(), abc());
+}
+
+TEST_P(SettingsSheetTest, MoveUpAndDownChangeTheStoredOrder)
+{
+    storeKeywords(abc());
+    runSheet([](CPropSheetSettings* sheet) {
+        showKeywordsTab(sheet);
+        COrixListControl* rows = list(sheet);
+        QWidget* page = keywordsPage(sheet);
+        clickRow(rows, 0);
+        EXPECT_FALSE(control(page, 1033)->isEnabled());
+        EXPECT_TRUE(control(page, 1034)->isEnabled());
+        click(control(page, 1034)); // ERROR goes down: WARN ERROR debug
+        EXPECT_EQ(rows->GetSelectedRow(), 1);
+        click(control(page, 1034)); // WARN debug ERROR
+        EXPECT_EQ(rows->GetSelectedRow(), 2);
+        EXPECT_FALSE(control(page, 1034)->isEnabled());
+        clickRow(rows, 1);
+        click(control(page, 1033)); // debug WARN ERROR
+        EXPECT_EQ(rows->GetSelectedRow(), 0);
+        ok(sheet);
+    });
+    const std::vector<CKeyword> list = abc();
+    EXPECT_EQ(storedKeywords(), (std::vector<CKeyword>{list[2], list[1], list[0]}));
+}
+
+TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAQuarterOfTheList)
+{
+    for (SettingId id : {Setting::ColumnWidthEnable, Setting::ColumnWidthKeyword,
+                         Setting::ColumnWidthMatchCase, Setting::ColumnWidthMatchWord}) {
+        store->SetDword(id, 0xFFFFFFFF);
+    }
+    store->SetDword(Setting::ColumnWidthKeyword, 77);
+    // Wider than any screen: a damaged value, shown at the default width.
+    store->SetDword(Setting::ColumnWidthMatchCase, 65536);
+    runSheet([](CPropSheetSettings* sheet) {
+        showKeywordsTab(sheet);
+        COrixListControl* rows = list(sheet);
+        const int quarter = rows->width() / 4;
+        EXPECT_GT(quarter, 20);
+        EXPECT_EQ(rows->columnWidth(0), quarter);
+        EXPECT_EQ(rows->columnWidth(1), 77);
+        EXPECT_EQ(rows->columnWidth(2), quarter);
+        EXPECT_EQ(rows->columnWidth(3), quarter - 3);
+        cancel(sheet);
+    });
+    EXPECT_EQ(store->GetDword(Setting::ColumnWidthKeyword), 77u);
+    EXPECT_NE(store->GetDword(Setting::ColumnWidthEnable), 0xFFFFFFFFu);
+}
+
+// Records what it was asked to play and whether the play button was usable meanwhile.
+class RecordingSound : public SoundService {
+  public:
+    void PlayFileSync(const std::u16string& path) override
+    {
+        played.push_back(path);
+        buttonEnabledWhilePlaying = button && button->isEnabled();
+    }
+    void Beep() override {}
+    std::vector<std::u16string> played;
+    QWidget* button = nullptr;
+    bool buttonEnabledWhilePlaying = true;
+};
+
+TEST_P(SettingsSheetTest, BrowseAndPlayTheSoundFile)
+{
+    RecordingSound sound;
+    QString title;
+    QString folder;
+    QStringList filters;
+    CPropSheetSettings sheet(9);
+    sheet.setSoundService(&sound);
+    whenModal<CPropSheetSettings>([&](CPropSheetSettings* shown) {
+        showKeywordsTab(shown);
+        QWidget* page = keywordsPage(shown);
+        shown->keywordsPage()->setFileChooser(
+            [&](const QString& t, const QString& f, const QStringList& list) {
+                title = t;
+                folder = f;
+                filters = list;
+                return QStringLiteral("/usr/share/sounds/freedesktop/stereo/bell.oga");
+            });
+        click(control(page, 1031));
+        EXPECT_EQ(control<QLineEdit>(page, 1030)->text(),
+                  QStringLiteral("/usr/share/sounds/freedesktop/stereo/bell.oga"));
+        sound.button = control(page, 1032);
+        click(control(page, 1032));
+        EXPECT_TRUE(control(page, 1032)->isEnabled());
+        clickCheckBox(control<QCheckBox>(page, 1029));
+        ok(shown);
+    });
+    sheet.DoModal();
+    const LanguageResources& resources = LanguageResources::current();
+    EXPECT_EQ(title, resources.string(61440));
+    EXPECT_EQ(folder, QStringLiteral("/usr/share/sounds"));
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_EQ(filters[0], resources.string(149) + QStringLiteral(" (*.wav *.oga *.ogg)"));
+    EXPECT_TRUE(filters[1].endsWith(QStringLiteral("(*)"))) << filters[1].toStdString();
+    ASSERT_EQ(sound.played.size(), 1u);
+    EXPECT_EQ(sound.played[0], u"/usr/share/sounds/freedesktop/stereo/bell.oga");
+    EXPECT_FALSE(sound.buttonEnabledWhilePlaying);
+    EXPECT_EQ(store->GetString(Setting::Sound), u"/usr/share/sounds/freedesktop/stereo/bell.oga");
+    EXPECT_TRUE(store->GetBool(Setting::PlaySound));
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, SettingsSheetTest, ::testing::Values("EN", "DE"));
+
+} // namespace

@@ -1,0 +1,52 @@
+#pragma once
+
+// Widget-test helpers: mouse clicks through the real event path, and answering a modal
+// dialog once its loop runs. Header-only; GUI tests only.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace quilltest {
+
+// Runs fn once a modal widget of type T is the active modal widget (polled from the event
+// loop, so it works for dialogs opened by the click that follows).
+template <typename T> void whenModal(std::function<void(T*)> fn)
+{
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [fn, poll] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            fn(dialog);
+        } else {
+            QTimer::singleShot(5, *poll);
+        }
+    };
+    QTimer::singleShot(0, *poll);
+}
+
+inline void click(QWidget* widget, QPoint at = {})
+{
+    ASSERT_NE(widget, nullptr);
+    QTest::mouseClick(widget, Qt::LeftButton, {}, at.isNull() ? widget->rect().center() : at);
+}
+
+// Clicks a check box on its indicator (its centre may be empty space beside the label).
+inline void clickCheckBox(QCheckBox* box)
+{
+    ASSERT_NE(box, nullptr);
+    QStyleOptionButton option;
+    option.initFrom(box);
+    const QRect indicator =
+        box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    click(box, indicator.center());
+}
+
+} // namespace quilltest
