@@ -169,6 +169,7 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
         return false;
     }
     m_pDocument->SetHost(m_pMainFrame.get());
+    m_pDocument->SetIndexingStop([this] { return terminationRequested(); });
     OnFileNew();
 
     if (commandLine.fileName) {
@@ -176,8 +177,9 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
     } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_pRecentFiles->size() > 0) {
         OnOpenRecentFile(0);
     }
-    if (m_bTerminating) {
-        // A signal while a box was shown: the window never appears.
+    if (terminationRequested()) {
+        // A signal while a box was shown or a file was indexed: the window never appears.
+        m_bTerminating = true;
         log.Line(TraceLog::LevelInfo, "Start-up ended by a signal");
         return false;
     }
@@ -225,9 +227,12 @@ bool CBrackenlyApp::OpenDocumentFile(const std::u16string& path)
         return false;
     }
     const std::u16string fullPath = absolutePath(path);
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Opening ", std::u16string_view(fullPath));
     if (!m_pDocument->OnOpenDocument(fullPath)) {
         TraceLog::instance().Line(TraceLog::LevelInfo,
-                                  "Not opened: ", std::u16string_view(fullPath));
+                                  m_pDocument->OpenWasStopped() ? "Open stopped: "
+                                                                : "Not opened: ",
+                                  std::u16string_view(fullPath));
         return false;
     }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(fullPath), ": ",
@@ -311,7 +316,7 @@ void CBrackenlyApp::OnOpenRecentFile(int index)
         return;
     }
     const std::u16string path = (*m_pRecentFiles)[static_cast<std::size_t>(index)];
-    if (!OpenDocumentFile(path)) {
+    if (!OpenDocumentFile(path) && !(m_pDocument && m_pDocument->OpenWasStopped())) {
         // Opening may have reordered nothing; find the entry again by its path.
         const auto& entries = m_pRecentFiles->entries();
         for (std::size_t i = 0; i < entries.size(); ++i) {

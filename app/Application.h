@@ -54,6 +54,13 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     // during start-up, start-up ends where it is and the event loop is never entered.
     void requestClose();
     bool isTerminating() const { return m_bTerminating; }
+    // Tells of a request to end that has arrived but not yet reached requestClose (a
+    // signal while the event loop cannot run): indexing a file stops on it, and start-up
+    // ends as it would after requestClose.
+    void setTerminationPending(std::function<bool()> pending)
+    {
+        m_terminationPending = std::move(pending);
+    }
 
     // The usage text: string 8 with the product name and the legal notice, the syntax
     // line and string 7.
@@ -89,6 +96,10 @@ class CBrackenlyApp : public QObject, public FrameOwner {
   private:
     void writeStartLines();
     static std::u16string absolutePath(const std::u16string& path);
+    bool terminationRequested() const
+    {
+        return m_bTerminating || (m_terminationPending && m_terminationPending());
+    }
 
     std::unique_ptr<CResourceHandler> m_pResourceHandler;
     QString m_strLanguage;
@@ -102,6 +113,7 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     bool m_bInitFailed = false;
     bool m_bExited = false;
     bool m_bTerminating = false;
+    std::function<bool()> m_terminationPending;
     std::function<void(const QString&)> m_usagePresenter;
     std::function<QString(const QString&, const QStringList&, const QString&)> m_openDialog;
 };

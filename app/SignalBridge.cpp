@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -10,10 +11,13 @@
 namespace {
 
 int s_pipe[2] = {-1, -1};
+std::atomic<bool> s_pending{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 extern "C" void onSignal(int signalNumber)
 {
     const int savedErrno = errno;
+    s_pending.store(true);
     const auto byte = static_cast<unsigned char>(signalNumber);
     // A full pipe means a signal is already pending; dropping this one loses nothing.
     [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
@@ -52,8 +56,16 @@ SignalBridge::~SignalBridge()
     s_pipe[0] = s_pipe[1] = -1;
 }
 
+bool SignalBridge::isPending()
+{
+    return s_pending.load();
+}
+
 void SignalBridge::onReadable()
 {
+    // Lowered before the bytes are read: a signal arriving meanwhile raises it again, so
+    // it is never lost, at worst seen once more.
+    s_pending.store(false);
     unsigned char byte = 0;
     while (::read(s_pipe[0], &byte, 1) == 1) {
         emit terminationRequested(byte);

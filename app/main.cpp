@@ -87,6 +87,7 @@ int main(int argc, char* argv[])
         SignalBridge signalBridge;
         QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &app,
                          [&app](int) { app.requestClose(); });
+        app.setTerminationPending(&SignalBridge::isPending);
         // A signal during start-up ends it where it is (a box shown, a file opened); the
         // main loop is not entered then.
         if (app.InitInstance(args) && !app.isTerminating()) {

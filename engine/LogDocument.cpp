@@ -110,6 +110,7 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
     m_bReindexPending = false;
     m_bOpenedMissing = false;
     m_bSizeless = false;
+    m_bOpenStopped = false;
 
     bool accept = m_settings.GetBool(Setting::ShowEmptyFiles);
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
@@ -118,6 +119,11 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
         {
             std::lock_guard lock(m_docAccess);
             complete = IndexFile(file);
+        }
+        if (!complete && m_bIndexingStopped) {
+            m_bOpenStopped = true;
+            OnNewDocument();
+            return false;
         }
         if (!complete) {
             const int error = m_index.overflowed() ? EOVERFLOW : EIO;
@@ -157,8 +163,15 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
     return true;
 }
 
+bool CBrackenlyDoc::IndexingStopRequested()
+{
+    m_bIndexingStopped = m_indexingStop && m_indexingStop();
+    return m_bIndexingStopped;
+}
+
 bool CBrackenlyDoc::IndexFile(const quill::ReadOnlyFile& file)
 {
+    m_bIndexingStopped = false;
     FileOffset offset = m_index.end();
     if (file.size() - offset > FileOffset(4 * SequentialReader::PieceSize)) {
         SequentialReader reader(file, offset);
@@ -166,6 +179,9 @@ bool CBrackenlyDoc::IndexFile(const quill::ReadOnlyFile& file)
             const std::uint8_t* data = nullptr;
             std::size_t size = 0;
             while (reader.next(data, size)) {
+                if (IndexingStopRequested()) {
+                    return false;
+                }
                 m_index.append(data, size);
                 if (m_index.overflowed()) {
                     return false;
@@ -179,6 +195,9 @@ bool CBrackenlyDoc::IndexFile(const quill::ReadOnlyFile& file)
         return false;
     }
     for (;;) {
+        if (IndexingStopRequested()) {
+            return false;
+        }
         const std::int64_t got = file.readAt(buffer.data(), buffer.size(), offset);
         if (got < 0) {
             return false;

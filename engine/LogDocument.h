@@ -26,6 +26,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,6 +55,13 @@ class CBrackenlyDoc {
     void SetHost(DocumentHost* host) { m_pHost = host; }
     // The intervals every later watcher uses (tests shorten them).
     void SetWatchTiming(const WatchTiming& timing) { m_watchTiming = timing; }
+    // Asked between the pieces a file is indexed in (on the calling thread): true abandons
+    // the indexing. An open abandoned so returns false with the document empty and without
+    // a path, and no error shown; a catch-up keeps what it indexed for the watcher to
+    // continue. The program ending must not wait for a huge file to be read to its end.
+    void SetIndexingStop(std::function<bool()> stop) { m_indexingStop = std::move(stop); }
+    // Whether the last OnOpenDocument returned false because the indexing was stopped.
+    bool OpenWasStopped() const { return m_bOpenStopped; }
 
     // --- framework entry points (main thread) ---
     // Stops the watcher, reloads keywords, resets, indexes the whole file, scrolls the
@@ -211,8 +219,9 @@ class CBrackenlyDoc {
 
     void ResetLines();
     // Feeds the file from the index's end to the file's end into the index; false on a
-    // read error. Caller holds docAccess.
+    // read error or when stopped (m_bIndexingStopped tells). Caller holds docAccess.
     bool IndexFile(const quill::ReadOnlyFile& file);
+    bool IndexingStopRequested();
     // Hands the indexed end (and the file's time) to the next watcher, so it starts
     // exactly where the index stops.
     void HandOverIndexedEnd(const quill::ReadOnlyFile& file);
@@ -265,6 +274,9 @@ class CBrackenlyDoc {
     LineNumber m_windowEnd = 0;
     bool m_bReindexPending = false;
     bool m_bOpenedMissing = false;           // opened while missing, nothing indexed since
+    std::function<bool()> m_indexingStop;
+    bool m_bIndexingStopped = false;         // the last IndexFile ended on m_indexingStop
+    bool m_bOpenStopped = false;
     bool m_bSizeless = false;                // reports size 0 but held text (/proc files)
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
     LineIndex m_index;

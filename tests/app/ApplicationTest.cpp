@@ -12,6 +12,8 @@
 #include "platform/FileName.h"
 #include "settings/RecentFileList.h"
 #include "settings/SettingsStore.h"
+#include "frame/MainFrame.h"
+#include "view/LogView.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 
@@ -32,6 +34,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -321,6 +324,41 @@ TEST_F(ApplicationTest, SigtermEndsTheOpenDialogAndEveryBoxShownAfterIt)
     EXPECT_EQ(app->document()->GetPathName(), u16(file)) << "nothing was opened instead";
 }
 
+TEST_F(ApplicationTest, SigtermDuringAReloadStopsTheIndexingAndClosesInOrder)
+{
+    store->SetDword(Setting::LogLevel, 3);
+    const std::string file = logFile("reloaded.log", "one\ntwo\n");
+    ASSERT_TRUE(app->InitInstance({file}));
+    SignalBridge bridge;
+    QObject::connect(&bridge, &SignalBridge::terminationRequested, app.get(),
+                     [this](int) { app->requestClose(); });
+    // The signal arrives as the reload begins to read the file; from then on the real
+    // handler's flag is what the indexing sees.
+    bool raised = false;
+    app->setTerminationPending([&raised] {
+        if (!raised) {
+            raised = true;
+            ::raise(SIGTERM);
+        }
+        return SignalBridge::isPending();
+    });
+    QSignalSpy spy(&bridge, &SignalBridge::terminationRequested);
+    app->mainFrame()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainFrame()));
+    QTest::keyClick(app->mainFrame()->GetView(), Qt::Key_F5);
+    ASSERT_TRUE(raised) << "F5 reloads";
+    EXPECT_TRUE(app->document()->OpenWasStopped());
+    EXPECT_EQ(app->document()->GetLineCount(), 0u);
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_FALSE(SignalBridge::isPending()) << "lowered once delivered";
+    EXPECT_TRUE(app->isTerminating());
+    EXPECT_FALSE(app->mainFrame()->isVisible());
+    EXPECT_FALSE(app->document()->IsWatching());
+    EXPECT_EQ(app->RecentFiles().front(), u16(file)) << "a stopped open keeps its entry";
+    const std::string trace = quilltest::readFile(dir.file("Quillstream.log"));
+    EXPECT_NE(trace.find("Open stopped: " + file), std::string::npos) << trace;
+}
+
 namespace {
 
 // The real executable with private folders, the trace log at level 3 and no display but
@@ -421,6 +459,44 @@ INSTANTIATE_TEST_SUITE_P(
                       BoxCase{"OpenError", "@", "Quillstream"},
                       BoxCase{"HelpBox", "--help", "Quillstream"}),
     [](const auto& row) { return std::string(row.param.name); });
+
+TEST(LongStartTest, SigtermWhileAHugeFileIsIndexedEndsTheProgramPromptlyAndInOrder)
+{
+    TempDir dir;
+    const std::string huge = dir.file("huge.log");
+    {
+        // About 400 MB of short lines, written in large pieces.
+        std::string piece;
+        for (int i = 0; piece.size() < (8u << 20); ++i) {
+            piece += "12:00:00 worker " + std::to_string(i) + " done\n";
+        }
+        std::FILE* out = std::fopen(huge.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        for (int i = 0; i < 50; ++i) {
+            ASSERT_EQ(std::fwrite(piece.data(), 1, piece.size(), out), piece.size());
+        }
+        ASSERT_EQ(std::fclose(out), 0);
+    }
+    ProgramRun run(dir);
+    run.setPlatform(QStringLiteral("offscreen"));
+    run.start({QString::fromStdString(huge)});
+    ASSERT_TRUE(run.waitForTrace("Opening ")) << run.trace();
+    QElapsedTimer clock;
+    clock.start();
+    run.process().terminate(); // SIGTERM
+    ASSERT_TRUE(run.process().waitForFinished(10000)) << "still running after SIGTERM";
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.process().exitCode(), 0);
+    const std::string trace = run.trace();
+    const auto stopped = trace.find("Open stopped: " + huge);
+    const auto exited = trace.find("ExitInstance\r\n");
+    ASSERT_NE(stopped, std::string::npos) << "the signal came after the indexing\n" << trace;
+    ASSERT_NE(exited, std::string::npos) << trace;
+    EXPECT_LT(stopped, exited);
+    EXPECT_NE(trace.find("Start-up ended by a signal"), std::string::npos) << trace;
+    std::filesystem::remove(huge);
+}
 
 TEST(ProgramWithoutDisplayTest, HelpAndVersionGoToStandardOutput)
 {

@@ -399,6 +399,41 @@ TEST_F(LogDocumentTest, PathsThatAreNotRegularFilesGetTheOpenErrorInsteadOfAHang
     EXPECT_EQ(host.questions, 0);
 }
 
+TEST_F(LogDocumentTest, StoppedIndexingLeavesAnEmptyDocumentWithoutAnErrorAndTheNextOpenIsWhole)
+{
+    open("the file before\n", "before.log");
+    doc.StartWatching();
+    // Both ways of reading: read ahead in pieces (over 1 MiB) and read directly.
+    const std::string big = settings.dir.file("big.log");
+    writeFile(big, numbered(150000));
+    const std::string small = settings.dir.file("small.log");
+    writeFile(small, numbered(10));
+    struct Row {
+        const std::string& path;
+        int checksBeforeStop;
+    };
+    for (const Row& row : {Row{big, 0}, Row{big, 3}, Row{small, 0}}) {
+        SCOPED_TRACE(row.path + " " + std::to_string(row.checksBeforeStop));
+        int checks = 0;
+        doc.SetIndexingStop([&] { return ++checks > row.checksBeforeStop; });
+        EXPECT_FALSE(doc.OnOpenDocument(u16(row.path)));
+        EXPECT_TRUE(doc.OpenWasStopped());
+        EXPECT_EQ(checks, row.checksBeforeStop + 1) << "stopped at the first check saying so";
+        EXPECT_EQ(host.openErrors, 0);
+        EXPECT_EQ(doc.GetLineCount(), 0u);
+        EXPECT_EQ(doc.IndexedEnd(), 0);
+        EXPECT_EQ(doc.GetLine(0), u"");
+        EXPECT_EQ(doc.GetPathName(), u"");
+        EXPECT_FALSE(doc.IsWatching());
+    }
+    doc.SetIndexingStop([] { return false; });
+    ASSERT_TRUE(doc.OnOpenDocument(u16(big)));
+    EXPECT_FALSE(doc.OpenWasStopped());
+    EXPECT_EQ(doc.GetLineCount(), 150000u);
+    EXPECT_EQ(doc.GetLine(149999), u"line 149999");
+    EXPECT_TRUE(doc.IsWatching());
+}
+
 TEST_F(LogDocumentTest, MissingFileQuestion)
 {
     const std::u16string missing = u16(settings.dir.file("later.log"));
