@@ -78,8 +78,10 @@ printf 'alpha one\r\nbeta zwei\xc3\xa4 \xe2\x82\xac\r\ngamma three\r\n' >"$work/
 expect_selection clipboard "$work/all" "Ctrl+A, Ctrl+C: clipboard"
 expect_selection primary "$work/all" "Ctrl+A: PRIMARY selection"
 
-# The file is re-written shorter: the program re-reads it and the old selection is gone.
-printf 'new\n' >"$log"
+# The file is replaced by a shorter one: the program re-reads it and the old selection is
+# gone. Written aside and renamed over, so the new file is never seen half-written.
+printf 'new\n' >"$work/replacement"
+mv "$work/replacement" "$log"
 wait_trace "Opened $log: 1 lines"
 xdotool windowfocus --sync "$window"
 xdotool key --clearmodifiers ctrl+Insert
