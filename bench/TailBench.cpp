@@ -577,7 +577,7 @@ int followFilterBench(const std::string& dir, double duration, double mbps,
     std::unique_ptr<LineFilter> filter;
     if (!filterText.empty()) {
         filter = std::make_unique<LineFilter>(doc, nullptr);
-        filter->SetFilter(FilterSpec{FilterTerm{u16(filterText), true, false, false}, {}});
+        filter->SetFilter(FilterSet{FilterTerm{u16(filterText), true, false, false}, {}});
     }
     // The user-interface thread: what the main window does for each WM_FILE_APPENDED.
     std::atomic<bool> following{true};
@@ -683,11 +683,11 @@ int filterBench(const std::string& path, const std::string& text, const std::str
     FilterTerm term{u16(text), flagText.find('c') != std::string::npos,
                     flagText.find('w') != std::string::npos,
                     flagText.find('r') != std::string::npos};
-    FilterSpec spec;
+    FilterSet filterSet;
     if (flagText.find('x') != std::string::npos) {
-        spec.excludes.push_back(term);
+        filterSet.excludes.push_back(term);
     } else {
-        spec.include = term;
+        filterSet.include = term;
     }
     std::vector<double> times;
     std::vector<double> cpu;
@@ -699,7 +699,7 @@ int filterBench(const std::string& path, const std::string& text, const std::str
         LineFilter filter(doc, nullptr);
         const double cpuStart = cpuSeconds();
         const auto start = Clock::now();
-        const std::vector<FilterError> errors = filter.SetFilter(spec);
+        const std::vector<FilterError> errors = filter.SetFilter(filterSet);
         if (!errors.empty()) {
             std::fprintf(stderr, "pattern error at %zu\n", errors[0].offset);
             return 1;

@@ -14,7 +14,7 @@
 
 #include "engine/BytePattern.h"
 #include "engine/DocumentTypes.h"
-#include "engine/FilterSpec.h"
+#include "engine/FilterSet.h"
 
 #include <cstddef>
 #include <cstdint>

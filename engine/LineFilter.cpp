@@ -87,7 +87,7 @@ LineFilter::~LineFilter()
     }
 }
 
-std::vector<FilterError> LineFilter::SetFilter(const FilterSpec& spec)
+std::vector<FilterError> LineFilter::SetFilter(const FilterSet& filterSet)
 {
     std::vector<FilterError> errors;
     std::shared_ptr<const FilterPattern> include;
@@ -103,21 +103,21 @@ std::vector<FilterError> LineFilter::SetFilter(const FilterSpec& spec)
         }
         return pattern;
     };
-    if (!spec.include.text.empty()) {
-        include = compile(spec.include, false, 0);
+    if (!filterSet.include.text.empty()) {
+        include = compile(filterSet.include, false, 0);
     }
-    for (std::size_t i = 0; i < spec.excludes.size(); ++i) {
-        if (!spec.excludes[i].text.empty()) {
-            if (auto pattern = compile(spec.excludes[i], true, i)) {
+    for (std::size_t i = 0; i < filterSet.excludes.size(); ++i) {
+        if (!filterSet.excludes[i].text.empty()) {
+            if (auto pattern = compile(filterSet.excludes[i], true, i)) {
                 excludes.push_back(std::move(pattern));
             }
         }
     }
-    if (!errors.empty() || spec.IsEmpty()) {
+    if (!errors.empty() || filterSet.IsEmpty()) {
         ClearFilter();
         return errors;
     }
-    m_spec = spec;
+    m_filterSet = filterSet;
     m_include = std::move(include);
     m_excludes = std::move(excludes);
     m_active = true;
@@ -129,7 +129,7 @@ std::vector<FilterError> LineFilter::SetFilter(const FilterSpec& spec)
 void LineFilter::ClearFilter()
 {
     m_active = false;
-    m_spec = FilterSpec();
+    m_filterSet = FilterSet();
     m_include.reset();
     m_excludes.clear();
     if (!m_matches.empty()) {

@@ -1,11 +1,11 @@
 #pragma once
 
 // LineFilter: the filter view's model. It keeps the numbers of the document's lines that
-// match a FilterSpec (FilterMatches, ascending), and brings them up to date on its own
+// match a FilterSet (FilterMatches, ascending), and brings them up to date on its own
 // worker thread as the document grows, so the user interface never waits for it.
 //
 // How the pane drives it (everything on the main thread unless said otherwise):
-//   - SetFilter(spec): compiles the terms; on errors nothing is filtered (the filter is
+//   - SetFilter(filterSet): compiles the terms; on errors nothing is filtered (the filter is
 //     off and the errors are returned), otherwise the rows restart empty and the worker
 //     starts on every line of the document.
 //   - Sync(): after every change the document announces (the WM_FILE_APPENDED handler,
@@ -29,7 +29,7 @@
 
 #include "engine/DocumentTypes.h"
 #include "engine/FilterMatches.h"
-#include "engine/FilterSpec.h"
+#include "engine/FilterSet.h"
 
 #include <atomic>
 #include <chrono>
@@ -78,12 +78,12 @@ class LineFilter {
     LineFilter& operator=(const LineFilter&) = delete;
 
     // Sets the filter and starts filtering from the document's first line. Terms with
-    // empty text are ignored; a spec without any term turns the filter off. When a regular
+    // empty text are ignored; a set without any term turns the filter off. When a regular
     // expression does not compile, the filter is off and the errors are returned.
-    std::vector<FilterError> SetFilter(const FilterSpec& spec);
+    std::vector<FilterError> SetFilter(const FilterSet& filterSet);
     void ClearFilter();
-    // The spec last set successfully (empty when off).
-    const FilterSpec& GetFilter() const { return m_spec; }
+    // The set of terms last set successfully (empty when off).
+    const FilterSet& GetFilter() const { return m_filterSet; }
     bool IsActive() const { return m_active; }
 
     // Looks at the document: a new index (Clear, reload) drops the rows and restarts;
@@ -128,7 +128,7 @@ class LineFilter {
     FilterHost* m_pHost;
 
     // Main thread only.
-    FilterSpec m_spec;
+    FilterSet m_filterSet;
     bool m_active = false;
     FilterMatches m_matches;
     bool m_resetPending = false; // Collect() reports a reset

@@ -96,7 +96,7 @@ bool modelRegex(const std::u16string& line, const FilterTerm& term)
 
 // The lines of the file from `first` on (the clear point) that the filter shows.
 std::vector<LineNumber> modelResult(const std::string& bytes, std::size_t first,
-                                    const FilterSpec& spec, bool utf16)
+                                    const FilterSet& filterSet, bool utf16)
 {
     const ModelFile model = modelFile(bytes, utf16);
     const ReferenceIndex& index = model.index;
@@ -106,8 +106,8 @@ std::vector<LineNumber> modelResult(const std::string& bytes, std::size_t first,
                                       : modelLiteral(model.lines[i], term.text, term);
     };
     for (std::size_t i = first; i + 1 < index.starts.size(); ++i) {
-        bool shown = spec.include.text.empty() || matches(spec.include, i);
-        for (const FilterTerm& exclude : spec.excludes) {
+        bool shown = filterSet.include.text.empty() || matches(filterSet.include, i);
+        for (const FilterTerm& exclude : filterSet.excludes) {
             shown = shown && !matches(exclude, i);
         }
         if (shown) {
@@ -174,30 +174,30 @@ FilterTerm randomTerm(std::mt19937& rng, bool utf16)
     return term;
 }
 
-FilterSpec randomSpec(std::mt19937& rng, bool utf16)
+FilterSet randomSpec(std::mt19937& rng, bool utf16)
 {
-    FilterSpec spec;
+    FilterSet filterSet;
     if (rng() % 4 != 0) {
-        spec.include = randomTerm(rng, utf16);
+        filterSet.include = randomTerm(rng, utf16);
     }
     const int excludes = int(rng() % 3);
     for (int i = 0; i < excludes; ++i) {
-        spec.excludes.push_back(randomTerm(rng, utf16));
+        filterSet.excludes.push_back(randomTerm(rng, utf16));
     }
-    if (spec.IsEmpty()) {
-        spec.include = randomTerm(rng, utf16);
+    if (filterSet.IsEmpty()) {
+        filterSet.include = randomTerm(rng, utf16);
     }
-    return spec;
+    return filterSet;
 }
 
-std::string describe(const FilterSpec& spec)
+std::string describe(const FilterSet& filterSet)
 {
     auto term = [](const FilterTerm& t) {
         return quill::utf16ToUtf8(t.text) + (t.regularExpression ? " /re" : "") +
                (t.matchCase ? " /case" : "") + (t.wholeWord ? " /word" : "");
     };
-    std::string out = "include '" + term(spec.include) + "'";
-    for (const FilterTerm& t : spec.excludes) {
+    std::string out = "include '" + term(filterSet.include) + "'";
+    for (const FilterTerm& t : filterSet.excludes) {
         out += ", exclude '" + term(t) + "'";
     }
     return out;
@@ -228,14 +228,14 @@ struct FedDocument {
 };
 
 void expectModel(LineFilter& filter, const FedDocument& fed, std::size_t clearLine,
-                 const FilterSpec& spec, bool utf16, const std::string& context)
+                 const FilterSet& filterSet, bool utf16, const std::string& context)
 {
     filter.Sync();
     ASSERT_TRUE(filter.WaitIdle());
     filter.Collect();
     EXPECT_EQ(filter.GetProgress().state, FilterState::Done);
-    EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, clearLine, spec, utf16))
-        << context << ": " << describe(spec);
+    EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, clearLine, filterSet, utf16))
+        << context << ": " << describe(filterSet);
 }
 
 } // namespace
@@ -255,10 +255,10 @@ TEST_P(LineFilterModel, RandomFiltersFollowAppendsClearsAndReloads)
         fed.open(start);
         LineFilter filter(fed.doc, nullptr);
         filter.SetChunkLimits(1 + rng() % 40, 1 + rng() % 900);
-        const FilterSpec spec = randomSpec(rng, utf16);
-        ASSERT_TRUE(filter.SetFilter(spec).empty()) << describe(spec);
+        const FilterSet filterSet = randomSpec(rng, utf16);
+        ASSERT_TRUE(filter.SetFilter(filterSet).empty()) << describe(filterSet);
         std::size_t clearLine = 0;
-        expectModel(filter, fed, clearLine, spec, utf16, "whole file");
+        expectModel(filter, fed, clearLine, filterSet, utf16, "whole file");
         for (int step = 0; step < 8; ++step) {
             const std::string more = randomLines(rng, int(rng() % 60), utf16);
             std::size_t at = 0;
@@ -270,7 +270,7 @@ TEST_P(LineFilterModel, RandomFiltersFollowAppendsClearsAndReloads)
                 fed.append(more.substr(at, n));
                 at += n;
                 if (rng() % 3 == 0) {
-                    expectModel(filter, fed, clearLine, spec, utf16, "after a piece");
+                    expectModel(filter, fed, clearLine, filterSet, utf16, "after a piece");
                 }
             }
             if (rng() % 5 == 0) {
@@ -295,7 +295,7 @@ TEST_P(LineFilterModel, RandomFiltersFollowAppendsClearsAndReloads)
                 fed.doc.StopWatching();
                 clearLine = 0;
             }
-            expectModel(filter, fed, clearLine, spec, utf16, "step " + std::to_string(step));
+            expectModel(filter, fed, clearLine, filterSet, utf16, "step " + std::to_string(step));
         }
     }
 }
@@ -308,12 +308,12 @@ TEST(LineFilter, PatternThatDoesNotCompileFiltersNothingAndSaysWhere)
     FedDocument fed;
     fed.open("ERROR one\nINFO two\n");
     LineFilter filter(fed.doc, nullptr);
-    ASSERT_TRUE(filter.SetFilter(FilterSpec{{u"ERROR", true, false, false}, {}}).empty());
+    ASSERT_TRUE(filter.SetFilter(FilterSet{{u"ERROR", true, false, false}, {}}).empty());
     ASSERT_TRUE(filter.WaitIdle());
     filter.Collect();
     EXPECT_EQ(filter.GetMatches().size(), 1u);
 
-    FilterSpec bad;
+    FilterSet bad;
     bad.include = {u"INFO", false, false, false};
     bad.excludes = {{u"two", false, false, false}, {u"a(b", false, true, true}};
     const std::vector<FilterError> errors = filter.SetFilter(bad);
@@ -349,12 +349,12 @@ TEST(LineFilter, SingleByteNarrowSetsMatchLikeFind)
         {{u"\u20ac", false, false, false}, {}},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(filter.SetFilter(FilterSpec{c.term, {}}).empty());
+        ASSERT_TRUE(filter.SetFilter(FilterSet{c.term, {}}).empty());
         ASSERT_TRUE(filter.WaitIdle());
         filter.Collect();
         EXPECT_EQ(rowsOf(filter), c.rows) << quill::utf16ToUtf8(c.term.text);
     }
-    ASSERT_TRUE(filter.SetFilter(FilterSpec{{}, {{u"\u20ac", false, false, false}}}).empty());
+    ASSERT_TRUE(filter.SetFilter(FilterSet{{}, {{u"\u20ac", false, false, false}}}).empty());
     ASSERT_TRUE(filter.WaitIdle());
     filter.Collect();
     EXPECT_EQ(rowsOf(filter), (std::vector<LineNumber>{0, 1, 2}));
@@ -389,7 +389,7 @@ TEST(LineFilter, PatternsThatSeePastTheLineAreMatchedLineByLine)
         const auto compiled = FilterPattern::Compile(term, message, offset);
         ASSERT_TRUE(compiled) << quill::utf16ToUtf8(message);
         EXPECT_EQ(compiled->MatchesRunsAtOnce(), c.runsAtOnce) << quill::utf16ToUtf8(c.pattern);
-        ASSERT_TRUE(filter.SetFilter(FilterSpec{term, {}}).empty());
+        ASSERT_TRUE(filter.SetFilter(FilterSet{term, {}}).empty());
         ASSERT_TRUE(filter.WaitIdle());
         filter.Collect();
         EXPECT_EQ(rowsOf(filter), c.rows) << quill::utf16ToUtf8(c.pattern);
@@ -404,15 +404,15 @@ TEST(LineFilter, StopKeepsWhatWasCheckedAndResumeFinishes)
     fed.open(randomLines(rng, 20000, false));
     LineFilter filter(fed.doc, nullptr);
     filter.SetChunkLimits(50, 1 << 20);
-    const FilterSpec spec{{u"e.r", false, false, true}, {{u"ERROR", true, true, false}}};
-    ASSERT_TRUE(filter.SetFilter(spec).empty());
+    const FilterSet filterSet{{u"e.r", false, false, true}, {{u"ERROR", true, true, false}}};
+    ASSERT_TRUE(filter.SetFilter(filterSet).empty());
     filter.Stop();
     ASSERT_TRUE(filter.WaitIdle());
     filter.Collect();
     const FilterProgress stopped = filter.GetProgress();
     EXPECT_EQ(stopped.state, FilterState::Stopped);
     EXPECT_EQ(stopped.total, fed.doc.GetLineCount());
-    std::vector<LineNumber> expected = modelResult(fed.bytes, 0, spec, false);
+    std::vector<LineNumber> expected = modelResult(fed.bytes, 0, filterSet, false);
     std::vector<LineNumber> prefix;
     for (LineNumber line : expected) {
         if (line < stopped.done) {
@@ -445,8 +445,8 @@ TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
     CountingFilterHost host;
     LineFilter filter(fed.doc, &host);
     filter.SetChunkLimits(64, 4096);
-    const FilterSpec spec{{u"err", false, true, false}, {{u"^x", true, false, true}}};
-    ASSERT_TRUE(filter.SetFilter(spec).empty());
+    const FilterSet filterSet{{u"err", false, true, false}, {{u"^x", true, false, true}}};
+    ASSERT_TRUE(filter.SetFilter(filterSet).empty());
     std::string more = randomLines(rng, 3000, false);
     std::thread watcher([&] {
         std::mt19937 cut(3);
@@ -462,7 +462,7 @@ TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
         std::this_thread::yield();
     }
     watcher.join();
-    expectModel(filter, fed, 0, spec, false, "after the appends");
+    expectModel(filter, fed, 0, filterSet, false, "after the appends");
     EXPECT_GT(host.posted.load(), 0);
 }
 

@@ -27,7 +27,7 @@ struct FilterTerm {
     bool operator==(const FilterTerm&) const = default;
 };
 
-struct FilterSpec {
+struct FilterSet {
     FilterTerm include;
     std::vector<FilterTerm> excludes;
 
@@ -45,7 +45,7 @@ struct FilterSpec {
         }
         return true;
     }
-    bool operator==(const FilterSpec&) const = default;
+    bool operator==(const FilterSet&) const = default;
 };
 
 // A term that cannot be used: a regular expression that does not compile.
