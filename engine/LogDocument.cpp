@@ -11,6 +11,7 @@
 #include "settings/SettingsStore.h"
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -501,6 +502,30 @@ std::u16string_view CBrackenlyDoc::GetLineView(LineNumber index)
         return {};
     }
     return StripTerminator(m_lineCache[index - m_windowFirst]);
+}
+
+void CBrackenlyDoc::GetLines(const std::vector<LineNumber>& lines,
+                            std::vector<std::u16string>& texts)
+{
+    std::lock_guard lock(m_docAccess);
+    texts.assign(lines.size(), std::u16string());
+    std::optional<quill::ReadOnlyFile> file;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const LineNumber line = lines[i];
+        if (line >= m_index.lineCount()) {
+            continue;
+        }
+        if (line >= m_windowFirst && line < m_windowEnd) {
+            texts[i] = GetLineView(line);
+            continue;
+        }
+        if (!file) {
+            file.emplace(quill::ReadOnlyFile::open(m_nativePath));
+        }
+        if (file->isOpen()) {
+            ReadLineText(*file, line, texts[i]);
+        }
+    }
 }
 
 std::u16string CBrackenlyDoc::GetLongestLine() const

@@ -114,6 +114,11 @@ class CBrackenlyDoc {
     // call of this document (the next may move the window). A line of hundreds of megabytes
     // is then held once, in the window, and shown from there.
     std::u16string_view GetLineView(LineNumber index);
+    // The text of scattered lines (the filter pane's rows), in the order asked, each
+    // without its terminator; a line at or beyond the line count, or one that cannot be
+    // read, gives empty text. Lines outside the decoded window are read straight from the
+    // file, so the window the main view paints from stays where it is.
+    void GetLines(const std::vector<LineNumber>& lines, std::vector<std::u16string>& texts);
     // The longest line of the decoded window, terminator included.
     std::u16string GetLongestLine() const;
     // Which line that is: equal keys mean equal text, and a key that differs only by a

@@ -1,4 +1,6 @@
 #include "frame/MainFrame.h"
+#include "frame/FilterBar.h"
+#include "frame/FilterPane.h"
 #include "frame/PathPane.h"
 
 #include "resources/CommandActions.h"
@@ -13,6 +15,7 @@
 #include "resources/QtFileName.h"
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
+#include "view/FilterView.h"
 #include "view/LogView.h"
 
 #include <QApplication>
@@ -28,6 +31,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QScreen>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -67,7 +71,7 @@ CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService*
     m_pView->setDocument(document);
     m_pView->setSoundService(sound);
     m_pSound = sound;
-    setCentralWidget(m_pView);
+    buildFilterPane();
     m_pView->setFocus();
     connect(m_pView, &CBrackenlyView::statusChanged, this, [this](qint64 size, qint64 lines) {
         SetFileSizeText(size);
@@ -117,7 +121,7 @@ void CMainFrame::createActions()
          {Command::FileNew, Command::FileOpen, Command::NewWindow, Command::Exit, Command::Copy,
           Command::SelectAll, Command::Find, Command::FindNextDown, Command::FindNextUp,
           Command::ViewToolbar, Command::ViewStatusBar, Command::Pause, Command::Resume,
-          Command::Reload, Command::Clear, Command::Settings, Command::About}) {
+          Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter}) {
         m_commands->action(id);
     }
     m_commands->action(Command::ViewToolbar)->setCheckable(true);
@@ -385,7 +389,9 @@ void CMainFrame::updateCommandStates()
     commandAction(Command::Clear)->setEnabled(hasLines);
     commandAction(Command::Pause)->setEnabled(m_pView->canPause());
     commandAction(Command::Resume)->setEnabled(m_pView->canResume());
-    commandAction(Command::Copy)->setEnabled(m_pView->canCopy());
+    commandAction(Command::Copy)->setEnabled(
+        filterPaneHasFocus() ? m_pFilterPane->view()->canCopy() : m_pView->canCopy());
+    commandAction(Command::Filter)->setEnabled(true);
     commandAction(Command::SelectAll)->setEnabled(true);
     commandAction(Command::Find)->setEnabled(hasLines);
     commandAction(Command::FindNextDown)->setEnabled(true);
@@ -444,7 +450,10 @@ void CMainFrame::runCommand(int id)
         OnEditCopy();
         break;
     case Command::SelectAll:
-        m_pView->OnEditSelectAll();
+        OnEditSelectAll();
+        break;
+    case Command::Filter:
+        OnFilter();
         break;
     case Command::Find:
         OnEditFind();
@@ -621,6 +630,8 @@ void CMainFrame::PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
 void CMainFrame::UpdateAllViews()
 {
     m_pView->OnUpdate();
+    m_pFilterPane->view()->setTextFont(m_pView->renderer().font());
+    m_pFilterPane->DocumentChanged();
 }
 
 void CMainFrame::ScrollViewsToEnd()
@@ -688,13 +699,28 @@ void CMainFrame::showMessage(const QString& text)
     QMessageBox::information(this, QStringLiteral("Quillstream"), text);
 }
 
+bool CMainFrame::filterPaneHasFocus() const
+{
+    return m_pFilterPane->isActive() && m_pFilterPane->view()->hasFocus();
+}
+
+void CMainFrame::OnEditSelectAll()
+{
+    if (filterPaneHasFocus()) {
+        m_pFilterPane->view()->OnEditSelectAll();
+    } else {
+        m_pView->OnEditSelectAll();
+    }
+}
+
 void CMainFrame::OnEditCopy()
 {
-    if (!m_pView->canCopy()) {
+    FilterView* pane = filterPaneHasFocus() ? m_pFilterPane->view() : nullptr;
+    if (pane != nullptr ? !pane->canCopy() : !m_pView->canCopy()) {
         return;
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const CopyResult result = m_pView->OnEditCopy();
+    const CopyResult result = pane != nullptr ? pane->OnEditCopy() : m_pView->OnEditCopy();
     QGuiApplication::restoreOverrideCursor();
     const auto megabytes = [](std::uint64_t bytes) {
         return QString::number((bytes + (1 << 20) - 1) >> 20);
@@ -814,4 +840,71 @@ void CMainFrame::search(const std::u16string& text, bool down)
 QAction* CMainFrame::action(int id) const
 {
     return m_commands->find(id);
+}
+
+void CMainFrame::buildFilterPane()
+{
+    m_pSplitter = new QSplitter(Qt::Vertical, this);
+    m_pSplitter->setObjectName(QStringLiteral("splitter"));
+    m_pSplitter->setChildrenCollapsible(false);
+    m_pFilterPane = new FilterPane(m_pDocument, m_pSplitter);
+    m_pSplitter->addWidget(m_pView);
+    m_pSplitter->addWidget(m_pFilterPane);
+    // A larger window gives its room to the log view; the pane keeps its height.
+    m_pSplitter->setStretchFactor(0, 1);
+    m_pSplitter->setStretchFactor(1, 0);
+    m_pSplitter->handle(1)->setEnabled(false);
+    setCentralWidget(m_pSplitter);
+    m_pFilterPane->view()->setTextFont(m_pView->renderer().font());
+
+    connect(m_pFilterPane, &FilterPane::activeChanged, this, &CMainFrame::placeFilterPane);
+    connect(m_pFilterPane, &FilterPane::lineActivated, this, &CMainFrame::ShowLine);
+    connect(m_pFilterPane, &FilterPane::clearedByUser, this, [this] { m_pView->setFocus(); });
+    connect(m_pFilterPane->view(), &FilterView::selectionPresenceChanged, this,
+            [this] { updateCommandStates(); });
+    connect(m_pSplitter, &QSplitter::splitterMoved, this, [this] {
+        if (m_pFilterPane->isActive()) {
+            SettingsStore::instance().SetDword(
+                Setting::FilterPaneHeight, static_cast<std::uint32_t>(m_pFilterPane->height()));
+        }
+    });
+    // Copy and Select All act on whichever of the two panes has the keyboard.
+    connect(qApp, &QApplication::focusChanged, this, [this] { updateCommandStates(); });
+}
+
+void CMainFrame::placeFilterPane(bool active)
+{
+    m_pSplitter->handle(1)->setEnabled(active);
+    const int total = m_pSplitter->height();
+    const int bar = m_pFilterPane->bar()->sizeHint().height();
+    if (!active) {
+        m_pSplitter->setSizes({std::max(0, total - bar), bar});
+        return;
+    }
+    const int stored = static_cast<int>(
+        std::min<std::uint32_t>(SettingsStore::instance().GetDword(Setting::FilterPaneHeight),
+                                QWIDGETSIZE_MAX));
+    // A stored height from a larger window still leaves the log view a few rows.
+    const int rows = std::max(1, m_pView->renderer().lineHeight());
+    const int least = bar + 4 * rows;
+    const int most = std::max(least, total - 4 * rows);
+    const int height = std::clamp(stored > 0 ? stored : total / 3, least, most);
+    m_pSplitter->setSizes({std::max(0, total - height), height});
+}
+
+void CMainFrame::OnFilter()
+{
+    m_pFilterPane->bar()->focusField();
+}
+
+void CMainFrame::ShowLine(LineNumber line)
+{
+    if (m_pDocument == nullptr || line >= m_pDocument->GetLineCount()) {
+        return;
+    }
+    m_pView->SetSelectionAndCaret(line, line, 0, -1);
+    m_pDocument->SetFindPosition(line, 0);
+    m_pView->EnsureSelectionVisible();
+    m_pView->viewport()->update();
+    updateCommandStates();
 }

@@ -14,6 +14,7 @@
 
 #include "dialogs/FindDialog.h"
 #include "engine/DocumentHost.h"
+#include "engine/DocumentTypes.h"
 
 #include <QEvent>
 #include <QMainWindow>
@@ -27,7 +28,9 @@ class CBrackenlyDoc;
 class CBrackenlyView;
 class SoundService;
 class CommandActions;
+class FilterPane;
 class QLabel;
+class QSplitter;
 class QMenu;
 class QToolBar;
 
@@ -42,6 +45,7 @@ constexpr int Reload = 32791;
 constexpr int NewWindow = 32793;
 constexpr int SelectAll = 32795;
 constexpr int Clear = 32801;
+constexpr int Filter = 32803;
 constexpr int FileNew = 57600;
 constexpr int FileOpen = 57601;
 constexpr int RecentFile1 = 57616;
@@ -96,6 +100,9 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     ~CMainFrame() override;
 
     CBrackenlyView* GetView() const { return m_pView; }
+    // The filter bar and the pane of matching lines below the log view.
+    FilterPane* filterPane() const { return m_pFilterPane; }
+    QSplitter* splitter() const { return m_pSplitter; }
     CBrackenlyDoc* GetActiveDocument() const { return m_pDocument; }
     QAction* action(int id) const;
     // False when a part that the window cannot do without (the toolbar) failed to load.
@@ -154,6 +161,12 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     CFindDialog* findDialog() const { return m_pFindDialog; }
     unsigned searchFlags() const { return m_nSearchFlags; }
     void OnEditCopy();
+    void OnEditSelectAll();
+    // Ctrl+Shift+F: the filter field takes the keyboard.
+    void OnFilter();
+    // Selects document line `line` in the log view and scrolls it into view with a line
+    // above it, as a match of Find is shown.
+    void ShowLine(LineNumber line);
 
     // Where the frame's informational messages go (a message box unless tests divert them).
     void setMessageHandler(std::function<void(const QString&)> handler)
@@ -186,10 +199,17 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     // text searched for.
     std::u16string initialSearchText() const;
     void showMessage(const QString& text);
+    void buildFilterPane();
+    // The pane of matching lines appeared or went: the splitter gives it its stored height.
+    void placeFilterPane(bool active);
+    // Whether Copy and Select All act on the filter pane (it has the keyboard).
+    bool filterPaneHasFocus() const;
 
     CBrackenlyDoc* m_pDocument;
     FrameOwner* m_pOwner;
     CBrackenlyView* m_pView = nullptr;
+    QSplitter* m_pSplitter = nullptr;
+    FilterPane* m_pFilterPane = nullptr;
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_panes[3] = {};
     QLabel* m_pausePane = nullptr;

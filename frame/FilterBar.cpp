@@ -1,0 +1,364 @@
+#include "frame/FilterBar.h"
+
+#include "resources/LanguageResources.h"
+#include "resources/QtText.h"
+#include "settings/FilterHistory.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using quill::toQString;
+using quill::toU16;
+
+namespace {
+
+constexpr int StringLabel = 230;
+constexpr int StringOptions[4] = {231, 232, 233, 234};
+constexpr int StringPlaceholder = 235;
+constexpr int StringAddTip = 236;
+constexpr int StringRemoveTip = 237;
+constexpr int StringExcludeTip = 238;
+constexpr int StringConflict = 239;
+constexpr int StringPatternError = 240;
+
+// Typing pauses this long before the filter is applied: a pass over a large file starts
+// for the word, not for each of its letters.
+constexpr int TypingPauseMs = 250;
+
+enum Option { MatchCase, WholeWord, RegularExpression, Exclude };
+
+} // namespace
+
+FilterBar::FilterBar(FilterHistory& history, QWidget* parent)
+    : QWidget(parent), m_history(history)
+{
+    setObjectName(QStringLiteral("filterBar"));
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(4, 2, 4, 2);
+    m_layout->setSpacing(2);
+    m_typingPause.setSingleShot(true);
+    m_typingPause.setInterval(TypingPauseMs);
+    connect(&m_typingPause, &QTimer::timeout, this, &FilterBar::filterEdited);
+    addRow(false);
+}
+
+FilterBar::~FilterBar() = default;
+
+void FilterBar::addRow(bool exclude)
+{
+    const LanguageResources& resources = LanguageResources::current();
+    const int index = rowCount();
+    Row row;
+    row.widget = new QWidget(this);
+    row.widget->setObjectName(QStringLiteral("filterRow%1").arg(index));
+    auto* rowLayout = new QVBoxLayout(row.widget);
+    rowLayout->setContentsMargins(0, 0, 0, 0);
+    rowLayout->setSpacing(0);
+    auto* line = new QHBoxLayout();
+    line->setContentsMargins(0, 0, 0, 0);
+    rowLayout->addLayout(line);
+
+    auto* label = new QLabel(row.widget);
+    row.field = new QComboBox(row.widget);
+    row.field->setObjectName(QStringLiteral("filterField%1").arg(index));
+    row.field->setEditable(true);
+    row.field->setInsertPolicy(QComboBox::NoInsert);
+    row.field->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    row.field->setMinimumContentsLength(20);
+    row.field->lineEdit()->setPlaceholderText(resources.string(StringPlaceholder));
+    row.field->lineEdit()->setClearButtonEnabled(true);
+    row.field->lineEdit()->installEventFilter(this);
+    if (index == 0) {
+        label->setText(resources.string(StringLabel));
+        label->setBuddy(row.field);
+    } else {
+        // Later rows line up under the first one's field.
+        label->setMinimumWidth(m_rows.front().widget->findChild<QLabel*>()->sizeHint().width());
+    }
+    line->addWidget(label);
+    line->addWidget(row.field);
+    fillHistory(row.field);
+    row.field->setCurrentIndex(-1);
+    row.field->setEditText(QString());
+
+    for (int option = 0; option < 4; ++option) {
+        auto* box = new QCheckBox(resources.string(StringOptions[option]), row.widget);
+        box->setObjectName(QStringLiteral("filterOption%1_%2").arg(index).arg(option));
+        box->setFocusPolicy(Qt::TabFocus);
+        line->addWidget(box);
+        row.options[option] = box;
+        connect(box, &QCheckBox::toggled, this, [this] {
+            if (!m_filling) {
+                m_typingPause.stop();
+                emit filterEdited();
+            }
+        });
+    }
+    row.options[Exclude]->setToolTip(resources.string(StringExcludeTip));
+    row.options[Exclude]->setChecked(exclude);
+
+    if (index == 0) {
+        m_add = new QToolButton(row.widget);
+        m_add->setObjectName(QStringLiteral("filterAdd"));
+        m_add->setText(QStringLiteral("+"));
+        m_add->setToolTip(resources.string(StringAddTip));
+        m_add->setAutoRaise(true);
+        line->addWidget(m_add);
+        connect(m_add, &QToolButton::clicked, this, &FilterBar::addExcludeRow);
+    } else {
+        row.remove = new QToolButton(row.widget);
+        row.remove->setObjectName(QStringLiteral("filterRemove%1").arg(index));
+        row.remove->setText(QStringLiteral("\u00D7"));
+        row.remove->setToolTip(resources.string(StringRemoveTip));
+        row.remove->setAutoRaise(true);
+        line->addWidget(row.remove);
+        QWidget* rowWidget = row.widget;
+        connect(row.remove, &QToolButton::clicked, this, [this, rowWidget] { removeRow(rowWidget); });
+    }
+
+    row.error = new QLabel(row.widget);
+    row.error->setObjectName(QStringLiteral("filterError%1").arg(index));
+    row.error->setWordWrap(true);
+    QPalette palette = row.error->palette();
+    palette.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x20));
+    row.error->setPalette(palette);
+    row.error->setVisible(false);
+    rowLayout->addWidget(row.error);
+
+    QComboBox* field = row.field;
+    connect(field, &QComboBox::editTextChanged, this, [this] {
+        if (!m_filling) {
+            scheduleApply();
+        }
+    });
+    connect(field, &QComboBox::activated, this, [this, field](int entry) {
+        auto found = std::find_if(m_rows.begin(), m_rows.end(),
+                                  [field](const Row& r) { return r.field == field; });
+        if (found == m_rows.end() || entry < 0 || std::size_t(entry) >= m_history.size()) {
+            return;
+        }
+        applyEntry(*found, m_history[std::size_t(entry)]);
+        m_typingPause.stop();
+        emit filterEdited();
+    });
+    m_rows.push_back(row);
+    m_layout->addWidget(row.widget);
+    emit rowsChanged();
+}
+
+void FilterBar::addExcludeRow()
+{
+    addRow(true);
+    m_rows.back().field->setFocus();
+}
+
+void FilterBar::removeRow(QWidget* rowWidget)
+{
+    auto found = std::find_if(m_rows.begin(), m_rows.end(),
+                              [rowWidget](const Row& r) { return r.widget == rowWidget; });
+    if (found == m_rows.begin() || found == m_rows.end()) {
+        return;
+    }
+    const bool hadText = !found->field->currentText().isEmpty();
+    m_rows.erase(found);
+    rowWidget->hide();
+    rowWidget->deleteLater();
+    emit rowsChanged();
+    m_rows.front().field->setFocus();
+    if (hadText) {
+        m_typingPause.stop();
+        emit filterEdited();
+    }
+}
+
+void FilterBar::fillHistory(QComboBox* box)
+{
+    const bool filling = m_filling;
+    m_filling = true;
+    const QString text = box->currentText();
+    box->clear();
+    for (const FilterHistoryEntry& entry : m_history.entries()) {
+        box->addItem(toQString(entry.text));
+    }
+    box->setCurrentIndex(-1);
+    box->setEditText(text);
+    m_filling = filling;
+}
+
+void FilterBar::refreshHistory()
+{
+    for (Row& row : m_rows) {
+        fillHistory(row.field);
+    }
+}
+
+void FilterBar::applyEntry(Row& row, const FilterHistoryEntry& entry)
+{
+    m_filling = true;
+    row.field->setEditText(toQString(entry.text));
+    row.options[MatchCase]->setChecked(entry.matchCase);
+    row.options[WholeWord]->setChecked(entry.wholeWord);
+    row.options[RegularExpression]->setChecked(entry.regularExpression);
+    row.options[Exclude]->setChecked(entry.exclude);
+    m_filling = false;
+}
+
+void FilterBar::scheduleApply()
+{
+    m_typingPause.start();
+}
+
+FilterSet FilterBar::filterSet(int* conflict) const
+{
+    FilterSet set;
+    if (conflict != nullptr) {
+        *conflict = -1;
+    }
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const Row& row = m_rows[i];
+        FilterTerm term;
+        term.text = toU16(row.field->currentText());
+        term.matchCase = row.options[MatchCase]->isChecked();
+        term.wholeWord = row.options[WholeWord]->isChecked();
+        term.regularExpression = row.options[RegularExpression]->isChecked();
+        if (row.options[Exclude]->isChecked()) {
+            set.excludes.push_back(term);
+        } else if (term.text.empty()) {
+            continue; // an empty field includes nothing and leaves the choice to the others
+        } else if (set.include.text.empty()) {
+            set.include = term;
+        } else if (conflict != nullptr && *conflict < 0) {
+            *conflict = static_cast<int>(i);
+        }
+    }
+    return set;
+}
+
+void FilterBar::showErrors(const std::vector<FilterError>& errors)
+{
+    const LanguageResources& resources = LanguageResources::current();
+    for (Row& row : m_rows) {
+        row.error->clear();
+        row.error->setVisible(false);
+    }
+    int conflict = -1;
+    filterSet(&conflict);
+    if (conflict >= 0) {
+        QLabel* label = m_rows[std::size_t(conflict)].error;
+        label->setText(resources.string(StringConflict));
+        label->setVisible(true);
+    }
+    for (const FilterError& error : errors) {
+        // Which row: the include is the first non-excluding row with text; excludes count in
+        // row order.
+        std::size_t excludes = 0;
+        for (Row& row : m_rows) {
+            const bool isExclude = row.options[Exclude]->isChecked();
+            bool hit = false;
+            if (error.exclude && isExclude) {
+                hit = excludes++ == error.excludeIndex;
+            } else if (!error.exclude && !isExclude && !row.field->currentText().isEmpty()) {
+                hit = true;
+            }
+            if (hit) {
+                row.error->setText(resources.format(StringPatternError, toQString(error.message),
+                                                    QString::number(error.offset + 1)));
+                row.error->setVisible(true);
+                break;
+            }
+        }
+    }
+}
+
+QLineEdit* FilterBar::field(int row) const
+{
+    return m_rows.at(std::size_t(row)).field->lineEdit();
+}
+
+QComboBox* FilterBar::fieldBox(int row) const
+{
+    return m_rows.at(std::size_t(row)).field;
+}
+
+QCheckBox* FilterBar::option(int row, int which) const
+{
+    return m_rows.at(std::size_t(row)).options[which];
+}
+
+QLabel* FilterBar::errorLabel(int row) const
+{
+    return m_rows.at(std::size_t(row)).error;
+}
+
+void FilterBar::focusField()
+{
+    QLineEdit* edit = field(0);
+    edit->setFocus(Qt::ShortcutFocusReason);
+    edit->selectAll();
+}
+
+void FilterBar::clear()
+{
+    m_typingPause.stop();
+    m_filling = true;
+    while (m_rows.size() > 1) {
+        QWidget* widget = m_rows.back().widget;
+        m_rows.pop_back();
+        widget->hide();
+        widget->deleteLater();
+    }
+    m_rows.front().field->setEditText(QString());
+    m_rows.front().error->setVisible(false);
+    m_filling = false;
+    emit rowsChanged();
+}
+
+void FilterBar::remember()
+{
+    bool added = false;
+    // Added last to first, so the first row ends up on top of the list.
+    for (auto row = m_rows.rbegin(); row != m_rows.rend(); ++row) {
+        FilterHistoryEntry entry;
+        entry.text = toU16(row->field->currentText());
+        if (entry.text.empty()) {
+            continue;
+        }
+        entry.matchCase = row->options[MatchCase]->isChecked();
+        entry.wholeWord = row->options[WholeWord]->isChecked();
+        entry.regularExpression = row->options[RegularExpression]->isChecked();
+        entry.exclude = row->options[Exclude]->isChecked();
+        m_history.Add(entry);
+        added = true;
+    }
+    if (added) {
+        m_history.WriteList();
+        refreshHistory();
+    }
+}
+
+bool FilterBar::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape) {
+            m_typingPause.stop();
+            emit clearRequested();
+            return true;
+        }
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            m_typingPause.stop();
+            emit filterEdited();
+            remember();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

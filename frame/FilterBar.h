@@ -1,0 +1,92 @@
+#pragma once
+
+// FilterBar: where the user writes the filter. One row per term: a text field whose
+// drop-down offers the recent filters (FilterHistory), and the options Match case, Whole
+// word, Regular expression and Exclude. The first row is there always; "+" adds rows (as
+// excludes: "lines with ERROR, but not those with healthcheck"), and each added row has a
+// button that removes it. Only one row may include lines; the others must exclude.
+//
+// The filter is applied while the user types (after a short pause), at once when an
+// option changes, and at once on Enter, which also keeps the terms in the recent list.
+// Escape in a field clears the whole filter. A term that cannot be used shows why under
+// its row. User-interface thread only.
+
+#include "engine/FilterSet.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <vector>
+
+class FilterHistory;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+class QVBoxLayout;
+struct FilterHistoryEntry;
+
+class FilterBar : public QWidget {
+    Q_OBJECT
+  public:
+    // history is not owned and must outlive the bar.
+    FilterBar(FilterHistory& history, QWidget* parent = nullptr);
+    ~FilterBar() override;
+
+    // The terms as they stand (rows without text included, as empty terms). The include is
+    // the first row that does not exclude; `conflict` is set to the index of a second such
+    // row with text (the filter cannot be used), else to -1.
+    FilterSet filterSet(int* conflict = nullptr) const;
+    // Shows the errors under their rows (and clears the others).
+    void showErrors(const std::vector<FilterError>& errors);
+    // The first row's text field.
+    QLineEdit* field(int row = 0) const;
+    QComboBox* fieldBox(int row = 0) const;
+    QCheckBox* option(int row, int which) const; // 0 case, 1 word, 2 regex, 3 exclude
+    QToolButton* addButton() const { return m_add; }
+    int rowCount() const { return static_cast<int>(m_rows.size()); }
+    QLabel* errorLabel(int row) const;
+
+    // Focuses the first field with its text selected.
+    void focusField();
+    // Empties every field and removes the added rows.
+    void clear();
+    // Adds a row for an exclude and focuses it.
+    void addExcludeRow();
+    // Puts the terms in the recent list (Enter does this).
+    void remember();
+
+  signals:
+    // The terms changed in a way that should be applied now.
+    void filterEdited();
+    // Escape in a field: the user wants no filter.
+    void clearRequested();
+    // A row was added or removed (the bar's height changed).
+    void rowsChanged();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    struct Row {
+        QWidget* widget = nullptr;
+        QComboBox* field = nullptr;
+        QCheckBox* options[4] = {};
+        QToolButton* remove = nullptr;
+        QLabel* error = nullptr;
+    };
+    void addRow(bool exclude);
+    void removeRow(QWidget* rowWidget);
+    void fillHistory(QComboBox* box);
+    void refreshHistory();
+    void applyEntry(Row& row, const FilterHistoryEntry& entry);
+    void scheduleApply();
+
+    FilterHistory& m_history;
+    QVBoxLayout* m_layout = nullptr;
+    QToolButton* m_add = nullptr;
+    std::vector<Row> m_rows;
+    QTimer m_typingPause;
+    bool m_filling = false;
+};

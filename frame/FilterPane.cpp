@@ -1,0 +1,230 @@
+#include "frame/FilterPane.h"
+
+#include "frame/FilterBar.h"
+
+#include "engine/LineFilter.h"
+#include "engine/LogDocument.h"
+#include "resources/LanguageResources.h"
+#include "settings/FilterHistory.h"
+#include "settings/SettingsStore.h"
+#include "view/FilterView.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int StringRunning = 241;
+constexpr int StringDone = 242;
+constexpr int StringStopped = 243;
+constexpr int StringStop = 244;
+constexpr int StringContinue = 245;
+constexpr int StringStopTip = 246;
+constexpr int StringContinueTip = 247;
+constexpr int StringPaneName = 248;
+
+const QEvent::Type FilterProgressEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+} // namespace
+
+FilterPane::FilterPane(CBrackenlyDoc* document, QWidget* parent)
+    : QWidget(parent), m_pDocument(document),
+      m_history(std::make_unique<FilterHistory>(SettingsStore::instance()))
+{
+    setObjectName(QStringLiteral("filterPane"));
+    m_history->ReadList();
+    const LanguageResources& resources = LanguageResources::current();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_bar = new FilterBar(*m_history, this);
+    layout->addWidget(m_bar);
+
+    m_body = new QWidget(this);
+    m_body->setObjectName(QStringLiteral("filterBody"));
+    auto* bodyLayout = new QVBoxLayout(m_body);
+    bodyLayout->setContentsMargins(0, 0, 0, 0);
+    bodyLayout->setSpacing(0);
+    auto* header = new QHBoxLayout();
+    header->setContentsMargins(6, 0, 4, 2);
+    m_progress = new QLabel(m_body);
+    m_progress->setObjectName(QStringLiteral("filterProgress"));
+    m_stop = new QPushButton(resources.string(StringStop), m_body);
+    m_stop->setObjectName(QStringLiteral("filterStop"));
+    m_stop->setFocusPolicy(Qt::TabFocus);
+    header->addWidget(m_progress, 1);
+    header->addWidget(m_stop);
+    bodyLayout->addLayout(header);
+    m_view = new FilterView(m_body);
+    m_view->setAccessibleName(resources.string(StringPaneName));
+    m_view->setDocument(document);
+    bodyLayout->addWidget(m_view, 1);
+    layout->addWidget(m_body, 1);
+    m_body->setVisible(false);
+    fitToBar();
+
+    if (document != nullptr) {
+        m_filter = std::make_unique<LineFilter>(*document, this);
+        m_view->setMatches(&m_filter->GetMatches());
+    }
+
+    connect(m_bar, &FilterBar::filterEdited, this, &FilterPane::applyFilter);
+    connect(m_bar, &FilterBar::rowsChanged, this, &FilterPane::fitToBar);
+    connect(m_bar, &FilterBar::clearRequested, this, [this] {
+        clearFilter();
+        emit clearedByUser();
+    });
+    connect(m_view, &FilterView::lineActivated, this, [this](LineNumber line) {
+        // A filter the user works with is one worth offering again.
+        m_bar->remember();
+        emit lineActivated(line);
+    });
+    connect(m_stop, &QPushButton::clicked, this, [this] {
+        if (!m_filter) {
+            return;
+        }
+        if (m_filter->GetProgress().state == FilterState::Stopped) {
+            m_filter->Resume();
+        } else {
+            m_filter->Stop();
+        }
+        updateHeader();
+    });
+}
+
+FilterPane::~FilterPane()
+{
+    m_filter.reset();
+}
+
+void FilterPane::PostFilterProgress()
+{
+    QCoreApplication::postEvent(this, new QEvent(FilterProgressEvent));
+}
+
+bool FilterPane::event(QEvent* event)
+{
+    if (event->type() == FilterProgressEvent) {
+        collect();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void FilterPane::collect()
+{
+    if (!m_filter) {
+        return;
+    }
+    const FilterChange change = m_filter->Collect();
+    if (change.Changed()) {
+        m_view->RowsChanged(change);
+    }
+    updateHeader();
+}
+
+void FilterPane::applyFilter()
+{
+    if (!m_filter) {
+        return;
+    }
+    int conflict = -1;
+    const FilterSet set = m_bar->filterSet(&conflict);
+    std::vector<FilterError> errors;
+    bool restarted = true;
+    if (conflict >= 0 || set.IsEmpty()) {
+        m_filter->ClearFilter();
+    } else if (set != m_filter->GetFilter() || !m_filter->IsActive()) {
+        errors = m_filter->SetFilter(set);
+    } else {
+        restarted = false; // the same filter again (Enter): the rows stay where they are
+    }
+    m_bar->showErrors(errors);
+    if (restarted) {
+        m_view->RowsChanged(FilterChange{true, false, 0, m_filter->GetMatches().size()});
+    }
+    setActive(m_filter->IsActive());
+    updateHeader();
+}
+
+void FilterPane::clearFilter()
+{
+    m_bar->clear();
+    if (m_filter) {
+        m_filter->ClearFilter();
+        m_view->RowsChanged(FilterChange{true, false, 0, 0});
+    }
+    m_bar->showErrors({});
+    setActive(false);
+}
+
+void FilterPane::DocumentChanged()
+{
+    if (!m_filter) {
+        return;
+    }
+    m_view->DocumentChanged();
+    const FilterChange change = m_filter->Sync();
+    if (change.Changed()) {
+        m_view->RowsChanged(change);
+    }
+    if (m_active) {
+        updateHeader();
+    }
+}
+
+void FilterPane::setActive(bool active)
+{
+    if (active == m_active) {
+        return;
+    }
+    m_active = active;
+    m_body->setVisible(active);
+    fitToBar();
+    emit activeChanged(active);
+}
+
+void FilterPane::fitToBar()
+{
+    // Without a filter only the bar shows, and the splitter must not hand it more room.
+    setMaximumHeight(m_active ? QWIDGETSIZE_MAX : m_bar->sizeHint().height());
+}
+
+void FilterPane::updateHeader()
+{
+    if (!m_filter || !m_active) {
+        return;
+    }
+    const LanguageResources& resources = LanguageResources::current();
+    const FilterProgress progress = m_filter->GetProgress();
+    const QLocale locale;
+    const QString total = locale.toString(qulonglong(progress.total));
+    const QString matches = locale.toString(qulonglong(m_filter->GetMatches().size()));
+    const int percent =
+        progress.total > 0 ? int(std::uint64_t(progress.done) * 100 / progress.total) : 100;
+    QString text;
+    switch (progress.state) {
+    case FilterState::Running:
+        text = resources.format(StringRunning, QString::number(percent), total, matches);
+        break;
+    case FilterState::Stopped:
+        text = resources.format(StringStopped, QString::number(percent), total, matches);
+        break;
+    case FilterState::Done:
+    case FilterState::Off:
+        text = resources.format(StringDone, matches, total);
+        break;
+    }
+    if (m_progress->text() != text) {
+        m_progress->setText(text);
+    }
+    const bool stopped = progress.state == FilterState::Stopped;
+    m_stop->setText(resources.string(stopped ? StringContinue : StringStop));
+    m_stop->setToolTip(resources.string(stopped ? StringContinueTip : StringStopTip));
+    m_stop->setEnabled(progress.state == FilterState::Running || stopped);
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+// FilterView: the filter pane's list. Row r shows document line matches.at(r): its number
+// (counted from 1) in a gutter at the left, then its text painted by the log view's
+// renderer in the log view's font, with the same keyword colours. It follows its end
+// while the user is there, as the log view does.
+//
+// Rows are selected and copied like the log view's lines (MouseSelection, one selection of
+// its own over rows); a copy gives the shown lines joined by CR LF. A click on a row that
+// is not the end of a drag, or Enter on the current row, asks for the line to be shown in
+// the log view (lineActivated). Up, Down, Page Up, Page Down, Ctrl+Home and Ctrl+End move
+// the current row.
+//
+// Scrolling counts rows, not pixels, so millions of matching rows stay scrollable. Only
+// the rows on screen are read, in one call of the document, and kept until the lines may
+// have changed. Neither the document nor the matches are owned; both must outlive the
+// pane or be detached. User-interface thread only.
+
+#include "engine/DocumentTypes.h"
+#include "engine/FilterMatches.h"
+#include "view/LogRenderer.h"
+#include "view/MouseSelection.h"
+#include "view/SelectionClipboard.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+class CBrackenlyDoc;
+struct FilterChange;
+
+class FilterView : public QAbstractScrollArea, public SelectionTarget {
+    Q_OBJECT
+  public:
+    explicit FilterView(QWidget* parent = nullptr);
+    ~FilterView() override;
+
+    void setDocument(CBrackenlyDoc* document);
+    void setMatches(const FilterMatches* matches);
+    void setTextFont(const QFont& font);
+    const LogRenderer& renderer() const { return m_renderer; }
+
+    // The rows changed (what LineFilter::Collect or Sync reported).
+    void RowsChanged(const FilterChange& change);
+    // The document changed (an append, new keywords): repaint, read changed lines again.
+    void DocumentChanged();
+
+    std::size_t rowCount() const { return m_pMatches != nullptr ? m_pMatches->size() : 0; }
+    LineNumber lineOfRow(std::size_t row) const { return m_pMatches->at(row); }
+    std::size_t currentRow() const { return m_currentRow; }
+    std::size_t firstVisibleRow() const;
+    int rowHeight() const { return m_renderer.lineHeight(); }
+    int gutterWidth() const { return m_gutterWidth; }
+    bool isFollowing() const;
+
+    void OnEditSelectAll();
+    CopyResult OnEditCopy();
+    bool canCopy() const { return m_selection.valid; }
+    DocSelection selection() const { return m_selection; }
+
+    // SelectionTarget (points are viewport coordinates).
+    LineNumber SelectableLineCount() const override;
+    std::u16string SelectableLine(LineNumber row) override;
+    LineNumber LineFromPoint(int y) const override;
+    std::int32_t CharFromPoint(const std::u16string& text, int x) const override;
+    int CaretXFromPoint(LineNumber row, int x) override;
+    int CaretXAfter(LineNumber row, std::int32_t character) override;
+    void PlaceCaret(LineNumber row, int x) override;
+
+  signals:
+    // The user chose the row showing document line `line`.
+    void lineActivated(LineNumber line);
+    void selectionPresenceChanged(bool present);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+  private:
+    DocSelection CurrentSelection() const override { return m_selection; }
+    void StoreSelection(const DocSelection& selection) override;
+    FindPosition CurrentFindPosition() const override { return m_findPosition; }
+    void StoreFindPosition(const FindPosition& position) override { m_findPosition = position; }
+    void SelectionFinished() override;
+
+    int fullRows() const;
+    void updateScrollRange();
+    void updateGutter();
+    void setCurrentRow(std::size_t row);
+    void scrollToRow(std::size_t row);
+    // The texts of rows [first, end) read into the cache in one call.
+    void fetchRows(std::size_t first, std::size_t end);
+    const std::u16string& rowText(std::size_t row);
+    void forgetRows();
+    // The text a selection of rows gives, when its peak stays within limitBytes (0: half
+    // the memory the machine has available).
+    CopyResult buildText(const DocSelection& selection, QString& text, std::uint64_t limitBytes);
+
+    CBrackenlyDoc* m_pDocument = nullptr;
+    const FilterMatches* m_pMatches = nullptr;
+    LogRenderer m_renderer;
+    int m_gutterWidth = 0;
+    int m_gutterDigits = 0;
+    qint64 m_widestRow = 0; // widest text painted since the rows were reset
+    std::size_t m_currentRow = 0;
+    DocSelection m_selection;
+    FindPosition m_findPosition;
+    MouseSelection m_mouse{*this};
+    bool m_pressedWhileDragging = false;
+    QBasicTimer m_autoScrollTimer;
+    QPoint m_dragPoint;
+    // Row texts by document line; the open last line is read again on every change.
+    std::unordered_map<LineNumber, std::u16string> m_texts;
+    std::uint64_t m_seenGeneration = 0;
+    LineNumber m_seenLineCount = 0;
+};
