@@ -11,6 +11,7 @@
 #include "resources/ResourceHandler.h"
 #include "settings/FilterHistory.h"
 #include "settings/SettingsStore.h"
+#include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -41,13 +42,7 @@ class FilterPaneTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
-        SettingsStore::overrideInstance(store.get());
-        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->SetString(Setting::GuiLanguage, u"EN");
-        resources = std::make_unique<CResourceHandler>(store.get());
-        ASSERT_TRUE(resources->LoadLanguageResources());
+        ASSERT_TRUE(package.loaded);
         path = dir.file("app.log");
     }
 
@@ -55,8 +50,6 @@ class FilterPaneTest : public ::testing::Test {
     {
         frame.reset();
         document.reset();
-        resources.reset();
-        SettingsStore::overrideInstance(nullptr);
     }
 
     void open(const std::string& bytes, bool watch = false)
@@ -154,9 +147,9 @@ class FilterPaneTest : public ::testing::Test {
                       int(row - first) * h + h / 2);
     }
 
-    TempDir dir;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<CResourceHandler> resources;
+    quilltest::EnglishPackage package;
+    TempDir& dir = package.dir;
+    std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
     std::unique_ptr<CBrackenlyDoc> document;
     std::unique_ptr<CMainFrame> frame;

@@ -9,6 +9,7 @@
 #include "resources/LanguageResources.h"
 #include "resources/ResourceHandler.h"
 #include "settings/SettingsStore.h"
+#include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "view/LogView.h"
@@ -30,13 +31,7 @@ class FindCommandTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
-        SettingsStore::overrideInstance(store.get());
-        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->SetString(Setting::GuiLanguage, u"EN");
-        resources = std::make_unique<CResourceHandler>(store.get());
-        ASSERT_TRUE(resources->LoadLanguageResources());
+        ASSERT_TRUE(package.loaded);
         path = dir.file("app.log");
     }
 
@@ -44,8 +39,6 @@ class FindCommandTest : public ::testing::Test {
     {
         frame.reset();
         document.reset();
-        resources.reset();
-        SettingsStore::overrideInstance(nullptr);
     }
 
     void open(const std::string& bytes)
@@ -92,9 +85,9 @@ class FindCommandTest : public ::testing::Test {
         return {s.startLine, s.startCol, s.endCol};
     }
 
-    TempDir dir;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<CResourceHandler> resources;
+    quilltest::EnglishPackage package;
+    TempDir& dir = package.dir;
+    std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
     std::unique_ptr<CBrackenlyDoc> document;
     std::unique_ptr<CMainFrame> frame;

@@ -15,6 +15,7 @@
 #include "engine/LogDocument.h"
 #include "platform/FileName.h"
 #include "settings/SettingsStore.h"
+#include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -95,13 +96,7 @@ class MainFrameTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
-        SettingsStore::overrideInstance(store.get());
-        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->SetString(Setting::GuiLanguage, u"EN");
-        resources = std::make_unique<CResourceHandler>(store.get());
-        ASSERT_TRUE(resources->LoadLanguageResources());
+        ASSERT_TRUE(package.loaded);
         path = dir.file("app.log");
     }
 
@@ -109,8 +104,6 @@ class MainFrameTest : public ::testing::Test {
     {
         frame.reset();
         document.reset();
-        resources.reset();
-        SettingsStore::overrideInstance(nullptr);
     }
 
     void createFrame()
@@ -128,9 +121,9 @@ class MainFrameTest : public ::testing::Test {
 
     QString paneText(int index) const { return frame->pane(index)->text(); }
 
-    TempDir dir;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<CResourceHandler> resources;
+    quilltest::EnglishPackage package;
+    TempDir& dir = package.dir;
+    std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
     RecordingOwner owner;
     std::unique_ptr<CBrackenlyDoc> document;
