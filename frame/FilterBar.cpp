@@ -75,6 +75,9 @@ void FilterBar::addRow(bool exclude)
     row.field->setMinimumContentsLength(20);
     row.field->lineEdit()->setPlaceholderText(resources.string(StringPlaceholder));
     row.field->lineEdit()->setClearButtonEnabled(true);
+    // The keys reach the combo box, which hands them to its line edit without the line
+    // edit's event filters; both are watched, whichever has the focus.
+    row.field->installEventFilter(this);
     row.field->lineEdit()->installEventFilter(this);
     if (index == 0) {
         label->setText(resources.string(StringLabel));

@@ -36,6 +36,9 @@ FilterPane::FilterPane(CBrackenlyDoc* document, QWidget* parent)
       m_history(std::make_unique<FilterHistory>(SettingsStore::instance()))
 {
     setObjectName(QStringLiteral("filterPane"));
+    // The bar's fields and options must not set how narrow the window may be: a narrow
+    // window cuts them off at the right instead.
+    setMinimumWidth(1);
     m_history->ReadList();
     const LanguageResources& resources = LanguageResources::current();
 

@@ -102,7 +102,11 @@ CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService*
     updateCommandStates();
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame()
+{
+    // The window's own destruction moves the focus; the bars are gone by then.
+    disconnect(m_focusConnection);
+}
 
 QLabel* CMainFrame::pane(int index) const
 {
@@ -869,7 +873,8 @@ void CMainFrame::buildFilterPane()
         }
     });
     // Copy and Select All act on whichever of the two panes has the keyboard.
-    connect(qApp, &QApplication::focusChanged, this, [this] { updateCommandStates(); });
+    m_focusConnection =
+        connect(qApp, &QApplication::focusChanged, this, [this] { updateCommandStates(); });
 }
 
 void CMainFrame::placeFilterPane(bool active)

@@ -210,6 +210,7 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     CBrackenlyView* m_pView = nullptr;
     QSplitter* m_pSplitter = nullptr;
     FilterPane* m_pFilterPane = nullptr;
+    QMetaObject::Connection m_focusConnection;
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_panes[3] = {};
     QLabel* m_pausePane = nullptr;

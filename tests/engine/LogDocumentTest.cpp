@@ -259,6 +259,25 @@ TEST_F(LogDocumentTest, WindowMovesKeepTheLinesTheyShareAndDecodeOnlyNewOnes)
     EXPECT_EQ(doc.WindowFirst(), 500u);
 }
 
+TEST_F(LogDocumentTest, ScatteredLinesAreReadWithoutMovingTheWindow)
+{
+    // The last line has no line feed and a lone CR: it reads as the window shows it.
+    open(numbered(3000) + "tail\rend");
+    EXPECT_EQ(doc.GetLine(10), u"line 00010");
+    std::vector<std::u16string> texts;
+    doc.GetLines({2999, 0, 999, 1000, 3000, 3001, 2000}, texts);
+    const std::vector<std::u16string> want = {u"line 02999", u"line 00000", u"line 00999",
+                                              u"line 01000", u"tail\u240Dend", u"", u"line 02000"};
+    EXPECT_EQ(texts, want);
+    EXPECT_EQ(doc.WindowFirst(), 0u);
+    EXPECT_EQ(doc.WindowEnd(), 1000u);
+
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    doc.GetLines({5, 2500}, texts);
+    EXPECT_EQ(texts, (std::vector<std::u16string>{u"line 00005", u""}))
+        << "the window's lines stay readable; the others read empty";
+}
+
 TEST_F(LogDocumentTest, AnUnreadableRangeLeavesTheWindowAndReadsEmpty)
 {
     open(numbered(3000));

@@ -40,7 +40,7 @@ const std::map<int, QStringList> kStrings = {
 
 // The commands menus, toolbar and accelerators may send.
 const std::set<int> kCommands = {32772, 32774, 32775, 32782, 32783, 32791, 32793, 32795,
-                                 32801, 57600, 57601, 57616, 57634, 57636, 57664, 57665,
+                                 32801, 32803, 57600, 57601, 57616, 57634, 57636, 57664, 57665,
                                  59392, 59393};
 
 enum class Kind { Label, Button, Check, Edit, MultiLineEdit, List, ToolButton };

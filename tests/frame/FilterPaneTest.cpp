@@ -1,0 +1,376 @@
+// The filter bar and pane in the real main frame, driven by keys and mouse events: the rows
+// against a line-by-line model while the file grows, clicks and Enter jumping the log view,
+// selection and copy of the shown rows, excludes, unusable terms, Escape, the recent list
+// and the pane's stored height. English package.
+
+#include "engine/LineFilter.h"
+#include "engine/LogDocument.h"
+#include "frame/FilterBar.h"
+#include "frame/FilterPane.h"
+#include "frame/MainFrame.h"
+#include "resources/ResourceHandler.h"
+#include "settings/FilterHistory.h"
+#include "settings/SettingsStore.h"
+#include "support/TempDir.h"
+#include "support/TestDoubles.h"
+#include "support/WidgetEvents.h"
+#include "view/FilterView.h"
+#include "view/LogView.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using quilltest::NullSound;
+using quilltest::TempDir;
+using quilltest::u16;
+
+class FilterPaneTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
+        SettingsStore::overrideInstance(store.get());
+        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
+        store->SetString(Setting::GuiLanguage, u"EN");
+        resources = std::make_unique<CResourceHandler>(store.get());
+        ASSERT_TRUE(resources->LoadLanguageResources());
+        path = dir.file("app.log");
+    }
+
+    void TearDown() override
+    {
+        frame.reset();
+        document.reset();
+        resources.reset();
+        SettingsStore::overrideInstance(nullptr);
+    }
+
+    void open(const std::string& bytes, bool watch = false)
+    {
+        content = bytes;
+        quilltest::writeFile(path, bytes);
+        frame.reset();
+        document = std::make_unique<CBrackenlyDoc>(nullptr, *store);
+        WatchTiming timing;
+        timing.poll = std::chrono::milliseconds(20);
+        document->SetWatchTiming(timing);
+        frame = std::make_unique<CMainFrame>(document.get(), nullptr, &sound);
+        document->SetHost(frame.get());
+        frame->setMessageHandler([](const QString&) {});
+        frame->resize(700, 500);
+        frame->show();
+        frame->GetView()->OnInitialUpdate();
+        ASSERT_TRUE(document->OnOpenDocument(u16(path)));
+        if (!watch) {
+            document->StopWatching();
+        }
+        frame->GetView()->OnInitialUpdate();
+        frame->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+        QApplication::processEvents();
+    }
+
+    void append(const std::string& bytes)
+    {
+        content += bytes;
+        std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+    }
+
+    FilterPane* pane() const { return frame->filterPane(); }
+    FilterView* rows() const { return pane()->view(); }
+    QWidget* focused() const { return QApplication::focusWidget(); }
+
+    void key(int k, Qt::KeyboardModifiers mods = {})
+    {
+        QTest::keyClick(focused(), Qt::Key(k), mods);
+        QApplication::processEvents();
+    }
+
+    // Ctrl+Shift+F, the text, Enter: as a user sets a filter.
+    void filterBy(const char* text)
+    {
+        key(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClicks(focused(), QString::fromUtf8(text));
+        key(Qt::Key_Return);
+    }
+
+    // The line numbers shown, once the filter has caught up with `lines` lines.
+    std::vector<LineNumber> shown(LineNumber lines)
+    {
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            const FilterProgress p = pane()->filter()->GetProgress();
+            return p.state == FilterState::Done && p.total == lines;
+        })) << "the filter did not reach " << lines << " lines";
+        QApplication::processEvents();
+        std::vector<LineNumber> result;
+        for (std::size_t row = 0; row < rows()->rowCount(); ++row) {
+            result.push_back(rows()->lineOfRow(row));
+        }
+        return result;
+    }
+
+    // The independent model: the lines of the content that hold `include` and none of the
+    // `excludes`, compared as bytes.
+    std::vector<LineNumber> expected(const std::string& include,
+                                     const std::vector<std::string>& excludes = {}) const
+    {
+        std::vector<LineNumber> result;
+        std::size_t start = 0;
+        for (LineNumber line = 0; start < content.size(); ++line) {
+            std::size_t end = content.find('\n', start);
+            end = end == std::string::npos ? content.size() : end;
+            const std::string text = content.substr(start, end - start);
+            bool keep = text.find(include) != std::string::npos;
+            for (const std::string& exclude : excludes) {
+                keep = keep && text.find(exclude) == std::string::npos;
+            }
+            if (keep) {
+                result.push_back(line);
+            }
+            start = end + 1;
+        }
+        return result;
+    }
+
+    QPoint rowPoint(std::size_t row, int x = -1) const
+    {
+        const int h = rows()->rowHeight();
+        const std::size_t first = rows()->firstVisibleRow();
+        return QPoint(x >= 0 ? x : rows()->gutterWidth() + 4,
+                      int(row - first) * h + h / 2);
+    }
+
+    TempDir dir;
+    std::unique_ptr<SettingsStore> store;
+    std::unique_ptr<CResourceHandler> resources;
+    NullSound sound;
+    std::unique_ptr<CBrackenlyDoc> document;
+    std::unique_ptr<CMainFrame> frame;
+    std::string path;
+    std::string content;
+};
+
+namespace {
+
+// 400 lines: every 7th an ERROR, every 21st of those also a healthcheck.
+std::string sampleLog()
+{
+    std::string text;
+    for (int i = 0; i < 400; ++i) {
+        if (i % 21 == 0) {
+            text += "t" + std::to_string(i) + " ERROR healthcheck failed\n";
+        } else if (i % 7 == 0) {
+            text += "t" + std::to_string(i) + " ERROR disk full\n";
+        } else {
+            text += "t" + std::to_string(i) + " INFO request served\n";
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+TEST_F(FilterPaneTest, KeysSetTheFilterAndThePaneFollowsTheGrowingFile)
+{
+    open(sampleLog(), true);
+    EXPECT_FALSE(rows()->isVisible()) << "no filter, no pane";
+    const int barOnly = pane()->height();
+    filterBy("ERROR");
+    EXPECT_TRUE(rows()->isVisible());
+    EXPECT_GT(pane()->height(), barOnly);
+    EXPECT_EQ(shown(400), expected("ERROR"));
+    EXPECT_TRUE(rows()->isFollowing());
+
+    // Appended in pieces, one of them a line cut before its end: the pane ends where the
+    // model ends, the cut line counted once it says ERROR.
+    append("late INFO one\nlate ERR");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 402; }));
+    EXPECT_EQ(shown(402), expected("ERROR"));
+    append("OR two\nlate ERROR three\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 403; }));
+    EXPECT_EQ(shown(403), expected("ERROR"));
+    EXPECT_EQ(rows()->lineOfRow(rows()->rowCount() - 1), 402u);
+    EXPECT_TRUE(rows()->isFollowing()) << "at the end before, at the end after";
+    EXPECT_EQ(rows()->firstVisibleRow(), std::size_t(rows()->verticalScrollBar()->maximum()));
+
+    // Clear starts the pane over with the main view: only lines written after it.
+    QTest::keyClick(frame->GetView(), Qt::Key_L, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_EQ(rows()->rowCount(), 0u);
+    append("after clear ERROR\nafter clear INFO\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 2; }));
+    EXPECT_EQ(shown(2), std::vector<LineNumber>{0});
+}
+
+TEST_F(FilterPaneTest, AClickOrEnterOnARowSelectsItsLineInTheLogViewWithALineAbove)
+{
+    open(sampleLog());
+    filterBy("disk");
+    const std::vector<LineNumber> lines = shown(400);
+    ASSERT_EQ(lines, expected("disk"));
+    rows()->verticalScrollBar()->setValue(0);
+    QApplication::processEvents();
+
+    QTest::mouseClick(rows()->viewport(), Qt::LeftButton, {}, rowPoint(1));
+    QApplication::processEvents();
+    const DocSelection selection = document->GetSelection();
+    EXPECT_TRUE(selection.valid);
+    EXPECT_EQ(selection.startLine, lines[1]);
+    EXPECT_EQ(selection.endLine, lines[1]);
+    EXPECT_EQ(selection.startCol, 0);
+    EXPECT_EQ(selection.endCol, -1) << "the whole line";
+    EXPECT_EQ(frame->GetView()->firstVisibleLine(), lines[1] - 1) << "one line of context";
+    EXPECT_EQ(rows()->currentRow(), 1u);
+    EXPECT_TRUE(rows()->hasFocus()) << "the keyboard stays in the pane for the next row";
+
+    // Down moves the current row only; Enter shows it. The last row clamps.
+    key(Qt::Key_Down);
+    EXPECT_EQ(document->GetSelection().startLine, lines[1]);
+    key(Qt::Key_Return);
+    EXPECT_EQ(document->GetSelection().startLine, lines[2]);
+    key(Qt::Key_End, Qt::ControlModifier);
+    key(Qt::Key_Down);
+    key(Qt::Key_Enter);
+    EXPECT_EQ(document->GetSelection().startLine, lines.back());
+    const QScrollBar* bar = frame->GetView()->verticalScrollBar();
+    EXPECT_EQ(bar->value(), bar->maximum()) << "scrolled as far as it goes";
+}
+
+TEST_F(FilterPaneTest, SelectAllAndADragCopyTheShownRowsOnly)
+{
+    open("a ERROR one\nplain\nb ERROR two\u00e4\nplain\nc ERROR three\n");
+    filterBy("ERROR");
+    ASSERT_EQ(shown(5).size(), 3u);
+    QTest::mouseClick(rows()->viewport(), Qt::LeftButton, {}, rowPoint(0));
+    ASSERT_TRUE(rows()->hasFocus());
+
+    key(Qt::Key_A, Qt::ControlModifier);
+    const DocSelection all = rows()->selection();
+    EXPECT_TRUE(all.valid) << "Select All acts on the pane that has the keyboard";
+    EXPECT_EQ(all.endLine, 3u) << "every row and the empty one after the last";
+    EXPECT_EQ(document->GetSelection().endLine, 0u) << "the log view keeps the clicked line";
+    key(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QString::fromUtf8("a ERROR one\r\nb ERROR two\u00e4\r\nc ERROR three\r\n"));
+
+    // From "ERROR" on row 0 to just past "b" on row 1: character cells at the points.
+    const QString row0 = QStringLiteral("a ERROR one");
+    const int x0 = rows()->gutterWidth() + int(rows()->renderer().prefixWidth(row0, 2)) + 1;
+    const int x1 = rows()->gutterWidth() + int(rows()->renderer().prefixWidth(row0, 1)) - 1;
+    QTest::mousePress(rows()->viewport(), Qt::LeftButton, {}, rowPoint(0, x0));
+    QTest::mouseMove(rows()->viewport(), rowPoint(0, x0));
+    QTest::mouseMove(rows()->viewport(), rowPoint(1, x1));
+    QTest::mouseRelease(rows()->viewport(), Qt::LeftButton, {}, rowPoint(1, x1));
+    const DocSelection dragged = rows()->selection();
+    EXPECT_EQ(dragged.startLine, 0u);
+    EXPECT_EQ(dragged.startCol, 2);
+    EXPECT_EQ(dragged.endLine, 1u);
+    EXPECT_EQ(dragged.endCol, 0);
+    EXPECT_EQ(frame->action(Command::Copy)->isEnabled(), true);
+    key(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), row0.mid(2) + QStringLiteral("\r\nb"));
+}
+
+TEST_F(FilterPaneTest, AnExcludeRowHidesItsLinesAndEscapeClearsEverything)
+{
+    open(sampleLog());
+    filterBy("ERROR");
+    QTest::mouseClick(pane()->bar()->addButton(), Qt::LeftButton);
+    ASSERT_EQ(pane()->bar()->rowCount(), 2);
+    EXPECT_TRUE(pane()->bar()->option(1, 3)->isChecked()) << "an added row excludes";
+    EXPECT_EQ(focused(), pane()->bar()->fieldBox(1));
+    QTest::keyClicks(focused(), QStringLiteral("healthcheck"));
+    key(Qt::Key_Return);
+    EXPECT_EQ(shown(400), expected("ERROR", {"healthcheck"}));
+
+    // Only the exclude: every line but those.
+    pane()->bar()->field(0)->clear();
+    key(Qt::Key_Return);
+    EXPECT_EQ(shown(400), expected("", {"healthcheck"}));
+
+    key(Qt::Key_Escape);
+    EXPECT_FALSE(pane()->isActive());
+    EXPECT_FALSE(rows()->isVisible());
+    EXPECT_FALSE(pane()->filter()->IsActive());
+    EXPECT_EQ(pane()->bar()->rowCount(), 1);
+    EXPECT_TRUE(pane()->bar()->field(0)->text().isEmpty());
+    EXPECT_EQ(focused(), frame->GetView());
+}
+
+TEST_F(FilterPaneTest, ATermThatCannotBeUsedSaysWhyAndFiltersNothing)
+{
+    open(sampleLog());
+    FilterBar* bar = pane()->bar();
+    quilltest::clickCheckBox(bar->option(0, 2));
+    filterBy("disk (full");
+    EXPECT_FALSE(pane()->isActive());
+    EXPECT_FALSE(bar->errorLabel(0)->isHidden());
+    EXPECT_TRUE(bar->errorLabel(0)->text().contains(QStringLiteral("character 11")))
+        << bar->errorLabel(0)->text().toStdString();
+
+    bar->field(0)->selectAll();
+    QTest::keyClicks(bar->field(0), QStringLiteral("disk \\(?full"));
+    key(Qt::Key_Return);
+    EXPECT_TRUE(bar->errorLabel(0)->isHidden());
+    EXPECT_EQ(shown(400), expected("disk"));
+
+    // A second row that includes too: it cannot be, and says so under itself.
+    QTest::mouseClick(bar->addButton(), Qt::LeftButton);
+    quilltest::clickCheckBox(bar->option(1, 3));
+    QTest::keyClicks(bar->field(1), QStringLiteral("INFO"));
+    key(Qt::Key_Return);
+    EXPECT_FALSE(pane()->isActive());
+    EXPECT_TRUE(bar->errorLabel(0)->isHidden());
+    EXPECT_FALSE(bar->errorLabel(1)->isHidden());
+}
+
+TEST_F(FilterPaneTest, UsedFiltersAreOfferedAgainWithTheirOptionsAndThePaneKeepsItsHeight)
+{
+    open(sampleLog());
+    FilterBar* bar = pane()->bar();
+    quilltest::clickCheckBox(bar->option(0, 1));
+    filterBy("full");
+    EXPECT_EQ(shown(400), expected("full"));
+
+    // The splitter handle dragged up by 60 pixels: the pane's new height is kept.
+    QSplitterHandle* handle = frame->splitter()->handle(1);
+    const QPoint grip = handle->rect().center();
+    const int before = pane()->height();
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip - QPoint(0, 60));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip - QPoint(0, 60));
+    QApplication::processEvents();
+    const int dragged = pane()->height();
+    EXPECT_GT(dragged, before);
+    EXPECT_EQ(store->GetDword(Setting::FilterPaneHeight), std::uint32_t(dragged));
+
+    // A new window: the list offers "full" with Whole word on; the pane comes back as high.
+    open(sampleLog());
+    bar = pane()->bar();
+    QComboBox* box = bar->fieldBox(0);
+    ASSERT_EQ(box->count(), 1);
+    EXPECT_EQ(box->itemText(0), QStringLiteral("full"));
+    EXPECT_FALSE(bar->option(0, 1)->isChecked());
+    box->setFocus();
+    key(Qt::Key_Down, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box->view()->isVisible(); }));
+    QTest::keyClick(box->view(), Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_TRUE(bar->option(0, 1)->isChecked());
+    EXPECT_EQ(shown(400), expected("full"));
+    EXPECT_EQ(pane()->height(), dragged);
+}
