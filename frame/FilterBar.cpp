@@ -4,6 +4,7 @@
 #include "resources/QtText.h"
 #include "settings/FilterHistory.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -92,10 +93,32 @@ void FilterBar::addRow(bool exclude)
     row.field->setCurrentIndex(-1);
     row.field->setEditText(QString());
 
+    if (index == 0) {
+        m_add = new QToolButton(row.widget);
+        m_add->setObjectName(QStringLiteral("filterAdd"));
+        m_add->setText(QStringLiteral("+"));
+        m_add->setToolTip(resources.string(StringAddTip));
+        m_add->setAutoRaise(true);
+        keepSpace(m_add);
+        line->addWidget(m_add);
+        connect(m_add, &QToolButton::clicked, this, &FilterBar::addExcludeRow);
+    } else {
+        row.remove = new QToolButton(row.widget);
+        row.remove->setObjectName(QStringLiteral("filterRemove%1").arg(index));
+        row.remove->setText(QStringLiteral("\u00D7"));
+        row.remove->setToolTip(resources.string(StringRemoveTip));
+        row.remove->setAutoRaise(true);
+        keepSpace(row.remove);
+        line->addWidget(row.remove);
+        QWidget* rowWidget = row.widget;
+        connect(row.remove, &QToolButton::clicked, this, [this, rowWidget] { removeRow(rowWidget); });
+    }
+
     for (int option = 0; option < 4; ++option) {
         auto* box = new QCheckBox(resources.string(StringOptions[option]), row.widget);
         box->setObjectName(QStringLiteral("filterOption%1_%2").arg(index).arg(option));
         box->setFocusPolicy(Qt::TabFocus);
+        keepSpace(box);
         line->addWidget(box);
         row.options[option] = box;
         connect(box, &QCheckBox::toggled, this, [this] {
@@ -106,26 +129,9 @@ void FilterBar::addRow(bool exclude)
         });
     }
     row.options[Exclude]->setToolTip(resources.string(StringExcludeTip));
+    m_filling = true;
     row.options[Exclude]->setChecked(exclude);
-
-    if (index == 0) {
-        m_add = new QToolButton(row.widget);
-        m_add->setObjectName(QStringLiteral("filterAdd"));
-        m_add->setText(QStringLiteral("+"));
-        m_add->setToolTip(resources.string(StringAddTip));
-        m_add->setAutoRaise(true);
-        line->addWidget(m_add);
-        connect(m_add, &QToolButton::clicked, this, &FilterBar::addExcludeRow);
-    } else {
-        row.remove = new QToolButton(row.widget);
-        row.remove->setObjectName(QStringLiteral("filterRemove%1").arg(index));
-        row.remove->setText(QStringLiteral("\u00D7"));
-        row.remove->setToolTip(resources.string(StringRemoveTip));
-        row.remove->setAutoRaise(true);
-        line->addWidget(row.remove);
-        QWidget* rowWidget = row.widget;
-        connect(row.remove, &QToolButton::clicked, this, [this, rowWidget] { removeRow(rowWidget); });
-    }
+    m_filling = false;
 
     row.error = new QLabel(row.widget);
     row.error->setObjectName(QStringLiteral("filterError%1").arg(index));
@@ -232,6 +238,9 @@ FilterSet FilterBar::filterSet(int* conflict) const
         term.matchCase = row.options[MatchCase]->isChecked();
         term.wholeWord = row.options[WholeWord]->isChecked();
         term.regularExpression = row.options[RegularExpression]->isChecked();
+        if (term.text.empty()) {
+            continue; // an empty field neither shows nor hides lines
+        }
         if (row.options[Exclude]->isChecked()) {
             set.excludes.push_back(term);
         } else if (term.text.empty()) {
@@ -266,9 +275,12 @@ void FilterBar::showErrors(const std::vector<FilterError>& errors)
         for (Row& row : m_rows) {
             const bool isExclude = row.options[Exclude]->isChecked();
             bool hit = false;
+            if (row.field->currentText().isEmpty()) {
+                continue;
+            }
             if (error.exclude && isExclude) {
                 hit = excludes++ == error.excludeIndex;
-            } else if (!error.exclude && !isExclude && !row.field->currentText().isEmpty()) {
+            } else if (!error.exclude && !isExclude) {
                 hit = true;
             }
             if (hit) {
@@ -326,6 +338,13 @@ void FilterBar::clear()
 
 void FilterBar::remember()
 {
+    // A click on every row of the pane asks again; the hive is written only for a change.
+    const FilterSet now = filterSet();
+    if (m_rememberedOnce && now == m_remembered) {
+        return;
+    }
+    m_remembered = now;
+    m_rememberedOnce = true;
     bool added = false;
     // Added last to first, so the first row ends up on top of the list.
     for (auto row = m_rows.rbegin(); row != m_rows.rend(); ++row) {
@@ -347,8 +366,23 @@ void FilterBar::remember()
     }
 }
 
+void FilterBar::keepSpace(QAbstractButton* button)
+{
+    button->installEventFilter(this);
+}
+
 bool FilterBar::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::ShortcutOverride && qobject_cast<QAbstractButton*>(watched)) {
+        // Space is also the window's Pause key; a focused button or check box takes it
+        // first, as it would in a dialog.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+            key->accept();
+            return true;
+        }
+        return false;
+    }
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape) {

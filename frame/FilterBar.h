@@ -19,6 +19,7 @@
 #include <vector>
 
 class FilterHistory;
+class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -34,9 +35,9 @@ class FilterBar : public QWidget {
     FilterBar(FilterHistory& history, QWidget* parent = nullptr);
     ~FilterBar() override;
 
-    // The terms as they stand (rows without text included, as empty terms). The include is
-    // the first row that does not exclude; `conflict` is set to the index of a second such
-    // row with text (the filter cannot be used), else to -1.
+    // The terms of the rows with text. The include is the first such row that does not
+    // exclude; `conflict` is set to the index of a second one (the filter cannot be used),
+    // else to -1.
     FilterSet filterSet(int* conflict = nullptr) const;
     // Shows the errors under their rows (and clears the others).
     void showErrors(const std::vector<FilterError>& errors);
@@ -83,10 +84,17 @@ class FilterBar : public QWidget {
     void applyEntry(Row& row, const FilterHistoryEntry& entry);
     void scheduleApply();
 
+  public:
+    // The button keeps Space while it has the keyboard (the window's Pause key otherwise).
+    void keepSpace(QAbstractButton* button);
+
+  private:
     FilterHistory& m_history;
     QVBoxLayout* m_layout = nullptr;
     QToolButton* m_add = nullptr;
     std::vector<Row> m_rows;
     QTimer m_typingPause;
     bool m_filling = false;
+    FilterSet m_remembered;
+    bool m_rememberedOnce = false;
 };

@@ -60,6 +60,7 @@ FilterPane::FilterPane(CBrackenlyDoc* document, QWidget* parent)
     m_stop = new QPushButton(resources.string(StringStop), m_body);
     m_stop->setObjectName(QStringLiteral("filterStop"));
     m_stop->setFocusPolicy(Qt::TabFocus);
+    m_bar->keepSpace(m_stop);
     header->addWidget(m_progress, 1);
     header->addWidget(m_stop);
     bodyLayout->addLayout(header);

@@ -280,12 +280,20 @@ TEST_F(FilterPaneTest, SelectAllAndADragCopyTheShownRowsOnly)
 
 TEST_F(FilterPaneTest, AnExcludeRowHidesItsLinesAndEscapeClearsEverything)
 {
-    open(sampleLog());
+    open(sampleLog(), true);
     filterBy("ERROR");
     QTest::mouseClick(pane()->bar()->addButton(), Qt::LeftButton);
     ASSERT_EQ(pane()->bar()->rowCount(), 2);
     EXPECT_TRUE(pane()->bar()->option(1, 3)->isChecked()) << "an added row excludes";
-    EXPECT_EQ(focused(), pane()->bar()->fieldBox(1));
+
+    // Space is the window's Pause key, but a focused check box takes it first.
+    pane()->bar()->option(1, 3)->setFocus(Qt::TabFocusReason);
+    key(Qt::Key_Space);
+    EXPECT_FALSE(pane()->bar()->option(1, 3)->isChecked());
+    key(Qt::Key_Space);
+    EXPECT_TRUE(pane()->bar()->option(1, 3)->isChecked());
+    EXPECT_TRUE(document->IsWatching());
+    pane()->bar()->fieldBox(1)->setFocus(Qt::TabFocusReason);
     QTest::keyClicks(focused(), QStringLiteral("healthcheck"));
     key(Qt::Key_Return);
     EXPECT_EQ(shown(400), expected("ERROR", {"healthcheck"}));
