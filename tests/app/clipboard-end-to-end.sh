@@ -7,6 +7,8 @@
 #
 # usage: clipboard-end-to-end.sh /path/to/quillstream
 set -euo pipefail
+# shellcheck source=../support/e2e-session.sh
+source "$(dirname "$0")/../support/e2e-session.sh"
 
 exe=$1
 if [[ -z "${QUILL_E2E_IN_XVFB:-}" ]]; then
@@ -40,16 +42,6 @@ printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Softwar
 trace=$TMPDIR/Quillstream.log
 log=$work/copied.log
 printf 'alpha one\nbeta zwei\xc3\xa4 \xe2\x82\xac\ngamma three\n' >"$log"
-
-wait_trace() {
-    local i
-    for i in $(seq 1 300); do
-        [[ -f "$trace" ]] && tr -d '\r' <"$trace" | grep -qE "$1" && return 0
-        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for: $1"
-        sleep 0.1
-    done
-    fail "no trace line matching: $1"
-}
 
 # Reads a selection until it equals the expected bytes (a safety limit, not a timing check).
 expect_selection() { # <selection> <expected file> <what>

@@ -9,6 +9,8 @@
 #
 # usage: end-to-end.sh /path/to/quillstream
 set -euo pipefail
+# shellcheck source=../support/e2e-session.sh
+source "$(dirname "$0")/../support/e2e-session.sh"
 
 exe=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-e2e.XXXXXXXX")
@@ -53,42 +55,15 @@ hive=$XDG_CONFIG_HOME/quillstream/user.reg
 log="$work/watched file.log"
 for i in 1 2 3 4 5; do echo "2026-12-07 10:00:0$i INFO start-up step $i"; done >"$log"
 
-# Waits until the trace log holds a line matching the pattern (a safety limit, not a
-# timing check).
-wait_trace() {
-    local pattern=$1 i
-    for i in $(seq 1 300); do
-        if [[ -f "$trace" ]] && tr -d '\r' <"$trace" | grep -qE "$pattern"; then
-            return 0
-        fi
-        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for: $pattern"
-        sleep 0.1
-    done
-    fail "no trace line matching: $pattern"
-}
-
 hive_value() { # <name> -> the dword value as a signed decimal, or empty
     local hex
     hex=$(tr -d '\r' <"$hive" | sed -n "s/^\"$1\"=dword:\([0-9a-f]*\)$/\1/p" | tail -1)
     [[ -n "$hex" ]] && echo $(( (16#$hex ^ 0x80000000) - 0x80000000 ))
 }
 
-# A display of our own (the number Xvfb picks itself), with a window manager on it.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.txt" &
-xvfb_pid=$!
-for i in $(seq 1 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
-if command -v openbox >/dev/null 2>&1; then
-    openbox --sm-disable >"$work/openbox.txt" 2>&1 &
-    wm_pid=$!
-    for i in $(seq 1 100); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
-        sleep 0.1
-    done
-else
-    echo "end-to-end: openbox is not installed; running without a window manager" >&2
-fi
+# A display of our own, with a window manager on it.
+start_display
+start_window_manager
 
 run_program() {
     "$exe" "$log" >"$work/out.txt" 2>&1 &

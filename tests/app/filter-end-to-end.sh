@@ -9,6 +9,8 @@
 # usage: filter-end-to-end.sh /path/to/quillstream [EN|DE]
 # QUILL_E2E_SHOTS=1 also saves screenshots of the steps in the work folder (kept on failure).
 set -euo pipefail
+# shellcheck source=../support/e2e-session.sh
+source "$(dirname "$0")/../support/e2e-session.sh"
 
 exe=$1
 language=${2:-EN}
@@ -61,16 +63,6 @@ add_lines() { # <first> <last>
 }
 add_lines 1 40 >"$log"
 
-wait_trace() {
-    local i
-    for i in $(seq 1 300); do
-        [[ -f "$trace" ]] && tr -d '\r' <"$trace" | grep -qE "$1" && return 0
-        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for: $1"
-        sleep 0.1
-    done
-    fail "no trace line matching: $1"
-}
-
 # The texts of the recent filters in the user hive, one a line.
 recent_filters() {
     tr -d '\r' <"$hive" 2>/dev/null | awk '
@@ -78,20 +70,9 @@ recent_filters() {
         recent && /^"SearchString"="/ { sub(/^"SearchString"="/, ""); sub(/"$/, ""); print }'
 }
 
-# A display of our own (the number Xvfb picks itself), with a window manager on it.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.txt" &
-xvfb_pid=$!
-for i in $(seq 1 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
-if command -v openbox >/dev/null 2>&1; then
-    openbox --sm-disable >"$work/openbox.txt" 2>&1 &
-    wm_pid=$!
-    for i in $(seq 1 100); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
-        sleep 0.1
-    done
-fi
+# A display of our own, with a window manager on it.
+start_display
+start_window_manager
 
 "$exe" "$log" >"$work/out.txt" 2>&1 &
 pid=$!

@@ -6,6 +6,8 @@
 #
 # usage: names-end-to-end.sh /path/to/quillstream
 set -euo pipefail
+# shellcheck source=../support/e2e-session.sh
+source "$(dirname "$0")/../support/e2e-session.sh"
 
 exe=$(realpath "$1")
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-names.XXXXXXXX")
@@ -41,18 +43,6 @@ mkdir "$folder"
 log=$folder/$'app\xff.log'
 printf 'one\ntwo\nthree\n' >"$log"
 printf 'the wrong file\n' >"$folder/app"$'\xef\xbf\xbd'".log"
-
-wait_trace() {
-    local pattern=$1 i
-    for i in $(seq 1 300); do
-        if [[ -f "$trace" ]] && tr -d '\r' <"$trace" | grep -aqE "$pattern"; then
-            return 0
-        fi
-        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for: $pattern"
-        sleep 0.1
-    done
-    fail "no trace line matching: $pattern"
-}
 
 terminate() {
     local program="" child

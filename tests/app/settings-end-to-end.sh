@@ -8,6 +8,8 @@
 # usage: settings-end-to-end.sh /path/to/quillstream [EN|DE]
 # QUILL_E2E_SHOTS=1 also saves screenshots of the steps in the work folder (kept on failure).
 set -euo pipefail
+# shellcheck source=../support/e2e-session.sh
+source "$(dirname "$0")/../support/e2e-session.sh"
 
 exe=$1
 language=${2:-EN}
@@ -50,24 +52,8 @@ for i in $(seq 1 12); do
     (( i % 3 == 0 )) && echo "2026-12-08 07:00:$((10 + i)) FATAL disk $i is gone"
 done >"$log"
 
-# A private X server; it reports its display number once it accepts clients.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.txt" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 1 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
+start_display
 
-wait_trace() {
-    local pattern=$1
-    for _ in $(seq 1 300); do
-        [[ -f "$trace" ]] && tr -d '\r' <"$trace" | grep -qE "$pattern" && return 0
-        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for: $pattern"
-        sleep 0.1
-    done
-    fail "no trace line matching: $pattern"
-}
 # Prints the id of the program's visible window whose title starts with the words given
 # (Qt adds " — Quillstream" to a dialog's caption), once it is there; empty after 20 s.
 find_window() {

@@ -8,6 +8,8 @@
 #
 # usage: install-tree.sh <cmake> <build dir>
 set -euo pipefail
+# shellcheck source=../support/e2e-session.sh
+source "$(dirname "$0")/../support/e2e-session.sh"
 
 cmake=$1
 build=$2
@@ -101,16 +103,6 @@ printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Softwar
 trace=$TMPDIR/Quillstream.log
 mkdir "$work/logs"
 echo "2026-12-08 10:00:00 INFO installed" >"$work/logs/app.log"
-
-wait_trace() {
-    local i
-    for i in $(seq 1 300); do
-        [[ -f "$trace" ]] && tr -d '\r' <"$trace" | grep -qE "$1" && return 0
-        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for: $1"
-        sleep 0.1
-    done
-    fail "no trace line matching: $1"
-}
 
 (cd "$work/logs" && exec xvfb-run -a -s "-screen 0 1024x768x24" "$top/bin/quillstream" app.log) \
     >"$work/out.txt" 2>&1 &
