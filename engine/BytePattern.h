@@ -31,8 +31,9 @@ struct BytePattern {
 // text: already folded when case is ignored.
 BytePattern MakeBytePattern(std::u16string_view text, bool utf16, bool matchCase);
 
-// The first occurrence of the pattern's bytes in [s, end), or null: memchr for the byte at
-// pattern.rare, each candidate compared whole, and memmem once that byte proves common.
+// The first occurrence of the pattern's bytes in [s, end), or null: every start tested at
+// the byte at pattern.rare and one other, sixteen at a time, and compared whole where both
+// agree.
 const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
                                      const BytePattern& pattern);
 // The same for any bytes, with rareIndex < plen the byte to search for first.

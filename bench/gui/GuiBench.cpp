@@ -21,6 +21,14 @@
 //                           (Enter in the find dialog to the selection painted); encoding 0
 //                           UTF-8, 1 the same file read in the locale's narrow set (run with
 //                           LC_ALL set to an ISO-8859-15 locale), 2 the text as UTF-16.
+//   FollowWithFilter/filter  the main window following a file that a writer thread appends
+//                           to at 50 MB/s for 5 s in 4 KiB writes, without a filter (0) and
+//                           with one set in the bar that keeps a tenth of the lines (1; 2
+//                           with Match case):
+//                           the CPU seconds of every thread but the writer (the views'
+//                           updates and paints, the watcher, the filter's worker), whether
+//                           the log view and the pane hold every line they should, and the
+//                           pane's rows.
 //
 // Per-step medians are reported as the counters median_ms / median_us.
 //
@@ -30,18 +38,24 @@
 #include "engine/AlertRule.h"
 #include "engine/DocumentHost.h"
 #include "engine/LogDocument.h"
+#include "engine/LineFilter.h"
+#include "frame/FilterBar.h"
+#include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
 #include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
+#include "view/FilterView.h"
 #include "view/LogView.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -53,6 +67,10 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <atomic>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -484,6 +502,148 @@ void FindLastLine(benchmark::State& state)
 }
 BENCHMARK(FindLastLine)
     ->ArgName("encoding")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double threadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+void FollowWithFilter(benchmark::State& state)
+{
+    const bool filtered = state.range(0) != 0;
+    constexpr double Seconds = 5;
+    constexpr double BytesPerSecond = 50e6;
+    const char* const FilterText = "7 with";
+    const std::string folder =
+        tempFolder() + "/quillstream-bench-follow-" + std::to_string(::getpid());
+    fs::create_directories(folder);
+    const std::string path = folder + "/follow.log";
+    std::ofstream(path, std::ios::trunc).close();
+    SettingsStore store(folder + "/user.reg", folder + "/machine.reg");
+    SettingsStore::overrideInstance(&store);
+    SilentSound sound;
+    NoOwner owner;
+    {
+        CBrackenlyDoc document(nullptr, store);
+        CMainFrame frame(&document, &owner, &sound);
+        document.SetHost(&frame);
+        frame.setMessageHandler([](const QString&) {});
+        frame.resize(900, 700);
+        frame.show();
+        frame.GetView()->OnInitialUpdate();
+        document.OnOpenDocument(std::u16string(path.begin(), path.end()));
+        frame.GetView()->OnInitialUpdate();
+        FilterPane* pane = frame.filterPane();
+        if (filtered) {
+            pane->bar()->option(0, 0)->setChecked(state.range(0) == 2);
+            pane->bar()->field()->setText(QString::fromLatin1(FilterText));
+            pane->applyFilter();
+        }
+        ViewBench::settle();
+        // The loop wakes at least this often, with a filter or without.
+        QTimer tick;
+        tick.start(20);
+
+        long linesWritten = 0;
+        long written = 0;
+        double cpu = 0;
+        double mainCpu = 0;
+        for (auto _ : state) {
+            std::atomic<bool> done{false};
+            std::atomic<double> writerCpu{0};
+            const double cpuStart = processCpuSeconds();
+            const double mainStart = threadCpuSeconds();
+            std::thread writer([&] {
+                const double threadStart = threadCpuSeconds();
+                const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+                std::string pending;
+                const auto start = Clock::now();
+                while (std::chrono::duration<double>(Clock::now() - start).count() < Seconds) {
+                    while (pending.size() < 4096) {
+                        pending += "2026-12-07 12:00:00.000 INFO follow line " +
+                                   std::to_string(linesWritten++) +
+                                   " with some payload text to make it realistic\n";
+                    }
+                    if (::write(fd, pending.data(), 4096) != 4096) {
+                        break;
+                    }
+                    pending.erase(0, 4096);
+                    written += 4096;
+                    const double due = double(written) / BytesPerSecond;
+                    const double now = std::chrono::duration<double>(Clock::now() - start).count();
+                    if (due > now) {
+                        std::this_thread::sleep_for(std::chrono::duration<double>(due - now));
+                    }
+                }
+                if (::write(fd, pending.data(), pending.size()) == ssize_t(pending.size())) {
+                    written += long(pending.size());
+                }
+                ::close(fd);
+                writerCpu = threadCpuSeconds() - threadStart;
+                done = true;
+            });
+            const auto caughtUp = [&] {
+                if (!done || document.IndexedEnd() < written) {
+                    return false;
+                }
+                return !filtered || pane->filter()->GetProgress().state == FilterState::Done;
+            };
+            const auto limit = Clock::now() + std::chrono::duration<double>(Seconds + 30);
+            while (!caughtUp() && Clock::now() < limit) {
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            }
+            writer.join();
+            ViewBench::settle();
+            cpu = processCpuSeconds() - cpuStart - writerCpu;
+            mainCpu = threadCpuSeconds() - mainStart;
+            state.SetIterationTime(cpu);
+        }
+        bool complete = document.IndexedEnd() == written &&
+                        document.GetLineCount() == LineNumber(linesWritten);
+        std::size_t rows = 0;
+        if (filtered) {
+            // Line i holds serial i; the filter's text picks the serials it names.
+            const FilterMatches& matches = pane->filter()->GetMatches();
+            rows = matches.size();
+            std::size_t expected = 0;
+            for (long i = 0; i < linesWritten && complete; ++i) {
+                const std::string line = "line " + std::to_string(i) + " with";
+                if (line.find(FilterText) != std::string::npos) {
+                    complete = expected < rows && matches.at(expected) == LineNumber(i);
+                    ++expected;
+                }
+            }
+            complete = complete && expected == rows && pane->view()->rowCount() == rows;
+        }
+        state.counters["cpu_s"] = cpu;
+        state.counters["main_cpu_s"] = mainCpu;
+        state.counters["lines"] = double(linesWritten);
+        state.counters["rows"] = double(rows);
+        state.counters["no_loss"] = complete ? 1 : 0;
+        document.OnCloseDocument();
+    }
+    SettingsStore::overrideInstance(nullptr);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+BENCHMARK(FollowWithFilter)
+    ->ArgName("filter")
     ->Arg(0)
     ->Arg(1)
     ->Arg(2)

@@ -1,0 +1,81 @@
+// The byte search and the ASCII fold that Find and the filter run over raw file bytes,
+// against plain per-byte models, with every alignment around the sixteen-byte steps.
+
+#include "engine/BytePattern.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::uint8_t foldModel(std::uint8_t b)
+{
+    return b >= 'A' && b <= 'Z' ? std::uint8_t(b + 32) : b;
+}
+
+const std::uint8_t* searchModel(const std::uint8_t* s, const std::uint8_t* end,
+                                const std::vector<std::uint8_t>& pattern)
+{
+    const std::uint8_t* hit = std::search(s, end, pattern.begin(), pattern.end());
+    return hit == end && !pattern.empty() ? nullptr : hit;
+}
+
+} // namespace
+
+TEST(BytePattern, FoldLowersExactlyTheCapitalsAtEveryLengthAndAlignment)
+{
+    // Every byte value, so the neighbours of the range ('@', '[', '`', '{') and the bytes
+    // whose low seven bits are capitals (0xC1..0xDA) are all there, in and out of place.
+    std::vector<std::uint8_t> all(256 + 64);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        all[i] = std::uint8_t(i * 7 + 3);
+    }
+    for (std::size_t offset = 0; offset < 17; ++offset) {
+        for (std::size_t n : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 33u, 255u, 256u + 47u}) {
+            std::vector<std::uint8_t> out(all.size(), 0xEE);
+            FoldAsciiBytes(all.data() + offset, out.data(), n);
+            for (std::size_t i = 0; i < out.size(); ++i) {
+                const std::uint8_t want = i < n ? foldModel(all[offset + i]) : 0xEE;
+                ASSERT_EQ(out[i], want) << "offset " << offset << " length " << n << " at " << i;
+            }
+            std::vector<std::uint8_t> inPlace(all.begin() + std::ptrdiff_t(offset), all.end());
+            FoldAsciiBytes(inPlace.data(), n);
+            ASSERT_TRUE(std::equal(inPlace.begin(), inPlace.begin() + std::ptrdiff_t(n), out.begin()));
+        }
+    }
+}
+
+TEST(BytePattern, SearchFindsTheFirstOccurrenceAsAPlainSearchDoes)
+{
+    // A small alphabet gives many starts where one or both tested bytes agree and the rest
+    // does not; occurrences are planted at the very end and across the steps' edges.
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 4000; ++round) {
+        const std::size_t size = random() % 90;
+        const int letters = 2 + int(random() % 3);
+        std::vector<std::uint8_t> hay(size);
+        for (auto& b : hay) {
+            b = std::uint8_t('a' + random() % unsigned(letters));
+        }
+        const std::size_t plen = 1 + random() % 12;
+        std::vector<std::uint8_t> pattern(plen);
+        for (auto& b : pattern) {
+            b = std::uint8_t('a' + random() % unsigned(letters));
+        }
+        if (size >= plen && random() % 2 == 0) {
+            const std::size_t at = random() % 3 == 0 ? size - plen : random() % (size - plen + 1);
+            std::copy(pattern.begin(), pattern.end(), hay.begin() + std::ptrdiff_t(at));
+        }
+        const std::size_t rare = random() % plen;
+        for (std::size_t from = 0; from <= std::min<std::size_t>(size, 17); ++from) {
+            const std::uint8_t* s = hay.data() + from;
+            const std::uint8_t* end = hay.data() + size;
+            ASSERT_EQ(FindPatternBytes(s, end, pattern.data(), plen, rare), searchModel(s, end, pattern))
+                << "round " << round << " from " << from << " size " << size << " plen " << plen;
+        }
+    }
+}
