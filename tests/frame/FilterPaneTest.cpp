@@ -25,6 +25,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTest>
@@ -374,4 +376,35 @@ TEST_F(FilterPaneTest, UsedFiltersAreOfferedAgainWithTheirOptionsAndThePaneKeeps
     EXPECT_TRUE(bar->option(0, 1)->isChecked());
     EXPECT_EQ(shown(400), expected("full"));
     EXPECT_EQ(pane()->height(), dragged);
+}
+
+TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
+{
+    std::string text;
+    for (int i = 0; i < 200000; ++i) {
+        text += i % 10 == 3 ? "x ERROR " + std::to_string(i) + "\n" : "x info\n";
+    }
+    open(text);
+    // Chunks of a few lines, so the pass is still running when Stop is clicked.
+    pane()->filter()->SetChunkLimits(16, 1 << 20);
+    filterBy("ERROR");
+    QPushButton* stop = pane()->stopButton();
+    ASSERT_TRUE(stop->isEnabled());
+    QTest::mouseClick(stop, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return pane()->filter()->GetProgress().state == FilterState::Stopped;
+    }));
+    QApplication::processEvents();
+    const std::size_t kept = rows()->rowCount();
+    EXPECT_LT(kept, 20000u);
+    EXPECT_TRUE(pane()->progressLabel()->text().startsWith(QStringLiteral("Stopped at")))
+        << pane()->progressLabel()->text().toStdString();
+    EXPECT_EQ(stop->text(), QStringLiteral("Continue"));
+
+    QTest::mouseClick(stop, Qt::LeftButton);
+    EXPECT_EQ(shown(200000), expected("ERROR"));
+    const QLocale locale;
+    EXPECT_EQ(pane()->progressLabel()->text(), QStringLiteral("%1 of %2 lines match")
+                                                   .arg(locale.toString(20000), locale.toString(200000)));
+    EXPECT_FALSE(stop->isEnabled());
 }
