@@ -560,8 +560,8 @@ void FollowWithFilter(benchmark::State& state)
         QTimer tick;
         tick.start(20);
 
-        long linesWritten = 0;
-        long written = 0;
+        std::atomic<long> linesWritten{0};
+        std::atomic<long> written{0};
         double cpu = 0;
         double mainCpu = 0;
         for (auto _ : state) {
@@ -585,7 +585,7 @@ void FollowWithFilter(benchmark::State& state)
                     }
                     pending.erase(0, 4096);
                     written += 4096;
-                    const double due = double(written) / BytesPerSecond;
+                    const double due = double(written.load()) / BytesPerSecond;
                     const double now = std::chrono::duration<double>(Clock::now() - start).count();
                     if (due > now) {
                         std::this_thread::sleep_for(std::chrono::duration<double>(due - now));
@@ -602,7 +602,11 @@ void FollowWithFilter(benchmark::State& state)
                 if (!done || document.IndexedEnd() < written) {
                     return false;
                 }
-                return !filtered || pane->filter()->GetProgress().state == FilterState::Done;
+                // Done with the lines of the last update the window has seen, and that update
+                // was the last: the pane is as complete as the log view.
+                const FilterProgress progress = pane->filter()->GetProgress();
+                return !filtered || (progress.state == FilterState::Done &&
+                                     progress.total == document.GetLineCount());
             };
             const auto limit = Clock::now() + std::chrono::duration<double>(Seconds + 30);
             while (!caughtUp() && Clock::now() < limit) {
@@ -615,7 +619,7 @@ void FollowWithFilter(benchmark::State& state)
             state.SetIterationTime(cpu);
         }
         bool complete = document.IndexedEnd() == written &&
-                        document.GetLineCount() == LineNumber(linesWritten);
+                        document.GetLineCount() == LineNumber(linesWritten.load());
         std::size_t rows = 0;
         if (filtered) {
             // Line i holds serial i; the filter's text picks the serials it names.
@@ -633,7 +637,7 @@ void FollowWithFilter(benchmark::State& state)
         }
         state.counters["cpu_s"] = cpu;
         state.counters["main_cpu_s"] = mainCpu;
-        state.counters["lines"] = double(linesWritten);
+        state.counters["lines"] = double(linesWritten.load());
         state.counters["rows"] = double(rows);
         state.counters["no_loss"] = complete ? 1 : 0;
         document.OnCloseDocument();
