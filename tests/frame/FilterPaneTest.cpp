@@ -48,12 +48,6 @@ class FilterPaneTest : public ::testing::Test {
         path = dir.file("app.log");
     }
 
-    void TearDown() override
-    {
-        frame.reset();
-        document.reset();
-    }
-
     void open(const std::string& bytes, bool watch = false)
     {
         content = bytes;

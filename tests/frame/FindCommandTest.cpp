@@ -35,12 +35,6 @@ class FindCommandTest : public ::testing::Test {
         path = dir.file("app.log");
     }
 
-    void TearDown() override
-    {
-        frame.reset();
-        document.reset();
-    }
-
     void open(const std::string& bytes)
     {
         quilltest::writeFile(path, bytes);

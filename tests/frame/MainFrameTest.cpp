@@ -100,12 +100,6 @@ class MainFrameTest : public ::testing::Test {
         path = dir.file("app.log");
     }
 
-    void TearDown() override
-    {
-        frame.reset();
-        document.reset();
-    }
-
     void createFrame()
     {
         frame.reset();
