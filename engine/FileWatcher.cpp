@@ -319,6 +319,7 @@ CFileReaderThread::PollOutcome CFileReaderThread::ReadAppended(const quill::Read
                 m_document.SetFileSize(newSize);
             }
         }
+        m_document.TellAppendListener(offset, bytes, fresh);
         state.PushTail(bytes, fresh);
         posted = posted || last;
         offset += FileOffset(fresh);

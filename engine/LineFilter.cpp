@@ -64,8 +64,10 @@ struct LineFilter::Worker {
 };
 
 LineFilter::LineFilter(CBrackenlyDoc& document, FilterHost* host)
-    : m_doc(document), m_pHost(host), m_chunkLines(ChunkLines), m_chunkBytes(ChunkBytes)
+    : m_doc(document), m_pHost(host), m_chunkLines(ChunkLines), m_chunkBytes(ChunkBytes),
+      m_worker(std::make_unique<Worker>())
 {
+    m_doc.SetAppendListener(this);
 }
 
 void LineFilter::SetChunkLimits(LineNumber lines, FileOffset bytes)
@@ -76,6 +78,8 @@ void LineFilter::SetChunkLimits(LineNumber lines, FileOffset bytes)
 
 LineFilter::~LineFilter()
 {
+    // Returns once a call in progress on the watcher's thread has ended.
+    m_doc.SetAppendListener(nullptr);
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;
@@ -278,8 +282,9 @@ FilterProgress LineFilter::GetProgress() const
     if (!m_active || !m_job) {
         return progress;
     }
-    progress.done = m_done;
+    // The watcher's runs may have checked lines the window has not heard of yet.
     progress.total = m_target;
+    progress.done = std::min(m_done, m_target);
     if (m_stopped.load()) {
         progress.state = FilterState::Stopped;
     } else if (m_served == m_request && !m_running) {
@@ -316,7 +321,6 @@ void LineFilter::postNotice(std::unique_lock<std::mutex>& lock, bool force)
 
 void LineFilter::workerLoop()
 {
-    Worker worker;
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] {
@@ -328,14 +332,19 @@ void LineFilter::workerLoop()
         const std::shared_ptr<const Job> job = m_job;
         const LineNumber target = m_target;
         const std::uint64_t request = m_request;
-        if (worker.generation != job->generation) {
-            worker.generation = job->generation;
-            worker.next = 0;
-            worker.provisional = false;
-        }
         m_running = true;
         lock.unlock();
-        const RunEnd end = run(*job, target, worker);
+        RunEnd end = RunEnd::CaughtUp;
+        {
+            std::lock_guard running(m_runMutex);
+            Worker& worker = *m_worker;
+            if (worker.generation != job->generation) {
+                worker.generation = job->generation;
+                worker.next = 0;
+                worker.provisional = false;
+            }
+            end = run(*job, target, worker, nullptr);
+        }
         lock.lock();
         m_running = false;
         if ((end == RunEnd::CaughtUp || end == RunEnd::Unreadable) &&
@@ -352,12 +361,32 @@ void LineFilter::workerLoop()
     }
 }
 
-LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& worker)
+void LineFilter::TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
 {
-    const quill::ReadOnlyFile file = quill::ReadOnlyFile::open(job.path);
-    if (!file.isOpen()) {
-        return RunEnd::Unreadable;
+    std::shared_ptr<const Job> job;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_job || m_quit || m_stopped.load()) {
+            return;
+        }
+        job = m_job;
     }
+    // Only where the worker is not at it and has begun this filter: a pass over the whole
+    // file, or a new filter, stays the worker's.
+    std::unique_lock running(m_runMutex, std::try_to_lock);
+    if (!running.owns_lock() || m_worker->generation != job->generation ||
+        job->generation != m_generation.load()) {
+        return;
+    }
+    const Piece piece{offset, bytes, n};
+    run(*job, m_doc.GetLineCount(), *m_worker, &piece);
+}
+
+LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& worker,
+                                   const Piece* piece)
+{
+    // Opened when a run first needs to read: a piece in memory usually needs nothing.
+    quill::ReadOnlyFile file;
     CBrackenlyDoc::LineRun& lines = worker.lines;
     while (worker.next < target) {
         if (m_generation.load() != job.generation) {
@@ -366,12 +395,41 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
         if (m_stopped.load()) {
             return RunEnd::Stopped;
         }
-        m_doc.CopyLineRun(worker.next, target, job.chunkLines, job.chunkBytes, lines);
+        // With a piece in memory, a run either ends where lines start to come from the
+        // piece (what lies before it is read from the file), or starts in it and ends
+        // with the last line it holds whole; a line that runs on past it goes alone.
+        FileOffset runBytes = job.chunkBytes;
+        bool inPiece = false;
+        if (piece != nullptr) {
+            const FileOffset from = m_doc.LineStart(worker.next);
+            const FileOffset pieceEnd = piece->offset + FileOffset(piece->size);
+            if (from < piece->offset) {
+                runBytes = std::min(runBytes, piece->offset - from);
+            } else if (from < pieceEnd) {
+                runBytes = std::min(runBytes, pieceEnd - from);
+                inPiece = true;
+            }
+        }
+        m_doc.CopyLineRun(worker.next, target, job.chunkLines, runBytes, lines);
         if (lines.epoch != job.epoch) {
             return RunEnd::Unreadable;
         }
         if (lines.starts.size() < 2) {
             return RunEnd::CaughtUp;
+        }
+        const std::uint8_t* inMemory = nullptr;
+        if (inPiece) {
+            const FileOffset pieceEnd = piece->offset + FileOffset(piece->size);
+            const std::size_t whole = std::size_t(
+                std::upper_bound(lines.starts.begin() + 1, lines.starts.end(), pieceEnd) -
+                lines.starts.begin() - 1);
+            if (whole + 1 < lines.starts.size()) {
+                lines.starts.resize(std::max<std::size_t>(whole, 1) + 1);
+                lines.lastOpen = false;
+            }
+            if (whole > 0 && lines.starts[0] >= piece->offset) {
+                inMemory = piece->bytes + (lines.starts[0] - piece->offset);
+            }
         }
         const std::size_t count = lines.starts.size() - 1;
         std::optional<LineNumber> retract;
@@ -390,19 +448,29 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
             lines.starts[1] = lines.starts[0];
         }
         const std::size_t size = std::size_t(lines.starts[count] - lines.starts[0]);
-        try {
-            if (worker.bytes.size() < size) {
-                worker.bytes.resize(size);
+        if (inMemory == nullptr) {
+            try {
+                if (worker.bytes.size() < size) {
+                    worker.bytes.resize(size);
+                }
+            } catch (const std::bad_alloc&) {
+                return RunEnd::Unreadable;
             }
-        } catch (const std::bad_alloc&) {
-            return RunEnd::Unreadable;
-        }
-        if (size > 0 && file.readAt(worker.bytes.data(), size, lines.starts[0]) != std::int64_t(size)) {
-            return RunEnd::Unreadable; // the file shrank: a reload follows
+            if (!file.isOpen()) {
+                file = quill::ReadOnlyFile::open(job.path);
+                if (!file.isOpen()) {
+                    return RunEnd::Unreadable;
+                }
+            }
+            if (size > 0 &&
+                file.readAt(worker.bytes.data(), size, lines.starts[0]) != std::int64_t(size)) {
+                return RunEnd::Unreadable; // the file shrank: a reload follows
+            }
         }
 
-        const LineChunk chunk{worker.bytes.data(), lines.starts.data(), count, job.form};
-        if (job.foldInPlace) {
+        const LineChunk chunk{inMemory != nullptr ? inMemory : worker.bytes.data(),
+                              lines.starts.data(), count, job.form};
+        if (job.foldInPlace && inMemory == nullptr) {
             FoldAsciiBytes(worker.bytes.data(), size);
             worker.scratch.NewFoldedChunk();
         } else {
@@ -438,7 +506,10 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
 
         const LineNumber last = lines.first + LineNumber(count) - 1;
         const LineNumber done = lines.lastOpen ? last : last + 1;
-        if (!handOver(job, retract, worker.found, done)) {
+        // The watcher's own runs post nothing: their rows go out with the notice that
+        // answers the window's update for the same lines, so the pane repaints no more
+        // often than the log view.
+        if (!handOver(job, retract, worker.found, done, piece == nullptr)) {
             return RunEnd::Superseded;
         }
         worker.next = done;
@@ -457,7 +528,7 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
 }
 
 bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
-                          const std::vector<LineNumber>& lines, LineNumber done)
+                          const std::vector<LineNumber>& lines, LineNumber done, bool notify)
 {
     std::unique_lock lock(m_mutex);
     if (m_pending.generation != job.generation || m_generation.load() != job.generation) {
@@ -474,6 +545,8 @@ bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
     assert(lines.empty() || m_pending.lines.empty() || lines.front() > m_pending.lines.back());
     m_pending.lines.insert(m_pending.lines.end(), lines.begin(), lines.end());
     m_done = done;
-    postNotice(lock, false);
+    if (notify) {
+        postNotice(lock, false);
+    }
     return true;
 }

@@ -30,6 +30,7 @@
 #include "engine/DocumentTypes.h"
 #include "engine/FilterMatches.h"
 #include "engine/FilterSet.h"
+#include "engine/LogDocument.h"
 
 #include <atomic>
 #include <chrono>
@@ -68,7 +69,7 @@ struct FilterChange {
     bool Changed() const { return reset || lastRowRemoved || firstNewRow != rowCount; }
 };
 
-class LineFilter {
+class LineFilter : private CBrackenlyDoc::AppendListener {
   public:
     // Neither is owned; host may be null (nothing is posted: poll with WaitIdle()).
     LineFilter(CBrackenlyDoc& document, FilterHost* host);
@@ -118,10 +119,20 @@ class LineFilter {
 
     void startJob();
     void workerLoop();
-    RunEnd run(const Job& job, LineNumber target, Worker& worker);
+    // Bytes of the file already in memory: lines that lie wholly inside are matched there.
+    struct Piece {
+        FileOffset offset = 0;
+        const std::uint8_t* bytes = nullptr;
+        std::size_t size = 0;
+    };
+    // Checks lines from worker.next up to target; holds m_runMutex.
+    RunEnd run(const Job& job, LineNumber target, Worker& worker, const Piece* piece);
+    // The watcher's piece: matched on its thread, where its bytes are, when nothing else
+    // is running (AppendListener).
+    void TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override;
     // Hands a chunk's rows to the main thread; false when the job is no longer wanted.
     bool handOver(const Job& job, std::optional<LineNumber> retract,
-                  const std::vector<LineNumber>& lines, LineNumber done);
+                  const std::vector<LineNumber>& lines, LineNumber done, bool notify);
     void postNotice(std::unique_lock<std::mutex>& lock, bool force);
 
     CBrackenlyDoc& m_doc;
@@ -164,4 +175,8 @@ class LineFilter {
     std::atomic<bool> m_stopped{false};
     std::uint64_t m_nextGeneration = 0;
     std::thread m_thread;
+    // Whoever runs a pass (the worker, or the watcher with its piece) holds m_runMutex and
+    // uses m_worker's position and buffers.
+    std::mutex m_runMutex;
+    std::unique_ptr<Worker> m_worker;
 };

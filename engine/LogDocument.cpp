@@ -290,6 +290,20 @@ void CBrackenlyDoc::AppendText(const std::uint8_t* bytes, std::size_t n, bool po
     }
 }
 
+void CBrackenlyDoc::SetAppendListener(AppendListener* listener)
+{
+    std::lock_guard lock(m_listenerMutex);
+    m_appendListener = listener;
+}
+
+void CBrackenlyDoc::TellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
+{
+    std::lock_guard lock(m_listenerMutex);
+    if (m_appendListener != nullptr) {
+        m_appendListener->TextAppended(offset, bytes, n);
+    }
+}
+
 void CBrackenlyDoc::PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
                                      std::intptr_t lParam)
 {

@@ -100,6 +100,21 @@ class CBrackenlyDoc {
     // hands a large growth over in several calls and posts only with the last.
     void AppendText(const std::uint8_t* bytes, std::size_t n, bool post = true);
 
+    // Told on the watcher's thread of each piece of text it has just appended, after
+    // docAccess is released and while the watcher still holds the bytes, so a reader of new
+    // lines (the filter) can take them from there instead of reading them from the file
+    // again. One listener at most, set and cleared on the main thread; once cleared it is
+    // not called any more.
+    class AppendListener {
+      public:
+        virtual ~AppendListener() = default;
+        // bytes: the n bytes now indexed from file offset `offset` on; valid for the call.
+        virtual void TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) = 0;
+    };
+    void SetAppendListener(AppendListener* listener);
+    // The watcher, after AppendText and without docAccess.
+    void TellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n);
+
     // --- commands (main thread) ---
     // From now on only text appended after the current end of the file is shown.
     void ClearText();
@@ -288,6 +303,8 @@ class CBrackenlyDoc {
     std::vector<CKeyword> m_keywords;
     bool m_bNewTextArrived = false;
     std::uint64_t m_indexEpoch = 0; // guarded by docAccess
+    std::mutex m_listenerMutex;
+    AppendListener* m_appendListener = nullptr; // guarded by m_listenerMutex
     std::uint64_t m_contentGeneration = 0;
     mutable std::recursive_mutex m_docAccess;
 };

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -220,6 +221,20 @@ inline std::string utf16le(const std::u16string& text)
         out += char(c >> 8);
     }
     return out;
+}
+
+// Bytes this process has read so far (the kernel's count, /proc/self/io).
+inline std::uint64_t bytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return 0;
 }
 
 } // namespace quilltest

@@ -222,9 +222,20 @@ struct FedDocument {
     {
         appendFile(path, piece);
         bytes += piece;
-        std::lock_guard lock(doc.docAccess());
-        doc.AppendText(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size(), false);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(piece.data());
+        const FileOffset offset = doc.IndexedEnd();
+        {
+            std::lock_guard lock(doc.docAccess());
+            doc.AppendText(data, piece.size(), false);
+        }
+        // As the watcher does; by default every other piece, so both ways of taking new
+        // lines meet.
+        if (++pieces % tellEvery == 0) {
+            doc.TellAppendListener(offset, data, piece.size());
+        }
     }
+    int pieces = 0;
+    int tellEvery = 2;
 };
 
 void expectModel(LineFilter& filter, const FedDocument& fed, std::size_t clearLine,
@@ -468,6 +479,34 @@ TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
 
 // The compact list against a plain vector: block boundaries, distances past 16 bits, and
 // taking rows back across a block boundary.
+TEST(LineFilter, LinesTheWatcherHandsOverAreMatchedWithoutReadingThemAgain)
+{
+    FedDocument fed;
+    fed.tellEvery = 1;
+    fed.open("first ERROR\n");
+    LineFilter filter(fed.doc, nullptr);
+    const FilterSet filterSet{FilterTerm{u"ERROR", true, false, false}, {}};
+    ASSERT_TRUE(filter.SetFilter(filterSet).empty());
+    ASSERT_TRUE(filter.WaitIdle());
+    std::string more;
+    for (int i = 0; more.size() < (2u << 20); ++i) {
+        more += "line " + std::to_string(i) + (i % 10 == 3 ? " ERROR\n" : " fine\n");
+    }
+    // Pieces of 64 KiB, each cut inside a line, the last line left open.
+    more += "open ERR";
+    const std::uint64_t before = bytesRead();
+    for (std::size_t at = 0; at < more.size(); at += 65536) {
+        fed.append(more.substr(at, 65536));
+    }
+    filter.Sync();
+    ASSERT_TRUE(filter.WaitIdle());
+    EXPECT_LT(bytesRead() - before, 16u * 1024) << "only the lines cut between pieces are read";
+    filter.Collect();
+    EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false));
+    fed.append("OR\n");
+    expectModel(filter, fed, 0, filterSet, false, "the open line completed in a piece of its own");
+}
+
 TEST(FilterMatches, EqualsAPlainListAcrossBlocksAndWideDistances)
 {
     FilterMatches list;

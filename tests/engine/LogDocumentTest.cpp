@@ -166,19 +166,6 @@ TEST_F(LogDocumentTest, AGrownLastLineIsDecodedAgain)
     EXPECT_EQ(host.appendedCount(), 2);
 }
 
-// Bytes this process has read so far (the kernel's count, /proc/self/io).
-std::uint64_t bytesRead()
-{
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    std::uint64_t value = 0;
-    while (io >> key >> value) {
-        if (key == "rchar:") {
-            return value;
-        }
-    }
-    return 0;
-}
 
 // A multi-megabyte last line that grows by small appends is decoded on from where it was,
 // in UTF-8 (a character split across appends, a CR that becomes a lone one) and UTF-16.
