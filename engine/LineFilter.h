@@ -23,9 +23,14 @@
 //
 // Threads and locks: the worker takes the document's lock "docAccess" only to copy the line
 // starts of the next chunk (at most 64 Ki lines), never while it reads or matches, so the
-// watcher keeps appending while a long pass runs. Do not hold docAccess while calling
-// SetFilter(), ClearFilter() or the destructor (they may wait for the worker, which may be
-// waiting for the lock). The document must outlive the filter.
+// watcher keeps appending while a long pass runs. The filter also listens to the watcher
+// (CBrackenlyDoc::AppendListener): when the worker is idle, the lines of the piece the
+// watcher has just appended are matched right there, on the watcher's thread and in its
+// buffer, so following a busy file does not read every byte twice. Only one of the two runs
+// at a time (m_runMutex); the watcher never waits for it. Their rows reach the pane through
+// the same Collect(). Do not hold docAccess while calling SetFilter(), ClearFilter() or the
+// destructor (they may wait for the worker, which may be waiting for the lock). The document
+// must outlive the filter.
 
 #include "engine/DocumentTypes.h"
 #include "engine/FilterMatches.h"
