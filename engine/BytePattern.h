@@ -32,8 +32,8 @@ struct BytePattern {
 BytePattern MakeBytePattern(std::u16string_view text, bool utf16, bool matchCase);
 
 // The first occurrence of the pattern's bytes in [s, end), or null: every start tested at
-// the byte at pattern.rare and one other, sixteen at a time, and compared whole where both
-// agree.
+// the byte at pattern.rare, the next rarest and an end of the pattern, sixteen at a time,
+// and compared whole where all agree.
 const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
                                      const BytePattern& pattern);
 // The same for any bytes, with rareIndex < plen the byte to search for first.

@@ -56,6 +56,8 @@ struct LineFilter::Worker {
     bool provisionalMatched = false;
 
     CBrackenlyDoc::LineRun lines;
+    quill::ReadOnlyFile file; // the job's file, once a run has read from it
+    std::uint64_t fileGeneration = 0;
     std::vector<std::uint8_t> bytes;
     std::vector<std::uint8_t> excluded;
     std::vector<std::uint32_t> rows;
@@ -385,8 +387,6 @@ void LineFilter::TextAppended(FileOffset offset, const std::uint8_t* bytes, std:
 LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& worker,
                                    const Piece* piece)
 {
-    // Opened when a run first needs to read: a piece in memory usually needs nothing.
-    quill::ReadOnlyFile file;
     CBrackenlyDoc::LineRun& lines = worker.lines;
     while (worker.next < target) {
         if (m_generation.load() != job.generation) {
@@ -456,14 +456,17 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
             } catch (const std::bad_alloc&) {
                 return RunEnd::Unreadable;
             }
-            if (!file.isOpen()) {
-                file = quill::ReadOnlyFile::open(job.path);
-                if (!file.isOpen()) {
+            // Opened when first needed and kept for the job: the watcher's runs read only
+            // the line cut between two of its pieces, a few times a second.
+            if (!worker.file.isOpen() || worker.fileGeneration != job.generation) {
+                worker.file = quill::ReadOnlyFile::open(job.path);
+                worker.fileGeneration = job.generation;
+                if (!worker.file.isOpen()) {
                     return RunEnd::Unreadable;
                 }
             }
-            if (size > 0 &&
-                file.readAt(worker.bytes.data(), size, lines.starts[0]) != std::int64_t(size)) {
+            if (size > 0 && worker.file.readAt(worker.bytes.data(), size, lines.starts[0]) !=
+                                std::int64_t(size)) {
                 return RunEnd::Unreadable; // the file shrank: a reload follows
             }
         }
