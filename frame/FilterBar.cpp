@@ -145,7 +145,7 @@ void FilterBar::addRow(bool exclude)
     QComboBox* field = row.field;
     connect(field, &QComboBox::editTextChanged, this, [this] {
         if (!m_filling) {
-            scheduleApply();
+            m_typingPause.start();
         }
     });
     connect(field, &QComboBox::activated, this, [this, field](int entry) {
@@ -218,11 +218,6 @@ void FilterBar::applyEntry(Row& row, const FilterHistoryEntry& entry)
     row.options[RegularExpression]->setChecked(entry.regularExpression);
     row.options[Exclude]->setChecked(entry.exclude);
     m_filling = false;
-}
-
-void FilterBar::scheduleApply()
-{
-    m_typingPause.start();
 }
 
 FilterSet FilterBar::filterSet(int* conflict) const

@@ -57,6 +57,8 @@ class FilterBar : public QWidget {
     void addExcludeRow();
     // Puts the terms in the recent list (Enter does this).
     void remember();
+    // The button keeps Space while it has the keyboard (the window's Pause key otherwise).
+    void keepSpace(QAbstractButton* button);
 
   signals:
     // The terms changed in a way that should be applied now.
@@ -82,13 +84,7 @@ class FilterBar : public QWidget {
     void fillHistory(QComboBox* box);
     void refreshHistory();
     void applyEntry(Row& row, const FilterHistoryEntry& entry);
-    void scheduleApply();
 
-  public:
-    // The button keeps Space while it has the keyboard (the window's Pause key otherwise).
-    void keepSpace(QAbstractButton* button);
-
-  private:
     FilterHistory& m_history;
     QVBoxLayout* m_layout = nullptr;
     QToolButton* m_add = nullptr;

@@ -64,7 +64,6 @@ class FilterPane : public QWidget, public FilterHost {
     void updateHeader();
     void collect();
 
-    CBrackenlyDoc* m_pDocument;
     std::unique_ptr<FilterHistory> m_history;
     FilterBar* m_bar = nullptr;
     QWidget* m_body = nullptr;

@@ -5,6 +5,7 @@
 // libraries never include this header.
 
 #include <QString>
+#include <QStringView>
 
 #include <string>
 #include <string_view>
@@ -17,6 +18,12 @@ inline QString toQString(std::u16string_view text)
 {
     return QString(reinterpret_cast<const QChar*>(text.data()),
                    static_cast<qsizetype>(text.size()));
+}
+
+// The same text without a copy, for painting and measuring.
+inline QStringView toQStringView(std::u16string_view text)
+{
+    return QStringView(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 inline std::u16string toU16(const QString& text)

@@ -2,6 +2,7 @@
 
 #include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
+#include "resources/QtText.h"
 #include "settings/SettingsStore.h"
 
 #include <QApplication>
@@ -16,6 +17,8 @@
 #include <climits>
 #include <vector>
 
+using quill::toQStringView;
+
 namespace {
 
 // A drag held beyond the top or bottom edge scrolls one row this often.
@@ -29,16 +32,6 @@ constexpr std::size_t CachedRowsLimit = 4096;
 constexpr std::uint64_t PrimaryTextLimit = 16u << 20;
 // Rows read from the document in one call while a copy builds its text.
 constexpr std::size_t CopyBatchRows = 4096;
-
-QColor colorFromRef(std::uint32_t ref)
-{
-    return QColor(ref & 0xFF, (ref >> 8) & 0xFF, (ref >> 16) & 0xFF);
-}
-
-QStringView viewOf(const std::u16string& text)
-{
-    return QStringView(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The part of a row's text a selection covers: characters first..last (last < 0: to the
 // end), clamped to the text.
@@ -257,8 +250,7 @@ void FilterView::paintEvent(QPaintEvent* event)
     SettingsStore& settings = SettingsStore::instance();
     const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
     const ColorRef textColor = settings.GetDword(Setting::TextColor);
-    const QColor background = colorFromRef(backgroundColor);
-    const QColor text = colorFromRef(textColor);
+    const QColor background = quill::colorFromRef(backgroundColor);
     const QRect area = event->rect();
     const int height = m_renderer.lineHeight();
     const std::size_t count = rowCount();
@@ -284,24 +276,16 @@ void FilterView::paintEvent(QPaintEvent* event)
         if (m_pDocument != nullptr) {
             m_pDocument->GetKeywordColors(line, textRef, backRef, matched);
         }
-        LogRenderer::RowStyle style;
-        style.rest = background;
-        style.text = matched ? colorFromRef(textRef) : text;
-        style.background = matched ? colorFromRef(backRef) : background;
-        style.fillBackground = matched && backRef != backgroundColor;
-        const LineNumber r = static_cast<LineNumber>(row);
-        if (m_selection.valid && m_selection.startLine <= r && r <= m_selection.endLine) {
-            style.hasSelection = true;
-            style.selection.first = r == m_selection.startLine ? m_selection.startCol : 0;
-            style.selection.last = r == m_selection.endLine ? m_selection.endCol : -1;
-        }
+        const LogRenderer::RowStyle style =
+            LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef, backRef,
+                                  m_selection, static_cast<LineNumber>(row));
         if (textLeft <= area.right()) {
-            m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, viewOf(line), style);
+            m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, toQStringView(line), style);
         }
         // Measuring a line of megabytes on every paint would cost more than the paint;
         // such a line counts as average characters.
         const qint64 width = line.size() < (std::size_t(1) << 16)
-                                 ? m_renderer.textWidth(viewOf(line))
+                                 ? m_renderer.textWidth(toQStringView(line))
                                  : qint64(line.size()) * m_renderer.averageCharWidth();
         if (width > m_widestRow) {
             m_widestRow = width;
@@ -526,7 +510,7 @@ LineNumber FilterView::LineFromPoint(int y) const
 std::int32_t FilterView::CharFromPoint(const std::u16string& text, int x) const
 {
     const qint64 docX = qint64(x) - m_gutterWidth + horizontalScrollBar()->value();
-    const qsizetype c = m_renderer.charAt(viewOf(text), std::max<qint64>(0, docX));
+    const qsizetype c = m_renderer.charAt(toQStringView(text), std::max<qint64>(0, docX));
     return static_cast<std::int32_t>(std::min<qsizetype>(c, INT32_MAX));
 }
 
@@ -534,7 +518,7 @@ int FilterView::CaretXFromPoint(LineNumber row, int x)
 {
     const std::u16string& text = rowText(row);
     const qint64 docX =
-        text.empty() ? 0 : m_renderer.prefixWidth(viewOf(text), CharFromPoint(text, x));
+        text.empty() ? 0 : m_renderer.prefixWidth(toQStringView(text), CharFromPoint(text, x));
     return static_cast<int>(std::clamp<qint64>(docX - horizontalScrollBar()->value() + m_gutterWidth,
                                                INT_MIN / 2, INT_MAX / 2));
 }
@@ -543,7 +527,7 @@ int FilterView::CaretXAfter(LineNumber row, std::int32_t character)
 {
     const std::u16string& text = rowText(row);
     const qsizetype count = character < 0 ? qsizetype(text.size()) : qsizetype(character) + 1;
-    const qint64 docX = text.empty() ? 0 : m_renderer.prefixWidth(viewOf(text), count);
+    const qint64 docX = text.empty() ? 0 : m_renderer.prefixWidth(toQStringView(text), count);
     return static_cast<int>(std::clamp<qint64>(docX - horizontalScrollBar()->value() + m_gutterWidth,
                                                INT_MIN / 2, INT_MAX / 2));
 }

@@ -654,3 +654,20 @@ LogFontRecord LogRenderer::defaultFontRecord(int logicalDpiY)
     std::copy(face.begin(), face.end(), record.lfFaceName);
     return record;
 }
+
+LogRenderer::RowStyle LogRenderer::rowStyle(ColorRef text, ColorRef background, bool matched,
+                                            ColorRef keywordText, ColorRef keywordBackground,
+                                            const DocSelection& selection, LineNumber row)
+{
+    RowStyle style;
+    style.rest = quill::colorFromRef(background);
+    style.text = quill::colorFromRef(matched ? keywordText : text);
+    style.background = matched ? quill::colorFromRef(keywordBackground) : style.rest;
+    style.fillBackground = matched && keywordBackground != background;
+    if (selection.valid && selection.startLine <= row && row <= selection.endLine) {
+        style.hasSelection = true;
+        style.selection.first = row == selection.startLine ? selection.startCol : 0;
+        style.selection.last = row == selection.endLine ? selection.endCol : -1;
+    }
+    return style;
+}

@@ -11,6 +11,7 @@
 //
 // Not thread-safe; the user-interface thread owns its renderer. Holds no document data.
 
+#include "engine/DocumentTypes.h"
 #include "settings/SettingsStore.h"
 
 #include <QColor>
@@ -29,6 +30,24 @@
 #include <vector>
 
 class QPainter;
+
+namespace quill {
+
+// Colours as the settings keep them: 0x00BBGGRR.
+inline QColor colorFromRef(ColorRef ref)
+{
+    return QColor(static_cast<int>(ref & 0xFF), static_cast<int>((ref >> 8) & 0xFF),
+                  static_cast<int>((ref >> 16) & 0xFF));
+}
+
+inline ColorRef colorRefFrom(const QColor& color)
+{
+    const QColor rgb = color.toRgb();
+    return static_cast<ColorRef>(rgb.red()) | (static_cast<ColorRef>(rgb.green()) << 8) |
+           (static_cast<ColorRef>(rgb.blue()) << 16);
+}
+
+} // namespace quill
 
 // A run of selected characters on one row: first..last inclusive; last < 0 means through
 // the end of the line.
@@ -86,6 +105,13 @@ class LogRenderer {
         // pixels twice.
         QColor rest;
     };
+
+    // The style of row `row` of a pane in the settings' colours (text, background): the
+    // keyword's colours when the line matched one, and the columns the selection covers
+    // on that row.
+    static RowStyle rowStyle(ColorRef text, ColorRef background, bool matched,
+                             ColorRef keywordText, ColorRef keywordBackground,
+                             const DocSelection& selection, LineNumber row);
 
     // Paints one row whose top is at y; scrollX is the document x shown at painter x 0.
     // Only the part between painter x clipLeft and clipRight is measured and drawn. The row

@@ -5,6 +5,7 @@
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
+#include "resources/QtText.h"
 #include "settings/SettingsStore.h"
 
 #include <QApplication>
@@ -22,6 +23,8 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+
+using quill::toQStringView;
 
 namespace {
 
@@ -47,16 +50,6 @@ constexpr int HorizontalPageSteps = 50;
 constexpr int CaretWidth = 1;
 // A drag held beyond the top or bottom edge scrolls one line this often.
 constexpr int AutoScrollIntervalMs = 40;
-
-QColor colorFromRef(std::uint32_t ref)
-{
-    return QColor(ref & 0xFF, (ref >> 8) & 0xFF, (ref >> 16) & 0xFF);
-}
-
-QStringView viewOf(const std::u16string& text)
-{
-    return QStringView(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 } // namespace
 
@@ -422,7 +415,7 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
     QPainter painter(viewport());
     SettingsStore& settings = SettingsStore::instance();
     const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
-    const QColor background = colorFromRef(backgroundColor);
+    const QColor background = quill::colorFromRef(backgroundColor);
     const QRect area = event->rect();
     // Erased in strips: Qt hands a fill of a large area to its thread pool, and waking
     // the workers costs more than the fill itself at this size.
@@ -449,7 +442,6 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
         if (lines > 0) {
             drewLines = true;
             const ColorRef textColor = settings.GetDword(Setting::TextColor);
-            const QColor text = colorFromRef(textColor);
             const int height = static_cast<int>(m_nLineHeight);
             const qint64 shownX = scrollX();
             const int scrollY = verticalScrollBar()->value();
@@ -474,34 +466,24 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
                 to = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(std::max(0, bottom)));
             }
 
-            DocSelection selection;
-            const bool hasSelection = m_pDocument->GetSelection(selection);
+            const DocSelection selection = m_pDocument->GetSelection();
             AlertRule alert(m_pSound != nullptr ? *m_pSound : silentSound());
             alert.BeginPaint(m_pDocument->GetNewTextArrived());
 
             for (std::uint32_t i = from; i < to; ++i) {
                 // The window's own text, not a copy: valid until the next call of the document.
                 const std::u16string_view line = m_pDocument->GetLineView(i);
-                const QStringView lineText(line.data(), static_cast<qsizetype>(line.size()));
                 ColorRef textRef = textColor;
                 ColorRef backRef = backgroundColor;
                 bool matched = false;
                 m_pDocument->GetKeywordColors(line, textRef, backRef, matched);
                 alert.LineDrawn(matched);
-                LogRenderer::RowStyle style;
-                style.rest = background;
-                style.text = matched ? colorFromRef(textRef) : text;
-                style.background = matched ? colorFromRef(backRef) : background;
-                style.fillBackground = matched && backRef != backgroundColor;
-                if (hasSelection && selection.startLine <= i && i <= selection.endLine) {
-                    style.hasSelection = true;
-                    style.selection.first = i == selection.startLine ? selection.startCol : 0;
-                    style.selection.last = i == selection.endLine ? selection.endCol : -1;
-                }
+                const LogRenderer::RowStyle style = LogRenderer::rowStyle(
+                    textColor, backgroundColor, matched, textRef, backRef, selection, i);
                 const int y = shrunk ? static_cast<int>(i - first) * height
                                      : static_cast<int>(static_cast<qint64>(i) * height - scrollY);
                 m_renderer.paintRow(painter, y, shownX, exposed.left(), exposed.right() + 1,
-                                    lineText, style);
+                                    toQStringView(line), style);
                 if (i == from) {
                     rowsTop = y;
                 }
@@ -521,7 +503,7 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
         TraceLog::instance().Line(TraceLog::LevelInfo, "First lines painted");
     }
     if (m_caretShown && m_caretOn && hasFocus()) {
-        painter.fillRect(caretRect(), colorFromRef(settings.GetDword(Setting::TextColor)));
+        painter.fillRect(caretRect(), quill::colorFromRef(settings.GetDword(Setting::TextColor)));
     }
     painter.end();
 
@@ -723,7 +705,7 @@ LineNumber CBrackenlyView::LineFromPoint(int y) const
 
 std::int32_t CBrackenlyView::CharFromPoint(const std::u16string& text, int x) const
 {
-    const qsizetype c = m_renderer.charAt(viewOf(text), x + scrollX());
+    const qsizetype c = m_renderer.charAt(toQStringView(text), x + scrollX());
     return static_cast<std::int32_t>(std::min<qsizetype>(c, INT32_MAX));
 }
 
@@ -733,7 +715,7 @@ int CBrackenlyView::CaretXFromPoint(LineNumber line, int x)
     if (text.empty()) {
         return 0;
     }
-    return static_cast<int>(m_renderer.prefixWidth(viewOf(text), CharFromPoint(text, x)) -
+    return static_cast<int>(m_renderer.prefixWidth(toQStringView(text), CharFromPoint(text, x)) -
                             scrollX());
 }
 
@@ -744,7 +726,7 @@ int CBrackenlyView::CaretXAfter(LineNumber line, std::int32_t character)
         return 0;
     }
     const qsizetype count = character < 0 ? qsizetype(text.size()) : qsizetype(character) + 1;
-    return static_cast<int>(m_renderer.prefixWidth(viewOf(text), count) - scrollX());
+    return static_cast<int>(m_renderer.prefixWidth(toQStringView(text), count) - scrollX());
 }
 
 void CBrackenlyView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLine,
@@ -969,9 +951,9 @@ void CBrackenlyView::EnsureSelectionVisible()
     }
     const std::u16string line =
         start < m_pDocument->GetLineCount() ? m_pDocument->GetLine(start) : std::u16string();
-    const qint64 a = m_renderer.prefixWidth(viewOf(line), selection.startCol);
+    const qint64 a = m_renderer.prefixWidth(toQStringView(line), selection.startCol);
     const qint64 b = m_renderer.prefixWidth(
-        viewOf(line), selection.endCol < 0 ? qsizetype(line.size()) : selection.endCol);
+        toQStringView(line), selection.endCol < 0 ? qsizetype(line.size()) : selection.endCol);
     QScrollBar* hbar = horizontalScrollBar();
     const qint64 client = viewport()->width();
     hbar->setValue(b - a > client - a + scrollX()
