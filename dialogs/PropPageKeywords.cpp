@@ -355,6 +355,6 @@ void CPropPageKeywords::OnPlay()
     // The sound plays synchronously: show the button disabled before the wait begins.
     m_pPlay->setEnabled(false);
     m_pPlay->repaint();
-    m_pSound->PlayFileSync(toU16(m_strSoundFile));
+    m_pSound->PlayFile(toU16(m_strSoundFile));
     m_pPlay->setEnabled(true);
 }

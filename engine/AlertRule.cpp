@@ -22,12 +22,20 @@ void AlertRule::LineDrawn(bool matched)
     if (!m_newTextArrived || !matched) {
         return;
     }
-    if (m_playArmed) {
-        m_sounds.PlayFileSync(m_soundFile);
-        m_playArmed = false;
+    m_playDue = m_playDue || m_playArmed;
+    m_beepDue = m_beepDue || m_beepArmed;
+    m_playArmed = false;
+    m_beepArmed = false;
+}
+
+void AlertRule::SoundDue()
+{
+    if (m_playDue) {
+        m_playDue = false;
+        m_sounds.PlayFile(m_soundFile);
     }
-    if (m_beepArmed) {
+    if (m_beepDue) {
+        m_beepDue = false;
         m_sounds.Beep();
-        m_beepArmed = false;
     }
 }

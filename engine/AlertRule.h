@@ -7,12 +7,15 @@
 //     alert.BeginPaint(doc.GetNewTextArrived());   // reads "Sound", "PlaySound", "Beep"
 //     for each drawn line, top to bottom:
 //         doc.GetKeywordColors(text, fg, bg, matched);
-//         alert.LineDrawn(matched);                // sounds at most once per paint
+//         alert.LineDrawn(matched);                // due at most once per paint
 //     if (alert.NewTextWasArrived()) doc.SetNewTextArrived(false);
+//     ... the document lock released ...
+//     alert.SoundDue();                            // the sound file, then the beep
 // A paint of a document without lines touches neither the rule nor the flag.
 //
-// Main thread only. The sound is played synchronously (the paint, and an append waiting
-// for the document lock, wait until it has ended), the sound file before the beep.
+// Main thread only. Sounds start only after the paint has let go of the document lock,
+// and they never wait until a sound has ended: a sound of seconds would otherwise hold
+// the window and the watcher, which waits for the lock, for as long.
 
 #include <string>
 
@@ -21,10 +24,13 @@ class SettingsStore;
 class SoundService {
   public:
     virtual ~SoundService() = default;
-    // Plays the sound file to its end, then returns. A file that cannot be played gives
-    // the desktop's warning sound instead. Main thread.
-    virtual void PlayFileSync(const std::u16string& path) = 0;
-    // The system's warning beep (MessageBeep with MB_ICONEXCLAMATION). Main thread.
+    // Starts playing the sound file and returns at once, without waiting for the sound or
+    // for the file to be read. A file that cannot be played gives the desktop's warning
+    // sound instead. A sound asked for while another is still playing may be dropped.
+    // Main thread.
+    virtual void PlayFile(const std::u16string& path) = 0;
+    // The system's warning beep (MessageBeep with MB_ICONEXCLAMATION); returns at once.
+    // Main thread.
     virtual void Beep() = 0;
 };
 
@@ -37,9 +43,11 @@ class AlertRule {
     // Start of a paint: reads "Sound", "PlaySound" and "Beep" and arms the two alerts.
     void BeginPaint(bool newTextArrived);
     // After the colours of one drawn line were decided. When new text arrived and the
-    // line matched: plays the armed sound file, then gives the armed beep, and disarms
-    // each of them.
+    // line matched: the armed sound file and the armed beep come due, and are disarmed.
     void LineDrawn(bool matched);
+    // After the paint has released the document lock: starts the sound file that came
+    // due, then the beep, each at most once.
+    void SoundDue();
     // Whether the paint saw the new-text flag set; the caller then clears it.
     bool NewTextWasArrived() const { return m_newTextArrived; }
 
@@ -53,4 +61,6 @@ class AlertRule {
     bool m_newTextArrived = false;
     bool m_playArmed = false;
     bool m_beepArmed = false;
+    bool m_playDue = false;
+    bool m_beepDue = false;
 };

@@ -1,5 +1,7 @@
 #include "view/FilterView.h"
 
+#include "view/EndFollower.h"
+
 #include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
 #include "resources/QtText.h"
@@ -54,6 +56,8 @@ FilterView::FilterView(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     horizontalScrollBar()->setRange(0, 0);
     verticalScrollBar()->setRange(0, 0);
+    // Rows, not pixels: only the last row counts as the end.
+    m_follower = new EndFollower(verticalScrollBar(), 0, this);
     updateGutter();
 }
 
@@ -88,7 +92,7 @@ void FilterView::setTextFont(const QFont& font)
 
 bool FilterView::isFollowing() const
 {
-    return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    return m_follower->following();
 }
 
 std::size_t FilterView::firstVisibleRow() const
@@ -104,7 +108,6 @@ int FilterView::fullRows() const
 
 void FilterView::RowsChanged(const FilterChange& change)
 {
-    const bool follow = change.reset || isFollowing();
     if (change.reset) {
         forgetRows();
         m_widestRow = 0;
@@ -119,9 +122,11 @@ void FilterView::RowsChanged(const FilterChange& change)
         m_currentRow = count > 0 ? count - 1 : 0;
     }
     updateScrollRange();
-    if (follow) {
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    if (change.reset) {
+        // A new filter's rows are read from their end, as a new file is.
+        m_follower->arrive();
     }
+    m_follower->keep();
     viewport()->update();
 }
 
@@ -190,12 +195,9 @@ void FilterView::updateScrollRange()
 
 void FilterView::resizeEvent(QResizeEvent* event)
 {
-    const bool follow = isFollowing();
     QAbstractScrollArea::resizeEvent(event);
     updateScrollRange();
-    if (follow) {
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    }
+    m_follower->keep();
 }
 
 void FilterView::scrollContentsBy(int, int)
@@ -343,7 +345,10 @@ void FilterView::scrollToRow(std::size_t row)
         vbar->setValue(static_cast<int>(std::min<std::size_t>(row, INT_MAX)));
     } else if (row >= first + rows) {
         vbar->setValue(static_cast<int>(std::min<std::size_t>(row + 1 - rows, INT_MAX)));
+    } else {
+        return;
     }
+    m_follower->userScrolled();
 }
 
 void FilterView::keyPressEvent(QKeyEvent* event)
@@ -484,6 +489,7 @@ void FilterView::timerEvent(QTimerEvent* event)
         m_autoScrollTimer.stop();
         return;
     }
+    m_follower->userScrolled();
     m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
 }
 

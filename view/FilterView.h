@@ -30,6 +30,7 @@
 #include <unordered_map>
 
 class CBrackenlyDoc;
+class EndFollower;
 struct FilterChange;
 
 class FilterView : public QAbstractScrollArea, public SelectionTarget {
@@ -108,6 +109,7 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
 
     CBrackenlyDoc* m_pDocument = nullptr;
     const FilterMatches* m_pMatches = nullptr;
+    EndFollower* m_follower = nullptr;
     LogRenderer m_renderer;
     int m_gutterWidth = 0;
     int m_gutterDigits = 0;

@@ -1,5 +1,6 @@
 #include "view/LogView.h"
 
+#include "view/EndFollower.h"
 #include "view/LogScrollBar.h"
 
 #include "diagnostics/TraceLog.h"
@@ -28,21 +29,19 @@ using quill::toQStringView;
 
 namespace {
 
-bool s_endJumpLatch = false;
-
 // Stands in while no sound service is attached (a view without a main window).
 SoundService& silentSound()
 {
     class Silent : public SoundService {
       public:
-        void PlayFileSync(const std::u16string&) override {}
+        void PlayFile(const std::u16string&) override {}
         void Beep() override {}
     };
     static Silent silent;
     return silent;
 }
 
-// Distance from the end within which the view counts as following it.
+// A scroll of the user's own that ends this close to the end counts as ending there.
 constexpr int FollowSlack = 5;
 // Horizontal page = this many horizontal line steps.
 constexpr int HorizontalPageSteps = 50;
@@ -66,6 +65,7 @@ CBrackenlyView::CBrackenlyView(QWidget* parent) : QAbstractScrollArea(parent)
     verticalScrollBar()->setRange(0, 0);
     connect(verticalScrollBar(), &QScrollBar::sliderMoved, this,
             &CBrackenlyView::onVerticalSliderMoved);
+    m_follower = new EndFollower(verticalScrollBar(), FollowSlack, this);
 }
 
 CBrackenlyView::~CBrackenlyView()
@@ -87,14 +87,9 @@ void CBrackenlyView::setDocument(CBrackenlyDoc* document)
     m_mouse.Reset();
 }
 
-bool CBrackenlyView::endJumpLatch()
+bool CBrackenlyView::isFollowing() const
 {
-    return s_endJumpLatch;
-}
-
-void CBrackenlyView::setEndJumpLatch(bool value)
-{
-    s_endJumpLatch = value;
+    return m_follower->following();
 }
 
 std::uint32_t CBrackenlyView::visibleRowCount() const
@@ -118,8 +113,9 @@ void CBrackenlyView::OnInitialUpdate()
     OnUpdate();
     setupFont(true);
     horizontalScrollBar()->setValue(0);
-    verticalScrollBar()->setValue(0);
     measure();
+    // Opening a file (a reload too) puts the user at its end.
+    m_follower->arrive();
     createCaret();
 }
 
@@ -128,20 +124,7 @@ void CBrackenlyView::OnUpdate()
     if (m_pDocument == nullptr) {
         return;
     }
-    const int position = verticalScrollBar()->value();
-    const int largest = verticalScrollBar()->maximum();
-    const std::uint32_t first = firstVisibleLine();
-    const std::uint32_t visible = visibleRowCount();
     const std::uint32_t lines = m_pDocument->GetLineCount();
-
-    if (s_endJumpLatch && visible > lines) {
-        s_endJumpLatch = false;
-    }
-    bool follow = largest - position <= FollowSlack;
-    if (!follow && !s_endJumpLatch && first == 0 && visible < lines) {
-        s_endJumpLatch = true;
-        follow = true;
-    }
     if (m_pDocument->ContentGeneration() != m_seenGeneration) {
         // The lines were replaced: a drag over the old ones must not go on over the new.
         m_seenGeneration = m_pDocument->ContentGeneration();
@@ -150,9 +133,7 @@ void CBrackenlyView::OnUpdate()
     }
     setupFont(false);
     measure();
-    if (follow) {
-        postScroll(ScrollCode::None, ScrollCode::Bottom);
-    }
+    m_follower->keep();
     createCaret();
     emit statusChanged(m_pDocument->GetFileSizeBytes(), lines);
     viewport()->update();
@@ -220,11 +201,10 @@ void CBrackenlyView::measure()
     if (m_pDocument == nullptr) {
         return;
     }
-    const bool hadHorizontal = horizontalScrollBar()->maximum() > 0;
-    const bool hadVertical = verticalScrollBar()->maximum() > 0;
-    const bool atBottom =
-        !hadHorizontal && hadVertical &&
-        verticalScrollBar()->maximum() - verticalScrollBar()->value() <= FollowSlack;
+    // A new font changes the row height: a user who is not at the end keeps the line
+    // that was at the top, not the pixel offset.
+    const std::uint32_t topLine = firstVisibleLine();
+    const std::uint32_t heightBefore = m_nLineHeight;
 
     qint64 width = 0;
     std::size_t longestLength = 0;
@@ -252,14 +232,11 @@ void CBrackenlyView::measure()
     m_pageStep = QSize(HorizontalPageSteps * m_lineStep.width(),
                        std::max(0, rows - 1) * m_lineStep.height());
     applyScrollSizes();
-
-    if (!hadHorizontal) {
-        const bool hasBoth =
-            horizontalScrollBar()->maximum() > 0 && verticalScrollBar()->maximum() > 0;
-        if (hasBoth && atBottom) {
-            ScrollToEnd();
-        }
+    if (heightBefore != 0 && heightBefore != m_nLineHeight && !m_follower->following()) {
+        m_follower->anchor(static_cast<int>(std::min<qint64>(qint64(topLine) * m_nLineHeight,
+                                                             INT_MAX)));
     }
+    m_follower->keep();
 }
 
 void CBrackenlyView::applyScrollSizes()
@@ -285,14 +262,7 @@ void CBrackenlyView::applyScrollSizes()
 
 void CBrackenlyView::ScrollToEnd()
 {
-    postScroll(ScrollCode::None, ScrollCode::Bottom);
-}
-
-void CBrackenlyView::postScroll(ScrollCode horizontal, ScrollCode vertical)
-{
-    QMetaObject::invokeMethod(
-        this, [this, horizontal, vertical] { OnScroll(horizontal, vertical); },
-        Qt::QueuedConnection);
+    m_follower->arrive();
 }
 
 void CBrackenlyView::ResetScroll()
@@ -302,6 +272,8 @@ void CBrackenlyView::ResetScroll()
     m_lineStep = QSize(0, 0);
     horizontalScrollBar()->setRange(0, 0);
     verticalScrollBar()->setRange(0, 0);
+    // Clear: what is shown from now on is new text, and the user sees it arrive.
+    m_follower->arrive();
 }
 
 void CBrackenlyView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
@@ -346,6 +318,9 @@ void CBrackenlyView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int tr
     }
     hbar->setValue(std::clamp(x, hbar->minimum(), hbar->maximum()));
     vbar->setValue(std::clamp(y, vbar->minimum(), vbar->maximum()));
+    if (vertical != ScrollCode::None && vertical != ScrollCode::EndScroll) {
+        m_follower->userScrolled();
+    }
 }
 
 int CBrackenlyView::horizontalTarget(ScrollCode code, int track) const
@@ -399,15 +374,9 @@ void CBrackenlyView::scrollContentsBy(int dx, int dy)
 
 void CBrackenlyView::resizeEvent(QResizeEvent* event)
 {
-    // Judged by the range before the resize: a smaller window lengthens the range, and a
-    // user who was at the end would otherwise find himself above it, no longer following.
-    QScrollBar* vbar = verticalScrollBar();
-    const bool atEnd = vbar->maximum() - vbar->value() <= FollowSlack;
     QAbstractScrollArea::resizeEvent(event);
     applyScrollSizes();
-    if (atEnd) {
-        vbar->setValue(vbar->maximum());
-    }
+    m_follower->keep();
 }
 
 void CBrackenlyView::paintEvent(QPaintEvent* event)
@@ -436,6 +405,7 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
     int rowsTop = area.top();
     int rowsBottom = area.top();
     bool drewLines = false;
+    AlertRule alert(m_pSound != nullptr ? *m_pSound : silentSound());
     {
         std::lock_guard lock(m_pDocument->docAccess());
         const std::uint32_t lines = m_pDocument->GetLineCount();
@@ -467,7 +437,6 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
             }
 
             const DocSelection selection = m_pDocument->GetSelection();
-            AlertRule alert(m_pSound != nullptr ? *m_pSound : silentSound());
             alert.BeginPaint(m_pDocument->GetNewTextArrived());
 
             for (std::uint32_t i = from; i < to; ++i) {
@@ -494,6 +463,8 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
             }
         }
     }
+    // Outside the lock: starting a sound may take the sound server's time.
+    alert.SoundDue();
     erase(area.top(), std::min(rowsTop, area.bottom() + 1));
     erase(std::max(rowsBottom, area.top()), area.bottom() + 1);
 
@@ -614,6 +585,9 @@ void CBrackenlyView::wheelEvent(QWheelEvent* event)
         displacement = static_cast<int>(displacement / m_hScale) + (displacement < 0 ? -1 : 1);
     }
     bar->setValue(std::clamp(bar->value() + displacement, bar->minimum(), bar->maximum()));
+    if (hasVertical) {
+        m_follower->userScrolled();
+    }
     viewport()->repaint();
 }
 
@@ -941,13 +915,17 @@ void CBrackenlyView::EnsureSelectionVisible()
     if (!m_pDocument->GetSelection(selection)) {
         return;
     }
+    // A line already fully on screen stays where it is: moving the view under the user's
+    // eyes would lose the place they are reading, and a user at the end stays there.
     const std::uint32_t start = selection.startLine;
-    const std::uint32_t first = firstVisibleLine();
-    const std::uint32_t visible = visibleRowCount();
     QScrollBar* vbar = verticalScrollBar();
-    if (start < first || std::int64_t(start) > std::int64_t(first) + visible - 1) {
-        const qint64 y = (qint64(start) - 1) * m_nLineHeight;
+    const qint64 height = m_nLineHeight;
+    const qint64 rowTop = qint64(start) * height - vbar->value();
+    if (rowTop < 0 || rowTop + height > viewport()->height()) {
+        // Shown with one line of context above it.
+        const qint64 y = (qint64(start) - 1) * height;
         vbar->setValue(static_cast<int>(std::clamp<qint64>(y, 0, vbar->maximum())));
+        m_follower->userScrolled();
     }
     const std::u16string line =
         start < m_pDocument->GetLineCount() ? m_pDocument->GetLine(start) : std::u16string();
@@ -956,9 +934,14 @@ void CBrackenlyView::EnsureSelectionVisible()
         toQStringView(line), selection.endCol < 0 ? qsizetype(line.size()) : selection.endCol);
     QScrollBar* hbar = horizontalScrollBar();
     const qint64 client = viewport()->width();
-    hbar->setValue(b - a > client - a + scrollX()
-                       ? static_cast<int>(std::min<qint64>(a / m_hScale, hbar->maximum()))
-                       : 0);
+    const qint64 shownX = scrollX();
+    if (a >= shownX && b <= shownX + client) {
+        return;
+    }
+    // Scrolled only as far as it takes: from the left edge when the match fits there,
+    // else with the match's start at the left edge.
+    const qint64 x = b <= client ? 0 : a;
+    hbar->setValue(static_cast<int>(std::min<qint64>(x / m_hScale, hbar->maximum())));
 }
 
 void CBrackenlyView::OnResume()
@@ -967,7 +950,7 @@ void CBrackenlyView::OnResume()
         return;
     }
     m_pDocument->StartWatching();
-    postScroll(ScrollCode::None, ScrollCode::Bottom);
+    m_follower->arrive();
 }
 
 void CBrackenlyView::OnPause()

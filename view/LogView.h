@@ -5,6 +5,7 @@
 // character width (horizontally), keeps itself at the end of the file while the user is
 // there, and sounds a pending keyword alert while it paints, because it is the part that
 // knows which lines are shown. It also carries the Pause and Resume commands.
+// Following is state, not a reading of pixels: see EndFollower.
 //
 // All positions are pixels; document coordinates are viewport coordinates plus the scroll
 // positions. The document is not owned; it must outlive the view or be detached with
@@ -22,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 
+class EndFollower;
 class SoundService;
 
 class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
@@ -54,8 +56,12 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
     void OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos = 0);
 
     // Called by the document on each of its views.
-    void ScrollToEnd(); // posts a vertical "bottom" request
+    // The user is at the end from now on (an open, a reload): the view goes there and
+    // follows the end until the user scrolls away.
+    void ScrollToEnd();
     void ResetScroll(); // empties the content size, both ranges 0..0
+    // Shows the selection's first line (with a line above it) unless it is fully on
+    // screen, and its start horizontally unless the selected text is fully in view.
     void EnsureSelectionVisible();
 
     // Commands routed to the view.
@@ -105,9 +111,8 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
     bool canCopy() const;
     const MouseSelection& mouseSelection() const { return m_mouse; }
 
-    // The process-wide end-jump latch (tests reset it between cases).
-    static bool endJumpLatch();
-    static void setEndJumpLatch(bool value);
+    // Whether the view follows the end of the file (see EndFollower).
+    bool isFollowing() const;
 
   signals:
     // After every update: the document's file size and line count, for the status bar.
@@ -150,7 +155,6 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
     void setupFont(bool allowDefault);
     void measure();
     void applyScrollSizes();
-    void postScroll(ScrollCode horizontal, ScrollCode vertical);
     void onVerticalSliderMoved(int value);
     void createCaret();
     QRect caretRect() const;
@@ -161,6 +165,7 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
 
     CBrackenlyDoc* m_pDocument = nullptr;
     SoundService* m_pSound = nullptr;
+    EndFollower* m_follower = nullptr;
     LogRenderer m_renderer;
     std::uint32_t m_nLineHeight = 0;
     bool m_bCtrlHeld = false;

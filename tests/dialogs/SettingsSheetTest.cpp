@@ -382,7 +382,7 @@ TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAQuarterOfTheList)
 // Records what it was asked to play and whether the play button was usable meanwhile.
 class RecordingSound : public SoundService {
   public:
-    void PlayFileSync(const std::u16string& path) override
+    void PlayFile(const std::u16string& path) override
     {
         played.push_back(path);
         buttonEnabledWhilePlaying = button && button->isEnabled();

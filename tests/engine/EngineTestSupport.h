@@ -121,7 +121,7 @@ class FakeHost : public DocumentHost {
 
 class FakeSound : public SoundService {
   public:
-    void PlayFileSync(const std::u16string& path) override { events.push_back(u"play:" + path); }
+    void PlayFile(const std::u16string& path) override { events.push_back(u"play:" + path); }
     void Beep() override { events.push_back(u"beep"); }
     std::vector<std::u16string> events;
 };

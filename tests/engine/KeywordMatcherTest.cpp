@@ -114,6 +114,10 @@ TEST_F(AlertRuleTest, OneSoundThenOneBeepPerPaintHoweverManyLinesMatch)
     alert.LineDrawn(true);
     alert.LineDrawn(true);
     alert.LineDrawn(true);
+    // Nothing sounds while the paint still holds the document lock.
+    EXPECT_TRUE(sound.events.empty());
+    alert.SoundDue();
+    alert.SoundDue();
     EXPECT_EQ(sound.events, (std::vector<std::u16string>{u"play:/sounds/ding.wav", u"beep"}));
     EXPECT_TRUE(alert.NewTextWasArrived());
 }
@@ -123,11 +127,13 @@ TEST_F(AlertRuleTest, NothingWithoutNewTextOrWithoutAMatch)
     setAlerts(true, true);
     alert.BeginPaint(false);
     alert.LineDrawn(true);
+    alert.SoundDue();
     EXPECT_TRUE(sound.events.empty());
     EXPECT_FALSE(alert.NewTextWasArrived());
 
     alert.BeginPaint(true);
     alert.LineDrawn(false);
+    alert.SoundDue();
     EXPECT_TRUE(sound.events.empty());
     EXPECT_TRUE(alert.NewTextWasArrived()); // the paint clears the flag all the same
 }
@@ -137,10 +143,12 @@ TEST_F(AlertRuleTest, OnlyTheSwitchedOnAlertsSound)
     setAlerts(false, true);
     alert.BeginPaint(true);
     alert.LineDrawn(true);
+    alert.SoundDue();
     EXPECT_EQ(sound.events, std::vector<std::u16string>{u"beep"});
     sound.events.clear();
     setAlerts(true, false);
     alert.BeginPaint(true); // re-arms from the settings of this paint
     alert.LineDrawn(true);
+    alert.SoundDue();
     EXPECT_EQ(sound.events, std::vector<std::u16string>{u"play:/sounds/ding.wav"});
 }

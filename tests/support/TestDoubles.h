@@ -17,7 +17,7 @@ inline std::u16string u16(const std::string& ascii)
 // A sound service that stays silent (tests that do not look at alerts).
 class NullSound : public SoundService {
 public:
-    void PlayFileSync(const std::u16string&) override {}
+    void PlayFile(const std::u16string&) override {}
     void Beep() override {}
 };
 

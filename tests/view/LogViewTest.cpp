@@ -1,4 +1,4 @@
-// The log view on a real document: following the end, the end-jump latch, keys, wheel,
+// The log view on a real document: following the end, keys, wheel,
 // painting with keyword colours and the alert rule.
 
 #include "ViewTestSupport.h"
@@ -42,7 +42,7 @@ TEST_F(LogViewTest, OpeningScrollsToTheEnd)
     EXPECT_EQ(vbar()->value(), vbar()->maximum());
 }
 
-TEST_F(LogViewTest, FollowsTheEndOnlyWithinFivePixels)
+TEST_F(LogViewTest, AThumbDragEndingWithinFivePixelsOfTheEndFollows)
 {
     struct Row {
         int distance;
@@ -50,10 +50,11 @@ TEST_F(LogViewTest, FollowsTheEndOnlyWithinFivePixels)
     };
     for (const Row& row : {Row{0, true}, Row{5, true}, Row{6, false}, Row{40, false}}) {
         SCOPED_TRACE(row.distance);
-        CBrackenlyView::setEndJumpLatch(true); // keep the one-time jump out of this test
         open(numberedLines(0, 200), 20);
         const int before = vbar()->maximum() - row.distance;
-        vbar()->setValue(before);
+        // What a drag of the thumb does: the slider position moves and reports the move.
+        vbar()->setSliderPosition(before);
+        EXPECT_EQ(view->isFollowing(), row.follows);
         append(numberedLines(200, 3));
         ASSERT_EQ(vbar()->maximum(), 183 * lineHeight);
         EXPECT_EQ(vbar()->value(), row.follows ? vbar()->maximum() : before);
@@ -62,7 +63,6 @@ TEST_F(LogViewTest, FollowsTheEndOnlyWithinFivePixels)
 
 TEST_F(LogViewTest, AResizedWindowKeepsFollowingFromTheEndOnly)
 {
-    CBrackenlyView::setEndJumpLatch(true);
     open(numberedLines(0, 200), 20);
     ASSERT_EQ(vbar()->value(), vbar()->maximum());
     view->resize(view->width(), view->height() - 8 * lineHeight); // restored from maximised
@@ -72,33 +72,55 @@ TEST_F(LogViewTest, AResizedWindowKeepsFollowingFromTheEndOnly)
     EXPECT_EQ(vbar()->value(), vbar()->maximum()) << "new lines in sight";
 
     // Away from the end the position stays what it was.
-    const int away = vbar()->maximum() - 6;
-    vbar()->setValue(away);
+    QTest::keyClick(view.get(), Qt::Key_Up);
+    const int away = vbar()->value();
+    ASSERT_LT(away, vbar()->maximum());
     view->resize(view->width(), view->height() - 4 * lineHeight);
     settle();
     EXPECT_EQ(vbar()->value(), away);
 }
 
-TEST_F(LogViewTest, TextOutgrowingTheWindowAtTheTopJumpsToTheEndOnce)
+TEST_F(LogViewTest, ProgrammaticMovesOfTheBarNeitherStartNorStopFollowing)
 {
+    // Only the user's own scrolls decide: a value set by a layout (a bar appearing, a
+    // range clamped) must not count, whichever way it points.
+    open(numberedLines(0, 200), 20);
+    vbar()->setValue(0);
+    append(numberedLines(200, 1));
+    EXPECT_EQ(vbar()->value(), vbar()->maximum());
+
+    QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
+    ASSERT_FALSE(view->isFollowing());
+    vbar()->setValue(vbar()->maximum());
+    vbar()->setValue(0);
+    append(numberedLines(201, 1));
+    EXPECT_EQ(vbar()->value(), 0);
+    QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
+    append(numberedLines(202, 1));
+    EXPECT_EQ(vbar()->value(), vbar()->maximum());
+}
+
+TEST_F(LogViewTest, AFindWhoseLineIsOnScreenLeavesTheViewWhereItIs)
+{
+    // Once a one-time jump to the end moved a view at the top when the match was on line 2.
     open(numberedLines(0, 100), 20);
-    view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
-    ASSERT_EQ(vbar()->value(), 0);
-
+    QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
+    view->SetSelectionAndCaret(2, 2, 0, 3);
+    view->EnsureSelectionVisible();
     append(numberedLines(100, 1));
-    EXPECT_TRUE(CBrackenlyView::endJumpLatch());
-    EXPECT_EQ(vbar()->value(), vbar()->maximum()) << "the first time: to the end";
+    EXPECT_EQ(vbar()->value(), 0);
 
-    view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
-    append(numberedLines(101, 1));
-    EXPECT_EQ(vbar()->value(), 0) << "not again while the latch is set";
-
-    // Once the text is shorter than the window the latch is released.
-    document->ClearText();
-    document->StopWatching();
-    view->OnUpdate();
-    settle();
-    EXPECT_FALSE(CBrackenlyView::endJumpLatch());
+    // A match below the screen moves the view to it, with a line above, and leaves the end.
+    QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
+    view->SetSelectionAndCaret(50, 50, 0, 3);
+    view->EnsureSelectionVisible();
+    EXPECT_EQ(vbar()->value(), 49 * lineHeight);
+    EXPECT_FALSE(view->isFollowing());
+    // A match on the last line keeps the user at the end.
+    QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
+    view->SetSelectionAndCaret(100, 100, 0, 3);
+    view->EnsureSelectionVisible();
+    EXPECT_TRUE(view->isFollowing());
 }
 
 TEST_F(LogViewTest, DamagedFontSizeIsBoundedAndTheGlyphCacheByMemory)
@@ -298,6 +320,7 @@ TEST_F(LogViewTest, AlertSoundsOncePerPaintForSeveralMatchingRows)
     EXPECT_EQ(sound.plays, 1);
     EXPECT_EQ(sound.beeps, 1);
     EXPECT_EQ(sound.lastFile, u"/usr/share/sounds/alert.wav");
+    EXPECT_EQ(sound.startedUnderLock, 0) << "the watcher would wait for the sound";
     EXPECT_FALSE(document->GetNewTextArrived());
 
     view->viewport()->grab();

@@ -17,21 +17,47 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace quilltest {
 
+// Records the sounds, and whether the document lock was held when one started (asked
+// from another thread, as the watcher would ask).
 class RecordingSound : public SoundService {
   public:
-    void PlayFileSync(const std::u16string& path) override
+    void PlayFile(const std::u16string& path) override
     {
         ++plays;
         lastFile = path;
+        noteLock();
     }
-    void Beep() override { ++beeps; }
+    void Beep() override
+    {
+        ++beeps;
+        noteLock();
+    }
     int plays = 0;
     int beeps = 0;
+    int startedUnderLock = 0;
     std::u16string lastFile;
+    std::recursive_mutex* documentLock = nullptr;
+
+  private:
+    void noteLock()
+    {
+        if (documentLock == nullptr) {
+            return;
+        }
+        std::thread([this] {
+            if (documentLock->try_lock()) {
+                documentLock->unlock();
+            } else {
+                ++startedUnderLock;
+            }
+        }).join();
+    }
 };
 
 class ViewHost : public DocumentHost {
@@ -57,7 +83,6 @@ class ViewFixture : public ::testing::Test {
     {
         store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
         SettingsStore::overrideInstance(store.get());
-        CBrackenlyView::setEndJumpLatch(false);
         path = dir.file("watched.log");
     }
 
@@ -84,6 +109,7 @@ class ViewFixture : public ::testing::Test {
         document = std::make_unique<CBrackenlyDoc>(&host, *store);
         view = std::make_unique<CBrackenlyView>();
         view->setSoundService(&sound);
+        sound.documentLock = &document->docAccess();
         view->setDocument(document.get());
         view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

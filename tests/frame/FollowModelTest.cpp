@@ -1,0 +1,511 @@
+// Following as a random walk: the real main window (offscreen) over a real file that a real
+// watcher follows, driven by random events — appends of short, wide and megabyte lines,
+// appends while the file is being opened, resizes down to less than a row, the filter pane
+// shown and hidden, font changes, scrolls by wheel, keys and thumb, Pause and Resume,
+// Clear, F5 and truncation — against a small model of where the user is:
+//   - a user at the end sees the file's last line as the lowest fully visible row;
+//   - a user who scrolled away keeps the position of their last scroll (as far as the
+//     range allows), whatever else happens.
+// The same for the filter pane's rows. The model never asks the view whether it follows:
+// it decides that from the user's own actions and the geometry it reads off the widgets.
+//
+// QUILL_FOLLOW_SEEDS and QUILL_FOLLOW_STEPS set the size of the walk (a seed that failed
+// once is kept below as a case of its own).
+
+#include "engine/LineFilter.h"
+#include "engine/LogDocument.h"
+#include "frame/FilterPane.h"
+#include "frame/MainFrame.h"
+#include "settings/SettingsStore.h"
+#include "support/EnglishPackage.h"
+#include "support/TempDir.h"
+#include "support/TestDoubles.h"
+#include "view/FilterView.h"
+#include "view/LogRenderer.h"
+#include "view/LogView.h"
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+
+
+
+using quilltest::NullSound;
+using quilltest::u16;
+
+namespace {
+
+// Opens for real, as the application does after a reload.
+class ReopeningOwner : public FrameOwner {
+  public:
+    bool OpenDocumentFile(const std::u16string& path) override
+    {
+        if (!document->OnOpenDocument(path)) {
+            return false;
+        }
+        document->SetTitle();
+        frame->GetView()->OnInitialUpdate();
+        return true;
+    }
+    void OnFileNew() override
+    {
+        document->OnNewDocument();
+        document->SetTitle();
+        frame->GetView()->OnInitialUpdate();
+    }
+    void OnFileOpen() override {}
+    void OnAppAbout() override {}
+    void OnOpenRecentFile(int) override {}
+    std::vector<std::u16string> RecentFiles() const override { return {}; }
+
+    CBrackenlyDoc* document = nullptr;
+    CMainFrame* frame = nullptr;
+};
+
+int envNumber(const char* name, int fallback)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : fallback;
+}
+
+// The whole model: where the user is, in each of the two lists.
+struct Place {
+    bool following = true;
+    qint64 position = 0; // the user's scroll value while not following
+};
+
+class FollowWalk {
+  public:
+    FollowWalk(quilltest::EnglishPackage& package, unsigned seed)
+        : m_store(*package.store), m_random(seed), m_path(package.dir.file("walk.log"))
+    {
+        std::ofstream(m_path, std::ios::binary | std::ios::trunc) << "first line\n";
+        m_fileLines = 1;
+        m_store.SetBool(Setting::IsTextFontSet, false);
+        m_document = std::make_unique<CBrackenlyDoc>(nullptr, m_store);
+        WatchTiming timing;
+        timing.poll = std::chrono::milliseconds(20);
+        m_document->SetWatchTiming(timing);
+        m_frame = std::make_unique<CMainFrame>(m_document.get(), &m_owner, &m_sound);
+        m_frame->setMessageHandler([](const QString&) {});
+        m_document->SetHost(m_frame.get());
+        m_owner.document = m_document.get();
+        m_owner.frame = m_frame.get();
+        m_frame->resize(640, 420);
+        m_frame->show();
+        m_frame->activateWindow();
+        m_frame->GetView()->OnInitialUpdate();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(m_frame.get()));
+        // Lines arrive while the window is opening the file, before its first layout.
+        m_owner.OpenDocumentFile(u16(m_path));
+        appendLines(int(m_random() % 300), 17);
+        settle();
+    }
+
+    ~FollowWalk()
+    {
+        m_frame->close();
+        m_frame.reset();
+        m_document.reset();
+    }
+
+    // One random event, then the check. Returns a description of the event for the trace.
+    std::string step()
+    {
+        const int roll = int(m_random() % 1000);
+        std::string event;
+        if (roll < 280) {
+            const int count = 1 + int(m_random() % 20);
+            appendLines(count, m_random() % 3 == 0 ? 5 : 0);
+            event = "append " + std::to_string(count);
+        } else if (roll < 330) {
+            const int count = 100 + int(m_random() % 4900);
+            appendLines(count, 17);
+            event = "burst " + std::to_string(count);
+        } else if (roll < 337) {
+            appendMegabyteLine();
+            event = "megabyte line";
+        } else if (roll < 360 && m_document->GetLineCount() > 0) {
+            // F5 (which needs lines to read again), and lines written while the file is
+            // read again.
+            key(Qt::Key_F5);
+            m_base = 0;
+            appendLines(1 + int(m_random() % 200), 17);
+            m_view = {};
+            m_pane.following = true;
+            event = "reload with appends";
+        } else if (roll < 470) {
+            const int width = 120 + int(m_random() % 700);
+            const int height = m_random() % 6 == 0 ? 60 + int(m_random() % 80)
+                                                   : 150 + int(m_random() % 500);
+            m_frame->resize(width, height);
+            event = "resize " + std::to_string(width) + "x" + std::to_string(height);
+        } else if (roll < 500) {
+            toggleFilter();
+            event = m_filterSet ? "filter set" : "filter cleared";
+        } else if (roll < 530) {
+            changeFont();
+            event = "font";
+        } else if (roll < 650) {
+            const int notches = int(m_random() % 7) - 4; // mostly upwards
+            // Without a vertical range the wheel scrolls sideways, if at all.
+            const bool vertical = view()->verticalScrollBar()->maximum() > 0;
+            wheel(view()->viewport(), notches == 0 ? 1 : notches);
+            event = "wheel " + std::to_string(notches);
+            if (vertical) {
+                userScrolledView();
+            }
+        } else if (roll < 760) {
+            static const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+                {Qt::Key_Up, {}},          {Qt::Key_Down, {}},
+                {Qt::Key_PageUp, {}},      {Qt::Key_PageDown, {}},
+                {Qt::Key_Home, Qt::ControlModifier}, {Qt::Key_End, Qt::ControlModifier},
+            };
+            const auto& [k, mods] = keys[m_random() % std::size(keys)];
+            QTest::keyClick(view(), k, mods);
+            event = "key " + std::to_string(int(k));
+            userScrolledView();
+        } else if (roll < 820) {
+            const double to = (m_random() % 101) / 100.0;
+            event = "thumb to " + std::to_string(to);
+            if (dragThumb(view()->verticalScrollBar(), to)) {
+                userScrolledView();
+            }
+        } else if (roll < 850) {
+            key(Qt::Key_Pause);
+            if (m_document->IsWatching()) {
+                m_view.following = true; // Resume goes to the end again
+            }
+            event = m_document->IsWatching() ? "resume" : "pause";
+        } else if (roll < 870 && m_document->IsWatching()) {
+            // (A Clear while paused restarts at the end indexed before the pause, not at
+            // the file's end; that is left out of the walk.)
+            key(Qt::Key_L, Qt::ControlModifier);
+            m_view.following = true;
+            m_base = m_fileLines;
+            event = "clear";
+        } else if (roll < 885) {
+            truncateAndWrite();
+            event = "truncate";
+        } else if (m_filterSet && roll < 950) {
+            const int notches = int(m_random() % 5) - 3;
+            const bool vertical = pane()->view()->verticalScrollBar()->maximum() > 0;
+            wheel(pane()->view()->viewport(), notches == 0 ? 1 : notches);
+            if (vertical) {
+                userScrolledPane();
+            }
+            event = "pane wheel " + std::to_string(notches);
+        } else {
+            const int count = 1 + int(m_random() % 3);
+            appendLines(count, 1);
+            event = "wide lines " + std::to_string(count);
+        }
+        settle();
+        return event;
+    }
+
+    // What must hold once every event has been handled.
+    void check(const std::string& trace)
+    {
+        CBrackenlyView* v = view();
+        const qint64 h = v->lineHeight();
+        const qint64 vh = v->viewport()->height();
+        const qint64 n = m_document->GetLineCount();
+        const qint64 largest = std::max<qint64>(0, n * h - vh);
+        const qint64 value = v->verticalScrollBar()->value();
+        if (std::getenv("QUILL_FOLLOW_VERBOSE") != nullptr) {
+            std::fprintf(stderr, "   n %lld h %lld vh %lld value %lld max %d largest %lld model %d/%lld view %d\n",
+                         n, h, vh, value, v->verticalScrollBar()->maximum(), largest,
+                         int(m_view.following), m_view.position, int(v->isFollowing()));
+        }
+        if (m_view.following) {
+            ASSERT_EQ(value, largest) << "a user at the end was left above it; " << trace;
+            if (n > 0 && vh >= h) {
+                const qint64 lastBottom = n * h - value;
+                ASSERT_LE(lastBottom, vh) << "the last line is not fully shown; " << trace;
+            }
+        } else {
+            ASSERT_EQ(value, std::min(m_view.position, largest))
+                << "the view moved without the user; " << trace;
+        }
+        if (m_filterSet && std::getenv("QUILL_FOLLOW_NO_PANE") == nullptr) {
+            checkPane(trace);
+        }
+    }
+
+  private:
+    CBrackenlyView* view() const { return m_frame->GetView(); }
+    FilterPane* pane() const { return m_frame->filterPane(); }
+
+    void key(int k, Qt::KeyboardModifiers mods = {})
+    {
+        QWidget* target = QApplication::focusWidget();
+        QTest::keyClick(target != nullptr ? target : view(), Qt::Key(k), mods);
+    }
+
+    void write(const std::string& bytes)
+    {
+        std::ofstream(m_path, std::ios::binary | std::ios::app) << bytes;
+    }
+
+    // count lines; every `wideEvery`-th of them (0: none) wider than any window.
+    void appendLines(int count, int wideEvery)
+    {
+        std::string bytes;
+        for (int i = 0; i < count; ++i) {
+            ++m_written;
+            bytes += "line " + std::to_string(m_written);
+            if (wideEvery > 0 && m_written % wideEvery == 0) {
+                bytes += ' ' + std::string(400 + m_random() % 600, 'w');
+            }
+            bytes += '\n';
+        }
+        write(bytes);
+        m_fileLines += count;
+    }
+
+    void appendMegabyteLine()
+    {
+        write(std::string(1 << 20, 'm') + "\n");
+        ++m_written;
+        ++m_fileLines;
+    }
+
+    void truncateAndWrite()
+    {
+        // Shorter than before, so the watcher sees a truncation.
+        std::ofstream(m_path, std::ios::binary | std::ios::trunc)
+            << "after truncation " << ++m_written << "\n";
+        m_fileLines = 1;
+        m_base = 0;
+        if (!m_document->IsWatching()) {
+            return; // seen at Resume, which goes to the end anyway
+        }
+        m_generation = m_document->ContentGeneration();
+        m_awaitReload = true;
+        m_view = {};
+        m_pane.following = true;
+    }
+
+    void toggleFilter()
+    {
+        if (!m_filterSet) {
+            key(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+            QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("line"));
+            key(Qt::Key_Return);
+            m_filterSet = true;
+            m_pane = {};
+        } else {
+            key(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+            key(Qt::Key_Escape);
+            m_filterSet = false;
+        }
+        view()->setFocus();
+    }
+
+    void changeFont()
+    {
+        const CBrackenlyView* v = view();
+        const qint64 before = v->lineHeight();
+        // The line at the top now, where the range may hold the user's place clamped.
+        const qint64 top = v->verticalScrollBar()->value() / std::max<qint64>(1, before);
+        LogFontRecord record = LogRenderer::defaultFontRecord(96);
+        record.lfHeight = -(8 + std::int32_t(m_random() % 14));
+        m_store.SetFont(Setting::TextFont, record);
+        m_store.SetBool(Setting::IsTextFontSet, true);
+        // What OK in the settings sheet does.
+        m_frame->UpdateAllViews();
+        settle();
+        const qint64 after = view()->lineHeight();
+        if (!m_view.following && before > 0 && before != after) {
+            m_view.position = top * after; // the same line at the top
+        }
+    }
+
+    static void wheel(QWidget* target, int notches)
+    {
+        const QPointF at(10, 10);
+        QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+    }
+
+    // Presses the thumb, moves it to a fraction of the track, releases it.
+    static bool dragThumb(QScrollBar* bar, double fraction)
+    {
+        if (!bar->isVisible() || bar->maximum() == 0) {
+            return false;
+        }
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.subControls = QStyle::SC_All;
+        option.orientation = bar->orientation();
+        option.minimum = bar->minimum();
+        option.maximum = bar->maximum();
+        option.sliderPosition = bar->sliderPosition();
+        option.sliderValue = bar->value();
+        option.singleStep = bar->singleStep();
+        option.pageStep = bar->pageStep();
+        const QRect thumb =
+            bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+        const QRect groove =
+            bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, bar);
+        const QPoint start = thumb.center();
+        const int y = groove.top() + int(fraction * groove.height());
+        QTest::mousePress(bar, Qt::LeftButton, {}, start);
+        QMouseEvent move(QEvent::MouseMove, QPointF(start.x(), y), bar->mapToGlobal(QPointF(start.x(), y)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(bar, &move);
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(start.x(), y));
+        return true;
+    }
+
+    // Read at once after the user's event: what happens to the range afterwards (a scroll
+    // bar going) may clamp the value for a while, but the user's place is where they left.
+    void userScrolledView()
+    {
+        CBrackenlyView* v = view();
+        const qint64 largest =
+            std::max<qint64>(0, qint64(m_document->GetLineCount()) * v->lineHeight() -
+                                    v->viewport()->height());
+        const qint64 value = v->verticalScrollBar()->value();
+        // Five pixels: a scroll of the user's own that ends this close counts as the end.
+        m_view.following = largest - value <= 5;
+        m_view.position = value;
+    }
+
+    qint64 paneLargest() const
+    {
+        const FilterView* rows = pane()->view();
+        const qint64 h = rows->rowHeight();
+        const qint64 full = h > 0 ? std::max<qint64>(1, rows->viewport()->height() / h) : 1;
+        return std::max<qint64>(0, qint64(rows->rowCount()) - full);
+    }
+
+    void userScrolledPane()
+    {
+        const qint64 value = pane()->view()->verticalScrollBar()->value();
+        m_pane.following = value == paneLargest();
+        m_pane.position = value;
+    }
+
+    void checkPane(const std::string& trace)
+    {
+        const bool caughtUp = QTest::qWaitFor([&] {
+            const FilterProgress p = pane()->filter()->GetProgress();
+            return p.state == FilterState::Done && p.total == m_document->GetLineCount();
+        });
+        ASSERT_TRUE(caughtUp) << "the filter did not catch up; " << trace;
+        settle();
+        const qint64 largest = paneLargest();
+        const qint64 value = pane()->view()->verticalScrollBar()->value();
+        if (m_pane.following) {
+            ASSERT_EQ(value, largest) << "the pane left its end; " << trace;
+        } else {
+            ASSERT_EQ(value, std::min(m_pane.position, largest))
+                << "the pane moved without the user; " << trace;
+        }
+    }
+
+    // Until the watcher has read the whole file and the window has handled what it posted.
+    void settle()
+    {
+        for (int i = 0; i < 3; ++i) {
+            QApplication::processEvents();
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            QApplication::processEvents();
+            if (m_awaitReload && m_document->ContentGeneration() == m_generation) {
+                QTest::qWait(2);
+                continue;
+            }
+            m_awaitReload = false;
+            const CBrackenlyView* v = view();
+            const bool read = !m_document->IsWatching() ||
+                              qint64(m_document->GetLineCount()) == m_fileLines - m_base;
+            const qint64 content = std::min<qint64>(
+                INT_MAX, qint64(m_document->GetLineCount()) * v->lineHeight());
+            if (read && v->contentSize().height() == content) {
+                break;
+            }
+            QTest::qWait(1);
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ADD_FAILURE() << "not settled: watching " << m_document->IsWatching() << " expected "
+                          << m_fileLines - m_base << " content " << view()->contentSize().height() << " lines "
+                          << m_document->GetLineCount() << " h " << view()->lineHeight();
+        }
+        for (int i = 0; i < 3; ++i) {
+            QApplication::processEvents();
+        }
+    }
+
+    SettingsStore& m_store;
+    std::mt19937 m_random;
+    std::string m_path;
+    NullSound m_sound;
+    ReopeningOwner m_owner;
+    std::unique_ptr<CBrackenlyDoc> m_document;
+    std::unique_ptr<CMainFrame> m_frame;
+    Place m_view;
+    Place m_pane;
+    bool m_filterSet = false;
+    bool m_awaitReload = false;
+    // Lines of the file, and the first of them the document shows (after a Clear).
+    qint64 m_fileLines = 0;
+    qint64 m_base = 0;
+    std::uint64_t m_generation = 0;
+    int m_written = 1;
+};
+
+class FollowModelTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(package.loaded); }
+
+    void walk(unsigned seed, int steps)
+    {
+        FollowWalk walk(package, seed);
+        std::string trace;
+        walk.check("at start");
+        for (int i = 0; i < steps && !HasFatalFailure(); ++i) {
+            const std::string event = walk.step();
+            if (std::getenv("QUILL_FOLLOW_VERBOSE") != nullptr) {
+                std::fprintf(stderr, "%d: %s\n", i, event.c_str());
+            }
+            trace += std::to_string(i) + ":" + event + " ";
+            if (trace.size() > 600) {
+                trace.erase(0, trace.size() - 600);
+            }
+            walk.check("seed " + std::to_string(seed) + ", after ..." + trace);
+        }
+    }
+
+    quilltest::EnglishPackage package;
+};
+
+} // namespace
+
+TEST_F(FollowModelTest, RandomWalksKeepTheUserWhereTheyAre)
+{
+    const int seeds = envNumber("QUILL_FOLLOW_SEEDS", 12);
+    const int steps = envNumber("QUILL_FOLLOW_STEPS", 150);
+    const int first = envNumber("QUILL_FOLLOW_FIRST_SEED", 1);
+    for (int seed = first; seed < first + seeds && !HasFatalFailure(); ++seed) {
+        walk(unsigned(seed), steps);
+    }
+}
