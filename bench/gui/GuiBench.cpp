@@ -133,7 +133,7 @@ class BenchHost : public DocumentHost {
 
 class SilentSound : public SoundService {
   public:
-    void PlayFileSync(const std::u16string&) override {}
+    void PlayFile(const std::u16string&) override {}
     void Beep() override {}
 };
 
