@@ -174,7 +174,15 @@ void CanberraSound::run()
         }
     }
     if (m_context != nullptr) {
-        // Cancels what still plays; its callbacks have run when this returns.
+        // Cancelled first and their ends awaited: a backend whose thread still runs when
+        // the context (and with it the backend's module) goes away crashes the process.
+        ca_context_cancel(m_context, FileId);
+        ca_context_cancel(m_context, WarningId);
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait_for(lock, std::chrono::seconds(2),
+                            [&] { return !m_filePlaying && !m_warningPlaying; });
+        }
         ca_context_destroy(m_context);
         m_context = nullptr;
     }

@@ -142,7 +142,7 @@ TEST_F(SelectionTest, TabsAndTheLoneCrSymbolAreHitWhereTheyArePainted)
 TEST_F(SelectionTest, ThePartlyHiddenTopRowIsNeverHit)
 {
     open(numberedLines(0, 100), 10);
-    vbar()->setValue(10 * lineHeight + lineHeight / 2);
+    vbar()->setSliderPosition(10 * lineHeight + lineHeight / 2); // a drag of the thumb
     settle();
     press(QPoint(2, 1));
     release(QPoint(2, 1));
