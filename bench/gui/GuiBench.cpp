@@ -66,6 +66,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <atomic>
 #include <ctime>
@@ -654,6 +655,132 @@ BENCHMARK(FollowWithFilter)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+
+// From a line written to the paint that shows it as the window's lowest row: the real
+// window following a real file, lines written one at a time 20-200 ms apart, every
+// 17th wider than the window (the case that once stopped following). Reports the median,
+// 95th percentile and largest delay, and how many lines were never shown at the bottom.
+class PaintClock : public QObject {
+  public:
+    PaintClock(CBrackenlyDoc& document, CBrackenlyView& view) : m_document(document), m_view(view)
+    {
+        view.viewport()->installEventFilter(this);
+    }
+    // Lines the document shows at the bottom of a paint, with the time of the first paint.
+    std::vector<std::pair<LineNumber, Clock::time_point>> shown;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            const QScrollBar* bar = m_view.verticalScrollBar();
+            const LineNumber lines = m_document.GetLineCount();
+            const qint64 h = m_view.lineHeight();
+            const qint64 bottom = h > 0 ? (bar->value() + m_view.viewport()->height()) / h : 0;
+            // The lowest fully shown row is the document's last line.
+            if (lines > 0 && bottom == qint64(lines) &&
+                (shown.empty() || shown.back().first < lines)) {
+                shown.emplace_back(lines, Clock::now());
+            }
+        }
+        return false;
+    }
+
+  private:
+    CBrackenlyDoc& m_document;
+    CBrackenlyView& m_view;
+};
+
+void FollowLatency(benchmark::State& state)
+{
+    constexpr int Samples = 200;
+    const std::string folder =
+        tempFolder() + "/quillstream-bench-latency-" + std::to_string(::getpid());
+    fs::create_directories(folder);
+    const std::string path = folder + "/follow.log";
+    {
+        std::ofstream history(path, std::ios::trunc);
+        for (int i = 0; i < 200; ++i) {
+            history << "2026-12-07 12:00:00.000 INFO history line " << i << "\n";
+        }
+    }
+    SettingsStore store(folder + "/user.reg", folder + "/machine.reg");
+    SettingsStore::overrideInstance(&store);
+    SilentSound sound;
+    NoOwner owner;
+    {
+        CBrackenlyDoc document(nullptr, store);
+        CMainFrame frame(&document, &owner, &sound);
+        document.SetHost(&frame);
+        frame.setMessageHandler([](const QString&) {});
+        frame.resize(900, 700);
+        frame.show();
+        frame.GetView()->OnInitialUpdate();
+        document.OnOpenDocument(std::u16string(path.begin(), path.end()));
+        frame.GetView()->OnInitialUpdate();
+        ViewBench::settle();
+        PaintClock clock(document, *frame.GetView());
+        std::vector<double> delays;
+        long missed = 0;
+        for (auto _ : state) {
+            std::vector<Clock::time_point> writes(Samples);
+            std::atomic<bool> done{false};
+            const LineNumber before = document.GetLineCount();
+            std::thread writer([&] {
+                std::mt19937 rng(7);
+                const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+                for (int i = 0; i < Samples; ++i) {
+                    std::string line = "2026-12-07 12:00:01.000 INFO new line " + std::to_string(i);
+                    if (i % 17 == 0) {
+                        line += ' ' + std::string(3000, 'w');
+                    }
+                    line += '\n';
+                    writes[std::size_t(i)] = Clock::now();
+                    if (::write(fd, line.data(), line.size()) != ssize_t(line.size())) {
+                        break;
+                    }
+                    // Paced as the engine's latency benchmark paces its lines.
+                    std::this_thread::sleep_for(std::chrono::microseconds(20000 + rng() % 180000));
+                }
+                ::close(fd);
+                done = true;
+            });
+            const auto limit = Clock::now() + std::chrono::seconds(60);
+            while ((!done || document.GetLineCount() < before + Samples) && Clock::now() < limit) {
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+            }
+            writer.join();
+            ViewBench::settle();
+            std::size_t next = 0;
+            for (int i = 0; i < Samples; ++i) {
+                const LineNumber line = before + LineNumber(i) + 1;
+                while (next < clock.shown.size() && clock.shown[next].first < line) {
+                    ++next;
+                }
+                if (next == clock.shown.size()) {
+                    ++missed;
+                    continue;
+                }
+                delays.push_back(std::chrono::duration<double, std::milli>(
+                                     clock.shown[next].second - writes[std::size_t(i)])
+                                     .count());
+            }
+        }
+        std::sort(delays.begin(), delays.end());
+        const auto at = [&](double q) {
+            return delays.empty() ? -1.0 : delays[std::size_t(q * double(delays.size() - 1))];
+        };
+        state.counters["median_ms"] = at(0.5);
+        state.counters["p95_ms"] = at(0.95);
+        state.counters["max_ms"] = delays.empty() ? -1.0 : delays.back();
+        state.counters["never_at_bottom"] = double(missed);
+        document.OnCloseDocument();
+    }
+    SettingsStore::overrideInstance(nullptr);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+BENCHMARK(FollowLatency)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // Runs the real program and waits for its trace line; returns the seconds it took.
 double runToFirstLines(const std::string& logPath, const std::string& home)

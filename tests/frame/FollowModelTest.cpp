@@ -502,8 +502,8 @@ class FollowModelTest : public ::testing::Test {
 
 TEST_F(FollowModelTest, RandomWalksKeepTheUserWhereTheyAre)
 {
-    const int seeds = envNumber("QUILL_FOLLOW_SEEDS", 12);
-    const int steps = envNumber("QUILL_FOLLOW_STEPS", 150);
+    const int seeds = envNumber("QUILL_FOLLOW_SEEDS", 20);
+    const int steps = envNumber("QUILL_FOLLOW_STEPS", 250);
     const int first = envNumber("QUILL_FOLLOW_FIRST_SEED", 1);
     for (int seed = first; seed < first + seeds && !HasFatalFailure(); ++seed) {
         walk(unsigned(seed), steps);
