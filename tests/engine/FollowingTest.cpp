@@ -204,16 +204,21 @@ TEST_P(FollowingTest, PausedWhileWaitingForAMissingFileStillWaitsAfterResume)
 
 TEST_P(FollowingTest, AWriteThatChangesOnlyTheTimeIsAnnounced)
 {
-    open("same\n");
-    const int before = host.appendedCount();
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    const struct timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + 10, st.st_mtim.tv_nsec}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    ASSERT_TRUE(pumpUntil([&] { return host.appendedCount() > before; }));
-    EXPECT_EQ(lines(), Lines{u"same"});
-    EXPECT_TRUE(doc.GetNewTextArrived());
-    EXPECT_EQ(reloads, 0);
+    for (const char* text : {"same\n", ""}) {
+        SCOPED_TRACE(*text == '\0' ? "empty file" : text);
+        open(text);
+        const int before = host.appendedCount();
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        const struct timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + 10, st.st_mtim.tv_nsec}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        ASSERT_TRUE(pumpUntil([&] { return host.appendedCount() > before; }));
+        EXPECT_EQ(lines(), *text == '\0' ? Lines{} : Lines{u"same"});
+        EXPECT_TRUE(doc.GetNewTextArrived());
+        EXPECT_EQ(reloads, 0);
+        doc.OnCloseDocument();
+        host.drain();
+    }
 }
 
 TEST_P(FollowingTest, TextAppendedWhilePausedArrivesAtResume)
