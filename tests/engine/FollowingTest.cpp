@@ -373,10 +373,14 @@ TEST_P(FollowingTest, AFileRewrittenInPlaceWithOtherBytesIsReopenedNotContinued)
     const std::string lines3 = log("12:00:01", 3);
     appendFile(path, lines3);
     ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 4; }));
+    appendFile(path, "12:00:01 one more\n"); // a continuation all the same
+    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 5; }));
+    EXPECT_EQ(reloads, 0);
     doc.StopWatching();
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    writeFile(path, "# log\n" + log("12:00:02", 1) + lines3.substr(lines3.find('\n') + 1));
+    writeFile(path, "# log\n" + log("12:00:02", 1) + lines3.substr(lines3.find('\n') + 1) +
+                        "12:00:01 one more\n");
     const struct timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + 1, st.st_mtim.tv_nsec}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     doc.StartWatching();
