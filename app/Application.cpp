@@ -28,6 +28,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cstdio>
+
 using quill::toQString;
 using quill::toU16;
 
@@ -35,13 +37,20 @@ namespace {
 
 constexpr int StringUsageText = 7;
 constexpr int StringUsageHeading = 8;
+constexpr int StringUsageSyntax = 10;
+constexpr int StringUsageOptions = 11;
 constexpr int StringLogFilter = 139;
 constexpr int StringOpenTitle = 61440;
 constexpr int StringAllFiles = 61442;
 
 
+// On standard output as well, so that a terminal shows the usage also where a display
+// exists and the box may open elsewhere.
 void showUsageBox(const QString& text)
 {
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
     QMessageBox box(QMessageBox::Information, toQString(Product::Name), text, QMessageBox::Ok);
     box.exec();
 }
@@ -209,8 +218,8 @@ QString CBrackenlyApp::usageText()
     const LanguageResources& resources = LanguageResources::current();
     return resources.format(StringUsageHeading, toQString(Product::Name),
                             toQString(Product::LegalNotice)) +
-           QStringLiteral("%1 [filename] - ").arg(QStringLiteral("quillstream")) +
-           resources.string(StringUsageText);
+           resources.format(StringUsageSyntax, QStringLiteral("quillstream")) +
+           resources.string(StringUsageText) + resources.string(StringUsageOptions);
 }
 
 std::u16string CBrackenlyApp::absolutePath(const std::u16string& path)

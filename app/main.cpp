@@ -63,7 +63,7 @@ int main(int argc, char* argv[])
     const CommandLineInfo early = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (early.showVersion) {
         printText(stdout, quill::toQString(Product::Name) + u' ' +
-                              quill::toQString(GetFileVersionText()));
+                              quill::toQString(GetReleaseVersionText()));
         return 0;
     }
     if (early.showHelp && !hasDisplay()) {

@@ -2,8 +2,7 @@
 # `cpack --config <build>/CPackConfig.cmake`). Its dependencies are computed from the
 # installed executable and language packages by dpkg-shlibdeps; what is loaded at run time
 # without being linked (the event sounds, Qt's translations, Wayland) is recommended.
-set(QUILL_PACKAGE_MAINTAINER "Orix Software <quillstream@orix.example>" CACHE STRING
-    "Maintainer field of the Debian package")
+# QUILL_PACKAGE_MAINTAINER comes from packaging/, whose changelog names it too.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillstream)

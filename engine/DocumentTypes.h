@@ -18,12 +18,16 @@ using FileOffset = std::int64_t;
 // Line numbers and counts of the line index.
 using LineNumber = std::uint32_t;
 
-// The file's state as the watcher compares it: what statx by name reports, and the last
-// bytes before `size` as they were indexed. Another device or inode, another birth time, or
-// other bytes before the indexed end under the same path is another file (replaced,
-// rotated, or deleted and re-created with the inode number the old one had).
+// The file's state as the watcher compares it: what statx by name reports, the file's first
+// bytes and the last bytes before `size` as they were indexed. Another device or inode,
+// another birth time, or other bytes at the start or before the indexed end under the same
+// path is another file (replaced, rotated, truncated and written again within one poll, or
+// deleted and re-created with the inode number the old one had).
 struct FileState {
-    static constexpr std::size_t TailBytes = 16;
+    // Both places are compared, and each spans whole lines of a usual log: lines often
+    // end alike (" done\n"), so a file written again can match a short tail by chance.
+    static constexpr std::size_t TailBytes = 128;
+    static constexpr std::size_t HeadBytes = 128;
 
     std::int64_t mtimeNs = 0; // modification time, nanoseconds since the epoch
     std::int64_t ctimeNs = 0; // status change time
@@ -33,7 +37,22 @@ struct FileState {
     std::uint64_t inode = 0;
     std::array<std::uint8_t, TailBytes> tail{}; // the file's bytes just before size
     std::uint8_t tailSize = 0;
+    std::array<std::uint8_t, HeadBytes> head{}; // the file's first bytes
+    std::uint8_t headSize = 0;
     bool operator==(const FileState&) const = default;
+
+    // Extends the head with n bytes read at offset, where they continue it.
+    void PushHead(std::int64_t offset, const std::uint8_t* bytes, std::size_t n)
+    {
+        if (offset != std::int64_t(headSize) || headSize >= HeadBytes) {
+            return;
+        }
+        const std::size_t take = std::min<std::size_t>(n, HeadBytes - headSize);
+        if (take > 0) {
+            std::memcpy(head.data() + headSize, bytes, take);
+        }
+        headSize = std::uint8_t(headSize + take);
+    }
 
     // Keeps the last TailBytes of the tail followed by these bytes.
     void PushTail(const std::uint8_t* bytes, std::size_t n)

@@ -273,9 +273,19 @@ CFileReaderThread::PollOutcome CFileReaderThread::ReadAppended(const quill::Read
                                                                FileOffset newSize,
                                                                const FileState& current)
 {
-    // The first read starts with the bytes just before the indexed end, which must still
-    // be those indexed: a file truncated and written again, or deleted and re-created with
-    // the same inode, differs there even when it is longer.
+    // The file's first bytes and the bytes just before the indexed end must still be those
+    // indexed: a file truncated and written again, or deleted and re-created with the same
+    // inode, differs in one of them even when it is as long or longer. The start is the
+    // place a log written again differs most surely (a time stamp, a header), the end
+    // catches a file rewritten behind a header of its own.
+    if (m_fileState.headSize > 0) {
+        std::array<std::uint8_t, FileState::HeadBytes> head{};
+        const std::int64_t got = file.readAt(head.data(), m_fileState.headSize, 0);
+        if (got != std::int64_t(m_fileState.headSize) ||
+            std::memcmp(head.data(), m_fileState.head.data(), m_fileState.headSize) != 0) {
+            return RequestReload();
+        }
+    }
     const std::size_t lead = std::min<std::size_t>(m_fileState.tailSize, std::size_t(m_size));
     if (!m_buffer || !m_buffer->valid()) {
         m_buffer.emplace(AppendPieceSize + FileState::TailBytes);
@@ -321,6 +331,7 @@ CFileReaderThread::PollOutcome CFileReaderThread::ReadAppended(const quill::Read
         }
         m_document.TellAppendListener(offset, bytes, fresh);
         state.PushTail(bytes, fresh);
+        state.PushHead(offset, bytes, fresh);
         posted = posted || last;
         offset += FileOffset(fresh);
         if (fresh < want) {

@@ -233,6 +233,12 @@ void CBrackenlyDoc::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
     if (got > 0) {
         m_fileState.PushTail(tail.data(), std::size_t(got));
     }
+    std::array<std::uint8_t, FileState::HeadBytes> head{};
+    const std::int64_t gotHead =
+        file.readAt(head.data(), std::size_t(std::min<FileOffset>(end, FileState::HeadBytes)), 0);
+    if (gotHead > 0) {
+        m_fileState.PushHead(0, head.data(), std::size_t(gotHead));
+    }
     m_bHaveFileState = true;
     m_savedSize = end;
     m_bHaveSavedSize = true;

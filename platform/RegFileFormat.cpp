@@ -399,7 +399,9 @@ void appendHexBytes(std::string& out, std::size_t lineStart, const std::vector<s
     for (std::size_t i = 0; i < data.size(); ++i) {
         if (i > 0) {
             out += ',';
-            if (out.size() - lineStart + 3 > 77) {
+            // regedit breaks after the comma that brings a line to 77 characters or more,
+            // so a first line after a long name may reach 80 with its backslash.
+            if (out.size() - lineStart >= 77) {
                 out += "\\\n  ";
                 lineStart = out.size() - 2;
             }

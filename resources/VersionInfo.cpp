@@ -57,6 +57,19 @@ std::u16string FormatFileVersion(std::uint32_t most, std::uint32_t least)
     return std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
 }
 
+std::u16string GetReleaseVersionText()
+{
+    std::uint32_t most = 0;
+    std::uint32_t least = 0;
+    CVersionInfo().GetFileVersion(most, least);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(most >> 16),
+                  static_cast<unsigned long>(most & 0xFFFFu),
+                  static_cast<unsigned long>(least >> 16),
+                  static_cast<unsigned long>(least & 0xFFFFu));
+    return std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
+}
+
 std::u16string GetFileVersionText()
 {
     std::uint32_t most = 0;

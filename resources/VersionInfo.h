@@ -32,3 +32,7 @@ private:
 std::u16string FormatFileVersion(std::uint32_t most, std::uint32_t least);
 // The program's own version text; "65535.65535.65535.65535" when it has none.
 std::u16string GetFileVersionText();
+// The program's version as the package, the manual page and the metainfo carry it: the four
+// numbers without padding (1.0.0.1, where GetFileVersionText gives 1.0.0.0001). What
+// --version prints, so that it matches what dpkg and a software centre show.
+std::u16string GetReleaseVersionText();

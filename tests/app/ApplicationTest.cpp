@@ -102,9 +102,23 @@ TEST_F(ApplicationTest, HelpSwitchShowsTheUsageAndEndsStartUp)
     EXPECT_FALSE(app->InitInstance({file, "-HELP"}));
     ASSERT_EQ(usage.size(), 1);
     EXPECT_TRUE(usage.front().contains(QStringLiteral("Quillstream")));
-    EXPECT_TRUE(usage.front().contains(QStringLiteral("quillstream [filename] - ")));
+    EXPECT_TRUE(usage.front().contains(QStringLiteral("quillstream [options] [--] [filename] - ")));
+    for (const char* option : {"\n  -h, -?, --help ", "\n  --version ", "\n  -- "}) {
+        EXPECT_TRUE(usage.front().contains(QLatin1String(option))) << option;
+    }
     EXPECT_EQ(app->mainFrame(), nullptr) << "no window";
     EXPECT_EQ(app->ExitInstance(), 0);
+}
+
+TEST_F(ApplicationTest, GermanUsageTranslatesTheSyntaxLine)
+{
+    store->SetString(Setting::GuiLanguage, u"DE");
+    EXPECT_FALSE(app->InitInstance({"--help"}));
+    ASSERT_EQ(usage.size(), 1);
+    EXPECT_TRUE(usage.front().contains(QStringLiteral("quillstream [Optionen] [--] [Dateiname] - ")))
+        << usage.front().toStdString();
+    EXPECT_TRUE(usage.front().contains(QStringLiteral("\n  --version "))) << "the option list";
+    EXPECT_FALSE(usage.front().contains(QStringLiteral("filename")));
 }
 
 TEST_F(ApplicationTest, PathContainingDashHOpensNormally)
@@ -501,7 +515,8 @@ TEST(LongStartTest, SigtermWhileAHugeFileIsIndexedEndsTheProgramPromptlyAndInOrd
 TEST(ProgramWithoutDisplayTest, HelpAndVersionGoToStandardOutput)
 {
     TempDir dir;
-    const std::string version = QString::fromStdU16String(GetFileVersionText()).toStdString();
+    // The version dpkg and the metainfo show, not the About box's padded form.
+    const std::string version = QUILL_PROJECT_VERSION;
     for (const char* platform : {"", "offscreen"}) {
         SCOPED_TRACE(platform);
         ProgramRun run(dir);
@@ -520,6 +535,25 @@ TEST(ProgramWithoutDisplayTest, HelpAndVersionGoToStandardOutput)
     EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.process().exitCode(), 0);
     const QString usage = QString::fromLocal8Bit(run.process().readAllStandardOutput());
-    EXPECT_TRUE(usage.contains(QStringLiteral("quillstream [filename] - "))) << usage.toStdString();
+    EXPECT_TRUE(usage.contains(QStringLiteral("quillstream [options] [--] [filename] - ")))
+        << usage.toStdString();
     EXPECT_NE(run.trace().find("ExitInstance"), std::string::npos) << "the usual start and end";
+}
+
+TEST(ProgramWithoutDisplayTest, HelpWithADisplayGoesToStandardOutputToo)
+{
+    TempDir dir;
+    ProgramRun run(dir);
+    run.setPlatform(QStringLiteral("offscreen"));
+    run.start({QStringLiteral("--help")});
+    QByteArray out;
+    // The box may stay open: the text must reach standard output before anyone closes it.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            out += run.process().readAllStandardOutput();
+            return out.contains("--version") || run.process().state() == QProcess::NotRunning;
+        },
+        20000));
+    EXPECT_TRUE(out.contains("quillstream [options] [--] [filename] - ")) << out.toStdString();
+    EXPECT_TRUE(out.contains("--version")) << out.toStdString();
 }

@@ -49,6 +49,29 @@ TEST(BytePattern, FoldLowersExactlyTheCapitalsAtEveryLengthAndAlignment)
     }
 }
 
+TEST(BytePattern, Utf8EncodingChangesLengthAtEachBoundary)
+{
+    struct Row {
+        std::u16string text;
+        const char* bytes; // nullptr: cannot be encoded
+    };
+    for (const Row& row : {
+             Row{u"\u007F\u0080", "\x7F\xC2\x80"},
+             Row{u"\u07FF\u0800", "\xDF\xBF\xE0\xA0\x80"},
+             Row{u"\uFFFF\U00010000", "\xEF\xBF\xBF\xF0\x90\x80\x80"},
+             Row{u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+             Row{std::u16string(1, char16_t(0xD800)) + u"a", nullptr},
+             Row{std::u16string(1, char16_t(0xDC00)), nullptr},
+         }) {
+        std::string out;
+        const bool ok = EncodeUtf8Exact(row.text, out);
+        EXPECT_EQ(ok, row.bytes != nullptr) << out;
+        if (row.bytes != nullptr) {
+            EXPECT_EQ(out, row.bytes);
+        }
+    }
+}
+
 TEST(BytePattern, SearchFindsTheFirstOccurrenceAsAPlainSearchDoes)
 {
     // A small alphabet gives many starts where one or both tested bytes agree and the rest

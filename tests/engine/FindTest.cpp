@@ -4,6 +4,7 @@
 #include "EngineTestSupport.h"
 
 #include "engine/KeywordMatcher.h"
+#include "engine/LineText.h"
 #include "platform/NarrowCodec.h"
 
 #include <gtest/gtest.h>
@@ -143,7 +144,8 @@ TEST_F(FindTest, DialogCases)
          "the err: disk\n"     // 2
          "disk/err\n"          // 3
          "err\n"               // 4
-         "kerr error\n");      // 5
+         "kerr error\n"        // 5
+         "Zebra crossing\n");  // 6: Z, the last capital, folds too
     struct Row {
         const char16_t* text;
         bool down;
@@ -166,12 +168,23 @@ TEST_F(FindTest, DialogCases)
         {u"missing", true, 0, {0, 0}, {}},
         {u"missing", false, 0, {5, 3}, {}},
         {u"kerr", false, 0, {9, 0}, {true, 5, 0}}, // from beyond the last line
+        {u"zebra", true, 0, {0, 0}, {true, 6, 0}},
+        {u"ZEBRA", false, 0, {9, 0}, {true, 6, 0}},
+        {u"zebra", true, FR_MATCHCASE, {0, 0}, {}},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(find(row.text, row.down, row.flags, row.from), row.expected)
             << std::string(row.text, row.text + std::char_traits<char16_t>::length(row.text))
             << (row.down ? " down" : " up") << " flags " << row.flags;
     }
+}
+
+TEST(FindFold, FoldsExactlyTheCapitalsAToZ)
+{
+    // The neighbours of the range ('@' before A, '[' after Z) and its ends.
+    std::u16string text = u"AZaz@[`{\u00C0";
+    FoldAsciiCase(text);
+    EXPECT_EQ(text, u"azaz@[`{\u00C0");
 }
 
 TEST_F(FindTest, BackwardFromColumnTenOfLineZeroFindsColumnTwo)

@@ -204,16 +204,21 @@ TEST_P(FollowingTest, PausedWhileWaitingForAMissingFileStillWaitsAfterResume)
 
 TEST_P(FollowingTest, AWriteThatChangesOnlyTheTimeIsAnnounced)
 {
-    open("same\n");
-    const int before = host.appendedCount();
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    const struct timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + 10, st.st_mtim.tv_nsec}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    ASSERT_TRUE(pumpUntil([&] { return host.appendedCount() > before; }));
-    EXPECT_EQ(lines(), Lines{u"same"});
-    EXPECT_TRUE(doc.GetNewTextArrived());
-    EXPECT_EQ(reloads, 0);
+    for (const char* text : {"same\n", ""}) {
+        SCOPED_TRACE(*text == '\0' ? "empty file" : text);
+        open(text);
+        const int before = host.appendedCount();
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        const struct timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + 10, st.st_mtim.tv_nsec}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        ASSERT_TRUE(pumpUntil([&] { return host.appendedCount() > before; }));
+        EXPECT_EQ(lines(), *text == '\0' ? Lines{} : Lines{u"same"});
+        EXPECT_TRUE(doc.GetNewTextArrived());
+        EXPECT_EQ(reloads, 0);
+        doc.OnCloseDocument();
+        host.drain();
+    }
 }
 
 TEST_P(FollowingTest, TextAppendedWhilePausedArrivesAtResume)
@@ -306,19 +311,81 @@ TEST_P(FollowingTest, StartWhileWatchingContinuesFromTheRunningWatcher)
 
 TEST_P(FollowingTest, AFileRewrittenInPlaceWithOtherBytesIsReopenedNotContinued)
 {
-    // Same inode, longer, and its bytes before the old end differ: what a file deleted and
-    // re-created at once with the inode number of the old one looks like.
-    open("first version\n");
+    // Same inode, as long or longer, written between two polls: what a file truncated and
+    // written again, or deleted and re-created at once with the inode number of the old
+    // one, looks like. Log lines often end alike, so the bytes just before the old end can
+    // be the same in both; so can a header at the start.
+    const auto log = [](const char* stamp, int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            text += std::string(stamp) + " job " + std::to_string(100 + i) +
+                    " finished without any error, the queue is empty again\n";
+        }
+        return text;
+    };
+    const std::string header = "# " + std::string(140, '=') + "\n";
+    struct Row {
+        const char* name;
+        std::string before;
+        std::string after;
+    };
+    for (const Row& row :
+         {Row{"other bytes before the old end", "first version\n", "second version, longer\n"},
+          Row{"lines that end alike, longer", log("12:00:01", 3), log("12:00:02", 5)},
+          Row{"lines that end alike, same size", log("12:00:01", 3), log("12:00:02", 3)},
+          Row{"same header, lines that end alike", header + log("12:00:01", 3),
+              header + log("12:00:02", 4)},
+          Row{"same header, same size", header + log("12:00:01", 3),
+              header + log("12:00:02", 3)},
+          Row{"same size, only the first byte differs", "a" + log("12:00:01", 3),
+              "b" + log("12:00:01", 3)}}) {
+        SCOPED_TRACE(row.name);
+        reloads = 0;
+        open(row.before);
+        doc.StopWatching();
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        writeFile(path, row.after);
+        // Later by a second: two writes within one clock tick of the file system would
+        // leave the same times, and a file of the same size would then look unchanged.
+        const struct timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + 1, st.st_mtim.tv_nsec}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        struct stat now {};
+        ASSERT_EQ(::stat(path.c_str(), &now), 0);
+        ASSERT_EQ(now.st_ino, st.st_ino);
+        doc.StartWatching();
+        ASSERT_TRUE(pumpUntil([&] { return reloads == 1; }));
+        Lines expected;
+        for (std::size_t at = 0; at < row.after.size();) {
+            const std::size_t lf = row.after.find('\n', at);
+            expected.push_back(u16(row.after.substr(at, lf - at)));
+            at = lf + 1;
+        }
+        EXPECT_EQ(lines(), expected);
+        doc.OnCloseDocument();
+        host.drain();
+    }
+
+    // The file was short when it was opened: what the watcher read later counts as its
+    // start too. Only the first line after the header differs.
+    reloads = 0;
+    open("# log\n");
+    const std::string lines3 = log("12:00:01", 3);
+    appendFile(path, lines3);
+    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 4; }));
+    appendFile(path, "12:00:01 one more\n"); // a continuation all the same
+    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 5; }));
+    EXPECT_EQ(reloads, 0);
     doc.StopWatching();
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    writeFile(path, "second version, longer\n");
-    struct stat now {};
-    ASSERT_EQ(::stat(path.c_str(), &now), 0);
-    ASSERT_EQ(now.st_ino, st.st_ino);
+    writeFile(path, "# log\n" + log("12:00:02", 1) + lines3.substr(lines3.find('\n') + 1) +
+                        "12:00:01 one more\n");
+    const struct timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + 1, st.st_mtim.tv_nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     doc.StartWatching();
     ASSERT_TRUE(pumpUntil([&] { return reloads == 1; }));
-    EXPECT_EQ(lines(), Lines{u"second version, longer"});
+    EXPECT_EQ(doc.GetLine(1).substr(0, 8), u"12:00:02");
 }
 
 TEST_P(FollowingTest, ARewriteThatRestoresTheModificationTimeIsStillSeen)

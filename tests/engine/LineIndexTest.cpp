@@ -163,6 +163,8 @@ TEST(LineIndex, TheFirstBytesDecideTheEncodingBeforeAnyLineIsSplit)
         {"an odd run of zero bytes longer than the window", std::string(9001, '\0') + lines, false,
          40},
         {"zero bytes before UTF-16 lines", std::string(9000, '\0') + utf16le(u"a b\nc\n"), true, 2},
+        {"an odd zero run ended by the next piece",
+         std::string("\0\0\0", 3) + "\x4E" + std::string("a\0\n\0b\0", 6), true, 2},
     };
     for (const Row& row : rows) {
         const ModelFile model = modelFile(row.bytes, row.utf16);
@@ -177,6 +179,19 @@ TEST(LineIndex, TheFirstBytesDecideTheEncodingBeforeAnyLineIsSplit)
         }
         EXPECT_EQ(bytewise.isUtf16(), row.utf16) << row.name;
         expectIndex(bytewise, model.index, row.name);
+        // Split where the zero run ends, and one byte later.
+        const std::size_t zeros = row.bytes.find_first_not_of('\0');
+        for (const std::size_t cut : {zeros, zeros + 1}) {
+            if (cut == 0 || cut >= row.bytes.size()) {
+                continue;
+            }
+            LineIndex split;
+            feed(split, row.bytes.substr(0, cut));
+            feed(split, row.bytes.substr(cut, 1));
+            feed(split, row.bytes.substr(cut + 1));
+            EXPECT_EQ(split.isUtf16(), row.utf16) << row.name << " cut " << cut;
+            expectIndex(split, model.index, row.name);
+        }
     }
 }
 
@@ -226,6 +241,12 @@ TEST(LineIndex, AppendExamples)
          true},
         {"byte-order mark alone", "\xFF", "\xFE", {2}, false},
         {"not a byte-order mark", "\xFF", "\xFD\n", {0, 3}, false},
+        // FF FE after a zero unit is no mark: the zero unit stays the first line's start.
+        {"FF FE after a zero unit, in one append",
+         "",
+         std::string("\0\0\xFF\xFE", 4) + "abc\n",
+         {0, 8},
+         true},
     };
     for (const Row& row : rows) {
         LineIndex index;

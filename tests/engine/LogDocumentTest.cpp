@@ -164,6 +164,16 @@ TEST_F(LogDocumentTest, AGrownLastLineIsDecodedAgain)
     EXPECT_EQ(doc.GetLine(1), u"second");
     EXPECT_EQ(doc.GetLine(2), u"third");
     EXPECT_EQ(host.appendedCount(), 2);
+
+    // A UTF-8 character whose last byte comes with the next append.
+    const std::string codeset = quill::narrowCharset().codeset;
+    quill::setNarrowCharsetForTesting("UTF-8");
+    open("a\xE4\x80", "split.log");
+    EXPECT_EQ(doc.GetLine(0).substr(0, 2), u"a\uFFFD"); // incomplete for now
+    appendAndTell("\x80\n");
+    EXPECT_EQ(doc.GetLineCount(), 1u);
+    EXPECT_EQ(doc.GetLine(0), u"a\u4000");
+    quill::setNarrowCharsetForTesting(codeset.c_str());
 }
 
 
@@ -285,6 +295,7 @@ TEST_F(LogDocumentTest, SelectedText)
     };
     const Row rows[] = {
         {0, 0, 6, 9, u"beta"},
+        {0, 0, 6, 6, u"b"}, // one character: the end column is inclusive
         {0, 0, 6, -1, u"beta"},
         {0, 1, 6, 2, u"beta\r\ngam"},
         {0, 3, 20, 4, u"\r\ngamma\r\n\r\ndelta"},

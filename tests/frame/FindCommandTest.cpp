@@ -157,6 +157,19 @@ TEST_F(FindCommandTest, NotFoundShowsTheMessageKeepsTheSelectionAndStoresTheText
     EXPECT_TRUE(textField(dialog)->hasFocus()) << "focus goes back to the dialog";
 }
 
+TEST_F(FindCommandTest, WithoutMatchCaseEveryCapitalFoldsUpToZ)
+{
+    open("a zoo\nZebra crossing\n");
+    CFindDialog* dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    dialog->findChild<QCheckBox*>(QStringLiteral("matchCase"))->setChecked(false);
+    textField(dialog)->selectAll();
+    QTest::keyClicks(textField(dialog), "zebra");
+    key(textField(dialog), Qt::Key_Return);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+    EXPECT_EQ(selected(), Match(1, 0, 4));
+}
+
 TEST_F(FindCommandTest, OneDialogAtMostAndEscapeClosesIt)
 {
     open("a\n");

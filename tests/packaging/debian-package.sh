@@ -3,7 +3,11 @@
 # its control fields (name, section, maintainer, description, and dependencies computed
 # from the binaries, among them Qt's widgets and libcanberra), and its contents with their
 # modes: the program, both language packages in the RUNPATH's folder, the desktop entry,
-# metainfo, icons, manual page and licence, all owned by root and stripped.
+# metainfo, icons, manual page, changelog and licence, all owned by root and stripped.
+# It has no maintainer scripts (nothing goes where ldconfig looks), so an install and a
+# removal in a private dpkg database leave nothing behind; its binaries carry Debian's
+# hardening (fortified functions, stack protector, relro, bind-now); and --version prints
+# the package's version.
 #
 # usage: debian-package.sh <cpack> <build dir>
 set -euo pipefail
@@ -43,8 +47,10 @@ has() { # <mode> <path>
         || fail "not in the package as $1 root/root: /usr/$2"
 }
 has -rwxr-xr-x bin/quillstream
-has -rw-r--r-- lib/quillstream/quillstream_EN.dll
-has -rw-r--r-- lib/quillstream/quillstream_DE.dll
+packages=$(sed -n 's|.* \./usr/\(lib/.*quillstream\)/quillstream_EN\.dll$|\1|p' "$work/contents.txt")
+[[ -n "$packages" ]] || fail "no language package in the package"
+has -rw-r--r-- "$packages/quillstream_EN.dll"
+has -rw-r--r-- "$packages/quillstream_DE.dll"
 has -rw-r--r-- "share/applications/$id.desktop"
 has -rw-r--r-- "share/metainfo/$id.metainfo.xml"
 has -rw-r--r-- "share/icons/hicolor/scalable/apps/$id.svg"
@@ -52,9 +58,51 @@ has -rw-r--r-- "share/icons/hicolor/256x256/apps/$id.png"
 has -rw-r--r-- "share/icons/hicolor/16x16/apps/$id.png"
 has -rw-r--r-- share/man/man1/quillstream.1.gz
 has -rw-r--r-- share/doc/quillstream/copyright
+# A native package's changelog (lintian: no-changelog).
+has -rw-r--r-- share/doc/quillstream/changelog.gz
 
 dpkg-deb -x "$deb" "$work/root"
-readelf -d "$work/root/usr/bin/quillstream" | grep -qF '[$ORIGIN/../lib/quillstream]' \
-    || fail "the packaged program's RUNPATH does not reach /usr/lib/quillstream"
+readelf -d "$work/root/usr/bin/quillstream" | grep -qF "[\$ORIGIN/../$packages]" \
+    || fail "the packaged program's RUNPATH does not reach /usr/$packages"
 ! readelf -S "$work/root/usr/bin/quillstream" | grep -q '\.debug_info' || fail "not stripped"
+gzip -dc "$work/root/usr/share/doc/quillstream/changelog.gz" | head -1 \
+    | grep -qF "quillstream ($(field Version)) " || fail "the changelog does not start with this version"
+
+echo "--- maintainer scripts"
+dpkg-deb -e "$deb" "$work/control"
+ls "$work/control"
+for script in preinst postinst prerm postrm triggers; do
+    [[ ! -e "$work/control/$script" ]] || fail "a maintainer script: $script ($(cat "$work/control/$script"))"
+done
+[[ $packages != lib/quillstream && $packages != lib ]] \
+    || fail "the language packages are where CPack adds ldconfig calls: /usr/$packages"
+
+echo "--- installed and removed in a private dpkg database"
+admin=$work/dpkg
+mkdir -p "$admin/info" "$admin/updates" "$work/inst"
+touch "$admin/status" "$admin/available"
+private=(dpkg --admindir="$admin" --instdir="$work/inst" --force-depends --force-not-root
+         --force-script-chrootless --log=/dev/null)
+"${private[@]}" -i "$deb" >"$work/dpkg.txt" 2>&1 || { cat "$work/dpkg.txt" >&2; fail "dpkg -i"; }
+[[ -x "$work/inst/usr/bin/quillstream" ]] || fail "dpkg -i installed no program"
+"${private[@]}" -r quillstream >"$work/dpkg.txt" 2>&1 || { cat "$work/dpkg.txt" >&2; fail "dpkg -r"; }
+state=$(dpkg-query --admindir="$admin" -W -f='${db:Status-Abbrev}' quillstream 2>/dev/null || true)
+[[ -z "$state" || $state == un* ]] || fail "removed, the package is left in state '$state'"
+[[ -z "$(find "$work/inst" -type f)" ]] || fail "files left after the removal: $(find "$work/inst" -type f)"
+
+echo "--- hardening"
+for elf in usr/bin/quillstream "usr/$packages/quillstream_EN.dll"; do
+    readelf -lW "$work/root/$elf" | grep -q GNU_RELRO || fail "$elf: no relro"
+    readelf -dW "$work/root/$elf" | grep -qE '\(FLAGS\).*BIND_NOW|\(FLAGS_1\).* NOW' \
+        || fail "$elf: not bound at start (bind-now)"
+done
+program=$work/root/usr/bin/quillstream
+readelf -hW "$program" | grep -q 'Type: *DYN' || fail "the program is not position-independent"
+symbols=$(readelf --dyn-syms -W "$program")
+grep -q '__stack_chk_fail' <<<"$symbols" || fail "the program has no stack protector"
+grep -qE '__[a-z0-9_]+_chk(@|$| )' <<<"$symbols" || fail "the program calls no fortified function"
+
+echo "--- version"
+[[ $("$program" --version) == "Quillstream $(field Version)" ]] \
+    || fail "--version prints '$("$program" --version)', the package is $(field Version)"
 echo "debian package: ok"

@@ -60,13 +60,34 @@ for size in 16 22 24 32 48 64 128 256; do
     expect_file "$png" 644
     file -b "$top/$png" | grep -q "PNG image data, $size x $size," || fail "$png is not ${size}px"
 done
+# Readable at the small sizes: the text lines, the marked line and the page's edge keep
+# their own colours on whole pixels instead of blurring into blends.
+for size in 16 22 24; do
+    pixels=$(convert "$top/share/icons/hicolor/${size}x${size}/apps/$id.png" txt:-)
+    count() { grep -ci "#$1FF" <<<"$pixels" || true; }
+    grey=$(count 8A97A6) orange=$(count E0662A) edge=$(count 3A4A5C)
+    [[ $grey -ge $((size / 2)) && $orange -ge $((size / 4)) && $edge -ge $size ]] \
+        || fail "the ${size}px icon has $grey line, $orange marker and $edge edge pixels"
+done
 expect_file share/man/man1/quillstream.1.gz 644
 expect_file share/doc/quillstream/copyright 644
 grep -q "MIT License" "$top/share/doc/quillstream/copyright" || fail "licence is not MIT"
-for section in NAME SYNOPSIS OPTIONS KEYS FILES SIGNALS "EXIT STATUS"; do
+for section in NAME SYNOPSIS OPTIONS KEYS FILTER FILES SIGNALS "EXIT STATUS"; do
     gzip -dc "$top/share/man/man1/quillstream.1.gz" | grep -qx ".SH \"*$section\"*" \
         || fail "manual page has no $section section"
 done
+# Every key of the README's key table is in the manual page's KEYS section, as man shows it.
+readme=$(dirname "$0")/../../README.md
+keys=$(gzip -dc "$top/share/man/man1/quillstream.1.gz" | MANWIDTH=200 man -l - 2>/dev/null \
+    | sed -n '/^KEYS/,/^[A-Z]/p' | tr -s ' \n' '  ')
+[[ -n "$keys" ]] || fail "the manual page renders no KEYS section"
+listed=0
+while IFS= read -r key; do
+    listed=$((listed + 1))
+    [[ "$keys, " == *" $key"[,\ ]* ]] || fail "the manual page's KEYS section lacks $key"
+done < <(sed -n '/^## Keys/,/^## [^K]/p' "$readme" | sed -n 's/^| \([^|]*[^ |]\) *|.*/\1/p' \
+             | grep -vx 'Key' | sed 's/, /\n/g')
+[[ $listed -ge 20 ]] || fail "read only $listed keys from the README's key table"
 stray=$(cd "$top" && find . -type f ! -path './bin/*' ! -path "./$packages/*" ! -path './share/*')
 [[ -z "$stray" ]] || fail "unexpected files: $stray"
 

@@ -233,6 +233,33 @@ TEST(RegFileFormat, writesWhatItReadsBack)
     EXPECT_EQ(writeRegFile(*back, "HKEY_CURRENT_USER"), text);
 }
 
+TEST(RegFileFormat, wrapsALongBinaryValueWhereRegeditDoes)
+{
+    // As regedit exports 60 bytes: a first line as long as the name allows, then 25 bytes
+    // a line, each continued with a backslash and indented by two blanks.
+    HiveKey root;
+    HiveKey* gui = root.createPath(u"GUI");
+    ASSERT_NE(gui, nullptr);
+    Bytes data(60);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<std::uint8_t>(i);
+    }
+    gui->setValue(u"TextFont", RegType::Binary, data);
+    gui->setValue(u"FontXY", RegType::Binary, data);
+    const std::string text = writeRegFile(root, "HKEY_CURRENT_USER");
+    const char* golden[] = {
+        "\"TextFont\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\\\n"
+        "  15,16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,\\\n"
+        "  2e,2f,30,31,32,33,34,35,36,37,38,39,3a,3b\n",
+        "\"FontXY\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\n"
+        "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,\\\n"
+        "  2f,30,31,32,33,34,35,36,37,38,39,3a,3b\n",
+    };
+    for (const char* value : golden) {
+        EXPECT_NE(text.find(value), std::string::npos) << "expected\n" << value << "in\n" << text;
+    }
+}
+
 TEST(RegFileFormat, unreadableLinesSurviveAsComments)
 {
     const std::string text = file("; a comment\n"

@@ -37,6 +37,8 @@ TEST(Utf16Detector, Rows)
         {"German text", le(u"Gr\u00FC\u00DFe"), 1, IS_TEXT_UNICODE_STATISTICS},
         {"Chinese text with a blank", le(u"\u4E2D\u6587 \u4E2D\u6587\u4E2D\u6587"), 1,
          IS_TEXT_UNICODE_CONTROLS},
+        {"Chinese text with ideographic spaces",
+         le(u"\u4E2D\u6587\u3000\u4E2D\u6587\u3000\u4E2D\u6587"), 1, IS_TEXT_UNICODE_CONTROLS},
         {"narrow ASCII", "hello world, this is a log line\r\n", 0, 0},
         {"narrow UTF-8",
          "gr\xC3\xBC\xC3\x9F"

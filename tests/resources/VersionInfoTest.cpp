@@ -31,6 +31,8 @@ TEST(VersionInfoTest, ProgramVersionIsTheProjectVersion)
     // The project version is 1.0.0.1.
     EXPECT_EQ(narrow(GetFileVersionText()), QUILL_PROJECT_VERSION_TEXT);
     EXPECT_TRUE(CVersionInfo().HasVersion());
+    // What --version prints is the version the package and the metainfo are built with.
+    EXPECT_EQ(narrow(GetReleaseVersionText()), QUILL_PROJECT_VERSION);
 }
 
 TEST(VersionInfoTest, ModuleVersionComesFromItsFileName)

@@ -38,6 +38,17 @@ TEST_F(RecentFileListTest, MostRecentFirstAtMostFiveWithoutDoubles)
     EXPECT_EQ(list.size(), 4u);
 }
 
+TEST_F(RecentFileListTest, AFileInTwoSlotsOfAHandEditedHiveIsListedOnce)
+{
+    RecentFileList list(store, u"quillstream");
+    store.WriteStringAt(list.keyPath(), u"File1", u"/var/log/a.log");
+    store.WriteStringAt(list.keyPath(), u"File2", u"/var/log/b.log");
+    store.WriteStringAt(list.keyPath(), u"File3", u"/var/log/a.log");
+    store.WriteStringAt(list.keyPath(), u"File4", u"/var/log/c.log");
+    list.ReadList();
+    EXPECT_EQ(list.entries(), entries({u"/var/log/a.log", u"/var/log/b.log", u"/var/log/c.log"}));
+}
+
 TEST_F(RecentFileListTest, StoredUnderTheApplicationKeyAndReadBack)
 {
     RecentFileList list(store, u"viewer");
@@ -90,6 +101,8 @@ TEST_F(RecentFileListTest, MenuTextIsAbbreviatedToThirtyCharacters)
     };
     for (const Row& row : {
              Row{"/var/log/syslog", "/var/log/syslog"},
+             Row{"/var/log/exactly-thirty-ch.log", "/var/log/exactly-thirty-ch.log"},
+             Row{"/var/log/exactly-thirty-one.log", "/.../exactly-thirty-one.log"},
              Row{"/home/anna/projects/shop/logs/orders.log", "/home/anna/.../orders.log"},
              Row{"/srv/a/b/c/d/e/f/g/h/i/j/k/l/m/n.log", "/srv/a/b/c/d/e/f/g/h/.../n.log"},
              Row{"/x/an-extremely-long-file-name-of-a-log.log",
