@@ -525,31 +525,65 @@ double threadCpuSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
+// The real main window following a file of its own in a private folder, for the
+// benchmarks that write while the window follows. The folder goes with it.
+struct FollowedWindow {
+    FollowedWindow(const std::string& name, const std::string& history)
+        : folder(tempFolder() + "/quillstream-bench-" + name + "-" + std::to_string(::getpid())),
+          path(folder + "/follow.log"), store(prepare(folder, path, history))
+    {
+        SettingsStore::overrideInstance(&store);
+        document = std::make_unique<CBrackenlyDoc>(nullptr, store);
+        frame = std::make_unique<CMainFrame>(document.get(), &owner, &sound);
+        document->SetHost(frame.get());
+        frame->setMessageHandler([](const QString&) {});
+        frame->resize(900, 700);
+        frame->show();
+        frame->GetView()->OnInitialUpdate();
+        document->OnOpenDocument(std::u16string(path.begin(), path.end()));
+        frame->GetView()->OnInitialUpdate();
+    }
+    ~FollowedWindow()
+    {
+        document->OnCloseDocument();
+        frame.reset();
+        document.reset();
+        SettingsStore::overrideInstance(nullptr);
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    FollowedWindow(const FollowedWindow&) = delete;
+    FollowedWindow& operator=(const FollowedWindow&) = delete;
+
+    std::string folder;
+    std::string path;
+    SettingsStore store;
+    SilentSound sound;
+    NoOwner owner;
+    std::unique_ptr<CBrackenlyDoc> document;
+    std::unique_ptr<CMainFrame> frame;
+
+  private:
+    static SettingsStore prepare(const std::string& folder, const std::string& path,
+                                 const std::string& history)
+    {
+        fs::create_directories(folder);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << history;
+        return SettingsStore(folder + "/user.reg", folder + "/machine.reg");
+    }
+};
+
 void FollowWithFilter(benchmark::State& state)
 {
     const bool filtered = state.range(0) != 0;
     constexpr double Seconds = 5;
     constexpr double BytesPerSecond = 50e6;
     const char* const FilterText = "7 with";
-    const std::string folder =
-        tempFolder() + "/quillstream-bench-follow-" + std::to_string(::getpid());
-    fs::create_directories(folder);
-    const std::string path = folder + "/follow.log";
-    std::ofstream(path, std::ios::trunc).close();
-    SettingsStore store(folder + "/user.reg", folder + "/machine.reg");
-    SettingsStore::overrideInstance(&store);
-    SilentSound sound;
-    NoOwner owner;
     {
-        CBrackenlyDoc document(nullptr, store);
-        CMainFrame frame(&document, &owner, &sound);
-        document.SetHost(&frame);
-        frame.setMessageHandler([](const QString&) {});
-        frame.resize(900, 700);
-        frame.show();
-        frame.GetView()->OnInitialUpdate();
-        document.OnOpenDocument(std::u16string(path.begin(), path.end()));
-        frame.GetView()->OnInitialUpdate();
+        FollowedWindow window("follow", "");
+        const std::string& path = window.path;
+        CBrackenlyDoc& document = *window.document;
+        CMainFrame& frame = *window.frame;
         FilterPane* pane = frame.filterPane();
         if (filtered) {
             pane->bar()->option(0, 0)->setChecked(state.range(0) == 2);
@@ -641,11 +675,7 @@ void FollowWithFilter(benchmark::State& state)
         state.counters["lines"] = double(linesWritten.load());
         state.counters["rows"] = double(rows);
         state.counters["no_loss"] = complete ? 1 : 0;
-        document.OnCloseDocument();
     }
-    SettingsStore::overrideInstance(nullptr);
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
 }
 BENCHMARK(FollowWithFilter)
     ->ArgName("filter")
@@ -694,30 +724,15 @@ class PaintClock : public QObject {
 void FollowLatency(benchmark::State& state)
 {
     constexpr int Samples = 200;
-    const std::string folder =
-        tempFolder() + "/quillstream-bench-latency-" + std::to_string(::getpid());
-    fs::create_directories(folder);
-    const std::string path = folder + "/follow.log";
-    {
-        std::ofstream history(path, std::ios::trunc);
-        for (int i = 0; i < 200; ++i) {
-            history << "2026-12-07 12:00:00.000 INFO history line " << i << "\n";
-        }
+    std::string history;
+    for (int i = 0; i < 200; ++i) {
+        history += "2026-12-07 12:00:00.000 INFO history line " + std::to_string(i) + "\n";
     }
-    SettingsStore store(folder + "/user.reg", folder + "/machine.reg");
-    SettingsStore::overrideInstance(&store);
-    SilentSound sound;
-    NoOwner owner;
     {
-        CBrackenlyDoc document(nullptr, store);
-        CMainFrame frame(&document, &owner, &sound);
-        document.SetHost(&frame);
-        frame.setMessageHandler([](const QString&) {});
-        frame.resize(900, 700);
-        frame.show();
-        frame.GetView()->OnInitialUpdate();
-        document.OnOpenDocument(std::u16string(path.begin(), path.end()));
-        frame.GetView()->OnInitialUpdate();
+        FollowedWindow window("latency", history);
+        const std::string& path = window.path;
+        CBrackenlyDoc& document = *window.document;
+        CMainFrame& frame = *window.frame;
         ViewBench::settle();
         PaintClock clock(document, *frame.GetView());
         std::vector<double> delays;
@@ -774,11 +789,7 @@ void FollowLatency(benchmark::State& state)
         state.counters["p95_ms"] = at(0.95);
         state.counters["max_ms"] = delays.empty() ? -1.0 : delays.back();
         state.counters["never_at_bottom"] = double(missed);
-        document.OnCloseDocument();
     }
-    SettingsStore::overrideInstance(nullptr);
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
 }
 BENCHMARK(FollowLatency)->Unit(benchmark::kMillisecond)->Iterations(1);
 
