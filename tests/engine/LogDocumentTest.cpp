@@ -322,12 +322,14 @@ TEST_F(LogDocumentTest, SelectedTextOfManyReadBlocksEqualsTheLinesJoinedAndFitsI
     ASSERT_EQ(doc.GetLineCount(), 3001u);
     const DocSelection all{true, 0, doc.GetLineCount(), 0, 0};
     std::u16string got;
-    ASSERT_TRUE(doc.ForEachSelectedPiece(
-        all,
-        [](void* out, std::u16string_view piece) {
-            static_cast<std::u16string*>(out)->append(piece);
-        },
-        &got));
+    ASSERT_EQ(doc.ForEachSelectedPiece(
+                  all,
+                  [](void* out, std::u16string_view piece) {
+                      static_cast<std::u16string*>(out)->append(piece);
+                      return true;
+                  },
+                  &got),
+              PieceOutcome::Complete);
     EXPECT_TRUE(got == expected) << got.size() << " vs " << expected.size();
     EXPECT_GE(doc.SelectedTextBound(all), expected.size());
     EXPECT_LE(doc.SelectedTextBound(all), bytes.size() + 2 * 3002);
@@ -337,6 +339,41 @@ TEST_F(LogDocumentTest, SelectedTextOfManyReadBlocksEqualsTheLinesJoinedAndFitsI
     doc.SetSelection(beyond.startLine, beyond.endLine, beyond.startCol, beyond.endCol);
     EXPECT_EQ(doc.GetSelectedText(), u16(std::string(2999 % 977 - 1, char('a' + 2999 % 26))) +
                                          u"\u240D|\r\n");
+}
+
+// A copy on another thread stops when told, and a reset of the lines (Clear, reload) on the
+// way ends it instead of handing out the new lines under the old record.
+TEST_F(LogDocumentTest, SelectedPiecesStopWhenTheSinkSaysSoAndEndAtAReset)
+{
+    std::string bytes;
+    for (int i = 0; i < 40; ++i) {
+        bytes += std::string(100'000, char('a' + i % 26)) + "\n"; // four read blocks
+    }
+    open(bytes);
+    const DocSelection all{true, 0, doc.GetLineCount(), 0, 0};
+    struct Sink {
+        CBrackenlyDoc* doc;
+        int pieces = 0;
+        int stopAfter;
+        bool clear;
+    };
+    const auto count = [](void* context, std::u16string_view) {
+        auto* sink = static_cast<Sink*>(context);
+        ++sink->pieces;
+        if (sink->clear && sink->pieces == 1) {
+            sink->doc->ClearText();
+        }
+        return sink->pieces < sink->stopAfter;
+    };
+    Sink stop{&doc, 0, 3, false};
+    EXPECT_EQ(doc.ForEachSelectedPiece(all, count, &stop), PieceOutcome::Stopped);
+    EXPECT_EQ(stop.pieces, 3) << "no piece after the sink said stop";
+    Sink whole{&doc, 0, 1 << 30, false};
+    EXPECT_EQ(doc.ForEachSelectedPiece(all, count, &whole), PieceOutcome::Complete);
+    EXPECT_EQ(whole.pieces, 2 * 40) << "40 lines and the CR LF after each";
+    Sink reset{&doc, 0, 1 << 30, true};
+    EXPECT_EQ(doc.ForEachSelectedPiece(all, count, &reset), PieceOutcome::Reset);
+    EXPECT_LT(reset.pieces, 2 * 40) << "the block after the reset is not read";
 }
 
 TEST_F(LogDocumentTest, TitleNamesVersionAndPath)

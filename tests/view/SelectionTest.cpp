@@ -254,7 +254,7 @@ TEST_F(SelectionTest, SelectAllAndCopyGiveTheLinesJoinedByCrLfAndOneMore)
     EXPECT_EQ(data->data(QStringLiteral("text/plain")), QByteArray("first\r\nsecond\r\nthird\r\n"));
 }
 
-TEST_F(SelectionTest, TheNarrowCopyReplacesWhatItsSetLacksAndUnicodeKeepsIt)
+TEST_F(SelectionTest, TheNarrowCopyGoesUnderItsSetsNameAndPlainTextStaysUtf8)
 {
     quill::setNarrowCharsetForTesting("ISO-8859-15");
     // A UTF-16 file, so the text is not limited by the narrow set.
@@ -270,7 +270,11 @@ TEST_F(SelectionTest, TheNarrowCopyReplacesWhatItsSetLacksAndUnicodeKeepsIt)
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->text(), QString::fromUtf16(u"5\u20AC \u4E2D\u00E9"));
-    EXPECT_EQ(data->data(QStringLiteral("text/plain")), QByteArray("5\xA4 ?\xE9"));
+    EXPECT_EQ(data->data(QStringLiteral("text/plain;charset=ISO-8859-15")),
+              QByteArray("5\xA4 ?\xE9"));
+    // X11 serves "text/plain" as UTF8_STRING: it must hold UTF-8 whatever the locale.
+    EXPECT_EQ(data->data(QStringLiteral("text/plain")),
+              QByteArray("5\xE2\x82\xAC \xE4\xB8\xAD\xC3\xA9"));
 }
 
 TEST_F(SelectionTest, ACopyBeyondHalfTheAvailableMemoryIsRefusedAndLeavesTheClipboard)
