@@ -135,8 +135,8 @@ void CEditKeywordDlg::onUserEdit(const QString& text)
     }
     onTextEdited();
     QMessageBox::warning(this, windowTitle(),
-                         LanguageResources::current().format(
-                             StringKeywordTooLong, QLocale().toString(MaxTextLength)));
+                         LanguageResources::current().format(StringKeywordTooLong,
+                                                             QLocale().toString(MaxTextLength)));
 }
 
 void CEditKeywordDlg::applyColors()

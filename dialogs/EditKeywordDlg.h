@@ -58,7 +58,7 @@ class CEditKeywordDlg : public QDialog {
     void onUserEdit(const QString& text);
     void applyColors();
 
-    QString m_strPreset;   // the text as DoModal found it, whole
+    QString m_strPreset;    // the text as DoModal found it, whole
     QString m_lastAccepted; // the field's last text within the limit
     bool m_bTextEdited = false;
 

@@ -838,9 +838,7 @@ PieceOutcome CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, 
     std::vector<FileOffset> starts;
     std::u16string decoded;
     bool going = true;
-    auto emit = [&](std::u16string_view piece) {
-        going = going && sink(context, piece);
-    };
+    auto emit = [&](std::u16string_view piece) { going = going && sink(context, piece); };
     auto emitPart = [&](LineNumber line, std::u16string_view text) {
         std::size_t from = 0;
         if (line == selection.startLine) {

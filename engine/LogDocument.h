@@ -172,8 +172,7 @@ class CBrackenlyDoc {
     // Clear) on the way; Unreadable: the file could not be read. In both, the pieces handed
     // over so far stand.
     using TextSink = bool (*)(void* context, std::u16string_view piece);
-    PieceOutcome ForEachSelectedPiece(const DocSelection& selection, TextSink sink,
-                                      void* context);
+    PieceOutcome ForEachSelectedPiece(const DocSelection& selection, TextSink sink, void* context);
     // An upper bound of the length in UTF-16 units of that text, from the byte extent of
     // the selected lines: what a copy must be ready to hold before it starts.
     std::uint64_t SelectedTextBound(const DocSelection& selection) const;

@@ -41,9 +41,9 @@ const QString& plainFormat()
 QString narrowFormat()
 {
     const quill::NarrowCharset& charset = quill::narrowCharset();
-    return charset.isUtf8 ? QString()
-                          : QStringLiteral("text/plain;charset=") +
-                                QString::fromStdString(charset.codeset);
+    return charset.isUtf8
+               ? QString()
+               : QStringLiteral("text/plain;charset=") + QString::fromStdString(charset.codeset);
 }
 
 QByteArray narrowBytes(const QString& text)
@@ -95,8 +95,8 @@ std::uint64_t ClipboardPeakBytes(std::uint64_t units)
     return units * perUnit;
 }
 
-CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection,
-                              QString& text, CopyControl* control)
+CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection, QString& text,
+                              CopyControl* control)
 {
     CopyResult result;
     text.clear();

@@ -4,11 +4,12 @@
 //
 // The text goes out as Unicode ("text/plain;charset=utf-8" and "text/plain", which X11
 // serves as UTF8_STRING and STRING) and, when the locale's narrow set is not UTF-8, also
-// under a name that says that set ("text/plain;charset=ISO-8859-15"). A copy is refused before it starts
-// when its text could not be held comfortably: its peak (the text itself plus the UTF-8 a
-// pasting program asks for, plus the narrow form) must fit in half of the memory the
-// machine has available, so a copy of a huge selection neither ends the program nor pushes
-// the machine into swapping. User-interface thread only.
+// under a name that says that set ("text/plain;charset=ISO-8859-15"). A copy is refused
+// before it starts when its text could not be held comfortably: its peak (the text itself
+// plus the UTF-8 a pasting program asks for, plus the narrow form) must fit in half of the
+// memory the machine has available, so a copy of a huge selection neither ends the program
+// nor pushes the machine into swapping. User-interface thread only, except where a
+// declaration says otherwise.
 
 #include "engine/DocumentTypes.h"
 
@@ -74,8 +75,8 @@ void ReleasePrimaryOf(const SelectionTextSource* source);
 // Builds the text of selection (of the document's current content) into text, after the
 // memory check. With a control, it counts the units built and stops (Cancelled) once
 // cancel is set. Any thread (see CBrackenlyDoc::ForEachSelectedPiece).
-CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection,
-                              QString& text, CopyControl* control = nullptr);
+CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection, QString& text,
+                              CopyControl* control = nullptr);
 
 // A Copy of the log view's selection, built on a thread of its own so that the window goes
 // on painting and following while a huge selection is read; the user-interface thread

@@ -412,8 +412,7 @@ static double contrastRatio(const QColor& a, const QColor& b)
         return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
     };
     const auto luminance = [&](const QColor& c) {
-        return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) +
-               0.0722 * channel(c.blue());
+        return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
     };
     const double la = luminance(a);
     const double lb = luminance(b);

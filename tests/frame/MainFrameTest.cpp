@@ -647,7 +647,8 @@ TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
     QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     ASSERT_TRUE(frame->isCopying());
-    ASSERT_TRUE(waitFor([&] { return frame->copyProgress() && frame->copyProgress()->isVisible(); }));
+    ASSERT_TRUE(
+        waitFor([&] { return frame->copyProgress() && frame->copyProgress()->isVisible(); }));
     PaintCounter counter;
     view->viewport()->installEventFilter(&counter);
     view->viewport()->update();
