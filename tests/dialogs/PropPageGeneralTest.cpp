@@ -150,6 +150,16 @@ TEST_P(PropPageGeneralTest, EnterAndEscapeInTheFontChooserAnswerTheWholeDialog)
         EXPECT_EQ(sheet->generalPage()->preview()->font().pixelSize(), 17) << "Escape cancels";
         ok(sheet);
     });
+    // A dialog shown again after Enter still has its chooser.
+    FontColorDialog dialog;
+    dialog.show();
+    QListView* families = dialog.fontChooser()->findChildren<QListView*>().value(0);
+    ASSERT_NE(families, nullptr);
+    families->setFocus();
+    QTest::keyClick(families, Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    dialog.show();
+    EXPECT_TRUE(dialog.fontChooser()->isVisible());
 }
 
 TEST_P(PropPageGeneralTest, FixedPitchFamiliesAreMarked)

@@ -528,16 +528,24 @@ TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
         });
         click(control(keywordsPage(sheet), 1017));
 
-        QGuiApplication::clipboard()->setText(QString(CEditKeywordDlg::MaxTextLength + 5, u'p'));
         whenModal<CEditKeywordDlg>([&](CEditKeywordDlg* editor) {
             auto* field = control<QLineEdit>(editor, 1020);
             QTest::keyClicks(field, QStringLiteral("ab"));
+            // Up to the limit exactly: taken.
+            QGuiApplication::clipboard()->setText(
+                QString(CEditKeywordDlg::MaxTextLength - 2, u'p'));
+            QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+            EXPECT_EQ(field->text().size(), CEditKeywordDlg::MaxTextLength);
+            EXPECT_TRUE(message.isEmpty());
+            // One past it: refused with a message.
+            QGuiApplication::clipboard()->setText(QStringLiteral("q"));
             whenModal<QMessageBox>([&](QMessageBox* box) {
                 message = box->text();
                 box->accept();
             });
             QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
-            EXPECT_EQ(field->text(), QStringLiteral("ab")) << "the field keeps what it held";
+            EXPECT_EQ(field->text().size(), CEditKeywordDlg::MaxTextLength)
+                << "the field keeps what it held";
             ok(editor);
         });
         click(control(keywordsPage(sheet), 1016));
@@ -550,7 +558,8 @@ TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[0].m_strText, huge);
     EXPECT_TRUE(stored[0].m_bMatchWord);
-    EXPECT_EQ(stored[1].m_strText, u"ab");
+    EXPECT_EQ(stored[1].m_strText,
+              u"ab" + std::u16string(std::size_t(CEditKeywordDlg::MaxTextLength - 2), u'p'));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, SettingsSheetTest, ::testing::Values("EN", "DE"));

@@ -455,6 +455,8 @@ TEST_F(FilterPaneTest, AnUnusableTermKeepsTheBarWholeAndItsMessageReadable)
         const QColor back = bar->palette().color(QPalette::Window);
         EXPECT_GE(contrastRatio(text, back), 4.5)
             << text.name().toStdString() << " on " << back.name().toStdString();
+        EXPECT_GT(text.red(), std::max(text.green(), text.blue()) + 60)
+            << "still an error's red: " << text.name().toStdString();
         frame.reset();
     }
     QApplication::setPalette(before);

@@ -11,6 +11,9 @@
 #include <QMimeData>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 using quilltest::u16;
 using quilltest::ViewFixture;
 
@@ -290,6 +293,38 @@ TEST_F(SelectionTest, ACopyBeyondHalfTheAvailableMemoryIsRefusedAndLeavesTheClip
     SetAvailableMemoryForTesting(2 * ClipboardPeakBytes(bound));
     EXPECT_EQ(view->OnEditCopy().outcome, CopyOutcome::Copied);
     EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith(QStringLiteral("line 999\r\n")));
+}
+
+// The job the main window runs beside its thread: the same text, its progress at the end
+// near the whole of its bound, and a cancel before the start gives nothing.
+TEST_F(SelectionTest, ACopyJobBuildsTheTextBesideTheThreadAndReportsItsProgress)
+{
+    open(numberedLines(0, 3000), 10);
+    view->OnEditSelectAll();
+    std::string expected;
+    for (int i = 0; i < 3000; ++i) {
+        expected += "line " + std::to_string(i) + "\r\n";
+    }
+    SelectionCopyJob job(*document, selection());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return job.isFinished(); }));
+    EXPECT_EQ(job.result().outcome, CopyOutcome::Copied);
+    EXPECT_GE(job.permille(), 900);
+    EXPECT_LE(job.permille(), 1000);
+    EXPECT_EQ(job.takeText(), QString::fromStdString(expected));
+
+    std::atomic<bool> go{false};
+    SelectionCopyJob::SetStartHookForTesting([&go] {
+        while (!go.load()) {
+            std::this_thread::yield();
+        }
+    });
+    SelectionCopyJob stopped(*document, selection());
+    stopped.cancel();
+    go = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stopped.isFinished(); }));
+    SelectionCopyJob::SetStartHookForTesting(nullptr);
+    EXPECT_EQ(stopped.result().outcome, CopyOutcome::Cancelled);
+    EXPECT_TRUE(stopped.takeText().isEmpty());
 }
 
 TEST_F(SelectionTest, ClearAndReloadLeaveNoSelectionOfTextThatIsGone)
