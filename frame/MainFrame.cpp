@@ -779,13 +779,8 @@ void CMainFrame::updateCopyProgress()
         // Window-modal: the window goes on painting and following, but no second command
         // acts on a selection that is being read.
         m_copyProgress->setWindowModality(Qt::WindowModal);
-        // Escape rejects the dialog; Cancel and closing it emit canceled.
+        // Cancel, Escape and closing the window all come as canceled.
         connect(m_copyProgress, &QProgressDialog::canceled, this, [this] {
-            if (m_copyJob) {
-                m_copyJob->cancel();
-            }
-        });
-        connect(m_copyProgress, &QDialog::rejected, this, [this] {
             if (m_copyJob) {
                 m_copyJob->cancel();
             }
@@ -810,7 +805,10 @@ void CMainFrame::finishCopyJob()
                                    QClipboard::Clipboard);
         }
     }
-    m_copyJob.reset();
+    // Not deleted here: this runs inside the job's own signal. Its thread has ended.
+    SelectionCopyJob* job = m_copyJob.release();
+    job->setParent(this);
+    job->deleteLater();
     if (m_copyProgress != nullptr) {
         m_copyProgress->disconnect(this);
         m_copyProgress->hide();

@@ -531,7 +531,11 @@ TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
         whenModal<CEditKeywordDlg>([&](CEditKeywordDlg* editor) {
             auto* field = control<QLineEdit>(editor, 1020);
             QTest::keyClicks(field, QStringLiteral("ab"));
-            // Up to the limit exactly: taken.
+            whenModal<QMessageBox>([&](QMessageBox* box) {
+                message = box->text();
+                box->accept();
+            });
+            // Up to the limit exactly: taken, without a message.
             QGuiApplication::clipboard()->setText(
                 QString(CEditKeywordDlg::MaxTextLength - 2, u'p'));
             QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
@@ -539,10 +543,6 @@ TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
             EXPECT_TRUE(message.isEmpty());
             // One past it: refused with a message.
             QGuiApplication::clipboard()->setText(QStringLiteral("q"));
-            whenModal<QMessageBox>([&](QMessageBox* box) {
-                message = box->text();
-                box->accept();
-            });
             QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
             EXPECT_EQ(field->text().size(), CEditKeywordDlg::MaxTextLength)
                 << "the field keeps what it held";

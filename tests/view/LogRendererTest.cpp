@@ -179,6 +179,19 @@ TEST(LogRendererTest, UnderlineAndStrikeOutAreDrawnAtTheTextsBaseline)
             EXPECT_EQ(above > 0, effect == 2) << what << ": ink above the baseline";
         }
     }
+    // A piece after a tab keeps its glyphs and its line together, within the text's extent.
+    QFont font = testFont();
+    font.setUnderline(true);
+    const LogRenderer renderer(font);
+    const QString tabbed = QStringLiteral("\tx x");
+    const QImage image = paintRow(renderer, tabbed, colours(White, Blue));
+    const int end = int(renderer.textWidth(tabbed));
+    EXPECT_TRUE(anyPixel(image, renderer.tabStop(), end, White));
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = end + 1; x < image.width(); ++x) {
+            ASSERT_LT(QColor(image.pixel(x, y)).red(), 96) << "ink at " << x << "," << y;
+        }
+    }
 }
 
 TEST(LogRendererTest, FontRecordFromAPointSizeAndALongFace)
