@@ -807,20 +807,23 @@ std::uint64_t CBrackenlyDoc::SelectedTextBound(const DocSelection& selection) co
 }
 
 PieceOutcome CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, TextSink sink,
-                                                 void* context)
+                                                 void* context, std::uint64_t generation)
 {
     if (!selection.valid || selection.endLine < selection.startLine) {
         return PieceOutcome::Complete;
     }
     // Whole lines are read in blocks of about this size; a longer line is read alone.
     constexpr FileOffset BlockBytes = 1 << 20;
-    std::uint64_t generation = 0;
     bool utf16 = false;
     LineNumber count = 0;
     quill::ReadOnlyFile file;
     {
         std::lock_guard lock(m_docAccess);
-        generation = m_contentGeneration;
+        if (generation == AnyGeneration) {
+            generation = m_contentGeneration;
+        } else if (generation != m_contentGeneration) {
+            return PieceOutcome::Reset; // the lines the record names are gone
+        }
         utf16 = m_index.isUtf16();
         count = m_index.lineCount();
         if (selection.startLine < count) {

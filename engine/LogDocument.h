@@ -171,8 +171,12 @@ class CBrackenlyDoc {
     // the paint and the watcher go on meanwhile. Reset: the lines were reset (open, reload,
     // Clear) on the way; Unreadable: the file could not be read. In both, the pieces handed
     // over so far stand.
+    // generation: the ContentGeneration the record was taken under; a document reset since
+    // then gives Reset before anything is read. AnyGeneration: the current one.
     using TextSink = bool (*)(void* context, std::u16string_view piece);
-    PieceOutcome ForEachSelectedPiece(const DocSelection& selection, TextSink sink, void* context);
+    static constexpr std::uint64_t AnyGeneration = ~std::uint64_t(0);
+    PieceOutcome ForEachSelectedPiece(const DocSelection& selection, TextSink sink, void* context,
+                                      std::uint64_t generation = AnyGeneration);
     // An upper bound of the length in UTF-16 units of that text, from the byte extent of
     // the selected lines: what a copy must be ready to hold before it starts.
     std::uint64_t SelectedTextBound(const DocSelection& selection) const;

@@ -96,7 +96,7 @@ std::uint64_t ClipboardPeakBytes(std::uint64_t units)
 }
 
 CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection, QString& text,
-                              CopyControl* control)
+                              CopyControl* control, std::uint64_t generation)
 {
     CopyResult result;
     text.clear();
@@ -126,7 +126,7 @@ CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selec
                                              std::memory_order_relaxed);
                 return !to->control->cancel.load(std::memory_order_relaxed);
             },
-            &target);
+            &target, generation);
         if (read != PieceOutcome::Complete) {
             text = QString();
             result.outcome =
@@ -161,11 +161,15 @@ SelectionCopyJob::SelectionCopyJob(CBrackenlyDoc& document, const DocSelection& 
                                    QObject* parent)
     : QObject(parent), m_bound(document.SelectedTextBound(selection))
 {
-    m_thread = std::thread([this, &document, selection] {
+    // The generation the selection belongs to, taken here on the user-interface thread: a
+    // Clear or reload before the thread starts must not hand out the lines that came after.
+    const std::uint64_t generation = document.ContentGeneration();
+    m_thread = std::thread([this, &document, selection, generation] {
         if (s_startHookForTesting) {
             s_startHookForTesting();
         }
-        CopyResult result = BuildSelectionText(document, selection, m_text, &m_control);
+        CopyResult result =
+            BuildSelectionText(document, selection, m_text, &m_control, generation);
         // Handed over through the event queue: the user-interface thread reads the result
         // only after this event, and a job destroyed before it arrives never sees it.
         QMetaObject::invokeMethod(

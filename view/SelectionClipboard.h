@@ -12,6 +12,7 @@
 // declaration says otherwise.
 
 #include "engine/DocumentTypes.h"
+#include "engine/LogDocument.h"
 
 #include <QMimeData>
 #include <QString>
@@ -24,7 +25,6 @@
 #include <memory>
 #include <thread>
 
-class CBrackenlyDoc;
 
 // The document a pane's selections come from, shared with the PRIMARY selection data that
 // other programs may ask for later; the pane detaches it when it goes, and data whose
@@ -74,9 +74,11 @@ void ReleasePrimaryOf(const SelectionTextSource* source);
 
 // Builds the text of selection (of the document's current content) into text, after the
 // memory check. With a control, it counts the units built and stops (Cancelled) once
-// cancel is set. Any thread (see CBrackenlyDoc::ForEachSelectedPiece).
+// cancel is set; with a generation, a document reset since gives Unreadable. Any thread
+// (see CBrackenlyDoc::ForEachSelectedPiece).
 CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection, QString& text,
-                              CopyControl* control = nullptr);
+                              CopyControl* control = nullptr,
+                              std::uint64_t generation = CBrackenlyDoc::AnyGeneration);
 
 // A Copy of the log view's selection, built on a thread of its own so that the window goes
 // on painting and following while a huge selection is read; the user-interface thread
