@@ -168,8 +168,7 @@ SelectionCopyJob::SelectionCopyJob(CBrackenlyDoc& document, const DocSelection& 
         if (s_startHookForTesting) {
             s_startHookForTesting();
         }
-        CopyResult result =
-            BuildSelectionText(document, selection, m_text, &m_control, generation);
+        CopyResult result = BuildSelectionText(document, selection, m_text, &m_control, generation);
         // Handed over through the event queue: the user-interface thread reads the result
         // only after this event, and a job destroyed before it arrives never sees it.
         QMetaObject::invokeMethod(

@@ -25,7 +25,6 @@
 #include <memory>
 #include <thread>
 
-
 // The document a pane's selections come from, shared with the PRIMARY selection data that
 // other programs may ask for later; the pane detaches it when it goes, and data whose
 // source is gone (or whose document was reset since) gives nothing.
