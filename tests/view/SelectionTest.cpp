@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 using quilltest::u16;
@@ -322,9 +323,25 @@ TEST_F(SelectionTest, ACopyJobBuildsTheTextBesideTheThreadAndReportsItsProgress)
     stopped.cancel();
     go = true;
     ASSERT_TRUE(QTest::qWaitFor([&] { return stopped.isFinished(); }));
-    SelectionCopyJob::SetStartHookForTesting(nullptr);
     EXPECT_EQ(stopped.result().outcome, CopyOutcome::Cancelled);
     EXPECT_TRUE(stopped.takeText().isEmpty());
+
+    // Clear between Copy and the start of its thread: the selected lines are gone, and the
+    // lines that come after the clear were never selected.
+    go = false;
+    SelectionCopyJob cleared(*document, selection());
+    document->ClearText();
+    document->StopWatching();
+    std::ofstream(path, std::ios::binary | std::ios::app) << "after the clear\n";
+    {
+        std::lock_guard lock(document->docAccess());
+        document->AppendText(reinterpret_cast<const std::uint8_t*>("after the clear\n"), 16);
+    }
+    go = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cleared.isFinished(); }));
+    SelectionCopyJob::SetStartHookForTesting(nullptr);
+    EXPECT_EQ(cleared.result().outcome, CopyOutcome::Unreadable);
+    EXPECT_TRUE(cleared.takeText().isEmpty());
 }
 
 TEST_F(SelectionTest, ClearAndReloadLeaveNoSelectionOfTextThatIsGone)
