@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSignalBlocker>
 
 namespace {
@@ -22,6 +23,7 @@ constexpr int PreviewId = 1027;
 constexpr int BkColorButtonId = 1028;
 constexpr int StringTextColorTitle = 155;
 constexpr int StringBkColorTitle = 156;
+constexpr int StringKeywordTooLong = 182;
 
 void paintWith(QWidget* widget, QPalette::ColorRole textRole, const QColor& text,
                QPalette::ColorRole backRole, const QColor& back)
@@ -50,7 +52,11 @@ CEditKeywordDlg::CEditKeywordDlg(QWidget* parent) : QDialog(parent)
     m_pMatchCase = LanguageResources::control<QCheckBox>(m_form, MatchCaseId);
     m_pMatchWord = LanguageResources::control<QCheckBox>(m_form, MatchWordId);
     if (m_pText) {
+        // One past the limit: a longer entry is then seen, and refused, instead of being
+        // cut without a word.
+        m_pText->setMaxLength(MaxTextLength + 1);
         connect(m_pText, &QLineEdit::textChanged, this, &CEditKeywordDlg::onTextEdited);
+        connect(m_pText, &QLineEdit::textEdited, this, &CEditKeywordDlg::onUserEdit);
     }
     if (auto* button = LanguageResources::control<QAbstractButton>(m_form, TextColorButtonId)) {
         connect(button, &QAbstractButton::clicked, this, &CEditKeywordDlg::OnChooseTextColor);
@@ -63,7 +69,10 @@ CEditKeywordDlg::CEditKeywordDlg(QWidget* parent) : QDialog(parent)
 bool CEditKeywordDlg::OnInitDialog()
 {
     m_strPreview = m_strText;
+    m_strPreset = m_strText;
+    m_bTextEdited = false;
     UpdateData(false);
+    m_lastAccepted = m_pText ? m_pText->text() : QString();
     if (m_pText) {
         m_pText->setFocus();
         m_pText->selectAll();
@@ -74,8 +83,9 @@ bool CEditKeywordDlg::OnInitDialog()
 void CEditKeywordDlg::UpdateData(bool saveAndValidate)
 {
     if (saveAndValidate) {
+        // An over-long preset text shows cut; only the user's edit replaces it.
         if (m_pText) {
-            m_strText = m_pText->text();
+            m_strText = m_bTextEdited ? m_pText->text() : m_strPreset;
         }
         if (m_pMatchCase) {
             m_bMatchCase = m_pMatchCase->isChecked() ? 1 : 0;
@@ -110,6 +120,23 @@ void CEditKeywordDlg::onTextEdited()
     if (m_pPreview) {
         m_pPreview->setText(m_strPreview);
     }
+}
+
+void CEditKeywordDlg::onUserEdit(const QString& text)
+{
+    if (text.size() <= MaxTextLength) {
+        m_bTextEdited = true;
+        m_lastAccepted = text;
+        return;
+    }
+    {
+        const QSignalBlocker quiet(m_pText);
+        m_pText->setText(m_lastAccepted);
+    }
+    onTextEdited();
+    QMessageBox::warning(this, windowTitle(),
+                         LanguageResources::current().format(StringKeywordTooLong,
+                                                             QLocale().toString(MaxTextLength)));
 }
 
 void CEditKeywordDlg::applyColors()

@@ -7,6 +7,9 @@
 //
 // The caller presets the five fields (or keeps the initial white on red with both switches
 // off), runs DoModal and, on IDOK, reads them back; after IDCANCEL they mean nothing.
+// A text entered longer than MaxTextLength is refused with a message and the field keeps
+// what it held; a preset text longer than that (a hand-edited hive) is shown cut but
+// comes back whole unless the user edits it.
 // Main (user-interface) thread only.
 
 #include "settings/Keyword.h"
@@ -24,6 +27,8 @@ class CEditKeywordDlg : public QDialog {
     Q_OBJECT
   public:
     enum { IDOK = 1, IDCANCEL = 2 };
+    // What a line edit holds without laying out ever longer texts.
+    static constexpr int MaxTextLength = 32767;
 
     explicit CEditKeywordDlg(QWidget* parent = nullptr);
 
@@ -49,7 +54,13 @@ class CEditKeywordDlg : public QDialog {
 
   private:
     void onTextEdited();
+    // The user's own edits: an entry past the limit is refused here.
+    void onUserEdit(const QString& text);
     void applyColors();
+
+    QString m_strPreset;    // the text as DoModal found it, whole
+    QString m_lastAccepted; // the field's last text within the limit
+    bool m_bTextEdited = false;
 
     QWidget* m_form = nullptr;
     QLineEdit* m_pText = nullptr;

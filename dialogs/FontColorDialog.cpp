@@ -85,6 +85,13 @@ FontColorDialog::FontColorDialog(QWidget* parent) : QDialog(parent)
         }
     }
     connect(m_fontChooser, &QFontDialog::currentFontChanged, this, &FontColorDialog::updateSample);
+    // The chooser handles Enter and Escape itself, as the dialog it was made to be: it
+    // would close only itself and leave this window empty. Its answer is the whole
+    // dialog's, and it stays in place for the next showing.
+    connect(m_fontChooser, &QDialog::finished, this, [this](int result) {
+        m_fontChooser->setVisible(true);
+        done(result == QDialog::Accepted ? QDialog::Accepted : QDialog::Rejected);
+    });
 
     m_colorButton = new QPushButton(resources.string(StringTextColor), this);
     m_colorButton->setObjectName(QStringLiteral("textColorButton"));

@@ -7,6 +7,7 @@
 #include "settings/SettingsStore.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 
 #include <algorithm>
 
@@ -17,6 +18,21 @@ constexpr int StringNo = 147;
 constexpr int KeywordRole = Qt::UserRole + 1;
 constexpr std::uint32_t DefaultWidthMark = 0xFFFFFFFF;
 constexpr int LastColumnShrink = 3;
+// A keyword's text in its row: far more than a column shows, far less than a keyword may
+// hold, so the row's eliding never lays out a huge text.
+constexpr qsizetype ShownTextUnits = 512;
+
+QString shownText(const std::u16string& text)
+{
+    if (text.size() <= std::size_t(ShownTextUnits)) {
+        return quill::toQString(text);
+    }
+    qsizetype cut = ShownTextUnits;
+    if (QChar::isHighSurrogate(text[std::size_t(cut) - 1])) {
+        --cut; // never half a character
+    }
+    return QString::fromUtf16(text.data(), cut) + QChar(0x2026);
+}
 
 } // namespace
 
@@ -63,12 +79,22 @@ void COrixListControl::AddColumn(int index, int headerId, SettingId widthId)
     head->setText(index, LanguageResources::current().string(headerId));
     head->setTextAlignment(index, Qt::AlignLeft | Qt::AlignVCenter);
     const std::uint32_t stored = settings().GetDword(widthId);
+    const SettingsValueRecord* record = findSettingsValue(widthId);
     int columnWidth = static_cast<int>(stored);
+    bool untouched = record != nullptr && stored == record->numberDefault;
     if (stored == DefaultWidthMark) {
         columnWidth = m_nDefaultColumnWidth - (index == m_nColumnCount - 1 ? LastColumnShrink : 0);
-    } else if (stored > 0x7FFF) {
-        // Anything wider than a screen is a damaged value, not a wish.
+        untouched = true;
+    } else if (stored == 0 || stored > 0x7FFF) {
+        // Anything wider than a screen is a damaged value, not a wish; so is a width of 0,
+        // which would hide the column for good (it can no longer be dragged wider).
         columnWidth = m_nDefaultColumnWidth;
+        untouched = true;
+    }
+    if (untouched) {
+        // A width nobody chose is at least as wide as the header's text in this language
+        // and font; a width the user dragged stays as it is.
+        columnWidth = std::max(columnWidth, header()->sectionSizeHint(index));
     }
     setColumnWidth(index, std::max(0, columnWidth));
 }
@@ -80,7 +106,7 @@ QTreeWidgetItem* COrixListControl::AddKeywordRow(int index, CKeyword* keyword)
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(0, keyword && keyword->m_bEnabled ? Qt::Checked : Qt::Unchecked);
     if (keyword) {
-        item->setText(1, quill::toQString(keyword->m_strText));
+        item->setText(1, shownText(keyword->m_strText));
         item->setText(2, resources.string(keyword->m_bMatchCase ? StringYes : StringNo));
         item->setText(3, resources.string(keyword->m_bMatchWord ? StringYes : StringNo));
         item->setForeground(1, quill::colorFromRef(keyword->m_crTextColor));
@@ -124,6 +150,16 @@ void COrixListControl::StoreColumnWidths()
             settings().SetDword(id, static_cast<std::uint32_t>(columnWidth(i)));
         }
     }
+}
+
+void COrixListControl::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier &&
+        GetSelectedRow() >= 0) {
+        emit deleteRequested();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void COrixListControl::onItemChanged(QTreeWidgetItem* item, int column)

@@ -11,9 +11,12 @@
 //     list->AddKeywordRow(0, &keyword);           // keyword is not owned
 //
 // A stored width of -1 (0xFFFFFFFF) means the default width, 3 pixels less for the last
-// column. When the control is destroyed, each column's current width is stored in its
-// setting, whether the dialog around it was confirmed or cancelled. The keywords of the rows
-// must outlive the rows (ClearRows before they go). Main (user-interface) thread only.
+// column; 0 and widths past 0x7FFF are damaged and give the default width. A width nobody
+// chose (-1, damaged, or the setting's own default) is widened to its header's text. When
+// the control is destroyed, each column's current width is stored in its setting, whether
+// the dialog around it was confirmed or cancelled. A keyword's text shows its first 512
+// units at most; Del asks to delete the selected row. The keywords of the rows must outlive
+// the rows (ClearRows before they go). Main (user-interface) thread only.
 
 #include "settings/SettingsTable.h"
 
@@ -51,6 +54,11 @@ class COrixListControl : public QTreeWidget {
   signals:
     // A row's check box changed its keyword's enabled flag.
     void keywordEnabledChanged(int row, bool enabled);
+    // Del with a row selected.
+    void deleteRequested();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void onItemChanged(QTreeWidgetItem* item, int column);

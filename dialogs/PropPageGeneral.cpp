@@ -14,6 +14,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFontInfo>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -37,6 +38,21 @@ constexpr int ShowLastViewedFileId = 1027;
 constexpr int TopMostId = 1028;
 constexpr int ShowEmptyFilesId = 1029;
 constexpr int StringBkColorTitle = 156;
+constexpr int StringTraceLogRefused = 183;
+constexpr int StringCopyIsLink = 184;
+constexpr int StringCopyNotPlain = 185;
+constexpr int StringFileError = 186;
+
+QString displayName(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString fileError(const std::string& path, int error)
+{
+    return LanguageResources::current().format(StringFileError, displayName(path),
+                                               QString::fromLocal8Bit(std::strerror(error)));
+}
 
 constexpr std::uint32_t DetailedLevel = 3;
 constexpr std::uint32_t ErrorLevel = 1;
@@ -244,32 +260,53 @@ void CPropPageGeneral::OnShowTraceLog()
     const std::string path =
         TraceLog::BuildPath(SettingsStore::instance().GetString(Setting::LogFileName));
     const std::string copy = path + ".txt";
-    if (!CopyTraceLog(path, copy)) {
+    QString reason;
+    if (!CopyTraceLog(path, copy, &reason)) {
+        // A refusal said nothing before; a planted link looked like a button that did not work.
+        QMessageBox::warning(this, window()->windowTitle(),
+                             LanguageResources::current().format(StringTraceLogRefused, reason));
         return;
     }
     if (m_openUrl) {
-        m_openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(copy))));
+        m_openUrl(QUrl::fromLocalFile(displayName(copy)));
     }
 }
 
-bool CPropPageGeneral::CopyTraceLog(const std::string& source, const std::string& target)
+bool CPropPageGeneral::CopyTraceLog(const std::string& source, const std::string& target,
+                                    QString* reason)
 {
+    const auto fail = [reason](QString why) {
+        if (reason != nullptr) {
+            *reason = std::move(why);
+        }
+        return false;
+    };
+    const LanguageResources& resources = LanguageResources::current();
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (in < 0) {
-        return false;
+        return fail(fileError(source, errno));
     }
     struct stat info {};
     if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(in);
-        return false;
+        return fail(resources.format(StringCopyNotPlain, displayName(source)));
     }
     const quill::SafeOpenResult out =
         quill::openForWritingSafely(target, quill::SafeOpenMode::Truncate);
     if (!out) {
         ::close(in);
-        return false;
+        struct stat link {};
+        if (::lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            return fail(resources.format(StringCopyIsLink, displayName(target)));
+        }
+        if (out.status == quill::SafeOpenStatus::OpenFailed ||
+            out.status == quill::SafeOpenStatus::TruncateFailed) {
+            return fail(fileError(target, out.error));
+        }
+        return fail(resources.format(StringCopyNotPlain, displayName(target)));
     }
     bool ok = true;
+    int error = 0;
     char buffer[64 * 1024];
     for (;;) {
         const ssize_t got = ::read(in, buffer, sizeof buffer);
@@ -278,14 +315,19 @@ bool CPropPageGeneral::CopyTraceLog(const std::string& source, const std::string
         }
         if (got <= 0) {
             ok = got == 0;
+            error = ok ? 0 : errno;
             break;
         }
         if (!writeAll(out.fd, buffer, static_cast<std::size_t>(got))) {
             ok = false;
+            error = errno;
             break;
         }
     }
     ::close(in);
-    ok = (::close(out.fd) == 0) && ok;
-    return ok;
+    if (::close(out.fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    return ok ? true : fail(fileError(target, error));
 }

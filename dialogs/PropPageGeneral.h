@@ -53,8 +53,10 @@ class CPropPageGeneral : public QWidget {
     // format, the product line and both alphabets, lines ended by "\n".
     static QString BuildPreviewText();
     // Copies the trace log byte for byte to target (created 0600 and never through a
-    // symbolic link, replacing an older copy of the user's); false when anything failed.
-    static bool CopyTraceLog(const std::string& source, const std::string& target);
+    // symbolic link, replacing an older copy of the user's); false when anything failed,
+    // with the reason in the user's language in reason when given.
+    static bool CopyTraceLog(const std::string& source, const std::string& target,
+                             QString* reason = nullptr);
 
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
 

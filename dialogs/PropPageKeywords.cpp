@@ -112,6 +112,7 @@ CPropPageKeywords::CPropPageKeywords(QWidget* parent) : QWidget(parent)
                 &CPropPageKeywords::updateButtons);
         connect(m_pList, &QTreeWidget::itemDoubleClicked, this,
                 [this](QTreeWidgetItem*, int) { OnEdit(); });
+        connect(m_pList, &COrixListControl::deleteRequested, this, &CPropPageKeywords::OnDelete);
     }
     updateButtons();
 }

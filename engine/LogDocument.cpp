@@ -57,7 +57,11 @@ bool CBrackenlyDoc::OnNewDocument()
     StopWatching();
     SetModifiedFlag(false);
     m_strPath.clear();
-    m_nativePath.clear();
+    {
+        // A copy running on another thread reads the path under the lock.
+        std::lock_guard lock(m_docAccess);
+        m_nativePath.clear();
+    }
     ResetLines();
     {
         std::lock_guard lock(m_docAccess);
@@ -100,7 +104,10 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
     ReloadKeywords();
     SetModifiedFlag(false);
     m_strPath = path;
-    m_nativePath = quill::fileNameToBytes(path);
+    {
+        std::lock_guard lock(m_docAccess);
+        m_nativePath = quill::fileNameToBytes(path);
+    }
     ResetLines();
     {
         std::lock_guard lock(m_docAccess);
@@ -778,6 +785,7 @@ std::u16string CBrackenlyDoc::GetSelectedText()
             m_selection,
             [](void* context, std::u16string_view piece) {
                 static_cast<std::u16string*>(context)->append(piece);
+                return true;
             },
             &result);
     } catch (const std::bad_alloc&) {
@@ -804,28 +812,42 @@ std::uint64_t CBrackenlyDoc::SelectedTextBound(const DocSelection& selection) co
     return units + 2 * (std::uint64_t(last - first) + 1);
 }
 
-bool CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, TextSink sink,
-                                         void* context)
+PieceOutcome CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, TextSink sink,
+                                                 void* context, std::uint64_t generation)
 {
     if (!selection.valid || selection.endLine < selection.startLine) {
-        return true;
+        return PieceOutcome::Complete;
     }
     // Whole lines are read in blocks of about this size; a longer line is read alone.
     constexpr FileOffset BlockBytes = 1 << 20;
-    std::lock_guard lock(m_docAccess);
-    const LineNumber count = m_index.lineCount();
+    bool utf16 = false;
+    LineNumber count = 0;
     quill::ReadOnlyFile file;
-    if (selection.startLine < count) {
-        file = quill::ReadOnlyFile::open(m_nativePath);
-        if (!file.isOpen()) {
-            return false;
+    {
+        std::lock_guard lock(m_docAccess);
+        if (generation == AnyGeneration) {
+            generation = m_contentGeneration;
+        } else if (generation != m_contentGeneration) {
+            return PieceOutcome::Reset; // the lines the record names are gone
+        }
+        utf16 = m_index.isUtf16();
+        count = m_index.lineCount();
+        if (selection.startLine < count) {
+            file = quill::ReadOnlyFile::open(m_nativePath);
+            if (!file.isOpen()) {
+                return PieceOutcome::Unreadable;
+            }
         }
     }
     // A record that reaches past the empty line after the last one (taken before the text
-    // shrank) ends there: nothing beyond it exists.
+    // shrank) ends there: nothing beyond it exists. Lines appended meanwhile are not part
+    // of a selection made before them.
     const LineNumber endLine = std::min(selection.endLine, count);
     std::vector<std::uint8_t> bytes;
+    std::vector<FileOffset> starts;
     std::u16string decoded;
+    bool going = true;
+    auto emit = [&](std::u16string_view piece) { going = going && sink(context, piece); };
     auto emitPart = [&](LineNumber line, std::u16string_view text) {
         std::size_t from = 0;
         if (line == selection.startLine) {
@@ -841,44 +863,60 @@ bool CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, TextSink
             }
             length = std::min<std::size_t>(length, std::size_t(selection.endCol) - from + 1);
         }
-        sink(context, text.substr(from, length));
+        emit(text.substr(from, length));
     };
     LineNumber line = selection.startLine;
     while (line < count && line <= endLine) {
-        // A block of whole lines, at least one.
-        const FileOffset base = m_index.lineStart(line);
-        LineNumber blockEnd = line + 1;
+        // A block of whole lines, at least one. docAccess is held only to find the block's
+        // line starts, so that a copy on another thread leaves the paint and the watcher
+        // free; a reset since the start ends the copy, whose text no longer exists.
         const LineNumber lastEnd = std::min<LineNumber>(endLine + 1, count);
-        while (blockEnd < lastEnd && m_index.lineStart(blockEnd + 1) - base <= BlockBytes) {
-            ++blockEnd;
+        const LineNumber blockFirst = line;
+        LineNumber blockEnd = line + 1;
+        {
+            std::lock_guard lock(m_docAccess);
+            if (m_contentGeneration != generation) {
+                return PieceOutcome::Reset;
+            }
+            const FileOffset base = m_index.lineStart(line);
+            while (blockEnd < lastEnd && m_index.lineStart(blockEnd + 1) - base <= BlockBytes) {
+                ++blockEnd;
+            }
+            starts.clear();
+            for (LineNumber l = line; l <= blockEnd; ++l) {
+                starts.push_back(m_index.lineStart(l));
+            }
         }
-        const FileOffset blockBytes = m_index.lineStart(blockEnd) - base;
-        bytes.resize(std::size_t(blockBytes));
+        const FileOffset base = starts.front();
+        bytes.resize(std::size_t(starts.back() - base));
         const std::int64_t got = file.readAt(bytes.data(), bytes.size(), base);
         if (got < 0) {
-            return false;
+            return PieceOutcome::Unreadable;
         }
-        for (; line < blockEnd; ++line) {
+        for (; line < blockEnd && going; ++line) {
             if (line != selection.startLine) {
-                sink(context, u"\r\n");
+                emit(u"\r\n");
             }
-            const std::int64_t from = m_index.lineStart(line) - base;
-            const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
+            const std::size_t k = std::size_t(line - blockFirst);
+            const std::int64_t from = starts[k] - base;
+            const std::int64_t to = std::min<std::int64_t>(got, starts[k + 1] - base);
             decoded.clear();
             if (to > from) {
-                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), m_index.isUtf16(),
-                                decoded);
+                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), utf16, decoded);
             }
             emitPart(line, StripTerminator(decoded));
         }
-    }
-    // Lines at or beyond the count (Select All's empty line after the last) are empty.
-    for (; line <= endLine; ++line) {
-        if (line != selection.startLine) {
-            sink(context, u"\r\n");
+        if (!going) {
+            return PieceOutcome::Stopped;
         }
     }
-    return true;
+    // Lines at or beyond the count (Select All's empty line after the last) are empty.
+    for (; line <= endLine && going; ++line) {
+        if (line != selection.startLine) {
+            emit(u"\r\n");
+        }
+    }
+    return going ? PieceOutcome::Complete : PieceOutcome::Stopped;
 }
 
 void CBrackenlyDoc::GetKeywordColors(std::u16string_view line, ColorRef& textColor,

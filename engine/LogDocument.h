@@ -39,6 +39,8 @@ namespace quill {
 class ReadOnlyFile;
 }
 
+enum class PieceOutcome { Complete, Stopped, Reset, Unreadable };
+
 class CBrackenlyDoc {
   public:
     static constexpr LineNumber WindowLines = 1000;
@@ -163,10 +165,18 @@ class CBrackenlyDoc {
     // The text of any selection record, handed over in pieces (line parts and the "\r\n"
     // between them) as it is read, straight from the file in large reads and without
     // moving the decoded window, so a caller can build one huge text without a second copy.
-    // Lines at or beyond the line count give empty parts. false when the file could not be
-    // read (the pieces handed over so far stand).
-    using TextSink = void (*)(void* context, std::u16string_view piece);
-    bool ForEachSelectedPiece(const DocSelection& selection, TextSink sink, void* context);
+    // Lines at or beyond the line count give empty parts; lines appended after the start
+    // are not included. The sink returns false to stop. Any thread: docAccess is held only
+    // while each block of about 1 MiB is located, never across the reading or the sink, so
+    // the paint and the watcher go on meanwhile. Reset: the lines were reset (open, reload,
+    // Clear) on the way; Unreadable: the file could not be read. In both, the pieces handed
+    // over so far stand.
+    // generation: the ContentGeneration the record was taken under; a document reset since
+    // then gives Reset before anything is read. AnyGeneration: the current one.
+    using TextSink = bool (*)(void* context, std::u16string_view piece);
+    static constexpr std::uint64_t AnyGeneration = ~std::uint64_t(0);
+    PieceOutcome ForEachSelectedPiece(const DocSelection& selection, TextSink sink, void* context,
+                                      std::uint64_t generation = AnyGeneration);
     // An upper bound of the length in UTF-16 units of that text, from the byte extent of
     // the selected lines: what a copy must be ready to hold before it starts.
     std::uint64_t SelectedTextBound(const DocSelection& selection) const;

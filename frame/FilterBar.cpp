@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 using quill::toQString;
 using quill::toU16;
@@ -136,9 +137,6 @@ void FilterBar::addRow(bool exclude)
     row.error = new QLabel(row.widget);
     row.error->setObjectName(QStringLiteral("filterError%1").arg(index));
     row.error->setWordWrap(true);
-    QPalette palette = row.error->palette();
-    palette.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x20));
-    row.error->setPalette(palette);
     row.error->setVisible(false);
     rowLayout->addWidget(row.error);
 
@@ -252,7 +250,9 @@ FilterSet FilterBar::filterSet(int* conflict) const
 void FilterBar::showErrors(const std::vector<FilterError>& errors)
 {
     const LanguageResources& resources = LanguageResources::current();
+    std::vector<bool> shownBefore;
     for (Row& row : m_rows) {
+        shownBefore.push_back(!row.error->isHidden());
         row.error->clear();
         row.error->setVisible(false);
     }
@@ -286,6 +286,53 @@ void FilterBar::showErrors(const std::vector<FilterError>& errors)
             }
         }
     }
+    bool changed = false;
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        QLabel* label = m_rows[i].error;
+        if (!label->isHidden()) {
+            setErrorColour(label);
+        }
+        changed = changed || shownBefore[i] != !label->isHidden();
+    }
+    // A message appearing or going changes the bar's height as a row does; without a new
+    // fit the pane keeps its old height and squeezes the bar into it.
+    if (changed) {
+        emit rowsChanged();
+    }
+}
+
+void FilterBar::setErrorColour(QLabel* label)
+{
+    // The error red where it stands out from the bar (4.5:1); on a background where it
+    // does not (a dark palette), lighter or darker in the same hue until it does, and the
+    // palette's own text colour when no red does.
+    const QColor back = palette().color(QPalette::Window);
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double backLuminance = luminance(back);
+    const auto contrast = [&](const QColor& c) {
+        const double l = luminance(c);
+        return (std::max(l, backLuminance) + 0.05) / (std::min(l, backLuminance) + 0.05);
+    };
+    const bool darkBack = backLuminance < 0.18;
+    QColor colour = palette().color(QPalette::WindowText);
+    for (int step = 0; step <= 16; ++step) {
+        const double lightness = darkBack ? 0.35 + step * 0.035 : 0.35 - step * 0.02;
+        // Measured as it will be drawn, in whole 8-bit channels.
+        const QColor red(QColor::fromHslF(350.0 / 360.0, 1.0, lightness).rgb());
+        if (contrast(red) >= 4.5) {
+            colour = red;
+            break;
+        }
+    }
+    QPalette own = label->palette();
+    own.setColor(QPalette::WindowText, colour);
+    label->setPalette(own);
 }
 
 QLineEdit* FilterBar::field(int row) const

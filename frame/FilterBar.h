@@ -65,7 +65,8 @@ class FilterBar : public QWidget {
     void filterEdited();
     // Escape in a field: the user wants no filter.
     void clearRequested();
-    // A row was added or removed (the bar's height changed).
+    // A row was added or removed, or a row's message appeared or went (the bar's height
+    // changed).
     void rowsChanged();
 
   protected:
@@ -84,6 +85,8 @@ class FilterBar : public QWidget {
     void fillHistory(QComboBox* box);
     void refreshHistory();
     void applyEntry(Row& row, const FilterHistoryEntry& entry);
+    // The message text in a red that stands out from the bar's background.
+    void setErrorColour(QLabel* label);
 
     FilterHistory& m_history;
     QVBoxLayout* m_layout = nullptr;

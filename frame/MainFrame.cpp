@@ -17,8 +17,10 @@
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
 #include "view/LogView.h"
+#include "view/SelectionClipboard.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -30,6 +32,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -56,6 +59,11 @@ constexpr int ResourceContextMenu = 132;
 constexpr int CascadeOffset = 30;
 constexpr int StringNotFound = 134;
 constexpr int StringCopyTooLarge = 179;
+constexpr int StringCopying = 181;
+constexpr int StringCopyCancel = 151;
+// A copy that takes longer than this shows its progress; shorter ones finish unseen.
+constexpr int CopyProgressAfterMs = 400;
+constexpr int CopyPollMs = 100;
 constexpr int StringCopyUnreadable = 180;
 
 
@@ -104,6 +112,8 @@ CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService*
 
 CMainFrame::~CMainFrame()
 {
+    // Its thread reads the document, which outlives the frame only just.
+    m_copyJob.reset();
     // The window's own destruction moves the focus; the bars are gone by then.
     disconnect(m_focusConnection);
 }
@@ -723,9 +733,93 @@ void CMainFrame::OnEditCopy()
     if (pane != nullptr ? !pane->canCopy() : !m_pView->canCopy()) {
         return;
     }
+    if (pane == nullptr) {
+        startCopyJob();
+        return;
+    }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const CopyResult result = pane != nullptr ? pane->OnEditCopy() : m_pView->OnEditCopy();
+    const CopyResult result = pane->OnEditCopy();
     QGuiApplication::restoreOverrideCursor();
+    reportCopy(result);
+}
+
+void CMainFrame::startCopyJob()
+{
+    if (m_copyJob != nullptr || m_pDocument == nullptr) {
+        return; // one copy at a time; the next Copy waits for this one to end
+    }
+    m_copyJob = std::make_unique<SelectionCopyJob>(*m_pDocument, m_pDocument->GetSelection());
+    connect(m_copyJob.get(), &SelectionCopyJob::finished, this, &CMainFrame::finishCopyJob);
+    m_copyPolls = 0;
+    if (m_copyPoll == nullptr) {
+        m_copyPoll = new QTimer(this);
+        m_copyPoll->setInterval(CopyPollMs);
+        connect(m_copyPoll, &QTimer::timeout, this, &CMainFrame::updateCopyProgress);
+    }
+    m_copyPoll->start();
+}
+
+void CMainFrame::updateCopyProgress()
+{
+    if (m_copyJob == nullptr) {
+        return;
+    }
+    ++m_copyPolls;
+    if (m_copyProgress == nullptr && m_copyPolls * CopyPollMs >= CopyProgressAfterMs) {
+        const LanguageResources& resources = LanguageResources::current();
+        m_copyProgress = new QProgressDialog(this);
+        m_copyProgress->setObjectName(QStringLiteral("copyProgress"));
+        m_copyProgress->setWindowTitle(QStringLiteral("Quillstream"));
+        m_copyProgress->setLabelText(resources.string(StringCopying));
+        m_copyProgress->setCancelButtonText(resources.string(StringCopyCancel));
+        m_copyProgress->setRange(0, 1000);
+        m_copyProgress->setMinimumDuration(0);
+        m_copyProgress->setAutoClose(false);
+        m_copyProgress->setAutoReset(false);
+        // Window-modal: the window goes on painting and following, but no second command
+        // acts on a selection that is being read.
+        m_copyProgress->setWindowModality(Qt::WindowModal);
+        // Cancel, Escape and closing the window all come as canceled.
+        connect(m_copyProgress, &QProgressDialog::canceled, this, [this] {
+            if (m_copyJob) {
+                m_copyJob->cancel();
+            }
+        });
+        m_copyProgress->open();
+    }
+    if (m_copyProgress != nullptr) {
+        m_copyProgress->setValue(m_copyJob->permille());
+    }
+}
+
+void CMainFrame::finishCopyJob()
+{
+    if (m_copyJob == nullptr) {
+        return;
+    }
+    m_copyPoll->stop();
+    const CopyResult result = m_copyJob->result();
+    if (result.outcome == CopyOutcome::Copied) {
+        if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+            clipboard->setMimeData(new SelectionMimeData(m_copyJob->takeText()),
+                                   QClipboard::Clipboard);
+        }
+    }
+    // Not deleted here: this runs inside the job's own signal. Its thread has ended.
+    SelectionCopyJob* job = m_copyJob.release();
+    job->setParent(this);
+    job->deleteLater();
+    if (m_copyProgress != nullptr) {
+        m_copyProgress->disconnect(this);
+        m_copyProgress->hide();
+        m_copyProgress->deleteLater();
+        m_copyProgress = nullptr;
+    }
+    reportCopy(result);
+}
+
+void CMainFrame::reportCopy(const CopyResult& result)
+{
     const auto megabytes = [](std::uint64_t bytes) {
         return QString::number((bytes + (1 << 20) - 1) >> 20);
     };

@@ -30,7 +30,11 @@ class SoundService;
 class CommandActions;
 class FilterPane;
 class QLabel;
+class QProgressDialog;
 class QSplitter;
+class QTimer;
+class SelectionCopyJob;
+struct CopyResult;
 class QMenu;
 class QToolBar;
 
@@ -160,7 +164,12 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord);
     CFindDialog* findDialog() const { return m_pFindDialog; }
     unsigned searchFlags() const { return m_nSearchFlags; }
+    // The filter pane's Copy is built at once (its rows are bounded); the log view's runs
+    // on a thread of its own (see startCopyJob). Either puts the text on the clipboard.
     void OnEditCopy();
+    // The log view's Copy in progress, if any (tests).
+    QProgressDialog* copyProgress() const { return m_copyProgress; }
+    bool isCopying() const { return m_copyJob != nullptr; }
     void OnEditSelectAll();
     // Ctrl+Shift+F: the filter field takes the keyboard.
     void OnFilter();
@@ -204,6 +213,12 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void placeFilterPane(bool active);
     // Whether Copy and Select All act on the filter pane (it has the keyboard).
     bool filterPaneHasFocus() const;
+    // The log view's Copy runs on a thread of its own; a progress window with Cancel
+    // (Escape) appears when it takes a while.
+    void startCopyJob();
+    void updateCopyProgress();
+    void finishCopyJob();
+    void reportCopy(const CopyResult& result);
 
     CBrackenlyDoc* m_pDocument;
     FrameOwner* m_pOwner;
@@ -226,4 +241,8 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     std::function<void(const QString&)> m_messageHandler;
     QString m_newWindowProgram;
     SoundService* m_pSound = nullptr;
+    std::unique_ptr<SelectionCopyJob> m_copyJob;
+    QProgressDialog* m_copyProgress = nullptr;
+    QTimer* m_copyPoll = nullptr;
+    int m_copyPolls = 0;
 };

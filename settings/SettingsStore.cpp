@@ -475,9 +475,11 @@ void SettingsStore::LoadKeywords(std::vector<CKeyword>& keywords) const
             auto found = dwordOf(u, value);
             return (found ? found : dwordOf(m, value)).value_or(fallback);
         };
+        // Keyword texts stay Unicode whatever the locale: a round trip through an 8-bit set
+        // would rewrite them for good the next time the list is stored.
         auto found = textOf(u, searchString);
         const std::u16string text =
-            throughNarrow(found ? std::move(*found) : textOf(m, searchString).value_or(u""));
+            found ? std::move(*found) : textOf(m, searchString).value_or(u"");
         keywords.emplace_back(text, dword(textColor, 0), dword(bkColor, 0),
                               dword(matchCase, 1) != 0, dword(matchWord, 1) != 0,
                               dword(enabled, 1) != 0);

@@ -555,7 +555,7 @@ void LogRenderer::drawPiece(QPainter& painter, QStringView text, qsizetype start
             break;
         }
         m_glyphs[k] = glyph;
-        m_positions[k] = QPointF(pen, baseline);
+        m_positions[k] = QPointF(pen - x, 0);
         pen += m_latin1Advances[c];
     }
     if (!simple) {
@@ -568,7 +568,9 @@ void LogRenderer::drawPiece(QPainter& painter, QStringView text, qsizetype start
     run.setPositions(m_positions);
     run.setUnderline(m_font.underline());
     run.setStrikeOut(m_font.strikeOut());
-    painter.drawGlyphRun(QPointF(0, 0), run);
+    // Qt places the underline and the strike-out relative to this point, not to the
+    // glyphs: the positions are relative to the piece's own baseline start.
+    painter.drawGlyphRun(QPointF(x, baseline), run);
 }
 
 QFont LogRenderer::fontFromRecord(const LogFontRecord& record)

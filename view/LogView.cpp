@@ -130,6 +130,7 @@ void CBrackenlyView::OnUpdate()
         m_seenGeneration = m_pDocument->ContentGeneration();
         m_mouse.Reset();
         m_autoScrollTimer.stop();
+        ReleasePrimaryOf(m_textSource.get());
     }
     setupFont(false);
     measure();

@@ -4,6 +4,9 @@
 #include "platform/NarrowCodec.h"
 
 #include <QByteArray>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMetaObject>
 
 #include <cstdio>
 #include <cstring>
@@ -12,7 +15,13 @@
 
 namespace {
 
-std::uint64_t s_availableForTesting = 0;
+std::atomic<std::uint64_t> s_availableForTesting{0};
+std::function<void()> s_startHookForTesting;
+
+struct BuildTarget {
+    QString* text;
+    CopyControl* control;
+};
 
 const QString& unicodeFormat()
 {
@@ -24,6 +33,17 @@ const QString& plainFormat()
 {
     static const QString format = QStringLiteral("text/plain");
     return format;
+}
+
+// The narrow form goes only under a name that says its set: Qt's X11 layer serves
+// "text/plain" as UTF8_STRING (and STRING as its Latin-1 reading), so narrow bytes there
+// would reach every other program as broken UTF-8. Empty in a UTF-8 locale.
+QString narrowFormat()
+{
+    const quill::NarrowCharset& charset = quill::narrowCharset();
+    return charset.isUtf8
+               ? QString()
+               : QStringLiteral("text/plain;charset=") + QString::fromStdString(charset.codeset);
 }
 
 QByteArray narrowBytes(const QString& text)
@@ -75,8 +95,8 @@ std::uint64_t ClipboardPeakBytes(std::uint64_t units)
     return units * perUnit;
 }
 
-CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection,
-                              QString& text)
+CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection, QString& text,
+                              CopyControl* control, std::uint64_t generation)
 {
     CopyResult result;
     text.clear();
@@ -93,16 +113,24 @@ CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selec
     try {
         // Reserved once: growing by doubling would hold the old and the new buffer at once.
         text.reserve(qsizetype(units));
-        const bool read = document.ForEachSelectedPiece(
+        BuildTarget target{&text, control};
+        const PieceOutcome read = document.ForEachSelectedPiece(
             selection,
             [](void* context, std::u16string_view piece) {
-                static_cast<QString*>(context)->append(
-                    QStringView(piece.data(), qsizetype(piece.size())));
+                auto* to = static_cast<BuildTarget*>(context);
+                to->text->append(QStringView(piece.data(), qsizetype(piece.size())));
+                if (to->control == nullptr) {
+                    return true;
+                }
+                to->control->unitsDone.store(std::uint64_t(to->text->size()),
+                                             std::memory_order_relaxed);
+                return !to->control->cancel.load(std::memory_order_relaxed);
             },
-            &text);
-        if (!read) {
-            text.clear();
-            result.outcome = CopyOutcome::Unreadable;
+            &target, generation);
+        if (read != PieceOutcome::Complete) {
+            text = QString();
+            result.outcome =
+                read == PieceOutcome::Stopped ? CopyOutcome::Cancelled : CopyOutcome::Unreadable;
             return result;
         }
     } catch (const std::bad_alloc&) {
@@ -115,6 +143,72 @@ CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selec
     return result;
 }
 
+void ReleasePrimaryOf(const SelectionTextSource* source)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (source == nullptr || clipboard == nullptr || !clipboard->supportsSelection() ||
+        !clipboard->ownsSelection()) {
+        return;
+    }
+    const auto* offered =
+        qobject_cast<const SelectionMimeData*>(clipboard->mimeData(QClipboard::Selection));
+    if (offered != nullptr && offered->source() == source) {
+        clipboard->clear(QClipboard::Selection);
+    }
+}
+
+SelectionCopyJob::SelectionCopyJob(CBrackenlyDoc& document, const DocSelection& selection,
+                                   QObject* parent)
+    : QObject(parent), m_bound(document.SelectedTextBound(selection))
+{
+    // The generation the selection belongs to, taken here on the user-interface thread: a
+    // Clear or reload before the thread starts must not hand out the lines that came after.
+    const std::uint64_t generation = document.ContentGeneration();
+    m_thread = std::thread([this, &document, selection, generation] {
+        if (s_startHookForTesting) {
+            s_startHookForTesting();
+        }
+        CopyResult result = BuildSelectionText(document, selection, m_text, &m_control, generation);
+        // Handed over through the event queue: the user-interface thread reads the result
+        // only after this event, and a job destroyed before it arrives never sees it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, result] {
+                m_result = result;
+                m_bFinished = true;
+                emit finished();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+SelectionCopyJob::~SelectionCopyJob()
+{
+    cancel();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void SelectionCopyJob::cancel()
+{
+    m_control.cancel.store(true, std::memory_order_relaxed);
+}
+
+int SelectionCopyJob::permille() const
+{
+    if (m_bound == 0) {
+        return 0;
+    }
+    const std::uint64_t done = m_control.unitsDone.load(std::memory_order_relaxed);
+    return int(std::min<std::uint64_t>(1000, done * 1000 / m_bound));
+}
+
+void SelectionCopyJob::SetStartHookForTesting(std::function<void()> hook)
+{
+    s_startHookForTesting = std::move(hook);
+}
+
 SelectionMimeData::SelectionMimeData(QString text) : m_text(std::move(text)), m_bBuilt(true) {}
 
 SelectionMimeData::SelectionMimeData(std::shared_ptr<SelectionTextSource> source,
@@ -125,12 +219,20 @@ SelectionMimeData::SelectionMimeData(std::shared_ptr<SelectionTextSource> source
 
 QStringList SelectionMimeData::formats() const
 {
-    return {unicodeFormat(), plainFormat()};
+    QStringList list{unicodeFormat(), plainFormat()};
+    if (const QString narrow = narrowFormat(); !narrow.isEmpty()) {
+        list.append(narrow);
+    }
+    return list;
 }
 
 bool SelectionMimeData::hasFormat(const QString& mimeType) const
 {
-    return mimeType == unicodeFormat() || mimeType == plainFormat();
+    if (mimeType == unicodeFormat() || mimeType == plainFormat()) {
+        return true;
+    }
+    const QString narrow = narrowFormat();
+    return !narrow.isEmpty() && mimeType == narrow;
 }
 
 const QString& SelectionMimeData::builtText() const
@@ -150,13 +252,10 @@ const QString& SelectionMimeData::builtText() const
 QVariant SelectionMimeData::retrieveData(const QString& mimeType, QMetaType type) const
 {
     Q_UNUSED(type);
-    if (mimeType == unicodeFormat()) {
+    if (mimeType == unicodeFormat() || mimeType == plainFormat()) {
         return builtText();
     }
-    if (mimeType == plainFormat()) {
-        if (quill::narrowCharset().isUtf8) {
-            return builtText();
-        }
+    if (const QString narrow = narrowFormat(); !narrow.isEmpty() && mimeType == narrow) {
         return narrowBytes(builtText());
     }
     return {};

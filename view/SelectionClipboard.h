@@ -2,23 +2,28 @@
 
 // Selected text on its way to the clipboard and to the X11/Wayland PRIMARY selection.
 //
-// The text goes out as Unicode ("text/plain;charset=utf-8", a QString inside the program)
-// and, when the locale's narrow set is not UTF-8, also as "text/plain" in that set; in a
-// UTF-8 locale "text/plain" is the same Unicode text. A copy is refused before it starts
-// when its text could not be held comfortably: its peak (the text itself plus the UTF-8 a
-// pasting program asks for, plus the narrow form) must fit in half of the memory the
-// machine has available, so a copy of a huge selection neither ends the program nor pushes
-// the machine into swapping. User-interface thread only.
+// The text goes out as Unicode ("text/plain;charset=utf-8" and "text/plain", which X11
+// serves as UTF8_STRING and STRING) and, when the locale's narrow set is not UTF-8, also
+// under a name that says that set ("text/plain;charset=ISO-8859-15"). A copy is refused
+// before it starts when its text could not be held comfortably: its peak (the text itself
+// plus the UTF-8 a pasting program asks for, plus the narrow form) must fit in half of the
+// memory the machine has available, so a copy of a huge selection neither ends the program
+// nor pushes the machine into swapping. User-interface thread only, except where a
+// declaration says otherwise.
 
 #include "engine/DocumentTypes.h"
+#include "engine/LogDocument.h"
 
 #include <QMimeData>
 #include <QString>
 
-#include <cstdint>
-#include <memory>
+#include <QObject>
 
-class CBrackenlyDoc;
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
 
 // The document a pane's selections come from, shared with the PRIMARY selection data that
 // other programs may ask for later; the pane detaches it when it goes, and data whose
@@ -37,7 +42,14 @@ enum class CopyOutcome {
     Copied,
     NothingSelected,
     TooLarge,   // refused: neededBytes > half of availableBytes
-    Unreadable, // the file could not be read; nothing offered
+    Unreadable, // the file could not be read, or its lines were reset on the way; nothing offered
+    Cancelled,  // stopped by the user; nothing offered
+};
+
+// What a copy on another thread shares with the thread that waits for it.
+struct CopyControl {
+    std::atomic<bool> cancel{false};
+    std::atomic<std::uint64_t> unitsDone{0};
 };
 
 struct CopyResult {
@@ -53,10 +65,54 @@ void SetAvailableMemoryForTesting(std::uint64_t bytes);
 // The peak a text of `units` UTF-16 units costs on its way out (see the top of this file).
 std::uint64_t ClipboardPeakBytes(std::uint64_t units);
 
+// Gives up the PRIMARY selection when it holds a selection of source's document: called
+// when the lines it names were reset (Clear, reload), so that a middle-click elsewhere
+// pastes nothing rather than an empty text the program still claims, whether or not
+// another program had asked for the text before.
+void ReleasePrimaryOf(const SelectionTextSource* source);
+
 // Builds the text of selection (of the document's current content) into text, after the
-// memory check.
-CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection,
-                              QString& text);
+// memory check. With a control, it counts the units built and stops (Cancelled) once
+// cancel is set; with a generation, a document reset since gives Unreadable. Any thread
+// (see CBrackenlyDoc::ForEachSelectedPiece).
+CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection, QString& text,
+                              CopyControl* control = nullptr,
+                              std::uint64_t generation = CBrackenlyDoc::AnyGeneration);
+
+// A Copy of the log view's selection, built on a thread of its own so that the window goes
+// on painting and following while a huge selection is read; the user-interface thread
+// polls its progress and may cancel it. finished() is emitted on the user-interface thread
+// once the text (or the reason there is none) is ready. The document must outlive the job;
+// destroying the job cancels it and waits for its thread (at most one read block).
+class SelectionCopyJob : public QObject {
+    Q_OBJECT
+  public:
+    SelectionCopyJob(CBrackenlyDoc& document, const DocSelection& selection,
+                     QObject* parent = nullptr);
+    ~SelectionCopyJob() override;
+
+    void cancel();
+    // Built so far, in thousandths of the selection's bound.
+    int permille() const;
+    bool isFinished() const { return m_bFinished; }
+    // Valid once finished.
+    const CopyResult& result() const { return m_result; }
+    QString takeText() { return std::move(m_text); }
+
+    // Runs on the job's thread before it reads anything (tests hold a copy there).
+    static void SetStartHookForTesting(std::function<void()> hook);
+
+  signals:
+    void finished();
+
+  private:
+    CopyControl m_control;
+    std::uint64_t m_bound = 0;
+    CopyResult m_result;
+    QString m_text;
+    bool m_bFinished = false;
+    std::thread m_thread;
+};
 
 // The clipboard's data for a selection: either a text built at once (Copy) or a selection
 // record read only when another program asks for it (PRIMARY), against the document
@@ -72,6 +128,7 @@ class SelectionMimeData : public QMimeData {
     bool hasFormat(const QString& mimeType) const override;
     // True once a lazy text has been built (tests).
     bool isBuilt() const { return m_bBuilt; }
+    const SelectionTextSource* source() const { return m_source.get(); }
 
   protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;

@@ -4,6 +4,8 @@
 # the clipboard and the PRIMARY selection are read back by another X client (xclip): every
 # line joined by CR LF plus one more CR LF, non-ASCII text kept. A second copy with Ctrl+Insert
 # after the file was truncated and re-read must give the new text, never the old.
+# Under an ISO-8859-15 locale every target another program may ask for (UTF8_STRING,
+# STRING, text/plain) holds the text in the encoding that target names.
 #
 # usage: clipboard-end-to-end.sh /path/to/quillstream
 set -euo pipefail
@@ -44,10 +46,12 @@ log=$work/copied.log
 printf 'alpha one\nbeta zwei\xc3\xa4 \xe2\x82\xac\ngamma three\n' >"$log"
 
 # Reads a selection until it equals the expected bytes (a safety limit, not a timing check).
-expect_selection() { # <selection> <expected file> <what>
-    local i
+expect_selection() { # <selection> <expected file> <what> [target]
+    local i target=()
+    [[ -n "${4:-}" ]] && target=(-t "$4")
     for i in $(seq 1 50); do
-        if xclip -o -selection "$1" >"$work/got" 2>/dev/null && cmp -s "$work/got" "$2"; then
+        if xclip -o -selection "$1" "${target[@]}" >"$work/got" 2>/dev/null &&
+            cmp -s "$work/got" "$2"; then
             return 0
         fi
         sleep 0.1
@@ -82,7 +86,58 @@ xdotool key --clearmodifiers ctrl+a ctrl+Insert
 printf 'new\r\n' >"$work/new"
 expect_selection clipboard "$work/new" "Ctrl+A, Ctrl+Insert after the re-read"
 
+# F5 re-reads the file: a PRIMARY selection that no program had asked for yet is given up,
+# never left claimed with an empty text (the old text is acceptable until it goes).
+reloads=$(tr -d '\r' <"$trace" | grep -ac "Reloading " || true)
+xdotool key --clearmodifiers ctrl+a F5
+wait_trace "Reloading .*"
+for i in $(seq 1 50); do
+    [[ $(tr -d '\r' <"$trace" | grep -ac "Reloading ") -gt $reloads ]] && break
+    sleep 0.1
+done
+released=0
+for i in $(seq 1 50); do
+    if ! xclip -o -selection primary >"$work/got" 2>/dev/null; then
+        released=1
+        break
+    fi
+    cmp -s "$work/got" "$work/new" || { od -c "$work/got" | head >&2; fail "PRIMARY after F5 offers neither the old text nor nothing"; }
+    sleep 0.1
+done
+[[ $released -eq 1 ]] || fail "PRIMARY still claimed after F5 re-read the file"
+
 kill -TERM "$pid"
 wait "$pid" || fail "the program did not end cleanly"
+pid=
+
+# The same copy under an 8-bit locale, built here so that no system locale is needed.
+mkdir -p "$work/locale"
+localedef -i en_US -f ISO-8859-15 "$work/locale/en_US.ISO-8859-15" 2>"$work/localedef.txt" ||
+    fail "localedef could not build an ISO-8859-15 locale: $(cat "$work/localedef.txt")"
+narrow=$work/narrow.log
+printf '\xa4 f\xfcr\n' >"$narrow" # "€ für" in ISO-8859-15
+LOCPATH=$work/locale LC_ALL=en_US.ISO-8859-15 LANG=en_US.ISO-8859-15 \
+    "$exe" "$narrow" >"$work/out-narrow.txt" 2>&1 &
+pid=$!
+wait_trace "Opened $narrow: 1 lines"
+wait_trace "First lines painted"
+window=$(xdotool search --sync --onlyvisible --name "Quillstream" | head -1)
+[[ -n "$window" ]] || fail "no program window under the 8-bit locale"
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers ctrl+a ctrl+c
+# The models: iconv for UTF-8; STRING is Latin-1, which has no euro sign (Qt writes '?').
+{ iconv -f ISO-8859-15 -t UTF-8 <"$narrow" | tr -d '\n'; printf '\r\n'; } >"$work/utf8"
+printf '? f\xfcr\r\n' >"$work/latin1"
+{ tr -d '\n' <"$narrow"; printf '\r\n'; } >"$work/iso15"
+expect_selection clipboard "$work/utf8" "8-bit locale: UTF8_STRING" UTF8_STRING
+expect_selection clipboard "$work/utf8" "8-bit locale: text/plain" text/plain
+expect_selection clipboard "$work/utf8" "8-bit locale: text/plain;charset=utf-8" \
+    "text/plain;charset=utf-8"
+expect_selection clipboard "$work/latin1" "8-bit locale: STRING" STRING
+expect_selection clipboard "$work/iso15" "8-bit locale: the narrow form under its name" \
+    "text/plain;charset=ISO-8859-15"
+expect_selection primary "$work/utf8" "8-bit locale: PRIMARY as UTF8_STRING" UTF8_STRING
+kill -TERM "$pid"
+wait "$pid" || fail "the program did not end cleanly under the 8-bit locale"
 pid=
 echo "clipboard end-to-end: ok"

@@ -17,6 +17,7 @@
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QListView>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyledItemDelegate>
@@ -119,6 +120,48 @@ TEST_P(PropPageGeneralTest, FontDialogChoosesFontAndTextColourTogether)
     EXPECT_TRUE(store->GetBool(Setting::IsTextFontSet));
 }
 
+// The embedded chooser handles Enter and Escape as the dialog it was made to be; the answer
+// must be the whole dialog's, not the chooser's alone (which left an empty window).
+TEST_P(PropPageGeneralTest, EnterAndEscapeInTheFontChooserAnswerTheWholeDialog)
+{
+    QFont chosen(QStringLiteral("DejaVu Sans Mono"));
+    chosen.setPixelSize(17);
+    QFont other = chosen;
+    other.setPixelSize(25);
+    runSheet([&](CPropSheetSettings* sheet) {
+        const auto pressIn = [](FontColorDialog* dialog, const QFont& font, Qt::Key key) {
+            dialog->fontChooser()->setCurrentFont(font);
+            QListView* families = dialog->fontChooser()->findChildren<QListView*>().value(0);
+            ASSERT_NE(families, nullptr);
+            families->setFocus();
+            QTest::keyClick(families, key);
+            EXPECT_FALSE(dialog->isVisible()) << "the whole dialog closes on " << key;
+            if (dialog->isVisible()) {
+                dialog->reject(); // lets the test go on after the fault
+            }
+        };
+        whenModal<FontColorDialog>(
+            [&](FontColorDialog* dialog) { pressIn(dialog, chosen, Qt::Key_Return); });
+        click(button(sheet, 1017));
+        EXPECT_EQ(sheet->generalPage()->preview()->font().pixelSize(), 17) << "Enter confirms";
+        whenModal<FontColorDialog>(
+            [&](FontColorDialog* dialog) { pressIn(dialog, other, Qt::Key_Escape); });
+        click(button(sheet, 1017));
+        EXPECT_EQ(sheet->generalPage()->preview()->font().pixelSize(), 17) << "Escape cancels";
+        ok(sheet);
+    });
+    // A dialog shown again after Enter still has its chooser.
+    FontColorDialog dialog;
+    dialog.show();
+    QListView* families = dialog.fontChooser()->findChildren<QListView*>().value(0);
+    ASSERT_NE(families, nullptr);
+    families->setFocus();
+    QTest::keyClick(families, Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    dialog.show();
+    EXPECT_TRUE(dialog.fontChooser()->isVisible());
+}
+
 TEST_P(PropPageGeneralTest, FixedPitchFamiliesAreMarked)
 {
     FontColorDialog dialog;
@@ -199,14 +242,31 @@ TEST_P(PropPageGeneralTest, ShowTraceLogOpensACopyAndNothingWhenTheCopyFails)
         EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.file("Tail.log.txt"))));
         EXPECT_EQ(readFile(dir.file("Tail.log.txt")), "line 1\r\nline 2\r\n");
 
-        // A planted link where the copy goes: no copy through it, nothing opened.
+        // A planted link where the copy goes: no copy through it, nothing opened, and a
+        // message that says why.
         std::filesystem::remove(dir.file("Tail.log.txt"));
         std::filesystem::create_symlink(dir.file("elsewhere"), dir.file("Tail.log.txt"));
+        std::vector<QString> messages;
+        const auto answer = [&messages] {
+            whenModal<QMessageBox>([&messages](QMessageBox* box) {
+                messages.push_back(box->text());
+                box->accept();
+            });
+        };
+        answer();
         click(button(sheet, 1001));
         EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere")));
-        // No log at all.
+        ASSERT_EQ(messages.size(), 1u) << "the refusal is not silent";
+        const LanguageResources& resources = LanguageResources::current();
+        const QString copyName = QString::fromStdString(dir.file("Tail.log.txt"));
+        EXPECT_EQ(messages[0], resources.format(183, resources.format(184, copyName)));
+        // No log at all: the reason is the system's.
         std::filesystem::remove(dir.file("Tail.log"));
+        answer();
         click(button(sheet, 1001));
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_TRUE(messages[1].contains(QString::fromStdString(dir.file("Tail.log")) + u':'))
+            << messages[1].toStdString();
         EXPECT_EQ(opened.size(), 1u);
         click(LanguageResources::control<QPushButton>(sheet, 2));
     });

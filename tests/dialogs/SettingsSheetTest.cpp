@@ -9,6 +9,7 @@
 #include "dialogs/PropPageKeywords.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
+#include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
 #include "support/PackageFiles.h"
 #include "support/TempDir.h"
@@ -18,7 +19,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QClipboard>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -432,6 +435,131 @@ TEST_P(SettingsSheetTest, BrowseAndPlayTheSoundFile)
     EXPECT_FALSE(sound.buttonEnabledWhilePlaying);
     EXPECT_EQ(store->GetString(Setting::Sound), u"/usr/share/sounds/freedesktop/stereo/bell.oga");
     EXPECT_TRUE(store->GetBool(Setting::PlaySound));
+}
+
+// Widths nobody chose (the table's defaults, -1, a damaged 0) fit their headers in a large
+// font; a width the user dragged stays even when narrower than its header.
+TEST_P(SettingsSheetTest, ColumnsNobodySizedFitTheirHeadersAndAZeroWidthIsDamaged)
+{
+    const QFont before = QApplication::font();
+    QFont large = before;
+    large.setPointSize(14);
+    QApplication::setFont(large);
+    store->SetDword(Setting::ColumnWidthMatchWord, 0);
+    store->SetDword(Setting::ColumnWidthKeyword, 60);
+    std::vector<int> widths;
+    std::vector<int> needed;
+    runSheet([&](CPropSheetSettings* sheet) {
+        showKeywordsTab(sheet);
+        COrixListControl* rows = list(sheet);
+        const QFontMetrics metrics(rows->header()->font());
+        for (int column = 0; column < 4; ++column) {
+            widths.push_back(rows->columnWidth(column));
+            needed.push_back(metrics.horizontalAdvance(rows->headerItem()->text(column)));
+        }
+        cancel(sheet);
+    });
+    QApplication::setFont(before);
+    ASSERT_EQ(widths.size(), 4u);
+    EXPECT_GE(widths[0], needed[0]) << "table default 20";
+    EXPECT_EQ(widths[1], 60) << "a width the user chose, though narrower than " << needed[1];
+    EXPECT_GE(widths[2], needed[2]) << "table default 73";
+    EXPECT_GE(widths[3], needed[3]) << "stored 0";
+    EXPECT_GT(store->GetDword(Setting::ColumnWidthMatchWord), 0u);
+}
+
+TEST_P(SettingsSheetTest, DelDeletesTheSelectedKeyword)
+{
+    storeKeywords(abc());
+    runSheet([](CPropSheetSettings* sheet) {
+        showKeywordsTab(sheet);
+        COrixListControl* rows = list(sheet);
+        QTest::keyClick(rows, Qt::Key_Delete); // nothing selected: nothing deleted
+        EXPECT_EQ(rows->GetRowCount(), 3);
+        clickRow(rows, 1);
+        QTest::keyClick(rows, Qt::Key_Delete);
+        EXPECT_EQ(rows->GetRowCount(), 2);
+        EXPECT_EQ(rows->GetSelectedRow(), 1);
+        ok(sheet);
+    });
+    const std::vector<CKeyword> list = abc();
+    EXPECT_EQ(storedKeywords(), (std::vector<CKeyword>{list[0], list[2]}));
+}
+
+// Under an 8-bit locale the sheet stores what it read, never the locale's reading of it.
+TEST_P(SettingsSheetTest, KeywordsOutsideAnEightBitSetSurviveOkWithoutChanges)
+{
+    const std::u16string text = u"x\U0001F600y\u20AC";
+    storeKeywords({CKeyword(text, 0xFFFFFF, 0x0000C0, true, false, true)});
+    quill::setNarrowCharsetForTesting("ISO-8859-1");
+    QString shown;
+    runSheet([&](CPropSheetSettings* sheet) {
+        showKeywordsTab(sheet);
+        shown = list(sheet)->topLevelItem(0)->text(1);
+        clickRow(list(sheet), 0);
+        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) { ok(editor); });
+        click(control(keywordsPage(sheet), 1017));
+        ok(sheet);
+    });
+    const std::vector<CKeyword> stored = storedKeywords();
+    quill::setNarrowCharsetForTesting("UTF-8");
+    EXPECT_EQ(quill::toU16(shown), text);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].m_strText, text);
+}
+
+// A keyword past what a line edit holds: a stored one comes back whole from an editor
+// confirmed without changes and shows elided in its row; a pasted one is refused with a
+// message and the field keeps what it had.
+TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
+{
+    const std::u16string huge = std::u16string(40000, u'k') + u"END";
+    storeKeywords({CKeyword(huge, 0xFFFFFF, 0x0000C0, true, false, true)});
+    QString message;
+    qsizetype shownLength = 0;
+    runSheet([&](CPropSheetSettings* sheet) {
+        showKeywordsTab(sheet);
+        COrixListControl* rows = list(sheet);
+        shownLength = rows->topLevelItem(0)->text(1).size();
+        clickRow(rows, 0);
+        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) {
+            clickCheckBox(control<QCheckBox>(editor, 1022));
+            ok(editor);
+        });
+        click(control(keywordsPage(sheet), 1017));
+
+        whenModal<CEditKeywordDlg>([&](CEditKeywordDlg* editor) {
+            auto* field = control<QLineEdit>(editor, 1020);
+            QTest::keyClicks(field, QStringLiteral("ab"));
+            whenModal<QMessageBox>([&](QMessageBox* box) {
+                message = box->text();
+                box->accept();
+            });
+            // Up to the limit exactly: taken, without a message.
+            QGuiApplication::clipboard()->setText(
+                QString(CEditKeywordDlg::MaxTextLength - 2, u'p'));
+            QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+            EXPECT_EQ(field->text().size(), CEditKeywordDlg::MaxTextLength);
+            EXPECT_TRUE(message.isEmpty());
+            // One past it: refused with a message.
+            QGuiApplication::clipboard()->setText(QStringLiteral("q"));
+            QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+            EXPECT_EQ(field->text().size(), CEditKeywordDlg::MaxTextLength)
+                << "the field keeps what it held";
+            ok(editor);
+        });
+        click(control(keywordsPage(sheet), 1016));
+        ok(sheet);
+    });
+    EXPECT_LT(shownLength, 1000) << "the row shows a prefix, not the whole text";
+    EXPECT_TRUE(message.contains(QLocale().toString(CEditKeywordDlg::MaxTextLength)))
+        << message.toStdString();
+    const std::vector<CKeyword> stored = storedKeywords();
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0].m_strText, huge);
+    EXPECT_TRUE(stored[0].m_bMatchWord);
+    EXPECT_EQ(stored[1].m_strText,
+              u"ab" + std::u16string(std::size_t(CEditKeywordDlg::MaxTextLength - 2), u'p'));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, SettingsSheetTest, ::testing::Values("EN", "DE"));

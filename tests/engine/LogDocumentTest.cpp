@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
+#include <thread>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -333,12 +335,14 @@ TEST_F(LogDocumentTest, SelectedTextOfManyReadBlocksEqualsTheLinesJoinedAndFitsI
     ASSERT_EQ(doc.GetLineCount(), 3001u);
     const DocSelection all{true, 0, doc.GetLineCount(), 0, 0};
     std::u16string got;
-    ASSERT_TRUE(doc.ForEachSelectedPiece(
-        all,
-        [](void* out, std::u16string_view piece) {
-            static_cast<std::u16string*>(out)->append(piece);
-        },
-        &got));
+    ASSERT_EQ(doc.ForEachSelectedPiece(
+                  all,
+                  [](void* out, std::u16string_view piece) {
+                      static_cast<std::u16string*>(out)->append(piece);
+                      return true;
+                  },
+                  &got),
+              PieceOutcome::Complete);
     EXPECT_TRUE(got == expected) << got.size() << " vs " << expected.size();
     EXPECT_GE(doc.SelectedTextBound(all), expected.size());
     EXPECT_LE(doc.SelectedTextBound(all), bytes.size() + 2 * 3002);
@@ -348,6 +352,122 @@ TEST_F(LogDocumentTest, SelectedTextOfManyReadBlocksEqualsTheLinesJoinedAndFitsI
     doc.SetSelection(beyond.startLine, beyond.endLine, beyond.startCol, beyond.endCol);
     EXPECT_EQ(doc.GetSelectedText(), u16(std::string(2999 % 977 - 1, char('a' + 2999 % 26))) +
                                          u"\u240D|\r\n");
+}
+
+// A copy on another thread stops when told, and a reset of the lines (Clear, reload) on the
+// way ends it instead of handing out the new lines under the old record.
+TEST_F(LogDocumentTest, SelectedPiecesStopWhenTheSinkSaysSoAndEndAtAReset)
+{
+    std::string bytes;
+    for (int i = 0; i < 40; ++i) {
+        bytes += std::string(100'000, char('a' + i % 26)) + "\n"; // four read blocks
+    }
+    open(bytes);
+    const DocSelection all{true, 0, doc.GetLineCount(), 0, 0};
+    struct Sink {
+        CBrackenlyDoc* doc;
+        int pieces = 0;
+        int stopAfter;
+        bool clear;
+    };
+    const auto count = [](void* context, std::u16string_view) {
+        auto* sink = static_cast<Sink*>(context);
+        ++sink->pieces;
+        if (sink->clear && sink->pieces == 1) {
+            sink->doc->ClearText();
+        }
+        return sink->pieces < sink->stopAfter;
+    };
+    // Stopped at a CR LF, so that the line after it would be the next piece.
+    Sink stop{&doc, 0, 2, false};
+    EXPECT_EQ(doc.ForEachSelectedPiece(all, count, &stop), PieceOutcome::Stopped);
+    EXPECT_EQ(stop.pieces, 2) << "no piece after the sink said stop";
+    Sink whole{&doc, 0, 1 << 30, false};
+    EXPECT_EQ(doc.ForEachSelectedPiece(all, count, &whole), PieceOutcome::Complete);
+    EXPECT_EQ(whole.pieces, 2 * 40) << "40 lines and the CR LF after each";
+    Sink reset{&doc, 0, 1 << 30, true};
+    EXPECT_EQ(doc.ForEachSelectedPiece(all, count, &reset), PieceOutcome::Reset);
+    EXPECT_LT(reset.pieces, 2 * 40) << "the block after the reset is not read";
+}
+
+// Found by the random copy beside a clear (seeds 1, 2, 7, 8): a clear between the selection
+// and the copy's start handed out an empty "complete" text, and would hand out any lines
+// that arrived after the clear under the old record.
+TEST_F(LogDocumentTest, ACopyStartedAfterAClearOfItsLinesGivesNothing)
+{
+    open(numbered(10));
+    const DocSelection all{true, 0, doc.GetLineCount(), 0, 0};
+    const std::uint64_t generation = doc.ContentGeneration();
+    doc.ClearText();
+    appendAndTell("after the clear\n");
+    std::u16string got;
+    EXPECT_EQ(doc.ForEachSelectedPiece(
+                  all,
+                  [](void* out, std::u16string_view piece) {
+                      static_cast<std::u16string*>(out)->append(piece);
+                      return true;
+                  },
+                  &got, generation),
+              PieceOutcome::Reset);
+    EXPECT_TRUE(got.empty());
+}
+
+// A copy read on another thread while a watcher appends and the user may clear: the copy
+// is the selected lines exactly, or, when the lines were reset on the way, Reset with a
+// beginning of them; never lines that were not selected. Random pauses place the clear;
+// the model is the file's lines joined here.
+TEST_F(LogDocumentTest, ASelectionCopiedBesideAppendsAndAClearIsWholeOrEndsAtTheReset)
+{
+    const auto lineText = [](int i) {
+        return "row " + std::to_string(i) + " " + std::string(1500 + i % 300, char('a' + i % 26));
+    };
+    std::string bytes;
+    std::u16string expected;
+    for (int i = 0; i < 2000; ++i) {
+        bytes += lineText(i) + "\n";
+        expected += (i > 0 ? u"\r\n" : u"") + u16(lineText(i));
+    }
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        open(bytes);
+        std::mt19937 random(seed);
+        const bool clear = seed % 3 != 0;
+        const int pauseUs = int(random() % 4000);
+        const DocSelection selected{true, 0, 1999, 0, -1};
+        const std::uint64_t generation = doc.ContentGeneration(); // as the selection was made
+        std::u16string got;
+        PieceOutcome outcome = PieceOutcome::Unreadable;
+        std::thread copier([&] {
+            outcome = doc.ForEachSelectedPiece(
+                selected,
+                [](void* out, std::u16string_view piece) {
+                    static_cast<std::u16string*>(out)->append(piece);
+                    std::this_thread::yield();
+                    return true;
+                },
+                &got, generation);
+        });
+        std::thread watcher([&] {
+            for (int i = 0; i < 50; ++i) {
+                const std::string more = "appended " + std::to_string(i) + "\n";
+                appendFile(path, more);
+                std::lock_guard lock(doc.docAccess());
+                doc.AppendText(reinterpret_cast<const std::uint8_t*>(more.data()), more.size());
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+        if (clear) {
+            doc.ClearText();
+        }
+        copier.join();
+        watcher.join();
+        if (outcome == PieceOutcome::Complete) {
+            EXPECT_TRUE(got == expected) << "seed " << seed << ": " << got.size();
+        } else {
+            EXPECT_EQ(outcome, PieceOutcome::Reset) << "seed " << seed;
+            EXPECT_TRUE(clear) << "seed " << seed;
+            EXPECT_TRUE(expected.compare(0, got.size(), got) == 0) << "seed " << seed;
+        }
+    }
 }
 
 TEST_F(LogDocumentTest, TitleNamesVersionAndPath)

@@ -34,6 +34,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 
 using quilltest::NullSound;
@@ -401,4 +402,62 @@ TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
     EXPECT_EQ(pane()->progressLabel()->text(), QStringLiteral("%1 of %2 lines match")
                                                    .arg(locale.toString(20000), locale.toString(200000)));
     EXPECT_FALSE(stop->isEnabled());
+}
+
+// WCAG contrast ratio, computed here from the sRGB definition.
+static double contrastRatio(const QColor& a, const QColor& b)
+{
+    const auto channel = [](int value) {
+        const double v = value / 255.0;
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    const auto luminance = [&](const QColor& c) {
+        return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The message under an unusable term: the bar grows to hold it whole, the field keeps its
+// height, and the text stands out from the bar in a light and in a dark palette.
+TEST_F(FilterPaneTest, AnUnusableTermKeepsTheBarWholeAndItsMessageReadable)
+{
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    for (auto [role, colour] : {std::pair{QPalette::Window, QColor(0x20, 0x20, 0x20)},
+                                {QPalette::WindowText, QColor(0xE0, 0xE0, 0xE0)},
+                                {QPalette::Base, QColor(0x2A, 0x2A, 0x2A)},
+                                {QPalette::Text, QColor(0xE0, 0xE0, 0xE0)},
+                                {QPalette::Button, QColor(0x30, 0x30, 0x30)},
+                                {QPalette::ButtonText, QColor(0xE0, 0xE0, 0xE0)}}) {
+        dark.setColor(role, colour);
+    }
+    for (const QPalette& palette : {before, dark}) {
+        QApplication::setPalette(palette);
+        open(sampleLog());
+        FilterBar* bar = pane()->bar();
+        key(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        QApplication::processEvents();
+        const int fieldHeight = bar->fieldBox(0)->height();
+        ASSERT_GT(fieldHeight, 10);
+        quilltest::clickCheckBox(bar->option(0, 2));
+        filterBy("disk (full");
+        QLabel* error = bar->errorLabel(0);
+        ASSERT_FALSE(error->isHidden());
+        QTest::qWait(50);
+        QApplication::processEvents();
+        EXPECT_GE(bar->fieldBox(0)->height(), fieldHeight) << "the field is not squashed";
+        EXPECT_GE(error->height(), error->heightForWidth(error->width()))
+            << "the message shows whole";
+        EXPECT_GE(pane()->height(), bar->sizeHint().height());
+        const QColor text = error->palette().color(QPalette::WindowText);
+        const QColor back = bar->palette().color(QPalette::Window);
+        EXPECT_GE(contrastRatio(text, back), 4.5)
+            << text.name().toStdString() << " on " << back.name().toStdString();
+        EXPECT_GT(text.red(), std::max(text.green(), text.blue()) + 60)
+            << "still an error's red: " << text.name().toStdString();
+        frame.reset();
+    }
+    QApplication::setPalette(before);
 }

@@ -20,9 +20,12 @@
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
 #include "view/LogView.h"
+#include "view/SelectionClipboard.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -38,7 +41,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -597,4 +602,82 @@ TEST_F(MainFrameTest, DisabledToolbarButtonsAreFadedAndResumeNeedsAFile)
     EXPECT_TRUE(resume->isEnabled()) << "a paused file can be resumed";
     QTest::mouseClick(resume, Qt::LeftButton);
     EXPECT_TRUE(document->IsWatching());
+}
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+  public:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+    int paints = 0;
+};
+
+// The log view's Copy runs off the window's thread: held at its start, the window still
+// paints, a progress window offers Cancel and Escape stops the copy with the clipboard as
+// it was; let go, the text arrives. A refusal names its bound.
+TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
+{
+    std::string bytes;
+    for (int i = 0; i < 2000; ++i) {
+        bytes += "line " + std::to_string(i) + "\n";
+    }
+    quilltest::writeFile(path, bytes);
+    createFrame();
+    std::vector<QString> messages;
+    frame->setMessageHandler([&messages](const QString& text) { messages.push_back(text); });
+    frame->resize(600, 400);
+    frame->show();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    document->StopWatching();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    CBrackenlyView* view = frame->GetView();
+    view->setFocus();
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+
+    std::atomic<bool> release{false};
+    SelectionCopyJob::SetStartHookForTesting([&release] {
+        while (!release.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    ASSERT_TRUE(frame->isCopying());
+    ASSERT_TRUE(
+        waitFor([&] { return frame->copyProgress() && frame->copyProgress()->isVisible(); }));
+    PaintCounter counter;
+    view->viewport()->installEventFilter(&counter);
+    view->viewport()->update();
+    EXPECT_TRUE(waitFor([&] { return counter.paints > 0; })) << "the window goes on painting";
+    view->viewport()->removeEventFilter(&counter);
+    QTest::keyClick(frame->copyProgress(), Qt::Key_Escape);
+    release = true;
+    ASSERT_TRUE(waitFor([&] { return !frame->isCopying(); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    EXPECT_EQ(frame->copyProgress(), nullptr);
+    EXPECT_TRUE(messages.empty()) << "a cancelled copy says nothing";
+
+    SelectionCopyJob::SetStartHookForTesting(nullptr);
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    view->setFocus();
+    ASSERT_TRUE(frame->action(Command::Copy)->isEnabled());
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return !frame->isCopying(); }));
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.startsWith(QStringLiteral("line 0\r\nline 1\r\n")));
+    EXPECT_TRUE(copied.endsWith(QStringLiteral("line 1999\r\n")));
+
+    SetAvailableMemoryForTesting(1 << 16);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return !frame->isCopying(); }));
+    SetAvailableMemoryForTesting(0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("more than half of the 1 MB available")))
+        << messages[0].toStdString();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), copied);
 }

@@ -145,6 +145,55 @@ TEST(LogRendererTest, FontRecordRoundTripsFaceHeightWeightAndEffects)
     }
 }
 
+// Underline and strike-out across the gaps between letters: ink in a space's cell can come
+// only from a line drawn through it, below the baseline for the underline, above it for the
+// strike-out. Rows with a background colour go through the same glyph runs.
+TEST(LogRendererTest, UnderlineAndStrikeOutAreDrawnAtTheTextsBaseline)
+{
+    const QString text = QStringLiteral("x x x x");
+    for (bool background : {false, true}) {
+        for (int effect = 0; effect < 3; ++effect) {
+            QFont font = testFont();
+            font.setUnderline(effect == 1);
+            font.setStrikeOut(effect == 2);
+            const LogRenderer renderer(font);
+            const QFontMetrics metrics(font);
+            LogRenderer::RowStyle style = colours(White, Blue);
+            style.fillBackground = background;
+            const QImage image = paintRow(renderer, text, style);
+            const int gapFrom = int(renderer.prefixWidth(text, 1)) + 1;
+            const int gapTo = int(renderer.prefixWidth(text, 2)) - 1;
+            const int ascent = metrics.ascent();
+            int below = 0;
+            int above = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = gapFrom; x < gapTo; ++x) {
+                    const QColor pixel(image.pixel(x, y));
+                    if (pixel.red() > 96) { // the white pen, wherever it lands
+                        (y > ascent ? below : above) += 1;
+                    }
+                }
+            }
+            const std::string what = std::to_string(effect) + (background ? " on blue" : "");
+            EXPECT_EQ(below > 0, effect == 1) << what << ": ink below the baseline";
+            EXPECT_EQ(above > 0, effect == 2) << what << ": ink above the baseline";
+        }
+    }
+    // A piece after a tab keeps its glyphs and its line together, within the text's extent.
+    QFont font = testFont();
+    font.setUnderline(true);
+    const LogRenderer renderer(font);
+    const QString tabbed = QStringLiteral("\tx x");
+    const QImage image = paintRow(renderer, tabbed, colours(White, Blue));
+    const int end = int(renderer.textWidth(tabbed));
+    EXPECT_TRUE(anyPixel(image, renderer.tabStop(), end, White));
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = end + 1; x < image.width(); ++x) {
+            ASSERT_LT(QColor(image.pixel(x, y)).red(), 96) << "ink at " << x << "," << y;
+        }
+    }
+}
+
 TEST(LogRendererTest, FontRecordFromAPointSizeAndALongFace)
 {
     QFont font(QStringLiteral("DejaVu Sans Mono"));

@@ -11,6 +11,10 @@
 #include <QMimeData>
 #include <QTest>
 
+#include <atomic>
+#include <fstream>
+#include <thread>
+
 using quilltest::u16;
 using quilltest::ViewFixture;
 
@@ -254,7 +258,7 @@ TEST_F(SelectionTest, SelectAllAndCopyGiveTheLinesJoinedByCrLfAndOneMore)
     EXPECT_EQ(data->data(QStringLiteral("text/plain")), QByteArray("first\r\nsecond\r\nthird\r\n"));
 }
 
-TEST_F(SelectionTest, TheNarrowCopyReplacesWhatItsSetLacksAndUnicodeKeepsIt)
+TEST_F(SelectionTest, TheNarrowCopyGoesUnderItsSetsNameAndPlainTextStaysUtf8)
 {
     quill::setNarrowCharsetForTesting("ISO-8859-15");
     // A UTF-16 file, so the text is not limited by the narrow set.
@@ -270,7 +274,11 @@ TEST_F(SelectionTest, TheNarrowCopyReplacesWhatItsSetLacksAndUnicodeKeepsIt)
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->text(), QString::fromUtf16(u"5\u20AC \u4E2D\u00E9"));
-    EXPECT_EQ(data->data(QStringLiteral("text/plain")), QByteArray("5\xA4 ?\xE9"));
+    EXPECT_EQ(data->data(QStringLiteral("text/plain;charset=ISO-8859-15")),
+              QByteArray("5\xA4 ?\xE9"));
+    // X11 serves "text/plain" as UTF8_STRING: it must hold UTF-8 whatever the locale.
+    EXPECT_EQ(data->data(QStringLiteral("text/plain")),
+              QByteArray("5\xE2\x82\xAC \xE4\xB8\xAD\xC3\xA9"));
 }
 
 TEST_F(SelectionTest, ACopyBeyondHalfTheAvailableMemoryIsRefusedAndLeavesTheClipboard)
@@ -286,6 +294,54 @@ TEST_F(SelectionTest, ACopyBeyondHalfTheAvailableMemoryIsRefusedAndLeavesTheClip
     SetAvailableMemoryForTesting(2 * ClipboardPeakBytes(bound));
     EXPECT_EQ(view->OnEditCopy().outcome, CopyOutcome::Copied);
     EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith(QStringLiteral("line 999\r\n")));
+}
+
+// The job the main window runs beside its thread: the same text, its progress at the end
+// near the whole of its bound, and a cancel before the start gives nothing.
+TEST_F(SelectionTest, ACopyJobBuildsTheTextBesideTheThreadAndReportsItsProgress)
+{
+    open(numberedLines(0, 3000), 10);
+    view->OnEditSelectAll();
+    std::string expected;
+    for (int i = 0; i < 3000; ++i) {
+        expected += "line " + std::to_string(i) + "\r\n";
+    }
+    SelectionCopyJob job(*document, selection());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return job.isFinished(); }));
+    EXPECT_EQ(job.result().outcome, CopyOutcome::Copied);
+    EXPECT_GE(job.permille(), 900);
+    EXPECT_LE(job.permille(), 1000);
+    EXPECT_EQ(job.takeText(), QString::fromStdString(expected));
+
+    std::atomic<bool> go{false};
+    SelectionCopyJob::SetStartHookForTesting([&go] {
+        while (!go.load()) {
+            std::this_thread::yield();
+        }
+    });
+    SelectionCopyJob stopped(*document, selection());
+    stopped.cancel();
+    go = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stopped.isFinished(); }));
+    EXPECT_EQ(stopped.result().outcome, CopyOutcome::Cancelled);
+    EXPECT_TRUE(stopped.takeText().isEmpty());
+
+    // Clear between Copy and the start of its thread: the selected lines are gone, and the
+    // lines that come after the clear were never selected.
+    go = false;
+    SelectionCopyJob cleared(*document, selection());
+    document->ClearText();
+    document->StopWatching();
+    std::ofstream(path, std::ios::binary | std::ios::app) << "after the clear\n";
+    {
+        std::lock_guard lock(document->docAccess());
+        document->AppendText(reinterpret_cast<const std::uint8_t*>("after the clear\n"), 16);
+    }
+    go = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cleared.isFinished(); }));
+    SelectionCopyJob::SetStartHookForTesting(nullptr);
+    EXPECT_EQ(cleared.result().outcome, CopyOutcome::Unreadable);
+    EXPECT_TRUE(cleared.takeText().isEmpty());
 }
 
 TEST_F(SelectionTest, ClearAndReloadLeaveNoSelectionOfTextThatIsGone)
