@@ -87,7 +87,7 @@ FileOffset LineIndex::startInGroup(const Block& block, unsigned group, unsigned 
     if (block.wide && (block.wide->mask >> group) & 1u) {
         const Wide& wide = *block.wide;
         const unsigned slot = unsigned(__builtin_popcount(wide.mask & ((1u << group) - 1)));
-        const std::uint8_t* h = wide.high.data() + (slot * GroupLines + k) * wide.width;
+        const std::uint8_t* h = wide.high.data() + (slot * (GroupLines - 1) + k - 1) * wide.width;
         FileOffset rel = e[k];
         for (unsigned b = 0; b < wide.width; ++b) {
             rel |= FileOffset(h[b]) << (8 * (b + 1));
@@ -190,8 +190,8 @@ bool LineIndex::widenGroup(Block& block, unsigned group, FileOffset rel)
     if (need > wide.width) {
         // Every wide group of the block takes the new width; entries keep their values.
         const unsigned groups = unsigned(__builtin_popcount(wide.mask));
-        std::vector<std::uint8_t> high(std::size_t(groups) * GroupLines * need, 0);
-        for (std::size_t entry = 0; entry < std::size_t(groups) * GroupLines; ++entry) {
+        std::vector<std::uint8_t> high(std::size_t(groups) * (GroupLines - 1) * need, 0);
+        for (std::size_t entry = 0; entry < std::size_t(groups) * (GroupLines - 1); ++entry) {
             std::memcpy(high.data() + entry * need, wide.high.data() + entry * wide.width,
                         wide.width);
         }
@@ -201,16 +201,18 @@ bool LineIndex::widenGroup(Block& block, unsigned group, FileOffset rel)
     if (((wide.mask >> group) & 1u) == 0) {
         // The group being filled is the block's last: its entries go at the end.
         const unsigned slot = unsigned(__builtin_popcount(wide.mask));
-        wide.high.resize(std::size_t(slot + 1) * GroupLines * wide.width, 0);
+        // One group's room at a time: most blocks have one wide group or none.
+        wide.high.reserve(std::size_t(slot + 1) * (GroupLines - 1) * wide.width);
+        wide.high.resize(std::size_t(slot + 1) * (GroupLines - 1) * wide.width, 0);
         wide.mask |= 1u << group;
         std::uint8_t* e = block.entries() + group * GroupLines;
-        std::uint8_t* h = wide.high.data() + std::size_t(slot) * GroupLines * wide.width;
+        std::uint8_t* h = wide.high.data() + std::size_t(slot) * (GroupLines - 1) * wide.width;
         const unsigned filled = m_count & (GroupLines - 1);
         FileOffset sum = 0;
         for (unsigned k = 1; k < filled; ++k) {
             sum += e[k];
             e[k] = std::uint8_t(sum);
-            h[k * wide.width] = std::uint8_t(sum >> 8); // short entries sum to under 2^16
+            h[(k - 1) * wide.width] = std::uint8_t(sum >> 8); // short entries sum to under 2^16
         }
         m_groupShort = false;
     }
@@ -272,7 +274,7 @@ void LineIndex::pushLineStart(FileOffset offset)
         }
         const Wide& wide = *block.wide;
         const unsigned slot = unsigned(__builtin_popcount(wide.mask & ((1u << group) - 1)));
-        std::uint8_t* h = block.wide->high.data() + (slot * GroupLines + k) * wide.width;
+        std::uint8_t* h = block.wide->high.data() + (slot * (GroupLines - 1) + k - 1) * wide.width;
         m_groupEntries[k] = std::uint8_t(rel);
         for (unsigned b = 0; b < wide.width; ++b) {
             h[b] = std::uint8_t(rel >> (8 * (b + 1)));

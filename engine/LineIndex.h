@@ -20,9 +20,10 @@
 //    the line before it, so a start is the checkpoint plus a sum of at most 31 bytes;
 //  - in a wide group the low byte of its start from the group's first line, the higher
 //    bytes beside, in the block's wide store (1-4 bytes each, the same for the block).
-// About 1.16 bytes per line on ordinary logs, 2.2-3.2 on logs of lines of 0.3-3 KB, never
-// more than 4.2 (5.2 for lines of 16 MiB and more). Any line's start is found in constant
-// time; the line holding an offset in logarithmic time.
+// About 1.16 bytes per line on ordinary logs, 2.1-3.1 on logs of lines of 0.3-3 KB, never
+// more than 4.1 (5.1 for lines of 128 MiB and more, which an index of fixed-width offsets
+// could not hold at all). Any line's start is found in constant time; the line holding an
+// offset in logarithmic time.
 //
 // Not thread-safe: the document guards it with its lock "docAccess".
 
@@ -100,7 +101,7 @@ class LineIndex {
     struct Wide {
         std::uint32_t mask = 0; // bit g: group g is wide
         unsigned width = 0;     // higher bytes per entry
-        // For each wide group in order, GroupLines entries of `width` bytes.
+        // For each wide group in order, its entries 1..GroupLines-1 of `width` bytes.
         std::vector<std::uint8_t> high;
         // Bits 32-39 of the checkpoints, once the block spans 4 GiB.
         std::unique_ptr<std::uint8_t[]> checkpointHigh;

@@ -3,6 +3,7 @@
 #include "engine/DocumentHost.h"
 #include "engine/FileWatcher.h"
 #include "engine/KeywordMatcher.h"
+#include "engine/LineIndexPieces.h"
 #include "engine/LineText.h"
 #include "engine/SequentialReader.h"
 #include "platform/FileName.h"
@@ -173,8 +174,38 @@ bool CBrackenlyDoc::IndexingStopRequested()
 bool CBrackenlyDoc::IndexFile(const quill::ReadOnlyFile& file)
 {
     m_bIndexingStopped = false;
+    const FileOffset fileSize = file.size();
+    bool readAhead = true;
+    if (m_indexThreads > 1 && fileSize - m_index.end() > FileOffset(4 * m_indexPieceBytes)) {
+        // The encoding is decided from the first bytes before the rest is cut into pieces
+        // (a provisional decision may still index those bytes again).
+        {
+            quill::AlignedBuffer buffer(IndexReadSize);
+            while (buffer.valid() && !m_index.acceptsLineStarts() && !m_index.overflowed()) {
+                if (IndexingStopRequested()) {
+                    return false;
+                }
+                const std::int64_t got =
+                    file.readAt(buffer.data(), buffer.size(), m_index.end());
+                if (got <= 0) {
+                    return got == 0 && !m_index.overflowed();
+                }
+                m_index.append(buffer.data(), std::size_t(got));
+            }
+        }
+        if (IndexInPieces(m_index, file, fileSize, m_indexPieceBytes,
+                          [this] { return IndexingStopRequested(); }) ==
+            PiecesOutcome::Stopped) {
+            return false;
+        }
+        if (m_index.overflowed()) {
+            return false;
+        }
+        // What is left is less than a piece (or the file changed): no read-ahead buffers.
+        readAhead = false;
+    }
     FileOffset offset = m_index.end();
-    if (file.size() - offset > FileOffset(4 * SequentialReader::PieceSize)) {
+    if (readAhead && file.size() - offset > FileOffset(4 * SequentialReader::PieceSize)) {
         SequentialReader reader(file, offset);
         if (reader.valid()) {
             const std::uint8_t* data = nullptr;
