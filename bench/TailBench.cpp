@@ -3,6 +3,9 @@
 // file through, so that it is measured from the page cache.
 //
 //   quill_bench generate FILE MIB        a realistic log, its last line a unique marker
+//   quill_bench generate-lines FILE MIB MIN MAX
+//                                        lines of MIN to MAX bytes (the index's long-line and
+//                                        worst cases)
 //   quill_bench index FILE [THREADS]     open + index: seconds, GB/s, bytes per line (THREADS 1:
 //                                        on this thread alone, as on a single processor)
 //   quill_bench getline FILE COUNT       GetLine of random far lines: median, p90 (ms)
@@ -253,6 +256,25 @@ int generate(const std::string& path, long mib)
         ++n;
     }
     std::fprintf(out, "%s\n", LastLineMarker);
+    std::fclose(out);
+    return 0;
+}
+
+int generateLines(const std::string& path, long mib, long minLength, long maxLength)
+{
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out || minLength < 1 || maxLength < minLength) {
+        return 1;
+    }
+    std::mt19937 rng(2);
+    const std::string text(std::size_t(maxLength), 'x');
+    for (long written = 0, target = mib * 1024 * 1024; written < target;) {
+        const long length = std::min(target - written, minLength + long(rng() % std::uint32_t(
+                                                                        maxLength - minLength + 1)));
+        std::fwrite(text.data(), 1, std::size_t(length - 1), out);
+        std::fputc('\n', out);
+        written += length;
+    }
     std::fclose(out);
     return 0;
 }
@@ -857,6 +879,10 @@ int main(int argc, char** argv)
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() >= 3 && args[0] == "generate") {
         return generate(args[1], std::atol(args[2].c_str()));
+    }
+    if (args.size() >= 5 && args[0] == "generate-lines") {
+        return generateLines(args[1], std::atol(args[2].c_str()), std::atol(args[3].c_str()),
+                             std::atol(args[4].c_str()));
     }
     if (args.size() >= 2 && args[0] == "index") {
         return indexBench(args[1], args.size() >= 3 ? unsigned(std::atoi(args[2].c_str())) : 0);

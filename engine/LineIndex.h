@@ -62,11 +62,12 @@ class LineIndex {
     // Extends the index with the bytes that follow end().
     AppendOutcome append(const std::uint8_t* bytes, std::size_t n);
 
-    // A piece of the file scanned apart from the index (on another thread): the offsets,
-    // from the piece's first byte, of the bytes that follow its line feeds. In UTF-16 the
-    // piece must start at an even offset of the file; a unit split at its end is not seen.
-    static void findLineStarts(const std::uint8_t* bytes, std::size_t n, bool utf16,
-                               std::uint32_t from, std::vector<std::uint32_t>& starts);
+    // A stretch of the file scanned apart from the index (on another thread): writes to
+    // `out` (room for n + 4 entries) the offsets, from `from` for the stretch's first byte,
+    // of the bytes that follow its line feeds, and returns how many. In UTF-16 the stretch
+    // must start at an even offset of the file; a unit split at its end is not seen.
+    static std::size_t findLineStarts(const std::uint8_t* bytes, std::size_t n, bool utf16,
+                                      std::uint32_t from, std::uint32_t* out);
     // Extends the index to `to` as append() would with the bytes of [end(), to), given the
     // line starts findLineStarts found in them (offsets from end()). Only once the
     // encoding is final and, in UTF-16, from an even end().

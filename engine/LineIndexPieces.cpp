@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -75,7 +76,10 @@ PiecesOutcome IndexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, F
     std::atomic<bool> finished{false};
     const auto helperLoop = [&] {
         quill::AlignedBuffer buffer(ReadBytes);
-        if (!buffer.valid()) {
+        // Only the part a read's line starts fill is ever touched.
+        const std::unique_ptr<std::uint32_t[]> found(new (std::nothrow)
+                                                         std::uint32_t[ReadBytes + 4]);
+        if (!buffer.valid() || !found) {
             return;
         }
         const auto quit = [&] { return finished.load(std::memory_order_relaxed); };
@@ -97,8 +101,10 @@ PiecesOutcome IndexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, F
                 piece.whole = readPiece(
                     next, buffer,
                     [&](const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
-                        LineIndex::findLineStarts(bytes, n, utf16, std::uint32_t(offset),
-                                                  piece.starts);
+                        const std::size_t got = LineIndex::findLineStarts(
+                            bytes, n, utf16, std::uint32_t(offset), found.get());
+                        piece.starts.insert(piece.starts.end(), found.get(),
+                                            found.get() + got);
                     },
                     quit);
                 piece.state.store(HelperDone, std::memory_order_release);

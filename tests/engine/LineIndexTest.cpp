@@ -552,9 +552,11 @@ TEST(LineIndex, PiecesScannedApartEqualTheSequentialIndex)
                 if (utf16 && n % 2 != 0 && from + n < to) {
                     n = n == 1 ? 2 : n - 1;
                 }
-                LineIndex::findLineStarts(reinterpret_cast<const std::uint8_t*>(bytes.data()) +
-                                              from,
-                                          n, utf16, std::uint32_t(from - at), starts);
+                const std::size_t had = starts.size();
+                starts.resize(had + n + 4);
+                starts.resize(had + LineIndex::findLineStarts(
+                                        reinterpret_cast<const std::uint8_t*>(bytes.data()) + from,
+                                        n, utf16, std::uint32_t(from - at), starts.data() + had));
                 from += n;
             }
             index.appendLineStarts(FileOffset(to), starts.data(), starts.size());
