@@ -111,6 +111,44 @@ FileOffset LineIndex::lineStart(LineNumber i) const
            startInGroup(block, group, i & (GroupLines - 1));
 }
 
+LineNumber LineIndex::copyStarts(LineNumber first, LineNumber count, FileOffset limit,
+                                 std::vector<FileOffset>& out) const
+{
+    LineNumber copied = 0;
+    LineNumber i = first;
+    const auto stop =
+        LineNumber(std::min<std::uint64_t>(std::uint64_t(first) + count, std::uint64_t(m_count) + 1));
+    while (i < stop && i < m_count) {
+        const Block& block = m_blocks[i >> BlockShift];
+        const unsigned group = (i >> GroupShift) & (BlockGroups - 1);
+        const LineNumber groupEnd = std::min({stop, m_count, (i | (GroupLines - 1)) + 1});
+        const FileOffset groupStart = block.base + checkpoint(block, group);
+        const bool wide = block.wide && (block.wide->mask >> group) & 1u;
+        const std::uint8_t* e = block.entries() + group * GroupLines;
+        unsigned k = i & (GroupLines - 1);
+        FileOffset start = groupStart + startInGroup(block, group, k);
+        for (;;) {
+            if (start > limit) {
+                return copied;
+            }
+            out.push_back(start);
+            ++copied;
+            ++i;
+            ++k;
+            if (i >= groupEnd) {
+                break;
+            }
+            // A short group's entry is the length of the line before.
+            start = wide ? groupStart + startInGroup(block, group, k) : start + e[k];
+        }
+    }
+    if (i < stop && i == m_count && m_end <= limit) {
+        out.push_back(m_end);
+        ++copied;
+    }
+    return copied;
+}
+
 LineNumber LineIndex::lineAt(FileOffset offset) const
 {
     if (m_count == 0) {

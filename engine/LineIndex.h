@@ -75,7 +75,8 @@ class LineIndex {
     // appendLineStarts may be used now.
     bool acceptsLineStarts() const
     {
-        return m_decided && !m_overflow && !m_halfUnit && !(m_skipBom && m_end < 2);
+        return m_decided && !m_overflow && !m_halfUnit && !(m_skipBom && m_end < 2) &&
+               !(m_utf16 && m_end % 2 != 0);
     }
 
     // The encoding the lines follow (narrow until the first bytes say otherwise).
@@ -90,6 +91,11 @@ class LineIndex {
     FileOffset end() const { return m_end; }
     // The last line has no line feed yet.
     bool lastLineOpen() const { return m_open; }
+    // Appends to `out` the starts of lines first, first + 1, ... (count of them at most,
+    // lineStart(lineCount()) == end() the last there is) while they are at or before
+    // `limit`; returns how many. A group's lengths are summed once, not once a line.
+    LineNumber copyStarts(LineNumber first, LineNumber count, FileOffset limit,
+                          std::vector<FileOffset>& out) const;
     // The line holding the offset; offset in [lineStart(0), end()) and lineCount() > 0.
     LineNumber lineAt(FileOffset offset) const;
     // More than MaxLines lines were seen; the rest of the file is not indexed.

@@ -12,6 +12,7 @@
 #include "settings/SettingsStore.h"
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 #include <cerrno>
 #include <cstring>
@@ -496,14 +497,11 @@ void CBrackenlyDoc::CopyLineRun(LineNumber first, LineNumber limit, LineNumber m
     const LineNumber most = std::min(end - first, maxLines);
     const FileOffset base = m_index.lineStart(first);
     run.starts.reserve(std::size_t(most) + 1);
-    run.starts.push_back(base);
-    for (LineNumber line = first + 1; line <= first + most; ++line) {
-        const FileOffset start = m_index.lineStart(line);
-        if (start - base > maxBytes && line > first + 1) {
-            break;
-        }
-        run.starts.push_back(start);
-    }
+    // The first line's end is always included, however far it is.
+    constexpr FileOffset far = std::numeric_limits<FileOffset>::max();
+    m_index.copyStarts(first, 2, far, run.starts);
+    m_index.copyStarts(first + 2, most - 1, maxBytes > far - base ? far : base + maxBytes,
+                       run.starts);
     const LineNumber last = first + LineNumber(run.starts.size()) - 2;
     run.lastOpen = last + 1 == m_index.lineCount() && m_index.lastLineOpen();
 }

@@ -286,6 +286,22 @@ TEST(LineIndex, ShortAndWideGroupsHoldEveryLengthAtTheirEdges)
         LineIndex whole;
         feed(whole, file.bytes);
         expectLengths(whole, file.index, "whole");
+        // Runs of starts copied at once, cut at a byte limit, from every kind of line.
+        const std::vector<std::int64_t>& starts = file.index.starts;
+        for (int run = 0; run < 40; ++run) {
+            const auto first = LineNumber(rng() % starts.size());
+            const auto count = LineNumber(rng() % 100);
+            const std::int64_t limit = starts[first] + std::int64_t(rng() % 30000);
+            std::vector<std::int64_t> expected;
+            for (std::size_t i = first; i < starts.size() && i < first + count && starts[i] <= limit;
+                 ++i) {
+                expected.push_back(starts[i]);
+            }
+            std::vector<FileOffset> copied{-1};
+            ASSERT_EQ(whole.copyStarts(first, count, limit, copied), expected.size());
+            copied.erase(copied.begin());
+            ASSERT_EQ(copied, expected) << "first " << first << " count " << count;
+        }
         LineIndex pieces;
         for (const std::string& piece : randomSplit(rng, file.bytes)) {
             feed(pieces, piece);
