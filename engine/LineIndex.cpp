@@ -73,7 +73,7 @@ inline FileOffset sumEntries(const std::uint8_t* e, unsigned k)
 FileOffset LineIndex::checkpoint(const Block& block, unsigned group) const
 {
     std::uint32_t low;
-    std::memcpy(&low, block.data.get() + group * 4, 4);
+    std::memcpy(&low, block.group(group), 4);
     FileOffset value = low;
     if (block.wide && block.wide->checkpointHigh) {
         value |= FileOffset(block.wide->checkpointHigh[group]) << 32;
@@ -83,7 +83,7 @@ FileOffset LineIndex::checkpoint(const Block& block, unsigned group) const
 
 FileOffset LineIndex::startInGroup(const Block& block, unsigned group, unsigned k) const
 {
-    const std::uint8_t* e = block.entries() + group * GroupLines;
+    const std::uint8_t* e = block.group(group) + 4;
     if (k == 0) {
         return 0;
     }
@@ -124,7 +124,7 @@ LineNumber LineIndex::copyStarts(LineNumber first, LineNumber count, FileOffset 
         const LineNumber groupEnd = std::min({stop, m_count, (i | (GroupLines - 1)) + 1});
         const FileOffset groupStart = block.base + checkpoint(block, group);
         const bool wide = block.wide && (block.wide->mask >> group) & 1u;
-        const std::uint8_t* e = block.entries() + group * GroupLines;
+        const std::uint8_t* e = block.group(group) + 4;
         unsigned k = i & (GroupLines - 1);
         FileOffset start = groupStart + startInGroup(block, group, k);
         for (;;) {
@@ -196,7 +196,15 @@ LineNumber LineIndex::lineAt(FileOffset offset) const
 
 std::size_t LineIndex::memoryBytes() const
 {
-    std::size_t bytes = m_blocks.size() * (sizeof(Block) + BlockDataBytes);
+    std::size_t bytes = m_blocks.size() * (sizeof(Block) + BlockGroups * GroupBytes);
+    if (!m_blocks.empty()) {
+        // The last block's groups as allocated so far.
+        const LineNumber lines = m_count - LineNumber((m_blocks.size() - 1) << BlockShift);
+        const unsigned groups = (lines + GroupLines - 1) >> GroupShift;
+        const unsigned allocated =
+            std::min(BlockGroups, (groups + GrowGroups - 1) / GrowGroups * GrowGroups);
+        bytes -= (BlockGroups - allocated) * GroupBytes;
+    }
     for (const Block& block : m_blocks) {
         if (block.wide) {
             bytes += sizeof(Wide) + block.wide->high.capacity();
@@ -246,7 +254,7 @@ bool LineIndex::widenGroup(Block& block, unsigned group, FileOffset rel)
         wide.high.reserve(std::size_t(slot + 1) * (GroupLines - 1) * wide.width);
         wide.high.resize(std::size_t(slot + 1) * (GroupLines - 1) * wide.width, 0);
         wide.mask |= 1u << group;
-        std::uint8_t* e = block.entries() + group * GroupLines;
+        std::uint8_t* e = block.group(group) + 4;
         std::uint8_t* h = wide.high.data() + std::size_t(slot) * (GroupLines - 1) * wide.width;
         const unsigned filled = m_count & (GroupLines - 1);
         FileOffset sum = 0;
@@ -275,10 +283,16 @@ void LineIndex::pushLineStart(FileOffset offset)
     if ((m_count & (BlockLines - 1)) == 0) {
         Block block;
         block.base = offset;
-        block.data.reset(new std::uint8_t[BlockDataBytes]());
+        block.data.reset(new std::uint8_t[GrowGroups * GroupBytes]());
         m_blocks.push_back(std::move(block));
     }
     Block& block = m_blocks.back();
+    if (k == 0 && group > 0 && group % GrowGroups == 0) {
+        const std::size_t room = std::min(BlockGroups, group + GrowGroups) * GroupBytes;
+        std::unique_ptr<std::uint8_t[]> more(new std::uint8_t[room]());
+        std::memcpy(more.get(), block.data.get(), group * GroupBytes);
+        block.data = std::move(more);
+    }
     if (k == 0) {
         const FileOffset rel = offset - block.base;
         if (rel > 0xFFFFFFFFFF) {
@@ -297,12 +311,12 @@ void LineIndex::pushLineStart(FileOffset offset)
             }
         }
         const auto low = std::uint32_t(rel);
-        std::memcpy(block.data.get() + group * 4, &low, 4);
+        std::memcpy(block.group(group), &low, 4);
         if (block.wide && block.wide->checkpointHigh) {
             block.wide->checkpointHigh[group] = std::uint8_t(rel >> 32);
         }
         m_groupStart = offset;
-        m_groupEntries = block.entries() + group * GroupLines;
+        m_groupEntries = block.group(group) + 4;
         m_groupShort = true;
     } else if (m_groupShort && offset - m_prevStart <= 0xFF) {
         m_groupEntries[k] = std::uint8_t(offset - m_prevStart);

@@ -113,14 +113,17 @@ class LineIndex {
         // Bits 32-39 of the checkpoints, once the block spans 4 GiB.
         std::unique_ptr<std::uint8_t[]> checkpointHigh;
     };
+    // A group's bytes: its 32-bit checkpoint, then its entries.
+    static constexpr std::size_t GroupBytes = 4 + GroupLines;
+    // A block's groups are allocated this many at a time, so that a file of few (long)
+    // lines does not pay for a whole block.
+    static constexpr unsigned GrowGroups = 8;
     struct Block {
         FileOffset base = 0;
-        // BlockGroups 32-bit checkpoints, then BlockLines entry bytes.
-        std::unique_ptr<std::uint8_t[]> data;
+        std::unique_ptr<std::uint8_t[]> data; // the groups so far, GroupBytes each
         std::unique_ptr<Wide> wide;
-        std::uint8_t* entries() const { return data.get() + BlockGroups * 4; }
+        std::uint8_t* group(unsigned g) const { return data.get() + g * GroupBytes; }
     };
-    static constexpr std::size_t BlockDataBytes = BlockGroups * 4 + BlockLines;
 
     // The common case inline: a short line in a short group being filled.
     void pushLineStartFast(FileOffset offset)

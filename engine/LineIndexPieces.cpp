@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -16,6 +17,8 @@ constexpr std::size_t ReadBytes = 256 * 1024;
 // The helper stays at most this many pieces ahead of this thread, which bounds the line
 // starts waiting to be added.
 constexpr std::size_t HelperAhead = 3;
+// How long this thread waits for a piece the helper is scanning before taking it back.
+constexpr auto HelperGrace = std::chrono::microseconds(500);
 
 enum PieceState : int { Free, Helper, HelperDone, Mine };
 
@@ -107,8 +110,12 @@ PiecesOutcome IndexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, F
                                             found.get() + got);
                     },
                     quit);
-                piece.state.store(HelperDone, std::memory_order_release);
-                piece.state.notify_all();
+                int mine = Helper;
+                if (!piece.state.compare_exchange_strong(mine, HelperDone,
+                                                         std::memory_order_acq_rel)) {
+                    // Taken back meanwhile: nobody reads these.
+                    std::vector<std::uint32_t>().swap(piece.starts);
+                }
             }
             next += 2;
         }
@@ -141,16 +148,30 @@ PiecesOutcome IndexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, F
                 },
                 [&] { return quit() || index.overflowed(); });
         } else {
-            for (int state = expected; state == Helper;
-                 state = piece.state.load(std::memory_order_acquire)) {
-                piece.state.wait(Helper, std::memory_order_acquire);
+            // The helper's line starts are due within moments unless it lost its processor
+            // (a busy machine): then this thread takes the piece back and reads it itself.
+            const auto deadline = std::chrono::steady_clock::now() + HelperGrace;
+            int state = expected;
+            while (state == Helper && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+                state = piece.state.load(std::memory_order_acquire);
             }
-            whole = piece.whole && !quit();
-            if (whole) {
-                index.appendLineStarts(pieceStart(k + 1), piece.starts.data(),
-                                       piece.starts.size());
+            if (state == Helper && piece.state.compare_exchange_strong(
+                                       state, Mine, std::memory_order_acq_rel)) {
+                whole = readPiece(
+                    k, buffer,
+                    [&](const std::uint8_t* bytes, std::size_t n, std::size_t) {
+                        index.append(bytes, n);
+                    },
+                    [&] { return quit() || index.overflowed(); });
+            } else {
+                whole = piece.whole && !quit();
+                if (whole) {
+                    index.appendLineStarts(pieceStart(k + 1), piece.starts.data(),
+                                           piece.starts.size());
+                }
+                std::vector<std::uint32_t>().swap(piece.starts);
             }
-            std::vector<std::uint32_t>().swap(piece.starts);
         }
         if (stopped) {
             outcome = PiecesOutcome::Stopped;

@@ -4,8 +4,8 @@
 // this thread takes them in order and extends the index with each, while a helper scans
 // pieces ahead of it for their line feeds, which this thread then adds as line starts
 // (LineIndex::appendLineStarts). A piece the helper has not taken when this thread gets to
-// it this thread scans itself, so a busy machine that gives the helper no time costs the
-// overlap, never a stall beyond one piece.
+// it, or has not finished within half a millisecond, this thread scans itself, so a busy
+// machine that gives the helper no time costs the overlap, never a stall.
 //
 // The encoding must be final before (LineIndex::acceptsLineStarts()): the index then equals
 // the one that appending the same bytes would give. Pieces are of an even size, so in a
