@@ -1,9 +1,12 @@
 #include "engine/LineIndex.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -30,21 +33,120 @@ void LineIndex::restartAtEnd()
     m_probe.release();
 }
 
+namespace {
+
+// Bytes beyond the low one that a start this far from its group's first line needs; 5 when
+// it cannot be stored.
+unsigned highBytesFor(FileOffset rel)
+{
+    return rel <= 0xFFFF ? 1u : rel <= 0xFFFFFF ? 2u : rel <= 0xFFFFFFFF ? 3u
+                              : rel <= 0xFFFFFFFFFF ? 4u : 5u;
+}
+
+// The sum of entries 1..k of a short group (entry 0 is always zero).
+inline FileOffset sumEntries(const std::uint8_t* e, unsigned k)
+{
+#if defined(__SSE2__)
+    const __m128i lanes0 = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i lanes1 = _mm_setr_epi8(16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29,
+                                         30, 31);
+    const __m128i last = _mm_set1_epi8(char(k));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i v0 = _mm_andnot_si128(
+        _mm_cmpgt_epi8(lanes0, last), _mm_loadu_si128(reinterpret_cast<const __m128i*>(e)));
+    const __m128i v1 = _mm_andnot_si128(
+        _mm_cmpgt_epi8(lanes1, last), _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + 16)));
+    const __m128i sums = _mm_add_epi64(_mm_sad_epu8(v0, zero), _mm_sad_epu8(v1, zero));
+    return FileOffset(_mm_cvtsi128_si32(sums)) +
+           FileOffset(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+#else
+    FileOffset sum = 0;
+    for (unsigned j = 1; j <= k; ++j) {
+        sum += e[j];
+    }
+    return sum;
+#endif
+}
+
+} // namespace
+
+FileOffset LineIndex::checkpoint(const Block& block, unsigned group) const
+{
+    std::uint32_t low;
+    std::memcpy(&low, block.group(group), 4);
+    FileOffset value = low;
+    if (block.wide && block.wide->checkpointHigh) {
+        value |= FileOffset(block.wide->checkpointHigh[group]) << 32;
+    }
+    return value;
+}
+
+FileOffset LineIndex::startInGroup(const Block& block, unsigned group, unsigned k) const
+{
+    const std::uint8_t* e = block.group(group) + 4;
+    if (k == 0) {
+        return 0;
+    }
+    if (block.wide && (block.wide->mask >> group) & 1u) {
+        const Wide& wide = *block.wide;
+        const unsigned slot = unsigned(__builtin_popcount(wide.mask & ((1u << group) - 1)));
+        const std::uint8_t* h = wide.high.data() + (slot * (GroupLines - 1) + k - 1) * wide.width;
+        FileOffset rel = e[k];
+        for (unsigned b = 0; b < wide.width; ++b) {
+            rel |= FileOffset(h[b]) << (8 * (b + 1));
+        }
+        return rel;
+    }
+    return sumEntries(e, k);
+}
+
 FileOffset LineIndex::lineStart(LineNumber i) const
 {
     if (i >= m_count) {
         return m_end;
     }
     const Block& block = m_blocks[i >> BlockShift];
-    const std::uint8_t* p = block.offsets.get() + (i & (BlockLines - 1)) * block.width;
-    std::uint32_t rel = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
-    if (block.width > 2) {
-        rel |= std::uint32_t(p[2]) << 16;
-        if (block.width > 3) {
-            rel |= std::uint32_t(p[3]) << 24;
+    const unsigned group = (i >> GroupShift) & (BlockGroups - 1);
+    return block.base + checkpoint(block, group) +
+           startInGroup(block, group, i & (GroupLines - 1));
+}
+
+LineNumber LineIndex::copyStarts(LineNumber first, LineNumber count, FileOffset limit,
+                                 std::vector<FileOffset>& out) const
+{
+    LineNumber copied = 0;
+    LineNumber i = first;
+    const auto stop =
+        LineNumber(std::min<std::uint64_t>(std::uint64_t(first) + count, std::uint64_t(m_count) + 1));
+    while (i < stop && i < m_count) {
+        const Block& block = m_blocks[i >> BlockShift];
+        const unsigned group = (i >> GroupShift) & (BlockGroups - 1);
+        const LineNumber groupEnd = std::min({stop, m_count, (i | (GroupLines - 1)) + 1});
+        const FileOffset groupStart = block.base + checkpoint(block, group);
+        const bool wide = block.wide && (block.wide->mask >> group) & 1u;
+        const std::uint8_t* e = block.group(group) + 4;
+        unsigned k = i & (GroupLines - 1);
+        FileOffset start = groupStart + startInGroup(block, group, k);
+        for (;;) {
+            if (start > limit) {
+                return copied;
+            }
+            out.push_back(start);
+            ++copied;
+            ++i;
+            ++k;
+            if (i >= groupEnd) {
+                break;
+            }
+            // A short group's entry is the length of the line before.
+            start = wide ? groupStart + startInGroup(block, group, k) : start + e[k];
         }
     }
-    return block.base + FileOffset(rel);
+    if (i < stop && i == m_count && m_end <= limit) {
+        out.push_back(m_end);
+        ++copied;
+    }
+    return copied;
 }
 
 LineNumber LineIndex::lineAt(FileOffset offset) const
@@ -52,7 +154,7 @@ LineNumber LineIndex::lineAt(FileOffset offset) const
     if (m_count == 0) {
         return 0;
     }
-    // Last block whose base is at or before the offset.
+    // Last block, then last group, whose first line starts at or before the offset.
     std::size_t lo = 0;
     std::size_t hi = m_blocks.size();
     while (hi - lo > 1) {
@@ -63,26 +165,53 @@ LineNumber LineIndex::lineAt(FileOffset offset) const
             hi = mid;
         }
     }
+    const Block& block = m_blocks[lo];
     const LineNumber first = LineNumber(lo << BlockShift);
     const LineNumber lines = std::min<LineNumber>(BlockLines, m_count - first);
-    LineNumber a = 0;
-    LineNumber b = lines;
+    const FileOffset rel = offset - block.base;
+    unsigned ga = 0;
+    unsigned gb = (lines + GroupLines - 1) >> GroupShift;
+    while (gb - ga > 1) {
+        const unsigned mid = (ga + gb) / 2;
+        if (checkpoint(block, mid) <= rel) {
+            ga = mid;
+        } else {
+            gb = mid;
+        }
+    }
+    const LineNumber groupFirst = first + (ga << GroupShift);
+    const FileOffset inGroup = rel - checkpoint(block, ga);
+    unsigned a = 0;
+    unsigned b = std::min<LineNumber>(GroupLines, m_count - groupFirst);
     while (b - a > 1) {
-        const LineNumber mid = (a + b) / 2;
-        if (lineStart(first + mid) <= offset) {
+        const unsigned mid = (a + b) / 2;
+        if (startInGroup(block, ga, mid) <= inGroup) {
             a = mid;
         } else {
             b = mid;
         }
     }
-    return first + a;
+    return groupFirst + a;
 }
 
 std::size_t LineIndex::memoryBytes() const
 {
-    std::size_t bytes = m_blocks.size() * sizeof(Block);
+    std::size_t bytes = m_blocks.size() * (sizeof(Block) + BlockGroups * GroupBytes);
+    if (!m_blocks.empty()) {
+        // The last block's groups as allocated so far.
+        const LineNumber lines = m_count - LineNumber((m_blocks.size() - 1) << BlockShift);
+        const unsigned groups = (lines + GroupLines - 1) >> GroupShift;
+        const unsigned allocated =
+            std::min(BlockGroups, (groups + GrowGroups - 1) / GrowGroups * GrowGroups);
+        bytes -= (BlockGroups - allocated) * GroupBytes;
+    }
     for (const Block& block : m_blocks) {
-        bytes += BlockLines * block.width;
+        if (block.wide) {
+            bytes += sizeof(Wide) + block.wide->high.capacity();
+            if (block.wide->checkpointHigh) {
+                bytes += BlockGroups;
+            }
+        }
     }
     return bytes;
 }
@@ -91,9 +220,52 @@ void LineIndex::clearBlocks()
 {
     m_blocks.clear();
     m_count = 0;
-    m_lastBase = 0;
-    m_lastOffsets = nullptr;
-    m_lastWidth = 0;
+    m_prevStart = 0;
+    m_groupStart = 0;
+    m_groupEntries = nullptr;
+    m_groupShort = false;
+}
+
+bool LineIndex::widenGroup(Block& block, unsigned group, FileOffset rel)
+{
+    if (!block.wide) {
+        block.wide = std::make_unique<Wide>();
+    }
+    Wide& wide = *block.wide;
+    const unsigned need = highBytesFor(rel);
+    if (need > 4) {
+        return false;
+    }
+    if (need > wide.width) {
+        // Every wide group of the block takes the new width; entries keep their values.
+        const unsigned groups = unsigned(__builtin_popcount(wide.mask));
+        std::vector<std::uint8_t> high(std::size_t(groups) * (GroupLines - 1) * need, 0);
+        for (std::size_t entry = 0; entry < std::size_t(groups) * (GroupLines - 1); ++entry) {
+            std::memcpy(high.data() + entry * need, wide.high.data() + entry * wide.width,
+                        wide.width);
+        }
+        wide.high = std::move(high);
+        wide.width = need;
+    }
+    if (((wide.mask >> group) & 1u) == 0) {
+        // The group being filled is the block's last: its entries go at the end.
+        const unsigned slot = unsigned(__builtin_popcount(wide.mask));
+        // One group's room at a time: most blocks have one wide group or none.
+        wide.high.reserve(std::size_t(slot + 1) * (GroupLines - 1) * wide.width);
+        wide.high.resize(std::size_t(slot + 1) * (GroupLines - 1) * wide.width, 0);
+        wide.mask |= 1u << group;
+        std::uint8_t* e = block.group(group) + 4;
+        std::uint8_t* h = wide.high.data() + std::size_t(slot) * (GroupLines - 1) * wide.width;
+        const unsigned filled = m_count & (GroupLines - 1);
+        FileOffset sum = 0;
+        for (unsigned k = 1; k < filled; ++k) {
+            sum += e[k];
+            e[k] = std::uint8_t(sum);
+            h[(k - 1) * wide.width] = std::uint8_t(sum >> 8); // short entries sum to under 2^16
+        }
+        m_groupShort = false;
+    }
+    return true;
 }
 
 void LineIndex::pushLineStart(FileOffset offset)
@@ -106,43 +278,89 @@ void LineIndex::pushLineStart(FileOffset offset)
         m_end = offset;
         return;
     }
-    const unsigned r = m_count & (BlockLines - 1);
-    if (r == 0) {
+    const unsigned k = m_count & (GroupLines - 1);
+    const unsigned group = (m_count >> GroupShift) & (BlockGroups - 1);
+    if ((m_count & (BlockLines - 1)) == 0) {
         Block block;
         block.base = offset;
-        block.offsets.reset(new std::uint8_t[BlockLines * 2]);
+        block.data.reset(new std::uint8_t[GrowGroups * GroupBytes]());
         m_blocks.push_back(std::move(block));
     }
     Block& block = m_blocks.back();
-    const FileOffset rel = offset - block.base;
-    const unsigned width = rel <= 0xFFFF ? 2u : rel <= 0xFFFFFF ? 3u : rel <= 0xFFFFFFFF ? 4u : 5u;
-    if (width == 5) {
-        // A block spanning 4 GiB needs lines of gigabytes; such a line start cannot be
-        // stored, and dropping it would misalign every later line, so stop here.
-        m_overflow = true;
-        m_end = offset;
+    if (k == 0 && group > 0 && group % GrowGroups == 0) {
+        const std::size_t room = std::min(BlockGroups, group + GrowGroups) * GroupBytes;
+        std::unique_ptr<std::uint8_t[]> more(new std::uint8_t[room]());
+        std::memcpy(more.get(), block.data.get(), group * GroupBytes);
+        block.data = std::move(more);
+    }
+    if (k == 0) {
+        const FileOffset rel = offset - block.base;
+        if (rel > 0xFFFFFFFFFF) {
+            // A block spanning a terabyte needs lines of gigabytes; such a line start
+            // cannot be stored, and dropping it would misalign every later line.
+            m_overflow = true;
+            m_end = offset;
+            return;
+        }
+        if (rel > 0xFFFFFFFF) {
+            if (!block.wide) {
+                block.wide = std::make_unique<Wide>();
+            }
+            if (!block.wide->checkpointHigh) {
+                block.wide->checkpointHigh.reset(new std::uint8_t[BlockGroups]());
+            }
+        }
+        const auto low = std::uint32_t(rel);
+        std::memcpy(block.group(group), &low, 4);
+        if (block.wide && block.wide->checkpointHigh) {
+            block.wide->checkpointHigh[group] = std::uint8_t(rel >> 32);
+        }
+        m_groupStart = offset;
+        m_groupEntries = block.group(group) + 4;
+        m_groupShort = true;
+    } else if (m_groupShort && offset - m_prevStart <= 0xFF) {
+        m_groupEntries[k] = std::uint8_t(offset - m_prevStart);
+    } else {
+        const FileOffset rel = offset - m_groupStart;
+        if (!widenGroup(block, group, rel)) {
+            m_overflow = true;
+            m_end = offset;
+            return;
+        }
+        const Wide& wide = *block.wide;
+        const unsigned slot = unsigned(__builtin_popcount(wide.mask & ((1u << group) - 1)));
+        std::uint8_t* h = block.wide->high.data() + (slot * (GroupLines - 1) + k - 1) * wide.width;
+        m_groupEntries[k] = std::uint8_t(rel);
+        for (unsigned b = 0; b < wide.width; ++b) {
+            h[b] = std::uint8_t(rel >> (8 * (b + 1)));
+        }
+    }
+    m_prevStart = offset;
+    ++m_count;
+}
+
+void LineIndex::appendLineStarts(FileOffset to, const std::uint32_t* starts, std::size_t n)
+{
+    const FileOffset from = m_end;
+    if (m_overflow || to <= from) {
         return;
     }
-    if (width > block.width) {
-        // Only the block being filled ever widens, so its entries so far are all known.
-        std::unique_ptr<std::uint8_t[]> wider(new std::uint8_t[BlockLines * width]);
-        for (unsigned k = 0; k < r; ++k) {
-            std::memset(wider.get() + k * width, 0, width);
-            std::memcpy(wider.get() + k * width, block.offsets.get() + k * block.width,
-                        block.width);
+    m_end = to;
+    if (!m_open) {
+        pushLineStartFast(from);
+        m_open = true;
+    }
+    for (std::size_t i = 0; i < n && !m_overflow; ++i) {
+        const FileOffset start = from + FileOffset(starts[i]);
+        if (start >= to) {
+            m_open = false; // the piece ends with a line feed
+            break;
         }
-        block.offsets = std::move(wider);
-        block.width = width;
+        pushLineStartFast(start);
     }
-    m_lastBase = block.base;
-    m_lastOffsets = block.offsets.get();
-    m_lastWidth = block.width;
-    std::uint8_t* p = block.offsets.get() + r * block.width;
-    const auto value = std::uint32_t(rel);
-    for (unsigned k = 0; k < block.width; ++k) {
-        p[k] = std::uint8_t(value >> (8 * k));
+    if (m_overflow) {
+        m_open = false;
     }
-    ++m_count;
 }
 
 LineIndex::AppendOutcome LineIndex::append(const std::uint8_t* bytes, std::size_t n)
@@ -254,35 +472,126 @@ inline std::uint64_t lineFeedUnitMask(const std::uint8_t* q)
 
 } // namespace
 
+namespace {
+
+#if defined(__x86_64__)
+// The same masks from two 32-byte loads, where the processor has AVX2.
+__attribute__((target("avx2"))) inline std::uint64_t lineFeedMaskAvx2(const std::uint8_t* q)
+{
+    const __m256i lf = _mm256_set1_epi8('\n');
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 32));
+    return std::uint64_t(std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, lf)))) |
+           (std::uint64_t(std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v1, lf)))) << 32);
+}
+
+__attribute__((target("avx2"))) inline std::uint64_t lineFeedUnitMaskAvx2(const std::uint8_t* q)
+{
+    const __m256i lf = _mm256_set1_epi16(0x000A);
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 32));
+    const std::uint64_t both =
+        std::uint64_t(std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v0, lf)))) |
+        (std::uint64_t(std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v1, lf)))) << 32);
+    return both & 0x5555555555555555ull;
+}
+#endif
+
+template <bool Avx2>
+[[gnu::always_inline]] inline std::size_t collectLineStarts(const std::uint8_t* bytes,
+                                                            std::size_t n, bool utf16,
+                                                            std::uint32_t from,
+                                                            std::uint32_t* out)
+{
+    const std::uint8_t* q = bytes;
+    const std::uint8_t* const e = bytes + n;
+    const unsigned unit = utf16 ? 2 : 1;
+    std::size_t count = 0;
+    for (; e - q >= 64; q += 64) {
+        std::uint64_t mask;
+#if defined(__x86_64__)
+        if constexpr (Avx2) {
+            mask = utf16 ? lineFeedUnitMaskAvx2(q) : lineFeedMaskAvx2(q);
+        } else
+#endif
+        {
+            mask = utf16 ? lineFeedUnitMask(q) : lineFeedMask(q);
+        }
+        // A line every hundred bytes or so leaves a branch per line feed unpredictable:
+        // four starts are written whether they exist or not, and only more costs a loop.
+        const auto at = from + std::uint32_t(q - bytes) + unit;
+        const int found = std::popcount(mask);
+        std::uint32_t* o = out + count;
+        // The top bit keeps the count of trailing zeros of an emptied mask defined and
+        // branch-free; it changes no other count.
+        for (int j = 0; j < 4; ++j) {
+            o[j] = at + std::uint32_t(__builtin_ctzll(mask | (1ull << 63)));
+            mask &= mask - 1;
+        }
+        for (int j = 4; j < found; ++j) {
+            o[j] = at + std::uint32_t(__builtin_ctzll(mask));
+            mask &= mask - 1;
+        }
+        count += std::size_t(found);
+    }
+    for (; e - q >= std::ptrdiff_t(unit); q += unit) {
+        if (q[0] == 0x0A && (!utf16 || q[1] == 0)) {
+            out[count++] = from + std::uint32_t(q - bytes) + unit;
+        }
+    }
+    return count;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2,popcnt,bmi"))) std::size_t
+collectLineStartsAvx2(const std::uint8_t* bytes, std::size_t n, bool utf16, std::uint32_t from,
+                      std::uint32_t* out)
+{
+    return collectLineStarts<true>(bytes, n, utf16, from, out);
+}
+
+const bool HaveAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+           __builtin_cpu_supports("bmi");
+}();
+#endif
+
+} // namespace
+
+std::size_t LineIndex::findLineStarts(const std::uint8_t* bytes, std::size_t n, bool utf16,
+                                      std::uint32_t from, std::uint32_t* out)
+{
+#if defined(__x86_64__)
+    if (HaveAvx2) {
+        return collectLineStartsAvx2(bytes, n, utf16, from, out);
+    }
+#endif
+    return collectLineStarts<false>(bytes, n, utf16, from, out);
+}
+
 void LineIndex::scanNarrow(const std::uint8_t* p, const std::uint8_t* e)
 {
-    const std::uint8_t* const origin = p;
     const FileOffset base = m_end;
-    m_end = base + (e - origin);
+    m_end = base + (e - p);
     if (!m_open) {
         pushLineStartFast(base);
         m_open = true;
     }
     // Each line feed closes the open line; the next line opens with the byte after it.
-    auto lineFeed = [&](const std::uint8_t* q) {
-        const std::uint8_t* next = q + 1;
-        if (next == e) {
-            m_open = false;
-            return;
-        }
-        pushLineStartFast(base + (next - origin));
-    };
-    const std::uint8_t* q = p;
-    for (; e - q >= 64 && !m_overflow; q += 64) {
-        std::uint64_t mask = lineFeedMask(q);
-        while (mask) {
-            lineFeed(q + __builtin_ctzll(mask));
-            mask &= mask - 1;
-        }
-    }
-    for (; q < e && !m_overflow; ++q) {
-        if (*q == '\n') {
-            lineFeed(q);
+    constexpr std::size_t Stretch = 4096;
+    std::uint32_t starts[Stretch + 4];
+    for (const std::uint8_t* q = p; q < e && !m_overflow; q += Stretch) {
+        const std::size_t n = std::min<std::size_t>(Stretch, std::size_t(e - q));
+        const std::size_t found = findLineStarts(q, n, false, 0, starts);
+        const FileOffset at = base + (q - p);
+        for (std::size_t i = 0; i < found && !m_overflow; ++i) {
+            const FileOffset next = at + FileOffset(starts[i]);
+            if (next == m_end) {
+                m_open = false;
+                break;
+            }
+            pushLineStartFast(next);
         }
     }
 }

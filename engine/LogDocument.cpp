@@ -3,6 +3,7 @@
 #include "engine/DocumentHost.h"
 #include "engine/FileWatcher.h"
 #include "engine/KeywordMatcher.h"
+#include "engine/LineIndexPieces.h"
 #include "engine/LineText.h"
 #include "engine/SequentialReader.h"
 #include "platform/FileName.h"
@@ -11,6 +12,7 @@
 #include "settings/SettingsStore.h"
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 #include <cerrno>
 #include <cstring>
@@ -180,8 +182,38 @@ bool CBrackenlyDoc::IndexingStopRequested()
 bool CBrackenlyDoc::IndexFile(const quill::ReadOnlyFile& file)
 {
     m_bIndexingStopped = false;
+    const FileOffset fileSize = file.size();
+    bool readAhead = true;
+    if (m_indexThreads > 1 && fileSize - m_index.end() > FileOffset(4 * m_indexPieceBytes)) {
+        // The encoding is decided from the first bytes before the rest is cut into pieces
+        // (a provisional decision may still index those bytes again).
+        {
+            quill::AlignedBuffer buffer(IndexReadSize);
+            while (buffer.valid() && !m_index.acceptsLineStarts() && !m_index.overflowed()) {
+                if (IndexingStopRequested()) {
+                    return false;
+                }
+                const std::int64_t got =
+                    file.readAt(buffer.data(), buffer.size(), m_index.end());
+                if (got <= 0) {
+                    return got == 0 && !m_index.overflowed();
+                }
+                m_index.append(buffer.data(), std::size_t(got));
+            }
+        }
+        if (IndexInPieces(m_index, file, fileSize, m_indexPieceBytes,
+                          [this] { return IndexingStopRequested(); }) ==
+            PiecesOutcome::Stopped) {
+            return false;
+        }
+        if (m_index.overflowed()) {
+            return false;
+        }
+        // What is left is less than a piece (or the file changed): no read-ahead buffers.
+        readAhead = false;
+    }
     FileOffset offset = m_index.end();
-    if (file.size() - offset > FileOffset(4 * SequentialReader::PieceSize)) {
+    if (readAhead && file.size() - offset > FileOffset(4 * SequentialReader::PieceSize)) {
         SequentialReader reader(file, offset);
         if (reader.valid()) {
             const std::uint8_t* data = nullptr;
@@ -478,14 +510,11 @@ void CBrackenlyDoc::CopyLineRun(LineNumber first, LineNumber limit, LineNumber m
     const LineNumber most = std::min(end - first, maxLines);
     const FileOffset base = m_index.lineStart(first);
     run.starts.reserve(std::size_t(most) + 1);
-    run.starts.push_back(base);
-    for (LineNumber line = first + 1; line <= first + most; ++line) {
-        const FileOffset start = m_index.lineStart(line);
-        if (start - base > maxBytes && line > first + 1) {
-            break;
-        }
-        run.starts.push_back(start);
-    }
+    // The first line's end is always included, however far it is.
+    constexpr FileOffset far = std::numeric_limits<FileOffset>::max();
+    m_index.copyStarts(first, 2, far, run.starts);
+    m_index.copyStarts(first + 2, most - 1, maxBytes > far - base ? far : base + maxBytes,
+                       run.starts);
     const LineNumber last = first + LineNumber(run.starts.size()) - 2;
     run.lastOpen = last + 1 == m_index.lineCount() && m_index.lastLineOpen();
 }

@@ -23,6 +23,7 @@
 #include "engine/DocumentTypes.h"
 #include "settings/Keyword.h"
 #include "engine/LineIndex.h"
+#include "engine/LineIndexPieces.h"
 
 #include <array>
 #include <atomic>
@@ -62,6 +63,13 @@ class CBrackenlyDoc {
     // a path, and no error shown; a catch-up keeps what it indexed for the watcher to
     // continue. The program ending must not wait for a huge file to be read to its end.
     void SetIndexingStop(std::function<bool()> stop) { m_indexingStop = std::move(stop); }
+    // Files are indexed on up to `threads` threads in pieces of `pieceBytes` (tests use
+    // small pieces; the default is IndexingThreads() and 8 MiB).
+    void SetIndexPieces(std::size_t pieceBytes, unsigned threads)
+    {
+        m_indexPieceBytes = pieceBytes;
+        m_indexThreads = threads;
+    }
     // Whether the last OnOpenDocument returned false because the indexing was stopped.
     bool OpenWasStopped() const { return m_bOpenStopped; }
 
@@ -306,6 +314,8 @@ class CBrackenlyDoc {
     bool m_bOpenedMissing = false;           // opened while missing, nothing indexed since
     std::function<bool()> m_indexingStop;
     bool m_bIndexingStopped = false;         // the last IndexFile ended on m_indexingStop
+    std::size_t m_indexPieceBytes = 8 << 20;
+    unsigned m_indexThreads = IndexingThreads();
     bool m_bOpenStopped = false;
     bool m_bSizeless = false;                // reports size 0 but held text (/proc files)
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots

@@ -257,6 +257,172 @@ TEST(LineIndex, AppendExamples)
     }
 }
 
+// Lines of chosen lengths, each ended by a line feed (the last maybe not); the model's
+// starts are the running sum of the lengths.
+struct LengthFile {
+    std::string bytes;
+    ReferenceIndex index;
+};
+
+LengthFile fileOfLengths(const std::vector<std::size_t>& lengths, bool lastOpen)
+{
+    LengthFile file;
+    file.index.starts.push_back(0);
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        const bool open = lastOpen && i + 1 == lengths.size();
+        file.bytes.append(lengths[i] - (open ? 0 : 1), 'x');
+        if (!open) {
+            file.bytes += '\n';
+        }
+        file.index.starts.push_back(std::int64_t(file.bytes.size()));
+    }
+    file.index.lastLineOpen = lastOpen;
+    return file;
+}
+
+// Every line's start and the line of its first and last byte, against the model.
+void expectLengths(const LineIndex& index, const ReferenceIndex& reference, const char* what)
+{
+    expectIndex(index, reference, what);
+    for (LineNumber i = 0; i + 1 < reference.starts.size(); ++i) {
+        ASSERT_EQ(index.lineAt(reference.starts[i]), i) << what << " line " << i;
+        ASSERT_EQ(index.lineAt(reference.starts[i + 1] - 1), i) << what << " line " << i;
+    }
+}
+
+TEST(LineIndex, ShortAndWideGroupsHoldEveryLengthAtTheirEdges)
+{
+    // Lengths that sit on the edges of the one-byte form and of the higher bytes of a wide
+    // group, placed at random lines so that they fall first, last and inside groups and
+    // blocks.
+    const std::size_t edges[] = {1, 2, 120, 254, 255, 256, 257, 511, 65535, 65536, 65537};
+    std::mt19937 rng(2605);
+    for (int round = 0; round < 60; ++round) {
+        std::vector<std::size_t> lengths(1 + rng() % 2600, 0);
+        const unsigned longShare = round % 3 == 0 ? 2 : round % 3 == 1 ? 20 : 200;
+        for (std::size_t& length : lengths) {
+            length = rng() % longShare == 0 ? edges[rng() % std::size(edges)] : 1 + rng() % 200;
+        }
+        const LengthFile file = fileOfLengths(lengths, rng() % 2 == 0);
+        LineIndex whole;
+        feed(whole, file.bytes);
+        expectLengths(whole, file.index, "whole");
+        // Runs of starts copied at once, cut at a byte limit, from every kind of line.
+        const std::vector<std::int64_t>& starts = file.index.starts;
+        for (int run = 0; run < 40; ++run) {
+            const auto first = LineNumber(rng() % starts.size());
+            const auto count = LineNumber(rng() % 100);
+            const std::int64_t limit = starts[first] + std::int64_t(rng() % 30000);
+            std::vector<std::int64_t> expected;
+            for (std::size_t i = first; i < starts.size() && i < first + count && starts[i] <= limit;
+                 ++i) {
+                expected.push_back(starts[i]);
+            }
+            std::vector<FileOffset> copied{-1};
+            ASSERT_EQ(whole.copyStarts(first, count, limit, copied), expected.size());
+            copied.erase(copied.begin());
+            ASSERT_EQ(copied, expected) << "first " << first << " count " << count;
+        }
+        LineIndex pieces;
+        for (const std::string& piece : randomSplit(rng, file.bytes)) {
+            feed(pieces, piece);
+        }
+        expectLengths(pieces, file.index, "pieces");
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
+TEST(LineIndex, EdgesOfGroupsBlocksAndWidths)
+{
+    struct Row {
+        const char* name;
+        std::vector<std::size_t> lengths;
+    };
+    auto lines = [](std::size_t count, std::size_t length) {
+        return std::vector<std::size_t>(count, length);
+    };
+    auto join = [](std::vector<std::vector<std::size_t>> parts) {
+        std::vector<std::size_t> all;
+        for (const auto& part : parts) {
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    };
+    const Row rows[] = {
+        {"255 bytes as the 31st line of a group", join({lines(30, 10), {255}, lines(40, 10)})},
+        {"256 bytes as the 32nd line of a group, the next group short",
+         join({lines(31, 10), {256}, lines(40, 10)})},
+        {"256 bytes first in a group", join({lines(32, 10), {256}, lines(40, 10)})},
+        {"the last line of a block long", join({lines(1023, 7), {70000}, lines(40, 7)})},
+        {"a group ending 65,536 bytes after its first line",
+         join({{65536 - 30 * 9}, lines(30, 9), {1}, lines(40, 3)})},
+        {"a start 65,536 bytes after the block's base", join({{65536}, lines(1100, 5)})},
+        {"a group widened to two then three higher bytes",
+         join({lines(3, 4), {300}, {70000}, {17 << 20}, lines(40, 4)})},
+        {"one wide group, the block's later groups short, then wide again",
+         join({lines(5, 4), {1000}, lines(200, 4), {300}, lines(900, 4)})},
+        {"lines of 254 and 255 bytes alternating", [] {
+             std::vector<std::size_t> v;
+             for (int i = 0; i < 3000; ++i) {
+                 v.push_back(254 + std::size_t(i % 2));
+             }
+             return v;
+         }()},
+    };
+    for (const Row& row : rows) {
+        for (bool lastOpen : {false, true}) {
+            const LengthFile file = fileOfLengths(row.lengths, lastOpen);
+            LineIndex index;
+            feed(index, file.bytes);
+            expectLengths(index, file.index, row.name);
+            LineIndex bytewise;
+            for (std::size_t at = 0; at < file.bytes.size(); at += 97) {
+                feed(bytewise, file.bytes.substr(at, 97));
+            }
+            expectLengths(bytewise, file.index, row.name);
+        }
+    }
+}
+
+// Checkpoints beyond 4 GiB from their block's base and wide groups with four higher bytes:
+// a few lines of 1.5 GiB among short ones, fed from one buffer again and again.
+TEST(LineIndex, LinesOfGigabytesKeepTheirStarts)
+{
+    const std::size_t chunk = 64 << 20;
+    const std::string filler(chunk, 'x');
+    const std::int64_t huge = std::int64_t(3) << 29; // 1.5 GiB
+    LineIndex index;
+    ReferenceIndex reference;
+    std::int64_t at = 0;
+    auto shortLines = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            reference.starts.push_back(at);
+            feed(index, "short\n");
+            at += 6;
+        }
+    };
+    auto hugeLine = [&] {
+        reference.starts.push_back(at);
+        for (std::int64_t left = huge - 1; left > 0; left -= std::int64_t(chunk)) {
+            index.append(reinterpret_cast<const std::uint8_t*>(filler.data()),
+                         std::size_t(std::min<std::int64_t>(left, std::int64_t(chunk))));
+        }
+        feed(index, "\n");
+        at += huge;
+    };
+    shortLines(40);
+    hugeLine();
+    shortLines(3);
+    hugeLine();
+    hugeLine();
+    hugeLine();
+    shortLines(60);
+    reference.starts.push_back(at);
+    expectLengths(index, reference, "huge lines");
+}
+
 TEST(LineIndex, WideBlocksKeepLongLinesAndMemoryStaysBounded)
 {
     // Blocks of 2-, 3- and 4-byte offsets side by side.
@@ -277,7 +443,24 @@ TEST(LineIndex, WideBlocksKeepLongLinesAndMemoryStaysBounded)
         log += "2026-12-07 12:00:00 INFO something happened\n";
     }
     feed(small, log);
-    EXPECT_LT(double(small.memoryBytes()) / small.lineCount(), 2.2);
+    EXPECT_LT(double(small.memoryBytes()) / small.lineCount(), 1.2);
+
+    // Lines of 0.3-3 KB, then lines of 64 KB and more: the wide form's bounds.
+    std::mt19937 rng(5);
+    std::vector<std::size_t> lengths(20000);
+    for (std::size_t& length : lengths) {
+        length = 300 + rng() % 2700;
+    }
+    LineIndex kilobytes;
+    feed(kilobytes, fileOfLengths(lengths, false).bytes);
+    EXPECT_LT(double(kilobytes.memoryBytes()) / kilobytes.lineCount(), 3.2);
+    // Groups of 31 such lines span more than 16 MiB: three higher bytes a line.
+    LineIndex worst;
+    const std::string line = std::string(560000, 'x') + "\n";
+    for (LineNumber i = 0; i < LineIndex::BlockLines; ++i) {
+        feed(worst, line);
+    }
+    EXPECT_LT(double(worst.memoryBytes()) / worst.lineCount(), 4.2);
 }
 
 TEST(LineIndex, ClearingAtTheEndKeepsTheEncodingAndTheHalfOfAPendingUnit)
@@ -366,5 +549,113 @@ TEST(LineIndex, ALargeFileReadAheadIndexesLikeTheModel)
     ASSERT_EQ(doc.GetLineCount() + 1, reference.starts.size());
     for (std::size_t i = 0; i < reference.starts.size(); ++i) {
         ASSERT_EQ(doc.LineStart(LineNumber(i)), reference.starts[i]) << i;
+    }
+}
+
+// Pieces scanned apart and added as line starts give the index of appending the same bytes:
+// for every boundary of small files (each kind of byte on either side of it: line feeds,
+// carriage returns, zero bytes, the halves of U+4E0A and U+0A00), and for random boundaries
+// in larger ones, the pieces scanned in random chunks.
+TEST(LineIndex, PiecesScannedApartEqualTheSequentialIndex)
+{
+    std::mt19937 rng(26);
+    auto scanInPieces = [&](const std::string& bytes, bool utf16,
+                            const std::vector<std::size_t>& cuts) {
+        LineIndex index;
+        std::size_t at = 0;
+        // The encoding first, sequentially.
+        while (at < bytes.size() && !index.acceptsLineStarts()) {
+            const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1 + rng() % 9000);
+            feed(index, bytes.substr(at, n));
+            at += n;
+        }
+        EXPECT_EQ(index.isUtf16(), utf16);
+        for (std::size_t c = 0; c <= cuts.size(); ++c) {
+            std::size_t to = c < cuts.size() ? cuts[c] : bytes.size();
+            if (utf16 && to < bytes.size()) {
+                to -= to % 2;
+            }
+            if (to <= at) {
+                continue;
+            }
+            if (utf16 && (to - at) % 2 != 0) {
+                feed(index, bytes.substr(at, to - at)); // the file's odd last byte
+                at = to;
+                continue;
+            }
+            std::vector<std::uint32_t> starts;
+            for (std::size_t from = at; from < to;) {
+                std::size_t n = std::min<std::size_t>(to - from, 1 + rng() % 3000);
+                if (utf16 && n % 2 != 0 && from + n < to) {
+                    n = n == 1 ? 2 : n - 1;
+                }
+                const std::size_t had = starts.size();
+                starts.resize(had + n + 4);
+                starts.resize(had + LineIndex::findLineStarts(
+                                        reinterpret_cast<const std::uint8_t*>(bytes.data()) + from,
+                                        n, utf16, std::uint32_t(from - at), starts.data() + had));
+                from += n;
+            }
+            index.appendLineStarts(FileOffset(to), starts.data(), starts.size());
+            at = to;
+        }
+        return index;
+    };
+    for (int round = 0; round < 200; ++round) {
+        const Sample sample = randomFile(rng, round);
+        const ModelFile model = modelFile(sample.bytes, sample.utf16);
+        if (sample.bytes.size() < 9000 && round % 4 == 0) {
+            for (std::size_t cut = 0; cut <= sample.bytes.size(); ++cut) {
+                const LineIndex index = scanInPieces(sample.bytes, sample.utf16, {cut});
+                expectIndex(index, model.index, "one cut");
+                if (HasFatalFailure()) {
+                    FAIL() << "round " << round << " cut " << cut;
+                }
+            }
+        }
+        std::vector<std::size_t> cuts;
+        for (std::size_t at = 0; at < sample.bytes.size(); at += 1 + rng() % 400) {
+            cuts.push_back(at);
+        }
+        expectIndex(scanInPieces(sample.bytes, sample.utf16, cuts), model.index, "cuts");
+        if (HasFatalFailure()) {
+            FAIL() << "round " << round;
+        }
+    }
+}
+
+// Opening a file indexed in small pieces on two threads, narrow and UTF-16, with pieces of
+// an odd size asked for: the lines are the model's.
+TEST(LineIndex, AFileIndexedOnTwoThreadsIndexesLikeTheModel)
+{
+    TestSettings settings;
+    FakeHost host;
+    std::mt19937 rng(2626);
+    for (int round = 0; round < 12; ++round) {
+        std::string bytes;
+        bool utf16 = round % 3 == 2;
+        if (utf16) {
+            bytes = "\xFF\xFE";
+            while (bytes.size() < 300000) {
+                bytes += utf16le(randomUtf16Text(rng, 3000));
+            }
+            bytes += std::string(round % 2, 'a');
+        } else {
+            while (bytes.size() < 300000) {
+                bytes += round % 3 == 0 ? randomNarrow(rng, 3000) : randomLog(rng, 100);
+            }
+        }
+        const std::string path = settings.dir.file("pieces.log");
+        writeFile(path, bytes);
+        CBrackenlyDoc doc(&host, settings.store);
+        doc.SetIndexPieces(1001 + rng() % 20000, 2);
+        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+        doc.StopWatching();
+        const ReferenceIndex reference = modelFile(bytes, utf16).index;
+        ASSERT_EQ(doc.GetLineCount() + 1, reference.starts.size()) << "round " << round;
+        for (std::size_t i = 0; i < reference.starts.size(); ++i) {
+            ASSERT_EQ(doc.LineStart(LineNumber(i)), reference.starts[i]) << round << " " << i;
+        }
+        EXPECT_EQ(doc.LastLineOpen(), reference.lastLineOpen);
     }
 }
