@@ -13,11 +13,11 @@
 namespace {
 
 // One chunk of work: its line starts are copied under docAccess, its bytes read in one
-// pread and matched without any lock. A few milliseconds each, so Stop() and a new filter
-// take effect at once.
+// pread and matched without any lock. The matchers look for Stop and a new filter between
+// lines, so a chunk's size sets only how often the lock is taken and rows are handed over.
 constexpr LineNumber ChunkLines = 64 * 1024;
 constexpr FileOffset ChunkBytes = 4 * 1024 * 1024;
-// A single line longer than this is checked as an empty line rather than held whole.
+// A single line longer than this is not held whole: it is shown as undecided.
 constexpr FileOffset MaxLineBytes = 256 * 1024 * 1024;
 // Progress notices during a long pass, at most this often.
 constexpr auto NoticeInterval = std::chrono::milliseconds(50);
@@ -40,8 +40,9 @@ struct LineFilter::Job {
     bool foldInPlace = false; // see FilterScratch::NewFoldedChunk
     LineNumber chunkLines = ChunkLines;
     FileOffset chunkBytes = ChunkBytes;
-    std::shared_ptr<const FilterPattern> include;
-    std::vector<std::shared_ptr<const FilterPattern>> excludes;
+    FileOffset longLineBytes = MaxLineBytes;
+    std::shared_ptr<const LineMatcher> include;
+    std::vector<std::shared_ptr<const LineMatcher>> excludes;
 };
 
 // The worker's own state: where it is in the current job, and its buffers.
@@ -59,15 +60,28 @@ struct LineFilter::Worker {
     quill::ReadOnlyFile file; // the job's file, once a run has read from it
     std::uint64_t fileGeneration = 0;
     std::vector<std::uint8_t> bytes;
-    std::vector<std::uint8_t> excluded;
+    std::vector<std::uint8_t> verdicts; // per line of the chunk: Excluded, Unsure
     std::vector<std::uint32_t> rows;
+    std::vector<std::uint32_t> unsureRows;
     std::vector<LineNumber> found;
+    std::vector<LineNumber> undecided; // of found
+    std::uint64_t undecidedTerms = 0;   // as GetUndecidedTerms()
     FilterScratch scratch;
 };
 
+namespace {
+constexpr std::uint8_t Excluded = 1; // an exclude matched: hidden
+constexpr std::uint8_t Unsure = 2;   // an exclude could not decide: kept, marked
+
+std::uint64_t excludeBit(std::size_t index)
+{
+    return std::uint64_t(1) << std::min<std::size_t>(index + 1, 63);
+}
+} // namespace
+
 LineFilter::LineFilter(CBrackenlyDoc& document, FilterHost* host)
     : m_doc(document), m_pHost(host), m_chunkLines(ChunkLines), m_chunkBytes(ChunkBytes),
-      m_worker(std::make_unique<Worker>())
+      m_longLineBytes(MaxLineBytes), m_worker(std::make_unique<Worker>())
 {
     m_doc.SetAppendListener(this);
 }
@@ -76,6 +90,11 @@ void LineFilter::SetChunkLimits(LineNumber lines, FileOffset bytes)
 {
     m_chunkLines = std::max<LineNumber>(1, lines);
     m_chunkBytes = std::max<FileOffset>(1, bytes);
+}
+
+void LineFilter::SetLongLineLimit(FileOffset bytes)
+{
+    m_longLineBytes = std::max<FileOffset>(1, bytes);
 }
 
 LineFilter::~LineFilter()
@@ -96,8 +115,8 @@ LineFilter::~LineFilter()
 std::vector<FilterError> LineFilter::SetFilter(const FilterSet& filterSet)
 {
     std::vector<FilterError> errors;
-    std::shared_ptr<const FilterPattern> include;
-    std::vector<std::shared_ptr<const FilterPattern>> excludes;
+    std::shared_ptr<const LineMatcher> include;
+    std::vector<std::shared_ptr<const LineMatcher>> excludes;
     auto compile = [&](const FilterTerm& term, bool exclude, std::size_t index) {
         FilterError error;
         std::shared_ptr<const FilterPattern> pattern =
@@ -123,13 +142,20 @@ std::vector<FilterError> LineFilter::SetFilter(const FilterSet& filterSet)
         ClearFilter();
         return errors;
     }
+    SetMatchers(std::move(include), std::move(excludes));
     m_filterSet = filterSet;
+    return errors;
+}
+
+void LineFilter::SetMatchers(std::shared_ptr<const LineMatcher> include,
+                             std::vector<std::shared_ptr<const LineMatcher>> excludes)
+{
+    m_filterSet = FilterSet();
     m_include = std::move(include);
     m_excludes = std::move(excludes);
     m_active = true;
     m_stopped.store(false);
     startJob();
-    return errors;
 }
 
 void LineFilter::ClearFilter()
@@ -142,11 +168,13 @@ void LineFilter::ClearFilter()
         m_resetPending = true;
     }
     m_matches.clear();
+    m_undecided.clear();
+    m_undecidedTerms = 0;
     {
         std::lock_guard lock(m_mutex);
         m_job.reset();
         m_generation.store(++m_nextGeneration);
-        m_pending = Pending{m_nextGeneration, {}, {}};
+        m_pending = Pending{m_nextGeneration, {}, {}, {}};
         m_target = 0;
         m_done = 0;
         m_noticeOutstanding = false;
@@ -167,23 +195,24 @@ void LineFilter::startJob()
     job->include = m_include;
     job->excludes = m_excludes;
     job->foldInPlace = job->form == FilterTextForm::Utf8;
-    for (const FilterPattern* pattern : {m_include.get()}) {
-        if (pattern && (pattern->term().regularExpression || pattern->term().matchCase)) {
-            job->foldInPlace = false;
-        }
+    if (m_include && !m_include->FoldedBytesSuffice()) {
+        job->foldInPlace = false;
     }
-    for (const auto& pattern : m_excludes) {
-        if (pattern->term().regularExpression || pattern->term().matchCase) {
+    for (const auto& matcher : m_excludes) {
+        if (!matcher->FoldedBytesSuffice()) {
             job->foldInPlace = false;
         }
     }
     job->chunkLines = m_chunkLines;
     job->chunkBytes = m_chunkBytes;
+    job->longLineBytes = m_longLineBytes;
     m_epoch = job->epoch;
     m_form = job->form;
     m_syncedCount = m_doc.GetLineCount();
     m_syncedEnd = m_doc.IndexedEnd();
     m_matches.clear();
+    m_undecided.clear();
+    m_undecidedTerms = 0;
     m_resetPending = true;
     {
         std::lock_guard lock(m_mutex);
@@ -191,7 +220,7 @@ void LineFilter::startJob()
         m_generation.store(job->generation);
         m_job = std::move(job);
         m_target = m_syncedCount;
-        m_pending = Pending{m_nextGeneration, {}, {}};
+        m_pending = Pending{m_nextGeneration, {}, {}, {}};
         m_done = 0;
         ++m_request;
         m_noticeOutstanding = false;
@@ -251,6 +280,9 @@ void LineFilter::Resume()
 
 FilterChange LineFilter::Collect()
 {
+    if (m_active && m_doc.IndexEpoch() != m_epoch) {
+        return Sync(); // a reload or Clear nobody has told the pane of
+    }
     FilterChange change;
     change.reset = m_resetPending;
     m_resetPending = false;
@@ -260,6 +292,9 @@ FilterChange LineFilter::Collect()
         if (m_pending.retract && !m_matches.empty() && m_matches.back() == *m_pending.retract) {
             m_matches.pop_back();
             change.lastRowRemoved = true;
+            if (!m_undecided.empty() && m_undecided.back() == *m_pending.retract) {
+                m_undecided.pop_back();
+            }
         }
         m_pending.retract.reset();
         change.firstNewRow = m_matches.size();
@@ -267,6 +302,10 @@ FilterChange LineFilter::Collect()
             m_matches.push_back(line);
         }
         m_pending.lines.clear();
+        m_undecided.insert(m_undecided.end(), m_pending.undecided.begin(),
+                           m_pending.undecided.end());
+        m_pending.undecided.clear();
+        m_undecidedTerms |= m_pending.undecidedTerms;
         if (m_pending.lines.capacity() > 1024 * 1024) {
             m_pending.lines.shrink_to_fit();
         }
@@ -336,17 +375,14 @@ void LineFilter::workerLoop()
         const std::uint64_t request = m_request;
         m_running = true;
         lock.unlock();
-        RunEnd end = RunEnd::CaughtUp;
-        {
-            std::lock_guard running(m_runMutex);
-            Worker& worker = *m_worker;
-            if (worker.generation != job->generation) {
-                worker.generation = job->generation;
-                worker.next = 0;
-                worker.provisional = false;
-            }
-            end = run(*job, target, worker, nullptr);
+        Worker& worker = *m_worker;
+        if (worker.generation != job->generation) {
+            worker.generation = job->generation;
+            worker.next = 0;
+            worker.provisional = false;
+            worker.undecidedTerms = 0;
         }
+        const RunEnd end = run(*job, target, worker);
         lock.lock();
         m_running = false;
         if ((end == RunEnd::CaughtUp || end == RunEnd::Unreadable) &&
@@ -363,73 +399,160 @@ void LineFilter::workerLoop()
     }
 }
 
-void LineFilter::TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
+void LineFilter::TextAppended(FileOffset, const std::uint8_t*, std::size_t)
 {
-    std::shared_ptr<const Job> job;
+    std::uint64_t epoch = 0;
+    LineNumber count = 0;
     {
-        std::lock_guard lock(m_mutex);
-        if (!m_job || m_quit || m_stopped.load()) {
-            return;
-        }
-        job = m_job;
+        std::lock_guard lock(m_doc.docAccess());
+        epoch = m_doc.IndexEpoch();
+        count = m_doc.GetLineCount();
     }
-    // Only where the worker is not at it and has begun this filter: a pass over the whole
-    // file, or a new filter, stays the worker's.
-    std::unique_lock running(m_runMutex, std::try_to_lock);
-    if (!running.owns_lock() || m_worker->generation != job->generation ||
-        job->generation != m_generation.load()) {
+    std::unique_lock lock(m_mutex);
+    if (!m_job || m_quit) {
         return;
     }
-    const Piece piece{offset, bytes, n};
-    run(*job, m_doc.GetLineCount(), *m_worker, &piece);
+    if (epoch != m_job->epoch) {
+        postNotice(lock, true); // the index started over (the encoding changed its mind)
+        return;
+    }
+    m_target = std::max(m_target, count);
+    ++m_request;
+    lock.unlock();
+    m_wake.notify_all();
 }
 
-LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& worker,
-                                   const Piece* piece)
+void LineFilter::IndexRestarted()
 {
-    CBrackenlyDoc::LineRun& lines = worker.lines;
-    while (worker.next < target) {
-        if (m_generation.load() != job.generation) {
-            return RunEnd::Superseded;
+    if (!m_active) {
+        return;
+    }
+    std::unique_lock lock(m_mutex);
+    postNotice(lock, true);
+}
+
+LineFilter::RunEnd LineFilter::interruption(const Job& job) const
+{
+    if (m_generation.load() != job.generation) {
+        return RunEnd::Superseded;
+    }
+    if (m_stopped.load()) {
+        return RunEnd::Stopped;
+    }
+    return RunEnd::CaughtUp;
+}
+
+LineFilter::RunEnd LineFilter::readChunk(const Job& job, Worker& worker, std::size_t size)
+{
+    const CBrackenlyDoc::LineRun& lines = worker.lines;
+    try {
+        if (worker.bytes.size() < size) {
+            worker.bytes.resize(size);
         }
-        if (m_stopped.load()) {
-            return RunEnd::Stopped;
+    } catch (const std::bad_alloc&) {
+        return RunEnd::Unreadable;
+    }
+    if (!worker.file.isOpen() || worker.fileGeneration != job.generation) {
+        worker.file = quill::ReadOnlyFile::open(job.path);
+        worker.fileGeneration = job.generation;
+        if (!worker.file.isOpen()) {
+            return RunEnd::Unreadable;
         }
-        // With a piece in memory, a run either ends where lines start to come from the
-        // piece (what lies before it is read from the file), or starts in it and ends
-        // with the last line it holds whole; a line that runs on past it goes alone.
-        FileOffset runBytes = job.chunkBytes;
-        bool inPiece = false;
-        if (piece != nullptr) {
-            const FileOffset from = m_doc.LineStart(worker.next);
-            const FileOffset pieceEnd = piece->offset + FileOffset(piece->size);
-            if (from < piece->offset) {
-                runBytes = std::min(runBytes, piece->offset - from);
-            } else if (from < pieceEnd) {
-                runBytes = std::min(runBytes, pieceEnd - from);
-                inPiece = true;
+    }
+    // A long line is read in pieces, so Stop need not wait for hundreds of megabytes.
+    for (std::size_t at = 0; at < size;) {
+        const std::size_t n = std::min(size - at, std::size_t(ChunkBytes));
+        if (worker.file.readAt(worker.bytes.data() + at, n, lines.starts[0] + FileOffset(at)) !=
+            std::int64_t(n)) {
+            return RunEnd::Unreadable; // the file shrank: a reload follows
+        }
+        at += n;
+        if (at < size) {
+            if (const RunEnd end = interruption(job); end != RunEnd::CaughtUp) {
+                return end;
             }
         }
-        m_doc.CopyLineRun(worker.next, target, job.chunkLines, runBytes, lines);
+    }
+    return RunEnd::CaughtUp;
+}
+
+bool LineFilter::matchChunk(const Job& job, const LineChunk& chunk, Worker& worker)
+{
+    const LineNumber first = worker.lines.first;
+    const std::size_t count = chunk.count;
+    worker.found.clear();
+    worker.undecided.clear();
+    const bool anyExcludes = !job.excludes.empty();
+    if (anyExcludes) {
+        worker.verdicts.assign(count, 0);
+        for (const auto& exclude : job.excludes) {
+            worker.rows.clear();
+            worker.unsureRows.clear();
+            if (!exclude->MatchLines(chunk, worker.scratch, worker.rows, worker.unsureRows)) {
+                return false;
+            }
+            if (!worker.unsureRows.empty()) {
+                worker.undecidedTerms |= excludeBit(std::size_t(&exclude - job.excludes.data()));
+            }
+            for (std::uint32_t row : worker.rows) {
+                worker.verdicts[row] |= Excluded;
+            }
+            for (std::uint32_t row : worker.unsureRows) {
+                worker.verdicts[row] |= Unsure;
+            }
+        }
+    }
+    auto take = [&](std::uint32_t row, bool unsure) {
+        const std::uint8_t verdict = anyExcludes ? worker.verdicts[row] : 0;
+        if ((verdict & Excluded) == 0) {
+            worker.found.push_back(first + row);
+            if (unsure || (verdict & Unsure) != 0) {
+                worker.undecided.push_back(first + row);
+            }
+        }
+    };
+    if (job.include) {
+        worker.rows.clear();
+        worker.unsureRows.clear();
+        if (!job.include->MatchLines(chunk, worker.scratch, worker.rows, worker.unsureRows)) {
+            return false;
+        }
+        if (!worker.unsureRows.empty()) {
+            worker.undecidedTerms |= 1;
+        }
+        // Both lists ascend and never share a line.
+        std::size_t u = 0;
+        for (std::uint32_t row : worker.rows) {
+            for (; u < worker.unsureRows.size() && worker.unsureRows[u] < row; ++u) {
+                take(worker.unsureRows[u], true);
+            }
+            take(row, false);
+        }
+        for (; u < worker.unsureRows.size(); ++u) {
+            take(worker.unsureRows[u], true);
+        }
+    } else {
+        for (std::size_t row = 0; row < count; ++row) {
+            take(std::uint32_t(row), false);
+        }
+    }
+    return true;
+}
+
+LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& worker)
+{
+    CBrackenlyDoc::LineRun& lines = worker.lines;
+    worker.scratch.SetAbort(FilterAbort{&m_generation, job.generation, &m_stopped});
+    while (worker.next < target) {
+        if (const RunEnd end = interruption(job); end != RunEnd::CaughtUp) {
+            return end;
+        }
+        m_doc.CopyLineRun(worker.next, target, job.chunkLines, job.chunkBytes, lines);
         if (lines.epoch != job.epoch) {
             return RunEnd::Unreadable;
         }
         if (lines.starts.size() < 2) {
             return RunEnd::CaughtUp;
-        }
-        const std::uint8_t* inMemory = nullptr;
-        if (inPiece) {
-            const FileOffset pieceEnd = piece->offset + FileOffset(piece->size);
-            const std::size_t whole = std::size_t(
-                std::upper_bound(lines.starts.begin() + 1, lines.starts.end(), pieceEnd) -
-                lines.starts.begin() - 1);
-            if (whole + 1 < lines.starts.size()) {
-                lines.starts.resize(std::max<std::size_t>(whole, 1) + 1);
-                lines.lastOpen = false;
-            }
-            if (whole > 0 && lines.starts[0] >= piece->offset) {
-                inMemory = piece->bytes + (lines.starts[0] - piece->offset);
-            }
         }
         const std::size_t count = lines.starts.size() - 1;
         std::optional<LineNumber> retract;
@@ -440,79 +563,39 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
             if (worker.provisionalMatched) {
                 retract = worker.provisionalLine;
             }
-            worker.provisional = false;
         }
 
         const FileOffset runEnd = lines.starts[count];
-        if (count == 1 && runEnd - lines.starts[0] > MaxLineBytes) {
-            lines.starts[1] = lines.starts[0];
-        }
-        const std::size_t size = std::size_t(lines.starts[count] - lines.starts[0]);
-        if (inMemory == nullptr) {
-            try {
-                if (worker.bytes.size() < size) {
-                    worker.bytes.resize(size);
-                }
-            } catch (const std::bad_alloc&) {
-                return RunEnd::Unreadable;
-            }
-            // Opened when first needed and kept for the job: the watcher's runs read only
-            // the line cut between two of its pieces, a few times a second.
-            if (!worker.file.isOpen() || worker.fileGeneration != job.generation) {
-                worker.file = quill::ReadOnlyFile::open(job.path);
-                worker.fileGeneration = job.generation;
-                if (!worker.file.isOpen()) {
-                    return RunEnd::Unreadable;
-                }
-            }
-            if (size > 0 && worker.file.readAt(worker.bytes.data(), size, lines.starts[0]) !=
-                                std::int64_t(size)) {
-                return RunEnd::Unreadable; // the file shrank: a reload follows
-            }
-        }
-
-        const LineChunk chunk{inMemory != nullptr ? inMemory : worker.bytes.data(),
-                              lines.starts.data(), count, job.form};
-        if (job.foldInPlace && inMemory == nullptr) {
-            FoldAsciiBytes(worker.bytes.data(), size);
-            worker.scratch.NewFoldedChunk();
-        } else {
-            worker.scratch.NewChunk();
-        }
-        const bool anyExcluded = !job.excludes.empty();
-        if (anyExcluded) {
-            worker.excluded.assign(count, 0);
-            for (const auto& exclude : job.excludes) {
-                worker.rows.clear();
-                exclude->MatchLines(chunk, worker.scratch, worker.rows);
-                for (std::uint32_t row : worker.rows) {
-                    worker.excluded[row] = 1;
-                }
-            }
-        }
-        worker.found.clear();
-        if (job.include) {
-            worker.rows.clear();
-            job.include->MatchLines(chunk, worker.scratch, worker.rows);
-            for (std::uint32_t row : worker.rows) {
-                if (!anyExcluded || !worker.excluded[row]) {
-                    worker.found.push_back(lines.first + row);
-                }
+        if (count == 1 && runEnd - lines.starts[0] > job.longLineBytes) {
+            // Too long to hold: shown, as a line no term could decide.
+            worker.found.assign(1, lines.first);
+            worker.undecided.assign(1, lines.first);
+            worker.undecidedTerms |= job.include ? 1 : 0;
+            for (std::size_t i = 0; i < job.excludes.size(); ++i) {
+                worker.undecidedTerms |= excludeBit(i);
             }
         } else {
-            for (std::size_t row = 0; row < count; ++row) {
-                if (!worker.excluded[row]) {
-                    worker.found.push_back(lines.first + LineNumber(row));
-                }
+            const std::size_t size = std::size_t(runEnd - lines.starts[0]);
+            if (const RunEnd end = readChunk(job, worker, size); end != RunEnd::CaughtUp) {
+                return end;
+            }
+            const LineChunk chunk{worker.bytes.data(), lines.starts.data(), count, job.form};
+            if (job.foldInPlace) {
+                FoldAsciiBytes(worker.bytes.data(), size);
+                worker.scratch.NewFoldedChunk();
+            } else {
+                worker.scratch.NewChunk();
+            }
+            if (!matchChunk(job, chunk, worker)) {
+                const RunEnd end = interruption(job);
+                return end != RunEnd::CaughtUp ? end : RunEnd::Stopped;
             }
         }
+        worker.provisional = false;
 
         const LineNumber last = lines.first + LineNumber(count) - 1;
         const LineNumber done = lines.lastOpen ? last : last + 1;
-        // The watcher's own runs post nothing: their rows go out with the notice that
-        // answers the window's update for the same lines, so the pane repaints no more
-        // often than the log view.
-        if (!handOver(job, retract, worker.found, done, piece == nullptr)) {
+        if (!handOver(job, retract, worker.found, worker.undecided, done)) {
             return RunEnd::Superseded;
         }
         worker.next = done;
@@ -531,7 +614,8 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
 }
 
 bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
-                          const std::vector<LineNumber>& lines, LineNumber done, bool notify)
+                          const std::vector<LineNumber>& lines,
+                          const std::vector<LineNumber>& undecided, LineNumber done)
 {
     std::unique_lock lock(m_mutex);
     if (m_pending.generation != job.generation || m_generation.load() != job.generation) {
@@ -540,6 +624,9 @@ bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
     if (retract) {
         if (!m_pending.lines.empty() && m_pending.lines.back() == *retract) {
             m_pending.lines.pop_back();
+            if (!m_pending.undecided.empty() && m_pending.undecided.back() == *retract) {
+                m_pending.undecided.pop_back();
+            }
         } else {
             assert(!m_pending.retract);
             m_pending.retract = retract;
@@ -547,9 +634,9 @@ bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
     }
     assert(lines.empty() || m_pending.lines.empty() || lines.front() > m_pending.lines.back());
     m_pending.lines.insert(m_pending.lines.end(), lines.begin(), lines.end());
+    m_pending.undecided.insert(m_pending.undecided.end(), undecided.begin(), undecided.end());
+    m_pending.undecidedTerms |= m_worker->undecidedTerms;
     m_done = done;
-    if (notify) {
-        postNotice(lock, false);
-    }
+    postNotice(lock, false);
     return true;
 }

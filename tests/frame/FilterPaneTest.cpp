@@ -379,8 +379,8 @@ TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
         text += i % 10 == 3 ? "x ERROR " + std::to_string(i) + "\n" : "x info\n";
     }
     open(text);
-    // Chunks of a few lines, so the pass is still running when Stop is clicked.
-    pane()->filter()->SetChunkLimits(16, 1 << 20);
+    // Chunks of one line, so the pass is still running when Stop is clicked.
+    pane()->filter()->SetChunkLimits(1, 1 << 20);
     filterBy("ERROR");
     QPushButton* stop = pane()->stopButton();
     ASSERT_TRUE(stop->isEnabled());
