@@ -204,7 +204,8 @@ void LineFilter::startJob()
         }
     }
     job->chunkLines = m_chunkLines;
-    job->chunkBytes = m_chunkBytes;
+    // A line too long to hold always comes as a chunk of its own.
+    job->chunkBytes = std::min(m_chunkBytes, m_longLineBytes);
     job->longLineBytes = m_longLineBytes;
     m_epoch = job->epoch;
     m_form = job->form;
