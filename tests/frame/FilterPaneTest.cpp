@@ -40,6 +40,31 @@ using quilltest::NullSound;
 using quilltest::TempDir;
 using quilltest::u16;
 
+// Re-opens for real when the frame asks (a reload), as the application does.
+class ReopeningOwner : public FrameOwner {
+  public:
+    bool OpenDocumentFile(const std::u16string& path) override
+    {
+        if (document == nullptr || !document->OnOpenDocument(path)) {
+            return false;
+        }
+        frame->GetView()->OnInitialUpdate();
+        return true;
+    }
+    void OnFileNew() override
+    {
+        document->OnNewDocument();
+        frame->GetView()->OnInitialUpdate();
+    }
+    void OnFileOpen() override {}
+    void OnAppAbout() override {}
+    void OnOpenRecentFile(int) override {}
+    std::vector<std::u16string> RecentFiles() const override { return {}; }
+
+    CBrackenlyDoc* document = nullptr;
+    CMainFrame* frame = nullptr;
+};
+
 class FilterPaneTest : public ::testing::Test {
   protected:
     void SetUp() override
@@ -57,7 +82,9 @@ class FilterPaneTest : public ::testing::Test {
         WatchTiming timing;
         timing.poll = std::chrono::milliseconds(20);
         document->SetWatchTiming(timing);
-        frame = std::make_unique<CMainFrame>(document.get(), nullptr, &sound);
+        frame = std::make_unique<CMainFrame>(document.get(), &owner, &sound);
+        owner.document = document.get();
+        owner.frame = frame.get();
         document->SetHost(frame.get());
         frame->setMessageHandler([](const QString&) {});
         frame->resize(700, 500);
@@ -147,6 +174,7 @@ class FilterPaneTest : public ::testing::Test {
     TempDir& dir = package.dir;
     std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
+    ReopeningOwner owner;
     std::unique_ptr<CBrackenlyDoc> document;
     std::unique_ptr<CMainFrame> frame;
     std::string path;
@@ -401,4 +429,128 @@ TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
     EXPECT_EQ(pane()->progressLabel()->text(), QStringLiteral("%1 of %2 lines match")
                                                    .arg(locale.toString(20000), locale.toString(200000)));
     EXPECT_FALSE(stop->isEnabled());
+}
+
+// However the file is replaced, and whether the watcher sees it empty first or already
+// written, the pane ends with the new file's lines, not the old file's rows.
+TEST_F(FilterPaneTest, EveryReloadStartsThePaneOver)
+{
+    std::string old;
+    for (int i = 0; i < 1000; ++i) {
+        old += "old " + std::to_string(i) + (i % 3 == 0 ? " ERROR\n" : " fine\n");
+    }
+    std::string fresh;
+    for (int i = 0; i < 10; ++i) {
+        fresh += "new " + std::to_string(i) + (i % 2 == 0 ? " ERROR\n" : " fine\n");
+    }
+    const std::string rotated = path + ".1";
+    enum class Step { Truncate, Rename, Remove, WaitEmpty, Write };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } orders[] = {
+        {"truncate then write", {Step::Truncate, Step::Write}},
+        {"truncate, reload, write", {Step::Truncate, Step::WaitEmpty, Step::Write}},
+        {"rename then create", {Step::Rename, Step::Write}},
+        {"rename, create empty, reload, write", {Step::Rename, Step::Truncate, Step::WaitEmpty, Step::Write}},
+        {"delete then create", {Step::Remove, Step::Write}},
+    };
+    for (const auto& order : orders) {
+        SCOPED_TRACE(order.name);
+        open(old, true);
+        filterBy("ERROR");
+        ASSERT_EQ(shown(1000), expected("ERROR"));
+        for (Step step : order.steps) {
+            switch (step) {
+            case Step::Truncate:
+                quilltest::writeFile(path, "");
+                break;
+            case Step::Rename:
+                ASSERT_EQ(std::rename(path.c_str(), rotated.c_str()), 0);
+                break;
+            case Step::Remove:
+                ASSERT_EQ(std::remove(path.c_str()), 0);
+                break;
+            case Step::WaitEmpty:
+                ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 0; }));
+                break;
+            case Step::Write:
+                std::ofstream(path, std::ios::binary | std::ios::app) << fresh;
+                break;
+            }
+        }
+        content = fresh;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 10; }));
+        EXPECT_EQ(shown(10), expected("ERROR"));
+        std::remove(rotated.c_str());
+    }
+}
+
+// Line numbers of seven digits and more fit the gutter, also when the large file came with
+// a reload that no append followed.
+TEST_F(FilterPaneTest, TheGutterFitsTheLargestLineNumber)
+{
+    open("hit one\n", true);
+    filterBy("hit");
+    ASSERT_EQ(shown(1), expected("hit"));
+    std::string big;
+    big.reserve(2'100'000);
+    for (int i = 0; i < 1'000'000; ++i) {
+        big += "x\n";
+    }
+    big += "hit last\n";
+    quilltest::writeFile(path + ".new", big);
+    ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    content = big;
+    EXPECT_EQ(shown(1'000'001), expected("hit"));
+    const QFontMetrics metrics(rows()->renderer().font());
+    EXPECT_GT(rows()->gutterWidth(), metrics.horizontalAdvance(QStringLiteral("?1000001")));
+    // The number as painted: the gutter's pixels hold ink as far left as seven digits reach.
+    const QImage image = rows()->viewport()->grab().toImage();
+    const QColor gutter = image.pixelColor(1, image.height() - 1);
+    const int right = rows()->gutterWidth() - 6;
+    const int left = right - metrics.horizontalAdvance(QStringLiteral("1000001"));
+    bool inkAtFirstDigit = false;
+    for (int y = 0; y < rows()->rowHeight(); ++y) {
+        for (int x = left; x < left + metrics.horizontalAdvance(QLatin1Char('1')); ++x) {
+            inkAtFirstDigit = inkAtFirstDigit || image.pixelColor(x, y) != gutter;
+        }
+    }
+    EXPECT_GE(left, 0);
+    EXPECT_TRUE(inkAtFirstDigit);
+}
+
+// A line too complex for the pattern is shown with a mark, counted in the header and
+// explained under the term's row; a plain filter next has none.
+TEST_F(FilterPaneTest, LinesTooComplexAreMarkedCountedAndExplained)
+{
+    std::string text;
+    for (int i = 0; i < 9; ++i) {
+        text += i % 3 == 0 ? std::string(28, 'a') + "b ac\n" : "plain ac\n";
+    }
+    open(text);
+    QTest::mouseClick(pane()->bar()->option(0, 2), Qt::LeftButton);
+    filterBy("(a+)+c");
+    EXPECT_EQ(shown(9), expected("ac"));
+    std::vector<std::size_t> marked;
+    for (std::size_t row = 0; row < rows()->rowCount(); ++row) {
+        if (rows()->isUndecided(row)) {
+            marked.push_back(row);
+        }
+    }
+    EXPECT_EQ(marked, (std::vector<std::size_t>{0, 3, 6}));
+    EXPECT_TRUE(pane()->progressLabel()->text().endsWith(
+        QStringLiteral("3 lines too complex for this pattern")))
+        << pane()->progressLabel()->text().toStdString();
+    QLabel* explanation = pane()->bar()->errorLabel(0);
+    EXPECT_TRUE(explanation->isVisible());
+    EXPECT_TRUE(explanation->text().contains(QStringLiteral("could not be tested")));
+
+    QLineEdit* field = pane()->bar()->field(0);
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("plain"));
+    key(Qt::Key_Return);
+    EXPECT_EQ(shown(9), expected("plain"));
+    EXPECT_FALSE(explanation->isVisible());
+    EXPECT_FALSE(pane()->progressLabel()->text().contains(QStringLiteral("complex")));
 }
