@@ -160,6 +160,28 @@ const std::uint8_t* FilterScratch::folded(const LineChunk& chunk)
     return m_folded.data();
 }
 
+void FilterScratch::SetQuick(bool quick)
+{
+    if (quick == m_quick) {
+        return;
+    }
+    m_quick = quick;
+    const std::uint32_t divisor = quick ? 10 : 1;
+    Pcre& pcre = *m_pcre;
+    if (pcre.context8) {
+        pcre2_set_match_limit_8(pcre.context8, JitMatchLimit / divisor);
+    }
+    if (pcre.slow8) {
+        pcre2_set_match_limit_8(pcre.slow8, InterpreterMatchLimit / divisor);
+    }
+    if (pcre.context16) {
+        pcre2_set_match_limit_16(pcre.context16, JitMatchLimit / divisor);
+    }
+    if (pcre.slow16) {
+        pcre2_set_match_limit_16(pcre.slow16, InterpreterMatchLimit / divisor);
+    }
+}
+
 void FilterScratch::Trim(std::size_t keepBytes)
 {
     if (m_folded.size() > keepBytes) {

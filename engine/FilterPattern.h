@@ -23,6 +23,7 @@
 #include "engine/FilterSet.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -50,6 +51,8 @@ struct FilterAbort {
     const std::atomic<std::uint64_t>* generation = nullptr;
     std::uint64_t wanted = 0;
     const std::atomic<bool>* stopped = nullptr;
+    // Also when this time has passed (checked every few lines); none when zero.
+    std::chrono::steady_clock::time_point deadline{};
 };
 
 // Matching state of one thread: PCRE2 match data and JIT stacks, decoding buffers, and the
@@ -69,14 +72,30 @@ class FilterScratch {
     // Gives back buffers that grew for an unusually long line.
     void Trim(std::size_t keepBytes);
 
-    void SetAbort(const FilterAbort& abort) { m_abort = abort; }
-    // Asked by matchers between lines: two relaxed loads.
-    bool AbortRequested() const
+    void SetAbort(const FilterAbort& abort)
     {
-        return (m_abort.generation != nullptr &&
-                m_abort.generation->load(std::memory_order_relaxed) != m_abort.wanted) ||
-               (m_abort.stopped != nullptr && m_abort.stopped->load(std::memory_order_relaxed));
+        m_abort = abort;
+        m_deadlineCountdown = 0;
     }
+    // Asked by matchers between lines: two relaxed loads, and the clock now and then.
+    bool AbortRequested()
+    {
+        if ((m_abort.generation != nullptr &&
+             m_abort.generation->load(std::memory_order_relaxed) != m_abort.wanted) ||
+            (m_abort.stopped != nullptr && m_abort.stopped->load(std::memory_order_relaxed))) {
+            return true;
+        }
+        if (m_abort.deadline == std::chrono::steady_clock::time_point() ||
+            m_deadlineCountdown-- > 0) {
+            return false;
+        }
+        m_deadlineCountdown = 15;
+        return std::chrono::steady_clock::now() >= m_abort.deadline;
+    }
+    // Quick: a tenth of the steps a regular expression may take on a line (for a caller
+    // that must not be held up; a line it cannot decide so is left to one that may).
+    void SetQuick(bool quick);
+    bool Quick() const { return m_quick; }
 
   private:
     friend class FilterPattern;
@@ -88,6 +107,8 @@ class FilterScratch {
     bool m_foldedInPlace = false;
     std::u16string m_text;
     FilterAbort m_abort;
+    int m_deadlineCountdown = 0;
+    bool m_quick = false;
 };
 
 // How a filter term judges a run of lines. FilterPattern is the one the program uses; tests

@@ -19,6 +19,8 @@ constexpr LineNumber ChunkLines = 64 * 1024;
 constexpr FileOffset ChunkBytes = 4 * 1024 * 1024;
 // A single line longer than this is not held whole: it is shown as undecided.
 constexpr FileOffset MaxLineBytes = 256 * 1024 * 1024;
+// The most the watcher's own run may take before it leaves the rest to the worker.
+constexpr auto WatcherBudget = std::chrono::milliseconds(2);
 // Progress notices during a long pass, at most this often.
 constexpr auto NoticeInterval = std::chrono::milliseconds(50);
 
@@ -376,14 +378,18 @@ void LineFilter::workerLoop()
         const std::uint64_t request = m_request;
         m_running = true;
         lock.unlock();
-        Worker& worker = *m_worker;
-        if (worker.generation != job->generation) {
-            worker.generation = job->generation;
-            worker.next = 0;
-            worker.provisional = false;
-            worker.undecidedTerms = 0;
+        RunEnd end = RunEnd::CaughtUp;
+        {
+            std::lock_guard running(m_runMutex);
+            Worker& worker = *m_worker;
+            if (worker.generation != job->generation) {
+                worker.generation = job->generation;
+                worker.next = 0;
+                worker.provisional = false;
+                worker.undecidedTerms = 0;
+            }
+            end = run(*job, target, worker, nullptr);
         }
-        const RunEnd end = run(*job, target, worker);
         lock.lock();
         m_running = false;
         if ((end == RunEnd::CaughtUp || end == RunEnd::Unreadable) &&
@@ -400,26 +406,34 @@ void LineFilter::workerLoop()
     }
 }
 
-void LineFilter::TextAppended(FileOffset, const std::uint8_t*, std::size_t)
+void LineFilter::TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
 {
-    std::uint64_t epoch = 0;
-    LineNumber count = 0;
+    std::shared_ptr<const Job> job;
     {
-        std::lock_guard lock(m_doc.docAccess());
-        epoch = m_doc.IndexEpoch();
-        count = m_doc.GetLineCount();
+        std::lock_guard lock(m_mutex);
+        if (!m_job || m_quit || m_stopped.load()) {
+            return;
+        }
+        job = m_job;
     }
-    std::unique_lock lock(m_mutex);
-    if (!m_job || m_quit) {
+    // Only where the worker is not at it and has begun this filter: a pass over the whole
+    // file, or a new filter, stays the worker's.
+    std::unique_lock running(m_runMutex, std::try_to_lock);
+    if (!running.owns_lock() || m_worker->generation != job->generation ||
+        job->generation != m_generation.load()) {
         return;
     }
-    if (epoch != m_job->epoch) {
-        postNotice(lock, true); // the index started over (the encoding changed its mind)
+    const Piece piece{offset, bytes, n};
+    const LineNumber count = m_doc.GetLineCount();
+    if (run(*job, count, *m_worker, &piece) != RunEnd::Deferred) {
         return;
     }
-    m_target = std::max(m_target, count);
-    ++m_request;
-    lock.unlock();
+    running.unlock();
+    {
+        std::lock_guard lock(m_mutex);
+        m_target = std::max(m_target, count);
+        ++m_request;
+    }
     m_wake.notify_all();
 }
 
@@ -540,20 +554,58 @@ bool LineFilter::matchChunk(const Job& job, const LineChunk& chunk, Worker& work
     return true;
 }
 
-LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& worker)
+LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& worker,
+                                   const Piece* piece)
 {
     CBrackenlyDoc::LineRun& lines = worker.lines;
-    worker.scratch.SetAbort(FilterAbort{&m_generation, job.generation, &m_stopped});
+    FilterAbort abort{&m_generation, job.generation, &m_stopped, {}};
+    if (piece != nullptr) {
+        abort.deadline = std::chrono::steady_clock::now() + WatcherBudget;
+    }
+    worker.scratch.SetAbort(abort);
+    worker.scratch.SetQuick(piece != nullptr);
     while (worker.next < target) {
         if (const RunEnd end = interruption(job); end != RunEnd::CaughtUp) {
             return end;
         }
-        m_doc.CopyLineRun(worker.next, target, job.chunkLines, job.chunkBytes, lines);
+        // With a piece in memory, a run either ends where lines start to come from the
+        // piece (what lies before it is read from the file), or starts in it and ends
+        // with the last line it holds whole; a line that runs on past it goes alone.
+        FileOffset runBytes = job.chunkBytes;
+        bool inPiece = false;
+        if (piece != nullptr) {
+            if (std::chrono::steady_clock::now() >= abort.deadline) {
+                return RunEnd::Deferred;
+            }
+            const FileOffset from = m_doc.LineStart(worker.next);
+            const FileOffset pieceEnd = piece->offset + FileOffset(piece->size);
+            if (from < piece->offset) {
+                runBytes = std::min(runBytes, piece->offset - from);
+            } else if (from < pieceEnd) {
+                runBytes = std::min(runBytes, pieceEnd - from);
+                inPiece = true;
+            }
+        }
+        m_doc.CopyLineRun(worker.next, target, job.chunkLines, runBytes, lines);
         if (lines.epoch != job.epoch) {
             return RunEnd::Unreadable;
         }
         if (lines.starts.size() < 2) {
             return RunEnd::CaughtUp;
+        }
+        const std::uint8_t* inMemory = nullptr;
+        if (inPiece) {
+            const FileOffset pieceEnd = piece->offset + FileOffset(piece->size);
+            const std::size_t whole = std::size_t(
+                std::upper_bound(lines.starts.begin() + 1, lines.starts.end(), pieceEnd) -
+                lines.starts.begin() - 1);
+            if (whole + 1 < lines.starts.size()) {
+                lines.starts.resize(std::max<std::size_t>(whole, 1) + 1);
+                lines.lastOpen = false;
+            }
+            if (whole > 0 && lines.starts[0] >= piece->offset) {
+                inMemory = piece->bytes + (lines.starts[0] - piece->offset);
+            }
         }
         const std::size_t count = lines.starts.size() - 1;
         std::optional<LineNumber> retract;
@@ -577,11 +629,14 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
             }
         } else {
             const std::size_t size = std::size_t(runEnd - lines.starts[0]);
-            if (const RunEnd end = readChunk(job, worker, size); end != RunEnd::CaughtUp) {
-                return end;
+            if (inMemory == nullptr) {
+                if (const RunEnd end = readChunk(job, worker, size); end != RunEnd::CaughtUp) {
+                    return end;
+                }
             }
-            const LineChunk chunk{worker.bytes.data(), lines.starts.data(), count, job.form};
-            if (job.foldInPlace) {
+            const LineChunk chunk{inMemory != nullptr ? inMemory : worker.bytes.data(),
+                                  lines.starts.data(), count, job.form};
+            if (job.foldInPlace && inMemory == nullptr) {
                 FoldAsciiBytes(worker.bytes.data(), size);
                 worker.scratch.NewFoldedChunk();
             } else {
@@ -589,14 +644,22 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
             }
             if (!matchChunk(job, chunk, worker)) {
                 const RunEnd end = interruption(job);
-                return end != RunEnd::CaughtUp ? end : RunEnd::Stopped;
+                return end != RunEnd::CaughtUp ? end
+                       : piece != nullptr      ? RunEnd::Deferred
+                                               : RunEnd::Stopped;
+            }
+            if (piece != nullptr && !worker.undecided.empty()) {
+                return RunEnd::Deferred; // the worker may take all the steps it needs
             }
         }
         worker.provisional = false;
 
         const LineNumber last = lines.first + LineNumber(count) - 1;
         const LineNumber done = lines.lastOpen ? last : last + 1;
-        if (!handOver(job, retract, worker.found, worker.undecided, done)) {
+        // The watcher's own runs post nothing: their rows go out with the notice that
+        // answers the window's update for the same lines, so the pane repaints no more
+        // often than the log view.
+        if (!handOver(job, retract, worker.found, worker.undecided, done, piece == nullptr)) {
             return RunEnd::Superseded;
         }
         worker.next = done;
@@ -616,7 +679,8 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
 
 bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
                           const std::vector<LineNumber>& lines,
-                          const std::vector<LineNumber>& undecided, LineNumber done)
+                          const std::vector<LineNumber>& undecided, LineNumber done,
+                          bool notify)
 {
     std::unique_lock lock(m_mutex);
     if (m_pending.generation != job.generation || m_generation.load() != job.generation) {
@@ -638,6 +702,8 @@ bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
     m_pending.undecided.insert(m_pending.undecided.end(), undecided.begin(), undecided.end());
     m_pending.undecidedTerms |= m_worker->undecidedTerms;
     m_done = done;
-    postNotice(lock, false);
+    if (notify) {
+        postNotice(lock, false);
+    }
     return true;
 }

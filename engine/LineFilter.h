@@ -27,15 +27,19 @@
 //
 // Threads and locks: the worker takes the document's lock "docAccess" only to copy the line
 // starts of the next chunk (at most 64 Ki lines), never while it reads or matches, so the
-// watcher keeps appending while a long pass runs. The watcher tells the filter of each
-// piece it appends (CBrackenlyDoc::AppendListener) and the filter only wakes the worker for
-// it: no user pattern ever runs on the watcher's thread, whatever it costs. The document
-// also tells the filter when its index starts over (reload, Clear, New); the filter then
-// posts a notice, and the pane's Collect() starts the rows over. Stop, a new filter and
-// the destructor interrupt the worker between two lines, so none of them waits for more
-// than one line's work. Do not hold docAccess while calling SetFilter(), ClearFilter() or
-// the destructor (they may wait for the worker, which may be waiting for the lock). The
-// document must outlive the filter.
+// watcher keeps appending while a long pass runs. The filter also listens to the watcher
+// (CBrackenlyDoc::AppendListener): when the worker is idle, the lines of the piece the
+// watcher has just appended are matched right there, on the watcher's thread and in its
+// buffer, so following a busy file does not read every byte twice. That run is bounded: it
+// gives up after a couple of milliseconds, and on the first line a pattern cannot decide
+// with a tenth of its usual steps, and leaves the rest to the worker; so a slow pattern
+// never holds up the watcher. Only one of the two runs at a time (m_runMutex); the watcher
+// never waits for it. The document also tells the filter when its index starts over
+// (reload, Clear, New); the filter then posts a notice, and the pane's Collect() starts the
+// rows over. Stop, a new filter and the destructor interrupt a run between two lines, so
+// none of them waits for more than one line's work. Do not hold docAccess while calling
+// SetFilter(), ClearFilter() or the destructor (they may wait for the worker, which may be
+// waiting for the lock). The document must outlive the filter.
 
 #include "engine/DocumentTypes.h"
 #include "engine/FilterMatches.h"
@@ -138,12 +142,20 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
         Stopped,    // Stop()
         Superseded, // a new job (filter, reset) is wanted
         Unreadable, // the file or the index changed under the pass; the next Sync() restarts
+        Deferred,   // the watcher's run is over its budget: the worker takes over
     };
 
     void startJob();
     void workerLoop();
-    // Checks lines from worker.next up to target.
-    RunEnd run(const Job& job, LineNumber target, Worker& worker);
+    // Bytes of the file already in memory: lines that lie wholly inside are matched there.
+    struct Piece {
+        FileOffset offset = 0;
+        const std::uint8_t* bytes = nullptr;
+        std::size_t size = 0;
+    };
+    // Checks lines from worker.next up to target; holds m_runMutex. With a piece, the
+    // watcher's bounded run.
+    RunEnd run(const Job& job, LineNumber target, Worker& worker, const Piece* piece);
     // Why the pass stops early, or CaughtUp when it may go on.
     RunEnd interruption(const Job& job) const;
     // Matches one chunk against the job's terms into worker.found and worker.undecided;
@@ -151,14 +163,15 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
     bool matchChunk(const Job& job, const LineChunk& chunk, Worker& worker);
     // Reads the bytes of lines [starts.front(), starts.back()) into the worker's buffer.
     RunEnd readChunk(const Job& job, Worker& worker, std::size_t size);
-    // AppendListener, on the watcher's thread: wakes the worker for the new lines.
+    // AppendListener, on the watcher's thread: the watcher's piece, matched where its bytes
+    // are when nothing else is running, within a budget.
     void TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override;
     // AppendListener, on the main thread.
     void IndexRestarted() override;
     // Hands a chunk's rows to the main thread; false when the job is no longer wanted.
     bool handOver(const Job& job, std::optional<LineNumber> retract,
                   const std::vector<LineNumber>& lines,
-                  const std::vector<LineNumber>& undecided, LineNumber done);
+                  const std::vector<LineNumber>& undecided, LineNumber done, bool notify);
     void postNotice(std::unique_lock<std::mutex>& lock, bool force);
 
     CBrackenlyDoc& m_doc;
@@ -206,6 +219,8 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
     std::atomic<bool> m_stopped{false};
     std::uint64_t m_nextGeneration = 0;
     std::thread m_thread;
-    std::unique_ptr<Worker> m_worker; // the worker thread's own
-
+    // Whoever runs a pass (the worker, or the watcher with its piece) holds m_runMutex and
+    // uses m_worker's position and buffers.
+    std::mutex m_runMutex;
+    std::unique_ptr<Worker> m_worker;
 };

@@ -492,6 +492,36 @@ TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
     EXPECT_GT(host.posted.load(), 0);
 }
 
+// The watcher's pieces are matched where they are, when the worker is idle: only the lines
+// cut between two pieces are read from the file.
+TEST(LineFilter, LinesTheWatcherHandsOverAreMatchedWithoutReadingThemAgain)
+{
+    FedDocument fed;
+    fed.tellEvery = 1;
+    fed.open("first ERROR\n");
+    LineFilter filter(fed.doc, nullptr);
+    const FilterSet filterSet{FilterTerm{u"ERROR", true, false, false}, {}};
+    ASSERT_TRUE(filter.SetFilter(filterSet).empty());
+    ASSERT_TRUE(filter.WaitIdle());
+    std::string more;
+    for (int i = 0; more.size() < (2u << 20); ++i) {
+        more += "line " + std::to_string(i) + (i % 10 == 3 ? " ERROR\n" : " fine\n");
+    }
+    // Pieces of 64 KiB, each cut inside a line, the last line left open.
+    more += "open ERR";
+    const std::uint64_t before = bytesRead();
+    for (std::size_t at = 0; at < more.size(); at += 65536) {
+        fed.append(more.substr(at, 65536));
+    }
+    filter.Sync();
+    ASSERT_TRUE(filter.WaitIdle());
+    EXPECT_LT(bytesRead() - before, 16u * 1024) << "only the lines cut between pieces are read";
+    filter.Collect();
+    EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false));
+    fed.append("OR\n");
+    expectModel(filter, fed, 0, filterSet, false, "the open line completed in a piece of its own");
+}
+
 // The first and the 65,537th line: the second lies exactly 65,536 lines after the first
 // row of its block, the first distance that needs more than 16 bits.
 TEST(LineFilter, MatchesSixtyFiveThousandFiveHundredThirtySixLinesApartAreBothListed)
@@ -637,6 +667,8 @@ TEST(LineFilter, LinesThatCannotBeDecidedAreShownAndListedAgainstGrep)
     }
 }
 
+// The compact list against a plain vector: block boundaries, distances past 16 bits, and
+// taking rows back across a block boundary.
 TEST(FilterMatches, EqualsAPlainListAcrossBlocksAndWideDistances)
 {
     FilterMatches list;
