@@ -89,7 +89,7 @@ class FilterScratch {
             m_deadlineCountdown-- > 0) {
             return false;
         }
-        m_deadlineCountdown = 15;
+        m_deadlineCountdown = m_quick ? 3 : 15;
         return std::chrono::steady_clock::now() >= m_abort.deadline;
     }
     // Quick: a tenth of the steps a regular expression may take on a line (for a caller

@@ -271,3 +271,30 @@ TEST(LineFilterCost, BacktrackingWithoutEndIsBoundedPerLine)
     std::this_thread::sleep_for(milliseconds(50));
     EXPECT_LT(timed([&] { filter.reset(); }), milliseconds(1000));
 }
+
+// The watcher matches its own piece when the worker is idle, but never for long: lines the
+// pattern cannot decide quickly are left to the worker, which gives them all its steps.
+TEST(LineFilterCost, TheWatchersHandOverIsNotHeldUpByBacktracking)
+{
+    FedDocument fed;
+    fed.open("start\n");
+    LineFilter filter(fed.doc, nullptr);
+    ASSERT_TRUE(filter.SetFilter(FilterSet{{u"(a+)+$", true, false, true}, {}}).empty());
+    ASSERT_TRUE(filter.WaitIdle());
+    std::string hard;
+    for (int i = 0; i < 40; ++i) {
+        hard += std::string(28, 'a') + "b\n";
+    }
+    hard += "aaa\n";
+    EXPECT_LT(timed([&] { fed.append(hard); }), milliseconds(200));
+    filter.Sync();
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    std::vector<LineNumber> undecided;
+    for (LineNumber line = 1; line <= 40; ++line) {
+        undecided.push_back(line);
+    }
+    EXPECT_EQ(filter.GetUndecided(), undecided);
+    undecided.push_back(41); // "aaa" matches
+    EXPECT_EQ(verdicts(filter).shown, undecided);
+}
