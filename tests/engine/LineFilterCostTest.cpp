@@ -287,7 +287,7 @@ TEST(LineFilterCost, TheWatchersHandOverIsNotHeldUpByBacktracking)
     }
     hard += "aaa\n";
     EXPECT_LT(timed([&] { fed.append(hard); }), milliseconds(200));
-    filter.Sync();
+    // The worker takes the lines over without waiting for the window to announce them.
     ASSERT_TRUE(filter.WaitIdle());
     filter.Collect();
     std::vector<LineNumber> undecided;
@@ -297,4 +297,69 @@ TEST(LineFilterCost, TheWatchersHandOverIsNotHeldUpByBacktracking)
     EXPECT_EQ(filter.GetUndecided(), undecided);
     undecided.push_back(41); // "aaa" matches
     EXPECT_EQ(verdicts(filter).shown, undecided);
+}
+
+// An open last line is judged again when it grows, its mark with it: undecided while it
+// ends in '?', a plain match once more text came, whether or not the window had collected
+// the first verdict.
+TEST(LineFilterCost, AGrowingOpenLineIsJudgedAgainWithItsMark)
+{
+    class EndsUnsure : public LineMatcher {
+      public:
+        bool MatchLines(const LineChunk& chunk, FilterScratch&, std::vector<std::uint32_t>& rows,
+                        std::vector<std::uint32_t>& undecided) const override
+        {
+            for (std::size_t i = 0; i < chunk.count; ++i) {
+                const auto* p = chunk.bytes + (chunk.starts[i] - chunk.starts[0]);
+                std::string line(reinterpret_cast<const char*>(p),
+                                 std::size_t(chunk.starts[i + 1] - chunk.starts[i]));
+                if (!line.empty() && line.back() == '\n') {
+                    line.pop_back();
+                }
+                if (!line.empty() && line.back() == '?') {
+                    undecided.push_back(std::uint32_t(i));
+                } else if (line.find('m') != std::string::npos) {
+                    rows.push_back(std::uint32_t(i));
+                }
+            }
+            return true;
+        }
+    };
+    for (bool collectBetween : {true, false}) {
+        SCOPED_TRACE(collectBetween ? "collected between" : "not collected between");
+        FedDocument fed;
+        fed.open("m\nm?");
+        LineFilter filter(fed.doc, nullptr);
+        filter.SetMatchers(std::make_shared<EndsUnsure>(), {});
+        ASSERT_TRUE(filter.WaitIdle());
+        if (collectBetween) {
+            filter.Collect();
+            EXPECT_EQ(verdicts(filter), (Verdicts{{0, 1}, {1}}));
+        }
+        fed.append("x\nnone?\n");
+        filter.Sync();
+        ASSERT_TRUE(filter.WaitIdle());
+        filter.Collect();
+        EXPECT_EQ(verdicts(filter), (Verdicts{{0, 1, 2}, {2}}));
+    }
+}
+
+// A reload the window did not announce (no Sync) still starts the rows over at the next
+// Collect: the document tells the filter, and the filter its host.
+TEST(LineFilterCost, CollectStartsOverAfterAnUnannouncedReload)
+{
+    FedDocument fed;
+    fed.open("m 1\nm 2\nm 3\n");
+    LineFilter filter(fed.doc, nullptr);
+    filter.SetMatchers(std::make_shared<CostlyMatcher>('m', '?', Slow), {});
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    ASSERT_EQ(filter.GetMatches().size(), 3u);
+    fed.open("m new\n");
+    const FilterChange change = filter.Collect();
+    EXPECT_TRUE(change.reset);
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    EXPECT_EQ(verdicts(filter), (Verdicts{{0}, {}}));
+    EXPECT_EQ(filter.GetProgress().total, 1u);
 }

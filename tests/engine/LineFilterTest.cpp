@@ -616,22 +616,27 @@ TEST(LineFilter, LinesThatCannotBeDecidedAreShownAndListedAgainstGrep)
         mixed += i % 3 == 0 ? hard : i % 3 == 1 ? "plain ac line\n" : "nothing here\n";
     }
     const std::string longLine = "x" + std::string(3000, 'y') + " ac\n";
+    const std::string atLimit = "z" + std::string(995, 'y') + " ac\n"; // 1000 bytes: held
+    std::vector<LineNumber> hardLines;
+    for (LineNumber line = 0; line < 30; line += 3) {
+        hardLines.push_back(line);
+    }
     const struct {
         const char* name;
         std::string text;
         FilterTerm term;
         bool exclude;
         std::vector<std::string> grep;
-        bool someUndecided;
+        std::vector<LineNumber> undecided;
         FileOffset longLineLimit;
     } cases[] = {
-        {"backtracking include", std::string(), {u"(a+)+c", true, false, true}, false, {"-E"}, true, 0},
-        {"backtracking exclude", std::string(), {u"(a+)+c", true, false, true}, true, {"-E"}, true, 0},
-        {"perl syntax", std::string(), {u"\\bac\\b(?=\\s|$)", true, false, true}, false, {"-P"}, false, 0},
-        {"long line include", "a ac\n" + longLine + "b\n", {u"ac", true, false, false}, false, {"-F"},
-         true, 1000},
-        {"long line exclude", "a ac\n" + longLine + "b\n", {u"a.$", true, false, true}, true, {"-E"},
-         true, 1000},
+        {"backtracking include", std::string(), {u"(a+)+c", true, false, true}, false, {"-E"}, hardLines, 0},
+        {"backtracking exclude", std::string(), {u"(a+)+c", true, false, true}, true, {"-E"}, hardLines, 0},
+        {"perl syntax", std::string(), {u"\\bac\\b(?=\\s|$)", true, false, true}, false, {"-P"}, {}, 0},
+        {"long line include", "a ac\n" + longLine + atLimit + "b\n", {u"ac", true, false, false}, false,
+         {"-F"}, {1}, 1000},
+        {"long line exclude", "a ac\n" + longLine + atLimit + "b\n", {u"a.$", true, false, true}, true,
+         {"-E"}, {1}, 1000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -654,7 +659,7 @@ TEST(LineFilter, LinesThatCannotBeDecidedAreShownAndListedAgainstGrep)
             grepLines(flags, quill::utf16ToUtf8(c.term.text), fed.path);
         const std::vector<LineNumber> shown = rowsOf(filter);
         const std::vector<LineNumber>& undecided = filter.GetUndecided();
-        EXPECT_EQ(!undecided.empty(), c.someUndecided);
+        EXPECT_EQ(undecided, c.undecided);
         EXPECT_TRUE(std::includes(shown.begin(), shown.end(), undecided.begin(), undecided.end()));
         // Decided lines as grep has them; undecided ones shown whatever grep says.
         std::vector<LineNumber> expected;
