@@ -40,6 +40,7 @@ struct LineFilter::Job {
     std::string path;
     FilterTextForm form = FilterTextForm::Utf8;
     bool foldInPlace = false; // see FilterScratch::NewFoldedChunk
+    std::chrono::microseconds watcherBudget = WatcherBudget;
     LineNumber chunkLines = ChunkLines;
     FileOffset chunkBytes = ChunkBytes;
     FileOffset longLineBytes = MaxLineBytes;
@@ -83,7 +84,7 @@ std::uint64_t excludeBit(std::size_t index)
 
 LineFilter::LineFilter(CBrackenlyDoc& document, FilterHost* host)
     : m_doc(document), m_pHost(host), m_chunkLines(ChunkLines), m_chunkBytes(ChunkBytes),
-      m_longLineBytes(MaxLineBytes), m_worker(std::make_unique<Worker>())
+      m_longLineBytes(MaxLineBytes), m_watcherBudget(WatcherBudget), m_worker(std::make_unique<Worker>())
 {
     m_doc.SetAppendListener(this);
 }
@@ -209,6 +210,7 @@ void LineFilter::startJob()
     // A line too long to hold always comes as a chunk of its own.
     job->chunkBytes = std::min(m_chunkBytes, m_longLineBytes);
     job->longLineBytes = m_longLineBytes;
+    job->watcherBudget = m_watcherBudget;
     m_epoch = job->epoch;
     m_form = job->form;
     m_syncedCount = m_doc.GetLineCount();
@@ -560,7 +562,7 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
     CBrackenlyDoc::LineRun& lines = worker.lines;
     FilterAbort abort{&m_generation, job.generation, &m_stopped, {}};
     if (piece != nullptr) {
-        abort.deadline = std::chrono::steady_clock::now() + WatcherBudget;
+        abort.deadline = std::chrono::steady_clock::now() + job.watcherBudget;
     }
     worker.scratch.SetAbort(abort);
     worker.scratch.SetQuick(piece != nullptr);

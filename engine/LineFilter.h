@@ -129,6 +129,8 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
     void SetChunkLimits(LineNumber lines, FileOffset bytes);
     // Lines longer than this are not read but shown as undecided (tests make it small).
     void SetLongLineLimit(FileOffset bytes);
+    // How long the watcher's own run may take (slow sanitizer builds need more).
+    void SetWatcherBudget(std::chrono::microseconds budget) { m_watcherBudget = budget; }
 
     // Waits until the worker has checked every line of the last Sync() (or was stopped);
     // false after the timeout. Tests and benchmarks.
@@ -191,6 +193,7 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
     LineNumber m_chunkLines;
     FileOffset m_chunkBytes;
     FileOffset m_longLineBytes;
+    std::chrono::microseconds m_watcherBudget;
     LineNumber m_syncedCount = 0;
     FileOffset m_syncedEnd = -1;
 
