@@ -84,7 +84,8 @@ std::uint64_t excludeBit(std::size_t index)
 
 LineFilter::LineFilter(CBrackenlyDoc& document, FilterHost* host)
     : m_doc(document), m_pHost(host), m_chunkLines(ChunkLines), m_chunkBytes(ChunkBytes),
-      m_longLineBytes(MaxLineBytes), m_watcherBudget(WatcherBudget), m_worker(std::make_unique<Worker>())
+      m_longLineBytes(MaxLineBytes), m_watcherBudget(WatcherBudget),
+      m_worker(std::make_unique<Worker>())
 {
     m_doc.SetAppendListener(this);
 }

@@ -2,9 +2,9 @@
 
 // FilterView: the filter pane's list. Row r shows document line matches.at(r): its number
 // (counted from 1) in a gutter at the left, wide enough for the document's largest line
-// number, with a mark before it when a term could not decide the line; then its text painted by the log view's
-// renderer in the log view's font, with the same keyword colours. It follows its end
-// while the user is there, as the log view does.
+// number, with a mark before it when a term could not decide the line; then its text
+// painted by the log view's renderer in the log view's font, with the same keyword
+// colours. It follows its end while the user is there, as the log view does.
 //
 // Rows are selected and copied like the log view's lines (MouseSelection, one selection of
 // its own over rows); a copy gives the shown lines joined by CR LF. A click on a row that

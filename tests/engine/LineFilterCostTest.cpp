@@ -1,8 +1,9 @@
 // The filter with patterns that are slow to evaluate: Stop, a new filter, the watcher's
 // hand-over (which matches its piece itself when the worker is idle) and the filter's
 // destruction return within a bound while a line is slow, whatever happens in between, and
-// the rows still come out as a small model says. The matchers here take a time per line the test chooses; the real PCRE2 limits are
-// checked with a pattern that backtracks without end.
+// the rows still come out as a small model says. The matchers here take a time per line
+// the test chooses; the real PCRE2 limits are checked with a pattern that backtracks
+// without end.
 
 #include "EngineTestSupport.h"
 
@@ -28,10 +29,12 @@ namespace {
 // step limit. It matches when it holds `key`, and is undecided when it holds `unsure`.
 class CostlyMatcher : public LineMatcher {
   public:
-    CostlyMatcher(char key, char unsure, milliseconds slow) : m_key(key), m_unsure(unsure), m_slow(slow)
+    CostlyMatcher(char key, char unsure, milliseconds slow)
+        : m_key(key), m_unsure(unsure), m_slow(slow)
     {
     }
-    bool MatchLines(const LineChunk& chunk, FilterScratch& scratch, std::vector<std::uint32_t>& rows,
+    bool MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+                    std::vector<std::uint32_t>& rows,
                     std::vector<std::uint32_t>& undecided) const override
     {
         for (std::size_t i = 0; i < chunk.count; ++i) {
@@ -57,6 +60,7 @@ class CostlyMatcher : public LineMatcher {
         }
         return true;
     }
+
   private:
     char m_key;
     char m_unsure;
@@ -135,8 +139,7 @@ struct FedDocument {
     }
 };
 
-template <typename F>
-milliseconds timed(F&& f)
+template <typename F> milliseconds timed(F&& f)
 {
     const auto start = Clock::now();
     f();
@@ -272,31 +275,38 @@ TEST(LineFilterCost, BacktrackingWithoutEndIsBoundedPerLine)
     EXPECT_LT(timed([&] { filter.reset(); }), milliseconds(1000));
 }
 
-// The watcher matches its own piece when the worker is idle, but never for long: lines the
+// The watcher matches its own piece when the worker is idle, but never for long: within its
+// budget, and with a tenth of the steps per line even when the budget is wide, so lines the
 // pattern cannot decide quickly are left to the worker, which gives them all its steps.
 TEST(LineFilterCost, TheWatchersHandOverIsNotHeldUpByBacktracking)
 {
-    FedDocument fed;
-    fed.open("start\n");
-    LineFilter filter(fed.doc, nullptr);
-    ASSERT_TRUE(filter.SetFilter(FilterSet{{u"(a+)+$", true, false, true}, {}}).empty());
-    ASSERT_TRUE(filter.WaitIdle());
-    std::string hard;
-    for (int i = 0; i < 40; ++i) {
-        hard += std::string(28, 'a') + "b\n";
+    for (const milliseconds budget : {milliseconds(0), milliseconds(60'000)}) {
+        SCOPED_TRACE(budget.count() > 0 ? "a wide budget" : "the usual budget");
+        FedDocument fed;
+        fed.open("start\n");
+        LineFilter filter(fed.doc, nullptr);
+        if (budget.count() > 0) {
+            filter.SetWatcherBudget(budget);
+        }
+        ASSERT_TRUE(filter.SetFilter(FilterSet{{u"(a+)+$", true, false, true}, {}}).empty());
+        ASSERT_TRUE(filter.WaitIdle());
+        std::string hard;
+        for (int i = 0; i < 40; ++i) {
+            hard += std::string(28, 'a') + "b\n";
+        }
+        hard += "aaa\n";
+        EXPECT_LT(timed([&] { fed.append(hard); }), milliseconds(200));
+        // The worker takes the lines over without waiting for the window to announce them.
+        ASSERT_TRUE(filter.WaitIdle());
+        filter.Collect();
+        std::vector<LineNumber> undecided;
+        for (LineNumber line = 1; line <= 40; ++line) {
+            undecided.push_back(line);
+        }
+        EXPECT_EQ(filter.GetUndecided(), undecided);
+        undecided.push_back(41); // "aaa" matches
+        EXPECT_EQ(verdicts(filter).shown, undecided);
     }
-    hard += "aaa\n";
-    EXPECT_LT(timed([&] { fed.append(hard); }), milliseconds(200));
-    // The worker takes the lines over without waiting for the window to announce them.
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
-    std::vector<LineNumber> undecided;
-    for (LineNumber line = 1; line <= 40; ++line) {
-        undecided.push_back(line);
-    }
-    EXPECT_EQ(filter.GetUndecided(), undecided);
-    undecided.push_back(41); // "aaa" matches
-    EXPECT_EQ(verdicts(filter).shown, undecided);
 }
 
 // An open last line is judged again when it grows, its mark with it: undecided while it

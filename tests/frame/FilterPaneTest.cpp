@@ -452,7 +452,8 @@ TEST_F(FilterPaneTest, EveryReloadStartsThePaneOver)
         {"truncate then write", {Step::Truncate, Step::Write}},
         {"truncate, reload, write", {Step::Truncate, Step::WaitEmpty, Step::Write}},
         {"rename then create", {Step::Rename, Step::Write}},
-        {"rename, create empty, reload, write", {Step::Rename, Step::Truncate, Step::WaitEmpty, Step::Write}},
+        {"rename, create empty, reload, write",
+         {Step::Rename, Step::Truncate, Step::WaitEmpty, Step::Write}},
         {"delete then create", {Step::Remove, Step::Write}},
     };
     for (const auto& order : orders) {
