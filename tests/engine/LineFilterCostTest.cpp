@@ -7,6 +7,7 @@
 
 #include "EngineTestSupport.h"
 
+#include "engine/FilterHost.h"
 #include "engine/FilterPattern.h"
 #include "engine/LineFilter.h"
 
@@ -358,14 +359,21 @@ TEST(LineFilterCost, AGrowingOpenLineIsJudgedAgainWithItsMark)
 // Collect: the document tells the filter, and the filter its host.
 TEST(LineFilterCost, CollectStartsOverAfterAnUnannouncedReload)
 {
+    class CountingHost : public FilterHost {
+      public:
+        void PostFilterProgress() override { ++posted; }
+        std::atomic<int> posted{0};
+    } host;
     FedDocument fed;
     fed.open("m 1\nm 2\nm 3\n");
-    LineFilter filter(fed.doc, nullptr);
+    LineFilter filter(fed.doc, &host);
     filter.SetMatchers(std::make_shared<CostlyMatcher>('m', '?', Slow), {});
     ASSERT_TRUE(filter.WaitIdle());
     filter.Collect();
     ASSERT_EQ(filter.GetMatches().size(), 3u);
+    const int before = host.posted.load();
     fed.open("m new\n");
+    EXPECT_GT(host.posted.load(), before) << "the host hears of the reload";
     const FilterChange change = filter.Collect();
     EXPECT_TRUE(change.reset);
     ASSERT_TRUE(filter.WaitIdle());
