@@ -128,9 +128,6 @@ void FilterPane::collect()
         return;
     }
     const FilterChange change = m_filter->Collect();
-    if (change.reset) {
-        m_view->DocumentChanged(); // a reload or Clear the frame did not announce
-    }
     if (change.Changed()) {
         m_view->RowsChanged(change);
     }

@@ -444,6 +444,9 @@ TEST_F(FilterPaneTest, EveryReloadStartsThePaneOver)
         fresh += "new " + std::to_string(i) + (i % 2 == 0 ? " ERROR\n" : " fine\n");
     }
     const std::string rotated = path + ".1";
+    // A reload that finds the file missing for a moment waits for it instead of asking.
+    store->SetBool(Setting::ShowEmptyFileWarning, false);
+    store->SetBool(Setting::ShowEmptyFiles, true);
     enum class Step { Truncate, Rename, Remove, WaitEmpty, Write };
     const struct {
         const char* name;
