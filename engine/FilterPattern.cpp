@@ -15,9 +15,10 @@ namespace {
 // limit is what about ten milliseconds of backtracking cost here (PCRE2's default takes ten
 // times as long, and a pass over a file of such lines would take hours); the interpreter,
 // used when the JIT cannot compile a pattern, gets through about a tenth as many steps in
-// that time. The depth limit keeps the interpreter's backtracking memory small, and the JIT
-// stack is large enough for a line of some ten thousand repetitions of a group: it is
-// reserved address space, touched only as deep as a match goes.
+// that time. The depth limit keeps the interpreter's backtracking memory small. The JIT
+// stack is eight times PCRE2's usual advice of a megabyte, so that a group repeated along
+// a long line does not run out of it (a line that does is undecided); it is reserved
+// address space, touched only as deep as a match goes.
 constexpr std::uint32_t JitMatchLimit = 1'000'000;
 constexpr std::uint32_t InterpreterMatchLimit = 100'000;
 constexpr std::uint32_t DepthLimit = 50'000;
