@@ -11,11 +11,18 @@
 
 namespace {
 
-// A regular expression runs for at most this many steps on one subject; a pattern that
-// backtracks without end then gives up on that run (or line) instead of hanging the
-// filter, and the line counts as not matching.
-constexpr std::uint32_t MatchLimit = 20'000'000;
-constexpr std::size_t JitStackSize = 1024 * 1024;
+// How far PCRE2 may go on one subject before the line counts as undecided. The JIT's
+// limit is what about ten milliseconds of backtracking cost here (PCRE2's default takes ten
+// times as long, and a pass over a file of such lines would take hours); the interpreter,
+// used when the JIT cannot compile a pattern, gets through about a tenth as many steps in
+// that time. The depth limit keeps the interpreter's backtracking memory small. The JIT
+// stack is eight times PCRE2's usual advice of a megabyte, so that a group repeated along
+// a long line does not run out of it (a line that does is undecided); it is reserved
+// address space, touched only as deep as a match goes.
+constexpr std::uint32_t JitMatchLimit = 1'000'000;
+constexpr std::uint32_t InterpreterMatchLimit = 100'000;
+constexpr std::uint32_t DepthLimit = 50'000;
+constexpr std::size_t JitStackSize = 8 * 1024 * 1024;
 
 // Whole word: not after and not before a character other than Find's word delimiters;
 // the line ends count as delimiters, so a line inside a run behaves as the line alone.
@@ -94,18 +101,29 @@ struct FilterScratch::Pcre {
     pcre2_match_context_16* context16 = pcre2_match_context_create_16(nullptr);
     pcre2_jit_stack_8* stack8 = pcre2_jit_stack_create_8(32 * 1024, JitStackSize, nullptr);
     pcre2_jit_stack_16* stack16 = pcre2_jit_stack_create_16(32 * 1024, JitStackSize, nullptr);
+    // The interpreter's contexts: the same, with the lower step limit.
+    pcre2_match_context_8* slow8 = pcre2_match_context_create_8(nullptr);
+    pcre2_match_context_16* slow16 = pcre2_match_context_create_16(nullptr);
     Pcre()
     {
-        if (context8) {
-            pcre2_set_match_limit_8(context8, MatchLimit);
-            if (stack8) {
-                pcre2_jit_stack_assign_8(context8, nullptr, stack8);
+        for (auto [context, limit] : {std::pair{context8, JitMatchLimit},
+                                      std::pair{slow8, InterpreterMatchLimit}}) {
+            if (context) {
+                pcre2_set_match_limit_8(context, limit);
+                pcre2_set_depth_limit_8(context, DepthLimit);
+                if (stack8) {
+                    pcre2_jit_stack_assign_8(context, nullptr, stack8);
+                }
             }
         }
-        if (context16) {
-            pcre2_set_match_limit_16(context16, MatchLimit);
-            if (stack16) {
-                pcre2_jit_stack_assign_16(context16, nullptr, stack16);
+        for (auto [context, limit] : {std::pair{context16, JitMatchLimit},
+                                      std::pair{slow16, InterpreterMatchLimit}}) {
+            if (context) {
+                pcre2_set_match_limit_16(context, limit);
+                pcre2_set_depth_limit_16(context, DepthLimit);
+                if (stack16) {
+                    pcre2_jit_stack_assign_16(context, nullptr, stack16);
+                }
             }
         }
     }
@@ -115,6 +133,8 @@ struct FilterScratch::Pcre {
         pcre2_match_data_free_16(data16);
         pcre2_match_context_free_8(context8);
         pcre2_match_context_free_16(context16);
+        pcre2_match_context_free_8(slow8);
+        pcre2_match_context_free_16(slow16);
         pcre2_jit_stack_free_8(stack8);
         pcre2_jit_stack_free_16(stack16);
     }
@@ -139,6 +159,28 @@ const std::uint8_t* FilterScratch::folded(const LineChunk& chunk)
         m_foldedValid = true;
     }
     return m_folded.data();
+}
+
+void FilterScratch::SetQuick(bool quick)
+{
+    if (quick == m_quick) {
+        return;
+    }
+    m_quick = quick;
+    const std::uint32_t divisor = quick ? 10 : 1;
+    Pcre& pcre = *m_pcre;
+    if (pcre.context8) {
+        pcre2_set_match_limit_8(pcre.context8, JitMatchLimit / divisor);
+    }
+    if (pcre.slow8) {
+        pcre2_set_match_limit_8(pcre.slow8, InterpreterMatchLimit / divisor);
+    }
+    if (pcre.context16) {
+        pcre2_set_match_limit_16(pcre.context16, JitMatchLimit / divisor);
+    }
+    if (pcre.slow16) {
+        pcre2_set_match_limit_16(pcre.slow16, InterpreterMatchLimit / divisor);
+    }
 }
 
 void FilterScratch::Trim(std::size_t keepBytes)
@@ -222,17 +264,17 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
     return pattern;
 }
 
-void FilterPattern::MatchLines(const LineChunk& chunk, FilterScratch& scratch,
-                               std::vector<std::uint32_t>& rows) const
+bool FilterPattern::MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+                               std::vector<std::uint32_t>& rows,
+                               std::vector<std::uint32_t>& undecided) const
 {
     if (chunk.count == 0) {
-        return;
+        return true;
     }
     if (m_codes) {
-        matchRegex(chunk, scratch, rows);
-    } else {
-        matchLiteral(chunk, scratch, rows);
+        return matchRegex(chunk, scratch, rows, undecided);
     }
+    return matchLiteral(chunk, scratch, rows);
 }
 
 bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const
@@ -249,7 +291,7 @@ bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScr
     return FindInLineForward(text, m_foldedText, 0, m_term.wholeWord) >= 0;
 }
 
-void FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
+bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                                  std::vector<std::uint32_t>& rows) const
 {
     const BytePattern& bytes = chunk.form == FilterTextForm::Utf16 ? m_bytes16 : m_bytes8;
@@ -257,16 +299,19 @@ void FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
     const bool formFits = chunk.form == FilterTextForm::Utf16 ||
                           (chunk.form == FilterTextForm::Narrow) == bytes.singleByte;
     if (formFits && bytes.usable && bytes.impossible) {
-        return;
+        return true;
     }
     const bool byteSearch = formFits && bytes.usable && !bytes.bytes.empty();
     if (!byteSearch) {
         for (std::size_t i = 0; i < chunk.count; ++i) {
+            if (scratch.AbortRequested()) {
+                return false;
+            }
             if (literalLine(chunk, i, scratch)) {
                 rows.push_back(std::uint32_t(i));
             }
         }
-        return;
+        return true;
     }
     const bool exact = bytes.exact && !m_term.wholeWord;
     const FileOffset base = chunk.starts[0];
@@ -282,6 +327,9 @@ void FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         if (!found) {
             break;
         }
+        if (!exact && scratch.AbortRequested()) {
+            return false;
+        }
         const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - hay);
         line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd, at) - chunk.starts) - 1;
         if (exact || literalLine(chunk, line, scratch)) {
@@ -292,6 +340,7 @@ void FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         }
         pos = std::size_t(chunk.starts[line] - base);
     }
+    return true;
 }
 
 int FilterPattern::match8(const std::uint8_t* subject, std::size_t length, std::size_t start,
@@ -305,7 +354,7 @@ int FilterPattern::match8(const std::uint8_t* subject, std::size_t length, std::
                        ? pcre2_jit_match_8(m_codes->code8, subject, length, start, 0, pcre.data8,
                                            pcre.context8)
                        : pcre2_match_8(m_codes->code8, subject, length, start, 0, pcre.data8,
-                                       pcre.context8);
+                                       pcre.slow8);
     return rc >= 0 ? 1 : rc == PCRE2_ERROR_NOMATCH ? 0 : -1;
 }
 
@@ -320,18 +369,18 @@ int FilterPattern::match16(const char16_t* subject, std::size_t length, FilterSc
                        ? pcre2_jit_match_16(m_codes->code16, s, length, 0, 0, pcre.data16,
                                             pcre.context16)
                        : pcre2_match_16(m_codes->code16, s, length, 0, 0, pcre.data16,
-                                        pcre.context16);
+                                        pcre.slow16);
     return rc >= 0 ? 1 : rc == PCRE2_ERROR_NOMATCH ? 0 : -1;
 }
 
-bool FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const
+int FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const
 {
     const std::size_t from = std::size_t(chunk.starts[i] - chunk.starts[0]);
     const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
     const std::uint8_t* p = chunk.bytes + from;
     const std::size_t n = to - from;
     if (chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
-        return match8(p, contentLength(p, n), 0, scratch) > 0;
+        return match8(p, contentLength(p, n), 0, scratch);
     }
     std::u16string& text = scratch.m_text;
     text.clear();
@@ -344,12 +393,19 @@ bool FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScrat
     } else {
         quill::appendNarrowAsUtf16(std::string_view(reinterpret_cast<const char*>(p), n), text);
     }
-    return match16(text.data(), contentLength(text.data(), text.size()), scratch) > 0;
+    return match16(text.data(), contentLength(text.data(), text.size()), scratch);
 }
 
-void FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
-                               std::vector<std::uint32_t>& rows) const
+bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
+                               std::vector<std::uint32_t>& rows,
+                               std::vector<std::uint32_t>& undecided) const
 {
+    auto judge = [&](std::size_t line) {
+        const int rc = regexLine(chunk, line, scratch);
+        if (rc != 0) {
+            (rc > 0 ? rows : undecided).push_back(std::uint32_t(line));
+        }
+    };
     std::size_t line = 0;
     if (chunk.form == FilterTextForm::Utf8 && m_runSafe) {
         const FileOffset base = chunk.starts[0];
@@ -358,21 +414,23 @@ void FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
         const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer_8(scratch.m_pcre->data8);
         std::size_t pos = 0;
         for (;;) {
+            if (scratch.AbortRequested()) {
+                return false;
+            }
             const int rc = match8(chunk.bytes, length, pos, scratch);
             if (rc < 0) {
                 break; // a run too hard for the limit: the rest line by line
             }
             if (rc == 0) {
-                return;
+                return true;
             }
             const std::size_t start = ovector[0];
             if (start >= length) {
                 // An empty match at the very end: the last line's, unless that line ended.
-                if (length > 0 && chunk.bytes[length - 1] != '\n' && line < chunk.count &&
-                    regexLine(chunk, chunk.count - 1, scratch)) {
-                    rows.push_back(std::uint32_t(chunk.count - 1));
+                if (length > 0 && chunk.bytes[length - 1] != '\n' && line < chunk.count) {
+                    judge(chunk.count - 1);
                 }
-                return;
+                return true;
             }
             line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd,
                                                 base + FileOffset(start)) -
@@ -382,18 +440,22 @@ void FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
             const std::size_t lineTo = std::size_t(chunk.starts[line + 1] - base);
             const std::size_t contentEnd =
                 lineFrom + contentLength(chunk.bytes + lineFrom, lineTo - lineFrom);
-            if (ovector[1] <= contentEnd || regexLine(chunk, line, scratch)) {
+            if (ovector[1] <= contentEnd) {
                 rows.push_back(std::uint32_t(line));
+            } else {
+                judge(line);
             }
             if (++line >= chunk.count) {
-                return;
+                return true;
             }
             pos = std::size_t(chunk.starts[line] - base);
         }
     }
     for (; line < chunk.count; ++line) {
-        if (regexLine(chunk, line, scratch)) {
-            rows.push_back(std::uint32_t(line));
+        if (scratch.AbortRequested()) {
+            return false;
         }
+        judge(line);
     }
+    return true;
 }

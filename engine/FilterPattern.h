@@ -11,11 +11,19 @@
 //
 // A compiled pattern is immutable and may be used by several threads at once, each with
 // its own FilterScratch.
+//
+// The cost of one line is bounded: PCRE2 gives up on a line after a number of steps that
+// takes about ten milliseconds (and when its depth, heap or JIT stack run out), and such a
+// line is reported as undecided, never as "no match". Between lines the matcher asks the
+// scratch whether the pass is still wanted, so a slow pattern never holds up Stop or a new
+// filter for longer than one line.
 
 #include "engine/BytePattern.h"
 #include "engine/DocumentTypes.h"
 #include "engine/FilterSet.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -37,6 +45,16 @@ struct LineChunk {
     FilterTextForm form = FilterTextForm::Utf8;
 };
 
+// Tells a matcher that the pass it serves is no longer wanted: the generation moved on, or
+// Stop was pressed. Either pointer may be null.
+struct FilterAbort {
+    const std::atomic<std::uint64_t>* generation = nullptr;
+    std::uint64_t wanted = 0;
+    const std::atomic<bool>* stopped = nullptr;
+    // Also when this time has passed (checked every few lines); none when zero.
+    std::chrono::steady_clock::time_point deadline{};
+};
+
 // Matching state of one thread: PCRE2 match data and JIT stacks, decoding buffers, and the
 // case-folded copy of the current chunk (shared by every term that needs it). Call
 // NewChunk() before matching the terms of each chunk.
@@ -54,6 +72,31 @@ class FilterScratch {
     // Gives back buffers that grew for an unusually long line.
     void Trim(std::size_t keepBytes);
 
+    void SetAbort(const FilterAbort& abort)
+    {
+        m_abort = abort;
+        m_deadlineCountdown = 0;
+    }
+    // Asked by matchers between lines: two relaxed loads, and the clock now and then.
+    bool AbortRequested()
+    {
+        if ((m_abort.generation != nullptr &&
+             m_abort.generation->load(std::memory_order_relaxed) != m_abort.wanted) ||
+            (m_abort.stopped != nullptr && m_abort.stopped->load(std::memory_order_relaxed))) {
+            return true;
+        }
+        if (m_abort.deadline == std::chrono::steady_clock::time_point() ||
+            m_deadlineCountdown-- > 0) {
+            return false;
+        }
+        m_deadlineCountdown = m_quick ? 3 : 15;
+        return std::chrono::steady_clock::now() >= m_abort.deadline;
+    }
+    // Quick: a tenth of the steps a regular expression may take on a line (for a caller
+    // that must not be held up; a line it cannot decide so is left to one that may).
+    void SetQuick(bool quick);
+    bool Quick() const { return m_quick; }
+
   private:
     friend class FilterPattern;
     const std::uint8_t* folded(const LineChunk& chunk);
@@ -63,21 +106,45 @@ class FilterScratch {
     bool m_foldedValid = false;
     bool m_foldedInPlace = false;
     std::u16string m_text;
+    FilterAbort m_abort;
+    int m_deadlineCountdown = 0;
+    bool m_quick = false;
 };
 
-class FilterPattern {
+// How a filter term judges a run of lines. FilterPattern is the one the program uses; tests
+// put in matchers whose cost per line they choose.
+class LineMatcher {
+  public:
+    virtual ~LineMatcher() = default;
+    // Appends the indexes (ascending, 0 .. count - 1) of the chunk's lines the term matches
+    // to rows, and of those it could not decide (too complex for the pattern) to undecided.
+    // Returns false when scratch.AbortRequested() answered true between two lines: what was
+    // appended then covers only part of the chunk and is to be dropped.
+    virtual bool MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+                            std::vector<std::uint32_t>& rows,
+                            std::vector<std::uint32_t>& undecided) const = 0;
+    // The term needs the bytes only with ASCII letters folded to lower case (a literal that
+    // ignores case), so a chunk may be folded in place for it.
+    virtual bool FoldedBytesSuffice() const { return false; }
+};
+
+class FilterPattern : public LineMatcher {
   public:
     // A term with a regular expression that does not compile gives nullptr, PCRE2's
     // message and the offset in the term's text where it failed.
     static std::unique_ptr<FilterPattern> Compile(const FilterTerm& term, std::u16string& message,
                                                   std::size_t& offset);
-    ~FilterPattern();
+    ~FilterPattern() override;
     FilterPattern(const FilterPattern&) = delete;
     FilterPattern& operator=(const FilterPattern&) = delete;
 
-    // Appends the indexes (ascending, 0 .. count - 1) of the chunk's lines the term matches.
-    void MatchLines(const LineChunk& chunk, FilterScratch& scratch,
-                    std::vector<std::uint32_t>& rows) const;
+    bool MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+                    std::vector<std::uint32_t>& rows,
+                    std::vector<std::uint32_t>& undecided) const override;
+    bool FoldedBytesSuffice() const override
+    {
+        return !m_term.regularExpression && !m_term.matchCase;
+    }
 
     const FilterTerm& term() const { return m_term; }
     // The whole run is searched at once for UTF-8 text (tests and benchmarks report it).
@@ -85,13 +152,14 @@ class FilterPattern {
 
   private:
     FilterPattern() = default;
-    void matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
+    bool matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                       std::vector<std::uint32_t>& rows) const;
     bool literalLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
-    void matchRegex(const LineChunk& chunk, FilterScratch& scratch,
-                    std::vector<std::uint32_t>& rows) const;
-    bool regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
-    // -1 error, 0 no match, 1 match; ovector of the 8-bit match data holds the match.
+    bool matchRegex(const LineChunk& chunk, FilterScratch& scratch,
+                    std::vector<std::uint32_t>& rows, std::vector<std::uint32_t>& undecided) const;
+    // -1 undecided (a limit was reached), 0 no match, 1 match.
+    int regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
+    // -1 undecided, 0 no match, 1 match; ovector of the 8-bit match data holds the match.
     int match8(const std::uint8_t* subject, std::size_t length, std::size_t start,
                FilterScratch& scratch) const;
     int match16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const;

@@ -13,12 +13,14 @@
 namespace {
 
 // One chunk of work: its line starts are copied under docAccess, its bytes read in one
-// pread and matched without any lock. A few milliseconds each, so Stop() and a new filter
-// take effect at once.
+// pread and matched without any lock. The matchers look for Stop and a new filter between
+// lines, so a chunk's size sets only how often the lock is taken and rows are handed over.
 constexpr LineNumber ChunkLines = 64 * 1024;
 constexpr FileOffset ChunkBytes = 4 * 1024 * 1024;
-// A single line longer than this is checked as an empty line rather than held whole.
+// A single line longer than this is not held whole: it is shown as undecided.
 constexpr FileOffset MaxLineBytes = 256 * 1024 * 1024;
+// The most the watcher's own run may take before it leaves the rest to the worker.
+constexpr auto WatcherBudget = std::chrono::milliseconds(2);
 // Progress notices during a long pass, at most this often.
 constexpr auto NoticeInterval = std::chrono::milliseconds(50);
 
@@ -38,10 +40,12 @@ struct LineFilter::Job {
     std::string path;
     FilterTextForm form = FilterTextForm::Utf8;
     bool foldInPlace = false; // see FilterScratch::NewFoldedChunk
+    std::chrono::microseconds watcherBudget = WatcherBudget;
     LineNumber chunkLines = ChunkLines;
     FileOffset chunkBytes = ChunkBytes;
-    std::shared_ptr<const FilterPattern> include;
-    std::vector<std::shared_ptr<const FilterPattern>> excludes;
+    FileOffset longLineBytes = MaxLineBytes;
+    std::shared_ptr<const LineMatcher> include;
+    std::vector<std::shared_ptr<const LineMatcher>> excludes;
 };
 
 // The worker's own state: where it is in the current job, and its buffers.
@@ -59,14 +63,28 @@ struct LineFilter::Worker {
     quill::ReadOnlyFile file; // the job's file, once a run has read from it
     std::uint64_t fileGeneration = 0;
     std::vector<std::uint8_t> bytes;
-    std::vector<std::uint8_t> excluded;
+    std::vector<std::uint8_t> verdicts; // per line of the chunk: Excluded, Unsure
     std::vector<std::uint32_t> rows;
+    std::vector<std::uint32_t> unsureRows;
     std::vector<LineNumber> found;
+    std::vector<LineNumber> undecided; // of found
+    std::uint64_t undecidedTerms = 0;   // as GetUndecidedTerms()
     FilterScratch scratch;
 };
 
+namespace {
+constexpr std::uint8_t Excluded = 1; // an exclude matched: hidden
+constexpr std::uint8_t Unsure = 2;   // an exclude could not decide: kept, marked
+
+std::uint64_t excludeBit(std::size_t index)
+{
+    return std::uint64_t(1) << std::min<std::size_t>(index + 1, 63);
+}
+} // namespace
+
 LineFilter::LineFilter(CBrackenlyDoc& document, FilterHost* host)
     : m_doc(document), m_pHost(host), m_chunkLines(ChunkLines), m_chunkBytes(ChunkBytes),
+      m_longLineBytes(MaxLineBytes), m_watcherBudget(WatcherBudget),
       m_worker(std::make_unique<Worker>())
 {
     m_doc.SetAppendListener(this);
@@ -76,6 +94,11 @@ void LineFilter::SetChunkLimits(LineNumber lines, FileOffset bytes)
 {
     m_chunkLines = std::max<LineNumber>(1, lines);
     m_chunkBytes = std::max<FileOffset>(1, bytes);
+}
+
+void LineFilter::SetLongLineLimit(FileOffset bytes)
+{
+    m_longLineBytes = std::max<FileOffset>(1, bytes);
 }
 
 LineFilter::~LineFilter()
@@ -96,8 +119,8 @@ LineFilter::~LineFilter()
 std::vector<FilterError> LineFilter::SetFilter(const FilterSet& filterSet)
 {
     std::vector<FilterError> errors;
-    std::shared_ptr<const FilterPattern> include;
-    std::vector<std::shared_ptr<const FilterPattern>> excludes;
+    std::shared_ptr<const LineMatcher> include;
+    std::vector<std::shared_ptr<const LineMatcher>> excludes;
     auto compile = [&](const FilterTerm& term, bool exclude, std::size_t index) {
         FilterError error;
         std::shared_ptr<const FilterPattern> pattern =
@@ -123,13 +146,20 @@ std::vector<FilterError> LineFilter::SetFilter(const FilterSet& filterSet)
         ClearFilter();
         return errors;
     }
+    SetMatchers(std::move(include), std::move(excludes));
     m_filterSet = filterSet;
+    return errors;
+}
+
+void LineFilter::SetMatchers(std::shared_ptr<const LineMatcher> include,
+                             std::vector<std::shared_ptr<const LineMatcher>> excludes)
+{
+    m_filterSet = FilterSet();
     m_include = std::move(include);
     m_excludes = std::move(excludes);
     m_active = true;
     m_stopped.store(false);
     startJob();
-    return errors;
 }
 
 void LineFilter::ClearFilter()
@@ -142,11 +172,13 @@ void LineFilter::ClearFilter()
         m_resetPending = true;
     }
     m_matches.clear();
+    m_undecided.clear();
+    m_undecidedTerms = 0;
     {
         std::lock_guard lock(m_mutex);
         m_job.reset();
         m_generation.store(++m_nextGeneration);
-        m_pending = Pending{m_nextGeneration, {}, {}};
+        m_pending = Pending{m_nextGeneration, {}, {}, {}};
         m_target = 0;
         m_done = 0;
         m_noticeOutstanding = false;
@@ -167,23 +199,26 @@ void LineFilter::startJob()
     job->include = m_include;
     job->excludes = m_excludes;
     job->foldInPlace = job->form == FilterTextForm::Utf8;
-    for (const FilterPattern* pattern : {m_include.get()}) {
-        if (pattern && (pattern->term().regularExpression || pattern->term().matchCase)) {
-            job->foldInPlace = false;
-        }
+    if (m_include && !m_include->FoldedBytesSuffice()) {
+        job->foldInPlace = false;
     }
-    for (const auto& pattern : m_excludes) {
-        if (pattern->term().regularExpression || pattern->term().matchCase) {
+    for (const auto& matcher : m_excludes) {
+        if (!matcher->FoldedBytesSuffice()) {
             job->foldInPlace = false;
         }
     }
     job->chunkLines = m_chunkLines;
-    job->chunkBytes = m_chunkBytes;
+    // A line too long to hold always comes as a chunk of its own.
+    job->chunkBytes = std::min(m_chunkBytes, m_longLineBytes);
+    job->longLineBytes = m_longLineBytes;
+    job->watcherBudget = m_watcherBudget;
     m_epoch = job->epoch;
     m_form = job->form;
     m_syncedCount = m_doc.GetLineCount();
     m_syncedEnd = m_doc.IndexedEnd();
     m_matches.clear();
+    m_undecided.clear();
+    m_undecidedTerms = 0;
     m_resetPending = true;
     {
         std::lock_guard lock(m_mutex);
@@ -191,7 +226,7 @@ void LineFilter::startJob()
         m_generation.store(job->generation);
         m_job = std::move(job);
         m_target = m_syncedCount;
-        m_pending = Pending{m_nextGeneration, {}, {}};
+        m_pending = Pending{m_nextGeneration, {}, {}, {}};
         m_done = 0;
         ++m_request;
         m_noticeOutstanding = false;
@@ -251,6 +286,9 @@ void LineFilter::Resume()
 
 FilterChange LineFilter::Collect()
 {
+    if (m_active && m_doc.IndexEpoch() != m_epoch) {
+        return Sync(); // a reload or Clear nobody has told the pane of
+    }
     FilterChange change;
     change.reset = m_resetPending;
     m_resetPending = false;
@@ -260,6 +298,9 @@ FilterChange LineFilter::Collect()
         if (m_pending.retract && !m_matches.empty() && m_matches.back() == *m_pending.retract) {
             m_matches.pop_back();
             change.lastRowRemoved = true;
+            if (!m_undecided.empty() && m_undecided.back() == *m_pending.retract) {
+                m_undecided.pop_back();
+            }
         }
         m_pending.retract.reset();
         change.firstNewRow = m_matches.size();
@@ -267,6 +308,10 @@ FilterChange LineFilter::Collect()
             m_matches.push_back(line);
         }
         m_pending.lines.clear();
+        m_undecided.insert(m_undecided.end(), m_pending.undecided.begin(),
+                           m_pending.undecided.end());
+        m_pending.undecided.clear();
+        m_undecidedTerms |= m_pending.undecidedTerms;
         if (m_pending.lines.capacity() > 1024 * 1024) {
             m_pending.lines.shrink_to_fit();
         }
@@ -344,6 +389,7 @@ void LineFilter::workerLoop()
                 worker.generation = job->generation;
                 worker.next = 0;
                 worker.provisional = false;
+                worker.undecidedTerms = 0;
             }
             end = run(*job, target, worker, nullptr);
         }
@@ -381,19 +427,149 @@ void LineFilter::TextAppended(FileOffset offset, const std::uint8_t* bytes, std:
         return;
     }
     const Piece piece{offset, bytes, n};
-    run(*job, m_doc.GetLineCount(), *m_worker, &piece);
+    const LineNumber count = m_doc.GetLineCount();
+    if (run(*job, count, *m_worker, &piece) != RunEnd::Deferred) {
+        return;
+    }
+    running.unlock();
+    {
+        std::lock_guard lock(m_mutex);
+        m_target = std::max(m_target, count);
+        ++m_request;
+    }
+    m_wake.notify_all();
+}
+
+void LineFilter::IndexRestarted()
+{
+    if (!m_active) {
+        return;
+    }
+    std::unique_lock lock(m_mutex);
+    postNotice(lock, true);
+}
+
+LineFilter::RunEnd LineFilter::interruption(const Job& job) const
+{
+    if (m_generation.load() != job.generation) {
+        return RunEnd::Superseded;
+    }
+    if (m_stopped.load()) {
+        return RunEnd::Stopped;
+    }
+    return RunEnd::CaughtUp;
+}
+
+LineFilter::RunEnd LineFilter::readChunk(const Job& job, Worker& worker, std::size_t size)
+{
+    const CBrackenlyDoc::LineRun& lines = worker.lines;
+    try {
+        if (worker.bytes.size() < size) {
+            worker.bytes.resize(size);
+        }
+    } catch (const std::bad_alloc&) {
+        return RunEnd::Unreadable;
+    }
+    if (!worker.file.isOpen() || worker.fileGeneration != job.generation) {
+        worker.file = quill::ReadOnlyFile::open(job.path);
+        worker.fileGeneration = job.generation;
+        if (!worker.file.isOpen()) {
+            return RunEnd::Unreadable;
+        }
+    }
+    // A long line is read in pieces, so Stop need not wait for hundreds of megabytes.
+    for (std::size_t at = 0; at < size;) {
+        const std::size_t n = std::min(size - at, std::size_t(ChunkBytes));
+        if (worker.file.readAt(worker.bytes.data() + at, n, lines.starts[0] + FileOffset(at)) !=
+            std::int64_t(n)) {
+            return RunEnd::Unreadable; // the file shrank: a reload follows
+        }
+        at += n;
+        if (at < size) {
+            if (const RunEnd end = interruption(job); end != RunEnd::CaughtUp) {
+                return end;
+            }
+        }
+    }
+    return RunEnd::CaughtUp;
+}
+
+bool LineFilter::matchChunk(const Job& job, const LineChunk& chunk, Worker& worker)
+{
+    const LineNumber first = worker.lines.first;
+    const std::size_t count = chunk.count;
+    worker.found.clear();
+    worker.undecided.clear();
+    const bool anyExcludes = !job.excludes.empty();
+    if (anyExcludes) {
+        worker.verdicts.assign(count, 0);
+        for (const auto& exclude : job.excludes) {
+            worker.rows.clear();
+            worker.unsureRows.clear();
+            if (!exclude->MatchLines(chunk, worker.scratch, worker.rows, worker.unsureRows)) {
+                return false;
+            }
+            if (!worker.unsureRows.empty()) {
+                worker.undecidedTerms |= excludeBit(std::size_t(&exclude - job.excludes.data()));
+            }
+            for (std::uint32_t row : worker.rows) {
+                worker.verdicts[row] |= Excluded;
+            }
+            for (std::uint32_t row : worker.unsureRows) {
+                worker.verdicts[row] |= Unsure;
+            }
+        }
+    }
+    auto take = [&](std::uint32_t row, bool unsure) {
+        const std::uint8_t verdict = anyExcludes ? worker.verdicts[row] : 0;
+        if ((verdict & Excluded) == 0) {
+            worker.found.push_back(first + row);
+            if (unsure || (verdict & Unsure) != 0) {
+                worker.undecided.push_back(first + row);
+            }
+        }
+    };
+    if (job.include) {
+        worker.rows.clear();
+        worker.unsureRows.clear();
+        if (!job.include->MatchLines(chunk, worker.scratch, worker.rows, worker.unsureRows)) {
+            return false;
+        }
+        if (!worker.unsureRows.empty()) {
+            worker.undecidedTerms |= 1;
+        }
+        // Both lists ascend and never share a line.
+        std::size_t u = 0;
+        for (std::uint32_t row : worker.rows) {
+            for (; u < worker.unsureRows.size() && worker.unsureRows[u] < row; ++u) {
+                take(worker.unsureRows[u], true);
+            }
+            take(row, false);
+        }
+        for (; u < worker.unsureRows.size(); ++u) {
+            take(worker.unsureRows[u], true);
+        }
+    } else {
+        for (std::size_t row = 0; row < count; ++row) {
+            take(std::uint32_t(row), false);
+        }
+    }
+    return true;
 }
 
 LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& worker,
                                    const Piece* piece)
 {
     CBrackenlyDoc::LineRun& lines = worker.lines;
+    FilterAbort abort{&m_generation, job.generation, &m_stopped, {}};
+    if (piece != nullptr) {
+        abort.deadline = std::chrono::steady_clock::now() + job.watcherBudget;
+    }
+    worker.scratch.SetAbort(abort);
+    worker.scratch.SetQuick(piece != nullptr);
     while (worker.next < target) {
-        if (m_generation.load() != job.generation) {
-            return RunEnd::Superseded;
-        }
-        if (m_stopped.load()) {
-            return RunEnd::Stopped;
+        if (const RunEnd end = interruption(job); end != RunEnd::CaughtUp) {
+            return end;
         }
         // With a piece in memory, a run either ends where lines start to come from the
         // piece (what lies before it is read from the file), or starts in it and ends
@@ -401,6 +577,9 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
         FileOffset runBytes = job.chunkBytes;
         bool inPiece = false;
         if (piece != nullptr) {
+            if (std::chrono::steady_clock::now() >= abort.deadline) {
+                return RunEnd::Deferred;
+            }
             const FileOffset from = m_doc.LineStart(worker.next);
             const FileOffset pieceEnd = piece->offset + FileOffset(piece->size);
             if (from < piece->offset) {
@@ -440,79 +619,50 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
             if (worker.provisionalMatched) {
                 retract = worker.provisionalLine;
             }
-            worker.provisional = false;
         }
 
         const FileOffset runEnd = lines.starts[count];
-        if (count == 1 && runEnd - lines.starts[0] > MaxLineBytes) {
-            lines.starts[1] = lines.starts[0];
-        }
-        const std::size_t size = std::size_t(lines.starts[count] - lines.starts[0]);
-        if (inMemory == nullptr) {
-            try {
-                if (worker.bytes.size() < size) {
-                    worker.bytes.resize(size);
-                }
-            } catch (const std::bad_alloc&) {
-                return RunEnd::Unreadable;
-            }
-            // Opened when first needed and kept for the job: the watcher's runs read only
-            // the line cut between two of its pieces, a few times a second.
-            if (!worker.file.isOpen() || worker.fileGeneration != job.generation) {
-                worker.file = quill::ReadOnlyFile::open(job.path);
-                worker.fileGeneration = job.generation;
-                if (!worker.file.isOpen()) {
-                    return RunEnd::Unreadable;
-                }
-            }
-            if (size > 0 && worker.file.readAt(worker.bytes.data(), size, lines.starts[0]) !=
-                                std::int64_t(size)) {
-                return RunEnd::Unreadable; // the file shrank: a reload follows
-            }
-        }
-
-        const LineChunk chunk{inMemory != nullptr ? inMemory : worker.bytes.data(),
-                              lines.starts.data(), count, job.form};
-        if (job.foldInPlace && inMemory == nullptr) {
-            FoldAsciiBytes(worker.bytes.data(), size);
-            worker.scratch.NewFoldedChunk();
-        } else {
-            worker.scratch.NewChunk();
-        }
-        const bool anyExcluded = !job.excludes.empty();
-        if (anyExcluded) {
-            worker.excluded.assign(count, 0);
-            for (const auto& exclude : job.excludes) {
-                worker.rows.clear();
-                exclude->MatchLines(chunk, worker.scratch, worker.rows);
-                for (std::uint32_t row : worker.rows) {
-                    worker.excluded[row] = 1;
-                }
-            }
-        }
-        worker.found.clear();
-        if (job.include) {
-            worker.rows.clear();
-            job.include->MatchLines(chunk, worker.scratch, worker.rows);
-            for (std::uint32_t row : worker.rows) {
-                if (!anyExcluded || !worker.excluded[row]) {
-                    worker.found.push_back(lines.first + row);
-                }
+        if (count == 1 && runEnd - lines.starts[0] > job.longLineBytes) {
+            // Too long to hold: shown, as a line no term could decide.
+            worker.found.assign(1, lines.first);
+            worker.undecided.assign(1, lines.first);
+            worker.undecidedTerms |= job.include ? 1 : 0;
+            for (std::size_t i = 0; i < job.excludes.size(); ++i) {
+                worker.undecidedTerms |= excludeBit(i);
             }
         } else {
-            for (std::size_t row = 0; row < count; ++row) {
-                if (!worker.excluded[row]) {
-                    worker.found.push_back(lines.first + LineNumber(row));
+            const std::size_t size = std::size_t(runEnd - lines.starts[0]);
+            if (inMemory == nullptr) {
+                if (const RunEnd end = readChunk(job, worker, size); end != RunEnd::CaughtUp) {
+                    return end;
                 }
             }
+            const LineChunk chunk{inMemory != nullptr ? inMemory : worker.bytes.data(),
+                                  lines.starts.data(), count, job.form};
+            if (job.foldInPlace && inMemory == nullptr) {
+                FoldAsciiBytes(worker.bytes.data(), size);
+                worker.scratch.NewFoldedChunk();
+            } else {
+                worker.scratch.NewChunk();
+            }
+            if (!matchChunk(job, chunk, worker)) {
+                const RunEnd end = interruption(job);
+                return end != RunEnd::CaughtUp ? end
+                       : piece != nullptr      ? RunEnd::Deferred
+                                               : RunEnd::Stopped;
+            }
+            if (piece != nullptr && !worker.undecided.empty()) {
+                return RunEnd::Deferred; // the worker may take all the steps it needs
+            }
         }
+        worker.provisional = false;
 
         const LineNumber last = lines.first + LineNumber(count) - 1;
         const LineNumber done = lines.lastOpen ? last : last + 1;
         // The watcher's own runs post nothing: their rows go out with the notice that
         // answers the window's update for the same lines, so the pane repaints no more
         // often than the log view.
-        if (!handOver(job, retract, worker.found, done, piece == nullptr)) {
+        if (!handOver(job, retract, worker.found, worker.undecided, done, piece == nullptr)) {
             return RunEnd::Superseded;
         }
         worker.next = done;
@@ -531,7 +681,9 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
 }
 
 bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
-                          const std::vector<LineNumber>& lines, LineNumber done, bool notify)
+                          const std::vector<LineNumber>& lines,
+                          const std::vector<LineNumber>& undecided, LineNumber done,
+                          bool notify)
 {
     std::unique_lock lock(m_mutex);
     if (m_pending.generation != job.generation || m_generation.load() != job.generation) {
@@ -540,6 +692,9 @@ bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
     if (retract) {
         if (!m_pending.lines.empty() && m_pending.lines.back() == *retract) {
             m_pending.lines.pop_back();
+            if (!m_pending.undecided.empty() && m_pending.undecided.back() == *retract) {
+                m_pending.undecided.pop_back();
+            }
         } else {
             assert(!m_pending.retract);
             m_pending.retract = retract;
@@ -547,6 +702,8 @@ bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
     }
     assert(lines.empty() || m_pending.lines.empty() || lines.front() > m_pending.lines.back());
     m_pending.lines.insert(m_pending.lines.end(), lines.begin(), lines.end());
+    m_pending.undecided.insert(m_pending.undecided.end(), undecided.begin(), undecided.end());
+    m_pending.undecidedTerms |= m_worker->undecidedTerms;
     m_done = done;
     if (notify) {
         postNotice(lock, false);

@@ -18,19 +18,28 @@
 //     which moves what the worker found into GetMatches() and says what changed. Rows
 //     change only inside Collect(), SetFilter(), ClearFilter() and Sync() (a reset).
 //   - GetProgress(): lines checked out of the lines to check, and the state, for the
-//     pane's header. Stop() ends the running pass within one chunk of work (a few ms) and
-//     keeps the rows found so far; Resume() goes on from there.
+//     pane's header. Stop() ends the running pass within one line's work and keeps the
+//     rows found so far; Resume() goes on from there.
+//   - A line a term could not decide (too complex for a regular expression, or longer than
+//     the longest line held whole) is shown, never hidden: GetUndecided() lists those of
+//     the rows, for the pane to mark and count. An exclude that could not decide a line
+//     keeps it.
 //
 // Threads and locks: the worker takes the document's lock "docAccess" only to copy the line
 // starts of the next chunk (at most 64 Ki lines), never while it reads or matches, so the
 // watcher keeps appending while a long pass runs. The filter also listens to the watcher
 // (CBrackenlyDoc::AppendListener): when the worker is idle, the lines of the piece the
 // watcher has just appended are matched right there, on the watcher's thread and in its
-// buffer, so following a busy file does not read every byte twice. Only one of the two runs
-// at a time (m_runMutex); the watcher never waits for it. Their rows reach the pane through
-// the same Collect(). Do not hold docAccess while calling SetFilter(), ClearFilter() or the
-// destructor (they may wait for the worker, which may be waiting for the lock). The document
-// must outlive the filter.
+// buffer, so following a busy file does not read every byte twice. That run is bounded: it
+// gives up after a couple of milliseconds, and on the first line a pattern cannot decide
+// with a tenth of its usual steps, and leaves the rest to the worker; so a slow pattern
+// never holds up the watcher. Only one of the two runs at a time (m_runMutex); the watcher
+// never waits for it. The document also tells the filter when its index starts over
+// (reload, Clear, New); the filter then posts a notice, and the pane's Collect() starts the
+// rows over. Stop, a new filter and the destructor interrupt a run between two lines, so
+// none of them waits for more than one line's work. Do not hold docAccess while calling
+// SetFilter(), ClearFilter() or the destructor (they may wait for the worker, which may be
+// waiting for the lock). The document must outlive the filter.
 
 #include "engine/DocumentTypes.h"
 #include "engine/FilterMatches.h"
@@ -49,7 +58,8 @@
 
 class CBrackenlyDoc;
 class FilterHost;
-class FilterPattern;
+class LineMatcher;
+struct LineChunk;
 enum class FilterTextForm;
 
 enum class FilterState {
@@ -87,6 +97,10 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
     // empty text are ignored; a set without any term turns the filter off. When a regular
     // expression does not compile, the filter is off and the errors are returned.
     std::vector<FilterError> SetFilter(const FilterSet& filterSet);
+    // Filters with matchers of the caller's own (tests choose what a line costs). GetFilter()
+    // is then empty.
+    void SetMatchers(std::shared_ptr<const LineMatcher> include,
+                     std::vector<std::shared_ptr<const LineMatcher>> excludes);
     void ClearFilter();
     // The set of terms last set successfully (empty when off).
     const FilterSet& GetFilter() const { return m_filterSet; }
@@ -99,14 +113,24 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
     void Stop();
     void Resume();
 
-    // Takes over what the worker found since the last call.
+    // Takes over what the worker found since the last call; starts over (a reset) when the
+    // document's index did.
     FilterChange Collect();
     const FilterMatches& GetMatches() const { return m_matches; }
+    // The lines among GetMatches() that some term could not decide, ascending.
+    const std::vector<LineNumber>& GetUndecided() const { return m_undecided; }
+    // Which terms left those lines undecided: bit 0 the include, bit 1 + i the i-th exclude
+    // with text (the last bit stands for any beyond).
+    std::uint64_t GetUndecidedTerms() const { return m_undecidedTerms; }
     FilterProgress GetProgress() const;
 
     // The most lines and bytes one chunk of work takes (tests make them small to cross
     // chunk boundaries often). Takes effect with the next SetFilter().
     void SetChunkLimits(LineNumber lines, FileOffset bytes);
+    // Lines longer than this are not read but shown as undecided (tests make it small).
+    void SetLongLineLimit(FileOffset bytes);
+    // How long the watcher's own run may take (slow sanitizer builds need more).
+    void SetWatcherBudget(std::chrono::microseconds budget) { m_watcherBudget = budget; }
 
     // Waits until the worker has checked every line of the last Sync() (or was stopped);
     // false after the timeout. Tests and benchmarks.
@@ -120,6 +144,7 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
         Stopped,    // Stop()
         Superseded, // a new job (filter, reset) is wanted
         Unreadable, // the file or the index changed under the pass; the next Sync() restarts
+        Deferred,   // the watcher's run is over its budget: the worker takes over
     };
 
     void startJob();
@@ -130,14 +155,25 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
         const std::uint8_t* bytes = nullptr;
         std::size_t size = 0;
     };
-    // Checks lines from worker.next up to target; holds m_runMutex.
+    // Checks lines from worker.next up to target; holds m_runMutex. With a piece, the
+    // watcher's bounded run.
     RunEnd run(const Job& job, LineNumber target, Worker& worker, const Piece* piece);
-    // The watcher's piece: matched on its thread, where its bytes are, when nothing else
-    // is running (AppendListener).
+    // Why the pass stops early, or CaughtUp when it may go on.
+    RunEnd interruption(const Job& job) const;
+    // Matches one chunk against the job's terms into worker.found and worker.undecided;
+    // false when interrupted.
+    bool matchChunk(const Job& job, const LineChunk& chunk, Worker& worker);
+    // Reads the bytes of lines [starts.front(), starts.back()) into the worker's buffer.
+    RunEnd readChunk(const Job& job, Worker& worker, std::size_t size);
+    // AppendListener, on the watcher's thread: the watcher's piece, matched where its bytes
+    // are when nothing else is running, within a budget.
     void TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override;
+    // AppendListener, on the main thread.
+    void IndexRestarted() override;
     // Hands a chunk's rows to the main thread; false when the job is no longer wanted.
     bool handOver(const Job& job, std::optional<LineNumber> retract,
-                  const std::vector<LineNumber>& lines, LineNumber done, bool notify);
+                  const std::vector<LineNumber>& lines,
+                  const std::vector<LineNumber>& undecided, LineNumber done, bool notify);
     void postNotice(std::unique_lock<std::mutex>& lock, bool force);
 
     CBrackenlyDoc& m_doc;
@@ -147,13 +183,17 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
     FilterSet m_filterSet;
     bool m_active = false;
     FilterMatches m_matches;
+    std::vector<LineNumber> m_undecided;
+    std::uint64_t m_undecidedTerms = 0;
     bool m_resetPending = false; // Collect() reports a reset
-    std::shared_ptr<const FilterPattern> m_include;
-    std::vector<std::shared_ptr<const FilterPattern>> m_excludes;
+    std::shared_ptr<const LineMatcher> m_include;
+    std::vector<std::shared_ptr<const LineMatcher>> m_excludes;
     std::uint64_t m_epoch = 0;
     FilterTextForm m_form{};
     LineNumber m_chunkLines;
     FileOffset m_chunkBytes;
+    FileOffset m_longLineBytes;
+    std::chrono::microseconds m_watcherBudget;
     LineNumber m_syncedCount = 0;
     FileOffset m_syncedEnd = -1;
 
@@ -174,6 +214,8 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
         std::uint64_t generation = 0;
         std::optional<LineNumber> retract;
         std::vector<LineNumber> lines;
+        std::vector<LineNumber> undecided;
+        std::uint64_t undecidedTerms = 0;
     } m_pending;
 
     std::atomic<std::uint64_t> m_generation{0}; // the wanted job's; the worker polls it

@@ -72,6 +72,7 @@ bool CBrackenlyDoc::OnNewDocument()
     m_bHaveFileState = false;
     m_bHaveSavedSize = false;
     m_bReindexPending = false;
+    TellIndexRestarted();
     return true;
 }
 
@@ -111,6 +112,13 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
         m_nativePath = quill::fileNameToBytes(path);
     }
     ResetLines();
+    // Whichever way the open ends, readers of the old lines hear of it once the new ones
+    // are indexed: a reload that finds the new file already written is followed by no
+    // append.
+    struct TellOnReturn {
+        CBrackenlyDoc& doc;
+        ~TellOnReturn() { doc.TellIndexRestarted(); }
+    } tellOnReturn{*this};
     {
         std::lock_guard lock(m_docAccess);
         m_index.reset();
@@ -341,6 +349,14 @@ void CBrackenlyDoc::SetAppendListener(AppendListener* listener)
     m_appendListener = listener;
 }
 
+void CBrackenlyDoc::TellIndexRestarted()
+{
+    std::lock_guard lock(m_listenerMutex);
+    if (m_appendListener != nullptr) {
+        m_appendListener->IndexRestarted();
+    }
+}
+
 void CBrackenlyDoc::TellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
 {
     std::lock_guard lock(m_listenerMutex);
@@ -438,6 +454,7 @@ void CBrackenlyDoc::ClearText()
     if (wasWatching) {
         StartWatching();
     }
+    TellIndexRestarted();
 }
 
 void CBrackenlyDoc::ReloadKeywords()

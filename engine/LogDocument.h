@@ -120,6 +120,9 @@ class CBrackenlyDoc {
         virtual ~AppendListener() = default;
         // bytes: the n bytes now indexed from file offset `offset` on; valid for the call.
         virtual void TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) = 0;
+        // Main thread, without docAccess: the index has started over (open, reload, New,
+        // Clear) and holds what it will show, whether or not the views are updated next.
+        virtual void IndexRestarted() {}
     };
     void SetAppendListener(AppendListener* listener);
     // The watcher, after AppendText and without docAccess.
@@ -256,6 +259,7 @@ class CBrackenlyDoc {
     friend class DocumentSearch;
 
     void ResetLines();
+    void TellIndexRestarted();
     // Feeds the file from the index's end to the file's end into the index; false on a
     // read error or when stopped (m_bIndexingStopped tells). Caller holds docAccess.
     bool IndexFile(const quill::ReadOnlyFile& file);

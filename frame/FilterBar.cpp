@@ -30,6 +30,7 @@ constexpr int StringRemoveTip = 237;
 constexpr int StringExcludeTip = 238;
 constexpr int StringConflict = 239;
 constexpr int StringPatternError = 240;
+constexpr int StringUndecided = 250;
 
 // Typing pauses this long before the filter is applied: a pass over a large file starts
 // for the word, not for each of its letters.
@@ -255,6 +256,7 @@ void FilterBar::showErrors(const std::vector<FilterError>& errors)
         shownBefore.push_back(!row.error->isHidden());
         row.error->clear();
         row.error->setVisible(false);
+        row.explainsUndecided = false;
     }
     int conflict = -1;
     filterSet(&conflict);
@@ -333,6 +335,38 @@ void FilterBar::setErrorColour(QLabel* label)
     QPalette own = label->palette();
     own.setColor(QPalette::WindowText, colour);
     label->setPalette(own);
+}
+
+void FilterBar::showUndecided(std::uint64_t terms)
+{
+    const LanguageResources& resources = LanguageResources::current();
+    // The rows in the order the terms were numbered: the include, then the excludes with
+    // text.
+    std::size_t excludes = 0;
+    bool includeSeen = false;
+    bool changed = false;
+    for (Row& row : m_rows) {
+        std::uint64_t bit = 0;
+        if (!row.field->currentText().isEmpty()) {
+            if (row.options[Exclude]->isChecked()) {
+                bit = std::uint64_t(1) << std::min<std::size_t>(++excludes, 63);
+            } else if (!includeSeen) {
+                includeSeen = true;
+                bit = 1;
+            }
+        }
+        const bool explain = (terms & bit) != 0;
+        if (explain == row.explainsUndecided || (explain && row.error->isVisible())) {
+            continue; // an error of the term's own stays
+        }
+        row.explainsUndecided = explain;
+        row.error->setText(explain ? resources.string(StringUndecided) : QString());
+        row.error->setVisible(explain);
+        changed = true;
+    }
+    if (changed) {
+        emit rowsChanged(); // the bar's height changed
+    }
 }
 
 QLineEdit* FilterBar::field(int row) const

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstdint>
 #include <vector>
 
 class FilterHistory;
@@ -41,6 +42,9 @@ class FilterBar : public QWidget {
     FilterSet filterSet(int* conflict = nullptr) const;
     // Shows the errors under their rows (and clears the others).
     void showErrors(const std::vector<FilterError>& errors);
+    // Explains under the rows of the terms in `terms` (LineFilter::GetUndecidedTerms) that
+    // some lines could not be tested; takes the explanation back from the others.
+    void showUndecided(std::uint64_t terms);
     // The first row's text field.
     QLineEdit* field(int row = 0) const;
     QComboBox* fieldBox(int row = 0) const;
@@ -79,6 +83,7 @@ class FilterBar : public QWidget {
         QCheckBox* options[4] = {};
         QToolButton* remove = nullptr;
         QLabel* error = nullptr;
+        bool explainsUndecided = false;
     };
     void addRow(bool exclude);
     void removeRow(QWidget* rowWidget);

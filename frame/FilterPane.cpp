@@ -26,6 +26,7 @@ constexpr int StringContinue = 245;
 constexpr int StringStopTip = 246;
 constexpr int StringContinueTip = 247;
 constexpr int StringPaneName = 248;
+constexpr int StringUndecidedCount = 249;
 
 const QEvent::Type FilterProgressEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
@@ -74,6 +75,7 @@ FilterPane::FilterPane(CBrackenlyDoc* document, QWidget* parent)
 
     if (document != nullptr) {
         m_filter = std::make_unique<LineFilter>(*document, this);
+        m_view->setUndecided(&m_filter->GetUndecided());
         m_view->setMatches(&m_filter->GetMatches());
     }
 
@@ -224,6 +226,12 @@ void FilterPane::updateHeader()
         text = resources.format(StringDone, matches, total);
         break;
     }
+    const std::size_t undecided = m_filter->GetUndecided().size();
+    if (undecided > 0) {
+        text += QStringLiteral(", ") +
+                resources.format(StringUndecidedCount, locale.toString(qulonglong(undecided)));
+    }
+    m_bar->showUndecided(m_filter->GetUndecidedTerms());
     if (m_progress->text() != text) {
         m_progress->setText(text);
     }

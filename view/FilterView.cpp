@@ -27,6 +27,8 @@ namespace {
 constexpr int AutoScrollIntervalMs = 40;
 // Space left and right of the line numbers.
 constexpr int GutterPadding = 6;
+// Before the number of a line no term could decide.
+constexpr char16_t UndecidedMark = u'?';
 // Rows kept read beyond those on screen before the cache starts over.
 constexpr std::size_t CachedRowsLimit = 4096;
 // A selection whose text would be larger than this is not offered as the PRIMARY
@@ -121,6 +123,7 @@ void FilterView::RowsChanged(const FilterChange& change)
     if (m_currentRow >= count) {
         m_currentRow = count > 0 ? count - 1 : 0;
     }
+    updateGutter();
     updateScrollRange();
     if (change.reset) {
         // A new filter's rows are read from their end, as a new file is.
@@ -157,24 +160,38 @@ void FilterView::forgetRows()
     m_texts.clear();
 }
 
+bool FilterView::isUndecided(std::size_t row) const
+{
+    if (m_pUndecided == nullptr || m_pMatches == nullptr || row >= rowCount()) {
+        return false;
+    }
+    return std::binary_search(m_pUndecided->begin(), m_pUndecided->end(), m_pMatches->at(row));
+}
+
 void FilterView::updateGutter()
 {
     // Wide enough for the largest line number the document has, so the text does not
-    // move sideways while rows of higher numbers scroll in.
-    const std::uint64_t largest =
+    // move sideways while rows of higher numbers scroll in, and for the mark before it.
+    std::uint64_t largest =
         m_pDocument != nullptr ? std::uint64_t(m_pDocument->GetLineCount()) : 0;
+    if (m_pMatches != nullptr && !m_pMatches->empty()) {
+        largest = std::max<std::uint64_t>(largest, std::uint64_t(m_pMatches->back()) + 1);
+    }
     int digits = 1;
     for (std::uint64_t n = largest; n >= 10; n /= 10) {
         ++digits;
     }
     digits = std::max(digits, 4);
-    if (digits == m_gutterDigits && m_gutterWidth > 0) {
+    const QFontMetrics metrics(m_renderer.font());
+    const int width = digits * metrics.horizontalAdvance(QLatin1Char('8')) +
+                      metrics.horizontalAdvance(QChar(UndecidedMark)) + 2 * GutterPadding;
+    if (digits == m_gutterDigits && width == m_gutterWidth) {
         return;
     }
     m_gutterDigits = digits;
-    const QFontMetrics metrics(m_renderer.font());
-    m_gutterWidth = digits * metrics.horizontalAdvance(QLatin1Char('8')) + 2 * GutterPadding;
+    m_gutterWidth = width;
     updateScrollRange();
+    viewport()->update();
 }
 
 void FilterView::updateScrollRange()
@@ -316,8 +333,11 @@ void FilterView::paintEvent(QPaintEvent* event)
             } else {
                 painter.setPen(colours.color(QPalette::PlaceholderText));
             }
-            painter.drawText(cell, Qt::AlignRight | Qt::AlignVCenter,
-                             QString::number(qulonglong(m_pMatches->at(row)) + 1));
+            QString number = QString::number(qulonglong(m_pMatches->at(row)) + 1);
+            if (isUndecided(row)) {
+                number.prepend(QChar(UndecidedMark));
+            }
+            painter.drawText(cell, Qt::AlignRight | Qt::AlignVCenter, number);
         }
     }
     painter.end();

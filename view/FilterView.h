@@ -1,9 +1,10 @@
 #pragma once
 
 // FilterView: the filter pane's list. Row r shows document line matches.at(r): its number
-// (counted from 1) in a gutter at the left, then its text painted by the log view's
-// renderer in the log view's font, with the same keyword colours. It follows its end
-// while the user is there, as the log view does.
+// (counted from 1) in a gutter at the left, wide enough for the document's largest line
+// number, with a mark before it when a term could not decide the line; then its text
+// painted by the log view's renderer in the log view's font, with the same keyword
+// colours. It follows its end while the user is there, as the log view does.
 //
 // Rows are selected and copied like the log view's lines (MouseSelection, one selection of
 // its own over rows); a copy gives the shown lines joined by CR LF. A click on a row that
@@ -28,6 +29,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class CBrackenlyDoc;
 class EndFollower;
@@ -41,6 +43,9 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
 
     void setDocument(CBrackenlyDoc* document);
     void setMatches(const FilterMatches* matches);
+    // The lines among the matches that are shown undecided, ascending; not owned.
+    void setUndecided(const std::vector<LineNumber>* lines) { m_pUndecided = lines; }
+    bool isUndecided(std::size_t row) const;
     void setTextFont(const QFont& font);
     const LogRenderer& renderer() const { return m_renderer; }
 
@@ -110,6 +115,7 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     CBrackenlyDoc* m_pDocument = nullptr;
     const FilterMatches* m_pMatches = nullptr;
     EndFollower* m_follower = nullptr;
+    const std::vector<LineNumber>* m_pUndecided = nullptr;
     LogRenderer m_renderer;
     int m_gutterWidth = 0;
     int m_gutterDigits = 0;

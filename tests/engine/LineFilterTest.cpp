@@ -16,9 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <random>
 #include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace quilltest;
 
@@ -26,11 +31,21 @@ namespace {
 
 // --- the model ---
 
+// A-Z to a-z and nothing else, as Find compares without Match case.
+void foldAscii(std::u16string& text)
+{
+    for (char16_t& c : text) {
+        if (c >= u'A' && c <= u'Z') {
+            c = char16_t(c - u'A' + u'a');
+        }
+    }
+}
+
 bool modelLiteral(std::u16string line, std::u16string text, const FilterTerm& term)
 {
     if (!term.matchCase) {
-        FoldAsciiCase(line);
-        FoldAsciiCase(text);
+        foldAscii(line);
+        foldAscii(text);
     }
     for (std::size_t pos = 0;;) {
         const std::size_t c = line.find(text, pos);
@@ -477,36 +492,199 @@ TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
     EXPECT_GT(host.posted.load(), 0);
 }
 
-// The compact list against a plain vector: block boundaries, distances past 16 bits, and
-// taking rows back across a block boundary.
+// The watcher's pieces are matched where they are, when the worker is idle: only the lines
+// cut between two pieces are read from the file.
 TEST(LineFilter, LinesTheWatcherHandsOverAreMatchedWithoutReadingThemAgain)
 {
-    FedDocument fed;
-    fed.tellEvery = 1;
-    fed.open("first ERROR\n");
-    LineFilter filter(fed.doc, nullptr);
-    const FilterSet filterSet{FilterTerm{u"ERROR", true, false, false}, {}};
-    ASSERT_TRUE(filter.SetFilter(filterSet).empty());
-    ASSERT_TRUE(filter.WaitIdle());
-    std::string more;
-    for (int i = 0; more.size() < (2u << 20); ++i) {
-        more += "line " + std::to_string(i) + (i % 10 == 3 ? " ERROR\n" : " fine\n");
+    for (const FilterTerm& term : {FilterTerm{u"ERROR", true, false, false},
+                                   FilterTerm{u"ERR?OR$", true, false, true}}) {
+        SCOPED_TRACE(quill::utf16ToUtf8(term.text));
+        FedDocument fed;
+        fed.tellEvery = 1;
+        fed.open("first ERROR\n");
+        LineFilter filter(fed.doc, nullptr);
+        // Not the point here, and sanitizer builds are slow.
+        filter.SetWatcherBudget(std::chrono::seconds(10));
+        const FilterSet filterSet{term, {}};
+        ASSERT_TRUE(filter.SetFilter(filterSet).empty());
+        ASSERT_TRUE(filter.WaitIdle());
+        std::string more;
+        for (int i = 0; more.size() < (2u << 20); ++i) {
+            more += "line " + std::to_string(i) + (i % 10 == 3 ? " ERROR\n" : " fine\n");
+        }
+        // Pieces of 64 KiB, each cut inside a line, the last line left open.
+        more += "open ERR";
+        const std::uint64_t before = bytesRead();
+        for (std::size_t at = 0; at < more.size(); at += 65536) {
+            fed.append(more.substr(at, 65536));
+        }
+        filter.Sync();
+        ASSERT_TRUE(filter.WaitIdle());
+        EXPECT_LT(bytesRead() - before, 16u * 1024)
+            << "only the lines cut between pieces are read";
+        filter.Collect();
+        EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false));
+        fed.append("OR\n");
+        expectModel(filter, fed, 0, filterSet, false,
+                    "the open line completed in a piece of its own");
     }
-    // Pieces of 64 KiB, each cut inside a line, the last line left open.
-    more += "open ERR";
-    const std::uint64_t before = bytesRead();
-    for (std::size_t at = 0; at < more.size(); at += 65536) {
-        fed.append(more.substr(at, 65536));
-    }
-    filter.Sync();
-    ASSERT_TRUE(filter.WaitIdle());
-    EXPECT_LT(bytesRead() - before, 16u * 1024) << "only the lines cut between pieces are read";
-    filter.Collect();
-    EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false));
-    fed.append("OR\n");
-    expectModel(filter, fed, 0, filterSet, false, "the open line completed in a piece of its own");
 }
 
+// The first and the 65,537th line: the second lies exactly 65,536 lines after the first
+// row of its block, the first distance that needs more than 16 bits.
+TEST(LineFilter, MatchesSixtyFiveThousandFiveHundredThirtySixLinesApartAreBothListed)
+{
+    FedDocument fed;
+    std::string text = "hit\n";
+    for (int i = 1; i < 65536; ++i) {
+        text += "-\n";
+    }
+    text += "hit\n-\n";
+    fed.open(text);
+    LineFilter filter(fed.doc, nullptr);
+    ASSERT_TRUE(filter.SetFilter(FilterSet{{u"hit", true, false, false}, {}}).empty());
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    EXPECT_EQ(rowsOf(filter), (std::vector<LineNumber>{0, 65536}));
+}
+
+// A Match case literal in an Exclude row sees the bytes as they are, even where the other
+// terms would let the chunk be folded in place.
+TEST(LineFilter, MatchCaseExcludeIsNotRunOnFoldedBytes)
+{
+    FedDocument fed;
+    fed.open("ERROR disk\nerror net\n");
+    LineFilter filter(fed.doc, nullptr);
+    const struct {
+        FilterSet set;
+        std::vector<LineNumber> rows;
+    } cases[] = {
+        {{{}, {{u"ERROR", true, false, false}}}, {1}},
+        {{{u"r", false, false, false}, {{u"ERROR", true, false, false}}}, {1}},
+        {{{u"R", true, false, false}, {{u"error", false, false, false}}}, {}},
+        {{{u"error", false, false, false}, {{u"disk", false, false, false}}}, {1}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(filter.SetFilter(c.set).empty());
+        ASSERT_TRUE(filter.WaitIdle());
+        filter.Collect();
+        EXPECT_EQ(rowsOf(filter), c.rows) << describe(c.set);
+    }
+}
+
+// The line numbers (from 0) grep prints for the file, run without a shell.
+std::vector<LineNumber> grepLines(const std::vector<std::string>& flags, const std::string& pattern,
+                                  const std::string& path)
+{
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        close(fds[0]);
+        close(fds[1]);
+        std::vector<std::string> args{"grep", "-n"};
+        args.insert(args.end(), flags.begin(), flags.end());
+        args.insert(args.end(), {"-e", pattern, "--", path});
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        execvp("grep", argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
+        out.append(buffer, std::size_t(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) <= 1) << "grep failed on " << pattern;
+    std::vector<LineNumber> lines;
+    for (std::size_t at = 0; at < out.size();) {
+        lines.push_back(LineNumber(std::stoul(out.substr(at)) - 1));
+        at = out.find('\n', at);
+        at = at == std::string::npos ? out.size() : at + 1;
+    }
+    return lines;
+}
+
+// Lines a pattern cannot decide within its limits, and lines too long to hold, are shown
+// (an exclude keeps them) and listed as undecided, never judged "no match"; every other
+// line is as grep judges it.
+TEST(LineFilter, LinesThatCannotBeDecidedAreShownAndListedAgainstGrep)
+{
+    const std::string hard = std::string(28, 'a') + "b ac\n";
+    std::string mixed;
+    for (int i = 0; i < 30; ++i) {
+        mixed += i % 3 == 0 ? hard : i % 3 == 1 ? "plain ac line\n" : "nothing here\n";
+    }
+    const std::string longLine = "x" + std::string(3000, 'y') + " ac\n";
+    const std::string atLimit = "z" + std::string(995, 'y') + " ac\n"; // 1000 bytes: held
+    std::vector<LineNumber> hardLines;
+    for (LineNumber line = 0; line < 30; line += 3) {
+        hardLines.push_back(line);
+    }
+    const struct {
+        const char* name;
+        std::string text;
+        FilterTerm term;
+        bool exclude;
+        std::vector<std::string> grep;
+        std::vector<LineNumber> undecided;
+        FileOffset longLineLimit;
+    } cases[] = {
+        {"backtracking include", std::string(), {u"(a+)+c", true, false, true}, false, {"-E"},
+         hardLines, 0},
+        {"backtracking exclude", std::string(), {u"(a+)+c", true, false, true}, true, {"-E"},
+         hardLines, 0},
+        {"perl syntax", std::string(), {u"\\bac\\b(?=\\s|$)", true, false, true}, false,
+         {"-P"}, {}, 0},
+        {"long line include", "a ac\n" + longLine + atLimit + "b\n", {u"ac", true, false, false},
+         false, {"-F"}, {1}, 1000},
+        {"long line exclude", "a ac\n" + longLine + atLimit + "b\n", {u"a.$", true, false, true},
+         true, {"-E"}, {1}, 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FedDocument fed;
+        fed.open(c.text.empty() ? mixed : c.text);
+        LineFilter filter(fed.doc, nullptr);
+        if (c.longLineLimit > 0) {
+            filter.SetLongLineLimit(c.longLineLimit);
+        }
+        FilterSet set;
+        (c.exclude ? set.excludes.emplace_back() : set.include) = c.term;
+        ASSERT_TRUE(filter.SetFilter(set).empty());
+        ASSERT_TRUE(filter.WaitIdle());
+        filter.Collect();
+        std::vector<std::string> flags = c.grep;
+        if (c.exclude) {
+            flags.push_back("-v");
+        }
+        const std::vector<LineNumber> grep =
+            grepLines(flags, quill::utf16ToUtf8(c.term.text), fed.path);
+        const std::vector<LineNumber> shown = rowsOf(filter);
+        const std::vector<LineNumber>& undecided = filter.GetUndecided();
+        EXPECT_EQ(undecided, c.undecided);
+        EXPECT_TRUE(std::includes(shown.begin(), shown.end(), undecided.begin(), undecided.end()));
+        // Decided lines as grep has them; undecided ones shown whatever grep says.
+        std::vector<LineNumber> expected;
+        std::set_union(grep.begin(), grep.end(), undecided.begin(), undecided.end(),
+                       std::back_inserter(expected));
+        EXPECT_EQ(shown, expected);
+        if (c.name == std::string("backtracking include")) {
+            EXPECT_EQ(grep.size(), 20u) << "the model itself";
+        }
+    }
+}
+
+// The compact list against a plain vector: block boundaries, distances past 16 bits, and
+// taking rows back across a block boundary.
 TEST(FilterMatches, EqualsAPlainListAcrossBlocksAndWideDistances)
 {
     FilterMatches list;

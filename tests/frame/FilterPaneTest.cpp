@@ -41,6 +41,31 @@ using quilltest::NullSound;
 using quilltest::TempDir;
 using quilltest::u16;
 
+// Re-opens for real when the frame asks (a reload), as the application does.
+class ReopeningOwner : public FrameOwner {
+  public:
+    bool OpenDocumentFile(const std::u16string& path) override
+    {
+        if (document == nullptr || !document->OnOpenDocument(path)) {
+            return false;
+        }
+        frame->GetView()->OnInitialUpdate();
+        return true;
+    }
+    void OnFileNew() override
+    {
+        document->OnNewDocument();
+        frame->GetView()->OnInitialUpdate();
+    }
+    void OnFileOpen() override {}
+    void OnAppAbout() override {}
+    void OnOpenRecentFile(int) override {}
+    std::vector<std::u16string> RecentFiles() const override { return {}; }
+
+    CBrackenlyDoc* document = nullptr;
+    CMainFrame* frame = nullptr;
+};
+
 class FilterPaneTest : public ::testing::Test {
   protected:
     void SetUp() override
@@ -58,7 +83,9 @@ class FilterPaneTest : public ::testing::Test {
         WatchTiming timing;
         timing.poll = std::chrono::milliseconds(20);
         document->SetWatchTiming(timing);
-        frame = std::make_unique<CMainFrame>(document.get(), nullptr, &sound);
+        frame = std::make_unique<CMainFrame>(document.get(), &owner, &sound);
+        owner.document = document.get();
+        owner.frame = frame.get();
         document->SetHost(frame.get());
         frame->setMessageHandler([](const QString&) {});
         frame->resize(700, 500);
@@ -148,6 +175,7 @@ class FilterPaneTest : public ::testing::Test {
     TempDir& dir = package.dir;
     std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
+    ReopeningOwner owner;
     std::unique_ptr<CBrackenlyDoc> document;
     std::unique_ptr<CMainFrame> frame;
     std::string path;
@@ -380,8 +408,8 @@ TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
         text += i % 10 == 3 ? "x ERROR " + std::to_string(i) + "\n" : "x info\n";
     }
     open(text);
-    // Chunks of a few lines, so the pass is still running when Stop is clicked.
-    pane()->filter()->SetChunkLimits(16, 1 << 20);
+    // Chunks of one line, so the pass is still running when Stop is clicked.
+    pane()->filter()->SetChunkLimits(1, 1 << 20);
     filterBy("ERROR");
     QPushButton* stop = pane()->stopButton();
     ASSERT_TRUE(stop->isEnabled());
@@ -460,4 +488,169 @@ TEST_F(FilterPaneTest, AnUnusableTermKeepsTheBarWholeAndItsMessageReadable)
         frame.reset();
     }
     QApplication::setPalette(before);
+}
+
+// However the file is replaced, and whether the watcher sees it empty first or already
+// written, the pane ends with the new file's lines, not the old file's rows.
+TEST_F(FilterPaneTest, EveryReloadStartsThePaneOver)
+{
+    std::string old;
+    for (int i = 0; i < 1000; ++i) {
+        old += "old " + std::to_string(i) + (i % 3 == 0 ? " ERROR\n" : " fine\n");
+    }
+    std::string fresh;
+    for (int i = 0; i < 10; ++i) {
+        fresh += "new " + std::to_string(i) + (i % 2 == 0 ? " ERROR\n" : " fine\n");
+    }
+    const std::string rotated = path + ".1";
+    // A reload that finds the file missing for a moment waits for it instead of asking.
+    store->SetBool(Setting::ShowEmptyFileWarning, false);
+    store->SetBool(Setting::ShowEmptyFiles, true);
+    enum class Step { Truncate, Rename, Remove, WaitEmpty, Write };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } orders[] = {
+        {"truncate then write", {Step::Truncate, Step::Write}},
+        {"truncate, reload, write", {Step::Truncate, Step::WaitEmpty, Step::Write}},
+        {"rename then create", {Step::Rename, Step::Write}},
+        {"rename, create empty, reload, write",
+         {Step::Rename, Step::Truncate, Step::WaitEmpty, Step::Write}},
+        {"delete then create", {Step::Remove, Step::Write}},
+    };
+    for (const auto& order : orders) {
+        SCOPED_TRACE(order.name);
+        open(old, true);
+        filterBy("ERROR");
+        ASSERT_EQ(shown(1000), expected("ERROR"));
+        for (Step step : order.steps) {
+            switch (step) {
+            case Step::Truncate:
+                quilltest::writeFile(path, "");
+                break;
+            case Step::Rename:
+                ASSERT_EQ(std::rename(path.c_str(), rotated.c_str()), 0);
+                break;
+            case Step::Remove:
+                ASSERT_EQ(std::remove(path.c_str()), 0);
+                break;
+            case Step::WaitEmpty:
+                ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 0; }));
+                break;
+            case Step::Write:
+                std::ofstream(path, std::ios::binary | std::ios::app) << fresh;
+                break;
+            }
+        }
+        content = fresh;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 10; }));
+        EXPECT_EQ(shown(10), expected("ERROR"));
+        // The rows' texts are the new file's, not those the pane had read of the old one.
+        for (std::size_t row = 0; row < rows()->rowCount(); ++row) {
+            EXPECT_EQ(rows()->SelectableLine(LineNumber(row)),
+                      u16("new " + std::to_string(rows()->lineOfRow(row)) + " ERROR"));
+        }
+        std::remove(rotated.c_str());
+    }
+}
+
+// Line numbers of seven digits and more fit the gutter, also when the large file came with
+// a reload that no append followed.
+TEST_F(FilterPaneTest, TheGutterFitsTheLargestLineNumber)
+{
+    open("hit one\n", true);
+    filterBy("hit");
+    ASSERT_EQ(shown(1), expected("hit"));
+    std::string big;
+    big.reserve(2'100'000);
+    for (int i = 0; i < 1'000'000; ++i) {
+        big += "x\n";
+    }
+    big += "hit last\n";
+    quilltest::writeFile(path + ".new", big);
+    ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    content = big;
+    EXPECT_EQ(shown(1'000'001), expected("hit"));
+    const QFontMetrics metrics(rows()->renderer().font());
+    EXPECT_GT(rows()->gutterWidth(), metrics.horizontalAdvance(QStringLiteral("?1000001")));
+    // The number as painted: the gutter's pixels hold ink as far left as seven digits reach.
+    const QImage image = rows()->viewport()->grab().toImage();
+    ASSERT_EQ(rows()->firstVisibleRow(), 0u);
+    const QColor gutter = image.pixelColor(1, 1); // the padding: no ink
+    const int right = rows()->gutterWidth() - 6;
+    const int left = right - metrics.horizontalAdvance(QStringLiteral("1000001"));
+    bool inkAtFirstDigit = false;
+    for (int y = 0; y < rows()->rowHeight(); ++y) {
+        for (int x = left; x < left + metrics.horizontalAdvance(QLatin1Char('1')); ++x) {
+            inkAtFirstDigit = inkAtFirstDigit || image.pixelColor(x, y) != gutter;
+        }
+    }
+    EXPECT_GE(left, 0);
+    EXPECT_TRUE(inkAtFirstDigit);
+}
+
+// A line too complex for the pattern is shown with a mark before its number, counted in the
+// header and explained under the term's row; a plain filter next has none.
+TEST_F(FilterPaneTest, LinesTooComplexAreMarkedCountedAndExplained)
+{
+    for (const int hard : {3, 1}) {
+        SCOPED_TRACE(std::to_string(hard) + " hard lines");
+        std::string text;
+        std::vector<std::size_t> hardRows;
+        for (int i = 0; i < 9; ++i) {
+            if (i % 3 == 0 && i / 3 < hard) {
+                text += std::string(28, 'a') + "b ac\n";
+                hardRows.push_back(std::size_t(i));
+            } else {
+                text += "plain ac\n";
+            }
+        }
+        open(text);
+        QTest::mouseClick(pane()->bar()->option(0, 2), Qt::LeftButton);
+        filterBy("(a+)+c");
+        EXPECT_EQ(shown(9), expected("ac"));
+        std::vector<std::size_t> marked;
+        for (std::size_t row = 0; row < rows()->rowCount(); ++row) {
+            if (rows()->isUndecided(row)) {
+                marked.push_back(row);
+            }
+        }
+        EXPECT_EQ(marked, hardRows);
+        EXPECT_TRUE(pane()->progressLabel()->text().endsWith(
+            QStringLiteral("%1 lines too complex for this pattern").arg(hard)))
+            << pane()->progressLabel()->text().toStdString();
+        QLabel* explanation = pane()->bar()->errorLabel(0);
+        EXPECT_TRUE(explanation->isVisible());
+        EXPECT_TRUE(explanation->text().contains(QStringLiteral("could not be tested")));
+
+        // The mark as painted: ink further left in the gutter of the first row, which is
+        // marked, than in that of the second, which is not (one digit each).
+        QTest::keyClick(rows(), Qt::Key_Home, Qt::ControlModifier);
+        ASSERT_EQ(rows()->firstVisibleRow(), 0u);
+        ASSERT_GE(rows()->viewport()->height(), 2 * rows()->rowHeight());
+        rows()->viewport()->repaint();
+        const QImage image = rows()->viewport()->grab().toImage();
+        auto leftmostInk = [&](int row) {
+            const int top = row * rows()->rowHeight();
+            const QColor gutter = image.pixelColor(1, top + 1); // the padding: no ink
+            for (int x = 2; x < rows()->gutterWidth(); ++x) {
+                for (int y = top; y < top + rows()->rowHeight(); ++y) {
+                    if (image.pixelColor(x, y) != gutter) {
+                        return x;
+                    }
+                }
+            }
+            return rows()->gutterWidth();
+        };
+        EXPECT_LT(leftmostInk(0) + 2, leftmostInk(1));
+        EXPECT_LT(leftmostInk(1), rows()->gutterWidth());
+
+        QLineEdit* field = pane()->bar()->field(0);
+        field->selectAll();
+        QTest::keyClicks(field, QStringLiteral("plain"));
+        key(Qt::Key_Return);
+        EXPECT_EQ(shown(9), expected("plain"));
+        EXPECT_FALSE(explanation->isVisible());
+        EXPECT_FALSE(pane()->progressLabel()->text().contains(QStringLiteral("complex")));
+    }
 }

@@ -1,0 +1,383 @@
+// The filter with patterns that are slow to evaluate: Stop, a new filter, the watcher's
+// hand-over (which matches its piece itself when the worker is idle) and the filter's
+// destruction return within a bound while a line is slow, whatever happens in between, and
+// the rows still come out as a small model says. The matchers here take a time per line
+// the test chooses; the real PCRE2 limits are checked with a pattern that backtracks
+// without end.
+
+#include "EngineTestSupport.h"
+
+#include "engine/FilterHost.h"
+#include "engine/FilterPattern.h"
+#include "engine/LineFilter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <thread>
+
+using namespace quilltest;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace {
+
+// A line costs `slow` when it holds 's' (work nothing interrupts, as one PCRE2 call), unless
+// the scratch is quick: then it gives up at once, undecided, as PCRE2 does at its lower
+// step limit. It matches when it holds `key`, and is undecided when it holds `unsure`.
+class CostlyMatcher : public LineMatcher {
+  public:
+    CostlyMatcher(char key, char unsure, milliseconds slow)
+        : m_key(key), m_unsure(unsure), m_slow(slow)
+    {
+    }
+    bool MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+                    std::vector<std::uint32_t>& rows,
+                    std::vector<std::uint32_t>& undecided) const override
+    {
+        for (std::size_t i = 0; i < chunk.count; ++i) {
+            if (scratch.AbortRequested()) {
+                return false;
+            }
+            const auto* p = chunk.bytes + (chunk.starts[i] - chunk.starts[0]);
+            const std::string line(reinterpret_cast<const char*>(p),
+                                   std::size_t(chunk.starts[i + 1] - chunk.starts[i]));
+            const bool slow = line.find('s') != std::string::npos;
+            if (slow && scratch.Quick()) {
+                undecided.push_back(std::uint32_t(i));
+                continue;
+            }
+            if (slow) {
+                std::this_thread::sleep_for(m_slow);
+            }
+            if (line.find(m_unsure) != std::string::npos) {
+                undecided.push_back(std::uint32_t(i));
+            } else if (line.find(m_key) != std::string::npos) {
+                rows.push_back(std::uint32_t(i));
+            }
+        }
+        return true;
+    }
+
+  private:
+    char m_key;
+    char m_unsure;
+    milliseconds m_slow;
+};
+
+struct Verdicts {
+    std::vector<LineNumber> shown;
+    std::vector<LineNumber> undecided;
+    bool operator==(const Verdicts&) const = default;
+};
+
+// The model: an include shows its matches and its undecided lines (marked); an exclude
+// hides its matches and keeps, marked, the lines it could not decide.
+Verdicts model(const std::string& bytes, bool include, char key, char unsure, bool exclude)
+{
+    Verdicts v;
+    LineNumber line = 0;
+    std::size_t from = 0;
+    while (from < bytes.size()) {
+        std::size_t end = bytes.find('\n', from);
+        end = end == std::string::npos ? bytes.size() : end;
+        const std::string text = bytes.substr(from, end - from);
+        const bool incUnsure = include && text.find(unsure) != std::string::npos;
+        const bool incMatch = !include || incUnsure || text.find(key) != std::string::npos;
+        const bool exUnsure = exclude && text.find('!') != std::string::npos;
+        const bool exMatch = exclude && !exUnsure && text.find('x') != std::string::npos;
+        if (incMatch && !exMatch) {
+            v.shown.push_back(line);
+            if (incUnsure || exUnsure) {
+                v.undecided.push_back(line);
+            }
+        }
+        ++line;
+        from = end + 1;
+    }
+    return v;
+}
+
+Verdicts verdicts(const LineFilter& filter)
+{
+    Verdicts v;
+    for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
+        v.shown.push_back(filter.GetMatches().at(i));
+    }
+    v.undecided = filter.GetUndecided();
+    return v;
+}
+
+struct FedDocument {
+    TestSettings settings;
+    FakeHost host;
+    std::string path = settings.dir.file("cost.log");
+    std::string bytes;
+    CBrackenlyDoc doc{&host, settings.store};
+
+    void open(const std::string& content)
+    {
+        bytes = content;
+        writeFile(path, bytes);
+        ASSERT_TRUE(doc.OnOpenDocument(quill::utf8ToUtf16(path)));
+        doc.StopWatching();
+    }
+    // As the watcher does: index the piece, then tell the listener.
+    void append(const std::string& piece)
+    {
+        appendFile(path, piece);
+        bytes += piece;
+        const auto* data = reinterpret_cast<const std::uint8_t*>(piece.data());
+        const FileOffset offset = doc.IndexedEnd();
+        {
+            std::lock_guard lock(doc.docAccess());
+            doc.AppendText(data, piece.size(), false);
+        }
+        doc.TellAppendListener(offset, data, piece.size());
+    }
+};
+
+template <typename F> milliseconds timed(F&& f)
+{
+    const auto start = Clock::now();
+    f();
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+}
+
+// Calls that never wait for the worker; a slow line costs several times as much.
+constexpr milliseconds Slow{600};
+constexpr milliseconds Prompt{300};
+
+std::string randomLines(std::mt19937& rng, int count, int slowPercent)
+{
+    const char* const words[] = {"m", "x", "?", "!", "a", "b", "mx", "m!", "?x"};
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += words[rng() % 9];
+        text += words[rng() % 9];
+        if (int(rng() % 100) < slowPercent) {
+            text += " s";
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+void runModel(unsigned seed)
+{
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    FedDocument fed;
+    fed.open(randomLines(rng, 20, 0));
+    auto include = std::make_shared<CostlyMatcher>('m', '?', Slow);
+    auto exclude = std::make_shared<CostlyMatcher>('x', '!', Slow);
+    auto filter = std::make_unique<LineFilter>(fed.doc, nullptr);
+    filter->SetChunkLimits(1 + rng() % 8, 1 << 20);
+    bool withInclude = true;
+    bool withExclude = false;
+    auto apply = [&] {
+        std::vector<std::shared_ptr<const LineMatcher>> excludes;
+        if (withExclude) {
+            excludes.push_back(exclude);
+        }
+        filter->SetMatchers(withInclude ? include : nullptr, excludes);
+    };
+    apply();
+    for (int step = 0; step < 30; ++step) {
+        milliseconds took{};
+        const char* what = "";
+        switch (rng() % 6) {
+        case 0:
+        case 1:
+            what = "the watcher's hand-over";
+            took = timed([&] { fed.append(randomLines(rng, 1 + int(rng() % 5), 6)); });
+            break;
+        case 2:
+            what = "Stop";
+            took = timed([&] { filter->Stop(); });
+            break;
+        case 3:
+            what = "Resume";
+            took = timed([&] { filter->Resume(); });
+            break;
+        case 4:
+            what = "a new filter";
+            withInclude = rng() % 3 != 0;
+            withExclude = !withInclude || rng() % 2 == 0;
+            took = timed(apply);
+            break;
+        case 5:
+            what = "Sync and Collect";
+            took = timed([&] {
+                filter->Sync();
+                filter->Collect();
+            });
+            break;
+        }
+        EXPECT_LT(took, Prompt) << what << " waited at step " << step;
+    }
+    filter->Resume();
+    filter->Sync();
+    ASSERT_TRUE(filter->WaitIdle(std::chrono::minutes(2)));
+    filter->Collect();
+    EXPECT_EQ(verdicts(*filter), model(fed.bytes, withInclude, 'm', '?', withExclude));
+
+    // Torn down in the middle of a pass of slow lines: one line's work at most.
+    fed.append(randomLines(rng, 6, 100));
+    filter->Sync();
+    EXPECT_LT(timed([&] { filter.reset(); }), Slow + Prompt + Prompt);
+}
+
+} // namespace
+
+TEST(LineFilterCost, RandomStopsFiltersAndAppendsNeverWaitForASlowLine)
+{
+    for (unsigned seed : {1u, 2u}) {
+        runModel(seed);
+    }
+}
+
+// A pattern that backtracks without end on every line, as `(a+)+$` on lines of 28 a and a
+// b: each line gives up at the match limit and is shown undecided; Stop, a new filter and
+// the destructor take effect at once instead of after the whole pass.
+TEST(LineFilterCost, BacktrackingWithoutEndIsBoundedPerLine)
+{
+    FedDocument fed;
+    std::string text;
+    for (int i = 0; i < 2000; ++i) {
+        text += std::string(28, 'a') + "b\n";
+    }
+    fed.open(text);
+    auto filter = std::make_unique<LineFilter>(fed.doc, nullptr);
+    const FilterSet hard{{u"(a+)+$", true, false, true}, {}};
+    ASSERT_TRUE(filter->SetFilter(hard).empty());
+    std::this_thread::sleep_for(milliseconds(50));
+    filter->Stop();
+    EXPECT_TRUE(filter->WaitIdle(milliseconds(1000)));
+    filter->Collect();
+    EXPECT_EQ(filter->GetProgress().state, FilterState::Stopped);
+    EXPECT_EQ(filter->GetMatches().size(), filter->GetUndecided().size());
+    EXPECT_LT(filter->GetMatches().size(), 2000u);
+
+    // A plain filter typed next starts at once and finishes.
+    filter->Resume();
+    const FilterSet plain{{u"b", true, false, false}, {}};
+    ASSERT_TRUE(filter->SetFilter(plain).empty());
+    ASSERT_TRUE(filter->WaitIdle(milliseconds(2000)));
+    filter->Collect();
+    EXPECT_EQ(filter->GetMatches().size(), 2000u);
+    EXPECT_TRUE(filter->GetUndecided().empty());
+
+    ASSERT_TRUE(filter->SetFilter(hard).empty());
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_LT(timed([&] { filter.reset(); }), milliseconds(1000));
+}
+
+// The watcher matches its own piece when the worker is idle, but never for long: within its
+// budget, and with a tenth of the steps per line even when the budget is wide, so lines the
+// pattern cannot decide quickly are left to the worker, which gives them all its steps.
+TEST(LineFilterCost, TheWatchersHandOverIsNotHeldUpByBacktracking)
+{
+    for (const milliseconds budget : {milliseconds(0), milliseconds(60'000)}) {
+        SCOPED_TRACE(budget.count() > 0 ? "a wide budget" : "the usual budget");
+        FedDocument fed;
+        fed.open("start\n");
+        LineFilter filter(fed.doc, nullptr);
+        if (budget.count() > 0) {
+            filter.SetWatcherBudget(budget);
+        }
+        ASSERT_TRUE(filter.SetFilter(FilterSet{{u"(a+)+$", true, false, true}, {}}).empty());
+        ASSERT_TRUE(filter.WaitIdle());
+        std::string hard;
+        for (int i = 0; i < 40; ++i) {
+            hard += std::string(28, 'a') + "b\n";
+        }
+        hard += "aaa\n";
+        EXPECT_LT(timed([&] { fed.append(hard); }), milliseconds(200));
+        // The worker takes the lines over without waiting for the window to announce them.
+        ASSERT_TRUE(filter.WaitIdle());
+        filter.Collect();
+        std::vector<LineNumber> undecided;
+        for (LineNumber line = 1; line <= 40; ++line) {
+            undecided.push_back(line);
+        }
+        EXPECT_EQ(filter.GetUndecided(), undecided);
+        undecided.push_back(41); // "aaa" matches
+        EXPECT_EQ(verdicts(filter).shown, undecided);
+    }
+}
+
+// An open last line is judged again when it grows, its mark with it: undecided while it
+// ends in '?', a plain match once more text came, whether or not the window had collected
+// the first verdict.
+TEST(LineFilterCost, AGrowingOpenLineIsJudgedAgainWithItsMark)
+{
+    class EndsUnsure : public LineMatcher {
+      public:
+        bool MatchLines(const LineChunk& chunk, FilterScratch&, std::vector<std::uint32_t>& rows,
+                        std::vector<std::uint32_t>& undecided) const override
+        {
+            for (std::size_t i = 0; i < chunk.count; ++i) {
+                const auto* p = chunk.bytes + (chunk.starts[i] - chunk.starts[0]);
+                std::string line(reinterpret_cast<const char*>(p),
+                                 std::size_t(chunk.starts[i + 1] - chunk.starts[i]));
+                if (!line.empty() && line.back() == '\n') {
+                    line.pop_back();
+                }
+                if (!line.empty() && line.back() == '?') {
+                    undecided.push_back(std::uint32_t(i));
+                } else if (line.find('m') != std::string::npos) {
+                    rows.push_back(std::uint32_t(i));
+                }
+            }
+            return true;
+        }
+    };
+    for (bool collectBetween : {true, false}) {
+        SCOPED_TRACE(collectBetween ? "collected between" : "not collected between");
+        FedDocument fed;
+        fed.open("m\nm?");
+        LineFilter filter(fed.doc, nullptr);
+        filter.SetMatchers(std::make_shared<EndsUnsure>(), {});
+        ASSERT_TRUE(filter.WaitIdle());
+        if (collectBetween) {
+            filter.Collect();
+            EXPECT_EQ(verdicts(filter), (Verdicts{{0, 1}, {1}}));
+        }
+        fed.append("x\nnone?\n");
+        filter.Sync();
+        ASSERT_TRUE(filter.WaitIdle());
+        filter.Collect();
+        EXPECT_EQ(verdicts(filter), (Verdicts{{0, 1, 2}, {2}}));
+    }
+}
+
+// A reload the window did not announce (no Sync) still starts the rows over at the next
+// Collect: the document tells the filter, and the filter its host.
+TEST(LineFilterCost, CollectStartsOverAfterAnUnannouncedReload)
+{
+    class CountingHost : public FilterHost {
+      public:
+        void PostFilterProgress() override { ++posted; }
+        std::atomic<int> posted{0};
+    } host;
+    FedDocument fed;
+    fed.open("m 1\nm 2\nm 3\n");
+    LineFilter filter(fed.doc, &host);
+    filter.SetMatchers(std::make_shared<CostlyMatcher>('m', '?', Slow), {});
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    ASSERT_EQ(filter.GetMatches().size(), 3u);
+    const int before = host.posted.load();
+    fed.open("m new\n");
+    EXPECT_GT(host.posted.load(), before) << "the host hears of the reload";
+    const FilterChange change = filter.Collect();
+    EXPECT_TRUE(change.reset);
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    EXPECT_EQ(verdicts(filter), (Verdicts{{0}, {}}));
+    EXPECT_EQ(filter.GetProgress().total, 1u);
+}
