@@ -708,7 +708,8 @@ BENCHMARK(FollowWithFilter)
 
 // From a line written to the paint that shows it as the window's lowest row: the real
 // window following a real file, lines written one at a time 20-200 ms apart, every
-// 17th wider than the window (the case that once stopped following). Reports the median,
+// 17th wider than the window (the case that once stopped following), with or without a
+// filter whose pattern backtracks on every fifth line. Reports the median,
 // 95th percentile and largest delay, and how many lines were never shown at the bottom.
 class PaintClock : public QObject {
   public:
@@ -753,6 +754,14 @@ void FollowLatency(benchmark::State& state)
         const std::string& path = window.path;
         CBrackenlyDoc& document = *window.document;
         CMainFrame& frame = *window.frame;
+        if (state.range(0) != 0) {
+            // A pattern that backtracks for a long time on lines of a's: the watcher must
+            // not be held up by it.
+            FilterPane* pane = frame.filterPane();
+            pane->bar()->option(0, 2)->setChecked(true);
+            pane->bar()->field()->setText(QStringLiteral("(a+)+$"));
+            pane->applyFilter();
+        }
         ViewBench::settle();
         PaintClock clock(document, *frame.GetView());
         std::vector<double> delays;
@@ -768,6 +777,8 @@ void FollowLatency(benchmark::State& state)
                     std::string line = "2026-12-07 12:00:01.000 INFO new line " + std::to_string(i);
                     if (i % 17 == 0) {
                         line += ' ' + std::string(3000, 'w');
+                    } else if (i % 5 == 0) {
+                        line += ' ' + std::string(28, 'a') + 'b';
                     }
                     line += '\n';
                     writes[std::size_t(i)] = Clock::now();
@@ -811,7 +822,12 @@ void FollowLatency(benchmark::State& state)
         state.counters["never_at_bottom"] = double(missed);
     }
 }
-BENCHMARK(FollowLatency)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(FollowLatency)
+    ->ArgName("backtracking_filter")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 // Runs the real program and waits for its trace line; returns the seconds it took.
 double runToFirstLines(const std::string& logPath, const std::string& home)

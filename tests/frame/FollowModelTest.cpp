@@ -20,14 +20,13 @@
 #include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
+#include "support/WidgetEvents.h"
 #include "view/FilterView.h"
 #include "view/LogRenderer.h"
 #include "view/LogView.h"
 
 #include <QApplication>
 #include <QScrollBar>
-#include <QStyle>
-#include <QStyleOptionSlider>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -242,7 +241,7 @@ class FollowWalk {
             ASSERT_EQ(value, std::min(m_view.position, largest))
                 << "the view moved without the user; " << trace;
         }
-        if (m_filterSet && std::getenv("QUILL_FOLLOW_NO_PANE") == nullptr) {
+        if (m_filterSet) {
             checkPane(trace);
         }
     }
@@ -350,20 +349,8 @@ class FollowWalk {
         if (!bar->isVisible() || bar->maximum() == 0) {
             return false;
         }
-        QStyleOptionSlider option;
-        option.initFrom(bar);
-        option.subControls = QStyle::SC_All;
-        option.orientation = bar->orientation();
-        option.minimum = bar->minimum();
-        option.maximum = bar->maximum();
-        option.sliderPosition = bar->sliderPosition();
-        option.sliderValue = bar->value();
-        option.singleStep = bar->singleStep();
-        option.pageStep = bar->pageStep();
-        const QRect thumb =
-            bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
-        const QRect groove =
-            bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, bar);
+        const QRect thumb = quilltest::scrollBarPart(bar, QStyle::SC_ScrollBarSlider);
+        const QRect groove = quilltest::scrollBarPart(bar, QStyle::SC_ScrollBarGroove);
         const QPoint start = thumb.center();
         const int y = groove.top() + int(fraction * groove.height());
         QTest::mousePress(bar, Qt::LeftButton, {}, start);

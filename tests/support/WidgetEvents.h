@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QStyle>
+#include <QScrollBar>
 #include <QStyleOptionButton>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -47,6 +49,25 @@ inline void clickCheckBox(QCheckBox* box)
     const QRect indicator =
         box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
     click(box, indicator.center());
+}
+
+// Where the style draws a scroll bar's thumb and its groove, for presses and drags on it.
+inline QRect scrollBarPart(QScrollBar* bar, QStyle::SubControl part)
+{
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.subControls = QStyle::SC_All;
+    option.orientation = bar->orientation();
+    if (bar->orientation() == Qt::Horizontal) {
+        option.state |= QStyle::State_Horizontal;
+    }
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, part, bar);
 }
 
 } // namespace quilltest

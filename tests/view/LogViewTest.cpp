@@ -2,6 +2,7 @@
 // painting with keyword colours and the alert rule.
 
 #include "ViewTestSupport.h"
+#include "support/WidgetEvents.h"
 
 #include <QScreen>
 
@@ -98,6 +99,46 @@ TEST_F(LogViewTest, ProgrammaticMovesOfTheBarNeitherStartNorStopFollowing)
     QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
     append(numberedLines(202, 1));
     EXPECT_EQ(vbar()->value(), vbar()->maximum());
+}
+
+TEST_F(LogViewTest, AThumbTakenAndLetGoWithoutMovingAtTheEndFollowsAgain)
+{
+    // A user away from the end whose window grew until the end showed: taking the thumb
+    // and letting it go where it was is a scroll that ends at the end, though no move is
+    // reported.
+    open(numberedLines(0, 200), 20);
+    QTest::keyClick(view.get(), Qt::Key_PageUp);
+    ASSERT_FALSE(view->isFollowing());
+    view->resize(view->width(), 200 * lineHeight - vbar()->value());
+    settle();
+    ASSERT_EQ(vbar()->value(), vbar()->maximum());
+    ASSERT_FALSE(view->isFollowing());
+    const QPoint thumb =
+        quilltest::scrollBarPart(vbar(), QStyle::SC_ScrollBarSlider).center();
+    QTest::mousePress(vbar(), Qt::LeftButton, {}, thumb);
+    QTest::mouseRelease(vbar(), Qt::LeftButton, {}, thumb);
+    append(numberedLines(200, 3));
+    EXPECT_EQ(vbar()->value(), vbar()->maximum());
+}
+
+TEST_F(LogViewTest, AFontChangeKeepsTheTopLineOfAUserAwayFromTheEnd)
+{
+    open(numberedLines(0, 200), 20);
+    QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(view.get(), Qt::Key_PageDown);
+    }
+    const std::uint32_t top = view->firstVisibleLine();
+    ASSERT_GT(top, 0u);
+    LogFontRecord record = LogRenderer::defaultFontRecord(96);
+    record.lfHeight = -2 * lineHeight;
+    store->SetFont(Setting::TextFont, record);
+    store->SetBool(Setting::IsTextFontSet, true);
+    view->OnUpdate();
+    settle();
+    ASSERT_NE(int(view->lineHeight()), lineHeight);
+    EXPECT_EQ(view->firstVisibleLine(), top);
+    EXPECT_EQ(vbar()->value() % int(view->lineHeight()), 0) << "the line whole at the top";
 }
 
 TEST_F(LogViewTest, AFindWhoseLineIsOnScreenLeavesTheViewWhereItIs)
@@ -358,6 +399,71 @@ TEST_F(LogViewTest, PauseAndResumeFollowTheWatcher)
     EXPECT_TRUE(view->canPause());
     view->OnPause();
     EXPECT_FALSE(document->IsWatching());
+}
+
+TEST_F(LogViewTest, ResumeTakesAUserAwayFromTheEndBackToIt)
+{
+    open(numberedLines(0, 100), 10);
+    QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
+    view->OnResume();
+    view->OnPause();
+    append(numberedLines(100, 2));
+    EXPECT_EQ(vbar()->value(), vbar()->maximum());
+}
+
+TEST_F(LogViewTest, AFindMovesOnlyForAMatchNotWhollyShownAndOnlyAsFarAsItTakes)
+{
+    // Rows as seen with line 10 at the top of 20 rows; the match is line `line`.
+    struct Row {
+        LineNumber line;
+        bool moves;
+    };
+    for (const Row& row : {Row{10, false}, Row{29, false}, Row{9, true}, Row{30, true}}) {
+        SCOPED_TRACE(row.line);
+        open(numberedLines(0, 100), 20);
+        QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
+        for (int i = 0; i < 10; ++i) {
+            QTest::keyClick(view.get(), Qt::Key_Down);
+        }
+        ASSERT_EQ(vbar()->value(), 10 * lineHeight);
+        view->SetSelectionAndCaret(row.line, row.line, 0, 3);
+        view->EnsureSelectionVisible();
+        EXPECT_EQ(vbar()->value(), row.moves ? int(row.line - 1) * lineHeight : 10 * lineHeight);
+    }
+
+    // Sideways, on a line far wider than the view: a match whose start is at the left edge
+    // or whose end is at the right edge is wholly shown and stays; one ending exactly at
+    // the view's width from a view scrolled right goes back to the left edge.
+    const std::string wide = "0123456789abcdefghij" + std::string(3000, 'x') + "\n";
+    open(wide, 5, 300);
+    const LogRenderer& r = view->renderer();
+    const QString text = QString::fromLatin1(wide.data(), int(wide.size()) - 1);
+    const int client = view->viewport()->width();
+    const auto place = [&](qint64 x) {
+        hbar()->setValue(int(x));
+        ASSERT_EQ(view->scrollX(), x);
+    };
+    // A match of characters 1000..1004, far right of the first screen.
+    const qint64 a = r.prefixWidth(text, 1000);
+    const qint64 b = r.prefixWidth(text, 1005);
+    place(a);
+    view->SetSelectionAndCaret(0, 0, 1000, 1004);
+    view->EnsureSelectionVisible();
+    EXPECT_EQ(view->scrollX(), a) << "starts at the left edge";
+    place(b - client);
+    view->EnsureSelectionVisible();
+    EXPECT_EQ(view->scrollX(), b - client) << "ends at the right edge";
+    place(a + 1);
+    view->EnsureSelectionVisible();
+    EXPECT_EQ(view->scrollX(), a) << "cut at the left: its start goes to the left edge";
+    // A match that ends exactly at the width of the view is shown from x = 0.
+    view->SetSelectionAndCaret(0, 0, 0, 4);
+    view->resize(int(r.prefixWidth(text, 5)) + (view->width() - client), view->height());
+    settle();
+    ASSERT_EQ(view->viewport()->width(), r.prefixWidth(text, 5));
+    place(1);
+    view->EnsureSelectionVisible();
+    EXPECT_EQ(view->scrollX(), 0);
 }
 
 TEST_F(LogViewTest, ScreenShowsWhatAFreshRenderingShowsAfterPagingAndScrolling)
