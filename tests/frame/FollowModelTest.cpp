@@ -143,6 +143,7 @@ class FollowWalk {
             // read again.
             key(Qt::Key_F5);
             m_base = 0;
+            m_truncatedWhilePaused = false;
             appendLines(1 + int(m_random() % 200), 17);
             m_view = {};
             m_pane.following = true;
@@ -188,6 +189,10 @@ class FollowWalk {
             key(Qt::Key_Pause);
             if (m_document->IsWatching()) {
                 m_view.following = true; // Resume goes to the end again
+                if (m_truncatedWhilePaused) {
+                    m_pane.following = true; // and reads the truncated file again
+                    m_truncatedWhilePaused = false;
+                }
             }
             event = m_document->IsWatching() ? "resume" : "pause";
         } else if (roll < 870 && m_document->IsWatching()) {
@@ -195,6 +200,7 @@ class FollowWalk {
             // the file's end; that is left out of the walk.)
             key(Qt::Key_L, Qt::ControlModifier);
             m_view.following = true;
+            m_pane.following = true; // the pane starts over with the lines
             m_base = m_fileLines;
             event = "clear";
         } else if (roll < 885) {
@@ -292,7 +298,8 @@ class FollowWalk {
         m_fileLines = 1;
         m_base = 0;
         if (!m_document->IsWatching()) {
-            return; // seen at Resume, which goes to the end anyway
+            m_truncatedWhilePaused = true; // seen at Resume
+            return;
         }
         m_generation = m_document->ContentGeneration();
         m_awaitReload = true;
@@ -456,6 +463,7 @@ class FollowWalk {
     // Lines of the file, and the first of them the document shows (after a Clear).
     qint64 m_fileLines = 0;
     qint64 m_base = 0;
+    bool m_truncatedWhilePaused = false;
     std::uint64_t m_generation = 0;
     int m_written = 1;
 };
