@@ -931,8 +931,10 @@ void CBrackenlyView::EnsureSelectionVisible()
     const std::u16string line =
         start < m_pDocument->GetLineCount() ? m_pDocument->GetLine(start) : std::u16string();
     const qint64 a = m_renderer.prefixWidth(toQStringView(line), selection.startCol);
+    // endCol is the last selected character, included.
     const qint64 b = m_renderer.prefixWidth(
-        toQStringView(line), selection.endCol < 0 ? qsizetype(line.size()) : selection.endCol);
+        toQStringView(line),
+        selection.endCol < 0 ? qsizetype(line.size()) : qsizetype(selection.endCol) + 1);
     QScrollBar* hbar = horizontalScrollBar();
     const qint64 client = viewport()->width();
     const qint64 shownX = scrollX();

@@ -453,15 +453,19 @@ TEST_F(LogViewTest, AFindMovesOnlyForAMatchNotWhollyShownAndOnlyAsFarAsItTakes)
     place(b - client);
     view->EnsureSelectionVisible();
     EXPECT_EQ(view->scrollX(), b - client) << "ends at the right edge";
+    place(b - client - 1);
+    view->EnsureSelectionVisible();
+    EXPECT_EQ(view->scrollX(), a) << "its last character cut by a pixel at the right edge";
     place(a + 1);
     view->EnsureSelectionVisible();
     EXPECT_EQ(view->scrollX(), a) << "cut at the left: its start goes to the left edge";
-    // A match that ends exactly at the width of the view is shown from x = 0.
-    view->SetSelectionAndCaret(0, 0, 0, 4);
+    // A match (characters 2..4) that ends exactly at the width of the view is shown from
+    // x = 0, not with its start at the left edge.
+    view->SetSelectionAndCaret(0, 0, 2, 4);
     view->resize(int(r.prefixWidth(text, 5)) + (view->width() - client), view->height());
     settle();
     ASSERT_EQ(view->viewport()->width(), r.prefixWidth(text, 5));
-    place(1);
+    place(r.prefixWidth(text, 2) + 1);
     view->EnsureSelectionVisible();
     EXPECT_EQ(view->scrollX(), 0);
 }
