@@ -225,6 +225,17 @@ TEST_F(FilterPaneTest, KeysSetTheFilterAndThePaneFollowsTheGrowingFile)
     EXPECT_TRUE(rows()->isFollowing()) << "at the end before, at the end after";
     EXPECT_EQ(rows()->firstVisibleRow(), std::size_t(rows()->verticalScrollBar()->maximum()));
 
+    // Keys in the pane move its rows: Ctrl+Home leaves the end, new rows do not move it,
+    // Ctrl+End comes back and follows again.
+    QTest::keyClick(rows(), Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_FALSE(rows()->isFollowing());
+    append("later ERROR four\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 404; }));
+    EXPECT_EQ(shown(404), expected("ERROR"));
+    EXPECT_EQ(rows()->firstVisibleRow(), 0u);
+    QTest::keyClick(rows(), Qt::Key_End, Qt::ControlModifier);
+    EXPECT_TRUE(rows()->isFollowing());
+
     // Clear starts the pane over with the main view: only lines written after it.
     QTest::keyClick(frame->GetView(), Qt::Key_L, Qt::ControlModifier);
     QApplication::processEvents();
