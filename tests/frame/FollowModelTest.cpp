@@ -504,3 +504,17 @@ TEST_F(FollowModelTest, RandomWalksKeepTheUserWhereTheyAre)
         walk(unsigned(seed), steps);
     }
 }
+
+// Walks that once failed, each for the fault it found: 3 the pane kept the rows of a
+// truncated file; 17 a truncation seen at Resume did not start the pane over; 33 a thumb
+// taken and let go at the end did not follow again; 66 a drag with no scroll bar to drag
+// (and 2, in the range above: a moment's clamp of the range was kept for good).
+TEST_F(FollowModelTest, WalksThatOnceFailed)
+{
+    for (const unsigned seed : {3u, 17u, 33u, 66u}) {
+        walk(seed, 300);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+}
