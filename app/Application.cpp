@@ -87,32 +87,32 @@ void endModal(QWidget* modal)
 
 } // namespace
 
-CBrackenlyApp::CBrackenlyApp()
-    : m_pResourceHandler(std::make_unique<CResourceHandler>()), m_usagePresenter(showUsageBox),
+Application::Application()
+    : m_resourceHandler(std::make_unique<ResourceHandler>()), m_usagePresenter(showUsageBox),
       m_openDialog(runOpenDialog)
 {
 }
 
-CBrackenlyApp::~CBrackenlyApp()
+Application::~Application()
 {
     // The frame before the document (the document's host), the document before the
     // package its texts came from; the resource handler unloads the package last.
-    m_pMainFrame.reset();
-    m_pDocument.reset();
+    m_mainFrame.reset();
+    m_document.reset();
 }
 
-void CBrackenlyApp::setUsagePresenter(std::function<void(const QString&)> presenter)
+void Application::setUsagePresenter(std::function<void(const QString&)> presenter)
 {
     m_usagePresenter = std::move(presenter);
 }
 
-void CBrackenlyApp::setOpenDialog(
+void Application::setOpenDialog(
     std::function<QString(const QString&, const QStringList&, const QString&)> dialog)
 {
     m_openDialog = std::move(dialog);
 }
 
-void CBrackenlyApp::writeStartLines()
+void Application::writeStartLines()
 {
     TraceLog& log = TraceLog::instance();
     log.SetMessageLevel(TraceLog::LevelInfo);
@@ -121,13 +121,13 @@ void CBrackenlyApp::writeStartLines()
     log.Line(TraceLog::LevelInfo, "Quillstream was started");
 }
 
-bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
+bool Application::InitInstance(const std::vector<std::string>& args)
 {
     SettingsStore& settings = SettingsStore::instance();
     TraceLog& log = TraceLog::instance();
     QCoreApplication::instance()->installEventFilter(this);
 
-    m_strModulePrefix = m_pResourceHandler->GetModulePrefix();
+    m_modulePrefix = m_resourceHandler->GetModulePrefix();
     log.OpenLog(TraceLog::BuildPath(settings.GetString(Setting::LogFileName)),
                 settings.GetDword(Setting::LogLevel),
                 static_cast<std::int32_t>(settings.GetDword(Setting::MaxLogFileSize)));
@@ -138,22 +138,22 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
         report.ReportLoadedModules();
     }
 
-    if (!m_pResourceHandler->LoadLanguageResources()) {
-        m_bInitFailed = true;
+    if (!m_resourceHandler->LoadLanguageResources()) {
+        m_initFailed = true;
         return false;
     }
-    m_strLanguage = m_pResourceHandler->Language();
-    m_strHelpPath = m_pResourceHandler->HelpPath();
+    m_language = m_resourceHandler->Language();
+    m_helpPath = m_resourceHandler->HelpPath();
     // Qt's standard dialogs and key names speak the package's language too.
-    const QString qtTexts = installQtTranslations(m_strLanguage);
+    const QString qtTexts = installQtTranslations(m_language);
     log.Line(TraceLog::LevelInfo, "Qt translations: ",
              qtTexts.isEmpty() ? std::u16string(u"none") : toU16(qtTexts));
 
     // The recent-file list is kept under the executable's base name, as the framework
     // names the application.
     const QString appName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    m_pRecentFiles = std::make_unique<RecentFileList>(settings, toU16(appName));
-    m_pRecentFiles->ReadList();
+    m_recentFiles = std::make_unique<RecentFileList>(settings, toU16(appName));
+    m_recentFiles->ReadList();
 
     const CommandLineInfo commandLine = parseCommandLine(args);
     if (commandLine.showHelp) {
@@ -161,59 +161,59 @@ bool CBrackenlyApp::InitInstance(const std::vector<std::string>& args)
         return false;
     }
 
-    if (m_pSoundOverride == nullptr) {
-        m_pSound = std::make_unique<CanberraSound>();
+    if (m_soundOverride == nullptr) {
+        m_sound = std::make_unique<CanberraSound>();
     }
-    m_pDocument = std::make_unique<CBrackenlyDoc>(nullptr, settings);
-    m_pMainFrame = std::make_unique<CMainFrame>(m_pDocument.get(), this,
-                                                m_pSoundOverride != nullptr
-                                                    ? m_pSoundOverride
-                                                    : static_cast<SoundService*>(m_pSound.get()));
-    if (!m_pMainFrame->isCreated()) {
-        m_pMainFrame.reset();
-        m_pDocument.reset();
+    m_document = std::make_unique<LogDocument>(nullptr, settings);
+    m_mainFrame = std::make_unique<MainFrame>(m_document.get(), this,
+                                                m_soundOverride != nullptr
+                                                    ? m_soundOverride
+                                                    : static_cast<SoundService*>(m_sound.get()));
+    if (!m_mainFrame->isCreated()) {
+        m_mainFrame.reset();
+        m_document.reset();
         QMessageBox::critical(nullptr, toQString(Product::Name),
                               QStringLiteral("Failed to create empty document."));
-        m_bInitFailed = true;
+        m_initFailed = true;
         return false;
     }
-    m_pDocument->SetHost(m_pMainFrame.get());
-    m_pDocument->SetIndexingStop([this] { return terminationRequested(); });
+    m_document->SetHost(m_mainFrame.get());
+    m_document->SetIndexingStop([this] { return terminationRequested(); });
     OnFileNew();
 
     if (commandLine.fileName) {
         OpenDocumentFile(quill::fileNameToUtf16(*commandLine.fileName));
-    } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_pRecentFiles->size() > 0) {
+    } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_recentFiles->size() > 0) {
         OnOpenRecentFile(0);
     }
     if (terminationRequested()) {
         // A signal while a box was shown or a file was indexed: the window never appears.
-        m_bTerminating = true;
+        m_terminating = true;
         log.Line(TraceLog::LevelInfo, "Start-up ended by a signal");
         return false;
     }
 
-    m_pMainFrame->show();
-    m_pMainFrame->repaint();
+    m_mainFrame->show();
+    m_mainFrame->repaint();
     return true;
 }
 
-int CBrackenlyApp::ExitInstance()
+int Application::ExitInstance()
 {
-    if (m_bExited) {
-        return m_bInitFailed ? 1 : 0;
+    if (m_exited) {
+        return m_initFailed ? 1 : 0;
     }
-    m_bExited = true;
+    m_exited = true;
     TraceLog& log = TraceLog::instance();
     log.Line(TraceLog::LevelInfo, "ExitInstance");
     log.CloseLog();
-    if (m_pRecentFiles) {
-        m_pRecentFiles->WriteList();
+    if (m_recentFiles) {
+        m_recentFiles->WriteList();
     }
-    return m_bInitFailed ? 1 : 0;
+    return m_initFailed ? 1 : 0;
 }
 
-QString CBrackenlyApp::usageText()
+QString Application::usageText()
 {
     const LanguageResources& resources = LanguageResources::current();
     return resources.format(StringUsageHeading, toQString(Product::Name),
@@ -222,7 +222,7 @@ QString CBrackenlyApp::usageText()
            resources.string(StringUsageText) + resources.string(StringUsageOptions);
 }
 
-std::u16string CBrackenlyApp::absolutePath(const std::u16string& path)
+std::u16string Application::absolutePath(const std::u16string& path)
 {
     // Relative to the folder the program was started in, without resolving links: a log
     // reached through a link is followed through that link when it is rotated. In bytes:
@@ -230,48 +230,48 @@ std::u16string CBrackenlyApp::absolutePath(const std::u16string& path)
     return quill::fileNameToUtf16(quill::absoluteFileName(quill::fileNameToBytes(path)));
 }
 
-bool CBrackenlyApp::OpenDocumentFile(const std::u16string& path)
+bool Application::OpenDocumentFile(const std::u16string& path)
 {
-    if (!m_pDocument || path.empty()) {
+    if (!m_document || path.empty()) {
         return false;
     }
     const std::u16string fullPath = absolutePath(path);
     TraceLog::instance().Line(TraceLog::LevelInfo, "Opening ", std::u16string_view(fullPath));
-    if (!m_pDocument->OnOpenDocument(fullPath)) {
+    if (!m_document->OnOpenDocument(fullPath)) {
         TraceLog::instance().Line(TraceLog::LevelInfo,
-                                  m_pDocument->OpenWasStopped() ? "Open stopped: "
+                                  m_document->OpenWasStopped() ? "Open stopped: "
                                                                 : "Not opened: ",
                                   std::u16string_view(fullPath));
         return false;
     }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(fullPath), ": ",
-                              std::uint32_t(m_pDocument->GetLineCount()), " lines");
-    m_pDocument->SetTitle();
-    if (m_pRecentFiles) {
-        m_pRecentFiles->Add(fullPath);
+                              std::uint32_t(m_document->GetLineCount()), " lines");
+    m_document->SetTitle();
+    if (m_recentFiles) {
+        m_recentFiles->Add(fullPath);
     }
-    if (m_pMainFrame) {
+    if (m_mainFrame) {
         // The framework's initial update of the frame's views after every open.
-        m_pMainFrame->GetView()->OnInitialUpdate();
-        m_pMainFrame->updateRecentFileMenu();
-        m_pMainFrame->updateCommandStates();
+        m_mainFrame->GetView()->OnInitialUpdate();
+        m_mainFrame->updateRecentFileMenu();
+        m_mainFrame->updateCommandStates();
     }
     return true;
 }
 
-void CBrackenlyApp::OnFileNew()
+void Application::OnFileNew()
 {
-    if (!m_pDocument) {
+    if (!m_document) {
         return;
     }
-    m_pDocument->OnNewDocument();
-    m_pDocument->SetTitle();
-    if (m_pMainFrame) {
-        m_pMainFrame->GetView()->OnInitialUpdate();
+    m_document->OnNewDocument();
+    m_document->SetTitle();
+    if (m_mainFrame) {
+        m_mainFrame->GetView()->OnInitialUpdate();
     }
 }
 
-QStringList CBrackenlyApp::openDialogFilters() const
+QStringList Application::openDialogFilters() const
 {
     const LanguageResources& resources = LanguageResources::current();
     const QString patterns = toQString(SettingsStore::instance().GetString(Setting::LogFileExt));
@@ -285,26 +285,26 @@ QStringList CBrackenlyApp::openDialogFilters() const
             allFiles};
 }
 
-QString CBrackenlyApp::openDialogFolder() const
+QString Application::openDialogFolder() const
 {
     // The next log is most often beside the one being followed.
     // The document's name is absolute; its folder is cut on the escaped form, so only
     // the screen's text of it can lose bytes.
-    if (m_pDocument && !m_pDocument->GetPathName().empty()) {
-        const std::u16string& path = m_pDocument->GetPathName();
+    if (m_document && !m_document->GetPathName().empty()) {
+        const std::u16string& path = m_document->GetPathName();
         const std::size_t slash = path.rfind(u'/');
         if (slash != std::u16string::npos) {
             return quill::fileNameToDisplay(
                 std::u16string_view(path).substr(0, slash == 0 ? 1 : slash));
         }
     }
-    if (m_pRecentFiles && m_pRecentFiles->size() > 0) {
+    if (m_recentFiles && m_recentFiles->size() > 0) {
         return {};
     }
     return QFile::decodeName(QByteArray::fromStdString(quill::tempFolder()));
 }
 
-void CBrackenlyApp::OnFileOpen()
+void Application::OnFileOpen()
 {
     const QString chosen = m_openDialog(LanguageResources::current().string(StringOpenTitle),
                                         openDialogFilters(), openDialogFolder());
@@ -313,41 +313,41 @@ void CBrackenlyApp::OnFileOpen()
     }
 }
 
-void CBrackenlyApp::OnAppAbout()
+void Application::OnAppAbout()
 {
-    CAboutDlg about(m_pMainFrame.get());
+    AboutDialog about(m_mainFrame.get());
     about.DoModal();
 }
 
-void CBrackenlyApp::OnOpenRecentFile(int index)
+void Application::OnOpenRecentFile(int index)
 {
-    if (!m_pRecentFiles || index < 0 || static_cast<std::size_t>(index) >= m_pRecentFiles->size()) {
+    if (!m_recentFiles || index < 0 || static_cast<std::size_t>(index) >= m_recentFiles->size()) {
         return;
     }
-    const std::u16string path = (*m_pRecentFiles)[static_cast<std::size_t>(index)];
-    if (!OpenDocumentFile(path) && !(m_pDocument && m_pDocument->OpenWasStopped())) {
+    const std::u16string path = (*m_recentFiles)[static_cast<std::size_t>(index)];
+    if (!OpenDocumentFile(path) && !(m_document && m_document->OpenWasStopped())) {
         // Opening may have reordered nothing; find the entry again by its path.
-        const auto& entries = m_pRecentFiles->entries();
+        const auto& entries = m_recentFiles->entries();
         for (std::size_t i = 0; i < entries.size(); ++i) {
             if (entries[i] == path) {
-                m_pRecentFiles->Remove(i);
+                m_recentFiles->Remove(i);
                 break;
             }
         }
-        if (m_pMainFrame) {
-            m_pMainFrame->updateRecentFileMenu();
+        if (m_mainFrame) {
+            m_mainFrame->updateRecentFileMenu();
         }
     }
 }
 
-std::vector<std::u16string> CBrackenlyApp::RecentFiles() const
+std::vector<std::u16string> Application::RecentFiles() const
 {
-    return m_pRecentFiles ? m_pRecentFiles->entries() : std::vector<std::u16string>();
+    return m_recentFiles ? m_recentFiles->entries() : std::vector<std::u16string>();
 }
 
-void CBrackenlyApp::requestClose()
+void Application::requestClose()
 {
-    m_bTerminating = true;
+    m_terminating = true;
     // Each exec() returns as its dialog ends; the code after it then sees a cancelled box
     // and, for start-up, the flag. QCoreApplication::quit() alone would do nothing here: it
     // only ends the main loop, and inside a box that loop is not running yet, or not the
@@ -362,21 +362,21 @@ void CBrackenlyApp::requestClose()
             previous = modal;
         }
     }
-    if (m_pMainFrame && m_pMainFrame->isVisible()) {
-        m_pMainFrame->close();
+    if (m_mainFrame && m_mainFrame->isVisible()) {
+        m_mainFrame->close();
     } else {
         QCoreApplication::quit();
     }
 }
 
-bool CBrackenlyApp::eventFilter(QObject* watched, QEvent* event)
+bool Application::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Show && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
         if (widget->isWindow() && widget->isModal()) {
             TraceLog::instance().Line(TraceLog::LevelInfo, "Modal window shown: ",
                                       std::u16string_view(toU16(widget->windowTitle())));
-            if (m_bTerminating) {
+            if (m_terminating) {
                 // Shown after the signal by code that went on after the last box ended; its
                 // exec() is entered after this event, so it is ended from within that loop.
                 QTimer::singleShot(0, widget, [widget] { endModal(widget); });

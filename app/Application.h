@@ -1,6 +1,6 @@
 #pragma once
 
-// CBrackenlyApp: start-up and shutdown in their fixed order, the command line, the Open
+// Application: start-up and shutdown in their fixed order, the command line, the Open
 // dialog and the recent-file list.
 //
 // Start-up (InitInstance): trace log opened in the temporary folder with its start lines,
@@ -24,16 +24,16 @@
 #include <vector>
 
 class CanberraSound;
-class CBrackenlyDoc;
-class CResourceHandler;
+class LogDocument;
+class ResourceHandler;
 class RecentFileList;
 class SoundService;
 
-class CBrackenlyApp : public QObject, public FrameOwner {
+class Application : public QObject, public FrameOwner {
     Q_OBJECT
   public:
-    CBrackenlyApp();
-    ~CBrackenlyApp() override;
+    Application();
+    ~Application() override;
 
     // args: the arguments after the program name. True: run the event loop.
     bool InitInstance(const std::vector<std::string>& args);
@@ -53,7 +53,7 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     // window closes as the user would close it (stored position, document closed), or,
     // during start-up, start-up ends where it is and the event loop is never entered.
     void requestClose();
-    bool isTerminating() const { return m_bTerminating; }
+    bool isTerminating() const { return m_terminating; }
     // Tells of a request to end that has arrived but not yet reached requestClose (a
     // signal while the event loop cannot run): indexing a file stops on it, and start-up
     // ends as it would after requestClose.
@@ -66,12 +66,12 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     // line and string 7.
     static QString usageText();
 
-    CMainFrame* mainFrame() const { return m_pMainFrame.get(); }
-    CBrackenlyDoc* document() const { return m_pDocument.get(); }
-    const QString& language() const { return m_strLanguage; }
-    const QString& modulePrefix() const { return m_strModulePrefix; }
-    const QString& helpPath() const { return m_strHelpPath; }
-    bool initFailed() const { return m_bInitFailed; }
+    MainFrame* mainFrame() const { return m_mainFrame.get(); }
+    LogDocument* document() const { return m_document.get(); }
+    const QString& language() const { return m_language; }
+    const QString& modulePrefix() const { return m_modulePrefix; }
+    const QString& helpPath() const { return m_helpPath; }
+    bool initFailed() const { return m_initFailed; }
 
     // Seams for tests: what shows the usage text and what runs the Open dialog (returns the
     // chosen path or an empty text; a path Qt decoded, with U+FFFD for bytes it could not,
@@ -81,8 +81,8 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     void setOpenDialog(std::function<QString(const QString& title, const QStringList& filters,
                                              const QString& folder)>
                            dialog);
-    void setSoundService(SoundService* sound) { m_pSoundOverride = sound; }
-    CResourceHandler& resourceHandler() { return *m_pResourceHandler; }
+    void setSoundService(SoundService* sound) { m_soundOverride = sound; }
+    ResourceHandler& resourceHandler() { return *m_resourceHandler; }
 
     // Open dialog pieces: the two filters and the folder it starts in (the followed file's
     // folder; with no file the temporary folder on a first run, else the dialog's choice).
@@ -98,21 +98,21 @@ class CBrackenlyApp : public QObject, public FrameOwner {
     static std::u16string absolutePath(const std::u16string& path);
     bool terminationRequested() const
     {
-        return m_bTerminating || (m_terminationPending && m_terminationPending());
+        return m_terminating || (m_terminationPending && m_terminationPending());
     }
 
-    std::unique_ptr<CResourceHandler> m_pResourceHandler;
-    QString m_strLanguage;
-    QString m_strModulePrefix;
-    QString m_strHelpPath;
-    std::unique_ptr<RecentFileList> m_pRecentFiles;
-    std::unique_ptr<CanberraSound> m_pSound;
-    SoundService* m_pSoundOverride = nullptr;
-    std::unique_ptr<CBrackenlyDoc> m_pDocument;
-    std::unique_ptr<CMainFrame> m_pMainFrame;
-    bool m_bInitFailed = false;
-    bool m_bExited = false;
-    bool m_bTerminating = false;
+    std::unique_ptr<ResourceHandler> m_resourceHandler;
+    QString m_language;
+    QString m_modulePrefix;
+    QString m_helpPath;
+    std::unique_ptr<RecentFileList> m_recentFiles;
+    std::unique_ptr<CanberraSound> m_sound;
+    SoundService* m_soundOverride = nullptr;
+    std::unique_ptr<LogDocument> m_document;
+    std::unique_ptr<MainFrame> m_mainFrame;
+    bool m_initFailed = false;
+    bool m_exited = false;
+    bool m_terminating = false;
     std::function<bool()> m_terminationPending;
     std::function<void(const QString&)> m_usagePresenter;
     std::function<QString(const QString&, const QStringList&, const QString&)> m_openDialog;

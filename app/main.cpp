@@ -47,7 +47,7 @@ int printUsage(int argc, char* argv[], const std::vector<std::string>& args)
 {
     QCoreApplication coreApp(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillstream"));
-    CBrackenlyApp app;
+    Application app;
     app.setUsagePresenter([](const QString& text) { printText(stdout, text); });
     app.resourceHandler().setFailureReporter(
         [](const QString& text) { printText(stderr, text); });
@@ -83,7 +83,7 @@ int main(int argc, char* argv[])
 
     int exitCode = 0;
     {
-        CBrackenlyApp app;
+        Application app;
         SignalBridge signalBridge;
         QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &app,
                          [&app](int) { app.requestClose(); });

@@ -103,10 +103,10 @@ class QuietHost : public DocumentHost {
 // thread takes them one by one, as the frame's event loop does.
 class LoopHost : public QuietHost {
   public:
-    void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
-                          std::intptr_t lParam) override
+    void PostToMainWindow(std::uint32_t message, std::uintptr_t value,
+                          std::intptr_t detail) override
     {
-        QuietHost::PostToMainWindow(message, wParam, lParam);
+        QuietHost::PostToMainWindow(message, value, detail);
         {
             std::lock_guard lock(m_mutex);
             m_queue.push_back(message);
@@ -132,7 +132,7 @@ class LoopHost : public QuietHost {
 };
 
 // What the view's paint at the end of the file reads: the last screen of lines.
-std::u16string paintLastScreen(CBrackenlyDoc& doc)
+std::u16string paintLastScreen(LogDocument& doc)
 {
     std::lock_guard lock(doc.docAccess());
     const LineNumber count = doc.GetLineCount();
@@ -292,7 +292,7 @@ int indexBench(const std::string& path, unsigned threads)
     for (int run = 0; run < 3; ++run) {
         warm(path);
         const long rssBefore = statusKb("VmRSS:");
-        auto doc = std::make_unique<CBrackenlyDoc>(&host, *settings.store);
+        auto doc = std::make_unique<LogDocument>(&host, *settings.store);
         if (threads > 0) {
             doc->SetIndexPieces(8 << 20, threads);
         }
@@ -323,7 +323,7 @@ int getlineBench(const std::string& path, int count)
 {
     BenchSettings settings;
     QuietHost host;
-    CBrackenlyDoc doc(&host, *settings.store);
+    LogDocument doc(&host, *settings.store);
     if (!doc.OnOpenDocument(u16(path))) {
         return 1;
     }
@@ -348,7 +348,7 @@ int findBench(const std::string& path, const std::string& text, const std::strin
 {
     BenchSettings settings;
     QuietHost host;
-    CBrackenlyDoc doc(&host, *settings.store);
+    LogDocument doc(&host, *settings.store);
     if (!doc.OnOpenDocument(u16(path))) {
         return 1;
     }
@@ -447,7 +447,7 @@ int followBench(const std::string& dir, double duration, double mbps, bool chang
     const pid_t writer = startWriter(path, duration, mbps, go[0], report[1]);
     BenchSettings settings;
     LoopHost host;
-    CBrackenlyDoc doc(&host, *settings.store);
+    LogDocument doc(&host, *settings.store);
     doc.SetWatchTiming(benchTiming(changeEvents));
     if (!doc.OnOpenDocument(u16(path))) {
         return 1;
@@ -506,7 +506,7 @@ int latencyBench(const std::string& dir, int samples, bool changeEvents)
     {
         std::ofstream(path, std::ios::trunc);
     }
-    CBrackenlyDoc doc(&host, *settings.store);
+    LogDocument doc(&host, *settings.store);
     doc.SetWatchTiming(benchTiming(changeEvents));
     if (!doc.OnOpenDocument(u16(path))) {
         return 1;
@@ -572,7 +572,7 @@ int idleBench(const std::string& path, double duration, bool changeEvents)
 {
     BenchSettings settings;
     QuietHost host;
-    CBrackenlyDoc doc(&host, *settings.store);
+    LogDocument doc(&host, *settings.store);
     doc.SetWatchTiming(benchTiming(changeEvents));
     if (!doc.OnOpenDocument(u16(path))) {
         return 1;
@@ -607,7 +607,7 @@ int followFilterBench(const std::string& dir, double duration, double mbps,
     {
         std::ofstream(path, std::ios::trunc);
     }
-    CBrackenlyDoc doc(&host, *settings.store);
+    LogDocument doc(&host, *settings.store);
     if (!doc.OnOpenDocument(u16(path))) {
         return 1;
     }
@@ -714,7 +714,7 @@ int filterBench(const std::string& path, const std::string& text, const std::str
 {
     BenchSettings settings;
     QuietHost host;
-    CBrackenlyDoc doc(&host, *settings.store);
+    LogDocument doc(&host, *settings.store);
     if (!doc.OnOpenDocument(u16(path))) {
         return 1;
     }
@@ -771,7 +771,7 @@ int filterBench(const std::string& path, const std::string& text, const std::str
 int keywordsBench(int count)
 {
     BenchSettings settings;
-    std::vector<CKeyword> keywords;
+    std::vector<Keyword> keywords;
     for (int i = 0; i < count; ++i) {
         const std::string text = "Keyword-" + std::to_string(i) + (i % 3 ? "-fault" : "");
         keywords.emplace_back(std::u16string(text.begin(), text.end()), 0x0000FFu, 0x00FFFFu,
@@ -780,7 +780,7 @@ int keywordsBench(int count)
     settings.store->SaveKeywords(keywords);
 
     const auto start = Clock::now();
-    std::vector<CKeyword> loaded;
+    std::vector<Keyword> loaded;
     settings.store->LoadKeywords(loaded);
     const double load = seconds(Clock::now() - start);
 
@@ -823,11 +823,11 @@ int longLineBench(const std::string& dir, long mib)
     }
     const double lineBytes = double(mib) * (1 << 20);
     BenchSettings settings;
-    settings.store->SaveKeywords({CKeyword(u"error", 0xFF, 0, false, false, true)});
+    settings.store->SaveKeywords({Keyword(u"error", 0xFF, 0, false, false, true)});
     QuietHost host;
     const long rssBefore = statusKb("VmRSS:");
     {
-        CBrackenlyDoc doc(&host, *settings.store);
+        LogDocument doc(&host, *settings.store);
         if (!doc.OnOpenDocument(u16(path))) {
             return 1;
         }
@@ -839,7 +839,7 @@ int longLineBench(const std::string& dir, long mib)
             ColorRef back = 0;
             bool matched = false;
             doc.GetKeywordColors(line, text, back, matched);
-            CBrackenlyDoc::LongestLineKey key;
+            LogDocument::LongestLineKey key;
             return line.size() + doc.GetLongestLineView(key).size() + (matched ? 1 : 0);
         };
         if (show() == 0) {

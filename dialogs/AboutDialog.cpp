@@ -32,7 +32,7 @@ void setLabelText(const QWidget* form, int id, const QString& text)
 
 } // namespace
 
-CAboutDlg::CAboutDlg(QWidget* parent)
+AboutDialog::AboutDialog(QWidget* parent)
     : QDialog(parent)
     , m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
@@ -51,7 +51,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     OnInitDialog();
 }
 
-CAboutDlg::~CAboutDlg()
+AboutDialog::~AboutDialog()
 {
     // Waits still running end with the dialog, or the wait cursor would stay for good.
     while (m_pendingWaits > 0) {
@@ -59,70 +59,70 @@ CAboutDlg::~CAboutDlg()
     }
 }
 
-bool CAboutDlg::OnInitDialog()
+bool AboutDialog::OnInitDialog()
 {
     const LanguageResources& resources = LanguageResources::current();
-    m_strProductLine = QStringLiteral("%1 - %2%3")
+    m_productLine = QStringLiteral("%1 - %2%3")
                            .arg(quill::toQString(Product::Name), resources.string(133), quill::toQString(GetFileVersionText()));
-    m_strLegalNotice = quill::toQString(Product::LegalNotice);
-    m_strText1 = resources.string(138);
-    m_strText2 = resources.string(141);
+    m_legalNotice = quill::toQString(Product::LegalNotice);
+    m_text1 = resources.string(138);
+    m_text2 = resources.string(141);
     m_linkCursor = resources.cursor(kLinkCursorId);
     m_linkCursorShown = false;
 
-    m_pLink = LanguageResources::control<QLabel>(m_form, kLegalNoticeId);
-    if (m_pLink) {
-        m_pLink->setText(m_strLegalNotice);
+    m_link = LanguageResources::control<QLabel>(m_form, kLegalNoticeId);
+    if (m_link) {
+        m_link->setText(m_legalNotice);
         // The label only lends its place: it keeps it in the layout while hidden.
-        QSizePolicy policy = m_pLink->sizePolicy();
+        QSizePolicy policy = m_link->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
-        m_pLink->setSizePolicy(policy);
-        m_pLink->hide();
+        m_link->setSizePolicy(policy);
+        m_link->hide();
     }
     setWindowTitle(resources.format(136, quill::toQString(Product::Name)));
-    setLabelText(m_form, kProductLineId, m_strProductLine);
-    setLabelText(m_form, kText1Id, m_strText1);
-    setLabelText(m_form, kText2Id, m_strText2);
+    setLabelText(m_form, kProductLineId, m_productLine);
+    setLabelText(m_form, kText1Id, m_text1);
+    setLabelText(m_form, kText2Id, m_text2);
     if (auto* icon = m_form ? m_form->findChild<QLabel*>(QStringLiteral("icon_128")) : nullptr) {
         icon->setPixmap(resources.icon(kIconId).pixmap(48, 48));
     }
     return true;
 }
 
-QColor CAboutDlg::linkColorFor(const QColor& buttonFace)
+QColor AboutDialog::linkColorFor(const QColor& buttonFace)
 {
     const int brightness = buttonFace.red() + buttonFace.green() + buttonFace.blue() / 2;
     return brightness < 300 ? QColor(0x99, 0x99, 0xFF) : QColor(0x00, 0x33, 0xFF);
 }
 
-QRect CAboutDlg::linkRect() const
+QRect AboutDialog::linkRect() const
 {
-    if (!m_pLink) {
+    if (!m_link) {
         return {};
     }
-    return QRect(m_pLink->mapTo(this, QPoint(0, 0)), m_pLink->size());
+    return QRect(m_link->mapTo(this, QPoint(0, 0)), m_link->size());
 }
 
-void CAboutDlg::paintEvent(QPaintEvent* event)
+void AboutDialog::paintEvent(QPaintEvent* event)
 {
     QDialog::paintEvent(event);
-    if (!m_pLink) {
+    if (!m_link) {
         return;
     }
-    m_pLink->hide();
+    m_link->hide();
     const QRect area = linkRect();
     const QColor color = linkColorFor(palette().color(QPalette::Button));
     QPainter painter(this);
-    painter.setFont(m_pLink->font());
+    painter.setFont(m_link->font());
     painter.setPen(color);
     const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextHideMnemonic;
-    const QRect textRect = painter.boundingRect(area, flags, m_strLegalNotice);
-    painter.drawText(textRect, flags, m_strLegalNotice);
+    const QRect textRect = painter.boundingRect(area, flags, m_legalNotice);
+    painter.drawText(textRect, flags, m_legalNotice);
     const int underline = textRect.top() + textRect.height();
     painter.drawLine(textRect.left(), underline, textRect.left() + textRect.width(), underline);
 }
 
-bool CAboutDlg::eventFilter(QObject* watched, QEvent* event)
+bool AboutDialog::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseMove && watched->isWidgetType()) {
         const auto* move = static_cast<QMouseEvent*>(event);
@@ -131,13 +131,13 @@ bool CAboutDlg::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void CAboutDlg::mouseMoveEvent(QMouseEvent* event)
+void AboutDialog::mouseMoveEvent(QMouseEvent* event)
 {
     updateLinkCursor(event->position().toPoint());
     QDialog::mouseMoveEvent(event);
 }
 
-void CAboutDlg::updateLinkCursor(const QPoint& point)
+void AboutDialog::updateLinkCursor(const QPoint& point)
 {
     if (linkRect().contains(point)) {
         if (!m_linkCursorShown && m_linkCursor) {
@@ -151,13 +151,13 @@ void CAboutDlg::updateLinkCursor(const QPoint& point)
     }
 }
 
-void CAboutDlg::leaveEvent(QEvent* event)
+void AboutDialog::leaveEvent(QEvent* event)
 {
     restoreCursor();
     QDialog::leaveEvent(event);
 }
 
-void CAboutDlg::restoreCursor()
+void AboutDialog::restoreCursor()
 {
     if (!m_linkCursorShown) {
         return;
@@ -170,7 +170,7 @@ void CAboutDlg::restoreCursor()
     m_linkCursorShown = false;
 }
 
-void CAboutDlg::mousePressEvent(QMouseEvent* event)
+void AboutDialog::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || !linkRect().contains(event->position().toPoint())) {
         QDialog::mousePressEvent(event);
@@ -182,10 +182,10 @@ void CAboutDlg::mousePressEvent(QMouseEvent* event)
     ++m_pendingWaits;
     m_openUrl(QUrl(QString::fromUtf8(Product::WebSite.data(),
                                      static_cast<qsizetype>(Product::WebSite.size()))));
-    QTimer::singleShot(m_waitMilliseconds, this, &CAboutDlg::endWait);
+    QTimer::singleShot(m_waitMilliseconds, this, &AboutDialog::endWait);
 }
 
-void CAboutDlg::endWait()
+void AboutDialog::endWait()
 {
     if (m_pendingWaits > 0) {
         --m_pendingWaits;

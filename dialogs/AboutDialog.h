@@ -21,11 +21,11 @@
 
 class QLabel;
 
-class CAboutDlg : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit CAboutDlg(QWidget* parent = nullptr);
-    ~CAboutDlg() override;
+    explicit AboutDialog(QWidget* parent = nullptr);
+    ~AboutDialog() override;
 
     int DoModal() { return exec(); }
 
@@ -34,7 +34,7 @@ public:
     static QColor linkColorFor(const QColor& buttonFace);
     // Control 1003's rectangle in the dialog's coordinates; empty when the template lacks it.
     QRect linkRect() const;
-    QString legalNotice() const { return m_strLegalNotice; }
+    QString legalNotice() const { return m_legalNotice; }
     bool isLinkCursorShown() const { return m_linkCursorShown; }
 
     // Seams: how the web site is opened (default QDesktopServices::openUrl) and how long the
@@ -56,17 +56,17 @@ private:
     void restoreCursor();
     void endWait();
 
-    QString m_strProductLine;
-    QString m_strLegalNotice;
-    QString m_strText1;
-    QString m_strText2;
+    QString m_productLine;
+    QString m_legalNotice;
+    QString m_text1;
+    QString m_text2;
     std::optional<QCursor> m_linkCursor;
     // What the link cursor replaced: the dialog's own cursor, or none (inherited).
     bool m_linkCursorShown = false;
     bool m_hadOwnCursor = false;
     QCursor m_savedCursor;
     QWidget* m_form = nullptr;
-    QLabel* m_pLink = nullptr;
+    QLabel* m_link = nullptr;
     std::function<void(const QUrl&)> m_openUrl;
     int m_waitMilliseconds = 2000;
     int m_pendingWaits = 0;

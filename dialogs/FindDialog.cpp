@@ -32,7 +32,7 @@ constexpr int HistoryLength = 20;
 
 } // namespace
 
-CFindDialog::CFindDialog(QWidget* owner) : QDialog(owner)
+FindDialog::FindDialog(QWidget* owner) : QDialog(owner)
 {
     setObjectName(QStringLiteral("findDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -91,40 +91,40 @@ CFindDialog::CFindDialog(QWidget* owner) : QDialog(owner)
     updateButton();
 }
 
-void CFindDialog::setSearchText(const QString& text)
+void FindDialog::setSearchText(const QString& text)
 {
     m_text->setEditText(text);
     m_text->lineEdit()->selectAll();
 }
 
-QString CFindDialog::searchText() const
+QString FindDialog::searchText() const
 {
     return m_text->currentText();
 }
 
-bool CFindDialog::matchCase() const
+bool FindDialog::matchCase() const
 {
     return m_matchCase->isChecked();
 }
 
-bool CFindDialog::wholeWord() const
+bool FindDialog::wholeWord() const
 {
     return m_wholeWord->isChecked();
 }
 
-bool CFindDialog::searchDown() const
+bool FindDialog::searchDown() const
 {
     return m_down->isChecked();
 }
 
-void CFindDialog::setOptions(bool matchCase, bool wholeWord, bool down)
+void FindDialog::setOptions(bool matchCase, bool wholeWord, bool down)
 {
     m_matchCase->setChecked(matchCase);
     m_wholeWord->setChecked(wholeWord);
     (down ? m_down : m_up)->setChecked(true);
 }
 
-void CFindDialog::rememberText(const QString& text)
+void FindDialog::rememberText(const QString& text)
 {
     if (text.isEmpty()) {
         return;
@@ -142,7 +142,7 @@ void CFindDialog::rememberText(const QString& text)
     m_text->setEditText(shown);
 }
 
-void CFindDialog::setHistory(const QStringList& texts)
+void FindDialog::setHistory(const QStringList& texts)
 {
     const QString shown = m_text->currentText();
     m_text->clear();
@@ -150,7 +150,7 @@ void CFindDialog::setHistory(const QStringList& texts)
     m_text->setEditText(shown);
 }
 
-QStringList CFindDialog::history() const
+QStringList FindDialog::history() const
 {
     QStringList texts;
     for (int i = 0; i < m_text->count(); ++i) {
@@ -159,13 +159,13 @@ QStringList CFindDialog::history() const
     return texts;
 }
 
-void CFindDialog::focusSearchText()
+void FindDialog::focusSearchText()
 {
     m_text->setFocus(Qt::OtherFocusReason);
     m_text->lineEdit()->selectAll();
 }
 
-void CFindDialog::requestFind(bool reverse)
+void FindDialog::requestFind(bool reverse)
 {
     const QString text = searchText();
     if (text.isEmpty()) {
@@ -175,7 +175,7 @@ void CFindDialog::requestFind(bool reverse)
     emit findNext(text, down, matchCase(), wholeWord());
 }
 
-void CFindDialog::keyPressEvent(QKeyEvent* event)
+void FindDialog::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         requestFind(event->modifiers().testFlag(Qt::ShiftModifier));
@@ -186,19 +186,19 @@ void CFindDialog::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-void CFindDialog::closeEvent(QCloseEvent* event)
+void FindDialog::closeEvent(QCloseEvent* event)
 {
-    if (!m_bClosingSent) {
-        m_bClosingSent = true;
+    if (!m_closingSent) {
+        m_closingSent = true;
         emit closing();
     }
     QDialog::closeEvent(event);
 }
 
-void CFindDialog::done(int result)
+void FindDialog::done(int result)
 {
-    if (!m_bClosingSent) {
-        m_bClosingSent = true;
+    if (!m_closingSent) {
+        m_closingSent = true;
         emit closing();
     }
     QDialog::done(result);

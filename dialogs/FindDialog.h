@@ -16,10 +16,10 @@ class QComboBox;
 class QPushButton;
 class QRadioButton;
 
-class CFindDialog : public QDialog {
+class FindDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit CFindDialog(QWidget* owner);
+    explicit FindDialog(QWidget* owner);
 
     void setSearchText(const QString& text);
     QString searchText() const;
@@ -53,5 +53,5 @@ class CFindDialog : public QDialog {
     QRadioButton* m_up = nullptr;
     QRadioButton* m_down = nullptr;
     QPushButton* m_findNext = nullptr;
-    bool m_bClosingSent = false;
+    bool m_closingSent = false;
 };

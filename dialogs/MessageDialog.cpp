@@ -13,59 +13,59 @@ constexpr int kTextId = 1007;
 
 } // namespace
 
-CMessageDlg::CMessageDlg(QWidget* parent)
+MessageDialog::MessageDialog(QWidget* parent)
     : QDialog(parent)
 {
     m_form = LanguageResources::current().setupDialog(this, kTemplateId);
-    m_pDontAskAgain = LanguageResources::control<QCheckBox>(m_form, kDontAskAgainId);
-    m_pText = LanguageResources::control<QLabel>(m_form, kTextId);
-    if (m_pText) {
+    m_dontAskAgainBox = LanguageResources::control<QCheckBox>(m_form, kDontAskAgainId);
+    m_textLabel = LanguageResources::control<QLabel>(m_form, kTextId);
+    if (m_textLabel) {
         // A path in the text must show as written, never as markup.
-        m_pText->setTextFormat(Qt::PlainText);
+        m_textLabel->setTextFormat(Qt::PlainText);
     }
 }
 
-bool CMessageDlg::OnInitDialog()
+bool MessageDialog::OnInitDialog()
 {
     UpdateData(false);
     const LanguageResources& resources = LanguageResources::current();
-    if (m_nCaptionID != 0) {
-        m_strCaption = resources.string(m_nCaptionID);
+    if (m_captionID != 0) {
+        m_caption = resources.string(m_captionID);
     }
-    if (m_nTextID != 0) {
-        m_strText = resources.string(m_nTextID);
+    if (m_textID != 0) {
+        m_text = resources.string(m_textID);
     }
-    setWindowTitle(m_strCaption);
+    setWindowTitle(m_caption);
     UpdateData(false);
     return true;
 }
 
-void CMessageDlg::UpdateData(bool saveAndValidate)
+void MessageDialog::UpdateData(bool saveAndValidate)
 {
     if (saveAndValidate) {
-        if (m_pDontAskAgain) {
-            m_bDontAskAgain = m_pDontAskAgain->isChecked() ? 1 : 0;
+        if (m_dontAskAgainBox) {
+            m_dontAskAgain = m_dontAskAgainBox->isChecked() ? 1 : 0;
         }
-        if (m_pText) {
-            m_strText = m_pText->text();
+        if (m_textLabel) {
+            m_text = m_textLabel->text();
         }
         return;
     }
-    if (m_pDontAskAgain) {
-        m_pDontAskAgain->setChecked(m_bDontAskAgain != 0);
+    if (m_dontAskAgainBox) {
+        m_dontAskAgainBox->setChecked(m_dontAskAgain != 0);
     }
-    if (m_pText) {
-        m_pText->setText(m_strText);
+    if (m_textLabel) {
+        m_textLabel->setText(m_text);
     }
 }
 
-void CMessageDlg::accept()
+void MessageDialog::accept()
 {
     UpdateData(true);
     QDialog::accept();
 }
 
-int CMessageDlg::DoModal()
+int MessageDialog::DoModal()
 {
     OnInitDialog();
     return exec() == QDialog::Accepted ? IDOK : IDCANCEL;

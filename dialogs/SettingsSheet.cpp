@@ -1,7 +1,7 @@
 #include "dialogs/SettingsSheet.h"
 
-#include "dialogs/PropPageGeneral.h"
-#include "dialogs/PropPageKeywords.h"
+#include "dialogs/GeneralPage.h"
+#include "dialogs/KeywordsPage.h"
 #include "resources/LanguageResources.h"
 
 #include <QDialogButtonBox>
@@ -16,15 +16,15 @@ constexpr int StringCancel = 151;
 
 } // namespace
 
-CPropSheetSettings::CPropSheetSettings(int captionId, QWidget* parent, int selectPage)
+SettingsSheet::SettingsSheet(int captionId, QWidget* parent, int selectPage)
     : QDialog(parent)
 {
     const LanguageResources& resources = LanguageResources::current();
     setObjectName(QStringLiteral("settingsSheet"));
     setWindowTitle(resources.string(captionId));
     m_tabs = new QTabWidget(this);
-    m_pageGeneral = new CPropPageGeneral;
-    m_pageKeywords = new CPropPageKeywords;
+    m_pageGeneral = new GeneralPage;
+    m_pageKeywords = new KeywordsPage;
     m_tabs->addTab(m_pageGeneral, m_pageGeneral->windowTitle());
     m_tabs->addTab(m_pageKeywords, m_pageKeywords->windowTitle());
     m_tabs->setCurrentIndex(selectPage);
@@ -35,7 +35,7 @@ CPropSheetSettings::CPropSheetSettings(int captionId, QWidget* parent, int selec
     ok->setDefault(true);
     buttons->addButton(resources.string(StringCancel), QDialogButtonBox::RejectRole)
         ->setObjectName(LanguageResources::controlName(2));
-    connect(buttons, &QDialogButtonBox::accepted, this, &CPropSheetSettings::accept);
+    connect(buttons, &QDialogButtonBox::accepted, this, &SettingsSheet::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
@@ -43,25 +43,25 @@ CPropSheetSettings::CPropSheetSettings(int captionId, QWidget* parent, int selec
     layout->addWidget(buttons);
 }
 
-CPropSheetSettings::~CPropSheetSettings() = default;
+SettingsSheet::~SettingsSheet() = default;
 
-void CPropSheetSettings::setSoundService(SoundService* sound)
+void SettingsSheet::setSoundService(SoundService* sound)
 {
     m_pageKeywords->setSoundService(sound);
 }
 
-int CPropSheetSettings::DoModal()
+int SettingsSheet::DoModal()
 {
     return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
 }
 
-void CPropSheetSettings::SaveAll()
+void SettingsSheet::SaveAll()
 {
     m_pageGeneral->SaveStep();
     m_pageKeywords->SaveStep();
 }
 
-void CPropSheetSettings::accept()
+void SettingsSheet::accept()
 {
     // Every page that has been shown confirms, and each confirmation saves the whole sheet.
     if (m_pageGeneral->IsInitialized()) {

@@ -1,13 +1,13 @@
 #pragma once
 
-// CPropSheetSettings: the modal settings sheet with two tabs, General (CPropPageGeneral)
-// and Keywords (CPropPageKeywords), and OK and Cancel (no Apply). The pages work on copies;
+// SettingsSheet: the modal settings sheet with two tabs, General (GeneralPage)
+// and Keywords (KeywordsPage), and OK and Cancel (no Apply). The pages work on copies;
 // nothing is stored before OK (the keyword list's column widths aside, which are stored
 // whenever the list goes away).
 //
-//     CPropSheetSettings sheet(9, parent);
+//     SettingsSheet sheet(9, parent);
 //     sheet.setSoundService(sound);
-//     if (sheet.DoModal() == CPropSheetSettings::IDOK) {
+//     if (sheet.DoModal() == SettingsSheet::IDOK) {
 //         sheet.SaveAll();               // once more: saving the same values changes nothing
 //         ... apply the new settings ...
 //     }
@@ -17,20 +17,20 @@
 
 #include <QDialog>
 
-class CPropPageGeneral;
-class CPropPageKeywords;
+class GeneralPage;
+class KeywordsPage;
 class QPushButton;
 class QTabWidget;
 class SoundService;
 
-class CPropSheetSettings : public QDialog {
+class SettingsSheet : public QDialog {
     Q_OBJECT
   public:
     enum { IDOK = 1, IDCANCEL = 2 };
 
     // Caption: string captionId; selectPage: the tab shown when the sheet opens.
-    explicit CPropSheetSettings(int captionId, QWidget* parent = nullptr, int selectPage = 0);
-    ~CPropSheetSettings() override;
+    explicit SettingsSheet(int captionId, QWidget* parent = nullptr, int selectPage = 0);
+    ~SettingsSheet() override;
 
     // The service that plays the Keywords page's sound file (not owned).
     void setSoundService(SoundService* sound);
@@ -39,8 +39,8 @@ class CPropSheetSettings : public QDialog {
     // The General page's save step, then the Keywords page's.
     void SaveAll();
 
-    CPropPageGeneral* generalPage() const { return m_pageGeneral; }
-    CPropPageKeywords* keywordsPage() const { return m_pageKeywords; }
+    GeneralPage* generalPage() const { return m_pageGeneral; }
+    KeywordsPage* keywordsPage() const { return m_pageKeywords; }
     QTabWidget* tabs() const { return m_tabs; }
 
   public slots:
@@ -48,6 +48,6 @@ class CPropSheetSettings : public QDialog {
 
   private:
     QTabWidget* m_tabs = nullptr;
-    CPropPageGeneral* m_pageGeneral = nullptr;
-    CPropPageKeywords* m_pageKeywords = nullptr;
+    GeneralPage* m_pageGeneral = nullptr;
+    KeywordsPage* m_pageKeywords = nullptr;
 };

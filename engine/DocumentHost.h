@@ -13,8 +13,8 @@
 #include <string>
 
 // The watcher's two messages to the main window, posted through PostToMainWindow.
-// WM_FILE_APPENDED: wParam 1, lParam 0; bytes were appended and the index has grown.
-// WM_FILE_RELOAD:   wParam 0, lParam 0; the file vanished, shrank or appeared after having
+// WM_FILE_APPENDED: value 1, detail 0; bytes were appended and the index has grown.
+// WM_FILE_RELOAD:   value 0, detail 0; the file vanished, shrank or appeared after having
 //                   been missing; the watcher has ended. The frame re-opens the same path.
 constexpr std::uint32_t WM_FILE_APPENDED = 0x0401;
 constexpr std::uint32_t WM_FILE_RELOAD = 0x0402;
@@ -33,8 +33,8 @@ class DocumentHost {
     // waits for the main thread and never calls back into the document (the watcher calls
     // it while holding "docAccess"). A message for a main window that no longer exists is
     // dropped.
-    virtual void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
-                                  std::intptr_t lParam) = 0;
+    virtual void PostToMainWindow(std::uint32_t message, std::uintptr_t value,
+                                  std::intptr_t detail) = 0;
 
     // Main thread. The framework's update of all views, no sender, hint 0: each view
     // re-reads the line count, file size and the lines it shows.
@@ -49,12 +49,12 @@ class DocumentHost {
     // After a successful Find.
     virtual void EnsureSelectionVisibleInViews() = 0;
 
-    // Main thread. Status pane 1 of the main frame (CMainFrame::SetFilePathText).
+    // Main thread. Status pane 1 of the main frame (MainFrame::SetFilePathText).
     virtual void SetFilePathText(const std::u16string& path) = 0;
     // Main thread. The document's title changed (SetTitle); the frame shows it.
     virtual void TitleChanged(const std::u16string& title) = 0;
 
-    // Main thread, modal. The missing-file question: CMessageDlg with caption string 6,
+    // Main thread, modal. The missing-file question: MessageDialog with caption string 6,
     // text string 5 with %1 = path, and its "don't ask again" check box.
     virtual MissingFileAnswer AskMissingFile(const std::u16string& path) = 0;
     // Main thread, modal. String 135 with %1 = path, %2 = description (may be empty),

@@ -1,4 +1,4 @@
-// CBrackenlyDoc::Find: the line-by-line rule of the find dialog, made fast by a byte-level
+// LogDocument::Find: the line-by-line rule of the find dialog, made fast by a byte-level
 // pre-search over the file. A line can only hold the text when its bytes hold the text's
 // bytes (UTF-16 LE or UTF-8, ASCII letters folded when case is ignored), so the file is
 // scanned in large reads (memchr for the pattern's rarest-looking byte, memmem where that
@@ -35,7 +35,7 @@ struct SearchHit {
 // Holds docAccess through the document's Find for its whole life.
 class DocumentSearch {
   public:
-    DocumentSearch(CBrackenlyDoc& doc, const quill::ReadOnlyFile& file, std::u16string pattern,
+    DocumentSearch(LogDocument& doc, const quill::ReadOnlyFile& file, std::u16string pattern,
                    bool matchCase, bool wholeWord)
         : m_doc(doc), m_index(doc.m_index), m_file(file), m_pattern(std::move(pattern)),
           m_matchCase(matchCase), m_wholeWord(wholeWord)
@@ -323,7 +323,7 @@ class DocumentSearch {
         return std::nullopt;
     }
 
-    CBrackenlyDoc& m_doc;
+    LogDocument& m_doc;
     const LineIndex& m_index;
     const quill::ReadOnlyFile& m_file;
     std::u16string m_pattern;
@@ -340,7 +340,7 @@ class DocumentSearch {
     std::u16string m_text;
 };
 
-bool CBrackenlyDoc::Find(const std::u16string& text, bool down, unsigned flags)
+bool LogDocument::Find(const std::u16string& text, bool down, unsigned flags)
 {
     {
         std::lock_guard lock(m_docAccess);
@@ -371,9 +371,9 @@ bool CBrackenlyDoc::Find(const std::u16string& text, bool down, unsigned flags)
         m_findPos = FindPosition{hit->line, down ? col + length : col};
         m_selection = DocSelection{true, hit->line, hit->line, col, col + length - 1};
     }
-    if (m_pHost) {
-        m_pHost->EnsureSelectionVisibleInViews();
-        m_pHost->UpdateAllViews();
+    if (m_host) {
+        m_host->EnsureSelectionVisibleInViews();
+        m_host->UpdateAllViews();
     }
     return true;
 }

@@ -68,29 +68,29 @@ FileOffset QueryFileSize(const std::string& path, std::chrono::milliseconds retr
     return -1;
 }
 
-CFileReaderThread::CFileReaderThread(CBrackenlyDoc& document, WatchTiming timing)
+FileWatcher::FileWatcher(LogDocument& document, WatchTiming timing)
     : m_document(document), m_timing(timing)
 {
 }
 
-CFileReaderThread::~CFileReaderThread()
+FileWatcher::~FileWatcher()
 {
     Stop();
 }
 
-void CFileReaderThread::SetFileState(const FileState& state)
+void FileWatcher::SetFileState(const FileState& state)
 {
     m_fileState = state;
     m_haveFileState = true;
 }
 
-void CFileReaderThread::SetSize(FileOffset size)
+void FileWatcher::SetSize(FileOffset size)
 {
     m_size = size;
     m_haveSize = true;
 }
 
-bool CFileReaderThread::Start()
+bool FileWatcher::Start()
 {
     if (m_timing.changeEvents && !m_path.empty()) {
         const quill::NotifierCalls& calls =
@@ -114,7 +114,7 @@ bool CFileReaderThread::Start()
     return true;
 }
 
-void CFileReaderThread::Stop()
+void FileWatcher::Stop()
 {
     m_stopEvent.Set();
     m_notifier.wake();
@@ -124,7 +124,7 @@ void CFileReaderThread::Stop()
     }
 }
 
-bool CFileReaderThread::WaitForChange(std::chrono::milliseconds timeout, bool& changed)
+bool FileWatcher::WaitForChange(std::chrono::milliseconds timeout, bool& changed)
 {
     changed = false;
     if (!m_notifier.active()) {
@@ -137,7 +137,7 @@ bool CFileReaderThread::WaitForChange(std::chrono::milliseconds timeout, bool& c
     return m_stopEvent.IsSet();
 }
 
-void CFileReaderThread::WatchLoop()
+void FileWatcher::WatchLoop()
 {
     using Clock = std::chrono::steady_clock;
     using std::chrono::milliseconds;
@@ -211,7 +211,7 @@ void CFileReaderThread::WatchLoop()
     }
 }
 
-CFileReaderThread::PollOutcome CFileReaderThread::RequestReload()
+FileWatcher::PollOutcome FileWatcher::RequestReload()
 {
     // The size stays the indexed end: a watcher that is stopped and started again before
     // the re-open sees the same change and asks again, instead of re-reading from 0.
@@ -219,7 +219,7 @@ CFileReaderThread::PollOutcome CFileReaderThread::RequestReload()
     return PollOutcome::Reload;
 }
 
-CFileReaderThread::PollOutcome CFileReaderThread::Poll(bool& missing)
+FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
 {
     m_lastRead = 0;
     quill::FileStat st;
@@ -269,7 +269,7 @@ CFileReaderThread::PollOutcome CFileReaderThread::Poll(bool& missing)
     return outcome;
 }
 
-CFileReaderThread::PollOutcome CFileReaderThread::ReadAppended(const quill::ReadOnlyFile& file,
+FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& file,
                                                                FileOffset newSize,
                                                                const FileState& current)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-// CFileReaderThread follows the watched file on its own thread while the document shows
+// FileWatcher follows the watched file on its own thread while the document shows
 // it. It polls at once when it starts, whenever a change event of the file or its name
 // wakes it (inotify), and after every poll interval without one. Each poll compares the
 // file's state (times in nanoseconds, size, device, inode and birth time, read by name
@@ -32,7 +32,7 @@
 #include <string>
 #include <thread>
 
-class CBrackenlyDoc;
+class LogDocument;
 namespace quill {
 class ReadOnlyFile;
 }
@@ -61,14 +61,14 @@ class ManualResetEvent {
 FileOffset QueryFileSize(const std::string& path,
                          std::chrono::milliseconds retry = std::chrono::milliseconds(100));
 
-class CFileReaderThread {
+class FileWatcher {
   public:
     // The document is not owned and must outlive the thread.
-    explicit CFileReaderThread(CBrackenlyDoc& document, WatchTiming timing = {});
+    explicit FileWatcher(LogDocument& document, WatchTiming timing = {});
     // Stops the thread if it still runs.
-    ~CFileReaderThread();
-    CFileReaderThread(const CFileReaderThread&) = delete;
-    CFileReaderThread& operator=(const CFileReaderThread&) = delete;
+    ~FileWatcher();
+    FileWatcher(const FileWatcher&) = delete;
+    FileWatcher& operator=(const FileWatcher&) = delete;
 
     // Before Start: the path (in the file system's narrow encoding), and optionally the
     // state and size the previous watcher ended with. With a handed-over size the watcher
@@ -128,7 +128,7 @@ class CFileReaderThread {
     bool m_sizeless = false;
     FileOffset m_size = 0;
     FileOffset m_lastRead = 0; // bytes the last poll handed over
-    CBrackenlyDoc& m_document;
+    LogDocument& m_document;
     WatchTiming m_timing;
     quill::FileChangeNotifier m_notifier;
     std::optional<quill::AlignedBuffer> m_buffer; // the watcher thread's read buffer

@@ -98,17 +98,17 @@ bool WholeWordAt(std::u16string_view line, std::size_t length, std::size_t posit
     return position == 0 || IsWordDelimiter(line[position - 1]);
 }
 
-const CKeyword* FindKeyword(const std::vector<CKeyword>& keywords, std::u16string_view line)
+const Keyword* FindKeyword(const std::vector<Keyword>& keywords, std::u16string_view line)
 {
-    for (const CKeyword& keyword : keywords) {
-        if (!keyword.m_bEnabled) {
+    for (const Keyword& keyword : keywords) {
+        if (!keyword.m_enabled) {
             continue;
         }
-        const std::size_t position = findText(line, keyword.m_strText, keyword.m_bMatchCase);
+        const std::size_t position = findText(line, keyword.m_text, keyword.m_matchCase);
         if (position == std::u16string_view::npos) {
             continue;
         }
-        if (keyword.m_bMatchWord && !WholeWordAt(line, keyword.m_strText.size(), position)) {
+        if (keyword.m_matchWord && !WholeWordAt(line, keyword.m_text.size(), position)) {
             continue;
         }
         return &keyword;
@@ -116,12 +116,12 @@ const CKeyword* FindKeyword(const std::vector<CKeyword>& keywords, std::u16strin
     return nullptr;
 }
 
-void GetKeywordColors(const std::vector<CKeyword>& keywords, std::u16string_view line,
+void GetKeywordColors(const std::vector<Keyword>& keywords, std::u16string_view line,
                       ColorRef& textColor, ColorRef& bkColor, bool& matched)
 {
-    if (const CKeyword* keyword = FindKeyword(keywords, line)) {
-        textColor = keyword->m_crTextColor;
-        bkColor = keyword->m_crBkColor;
+    if (const Keyword* keyword = FindKeyword(keywords, line)) {
+        textColor = keyword->m_textColor;
+        bkColor = keyword->m_backgroundColor;
         matched = true;
     }
 }

@@ -19,9 +19,9 @@ bool WholeWordAt(std::u16string_view line, std::size_t length, std::size_t posit
 // The first enabled keyword of the list, in list order, whose text occurs in the line
 // (without match case the letters a-z and A-Z compare equal; other letters exactly). With
 // match word only the first occurrence is tested. nullptr when none matches.
-const CKeyword* FindKeyword(const std::vector<CKeyword>& keywords, std::u16string_view line);
+const Keyword* FindKeyword(const std::vector<Keyword>& keywords, std::u16string_view line);
 
 // Sets textColor and bkColor to the matching keyword's colours and matched to true; leaves
 // all three alone when no keyword matches (the caller presets them).
-void GetKeywordColors(const std::vector<CKeyword>& keywords, std::u16string_view line,
+void GetKeywordColors(const std::vector<Keyword>& keywords, std::u16string_view line,
                       ColorRef& textColor, ColorRef& bkColor, bool& matched);

@@ -24,7 +24,7 @@ constexpr auto WatcherBudget = std::chrono::milliseconds(2);
 // Progress notices during a long pass, at most this often.
 constexpr auto NoticeInterval = std::chrono::milliseconds(50);
 
-FilterTextForm textForm(const CBrackenlyDoc& doc)
+FilterTextForm textForm(const LogDocument& doc)
 {
     if (doc.IsUtf16()) {
         return FilterTextForm::Utf16;
@@ -59,7 +59,7 @@ struct LineFilter::Worker {
     FileOffset provisionalEnd = 0;
     bool provisionalMatched = false;
 
-    CBrackenlyDoc::LineRun lines;
+    LogDocument::LineRun lines;
     quill::ReadOnlyFile file; // the job's file, once a run has read from it
     std::uint64_t fileGeneration = 0;
     std::vector<std::uint8_t> bytes;
@@ -82,8 +82,8 @@ std::uint64_t excludeBit(std::size_t index)
 }
 } // namespace
 
-LineFilter::LineFilter(CBrackenlyDoc& document, FilterHost* host)
-    : m_doc(document), m_pHost(host), m_chunkLines(ChunkLines), m_chunkBytes(ChunkBytes),
+LineFilter::LineFilter(LogDocument& document, FilterHost* host)
+    : m_doc(document), m_host(host), m_chunkLines(ChunkLines), m_chunkBytes(ChunkBytes),
       m_longLineBytes(MaxLineBytes), m_watcherBudget(WatcherBudget),
       m_worker(std::make_unique<Worker>())
 {
@@ -352,7 +352,7 @@ bool LineFilter::WaitIdle(std::chrono::milliseconds timeout) const
 
 void LineFilter::postNotice(std::unique_lock<std::mutex>& lock, bool force)
 {
-    if (!m_pHost || m_noticeOutstanding) {
+    if (!m_host || m_noticeOutstanding) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -362,7 +362,7 @@ void LineFilter::postNotice(std::unique_lock<std::mutex>& lock, bool force)
     m_noticeOutstanding = true;
     m_lastNotice = now;
     lock.unlock();
-    m_pHost->PostFilterProgress();
+    m_host->PostFilterProgress();
     lock.lock();
 }
 
@@ -462,7 +462,7 @@ LineFilter::RunEnd LineFilter::interruption(const Job& job) const
 
 LineFilter::RunEnd LineFilter::readChunk(const Job& job, Worker& worker, std::size_t size)
 {
-    const CBrackenlyDoc::LineRun& lines = worker.lines;
+    const LogDocument::LineRun& lines = worker.lines;
     try {
         if (worker.bytes.size() < size) {
             worker.bytes.resize(size);
@@ -560,7 +560,7 @@ bool LineFilter::matchChunk(const Job& job, const LineChunk& chunk, Worker& work
 LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& worker,
                                    const Piece* piece)
 {
-    CBrackenlyDoc::LineRun& lines = worker.lines;
+    LogDocument::LineRun& lines = worker.lines;
     FilterAbort abort{&m_generation, job.generation, &m_stopped, {}};
     if (piece != nullptr) {
         abort.deadline = std::chrono::steady_clock::now() + job.watcherBudget;

@@ -28,7 +28,7 @@
 // Threads and locks: the worker takes the document's lock "docAccess" only to copy the line
 // starts of the next chunk (at most 64 Ki lines), never while it reads or matches, so the
 // watcher keeps appending while a long pass runs. The filter also listens to the watcher
-// (CBrackenlyDoc::AppendListener): when the worker is idle, the lines of the piece the
+// (LogDocument::AppendListener): when the worker is idle, the lines of the piece the
 // watcher has just appended are matched right there, on the watcher's thread and in its
 // buffer, so following a busy file does not read every byte twice. That run is bounded: it
 // gives up after a couple of milliseconds, and on the first line a pattern cannot decide
@@ -56,7 +56,7 @@
 #include <thread>
 #include <vector>
 
-class CBrackenlyDoc;
+class LogDocument;
 class FilterHost;
 class LineMatcher;
 struct LineChunk;
@@ -84,10 +84,10 @@ struct FilterChange {
     bool Changed() const { return reset || lastRowRemoved || firstNewRow != rowCount; }
 };
 
-class LineFilter : private CBrackenlyDoc::AppendListener {
+class LineFilter : private LogDocument::AppendListener {
   public:
     // Neither is owned; host may be null (nothing is posted: poll with WaitIdle()).
-    LineFilter(CBrackenlyDoc& document, FilterHost* host);
+    LineFilter(LogDocument& document, FilterHost* host);
     // Stops the worker and waits for it.
     ~LineFilter();
     LineFilter(const LineFilter&) = delete;
@@ -176,8 +176,8 @@ class LineFilter : private CBrackenlyDoc::AppendListener {
                   const std::vector<LineNumber>& undecided, LineNumber done, bool notify);
     void postNotice(std::unique_lock<std::mutex>& lock, bool force);
 
-    CBrackenlyDoc& m_doc;
-    FilterHost* m_pHost;
+    LogDocument& m_doc;
+    FilterHost* m_host;
 
     // Main thread only.
     FilterSet m_filterSet;

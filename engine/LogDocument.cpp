@@ -36,29 +36,29 @@ std::u16string errorDescription(int errorNumber)
 
 } // namespace
 
-CBrackenlyDoc::CBrackenlyDoc(DocumentHost* host) : CBrackenlyDoc(host, SettingsStore::instance()) {}
+LogDocument::LogDocument(DocumentHost* host) : LogDocument(host, SettingsStore::instance()) {}
 
-CBrackenlyDoc::CBrackenlyDoc(DocumentHost* host, SettingsStore& settings)
-    : m_pHost(host), m_settings(settings)
+LogDocument::LogDocument(DocumentHost* host, SettingsStore& settings)
+    : m_host(host), m_settings(settings)
 {
     ResetLines();
 }
 
-CBrackenlyDoc::~CBrackenlyDoc()
+LogDocument::~LogDocument()
 {
     StopWatching();
-    m_pWatcher.reset();
+    m_watcher.reset();
     m_keywords.clear();
     ResetLines();
 }
 
-bool CBrackenlyDoc::OnNewDocument()
+bool LogDocument::OnNewDocument()
 {
     // A new document shows no file: nothing of the old one may keep arriving or stay on
     // screen under a title without a path.
     StopWatching();
     SetModifiedFlag(false);
-    m_strPath.clear();
+    m_path.clear();
     {
         // A copy running on another thread reads the path under the lock.
         std::lock_guard lock(m_docAccess);
@@ -69,19 +69,19 @@ bool CBrackenlyDoc::OnNewDocument()
         std::lock_guard lock(m_docAccess);
         m_index.reset();
     }
-    m_bHaveFileState = false;
-    m_bHaveSavedSize = false;
-    m_bReindexPending = false;
+    m_haveFileState = false;
+    m_haveSavedSize = false;
+    m_reindexPending = false;
     TellIndexRestarted();
     return true;
 }
 
-void CBrackenlyDoc::OnCloseDocument()
+void LogDocument::OnCloseDocument()
 {
     StopWatching();
 }
 
-void CBrackenlyDoc::ResetLines()
+void LogDocument::ResetLines()
 {
     std::lock_guard lock(m_docAccess);
     SetFileSize(0);
@@ -94,19 +94,19 @@ void CBrackenlyDoc::ResetLines()
     m_selection = DocSelection();
     m_findPos = FindPosition();
     ++m_contentGeneration;
-    m_bWatching = false;
+    m_watching = false;
     // The index restarts at its old end (what ClearText needs); opening restarts it at 0.
     m_index.restartAtEnd();
     ++m_indexEpoch;
     m_lineCache.assign(WindowLines + 1, std::u16string());
 }
 
-bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
+bool LogDocument::OnOpenDocument(const std::u16string& path)
 {
     StopWatching();
     ReloadKeywords();
     SetModifiedFlag(false);
-    m_strPath = path;
+    m_path = path;
     {
         std::lock_guard lock(m_docAccess);
         m_nativePath = quill::fileNameToBytes(path);
@@ -116,19 +116,19 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
     // are indexed: a reload that finds the new file already written is followed by no
     // append.
     struct TellOnReturn {
-        CBrackenlyDoc& doc;
+        LogDocument& doc;
         ~TellOnReturn() { doc.TellIndexRestarted(); }
     } tellOnReturn{*this};
     {
         std::lock_guard lock(m_docAccess);
         m_index.reset();
     }
-    m_bHaveFileState = false;
-    m_bHaveSavedSize = false;
-    m_bReindexPending = false;
-    m_bOpenedMissing = false;
-    m_bSizeless = false;
-    m_bOpenStopped = false;
+    m_haveFileState = false;
+    m_haveSavedSize = false;
+    m_reindexPending = false;
+    m_openedMissing = false;
+    m_sizeless = false;
+    m_openStopped = false;
 
     bool accept = m_settings.GetBool(Setting::ShowEmptyFiles);
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
@@ -138,8 +138,8 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
             std::lock_guard lock(m_docAccess);
             complete = IndexFile(file);
         }
-        if (!complete && m_bIndexingStopped) {
-            m_bOpenStopped = true;
+        if (!complete && m_indexingStopped) {
+            m_openStopped = true;
             OnNewDocument();
             return false;
         }
@@ -152,15 +152,15 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
         HandOverIndexedEnd(file);
         // A file that reports no size but read as text (/proc files) is shown as read:
         // following it would take every poll for a truncation.
-        m_bSizeless = file.size() == 0 && IndexedEnd() > 0;
+        m_sizeless = file.size() == 0 && IndexedEnd() > 0;
         file.close();
         SetFileSize(QueryFileSize(m_nativePath, m_watchTiming.sizeRetry));
-        if (m_pHost) {
-            m_pHost->ScrollViewsToEnd();
+        if (m_host) {
+            m_host->ScrollViewsToEnd();
         }
     } else if (file.error() == ENOENT) {
-        if (m_settings.GetBool(Setting::ShowEmptyFileWarning) && m_pHost) {
-            const MissingFileAnswer answer = m_pHost->AskMissingFile(path);
+        if (m_settings.GetBool(Setting::ShowEmptyFileWarning) && m_host) {
+            const MissingFileAnswer answer = m_host->AskMissingFile(path);
             accept = answer.accepted;
             m_settings.SetBool(Setting::ShowEmptyFiles, accept);
             m_settings.SetBool(Setting::ShowEmptyFileWarning, !answer.dontAskAgain);
@@ -168,28 +168,28 @@ bool CBrackenlyDoc::OnOpenDocument(const std::u16string& path)
         if (!accept) {
             return false;
         }
-        m_bOpenedMissing = true;
+        m_openedMissing = true;
     } else {
         ReportOpenError(file.error(), path);
         return false;
     }
 
     StartWatching();
-    if (m_pHost) {
-        m_pHost->SetFilePathText(path);
+    if (m_host) {
+        m_host->SetFilePathText(path);
     }
     return true;
 }
 
-bool CBrackenlyDoc::IndexingStopRequested()
+bool LogDocument::IndexingStopRequested()
 {
-    m_bIndexingStopped = m_indexingStop && m_indexingStop();
-    return m_bIndexingStopped;
+    m_indexingStopped = m_indexingStop && m_indexingStop();
+    return m_indexingStopped;
 }
 
-bool CBrackenlyDoc::IndexFile(const quill::ReadOnlyFile& file)
+bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
 {
-    m_bIndexingStopped = false;
+    m_indexingStopped = false;
     const FileOffset fileSize = file.size();
     bool readAhead = true;
     if (m_indexThreads > 1 && fileSize - m_index.end() > FileOffset(4 * m_indexPieceBytes)) {
@@ -261,7 +261,7 @@ bool CBrackenlyDoc::IndexFile(const quill::ReadOnlyFile& file)
     }
 }
 
-void CBrackenlyDoc::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
+void LogDocument::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
 {
     quill::FileStat st;
     if (!quill::statOpenFile(file, st)) {
@@ -286,12 +286,12 @@ void CBrackenlyDoc::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
     if (gotHead > 0) {
         m_fileState.PushHead(0, head.data(), std::size_t(gotHead));
     }
-    m_bHaveFileState = true;
+    m_haveFileState = true;
     m_savedSize = end;
-    m_bHaveSavedSize = true;
+    m_haveSavedSize = true;
 }
 
-void CBrackenlyDoc::ReindexFromEnd()
+void LogDocument::ReindexFromEnd()
 {
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
     if (!file.isOpen()) {
@@ -302,10 +302,10 @@ void CBrackenlyDoc::ReindexFromEnd()
         IndexFile(file);
     }
     HandOverIndexedEnd(file);
-    m_bOpenedMissing = false;
+    m_openedMissing = false;
 }
 
-void CBrackenlyDoc::AppendText(const std::uint8_t* bytes, std::size_t n, bool post)
+void LogDocument::AppendText(const std::uint8_t* bytes, std::size_t n, bool post)
 {
     {
         std::lock_guard lock(m_docAccess);
@@ -343,13 +343,13 @@ void CBrackenlyDoc::AppendText(const std::uint8_t* bytes, std::size_t n, bool po
     }
 }
 
-void CBrackenlyDoc::SetAppendListener(AppendListener* listener)
+void LogDocument::SetAppendListener(AppendListener* listener)
 {
     std::lock_guard lock(m_listenerMutex);
     m_appendListener = listener;
 }
 
-void CBrackenlyDoc::TellIndexRestarted()
+void LogDocument::TellIndexRestarted()
 {
     std::lock_guard lock(m_listenerMutex);
     if (m_appendListener != nullptr) {
@@ -357,7 +357,7 @@ void CBrackenlyDoc::TellIndexRestarted()
     }
 }
 
-void CBrackenlyDoc::TellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
+void LogDocument::TellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
 {
     std::lock_guard lock(m_listenerMutex);
     if (m_appendListener != nullptr) {
@@ -365,91 +365,91 @@ void CBrackenlyDoc::TellAppendListener(FileOffset offset, const std::uint8_t* by
     }
 }
 
-void CBrackenlyDoc::PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
-                                     std::intptr_t lParam)
+void LogDocument::PostToMainWindow(std::uint32_t message, std::uintptr_t value,
+                                     std::intptr_t detail)
 {
-    if (m_pHost) {
-        m_pHost->PostToMainWindow(message, wParam, lParam);
+    if (m_host) {
+        m_host->PostToMainWindow(message, value, detail);
     }
 }
 
-void CBrackenlyDoc::StartWatching()
+void LogDocument::StartWatching()
 {
     // A running watcher is stopped first, so that the next one resumes exactly where it
     // left off (its size and file state), not from what was handed over before it ran.
     StopWatching();
-    m_pWatcher.reset();
-    if (m_bReindexPending) {
+    m_watcher.reset();
+    if (m_reindexPending) {
         ReindexFromEnd();
-        m_bReindexPending = false;
+        m_reindexPending = false;
     }
-    if (m_strPath.empty()) {
+    if (m_path.empty()) {
         return;
     }
-    auto watcher = std::make_unique<CFileReaderThread>(*this, m_watchTiming);
-    if (m_bHaveFileState) {
+    auto watcher = std::make_unique<FileWatcher>(*this, m_watchTiming);
+    if (m_haveFileState) {
         watcher->SetFileState(m_fileState);
     }
-    if (m_bHaveSavedSize) {
+    if (m_haveSavedSize) {
         watcher->SetSize(m_savedSize);
     }
-    if (m_bOpenedMissing) {
+    if (m_openedMissing) {
         watcher->SetStartsMissing();
     }
-    if (m_bSizeless) {
+    if (m_sizeless) {
         watcher->SetSizeless();
     }
     watcher->SetPath(m_nativePath);
     if (!watcher->Start()) {
         return;
     }
-    m_pWatcher = std::move(watcher);
-    m_bWatching = true;
+    m_watcher = std::move(watcher);
+    m_watching = true;
 }
 
-void CBrackenlyDoc::StopWatching()
+void LogDocument::StopWatching()
 {
-    if (m_bWatching && m_pWatcher) {
-        m_pWatcher->Stop();
+    if (m_watching && m_watcher) {
+        m_watcher->Stop();
         // A watcher that never saw the file (or saw it but did not re-open it yet) hands
         // nothing over: the next one must wait for the file again and have it re-opened,
         // instead of ending at once or following from a size nothing was indexed up to.
-        if (m_pWatcher->GetSize() >= 0 && !m_bOpenedMissing) {
-            m_fileState = m_pWatcher->GetFileState();
-            m_bHaveFileState = true;
-            m_savedSize = m_pWatcher->GetSize();
-            m_bHaveSavedSize = true;
+        if (m_watcher->GetSize() >= 0 && !m_openedMissing) {
+            m_fileState = m_watcher->GetFileState();
+            m_haveFileState = true;
+            m_savedSize = m_watcher->GetSize();
+            m_haveSavedSize = true;
         } else {
-            m_bHaveFileState = false;
-            m_bHaveSavedSize = false;
+            m_haveFileState = false;
+            m_haveSavedSize = false;
         }
-        m_pWatcher.reset();
+        m_watcher.reset();
     }
-    m_bWatching = false;
+    m_watching = false;
 }
 
-bool CBrackenlyDoc::HasChangeEvents() const
+bool LogDocument::HasChangeEvents() const
 {
-    return m_bWatching && m_pWatcher && m_pWatcher->HasChangeEvents();
+    return m_watching && m_watcher && m_watcher->HasChangeEvents();
 }
 
-void CBrackenlyDoc::ClearText()
+void LogDocument::ClearText()
 {
-    const bool wasWatching = m_bWatching;
+    const bool wasWatching = m_watching;
     if (wasWatching) {
         StopWatching();
     }
     ResetLines();
-    m_bHaveFileState = false;
-    m_bHaveSavedSize = false;
+    m_haveFileState = false;
+    m_haveSavedSize = false;
     if (wasWatching) {
         ReindexFromEnd();
     } else {
-        m_bReindexPending = true;
+        m_reindexPending = true;
     }
-    if (m_pHost) {
-        m_pHost->ResetViewsScroll();
-        m_pHost->UpdateAllViews();
+    if (m_host) {
+        m_host->ResetViewsScroll();
+        m_host->UpdateAllViews();
     }
     if (wasWatching) {
         StartWatching();
@@ -457,61 +457,61 @@ void CBrackenlyDoc::ClearText()
     TellIndexRestarted();
 }
 
-void CBrackenlyDoc::ReloadKeywords()
+void LogDocument::ReloadKeywords()
 {
     m_keywords.clear();
     m_settings.LoadKeywords(m_keywords);
 }
 
-LineNumber CBrackenlyDoc::GetLineCount() const
+LineNumber LogDocument::GetLineCount() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.lineCount();
 }
 
-bool CBrackenlyDoc::IsUtf16() const
+bool LogDocument::IsUtf16() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.isUtf16();
 }
 
-bool CBrackenlyDoc::LastLineOpen() const
+bool LogDocument::LastLineOpen() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.lastLineOpen();
 }
 
-FileOffset CBrackenlyDoc::IndexedEnd() const
+FileOffset LogDocument::IndexedEnd() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.end();
 }
 
-FileOffset CBrackenlyDoc::LineStart(LineNumber index) const
+FileOffset LogDocument::LineStart(LineNumber index) const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.lineStart(index);
 }
 
-std::size_t CBrackenlyDoc::IndexMemoryBytes() const
+std::size_t LogDocument::IndexMemoryBytes() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.memoryBytes();
 }
 
-std::uint64_t CBrackenlyDoc::IndexEpoch() const
+std::uint64_t LogDocument::IndexEpoch() const
 {
     std::lock_guard lock(m_docAccess);
     return m_indexEpoch;
 }
 
-bool CBrackenlyDoc::IsEncodingDecided() const
+bool LogDocument::IsEncodingDecided() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.encodingFinal();
 }
 
-void CBrackenlyDoc::CopyLineRun(LineNumber first, LineNumber limit, LineNumber maxLines,
+void LogDocument::CopyLineRun(LineNumber first, LineNumber limit, LineNumber maxLines,
                                 FileOffset maxBytes, LineRun& run) const
 {
     std::lock_guard lock(m_docAccess);
@@ -536,7 +536,7 @@ void CBrackenlyDoc::CopyLineRun(LineNumber first, LineNumber limit, LineNumber m
     run.lastOpen = last + 1 == m_index.lineCount() && m_index.lastLineOpen();
 }
 
-void CBrackenlyDoc::ComputeWindow(LineNumber line, LineNumber lineCount, LineNumber& first,
+void LogDocument::ComputeWindow(LineNumber line, LineNumber lineCount, LineNumber& first,
                                   LineNumber& end)
 {
     const LineNumber half = std::min(lineCount, WindowLines) / 2;
@@ -553,13 +553,13 @@ void CBrackenlyDoc::ComputeWindow(LineNumber line, LineNumber lineCount, LineNum
     }
 }
 
-std::u16string CBrackenlyDoc::GetLine(LineNumber index)
+std::u16string LogDocument::GetLine(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
     return std::u16string(GetLineView(index));
 }
 
-std::u16string_view CBrackenlyDoc::GetLineView(LineNumber index)
+std::u16string_view LogDocument::GetLineView(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
     if (index >= m_index.lineCount()) {
@@ -577,7 +577,7 @@ std::u16string_view CBrackenlyDoc::GetLineView(LineNumber index)
     return StripTerminator(m_lineCache[index - m_windowFirst]);
 }
 
-void CBrackenlyDoc::GetLines(const std::vector<LineNumber>& lines,
+void LogDocument::GetLines(const std::vector<LineNumber>& lines,
                             std::vector<std::u16string>& texts)
 {
     std::lock_guard lock(m_docAccess);
@@ -601,14 +601,14 @@ void CBrackenlyDoc::GetLines(const std::vector<LineNumber>& lines,
     }
 }
 
-std::u16string CBrackenlyDoc::GetLongestLine() const
+std::u16string LogDocument::GetLongestLine() const
 {
     std::lock_guard lock(m_docAccess);
     LongestLineKey key;
     return std::u16string(GetLongestLineView(key));
 }
 
-std::u16string_view CBrackenlyDoc::GetLongestLineView(LongestLineKey& key) const
+std::u16string_view LogDocument::GetLongestLineView(LongestLineKey& key) const
 {
     std::lock_guard lock(m_docAccess);
     if (m_longestLength == 0) {
@@ -623,7 +623,7 @@ std::u16string_view CBrackenlyDoc::GetLongestLineView(LongestLineKey& key) const
     return text;
 }
 
-void CBrackenlyDoc::FindLongestLine()
+void LogDocument::FindLongestLine()
 {
     m_longestLength = 0;
     m_longestSlot = 0;
@@ -636,7 +636,7 @@ void CBrackenlyDoc::FindLongestLine()
     }
 }
 
-bool CBrackenlyDoc::FetchWindow(LineNumber line)
+bool LogDocument::FetchWindow(LineNumber line)
 {
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
     if (!file.isOpen()) {
@@ -681,7 +681,7 @@ bool CBrackenlyDoc::FetchWindow(LineNumber line)
     return true;
 }
 
-void CBrackenlyDoc::RefreshTail()
+void LogDocument::RefreshTail()
 {
     m_tail.stale = false;
     const LineNumber slot = m_tail.line - m_windowFirst;
@@ -736,7 +736,7 @@ void CBrackenlyDoc::RefreshTail()
     }
 }
 
-void CBrackenlyDoc::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
+void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
                                 LineNumber slot, std::vector<std::u16string>& slots)
 {
     if (first >= end) {
@@ -781,7 +781,7 @@ void CBrackenlyDoc::DecodeRange(const quill::ReadOnlyFile& file, LineNumber firs
     }
 }
 
-bool CBrackenlyDoc::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
+bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
                                  std::u16string& text)
 {
     text.clear();
@@ -803,24 +803,24 @@ bool CBrackenlyDoc::ReadLineText(const quill::ReadOnlyFile& file, LineNumber lin
     return true;
 }
 
-bool CBrackenlyDoc::GetSelection(DocSelection& selection) const
+bool LogDocument::GetSelection(DocSelection& selection) const
 {
     selection = m_selection;
     return m_selection.valid;
 }
 
-void CBrackenlyDoc::SetSelection(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
+void LogDocument::SetSelection(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
                                  std::int32_t endCol)
 {
     m_selection = DocSelection{true, startLine, endLine, startCol, endCol};
 }
 
-void CBrackenlyDoc::ClearSelection()
+void LogDocument::ClearSelection()
 {
     m_selection = DocSelection();
 }
 
-std::u16string CBrackenlyDoc::GetSelectedText()
+std::u16string LogDocument::GetSelectedText()
 {
     std::u16string result;
     if (!m_selection.valid) {
@@ -840,7 +840,7 @@ std::u16string CBrackenlyDoc::GetSelectedText()
     return result;
 }
 
-std::uint64_t CBrackenlyDoc::SelectedTextBound(const DocSelection& selection) const
+std::uint64_t LogDocument::SelectedTextBound(const DocSelection& selection) const
 {
     if (!selection.valid || selection.endLine < selection.startLine) {
         return 0;
@@ -858,7 +858,7 @@ std::uint64_t CBrackenlyDoc::SelectedTextBound(const DocSelection& selection) co
     return units + 2 * (std::uint64_t(last - first) + 1);
 }
 
-PieceOutcome CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, TextSink sink,
+PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, TextSink sink,
                                                  void* context, std::uint64_t generation)
 {
     if (!selection.valid || selection.endLine < selection.startLine) {
@@ -965,37 +965,37 @@ PieceOutcome CBrackenlyDoc::ForEachSelectedPiece(const DocSelection& selection, 
     return going ? PieceOutcome::Complete : PieceOutcome::Stopped;
 }
 
-void CBrackenlyDoc::GetKeywordColors(std::u16string_view line, ColorRef& textColor,
+void LogDocument::GetKeywordColors(std::u16string_view line, ColorRef& textColor,
                                      ColorRef& bkColor, bool& matched) const
 {
     ::GetKeywordColors(m_keywords, line, textColor, bkColor, matched);
 }
 
-void CBrackenlyDoc::SetTitle(const std::u16string&)
+void LogDocument::SetTitle(const std::u16string&)
 {
     std::u16string title = u"Quillstream - ";
-    if (m_pHost) {
-        title += m_pHost->LoadResourceString(133);
-        title += m_pHost->GetFileVersionText();
+    if (m_host) {
+        title += m_host->LoadResourceString(133);
+        title += m_host->GetFileVersionText();
     }
-    if (!m_strPath.empty()) {
+    if (!m_path.empty()) {
         title += u"  -  ";
-        title += m_strPath;
+        title += m_path;
     }
-    m_strTitle = title;
-    if (m_pHost) {
-        m_pHost->TitleChanged(m_strTitle);
+    m_title = title;
+    if (m_host) {
+        m_host->TitleChanged(m_title);
     }
 }
 
-void CBrackenlyDoc::ReportOpenError(int errorNumber, const std::u16string& path)
+void LogDocument::ReportOpenError(int errorNumber, const std::u16string& path)
 {
-    if (m_pHost) {
+    if (m_host) {
         // ENOTSUP is what opening reports for a FIFO, socket or device; the system's own
         // wording of it ("Operation not supported") would say nothing to the user.
         const std::u16string description = errorNumber == ENOTSUP
-                                               ? m_pHost->LoadResourceString(StringNotRegularFile)
+                                               ? m_host->LoadResourceString(StringNotRegularFile)
                                                : errorDescription(errorNumber);
-        m_pHost->ShowOpenError(path, description, errorNumber);
+        m_host->ShowOpenError(path, description, errorNumber);
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-// CBrackenlyDoc: the single document. It owns the watched file's path, the index of line
+// LogDocument: the single document. It owns the watched file's path, the index of line
 // starts (the only per-line data kept for the whole file), a decoded window of at most
 // 1000 lines around the line last asked for, the selection, the find position, the
 // keyword list and the watcher thread. Text is decoded on demand straight from the file,
@@ -33,7 +33,7 @@
 #include <string>
 #include <vector>
 
-class CFileReaderThread;
+class FileWatcher;
 class DocumentHost;
 class SettingsStore;
 namespace quill {
@@ -42,20 +42,20 @@ class ReadOnlyFile;
 
 enum class PieceOutcome { Complete, Stopped, Reset, Unreadable };
 
-class CBrackenlyDoc {
+class LogDocument {
   public:
     static constexpr LineNumber WindowLines = 1000;
 
     // host may be null (no user interface: nothing is shown, posts are dropped) and can
     // be set later; neither argument is owned.
-    explicit CBrackenlyDoc(DocumentHost* host = nullptr);
-    CBrackenlyDoc(DocumentHost* host, SettingsStore& settings);
+    explicit LogDocument(DocumentHost* host = nullptr);
+    LogDocument(DocumentHost* host, SettingsStore& settings);
     // Stops a running watcher first.
-    ~CBrackenlyDoc();
-    CBrackenlyDoc(const CBrackenlyDoc&) = delete;
-    CBrackenlyDoc& operator=(const CBrackenlyDoc&) = delete;
+    ~LogDocument();
+    LogDocument(const LogDocument&) = delete;
+    LogDocument& operator=(const LogDocument&) = delete;
 
-    void SetHost(DocumentHost* host) { m_pHost = host; }
+    void SetHost(DocumentHost* host) { m_host = host; }
     // The intervals every later watcher uses (tests shorten them).
     void SetWatchTiming(const WatchTiming& timing) { m_watchTiming = timing; }
     // Asked between the pieces a file is indexed in (on the calling thread): true abandons
@@ -71,7 +71,7 @@ class CBrackenlyDoc {
         m_indexThreads = threads;
     }
     // Whether the last OnOpenDocument returned false because the indexing was stopped.
-    bool OpenWasStopped() const { return m_bOpenStopped; }
+    bool OpenWasStopped() const { return m_openStopped; }
 
     // --- framework entry points (main thread) ---
     // Stops the watcher, reloads keywords, resets, indexes the whole file, scrolls the
@@ -88,10 +88,10 @@ class CBrackenlyDoc {
     // Composes "Quillstream - " + string 133 + version [+ "  -  " + path]; the argument is
     // ignored. Tells the host.
     void SetTitle(const std::u16string& ignored = {});
-    const std::u16string& GetTitle() const { return m_strTitle; }
-    bool IsModified() const { return m_bModified; }
-    void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
-    const std::u16string& GetPathName() const { return m_strPath; }
+    const std::u16string& GetTitle() const { return m_title; }
+    bool IsModified() const { return m_modified; }
+    void SetModifiedFlag(bool modified = true) { m_modified = modified; }
+    const std::u16string& GetPathName() const { return m_path; }
 
     // --- watching (main thread) ---
     // Starts a watcher from the state the last one ended with; a running one is stopped
@@ -100,7 +100,7 @@ class CBrackenlyDoc {
     // Returns when the watcher thread has ended; keeps the index and the file state.
     void StopWatching();
     // True while a watcher runs (or has ended by itself and was not stopped yet).
-    bool IsWatching() const { return m_bWatching; }
+    bool IsWatching() const { return m_watching; }
     // Whether change events wake the running watcher (false: it polls on its timer only).
     bool HasChangeEvents() const;
 
@@ -205,10 +205,10 @@ class CBrackenlyDoc {
     // --- keywords (main thread) ---
     void GetKeywordColors(std::u16string_view line, ColorRef& textColor, ColorRef& bkColor,
                           bool& matched) const;
-    const std::vector<CKeyword>& GetKeywords() const { return m_keywords; }
+    const std::vector<Keyword>& GetKeywords() const { return m_keywords; }
 
-    bool GetNewTextArrived() const { return m_bNewTextArrived; }
-    void SetNewTextArrived(bool arrived) { m_bNewTextArrived = arrived; }
+    bool GetNewTextArrived() const { return m_newTextArrived; }
+    void SetNewTextArrived(bool arrived) { m_newTextArrived = arrived; }
 
     // The lock "docAccess" (see the top of this header).
     std::recursive_mutex& docAccess() const { return m_docAccess; }
@@ -255,13 +255,13 @@ class CBrackenlyDoc {
                      LineRun& run) const;
 
   private:
-    friend class CFileReaderThread;
+    friend class FileWatcher;
     friend class DocumentSearch;
 
     void ResetLines();
     void TellIndexRestarted();
     // Feeds the file from the index's end to the file's end into the index; false on a
-    // read error or when stopped (m_bIndexingStopped tells). Caller holds docAccess.
+    // read error or when stopped (m_indexingStopped tells). Caller holds docAccess.
     bool IndexFile(const quill::ReadOnlyFile& file);
     bool IndexingStopRequested();
     // Hands the indexed end (and the file's time) to the next watcher, so it starts
@@ -280,22 +280,22 @@ class CBrackenlyDoc {
     bool ReadLineText(const quill::ReadOnlyFile& file, LineNumber line, std::u16string& text);
     // Called by the watcher (holding docAccess) after an append.
     void SetFileSize(FileOffset size) { m_fileSize.store(size, std::memory_order_relaxed); }
-    void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+    void PostToMainWindow(std::uint32_t message, std::uintptr_t value, std::intptr_t detail);
 
-    DocumentHost* m_pHost = nullptr;
+    DocumentHost* m_host = nullptr;
     SettingsStore& m_settings;
     WatchTiming m_watchTiming;
 
-    std::u16string m_strPath;
+    std::u16string m_path;
     std::string m_nativePath;
-    std::u16string m_strTitle;
-    bool m_bModified = false;
-    bool m_bHaveFileState = false;
+    std::u16string m_title;
+    bool m_modified = false;
+    bool m_haveFileState = false;
     FileState m_fileState;
-    bool m_bHaveSavedSize = false;
+    bool m_haveSavedSize = false;
     FileOffset m_savedSize = 0;
-    std::unique_ptr<CFileReaderThread> m_pWatcher;
-    bool m_bWatching = false;
+    std::unique_ptr<FileWatcher> m_watcher;
+    bool m_watching = false;
     std::atomic<FileOffset> m_fileSize{0};
     std::size_t m_longestLength = 0;
     LineNumber m_longestSlot = 0; // of the window; meaningful while m_longestLength > 0
@@ -314,18 +314,18 @@ class CBrackenlyDoc {
     FindPosition m_findPos;
     LineNumber m_windowFirst = 0;
     LineNumber m_windowEnd = 0;
-    bool m_bReindexPending = false;
-    bool m_bOpenedMissing = false;           // opened while missing, nothing indexed since
+    bool m_reindexPending = false;
+    bool m_openedMissing = false;           // opened while missing, nothing indexed since
     std::function<bool()> m_indexingStop;
-    bool m_bIndexingStopped = false;         // the last IndexFile ended on m_indexingStop
+    bool m_indexingStopped = false;         // the last IndexFile ended on m_indexingStop
     std::size_t m_indexPieceBytes = 8 << 20;
     unsigned m_indexThreads = IndexingThreads();
-    bool m_bOpenStopped = false;
-    bool m_bSizeless = false;                // reports size 0 but held text (/proc files)
+    bool m_openStopped = false;
+    bool m_sizeless = false;                // reports size 0 but held text (/proc files)
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
     LineIndex m_index;
-    std::vector<CKeyword> m_keywords;
-    bool m_bNewTextArrived = false;
+    std::vector<Keyword> m_keywords;
+    bool m_newTextArrived = false;
     std::uint64_t m_indexEpoch = 0; // guarded by docAccess
     std::mutex m_listenerMutex;
     AppendListener* m_appendListener = nullptr; // guarded by m_listenerMutex

@@ -32,7 +32,7 @@ const QEvent::Type FilterProgressEvent = static_cast<QEvent::Type>(QEvent::regis
 
 } // namespace
 
-FilterPane::FilterPane(CBrackenlyDoc* document, QWidget* parent)
+FilterPane::FilterPane(LogDocument* document, QWidget* parent)
     : QWidget(parent),
       m_history(std::make_unique<FilterHistory>(SettingsStore::instance()))
 {

@@ -16,7 +16,7 @@
 
 #include <memory>
 
-class CBrackenlyDoc;
+class LogDocument;
 class FilterBar;
 class FilterHistory;
 class FilterView;
@@ -27,7 +27,7 @@ class QPushButton;
 class FilterPane : public QWidget, public FilterHost {
     Q_OBJECT
   public:
-    explicit FilterPane(CBrackenlyDoc* document, QWidget* parent = nullptr);
+    explicit FilterPane(LogDocument* document, QWidget* parent = nullptr);
     // Stops the filter's worker before anything it reports to is gone.
     ~FilterPane() override;
 

@@ -69,24 +69,24 @@ constexpr int StringCopyUnreadable = 180;
 
 } // namespace
 
-CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService* sound,
+MainFrame::MainFrame(LogDocument* document, FrameOwner* owner, SoundService* sound,
                        QWidget* parent)
-    : QMainWindow(parent), m_pDocument(document), m_pOwner(owner),
+    : QMainWindow(parent), m_document(document), m_owner(owner),
       m_newWindowProgram(QCoreApplication::applicationFilePath())
 {
     setObjectName(QStringLiteral("mainFrame"));
-    m_pView = new CBrackenlyView(this);
-    m_pView->setDocument(document);
-    m_pView->setSoundService(sound);
-    m_pSound = sound;
+    m_view = new LogView(this);
+    m_view->setDocument(document);
+    m_view->setSoundService(sound);
+    m_sound = sound;
     buildFilterPane();
-    m_pView->setFocus();
-    connect(m_pView, &CBrackenlyView::statusChanged, this, [this](qint64 size, qint64 lines) {
+    m_view->setFocus();
+    connect(m_view, &LogView::statusChanged, this, [this](qint64 size, qint64 lines) {
         SetFileSizeText(size);
         SetLineCountText(lines);
         updateCommandStates();
     });
-    connect(m_pView, &CBrackenlyView::selectionPresenceChanged, this,
+    connect(m_view, &LogView::selectionPresenceChanged, this,
             [this] { updateCommandStates(); });
 
     const LanguageResources& resources = LanguageResources::current();
@@ -97,7 +97,7 @@ CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService*
     createActions();
     buildMenus();
     loadAccelerators();
-    m_bCreated = buildToolBar();
+    m_created = buildToolBar();
     buildStatusBar();
     SetPaneText(1, QString());
     ApplyTopMost();
@@ -110,7 +110,7 @@ CMainFrame::CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService*
     updateCommandStates();
 }
 
-CMainFrame::~CMainFrame()
+MainFrame::~MainFrame()
 {
     // Its thread reads the document, which outlives the frame only just.
     m_copyJob.reset();
@@ -118,17 +118,17 @@ CMainFrame::~CMainFrame()
     disconnect(m_focusConnection);
 }
 
-QLabel* CMainFrame::pane(int index) const
+QLabel* MainFrame::pane(int index) const
 {
     return index >= 1 && index <= 3 ? m_panes[index - 1] : nullptr;
 }
 
-QAction* CMainFrame::commandAction(int id)
+QAction* MainFrame::commandAction(int id)
 {
     return m_commands->action(id);
 }
 
-void CMainFrame::createActions()
+void MainFrame::createActions()
 {
     m_commands = new CommandActions(this);
     for (int id :
@@ -140,15 +140,15 @@ void CMainFrame::createActions()
     }
     m_commands->action(Command::ViewToolbar)->setCheckable(true);
     m_commands->action(Command::ViewStatusBar)->setCheckable(true);
-    connect(m_commands, &CommandActions::triggered, this, &CMainFrame::runCommand);
+    connect(m_commands, &CommandActions::triggered, this, &MainFrame::runCommand);
 }
 
-void CMainFrame::buildMenus()
+void MainFrame::buildMenus()
 {
     m_commands->buildMenuBar(menuBar(), ResourceMain);
     for (QAction* popup : menuBar()->actions()) {
         if (QMenu* menu = popup->menu()) {
-            connect(menu, &QMenu::aboutToShow, this, &CMainFrame::updateCommandStates);
+            connect(menu, &QMenu::aboutToShow, this, &MainFrame::updateCommandStates);
         }
     }
     // The framework's place holder for the recent files: the entries are listed above it.
@@ -165,7 +165,7 @@ void CMainFrame::buildMenus()
     updateRecentFileMenu();
 }
 
-void CMainFrame::updateRecentFileMenu()
+void MainFrame::updateRecentFileMenu()
 {
     if (!m_recentMenu || m_recentPlaceholder == nullptr) {
         return;
@@ -176,7 +176,7 @@ void CMainFrame::updateRecentFileMenu()
     }
     m_recentActions.clear();
     const std::vector<std::u16string> files =
-        m_pOwner != nullptr ? m_pOwner->RecentFiles() : std::vector<std::u16string>();
+        m_owner != nullptr ? m_owner->RecentFiles() : std::vector<std::u16string>();
     for (std::size_t i = 0; i < files.size(); ++i) {
         const int index = static_cast<int>(i);
         QString shown = quill::fileNameToDisplay(RecentFileList::abbreviate(files[i]));
@@ -185,8 +185,8 @@ void CMainFrame::updateRecentFileMenu()
         action->setObjectName(QStringLiteral("recentFile%1").arg(index + 1));
         action->setStatusTip(quill::fileNameToDisplay(files[i]));
         connect(action, &QAction::triggered, this, [this, index] {
-            if (m_pOwner != nullptr) {
-                m_pOwner->OnOpenRecentFile(index);
+            if (m_owner != nullptr) {
+                m_owner->OnOpenRecentFile(index);
             }
         });
         m_recentMenu->insertAction(m_recentPlaceholder, action);
@@ -196,7 +196,7 @@ void CMainFrame::updateRecentFileMenu()
     m_recentPlaceholder->setVisible(files.empty());
 }
 
-void CMainFrame::loadAccelerators()
+void MainFrame::loadAccelerators()
 {
     m_commands->applyAccelerators(ResourceMain);
     // Accelerators work with the menu bar and the toolbar hidden too.
@@ -208,7 +208,7 @@ void CMainFrame::loadAccelerators()
     }
 }
 
-bool CMainFrame::buildToolBar()
+bool MainFrame::buildToolBar()
 {
     m_wndToolBar = new QToolBar(this);
     m_wndToolBar->setObjectName(QStringLiteral("toolBar"));
@@ -219,7 +219,7 @@ bool CMainFrame::buildToolBar()
     return loaded;
 }
 
-void CMainFrame::buildStatusBar()
+void MainFrame::buildStatusBar()
 {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("statusBar"));
@@ -240,23 +240,23 @@ void CMainFrame::buildStatusBar()
     bar->addPermanentWidget(m_pausePane);
 }
 
-void CMainFrame::updatePausePane()
+void MainFrame::updatePausePane()
 {
     // Paused: a file is open and nobody watches it. A document without a file has nothing
     // to follow, so there is nothing to call paused.
-    const bool paused = m_pDocument != nullptr && !m_pDocument->GetPathName().empty() &&
-                        !m_pDocument->IsWatching();
+    const bool paused = m_document != nullptr && !m_document->GetPathName().empty() &&
+                        !m_document->IsWatching();
     if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != paused) {
         m_pausePane->setVisible(paused);
     }
 }
 
-int CMainFrame::GetStatusTextWidth(const QString& text) const
+int MainFrame::GetStatusTextWidth(const QString& text) const
 {
     return statusBar()->fontMetrics().horizontalAdvance(text);
 }
 
-void CMainFrame::SetPaneText(int index, const QString& text)
+void MainFrame::SetPaneText(int index, const QString& text)
 {
     QLabel* label = pane(index);
     if (label == nullptr) {
@@ -276,26 +276,26 @@ void CMainFrame::SetPaneText(int index, const QString& text)
     }
 }
 
-void CMainFrame::SetFilePathText(const std::u16string& path)
+void MainFrame::SetFilePathText(const std::u16string& path)
 {
     SetPaneText(1, quill::fileNameToDisplay(path));
 }
 
-void CMainFrame::SetFileSizeText(qint64 size)
+void MainFrame::SetFileSizeText(qint64 size)
 {
     SetPaneText(2, QStringLiteral("%1 %2 Bytes")
                        .arg(LanguageResources::current().string(StringSizeLabel))
                        .arg(size));
 }
 
-void CMainFrame::SetLineCountText(qint64 count)
+void MainFrame::SetLineCountText(qint64 count)
 {
     SetPaneText(3, QStringLiteral("%1 %2")
                        .arg(LanguageResources::current().string(StringLineLabel))
                        .arg(count));
 }
 
-void CMainFrame::ApplyTopMost()
+void MainFrame::ApplyTopMost()
 {
     const bool topMost = SettingsStore::instance().GetBool(Setting::TopMost);
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topMost) {
@@ -315,7 +315,7 @@ void CMainFrame::ApplyTopMost()
     }
 }
 
-void CMainFrame::SaveWindowPosition()
+void MainFrame::SaveWindowPosition()
 {
     if (isMinimized()) {
         return;
@@ -338,7 +338,7 @@ void CMainFrame::SaveWindowPosition()
                       static_cast<std::uint32_t>(rect.top() + rect.height() + CascadeOffset));
 }
 
-QRect CMainFrame::placeOnScreen(const QRect& rect, const QList<QRect>& screens)
+QRect MainFrame::placeOnScreen(const QRect& rect, const QList<QRect>& screens)
 {
     // Enough of the window to take hold of it: this much of it on some screen.
     constexpr int GripWidth = 64;
@@ -369,7 +369,7 @@ QRect CMainFrame::placeOnScreen(const QRect& rect, const QList<QRect>& screens)
     return QRect(QPoint(x, y), size);
 }
 
-void CMainFrame::restoreWindowPosition()
+void MainFrame::restoreWindowPosition()
 {
     SettingsStore& settings = SettingsStore::instance();
     // Stored as unsigned numbers; a window left of or above the primary screen has
@@ -396,15 +396,15 @@ void CMainFrame::restoreWindowPosition()
     setGeometry(placeOnScreen(QRect(left, top, width, height), screens));
 }
 
-void CMainFrame::updateCommandStates()
+void MainFrame::updateCommandStates()
 {
-    const bool hasLines = m_pDocument != nullptr && m_pDocument->GetLineCount() > 0;
+    const bool hasLines = m_document != nullptr && m_document->GetLineCount() > 0;
     commandAction(Command::Reload)->setEnabled(hasLines);
     commandAction(Command::Clear)->setEnabled(hasLines);
-    commandAction(Command::Pause)->setEnabled(m_pView->canPause());
-    commandAction(Command::Resume)->setEnabled(m_pView->canResume());
+    commandAction(Command::Pause)->setEnabled(m_view->canPause());
+    commandAction(Command::Resume)->setEnabled(m_view->canResume());
     commandAction(Command::Copy)->setEnabled(
-        filterPaneHasFocus() ? m_pFilterPane->view()->canCopy() : m_pView->canCopy());
+        filterPaneHasFocus() ? m_filterPane->view()->canCopy() : m_view->canCopy());
     commandAction(Command::Filter)->setEnabled(true);
     commandAction(Command::SelectAll)->setEnabled(true);
     commandAction(Command::Find)->setEnabled(hasLines);
@@ -417,22 +417,22 @@ void CMainFrame::updateCommandStates()
     updatePausePane();
 }
 
-void CMainFrame::runCommand(int id)
+void MainFrame::runCommand(int id)
 {
     switch (id) {
     case Command::FileNew:
-        if (m_pOwner != nullptr) {
-            m_pOwner->OnFileNew();
+        if (m_owner != nullptr) {
+            m_owner->OnFileNew();
         }
         break;
     case Command::FileOpen:
-        if (m_pOwner != nullptr) {
-            m_pOwner->OnFileOpen();
+        if (m_owner != nullptr) {
+            m_owner->OnFileOpen();
         }
         break;
     case Command::About:
-        if (m_pOwner != nullptr) {
-            m_pOwner->OnAppAbout();
+        if (m_owner != nullptr) {
+            m_owner->OnAppAbout();
         }
         break;
     case Command::Exit:
@@ -451,10 +451,10 @@ void CMainFrame::runCommand(int id)
         OnSettings();
         break;
     case Command::Pause:
-        m_pView->OnPause();
+        m_view->OnPause();
         break;
     case Command::Resume:
-        m_pView->OnResume();
+        m_view->OnResume();
         break;
     case Command::ViewToolbar:
     case Command::ViewStatusBar:
@@ -484,29 +484,29 @@ void CMainFrame::runCommand(int id)
     updateCommandStates();
 }
 
-void CMainFrame::OnSettings()
+void MainFrame::OnSettings()
 {
-    CPropSheetSettings sheet(StringSettingsCaption, this);
-    sheet.setSoundService(m_pSound);
-    if (sheet.DoModal() != CPropSheetSettings::IDOK) {
+    SettingsSheet sheet(StringSettingsCaption, this);
+    sheet.setSoundService(m_sound);
+    if (sheet.DoModal() != SettingsSheet::IDOK) {
         return;
     }
     sheet.SaveAll();
-    if (m_pDocument != nullptr) {
-        m_pDocument->ReloadKeywords();
-        m_pDocument->SetNewTextArrived(false);
+    if (m_document != nullptr) {
+        m_document->ReloadKeywords();
+        m_document->SetNewTextArrived(false);
         UpdateAllViews();
     }
     ApplyTopMost();
     TraceLog::instance().SetConfiguredLevel(
         SettingsStore::instance().GetDword(Setting::LogLevel));
-    if (m_pFindDialog && m_pFindDialog->isVisible()) {
-        m_pFindDialog->activateWindow();
-        m_pFindDialog->setFocus();
+    if (m_findDialog && m_findDialog->isVisible()) {
+        m_findDialog->activateWindow();
+        m_findDialog->setFocus();
     }
 }
 
-void CMainFrame::toggleBar(int id)
+void MainFrame::toggleBar(int id)
 {
     SettingsStore& settings = SettingsStore::instance();
     const SettingId setting = id == Command::ViewToolbar ? Setting::Toolbar : Setting::StatusBar;
@@ -518,43 +518,43 @@ void CMainFrame::toggleBar(int id)
     }
 }
 
-void CMainFrame::OnFileAppended(std::uintptr_t wParam)
+void MainFrame::OnFileAppended(std::uintptr_t value)
 {
-    if (m_pDocument != nullptr) {
-        m_pDocument->SetNewTextArrived(wParam != 0);
+    if (m_document != nullptr) {
+        m_document->SetNewTextArrived(value != 0);
         UpdateAllViews();
         TraceLog::instance().Line(
-            TraceLog::LevelInfo, "File appended: ", std::uint32_t(m_pDocument->GetLineCount()),
-            " lines, ", std::int64_t(m_pDocument->GetFileSizeBytes()), " bytes");
+            TraceLog::LevelInfo, "File appended: ", std::uint32_t(m_document->GetLineCount()),
+            " lines, ", std::int64_t(m_document->GetFileSizeBytes()), " bytes");
     }
     ApplyTopMost();
 }
 
-void CMainFrame::OnFileReload()
+void MainFrame::OnFileReload()
 {
-    if (m_pDocument == nullptr || m_pOwner == nullptr) {
+    if (m_document == nullptr || m_owner == nullptr) {
         return;
     }
-    const std::u16string path = m_pDocument->GetPathName();
+    const std::u16string path = m_document->GetPathName();
     TraceLog::instance().Line(TraceLog::LevelInfo, "Reloading ", std::u16string_view(path));
-    m_pOwner->OnFileNew();
+    m_owner->OnFileNew();
     if (!path.empty()) {
-        m_pOwner->OpenDocumentFile(path);
+        m_owner->OpenDocumentFile(path);
     }
 }
 
-void CMainFrame::OnClearWindow()
+void MainFrame::OnClearWindow()
 {
-    if (m_pDocument == nullptr) {
+    if (m_document == nullptr) {
         return;
     }
-    m_pDocument->ClearText();
-    m_pDocument->SetNewTextArrived(false);
+    m_document->ClearText();
+    m_document->SetNewTextArrived(false);
     UpdateAllViews();
     ApplyTopMost();
 }
 
-void CMainFrame::OnNewWindow()
+void MainFrame::OnNewWindow()
 {
     SaveWindowPosition();
     if (m_newWindowProgram.isEmpty()) {
@@ -565,22 +565,22 @@ void CMainFrame::OnNewWindow()
     QProcess::startDetached(m_newWindowProgram, {});
 }
 
-void CMainFrame::OnDropFiles(const QStringList& paths)
+void MainFrame::OnDropFiles(const QStringList& paths)
 {
     for (const QString& path : paths) {
-        if (m_pOwner != nullptr) {
-            m_pOwner->OpenDocumentFile(toU16(path));
+        if (m_owner != nullptr) {
+            m_owner->OpenDocumentFile(toU16(path));
         }
     }
 }
 
-bool CMainFrame::event(QEvent* event)
+bool MainFrame::event(QEvent* event)
 {
     const auto type = static_cast<std::uint32_t>(event->type());
     if (type == WM_FILE_APPENDED || type == WM_FILE_RELOAD) {
         const auto* message = static_cast<FileMessageEvent*>(event);
         if (type == WM_FILE_APPENDED) {
-            OnFileAppended(message->wParam());
+            OnFileAppended(message->value());
         } else {
             OnFileReload();
         }
@@ -589,16 +589,16 @@ bool CMainFrame::event(QEvent* event)
     return QMainWindow::event(event);
 }
 
-void CMainFrame::closeEvent(QCloseEvent* event)
+void MainFrame::closeEvent(QCloseEvent* event)
 {
     SaveWindowPosition();
-    if (m_pDocument != nullptr) {
-        m_pDocument->OnCloseDocument();
+    if (m_document != nullptr) {
+        m_document->OnCloseDocument();
     }
     event->accept();
 }
 
-void CMainFrame::contextMenuEvent(QContextMenuEvent* event)
+void MainFrame::contextMenuEvent(QContextMenuEvent* event)
 {
     updateCommandStates();
     std::unique_ptr<QMenu> menu(m_commands->createPopupMenu(ResourceContextMenu, this));
@@ -608,7 +608,7 @@ void CMainFrame::contextMenuEvent(QContextMenuEvent* event)
     }
 }
 
-void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+void MainFrame::dragEnterEvent(QDragEnterEvent* event)
 {
     if (event->mimeData()->hasUrls()) {
         for (const QUrl& url : event->mimeData()->urls()) {
@@ -620,7 +620,7 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
     }
 }
 
-void CMainFrame::dropEvent(QDropEvent* event)
+void MainFrame::dropEvent(QDropEvent* event)
 {
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls()) {
@@ -635,38 +635,38 @@ void CMainFrame::dropEvent(QDropEvent* event)
     QTimer::singleShot(0, this, [this, paths] { OnDropFiles(paths); });
 }
 
-void CMainFrame::PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
-                                  std::intptr_t lParam)
+void MainFrame::PostToMainWindow(std::uint32_t message, std::uintptr_t value,
+                                  std::intptr_t detail)
 {
-    QCoreApplication::postEvent(this, new FileMessageEvent(message, wParam, lParam));
+    QCoreApplication::postEvent(this, new FileMessageEvent(message, value, detail));
 }
 
-void CMainFrame::UpdateAllViews()
+void MainFrame::UpdateAllViews()
 {
-    m_pView->OnUpdate();
-    m_pFilterPane->view()->setTextFont(m_pView->renderer().font());
-    m_pFilterPane->DocumentChanged();
+    m_view->OnUpdate();
+    m_filterPane->view()->setTextFont(m_view->renderer().font());
+    m_filterPane->DocumentChanged();
 }
 
-void CMainFrame::ScrollViewsToEnd()
+void MainFrame::ScrollViewsToEnd()
 {
-    m_pView->ScrollToEnd();
-    m_pView->viewport()->repaint();
+    m_view->ScrollToEnd();
+    m_view->viewport()->repaint();
 }
 
-void CMainFrame::ResetViewsScroll()
+void MainFrame::ResetViewsScroll()
 {
-    m_pView->ResetScroll();
-    m_pView->viewport()->repaint();
+    m_view->ResetScroll();
+    m_view->viewport()->repaint();
 }
 
-void CMainFrame::EnsureSelectionVisibleInViews()
+void MainFrame::EnsureSelectionVisibleInViews()
 {
-    m_pView->EnsureSelectionVisible();
-    m_pView->viewport()->repaint();
+    m_view->EnsureSelectionVisible();
+    m_view->viewport()->repaint();
 }
 
-void CMainFrame::TitleChanged(const std::u16string& title)
+void MainFrame::TitleChanged(const std::u16string& title)
 {
     // The title ends with the path: its escaped bytes show as U+FFFD.
     const QString caption = quill::fileNameToDisplay(title);
@@ -675,18 +675,18 @@ void CMainFrame::TitleChanged(const std::u16string& title)
     }
 }
 
-MissingFileAnswer CMainFrame::AskMissingFile(const std::u16string& path)
+MissingFileAnswer MainFrame::AskMissingFile(const std::u16string& path)
 {
-    CMessageDlg dialog(this);
-    dialog.m_nCaptionID = 6;
+    MessageDialog dialog(this);
+    dialog.m_captionID = 6;
     dialog.SetText(LanguageResources::current().format(5, quill::fileNameToDisplay(path)));
     MissingFileAnswer answer;
-    answer.accepted = dialog.DoModal() == CMessageDlg::IDOK;
-    answer.dontAskAgain = dialog.m_bDontAskAgain != 0;
+    answer.accepted = dialog.DoModal() == MessageDialog::IDOK;
+    answer.dontAskAgain = dialog.m_dontAskAgain != 0;
     return answer;
 }
 
-void CMainFrame::ShowOpenError(const std::u16string& path, const std::u16string& description,
+void MainFrame::ShowOpenError(const std::u16string& path, const std::u16string& description,
                                int errorNumber)
 {
     const QString text = LanguageResources::current().format(
@@ -694,17 +694,17 @@ void CMainFrame::ShowOpenError(const std::u16string& path, const std::u16string&
     QMessageBox::critical(this, QStringLiteral("Quillstream"), text);
 }
 
-std::u16string CMainFrame::LoadResourceString(std::uint32_t id)
+std::u16string MainFrame::LoadResourceString(std::uint32_t id)
 {
     return toU16(LanguageResources::current().string(static_cast<int>(id)));
 }
 
-std::u16string CMainFrame::GetFileVersionText()
+std::u16string MainFrame::GetFileVersionText()
 {
     return ::GetFileVersionText();
 }
 
-void CMainFrame::showMessage(const QString& text)
+void MainFrame::showMessage(const QString& text)
 {
     if (m_messageHandler) {
         m_messageHandler(text);
@@ -713,24 +713,24 @@ void CMainFrame::showMessage(const QString& text)
     QMessageBox::information(this, QStringLiteral("Quillstream"), text);
 }
 
-bool CMainFrame::filterPaneHasFocus() const
+bool MainFrame::filterPaneHasFocus() const
 {
-    return m_pFilterPane->isActive() && m_pFilterPane->view()->hasFocus();
+    return m_filterPane->isActive() && m_filterPane->view()->hasFocus();
 }
 
-void CMainFrame::OnEditSelectAll()
+void MainFrame::OnEditSelectAll()
 {
     if (filterPaneHasFocus()) {
-        m_pFilterPane->view()->OnEditSelectAll();
+        m_filterPane->view()->OnEditSelectAll();
     } else {
-        m_pView->OnEditSelectAll();
+        m_view->OnEditSelectAll();
     }
 }
 
-void CMainFrame::OnEditCopy()
+void MainFrame::OnEditCopy()
 {
-    FilterView* pane = filterPaneHasFocus() ? m_pFilterPane->view() : nullptr;
-    if (pane != nullptr ? !pane->canCopy() : !m_pView->canCopy()) {
+    FilterView* pane = filterPaneHasFocus() ? m_filterPane->view() : nullptr;
+    if (pane != nullptr ? !pane->canCopy() : !m_view->canCopy()) {
         return;
     }
     if (pane == nullptr) {
@@ -743,23 +743,23 @@ void CMainFrame::OnEditCopy()
     reportCopy(result);
 }
 
-void CMainFrame::startCopyJob()
+void MainFrame::startCopyJob()
 {
-    if (m_copyJob != nullptr || m_pDocument == nullptr) {
+    if (m_copyJob != nullptr || m_document == nullptr) {
         return; // one copy at a time; the next Copy waits for this one to end
     }
-    m_copyJob = std::make_unique<SelectionCopyJob>(*m_pDocument, m_pDocument->GetSelection());
-    connect(m_copyJob.get(), &SelectionCopyJob::finished, this, &CMainFrame::finishCopyJob);
+    m_copyJob = std::make_unique<SelectionCopyJob>(*m_document, m_document->GetSelection());
+    connect(m_copyJob.get(), &SelectionCopyJob::finished, this, &MainFrame::finishCopyJob);
     m_copyPolls = 0;
     if (m_copyPoll == nullptr) {
         m_copyPoll = new QTimer(this);
         m_copyPoll->setInterval(CopyPollMs);
-        connect(m_copyPoll, &QTimer::timeout, this, &CMainFrame::updateCopyProgress);
+        connect(m_copyPoll, &QTimer::timeout, this, &MainFrame::updateCopyProgress);
     }
     m_copyPoll->start();
 }
 
-void CMainFrame::updateCopyProgress()
+void MainFrame::updateCopyProgress()
 {
     if (m_copyJob == nullptr) {
         return;
@@ -792,7 +792,7 @@ void CMainFrame::updateCopyProgress()
     }
 }
 
-void CMainFrame::finishCopyJob()
+void MainFrame::finishCopyJob()
 {
     if (m_copyJob == nullptr) {
         return;
@@ -818,7 +818,7 @@ void CMainFrame::finishCopyJob()
     reportCopy(result);
 }
 
-void CMainFrame::reportCopy(const CopyResult& result)
+void MainFrame::reportCopy(const CopyResult& result)
 {
     const auto megabytes = [](std::uint64_t bytes) {
         return QString::number((bytes + (1 << 20) - 1) >> 20);
@@ -835,17 +835,17 @@ void CMainFrame::reportCopy(const CopyResult& result)
     }
 }
 
-std::u16string CMainFrame::initialSearchText() const
+std::u16string MainFrame::initialSearchText() const
 {
-    if (m_pDocument == nullptr) {
+    if (m_document == nullptr) {
         return {};
     }
     // Text spanning several lines is never found (a match lies on one line), and building
     // it for a selection of the whole file would cost a copy of the file.
-    const DocSelection selection = m_pDocument->GetSelection();
+    const DocSelection selection = m_document->GetSelection();
     std::u16string text;
     if (selection.valid && selection.startLine == selection.endLine) {
-        text = m_pDocument->GetSelectedText();
+        text = m_document->GetSelectedText();
     }
     if (text.empty()) {
         text = SettingsStore::instance().GetString(Setting::LastFindString);
@@ -853,53 +853,53 @@ std::u16string CMainFrame::initialSearchText() const
     return text;
 }
 
-void CMainFrame::OnEditFind()
+void MainFrame::OnEditFind()
 {
-    if (m_pDocument == nullptr || m_pDocument->GetLineCount() == 0) {
+    if (m_document == nullptr || m_document->GetLineCount() == 0) {
         return;
     }
-    if (m_pFindDialog) {
+    if (m_findDialog) {
         // At most one: the open dialog comes to the front with the current text.
         const std::u16string text = initialSearchText();
         if (!text.empty()) {
-            m_pFindDialog->setSearchText(toQString(text));
+            m_findDialog->setSearchText(toQString(text));
         }
-        m_pFindDialog->show();
-        m_pFindDialog->raise();
-        m_pFindDialog->activateWindow();
+        m_findDialog->show();
+        m_findDialog->raise();
+        m_findDialog->activateWindow();
         return;
     }
     SettingsStore& settings = SettingsStore::instance();
-    auto* dialog = new CFindDialog(this);
+    auto* dialog = new FindDialog(this);
     dialog->setHistory(m_findHistory);
     dialog->setSearchText(toQString(initialSearchText()));
     dialog->setOptions(settings.GetBool(Setting::FindMatchCase),
                        settings.GetBool(Setting::FindWholeWord), settings.GetBool(Setting::FindDown));
-    connect(dialog, &CFindDialog::findNext, this, &CMainFrame::OnFindNext);
-    connect(dialog, &CFindDialog::closing, this, [this] { m_pFindDialog = nullptr; });
-    m_pFindDialog = dialog;
+    connect(dialog, &FindDialog::findNext, this, &MainFrame::OnFindNext);
+    connect(dialog, &FindDialog::closing, this, [this] { m_findDialog = nullptr; });
+    m_findDialog = dialog;
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
 }
 
-void CMainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord)
+void MainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord)
 {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    m_nSearchFlags = (down ? FR_DOWN : 0) | (wholeWord ? FR_WHOLEWORD : 0) |
+    m_searchFlags = (down ? FR_DOWN : 0) | (wholeWord ? FR_WHOLEWORD : 0) |
                      (matchCase ? FR_MATCHCASE : 0);
     SettingsStore& settings = SettingsStore::instance();
     // Shift+Enter searches the other way once; the dialog's own direction is what is kept.
-    settings.SetBool(Setting::FindDown, m_pFindDialog ? m_pFindDialog->searchDown() : down);
+    settings.SetBool(Setting::FindDown, m_findDialog ? m_findDialog->searchDown() : down);
     settings.SetBool(Setting::FindMatchCase, matchCase);
     settings.SetBool(Setting::FindWholeWord, wholeWord);
     QGuiApplication::restoreOverrideCursor();
     search(toU16(text), down);
 }
 
-void CMainFrame::FindAgain(bool down)
+void MainFrame::FindAgain(bool down)
 {
-    m_nSearchFlags = down ? (m_nSearchFlags | FR_DOWN) : (m_nSearchFlags & ~FR_DOWN);
+    m_searchFlags = down ? (m_searchFlags | FR_DOWN) : (m_searchFlags & ~FR_DOWN);
     const std::u16string text = initialSearchText();
     if (text.empty()) {
         OnEditFind();
@@ -908,62 +908,62 @@ void CMainFrame::FindAgain(bool down)
     search(text, down);
 }
 
-void CMainFrame::search(const std::u16string& text, bool down)
+void MainFrame::search(const std::u16string& text, bool down)
 {
-    if (m_pDocument == nullptr) {
+    if (m_document == nullptr) {
         return;
     }
     const QString shown = toQString(text);
     m_findHistory.removeAll(shown);
     m_findHistory.prepend(shown);
-    if (m_pFindDialog) {
-        m_pFindDialog->rememberText(shown);
+    if (m_findDialog) {
+        m_findDialog->rememberText(shown);
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool found =
-        m_pDocument->Find(text, down, m_nSearchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
+        m_document->Find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
     QGuiApplication::restoreOverrideCursor();
     SettingsStore::instance().SetString(Setting::LastFindString, text);
     updateCommandStates();
     if (!found) {
         showMessage(LanguageResources::current().format(StringNotFound, toQString(text)));
-        if (m_pFindDialog) {
-            m_pFindDialog->raise();
-            m_pFindDialog->activateWindow();
-            m_pFindDialog->focusSearchText();
+        if (m_findDialog) {
+            m_findDialog->raise();
+            m_findDialog->activateWindow();
+            m_findDialog->focusSearchText();
         }
     }
 }
 
-QAction* CMainFrame::action(int id) const
+QAction* MainFrame::action(int id) const
 {
     return m_commands->find(id);
 }
 
-void CMainFrame::buildFilterPane()
+void MainFrame::buildFilterPane()
 {
-    m_pSplitter = new QSplitter(Qt::Vertical, this);
-    m_pSplitter->setObjectName(QStringLiteral("splitter"));
-    m_pSplitter->setChildrenCollapsible(false);
-    m_pFilterPane = new FilterPane(m_pDocument, m_pSplitter);
-    m_pSplitter->addWidget(m_pView);
-    m_pSplitter->addWidget(m_pFilterPane);
+    m_splitter = new QSplitter(Qt::Vertical, this);
+    m_splitter->setObjectName(QStringLiteral("splitter"));
+    m_splitter->setChildrenCollapsible(false);
+    m_filterPane = new FilterPane(m_document, m_splitter);
+    m_splitter->addWidget(m_view);
+    m_splitter->addWidget(m_filterPane);
     // A larger window gives its room to the log view; the pane keeps its height.
-    m_pSplitter->setStretchFactor(0, 1);
-    m_pSplitter->setStretchFactor(1, 0);
-    m_pSplitter->handle(1)->setEnabled(false);
-    setCentralWidget(m_pSplitter);
-    m_pFilterPane->view()->setTextFont(m_pView->renderer().font());
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 0);
+    m_splitter->handle(1)->setEnabled(false);
+    setCentralWidget(m_splitter);
+    m_filterPane->view()->setTextFont(m_view->renderer().font());
 
-    connect(m_pFilterPane, &FilterPane::activeChanged, this, &CMainFrame::placeFilterPane);
-    connect(m_pFilterPane, &FilterPane::lineActivated, this, &CMainFrame::ShowLine);
-    connect(m_pFilterPane, &FilterPane::clearedByUser, this, [this] { m_pView->setFocus(); });
-    connect(m_pFilterPane->view(), &FilterView::selectionPresenceChanged, this,
+    connect(m_filterPane, &FilterPane::activeChanged, this, &MainFrame::placeFilterPane);
+    connect(m_filterPane, &FilterPane::lineActivated, this, &MainFrame::ShowLine);
+    connect(m_filterPane, &FilterPane::clearedByUser, this, [this] { m_view->setFocus(); });
+    connect(m_filterPane->view(), &FilterView::selectionPresenceChanged, this,
             [this] { updateCommandStates(); });
-    connect(m_pSplitter, &QSplitter::splitterMoved, this, [this] {
-        if (m_pFilterPane->isActive()) {
+    connect(m_splitter, &QSplitter::splitterMoved, this, [this] {
+        if (m_filterPane->isActive()) {
             SettingsStore::instance().SetDword(
-                Setting::FilterPaneHeight, static_cast<std::uint32_t>(m_pFilterPane->height()));
+                Setting::FilterPaneHeight, static_cast<std::uint32_t>(m_filterPane->height()));
         }
     });
     // Copy and Select All act on whichever of the two panes has the keyboard.
@@ -971,39 +971,39 @@ void CMainFrame::buildFilterPane()
         connect(qApp, &QApplication::focusChanged, this, [this] { updateCommandStates(); });
 }
 
-void CMainFrame::placeFilterPane(bool active)
+void MainFrame::placeFilterPane(bool active)
 {
-    m_pSplitter->handle(1)->setEnabled(active);
-    const int total = m_pSplitter->height();
-    const int bar = m_pFilterPane->bar()->sizeHint().height();
+    m_splitter->handle(1)->setEnabled(active);
+    const int total = m_splitter->height();
+    const int bar = m_filterPane->bar()->sizeHint().height();
     if (!active) {
-        m_pSplitter->setSizes({std::max(0, total - bar), bar});
+        m_splitter->setSizes({std::max(0, total - bar), bar});
         return;
     }
     const int stored = static_cast<int>(
         std::min<std::uint32_t>(SettingsStore::instance().GetDword(Setting::FilterPaneHeight),
                                 QWIDGETSIZE_MAX));
     // A stored height from a larger window still leaves the log view a few rows.
-    const int rows = std::max(1, m_pView->renderer().lineHeight());
+    const int rows = std::max(1, m_view->renderer().lineHeight());
     const int least = bar + 4 * rows;
     const int most = std::max(least, total - 4 * rows);
     const int height = std::clamp(stored > 0 ? stored : total / 3, least, most);
-    m_pSplitter->setSizes({std::max(0, total - height), height});
+    m_splitter->setSizes({std::max(0, total - height), height});
 }
 
-void CMainFrame::OnFilter()
+void MainFrame::OnFilter()
 {
-    m_pFilterPane->bar()->focusField();
+    m_filterPane->bar()->focusField();
 }
 
-void CMainFrame::ShowLine(LineNumber line)
+void MainFrame::ShowLine(LineNumber line)
 {
-    if (m_pDocument == nullptr || line >= m_pDocument->GetLineCount()) {
+    if (m_document == nullptr || line >= m_document->GetLineCount()) {
         return;
     }
-    m_pView->SetSelectionAndCaret(line, line, 0, -1);
-    m_pDocument->SetFindPosition(line, 0);
-    m_pView->EnsureSelectionVisible();
-    m_pView->viewport()->update();
+    m_view->SetSelectionAndCaret(line, line, 0, -1);
+    m_document->SetFindPosition(line, 0);
+    m_view->EnsureSelectionVisible();
+    m_view->viewport()->update();
     updateCommandStates();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-// CMainFrame: the program's one top-level window. It holds the log view, the toolbar
+// MainFrame: the program's one top-level window. It holds the log view, the toolbar
 // (resource 128) and the status bar with the watched file's path, size and line count; it
 // restores and stores its own position, keeps itself above other windows when asked, opens
 // dropped files, shows the context menu (resource 132), carries the document-level commands
@@ -24,8 +24,8 @@
 #include <memory>
 #include <vector>
 
-class CBrackenlyDoc;
-class CBrackenlyView;
+class LogDocument;
+class LogView;
 class SoundService;
 class CommandActions;
 class FilterPane;
@@ -66,19 +66,19 @@ constexpr int ViewStatusBar = 59393;
 // number (0x0401, 0x0402), which lies in Qt's user event range.
 class FileMessageEvent : public QEvent {
   public:
-    FileMessageEvent(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)
-        : QEvent(static_cast<QEvent::Type>(message)), m_wParam(wParam), m_lParam(lParam)
+    FileMessageEvent(std::uint32_t message, std::uintptr_t value, std::intptr_t detail)
+        : QEvent(static_cast<QEvent::Type>(message)), m_value(value), m_detail(detail)
     {
     }
-    std::uintptr_t wParam() const { return m_wParam; }
-    std::intptr_t lParam() const { return m_lParam; }
+    std::uintptr_t value() const { return m_value; }
+    std::intptr_t detail() const { return m_detail; }
 
   private:
-    std::uintptr_t m_wParam;
-    std::intptr_t m_lParam;
+    std::uintptr_t m_value;
+    std::intptr_t m_detail;
 };
 
-// What the frame asks of the application (implemented by CBrackenlyApp; tests record).
+// What the frame asks of the application (implemented by Application; tests record).
 class FrameOwner {
   public:
     virtual ~FrameOwner() = default;
@@ -94,23 +94,23 @@ class FrameOwner {
     virtual std::vector<std::u16string> RecentFiles() const = 0;
 };
 
-class CMainFrame : public QMainWindow, public DocumentHost {
+class MainFrame : public QMainWindow, public DocumentHost {
     Q_OBJECT
   public:
     // Runs the creation steps (bars, panes, stay-on-top, stored position, drop target).
     // owner may be null (then Open, New, About and recent files do nothing).
-    CMainFrame(CBrackenlyDoc* document, FrameOwner* owner, SoundService* sound,
+    MainFrame(LogDocument* document, FrameOwner* owner, SoundService* sound,
                QWidget* parent = nullptr);
-    ~CMainFrame() override;
+    ~MainFrame() override;
 
-    CBrackenlyView* GetView() const { return m_pView; }
+    LogView* GetView() const { return m_view; }
     // The filter bar and the pane of matching lines below the log view.
-    FilterPane* filterPane() const { return m_pFilterPane; }
-    QSplitter* splitter() const { return m_pSplitter; }
-    CBrackenlyDoc* GetActiveDocument() const { return m_pDocument; }
+    FilterPane* filterPane() const { return m_filterPane; }
+    QSplitter* splitter() const { return m_splitter; }
+    LogDocument* GetActiveDocument() const { return m_document; }
     QAction* action(int id) const;
     // False when a part that the window cannot do without (the toolbar) failed to load.
-    bool isCreated() const { return m_bCreated; }
+    bool isCreated() const { return m_created; }
     QLabel* pane(int index) const; // 1..3
     // The pane that says following is paused; shown only while it is.
     QLabel* pausePane() const { return m_pausePane; }
@@ -138,14 +138,14 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void OnClearWindow();
     // Runs the settings sheet; after OK the new settings take effect at once.
     void OnSettings();
-    void OnFileAppended(std::uintptr_t wParam);
+    void OnFileAppended(std::uintptr_t value);
     // paths: file names in their escaped form (platform/FileName.h), as QString.
     void OnDropFiles(const QStringList& paths);
     void toggleBar(int id);
 
     // DocumentHost.
-    void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
-                          std::intptr_t lParam) override;
+    void PostToMainWindow(std::uint32_t message, std::uintptr_t value,
+                          std::intptr_t detail) override;
     void UpdateAllViews() override;
     void ScrollViewsToEnd() override;
     void ResetViewsScroll() override;
@@ -162,8 +162,8 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void OnEditFind();
     void FindAgain(bool down);
     void OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord);
-    CFindDialog* findDialog() const { return m_pFindDialog; }
-    unsigned searchFlags() const { return m_nSearchFlags; }
+    FindDialog* findDialog() const { return m_findDialog; }
+    unsigned searchFlags() const { return m_searchFlags; }
     // The filter pane's Copy is built at once (its rows are bounded); the log view's runs
     // on a thread of its own (see startCopyJob). Either puts the text on the clipboard.
     void OnEditCopy();
@@ -220,27 +220,27 @@ class CMainFrame : public QMainWindow, public DocumentHost {
     void finishCopyJob();
     void reportCopy(const CopyResult& result);
 
-    CBrackenlyDoc* m_pDocument;
-    FrameOwner* m_pOwner;
-    CBrackenlyView* m_pView = nullptr;
-    QSplitter* m_pSplitter = nullptr;
-    FilterPane* m_pFilterPane = nullptr;
+    LogDocument* m_document;
+    FrameOwner* m_owner;
+    LogView* m_view = nullptr;
+    QSplitter* m_splitter = nullptr;
+    FilterPane* m_filterPane = nullptr;
     QMetaObject::Connection m_focusConnection;
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_panes[3] = {};
     QLabel* m_pausePane = nullptr;
     CommandActions* m_commands = nullptr;
-    bool m_bCreated = false;
+    bool m_created = false;
     QPointer<QMenu> m_recentMenu;
     QAction* m_recentPlaceholder = nullptr;
     QList<QAction*> m_recentActions;
-    unsigned m_nSearchFlags = 0;
-    QPointer<CFindDialog> m_pFindDialog;
+    unsigned m_searchFlags = 0;
+    QPointer<FindDialog> m_findDialog;
     // The texts searched for in this run, most recent first; outlives each dialog.
     QStringList m_findHistory;
     std::function<void(const QString&)> m_messageHandler;
     QString m_newWindowProgram;
-    SoundService* m_pSound = nullptr;
+    SoundService* m_sound = nullptr;
     std::unique_ptr<SelectionCopyJob> m_copyJob;
     QProgressDialog* m_copyProgress = nullptr;
     QTimer* m_copyPoll = nullptr;

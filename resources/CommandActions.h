@@ -11,7 +11,7 @@
 //     actions.buildToolBar(toolBar, 128);
 //     actions.applyAccelerators(128);
 //     mainWindow->addActions(actions.all()); // shortcuts of commands on no visible bar
-//     connect(&actions, &CommandActions::triggered, frame, &CMainFrame::onCommand);
+//     connect(&actions, &CommandActions::triggered, frame, &MainFrame::onCommand);
 // The menu item 57616 is the recent-file placeholder: its owner replaces or hides it.
 // Main (user-interface) thread only.
 

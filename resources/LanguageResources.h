@@ -13,7 +13,7 @@
 //                         "hotspot": [x, y]}}}
 //     dialogs/<id>.ui    Qt Designer forms; each control's object name is "id_<control id>"
 //
-// CResourceHandler points current() at the package it loads; everything else reads from
+// ResourceHandler points current() at the package it loads; everything else reads from
 // current(). A lookup that finds nothing gives an empty result (empty text, empty list,
 // null icon, nullopt, nullptr) and never fails louder. Main (user-interface) thread only;
 // parsed tables are cached until the root changes.
@@ -54,7 +54,7 @@ struct Accelerator {
 
 class LanguageResources {
 public:
-    // The program's resources: the package CResourceHandler loaded, or none.
+    // The program's resources: the package ResourceHandler loaded, or none.
     static LanguageResources& current();
 
     LanguageResources() = default;

@@ -71,51 +71,51 @@ QString withTrailingSlash(const QString& folder)
 
 } // namespace
 
-CResourceHandler::CResourceHandler(SettingsStore* store, TraceLog* log)
+ResourceHandler::ResourceHandler(SettingsStore* store, TraceLog* log)
     : m_store(store)
     , m_log(log)
-    , m_reportFailure(&CResourceHandler::showFailureMessage)
+    , m_reportFailure(&ResourceHandler::showFailureMessage)
 {
     setExecutablePath(readExecutablePath());
 }
 
-CResourceHandler::~CResourceHandler()
+ResourceHandler::~ResourceHandler()
 {
     FreeResourceDll();
 }
 
-SettingsStore& CResourceHandler::store() const
+SettingsStore& ResourceHandler::store() const
 {
     return m_store ? *m_store : SettingsStore::instance();
 }
 
-TraceLog& CResourceHandler::log() const
+TraceLog& ResourceHandler::log() const
 {
     return m_log ? *m_log : TraceLog::instance();
 }
 
-QString CResourceHandler::settingText(unsigned id) const
+QString ResourceHandler::settingText(unsigned id) const
 {
     return QString::fromStdU16String(store().GetString(id));
 }
 
-void CResourceHandler::setExecutablePath(const QString& path)
+void ResourceHandler::setExecutablePath(const QString& path)
 {
     m_executablePath = path;
-    m_strModulePrefix = GetModulePrefix(path);
+    m_modulePrefix = GetModulePrefix(path);
 }
 
-void CResourceHandler::setFailureReporter(FailureReporter reporter)
+void ResourceHandler::setFailureReporter(FailureReporter reporter)
 {
     m_reportFailure = std::move(reporter);
 }
 
-void CResourceHandler::showFailureMessage(const QString& text)
+void ResourceHandler::showFailureMessage(const QString& text)
 {
     QMessageBox::warning(nullptr, QStringLiteral("Quillstream"), text, QMessageBox::Ok);
 }
 
-QString CResourceHandler::GetModulePrefix(const QString& executablePath)
+QString ResourceHandler::GetModulePrefix(const QString& executablePath)
 {
     QString name = executablePath.section(QLatin1Char('/'), -1);
     qsizetype cut = name.indexOf(QLatin1String(".exe"), 0, Qt::CaseSensitive);
@@ -132,7 +132,7 @@ QString CResourceHandler::GetModulePrefix(const QString& executablePath)
     return name + QLatin1Char('_');
 }
 
-QString CResourceHandler::GetDefaultLanguage()
+QString ResourceHandler::GetDefaultLanguage()
 {
     for (const char* variable : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = std::getenv(variable);
@@ -158,7 +158,7 @@ QString CResourceHandler::GetDefaultLanguage()
     return {};
 }
 
-bool CResourceHandler::LoadLanguageResources()
+bool ResourceHandler::LoadLanguageResources()
 {
     QString code = settingText(Setting::GuiLanguage);
     if (code.isEmpty()) {
@@ -171,11 +171,11 @@ bool CResourceHandler::LoadLanguageResources()
         code = kFallbackLanguage;
     }
     if (LoadLanguage(code)) {
-        m_strLanguage = code;
+        m_language = code;
         return true;
     }
     if (code != kFallbackLanguage && LoadLanguage(kFallbackLanguage)) {
-        m_strLanguage = kFallbackLanguage;
+        m_language = kFallbackLanguage;
         return true;
     }
     if (m_reportFailure) {
@@ -185,7 +185,7 @@ bool CResourceHandler::LoadLanguageResources()
     return false;
 }
 
-bool CResourceHandler::LoadLanguage(const QString& code)
+bool ResourceHandler::LoadLanguage(const QString& code)
 {
     if (LoadResourceDll(code) != Loaded) {
         return false;
@@ -194,12 +194,12 @@ bool CResourceHandler::LoadLanguage(const QString& code)
     return true;
 }
 
-QString CResourceHandler::BuildResourceDllPath(const QString& code) const
+QString ResourceHandler::BuildResourceDllPath(const QString& code) const
 {
     QString folder = settingText(Setting::ResourceDllPath);
     QString prefix = settingText(Setting::ResourceDllPrefix);
     if (prefix.isEmpty()) {
-        prefix = m_strModulePrefix;
+        prefix = m_modulePrefix;
     }
     if (folder == QLatin1String(".")) {
         folder = m_executablePath.left(m_executablePath.lastIndexOf(QLatin1Char('/')) + 1);
@@ -209,31 +209,31 @@ QString CResourceHandler::BuildResourceDllPath(const QString& code) const
     return folder + prefix + code + QLatin1String(".dll");
 }
 
-QString CResourceHandler::BuildHelpFilePath(const QString& code) const
+QString ResourceHandler::BuildHelpFilePath(const QString& code) const
 {
     const QString folder = settingText(Setting::HelpFilePath);
     QString prefix = settingText(Setting::HelpFilePrefix);
     if (prefix.isEmpty()) {
-        prefix = m_strModulePrefix;
+        prefix = m_modulePrefix;
     }
     // The separator is added to an empty folder too: the default help file sits at the root.
     return withTrailingSlash(folder) + prefix + code + QLatin1String(".chm");
 }
 
-void CResourceHandler::SetHelpPath(const QString& code)
+void ResourceHandler::SetHelpPath(const QString& code)
 {
-    m_strHelpPath = BuildHelpFilePath(code);
+    m_helpPath = BuildHelpFilePath(code);
     // Lexical, like the original full-path operation: the file need not exist.
     std::error_code error;
     const std::filesystem::path absolute =
-        std::filesystem::absolute(std::filesystem::path(m_strHelpPath.toStdString()), error);
+        std::filesystem::absolute(std::filesystem::path(m_helpPath.toStdString()), error);
     if (!error) {
-        m_strHelpPath = QString::fromStdString(absolute.lexically_normal().string());
+        m_helpPath = QString::fromStdString(absolute.lexically_normal().string());
     }
-    log().Line(TraceLog::LevelInfo, u"Help-path: ", m_strHelpPath.toStdU16String());
+    log().Line(TraceLog::LevelInfo, u"Help-path: ", m_helpPath.toStdU16String());
 }
 
-int CResourceHandler::LoadResourceDll(const QString& code)
+int ResourceHandler::LoadResourceDll(const QString& code)
 {
     if (!isUsableCode(code)) {
         // One line, with no blank between the path and "error code: ".
@@ -245,7 +245,7 @@ int CResourceHandler::LoadResourceDll(const QString& code)
     return LoadResourceDllFromPath(BuildResourceDllPath(code));
 }
 
-int CResourceHandler::LoadResourceDllFromPath(const QString& path)
+int ResourceHandler::LoadResourceDllFromPath(const QString& path)
 {
     FreeResourceDll();
 
@@ -273,7 +273,7 @@ int CResourceHandler::LoadResourceDllFromPath(const QString& path)
         }
     }
 
-    log().Line(TraceLog::LevelInfo, "CResourceHandler::LoadResourceDllFromPath(): load resource DLL:\n",
+    log().Line(TraceLog::LevelInfo, "ResourceHandler::LoadResourceDllFromPath(): load resource DLL:\n",
                "path: ", path.toStdU16String(), " result: ",
                static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(handle)));
     // A bare name is found by the loader's search (the executable's RUNPATH first); which
@@ -284,8 +284,8 @@ int CResourceHandler::LoadResourceDllFromPath(const QString& path)
     }
 
     if (!handle) {
-        m_bLoaded = false;
-        m_hModule = nullptr;
+        m_loaded = false;
+        m_module = nullptr;
         log().Line(TraceLog::LevelAlways, u"Failed not load resource DLL: ", path.toStdU16String(),
                    "error code: ", std::int64_t{error});
         if (reason) {
@@ -294,24 +294,24 @@ int CResourceHandler::LoadResourceDllFromPath(const QString& path)
         return (error == ENOENT || error == ENOTDIR) ? NotFound : Failed;
     }
 
-    m_bLoaded = true;
-    m_hModule = handle;
+    m_loaded = true;
+    m_module = handle;
     m_packageRoot = root;
     LanguageResources::current().setRoot(root);
     return Loaded;
 }
 
-void CResourceHandler::FreeResourceDll()
+void ResourceHandler::FreeResourceDll()
 {
-    if (!m_bLoaded) {
+    if (!m_loaded) {
         return;
     }
     // The bundle disappears with the module; nothing may look it up afterwards.
     if (LanguageResources::current().root() == m_packageRoot) {
         LanguageResources::current().setRoot({});
     }
-    ::dlclose(m_hModule);
-    m_bLoaded = false;
-    m_hModule = nullptr;
+    ::dlclose(m_module);
+    m_loaded = false;
+    m_module = nullptr;
     m_packageRoot.clear();
 }

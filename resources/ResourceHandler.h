@@ -21,7 +21,7 @@
 class SettingsStore;
 class TraceLog;
 
-class CResourceHandler {
+class ResourceHandler {
 public:
     // Outcome of loading one module; callers only tell Loaded from the rest.
     enum ResultCode : int {
@@ -35,10 +35,10 @@ public:
     using FailureReporter = std::function<void(const QString& text)>;
 
     // store and log default to the program's instances; they must outlive the handler.
-    explicit CResourceHandler(SettingsStore* store = nullptr, TraceLog* log = nullptr);
-    ~CResourceHandler();
-    CResourceHandler(const CResourceHandler&) = delete;
-    CResourceHandler& operator=(const CResourceHandler&) = delete;
+    explicit ResourceHandler(SettingsStore* store = nullptr, TraceLog* log = nullptr);
+    ~ResourceHandler();
+    ResourceHandler(const ResourceHandler&) = delete;
+    ResourceHandler& operator=(const ResourceHandler&) = delete;
 
     // Chooses the language and loads its package, falling back to "EN"; on failure shows
     // "Failed to load resource DLL for language: EN" through the reporter. True when a
@@ -66,12 +66,12 @@ public:
     // The executable's file name up to the first ".exe" (or, failing that, ".EXE"), then
     // "_". Pure; exposed for tests.
     static QString GetModulePrefix(const QString& executablePath);
-    const QString& GetModulePrefix() const { return m_strModulePrefix; }
+    const QString& GetModulePrefix() const { return m_modulePrefix; }
 
-    const QString& Language() const { return m_strLanguage; }
-    const QString& HelpPath() const { return m_strHelpPath; }
-    bool IsLoaded() const { return m_bLoaded; }
-    void* ModuleHandle() const { return m_hModule; }
+    const QString& Language() const { return m_language; }
+    const QString& HelpPath() const { return m_helpPath; }
+    bool IsLoaded() const { return m_loaded; }
+    void* ModuleHandle() const { return m_module; }
     const QString& ExecutablePath() const { return m_executablePath; }
 
     // Seams. The executable path defaults to /proc/self/exe and also resets the module
@@ -86,12 +86,12 @@ private:
     TraceLog& log() const;
     QString settingText(unsigned id) const;
 
-    bool m_bLoaded = false;
-    void* m_hModule = nullptr;
+    bool m_loaded = false;
+    void* m_module = nullptr;
     QString m_packageRoot;
-    QString m_strLanguage;
-    QString m_strModulePrefix;
-    QString m_strHelpPath;
+    QString m_language;
+    QString m_modulePrefix;
+    QString m_helpPath;
     QString m_executablePath;
     SettingsStore* m_store;
     TraceLog* m_log;

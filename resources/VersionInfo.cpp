@@ -16,14 +16,14 @@ std::uint32_t pack(unsigned long high, unsigned long low)
 
 } // namespace
 
-CVersionInfo::CVersionInfo()
+VersionInfo::VersionInfo()
     : m_hasVersion(true)
     , m_most(pack(QUILL_VERSION_MAJOR, QUILL_VERSION_MINOR))
     , m_least(pack(QUILL_VERSION_PATCH, QUILL_VERSION_TWEAK))
 {
 }
 
-CVersionInfo::CVersionInfo(const std::string& modulePath)
+VersionInfo::VersionInfo(const std::string& modulePath)
 {
     const std::string name = modulePath.substr(modulePath.find_last_of('/') + 1);
     static const std::regex versioned(R"(\.so\.(\d{1,5})(?:\.(\d{1,5}))?(?:\.(\d{1,5}))?(?:\.(\d{1,5}))?$)");
@@ -42,7 +42,7 @@ CVersionInfo::CVersionInfo(const std::string& modulePath)
     m_least = pack(parts[2], parts[3]);
 }
 
-void CVersionInfo::GetFileVersion(std::uint32_t& most, std::uint32_t& least) const
+void VersionInfo::GetFileVersion(std::uint32_t& most, std::uint32_t& least) const
 {
     most = m_most;
     least = m_least;
@@ -61,7 +61,7 @@ std::u16string GetReleaseVersionText()
 {
     std::uint32_t most = 0;
     std::uint32_t least = 0;
-    CVersionInfo().GetFileVersion(most, least);
+    VersionInfo().GetFileVersion(most, least);
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(most >> 16),
                   static_cast<unsigned long>(most & 0xFFFFu),
@@ -74,6 +74,6 @@ std::u16string GetFileVersionText()
 {
     std::uint32_t most = 0;
     std::uint32_t least = 0;
-    CVersionInfo().GetFileVersion(most, least);
+    VersionInfo().GetFileVersion(most, least);
     return FormatFileVersion(most, least);
 }

@@ -11,12 +11,12 @@
 #include <cstdint>
 #include <string>
 
-class CVersionInfo {
+class VersionInfo {
 public:
     // The running program.
-    CVersionInfo();
+    VersionInfo();
     // The module at path (only its file name is looked at).
-    explicit CVersionInfo(const std::string& modulePath);
+    explicit VersionInfo(const std::string& modulePath);
 
     bool HasVersion() const { return m_hasVersion; }
     // most = major << 16 | minor, least = patch << 16 | build; all bits set without one.

@@ -9,24 +9,24 @@
 
 using ColorRef = std::uint32_t; // 0x00BBGGRR
 
-class CKeyword {
+class Keyword {
 public:
     // What the Keywords page starts a new keyword with.
-    CKeyword() = default;
+    Keyword() = default;
     // What LoadKeywords builds from a stored entry.
     // The text is copied, not moved: GCC 12 at -O2 reports moved-from temporaries here as
     // "maybe uninitialized", which -Werror turns into a broken build.
-    CKeyword(const std::u16string& text, ColorRef textColor, ColorRef bkColor, bool matchCase,
+    Keyword(const std::u16string& text, ColorRef textColor, ColorRef bkColor, bool matchCase,
              bool matchWord, bool enabled)
-        : m_strText(text), m_bMatchCase(matchCase), m_bMatchWord(matchWord),
-          m_bEnabled(enabled), m_crTextColor(textColor), m_crBkColor(bkColor) {}
+        : m_text(text), m_matchCase(matchCase), m_matchWord(matchWord),
+          m_enabled(enabled), m_textColor(textColor), m_backgroundColor(bkColor) {}
 
-    bool operator==(const CKeyword&) const = default;
+    bool operator==(const Keyword&) const = default;
 
-    std::u16string m_strText;
-    bool m_bMatchCase = false;
-    bool m_bMatchWord = false;
-    bool m_bEnabled = true;
-    ColorRef m_crTextColor = 0;
-    ColorRef m_crBkColor = 0;
+    std::u16string m_text;
+    bool m_matchCase = false;
+    bool m_matchWord = false;
+    bool m_enabled = true;
+    ColorRef m_textColor = 0;
+    ColorRef m_backgroundColor = 0;
 };

@@ -429,7 +429,7 @@ void SettingsStore::ReplaceUserTree(const std::u16string& path,
     });
 }
 
-void SettingsStore::LoadKeywords(std::vector<CKeyword>& keywords) const
+void SettingsStore::LoadKeywords(std::vector<Keyword>& keywords) const
 {
     // One snapshot of each hive for the whole list: asking the store value by value would
     // read and compare the whole file for each of them, which grows with the square of the
@@ -486,7 +486,7 @@ void SettingsStore::LoadKeywords(std::vector<CKeyword>& keywords) const
     }
 }
 
-void SettingsStore::SaveKeywords(const std::vector<CKeyword>& keywords)
+void SettingsStore::SaveKeywords(const std::vector<Keyword>& keywords)
 {
     const std::u16string base = KeyPath(Setting::KeyKeywords);
     const std::u16string names[] = {
@@ -512,17 +512,17 @@ void SettingsStore::SaveKeywords(const std::vector<CKeyword>& keywords)
             }
         }
         int n = 1;
-        for (const CKeyword& keyword : keywords) {
+        for (const Keyword& keyword : keywords) {
             HiveKey* key = root.createPath(base + u'\\' + quill::utf8ToUtf16(std::to_string(n++)));
             if (!key) {
                 return false;
             }
-            key->setValue(names[0], RegType::Sz, quill::szData(keyword.m_strText));
-            key->setValue(names[1], RegType::Dword, dwordBytes(keyword.m_crTextColor));
-            key->setValue(names[2], RegType::Dword, dwordBytes(keyword.m_crBkColor));
-            key->setValue(names[3], RegType::Dword, dwordBytes(keyword.m_bMatchCase ? 1 : 0));
-            key->setValue(names[4], RegType::Dword, dwordBytes(keyword.m_bMatchWord ? 1 : 0));
-            key->setValue(names[5], RegType::Dword, dwordBytes(keyword.m_bEnabled ? 1 : 0));
+            key->setValue(names[0], RegType::Sz, quill::szData(keyword.m_text));
+            key->setValue(names[1], RegType::Dword, dwordBytes(keyword.m_textColor));
+            key->setValue(names[2], RegType::Dword, dwordBytes(keyword.m_backgroundColor));
+            key->setValue(names[3], RegType::Dword, dwordBytes(keyword.m_matchCase ? 1 : 0));
+            key->setValue(names[4], RegType::Dword, dwordBytes(keyword.m_matchWord ? 1 : 0));
+            key->setValue(names[5], RegType::Dword, dwordBytes(keyword.m_enabled ? 1 : 0));
         }
         return true;
     });

@@ -116,11 +116,11 @@ public:
 
     // Appends the stored keywords: numerically named subkeys in numeric order, then any
     // other names in text order.
-    void LoadKeywords(std::vector<CKeyword>& keywords) const;
+    void LoadKeywords(std::vector<Keyword>& keywords) const;
     // Replaces the stored list in one write of the user hive (also removes Beep, PlaySound
     // and Sound, which sit under the same key; the caller rewrites them). SoundFileExt,
     // which sits there too, is kept.
-    void SaveKeywords(const std::vector<CKeyword>& keywords);
+    void SaveKeywords(const std::vector<Keyword>& keywords);
 
 private:
     struct Private;

@@ -65,9 +65,9 @@ FilterView::FilterView(QWidget* parent) : QAbstractScrollArea(parent)
 
 FilterView::~FilterView() = default;
 
-void FilterView::setDocument(CBrackenlyDoc* document)
+void FilterView::setDocument(LogDocument* document)
 {
-    m_pDocument = document;
+    m_document = document;
     m_seenGeneration = document != nullptr ? document->IndexEpoch() : 0;
     m_seenLineCount = document != nullptr ? document->GetLineCount() : 0;
     forgetRows();
@@ -76,7 +76,7 @@ void FilterView::setDocument(CBrackenlyDoc* document)
 
 void FilterView::setMatches(const FilterMatches* matches)
 {
-    m_pMatches = matches;
+    m_matches = matches;
     RowsChanged(FilterChange{true, false, 0, rowCount()});
 }
 
@@ -135,11 +135,11 @@ void FilterView::RowsChanged(const FilterChange& change)
 
 void FilterView::DocumentChanged()
 {
-    if (m_pDocument == nullptr) {
+    if (m_document == nullptr) {
         return;
     }
-    const std::uint64_t epoch = m_pDocument->IndexEpoch();
-    const LineNumber lines = m_pDocument->GetLineCount();
+    const std::uint64_t epoch = m_document->IndexEpoch();
+    const LineNumber lines = m_document->GetLineCount();
     if (epoch != m_seenGeneration) {
         forgetRows();
     } else {
@@ -162,10 +162,10 @@ void FilterView::forgetRows()
 
 bool FilterView::isUndecided(std::size_t row) const
 {
-    if (m_pUndecided == nullptr || m_pMatches == nullptr || row >= rowCount()) {
+    if (m_undecided == nullptr || m_matches == nullptr || row >= rowCount()) {
         return false;
     }
-    return std::binary_search(m_pUndecided->begin(), m_pUndecided->end(), m_pMatches->at(row));
+    return std::binary_search(m_undecided->begin(), m_undecided->end(), m_matches->at(row));
 }
 
 void FilterView::updateGutter()
@@ -173,9 +173,9 @@ void FilterView::updateGutter()
     // Wide enough for the largest line number the document has, so the text does not
     // move sideways while rows of higher numbers scroll in, and for the mark before it.
     std::uint64_t largest =
-        m_pDocument != nullptr ? std::uint64_t(m_pDocument->GetLineCount()) : 0;
-    if (m_pMatches != nullptr && !m_pMatches->empty()) {
-        largest = std::max<std::uint64_t>(largest, std::uint64_t(m_pMatches->back()) + 1);
+        m_document != nullptr ? std::uint64_t(m_document->GetLineCount()) : 0;
+    if (m_matches != nullptr && !m_matches->empty()) {
+        largest = std::max<std::uint64_t>(largest, std::uint64_t(m_matches->back()) + 1);
     }
     int digits = 1;
     for (std::uint64_t n = largest; n >= 10; n /= 10) {
@@ -224,13 +224,13 @@ void FilterView::scrollContentsBy(int, int)
 
 void FilterView::fetchRows(std::size_t first, std::size_t end)
 {
-    if (m_pDocument == nullptr || m_pMatches == nullptr) {
+    if (m_document == nullptr || m_matches == nullptr) {
         return;
     }
     end = std::min(end, rowCount());
     std::vector<LineNumber> wanted;
     for (std::size_t row = first; row < end; ++row) {
-        const LineNumber line = m_pMatches->at(row);
+        const LineNumber line = m_matches->at(row);
         if (!m_texts.contains(line)) {
             wanted.push_back(line);
         }
@@ -242,7 +242,7 @@ void FilterView::fetchRows(std::size_t first, std::size_t end)
         m_texts.clear();
     }
     std::vector<std::u16string> texts;
-    m_pDocument->GetLines(wanted, texts);
+    m_document->GetLines(wanted, texts);
     for (std::size_t i = 0; i < wanted.size(); ++i) {
         m_texts[wanted[i]] = std::move(texts[i]);
     }
@@ -251,10 +251,10 @@ void FilterView::fetchRows(std::size_t first, std::size_t end)
 const std::u16string& FilterView::rowText(std::size_t row)
 {
     static const std::u16string empty;
-    if (m_pMatches == nullptr || row >= rowCount()) {
+    if (m_matches == nullptr || row >= rowCount()) {
         return empty;
     }
-    const LineNumber line = m_pMatches->at(row);
+    const LineNumber line = m_matches->at(row);
     auto found = m_texts.find(line);
     if (found == m_texts.end()) {
         fetchRows(row, row + 1);
@@ -292,8 +292,8 @@ void FilterView::paintEvent(QPaintEvent* event)
         ColorRef textRef = textColor;
         ColorRef backRef = backgroundColor;
         bool matched = false;
-        if (m_pDocument != nullptr) {
-            m_pDocument->GetKeywordColors(line, textRef, backRef, matched);
+        if (m_document != nullptr) {
+            m_document->GetKeywordColors(line, textRef, backRef, matched);
         }
         const LogRenderer::RowStyle style =
             LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef, backRef,
@@ -333,7 +333,7 @@ void FilterView::paintEvent(QPaintEvent* event)
             } else {
                 painter.setPen(colours.color(QPalette::PlaceholderText));
             }
-            QString number = QString::number(qulonglong(m_pMatches->at(row)) + 1);
+            QString number = QString::number(qulonglong(m_matches->at(row)) + 1);
             if (isUndecided(row)) {
                 number.prepend(QChar(UndecidedMark));
             }
@@ -381,7 +381,7 @@ void FilterView::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (m_currentRow < count) {
-            emit lineActivated(m_pMatches->at(m_currentRow));
+            emit lineActivated(m_matches->at(m_currentRow));
         }
         event->accept();
         return;
@@ -477,7 +477,7 @@ void FilterView::mouseReleaseEvent(QMouseEvent* event)
     const LineNumber row = LineFromPoint(point.y());
     if (row < rowCount()) {
         setCurrentRow(row);
-        emit lineActivated(m_pMatches->at(row));
+        emit lineActivated(m_matches->at(row));
     }
 }
 
@@ -621,7 +621,7 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
 {
     CopyResult result;
     const std::size_t count = rowCount();
-    if (!selection.valid || m_pDocument == nullptr || count == 0 || selection.startLine >= count) {
+    if (!selection.valid || m_document == nullptr || count == 0 || selection.startLine >= count) {
         return result;
     }
     const std::size_t first = selection.startLine;
@@ -631,8 +631,8 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
     // units, and CR LF joins them.
     std::uint64_t bound = 0;
     for (std::size_t row = first; row <= last; ++row) {
-        const LineNumber line = m_pMatches->at(row);
-        bound += std::uint64_t(m_pDocument->LineStart(line + 1) - m_pDocument->LineStart(line)) + 2;
+        const LineNumber line = m_matches->at(row);
+        bound += std::uint64_t(m_document->LineStart(line + 1) - m_document->LineStart(line)) + 2;
     }
     result.neededBytes = ClipboardPeakBytes(bound);
     result.availableBytes = AvailableMemoryBytes();
@@ -649,9 +649,9 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
         const std::size_t batchEnd = std::min(last + 1, batch + CopyBatchRows);
         lines.clear();
         for (std::size_t row = batch; row < batchEnd; ++row) {
-            lines.push_back(m_pMatches->at(row));
+            lines.push_back(m_matches->at(row));
         }
-        m_pDocument->GetLines(lines, texts);
+        m_document->GetLines(lines, texts);
         for (std::size_t row = batch; row < batchEnd; ++row) {
             const std::u16string& line = texts[row - batch];
             const std::int32_t from = row == first ? selection.startCol : 0;

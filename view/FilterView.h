@@ -31,7 +31,7 @@
 #include <unordered_map>
 #include <vector>
 
-class CBrackenlyDoc;
+class LogDocument;
 class EndFollower;
 struct FilterChange;
 
@@ -41,10 +41,10 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     explicit FilterView(QWidget* parent = nullptr);
     ~FilterView() override;
 
-    void setDocument(CBrackenlyDoc* document);
+    void setDocument(LogDocument* document);
     void setMatches(const FilterMatches* matches);
     // The lines among the matches that are shown undecided, ascending; not owned.
-    void setUndecided(const std::vector<LineNumber>* lines) { m_pUndecided = lines; }
+    void setUndecided(const std::vector<LineNumber>* lines) { m_undecided = lines; }
     bool isUndecided(std::size_t row) const;
     void setTextFont(const QFont& font);
     const LogRenderer& renderer() const { return m_renderer; }
@@ -54,8 +54,8 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     // The document changed (an append, new keywords): repaint, read changed lines again.
     void DocumentChanged();
 
-    std::size_t rowCount() const { return m_pMatches != nullptr ? m_pMatches->size() : 0; }
-    LineNumber lineOfRow(std::size_t row) const { return m_pMatches->at(row); }
+    std::size_t rowCount() const { return m_matches != nullptr ? m_matches->size() : 0; }
+    LineNumber lineOfRow(std::size_t row) const { return m_matches->at(row); }
     std::size_t currentRow() const { return m_currentRow; }
     std::size_t firstVisibleRow() const;
     int rowHeight() const { return m_renderer.lineHeight(); }
@@ -112,10 +112,10 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     // the memory the machine has available).
     CopyResult buildText(const DocSelection& selection, QString& text, std::uint64_t limitBytes);
 
-    CBrackenlyDoc* m_pDocument = nullptr;
-    const FilterMatches* m_pMatches = nullptr;
+    LogDocument* m_document = nullptr;
+    const FilterMatches* m_matches = nullptr;
     EndFollower* m_follower = nullptr;
-    const std::vector<LineNumber>* m_pUndecided = nullptr;
+    const std::vector<LineNumber>* m_undecided = nullptr;
     LogRenderer m_renderer;
     int m_gutterWidth = 0;
     int m_gutterDigits = 0;

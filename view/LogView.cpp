@@ -52,7 +52,7 @@ constexpr int AutoScrollIntervalMs = 40;
 
 } // namespace
 
-CBrackenlyView::CBrackenlyView(QWidget* parent) : QAbstractScrollArea(parent)
+LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
 {
     setObjectName(QStringLiteral("logView"));
     setFocusPolicy(Qt::StrongFocus);
@@ -64,11 +64,11 @@ CBrackenlyView::CBrackenlyView(QWidget* parent) : QAbstractScrollArea(parent)
     horizontalScrollBar()->setRange(0, 0);
     verticalScrollBar()->setRange(0, 0);
     connect(verticalScrollBar(), &QScrollBar::sliderMoved, this,
-            &CBrackenlyView::onVerticalSliderMoved);
+            &LogView::onVerticalSliderMoved);
     m_follower = new EndFollower(verticalScrollBar(), FollowSlack, this);
 }
 
-CBrackenlyView::~CBrackenlyView()
+LogView::~LogView()
 {
     // PRIMARY data offered earlier may be asked for after the view has gone.
     if (m_textSource) {
@@ -76,39 +76,39 @@ CBrackenlyView::~CBrackenlyView()
     }
 }
 
-void CBrackenlyView::setDocument(CBrackenlyDoc* document)
+void LogView::setDocument(LogDocument* document)
 {
     if (m_textSource) {
         m_textSource->detach();
     }
-    m_pDocument = document;
+    m_document = document;
     m_textSource = std::make_shared<SelectionTextSource>(document);
     m_seenGeneration = document != nullptr ? document->ContentGeneration() : 0;
     m_mouse.Reset();
 }
 
-bool CBrackenlyView::isFollowing() const
+bool LogView::isFollowing() const
 {
     return m_follower->following();
 }
 
-std::uint32_t CBrackenlyView::visibleRowCount() const
+std::uint32_t LogView::visibleRowCount() const
 {
     const int height = viewport()->height();
-    if (height <= 0 || m_nLineHeight == 0) {
+    if (height <= 0 || m_lineHeight == 0) {
         return 0;
     }
-    return static_cast<std::uint32_t>(static_cast<double>(height) / m_nLineHeight + 0.5);
+    return static_cast<std::uint32_t>(static_cast<double>(height) / m_lineHeight + 0.5);
 }
 
-std::uint32_t CBrackenlyView::firstVisibleLine() const
+std::uint32_t LogView::firstVisibleLine() const
 {
-    return m_nLineHeight == 0
+    return m_lineHeight == 0
                ? 0
-               : static_cast<std::uint32_t>(verticalScrollBar()->value()) / m_nLineHeight;
+               : static_cast<std::uint32_t>(verticalScrollBar()->value()) / m_lineHeight;
 }
 
-void CBrackenlyView::OnInitialUpdate()
+void LogView::OnInitialUpdate()
 {
     OnUpdate();
     setupFont(true);
@@ -119,15 +119,15 @@ void CBrackenlyView::OnInitialUpdate()
     createCaret();
 }
 
-void CBrackenlyView::OnUpdate()
+void LogView::OnUpdate()
 {
-    if (m_pDocument == nullptr) {
+    if (m_document == nullptr) {
         return;
     }
-    const std::uint32_t lines = m_pDocument->GetLineCount();
-    if (m_pDocument->ContentGeneration() != m_seenGeneration) {
+    const std::uint32_t lines = m_document->GetLineCount();
+    if (m_document->ContentGeneration() != m_seenGeneration) {
         // The lines were replaced: a drag over the old ones must not go on over the new.
-        m_seenGeneration = m_pDocument->ContentGeneration();
+        m_seenGeneration = m_document->ContentGeneration();
         m_mouse.Reset();
         m_autoScrollTimer.stop();
         ReleasePrimaryOf(m_textSource.get());
@@ -136,11 +136,11 @@ void CBrackenlyView::OnUpdate()
     measure();
     m_follower->keep();
     createCaret();
-    emit statusChanged(m_pDocument->GetFileSizeBytes(), lines);
+    emit statusChanged(m_document->GetFileSizeBytes(), lines);
     viewport()->update();
 }
 
-void CBrackenlyView::setupFont(bool allowDefault)
+void LogView::setupFont(bool allowDefault)
 {
     SettingsStore& settings = SettingsStore::instance();
     if (!settings.GetBool(Setting::IsTextFontSet) && allowDefault) {
@@ -162,8 +162,8 @@ void CBrackenlyView::setupFont(bool allowDefault)
     }
 }
 
-qint64 CBrackenlyView::longestLineWidth(std::u16string_view line,
-                                        const CBrackenlyDoc::LongestLineKey& key)
+qint64 LogView::longestLineWidth(std::u16string_view line,
+                                        const LogDocument::LongestLineKey& key)
 {
     // Measuring walks the whole line; a line of hundreds of megabytes would cost a second
     // on every paint, and one that grows by small appends a walk per append.
@@ -192,34 +192,34 @@ qint64 CBrackenlyView::longestLineWidth(std::u16string_view line,
     return m_measuredWidth;
 }
 
-qint64 CBrackenlyView::scrollX() const
+qint64 LogView::scrollX() const
 {
-    return qint64(horizontalScrollBar()->value()) * m_hScale;
+    return qint64(horizontalScrollBar()->value()) * m_horizontalScale;
 }
 
-void CBrackenlyView::measure()
+void LogView::measure()
 {
-    if (m_pDocument == nullptr) {
+    if (m_document == nullptr) {
         return;
     }
     // A new font changes the row height: a user who is not at the end keeps the line
     // that was at the top, not the pixel offset.
     const std::uint32_t topLine = firstVisibleLine();
-    const std::uint32_t heightBefore = m_nLineHeight;
+    const std::uint32_t heightBefore = m_lineHeight;
 
     qint64 width = 0;
     std::size_t longestLength = 0;
     {
         // The longest line is measured where the document holds it, not copied.
-        std::lock_guard lock(m_pDocument->docAccess());
-        CBrackenlyDoc::LongestLineKey key;
-        const std::u16string_view longest = m_pDocument->GetLongestLineView(key);
+        std::lock_guard lock(m_document->docAccess());
+        LogDocument::LongestLineKey key;
+        const std::u16string_view longest = m_document->GetLongestLineView(key);
         width = longestLineWidth(longest, key);
         longestLength = longest.size();
     }
     const int height = m_renderer.lineHeight();
-    m_nLineHeight = static_cast<std::uint32_t>(height);
-    const qint64 lines = m_pDocument->GetLineCount();
+    m_lineHeight = static_cast<std::uint32_t>(height);
+    const qint64 lines = m_document->GetLineCount();
     const qint64 contentHeight = std::min<qint64>(INT_MAX, lines * height);
     m_contentWidth = width;
     m_contentSize = QSize(static_cast<int>(std::min<qint64>(INT_MAX, width)),
@@ -233,14 +233,14 @@ void CBrackenlyView::measure()
     m_pageStep = QSize(HorizontalPageSteps * m_lineStep.width(),
                        std::max(0, rows - 1) * m_lineStep.height());
     applyScrollSizes();
-    if (heightBefore != 0 && heightBefore != m_nLineHeight && !m_follower->following()) {
-        m_follower->anchor(static_cast<int>(std::min<qint64>(qint64(topLine) * m_nLineHeight,
+    if (heightBefore != 0 && heightBefore != m_lineHeight && !m_follower->following()) {
+        m_follower->anchor(static_cast<int>(std::min<qint64>(qint64(topLine) * m_lineHeight,
                                                              INT_MAX)));
     }
     m_follower->keep();
 }
 
-void CBrackenlyView::applyScrollSizes()
+void LogView::applyScrollSizes()
 {
     const QSize client = viewport()->size();
     QScrollBar* horizontal = horizontalScrollBar();
@@ -248,7 +248,7 @@ void CBrackenlyView::applyScrollSizes()
     const qint64 range = std::max<qint64>(0, m_contentWidth - client.width());
     const qint64 scale = range > MaxBarRange ? (range + MaxBarRange - 1) / MaxBarRange : 1;
     const qint64 shownX = scrollX();
-    m_hScale = scale;
+    m_horizontalScale = scale;
     horizontal->setRange(0, static_cast<int>((range + scale - 1) / scale));
     horizontal->setSingleStep(static_cast<int>(std::max<qint64>(1, m_lineStep.width() / scale)));
     horizontal->setPageStep(static_cast<int>(std::max<qint64>(1, client.width() / scale)));
@@ -261,12 +261,12 @@ void CBrackenlyView::applyScrollSizes()
         std::max(1, m_pageStep.height() > 0 ? m_pageStep.height() : client.height()));
 }
 
-void CBrackenlyView::ScrollToEnd()
+void LogView::ScrollToEnd()
 {
     m_follower->arrive();
 }
 
-void CBrackenlyView::ResetScroll()
+void LogView::ResetScroll()
 {
     m_contentSize = QSize(0, 0);
     m_pageStep = QSize(0, 0);
@@ -277,7 +277,7 @@ void CBrackenlyView::ResetScroll()
     m_follower->arrive();
 }
 
-void CBrackenlyView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
+void LogView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
 {
     auto target = [&](ScrollCode code, int current, int line, int page, int track) -> int {
         switch (code) {
@@ -312,8 +312,8 @@ void CBrackenlyView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int tr
     if (vertical == ScrollCode::Top) {
         m_caretLine = 0;
         m_caretDocX = 0;
-        if (m_pDocument != nullptr) {
-            m_pDocument->SetFindPosition(0, 0);
+        if (m_document != nullptr) {
+            m_document->SetFindPosition(0, 0);
         }
         viewport()->update(caretRect());
     }
@@ -324,7 +324,7 @@ void CBrackenlyView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int tr
     }
 }
 
-int CBrackenlyView::horizontalTarget(ScrollCode code, int track) const
+int LogView::horizontalTarget(ScrollCode code, int track) const
 {
     // Steps are pixels of the document; the bar counts in units of horizontalScale().
     const int value = horizontalScrollBar()->value();
@@ -352,14 +352,14 @@ int CBrackenlyView::horizontalTarget(ScrollCode code, int track) const
     case ScrollCode::EndScroll:
         return value;
     }
-    qint64 units = delta / m_hScale;
+    qint64 units = delta / m_horizontalScale;
     if (units == 0 && delta != 0) {
         units = delta < 0 ? -1 : 1;
     }
     return static_cast<int>(std::clamp<qint64>(value + units, INT_MIN, INT_MAX));
 }
 
-void CBrackenlyView::onVerticalSliderMoved(int value)
+void LogView::onVerticalSliderMoved(int value)
 {
     // Dragging the thumb to the very top is the "top" request, caret and find position
     // included.
@@ -368,19 +368,19 @@ void CBrackenlyView::onVerticalSliderMoved(int value)
     }
 }
 
-void CBrackenlyView::scrollContentsBy(int dx, int dy)
+void LogView::scrollContentsBy(int dx, int dy)
 {
     viewport()->scroll(dx, dy);
 }
 
-void CBrackenlyView::resizeEvent(QResizeEvent* event)
+void LogView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     applyScrollSizes();
     m_follower->keep();
 }
 
-void CBrackenlyView::paintEvent(QPaintEvent* event)
+void LogView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
     SettingsStore& settings = SettingsStore::instance();
@@ -396,7 +396,7 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
                              background);
         }
     };
-    if (m_pDocument == nullptr) {
+    if (m_document == nullptr) {
         erase(area.top(), area.bottom() + 1);
         return;
     }
@@ -406,14 +406,14 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
     int rowsTop = area.top();
     int rowsBottom = area.top();
     bool drewLines = false;
-    AlertRule alert(m_pSound != nullptr ? *m_pSound : silentSound());
+    AlertRule alert(m_sound != nullptr ? *m_sound : silentSound());
     {
-        std::lock_guard lock(m_pDocument->docAccess());
-        const std::uint32_t lines = m_pDocument->GetLineCount();
+        std::lock_guard lock(m_document->docAccess());
+        const std::uint32_t lines = m_document->GetLineCount();
         if (lines > 0) {
             drewLines = true;
             const ColorRef textColor = settings.GetDword(Setting::TextColor);
-            const int height = static_cast<int>(m_nLineHeight);
+            const int height = static_cast<int>(m_lineHeight);
             const qint64 shownX = scrollX();
             const int scrollY = verticalScrollBar()->value();
             std::uint32_t first = firstVisibleLine();
@@ -437,16 +437,16 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
                 to = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(std::max(0, bottom)));
             }
 
-            const DocSelection selection = m_pDocument->GetSelection();
-            alert.BeginPaint(m_pDocument->GetNewTextArrived());
+            const DocSelection selection = m_document->GetSelection();
+            alert.BeginPaint(m_document->GetNewTextArrived());
 
             for (std::uint32_t i = from; i < to; ++i) {
                 // The window's own text, not a copy: valid until the next call of the document.
-                const std::u16string_view line = m_pDocument->GetLineView(i);
+                const std::u16string_view line = m_document->GetLineView(i);
                 ColorRef textRef = textColor;
                 ColorRef backRef = backgroundColor;
                 bool matched = false;
-                m_pDocument->GetKeywordColors(line, textRef, backRef, matched);
+                m_document->GetKeywordColors(line, textRef, backRef, matched);
                 alert.LineDrawn(matched);
                 const LogRenderer::RowStyle style = LogRenderer::rowStyle(
                     textColor, backgroundColor, matched, textRef, backRef, selection, i);
@@ -460,7 +460,7 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
                 rowsBottom = y + height;
             }
             if (alert.NewTextWasArrived()) {
-                m_pDocument->SetNewTextArrived(false);
+                m_document->SetNewTextArrived(false);
             }
         }
     }
@@ -469,9 +469,9 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
     erase(area.top(), std::min(rowsTop, area.bottom() + 1));
     erase(std::max(rowsBottom, area.top()), area.bottom() + 1);
 
-    if (drewLines && !m_bFirstLinesTraced) {
+    if (drewLines && !m_firstLinesTraced) {
         // Start-up time as the user sees it, for diagnosis and the start-up benchmark.
-        m_bFirstLinesTraced = true;
+        m_firstLinesTraced = true;
         TraceLog::instance().Line(TraceLog::LevelInfo, "First lines painted");
     }
     if (m_caretShown && m_caretOn && hasFocus()) {
@@ -498,14 +498,14 @@ void CBrackenlyView::paintEvent(QPaintEvent* event)
     }
 }
 
-void CBrackenlyView::keyPressEvent(QKeyEvent* event)
+void LogView::keyPressEvent(QKeyEvent* event)
 {
     // The Ctrl state is taken from the event itself: a Ctrl released while another window
     // had the focus would otherwise leave the view believing it is still held.
-    m_bCtrlHeld = event->modifiers().testFlag(Qt::ControlModifier);
+    m_ctrlHeld = event->modifiers().testFlag(Qt::ControlModifier);
     switch (event->key()) {
     case Qt::Key_Control:
-        m_bCtrlHeld = true;
+        m_ctrlHeld = true;
         break;
     case Qt::Key_PageUp:
         OnScroll(ScrollCode::None, ScrollCode::PageUp);
@@ -514,14 +514,14 @@ void CBrackenlyView::keyPressEvent(QKeyEvent* event)
         OnScroll(ScrollCode::None, ScrollCode::PageDown);
         break;
     case Qt::Key_Home:
-        if (m_bCtrlHeld) {
+        if (m_ctrlHeld) {
             OnScroll(ScrollCode::None, ScrollCode::Top);
         } else {
             OnScroll(ScrollCode::Top, ScrollCode::None);
         }
         break;
     case Qt::Key_End:
-        if (m_bCtrlHeld) {
+        if (m_ctrlHeld) {
             OnScroll(ScrollCode::None, ScrollCode::Bottom);
         } else {
             OnScroll(ScrollCode::Bottom, ScrollCode::None);
@@ -546,15 +546,15 @@ void CBrackenlyView::keyPressEvent(QKeyEvent* event)
     event->accept();
 }
 
-void CBrackenlyView::keyReleaseEvent(QKeyEvent* event)
+void LogView::keyReleaseEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Control) {
-        m_bCtrlHeld = false;
+        m_ctrlHeld = false;
     }
     QAbstractScrollArea::keyReleaseEvent(event);
 }
 
-void CBrackenlyView::wheelEvent(QWheelEvent* event)
+void LogView::wheelEvent(QWheelEvent* event)
 {
     event->accept();
     if (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)) {
@@ -582,8 +582,8 @@ void CBrackenlyView::wheelEvent(QWheelEvent* event)
             static_cast<int>(std::lround(-static_cast<double>(delta) * wheelLines / 120.0));
         displacement = std::min(toScroll * line, page);
     }
-    if (!hasVertical && m_hScale > 1) {
-        displacement = static_cast<int>(displacement / m_hScale) + (displacement < 0 ? -1 : 1);
+    if (!hasVertical && m_horizontalScale > 1) {
+        displacement = static_cast<int>(displacement / m_horizontalScale) + (displacement < 0 ? -1 : 1);
     }
     bar->setValue(std::clamp(bar->value() + displacement, bar->minimum(), bar->maximum()));
     if (hasVertical) {
@@ -592,16 +592,16 @@ void CBrackenlyView::wheelEvent(QWheelEvent* event)
     viewport()->repaint();
 }
 
-void CBrackenlyView::mousePressEvent(QMouseEvent* event)
+void LogView::mousePressEvent(QMouseEvent* event)
 {
     // No panning mode, and selection starts at the first move, not at the press.
     event->accept();
 }
 
-void CBrackenlyView::mouseMoveEvent(QMouseEvent* event)
+void LogView::mouseMoveEvent(QMouseEvent* event)
 {
     event->accept();
-    if (m_pDocument == nullptr || !(event->buttons() & Qt::LeftButton)) {
+    if (m_document == nullptr || !(event->buttons() & Qt::LeftButton)) {
         return;
     }
     m_dragPoint = event->position().toPoint();
@@ -618,10 +618,10 @@ void CBrackenlyView::mouseMoveEvent(QMouseEvent* event)
     m_mouse.Move(m_dragPoint);
 }
 
-void CBrackenlyView::mouseReleaseEvent(QMouseEvent* event)
+void LogView::mouseReleaseEvent(QMouseEvent* event)
 {
     event->accept();
-    if (m_pDocument == nullptr || event->button() != Qt::LeftButton) {
+    if (m_document == nullptr || event->button() != Qt::LeftButton) {
         return;
     }
     m_autoScrollTimer.stop();
@@ -629,16 +629,16 @@ void CBrackenlyView::mouseReleaseEvent(QMouseEvent* event)
                     event->modifiers().testFlag(Qt::ShiftModifier));
 }
 
-void CBrackenlyView::mouseDoubleClickEvent(QMouseEvent* event)
+void LogView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     event->accept();
-    if (m_pDocument == nullptr || event->button() != Qt::LeftButton) {
+    if (m_document == nullptr || event->button() != Qt::LeftButton) {
         return;
     }
     m_mouse.DoubleClick(event->position().toPoint());
 }
 
-void CBrackenlyView::dragAutoScroll()
+void LogView::dragAutoScroll()
 {
     if (!m_mouse.IsDragging() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
         m_autoScrollTimer.stop();
@@ -656,9 +656,9 @@ void CBrackenlyView::dragAutoScroll()
     m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
 }
 
-LineNumber CBrackenlyView::LineFromPoint(int y) const
+LineNumber LogView::LineFromPoint(int y) const
 {
-    const std::int64_t h = m_nLineHeight;
+    const std::int64_t h = m_lineHeight;
     if (h == 0) {
         return 0;
     }
@@ -678,13 +678,13 @@ LineNumber CBrackenlyView::LineFromPoint(int y) const
     return static_cast<LineNumber>(std::min<std::int64_t>(line, UINT32_MAX));
 }
 
-std::int32_t CBrackenlyView::CharFromPoint(const std::u16string& text, int x) const
+std::int32_t LogView::CharFromPoint(const std::u16string& text, int x) const
 {
     const qsizetype c = m_renderer.charAt(toQStringView(text), x + scrollX());
     return static_cast<std::int32_t>(std::min<qsizetype>(c, INT32_MAX));
 }
 
-int CBrackenlyView::CaretXFromPoint(LineNumber line, int x)
+int LogView::CaretXFromPoint(LineNumber line, int x)
 {
     const std::u16string text = SelectableLine(line);
     if (text.empty()) {
@@ -694,7 +694,7 @@ int CBrackenlyView::CaretXFromPoint(LineNumber line, int x)
                             scrollX());
 }
 
-int CBrackenlyView::CaretXAfter(LineNumber line, std::int32_t character)
+int LogView::CaretXAfter(LineNumber line, std::int32_t character)
 {
     const std::u16string text = SelectableLine(line);
     if (text.empty()) {
@@ -704,7 +704,7 @@ int CBrackenlyView::CaretXAfter(LineNumber line, std::int32_t character)
     return static_cast<int>(m_renderer.prefixWidth(toQStringView(text), count) - scrollX());
 }
 
-void CBrackenlyView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLine,
+void LogView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLine,
                                           std::int32_t startCol, std::int32_t endCol)
 {
     const DocSelection selection{true, startLine, endLine, startCol, endCol};
@@ -712,71 +712,71 @@ void CBrackenlyView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLi
     m_mouse.PlaceCaretAfterSelection(selection);
 }
 
-LineNumber CBrackenlyView::SelectableLineCount() const
+LineNumber LogView::SelectableLineCount() const
 {
-    return m_pDocument != nullptr ? m_pDocument->GetLineCount() : 0;
+    return m_document != nullptr ? m_document->GetLineCount() : 0;
 }
 
-std::u16string CBrackenlyView::SelectableLine(LineNumber line)
+std::u16string LogView::SelectableLine(LineNumber line)
 {
-    return m_pDocument != nullptr ? m_pDocument->GetLine(line) : std::u16string();
+    return m_document != nullptr ? m_document->GetLine(line) : std::u16string();
 }
 
-DocSelection CBrackenlyView::CurrentSelection() const
+DocSelection LogView::CurrentSelection() const
 {
-    return m_pDocument != nullptr ? m_pDocument->GetSelection() : DocSelection();
+    return m_document != nullptr ? m_document->GetSelection() : DocSelection();
 }
 
-void CBrackenlyView::StoreSelection(const DocSelection& selection)
+void LogView::StoreSelection(const DocSelection& selection)
 {
-    if (m_pDocument == nullptr) {
+    if (m_document == nullptr) {
         return;
     }
-    const DocSelection before = m_pDocument->GetSelection();
+    const DocSelection before = m_document->GetSelection();
     if (selection.valid) {
-        m_pDocument->SetSelection(selection.startLine, selection.endLine, selection.startCol,
+        m_document->SetSelection(selection.startLine, selection.endLine, selection.startCol,
                                   selection.endCol);
     } else {
-        m_pDocument->ClearSelection();
+        m_document->ClearSelection();
     }
-    const DocSelection after = m_pDocument->GetSelection();
+    const DocSelection after = m_document->GetSelection();
     invalidateSelectionChange(before, after);
     if (before.valid != after.valid) {
         emit selectionPresenceChanged(after.valid);
     }
 }
 
-FindPosition CBrackenlyView::CurrentFindPosition() const
+FindPosition LogView::CurrentFindPosition() const
 {
-    return m_pDocument != nullptr ? m_pDocument->GetFindPosition() : FindPosition();
+    return m_document != nullptr ? m_document->GetFindPosition() : FindPosition();
 }
 
-void CBrackenlyView::StoreFindPosition(const FindPosition& position)
+void LogView::StoreFindPosition(const FindPosition& position)
 {
-    if (m_pDocument != nullptr) {
-        m_pDocument->SetFindPosition(position.line, position.col);
+    if (m_document != nullptr) {
+        m_document->SetFindPosition(position.line, position.col);
     }
 }
 
-void CBrackenlyView::SelectionFinished()
+void LogView::SelectionFinished()
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
-    if (m_pDocument == nullptr || clipboard == nullptr || !clipboard->supportsSelection()) {
+    if (m_document == nullptr || clipboard == nullptr || !clipboard->supportsSelection()) {
         return;
     }
-    const DocSelection selection = m_pDocument->GetSelection();
+    const DocSelection selection = m_document->GetSelection();
     if (!selection.valid) {
         return;
     }
     // Offered, not built: the text is read only when another program pastes it.
     clipboard->setMimeData(
-        new SelectionMimeData(m_textSource, selection, m_pDocument->ContentGeneration()),
+        new SelectionMimeData(m_textSource, selection, m_document->ContentGeneration()),
         QClipboard::Selection);
 }
 
-void CBrackenlyView::invalidateLines(LineNumber first, LineNumber last)
+void LogView::invalidateLines(LineNumber first, LineNumber last)
 {
-    const std::int64_t h = m_nLineHeight;
+    const std::int64_t h = m_lineHeight;
     if (h == 0) {
         viewport()->update();
         return;
@@ -791,7 +791,7 @@ void CBrackenlyView::invalidateLines(LineNumber first, LineNumber last)
     viewport()->update(QRect(0, int(top), viewport()->width(), int(bottom - top)));
 }
 
-void CBrackenlyView::invalidateSelectionChange(const DocSelection& before, const DocSelection& after)
+void LogView::invalidateSelectionChange(const DocSelection& before, const DocSelection& after)
 {
     // The rows strictly between both records' ends are selected whole in both; only the rows
     // between the two starts and between the two ends can differ.
@@ -809,36 +809,36 @@ void CBrackenlyView::invalidateSelectionChange(const DocSelection& before, const
                     std::max(before.endLine, after.endLine));
 }
 
-void CBrackenlyView::OnEditSelectAll()
+void LogView::OnEditSelectAll()
 {
-    if (m_pDocument != nullptr) {
+    if (m_document != nullptr) {
         m_mouse.SelectAll();
         viewport()->update();
     }
 }
 
-bool CBrackenlyView::canCopy() const
+bool LogView::canCopy() const
 {
-    return m_pDocument != nullptr && m_pDocument->GetSelection().valid;
+    return m_document != nullptr && m_document->GetSelection().valid;
 }
 
-CopyResult CBrackenlyView::OnEditCopy()
+CopyResult LogView::OnEditCopy()
 {
     CopyResult result;
     QClipboard* clipboard = QGuiApplication::clipboard();
-    if (m_pDocument == nullptr || clipboard == nullptr) {
+    if (m_document == nullptr || clipboard == nullptr) {
         return result;
     }
-    const DocSelection selection = m_pDocument->GetSelection();
+    const DocSelection selection = m_document->GetSelection();
     QString text;
-    result = BuildSelectionText(*m_pDocument, selection, text);
+    result = BuildSelectionText(*m_document, selection, text);
     if (result.outcome == CopyOutcome::Copied) {
         clipboard->setMimeData(new SelectionMimeData(std::move(text)), QClipboard::Clipboard);
     }
     return result;
 }
 
-bool CBrackenlyView::viewportEvent(QEvent* event)
+bool LogView::viewportEvent(QEvent* event)
 {
     // Qt would otherwise scroll horizontally on Shift+wheel; the view ignores such wheels.
     if (event->type() == QEvent::Wheel) {
@@ -848,7 +848,7 @@ bool CBrackenlyView::viewportEvent(QEvent* event)
     return QAbstractScrollArea::viewportEvent(event);
 }
 
-void CBrackenlyView::createCaret()
+void LogView::createCaret()
 {
     m_caretShown = true;
     m_caretOn = true;
@@ -859,17 +859,17 @@ void CBrackenlyView::createCaret()
     viewport()->update(caretRect());
 }
 
-QRect CBrackenlyView::caretRect() const
+QRect LogView::caretRect() const
 {
-    const int y = m_caretLine * static_cast<int>(m_nLineHeight) - verticalScrollBar()->value();
+    const int y = m_caretLine * static_cast<int>(m_lineHeight) - verticalScrollBar()->value();
     return QRect(static_cast<int>(std::clamp<qint64>(m_caretDocX - scrollX(), INT_MIN / 2, INT_MAX / 2)),
                  y, CaretWidth,
-                 static_cast<int>(m_nLineHeight));
+                 static_cast<int>(m_lineHeight));
 }
 
-void CBrackenlyView::PlaceCaret(LineNumber line, int clientX)
+void LogView::PlaceCaret(LineNumber line, int clientX)
 {
-    if (m_pDocument == nullptr || line >= m_pDocument->GetLineCount()) {
+    if (m_document == nullptr || line >= m_document->GetLineCount()) {
         return;
     }
     viewport()->update(caretRect());
@@ -878,7 +878,7 @@ void CBrackenlyView::PlaceCaret(LineNumber line, int clientX)
     viewport()->update(caretRect());
 }
 
-void CBrackenlyView::focusInEvent(QFocusEvent* event)
+void LogView::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
     if (m_caretShown) {
@@ -886,14 +886,14 @@ void CBrackenlyView::focusInEvent(QFocusEvent* event)
     }
 }
 
-void CBrackenlyView::focusOutEvent(QFocusEvent* event)
+void LogView::focusOutEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusOutEvent(event);
     m_caretTimer.stop();
     viewport()->update(caretRect());
 }
 
-void CBrackenlyView::timerEvent(QTimerEvent* event)
+void LogView::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == m_autoScrollTimer.timerId()) {
         dragAutoScroll();
@@ -907,20 +907,20 @@ void CBrackenlyView::timerEvent(QTimerEvent* event)
     QAbstractScrollArea::timerEvent(event);
 }
 
-void CBrackenlyView::EnsureSelectionVisible()
+void LogView::EnsureSelectionVisible()
 {
-    if (m_pDocument == nullptr) {
+    if (m_document == nullptr) {
         return;
     }
     DocSelection selection;
-    if (!m_pDocument->GetSelection(selection)) {
+    if (!m_document->GetSelection(selection)) {
         return;
     }
     // A line already fully on screen stays where it is: moving the view under the user's
     // eyes would lose the place they are reading, and a user at the end stays there.
     const std::uint32_t start = selection.startLine;
     QScrollBar* vbar = verticalScrollBar();
-    const qint64 height = m_nLineHeight;
+    const qint64 height = m_lineHeight;
     const qint64 rowTop = qint64(start) * height - vbar->value();
     if (rowTop < 0 || rowTop + height > viewport()->height()) {
         // Shown with one line of context above it.
@@ -929,7 +929,7 @@ void CBrackenlyView::EnsureSelectionVisible()
         m_follower->userScrolled();
     }
     const std::u16string line =
-        start < m_pDocument->GetLineCount() ? m_pDocument->GetLine(start) : std::u16string();
+        start < m_document->GetLineCount() ? m_document->GetLine(start) : std::u16string();
     const qint64 a = m_renderer.prefixWidth(toQStringView(line), selection.startCol);
     // endCol is the last selected character, included.
     const qint64 b = m_renderer.prefixWidth(
@@ -944,33 +944,33 @@ void CBrackenlyView::EnsureSelectionVisible()
     // Scrolled only as far as it takes: from the left edge when the match fits there,
     // else with the match's start at the left edge.
     const qint64 x = b <= client ? 0 : a;
-    hbar->setValue(static_cast<int>(std::min<qint64>(x / m_hScale, hbar->maximum())));
+    hbar->setValue(static_cast<int>(std::min<qint64>(x / m_horizontalScale, hbar->maximum())));
 }
 
-void CBrackenlyView::OnResume()
+void LogView::OnResume()
 {
     if (!canResume()) {
         return;
     }
-    m_pDocument->StartWatching();
+    m_document->StartWatching();
     m_follower->arrive();
 }
 
-void CBrackenlyView::OnPause()
+void LogView::OnPause()
 {
-    if (m_pDocument != nullptr && m_pDocument->IsWatching()) {
-        m_pDocument->StopWatching();
+    if (m_document != nullptr && m_document->IsWatching()) {
+        m_document->StopWatching();
     }
 }
 
-bool CBrackenlyView::canResume() const
+bool LogView::canResume() const
 {
     // Without a path there is nothing to follow: resuming would start a watcher on nothing.
-    return m_pDocument != nullptr && !m_pDocument->IsWatching() &&
-           !m_pDocument->GetPathName().empty();
+    return m_document != nullptr && !m_document->IsWatching() &&
+           !m_document->GetPathName().empty();
 }
 
-bool CBrackenlyView::canPause() const
+bool LogView::canPause() const
 {
-    return m_pDocument != nullptr && m_pDocument->IsWatching();
+    return m_document != nullptr && m_document->IsWatching();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-// CBrackenlyView: the one view of the main window. It paints the visible lines of the
+// LogView: the one view of the main window. It paints the visible lines of the
 // document with their keyword colours, scrolls by rows (vertically) and by the average
 // character width (horizontally), keeps itself at the end of the file while the user is
 // there, and sounds a pending keyword alert while it paints, because it is the part that
@@ -26,7 +26,7 @@
 class EndFollower;
 class SoundService;
 
-class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
+class LogView : public QAbstractScrollArea, public SelectionTarget {
     Q_OBJECT
   public:
     // A scroll request's code for one direction (the platform's SB_* codes).
@@ -42,12 +42,12 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
         EndScroll,
     };
 
-    explicit CBrackenlyView(QWidget* parent = nullptr);
-    ~CBrackenlyView() override;
+    explicit LogView(QWidget* parent = nullptr);
+    ~LogView() override;
 
-    void setDocument(CBrackenlyDoc* document);
-    CBrackenlyDoc* GetDocument() const { return m_pDocument; }
-    void setSoundService(SoundService* sound) { m_pSound = sound; }
+    void setDocument(LogDocument* document);
+    LogDocument* GetDocument() const { return m_document; }
+    void setSoundService(SoundService* sound) { m_sound = sound; }
 
     // The framework's entry points.
     void OnInitialUpdate();
@@ -71,7 +71,7 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
     bool canPause() const;
 
     // Geometry, as the algorithms define it.
-    std::uint32_t lineHeight() const { return m_nLineHeight; }
+    std::uint32_t lineHeight() const { return m_lineHeight; }
     std::uint32_t visibleRowCount() const;
     std::uint32_t firstVisibleLine() const;
     // The content's width is 64-bit (contentSize() holds it clamped to an int). When it
@@ -79,7 +79,7 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
     // horizontalScale() pixels, so every line stays scrollable to its last character.
     QSize contentSize() const { return m_contentSize; }
     qint64 contentWidth() const { return m_contentWidth; }
-    qint64 horizontalScale() const { return m_hScale; }
+    qint64 horizontalScale() const { return m_horizontalScale; }
     // The document x shown at the left edge.
     qint64 scrollX() const;
     // Beyond this many pixels the horizontal bar counts in steps of several.
@@ -160,28 +160,28 @@ class CBrackenlyView : public QAbstractScrollArea, public SelectionTarget {
     QRect caretRect() const;
     // Width of the longest line: measured again only when another line became the
     // longest, and only from where it was measured when the same line grew.
-    qint64 longestLineWidth(std::u16string_view line, const CBrackenlyDoc::LongestLineKey& key);
+    qint64 longestLineWidth(std::u16string_view line, const LogDocument::LongestLineKey& key);
     int horizontalTarget(ScrollCode code, int track) const;
 
-    CBrackenlyDoc* m_pDocument = nullptr;
-    SoundService* m_pSound = nullptr;
+    LogDocument* m_document = nullptr;
+    SoundService* m_sound = nullptr;
     EndFollower* m_follower = nullptr;
     LogRenderer m_renderer;
-    std::uint32_t m_nLineHeight = 0;
-    bool m_bCtrlHeld = false;
+    std::uint32_t m_lineHeight = 0;
+    bool m_ctrlHeld = false;
     QSize m_contentSize;
     QSize m_lineStep;
     QSize m_pageStep;
 
     qint64 m_contentWidth = 0;
-    qint64 m_hScale = 1;
+    qint64 m_horizontalScale = 1;
     bool m_haveMeasured = false;
-    CBrackenlyDoc::LongestLineKey m_measuredKey;
+    LogDocument::LongestLineKey m_measuredKey;
     qint64 m_measuredWidth = 0;
     qsizetype m_resumeIndex = 0; // where a grown longest line is measured on from
     qint64 m_resumeX = 0;
     bool m_measureQueued = false;
-    bool m_bFirstLinesTraced = false;
+    bool m_firstLinesTraced = false;
 
     int m_caretLine = 0;
     int m_caretDocX = 0;

@@ -43,7 +43,7 @@ void MouseSelection::PlaceCaretAfterSelection(const DocSelection& selection)
 void MouseSelection::Move(QPoint point)
 {
     // A button still held after a double-click keeps the word until the mouse really moves.
-    if (m_bHaveDoubleClickPoint && point == m_lastDoubleClick) {
+    if (m_haveDoubleClickPoint && point == m_lastDoubleClick) {
         return;
     }
     const LineNumber count = m_target.SelectableLineCount();
@@ -57,12 +57,12 @@ void MouseSelection::Move(QPoint point)
         c = m_target.CharFromPoint(text, m_target.CaretXFromPoint(line, point.x()));
     }
     DocSelection selection = m_target.CurrentSelection();
-    if (!m_bDragging) {
-        m_bDragging = true;
-        m_bAnchorIsStart = true;
+    if (!m_dragging) {
+        m_dragging = true;
+        m_anchorIsStart = true;
         selection = DocSelection{true, line, line, c, c};
     } else {
-        if (m_bAnchorIsStart) {
+        if (m_anchorIsStart) {
             selection.endLine = line;
             selection.endCol = c;
         } else {
@@ -72,11 +72,11 @@ void MouseSelection::Move(QPoint point)
         if (selection.endLine < selection.startLine) {
             std::swap(selection.startLine, selection.endLine);
             std::swap(selection.startCol, selection.endCol);
-            m_bAnchorIsStart = !m_bAnchorIsStart;
+            m_anchorIsStart = !m_anchorIsStart;
         } else if (selection.startLine == selection.endLine &&
                    selection.startCol > selection.endCol) {
             std::swap(selection.startCol, selection.endCol);
-            m_bAnchorIsStart = !m_bAnchorIsStart;
+            m_anchorIsStart = !m_anchorIsStart;
         }
         selection.valid = true;
     }
@@ -90,8 +90,8 @@ void MouseSelection::Release(QPoint point, bool shift)
     const LineNumber line = m_target.LineFromPoint(point.y());
     if (line > count || point.y() < 0) {
         // Outside the lines: only a drag in progress ends here.
-        if (m_bDragging) {
-            m_bDragging = false;
+        if (m_dragging) {
+            m_dragging = false;
             PlaceCaretAfterSelection(m_target.CurrentSelection());
             m_target.SelectionFinished();
         }
@@ -109,14 +109,14 @@ void MouseSelection::Release(QPoint point, bool shift)
     m_target.StoreFindPosition(find);
 
     DocSelection selection = m_target.CurrentSelection();
-    if (m_bDragging) {
-        m_bDragging = false;
+    if (m_dragging) {
+        m_dragging = false;
         PlaceCaretAfterSelection(selection);
         m_target.SelectionFinished();
         return;
     }
-    if (m_bDoubleClickPending) {
-        m_bDoubleClickPending = false;
+    if (m_doubleClickPending) {
+        m_doubleClickPending = false;
         return;
     }
     if (selection.valid && shift) {
@@ -161,8 +161,8 @@ void MouseSelection::DoubleClick(QPoint point)
         }
     }
     m_lastDoubleClick = point;
-    m_bHaveDoubleClickPoint = true;
-    m_bDoubleClickPending = true;
+    m_haveDoubleClickPoint = true;
+    m_doubleClickPending = true;
 }
 
 void MouseSelection::SelectAll()
@@ -173,6 +173,6 @@ void MouseSelection::SelectAll()
 
 void MouseSelection::Reset()
 {
-    m_bDragging = false;
-    m_bDoubleClickPending = false;
+    m_dragging = false;
+    m_doubleClickPending = false;
 }

@@ -66,16 +66,16 @@ class MouseSelection {
     // The lines were replaced (reload, Clear): a drag in progress ends.
     void Reset();
 
-    bool IsDragging() const { return m_bDragging; }
+    bool IsDragging() const { return m_dragging; }
 
     // Places the caret just right of the selection's end.
     void PlaceCaretAfterSelection(const DocSelection& selection);
 
   private:
     SelectionTarget& m_target;
-    bool m_bDragging = false;
-    bool m_bAnchorIsStart = true;
-    bool m_bDoubleClickPending = false;
-    bool m_bHaveDoubleClickPoint = false;
+    bool m_dragging = false;
+    bool m_anchorIsStart = true;
+    bool m_doubleClickPending = false;
+    bool m_haveDoubleClickPoint = false;
     QPoint m_lastDoubleClick;
 };

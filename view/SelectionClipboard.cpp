@@ -95,7 +95,7 @@ std::uint64_t ClipboardPeakBytes(std::uint64_t units)
     return units * perUnit;
 }
 
-CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection, QString& text,
+CopyResult BuildSelectionText(LogDocument& document, const DocSelection& selection, QString& text,
                               CopyControl* control, std::uint64_t generation)
 {
     CopyResult result;
@@ -157,7 +157,7 @@ void ReleasePrimaryOf(const SelectionTextSource* source)
     }
 }
 
-SelectionCopyJob::SelectionCopyJob(CBrackenlyDoc& document, const DocSelection& selection,
+SelectionCopyJob::SelectionCopyJob(LogDocument& document, const DocSelection& selection,
                                    QObject* parent)
     : QObject(parent), m_bound(document.SelectedTextBound(selection))
 {
@@ -175,7 +175,7 @@ SelectionCopyJob::SelectionCopyJob(CBrackenlyDoc& document, const DocSelection& 
             this,
             [this, result] {
                 m_result = result;
-                m_bFinished = true;
+                m_finished = true;
                 emit finished();
             },
             Qt::QueuedConnection);
@@ -209,7 +209,7 @@ void SelectionCopyJob::SetStartHookForTesting(std::function<void()> hook)
     s_startHookForTesting = std::move(hook);
 }
 
-SelectionMimeData::SelectionMimeData(QString text) : m_text(std::move(text)), m_bBuilt(true) {}
+SelectionMimeData::SelectionMimeData(QString text) : m_text(std::move(text)), m_built(true) {}
 
 SelectionMimeData::SelectionMimeData(std::shared_ptr<SelectionTextSource> source,
                                      const DocSelection& selection, std::uint64_t generation)
@@ -237,9 +237,9 @@ bool SelectionMimeData::hasFormat(const QString& mimeType) const
 
 const QString& SelectionMimeData::builtText() const
 {
-    if (!m_bBuilt) {
-        m_bBuilt = true;
-        CBrackenlyDoc* document = m_source ? m_source->document() : nullptr;
+    if (!m_built) {
+        m_built = true;
+        LogDocument* document = m_source ? m_source->document() : nullptr;
         // Text of a document that was reset since the selection was made no longer exists;
         // handing out whatever now sits at those lines would paste something never selected.
         if (document != nullptr && document->ContentGeneration() == m_generation) {

@@ -30,12 +30,12 @@
 // source is gone (or whose document was reset since) gives nothing.
 class SelectionTextSource {
   public:
-    explicit SelectionTextSource(CBrackenlyDoc* document) : m_pDocument(document) {}
-    CBrackenlyDoc* document() const { return m_pDocument; }
-    void detach() { m_pDocument = nullptr; }
+    explicit SelectionTextSource(LogDocument* document) : m_document(document) {}
+    LogDocument* document() const { return m_document; }
+    void detach() { m_document = nullptr; }
 
   private:
-    CBrackenlyDoc* m_pDocument;
+    LogDocument* m_document;
 };
 
 enum class CopyOutcome {
@@ -74,10 +74,10 @@ void ReleasePrimaryOf(const SelectionTextSource* source);
 // Builds the text of selection (of the document's current content) into text, after the
 // memory check. With a control, it counts the units built and stops (Cancelled) once
 // cancel is set; with a generation, a document reset since gives Unreadable. Any thread
-// (see CBrackenlyDoc::ForEachSelectedPiece).
-CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selection, QString& text,
+// (see LogDocument::ForEachSelectedPiece).
+CopyResult BuildSelectionText(LogDocument& document, const DocSelection& selection, QString& text,
                               CopyControl* control = nullptr,
-                              std::uint64_t generation = CBrackenlyDoc::AnyGeneration);
+                              std::uint64_t generation = LogDocument::AnyGeneration);
 
 // A Copy of the log view's selection, built on a thread of its own so that the window goes
 // on painting and following while a huge selection is read; the user-interface thread
@@ -87,14 +87,14 @@ CopyResult BuildSelectionText(CBrackenlyDoc& document, const DocSelection& selec
 class SelectionCopyJob : public QObject {
     Q_OBJECT
   public:
-    SelectionCopyJob(CBrackenlyDoc& document, const DocSelection& selection,
+    SelectionCopyJob(LogDocument& document, const DocSelection& selection,
                      QObject* parent = nullptr);
     ~SelectionCopyJob() override;
 
     void cancel();
     // Built so far, in thousandths of the selection's bound.
     int permille() const;
-    bool isFinished() const { return m_bFinished; }
+    bool isFinished() const { return m_finished; }
     // Valid once finished.
     const CopyResult& result() const { return m_result; }
     QString takeText() { return std::move(m_text); }
@@ -110,7 +110,7 @@ class SelectionCopyJob : public QObject {
     std::uint64_t m_bound = 0;
     CopyResult m_result;
     QString m_text;
-    bool m_bFinished = false;
+    bool m_finished = false;
     std::thread m_thread;
 };
 
@@ -127,7 +127,7 @@ class SelectionMimeData : public QMimeData {
     QStringList formats() const override;
     bool hasFormat(const QString& mimeType) const override;
     // True once a lazy text has been built (tests).
-    bool isBuilt() const { return m_bBuilt; }
+    bool isBuilt() const { return m_built; }
     const SelectionTextSource* source() const { return m_source.get(); }
 
   protected:
@@ -140,5 +140,5 @@ class SelectionMimeData : public QMimeData {
     DocSelection m_selection;
     std::uint64_t m_generation = 0;
     mutable QString m_text;
-    mutable bool m_bBuilt = false;
+    mutable bool m_built = false;
 };

@@ -131,7 +131,7 @@ class BenchHost : public DocumentHost {
     void ShowOpenError(const std::u16string&, const std::u16string&, int) override {}
     std::u16string LoadResourceString(std::uint32_t) override { return {}; }
     std::u16string GetFileVersionText() override { return u"1.0.0.0001"; }
-    CBrackenlyView* view = nullptr;
+    LogView* view = nullptr;
 };
 
 class SilentSound : public SoundService {
@@ -148,7 +148,7 @@ struct ViewBench {
           store((fs::create_directories(folder), folder + "/user.reg"), folder + "/machine.reg")
     {
         SettingsStore::overrideInstance(&store);
-        std::vector<CKeyword> list;
+        std::vector<Keyword> list;
         for (int i = 0; i < keywords; ++i) {
             const std::u16string text =
                 i == keywords - 1 ? u"ERROR" : u"never-" + std::u16string(1, char16_t(u'a' + i));
@@ -161,8 +161,8 @@ struct ViewBench {
             path = folder + "/bench.log";
             writeLog(path, fileBytes);
         }
-        document = std::make_unique<CBrackenlyDoc>(&host, store);
-        view = std::make_unique<CBrackenlyView>();
+        document = std::make_unique<LogDocument>(&host, store);
+        view = std::make_unique<LogView>();
         view->setSoundService(&sound);
         view->setDocument(document.get());
         host.view = view.get();
@@ -195,8 +195,8 @@ struct ViewBench {
     std::string path;
     BenchHost host;
     SilentSound sound;
-    std::unique_ptr<CBrackenlyDoc> document;
-    std::unique_ptr<CBrackenlyView> view;
+    std::unique_ptr<LogDocument> document;
+    std::unique_ptr<LogView> view;
 };
 
 void FullRepaint60Rows(benchmark::State& state)
@@ -220,12 +220,12 @@ void PageDown(benchmark::State& state)
     const int rows = 60;
     // 10,000 pages of 59 new lines each, with room to spare.
     ViewBench bench(std::uint64_t(10'000) * (rows - 1) * 105 + 10'000'000, rows, 10);
-    CBrackenlyView* view = bench.view.get();
+    LogView* view = bench.view.get();
     if (state.range(0) == 0) {
         // The style's scroll bar repaint separated from the view's own work.
         view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
-    view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
+    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
     ViewBench::settle();
     std::vector<double> times;
     times.reserve(10'000);
@@ -240,7 +240,7 @@ void PageDown(benchmark::State& state)
                 std::chrono::duration<double, std::micro>(Clock::now() - start).count());
         }
         state.PauseTiming();
-        view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
+        view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
         ViewBench::settle();
         state.ResumeTiming();
     }
@@ -260,7 +260,7 @@ void PageDownDocumentWork(benchmark::State& state)
 {
     const int rows = 60;
     ViewBench bench(std::uint64_t(10'000) * (rows - 1) * 105 + 10'000'000, rows, 10);
-    CBrackenlyDoc& document = *bench.document;
+    LogDocument& document = *bench.document;
     std::vector<double> times;
     times.reserve(10'000);
     for (auto _ : state) {
@@ -287,7 +287,7 @@ BENCHMARK(PageDownDocumentWork)->Unit(benchmark::kMillisecond)->Iterations(1);
 void DragRepaint60Rows(benchmark::State& state)
 {
     ViewBench bench(20'000'000, 60, 10);
-    CBrackenlyView* view = bench.view.get();
+    LogView* view = bench.view.get();
     view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);
     ViewBench::settle();
     QWidget* port = view->viewport();
@@ -391,7 +391,7 @@ void SelectAllCopy(benchmark::State& state)
 {
     const std::uint64_t mib = std::uint64_t(state.range(0));
     ViewBench bench(0, 40, 0, cachedLog(mib));
-    CBrackenlyView* view = bench.view.get();
+    LogView* view = bench.view.get();
     double seconds = 0;
     double addedMb = 0;
     double longestStallMs = 0;
@@ -465,8 +465,8 @@ void FindLastLine(benchmark::State& state)
     SilentSound sound;
     NoOwner owner;
     {
-        CBrackenlyDoc document(nullptr, store);
-        CMainFrame frame(&document, &owner, &sound);
+        LogDocument document(nullptr, store);
+        MainFrame frame(&document, &owner, &sound);
         document.SetHost(&frame);
         frame.setMessageHandler([](const QString&) {});
         frame.resize(900, 700);
@@ -494,7 +494,7 @@ void FindLastLine(benchmark::State& state)
                 document.SetFindPosition(0, 0);
                 document.ClearSelection();
                 frame.OnEditFind();
-                CFindDialog* dialog = frame.findDialog();
+                FindDialog* dialog = frame.findDialog();
                 dialog->setOptions(true, false, true);
                 dialog->setSearchText(QString::fromUtf16(marker.data(), qsizetype(marker.size())));
                 QLineEdit* field = dialog->findChild<QComboBox*>()->lineEdit();
@@ -553,8 +553,8 @@ struct FollowedWindow {
           path(folder + "/follow.log"), store(prepare(folder, path, history))
     {
         SettingsStore::overrideInstance(&store);
-        document = std::make_unique<CBrackenlyDoc>(nullptr, store);
-        frame = std::make_unique<CMainFrame>(document.get(), &owner, &sound);
+        document = std::make_unique<LogDocument>(nullptr, store);
+        frame = std::make_unique<MainFrame>(document.get(), &owner, &sound);
         document->SetHost(frame.get());
         frame->setMessageHandler([](const QString&) {});
         frame->resize(900, 700);
@@ -580,8 +580,8 @@ struct FollowedWindow {
     SettingsStore store;
     SilentSound sound;
     NoOwner owner;
-    std::unique_ptr<CBrackenlyDoc> document;
-    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<LogDocument> document;
+    std::unique_ptr<MainFrame> frame;
 
   private:
     static SettingsStore prepare(const std::string& folder, const std::string& path,
@@ -602,8 +602,8 @@ void FollowWithFilter(benchmark::State& state)
     {
         FollowedWindow window("follow", "");
         const std::string& path = window.path;
-        CBrackenlyDoc& document = *window.document;
-        CMainFrame& frame = *window.frame;
+        LogDocument& document = *window.document;
+        MainFrame& frame = *window.frame;
         FilterPane* pane = frame.filterPane();
         if (filtered) {
             pane->bar()->option(0, 0)->setChecked(state.range(0) == 2);
@@ -713,7 +713,7 @@ BENCHMARK(FollowWithFilter)
 // 95th percentile and largest delay, and how many lines were never shown at the bottom.
 class PaintClock : public QObject {
   public:
-    PaintClock(CBrackenlyDoc& document, CBrackenlyView& view) : m_document(document), m_view(view)
+    PaintClock(LogDocument& document, LogView& view) : m_document(document), m_view(view)
     {
         view.viewport()->installEventFilter(this);
     }
@@ -738,8 +738,8 @@ class PaintClock : public QObject {
     }
 
   private:
-    CBrackenlyDoc& m_document;
-    CBrackenlyView& m_view;
+    LogDocument& m_document;
+    LogView& m_view;
 };
 
 void FollowLatency(benchmark::State& state)
@@ -752,8 +752,8 @@ void FollowLatency(benchmark::State& state)
     {
         FollowedWindow window("latency", history);
         const std::string& path = window.path;
-        CBrackenlyDoc& document = *window.document;
-        CMainFrame& frame = *window.frame;
+        LogDocument& document = *window.document;
+        MainFrame& frame = *window.frame;
         if (state.range(0) != 0) {
             // A pattern that backtracks for a long time on lines of a's: the watcher must
             // not be held up by it.

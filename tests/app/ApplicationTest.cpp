@@ -56,7 +56,7 @@ class ApplicationTest : public ::testing::Test {
         // A missing file is declined silently instead of asking.
         store->SetBool(Setting::ShowEmptyFileWarning, false);
         store->SetBool(Setting::ShowEmptyFiles, false);
-        app = std::make_unique<CBrackenlyApp>();
+        app = std::make_unique<Application>();
         app->setSoundService(&sound);
         app->setUsagePresenter([this](const QString& text) { usage.append(text); });
     }
@@ -90,7 +90,7 @@ class ApplicationTest : public ::testing::Test {
     quilltest::ScopedEnv tmp{"TMPDIR", dir.path()};
     std::unique_ptr<SettingsStore> store;
     NullSound sound;
-    std::unique_ptr<CBrackenlyApp> app;
+    std::unique_ptr<Application> app;
     QStringList usage;
 };
 

@@ -27,7 +27,7 @@ protected:
 
     void SetUp() override
     {
-        m_dialog = std::make_unique<CAboutDlg>();
+        m_dialog = std::make_unique<AboutDialog>();
         m_dialog->setUrlOpener([this](const QUrl& url) { m_opened.append(url); });
         m_dialog->setWaitMilliseconds(30);
         m_dialog->show();
@@ -44,7 +44,7 @@ protected:
     }
 
     static LoadedPackage* s_package;
-    std::unique_ptr<CAboutDlg> m_dialog;
+    std::unique_ptr<AboutDialog> m_dialog;
     QList<QUrl> m_opened;
 };
 
@@ -65,7 +65,7 @@ TEST(AboutLinkColorTest, BrightnessRuleWeighsBlueHalf)
                            Row{QColor(0, 0, 255), light},          // 127
                            Row{QColor(200, 100, 0), strong},       // 300; the mean would say dark
                            Row{QColor(255, 255, 0), strong}}) {    // 510
-        EXPECT_EQ(CAboutDlg::linkColorFor(row.face), row.link) << row.face.name().toStdString();
+        EXPECT_EQ(AboutDialog::linkColorFor(row.face), row.link) << row.face.name().toStdString();
     }
 }
 
@@ -94,7 +94,7 @@ TEST_F(AboutDialogTest, LinkIsPaintedInTheColourForTheButtonFace)
         palette.setColor(QPalette::Button, face);
         m_dialog->setPalette(palette);
         const QImage image = m_dialog->grab().toImage();
-        const QColor expected = CAboutDlg::linkColorFor(face);
+        const QColor expected = AboutDialog::linkColorFor(face);
         const QRect area = m_dialog->linkRect();
         int matching = 0;
         for (int y = area.top(); y <= area.bottom() + 1; ++y) {

@@ -25,17 +25,17 @@ protected:
         s_package = nullptr;
     }
 
-    static QString text(const CMessageDlg& dlg)
+    static QString text(const MessageDialog& dlg)
     {
         return LanguageResources::control<QLabel>(&dlg, 1007)->text();
     }
-    static QCheckBox* check(const CMessageDlg& dlg)
+    static QCheckBox* check(const MessageDialog& dlg)
     {
         return LanguageResources::control<QCheckBox>(&dlg, 1006);
     }
 
     // Runs DoModal and acts on the dialog once its loop is running.
-    static int runModal(CMessageDlg& dlg, std::function<void()> act)
+    static int runModal(MessageDialog& dlg, std::function<void()> act)
     {
         QTimer::singleShot(0, &dlg, std::move(act));
         return dlg.DoModal();
@@ -60,32 +60,32 @@ TEST_F(MessageDialogTest, StringIdWinsOverSetText)
                            Row{6, QString(), string6},
                            Row{0, QString(), QString()},
                            Row{99999, QStringLiteral("Set by the caller"), QString()}}) {
-        CMessageDlg dlg;
+        MessageDialog dlg;
         dlg.SetText(row.setText);
-        dlg.m_nTextID = row.textId;
+        dlg.m_textID = row.textId;
         dlg.OnInitDialog();
         EXPECT_EQ(text(dlg), row.shown) << row.textId;
-        EXPECT_EQ(dlg.m_strText, row.shown) << row.textId;
+        EXPECT_EQ(dlg.m_text, row.shown) << row.textId;
     }
 }
 
 TEST_F(MessageDialogTest, CaptionFromIdOrText)
 {
-    CMessageDlg byId;
-    byId.m_strCaption = QStringLiteral("ignored");
-    byId.m_nCaptionID = 6;
+    MessageDialog byId;
+    byId.m_caption = QStringLiteral("ignored");
+    byId.m_captionID = 6;
     byId.OnInitDialog();
     EXPECT_EQ(byId.windowTitle(), LanguageResources::current().string(6));
 
-    CMessageDlg byText;
-    byText.m_strCaption = QStringLiteral("Own caption");
+    MessageDialog byText;
+    byText.m_caption = QStringLiteral("Own caption");
     byText.OnInitDialog();
     EXPECT_EQ(byText.windowTitle(), QStringLiteral("Own caption"));
 }
 
 TEST_F(MessageDialogTest, TextIsShownAsWrittenNotAsMarkup)
 {
-    CMessageDlg dlg;
+    MessageDialog dlg;
     dlg.SetText(QStringLiteral("<b>/var/log/a&b.log</b>"));
     dlg.OnInitDialog();
     EXPECT_EQ(LanguageResources::control<QLabel>(&dlg, 1007)->textFormat(), Qt::PlainText);
@@ -99,23 +99,23 @@ TEST_F(MessageDialogTest, OkReturnsTheCheckBoxCancelKeepsTheMember)
         int result;
         int dontAskAgain;
     };
-    for (const Row& row : {Row{1, true, CMessageDlg::IDOK, 1}, Row{1, false, CMessageDlg::IDOK, 0},
-                           Row{2, true, CMessageDlg::IDCANCEL, 0}}) {
-        CMessageDlg dlg;
-        dlg.m_nTextID = 5;
+    for (const Row& row : {Row{1, true, MessageDialog::IDOK, 1}, Row{1, false, MessageDialog::IDOK, 0},
+                           Row{2, true, MessageDialog::IDCANCEL, 0}}) {
+        MessageDialog dlg;
+        dlg.m_textID = 5;
         const int result = runModal(dlg, [&dlg, row] {
             check(dlg)->setChecked(row.tick);
             LanguageResources::control<QPushButton>(&dlg, row.button)->click();
         });
         EXPECT_EQ(result, row.result) << row.button << row.tick;
-        EXPECT_EQ(dlg.m_bDontAskAgain, row.dontAskAgain) << row.button << row.tick;
+        EXPECT_EQ(dlg.m_dontAskAgain, row.dontAskAgain) << row.button << row.tick;
     }
 }
 
 TEST_F(MessageDialogTest, PresetCheckBoxIsShown)
 {
-    CMessageDlg dlg;
-    dlg.m_bDontAskAgain = 1;
+    MessageDialog dlg;
+    dlg.m_dontAskAgain = 1;
     dlg.OnInitDialog();
     EXPECT_TRUE(check(dlg)->isChecked());
 }

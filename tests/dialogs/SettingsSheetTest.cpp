@@ -3,10 +3,10 @@
 // selection rules, order and check boxes, the keyword editor and the column widths.
 
 #include "dialogs/SettingsSheet.h"
-#include "dialogs/EditKeywordDlg.h"
-#include "dialogs/OrixListControl.h"
-#include "dialogs/PropPageGeneral.h"
-#include "dialogs/PropPageKeywords.h"
+#include "dialogs/KeywordEditor.h"
+#include "dialogs/CheckListControl.h"
+#include "dialogs/GeneralPage.h"
+#include "dialogs/KeywordsPage.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
 #include "platform/NarrowCodec.h"
@@ -49,17 +49,17 @@ template <typename T = QWidget> T* control(QWidget* form, int id)
     return widget;
 }
 
-QRect rowRect(COrixListControl* list, int row, int column)
+QRect rowRect(CheckListControl* list, int row, int column)
 {
     return list->visualRect(list->model()->index(row, column));
 }
 
-void clickRow(COrixListControl* list, int row)
+void clickRow(CheckListControl* list, int row)
 {
     click(list->viewport(), rowRect(list, row, 1).center());
 }
 
-void clickRowCheck(COrixListControl* list, int row)
+void clickRowCheck(CheckListControl* list, int row)
 {
     QStyleOptionViewItem option;
     option.initFrom(list);
@@ -80,37 +80,37 @@ class SettingsSheetTest : public ::testing::TestWithParam<const char*> {
     }
     void TearDown() override { SettingsStore::overrideInstance(nullptr); }
 
-    void storeKeywords(const std::vector<CKeyword>& list) { store->SaveKeywords(list); }
-    std::vector<CKeyword> storedKeywords() const
+    void storeKeywords(const std::vector<Keyword>& list) { store->SaveKeywords(list); }
+    std::vector<Keyword> storedKeywords() const
     {
-        std::vector<CKeyword> list;
+        std::vector<Keyword> list;
         store->LoadKeywords(list);
         return list;
     }
-    static std::vector<CKeyword> abc()
+    static std::vector<Keyword> abc()
     {
-        return {CKeyword(u"ERROR", 0xFFFFFF, 0x0000C0, true, false, true),
-                CKeyword(u"WARN", 0x000000, 0x00FFFF, false, true, true),
-                CKeyword(u"debug", 0x808080, 0x000000, false, false, false)};
+        return {Keyword(u"ERROR", 0xFFFFFF, 0x0000C0, true, false, true),
+                Keyword(u"WARN", 0x000000, 0x00FFFF, false, true, true),
+                Keyword(u"debug", 0x808080, 0x000000, false, false, false)};
     }
 
     // Runs the sheet; act runs inside its modal loop and must close it.
-    int runSheet(std::function<void(CPropSheetSettings*)> act)
+    int runSheet(std::function<void(SettingsSheet*)> act)
     {
-        CPropSheetSettings sheet(9);
+        SettingsSheet sheet(9);
         sheet.resize(640, 480);
-        whenModal<CPropSheetSettings>(std::move(act));
+        whenModal<SettingsSheet>(std::move(act));
         return sheet.DoModal();
     }
 
-    static void showKeywordsTab(CPropSheetSettings* sheet)
+    static void showKeywordsTab(SettingsSheet* sheet)
     {
         QTabBar* bar = sheet->tabs()->tabBar();
         click(bar, bar->tabRect(1).center());
         ASSERT_EQ(sheet->tabs()->currentIndex(), 1);
     }
-    static QWidget* keywordsPage(CPropSheetSettings* sheet) { return sheet->keywordsPage(); }
-    static COrixListControl* list(CPropSheetSettings* sheet)
+    static QWidget* keywordsPage(SettingsSheet* sheet) { return sheet->keywordsPage(); }
+    static CheckListControl* list(SettingsSheet* sheet)
     {
         return sheet->keywordsPage()->list();
     }
@@ -152,7 +152,7 @@ TEST_P(SettingsSheetTest, OkWithoutChangesKeepsEveryValueAndNormalisesTheLogLeve
         store->SetBool(Setting::PlaySound, false);
         store->SetString(Setting::Sound, u"/usr/share/sounds/a b.oga");
 
-        const int result = runSheet([&](CPropSheetSettings* sheet) {
+        const int result = runSheet([&](SettingsSheet* sheet) {
             EXPECT_EQ(control<QCheckBox>(sheet->generalPage(), 1000)->isChecked(),
                       row.logLevel > 1);
             if (row.showKeywords) {
@@ -161,7 +161,7 @@ TEST_P(SettingsSheetTest, OkWithoutChangesKeepsEveryValueAndNormalisesTheLogLeve
             }
             ok(sheet);
         });
-        EXPECT_EQ(result, CPropSheetSettings::IDOK);
+        EXPECT_EQ(result, SettingsSheet::IDOK);
         const std::optional<ByteBlock> bytes = store->GetFont(Setting::TextFont);
         ASSERT_TRUE(bytes && bytes->size() == sizeof font);
         EXPECT_EQ(std::memcmp(bytes->data(), &font, sizeof font), 0);
@@ -182,7 +182,7 @@ TEST_P(SettingsSheetTest, KeywordsPageNeverShownStoresNothing)
 {
     // LoadKeywords reads a subkey of any name, SaveKeywords would renumber it to "1".
     store->WriteStringAt(KeywordsKey + u"\\7", u"SearchString", u"kept");
-    runSheet([](CPropSheetSettings* sheet) { ok(sheet); });
+    runSheet([](SettingsSheet* sheet) { ok(sheet); });
     std::vector<std::u16string> names;
     store->EnumSubkeyNames(Setting::KeyKeywords, names);
     EXPECT_EQ(names, std::vector<std::u16string>{u"7"});
@@ -196,11 +196,11 @@ TEST_P(SettingsSheetTest, CancelStoresOnlyTheColumnWidths)
     store->SetDword(Setting::BackgroundColor, 0x00010203);
     const std::string before = readFile(dir.file("user.reg"));
     int draggedTo = 0;
-    const int result = runSheet([&](CPropSheetSettings* sheet) {
+    const int result = runSheet([&](SettingsSheet* sheet) {
         clickCheckBox(control<QCheckBox>(sheet->generalPage(), 1028));
         showKeywordsTab(sheet);
         clickRowCheck(list(sheet), 0);
-        EXPECT_FALSE(list(sheet)->GetKeyword(0)->m_bEnabled);
+        EXPECT_FALSE(list(sheet)->GetKeyword(0)->m_enabled);
         clickRow(list(sheet), 2);
         click(control(keywordsPage(sheet), 1019));
         // Drag the border of the keyword column 25 pixels to the right.
@@ -214,7 +214,7 @@ TEST_P(SettingsSheetTest, CancelStoresOnlyTheColumnWidths)
         draggedTo = header->sectionSize(1);
         cancel(sheet);
     });
-    EXPECT_EQ(result, CPropSheetSettings::IDCANCEL);
+    EXPECT_EQ(result, SettingsSheet::IDCANCEL);
     EXPECT_EQ(draggedTo, 134 + 25);
     EXPECT_EQ(store->GetDword(Setting::ColumnWidthKeyword), std::uint32_t(draggedTo));
     EXPECT_EQ(storedKeywords(), abc());
@@ -237,24 +237,24 @@ TEST_P(SettingsSheetTest, CancelStoresOnlyTheColumnWidths)
 TEST_P(SettingsSheetTest, UntickedRowIsStoredDisabled)
 {
     storeKeywords(abc());
-    runSheet([](CPropSheetSettings* sheet) {
+    runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
         clickRowCheck(list(sheet), 0);
         clickRowCheck(list(sheet), 2); // was off: now on
         ok(sheet);
     });
-    std::vector<CKeyword> expected = abc();
-    expected[0].m_bEnabled = false;
-    expected[2].m_bEnabled = true;
+    std::vector<Keyword> expected = abc();
+    expected[0].m_enabled = false;
+    expected[2].m_enabled = true;
     EXPECT_EQ(storedKeywords(), expected);
 }
 
 TEST_P(SettingsSheetTest, DeleteSelectsTheRowAtTheOldIndexOrTheNewLast)
 {
     storeKeywords(abc());
-    runSheet([](CPropSheetSettings* sheet) {
+    runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
-        COrixListControl* rows = list(sheet);
+        CheckListControl* rows = list(sheet);
         QWidget* page = keywordsPage(sheet);
         EXPECT_FALSE(control(page, 1019)->isEnabled()) << "nothing selected yet";
         clickRow(rows, 2);
@@ -278,9 +278,9 @@ TEST_P(SettingsSheetTest, DeleteSelectsTheRowAtTheOldIndexOrTheNewLast)
 TEST_P(SettingsSheetTest, NewKeywordWithoutColourChangesIsWhiteOnRed)
 {
     storeKeywords({abc()[0]});
-    runSheet([](CPropSheetSettings* sheet) {
+    runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
-        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) {
+        whenModal<KeywordEditor>([](KeywordEditor* editor) {
             EXPECT_FALSE(control<QCheckBox>(editor, 1021)->isChecked());
             EXPECT_FALSE(control<QCheckBox>(editor, 1022)->isChecked());
             QTest::keyClicks(control(editor, 1020), QStringLiteral("FATAL"));
@@ -296,24 +296,24 @@ TEST_P(SettingsSheetTest, NewKeywordWithoutColourChangesIsWhiteOnRed)
         EXPECT_EQ(added->background(1).color(), QColor(255, 0, 0));
         EXPECT_EQ(added->checkState(0), Qt::Checked);
         // An editor that returns no text adds nothing.
-        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) { ok(editor); });
+        whenModal<KeywordEditor>([](KeywordEditor* editor) { ok(editor); });
         click(control(keywordsPage(sheet), 1016));
         EXPECT_EQ(list(sheet)->GetRowCount(), 2);
         ok(sheet);
     });
-    const std::vector<CKeyword> stored = storedKeywords();
+    const std::vector<Keyword> stored = storedKeywords();
     ASSERT_EQ(stored.size(), 2u);
-    EXPECT_EQ(stored[1], CKeyword(u"FATAL", 0x00FFFFFF, 0x000000FF, false, false, true));
+    EXPECT_EQ(stored[1], Keyword(u"FATAL", 0x00FFFFFF, 0x000000FF, false, false, true));
 }
 
 TEST_P(SettingsSheetTest, EditorCancelAndEmptyTextChangeNothing)
 {
     storeKeywords(abc());
-    runSheet([](CPropSheetSettings* sheet) {
+    runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
-        COrixListControl* rows = list(sheet);
+        CheckListControl* rows = list(sheet);
         clickRow(rows, 1);
-        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) {
+        whenModal<KeywordEditor>([](KeywordEditor* editor) {
             EXPECT_EQ(control<QLineEdit>(editor, 1020)->text(), QStringLiteral("WARN"));
             EXPECT_TRUE(control<QCheckBox>(editor, 1022)->isChecked());
             QTest::keyClicks(control(editor, 1020), QStringLiteral("ING"));
@@ -323,7 +323,7 @@ TEST_P(SettingsSheetTest, EditorCancelAndEmptyTextChangeNothing)
         click(control(keywordsPage(sheet), 1017));
         EXPECT_EQ(rows->GetSelectedRow(), 1) << "rows refilled, selection kept";
         // Double-click edits too; emptied text changes nothing.
-        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) {
+        whenModal<KeywordEditor>([](KeywordEditor* editor) {
             control<QLineEdit>(editor, 1020)->selectAll();
             QTest::keyClick(control(editor, 1020), Qt::Key_Delete);
             ok(editor);
@@ -337,9 +337,9 @@ TEST_P(SettingsSheetTest, EditorCancelAndEmptyTextChangeNothing)
 TEST_P(SettingsSheetTest, MoveUpAndDownChangeTheStoredOrder)
 {
     storeKeywords(abc());
-    runSheet([](CPropSheetSettings* sheet) {
+    runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
-        COrixListControl* rows = list(sheet);
+        CheckListControl* rows = list(sheet);
         QWidget* page = keywordsPage(sheet);
         clickRow(rows, 0);
         EXPECT_FALSE(control(page, 1033)->isEnabled());
@@ -354,8 +354,8 @@ TEST_P(SettingsSheetTest, MoveUpAndDownChangeTheStoredOrder)
         EXPECT_EQ(rows->GetSelectedRow(), 0);
         ok(sheet);
     });
-    const std::vector<CKeyword> list = abc();
-    EXPECT_EQ(storedKeywords(), (std::vector<CKeyword>{list[2], list[1], list[0]}));
+    const std::vector<Keyword> list = abc();
+    EXPECT_EQ(storedKeywords(), (std::vector<Keyword>{list[2], list[1], list[0]}));
 }
 
 TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAQuarterOfTheList)
@@ -367,9 +367,9 @@ TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAQuarterOfTheList)
     store->SetDword(Setting::ColumnWidthKeyword, 77);
     // Wider than any screen: a damaged value, shown at the default width.
     store->SetDword(Setting::ColumnWidthMatchCase, 65536);
-    runSheet([](CPropSheetSettings* sheet) {
+    runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
-        COrixListControl* rows = list(sheet);
+        CheckListControl* rows = list(sheet);
         const int quarter = rows->width() / 4;
         EXPECT_GT(quarter, 20);
         EXPECT_EQ(rows->columnWidth(0), quarter);
@@ -402,9 +402,9 @@ TEST_P(SettingsSheetTest, BrowseAndPlayTheSoundFile)
     QString title;
     QString folder;
     QStringList filters;
-    CPropSheetSettings sheet(9);
+    SettingsSheet sheet(9);
     sheet.setSoundService(&sound);
-    whenModal<CPropSheetSettings>([&](CPropSheetSettings* shown) {
+    whenModal<SettingsSheet>([&](SettingsSheet* shown) {
         showKeywordsTab(shown);
         QWidget* page = keywordsPage(shown);
         shown->keywordsPage()->setFileChooser(
@@ -449,9 +449,9 @@ TEST_P(SettingsSheetTest, ColumnsNobodySizedFitTheirHeadersAndAZeroWidthIsDamage
     store->SetDword(Setting::ColumnWidthKeyword, 60);
     std::vector<int> widths;
     std::vector<int> needed;
-    runSheet([&](CPropSheetSettings* sheet) {
+    runSheet([&](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
-        COrixListControl* rows = list(sheet);
+        CheckListControl* rows = list(sheet);
         const QFontMetrics metrics(rows->header()->font());
         for (int column = 0; column < 4; ++column) {
             widths.push_back(rows->columnWidth(column));
@@ -471,9 +471,9 @@ TEST_P(SettingsSheetTest, ColumnsNobodySizedFitTheirHeadersAndAZeroWidthIsDamage
 TEST_P(SettingsSheetTest, DelDeletesTheSelectedKeyword)
 {
     storeKeywords(abc());
-    runSheet([](CPropSheetSettings* sheet) {
+    runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
-        COrixListControl* rows = list(sheet);
+        CheckListControl* rows = list(sheet);
         QTest::keyClick(rows, Qt::Key_Delete); // nothing selected: nothing deleted
         EXPECT_EQ(rows->GetRowCount(), 3);
         clickRow(rows, 1);
@@ -482,30 +482,30 @@ TEST_P(SettingsSheetTest, DelDeletesTheSelectedKeyword)
         EXPECT_EQ(rows->GetSelectedRow(), 1);
         ok(sheet);
     });
-    const std::vector<CKeyword> list = abc();
-    EXPECT_EQ(storedKeywords(), (std::vector<CKeyword>{list[0], list[2]}));
+    const std::vector<Keyword> list = abc();
+    EXPECT_EQ(storedKeywords(), (std::vector<Keyword>{list[0], list[2]}));
 }
 
 // Under an 8-bit locale the sheet stores what it read, never the locale's reading of it.
 TEST_P(SettingsSheetTest, KeywordsOutsideAnEightBitSetSurviveOkWithoutChanges)
 {
     const std::u16string text = u"x\U0001F600y\u20AC";
-    storeKeywords({CKeyword(text, 0xFFFFFF, 0x0000C0, true, false, true)});
+    storeKeywords({Keyword(text, 0xFFFFFF, 0x0000C0, true, false, true)});
     quill::setNarrowCharsetForTesting("ISO-8859-1");
     QString shown;
-    runSheet([&](CPropSheetSettings* sheet) {
+    runSheet([&](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
         shown = list(sheet)->topLevelItem(0)->text(1);
         clickRow(list(sheet), 0);
-        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) { ok(editor); });
+        whenModal<KeywordEditor>([](KeywordEditor* editor) { ok(editor); });
         click(control(keywordsPage(sheet), 1017));
         ok(sheet);
     });
-    const std::vector<CKeyword> stored = storedKeywords();
+    const std::vector<Keyword> stored = storedKeywords();
     quill::setNarrowCharsetForTesting("UTF-8");
     EXPECT_EQ(quill::toU16(shown), text);
     ASSERT_EQ(stored.size(), 1u);
-    EXPECT_EQ(stored[0].m_strText, text);
+    EXPECT_EQ(stored[0].m_text, text);
 }
 
 // A keyword past what a line edit holds: a stored one comes back whole from an editor
@@ -514,21 +514,21 @@ TEST_P(SettingsSheetTest, KeywordsOutsideAnEightBitSetSurviveOkWithoutChanges)
 TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
 {
     const std::u16string huge = std::u16string(40000, u'k') + u"END";
-    storeKeywords({CKeyword(huge, 0xFFFFFF, 0x0000C0, true, false, true)});
+    storeKeywords({Keyword(huge, 0xFFFFFF, 0x0000C0, true, false, true)});
     QString message;
     qsizetype shownLength = 0;
-    runSheet([&](CPropSheetSettings* sheet) {
+    runSheet([&](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
-        COrixListControl* rows = list(sheet);
+        CheckListControl* rows = list(sheet);
         shownLength = rows->topLevelItem(0)->text(1).size();
         clickRow(rows, 0);
-        whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) {
+        whenModal<KeywordEditor>([](KeywordEditor* editor) {
             clickCheckBox(control<QCheckBox>(editor, 1022));
             ok(editor);
         });
         click(control(keywordsPage(sheet), 1017));
 
-        whenModal<CEditKeywordDlg>([&](CEditKeywordDlg* editor) {
+        whenModal<KeywordEditor>([&](KeywordEditor* editor) {
             auto* field = control<QLineEdit>(editor, 1020);
             QTest::keyClicks(field, QStringLiteral("ab"));
             whenModal<QMessageBox>([&](QMessageBox* box) {
@@ -537,14 +537,14 @@ TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
             });
             // Up to the limit exactly: taken, without a message.
             QGuiApplication::clipboard()->setText(
-                QString(CEditKeywordDlg::MaxTextLength - 2, u'p'));
+                QString(KeywordEditor::MaxTextLength - 2, u'p'));
             QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
-            EXPECT_EQ(field->text().size(), CEditKeywordDlg::MaxTextLength);
+            EXPECT_EQ(field->text().size(), KeywordEditor::MaxTextLength);
             EXPECT_TRUE(message.isEmpty());
             // One past it: refused with a message.
             QGuiApplication::clipboard()->setText(QStringLiteral("q"));
             QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
-            EXPECT_EQ(field->text().size(), CEditKeywordDlg::MaxTextLength)
+            EXPECT_EQ(field->text().size(), KeywordEditor::MaxTextLength)
                 << "the field keeps what it held";
             ok(editor);
         });
@@ -552,14 +552,14 @@ TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
         ok(sheet);
     });
     EXPECT_LT(shownLength, 1000) << "the row shows a prefix, not the whole text";
-    EXPECT_TRUE(message.contains(QLocale().toString(CEditKeywordDlg::MaxTextLength)))
+    EXPECT_TRUE(message.contains(QLocale().toString(KeywordEditor::MaxTextLength)))
         << message.toStdString();
-    const std::vector<CKeyword> stored = storedKeywords();
+    const std::vector<Keyword> stored = storedKeywords();
     ASSERT_EQ(stored.size(), 2u);
-    EXPECT_EQ(stored[0].m_strText, huge);
-    EXPECT_TRUE(stored[0].m_bMatchWord);
-    EXPECT_EQ(stored[1].m_strText,
-              u"ab" + std::u16string(std::size_t(CEditKeywordDlg::MaxTextLength - 2), u'p'));
+    EXPECT_EQ(stored[0].m_text, huge);
+    EXPECT_TRUE(stored[0].m_matchWord);
+    EXPECT_EQ(stored[1].m_text,
+              u"ab" + std::u16string(std::size_t(KeywordEditor::MaxTextLength - 2), u'p'));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, SettingsSheetTest, ::testing::Values("EN", "DE"));

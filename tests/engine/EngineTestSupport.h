@@ -28,16 +28,16 @@ class FakeHost : public DocumentHost {
   public:
     struct Message {
         std::uint32_t id;
-        std::uintptr_t wParam;
-        std::intptr_t lParam;
+        std::uintptr_t value;
+        std::intptr_t detail;
     };
 
-    void PostToMainWindow(std::uint32_t message, std::uintptr_t wParam,
-                          std::intptr_t lParam) override
+    void PostToMainWindow(std::uint32_t message, std::uintptr_t value,
+                          std::intptr_t detail) override
     {
         {
             std::lock_guard lock(m_mutex);
-            m_queue.push_back({message, wParam, lParam});
+            m_queue.push_back({message, value, detail});
             ++m_posted[message == WM_FILE_RELOAD ? 1 : 0];
         }
         m_cond.notify_all();

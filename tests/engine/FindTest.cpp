@@ -39,7 +39,7 @@ std::u16string lower(std::u16string text)
 }
 
 // The rule as the find dialog describes it, with reversed strings for the way up.
-Outcome referenceFind(CBrackenlyDoc& doc, std::u16string pattern, bool down, unsigned flags,
+Outcome referenceFind(LogDocument& doc, std::u16string pattern, bool down, unsigned flags,
                       FindPosition from)
 {
     const bool matchCase = flags & FR_MATCHCASE;
@@ -131,7 +131,7 @@ class FindTest : public ::testing::Test {
 
     TestSettings settings;
     FakeHost host;
-    CBrackenlyDoc doc{&host, settings.store};
+    LogDocument doc{&host, settings.store};
     std::string path;
 };
 

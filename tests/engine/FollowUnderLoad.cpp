@@ -23,7 +23,7 @@ TEST(FollowUnderLoad, EveryWrittenLineArrivesThroughPausesResumesAndClears)
     FakeHost host;
     const std::string path = settings.dir.file("load.log");
     writeFile(path, "start\n");
-    CBrackenlyDoc doc(&host, settings.store);
+    LogDocument doc(&host, settings.store);
     doc.SetWatchTiming(WatchTiming{2ms, 2ms, 1ms});
     ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
 

@@ -86,7 +86,7 @@ class FollowingTest : public ::testing::TestWithParam<bool> {
                 return false;
             }
             if (message.id == WM_FILE_APPENDED) {
-                doc.SetNewTextArrived(message.wParam != 0);
+                doc.SetNewTextArrived(message.value != 0);
             } else if (message.id == WM_FILE_RELOAD) {
                 ++reloads;
                 doc.OnNewDocument();
@@ -108,7 +108,7 @@ class FollowingTest : public ::testing::TestWithParam<bool> {
 
     TestSettings settings;
     FakeHost host;
-    CBrackenlyDoc doc{&host, settings.store};
+    LogDocument doc{&host, settings.store};
     std::string path;
     int reloads = 0;
 };
@@ -280,7 +280,7 @@ TEST_P(FollowingTest, AStoppedWatcherIsGoneAndStaysQuiet)
     // A second document follows the same file: once it has seen the line, a watcher of
     // the first one that still ran would have seen it too.
     FakeHost otherHost;
-    CBrackenlyDoc other(&otherHost, settings.store);
+    LogDocument other(&otherHost, settings.store);
     other.SetWatchTiming(testTiming(GetParam()));
     ASSERT_TRUE(other.OnOpenDocument(u16(path)));
     appendFile(path, "z\n");
@@ -463,7 +463,7 @@ TEST(FollowingFallback, AnExhaustedWatchLimitFallsBackToPollingAndIsTraced)
     WatchTiming timing = testTiming(false);
     timing.changeEvents = true;
     timing.notifierCalls = &exhausted;
-    CBrackenlyDoc doc(&host, settings.store);
+    LogDocument doc(&host, settings.store);
     doc.SetWatchTiming(timing);
     writeFile(path, "one\n");
     ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
@@ -488,21 +488,21 @@ TEST(FollowingRealTime, DefaultIntervalsFollowAnAppendAndAFileThatAppears)
     FakeHost host;
     host.missingAnswer = {true, false};
     const std::string path = settings.dir.file("real.log");
-    CBrackenlyDoc doc(&host, settings.store);
+    LogDocument doc(&host, settings.store);
     ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
     writeFile(path, "appeared\n");
     FakeHost::Message message{};
     ASSERT_TRUE(host.nextMessage(message));
     EXPECT_EQ(message.id, WM_FILE_RELOAD);
-    EXPECT_EQ(message.wParam, 0u);
+    EXPECT_EQ(message.value, 0u);
     ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
     EXPECT_EQ(doc.GetLineCount(), 1u);
 
     appendFile(path, "more\n");
     ASSERT_TRUE(host.nextMessage(message));
     EXPECT_EQ(message.id, WM_FILE_APPENDED);
-    EXPECT_EQ(message.wParam, 1u);
-    EXPECT_EQ(message.lParam, 0);
+    EXPECT_EQ(message.value, 1u);
+    EXPECT_EQ(message.detail, 0);
     EXPECT_EQ(doc.GetLine(1), u"more");
     doc.OnCloseDocument();
 }

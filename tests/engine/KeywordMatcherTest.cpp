@@ -10,10 +10,10 @@ using namespace quilltest;
 
 namespace {
 
-CKeyword keyword(const char16_t* text, bool matchCase, bool matchWord, bool enabled = true,
+Keyword keyword(const char16_t* text, bool matchCase, bool matchWord, bool enabled = true,
                  ColorRef color = 0x0000FF)
 {
-    return CKeyword(text, color, 0x00FFFF, matchCase, matchWord, enabled);
+    return Keyword(text, color, 0x00FFFF, matchCase, matchWord, enabled);
 }
 
 } // namespace
@@ -21,7 +21,7 @@ CKeyword keyword(const char16_t* text, bool matchCase, bool matchWord, bool enab
 TEST(KeywordMatcher, MatchingRows)
 {
     struct Row {
-        CKeyword keyword;
+        Keyword keyword;
         const char16_t* line;
         bool matches;
     };
@@ -56,7 +56,7 @@ TEST(KeywordMatcher, MatchingRows)
         {keyword(u"{", false, false), u"[", false},
     };
     for (const Row& row : rows) {
-        const std::vector<CKeyword> list{row.keyword};
+        const std::vector<Keyword> list{row.keyword};
         EXPECT_EQ(FindKeyword(list, row.line) != nullptr, row.matches)
             << std::string(row.line, row.line + std::char_traits<char16_t>::length(row.line));
     }
@@ -64,7 +64,7 @@ TEST(KeywordMatcher, MatchingRows)
 
 TEST(KeywordMatcher, TheFirstEnabledMatchInListOrderColoursTheLine)
 {
-    const std::vector<CKeyword> list{keyword(u"disk", false, false, false, 0x111111),
+    const std::vector<Keyword> list{keyword(u"disk", false, false, false, 0x111111),
                                      keyword(u"warn", false, false, true, 0x222222),
                                      keyword(u"disk", false, false, true, 0x333333)};
     ColorRef text = 7;

@@ -224,7 +224,7 @@ struct FedDocument {
     FakeHost host;
     std::string path = settings.dir.file("filter.log");
     std::string bytes;
-    CBrackenlyDoc doc{&host, settings.store};
+    LogDocument doc{&host, settings.store};
 
     void open(const std::string& content)
     {

@@ -494,10 +494,10 @@ TEST(LineIndex, DocumentLinesFromAppendsEqualAnOpenOfTheWholeFile)
         writeFile(wholePath, bytes);
         writeFile(grownPath, "");
 
-        CBrackenlyDoc whole(&host, settings.store);
+        LogDocument whole(&host, settings.store);
         ASSERT_TRUE(whole.OnOpenDocument(u16(wholePath)));
         whole.StopWatching();
-        CBrackenlyDoc grown(&host, settings.store);
+        LogDocument grown(&host, settings.store);
         ASSERT_TRUE(grown.OnOpenDocument(u16(grownPath)));
         grown.StopWatching();
         for (const std::string& piece : randomSplit(rng, bytes)) {
@@ -542,7 +542,7 @@ TEST(LineIndex, ALargeFileReadAheadIndexesLikeTheModel)
     }
     const std::string path = settings.dir.file("large.log");
     writeFile(path, bytes);
-    CBrackenlyDoc doc(&host, settings.store);
+    LogDocument doc(&host, settings.store);
     ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
     doc.StopWatching();
     const ReferenceIndex reference = modelFile(bytes, false).index;
@@ -647,7 +647,7 @@ TEST(LineIndex, AFileIndexedOnTwoThreadsIndexesLikeTheModel)
         }
         const std::string path = settings.dir.file("pieces.log");
         writeFile(path, bytes);
-        CBrackenlyDoc doc(&host, settings.store);
+        LogDocument doc(&host, settings.store);
         doc.SetIndexPieces(1001 + rng() % 20000, 2);
         ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
         doc.StopWatching();

@@ -48,7 +48,7 @@ class LogDocumentTest : public ::testing::Test {
 
     TestSettings settings;
     FakeHost host;
-    CBrackenlyDoc doc{&host, settings.store};
+    LogDocument doc{&host, settings.store};
     std::string path;
 };
 
@@ -68,7 +68,7 @@ TEST(ComputeWindow, RowsOfTheWindowRule)
     for (const Row& row : rows) {
         LineNumber first = 0;
         LineNumber end = 0;
-        CBrackenlyDoc::ComputeWindow(row.line, row.count, first, end);
+        LogDocument::ComputeWindow(row.line, row.count, first, end);
         EXPECT_EQ(first, row.first) << row.line << " of " << row.count;
         EXPECT_EQ(end, row.end) << row.line << " of " << row.count;
     }
@@ -365,7 +365,7 @@ TEST_F(LogDocumentTest, SelectedPiecesStopWhenTheSinkSaysSoAndEndAtAReset)
     open(bytes);
     const DocSelection all{true, 0, doc.GetLineCount(), 0, 0};
     struct Sink {
-        CBrackenlyDoc* doc;
+        LogDocument* doc;
         int pieces = 0;
         int stopAfter;
         bool clear;
@@ -606,7 +606,7 @@ TEST_F(LogDocumentTest, MissingFileQuestion)
 
 TEST_F(LogDocumentTest, KeywordsAreLoadedAtOpenAndReloaded)
 {
-    settings.store.SaveKeywords({CKeyword(u"error", 0x0000FF, 0x000000, false, false, true)});
+    settings.store.SaveKeywords({Keyword(u"error", 0x0000FF, 0x000000, false, false, true)});
     open("x\n");
     ASSERT_EQ(doc.GetKeywords().size(), 1u);
     ColorRef text = 1;

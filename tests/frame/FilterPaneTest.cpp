@@ -62,8 +62,8 @@ class ReopeningOwner : public FrameOwner {
     void OnOpenRecentFile(int) override {}
     std::vector<std::u16string> RecentFiles() const override { return {}; }
 
-    CBrackenlyDoc* document = nullptr;
-    CMainFrame* frame = nullptr;
+    LogDocument* document = nullptr;
+    MainFrame* frame = nullptr;
 };
 
 class FilterPaneTest : public ::testing::Test {
@@ -79,11 +79,11 @@ class FilterPaneTest : public ::testing::Test {
         content = bytes;
         quilltest::writeFile(path, bytes);
         frame.reset();
-        document = std::make_unique<CBrackenlyDoc>(nullptr, *store);
+        document = std::make_unique<LogDocument>(nullptr, *store);
         WatchTiming timing;
         timing.poll = std::chrono::milliseconds(20);
         document->SetWatchTiming(timing);
-        frame = std::make_unique<CMainFrame>(document.get(), &owner, &sound);
+        frame = std::make_unique<MainFrame>(document.get(), &owner, &sound);
         owner.document = document.get();
         owner.frame = frame.get();
         document->SetHost(frame.get());
@@ -176,8 +176,8 @@ class FilterPaneTest : public ::testing::Test {
     std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
     ReopeningOwner owner;
-    std::unique_ptr<CBrackenlyDoc> document;
-    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<LogDocument> document;
+    std::unique_ptr<MainFrame> frame;
     std::string path;
     std::string content;
 };

@@ -38,8 +38,8 @@ class FindCommandTest : public ::testing::Test {
     void open(const std::string& bytes)
     {
         quilltest::writeFile(path, bytes);
-        document = std::make_unique<CBrackenlyDoc>(nullptr, *store);
-        frame = std::make_unique<CMainFrame>(document.get(), nullptr, &sound);
+        document = std::make_unique<LogDocument>(nullptr, *store);
+        frame = std::make_unique<MainFrame>(document.get(), nullptr, &sound);
         document->SetHost(frame.get());
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         frame->resize(600, 400);
@@ -59,13 +59,13 @@ class FindCommandTest : public ::testing::Test {
         QApplication::processEvents();
     }
 
-    CFindDialog* openDialog()
+    FindDialog* openDialog()
     {
         key(frame->GetView(), Qt::Key_F, Qt::ControlModifier);
         return frame->findDialog();
     }
 
-    QLineEdit* textField(CFindDialog* dialog)
+    QLineEdit* textField(FindDialog* dialog)
     {
         return dialog->findChild<QComboBox*>(QStringLiteral("findText"))->lineEdit();
     }
@@ -83,8 +83,8 @@ class FindCommandTest : public ::testing::Test {
     TempDir& dir = package.dir;
     std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
-    std::unique_ptr<CBrackenlyDoc> document;
-    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<LogDocument> document;
+    std::unique_ptr<MainFrame> frame;
     std::string path;
     QStringList messages;
 };
@@ -94,7 +94,7 @@ using Match = std::tuple<LineNumber, int, int>;
 TEST_F(FindCommandTest, EnterSearchesDownShiftEnterUpAndTheOptionsNarrowTheMatches)
 {
     open("alpha beta\ngamma beta delta\nBeta betamax\nend\n");
-    CFindDialog* dialog = openDialog();
+    FindDialog* dialog = openDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->searchDown()) << "FindDown defaults to true";
     QTest::keyClicks(textField(dialog), "beta");
@@ -144,7 +144,7 @@ TEST_F(FindCommandTest, NotFoundShowsTheMessageKeepsTheSelectionAndStoresTheText
 {
     open("one two\nthree\n");
     document->SetSelection(1, 1, 0, 2);
-    CFindDialog* dialog = openDialog();
+    FindDialog* dialog = openDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->searchText(), QStringLiteral("thr")) << "the selection presets the text";
     textField(dialog)->selectAll();
@@ -160,7 +160,7 @@ TEST_F(FindCommandTest, NotFoundShowsTheMessageKeepsTheSelectionAndStoresTheText
 TEST_F(FindCommandTest, WithoutMatchCaseEveryCapitalFoldsUpToZ)
 {
     open("a zoo\nZebra crossing\n");
-    CFindDialog* dialog = openDialog();
+    FindDialog* dialog = openDialog();
     ASSERT_NE(dialog, nullptr);
     dialog->findChild<QCheckBox*>(QStringLiteral("matchCase"))->setChecked(false);
     textField(dialog)->selectAll();
@@ -173,11 +173,11 @@ TEST_F(FindCommandTest, WithoutMatchCaseEveryCapitalFoldsUpToZ)
 TEST_F(FindCommandTest, OneDialogAtMostAndEscapeClosesIt)
 {
     open("a\n");
-    CFindDialog* first = openDialog();
+    FindDialog* first = openDialog();
     ASSERT_NE(first, nullptr);
     frame->activateWindow();
     EXPECT_EQ(openDialog(), first);
-    EXPECT_EQ(frame->findChildren<CFindDialog*>().size(), 1);
+    EXPECT_EQ(frame->findChildren<FindDialog*>().size(), 1);
     key(textField(first), Qt::Key_Escape);
     EXPECT_EQ(frame->findDialog(), nullptr);
 }

@@ -71,8 +71,8 @@ class ReopeningOwner : public FrameOwner {
     void OnOpenRecentFile(int) override {}
     std::vector<std::u16string> RecentFiles() const override { return {}; }
 
-    CBrackenlyDoc* document = nullptr;
-    CMainFrame* frame = nullptr;
+    LogDocument* document = nullptr;
+    MainFrame* frame = nullptr;
 };
 
 int envNumber(const char* name, int fallback)
@@ -95,11 +95,11 @@ class FollowWalk {
         std::ofstream(m_path, std::ios::binary | std::ios::trunc) << "first line\n";
         m_fileLines = 1;
         m_store.SetBool(Setting::IsTextFontSet, false);
-        m_document = std::make_unique<CBrackenlyDoc>(nullptr, m_store);
+        m_document = std::make_unique<LogDocument>(nullptr, m_store);
         WatchTiming timing;
         timing.poll = std::chrono::milliseconds(20);
         m_document->SetWatchTiming(timing);
-        m_frame = std::make_unique<CMainFrame>(m_document.get(), &m_owner, &m_sound);
+        m_frame = std::make_unique<MainFrame>(m_document.get(), &m_owner, &m_sound);
         m_frame->setMessageHandler([](const QString&) {});
         m_document->SetHost(m_frame.get());
         m_owner.document = m_document.get();
@@ -226,7 +226,7 @@ class FollowWalk {
     // What must hold once every event has been handled.
     void check(const std::string& trace)
     {
-        CBrackenlyView* v = view();
+        LogView* v = view();
         const qint64 h = v->lineHeight();
         const qint64 vh = v->viewport()->height();
         const qint64 n = m_document->GetLineCount();
@@ -253,7 +253,7 @@ class FollowWalk {
     }
 
   private:
-    CBrackenlyView* view() const { return m_frame->GetView(); }
+    LogView* view() const { return m_frame->GetView(); }
     FilterPane* pane() const { return m_frame->filterPane(); }
 
     void key(int k, Qt::KeyboardModifiers mods = {})
@@ -325,7 +325,7 @@ class FollowWalk {
 
     void changeFont()
     {
-        const CBrackenlyView* v = view();
+        const LogView* v = view();
         const qint64 before = v->lineHeight();
         // The line at the top now, where the range may hold the user's place clamped.
         const qint64 top = v->verticalScrollBar()->value() / std::max<qint64>(1, before);
@@ -372,7 +372,7 @@ class FollowWalk {
     // bar going) may clamp the value for a while, but the user's place is where they left.
     void userScrolledView()
     {
-        CBrackenlyView* v = view();
+        LogView* v = view();
         const qint64 largest =
             std::max<qint64>(0, qint64(m_document->GetLineCount()) * v->lineHeight() -
                                     v->viewport()->height());
@@ -429,7 +429,7 @@ class FollowWalk {
                 continue;
             }
             m_awaitReload = false;
-            const CBrackenlyView* v = view();
+            const LogView* v = view();
             const bool read = !m_document->IsWatching() ||
                               qint64(m_document->GetLineCount()) == m_fileLines - m_base;
             const qint64 content = std::min<qint64>(
@@ -454,8 +454,8 @@ class FollowWalk {
     std::string m_path;
     NullSound m_sound;
     ReopeningOwner m_owner;
-    std::unique_ptr<CBrackenlyDoc> m_document;
-    std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<LogDocument> m_document;
+    std::unique_ptr<MainFrame> m_frame;
     Place m_view;
     Place m_pane;
     bool m_filterSet = false;

@@ -4,9 +4,9 @@
 
 #include "frame/MainFrame.h"
 #include "diagnostics/TraceLog.h"
-#include "dialogs/EditKeywordDlg.h"
-#include "dialogs/PropPageGeneral.h"
-#include "dialogs/PropPageKeywords.h"
+#include "dialogs/KeywordEditor.h"
+#include "dialogs/GeneralPage.h"
+#include "dialogs/KeywordsPage.h"
 #include "dialogs/SettingsSheet.h"
 #include "frame/PathPane.h"
 #include "resources/LanguageResources.h"
@@ -74,8 +74,8 @@ class RecordingOwner : public FrameOwner {
     void OnOpenRecentFile(int) override {}
     std::vector<std::u16string> RecentFiles() const override { return recent; }
 
-    CBrackenlyDoc* document = nullptr;
-    CMainFrame* frame = nullptr;
+    LogDocument* document = nullptr;
+    MainFrame* frame = nullptr;
     std::vector<std::u16string> opened;
     std::vector<std::u16string> recent;
     int newDocuments = 0;
@@ -108,10 +108,10 @@ class MainFrameTest : public ::testing::Test {
     void createFrame()
     {
         frame.reset();
-        document = std::make_unique<CBrackenlyDoc>(nullptr, *store);
+        document = std::make_unique<LogDocument>(nullptr, *store);
         document->SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
                                   std::chrono::milliseconds(10)});
-        frame = std::make_unique<CMainFrame>(document.get(), &owner, &sound);
+        frame = std::make_unique<MainFrame>(document.get(), &owner, &sound);
         document->SetHost(frame.get());
         owner.document = document.get();
         owner.frame = frame.get();
@@ -125,8 +125,8 @@ class MainFrameTest : public ::testing::Test {
     std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
     RecordingOwner owner;
-    std::unique_ptr<CBrackenlyDoc> document;
-    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<LogDocument> document;
+    std::unique_ptr<MainFrame> frame;
     std::string path;
 };
 
@@ -521,14 +521,14 @@ TEST_F(MainFrameTest, CtrlCommaOpensTheSettingsAndOkTakesEffectAtOnce)
     TraceLog::instance().SetConfiguredLevel(1);
     document->SetNewTextArrived(true);
     bool opened = false;
-    quilltest::whenModal<CPropSheetSettings>([&](CPropSheetSettings* sheet) {
+    quilltest::whenModal<SettingsSheet>([&](SettingsSheet* sheet) {
         opened = true;
         QWidget* general = sheet->generalPage();
         quilltest::clickCheckBox(LanguageResources::control<QCheckBox>(general, 1028));
         quilltest::clickCheckBox(LanguageResources::control<QCheckBox>(general, 1000));
         QTabBar* bar = sheet->tabs()->tabBar();
         quilltest::click(bar, bar->tabRect(1).center());
-        quilltest::whenModal<CEditKeywordDlg>([](CEditKeywordDlg* editor) {
+        quilltest::whenModal<KeywordEditor>([](KeywordEditor* editor) {
             QTest::keyClicks(LanguageResources::control(editor, 1020), QStringLiteral("FATAL"));
             quilltest::click(LanguageResources::control<QPushButton>(editor, 1));
         });
@@ -634,7 +634,7 @@ TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
     document->StopWatching();
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    CBrackenlyView* view = frame->GetView();
+    LogView* view = frame->GetView();
     view->setFocus();
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
 

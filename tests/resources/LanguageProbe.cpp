@@ -12,7 +12,7 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    CResourceHandler handler;
+    ResourceHandler handler;
     handler.setFailureReporter([](const QString& text) {
         std::printf("message=%s\n", text.toUtf8().constData());
     });

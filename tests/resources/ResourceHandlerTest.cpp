@@ -77,7 +77,7 @@ protected:
     TraceLog m_log;
     std::vector<QString> m_messages;
     std::vector<std::unique_ptr<ScopedEnv>> m_env;
-    CResourceHandler m_handler{&m_store, &m_log};
+    ResourceHandler m_handler{&m_store, &m_log};
 };
 
 struct ChoiceCase {
@@ -151,7 +151,7 @@ TEST_F(ResourceHandlerTest, FailedLoadIsTracedAlwaysWithTheErrorNumber)
     m_log.CloseLog();
     m_log.OpenLog(m_dir.file("trace.log"), 0, -1);
     const QString missing = QString::fromStdString(m_dir.file("nowhere/quillstream_EN.dll"));
-    EXPECT_EQ(m_handler.LoadResourceDllFromPath(missing), CResourceHandler::NotFound);
+    EXPECT_EQ(m_handler.LoadResourceDllFromPath(missing), ResourceHandler::NotFound);
     const std::string text = trace();
     EXPECT_NE(text.find("Failed not load resource DLL: " + missing.toStdString() +
                         "error code: 2\r\n"),
@@ -180,7 +180,7 @@ TEST_F(ResourceHandlerTest, FilesThatAreNoPackagesAreRefused)
                            Row{"folder", m_dir.file("folder.dll")},
                            Row{"foreign library", m_dir.file("libm.dll")}}) {
         EXPECT_EQ(m_handler.LoadResourceDllFromPath(QString::fromStdString(row.file)),
-                  CResourceHandler::Failed)
+                  ResourceHandler::Failed)
             << row.what;
         EXPECT_FALSE(m_handler.IsLoaded()) << row.what;
         EXPECT_EQ(m_handler.ModuleHandle(), nullptr) << row.what;
@@ -196,7 +196,7 @@ TEST_F(ResourceHandlerTest, CodesThatLeaveTheFolderAreNotLoaded)
 {
     installPackage("EN", m_dir.file("quillstream_EN.dll"));
     setText(Setting::ResourceDllPath, m_dir.file("lang"));
-    EXPECT_EQ(m_handler.LoadResourceDll(QStringLiteral("/../EN")), CResourceHandler::Failed);
+    EXPECT_EQ(m_handler.LoadResourceDll(QStringLiteral("/../EN")), ResourceHandler::Failed);
     EXPECT_FALSE(m_handler.IsLoaded());
 }
 
@@ -206,7 +206,7 @@ TEST_F(ResourceHandlerTest, DotFolderMeansTheExecutablesFolder)
     installPackage("EN", m_dir.file("bin/quillstream_EN.dll"));
     const QString expected = QString::fromStdString(m_dir.file("bin/quillstream_EN.dll"));
     EXPECT_EQ(m_handler.BuildResourceDllPath(QStringLiteral("EN")), expected);
-    EXPECT_EQ(m_handler.LoadResourceDll(QStringLiteral("EN")), CResourceHandler::Loaded);
+    EXPECT_EQ(m_handler.LoadResourceDll(QStringLiteral("EN")), ResourceHandler::Loaded);
 }
 
 TEST_F(ResourceHandlerTest, SetFolderAndPrefixNameTheFile)
@@ -229,7 +229,7 @@ TEST_F(ResourceHandlerTest, EmptyFolderLeavesTheSearchToTheLoader)
     m_handler.setExecutablePath(QStringLiteral("/somewhere/else/quillstream"));
     EXPECT_EQ(m_handler.BuildResourceDllPath(QStringLiteral("EN")),
               QStringLiteral("quillstream_EN.dll"));
-    EXPECT_EQ(m_handler.LoadResourceDll(QStringLiteral("EN")), CResourceHandler::Loaded);
+    EXPECT_EQ(m_handler.LoadResourceDll(QStringLiteral("EN")), ResourceHandler::Loaded);
     EXPECT_TRUE(QFile::exists(QStringLiteral(":/lang/EN/strings.json")));
     m_handler.FreeResourceDll();
     EXPECT_FALSE(LanguageResources::current().isLoaded());
@@ -272,12 +272,12 @@ TEST(ModulePrefixTest, CutsTheFirstExeOrElseEXE)
                            Row{"/opt/b.EXE.exe", "b.EXE_"},
                            Row{"/opt/my.exefile", "my_"},
                            Row{"relative/Viewer", "Viewer_"}}) {
-        EXPECT_EQ(CResourceHandler::GetModulePrefix(QString::fromUtf8(row.path)).toStdString(),
+        EXPECT_EQ(ResourceHandler::GetModulePrefix(QString::fromUtf8(row.path)).toStdString(),
                   row.prefix)
             << row.path;
     }
     // Without a path, the name the program was started under.
-    EXPECT_EQ(CResourceHandler::GetModulePrefix(QString()).toStdString(),
+    EXPECT_EQ(ResourceHandler::GetModulePrefix(QString()).toStdString(),
               std::string(program_invocation_short_name) + "_");
 }
 
@@ -304,7 +304,7 @@ TEST(DefaultLanguageTest, FirstLocaleVariableSetDecides)
         ScopedEnv b("LC_ALL", row.lcAll);
         ScopedEnv c("LC_MESSAGES", row.lcMessages);
         ScopedEnv d("LANG", row.lang);
-        EXPECT_EQ(CResourceHandler::GetDefaultLanguage().toStdString(), row.expected)
+        EXPECT_EQ(ResourceHandler::GetDefaultLanguage().toStdString(), row.expected)
             << row.language << "|" << row.lcAll << "|" << row.lcMessages << "|" << row.lang;
     }
 }

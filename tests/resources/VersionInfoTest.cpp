@@ -30,7 +30,7 @@ TEST(VersionInfoTest, ProgramVersionIsTheProjectVersion)
 {
     // The project version is 1.0.0.1.
     EXPECT_EQ(narrow(GetFileVersionText()), QUILL_PROJECT_VERSION_TEXT);
-    EXPECT_TRUE(CVersionInfo().HasVersion());
+    EXPECT_TRUE(VersionInfo().HasVersion());
     // What --version prints is the version the package and the metainfo are built with.
     EXPECT_EQ(narrow(GetReleaseVersionText()), QUILL_PROJECT_VERSION);
 }
@@ -48,7 +48,7 @@ TEST(VersionInfoTest, ModuleVersionComesFromItsFileName)
                            Row{"/opt/quillstream/quillstream_EN.dll", false, "65535.65535.65535.65535"},
                            Row{"/usr/lib/libfoo.so", false, "65535.65535.65535.65535"},
                            Row{"/usr/lib/libfoo.so.6/plugin", false, "65535.65535.65535.65535"}}) {
-        const CVersionInfo info{std::string(row.path)};
+        const VersionInfo info{std::string(row.path)};
         std::uint32_t most = 0;
         std::uint32_t least = 0;
         info.GetFileVersion(most, least);

@@ -261,9 +261,9 @@ TEST_F(SettingsStoreTest, pathLevelReadsAndWrites)
     EXPECT_EQ(store.ReadDwordAt(path, u"MatchCase", 1), 0u); // the machine value again
 }
 
-std::vector<CKeyword> sampleKeywords(int count)
+std::vector<Keyword> sampleKeywords(int count)
 {
-    std::vector<CKeyword> list;
+    std::vector<Keyword> list;
     for (int i = 0; i < count; ++i) {
         list.emplace_back(utf8ToUtf16("word" + std::to_string(i)),
                           static_cast<ColorRef>(0x10000 * i + 1), static_cast<ColorRef>(i), i % 2,
@@ -276,7 +276,7 @@ TEST_F(SettingsStoreTest, keywordListRoundTripsInOrder)
 {
     const auto twelve = sampleKeywords(12);
     store.SaveKeywords(twelve);
-    std::vector<CKeyword> loaded;
+    std::vector<Keyword> loaded;
     store.LoadKeywords(loaded);
     EXPECT_EQ(loaded, twelve);
 
@@ -296,7 +296,7 @@ TEST_F(SettingsStoreTest, savingThreeAfterFiveLeavesExactlyThree)
     store.EnumSubkeyNames(Setting::KeyKeywords, names);
     EXPECT_EQ(names, (std::vector<std::u16string>{u"1", u"2", u"3"}));
     EXPECT_FALSE(store.GetBool(Setting::Beep)); // removed with the list; the page rewrites it
-    std::vector<CKeyword> loaded{CKeyword()};
+    std::vector<Keyword> loaded{Keyword()};
     store.LoadKeywords(loaded); // appends
     ASSERT_EQ(loaded.size(), 4u);
     EXPECT_EQ(loaded[3], sampleKeywords(3)[2]);
@@ -322,11 +322,11 @@ TEST_F(SettingsStoreTest, loadOrdersNumbersNumericallyThenOtherNames)
     for (const char16_t* name : {u"10", u"zeta", u"2", u"1a", u"Alpha", u"1", u"9"}) {
         store.WriteStringAt(Keywords + u"\\" + name, u"SearchString", name);
     }
-    std::vector<CKeyword> loaded;
+    std::vector<Keyword> loaded;
     store.LoadKeywords(loaded);
     std::vector<std::u16string> texts;
-    for (const CKeyword& k : loaded) {
-        texts.push_back(k.m_strText);
+    for (const Keyword& k : loaded) {
+        texts.push_back(k.m_text);
     }
     EXPECT_EQ(texts,
               (std::vector<std::u16string>{u"1", u"2", u"9", u"10", u"1a", u"Alpha", u"zeta"}));
@@ -349,12 +349,12 @@ std::uint64_t readCalls()
 // Loading must not read the hive once per value: ten thousand keywords took half a minute.
 TEST_F(SettingsStoreTest, loadReadsTheHivesOnceHoweverManyKeywords)
 {
-    std::vector<CKeyword> many;
+    std::vector<Keyword> many;
     for (int i = 0; i < 500; ++i) {
         many.emplace_back(u"k" + quill::utf8ToUtf16(std::to_string(i)), 1, 2, true, false, true);
     }
     store.SaveKeywords(many);
-    std::vector<CKeyword> loaded;
+    std::vector<Keyword> loaded;
     const std::uint64_t before = readCalls();
     store.LoadKeywords(loaded);
     const std::uint64_t calls = readCalls() - before;
@@ -367,15 +367,15 @@ TEST_F(SettingsStoreTest, keywordEntriesUseTheirDefaultsAndUserSubkeysOnly)
     store.WriteDwordAt(Keywords + u"\\1", u"HighlightTextColor", 0xff);
     put(machine, Keywords + u"\\1", u"SearchString", RegType::Sz, sz(u"from machine"));
     put(machine, Keywords + u"\\2", u"SearchString", RegType::Sz, sz(u"machine only"));
-    std::vector<CKeyword> loaded;
+    std::vector<Keyword> loaded;
     store.LoadKeywords(loaded);
     ASSERT_EQ(loaded.size(), 1u);
-    EXPECT_EQ(loaded[0], CKeyword(u"from machine", 0xff, 0, true, true, true));
+    EXPECT_EQ(loaded[0], Keyword(u"from machine", 0xff, 0, true, true, true));
 
     std::filesystem::remove(machinePath);
     loaded.clear();
     store.LoadKeywords(loaded);
-    EXPECT_EQ(loaded, (std::vector<CKeyword>{CKeyword(u"", 0xff, 0, true, true, true)}));
+    EXPECT_EQ(loaded, (std::vector<Keyword>{Keyword(u"", 0xff, 0, true, true, true)}));
 }
 
 TEST_F(SettingsStoreTest, damagedHiveReadsDefaultsAndStillTakesWrites)

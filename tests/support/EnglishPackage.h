@@ -24,7 +24,7 @@ struct EnglishPackage {
         store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
         store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
         store->SetString(Setting::GuiLanguage, u"EN");
-        resources = std::make_unique<CResourceHandler>(store.get());
+        resources = std::make_unique<ResourceHandler>(store.get());
         loaded = resources->LoadLanguageResources();
     }
     ~EnglishPackage()
@@ -37,7 +37,7 @@ struct EnglishPackage {
 
     TempDir dir;
     std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<CResourceHandler> resources;
+    std::unique_ptr<ResourceHandler> resources;
     bool loaded = false;
 };
 

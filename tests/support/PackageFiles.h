@@ -45,12 +45,12 @@ public:
     {
         m_handler.setFailureReporter({});
         EXPECT_EQ(m_handler.LoadResourceDllFromPath(QString::fromStdString(builtPackage(code))),
-                  CResourceHandler::Loaded)
+                  ResourceHandler::Loaded)
             << builtPackage(code);
     }
 
 private:
-    CResourceHandler m_handler;
+    ResourceHandler m_handler;
 };
 
 } // namespace quilltest

@@ -19,7 +19,7 @@ constexpr ColorRef KeywordBack = 0x000000FF; // red
 
 void storeErrorKeyword(SettingsStore& store)
 {
-    store.SaveKeywords({CKeyword(u"ERROR", KeywordText, KeywordBack, false, false, true)});
+    store.SaveKeywords({Keyword(u"ERROR", KeywordText, KeywordBack, false, false, true)});
 }
 
 void sendWheel(QWidget* target, int delta, Qt::KeyboardModifiers modifiers)
@@ -254,7 +254,7 @@ TEST_F(LogViewTest, DraggingTheThumbToTheTopActsAsCtrlHome)
 TEST_F(LogViewTest, WheelScrollsLinesAndIgnoresShiftAndCtrl)
 {
     open(numberedLines(0, 300), 20);
-    view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
+    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
     const int lines = QApplication::wheelScrollLines();
     sendWheel(view->viewport(), -120, Qt::NoModifier);
     EXPECT_EQ(vbar()->value(), std::min(lines, 19) * lineHeight);

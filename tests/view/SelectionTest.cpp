@@ -231,7 +231,7 @@ TEST_F(SelectionTest, AReleaseOutsideTheViewEndsTheDrag)
 TEST_F(SelectionTest, DraggingBelowTheBottomEdgeScrollsAndKeepsExtending)
 {
     open(numberedLines(0, 200), 10);
-    view->OnScroll(CBrackenlyView::ScrollCode::None, CBrackenlyView::ScrollCode::Top);
+    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
     settle();
     press(at(2, 0));
     move(at(2, 0));

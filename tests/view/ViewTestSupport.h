@@ -74,7 +74,7 @@ class ViewHost : public DocumentHost {
     std::u16string LoadResourceString(std::uint32_t) override { return {}; }
     std::u16string GetFileVersionText() override { return u"1.0.0.0001"; }
 
-    CBrackenlyView* view = nullptr;
+    LogView* view = nullptr;
 };
 
 class ViewFixture : public ::testing::Test {
@@ -106,8 +106,8 @@ class ViewFixture : public ::testing::Test {
     void open(const std::string& bytes, int rows = 20, int width = 500)
     {
         writeFile(path, bytes);
-        document = std::make_unique<CBrackenlyDoc>(&host, *store);
-        view = std::make_unique<CBrackenlyView>();
+        document = std::make_unique<LogDocument>(&host, *store);
+        view = std::make_unique<LogView>();
         view->setSoundService(&sound);
         sound.documentLock = &document->docAccess();
         view->setDocument(document.get());
@@ -158,8 +158,8 @@ class ViewFixture : public ::testing::Test {
     std::unique_ptr<SettingsStore> store;
     ViewHost host;
     RecordingSound sound;
-    std::unique_ptr<CBrackenlyDoc> document;
-    std::unique_ptr<CBrackenlyView> view;
+    std::unique_ptr<LogDocument> document;
+    std::unique_ptr<LogView> view;
     std::string path;
     int lineHeight = 0;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-// CPropPageGeneral: the first page of the settings sheet, built from dialog template 143.
+// GeneralPage: the first page of the settings sheet, built from dialog template 143.
 // It edits working copies of the text font, the text and background colours and four
 // switches, shows them in a read-only preview (1024), and stores them only in SaveStep,
 // which the sheet runs when the user confirms.
@@ -27,16 +27,16 @@ class QCheckBox;
 class QPlainTextEdit;
 class QUrl;
 
-class CPropPageGeneral : public QWidget {
+class GeneralPage : public QWidget {
     Q_OBJECT
   public:
     // Opens a document with the desktop's default application; the default is
     // QDesktopServices::openUrl. Tests install their own.
     using UrlOpener = std::function<bool(const QUrl&)>;
 
-    explicit CPropPageGeneral(QWidget* parent = nullptr);
+    explicit GeneralPage(QWidget* parent = nullptr);
 
-    bool IsInitialized() const { return m_bInitialized; }
+    bool IsInitialized() const { return m_initialized; }
     // Loads the fields from the settings store and fills the controls.
     bool OnInitDialog();
     // true: controls -> fields; false: fields -> controls.
@@ -60,15 +60,15 @@ class CPropPageGeneral : public QWidget {
 
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
 
-    ColorRef GetTextColor() const { return m_crTextColor; }
-    ColorRef GetBackgroundColor() const { return m_crBackgroundColor; }
+    ColorRef GetTextColor() const { return m_textColor; }
+    ColorRef GetBackgroundColor() const { return m_backgroundColor; }
     const LogFontRecord& GetFontRecord() const { return m_logFont; }
-    QPlainTextEdit* preview() const { return m_pPreview; }
+    QPlainTextEdit* preview() const { return m_preview; }
 
-    std::int32_t m_bShowLastViewedFile = 0;
-    std::int32_t m_bTopMost = 0;
-    std::int32_t m_bDetailedLogging = 0;
-    std::int32_t m_bShowEmptyFiles = 0;
+    std::int32_t m_showLastViewedFile = 0;
+    std::int32_t m_topMost = 0;
+    std::int32_t m_detailedLogging = 0;
+    std::int32_t m_showEmptyFiles = 0;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -78,14 +78,14 @@ class CPropPageGeneral : public QWidget {
     void applyPreviewColors();
 
     QWidget* m_form = nullptr;
-    QPlainTextEdit* m_pPreview = nullptr;
-    QCheckBox* m_pShowLastViewedFile = nullptr;
-    QCheckBox* m_pTopMost = nullptr;
-    QCheckBox* m_pDetailedLogging = nullptr;
-    QCheckBox* m_pShowEmptyFiles = nullptr;
-    bool m_bInitialized = false;
-    ColorRef m_crBackgroundColor = 0;
-    ColorRef m_crTextColor = 0;
+    QPlainTextEdit* m_preview = nullptr;
+    QCheckBox* m_showLastViewedFileBox = nullptr;
+    QCheckBox* m_topMostBox = nullptr;
+    QCheckBox* m_detailedLoggingBox = nullptr;
+    QCheckBox* m_showEmptyFilesBox = nullptr;
+    bool m_initialized = false;
+    ColorRef m_backgroundColor = 0;
+    ColorRef m_textColor = 0;
     LogFontRecord m_logFont;
     UrlOpener m_openUrl;
 };

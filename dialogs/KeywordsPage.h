@@ -1,10 +1,10 @@
 #pragma once
 
-// CPropPageKeywords: the second page of the settings sheet, built from dialog template 144.
+// KeywordsPage: the second page of the settings sheet, built from dialog template 144.
 // It edits a working copy of the keyword list (order is priority: the first matching
 // keyword colours a line) and the three alert settings, and stores them only in SaveStep.
 //
-// Controls: 1015 the list (COrixListControl; check box = enabled, double-click = edit),
+// Controls: 1015 the list (CheckListControl; check box = enabled, double-click = edit),
 // 1016 add, 1017 edit, 1019 delete, 1033 move up, 1034 move down, 1028 Beep, 1029
 // PlaySound, 1030 Sound, 1031 browse, 1032 play (icon 147).
 //
@@ -23,13 +23,13 @@
 #include <memory>
 #include <vector>
 
-class COrixListControl;
+class CheckListControl;
 class QAbstractButton;
 class QCheckBox;
 class QLineEdit;
 class SoundService;
 
-class CPropPageKeywords : public QWidget {
+class KeywordsPage : public QWidget {
     Q_OBJECT
   public:
     // Asks for a sound file: (title, start folder, filters) -> the chosen path, empty when
@@ -37,13 +37,13 @@ class CPropPageKeywords : public QWidget {
     using FileChooser = std::function<QString(const QString& title, const QString& folder,
                                               const QStringList& filters)>;
 
-    explicit CPropPageKeywords(QWidget* parent = nullptr);
-    ~CPropPageKeywords() override;
+    explicit KeywordsPage(QWidget* parent = nullptr);
+    ~KeywordsPage() override;
 
-    void setSoundService(SoundService* sound) { m_pSound = sound; }
+    void setSoundService(SoundService* sound) { m_sound = sound; }
     void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
-    bool IsInitialized() const { return m_bInitialized; }
+    bool IsInitialized() const { return m_initialized; }
     bool OnInitDialog();
     // true: controls -> fields; false: fields -> controls.
     void UpdateData(bool saveAndValidate);
@@ -61,12 +61,12 @@ class CPropPageKeywords : public QWidget {
     // The filters of the sound chooser: string 149 with SoundFileExt, then all files.
     static QStringList SoundFileFilters();
 
-    COrixListControl* list() const { return m_pList; }
-    std::vector<CKeyword> keywords() const;
+    CheckListControl* list() const { return m_list; }
+    std::vector<Keyword> keywords() const;
 
-    std::int32_t m_bBeep = 0;
-    std::int32_t m_bPlaySound = 0;
-    QString m_strSoundFile;
+    std::int32_t m_beep = 0;
+    std::int32_t m_playSound = 0;
+    QString m_soundFile;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -78,17 +78,17 @@ class CPropPageKeywords : public QWidget {
     void moveSelected(int by);
 
     QWidget* m_form = nullptr;
-    COrixListControl* m_pList = nullptr;
-    QAbstractButton* m_pEdit = nullptr;
-    QAbstractButton* m_pDelete = nullptr;
-    QAbstractButton* m_pMoveUp = nullptr;
-    QAbstractButton* m_pMoveDown = nullptr;
-    QAbstractButton* m_pPlay = nullptr;
-    QCheckBox* m_pBeep = nullptr;
-    QCheckBox* m_pPlaySound = nullptr;
-    QLineEdit* m_pSoundFile = nullptr;
-    std::vector<std::unique_ptr<CKeyword>> m_keywords;
-    SoundService* m_pSound = nullptr;
+    CheckListControl* m_list = nullptr;
+    QAbstractButton* m_editButton = nullptr;
+    QAbstractButton* m_deleteButton = nullptr;
+    QAbstractButton* m_moveUpButton = nullptr;
+    QAbstractButton* m_moveDownButton = nullptr;
+    QAbstractButton* m_playButton = nullptr;
+    QCheckBox* m_beepBox = nullptr;
+    QCheckBox* m_playSoundBox = nullptr;
+    QLineEdit* m_soundFileEdit = nullptr;
+    std::vector<std::unique_ptr<Keyword>> m_keywords;
+    SoundService* m_sound = nullptr;
     FileChooser m_chooseFile;
-    bool m_bInitialized = false;
+    bool m_initialized = false;
 };

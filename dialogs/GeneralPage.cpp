@@ -1,4 +1,4 @@
-#include "dialogs/PropPageGeneral.h"
+#include "dialogs/GeneralPage.h"
 
 #include "diagnostics/TraceLog.h"
 #include "dialogs/ColorChooser.h"
@@ -82,7 +82,7 @@ bool writeAll(int fd, const char* data, std::size_t length)
 
 } // namespace
 
-CPropPageGeneral::CPropPageGeneral(QWidget* parent)
+GeneralPage::GeneralPage(QWidget* parent)
     : QWidget(parent), m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); })
 {
     m_form = LanguageResources::current().loadDialog(TemplateId, this);
@@ -92,41 +92,41 @@ CPropPageGeneral::CPropPageGeneral(QWidget* parent)
         layout->addWidget(m_form);
         setWindowTitle(m_form->windowTitle());
     }
-    m_pPreview = LanguageResources::control<QPlainTextEdit>(m_form, PreviewId);
-    m_pShowLastViewedFile = LanguageResources::control<QCheckBox>(m_form, ShowLastViewedFileId);
-    m_pTopMost = LanguageResources::control<QCheckBox>(m_form, TopMostId);
-    m_pDetailedLogging = LanguageResources::control<QCheckBox>(m_form, DetailedLoggingId);
-    m_pShowEmptyFiles = LanguageResources::control<QCheckBox>(m_form, ShowEmptyFilesId);
-    if (m_pPreview) {
-        m_pPreview->setReadOnly(true);
+    m_preview = LanguageResources::control<QPlainTextEdit>(m_form, PreviewId);
+    m_showLastViewedFileBox = LanguageResources::control<QCheckBox>(m_form, ShowLastViewedFileId);
+    m_topMostBox = LanguageResources::control<QCheckBox>(m_form, TopMostId);
+    m_detailedLoggingBox = LanguageResources::control<QCheckBox>(m_form, DetailedLoggingId);
+    m_showEmptyFilesBox = LanguageResources::control<QCheckBox>(m_form, ShowEmptyFilesId);
+    if (m_preview) {
+        m_preview->setReadOnly(true);
     }
-    const auto connectButton = [this](int id, void (CPropPageGeneral::*handler)()) {
+    const auto connectButton = [this](int id, void (GeneralPage::*handler)()) {
         if (auto* button = LanguageResources::control<QAbstractButton>(m_form, id)) {
             connect(button, &QAbstractButton::clicked, this, handler);
         }
     };
-    connectButton(FontId, &CPropPageGeneral::OnFont);
-    connectButton(BackgroundId, &CPropPageGeneral::OnBackgroundColor);
-    connectButton(ShowTraceLogId, &CPropPageGeneral::OnShowTraceLog);
+    connectButton(FontId, &GeneralPage::OnFont);
+    connectButton(BackgroundId, &GeneralPage::OnBackgroundColor);
+    connectButton(ShowTraceLogId, &GeneralPage::OnShowTraceLog);
 }
 
-void CPropPageGeneral::showEvent(QShowEvent* event)
+void GeneralPage::showEvent(QShowEvent* event)
 {
-    if (!m_bInitialized) {
+    if (!m_initialized) {
         OnInitDialog();
     }
     QWidget::showEvent(event);
 }
 
-bool CPropPageGeneral::OnInitDialog()
+bool GeneralPage::OnInitDialog()
 {
-    m_bInitialized = true;
+    m_initialized = true;
     SettingsStore& settings = SettingsStore::instance();
-    m_bTopMost = settings.GetBool(Setting::TopMost) ? 1 : 0;
-    m_bShowLastViewedFile = settings.GetBool(Setting::ShowLastViewedFile) ? 1 : 0;
-    m_bShowEmptyFiles = settings.GetBool(Setting::ShowEmptyFiles) ? 1 : 0;
-    m_crBackgroundColor = settings.GetDword(Setting::BackgroundColor);
-    m_crTextColor = settings.GetDword(Setting::TextColor);
+    m_topMost = settings.GetBool(Setting::TopMost) ? 1 : 0;
+    m_showLastViewedFile = settings.GetBool(Setting::ShowLastViewedFile) ? 1 : 0;
+    m_showEmptyFiles = settings.GetBool(Setting::ShowEmptyFiles) ? 1 : 0;
+    m_backgroundColor = settings.GetDword(Setting::BackgroundColor);
+    m_textColor = settings.GetDword(Setting::TextColor);
 
     // Whatever is stored, the description always holds a defined font: the stored one, or
     // else the one the log view falls back to, so OK never stores an undefined record.
@@ -137,10 +137,10 @@ bool CPropPageGeneral::OnInitDialog()
             std::memcpy(&m_logFont, bytes->data(), sizeof m_logFont);
         }
     }
-    m_bDetailedLogging = settings.GetDword(Setting::LogLevel) > 1 ? 1 : 0;
+    m_detailedLogging = settings.GetDword(Setting::LogLevel) > 1 ? 1 : 0;
 
-    if (m_pPreview) {
-        m_pPreview->setPlainText(BuildPreviewText());
+    if (m_preview) {
+        m_preview->setPlainText(BuildPreviewText());
     }
     applyPreviewFont();
     applyPreviewColors();
@@ -148,7 +148,7 @@ bool CPropPageGeneral::OnInitDialog()
     return true;
 }
 
-QString CPropPageGeneral::BuildPreviewText()
+QString GeneralPage::BuildPreviewText()
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -159,13 +159,13 @@ QString CPropPageGeneral::BuildPreviewText()
            QStringLiteral("ABCDEFGAHIJKLAMNOPQRSTUVWXYZ");
 }
 
-void CPropPageGeneral::UpdateData(bool saveAndValidate)
+void GeneralPage::UpdateData(bool saveAndValidate)
 {
     const std::pair<QCheckBox*, std::int32_t*> boxes[] = {
-        {m_pShowLastViewedFile, &m_bShowLastViewedFile},
-        {m_pTopMost, &m_bTopMost},
-        {m_pDetailedLogging, &m_bDetailedLogging},
-        {m_pShowEmptyFiles, &m_bShowEmptyFiles},
+        {m_showLastViewedFileBox, &m_showLastViewedFile},
+        {m_topMostBox, &m_topMost},
+        {m_detailedLoggingBox, &m_detailedLogging},
+        {m_showEmptyFilesBox, &m_showEmptyFiles},
     };
     for (const auto& [box, value] : boxes) {
         if (box == nullptr) {
@@ -179,51 +179,51 @@ void CPropPageGeneral::UpdateData(bool saveAndValidate)
     }
 }
 
-void CPropPageGeneral::SaveStep()
+void GeneralPage::SaveStep()
 {
-    if (!m_bInitialized) {
+    if (!m_initialized) {
         return;
     }
     UpdateData(true);
     SettingsStore& settings = SettingsStore::instance();
-    settings.SetDword(Setting::BackgroundColor, m_crBackgroundColor);
-    settings.SetDword(Setting::TextColor, m_crTextColor);
+    settings.SetDword(Setting::BackgroundColor, m_backgroundColor);
+    settings.SetDword(Setting::TextColor, m_textColor);
     settings.SetFont(Setting::TextFont, m_logFont);
     // A stored font that the view would not read is a lost choice: the view reads TextFont
     // only while this is set.
     if (!settings.GetBool(Setting::IsTextFontSet)) {
         settings.SetBool(Setting::IsTextFontSet, true);
     }
-    settings.SetBool(Setting::TopMost, m_bTopMost > 0);
-    settings.SetBool(Setting::ShowLastViewedFile, m_bShowLastViewedFile > 0);
-    settings.SetBool(Setting::ShowEmptyFiles, m_bShowEmptyFiles > 0);
-    settings.SetDword(Setting::LogLevel, m_bDetailedLogging ? DetailedLevel : ErrorLevel);
+    settings.SetBool(Setting::TopMost, m_topMost > 0);
+    settings.SetBool(Setting::ShowLastViewedFile, m_showLastViewedFile > 0);
+    settings.SetBool(Setting::ShowEmptyFiles, m_showEmptyFiles > 0);
+    settings.SetDword(Setting::LogLevel, m_detailedLogging ? DetailedLevel : ErrorLevel);
 }
 
-void CPropPageGeneral::applyPreviewFont()
+void GeneralPage::applyPreviewFont()
 {
-    if (m_pPreview) {
-        m_pPreview->setFont(LogRenderer::fontFromRecord(m_logFont));
+    if (m_preview) {
+        m_preview->setFont(LogRenderer::fontFromRecord(m_logFont));
     }
 }
 
-void CPropPageGeneral::applyPreviewColors()
+void GeneralPage::applyPreviewColors()
 {
-    if (m_pPreview == nullptr) {
+    if (m_preview == nullptr) {
         return;
     }
-    const QColor text = quill::colorFromRef(m_crTextColor);
-    const QColor back = quill::colorFromRef(m_crBackgroundColor);
-    QPalette palette = m_pPreview->palette();
+    const QColor text = quill::colorFromRef(m_textColor);
+    const QColor back = quill::colorFromRef(m_backgroundColor);
+    QPalette palette = m_preview->palette();
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         palette.setColor(group, QPalette::Text, text);
         palette.setColor(group, QPalette::Base, back);
     }
-    m_pPreview->setPalette(palette);
-    m_pPreview->viewport()->update();
+    m_preview->setPalette(palette);
+    m_preview->viewport()->update();
 }
 
-void CPropPageGeneral::OnFont()
+void GeneralPage::OnFont()
 {
     FontColorDialog dialog(this);
     QFont font = LogRenderer::fontFromRecord(m_logFont);
@@ -231,31 +231,31 @@ void CPropPageGeneral::OnFont()
     // ("Courier New" drawn as Liberation Mono) is preset as the family actually drawn.
     font.setFamily(QFontInfo(font).family());
     dialog.setCurrentFont(font);
-    dialog.setCurrentColor(quill::colorFromRef(m_crTextColor));
-    dialog.setSampleBackground(quill::colorFromRef(m_crBackgroundColor));
+    dialog.setCurrentColor(quill::colorFromRef(m_textColor));
+    dialog.setSampleBackground(quill::colorFromRef(m_backgroundColor));
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
-    m_crTextColor = quill::colorRefFrom(dialog.currentColor());
+    m_textColor = quill::colorRefFrom(dialog.currentColor());
     m_logFont = LogRenderer::recordFromFont(dialog.currentFont(), logicalDpiY());
     applyPreviewFont();
     applyPreviewColors();
 }
 
-void CPropPageGeneral::OnBackgroundColor()
+void GeneralPage::OnBackgroundColor()
 {
     if (const auto chosen =
-            quill::chooseColor(this, quill::colorFromRef(m_crBackgroundColor),
+            quill::chooseColor(this, quill::colorFromRef(m_backgroundColor),
                                LanguageResources::current().string(StringBkColorTitle))) {
-        m_crBackgroundColor = quill::colorRefFrom(*chosen);
+        m_backgroundColor = quill::colorRefFrom(*chosen);
         applyPreviewColors();
-        if (m_pPreview) {
-            m_pPreview->viewport()->repaint();
+        if (m_preview) {
+            m_preview->viewport()->repaint();
         }
     }
 }
 
-void CPropPageGeneral::OnShowTraceLog()
+void GeneralPage::OnShowTraceLog()
 {
     const std::string path =
         TraceLog::BuildPath(SettingsStore::instance().GetString(Setting::LogFileName));
@@ -272,7 +272,7 @@ void CPropPageGeneral::OnShowTraceLog()
     }
 }
 
-bool CPropPageGeneral::CopyTraceLog(const std::string& source, const std::string& target,
+bool GeneralPage::CopyTraceLog(const std::string& source, const std::string& target,
                                     QString* reason)
 {
     const auto fail = [reason](QString why) {

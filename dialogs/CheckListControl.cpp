@@ -1,4 +1,4 @@
-#include "dialogs/OrixListControl.h"
+#include "dialogs/CheckListControl.h"
 
 #include "dialogs/ColorChooser.h"
 #include "resources/LanguageResources.h"
@@ -36,7 +36,7 @@ QString shownText(const std::u16string& text)
 
 } // namespace
 
-COrixListControl::COrixListControl(QWidget* parent, SettingsStore* settings)
+CheckListControl::CheckListControl(QWidget* parent, SettingsStore* settings)
     : QTreeWidget(parent), m_settings(settings)
 {
     setRootIsDecorated(false);
@@ -48,30 +48,30 @@ COrixListControl::COrixListControl(QWidget* parent, SettingsStore* settings)
     // Each column keeps the width it was given or dragged to; nothing stretches.
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
-    connect(this, &QTreeWidget::itemChanged, this, &COrixListControl::onItemChanged);
+    connect(this, &QTreeWidget::itemChanged, this, &CheckListControl::onItemChanged);
 }
 
-COrixListControl::~COrixListControl()
+CheckListControl::~CheckListControl()
 {
     StoreColumnWidths();
 }
 
-SettingsStore& COrixListControl::settings() const
+SettingsStore& CheckListControl::settings() const
 {
     return m_settings ? *m_settings : SettingsStore::instance();
 }
 
-void COrixListControl::SetColumnCount(int count)
+void CheckListControl::SetColumnCount(int count)
 {
-    m_nColumnCount = std::max(0, count);
-    m_columnWidthIds.assign(static_cast<std::size_t>(m_nColumnCount), 0);
-    m_nDefaultColumnWidth = m_nColumnCount > 0 ? width() / m_nColumnCount : 0;
-    setColumnCount(m_nColumnCount);
+    m_columnCount = std::max(0, count);
+    m_columnWidthIds.assign(static_cast<std::size_t>(m_columnCount), 0);
+    m_defaultColumnWidth = m_columnCount > 0 ? width() / m_columnCount : 0;
+    setColumnCount(m_columnCount);
 }
 
-void COrixListControl::AddColumn(int index, int headerId, SettingId widthId)
+void CheckListControl::AddColumn(int index, int headerId, SettingId widthId)
 {
-    if (index < 0 || index >= m_nColumnCount) {
+    if (index < 0 || index >= m_columnCount) {
         return;
     }
     m_columnWidthIds[static_cast<std::size_t>(index)] = widthId;
@@ -83,12 +83,12 @@ void COrixListControl::AddColumn(int index, int headerId, SettingId widthId)
     int columnWidth = static_cast<int>(stored);
     bool untouched = record != nullptr && stored == record->numberDefault;
     if (stored == DefaultWidthMark) {
-        columnWidth = m_nDefaultColumnWidth - (index == m_nColumnCount - 1 ? LastColumnShrink : 0);
+        columnWidth = m_defaultColumnWidth - (index == m_columnCount - 1 ? LastColumnShrink : 0);
         untouched = true;
     } else if (stored == 0 || stored > 0x7FFF) {
         // Anything wider than a screen is a damaged value, not a wish; so is a width of 0,
         // which would hide the column for good (it can no longer be dragged wider).
-        columnWidth = m_nDefaultColumnWidth;
+        columnWidth = m_defaultColumnWidth;
         untouched = true;
     }
     if (untouched) {
@@ -99,18 +99,18 @@ void COrixListControl::AddColumn(int index, int headerId, SettingId widthId)
     setColumnWidth(index, std::max(0, columnWidth));
 }
 
-QTreeWidgetItem* COrixListControl::AddKeywordRow(int index, CKeyword* keyword)
+QTreeWidgetItem* CheckListControl::AddKeywordRow(int index, Keyword* keyword)
 {
     const LanguageResources& resources = LanguageResources::current();
     auto* item = new QTreeWidgetItem;
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-    item->setCheckState(0, keyword && keyword->m_bEnabled ? Qt::Checked : Qt::Unchecked);
+    item->setCheckState(0, keyword && keyword->m_enabled ? Qt::Checked : Qt::Unchecked);
     if (keyword) {
-        item->setText(1, shownText(keyword->m_strText));
-        item->setText(2, resources.string(keyword->m_bMatchCase ? StringYes : StringNo));
-        item->setText(3, resources.string(keyword->m_bMatchWord ? StringYes : StringNo));
-        item->setForeground(1, quill::colorFromRef(keyword->m_crTextColor));
-        item->setBackground(1, quill::colorFromRef(keyword->m_crBkColor));
+        item->setText(1, shownText(keyword->m_text));
+        item->setText(2, resources.string(keyword->m_matchCase ? StringYes : StringNo));
+        item->setText(3, resources.string(keyword->m_matchWord ? StringYes : StringNo));
+        item->setForeground(1, quill::colorFromRef(keyword->m_textColor));
+        item->setBackground(1, quill::colorFromRef(keyword->m_backgroundColor));
     }
     insertTopLevelItem(std::clamp(index, 0, topLevelItemCount()), item);
     // Attached last: the check-box change of the insertion finds no keyword yet.
@@ -118,20 +118,20 @@ QTreeWidgetItem* COrixListControl::AddKeywordRow(int index, CKeyword* keyword)
     return item;
 }
 
-CKeyword* COrixListControl::GetKeyword(int row) const
+Keyword* CheckListControl::GetKeyword(int row) const
 {
     const QTreeWidgetItem* item = topLevelItem(row);
-    return item ? reinterpret_cast<CKeyword*>(item->data(0, KeywordRole).value<quintptr>())
+    return item ? reinterpret_cast<Keyword*>(item->data(0, KeywordRole).value<quintptr>())
                 : nullptr;
 }
 
-int COrixListControl::GetSelectedRow() const
+int CheckListControl::GetSelectedRow() const
 {
     const QList<QTreeWidgetItem*> selected = selectedItems();
     return selected.isEmpty() ? -1 : indexOfTopLevelItem(selected.first());
 }
 
-void COrixListControl::SelectRow(int row)
+void CheckListControl::SelectRow(int row)
 {
     if (QTreeWidgetItem* item = topLevelItem(row)) {
         setCurrentItem(item);
@@ -142,9 +142,9 @@ void COrixListControl::SelectRow(int row)
     }
 }
 
-void COrixListControl::StoreColumnWidths()
+void CheckListControl::StoreColumnWidths()
 {
-    for (int i = 0; i < m_nColumnCount; ++i) {
+    for (int i = 0; i < m_columnCount; ++i) {
         const SettingId id = m_columnWidthIds[static_cast<std::size_t>(i)];
         if (id != 0) {
             settings().SetDword(id, static_cast<std::uint32_t>(columnWidth(i)));
@@ -152,7 +152,7 @@ void COrixListControl::StoreColumnWidths()
     }
 }
 
-void COrixListControl::keyPressEvent(QKeyEvent* event)
+void CheckListControl::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier &&
         GetSelectedRow() >= 0) {
@@ -162,19 +162,19 @@ void COrixListControl::keyPressEvent(QKeyEvent* event)
     QTreeWidget::keyPressEvent(event);
 }
 
-void COrixListControl::onItemChanged(QTreeWidgetItem* item, int column)
+void CheckListControl::onItemChanged(QTreeWidgetItem* item, int column)
 {
     if (column != 0) {
         return;
     }
     const int row = indexOfTopLevelItem(item);
-    CKeyword* keyword = GetKeyword(row);
+    Keyword* keyword = GetKeyword(row);
     if (keyword == nullptr) {
         return;
     }
     const bool enabled = item->checkState(0) == Qt::Checked;
-    if (keyword->m_bEnabled != enabled) {
-        keyword->m_bEnabled = enabled;
+    if (keyword->m_enabled != enabled) {
+        keyword->m_enabled = enabled;
         emit keywordEnabledChanged(row, enabled);
     }
 }

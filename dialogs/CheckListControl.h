@@ -1,6 +1,6 @@
 #pragma once
 
-// COrixListControl: a list of rows with columns whose widths persist in settings, a check
+// CheckListControl: a list of rows with columns whose widths persist in settings, a check
 // box per row in column 0, full-row single selection, and rows that carry a keyword: the
 // keyword's column 1 is painted in its own text and background colours, and the check box
 // is its enabled switch.
@@ -24,27 +24,27 @@
 
 #include <vector>
 
-class CKeyword;
+class Keyword;
 class SettingsStore;
 
-class COrixListControl : public QTreeWidget {
+class CheckListControl : public QTreeWidget {
     Q_OBJECT
   public:
     // settings defaults to the program's store; it must outlive the control.
-    explicit COrixListControl(QWidget* parent = nullptr, SettingsStore* settings = nullptr);
-    ~COrixListControl() override;
+    explicit CheckListControl(QWidget* parent = nullptr, SettingsStore* settings = nullptr);
+    ~CheckListControl() override;
 
     void SetColumnCount(int count);
-    int GetDefaultColumnWidth() const { return m_nDefaultColumnWidth; }
+    int GetDefaultColumnWidth() const { return m_defaultColumnWidth; }
     // Header: string headerId of the language package; width from the setting widthId.
     void AddColumn(int index, int headerId, SettingId widthId);
     // Inserts a row at index for the keyword: check box from its enabled flag, its text,
     // match case and whole word (strings 146 / 147) in columns 1 to 3.
-    QTreeWidgetItem* AddKeywordRow(int index, CKeyword* keyword);
+    QTreeWidgetItem* AddKeywordRow(int index, Keyword* keyword);
     void ClearRows() { clear(); }
 
     int GetRowCount() const { return topLevelItemCount(); }
-    CKeyword* GetKeyword(int row) const;
+    Keyword* GetKeyword(int row) const;
     // The selected row, -1 when none.
     int GetSelectedRow() const;
     void SelectRow(int row);
@@ -65,7 +65,7 @@ class COrixListControl : public QTreeWidget {
     SettingsStore& settings() const;
 
     SettingsStore* m_settings;
-    int m_nColumnCount = 0;
-    int m_nDefaultColumnWidth = 0;
+    int m_columnCount = 0;
+    int m_defaultColumnWidth = 0;
     std::vector<SettingId> m_columnWidthIds;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-// CEditKeywordDlg: the modal editor of one keyword, built from dialog template 145: text
+// KeywordEditor: the modal editor of one keyword, built from dialog template 145: text
 // 1020, preview 1027 (the typed text in the chosen colours, updated as the user types),
 // swatches 1024 (text colour) and 1025 (background colour), match case 1021, whole word
 // 1022, colour buttons 1026 (text) and 1028 (background), OK (id_1) and Cancel (id_2).
@@ -23,14 +23,14 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 
-class CEditKeywordDlg : public QDialog {
+class KeywordEditor : public QDialog {
     Q_OBJECT
   public:
     enum { IDOK = 1, IDCANCEL = 2 };
     // What a line edit holds without laying out ever longer texts.
     static constexpr int MaxTextLength = 32767;
 
-    explicit CEditKeywordDlg(QWidget* parent = nullptr);
+    explicit KeywordEditor(QWidget* parent = nullptr);
 
     // Initialisation, the modal loop, the fields back on OK.
     int DoModal();
@@ -42,12 +42,12 @@ class CEditKeywordDlg : public QDialog {
     void OnChooseTextColor();
     void OnChooseBkColor();
 
-    QString m_strText;
-    QString m_strPreview;
-    std::int32_t m_bMatchCase = 0;
-    std::int32_t m_bMatchWord = 0;
-    ColorRef m_crTextColor = 0x00FFFFFF;
-    ColorRef m_crBkColor = 0x000000FF;
+    QString m_text;
+    QString m_preview;
+    std::int32_t m_matchCase = 0;
+    std::int32_t m_matchWord = 0;
+    ColorRef m_textColor = 0x00FFFFFF;
+    ColorRef m_backgroundColor = 0x000000FF;
 
   public slots:
     void accept() override;
@@ -58,15 +58,15 @@ class CEditKeywordDlg : public QDialog {
     void onUserEdit(const QString& text);
     void applyColors();
 
-    QString m_strPreset;    // the text as DoModal found it, whole
+    QString m_preset;    // the text as DoModal found it, whole
     QString m_lastAccepted; // the field's last text within the limit
-    bool m_bTextEdited = false;
+    bool m_textEdited = false;
 
     QWidget* m_form = nullptr;
-    QLineEdit* m_pText = nullptr;
-    QLineEdit* m_pPreview = nullptr;
-    QLabel* m_pTextSwatch = nullptr;
-    QLabel* m_pBkSwatch = nullptr;
-    QCheckBox* m_pMatchCase = nullptr;
-    QCheckBox* m_pMatchWord = nullptr;
+    QLineEdit* m_textEdit = nullptr;
+    QLineEdit* m_previewEdit = nullptr;
+    QLabel* m_textSwatch = nullptr;
+    QLabel* m_backgroundSwatch = nullptr;
+    QCheckBox* m_matchCaseBox = nullptr;
+    QCheckBox* m_matchWordBox = nullptr;
 };

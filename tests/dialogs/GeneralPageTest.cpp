@@ -2,7 +2,7 @@
 // chooses font and text colour together, the background colour, the preview and the
 // trace-log copy.
 
-#include "dialogs/PropPageGeneral.h"
+#include "dialogs/GeneralPage.h"
 #include "dialogs/FontColorDialog.h"
 #include "dialogs/SettingsSheet.h"
 #include "resources/LanguageResources.h"
@@ -43,7 +43,7 @@ void answerColorDialog(const QColor& color, bool accept)
     });
 }
 
-class PropPageGeneralTest : public ::testing::TestWithParam<const char*> {
+class GeneralPageTest : public ::testing::TestWithParam<const char*> {
   protected:
     void SetUp() override
     {
@@ -53,13 +53,13 @@ class PropPageGeneralTest : public ::testing::TestWithParam<const char*> {
     }
     void TearDown() override { SettingsStore::overrideInstance(nullptr); }
 
-    int runSheet(std::function<void(CPropSheetSettings*)> act)
+    int runSheet(std::function<void(SettingsSheet*)> act)
     {
-        CPropSheetSettings sheet(9);
-        whenModal<CPropSheetSettings>(std::move(act));
+        SettingsSheet sheet(9);
+        whenModal<SettingsSheet>(std::move(act));
         return sheet.DoModal();
     }
-    static QWidget* button(CPropSheetSettings* sheet, int id)
+    static QWidget* button(SettingsSheet* sheet, int id)
     {
         return LanguageResources::control(sheet->generalPage(), id);
     }
@@ -70,7 +70,7 @@ class PropPageGeneralTest : public ::testing::TestWithParam<const char*> {
     std::unique_ptr<SettingsStore> store;
 };
 
-TEST_P(PropPageGeneralTest, FontDialogChoosesFontAndTextColourTogether)
+TEST_P(GeneralPageTest, FontDialogChoosesFontAndTextColourTogether)
 {
     store->SetDword(Setting::TextColor, 0x0000FF00);
     QFont chosen(QStringLiteral("DejaVu Sans Mono"));
@@ -79,7 +79,7 @@ TEST_P(PropPageGeneralTest, FontDialogChoosesFontAndTextColourTogether)
     chosen.setUnderline(true);
     chosen.setStrikeOut(true);
     QFont shown;
-    runSheet([&](CPropSheetSettings* sheet) {
+    runSheet([&](SettingsSheet* sheet) {
         // Cancel first: nothing changes. The chooser starts at the family the preview
         // draws (the default "Courier New" is substituted; it is not in the list).
         const QString drawn = QFontInfo(sheet->generalPage()->preview()->font()).family();
@@ -122,13 +122,13 @@ TEST_P(PropPageGeneralTest, FontDialogChoosesFontAndTextColourTogether)
 
 // The embedded chooser handles Enter and Escape as the dialog it was made to be; the answer
 // must be the whole dialog's, not the chooser's alone (which left an empty window).
-TEST_P(PropPageGeneralTest, EnterAndEscapeInTheFontChooserAnswerTheWholeDialog)
+TEST_P(GeneralPageTest, EnterAndEscapeInTheFontChooserAnswerTheWholeDialog)
 {
     QFont chosen(QStringLiteral("DejaVu Sans Mono"));
     chosen.setPixelSize(17);
     QFont other = chosen;
     other.setPixelSize(25);
-    runSheet([&](CPropSheetSettings* sheet) {
+    runSheet([&](SettingsSheet* sheet) {
         const auto pressIn = [](FontColorDialog* dialog, const QFont& font, Qt::Key key) {
             dialog->fontChooser()->setCurrentFont(font);
             QListView* families = dialog->fontChooser()->findChildren<QListView*>().value(0);
@@ -162,7 +162,7 @@ TEST_P(PropPageGeneralTest, EnterAndEscapeInTheFontChooserAnswerTheWholeDialog)
     EXPECT_TRUE(dialog.fontChooser()->isVisible());
 }
 
-TEST_P(PropPageGeneralTest, FixedPitchFamiliesAreMarked)
+TEST_P(GeneralPageTest, FixedPitchFamiliesAreMarked)
 {
     FontColorDialog dialog;
     QListView* families = dialog.fontChooser()->findChildren<QListView*>().value(0);
@@ -178,13 +178,13 @@ TEST_P(PropPageGeneralTest, FixedPitchFamiliesAreMarked)
     EXPECT_EQ(shownText(QStringLiteral("DejaVu Sans")), QStringLiteral("DejaVu Sans"));
 }
 
-TEST_P(PropPageGeneralTest, UnreadableFontStoresTheViewsDefaultNotGarbage)
+TEST_P(GeneralPageTest, UnreadableFontStoresTheViewsDefaultNotGarbage)
 {
     store->SetBool(Setting::IsTextFontSet, true);
     const std::uint8_t shortBlock[10] = {1, 2, 3};
     store->SetBinary(Setting::TextFont, shortBlock, sizeof shortBlock);
     int dpi = 0;
-    runSheet([&](CPropSheetSettings* sheet) {
+    runSheet([&](SettingsSheet* sheet) {
         dpi = sheet->generalPage()->logicalDpiY();
         ok(sheet);
     });
@@ -194,10 +194,10 @@ TEST_P(PropPageGeneralTest, UnreadableFontStoresTheViewsDefaultNotGarbage)
     EXPECT_EQ(std::memcmp(bytes->data(), &expected, sizeof expected), 0);
 }
 
-TEST_P(PropPageGeneralTest, BackgroundColourOnOkOnly)
+TEST_P(GeneralPageTest, BackgroundColourOnOkOnly)
 {
     store->SetDword(Setting::BackgroundColor, 0x00000000);
-    runSheet([](CPropSheetSettings* sheet) {
+    runSheet([](SettingsSheet* sheet) {
         answerColorDialog(QColor(200, 0, 0), false);
         click(button(sheet, 1018));
         EXPECT_EQ(sheet->generalPage()->GetBackgroundColor(), 0u);
@@ -210,9 +210,9 @@ TEST_P(PropPageGeneralTest, BackgroundColourOnOkOnly)
     EXPECT_EQ(store->GetDword(Setting::BackgroundColor), 0x00604020u);
 }
 
-TEST_P(PropPageGeneralTest, PreviewShowsLocalDateTimeProductAndBothAlphabets)
+TEST_P(GeneralPageTest, PreviewShowsLocalDateTimeProductAndBothAlphabets)
 {
-    const QStringList lines = CPropPageGeneral::BuildPreviewText().split(u'\n');
+    const QStringList lines = GeneralPage::BuildPreviewText().split(u'\n');
     ASSERT_EQ(lines.size(), 4);
     char date[64];
     const std::time_t now = std::time(nullptr);
@@ -225,14 +225,14 @@ TEST_P(PropPageGeneralTest, PreviewShowsLocalDateTimeProductAndBothAlphabets)
     EXPECT_EQ(lines[3], QStringLiteral("ABCDEFGAHIJKLAMNOPQRSTUVWXYZ"));
 }
 
-TEST_P(PropPageGeneralTest, ShowTraceLogOpensACopyAndNothingWhenTheCopyFails)
+TEST_P(GeneralPageTest, ShowTraceLogOpensACopyAndNothingWhenTheCopyFails)
 {
     ScopedEnv tmp("TMPDIR", dir.path() + "/");
     store->SetString(Setting::LogFileName, u""); // the empty name means "Tail.log"
     writeFile(dir.file("Tail.log"), "line 1\r\nline 2\r\n");
     writeFile(dir.file("Tail.log.txt"), "an older, longer copy of the log\n");
     std::vector<QUrl> opened;
-    runSheet([&](CPropSheetSettings* sheet) {
+    runSheet([&](SettingsSheet* sheet) {
         sheet->generalPage()->setUrlOpener([&](const QUrl& url) {
             opened.push_back(url);
             return true;
@@ -272,6 +272,6 @@ TEST_P(PropPageGeneralTest, ShowTraceLogOpensACopyAndNothingWhenTheCopyFails)
     });
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, PropPageGeneralTest, ::testing::Values("EN", "DE"));
+INSTANTIATE_TEST_SUITE_P(Languages, GeneralPageTest, ::testing::Values("EN", "DE"));
 
 } // namespace
