@@ -315,9 +315,9 @@ void LogDocument::AppendText(const std::uint8_t* bytes, std::size_t n, bool post
             // The first bytes changed their minds about the encoding: nothing decoded so
             // far still holds, and readers of the old lines start over.
             ++m_indexEpoch;
-            for (std::u16string& slot : m_lineCache) {
-                slot.clear();
-            }
+            // The decoded rows themselves are left alone: this runs on the watcher thread
+            // while the view may be drawing them outside the lock. An empty window is
+            // enough for the next use to decode afresh.
             m_windowFirst = 0;
             m_windowEnd = 0;
             m_longestLength = 0;
@@ -330,7 +330,7 @@ void LogDocument::AppendText(const std::uint8_t* bytes, std::size_t n, bool post
             if (m_tail.valid && m_tail.line == oldCount - 1) {
                 m_tail.stale = true;
             } else {
-                m_lineCache[m_windowEnd - 1 - m_windowFirst].clear();
+                // Narrowed, not cleared: the view may be drawing the old text right now.
                 --m_windowEnd;
                 if (m_longestSlot == m_windowEnd - m_windowFirst) {
                     m_longestLength = 0;
@@ -627,7 +627,8 @@ void LogDocument::FindLongestLine()
 {
     m_longestLength = 0;
     m_longestSlot = 0;
-    const LineNumber shown = std::min(m_index.lineCount(), WindowLines);
+    // Only the window's slots: one past its end may hold a row the watcher dropped.
+    const LineNumber shown = m_windowEnd - m_windowFirst;
     for (LineNumber slot = 0; slot < shown; ++slot) {
         if (m_lineCache[slot].size() > m_longestLength) {
             m_longestLength = m_lineCache[slot].size();

@@ -401,20 +401,20 @@ void LogView::paintEvent(QPaintEvent* event)
         return;
     }
 
-    // The rows painted fill their own background across the exposed width, so only the
-    // band above and below them is erased: every pixel is written once.
-    int rowsTop = area.top();
-    int rowsBottom = area.top();
-    bool drewLines = false;
+    // What the rows need is taken under the lock; they are drawn without it, so the
+    // watcher never waits for glyphs to be drawn. The texts are views into the document's
+    // decoded window: the watcher only narrows that window and never touches a decoded
+    // row, and nothing on this thread calls the document until the rows are drawn.
+    std::vector<PaintRow>& rows = m_paintRows;
+    rows.clear();
+    const qint64 shownX = scrollX();
+    const int height = static_cast<int>(m_lineHeight);
     AlertRule alert(m_sound != nullptr ? *m_sound : silentSound());
     {
         std::lock_guard lock(m_document->docAccess());
         const std::uint32_t lines = m_document->GetLineCount();
         if (lines > 0) {
-            drewLines = true;
             const ColorRef textColor = settings.GetDword(Setting::TextColor);
-            const int height = static_cast<int>(m_lineHeight);
-            const qint64 shownX = scrollX();
             const int scrollY = verticalScrollBar()->value();
             std::uint32_t first = firstVisibleLine();
             const std::uint32_t visible = visibleRowCount();
@@ -427,43 +427,71 @@ void LogView::paintEvent(QPaintEvent* event)
             }
             // Rows outside the exposed rectangle are neither fetched nor matched, so a scroll
             // by a few rows repaints only the rows it uncovered.
-            const QRect exposed = event->rect();
             std::uint32_t from = first;
             std::uint32_t to = std::min<std::uint64_t>(lines, std::uint64_t(first) + visible + 1);
             if (height > 0 && !shrunk) {
-                const int top = (exposed.top() + scrollY) / height;
-                const int bottom = (exposed.bottom() + scrollY) / height + 1;
+                const int top = (area.top() + scrollY) / height;
+                const int bottom = (area.bottom() + scrollY) / height + 1;
                 from = std::max<std::uint32_t>(from, static_cast<std::uint32_t>(std::max(0, top)));
                 to = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(std::max(0, bottom)));
             }
 
             const DocSelection selection = m_document->GetSelection();
             alert.BeginPaint(m_document->GetNewTextArrived());
-
+            // Every row is fetched before any view of one is kept, since a fetch may move
+            // the window; a window narrower than the rows (a very tall view in a tiny font)
+            // moves again, and then each row's text is copied instead.
             for (std::uint32_t i = from; i < to; ++i) {
-                // The window's own text, not a copy: valid until the next call of the document.
-                const std::u16string_view line = m_document->GetLineView(i);
+                (void)m_document->GetLineView(i);
+            }
+            const LineNumber windowFirst = m_document->WindowFirst();
+            const LineNumber windowEnd = m_document->WindowEnd();
+            bool copied = false;
+            for (std::uint32_t i = from; i < to; ++i) {
+                std::u16string_view line = m_document->GetLineView(i);
+                if (copied || m_document->WindowFirst() != windowFirst ||
+                    m_document->WindowEnd() != windowEnd) {
+                    if (!copied) {
+                        for (PaintRow& row : rows) {
+                            row.copy.assign(m_document->GetLineView(LineNumber(row.line)));
+                            row.text = row.copy;
+                        }
+                        copied = true;
+                        line = m_document->GetLineView(i);
+                    }
+                }
                 ColorRef textRef = textColor;
                 ColorRef backRef = backgroundColor;
                 bool matched = false;
                 m_document->GetKeywordColors(line, textRef, backRef, matched);
                 alert.LineDrawn(matched);
-                const LogRenderer::RowStyle style = LogRenderer::rowStyle(
-                    textColor, backgroundColor, matched, textRef, backRef, selection, i);
                 const int y = shrunk ? static_cast<int>(i - first) * height
                                      : static_cast<int>(static_cast<qint64>(i) * height - scrollY);
-                m_renderer.paintRow(painter, y, shownX, exposed.left(), exposed.right() + 1,
-                                    toQStringView(line), style);
-                if (i == from) {
-                    rowsTop = y;
+                rows.push_back({line,
+                                {},
+                                LogRenderer::rowStyle(textColor, backgroundColor, matched,
+                                                      textRef, backRef, selection, i),
+                                y, i});
+                if (copied) {
+                    rows.back().copy.assign(line);
+                    rows.back().text = rows.back().copy;
                 }
-                rowsBottom = y + height;
             }
             if (alert.NewTextWasArrived()) {
                 m_document->SetNewTextArrived(false);
             }
         }
     }
+    // The rows painted fill their own background across the exposed width, so only the
+    // band above and below them is erased: every pixel is written once.
+    for (const PaintRow& row : rows) {
+        m_renderer.paintRow(painter, row.y, shownX, area.left(), area.right() + 1,
+                            toQStringView(row.text), row.style);
+    }
+    const bool drewLines = !rows.empty();
+    const int rowsTop = drewLines ? rows.front().y : area.top();
+    const int rowsBottom = drewLines ? rows.back().y + height : area.top();
+    rows.clear();
     // Outside the lock: starting a sound may take the sound server's time.
     alert.SoundDue();
     erase(area.top(), std::min(rowsTop, area.bottom() + 1));

@@ -182,6 +182,16 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     qint64 m_resumeX = 0;
     bool m_measureQueued = false;
     bool m_firstLinesTraced = false;
+    // One paint's rows, taken under the document lock and drawn after it; kept between
+    // paints only for its capacity.
+    struct PaintRow {
+        std::u16string_view text;
+        std::u16string copy; // holds the text only when the window moved while rows were taken
+        LogRenderer::RowStyle style;
+        int y = 0;
+        std::uint32_t line = 0;
+    };
+    std::vector<PaintRow> m_paintRows;
 
     int m_caretLine = 0;
     int m_caretDocX = 0;

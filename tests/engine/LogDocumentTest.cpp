@@ -179,6 +179,37 @@ TEST_F(LogDocumentTest, AGrownLastLineIsDecodedAgain)
 }
 
 
+// The view draws rows it took under the lock after letting go of it, while the watcher may
+// append: an append may narrow the decoded window but never changes a row's text under a
+// reader's feet, a short line (kept inside the string object) as much as a long one.
+TEST_F(LogDocumentTest, AnAppendLeavesTheTextOfRowsTakenBeforeItAlone)
+{
+    for (const std::string& last : {std::string("sec"), std::string(300, 'y')}) {
+        open("first\n" + last);
+        std::u16string_view row;
+        {
+            std::lock_guard lock(doc.docAccess());
+            row = doc.GetLineView(1);
+        }
+        const std::u16string before(row);
+        appendAndTell("ond\nthird\n");
+        EXPECT_EQ(row, before);
+        EXPECT_EQ(doc.GetLine(1), before + u"ond");
+        EXPECT_EQ(doc.GetLine(2), u"third");
+    }
+    // The first byte of a UTF-16 mark, whose second byte then decides the encoding anew.
+    open("\xFF", "wide.log");
+    std::u16string_view row;
+    {
+        std::lock_guard lock(doc.docAccess());
+        row = doc.GetLineView(0);
+    }
+    const std::u16string before(row);
+    appendAndTell("\xFE" + utf16le(u"first\n"));
+    EXPECT_EQ(row, before);
+    EXPECT_EQ(doc.GetLine(0), u"first");
+}
+
 // A multi-megabyte last line that grows by small appends is decoded on from where it was,
 // in UTF-8 (a character split across appends, a CR that becomes a lone one) and UTF-16.
 TEST_F(LogDocumentTest, AGrowingLongLastLineDecodesOnlyWhatWasAppended)
