@@ -8,7 +8,11 @@
 #include "resources/ResourceHandler.h"
 #include "diagnostics/EnvironmentReport.h"
 #include "diagnostics/TraceLog.h"
+#include "engine/Decompressor.h"
 #include "engine/LogDocument.h"
+#include "engine/LogSource.h"
+#include "frame/SourceControl.h"
+#include "platform/SpoolFolder.h"
 #include "settings/RecentFileList.h"
 #include "resources/QtText.h"
 #include "platform/FileName.h"
@@ -29,6 +33,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using quill::toQString;
 using quill::toU16;
@@ -73,6 +79,15 @@ QString runOpenDialog(const QString& title, const QStringList& filters, const QS
                                        ? std::u16string()
                                        : quill::fileNameFromUrl(dialog.selectedUrls().front());
     return fromUrl.empty() ? dialog.selectedFiles().front() : quill::toQString(fromUrl);
+}
+
+// Standard input that brings a log: a pipe, a socket or a redirected file. A terminal is
+// not read without "-", and neither is what a desktop starts programs with (/dev/null).
+bool standardInputBringsLog()
+{
+    struct stat st {};
+    return ::fstat(0, &st) == 0 &&
+           (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISREG(st.st_mode));
 }
 
 // Ends a modal window as a cancel would.
@@ -160,6 +175,10 @@ bool Application::InitInstance(const std::vector<std::string>& args)
         m_usagePresenter(usageText());
         return false;
     }
+    // Spools of copies that ended without removing theirs (a crash, SIGKILL).
+    if (const int stale = quill::removeStaleSpools(quill::spoolFolderPath())) {
+        log.Line(TraceLog::LevelInfo, "Stale spools removed: ", std::uint32_t(stale));
+    }
 
     if (m_soundOverride == nullptr) {
         m_sound = std::make_unique<CanberraSound>();
@@ -181,7 +200,12 @@ bool Application::InitInstance(const std::vector<std::string>& args)
     m_document->SetIndexingStop([this] { return terminationRequested(); });
     OnFileNew();
 
-    if (commandLine.fileName) {
+    if (commandLine.command) {
+        m_mainFrame->sources()->followCommandLine(QString::fromLocal8Bit(*commandLine.command));
+    } else if (commandLine.standardInput ||
+               (!commandLine.fileName && standardInputBringsLog())) {
+        m_mainFrame->sources()->followStandardInput();
+    } else if (commandLine.fileName) {
         OpenDocumentFile(quill::fileNameToUtf16(*commandLine.fileName));
     } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_recentFiles->size() > 0) {
         OnOpenRecentFile(0);
@@ -237,6 +261,26 @@ bool Application::OpenDocumentFile(const std::u16string& path)
     }
     const std::u16string fullPath = absolutePath(path);
     TraceLog::instance().Line(TraceLog::LevelInfo, "Opening ", std::u16string_view(fullPath));
+    // Reading a source's spool again keeps the source; any other file ends it.
+    const LogSource* source = m_document->Source();
+    if (source == nullptr || quill::fileNameToBytes(fullPath) != source->SpoolPath()) {
+        m_document->DropSource();
+        const std::string native = quill::fileNameToBytes(fullPath);
+        const CompressionFormat format = DetectCompressionOfFile(native);
+        if (format != CompressionFormat::None && m_mainFrame) {
+            // Decompressed beside the window; the copy is shown when it is complete.
+            if (!m_mainFrame->sources()->openCompressed(native, format,
+                                                        quill::fileNameToDisplay(fullPath))) {
+                return false;
+            }
+            if (m_recentFiles) {
+                m_recentFiles->Add(fullPath);
+            }
+            m_mainFrame->updateRecentFileMenu();
+            m_mainFrame->updateCommandStates();
+            return true;
+        }
+    }
     if (!m_document->OnOpenDocument(fullPath)) {
         TraceLog::instance().Line(TraceLog::LevelInfo,
                                   m_document->OpenWasStopped() ? "Open stopped: "
@@ -264,6 +308,7 @@ void Application::OnFileNew()
     if (!m_document) {
         return;
     }
+    m_document->DropSource();
     m_document->OnNewDocument();
     m_document->SetTitle();
     if (m_mainFrame) {

@@ -29,9 +29,32 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
 {
     CommandLineInfo info;
     bool flagsEnded = false;
-    for (const std::string& arg : args) {
+    static constexpr std::string_view commandSwitch = "--command";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (!flagsEnded && arg == "--") {
             flagsEnded = true;
+            continue;
+        }
+        if (!flagsEnded && arg == "-") {
+            info.standardInput = true;
+            continue;
+        }
+        if (!flagsEnded && arg == commandSwitch) {
+            // The next argument is the command line, whatever it starts with.
+            if (i + 1 < args.size()) {
+                if (!info.command) {
+                    info.command = args[i + 1];
+                }
+                ++i;
+            }
+            continue;
+        }
+        if (!flagsEnded && arg.size() > commandSwitch.size() &&
+            arg.compare(0, commandSwitch.size() + 1, "--command=") == 0) {
+            if (!info.command) {
+                info.command = arg.substr(commandSwitch.size() + 1);
+            }
             continue;
         }
         if (!flagsEnded && !arg.empty() && arg.front() == '-') {

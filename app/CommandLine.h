@@ -1,6 +1,7 @@
 #pragma once
 
-// The program's command line: an optional help switch and at most one file to open.
+// The program's command line: an optional help switch and at most one file, standard
+// input ("-") or command to follow.
 //
 // Flags start with "-" only, because "/" starts every absolute path on this platform. The
 // help switches are whole arguments in any letter case (-h, -help, -?, --help), so a path
@@ -18,6 +19,11 @@ struct CommandLineInfo {
     bool showVersion = false;
     // The file to open, as the bytes the shell passed (a path on this platform is bytes).
     std::optional<std::string> fileName;
+    // "-" before "--": follow standard input, as tail(1) reads "-".
+    bool standardInput = false;
+    // --command LINE or --command=LINE: follow the output of that command line (split into
+    // words by shell rules, never run through a shell). The first one wins.
+    std::optional<std::string> command;
 };
 
 // args: the arguments after the program name.

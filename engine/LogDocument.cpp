@@ -5,6 +5,7 @@
 #include "engine/KeywordMatcher.h"
 #include "engine/LineIndexPieces.h"
 #include "engine/LineText.h"
+#include "engine/LogSource.h"
 #include "engine/SequentialReader.h"
 #include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
@@ -25,6 +26,7 @@ namespace {
 constexpr std::size_t IndexReadSize = 256 * 1024;
 // The open error's description for a path that is not a regular file.
 constexpr std::uint32_t StringNotRegularFile = 190;
+constexpr std::uint32_t StringDecompressedCopy = 401;
 
 std::u16string errorDescription(int errorNumber)
 {
@@ -47,6 +49,7 @@ LogDocument::LogDocument(DocumentHost* host, SettingsStore& settings)
 LogDocument::~LogDocument()
 {
     StopWatching();
+    m_source.reset();
     m_watcher.reset();
     m_keywords.clear();
     ResetLines();
@@ -79,6 +82,70 @@ bool LogDocument::OnNewDocument()
 void LogDocument::OnCloseDocument()
 {
     StopWatching();
+    DropSource();
+}
+
+bool LogDocument::OpenSource(std::unique_ptr<LogSource> source)
+{
+    DropSource();
+    m_source = std::move(source);
+    m_sourceShown = false;
+    if (!m_source) {
+        return false;
+    }
+    if (!m_source->Follows()) {
+        // Until the copy is complete the document shows nothing, under the archive's name.
+        OnNewDocument();
+        SetTitle();
+        if (m_host) {
+            m_host->SetFilePathText(ShownName());
+        }
+        return true;
+    }
+    m_sourceShown = true;
+    return OnOpenDocument(quill::fileNameToUtf16(m_source->SpoolPath()));
+}
+
+void LogDocument::DropSource()
+{
+    if (m_source) {
+        StopWatching();
+        m_source.reset();
+    }
+}
+
+bool LogDocument::PollSource()
+{
+    if (!m_source || m_sourceShown) {
+        return false;
+    }
+    if (m_source->Status().phase == SourceStatus::Phase::Running) {
+        return false;
+    }
+    m_sourceShown = true;
+    // Whatever was decompressed is shown, also of a damaged or cancelled archive; the
+    // copy does not grow any more, so nobody watches it.
+    const bool opened = OnOpenDocument(quill::fileNameToUtf16(m_source->SpoolPath()));
+    StopWatching();
+    SetTitle();
+    return opened;
+}
+
+std::u16string LogDocument::ShownName() const
+{
+    if (!m_source) {
+        return m_path;
+    }
+    if (m_source->Kind() == SourceKind::Decompressed && m_host) {
+        // String 401: "%1 (decompressed copy)".
+        std::u16string text = m_host->LoadResourceString(StringDecompressedCopy);
+        const std::size_t at = text.find(u"%1");
+        if (at != std::u16string::npos) {
+            text.replace(at, 2, m_source->DisplayName());
+            return text;
+        }
+    }
+    return m_source->DisplayName();
 }
 
 void LogDocument::ResetLines()
@@ -176,7 +243,7 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
 
     StartWatching();
     if (m_host) {
-        m_host->SetFilePathText(path);
+        m_host->SetFilePathText(ShownName());
     }
     return true;
 }
@@ -979,9 +1046,10 @@ void LogDocument::SetTitle(const std::u16string&)
         title += m_host->LoadResourceString(133);
         title += m_host->GetFileVersionText();
     }
-    if (!m_path.empty()) {
+    const std::u16string shown = ShownName();
+    if (!shown.empty()) {
         title += u"  -  ";
-        title += m_path;
+        title += shown;
     }
     m_title = title;
     if (m_host) {

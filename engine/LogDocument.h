@@ -35,6 +35,7 @@
 
 class FileWatcher;
 class DocumentHost;
+class LogSource;
 class SettingsStore;
 namespace quill {
 class ReadOnlyFile;
@@ -83,8 +84,21 @@ class LogDocument {
     bool OnOpenDocument(const std::u16string& path);
     // An empty document without a path: the watcher is stopped and the lines are gone.
     bool OnNewDocument();
-    // Stops the watcher.
+    // Stops the watcher and ends the source (command, spool), if any.
     void OnCloseDocument();
+
+    // --- a log that arrives as no file of its own (engine/LogSource.h), main thread ---
+    // Takes the source; a followed one (a pipe, a command) has its spool opened and
+    // watched at once (OnOpenDocument's result), a decompressed copy is opened by
+    // PollSource once it is complete. The title and the path pane name the source.
+    bool OpenSource(std::unique_ptr<LogSource> source);
+    // Stops the watcher and ends the source: its command ends, its spool is removed.
+    void DropSource();
+    LogSource* Source() const { return m_source.get(); }
+    // Now and then on the main thread: a decompressed copy that is done (complete,
+    // damaged or cancelled) is opened and shown, without a watcher. True when that
+    // happened just now.
+    bool PollSource();
     // Composes "Quillstream - " + string 133 + version [+ "  -  " + path]; the argument is
     // ignored. Tells the host.
     void SetTitle(const std::u16string& ignored = {});
@@ -288,6 +302,10 @@ class LogDocument {
 
     std::u16string m_path;
     std::string m_nativePath;
+    std::unique_ptr<LogSource> m_source;
+    bool m_sourceShown = false; // a decompressed copy has been opened
+    // What the title and the path pane show: the source's name, or the path.
+    std::u16string ShownName() const;
     std::u16string m_title;
     bool m_modified = false;
     bool m_haveFileState = false;

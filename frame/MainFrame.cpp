@@ -2,6 +2,7 @@
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
 #include "frame/PathPane.h"
+#include "frame/SourceControl.h"
 
 #include "resources/CommandActions.h"
 #include "resources/LanguageResources.h"
@@ -11,6 +12,7 @@
 #include "resources/VersionInfo.h"
 #include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
+#include "engine/LogSource.h"
 #include "settings/RecentFileList.h"
 #include "resources/QtFileName.h"
 #include "resources/QtText.h"
@@ -99,6 +101,12 @@ MainFrame::MainFrame(LogDocument* document, FrameOwner* owner, SoundService* sou
     loadAccelerators();
     m_created = buildToolBar();
     buildStatusBar();
+    m_sources = new SourceControl(this, statusBar(), [this] { return m_document; });
+    m_sources->setMessageHandler([this](const QString& text) { showMessage(text); });
+    m_sources->setAfterOpen([this] {
+        m_view->OnInitialUpdate();
+        updateCommandStates();
+    });
     SetPaneText(1, QString());
     ApplyTopMost();
 
@@ -135,7 +143,8 @@ void MainFrame::createActions()
          {Command::FileNew, Command::FileOpen, Command::NewWindow, Command::Exit, Command::Copy,
           Command::SelectAll, Command::Find, Command::FindNextDown, Command::FindNextUp,
           Command::ViewToolbar, Command::ViewStatusBar, Command::Pause, Command::Resume,
-          Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter}) {
+          Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter,
+          Command::FollowCommand, Command::FollowJournal}) {
         m_commands->action(id);
     }
     m_commands->action(Command::ViewToolbar)->setCheckable(true);
@@ -244,8 +253,10 @@ void MainFrame::updatePausePane()
 {
     // Paused: a file is open and nobody watches it. A document without a file has nothing
     // to follow, so there is nothing to call paused.
+    // A decompressed copy is never followed, so it is not paused either.
     const bool paused = m_document != nullptr && !m_document->GetPathName().empty() &&
-                        !m_document->IsWatching();
+                        !m_document->IsWatching() &&
+                        (m_document->Source() == nullptr || m_document->Source()->Follows());
     if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != paused) {
         m_pausePane->setVisible(paused);
     }
@@ -411,6 +422,8 @@ void MainFrame::updateCommandStates()
     commandAction(Command::FindNextDown)->setEnabled(true);
     commandAction(Command::FindNextUp)->setEnabled(true);
     commandAction(Command::Settings)->setEnabled(true);
+    commandAction(Command::FollowCommand)->setEnabled(true);
+    commandAction(Command::FollowJournal)->setEnabled(true);
     SettingsStore& settings = SettingsStore::instance();
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
@@ -437,6 +450,12 @@ void MainFrame::runCommand(int id)
         break;
     case Command::Exit:
         close();
+        break;
+    case Command::FollowCommand:
+        m_sources->onFollowCommand();
+        break;
+    case Command::FollowJournal:
+        m_sources->followSystemJournal();
         break;
     case Command::NewWindow:
         OnNewWindow();
@@ -537,7 +556,10 @@ void MainFrame::OnFileReload()
     }
     const std::u16string path = m_document->GetPathName();
     TraceLog::instance().Line(TraceLog::LevelInfo, "Reloading ", std::u16string_view(path));
-    m_owner->OnFileNew();
+    // A source's spool is read again; New would end the source.
+    if (m_document->Source() == nullptr) {
+        m_owner->OnFileNew();
+    }
     if (!path.empty()) {
         m_owner->OpenDocumentFile(path);
     }

@@ -34,6 +34,7 @@ class QProgressDialog;
 class QSplitter;
 class QTimer;
 class SelectionCopyJob;
+class SourceControl;
 struct CopyResult;
 class QMenu;
 class QToolBar;
@@ -60,6 +61,8 @@ constexpr int About = 57664;
 constexpr int Exit = 57665;
 constexpr int ViewToolbar = 59392;
 constexpr int ViewStatusBar = 59393;
+constexpr int FollowCommand = 33100;
+constexpr int FollowJournal = 33101;
 } // namespace Command
 
 // A watcher message as it travels to the main window: the event type is the message
@@ -107,6 +110,8 @@ class MainFrame : public QMainWindow, public DocumentHost {
     // The filter bar and the pane of matching lines below the log view.
     FilterPane* filterPane() const { return m_filterPane; }
     QSplitter* splitter() const { return m_splitter; }
+    // Standard input, commands, the journal and compressed files (frame/SourceControl.h).
+    SourceControl* sources() const { return m_sources; }
     LogDocument* GetActiveDocument() const { return m_document; }
     QAction* action(int id) const;
     // False when a part that the window cannot do without (the toolbar) failed to load.
@@ -245,4 +250,5 @@ class MainFrame : public QMainWindow, public DocumentHost {
     QProgressDialog* m_copyProgress = nullptr;
     QTimer* m_copyPoll = nullptr;
     int m_copyPolls = 0;
+    SourceControl* m_sources = nullptr;
 };

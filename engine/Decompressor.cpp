@@ -1,0 +1,372 @@
+#include "engine/Decompressor.h"
+
+#include "engine/SpoolWriter.h"
+
+#include <bzlib.h>
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t BlockBytes = 256 << 10;
+
+class GzipDecoder final : public StreamDecoder {
+  public:
+    GzipDecoder() { m_ready = inflateInit2(&m_stream, 15 + 16) == Z_OK; }
+    ~GzipDecoder() override { inflateEnd(&m_stream); }
+    Step Decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
+                std::size_t& outLeft, bool) override
+    {
+        if (!m_ready) {
+            m_error = "zlib could not start";
+            return Step::Error;
+        }
+        // zlib counts in uInt; blocks here are far below its limit.
+        m_stream.next_in = const_cast<Bytef*>(in);
+        m_stream.avail_in = static_cast<uInt>(inLeft);
+        m_stream.next_out = out;
+        m_stream.avail_out = static_cast<uInt>(outLeft);
+        const int result = inflate(&m_stream, Z_NO_FLUSH);
+        in = m_stream.next_in;
+        inLeft = m_stream.avail_in;
+        out = m_stream.next_out;
+        outLeft = m_stream.avail_out;
+        if (result == Z_STREAM_END) {
+            return Step::StreamEnd;
+        }
+        if (result == Z_OK || result == Z_BUF_ERROR) {
+            return Step::Progress;
+        }
+        m_error = m_stream.msg != nullptr ? m_stream.msg : "invalid data";
+        return Step::Error;
+    }
+    bool Restart() override { return inflateReset(&m_stream) == Z_OK; }
+    std::string ErrorText() const override { return m_error; }
+
+  private:
+    z_stream m_stream{};
+    bool m_ready = false;
+    std::string m_error;
+};
+
+class Bzip2Decoder final : public StreamDecoder {
+  public:
+    Bzip2Decoder() { m_ready = BZ2_bzDecompressInit(&m_stream, 0, 0) == BZ_OK; }
+    ~Bzip2Decoder() override { BZ2_bzDecompressEnd(&m_stream); }
+    Step Decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
+                std::size_t& outLeft, bool) override
+    {
+        if (!m_ready) {
+            m_error = "libbz2 could not start";
+            return Step::Error;
+        }
+        m_stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(in));
+        m_stream.avail_in = static_cast<unsigned>(inLeft);
+        m_stream.next_out = reinterpret_cast<char*>(out);
+        m_stream.avail_out = static_cast<unsigned>(outLeft);
+        const int result = BZ2_bzDecompress(&m_stream);
+        in = reinterpret_cast<const std::uint8_t*>(m_stream.next_in);
+        inLeft = m_stream.avail_in;
+        out = reinterpret_cast<std::uint8_t*>(m_stream.next_out);
+        outLeft = m_stream.avail_out;
+        if (result == BZ_STREAM_END) {
+            return Step::StreamEnd;
+        }
+        if (result == BZ_OK) {
+            return Step::Progress;
+        }
+        m_error = result == BZ_DATA_ERROR_MAGIC ? "not bzip2 data"
+                  : result == BZ_DATA_ERROR     ? "data integrity error"
+                  : result == BZ_MEM_ERROR      ? "out of memory"
+                                                : "invalid data";
+        return Step::Error;
+    }
+    bool Restart() override
+    {
+        BZ2_bzDecompressEnd(&m_stream);
+        m_stream = bz_stream{};
+        m_ready = BZ2_bzDecompressInit(&m_stream, 0, 0) == BZ_OK;
+        return m_ready;
+    }
+    std::string ErrorText() const override { return m_error; }
+
+  private:
+    bz_stream m_stream{};
+    bool m_ready = false;
+    std::string m_error;
+};
+
+class XzDecoder final : public StreamDecoder {
+  public:
+    XzDecoder()
+    {
+        m_ready = lzma_stream_decoder(&m_stream, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
+    }
+    ~XzDecoder() override { lzma_end(&m_stream); }
+    Step Decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
+                std::size_t& outLeft, bool last) override
+    {
+        if (!m_ready) {
+            m_error = "liblzma could not start";
+            return Step::Error;
+        }
+        m_stream.next_in = in;
+        m_stream.avail_in = inLeft;
+        m_stream.next_out = out;
+        m_stream.avail_out = outLeft;
+        const lzma_ret result = lzma_code(&m_stream, last ? LZMA_FINISH : LZMA_RUN);
+        in = m_stream.next_in;
+        inLeft = m_stream.avail_in;
+        out = m_stream.next_out;
+        outLeft = m_stream.avail_out;
+        switch (result) {
+        case LZMA_STREAM_END:
+            return Step::StreamEnd;
+        case LZMA_OK:
+            return Step::Progress;
+        case LZMA_BUF_ERROR:
+            // No progress possible: the caller sees neither input used nor output made.
+            return Step::Progress;
+        case LZMA_FORMAT_ERROR:
+            m_error = "not xz data";
+            break;
+        case LZMA_DATA_ERROR:
+            m_error = "compressed data is corrupt";
+            break;
+        case LZMA_OPTIONS_ERROR:
+            m_error = "unsupported options";
+            break;
+        case LZMA_MEM_ERROR:
+            m_error = "out of memory";
+            break;
+        default:
+            m_error = "invalid data";
+            break;
+        }
+        return Step::Error;
+    }
+    bool Restart() override { return true; }
+    bool JoinsStreams() const override { return true; }
+    std::string ErrorText() const override { return m_error; }
+
+  private:
+    lzma_stream m_stream = LZMA_STREAM_INIT;
+    bool m_ready = false;
+    std::string m_error;
+};
+
+class ZstdDecoder final : public StreamDecoder {
+  public:
+    ZstdDecoder() : m_context(ZSTD_createDCtx()) {}
+    ~ZstdDecoder() override { ZSTD_freeDCtx(m_context); }
+    Step Decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
+                std::size_t& outLeft, bool) override
+    {
+        if (m_context == nullptr) {
+            m_error = "libzstd could not start";
+            return Step::Error;
+        }
+        ZSTD_inBuffer input{in, inLeft, 0};
+        ZSTD_outBuffer output{out, outLeft, 0};
+        const std::size_t result = ZSTD_decompressStream(m_context, &output, &input);
+        in += input.pos;
+        inLeft -= input.pos;
+        out += output.pos;
+        outLeft -= output.pos;
+        if (ZSTD_isError(result)) {
+            m_error = ZSTD_getErrorName(result);
+            return Step::Error;
+        }
+        return result == 0 ? Step::StreamEnd : Step::Progress;
+    }
+    // The context continues with the next frame by itself.
+    bool Restart() override { return true; }
+    std::string ErrorText() const override { return m_error; }
+
+  private:
+    ZSTD_DCtx* m_context;
+    std::string m_error;
+};
+
+bool readAll(int fd, std::uint8_t* buffer, std::size_t size, std::size_t& got)
+{
+    got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer + got, size - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+CompressionFormat DetectCompression(const std::uint8_t* bytes, std::size_t n)
+{
+    if (n >= 3 && bytes[0] == 0x1F && bytes[1] == 0x8B && bytes[2] == 8) {
+        return CompressionFormat::Gzip;
+    }
+    // "BZh" and a block size digit 1-9.
+    if (n >= 4 && bytes[0] == 'B' && bytes[1] == 'Z' && bytes[2] == 'h' && bytes[3] >= '1' &&
+        bytes[3] <= '9') {
+        return CompressionFormat::Bzip2;
+    }
+    static constexpr std::uint8_t XzMagic[6] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
+    if (n >= 6 && std::memcmp(bytes, XzMagic, 6) == 0) {
+        return CompressionFormat::Xz;
+    }
+    if (n >= 4 && bytes[0] == 0x28 && bytes[1] == 0xB5 && bytes[2] == 0x2F && bytes[3] == 0xFD) {
+        return CompressionFormat::Zstd;
+    }
+    return CompressionFormat::None;
+}
+
+CompressionFormat DetectCompressionOfFile(const std::string& path)
+{
+    // O_NONBLOCK: a FIFO under the name must not hang the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return CompressionFormat::None;
+    }
+    struct stat st {};
+    std::uint8_t head[6] = {};
+    std::size_t got = 0;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool read = regular && readAll(fd, head, sizeof head, got);
+    ::close(fd);
+    return read ? DetectCompression(head, got) : CompressionFormat::None;
+}
+
+const char* CompressionName(CompressionFormat format)
+{
+    switch (format) {
+    case CompressionFormat::Gzip:
+        return "gzip";
+    case CompressionFormat::Bzip2:
+        return "bzip2";
+    case CompressionFormat::Xz:
+        return "xz";
+    case CompressionFormat::Zstd:
+        return "zstd";
+    case CompressionFormat::None:
+        break;
+    }
+    return "";
+}
+
+std::unique_ptr<StreamDecoder> MakeStreamDecoder(CompressionFormat format)
+{
+    switch (format) {
+    case CompressionFormat::Gzip:
+        return std::make_unique<GzipDecoder>();
+    case CompressionFormat::Bzip2:
+        return std::make_unique<Bzip2Decoder>();
+    case CompressionFormat::Xz:
+        return std::make_unique<XzDecoder>();
+    case CompressionFormat::Zstd:
+        return std::make_unique<ZstdDecoder>();
+    case CompressionFormat::None:
+        break;
+    }
+    return nullptr;
+}
+
+DecompressResult DecompressStream(CompressionFormat format, int in, int out,
+                                  const std::atomic<bool>& cancel,
+                                  std::atomic<std::uint64_t>& consumed, std::int64_t reserveBytes)
+{
+    DecompressResult result;
+    std::unique_ptr<StreamDecoder> decoder = MakeStreamDecoder(format);
+    if (!decoder) {
+        result.outcome = DecompressResult::Outcome::Damaged;
+        result.detail = "unknown format";
+        return result;
+    }
+    SpoolWriter writer(out, reserveBytes);
+    std::vector<std::uint8_t> input(BlockBytes);
+    std::vector<std::uint8_t> output(BlockBytes);
+    // Between two streams: only further data starts another one.
+    bool betweenStreams = false;
+    bool last = false;
+    while (!last) {
+        if (cancel.load(std::memory_order_relaxed)) {
+            result.outcome = DecompressResult::Outcome::Cancelled;
+            return result;
+        }
+        std::size_t got = 0;
+        if (!readAll(in, input.data(), input.size(), got)) {
+            result.outcome = DecompressResult::Outcome::ReadError;
+            result.error = errno;
+            return result;
+        }
+        last = got < input.size();
+        result.consumed += got;
+        consumed.store(result.consumed, std::memory_order_relaxed);
+        const std::uint8_t* next = input.data();
+        std::size_t left = got;
+        while (left > 0 || (last && !betweenStreams)) {
+            if (betweenStreams) {
+                if (!decoder->Restart()) {
+                    result.outcome = DecompressResult::Outcome::Damaged;
+                    result.detail = decoder->ErrorText();
+                    return result;
+                }
+                betweenStreams = false;
+            }
+            std::uint8_t* produced = output.data();
+            std::size_t room = output.size();
+            const std::size_t leftBefore = left;
+            const StreamDecoder::Step step = decoder->Decode(next, left, produced, room, last);
+            const std::size_t made = output.size() - room;
+            const SpoolWriter::Status written = writer.Write(output.data(), made);
+            result.produced += made;
+            if (written != SpoolWriter::Status::Written) {
+                result.outcome = written == SpoolWriter::Status::DiskFull
+                                     ? DecompressResult::Outcome::DiskFull
+                                     : DecompressResult::Outcome::WriteError;
+                result.error = writer.error();
+                return result;
+            }
+            if (step == StreamDecoder::Step::Error) {
+                result.outcome = DecompressResult::Outcome::Damaged;
+                result.detail = decoder->ErrorText();
+                return result;
+            }
+            if (step == StreamDecoder::Step::StreamEnd) {
+                betweenStreams = true;
+                if (decoder->JoinsStreams()) {
+                    return result;
+                }
+                continue;
+            }
+            if (made == 0 && left == leftBefore) {
+                // Stuck: the decoder wants more input than there is.
+                if (last) {
+                    result.outcome = DecompressResult::Outcome::Truncated;
+                    return result;
+                }
+                break;
+            }
+        }
+    }
+    if (!betweenStreams) {
+        result.outcome = DecompressResult::Outcome::Truncated;
+    }
+    return result;
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+// LogSource: a log that does not arrive as a file of its own (standard input, a command's
+// output, a compressed file) spooled into a private file (platform/SpoolFolder.h) that the
+// document follows as any file. The source owns its spool, the thread that fills it and,
+// for a command, the child process; destroying the source ends all three: the command gets
+// SIGTERM, then SIGKILL after the grace time, the thread is joined and the spool removed.
+//
+// A command runs without a shell (posix_spawnp with its own words), in a process group of
+// its own so that SIGTERM reaches what it started too, with standard input from /dev/null
+// and standard output and standard error into one pipe, so both are spooled in the order
+// they are written.
+//
+// Threads: create, destroy and Cancel on the main thread; Status from any thread.
+
+#include "engine/Decompressor.h"
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+enum class SourceKind { StandardInput, Command, Decompressed };
+
+struct SourceStatus {
+    enum class Phase {
+        Running,   // still arriving (or decompressing)
+        Ended,     // end of input, the command ended, or the copy is complete
+        Failed,    // see problem
+        Cancelled, // a decompression the user cancelled
+    };
+    enum class Problem {
+        None,
+        StartFailed, // the command could not be started; error tells why (ENOENT: not found)
+        DiskFull,    // the spool reached its file system's reserve
+        WriteFailed, // writing the spool failed; error
+        ReadFailed,  // reading the input failed; error
+        Damaged,     // the archive is damaged; detail
+        Truncated,   // the archive ends inside a stream
+    };
+    SourceKind kind = SourceKind::StandardInput;
+    Phase phase = Phase::Running;
+    Problem problem = Problem::None;
+    int error = 0;
+    std::string detail;
+    std::uint64_t spooled = 0;   // bytes in the spool
+    std::uint64_t inputSize = 0; // compressed file: its size
+    std::uint64_t inputDone = 0; // compressed file: bytes read of it
+    bool exited = false;         // command: it has ended (also after Failed)
+    int exitCode = -1;           // command: its exit status, -1 when ended by a signal
+    int exitSignal = 0;          // command: the signal that ended it
+    std::int64_t reserveBytes = 0; // what the spool keeps free on its file system
+};
+
+struct SourceOptions {
+    std::string folder;              // spool folder; empty: spoolFolderPath()
+    std::int64_t reserveBytes = -1;  // -1: spoolReserveBytes() of the spool's file system
+    std::chrono::milliseconds grace{2000}; // SIGTERM to SIGKILL
+};
+
+class LogSource {
+  public:
+    // Each returns nullptr with error set (an errno) when the spool cannot be made or the
+    // command cannot be started at all; a command that is not found gives a source whose
+    // status is Failed/StartFailed, so that its spool can still show why.
+    // fd: read until its end; it is duplicated, the caller keeps its own descriptor.
+    static std::unique_ptr<LogSource> FollowStream(int fd, std::u16string name,
+                                                   const SourceOptions& options, int& error);
+    static std::unique_ptr<LogSource> FollowCommand(const std::vector<std::string>& words,
+                                                    std::u16string name,
+                                                    const SourceOptions& options, int& error);
+    static std::unique_ptr<LogSource> Decompress(const std::string& path,
+                                                 CompressionFormat format, std::u16string name,
+                                                 const SourceOptions& options, int& error);
+    ~LogSource();
+    LogSource(const LogSource&) = delete;
+    LogSource& operator=(const LogSource&) = delete;
+
+    SourceKind Kind() const { return m_kind; }
+    // Different for every source this process made.
+    std::uint64_t Serial() const { return m_serial; }
+    const std::string& SpoolPath() const { return m_spoolPath; }
+    // What the title names: "standard input", the command line, the archive's path.
+    const std::u16string& DisplayName() const { return m_name; }
+    // A decompressed copy is complete once written: it is shown, not followed.
+    bool Follows() const { return m_kind != SourceKind::Decompressed; }
+    SourceStatus Status() const;
+    // Stops a decompression (Cancelled) or the reading of a stream (Ended); a command is
+    // ended as on destruction. Main thread.
+    void Cancel();
+    // The command's process id (0: none or already ended).
+    pid_t ProcessId() const;
+
+  private:
+    LogSource(SourceKind kind, std::u16string name, const SourceOptions& options);
+    bool MakeSpool(int& error);
+    void Pump(int fd);
+    void Reap();
+    void RunDecompression(std::string path, CompressionFormat format);
+    void Finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
+                std::string detail = {});
+    void EndCommand();
+
+    SourceKind m_kind;
+    std::uint64_t m_serial;
+    std::u16string m_name;
+    SourceOptions m_options;
+    std::string m_spoolPath;
+    int m_spoolFd = -1;
+    int m_wakeFd = -1; // an eventfd that wakes the pump from its poll
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<std::uint64_t> m_spooled{0};
+    std::atomic<std::uint64_t> m_inputDone{0};
+    mutable std::mutex m_mutex;
+    std::condition_variable m_exitedChanged;
+    SourceStatus m_status; // guarded by m_mutex
+    pid_t m_pid = 0;       // guarded by m_mutex; 0 once reaped
+};

@@ -1,0 +1,442 @@
+#include "frame/SourceControl.h"
+
+#include "diagnostics/TraceLog.h"
+#include "engine/CommandWords.h"
+#include "engine/LogDocument.h"
+#include "engine/LogSource.h"
+#include "resources/LanguageResources.h"
+#include "resources/QtFileName.h"
+#include "resources/QtText.h"
+#include "platform/FileName.h"
+#include "platform/SpoolFolder.h"
+#include "settings/SettingsStore.h"
+
+#include <QComboBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+using quill::toQString;
+using quill::toU16;
+
+namespace {
+
+constexpr int StringStandardInput = 400;
+constexpr int StringEndOfInput = 402;
+constexpr int StringRunning = 403;
+constexpr int StringExited = 404;
+constexpr int StringSignalled = 405;
+constexpr int StringDecompressing = 406;
+constexpr int StringCancel = 407;
+constexpr int StringCancelled = 408;
+constexpr int StringDamaged = 409;
+constexpr int StringTruncated = 410;
+constexpr int StringDiskFull = 411;
+constexpr int StringReadFailed = 412;
+constexpr int StringWriteFailed = 413;
+constexpr int StringStartFailed = 414;
+constexpr int StringCommandCaption = 415;
+constexpr int StringCommandLabel = 416;
+constexpr int StringBadCommandLine = 417;
+constexpr int StringUnclosedQuote = 418;
+constexpr int StringTrailingBackslash = 419;
+constexpr int StringEmptyCommand = 420;
+constexpr int StringNoJournalctl = 421;
+constexpr int StringJournalGroups = 422;
+constexpr int StringSystemJournal = 423;
+constexpr int StringTerminal = 424;
+constexpr int StringNoSpool = 425;
+constexpr int StringReadingInput = 426;
+
+const std::u16string HistoryKey = u"\\Commands";
+const std::u16string HistoryValue = u"CommandLine";
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString spoolFolderShown(const std::string& folder)
+{
+    return QString::fromLocal8Bit(folder.empty() ? quill::spoolFolderPath() : folder);
+}
+
+} // namespace
+
+SourceControl::SourceControl(QWidget* window, QStatusBar* bar,
+                             std::function<LogDocument*()> document)
+    : QObject(window), m_window(window), m_document(std::move(document))
+{
+    setObjectName(QStringLiteral("sourceControl"));
+    const LanguageResources& resources = LanguageResources::current();
+    m_label = new QLabel(bar);
+    m_label->setObjectName(QStringLiteral("sourcePane"));
+    m_progress = new QProgressBar(bar);
+    m_progress->setObjectName(QStringLiteral("sourceProgress"));
+    m_progress->setRange(0, 1000);
+    m_progress->setMaximumWidth(160);
+    m_progress->setTextVisible(false);
+    m_cancel = new QPushButton(resources.string(StringCancel), bar);
+    m_cancel->setObjectName(QStringLiteral("sourceCancel"));
+    m_cancel->setFocusPolicy(Qt::NoFocus);
+    bar->addWidget(m_label);
+    bar->addWidget(m_progress);
+    bar->addWidget(m_cancel);
+    m_label->setVisible(false);
+    m_progress->setVisible(false);
+    m_cancel->setVisible(false);
+    connect(m_cancel, &QPushButton::clicked, this, &SourceControl::cancel);
+    m_timer = new QTimer(this);
+    m_timer->setInterval(PollMs);
+    connect(m_timer, &QTimer::timeout, this, &SourceControl::refresh);
+    m_timer->start();
+    readHistory();
+}
+
+SourceControl::~SourceControl() = default;
+
+void SourceControl::showMessage(const QString& text)
+{
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Source: ", std::u16string_view(toU16(text)));
+    if (m_message) {
+        m_message(text);
+        return;
+    }
+    QMessageBox::information(m_window, QStringLiteral("Quillstream"), text);
+}
+
+bool SourceControl::followStandardInput(int fd)
+{
+    LogDocument* document = m_document();
+    if (document == nullptr) {
+        return false;
+    }
+    const LanguageResources& resources = LanguageResources::current();
+    if (::isatty(fd)) {
+        // A terminal would wait for the user to type the log.
+        showMessage(resources.string(StringTerminal));
+        return false;
+    }
+    SourceOptions options;
+    options.folder = m_folder;
+    int error = 0;
+    std::unique_ptr<LogSource> source = LogSource::FollowStream(
+        fd, toU16(resources.string(StringStandardInput)), options, error);
+    if (!source) {
+        showMessage(resources.format(StringNoSpool, resources.string(StringStandardInput),
+                                     spoolFolderShown(m_folder), errorText(error)));
+        return false;
+    }
+    const bool opened = document->OpenSource(std::move(source));
+    if (m_afterOpen) {
+        m_afterOpen();
+    }
+    refresh();
+    return opened;
+}
+
+bool SourceControl::followCommandLine(const QString& line)
+{
+    const LanguageResources& resources = LanguageResources::current();
+    const CommandWords split = SplitCommandWords(line.toLocal8Bit().toStdString());
+    if (!split.ok()) {
+        int reason = StringEmptyCommand;
+        if (split.error == CommandWordsError::UnclosedSingle ||
+            split.error == CommandWordsError::UnclosedDouble) {
+            reason = StringUnclosedQuote;
+        } else if (split.error == CommandWordsError::TrailingBackslash) {
+            reason = StringTrailingBackslash;
+        }
+        showMessage(resources.format(StringBadCommandLine, resources.string(reason)));
+        return false;
+    }
+    if (!followCommand(split.words, line.trimmed())) {
+        return false;
+    }
+    addToHistory(line.trimmed());
+    return true;
+}
+
+bool SourceControl::followCommand(const std::vector<std::string>& words, const QString& name)
+{
+    LogDocument* document = m_document();
+    if (document == nullptr || words.empty()) {
+        return false;
+    }
+    const LanguageResources& resources = LanguageResources::current();
+    SourceOptions options;
+    options.folder = m_folder;
+    int error = 0;
+    std::unique_ptr<LogSource> source =
+        LogSource::FollowCommand(words, toU16(name), options, error);
+    if (!source) {
+        showMessage(resources.format(StringNoSpool, name, spoolFolderShown(m_folder),
+                                     errorText(error)));
+        return false;
+    }
+    const SourceStatus status = source->Status();
+    if (status.problem == SourceStatus::Problem::StartFailed) {
+        // The document keeps what it shows; the source and its empty spool go.
+        showMessage(resources.format(StringStartFailed,
+                                     QString::fromLocal8Bit(words.front().c_str()),
+                                     errorText(status.error), QString::number(status.error)));
+        return false;
+    }
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Following command ",
+                              std::u16string_view(toU16(name)), ", process ",
+                              std::int64_t(source->ProcessId()));
+    const bool opened = document->OpenSource(std::move(source));
+    if (m_afterOpen) {
+        m_afterOpen();
+    }
+    refresh();
+    return opened;
+}
+
+bool SourceControl::followSystemJournal()
+{
+    const LanguageResources& resources = LanguageResources::current();
+    if (findProgram("journalctl").empty()) {
+        showMessage(resources.string(StringNoJournalctl));
+        return false;
+    }
+    if (!canReadSystemJournal()) {
+        // journalctl still shows the user's own messages; the note says how to see all.
+        const passwd* user = ::getpwuid(::geteuid());
+        showMessage(resources.format(StringJournalGroups,
+                                     user != nullptr ? QString::fromLocal8Bit(user->pw_name)
+                                                     : QStringLiteral("$USER")));
+    }
+    return followCommand({"journalctl", "-f", "-n", "1000", "-o", "short-iso"},
+                         resources.string(StringSystemJournal));
+}
+
+bool SourceControl::openCompressed(const std::string& path, CompressionFormat format,
+                                   const QString& name)
+{
+    LogDocument* document = m_document();
+    if (document == nullptr) {
+        return false;
+    }
+    SourceOptions options;
+    options.folder = m_folder;
+    int error = 0;
+    std::unique_ptr<LogSource> source =
+        LogSource::Decompress(path, format, toU16(name), options, error);
+    if (!source) {
+        document->ReportOpenError(error, quill::fileNameToUtf16(path));
+        return false;
+    }
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressing ", CompressionName(format),
+                              " ", std::u16string_view(toU16(name)));
+    document->OpenSource(std::move(source));
+    refresh();
+    return true;
+}
+
+void SourceControl::onFollowCommand()
+{
+    const QString line = runCommandPrompt();
+    if (!line.trimmed().isEmpty()) {
+        followCommandLine(line);
+    }
+}
+
+QString SourceControl::runCommandPrompt()
+{
+    if (m_prompt) {
+        return m_prompt(m_history);
+    }
+    const LanguageResources& resources = LanguageResources::current();
+    QInputDialog dialog(m_window);
+    dialog.setObjectName(QStringLiteral("followCommandDialog"));
+    dialog.setWindowTitle(resources.string(StringCommandCaption));
+    dialog.setLabelText(resources.string(StringCommandLabel));
+    dialog.setComboBoxEditable(true);
+    dialog.setComboBoxItems(m_history);
+    dialog.setTextValue(m_history.isEmpty() ? QString() : m_history.front());
+    dialog.resize(560, dialog.sizeHint().height());
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return dialog.textValue();
+}
+
+void SourceControl::cancel()
+{
+    LogDocument* document = m_document();
+    if (document != nullptr && document->Source() != nullptr) {
+        document->Source()->Cancel();
+    }
+    refresh();
+}
+
+void SourceControl::refresh()
+{
+    LogDocument* document = m_document();
+    LogSource* source = document != nullptr ? document->Source() : nullptr;
+    if (source == nullptr) {
+        m_label->setVisible(false);
+        m_progress->setVisible(false);
+        m_cancel->setVisible(false);
+        return;
+    }
+    if (document->PollSource() && m_afterOpen) {
+        m_afterOpen();
+    }
+    const LanguageResources& resources = LanguageResources::current();
+    const SourceStatus status = source->Status();
+    using Phase = SourceStatus::Phase;
+    using Problem = SourceStatus::Problem;
+    QString text;
+    QString problem;
+    switch (status.problem) {
+    case Problem::None:
+    case Problem::StartFailed:
+        break;
+    case Problem::DiskFull:
+        problem = resources.format(StringDiskFull, spoolFolderShown(m_folder),
+                                   QString::number(status.reserveBytes >> 20));
+        break;
+    case Problem::WriteFailed:
+        problem = resources.format(StringWriteFailed, errorText(status.error),
+                                   QString::number(status.error));
+        break;
+    case Problem::ReadFailed:
+        problem = resources.format(StringReadFailed, errorText(status.error),
+                                   QString::number(status.error));
+        break;
+    case Problem::Damaged:
+        problem = resources.format(StringDamaged, QString::fromStdString(status.detail));
+        break;
+    case Problem::Truncated:
+        problem = resources.string(StringTruncated);
+        break;
+    }
+    const bool decompressing = status.kind == SourceKind::Decompressed &&
+                               status.phase == Phase::Running;
+    if (decompressing) {
+        const int permille =
+            status.inputSize == 0
+                ? 0
+                : static_cast<int>(std::min<std::uint64_t>(
+                      1000, status.inputDone * 1000 / status.inputSize));
+        text = resources.format(StringDecompressing, QString::number(permille / 10));
+        m_progress->setValue(permille);
+    } else if (status.phase == Phase::Cancelled) {
+        problem = resources.string(StringCancelled);
+    } else if (status.kind == SourceKind::StandardInput) {
+        text = resources.string(status.phase == Phase::Running ? StringReadingInput
+                                                               : StringEndOfInput);
+    } else if (status.kind == SourceKind::Command) {
+        if (!status.exited) {
+            text = resources.string(StringRunning);
+        } else if (status.exitSignal != 0) {
+            text = resources.format(StringSignalled, QString::number(status.exitSignal));
+        } else {
+            text = resources.format(StringExited, QString::number(status.exitCode));
+        }
+    }
+    if (!problem.isEmpty()) {
+        text = text.isEmpty() ? problem : text + QStringLiteral(" - ") + problem;
+    }
+    m_label->setText(text);
+    m_label->setToolTip(text);
+    m_label->setVisible(!text.isEmpty());
+    m_progress->setVisible(decompressing);
+    m_cancel->setVisible(decompressing);
+    // A problem is told once in a box too: the status bar may be hidden.
+    if (!problem.isEmpty() && m_reported.insert(source->Serial()).second) {
+        showMessage(problem);
+    }
+}
+
+void SourceControl::readHistory()
+{
+    SettingsStore& settings = SettingsStore::instance();
+    const std::u16string base = settings.KeyPath(Setting::KeyQuillstream) + HistoryKey;
+    m_history.clear();
+    for (std::size_t i = 1; i <= HistorySize; ++i) {
+        const QString line = toQString(settings.ReadStringAt(
+            base + u'\\' + toU16(QString::number(i)), HistoryValue, u""));
+        if (!line.isEmpty() && !m_history.contains(line)) {
+            m_history.append(line);
+        }
+    }
+}
+
+void SourceControl::writeHistory()
+{
+    SettingsStore& settings = SettingsStore::instance();
+    std::vector<StoredValue> values;
+    for (int i = 0; i < m_history.size(); ++i) {
+        values.push_back({toU16(QString::number(i + 1)), HistoryValue, true,
+                          toU16(m_history[i]), 0});
+    }
+    settings.ReplaceUserTree(settings.KeyPath(Setting::KeyQuillstream) + HistoryKey, values);
+}
+
+void SourceControl::addToHistory(const QString& line)
+{
+    m_history.removeAll(line);
+    m_history.prepend(line);
+    while (m_history.size() > static_cast<int>(HistorySize)) {
+        m_history.removeLast();
+    }
+    writeHistory();
+}
+
+bool SourceControl::canReadSystemJournal()
+{
+    if (::geteuid() == 0) {
+        return true;
+    }
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)) + 1);
+    const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    groups.resize(static_cast<std::size_t>(std::max(count, 0)));
+    groups.push_back(::getegid());
+    for (const char* name : {"systemd-journal", "adm", "wheel"}) {
+        if (const group* entry = ::getgrnam(name)) {
+            for (gid_t id : groups) {
+                if (id == entry->gr_gid) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+std::string SourceControl::findProgram(const std::string& name)
+{
+    if (name.find('/') != std::string::npos) {
+        return ::access(name.c_str(), X_OK) == 0 ? name : std::string();
+    }
+    const char* path = std::getenv("PATH");
+    const std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        std::size_t end = folders.find(':', start);
+        if (end == std::string::npos) {
+            end = folders.size();
+        }
+        const std::string folder = end == start ? "." : folders.substr(start, end - start);
+        const std::string candidate = folder + '/' + name;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        start = end + 1;
+    }
+    return {};
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+// SourceControl: the logs that arrive as no file of their own, as the window offers them:
+// standard input, File > Follow Command..., File > Follow System Journal and compressed
+// files. It makes the source (engine/LogSource.h), hands it to the front document, tells
+// the user in plain words what went wrong, and shows the source's state in the status bar:
+// "End of input", a command's exit status, a decompression's progress with Cancel.
+//
+// Everything per source lives in the document (LogDocument::Source()); this object only
+// looks at whichever document the window shows, so it serves any number of documents.
+// Main thread only.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/Decompressor.h"
+
+class LogDocument;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class QWidget;
+
+class SourceControl : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int PollMs = 100;
+    static constexpr std::size_t HistorySize = 10;
+
+    // document: gives the document the window shows now (may give nullptr). The widgets
+    // are added to bar; dialogs are parented to window.
+    SourceControl(QWidget* window, QStatusBar* bar, std::function<LogDocument*()> document);
+    ~SourceControl() override;
+
+    // Where messages go (a message box unless tests divert them), and what runs after a
+    // source's spool was opened in the document (the views' first update).
+    void setMessageHandler(std::function<void(const QString&)> handler)
+    {
+        m_message = std::move(handler);
+    }
+    void setAfterOpen(std::function<void()> afterOpen) { m_afterOpen = std::move(afterOpen); }
+    // What asks for a command line (tests answer it); empty text: cancelled.
+    void setCommandPrompt(std::function<QString(const QStringList& history)> prompt)
+    {
+        m_prompt = std::move(prompt);
+    }
+    // Where sources put their spools (tests); empty: the user's cache folder.
+    void setSpoolFolder(const std::string& folder) { m_folder = folder; }
+
+    // Standard input (file descriptor fd, 0 but for tests): refused with a message when it
+    // is a terminal.
+    bool followStandardInput(int fd = 0);
+    // Splits the line into words and runs them; a line that cannot be split, or a program
+    // that cannot be started, is refused with a message that says why.
+    bool followCommandLine(const QString& line);
+    bool followCommand(const std::vector<std::string>& words, const QString& name);
+    // journalctl -f -n 1000 -o short-iso; a message when journalctl is missing, and a note
+    // naming the groups that give access when the user is in none of them.
+    bool followSystemJournal();
+    // path: native bytes of a file whose content is compressed; name: its shown path.
+    bool openCompressed(const std::string& path, CompressionFormat format, const QString& name);
+    // File > Follow Command...: asks for the line, runs it and keeps it in the history.
+    void onFollowCommand();
+
+    QStringList history() const { return m_history; }
+    QLabel* label() const { return m_label; }
+    QProgressBar* progress() const { return m_progress; }
+    QPushButton* cancelButton() const { return m_cancel; }
+
+    // Looks at the front document's source now (the timer does this every PollMs).
+    void refresh();
+
+    // Whether the user may read the whole system journal: root, or a member of one of the
+    // groups systemd-journal, adm, wheel.
+    static bool canReadSystemJournal();
+    // The program's path found in PATH as execvp would, empty when there is none.
+    static std::string findProgram(const std::string& name);
+
+  private:
+    void showMessage(const QString& text);
+    void readHistory();
+    void writeHistory();
+    void addToHistory(const QString& line);
+    QString runCommandPrompt();
+    void cancel();
+
+    QWidget* m_window;
+    std::function<LogDocument*()> m_document;
+    std::function<void(const QString&)> m_message;
+    std::function<void()> m_afterOpen;
+    std::function<QString(const QStringList&)> m_prompt;
+    std::string m_folder;
+    QStringList m_history;
+    QLabel* m_label = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QPushButton* m_cancel = nullptr;
+    QTimer* m_timer = nullptr;
+    // The sources whose end was told already (each end is told once).
+    std::set<std::uint64_t> m_reported;
+};
