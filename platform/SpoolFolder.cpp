@@ -76,6 +76,11 @@ int openPrivateFolder(const std::string& folder)
 {
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dir < 0) {
+        // A link in its place reads as "not a directory"; say what it is.
+        struct stat st {};
+        if (::lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            errno = EPERM;
+        }
         return -1;
     }
     struct stat st {};
@@ -125,7 +130,7 @@ int prepareSpoolFolder(const std::string& folder)
     }
     const int dir = openPrivateFolder(folder);
     if (dir < 0) {
-        return errno == ELOOP ? EPERM : errno;
+        return errno;
     }
     ::close(dir);
     return 0;
@@ -136,7 +141,7 @@ SpoolFile createSpool(const std::string& folder)
     SpoolFile spool;
     const int dir = openPrivateFolder(folder);
     if (dir < 0) {
-        spool.error = errno == ELOOP ? EPERM : errno;
+        spool.error = errno;
         return spool;
     }
     const std::string identity =
