@@ -1,0 +1,436 @@
+// Sources against real pipes and real processes: what arrives is spooled, the end is seen,
+// a command's status is kept, and destroying a source leaves no spool and no process. A
+// randomized walk sets a writer against close and cancel at random moments.
+
+#include "engine/LogSource.h"
+#include "EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using quilltest::TempDir;
+
+namespace {
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// A process that runs: it exists and is no zombie (an orphan's zombie waits for a reaper
+// that a container may not have).
+bool running(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) {
+        return false;
+    }
+    const std::size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
+}
+
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::milliseconds limit = 20s)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+std::string spoolText(const LogSource& source)
+{
+    return quilltest::readFile(source.SpoolPath());
+}
+
+SourceOptions optionsIn(const TempDir& dir)
+{
+    SourceOptions options;
+    options.folder = dir.file("spool");
+    options.reserveBytes = 0;
+    return options;
+}
+
+void writeAll(int fd, const std::string& text)
+{
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+}
+
+TEST(StreamSource, SpoolsWhatArrivesUntilTheEndAndRemovesItsSpool)
+{
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int error = 0;
+    auto source = LogSource::FollowStream(fds[0], u"standard input", optionsIn(dir), error);
+    ::close(fds[0]); // the source reads its own copy
+    ASSERT_TRUE(source) << error;
+    const std::string spool = source->SpoolPath();
+    EXPECT_EQ(source->Kind(), SourceKind::StandardInput);
+    EXPECT_TRUE(source->Follows());
+
+    writeAll(fds[1], "first\n");
+    EXPECT_TRUE(waitFor([&] { return spoolText(*source) == "first\n"; }));
+    EXPECT_EQ(source->Status().phase, SourceStatus::Phase::Running);
+    writeAll(fds[1], "second\nthird");
+    ::close(fds[1]);
+    EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
+    const SourceStatus status = source->Status();
+    EXPECT_EQ(status.phase, SourceStatus::Phase::Ended);
+    EXPECT_EQ(status.problem, SourceStatus::Problem::None);
+    EXPECT_EQ(status.spooled, 18u);
+    EXPECT_EQ(spoolText(*source), "first\nsecond\nthird");
+    source.reset();
+    EXPECT_FALSE(exists(spool));
+}
+
+TEST(StreamSource, ClosesWhileTheWriterStillHoldsThePipe)
+{
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int error = 0;
+    auto source = LogSource::FollowStream(fds[0], u"in", optionsIn(dir), error);
+    ::close(fds[0]);
+    ASSERT_TRUE(source);
+    const std::string spool = source->SpoolPath();
+    writeAll(fds[1], "x\n");
+    EXPECT_TRUE(waitFor([&] { return source->Status().spooled == 2; }));
+    source.reset(); // returns although the pipe never ends
+    EXPECT_FALSE(exists(spool));
+    // The reading end is gone: the writer learns it at once instead of blocking.
+    std::signal(SIGPIPE, SIG_IGN);
+    EXPECT_EQ(::write(fds[1], "y\n", 2), -1);
+    EXPECT_EQ(errno, EPIPE);
+    ::close(fds[1]);
+}
+
+TEST(StreamSource, StopsAtTheDiskReserveWithWhatArrivedKept)
+{
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    SourceOptions options = optionsIn(dir);
+    options.reserveBytes = std::int64_t(1) << 60; // more than any disk has
+    int error = 0;
+    auto source = LogSource::FollowStream(fds[0], u"in", options, error);
+    ::close(fds[0]);
+    ASSERT_TRUE(source);
+    writeAll(fds[1], "too much\n");
+    EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
+    const SourceStatus status = source->Status();
+    EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);
+    EXPECT_EQ(status.problem, SourceStatus::Problem::DiskFull);
+    EXPECT_EQ(status.reserveBytes, std::int64_t(1) << 60);
+    EXPECT_EQ(spoolText(*source), "");
+    ::close(fds[1]);
+}
+
+TEST(StreamSource, RefusesASpoolFolderOthersCanReach)
+{
+    TempDir dir;
+    SourceOptions options = optionsIn(dir);
+    ASSERT_EQ(::mkdir(options.folder.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(options.folder.c_str(), 0777), 0);
+    int error = 0;
+    EXPECT_FALSE(LogSource::FollowStream(0, u"in", options, error));
+    EXPECT_EQ(error, EPERM);
+}
+
+TEST(CommandSource, SpoolsBothOutputsAndKeepsTheExitStatus)
+{
+    TempDir dir;
+    int error = 0;
+    auto source = LogSource::FollowCommand(
+        {"sh", "-c", "echo out; echo err >&2; read line; echo \"stdin:$line\"; exit 3"},
+        u"sh", optionsIn(dir), error);
+    ASSERT_TRUE(source) << error;
+    EXPECT_EQ(source->Kind(), SourceKind::Command);
+    EXPECT_TRUE(waitFor([&] { return source->Status().exited; }));
+    const SourceStatus status = source->Status();
+    EXPECT_EQ(status.phase, SourceStatus::Phase::Ended);
+    EXPECT_EQ(status.exitCode, 3);
+    EXPECT_EQ(status.exitSignal, 0);
+    // Standard input is /dev/null: read gets nothing at once.
+    EXPECT_EQ(spoolText(*source), "out\nerr\nstdin:\n");
+    EXPECT_EQ(source->ProcessId(), 0);
+}
+
+TEST(CommandSource, ArgumentsReachTheProgramAsTheyAre)
+{
+    TempDir dir;
+    int error = 0;
+    auto source = LogSource::FollowCommand({"printf", "%s|", "a b", "$HOME", "*", ""}, u"p",
+                                           optionsIn(dir), error);
+    ASSERT_TRUE(source);
+    EXPECT_TRUE(waitFor([&] { return source->Status().exited; }));
+    EXPECT_EQ(spoolText(*source), "a b|$HOME|*||");
+    EXPECT_EQ(source->Status().exitCode, 0);
+}
+
+TEST(CommandSource, AProgramThatDoesNotExistFailsToStart)
+{
+    TempDir dir;
+    int error = 0;
+    auto source = LogSource::FollowCommand({"quillstream-no-such-program-24"}, u"x",
+                                           optionsIn(dir), error);
+    ASSERT_TRUE(source);
+    const SourceStatus status = source->Status();
+    EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);
+    EXPECT_EQ(status.problem, SourceStatus::Problem::StartFailed);
+    EXPECT_EQ(status.error, ENOENT);
+    EXPECT_TRUE(status.exited);
+    const std::string spool = source->SpoolPath();
+    source.reset();
+    EXPECT_FALSE(exists(spool));
+}
+
+// The command prints its own id (and that of what it started) first.
+std::vector<pid_t> pidsFrom(const LogSource& source, std::size_t count)
+{
+    std::vector<pid_t> pids;
+    EXPECT_TRUE(waitFor([&] {
+        const std::string text = spoolText(source);
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= count;
+    }));
+    std::istringstream in(spoolText(source));
+    pid_t pid;
+    while (pids.size() < count && in >> pid) {
+        pids.push_back(pid);
+    }
+    return pids;
+}
+
+TEST(CommandSource, ClosingEndsTheCommandAndWhatItStarted)
+{
+    TempDir dir;
+    int error = 0;
+    auto source = LogSource::FollowCommand(
+        {"sh", "-c", "sleep 1000 & echo $$; echo $!; wait"}, u"sh", optionsIn(dir), error);
+    ASSERT_TRUE(source);
+    const std::vector<pid_t> pids = pidsFrom(*source, 2);
+    ASSERT_EQ(pids.size(), 2u);
+    EXPECT_EQ(source->ProcessId(), pids[0]);
+    EXPECT_TRUE(running(pids[0]));
+    EXPECT_TRUE(running(pids[1]));
+    const auto start = std::chrono::steady_clock::now();
+    source.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << "SIGTERM should do";
+    EXPECT_FALSE(running(pids[0]));
+    EXPECT_TRUE(waitFor([&] { return !running(pids[1]); }, 5s));
+}
+
+TEST(CommandSource, ACommandThatIgnoresTermIsKilledAfterTheGrace)
+{
+    TempDir dir;
+    SourceOptions options = optionsIn(dir);
+    options.grace = 300ms;
+    int error = 0;
+    auto source = LogSource::FollowCommand(
+        {"sh", "-c", "trap '' TERM; echo $$; while :; do sleep 0.05; done"}, u"sh", options,
+        error);
+    ASSERT_TRUE(source);
+    const std::vector<pid_t> pids = pidsFrom(*source, 1);
+    ASSERT_EQ(pids.size(), 1u);
+    const auto start = std::chrono::steady_clock::now();
+    source.reset();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_FALSE(running(pids[0]));
+}
+
+TEST(CommandSource, DiskFullEndsTheCommand)
+{
+    TempDir dir;
+    SourceOptions options = optionsIn(dir);
+    options.reserveBytes = std::int64_t(1) << 60;
+    int error = 0;
+    auto source = LogSource::FollowCommand({"sh", "-c", "while :; do echo x; sleep 0.01; done"},
+                                           u"sh", options, error);
+    ASSERT_TRUE(source);
+    EXPECT_TRUE(waitFor([&] { return source->Status().exited; }));
+    const SourceStatus status = source->Status();
+    EXPECT_EQ(status.problem, SourceStatus::Problem::DiskFull);
+    EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);
+}
+
+TEST(DecompressSource, WritesTheCopyAndIsNotFollowed)
+{
+    TempDir dir;
+    const std::string plain = dir.file("a.log");
+    std::string text;
+    for (int i = 0; i < 5000; ++i) {
+        text += "line " + std::to_string(i) + "\n";
+    }
+    quilltest::writeFile(plain, text);
+    ASSERT_EQ(std::system(("gzip -k '" + plain + "'").c_str()), 0);
+    int error = 0;
+    auto source = LogSource::Decompress(plain + ".gz", CompressionFormat::Gzip, u"a.log.gz",
+                                        optionsIn(dir), error);
+    ASSERT_TRUE(source);
+    EXPECT_FALSE(source->Follows());
+    EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
+    const SourceStatus status = source->Status();
+    EXPECT_EQ(status.phase, SourceStatus::Phase::Ended);
+    EXPECT_EQ(status.inputDone, status.inputSize);
+    EXPECT_EQ(status.spooled, text.size());
+    EXPECT_TRUE(spoolText(*source) == text);
+
+    EXPECT_FALSE(LogSource::Decompress(dir.file("missing.gz"), CompressionFormat::Gzip, u"m",
+                                       optionsIn(dir), error));
+    EXPECT_EQ(error, ENOENT);
+}
+
+TEST(DocumentSource, TheDocumentFollowsAPipeAndEndsItOnClose)
+{
+    quilltest::TestSettings settings;
+    quilltest::FakeHost host;
+    LogDocument doc(&host, settings.store);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int error = 0;
+    auto source = LogSource::FollowStream(fds[0], u"standard input",
+                                          optionsIn(settings.dir), error);
+    ::close(fds[0]);
+    ASSERT_TRUE(source);
+    const std::string spool = source->SpoolPath();
+    ASSERT_TRUE(doc.OpenSource(std::move(source)));
+    doc.SetTitle();
+    EXPECT_NE(host.shownTitle.find(u"standard input"), std::u16string::npos);
+    EXPECT_EQ(host.shownTitle.find(u".spool"), std::u16string::npos);
+    EXPECT_EQ(host.filePathText, u"standard input");
+    writeAll(fds[1], "one\ntwo\n");
+    EXPECT_TRUE(waitFor([&] { return doc.GetLineCount() >= 2 && doc.GetLine(1) == u"two"; }));
+    EXPECT_EQ(doc.GetLine(0), u"one");
+    EXPECT_EQ(doc.GetLine(1), u"two");
+    doc.OnCloseDocument();
+    EXPECT_EQ(doc.Source(), nullptr);
+    EXPECT_FALSE(exists(spool));
+    ::close(fds[1]);
+}
+
+// The randomized walk: a writer appends numbered lines at random moments while the main
+// thread cancels or destroys the source, or the writer ends, at random moments. What must
+// hold: the spool only ever holds a prefix of what was written, the source ends, the
+// writer is never left blocked, and nothing remains afterwards.
+void runWriterAgainstClose(unsigned seed)
+{
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int error = 0;
+    auto source = LogSource::FollowStream(fds[0], u"in", optionsIn(dir), error);
+    ::close(fds[0]);
+    ASSERT_TRUE(source);
+    const std::string spool = source->SpoolPath();
+
+    const int lines = 1 + static_cast<int>(random() % 400);
+    std::vector<int> pauses(lines);
+    for (int& pause : pauses) {
+        pause = random() % 4 == 0 ? static_cast<int>(random() % 300) : 0; // microseconds
+    }
+    std::string written; // guarded by the join below
+    std::atomic<bool> writerDone{false};
+    std::thread writer([&] {
+        for (int i = 0; i < lines; ++i) {
+            const std::string line = "line " + std::to_string(i) + " " +
+                                     std::string(static_cast<std::size_t>(i % 50), 'x') + "\n";
+            if (::write(fds[1], line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+                break; // the source went: EPIPE
+            }
+            written += line;
+            std::this_thread::sleep_for(std::chrono::microseconds(pauses[i]));
+        }
+        ::close(fds[1]);
+        writerDone = true;
+    });
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+    const int action = static_cast<int>(random() % 3);
+    std::string seen;
+    if (action == 0) {
+        source->Cancel();
+        EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
+        seen = spoolText(*source);
+        EXPECT_EQ(source->Status().phase, SourceStatus::Phase::Ended);
+        source.reset();
+    } else if (action == 1) {
+        seen = spoolText(*source);
+        source.reset();
+    }
+    writer.join();
+    if (action == 2) {
+        // The writer finished: everything arrives and the source sees the end.
+        EXPECT_TRUE(waitFor([&] { return source->Status().phase == SourceStatus::Phase::Ended; }));
+        seen = spoolText(*source);
+        EXPECT_EQ(seen, written);
+        EXPECT_EQ(source->Status().spooled, written.size());
+        source.reset();
+    }
+    EXPECT_TRUE(writerDone);
+    EXPECT_LE(seen.size(), written.size());
+    EXPECT_EQ(written.compare(0, seen.size(), seen), 0) << "the spool is no prefix";
+    EXPECT_FALSE(exists(spool));
+}
+
+TEST(SourceWalk, WriterAgainstCloseAndCancel)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    const unsigned base = std::getenv("QUILL_SEED") ? std::atoi(std::getenv("QUILL_SEED")) : 2400;
+    for (unsigned seed = base; seed < base + 40; ++seed) {
+        runWriterAgainstClose(seed);
+        if (::testing::Test::HasFailure()) {
+            break;
+        }
+    }
+}
+
+// Decompression cancelled at random moments: the copy is always a prefix of the text.
+TEST(SourceWalk, DecompressionAgainstCancel)
+{
+    TempDir dir;
+    const std::string plain = dir.file("big.log");
+    std::string text;
+    for (int i = 0; i < 200000; ++i) {
+        text += "2026-12-08 INFO line " + std::to_string(i * 7919 % 100003) + "\n";
+    }
+    quilltest::writeFile(plain, text);
+    ASSERT_EQ(std::system(("gzip -k '" + plain + "'").c_str()), 0);
+    std::mt19937 random(24);
+    for (int round = 0; round < 12; ++round) {
+        int error = 0;
+        auto source = LogSource::Decompress(plain + ".gz", CompressionFormat::Gzip, u"g",
+                                            optionsIn(dir), error);
+        ASSERT_TRUE(source);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
+        source->Cancel();
+        EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
+        const SourceStatus status = source->Status();
+        const std::string copy = spoolText(*source);
+        EXPECT_TRUE(status.phase == SourceStatus::Phase::Cancelled ||
+                    status.phase == SourceStatus::Phase::Ended);
+        if (status.phase == SourceStatus::Phase::Ended) {
+            EXPECT_TRUE(copy == text);
+        }
+        EXPECT_EQ(text.compare(0, copy.size(), copy), 0);
+        const std::string spool = source->SpoolPath();
+        source.reset();
+        EXPECT_FALSE(exists(spool));
+    }
+}
+
+} // namespace
