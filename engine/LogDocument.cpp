@@ -103,7 +103,9 @@ bool LogDocument::OpenSource(std::unique_ptr<LogSource> source)
         return true;
     }
     m_sourceShown = true;
-    return OnOpenDocument(quill::fileNameToUtf16(m_source->SpoolPath()));
+    const bool opened = OnOpenDocument(quill::fileNameToUtf16(m_source->SpoolPath()));
+    SetTitle();
+    return opened;
 }
 
 void LogDocument::DropSource()

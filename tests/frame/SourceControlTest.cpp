@@ -1,0 +1,225 @@
+// The sources as the window offers them, on the real frame with the English package: a real
+// pipe followed to its end, File > Follow Command... through the menu's action, a command
+// that fails or does not exist, a line that cannot be split, and compressed files that
+// are shown as decompressed copies (whole and damaged).
+
+#include "frame/MainFrame.h"
+#include "frame/SourceControl.h"
+#include "engine/LogDocument.h"
+#include "engine/LogSource.h"
+#include "resources/LanguageResources.h"
+#include "support/EnglishPackage.h"
+#include "support/TempDir.h"
+#include "support/TestDoubles.h"
+#include "view/LogView.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using quilltest::TempDir;
+using quilltest::u16;
+
+namespace {
+
+class NoOwner : public FrameOwner {
+  public:
+    bool OpenDocumentFile(const std::u16string&) override { return false; }
+    void OnFileNew() override {}
+    void OnFileOpen() override {}
+    void OnAppAbout() override {}
+    void OnOpenRecentFile(int) override {}
+    std::vector<std::u16string> RecentFiles() const override { return {}; }
+};
+
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
+class SourceControlTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(package.loaded);
+        document = std::make_unique<LogDocument>(nullptr, *store);
+        document->SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
+                                  std::chrono::milliseconds(10)});
+        frame = std::make_unique<MainFrame>(document.get(), &owner, &sound);
+        document->SetHost(frame.get());
+        frame->GetView()->OnInitialUpdate();
+        frame->setMessageHandler([this](const QString& text) { messages.append(text); });
+        sources()->setSpoolFolder(dir.file("spool"));
+        sources()->setCommandPrompt([this](const QStringList& history) {
+            prompted.append(history);
+            return answer;
+        });
+        frame->show();
+    }
+    void TearDown() override
+    {
+        frame.reset();
+        document.reset();
+    }
+
+    SourceControl* sources() const { return frame->sources(); }
+    QString status() const { return sources()->label()->isVisible() ? sources()->label()->text() : QString(); }
+    QString string(int id) const { return LanguageResources::current().string(id); }
+    std::u16string line(LineNumber index) { return document->GetLine(index); }
+
+    quilltest::EnglishPackage package;
+    TempDir& dir = package.dir;
+    std::unique_ptr<SettingsStore>& store = package.store;
+    quilltest::NullSound sound;
+    NoOwner owner;
+    std::unique_ptr<LogDocument> document;
+    std::unique_ptr<MainFrame> frame;
+    QStringList messages;
+    QList<QStringList> prompted;
+    QString answer;
+};
+
+TEST_F(SourceControlTest, FollowsARealPipeToItsEndAndRemovesTheSpoolOnClose)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_TRUE(sources()->followStandardInput(fds[0]));
+    ::close(fds[0]);
+    ASSERT_NE(document->Source(), nullptr);
+    const std::string spool = document->Source()->SpoolPath();
+    EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral("  -  standard input")))
+        << frame->windowTitle().toStdString();
+    EXPECT_EQ(frame->pane(1)->text(), QStringLiteral("standard input"));
+    EXPECT_TRUE(waitFor([&] { return status() == string(426); }));
+
+    ASSERT_EQ(::write(fds[1], "ERROR first\nsecond\n", 19), 19);
+    EXPECT_TRUE(waitFor([&] { return document->GetLineCount() >= 2 && line(1) == u"second"; }));
+    EXPECT_EQ(line(0), u"ERROR first");
+    ASSERT_EQ(::write(fds[1], "third\n", 6), 6);
+    ::close(fds[1]);
+    EXPECT_TRUE(waitFor([&] { return status() == QStringLiteral("End of input"); }));
+    EXPECT_TRUE(waitFor([&] { return line(2) == u"third"; }));
+    EXPECT_FALSE(frame->pausePane()->isVisible());
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+
+    frame->close();
+    EXPECT_EQ(document->Source(), nullptr);
+    EXPECT_FALSE(exists(spool));
+}
+
+TEST_F(SourceControlTest, FollowCommandFromTheMenuShowsItsExitStatusAndKeepsItInTheHistory)
+{
+    answer = QStringLiteral("sh -c 'echo \"from the command\"; exit 4'");
+    frame->action(Command::FollowCommand)->trigger();
+    ASSERT_EQ(prompted.size(), 1);
+    EXPECT_TRUE(prompted.front().isEmpty());
+    EXPECT_TRUE(waitFor([&] { return status() == QStringLiteral("Command ended with exit status 4"); }))
+        << status().toStdString();
+    EXPECT_TRUE(waitFor([&] { return line(0) == u"from the command"; }));
+    EXPECT_TRUE(frame->windowTitle().endsWith(answer));
+
+    // The next prompt offers it; a new command replaces the old one and its spool.
+    const std::string firstSpool = document->Source()->SpoolPath();
+    answer = QStringLiteral("echo second");
+    frame->action(Command::FollowCommand)->trigger();
+    ASSERT_EQ(prompted.size(), 2);
+    EXPECT_EQ(prompted.back(), QStringList{QStringLiteral("sh -c 'echo \"from the command\"; exit 4'")});
+    EXPECT_FALSE(exists(firstSpool));
+    EXPECT_TRUE(waitFor([&] { return line(0) == u"second"; }));
+    EXPECT_EQ(sources()->history().front(), QStringLiteral("echo second"));
+    EXPECT_EQ(sources()->history().size(), 2);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+}
+
+TEST_F(SourceControlTest, ACommandThatCannotRunSaysWhyAndLeavesTheDocumentAlone)
+{
+    const std::string log = dir.file("kept.log");
+    quilltest::writeFile(log, "kept\n");
+    ASSERT_TRUE(document->OnOpenDocument(u16(log)));
+
+    answer = QStringLiteral("quillstream-no-such-program-24 --flag");
+    frame->action(Command::FollowCommand)->trigger();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.back().contains(QStringLiteral("quillstream-no-such-program-24")));
+    EXPECT_TRUE(messages.back().contains(QStringLiteral("could not be started")));
+    EXPECT_EQ(document->Source(), nullptr);
+    EXPECT_EQ(line(0), u"kept");
+    EXPECT_TRUE(sources()->history().isEmpty());
+
+    answer = QStringLiteral("grep 'unclosed");
+    frame->action(Command::FollowCommand)->trigger();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages.back(),
+              QStringLiteral("The command line cannot be used: a quotation mark is not closed."));
+    EXPECT_EQ(line(0), u"kept");
+}
+
+TEST_F(SourceControlTest, ACompressedFileIsShownAsADecompressedCopyThatIsNotFollowed)
+{
+    const std::string plain = dir.file("rotated.log");
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        text += "line " + std::to_string(i) + "\n";
+    }
+    quilltest::writeFile(plain, text);
+    ASSERT_EQ(std::system(("xz -k '" + plain + "'").c_str()), 0);
+    const std::string packed = plain + ".xz";
+    ASSERT_EQ(DetectCompressionOfFile(packed), CompressionFormat::Xz);
+    ASSERT_TRUE(sources()->openCompressed(packed, CompressionFormat::Xz,
+                                          QString::fromStdString(packed)));
+    EXPECT_TRUE(waitFor([&] { return document->GetLineCount() >= 3000; }));
+    EXPECT_EQ(line(2999), u"line 2999");
+    EXPECT_FALSE(document->IsWatching());
+    EXPECT_FALSE(frame->pausePane()->isVisible());
+    EXPECT_TRUE(frame->windowTitle().endsWith(QString::fromStdString(packed) +
+                                              QStringLiteral(" (decompressed copy)")))
+        << frame->windowTitle().toStdString();
+    EXPECT_FALSE(sources()->progress()->isVisible());
+    EXPECT_FALSE(sources()->cancelButton()->isVisible());
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(SourceControlTest, ADamagedArchiveShowsWhatCameBeforeAndSaysWhatIsWrong)
+{
+    const std::string plain = dir.file("d.log");
+    std::string text;
+    for (int i = 0; i < 100000; ++i) {
+        text += "line " + std::to_string(i) + "\n";
+    }
+    quilltest::writeFile(plain, text);
+    ASSERT_EQ(std::system(("gzip -k '" + plain + "'").c_str()), 0);
+    std::string archive = quilltest::readFile(plain + ".gz");
+    const std::string cut = dir.file("cut.gz");
+    quilltest::writeFile(cut, archive.substr(0, archive.size() / 2));
+    ASSERT_TRUE(sources()->openCompressed(cut, CompressionFormat::Gzip, QStringLiteral("cut.gz")));
+    EXPECT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.front(), string(410));
+    EXPECT_TRUE(status().contains(QStringLiteral("truncated")));
+    EXPECT_GT(document->GetLineCount(), 1000u);
+    EXPECT_EQ(line(1000), u"line 1000");
+}
