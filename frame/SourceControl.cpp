@@ -138,7 +138,12 @@ bool SourceControl::followStandardInput(int fd)
                                      spoolFolderShown(m_folder), errorText(error)));
         return false;
     }
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Following standard input, spool ",
+                              std::string_view(source->SpoolPath()));
+    const QString name = resources.string(StringStandardInput);
     const bool opened = document->OpenSource(std::move(source));
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(toU16(name)),
+                              ": ", std::uint32_t(document->GetLineCount()), " lines");
     if (m_afterOpen) {
         m_afterOpen();
     }
@@ -197,6 +202,8 @@ bool SourceControl::followCommand(const std::vector<std::string>& words, const Q
                               std::u16string_view(toU16(name)), ", process ",
                               std::int64_t(source->ProcessId()));
     const bool opened = document->OpenSource(std::move(source));
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(toU16(name)),
+                              ": ", std::uint32_t(document->GetLineCount()), " lines");
     if (m_afterOpen) {
         m_afterOpen();
     }
@@ -292,8 +299,12 @@ void SourceControl::refresh()
         m_cancel->setVisible(false);
         return;
     }
-    if (document->PollSource() && m_afterOpen) {
-        m_afterOpen();
+    if (document->PollSource()) {
+        TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressed copy shown: ",
+                                  std::uint32_t(document->GetLineCount()), " lines");
+        if (m_afterOpen) {
+            m_afterOpen();
+        }
     }
     const LanguageResources& resources = LanguageResources::current();
     const SourceStatus status = source->Status();
@@ -356,6 +367,10 @@ void SourceControl::refresh()
     m_label->setVisible(!text.isEmpty());
     m_progress->setVisible(decompressing);
     m_cancel->setVisible(decompressing);
+    if (status.phase != Phase::Running && m_ended.insert(source->Serial()).second) {
+        TraceLog::instance().Line(TraceLog::LevelInfo, "Source ended: ",
+                                  std::u16string_view(toU16(text)));
+    }
     // A problem is told once in a box too: the status bar may be hidden.
     if (!problem.isEmpty() && m_reported.insert(source->Serial()).second) {
         showMessage(problem);

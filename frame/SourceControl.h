@@ -106,4 +106,6 @@ class SourceControl : public QObject {
     QTimer* m_timer = nullptr;
     // The sources whose end was told already (each end is told once).
     std::set<std::uint64_t> m_reported;
+    // The sources whose end was traced already.
+    std::set<std::uint64_t> m_ended;
 };
