@@ -63,3 +63,27 @@ TEST(CommandLineVersionTest, WholeArgumentBeforeDoubleDashOnly)
     EXPECT_FALSE(afterDoubleDash.showVersion);
     EXPECT_EQ(afterDoubleDash.fileName, std::optional<std::string>("--version"));
 }
+
+TEST(CommandLineSourcesTest, DashIsStandardInputAndCommandTakesTheNextArgumentWhole)
+{
+    EXPECT_TRUE(parseCommandLine({"-"}).standardInput);
+    EXPECT_FALSE(parseCommandLine({"-"}).fileName);
+    const CommandLineInfo afterDoubleDash = parseCommandLine({"--", "-"});
+    EXPECT_FALSE(afterDoubleDash.standardInput);
+    EXPECT_EQ(afterDoubleDash.fileName, std::optional<std::string>("-"));
+
+    const CommandLineInfo command = parseCommandLine({"--command", "journalctl -f -o short-iso"});
+    EXPECT_EQ(command.command, std::optional<std::string>("journalctl -f -o short-iso"));
+    EXPECT_FALSE(command.fileName);
+    // The line is taken whole even when it looks like a flag; the first one wins.
+    const CommandLineInfo flagLike = parseCommandLine({"--command", "-h", "--command", "b", "x.log"});
+    EXPECT_EQ(flagLike.command, std::optional<std::string>("-h"));
+    EXPECT_FALSE(flagLike.showHelp);
+    EXPECT_EQ(flagLike.fileName, std::optional<std::string>("x.log"));
+    EXPECT_EQ(parseCommandLine({"--command=tail -f a"}).command,
+              std::optional<std::string>("tail -f a"));
+    EXPECT_EQ(parseCommandLine({"--command="}).command, std::optional<std::string>(""));
+    EXPECT_FALSE(parseCommandLine({"--command"}).command);
+    EXPECT_FALSE(parseCommandLine({"--commands", "x"}).command);
+    EXPECT_FALSE(parseCommandLine({"--", "--command", "x"}).command);
+}
