@@ -335,7 +335,8 @@ QString Application::openDialogFolder() const
     // The next log is most often beside the one being followed.
     // The document's name is absolute; its folder is cut on the escaped form, so only
     // the screen's text of it can lose bytes.
-    if (m_document && !m_document->GetPathName().empty()) {
+    // A source's spool folder is nobody's idea of where logs are.
+    if (m_document && !m_document->GetPathName().empty() && m_document->Source() == nullptr) {
         const std::u16string& path = m_document->GetPathName();
         const std::size_t slash = path.rfind(u'/');
         if (slash != std::u16string::npos) {

@@ -44,6 +44,7 @@
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
+#include "frame/SourceControl.h"
 #include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
@@ -711,6 +712,8 @@ BENCHMARK(FollowWithFilter)
 // 17th wider than the window (the case that once stopped following), with or without a
 // filter whose pattern backtracks on every fifth line. Reports the median,
 // 95th percentile and largest delay, and how many lines were never shown at the bottom.
+// pipe=1: the same lines written into a pipe that the window follows as standard input
+// (through its spool), instead of into the file.
 class PaintClock : public QObject {
   public:
     PaintClock(LogDocument& document, LogView& view) : m_document(document), m_view(view)
@@ -754,6 +757,22 @@ void FollowLatency(benchmark::State& state)
         const std::string& path = window.path;
         LogDocument& document = *window.document;
         MainFrame& frame = *window.frame;
+        const bool piped = state.range(1) != 0;
+        int pipeFds[2] = {-1, -1};
+        if (piped) {
+            if (::pipe(pipeFds) != 0 ||
+                ::write(pipeFds[1], history.data(), history.size()) != ssize_t(history.size())) {
+                state.SkipWithError("no pipe");
+                return;
+            }
+            frame.sources()->setSpoolFolder(window.folder + "/spool");
+            frame.sources()->followStandardInput(pipeFds[0]);
+            ::close(pipeFds[0]);
+            const auto until = Clock::now() + std::chrono::seconds(10);
+            while (document.GetLineCount() < 200 && Clock::now() < until) {
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+            }
+        }
         if (state.range(0) != 0) {
             // A pattern that backtracks for a long time on lines of a's: the watcher must
             // not be held up by it.
@@ -772,7 +791,7 @@ void FollowLatency(benchmark::State& state)
             const LineNumber before = document.GetLineCount();
             std::thread writer([&] {
                 std::mt19937 rng(7);
-                const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+                const int fd = piped ? pipeFds[1] : ::open(path.c_str(), O_WRONLY | O_APPEND);
                 for (int i = 0; i < Samples; ++i) {
                     std::string line = "2026-12-07 12:00:01.000 INFO new line " + std::to_string(i);
                     if (i % 17 == 0) {
@@ -826,9 +845,10 @@ void FollowLatency(benchmark::State& state)
     }
 }
 BENCHMARK(FollowLatency)
-    ->ArgName("backtracking_filter")
-    ->Arg(0)
-    ->Arg(1)
+    ->ArgNames({"backtracking_filter", "pipe"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
