@@ -142,4 +142,20 @@ wait_title "Quillstream - *  -  $log.gz $copy"
 terminate
 [[ $(spool_count) -eq 0 ]] || fail "the decompressed copy is still there after SIGTERM"
 
+# --- a .gz that is really plain text, and an empty one: opened and followed as files ------
+fake=$work/plain.log.gz
+printf 'plain one\nplain two\nplain three\n' >"$fake"
+: >"$work/empty.gz"
+"$exe" "$fake" >"$work/out5.txt" 2>&1 </dev/null &
+pid=$!
+wait_trace "Opened $fake: 3 lines"
+echo "plain four" >>"$fake"
+wait_trace "File appended: 4 lines"
+terminate
+tr -d '\r' <"$trace.$runs" | grep -q "Decompressing" && fail "plain text taken for gzip"
+"$exe" "$work/empty.gz" >"$work/out6.txt" 2>&1 </dev/null &
+pid=$!
+wait_trace "Opened $work/empty.gz: 0 lines"
+terminate
+
 echo "sources-end-to-end ($language): ok"
