@@ -216,6 +216,7 @@ TEST(Decompressor, DetectsByContentNotByName)
         {std::string("\x1f\x8b\x08", 3), CompressionFormat::Gzip},
         {std::string("\x1f\x8b", 2), CompressionFormat::None},
         {std::string("\x1f\x8b\x07", 3), CompressionFormat::None},
+        {std::string("\x1f\x8b\x09", 3), CompressionFormat::None},
         {"BZh9", CompressionFormat::Bzip2},
         {"BZh1", CompressionFormat::Bzip2},
         {"BZh0", CompressionFormat::None},

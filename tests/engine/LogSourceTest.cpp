@@ -258,10 +258,12 @@ TEST(CommandSource, DiskFullEndsTheCommand)
     SourceOptions options = optionsIn(dir);
     options.reserveBytes = std::int64_t(1) << 60;
     int error = 0;
-    auto source = LogSource::FollowCommand({"sh", "-c", "while :; do echo x; sleep 0.01; done"},
-                                           u"sh", options, error);
+    // A command that outlives a closed pipe: only the source's SIGTERM ends it.
+    auto source = LogSource::FollowCommand(
+        {"sh", "-c", "trap '' PIPE; while :; do echo x 2>/dev/null; sleep 0.01; done"}, u"sh",
+        options, error);
     ASSERT_TRUE(source);
-    EXPECT_TRUE(waitFor([&] { return source->Status().exited; }));
+    EXPECT_TRUE(waitFor([&] { return source->Status().exited; }, 5s));
     const SourceStatus status = source->Status();
     EXPECT_EQ(status.problem, SourceStatus::Problem::DiskFull);
     EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);

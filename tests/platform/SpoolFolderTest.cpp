@@ -11,6 +11,8 @@
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <algorithm>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,6 +105,13 @@ TEST(SpoolFolder, RefusesAFolderOthersCanReachOrALink)
     EXPECT_FALSE(quill::createSpool(open));
     EXPECT_EQ(quill::createSpool(open).error, EPERM);
 
+    // Access for others alone is enough to refuse it.
+    const std::string others = dir.file("others");
+    ASSERT_EQ(::mkdir(others.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(others.c_str(), 0701), 0);
+    EXPECT_EQ(quill::prepareSpoolFolder(others), EPERM);
+    EXPECT_FALSE(quill::createSpool(others));
+
     const std::string real = dir.file("real");
     ASSERT_EQ(::mkdir(real.c_str(), 0700), 0);
     const std::string link = dir.file("link");
@@ -173,15 +182,52 @@ TEST(SpoolFolder, RemovesOnlyStaleSpoolFiles)
     EXPECT_TRUE(exists(stale1));
 }
 
-TEST(SpoolFolder, ReserveLiesBetweenItsBounds)
+TEST(SpoolFolder, NeverOpensAFileThatIsAlreadyThere)
 {
     TempDir dir;
-    const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-    const std::int64_t reserve = quill::spoolReserveBytes(fd);
-    EXPECT_GE(reserve, std::int64_t(64) << 20);
-    EXPECT_LE(reserve, std::int64_t(1) << 30);
-    EXPECT_GT(quill::freeBytesOf(fd), 0);
-    ::close(fd);
+    const std::string folder = dir.file("spool");
+    ASSERT_EQ(quill::prepareSpoolFolder(folder), 0);
+    quill::SpoolFile first = quill::createSpool(folder);
+    ASSERT_TRUE(first);
+    // Files and a link planted under the next names the folder would hand out.
+    const std::string prefix = first.path.substr(0, first.path.rfind('-') + 1);
+    const long serial = std::stol(first.path.substr(prefix.size()));
+    const std::string target = dir.file("target");
+    quilltest::writeFile(target, "keep");
+    for (long next = serial + 1; next <= serial + 3; ++next) {
+        quilltest::writeFile(prefix + std::to_string(next) + ".spool", "planted");
+    }
+    const std::string link = prefix + std::to_string(serial + 4) + ".spool";
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    quill::SpoolFile next = quill::createSpool(folder);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next.path, prefix + std::to_string(serial + 5) + ".spool");
+    for (long planted = serial + 1; planted <= serial + 3; ++planted) {
+        EXPECT_EQ(quilltest::readFile(prefix + std::to_string(planted) + ".spool"), "planted");
+    }
+    EXPECT_EQ(quilltest::readFile(target), "keep");
+    ::close(first.fd);
+    ::close(next.fd);
+}
+
+// The reserve from its stated rule, worked out here from statvfs: 2% of the file system,
+// at least 64 MiB, at most 1 GiB.
+TEST(SpoolFolder, ReserveFollowsItsRule)
+{
+    TempDir dir;
+    for (const std::string& folder : {dir.path(), std::string("/dev/shm"), std::string("/")}) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+        if (fd < 0) {
+            continue;
+        }
+        struct statvfs fs {};
+        ASSERT_EQ(::fstatvfs(fd, &fs), 0);
+        const double size = double(fs.f_blocks) * double(fs.f_frsize);
+        const double expected = std::min(std::max(size * 0.02, 64.0 * 1048576), 1073741824.0);
+        EXPECT_NEAR(double(quill::spoolReserveBytes(fd)), expected, 1.0) << folder;
+        EXPECT_EQ(quill::freeBytesOf(fd), std::int64_t(fs.f_bavail) * std::int64_t(fs.f_frsize));
+        ::close(fd);
+    }
 }
 
 } // namespace
