@@ -257,6 +257,7 @@ TEST(CommandSource, DiskFullEndsTheCommand)
     TempDir dir;
     SourceOptions options = optionsIn(dir);
     options.reserveBytes = std::int64_t(1) << 60;
+    options.grace = 20s; // the SIGKILL that follows a grace time is not what ends it here
     int error = 0;
     // A command that outlives a closed pipe: only the source's SIGTERM ends it.
     auto source = LogSource::FollowCommand(
