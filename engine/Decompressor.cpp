@@ -131,9 +131,9 @@ class XzDecoder final : public StreamDecoder {
         case LZMA_STREAM_END:
             return Step::StreamEnd;
         case LZMA_OK:
-            return Step::Progress;
         case LZMA_BUF_ERROR:
-            // No progress possible: the caller sees neither input used nor output made.
+            // BUF_ERROR: no progress possible; the caller sees neither input used nor output
+            // made.
             return Step::Progress;
         case LZMA_FORMAT_ERROR:
             m_error = "not xz data";

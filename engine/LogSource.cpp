@@ -143,6 +143,7 @@ std::unique_ptr<LogSource> LogSource::FollowCommand(const std::vector<std::strin
         return nullptr;
     }
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (const std::string& word : words) {
         argv.push_back(const_cast<char*>(word.c_str()));
     }

@@ -153,7 +153,9 @@ SpoolFile createSpool(const std::string& folder)
                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             spool.fd = fd;
-            spool.path = folder + '/' + name;
+            spool.path = folder;
+            spool.path += '/';
+            spool.path += name;
             break;
         }
         if (errno != EEXIST) {
