@@ -28,27 +28,30 @@ if [[ ! -s "$log" ]]; then
             print line; written += length(line) + 1 } }' >"$log"
 fi
 
-best() { # <command...>: best wall time of three runs, in seconds
-    local b= t start end
+best() { # <command...>: best of three runs: "wall_seconds cpu_seconds"
+    local b= c= t u out
     for _ in 1 2 3; do
-        start=$(date +%s.%N)
-        "$@" >/dev/null
-        end=$(date +%s.%N)
-        t=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+        out=$( { /usr/bin/time -f "%e %U %S" "$@" >/dev/null; } 2>&1 | tail -1)
+        t=$(awk '{ print $1 }' <<<"$out")
+        u=$(awk '{ printf "%.3f", $2 + $3 }' <<<"$out")
         if [[ -z "$b" ]] || awk -v t="$t" -v b="$b" 'BEGIN { exit !(t < b) }'; then b=$t; fi
+        if [[ -z "$c" ]] || awk -v t="$u" -v b="$c" 'BEGIN { exit !(t < b) }'; then c=$u; fi
     done
-    echo "$b"
+    echo "$b $c"
 }
 
-printf '%-6s %10s %10s %8s\n' format quill_s peer_s ratio
+# Ratios are the peer's time over ours: 1.0 is as fast, above is faster. Processor time
+# (user + system) is the steadier figure on a shared machine; wall time is shown beside it.
+printf '%-6s %9s %9s %7s %9s %9s %7s\n' format quill_s peer_s ratio quill_cpu peer_cpu ratio
 for entry in "gzip .gz zcat" "bzip2 .bz2 bzcat" "xz .xz xzcat" "zstd .zst zstdcat"; do
     read -r tool suffix peer <<<"$entry"
     archive=$log$suffix
     [[ -s "$archive" ]] || "$tool" -c "$log" >"$archive"
     cat "$archive" >/dev/null
-    ours=$("$bench" "$archive" 3 | awk '{ print $2 }')
-    theirs=$(best "$peer" "$archive")
-    # The ratio is the peer's time over ours: 1.0 is as fast, above is faster.
-    printf '%-6s %10s %10s %8s\n' "$tool" "$ours" "$theirs" \
-        "$(awk -v o="$ours" -v t="$theirs" 'BEGIN { printf "%.2f", t / o }')"
+    read -r _ ours _ _ _ _ ours_cpu _ < <("$bench" "$archive" 3)
+    read -r theirs theirs_cpu < <(best "$peer" "$archive")
+    printf '%-6s %9s %9s %7s %9s %9s %7s\n' "$tool" "$ours" "$theirs" \
+        "$(awk -v o="$ours" -v t="$theirs" 'BEGIN { printf "%.2f", t / o }')" \
+        "$ours_cpu" "$theirs_cpu" \
+        "$(awk -v o="$ours_cpu" -v t="$theirs_cpu" 'BEGIN { printf "%.2f", t / o }')"
 done
