@@ -103,7 +103,7 @@ MainFrame::MainFrame(LogDocument* document, FrameOwner* owner, SoundService* sou
     buildStatusBar();
     m_sources = new SourceControl(this, statusBar(), [this] { return m_document; });
     m_sources->setMessageHandler([this](const QString& text) { showMessage(text); });
-    m_sources->setAfterOpen([this] {
+    m_sources->setAfterOpen([this](LogDocument*) {
         m_view->OnInitialUpdate();
         updateCommandStates();
     });

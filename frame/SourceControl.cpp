@@ -118,10 +118,6 @@ void SourceControl::showMessage(const QString& text)
 
 bool SourceControl::followStandardInput(int fd)
 {
-    LogDocument* document = m_document();
-    if (document == nullptr) {
-        return false;
-    }
     const LanguageResources& resources = LanguageResources::current();
     if (::isatty(fd)) {
         // A terminal would wait for the user to type the log.
@@ -131,21 +127,29 @@ bool SourceControl::followStandardInput(int fd)
     SourceOptions options;
     options.folder = m_folder;
     int error = 0;
-    std::unique_ptr<LogSource> source = LogSource::FollowStream(
-        fd, toU16(resources.string(StringStandardInput)), options, error);
+    const QString name = resources.string(StringStandardInput);
+    std::unique_ptr<LogSource> source = LogSource::FollowStream(fd, toU16(name), options, error);
     if (!source) {
-        showMessage(resources.format(StringNoSpool, resources.string(StringStandardInput),
-                                     spoolFolderShown(m_folder), errorText(error)));
+        showMessage(resources.format(StringNoSpool, name, spoolFolderShown(m_folder),
+                                     errorText(error)));
         return false;
     }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Following standard input, spool ",
                               std::string_view(source->SpoolPath()));
-    const QString name = resources.string(StringStandardInput);
+    return openInTarget(std::move(source), name);
+}
+
+bool SourceControl::openInTarget(std::unique_ptr<LogSource> source, const QString& name)
+{
+    LogDocument* document = m_target ? m_target() : m_document();
+    if (document == nullptr) {
+        return false;
+    }
     const bool opened = document->OpenSource(std::move(source));
     TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(toU16(name)),
                               ": ", std::uint32_t(document->GetLineCount()), " lines");
     if (m_afterOpen) {
-        m_afterOpen();
+        m_afterOpen(document);
     }
     refresh();
     return opened;
@@ -175,8 +179,7 @@ bool SourceControl::followCommandLine(const QString& line)
 
 bool SourceControl::followCommand(const std::vector<std::string>& words, const QString& name)
 {
-    LogDocument* document = m_document();
-    if (document == nullptr || words.empty()) {
+    if (words.empty()) {
         return false;
     }
     const LanguageResources& resources = LanguageResources::current();
@@ -201,14 +204,7 @@ bool SourceControl::followCommand(const std::vector<std::string>& words, const Q
     TraceLog::instance().Line(TraceLog::LevelInfo, "Following command ",
                               std::u16string_view(toU16(name)), ", process ",
                               std::int64_t(source->ProcessId()));
-    const bool opened = document->OpenSource(std::move(source));
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(toU16(name)),
-                              ": ", std::uint32_t(document->GetLineCount()), " lines");
-    if (m_afterOpen) {
-        m_afterOpen();
-    }
-    refresh();
-    return opened;
+    return openInTarget(std::move(source), name);
 }
 
 bool SourceControl::followSystemJournal()
@@ -232,21 +228,23 @@ bool SourceControl::followSystemJournal()
 bool SourceControl::openCompressed(const std::string& path, CompressionFormat format,
                                    const QString& name)
 {
-    LogDocument* document = m_document();
-    if (document == nullptr) {
-        return false;
-    }
     SourceOptions options;
     options.folder = m_folder;
     int error = 0;
     std::unique_ptr<LogSource> source =
         LogSource::Decompress(path, format, toU16(name), options, error);
     if (!source) {
-        document->ReportOpenError(error, quill::fileNameToUtf16(path));
+        if (LogDocument* document = m_document()) {
+            document->ReportOpenError(error, quill::fileNameToUtf16(path));
+        }
         return false;
     }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressing ", CompressionName(format),
                               " ", std::u16string_view(toU16(name)));
+    LogDocument* document = m_target ? m_target() : m_document();
+    if (document == nullptr) {
+        return false;
+    }
     document->OpenSource(std::move(source));
     refresh();
     return true;
@@ -291,62 +289,96 @@ void SourceControl::cancel()
 
 void SourceControl::refresh()
 {
-    LogDocument* document = m_document();
-    LogSource* source = document != nullptr ? document->Source() : nullptr;
-    if (source == nullptr) {
-        m_label->setVisible(false);
-        m_progress->setVisible(false);
-        m_cancel->setVisible(false);
-        return;
+    std::vector<LogDocument*> documents =
+        m_all ? m_all() : std::vector<LogDocument*>{m_document()};
+    for (LogDocument* document : documents) {
+        if (document != nullptr && document->Source() != nullptr) {
+            lookAfter(document);
+        }
     }
+    LogDocument* front = m_document();
+    const LogSource* source = front != nullptr ? front->Source() : nullptr;
+    const QString text = source != nullptr ? statusText(source->Status()) : QString();
+    const bool decompressing = source != nullptr &&
+                               source->Kind() == SourceKind::Decompressed &&
+                               source->Status().phase == SourceStatus::Phase::Running;
+    if (decompressing) {
+        const SourceStatus status = source->Status();
+        m_progress->setValue(status.inputSize == 0
+                                 ? 0
+                                 : static_cast<int>(std::min<std::uint64_t>(
+                                       1000, status.inputDone * 1000 / status.inputSize)));
+    }
+    m_label->setText(text);
+    m_label->setToolTip(text);
+    m_label->setVisible(!text.isEmpty());
+    m_progress->setVisible(decompressing);
+    m_cancel->setVisible(decompressing);
+}
+
+void SourceControl::lookAfter(LogDocument* document)
+{
     if (document->PollSource()) {
         TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressed copy shown: ",
                                   std::uint32_t(document->GetLineCount()), " lines");
         if (m_afterOpen) {
-            m_afterOpen();
+            m_afterOpen(document);
         }
     }
-    const LanguageResources& resources = LanguageResources::current();
+    const LogSource* source = document->Source();
     const SourceStatus status = source->Status();
-    using Phase = SourceStatus::Phase;
+    if (status.phase == SourceStatus::Phase::Running) {
+        return;
+    }
+    if (m_ended.insert(source->Serial()).second) {
+        TraceLog::instance().Line(TraceLog::LevelInfo, "Source ended: ",
+                                  std::u16string_view(toU16(statusText(status))));
+    }
+    // A problem is told once in a box too: the status bar may be hidden.
+    const QString problem = problemText(status);
+    if (!problem.isEmpty() && m_reported.insert(source->Serial()).second) {
+        showMessage(problem);
+    }
+}
+
+QString SourceControl::problemText(const SourceStatus& status) const
+{
+    const LanguageResources& resources = LanguageResources::current();
     using Problem = SourceStatus::Problem;
-    QString text;
-    QString problem;
+    if (status.phase == SourceStatus::Phase::Cancelled) {
+        return resources.string(StringCancelled);
+    }
     switch (status.problem) {
     case Problem::None:
     case Problem::StartFailed:
         break;
     case Problem::DiskFull:
-        problem = resources.format(StringDiskFull, spoolFolderShown(m_folder),
-                                   QString::number(status.reserveBytes >> 20));
-        break;
+        return resources.format(StringDiskFull, spoolFolderShown(m_folder),
+                                QString::number(status.reserveBytes >> 20));
     case Problem::WriteFailed:
-        problem = resources.format(StringWriteFailed, errorText(status.error),
-                                   QString::number(status.error));
-        break;
+        return resources.format(StringWriteFailed, errorText(status.error),
+                                QString::number(status.error));
     case Problem::ReadFailed:
-        problem = resources.format(StringReadFailed, errorText(status.error),
-                                   QString::number(status.error));
-        break;
+        return resources.format(StringReadFailed, errorText(status.error),
+                                QString::number(status.error));
     case Problem::Damaged:
-        problem = resources.format(StringDamaged, QString::fromStdString(status.detail));
-        break;
+        return resources.format(StringDamaged, QString::fromStdString(status.detail));
     case Problem::Truncated:
-        problem = resources.string(StringTruncated);
-        break;
+        return resources.string(StringTruncated);
     }
-    const bool decompressing = status.kind == SourceKind::Decompressed &&
-                               status.phase == Phase::Running;
-    if (decompressing) {
-        const int permille =
-            status.inputSize == 0
-                ? 0
-                : static_cast<int>(std::min<std::uint64_t>(
-                      1000, status.inputDone * 1000 / status.inputSize));
-        text = resources.format(StringDecompressing, QString::number(permille / 10));
-        m_progress->setValue(permille);
-    } else if (status.phase == Phase::Cancelled) {
-        problem = resources.string(StringCancelled);
+    return {};
+}
+
+QString SourceControl::statusText(const SourceStatus& status) const
+{
+    const LanguageResources& resources = LanguageResources::current();
+    using Phase = SourceStatus::Phase;
+    QString text;
+    if (status.kind == SourceKind::Decompressed && status.phase == Phase::Running) {
+        const std::uint64_t percent =
+            status.inputSize == 0 ? 0 : status.inputDone * 100 / status.inputSize;
+        text = resources.format(StringDecompressing, QString::number(std::min<std::uint64_t>(
+                                                         percent, 100)));
     } else if (status.kind == SourceKind::StandardInput) {
         text = resources.string(status.phase == Phase::Running ? StringReadingInput
                                                                : StringEndOfInput);
@@ -359,22 +391,11 @@ void SourceControl::refresh()
             text = resources.format(StringExited, QString::number(status.exitCode));
         }
     }
+    const QString problem = problemText(status);
     if (!problem.isEmpty()) {
         text = text.isEmpty() ? problem : text + QStringLiteral(" - ") + problem;
     }
-    m_label->setText(text);
-    m_label->setToolTip(text);
-    m_label->setVisible(!text.isEmpty());
-    m_progress->setVisible(decompressing);
-    m_cancel->setVisible(decompressing);
-    if (status.phase != Phase::Running && m_ended.insert(source->Serial()).second) {
-        TraceLog::instance().Line(TraceLog::LevelInfo, "Source ended: ",
-                                  std::u16string_view(toU16(text)));
-    }
-    // A problem is told once in a box too: the status bar may be hidden.
-    if (!problem.isEmpty() && m_reported.insert(source->Serial()).second) {
-        showMessage(problem);
-    }
+    return text;
 }
 
 void SourceControl::readHistory()

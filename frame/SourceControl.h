@@ -16,11 +16,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "engine/Decompressor.h"
+#include "engine/LogSource.h"
 
 class LogDocument;
 class QLabel;
@@ -42,12 +44,24 @@ class SourceControl : public QObject {
     ~SourceControl() override;
 
     // Where messages go (a message box unless tests divert them), and what runs after a
-    // source's spool was opened in the document (the views' first update).
+    // source's spool was opened in a document (the views' first update).
     void setMessageHandler(std::function<void(const QString&)> handler)
     {
         m_message = std::move(handler);
     }
-    void setAfterOpen(std::function<void()> afterOpen) { m_afterOpen = std::move(afterOpen); }
+    void setAfterOpen(std::function<void(LogDocument*)> afterOpen)
+    {
+        m_afterOpen = std::move(afterOpen);
+    }
+    // The document a new source goes to, asked once the source has started (so a source
+    // that cannot start costs no document); default: the one the window shows.
+    void setTargetDocument(std::function<LogDocument*()> target) { m_target = std::move(target); }
+    // Every document whose source is looked after (a decompression finishing behind the
+    // front); default: the one the window shows.
+    void setAllDocuments(std::function<std::vector<LogDocument*>()> all)
+    {
+        m_all = std::move(all);
+    }
     // What asks for a command line (tests answer it); empty text: cancelled.
     void setCommandPrompt(std::function<QString(const QStringList& history)> prompt)
     {
@@ -76,8 +90,12 @@ class SourceControl : public QObject {
     QProgressBar* progress() const { return m_progress; }
     QPushButton* cancelButton() const { return m_cancel; }
 
-    // Looks at the front document's source now (the timer does this every PollMs).
+    // Looks after every document's source now and shows the front one's state (the timer
+    // does this every PollMs).
     void refresh();
+    // The status bar's text for a source's state, and the problem alone (empty: none).
+    QString statusText(const SourceStatus& status) const;
+    QString problemText(const SourceStatus& status) const;
 
     // Whether the user may read the whole system journal: root, or a member of one of the
     // groups systemd-journal, adm, wheel.
@@ -87,6 +105,11 @@ class SourceControl : public QObject {
 
   private:
     void showMessage(const QString& text);
+    // Hands the started source to the target document and brings the views up.
+    bool openInTarget(std::unique_ptr<LogSource> source, const QString& name);
+    // A document's source: a finished decompression is shown, an end is traced and a
+    // problem told once.
+    void lookAfter(LogDocument* document);
     void readHistory();
     void writeHistory();
     void addToHistory(const QString& line);
@@ -96,7 +119,9 @@ class SourceControl : public QObject {
     QWidget* m_window;
     std::function<LogDocument*()> m_document;
     std::function<void(const QString&)> m_message;
-    std::function<void()> m_afterOpen;
+    std::function<void(LogDocument*)> m_afterOpen;
+    std::function<LogDocument*()> m_target;
+    std::function<std::vector<LogDocument*>()> m_all;
     std::function<QString(const QStringList&)> m_prompt;
     std::string m_folder;
     QStringList m_history;
