@@ -95,14 +95,13 @@ class FollowWalk {
         std::ofstream(m_path, std::ios::binary | std::ios::trunc) << "first line\n";
         m_fileLines = 1;
         m_store.SetBool(Setting::IsTextFontSet, false);
-        m_document = std::make_unique<LogDocument>(nullptr, m_store);
+        m_frame = std::make_unique<MainFrame>(&m_owner, &m_sound);
+        m_document = m_frame->GetActiveDocument();
         WatchTiming timing;
         timing.poll = std::chrono::milliseconds(20);
         m_document->SetWatchTiming(timing);
-        m_frame = std::make_unique<MainFrame>(m_document.get(), &m_owner, &m_sound);
         m_frame->setMessageHandler([](const QString&) {});
-        m_document->SetHost(m_frame.get());
-        m_owner.document = m_document.get();
+        m_owner.document = m_document;
         m_owner.frame = m_frame.get();
         m_frame->resize(640, 420);
         m_frame->show();
@@ -119,7 +118,6 @@ class FollowWalk {
     {
         m_frame->close();
         m_frame.reset();
-        m_document.reset();
     }
 
     // One random event, then the check. Returns a description of the event for the trace.
@@ -454,7 +452,7 @@ class FollowWalk {
     std::string m_path;
     NullSound m_sound;
     ReopeningOwner m_owner;
-    std::unique_ptr<LogDocument> m_document;
+    LogDocument* m_document = nullptr; // the first tab's
     std::unique_ptr<MainFrame> m_frame;
     Place m_view;
     Place m_pane;
