@@ -270,6 +270,7 @@ bool Application::OpenDocumentFile(const std::u16string& path)
                                       std::u16string_view(fullPath));
             if (target.created) {
                 m_mainFrame->closeTab(target.tab);
+                m_mainFrame->activateTab(target.previous);
             }
             return false;
         }
@@ -311,7 +312,8 @@ bool Application::restoreSession()
             front = m_mainFrame->currentTab();
         }
     }
-    m_mainFrame->activateTab(front);
+    // The front one gone since: the first comes to the front.
+    m_mainFrame->activateTab(front != nullptr ? front : m_mainFrame->tab(0));
     return true;
 }
 

@@ -338,9 +338,10 @@ MainFrame::OpenTarget MainFrame::PrepareOpen(const std::u16string& fullPath)
     if (m_front->path().empty()) {
         return {m_front, false, false};
     }
+    LogTab* previous = m_front;
     LogTab* created = addTab();
     activateTab(created);
-    return {created, false, true};
+    return {created, false, true, previous};
 }
 
 std::vector<std::u16string> MainFrame::openPaths(std::size_t* front) const

@@ -141,6 +141,8 @@ class MainFrame : public QMainWindow {
         LogTab* tab = nullptr;
         bool existing = false;
         bool created = false;
+        // The front tab before a created one took its place.
+        LogTab* previous = nullptr;
     };
     OpenTarget PrepareOpen(const std::u16string& fullPath);
     // The tab that File New and an open act on: the one being reloaded, else the front one.
