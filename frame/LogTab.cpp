@@ -5,6 +5,7 @@
 #include "frame/MainFrame.h"
 
 #include "dialogs/MessageDialog.h"
+#include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
 #include "resources/LanguageResources.h"
@@ -125,7 +126,7 @@ bool LogTab::event(QEvent* event)
 {
     const auto type = static_cast<std::uint32_t>(event->type());
     if (type == WM_FILE_APPENDED) {
-        OnFileAppended(static_cast<FileMessageEvent*>(event)->value());
+        m_frame->tabAppended(this, static_cast<FileMessageEvent*>(event)->value());
         return true;
     }
     if (type == WM_FILE_RELOAD) {
@@ -145,6 +146,8 @@ void LogTab::OnFileAppended(std::uintptr_t value)
     alertInBackground();
     if (!m_newLines) {
         m_newLines = true;
+        TraceLog::instance().Line(TraceLog::LevelInfo, "New lines behind the front tab: ",
+                                  std::u16string_view(path()));
         emit labelChanged();
     }
 }

@@ -794,8 +794,13 @@ void MainFrame::toggleBar(int id)
 
 void MainFrame::OnFileAppended(std::uintptr_t value)
 {
-    m_front->OnFileAppended(value);
-    const LogDocument* document = GetActiveDocument();
+    tabAppended(m_front, value);
+}
+
+void MainFrame::tabAppended(LogTab* tab, std::uintptr_t value)
+{
+    tab->OnFileAppended(value);
+    const LogDocument* document = tab->document();
     TraceLog::instance().Line(TraceLog::LevelInfo, "File appended: ",
                               std::uint32_t(document->GetLineCount()), " lines, ",
                               std::int64_t(document->GetFileSizeBytes()), " bytes");

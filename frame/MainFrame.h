@@ -181,7 +181,9 @@ class MainFrame : public QMainWindow {
     void OnClearWindow();
     // Runs the settings sheet; after OK the new settings take effect at once.
     void OnSettings();
+    // The watcher's append message for the front tab, and for any tab.
     void OnFileAppended(std::uintptr_t value);
+    void tabAppended(LogTab* tab, std::uintptr_t value);
     // paths: file names in their escaped form (platform/FileName.h), as QString.
     void OnDropFiles(const QStringList& paths);
     void toggleBar(int id);

@@ -254,6 +254,24 @@ TEST_F(LogTabTest, AppendsToABackgroundTabMarkItAndAlertWithoutMovingTheFront)
     EXPECT_FALSE(background->hasNewLines());
 }
 
+TEST_F(LogTabTest, AFileReplacedBehindTheFrontIsReadAgainInItsOwnTab)
+{
+    start({a, b});
+    LogTab* background = frame->tab(1);
+    const std::uint64_t generation = background->document()->ContentGeneration();
+    // Shorter than before: the watcher sees another file and the tab reads it again.
+    quilltest::writeFile(b, "new\n");
+    QTRY_VERIFY_WITH_TIMEOUT(background->document()->ContentGeneration() != generation &&
+                                 background->document()->GetLineCount() == 1,
+                             20000);
+    EXPECT_EQ(frame->tabCount(), 2);
+    EXPECT_EQ(background->path(), u16(b));
+    EXPECT_EQ(front(), 0);
+    EXPECT_EQ(frame->GetActiveDocument()->GetPathName(), u16(a));
+    EXPECT_EQ(frame->GetActiveDocument()->GetLineCount(), 2u) << "the front tab untouched";
+    EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 2")));
+}
+
 TEST_F(LogTabTest, SelectionFindPositionFilterAndPauseStayWithTheirTab)
 {
     const std::string x = logFile("x.log", "zero\nneedle one\ntwo\nneedle three\n");
