@@ -78,4 +78,5 @@ TEST_F(TabSessionTest, AtMostSixtyFourTabsAreKept)
     ASSERT_EQ(back.paths.size(), TabSession::MaxTabs);
     EXPECT_EQ(back.paths.back(), u"/63.log");
     EXPECT_EQ(back.front, 0u) << "the front tab was beyond the kept ones";
+    EXPECT_TRUE(store.ReadFileNameAt(session.keyPath(), u"Tab65").empty()) << "none stored";
 }
