@@ -1,8 +1,10 @@
 // The sources as the window offers them, on the real frame with the English package: a real
-// pipe followed to its end, File > Follow Command... through the menu's action, a command
-// that fails or does not exist, a line that cannot be split, and compressed files that
-// are shown as decompressed copies (whole and damaged).
+// pipe followed to its end, File > Follow Command... through the menu's action (a second
+// command in a tab of its own, ended when its tab closes), a command that fails or does not
+// exist, a line that cannot be split, and compressed files that are shown as decompressed
+// copies (whole and damaged).
 
+#include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/SourceControl.h"
 #include "engine/LogDocument.h"
@@ -66,11 +68,12 @@ class SourceControlTest : public ::testing::Test {
     void SetUp() override
     {
         ASSERT_TRUE(package.loaded);
-        document = std::make_unique<LogDocument>(nullptr, *store);
-        document->SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
-                                  std::chrono::milliseconds(10)});
-        frame = std::make_unique<MainFrame>(document.get(), &owner, &sound);
-        document->SetHost(frame.get());
+        frame = std::make_unique<MainFrame>(&owner, &sound);
+        frame->setDocumentSetup([](LogDocument& document) {
+            document.SetWatchTiming({std::chrono::milliseconds(20),
+                                     std::chrono::milliseconds(20),
+                                     std::chrono::milliseconds(10)});
+        });
         frame->GetView()->OnInitialUpdate();
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         sources()->setSpoolFolder(dir.file("spool"));
@@ -80,23 +83,20 @@ class SourceControlTest : public ::testing::Test {
         });
         frame->show();
     }
-    void TearDown() override
-    {
-        frame.reset();
-        document.reset();
-    }
+    void TearDown() override { frame.reset(); }
 
     SourceControl* sources() const { return frame->sources(); }
     QString status() const { return sources()->label()->isVisible() ? sources()->label()->text() : QString(); }
     QString string(int id) const { return LanguageResources::current().string(id); }
-    std::u16string line(LineNumber index) { return document->GetLine(index); }
+    // The front tab's document.
+    LogDocument* document() const { return frame->GetActiveDocument(); }
+    std::u16string line(LineNumber index) { return document()->GetLine(index); }
 
     quilltest::EnglishPackage package;
     TempDir& dir = package.dir;
     std::unique_ptr<SettingsStore>& store = package.store;
     quilltest::NullSound sound;
     NoOwner owner;
-    std::unique_ptr<LogDocument> document;
     std::unique_ptr<MainFrame> frame;
     QStringList messages;
     QList<QStringList> prompted;
@@ -109,15 +109,15 @@ TEST_F(SourceControlTest, FollowsARealPipeToItsEndAndRemovesTheSpoolOnClose)
     ASSERT_EQ(::pipe(fds), 0);
     ASSERT_TRUE(sources()->followStandardInput(fds[0]));
     ::close(fds[0]);
-    ASSERT_NE(document->Source(), nullptr);
-    const std::string spool = document->Source()->SpoolPath();
+    ASSERT_NE(document()->Source(), nullptr);
+    const std::string spool = document()->Source()->SpoolPath();
     EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral("  -  standard input")))
         << frame->windowTitle().toStdString();
     EXPECT_EQ(frame->pane(1)->text(), QStringLiteral("standard input"));
     EXPECT_TRUE(waitFor([&] { return status() == string(426); }));
 
     ASSERT_EQ(::write(fds[1], "ERROR first\nsecond\n", 19), 19);
-    EXPECT_TRUE(waitFor([&] { return document->GetLineCount() >= 2 && line(1) == u"second"; }));
+    EXPECT_TRUE(waitFor([&] { return document()->GetLineCount() >= 2 && line(1) == u"second"; }));
     EXPECT_EQ(line(0), u"ERROR first");
     ASSERT_EQ(::write(fds[1], "third\n", 6), 6);
     ::close(fds[1]);
@@ -127,7 +127,7 @@ TEST_F(SourceControlTest, FollowsARealPipeToItsEndAndRemovesTheSpoolOnClose)
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 
     frame->close();
-    EXPECT_EQ(document->Source(), nullptr);
+    EXPECT_EQ(document()->Source(), nullptr);
     EXPECT_FALSE(exists(spool));
 }
 
@@ -141,16 +141,33 @@ TEST_F(SourceControlTest, FollowCommandFromTheMenuShowsItsExitStatusAndKeepsItIn
         << status().toStdString();
     EXPECT_TRUE(waitFor([&] { return line(0) == u"from the command"; }));
     EXPECT_TRUE(frame->windowTitle().endsWith(answer));
+    EXPECT_TRUE(frame->openPaths().empty()) << "a source's spool is no file of the session";
 
-    // The next prompt offers it; a new command replaces the old one and its spool.
-    const std::string firstSpool = document->Source()->SpoolPath();
-    answer = QStringLiteral("echo second");
+    // The next prompt offers it; a second command gets a tab of its own.
+    LogTab* first = frame->currentTab();
+    const std::string firstSpool = document()->Source()->SpoolPath();
+    answer = QStringLiteral("sh -c 'echo second; exec sleep 1000'");
     frame->action(Command::FollowCommand)->trigger();
     ASSERT_EQ(prompted.size(), 2);
     EXPECT_EQ(prompted.back(), QStringList{QStringLiteral("sh -c 'echo \"from the command\"; exit 4'")});
-    EXPECT_FALSE(exists(firstSpool));
+    ASSERT_EQ(frame->tabCount(), 2);
+    EXPECT_NE(frame->currentTab(), first);
+    EXPECT_EQ(frame->currentTab()->label(), answer);
+    EXPECT_TRUE(exists(firstSpool));
     EXPECT_TRUE(waitFor([&] { return line(0) == u"second"; }));
-    EXPECT_EQ(sources()->history().front(), QStringLiteral("echo second"));
+    EXPECT_EQ(status(), QStringLiteral("Command running"));
+    const pid_t pid = document()->Source()->ProcessId();
+    ASSERT_GT(pid, 0);
+    const std::string secondSpool = document()->Source()->SpoolPath();
+
+    // Closing the tab ends the command and removes its spool; the first tab keeps its own.
+    frame->closeTab(frame->currentTab());
+    EXPECT_EQ(frame->tabCount(), 1);
+    EXPECT_FALSE(exists(secondSpool));
+    EXPECT_NE(::kill(pid, 0), 0) << "the command outlived its tab";
+    EXPECT_TRUE(exists(firstSpool));
+    EXPECT_TRUE(waitFor([&] { return status() == QStringLiteral("Command ended with exit status 4"); }));
+    EXPECT_EQ(sources()->history().front(), answer);
     EXPECT_EQ(sources()->history().size(), 2);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 }
@@ -159,14 +176,14 @@ TEST_F(SourceControlTest, ACommandThatCannotRunSaysWhyAndLeavesTheDocumentAlone)
 {
     const std::string log = dir.file("kept.log");
     quilltest::writeFile(log, "kept\n");
-    ASSERT_TRUE(document->OnOpenDocument(u16(log)));
+    ASSERT_TRUE(document()->OnOpenDocument(u16(log)));
 
     answer = QStringLiteral("quillstream-no-such-program-24 --flag");
     frame->action(Command::FollowCommand)->trigger();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.back().contains(QStringLiteral("quillstream-no-such-program-24")));
     EXPECT_TRUE(messages.back().contains(QStringLiteral("could not be started")));
-    EXPECT_EQ(document->Source(), nullptr);
+    EXPECT_EQ(document()->Source(), nullptr);
     EXPECT_EQ(line(0), u"kept");
     EXPECT_TRUE(sources()->history().isEmpty());
 
@@ -191,9 +208,9 @@ TEST_F(SourceControlTest, ACompressedFileIsShownAsADecompressedCopyThatIsNotFoll
     ASSERT_EQ(DetectCompressionOfFile(packed), CompressionFormat::Xz);
     ASSERT_TRUE(sources()->openCompressed(packed, CompressionFormat::Xz,
                                           QString::fromStdString(packed)));
-    EXPECT_TRUE(waitFor([&] { return document->GetLineCount() >= 3000; }));
+    EXPECT_TRUE(waitFor([&] { return document()->GetLineCount() >= 3000; }));
     EXPECT_EQ(line(2999), u"line 2999");
-    EXPECT_FALSE(document->IsWatching());
+    EXPECT_FALSE(document()->IsWatching());
     EXPECT_FALSE(frame->pausePane()->isVisible());
     EXPECT_TRUE(frame->windowTitle().endsWith(QString::fromStdString(packed) +
                                               QStringLiteral(" (decompressed copy)")))
@@ -220,6 +237,6 @@ TEST_F(SourceControlTest, ADamagedArchiveShowsWhatCameBeforeAndSaysWhatIsWrong)
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages.front(), string(410));
     EXPECT_TRUE(status().contains(QStringLiteral("truncated")));
-    EXPECT_GT(document->GetLineCount(), 1000u);
+    EXPECT_GT(document()->GetLineCount(), 1000u);
     EXPECT_EQ(line(1000), u"line 1000");
 }
