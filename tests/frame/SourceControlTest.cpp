@@ -240,3 +240,29 @@ TEST_F(SourceControlTest, ADamagedArchiveShowsWhatCameBeforeAndSaysWhatIsWrong)
     EXPECT_GT(document()->GetLineCount(), 1000u);
     EXPECT_EQ(line(1000), u"line 1000");
 }
+
+TEST_F(SourceControlTest, ADecompressionBehindTheFrontTabIsShownInItsOwnTab)
+{
+    const std::string plain = dir.file("behind.log");
+    std::string text;
+    for (int i = 0; i < 200000; ++i) {
+        text += "behind " + std::to_string(i) + "\n";
+    }
+    quilltest::writeFile(plain, text);
+    ASSERT_EQ(std::system(("xz -k -0 '" + plain + "'").c_str()), 0);
+    ASSERT_TRUE(sources()->openCompressed(plain + ".xz", CompressionFormat::Xz,
+                                          QString::fromStdString(plain + ".xz")));
+    LogTab* archiveTab = frame->currentTab();
+    // The waiting tab is not empty: the command gets a tab of its own and comes to the front.
+    answer = QStringLiteral("echo front");
+    frame->action(Command::FollowCommand)->trigger();
+    ASSERT_EQ(frame->tabCount(), 2);
+    ASSERT_NE(frame->currentTab(), archiveTab);
+    EXPECT_EQ(archiveTab->label(), QStringLiteral("behind.log.xz"));
+    LogDocument* behind = archiveTab->document();
+    EXPECT_TRUE(waitFor([&] { return behind->GetLineCount() >= 200000; }));
+    EXPECT_EQ(behind->GetLine(199999), u"behind 199999");
+    EXPECT_FALSE(behind->IsWatching());
+    EXPECT_TRUE(waitFor([&] { return line(0) == u"front"; }));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+}
