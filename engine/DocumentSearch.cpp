@@ -13,6 +13,7 @@
 #include "engine/DocumentHost.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
+#include "engine/SgrParser.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
@@ -41,7 +42,10 @@ class DocumentSearch {
           m_matchCase(matchCase), m_wholeWord(wholeWord)
     {
         BytePattern bytes = MakeBytePattern(m_pattern, doc.m_index.isUtf16(), m_matchCase);
-        m_byteMode = bytes.usable;
+        // As shown with terminal colours, a line may hold the text across a control
+        // sequence that its bytes hold in between: every line is checked as shown.
+        m_terminal = doc.TerminalColors();
+        m_byteMode = bytes.usable && !m_terminal;
         m_impossible = bytes.impossible;
         m_rare = bytes.rare;
         m_bytes = std::move(bytes.bytes);
@@ -135,6 +139,9 @@ class DocumentSearch {
             if (to > from) {
                 DecodeLineBytes(m_raw.data() + from, std::size_t(to - from),
                                 m_index.isUtf16(), decoded);
+                if (m_terminal) {
+                    StripSgrInPlace(decoded, nullptr);
+                }
             }
             std::u16string& text = m_lines[line - first];
             text.assign(StripTerminator(decoded));
@@ -330,6 +337,7 @@ class DocumentSearch {
     bool m_matchCase;
     bool m_wholeWord;
     bool m_byteMode = false;
+    bool m_terminal = false;
     bool m_impossible = false;
     std::size_t m_rare = 0; // index of the pattern byte searched for first
     std::string m_bytes;

@@ -1,6 +1,7 @@
 #include "engine/FilterPattern.h"
 
 #include "engine/LineText.h"
+#include "engine/SgrParser.h"
 #include "platform/NarrowCodec.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 0
@@ -284,6 +285,9 @@ bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScr
     std::u16string& text = scratch.m_text;
     text.clear();
     DecodeLineBytes(chunk.bytes + from, to - from, chunk.form == FilterTextForm::Utf16, text);
+    if (chunk.terminal) {
+        StripSgrInPlace(text, nullptr);
+    }
     text.resize(StripTerminator(text).size());
     if (!m_term.matchCase) {
         FoldAsciiCase(text);
@@ -313,7 +317,11 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         }
         return true;
     }
-    const bool exact = bytes.exact && !m_term.wholeWord;
+    // As shown, a line's text may hold the pattern across a sequence its bytes hold in
+    // between, and a byte hit may lie inside a sequence: hits are checked, and the lines
+    // with an escape are checked too (terminalLines), by the exact rule on the text shown.
+    const bool exact = bytes.exact && !m_term.wholeWord && !chunk.terminal;
+    const std::size_t firstRow = rows.size();
     const FileOffset base = chunk.starts[0];
     const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
     const std::uint8_t* hay = m_term.matchCase ? chunk.bytes : scratch.folded(chunk);
@@ -340,6 +348,47 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         }
         pos = std::size_t(chunk.starts[line] - base);
     }
+    if (chunk.terminal) {
+        return terminalLines(chunk, scratch, rows, firstRow);
+    }
+    return true;
+}
+
+bool FilterPattern::terminalLines(const LineChunk& chunk, FilterScratch& scratch,
+                                  std::vector<std::uint32_t>& rows, std::size_t firstRow) const
+{
+    // The rows from firstRow on are in ascending order; lines holding an escape byte that
+    // are not among them yet are checked and merged in.
+    const FileOffset base = chunk.starts[0];
+    const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
+    const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
+    const std::size_t hits = rows.size();
+    std::size_t known = firstRow;
+    std::size_t line = 0;
+    std::size_t pos = 0;
+    while (pos < length) {
+        const void* found = std::memchr(chunk.bytes + pos, 0x1B, length - pos);
+        if (!found) {
+            break;
+        }
+        if (scratch.AbortRequested()) {
+            return false;
+        }
+        const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - chunk.bytes);
+        line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd, at) - chunk.starts) - 1;
+        while (known < hits && rows[known] < line) {
+            ++known;
+        }
+        if ((known >= hits || rows[known] != line) && literalLine(chunk, line, scratch)) {
+            rows.push_back(std::uint32_t(line));
+        }
+        if (++line >= chunk.count) {
+            break;
+        }
+        pos = std::size_t(chunk.starts[line] - base);
+    }
+    std::inplace_merge(rows.begin() + std::ptrdiff_t(firstRow), rows.begin() + std::ptrdiff_t(hits),
+                       rows.end());
     return true;
 }
 
@@ -379,6 +428,14 @@ int FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratc
     const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
     const std::uint8_t* p = chunk.bytes + from;
     const std::size_t n = to - from;
+    if (chunk.terminal && std::memchr(p, 0x1B, n) != nullptr) {
+        std::u16string& shown = scratch.m_text;
+        shown.clear();
+        DecodeLineBytes(p, n, chunk.form == FilterTextForm::Utf16, shown);
+        StripSgrInPlace(shown, nullptr);
+        shown.resize(StripTerminator(shown).size());
+        return match16(shown.data(), shown.size(), scratch);
+    }
     if (chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
         return match8(p, contentLength(p, n), 0, scratch);
     }
@@ -407,7 +464,7 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
         }
     };
     std::size_t line = 0;
-    if (chunk.form == FilterTextForm::Utf8 && m_runSafe) {
+    if (chunk.form == FilterTextForm::Utf8 && m_runSafe && !chunk.terminal) {
         const FileOffset base = chunk.starts[0];
         const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
         const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;

@@ -43,6 +43,9 @@ struct LineChunk {
     const FileOffset* starts = nullptr; // count + 1 entries, the last the end of the last line
     std::size_t count = 0;
     FilterTextForm form = FilterTextForm::Utf8;
+    // Terminal colours are on: lines are matched as shown, without their control
+    // sequences (engine/SgrParser.h).
+    bool terminal = false;
 };
 
 // Tells a matcher that the pass it serves is no longer wanted: the generation moved on, or
@@ -155,6 +158,8 @@ class FilterPattern : public LineMatcher {
     bool matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                       std::vector<std::uint32_t>& rows) const;
     bool literalLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
+    bool terminalLines(const LineChunk& chunk, FilterScratch& scratch,
+                       std::vector<std::uint32_t>& rows, std::size_t firstRow) const;
     bool matchRegex(const LineChunk& chunk, FilterScratch& scratch,
                     std::vector<std::uint32_t>& rows, std::vector<std::uint32_t>& undecided) const;
     // -1 undecided (a limit was reached), 0 no match, 1 match.

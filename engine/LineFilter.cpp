@@ -39,6 +39,7 @@ struct LineFilter::Job {
     std::uint64_t epoch = 0;
     std::string path;
     FilterTextForm form = FilterTextForm::Utf8;
+    bool terminal = false; // lines are matched as shown without control sequences
     bool foldInPlace = false; // see FilterScratch::NewFoldedChunk
     std::chrono::microseconds watcherBudget = WatcherBudget;
     LineNumber chunkLines = ChunkLines;
@@ -196,6 +197,7 @@ void LineFilter::startJob()
     job->epoch = m_doc.IndexEpoch();
     job->path = m_doc.NativePath();
     job->form = textForm(m_doc);
+    job->terminal = m_doc.TerminalColors();
     job->include = m_include;
     job->excludes = m_excludes;
     job->foldInPlace = job->form == FilterTextForm::Utf8;
@@ -638,7 +640,7 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
                 }
             }
             const LineChunk chunk{inMemory != nullptr ? inMemory : worker.bytes.data(),
-                                  lines.starts.data(), count, job.form};
+                                  lines.starts.data(), count, job.form, job.terminal};
             if (job.foldInPlace && inMemory == nullptr) {
                 FoldAsciiBytes(worker.bytes.data(), size);
                 worker.scratch.NewFoldedChunk();

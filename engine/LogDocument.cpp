@@ -6,6 +6,7 @@
 #include "engine/LineIndexPieces.h"
 #include "engine/LineText.h"
 #include "engine/SequentialReader.h"
+#include "engine/SgrParser.h"
 #include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
@@ -99,6 +100,7 @@ void LogDocument::ResetLines()
     m_index.restartAtEnd();
     ++m_indexEpoch;
     m_lineCache.assign(WindowLines + 1, std::u16string());
+    m_lineRuns.clear();
 }
 
 bool LogDocument::OnOpenDocument(const std::u16string& path)
@@ -678,6 +680,9 @@ bool LogDocument::FetchWindow(LineNumber line)
     DecodeRange(file, keepEnd, end, keepEnd - first, m_lineCache);
     m_windowFirst = first;
     m_windowEnd = end;
+    std::erase_if(m_lineRuns, [&](const auto& entry) {
+        return entry.first < first || entry.first >= end;
+    });
     FindLongestLine();
     return true;
 }
@@ -722,6 +727,13 @@ void LogDocument::RefreshTail()
     try {
         DecodeLineBytesResumable(bytes.data(), bytes.size(), m_index.isUtf16(), text, safeBytes,
                                  safeLength);
+        if (TerminalColors()) {
+            // A sequence may still be half written: the line is decoded whole each time
+            // (its resume point stays at its start) and shown afresh.
+            safeBytes = 0;
+            safeLength = 0;
+            ShowDecodedLine(m_tail.line, text);
+        }
     } catch (const std::bad_alloc&) {
         text.clear();
         m_tail = OpenTail();
@@ -771,11 +783,16 @@ void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first,
                 std::size_t safeLength = 0;
                 DecodeLineBytesResumable(bytes.data() + from, to - from, utf16, text, safeBytes,
                                          safeLength);
+                if (TerminalColors()) {
+                    safeBytes = 0;
+                    safeLength = 0;
+                }
                 m_tail = OpenTail{true, false, line, m_index.lineStart(line) + FileOffset(safeBytes),
                                   safeLength};
             } else {
                 DecodeLineBytes(bytes.data() + from, to - from, utf16, text);
             }
+            ShowDecodedLine(line, text);
         }
     } catch (const std::bad_alloc&) {
         // The lines decoded so far stay; the rest read as empty text.
@@ -796,6 +813,9 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
         }
         std::u16string decoded;
         DecodeLineBytes(bytes.data(), std::size_t(got), m_index.isUtf16(), decoded);
+        if (TerminalColors()) {
+            StripSgrInPlace(decoded, nullptr);
+        }
         text.assign(StripTerminator(decoded));
     } catch (const std::bad_alloc&) {
         text.clear(); // a line too long to hold is searched as empty
@@ -868,6 +888,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
     // Whole lines are read in blocks of about this size; a longer line is read alone.
     constexpr FileOffset BlockBytes = 1 << 20;
     bool utf16 = false;
+    bool terminal = false;
     LineNumber count = 0;
     quill::ReadOnlyFile file;
     {
@@ -878,6 +899,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             return PieceOutcome::Reset; // the lines the record names are gone
         }
         utf16 = m_index.isUtf16();
+        terminal = TerminalColors();
         count = m_index.lineCount();
         if (selection.startLine < count) {
             file = quill::ReadOnlyFile::open(m_nativePath);
@@ -950,6 +972,9 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             decoded.clear();
             if (to > from) {
                 DecodeLineBytes(bytes.data() + from, std::size_t(to - from), utf16, decoded);
+                if (terminal) {
+                    StripSgrInPlace(decoded, nullptr);
+                }
             }
             emitPart(line, StripTerminator(decoded));
         }
@@ -970,6 +995,72 @@ void LogDocument::GetKeywordColors(std::u16string_view line, ColorRef& textColor
                                      ColorRef& bkColor, bool& matched) const
 {
     ::GetKeywordColors(m_keywords, line, textColor, bkColor, matched);
+}
+
+void LogDocument::GetMatchRuns(std::u16string_view line, std::size_t from, std::size_t to,
+                               StyleRuns& runs) const
+{
+    ::GetMatchRuns(m_keywords, line, from, to, runs);
+}
+
+void LogDocument::SetTerminalColors(bool on)
+{
+    std::lock_guard lock(m_docAccess);
+    if (on == TerminalColors()) {
+        return;
+    }
+    m_terminalColors.store(on, std::memory_order_relaxed);
+    // Columns of the old text name other characters in the new: what pointed into it goes.
+    // The rows themselves stay (the view may still draw them); an empty window is enough
+    // for the next use to decode afresh.
+    m_windowFirst = 0;
+    m_windowEnd = 0;
+    m_longestLength = 0;
+    ++m_textGeneration;
+    m_tail = OpenTail();
+    m_lineRuns.clear();
+    m_selection = DocSelection();
+    m_findPos = FindPosition();
+    ++m_contentGeneration;
+    ++m_indexEpoch;
+}
+
+void LogDocument::ShowDecodedLine(LineNumber line, std::u16string& text)
+{
+    auto it = std::find_if(m_lineRuns.begin(), m_lineRuns.end(),
+                           [&](const auto& entry) { return entry.first == line; });
+    if (!TerminalColors()) {
+        if (it != m_lineRuns.end()) {
+            m_lineRuns.erase(it);
+        }
+        return;
+    }
+    StyleRuns runs;
+    StripSgrInPlace(text, &runs);
+    if (runs.empty()) {
+        if (it != m_lineRuns.end()) {
+            m_lineRuns.erase(it);
+        }
+    } else if (it != m_lineRuns.end()) {
+        it->second = std::move(runs);
+    } else {
+        m_lineRuns.emplace_back(line, std::move(runs));
+    }
+}
+
+const StyleRuns& LogDocument::GetLineRuns(LineNumber index) const
+{
+    static const StyleRuns none;
+    std::lock_guard lock(m_docAccess);
+    if (index < m_windowFirst || index >= m_windowEnd) {
+        return none;
+    }
+    for (const auto& [line, runs] : m_lineRuns) {
+        if (line == index) {
+            return runs;
+        }
+    }
+    return none;
 }
 
 void LogDocument::SetTitle(const std::u16string&)

@@ -63,6 +63,8 @@ constexpr SettingId Beep = 407;
 constexpr SettingId PlaySound = 408;
 constexpr SettingId Sound = 409;
 constexpr SettingId SoundFileExt = 410;
+// Reading comfort: a keyword that colours its matches only (inside each keyword subkey).
+constexpr SettingId ColorMatchOnly = 411;
 // ...\Filter (the filter view; its recent filters sit in the subkey "Recent", see
 // settings/FilterHistory.h)
 constexpr SettingId FilterPaneHeight = 501; // pixels; 0: not chosen yet
