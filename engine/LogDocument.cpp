@@ -107,6 +107,8 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
 {
     StopWatching();
     ReloadKeywords();
+    // Read before the first line is decoded: every text of this file is shown one way.
+    m_terminalColors.store(m_settings.GetBool(Setting::TerminalColors), std::memory_order_relaxed);
     SetModifiedFlag(false);
     m_path = path;
     {

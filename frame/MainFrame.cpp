@@ -135,9 +135,11 @@ void MainFrame::createActions()
          {Command::FileNew, Command::FileOpen, Command::NewWindow, Command::Exit, Command::Copy,
           Command::SelectAll, Command::Find, Command::FindNextDown, Command::FindNextUp,
           Command::ViewToolbar, Command::ViewStatusBar, Command::Pause, Command::Resume,
-          Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter}) {
+          Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter,
+          Command::ViewTerminalColors}) {
         m_commands->action(id);
     }
+    m_commands->action(Command::ViewTerminalColors)->setCheckable(true);
     m_commands->action(Command::ViewToolbar)->setCheckable(true);
     m_commands->action(Command::ViewStatusBar)->setCheckable(true);
     connect(m_commands, &CommandActions::triggered, this, &MainFrame::runCommand);
@@ -414,6 +416,9 @@ void MainFrame::updateCommandStates()
     SettingsStore& settings = SettingsStore::instance();
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
+    commandAction(Command::ViewTerminalColors)
+        ->setChecked(m_document != nullptr ? m_document->TerminalColors()
+                                           : settings.GetBool(Setting::TerminalColors));
     updatePausePane();
 }
 
@@ -459,6 +464,9 @@ void MainFrame::runCommand(int id)
     case Command::ViewToolbar:
     case Command::ViewStatusBar:
         toggleBar(id);
+        break;
+    case Command::ViewTerminalColors:
+        OnViewTerminalColors();
         break;
     case Command::Copy:
         OnEditCopy();
@@ -552,6 +560,17 @@ void MainFrame::OnClearWindow()
     m_document->SetNewTextArrived(false);
     UpdateAllViews();
     ApplyTopMost();
+}
+
+void MainFrame::OnViewTerminalColors()
+{
+    const bool on = !SettingsStore::instance().GetBool(Setting::TerminalColors);
+    SettingsStore::instance().SetBool(Setting::TerminalColors, on);
+    if (m_document != nullptr) {
+        m_document->SetTerminalColors(on);
+        UpdateAllViews();
+        m_view->viewport()->update();
+    }
 }
 
 void MainFrame::OnNewWindow()

@@ -60,6 +60,7 @@ constexpr int About = 57664;
 constexpr int Exit = 57665;
 constexpr int ViewToolbar = 59392;
 constexpr int ViewStatusBar = 59393;
+constexpr int ViewTerminalColors = 33150;
 } // namespace Command
 
 // A watcher message as it travels to the main window: the event type is the message
@@ -135,6 +136,8 @@ class MainFrame : public QMainWindow, public DocumentHost {
     // Commands.
     void OnFileReload();
     void OnNewWindow();
+    // View > Terminal Colours: stored, and applied to the document shown.
+    void OnViewTerminalColors();
     void OnClearWindow();
     // Runs the settings sheet; after OK the new settings take effect at once.
     void OnSettings();

@@ -52,6 +52,8 @@ constexpr SettingId ColumnWidthEnable = 313;
 constexpr SettingId ColumnWidthKeyword = 314;
 constexpr SettingId ColumnWidthMatchCase = 315;
 constexpr SettingId ColumnWidthMatchWord = 316;
+// Reading comfort: show terminal colours (and hide their escape sequences).
+constexpr SettingId TerminalColors = 317;
 // ...\Keywords (401-406 are the names used inside each numbered keyword subkey)
 constexpr SettingId SearchString = 401;
 constexpr SettingId HighlightTextColor = 402;
