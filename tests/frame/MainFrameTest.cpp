@@ -681,3 +681,47 @@ TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
         << messages[0].toStdString();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), copied);
 }
+
+// View > Terminal Colours: the escape sequences go, their colours show, a whole-line
+// keyword wins over them, and Select All with Ctrl+C copies the text as shown.
+TEST_F(MainFrameTest, TerminalColoursShowTheTextAsATerminalDoesAndCopyIt)
+{
+    quilltest::writeFile(path, "\x1b[42mGREEN\x1b[0m tail\nFATAL \x1b[42mgreen\x1b[0m\n");
+    store->SaveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true)});
+    createFrame();
+    frame->resize(600, 400);
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    QAction* terminal = frame->action(Command::ViewTerminalColors);
+    ASSERT_NE(terminal, nullptr);
+    EXPECT_FALSE(terminal->isChecked());
+    EXPECT_EQ(document->GetLine(0), u"\x1b[42mGREEN\x1b[0m tail");
+
+    terminal->trigger();
+    EXPECT_TRUE(store->GetBool(Setting::TerminalColors));
+    EXPECT_TRUE(terminal->isChecked());
+    EXPECT_EQ(document->GetLine(0), u"GREEN tail");
+    LogView* view = frame->GetView();
+    const QImage image = view->viewport()->grab().toImage();
+    const int row = int(view->lineHeight());
+    const QColor green(0, 205, 0);
+    auto top = [&](int line, int column) {
+        return QColor(image.pixel(column * view->renderer().averageCharWidth() + 1, line * row));
+    };
+    EXPECT_EQ(top(0, 0), green);
+    EXPECT_EQ(top(0, 4), green);
+    EXPECT_NE(top(0, 5), green);
+    EXPECT_EQ(top(1, 7), QColor(0, 0, 255)) << "the keyword's whole-line colour wins";
+
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return !frame->isCopying(); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QStringLiteral("GREEN tail\r\nFATAL green\r\n"));
+
+    terminal->trigger();
+    EXPECT_FALSE(store->GetBool(Setting::TerminalColors));
+    EXPECT_EQ(document->GetLine(1), u"FATAL \x1b[42mgreen\x1b[0m");
+}
