@@ -41,7 +41,8 @@ class DocumentSearch {
         : m_doc(doc), m_index(doc.m_index), m_file(file), m_pattern(std::move(pattern)),
           m_matchCase(matchCase), m_wholeWord(wholeWord)
     {
-        BytePattern bytes = MakeBytePattern(m_pattern, doc.m_index.isUtf16(), m_matchCase);
+        m_form = doc.Form();
+        BytePattern bytes = MakeBytePattern(m_pattern, m_form, m_matchCase);
         // As shown with terminal colours, a line may hold the text across a control
         // sequence that its bytes hold in between: every line is checked as shown.
         m_terminal = doc.TerminalColors();
@@ -137,8 +138,7 @@ class DocumentSearch {
             const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
             decoded.clear();
             if (to > from) {
-                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from),
-                                m_index.isUtf16(), decoded);
+                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from), m_form, decoded);
                 if (m_terminal) {
                     StripSgrInPlace(decoded, nullptr);
                 }
@@ -338,6 +338,7 @@ class DocumentSearch {
     bool m_wholeWord;
     bool m_byteMode = false;
     bool m_terminal = false;
+    quill::TextEncoding m_form = quill::TextEncoding::Locale;
     bool m_impossible = false;
     std::size_t m_rare = 0; // index of the pattern byte searched for first
     std::string m_bytes;

@@ -207,8 +207,10 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
         if (!term.matchCase) {
             FoldAsciiCase(pattern->m_foldedText);
         }
-        pattern->m_bytes8 = MakeBytePattern(pattern->m_foldedText, false, term.matchCase);
-        pattern->m_bytes16 = MakeBytePattern(pattern->m_foldedText, true, term.matchCase);
+        for (int e = 1; e < quill::TextEncodingCount; ++e) {
+            pattern->m_bytes[std::size_t(e)] = MakeBytePattern(
+                pattern->m_foldedText, quill::TextEncoding(e), term.matchCase);
+        }
         return pattern;
     }
 
@@ -284,7 +286,7 @@ bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScr
     const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
     std::u16string& text = scratch.m_text;
     text.clear();
-    DecodeLineBytes(chunk.bytes + from, to - from, chunk.form == FilterTextForm::Utf16, text);
+    DecodeLineBytes(chunk.bytes + from, to - from, chunk.encoding, text);
     if (chunk.terminal) {
         StripSgrInPlace(text, nullptr);
     }
@@ -298,9 +300,9 @@ bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScr
 bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                                  std::vector<std::uint32_t>& rows) const
 {
-    const BytePattern& bytes = chunk.form == FilterTextForm::Utf16 ? m_bytes16 : m_bytes8;
-    // The narrow pattern's bytes hold for the set the chunk was read in.
-    const bool formFits = chunk.form == FilterTextForm::Utf16 ||
+    const BytePattern& bytes = m_bytes[std::size_t(chunk.encoding)];
+    // The locale's pattern bytes hold for the set the chunk was read in.
+    const bool formFits = chunk.encoding != quill::TextEncoding::Locale ||
                           (chunk.form == FilterTextForm::Narrow) == bytes.singleByte;
     if (formFits && bytes.usable && bytes.impossible) {
         return true;
@@ -431,7 +433,7 @@ int FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratc
     if (chunk.terminal && std::memchr(p, 0x1B, n) != nullptr) {
         std::u16string& shown = scratch.m_text;
         shown.clear();
-        DecodeLineBytes(p, n, chunk.form == FilterTextForm::Utf16, shown);
+        DecodeLineBytes(p, n, chunk.encoding, shown);
         StripSgrInPlace(shown, nullptr);
         shown.resize(StripTerminator(shown).size());
         return match16(shown.data(), shown.size(), scratch);
@@ -441,14 +443,16 @@ int FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratc
     }
     std::u16string& text = scratch.m_text;
     text.clear();
-    if (chunk.form == FilterTextForm::Utf16) {
+    if (chunk.form == FilterTextForm::Utf16 || chunk.form == FilterTextForm::Utf16Be) {
         // Unit by unit: the line may start at an odd offset in the buffer.
+        const int high = chunk.form == FilterTextForm::Utf16Be ? 0 : 1;
         text.resize(n / 2);
         for (std::size_t k = 0; k < n / 2; ++k) {
-            text[k] = char16_t(p[2 * k] | (p[2 * k + 1] << 8));
+            text[k] = char16_t(p[2 * k + 1 - high] | (p[2 * k + high] << 8));
         }
     } else {
-        quill::appendNarrowAsUtf16(std::string_view(reinterpret_cast<const char*>(p), n), text);
+        quill::appendBytesAsUtf16(std::string_view(reinterpret_cast<const char*>(p), n),
+                                  chunk.encoding, text);
     }
     return match16(text.data(), contentLength(text.data(), text.size()), scratch);
 }

@@ -22,6 +22,7 @@
 #include "engine/DocumentTypes.h"
 #include "engine/FilterSet.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -32,9 +33,10 @@
 
 // How the document's bytes are text.
 enum class FilterTextForm : int {
-    Utf8,   // the narrow set is UTF-8
-    Utf16,  // UTF-16 little-endian
-    Narrow, // another narrow set, decoded line by line
+    Utf8,    // UTF-8 (chosen, or the locale's set)
+    Utf16,   // UTF-16 little-endian
+    Narrow,  // another narrow set, decoded line by line
+    Utf16Be, // UTF-16 big-endian, decoded line by line
 };
 
 // The file's bytes of lines first .. first + count - 1: bytes[0] is the byte at starts[0].
@@ -46,6 +48,8 @@ struct LineChunk {
     // Terminal colours are on: lines are matched as shown, without their control
     // sequences (engine/SgrParser.h).
     bool terminal = false;
+    // The encoding the lines decode in (the document's Form()).
+    quill::TextEncoding encoding = quill::TextEncoding::Locale;
 };
 
 // Tells a matcher that the pass it serves is no longer wanted: the generation moved on, or
@@ -171,8 +175,8 @@ class FilterPattern : public LineMatcher {
 
     FilterTerm m_term;
     std::u16string m_foldedText; // the literal, folded when case is ignored
-    BytePattern m_bytes8;
-    BytePattern m_bytes16;
+    // The literal's bytes in each encoding a file may be read in, by TextEncoding.
+    std::array<BytePattern, quill::TextEncodingCount> m_bytes;
     struct Codes;
     std::unique_ptr<Codes> m_codes; // regular expressions only
     bool m_runSafe = false;

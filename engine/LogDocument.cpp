@@ -69,6 +69,20 @@ bool LogDocument::OnNewDocument()
     {
         std::lock_guard lock(m_docAccess);
         m_index.reset();
+        m_openEncoding = m_chosenEncoding;
+        if (m_openEncoding != quill::TextEncoding::Automatic) {
+            // A byte-order mark of the chosen UTF-16 is not text.
+            bool skipBom = false;
+            if (quill::isUtf16(m_openEncoding)) {
+                quill::ReadOnlyFile head = quill::ReadOnlyFile::open(m_nativePath);
+                std::uint8_t mark[2] = {0, 0};
+                const bool big = m_openEncoding == quill::TextEncoding::Utf16Be;
+                skipBom = head.isOpen() && head.readAt(mark, 2, 0) == 2 &&
+                          mark[0] == (big ? 0xFE : 0xFF) && mark[1] == (big ? 0xFF : 0xFE);
+            }
+            m_index.chooseEncoding(quill::isUtf16(m_openEncoding),
+                                   m_openEncoding == quill::TextEncoding::Utf16Be, skipBom);
+        }
     }
     m_haveFileState = false;
     m_haveSavedSize = false;
@@ -126,6 +140,20 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
     {
         std::lock_guard lock(m_docAccess);
         m_index.reset();
+        m_openEncoding = m_chosenEncoding;
+        if (m_openEncoding != quill::TextEncoding::Automatic) {
+            // A byte-order mark of the chosen UTF-16 is not text.
+            bool skipBom = false;
+            if (quill::isUtf16(m_openEncoding)) {
+                quill::ReadOnlyFile head = quill::ReadOnlyFile::open(m_nativePath);
+                std::uint8_t mark[2] = {0, 0};
+                const bool big = m_openEncoding == quill::TextEncoding::Utf16Be;
+                skipBom = head.isOpen() && head.readAt(mark, 2, 0) == 2 &&
+                          mark[0] == (big ? 0xFE : 0xFF) && mark[1] == (big ? 0xFF : 0xFE);
+            }
+            m_index.chooseEncoding(quill::isUtf16(m_openEncoding),
+                                   m_openEncoding == quill::TextEncoding::Utf16Be, skipBom);
+        }
     }
     m_haveFileState = false;
     m_haveSavedSize = false;
@@ -473,6 +501,15 @@ LineNumber LogDocument::GetLineCount() const
     return m_index.lineCount();
 }
 
+quill::TextEncoding LogDocument::Form() const
+{
+    std::lock_guard lock(m_docAccess);
+    if (m_openEncoding != quill::TextEncoding::Automatic) {
+        return m_openEncoding;
+    }
+    return m_index.isUtf16() ? quill::TextEncoding::Utf16Le : quill::TextEncoding::Locale;
+}
+
 bool LogDocument::IsUtf16() const
 {
     std::lock_guard lock(m_docAccess);
@@ -727,7 +764,7 @@ void LogDocument::RefreshTail()
     std::size_t safeBytes = 0;
     std::size_t safeLength = 0;
     try {
-        DecodeLineBytesResumable(bytes.data(), bytes.size(), m_index.isUtf16(), text, safeBytes,
+        DecodeLineBytesResumable(bytes.data(), bytes.size(), Form(), text, safeBytes,
                                  safeLength);
         if (TerminalColors()) {
             // A sequence may still be half written: the line is decoded whole each time
@@ -770,7 +807,7 @@ void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first,
         return;
     }
     const std::size_t count = std::size_t(got);
-    const bool utf16 = m_index.isUtf16();
+    const quill::TextEncoding form = Form();
     try {
         for (LineNumber line = first; line < end; ++line, ++slot) {
             const std::size_t from = std::size_t(m_index.lineStart(line) - base);
@@ -783,7 +820,7 @@ void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first,
             if (line + 1 == m_index.lineCount() && m_index.lastLineOpen()) {
                 std::size_t safeBytes = 0;
                 std::size_t safeLength = 0;
-                DecodeLineBytesResumable(bytes.data() + from, to - from, utf16, text, safeBytes,
+                DecodeLineBytesResumable(bytes.data() + from, to - from, form, text, safeBytes,
                                          safeLength);
                 if (TerminalColors()) {
                     safeBytes = 0;
@@ -792,7 +829,7 @@ void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first,
                 m_tail = OpenTail{true, false, line, m_index.lineStart(line) + FileOffset(safeBytes),
                                   safeLength};
             } else {
-                DecodeLineBytes(bytes.data() + from, to - from, utf16, text);
+                DecodeLineBytes(bytes.data() + from, to - from, form, text);
             }
             ShowDecodedLine(line, text);
         }
@@ -814,7 +851,7 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
             return false;
         }
         std::u16string decoded;
-        DecodeLineBytes(bytes.data(), std::size_t(got), m_index.isUtf16(), decoded);
+        DecodeLineBytes(bytes.data(), std::size_t(got), Form(), decoded);
         if (TerminalColors()) {
             StripSgrInPlace(decoded, nullptr);
         }
@@ -889,7 +926,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
     }
     // Whole lines are read in blocks of about this size; a longer line is read alone.
     constexpr FileOffset BlockBytes = 1 << 20;
-    bool utf16 = false;
+    quill::TextEncoding form = quill::TextEncoding::Locale;
     bool terminal = false;
     LineNumber count = 0;
     quill::ReadOnlyFile file;
@@ -900,7 +937,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
         } else if (generation != m_contentGeneration) {
             return PieceOutcome::Reset; // the lines the record names are gone
         }
-        utf16 = m_index.isUtf16();
+        form = Form();
         terminal = TerminalColors();
         count = m_index.lineCount();
         if (selection.startLine < count) {
@@ -973,7 +1010,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             const std::int64_t to = std::min<std::int64_t>(got, starts[k + 1] - base);
             decoded.clear();
             if (to > from) {
-                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), utf16, decoded);
+                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), form, decoded);
                 if (terminal) {
                     StripSgrInPlace(decoded, nullptr);
                 }

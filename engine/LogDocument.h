@@ -25,6 +25,7 @@
 #include "engine/LineIndex.h"
 #include "engine/LineIndexPieces.h"
 #include "engine/StyleRuns.h"
+#include "platform/TextEncoding.h"
 
 #include <array>
 #include <atomic>
@@ -212,6 +213,16 @@ class LogDocument {
     void GetMatchRuns(std::u16string_view line, std::size_t from, std::size_t to,
                       StyleRuns& runs) const;
 
+    // --- the encoding (main thread) ---
+    // The encoding the next open reads the file in; Automatic (the default) lets the
+    // file's first bytes decide, as ever. Kept across opens of this document.
+    void SetEncoding(quill::TextEncoding chosen) { m_chosenEncoding = chosen; }
+    quill::TextEncoding ChosenEncoding() const { return m_chosenEncoding; }
+    // The encoding the lines are read in now, never Automatic: the one chosen at the last
+    // open, or what the first bytes decided (UTF-16 LE or the locale's set). Takes
+    // docAccess; any thread.
+    quill::TextEncoding Form() const;
+
     // --- terminal colours (main thread) ---
     // While on, every text of the document is the text as a terminal shows it: control
     // sequences are taken out wherever lines are decoded (the window, Find, copy, the
@@ -343,6 +354,9 @@ class LogDocument {
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
     LineIndex m_index;
     std::vector<Keyword> m_keywords;
+    quill::TextEncoding m_chosenEncoding = quill::TextEncoding::Automatic;
+    // What the last open chose, Automatic when the first bytes decide; guarded by docAccess.
+    quill::TextEncoding m_openEncoding = quill::TextEncoding::Automatic;
     // Terminal colours: read by the filter's threads, hence atomic.
     std::atomic<bool> m_terminalColors{false};
     // The styles of the window's lines that have any, by line number; a line leaving the
