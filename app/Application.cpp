@@ -237,6 +237,10 @@ bool Application::OpenDocumentFile(const std::u16string& path)
     }
     const std::u16string fullPath = absolutePath(path);
     TraceLog::instance().Line(TraceLog::LevelInfo, "Opening ", std::u16string_view(fullPath));
+    // The encoding chosen for this file before (a reload too); any other opens automatic.
+    m_document->SetEncoding(
+        quill::encodingFromNumber(m_recentFiles ? m_recentFiles->EncodingOf(fullPath) : 0)
+            .value_or(quill::TextEncoding::Automatic));
     if (!m_document->OnOpenDocument(fullPath)) {
         TraceLog::instance().Line(TraceLog::LevelInfo,
                                   m_document->OpenWasStopped() ? "Open stopped: "
@@ -337,6 +341,13 @@ void Application::OnOpenRecentFile(int index)
         if (m_mainFrame) {
             m_mainFrame->updateRecentFileMenu();
         }
+    }
+}
+
+void Application::SetFileEncoding(const std::u16string& path, quill::TextEncoding encoding)
+{
+    if (m_recentFiles) {
+        m_recentFiles->SetEncoding(path, std::uint32_t(encoding));
     }
 }
 

@@ -52,6 +52,8 @@ constexpr int StringSizeLabel = 130;
 constexpr int StringLineLabel = 131;
 constexpr int StringPaused = 210;
 constexpr int StringPausedTip = 211;
+constexpr int StringEncodingTip = 450;
+constexpr int StringEncodingAutomatic = 451;
 constexpr int StringSettingsCaption = 9;
 constexpr int ResourceMain = 128;
 constexpr int ResourceContextMenu = 132;
@@ -140,6 +142,9 @@ void MainFrame::createActions()
         m_commands->action(id);
     }
     m_commands->action(Command::ViewTerminalColors)->setCheckable(true);
+    for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
+        m_commands->action(id)->setCheckable(true);
+    }
     m_commands->action(Command::ViewToolbar)->setCheckable(true);
     m_commands->action(Command::ViewStatusBar)->setCheckable(true);
     connect(m_commands, &CommandActions::triggered, this, &MainFrame::runCommand);
@@ -240,6 +245,28 @@ void MainFrame::buildStatusBar()
     m_pausePane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_pausePane->setVisible(false);
     bar->addPermanentWidget(m_pausePane);
+    m_encodingPane = new QLabel(bar);
+    m_encodingPane->setObjectName(QStringLiteral("encodingPane"));
+    m_encodingPane->setToolTip(resources.string(StringEncodingTip));
+    m_encodingPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->addPermanentWidget(m_encodingPane);
+}
+
+void MainFrame::updateEncodingPane()
+{
+    if (m_encodingPane == nullptr) {
+        return;
+    }
+    QString text;
+    if (m_document != nullptr && !m_document->GetPathName().empty()) {
+        text = QString::fromStdString(quill::encodingName(m_document->Form()));
+        if (m_document->ChosenEncoding() == quill::TextEncoding::Automatic) {
+            text = LanguageResources::current().string(StringEncodingAutomatic).arg(text);
+        }
+    }
+    if (m_encodingPane->text() != text) {
+        m_encodingPane->setText(text);
+    }
 }
 
 void MainFrame::updatePausePane()
@@ -419,6 +446,12 @@ void MainFrame::updateCommandStates()
     commandAction(Command::ViewTerminalColors)
         ->setChecked(m_document != nullptr ? m_document->TerminalColors()
                                            : settings.GetBool(Setting::TerminalColors));
+    const int chosen = m_document != nullptr ? int(m_document->ChosenEncoding()) : 0;
+    for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
+        commandAction(id)->setEnabled(m_document != nullptr);
+        commandAction(id)->setChecked(id - Command::ViewEncodingFirst == chosen);
+    }
+    updateEncodingPane();
     updatePausePane();
 }
 
@@ -468,6 +501,7 @@ void MainFrame::runCommand(int id)
     case Command::ViewTerminalColors:
         OnViewTerminalColors();
         break;
+
     case Command::Copy:
         OnEditCopy();
         break;
@@ -487,6 +521,9 @@ void MainFrame::runCommand(int id)
         FindAgain(false);
         break;
     default:
+        if (id >= Command::ViewEncodingFirst && id <= Command::ViewEncodingLast) {
+            OnViewEncoding(quill::TextEncoding(id - Command::ViewEncodingFirst));
+        }
         break;
     }
     updateCommandStates();
@@ -570,6 +607,24 @@ void MainFrame::OnViewTerminalColors()
         m_document->SetTerminalColors(on);
         UpdateAllViews();
         m_view->viewport()->update();
+    }
+}
+
+void MainFrame::OnViewEncoding(quill::TextEncoding encoding)
+{
+    if (m_document == nullptr) {
+        return;
+    }
+    m_document->SetEncoding(encoding);
+    const std::u16string path = m_document->GetPathName();
+    if (path.empty()) {
+        return; // the next open uses it
+    }
+    if (m_owner != nullptr) {
+        m_owner->SetFileEncoding(path, encoding);
+        OnFileReload();
+    } else if (m_document->OnOpenDocument(path)) {
+        UpdateAllViews();
     }
 }
 

@@ -725,3 +725,28 @@ TEST_F(MainFrameTest, TerminalColoursShowTheTextAsATerminalDoesAndCopyIt)
     EXPECT_FALSE(store->GetBool(Setting::TerminalColors));
     EXPECT_EQ(document->GetLine(1), u"FATAL \x1b[42mgreen\x1b[0m");
 }
+
+// View > Encoding reads the file again in the chosen encoding; the status bar says which,
+// and the menu ticks it.
+TEST_F(MainFrameTest, EncodingMenuReadsTheFileAgainAndTheStatusBarSaysWhich)
+{
+    quilltest::writeFile(path, "caf\xE9 \x80\n");
+    createFrame();
+    frame->show();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    frame->updateCommandStates();
+    EXPECT_TRUE(frame->action(Command::ViewEncodingFirst)->isChecked());
+    EXPECT_TRUE(frame->encodingPane()->text().endsWith(QStringLiteral(" (automatic)")))
+        << frame->encodingPane()->text().toStdString();
+
+    frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))->trigger();
+    EXPECT_EQ(document->GetLine(0), u"caf\u00E9 \u20AC");
+    EXPECT_EQ(frame->encodingPane()->text(), QStringLiteral("Windows-1252"));
+    EXPECT_TRUE(
+        frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))->isChecked());
+    EXPECT_FALSE(frame->action(Command::ViewEncodingFirst)->isChecked());
+    EXPECT_EQ(owner.opened.size(), 2u) << "read again through the owner, as a reload";
+
+    frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Latin1))->trigger();
+    EXPECT_EQ(document->GetLine(0), u"caf\u00E9 \u0080");
+}
