@@ -19,12 +19,26 @@ constexpr std::array<ColorRef, 16> BasicColors{
     rgb(127, 127, 127), rgb(255, 0, 0),     rgb(0, 255, 0),   rgb(255, 255, 0),
     rgb(92, 92, 255),   rgb(255, 0, 255),   rgb(0, 255, 255), rgb(255, 255, 255)};
 
+// Plain flags and values, not optionals: GCC at -O3 reports the copies of an optional
+// here as reads of uninitialized memory.
 struct Style {
-    std::optional<ColorRef> text;
-    std::optional<ColorRef> background;
+    bool hasText = false;
+    bool hasBackground = false;
+    ColorRef text = 0;
+    ColorRef background = 0;
     bool bold = false;
     bool underline = false;
-    bool plain() const { return !text && !background && !bold && !underline; }
+    bool plain() const { return !hasText && !hasBackground && !bold && !underline; }
+    void setText(ColorRef color)
+    {
+        hasText = true;
+        text = color;
+    }
+    void setBackground(ColorRef color)
+    {
+        hasBackground = true;
+        background = color;
+    }
 };
 
 // The numbers of one sequence: groups split by ';', each with sub-parameters split by ':'.
@@ -117,23 +131,27 @@ void applySgr(std::u16string_view params, Style& style)
         } else if (n == 24) {
             style.underline = false;
         } else if (n >= 30 && n <= 37) {
-            style.text = BasicColors[n - 30];
+            style.setText(BasicColors[n - 30]);
         } else if (n >= 90 && n <= 97) {
-            style.text = BasicColors[n - 90 + 8];
+            style.setText(BasicColors[n - 90 + 8]);
         } else if (n == 39) {
-            style.text.reset();
+            style.hasText = false;
         } else if (n >= 40 && n <= 47) {
-            style.background = BasicColors[n - 40];
+            style.setBackground(BasicColors[n - 40]);
         } else if (n >= 100 && n <= 107) {
-            style.background = BasicColors[n - 100 + 8];
+            style.setBackground(BasicColors[n - 100 + 8]);
         } else if (n == 49) {
-            style.background.reset();
+            style.hasBackground = false;
         } else if (n == 38 || n == 48) {
             const std::optional<ColorRef> color = extendedColor(codes, k);
             if (!color) {
                 return;
             }
-            (n == 38 ? style.text : style.background) = *color;
+            if (n == 38) {
+                style.setText(*color);
+            } else {
+                style.setBackground(*color);
+            }
         }
     }
 }
@@ -189,10 +207,10 @@ void StripSgr(std::u16string_view line, std::u16string& shown, StyleRuns* runs)
             StyleRun run;
             run.start = runStart;
             run.end = end;
-            run.hasText = style.text.has_value();
-            run.hasBackground = style.background.has_value();
-            run.text = style.text.value_or(0);
-            run.background = style.background.value_or(0);
+            run.hasText = style.hasText;
+            run.hasBackground = style.hasBackground;
+            run.text = style.hasText ? style.text : 0;
+            run.background = style.hasBackground ? style.background : 0;
             run.bold = style.bold;
             run.underline = style.underline;
             if (!runs->empty() && runs->back().end == run.start && runs->back().SameStyle(run)) {
