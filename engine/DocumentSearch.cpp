@@ -46,7 +46,7 @@ class DocumentSearch {
         // As shown with terminal colours, a line may hold the text across a control
         // sequence that its bytes hold in between: every line is checked as shown.
         m_terminal = doc.TerminalColors();
-        m_byteMode = bytes.usable && !m_terminal;
+        m_byteMode = bytes.usable && !(m_terminal && quill::isUtf16(m_form));
         m_impossible = bytes.impossible;
         m_rare = bytes.rare;
         m_bytes = std::move(bytes.bytes);
@@ -63,6 +63,9 @@ class DocumentSearch {
             if (c >= 0) {
                 return SearchHit{from.line, c};
             }
+        }
+        if (m_byteMode && m_terminal) {
+            return strippedForward(from.line + 1);
         }
         return m_byteMode ? scanForward(from.line + 1) : linesForward(from.line + 1);
     }
@@ -82,6 +85,9 @@ class DocumentSearch {
                 }
             }
             below = from.line;
+        }
+        if (m_byteMode && m_terminal) {
+            return strippedBackward(below);
         }
         return m_byteMode ? scanBackward(below) : linesBackward(below);
     }
@@ -193,6 +199,101 @@ class DocumentSearch {
                     FindInLineBackward(text, m_pattern, std::int64_t(text.size()), m_wholeWord);
                 if (c >= 0) {
                     return SearchHit{line, c};
+                }
+            }
+            end = first;
+        }
+        return std::nullopt;
+    }
+
+    // Terminal colours on, in a byte-oriented encoding. Every character of the text shown is
+    // in the line's bytes, only with control sequences (ASCII bytes) between them, so a line
+    // can hold the pattern only when it holds the pattern's rarest byte. The lines of
+    // [first, end) that do are taken out of the file in one read, and each of them is
+    // searched without its sequences (engine/SgrParser.h); the lines that hold the pattern's
+    // bytes so are the candidates (indices from first, ascending), checked afterwards by the
+    // exact rule on the text shown.
+    bool strippedCandidates(LineNumber first, LineNumber end, std::vector<LineNumber>& lines)
+    {
+        lines.clear();
+        const FileOffset base = m_index.lineStart(first);
+        m_raw.resize(std::size_t(m_index.lineStart(end) - base));
+        const std::int64_t got = m_file.readAt(m_raw.data(), m_raw.size(), base);
+        if (got < 0) {
+            return false;
+        }
+        const std::size_t length = std::size_t(got);
+        if (!m_matchCase) {
+            FoldAsciiBytes(m_raw.data(), length);
+        }
+        const std::size_t plen = m_bytes.size();
+        const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
+        const std::uint8_t rare = pat[m_rare];
+        std::size_t pos = 0;
+        while (pos < length) {
+            const void* found = std::memchr(m_raw.data() + pos, rare, length - pos);
+            if (!found) {
+                break;
+            }
+            const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - m_raw.data());
+            const LineNumber line = m_index.lineAt(at);
+            const std::size_t from = std::size_t(m_index.lineStart(line) - base);
+            const std::size_t to = std::min(length, std::size_t(m_index.lineStart(line + 1) - base));
+            const std::uint8_t* bytes = m_raw.data() + from;
+            std::size_t n = to - from;
+            if (std::memchr(bytes, 0x1B, n) != nullptr) {
+                if (m_stripped.size() < n) {
+                    m_stripped.resize(n);
+                }
+                n = StripSgrBytes(bytes, n, m_stripped.data());
+                bytes = m_stripped.data();
+            }
+            if (n >= plen && FindPatternBytes(bytes, bytes + n, pat, plen, m_rare) != nullptr) {
+                lines.push_back(line - first);
+            }
+            pos = to;
+        }
+        return true;
+    }
+
+    std::optional<SearchHit> strippedForward(LineNumber from)
+    {
+        const LineNumber count = m_index.lineCount();
+        std::vector<LineNumber> candidates;
+        for (LineNumber first = from; first < count;) {
+            LineNumber end = first + 1;
+            while (end < count &&
+                   m_index.lineStart(end + 1) - m_index.lineStart(first) <= LinesReadSize) {
+                ++end;
+            }
+            if (!strippedCandidates(first, end, candidates)) {
+                return std::nullopt;
+            }
+            for (LineNumber k : candidates) {
+                if (auto hit = verifyForward(first + k)) {
+                    return hit;
+                }
+            }
+            first = end;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<SearchHit> strippedBackward(LineNumber below)
+    {
+        std::vector<LineNumber> candidates;
+        for (LineNumber end = below; end > 0;) {
+            LineNumber first = end - 1;
+            while (first > 0 &&
+                   m_index.lineStart(end) - m_index.lineStart(first - 1) <= LinesReadSize) {
+                --first;
+            }
+            if (!strippedCandidates(first, end, candidates)) {
+                return std::nullopt;
+            }
+            for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
+                if (auto hit = verifyBackward(first + *it)) {
+                    return hit;
                 }
             }
             end = first;
@@ -343,6 +444,7 @@ class DocumentSearch {
     std::size_t m_rare = 0; // index of the pattern byte searched for first
     std::string m_bytes;
     std::vector<std::uint8_t> m_raw;
+    std::vector<std::uint8_t> m_stripped; // one line without its sequences
     std::vector<std::u16string> m_lines;
     std::unique_ptr<quill::AlignedBuffer> m_buffer;
     std::size_t m_pad = 0;

@@ -34,6 +34,25 @@ constexpr char16_t WordAfter[] = u")(?![^\\t ,;:\\\\/.\\r\\n])";
 // line inside a run may match differently than the line alone: lookaround, \A \z \Z \G
 // \K, verbs and newline overrides "(*...)", and unsetting options (multi-line mode off).
 // A conservative textual test: an escaped look-alike only costs speed.
+// No byte at or above 0x80, eight at a time.
+bool isAscii(const std::uint8_t* p, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if (word & 0x8080808080808080ull) {
+            return false;
+        }
+    }
+    for (; i < n; ++i) {
+        if (p[i] >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool seesPastLine(std::u16string_view p)
 {
     for (std::size_t i = 0; i + 1 < p.size(); ++i) {
@@ -193,6 +212,9 @@ void FilterScratch::Trim(std::size_t keepBytes)
     if (m_text.capacity() > keepBytes) {
         m_text = std::u16string();
     }
+    if (m_line.size() > keepBytes) {
+        m_line = std::vector<std::uint8_t>();
+    }
 }
 
 FilterPattern::~FilterPattern() = default;
@@ -320,13 +342,18 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         return true;
     }
     // As shown, a line's text may hold the pattern across a sequence its bytes hold in
-    // between, and a byte hit may lie inside a sequence: hits are checked, and the lines
-    // with an escape are checked too (terminalLines), by the exact rule on the text shown.
+    // between, and a byte hit may lie inside a sequence (see strippedLines); UTF-16 lines
+    // with an escape are checked besides the hits (terminalLines). What is found is checked
+    // by the exact rule on the text shown.
     const bool exact = bytes.exact && !m_term.wholeWord && !chunk.terminal;
+    const std::uint8_t* hay = m_term.matchCase ? chunk.bytes : scratch.folded(chunk);
+    if (chunk.terminal &&
+        (chunk.form == FilterTextForm::Utf8 || chunk.form == FilterTextForm::Narrow)) {
+        return strippedLines(chunk, hay, bytes, scratch, rows);
+    }
     const std::size_t firstRow = rows.size();
     const FileOffset base = chunk.starts[0];
     const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
-    const std::uint8_t* hay = m_term.matchCase ? chunk.bytes : scratch.folded(chunk);
     const auto* needle = reinterpret_cast<const std::uint8_t*>(bytes.bytes.data());
     const std::size_t plen = bytes.bytes.size();
     const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
@@ -352,6 +379,58 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
     }
     if (chunk.terminal) {
         return terminalLines(chunk, scratch, rows, firstRow);
+    }
+    return true;
+}
+
+bool FilterPattern::strippedLines(const LineChunk& chunk, const std::uint8_t* hay,
+                                  const BytePattern& bytes, FilterScratch& scratch,
+                                  std::vector<std::uint32_t>& rows) const
+{
+    const bool exact = bytes.exact && !m_term.wholeWord;
+    // Every character shown is in the line's bytes, only with control sequences (ASCII
+    // bytes) between them: a line can hold the pattern only when it holds its rarest byte.
+    // Such a line is searched without its sequences, and checked when its bytes hold it.
+    const FileOffset base = chunk.starts[0];
+    const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
+    const auto* needle = reinterpret_cast<const std::uint8_t*>(bytes.bytes.data());
+    const std::size_t plen = bytes.bytes.size();
+    const std::uint8_t rare = needle[bytes.rare];
+    const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
+    std::size_t line = 0;
+    std::size_t pos = 0;
+    while (pos < length) {
+        const void* found = std::memchr(hay + pos, rare, length - pos);
+        if (!found) {
+            break;
+        }
+        if (scratch.AbortRequested()) {
+            return false;
+        }
+        const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - hay);
+        line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd, at) - chunk.starts) - 1;
+        const std::size_t from = std::size_t(chunk.starts[line] - base);
+        const std::size_t to = std::size_t(chunk.starts[line + 1] - base);
+        const std::uint8_t* text = hay + from;
+        std::size_t n = to - from;
+        if (std::memchr(text, 0x1B, n) != nullptr) {
+            if (scratch.m_line.size() < n) {
+                scratch.m_line.resize(n);
+            }
+            n = StripSgrBytes(text, n, scratch.m_line.data());
+            text = scratch.m_line.data();
+        }
+        // On an ASCII line the bytes without sequences are the text shown: a hit there is an
+        // occurrence (with UTF-8's exact bytes). Elsewhere a removed sequence may have
+        // joined the halves of a broken character, so the line is decoded and checked.
+        if (n >= plen && FindPatternBytes(text, text + n, needle, plen, bytes.rare) != nullptr &&
+            ((exact && isAscii(hay + from, to - from)) || literalLine(chunk, line, scratch))) {
+            rows.push_back(std::uint32_t(line));
+        }
+        if (++line >= chunk.count) {
+            break;
+        }
+        pos = std::size_t(chunk.starts[line] - base);
     }
     return true;
 }
@@ -430,6 +509,17 @@ int FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratc
     const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
     const std::uint8_t* p = chunk.bytes + from;
     const std::size_t n = to - from;
+    if (chunk.terminal && std::memchr(p, 0x1B, n) != nullptr &&
+        chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
+        // The sequences are ASCII bytes: taken out of the UTF-8 bytes, the line is matched
+        // as any other, without decoding it.
+        if (scratch.m_line.size() < n) {
+            scratch.m_line.resize(n);
+        }
+        const std::size_t shown = StripSgrBytes(p, n, scratch.m_line.data());
+        return match8(scratch.m_line.data(), contentLength(scratch.m_line.data(), shown), 0,
+                      scratch);
+    }
     if (chunk.terminal && std::memchr(p, 0x1B, n) != nullptr) {
         std::u16string& shown = scratch.m_text;
         shown.clear();

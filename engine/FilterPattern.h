@@ -110,6 +110,7 @@ class FilterScratch {
     struct Pcre;
     std::unique_ptr<Pcre> m_pcre;
     std::vector<std::uint8_t> m_folded;
+    std::vector<std::uint8_t> m_line; // one line without its control sequences
     bool m_foldedValid = false;
     bool m_foldedInPlace = false;
     std::u16string m_text;
@@ -162,6 +163,8 @@ class FilterPattern : public LineMatcher {
     bool matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                       std::vector<std::uint32_t>& rows) const;
     bool literalLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
+    bool strippedLines(const LineChunk& chunk, const std::uint8_t* hay, const BytePattern& bytes,
+                       FilterScratch& scratch, std::vector<std::uint32_t>& rows) const;
     bool terminalLines(const LineChunk& chunk, FilterScratch& scratch,
                        std::vector<std::uint32_t>& rows, std::size_t firstRow) const;
     bool matchRegex(const LineChunk& chunk, FilterScratch& scratch,

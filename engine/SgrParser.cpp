@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -156,8 +157,10 @@ void applySgr(std::u16string_view params, Style& style)
     }
 }
 
-// The length of the complete control sequence at line[i] (which is ESC), or 0.
-std::size_t sequenceLength(std::u16string_view line, std::size_t i, std::size_t& finalAt)
+// The length of the complete control sequence at line[i] (which is ESC), or 0. Text is
+// UTF-16 or bytes.
+template <typename Text>
+std::size_t sequenceLength(const Text& line, std::size_t i, std::size_t& finalAt)
 {
     if (i + 1 >= line.size() || line[i + 1] != u'[') {
         return 0;
@@ -255,4 +258,26 @@ void StripSgrInPlace(std::u16string& text, StyleRuns* runs)
     shown.reserve(text.size());
     StripSgr(text, shown, runs);
     text.swap(shown);
+}
+
+std::size_t StripSgrBytes(const std::uint8_t* bytes, std::size_t n, std::uint8_t* out)
+{
+    const std::basic_string_view<std::uint8_t> line(bytes, n);
+    std::size_t written = 0;
+    std::size_t i = 0;
+    std::size_t next = line.find(std::uint8_t(EscapeCharacter));
+    while (next != line.npos) {
+        std::size_t finalAt = 0;
+        const std::size_t length = sequenceLength(line, next, finalAt);
+        if (length == 0) {
+            next = line.find(std::uint8_t(EscapeCharacter), next + 1);
+            continue;
+        }
+        std::memmove(out + written, bytes + i, next - i);
+        written += next - i;
+        i = next + length;
+        next = line.find(std::uint8_t(EscapeCharacter), i);
+    }
+    std::memmove(out + written, bytes + i, n - i);
+    return written + n - i;
 }
