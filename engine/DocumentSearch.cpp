@@ -14,6 +14,7 @@
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
 #include "engine/SgrParser.h"
+#include "engine/ShownSearch.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
@@ -206,12 +207,9 @@ class DocumentSearch {
         return std::nullopt;
     }
 
-    // Terminal colours on, in a byte-oriented encoding. Every character of the text shown is
-    // in the line's bytes, only with control sequences (ASCII bytes) between them, so a line
-    // can hold the pattern only when it holds the pattern's rarest byte. The lines of
-    // [first, end) that do are taken out of the file in one read, and each of them is
-    // searched without its sequences (engine/SgrParser.h); the lines that hold the pattern's
-    // bytes so are the candidates (indices from first, ascending), checked afterwards by the
+    // Terminal colours on, in a byte-oriented encoding: the lines of [first, end) whose text
+    // as shown may hold the pattern (engine/ShownSearch.h), as indices from first in
+    // ascending order, read from the file in one go; each is checked afterwards by the
     // exact rule on the text shown.
     bool strippedCandidates(LineNumber first, LineNumber end, std::vector<LineNumber>& lines)
     {
@@ -219,39 +217,36 @@ class DocumentSearch {
         const FileOffset base = m_index.lineStart(first);
         m_raw.resize(std::size_t(m_index.lineStart(end) - base));
         const std::int64_t got = m_file.readAt(m_raw.data(), m_raw.size(), base);
-        if (got < 0) {
-            return false;
+        if (got < 0 || std::size_t(got) != m_raw.size()) {
+            return got >= 0; // the file shrank under the search: nothing more to find here
         }
-        const std::size_t length = std::size_t(got);
         if (!m_matchCase) {
-            FoldAsciiBytes(m_raw.data(), length);
+            FoldAsciiBytes(m_raw.data(), m_raw.size());
         }
-        const std::size_t plen = m_bytes.size();
+        m_starts.clear();
+        m_index.copyStarts(first, end - first + 1, m_index.lineStart(end), m_starts);
+        m_candidates.clear();
+        FindShownCandidates(m_raw.data(), m_starts.data(), std::size_t(end - first),
+                            reinterpret_cast<const std::uint8_t*>(m_bytes.data()), m_bytes.size(),
+                            m_rare, m_candidates);
         const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
-        const std::uint8_t rare = pat[m_rare];
-        std::size_t pos = 0;
-        while (pos < length) {
-            const void* found = std::memchr(m_raw.data() + pos, rare, length - pos);
-            if (!found) {
-                break;
-            }
-            const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - m_raw.data());
-            const LineNumber line = m_index.lineAt(at);
-            const std::size_t from = std::size_t(m_index.lineStart(line) - base);
-            const std::size_t to = std::min(length, std::size_t(m_index.lineStart(line + 1) - base));
-            const std::uint8_t* bytes = m_raw.data() + from;
-            std::size_t n = to - from;
-            if (std::memchr(bytes, 0x1B, n) != nullptr) {
-                if (m_stripped.size() < n) {
-                    m_stripped.resize(n);
+        for (const ShownCandidate& candidate : m_candidates) {
+            // A candidate that is not a clean hit is looked at without its sequences first:
+            // reading and decoding it again costs far more.
+            if (!candidate.clean) {
+                const std::size_t from = std::size_t(m_starts[candidate.line] - base);
+                const std::size_t n = std::size_t(m_starts[candidate.line + 1] - base) - from;
+                if (m_line.size() < n) {
+                    m_line.resize(n);
                 }
-                n = StripSgrBytes(bytes, n, m_stripped.data());
-                bytes = m_stripped.data();
+                const std::size_t shown = StripSgrBytes(m_raw.data() + from, n, m_line.data());
+                if (shown < m_bytes.size() ||
+                    !FindPatternBytes(m_line.data(), m_line.data() + shown, pat, m_bytes.size(),
+                                      m_rare)) {
+                    continue;
+                }
             }
-            if (n >= plen && FindPatternBytes(bytes, bytes + n, pat, plen, m_rare) != nullptr) {
-                lines.push_back(line - first);
-            }
-            pos = to;
+            lines.push_back(LineNumber(candidate.line));
         }
         return true;
     }
@@ -444,7 +439,9 @@ class DocumentSearch {
     std::size_t m_rare = 0; // index of the pattern byte searched for first
     std::string m_bytes;
     std::vector<std::uint8_t> m_raw;
-    std::vector<std::uint8_t> m_stripped; // one line without its sequences
+    std::vector<FileOffset> m_starts;
+    std::vector<ShownCandidate> m_candidates;
+    std::vector<std::uint8_t> m_line; // one line without its control sequences
     std::vector<std::u16string> m_lines;
     std::unique_ptr<quill::AlignedBuffer> m_buffer;
     std::size_t m_pad = 0;

@@ -2,6 +2,7 @@
 
 #include "engine/LineText.h"
 #include "engine/SgrParser.h"
+#include "engine/ShownSearch.h"
 #include "platform/NarrowCodec.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 0
@@ -388,49 +389,34 @@ bool FilterPattern::strippedLines(const LineChunk& chunk, const std::uint8_t* ha
                                   std::vector<std::uint32_t>& rows) const
 {
     const bool exact = bytes.exact && !m_term.wholeWord;
-    // Every character shown is in the line's bytes, only with control sequences (ASCII
-    // bytes) between them: a line can hold the pattern only when it holds its rarest byte.
-    // Such a line is searched without its sequences, and checked when its bytes hold it.
-    const FileOffset base = chunk.starts[0];
-    const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
     const auto* needle = reinterpret_cast<const std::uint8_t*>(bytes.bytes.data());
     const std::size_t plen = bytes.bytes.size();
-    const std::uint8_t rare = needle[bytes.rare];
-    const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
-    std::size_t line = 0;
-    std::size_t pos = 0;
-    while (pos < length) {
-        const void* found = std::memchr(hay + pos, rare, length - pos);
+    std::vector<ShownCandidate>& candidates = scratch.m_candidates;
+    candidates.clear();
+    if (!FindShownCandidates(hay, chunk.starts, chunk.count, needle, plen, bytes.rare,
+                             candidates, [&] { return scratch.AbortRequested(); })) {
+        return false;
+    }
+    const FileOffset base = chunk.starts[0];
+    for (const ShownCandidate& candidate : candidates) {
+        const std::size_t from = std::size_t(chunk.starts[candidate.line] - base);
+        const std::size_t to = std::size_t(chunk.starts[candidate.line + 1] - base);
+        // On an ASCII line the bytes are the characters: a clean hit, or a hit in the bytes
+        // without their sequences, is an occurrence in the text shown. Elsewhere a removed
+        // sequence may join the halves of a broken character, so the line is decoded.
+        const bool ascii = exact && isAscii(hay + from, to - from);
+        bool found = candidate.clean;
         if (!found) {
-            break;
-        }
-        if (scratch.AbortRequested()) {
-            return false;
-        }
-        const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - hay);
-        line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd, at) - chunk.starts) - 1;
-        const std::size_t from = std::size_t(chunk.starts[line] - base);
-        const std::size_t to = std::size_t(chunk.starts[line + 1] - base);
-        const std::uint8_t* text = hay + from;
-        std::size_t n = to - from;
-        if (std::memchr(text, 0x1B, n) != nullptr) {
-            if (scratch.m_line.size() < n) {
-                scratch.m_line.resize(n);
+            if (scratch.m_line.size() < to - from) {
+                scratch.m_line.resize(to - from);
             }
-            n = StripSgrBytes(text, n, scratch.m_line.data());
-            text = scratch.m_line.data();
+            const std::size_t n = StripSgrBytes(hay + from, to - from, scratch.m_line.data());
+            found = n >= plen && FindPatternBytes(scratch.m_line.data(), scratch.m_line.data() + n,
+                                                  needle, plen, bytes.rare) != nullptr;
         }
-        // On an ASCII line the bytes without sequences are the text shown: a hit there is an
-        // occurrence (with UTF-8's exact bytes). Elsewhere a removed sequence may have
-        // joined the halves of a broken character, so the line is decoded and checked.
-        if (n >= plen && FindPatternBytes(text, text + n, needle, plen, bytes.rare) != nullptr &&
-            ((exact && isAscii(hay + from, to - from)) || literalLine(chunk, line, scratch))) {
-            rows.push_back(std::uint32_t(line));
+        if (found && (ascii || literalLine(chunk, candidate.line, scratch))) {
+            rows.push_back(std::uint32_t(candidate.line));
         }
-        if (++line >= chunk.count) {
-            break;
-        }
-        pos = std::size_t(chunk.starts[line] - base);
     }
     return true;
 }

@@ -21,6 +21,7 @@
 #include "engine/BytePattern.h"
 #include "engine/DocumentTypes.h"
 #include "engine/FilterSet.h"
+#include "engine/ShownSearch.h"
 
 #include <array>
 #include <atomic>
@@ -111,6 +112,7 @@ class FilterScratch {
     std::unique_ptr<Pcre> m_pcre;
     std::vector<std::uint8_t> m_folded;
     std::vector<std::uint8_t> m_line; // one line without its control sequences
+    std::vector<ShownCandidate> m_candidates;
     bool m_foldedValid = false;
     bool m_foldedInPlace = false;
     std::u16string m_text;

@@ -281,3 +281,9 @@ std::size_t StripSgrBytes(const std::uint8_t* bytes, std::size_t n, std::uint8_t
     std::memmove(out + written, bytes + i, n - i);
     return written + n - i;
 }
+
+std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at)
+{
+    std::size_t finalAt = 0;
+    return sequenceLength(std::basic_string_view<std::uint8_t>(bytes, n), at, finalAt);
+}

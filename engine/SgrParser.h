@@ -44,5 +44,9 @@ void StripSgrInPlace(std::u16string& text, StyleRuns* runs);
 // against the text shown.
 std::size_t StripSgrBytes(const std::uint8_t* bytes, std::size_t n, std::uint8_t* out);
 
+// The length of the complete control sequence that starts at bytes[at] (which must be ESC)
+// of a line of n bytes; 0 when none starts there (the ESC is then text).
+std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at);
+
 // The colour of entry n of the 256-colour palette (xterm's), as 0x00BBGGRR.
 ColorRef SgrPaletteColor(unsigned n);

@@ -30,8 +30,18 @@ ColouredFile randomFile(std::mt19937& random, int lines)
     for (int l = 0; l < lines; ++l) {
         std::u16string shown;
         for (unsigned k = pick(7); k > 0; --k) {
-            const unsigned kind = pick(5);
-            if (kind < 2) {
+            const unsigned kind = pick(6);
+            if (kind == 5) {
+                // A character beyond ASCII, whole or broken by a sequence between its bytes
+                // (each half is then a character of its own that cannot be decoded).
+                if (pick(2) == 0) {
+                    file.bytes += "caf\xC3\xA9";
+                    shown += u"caf\u00E9";
+                } else {
+                    file.bytes += std::string("caf\xC3") + hidden[pick(6)] + "\xA9";
+                    shown += u"caf\uFFFD\uFFFD";
+                }
+            } else if (kind < 2) {
                 std::string word = words[pick(7)];
                 // A sequence inside a word: shown, the word is whole again.
                 if (word.size() > 2 && pick(3) == 0) {
@@ -138,7 +148,7 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
     }
 
     // Find, downwards from the top, visits exactly the model's occurrences.
-    for (const std::u16string pattern : {u"error", u"31m", u"k w", u"\x1b("}) {
+    for (const std::u16string pattern : {u"error", u"31m", u"k w", u"\x1b(", u"caf\u00E9"}) {
         SCOPED_TRACE(std::string(pattern.begin(), pattern.end()));
         std::vector<std::pair<LineNumber, std::int32_t>> want;
         for (std::size_t i = 0; i < file.shown.size(); ++i) {
@@ -175,6 +185,8 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
     for (const FilterTerm& term : {FilterTerm{u"error", false, false, false},
                                    FilterTerm{u"Warn", true, false, false},
                                    FilterTerm{u"31m", false, false, false},
+                                   FilterTerm{u"caf\u00E9", true, false, false},
+                                   FilterTerm{u"f\uFFFD", true, false, false},
                                    FilterTerm{u"ok\\s*disk", false, false, true},
                                    FilterTerm{u"^\\[0m", false, false, true}}) {
         SCOPED_TRACE(std::string(term.text.begin(), term.text.end()));
