@@ -48,7 +48,7 @@ constexpr Table windows1252()
         R,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, R,      0x017E, 0x0178};
     for (int k = 0; k < 32; ++k) {
-        table[std::size_t(0x80 + k)] = high[k];
+        table[0x80 + std::size_t(k)] = high[std::size_t(k)];
     }
     return table;
 }

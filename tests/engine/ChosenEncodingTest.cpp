@@ -273,3 +273,29 @@ TEST(ChosenEncoding, BigEndianPiecesOnSeveralThreadsGiveTheSameLines)
         EXPECT_EQ(doc.GetLine(LineNumber(i)), lines[i]) << i;
     }
 }
+
+// The open last line of a big-endian file, shown between appends: a carriage return at its
+// end waits for what follows it before it becomes the lone-CR symbol or half of CR LF.
+TEST(ChosenEncoding, ABigEndianCarriageReturnAtTheEndWaitsForTheNextUnit)
+{
+    TestSettings settings;
+    FakeHost host;
+    LogDocument doc{&host, settings.store};
+    const std::string path = settings.dir.file("growing-be.log");
+    writeFile(path, bigEndian(u"first\n"));
+    doc.SetEncoding(TextEncoding::Utf16Be);
+    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    doc.StopWatching();
+    auto append = [&](const std::u16string& text) {
+        const std::string bytes = bigEndian(text);
+        appendFile(path, bytes);
+        std::lock_guard lock(doc.docAccess());
+        doc.AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), false);
+    };
+    append(u"ab\r");
+    EXPECT_EQ(doc.GetLine(1), u"ab"); // the return may be half of a CR LF
+    append(u"x\r");
+    EXPECT_EQ(doc.GetLine(1), u"ab\u240Dx");
+    append(u"\n");
+    EXPECT_EQ(doc.GetLine(1), u"ab\u240Dx");
+}

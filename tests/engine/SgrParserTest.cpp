@@ -108,6 +108,7 @@ TEST(SgrParser, TableOfLines)
         // Other complete sequences are hidden without effect.
         {"\x1b[2Ka\x1b[1;1Hb", "ab", ".."},
         {"\x1b[31m\x1b[Ka", "a", "r"},
+        {"\x1b[?25la\x1b[2~b", "ab", ".."}, // '?' a parameter, '~' a final
         // Broken: shown as they are, and never more than themselves.
         {"\x1b[31", "\x1b[31", "...."},
         {"a\x1b", "a\x1b", ".."},

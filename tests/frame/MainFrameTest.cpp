@@ -750,3 +750,35 @@ TEST_F(MainFrameTest, EncodingMenuReadsTheFileAgainAndTheStatusBarSaysWhich)
     frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Latin1))->trigger();
     EXPECT_EQ(document->GetLine(0), u"caf\u00E9 \u0080");
 }
+
+// A keyword that colours only its matches colours each of them, in every line, over the
+// colours of a whole-line keyword.
+TEST_F(MainFrameTest, MatchOnlyKeywordsColourTheirMatchesOverAWholeLineKeyword)
+{
+    quilltest::writeFile(path, "an ab ab\nFATAL ab\n");
+    Keyword match(u"ab", 0x00FFFFFF, 0x0000FF00, true, false, true); // white on green
+    match.m_matchOnly = true;
+    store->SaveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true), match});
+    createFrame();
+    frame->resize(600, 400);
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    LogView* view = frame->GetView();
+    const QImage image = view->viewport()->grab().toImage();
+    const int row = int(view->lineHeight());
+    const int cell = view->renderer().averageCharWidth();
+    auto top = [&](int line, int column) { return QColor(image.pixel(column * cell + 1, line * row)); };
+    const QColor green(0, 255, 0);
+    const QColor blue(0, 0, 255);
+    const QColor black(0, 0, 0);
+    EXPECT_EQ(top(0, 0), black);
+    EXPECT_EQ(top(0, 2), black);
+    EXPECT_EQ(top(0, 3), green);
+    EXPECT_EQ(top(0, 4), green);
+    EXPECT_EQ(top(0, 5), black);
+    EXPECT_EQ(top(0, 7), green) << "every match, up to the line's end";
+    EXPECT_EQ(top(1, 0), blue) << "the whole-line keyword's colour under the match";
+    EXPECT_EQ(top(1, 6), green);
+    EXPECT_EQ(top(1, 7), green);
+}
