@@ -137,6 +137,7 @@ bool FindShownCandidates(const std::uint8_t* hay, const FileOffset* starts, std:
         }
         line = 0;
         pos = 0;
+        std::size_t hit = 0; // the lines with a byte hit are candidates already
         while (pos < length) {
             const void* found = std::memchr(hay + pos, pattern[key], length - pos);
             if (!found) {
@@ -146,9 +147,13 @@ bool FindShownCandidates(const std::uint8_t* hay, const FileOffset* starts, std:
                 return false;
             }
             line = lineOf(std::size_t(static_cast<const std::uint8_t*>(found) - hay), line);
+            while (hit < hits.size() && hits[hit].line < line) {
+                ++hit;
+            }
             const std::size_t from = std::size_t(starts[line] - base);
             const std::size_t to = std::size_t(starts[line + 1] - base);
-            if (splitInLine(hay, from, to, neighbours, leads)) {
+            if ((hit >= hits.size() || hits[hit].line != line) &&
+                splitInLine(hay, from, to, neighbours, leads)) {
                 splits.push_back({line, false});
             }
             if (++line >= count) {
