@@ -1,12 +1,12 @@
 #pragma once
 
-// The program's command line: an optional help switch and at most one file to open.
+// The program's command line: an optional help switch and the files to open, each in a tab.
 //
 // Flags start with "-" only, because "/" starts every absolute path on this platform. The
 // help switches are whole arguments in any letter case (-h, -help, -?, --help), so a path
 // that merely contains "-h" opens normally. "--" ends the flags: every later argument is a
-// file name, even one that starts with "-". The first file name wins; other flags and
-// further file names are ignored. Pure function of its input; any thread.
+// file name, even one that starts with "-". Other flags and empty arguments are ignored.
+// Pure function of its input; any thread.
 
 #include <optional>
 #include <string>
@@ -16,8 +16,11 @@ struct CommandLineInfo {
     bool showHelp = false;
     // --version, in any letter case: print the version text and end.
     bool showVersion = false;
-    // The file to open, as the bytes the shell passed (a path on this platform is bytes).
+    // The first file to open, as the bytes the shell passed (a path on this platform is
+    // bytes).
     std::optional<std::string> fileName;
+    // Every file to open, in the order given; the first is fileName.
+    std::vector<std::string> fileNames;
 };
 
 // args: the arguments after the program name.
