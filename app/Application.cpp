@@ -314,6 +314,10 @@ bool Application::OpenDocumentFile(const std::u16string& path)
         if (document->Source() != nullptr && document->Source()->SpoolPath() != native) {
             document->DropSource();
         }
+        // The encoding chosen for this file before (a reload too); any other opens automatic.
+        document->SetEncoding(
+            quill::encodingFromNumber(m_recentFiles ? m_recentFiles->EncodingOf(fullPath) : 0)
+                .value_or(quill::TextEncoding::Automatic));
         if (!document->OnOpenDocument(fullPath)) {
             m_openStopped = document->OpenWasStopped();
             TraceLog::instance().Line(TraceLog::LevelInfo,
@@ -459,6 +463,13 @@ void Application::OnOpenRecentFile(int index)
         if (m_mainFrame) {
             m_mainFrame->updateRecentFileMenu();
         }
+    }
+}
+
+void Application::SetFileEncoding(const std::u16string& path, quill::TextEncoding encoding)
+{
+    if (m_recentFiles) {
+        m_recentFiles->SetEncoding(path, std::uint32_t(encoding));
     }
 }
 
