@@ -25,13 +25,65 @@ bool isVersionSwitch(const std::string& arg)
            });
 }
 
+namespace {
+
+// A line number of decimal digits, saturated; nothing for anything else (empty included).
+std::optional<std::uint32_t> lineNumber(std::string_view text)
+{
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = std::min<std::uint64_t>(value * 10 + std::uint64_t(c - '0'), UINT32_MAX);
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+} // namespace
+
 CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
 {
     CommandLineInfo info;
     bool flagsEnded = false;
-    for (const std::string& arg : args) {
+    static constexpr std::string_view lineOption = "--line";
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        const std::string& arg = args[k];
         if (!flagsEnded && arg == "--") {
             flagsEnded = true;
+            continue;
+        }
+        if (!flagsEnded && !arg.empty() && arg.front() == '+') {
+            const std::string_view rest = std::string_view(arg).substr(1);
+            if (rest.empty() || rest == "G") {
+                info.line.reset();
+                continue;
+            }
+            if (const std::optional<std::uint32_t> line = lineNumber(rest)) {
+                info.line = line;
+                continue;
+            }
+        }
+        if (!flagsEnded && arg.starts_with(lineOption) &&
+            (arg.size() == lineOption.size() || arg[lineOption.size()] == '=')) {
+            const bool joined = arg.size() > lineOption.size();
+            std::optional<std::uint32_t> line;
+            if (joined) {
+                line = lineNumber(std::string_view(arg).substr(lineOption.size() + 1));
+            } else if (k + 1 < args.size()) {
+                line = lineNumber(args[k + 1]);
+                if (line) {
+                    ++k;
+                }
+            }
+            if (line) {
+                info.line = line;
+            } else if (info.badOption.empty()) {
+                info.badOption = std::string(lineOption);
+            }
             continue;
         }
         if (!flagsEnded && !arg.empty() && arg.front() == '-') {

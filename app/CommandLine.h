@@ -7,7 +7,13 @@
 // that merely contains "-h" opens normally. "--" ends the flags: every later argument is a
 // file name, even one that starts with "-". The first file name wins; other flags and
 // further file names are ignored. Pure function of its input; any thread.
+//
+// Where the file opens, as in less: "+N" or "--line N" (also "--line=N") open at line N
+// (1-based; 0 is the first line, a number past the end the last); "+" and "+G" open at the
+// end, which is also the default. The last of them counts. After "--" they are file names;
+// any other argument that starts with "+" is a file name too.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +24,10 @@ struct CommandLineInfo {
     bool showVersion = false;
     // The file to open, as the bytes the shell passed (a path on this platform is bytes).
     std::optional<std::string> fileName;
+    // The line to open at (1-based, saturated at UINT32_MAX); none: the end.
+    std::optional<std::uint32_t> line;
+    // An option that lacks the value it needs ("--line" without a number); empty when none.
+    std::string badOption;
 };
 
 // args: the arguments after the program name.

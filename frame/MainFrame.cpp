@@ -1,6 +1,7 @@
 #include "frame/MainFrame.h"
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
+#include "frame/NavigationCommands.h"
 #include "frame/PathPane.h"
 
 #include "resources/CommandActions.h"
@@ -138,6 +139,10 @@ void MainFrame::createActions()
           Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter}) {
         m_commands->action(id);
     }
+    for (int id : NavigationCommands::Ids) {
+        m_commands->action(id);
+    }
+    NavigationCommands::Prepare(*m_commands);
     m_commands->action(Command::ViewToolbar)->setCheckable(true);
     m_commands->action(Command::ViewStatusBar)->setCheckable(true);
     connect(m_commands, &CommandActions::triggered, this, &MainFrame::runCommand);
@@ -414,6 +419,7 @@ void MainFrame::updateCommandStates()
     SettingsStore& settings = SettingsStore::instance();
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
+    NavigationCommands::UpdateStates(*m_commands, m_view);
     updatePausePane();
 }
 
@@ -479,6 +485,7 @@ void MainFrame::runCommand(int id)
         FindAgain(false);
         break;
     default:
+        NavigationCommands::Run(id, m_view, this);
         break;
     }
     updateCommandStates();
@@ -876,7 +883,22 @@ void MainFrame::OnEditFind()
     dialog->setOptions(settings.GetBool(Setting::FindMatchCase),
                        settings.GetBool(Setting::FindWholeWord), settings.GetBool(Setting::FindDown));
     connect(dialog, &FindDialog::findNext, this, &MainFrame::OnFindNext);
-    connect(dialog, &FindDialog::closing, this, [this] { m_findDialog = nullptr; });
+    connect(dialog, &FindDialog::searchChanged, this,
+            [this](const QString& text, bool matchCase, bool wholeWord) {
+                m_view->SetFindHighlight(toU16(text), (matchCase ? FR_MATCHCASE : 0) |
+                                                          (wholeWord ? FR_WHOLEWORD : 0));
+            });
+    connect(dialog, &FindDialog::closing, this, [this, dialog] {
+        // The matches stay shown after a Find, until Escape in the view; a box closed
+        // without one takes its highlight with it.
+        if (!dialog->property("searched").toBool()) {
+            m_view->ClearFindHighlight();
+        }
+        m_findDialog = nullptr;
+    });
+    m_view->SetFindHighlight(toU16(dialog->searchText()),
+                             (dialog->matchCase() ? FR_MATCHCASE : 0) |
+                                 (dialog->wholeWord() ? FR_WHOLEWORD : 0));
     m_findDialog = dialog;
     dialog->show();
     dialog->raise();
@@ -919,6 +941,10 @@ void MainFrame::search(const std::u16string& text, bool down)
     if (m_findDialog) {
         m_findDialog->rememberText(shown);
     }
+    if (m_findDialog) {
+        m_findDialog->setProperty("searched", true);
+    }
+    m_view->SetFindHighlight(text, m_searchFlags);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool found =
         m_document->Find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));

@@ -38,7 +38,7 @@ constexpr SettingsValueRecord binary(SettingId id, SettingId key, std::string_vi
     return {id, key, name, SettingType::Binary, {}, 0};
 }
 
-constexpr std::array<SettingsValueRecord, 43> s_values{{
+constexpr std::array<SettingsValueRecord, 44> s_values{{
     flag(ShowLastViewedFile, KeyQuillstream, "ShowLastViewedFile", 0),
     text(LastFindString, KeyQuillstream, "LastFindString", ""),
     flag(FindMatchCase, KeyQuillstream, "FindMatchCase", 0),
@@ -86,6 +86,9 @@ constexpr std::array<SettingsValueRecord, 43> s_values{{
     text(SoundFileExt, KeyKeywords, "SoundFileExt", "*.wav *.oga *.ogg"),
 
     number(FilterPaneHeight, KeyFilter, "PaneHeight", 0),
+
+    // Navigation
+    flag(LineNumbers, KeyGui, "LineNumbers", 0),
 }};
 
 } // namespace

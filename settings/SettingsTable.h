@@ -66,6 +66,8 @@ constexpr SettingId SoundFileExt = 410;
 // ...\Filter (the filter view; its recent filters sit in the subkey "Recent", see
 // settings/FilterHistory.h)
 constexpr SettingId FilterPaneHeight = 501; // pixels; 0: not chosen yet
+// Navigation: the line-number gutter (...\GUI)
+constexpr SettingId LineNumbers = 317;
 } // namespace Setting
 
 enum class SettingType : std::uint32_t {

@@ -1,10 +1,12 @@
 #include "view/LogView.h"
 
 #include "view/EndFollower.h"
+#include "view/LineGutter.h"
 #include "view/LogScrollBar.h"
 
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
+#include "engine/LineText.h"
 #include "engine/LogDocument.h"
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
@@ -66,6 +68,8 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     connect(verticalScrollBar(), &QScrollBar::sliderMoved, this,
             &LogView::onVerticalSliderMoved);
     m_follower = new EndFollower(verticalScrollBar(), FollowSlack, this);
+    m_gutter = new LineGutter(this);
+    m_gutter->hide();
 }
 
 LogView::~LogView()
@@ -133,6 +137,8 @@ void LogView::OnUpdate()
         ReleasePrimaryOf(m_textSource.get());
     }
     setupFont(false);
+    // Another window or tab may have switched the gutter since this view last looked.
+    m_lineNumbers = SettingsStore::instance().GetBool(Setting::LineNumbers);
     measure();
     m_follower->keep();
     createCaret();
@@ -206,6 +212,7 @@ void LogView::measure()
     // that was at the top, not the pixel offset.
     const std::uint32_t topLine = firstVisibleLine();
     const std::uint32_t heightBefore = m_lineHeight;
+    placeGutter();
 
     qint64 width = 0;
     std::size_t longestLength = 0;
@@ -371,11 +378,15 @@ void LogView::onVerticalSliderMoved(int value)
 void LogView::scrollContentsBy(int dx, int dy)
 {
     viewport()->scroll(dx, dy);
+    if (dy != 0 && m_gutter->isVisible()) {
+        m_gutter->scroll(0, dy);
+    }
 }
 
 void LogView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    placeGutter();
     applyScrollSizes();
     m_follower->keep();
 }
@@ -410,6 +421,7 @@ void LogView::paintEvent(QPaintEvent* event)
     const qint64 shownX = scrollX();
     const int height = static_cast<int>(m_lineHeight);
     AlertRule alert(m_sound != nullptr ? *m_sound : silentSound());
+    DocSelection selection;
     {
         std::lock_guard lock(m_document->docAccess());
         const std::uint32_t lines = m_document->GetLineCount();
@@ -436,7 +448,8 @@ void LogView::paintEvent(QPaintEvent* event)
                 to = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(std::max(0, bottom)));
             }
 
-            const DocSelection selection = m_document->GetSelection();
+            selection = m_document->GetSelection();
+            const LineMarks& marks = m_document->Marks();
             alert.BeginPaint(m_document->GetNewTextArrived());
             // Every row is fetched before any view of one is kept, since a fetch may move
             // the window; a window narrower than the rows (a very tall view in a tiny font)
@@ -472,6 +485,12 @@ void LogView::paintEvent(QPaintEvent* event)
                                 LogRenderer::rowStyle(textColor, backgroundColor, matched,
                                                       textRef, backRef, selection, i),
                                 y, i});
+                if (!marks.Empty() && marks.IsMarked(i)) {
+                    LogRenderer::RowStyle& style = rows.back().style;
+                    style.background = markedBackground(style.background);
+                    style.rest = markedBackground(style.rest);
+                    style.fillBackground = true;
+                }
                 if (copied) {
                     rows.back().copy.assign(line);
                     rows.back().text = rows.back().copy;
@@ -487,6 +506,10 @@ void LogView::paintEvent(QPaintEvent* event)
     for (const PaintRow& row : rows) {
         m_renderer.paintRow(painter, row.y, shownX, area.left(), area.right() + 1,
                             toQStringView(row.text), row.style);
+        if (!m_highlightPattern.empty()) {
+            paintMatches(painter, row.text, row.y, row.line, selection, area.left(),
+                         area.right() + 1);
+        }
     }
     const bool drewLines = !rows.empty();
     const int rowsTop = drewLines ? rows.front().y : area.top();
@@ -534,6 +557,14 @@ void LogView::keyPressEvent(QKeyEvent* event)
     switch (event->key()) {
     case Qt::Key_Control:
         m_ctrlHeld = true;
+        break;
+    case Qt::Key_Escape:
+        // Escape ends the find highlight; without one it means nothing to the view.
+        if (m_highlightText.empty()) {
+            QAbstractScrollArea::keyPressEvent(event);
+            return;
+        }
+        ClearFindHighlight();
         break;
     case Qt::Key_PageUp:
         OnScroll(ScrollCode::None, ScrollCode::PageUp);
@@ -1001,4 +1032,183 @@ bool LogView::canResume() const
 bool LogView::canPause() const
 {
     return m_document != nullptr && m_document->IsWatching();
+}
+
+void LogView::setLineNumbersShown(bool shown)
+{
+    if (shown == m_lineNumbers) {
+        return;
+    }
+    m_lineNumbers = shown;
+    measure();
+    viewport()->update();
+}
+
+void LogView::placeGutter()
+{
+    const int width = m_lineNumbers && m_document != nullptr
+                          ? m_gutter->widthFor(m_document->GetLineCount())
+                          : 0;
+    if (viewportMargins().left() != width) {
+        setViewportMargins(width, 0, 0, 0);
+    }
+    if (width == 0) {
+        m_gutter->hide();
+        return;
+    }
+    const QRect port = viewport()->geometry();
+    const QRect place(port.left() - width, port.top(), width, port.height());
+    if (m_gutter->geometry() != place) {
+        m_gutter->setGeometry(place);
+    }
+    m_gutter->show();
+    m_gutter->update();
+}
+
+void LogView::ShowLine(LineNumber line)
+{
+    if (m_document == nullptr) {
+        return;
+    }
+    const LineNumber count = m_document->GetLineCount();
+    if (count == 0) {
+        return;
+    }
+    line = std::min(line, count - 1);
+    SetSelectionAndCaret(line, line, 0, -1);
+    m_document->SetFindPosition(line, 0);
+    EnsureSelectionVisible();
+    viewport()->update();
+}
+
+void LogView::ToggleMark(LineNumber line)
+{
+    if (m_document == nullptr || line >= m_document->GetLineCount()) {
+        return;
+    }
+    m_document->Marks().Toggle(line);
+    invalidateLines(line, line);
+    m_gutter->update();
+}
+
+void LogView::ToggleMarkAtCaret()
+{
+    ToggleMark(static_cast<LineNumber>(std::max(0, m_caretLine)));
+}
+
+bool LogView::JumpToMark(bool next)
+{
+    if (m_document == nullptr) {
+        return false;
+    }
+    const LineMarks& marks = m_document->Marks();
+    // From the caret's line, so a jump after a click or a Find goes on from there.
+    const LineNumber from = static_cast<LineNumber>(std::max(0, m_caretLine));
+    const std::optional<LineNumber> target = next ? marks.Next(from) : marks.Previous(from);
+    if (!target) {
+        return false;
+    }
+    ShowLine(*target);
+    return true;
+}
+
+void LogView::ClearMarks()
+{
+    if (m_document == nullptr || m_document->Marks().Empty()) {
+        return;
+    }
+    m_document->Marks().Clear();
+    viewport()->update();
+    m_gutter->update();
+}
+
+QColor LogView::markedBackground(const QColor& background)
+{
+    const QColor mark = markColor();
+    auto mix = [](int under, int over) {
+        return (under * (255 - MarkTintAlpha) + over * MarkTintAlpha + 127) / 255;
+    };
+    return QColor(mix(background.red(), mark.red()), mix(background.green(), mark.green()),
+                  mix(background.blue(), mark.blue()));
+}
+
+void LogView::SetFindHighlight(const std::u16string& text, unsigned flags)
+{
+    const unsigned kept = flags & (FR_MATCHCASE | FR_WHOLEWORD);
+    if (text == m_highlightText && kept == m_highlightFlags) {
+        return;
+    }
+    m_highlightText = text;
+    m_highlightFlags = kept;
+    m_highlightPattern = text;
+    if (!(kept & FR_MATCHCASE)) {
+        FoldAsciiCase(m_highlightPattern);
+    }
+    viewport()->update();
+}
+
+void LogView::paintMatches(QPainter& painter, std::u16string_view text, int y, LineNumber line,
+                           const DocSelection& selection, int clipLeft, int clipRight)
+{
+    const qsizetype length = static_cast<qsizetype>(m_highlightPattern.size());
+    const qsizetype n = static_cast<qsizetype>(text.size());
+    if (length == 0 || n < length) {
+        return;
+    }
+    const QStringView view(text.data(), n);
+    const qint64 shownX = scrollX();
+    // Only the columns in sight are searched, with room for an occurrence that reaches in
+    // from either side and for the characters around it that decide a whole word.
+    qint64 firstX = 0;
+    const qsizetype first = m_renderer.seekX(view, shownX + clipLeft, firstX);
+    if (first >= n) {
+        return;
+    }
+    qint64 endX = firstX;
+    const qsizetype end = m_renderer.walkTo(view, first, endX, shownX + clipRight - 1) + 1;
+    const qsizetype from = std::max<qsizetype>(0, first - length);
+    const qsizetype to = std::min(n, end + length);
+    m_foldBuffer.assign(text.substr(static_cast<std::size_t>(from),
+                                    static_cast<std::size_t>(to - from)));
+    if (!(m_highlightFlags & FR_MATCHCASE)) {
+        FoldAsciiCase(m_foldBuffer);
+    }
+    const bool wholeWord = (m_highlightFlags & FR_WHOLEWORD) != 0;
+    const bool currentHere = selection.valid && selection.startLine == line &&
+                             selection.endLine == line;
+    qsizetype at = first;
+    qint64 atX = firstX;
+    std::int64_t col = 0;
+    const int height = static_cast<int>(m_lineHeight);
+    for (;;) {
+        col = FindInLineForward(m_foldBuffer, m_highlightPattern, col, wholeWord);
+        if (col < 0) {
+            break;
+        }
+        const qsizetype start = from + static_cast<qsizetype>(col);
+        const qsizetype stop = start + length;
+        col += length;
+        if (start >= end) {
+            break;
+        }
+        if (stop <= first) {
+            continue;
+        }
+        qint64 left = firstX;
+        if (start >= at) {
+            atX = m_renderer.continueWidth(view, at, atX, start);
+            at = start;
+            left = atX;
+        }
+        atX = m_renderer.continueWidth(view, at, atX, stop);
+        at = stop;
+        const bool current = currentHere && selection.startCol == start &&
+                             selection.endCol == stop - 1;
+        const qint64 x0 = std::max<qint64>(left - shownX, clipLeft);
+        const qint64 x1 = std::min<qint64>(atX - shownX, clipRight);
+        if (x1 > x0) {
+            painter.fillRect(QRect(static_cast<int>(x0), y, static_cast<int>(x1 - x0), height),
+                             current ? currentMatchHighlightColor() : matchHighlightColor());
+        }
+    }
 }

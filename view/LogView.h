@@ -24,6 +24,7 @@
 #include <memory>
 
 class EndFollower;
+class LineGutter;
 class SoundService;
 
 class LogView : public QAbstractScrollArea, public SelectionTarget {
@@ -114,6 +115,37 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // Whether the view follows the end of the file (see EndFollower).
     bool isFollowing() const;
 
+    // The line-number gutter left of the text (see LineGutter); hidden by default.
+    void setLineNumbersShown(bool shown);
+    bool lineNumbersShown() const { return m_lineNumbers; }
+    LineGutter* gutter() const { return m_gutter; }
+
+    // Selects the whole line, makes it the find position and shows it as a match of Find is
+    // shown (with a line of context above it unless it is already fully on screen). A line
+    // past the end is the last line; nothing happens without lines.
+    void ShowLine(LineNumber line);
+    // Marks (the document's, see LineMarks): toggled on a line or on the caret's line,
+    // jumped to (wrapping around, shown as ShowLine shows a line), all removed.
+    void ToggleMark(LineNumber line);
+    void ToggleMarkAtCaret();
+    // False when there is no mark to go to.
+    bool JumpToMark(bool next);
+    void ClearMarks();
+    // What a marked row's background is blended with, and how strongly (of 255).
+    static QColor markColor() { return QColor(64, 128, 255); }
+    static constexpr int MarkTintAlpha = 96;
+    // The background of a marked row whose unmarked background is `background`.
+    static QColor markedBackground(const QColor& background);
+
+    // Every occurrence of the text in the rows on screen is drawn highlighted, the one the
+    // selection covers stronger. flags: FR_MATCHCASE, FR_WHOLEWORD, as Find takes them. An
+    // empty text shows none.
+    void SetFindHighlight(const std::u16string& text, unsigned flags);
+    void ClearFindHighlight() { SetFindHighlight({}, 0); }
+    const std::u16string& findHighlightText() const { return m_highlightText; }
+    static QColor matchHighlightColor() { return QColor(255, 200, 0, 110); }
+    static QColor currentMatchHighlightColor() { return QColor(255, 120, 0, 170); }
+
   signals:
     // After every update: the document's file size and line count, for the status bar.
     void statusChanged(qint64 fileSize, qint64 lineCount);
@@ -162,6 +194,12 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // longest, and only from where it was measured when the same line grew.
     qint64 longestLineWidth(std::u16string_view line, const LogDocument::LongestLineKey& key);
     int horizontalTarget(ScrollCode code, int track) const;
+    // Sizes the left margin to the gutter (none while it is hidden) and places the gutter.
+    void placeGutter();
+    // Draws the find highlight over one painted row: only the occurrences that reach into
+    // the columns between painter x clipLeft and clipRight are measured.
+    void paintMatches(QPainter& painter, std::u16string_view text, int y, LineNumber line,
+                      const DocSelection& selection, int clipLeft, int clipRight);
 
     LogDocument* m_document = nullptr;
     SoundService* m_sound = nullptr;
@@ -204,4 +242,11 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     std::uint64_t m_seenGeneration = 0;
     QBasicTimer m_autoScrollTimer;
     QPoint m_dragPoint;
+
+    LineGutter* m_gutter = nullptr;
+    bool m_lineNumbers = false;
+    std::u16string m_highlightText;
+    std::u16string m_highlightPattern; // folded when the case is ignored
+    unsigned m_highlightFlags = 0;
+    std::u16string m_foldBuffer;
 };
