@@ -37,6 +37,7 @@ void goToLine(LogView* view, QWidget* parent)
 void NavigationCommands::Prepare(CommandActions& actions)
 {
     actions.action(NavigationCommand::LineNumbers)->setCheckable(true);
+    actions.action(NavigationCommand::OverviewStrip)->setCheckable(true);
 }
 
 bool NavigationCommands::Run(int id, LogView* view, QWidget* parent)
@@ -55,6 +56,19 @@ bool NavigationCommands::Run(int id, LogView* view, QWidget* parent)
         view->setLineNumbersShown(shown);
         break;
     }
+    case NavigationCommand::OverviewStrip: {
+        SettingsStore& settings = SettingsStore::instance();
+        const bool shown = !settings.GetBool(Setting::OverviewStrip);
+        settings.SetBool(Setting::OverviewStrip, shown);
+        view->setOverviewShown(shown);
+        break;
+    }
+    case NavigationCommand::NextKeywordLine:
+        view->JumpToKeywordLine(true);
+        break;
+    case NavigationCommand::PreviousKeywordLine:
+        view->JumpToKeywordLine(false);
+        break;
     case NavigationCommand::GoToLine:
         goToLine(view, parent);
         break;
@@ -84,6 +98,11 @@ void NavigationCommands::UpdateStates(CommandActions& actions, const LogView* vi
     actions.action(NavigationCommand::LineNumbers)
         ->setChecked(SettingsStore::instance().GetBool(Setting::LineNumbers));
     actions.action(NavigationCommand::LineNumbers)->setEnabled(true);
+    actions.action(NavigationCommand::OverviewStrip)
+        ->setChecked(SettingsStore::instance().GetBool(Setting::OverviewStrip));
+    actions.action(NavigationCommand::OverviewStrip)->setEnabled(true);
+    actions.action(NavigationCommand::NextKeywordLine)->setEnabled(hasLines);
+    actions.action(NavigationCommand::PreviousKeywordLine)->setEnabled(hasLines);
     actions.action(NavigationCommand::GoToLine)->setEnabled(hasLines);
     actions.action(NavigationCommand::ToggleMark)->setEnabled(hasLines);
     // A click in the gutter marks a line without the frame hearing of it: the jumps stay

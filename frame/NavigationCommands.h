@@ -1,7 +1,8 @@
 #pragma once
 
-// The commands that find a way through a long log: the line-number gutter, Go to line, and
-// marks (toggle, next, previous, clear). They act on the view given (the front view), whose
+// The commands that find a way through a long log: the line-number gutter, the overview
+// strip, Go to line, marks (toggle, next, previous, clear) and the jumps between keyword
+// lines. They act on the view given (the front view), whose
 // document keeps the marks; the frame only creates the actions and hands their ids here.
 // User-interface thread only.
 
@@ -18,14 +19,19 @@ constexpr int ToggleMark = 33052;
 constexpr int NextMark = 33053;
 constexpr int PreviousMark = 33054;
 constexpr int ClearMarks = 33055;
+constexpr int NextKeywordLine = 33056;
+constexpr int PreviousKeywordLine = 33057;
+constexpr int OverviewStrip = 33058;
 } // namespace NavigationCommand
 
 class NavigationCommands {
   public:
-    static constexpr std::array<int, 6> Ids{
-        NavigationCommand::LineNumbers, NavigationCommand::GoToLine,
-        NavigationCommand::ToggleMark,  NavigationCommand::NextMark,
-        NavigationCommand::PreviousMark, NavigationCommand::ClearMarks};
+    static constexpr std::array<int, 9> Ids{
+        NavigationCommand::LineNumbers,     NavigationCommand::GoToLine,
+        NavigationCommand::ToggleMark,      NavigationCommand::NextMark,
+        NavigationCommand::PreviousMark,    NavigationCommand::ClearMarks,
+        NavigationCommand::NextKeywordLine, NavigationCommand::PreviousKeywordLine,
+        NavigationCommand::OverviewStrip};
 
     // Runs command id on view; false when id is not one of these. Go to line opens its box
     // over parent and goes when it is accepted (if the view is still there).

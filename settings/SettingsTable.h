@@ -68,6 +68,7 @@ constexpr SettingId SoundFileExt = 410;
 constexpr SettingId FilterPaneHeight = 501; // pixels; 0: not chosen yet
 // Navigation: the line-number gutter (...\GUI)
 constexpr SettingId LineNumbers = 317;
+constexpr SettingId OverviewStrip = 318;
 } // namespace Setting
 
 enum class SettingType : std::uint32_t {

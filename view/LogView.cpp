@@ -2,10 +2,12 @@
 
 #include "view/EndFollower.h"
 #include "view/LineGutter.h"
+#include "view/OverviewStrip.h"
 #include "view/LogScrollBar.h"
 
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
+#include "engine/KeywordLines.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
 #include "resources/QtText.h"
@@ -70,10 +72,14 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     m_follower = new EndFollower(verticalScrollBar(), FollowSlack, this);
     m_gutter = new LineGutter(this);
     m_gutter->hide();
+    m_overview = new OverviewStrip(this);
+    m_overview->hide();
 }
 
 LogView::~LogView()
 {
+    // Its worker posts to this view: it ends before the view does.
+    m_keywordLines.reset();
     // PRIMARY data offered earlier may be asked for after the view has gone.
     if (m_textSource) {
         m_textSource->detach();
@@ -85,6 +91,8 @@ void LogView::setDocument(LogDocument* document)
     if (m_textSource) {
         m_textSource->detach();
     }
+    m_keywordLines.reset();
+    m_pendingKeywordJump.reset();
     m_document = document;
     m_textSource = std::make_shared<SelectionTextSource>(document);
     m_seenGeneration = document != nullptr ? document->ContentGeneration() : 0;
@@ -139,6 +147,11 @@ void LogView::OnUpdate()
     setupFont(false);
     // Another window or tab may have switched the gutter since this view last looked.
     m_lineNumbers = SettingsStore::instance().GetBool(Setting::LineNumbers);
+    m_overviewShown = SettingsStore::instance().GetBool(Setting::OverviewStrip);
+    if (m_overviewShown || m_keywordLines) {
+        ensureKeywordLines().Sync();
+        m_overview->update();
+    }
     measure();
     m_follower->keep();
     createCaret();
@@ -1049,14 +1062,24 @@ void LogView::placeGutter()
     const int width = m_lineNumbers && m_document != nullptr
                           ? m_gutter->widthFor(m_document->GetLineCount())
                           : 0;
-    if (viewportMargins().left() != width) {
-        setViewportMargins(width, 0, 0, 0);
+    const int strip = m_overviewShown && m_document != nullptr ? OverviewStrip::StripWidth : 0;
+    if (viewportMargins().left() != width || viewportMargins().right() != strip) {
+        setViewportMargins(width, 0, strip, 0);
+    }
+    const QRect port = viewport()->geometry();
+    if (strip == 0) {
+        m_overview->hide();
+    } else {
+        const QRect place(port.right() + 1, port.top(), strip, port.height());
+        if (m_overview->geometry() != place) {
+            m_overview->setGeometry(place);
+        }
+        m_overview->show();
     }
     if (width == 0) {
         m_gutter->hide();
         return;
     }
-    const QRect port = viewport()->geometry();
     const QRect place(port.left() - width, port.top(), width, port.height());
     if (m_gutter->geometry() != place) {
         m_gutter->setGeometry(place);
@@ -1211,4 +1234,112 @@ void LogView::paintMatches(QPainter& painter, std::u16string_view text, int y, L
                              current ? currentMatchHighlightColor() : matchHighlightColor());
         }
     }
+}
+
+void LogView::setOverviewShown(bool shown)
+{
+    if (shown == m_overviewShown) {
+        return;
+    }
+    m_overviewShown = shown;
+    if (shown && m_document != nullptr) {
+        ensureKeywordLines().Sync();
+    }
+    measure();
+    viewport()->update();
+}
+
+KeywordLines& LogView::ensureKeywordLines()
+{
+    if (!m_keywordLines) {
+        // The worker only posts; the view is still there when the post arrives, because the
+        // worker is joined before the view goes (and posts to a gone object are dropped).
+        m_keywordLines = std::make_unique<KeywordLines>(*m_document, [this] {
+            QMetaObject::invokeMethod(this, [this] { keywordLinesProgressed(); },
+                                      Qt::QueuedConnection);
+        });
+    }
+    return *m_keywordLines;
+}
+
+void LogView::keywordLinesProgressed()
+{
+    if (m_overviewShown) {
+        m_overview->update();
+    }
+    if (m_pendingKeywordJump) {
+        const bool down = *m_pendingKeywordJump;
+        m_pendingKeywordJump.reset();
+        JumpToKeywordLine(down);
+    }
+}
+
+void LogView::ScrollToLine(LineNumber line)
+{
+    QScrollBar* vbar = verticalScrollBar();
+    const qint64 rows = visibleRowCount();
+    const qint64 y = (qint64(line) - rows / 2) * qint64(m_lineHeight);
+    vbar->setValue(static_cast<int>(std::clamp<qint64>(y, 0, vbar->maximum())));
+    m_follower->userScrolled();
+}
+
+bool LogView::JumpToKeywordLine(bool down)
+{
+    m_pendingKeywordJump.reset();
+    if (m_document == nullptr) {
+        return false;
+    }
+    const LineNumber count = m_document->GetLineCount();
+    if (count == 0) {
+        return false;
+    }
+    const LineNumber from = std::min<LineNumber>(static_cast<LineNumber>(std::max(0, m_caretLine)),
+                                                 count - 1);
+    // The decoded window first: its lines cost nothing to look at, the open last line among
+    // them, which the search leaves for later.
+    std::optional<LineNumber> found;
+    bool windowCoversRest = false;
+    {
+        std::lock_guard lock(m_document->docAccess());
+        const LineNumber first = m_document->WindowFirst();
+        const LineNumber end = std::min(m_document->WindowEnd(), count);
+        auto coloured = [&](LineNumber line) {
+            ColorRef text = 0;
+            ColorRef back = 0;
+            bool matched = false;
+            m_document->GetKeywordColors(m_document->GetLineView(line), text, back, matched);
+            return matched;
+        };
+        if (down && from + 1 >= first && from < end) {
+            for (LineNumber line = from + 1; line < end && !found; ++line) {
+                found = coloured(line) ? std::optional(line) : std::nullopt;
+            }
+            windowCoversRest = end == count;
+        } else if (!down && from >= first && from <= end && from > 0) {
+            for (LineNumber line = from; line-- > first && !found;) {
+                found = coloured(line) ? std::optional(line) : std::nullopt;
+            }
+            windowCoversRest = first == 0;
+        }
+    }
+    if (!found && !windowCoversRest) {
+        KeywordLines& lines = ensureKeywordLines();
+        lines.Sync();
+        LineNumber line = 0;
+        switch (lines.Neighbour(from, down, line)) {
+        case KeywordLines::Outcome::Found:
+            found = line;
+            break;
+        case KeywordLines::Outcome::Pending:
+            m_pendingKeywordJump = down;
+            return true;
+        case KeywordLines::Outcome::None:
+            break;
+        }
+    }
+    if (!found) {
+        return false;
+    }
+    ShowLine(*found);
+    return true;
 }

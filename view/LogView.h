@@ -22,9 +22,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class EndFollower;
+class KeywordLines;
 class LineGutter;
+class OverviewStrip;
 class SoundService;
 
 class LogView : public QAbstractScrollArea, public SelectionTarget {
@@ -144,6 +147,23 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     void ClearFindHighlight() { SetFindHighlight({}, 0); }
     const std::u16string& findHighlightText() const { return m_highlightText; }
     static QColor matchHighlightColor() { return QColor(255, 200, 0, 110); }
+
+    // The overview strip beside the vertical scroll bar (see OverviewStrip); hidden by
+    // default.
+    void setOverviewShown(bool shown);
+    bool overviewShown() const { return m_overviewShown; }
+    OverviewStrip* overview() const { return m_overview; }
+    // Shows the line near the middle of the view (the strip's click); the user has scrolled.
+    void ScrollToLine(LineNumber line);
+    // Goes to the next (down) or previous line a keyword colours, from the caret's line, as
+    // ShowLine shows a line. Lines in the decoded window are looked at here; the rest of the
+    // file is searched by the view's KeywordLines, and a jump waits for it where it has not
+    // got that far yet. False when it is known that there is none.
+    bool JumpToKeywordLine(bool down);
+    // Whether a jump waits for the search.
+    bool keywordJumpPending() const { return m_pendingKeywordJump.has_value(); }
+    // The keyword lines of the whole file, once the strip or a jump asked for them.
+    KeywordLines* keywordLines() const { return m_keywordLines.get(); }
     static QColor currentMatchHighlightColor() { return QColor(255, 120, 0, 170); }
 
   signals:
@@ -196,6 +216,9 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     int horizontalTarget(ScrollCode code, int track) const;
     // Sizes the left margin to the gutter (none while it is hidden) and places the gutter.
     void placeGutter();
+    KeywordLines& ensureKeywordLines();
+    // The search found more: a waiting jump goes on, the strip repaints.
+    void keywordLinesProgressed();
     // Draws the find highlight over one painted row: only the occurrences that reach into
     // the columns between painter x clipLeft and clipRight are measured.
     void paintMatches(QPainter& painter, std::u16string_view text, int y, LineNumber line,
@@ -249,4 +272,8 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     std::u16string m_highlightPattern; // folded when the case is ignored
     unsigned m_highlightFlags = 0;
     std::u16string m_foldBuffer;
+    OverviewStrip* m_overview = nullptr;
+    bool m_overviewShown = false;
+    std::unique_ptr<KeywordLines> m_keywordLines;
+    std::optional<bool> m_pendingKeywordJump; // down?
 };

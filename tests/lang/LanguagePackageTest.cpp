@@ -41,7 +41,9 @@ const std::map<int, QStringList> kStrings = {
 // The commands menus, toolbar and accelerators may send.
 const std::set<int> kCommands = {32772, 32774, 32775, 32782, 32783, 32791, 32793, 32795,
                                  32801, 32803, 57600, 57601, 57616, 57634, 57636, 57664, 57665,
-                                 59392, 59393};
+                                 59392, 59393,
+                                 // navigation
+                                 33050, 33051, 33052, 33053, 33054, 33055, 33056, 33057, 33058};
 
 enum class Kind { Label, Button, Check, Edit, MultiLineEdit, List, ToolButton };
 
