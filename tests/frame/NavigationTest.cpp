@@ -16,6 +16,7 @@
 #include "support/WidgetEvents.h"
 #include "view/LineGutter.h"
 #include "view/LogView.h"
+#include "view/OverviewStrip.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,6 +27,9 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <random>
 
 using quilltest::NullSound;
 using quilltest::u16;
@@ -413,4 +417,130 @@ TEST_F(NavigationTest, ClosingTheBoxWithoutAFindTakesTheHighlightAlong)
     EXPECT_EQ(view()->findHighlightText(), u"ab");
     key(Qt::Key_Escape, {}, field);
     EXPECT_TRUE(view()->findHighlightText().empty());
+}
+
+namespace {
+
+// Lines with the keywords at chosen places, "plain N" elsewhere.
+std::string linesWith(int count, const std::map<int, std::string>& special)
+{
+    std::string bytes;
+    for (int i = 0; i < count; ++i) {
+        const auto it = special.find(i);
+        bytes += it != special.end() ? it->second : "plain " + std::to_string(i);
+        bytes += "\n";
+    }
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(NavigationTest, KeywordLineJumpsReachBeyondTheDecodedWindowAndStopAtTheEnds)
+{
+    package.store->SaveKeywords({Keyword(u"ERROR", 0x0000FF, 0xFFFFFF, true, false, true)});
+    open(linesWith(5000, {{10, "an ERROR"}, {2500, "ERROR again"}, {4990, "last ERROR"}}));
+    goToLine("1");
+    key(Qt::Key_Down, Qt::AltModifier);
+    EXPECT_EQ(shownLine(), 10u) << "in the decoded window";
+    key(Qt::Key_Down, Qt::AltModifier);
+    // Far outside the window: found by the search off the main thread.
+    QTRY_COMPARE_WITH_TIMEOUT(shownLine(), std::optional<LineNumber>(2500u), 10000);
+    key(Qt::Key_Down, Qt::AltModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(shownLine(), std::optional<LineNumber>(4990u), 10000);
+    EXPECT_GE(rowTop(4990), 0) << "on screen";
+    EXPECT_LE(rowTop(4990) + int(view()->lineHeight()), view()->viewport()->height());
+    key(Qt::Key_Down, Qt::AltModifier);
+    settle();
+    EXPECT_FALSE(view()->keywordJumpPending());
+    EXPECT_EQ(shownLine(), 4990u) << "none below: the view stays";
+    key(Qt::Key_Up, Qt::AltModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(shownLine(), std::optional<LineNumber>(2500u), 10000);
+    key(Qt::Key_Up, Qt::AltModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(shownLine(), std::optional<LineNumber>(10u), 10000);
+    key(Qt::Key_Up, Qt::AltModifier);
+    settle();
+    EXPECT_EQ(shownLine(), 10u) << "none above";
+}
+
+TEST_F(NavigationTest, KeywordLineJumpsAgreeWithALineModelOnRandomFiles)
+{
+    package.store->SaveKeywords({Keyword(u"warn", 0x0000FF, 0xFFFFFF, true, false, true),
+                                 Keyword(u"FAIL", 0x0000FF, 0xFFFFFF, true, false, true)});
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        std::mt19937 random(seed);
+        std::map<int, std::string> special;
+        std::vector<LineNumber> model;
+        const int count = 1500 + int(random() % 2000);
+        for (int i = 0; i < count; ++i) {
+            if (random() % 97 == 0) {
+                special[i] = random() % 2 ? "a warning" : "x FAIL y";
+                model.push_back(LineNumber(i));
+            } else if (random() % 50 == 0) {
+                special[i] = "WARN fail"; // the keywords match case
+            }
+        }
+        open(linesWith(count, special));
+        for (int jump = 0; jump < 12; ++jump) {
+            const LineNumber from = LineNumber(random() % count);
+            goToLine(std::to_string(from + 1).c_str());
+            const bool down = random() % 2 == 0;
+            key(down ? Qt::Key_Down : Qt::Key_Up, Qt::AltModifier);
+            std::optional<LineNumber> expected = from;
+            if (down) {
+                const auto it = std::upper_bound(model.begin(), model.end(), from);
+                expected = it != model.end() ? *it : from;
+            } else {
+                const auto it = std::lower_bound(model.begin(), model.end(), from);
+                expected = it != model.begin() ? *(it - 1) : from;
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(shownLine(), expected, 10000);
+            ASSERT_EQ(shownLine(), expected) << "seed " << seed << " from " << from
+                                             << (down ? " down" : " up");
+        }
+    }
+}
+
+TEST_F(NavigationTest, OverviewStripShowsMarksAndKeywordLinesAtTheirHeightAsLinesArrive)
+{
+    package.store->SaveKeywords({Keyword(u"ERROR", 0x000000, 0x0000FF, true, false, true)});
+    open(linesWith(1000, {{100, "ERROR here"}}));
+    frame->action(NavigationCommand::OverviewStrip)->trigger();
+    settle();
+    OverviewStrip* strip = view()->overview();
+    ASSERT_TRUE(strip->isVisible());
+    EXPECT_TRUE(package.store->GetBool(Setting::OverviewStrip));
+    EXPECT_EQ(strip->geometry().left(), view()->viewport()->geometry().right() + 1)
+        << "between the text and the scroll bar";
+    const QRect track = strip->track();
+    ASSERT_GT(track.height(), 100);
+    goToLine("501");
+    key(Qt::Key_F2, Qt::ControlModifier);
+
+    const QColor red(255, 0, 0);
+    auto rowColour = [&](int row) { return QColor(strip->grab().toImage().pixel(1, row)); };
+    const int markRow = track.top() + 500 * track.height() / 1000;
+    const int keywordRow = track.top() + 100 * track.height() / 1000;
+    EXPECT_EQ(rowColour(markRow), LogView::markColor()) << "the mark at its height";
+    EXPECT_EQ(rowColour(markRow + 1), LogView::markColor()) << "two rows at least";
+    EXPECT_NE(rowColour(markRow + 4), LogView::markColor());
+    QTRY_COMPARE_WITH_TIMEOUT(rowColour(keywordRow), red, 10000);
+    EXPECT_NE(rowColour(keywordRow + 3), red);
+    EXPECT_NE(rowColour(keywordRow - 3), red);
+
+    // A thousand lines more: everything moves up to half its height.
+    append(linesWith(1000, {{600, "ERROR too"}}));
+    const int movedMark = track.top() + 500 * track.height() / 2000;
+    const int newKeyword = track.top() + 1600 * track.height() / 2000;
+    QTRY_COMPARE_WITH_TIMEOUT(rowColour(newKeyword), red, 10000);
+    EXPECT_EQ(rowColour(movedMark), LogView::markColor());
+    EXPECT_NE(rowColour(markRow), LogView::markColor());
+    EXPECT_EQ(rowColour(track.top() + 100 * track.height() / 2000), red);
+
+    // A click on the strip scrolls there.
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(2, newKeyword));
+    settle();
+    const LineNumber first = view()->firstVisibleLine();
+    EXPECT_LE(first, 1600u);
+    EXPECT_GE(first + view()->visibleRowCount(), 1600u);
+    EXPECT_FALSE(view()->isFollowing());
 }
