@@ -81,6 +81,10 @@ class NavigationTest : public ::testing::Test {
     void open(const std::string& bytes)
     {
         quilltest::writeFile(path, bytes);
+        // A second open in one test: the old frame (its view searches the old document on
+        // a thread) goes before its document.
+        frame.reset();
+        document.reset();
         document = std::make_unique<LogDocument>(nullptr, *package.store);
         frame = std::make_unique<MainFrame>(document.get(), &owner, &sound);
         owner.document = document.get();
