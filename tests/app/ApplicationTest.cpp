@@ -127,6 +127,15 @@ TEST_F(ApplicationTest, PlusNOpensAtThatLineAndLineWithoutANumberIsRefused)
     app->ExitInstance();
     app.reset();
 
+    // Past the end: the last line.
+    app = std::make_unique<Application>();
+    app->setSoundService(&sound);
+    ASSERT_TRUE(app->InitInstance({"--line", "99999999999", file}));
+    EXPECT_EQ(app->document()->GetSelection().startLine, 399u);
+    EXPECT_TRUE(app->document()->GetSelection().valid);
+    app->ExitInstance();
+    app.reset();
+
     app = std::make_unique<Application>();
     app->setSoundService(&sound);
     app->setUsagePresenter([this](const QString& text) { usage.append(text); });

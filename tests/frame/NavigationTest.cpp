@@ -224,6 +224,13 @@ TEST_F(NavigationTest, GutterTakesItsClicksUpToItsEdgeAndTheTextKeepsItsCoordina
     };
     EXPECT_TRUE(inked(rowTop(line)));
     EXPECT_TRUE(inked(rowTop(299)));
+    // The numbers end a character's width before the text starts.
+    const int nine = int(view()->renderer().textWidth(u"9"));
+    for (int yy = rowTop(line); yy < rowTop(line) + int(view()->lineHeight()); ++yy) {
+        for (int x = image.width() - nine; x < image.width(); ++x) {
+            ASSERT_EQ(image.pixel(x, yy), paper) << "ink at " << x << " beside the text";
+        }
+    }
     if (rowTop(300) + int(view()->lineHeight()) <= image.height()) {
         EXPECT_FALSE(inked(rowTop(300)));
     }
@@ -233,6 +240,23 @@ TEST_F(NavigationTest, GutterTakesItsClicksUpToItsEdgeAndTheTextKeepsItsCoordina
     EXPECT_FALSE(view()->gutter()->isVisible());
     EXPECT_EQ(view()->viewport()->x(), textLeft);
     EXPECT_FALSE(package.store->GetBool(Setting::LineNumbers));
+}
+
+TEST(GoToLineDialog, TheFieldsTextNamesALineOfTheFile)
+{
+    struct Row {
+        const char* text;
+        std::uint32_t count;
+        std::optional<std::uint32_t> line;
+    };
+    const Row rows[] = {{"1", 10, 0u},      {"0", 10, 0u},      {"10", 10, 9u},
+                        {"11", 10, 9u},     {"999999999999", 10, 9u}, {"", 10, std::nullopt},
+                        {"5", 0, std::nullopt}, {"4294967295", 4294967295u, 4294967294u},
+                        {"12a", 10, std::nullopt}};
+    for (const Row& row : rows) {
+        EXPECT_EQ(GoToLineDialog::lineFromText(QString::fromLatin1(row.text), row.count), row.line)
+            << row.text << " of " << row.count;
+    }
 }
 
 TEST_F(NavigationTest, GoToLineClampsToTheFileAndShowsALineOfContext)
@@ -306,6 +330,14 @@ TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedBy
     const QImage after = shown();
     EXPECT_EQ(QColor(after.pixel(x, rowTop(99) + half)), LogView::markedBackground(background));
     EXPECT_EQ(QColor(after.pixel(x, rowTop(100) + half)), background) << "the new line is not";
+    // Under the text as well (with the selection elsewhere): the blank in "line 99".
+    goToLine("101");
+    const QImage unselected = shown();
+    const int blank = int(view()->renderer().textWidth(u"line"));
+    EXPECT_EQ(QColor(unselected.pixel(blank + 1, rowTop(99))),
+              LogView::markedBackground(background));
+    EXPECT_EQ(QColor(unselected.pixel(blank + 1, rowTop(98))), background);
+    goToLine("100");
 
     key(Qt::Key_F2, Qt::ControlModifier);
     EXPECT_EQ(document->Marks().Lines(), (std::vector<LineNumber>{10, 50}))
@@ -547,4 +579,51 @@ TEST_F(NavigationTest, OverviewStripShowsMarksAndKeywordLinesAtTheirHeightAsLine
     EXPECT_LE(first, 1600u);
     EXPECT_GE(first + view()->visibleRowCount(), 1600u);
     EXPECT_FALSE(view()->isFollowing());
+}
+
+TEST_F(NavigationTest, AMarkTintsAKeywordLineTooAndAMatchReachingInFromTheLeftIsLit)
+{
+    package.store->SaveKeywords({Keyword(u"ERROR", 0x000000, 0x00FFFF, true, false, true)});
+    std::string wide = "ERROR " + std::string(200, 'x') + "ab" + std::string(200, 'y') + "\n";
+    open(wide + "plain\n");
+    goToLine("1");
+    key(Qt::Key_F2, Qt::ControlModifier);
+    goToLine("2"); // the selection off the marked line
+    const QColor yellow(255, 255, 0);
+    QImage image = shown();
+    EXPECT_EQ(QColor(image.pixel(int(view()->renderer().textWidth(u"ERROR")) + 1, rowTop(0))),
+              LogView::markedBackground(yellow))
+        << "the keyword's background tinted, not hidden";
+
+    // The view scrolled right so that the "a" of the match is left of the edge and its "b"
+    // is the first character shown.
+    QTest::keyClick(view(), Qt::Key_F, Qt::ControlModifier);
+    settle();
+    FindDialog* find = frame->findDialog();
+    ASSERT_NE(find, nullptr);
+    QTest::keyClicks(find->findChild<QComboBox*>(QStringLiteral("findText"))->lineEdit(), "ab");
+    settle();
+    const LogRenderer& r = view()->renderer();
+    const QString before = QString::fromLatin1(("ERROR " + std::string(200, 'x') + "a").c_str());
+    const qint64 b = r.textWidth(before);
+    QScrollBar* bar = view()->horizontalScrollBar();
+    ASSERT_EQ(view()->horizontalScale(), 1);
+    bar->setValue(int(b));
+    settle();
+    ASSERT_EQ(view()->scrollX(), b);
+    image = shown();
+    const QRgb tinted = LogView::markedBackground(yellow).rgb();
+    auto holdsTint = [&](int x0, int x1) {
+        for (int y = rowTop(0); y < rowTop(0) + int(view()->lineHeight()); ++y) {
+            for (int x = x0; x < x1; ++x) {
+                if (image.pixel(x, y) == tinted) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    const int bWidth = int(r.textWidth(u"b"));
+    EXPECT_FALSE(holdsTint(0, bWidth)) << "the b is lit";
+    EXPECT_TRUE(holdsTint(bWidth, bWidth + int(r.textWidth(u"y")))) << "the y after it is not";
 }
