@@ -778,8 +778,10 @@ int overviewBench(const std::string& path)
 {
     BenchSettings settings;
     std::vector<Keyword> keywords;
-    const char* texts[] = {"ERROR", "WARN", "timeout", "retry", "database",
-                           "Fatal", "panic", "refused", "denied", "status=500"};
+    // The levels a user colours and texts that turn up now and then, not words every line
+    // holds.
+    const char* texts[] = {"ERROR", "WARN", "Fatal", "panic", "refused",
+                           "denied", "status=500", "segfault", "deadlock", "corrupt"};
     for (int i = 0; i < 10; ++i) {
         const std::string text = texts[i];
         keywords.emplace_back(std::u16string(text.begin(), text.end()), 0x000000u,

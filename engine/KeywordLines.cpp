@@ -1,5 +1,6 @@
 #include "engine/KeywordLines.h"
 
+#include "engine/BytePattern.h"
 #include "engine/KeywordMatcher.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
@@ -17,6 +18,37 @@ constexpr FileOffset ChunkBytes = 8 << 20;
 // hundreds is found, one further in is not.
 constexpr FileOffset MaxLineBytes = 4 << 20;
 constexpr auto NoticeInterval = std::chrono::milliseconds(100);
+
+// A keyword as the bytes a line holding it must hold (see BytePattern.h).
+struct Needle {
+    BytePattern pattern;
+    bool folded = false; // searched for in the chunk with ASCII letters folded
+};
+
+// The needles of the enabled keywords; false when some keyword's bytes cannot be predicted
+// (then every line is decoded and matched).
+bool makeNeedles(const std::vector<Keyword>& keywords, bool utf16, std::vector<Needle>& needles)
+{
+    needles.clear();
+    for (const Keyword& keyword : keywords) {
+        if (!keyword.m_enabled) {
+            continue;
+        }
+        std::u16string text = keyword.m_text;
+        if (!keyword.m_matchCase) {
+            FoldAsciiCase(text);
+        }
+        BytePattern pattern = MakeBytePattern(text, utf16, keyword.m_matchCase);
+        if (pattern.impossible) {
+            continue;
+        }
+        if (!pattern.usable || pattern.bytes.empty()) {
+            return false;
+        }
+        needles.push_back({std::move(pattern), !keyword.m_matchCase});
+    }
+    return true;
+}
 
 } // namespace
 
@@ -102,6 +134,11 @@ void KeywordLines::workerLoop()
     quill::ReadOnlyFile file;
     std::uint64_t fileGeneration = ~std::uint64_t(0);
     std::vector<std::pair<LineNumber, std::size_t>> found;
+    std::vector<Needle> needles;
+    bool presearch = false;
+    std::uint64_t needlesGeneration = ~std::uint64_t(0);
+    std::vector<std::uint8_t> folded;
+    std::vector<std::uint8_t> candidate;
     auto lastNotice = std::chrono::steady_clock::now();
     for (;;) {
         std::uint64_t generation = 0;
@@ -160,12 +197,45 @@ void KeywordLines::workerLoop()
         // Lines are read in one go unless one of them is long; a long one alone, cut short.
         const FileOffset start = run.starts.front();
         const FileOffset end = run.starts[count];
+        if (needlesGeneration != generation) {
+            presearch = makeNeedles(keywords, utf16, needles);
+            needlesGeneration = generation;
+        }
+        candidate.assign(count, 1);
         if (readable && end - start <= ChunkBytes) {
             bytes.resize(static_cast<std::size_t>(end - start));
             readable = file.readAt(bytes.data(), bytes.size(), start) ==
                        static_cast<std::int64_t>(bytes.size());
+            if (readable && presearch) {
+                // Only lines whose bytes hold some keyword's bytes can hold the keyword: they
+                // are found with the byte search Find uses, and only they are decoded.
+                candidate.assign(count, 0);
+                const std::size_t n = bytes.size();
+                if (std::any_of(needles.begin(), needles.end(),
+                                [](const Needle& needle) { return needle.folded; })) {
+                    folded.resize(n);
+                    FoldAsciiBytes(bytes.data(), folded.data(), n);
+                }
+                for (const Needle& needle : needles) {
+                    const std::uint8_t* base = needle.folded ? folded.data() : bytes.data();
+                    const std::uint8_t* at = base;
+                    while (const std::uint8_t* hit =
+                               FindPatternBytes(at, base + n, needle.pattern)) {
+                        const FileOffset offset = start + (hit - base);
+                        const auto after = std::upper_bound(
+                            run.starts.begin(), run.starts.begin() + count + 1, offset);
+                        const std::size_t line = std::size_t(after - run.starts.begin()) - 1;
+                        candidate[line] = 1;
+                        // The rest of that line is settled: on from the next line's start.
+                        at = base + (run.starts[line + 1] - start);
+                    }
+                }
+            }
         }
         for (std::size_t i = 0; readable && i < count; ++i) {
+            if (candidate[i] == 0) {
+                continue;
+            }
             const FileOffset from = run.starts[i];
             const FileOffset to = run.starts[i + 1];
             const std::uint8_t* data = nullptr;

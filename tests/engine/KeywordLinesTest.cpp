@@ -196,3 +196,45 @@ TEST_F(KeywordLinesTest, BucketsMergeWhenTheFileOutgrowsThemAndKeepTheFirstKeywo
     }
     EXPECT_LE(lines.MemoryBytes(), 64u + KeywordLines::MaxBuckets) << "a few bytes a bucket";
 }
+
+TEST_F(KeywordLinesTest, KeywordsThatIgnoreCaseAreFoundInNarrowAndUtf16Files)
+{
+    settings.store.SaveKeywords({Keyword(u"Fail", 0, 0x0000FF, false, false, true),
+                                 Keyword(u"ZZ", 0, 0x00FF00, true, false, true)});
+    for (const bool utf16 : {false, true}) {
+        std::mt19937 random(utf16 ? 7 : 3);
+        static const char* words[] = {"FAIL", "fail", "fAiL", "fa il", "zz", "ZZ", "x", "F"};
+        std::string text;
+        std::vector<LineNumber> expected;
+        for (LineNumber line = 0; line < 400; ++line) {
+            std::string row;
+            for (int w = int(random() % 4); w > 0; --w) {
+                row += words[random() % 8];
+                row += ' ';
+            }
+            std::string lower = row;
+            for (char& c : lower) {
+                c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+            }
+            if (lower.find("fail") != std::string::npos || row.find("ZZ") != std::string::npos) {
+                expected.push_back(line);
+            }
+            text += row + "\n";
+        }
+        std::string bytes;
+        if (utf16) {
+            bytes = "\xFF\xFE";
+            for (char c : text) {
+                bytes += c;
+                bytes += '\0';
+            }
+        } else {
+            bytes = text;
+        }
+        open(bytes);
+        ASSERT_EQ(doc.IsUtf16(), utf16);
+        KeywordLines lines(doc, nullptr);
+        sync(lines);
+        checkAgainst(lines, expected, doc.GetLineCount(), utf16 ? "UTF-16" : "narrow");
+    }
+}
