@@ -13,6 +13,7 @@
 #include "engine/DocumentHost.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
+#include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
@@ -21,7 +22,7 @@
 
 namespace {
 
-constexpr std::size_t SearchReadSize = 256 * 1024;
+constexpr std::size_t SearchReadSize = std::size_t{256} << 10;
 // Lines decoded one by one are read in blocks of whole lines of about this size.
 constexpr FileOffset LinesReadSize = 1 << 20;
 
@@ -368,6 +369,7 @@ bool LogDocument::Find(const std::u16string& text, bool down, unsigned flags)
         }
         const auto col = std::int32_t(hit->col);
         const auto length = std::int32_t(pattern.size());
+        QUILL_ASSERT(hit->line < m_index.lineCount() && col >= 0 && length > 0);
         m_findPos = FindPosition{hit->line, down ? col + length : col};
         m_selection = DocSelection{true, hit->line, hit->line, col, col + length - 1};
     }

@@ -17,7 +17,7 @@ namespace {
 // growth (a long pause) neither needs a huge buffer nor holds the lock for long, and each
 // piece is still in the cache when it is indexed. The buffer lives as long as the watcher,
 // so a fast writer's polls do not fault in fresh pages every time.
-constexpr std::size_t AppendPieceSize = 256 * 1024;
+constexpr std::size_t AppendPieceSize = std::size_t{256} << 10;
 
 bool isTransientOpenError(int error)
 {

@@ -1,11 +1,11 @@
 #include "engine/FilterMatches.h"
+#include "platform/Contract.h"
 
-#include <cassert>
 #include <cstring>
 
 LineNumber FilterMatches::at(std::size_t row) const
 {
-    assert(row < m_count);
+    QUILL_ASSERT(row < m_count);
     const Block& block = m_blocks[row >> BlockShift];
     const std::size_t i = row & (BlockRows - 1);
     if (block.wide) {
@@ -49,7 +49,7 @@ std::size_t FilterMatches::lowerBound(LineNumber line) const
 
 void FilterMatches::push_back(LineNumber line)
 {
-    assert(m_count == 0 || line > back());
+    QUILL_ASSERT(m_count == 0 || line > back());
     const std::size_t i = m_count & (BlockRows - 1);
     if (i == 0) {
         Block block;
@@ -81,7 +81,7 @@ void FilterMatches::push_back(LineNumber line)
 
 void FilterMatches::pop_back()
 {
-    assert(m_count > 0);
+    QUILL_ASSERT(m_count > 0);
     --m_count;
     if ((m_count & (BlockRows - 1)) == 0) {
         m_blocks.pop_back();

@@ -22,7 +22,7 @@ namespace {
 constexpr std::uint32_t JitMatchLimit = 1'000'000;
 constexpr std::uint32_t InterpreterMatchLimit = 100'000;
 constexpr std::uint32_t DepthLimit = 50'000;
-constexpr std::size_t JitStackSize = 8 * 1024 * 1024;
+constexpr std::size_t JitStackSize = std::size_t{8} << 20;
 
 // Whole word: not after and not before a character other than Find's word delimiters;
 // the line ends count as delimiters, so a line inside a run behaves as the line alone.
@@ -99,8 +99,8 @@ struct FilterScratch::Pcre {
     pcre2_match_data_16* data16 = pcre2_match_data_create_16(1, nullptr);
     pcre2_match_context_8* context8 = pcre2_match_context_create_8(nullptr);
     pcre2_match_context_16* context16 = pcre2_match_context_create_16(nullptr);
-    pcre2_jit_stack_8* stack8 = pcre2_jit_stack_create_8(32 * 1024, JitStackSize, nullptr);
-    pcre2_jit_stack_16* stack16 = pcre2_jit_stack_create_16(32 * 1024, JitStackSize, nullptr);
+    pcre2_jit_stack_8* stack8 = pcre2_jit_stack_create_8(std::size_t{32} << 10, JitStackSize, nullptr);
+    pcre2_jit_stack_16* stack16 = pcre2_jit_stack_create_16(std::size_t{32} << 10, JitStackSize, nullptr);
     // The interpreter's contexts: the same, with the lower step limit.
     pcre2_match_context_8* slow8 = pcre2_match_context_create_8(nullptr);
     pcre2_match_context_16* slow16 = pcre2_match_context_create_16(nullptr);

@@ -1,4 +1,5 @@
 #include "engine/LineFilter.h"
+#include "platform/Contract.h"
 
 #include "engine/FilterHost.h"
 #include "engine/FilterPattern.h"
@@ -7,7 +8,6 @@
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
-#include <cassert>
 #include <new>
 
 namespace {
@@ -15,10 +15,10 @@ namespace {
 // One chunk of work: its line starts are copied under docAccess, its bytes read in one
 // pread and matched without any lock. The matchers look for Stop and a new filter between
 // lines, so a chunk's size sets only how often the lock is taken and rows are handed over.
-constexpr LineNumber ChunkLines = 64 * 1024;
-constexpr FileOffset ChunkBytes = 4 * 1024 * 1024;
+constexpr LineNumber ChunkLines = LineNumber{64} << 10;
+constexpr FileOffset ChunkBytes = FileOffset{4} << 20;
 // A single line longer than this is not held whole: it is shown as undecided.
-constexpr FileOffset MaxLineBytes = 256 * 1024 * 1024;
+constexpr FileOffset MaxLineBytes = FileOffset{256} << 20;
 // The most the watcher's own run may take before it leaves the rest to the worker.
 constexpr auto WatcherBudget = std::chrono::milliseconds(2);
 // Progress notices during a long pass, at most this often.
@@ -312,7 +312,7 @@ FilterChange LineFilter::Collect()
                            m_pending.undecided.end());
         m_pending.undecided.clear();
         m_undecidedTerms |= m_pending.undecidedTerms;
-        if (m_pending.lines.capacity() > 1024 * 1024) {
+        if (m_pending.lines.capacity() > std::size_t{1} << 20) {
             m_pending.lines.shrink_to_fit();
         }
     } else {
@@ -696,11 +696,14 @@ bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
                 m_pending.undecided.pop_back();
             }
         } else {
-            assert(!m_pending.retract);
+            QUILL_ASSERT(!m_pending.retract);
             m_pending.retract = retract;
         }
     }
-    assert(lines.empty() || m_pending.lines.empty() || lines.front() > m_pending.lines.back());
+    QUILL_ASSERT(lines.empty() || m_pending.lines.empty() || lines.front() > m_pending.lines.back());
+    // A row is a line the worker has scanned: below the lines done, or the open last line
+    // itself, matched for now (and with them below the line count).
+    QUILL_ASSERT(lines.empty() || lines.back() <= done);
     m_pending.lines.insert(m_pending.lines.end(), lines.begin(), lines.end());
     m_pending.undecided.insert(m_pending.undecided.end(), undecided.begin(), undecided.end());
     m_pending.undecidedTerms |= m_worker->undecidedTerms;

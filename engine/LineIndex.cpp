@@ -1,5 +1,6 @@
 #include "engine/LineIndex.h"
 
+#include "platform/Contract.h"
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -90,7 +91,7 @@ FileOffset LineIndex::startInGroup(const Block& block, unsigned group, unsigned 
     if (block.wide && (block.wide->mask >> group) & 1u) {
         const Wide& wide = *block.wide;
         const unsigned slot = unsigned(__builtin_popcount(wide.mask & ((1u << group) - 1)));
-        const std::uint8_t* h = wide.high.data() + (slot * (GroupLines - 1) + k - 1) * wide.width;
+        const std::uint8_t* h = wide.high.data() + (std::size_t(slot) * (GroupLines - 1) + k - 1) * wide.width;
         FileOffset rel = e[k];
         for (unsigned b = 0; b < wide.width; ++b) {
             rel |= FileOffset(h[b]) << (8 * (b + 1));
@@ -261,7 +262,7 @@ bool LineIndex::widenGroup(Block& block, unsigned group, FileOffset rel)
         for (unsigned k = 1; k < filled; ++k) {
             sum += e[k];
             e[k] = std::uint8_t(sum);
-            h[(k - 1) * wide.width] = std::uint8_t(sum >> 8); // short entries sum to under 2^16
+            h[std::size_t(k - 1) * wide.width] = std::uint8_t(sum >> 8); // short entries sum to under 2^16
         }
         m_groupShort = false;
     }
@@ -281,6 +282,8 @@ void LineIndex::pushLineStart(FileOffset offset)
     const unsigned k = m_count & (GroupLines - 1);
     const unsigned group = (m_count >> GroupShift) & (BlockGroups - 1);
     if ((m_count & (BlockLines - 1)) == 0) {
+        // Blocks are found by binary search on their bases: they must ascend.
+        QUILL_ASSERT(m_blocks.empty() || m_blocks.back().base < offset);
         Block block;
         block.base = offset;
         block.data.reset(new std::uint8_t[GrowGroups * GroupBytes]());
@@ -329,7 +332,7 @@ void LineIndex::pushLineStart(FileOffset offset)
         }
         const Wide& wide = *block.wide;
         const unsigned slot = unsigned(__builtin_popcount(wide.mask & ((1u << group) - 1)));
-        std::uint8_t* h = block.wide->high.data() + (slot * (GroupLines - 1) + k - 1) * wide.width;
+        std::uint8_t* h = block.wide->high.data() + (std::size_t(slot) * (GroupLines - 1) + k - 1) * wide.width;
         m_groupEntries[k] = std::uint8_t(rel);
         for (unsigned b = 0; b < wide.width; ++b) {
             h[b] = std::uint8_t(rel >> (8 * (b + 1)));
@@ -436,7 +439,7 @@ inline std::uint64_t lineFeedMask(const std::uint8_t* q)
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi8('\n');
     auto part = [&](int k) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * k));
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + std::ptrdiff_t{16} * k));
         return std::uint64_t(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf))));
     };
     return part(0) | (part(1) << 16) | (part(2) << 32) | (part(3) << 48);
@@ -456,7 +459,7 @@ inline std::uint64_t lineFeedUnitMask(const std::uint8_t* q)
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi16(0x000A);
     auto part = [&](int k) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * k));
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + std::ptrdiff_t{16} * k));
         return std::uint64_t(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lf))));
     };
     const std::uint64_t both = part(0) | (part(1) << 16) | (part(2) << 32) | (part(3) << 48);

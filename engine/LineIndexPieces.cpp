@@ -13,7 +13,7 @@
 namespace {
 
 // Each read stays in the cache while it is scanned.
-constexpr std::size_t ReadBytes = 256 * 1024;
+constexpr std::size_t ReadBytes = std::size_t{256} << 10;
 // The helper stays at most this many pieces ahead of this thread, which bounds the line
 // starts waiting to be added.
 constexpr std::size_t HelperAhead = 3;

@@ -22,7 +22,7 @@ namespace {
 
 // Reads into an aligned buffer that stays in the cache while it is scanned; large files
 // are read ahead on a helper thread (SequentialReader).
-constexpr std::size_t IndexReadSize = 256 * 1024;
+constexpr std::size_t IndexReadSize = std::size_t{256} << 10;
 // The open error's description for a path that is not a regular file.
 constexpr std::uint32_t StringNotRegularFile = 190;
 

@@ -21,7 +21,7 @@
 
 class SequentialReader {
   public:
-    static constexpr std::size_t PieceSize = 256 * 1024;
+    static constexpr std::size_t PieceSize = std::size_t{256} << 10;
     static constexpr int Pieces = 8;
 
     // The file must stay open for the reader's lifetime.

@@ -114,12 +114,10 @@ bool FileChangeNotifier::drain()
             inotify_event event;
             std::memcpy(&event, buffer + at, sizeof event);
             const char* name = buffer + at + sizeof event;
-            if (event.wd == m_fileWatch || (event.mask & IN_Q_OVERFLOW) != 0) {
-                concerned = true;
-            } else if (event.wd == m_folderWatch && event.len > 0 &&
-                       std::strcmp(name, m_name.c_str()) == 0) {
-                concerned = true;
-            }
+            const bool ours = event.wd == m_fileWatch || (event.mask & IN_Q_OVERFLOW) != 0;
+            const bool ourName = event.wd == m_folderWatch && event.len > 0 &&
+                                 std::strcmp(name, m_name.c_str()) == 0;
+            concerned = concerned || ours || ourName;
             at += ssize_t(sizeof event + event.len);
         }
     }

@@ -256,7 +256,7 @@ std::string HiveStore::writeTarget() const
             return m_path;
         }
         link.resize(static_cast<std::size_t>(length));
-        target = link.front() == '/' ? link : parentFolder(target) + "/" + link;
+        target = link.front() == '/' ? link : parentFolder(target).append("/").append(link);
     }
     return m_path; // a loop of links: replacing the first one is the least harm
 }

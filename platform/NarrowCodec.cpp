@@ -107,6 +107,7 @@ bool iconvConvert(const char* to, const char* from, const char* in, std::size_t 
                   std::size_t badInputUnit)
 {
     iconv_t cd = iconv_open(to, from);
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open fails with (iconv_t)-1
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         return false;
     }

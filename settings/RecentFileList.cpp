@@ -79,7 +79,7 @@ std::u16string RecentFileList::abbreviate(const std::u16string& path, std::size_
         return path;
     }
     const std::size_t slash = path.rfind(u'/');
-    const std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
+    std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
     const std::u16string ellipsis = u"...";
     if (slash == std::u16string::npos || name.size() + ellipsis.size() + 1 > maxLength) {
         return name;

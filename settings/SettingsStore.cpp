@@ -381,7 +381,10 @@ std::u16string SettingsStore::ReadStringAt(const std::u16string& path, const std
                                            const std::u16string& defaultValue) const
 {
     auto text = d->read(path, name, queryText);
-    return text ? std::move(*text) : defaultValue;
+    if (text) {
+        return std::move(*text);
+    }
+    return defaultValue;
 }
 
 std::u16string SettingsStore::ReadFileNameAt(const std::u16string& path,

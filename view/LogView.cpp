@@ -1,5 +1,6 @@
 #include "view/LogView.h"
 
+#include "platform/Contract.h"
 #include "view/EndFollower.h"
 #include "view/LineGutter.h"
 #include "view/OverviewStrip.h"
@@ -805,6 +806,10 @@ void LogView::StoreSelection(const DocSelection& selection)
         return;
     }
     const DocSelection before = m_document->GetSelection();
+    // What the user selects runs forwards and ends at the latest at the start of the line
+    // after the last (Select All); later shrinking of the text is the document's to handle.
+    QUILL_ASSERT(!selection.valid || (selection.startLine <= selection.endLine &&
+                                      selection.endLine <= m_document->GetLineCount()));
     if (selection.valid) {
         m_document->SetSelection(selection.startLine, selection.endLine, selection.startCol,
                                   selection.endCol);
