@@ -4,6 +4,7 @@
 #include "engine/KeywordMatcher.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
+#include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
@@ -23,6 +24,18 @@ constexpr auto NoticeInterval = std::chrono::milliseconds(100);
 struct Needle {
     BytePattern pattern;
     bool folded = false; // searched for in the chunk with ASCII letters folded
+    // A hit is an occurrence of the keyword in its line: the line needs no decoding to
+    // know that this keyword matches it (UTF-8, no whole-word rule).
+    bool proves = false;
+    std::uint16_t keyword = 0; // index in the list
+};
+
+// What the byte search says of one line: the first keyword (index + 1, 0 for none) a hit
+// proves, and the first whose hit only makes it a candidate. Keywords earlier in the list
+// than both have no hit there, so they cannot match the line.
+struct LineHits {
+    std::uint16_t proven = 0;
+    std::uint16_t unsure = 0;
 };
 
 // The needles of the enabled keywords; false when some keyword's bytes cannot be predicted
@@ -30,7 +43,11 @@ struct Needle {
 bool makeNeedles(const std::vector<Keyword>& keywords, bool utf16, std::vector<Needle>& needles)
 {
     needles.clear();
-    for (const Keyword& keyword : keywords) {
+    if (keywords.size() >= 0xFFFF) {
+        return false;
+    }
+    for (std::size_t index = 0; index < keywords.size(); ++index) {
+        const Keyword& keyword = keywords[index];
         if (!keyword.m_enabled) {
             continue;
         }
@@ -45,7 +62,9 @@ bool makeNeedles(const std::vector<Keyword>& keywords, bool utf16, std::vector<N
         if (!pattern.usable || pattern.bytes.empty()) {
             return false;
         }
-        needles.push_back({std::move(pattern), !keyword.m_matchCase});
+        const bool proves = pattern.exact && !keyword.m_matchWord;
+        needles.push_back(
+            {std::move(pattern), !keyword.m_matchCase, proves, std::uint16_t(index)});
     }
     return true;
 }
@@ -106,6 +125,8 @@ void KeywordLines::Sync()
 
 void KeywordLines::addLine(LineNumber line, std::size_t keyword)
 {
+    // Chunks are checked in order and each line once: the list stays ascending.
+    QUILL_ASSERT(m_lines.empty() || m_lines.back() < line);
     m_lines.push_back(line);
     while ((std::uint64_t(line) >> m_shift) >= MaxBuckets) {
         // Twice the lines a bucket: each keeps the first keyword of its two halves.
@@ -138,7 +159,7 @@ void KeywordLines::workerLoop()
     bool presearch = false;
     std::uint64_t needlesGeneration = ~std::uint64_t(0);
     std::vector<std::uint8_t> folded;
-    std::vector<std::uint8_t> candidate;
+    std::vector<LineHits> hits;
     auto lastNotice = std::chrono::steady_clock::now();
     for (;;) {
         std::uint64_t generation = 0;
@@ -201,7 +222,8 @@ void KeywordLines::workerLoop()
             presearch = makeNeedles(keywords, utf16, needles);
             needlesGeneration = generation;
         }
-        candidate.assign(count, 1);
+        // Without the byte search every line is decoded and matched.
+        hits.assign(count, LineHits{0, 1});
         if (readable && end - start <= ChunkBytes) {
             bytes.resize(static_cast<std::size_t>(end - start));
             readable = file.readAt(bytes.data(), bytes.size(), start) ==
@@ -209,7 +231,7 @@ void KeywordLines::workerLoop()
             if (readable && presearch) {
                 // Only lines whose bytes hold some keyword's bytes can hold the keyword: they
                 // are found with the byte search Find uses, and only they are decoded.
-                candidate.assign(count, 0);
+                hits.assign(count, LineHits{});
                 const std::size_t n = bytes.size();
                 if (std::any_of(needles.begin(), needles.end(),
                                 [](const Needle& needle) { return needle.folded; })) {
@@ -225,7 +247,9 @@ void KeywordLines::workerLoop()
                         const auto after = std::upper_bound(
                             run.starts.begin(), run.starts.begin() + count + 1, offset);
                         const std::size_t line = std::size_t(after - run.starts.begin()) - 1;
-                        candidate[line] = 1;
+                        const std::uint16_t k = std::uint16_t(needle.keyword + 1);
+                        std::uint16_t& slot = needle.proves ? hits[line].proven : hits[line].unsure;
+                        slot = slot == 0 ? k : std::min(slot, k);
                         // The rest of that line is settled: on from the next line's start.
                         at = base + (run.starts[line + 1] - start);
                     }
@@ -233,7 +257,12 @@ void KeywordLines::workerLoop()
             }
         }
         for (std::size_t i = 0; readable && i < count; ++i) {
-            if (candidate[i] == 0) {
+            const LineHits h = hits[i];
+            if (h.proven == 0 && h.unsure == 0) {
+                continue;
+            }
+            if (h.proven != 0 && (h.unsure == 0 || h.proven < h.unsure)) {
+                found.emplace_back(next + LineNumber(i), std::size_t(h.proven - 1));
                 continue;
             }
             const FileOffset from = run.starts[i];

@@ -238,3 +238,18 @@ TEST_F(KeywordLinesTest, KeywordsThatIgnoreCaseAreFoundInNarrowAndUtf16Files)
         checkAgainst(lines, expected, doc.GetLineCount(), utf16 ? "UTF-16" : "narrow");
     }
 }
+
+TEST_F(KeywordLinesTest, TheFirstKeywordOfTheListThatMatchesALineIsItsColour)
+{
+    // "err" needs a whole word, so its byte hits prove nothing; "fail" and "warn" do.
+    settings.store.SaveKeywords({Keyword(u"err", 0, 0x0000AA, true, true, true),
+                                 Keyword(u"fail", 0, 0x0000BB, true, false, true),
+                                 Keyword(u"warn", 0, 0x0000CC, true, false, true)});
+    open("fail err\nfail errx\nwarn fail\nerrx\nwarn\nnone\n");
+    KeywordLines lines(doc, nullptr);
+    sync(lines);
+    const KeywordLines::Overview overview = lines.GetOverview();
+    ASSERT_EQ(overview.shift, 0u);
+    EXPECT_EQ(overview.buckets, (std::vector<std::uint8_t>{1, 2, 2, 0, 3}))
+        << "err as a word first; errx is none; fail before warn in the list";
+}
