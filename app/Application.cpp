@@ -10,6 +10,8 @@
 #include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
 #include "settings/RecentFileList.h"
+#include "settings/TabSession.h"
+#include "frame/LogTab.h"
 #include "resources/QtText.h"
 #include "platform/FileName.h"
 #include "platform/TempFolder.h"
@@ -96,10 +98,9 @@ Application::Application()
 
 Application::~Application()
 {
-    // The frame before the document (the document's host), the document before the
-    // package its texts came from; the resource handler unloads the package last.
+    // The frame and its tabs' documents before the package their texts came from; the
+    // resource handler unloads the package last.
     m_mainFrame.reset();
-    m_document.reset();
 }
 
 void Application::setUsagePresenter(std::function<void(const QString&)> presenter)
@@ -155,6 +156,7 @@ bool Application::InitInstance(const std::vector<std::string>& args)
     const QString appName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     m_recentFiles = std::make_unique<RecentFileList>(settings, toU16(appName));
     m_recentFiles->ReadList();
+    m_session = std::make_unique<TabSession>(settings, toU16(appName));
 
     const CommandLineInfo commandLine = parseCommandLine(args);
     if (commandLine.showHelp) {
@@ -172,27 +174,37 @@ bool Application::InitInstance(const std::vector<std::string>& args)
     if (m_soundOverride == nullptr) {
         m_sound = std::make_unique<CanberraSound>();
     }
-    m_document = std::make_unique<LogDocument>(nullptr, settings);
-    m_mainFrame = std::make_unique<MainFrame>(m_document.get(), this,
-                                                m_soundOverride != nullptr
-                                                    ? m_soundOverride
-                                                    : static_cast<SoundService*>(m_sound.get()));
+    m_mainFrame = std::make_unique<MainFrame>(this, m_soundOverride != nullptr
+                                                        ? m_soundOverride
+                                                        : static_cast<SoundService*>(m_sound.get()));
     if (!m_mainFrame->isCreated()) {
         m_mainFrame.reset();
-        m_document.reset();
         QMessageBox::critical(nullptr, toQString(Product::Name),
                               QStringLiteral("Failed to create empty document."));
         m_initFailed = true;
         return false;
     }
-    m_document->SetHost(m_mainFrame.get());
-    m_document->SetIndexingStop([this] { return terminationRequested(); });
+    m_mainFrame->setDocumentSetup([this](LogDocument& document) {
+        document.SetIndexingStop([this] { return terminationRequested(); });
+    });
+    connect(m_mainFrame.get(), &MainFrame::aboutToClose, this, &Application::saveSession);
     OnFileNew();
 
-    if (commandLine.fileName) {
-        OpenDocumentFile(quill::fileNameToUtf16(*commandLine.fileName));
-    } else if (settings.GetBool(Setting::ShowLastViewedFile) && m_recentFiles->size() > 0) {
-        OnOpenRecentFile(0);
+    if (!commandLine.fileNames.empty()) {
+        for (const std::string& name : commandLine.fileNames) {
+            if (terminationRequested()) {
+                break;
+            }
+            OpenDocumentFile(quill::fileNameToUtf16(name));
+        }
+        // The first file named is the one in front, as with one file.
+        if (m_mainFrame->tabCount() > 1) {
+            m_mainFrame->activateTab(m_mainFrame->tab(0));
+        }
+    } else if (settings.GetBool(Setting::ShowLastViewedFile)) {
+        if (!restoreSession() && m_recentFiles->size() > 0) {
+            OnOpenRecentFile(0);
+        }
     }
     if (terminationRequested()) {
         // A signal while a box was shown or a file was indexed: the window never appears.
@@ -242,45 +254,89 @@ std::u16string Application::absolutePath(const std::u16string& path)
     return quill::fileNameToUtf16(quill::absoluteFileName(quill::fileNameToBytes(path)));
 }
 
+LogDocument* Application::document() const
+{
+    return m_mainFrame ? m_mainFrame->GetActiveDocument() : nullptr;
+}
+
 bool Application::OpenDocumentFile(const std::u16string& path)
 {
-    if (!m_document || path.empty()) {
+    m_openStopped = false;
+    if (!m_mainFrame || path.empty()) {
         return false;
     }
     const std::u16string fullPath = absolutePath(path);
     TraceLog::instance().Line(TraceLog::LevelInfo, "Opening ", std::u16string_view(fullPath));
-    if (!m_document->OnOpenDocument(fullPath)) {
-        TraceLog::instance().Line(TraceLog::LevelInfo,
-                                  m_document->OpenWasStopped() ? "Open stopped: "
-                                                                : "Not opened: ",
+    const MainFrame::OpenTarget target = m_mainFrame->PrepareOpen(fullPath);
+    if (target.existing) {
+        // Already followed in a tab: that tab comes to the front instead of a second copy.
+        m_mainFrame->activateTab(target.tab);
+        TraceLog::instance().Line(TraceLog::LevelInfo, "Already open: ",
                                   std::u16string_view(fullPath));
-        return false;
+    } else {
+        LogDocument* document = target.tab->document();
+        if (!document->OnOpenDocument(fullPath)) {
+            m_openStopped = document->OpenWasStopped();
+            TraceLog::instance().Line(TraceLog::LevelInfo,
+                                      m_openStopped ? "Open stopped: " : "Not opened: ",
+                                      std::u16string_view(fullPath));
+            if (target.created) {
+                m_mainFrame->closeTab(target.tab);
+                m_mainFrame->activateTab(target.previous);
+            }
+            return false;
+        }
+        TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(fullPath),
+                                  ": ", std::uint32_t(document->GetLineCount()), " lines");
+        document->SetTitle();
+        // The framework's initial update of the tab's views after every open.
+        target.tab->view()->OnInitialUpdate();
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(fullPath), ": ",
-                              std::uint32_t(m_document->GetLineCount()), " lines");
-    m_document->SetTitle();
     if (m_recentFiles) {
         m_recentFiles->Add(fullPath);
     }
-    if (m_mainFrame) {
-        // The framework's initial update of the frame's views after every open.
-        m_mainFrame->GetView()->OnInitialUpdate();
-        m_mainFrame->updateRecentFileMenu();
-        m_mainFrame->updateCommandStates();
-    }
+    m_mainFrame->updateRecentFileMenu();
+    m_mainFrame->updateCommandStates();
     return true;
 }
 
 void Application::OnFileNew()
 {
-    if (!m_document) {
+    if (!m_mainFrame) {
         return;
     }
-    m_document->OnNewDocument();
-    m_document->SetTitle();
-    if (m_mainFrame) {
-        m_mainFrame->GetView()->OnInitialUpdate();
+    LogTab* tab = m_mainFrame->targetTab();
+    tab->document()->OnNewDocument();
+    tab->document()->SetTitle();
+    tab->view()->OnInitialUpdate();
+}
+
+bool Application::restoreSession()
+{
+    const TabSessionState state = m_session->Read();
+    if (state.paths.empty()) {
+        return false;
     }
+    LogTab* front = nullptr;
+    for (std::size_t i = 0; i < state.paths.size() && !terminationRequested(); ++i) {
+        // A file that cannot be opened again is skipped; the others keep their order.
+        if (OpenDocumentFile(state.paths[i]) && i == state.front) {
+            front = m_mainFrame->currentTab();
+        }
+    }
+    // The front one gone since: the first comes to the front.
+    m_mainFrame->activateTab(front != nullptr ? front : m_mainFrame->tab(0));
+    return true;
+}
+
+void Application::saveSession()
+{
+    if (!m_session || !m_mainFrame) {
+        return;
+    }
+    TabSessionState state;
+    state.paths = m_mainFrame->openPaths(&state.front);
+    m_session->Write(state);
 }
 
 QStringList Application::openDialogFilters() const
@@ -302,8 +358,9 @@ QString Application::openDialogFolder() const
     // The next log is most often beside the one being followed.
     // The document's name is absolute; its folder is cut on the escaped form, so only
     // the screen's text of it can lose bytes.
-    if (m_document && !m_document->GetPathName().empty()) {
-        const std::u16string& path = m_document->GetPathName();
+    const LogDocument* current = document();
+    if (current != nullptr && !current->GetPathName().empty()) {
+        const std::u16string& path = current->GetPathName();
         const std::size_t slash = path.rfind(u'/');
         if (slash != std::u16string::npos) {
             return quill::fileNameToDisplay(
@@ -337,7 +394,7 @@ void Application::OnOpenRecentFile(int index)
         return;
     }
     const std::u16string path = (*m_recentFiles)[static_cast<std::size_t>(index)];
-    if (!OpenDocumentFile(path) && !(m_document && m_document->OpenWasStopped())) {
+    if (!OpenDocumentFile(path) && !m_openStopped) {
         // Opening may have reordered nothing; find the entry again by its path.
         const auto& entries = m_recentFiles->entries();
         for (std::size_t i = 0; i < entries.size(); ++i) {

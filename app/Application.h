@@ -6,12 +6,13 @@
 // Start-up (InitInstance): trace log opened in the temporary folder with its start lines,
 // environment report (and the loaded-module report at trace level 3), language package
 // (failure ends the program), recent-file list, help switch (usage box, end), command line,
-// document + main frame + view, then the file from the command line or the last viewed one,
-// and the window is shown. Shutdown (ExitInstance): "ExitInstance" traced, trace log closed,
+// main frame with its first (empty) tab, then the files from the command line, each in a tab,
+// or else the tabs of the last session (or the last viewed file), and the window is shown. Shutdown (ExitInstance): "ExitInstance" traced, trace log closed,
 // recent-file list saved; the package is unloaded when the object is destroyed.
 //
 // One object per process, created after QApplication and destroyed before it. Owns the
-// resource handler, the document, the main frame and the sound service. Main thread only.
+// resource handler, the main frame (whose tabs own the documents) and the sound service.
+// Main thread only.
 
 #include "frame/MainFrame.h"
 
@@ -27,6 +28,7 @@ class CanberraSound;
 class LogDocument;
 class ResourceHandler;
 class RecentFileList;
+class TabSession;
 class SoundService;
 
 class Application : public QObject, public FrameOwner {
@@ -67,7 +69,8 @@ class Application : public QObject, public FrameOwner {
     static QString usageText();
 
     MainFrame* mainFrame() const { return m_mainFrame.get(); }
-    LogDocument* document() const { return m_document.get(); }
+    // The front tab's document.
+    LogDocument* document() const;
     const QString& language() const { return m_language; }
     const QString& modulePrefix() const { return m_modulePrefix; }
     const QString& helpPath() const { return m_helpPath; }
@@ -95,6 +98,9 @@ class Application : public QObject, public FrameOwner {
 
   private:
     void writeStartLines();
+    // Reopens the tabs of the last session; false when it held none.
+    bool restoreSession();
+    void saveSession();
     static std::u16string absolutePath(const std::u16string& path);
     bool terminationRequested() const
     {
@@ -108,8 +114,10 @@ class Application : public QObject, public FrameOwner {
     std::unique_ptr<RecentFileList> m_recentFiles;
     std::unique_ptr<CanberraSound> m_sound;
     SoundService* m_soundOverride = nullptr;
-    std::unique_ptr<LogDocument> m_document;
+    std::unique_ptr<TabSession> m_session;
     std::unique_ptr<MainFrame> m_mainFrame;
+    // The last open was stopped by a request to end (its tab may be gone by now).
+    bool m_openStopped = false;
     bool m_initFailed = false;
     bool m_exited = false;
     bool m_terminating = false;

@@ -95,9 +95,13 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
             }
             continue;
         }
-        if (!info.fileName && !arg.empty()) {
+        if (arg.empty()) {
+            continue;
+        }
+        if (!info.fileName) {
             info.fileName = arg;
         }
+        info.fileNames.push_back(arg);
     }
     return info;
 }

@@ -1,17 +1,17 @@
 #pragma once
 
-// The program's command line: an optional help switch and at most one file to open.
+// The program's command line: an optional help switch and the files to open, each in a tab.
 //
 // Flags start with "-" only, because "/" starts every absolute path on this platform. The
 // help switches are whole arguments in any letter case (-h, -help, -?, --help), so a path
 // that merely contains "-h" opens normally. "--" ends the flags: every later argument is a
-// file name, even one that starts with "-". The first file name wins; other flags and
-// further file names are ignored. Pure function of its input; any thread.
+// file name, even one that starts with "-". Other flags and empty arguments are ignored.
+// Pure function of its input; any thread.
 //
-// Where the file opens, as in less: "+N" or "--line N" (also "--line=N") open at line N
-// (1-based; 0 is the first line, a number past the end the last); "+" and "+G" open at the
-// end, which is also the default. The last of them counts. After "--" they are file names;
-// any other argument that starts with "+" is a file name too.
+// Where the first file opens, as in less: "+N" or "--line N" (also "--line=N") open it at
+// line N (1-based; 0 is the first line, a number past the end the last); "+" and "+G" open
+// it at the end, which is also the default. The last of them counts. After "--" they are
+// file names; any other argument that starts with "+" is a file name too.
 
 #include <cstdint>
 #include <optional>
@@ -22,9 +22,12 @@ struct CommandLineInfo {
     bool showHelp = false;
     // --version, in any letter case: print the version text and end.
     bool showVersion = false;
-    // The file to open, as the bytes the shell passed (a path on this platform is bytes).
+    // The first file to open, as the bytes the shell passed (a path on this platform is
+    // bytes).
     std::optional<std::string> fileName;
-    // The line to open at (1-based, saturated at UINT32_MAX); none: the end.
+    // Every file to open, in the order given; the first is fileName.
+    std::vector<std::string> fileNames;
+    // The line the first file opens at (1-based, saturated at UINT32_MAX); none: the end.
     std::optional<std::uint32_t> line;
     // An option that lacks the value it needs ("--line" without a number); empty when none.
     std::string badOption;

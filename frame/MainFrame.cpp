@@ -1,6 +1,7 @@
 #include "frame/MainFrame.h"
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
+#include "frame/LogTab.h"
 #include "frame/NavigationCommands.h"
 #include "frame/PathPane.h"
 
@@ -31,6 +32,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressDialog>
@@ -38,6 +40,8 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -70,25 +74,13 @@ constexpr int StringCopyUnreadable = 180;
 
 } // namespace
 
-MainFrame::MainFrame(LogDocument* document, FrameOwner* owner, SoundService* sound,
-                       QWidget* parent)
-    : QMainWindow(parent), m_document(document), m_owner(owner),
+MainFrame::MainFrame(FrameOwner* owner, SoundService* sound, QWidget* parent)
+    : QMainWindow(parent), m_owner(owner),
       m_newWindowProgram(QCoreApplication::applicationFilePath())
 {
     setObjectName(QStringLiteral("mainFrame"));
-    m_view = new LogView(this);
-    m_view->setDocument(document);
-    m_view->setSoundService(sound);
     m_sound = sound;
-    buildFilterPane();
-    m_view->setFocus();
-    connect(m_view, &LogView::statusChanged, this, [this](qint64 size, qint64 lines) {
-        SetFileSizeText(size);
-        SetLineCountText(lines);
-        updateCommandStates();
-    });
-    connect(m_view, &LogView::selectionPresenceChanged, this,
-            [this] { updateCommandStates(); });
+    buildTabs();
 
     const LanguageResources& resources = LanguageResources::current();
     const QIcon icon = resources.icon(ResourceMain);
@@ -108,15 +100,269 @@ MainFrame::MainFrame(LogDocument* document, FrameOwner* owner, SoundService* sou
     m_wndToolBar->setVisible(settings.GetBool(Setting::Toolbar));
     restoreWindowPosition();
     setAcceptDrops(true);
-    updateCommandStates();
+    frontChanged();
 }
 
 MainFrame::~MainFrame()
 {
-    // Its thread reads the document, which outlives the frame only just.
+    // Its thread reads a tab's document.
     m_copyJob.reset();
     // The window's own destruction moves the focus; the bars are gone by then.
     disconnect(m_focusConnection);
+    // The tabs go before the bars and panes they report to.
+    disconnect(m_tabs, nullptr, this, nullptr);
+    while (m_tabs->count() > 0) {
+        QWidget* page = m_tabs->widget(0);
+        m_tabs->removeTab(0);
+        disconnect(page, nullptr, this, nullptr);
+        delete page;
+    }
+    m_front = nullptr;
+}
+
+void MainFrame::buildTabs()
+{
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("tabs"));
+    m_tabs->setDocumentMode(true);
+    m_tabs->setMovable(true);
+    // One tab looks as the window did before there were tabs.
+    m_tabs->setTabBarAutoHide(true);
+    m_tabs->setUsesScrollButtons(true);
+    m_tabs->setElideMode(Qt::ElideMiddle);
+    m_tabs->tabBar()->setObjectName(QStringLiteral("tabBar"));
+    // Keys are the frame's (Ctrl+Tab and friends as commands); the bar never takes focus.
+    m_tabs->setFocusPolicy(Qt::NoFocus);
+    m_tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
+    m_tabs->tabBar()->installEventFilter(this);
+    setCentralWidget(m_tabs);
+    activateTab(addTab());
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this] { frontChanged(); });
+    // Copy and Select All act on whichever of the two panes has the keyboard.
+    m_focusConnection =
+        connect(qApp, &QApplication::focusChanged, this, [this] { updateCommandStates(); });
+}
+
+LogTab* MainFrame::currentTab() const
+{
+    return m_front;
+}
+
+LogView* MainFrame::GetView() const
+{
+    return m_front->view();
+}
+
+FilterPane* MainFrame::filterPane() const
+{
+    return m_front->filterPane();
+}
+
+QSplitter* MainFrame::splitter() const
+{
+    return m_front->splitter();
+}
+
+LogDocument* MainFrame::GetActiveDocument() const
+{
+    return m_front->document();
+}
+
+int MainFrame::tabCount() const
+{
+    return m_tabs->count();
+}
+
+LogTab* MainFrame::tab(int index) const
+{
+    return qobject_cast<LogTab*>(m_tabs->widget(index));
+}
+
+int MainFrame::indexOf(const LogTab* tab) const
+{
+    return m_tabs->indexOf(const_cast<LogTab*>(tab));
+}
+
+LogTab* MainFrame::addTab()
+{
+    auto* tab = new LogTab(this, m_sound, m_tabs);
+    if (m_documentSetup) {
+        m_documentSetup(*tab->document());
+    }
+    connect(tab, &LogTab::statusChanged, this, [this, tab](qint64 size, qint64 lines) {
+        if (tab == m_front) {
+            SetFileSizeText(size);
+            SetLineCountText(lines);
+            updateCommandStates();
+        }
+    });
+    connect(tab, &LogTab::commandStatesChanged, this, [this, tab] {
+        if (tab == m_front) {
+            updateCommandStates();
+        }
+    });
+    connect(tab, &LogTab::labelChanged, this, [this, tab] { updateTabLabel(tab); });
+    connect(tab, &LogTab::reloadRequested, this, [this, tab] { reloadTab(tab); });
+    m_tabs->addTab(tab, tab->label());
+    updateTabLabel(tab);
+    return tab;
+}
+
+void MainFrame::setDocumentSetup(std::function<void(LogDocument&)> setup)
+{
+    m_documentSetup = std::move(setup);
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        if (m_documentSetup) {
+            m_documentSetup(*tab(i)->document());
+        }
+    }
+}
+
+void MainFrame::activateTab(LogTab* tab)
+{
+    if (tab == nullptr || indexOf(tab) < 0) {
+        return;
+    }
+    m_tabs->setCurrentWidget(tab);
+    // The first tab is current as soon as it is added, without a change to report.
+    if (m_front != tab) {
+        frontChanged();
+    }
+}
+
+void MainFrame::selectTabAt(int index)
+{
+    if (index >= 0 && index < m_tabs->count()) {
+        m_tabs->setCurrentIndex(index);
+    }
+}
+
+void MainFrame::closeTab(LogTab* tab)
+{
+    const int index = indexOf(tab);
+    if (index < 0) {
+        return;
+    }
+    if (m_copyTab == tab) {
+        // Its thread reads the document that goes with the tab.
+        m_copyJob.reset();
+        m_copyTab = nullptr;
+        if (m_copyPoll != nullptr) {
+            m_copyPoll->stop();
+        }
+        if (m_copyProgress != nullptr) {
+            m_copyProgress->disconnect(this);
+            m_copyProgress->hide();
+            m_copyProgress->deleteLater();
+            m_copyProgress = nullptr;
+        }
+    }
+    if (m_tabs->count() == 1) {
+        // The last tab stays, empty, as after File New: one file behaves as it always did.
+        if (m_owner != nullptr) {
+            m_owner->OnFileNew();
+        }
+        return;
+    }
+    disconnect(tab, nullptr, this, nullptr);
+    if (m_front == tab) {
+        m_front = nullptr;
+    }
+    m_tabs->removeTab(m_tabs->indexOf(tab));
+    delete tab;
+    frontChanged();
+}
+
+void MainFrame::frontChanged()
+{
+    auto* front = qobject_cast<LogTab*>(m_tabs->currentWidget());
+    if (front == nullptr) {
+        return;
+    }
+    if (m_front != nullptr && m_front != front) {
+        m_front->setFront(false);
+    }
+    m_front = front;
+    front->setFront(true);
+    if (m_panes[0] == nullptr) {
+        return; // still building the bars
+    }
+    LogDocument* document = front->document();
+    setWindowTitle(front->title());
+    SetFilePathText(document->GetPathName());
+    if (document->GetPathName().empty() && document->GetLineCount() == 0) {
+        SetPaneText(1, QString());
+    }
+    SetFileSizeText(document->GetFileSizeBytes());
+    SetLineCountText(document->GetLineCount());
+    updateTabLabel(front);
+    if (!front->isAncestorOf(QApplication::focusWidget())) {
+        front->view()->setFocus();
+    }
+    updateCommandStates();
+}
+
+void MainFrame::updateTabLabel(LogTab* tab)
+{
+    const int index = indexOf(tab);
+    if (index < 0) {
+        return;
+    }
+    // New lines behind another tab: a dot before the name; a keyword alert: the name red.
+    const bool marked = tab->hasNewLines() || tab->hasAlert();
+    const QString text = (marked ? QStringLiteral("\u25CF ") : QString()) + tab->label();
+    if (m_tabs->tabText(index) != text) {
+        m_tabs->setTabText(index, text);
+    }
+    m_tabs->setTabToolTip(index, quill::fileNameToDisplay(tab->path()));
+    m_tabs->tabBar()->setTabTextColor(index, tab->hasAlert() ? QColor(Qt::red) : QColor());
+    if (tab == m_front && windowTitle() != tab->title()) {
+        setWindowTitle(tab->title());
+    }
+}
+
+LogTab* MainFrame::targetTab() const
+{
+    return m_reloading != nullptr ? m_reloading : m_front;
+}
+
+MainFrame::OpenTarget MainFrame::PrepareOpen(const std::u16string& fullPath)
+{
+    if (m_reloading != nullptr) {
+        return {m_reloading, false, false};
+    }
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        if (!fullPath.empty() && tab(i)->path() == fullPath) {
+            return {tab(i), true, false};
+        }
+    }
+    if (m_front->path().empty()) {
+        return {m_front, false, false};
+    }
+    LogTab* previous = m_front;
+    LogTab* created = addTab();
+    activateTab(created);
+    return {created, false, true, previous};
+}
+
+std::vector<std::u16string> MainFrame::openPaths(std::size_t* front) const
+{
+    std::vector<std::u16string> paths;
+    std::size_t frontIndex = 0;
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        const std::u16string& path = tab(i)->path();
+        if (path.empty()) {
+            continue;
+        }
+        if (tab(i) == m_front) {
+            frontIndex = paths.size();
+        }
+        paths.push_back(path);
+    }
+    if (front != nullptr) {
+        *front = frontIndex;
+    }
+    return paths;
 }
 
 QLabel* MainFrame::pane(int index) const
@@ -136,7 +382,11 @@ void MainFrame::createActions()
          {Command::FileNew, Command::FileOpen, Command::NewWindow, Command::Exit, Command::Copy,
           Command::SelectAll, Command::Find, Command::FindNextDown, Command::FindNextUp,
           Command::ViewToolbar, Command::ViewStatusBar, Command::Pause, Command::Resume,
-          Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter}) {
+          Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter,
+          Command::CloseTab, Command::NextTab, Command::PreviousTab}) {
+        m_commands->action(id);
+    }
+    for (int id = Command::SelectTab1; id <= Command::SelectTab9; ++id) {
         m_commands->action(id);
     }
     for (int id : NavigationCommands::Ids) {
@@ -249,8 +499,8 @@ void MainFrame::updatePausePane()
 {
     // Paused: a file is open and nobody watches it. A document without a file has nothing
     // to follow, so there is nothing to call paused.
-    const bool paused = m_document != nullptr && !m_document->GetPathName().empty() &&
-                        !m_document->IsWatching();
+    const LogDocument* document = GetActiveDocument();
+    const bool paused = !document->GetPathName().empty() && !document->IsWatching();
     if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != paused) {
         m_pausePane->setVisible(paused);
     }
@@ -403,13 +653,24 @@ void MainFrame::restoreWindowPosition()
 
 void MainFrame::updateCommandStates()
 {
-    const bool hasLines = m_document != nullptr && m_document->GetLineCount() > 0;
+    if (m_front == nullptr) {
+        return;
+    }
+    LogView* view = GetView();
+    const bool hasLines = GetActiveDocument()->GetLineCount() > 0;
     commandAction(Command::Reload)->setEnabled(hasLines);
     commandAction(Command::Clear)->setEnabled(hasLines);
-    commandAction(Command::Pause)->setEnabled(m_view->canPause());
-    commandAction(Command::Resume)->setEnabled(m_view->canResume());
+    commandAction(Command::Pause)->setEnabled(view->canPause());
+    commandAction(Command::Resume)->setEnabled(view->canResume());
     commandAction(Command::Copy)->setEnabled(
-        filterPaneHasFocus() ? m_filterPane->view()->canCopy() : m_view->canCopy());
+        filterPaneHasFocus() ? filterPane()->view()->canCopy() : view->canCopy());
+    const int tabs = m_tabs->count();
+    commandAction(Command::CloseTab)->setEnabled(tabs > 1 || !m_front->path().empty());
+    commandAction(Command::NextTab)->setEnabled(tabs > 1);
+    commandAction(Command::PreviousTab)->setEnabled(tabs > 1);
+    for (int id = Command::SelectTab1; id <= Command::SelectTab9; ++id) {
+        commandAction(id)->setEnabled(id - Command::SelectTab1 < tabs);
+    }
     commandAction(Command::Filter)->setEnabled(true);
     commandAction(Command::SelectAll)->setEnabled(true);
     commandAction(Command::Find)->setEnabled(hasLines);
@@ -419,7 +680,7 @@ void MainFrame::updateCommandStates()
     SettingsStore& settings = SettingsStore::instance();
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
-    NavigationCommands::UpdateStates(*m_commands, m_view);
+    NavigationCommands::UpdateStates(*m_commands, GetView());
     updatePausePane();
 }
 
@@ -457,10 +718,19 @@ void MainFrame::runCommand(int id)
         OnSettings();
         break;
     case Command::Pause:
-        m_view->OnPause();
+        GetView()->OnPause();
         break;
     case Command::Resume:
-        m_view->OnResume();
+        GetView()->OnResume();
+        break;
+    case Command::CloseTab:
+        closeTab(m_front);
+        break;
+    case Command::NextTab:
+        selectTabAt((m_tabs->currentIndex() + 1) % m_tabs->count());
+        break;
+    case Command::PreviousTab:
+        selectTabAt((m_tabs->currentIndex() + m_tabs->count() - 1) % m_tabs->count());
         break;
     case Command::ViewToolbar:
     case Command::ViewStatusBar:
@@ -485,7 +755,11 @@ void MainFrame::runCommand(int id)
         FindAgain(false);
         break;
     default:
-        NavigationCommands::Run(id, m_view, this);
+        if (id >= Command::SelectTab1 && id <= Command::SelectTab9) {
+            selectTabAt(id - Command::SelectTab1);
+        } else {
+            NavigationCommands::Run(id, GetView(), this);
+        }
         break;
     }
     updateCommandStates();
@@ -499,10 +773,11 @@ void MainFrame::OnSettings()
         return;
     }
     sheet.SaveAll();
-    if (m_document != nullptr) {
-        m_document->ReloadKeywords();
-        m_document->SetNewTextArrived(false);
-        UpdateAllViews();
+    // Settings apply to every tab; those behind the front one catch up when shown.
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        tab(i)->document()->ReloadKeywords();
+        tab(i)->document()->SetNewTextArrived(false);
+        tab(i)->UpdateAllViews();
     }
     ApplyTopMost();
     TraceLog::instance().SetConfiguredLevel(
@@ -527,36 +802,45 @@ void MainFrame::toggleBar(int id)
 
 void MainFrame::OnFileAppended(std::uintptr_t value)
 {
-    if (m_document != nullptr) {
-        m_document->SetNewTextArrived(value != 0);
-        UpdateAllViews();
-        TraceLog::instance().Line(
-            TraceLog::LevelInfo, "File appended: ", std::uint32_t(m_document->GetLineCount()),
-            " lines, ", std::int64_t(m_document->GetFileSizeBytes()), " bytes");
-    }
+    tabAppended(m_front, value);
+}
+
+void MainFrame::tabAppended(LogTab* tab, std::uintptr_t value)
+{
+    tab->OnFileAppended(value);
+    const LogDocument* document = tab->document();
+    TraceLog::instance().Line(TraceLog::LevelInfo, "File appended: ",
+                              std::uint32_t(document->GetLineCount()), " lines, ",
+                              std::int64_t(document->GetFileSizeBytes()), " bytes");
     ApplyTopMost();
 }
 
 void MainFrame::OnFileReload()
 {
-    if (m_document == nullptr || m_owner == nullptr) {
+    reloadTab(m_front);
+}
+
+void MainFrame::reloadTab(LogTab* tab)
+{
+    if (tab == nullptr || m_owner == nullptr || m_reloading != nullptr) {
         return;
     }
-    const std::u16string path = m_document->GetPathName();
+    const std::u16string path = tab->path();
     TraceLog::instance().Line(TraceLog::LevelInfo, "Reloading ", std::u16string_view(path));
+    // New and the open act on this tab, wherever it stands.
+    m_reloading = tab;
     m_owner->OnFileNew();
     if (!path.empty()) {
         m_owner->OpenDocumentFile(path);
     }
+    m_reloading = nullptr;
 }
 
 void MainFrame::OnClearWindow()
 {
-    if (m_document == nullptr) {
-        return;
-    }
-    m_document->ClearText();
-    m_document->SetNewTextArrived(false);
+    LogDocument* document = GetActiveDocument();
+    document->ClearText();
+    document->SetNewTextArrived(false);
     UpdateAllViews();
     ApplyTopMost();
 }
@@ -596,11 +880,28 @@ bool MainFrame::event(QEvent* event)
     return QMainWindow::event(event);
 }
 
+bool MainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_tabs->tabBar() && event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::MiddleButton) {
+            const int index = m_tabs->tabBar()->tabAt(mouse->position().toPoint());
+            if (index >= 0) {
+                closeTab(tab(index));
+                updateCommandStates();
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainFrame::closeEvent(QCloseEvent* event)
 {
     SaveWindowPosition();
-    if (m_document != nullptr) {
-        m_document->OnCloseDocument();
+    emit aboutToClose();
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        tab(i)->document()->OnCloseDocument();
     }
     event->accept();
 }
@@ -642,73 +943,9 @@ void MainFrame::dropEvent(QDropEvent* event)
     QTimer::singleShot(0, this, [this, paths] { OnDropFiles(paths); });
 }
 
-void MainFrame::PostToMainWindow(std::uint32_t message, std::uintptr_t value,
-                                  std::intptr_t detail)
-{
-    QCoreApplication::postEvent(this, new FileMessageEvent(message, value, detail));
-}
-
 void MainFrame::UpdateAllViews()
 {
-    m_view->OnUpdate();
-    m_filterPane->view()->setTextFont(m_view->renderer().font());
-    m_filterPane->DocumentChanged();
-}
-
-void MainFrame::ScrollViewsToEnd()
-{
-    m_view->ScrollToEnd();
-    m_view->viewport()->repaint();
-}
-
-void MainFrame::ResetViewsScroll()
-{
-    m_view->ResetScroll();
-    m_view->viewport()->repaint();
-}
-
-void MainFrame::EnsureSelectionVisibleInViews()
-{
-    m_view->EnsureSelectionVisible();
-    m_view->viewport()->repaint();
-}
-
-void MainFrame::TitleChanged(const std::u16string& title)
-{
-    // The title ends with the path: its escaped bytes show as U+FFFD.
-    const QString caption = quill::fileNameToDisplay(title);
-    if (windowTitle() != caption) {
-        setWindowTitle(caption);
-    }
-}
-
-MissingFileAnswer MainFrame::AskMissingFile(const std::u16string& path)
-{
-    MessageDialog dialog(this);
-    dialog.m_captionID = 6;
-    dialog.SetText(LanguageResources::current().format(5, quill::fileNameToDisplay(path)));
-    MissingFileAnswer answer;
-    answer.accepted = dialog.DoModal() == MessageDialog::IDOK;
-    answer.dontAskAgain = dialog.m_dontAskAgain != 0;
-    return answer;
-}
-
-void MainFrame::ShowOpenError(const std::u16string& path, const std::u16string& description,
-                               int errorNumber)
-{
-    const QString text = LanguageResources::current().format(
-        135, quill::fileNameToDisplay(path), toQString(description), QString::number(errorNumber));
-    QMessageBox::critical(this, QStringLiteral("Quillstream"), text);
-}
-
-std::u16string MainFrame::LoadResourceString(std::uint32_t id)
-{
-    return toU16(LanguageResources::current().string(static_cast<int>(id)));
-}
-
-std::u16string MainFrame::GetFileVersionText()
-{
-    return ::GetFileVersionText();
+    m_front->UpdateAllViews();
 }
 
 void MainFrame::showMessage(const QString& text)
@@ -722,22 +959,22 @@ void MainFrame::showMessage(const QString& text)
 
 bool MainFrame::filterPaneHasFocus() const
 {
-    return m_filterPane->isActive() && m_filterPane->view()->hasFocus();
+    return filterPane()->isActive() && filterPane()->view()->hasFocus();
 }
 
 void MainFrame::OnEditSelectAll()
 {
     if (filterPaneHasFocus()) {
-        m_filterPane->view()->OnEditSelectAll();
+        filterPane()->view()->OnEditSelectAll();
     } else {
-        m_view->OnEditSelectAll();
+        GetView()->OnEditSelectAll();
     }
 }
 
 void MainFrame::OnEditCopy()
 {
-    FilterView* pane = filterPaneHasFocus() ? m_filterPane->view() : nullptr;
-    if (pane != nullptr ? !pane->canCopy() : !m_view->canCopy()) {
+    FilterView* pane = filterPaneHasFocus() ? filterPane()->view() : nullptr;
+    if (pane != nullptr ? !pane->canCopy() : !GetView()->canCopy()) {
         return;
     }
     if (pane == nullptr) {
@@ -752,10 +989,12 @@ void MainFrame::OnEditCopy()
 
 void MainFrame::startCopyJob()
 {
-    if (m_copyJob != nullptr || m_document == nullptr) {
+    if (m_copyJob != nullptr) {
         return; // one copy at a time; the next Copy waits for this one to end
     }
-    m_copyJob = std::make_unique<SelectionCopyJob>(*m_document, m_document->GetSelection());
+    LogDocument* document = GetActiveDocument();
+    m_copyJob = std::make_unique<SelectionCopyJob>(*document, document->GetSelection());
+    m_copyTab = m_front;
     connect(m_copyJob.get(), &SelectionCopyJob::finished, this, &MainFrame::finishCopyJob);
     m_copyPolls = 0;
     if (m_copyPoll == nullptr) {
@@ -814,6 +1053,7 @@ void MainFrame::finishCopyJob()
     }
     // Not deleted here: this runs inside the job's own signal. Its thread has ended.
     SelectionCopyJob* job = m_copyJob.release();
+    m_copyTab = nullptr;
     job->setParent(this);
     job->deleteLater();
     if (m_copyProgress != nullptr) {
@@ -844,15 +1084,13 @@ void MainFrame::reportCopy(const CopyResult& result)
 
 std::u16string MainFrame::initialSearchText() const
 {
-    if (m_document == nullptr) {
-        return {};
-    }
+    LogDocument* document = GetActiveDocument();
     // Text spanning several lines is never found (a match lies on one line), and building
     // it for a selection of the whole file would cost a copy of the file.
-    const DocSelection selection = m_document->GetSelection();
+    const DocSelection selection = document->GetSelection();
     std::u16string text;
     if (selection.valid && selection.startLine == selection.endLine) {
-        text = m_document->GetSelectedText();
+        text = document->GetSelectedText();
     }
     if (text.empty()) {
         text = SettingsStore::instance().GetString(Setting::LastFindString);
@@ -862,7 +1100,7 @@ std::u16string MainFrame::initialSearchText() const
 
 void MainFrame::OnEditFind()
 {
-    if (m_document == nullptr || m_document->GetLineCount() == 0) {
+    if (GetActiveDocument()->GetLineCount() == 0) {
         return;
     }
     if (m_findDialog) {
@@ -885,18 +1123,20 @@ void MainFrame::OnEditFind()
     connect(dialog, &FindDialog::findNext, this, &MainFrame::OnFindNext);
     connect(dialog, &FindDialog::searchChanged, this,
             [this](const QString& text, bool matchCase, bool wholeWord) {
-                m_view->SetFindHighlight(toU16(text), (matchCase ? FR_MATCHCASE : 0) |
-                                                          (wholeWord ? FR_WHOLEWORD : 0));
+                if (currentTab() != nullptr) {
+                    GetView()->SetFindHighlight(toU16(text), (matchCase ? FR_MATCHCASE : 0) |
+                                                              (wholeWord ? FR_WHOLEWORD : 0));
+                }
             });
     connect(dialog, &FindDialog::closing, this, [this, dialog] {
         // The matches stay shown after a Find, until Escape in the view; a box closed
         // without one takes its highlight with it.
-        if (!dialog->property("searched").toBool()) {
-            m_view->ClearFindHighlight();
+        if (!dialog->property("searched").toBool() && currentTab() != nullptr) {
+            GetView()->ClearFindHighlight();
         }
         m_findDialog = nullptr;
     });
-    m_view->SetFindHighlight(toU16(dialog->searchText()),
+    GetView()->SetFindHighlight(toU16(dialog->searchText()),
                              (dialog->matchCase() ? FR_MATCHCASE : 0) |
                                  (dialog->wholeWord() ? FR_WHOLEWORD : 0));
     m_findDialog = dialog;
@@ -932,9 +1172,6 @@ void MainFrame::FindAgain(bool down)
 
 void MainFrame::search(const std::u16string& text, bool down)
 {
-    if (m_document == nullptr) {
-        return;
-    }
     const QString shown = toQString(text);
     m_findHistory.removeAll(shown);
     m_findHistory.prepend(shown);
@@ -944,10 +1181,10 @@ void MainFrame::search(const std::u16string& text, bool down)
     if (m_findDialog) {
         m_findDialog->setProperty("searched", true);
     }
-    m_view->SetFindHighlight(text, m_searchFlags);
+    GetView()->SetFindHighlight(text, m_searchFlags);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool found =
-        m_document->Find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
+        GetActiveDocument()->Find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
     QGuiApplication::restoreOverrideCursor();
     SettingsStore::instance().SetString(Setting::LastFindString, text);
     updateCommandStates();
@@ -966,70 +1203,12 @@ QAction* MainFrame::action(int id) const
     return m_commands->find(id);
 }
 
-void MainFrame::buildFilterPane()
-{
-    m_splitter = new QSplitter(Qt::Vertical, this);
-    m_splitter->setObjectName(QStringLiteral("splitter"));
-    m_splitter->setChildrenCollapsible(false);
-    m_filterPane = new FilterPane(m_document, m_splitter);
-    m_splitter->addWidget(m_view);
-    m_splitter->addWidget(m_filterPane);
-    // A larger window gives its room to the log view; the pane keeps its height.
-    m_splitter->setStretchFactor(0, 1);
-    m_splitter->setStretchFactor(1, 0);
-    m_splitter->handle(1)->setEnabled(false);
-    setCentralWidget(m_splitter);
-    m_filterPane->view()->setTextFont(m_view->renderer().font());
-
-    connect(m_filterPane, &FilterPane::activeChanged, this, &MainFrame::placeFilterPane);
-    connect(m_filterPane, &FilterPane::lineActivated, this, &MainFrame::ShowLine);
-    connect(m_filterPane, &FilterPane::clearedByUser, this, [this] { m_view->setFocus(); });
-    connect(m_filterPane->view(), &FilterView::selectionPresenceChanged, this,
-            [this] { updateCommandStates(); });
-    connect(m_splitter, &QSplitter::splitterMoved, this, [this] {
-        if (m_filterPane->isActive()) {
-            SettingsStore::instance().SetDword(
-                Setting::FilterPaneHeight, static_cast<std::uint32_t>(m_filterPane->height()));
-        }
-    });
-    // Copy and Select All act on whichever of the two panes has the keyboard.
-    m_focusConnection =
-        connect(qApp, &QApplication::focusChanged, this, [this] { updateCommandStates(); });
-}
-
-void MainFrame::placeFilterPane(bool active)
-{
-    m_splitter->handle(1)->setEnabled(active);
-    const int total = m_splitter->height();
-    const int bar = m_filterPane->bar()->sizeHint().height();
-    if (!active) {
-        m_splitter->setSizes({std::max(0, total - bar), bar});
-        return;
-    }
-    const int stored = static_cast<int>(
-        std::min<std::uint32_t>(SettingsStore::instance().GetDword(Setting::FilterPaneHeight),
-                                QWIDGETSIZE_MAX));
-    // A stored height from a larger window still leaves the log view a few rows.
-    const int rows = std::max(1, m_view->renderer().lineHeight());
-    const int least = bar + 4 * rows;
-    const int most = std::max(least, total - 4 * rows);
-    const int height = std::clamp(stored > 0 ? stored : total / 3, least, most);
-    m_splitter->setSizes({std::max(0, total - height), height});
-}
-
 void MainFrame::OnFilter()
 {
-    m_filterPane->bar()->focusField();
+    filterPane()->bar()->focusField();
 }
 
 void MainFrame::ShowLine(LineNumber line)
 {
-    if (m_document == nullptr || line >= m_document->GetLineCount()) {
-        return;
-    }
-    m_view->SetSelectionAndCaret(line, line, 0, -1);
-    m_document->SetFindPosition(line, 0);
-    m_view->EnsureSelectionVisible();
-    m_view->viewport()->update();
-    updateCommandStates();
+    m_front->ShowLine(line);
 }

@@ -1,16 +1,16 @@
 #pragma once
 
-// MainFrame: the program's one top-level window. It holds the log view, the toolbar
-// (resource 128) and the status bar with the watched file's path, size and line count; it
-// restores and stores its own position, keeps itself above other windows when asked, opens
-// dropped files, shows the context menu (resource 132), carries the document-level commands
-// and receives the watcher's two messages. It is also the document's host: the document
-// reaches the user interface only through the DocumentHost members below.
+// MainFrame: the program's one top-level window. It holds the tabs (one LogTab per followed
+// log, frame/LogTab.h), the toolbar (resource 128) and the status bar with the front tab's
+// path, size and line count; it restores and stores its own position, keeps itself above
+// other windows when asked, opens dropped files, shows the context menu (resource 132) and
+// carries the commands, which act on the tab in front. The tab bar hides while only one
+// tab is open, so one file looks as it did before there were tabs. There is always at
+// least one tab: closing the last one leaves an empty one.
 //
 // Commands are QActions named "cmd_<id>" (the command ids keep their numbers); their enable
-// and check states are refreshed whenever the document changes and before a menu opens.
-// The document and the owner are not owned. User-interface thread only, except
-// PostToMainWindow (any thread).
+// and check states are refreshed whenever the front document changes and before a menu
+// opens. The owner is not owned. User-interface thread only.
 
 #include "dialogs/FindDialog.h"
 #include "engine/DocumentHost.h"
@@ -29,7 +29,9 @@ class LogView;
 class SoundService;
 class CommandActions;
 class FilterPane;
+class LogTab;
 class QLabel;
+class QTabWidget;
 class QProgressDialog;
 class QSplitter;
 class QTimer;
@@ -60,6 +62,13 @@ constexpr int About = 57664;
 constexpr int Exit = 57665;
 constexpr int ViewToolbar = 59392;
 constexpr int ViewStatusBar = 59393;
+// Tabs.
+constexpr int CloseTab = 33000;
+constexpr int NextTab = 33001;
+constexpr int PreviousTab = 33002;
+// Alt+1 .. Alt+9: the tab at that place.
+constexpr int SelectTab1 = 33003;
+constexpr int SelectTab9 = 33011;
 } // namespace Command
 
 // A watcher message as it travels to the main window: the event type is the message
@@ -82,10 +91,10 @@ class FileMessageEvent : public QEvent {
 class FrameOwner {
   public:
     virtual ~FrameOwner() = default;
-    // The framework's open: opens path in the document, puts it at the top of the recent
-    // file list on success.
+    // The framework's open: opens path in the tab the frame's PrepareOpen names, puts it at
+    // the top of the recent file list on success.
     virtual bool OpenDocumentFile(const std::u16string& path) = 0;
-    // The framework's new-document operation.
+    // The framework's new-document operation, on the frame's targetTab().
     virtual void OnFileNew() = 0;
     virtual void OnFileOpen() = 0;
     virtual void OnAppAbout() = 0;
@@ -94,20 +103,52 @@ class FrameOwner {
     virtual std::vector<std::u16string> RecentFiles() const = 0;
 };
 
-class MainFrame : public QMainWindow, public DocumentHost {
+class MainFrame : public QMainWindow {
     Q_OBJECT
   public:
-    // Runs the creation steps (bars, panes, stay-on-top, stored position, drop target).
-    // owner may be null (then Open, New, About and recent files do nothing).
-    MainFrame(LogDocument* document, FrameOwner* owner, SoundService* sound,
-               QWidget* parent = nullptr);
+    // Runs the creation steps (bars, panes, stay-on-top, stored position, drop target) and
+    // opens one empty tab. owner may be null (then Open, New, About and recent files do
+    // nothing).
+    MainFrame(FrameOwner* owner, SoundService* sound, QWidget* parent = nullptr);
     ~MainFrame() override;
 
-    LogView* GetView() const { return m_view; }
+    // The front tab's parts.
+    LogTab* currentTab() const;
+    LogView* GetView() const;
     // The filter bar and the pane of matching lines below the log view.
-    FilterPane* filterPane() const { return m_filterPane; }
-    QSplitter* splitter() const { return m_splitter; }
-    LogDocument* GetActiveDocument() const { return m_document; }
+    FilterPane* filterPane() const;
+    QSplitter* splitter() const;
+    LogDocument* GetActiveDocument() const;
+
+    // Tabs, in the order the tab bar shows them.
+    QTabWidget* tabWidget() const { return m_tabs; }
+    int tabCount() const;
+    LogTab* tab(int index) const;
+    int indexOf(const LogTab* tab) const;
+    // A new empty tab after the others (not brought to the front).
+    LogTab* addTab();
+    void activateTab(LogTab* tab);
+    // Closes the tab, its watcher and filter; the last tab is replaced by an empty one.
+    void closeTab(LogTab* tab);
+    // Runs on every tab's document now and on each one created later (the application's
+    // stop for indexing, a test's watch timing).
+    void setDocumentSetup(std::function<void(LogDocument&)> setup);
+
+    // Where an open of fullPath goes: the tab that holds that file already (existing), the
+    // tab being reloaded, the front tab when it has no file, else a new tab (created), which
+    // is brought to the front at once so that the open shows in it.
+    struct OpenTarget {
+        LogTab* tab = nullptr;
+        bool existing = false;
+        bool created = false;
+        // The front tab before a created one took its place.
+        LogTab* previous = nullptr;
+    };
+    OpenTarget PrepareOpen(const std::u16string& fullPath);
+    // The tab that File New and an open act on: the one being reloaded, else the front one.
+    LogTab* targetTab() const;
+    // The open files in tab order and the index of the front one among them (the session).
+    std::vector<std::u16string> openPaths(std::size_t* front = nullptr) const;
     QAction* action(int id) const;
     // False when a part that the window cannot do without (the toolbar) failed to load.
     bool isCreated() const { return m_created; }
@@ -116,7 +157,7 @@ class MainFrame : public QMainWindow, public DocumentHost {
     QLabel* pausePane() const { return m_pausePane; }
 
     // Status panes 1 to 3.
-    void SetFilePathText(const std::u16string& path) override;
+    void SetFilePathText(const std::u16string& path);
     void SetFileSizeText(qint64 size);
     void SetLineCountText(qint64 count);
     void SetPaneText(int index, const QString& text);
@@ -134,28 +175,21 @@ class MainFrame : public QMainWindow, public DocumentHost {
 
     // Commands.
     void OnFileReload();
+    // Reopens the tab's file in that tab (the watcher saw it replaced, or Reload).
+    void reloadTab(LogTab* tab);
     void OnNewWindow();
     void OnClearWindow();
     // Runs the settings sheet; after OK the new settings take effect at once.
     void OnSettings();
+    // The watcher's append message for the front tab, and for any tab.
     void OnFileAppended(std::uintptr_t value);
+    void tabAppended(LogTab* tab, std::uintptr_t value);
     // paths: file names in their escaped form (platform/FileName.h), as QString.
     void OnDropFiles(const QStringList& paths);
     void toggleBar(int id);
 
-    // DocumentHost.
-    void PostToMainWindow(std::uint32_t message, std::uintptr_t value,
-                          std::intptr_t detail) override;
-    void UpdateAllViews() override;
-    void ScrollViewsToEnd() override;
-    void ResetViewsScroll() override;
-    void EnsureSelectionVisibleInViews() override;
-    void TitleChanged(const std::u16string& title) override;
-    MissingFileAnswer AskMissingFile(const std::u16string& path) override;
-    void ShowOpenError(const std::u16string& path, const std::u16string& description,
-                       int errorNumber) override;
-    std::u16string LoadResourceString(std::uint32_t id) override;
-    std::u16string GetFileVersionText() override;
+    // The front tab's views brought up to date (after an open, New, new settings).
+    void UpdateAllViews();
 
     // Find: the dialog (57636), find next down/up (32774/32775), and the search the dialog's
     // notification runs. The dialog exists from its first opening until the user closes it.
@@ -186,8 +220,13 @@ class MainFrame : public QMainWindow, public DocumentHost {
     // The program started for New Window (tests replace it).
     void setNewWindowProgram(const QString& program) { m_newWindowProgram = program; }
 
+  signals:
+    // The window is closing; the tabs are still open (the session is taken here).
+    void aboutToClose();
+
   protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -208,9 +247,11 @@ class MainFrame : public QMainWindow, public DocumentHost {
     // text searched for.
     std::u16string initialSearchText() const;
     void showMessage(const QString& text);
-    void buildFilterPane();
-    // The pane of matching lines appeared or went: the splitter gives it its stored height.
-    void placeFilterPane(bool active);
+    void buildTabs();
+    // The front tab changed: the title, the panes and the command states follow it.
+    void frontChanged();
+    void updateTabLabel(LogTab* tab);
+    void selectTabAt(int index);
     // Whether Copy and Select All act on the filter pane (it has the keyboard).
     bool filterPaneHasFocus() const;
     // The log view's Copy runs on a thread of its own; a progress window with Cancel
@@ -220,11 +261,11 @@ class MainFrame : public QMainWindow, public DocumentHost {
     void finishCopyJob();
     void reportCopy(const CopyResult& result);
 
-    LogDocument* m_document;
     FrameOwner* m_owner;
-    LogView* m_view = nullptr;
-    QSplitter* m_splitter = nullptr;
-    FilterPane* m_filterPane = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    LogTab* m_front = nullptr;
+    LogTab* m_reloading = nullptr;
+    std::function<void(LogDocument&)> m_documentSetup;
     QMetaObject::Connection m_focusConnection;
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_panes[3] = {};
@@ -242,6 +283,7 @@ class MainFrame : public QMainWindow, public DocumentHost {
     QString m_newWindowProgram;
     SoundService* m_sound = nullptr;
     std::unique_ptr<SelectionCopyJob> m_copyJob;
+    LogTab* m_copyTab = nullptr;
     QProgressDialog* m_copyProgress = nullptr;
     QTimer* m_copyPoll = nullptr;
     int m_copyPolls = 0;

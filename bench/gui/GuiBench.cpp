@@ -503,9 +503,8 @@ void FindLastLine(benchmark::State& state)
     SilentSound sound;
     NoOwner owner;
     {
-        LogDocument document(nullptr, store);
-        MainFrame frame(&document, &owner, &sound);
-        document.SetHost(&frame);
+        MainFrame frame(&owner, &sound);
+        LogDocument& document = *frame.GetActiveDocument();
         frame.setMessageHandler([](const QString&) {});
         frame.resize(900, 700);
         frame.show();
@@ -591,9 +590,8 @@ struct FollowedWindow {
           path(folder + "/follow.log"), store(prepare(folder, path, history))
     {
         SettingsStore::overrideInstance(&store);
-        document = std::make_unique<LogDocument>(nullptr, store);
-        frame = std::make_unique<MainFrame>(document.get(), &owner, &sound);
-        document->SetHost(frame.get());
+        frame = std::make_unique<MainFrame>(&owner, &sound);
+        document = frame->GetActiveDocument();
         frame->setMessageHandler([](const QString&) {});
         frame->resize(900, 700);
         frame->show();
@@ -605,7 +603,6 @@ struct FollowedWindow {
     {
         document->OnCloseDocument();
         frame.reset();
-        document.reset();
         SettingsStore::overrideInstance(nullptr);
         std::error_code ignored;
         fs::remove_all(folder, ignored);
@@ -618,7 +615,7 @@ struct FollowedWindow {
     SettingsStore store;
     SilentSound sound;
     NoOwner owner;
-    std::unique_ptr<LogDocument> document;
+    LogDocument* document = nullptr; // the frame's first tab's
     std::unique_ptr<MainFrame> frame;
 
   private:

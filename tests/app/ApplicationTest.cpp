@@ -3,6 +3,7 @@
 // recent-file list written at exit.
 
 #include "app/Application.h"
+#include "frame/LogTab.h"
 #include "resources/ResourceHandler.h"
 #include "app/SignalBridge.h"
 #include "resources/VersionInfo.h"
@@ -170,13 +171,16 @@ TEST_F(ApplicationTest, PathContainingDashHOpensNormally)
     EXPECT_EQ(app->RecentFiles().front(), u16(file));
 }
 
-TEST_F(ApplicationTest, TwoFileArgumentsOpenOnlyTheFirst)
+TEST_F(ApplicationTest, TwoFileArgumentsOpenInTwoTabsTheFirstInFront)
 {
     const std::string first = logFile("first.log");
     const std::string second = logFile("second.log");
-    ASSERT_TRUE(app->InitInstance({first, second}));
+    ASSERT_TRUE(app->InitInstance({first, second, first}));
+    ASSERT_EQ(app->mainFrame()->tabCount(), 2) << "a file named twice opens once";
+    EXPECT_EQ(app->mainFrame()->tab(0)->path(), u16(first));
+    EXPECT_EQ(app->mainFrame()->tab(1)->path(), u16(second));
     EXPECT_EQ(app->document()->GetPathName(), u16(first));
-    EXPECT_EQ(app->RecentFiles().size(), 1u);
+    EXPECT_EQ(app->RecentFiles().size(), 2u);
 }
 
 TEST_F(ApplicationTest, RelativePathIsOpenedAsAnAbsolutePath)

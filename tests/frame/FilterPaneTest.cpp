@@ -79,14 +79,13 @@ class FilterPaneTest : public ::testing::Test {
         content = bytes;
         quilltest::writeFile(path, bytes);
         frame.reset();
-        document = std::make_unique<LogDocument>(nullptr, *store);
+        frame = std::make_unique<MainFrame>(&owner, &sound);
+        document = frame->GetActiveDocument();
         WatchTiming timing;
         timing.poll = std::chrono::milliseconds(20);
         document->SetWatchTiming(timing);
-        frame = std::make_unique<MainFrame>(document.get(), &owner, &sound);
-        owner.document = document.get();
+        owner.document = document;
         owner.frame = frame.get();
-        document->SetHost(frame.get());
         frame->setMessageHandler([](const QString&) {});
         frame->resize(700, 500);
         frame->show();
@@ -176,7 +175,7 @@ class FilterPaneTest : public ::testing::Test {
     std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
     ReopeningOwner owner;
-    std::unique_ptr<LogDocument> document;
+    LogDocument* document = nullptr; // the first tab's
     std::unique_ptr<MainFrame> frame;
     std::string path;
     std::string content;

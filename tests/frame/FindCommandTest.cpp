@@ -38,9 +38,8 @@ class FindCommandTest : public ::testing::Test {
     void open(const std::string& bytes)
     {
         quilltest::writeFile(path, bytes);
-        document = std::make_unique<LogDocument>(nullptr, *store);
-        frame = std::make_unique<MainFrame>(document.get(), nullptr, &sound);
-        document->SetHost(frame.get());
+        frame = std::make_unique<MainFrame>(nullptr, &sound);
+        document = frame->GetActiveDocument();
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         frame->resize(600, 400);
         frame->show();
@@ -83,7 +82,7 @@ class FindCommandTest : public ::testing::Test {
     TempDir& dir = package.dir;
     std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
-    std::unique_ptr<LogDocument> document;
+    LogDocument* document = nullptr; // the first tab's
     std::unique_ptr<MainFrame> frame;
     std::string path;
     QStringList messages;

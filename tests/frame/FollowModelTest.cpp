@@ -2,7 +2,9 @@
 // watcher follows, driven by random events — appends of short, wide and megabyte lines,
 // appends while the file is being opened, resizes down to less than a row, the filter pane
 // shown and hidden, font changes, scrolls by wheel, keys and thumb, Pause and Resume,
-// Clear, F5 and truncation — against a small model of where the user is:
+// Clear, F5 and truncation, and (in the walks with a second tab) a switch to the other tab
+// and back while the file grows or the window changes behind it — against a small model of
+// where the user is:
 //   - a user at the end sees the file's last line as the lowest fully visible row;
 //   - a user who scrolled away keeps the position of their last scroll (as far as the
 //     range allows), whatever else happens.
@@ -15,6 +17,7 @@
 #include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
 #include "frame/FilterPane.h"
+#include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
@@ -89,26 +92,34 @@ struct Place {
 
 class FollowWalk {
   public:
-    FollowWalk(quilltest::EnglishPackage& package, unsigned seed)
-        : m_store(*package.store), m_random(seed), m_path(package.dir.file("walk.log"))
+    // withTabs: a second tab holds another followed file, and switching to it and back is
+    // one of the events (the walks kept from before there were tabs replay without it).
+    FollowWalk(quilltest::EnglishPackage& package, unsigned seed, bool withTabs)
+        : m_store(*package.store), m_random(seed), m_path(package.dir.file("walk.log")),
+          m_otherPath(package.dir.file("other.log")), m_withTabs(withTabs)
     {
         std::ofstream(m_path, std::ios::binary | std::ios::trunc) << "first line\n";
         m_fileLines = 1;
         m_store.SetBool(Setting::IsTextFontSet, false);
-        m_document = std::make_unique<LogDocument>(nullptr, m_store);
+        m_frame = std::make_unique<MainFrame>(&m_owner, &m_sound);
+        m_document = m_frame->GetActiveDocument();
         WatchTiming timing;
         timing.poll = std::chrono::milliseconds(20);
         m_document->SetWatchTiming(timing);
-        m_frame = std::make_unique<MainFrame>(m_document.get(), &m_owner, &m_sound);
         m_frame->setMessageHandler([](const QString&) {});
-        m_document->SetHost(m_frame.get());
-        m_owner.document = m_document.get();
+        m_owner.document = m_document;
         m_owner.frame = m_frame.get();
         m_frame->resize(640, 420);
         m_frame->show();
         m_frame->activateWindow();
         m_frame->GetView()->OnInitialUpdate();
         EXPECT_TRUE(QTest::qWaitForWindowActive(m_frame.get()));
+        if (m_withTabs) {
+            std::ofstream(m_otherPath, std::ios::binary | std::ios::trunc) << "other\n";
+            LogTab* other = m_frame->addTab();
+            other->document()->SetWatchTiming(timing);
+            other->document()->OnOpenDocument(u16(m_otherPath));
+        }
         // Lines arrive while the window is opening the file, before its first layout.
         m_owner.OpenDocumentFile(u16(m_path));
         appendLines(int(m_random() % 300), 17);
@@ -119,7 +130,6 @@ class FollowWalk {
     {
         m_frame->close();
         m_frame.reset();
-        m_document.reset();
     }
 
     // One random event, then the check. Returns a description of the event for the trace.
@@ -127,7 +137,9 @@ class FollowWalk {
     {
         const int roll = int(m_random() % 1000);
         std::string event;
-        if (roll < 280) {
+        if (m_withTabs && roll >= 960) {
+            event = switchAwayAndBack();
+        } else if (roll < 280) {
             const int count = 1 + int(m_random() % 20);
             appendLines(count, m_random() % 3 == 0 ? 5 : 0);
             event = "append " + std::to_string(count);
@@ -254,6 +266,40 @@ class FollowWalk {
 
   private:
     LogView* view() const { return m_frame->GetView(); }
+
+    // To the other tab (which grows while in front), something happens to the walked one
+    // behind it, and back. The user's place in the walked tab is whatever it was.
+    std::string switchAwayAndBack()
+    {
+        key(Qt::Key_Tab, Qt::ControlModifier);
+        EXPECT_EQ(m_frame->currentTab(), m_frame->tab(1));
+        std::ofstream(m_otherPath, std::ios::binary | std::ios::app) << "other more\n";
+        std::string event = "tab away";
+        const int behind = int(m_random() % 3);
+        if (behind == 0) {
+            const int count = 1 + int(m_random() % 300);
+            appendLines(count, 9);
+            event += ", append " + std::to_string(count) + " behind";
+        } else if (behind == 1) {
+            const int width = 200 + int(m_random() % 500);
+            const int height = 150 + int(m_random() % 400);
+            m_frame->resize(width, height);
+            event += ", resize " + std::to_string(width) + "x" + std::to_string(height);
+        }
+        // The walked tab's watcher reads and posts while it is behind.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (m_document->IsWatching() &&
+               qint64(m_document->GetLineCount()) != m_fileLines - m_base &&
+               std::chrono::steady_clock::now() < deadline) {
+            QTest::qWait(1);
+        }
+        for (int i = 0; i < 3; ++i) {
+            QApplication::processEvents();
+        }
+        key(Qt::Key_Tab, Qt::ControlModifier);
+        EXPECT_EQ(m_frame->currentTab(), m_frame->tab(0));
+        return event + ", back";
+    }
     FilterPane* pane() const { return m_frame->filterPane(); }
 
     void key(int k, Qt::KeyboardModifiers mods = {})
@@ -452,9 +498,11 @@ class FollowWalk {
     SettingsStore& m_store;
     std::mt19937 m_random;
     std::string m_path;
+    std::string m_otherPath;
+    bool m_withTabs = false;
     NullSound m_sound;
     ReopeningOwner m_owner;
-    std::unique_ptr<LogDocument> m_document;
+    LogDocument* m_document = nullptr; // the first tab's
     std::unique_ptr<MainFrame> m_frame;
     Place m_view;
     Place m_pane;
@@ -472,9 +520,9 @@ class FollowModelTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(package.loaded); }
 
-    void walk(unsigned seed, int steps)
+    void walk(unsigned seed, int steps, bool withTabs = true)
     {
-        FollowWalk walk(package, seed);
+        FollowWalk walk(package, seed, withTabs);
         std::string trace;
         walk.check("at start");
         for (int i = 0; i < steps && !HasFatalFailure(); ++i) {
@@ -512,7 +560,7 @@ TEST_F(FollowModelTest, RandomWalksKeepTheUserWhereTheyAre)
 TEST_F(FollowModelTest, WalksThatOnceFailed)
 {
     for (const unsigned seed : {3u, 17u, 33u, 66u}) {
-        walk(seed, 300);
+        walk(seed, 300, false);
         if (HasFatalFailure()) {
             return;
         }

@@ -108,12 +108,11 @@ class MainFrameTest : public ::testing::Test {
     void createFrame()
     {
         frame.reset();
-        document = std::make_unique<LogDocument>(nullptr, *store);
+        frame = std::make_unique<MainFrame>(&owner, &sound);
+        document = frame->GetActiveDocument();
         document->SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
                                   std::chrono::milliseconds(10)});
-        frame = std::make_unique<MainFrame>(document.get(), &owner, &sound);
-        document->SetHost(frame.get());
-        owner.document = document.get();
+        owner.document = document;
         owner.frame = frame.get();
         frame->GetView()->OnInitialUpdate();
     }
@@ -125,7 +124,7 @@ class MainFrameTest : public ::testing::Test {
     std::unique_ptr<SettingsStore>& store = package.store;
     NullSound sound;
     RecordingOwner owner;
-    std::unique_ptr<LogDocument> document;
+    LogDocument* document = nullptr; // the first tab's
     std::unique_ptr<MainFrame> frame;
     std::string path;
 };
@@ -215,7 +214,8 @@ TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
 }
 
 // Laptops have no Pause key: Space does the same, and the status bar tells a paused view
-// from one that merely has nothing new. Ctrl+W closes the file as elsewhere on Linux.
+// from one that merely has nothing new. Ctrl+W closes the file as elsewhere on Linux (the
+// last tab stays, empty, as after New).
 TEST_F(MainFrameTest, SpaceAndPausePauseAndResumeAndThePausedPaneSaysSo)
 {
     quilltest::writeFile(path, "a\nb\n");

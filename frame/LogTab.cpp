@@ -1,0 +1,309 @@
+#include "frame/LogTab.h"
+
+#include "frame/FilterBar.h"
+#include "frame/FilterPane.h"
+#include "frame/MainFrame.h"
+
+#include "dialogs/MessageDialog.h"
+#include "diagnostics/TraceLog.h"
+#include "engine/AlertRule.h"
+#include "engine/LogDocument.h"
+#include "resources/LanguageResources.h"
+#include "resources/QtFileName.h"
+#include "resources/QtText.h"
+#include "resources/VersionInfo.h"
+#include "settings/SettingsStore.h"
+#include "view/FilterView.h"
+#include "view/LogView.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using quill::toQString;
+using quill::toU16;
+
+namespace {
+
+constexpr int StringEmptyTab = 300;
+
+} // namespace
+
+LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
+    : QWidget(parent), m_frame(frame), m_sound(sound),
+      m_document(std::make_unique<LogDocument>(this, SettingsStore::instance()))
+{
+    setObjectName(QStringLiteral("logTab"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_splitter = new QSplitter(Qt::Vertical, this);
+    m_splitter->setObjectName(QStringLiteral("splitter"));
+    m_splitter->setChildrenCollapsible(false);
+    layout->addWidget(m_splitter);
+
+    m_view = new LogView(m_splitter);
+    m_view->setDocument(m_document.get());
+    m_view->setSoundService(sound);
+    m_filterPane = new FilterPane(m_document.get(), m_splitter);
+    m_splitter->addWidget(m_view);
+    m_splitter->addWidget(m_filterPane);
+    // A larger window gives its room to the log view; the pane keeps its height.
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 0);
+    m_splitter->handle(1)->setEnabled(false);
+    m_filterPane->view()->setTextFont(m_view->renderer().font());
+    setFocusProxy(m_view);
+
+    connect(m_view, &LogView::statusChanged, this, &LogTab::statusChanged);
+    connect(m_view, &LogView::selectionPresenceChanged, this, &LogTab::commandStatesChanged);
+    connect(m_filterPane, &FilterPane::activeChanged, this, &LogTab::placeFilterPane);
+    connect(m_filterPane, &FilterPane::lineActivated, this, &LogTab::ShowLine);
+    connect(m_filterPane, &FilterPane::clearedByUser, this, [this] { m_view->setFocus(); });
+    connect(m_filterPane->view(), &FilterView::selectionPresenceChanged, this,
+            &LogTab::commandStatesChanged);
+    connect(m_splitter, &QSplitter::splitterMoved, this, [this] {
+        if (m_filterPane->isActive()) {
+            SettingsStore::instance().SetDword(
+                Setting::FilterPaneHeight, static_cast<std::uint32_t>(m_filterPane->height()));
+        }
+    });
+}
+
+LogTab::~LogTab()
+{
+    // The watcher posts to this tab and reads the document; it ends first. Then the view
+    // and the pane, which read the document, before the document itself.
+    m_document->OnCloseDocument();
+    delete m_splitter;
+    m_splitter = nullptr;
+    m_view = nullptr;
+    m_filterPane = nullptr;
+    m_document.reset();
+}
+
+const std::u16string& LogTab::path() const
+{
+    return m_document->GetPathName();
+}
+
+QString LogTab::label() const
+{
+    const std::u16string& name = path();
+    if (name.empty()) {
+        return LanguageResources::current().string(StringEmptyTab);
+    }
+    const std::size_t slash = name.rfind(u'/');
+    return quill::fileNameToDisplay(slash == std::u16string::npos
+                                        ? std::u16string_view(name)
+                                        : std::u16string_view(name).substr(slash + 1));
+}
+
+void LogTab::setFront(bool front)
+{
+    if (m_front == front) {
+        return;
+    }
+    m_front = front;
+    if (!front) {
+        return;
+    }
+    const bool marked = m_newLines || m_alert;
+    m_newLines = false;
+    m_alert = false;
+    if (m_stale) {
+        UpdateAllViews();
+    }
+    if (marked) {
+        emit labelChanged();
+    }
+}
+
+bool LogTab::event(QEvent* event)
+{
+    const auto type = static_cast<std::uint32_t>(event->type());
+    if (type == WM_FILE_APPENDED) {
+        m_frame->tabAppended(this, static_cast<FileMessageEvent*>(event)->value());
+        return true;
+    }
+    if (type == WM_FILE_RELOAD) {
+        emit reloadRequested();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void LogTab::OnFileAppended(std::uintptr_t value)
+{
+    m_document->SetNewTextArrived(value != 0);
+    UpdateAllViews();
+    if (m_front || value == 0) {
+        return;
+    }
+    alertInBackground();
+    if (!m_newLines) {
+        m_newLines = true;
+        TraceLog::instance().Line(TraceLog::LevelInfo, "New lines behind the front tab: ",
+                                  std::u16string_view(path()));
+        emit labelChanged();
+    }
+}
+
+void LogTab::alertInBackground()
+{
+    SoundService* sound = m_sound;
+    if (sound == nullptr) {
+        return;
+    }
+    AlertRule alert(*sound);
+    {
+        std::lock_guard lock(m_document->docAccess());
+        const std::uint32_t lines = m_document->GetLineCount();
+        alert.BeginPaint(m_document->GetNewTextArrived());
+        // Nothing armed: no line needs to be read, as a quiet tab must cost nothing.
+        if (lines == 0 || (!alert.PlayArmed() && !alert.BeepArmed())) {
+            return;
+        }
+        // The rows the view shows once it is in front: the last screen while it follows
+        // (its scroll position waits for the next update), else where it stands.
+        const std::uint32_t rows = std::max<std::uint32_t>(1, m_view->visibleRowCount());
+        const std::uint32_t first = m_view->isFollowing()
+                                        ? (lines > rows ? lines - rows : 0)
+                                        : std::min(m_view->firstVisibleLine(), lines - 1);
+        const std::uint32_t end = std::min<std::uint64_t>(lines, std::uint64_t(first) + rows + 1);
+        const ColorRef textColor = SettingsStore::instance().GetDword(Setting::TextColor);
+        const ColorRef backColor = SettingsStore::instance().GetDword(Setting::BackgroundColor);
+        for (std::uint32_t i = first; i < end; ++i) {
+            ColorRef textRef = textColor;
+            ColorRef backRef = backColor;
+            bool matched = false;
+            m_document->GetKeywordColors(m_document->GetLineView(i), textRef, backRef, matched);
+            alert.LineDrawn(matched);
+            if (matched && !m_alert) {
+                m_alert = true;
+            }
+        }
+        m_document->SetNewTextArrived(false);
+    }
+    // Outside the lock, as the paint does.
+    alert.SoundDue();
+    if (m_alert) {
+        emit labelChanged();
+    }
+}
+
+void LogTab::ShowLine(LineNumber line)
+{
+    if (line >= m_document->GetLineCount()) {
+        return;
+    }
+    m_view->SetSelectionAndCaret(line, line, 0, -1);
+    m_document->SetFindPosition(line, 0);
+    m_view->EnsureSelectionVisible();
+    m_view->viewport()->update();
+    emit commandStatesChanged();
+}
+
+void LogTab::placeFilterPane(bool active)
+{
+    m_splitter->handle(1)->setEnabled(active);
+    const int total = m_splitter->height();
+    const int bar = m_filterPane->bar()->sizeHint().height();
+    if (!active) {
+        m_splitter->setSizes({std::max(0, total - bar), bar});
+        return;
+    }
+    const int stored = static_cast<int>(
+        std::min<std::uint32_t>(SettingsStore::instance().GetDword(Setting::FilterPaneHeight),
+                                QWIDGETSIZE_MAX));
+    // A stored height from a larger window still leaves the log view a few rows.
+    const int rows = std::max(1, m_view->renderer().lineHeight());
+    const int least = bar + 4 * rows;
+    const int most = std::max(least, total - 4 * rows);
+    const int height = std::clamp(stored > 0 ? stored : total / 3, least, most);
+    m_splitter->setSizes({std::max(0, total - height), height});
+}
+
+void LogTab::PostToMainWindow(std::uint32_t message, std::uintptr_t value, std::intptr_t detail)
+{
+    QCoreApplication::postEvent(this, new FileMessageEvent(message, value, detail));
+}
+
+void LogTab::UpdateAllViews()
+{
+    // Behind another tab nothing is measured, matched or decoded; it is done once the tab
+    // comes to the front.
+    if (!m_front) {
+        m_stale = true;
+        return;
+    }
+    m_stale = false;
+    m_view->OnUpdate();
+    m_filterPane->view()->setTextFont(m_view->renderer().font());
+    m_filterPane->DocumentChanged();
+}
+
+void LogTab::ScrollViewsToEnd()
+{
+    m_view->ScrollToEnd();
+    m_view->viewport()->repaint();
+}
+
+void LogTab::ResetViewsScroll()
+{
+    m_view->ResetScroll();
+    m_view->viewport()->repaint();
+}
+
+void LogTab::EnsureSelectionVisibleInViews()
+{
+    m_view->EnsureSelectionVisible();
+    m_view->viewport()->repaint();
+}
+
+void LogTab::SetFilePathText(const std::u16string& path)
+{
+    if (m_front) {
+        m_frame->SetFilePathText(path);
+    }
+    emit labelChanged();
+}
+
+void LogTab::TitleChanged(const std::u16string& title)
+{
+    // The title ends with the path: its escaped bytes show as U+FFFD.
+    m_title = quill::fileNameToDisplay(title);
+    emit labelChanged();
+}
+
+MissingFileAnswer LogTab::AskMissingFile(const std::u16string& path)
+{
+    MessageDialog dialog(m_frame);
+    dialog.m_captionID = 6;
+    dialog.SetText(LanguageResources::current().format(5, quill::fileNameToDisplay(path)));
+    MissingFileAnswer answer;
+    answer.accepted = dialog.DoModal() == MessageDialog::IDOK;
+    answer.dontAskAgain = dialog.m_dontAskAgain != 0;
+    return answer;
+}
+
+void LogTab::ShowOpenError(const std::u16string& path, const std::u16string& description,
+                           int errorNumber)
+{
+    const QString text = LanguageResources::current().format(
+        135, quill::fileNameToDisplay(path), toQString(description), QString::number(errorNumber));
+    QMessageBox::critical(m_frame, QStringLiteral("Quillstream"), text);
+}
+
+std::u16string LogTab::LoadResourceString(std::uint32_t id)
+{
+    return toU16(LanguageResources::current().string(static_cast<int>(id)));
+}
+
+std::u16string LogTab::GetFileVersionText()
+{
+    return ::GetFileVersionText();
+}

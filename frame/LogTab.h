@@ -1,0 +1,109 @@
+#pragma once
+
+// LogTab: one followed log in the main window's tab widget. It owns its document (and with
+// it the document's watcher), the log view, the filter bar and pane and the splitter
+// between them, and is the document's host: the watcher's messages come to the tab, so
+// each tab follows on its own. Selection, find position and pause state live in the
+// document and the view, so they are the tab's too.
+//
+// A tab that is not in front neither paints nor decodes: the view's and the pane's
+// updates wait until the tab comes to the front (setFront). New lines meanwhile mark the
+// tab; when keyword alerts are on, the rows the view would show are matched once per
+// append so that an alert sounds (and marks the tab) as it would in front.
+//
+// The frame is not owned and outlives the tab; the sound service likewise. User-interface
+// thread only, except PostToMainWindow (any thread).
+
+#include "engine/DocumentHost.h"
+#include "engine/DocumentTypes.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class FilterPane;
+class LogDocument;
+class LogView;
+class MainFrame;
+class QSplitter;
+class SoundService;
+
+class LogTab : public QWidget, public DocumentHost {
+    Q_OBJECT
+  public:
+    LogTab(MainFrame* frame, SoundService* sound, QWidget* parent = nullptr);
+    // Stops the watcher and the filter before the view and the document go.
+    ~LogTab() override;
+
+    LogDocument* document() const { return m_document.get(); }
+    LogView* view() const { return m_view; }
+    FilterPane* filterPane() const { return m_filterPane; }
+    QSplitter* splitter() const { return m_splitter; }
+    // The document's path (escaped form), empty while no file is open.
+    const std::u16string& path() const;
+    // The window title the document asked for last.
+    const QString& title() const { return m_title; }
+    // The text of the tab: the file's name, or string 300 when no file is open.
+    QString label() const;
+
+    // New lines arrived while the tab was not in front; cleared when it comes to the front.
+    bool hasNewLines() const { return m_newLines; }
+    // A keyword alert came due while the tab was not in front.
+    bool hasAlert() const { return m_alert; }
+
+    // The frame tells the tab whether it is in front; coming to the front brings the view
+    // and the pane up to date with what arrived meanwhile and clears the marks.
+    void setFront(bool front);
+    bool isFront() const { return m_front; }
+
+    void OnFileAppended(std::uintptr_t value);
+    // Selects document line `line` and scrolls it into view with a line above it.
+    void ShowLine(LineNumber line);
+    // The filter pane appeared or went: the splitter gives it its stored height.
+    void placeFilterPane(bool active);
+
+    // DocumentHost.
+    void PostToMainWindow(std::uint32_t message, std::uintptr_t value,
+                          std::intptr_t detail) override;
+    void UpdateAllViews() override;
+    void ScrollViewsToEnd() override;
+    void ResetViewsScroll() override;
+    void EnsureSelectionVisibleInViews() override;
+    void SetFilePathText(const std::u16string& path) override;
+    void TitleChanged(const std::u16string& title) override;
+    MissingFileAnswer AskMissingFile(const std::u16string& path) override;
+    void ShowOpenError(const std::u16string& path, const std::u16string& description,
+                       int errorNumber) override;
+    std::u16string LoadResourceString(std::uint32_t id) override;
+    std::u16string GetFileVersionText() override;
+
+  signals:
+    // The file size and line count shown in the status bar changed.
+    void statusChanged(qint64 size, qint64 lines);
+    // Something the enable states of the commands depend on changed.
+    void commandStatesChanged();
+    // The title, the label or a mark changed.
+    void labelChanged();
+    // The watcher found the file replaced or gone: the frame reopens it in this tab.
+    void reloadRequested();
+
+  protected:
+    bool event(QEvent* event) override;
+
+  private:
+    // Matches the rows the view would show against the keywords, as a paint would, and
+    // sounds the alert that comes due. Only while keyword alerts are armed.
+    void alertInBackground();
+
+    MainFrame* m_frame;
+    SoundService* m_sound;
+    std::unique_ptr<LogDocument> m_document;
+    QSplitter* m_splitter = nullptr;
+    LogView* m_view = nullptr;
+    FilterPane* m_filterPane = nullptr;
+    QString m_title;
+    bool m_front = false;
+    bool m_stale = false;
+    bool m_newLines = false;
+    bool m_alert = false;
+};

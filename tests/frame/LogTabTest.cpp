@@ -1,0 +1,362 @@
+// Tabs in the real window, opened through the application as the user opens them: files
+// from the command line and dropped, switched by keys and clicks, closed by key and middle
+// click, reordered by a drag; a background tab that grows is marked and sounds its alert
+// without moving the front one; each tab keeps its own selection, find position, filter and
+// pause; and the next start brings the tabs back in their order.
+
+#include "app/Application.h"
+#include "frame/FilterBar.h"
+#include "frame/FilterPane.h"
+#include "frame/LogTab.h"
+#include "frame/MainFrame.h"
+#include "engine/LogDocument.h"
+#include "settings/Keyword.h"
+#include "settings/SettingsStore.h"
+#include "support/TempDir.h"
+#include "support/TestDoubles.h"
+#include "view/LogView.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+using quilltest::TempDir;
+using quilltest::u16;
+
+namespace {
+
+class CountingSound : public SoundService {
+  public:
+    void PlayFile(const std::u16string&) override { ++plays; }
+    void Beep() override { ++beeps; }
+    int plays = 0;
+    int beeps = 0;
+};
+
+// Waits for a condition while the event loop runs (a safety net, not a timing check).
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+void append(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary | std::ios::app) << text;
+}
+
+class LogTabTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
+        SettingsStore::overrideInstance(store.get());
+        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
+        store->SetString(Setting::GuiLanguage, u"EN");
+        store->SetBool(Setting::ShowEmptyFileWarning, false);
+        store->SetBool(Setting::ShowEmptyFiles, false);
+        a = logFile("a.log", "a1\na2\n");
+        b = logFile("b.log", "b1\nb2\nb3\n");
+        c = logFile("c.log", "c1\nc2\nc3\nc4\n");
+    }
+
+    void TearDown() override
+    {
+        if (app) {
+            app->ExitInstance();
+        }
+        app.reset();
+        SettingsStore::overrideInstance(nullptr);
+    }
+
+    void start(const std::vector<std::string>& args)
+    {
+        app = std::make_unique<Application>();
+        app->setSoundService(&sound);
+        ASSERT_TRUE(app->InitInstance(args));
+        frame = app->mainFrame();
+        frame->setMessageHandler([this](const QString& text) { messages.append(text); });
+        frame->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    }
+
+    std::string logFile(const char* name, const std::string& text)
+    {
+        const std::string path = dir.file(name);
+        quilltest::writeFile(path, text);
+        return path;
+    }
+
+    int front() const { return frame->tabWidget()->currentIndex(); }
+    QTabBar* bar() const { return frame->tabWidget()->tabBar(); }
+    // Keys go where the user's keys go: to the widget with the keyboard.
+    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QWidget* target = QApplication::focusWidget();
+        QTest::keyClick(target != nullptr ? target : frame, k, modifiers);
+    }
+    QString paneText(int index) const { return frame->pane(index)->text(); }
+
+    TempDir dir;
+    quilltest::ScopedEnv tmp{"TMPDIR", dir.path()};
+    std::unique_ptr<SettingsStore> store;
+    CountingSound sound;
+    std::unique_ptr<Application> app;
+    MainFrame* frame = nullptr;
+    QStringList messages;
+    std::string a, b, c;
+};
+
+} // namespace
+
+TEST_F(LogTabTest, ThreeFilesSwitchedByKeysAndClicksClosedAndReordered)
+{
+    start({a, b, c});
+    ASSERT_EQ(frame->tabCount(), 3);
+    EXPECT_TRUE(bar()->isVisible());
+    EXPECT_EQ(front(), 0) << "the first file named is in front";
+    EXPECT_EQ(bar()->tabText(1), QStringLiteral("b.log"));
+    EXPECT_TRUE(frame->windowTitle().contains(QStringLiteral("a.log")));
+    EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 2")));
+
+    key(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(front(), 1);
+    EXPECT_TRUE(frame->windowTitle().contains(QStringLiteral("b.log")));
+    EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 3"))) << "the status follows the front";
+    EXPECT_TRUE(frame->GetView()->hasFocus());
+    key(Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(front(), 2);
+    key(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(front(), 0) << "past the last comes the first";
+    key(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(front(), 2) << "before the first comes the last";
+    key(Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(front(), 1);
+    key(Qt::Key_3, Qt::AltModifier);
+    EXPECT_EQ(front(), 2);
+    key(Qt::Key_1, Qt::AltModifier);
+    EXPECT_EQ(front(), 0);
+    key(Qt::Key_9, Qt::AltModifier);
+    EXPECT_EQ(front(), 0) << "no ninth tab";
+
+    QTest::mouseClick(bar(), Qt::LeftButton, {}, bar()->tabRect(2).center());
+    EXPECT_EQ(front(), 2);
+    EXPECT_EQ(frame->GetActiveDocument()->GetPathName(), u16(c));
+
+    // A middle click closes the tab under it, not the one in front.
+    QTest::mouseClick(bar(), Qt::MiddleButton, {}, bar()->tabRect(1).center());
+    ASSERT_EQ(frame->tabCount(), 2);
+    EXPECT_EQ(frame->tab(0)->path(), u16(a));
+    EXPECT_EQ(frame->tab(1)->path(), u16(c));
+    EXPECT_EQ(frame->currentTab()->path(), u16(c));
+
+    // Dragged by the mouse: c before a.
+    const QPoint from = bar()->tabRect(1).center();
+    const QPoint to = bar()->tabRect(0).topLeft() + QPoint(2, bar()->tabRect(0).height() / 2);
+    QTest::mousePress(bar(), Qt::LeftButton, {}, from);
+    for (int step = 1; step <= 10; ++step) {
+        QMouseEvent move(QEvent::MouseMove, from + (to - from) * step / 10,
+                         bar()->mapToGlobal(from + (to - from) * step / 10), Qt::LeftButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(bar(), &move);
+    }
+    QTest::mouseRelease(bar(), Qt::LeftButton, {}, to);
+    ASSERT_TRUE(waitFor([&] { return frame->tab(0)->path() == u16(c); }));
+    EXPECT_EQ(frame->tab(1)->path(), u16(a));
+    EXPECT_EQ(frame->currentTab()->path(), u16(c));
+
+    // A file already open comes to the front instead of opening twice; new ones get tabs.
+    const std::string d = logFile("d.log", "d1\n");
+    auto* data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(QString::fromStdString(a)),
+                   QUrl::fromLocalFile(QString::fromStdString(d))});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame, &drop);
+    ASSERT_TRUE(waitFor([&] { return frame->tabCount() == 3; }));
+    EXPECT_EQ(frame->tab(2)->path(), u16(d));
+    EXPECT_EQ(frame->currentTab()->path(), u16(d));
+    delete data;
+
+    // Ctrl+W closes the front tab; the last one stays, empty, and the bar hides.
+    key(Qt::Key_W, Qt::ControlModifier);
+    key(Qt::Key_W, Qt::ControlModifier);
+    ASSERT_EQ(frame->tabCount(), 1);
+    EXPECT_FALSE(bar()->isVisible());
+    EXPECT_FALSE(frame->GetActiveDocument()->GetPathName().empty());
+    key(Qt::Key_W, Qt::ControlModifier);
+    ASSERT_EQ(frame->tabCount(), 1);
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_TRUE(frame->GetActiveDocument()->GetPathName().empty());
+    EXPECT_EQ(frame->GetActiveDocument()->GetLineCount(), 0u);
+}
+
+TEST_F(LogTabTest, AnOpenGoesToTheEmptyFrontTabElseToANewOne)
+{
+    start({});
+    ASSERT_EQ(frame->tabCount(), 1);
+    EXPECT_FALSE(bar()->isVisible()) << "one tab looks as the window always did";
+    ASSERT_TRUE(app->OpenDocumentFile(u16(a)));
+    EXPECT_EQ(frame->tabCount(), 1);
+    ASSERT_TRUE(app->OpenDocumentFile(u16(b)));
+    EXPECT_EQ(frame->tabCount(), 2);
+    EXPECT_EQ(front(), 1);
+    // A file that cannot be opened leaves no tab behind and the front where it was.
+    EXPECT_FALSE(app->OpenDocumentFile(u16(dir.file("missing.log"))));
+    EXPECT_EQ(frame->tabCount(), 2);
+    EXPECT_EQ(front(), 1);
+    ASSERT_TRUE(app->OpenDocumentFile(u16(a)));
+    EXPECT_EQ(frame->tabCount(), 2);
+    EXPECT_EQ(front(), 0);
+}
+
+TEST_F(LogTabTest, AppendsToABackgroundTabMarkItAndAlertWithoutMovingTheFront)
+{
+    store->SaveKeywords({Keyword(u"ERROR", 0x0000FF, 0xFFFFFF, false, false, true)});
+    store->SetBool(Setting::Beep, true);
+    start({a, b});
+    ASSERT_EQ(front(), 0);
+    const QString frontTitle = frame->windowTitle();
+    const QString frontLines = paneText(3);
+    LogTab* background = frame->tab(1);
+    EXPECT_FALSE(background->hasNewLines());
+
+    append(b, "b4 fine\n");
+    ASSERT_TRUE(waitFor([&] { return background->hasNewLines(); }));
+    EXPECT_TRUE(bar()->tabText(1).endsWith(QStringLiteral("b.log")));
+    EXPECT_NE(bar()->tabText(1), QStringLiteral("b.log")) << "marked";
+    EXPECT_FALSE(background->hasAlert());
+    EXPECT_EQ(sound.beeps, 0);
+    EXPECT_EQ(front(), 0);
+    EXPECT_EQ(frame->windowTitle(), frontTitle);
+    EXPECT_EQ(paneText(3), frontLines) << "the status bar tells of the front tab";
+
+    // The matching line is not the last one shown.
+    append(b, "b5 ERROR\nb6 after\n");
+    ASSERT_TRUE(waitFor([&] { return background->hasAlert(); }));
+    EXPECT_EQ(sound.beeps, 1) << "the alert sounds from behind";
+    EXPECT_EQ(bar()->tabTextColor(1), QColor(Qt::red));
+    EXPECT_EQ(front(), 0);
+
+    key(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_FALSE(background->hasNewLines());
+    EXPECT_FALSE(background->hasAlert());
+    EXPECT_EQ(bar()->tabText(1), QStringLiteral("b.log"));
+    EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 6")));
+    LogView* view = frame->GetView();
+    EXPECT_EQ(view->contentSize().height(), 6 * int(view->lineHeight()))
+        << "the view caught up with the lines that came while it was behind";
+    frame->GetView()->viewport()->grab();
+    EXPECT_EQ(sound.beeps, 1) << "shown now, but not sounded twice";
+
+    // Lines for the front tab mark nothing.
+    append(b, "b7\n");
+    ASSERT_TRUE(waitFor([&] { return paneText(3).endsWith(QStringLiteral(" 7")); }));
+    EXPECT_FALSE(background->hasNewLines());
+}
+
+TEST_F(LogTabTest, AFileReplacedBehindTheFrontIsReadAgainInItsOwnTab)
+{
+    start({a, b});
+    LogTab* background = frame->tab(1);
+    const std::uint64_t generation = background->document()->ContentGeneration();
+    // Shorter than before: the watcher sees another file and the tab reads it again.
+    quilltest::writeFile(b, "new\n");
+    ASSERT_TRUE(waitFor([&] {
+        return background->document()->ContentGeneration() != generation &&
+               background->document()->GetLineCount() == 1;
+    }));
+    EXPECT_EQ(frame->tabCount(), 2);
+    EXPECT_EQ(background->path(), u16(b));
+    EXPECT_EQ(front(), 0);
+    EXPECT_EQ(frame->GetActiveDocument()->GetPathName(), u16(a));
+    EXPECT_EQ(frame->GetActiveDocument()->GetLineCount(), 2u) << "the front tab untouched";
+    EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 2")));
+}
+
+TEST_F(LogTabTest, SelectionFindPositionFilterAndPauseStayWithTheirTab)
+{
+    const std::string x = logFile("x.log", "zero\nneedle one\ntwo\nneedle three\n");
+    const std::string y = logFile("y.log", "needle first\nother\n");
+    store->SetString(Setting::LastFindString, u"needle");
+    start({x, y});
+    LogTab* first = frame->tab(0);
+    LogTab* second = frame->tab(1);
+
+    key(Qt::Key_F3);
+    EXPECT_EQ(first->document()->GetSelection().startLine, 1u);
+    key(Qt::Key_Space);
+    EXPECT_FALSE(first->document()->IsWatching());
+    EXPECT_TRUE(frame->pausePane()->isVisible());
+
+    key(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_TRUE(second->document()->IsWatching());
+    EXPECT_FALSE(frame->pausePane()->isVisible()) << "the pane tells of the front tab";
+    key(Qt::Key_F3);
+    EXPECT_EQ(second->document()->GetSelection().startLine, 0u);
+    key(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("oth"));
+    key(Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return second->filterPane()->isActive(); }));
+
+    key(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_FALSE(first->filterPane()->isActive());
+    EXPECT_TRUE(frame->pausePane()->isVisible());
+    EXPECT_EQ(first->document()->GetSelection().startLine, 1u);
+    key(Qt::Key_F3);
+    EXPECT_EQ(first->document()->GetSelection().startLine, 3u) << "on from its own place";
+    EXPECT_TRUE(messages.isEmpty());
+
+    key(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_TRUE(second->filterPane()->isActive());
+    EXPECT_EQ(second->filterPane()->bar()->findChild<QLineEdit*>()->text(), QStringLiteral("oth"));
+    EXPECT_EQ(second->document()->GetSelection().startLine, 0u);
+    EXPECT_TRUE(second->document()->IsWatching());
+}
+
+TEST_F(LogTabTest, TheNextStartRestoresTheTabsInOrderWithTheFrontOneInFront)
+{
+    store->SetBool(Setting::ShowLastViewedFile, true);
+    start({a, b, c});
+    key(Qt::Key_2, Qt::AltModifier);
+    frame->close();
+    app->ExitInstance();
+    app.reset();
+    std::remove(b.c_str());
+
+    start({});
+    ASSERT_EQ(frame->tabCount(), 2) << "a file gone since is skipped";
+    EXPECT_EQ(frame->tab(0)->path(), u16(a));
+    EXPECT_EQ(frame->tab(1)->path(), u16(c));
+    EXPECT_EQ(front(), 0) << "the front one was skipped: the first comes to the front";
+    key(Qt::Key_2, Qt::AltModifier);
+    frame->close();
+    app->ExitInstance();
+    app.reset();
+
+    start({});
+    ASSERT_EQ(frame->tabCount(), 2);
+    EXPECT_EQ(frame->tab(0)->path(), u16(a));
+    EXPECT_EQ(frame->currentTab()->path(), u16(c));
+    EXPECT_EQ(frame->GetActiveDocument()->GetLineCount(), 4u);
+}

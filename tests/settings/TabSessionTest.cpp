@@ -1,0 +1,82 @@
+// The tabs of the last session in the user hive: order and front kept, a name that is not
+// UTF-8 kept byte for byte, a damaged list skipped entry by entry.
+
+#include "settings/TabSession.h"
+#include "platform/FileName.h"
+#include "settings/SettingsStore.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class TabSessionTest : public ::testing::Test {
+  protected:
+    quilltest::TempDir dir;
+    SettingsStore store{dir.file("user.reg"), dir.file("machine.reg")};
+    TabSession session{store, u"quillstream"};
+};
+
+using Paths = std::vector<std::u16string>;
+
+} // namespace
+
+TEST_F(TabSessionTest, TabsComeBackInTheirOrderWithTheFrontOne)
+{
+    EXPECT_TRUE(session.Read().paths.empty()) << "no session yet";
+    // A name that is not UTF-8 travels in its escaped form.
+    const std::u16string odd = quill::fileNameToUtf16(std::string("/var/log/\xff.log"));
+    session.Write({{u"/c.log", u"", odd, u"/a.log"}, 3});
+    const TabSessionState back = TabSession(store, u"quillstream").Read();
+    EXPECT_EQ(back.paths, (Paths{u"/c.log", odd, u"/a.log"})) << "empty paths are left out";
+    EXPECT_EQ(back.front, 2u);
+
+    // A shorter session leaves none of the longer one behind.
+    session.Write({{u"/b.log"}, 0});
+    EXPECT_EQ(session.Read().paths, Paths{u"/b.log"});
+    EXPECT_EQ(session.Read().front, 0u);
+    // Beside the recent files, under the executable's name.
+    EXPECT_EQ(store.ReadFileNameAt(
+                  u"Software\\Local AppWizard-Generated Applications\\quillstream\\Open Tabs",
+                  u"Tab1"),
+              u"/b.log");
+}
+
+TEST_F(TabSessionTest, ADamagedListIsSkippedEntryByEntry)
+{
+    const std::u16string key = session.keyPath();
+    store.WriteStringAt(key, u"Tab1", u"/one.log");
+    store.WriteDwordAt(key, u"Tab2", 7);          // not text
+    store.WriteStringAt(key, u"Tab3", u"");       // emptied
+    store.WriteStringAt(key, u"Tab4", u"/one.log"); // twice
+    store.WriteStringAt(key, u"Tab6", u"/six.log"); // after a hole
+    store.WriteStringAt(key, u"Tab64", u"/last.log");
+    store.WriteStringAt(key, u"Tab65", u"/beyond.log");
+    store.WriteDwordAt(key, u"Front", 6);
+    TabSessionState state = session.Read();
+    EXPECT_EQ(state.paths, (Paths{u"/one.log", u"/six.log", u"/last.log"}));
+    EXPECT_EQ(state.front, 1u) << "Front names the sixth value, the second restored";
+
+    for (std::uint32_t front : {2u, 0u, 99u}) {
+        store.WriteDwordAt(key, u"Front", front);
+        EXPECT_EQ(session.Read().front, 0u) << "Front " << front << " names nothing restored";
+    }
+    store.WriteStringAt(key, u"Front", u"6");
+    EXPECT_EQ(session.Read().front, 0u) << "a Front that is not a number";
+}
+
+TEST_F(TabSessionTest, AtMostSixtyFourTabsAreKept)
+{
+    TabSessionState many;
+    for (int i = 0; i < 70; ++i) {
+        const std::string name = "/" + std::to_string(i) + ".log";
+        many.paths.emplace_back(name.begin(), name.end());
+    }
+    many.front = 69;
+    session.Write(many);
+    const TabSessionState back = session.Read();
+    ASSERT_EQ(back.paths.size(), TabSession::MaxTabs);
+    EXPECT_EQ(back.paths.back(), u"/63.log");
+    EXPECT_EQ(back.front, 0u) << "the front tab was beyond the kept ones";
+    EXPECT_TRUE(store.ReadFileNameAt(session.keyPath(), u"Tab65").empty()) << "none stored";
+}
