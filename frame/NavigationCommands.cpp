@@ -7,6 +7,9 @@
 #include "view/LogView.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPointer>
 
 #include <algorithm>
@@ -101,8 +104,15 @@ void NavigationCommands::UpdateStates(CommandActions& actions, const LogView* vi
     actions.action(NavigationCommand::OverviewStrip)
         ->setChecked(SettingsStore::instance().GetBool(Setting::OverviewStrip));
     actions.action(NavigationCommand::OverviewStrip)->setEnabled(true);
-    actions.action(NavigationCommand::NextKeywordLine)->setEnabled(hasLines);
-    actions.action(NavigationCommand::PreviousKeywordLine)->setEnabled(hasLines);
+    // Alt+Down and Alt+Up open a combo box's list (the filter field's history): while a
+    // field has the keyboard, the keys are its own.
+    QWidget* focus = QApplication::focusWidget();
+    const bool fieldHasKeys =
+        focus != nullptr && (qobject_cast<QComboBox*>(focus) != nullptr ||
+                             qobject_cast<QComboBox*>(focus->parentWidget()) != nullptr ||
+                             qobject_cast<QLineEdit*>(focus) != nullptr);
+    actions.action(NavigationCommand::NextKeywordLine)->setEnabled(hasLines && !fieldHasKeys);
+    actions.action(NavigationCommand::PreviousKeywordLine)->setEnabled(hasLines && !fieldHasKeys);
     actions.action(NavigationCommand::GoToLine)->setEnabled(hasLines);
     actions.action(NavigationCommand::ToggleMark)->setEnabled(hasLines);
     // A click in the gutter marks a line without the frame hearing of it: the jumps stay

@@ -7,6 +7,7 @@
 #include "dialogs/FindDialog.h"
 #include "dialogs/GoToLineDialog.h"
 #include "engine/LogDocument.h"
+#include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/NavigationCommands.h"
 #include "settings/SettingsStore.h"
@@ -89,15 +90,12 @@ class NavigationTest : public ::testing::Test {
     void open(const std::string& bytes)
     {
         quilltest::writeFile(path, bytes);
-        // A second open in one test: the old frame (its view searches the old document on
-        // a thread) goes before its document.
+        // A second open in one test starts with a new frame (and with it new tabs).
         frame.reset();
-        document.reset();
-        document = std::make_unique<LogDocument>(nullptr, *package.store);
-        frame = std::make_unique<MainFrame>(document.get(), &owner, &sound);
-        owner.document = document.get();
+        frame = std::make_unique<MainFrame>(&owner, &sound);
+        document = frame->GetActiveDocument();
+        owner.document = document;
         owner.frame = frame.get();
-        document->SetHost(frame.get());
         frame->setMessageHandler([](const QString&) {});
         frame->resize(600, 400);
         frame->show();
@@ -161,7 +159,7 @@ class NavigationTest : public ::testing::Test {
             document->AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                  bytes.size(), false);
         }
-        frame->UpdateAllViews();
+        frame->currentTab()->UpdateAllViews();
         settle();
     }
 
@@ -176,7 +174,7 @@ class NavigationTest : public ::testing::Test {
     quilltest::EnglishPackage package;
     NullSound sound;
     ReopeningOwner owner;
-    std::unique_ptr<LogDocument> document;
+    LogDocument* document = nullptr; // the front tab's
     std::unique_ptr<MainFrame> frame;
     std::string path;
 };
