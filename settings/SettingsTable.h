@@ -66,7 +66,7 @@ constexpr SettingId SoundFileExt = 410;
 // ...\Filter (the filter view; its recent filters sit in the subkey "Recent", see
 // settings/FilterHistory.h)
 constexpr SettingId FilterPaneHeight = 501; // pixels; 0: not chosen yet
-// Navigation: the line-number gutter (...\GUI)
+// Navigation: the line-number gutter and the overview strip (...\GUI)
 constexpr SettingId LineNumbers = 317;
 constexpr SettingId OverviewStrip = 318;
 } // namespace Setting
