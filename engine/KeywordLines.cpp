@@ -71,8 +71,9 @@ bool makeNeedles(const std::vector<Keyword>& keywords, bool utf16, std::vector<N
 
 } // namespace
 
-KeywordLines::KeywordLines(LogDocument& document, std::function<void()> notify)
-    : m_doc(document), m_notify(std::move(notify))
+KeywordLines::KeywordLines(LogDocument& document, std::function<void()> notify,
+                           std::function<std::vector<Keyword>()> keywords)
+    : m_doc(document), m_notify(std::move(notify)), m_source(std::move(keywords))
 {
     m_thread = std::thread([this] { workerLoop(); });
 }
@@ -97,7 +98,7 @@ void KeywordLines::Sync()
     const std::uint64_t epoch = m_doc.IndexEpoch();
     const bool open = count > 0 && m_doc.LastLineOpen();
     const bool utf16 = m_doc.IsUtf16();
-    const std::vector<Keyword>& keywords = m_doc.GetKeywords();
+    const std::vector<Keyword> keywords = m_source ? m_source() : m_doc.GetKeywords();
     const bool anyEnabled = std::any_of(keywords.begin(), keywords.end(),
                                         [](const Keyword& k) { return k.m_enabled; });
     {

@@ -36,7 +36,10 @@ class KeywordLines {
   public:
     static constexpr std::size_t MaxBuckets = 4096;
 
-    KeywordLines(LogDocument& document, std::function<void()> notify);
+    // keywords: where the list comes from (main thread, at every Sync); none: the
+    // document's keywords. The overview strip gives the find text as a keyword of its own.
+    KeywordLines(LogDocument& document, std::function<void()> notify,
+                 std::function<std::vector<Keyword>()> keywords = {});
     ~KeywordLines();
     KeywordLines(const KeywordLines&) = delete;
     KeywordLines& operator=(const KeywordLines&) = delete;
@@ -82,6 +85,7 @@ class KeywordLines {
 
     LogDocument& m_doc;
     std::function<void()> m_notify;
+    std::function<std::vector<Keyword>()> m_source;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

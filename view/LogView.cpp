@@ -79,8 +79,9 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
 
 LogView::~LogView()
 {
-    // Its worker posts to this view: it ends before the view does.
+    // Their workers post to this view: they end before the view does.
     m_keywordLines.reset();
+    m_findLines.reset();
     // PRIMARY data offered earlier may be asked for after the view has gone.
     if (m_textSource) {
         m_textSource->detach();
@@ -93,6 +94,7 @@ void LogView::setDocument(LogDocument* document)
         m_textSource->detach();
     }
     m_keywordLines.reset();
+    m_findLines.reset();
     m_pendingKeywordJump.reset();
     m_document = document;
     m_textSource = std::make_shared<SelectionTextSource>(document);
@@ -153,6 +155,7 @@ void LogView::OnUpdate()
         ensureKeywordLines().Sync();
         m_overview->update();
     }
+    syncFindLines();
     measure();
     m_follower->keep();
     createCaret();
@@ -1172,6 +1175,9 @@ void LogView::SetFindHighlight(const std::u16string& text, unsigned flags)
     if (!(kept & FR_MATCHCASE)) {
         FoldAsciiCase(m_highlightPattern);
     }
+    // Another text is another search: the lines of the old one go.
+    m_findLines.reset();
+    syncFindLines();
     viewport()->update();
 }
 
@@ -1250,6 +1256,7 @@ void LogView::setOverviewShown(bool shown)
     if (shown && m_document != nullptr) {
         ensureKeywordLines().Sync();
     }
+    syncFindLines();
     measure();
     viewport()->update();
 }
@@ -1347,4 +1354,25 @@ bool LogView::JumpToKeywordLine(bool down)
     }
     ShowLine(*found);
     return true;
+}
+
+void LogView::syncFindLines()
+{
+    if (m_document == nullptr || !m_overviewShown || m_highlightText.empty()) {
+        m_findLines.reset();
+        return;
+    }
+    if (!m_findLines) {
+        const Keyword text(m_highlightText, 0, 0, (m_highlightFlags & FR_MATCHCASE) != 0, false,
+                           true);
+        m_findLines = std::make_unique<KeywordLines>(
+            *m_document,
+            [this] {
+                QMetaObject::invokeMethod(this, [this] { m_overview->update(); },
+                                          Qt::QueuedConnection);
+            },
+            [text] { return std::vector<Keyword>{text}; });
+    }
+    m_findLines->Sync();
+    m_overview->update();
 }

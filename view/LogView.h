@@ -164,6 +164,9 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     bool keywordJumpPending() const { return m_pendingKeywordJump.has_value(); }
     // The keyword lines of the whole file, once the strip or a jump asked for them.
     KeywordLines* keywordLines() const { return m_keywordLines.get(); }
+    // The lines that hold the find text, in the whole file, while the strip is shown and
+    // there is a find text (the strip marks them; whole word is not applied there).
+    KeywordLines* findLines() const { return m_findLines.get(); }
     static QColor currentMatchHighlightColor() { return QColor(255, 120, 0, 170); }
 
   signals:
@@ -275,5 +278,8 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     OverviewStrip* m_overview = nullptr;
     bool m_overviewShown = false;
     std::unique_ptr<KeywordLines> m_keywordLines;
+    std::unique_ptr<KeywordLines> m_findLines;
+    // Starts, follows or ends the search for the find text's lines.
+    void syncFindLines();
     std::optional<bool> m_pendingKeywordJump; // down?
 };

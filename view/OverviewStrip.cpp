@@ -97,6 +97,25 @@ void OverviewStrip::paintEvent(QPaintEvent* event)
             }
         }
     }
+    // The find text's lines in the right third, in the colour of the current match.
+    if (const KeywordLines* findLines = m_view->findLines()) {
+        const KeywordLines::Overview overview = findLines->GetOverview();
+        const int third = std::max(2, width() / 3);
+        const QColor found = LogView::currentMatchHighlightColor().toRgb();
+        const QColor opaque(found.red(), found.green(), found.blue());
+        for (std::uint64_t row = 0; row < height; ++row) {
+            const std::uint64_t first = row * count / height;
+            const std::uint64_t end = std::max((row + 1) * count / height, first + 1);
+            bool any = false;
+            for (std::uint64_t b = first >> overview.shift;
+                 b <= ((end - 1) >> overview.shift) && b < overview.buckets.size() && !any; ++b) {
+                any = overview.buckets[b] != 0;
+            }
+            if (any) {
+                painter.fillRect(QRect(width() - third, t.top() + int(row), third, 1), opaque);
+            }
+        }
+    }
     // Marks over the keywords, at least two rows high so one mark in a million lines shows.
     const QColor mark = LogView::markColor();
     for (LineNumber line : document->Marks().Lines()) {

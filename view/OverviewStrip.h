@@ -2,8 +2,8 @@
 
 // OverviewStrip: a narrow strip between the log view's text and its vertical scroll bar
 // that shows the whole file over the height of the scroll bar's track: where the lines a
-// keyword colours lie (in the keyword's background colour) and where the marks are. A
-// click scrolls the view there.
+// keyword colours lie (in the keyword's background colour), the lines that hold the find
+// text (in the right third) and where the marks are. A click scrolls the view there.
 //
 // The keyword lines come from the view's KeywordLines, found off the user-interface thread
 // and as the file grows; until they are all found the strip shows what is known. Painting

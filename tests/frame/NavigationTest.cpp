@@ -593,6 +593,22 @@ TEST_F(NavigationTest, OverviewStripShowsMarksAndKeywordLinesAtTheirHeightAsLine
     EXPECT_LE(first, 1600u);
     EXPECT_GE(first + view()->visibleRowCount(), 1600u);
     EXPECT_FALSE(view()->isFollowing());
+
+    // The find text's lines in the right third: "here" is on line 100 only.
+    QTest::keyClick(view(), Qt::Key_F, Qt::ControlModifier);
+    settle();
+    ASSERT_NE(frame->findDialog(), nullptr);
+    QTest::keyClicks(
+        frame->findDialog()->findChild<QComboBox*>(QStringLiteral("findText"))->lineEdit(),
+        "here");
+    const QColor orange(255, 120, 0);
+    const int oldKeyword = track.top() + 100 * track.height() / 2000;
+    auto rightColour = [&](int row) {
+        return QColor(strip->grab().toImage().pixel(strip->width() - 1, row));
+    };
+    WAIT_EQ(rightColour(oldKeyword), orange);
+    EXPECT_EQ(rowColour(oldKeyword), red) << "the keyword's colour beside it";
+    EXPECT_NE(rightColour(newKeyword), orange) << "ERROR too holds no \"here\"";
 }
 
 TEST_F(NavigationTest, AMarkTintsAKeywordLineTooAndAMatchReachingInFromTheLeftIsLit)
