@@ -275,6 +275,10 @@ bool Application::OpenDocumentFile(const std::u16string& path)
                                   std::u16string_view(fullPath));
     } else {
         LogDocument* document = target.tab->document();
+        // The encoding chosen for this file before (a reload too); any other opens automatic.
+        document->SetEncoding(
+            quill::encodingFromNumber(m_recentFiles ? m_recentFiles->EncodingOf(fullPath) : 0)
+                .value_or(quill::TextEncoding::Automatic));
         if (!document->OnOpenDocument(fullPath)) {
             m_openStopped = document->OpenWasStopped();
             TraceLog::instance().Line(TraceLog::LevelInfo,
@@ -406,6 +410,13 @@ void Application::OnOpenRecentFile(int index)
         if (m_mainFrame) {
             m_mainFrame->updateRecentFileMenu();
         }
+    }
+}
+
+void Application::SetFileEncoding(const std::u16string& path, quill::TextEncoding encoding)
+{
+    if (m_recentFiles) {
+        m_recentFiles->SetEncoding(path, std::uint32_t(encoding));
     }
 }
 

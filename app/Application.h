@@ -49,6 +49,7 @@ class Application : public QObject, public FrameOwner {
     void OnAppAbout() override;
     void OnOpenRecentFile(int index) override;
     std::vector<std::u16string> RecentFiles() const override;
+    void SetFileEncoding(const std::u16string& path, quill::TextEncoding encoding) override;
 
     // What SIGTERM and SIGINT do, at any moment: every modal box or dialog open ends at
     // once, innermost first, as if cancelled, and so does any shown later; then the main

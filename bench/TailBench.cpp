@@ -9,7 +9,11 @@
 //   quill_bench index FILE [THREADS]     open + index: seconds, GB/s, bytes per line (THREADS 1:
 //                                        on this thread alone, as on a single processor)
 //   quill_bench getline FILE COUNT       GetLine of random far lines: median, p90 (ms)
-//   quill_bench find FILE TEXT FLAGS     Find from the top (FLAGS: c = case, w = word)
+//   quill_bench generate-coloured FILE MIB
+//                                        the same log as a program writes it for a terminal:
+//                                        levels and names in SGR colours
+//   quill_bench find FILE TEXT FLAGS     Find from the top (FLAGS: c = case, w = word,
+//                                        t = with terminal colours on)
 //   quill_bench follow DIR SECONDS MBPS [poll]
 //                                        a writer process appends in 4 KiB writes while the
 //                                        document, its watcher and a main-thread loop that
@@ -23,7 +27,8 @@
 //                                        a writer thread appends in 4 KiB writes while followed,
 //                                        with a filter for TEXT kept up to date (empty: none)
 //   quill_bench filter FILE TEXT FLAGS   the filter pass over the whole file (FLAGS: c = case,
-//                                        w = word, r = regular expression, x = exclude)
+//                                        w = word, r = regular expression, x = exclude,
+//                                        t = with terminal colours on)
 //   quill_bench keywords COUNT           load COUNT stored keywords, match log lines
 //   quill_bench overview FILE            the keyword lines of the whole file for the overview
 //                                        strip and the keyword jumps, with 10 keywords: the
@@ -265,6 +270,51 @@ int generate(const std::string& path, long mib)
     return 0;
 }
 
+int generateColoured(const std::string& path, long mib)
+{
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) {
+        return 1;
+    }
+    std::mt19937 rng(1);
+    const char* levels[] = {"\x1b[32mINFO \x1b[0m", "\x1b[2mDEBUG\x1b[0m",
+                            "\x1b[1;33mWARN \x1b[0m", "\x1b[1;31mERROR\x1b[0m",
+                            "\x1b[38;5;244mTRACE\x1b[0m"};
+    const char* words[] = {"connection", "request", "user", "\x1b[36msession\x1b[39m",
+                           "timeout", "handler", "database", "cache", "worker", "queue",
+                           "retry", "payload", "GET", "POST", "/api/v1/items",
+                           "status=\x1b[38;2;0;200;0m200\x1b[0m", "id=42"};
+    const long target = mib * 1024 * 1024 - long(std::strlen(LastLineMarker)) - 1;
+    long written = 0;
+    std::string line;
+    long n = 0;
+    while (written < target) {
+        char stamp[96];
+        const unsigned thread = unsigned(rng() % 16);
+        std::snprintf(stamp, sizeof stamp, "\x1b[90m2026-12-07 12:%02ld:%02ld.%03ld\x1b[0m %s [t%02u] ",
+                      (n / 60000) % 60, (n / 1000) % 60, n % 1000, levels[rng() % 5], thread);
+        line = stamp;
+        const std::size_t length = 60 + rng() % 160;
+        while (line.size() < length) {
+            line += words[rng() % (sizeof words / sizeof words[0])];
+            line += ' ';
+        }
+        line += '\n';
+        if (written + long(line.size()) > target) {
+            line.assign(std::size_t(std::max(0L, target - written)), 'x');
+            if (!line.empty()) {
+                line.back() = '\n';
+            }
+        }
+        std::fwrite(line.data(), 1, line.size(), out);
+        written += long(line.size());
+        ++n;
+    }
+    std::fprintf(out, "%s\n", LastLineMarker);
+    std::fclose(out);
+    return 0;
+}
+
 int generateLines(const std::string& path, long mib, long minLength, long maxLength)
 {
     std::FILE* out = std::fopen(path.c_str(), "wb");
@@ -352,6 +402,7 @@ int getlineBench(const std::string& path, int count)
 int findBench(const std::string& path, const std::string& text, const std::string& flagText)
 {
     BenchSettings settings;
+    settings.store->SetBool(Setting::TerminalColors, flagText.find('t') != std::string::npos);
     QuietHost host;
     LogDocument doc(&host, *settings.store);
     if (!doc.OnOpenDocument(u16(path))) {
@@ -718,6 +769,7 @@ int followFilterBench(const std::string& dir, double duration, double mbps,
 int filterBench(const std::string& path, const std::string& text, const std::string& flagText)
 {
     BenchSettings settings;
+    settings.store->SetBool(Setting::TerminalColors, flagText.find('t') != std::string::npos);
     QuietHost host;
     LogDocument doc(&host, *settings.store);
     if (!doc.OnOpenDocument(u16(path))) {
@@ -984,6 +1036,9 @@ int main(int argc, char** argv)
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() >= 3 && args[0] == "generate") {
         return generate(args[1], std::atol(args[2].c_str()));
+    }
+    if (args.size() >= 3 && args[0] == "generate-coloured") {
+        return generateColoured(args[1], std::atol(args[2].c_str()));
     }
     if (args.size() >= 5 && args[0] == "generate-lines") {
         return generateLines(args[1], std::atol(args[2].c_str()), std::atol(args[3].c_str()),

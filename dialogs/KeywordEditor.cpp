@@ -16,6 +16,7 @@ constexpr int TemplateId = 145;
 constexpr int TextId = 1020;
 constexpr int MatchCaseId = 1021;
 constexpr int MatchWordId = 1022;
+constexpr int MatchOnlyId = 1029;
 constexpr int TextSwatchId = 1024;
 constexpr int BkSwatchId = 1025;
 constexpr int TextColorButtonId = 1026;
@@ -51,6 +52,7 @@ KeywordEditor::KeywordEditor(QWidget* parent) : QDialog(parent)
     m_backgroundSwatch = LanguageResources::control<QLabel>(m_form, BkSwatchId);
     m_matchCaseBox = LanguageResources::control<QCheckBox>(m_form, MatchCaseId);
     m_matchWordBox = LanguageResources::control<QCheckBox>(m_form, MatchWordId);
+    m_matchOnlyBox = LanguageResources::control<QCheckBox>(m_form, MatchOnlyId);
     if (m_textEdit) {
         // One past the limit: a longer entry is then seen, and refused, instead of being
         // cut without a word.
@@ -93,6 +95,9 @@ void KeywordEditor::UpdateData(bool saveAndValidate)
         if (m_matchWordBox) {
             m_matchWord = m_matchWordBox->isChecked() ? 1 : 0;
         }
+        if (m_matchOnlyBox) {
+            m_matchOnly = m_matchOnlyBox->isChecked() ? 1 : 0;
+        }
         return;
     }
     if (m_textEdit && m_textEdit->text() != m_text) {
@@ -109,6 +114,9 @@ void KeywordEditor::UpdateData(bool saveAndValidate)
     }
     if (m_matchWordBox) {
         m_matchWordBox->setChecked(m_matchWord != 0);
+    }
+    if (m_matchOnlyBox) {
+        m_matchOnlyBox->setChecked(m_matchOnly != 0);
     }
     applyColors();
 }

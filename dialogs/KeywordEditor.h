@@ -3,9 +3,9 @@
 // KeywordEditor: the modal editor of one keyword, built from dialog template 145: text
 // 1020, preview 1027 (the typed text in the chosen colours, updated as the user types),
 // swatches 1024 (text colour) and 1025 (background colour), match case 1021, whole word
-// 1022, colour buttons 1026 (text) and 1028 (background), OK (id_1) and Cancel (id_2).
+// 1022, colour only the match 1029, colour buttons 1026 (text) and 1028 (background), OK (id_1) and Cancel (id_2).
 //
-// The caller presets the five fields (or keeps the initial white on red with both switches
+// The caller presets the six fields (or keeps the initial white on red with both switches
 // off), runs DoModal and, on IDOK, reads them back; after IDCANCEL they mean nothing.
 // A text entered longer than MaxTextLength is refused with a message and the field keeps
 // what it held; a preset text longer than that (a hand-edited hive) is shown cut but
@@ -46,6 +46,7 @@ class KeywordEditor : public QDialog {
     QString m_preview;
     std::int32_t m_matchCase = 0;
     std::int32_t m_matchWord = 0;
+    std::int32_t m_matchOnly = 0;
     ColorRef m_textColor = 0x00FFFFFF;
     ColorRef m_backgroundColor = 0x000000FF;
 
@@ -69,4 +70,5 @@ class KeywordEditor : public QDialog {
     QLabel* m_backgroundSwatch = nullptr;
     QCheckBox* m_matchCaseBox = nullptr;
     QCheckBox* m_matchWordBox = nullptr;
+    QCheckBox* m_matchOnlyBox = nullptr;
 };

@@ -252,6 +252,7 @@ void KeywordsPage::OnAdd()
     keyword->m_text = toU16(editor.m_text);
     keyword->m_matchCase = editor.m_matchCase != 0;
     keyword->m_matchWord = editor.m_matchWord != 0;
+    keyword->m_matchOnly = editor.m_matchOnly != 0;
     keyword->m_textColor = editor.m_textColor;
     keyword->m_backgroundColor = editor.m_backgroundColor;
     m_keywords.push_back(std::move(keyword));
@@ -272,12 +273,14 @@ void KeywordsPage::OnEdit()
     editor.m_text = toQString(keyword->m_text);
     editor.m_matchCase = keyword->m_matchCase ? 1 : 0;
     editor.m_matchWord = keyword->m_matchWord ? 1 : 0;
+    editor.m_matchOnly = keyword->m_matchOnly ? 1 : 0;
     editor.m_textColor = keyword->m_textColor;
     editor.m_backgroundColor = keyword->m_backgroundColor;
     if (editor.DoModal() == KeywordEditor::IDOK && !editor.m_text.isEmpty()) {
         keyword->m_text = toU16(editor.m_text);
         keyword->m_matchCase = editor.m_matchCase != 0;
         keyword->m_matchWord = editor.m_matchWord != 0;
+        keyword->m_matchOnly = editor.m_matchOnly != 0;
         keyword->m_textColor = editor.m_textColor;
         keyword->m_backgroundColor = editor.m_backgroundColor;
     }

@@ -3,6 +3,7 @@
 #include "engine/LineText.h"
 #include "platform/NarrowCodec.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #if defined(__SSE2__)
@@ -246,22 +247,44 @@ bool EncodeUtf8Exact(std::u16string_view text, std::string& out)
 
 BytePattern MakeBytePattern(std::u16string_view text, bool utf16, bool matchCase)
 {
+    return MakeBytePattern(text, utf16 ? quill::TextEncoding::Utf16Le : quill::TextEncoding::Locale,
+                           matchCase);
+}
+
+BytePattern MakeBytePattern(std::u16string_view text, quill::TextEncoding form, bool matchCase)
+{
+    using quill::TextEncoding;
     BytePattern pattern;
+    const bool utf16 = quill::isUtf16(form);
     const bool special = text.find(LoneCrSymbol) != std::u16string_view::npos ||
                          (!utf16 && text.find(u'\uFFFD') != std::u16string_view::npos);
     if (special) {
         return pattern;
     }
+    const char16_t* table = quill::singleByteTable(form);
     if (utf16) {
+        const bool big = form == TextEncoding::Utf16Be;
         for (char16_t unit : text) {
-            pattern.bytes += char(unit & 0xFF);
-            pattern.bytes += char(unit >> 8);
+            pattern.bytes += char(big ? unit >> 8 : unit & 0xFF);
+            pattern.bytes += char(big ? unit & 0xFF : unit >> 8);
         }
         pattern.usable = true;
-    } else if (quill::narrowCharset().isUtf8) {
+    } else if (form == TextEncoding::Utf8 ||
+               (form == TextEncoding::Locale && quill::narrowCharset().isUtf8)) {
         pattern.usable = EncodeUtf8Exact(text, pattern.bytes);
         pattern.exact = pattern.usable && !text.empty() &&
                         text.find_first_of(u"\r\n") == std::u16string_view::npos;
+    } else if (table != nullptr) {
+        pattern.usable = true;
+        pattern.singleByte = true;
+        for (char16_t c : text) {
+            const char16_t* at = std::find(table, table + 256, c);
+            if (at == table + 256) {
+                pattern.impossible = true; // no byte decodes to it, so no line holds it
+                break;
+            }
+            pattern.bytes += char(at - table);
+        }
     } else {
         std::unique_lock<std::mutex> lock;
         const SingleByteSet& set = singleByteSet(lock);

@@ -9,6 +9,8 @@
 // the lone-CR symbol, which decoding produces from other bytes) the pattern is not usable
 // and every line must be decoded and checked. Thread-safe.
 
+#include "platform/TextEncoding.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,6 +32,9 @@ struct BytePattern {
 
 // text: already folded when case is ignored.
 BytePattern MakeBytePattern(std::u16string_view text, bool utf16, bool matchCase);
+// The same for a file read in the given encoding (not Automatic): UTF-16 in either byte
+// order, UTF-8, a chosen single-byte set (singleByte then holds too), or the locale's set.
+BytePattern MakeBytePattern(std::u16string_view text, quill::TextEncoding form, bool matchCase);
 
 // The first occurrence of the pattern's bytes in [s, end), or null: every start tested at
 // the byte at pattern.rare, the next rarest and an end of the pattern, sixteen at a time,

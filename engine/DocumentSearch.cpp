@@ -13,6 +13,8 @@
 #include "engine/DocumentHost.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
+#include "engine/SgrParser.h"
+#include "engine/ShownSearch.h"
 #include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -41,8 +43,12 @@ class DocumentSearch {
         : m_doc(doc), m_index(doc.m_index), m_file(file), m_pattern(std::move(pattern)),
           m_matchCase(matchCase), m_wholeWord(wholeWord)
     {
-        BytePattern bytes = MakeBytePattern(m_pattern, doc.m_index.isUtf16(), m_matchCase);
-        m_byteMode = bytes.usable;
+        m_form = doc.Form();
+        BytePattern bytes = MakeBytePattern(m_pattern, m_form, m_matchCase);
+        // As shown with terminal colours, a line may hold the text across a control
+        // sequence that its bytes hold in between: every line is checked as shown.
+        m_terminal = doc.TerminalColors();
+        m_byteMode = bytes.usable && !(m_terminal && quill::isUtf16(m_form));
         m_impossible = bytes.impossible;
         m_rare = bytes.rare;
         m_bytes = std::move(bytes.bytes);
@@ -59,6 +65,9 @@ class DocumentSearch {
             if (c >= 0) {
                 return SearchHit{from.line, c};
             }
+        }
+        if (m_byteMode && m_terminal) {
+            return strippedForward(from.line + 1);
         }
         return m_byteMode ? scanForward(from.line + 1) : linesForward(from.line + 1);
     }
@@ -78,6 +87,9 @@ class DocumentSearch {
                 }
             }
             below = from.line;
+        }
+        if (m_byteMode && m_terminal) {
+            return strippedBackward(below);
         }
         return m_byteMode ? scanBackward(below) : linesBackward(below);
     }
@@ -134,8 +146,10 @@ class DocumentSearch {
             const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
             decoded.clear();
             if (to > from) {
-                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from),
-                                m_index.isUtf16(), decoded);
+                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from), m_form, decoded);
+                if (m_terminal) {
+                    StripSgrInPlace(decoded, nullptr);
+                }
             }
             std::u16string& text = m_lines[line - first];
             text.assign(StripTerminator(decoded));
@@ -187,6 +201,95 @@ class DocumentSearch {
                     FindInLineBackward(text, m_pattern, std::int64_t(text.size()), m_wholeWord);
                 if (c >= 0) {
                     return SearchHit{line, c};
+                }
+            }
+            end = first;
+        }
+        return std::nullopt;
+    }
+
+    // Terminal colours on, in a byte-oriented encoding: the lines of [first, end) whose text
+    // as shown may hold the pattern (engine/ShownSearch.h), as indices from first in
+    // ascending order, read from the file in one go; each is checked afterwards by the
+    // exact rule on the text shown.
+    bool strippedCandidates(LineNumber first, LineNumber end, std::vector<LineNumber>& lines)
+    {
+        lines.clear();
+        const FileOffset base = m_index.lineStart(first);
+        m_raw.resize(std::size_t(m_index.lineStart(end) - base));
+        const std::int64_t got = m_file.readAt(m_raw.data(), m_raw.size(), base);
+        if (got < 0 || std::size_t(got) != m_raw.size()) {
+            return got >= 0; // the file shrank under the search: nothing more to find here
+        }
+        if (!m_matchCase) {
+            FoldAsciiBytes(m_raw.data(), m_raw.size());
+        }
+        m_starts.clear();
+        m_index.copyStarts(first, end - first + 1, m_index.lineStart(end), m_starts);
+        m_candidates.clear();
+        FindShownCandidates(m_raw.data(), m_starts.data(), std::size_t(end - first),
+                            reinterpret_cast<const std::uint8_t*>(m_bytes.data()), m_bytes.size(),
+                            m_rare, m_candidates);
+        const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
+        for (const ShownCandidate& candidate : m_candidates) {
+            // A candidate that is not a clean hit is looked at without its sequences first:
+            // reading and decoding it again costs far more.
+            if (!candidate.clean) {
+                const std::size_t from = std::size_t(m_starts[candidate.line] - base);
+                const std::size_t n = std::size_t(m_starts[candidate.line + 1] - base) - from;
+                if (m_line.size() < n) {
+                    m_line.resize(n);
+                }
+                const std::size_t shown = StripSgrBytes(m_raw.data() + from, n, m_line.data());
+                if (shown < m_bytes.size() ||
+                    !FindPatternBytes(m_line.data(), m_line.data() + shown, pat, m_bytes.size(),
+                                      m_rare)) {
+                    continue;
+                }
+            }
+            lines.push_back(LineNumber(candidate.line));
+        }
+        return true;
+    }
+
+    std::optional<SearchHit> strippedForward(LineNumber from)
+    {
+        const LineNumber count = m_index.lineCount();
+        std::vector<LineNumber> candidates;
+        for (LineNumber first = from; first < count;) {
+            LineNumber end = first + 1;
+            while (end < count &&
+                   m_index.lineStart(end + 1) - m_index.lineStart(first) <= LinesReadSize) {
+                ++end;
+            }
+            if (!strippedCandidates(first, end, candidates)) {
+                return std::nullopt;
+            }
+            for (LineNumber k : candidates) {
+                if (auto hit = verifyForward(first + k)) {
+                    return hit;
+                }
+            }
+            first = end;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<SearchHit> strippedBackward(LineNumber below)
+    {
+        std::vector<LineNumber> candidates;
+        for (LineNumber end = below; end > 0;) {
+            LineNumber first = end - 1;
+            while (first > 0 &&
+                   m_index.lineStart(end) - m_index.lineStart(first - 1) <= LinesReadSize) {
+                --first;
+            }
+            if (!strippedCandidates(first, end, candidates)) {
+                return std::nullopt;
+            }
+            for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
+                if (auto hit = verifyBackward(first + *it)) {
+                    return hit;
                 }
             }
             end = first;
@@ -331,10 +434,15 @@ class DocumentSearch {
     bool m_matchCase;
     bool m_wholeWord;
     bool m_byteMode = false;
+    bool m_terminal = false;
+    quill::TextEncoding m_form = quill::TextEncoding::Locale;
     bool m_impossible = false;
     std::size_t m_rare = 0; // index of the pattern byte searched for first
     std::string m_bytes;
     std::vector<std::uint8_t> m_raw;
+    std::vector<FileOffset> m_starts;
+    std::vector<ShownCandidate> m_candidates;
+    std::vector<std::uint8_t> m_line; // one line without its control sequences
     std::vector<std::u16string> m_lines;
     std::unique_ptr<quill::AlignedBuffer> m_buffer;
     std::size_t m_pad = 0;

@@ -1,6 +1,8 @@
 #include "engine/FilterPattern.h"
 
 #include "engine/LineText.h"
+#include "engine/SgrParser.h"
+#include "engine/ShownSearch.h"
 #include "platform/NarrowCodec.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 0
@@ -33,6 +35,25 @@ constexpr char16_t WordAfter[] = u")(?![^\\t ,;:\\\\/.\\r\\n])";
 // line inside a run may match differently than the line alone: lookaround, \A \z \Z \G
 // \K, verbs and newline overrides "(*...)", and unsetting options (multi-line mode off).
 // A conservative textual test: an escaped look-alike only costs speed.
+// No byte at or above 0x80, eight at a time.
+bool isAscii(const std::uint8_t* p, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if (word & 0x8080808080808080ull) {
+            return false;
+        }
+    }
+    for (; i < n; ++i) {
+        if (p[i] >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool seesPastLine(std::u16string_view p)
 {
     for (std::size_t i = 0; i + 1 < p.size(); ++i) {
@@ -192,6 +213,9 @@ void FilterScratch::Trim(std::size_t keepBytes)
     if (m_text.capacity() > keepBytes) {
         m_text = std::u16string();
     }
+    if (m_line.size() > keepBytes) {
+        m_line = std::vector<std::uint8_t>();
+    }
 }
 
 FilterPattern::~FilterPattern() = default;
@@ -206,8 +230,10 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
         if (!term.matchCase) {
             FoldAsciiCase(pattern->m_foldedText);
         }
-        pattern->m_bytes8 = MakeBytePattern(pattern->m_foldedText, false, term.matchCase);
-        pattern->m_bytes16 = MakeBytePattern(pattern->m_foldedText, true, term.matchCase);
+        for (int e = 1; e < quill::TextEncodingCount; ++e) {
+            pattern->m_bytes[std::size_t(e)] = MakeBytePattern(
+                pattern->m_foldedText, quill::TextEncoding(e), term.matchCase);
+        }
         return pattern;
     }
 
@@ -283,7 +309,10 @@ bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScr
     const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
     std::u16string& text = scratch.m_text;
     text.clear();
-    DecodeLineBytes(chunk.bytes + from, to - from, chunk.form == FilterTextForm::Utf16, text);
+    DecodeLineBytes(chunk.bytes + from, to - from, chunk.encoding, text);
+    if (chunk.terminal) {
+        StripSgrInPlace(text, nullptr);
+    }
     text.resize(StripTerminator(text).size());
     if (!m_term.matchCase) {
         FoldAsciiCase(text);
@@ -294,9 +323,9 @@ bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScr
 bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                                  std::vector<std::uint32_t>& rows) const
 {
-    const BytePattern& bytes = chunk.form == FilterTextForm::Utf16 ? m_bytes16 : m_bytes8;
-    // The narrow pattern's bytes hold for the set the chunk was read in.
-    const bool formFits = chunk.form == FilterTextForm::Utf16 ||
+    const BytePattern& bytes = m_bytes[std::size_t(chunk.encoding)];
+    // The locale's pattern bytes hold for the set the chunk was read in.
+    const bool formFits = chunk.encoding != quill::TextEncoding::Locale ||
                           (chunk.form == FilterTextForm::Narrow) == bytes.singleByte;
     if (formFits && bytes.usable && bytes.impossible) {
         return true;
@@ -313,10 +342,19 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         }
         return true;
     }
-    const bool exact = bytes.exact && !m_term.wholeWord;
+    // As shown, a line's text may hold the pattern across a sequence its bytes hold in
+    // between, and a byte hit may lie inside a sequence (see strippedLines); UTF-16 lines
+    // with an escape are checked besides the hits (terminalLines). What is found is checked
+    // by the exact rule on the text shown.
+    const bool exact = bytes.exact && !m_term.wholeWord && !chunk.terminal;
+    const std::uint8_t* hay = m_term.matchCase ? chunk.bytes : scratch.folded(chunk);
+    if (chunk.terminal &&
+        (chunk.form == FilterTextForm::Utf8 || chunk.form == FilterTextForm::Narrow)) {
+        return strippedLines(chunk, hay, bytes, scratch, rows);
+    }
+    const std::size_t firstRow = rows.size();
     const FileOffset base = chunk.starts[0];
     const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
-    const std::uint8_t* hay = m_term.matchCase ? chunk.bytes : scratch.folded(chunk);
     const auto* needle = reinterpret_cast<const std::uint8_t*>(bytes.bytes.data());
     const std::size_t plen = bytes.bytes.size();
     const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
@@ -340,6 +378,84 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         }
         pos = std::size_t(chunk.starts[line] - base);
     }
+    if (chunk.terminal) {
+        return terminalLines(chunk, scratch, rows, firstRow);
+    }
+    return true;
+}
+
+bool FilterPattern::strippedLines(const LineChunk& chunk, const std::uint8_t* hay,
+                                  const BytePattern& bytes, FilterScratch& scratch,
+                                  std::vector<std::uint32_t>& rows) const
+{
+    const bool exact = bytes.exact && !m_term.wholeWord;
+    const auto* needle = reinterpret_cast<const std::uint8_t*>(bytes.bytes.data());
+    const std::size_t plen = bytes.bytes.size();
+    std::vector<ShownCandidate>& candidates = scratch.m_candidates;
+    candidates.clear();
+    if (!FindShownCandidates(hay, chunk.starts, chunk.count, needle, plen, bytes.rare,
+                             candidates, [&] { return scratch.AbortRequested(); })) {
+        return false;
+    }
+    const FileOffset base = chunk.starts[0];
+    for (const ShownCandidate& candidate : candidates) {
+        const std::size_t from = std::size_t(chunk.starts[candidate.line] - base);
+        const std::size_t to = std::size_t(chunk.starts[candidate.line + 1] - base);
+        // On an ASCII line the bytes are the characters: a clean hit, or a hit in the bytes
+        // without their sequences, is an occurrence in the text shown. Elsewhere a removed
+        // sequence may join the halves of a broken character, so the line is decoded.
+        const bool ascii = exact && isAscii(hay + from, to - from);
+        bool found = candidate.clean;
+        if (!found) {
+            if (scratch.m_line.size() < to - from) {
+                scratch.m_line.resize(to - from);
+            }
+            const std::size_t n = StripSgrBytes(hay + from, to - from, scratch.m_line.data());
+            found = n >= plen && FindPatternBytes(scratch.m_line.data(), scratch.m_line.data() + n,
+                                                  needle, plen, bytes.rare) != nullptr;
+        }
+        if (found && (ascii || literalLine(chunk, candidate.line, scratch))) {
+            rows.push_back(std::uint32_t(candidate.line));
+        }
+    }
+    return true;
+}
+
+bool FilterPattern::terminalLines(const LineChunk& chunk, FilterScratch& scratch,
+                                  std::vector<std::uint32_t>& rows, std::size_t firstRow) const
+{
+    // The rows from firstRow on are in ascending order; lines holding an escape byte that
+    // are not among them yet are checked and merged in.
+    const FileOffset base = chunk.starts[0];
+    const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
+    const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
+    const std::size_t hits = rows.size();
+    std::size_t known = firstRow;
+    std::size_t line = 0;
+    std::size_t pos = 0;
+    while (pos < length) {
+        const void* found = std::memchr(chunk.bytes + pos, 0x1B, length - pos);
+        if (!found) {
+            break;
+        }
+        if (scratch.AbortRequested()) {
+            return false;
+        }
+        const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - chunk.bytes);
+        line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd, at) - chunk.starts) - 1;
+        while (known < hits && rows[known] < line) {
+            ++known;
+        }
+        if ((known >= hits || rows[known] != line) && literalLine(chunk, line, scratch)) {
+            rows.push_back(std::uint32_t(line));
+        }
+        if (++line >= chunk.count) {
+            break;
+        }
+        pos = std::size_t(chunk.starts[line] - base);
+    }
+    std::inplace_merge(rows.begin() + std::ptrdiff_t(firstRow), rows.begin() + std::ptrdiff_t(hits),
+                       rows.end());
     return true;
 }
 
@@ -379,19 +495,40 @@ int FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratc
     const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
     const std::uint8_t* p = chunk.bytes + from;
     const std::size_t n = to - from;
+    if (chunk.terminal && std::memchr(p, 0x1B, n) != nullptr &&
+        chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
+        // The sequences are ASCII bytes: taken out of the UTF-8 bytes, the line is matched
+        // as any other, without decoding it.
+        if (scratch.m_line.size() < n) {
+            scratch.m_line.resize(n);
+        }
+        const std::size_t shown = StripSgrBytes(p, n, scratch.m_line.data());
+        return match8(scratch.m_line.data(), contentLength(scratch.m_line.data(), shown), 0,
+                      scratch);
+    }
+    if (chunk.terminal && std::memchr(p, 0x1B, n) != nullptr) {
+        std::u16string& shown = scratch.m_text;
+        shown.clear();
+        DecodeLineBytes(p, n, chunk.encoding, shown);
+        StripSgrInPlace(shown, nullptr);
+        shown.resize(StripTerminator(shown).size());
+        return match16(shown.data(), shown.size(), scratch);
+    }
     if (chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
         return match8(p, contentLength(p, n), 0, scratch);
     }
     std::u16string& text = scratch.m_text;
     text.clear();
-    if (chunk.form == FilterTextForm::Utf16) {
+    if (chunk.form == FilterTextForm::Utf16 || chunk.form == FilterTextForm::Utf16Be) {
         // Unit by unit: the line may start at an odd offset in the buffer.
+        const int high = chunk.form == FilterTextForm::Utf16Be ? 0 : 1;
         text.resize(n / 2);
         for (std::size_t k = 0; k < n / 2; ++k) {
-            text[k] = char16_t(p[2 * k] | (p[2 * k + 1] << 8));
+            text[k] = char16_t(p[2 * k + 1 - high] | (p[2 * k + high] << 8));
         }
     } else {
-        quill::appendNarrowAsUtf16(std::string_view(reinterpret_cast<const char*>(p), n), text);
+        quill::appendBytesAsUtf16(std::string_view(reinterpret_cast<const char*>(p), n),
+                                  chunk.encoding, text);
     }
     return match16(text.data(), contentLength(text.data(), text.size()), scratch);
 }
@@ -407,7 +544,7 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
         }
     };
     std::size_t line = 0;
-    if (chunk.form == FilterTextForm::Utf8 && m_runSafe) {
+    if (chunk.form == FilterTextForm::Utf8 && m_runSafe && !chunk.terminal) {
         const FileOffset base = chunk.starts[0];
         const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
         const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;

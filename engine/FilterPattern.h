@@ -21,7 +21,9 @@
 #include "engine/BytePattern.h"
 #include "engine/DocumentTypes.h"
 #include "engine/FilterSet.h"
+#include "engine/ShownSearch.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -32,9 +34,10 @@
 
 // How the document's bytes are text.
 enum class FilterTextForm : int {
-    Utf8,   // the narrow set is UTF-8
-    Utf16,  // UTF-16 little-endian
-    Narrow, // another narrow set, decoded line by line
+    Utf8,    // UTF-8 (chosen, or the locale's set)
+    Utf16,   // UTF-16 little-endian
+    Narrow,  // another narrow set, decoded line by line
+    Utf16Be, // UTF-16 big-endian, decoded line by line
 };
 
 // The file's bytes of lines first .. first + count - 1: bytes[0] is the byte at starts[0].
@@ -43,6 +46,11 @@ struct LineChunk {
     const FileOffset* starts = nullptr; // count + 1 entries, the last the end of the last line
     std::size_t count = 0;
     FilterTextForm form = FilterTextForm::Utf8;
+    // Terminal colours are on: lines are matched as shown, without their control
+    // sequences (engine/SgrParser.h).
+    bool terminal = false;
+    // The encoding the lines decode in (the document's Form()).
+    quill::TextEncoding encoding = quill::TextEncoding::Locale;
 };
 
 // Tells a matcher that the pass it serves is no longer wanted: the generation moved on, or
@@ -103,6 +111,8 @@ class FilterScratch {
     struct Pcre;
     std::unique_ptr<Pcre> m_pcre;
     std::vector<std::uint8_t> m_folded;
+    std::vector<std::uint8_t> m_line; // one line without its control sequences
+    std::vector<ShownCandidate> m_candidates;
     bool m_foldedValid = false;
     bool m_foldedInPlace = false;
     std::u16string m_text;
@@ -155,6 +165,10 @@ class FilterPattern : public LineMatcher {
     bool matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                       std::vector<std::uint32_t>& rows) const;
     bool literalLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
+    bool strippedLines(const LineChunk& chunk, const std::uint8_t* hay, const BytePattern& bytes,
+                       FilterScratch& scratch, std::vector<std::uint32_t>& rows) const;
+    bool terminalLines(const LineChunk& chunk, FilterScratch& scratch,
+                       std::vector<std::uint32_t>& rows, std::size_t firstRow) const;
     bool matchRegex(const LineChunk& chunk, FilterScratch& scratch,
                     std::vector<std::uint32_t>& rows, std::vector<std::uint32_t>& undecided) const;
     // -1 undecided (a limit was reached), 0 no match, 1 match.
@@ -166,8 +180,8 @@ class FilterPattern : public LineMatcher {
 
     FilterTerm m_term;
     std::u16string m_foldedText; // the literal, folded when case is ignored
-    BytePattern m_bytes8;
-    BytePattern m_bytes16;
+    // The literal's bytes in each encoding a file may be read in, by TextEncoding.
+    std::array<BytePattern, quill::TextEncodingCount> m_bytes;
     struct Codes;
     std::unique_ptr<Codes> m_codes; // regular expressions only
     bool m_runSafe = false;

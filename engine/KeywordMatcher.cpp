@@ -1,5 +1,7 @@
 #include "engine/KeywordMatcher.h"
 
+#include <algorithm>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -39,10 +41,11 @@ std::size_t findEither(std::u16string_view line, std::size_t i, char16_t a, char
 // The first occurrence of text in line, with a-z and A-Z compared alike unless matchCase.
 // Neither is copied: a line of many megabytes costs no second copy, and ten thousand
 // keywords no allocations.
-std::size_t findText(std::u16string_view line, std::u16string_view text, bool matchCase)
+std::size_t findText(std::u16string_view line, std::u16string_view text, bool matchCase,
+                     std::size_t from = 0)
 {
     if (text.empty()) {
-        return 0;
+        return from <= line.size() ? from : std::u16string_view::npos;
     }
     if (text.size() > line.size()) {
         return std::u16string_view::npos;
@@ -51,7 +54,7 @@ std::size_t findText(std::u16string_view line, std::u16string_view text, bool ma
     const char16_t first = matchCase ? text[0] : upper;
     const char16_t other = matchCase ? text[0] : char16_t(upper + ((upper >= u'A' && upper <= u'Z') ? (u'a' - u'A') : 0));
     const std::size_t last = line.size() - text.size();
-    for (std::size_t i = findEither(line, 0, first, other); i != std::u16string_view::npos && i <= last;
+    for (std::size_t i = findEither(line, from, first, other); i != std::u16string_view::npos && i <= last;
          i = findEither(line, i + 1, first, other)) {
         std::size_t k = 1;
         if (matchCase) {
@@ -101,7 +104,7 @@ bool WholeWordAt(std::u16string_view line, std::size_t length, std::size_t posit
 const Keyword* FindKeyword(const std::vector<Keyword>& keywords, std::u16string_view line)
 {
     for (const Keyword& keyword : keywords) {
-        if (!keyword.m_enabled) {
+        if (!keyword.m_enabled || keyword.m_matchOnly) {
             continue;
         }
         const std::size_t position = findText(line, keyword.m_text, keyword.m_matchCase);
@@ -123,5 +126,49 @@ void GetKeywordColors(const std::vector<Keyword>& keywords, std::u16string_view 
         textColor = keyword->m_textColor;
         bkColor = keyword->m_backgroundColor;
         matched = true;
+    }
+}
+
+void GetMatchRuns(const std::vector<Keyword>& keywords, std::u16string_view line,
+                  std::size_t from, std::size_t to, StyleRuns& runs)
+{
+    runs.clear();
+    to = std::min(to, line.size());
+    if (from >= to) {
+        return;
+    }
+    StyleRuns mine;
+    for (const Keyword& keyword : keywords) {
+        if (!keyword.m_enabled || !keyword.m_matchOnly || keyword.m_text.empty()) {
+            continue;
+        }
+        const std::size_t length = keyword.m_text.size();
+        mine.clear();
+        // Every occurrence that reaches into [from, to), overlapping ones too: which
+        // characters are coloured does not depend on where the look started.
+        std::size_t i = from >= length ? from - length + 1 : 0;
+        for (std::size_t at = findText(line, keyword.m_text, keyword.m_matchCase, i);
+             at != std::u16string_view::npos && at < to;
+             at = findText(line, keyword.m_text, keyword.m_matchCase, at + 1)) {
+            if (keyword.m_matchWord && !WholeWordAt(line, length, at)) {
+                continue;
+            }
+            const std::size_t start = std::max(at, from);
+            const std::size_t end = std::min(at + length, to);
+            if (!mine.empty() && mine.back().end >= start) {
+                mine.back().end = std::max(mine.back().end, end);
+                continue;
+            }
+            StyleRun run;
+            run.start = start;
+            run.end = end;
+            run.hasText = true;
+            run.hasBackground = true;
+            run.text = keyword.m_textColor;
+            run.background = keyword.m_backgroundColor;
+            mine.push_back(run);
+        }
+        // A keyword earlier in the list wins where two colour the same characters.
+        runs = OverlayRuns(mine, runs);
     }
 }

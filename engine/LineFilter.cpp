@@ -26,10 +26,18 @@ constexpr auto NoticeInterval = std::chrono::milliseconds(50);
 
 FilterTextForm textForm(const LogDocument& doc)
 {
-    if (doc.IsUtf16()) {
+    switch (doc.Form()) {
+    case quill::TextEncoding::Utf16Le:
         return FilterTextForm::Utf16;
+    case quill::TextEncoding::Utf16Be:
+        return FilterTextForm::Utf16Be;
+    case quill::TextEncoding::Utf8:
+        return FilterTextForm::Utf8;
+    case quill::TextEncoding::Locale:
+        return quill::narrowCharset().isUtf8 ? FilterTextForm::Utf8 : FilterTextForm::Narrow;
+    default:
+        return FilterTextForm::Narrow;
     }
-    return quill::narrowCharset().isUtf8 ? FilterTextForm::Utf8 : FilterTextForm::Narrow;
 }
 
 } // namespace
@@ -39,6 +47,8 @@ struct LineFilter::Job {
     std::uint64_t epoch = 0;
     std::string path;
     FilterTextForm form = FilterTextForm::Utf8;
+    bool terminal = false; // lines are matched as shown without control sequences
+    quill::TextEncoding encoding = quill::TextEncoding::Locale;
     bool foldInPlace = false; // see FilterScratch::NewFoldedChunk
     std::chrono::microseconds watcherBudget = WatcherBudget;
     LineNumber chunkLines = ChunkLines;
@@ -196,6 +206,8 @@ void LineFilter::startJob()
     job->epoch = m_doc.IndexEpoch();
     job->path = m_doc.NativePath();
     job->form = textForm(m_doc);
+    job->terminal = m_doc.TerminalColors();
+    job->encoding = m_doc.Form();
     job->include = m_include;
     job->excludes = m_excludes;
     job->foldInPlace = job->form == FilterTextForm::Utf8;
@@ -638,7 +650,8 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
                 }
             }
             const LineChunk chunk{inMemory != nullptr ? inMemory : worker.bytes.data(),
-                                  lines.starts.data(), count, job.form};
+                                  lines.starts.data(), count, job.form, job.terminal,
+                                  job.encoding};
             if (job.foldInPlace && inMemory == nullptr) {
                 FoldAsciiBytes(worker.bytes.data(), size);
                 worker.scratch.NewFoldedChunk();

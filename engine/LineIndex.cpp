@@ -20,9 +20,19 @@ void LineIndex::reset()
     m_probe.reset();
     m_decided = false;
     m_utf16 = false;
+    m_bigEndian = false;
     m_skipBom = false;
     m_halfUnit = false;
     m_lowByte = 0;
+}
+
+void LineIndex::chooseEncoding(bool utf16, bool bigEndian, bool skipBom)
+{
+    m_utf16 = utf16;
+    m_bigEndian = utf16 && bigEndian;
+    m_skipBom = skipBom;
+    m_decided = true;
+    m_probe.release();
 }
 
 void LineIndex::restartAtEnd()
@@ -454,10 +464,11 @@ inline std::uint64_t lineFeedMask(const std::uint8_t* q)
 
 // Line feeds in 64 bytes that start at an even offset of the file, as a bit mask of the
 // bytes that begin a unit 0x000A.
-inline std::uint64_t lineFeedUnitMask(const std::uint8_t* q)
+inline std::uint64_t lineFeedUnitMask(const std::uint8_t* q, bool bigEndian = false)
 {
 #if defined(__SSE2__)
-    const __m128i lf = _mm_set1_epi16(0x000A);
+    // The unit as this (little-endian) processor loads it: 0A 00, or 00 0A in big-endian.
+    const __m128i lf = _mm_set1_epi16(bigEndian ? 0x0A00 : 0x000A);
     auto part = [&](int k) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + std::ptrdiff_t{16} * k));
         return std::uint64_t(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lf))));
@@ -467,7 +478,8 @@ inline std::uint64_t lineFeedUnitMask(const std::uint8_t* q)
 #else
     std::uint64_t mask = 0;
     for (int k = 0; k < 64; k += 2) {
-        mask |= std::uint64_t(q[k] == 0x0A && q[k + 1] == 0) << k;
+        mask |= std::uint64_t(bigEndian ? q[k] == 0 && q[k + 1] == 0x0A
+                                        : q[k] == 0x0A && q[k + 1] == 0) << k;
     }
     return mask;
 #endif
@@ -488,9 +500,10 @@ __attribute__((target("avx2"))) inline std::uint64_t lineFeedMaskAvx2(const std:
            (std::uint64_t(std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v1, lf)))) << 32);
 }
 
-__attribute__((target("avx2"))) inline std::uint64_t lineFeedUnitMaskAvx2(const std::uint8_t* q)
+__attribute__((target("avx2"))) inline std::uint64_t lineFeedUnitMaskAvx2(const std::uint8_t* q,
+                                                                        bool bigEndian)
 {
-    const __m256i lf = _mm256_set1_epi16(0x000A);
+    const __m256i lf = _mm256_set1_epi16(bigEndian ? 0x0A00 : 0x000A);
     const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
     const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 32));
     const std::uint64_t both =
@@ -504,7 +517,7 @@ template <bool Avx2>
 [[gnu::always_inline]] inline std::size_t collectLineStarts(const std::uint8_t* bytes,
                                                             std::size_t n, bool utf16,
                                                             std::uint32_t from,
-                                                            std::uint32_t* out)
+                                                            std::uint32_t* out, bool bigEndian)
 {
     const std::uint8_t* q = bytes;
     const std::uint8_t* const e = bytes + n;
@@ -514,11 +527,11 @@ template <bool Avx2>
         std::uint64_t mask;
 #if defined(__x86_64__)
         if constexpr (Avx2) {
-            mask = utf16 ? lineFeedUnitMaskAvx2(q) : lineFeedMaskAvx2(q);
+            mask = utf16 ? lineFeedUnitMaskAvx2(q, bigEndian) : lineFeedMaskAvx2(q);
         } else
 #endif
         {
-            mask = utf16 ? lineFeedUnitMask(q) : lineFeedMask(q);
+            mask = utf16 ? lineFeedUnitMask(q, bigEndian) : lineFeedMask(q);
         }
         // A line every hundred bytes or so leaves a branch per line feed unpredictable:
         // four starts are written whether they exist or not, and only more costs a loop.
@@ -538,7 +551,10 @@ template <bool Avx2>
         count += std::size_t(found);
     }
     for (; e - q >= std::ptrdiff_t(unit); q += unit) {
-        if (q[0] == 0x0A && (!utf16 || q[1] == 0)) {
+        const bool lineFeed = !utf16 ? q[0] == 0x0A
+                              : bigEndian ? q[0] == 0 && q[1] == 0x0A
+                                          : q[0] == 0x0A && q[1] == 0;
+        if (lineFeed) {
             out[count++] = from + std::uint32_t(q - bytes) + unit;
         }
     }
@@ -548,9 +564,9 @@ template <bool Avx2>
 #if defined(__x86_64__)
 __attribute__((target("avx2,popcnt,bmi"))) std::size_t
 collectLineStartsAvx2(const std::uint8_t* bytes, std::size_t n, bool utf16, std::uint32_t from,
-                      std::uint32_t* out)
+                      std::uint32_t* out, bool bigEndian)
 {
-    return collectLineStarts<true>(bytes, n, utf16, from, out);
+    return collectLineStarts<true>(bytes, n, utf16, from, out, bigEndian);
 }
 
 const bool HaveAvx2 = [] {
@@ -563,14 +579,14 @@ const bool HaveAvx2 = [] {
 } // namespace
 
 std::size_t LineIndex::findLineStarts(const std::uint8_t* bytes, std::size_t n, bool utf16,
-                                      std::uint32_t from, std::uint32_t* out)
+                                      std::uint32_t from, std::uint32_t* out, bool bigEndian)
 {
 #if defined(__x86_64__)
     if (HaveAvx2) {
-        return collectLineStartsAvx2(bytes, n, utf16, from, out);
+        return collectLineStartsAvx2(bytes, n, utf16, from, out, bigEndian);
     }
 #endif
-    return collectLineStarts<false>(bytes, n, utf16, from, out);
+    return collectLineStarts<false>(bytes, n, utf16, from, out, bigEndian);
 }
 
 void LineIndex::scanNarrow(const std::uint8_t* p, const std::uint8_t* e)
@@ -608,7 +624,8 @@ void LineIndex::scanUtf16(const std::uint8_t* p, const std::uint8_t* e)
         // The second byte of a unit whose first byte came with the last append. Without an
         // open line the unit began before a clear: it is not indexed.
         m_halfUnit = false;
-        const bool isLineFeed = m_lowByte == 0x0A && *p == 0;
+        const bool isLineFeed = m_bigEndian ? m_lowByte == 0 && *p == 0x0A
+                                            : m_lowByte == 0x0A && *p == 0;
         ++p;
         if (isLineFeed || !m_open) {
             m_open = false;
@@ -633,14 +650,16 @@ void LineIndex::scanUtf16(const std::uint8_t* p, const std::uint8_t* e)
     };
     const std::uint8_t* q = p;
     for (; e - q >= 64 && !m_overflow; q += 64) {
-        std::uint64_t mask = lineFeedUnitMask(q);
+        std::uint64_t mask = lineFeedUnitMask(q, m_bigEndian);
         while (mask) {
             lineFeed(q + __builtin_ctzll(mask));
             mask &= mask - 1;
         }
     }
+    const std::uint8_t first = m_bigEndian ? 0 : 0x0A;
+    const std::uint8_t second = m_bigEndian ? 0x0A : 0;
     for (; e - q >= 2 && !m_overflow; q += 2) {
-        if (q[0] == 0x0A && q[1] == 0) {
+        if (q[0] == first && q[1] == second) {
             lineFeed(q);
         }
     }

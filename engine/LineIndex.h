@@ -8,6 +8,9 @@
 //  - UTF-16 little-endian: a line is a run of code units ending with the unit 0x000A, units
 //    counted from offset 0 (a byte-order mark FF FE is one unit, and the first line starts
 //    after it). A 0x0A byte anywhere else (U+4E0A is the bytes 0A 4E) ends nothing.
+//  - UTF-16 big-endian (only when chosen): the same with the unit's bytes the other way
+//    round, the line feed being the bytes 00 0A at an even offset.
+// An encoding chosen by the user (chooseEncoding) is final from the first byte on.
 // While the decision is provisional (fewer than a window's bytes seen) every append may
 // change it; the lines seen so far are then indexed again in the new encoding, and append
 // says so. So feeding a file's bytes in any split gives exactly the index of reading it
@@ -59,6 +62,12 @@ class LineIndex {
     // byte came before: its rest does not open a line.
     void restartAtEnd();
 
+    // After reset(), before the first append: the lines follow this encoding, final from
+    // now on, instead of the one the first bytes would suggest (engine/EncodingProbe.h).
+    // utf16: 16-bit units, bigEndian their byte order; skipBom: the first two bytes are a
+    // byte-order mark, not text.
+    void chooseEncoding(bool utf16, bool bigEndian, bool skipBom);
+
     // Extends the index with the bytes that follow end().
     AppendOutcome append(const std::uint8_t* bytes, std::size_t n);
 
@@ -67,7 +76,8 @@ class LineIndex {
     // of the bytes that follow its line feeds, and returns how many. In UTF-16 the stretch
     // must start at an even offset of the file; a unit split at its end is not seen.
     static std::size_t findLineStarts(const std::uint8_t* bytes, std::size_t n, bool utf16,
-                                      std::uint32_t from, std::uint32_t* out);
+                                      std::uint32_t from, std::uint32_t* out,
+                                      bool bigEndian = false);
     // Extends the index to `to` as append() would with the bytes of [end(), to), given the
     // line starts findLineStarts found in them (offsets from end()). Only once the
     // encoding is final and, in UTF-16, from an even end().
@@ -81,6 +91,8 @@ class LineIndex {
 
     // The encoding the lines follow (narrow until the first bytes say otherwise).
     bool isUtf16() const { return m_utf16; }
+    // The units are big-endian (chosen UTF-16 BE).
+    bool isBigEndian() const { return m_bigEndian; }
     // The encoding can no longer change.
     bool encodingFinal() const { return m_decided; }
 
@@ -159,8 +171,10 @@ class LineIndex {
     EncodingProbe m_probe;
     bool m_decided = false;     // the encoding is final
     bool m_utf16 = false;
+    bool m_bigEndian = false;
     bool m_skipBom = false;     // the first two bytes are the byte-order mark
     bool m_halfUnit = false;    // UTF-16: end() is odd, m_lowByte is the unit's first byte
+                                // (its high byte in big-endian)
     std::uint8_t m_lowByte = 0;
     // The group being filled, cached for the fast path.
     FileOffset m_prevStart = 0;              // start of the last line

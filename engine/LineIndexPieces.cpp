@@ -53,6 +53,7 @@ PiecesOutcome IndexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, F
         return PiecesOutcome::Indexed;
     }
     const bool utf16 = index.isUtf16();
+    const bool bigEndian = index.isBigEndian();
     const auto pieceStart = [&](std::size_t k) { return from + FileOffset(k * pieceBytes); };
     // Reads piece k a buffer at a time and hands each to `take` with its offset in the
     // piece; false when the piece reads short or `quit` says so.
@@ -105,7 +106,7 @@ PiecesOutcome IndexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, F
                     next, buffer,
                     [&](const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
                         const std::size_t got = LineIndex::findLineStarts(
-                            bytes, n, utf16, std::uint32_t(offset), found.get());
+                            bytes, n, utf16, std::uint32_t(offset), found.get(), bigEndian);
                         piece.starts.insert(piece.starts.end(), found.get(),
                                             found.get() + got);
                     },

@@ -5,15 +5,24 @@
 
 void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, bool utf16, std::u16string& out)
 {
+    DecodeLineBytes(bytes, n, FormOf(utf16), out);
+}
+
+void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, quill::TextEncoding form,
+                     std::u16string& out)
+{
     const std::size_t from = out.size();
-    if (utf16) {
+    if (quill::isUtf16(form)) {
         const std::size_t units = n / 2;
         out.resize(from + units);
+        // Which byte of a unit is the high one.
+        const int high = form == quill::TextEncoding::Utf16Be ? 0 : 1;
         for (std::size_t i = 0; i < units; ++i) {
-            out[from + i] = char16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+            out[from + i] = char16_t(bytes[2 * i + (1 - high)] | (bytes[2 * i + high] << 8));
         }
     } else {
-        quill::appendNarrowAsUtf16(std::string_view(reinterpret_cast<const char*>(bytes), n), out);
+        quill::appendBytesAsUtf16(std::string_view(reinterpret_cast<const char*>(bytes), n),
+                                  form, out);
     }
     // A carriage return ends a line only together with its line feed; alone it would
     // split one index line into two display lines and shift every line after it.
@@ -29,24 +38,39 @@ void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, bool utf
                               std::u16string& out, std::size_t& safeBytes,
                               std::size_t& safeLength)
 {
+    DecodeLineBytesResumable(bytes, n, FormOf(utf16), out, safeBytes, safeLength);
+}
+
+void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, quill::TextEncoding form,
+                              std::u16string& out, std::size_t& safeBytes,
+                              std::size_t& safeLength)
+{
+    using quill::TextEncoding;
     std::size_t k = 0;
-    if (utf16) {
+    if (quill::isUtf16(form)) {
+        const bool big = form == TextEncoding::Utf16Be;
         k = n & ~std::size_t(1);
-        while (k >= 2 && bytes[k - 2] == '\r' && bytes[k - 1] == 0) {
+        while (k >= 2 && bytes[k - (big ? 1 : 2)] == '\r' && bytes[k - (big ? 2 : 1)] == 0) {
             k -= 2;
         }
-    } else if (quill::narrowCharset().isUtf8) {
+    } else if (form == TextEncoding::Utf8 ||
+               (form == TextEncoding::Locale && quill::narrowCharset().isUtf8)) {
         // An ASCII byte ends every UTF-8 sequence before it, complete or not.
         k = n;
         while (k > 0 && (bytes[k - 1] >= 0x80 || bytes[k - 1] == '\r')) {
             --k;
         }
+    } else if (quill::singleByteTable(form) != nullptr) {
+        k = n;
+        while (k > 0 && bytes[k - 1] == '\r') {
+            --k;
+        }
     }
     const std::size_t from = out.size();
-    DecodeLineBytes(bytes, k, utf16, out);
+    DecodeLineBytes(bytes, k, form, out);
     safeBytes = k;
     safeLength = out.size() - from;
-    DecodeLineBytes(bytes + k, n - k, utf16, out);
+    DecodeLineBytes(bytes + k, n - k, form, out);
 }
 
 std::u16string_view StripTerminator(std::u16string_view decoded)

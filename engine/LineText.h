@@ -4,6 +4,8 @@
 // the decoded window, by Find and by the tests that compare Find with the plain rule.
 // Thread-safe.
 
+#include "platform/TextEncoding.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,6 +20,10 @@ constexpr char16_t LoneCrSymbol = 0x240D;
 // become U+FFFD). Lone carriage returns become LoneCrSymbol; a carriage return at the
 // very end of the bytes is kept (it may be the first half of a CR LF still being written).
 void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, bool utf16, std::u16string& out);
+// The same in any encoding the file is read in (not Automatic): UTF-16 of either byte
+// order, UTF-8, a single-byte set, or the locale's set.
+void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, quill::TextEncoding form,
+                     std::u16string& out);
 
 // DecodeLineBytes that also reports a point to resume from when bytes are appended to the
 // line later: the first safeBytes bytes decode to the first safeLength characters appended
@@ -27,6 +33,17 @@ void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, bool utf16, std::
 void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, bool utf16,
                               std::u16string& out, std::size_t& safeBytes,
                               std::size_t& safeLength);
+// The same in any encoding (not Automatic). In a single-byte set each byte is a resume
+// point; in UTF-8 (chosen, or the locale's) the last ASCII byte.
+void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, quill::TextEncoding form,
+                              std::u16string& out, std::size_t& safeBytes,
+                              std::size_t& safeLength);
+
+// The encoding of the bool forms: UTF-16 LE, or the locale's set.
+inline quill::TextEncoding FormOf(bool utf16)
+{
+    return utf16 ? quill::TextEncoding::Utf16Le : quill::TextEncoding::Locale;
+}
 
 // The text of a line decoded by DecodeLineBytes without its terminator: LF, CR LF or a CR
 // at the end (where lone CRs are left as they are), cut off.

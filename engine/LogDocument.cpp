@@ -6,6 +6,7 @@
 #include "engine/LineIndexPieces.h"
 #include "engine/LineText.h"
 #include "engine/SequentialReader.h"
+#include "engine/SgrParser.h"
 #include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
@@ -68,6 +69,20 @@ bool LogDocument::OnNewDocument()
     {
         std::lock_guard lock(m_docAccess);
         m_index.reset();
+        m_openEncoding = m_chosenEncoding;
+        if (m_openEncoding != quill::TextEncoding::Automatic) {
+            // A byte-order mark of the chosen UTF-16 is not text.
+            bool skipBom = false;
+            if (quill::isUtf16(m_openEncoding)) {
+                quill::ReadOnlyFile head = quill::ReadOnlyFile::open(m_nativePath);
+                std::uint8_t mark[2] = {0, 0};
+                const bool big = m_openEncoding == quill::TextEncoding::Utf16Be;
+                skipBom = head.isOpen() && head.readAt(mark, 2, 0) == 2 &&
+                          mark[0] == (big ? 0xFE : 0xFF) && mark[1] == (big ? 0xFF : 0xFE);
+            }
+            m_index.chooseEncoding(quill::isUtf16(m_openEncoding),
+                                   m_openEncoding == quill::TextEncoding::Utf16Be, skipBom);
+        }
     }
     m_haveFileState = false;
     m_haveSavedSize = false;
@@ -100,12 +115,15 @@ void LogDocument::ResetLines()
     m_index.restartAtEnd();
     ++m_indexEpoch;
     m_lineCache.assign(WindowLines + 1, std::u16string());
+    m_lineRuns.clear();
 }
 
 bool LogDocument::OnOpenDocument(const std::u16string& path)
 {
     StopWatching();
     ReloadKeywords();
+    // Read before the first line is decoded: every text of this file is shown one way.
+    m_terminalColors.store(m_settings.GetBool(Setting::TerminalColors), std::memory_order_relaxed);
     SetModifiedFlag(false);
     m_path = path;
     {
@@ -123,6 +141,20 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
     {
         std::lock_guard lock(m_docAccess);
         m_index.reset();
+        m_openEncoding = m_chosenEncoding;
+        if (m_openEncoding != quill::TextEncoding::Automatic) {
+            // A byte-order mark of the chosen UTF-16 is not text.
+            bool skipBom = false;
+            if (quill::isUtf16(m_openEncoding)) {
+                quill::ReadOnlyFile head = quill::ReadOnlyFile::open(m_nativePath);
+                std::uint8_t mark[2] = {0, 0};
+                const bool big = m_openEncoding == quill::TextEncoding::Utf16Be;
+                skipBom = head.isOpen() && head.readAt(mark, 2, 0) == 2 &&
+                          mark[0] == (big ? 0xFE : 0xFF) && mark[1] == (big ? 0xFF : 0xFE);
+            }
+            m_index.chooseEncoding(quill::isUtf16(m_openEncoding),
+                                   m_openEncoding == quill::TextEncoding::Utf16Be, skipBom);
+        }
     }
     m_haveFileState = false;
     m_haveSavedSize = false;
@@ -470,6 +502,15 @@ LineNumber LogDocument::GetLineCount() const
     return m_index.lineCount();
 }
 
+quill::TextEncoding LogDocument::Form() const
+{
+    std::lock_guard lock(m_docAccess);
+    if (m_openEncoding != quill::TextEncoding::Automatic) {
+        return m_openEncoding;
+    }
+    return m_index.isUtf16() ? quill::TextEncoding::Utf16Le : quill::TextEncoding::Locale;
+}
+
 bool LogDocument::IsUtf16() const
 {
     std::lock_guard lock(m_docAccess);
@@ -679,6 +720,9 @@ bool LogDocument::FetchWindow(LineNumber line)
     DecodeRange(file, keepEnd, end, keepEnd - first, m_lineCache);
     m_windowFirst = first;
     m_windowEnd = end;
+    std::erase_if(m_lineRuns, [&](const auto& entry) {
+        return entry.first < first || entry.first >= end;
+    });
     FindLongestLine();
     return true;
 }
@@ -721,8 +765,15 @@ void LogDocument::RefreshTail()
     std::size_t safeBytes = 0;
     std::size_t safeLength = 0;
     try {
-        DecodeLineBytesResumable(bytes.data(), bytes.size(), m_index.isUtf16(), text, safeBytes,
+        DecodeLineBytesResumable(bytes.data(), bytes.size(), Form(), text, safeBytes,
                                  safeLength);
+        if (TerminalColors()) {
+            // A sequence may still be half written: the line is decoded whole each time
+            // (its resume point stays at its start) and shown afresh.
+            safeBytes = 0;
+            safeLength = 0;
+            ShowDecodedLine(m_tail.line, text);
+        }
     } catch (const std::bad_alloc&) {
         text.clear();
         m_tail = OpenTail();
@@ -757,7 +808,7 @@ void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first,
         return;
     }
     const std::size_t count = std::size_t(got);
-    const bool utf16 = m_index.isUtf16();
+    const quill::TextEncoding form = Form();
     try {
         for (LineNumber line = first; line < end; ++line, ++slot) {
             const std::size_t from = std::size_t(m_index.lineStart(line) - base);
@@ -770,13 +821,18 @@ void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first,
             if (line + 1 == m_index.lineCount() && m_index.lastLineOpen()) {
                 std::size_t safeBytes = 0;
                 std::size_t safeLength = 0;
-                DecodeLineBytesResumable(bytes.data() + from, to - from, utf16, text, safeBytes,
+                DecodeLineBytesResumable(bytes.data() + from, to - from, form, text, safeBytes,
                                          safeLength);
+                if (TerminalColors()) {
+                    safeBytes = 0;
+                    safeLength = 0;
+                }
                 m_tail = OpenTail{true, false, line, m_index.lineStart(line) + FileOffset(safeBytes),
                                   safeLength};
             } else {
-                DecodeLineBytes(bytes.data() + from, to - from, utf16, text);
+                DecodeLineBytes(bytes.data() + from, to - from, form, text);
             }
+            ShowDecodedLine(line, text);
         }
     } catch (const std::bad_alloc&) {
         // The lines decoded so far stay; the rest read as empty text.
@@ -796,7 +852,10 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
             return false;
         }
         std::u16string decoded;
-        DecodeLineBytes(bytes.data(), std::size_t(got), m_index.isUtf16(), decoded);
+        DecodeLineBytes(bytes.data(), std::size_t(got), Form(), decoded);
+        if (TerminalColors()) {
+            StripSgrInPlace(decoded, nullptr);
+        }
         text.assign(StripTerminator(decoded));
     } catch (const std::bad_alloc&) {
         text.clear(); // a line too long to hold is searched as empty
@@ -868,7 +927,8 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
     }
     // Whole lines are read in blocks of about this size; a longer line is read alone.
     constexpr FileOffset BlockBytes = 1 << 20;
-    bool utf16 = false;
+    quill::TextEncoding form = quill::TextEncoding::Locale;
+    bool terminal = false;
     LineNumber count = 0;
     quill::ReadOnlyFile file;
     {
@@ -878,7 +938,8 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
         } else if (generation != m_contentGeneration) {
             return PieceOutcome::Reset; // the lines the record names are gone
         }
-        utf16 = m_index.isUtf16();
+        form = Form();
+        terminal = TerminalColors();
         count = m_index.lineCount();
         if (selection.startLine < count) {
             file = quill::ReadOnlyFile::open(m_nativePath);
@@ -950,7 +1011,10 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             const std::int64_t to = std::min<std::int64_t>(got, starts[k + 1] - base);
             decoded.clear();
             if (to > from) {
-                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), utf16, decoded);
+                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), form, decoded);
+                if (terminal) {
+                    StripSgrInPlace(decoded, nullptr);
+                }
             }
             emitPart(line, StripTerminator(decoded));
         }
@@ -971,6 +1035,72 @@ void LogDocument::GetKeywordColors(std::u16string_view line, ColorRef& textColor
                                      ColorRef& bkColor, bool& matched) const
 {
     ::GetKeywordColors(m_keywords, line, textColor, bkColor, matched);
+}
+
+void LogDocument::GetMatchRuns(std::u16string_view line, std::size_t from, std::size_t to,
+                               StyleRuns& runs) const
+{
+    ::GetMatchRuns(m_keywords, line, from, to, runs);
+}
+
+void LogDocument::SetTerminalColors(bool on)
+{
+    std::lock_guard lock(m_docAccess);
+    if (on == TerminalColors()) {
+        return;
+    }
+    m_terminalColors.store(on, std::memory_order_relaxed);
+    // Columns of the old text name other characters in the new: what pointed into it goes.
+    // The rows themselves stay (the view may still draw them); an empty window is enough
+    // for the next use to decode afresh.
+    m_windowFirst = 0;
+    m_windowEnd = 0;
+    m_longestLength = 0;
+    ++m_textGeneration;
+    m_tail = OpenTail();
+    m_lineRuns.clear();
+    m_selection = DocSelection();
+    m_findPos = FindPosition();
+    ++m_contentGeneration;
+    ++m_indexEpoch;
+}
+
+void LogDocument::ShowDecodedLine(LineNumber line, std::u16string& text)
+{
+    auto it = std::find_if(m_lineRuns.begin(), m_lineRuns.end(),
+                           [&](const auto& entry) { return entry.first == line; });
+    if (!TerminalColors()) {
+        if (it != m_lineRuns.end()) {
+            m_lineRuns.erase(it);
+        }
+        return;
+    }
+    StyleRuns runs;
+    StripSgrInPlace(text, &runs);
+    if (runs.empty()) {
+        if (it != m_lineRuns.end()) {
+            m_lineRuns.erase(it);
+        }
+    } else if (it != m_lineRuns.end()) {
+        it->second = std::move(runs);
+    } else {
+        m_lineRuns.emplace_back(line, std::move(runs));
+    }
+}
+
+const StyleRuns& LogDocument::GetLineRuns(LineNumber index) const
+{
+    static const StyleRuns none;
+    std::lock_guard lock(m_docAccess);
+    if (index < m_windowFirst || index >= m_windowEnd) {
+        return none;
+    }
+    for (const auto& [line, runs] : m_lineRuns) {
+        if (line == index) {
+            return runs;
+        }
+    }
+    return none;
 }
 
 void LogDocument::SetTitle(const std::u16string&)

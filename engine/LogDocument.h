@@ -25,6 +25,8 @@
 #include "engine/LineIndex.h"
 #include "engine/LineIndexPieces.h"
 #include "engine/LineMarks.h"
+#include "engine/StyleRuns.h"
+#include "platform/TextEncoding.h"
 
 #include <array>
 #include <atomic>
@@ -211,6 +213,33 @@ class LogDocument {
     void GetKeywordColors(std::u16string_view line, ColorRef& textColor, ColorRef& bkColor,
                           bool& matched) const;
     const std::vector<Keyword>& GetKeywords() const { return m_keywords; }
+    // The runs of characters in [from, to) of the line that match-only keywords colour
+    // (engine/KeywordMatcher.h).
+    void GetMatchRuns(std::u16string_view line, std::size_t from, std::size_t to,
+                      StyleRuns& runs) const;
+
+    // --- the encoding (main thread) ---
+    // The encoding the next open reads the file in; Automatic (the default) lets the
+    // file's first bytes decide, as ever. Kept across opens of this document.
+    void SetEncoding(quill::TextEncoding chosen) { m_chosenEncoding = chosen; }
+    quill::TextEncoding ChosenEncoding() const { return m_chosenEncoding; }
+    // The encoding the lines are read in now, never Automatic: the one chosen at the last
+    // open, or what the first bytes decided (UTF-16 LE or the locale's set). Takes
+    // docAccess; any thread.
+    quill::TextEncoding Form() const;
+
+    // --- terminal colours (main thread) ---
+    // While on, every text of the document is the text as a terminal shows it: control
+    // sequences are taken out wherever lines are decoded (the window, Find, copy, the
+    // filter pane's rows, the filter), and the window keeps the styles of its lines'
+    // SGR sequences (engine/SgrParser.h). Switching starts the lines' text over: the
+    // selection and the find position go, and ContentGeneration moves on.
+    void SetTerminalColors(bool on);
+    bool TerminalColors() const { return m_terminalColors.load(std::memory_order_relaxed); }
+    // The styles of a line of the decoded window, as its text is shown; empty for a line
+    // without them or outside the window. Same lifetime as GetLineView's text: valid while
+    // the caller holds docAccess() and makes no other call of this document.
+    const StyleRuns& GetLineRuns(LineNumber index) const;
 
     bool GetNewTextArrived() const { return m_newTextArrived; }
     void SetNewTextArrived(bool arrived) { m_newTextArrived = arrived; }
@@ -331,6 +360,16 @@ class LogDocument {
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
     LineIndex m_index;
     std::vector<Keyword> m_keywords;
+    quill::TextEncoding m_chosenEncoding = quill::TextEncoding::Automatic;
+    // What the last open chose, Automatic when the first bytes decide; guarded by docAccess.
+    quill::TextEncoding m_openEncoding = quill::TextEncoding::Automatic;
+    // Terminal colours: read by the filter's threads, hence atomic.
+    std::atomic<bool> m_terminalColors{false};
+    // The styles of the window's lines that have any, by line number; a line leaving the
+    // window takes its entry along when the window moves.
+    std::vector<std::pair<LineNumber, StyleRuns>> m_lineRuns;
+    // Decoded window text as shown: strips a line's sequences and records its styles.
+    void ShowDecodedLine(LineNumber line, std::u16string& text);
     bool m_newTextArrived = false;
     std::uint64_t m_indexEpoch = 0; // guarded by docAccess
     std::mutex m_listenerMutex;

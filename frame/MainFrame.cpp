@@ -57,6 +57,8 @@ constexpr int StringSizeLabel = 130;
 constexpr int StringLineLabel = 131;
 constexpr int StringPaused = 210;
 constexpr int StringPausedTip = 211;
+constexpr int StringEncodingTip = 450;
+constexpr int StringEncodingAutomatic = 451;
 constexpr int StringSettingsCaption = 9;
 constexpr int ResourceMain = 128;
 constexpr int ResourceContextMenu = 132;
@@ -383,7 +385,8 @@ void MainFrame::createActions()
           Command::SelectAll, Command::Find, Command::FindNextDown, Command::FindNextUp,
           Command::ViewToolbar, Command::ViewStatusBar, Command::Pause, Command::Resume,
           Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter,
-          Command::CloseTab, Command::NextTab, Command::PreviousTab}) {
+          Command::CloseTab, Command::NextTab, Command::PreviousTab,
+          Command::ViewTerminalColors}) {
         m_commands->action(id);
     }
     for (int id = Command::SelectTab1; id <= Command::SelectTab9; ++id) {
@@ -393,6 +396,10 @@ void MainFrame::createActions()
         m_commands->action(id);
     }
     NavigationCommands::Prepare(*m_commands);
+    m_commands->action(Command::ViewTerminalColors)->setCheckable(true);
+    for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
+        m_commands->action(id)->setCheckable(true);
+    }
     m_commands->action(Command::ViewToolbar)->setCheckable(true);
     m_commands->action(Command::ViewStatusBar)->setCheckable(true);
     connect(m_commands, &CommandActions::triggered, this, &MainFrame::runCommand);
@@ -493,6 +500,29 @@ void MainFrame::buildStatusBar()
     m_pausePane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_pausePane->setVisible(false);
     bar->addPermanentWidget(m_pausePane);
+    m_encodingPane = new QLabel(bar);
+    m_encodingPane->setObjectName(QStringLiteral("encodingPane"));
+    m_encodingPane->setToolTip(resources.string(StringEncodingTip));
+    m_encodingPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->addPermanentWidget(m_encodingPane);
+}
+
+void MainFrame::updateEncodingPane()
+{
+    if (m_encodingPane == nullptr) {
+        return;
+    }
+    QString text;
+    const LogDocument* document = GetActiveDocument();
+    if (document != nullptr && !document->GetPathName().empty()) {
+        text = QString::fromStdString(quill::encodingName(document->Form()));
+        if (document->ChosenEncoding() == quill::TextEncoding::Automatic) {
+            text = LanguageResources::current().string(StringEncodingAutomatic).arg(text);
+        }
+    }
+    if (m_encodingPane->text() != text) {
+        m_encodingPane->setText(text);
+    }
 }
 
 void MainFrame::updatePausePane()
@@ -681,6 +711,16 @@ void MainFrame::updateCommandStates()
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
     NavigationCommands::UpdateStates(*m_commands, GetView());
+    const LogDocument* front = GetActiveDocument();
+    commandAction(Command::ViewTerminalColors)
+        ->setChecked(front != nullptr ? front->TerminalColors()
+                                      : settings.GetBool(Setting::TerminalColors));
+    const int chosen = front != nullptr ? int(front->ChosenEncoding()) : 0;
+    for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
+        commandAction(id)->setEnabled(front != nullptr);
+        commandAction(id)->setChecked(id - Command::ViewEncodingFirst == chosen);
+    }
+    updateEncodingPane();
     updatePausePane();
 }
 
@@ -736,6 +776,10 @@ void MainFrame::runCommand(int id)
     case Command::ViewStatusBar:
         toggleBar(id);
         break;
+    case Command::ViewTerminalColors:
+        OnViewTerminalColors();
+        break;
+
     case Command::Copy:
         OnEditCopy();
         break;
@@ -757,6 +801,8 @@ void MainFrame::runCommand(int id)
     default:
         if (id >= Command::SelectTab1 && id <= Command::SelectTab9) {
             selectTabAt(id - Command::SelectTab1);
+        } else if (id >= Command::ViewEncodingFirst && id <= Command::ViewEncodingLast) {
+            OnViewEncoding(quill::TextEncoding(id - Command::ViewEncodingFirst));
         } else {
             NavigationCommands::Run(id, GetView(), this);
         }
@@ -843,6 +889,37 @@ void MainFrame::OnClearWindow()
     document->SetNewTextArrived(false);
     UpdateAllViews();
     ApplyTopMost();
+}
+
+void MainFrame::OnViewTerminalColors()
+{
+    const bool on = !SettingsStore::instance().GetBool(Setting::TerminalColors);
+    SettingsStore::instance().SetBool(Setting::TerminalColors, on);
+    // A display setting: every tab shows its text one way.
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        tab(i)->document()->SetTerminalColors(on);
+        tab(i)->UpdateAllViews();
+        tab(i)->view()->viewport()->update();
+    }
+}
+
+void MainFrame::OnViewEncoding(quill::TextEncoding encoding)
+{
+    LogDocument* document = GetActiveDocument();
+    if (document == nullptr) {
+        return;
+    }
+    document->SetEncoding(encoding);
+    const std::u16string path = document->GetPathName();
+    if (path.empty()) {
+        return; // the next open in this tab uses it
+    }
+    if (m_owner != nullptr) {
+        m_owner->SetFileEncoding(path, encoding);
+        OnFileReload();
+    } else if (document->OnOpenDocument(path)) {
+        m_front->UpdateAllViews();
+    }
 }
 
 void MainFrame::OnNewWindow()

@@ -15,6 +15,7 @@
 #include "dialogs/FindDialog.h"
 #include "engine/DocumentHost.h"
 #include "engine/DocumentTypes.h"
+#include "platform/TextEncoding.h"
 
 #include <QEvent>
 #include <QMainWindow>
@@ -69,6 +70,11 @@ constexpr int PreviousTab = 33002;
 // Alt+1 .. Alt+9: the tab at that place.
 constexpr int SelectTab1 = 33003;
 constexpr int SelectTab9 = 33011;
+// Reading comfort.
+constexpr int ViewTerminalColors = 33150;
+// View > Encoding: 33151 + the number of a quill::TextEncoding (Automatic first).
+constexpr int ViewEncodingFirst = 33151;
+constexpr int ViewEncodingLast = ViewEncodingFirst + quill::TextEncodingCount - 1;
 } // namespace Command
 
 // A watcher message as it travels to the main window: the event type is the message
@@ -101,6 +107,13 @@ class FrameOwner {
     // Opens recent entry index (0 = most recent); a failed entry leaves the list.
     virtual void OnOpenRecentFile(int index) = 0;
     virtual std::vector<std::u16string> RecentFiles() const = 0;
+    // Keeps the encoding chosen for a file with it in the recent-file list, for its next
+    // open (a reload included).
+    virtual void SetFileEncoding(const std::u16string& path, quill::TextEncoding encoding)
+    {
+        (void)path;
+        (void)encoding;
+    }
 };
 
 class MainFrame : public QMainWindow {
@@ -155,6 +168,7 @@ class MainFrame : public QMainWindow {
     QLabel* pane(int index) const; // 1..3
     // The pane that says following is paused; shown only while it is.
     QLabel* pausePane() const { return m_pausePane; }
+    QLabel* encodingPane() const { return m_encodingPane; }
 
     // Status panes 1 to 3.
     void SetFilePathText(const std::u16string& path);
@@ -178,6 +192,13 @@ class MainFrame : public QMainWindow {
     // Reopens the tab's file in that tab (the watcher saw it replaced, or Reload).
     void reloadTab(LogTab* tab);
     void OnNewWindow();
+    // View > Terminal Colours: stored, and applied to the document shown.
+    void OnViewTerminalColors();
+    // View > Encoding: the shown file is read again in the chosen encoding, which the
+    // recent-file list keeps for it.
+    void OnViewEncoding(quill::TextEncoding encoding);
+    // The status bar's encoding pane: the encoding the document is read in.
+    void updateEncodingPane();
     void OnClearWindow();
     // Runs the settings sheet; after OK the new settings take effect at once.
     void OnSettings();
@@ -270,6 +291,7 @@ class MainFrame : public QMainWindow {
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_panes[3] = {};
     QLabel* m_pausePane = nullptr;
+    QLabel* m_encodingPane = nullptr;
     CommandActions* m_commands = nullptr;
     bool m_created = false;
     QPointer<QMenu> m_recentMenu;

@@ -29,4 +29,7 @@ public:
     bool m_enabled = true;
     ColorRef m_textColor = 0;
     ColorRef m_backgroundColor = 0;
+    // Colours only the text each occurrence covers, in every line, instead of the line;
+    // such a keyword never decides a line's own colours.
+    bool m_matchOnly = false;
 };

@@ -7,11 +7,12 @@
 namespace {
 
 const std::u16string ValueNamePrefix = u"File";
+const std::u16string EncodingNamePrefix = u"Encoding";
 
-std::u16string valueName(std::size_t index)
+std::u16string valueName(std::size_t index, const std::u16string& prefix = ValueNamePrefix)
 {
     const std::string digits = std::to_string(index + 1);
-    return ValueNamePrefix + std::u16string(digits.begin(), digits.end());
+    return prefix + std::u16string(digits.begin(), digits.end());
 }
 
 } // namespace
@@ -30,6 +31,7 @@ std::u16string RecentFileList::keyPath() const
 void RecentFileList::ReadList()
 {
     m_entries.clear();
+    m_encodings.clear();
     const std::u16string key = keyPath();
     for (std::size_t i = 0; i < m_maxSize; ++i) {
         const std::u16string path = m_settings.ReadFileNameAt(key, valueName(i));
@@ -37,6 +39,7 @@ void RecentFileList::ReadList()
         if (!path.empty() &&
             std::find(m_entries.begin(), m_entries.end(), path) == m_entries.end()) {
             m_entries.push_back(path);
+            SetEncoding(path, m_settings.ReadDwordAt(key, valueName(i, EncodingNamePrefix), 0));
         }
     }
 }
@@ -48,7 +51,32 @@ void RecentFileList::WriteList()
     m_settings.DeleteUserTree(key);
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         m_settings.WriteStringAt(key, valueName(i), m_entries[i]);
+        if (const std::uint32_t encoding = EncodingOf(m_entries[i]); encoding != 0) {
+            m_settings.WriteDwordAt(key, valueName(i, EncodingNamePrefix), encoding);
+        }
     }
+}
+
+std::uint32_t RecentFileList::EncodingOf(const std::u16string& path) const
+{
+    const auto it = m_encodings.find(path);
+    return it != m_encodings.end() ? it->second : 0;
+}
+
+void RecentFileList::SetEncoding(const std::u16string& path, std::uint32_t encoding)
+{
+    if (encoding == 0) {
+        m_encodings.erase(path);
+    } else {
+        m_encodings[path] = encoding;
+    }
+}
+
+void RecentFileList::dropUnlisted()
+{
+    std::erase_if(m_encodings, [&](const auto& entry) {
+        return std::find(m_entries.begin(), m_entries.end(), entry.first) == m_entries.end();
+    });
 }
 
 void RecentFileList::Add(const std::u16string& path)
@@ -63,6 +91,7 @@ void RecentFileList::Add(const std::u16string& path)
     m_entries.insert(m_entries.begin(), path);
     if (m_entries.size() > m_maxSize) {
         m_entries.resize(m_maxSize);
+        dropUnlisted();
     }
 }
 
@@ -70,6 +99,7 @@ void RecentFileList::Remove(std::size_t index)
 {
     if (index < m_entries.size()) {
         m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(index));
+        dropUnlisted();
     }
 }
 

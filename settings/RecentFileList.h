@@ -5,9 +5,14 @@
 // "Software\Local AppWizard-Generated Applications\<application name>\Recent File List". The list
 // is read at start-up and written back at shutdown; in between it lives in memory. Paths
 // are file names in their escaped UTF-16 form (platform/FileName.h) and come back from the
-// hive with every byte they stand for. Main (user-interface) thread only.
+// hive with every byte they stand for. Beside each path, the encoding the user chose for
+// that file is kept as the number "Encoding<n>" (a dword, see platform/TextEncoding.h;
+// absent for the automatic choice), which older versions ignore. Main (user-interface)
+// thread only.
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +40,10 @@ class RecentFileList {
     std::size_t size() const { return m_entries.size(); }
     const std::u16string& operator[](std::size_t index) const { return m_entries[index]; }
     const std::vector<std::u16string>& entries() const { return m_entries; }
+    // The encoding chosen for a path of the list (0, automatic, for any other path).
+    std::uint32_t EncodingOf(const std::u16string& path) const;
+    // Keeps an encoding for a path; it stays with the path while the path is in the list.
+    void SetEncoding(const std::u16string& path, std::uint32_t encoding);
 
     // The path as a menu shows it: at most MenuTextLength characters, the middle folders
     // replaced by "..." and the file name kept whole.
@@ -46,4 +55,7 @@ class RecentFileList {
     std::u16string m_appName;
     std::size_t m_maxSize;
     std::vector<std::u16string> m_entries;
+    std::map<std::u16string, std::uint32_t> m_encodings; // non-zero ones only
+    // Forgets the encodings of paths no longer listed.
+    void dropUnlisted();
 };

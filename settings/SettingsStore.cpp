@@ -462,6 +462,7 @@ void SettingsStore::LoadKeywords(std::vector<Keyword>& keywords) const
     const std::u16string matchCase = ValueName(Setting::MatchCase);
     const std::u16string matchWord = ValueName(Setting::MatchWord);
     const std::u16string enabled = ValueName(Setting::Enabled);
+    const std::u16string matchOnly = ValueName(Setting::ColorMatchOnly);
     keywords.reserve(keywords.size() + names.size());
     for (const std::u16string& name : names) {
         std::optional<quill::HiveKeyHandle> user;
@@ -486,6 +487,7 @@ void SettingsStore::LoadKeywords(std::vector<Keyword>& keywords) const
         keywords.emplace_back(text, dword(textColor, 0), dword(bkColor, 0),
                               dword(matchCase, 1) != 0, dword(matchWord, 1) != 0,
                               dword(enabled, 1) != 0);
+        keywords.back().m_matchOnly = dword(matchOnly, 0) != 0;
     }
 }
 
@@ -495,7 +497,8 @@ void SettingsStore::SaveKeywords(const std::vector<Keyword>& keywords)
     const std::u16string names[] = {
         ValueName(Setting::SearchString), ValueName(Setting::HighlightTextColor),
         ValueName(Setting::HighlightBkColor), ValueName(Setting::MatchCase),
-        ValueName(Setting::MatchWord), ValueName(Setting::Enabled)};
+        ValueName(Setting::MatchWord), ValueName(Setting::Enabled),
+        ValueName(Setting::ColorMatchOnly)};
     // One write for the whole list: another running copy never sees half a list, and a
     // failed write leaves the old list whole.
     const std::u16string extName = ValueName(Setting::SoundFileExt);
@@ -526,6 +529,11 @@ void SettingsStore::SaveKeywords(const std::vector<Keyword>& keywords)
             key->setValue(names[3], RegType::Dword, dwordBytes(keyword.m_matchCase ? 1 : 0));
             key->setValue(names[4], RegType::Dword, dwordBytes(keyword.m_matchWord ? 1 : 0));
             key->setValue(names[5], RegType::Dword, dwordBytes(keyword.m_enabled ? 1 : 0));
+            // Written only when set: a list without such keywords stays byte for byte what
+            // older versions wrote and read.
+            if (keyword.m_matchOnly) {
+                key->setValue(names[6], RegType::Dword, dwordBytes(1));
+            }
         }
         return true;
     });

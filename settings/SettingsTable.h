@@ -52,6 +52,8 @@ constexpr SettingId ColumnWidthEnable = 313;
 constexpr SettingId ColumnWidthKeyword = 314;
 constexpr SettingId ColumnWidthMatchCase = 315;
 constexpr SettingId ColumnWidthMatchWord = 316;
+// Reading comfort: show terminal colours (and hide their escape sequences).
+constexpr SettingId TerminalColors = 317;
 // ...\Keywords (401-406 are the names used inside each numbered keyword subkey)
 constexpr SettingId SearchString = 401;
 constexpr SettingId HighlightTextColor = 402;
@@ -63,12 +65,14 @@ constexpr SettingId Beep = 407;
 constexpr SettingId PlaySound = 408;
 constexpr SettingId Sound = 409;
 constexpr SettingId SoundFileExt = 410;
+// Reading comfort: a keyword that colours its matches only (inside each keyword subkey).
+constexpr SettingId ColorMatchOnly = 411;
 // ...\Filter (the filter view; its recent filters sit in the subkey "Recent", see
 // settings/FilterHistory.h)
 constexpr SettingId FilterPaneHeight = 501; // pixels; 0: not chosen yet
 // Navigation: the line-number gutter and the overview strip (...\GUI)
-constexpr SettingId LineNumbers = 317;
-constexpr SettingId OverviewStrip = 318;
+constexpr SettingId LineNumbers = 318;
+constexpr SettingId OverviewStrip = 319;
 } // namespace Setting
 
 enum class SettingType : std::uint32_t {

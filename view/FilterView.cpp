@@ -295,9 +295,21 @@ void FilterView::paintEvent(QPaintEvent* event)
         if (m_document != nullptr) {
             m_document->GetKeywordColors(line, textRef, backRef, matched);
         }
-        const LogRenderer::RowStyle style =
+        LogRenderer::RowStyle style =
             LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef, backRef,
                                   m_selection, static_cast<LineNumber>(row));
+        if (m_document != nullptr && textLeft <= area.right() &&
+            std::any_of(m_document->GetKeywords().begin(), m_document->GetKeywords().end(),
+                        [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; })) {
+            // Keywords that colour their matches do so here too, in the part shown.
+            qsizetype from = 0;
+            qsizetype to = 0;
+            m_renderer.visibleRange(toQStringView(line), shownX + textLeft,
+                                    shownX + area.right() + 1, from, to);
+            StyleRuns runs;
+            m_document->GetMatchRuns(line, std::size_t(from), std::size_t(to), runs);
+            LogRenderer::setRuns(style, runs);
+        }
         if (textLeft <= area.right()) {
             m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, toQStringView(line), style);
         }

@@ -227,6 +227,29 @@ qsizetype LogRenderer::walkTo(QStringView text, qsizetype from, qint64& x, qint6
     return i;
 }
 
+void LogRenderer::visibleRange(QStringView text, qint64 left, qint64 right, qsizetype& first,
+                               qsizetype& end) const
+{
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    qint64 x = 0;
+    seekWalk(text, left, i, x);
+    while (i < n) {
+        qint64 next = x;
+        const qsizetype after = step(text, i, next);
+        if (next > left) {
+            break;
+        }
+        x = next;
+        i = after;
+    }
+    first = i;
+    while (i < n && x < right) {
+        i = step(text, i, x);
+    }
+    end = i;
+}
+
 void LogRenderer::paintRow(QPainter& painter, int y, qint64 scrollX, int clipLeft,
                            int clipRight, QStringView text, const RowStyle& style) const
 {
@@ -287,8 +310,8 @@ void LogRenderer::paintRow(QPainter& painter, int y, qint64 scrollX, int clipLef
     painter.setFont(m_font);
     const int baseline = y + m_ascent;
 
-    // A segment is a stretch of characters with one pair of colours; inside it, tabs split
-    // the text into pieces drawn at their own x.
+    // A segment is a stretch of characters with one look (selection and run); inside it,
+    // tabs split the text into pieces drawn at their own x.
     struct Piece {
         qsizetype start;
         qsizetype length;
@@ -296,8 +319,17 @@ void LogRenderer::paintRow(QPainter& painter, int y, qint64 scrollX, int clipLef
     };
     std::vector<Piece> pieces;
     pieces.reserve(8);
+    std::size_t runIndex = 0;
+    const std::size_t noRun = style.runs.size();
+    auto runAt = [&](qsizetype k) {
+        while (runIndex < style.runs.size() && style.runs[runIndex].end <= k) {
+            ++runIndex;
+        }
+        return runIndex < style.runs.size() && style.runs[runIndex].start <= k ? runIndex : noRun;
+    };
     qint64 segmentX = x;
     bool segmentSelected = selected(i);
+    std::size_t segmentRun = runAt(i);
     qsizetype pieceStart = i;
     qint64 pieceX = x;
 
@@ -306,27 +338,45 @@ void LogRenderer::paintRow(QPainter& painter, int y, qint64 scrollX, int clipLef
             pieces.push_back({pieceStart, end - pieceStart, pieceX});
         }
     };
+    QFont bold = m_font;
+    bold.setBold(true);
     auto flushSegment = [&](qint64 endX) {
-        const QColor& fg = segmentSelected ? style.background : style.text;
-        const QColor& bg = segmentSelected ? style.text : style.background;
-        if (segmentSelected || style.fillBackground) {
-            painter.fillRect(QRect(int(segmentX - scrollX), y, int(endX - segmentX), m_lineHeight),
-                             bg);
+        const RowStyle::Run* run = segmentRun != noRun ? &style.runs[segmentRun] : nullptr;
+        const QColor& ink = run && run->text.isValid() ? run->text : style.text;
+        const QColor& paper = run && run->background.isValid() ? run->background : style.background;
+        const QColor& fg = segmentSelected ? paper : ink;
+        const QColor& bg = segmentSelected ? ink : paper;
+        const int left = int(segmentX - scrollX);
+        if (segmentSelected || style.fillBackground || (run && run->background.isValid())) {
+            painter.fillRect(QRect(left, y, int(endX - segmentX), m_lineHeight), bg);
         }
         painter.setPen(fg);
+        if (run && run->bold) {
+            painter.setFont(bold);
+        }
         for (const Piece& piece : pieces) {
             drawPiece(painter, text, piece.start, piece.length, int(piece.x - scrollX), baseline);
+        }
+        if (run && run->bold) {
+            painter.setFont(m_font);
+        }
+        if (run && run->underline) {
+            painter.fillRect(QRect(left, y + std::min(m_ascent + 1, m_lineHeight - 1),
+                                   int(endX - segmentX), 1),
+                             fg);
         }
         pieces.clear();
     };
 
     while (i < n && x < visibleRight) {
         const bool isSelected = selected(i);
-        if (isSelected != segmentSelected) {
+        const std::size_t isRun = style.runs.empty() ? noRun : runAt(i);
+        if (isSelected != segmentSelected || isRun != segmentRun) {
             closePiece(i);
             flushSegment(x);
             segmentX = x;
             segmentSelected = isSelected;
+            segmentRun = isRun;
             pieceStart = i;
             pieceX = x;
         }
@@ -344,8 +394,8 @@ void LogRenderer::paintRow(QPainter& painter, int y, qint64 scrollX, int clipLef
     flushSegment(x);
 }
 
-const LogRenderer::TileSet& LogRenderer::tileSet(const QColor& text,
-                                                 const QColor& background) const
+std::shared_ptr<const LogRenderer::TileSet> LogRenderer::tileSet(const QColor& text,
+                                                                 const QColor& background) const
 {
     const quint64 key = (quint64(text.rgb() & 0xFFFFFF) << 24) | (background.rgb() & 0xFFFFFF);
     auto it = m_tileSets.find(key);
@@ -358,7 +408,8 @@ const LogRenderer::TileSet& LogRenderer::tileSet(const QColor& text,
         }
         it = m_tileSets.insert(key, std::make_shared<TileSet>());
     }
-    TileSet& tiles = **it;
+    std::shared_ptr<TileSet> held = *it;
+    TileSet& tiles = *held;
     if (tiles.pixels.empty()) {
         std::size_t total = 0;
         for (int c = 0; c < 256; ++c) {
@@ -389,7 +440,7 @@ const LogRenderer::TileSet& LogRenderer::tileSet(const QColor& text,
             }
         }
     }
-    return tiles;
+    return held;
 }
 
 std::size_t LogRenderer::tileCacheBytes() const
@@ -505,22 +556,68 @@ void LogRenderer::paintTiles(QPainter& painter, int y, qint64 scrollX, int clipL
         }
     }
     RowTarget row = direct ? *direct : rowTarget();
-    const TileSet& normal = tileSet(style.text, style.background);
-    const TileSet* inverted = style.hasSelection ? &tileSet(style.background, style.text) : nullptr;
+    const std::shared_ptr<const TileSet> normal = tileSet(style.text, style.background);
+    const std::shared_ptr<const TileSet> inverted =
+        style.hasSelection ? tileSet(style.background, style.text) : nullptr;
     const qsizetype selFirst = style.selection.first;
     const qsizetype selLast = style.selection.last < 0 ? n - 1 : style.selection.last;
-    const QRgb normalBackground = style.background.rgb();
-    const QRgb invertedBackground = style.text.rgb();
+
+    // The look of the run the walk is in; runs ascend with the walk, so each is looked up
+    // once, not once per character.
+    struct Look {
+        QColor text;
+        QColor background;
+        std::shared_ptr<const TileSet> normal;
+        std::shared_ptr<const TileSet> inverted;
+        bool bold = false;
+        bool underline = false;
+    };
+    const Look rowLook{style.text, style.background, normal, inverted, false, false};
+    Look runLook;
+    const Look* look = &rowLook;
+    std::size_t runIndex = 0;
+    std::size_t lookRun = style.runs.size(); // the run runLook holds; size(): none
+    auto lookAt = [&](qsizetype k) -> const Look* {
+        const std::vector<RowStyle::Run>& runs = style.runs;
+        while (runIndex < runs.size() && runs[runIndex].end <= k) {
+            ++runIndex;
+        }
+        if (runIndex >= runs.size() || runs[runIndex].start > k) {
+            return &rowLook;
+        }
+        if (lookRun != runIndex) {
+            const RowStyle::Run& run = runs[runIndex];
+            lookRun = runIndex;
+            runLook.text = run.text.isValid() ? run.text : style.text;
+            runLook.background = run.background.isValid() ? run.background : style.background;
+            runLook.normal = tileSet(runLook.text, runLook.background);
+            runLook.inverted =
+                style.hasSelection ? tileSet(runLook.background, runLook.text) : nullptr;
+            runLook.bold = run.bold;
+            runLook.underline = run.underline;
+        }
+        return &runLook;
+    };
 
     struct Other {
         qsizetype start;
         qsizetype end;
         int x;
-        bool selected;
+        QColor pen;
+        bool bold;
     };
     std::vector<Other> others;
+    struct Underline {
+        int left;
+        int right;
+        QColor color;
+    };
+    std::vector<Underline> underlines;
     while (i < n && x < visibleRight) {
         const bool selected = inverted != nullptr && i >= selFirst && i <= selLast;
+        if (!style.runs.empty()) {
+            look = lookAt(i);
+        }
         const char16_t c = text[i].unicode();
         const int cellX = x;
         qint64 wideX = documentX + x; // tab stops count from the line's start
@@ -530,13 +627,22 @@ void LogRenderer::paintTiles(QPainter& painter, int y, qint64 scrollX, int clipL
             m_row = m_row.copy(0, 0, 2 * (x - originX), m_lineHeight);
             row = rowTarget();
         }
-        if (c < 256 && c != u'\t' && m_latin1Glyphs[c] != 0) {
-            copyCell(row, selected ? *inverted : normal, c, cellX - originX);
+        const QColor& pen = selected ? look->background : look->text;
+        if (!look->bold && c < 256 && c != u'\t' && m_latin1Glyphs[c] != 0) {
+            copyCell(row, selected ? *look->inverted : *look->normal, c, cellX - originX);
         } else {
             fillCell(row, cellX - originX, x - cellX,
-                     selected ? invertedBackground : normalBackground);
+                     (selected ? look->text : look->background).rgb());
             if (c != u'\t') {
-                others.push_back({i, next, cellX, selected});
+                others.push_back({i, next, cellX, pen, look->bold});
+            }
+        }
+        if (look->underline) {
+            if (!underlines.empty() && underlines.back().right == cellX &&
+                underlines.back().color == pen) {
+                underlines.back().right = x;
+            } else {
+                underlines.push_back({cellX, x, pen});
             }
         }
         i = next;
@@ -553,12 +659,24 @@ void LogRenderer::paintTiles(QPainter& painter, int y, qint64 scrollX, int clipL
                           QRect(0, 0, end - originX, m_lineHeight));
     }
     if (!others.empty()) {
+        QFont bold = m_font;
+        bold.setBold(true);
+        bool boldSet = false;
         painter.setFont(m_font);
         for (const Other& other : others) {
-            painter.setPen(other.selected ? style.background : style.text);
+            if (other.bold != boldSet) {
+                painter.setFont(other.bold ? bold : m_font);
+                boldSet = other.bold;
+            }
+            painter.setPen(other.pen);
             painter.drawText(QPoint(painterX + other.x, y + m_ascent),
                              text.sliced(other.start, other.end - other.start).toString());
         }
+    }
+    const int underlineY = y + std::min(m_ascent + 1, m_lineHeight - 1);
+    for (const Underline& line : underlines) {
+        painter.fillRect(QRect(painterX + line.left, underlineY, line.right - line.left, 1),
+                         line.color);
     }
 }
 
@@ -694,4 +812,24 @@ LogRenderer::RowStyle LogRenderer::rowStyle(ColorRef text, ColorRef background, 
         style.selection.last = row == selection.endLine ? selection.endCol : -1;
     }
     return style;
+}
+
+void LogRenderer::setRuns(RowStyle& style, const StyleRuns& runs)
+{
+    style.runs.clear();
+    style.runs.reserve(runs.size());
+    for (const StyleRun& run : runs) {
+        RowStyle::Run out;
+        out.start = qsizetype(run.start);
+        out.end = qsizetype(run.end);
+        if (run.hasText) {
+            out.text = quill::colorFromRef(run.text);
+        }
+        if (run.hasBackground) {
+            out.background = quill::colorFromRef(run.background);
+        }
+        out.bold = run.bold;
+        out.underline = run.underline;
+        style.runs.push_back(out);
+    }
 }

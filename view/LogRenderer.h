@@ -12,6 +12,7 @@
 // Not thread-safe; the user-interface thread owns its renderer. Holds no document data.
 
 #include "engine/DocumentTypes.h"
+#include "engine/StyleRuns.h"
 #include "settings/SettingsStore.h"
 
 #include <QColor>
@@ -95,6 +96,11 @@ class LogRenderer {
     qsizetype seekX(QStringView text, qint64 left, qint64& x) const;
     // The same walk from character `from`, whose cell starts at x.
     qsizetype walkTo(QStringView text, qsizetype from, qint64& x, qint64 left) const;
+    // The characters [first, end) that reach into document x [left, right): what a paint
+    // of that part draws. Starts from the remembered points of a long line, as the paint
+    // does, so asking costs no more than painting.
+    void visibleRange(QStringView text, qint64 left, qint64 right, qsizetype& first,
+                      qsizetype& end) const;
 
     struct RowStyle {
         QColor text;
@@ -110,7 +116,22 @@ class LogRenderer {
         // result is that of erasing the row with it first, without painting the row's
         // pixels twice.
         QColor rest;
+        // Stretches of characters [start, end) in a look of their own (terminal colours,
+        // keyword matches): ascending, not overlapping. An invalid colour keeps the row's;
+        // the selection shows them inverted like the rest of the row.
+        struct Run {
+            qsizetype start = 0;
+            qsizetype end = 0;
+            QColor text;
+            QColor background;
+            bool bold = false;
+            bool underline = false;
+        };
+        std::vector<Run> runs;
     };
+
+    // The runs of the engine as the renderer draws them (see RowStyle::runs).
+    static void setRuns(RowStyle& style, const StyleRuns& runs);
 
     // The style of row `row` of a pane in the settings' colours (text, background): the
     // keyword's colours when the line matched one, and the columns the selection covers
@@ -199,7 +220,8 @@ class LogRenderer {
     // text layout.
     void paintTiles(QPainter& painter, int y, qint64 scrollX, int clipLeft, int clipRight,
                     QStringView text, qsizetype i, qint64 x, const RowStyle& style) const;
-    const TileSet& tileSet(const QColor& text, const QColor& background) const;
+    // Shared: a later colour pair may empty the cache while a row still copies from this.
+    std::shared_ptr<const TileSet> tileSet(const QColor& text, const QColor& background) const;
     RowTarget rowTarget() const;
     // The painter's image as the target of the row whose first cell is at painter x
     // originX and top y, for its columns [left, right): only when the image is plain

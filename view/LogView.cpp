@@ -408,6 +408,30 @@ void LogView::resizeEvent(QResizeEvent* event)
     m_follower->keep();
 }
 
+bool LogView::lineRuns(std::u16string_view line, LineNumber index, bool matched, qint64 left,
+                       qint64 right, LogRenderer::RowStyle& style)
+{
+    // A whole-line keyword's colours win over the line's own terminal colours; the
+    // keywords that colour their matches lie over both.
+    const StyleRuns& terminal = matched || !m_document->TerminalColors()
+                                    ? m_noRuns
+                                    : m_document->GetLineRuns(index);
+    m_matchRuns.clear();
+    const std::vector<Keyword>& keywords = m_document->GetKeywords();
+    if (std::any_of(keywords.begin(), keywords.end(),
+                    [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; })) {
+        qsizetype from = 0;
+        qsizetype to = 0;
+        m_renderer.visibleRange(toQStringView(line), left, right, from, to);
+        m_document->GetMatchRuns(line, std::size_t(from), std::size_t(to), m_matchRuns);
+    }
+    if (!terminal.empty() || !m_matchRuns.empty()) {
+        LogRenderer::setRuns(style, m_matchRuns.empty() ? terminal
+                                                        : OverlayRuns(terminal, m_matchRuns));
+    }
+    return !m_matchRuns.empty();
+}
+
 void LogView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
@@ -494,7 +518,6 @@ void LogView::paintEvent(QPaintEvent* event)
                 ColorRef backRef = backgroundColor;
                 bool matched = false;
                 m_document->GetKeywordColors(line, textRef, backRef, matched);
-                alert.LineDrawn(matched);
                 const int y = shrunk ? static_cast<int>(i - first) * height
                                      : static_cast<int>(static_cast<qint64>(i) * height - scrollY);
                 rows.push_back({line,
@@ -502,6 +525,9 @@ void LogView::paintEvent(QPaintEvent* event)
                                 LogRenderer::rowStyle(textColor, backgroundColor, matched,
                                                       textRef, backRef, selection, i),
                                 y, i});
+                const bool marked = lineRuns(line, i, matched, shownX + area.left(),
+                                             shownX + area.right() + 1, rows.back().style);
+                alert.LineDrawn(matched || marked);
                 if (!marks.Empty() && marks.IsMarked(i)) {
                     LogRenderer::RowStyle& style = rows.back().style;
                     style.background = markedBackground(style.background);

@@ -256,6 +256,13 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
         std::uint32_t line = 0;
     };
     std::vector<PaintRow> m_paintRows;
+    // The runs of one row (terminal colours, keyword matches) into its style, for the
+    // characters within document x [left, right); true when a keyword colours a match in
+    // that part. Caller holds docAccess.
+    bool lineRuns(std::u16string_view line, LineNumber index, bool matched, qint64 left,
+                  qint64 right, LogRenderer::RowStyle& style);
+    StyleRuns m_matchRuns;
+    const StyleRuns m_noRuns;
 
     int m_caretLine = 0;
     int m_caretDocX = 0;

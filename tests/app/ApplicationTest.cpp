@@ -306,6 +306,27 @@ TEST_F(ApplicationTest, TraceLogHasStartAndExitLinesAndTheRecentListIsSavedAtExi
     EXPECT_NE(store->GetDword(Setting::WindowPosRight), 0u) << "closing stored the position";
 }
 
+// The encoding chosen for a file is kept with it: a reload and the next run read it so,
+// another file opens automatic.
+TEST_F(ApplicationTest, AChosenEncodingIsKeptForItsFileAcrossReloadAndRuns)
+{
+    const std::string file = logFile("latin.log", "caf\xE9\n");
+    const std::string other = logFile("other.log", "caf\xC3\xA9\n");
+    ASSERT_TRUE(app->InitInstance({file}));
+    MainFrame* frame = app->mainFrame();
+    frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Latin1))->trigger();
+    EXPECT_EQ(app->document()->GetLine(0), u"caf\u00E9");
+    frame->action(Command::Reload)->trigger();
+    EXPECT_EQ(app->document()->ChosenEncoding(), quill::TextEncoding::Latin1);
+    EXPECT_EQ(app->document()->GetLine(0), u"caf\u00E9");
+    ASSERT_TRUE(app->OpenDocumentFile(u16(other)));
+    EXPECT_EQ(app->document()->ChosenEncoding(), quill::TextEncoding::Automatic);
+    app->mainFrame()->close();
+    app->ExitInstance();
+    EXPECT_EQ(storedRecent().EncodingOf(u16(file)), std::uint32_t(quill::TextEncoding::Latin1));
+    EXPECT_EQ(storedRecent().EncodingOf(u16(other)), 0u);
+}
+
 TEST_F(ApplicationTest, MissingLanguagePackageEndsStartUpWithItsMessage)
 {
     store->SetString(Setting::ResourceDllPath, u16(dir.file("nowhere")));

@@ -306,6 +306,39 @@ TEST_P(SettingsSheetTest, NewKeywordWithoutColourChangesIsWhiteOnRed)
     EXPECT_EQ(stored[1], Keyword(u"FATAL", 0x00FFFFFF, 0x000000FF, false, false, true));
 }
 
+TEST_P(SettingsSheetTest, ColourOnlyTheMatchIsTickedAndStoredPerKeyword)
+{
+    storeKeywords(abc());
+    runSheet([](SettingsSheet* sheet) {
+        showKeywordsTab(sheet);
+        CheckListControl* rows = list(sheet);
+        clickRow(rows, 1);
+        whenModal<KeywordEditor>([](KeywordEditor* editor) {
+            auto* tick = control<QCheckBox>(editor, 1029);
+            ASSERT_NE(tick, nullptr);
+            EXPECT_FALSE(tick->isChecked());
+            clickCheckBox(tick);
+            ok(editor);
+        });
+        click(control(keywordsPage(sheet), 1017));
+        ok(sheet);
+    });
+    std::vector<Keyword> want = abc();
+    want[1].m_matchOnly = true;
+    EXPECT_EQ(storedKeywords(), want);
+    // Edited again, the editor shows it ticked.
+    runSheet([](SettingsSheet* sheet) {
+        showKeywordsTab(sheet);
+        clickRow(list(sheet), 1);
+        whenModal<KeywordEditor>([](KeywordEditor* editor) {
+            EXPECT_TRUE(control<QCheckBox>(editor, 1029)->isChecked());
+            cancel(editor);
+        });
+        click(control(keywordsPage(sheet), 1017));
+        ok(sheet);
+    });
+}
+
 TEST_P(SettingsSheetTest, EditorCancelAndEmptyTextChangeNothing)
 {
     storeKeywords(abc());

@@ -681,3 +681,104 @@ TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
         << messages[0].toStdString();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), copied);
 }
+
+// View > Terminal Colours: the escape sequences go, their colours show, a whole-line
+// keyword wins over them, and Select All with Ctrl+C copies the text as shown.
+TEST_F(MainFrameTest, TerminalColoursShowTheTextAsATerminalDoesAndCopyIt)
+{
+    quilltest::writeFile(path, "\x1b[42mGREEN\x1b[0m tail\nFATAL \x1b[42mgreen\x1b[0m\n");
+    store->SaveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true)});
+    createFrame();
+    frame->resize(600, 400);
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    QAction* terminal = frame->action(Command::ViewTerminalColors);
+    ASSERT_NE(terminal, nullptr);
+    EXPECT_FALSE(terminal->isChecked());
+    EXPECT_EQ(document->GetLine(0), u"\x1b[42mGREEN\x1b[0m tail");
+
+    terminal->trigger();
+    EXPECT_TRUE(store->GetBool(Setting::TerminalColors));
+    EXPECT_TRUE(terminal->isChecked());
+    EXPECT_EQ(document->GetLine(0), u"GREEN tail");
+    LogView* view = frame->GetView();
+    const QImage image = view->viewport()->grab().toImage();
+    const int row = int(view->lineHeight());
+    const QColor green(0, 205, 0);
+    auto top = [&](int line, int column) {
+        return QColor(image.pixel(column * view->renderer().averageCharWidth() + 1, line * row));
+    };
+    EXPECT_EQ(top(0, 0), green);
+    EXPECT_EQ(top(0, 4), green);
+    EXPECT_NE(top(0, 5), green);
+    EXPECT_EQ(top(1, 7), QColor(0, 0, 255)) << "the keyword's whole-line colour wins";
+
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return !frame->isCopying(); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QStringLiteral("GREEN tail\r\nFATAL green\r\n"));
+
+    terminal->trigger();
+    EXPECT_FALSE(store->GetBool(Setting::TerminalColors));
+    EXPECT_EQ(document->GetLine(1), u"FATAL \x1b[42mgreen\x1b[0m");
+}
+
+// View > Encoding reads the file again in the chosen encoding; the status bar says which,
+// and the menu ticks it.
+TEST_F(MainFrameTest, EncodingMenuReadsTheFileAgainAndTheStatusBarSaysWhich)
+{
+    quilltest::writeFile(path, "caf\xE9 \x80\n");
+    createFrame();
+    frame->show();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    frame->updateCommandStates();
+    EXPECT_TRUE(frame->action(Command::ViewEncodingFirst)->isChecked());
+    EXPECT_TRUE(frame->encodingPane()->text().endsWith(QStringLiteral(" (automatic)")))
+        << frame->encodingPane()->text().toStdString();
+
+    frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))->trigger();
+    EXPECT_EQ(document->GetLine(0), u"caf\u00E9 \u20AC");
+    EXPECT_EQ(frame->encodingPane()->text(), QStringLiteral("Windows-1252"));
+    EXPECT_TRUE(
+        frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))->isChecked());
+    EXPECT_FALSE(frame->action(Command::ViewEncodingFirst)->isChecked());
+    EXPECT_EQ(owner.opened.size(), 2u) << "read again through the owner, as a reload";
+
+    frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Latin1))->trigger();
+    EXPECT_EQ(document->GetLine(0), u"caf\u00E9 \u0080");
+}
+
+// A keyword that colours only its matches colours each of them, in every line, over the
+// colours of a whole-line keyword.
+TEST_F(MainFrameTest, MatchOnlyKeywordsColourTheirMatchesOverAWholeLineKeyword)
+{
+    quilltest::writeFile(path, "an ab ab\nFATAL ab\n");
+    Keyword match(u"ab", 0x00FFFFFF, 0x0000FF00, true, false, true); // white on green
+    match.m_matchOnly = true;
+    store->SaveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true), match});
+    createFrame();
+    frame->resize(600, 400);
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    LogView* view = frame->GetView();
+    const QImage image = view->viewport()->grab().toImage();
+    const int row = int(view->lineHeight());
+    const int cell = view->renderer().averageCharWidth();
+    auto top = [&](int line, int column) { return QColor(image.pixel(column * cell + 1, line * row)); };
+    const QColor green(0, 255, 0);
+    const QColor blue(0, 0, 255);
+    const QColor black(0, 0, 0);
+    EXPECT_EQ(top(0, 0), black);
+    EXPECT_EQ(top(0, 2), black);
+    EXPECT_EQ(top(0, 3), green);
+    EXPECT_EQ(top(0, 4), green);
+    EXPECT_EQ(top(0, 5), black);
+    EXPECT_EQ(top(0, 7), green) << "every match, up to the line's end";
+    EXPECT_EQ(top(1, 0), blue) << "the whole-line keyword's colour under the match";
+    EXPECT_EQ(top(1, 6), green);
+    EXPECT_EQ(top(1, 7), green);
+}

@@ -36,6 +36,7 @@ const std::map<int, QStringList> kStrings = {
     {146, {}}, {147, {}}, {148, {}}, {149, {}}, {150, {}}, {151, {}}, {152, {}}, {153, {}},
     {154, {}}, {155, {}}, {156, {}}, {61440, {}}, {61442, {}},
     {190, {}}, {300, {}},
+    {450, {}}, {451, {"%1"}}, // the encoding pane
 };
 
 // The commands menus, toolbar and accelerators may send.
@@ -44,7 +45,9 @@ const std::set<int> kCommands = {32772, 32774, 32775, 32782, 32783, 32791, 32793
                                  59392, 59393, 33000, 33001, 33002, 33003, 33004, 33005,
                                  33006, 33007, 33008, 33009, 33010, 33011,
                                  // navigation
-                                 33050, 33051, 33052, 33053, 33054, 33055, 33056, 33057, 33058};
+                                 33050, 33051, 33052, 33053, 33054, 33055, 33056, 33057, 33058,
+                                 // View > Terminal Colours, View > Encoding
+                                 33150, 33151, 33152, 33153, 33154, 33155, 33156, 33157, 33158};
 
 enum class Kind { Label, Button, Check, Edit, MultiLineEdit, List, ToolButton };
 
@@ -66,7 +69,7 @@ const std::map<int, std::vector<Control>> kDialogs = {
            {1032, Kind::ToolButton}, {1033, Kind::Button}, {1034, Kind::Button}}},
     {145, {{1020, Kind::Edit}, {1021, Kind::Check}, {1022, Kind::Check}, {1024, Kind::Label},
            {1025, Kind::Label}, {1026, Kind::Button}, {1027, Kind::Edit}, {1028, Kind::Button},
-           {1, Kind::Button}, {2, Kind::Button}}},
+           {1029, Kind::Check}, {1, Kind::Button}, {2, Kind::Button}}},
 };
 
 bool isKind(QWidget* w, Kind kind)

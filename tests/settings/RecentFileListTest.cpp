@@ -115,3 +115,33 @@ TEST_F(RecentFileListTest, MenuTextIsAbbreviatedToThirtyCharacters)
         EXPECT_EQ(std::string(shown.begin(), shown.end()), row.shown);
     }
 }
+
+TEST_F(RecentFileListTest, AnEncodingStaysWithItsFileAndLeavesWithIt)
+{
+    RecentFileList list(store, u"quillstream");
+    for (const char16_t* path : {u"/a", u"/b", u"/c"}) {
+        list.Add(path);
+    }
+    list.SetEncoding(u"/b", 3);
+    list.SetEncoding(u"/c", 6);
+    list.SetEncoding(u"/c", 0); // automatic again: nothing kept
+    list.Add(u"/b");            // moves up with its encoding
+    list.WriteList();
+    EXPECT_EQ(store.ReadDwordAt(list.keyPath(), u"Encoding1", 99), 3u);
+    EXPECT_EQ(store.ReadDwordAt(list.keyPath(), u"Encoding2", 99), 99u);
+
+    RecentFileList again(store, u"quillstream");
+    again.ReadList();
+    EXPECT_EQ(again.EncodingOf(u"/b"), 3u);
+    EXPECT_EQ(again.EncodingOf(u"/c"), 0u);
+    again.Remove(0);
+    again.Add(u"/b"); // removed and opened afresh: automatic
+    EXPECT_EQ(again.EncodingOf(u"/b"), 0u);
+    // Pushed off the end of the list, a file forgets its encoding too.
+    RecentFileList small(store, u"quillstream", 1);
+    small.Add(u"/x");
+    small.SetEncoding(u"/x", 2);
+    small.Add(u"/y");
+    small.Add(u"/x");
+    EXPECT_EQ(small.EncodingOf(u"/x"), 0u);
+}

@@ -287,6 +287,25 @@ TEST_F(SettingsStoreTest, keywordListRoundTripsInOrder)
     EXPECT_EQ(stored(Keywords + u"\\2", u"MatchCase")->data, dword(1));
 }
 
+TEST_F(SettingsStoreTest, colourOnlyTheMatchIsAValueOfItsOwnWrittenOnlyWhenSet)
+{
+    std::vector<Keyword> list = sampleKeywords(3);
+    list[1].m_matchOnly = true;
+    store.SaveKeywords(list);
+    std::vector<Keyword> loaded;
+    store.LoadKeywords(loaded);
+    EXPECT_EQ(loaded, list);
+    // Older versions read the other values as before; a list without it is what they wrote.
+    EXPECT_EQ(stored(Keywords + u"\\1", u"ColorMatchOnly"), nullptr);
+    EXPECT_EQ(stored(Keywords + u"\\2", u"ColorMatchOnly")->data, dword(1));
+    // A machine-wide keyword may say it too.
+    put(machine, Keywords + u"\\3", u"ColorMatchOnly", RegType::Dword, dword(1));
+    loaded.clear();
+    store.LoadKeywords(loaded);
+    ASSERT_EQ(loaded.size(), 3u);
+    EXPECT_TRUE(loaded[2].m_matchOnly);
+}
+
 TEST_F(SettingsStoreTest, savingThreeAfterFiveLeavesExactlyThree)
 {
     store.SaveKeywords(sampleKeywords(5));

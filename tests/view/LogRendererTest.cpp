@@ -436,3 +436,137 @@ TEST(LogRendererTest, ManyColourPairsOfALargeFontStayWithinTheTileBudget)
         ASSERT_LE(renderer.tileCacheBytes(), LogRenderer::TileCacheBudget) << pair;
     }
 }
+
+namespace {
+
+LogRenderer::RowStyle::Run run(qsizetype start, qsizetype end, const QColor& text,
+                               const QColor& background = QColor(), bool bold = false,
+                               bool underline = false)
+{
+    LogRenderer::RowStyle::Run r;
+    r.start = start;
+    r.end = end;
+    r.text = text;
+    r.background = background;
+    r.bold = bold;
+    r.underline = underline;
+    return r;
+}
+
+// Anti-aliased glyphs in red on black: some pixel is clearly red.
+bool anyReddish(const QImage& image, int from, int to)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = std::max(0, from); x < std::min(to, image.width()); ++x) {
+            const QColor c(image.pixel(x, y));
+            if (c.red() > 128 && c.green() < 64 && c.blue() < 64) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Both ways a row is drawn: from glyph tiles, and (slanted fonts) through Qt's text layout.
+std::vector<QFont> bothPaths()
+{
+    QFont slanted = testFont();
+    slanted.setItalic(true);
+    return {testFont(), slanted};
+}
+
+} // namespace
+
+TEST(LogRendererTest, RunsColourExactlyTheirCharactersAndTheSelectionInvertsThem)
+{
+    for (const QFont& font : bothPaths()) {
+        const LogRenderer renderer(font);
+        SCOPED_TRACE(renderer.usesTiles() ? "tiles" : "text layout");
+        const QString text = QStringLiteral("0123456789");
+        LogRenderer::RowStyle style = colours(White, Black);
+        // Adjacent runs, one ending at the line's end; a run without a background keeps
+        // the row's.
+        style.runs = {run(1, 3, Green, Red), run(3, 4, White, Blue), run(6, 7, Red),
+                      run(8, 10, White, Green)};
+        const auto cell = [&](qsizetype k) { return renderer.prefixWidth(text, k); };
+        QImage image = paintRow(renderer, text, style);
+        EXPECT_EQ(countTop(image, 0, cell(1), Black), cell(1));
+        EXPECT_EQ(countTop(image, cell(1), cell(3), Red), cell(3) - cell(1));
+        EXPECT_EQ(countTop(image, cell(3), cell(4), Blue), cell(4) - cell(3));
+        EXPECT_EQ(countTop(image, cell(4), cell(8), Black), cell(8) - cell(4));
+        EXPECT_EQ(countTop(image, cell(8), cell(10), Green), cell(10) - cell(8));
+        EXPECT_EQ(countTop(image, cell(10), image.width(), Green), 0);
+        EXPECT_TRUE(anyReddish(image, cell(6), cell(7))) << "a run's own text colour";
+        EXPECT_FALSE(anyReddish(image, cell(4), cell(6)));
+
+        // Selected, a run shows its own colours exchanged.
+        style.hasSelection = true;
+        style.selection = {2, 3};
+        image = paintRow(renderer, text, style);
+        EXPECT_EQ(countTop(image, cell(1), cell(2), Red), cell(2) - cell(1));
+        EXPECT_EQ(countTop(image, cell(2), cell(3), Green), cell(3) - cell(2));
+        EXPECT_EQ(countTop(image, cell(3), cell(4), White), cell(4) - cell(3));
+    }
+}
+
+TEST(LogRendererTest, UnderlinedRunsAreUnderlinedAndBoldOnesDrawn)
+{
+    for (const QFont& font : bothPaths()) {
+        const LogRenderer renderer(font);
+        SCOPED_TRACE(renderer.usesTiles() ? "tiles" : "text layout");
+        const QString text = QStringLiteral("____abcd");
+        LogRenderer::RowStyle style = colours(White, Black);
+        style.runs = {run(4, 6, Green, QColor(), false, true), run(6, 8, Red, QColor(), true)};
+        const QImage image = paintRow(renderer, text, style);
+        const int from = renderer.prefixWidth(text, 4);
+        const int to = renderer.prefixWidth(text, 6);
+        const int underline = std::min(QFontMetrics(font).ascent() + 1,
+                                       renderer.lineHeight() - 1);
+        int green = 0;
+        for (int x = from; x < to; ++x) {
+            green += QColor(image.pixel(x, underline)) == Green ? 1 : 0;
+        }
+        EXPECT_EQ(green, to - from);
+        EXPECT_TRUE(anyReddish(image, to, renderer.prefixWidth(text, 8)));
+        EXPECT_FALSE(anyPixel(image, 0, from, Green));
+    }
+}
+
+TEST(LogRendererTest, ARowOfMoreColourPairsThanTheCacheHoldsIsDrawnWhole)
+{
+    LogFontRecord record = LogRenderer::defaultFontRecord(96);
+    record.lfHeight = -40;
+    const LogRenderer renderer(LogRenderer::fontFromRecord(record));
+    ASSERT_TRUE(renderer.usesTiles());
+    const QString text(80, u'x');
+    LogRenderer::RowStyle style = colours(White, Black);
+    for (int k = 0; k < 80; ++k) {
+        style.runs.push_back(run(k, k + 1, White, QColor(k * 3, 0, 255 - k * 3)));
+    }
+    const QImage image = paintRow(renderer, text, style, renderer.textWidth(text) + 10);
+    for (int k = 0; k < 80; ++k) {
+        const int x = renderer.prefixWidth(text, k);
+        ASSERT_EQ(QColor(image.pixel(x, 0)), QColor(k * 3, 0, 255 - k * 3)) << k;
+    }
+}
+
+TEST(LogRendererTest, VisibleRangeIsWhatReachesIntoTheColumns)
+{
+    const LogRenderer renderer(testFont());
+    const QString text = QStringLiteral("ab\tcdefgh");
+    const int w = renderer.averageCharWidth();
+    qsizetype first = 0;
+    qsizetype end = 0;
+    renderer.visibleRange(text, 0, 1, first, end);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(end, 1);
+    renderer.visibleRange(text, w, 2 * w, first, end); // exactly the second cell
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(end, 2);
+    renderer.visibleRange(text, 3 * w, 8 * w + 1, first, end); // inside the tab
+    EXPECT_EQ(first, 2);
+    EXPECT_EQ(end, 4);
+    renderer.visibleRange(text, 100 * w, 200 * w, first, end);
+    EXPECT_EQ(first, text.size());
+    EXPECT_EQ(end, text.size());
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+// Terminal colours: the text of a line as a terminal would show it, without its control
+// sequences, and the styles its SGR sequences ("ESC [ 1 ; 31 m") give the rest.
+//
+// A control sequence is ESC, '[', parameter characters 0x30-0x3F, intermediate characters
+// 0x20-0x2F and one final character 0x40-0x7E. A complete one is hidden; only the final
+// 'm' changes the style, any other final (cursor moves, erasing) is hidden without effect.
+// Anything else that starts with ESC (a sequence cut off by another ESC, a control
+// character, a character beyond ASCII or the line's end, or ESC not followed by '[') is
+// not a sequence: it is shown as it is, so a broken sequence never hides more than itself.
+//
+// Understood: 0 (reset), 1 and 22 (bold on, off), 4 and 24 (underline on, off), 30-37,
+// 90-97, 39 and 40-47, 100-107, 49 (the 16 colours, default), 38/48 with ";5;n" (256
+// colours) and ";2;r;g;b" (24-bit), also with ':' between the sub-parameters. Other codes
+// are skipped; an extended colour with a missing or out-of-range part ends that sequence's
+// codes. An empty code counts as 0. Each line starts in the default style: lines are shown
+// independently, so a colour never leaks from one line into the next.
+//
+// Pure functions; thread-safe.
+
+#include "engine/StyleRuns.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+constexpr char16_t EscapeCharacter = 0x1B;
+
+// Appends the line as shown to `shown`; when runs is not null, appends the styled runs
+// (positions counted in `shown` from where it was appended; the default style gives no
+// run). A line without ESC is appended unchanged, without runs.
+void StripSgr(std::u16string_view line, std::u16string& shown, StyleRuns* runs);
+
+// StripSgr of text onto itself (runs, when not null, replaced by the line's).
+void StripSgrInPlace(std::u16string& text, StyleRuns* runs);
+
+// The shown bytes of one line of a byte-oriented encoding (UTF-8 or a single-byte set, where
+// the sequences' characters are ASCII bytes and no other character holds the byte ESC):
+// the line's bytes without its complete control sequences, written to out (room for n
+// bytes); returns how many. Decoding the result gives StripSgr's text wherever the line's
+// bytes decode cleanly; Find and the filter search these bytes and check what they find
+// against the text shown.
+std::size_t StripSgrBytes(const std::uint8_t* bytes, std::size_t n, std::uint8_t* out);
+
+// The length of the complete control sequence that starts at bytes[at] (which must be ESC)
+// of a line of n bytes; 0 when none starts there (the ESC is then text).
+std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at);
+
+// The colour of entry n of the 256-colour palette (xterm's), as 0x00BBGGRR.
+ColorRef SgrPaletteColor(unsigned n);
