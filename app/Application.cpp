@@ -47,6 +47,7 @@ constexpr int StringUsageText = 7;
 constexpr int StringUsageHeading = 8;
 constexpr int StringUsageSyntax = 10;
 constexpr int StringUsageOptions = 11;
+constexpr int StringOptionNeedsLine = 352;
 constexpr int StringLogFilter = 139;
 constexpr int StringOpenTitle = 61440;
 constexpr int StringAllFiles = 61442;
@@ -177,6 +178,13 @@ bool Application::InitInstance(const std::vector<std::string>& args)
         m_usagePresenter(usageText());
         return false;
     }
+    if (!commandLine.badOption.empty()) {
+        m_usagePresenter(LanguageResources::current().format(
+                             StringOptionNeedsLine, QString::fromStdString(commandLine.badOption)) +
+                         QStringLiteral("\n\n") + usageText());
+        m_initFailed = true;
+        return false;
+    }
     // Spools of copies that ended without removing theirs (a crash, SIGKILL).
     if (const int stale = quill::removeStaleSpools(quill::spoolFolderPath())) {
         log.Line(TraceLog::LevelInfo, "Stale spools removed: ", std::uint32_t(stale));
@@ -235,6 +243,10 @@ bool Application::InitInstance(const std::vector<std::string>& args)
     }
 
     m_mainFrame->show();
+    if (commandLine.fileName && commandLine.line) {
+        // After show: the line is placed with the window's real height.
+        m_mainFrame->GetView()->ShowLine(*commandLine.line == 0 ? 0 : *commandLine.line - 1);
+    }
     m_mainFrame->repaint();
     return true;
 }

@@ -25,11 +25,32 @@ bool isVersionSwitch(const std::string& arg)
            });
 }
 
+namespace {
+
+// A line number of decimal digits, saturated; nothing for anything else (empty included).
+std::optional<std::uint32_t> lineNumber(std::string_view text)
+{
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = std::min<std::uint64_t>(value * 10 + std::uint64_t(c - '0'), UINT32_MAX);
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+} // namespace
+
 CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
 {
     CommandLineInfo info;
     bool flagsEnded = false;
     static constexpr std::string_view commandSwitch = "--command";
+    static constexpr std::string_view lineOption = "--line";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (!flagsEnded && arg == "--") {
@@ -54,6 +75,36 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
             arg.compare(0, commandSwitch.size() + 1, "--command=") == 0) {
             if (!info.command) {
                 info.command = arg.substr(commandSwitch.size() + 1);
+            }
+            continue;
+        }
+        if (!flagsEnded && !arg.empty() && arg.front() == '+') {
+            const std::string_view rest = std::string_view(arg).substr(1);
+            if (rest.empty() || rest == "G") {
+                info.line.reset();
+                continue;
+            }
+            if (const std::optional<std::uint32_t> line = lineNumber(rest)) {
+                info.line = line;
+                continue;
+            }
+        }
+        if (!flagsEnded && arg.starts_with(lineOption) &&
+            (arg.size() == lineOption.size() || arg[lineOption.size()] == '=')) {
+            const bool joined = arg.size() > lineOption.size();
+            std::optional<std::uint32_t> line;
+            if (joined) {
+                line = lineNumber(std::string_view(arg).substr(lineOption.size() + 1));
+            } else if (i + 1 < args.size()) {
+                line = lineNumber(args[i + 1]);
+                if (line) {
+                    ++i;
+                }
+            }
+            if (line) {
+                info.line = line;
+            } else if (info.badOption.empty()) {
+                info.badOption = std::string(lineOption);
             }
             continue;
         }

@@ -8,7 +8,13 @@
 // that merely contains "-h" opens normally. "--" ends the flags: every later argument is a
 // file name, even one that starts with "-". Other flags and empty arguments are ignored.
 // Pure function of its input; any thread.
+//
+// Where the first file opens, as in less: "+N" or "--line N" (also "--line=N") open it at
+// line N (1-based; 0 is the first line, a number past the end the last); "+" and "+G" open
+// it at the end, which is also the default. The last of them counts. After "--" they are
+// file names; any other argument that starts with "+" is a file name too.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +33,10 @@ struct CommandLineInfo {
     // --command LINE or --command=LINE: follow the output of that command line (split into
     // words by shell rules, never run through a shell). The first one wins.
     std::optional<std::string> command;
+    // The line the first file opens at (1-based, saturated at UINT32_MAX); none: the end.
+    std::optional<std::uint32_t> line;
+    // An option that lacks the value it needs ("--line" without a number); empty when none.
+    std::string badOption;
 };
 
 // args: the arguments after the program name.

@@ -30,6 +30,10 @@
 //                                        w = word, r = regular expression, x = exclude,
 //                                        t = with terminal colours on)
 //   quill_bench keywords COUNT           load COUNT stored keywords, match log lines
+//   quill_bench overview FILE            the keyword lines of the whole file for the overview
+//                                        strip and the keyword jumps, with 10 keywords: the
+//                                        first pass, its memory, and what 1000 appended lines
+//                                        cost after it (a pass over the new lines only)
 //   quill_bench longline DIR MIB         peak memory to read and show one line of MIB MiB,
 //                                        and the cost of showing it after small appends
 //
@@ -38,6 +42,7 @@
 
 #include "engine/DocumentHost.h"
 #include "engine/FilterPattern.h"
+#include "engine/KeywordLines.h"
 #include "engine/LineFilter.h"
 #include "engine/KeywordMatcher.h"
 #include "engine/LogDocument.h"
@@ -818,6 +823,106 @@ int filterBench(const std::string& path, const std::string& text, const std::str
     return 0;
 }
 
+// The keyword lines of the whole file (KeywordLines) with ten keywords, as the overview strip
+// and Alt+Down find them: the first pass from a warm cache (median of three), then the work
+// of 1000 lines appended to the followed file.
+int overviewBench(const std::string& path)
+{
+    BenchSettings settings;
+    std::vector<Keyword> keywords;
+    // The levels a user colours and texts that turn up now and then, not words every line
+    // holds.
+    const char* texts[] = {"ERROR", "WARN", "Fatal", "panic", "refused",
+                           "denied", "status=500", "segfault", "deadlock", "corrupt"};
+    for (int i = 0; i < 10; ++i) {
+        const std::string text = texts[i];
+        keywords.emplace_back(std::u16string(text.begin(), text.end()), 0x000000u,
+                              0x0000FFu + 0x100u * unsigned(i), i % 2 == 0, i % 3 == 0, true);
+    }
+    settings.store->SaveKeywords(keywords);
+    QuietHost host;
+    LogDocument doc(&host, *settings.store);
+    if (!doc.OnOpenDocument(u16(path))) {
+        return 1;
+    }
+    doc.StopWatching();
+    doc.GetLine(0);
+    std::vector<double> times;
+    std::vector<double> cpu;
+    std::size_t memory = 0;
+    std::size_t found = 0;
+    for (int run = 0; run < 3; ++run) {
+        warm(path);
+        KeywordLines lines(doc, nullptr);
+        const double cpuStart = cpuSeconds();
+        const auto start = Clock::now();
+        lines.Sync();
+        lines.WaitIdle(std::chrono::minutes(10));
+        times.push_back(seconds(Clock::now() - start));
+        cpu.push_back(cpuSeconds() - cpuStart);
+        memory = lines.MemoryBytes();
+        LineNumber line = 0;
+        found = 0;
+        for (LineNumber from = 0; lines.Neighbour(from, true, line) == KeywordLines::Outcome::Found;
+             from = line) {
+            ++found;
+        }
+    }
+    std::sort(times.begin(), times.end());
+    std::sort(cpu.begin(), cpu.end());
+    std::printf("overview_seconds %.4f\noverview_cpu_seconds %.4f\noverview_gbps %.3f\n"
+                "overview_keyword_lines %zu\noverview_memory_bytes %zu\n",
+                times[times.size() / 2], cpu[cpu.size() / 2],
+                double(doc.IndexedEnd()) / times[times.size() / 2] / 1e9, found, memory);
+
+    // Appends to the followed file: the pass covers the new lines only.
+    KeywordLines lines(doc, nullptr);
+    lines.Sync();
+    lines.WaitIdle(std::chrono::minutes(10));
+    const std::string copy = path + ".overview";
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+        out << in.rdbuf();
+    }
+    LogDocument grown(&host, *settings.store);
+    if (!grown.OnOpenDocument(u16(copy))) {
+        return 1;
+    }
+    grown.StopWatching();
+    KeywordLines growing(grown, nullptr);
+    growing.Sync();
+    growing.WaitIdle(std::chrono::minutes(10));
+    std::string block;
+    for (int i = 0; i < 1000; ++i) {
+        block += "2026-12-07 13:00:00.000 INFO  [t01] request " + std::to_string(i) +
+                 (i % 20 == 0 ? " ERROR timeout" : " served") + "\n";
+    }
+    std::vector<double> appendTimes;
+    const std::uint64_t readBefore = growing.LinesRead();
+    for (int round = 0; round < 20; ++round) {
+        {
+            std::ofstream out(copy, std::ios::binary | std::ios::app);
+            out << block;
+        }
+        {
+            std::lock_guard lock(grown.docAccess());
+            grown.AppendText(reinterpret_cast<const std::uint8_t*>(block.data()), block.size(),
+                             false);
+        }
+        const auto start = Clock::now();
+        growing.Sync();
+        growing.WaitIdle(std::chrono::minutes(1));
+        appendTimes.push_back(seconds(Clock::now() - start));
+    }
+    std::sort(appendTimes.begin(), appendTimes.end());
+    std::printf("overview_append_1000_lines_ms %.3f\noverview_append_lines_read_per_round %.1f\n",
+                1000.0 * appendTimes[appendTimes.size() / 2],
+                double(growing.LinesRead() - readBefore) / 20.0);
+    std::remove(copy.c_str());
+    return 0;
+}
+
 // Keywords as a user with many would keep them: mixed case and whole-word switches, texts
 // that do not occur in the lines, so that matching walks the whole list.
 int keywordsBench(int count)
@@ -968,6 +1073,9 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 3 && args[0] == "longline") {
         return longLineBench(args[1], std::atol(args[2].c_str()));
+    }
+    if (args.size() >= 2 && args[0] == "overview") {
+        return overviewBench(args[1]);
     }
     if (args.size() >= 2 && args[0] == "keywords") {
         return keywordsBench(std::atoi(args[1].c_str()));

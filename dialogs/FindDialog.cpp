@@ -86,6 +86,10 @@ FindDialog::FindDialog(QWidget* owner) : QDialog(owner)
 
     auto updateButton = [this] { m_findNext->setEnabled(!m_text->currentText().isEmpty()); };
     connect(m_text, &QComboBox::editTextChanged, this, updateButton);
+    auto changed = [this] { emit searchChanged(searchText(), matchCase(), wholeWord()); };
+    connect(m_text, &QComboBox::editTextChanged, this, changed);
+    connect(m_matchCase, &QCheckBox::toggled, this, changed);
+    connect(m_wholeWord, &QCheckBox::toggled, this, changed);
     connect(m_findNext, &QPushButton::clicked, this, [this] { requestFind(false); });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     updateButton();

@@ -38,6 +38,8 @@ class FindDialog : public QDialog {
     // down is the dialog's direction, or the opposite for Shift+Enter.
     void findNext(const QString& text, bool down, bool matchCase, bool wholeWord);
     void closing();
+    // The text or its options changed (the view highlights what the box would find).
+    void searchChanged(const QString& text, bool matchCase, bool wholeWord);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -177,6 +177,7 @@ void LogDocument::ResetLines()
     m_windowEnd = 0;
     m_selection = DocSelection();
     m_findPos = FindPosition();
+    m_marks.Clear();
     ++m_contentGeneration;
     m_watching = false;
     // The index restarts at its old end (what ClearText needs); opening restarts it at 0.

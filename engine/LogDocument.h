@@ -24,6 +24,7 @@
 #include "settings/Keyword.h"
 #include "engine/LineIndex.h"
 #include "engine/LineIndexPieces.h"
+#include "engine/LineMarks.h"
 #include "engine/StyleRuns.h"
 #include "platform/TextEncoding.h"
 
@@ -213,6 +214,10 @@ class LogDocument {
 
     FindPosition GetFindPosition() const { return m_findPos; }
     void SetFindPosition(LineNumber line, std::int32_t col) { m_findPos = {line, col}; }
+    // The user's marks on this document's lines (main thread); every reset of the lines
+    // (open, reload, Clear, New) drops them.
+    LineMarks& Marks() { return m_marks; }
+    const LineMarks& Marks() const { return m_marks; }
     // flags: FR_WHOLEWORD, FR_MATCHCASE (FR_DOWN is given by down). A document without
     // lines returns true and selects nothing; an empty text is never found. On a match:
     // selection and find position move, the views make it visible and are updated.
@@ -359,6 +364,7 @@ class LogDocument {
     } m_tail;
     DocSelection m_selection;
     FindPosition m_findPos;
+    LineMarks m_marks;
     LineNumber m_windowFirst = 0;
     LineNumber m_windowEnd = 0;
     bool m_reindexPending = false;

@@ -2,6 +2,7 @@
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
 #include "frame/LogTab.h"
+#include "frame/NavigationCommands.h"
 #include "frame/PathPane.h"
 #include "frame/SourceControl.h"
 
@@ -419,6 +420,10 @@ void MainFrame::createActions()
     for (int id = Command::SelectTab1; id <= Command::SelectTab9; ++id) {
         m_commands->action(id);
     }
+    for (int id : NavigationCommands::Ids) {
+        m_commands->action(id);
+    }
+    NavigationCommands::Prepare(*m_commands);
     m_commands->action(Command::ViewTerminalColors)->setCheckable(true);
     for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
         m_commands->action(id)->setCheckable(true);
@@ -737,6 +742,7 @@ void MainFrame::updateCommandStates()
     SettingsStore& settings = SettingsStore::instance();
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
+    NavigationCommands::UpdateStates(*m_commands, GetView());
     const LogDocument* front = GetActiveDocument();
     commandAction(Command::ViewTerminalColors)
         ->setChecked(front != nullptr ? front->TerminalColors()
@@ -835,6 +841,8 @@ void MainFrame::runCommand(int id)
             selectTabAt(id - Command::SelectTab1);
         } else if (id >= Command::ViewEncodingFirst && id <= Command::ViewEncodingLast) {
             OnViewEncoding(quill::TextEncoding(id - Command::ViewEncodingFirst));
+        } else {
+            NavigationCommands::Run(id, GetView(), this);
         }
         break;
     }
@@ -1231,7 +1239,24 @@ void MainFrame::OnEditFind()
     dialog->setOptions(settings.GetBool(Setting::FindMatchCase),
                        settings.GetBool(Setting::FindWholeWord), settings.GetBool(Setting::FindDown));
     connect(dialog, &FindDialog::findNext, this, &MainFrame::OnFindNext);
-    connect(dialog, &FindDialog::closing, this, [this] { m_findDialog = nullptr; });
+    connect(dialog, &FindDialog::searchChanged, this,
+            [this](const QString& text, bool matchCase, bool wholeWord) {
+                if (currentTab() != nullptr) {
+                    GetView()->SetFindHighlight(toU16(text), (matchCase ? FR_MATCHCASE : 0) |
+                                                              (wholeWord ? FR_WHOLEWORD : 0));
+                }
+            });
+    connect(dialog, &FindDialog::closing, this, [this, dialog] {
+        // The matches stay shown after a Find, until Escape in the view; a box closed
+        // without one takes its highlight with it.
+        if (!dialog->property("searched").toBool() && currentTab() != nullptr) {
+            GetView()->ClearFindHighlight();
+        }
+        m_findDialog = nullptr;
+    });
+    GetView()->SetFindHighlight(toU16(dialog->searchText()),
+                             (dialog->matchCase() ? FR_MATCHCASE : 0) |
+                                 (dialog->wholeWord() ? FR_WHOLEWORD : 0));
     m_findDialog = dialog;
     dialog->show();
     dialog->raise();
@@ -1271,6 +1296,10 @@ void MainFrame::search(const std::u16string& text, bool down)
     if (m_findDialog) {
         m_findDialog->rememberText(shown);
     }
+    if (m_findDialog) {
+        m_findDialog->setProperty("searched", true);
+    }
+    GetView()->SetFindHighlight(text, m_searchFlags);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool found =
         GetActiveDocument()->Find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));

@@ -38,7 +38,7 @@ constexpr SettingsValueRecord binary(SettingId id, SettingId key, std::string_vi
     return {id, key, name, SettingType::Binary, {}, 0};
 }
 
-constexpr std::array<SettingsValueRecord, 45> s_values{{
+constexpr std::array<SettingsValueRecord, 47> s_values{{
     flag(ShowLastViewedFile, KeyQuillstream, "ShowLastViewedFile", 0),
     text(LastFindString, KeyQuillstream, "LastFindString", ""),
     flag(FindMatchCase, KeyQuillstream, "FindMatchCase", 0),
@@ -86,6 +86,10 @@ constexpr std::array<SettingsValueRecord, 45> s_values{{
     text(SoundFileExt, KeyKeywords, "SoundFileExt", "*.wav *.oga *.ogg"),
 
     number(FilterPaneHeight, KeyFilter, "PaneHeight", 0),
+
+    // Navigation
+    flag(LineNumbers, KeyGui, "LineNumbers", 0),
+    flag(OverviewStrip, KeyGui, "OverviewStrip", 0),
 
     // Reading comfort.
     flag(ColorMatchOnly, KeyKeywords, "ColorMatchOnly", 0),

@@ -70,6 +70,9 @@ constexpr SettingId ColorMatchOnly = 411;
 // ...\Filter (the filter view; its recent filters sit in the subkey "Recent", see
 // settings/FilterHistory.h)
 constexpr SettingId FilterPaneHeight = 501; // pixels; 0: not chosen yet
+// Navigation: the line-number gutter and the overview strip (...\GUI)
+constexpr SettingId LineNumbers = 318;
+constexpr SettingId OverviewStrip = 319;
 } // namespace Setting
 
 enum class SettingType : std::uint32_t {

@@ -205,6 +205,28 @@ qsizetype LogRenderer::charAt(QStringView text, qint64 x) const
     return text.size();
 }
 
+qsizetype LogRenderer::seekX(QStringView text, qint64 left, qint64& x) const
+{
+    qsizetype i = 0;
+    seekWalk(text, left, i, x);
+    return walkTo(text, i, x, left);
+}
+
+qsizetype LogRenderer::walkTo(QStringView text, qsizetype from, qint64& x, qint64 left) const
+{
+    qsizetype i = from;
+    while (i < text.size()) {
+        qint64 right = x;
+        const qsizetype next = step(text, i, right);
+        if (right > left) {
+            break;
+        }
+        x = right;
+        i = next;
+    }
+    return i;
+}
+
 void LogRenderer::visibleRange(QStringView text, qint64 left, qint64 right, qsizetype& first,
                                qsizetype& end) const
 {

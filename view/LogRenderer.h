@@ -90,6 +90,12 @@ class LogRenderer {
     // The character under document x: the smallest k >= 1 whose prefix of k characters is
     // wider than x gives k - 1; the text's length when the point is right of the text.
     qsizetype charAt(QStringView text, qint64 x) const;
+    // The first character whose cell reaches right of document x `left`, and in x where its
+    // cell starts (the text's length and width when none does). Long lines start from the
+    // points their paints remembered, so this costs what painting the row costs.
+    qsizetype seekX(QStringView text, qint64 left, qint64& x) const;
+    // The same walk from character `from`, whose cell starts at x.
+    qsizetype walkTo(QStringView text, qsizetype from, qint64& x, qint64 left) const;
     // The characters [first, end) that reach into document x [left, right): what a paint
     // of that part draws. Starts from the remembered points of a long line, as the paint
     // does, so asking costs no more than painting.

@@ -2,10 +2,14 @@
 
 #include "platform/Contract.h"
 #include "view/EndFollower.h"
+#include "view/LineGutter.h"
+#include "view/OverviewStrip.h"
 #include "view/LogScrollBar.h"
 
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
+#include "engine/KeywordLines.h"
+#include "engine/LineText.h"
 #include "engine/LogDocument.h"
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
@@ -67,10 +71,17 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     connect(verticalScrollBar(), &QScrollBar::sliderMoved, this,
             &LogView::onVerticalSliderMoved);
     m_follower = new EndFollower(verticalScrollBar(), FollowSlack, this);
+    m_gutter = new LineGutter(this);
+    m_gutter->hide();
+    m_overview = new OverviewStrip(this);
+    m_overview->hide();
 }
 
 LogView::~LogView()
 {
+    // Their workers post to this view: they end before the view does.
+    m_keywordLines.reset();
+    m_findLines.reset();
     // PRIMARY data offered earlier may be asked for after the view has gone.
     if (m_textSource) {
         m_textSource->detach();
@@ -82,6 +93,9 @@ void LogView::setDocument(LogDocument* document)
     if (m_textSource) {
         m_textSource->detach();
     }
+    m_keywordLines.reset();
+    m_findLines.reset();
+    m_pendingKeywordJump.reset();
     m_document = document;
     m_textSource = std::make_shared<SelectionTextSource>(document);
     m_seenGeneration = document != nullptr ? document->ContentGeneration() : 0;
@@ -134,6 +148,14 @@ void LogView::OnUpdate()
         ReleasePrimaryOf(m_textSource.get());
     }
     setupFont(false);
+    // Another window or tab may have switched the gutter since this view last looked.
+    m_lineNumbers = SettingsStore::instance().GetBool(Setting::LineNumbers);
+    m_overviewShown = SettingsStore::instance().GetBool(Setting::OverviewStrip);
+    if (m_overviewShown || m_keywordLines) {
+        ensureKeywordLines().Sync();
+        m_overview->update();
+    }
+    syncFindLines();
     measure();
     m_follower->keep();
     createCaret();
@@ -207,6 +229,7 @@ void LogView::measure()
     // that was at the top, not the pixel offset.
     const std::uint32_t topLine = firstVisibleLine();
     const std::uint32_t heightBefore = m_lineHeight;
+    placeGutter();
 
     qint64 width = 0;
     std::size_t longestLength = 0;
@@ -372,11 +395,15 @@ void LogView::onVerticalSliderMoved(int value)
 void LogView::scrollContentsBy(int dx, int dy)
 {
     viewport()->scroll(dx, dy);
+    if (dy != 0 && m_gutter->isVisible()) {
+        m_gutter->scroll(0, dy);
+    }
 }
 
 void LogView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    placeGutter();
     applyScrollSizes();
     m_follower->keep();
 }
@@ -435,6 +462,7 @@ void LogView::paintEvent(QPaintEvent* event)
     const qint64 shownX = scrollX();
     const int height = static_cast<int>(m_lineHeight);
     AlertRule alert(m_sound != nullptr ? *m_sound : silentSound());
+    DocSelection selection;
     {
         std::lock_guard lock(m_document->docAccess());
         const std::uint32_t lines = m_document->GetLineCount();
@@ -461,7 +489,8 @@ void LogView::paintEvent(QPaintEvent* event)
                 to = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(std::max(0, bottom)));
             }
 
-            const DocSelection selection = m_document->GetSelection();
+            selection = m_document->GetSelection();
+            const LineMarks& marks = m_document->Marks();
             alert.BeginPaint(m_document->GetNewTextArrived());
             // Every row is fetched before any view of one is kept, since a fetch may move
             // the window; a window narrower than the rows (a very tall view in a tiny font)
@@ -499,6 +528,12 @@ void LogView::paintEvent(QPaintEvent* event)
                 const bool marked = lineRuns(line, i, matched, shownX + area.left(),
                                              shownX + area.right() + 1, rows.back().style);
                 alert.LineDrawn(matched || marked);
+                if (!marks.Empty() && marks.IsMarked(i)) {
+                    LogRenderer::RowStyle& style = rows.back().style;
+                    style.background = markedBackground(style.background);
+                    style.rest = markedBackground(style.rest);
+                    style.fillBackground = true;
+                }
                 if (copied) {
                     rows.back().copy.assign(line);
                     rows.back().text = rows.back().copy;
@@ -514,6 +549,10 @@ void LogView::paintEvent(QPaintEvent* event)
     for (const PaintRow& row : rows) {
         m_renderer.paintRow(painter, row.y, shownX, area.left(), area.right() + 1,
                             toQStringView(row.text), row.style);
+        if (!m_highlightPattern.empty()) {
+            paintMatches(painter, row.text, row.y, row.line, selection, area.left(),
+                         area.right() + 1);
+        }
     }
     const bool drewLines = !rows.empty();
     const int rowsTop = drewLines ? rows.front().y : area.top();
@@ -561,6 +600,14 @@ void LogView::keyPressEvent(QKeyEvent* event)
     switch (event->key()) {
     case Qt::Key_Control:
         m_ctrlHeld = true;
+        break;
+    case Qt::Key_Escape:
+        // Escape ends the find highlight; without one it means nothing to the view.
+        if (m_highlightText.empty()) {
+            QAbstractScrollArea::keyPressEvent(event);
+            return;
+        }
+        ClearFindHighlight();
         break;
     case Qt::Key_PageUp:
         OnScroll(ScrollCode::None, ScrollCode::PageUp);
@@ -1032,4 +1079,326 @@ bool LogView::canResume() const
 bool LogView::canPause() const
 {
     return m_document != nullptr && m_document->IsWatching();
+}
+
+void LogView::setLineNumbersShown(bool shown)
+{
+    if (shown == m_lineNumbers) {
+        return;
+    }
+    m_lineNumbers = shown;
+    measure();
+    viewport()->update();
+}
+
+void LogView::placeGutter()
+{
+    const int width = m_lineNumbers && m_document != nullptr
+                          ? m_gutter->widthFor(m_document->GetLineCount())
+                          : 0;
+    const int strip = m_overviewShown && m_document != nullptr ? OverviewStrip::StripWidth : 0;
+    if (viewportMargins().left() != width || viewportMargins().right() != strip) {
+        setViewportMargins(width, 0, strip, 0);
+    }
+    const QRect port = viewport()->geometry();
+    if (strip == 0) {
+        m_overview->hide();
+    } else {
+        const QRect place(port.right() + 1, port.top(), strip, port.height());
+        if (m_overview->geometry() != place) {
+            m_overview->setGeometry(place);
+        }
+        m_overview->show();
+    }
+    if (width == 0) {
+        m_gutter->hide();
+        return;
+    }
+    const QRect place(port.left() - width, port.top(), width, port.height());
+    if (m_gutter->geometry() != place) {
+        m_gutter->setGeometry(place);
+    }
+    m_gutter->show();
+    m_gutter->update();
+}
+
+void LogView::ShowLine(LineNumber line)
+{
+    if (m_document == nullptr) {
+        return;
+    }
+    const LineNumber count = m_document->GetLineCount();
+    if (count == 0) {
+        return;
+    }
+    line = std::min(line, count - 1);
+    SetSelectionAndCaret(line, line, 0, -1);
+    m_document->SetFindPosition(line, 0);
+    EnsureSelectionVisible();
+    viewport()->update();
+}
+
+void LogView::ToggleMark(LineNumber line)
+{
+    if (m_document == nullptr || line >= m_document->GetLineCount()) {
+        return;
+    }
+    m_document->Marks().Toggle(line);
+    invalidateLines(line, line);
+    m_gutter->update();
+}
+
+void LogView::ToggleMarkAtCaret()
+{
+    ToggleMark(static_cast<LineNumber>(std::max(0, m_caretLine)));
+}
+
+bool LogView::JumpToMark(bool next)
+{
+    if (m_document == nullptr) {
+        return false;
+    }
+    const LineMarks& marks = m_document->Marks();
+    // From the caret's line, so a jump after a click or a Find goes on from there.
+    const LineNumber from = static_cast<LineNumber>(std::max(0, m_caretLine));
+    const std::optional<LineNumber> target = next ? marks.Next(from) : marks.Previous(from);
+    if (!target) {
+        return false;
+    }
+    ShowLine(*target);
+    return true;
+}
+
+void LogView::ClearMarks()
+{
+    if (m_document == nullptr || m_document->Marks().Empty()) {
+        return;
+    }
+    m_document->Marks().Clear();
+    viewport()->update();
+    m_gutter->update();
+}
+
+QColor LogView::markedBackground(const QColor& background)
+{
+    const QColor mark = markColor();
+    auto mix = [](int under, int over) {
+        return (under * (255 - MarkTintAlpha) + over * MarkTintAlpha + 127) / 255;
+    };
+    return QColor(mix(background.red(), mark.red()), mix(background.green(), mark.green()),
+                  mix(background.blue(), mark.blue()));
+}
+
+void LogView::SetFindHighlight(const std::u16string& text, unsigned flags)
+{
+    const unsigned kept = flags & (FR_MATCHCASE | FR_WHOLEWORD);
+    if (text == m_highlightText && kept == m_highlightFlags) {
+        return;
+    }
+    m_highlightText = text;
+    m_highlightFlags = kept;
+    m_highlightPattern = text;
+    if (!(kept & FR_MATCHCASE)) {
+        FoldAsciiCase(m_highlightPattern);
+    }
+    // Another text is another search: the lines of the old one go.
+    m_findLines.reset();
+    syncFindLines();
+    viewport()->update();
+}
+
+void LogView::paintMatches(QPainter& painter, std::u16string_view text, int y, LineNumber line,
+                           const DocSelection& selection, int clipLeft, int clipRight)
+{
+    const qsizetype length = static_cast<qsizetype>(m_highlightPattern.size());
+    const qsizetype n = static_cast<qsizetype>(text.size());
+    if (length == 0 || n < length) {
+        return;
+    }
+    const QStringView view(text.data(), n);
+    const qint64 shownX = scrollX();
+    // Only the columns in sight are searched, with room for an occurrence that reaches in
+    // from either side and for the characters around it that decide a whole word.
+    qint64 firstX = 0;
+    const qsizetype first = m_renderer.seekX(view, shownX + clipLeft, firstX);
+    if (first >= n) {
+        return;
+    }
+    qint64 endX = firstX;
+    const qsizetype end = m_renderer.walkTo(view, first, endX, shownX + clipRight - 1) + 1;
+    const qsizetype from = std::max<qsizetype>(0, first - length);
+    const qsizetype to = std::min(n, end + length);
+    m_foldBuffer.assign(text.substr(static_cast<std::size_t>(from),
+                                    static_cast<std::size_t>(to - from)));
+    if (!(m_highlightFlags & FR_MATCHCASE)) {
+        FoldAsciiCase(m_foldBuffer);
+    }
+    const bool wholeWord = (m_highlightFlags & FR_WHOLEWORD) != 0;
+    const bool currentHere = selection.valid && selection.startLine == line &&
+                             selection.endLine == line;
+    qsizetype at = first;
+    qint64 atX = firstX;
+    std::int64_t col = 0;
+    const int height = static_cast<int>(m_lineHeight);
+    for (;;) {
+        col = FindInLineForward(m_foldBuffer, m_highlightPattern, col, wholeWord);
+        if (col < 0) {
+            break;
+        }
+        const qsizetype start = from + static_cast<qsizetype>(col);
+        const qsizetype stop = start + length;
+        col += length;
+        if (start >= end) {
+            break;
+        }
+        if (stop <= first) {
+            continue;
+        }
+        qint64 left = firstX;
+        if (start >= at) {
+            atX = m_renderer.continueWidth(view, at, atX, start);
+            at = start;
+            left = atX;
+        }
+        atX = m_renderer.continueWidth(view, at, atX, stop);
+        at = stop;
+        const bool current = currentHere && selection.startCol == start &&
+                             selection.endCol == stop - 1;
+        const qint64 x0 = std::max<qint64>(left - shownX, clipLeft);
+        const qint64 x1 = std::min<qint64>(atX - shownX, clipRight);
+        if (x1 > x0) {
+            painter.fillRect(QRect(static_cast<int>(x0), y, static_cast<int>(x1 - x0), height),
+                             current ? currentMatchHighlightColor() : matchHighlightColor());
+        }
+    }
+}
+
+void LogView::setOverviewShown(bool shown)
+{
+    if (shown == m_overviewShown) {
+        return;
+    }
+    m_overviewShown = shown;
+    if (shown && m_document != nullptr) {
+        ensureKeywordLines().Sync();
+    }
+    syncFindLines();
+    measure();
+    viewport()->update();
+}
+
+KeywordLines& LogView::ensureKeywordLines()
+{
+    if (!m_keywordLines) {
+        // The worker only posts; the view is still there when the post arrives, because the
+        // worker is joined before the view goes (and posts to a gone object are dropped).
+        m_keywordLines = std::make_unique<KeywordLines>(*m_document, [this] {
+            QMetaObject::invokeMethod(this, [this] { keywordLinesProgressed(); },
+                                      Qt::QueuedConnection);
+        });
+    }
+    return *m_keywordLines;
+}
+
+void LogView::keywordLinesProgressed()
+{
+    if (m_overviewShown) {
+        m_overview->update();
+    }
+    if (m_pendingKeywordJump) {
+        const bool down = *m_pendingKeywordJump;
+        m_pendingKeywordJump.reset();
+        JumpToKeywordLine(down);
+    }
+}
+
+void LogView::ScrollToLine(LineNumber line)
+{
+    QScrollBar* vbar = verticalScrollBar();
+    const qint64 rows = visibleRowCount();
+    const qint64 y = (qint64(line) - rows / 2) * qint64(m_lineHeight);
+    vbar->setValue(static_cast<int>(std::clamp<qint64>(y, 0, vbar->maximum())));
+    m_follower->userScrolled();
+}
+
+bool LogView::JumpToKeywordLine(bool down)
+{
+    m_pendingKeywordJump.reset();
+    if (m_document == nullptr) {
+        return false;
+    }
+    const LineNumber count = m_document->GetLineCount();
+    if (count == 0) {
+        return false;
+    }
+    const LineNumber from = std::min<LineNumber>(static_cast<LineNumber>(std::max(0, m_caretLine)),
+                                                 count - 1);
+    // The decoded window first: its lines cost nothing to look at, the open last line among
+    // them, which the search leaves for later.
+    std::optional<LineNumber> found;
+    bool windowCoversRest = false;
+    {
+        std::lock_guard lock(m_document->docAccess());
+        const LineNumber first = m_document->WindowFirst();
+        const LineNumber end = std::min(m_document->WindowEnd(), count);
+        auto coloured = [&](LineNumber line) {
+            ColorRef text = 0;
+            ColorRef back = 0;
+            bool matched = false;
+            m_document->GetKeywordColors(m_document->GetLineView(line), text, back, matched);
+            return matched;
+        };
+        if (down && from + 1 >= first && from < end) {
+            for (LineNumber line = from + 1; line < end && !found; ++line) {
+                found = coloured(line) ? std::optional(line) : std::nullopt;
+            }
+            windowCoversRest = end == count;
+        } else if (!down && from >= first && from <= end && from > 0) {
+            for (LineNumber line = from; line-- > first && !found;) {
+                found = coloured(line) ? std::optional(line) : std::nullopt;
+            }
+            windowCoversRest = first == 0;
+        }
+    }
+    if (!found && !windowCoversRest) {
+        KeywordLines& lines = ensureKeywordLines();
+        lines.Sync();
+        LineNumber line = 0;
+        switch (lines.Neighbour(from, down, line)) {
+        case KeywordLines::Outcome::Found:
+            found = line;
+            break;
+        case KeywordLines::Outcome::Pending:
+            m_pendingKeywordJump = down;
+            return true;
+        case KeywordLines::Outcome::None:
+            break;
+        }
+    }
+    if (!found) {
+        return false;
+    }
+    ShowLine(*found);
+    return true;
+}
+
+void LogView::syncFindLines()
+{
+    if (m_document == nullptr || !m_overviewShown || m_highlightText.empty()) {
+        m_findLines.reset();
+        return;
+    }
+    if (!m_findLines) {
+        const Keyword text(m_highlightText, 0, 0, (m_highlightFlags & FR_MATCHCASE) != 0, false,
+                           true);
+        m_findLines = std::make_unique<KeywordLines>(
+            *m_document,
+            [this] {
+                QMetaObject::invokeMethod(this, [this] { m_overview->update(); },
+                                          Qt::QueuedConnection);
+            },
+            [text] { return std::vector<Keyword>{text}; });
+    }
+    m_findLines->Sync();
+    m_overview->update();
 }

@@ -22,8 +22,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class EndFollower;
+class KeywordLines;
+class LineGutter;
+class OverviewStrip;
 class SoundService;
 
 class LogView : public QAbstractScrollArea, public SelectionTarget {
@@ -114,6 +118,57 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // Whether the view follows the end of the file (see EndFollower).
     bool isFollowing() const;
 
+    // The line-number gutter left of the text (see LineGutter); hidden by default.
+    void setLineNumbersShown(bool shown);
+    bool lineNumbersShown() const { return m_lineNumbers; }
+    LineGutter* gutter() const { return m_gutter; }
+
+    // Selects the whole line, makes it the find position and shows it as a match of Find is
+    // shown (with a line of context above it unless it is already fully on screen). A line
+    // past the end is the last line; nothing happens without lines.
+    void ShowLine(LineNumber line);
+    // Marks (the document's, see LineMarks): toggled on a line or on the caret's line,
+    // jumped to (wrapping around, shown as ShowLine shows a line), all removed.
+    void ToggleMark(LineNumber line);
+    void ToggleMarkAtCaret();
+    // False when there is no mark to go to.
+    bool JumpToMark(bool next);
+    void ClearMarks();
+    // What a marked row's background is blended with, and how strongly (of 255).
+    static QColor markColor() { return QColor(64, 128, 255); }
+    static constexpr int MarkTintAlpha = 96;
+    // The background of a marked row whose unmarked background is `background`.
+    static QColor markedBackground(const QColor& background);
+
+    // Every occurrence of the text in the rows on screen is drawn highlighted, the one the
+    // selection covers stronger. flags: FR_MATCHCASE, FR_WHOLEWORD, as Find takes them. An
+    // empty text shows none.
+    void SetFindHighlight(const std::u16string& text, unsigned flags);
+    void ClearFindHighlight() { SetFindHighlight({}, 0); }
+    const std::u16string& findHighlightText() const { return m_highlightText; }
+    static QColor matchHighlightColor() { return QColor(255, 200, 0, 110); }
+
+    // The overview strip beside the vertical scroll bar (see OverviewStrip); hidden by
+    // default.
+    void setOverviewShown(bool shown);
+    bool overviewShown() const { return m_overviewShown; }
+    OverviewStrip* overview() const { return m_overview; }
+    // Shows the line near the middle of the view (the strip's click); the user has scrolled.
+    void ScrollToLine(LineNumber line);
+    // Goes to the next (down) or previous line a keyword colours, from the caret's line, as
+    // ShowLine shows a line. Lines in the decoded window are looked at here; the rest of the
+    // file is searched by the view's KeywordLines, and a jump waits for it where it has not
+    // got that far yet. False when it is known that there is none.
+    bool JumpToKeywordLine(bool down);
+    // Whether a jump waits for the search.
+    bool keywordJumpPending() const { return m_pendingKeywordJump.has_value(); }
+    // The keyword lines of the whole file, once the strip or a jump asked for them.
+    KeywordLines* keywordLines() const { return m_keywordLines.get(); }
+    // The lines that hold the find text, in the whole file, while the strip is shown and
+    // there is a find text (the strip marks them; whole word is not applied there).
+    KeywordLines* findLines() const { return m_findLines.get(); }
+    static QColor currentMatchHighlightColor() { return QColor(255, 120, 0, 170); }
+
   signals:
     // After every update: the document's file size and line count, for the status bar.
     void statusChanged(qint64 fileSize, qint64 lineCount);
@@ -162,6 +217,15 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // longest, and only from where it was measured when the same line grew.
     qint64 longestLineWidth(std::u16string_view line, const LogDocument::LongestLineKey& key);
     int horizontalTarget(ScrollCode code, int track) const;
+    // Sizes the left margin to the gutter (none while it is hidden) and places the gutter.
+    void placeGutter();
+    KeywordLines& ensureKeywordLines();
+    // The search found more: a waiting jump goes on, the strip repaints.
+    void keywordLinesProgressed();
+    // Draws the find highlight over one painted row: only the occurrences that reach into
+    // the columns between painter x clipLeft and clipRight are measured.
+    void paintMatches(QPainter& painter, std::u16string_view text, int y, LineNumber line,
+                      const DocSelection& selection, int clipLeft, int clipRight);
 
     LogDocument* m_document = nullptr;
     SoundService* m_sound = nullptr;
@@ -211,4 +275,18 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     std::uint64_t m_seenGeneration = 0;
     QBasicTimer m_autoScrollTimer;
     QPoint m_dragPoint;
+
+    LineGutter* m_gutter = nullptr;
+    bool m_lineNumbers = false;
+    std::u16string m_highlightText;
+    std::u16string m_highlightPattern; // folded when the case is ignored
+    unsigned m_highlightFlags = 0;
+    std::u16string m_foldBuffer;
+    OverviewStrip* m_overview = nullptr;
+    bool m_overviewShown = false;
+    std::unique_ptr<KeywordLines> m_keywordLines;
+    std::unique_ptr<KeywordLines> m_findLines;
+    // Starts, follows or ends the search for the find text's lines.
+    void syncFindLines();
+    std::optional<bool> m_pendingKeywordJump; // down?
 };

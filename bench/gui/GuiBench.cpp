@@ -48,6 +48,7 @@
 #include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
+#include "view/LineGutter.h"
 #include "view/LogView.h"
 
 #include <QApplication>
@@ -215,6 +216,43 @@ void FullRepaint60Rows(benchmark::State& state)
     state.counters["rows"] = bench.view->visibleRowCount();
 }
 BENCHMARK(FullRepaint60Rows)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// The same repaint with the line-number gutter, a mark on every third row and the find
+// highlight on every blank (about fourteen places a row); with argument 1 the overview strip
+// is shown as well.
+void FullRepaint60RowsNavigation(benchmark::State& state)
+{
+    ViewBench bench(20'000'000, 60, 10);
+    bench.store.SetBool(Setting::LineNumbers, true);
+    bench.store.SetBool(Setting::OverviewStrip, state.range(0) != 0);
+    bench.view->OnUpdate();
+    bench.view->verticalScrollBar()->setValue(bench.view->verticalScrollBar()->maximum() / 2);
+    ViewBench::settle();
+    const LineNumber first = bench.view->firstVisibleLine();
+    for (LineNumber line = first; line < first + 61; line += 3) {
+        bench.view->ToggleMark(line);
+    }
+    bench.view->SetFindHighlight(u" ", 0);
+    std::size_t matches = 0;
+    for (LineNumber line = first; line < first + 60; ++line) {
+        const std::u16string text = bench.document->GetLine(line);
+        for (char16_t c : text) {
+            matches += c == u' ';
+        }
+    }
+    ViewBench::settle();
+    std::vector<double> times;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        bench.view->viewport()->repaint();
+        bench.view->gutter()->repaint();
+        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    state.counters["median_us"] = median(times);
+    state.counters["rows"] = bench.view->visibleRowCount();
+    state.counters["highlights_per_row"] = double(matches) / 60.0;
+}
+BENCHMARK(FullRepaint60RowsNavigation)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(2000);
 
 void PageDown(benchmark::State& state)
 {

@@ -111,6 +111,43 @@ TEST_F(ApplicationTest, HelpSwitchShowsTheUsageAndEndsStartUp)
     EXPECT_EQ(app->ExitInstance(), 0);
 }
 
+TEST_F(ApplicationTest, PlusNOpensAtThatLineAndLineWithoutANumberIsRefused)
+{
+    std::string lines;
+    for (int i = 1; i <= 400; ++i) {
+        lines += "row " + std::to_string(i) + "\n";
+    }
+    const std::string file = logFile("long.log", lines);
+    ASSERT_TRUE(app->InitInstance({"+120", file}));
+    const DocSelection selection = app->document()->GetSelection();
+    ASSERT_TRUE(selection.valid);
+    EXPECT_EQ(selection.startLine, 119u);
+    EXPECT_EQ(app->document()->GetLine(selection.startLine), u"row 120");
+    EXPECT_EQ(app->mainFrame()->GetView()->firstVisibleLine(), 118u) << "a line of context";
+    EXPECT_FALSE(app->mainFrame()->GetView()->isFollowing());
+    app->ExitInstance();
+    app.reset();
+
+    // Past the end: the last line.
+    app = std::make_unique<Application>();
+    app->setSoundService(&sound);
+    ASSERT_TRUE(app->InitInstance({"--line", "99999999999", file}));
+    EXPECT_EQ(app->document()->GetSelection().startLine, 399u);
+    EXPECT_TRUE(app->document()->GetSelection().valid);
+    app->ExitInstance();
+    app.reset();
+
+    app = std::make_unique<Application>();
+    app->setSoundService(&sound);
+    app->setUsagePresenter([this](const QString& text) { usage.append(text); });
+    EXPECT_FALSE(app->InitInstance({"--line", file}));
+    ASSERT_EQ(usage.size(), 1);
+    EXPECT_TRUE(usage.front().startsWith(QStringLiteral("The option --line needs a line number")))
+        << usage.front().toStdString();
+    EXPECT_EQ(app->mainFrame(), nullptr);
+    EXPECT_EQ(app->ExitInstance(), 1);
+}
+
 TEST_F(ApplicationTest, GermanUsageTranslatesTheSyntaxLine)
 {
     store->SetString(Setting::GuiLanguage, u"DE");

@@ -86,4 +86,44 @@ TEST(CommandLineSourcesTest, DashIsStandardInputAndCommandTakesTheNextArgumentWh
     EXPECT_FALSE(parseCommandLine({"--command"}).command);
     EXPECT_FALSE(parseCommandLine({"--commands", "x"}).command);
     EXPECT_FALSE(parseCommandLine({"--", "--command", "x"}).command);
+TEST(CommandLineLineTest, PlusNAndLineOptionPickTheLineAndTheLastOneCounts)
+{
+    struct Row {
+        std::vector<std::string> args;
+        std::optional<std::uint32_t> line;
+        const char* file; // nullptr: none
+        const char* bad;  // the option reported as lacking its number
+    };
+    const Row rows[] = {
+        {{"+120", "a.log"}, 120u, "a.log", ""},
+        {{"a.log", "+0"}, 0u, "a.log", ""},
+        {{"--line", "7", "a.log"}, 7u, "a.log", ""},
+        {{"--line=9", "a.log"}, 9u, "a.log", ""},
+        {{"+", "a.log"}, std::nullopt, "a.log", ""},
+        {{"+5", "+G", "a.log"}, std::nullopt, "a.log", ""},
+        {{"+G", "+5", "a.log"}, 5u, "a.log", ""},
+        {{"+99999999999999999999", "a.log"}, UINT32_MAX, "a.log", ""},
+        {{"+x.log"}, std::nullopt, "+x.log", ""},
+        {{"+5x"}, std::nullopt, "+5x", ""},
+        {{"--", "+5"}, std::nullopt, "+5", ""},
+        {{"--", "--line", "3"}, std::nullopt, "--line", ""},
+        {{"--line", "a.log"}, std::nullopt, "a.log", "--line"},
+        {{"a.log", "--line"}, std::nullopt, "a.log", "--line"},
+        {{"--line=", "a.log"}, std::nullopt, "a.log", "--line"},
+        {{"--lines", "a.log"}, std::nullopt, "a.log", ""},
+    };
+    for (const Row& row : rows) {
+        const CommandLineInfo info = parseCommandLine(row.args);
+        std::string shown;
+        for (const std::string& a : row.args) {
+            shown += a + " ";
+        }
+        EXPECT_EQ(info.line, row.line) << shown;
+        if (row.file == nullptr) {
+            EXPECT_FALSE(info.fileName.has_value()) << shown;
+        } else {
+            EXPECT_EQ(info.fileName, std::optional<std::string>(row.file)) << shown;
+        }
+        EXPECT_EQ(info.badOption, row.bad) << shown;
+    }
 }

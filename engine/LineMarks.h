@@ -1,0 +1,37 @@
+#pragma once
+
+// LineMarks: the lines the user has marked in one document, by line number. They belong to
+// the document's current lines: whoever starts the lines over (open, reload, Clear, New)
+// drops them, and appends leave them where they are, a mark on the open last line included.
+//
+// Kept as a sorted vector: a user marks a handful of lines, and a jump or a paint asks only
+// for neighbours of one line, found by binary search. Main thread only (the document keeps
+// it beside the selection and the find position).
+
+#include "engine/DocumentTypes.h"
+
+#include <optional>
+#include <vector>
+
+class LineMarks {
+  public:
+    // Marks the line, or unmarks it when it was marked; returns whether it is marked now.
+    bool Toggle(LineNumber line);
+    bool IsMarked(LineNumber line) const;
+    void Clear() { m_lines.clear(); }
+    bool Empty() const { return m_lines.empty(); }
+    std::size_t Count() const { return m_lines.size(); }
+    // The first mark after `line` (strictly), wrapping to the first mark when none follows;
+    // nothing when there are no marks.
+    std::optional<LineNumber> Next(LineNumber line) const;
+    // The last mark before `line` (strictly), wrapping to the last mark when none precedes.
+    std::optional<LineNumber> Previous(LineNumber line) const;
+    // Ascending.
+    const std::vector<LineNumber>& Lines() const { return m_lines; }
+    // The marks in [first, end), ascending: a range of Lines().
+    std::pair<std::vector<LineNumber>::const_iterator, std::vector<LineNumber>::const_iterator>
+    InRange(LineNumber first, LineNumber end) const;
+
+  private:
+    std::vector<LineNumber> m_lines;
+};

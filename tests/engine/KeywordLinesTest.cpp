@@ -1,0 +1,255 @@
+// The keyword lines of a whole file found off the main thread: next and previous against a
+// line-by-line model on random files (the model is a plain substring test of each line,
+// written here), through appends (which read only the new lines), an open last line, a
+// reload and another keyword list; and the strip's buckets when the file outgrows them.
+
+#include "EngineTestSupport.h"
+
+#include "engine/KeywordLines.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace quilltest;
+
+namespace {
+
+class KeywordLinesTest : public ::testing::Test {
+  protected:
+    void open(const std::string& bytes)
+    {
+        path = settings.dir.file("k.log");
+        writeFile(path, bytes);
+        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+        doc.StopWatching();
+    }
+
+    void append(const std::string& bytes)
+    {
+        appendFile(path, bytes);
+        std::lock_guard lock(doc.docAccess());
+        doc.AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), false);
+    }
+
+    void sync(KeywordLines& lines)
+    {
+        lines.Sync();
+        ASSERT_TRUE(lines.WaitIdle(std::chrono::seconds(30)));
+    }
+
+    // The model: which complete lines hold one of the texts (case kept).
+    static std::vector<LineNumber> model(const std::string& bytes,
+                                         const std::vector<std::string>& texts)
+    {
+        std::vector<LineNumber> out;
+        LineNumber line = 0;
+        std::size_t at = 0;
+        for (std::size_t nl; (nl = bytes.find('\n', at)) != std::string::npos; at = nl + 1) {
+            const std::string text = bytes.substr(at, nl - at);
+            for (const std::string& t : texts) {
+                if (text.find(t) != std::string::npos) {
+                    out.push_back(line);
+                    break;
+                }
+            }
+            ++line;
+        }
+        return out;
+    }
+
+    void checkAgainst(const KeywordLines& lines, const std::vector<LineNumber>& expected,
+                      LineNumber count, const std::string& where)
+    {
+        for (LineNumber from = 0; from <= count; ++from) {
+            LineNumber got = 0;
+            const auto after = std::upper_bound(expected.begin(), expected.end(), from);
+            const KeywordLines::Outcome down = lines.Neighbour(from, true, got);
+            if (after == expected.end()) {
+                ASSERT_EQ(down, KeywordLines::Outcome::None) << where << " from " << from;
+            } else {
+                ASSERT_EQ(down, KeywordLines::Outcome::Found) << where << " from " << from;
+                ASSERT_EQ(got, *after) << where << " from " << from;
+            }
+            const auto before = std::lower_bound(expected.begin(), expected.end(), from);
+            const KeywordLines::Outcome up = lines.Neighbour(from, false, got);
+            if (before == expected.begin()) {
+                ASSERT_EQ(up, KeywordLines::Outcome::None) << where << " from " << from;
+            } else {
+                ASSERT_EQ(up, KeywordLines::Outcome::Found) << where << " from " << from;
+                ASSERT_EQ(got, *(before - 1)) << where << " from " << from;
+            }
+        }
+    }
+
+    TestSettings settings;
+    FakeHost host;
+    LogDocument doc{&host, settings.store};
+    std::string path;
+};
+
+std::string randomLines(std::mt19937& random, int count)
+{
+    static const char* words[] = {"alpha", "ERROR", "warn", "beta", "error", "x", "WARNING", ""};
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        const int n = int(random() % 4);
+        for (int w = 0; w < n; ++w) {
+            out += words[random() % 8];
+            out += random() % 5 == 0 ? "\t" : " ";
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(KeywordLinesTest, NextAndPreviousAgreeWithALineModelThroughAppendsAndAReload)
+{
+    settings.store.SaveKeywords({Keyword(u"ERROR", 0x0000FF, 0x0000FF, true, false, true),
+                                 Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true),
+                                 Keyword(u"beta", 0, 0, true, false, false)}); // disabled
+    const std::vector<std::string> texts{"ERROR", "warn"};
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        std::mt19937 random(seed);
+        std::string bytes = randomLines(random, 200 + int(random() % 300));
+        open(bytes);
+        KeywordLines lines(doc, nullptr);
+        sync(lines);
+        const std::string where = "seed " + std::to_string(seed);
+        checkAgainst(lines, model(bytes, texts), doc.GetLineCount(), where);
+        for (int round = 0; round < 4; ++round) {
+            const std::uint64_t readBefore = lines.LinesRead();
+            const LineNumber countBefore = doc.GetLineCount();
+            // Ends on an open line half the time: it is checked once it is ended.
+            std::string more = randomLines(random, 1 + int(random() % 50));
+            if (random() % 2) {
+                more += "half ERR";
+            }
+            append(more);
+            bytes += more;
+            sync(lines);
+            ASSERT_LE(lines.LinesRead() - readBefore, doc.GetLineCount() - countBefore + 1u)
+                << "an append reads only the new lines";
+            checkAgainst(lines, model(bytes, texts), doc.GetLineCount(), where);
+            if (bytes.back() != '\n') {
+                append("OR\n"); // completes "half ERROR"
+                bytes += "OR\n";
+                sync(lines);
+                checkAgainst(lines, model(bytes, texts), doc.GetLineCount(), where + " ended");
+            }
+        }
+        // A reload with other lines starts over.
+        bytes = randomLines(random, 100);
+        writeFile(path, bytes);
+        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+        doc.StopWatching();
+        sync(lines);
+        checkAgainst(lines, model(bytes, texts), doc.GetLineCount(), where + " reloaded");
+    }
+}
+
+TEST_F(KeywordLinesTest, AnotherKeywordListStartsOverAndNoKeywordsFindNothing)
+{
+    open("one error\ntwo\nthree warn\n");
+    KeywordLines lines(doc, nullptr);
+    sync(lines);
+    LineNumber got = 0;
+    EXPECT_EQ(lines.Neighbour(0, true, got), KeywordLines::Outcome::None) << "no keywords";
+    settings.store.SaveKeywords({Keyword(u"WARN", 0, 0x123456, false, false, true)});
+    doc.ReloadKeywords();
+    sync(lines);
+    ASSERT_EQ(lines.Neighbour(0, true, got), KeywordLines::Outcome::Found);
+    EXPECT_EQ(got, 2u) << "case ignored as the keyword asks";
+    EXPECT_EQ(lines.Neighbour(2, true, got), KeywordLines::Outcome::None);
+    ASSERT_EQ(lines.Neighbour(2, false, got), KeywordLines::Outcome::None) << "strictly before";
+    const KeywordLines::Overview overview = lines.GetOverview();
+    ASSERT_EQ(overview.backgrounds, std::vector<ColorRef>{0x123456});
+    EXPECT_EQ(overview.checked, 3u);
+}
+
+TEST_F(KeywordLinesTest, BucketsMergeWhenTheFileOutgrowsThemAndKeepTheFirstKeyword)
+{
+    // Keyword b on line 1, a on line 2: bucket 0 keeps b (the first line's keyword) at every
+    // merge. Keyword a alone on the last line of the file.
+    const LineNumber count = LineNumber(KeywordLines::MaxBuckets) * 4 + 3;
+    std::string bytes = "x\nbbb\naaa\n";
+    for (LineNumber i = 3; i + 1 < count; ++i) {
+        bytes += "x\n";
+    }
+    bytes += "aaa\n";
+    settings.store.SaveKeywords({Keyword(u"aaa", 0, 0x0000AA, true, false, true),
+                                 Keyword(u"bbb", 0, 0x0000BB, true, false, true)});
+    open(bytes);
+    KeywordLines lines(doc, nullptr);
+    sync(lines);
+    const KeywordLines::Overview overview = lines.GetOverview();
+    EXPECT_EQ(overview.checked, count);
+    EXPECT_EQ(overview.shift, 3u) << "lines 0 .. 4 * MaxBuckets + 2 need 8 lines a bucket";
+    ASSERT_LE(overview.buckets.size(), KeywordLines::MaxBuckets);
+    EXPECT_EQ(overview.buckets.front(), 2) << "bbb, the first keyword line of bucket 0";
+    EXPECT_EQ(overview.buckets.back(), 1) << "aaa on the last line";
+    EXPECT_EQ(overview.buckets.size(), std::size_t((count - 1) >> 3) + 1);
+    for (std::size_t b = 1; b + 1 < overview.buckets.size(); ++b) {
+        ASSERT_EQ(overview.buckets[b], 0) << b;
+    }
+    EXPECT_LE(lines.MemoryBytes(), 64u + KeywordLines::MaxBuckets) << "a few bytes a bucket";
+}
+
+TEST_F(KeywordLinesTest, KeywordsThatIgnoreCaseAreFoundInNarrowAndUtf16Files)
+{
+    settings.store.SaveKeywords({Keyword(u"Fail", 0, 0x0000FF, false, false, true),
+                                 Keyword(u"ZZ", 0, 0x00FF00, true, false, true)});
+    for (const bool utf16 : {false, true}) {
+        std::mt19937 random(utf16 ? 7 : 3);
+        static const char* words[] = {"FAIL", "fail", "fAiL", "fa il", "zz", "ZZ", "x", "F"};
+        std::string text;
+        std::vector<LineNumber> expected;
+        for (LineNumber line = 0; line < 400; ++line) {
+            std::string row;
+            for (int w = int(random() % 4); w > 0; --w) {
+                row += words[random() % 8];
+                row += ' ';
+            }
+            std::string lower = row;
+            for (char& c : lower) {
+                c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+            }
+            if (lower.find("fail") != std::string::npos || row.find("ZZ") != std::string::npos) {
+                expected.push_back(line);
+            }
+            text += row + "\n";
+        }
+        std::string bytes;
+        if (utf16) {
+            bytes = "\xFF\xFE";
+            for (char c : text) {
+                bytes += c;
+                bytes += '\0';
+            }
+        } else {
+            bytes = text;
+        }
+        open(bytes);
+        ASSERT_EQ(doc.IsUtf16(), utf16);
+        KeywordLines lines(doc, nullptr);
+        sync(lines);
+        checkAgainst(lines, expected, doc.GetLineCount(), utf16 ? "UTF-16" : "narrow");
+    }
+}
+
+TEST_F(KeywordLinesTest, TheFirstKeywordOfTheListThatMatchesALineIsItsColour)
+{
+    // "err" needs a whole word, so its byte hits prove nothing; "fail" and "warn" do.
+    settings.store.SaveKeywords({Keyword(u"err", 0, 0x0000AA, true, true, true),
+                                 Keyword(u"fail", 0, 0x0000BB, true, false, true),
+                                 Keyword(u"warn", 0, 0x0000CC, true, false, true)});
+    open("fail err\nfail errx\nwarn fail\nerrx\nwarn\nnone\n");
+    KeywordLines lines(doc, nullptr);
+    sync(lines);
+    const KeywordLines::Overview overview = lines.GetOverview();
+    ASSERT_EQ(overview.shift, 0u);
+    EXPECT_EQ(overview.buckets, (std::vector<std::uint8_t>{1, 2, 2, 0, 3}))
+        << "err as a word first; errx is none; fail before warn in the list";
+}

@@ -1,0 +1,105 @@
+#include "view/LineGutter.h"
+
+#include "view/LogView.h"
+
+#include "settings/SettingsStore.h"
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace {
+
+// Fewer digits than this never narrow the gutter: a growing file keeps its text in place
+// until it passes 999 lines.
+constexpr int LeastDigits = 3;
+
+int digitsOf(std::uint32_t value)
+{
+    int digits = 1;
+    for (; value >= 10; value /= 10) {
+        ++digits;
+    }
+    return digits;
+}
+
+} // namespace
+
+LineGutter::LineGutter(LogView* view) : QWidget(view), m_view(view)
+{
+    setObjectName(QStringLiteral("lineGutter"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setCursor(Qt::ArrowCursor);
+}
+
+int LineGutter::markColumnWidth() const
+{
+    return std::max(6, m_view->renderer().averageCharWidth() * 2);
+}
+
+int LineGutter::widthFor(std::uint32_t lineCount) const
+{
+    const int digits = std::max(LeastDigits, digitsOf(lineCount));
+    const int nine = static_cast<int>(m_view->renderer().textWidth(u"9"));
+    // One character's room after the numbers keeps them off the text.
+    return markColumnWidth() + (digits + 1) * std::max(1, nine);
+}
+
+void LineGutter::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    const QRect area = event->rect();
+    const QColor background = palette().color(QPalette::Window);
+    painter.fillRect(area, background);
+    const LogDocument* document = m_view->GetDocument();
+    const int height = static_cast<int>(m_view->lineHeight());
+    if (document == nullptr || height <= 0) {
+        return;
+    }
+    const std::uint32_t lines = document->GetLineCount();
+    const int scrollY = m_view->verticalScrollBar()->value();
+    const std::int64_t top = (std::int64_t(area.top()) + scrollY) / height;
+    const std::int64_t bottom =
+        std::min<std::int64_t>(lines, (std::int64_t(area.bottom()) + scrollY) / height + 1);
+    const LogRenderer& renderer = m_view->renderer();
+    LogRenderer::RowStyle style;
+    style.text = palette().color(QPalette::PlaceholderText);
+    style.background = background;
+    style.fillBackground = false;
+    const QColor mark = LogView::markColor();
+    const int markWidth = markColumnWidth();
+    const int numbersRight = width() - std::max(1, static_cast<int>(renderer.textWidth(u"9")));
+    const LineMarks& marks = document->Marks();
+    auto [from, to] = marks.InRange(static_cast<LineNumber>(top), static_cast<LineNumber>(bottom));
+    for (std::int64_t line = top; line < bottom; ++line) {
+        const int y = static_cast<int>(line * height - scrollY);
+        const QString number = QString::number(line + 1);
+        const int textWidth = static_cast<int>(renderer.textWidth(number));
+        renderer.paintRow(painter, y, -(numbersRight - textWidth), markWidth, numbersRight,
+                          number, style);
+    }
+    for (auto it = from; it != to; ++it) {
+        const int y = static_cast<int>(std::int64_t(*it) * height - scrollY);
+        const int side = std::max(4, std::min(markWidth, height) - 4);
+        const QRect dot((markWidth - side) / 2, y + (height - side) / 2, side, side);
+        painter.fillRect(dot, mark);
+    }
+}
+
+void LineGutter::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    const int height = static_cast<int>(m_view->lineHeight());
+    if (event->button() != Qt::LeftButton || height <= 0) {
+        return;
+    }
+    const std::int64_t line =
+        (std::int64_t(event->position().toPoint().y()) + m_view->verticalScrollBar()->value()) /
+        height;
+    if (line >= 0 && line <= std::int64_t(UINT32_MAX)) {
+        m_view->ToggleMark(static_cast<LineNumber>(line));
+    }
+}

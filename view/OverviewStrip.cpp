@@ -1,0 +1,139 @@
+#include "view/OverviewStrip.h"
+
+#include "engine/KeywordLines.h"
+#include "view/LogView.h"
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+
+#include <algorithm>
+
+OverviewStrip::OverviewStrip(LogView* view) : QWidget(view), m_view(view)
+{
+    setObjectName(QStringLiteral("overviewStrip"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setCursor(Qt::ArrowCursor);
+}
+
+QRect OverviewStrip::track() const
+{
+    QScrollBar* bar = m_view->verticalScrollBar();
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    option.subControls = QStyle::SC_All;
+    const QRect groove =
+        bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, bar);
+    if (!bar->isVisible() || !groove.isValid() || groove.height() <= 0) {
+        return rect();
+    }
+    const int top = bar->mapTo(m_view, groove.topLeft()).y() - y();
+    const QRect mapped(0, top, width(), groove.height());
+    return mapped.intersected(rect()).isEmpty() ? rect() : mapped.intersected(rect());
+}
+
+int OverviewStrip::rowOf(std::uint64_t line, std::uint64_t count) const
+{
+    const QRect t = track();
+    if (count == 0) {
+        return t.top();
+    }
+    return t.top() + static_cast<int>(line * std::uint64_t(t.height()) / count);
+}
+
+std::uint64_t OverviewStrip::lineAt(int y, std::uint64_t count) const
+{
+    const QRect t = track();
+    if (count == 0 || t.height() <= 0) {
+        return 0;
+    }
+    const std::uint64_t row = std::uint64_t(std::clamp(y - t.top(), 0, t.height() - 1));
+    // The first line whose rows reach row: rows of line l start at l * h / count.
+    return std::min<std::uint64_t>(count - 1, (row * count + std::uint64_t(t.height()) - 1) /
+                                                  std::uint64_t(t.height()));
+}
+
+void OverviewStrip::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    painter.fillRect(event->rect(), palette().color(QPalette::Base).darker(104));
+    const LogDocument* document = m_view->GetDocument();
+    if (document == nullptr) {
+        return;
+    }
+    const std::uint64_t count = document->GetLineCount();
+    if (count == 0) {
+        return;
+    }
+    const QRect t = track();
+    const std::uint64_t height = std::uint64_t(std::max(1, t.height()));
+    if (const KeywordLines* keywordLines = m_view->keywordLines()) {
+        const KeywordLines::Overview overview = keywordLines->GetOverview();
+        // Row by row: the first keyword of the lines the row stands for. A row covers the
+        // buckets of its lines; each bucket is looked at by at most two rows.
+        for (std::uint64_t row = 0; row < height; ++row) {
+            const std::uint64_t first = row * count / height;
+            std::uint64_t end = (row + 1) * count / height;
+            end = std::max(end, first + 1);
+            std::uint8_t keyword = 0;
+            const std::uint64_t lastBucket = (end - 1) >> overview.shift;
+            for (std::uint64_t b = first >> overview.shift;
+                 b <= lastBucket && b < overview.buckets.size() && keyword == 0; ++b) {
+                keyword = overview.buckets[b];
+            }
+            if (keyword != 0 && keyword <= overview.backgrounds.size()) {
+                painter.fillRect(QRect(0, t.top() + int(row), width(), 1),
+                                 quill::colorFromRef(overview.backgrounds[keyword - 1]));
+            }
+        }
+    }
+    // The find text's lines in the right third, in the colour of the current match.
+    if (const KeywordLines* findLines = m_view->findLines()) {
+        const KeywordLines::Overview overview = findLines->GetOverview();
+        const int third = std::max(2, width() / 3);
+        const QColor found = LogView::currentMatchHighlightColor().toRgb();
+        const QColor opaque(found.red(), found.green(), found.blue());
+        for (std::uint64_t row = 0; row < height; ++row) {
+            const std::uint64_t first = row * count / height;
+            const std::uint64_t end = std::max((row + 1) * count / height, first + 1);
+            bool any = false;
+            for (std::uint64_t b = first >> overview.shift;
+                 b <= ((end - 1) >> overview.shift) && b < overview.buckets.size() && !any; ++b) {
+                any = overview.buckets[b] != 0;
+            }
+            if (any) {
+                painter.fillRect(QRect(width() - third, t.top() + int(row), third, 1), opaque);
+            }
+        }
+    }
+    // Marks over the keywords, at least two rows high so one mark in a million lines shows.
+    const QColor mark = LogView::markColor();
+    for (LineNumber line : document->Marks().Lines()) {
+        const int top = rowOf(line, count);
+        const int bottom = std::max(top + 2, rowOf(std::uint64_t(line) + 1, count));
+        painter.fillRect(QRect(0, top, width(), bottom - top), mark);
+    }
+}
+
+void OverviewStrip::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    const LogDocument* document = m_view->GetDocument();
+    if (event->button() != Qt::LeftButton || document == nullptr) {
+        return;
+    }
+    const std::uint64_t count = document->GetLineCount();
+    if (count > 0) {
+        m_view->ScrollToLine(static_cast<LineNumber>(lineAt(event->position().toPoint().y(), count)));
+    }
+}
