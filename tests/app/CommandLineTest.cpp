@@ -86,6 +86,8 @@ TEST(CommandLineSourcesTest, DashIsStandardInputAndCommandTakesTheNextArgumentWh
     EXPECT_FALSE(parseCommandLine({"--command"}).command);
     EXPECT_FALSE(parseCommandLine({"--commands", "x"}).command);
     EXPECT_FALSE(parseCommandLine({"--", "--command", "x"}).command);
+}
+
 TEST(CommandLineLineTest, PlusNAndLineOptionPickTheLineAndTheLastOneCounts)
 {
     struct Row {
