@@ -71,21 +71,7 @@ bool LogDocument::OnNewDocument()
     ResetLines();
     {
         std::lock_guard lock(m_docAccess);
-        m_index.reset();
-        m_openEncoding = m_chosenEncoding;
-        if (m_openEncoding != quill::TextEncoding::Automatic) {
-            // A byte-order mark of the chosen UTF-16 is not text.
-            bool skipBom = false;
-            if (quill::isUtf16(m_openEncoding)) {
-                quill::ReadOnlyFile head = quill::ReadOnlyFile::open(m_nativePath);
-                std::uint8_t mark[2] = {0, 0};
-                const bool big = m_openEncoding == quill::TextEncoding::Utf16Be;
-                skipBom = head.isOpen() && head.readAt(mark, 2, 0) == 2 &&
-                          mark[0] == (big ? 0xFE : 0xFF) && mark[1] == (big ? 0xFF : 0xFE);
-            }
-            m_index.chooseEncoding(quill::isUtf16(m_openEncoding),
-                                   m_openEncoding == quill::TextEncoding::Utf16Be, skipBom);
-        }
+        RestartIndex();
     }
     m_haveFileState = false;
     m_haveSavedSize = false;
@@ -209,21 +195,7 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
     } tellOnReturn{*this};
     {
         std::lock_guard lock(m_docAccess);
-        m_index.reset();
-        m_openEncoding = m_chosenEncoding;
-        if (m_openEncoding != quill::TextEncoding::Automatic) {
-            // A byte-order mark of the chosen UTF-16 is not text.
-            bool skipBom = false;
-            if (quill::isUtf16(m_openEncoding)) {
-                quill::ReadOnlyFile head = quill::ReadOnlyFile::open(m_nativePath);
-                std::uint8_t mark[2] = {0, 0};
-                const bool big = m_openEncoding == quill::TextEncoding::Utf16Be;
-                skipBom = head.isOpen() && head.readAt(mark, 2, 0) == 2 &&
-                          mark[0] == (big ? 0xFE : 0xFF) && mark[1] == (big ? 0xFF : 0xFE);
-            }
-            m_index.chooseEncoding(quill::isUtf16(m_openEncoding),
-                                   m_openEncoding == quill::TextEncoding::Utf16Be, skipBom);
-        }
+        RestartIndex();
     }
     m_haveFileState = false;
     m_haveSavedSize = false;
@@ -281,6 +253,26 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
         m_host->SetFilePathText(ShownName());
     }
     return true;
+}
+
+void LogDocument::RestartIndex()
+{
+    m_index.reset();
+    m_openEncoding = m_chosenEncoding;
+    if (m_openEncoding == quill::TextEncoding::Automatic) {
+        return;
+    }
+    // A byte-order mark of the chosen UTF-16 is not text.
+    bool skipBom = false;
+    if (quill::isUtf16(m_openEncoding)) {
+        quill::ReadOnlyFile head = quill::ReadOnlyFile::open(m_nativePath);
+        std::uint8_t mark[2] = {0, 0};
+        const bool big = m_openEncoding == quill::TextEncoding::Utf16Be;
+        skipBom = head.isOpen() && head.readAt(mark, 2, 0) == 2 &&
+                  mark[0] == (big ? 0xFE : 0xFF) && mark[1] == (big ? 0xFF : 0xFE);
+    }
+    m_index.chooseEncoding(quill::isUtf16(m_openEncoding),
+                           m_openEncoding == quill::TextEncoding::Utf16Be, skipBom);
 }
 
 bool LogDocument::IndexingStopRequested()

@@ -317,6 +317,9 @@ class LogDocument {
     void HandOverIndexedEnd(const quill::ReadOnlyFile& file);
     void ReindexFromEnd();
     // Moves the window so that it holds the line; false when the file cannot be read.
+    // Empties the index and sets it to the chosen encoding (skipping the byte-order mark of
+    // a chosen UTF-16); under docAccess.
+    void RestartIndex();
     bool FetchWindow(LineNumber line);
     // Decodes the bytes appended to the open last line since it was decoded, from its
     // resume point on, instead of the whole line again.
