@@ -250,10 +250,10 @@ TEST_F(FilterPaneTest, AClickOrEnterOnARowSelectsItsLineInTheLogViewWithALineAbo
     filterBy("disk");
     const std::vector<LineNumber> lines = shown(400);
     ASSERT_EQ(lines, expected("disk"));
-    rows()->verticalScrollBar()->setValue(0);
+    // To the top as a user goes there: a bar merely set to 0 still follows the end, and
+    // rows or a layout that arrive late on a busy machine take it back there.
+    QTest::keyClick(rows(), Qt::Key_Home, Qt::ControlModifier);
     QApplication::processEvents();
-    // On a busy machine the pane may not have its height yet, and a click below the
-    // viewport's bottom is no click on a row.
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return rows()->firstVisibleRow() == 0 && rows()->viewport()->height() > rowPoint(1).y();
     }));
