@@ -103,7 +103,7 @@ TEST_F(ApplicationTest, HelpSwitchShowsTheUsageAndEndsStartUp)
     EXPECT_FALSE(app->InitInstance({file, "-HELP"}));
     ASSERT_EQ(usage.size(), 1);
     EXPECT_TRUE(usage.front().contains(QStringLiteral("Quillstream")));
-    EXPECT_TRUE(usage.front().contains(QStringLiteral("quillstream [options] [--] [filename] - ")));
+    EXPECT_TRUE(usage.front().contains(QStringLiteral("quillstream [options] [--] [file ...] - ")));
     for (const char* option : {"\n  -h, -?, --help ", "\n  --version ", "\n  -- "}) {
         EXPECT_TRUE(usage.front().contains(QLatin1String(option))) << option;
     }
@@ -153,7 +153,7 @@ TEST_F(ApplicationTest, GermanUsageTranslatesTheSyntaxLine)
     store->SetString(Setting::GuiLanguage, u"DE");
     EXPECT_FALSE(app->InitInstance({"--help"}));
     ASSERT_EQ(usage.size(), 1);
-    EXPECT_TRUE(usage.front().contains(QStringLiteral("quillstream [Optionen] [--] [Dateiname] - ")))
+    EXPECT_TRUE(usage.front().contains(QStringLiteral("quillstream [Optionen] [--] [Datei ...] - ")))
         << usage.front().toStdString();
     EXPECT_TRUE(usage.front().contains(QStringLiteral("\n  --version "))) << "the option list";
     EXPECT_FALSE(usage.front().contains(QStringLiteral("filename")));
@@ -597,7 +597,7 @@ TEST(ProgramWithoutDisplayTest, HelpAndVersionGoToStandardOutput)
     EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.process().exitCode(), 0);
     const QString usage = QString::fromLocal8Bit(run.process().readAllStandardOutput());
-    EXPECT_TRUE(usage.contains(QStringLiteral("quillstream [options] [--] [filename] - ")))
+    EXPECT_TRUE(usage.contains(QStringLiteral("quillstream [options] [--] [file ...] - ")))
         << usage.toStdString();
     EXPECT_NE(run.trace().find("ExitInstance"), std::string::npos) << "the usual start and end";
 }
@@ -616,6 +616,6 @@ TEST(ProgramWithoutDisplayTest, HelpWithADisplayGoesToStandardOutputToo)
             return out.contains("--version") || run.process().state() == QProcess::NotRunning;
         },
         20000));
-    EXPECT_TRUE(out.contains("quillstream [options] [--] [filename] - ")) << out.toStdString();
+    EXPECT_TRUE(out.contains("quillstream [options] [--] [file ...] - ")) << out.toStdString();
     EXPECT_TRUE(out.contains("--version")) << out.toStdString();
 }

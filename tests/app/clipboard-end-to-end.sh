@@ -18,30 +18,7 @@ if [[ -z "${QUILL_E2E_IN_XVFB:-}" ]]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-clip.XXXXXXXX")
-keep=0
-pid=
-cleanup() {
-    if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
-        kill -KILL "$pid" 2>/dev/null || true
-    fi
-    if [[ $keep -eq 0 ]]; then rm -rf "$work"; else echo "kept for inspection: $work" >&2; fi
-}
-trap cleanup EXIT
-fail() {
-    keep=1
-    echo "FAIL: $*" >&2
-    [[ -f "$trace" ]] && { echo "--- trace log" >&2; tr -d '\r' <"$trace" | tail -30 >&2; }
-    exit 1
-}
-
-export TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
-export XDG_RUNTIME_DIR=$work/runtime LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
-mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n' \
-    >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
-trace=$TMPDIR/Quillstream.log
+begin_session clip
 log=$work/copied.log
 printf 'alpha one\nbeta zwei\xc3\xa4 \xe2\x82\xac\ngamma three\n' >"$log"
 

@@ -15,19 +15,7 @@ source "$(dirname "$0")/../support/e2e-session.sh"
 exe=$1
 language=${2:-EN}
 case $language in EN | DE) ;; *) echo "unknown language: $language" >&2; exit 2 ;; esac
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-filter-e2e.XXXXXXXX")
-keep=0
-cleanup() {
-    local p
-    for p in "${pid:-}" "${wm_pid:-}" "${xvfb_pid:-}"; do
-        if [[ -n "$p" ]] && kill -0 "$p" 2>/dev/null; then
-            kill -KILL "$p" 2>/dev/null || true
-            wait "$p" 2>/dev/null || true
-        fi
-    done
-    if [[ $keep -eq 0 ]]; then rm -rf "$work"; else echo "kept for inspection: $work" >&2; fi
-}
-trap cleanup EXIT
+begin_session filter-e2e
 fail() {
     keep=1
     echo "FAIL: $*" >&2
@@ -36,14 +24,7 @@ fail() {
     exit 1
 }
 shot() { [[ -z "${QUILL_E2E_SHOTS:-}" ]] || import -window root "$work/$1.png"; }
-
-export TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
-export XDG_RUNTIME_DIR=$work/runtime LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
-mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\GUI]\r\n"GUILanguage"="%s"\r\n' \
-    "$language" >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
-trace=$TMPDIR/Quillstream.log
+machine_hive '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream\GUI]' "\"GUILanguage\"=\"$language\""
 hive=$XDG_CONFIG_HOME/quillstream/user.reg
 log=$work/service.log
 

@@ -18,40 +18,8 @@ source "$(dirname "$0")/../support/e2e-session.sh"
 
 exe=$1
 demo_log=$2
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-follow.XXXXXXXX")
-keep=0
-cleanup() {
-    local p
-    for p in "${pid:-}" "${generator:-}" "${wm_pid:-}" "${xvfb_pid:-}"; do
-        if [[ -n "$p" ]] && kill -0 "$p" 2>/dev/null; then
-            kill -KILL "$p" 2>/dev/null || true
-            wait "$p" 2>/dev/null || true
-        fi
-    done
-    if [[ $keep -eq 0 ]]; then
-        rm -rf "$work"
-    else
-        echo "kept for inspection: $work" >&2
-    fi
-}
-trap cleanup EXIT
-fail() {
-    keep=1
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-export TMPDIR=$work/tmp
-export XDG_CONFIG_HOME=$work/config
-export XDG_CONFIG_DIRS=$work/xdg
-export XDG_RUNTIME_DIR=$work/runtime
-export LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
-mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME/quillstream" "$XDG_CONFIG_DIRS/quillstream" \
-    "$XDG_RUNTIME_DIR"
-trace=$TMPDIR/Quillstream.log
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n' \
-    >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
+begin_session follow
+before_end_session() { end_process "${generator:-}"; }
 
 # Level -> colour (0x00BBGGRR in the hive, #RRGGBB on screen).
 declare -A hive_colour=([ERROR]=000000ff [WARN]=0000ffff [DEBUG]=00ff0000 [INFO]=0000ff00)

@@ -10,33 +10,10 @@ set -euo pipefail
 source "$(dirname "$0")/../support/e2e-session.sh"
 
 exe=$(realpath "$1")
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-names.XXXXXXXX")
-keep=0
-cleanup() {
-    if [[ -n "${pid:-}" ]] && kill -0 "$pid" 2>/dev/null; then
-        kill -KILL "$pid" 2>/dev/null || true
-    fi
-    if [[ $keep -eq 0 ]]; then rm -rf "$work"; else echo "kept for inspection: $work" >&2; fi
-}
-trap cleanup EXIT
-fail() {
-    keep=1
-    echo "FAIL: $*" >&2
-    [[ -f "$trace" ]] && tr -d '\r' <"$trace" | tail -20 >&2
-    exit 1
-}
+begin_session names
+machine_hive '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream]' '"ShowLastViewedFile"=dword:00000001' \
+    '"ShowEmptyFileWarning"=dword:00000000' '"ShowEmptyFiles"=dword:00000000'
 
-export TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
-export XDG_RUNTIME_DIR=$work/runtime LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
-mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
-printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-    '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream]' '"ShowLastViewedFile"=dword:00000001' \
-    '"ShowEmptyFileWarning"=dword:00000000' '"ShowEmptyFiles"=dword:00000000' '' \
-    '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream\Logging]' '"LogLevel"=dword:00000003' \
-    >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
-
-trace=$TMPDIR/Quillstream.log
 hive=$XDG_CONFIG_HOME/quillstream/user.reg
 folder=$work/$'logs\xfe'
 mkdir "$folder"

@@ -18,33 +18,8 @@ case $language in # the captions to wait for and the Add button's mnemonic
     DE) sheet_title=Einstellungen editor_title=Suchbegriff add_key=alt+h ;;
     *) echo "unknown language: $language" >&2; exit 2 ;;
 esac
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-settings-e2e.XXXXXXXX")
-keep=0
-xvfb_pid=
-pid=
-cleanup() {
-    [[ -n "$pid" ]] && kill -KILL "$pid" 2>/dev/null || true
-    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
-    if [[ $keep -eq 0 ]]; then rm -rf "$work"; else echo "kept for inspection: $work" >&2; fi
-}
-trap cleanup EXIT
-fail() {
-    keep=1
-    echo "FAIL: $*" >&2
-    [[ -f "$trace" ]] && { echo "--- trace log" >&2; tr -d '\r' <"$trace" | tail -20 >&2; }
-    exit 1
-}
-
-export TMPDIR=$work/tmp
-export XDG_CONFIG_HOME=$work/config
-export XDG_CONFIG_DIRS=$work/xdg
-export XDG_RUNTIME_DIR=$work/runtime
-export LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
-mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\GUI]\r\n"GUILanguage"="%s"\r\n' \
-    "$language" >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
-trace=$TMPDIR/Quillstream.log
+begin_session settings-e2e
+machine_hive '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream\GUI]' "\"GUILanguage\"=\"$language\""
 hive=$XDG_CONFIG_HOME/quillstream/user.reg
 log=$work/app.log
 for i in $(seq 1 12); do

@@ -12,45 +12,9 @@ source "$(dirname "$0")/../support/e2e-session.sh"
 
 exe=$1
 language=${2:-EN}
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-sources.XXXXXXXX")
-keep=0
-cleanup() {
-    local p
-    exec 4>&- 2>/dev/null || true
-    for p in "${pid:-}" "${wm_pid:-}" "${xvfb_pid:-}"; do
-        if [[ -n "$p" ]] && kill -0 "$p" 2>/dev/null; then
-            kill -KILL "$p" 2>/dev/null || true
-            wait "$p" 2>/dev/null || true
-        fi
-    done
-    if [[ $keep -eq 0 ]]; then
-        rm -rf "$work"
-    else
-        echo "kept for inspection: $work" >&2
-    fi
-}
-trap cleanup EXIT
-fail() {
-    keep=1
-    echo "FAIL: $*" >&2
-    if [[ -f "$trace" ]]; then
-        echo "--- trace log" >&2
-        tr -d '\r' <"$trace" | tail -40 >&2
-    fi
-    exit 1
-}
-
-export TMPDIR=$work/tmp
-export XDG_CONFIG_HOME=$work/config
-export XDG_CONFIG_DIRS=$work/xdg
-export XDG_RUNTIME_DIR=$work/runtime
-export XDG_CACHE_HOME=$work/cache
-export LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
-mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS/quillstream" "$XDG_RUNTIME_DIR"
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"LogLevel"=dword:00000003\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\GUI]\r\n"GUILanguage"="%s"\r\n' \
-    "$language" >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
-trace=$TMPDIR/Quillstream.log
+begin_session sources
+machine_hive '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream\GUI]' "\"GUILanguage\"=\"$language\""
+before_end_session() { exec 4>&- 2>/dev/null || true; }
 spools=$XDG_CACHE_HOME/quillstream/spool
 if [[ $language == DE ]]; then
     standard_input="Standardeingabe"; end_of_input="Ende der Eingabe"

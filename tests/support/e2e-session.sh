@@ -1,6 +1,68 @@
-# Shell functions the end-to-end runs share; source this file. The caller defines fail
-# (reports and exits) and sets work (its private folder), trace (the program's trace log)
-# and, once the program runs, pid.
+# Shell functions the end-to-end runs share; source this file, then call begin_session.
+# Once the program runs, the caller sets pid.
+
+# One run's private world: a folder `work` (removed at the end, kept when the run failed),
+# the program's folders and a UTF-8 locale inside it, a machine hive that raises the trace
+# level (machine_hive adds lines), `trace` naming the trace log, and an exit trap that ends
+# the program, the window manager, the X server and whatever before_end_session (if the
+# caller defines it) ends.
+begin_session() { # <name>
+    work=$(mktemp -d "${TMPDIR:-/tmp}/quillstream-$1.XXXXXXXX")
+    keep=0
+    trap end_session EXIT
+    export TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
+    export XDG_RUNTIME_DIR=$work/runtime XDG_CACHE_HOME=$work/cache
+    export LANG=C.UTF-8 LC_ALL=C.UTF-8
+    unset LANGUAGE LC_MESSAGES QT_QPA_PLATFORM
+    mkdir -m 700 -p "$TMPDIR" "$XDG_CONFIG_HOME/quillstream" "$XDG_CONFIG_DIRS/quillstream" \
+        "$XDG_RUNTIME_DIR"
+    trace=$TMPDIR/Quillstream.log
+    machine_hive
+}
+
+# Writes the machine hive: the trace level, then the given lines (keys and values as a .reg
+# file holds them), each ended with CR LF.
+machine_hive() { # [line...]
+    {
+        printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+            '[HKEY_LOCAL_MACHINE\Software\Orix\Quillstream\Logging]' '"LogLevel"=dword:00000003'
+        [[ $# -eq 0 ]] || printf '%s\r\n' '' "$@"
+    } >"$XDG_CONFIG_DIRS/quillstream/machine.reg"
+}
+
+# Ends a process if it still runs and waits for it.
+end_process() { # [pid]
+    local p=${1:-}
+    if [[ -n "$p" ]] && kill -0 "$p" 2>/dev/null; then
+        kill -KILL "$p" 2>/dev/null || true
+        wait "$p" 2>/dev/null || true
+    fi
+}
+
+end_session() {
+    if declare -F before_end_session >/dev/null; then
+        before_end_session
+    fi
+    end_process "${pid:-}"
+    end_process "${wm_pid:-}"
+    end_process "${xvfb_pid:-}"
+    if [[ ${keep:-0} -eq 0 ]]; then
+        rm -rf "$work"
+    else
+        echo "kept for inspection: $work" >&2
+    fi
+}
+
+# Reports a failure with the end of the trace log, keeps the folder and exits.
+fail() {
+    keep=1
+    echo "FAIL: $*" >&2
+    if [[ -f "$trace" ]]; then
+        echo "--- trace log" >&2
+        tr -d '\r' <"$trace" | tail -40 >&2
+    fi
+    exit 1
+}
 
 # Waits until the trace log has a line matching the extended regular expression; fails as
 # soon as the program has ended. The limit is a safety net, not a timing check.
