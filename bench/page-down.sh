@@ -3,7 +3,8 @@
 # log, Page Down pressed through xdotool as a user would, and the process's CPU time (user +
 # system, from /proc) over the presses, less what the same wall time costs it idle (the
 # caret's blink). Prints milliseconds per page; BASELINE=<an older quillstream> measures it
-# too, in the same run, for a side-by-side figure.
+# too, in the same run, for a side-by-side figure; PERF=<file> records a profile of the
+# presses with perf.
 #   bench/page-down.sh [build/bin/quillstream]    (PAGES=... presses, default 2000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,13 +33,24 @@ measure() { # <executable>: prints ms of CPU per page
     window=$(xdotool search --sync --pid "$pid" --onlyvisible | head -1)
     xdotool windowactivate --sync "$window" 2>/dev/null || true
     xdotool key --window "$window" ctrl+Home
-    sleep 1
+    # The hives were written moments ago; a user's have long settled (platform/HiveStore.h).
+    sleep 3
     # The same wall time idle, to take out the caret's blink and the watcher's polls.
     idle_before=$(cpu_ticks)
     local start end
     start=$(date +%s.%N)
+    local recorder=
+    if [[ -n "${PERF:-}" ]]; then
+        perf record -g -o "$PERF" -p "$pid" >/dev/null 2>&1 &
+        recorder=$!
+        sleep 0.5
+    fi
     xdotool key --delay 1 --repeat "$pages" Next
     sleep 0.5
+    if [[ -n "$recorder" ]]; then
+        kill -INT "$recorder"
+        wait "$recorder" || true
+    fi
     end=$(date +%s.%N)
     after=$(cpu_ticks)
     before=$idle_before

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,9 @@
 namespace quill {
 
 namespace {
+
+// How long before a read a file must have last changed for stat alone to vouch for it.
+constexpr time_t SettledSeconds = 2;
 
 // Owns a file descriptor for one operation.
 class Fd {
@@ -166,7 +170,8 @@ std::string_view HiveStore::rootName() const
     return m_root == HiveRoot::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
 }
 
-HiveStore::ReadStatus HiveStore::readFile(const std::string& path, std::string& bytes) const
+HiveStore::ReadStatus HiveStore::readFile(const std::string& path, std::string& bytes,
+                                          struct stat* seen) const
 {
     bytes.clear();
     // Non-blocking, so a FIFO put in the hive's place cannot hang the program.
@@ -177,6 +182,9 @@ HiveStore::ReadStatus HiveStore::readFile(const std::string& path, std::string& 
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return ReadStatus::Failed;
+    }
+    if (seen != nullptr) {
+        *seen = st;
     }
     const std::size_t expected =
         std::min<std::size_t>(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)),
@@ -208,24 +216,64 @@ HiveStore::ReadStatus HiveStore::readFile(const std::string& path, std::string& 
     return ReadStatus::Ok;
 }
 
-std::shared_ptr<const HiveKey> HiveStore::treeFor(std::string&& bytes) const
+HiveStore::FileIdentity HiveStore::identityOf(const struct stat& st)
+{
+    FileIdentity identity;
+    identity.device = st.st_dev;
+    identity.inode = st.st_ino;
+    identity.size = st.st_size;
+    identity.modified = st.st_mtim;
+    identity.changed = st.st_ctim;
+    return identity;
+}
+
+bool HiveStore::sameIdentity(const FileIdentity& a, const FileIdentity& b)
+{
+    const auto same = [](const timespec& x, const timespec& y) {
+        return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+    };
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           same(a.modified, b.modified) && same(a.changed, b.changed);
+}
+
+std::shared_ptr<const HiveKey> HiveStore::treeFor(std::string&& bytes,
+                                                  const FileIdentity& identity) const
 {
     std::lock_guard lock(m_cacheMutex);
     if (!m_cachedTree || bytes != m_cachedBytes) {
         m_cachedTree = parseRegFile(bytes);
         m_cachedBytes = std::move(bytes);
     }
+    m_cachedIdentity = identity;
     return m_cachedTree;
 }
 
 std::shared_ptr<const HiveKey> HiveStore::load() const
 {
+    // Settings are read on every paint and every command update: a settled file that stat
+    // shows unchanged is not opened and read again.
+    struct stat now {};
+    if (::stat(m_path.c_str(), &now) == 0) {
+        std::lock_guard lock(m_cacheMutex);
+        if (m_cachedTree && m_cachedIdentity.settled &&
+            sameIdentity(m_cachedIdentity, identityOf(now))) {
+            return m_cachedTree;
+        }
+    }
+    timespec readAt{};
+    clock_gettime(CLOCK_REALTIME, &readAt);
     std::string bytes;
-    const ReadStatus status = readFile(m_path, bytes);
+    struct stat seen {};
+    FileIdentity identity;
+    const ReadStatus status = readFile(m_path, bytes, &seen);
     if (status != ReadStatus::Ok && status != ReadStatus::TooBig) {
         bytes.clear();
+    } else {
+        identity = identityOf(seen);
+        // Coarse file system clocks lag the real one by a tick; two seconds cover any.
+        identity.settled = seen.st_ctim.tv_sec + SettledSeconds < readAt.tv_sec;
     }
-    return treeFor(std::move(bytes));
+    return treeFor(std::move(bytes), identity);
 }
 
 std::optional<HiveKeyHandle> HiveStore::openKey(std::u16string_view path) const
@@ -313,6 +361,7 @@ bool HiveStore::update(const std::function<bool(HiveKey& root)>& change)
     std::lock_guard cacheLock(m_cacheMutex);
     m_cachedBytes = std::move(after);
     m_cachedTree = std::move(tree);
+    m_cachedIdentity = FileIdentity{}; // just written: not settled
     return true;
 }
 

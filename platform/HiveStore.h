@@ -15,6 +15,8 @@
 
 #include "platform/RegFileFormat.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -97,8 +99,24 @@ public:
 
 private:
     enum class ReadStatus { Ok, Missing, TooBig, Failed };
-    ReadStatus readFile(const std::string& path, std::string& bytes) const;
-    std::shared_ptr<const HiveKey> treeFor(std::string&& bytes) const;
+    // What stat says of the file a cached tree was read from. The tree is taken again
+    // without reading the file while all of it is unchanged, but only once the file had
+    // last changed well before it was read (settled): a change within the same tick of the
+    // file system's clock would leave every field as it was.
+    struct FileIdentity {
+        bool settled = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified{};
+        timespec changed{};
+    };
+    static FileIdentity identityOf(const struct stat& st);
+    static bool sameIdentity(const FileIdentity& a, const FileIdentity& b);
+    ReadStatus readFile(const std::string& path, std::string& bytes,
+                        struct stat* seen = nullptr) const;
+    std::shared_ptr<const HiveKey> treeFor(std::string&& bytes,
+                                           const FileIdentity& identity) const;
     bool commit(const std::string& target, const std::string& text) const;
     std::string writeTarget() const;
 
@@ -107,6 +125,7 @@ private:
     mutable std::mutex m_cacheMutex;
     mutable std::string m_cachedBytes; // the file content that m_cachedTree was parsed from
     mutable std::shared_ptr<const HiveKey> m_cachedTree;
+    mutable FileIdentity m_cachedIdentity;
 };
 
 } // namespace quill

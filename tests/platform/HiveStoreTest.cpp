@@ -9,7 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <chrono>
 #include <csignal>
+#include <fstream>
+#include <thread>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -169,6 +174,82 @@ TEST_F(HiveStoreTest, readsSeeEveryChangeOnDisk)
     ASSERT_TRUE(std::filesystem::remove(path));
     EXPECT_FALSE(hive.openKey(u"K").has_value());
     EXPECT_NE(snapshot->value(u"w"), nullptr);
+}
+
+// Read system calls of this process so far (the kernel's count), less those of asking.
+std::uint64_t readCalls()
+{
+    const auto ask = [] {
+        std::ifstream io("/proc/self/io");
+        std::string key;
+        std::uint64_t value = 0;
+        while (io >> key >> value) {
+            if (key == "syscr:") {
+                return value;
+            }
+        }
+        return std::uint64_t{0};
+    };
+    static const std::uint64_t askingCosts = [&] {
+        const std::uint64_t first = ask();
+        return ask() - first;
+    }();
+    static std::uint64_t asked = 0;
+    return ask() - askingCosts * ++asked;
+}
+
+void writeInPlace(const std::string& path, const std::string& text)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, text.data(), text.size(), 0), ssize_t(text.size()));
+    ::close(fd);
+}
+
+void setModified(const std::string& path, const timespec& modified)
+{
+    const timespec times[2] = {modified, modified};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Settings are read on every paint and command update. A hive that changed seconds before
+// it was read is then trusted while stat shows it unchanged; one that changed just before
+// is read each time, since a change within the clock's tick would leave stat alike. Either
+// way every change is seen, also one of the same size with the old time put back, in place
+// or renamed over the file.
+TEST_F(HiveStoreTest, aSettledHiveIsTrustedUntilStatShowsAnyChange)
+{
+    using namespace std::chrono_literals;
+    const auto readsOfLoads = [&](int loads, std::uint32_t expected) {
+        const std::uint64_t before = readCalls();
+        for (int i = 0; i < loads; ++i) {
+            EXPECT_EQ(getDword(hive, u"K", u"v"), expected);
+        }
+        return readCalls() - before;
+    };
+    ASSERT_TRUE(setDword(hive, u"K", u"v", 1));
+    EXPECT_GE(readsOfLoads(3, 1), 3u);
+    std::this_thread::sleep_for(3100ms);
+    EXPECT_GE(readsOfLoads(1, 1), 1u); // read once more, now settled
+    EXPECT_EQ(readsOfLoads(5, 1), 0u);
+
+    struct stat old {};
+    ASSERT_EQ(::stat(path.c_str(), &old), 0);
+    std::string text = readFile(path);
+    text.replace(text.find("00000001"), 8, "00000002");
+    writeInPlace(path, text);
+    setModified(path, old.st_mtim);
+    EXPECT_EQ(getDword(hive, u"K", u"v"), 2u);
+
+    std::this_thread::sleep_for(3100ms);
+    EXPECT_GE(readsOfLoads(1, 2), 1u);
+    EXPECT_EQ(readsOfLoads(2, 2), 0u);
+    ASSERT_EQ(::stat(path.c_str(), &old), 0);
+    text.replace(text.find("00000002"), 8, "00000003");
+    writeFile(path + ".new", text);
+    setModified(path + ".new", old.st_mtim);
+    ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+    EXPECT_EQ(getDword(hive, u"K", u"v"), 3u);
 }
 
 TEST_F(HiveStoreTest, handEditedHiveKeepsWhatItCannotUse)
