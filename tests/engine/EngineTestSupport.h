@@ -10,6 +10,7 @@
 #include "engine/LogDocument.h"
 #include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
+#include "support/ProcessIo.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 
@@ -221,20 +222,6 @@ inline std::string utf16le(const std::u16string& text)
         out += char(c >> 8);
     }
     return out;
-}
-
-// Bytes this process has read so far (the kernel's count, /proc/self/io).
-inline std::uint64_t bytesRead()
-{
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    std::uint64_t value = 0;
-    while (io >> key >> value) {
-        if (key == "rchar:") {
-            return value;
-        }
-    }
-    return 0;
 }
 
 } // namespace quilltest

@@ -1,5 +1,6 @@
 #include "platform/HiveStore.h"
 #include "platform/NarrowCodec.h"
+#include "support/ProcessIo.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <fstream>
 #include <thread>
 #include <filesystem>
 #include <string>
@@ -176,20 +176,10 @@ TEST_F(HiveStoreTest, readsSeeEveryChangeOnDisk)
     EXPECT_NE(snapshot->value(u"w"), nullptr);
 }
 
-// Read system calls of this process so far (the kernel's count), less those of asking.
+// Read system calls of this process so far, less those of asking.
 std::uint64_t readCalls()
 {
-    const auto ask = [] {
-        std::ifstream io("/proc/self/io");
-        std::string key;
-        std::uint64_t value = 0;
-        while (io >> key >> value) {
-            if (key == "syscr:") {
-                return value;
-            }
-        }
-        return std::uint64_t{0};
-    };
+    const auto ask = quilltest::readCalls;
     static const std::uint64_t askingCosts = [&] {
         const std::uint64_t first = ask();
         return ask() - first;

@@ -2,6 +2,7 @@
 #include "platform/HiveStore.h"
 #include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
+#include "support/ProcessIo.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -351,19 +352,7 @@ TEST_F(SettingsStoreTest, loadOrdersNumbersNumericallyThenOtherNames)
               (std::vector<std::u16string>{u"1", u"2", u"9", u"10", u"1a", u"Alpha", u"zeta"}));
 }
 
-// Read system calls of this process so far (the kernel's count, /proc/self/io).
-std::uint64_t readCalls()
-{
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    std::uint64_t value = 0;
-    while (io >> key >> value) {
-        if (key == "syscr:") {
-            return value;
-        }
-    }
-    return 0;
-}
+using quilltest::readCalls;
 
 // Loading must not read the hive once per value: ten thousand keywords took half a minute.
 TEST_F(SettingsStoreTest, loadReadsTheHivesOnceHoweverManyKeywords)
