@@ -354,6 +354,12 @@ FilterProgress LineFilter::GetProgress() const
     return progress;
 }
 
+bool LineFilter::IsCollected() const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_noticeOutstanding && m_pending.lines.empty() && !m_pending.retract;
+}
+
 bool LineFilter::WaitIdle(std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(m_mutex);

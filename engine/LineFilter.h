@@ -123,6 +123,9 @@ class LineFilter : private LogDocument::AppendListener {
     // with text (the last bit stands for any beyond).
     std::uint64_t GetUndecidedTerms() const { return m_undecidedTerms; }
     FilterProgress GetProgress() const;
+    // True once Collect() has taken every row found so far: the worker may report Done a
+    // moment before its notice reaches the window.
+    bool IsCollected() const;
 
     // The most lines and bytes one chunk of work takes (tests make them small to cross
     // chunk boundaries often). Takes effect with the next SetFilter().

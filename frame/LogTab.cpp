@@ -249,6 +249,7 @@ void LogTab::UpdateAllViews()
     m_stale = false;
     m_view->OnUpdate();
     m_filterPane->view()->setTextFont(m_view->renderer().font());
+    m_filterPane->view()->setWrapLines(m_view->wrapsLines());
     m_filterPane->DocumentChanged();
 }
 

@@ -414,7 +414,8 @@ void MainFrame::createActions()
           Command::ViewToolbar, Command::ViewStatusBar, Command::Pause, Command::Resume,
           Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter,
           Command::CloseTab, Command::NextTab, Command::PreviousTab,
-          Command::ViewTerminalColors, Command::FollowCommand, Command::FollowJournal}) {
+          Command::ViewTerminalColors, Command::ViewWrapLines, Command::FollowCommand,
+          Command::FollowJournal}) {
         m_commands->action(id);
     }
     for (int id = Command::SelectTab1; id <= Command::SelectTab9; ++id) {
@@ -425,6 +426,7 @@ void MainFrame::createActions()
     }
     NavigationCommands::Prepare(*m_commands);
     m_commands->action(Command::ViewTerminalColors)->setCheckable(true);
+    m_commands->action(Command::ViewWrapLines)->setCheckable(true);
     for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
         m_commands->action(id)->setCheckable(true);
     }
@@ -743,6 +745,8 @@ void MainFrame::updateCommandStates()
     commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
     NavigationCommands::UpdateStates(*m_commands, GetView());
+    commandAction(Command::ViewWrapLines)->setEnabled(true);
+    commandAction(Command::ViewWrapLines)->setChecked(settings.GetBool(Setting::WrapLongLines));
     const LogDocument* front = GetActiveDocument();
     commandAction(Command::ViewTerminalColors)
         ->setChecked(front != nullptr ? front->TerminalColors()
@@ -816,6 +820,9 @@ void MainFrame::runCommand(int id)
         break;
     case Command::ViewTerminalColors:
         OnViewTerminalColors();
+        break;
+    case Command::ViewWrapLines:
+        OnViewWrapLines();
         break;
 
     case Command::Copy:
@@ -941,6 +948,16 @@ void MainFrame::OnViewTerminalColors()
         tab(i)->document()->SetTerminalColors(on);
         tab(i)->UpdateAllViews();
         tab(i)->view()->viewport()->update();
+    }
+}
+
+void MainFrame::OnViewWrapLines()
+{
+    SettingsStore& settings = SettingsStore::instance();
+    settings.SetBool(Setting::WrapLongLines, !settings.GetBool(Setting::WrapLongLines));
+    // Each tab's views read the setting when they are brought up to date.
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        tab(i)->UpdateAllViews();
     }
 }
 

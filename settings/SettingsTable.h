@@ -54,6 +54,8 @@ constexpr SettingId ColumnWidthMatchCase = 315;
 constexpr SettingId ColumnWidthMatchWord = 316;
 // Reading comfort: show terminal colours (and hide their escape sequences).
 constexpr SettingId TerminalColors = 317;
+// Reading comfort: wrap lines wider than the view.
+constexpr SettingId WrapLongLines = 320;
 // ...\Keywords (401-406 are the names used inside each numbered keyword subkey)
 constexpr SettingId SearchString = 401;
 constexpr SettingId HighlightTextColor = 402;

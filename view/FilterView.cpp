@@ -58,8 +58,13 @@ FilterView::FilterView(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     horizontalScrollBar()->setRange(0, 0);
     verticalScrollBar()->setRange(0, 0);
+    // Before the follower: the bar's own row steps are decided before it judges them.
+    m_wrapScroller = new WrapScroller(verticalScrollBar(), 0, this);
     // Rows, not pixels: only the last row counts as the end.
     m_follower = new EndFollower(verticalScrollBar(), 0, this);
+    m_wrapScroller->setFollower(m_follower);
+    m_wrapScroller->setSource(&m_rowTexts);
+    connect(m_wrapScroller, &WrapScroller::placeChanged, this, [this] { viewport()->update(); });
     updateGutter();
 }
 
@@ -89,6 +94,7 @@ void FilterView::setTextFont(const QFont& font)
     m_widestRow = 0;
     updateGutter();
     updateScrollRange();
+    keepPlace();
     viewport()->update();
 }
 
@@ -99,6 +105,10 @@ bool FilterView::isFollowing() const
 
 std::size_t FilterView::firstVisibleRow() const
 {
+    if (m_wrap) {
+        int pixel = 0;
+        return m_wrapScroller->shownTop(pixel).item;
+    }
     return static_cast<std::size_t>(verticalScrollBar()->value());
 }
 
@@ -112,6 +122,7 @@ void FilterView::RowsChanged(const FilterChange& change)
 {
     if (change.reset) {
         forgetRows();
+        m_wrapScroller->reset();
         m_widestRow = 0;
         m_currentRow = 0;
         m_mouse.Reset();
@@ -129,7 +140,7 @@ void FilterView::RowsChanged(const FilterChange& change)
         // A new filter's rows are read from their end, as a new file is.
         m_follower->arrive();
     }
-    m_follower->keep();
+    keepPlace();
     viewport()->update();
 }
 
@@ -142,6 +153,7 @@ void FilterView::DocumentChanged()
     const LineNumber lines = m_document->GetLineCount();
     if (epoch != m_seenGeneration) {
         forgetRows();
+        m_wrapScroller->wrap().forget();
     } else {
         // Only the last line can have changed its text since it was read: it may have had
         // no line feed yet.
@@ -196,6 +208,12 @@ void FilterView::updateGutter()
 
 void FilterView::updateScrollRange()
 {
+    if (m_wrap) {
+        horizontalScrollBar()->setRange(0, 0);
+        syncWrapGeometry();
+        m_wrapScroller->sync();
+        return;
+    }
     const std::size_t count = rowCount();
     const int rows = fullRows();
     QScrollBar* vbar = verticalScrollBar();
@@ -214,7 +232,7 @@ void FilterView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollRange();
-    m_follower->keep();
+    keepPlace();
 }
 
 void FilterView::scrollContentsBy(int, int)
@@ -266,6 +284,10 @@ const std::u16string& FilterView::rowText(std::size_t row)
 void FilterView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
+    if (m_wrap) {
+        paintWrapped(painter, event->rect());
+        return;
+    }
     SettingsStore& settings = SettingsStore::instance();
     const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
     const ColorRef textColor = settings.GetDword(Setting::TextColor);
@@ -370,6 +392,10 @@ void FilterView::setCurrentRow(std::size_t row)
 
 void FilterView::scrollToRow(std::size_t row)
 {
+    if (m_wrap) {
+        m_wrapScroller->revealItem(row);
+        return;
+    }
     QScrollBar* vbar = verticalScrollBar();
     const std::size_t first = firstVisibleRow();
     const std::size_t rows = std::size_t(fullRows());
@@ -387,7 +413,7 @@ void FilterView::keyPressEvent(QKeyEvent* event)
 {
     const std::size_t count = rowCount();
     const bool ctrl = event->modifiers().testFlag(Qt::ControlModifier);
-    const std::size_t page = std::size_t(std::max(1, fullRows() - 1));
+    const std::size_t page = m_wrap ? wrappedPage() : std::size_t(std::max(1, fullRows() - 1));
     std::size_t row = m_currentRow;
     switch (event->key()) {
     case Qt::Key_Return:
@@ -513,15 +539,18 @@ void FilterView::timerEvent(QTimerEvent* event)
     }
     const int height = viewport()->height();
     QScrollBar* vbar = verticalScrollBar();
-    if (m_dragPoint.y() < 0) {
-        vbar->setValue(vbar->value() - 1);
-    } else if (m_dragPoint.y() >= height) {
-        vbar->setValue(vbar->value() + 1);
+    if (m_dragPoint.y() < 0 || m_dragPoint.y() >= height) {
+        const int step = m_dragPoint.y() < 0 ? -1 : 1;
+        if (m_wrap) {
+            m_wrapScroller->scrollRows(step);
+        } else {
+            vbar->setValue(vbar->value() + step);
+            m_follower->userScrolled();
+        }
     } else {
         m_autoScrollTimer.stop();
         return;
     }
-    m_follower->userScrolled();
     m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
 }
 
@@ -541,36 +570,59 @@ LineNumber FilterView::LineFromPoint(int y) const
     if (height <= 0) {
         return 0;
     }
+    if (m_wrap) {
+        const std::optional<WrapScroller::Row> row = m_wrapScroller->rowAt(std::max(0, y));
+        if (!row) {
+            return 0;
+        }
+        // Below the last screen row of the last row: the rows after it, as without wrapping.
+        const int below = std::max(0, y) - row->y;
+        if (below >= height && row->item + 1 == rowCount() &&
+            row->end >= qsizetype(m_texts.contains(lineOfRow(row->item))
+                                      ? m_texts.at(lineOfRow(row->item)).size()
+                                      : 0)) {
+            return static_cast<LineNumber>(
+                std::min<std::size_t>(row->item + std::size_t(below / height), UINT32_MAX));
+        }
+        return static_cast<LineNumber>(std::min<std::size_t>(row->item, UINT32_MAX));
+    }
     const std::size_t row = firstVisibleRow() + std::size_t(std::max(0, y) / height);
     return static_cast<LineNumber>(std::min<std::size_t>(row, UINT32_MAX));
 }
 
-std::int32_t FilterView::CharFromPoint(const std::u16string& text, int x) const
+TextPoint FilterView::PointToText(QPoint point)
 {
-    const qint64 docX = qint64(x) - m_gutterWidth + horizontalScrollBar()->value();
-    const qsizetype c = m_renderer.charAt(toQStringView(text), std::max<qint64>(0, docX));
-    return static_cast<std::int32_t>(std::min<qsizetype>(c, INT32_MAX));
+    TextPoint hit;
+    hit.line = LineFromPoint(point.y());
+    if (hit.line >= rowCount()) {
+        return hit;
+    }
+    const std::u16string& line = rowText(hit.line);
+    if (line.empty()) {
+        return hit;
+    }
+    hit.onText = true;
+    const QStringView text = toQStringView(line);
+    qsizetype c = 0;
+    if (m_wrap) {
+        const std::optional<WrapScroller::Row> row = m_wrapScroller->rowAt(std::max(0, point.y()));
+        if (!row || row->item != hit.line) {
+            return hit;
+        }
+        const qint64 x = std::max<qint64>(0, qint64(point.x()) - m_gutterWidth);
+        c = row->start + m_renderer.charAt(text.sliced(row->start, row->end - row->start), x);
+        if (c >= row->end && row->end < text.size()) {
+            c = row->end - 1;
+        }
+    } else {
+        const qint64 docX = qint64(point.x()) - m_gutterWidth + horizontalScrollBar()->value();
+        c = m_renderer.charAt(text, std::max<qint64>(0, docX));
+    }
+    hit.character = static_cast<std::int32_t>(std::min<qsizetype>(c, INT32_MAX));
+    return hit;
 }
 
-int FilterView::CaretXFromPoint(LineNumber row, int x)
-{
-    const std::u16string& text = rowText(row);
-    const qint64 docX =
-        text.empty() ? 0 : m_renderer.prefixWidth(toQStringView(text), CharFromPoint(text, x));
-    return static_cast<int>(std::clamp<qint64>(docX - horizontalScrollBar()->value() + m_gutterWidth,
-                                               INT_MIN / 2, INT_MAX / 2));
-}
-
-int FilterView::CaretXAfter(LineNumber row, std::int32_t character)
-{
-    const std::u16string& text = rowText(row);
-    const qsizetype count = character < 0 ? qsizetype(text.size()) : qsizetype(character) + 1;
-    const qint64 docX = text.empty() ? 0 : m_renderer.prefixWidth(toQStringView(text), count);
-    return static_cast<int>(std::clamp<qint64>(docX - horizontalScrollBar()->value() + m_gutterWidth,
-                                               INT_MIN / 2, INT_MAX / 2));
-}
-
-void FilterView::PlaceCaret(LineNumber row, int)
+void FilterView::PlaceCaret(LineNumber row, std::int32_t)
 {
     if (row < rowCount()) {
         setCurrentRow(row);
@@ -679,4 +731,169 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
     }
     result.outcome = CopyOutcome::Copied;
     return result;
+}
+
+std::optional<std::uint64_t> FilterView::RowTexts::itemSizeHint(std::size_t item)
+{
+    if (m_view.m_document == nullptr) {
+        return std::nullopt;
+    }
+    const LogDocument& document = *m_view.m_document;
+    const LineNumber line = m_view.lineOfRow(item);
+    if (line >= document.GetLineCount()) {
+        return 0;
+    }
+    const FileOffset bytes = document.LineStart(line + 1) - document.LineStart(line);
+    return std::uint64_t(std::max<FileOffset>(0, bytes)) / (document.IsUtf16() ? 2 : 1);
+}
+
+QStringView FilterView::RowTexts::itemText(std::size_t item)
+{
+    return toQStringView(m_view.rowText(item));
+}
+
+const std::vector<WrapScroller::Row>& FilterView::screenRows()
+{
+    static const std::vector<WrapScroller::Row> none;
+    return m_wrap ? m_wrapScroller->rows() : none;
+}
+
+void FilterView::syncWrapGeometry()
+{
+    if (m_wrap) {
+        m_wrapScroller->setGeometry(&m_renderer, std::max(1, viewport()->width() - m_gutterWidth - 1),
+                                    viewport()->height());
+    }
+}
+
+void FilterView::keepPlace()
+{
+    if (m_wrap) {
+        syncWrapGeometry();
+        m_wrapScroller->sync();
+    } else {
+        m_follower->keep();
+    }
+}
+
+void FilterView::setWrapLines(bool wrap)
+{
+    if (wrap == m_wrap) {
+        return;
+    }
+    const bool following = m_follower->following();
+    const std::size_t top = firstVisibleRow();
+    m_wrap = wrap;
+    m_wrapScroller->setEnabled(wrap);
+    if (wrap) {
+        m_horizontalPolicy = horizontalScrollBarPolicy();
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        syncWrapGeometry();
+        // The row at the top stays there.
+        m_wrapScroller->setTop({top, 0}, 0);
+    } else {
+        setHorizontalScrollBarPolicy(m_horizontalPolicy);
+    }
+    updateScrollRange();
+    if (!wrap && !following) {
+        m_follower->anchor(static_cast<int>(std::min<std::size_t>(top, INT_MAX)));
+    }
+    keepPlace();
+    viewport()->update();
+}
+
+std::size_t FilterView::wrappedPage()
+{
+    const int height = rowHeight();
+    std::size_t starts = 0;
+    for (const WrapScroller::Row& row : screenRows()) {
+        starts += row.start == 0 && row.y >= 0 && row.y + height <= viewport()->height() ? 1 : 0;
+    }
+    return std::max<std::size_t>(1, starts > 0 ? starts - 1 : 0);
+}
+
+void FilterView::paintWrapped(QPainter& painter, const QRect& area)
+{
+    SettingsStore& settings = SettingsStore::instance();
+    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
+    const ColorRef textColor = settings.GetDword(Setting::TextColor);
+    const QColor background = quill::colorFromRef(backgroundColor);
+    const int height = m_renderer.lineHeight();
+    syncWrapGeometry();
+    const std::vector<WrapScroller::Row> rows = m_wrapScroller->rows();
+    if (!rows.empty()) {
+        fetchRows(rows.front().item, rows.back().item + 1);
+    }
+    const int textLeft = std::max(area.left(), m_gutterWidth);
+    const qint64 shownX = -qint64(m_gutterWidth);
+    const bool matchOnly =
+        m_document != nullptr &&
+        std::any_of(m_document->GetKeywords().begin(), m_document->GetKeywords().end(),
+                    [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; });
+    std::size_t colouredRow = SIZE_MAX;
+    ColorRef textRef = textColor;
+    ColorRef backRef = backgroundColor;
+    bool matched = false;
+    for (const WrapScroller::Row& row : rows) {
+        if (row.y + height <= area.top() || row.y > area.bottom() || textLeft > area.right()) {
+            continue;
+        }
+        const std::u16string& line = rowText(row.item);
+        if (colouredRow != row.item) {
+            colouredRow = row.item;
+            textRef = textColor;
+            backRef = backgroundColor;
+            matched = false;
+            if (m_document != nullptr) {
+                m_document->GetKeywordColors(line, textRef, backRef, matched);
+            }
+        }
+        LogRenderer::RowStyle style =
+            LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef, backRef,
+                                  m_selection, static_cast<LineNumber>(row.item));
+        if (matchOnly) {
+            StyleRuns runs;
+            m_document->GetMatchRuns(line, std::size_t(row.start), std::size_t(row.end), runs);
+            LogRenderer::setRuns(style, runs);
+        }
+        LogRenderer::clipToPart(style, row.start, row.end);
+        m_renderer.paintRow(painter, row.y, shownX, textLeft, area.right() + 1,
+                            toQStringView(line).sliced(row.start, row.end - row.start), style);
+    }
+    const int rowsTop = rows.empty() ? area.top() : rows.front().y;
+    const int rowsBottom = rows.empty() ? area.top() : rows.back().y + height;
+    if (rowsTop > area.top()) {
+        painter.fillRect(QRect(area.left(), area.top(), area.width(), rowsTop - area.top()),
+                         background);
+    }
+    if (rowsBottom <= area.bottom()) {
+        painter.fillRect(QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
+                         background);
+    }
+    // The gutter: the number on a row's first screen row, the current row marked on all.
+    if (area.left() < m_gutterWidth) {
+        const QPalette& colours = palette();
+        painter.fillRect(QRect(0, area.top(), m_gutterWidth, area.height()),
+                         colours.color(QPalette::AlternateBase));
+        painter.setFont(m_renderer.font());
+        for (const WrapScroller::Row& row : rows) {
+            const bool current = row.item == m_currentRow;
+            if (current) {
+                painter.fillRect(QRect(0, row.y, m_gutterWidth, height),
+                                 colours.color(hasFocus() ? QPalette::Highlight : QPalette::Mid));
+            }
+            if (row.start != 0) {
+                continue;
+            }
+            painter.setPen(current ? colours.color(hasFocus() ? QPalette::HighlightedText
+                                                               : QPalette::Text)
+                                   : colours.color(QPalette::PlaceholderText));
+            QString number = QString::number(qulonglong(lineOfRow(row.item)) + 1);
+            if (isUndecided(row.item)) {
+                number.prepend(QChar(UndecidedMark));
+            }
+            painter.drawText(QRect(0, row.y, m_gutterWidth - GutterPadding, height),
+                             Qt::AlignRight | Qt::AlignVCenter, number);
+        }
+    }
 }

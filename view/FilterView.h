@@ -12,6 +12,10 @@
 // the log view (lineActivated). Up, Down, Page Up, Page Down, Ctrl+Home and Ctrl+End move
 // the current row.
 //
+// While lines wrap (setWrapLines) a row's text goes on in screen rows below it, its number
+// on the first of them, and scrolling moves by screen rows (view/WrapScroller.h); the keys
+// still move the current row.
+//
 // Scrolling counts rows, not pixels, so millions of matching rows stay scrollable. Only
 // the rows on screen are read, in one call of the document, and kept until the lines may
 // have changed. Neither the document nor the matches are owned; both must outlive the
@@ -22,6 +26,7 @@
 #include "view/LogRenderer.h"
 #include "view/MouseSelection.h"
 #include "view/SelectionClipboard.h"
+#include "view/WrapScroller.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -67,14 +72,19 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     bool canCopy() const { return m_selection.valid; }
     DocSelection selection() const { return m_selection; }
 
+    // Rows wrapped as the log view wraps its lines; the screen rows shown then (items are
+    // row numbers).
+    void setWrapLines(bool wrap);
+    bool wrapsLines() const { return m_wrap; }
+    const std::vector<WrapScroller::Row>& screenRows();
+
     // SelectionTarget (points are viewport coordinates).
     LineNumber SelectableLineCount() const override;
     std::u16string SelectableLine(LineNumber row) override;
-    LineNumber LineFromPoint(int y) const override;
-    std::int32_t CharFromPoint(const std::u16string& text, int x) const override;
-    int CaretXFromPoint(LineNumber row, int x) override;
-    int CaretXAfter(LineNumber row, std::int32_t character) override;
-    void PlaceCaret(LineNumber row, int x) override;
+    // The row under viewport y (past the last below it).
+    LineNumber LineFromPoint(int y) const;
+    TextPoint PointToText(QPoint point) override;
+    void PlaceCaret(LineNumber row, std::int32_t character) override;
 
   signals:
     // The user chose the row showing document line `line`.
@@ -131,4 +141,26 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     std::unordered_map<LineNumber, std::u16string> m_texts;
     std::uint64_t m_seenGeneration = 0;
     LineNumber m_seenLineCount = 0;
+
+    // Wrapped rows (see setWrapLines).
+    class RowTexts : public WrapSource {
+      public:
+        explicit RowTexts(FilterView& view) : m_view(view) {}
+        std::size_t itemCount() override { return m_view.rowCount(); }
+        QStringView itemText(std::size_t item) override;
+        std::uint64_t itemKey(std::size_t item) override { return m_view.lineOfRow(item); }
+        std::optional<std::uint64_t> itemSizeHint(std::size_t item) override;
+
+      private:
+        FilterView& m_view;
+    };
+    bool m_wrap = false;
+    RowTexts m_rowTexts{*this};
+    WrapScroller* m_wrapScroller = nullptr;
+    Qt::ScrollBarPolicy m_horizontalPolicy = Qt::ScrollBarAsNeeded;
+    void syncWrapGeometry();
+    void keepPlace();
+    void paintWrapped(QPainter& painter, const QRect& area);
+    // Rows whose first screen row is wholly shown, less one (at least one): a page.
+    std::size_t wrappedPage();
 };

@@ -59,11 +59,6 @@ void LineGutter::paintEvent(QPaintEvent* event)
     if (document == nullptr || height <= 0) {
         return;
     }
-    const std::uint32_t lines = document->GetLineCount();
-    const int scrollY = m_view->verticalScrollBar()->value();
-    const std::int64_t top = (std::int64_t(area.top()) + scrollY) / height;
-    const std::int64_t bottom =
-        std::min<std::int64_t>(lines, (std::int64_t(area.bottom()) + scrollY) / height + 1);
     const LogRenderer& renderer = m_view->renderer();
     LogRenderer::RowStyle style;
     style.text = palette().color(QPalette::PlaceholderText);
@@ -73,19 +68,42 @@ void LineGutter::paintEvent(QPaintEvent* event)
     const int markWidth = markColumnWidth();
     const int numbersRight = width() - std::max(1, static_cast<int>(renderer.textWidth(u"9")));
     const LineMarks& marks = document->Marks();
-    auto [from, to] = marks.InRange(static_cast<LineNumber>(top), static_cast<LineNumber>(bottom));
-    for (std::int64_t line = top; line < bottom; ++line) {
-        const int y = static_cast<int>(line * height - scrollY);
+    auto paintLine = [&](std::int64_t line, int y) {
         const QString number = QString::number(line + 1);
         const int textWidth = static_cast<int>(renderer.textWidth(number));
         renderer.paintRow(painter, y, -(numbersRight - textWidth), markWidth, numbersRight,
                           number, style);
-    }
-    for (auto it = from; it != to; ++it) {
-        const int y = static_cast<int>(std::int64_t(*it) * height - scrollY);
+    };
+    auto paintMark = [&](int y) {
         const int side = std::max(4, std::min(markWidth, height) - 4);
         const QRect dot((markWidth - side) / 2, y + (height - side) / 2, side, side);
         painter.fillRect(dot, mark);
+    };
+    if (m_view->wrapsLines()) {
+        // On the first row of each line.
+        const std::vector<WrapScroller::Row> rows = m_view->screenRows();
+        for (const WrapScroller::Row& row : rows) {
+            if (row.start != 0 || row.y + height <= area.top() || row.y > area.bottom()) {
+                continue;
+            }
+            paintLine(std::int64_t(row.item), row.y);
+            if (marks.IsMarked(LineNumber(row.item))) {
+                paintMark(row.y);
+            }
+        }
+        return;
+    }
+    const std::uint32_t lines = document->GetLineCount();
+    const int scrollY = m_view->verticalScrollBar()->value();
+    const std::int64_t top = (std::int64_t(area.top()) + scrollY) / height;
+    const std::int64_t bottom =
+        std::min<std::int64_t>(lines, (std::int64_t(area.bottom()) + scrollY) / height + 1);
+    auto [from, to] = marks.InRange(static_cast<LineNumber>(top), static_cast<LineNumber>(bottom));
+    for (std::int64_t line = top; line < bottom; ++line) {
+        paintLine(line, static_cast<int>(line * height - scrollY));
+    }
+    for (auto it = from; it != to; ++it) {
+        paintMark(static_cast<int>(std::int64_t(*it) * height - scrollY));
     }
 }
 
@@ -96,9 +114,20 @@ void LineGutter::mousePressEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton || height <= 0) {
         return;
     }
+    const int y = event->position().toPoint().y();
+    if (m_view->wrapsLines()) {
+        // Any row of a line marks that line.
+        const std::vector<WrapScroller::Row> rows = m_view->screenRows();
+        for (const WrapScroller::Row& row : rows) {
+            if (y >= row.y && y < row.y + height) {
+                m_view->ToggleMark(static_cast<LineNumber>(row.item));
+                return;
+            }
+        }
+        return;
+    }
     const std::int64_t line =
-        (std::int64_t(event->position().toPoint().y()) + m_view->verticalScrollBar()->value()) /
-        height;
+        (std::int64_t(y) + m_view->verticalScrollBar()->value()) / height;
     if (line >= 0 && line <= std::int64_t(UINT32_MAX)) {
         m_view->ToggleMark(static_cast<LineNumber>(line));
     }

@@ -3,7 +3,8 @@
 // LineGutter: the strip left of the log view's text with the line numbers (1-based) and a
 // mark column in front of them. It sits in the scroll area's left margin, outside the
 // viewport, so the text's coordinates, its selection, copy and every point-to-text mapping
-// never see it. Its rows line up with the viewport's rows pixel for pixel.
+// never see it. Its rows line up with the viewport's rows pixel for pixel; while lines wrap,
+// a line's number and mark stand on its first row, and a click on any of its rows marks it.
 //
 // A left click toggles the mark of the line under the point (the mark and number columns
 // alike). Painting takes only the line count under the document lock; marks are main-thread

@@ -814,6 +814,28 @@ LogRenderer::RowStyle LogRenderer::rowStyle(ColorRef text, ColorRef background, 
     return style;
 }
 
+void LogRenderer::clipToPart(RowStyle& style, qsizetype start, qsizetype end)
+{
+    if (style.hasSelection) {
+        const qsizetype first = std::max(style.selection.first, start);
+        const bool throughEnd = style.selection.last < 0 || style.selection.last >= end - 1;
+        const qsizetype last = throughEnd ? end - 1 : style.selection.last;
+        if (first > last) {
+            style.hasSelection = false;
+        } else {
+            style.selection.first = first - start;
+            style.selection.last = style.selection.last < 0 ? -1 : last - start;
+        }
+    }
+    std::erase_if(style.runs, [&](const RowStyle::Run& run) {
+        return run.end <= start || run.start >= end;
+    });
+    for (RowStyle::Run& run : style.runs) {
+        run.start = std::max(run.start, start) - start;
+        run.end = std::min(run.end, end) - start;
+    }
+}
+
 void LogRenderer::setRuns(RowStyle& style, const StyleRuns& runs)
 {
     style.runs.clear();

@@ -101,6 +101,10 @@ class LogRenderer {
     // does, so asking costs no more than painting.
     void visibleRange(QStringView text, qint64 left, qint64 right, qsizetype& first,
                       qsizetype& end) const;
+    // Advances x over the character at text[i] (a surrogate pair counts as one character
+    // and is consumed whole; a tab goes to the next stop counted from x 0); returns the
+    // index after it.
+    qsizetype step(QStringView text, qsizetype i, qint64& x) const;
 
     struct RowStyle {
         QColor text;
@@ -132,6 +136,9 @@ class LogRenderer {
 
     // The runs of the engine as the renderer draws them (see RowStyle::runs).
     static void setRuns(RowStyle& style, const StyleRuns& runs);
+    // The style of a line's characters [start, end) drawn as a row of their own (a row of a
+    // wrapped line): the selection and the runs as that part sees them.
+    static void clipToPart(RowStyle& style, qsizetype start, qsizetype end);
 
     // The style of row `row` of a pane in the settings' colours (text, background): the
     // keyword's colours when the line matched one, and the columns the selection covers
@@ -184,10 +191,6 @@ class LogRenderer {
         std::vector<std::pair<qsizetype, qint64>> points; // ascending in both
     };
     mutable WalkMarks m_marks;
-    // Advances x over the character at text[i] (a surrogate pair counts as one character
-    // and is consumed whole); returns the index after it.
-    qsizetype step(QStringView text, qsizetype i, qint64& x) const;
-
     // Draws text[start, start + length) with its first character at x. Characters of the
     // font's Latin-1 set are placed glyph by glyph at the measured positions, without
     // shaping; anything else goes through Qt's text layout (which also finds fallback fonts).

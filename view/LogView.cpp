@@ -55,6 +55,34 @@ constexpr int CaretWidth = 1;
 // A drag held beyond the top or bottom edge scrolls one line this often.
 constexpr int AutoScrollIntervalMs = 40;
 
+// Erased in strips: Qt hands a fill of a large area to its thread pool, and waking the
+// workers costs more than the fill itself at this size.
+void eraseStrips(QPainter& painter, const QRect& area, int top, int bottom, const QColor& color)
+{
+    const int strip = 16;
+    for (; top < bottom; top += strip) {
+        painter.fillRect(QRect(area.left(), top, area.width(), std::min(strip, bottom - top)),
+                         color);
+    }
+}
+
+// The runs that reach into characters [start, end), cut to them.
+StyleRuns runsWithin(const StyleRuns& runs, std::size_t start, std::size_t end)
+{
+    StyleRuns within;
+    auto run = std::partition_point(runs.begin(), runs.end(),
+                                    [start](const StyleRun& r) { return r.end <= start; });
+    for (; run != runs.end() && run->start < end; ++run) {
+        StyleRun cut = *run;
+        cut.start = std::max(cut.start, start);
+        cut.end = std::min(cut.end, end);
+        if (cut.start < cut.end) {
+            within.push_back(cut);
+        }
+    }
+    return within;
+}
+
 } // namespace
 
 LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
@@ -70,7 +98,17 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     verticalScrollBar()->setRange(0, 0);
     connect(verticalScrollBar(), &QScrollBar::sliderMoved, this,
             &LogView::onVerticalSliderMoved);
+    // Before the follower: the bar's own row steps are decided before it judges them.
+    m_wrapScroller = new WrapScroller(verticalScrollBar(), FollowSlack, this);
     m_follower = new EndFollower(verticalScrollBar(), FollowSlack, this);
+    m_wrapScroller->setFollower(m_follower);
+    m_wrapScroller->setSource(&m_rows);
+    connect(m_wrapScroller, &WrapScroller::placeChanged, this, [this] {
+        viewport()->update();
+        if (m_gutter->isVisible()) {
+            m_gutter->update();
+        }
+    });
     m_gutter = new LineGutter(this);
     m_gutter->hide();
     m_overview = new OverviewStrip(this);
@@ -99,6 +137,8 @@ void LogView::setDocument(LogDocument* document)
     m_document = document;
     m_textSource = std::make_shared<SelectionTextSource>(document);
     m_seenGeneration = document != nullptr ? document->ContentGeneration() : 0;
+    m_wrapGeneration = m_seenGeneration;
+    m_wrapScroller->reset();
     m_mouse.Reset();
 }
 
@@ -118,6 +158,12 @@ std::uint32_t LogView::visibleRowCount() const
 
 std::uint32_t LogView::firstVisibleLine() const
 {
+    if (m_wrap) {
+        int pixel = 0;
+        return m_document != nullptr
+                   ? static_cast<std::uint32_t>(m_wrapScroller->shownTop(pixel).item)
+                   : 0;
+    }
     return m_lineHeight == 0
                ? 0
                : static_cast<std::uint32_t>(verticalScrollBar()->value()) / m_lineHeight;
@@ -131,6 +177,7 @@ void LogView::OnInitialUpdate()
     measure();
     // Opening a file (a reload too) puts the user at its end.
     m_follower->arrive();
+    keepPlace();
     createCaret();
 }
 
@@ -151,13 +198,14 @@ void LogView::OnUpdate()
     // Another window or tab may have switched the gutter since this view last looked.
     m_lineNumbers = SettingsStore::instance().GetBool(Setting::LineNumbers);
     m_overviewShown = SettingsStore::instance().GetBool(Setting::OverviewStrip);
+    setWrapLines(SettingsStore::instance().GetBool(Setting::WrapLongLines));
     if (m_overviewShown || m_keywordLines) {
         ensureKeywordLines().Sync();
         m_overview->update();
     }
     syncFindLines();
     measure();
-    m_follower->keep();
+    keepPlace();
     createCaret();
     emit statusChanged(m_document->GetFileSizeBytes(), lines);
     viewport()->update();
@@ -227,13 +275,13 @@ void LogView::measure()
     }
     // A new font changes the row height: a user who is not at the end keeps the line
     // that was at the top, not the pixel offset.
-    const std::uint32_t topLine = firstVisibleLine();
+    const std::uint32_t topLine = m_wrap ? 0 : firstVisibleLine();
     const std::uint32_t heightBefore = m_lineHeight;
     placeGutter();
 
     qint64 width = 0;
     std::size_t longestLength = 0;
-    {
+    if (!m_wrap) {
         // The longest line is measured where the document holds it, not copied.
         std::lock_guard lock(m_document->docAccess());
         LogDocument::LongestLineKey key;
@@ -248,7 +296,9 @@ void LogView::measure()
     m_contentWidth = width;
     m_contentSize = QSize(static_cast<int>(std::min<qint64>(INT_MAX, width)),
                           static_cast<int>(contentHeight));
-    if (longestLength == 0) {
+    if (m_wrap) {
+        m_lineStep = QSize(0, height);
+    } else if (longestLength == 0) {
         m_lineStep = QSize(0, 0);
     } else {
         m_lineStep = QSize(static_cast<int>(width / static_cast<qint64>(longestLength)), height);
@@ -257,11 +307,12 @@ void LogView::measure()
     m_pageStep = QSize(HorizontalPageSteps * m_lineStep.width(),
                        std::max(0, rows - 1) * m_lineStep.height());
     applyScrollSizes();
-    if (heightBefore != 0 && heightBefore != m_lineHeight && !m_follower->following()) {
+    if (!m_wrap && heightBefore != 0 && heightBefore != m_lineHeight &&
+        !m_follower->following()) {
         m_follower->anchor(static_cast<int>(std::min<qint64>(qint64(topLine) * m_lineHeight,
                                                              INT_MAX)));
     }
-    m_follower->keep();
+    keepPlace();
 }
 
 void LogView::applyScrollSizes()
@@ -269,6 +320,13 @@ void LogView::applyScrollSizes()
     const QSize client = viewport()->size();
     QScrollBar* horizontal = horizontalScrollBar();
     QScrollBar* vertical = verticalScrollBar();
+    if (m_wrap) {
+        m_horizontalScale = 1;
+        horizontal->setRange(0, 0);
+        syncWrapGeometry();
+        m_wrapScroller->sync();
+        return;
+    }
     const qint64 range = std::max<qint64>(0, m_contentWidth - client.width());
     const qint64 scale = range > MaxBarRange ? (range + MaxBarRange - 1) / MaxBarRange : 1;
     const qint64 shownX = scrollX();
@@ -288,6 +346,7 @@ void LogView::applyScrollSizes()
 void LogView::ScrollToEnd()
 {
     m_follower->arrive();
+    keepPlace();
 }
 
 void LogView::ResetScroll()
@@ -297,8 +356,10 @@ void LogView::ResetScroll()
     m_lineStep = QSize(0, 0);
     horizontalScrollBar()->setRange(0, 0);
     verticalScrollBar()->setRange(0, 0);
+    m_wrapScroller->reset();
     // Clear: what is shown from now on is new text, and the user sees it arrive.
     m_follower->arrive();
+    keepPlace();
 }
 
 void LogView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
@@ -328,19 +389,49 @@ void LogView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
     if (vertical == ScrollCode::ThumbTrack && trackPos == 0) {
         vertical = ScrollCode::Top;
     }
-    QScrollBar* hbar = horizontalScrollBar();
-    QScrollBar* vbar = verticalScrollBar();
-    const int x = horizontalTarget(horizontal, trackPos);
-    const int y =
-        target(vertical, vbar->value(), m_lineStep.height(), m_pageStep.height(), trackPos);
     if (vertical == ScrollCode::Top) {
         m_caretLine = 0;
+        m_caretChar = 0;
         m_caretDocX = 0;
         if (m_document != nullptr) {
             m_document->SetFindPosition(0, 0);
         }
         viewport()->update(caretRect());
     }
+    if (m_wrap && vertical != ScrollCode::ThumbTrack) {
+        // Rows, not pixels; nothing to scroll sideways.
+        const qint64 page = std::max<qint64>(1, qint64(visibleRowCount()) - 1);
+        switch (vertical) {
+        case ScrollCode::LineUp:
+            m_wrapScroller->scrollRows(-1);
+            break;
+        case ScrollCode::LineDown:
+            m_wrapScroller->scrollRows(1);
+            break;
+        case ScrollCode::PageUp:
+            m_wrapScroller->scrollRows(-page);
+            break;
+        case ScrollCode::PageDown:
+            m_wrapScroller->scrollRows(page);
+            break;
+        case ScrollCode::Top:
+            m_wrapScroller->scrollToTop();
+            break;
+        case ScrollCode::Bottom:
+            m_wrapScroller->scrollToEnd();
+            break;
+        case ScrollCode::ThumbTrack:
+        case ScrollCode::None:
+        case ScrollCode::EndScroll:
+            break;
+        }
+        return;
+    }
+    QScrollBar* hbar = horizontalScrollBar();
+    QScrollBar* vbar = verticalScrollBar();
+    const int x = horizontalTarget(horizontal, trackPos);
+    const int y =
+        target(vertical, vbar->value(), m_lineStep.height(), m_pageStep.height(), trackPos);
     hbar->setValue(std::clamp(x, hbar->minimum(), hbar->maximum()));
     vbar->setValue(std::clamp(y, vbar->minimum(), vbar->maximum()));
     if (vertical != ScrollCode::None && vertical != ScrollCode::EndScroll) {
@@ -394,6 +485,14 @@ void LogView::onVerticalSliderMoved(int value)
 
 void LogView::scrollContentsBy(int dx, int dy)
 {
+    if (m_wrap) {
+        // The bar's value names a place, not a distance in pixels.
+        viewport()->update();
+        if (m_gutter->isVisible()) {
+            m_gutter->update();
+        }
+        return;
+    }
     viewport()->scroll(dx, dy);
     if (dy != 0 && m_gutter->isVisible()) {
         m_gutter->scroll(0, dy);
@@ -405,7 +504,7 @@ void LogView::resizeEvent(QResizeEvent* event)
     QAbstractScrollArea::resizeEvent(event);
     placeGutter();
     applyScrollSizes();
-    m_follower->keep();
+    keepPlace();
 }
 
 bool LogView::lineRuns(std::u16string_view line, LineNumber index, bool matched, qint64 left,
@@ -450,6 +549,10 @@ void LogView::paintEvent(QPaintEvent* event)
     };
     if (m_document == nullptr) {
         erase(area.top(), area.bottom() + 1);
+        return;
+    }
+    if (m_wrap) {
+        paintWrapped(painter, area);
         return;
     }
 
@@ -671,6 +774,20 @@ void LogView::wheelEvent(QWheelEvent* event)
     if (!hasVertical && !hasHorizontal) {
         return;
     }
+    if (m_wrap) {
+        const qint64 page = std::max<qint64>(1, qint64(visibleRowCount()) - 1);
+        const int wheelRows = QApplication::wheelScrollLines();
+        qint64 rows = 0;
+        if (wheelRows <= 0 || wheelRows >= INT_MAX / 120) {
+            rows = delta > 0 ? -page : page;
+        } else {
+            rows = std::min<qint64>(std::lround(-static_cast<double>(delta) * wheelRows / 120.0),
+                                    page);
+        }
+        m_wrapScroller->scrollRows(rows);
+        viewport()->repaint();
+        return;
+    }
     QScrollBar* bar = hasVertical ? verticalScrollBar() : horizontalScrollBar();
     const int line = hasVertical ? m_lineStep.height() : m_lineStep.width();
     const int page = hasVertical ? m_pageStep.height() : m_pageStep.width();
@@ -760,6 +877,23 @@ void LogView::dragAutoScroll()
 
 LineNumber LogView::LineFromPoint(int y) const
 {
+    if (m_wrap) {
+        const std::optional<WrapScroller::Row> row = m_wrapScroller->rowAt(std::max(0, y));
+        if (!row) {
+            return 0;
+        }
+        // Below the last row of the last line: the lines after it, as without wrapping.
+        const LineNumber count = m_document != nullptr ? m_document->GetLineCount() : 0;
+        const int below = std::max(0, y) - row->y;
+        if (below >= int(m_lineHeight) && m_lineHeight > 0 && row->item + 1 == count) {
+            std::lock_guard lock(m_document->docAccess());
+            if (std::size_t(row->end) >= m_document->GetLineView(LineNumber(row->item)).size()) {
+                return static_cast<LineNumber>(
+                    std::min<std::int64_t>(std::int64_t(row->item) + below / m_lineHeight, UINT32_MAX));
+            }
+        }
+        return static_cast<LineNumber>(row->item);
+    }
     const std::int64_t h = m_lineHeight;
     if (h == 0) {
         return 0;
@@ -780,30 +914,41 @@ LineNumber LogView::LineFromPoint(int y) const
     return static_cast<LineNumber>(std::min<std::int64_t>(line, UINT32_MAX));
 }
 
-std::int32_t LogView::CharFromPoint(const std::u16string& text, int x) const
+TextPoint LogView::PointToText(QPoint point)
 {
-    const qsizetype c = m_renderer.charAt(toQStringView(text), x + scrollX());
-    return static_cast<std::int32_t>(std::min<qsizetype>(c, INT32_MAX));
-}
-
-int LogView::CaretXFromPoint(LineNumber line, int x)
-{
-    const std::u16string text = SelectableLine(line);
-    if (text.empty()) {
-        return 0;
+    TextPoint hit;
+    hit.line = LineFromPoint(point.y());
+    if (m_document == nullptr) {
+        return hit;
     }
-    return static_cast<int>(m_renderer.prefixWidth(toQStringView(text), CharFromPoint(text, x)) -
-                            scrollX());
-}
-
-int LogView::CaretXAfter(LineNumber line, std::int32_t character)
-{
-    const std::u16string text = SelectableLine(line);
-    if (text.empty()) {
-        return 0;
+    std::lock_guard lock(m_document->docAccess());
+    if (hit.line >= m_document->GetLineCount()) {
+        return hit;
     }
-    const qsizetype count = character < 0 ? qsizetype(text.size()) : qsizetype(character) + 1;
-    return static_cast<int>(m_renderer.prefixWidth(toQStringView(text), count) - scrollX());
+    const std::u16string_view line = m_document->GetLineView(hit.line);
+    if (line.empty()) {
+        return hit;
+    }
+    hit.onText = true;
+    const QStringView text(line.data(), qsizetype(line.size()));
+    qsizetype c = 0;
+    if (m_wrap) {
+        const std::optional<WrapScroller::Row> row = m_wrapScroller->rowAt(std::max(0, point.y()));
+        if (!row || row->item != hit.line) {
+            return hit;
+        }
+        c = row->start + m_renderer.charAt(text.sliced(row->start, row->end - row->start),
+                                           point.x());
+        // Right of a row that the line goes on after: that row's last character (the blank
+        // it broke at), not the next row's first.
+        if (c >= row->end && row->end < text.size()) {
+            c = row->end - 1;
+        }
+    } else {
+        c = m_renderer.charAt(text, point.x() + scrollX());
+    }
+    hit.character = static_cast<std::int32_t>(std::min<qsizetype>(c, INT32_MAX));
+    return hit;
 }
 
 void LogView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLine,
@@ -883,7 +1028,7 @@ void LogView::SelectionFinished()
 void LogView::invalidateLines(LineNumber first, LineNumber last)
 {
     const std::int64_t h = m_lineHeight;
-    if (h == 0) {
+    if (h == 0 || m_wrap) {
         viewport()->update();
         return;
     }
@@ -967,20 +1112,39 @@ void LogView::createCaret()
 
 QRect LogView::caretRect() const
 {
+    if (m_wrap) {
+        return m_wrapCaret;
+    }
     const int y = m_caretLine * static_cast<int>(m_lineHeight) - verticalScrollBar()->value();
     return QRect(static_cast<int>(std::clamp<qint64>(m_caretDocX - scrollX(), INT_MIN / 2, INT_MAX / 2)),
                  y, CaretWidth,
                  static_cast<int>(m_lineHeight));
 }
 
-void LogView::PlaceCaret(LineNumber line, int clientX)
+void LogView::PlaceCaret(LineNumber line, std::int32_t character)
 {
     if (m_document == nullptr || line >= m_document->GetLineCount()) {
         return;
     }
     viewport()->update(caretRect());
     m_caretLine = static_cast<int>(line);
-    m_caretDocX = static_cast<int>(std::min<qint64>(clientX + scrollX(), INT_MAX));
+    {
+        std::lock_guard lock(m_document->docAccess());
+        const std::u16string_view text = m_document->GetLineView(line);
+        const qsizetype length = qsizetype(text.size());
+        m_caretChar = static_cast<std::int32_t>(
+            std::min<qsizetype>(character < 0 ? length : std::min<qsizetype>(character, length),
+                                INT32_MAX));
+        if (!m_wrap) {
+            m_caretDocX = static_cast<int>(std::min<qint64>(
+                m_renderer.prefixWidth(QStringView(text.data(), length), m_caretChar), INT_MAX));
+        }
+    }
+    if (m_wrap) {
+        // Its row is found by the paint.
+        viewport()->update();
+        return;
+    }
     viewport()->update(caretRect());
 }
 
@@ -1025,6 +1189,33 @@ void LogView::EnsureSelectionVisible()
     // A line already fully on screen stays where it is: moving the view under the user's
     // eyes would lose the place they are reading, and a user at the end stays there.
     const std::uint32_t start = selection.startLine;
+    if (m_wrap) {
+        // The rows that hold the selection's first and (on the same line) last character;
+        // a whole line is shown from its first row.
+        if (start >= m_document->GetLineCount()) {
+            return;
+        }
+        qsizetype length = 0;
+        {
+            std::lock_guard lock(m_document->docAccess());
+            length = qsizetype(m_document->GetLineView(start).size());
+        }
+        const std::vector<WrapScroller::Row> rows = m_wrapScroller->rows();
+        auto shown = [&](qsizetype c) {
+            for (const WrapScroller::Row& row : rows) {
+                if (row.item == start && row.start <= c && (c < row.end || row.end >= length)) {
+                    return row.y >= 0 && row.y + int(m_lineHeight) <= viewport()->height();
+                }
+            }
+            return false;
+        };
+        const qsizetype first = std::max(0, selection.startCol);
+        const bool lastToo = selection.endLine == start && selection.endCol >= 0;
+        if (!shown(first) || (lastToo && !shown(selection.endCol))) {
+            m_wrapScroller->scrollToPlace({start, first}, 1);
+        }
+        return;
+    }
     QScrollBar* vbar = verticalScrollBar();
     const qint64 height = m_lineHeight;
     const qint64 rowTop = qint64(start) * height - vbar->value();
@@ -1060,6 +1251,7 @@ void LogView::OnResume()
     }
     m_document->StartWatching();
     m_follower->arrive();
+    keepPlace();
 }
 
 void LogView::OnPause()
@@ -1316,6 +1508,12 @@ void LogView::ScrollToLine(LineNumber line)
 {
     QScrollBar* vbar = verticalScrollBar();
     const qint64 rows = visibleRowCount();
+    if (m_wrap) {
+        if (m_document != nullptr && line < m_document->GetLineCount()) {
+            m_wrapScroller->scrollToPlace({line, 0}, int(rows / 2));
+        }
+        return;
+    }
     const qint64 y = (qint64(line) - rows / 2) * qint64(m_lineHeight);
     vbar->setValue(static_cast<int>(std::clamp<qint64>(y, 0, vbar->maximum())));
     m_follower->userScrolled();
@@ -1401,4 +1599,309 @@ void LogView::syncFindLines()
     }
     m_findLines->Sync();
     m_overview->update();
+}
+
+std::size_t LogView::DocumentRows::itemCount()
+{
+    return m_view.m_document != nullptr ? m_view.m_document->GetLineCount() : 0;
+}
+
+QStringView LogView::DocumentRows::itemText(std::size_t item)
+{
+    const std::u16string_view text = m_view.m_document->GetLineView(LineNumber(item));
+    return QStringView(text.data(), qsizetype(text.size()));
+}
+
+std::optional<std::uint64_t> LogView::DocumentRows::itemSizeHint(std::size_t item)
+{
+    // The line's bytes in the index: at least as many as its characters in UTF-8 and the
+    // narrow sets, twice as many in UTF-16.
+    const LogDocument& document = *m_view.m_document;
+    const FileOffset bytes = document.LineStart(LineNumber(item) + 1) - document.LineStart(LineNumber(item));
+    return std::uint64_t(std::max<FileOffset>(0, bytes)) / (document.IsUtf16() ? 2 : 1);
+}
+
+std::recursive_mutex* LogView::DocumentRows::textLock()
+{
+    return m_view.m_document != nullptr ? &m_view.m_document->docAccess() : nullptr;
+}
+
+int LogView::wrapWidth() const
+{
+    // Room for the caret after a row's last character.
+    return std::max(1, viewport()->width() - CaretWidth);
+}
+
+void LogView::syncWrapGeometry()
+{
+    if (!m_wrap) {
+        return;
+    }
+    m_wrapScroller->setGeometry(&m_renderer, wrapWidth(), viewport()->height());
+    if (m_document != nullptr && m_document->ContentGeneration() != m_wrapGeneration) {
+        // Other text under the same line numbers: its rows are laid out afresh, and a user
+        // away from the end keeps the line.
+        m_wrapGeneration = m_document->ContentGeneration();
+        m_wrapScroller->wrap().forget();
+        m_wrapScroller->setTop({m_wrapScroller->userTop().item, 0}, 0);
+    }
+}
+
+void LogView::keepPlace()
+{
+    if (m_wrap) {
+        syncWrapGeometry();
+        m_wrapScroller->sync();
+    } else {
+        m_follower->keep();
+    }
+}
+
+const std::vector<WrapScroller::Row>& LogView::screenRows()
+{
+    static const std::vector<WrapScroller::Row> none;
+    if (!m_wrap || m_document == nullptr) {
+        return none;
+    }
+    return m_wrapScroller->rows();
+}
+
+void LogView::setWrapLines(bool wrap)
+{
+    if (wrap == m_wrap) {
+        return;
+    }
+    QScrollBar* vbar = verticalScrollBar();
+    const bool following = m_follower->following();
+    if (wrap) {
+        // The line at the top stays there, as far down as it was.
+        const LineNumber top = firstVisibleLine();
+        const int pixel = m_lineHeight > 0 ? vbar->value() % int(m_lineHeight) : 0;
+        m_horizontalPolicy = horizontalScrollBarPolicy();
+        m_wrapGeneration = m_document != nullptr ? m_document->ContentGeneration() : 0;
+        m_wrap = true;
+        m_wrapScroller->setEnabled(true);
+        syncWrapGeometry();
+        m_wrapScroller->setTop({top, 0}, pixel);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        horizontalScrollBar()->setRange(0, 0);
+        measure();
+    } else {
+        int pixel = 0;
+        const WrapScroller::Place top = m_wrapScroller->shownTop(pixel);
+        m_wrap = false;
+        m_wrapScroller->setEnabled(false);
+        setHorizontalScrollBarPolicy(m_horizontalPolicy);
+        measure();
+        if (!following) {
+            const qint64 y = qint64(top.item) * m_lineHeight + (top.start == 0 ? pixel : 0);
+            m_follower->anchor(static_cast<int>(std::min<qint64>(y, INT_MAX)));
+        }
+    }
+    if (m_document != nullptr && m_caretLine < int(m_document->GetLineCount())) {
+        PlaceCaret(LineNumber(m_caretLine), m_caretChar);
+    }
+    viewport()->update();
+    m_gutter->update();
+}
+
+void LogView::paintWrapped(QPainter& painter, const QRect& area)
+{
+    SettingsStore& settings = SettingsStore::instance();
+    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
+    const ColorRef textColor = settings.GetDword(Setting::TextColor);
+    const QColor background = quill::colorFromRef(backgroundColor);
+    const int height = static_cast<int>(m_lineHeight);
+    std::vector<PaintRow>& rows = m_paintRows;
+    rows.clear();
+    AlertRule alert(m_sound != nullptr ? *m_sound : silentSound());
+    DocSelection selection;
+    m_wrapCaret = QRect();
+    // Room around a row for a find-text occurrence that reaches into it, and the character
+    // before that which decides a whole word.
+    const qsizetype context = qsizetype(m_highlightPattern.size()) + 1;
+    {
+        // As the unwrapped paint: what the rows need is taken under the lock, as views into
+        // the decoded window (a huge line is never copied), and drawn after it.
+        std::lock_guard lock(m_document->docAccess());
+        if (m_document->GetLineCount() > 0) {
+            syncWrapGeometry();
+            const std::vector<WrapScroller::Row> screen = m_wrapScroller->rows();
+            selection = m_document->GetSelection();
+            const LineMarks& marks = m_document->Marks();
+            alert.BeginPaint(m_document->GetNewTextArrived());
+            for (const WrapScroller::Row& row : screen) {
+                if (row.item != std::size_t(m_caretLine)) {
+                    continue;
+                }
+                const std::u16string_view line = m_document->GetLineView(LineNumber(row.item));
+                const qsizetype c = m_caretChar;
+                if (row.start <= c && (c < row.end || row.end >= qsizetype(line.size()))) {
+                    const QStringView part(line.data() + row.start, row.end - row.start);
+                    m_caretDocX = static_cast<int>(std::min<qint64>(
+                        m_renderer.prefixWidth(part, c - row.start), INT_MAX / 2));
+                    m_wrapCaret = QRect(m_caretDocX, row.y, CaretWidth, height);
+                }
+            }
+            std::size_t from = 0;
+            while (from < screen.size() && screen[from].y + height <= area.top()) {
+                ++from;
+            }
+            std::size_t to = from;
+            while (to < screen.size() && screen[to].y <= area.bottom()) {
+                ++to;
+            }
+            for (std::size_t k = from; k < to; ++k) {
+                (void)m_document->GetLineView(LineNumber(screen[k].item));
+            }
+            const LineNumber windowFirst = m_document->WindowFirst();
+            const LineNumber windowEnd = m_document->WindowEnd();
+            const bool matchOnly =
+                std::any_of(m_document->GetKeywords().begin(), m_document->GetKeywords().end(),
+                            [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; });
+            bool copied = false;
+            std::size_t colouredLine = SIZE_MAX;
+            ColorRef textRef = textColor;
+            ColorRef backRef = backgroundColor;
+            bool matched = false;
+            auto keep = [&](PaintRow& row, std::u16string_view line) {
+                const qsizetype begin = std::max<qsizetype>(0, row.start - context);
+                const qsizetype stop = std::min<qsizetype>(qsizetype(line.size()), row.end + context);
+                row.copy.assign(line.substr(std::size_t(begin), std::size_t(stop - begin)));
+                row.text = row.copy;
+                row.from = begin;
+            };
+            for (std::size_t k = from; k < to; ++k) {
+                const WrapScroller::Row& shown = screen[k];
+                const LineNumber index = LineNumber(shown.item);
+                std::u16string_view line = m_document->GetLineView(index);
+                if (!copied && (m_document->WindowFirst() != windowFirst ||
+                                m_document->WindowEnd() != windowEnd)) {
+                    for (PaintRow& row : rows) {
+                        keep(row, m_document->GetLineView(row.line));
+                    }
+                    copied = true;
+                    line = m_document->GetLineView(index);
+                }
+                if (colouredLine != shown.item) {
+                    colouredLine = shown.item;
+                    textRef = textColor;
+                    backRef = backgroundColor;
+                    matched = false;
+                    m_document->GetKeywordColors(line, textRef, backRef, matched);
+                }
+                rows.push_back({line,
+                                {},
+                                LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef,
+                                                      backRef, selection, index),
+                                shown.y,
+                                index,
+                                0,
+                                shown.start,
+                                shown.end});
+                PaintRow& row = rows.back();
+                // A whole-line keyword wins over the terminal's colours; keywords that colour
+                // their matches lie over both.
+                StyleRuns runs = matched || !m_document->TerminalColors()
+                                     ? StyleRuns()
+                                     : runsWithin(m_document->GetLineRuns(index),
+                                                  std::size_t(shown.start), std::size_t(shown.end));
+                m_matchRuns.clear();
+                if (matchOnly) {
+                    m_document->GetMatchRuns(line, std::size_t(shown.start), std::size_t(shown.end),
+                                             m_matchRuns);
+                }
+                if (!m_matchRuns.empty()) {
+                    runs = OverlayRuns(runs, runsWithin(m_matchRuns, std::size_t(shown.start),
+                                                        std::size_t(shown.end)));
+                }
+                if (!runs.empty()) {
+                    LogRenderer::setRuns(row.style, runs);
+                }
+                LogRenderer::clipToPart(row.style, shown.start, shown.end);
+                alert.LineDrawn(matched || !m_matchRuns.empty());
+                if (!marks.Empty() && marks.IsMarked(index)) {
+                    row.style.background = markedBackground(row.style.background);
+                    row.style.rest = markedBackground(row.style.rest);
+                    row.style.fillBackground = true;
+                }
+                if (copied) {
+                    keep(row, line);
+                }
+            }
+            if (alert.NewTextWasArrived()) {
+                m_document->SetNewTextArrived(false);
+            }
+        }
+    }
+    for (const PaintRow& row : rows) {
+        const std::u16string_view part =
+            row.text.substr(std::size_t(row.start - row.from), std::size_t(row.end - row.start));
+        m_renderer.paintRow(painter, row.y, 0, area.left(), area.right() + 1, toQStringView(part),
+                            row.style);
+        if (!m_highlightPattern.empty()) {
+            paintWrapMatches(painter, row, selection, area.left(), area.right() + 1);
+        }
+    }
+    const bool drewLines = !rows.empty();
+    const int rowsTop = drewLines ? rows.front().y : area.top();
+    const int rowsBottom = drewLines ? rows.back().y + height : area.top();
+    rows.clear();
+    alert.SoundDue();
+    eraseStrips(painter, area, area.top(), std::min(rowsTop, area.bottom() + 1), background);
+    eraseStrips(painter, area, std::max(rowsBottom, area.top()), area.bottom() + 1, background);
+    if (drewLines && !m_firstLinesTraced) {
+        m_firstLinesTraced = true;
+        TraceLog::instance().Line(TraceLog::LevelInfo, "First lines painted");
+    }
+    if (m_caretShown && m_caretOn && hasFocus() && m_wrapCaret.isValid()) {
+        painter.fillRect(m_wrapCaret, quill::colorFromRef(textColor));
+    }
+}
+
+void LogView::paintWrapMatches(QPainter& painter, const PaintRow& row,
+                               const DocSelection& selection, int clipLeft, int clipRight)
+{
+    const qsizetype length = static_cast<qsizetype>(m_highlightPattern.size());
+    const qsizetype textEnd = row.from + qsizetype(row.text.size());
+    // The occurrences that reach into the row, and the characters around them that decide
+    // a whole word.
+    const qsizetype from = std::max(row.from, row.start - length);
+    const qsizetype to = std::min(textEnd, row.end + length);
+    if (length == 0 || to - from < length) {
+        return;
+    }
+    m_foldBuffer.assign(row.text.substr(std::size_t(from - row.from), std::size_t(to - from)));
+    if (!(m_highlightFlags & FR_MATCHCASE)) {
+        FoldAsciiCase(m_foldBuffer);
+    }
+    const bool wholeWord = (m_highlightFlags & FR_WHOLEWORD) != 0;
+    const QStringView part(row.text.data() + (row.start - row.from), row.end - row.start);
+    const int height = static_cast<int>(m_lineHeight);
+    for (std::int64_t col = 0;;) {
+        col = FindInLineForward(m_foldBuffer, m_highlightPattern, col, wholeWord);
+        if (col < 0) {
+            break;
+        }
+        const qsizetype start = from + static_cast<qsizetype>(col);
+        const qsizetype stop = start + length;
+        col += length;
+        if (start >= row.end) {
+            break;
+        }
+        if (stop <= row.start) {
+            continue;
+        }
+        const bool current = selection.valid && selection.startLine == row.line &&
+                             selection.endLine == row.line && selection.startCol == start &&
+                             selection.endCol == stop - 1;
+        const qint64 x0 = std::max<qint64>(
+            m_renderer.prefixWidth(part, std::max(start, row.start) - row.start), clipLeft);
+        const qint64 x1 = std::min<qint64>(
+            m_renderer.prefixWidth(part, std::min(stop, row.end) - row.start), clipRight);
+        if (x1 > x0) {
+            painter.fillRect(QRect(static_cast<int>(x0), row.y, static_cast<int>(x1 - x0), height),
+                             current ? currentMatchHighlightColor() : matchHighlightColor());
+        }
+    }
 }

@@ -2,7 +2,8 @@
 
 // LogView: the one view of the main window. It paints the visible lines of the
 // document with their keyword colours, scrolls by rows (vertically) and by the average
-// character width (horizontally), keeps itself at the end of the file while the user is
+// character width (horizontally) or, while lines wrap, by rows of wrapped text alone (see
+// setWrapLines), keeps itself at the end of the file while the user is
 // there, and sounds a pending keyword alert while it paints, because it is the part that
 // knows which lines are shown. It also carries the Pause and Resume commands.
 // Following is state, not a reading of pixels: see EndFollower.
@@ -15,6 +16,7 @@
 #include "view/LogRenderer.h"
 #include "view/MouseSelection.h"
 #include "view/SelectionClipboard.h"
+#include "view/WrapScroller.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -92,18 +94,18 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     QSize pageStep() const { return m_pageStep; }
     const LogRenderer& renderer() const { return m_renderer; }
 
-    // Caret in document coordinates (line, x); the view draws it.
+    // Caret in document coordinates (line, x; x within its row while lines wrap); the view
+    // draws it.
     int caretLine() const { return m_caretLine; }
     int caretX() const { return m_caretDocX; }
-    void PlaceCaret(LineNumber line, int clientX) override;
+    std::int32_t caretCharacter() const { return m_caretChar; }
+    void PlaceCaret(LineNumber line, std::int32_t character) override;
 
     // Point-to-text geometry (client coordinates; widths are the renderer's, tabs and the
     // lone-CR symbol included, so what is hit is what is painted there). The partly hidden
-    // top row is never hit: a point in it counts as the first fully shown line.
-    LineNumber LineFromPoint(int y) const override;
-    std::int32_t CharFromPoint(const std::u16string& text, int x) const override;
-    int CaretXFromPoint(LineNumber line, int x) override;
-    int CaretXAfter(LineNumber line, std::int32_t character) override;
+    // top row is never hit: a point in it counts as the first fully shown line (row).
+    LineNumber LineFromPoint(int y) const;
+    TextPoint PointToText(QPoint point) override;
     // Stores the selection, puts the caret after its end and repaints the changed rows.
     void SetSelectionAndCaret(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
                               std::int32_t endCol);
@@ -117,6 +119,17 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
 
     // Whether the view follows the end of the file (see EndFollower).
     bool isFollowing() const;
+
+    // View > Wrap Long Lines: a line wider than the view goes on in the rows below it
+    // (view/LineWrap.h for where it breaks), and there is no horizontal scrolling. Rows,
+    // not lines, are then what scrolling, paging, the wheel and the keys move by
+    // (view/WrapScroller.h); the top line stays the top line when it is switched.
+    void setWrapLines(bool wrap);
+    bool wrapsLines() const { return m_wrap; }
+    // The width a wrapped row may take, in pixels.
+    int wrapWidth() const;
+    // The rows on screen while lines wrap, top to bottom (items are line numbers).
+    const std::vector<WrapScroller::Row>& screenRows();
 
     // The line-number gutter left of the text (see LineGutter); hidden by default.
     void setLineNumbersShown(bool shown);
@@ -254,6 +267,11 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
         LogRenderer::RowStyle style;
         int y = 0;
         std::uint32_t line = 0;
+        // A row of a wrapped line: characters [start, end) of the line, whose character
+        // `from` is text's first (text is the whole line, or the part a copy took).
+        qsizetype from = 0;
+        qsizetype start = 0;
+        qsizetype end = 0;
     };
     std::vector<PaintRow> m_paintRows;
     // The runs of one row (terminal colours, keyword matches) into its style, for the
@@ -289,4 +307,32 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // Starts, follows or ends the search for the find text's lines.
     void syncFindLines();
     std::optional<bool> m_pendingKeywordJump; // down?
+
+    // Wrapped lines (see setWrapLines).
+    class DocumentRows : public WrapSource {
+      public:
+        explicit DocumentRows(LogView& view) : m_view(view) {}
+        std::size_t itemCount() override;
+        QStringView itemText(std::size_t item) override;
+        std::optional<std::uint64_t> itemSizeHint(std::size_t item) override;
+        std::recursive_mutex* textLock() override;
+
+      private:
+        LogView& m_view;
+    };
+    bool m_wrap = false;
+    DocumentRows m_rows{*this};
+    WrapScroller* m_wrapScroller = nullptr;
+    Qt::ScrollBarPolicy m_horizontalPolicy = Qt::ScrollBarAsNeeded;
+    std::int32_t m_caretChar = 0;
+    std::uint64_t m_wrapGeneration = 0;
+    // The geometry the rows wrap in, brought up to date (width, height, font).
+    void syncWrapGeometry();
+    // After anything that moves the range: the follower's keep, or the rows' own.
+    void keepPlace();
+    // Where the caret is drawn while lines wrap, found among the rows painted last.
+    QRect m_wrapCaret;
+    void paintWrapMatches(QPainter& painter, const PaintRow& row, const DocSelection& selection,
+                          int clipLeft, int clipRight);
+    void paintWrapped(QPainter& painter, const QRect& area);
 };

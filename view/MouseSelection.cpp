@@ -37,7 +37,7 @@ void WordAround(const std::u16string& text, std::int32_t c, std::int32_t& first,
 
 void MouseSelection::PlaceCaretAfterSelection(const DocSelection& selection)
 {
-    m_target.PlaceCaret(selection.endLine, m_target.CaretXAfter(selection.endLine, selection.endCol));
+    m_target.PlaceCaret(selection.endLine, selection.endCol < 0 ? -1 : selection.endCol + 1);
 }
 
 void MouseSelection::Move(QPoint point)
@@ -47,15 +47,12 @@ void MouseSelection::Move(QPoint point)
         return;
     }
     const LineNumber count = m_target.SelectableLineCount();
-    const LineNumber line = m_target.LineFromPoint(point.y());
+    const TextPoint hit = m_target.PointToText(point);
+    const LineNumber line = hit.line;
     if (line > count) {
         return;
     }
-    const std::u16string text = m_target.SelectableLine(line);
-    std::int32_t c = 0;
-    if (!text.empty()) {
-        c = m_target.CharFromPoint(text, m_target.CaretXFromPoint(line, point.x()));
-    }
+    const std::int32_t c = hit.onText ? hit.character : 0;
     DocSelection selection = m_target.CurrentSelection();
     if (!m_dragging) {
         m_dragging = true;
@@ -87,7 +84,8 @@ void MouseSelection::Move(QPoint point)
 void MouseSelection::Release(QPoint point, bool shift)
 {
     const LineNumber count = m_target.SelectableLineCount();
-    const LineNumber line = m_target.LineFromPoint(point.y());
+    const TextPoint hit = m_target.PointToText(point);
+    const LineNumber line = hit.line;
     if (line > count || point.y() < 0) {
         // Outside the lines: only a drag in progress ends here.
         if (m_dragging) {
@@ -97,12 +95,10 @@ void MouseSelection::Release(QPoint point, bool shift)
         }
         return;
     }
-    const int caretX = m_target.CaretXFromPoint(line, point.x());
-    const std::u16string text = m_target.SelectableLine(line);
     FindPosition find = m_target.CurrentFindPosition();
     std::int32_t c = 0;
-    if (!text.empty()) {
-        c = m_target.CharFromPoint(text, caretX);
+    if (hit.onText) {
+        c = hit.character;
         find.col = c;
     }
     find.line = line;
@@ -138,17 +134,19 @@ void MouseSelection::Release(QPoint point, bool shift)
     if (selection.valid) {
         m_target.StoreSelection(DocSelection());
     }
-    m_target.PlaceCaret(line, caretX);
+    m_target.PlaceCaret(line, c);
 }
 
 void MouseSelection::DoubleClick(QPoint point)
 {
     const LineNumber count = m_target.SelectableLineCount();
     if (count > 0) {
-        const LineNumber line = m_target.LineFromPoint(point.y());
-        const std::u16string text = line < count ? m_target.SelectableLine(line) : std::u16string();
+        const TextPoint hit = m_target.PointToText(point);
+        const LineNumber line = hit.line;
+        const std::u16string text =
+            line < count && hit.onText ? m_target.SelectableLine(line) : std::u16string();
         if (!text.empty()) {
-            const std::int32_t c = m_target.CharFromPoint(text, point.x());
+            const std::int32_t c = hit.character;
             if (c < std::int32_t(text.size())) {
                 std::int32_t first = 0;
                 std::int32_t last = 0;

@@ -17,6 +17,15 @@
 #include <cstdint>
 #include <string>
 
+// A character of a pane's text under a point: the line (at or past the line count below
+// the last line) and the character (the line's length right of its end, 0 on an empty line
+// or past the last line).
+struct TextPoint {
+    LineNumber line = 0;
+    std::int32_t character = 0;
+    bool onText = false; // the line has characters
+};
+
 // What a text pane offers to mouse selection. Points are the pane's client coordinates.
 class SelectionTarget {
   public:
@@ -25,14 +34,11 @@ class SelectionTarget {
     virtual LineNumber SelectableLineCount() const = 0;
     // The line's text; empty for a line at or beyond the count.
     virtual std::u16string SelectableLine(LineNumber line) = 0;
-    virtual LineNumber LineFromPoint(int y) const = 0;
-    // The character of text under client x (the text's length right of its end).
-    virtual std::int32_t CharFromPoint(const std::u16string& text, int x) const = 0;
-    // Client x of the left edge of the character under x; of the line's end right of it.
-    virtual int CaretXFromPoint(LineNumber line, int x) = 0;
-    // Client x just right of the character (the whole line for -1).
-    virtual int CaretXAfter(LineNumber line, std::int32_t character) = 0;
-    virtual void PlaceCaret(LineNumber line, int x) = 0;
+    // The character under the point. Points above the client area count as its top row;
+    // the partly hidden top row counts as the first fully shown one.
+    virtual TextPoint PointToText(QPoint point) = 0;
+    // The caret before character `character` of the line (-1: after its last).
+    virtual void PlaceCaret(LineNumber line, std::int32_t character) = 0;
 
     virtual DocSelection CurrentSelection() const = 0;
     // Stores the selection (valid false clears it) and repaints what changed.

@@ -129,7 +129,8 @@ class FilterPaneTest : public ::testing::Test {
     {
         EXPECT_TRUE(QTest::qWaitFor([&] {
             const FilterProgress p = pane()->filter()->GetProgress();
-            return p.state == FilterState::Done && p.total == lines;
+            return p.state == FilterState::Done && p.total == lines &&
+                   pane()->filter()->IsCollected();
         })) << "the filter did not reach " << lines << " lines";
         QApplication::processEvents();
         std::vector<LineNumber> result;
@@ -668,4 +669,75 @@ TEST_F(FilterPaneTest, LinesTooComplexAreMarkedCountedAndExplained)
         EXPECT_FALSE(explanation->isVisible());
         EXPECT_FALSE(pane()->progressLabel()->text().contains(QStringLiteral("complex")));
     }
+}
+
+// With lines wrapped the pane wraps its rows too: a long matching line takes several screen
+// rows, its number on the first; a click on a later screen row of it shows that line; Down
+// brings the next row's first screen row into sight; a drag across screen rows selects
+// the characters between; at the end, the last screen row is at the bottom.
+TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
+{
+    std::string text;
+    for (int i = 0; i < 60; ++i) {
+        text += "t" + std::to_string(i) + (i % 3 == 0 ? " ERROR " + std::string(300, 'x') : " INFO") +
+                "\n";
+    }
+    open(text);
+    key(Qt::Key_Z, Qt::AltModifier);
+    ASSERT_TRUE(frame->GetView()->wrapsLines());
+    filterBy("ERROR");
+    const std::vector<LineNumber> lines = shown(60);
+    ASSERT_EQ(lines, expected("ERROR"));
+    ASSERT_TRUE(rows()->wrapsLines());
+    EXPECT_FALSE(rows()->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(rows()->isFollowing());
+    std::vector<WrapScroller::Row> screen = rows()->screenRows();
+    ASSERT_FALSE(screen.empty());
+    EXPECT_EQ(screen.back().item, lines.size() - 1);
+    EXPECT_EQ(screen.back().y + rows()->rowHeight(), rows()->viewport()->height());
+
+    QTest::keyClick(rows(), Qt::Key_Home, Qt::ControlModifier);
+    QApplication::processEvents();
+    screen = rows()->screenRows();
+    ASSERT_GE(screen.size(), 3u);
+    ASSERT_EQ(screen[1].item, 0u);
+    ASSERT_GT(screen[1].start, 0) << "the first row goes on in a second screen row";
+    const int h = rows()->rowHeight();
+    QTest::mouseClick(rows()->viewport(), Qt::LeftButton, {},
+                      QPoint(rows()->gutterWidth() + 4, screen[1].y + h / 2));
+    QApplication::processEvents();
+    EXPECT_EQ(document->GetSelection().startLine, lines[0]);
+    EXPECT_EQ(rows()->currentRow(), 0u);
+
+    // Down, down, ...: the current row's first screen row stays in sight.
+    for (std::size_t k = 1; k < 8; ++k) {
+        key(Qt::Key_Down);
+        bool seen = false;
+        for (const WrapScroller::Row& row : rows()->screenRows()) {
+            seen = seen || (row.item == k && row.start == 0 && row.y >= 0 &&
+                            row.y + h <= rows()->viewport()->height());
+        }
+        EXPECT_TRUE(seen) << "row " << k;
+    }
+
+    // A drag from the first screen row of a row to its second.
+    screen = rows()->screenRows();
+    std::size_t first = 0;
+    while (first + 1 < screen.size() && !(screen[first].start == 0 && screen[first].y >= 0 &&
+                                          screen[first + 1].item == screen[first].item)) {
+        ++first;
+    }
+    ASSERT_LT(first + 1, screen.size());
+    const int cell = rows()->renderer().averageCharWidth();
+    const int left = rows()->gutterWidth() + cell / 2;
+    QTest::mousePress(rows()->viewport(), Qt::LeftButton, {}, QPoint(left + cell, screen[first].y + h / 2));
+    QTest::mouseMove(rows()->viewport(), QPoint(left + cell, screen[first].y + h / 2));
+    QTest::mouseMove(rows()->viewport(), QPoint(left + 2 * cell, screen[first + 1].y + h / 2));
+    QTest::mouseRelease(rows()->viewport(), Qt::LeftButton, {},
+                        QPoint(left + 2 * cell, screen[first + 1].y + h / 2));
+    const DocSelection dragged = rows()->selection();
+    EXPECT_EQ(dragged.startLine, LineNumber(screen[first].item));
+    EXPECT_EQ(dragged.endLine, LineNumber(screen[first].item));
+    EXPECT_EQ(dragged.startCol, 1);
+    EXPECT_EQ(dragged.endCol, int(screen[first + 1].start) + 2);
 }

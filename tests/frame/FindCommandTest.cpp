@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using quilltest::NullSound;
 using quilltest::TempDir;
 using quilltest::u16;
@@ -225,4 +227,59 @@ TEST_F(FindCommandTest, SelectAllAndCopyKeys)
     QGuiApplication::clipboard()->clear();
     key(frame->GetView(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_TRUE(copied());
+}
+
+// With lines wrapped, a match far into a long line is shown on its own row (a later row of
+// that line), with a row above it, and drawn as the current match there.
+TEST_F(FindCommandTest, FindShowsAMatchOnALaterRowOfAWrappedLine)
+{
+    std::string bytes;
+    for (int i = 0; i < 100; ++i) {
+        bytes += "line " + std::to_string(i) + "\n";
+    }
+    std::string longLine;
+    for (int word = 0; longLine.size() < 4000; ++word) {
+        longLine += "filler" + std::to_string(word) + " ";
+    }
+    const std::size_t at = longLine.size();
+    longLine += "NEEDLE and some more";
+    bytes += longLine + "\n";
+    for (int i = 0; i < 100; ++i) {
+        bytes += "after " + std::to_string(i) + "\n";
+    }
+    open(bytes);
+    LogView* view = frame->GetView();
+    key(view, Qt::Key_Z, Qt::AltModifier);
+    ASSERT_TRUE(view->wrapsLines());
+    key(view, Qt::Key_Home, Qt::ControlModifier);
+    FindDialog* dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    QTest::keyClicks(textField(dialog), "NEEDLE");
+    key(textField(dialog), Qt::Key_Return);
+    EXPECT_EQ(selected(), Match(100, int(at), int(at) + 5));
+    QApplication::processEvents();
+
+    const int row = int(view->lineHeight());
+    std::optional<WrapScroller::Row> shown;
+    std::size_t index = 0;
+    const std::vector<WrapScroller::Row> rows = view->screenRows();
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        if (rows[k].item == 100 && rows[k].start <= qsizetype(at) && qsizetype(at) < rows[k].end) {
+            shown = rows[k];
+            index = k;
+        }
+    }
+    ASSERT_TRUE(shown.has_value()) << "the match's row is on screen";
+    EXPECT_GT(shown->start, 0) << "a later row of the line";
+    EXPECT_EQ(index, 1u) << "with one row above it";
+    EXPECT_GE(shown->y, 0);
+    EXPECT_LE(shown->y + row, view->viewport()->height());
+    // Painted: the selected match stands out of the black background where it lies.
+    const QImage image = view->viewport()->grab().toImage();
+    const std::u16string line = document->GetLine(100);
+    const QStringView part(line.data() + shown->start, shown->end - shown->start);
+    const int x = int(view->renderer().prefixWidth(part, qsizetype(at) - shown->start)) + 1;
+    EXPECT_NE(QColor(image.pixel(x, shown->y)), QColor(0, 0, 0));
+    EXPECT_EQ(QColor(image.pixel(x, shown->y - row)), QColor(0, 0, 0))
+        << "the row above is the line's text before it, not selected";
 }

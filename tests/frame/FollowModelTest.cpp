@@ -10,6 +10,9 @@
 //     range allows), whatever else happens.
 // The same for the filter pane's rows. The model never asks the view whether it follows:
 // it decides that from the user's own actions and the geometry it reads off the widgets.
+// With lines wrapped (Alt+Z, and switched now and then during the walk) the user's place is
+// the top row's line, character and hidden pixels; at the end, the last row of the last
+// line is the lowest row on screen, its bottom on the viewport's.
 //
 // QUILL_FOLLOW_SEEDS and QUILL_FOLLOW_STEPS set the size of the walk (a seed that failed
 // once is kept below as a case of its own).
@@ -25,6 +28,7 @@
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
 #include "view/FilterView.h"
+#include "view/WrapScroller.h"
 #include "view/LogRenderer.h"
 #include "view/LogView.h"
 
@@ -39,6 +43,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -88,19 +93,82 @@ int envNumber(const char* name, int fallback)
 struct Place {
     bool following = true;
     qint64 position = 0; // the user's scroll value while not following
+    // While lines wrap: the top row's item, the character it starts with, its hidden pixels
+    // (known: read off the widget after the user's last scroll).
+    bool known = false;
+    std::size_t item = 0;
+    qsizetype character = 0;
+    int pixel = 0;
+};
+
+// What a wrapped list shows, read off the widget.
+struct WrappedScreen {
+    std::vector<WrapScroller::Row> rows;
+    qint64 rowHeight = 0;
+    qint64 viewHeight = 0;
+    std::size_t count = 0;
+    std::function<qsizetype(std::size_t)> length; // of an item's text
+
+    // The last row of the last item is the lowest, its bottom on the viewport's (or all
+    // of the list fits from the top).
+    bool showsEnd() const
+    {
+        if (count == 0 || viewHeight <= 0) {
+            return true;
+        }
+        if (rows.empty()) {
+            return false;
+        }
+        const WrapScroller::Row& last = rows.back();
+        if (last.item + 1 != count || last.end != length(last.item)) {
+            return false;
+        }
+        if (viewHeight < rowHeight || last.y + rowHeight == viewHeight) {
+            return true;
+        }
+        const WrapScroller::Row& first = rows.front();
+        return first.item == 0 && first.start == 0 && first.y == 0 && last.y + rowHeight <= viewHeight;
+    }
+
+    // The place the user left is on top, or below what the end leaves room for.
+    ::testing::AssertionResult keeps(const Place& place) const
+    {
+        if (!place.known || viewHeight <= 0 || count == 0) {
+            return ::testing::AssertionSuccess();
+        }
+        if (rows.empty()) {
+            return ::testing::AssertionFailure() << "no rows";
+        }
+        const WrapScroller::Row& top = rows.front();
+        if (top.item == place.item && top.start <= place.character &&
+            (place.character < top.end || top.end == length(top.item)) && -top.y == place.pixel) {
+            return ::testing::AssertionSuccess();
+        }
+        const bool below = place.item > top.item ||
+                           (place.item == top.item && place.character >= top.start);
+        if (below && showsEnd()) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure()
+               << "top " << top.item << ":" << top.start << "-" << top.end << " y " << top.y
+               << ", the user's place " << place.item << ":" << place.character << " pixel "
+               << place.pixel;
+    }
 };
 
 class FollowWalk {
   public:
     // withTabs: a second tab holds another followed file, and switching to it and back is
     // one of the events (the walks kept from before there were tabs replay without it).
-    FollowWalk(quilltest::EnglishPackage& package, unsigned seed, bool withTabs)
+    // wrap: lines are wrapped (Alt+Z) from the start, and switched now and then.
+    FollowWalk(quilltest::EnglishPackage& package, unsigned seed, bool withTabs, bool wrap = false)
         : m_store(*package.store), m_random(seed), m_path(package.dir.file("walk.log")),
-          m_otherPath(package.dir.file("other.log")), m_withTabs(withTabs)
+          m_otherPath(package.dir.file("other.log")), m_withTabs(withTabs), m_wrapWalk(wrap)
     {
         std::ofstream(m_path, std::ios::binary | std::ios::trunc) << "first line\n";
         m_fileLines = 1;
         m_store.SetBool(Setting::IsTextFontSet, false);
+        m_store.SetBool(Setting::WrapLongLines, false);
         m_frame = std::make_unique<MainFrame>(&m_owner, &m_sound);
         m_document = m_frame->GetActiveDocument();
         WatchTiming timing;
@@ -124,6 +192,11 @@ class FollowWalk {
         m_owner.OpenDocumentFile(u16(m_path));
         appendLines(int(m_random() % 300), 17);
         settle();
+        if (m_wrapWalk) {
+            QTest::keyClick(view(), Qt::Key_Z, Qt::AltModifier);
+            settle();
+            EXPECT_TRUE(view()->wrapsLines());
+        }
     }
 
     ~FollowWalk()
@@ -135,6 +208,9 @@ class FollowWalk {
     // One random event, then the check. Returns a description of the event for the trace.
     std::string step()
     {
+        if (m_wrapWalk && m_random() % 25 == 0) {
+            return toggleWrap();
+        }
         const int roll = int(m_random() % 1000);
         std::string event;
         if (m_withTabs && roll >= 960) {
@@ -249,7 +325,16 @@ class FollowWalk {
                          n, h, vh, value, v->verticalScrollBar()->maximum(), largest,
                          int(m_view.following), m_view.position, int(v->isFollowing()));
         }
-        if (m_view.following) {
+        if (v->wrapsLines()) {
+            const WrappedScreen screen = viewScreen();
+            if (m_view.following) {
+                ASSERT_EQ(value, v->verticalScrollBar()->maximum())
+                    << "a user at the end was left above it; " << trace;
+                ASSERT_TRUE(screen.showsEnd()) << "the last row is not at the bottom; " << trace;
+            } else {
+                ASSERT_TRUE(screen.keeps(m_view)) << "the view moved without the user; " << trace;
+            }
+        } else if (m_view.following) {
             ASSERT_EQ(value, largest) << "a user at the end was left above it; " << trace;
             if (n > 0 && vh >= h) {
                 const qint64 lastBottom = n * h - value;
@@ -266,6 +351,93 @@ class FollowWalk {
 
   private:
     LogView* view() const { return m_frame->GetView(); }
+
+    WrappedScreen viewScreen()
+    {
+        LogView* v = view();
+        WrappedScreen screen;
+        screen.rows = v->screenRows();
+        screen.rowHeight = v->lineHeight();
+        screen.viewHeight = v->viewport()->height();
+        screen.count = m_document->GetLineCount();
+        screen.length = [this](std::size_t item) {
+            return qsizetype(m_document->GetLine(LineNumber(item)).size());
+        };
+        return screen;
+    }
+
+    WrappedScreen paneScreen()
+    {
+        FilterView* rows = pane()->view();
+        WrappedScreen screen;
+        screen.rows = rows->screenRows();
+        screen.rowHeight = rows->rowHeight();
+        screen.viewHeight = rows->viewport()->height();
+        screen.count = rows->rowCount();
+        screen.length = [rows](std::size_t item) {
+            return qsizetype(rows->SelectableLine(LineNumber(item)).size());
+        };
+        return screen;
+    }
+
+    // The top row as the user left it.
+    static void readPlace(const WrappedScreen& screen, Place& place)
+    {
+        place.known = !screen.rows.empty();
+        if (place.known) {
+            place.item = screen.rows.front().item;
+            place.character = screen.rows.front().start;
+            place.pixel = -screen.rows.front().y;
+        }
+    }
+
+    // Alt+Z: following stays as it was; away from the end the top line stays on top.
+    std::string toggleWrap()
+    {
+        const bool wrapped = view()->wrapsLines();
+        const qint64 h = std::max<qint64>(1, view()->lineHeight());
+        const WrappedScreen before = viewScreen();
+        const bool paneWrapped = m_filterSet && pane()->view()->wrapsLines();
+        const WrappedScreen paneBefore = m_filterSet ? paneScreen() : WrappedScreen();
+        const qint64 paneTop = m_filterSet ? pane()->view()->verticalScrollBar()->value() : 0;
+        const std::size_t topLine =
+            wrapped ? (before.rows.empty() ? 0 : before.rows.front().item)
+                    : std::size_t(view()->verticalScrollBar()->value() / h);
+        view()->setFocus();
+        QTest::keyClick(view(), Qt::Key_Z, Qt::AltModifier);
+        settle();
+        EXPECT_NE(view()->wrapsLines(), wrapped);
+        if (!m_view.following) {
+            if (view()->wrapsLines()) {
+                const WrappedScreen after = viewScreen();
+                if (!after.rows.empty() && !after.showsEnd()) {
+                    EXPECT_EQ(after.rows.front().item, topLine) << "the top line stays";
+                }
+                readPlace(after, m_view);
+            } else if (!before.rows.empty()) {
+                // The top line at the top, as far down as it showed, however far the range
+                // lets it go now.
+                const WrapScroller::Row& top = before.rows.front();
+                m_view.position = qint64(top.item) * h + (top.start == 0 ? -top.y : 0);
+            } else {
+                m_view.position = view()->verticalScrollBar()->value();
+            }
+        }
+        if (m_filterSet && !m_pane.following) {
+            if (!paneWrapped) {
+                const WrappedScreen after = paneScreen();
+                if (!after.rows.empty() && !after.showsEnd()) {
+                    EXPECT_EQ(after.rows.front().item, std::size_t(paneTop)) << "the top row stays";
+                }
+                readPlace(after, m_pane);
+            } else if (!paneBefore.rows.empty()) {
+                m_pane.position = qint64(paneBefore.rows.front().item);
+            } else {
+                m_pane.position = pane()->view()->verticalScrollBar()->value();
+            }
+        }
+        return wrapped ? "unwrap" : "wrap";
+    }
 
     // To the other tab (which grows while in front), something happens to the walked one
     // behind it, and back. The user's place in the walked tab is whatever it was.
@@ -375,6 +547,7 @@ class FollowWalk {
         const qint64 before = v->lineHeight();
         // The line at the top now, where the range may hold the user's place clamped.
         const qint64 top = v->verticalScrollBar()->value() / std::max<qint64>(1, before);
+        const bool wrapped = v->wrapsLines();
         LogFontRecord record = LogRenderer::defaultFontRecord(96);
         record.lfHeight = -(8 + std::int32_t(m_random() % 14));
         m_store.SetFont(Setting::TextFont, record);
@@ -385,7 +558,12 @@ class FollowWalk {
         const qint64 after = view()->lineHeight();
         if (!m_view.following && before > 0 && before != after) {
             m_view.position = top * after; // the same line at the top
+            m_view.pixel = 0;              // shown whole, when rows wrap
         }
+        if (m_filterSet && !m_pane.following && wrapped && before != after) {
+            m_pane.pixel = 0;
+        }
+        (void)wrapped;
     }
 
     static void wheel(QWidget* target, int notches)
@@ -423,6 +601,12 @@ class FollowWalk {
             std::max<qint64>(0, qint64(m_document->GetLineCount()) * v->lineHeight() -
                                     v->viewport()->height());
         const qint64 value = v->verticalScrollBar()->value();
+        if (v->wrapsLines()) {
+            // The bar's end is the end place; five of its values, the follower's slack.
+            m_view.following = v->verticalScrollBar()->maximum() - value <= 5;
+            readPlace(viewScreen(), m_view);
+            return;
+        }
         // Five pixels: a scroll of the user's own that ends this close counts as the end.
         m_view.following = largest - value <= 5;
         m_view.position = value;
@@ -439,6 +623,11 @@ class FollowWalk {
     void userScrolledPane()
     {
         const qint64 value = pane()->view()->verticalScrollBar()->value();
+        if (pane()->view()->wrapsLines()) {
+            m_pane.following = value == pane()->view()->verticalScrollBar()->maximum();
+            readPlace(paneScreen(), m_pane);
+            return;
+        }
         m_pane.following = value == paneLargest();
         m_pane.position = value;
     }
@@ -447,12 +636,24 @@ class FollowWalk {
     {
         const bool caughtUp = QTest::qWaitFor([&] {
             const FilterProgress p = pane()->filter()->GetProgress();
-            return p.state == FilterState::Done && p.total == m_document->GetLineCount();
+            return p.state == FilterState::Done && p.total == m_document->GetLineCount() &&
+                   pane()->filter()->IsCollected();
         });
         ASSERT_TRUE(caughtUp) << "the filter did not catch up; " << trace;
         settle();
         const qint64 largest = paneLargest();
         const qint64 value = pane()->view()->verticalScrollBar()->value();
+        if (pane()->view()->wrapsLines()) {
+            const WrappedScreen screen = paneScreen();
+            if (m_pane.following) {
+                ASSERT_EQ(value, pane()->view()->verticalScrollBar()->maximum())
+                    << "the pane left its end; " << trace;
+                ASSERT_TRUE(screen.showsEnd()) << "the pane's last row is not at the bottom; " << trace;
+            } else {
+                ASSERT_TRUE(screen.keeps(m_pane)) << "the pane moved without the user; " << trace;
+            }
+            return;
+        }
         if (m_pane.following) {
             ASSERT_EQ(value, largest) << "the pane left its end; " << trace;
         } else {
@@ -500,6 +701,7 @@ class FollowWalk {
     std::string m_path;
     std::string m_otherPath;
     bool m_withTabs = false;
+    bool m_wrapWalk = false;
     NullSound m_sound;
     ReopeningOwner m_owner;
     LogDocument* m_document = nullptr; // the first tab's
@@ -520,9 +722,9 @@ class FollowModelTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(package.loaded); }
 
-    void walk(unsigned seed, int steps, bool withTabs = true)
+    void walk(unsigned seed, int steps, bool withTabs = true, bool wrap = false)
     {
-        FollowWalk walk(package, seed, withTabs);
+        FollowWalk walk(package, seed, withTabs, wrap);
         std::string trace;
         walk.check("at start");
         for (int i = 0; i < steps && !HasFatalFailure(); ++i) {
@@ -564,5 +766,17 @@ TEST_F(FollowModelTest, WalksThatOnceFailed)
         if (HasFatalFailure()) {
             return;
         }
+    }
+}
+
+// The same walks with lines wrapped: rows, not lines, are what the view scrolls, and a
+// megabyte line is many rows of which only those on screen are laid out.
+TEST_F(FollowModelTest, RandomWalksWithWrappedLinesKeepTheUserWhereTheyAre)
+{
+    const int seeds = envNumber("QUILL_FOLLOW_WRAP_SEEDS", 8);
+    const int steps = envNumber("QUILL_FOLLOW_STEPS", 250);
+    const int first = envNumber("QUILL_FOLLOW_FIRST_SEED", 1);
+    for (int seed = first; seed < first + seeds && !HasFatalFailure(); ++seed) {
+        walk(unsigned(seed), steps, true, true);
     }
 }

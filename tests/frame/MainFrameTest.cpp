@@ -782,3 +782,54 @@ TEST_F(MainFrameTest, MatchOnlyKeywordsColourTheirMatchesOverAWholeLineKeyword)
     EXPECT_EQ(top(1, 6), green);
     EXPECT_EQ(top(1, 7), green);
 }
+
+// Alt+Z (View > Wrap Long Lines) puts a wide line's rest on the rows below it and takes
+// the horizontal scroll bar away; again, and the line is one row that scrolls sideways.
+// The switch is stored.
+TEST_F(MainFrameTest, AltZWrapsLongLinesAndTakesTheHorizontalBarAway)
+{
+    std::string wide;
+    for (int word = 0; wide.size() < 400; ++word) {
+        wide += "word" + std::to_string(word) + " ";
+    }
+    quilltest::writeFile(path, "first\n" + wide + "\n");
+    createFrame();
+    frame->resize(600, 400);
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    LogView* view = frame->GetView();
+    QApplication::processEvents();
+    ASSERT_TRUE(view->horizontalScrollBar()->isVisible());
+    const int row = int(view->lineHeight());
+    const QColor background = quill::colorFromRef(store->GetDword(Setting::BackgroundColor));
+    // Whether any pixel of the row at y is not the background.
+    auto inked = [&](int y) {
+        const QImage image = view->viewport()->grab().toImage();
+        for (int py = y; py < y + row; ++py) {
+            for (int px = 0; px < image.width(); ++px) {
+                if (QColor(image.pixel(px, py)) != background) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    EXPECT_FALSE(inked(2 * row)) << "two lines, two rows";
+
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Z, Qt::AltModifier);
+    QApplication::processEvents();
+    EXPECT_TRUE(store->GetBool(Setting::WrapLongLines));
+    frame->updateCommandStates();
+    EXPECT_TRUE(frame->action(Command::ViewWrapLines)->isChecked());
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(inked(2 * row)) << "the wide line goes on in the third row";
+    EXPECT_GE(view->screenRows().size(), 3u);
+
+    QTest::keyClick(view, Qt::Key_Z, Qt::AltModifier);
+    QApplication::processEvents();
+    EXPECT_FALSE(store->GetBool(Setting::WrapLongLines));
+    EXPECT_TRUE(view->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(inked(2 * row));
+}

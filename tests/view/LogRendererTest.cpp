@@ -570,3 +570,52 @@ TEST(LogRendererTest, VisibleRangeIsWhatReachesIntoTheColumns)
     EXPECT_EQ(first, text.size());
     EXPECT_EQ(end, text.size());
 }
+
+// A part of a line drawn as a row of its own (a wrapped row) sees the line's selection and
+// runs from its own start: what reaches into it, cut at its ends.
+TEST(LogRendererTest, APartOfALineSeesTheSelectionAndRunsFromItsOwnStart)
+{
+    struct Case {
+        qsizetype first;
+        qsizetype last; // -1: through the line's end
+        bool selected;  // on the part [10, 20)
+        qsizetype partFirst;
+        qsizetype partLast;
+    };
+    const Case cases[] = {
+        {0, 9, false, 0, 0},     // ends just before the part
+        {20, 30, false, 0, 0},   // starts just after it
+        {0, 10, true, 0, 0},     // its first character only
+        {19, 40, true, 9, 9},    // its last character only
+        {12, 15, true, 2, 5},    // inside
+        {5, 19, true, 0, 9},     // through its last character
+        {5, 25, true, 0, 9},     // past it
+        {15, -1, true, 5, -1},   // through the line's end
+        {0, -1, true, 0, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.first) + ".." + std::to_string(c.last));
+        LogRenderer::RowStyle style;
+        style.hasSelection = true;
+        style.selection = {c.first, c.last};
+        LogRenderer::clipToPart(style, 10, 20);
+        EXPECT_EQ(style.hasSelection, c.selected);
+        if (c.selected) {
+            EXPECT_EQ(style.selection.first, c.partFirst);
+            EXPECT_EQ(style.selection.last, c.partLast);
+        }
+    }
+    LogRenderer::RowStyle style;
+    for (const auto& [start, end] : {std::pair{0, 10}, {8, 12}, {12, 18}, {19, 25}, {20, 30}}) {
+        LogRenderer::RowStyle::Run run;
+        run.start = start;
+        run.end = end;
+        style.runs.push_back(run);
+    }
+    LogRenderer::clipToPart(style, 10, 20);
+    std::vector<std::pair<qsizetype, qsizetype>> runs;
+    for (const LogRenderer::RowStyle::Run& run : style.runs) {
+        runs.emplace_back(run.start, run.end);
+    }
+    EXPECT_EQ(runs, (std::vector<std::pair<qsizetype, qsizetype>>{{0, 2}, {2, 8}, {9, 10}}));
+}

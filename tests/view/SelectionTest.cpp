@@ -391,3 +391,41 @@ TEST_F(SelectionTest, PrimaryDataIsBuiltOnlyWhenAskedAndNeverFromAResetDocument)
     source->detach();
     EXPECT_EQ(orphan.text(), QString());
 }
+
+// With wrapped lines a point names a character by its row as well: a drag from the first
+// row of a line to its third selects what lies between, and copies it; right of a row
+// that broke at a blank is that blank, not the next row's first character.
+TEST_F(SelectionTest, ADragAcrossWrappedRowsSelectsAndCopiesTheTextBetween)
+{
+    open("placeholder\n", 10);
+    const int cell = view->renderer().averageCharWidth();
+    const int cols = (view->viewport()->width() - 1) / cell;
+    std::string digits;
+    for (int k = 0; k < 5 * cols; ++k) {
+        digits += char('0' + k % 10);
+    }
+    const std::string broken = std::string(std::size_t(cols - 3), 'a') + " bbbb";
+    open(digits + "\n" + broken + "\n", 12);
+    store->SetBool(Setting::WrapLongLines, true); // View > Wrap Long Lines
+    view->OnUpdate();
+    settle();
+    ASSERT_EQ(view->wrapWidth() / cell, cols);
+    auto point = [&](int k) {
+        return QPoint((k % cols) * cell + cell / 2, (k / cols) * lineHeight + lineHeight / 2);
+    };
+    const std::u16string text(digits.begin(), digits.end());
+    const std::u16string expected = text.substr(5, std::size_t(2 * cols - 1));
+    drag(point(5), point(2 * cols + 3));
+    EXPECT_EQ(selected(), expected);
+    drag(point(2 * cols + 3), point(5));
+    EXPECT_EQ(selected(), expected) << "upwards the same";
+    EXPECT_EQ(view->OnEditCopy().outcome, CopyOutcome::Copied);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdU16String(expected));
+
+    // The second line's first row ends with the blank it broke at.
+    const int y = 5 * lineHeight + lineHeight / 2;
+    drag(QPoint(cell / 2, y), QPoint(view->viewport()->width() - 2, y));
+    EXPECT_EQ(selected(), std::u16string(std::size_t(cols - 3), u'a') + u" ");
+    EXPECT_EQ(view->caretLine(), 1);
+    EXPECT_EQ(view->caretCharacter(), cols - 2) << "after the blank: the next row's start";
+}
