@@ -9,9 +9,10 @@
 //   quill_bench index FILE [THREADS]     open + index: seconds, GB/s, bytes per line (THREADS 1:
 //                                        on this thread alone, as on a single processor)
 //   quill_bench getline FILE COUNT       GetLine of random far lines: median, p90 (ms)
-//   quill_bench generate-coloured FILE MIB
+//   quill_bench generate-coloured FILE MIB [PERCENT]
 //                                        the same log as a program writes it for a terminal:
-//                                        levels and names in SGR colours
+//                                        levels and names in SGR colours, in PERCENT of the
+//                                        lines (100 when not given), the others plain
 //   quill_bench find FILE TEXT FLAGS     Find from the top (FLAGS: c = case, w = word,
 //                                        t = with terminal colours on)
 //   quill_bench follow DIR SECONDS MBPS [poll]
@@ -270,33 +271,51 @@ int generate(const std::string& path, long mib)
     return 0;
 }
 
-int generateColoured(const std::string& path, long mib)
+int generateColoured(const std::string& path, long mib, long percent)
 {
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (!out) {
         return 1;
     }
     std::mt19937 rng(1);
-    const char* levels[] = {"\x1b[32mINFO \x1b[0m", "\x1b[2mDEBUG\x1b[0m",
-                            "\x1b[1;33mWARN \x1b[0m", "\x1b[1;31mERROR\x1b[0m",
-                            "\x1b[38;5;244mTRACE\x1b[0m"};
-    const char* words[] = {"connection", "request", "user", "\x1b[36msession\x1b[39m",
-                           "timeout", "handler", "database", "cache", "worker", "queue",
-                           "retry", "payload", "GET", "POST", "/api/v1/items",
-                           "status=\x1b[38;2;0;200;0m200\x1b[0m", "id=42"};
+    // Each piece coloured and plain; a line is written in colour with the given chance.
+    const char* levels[][2] = {{"\x1b[32mINFO \x1b[0m", "INFO "},
+                               {"\x1b[2mDEBUG\x1b[0m", "DEBUG"},
+                               {"\x1b[1;33mWARN \x1b[0m", "WARN "},
+                               {"\x1b[1;31mERROR\x1b[0m", "ERROR"},
+                               {"\x1b[38;5;244mTRACE\x1b[0m", "TRACE"}};
+    const char* words[][2] = {{"connection", "connection"},
+                              {"request", "request"},
+                              {"user", "user"},
+                              {"\x1b[36msession\x1b[39m", "session"},
+                              {"timeout", "timeout"},
+                              {"handler", "handler"},
+                              {"database", "database"},
+                              {"cache", "cache"},
+                              {"worker", "worker"},
+                              {"queue", "queue"},
+                              {"retry", "retry"},
+                              {"payload", "payload"},
+                              {"GET", "GET"},
+                              {"POST", "POST"},
+                              {"/api/v1/items", "/api/v1/items"},
+                              {"status=\x1b[38;2;0;200;0m200\x1b[0m", "status=200"},
+                              {"id=42", "id=42"}};
     const long target = mib * 1024 * 1024 - long(std::strlen(LastLineMarker)) - 1;
     long written = 0;
     std::string line;
     long n = 0;
     while (written < target) {
+        const int plain = long(rng() % 100) < percent ? 0 : 1;
         char stamp[96];
         const unsigned thread = unsigned(rng() % 16);
-        std::snprintf(stamp, sizeof stamp, "\x1b[90m2026-12-07 12:%02ld:%02ld.%03ld\x1b[0m %s [t%02u] ",
-                      (n / 60000) % 60, (n / 1000) % 60, n % 1000, levels[rng() % 5], thread);
+        std::snprintf(stamp, sizeof stamp, "%s2026-12-07 12:%02ld:%02ld.%03ld%s %s [t%02u] ",
+                      plain ? "" : "\x1b[90m", (n / 60000) % 60, (n / 1000) % 60, n % 1000,
+                      plain ? "" : "\x1b[0m", levels[rng() % 5][plain], thread);
         line = stamp;
         const std::size_t length = 60 + rng() % 160;
         while (line.size() < length) {
-            line += words[rng() % (sizeof words / sizeof words[0])];
+            line += words[rng() % (sizeof words / sizeof words[0])][plain];
             line += ' ';
         }
         line += '\n';
@@ -418,17 +437,20 @@ int findBench(const std::string& path, const std::string& text, const std::strin
     }
     doc.GetLine(0);
     double best = 1e9;
+    double bestCpu = 1e9;
     bool found = false;
     for (int run = 0; run < 3; ++run) {
         warm(path);
         doc.SetFindPosition(0, 0);
+        const double cpuStart = cpuSeconds();
         const auto start = Clock::now();
         found = doc.Find(u16(text), true, flags);
         best = std::min(best, seconds(Clock::now() - start));
+        bestCpu = std::min(bestCpu, cpuSeconds() - cpuStart);
     }
     const bool onLastLine = found && doc.GetSelection().startLine == doc.GetLineCount() - 1;
-    std::printf("find_seconds %.4f\nfind_gbps %.3f\nfind_on_last_line %d\n", best,
-                double(doc.IndexedEnd()) / best / 1e9, onLastLine ? 1 : 0);
+    std::printf("find_seconds %.4f\nfind_cpu_seconds %.4f\nfind_gbps %.3f\nfind_on_last_line %d\n",
+                best, bestCpu, double(doc.IndexedEnd()) / best / 1e9, onLastLine ? 1 : 0);
     return onLastLine ? 0 : 2;
 }
 
@@ -1038,7 +1060,8 @@ int main(int argc, char** argv)
         return generate(args[1], std::atol(args[2].c_str()));
     }
     if (args.size() >= 3 && args[0] == "generate-coloured") {
-        return generateColoured(args[1], std::atol(args[2].c_str()));
+        return generateColoured(args[1], std::atol(args[2].c_str()),
+                                args.size() >= 4 ? std::atol(args[3].c_str()) : 100);
     }
     if (args.size() >= 5 && args[0] == "generate-lines") {
         return generateLines(args[1], std::atol(args[2].c_str()), std::atol(args[3].c_str()),

@@ -7,26 +7,49 @@
 // maps each character to one byte, so it gets the same pre-search. Where the bytes of a
 // match cannot be predicted (a multi-byte narrow set other than UTF-8, or a text with U+FFFD
 // or the lone-CR symbol, which decoding produces from other bytes) every line is checked,
-// decoded from large reads of whole lines.
+// decoded from large reads of whole lines. With terminal colours on, the reads are of whole
+// lines, searched as shown: a read that holds an ESC loses its control sequences first, so
+// a text that a sequence splits in the bytes is found where it is whole on the screen.
 
 #include "engine/BytePattern.h"
 #include "engine/DocumentHost.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
 #include "engine/SgrParser.h"
-#include "engine/ShownSearch.h"
+#include "engine/ShownLines.h"
 #include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 constexpr std::size_t SearchReadSize = std::size_t{256} << 10;
 // Lines decoded one by one are read in blocks of whole lines of about this size.
 constexpr FileOffset LinesReadSize = 1 << 20;
+
+// The line feeds in [p, p + n), sixteen bytes a step.
+std::size_t countLineFeeds(const std::uint8_t* p, std::size_t n)
+{
+    std::size_t count = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i feed = _mm_set1_epi8('\n');
+    for (; n - i >= 16; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        count += std::size_t(__builtin_popcount(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, feed)))));
+    }
+#endif
+    for (; i < n; ++i) {
+        count += p[i] == '\n' ? 1 : 0;
+    }
+    return count;
+}
 
 struct SearchHit {
     LineNumber line = 0;
@@ -67,7 +90,7 @@ class DocumentSearch {
             }
         }
         if (m_byteMode && m_terminal) {
-            return strippedForward(from.line + 1);
+            return shownForward(from.line + 1);
         }
         return m_byteMode ? scanForward(from.line + 1) : linesForward(from.line + 1);
     }
@@ -89,7 +112,7 @@ class DocumentSearch {
             below = from.line;
         }
         if (m_byteMode && m_terminal) {
-            return strippedBackward(below);
+            return shownBackward(below);
         }
         return m_byteMode ? scanBackward(below) : linesBackward(below);
     }
@@ -208,61 +231,82 @@ class DocumentSearch {
         return std::nullopt;
     }
 
-    // Terminal colours on, in a byte-oriented encoding: the lines of [first, end) whose text
-    // as shown may hold the pattern (engine/ShownSearch.h), as indices from first in
-    // ascending order, read from the file in one go; each is checked afterwards by the
-    // exact rule on the text shown.
-    bool strippedCandidates(LineNumber first, LineNumber end, std::vector<LineNumber>& lines)
+    // Terminal colours on, in a byte-oriented encoding: lines from first on, whole, up to
+    // about SearchReadSize bytes (at least one line), read and searched as shown
+    // (engine/ShownLines.h); the lines with a hit, as indices from first in ascending
+    // order, each to be checked by the exact rule. False when the file cannot be read.
+    bool shownHits(LineNumber first, LineNumber end, std::vector<LineNumber>& lines)
     {
         lines.clear();
         const FileOffset base = m_index.lineStart(first);
         m_raw.resize(std::size_t(m_index.lineStart(end) - base));
         const std::int64_t got = m_file.readAt(m_raw.data(), m_raw.size(), base);
         if (got < 0 || std::size_t(got) != m_raw.size()) {
-            return got >= 0; // the file shrank under the search: nothing more to find here
+            return false; // the file shrank under the search: nothing more to find here
         }
         if (!m_matchCase) {
             FoldAsciiBytes(m_raw.data(), m_raw.size());
         }
-        m_starts.clear();
-        m_index.copyStarts(first, end - first + 1, m_index.lineStart(end), m_starts);
-        m_candidates.clear();
-        FindShownCandidates(m_raw.data(), m_starts.data(), std::size_t(end - first),
-                            reinterpret_cast<const std::uint8_t*>(m_bytes.data()), m_bytes.size(),
-                            m_rare, m_candidates);
+        // The block loses its sequences as one piece: none holds a line feed, so each line
+        // loses its own. Without an ESC the bytes are the text shown.
+        const bool stripped = m_shown.StripBlock(m_raw.data(), m_raw.size());
+        const std::uint8_t* hay = stripped ? m_shown.Bytes() : m_raw.data();
+        const std::size_t length =
+            stripped ? std::size_t(m_shown.Starts()[1] - m_shown.Starts()[0]) : m_raw.size();
         const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
-        for (const ShownCandidate& candidate : m_candidates) {
-            // A candidate that is not a clean hit is looked at without its sequences first:
-            // reading and decoding it again costs far more.
-            if (!candidate.clean) {
-                const std::size_t from = std::size_t(m_starts[candidate.line] - base);
-                const std::size_t n = std::size_t(m_starts[candidate.line + 1] - base) - from;
-                if (m_line.size() < n) {
-                    m_line.resize(n);
-                }
-                const std::size_t shown = StripSgrBytes(m_raw.data() + from, n, m_line.data());
-                if (shown < m_bytes.size() ||
-                    !FindPatternBytes(m_line.data(), m_line.data() + shown, pat, m_bytes.size(),
-                                      m_rare)) {
-                    continue;
-                }
+        const std::size_t plen = m_bytes.size();
+        // A hit's line: the line feeds before it, counted on from the last hit's line.
+        std::size_t pos = 0;
+        LineNumber line = 0;
+        while (length - pos >= plen) {
+            const auto* found = FindPatternBytes(hay + pos, hay + length, pat, plen, m_rare);
+            if (!found) {
+                break;
             }
-            lines.push_back(LineNumber(candidate.line));
+            const std::size_t at = std::size_t(found - hay);
+            line += LineNumber(countLineFeeds(hay + pos, at - pos));
+            lines.push_back(line);
+            // On from the next line, which starts after the line feed that ends this one.
+            const void* feed = std::memchr(found, '\n', length - at);
+            if (feed == nullptr) {
+                break;
+            }
+            pos = std::size_t(static_cast<const std::uint8_t*>(feed) - hay) + 1;
+            ++line;
         }
         return true;
     }
 
-    std::optional<SearchHit> strippedForward(LineNumber from)
+    // The end of a block of whole lines from first, of about SearchReadSize bytes.
+    LineNumber blockEnd(LineNumber first) const
+    {
+        const LineNumber count = m_index.lineCount();
+        const FileOffset want = m_index.lineStart(first) + FileOffset(SearchReadSize);
+        if (want >= m_index.lineStart(count)) {
+            return count;
+        }
+        return std::max(first + 1, m_index.lineAt(want));
+    }
+
+    // The start of a block of whole lines that ends at end, of about SearchReadSize bytes.
+    LineNumber blockStart(LineNumber end) const
+    {
+        const FileOffset want = m_index.lineStart(end) - FileOffset(SearchReadSize);
+        if (want <= m_index.lineStart(0)) {
+            return 0;
+        }
+        const LineNumber line = m_index.lineAt(want);
+        const LineNumber first = m_index.lineStart(line) < want ? line + 1 : line;
+        return std::min(first, end - 1);
+    }
+
+    std::optional<SearchHit> shownForward(LineNumber from)
     {
         const LineNumber count = m_index.lineCount();
         std::vector<LineNumber> candidates;
         for (LineNumber first = from; first < count;) {
-            LineNumber end = first + 1;
-            while (end < count &&
-                   m_index.lineStart(end + 1) - m_index.lineStart(first) <= LinesReadSize) {
-                ++end;
-            }
-            if (!strippedCandidates(first, end, candidates)) {
+            const LineNumber end = blockEnd(first);
+            if (!shownHits(first, end, candidates)) {
                 return std::nullopt;
             }
             for (LineNumber k : candidates) {
@@ -275,16 +319,12 @@ class DocumentSearch {
         return std::nullopt;
     }
 
-    std::optional<SearchHit> strippedBackward(LineNumber below)
+    std::optional<SearchHit> shownBackward(LineNumber below)
     {
         std::vector<LineNumber> candidates;
         for (LineNumber end = below; end > 0;) {
-            LineNumber first = end - 1;
-            while (first > 0 &&
-                   m_index.lineStart(end) - m_index.lineStart(first - 1) <= LinesReadSize) {
-                --first;
-            }
-            if (!strippedCandidates(first, end, candidates)) {
+            const LineNumber first = blockStart(end);
+            if (!shownHits(first, end, candidates)) {
                 return std::nullopt;
             }
             for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
@@ -440,9 +480,7 @@ class DocumentSearch {
     std::size_t m_rare = 0; // index of the pattern byte searched for first
     std::string m_bytes;
     std::vector<std::uint8_t> m_raw;
-    std::vector<FileOffset> m_starts;
-    std::vector<ShownCandidate> m_candidates;
-    std::vector<std::uint8_t> m_line; // one line without its control sequences
+    ShownLines m_shown;
     std::vector<std::u16string> m_lines;
     std::unique_ptr<quill::AlignedBuffer> m_buffer;
     std::size_t m_pad = 0;

@@ -2,7 +2,6 @@
 
 #include "engine/LineText.h"
 #include "engine/SgrParser.h"
-#include "engine/ShownSearch.h"
 #include "platform/NarrowCodec.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 0
@@ -35,25 +34,6 @@ constexpr char16_t WordAfter[] = u")(?![^\\t ,;:\\\\/.\\r\\n])";
 // line inside a run may match differently than the line alone: lookaround, \A \z \Z \G
 // \K, verbs and newline overrides "(*...)", and unsetting options (multi-line mode off).
 // A conservative textual test: an escaped look-alike only costs speed.
-// No byte at or above 0x80, eight at a time.
-bool isAscii(const std::uint8_t* p, std::size_t n)
-{
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i, 8);
-        if (word & 0x8080808080808080ull) {
-            return false;
-        }
-    }
-    for (; i < n; ++i) {
-        if (p[i] >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool seesPastLine(std::u16string_view p)
 {
     for (std::size_t i = 0; i + 1 < p.size(); ++i) {
@@ -213,9 +193,7 @@ void FilterScratch::Trim(std::size_t keepBytes)
     if (m_text.capacity() > keepBytes) {
         m_text = std::u16string();
     }
-    if (m_line.size() > keepBytes) {
-        m_line = std::vector<std::uint8_t>();
-    }
+    m_shown.Trim(keepBytes);
 }
 
 FilterPattern::~FilterPattern() = default;
@@ -320,6 +298,48 @@ bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScr
     return FindInLineForward(text, m_foldedText, 0, m_term.wholeWord) >= 0;
 }
 
+namespace {
+
+// Lines are taken out of their sequences and searched this many bytes at a time, so that
+// what was written is searched while it is still in the processor's cache.
+constexpr FileOffset ShownRunBytes = FileOffset{256} << 10;
+
+// Calls match(run, runHay) for the chunk's runs of whole lines of about ShownRunBytes each
+// (at least one line), runHay being hay where the run starts; the rows (and undecided
+// lines) it appends count from the run's first line and are made to count from the chunk's.
+template <typename Match>
+bool forShownRuns(const LineChunk& chunk, const std::uint8_t* hay, std::vector<std::uint32_t>& rows,
+                  std::vector<std::uint32_t>* undecided, Match match)
+{
+    const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
+    for (std::size_t first = 0; first < chunk.count;) {
+        const FileOffset* after = std::upper_bound(chunk.starts + first + 1, startsEnd,
+                                                   chunk.starts[first] + ShownRunBytes) -
+                                  1;
+        const std::size_t end = std::max(first + 1, std::size_t(after - chunk.starts));
+        LineChunk run = chunk;
+        const std::size_t offset = std::size_t(chunk.starts[first] - chunk.starts[0]);
+        run.bytes = chunk.bytes + offset;
+        run.starts = chunk.starts + first;
+        run.count = end - first;
+        const std::size_t rowsBefore = rows.size();
+        const std::size_t undecidedBefore = undecided != nullptr ? undecided->size() : 0;
+        if (!match(run, hay + offset)) {
+            return false;
+        }
+        for (std::size_t k = rowsBefore; k < rows.size(); ++k) {
+            rows[k] += std::uint32_t(first);
+        }
+        for (std::size_t k = undecidedBefore; undecided != nullptr && k < undecided->size(); ++k) {
+            (*undecided)[k] += std::uint32_t(first);
+        }
+        first = end;
+    }
+    return true;
+}
+
+} // namespace
+
 bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                                  std::vector<std::uint32_t>& rows) const
 {
@@ -342,41 +362,24 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         }
         return true;
     }
-    // As shown, a line's text may hold the pattern across a sequence its bytes hold in
-    // between, and a byte hit may lie inside a sequence (see strippedLines); UTF-16 lines
-    // with an escape are checked besides the hits (terminalLines). What is found is checked
-    // by the exact rule on the text shown.
-    const bool exact = bytes.exact && !m_term.wholeWord && !chunk.terminal;
     const std::uint8_t* hay = m_term.matchCase ? chunk.bytes : scratch.folded(chunk);
     if (chunk.terminal &&
         (chunk.form == FilterTextForm::Utf8 || chunk.form == FilterTextForm::Narrow)) {
-        return strippedLines(chunk, hay, bytes, scratch, rows);
+        // Searched as shown, without the sequences (engine/ShownLines.h); a run without
+        // any is searched as it is.
+        return forShownRuns(
+            chunk, hay, rows, nullptr, [&](const LineChunk& run, const std::uint8_t* runHay) {
+                if (scratch.m_shown.Strip(runHay, run.starts, run.count)) {
+                    return searchLiteral(run, scratch.m_shown.Bytes(), scratch.m_shown.Starts(),
+                                         &scratch.m_shown, scratch, rows);
+                }
+                return searchLiteral(run, runHay, run.starts, nullptr, scratch, rows);
+            });
     }
+    // UTF-16 lines with an escape are checked besides the hits (terminalLines).
     const std::size_t firstRow = rows.size();
-    const FileOffset base = chunk.starts[0];
-    const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
-    const auto* needle = reinterpret_cast<const std::uint8_t*>(bytes.bytes.data());
-    const std::size_t plen = bytes.bytes.size();
-    const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
-    std::size_t line = 0;
-    std::size_t pos = 0;
-    while (length - pos >= plen) {
-        const void* found = FindPatternBytes(hay + pos, hay + length, needle, plen, bytes.rare);
-        if (!found) {
-            break;
-        }
-        if (!exact && scratch.AbortRequested()) {
-            return false;
-        }
-        const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - hay);
-        line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd, at) - chunk.starts) - 1;
-        if (exact || literalLine(chunk, line, scratch)) {
-            rows.push_back(std::uint32_t(line));
-        }
-        if (++line >= chunk.count) {
-            break;
-        }
-        pos = std::size_t(chunk.starts[line] - base);
+    if (!searchLiteral(chunk, hay, chunk.starts, nullptr, scratch, rows)) {
+        return false;
     }
     if (chunk.terminal) {
         return terminalLines(chunk, scratch, rows, firstRow);
@@ -384,41 +387,75 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
     return true;
 }
 
-bool FilterPattern::strippedLines(const LineChunk& chunk, const std::uint8_t* hay,
-                                  const BytePattern& bytes, FilterScratch& scratch,
-                                  std::vector<std::uint32_t>& rows) const
+bool FilterPattern::searchLiteral(const LineChunk& chunk, const std::uint8_t* hay,
+                                  const FileOffset* starts, const ShownLines* shown,
+                                  FilterScratch& scratch, std::vector<std::uint32_t>& rows) const
 {
-    const bool exact = bytes.exact && !m_term.wholeWord;
+    const BytePattern& bytes = m_bytes[std::size_t(chunk.encoding)];
+    // A byte hit is an occurrence (UTF-8, no whole-word rule) unless a removed sequence
+    // joined the halves of a broken character in its line.
+    const bool exact =
+        bytes.exact && !m_term.wholeWord && (!chunk.terminal || chunk.form == FilterTextForm::Utf8);
+    const FileOffset base = starts[0];
+    const std::size_t length = std::size_t(starts[chunk.count] - base);
     const auto* needle = reinterpret_cast<const std::uint8_t*>(bytes.bytes.data());
     const std::size_t plen = bytes.bytes.size();
-    std::vector<ShownCandidate>& candidates = scratch.m_candidates;
-    candidates.clear();
-    if (!FindShownCandidates(hay, chunk.starts, chunk.count, needle, plen, bytes.rare,
-                             candidates, [&] { return scratch.AbortRequested(); })) {
-        return false;
-    }
-    const FileOffset base = chunk.starts[0];
-    for (const ShownCandidate& candidate : candidates) {
-        const std::size_t from = std::size_t(chunk.starts[candidate.line] - base);
-        const std::size_t to = std::size_t(chunk.starts[candidate.line + 1] - base);
-        // On an ASCII line the bytes are the characters: a clean hit, or a hit in the bytes
-        // without their sequences, is an occurrence in the text shown. Elsewhere a removed
-        // sequence may join the halves of a broken character, so the line is decoded.
-        const bool ascii = exact && isAscii(hay + from, to - from);
-        bool found = candidate.clean;
+    const FileOffset* const startsEnd = starts + chunk.count + 1;
+    std::size_t line = 0;
+    std::size_t pos = 0;
+    while (length - pos >= plen) {
+        const void* found = FindPatternBytes(hay + pos, hay + length, needle, plen, bytes.rare);
         if (!found) {
-            if (scratch.m_line.size() < to - from) {
-                scratch.m_line.resize(to - from);
-            }
-            const std::size_t n = StripSgrBytes(hay + from, to - from, scratch.m_line.data());
-            found = n >= plen && FindPatternBytes(scratch.m_line.data(), scratch.m_line.data() + n,
-                                                  needle, plen, bytes.rare) != nullptr;
+            break;
         }
-        if (found && (ascii || literalLine(chunk, candidate.line, scratch))) {
-            rows.push_back(std::uint32_t(candidate.line));
+        if ((!exact || shown != nullptr) && scratch.AbortRequested()) {
+            return false;
         }
+        const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - hay);
+        line = std::size_t(std::upper_bound(starts + line + 1, startsEnd, at) - starts) - 1;
+        const bool take = exact && (shown == nullptr || !shown->Joined(line));
+        if (take || literalLine(chunk, line, scratch)) {
+            rows.push_back(std::uint32_t(line));
+        }
+        if (++line >= chunk.count) {
+            break;
+        }
+        pos = std::size_t(starts[line] - base);
     }
     return true;
+}
+
+void FilterPattern::judgeJoined(const LineChunk& run, FilterScratch& scratch,
+                                std::vector<std::uint32_t>& rows, std::size_t rowsBefore,
+                                std::vector<std::uint32_t>& undecided,
+                                std::size_t undecidedBefore) const
+{
+    // Where a removed sequence joined the halves of a broken character, the bytes say a
+    // character the line does not show: such a line is judged again on its decoded text.
+    const std::vector<std::size_t>& joined = scratch.m_shown.JoinedLines();
+    if (joined.empty()) {
+        return;
+    }
+    auto isJoined = [&](std::uint32_t line) {
+        return std::binary_search(joined.begin(), joined.end(), std::size_t(line));
+    };
+    rows.erase(std::remove_if(rows.begin() + std::ptrdiff_t(rowsBefore), rows.end(), isJoined),
+               rows.end());
+    undecided.erase(std::remove_if(undecided.begin() + std::ptrdiff_t(undecidedBefore),
+                                   undecided.end(), isJoined),
+                    undecided.end());
+    const std::size_t rowsKept = rows.size();
+    const std::size_t undecidedKept = undecided.size();
+    for (const std::size_t line : joined) {
+        const int rc = regexLine(run, line, scratch);
+        if (rc != 0) {
+            (rc > 0 ? rows : undecided).push_back(std::uint32_t(line));
+        }
+    }
+    std::inplace_merge(rows.begin() + std::ptrdiff_t(rowsBefore),
+                       rows.begin() + std::ptrdiff_t(rowsKept), rows.end());
+    std::inplace_merge(undecided.begin() + std::ptrdiff_t(undecidedBefore),
+                       undecided.begin() + std::ptrdiff_t(undecidedKept), undecided.end());
 }
 
 bool FilterPattern::terminalLines(const LineChunk& chunk, FilterScratch& scratch,
@@ -495,17 +532,6 @@ int FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratc
     const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
     const std::uint8_t* p = chunk.bytes + from;
     const std::size_t n = to - from;
-    if (chunk.terminal && std::memchr(p, 0x1B, n) != nullptr &&
-        chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
-        // The sequences are ASCII bytes: taken out of the UTF-8 bytes, the line is matched
-        // as any other, without decoding it.
-        if (scratch.m_line.size() < n) {
-            scratch.m_line.resize(n);
-        }
-        const std::size_t shown = StripSgrBytes(p, n, scratch.m_line.data());
-        return match8(scratch.m_line.data(), contentLength(scratch.m_line.data(), shown), 0,
-                      scratch);
-    }
     if (chunk.terminal && std::memchr(p, 0x1B, n) != nullptr) {
         std::u16string& shown = scratch.m_text;
         shown.clear();
@@ -543,6 +569,27 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
             (rc > 0 ? rows : undecided).push_back(std::uint32_t(line));
         }
     };
+    if (chunk.terminal && chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
+        // The sequences are ASCII bytes: taken out of the UTF-8 bytes of the whole run, its
+        // lines are matched as any others, without decoding them.
+        return forShownRuns(
+            chunk, chunk.bytes, rows, &undecided, [&](const LineChunk& run, const std::uint8_t*) {
+                LineChunk plain = run;
+                plain.terminal = false;
+                if (!scratch.m_shown.Strip(run.bytes, run.starts, run.count)) {
+                    return matchRegex(plain, scratch, rows, undecided);
+                }
+                plain.bytes = scratch.m_shown.Bytes();
+                plain.starts = scratch.m_shown.Starts();
+                const std::size_t rowsBefore = rows.size();
+                const std::size_t undecidedBefore = undecided.size();
+                if (!matchRegex(plain, scratch, rows, undecided)) {
+                    return false;
+                }
+                judgeJoined(run, scratch, rows, rowsBefore, undecided, undecidedBefore);
+                return true;
+            });
+    }
     std::size_t line = 0;
     if (chunk.form == FilterTextForm::Utf8 && m_runSafe && !chunk.terminal) {
         const FileOffset base = chunk.starts[0];

@@ -21,7 +21,7 @@
 #include "engine/BytePattern.h"
 #include "engine/DocumentTypes.h"
 #include "engine/FilterSet.h"
-#include "engine/ShownSearch.h"
+#include "engine/ShownLines.h"
 
 #include <array>
 #include <atomic>
@@ -111,8 +111,7 @@ class FilterScratch {
     struct Pcre;
     std::unique_ptr<Pcre> m_pcre;
     std::vector<std::uint8_t> m_folded;
-    std::vector<std::uint8_t> m_line; // one line without its control sequences
-    std::vector<ShownCandidate> m_candidates;
+    ShownLines m_shown; // a run of lines as terminal colours show them
     bool m_foldedValid = false;
     bool m_foldedInPlace = false;
     std::u16string m_text;
@@ -165,8 +164,16 @@ class FilterPattern : public LineMatcher {
     bool matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                       std::vector<std::uint32_t>& rows) const;
     bool literalLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
-    bool strippedLines(const LineChunk& chunk, const std::uint8_t* hay, const BytePattern& bytes,
-                       FilterScratch& scratch, std::vector<std::uint32_t>& rows) const;
+    // The byte search over hay, a chunk's bytes or its lines as shown (starts then the shown
+    // starts); hits are checked by the exact rule where a byte hit is not an occurrence.
+    bool searchLiteral(const LineChunk& chunk, const std::uint8_t* hay, const FileOffset* starts,
+                       const ShownLines* shown, FilterScratch& scratch,
+                       std::vector<std::uint32_t>& rows) const;
+    // After a run's lines were matched as shown: its Joined() lines judged again on their
+    // decoded text (rows and undecided from the given sizes on are the run's).
+    void judgeJoined(const LineChunk& run, FilterScratch& scratch, std::vector<std::uint32_t>& rows,
+                     std::size_t rowsBefore, std::vector<std::uint32_t>& undecided,
+                     std::size_t undecidedBefore) const;
     bool terminalLines(const LineChunk& chunk, FilterScratch& scratch,
                        std::vector<std::uint32_t>& rows, std::size_t firstRow) const;
     bool matchRegex(const LineChunk& chunk, FilterScratch& scratch,

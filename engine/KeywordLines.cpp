@@ -4,6 +4,8 @@
 #include "engine/KeywordMatcher.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
+#include "engine/SgrParser.h"
+#include "engine/ShownLines.h"
 #include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -98,6 +100,7 @@ void KeywordLines::Sync()
     const std::uint64_t epoch = m_doc.IndexEpoch();
     const bool open = count > 0 && m_doc.LastLineOpen();
     const bool utf16 = m_doc.IsUtf16();
+    const bool terminal = m_doc.TerminalColors();
     const std::vector<Keyword> keywords = m_source ? m_source() : m_doc.GetKeywords();
     const bool anyEnabled = std::any_of(keywords.begin(), keywords.end(),
                                         [](const Keyword& k) { return k.m_enabled; });
@@ -105,11 +108,12 @@ void KeywordLines::Sync()
         std::lock_guard lock(m_mutex);
         // A line decoded the other way would have other keywords: another encoding (the
         // file's first bytes deciding late) starts over as a new index does.
-        if (epoch != m_epoch || utf16 != m_utf16 || keywords != m_keywords ||
-            m_doc.NativePath() != m_path) {
+        if (epoch != m_epoch || utf16 != m_utf16 || terminal != m_terminal ||
+            keywords != m_keywords || m_doc.NativePath() != m_path) {
             ++m_generation;
             m_epoch = epoch;
             m_utf16 = utf16;
+            m_terminal = terminal;
             m_keywords = keywords;
             m_path = m_doc.NativePath();
             m_lines.clear();
@@ -161,11 +165,13 @@ void KeywordLines::workerLoop()
     std::uint64_t needlesGeneration = ~std::uint64_t(0);
     std::vector<std::uint8_t> folded;
     std::vector<LineHits> hits;
+    ShownLines shown;
     auto lastNotice = std::chrono::steady_clock::now();
     for (;;) {
         std::uint64_t generation = 0;
         std::string path;
         bool utf16 = false;
+        bool terminal = false;
         std::vector<Keyword> keywords;
         LineNumber next = 0;
         LineNumber target = 0;
@@ -191,6 +197,7 @@ void KeywordLines::workerLoop()
             generation = m_generation;
             path = m_path;
             utf16 = m_utf16;
+            terminal = m_terminal;
             keywords = m_keywords;
             next = m_checked;
             target = m_target;
@@ -220,7 +227,8 @@ void KeywordLines::workerLoop()
         const FileOffset start = run.starts.front();
         const FileOffset end = run.starts[count];
         if (needlesGeneration != generation) {
-            presearch = makeNeedles(keywords, utf16, needles);
+            // UTF-16 lines with terminal colours are decoded before their sequences go.
+            presearch = makeNeedles(keywords, utf16, needles) && !(terminal && utf16);
             needlesGeneration = generation;
         }
         // Without the byte search every line is decoded and matched.
@@ -233,26 +241,34 @@ void KeywordLines::workerLoop()
                 // Only lines whose bytes hold some keyword's bytes can hold the keyword: they
                 // are found with the byte search Find uses, and only they are decoded.
                 hits.assign(count, LineHits{});
-                const std::size_t n = bytes.size();
+                // With terminal colours, the lines as shown (engine/ShownLines.h).
+                const bool stripped =
+                    terminal && shown.Strip(bytes.data(), run.starts.data(), count);
+                const std::uint8_t* hay = stripped ? shown.Bytes() : bytes.data();
+                const FileOffset* starts = stripped ? shown.Starts() : run.starts.data();
+                const std::size_t n = std::size_t(starts[count] - start);
                 if (std::any_of(needles.begin(), needles.end(),
                                 [](const Needle& needle) { return needle.folded; })) {
                     folded.resize(n);
-                    FoldAsciiBytes(bytes.data(), folded.data(), n);
+                    FoldAsciiBytes(hay, folded.data(), n);
                 }
                 for (const Needle& needle : needles) {
-                    const std::uint8_t* base = needle.folded ? folded.data() : bytes.data();
+                    const std::uint8_t* base = needle.folded ? folded.data() : hay;
                     const std::uint8_t* at = base;
                     while (const std::uint8_t* hit =
                                FindPatternBytes(at, base + n, needle.pattern)) {
                         const FileOffset offset = start + (hit - base);
-                        const auto after = std::upper_bound(
-                            run.starts.begin(), run.starts.begin() + count + 1, offset);
-                        const std::size_t line = std::size_t(after - run.starts.begin()) - 1;
+                        const std::size_t line =
+                            std::size_t(std::upper_bound(starts, starts + count + 1, offset) -
+                                        starts) -
+                            1;
                         const std::uint16_t k = std::uint16_t(needle.keyword + 1);
-                        std::uint16_t& slot = needle.proves ? hits[line].proven : hits[line].unsure;
+                        const bool proves =
+                            needle.proves && !(stripped && shown.Joined(line));
+                        std::uint16_t& slot = proves ? hits[line].proven : hits[line].unsure;
                         slot = slot == 0 ? k : std::min(slot, k);
                         // The rest of that line is settled: on from the next line's start.
-                        at = base + (run.starts[line + 1] - start);
+                        at = base + (starts[line + 1] - start);
                     }
                 }
             }
@@ -281,6 +297,9 @@ void KeywordLines::workerLoop()
             }
             text.clear();
             DecodeLineBytes(data, size, utf16, text);
+            if (terminal) {
+                StripSgrInPlace(text, nullptr);
+            }
             if (const Keyword* keyword = FindKeyword(keywords, StripTerminator(text))) {
                 found.emplace_back(next + LineNumber(i),
                                    static_cast<std::size_t>(keyword - keywords.data()));

@@ -8,7 +8,8 @@
 // under docAccess, the bytes are read and matched without it, as the filter does), so a
 // growing file costs only its new lines: an append is never a rescan. The open last line
 // is left for later; it is checked once a line feed ends it. A new index (open, reload,
-// Clear) or another keyword list starts the work over.
+// Clear) or another keyword list starts the work over. With terminal colours on, a line is
+// matched as shown, without its control sequences, as the log view colours it.
 //
 // Memory: the keyword lines (4 bytes each) and, for the strip, one byte per bucket of lines
 // (at most MaxBuckets buckets: when the file outgrows them, neighbouring buckets are merged
@@ -95,6 +96,7 @@ class KeywordLines {
     std::uint64_t m_epoch = ~std::uint64_t(0);
     std::string m_path;
     bool m_utf16 = false;
+    bool m_terminal = false; // lines are matched as terminal colours show them
     std::vector<Keyword> m_keywords;
     LineNumber m_target = 0;  // lines to check
     LineNumber m_checked = 0; // lines checked

@@ -680,11 +680,14 @@ std::u16string_view LogDocument::GetLineView(LineNumber index)
     return StripTerminator(m_lineCache[index - m_windowFirst]);
 }
 
-void LogDocument::GetLines(const std::vector<LineNumber>& lines,
-                            std::vector<std::u16string>& texts)
+void LogDocument::GetLines(const std::vector<LineNumber>& lines, std::vector<std::u16string>& texts,
+                           std::vector<StyleRuns>* runs)
 {
     std::lock_guard lock(m_docAccess);
     texts.assign(lines.size(), std::u16string());
+    if (runs != nullptr) {
+        runs->assign(lines.size(), StyleRuns());
+    }
     std::optional<quill::ReadOnlyFile> file;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const LineNumber line = lines[i];
@@ -693,13 +696,16 @@ void LogDocument::GetLines(const std::vector<LineNumber>& lines,
         }
         if (line >= m_windowFirst && line < m_windowEnd) {
             texts[i] = GetLineView(line);
+            if (runs != nullptr) {
+                (*runs)[i] = GetLineRuns(line);
+            }
             continue;
         }
         if (!file) {
             file.emplace(quill::ReadOnlyFile::open(m_nativePath));
         }
         if (file->isOpen()) {
-            ReadLineText(*file, line, texts[i]);
+            ReadLineText(*file, line, texts[i], runs != nullptr ? &(*runs)[i] : nullptr);
         }
     }
 }
@@ -901,7 +907,7 @@ void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first,
 }
 
 bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
-                                 std::u16string& text)
+                               std::u16string& text, StyleRuns* runs)
 {
     text.clear();
     const FileOffset from = m_index.lineStart(line);
@@ -915,7 +921,7 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
         std::u16string decoded;
         DecodeLineBytes(bytes.data(), std::size_t(got), Form(), decoded);
         if (TerminalColors()) {
-            StripSgrInPlace(decoded, nullptr);
+            StripSgrInPlace(decoded, runs);
         }
         text.assign(StripTerminator(decoded));
     } catch (const std::bad_alloc&) {

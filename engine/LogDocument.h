@@ -162,8 +162,10 @@ class LogDocument {
     // The text of scattered lines (the filter pane's rows), in the order asked, each
     // without its terminator; a line at or beyond the line count, or one that cannot be
     // read, gives empty text. Lines outside the decoded window are read straight from the
-    // file, so the window the main view paints from stays where it is.
-    void GetLines(const std::vector<LineNumber>& lines, std::vector<std::u16string>& texts);
+    // file, so the window the main view paints from stays where it is. With runs, also
+    // each line's terminal colours as GetLineRuns gives them (none while they are off).
+    void GetLines(const std::vector<LineNumber>& lines, std::vector<std::u16string>& texts,
+                  std::vector<StyleRuns>* runs = nullptr);
     // The longest line of the decoded window, terminator included.
     std::u16string GetLongestLine() const;
     // Which line that is: equal keys mean equal text, and a key that differs only by a
@@ -327,8 +329,10 @@ class LogDocument {
     void FindLongestLine();
     void DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
                      LineNumber slot, std::vector<std::u16string>& slots);
-    // The text of one line read straight from the file (Find), without terminator.
-    bool ReadLineText(const quill::ReadOnlyFile& file, LineNumber line, std::u16string& text);
+    // The text of one line read straight from the file (Find), without terminator; with
+    // runs, its terminal colours too.
+    bool ReadLineText(const quill::ReadOnlyFile& file, LineNumber line, std::u16string& text,
+                      StyleRuns* runs = nullptr);
     // Called by the watcher (holding docAccess) after an append.
     void SetFileSize(FileOffset size) { m_fileSize.store(size, std::memory_order_relaxed); }
     void PostToMainWindow(std::uint32_t message, std::uintptr_t value, std::intptr_t detail);

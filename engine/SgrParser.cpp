@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -258,28 +257,6 @@ void StripSgrInPlace(std::u16string& text, StyleRuns* runs)
     shown.reserve(text.size());
     StripSgr(text, shown, runs);
     text.swap(shown);
-}
-
-std::size_t StripSgrBytes(const std::uint8_t* bytes, std::size_t n, std::uint8_t* out)
-{
-    const std::basic_string_view<std::uint8_t> line(bytes, n);
-    std::size_t written = 0;
-    std::size_t i = 0;
-    std::size_t next = line.find(std::uint8_t(EscapeCharacter));
-    while (next != line.npos) {
-        std::size_t finalAt = 0;
-        const std::size_t length = sequenceLength(line, next, finalAt);
-        if (length == 0) {
-            next = line.find(std::uint8_t(EscapeCharacter), next + 1);
-            continue;
-        }
-        std::memmove(out + written, bytes + i, next - i);
-        written += next - i;
-        i = next + length;
-        next = line.find(std::uint8_t(EscapeCharacter), i);
-    }
-    std::memmove(out + written, bytes + i, n - i);
-    return written + n - i;
 }
 
 std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at)

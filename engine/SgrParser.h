@@ -36,14 +36,6 @@ void StripSgr(std::u16string_view line, std::u16string& shown, StyleRuns* runs);
 // StripSgr of text onto itself (runs, when not null, replaced by the line's).
 void StripSgrInPlace(std::u16string& text, StyleRuns* runs);
 
-// The shown bytes of one line of a byte-oriented encoding (UTF-8 or a single-byte set, where
-// the sequences' characters are ASCII bytes and no other character holds the byte ESC):
-// the line's bytes without its complete control sequences, written to out (room for n
-// bytes); returns how many. Decoding the result gives StripSgr's text wherever the line's
-// bytes decode cleanly; Find and the filter search these bytes and check what they find
-// against the text shown.
-std::size_t StripSgrBytes(const std::uint8_t* bytes, std::size_t n, std::uint8_t* out);
-
 // The length of the complete control sequence that starts at bytes[at] (which must be ESC)
 // of a line of n bytes; 0 when none starts there (the ESC is then text).
 std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at);

@@ -260,17 +260,17 @@ void FilterView::fetchRows(std::size_t first, std::size_t end)
         m_texts.clear();
     }
     std::vector<std::u16string> texts;
-    m_document->GetLines(wanted, texts);
+    std::vector<StyleRuns> runs;
+    m_document->GetLines(wanted, texts, &runs);
     for (std::size_t i = 0; i < wanted.size(); ++i) {
-        m_texts[wanted[i]] = std::move(texts[i]);
+        m_texts[wanted[i]] = Row{std::move(texts[i]), std::move(runs[i])};
     }
 }
 
-const std::u16string& FilterView::rowText(std::size_t row)
+const FilterView::Row* FilterView::row(std::size_t row)
 {
-    static const std::u16string empty;
     if (m_matches == nullptr || row >= rowCount()) {
-        return empty;
+        return nullptr;
     }
     const LineNumber line = m_matches->at(row);
     auto found = m_texts.find(line);
@@ -278,7 +278,14 @@ const std::u16string& FilterView::rowText(std::size_t row)
         fetchRows(row, row + 1);
         found = m_texts.find(line);
     }
-    return found != m_texts.end() ? found->second : empty;
+    return found != m_texts.end() ? &found->second : nullptr;
+}
+
+const std::u16string& FilterView::rowText(std::size_t row)
+{
+    static const std::u16string empty;
+    const Row* entry = this->row(row);
+    return entry != nullptr ? entry->text : empty;
 }
 
 void FilterView::paintEvent(QPaintEvent* event)
@@ -310,7 +317,10 @@ void FilterView::paintEvent(QPaintEvent* event)
         if (y + height <= area.top() || y > area.bottom()) {
             continue;
         }
-        const std::u16string& line = rowText(row);
+        static const Row none;
+        const Row* entry = this->row(row);
+        const Row& shown = entry != nullptr ? *entry : none;
+        const std::u16string& line = shown.text;
         ColorRef textRef = textColor;
         ColorRef backRef = backgroundColor;
         bool matched = false;
@@ -320,17 +330,23 @@ void FilterView::paintEvent(QPaintEvent* event)
         LogRenderer::RowStyle style =
             LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef, backRef,
                                   m_selection, static_cast<LineNumber>(row));
+        // As in the log view: a whole-line keyword's colours win over the line's terminal
+        // colours, and the keywords that colour their matches lie over both, in the part
+        // shown.
+        const StyleRuns& terminal = matched ? none.runs : shown.runs;
+        StyleRuns matchRuns;
         if (m_document != nullptr && textLeft <= area.right() &&
             std::any_of(m_document->GetKeywords().begin(), m_document->GetKeywords().end(),
                         [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; })) {
-            // Keywords that colour their matches do so here too, in the part shown.
             qsizetype from = 0;
             qsizetype to = 0;
             m_renderer.visibleRange(toQStringView(line), shownX + textLeft,
                                     shownX + area.right() + 1, from, to);
-            StyleRuns runs;
-            m_document->GetMatchRuns(line, std::size_t(from), std::size_t(to), runs);
-            LogRenderer::setRuns(style, runs);
+            m_document->GetMatchRuns(line, std::size_t(from), std::size_t(to), matchRuns);
+        }
+        if (!terminal.empty() || !matchRuns.empty()) {
+            LogRenderer::setRuns(style,
+                                 matchRuns.empty() ? terminal : OverlayRuns(terminal, matchRuns));
         }
         if (textLeft <= area.right()) {
             m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, toQStringView(line), style);
@@ -579,7 +595,7 @@ LineNumber FilterView::LineFromPoint(int y) const
         const int below = std::max(0, y) - row->y;
         if (below >= height && row->item + 1 == rowCount() &&
             row->end >= qsizetype(m_texts.contains(lineOfRow(row->item))
-                                      ? m_texts.at(lineOfRow(row->item)).size()
+                                      ? m_texts.at(lineOfRow(row->item)).text.size()
                                       : 0)) {
             return static_cast<LineNumber>(
                 std::min<std::size_t>(row->item + std::size_t(below / height), UINT32_MAX));

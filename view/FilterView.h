@@ -4,7 +4,8 @@
 // (counted from 1) in a gutter at the left, wide enough for the document's largest line
 // number, with a mark before it when a term could not decide the line; then its text
 // painted by the log view's renderer in the log view's font, with the same keyword
-// colours. It follows its end while the user is there, as the log view does.
+// colours and, while they are on, the same terminal colours (a whole-line keyword's colours
+// win over them). It follows its end while the user is there, as the log view does.
 //
 // Rows are selected and copied like the log view's lines (MouseSelection, one selection of
 // its own over rows); a copy gives the shown lines joined by CR LF. A click on a row that
@@ -137,8 +138,15 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     bool m_pressedWhileDragging = false;
     QBasicTimer m_autoScrollTimer;
     QPoint m_dragPoint;
-    // Row texts by document line; the open last line is read again on every change.
-    std::unordered_map<LineNumber, std::u16string> m_texts;
+    // Row texts and their terminal colours by document line; the open last line is read
+    // again on every change.
+    struct Row {
+        std::u16string text;
+        StyleRuns runs;
+    };
+    std::unordered_map<LineNumber, Row> m_texts;
+    // The row's entry, read when it is not yet; null for a row beyond the matches.
+    const Row* row(std::size_t row);
     std::uint64_t m_seenGeneration = 0;
     LineNumber m_seenLineCount = 0;
 

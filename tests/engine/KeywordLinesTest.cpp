@@ -253,3 +253,43 @@ TEST_F(KeywordLinesTest, TheFirstKeywordOfTheListThatMatchesALineIsItsColour)
     EXPECT_EQ(overview.buckets, (std::vector<std::uint8_t>{1, 2, 2, 0, 3}))
         << "err as a word first; errx is none; fail before warn in the list";
 }
+
+// With terminal colours on, a line is matched as shown: a keyword a sequence splits is
+// found, one that only a sequence holds is not, nor one whose character a sequence broke.
+TEST_F(KeywordLinesTest, WithTerminalColoursLinesAreMatchedAsShown)
+{
+    settings.store.SaveKeywords({Keyword(u"ERROR", 0, 0x0000AA, true, false, true),
+                                 Keyword(u"31m", 0, 0x0000BB, true, false, true),
+                                 Keyword(u"caf\u00E9", 0, 0x0000CC, true, false, true)});
+    for (const bool utf16 : {false, true}) {
+        SCOPED_TRACE(utf16 ? "UTF-16" : "UTF-8");
+        const std::vector<std::u16string> rows = {
+            u"ER\x1b[31mROR here", u"plain \x1b[31mred\x1b[0m", u"text 31m shown",
+            u"caf\u00E9 ok",       u"nothing",                  u"\x1b[1mERR\x1b[0mOR"};
+        std::string bytes = utf16 ? "\xFF\xFE" : "";
+        for (const std::u16string& row : rows) {
+            for (char16_t c : row + u"\n") {
+                if (utf16) {
+                    bytes += char(c & 0xFF);
+                    bytes += char(c >> 8);
+                } else if (c == u'\u00E9') {
+                    bytes += "\xC3\xA9";
+                } else {
+                    bytes += char(c);
+                }
+            }
+        }
+        if (!utf16) {
+            bytes += "caf\xC3\x1b[1m\xA9\n"; // shows two characters that cannot decode
+        }
+        open(bytes);
+        doc.SetTerminalColors(true);
+        KeywordLines lines(doc, nullptr);
+        sync(lines);
+        checkAgainst(lines, {0, 2, 3, 5}, doc.GetLineCount(), "as shown");
+        EXPECT_EQ(lines.GetOverview().buckets, (std::vector<std::uint8_t>{1, 0, 2, 3, 0, 1}));
+        doc.SetTerminalColors(false);
+        sync(lines);
+        checkAgainst(lines, {0, 1, 2, 3}, doc.GetLineCount(), "as written");
+    }
+}

@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
@@ -740,4 +741,102 @@ TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
     EXPECT_EQ(dragged.endLine, LineNumber(screen[first].item));
     EXPECT_EQ(dragged.startCol, 1);
     EXPECT_EQ(dragged.endCol, int(screen[first + 1].start) + 2);
+}
+
+// With View > Terminal Colours on, the pane's rows look as the log view's lines do: the
+// sequences hidden, their colours, bold and underline shown, a whole-line keyword's
+// colours over them; rows near the log view's lines and far from them alike. A text a
+// sequence splits is found whole, and a copy gives the rows as shown.
+TEST_F(FilterPaneTest, TerminalColoursShowInTheRowsAsInTheLogView)
+{
+    store->SaveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true)});
+    const std::string coloured = "\x1b[42mGREEN\x1b[0m ERROR tail\n"
+                                 "FATAL \x1b[42mgreen\x1b[0m ERROR\n"
+                                 "ER\x1b[31mROR \x1b[1;4mbold under\x1b[0m \x1b[K\n";
+    std::string text = coloured;
+    for (int i = 0; i < 3000; ++i) {
+        text += "plain " + std::to_string(i) + "\n";
+    }
+    text += coloured;
+    open(text);
+    frame->action(Command::ViewTerminalColors)->trigger();
+    ASSERT_TRUE(document->TerminalColors());
+    filterBy("ERROR");
+    EXPECT_EQ(shown(3006), (std::vector<LineNumber>{0, 1, 2, 3003, 3004, 3005}));
+
+    // The log view at its top shows lines 0-2 from its window; the pane's last rows read
+    // lines 3003-3005 from the file.
+    QTest::keyClick(frame->GetView(), Qt::Key_Home, Qt::ControlModifier);
+    QApplication::processEvents();
+    LogView* view = frame->GetView();
+    ASSERT_EQ(view->verticalScrollBar()->value(), 0);
+    const QImage log = view->viewport()->grab().toImage();
+    const int height = int(view->lineHeight());
+    ASSERT_EQ(rows()->rowHeight(), height);
+    const int width = std::min(log.width(), 30 * view->renderer().averageCharWidth());
+    const QColor green(0, 205, 0);
+    const QColor blue(0, 0, 255);
+    for (const bool far : {false, true}) {
+        SCOPED_TRACE(far ? "rows read from the file" : "rows of the log view's window");
+        QTest::keyClick(rows(), far ? Qt::Key_End : Qt::Key_Home, Qt::ControlModifier);
+        QApplication::processEvents();
+        const QImage pane = rows()->viewport()->grab().toImage();
+        const std::size_t first = far ? 3 : 0;
+        ASSERT_LT(first - rows()->firstVisibleRow(), 4u);
+        const int gutter = rows()->gutterWidth();
+        const int cell = rows()->renderer().averageCharWidth();
+        for (int line = 0; line < 3; ++line) {
+            const int top = int(first + std::size_t(line) - rows()->firstVisibleRow()) * height;
+            int differing = 0;
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    differing += pane.pixel(gutter + x, top + y) != log.pixel(x, line * height + y);
+                }
+            }
+            EXPECT_EQ(differing, 0) << "row of line " << line << " looks as in the log view";
+        }
+        // What the rows look like: green behind GREEN only, the keyword's blue over the
+        // green of the FATAL line.
+        const int greenRow = int(first - rows()->firstVisibleRow()) * height;
+        EXPECT_EQ(pane.pixelColor(gutter + 1, greenRow + 1), green);
+        EXPECT_EQ(pane.pixelColor(gutter + 4 * cell + 1, greenRow + 1), green);
+        EXPECT_NE(pane.pixelColor(gutter + 5 * cell + 1, greenRow + 1), green);
+        const int fatal = greenRow + height;
+        EXPECT_EQ(pane.pixelColor(gutter + 7 * cell + 1, fatal + 1), blue);
+    }
+    // Bold and underline drawn: row 2's styled words differ from the same words unstyled.
+    const QImage pane = rows()->viewport()->grab().toImage();
+    const int top = int(5 - rows()->firstVisibleRow()) * height;
+    const QColor background = quill::colorFromRef(store->GetDword(Setting::BackgroundColor));
+    QImage plain(pane.size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&plain);
+        LogRenderer::RowStyle style;
+        style.text = quill::colorFromRef(store->GetDword(Setting::TextColor));
+        style.background = style.rest = background;
+        rows()->renderer().paintRow(painter, top, -rows()->gutterWidth(), 0, pane.width(),
+                                    QStringLiteral("ERROR bold under "), style);
+    }
+    const int cell = rows()->renderer().averageCharWidth();
+    auto ink = [&](const QImage& image, int from, int to) {
+        int count = 0;
+        for (int y = top; y < top + height; ++y) {
+            for (int x = rows()->gutterWidth() + from * cell; x < rows()->gutterWidth() + to * cell;
+                 ++x) {
+                count += image.pixelColor(x, y) != background;
+            }
+        }
+        return count;
+    };
+    EXPECT_EQ(ink(pane, 0, 6), ink(plain, 0, 6)) << "ERROR is plain text";
+    EXPECT_GT(ink(pane, 6, 16), ink(plain, 6, 16)) << "bold and underlined";
+
+    // Select All and copy in the pane: the rows' text as shown.
+    QTest::mouseClick(rows()->viewport(), Qt::LeftButton, {}, rowPoint(rows()->firstVisibleRow()));
+    ASSERT_TRUE(rows()->hasFocus());
+    key(Qt::Key_A, Qt::ControlModifier);
+    key(Qt::Key_C, Qt::ControlModifier);
+    const QString shownRows =
+        QStringLiteral("GREEN ERROR tail\r\nFATAL green ERROR\r\nERROR bold under \r\n");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), shownRows + shownRows);
 }

@@ -1,0 +1,478 @@
+// Lines as terminal colours show them, taken out of their sequences a whole run at once,
+// and Find and the filter that search them: against random lines whose shown form is built
+// along with them (sequences, broken sequences, characters a sequence breaks, texts that a
+// sequence splits, ESC at a line's end), and a naive search of that form.
+
+#include "EngineTestSupport.h"
+
+#include "engine/LineFilter.h"
+#include "engine/ShownLines.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace quilltest;
+
+namespace {
+
+struct ModelLine {
+    std::string bytes;                   // as written, terminator included
+    std::string shownBytes;              // without the complete sequences, terminator included
+    std::u16string shown;                // as the window shows it, without terminator
+    bool changed = false;                // a sequence was taken out
+    bool joined = false;                 // ... between two bytes beyond ASCII
+    std::vector<std::size_t> splits;     // places in shown where a sequence was taken out
+    std::vector<std::size_t> byteSplits; // the same in shownBytes
+};
+
+class LineMaker {
+  public:
+    explicit LineMaker(std::uint32_t seed) : m_random(seed) {}
+
+    unsigned pick(unsigned n) { return unsigned(m_random() % n); }
+
+    // A line of text pieces, sequences and broken sequences; plain: no ESC at all.
+    ModelLine line(bool plain, bool last)
+    {
+        ModelLine l;
+        const unsigned pieces = pick(9);
+        for (unsigned p = 0; p < pieces; ++p) {
+            switch (plain ? 0 : pick(8)) {
+            case 0:
+            case 1:
+            case 2:
+                text(l);
+                break;
+            case 3:
+            case 4:
+                hidden(l);
+                break;
+            case 5: { // an ESC that starts no sequence: shown as it is
+                static const char* const broken[] = {"\x1bx",       "\x1b(B",    "\x1b[3\t",
+                                                     "\x1b[1;\x7f", "\x1b[\x01", "\x1b[1\xC3\xA9"};
+                const unsigned k = pick(6);
+                shownPiece(l, broken[k], k == 5 ? u"\x1b[1\u00E9" : latin(broken[k]));
+                break;
+            }
+            case 6: // a sequence cut off by the ESC of the next one
+                shownPiece(l, "\x1b[12", u"\x1b[12");
+                hidden(l);
+                break;
+            default: { // a character a sequence breaks: two characters that cannot decode
+                shownPiece(l, "caf\xC3", u"caf\uFFFD");
+                hidden(l);
+                shownPiece(l, "\xA9", u"\uFFFD");
+                break;
+            }
+            }
+        }
+        if (!plain && pick(4) == 0) {
+            static const char* const ends[] = {"\x1b", "\x1b[", "\x1b[3", "\x1b[38;5"};
+            const char* end = ends[pick(4)];
+            shownPiece(l, end, latin(end)); // cut off by the line's end
+        }
+        if (!last || pick(2) == 0) {
+            const std::string terminator = pick(4) == 0 ? "\r\n" : "\n";
+            l.bytes += terminator;
+            l.shownBytes += terminator;
+        }
+        // Joined: a sequence was taken out between two bytes beyond ASCII.
+        for (std::size_t at : l.byteSplits) {
+            l.joined = l.joined || (at > 0 && at < l.shownBytes.size() &&
+                                    static_cast<unsigned char>(l.shownBytes[at - 1]) >= 0x80 &&
+                                    static_cast<unsigned char>(l.shownBytes[at]) >= 0x80);
+        }
+        return l;
+    }
+
+  private:
+    static std::u16string latin(const std::string& s)
+    {
+        std::u16string out;
+        for (char c : s) {
+            out += char16_t(static_cast<unsigned char>(c));
+        }
+        return out;
+    }
+
+    void shownPiece(ModelLine& l, const std::string& bytes, const std::u16string& shown)
+    {
+        l.bytes += bytes;
+        l.shownBytes += bytes;
+        l.shown += shown;
+    }
+
+    // Letters, blanks and the characters of sequences, long enough now and then to fill a
+    // sixteen-byte step; a few characters beyond ASCII.
+    void text(ModelLine& l)
+    {
+        static const char alphabet[] = "abcAB m[;0:x";
+        const unsigned length = 1 + (pick(4) == 0 ? pick(30) : pick(5));
+        for (unsigned k = 0; k < length; ++k) {
+            if (pick(20) == 0) {
+                shownPiece(l, "\xC3\xA9", u"\u00E9");
+            } else if (pick(40) == 0) {
+                shownPiece(l, "caf\xC3\xA9", u"caf\u00E9");
+            } else {
+                const char c = alphabet[pick(sizeof alphabet - 1)];
+                shownPiece(l, std::string(1, c), std::u16string(1, char16_t(c)));
+            }
+        }
+    }
+
+    // A complete sequence: SGR and others, short and longer than sixteen bytes.
+    void hidden(ModelLine& l)
+    {
+        // One of sixteen bytes and one of seventeen: the longest that a step of sixteen
+        // holds whole, and the shortest it does not.
+        static const char* const sequences[] = {
+            "\x1b[31m", "\x1b[m",   "\x1b[0;1;4m", "\x1b[38;2;100;200;250m", "\x1b[38;5;100;20;3m",
+            "\x1b[K",   "\x1b[?25h", "\x1b[1 q",    "\x1b[!p",                "\x1b[38;5;100;200;3m"};
+        l.bytes += sequences[pick(10)];
+        l.changed = true;
+        l.splits.push_back(l.shown.size());
+        l.byteSplits.push_back(l.shownBytes.size());
+    }
+
+    std::mt19937 m_random;
+};
+
+std::u16string folded(std::u16string text)
+{
+    for (char16_t& c : text) {
+        if (c >= u'A' && c <= u'Z') {
+            c = char16_t(c + 32);
+        }
+    }
+    return text;
+}
+
+std::string utf8(const std::u16string& text)
+{
+    std::string out;
+    for (char16_t c : text) {
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(ShownLines, RandomRunsAgainstTheirShownBytes)
+{
+    LineMaker maker(2512);
+    ShownLines shown;
+    for (int round = 0; round < 3000; ++round) {
+        const bool plain = maker.pick(8) == 0;
+        const unsigned count = 1 + maker.pick(12);
+        std::vector<ModelLine> lines;
+        std::string bytes;
+        // The run starts inside a file, as a chunk does.
+        std::vector<FileOffset> starts{FileOffset(maker.pick(1000))};
+        for (unsigned i = 0; i < count; ++i) {
+            lines.push_back(maker.line(plain, i + 1 == count));
+            bytes += lines.back().bytes;
+            starts.push_back(starts.back() + FileOffset(lines.back().bytes.size()));
+        }
+        SCOPED_TRACE(bytes);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        const bool escapes = bytes.find('\x1b') != std::string::npos;
+        ASSERT_EQ(shown.Strip(data, starts.data(), count), escapes);
+        if (!escapes) {
+            continue;
+        }
+        EXPECT_EQ(shown.Starts()[0], starts[0]);
+        std::vector<std::size_t> joined;
+        for (unsigned i = 0; i < count; ++i) {
+            const FileOffset from = shown.Starts()[i] - starts[0];
+            const FileOffset to = shown.Starts()[i + 1] - starts[0];
+            ASSERT_LE(from, to);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(shown.Bytes()) + from,
+                                  std::size_t(to - from)),
+                      lines[i].shownBytes)
+                << "line " << i;
+            EXPECT_EQ(shown.Changed(i, starts.data()), lines[i].changed) << "line " << i;
+            EXPECT_EQ(shown.Joined(i), lines[i].joined) << "line " << i;
+            if (lines[i].joined) {
+                joined.push_back(i);
+            }
+        }
+        EXPECT_EQ(shown.JoinedLines(), joined);
+    }
+}
+
+namespace {
+
+// A file of plain stretches, without any ESC, around stretches of coloured lines, large
+// enough that Find's reads and the filter's runs end both inside and between them.
+class ShownSearchTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        LineMaker maker(2513);
+        std::string bytes;
+        for (int stretch = 0; stretch < 4; ++stretch) {
+            const bool plain = stretch % 2 == 0;
+            const std::size_t target = bytes.size() + (plain ? 300'000 : 220'000);
+            while (bytes.size() < target) {
+                lines.push_back(maker.line(plain, false));
+                bytes += lines.back().bytes;
+            }
+        }
+        lines.push_back(maker.line(false, true));
+        bytes += lines.back().bytes;
+        // A line whose last bytes end the file: its last characters are matched too.
+        settings.store.SetBool(Setting::TerminalColors, true);
+        path = settings.dir.file("shown.log");
+        writeFile(path, bytes);
+        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+        doc.StopWatching();
+        ASSERT_EQ(doc.GetLineCount(), lines.size());
+
+        // Texts the sequences split, texts at a line's start and end, texts with an ESC
+        // that shows, with a broken character, and texts in the plain stretches.
+        for (std::size_t i = 0; patterns.size() < 14 && i < 200000; ++i) {
+            const ModelLine& l = lines[maker.pick(unsigned(lines.size()))];
+            const std::size_t size = l.shown.size();
+            if (size < 3) {
+                continue;
+            }
+            const std::size_t length = std::min<std::size_t>(size, 4 + maker.pick(5));
+            std::size_t at = 0;
+            const unsigned kind = unsigned(patterns.size() % 6);
+            if (kind == 0 || kind == 1) {
+                if (l.splits.empty()) {
+                    continue;
+                }
+                const std::size_t split = l.splits[maker.pick(unsigned(l.splits.size()))];
+                if (split == 0 || split >= size) {
+                    continue;
+                }
+                at = split - std::min<std::size_t>(split, 1 + maker.pick(unsigned(length - 1)));
+            } else if (kind == 2) {
+                at = size - length;
+            } else if (kind == 3) {
+                const std::size_t esc = l.shown.find(u'\x1b');
+                if (esc == std::u16string::npos) {
+                    continue;
+                }
+                at = esc - std::min<std::size_t>(esc, maker.pick(2));
+            } else if (kind == 4) {
+                if (l.changed) {
+                    continue;
+                }
+                at = maker.pick(unsigned(size));
+            }
+            at = std::min(at, size - length);
+            const std::u16string pattern = l.shown.substr(at, length);
+            // Rare enough that Find visits each occurrence in a moment.
+            if (pattern.find_first_of(u"\r\n") != std::u16string::npos ||
+                linesWith(pattern, false).size() > 40) {
+                continue;
+            }
+            patterns.push_back(pattern);
+        }
+        patterns.push_back(u"caf\u00E9");     // never where a sequence broke the character
+        patterns.push_back(u"f\uFFFD\uFFFD"); // only there
+        ASSERT_EQ(patterns.size(), 16u);
+    }
+
+    // Lines whose shown text holds the pattern, case ignored or not.
+    std::vector<LineNumber> linesWith(const std::u16string& pattern, bool matchCase) const
+    {
+        std::vector<LineNumber> out;
+        const std::u16string p = matchCase ? pattern : folded(pattern);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const std::u16string text = matchCase ? lines[i].shown : folded(lines[i].shown);
+            if (text.find(p) != std::u16string::npos) {
+                out.push_back(LineNumber(i));
+            }
+        }
+        return out;
+    }
+
+    std::vector<LineNumber> filterRows(LineFilter& filter, const FilterTerm& term)
+    {
+        EXPECT_TRUE(filter.SetFilter(FilterSet{term, {}}).empty());
+        EXPECT_TRUE(filter.WaitIdle());
+        filter.Collect();
+        std::vector<LineNumber> rows;
+        for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
+            rows.push_back(filter.GetMatches().at(i));
+        }
+        return rows;
+    }
+
+    TestSettings settings;
+    FakeHost host;
+    LogDocument doc{&host, settings.store};
+    std::string path;
+    std::vector<ModelLine> lines;
+    std::vector<std::u16string> patterns;
+};
+
+// A text the regular expression matches literally: everything but letters and digits
+// escaped (as \x{..} where it is not ASCII).
+std::u16string literalExpression(const std::u16string& text)
+{
+    std::u16string out;
+    for (char16_t c : text) {
+        if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) {
+            out += c;
+        } else {
+            char code[16];
+            std::snprintf(code, sizeof code, "\\x{%x}", unsigned(c));
+            out += std::u16string(code, code + std::strlen(code));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(ShownSearchTest, TheFilterFindsWhatTheLinesShow)
+{
+    for (const bool small : {false, true}) {
+        SCOPED_TRACE(small ? "small chunks" : "whole file at once");
+        LineFilter filter(doc, nullptr);
+        if (small) {
+            filter.SetChunkLimits(97, 7000); // chunk ends everywhere
+        }
+        for (const std::u16string& pattern : patterns) {
+            SCOPED_TRACE(utf8(pattern));
+            for (const bool matchCase : {true, false}) {
+                const FilterTerm literal{matchCase ? pattern : folded(pattern), matchCase, false,
+                                         false};
+                EXPECT_EQ(filterRows(filter, literal), linesWith(pattern, matchCase))
+                    << "literal, case " << matchCase;
+            }
+            const FilterTerm regex{literalExpression(pattern), true, false, true};
+            EXPECT_EQ(filterRows(filter, regex), linesWith(pattern, true)) << "expression";
+        }
+    }
+    // Anchored at the shown line's ends.
+    LineFilter filter(doc, nullptr);
+    const std::u16string first = patterns[2];
+    std::vector<LineNumber> ending;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::u16string& shown = lines[i].shown;
+        if (shown.size() >= first.size() &&
+            shown.compare(shown.size() - first.size(), first.size(), first) == 0) {
+            ending.push_back(LineNumber(i));
+        }
+    }
+    ASSERT_FALSE(ending.empty());
+    EXPECT_EQ(filterRows(filter, FilterTerm{literalExpression(first) + u"$", true, false, true}),
+              ending);
+}
+
+TEST_F(ShownSearchTest, FindVisitsWhatTheLinesShowBothWays)
+{
+    for (std::size_t k = 0; k < patterns.size(); ++k) {
+        const std::u16string& pattern = patterns[k];
+        const bool matchCase = k % 2 == 0;
+        SCOPED_TRACE(utf8(pattern) + (matchCase ? " (case)" : ""));
+        const std::u16string p = matchCase ? pattern : folded(pattern);
+        std::vector<std::pair<LineNumber, std::int32_t>> down;
+        std::vector<std::pair<LineNumber, std::int32_t>> up;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const std::u16string text = matchCase ? lines[i].shown : folded(lines[i].shown);
+            for (std::size_t at = text.find(p); at != std::u16string::npos;
+                 at = text.find(p, at + p.size())) {
+                down.emplace_back(LineNumber(i), std::int32_t(at));
+            }
+            // Backwards, an occurrence ends at or before where the last one started.
+            std::vector<std::pair<LineNumber, std::int32_t>> line;
+            for (std::size_t end = text.size(); end >= p.size();) {
+                const std::size_t at = text.rfind(p, end - p.size());
+                if (at == std::u16string::npos) {
+                    break;
+                }
+                line.emplace_back(LineNumber(i), std::int32_t(at));
+                end = at;
+            }
+            up.insert(up.begin(), line.begin(), line.end());
+        }
+        ASSERT_FALSE(down.empty());
+        const unsigned flags = matchCase ? FR_MATCHCASE : 0;
+        for (const bool forward : {true, false}) {
+            // Every occurrence, or the first forty of a common text (and then one more).
+            auto want = forward ? down : up;
+            const bool all = want.size() <= 40;
+            want.resize(std::min<std::size_t>(want.size(), 41));
+            std::vector<std::pair<LineNumber, std::int32_t>> got;
+            doc.SetFindPosition(forward ? 0 : doc.GetLineCount(), 0);
+            while ((!all || got.size() <= want.size()) && got.size() < 41 &&
+                   doc.Find(pattern, forward, flags)) {
+                const DocSelection s = doc.GetSelection();
+                got.emplace_back(s.startLine, s.startCol);
+            }
+            EXPECT_EQ(got, want) << (forward ? "down" : "up");
+        }
+    }
+}
+
+// A line longer than a read of the search is read whole, and found forwards and backwards.
+TEST(ShownSearch, FindReadsALineLongerThanARead)
+{
+    TestSettings settings;
+    settings.store.SetBool(Setting::TerminalColors, true);
+    FakeHost host;
+    LogDocument doc{&host, settings.store};
+    const std::string path = settings.dir.file("long.log");
+    std::string bytes = "short one\n";
+    for (int i = 0; i < 40000; ++i) {
+        bytes += "\x1b[32mgreen\x1b[0m ";
+    }
+    bytes += "ne\x1b[1medle\nshort two\n";
+    writeFile(path, bytes);
+    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    doc.StopWatching();
+    ASSERT_EQ(doc.GetLineCount(), 3u);
+    for (const bool forward : {true, false}) {
+        doc.SetFindPosition(forward ? 0 : 3, 0);
+        ASSERT_TRUE(doc.Find(u"needle", forward, FR_MATCHCASE)) << forward;
+        EXPECT_EQ(doc.GetSelection().startLine, 1u);
+        EXPECT_EQ(doc.GetSelection().startCol, 40000 * 6);
+        EXPECT_FALSE(doc.Find(u"needle", forward, FR_MATCHCASE)) << "once only";
+    }
+}
+
+// A line too complex for an expression is shown undecided where it is, also past the first
+// run of lines a chunk is taken out of its sequences in.
+TEST(ShownSearch, AnUndecidedLineKeepsItsPlaceInALongChunk)
+{
+    TestSettings settings;
+    settings.store.SetBool(Setting::TerminalColors, true);
+    FakeHost host;
+    LogDocument doc{&host, settings.store};
+    const std::string path = settings.dir.file("hard.log");
+    std::string bytes;
+    LineNumber lines = 0;
+    for (; bytes.size() < 300'000; ++lines) {
+        bytes += "\x1b[32mok\x1b[0m plain ac\n";
+    }
+    const LineNumber hard = lines++;
+    bytes += "\x1b[31m" + std::string(28, 'a') + "b ac\x1b[0m\n";
+    bytes += "last ac\n";
+    ++lines;
+    writeFile(path, bytes);
+    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    doc.StopWatching();
+    LineFilter filter(doc, nullptr);
+    ASSERT_TRUE(filter.SetFilter(FilterSet{FilterTerm{u"(a+)+c", true, false, true}, {}}).empty());
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    EXPECT_EQ(filter.GetMatches().size(), std::size_t(lines));
+    EXPECT_EQ(filter.GetUndecided(), std::vector<LineNumber>{hard});
+}
