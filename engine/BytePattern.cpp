@@ -34,8 +34,10 @@ int rarityOf(std::uint8_t b)
     return 4;
 }
 
+} // namespace
+
 // Asked for every byte of the pattern on each search call; a table keeps that cheap.
-int byteRarity(std::uint8_t b)
+int ByteRarity(std::uint8_t b)
 {
     static const std::array<std::uint8_t, 256> table = [] {
         std::array<std::uint8_t, 256> rarity{};
@@ -46,6 +48,8 @@ int byteRarity(std::uint8_t b)
     }();
     return table[b];
 }
+
+namespace {
 
 // The locale's narrow set when it is a single-byte set that keeps ASCII as it is: each
 // byte decodes alone to one character, a run of bytes decodes to the run of those
@@ -109,8 +113,8 @@ std::size_t pairIndex(const std::uint8_t* pat, std::size_t plen, std::size_t rar
         if (i == rareIndex) {
             continue;
         }
-        const int rarity = byteRarity(pat[i]);
-        const int bestRarity = byteRarity(pat[best]);
+        const int rarity = ByteRarity(pat[i]);
+        const int bestRarity = ByteRarity(pat[best]);
         if (rarity > bestRarity || (rarity == bestRarity && distance(i) > distance(best))) {
             best = i;
         }
@@ -306,8 +310,8 @@ BytePattern MakeBytePattern(std::u16string_view text, quill::TextEncoding form, 
         FoldAsciiBytes(reinterpret_cast<std::uint8_t*>(pattern.bytes.data()), pattern.bytes.size());
     }
     for (std::size_t i = 0; i < pattern.bytes.size(); ++i) {
-        if (byteRarity(std::uint8_t(pattern.bytes[i])) >
-            byteRarity(std::uint8_t(pattern.bytes[pattern.rare]))) {
+        if (ByteRarity(std::uint8_t(pattern.bytes[i])) >
+            ByteRarity(std::uint8_t(pattern.bytes[pattern.rare]))) {
             pattern.rare = i;
         }
     }

@@ -46,6 +46,10 @@ const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* 
                                      const std::uint8_t* pat, std::size_t plen,
                                      std::size_t rareIndex);
 
+// How rare the byte is likely to be in a log, 0 (blanks, zero bytes) to 4 (capitals, bytes
+// of other scripts): where a search looks first.
+int ByteRarity(std::uint8_t b);
+
 // Lower-cases the bytes A-Z in place, everything else as it is.
 void FoldAsciiBytes(std::uint8_t* p, std::size_t n);
 // The same into another buffer.

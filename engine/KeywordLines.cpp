@@ -1,11 +1,7 @@
 #include "engine/KeywordLines.h"
 
-#include "engine/BytePattern.h"
-#include "engine/KeywordMatcher.h"
-#include "engine/LineText.h"
+#include "engine/KeywordScan.h"
 #include "engine/LogDocument.h"
-#include "engine/SgrParser.h"
-#include "engine/ShownLines.h"
 #include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -20,56 +16,13 @@ constexpr FileOffset ChunkBytes = 8 << 20;
 // Of a longer line only this much is read: a keyword in the first megabytes of a line of
 // hundreds is found, one further in is not.
 constexpr FileOffset MaxLineBytes = 4 << 20;
+// What is read and searched in one go: lines up to this many bytes, or one longer line.
+constexpr FileOffset PieceBytes = 64 << 10;
+// The most of a line begun before a piece the watcher's run reads back from the file.
+constexpr FileOffset MaxHeadBytes = 1 << 20;
+// Between two notices during a pass, and when the work has caught up.
 constexpr auto NoticeInterval = std::chrono::milliseconds(100);
-
-// A keyword as the bytes a line holding it must hold (see BytePattern.h).
-struct Needle {
-    BytePattern pattern;
-    bool folded = false; // searched for in the chunk with ASCII letters folded
-    // A hit is an occurrence of the keyword in its line: the line needs no decoding to
-    // know that this keyword matches it (UTF-8, no whole-word rule).
-    bool proves = false;
-    std::uint16_t keyword = 0; // index in the list
-};
-
-// What the byte search says of one line: the first keyword (index + 1, 0 for none) a hit
-// proves, and the first whose hit only makes it a candidate. Keywords earlier in the list
-// than both have no hit there, so they cannot match the line.
-struct LineHits {
-    std::uint16_t proven = 0;
-    std::uint16_t unsure = 0;
-};
-
-// The needles of the enabled keywords; false when some keyword's bytes cannot be predicted
-// (then every line is decoded and matched).
-bool makeNeedles(const std::vector<Keyword>& keywords, bool utf16, std::vector<Needle>& needles)
-{
-    needles.clear();
-    if (keywords.size() >= 0xFFFF) {
-        return false;
-    }
-    for (std::size_t index = 0; index < keywords.size(); ++index) {
-        const Keyword& keyword = keywords[index];
-        if (!keyword.m_enabled) {
-            continue;
-        }
-        std::u16string text = keyword.m_text;
-        if (!keyword.m_matchCase) {
-            FoldAsciiCase(text);
-        }
-        BytePattern pattern = MakeBytePattern(text, utf16, keyword.m_matchCase);
-        if (pattern.impossible) {
-            continue;
-        }
-        if (!pattern.usable || pattern.bytes.empty()) {
-            return false;
-        }
-        const bool proves = pattern.exact && !keyword.m_matchWord;
-        needles.push_back(
-            {std::move(pattern), !keyword.m_matchCase, proves, std::uint16_t(index)});
-    }
-    return true;
-}
+constexpr auto QuickNotice = std::chrono::milliseconds(20);
 
 } // namespace
 
@@ -78,10 +31,13 @@ KeywordLines::KeywordLines(LogDocument& document, std::function<void()> notify,
     : m_doc(document), m_notify(std::move(notify)), m_source(std::move(keywords))
 {
     m_thread = std::thread([this] { workerLoop(); });
+    m_doc.AddAppendListener(this);
 }
 
 KeywordLines::~KeywordLines()
 {
+    // No piece comes after this returns.
+    m_doc.RemoveAppendListener(this);
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;
@@ -99,30 +55,31 @@ void KeywordLines::Sync()
     }
     const std::uint64_t epoch = m_doc.IndexEpoch();
     const bool open = count > 0 && m_doc.LastLineOpen();
-    const bool utf16 = m_doc.IsUtf16();
+    const quill::TextEncoding form = m_doc.Form();
     const bool terminal = m_doc.TerminalColors();
     const std::vector<Keyword> keywords = m_source ? m_source() : m_doc.GetKeywords();
     const bool anyEnabled = std::any_of(keywords.begin(), keywords.end(),
                                         [](const Keyword& k) { return k.m_enabled; });
     {
         std::lock_guard lock(m_mutex);
-        // A line decoded the other way would have other keywords: another encoding (the
-        // file's first bytes deciding late) starts over as a new index does.
-        if (epoch != m_epoch || utf16 != m_utf16 || terminal != m_terminal ||
+        // A line decoded the other way, or shown with its sequences, may have other keywords:
+        // another encoding (the file's first bytes deciding late, or the user's choice) or
+        // terminal colours switched start over as a new index does.
+        if (epoch != m_epoch || form != m_form || terminal != m_terminal ||
             keywords != m_keywords || m_doc.NativePath() != m_path) {
             ++m_generation;
             m_epoch = epoch;
-            m_utf16 = utf16;
+            m_form = form;
             m_terminal = terminal;
             m_keywords = keywords;
             m_path = m_doc.NativePath();
             m_lines.clear();
-            m_lines.shrink_to_fit();
             m_buckets.clear();
             m_shift = 0;
             m_checked = 0;
         }
-        m_target = anyEnabled && !m_path.empty() ? count - (open ? 1 : 0) : 0;
+        m_active = anyEnabled && !m_path.empty();
+        m_target = m_active ? count - (open ? 1 : 0) : 0;
         m_target = std::max(m_target, m_checked);
     }
     m_wake.notify_all();
@@ -131,7 +88,6 @@ void KeywordLines::Sync()
 void KeywordLines::addLine(LineNumber line, std::size_t keyword)
 {
     // Chunks are checked in order and each line once: the list stays ascending.
-    QUILL_ASSERT(m_lines.empty() || m_lines.back() < line);
     m_lines.push_back(line);
     while ((std::uint64_t(line) >> m_shift) >= MaxBuckets) {
         // Twice the lines a bucket: each keeps the first keyword of its two halves.
@@ -152,190 +108,209 @@ void KeywordLines::addLine(LineNumber line, std::size_t keyword)
     }
 }
 
+void KeywordLines::claim()
+{
+    m_running = true;
+    if (m_scanGeneration != m_generation) {
+        m_scan = std::make_unique<KeywordScan>(m_keywords, m_form, m_terminal);
+        m_scanGeneration = m_generation;
+    }
+}
+
+bool KeywordLines::scanFromFile(const LogDocument::LineRun& run, std::size_t from,
+                                std::size_t count, const std::string& path)
+{
+    if (m_fileGeneration != m_scanGeneration || !m_file.isOpen()) {
+        m_file = quill::ReadOnlyFile::open(path);
+        m_fileGeneration = m_scanGeneration;
+    }
+    if (!m_file.isOpen()) {
+        return false;
+    }
+    // Read and searched a piece at a time: a piece the size of a processor's cache is
+    // still there when the search goes over it.
+    for (std::size_t done = from; done < count;) {
+        std::size_t end = done + 1;
+        while (end < count && run.starts[end + 1] - run.starts[done] <= PieceBytes) {
+            ++end;
+        }
+        const FileOffset* starts = run.starts.data() + done;
+        FileOffset cut[2] = {run.starts[done], run.starts[end]};
+        if (cut[1] - cut[0] > MaxLineBytes) {
+            cut[1] = cut[0] + MaxLineBytes; // a line of its own, too long to read whole
+            starts = cut;
+        }
+        const std::size_t size = static_cast<std::size_t>(cut[1] - cut[0]);
+        m_bytes.resize(size);
+        if (m_file.readAt(m_bytes.data(), size, cut[0]) != std::int64_t(size)) {
+            return false; // the file shrank or went: the reload that follows starts over
+        }
+        m_bytesRead += size;
+        scanPiece(m_bytes.data(), starts, done, end - done);
+        done = end;
+    }
+    if (m_bytes.capacity() > std::size_t(4 * PieceBytes)) {
+        m_bytes = std::vector<std::uint8_t>(); // a long line passed
+    }
+    return true;
+}
+
+void KeywordLines::scanPiece(const std::uint8_t* bytes, const FileOffset* starts,
+                             std::size_t firstRow, std::size_t count)
+{
+    const std::size_t before = m_found.size();
+    m_scan->Scan(bytes, starts, count, m_found);
+    for (std::size_t k = before; k < m_found.size(); ++k) {
+        m_found[k].row += std::uint32_t(firstRow);
+    }
+}
+
+void KeywordLines::finish(std::unique_lock<std::mutex>& lock, std::uint64_t generation,
+                          std::uint64_t epoch, LineNumber next, std::size_t count, bool readable)
+{
+    QUILL_ASSERT(lock.owns_lock());
+    m_running = false;
+    m_idle.notify_all();
+    if (generation != m_generation || epoch != m_epoch || next != m_checked) {
+        return; // the work was started over meanwhile
+    }
+    if (!readable) {
+        m_target = m_checked; // the reload that follows starts over
+        return;
+    }
+    for (const KeywordScan::Line& line : m_found) {
+        addLine(next + LineNumber(line.row), line.keyword);
+    }
+    m_checked = next + LineNumber(count);
+    m_target = std::max(m_target, m_checked);
+    m_linesRead += count;
+    if (count > 0) {
+        m_noticeOwed = true;
+    }
+}
+
 void KeywordLines::workerLoop()
 {
     LogDocument::LineRun run;
-    std::vector<std::uint8_t> bytes;
-    std::u16string text;
-    quill::ReadOnlyFile file;
-    std::uint64_t fileGeneration = ~std::uint64_t(0);
-    std::vector<std::pair<LineNumber, std::size_t>> found;
-    std::vector<Needle> needles;
-    bool presearch = false;
-    std::uint64_t needlesGeneration = ~std::uint64_t(0);
-    std::vector<std::uint8_t> folded;
-    std::vector<LineHits> hits;
-    ShownLines shown;
-    auto lastNotice = std::chrono::steady_clock::now();
+    std::unique_lock lock(m_mutex);
     for (;;) {
-        std::uint64_t generation = 0;
-        std::string path;
-        bool utf16 = false;
-        bool terminal = false;
-        std::vector<Keyword> keywords;
-        LineNumber next = 0;
-        LineNumber target = 0;
-        {
-            std::unique_lock lock(m_mutex);
-            if (m_busy && m_checked >= m_target) {
-                m_busy = false;
-                m_idle.notify_all();
-                lock.unlock();
-                if (m_notify) {
-                    m_notify();
-                }
-                lastNotice = std::chrono::steady_clock::now();
-                lock.lock();
-            }
-            m_wake.wait(lock, [this] { return m_quit || m_checked < m_target; });
-            if (m_quit) {
-                m_busy = false;
-                m_idle.notify_all();
-                return;
-            }
-            m_busy = true;
-            generation = m_generation;
-            path = m_path;
-            utf16 = m_utf16;
-            terminal = m_terminal;
-            keywords = m_keywords;
-            next = m_checked;
-            target = m_target;
+        if (m_quit) {
+            m_idle.notify_all();
+            return;
         }
+        // New results are told at most every NoticeInterval: following a busy file, the
+        // strip repaints a few times a second, not for every piece.
+        const auto now = std::chrono::steady_clock::now();
+        if (m_noticeOwed && (now - m_lastNotice >= NoticeInterval ||
+                             (m_checked >= m_target && now - m_lastNotice >= QuickNotice))) {
+            m_noticeOwed = false;
+            m_lastNotice = now;
+            lock.unlock();
+            if (m_notify) {
+                m_notify();
+            }
+            lock.lock();
+            continue;
+        }
+        if (m_checked >= m_target || m_running) {
+            if (m_noticeOwed) {
+                m_wake.wait_until(lock, m_lastNotice + (m_checked >= m_target ? QuickNotice
+                                                                              : NoticeInterval));
+            } else {
+                m_wake.wait(lock);
+            }
+            continue;
+        }
+        claim();
+        const std::uint64_t generation = m_generation;
+        const std::uint64_t epoch = m_epoch;
+        const std::string path = m_path;
+        const LineNumber next = m_checked;
+        const LineNumber target = m_target;
+        lock.unlock();
+        m_found.clear();
         m_doc.CopyLineRun(next, target, ChunkLines, ChunkBytes, run);
-        std::size_t count = run.starts.empty() ? 0 : run.starts.size() - 1;
-        bool usable = count > 0 && run.first == next;
-        {
-            std::lock_guard lock(m_mutex);
-            usable = usable && run.epoch == m_epoch && generation == m_generation;
-        }
-        if (!usable) {
+        const std::size_t count = run.starts.empty() ? 0 : run.starts.size() - 1;
+        bool readable = true;
+        if (count == 0 || run.first != next || run.epoch != epoch) {
             // The index started over under the pass: the next Sync() starts it again.
-            std::lock_guard lock(m_mutex);
+            lock.lock();
+            m_running = false;
+            m_idle.notify_all();
             if (generation == m_generation) {
                 m_target = m_checked;
             }
             continue;
         }
-        if (fileGeneration != generation || !file.isOpen()) {
-            file = quill::ReadOnlyFile::open(path);
-            fileGeneration = generation;
+        readable = scanFromFile(run, 0, count, path);
+        lock.lock();
+        finish(lock, generation, epoch, next, count, readable);
+    }
+}
+
+void KeywordLines::TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
+{
+    std::unique_lock lock(m_mutex);
+    // Only when nothing else is at it: a pass over the file stays the worker's.
+    if (m_quit || m_running || !m_active) {
+        return;
+    }
+    claim();
+    if (!m_scan->Presearch()) {
+        // Every line would be decoded: that is work for the worker, not the watcher.
+        m_running = false;
+        return;
+    }
+    const std::uint64_t generation = m_generation;
+    const std::uint64_t epoch = m_epoch;
+    const std::string path = m_path;
+    const LineNumber next = m_checked;
+    lock.unlock();
+    m_found.clear();
+    // Every complete line from the first unchecked one to the piece's end, if that one began
+    // at most MaxHeadBytes before the piece: lines begun before it are read from the file,
+    // the rest are searched where the watcher holds them.
+    m_doc.CopyLineRun(next, ~LineNumber(0), ~LineNumber(0), FileOffset(n) + MaxHeadBytes,
+                      m_run);
+    const LogDocument::LineRun& run = m_run;
+    std::size_t count = run.starts.empty() ? 0 : run.starts.size() - 1;
+    if (count > 0 && run.lastOpen) {
+        --count;
+    }
+    const FileOffset end = offset + FileOffset(n);
+    const bool usable = count > 0 && run.first == next && run.epoch == epoch &&
+                        run.starts[count] <= end && offset - run.starts[0] <= MaxHeadBytes;
+    bool readable = true;
+    std::size_t inPiece = 0;
+    while (usable && inPiece < count && run.starts[inPiece] < offset) {
+        ++inPiece;
+    }
+    if (usable && inPiece > 0) {
+        // Lines begun before the piece (a line the last piece ended inside) come from the
+        // file, where they are whole by now.
+        readable = scanFromFile(run, 0, inPiece, path);
+    }
+    if (!usable) {
+        m_found.clear();
+        count = 0;
+    } else if (readable) {
+        for (std::size_t done = inPiece; done < count;) {
+            std::size_t stop = done + 1;
+            while (stop < count && run.starts[stop + 1] - run.starts[done] <= PieceBytes) {
+                ++stop;
+            }
+            scanPiece(bytes + (run.starts[done] - offset), run.starts.data() + done, done,
+                      stop - done);
+            done = stop;
         }
-        found.clear();
-        bool readable = file.isOpen();
-        // Lines are read in one go unless one of them is long; a long one alone, cut short.
-        const FileOffset start = run.starts.front();
-        const FileOffset end = run.starts[count];
-        if (needlesGeneration != generation) {
-            // UTF-16 lines with terminal colours are decoded before their sequences go.
-            presearch = makeNeedles(keywords, utf16, needles) && !(terminal && utf16);
-            needlesGeneration = generation;
-        }
-        // Without the byte search every line is decoded and matched.
-        hits.assign(count, LineHits{0, 1});
-        if (readable && end - start <= ChunkBytes) {
-            bytes.resize(static_cast<std::size_t>(end - start));
-            readable = file.readAt(bytes.data(), bytes.size(), start) ==
-                       static_cast<std::int64_t>(bytes.size());
-            if (readable && presearch) {
-                // Only lines whose bytes hold some keyword's bytes can hold the keyword: they
-                // are found with the byte search Find uses, and only they are decoded.
-                hits.assign(count, LineHits{});
-                // With terminal colours, the lines as shown (engine/ShownLines.h).
-                const bool stripped =
-                    terminal && shown.Strip(bytes.data(), run.starts.data(), count);
-                const std::uint8_t* hay = stripped ? shown.Bytes() : bytes.data();
-                const FileOffset* starts = stripped ? shown.Starts() : run.starts.data();
-                const std::size_t n = std::size_t(starts[count] - start);
-                if (std::any_of(needles.begin(), needles.end(),
-                                [](const Needle& needle) { return needle.folded; })) {
-                    folded.resize(n);
-                    FoldAsciiBytes(hay, folded.data(), n);
-                }
-                for (const Needle& needle : needles) {
-                    const std::uint8_t* base = needle.folded ? folded.data() : hay;
-                    const std::uint8_t* at = base;
-                    while (const std::uint8_t* hit =
-                               FindPatternBytes(at, base + n, needle.pattern)) {
-                        const FileOffset offset = start + (hit - base);
-                        const std::size_t line =
-                            std::size_t(std::upper_bound(starts, starts + count + 1, offset) -
-                                        starts) -
-                            1;
-                        const std::uint16_t k = std::uint16_t(needle.keyword + 1);
-                        const bool proves =
-                            needle.proves && !(stripped && shown.Joined(line));
-                        std::uint16_t& slot = proves ? hits[line].proven : hits[line].unsure;
-                        slot = slot == 0 ? k : std::min(slot, k);
-                        // The rest of that line is settled: on from the next line's start.
-                        at = base + (starts[line + 1] - start);
-                    }
-                }
-            }
-        }
-        for (std::size_t i = 0; readable && i < count; ++i) {
-            const LineHits h = hits[i];
-            if (h.proven == 0 && h.unsure == 0) {
-                continue;
-            }
-            if (h.proven != 0 && (h.unsure == 0 || h.proven < h.unsure)) {
-                found.emplace_back(next + LineNumber(i), std::size_t(h.proven - 1));
-                continue;
-            }
-            const FileOffset from = run.starts[i];
-            const FileOffset to = run.starts[i + 1];
-            const std::uint8_t* data = nullptr;
-            std::size_t size = 0;
-            if (end - start <= ChunkBytes) {
-                data = bytes.data() + (from - start);
-                size = static_cast<std::size_t>(to - from);
-            } else {
-                size = static_cast<std::size_t>(std::min(to - from, MaxLineBytes));
-                bytes.resize(size);
-                readable = file.readAt(bytes.data(), size, from) == std::int64_t(size);
-                data = bytes.data();
-            }
-            text.clear();
-            DecodeLineBytes(data, size, utf16, text);
-            if (terminal) {
-                StripSgrInPlace(text, nullptr);
-            }
-            if (const Keyword* keyword = FindKeyword(keywords, StripTerminator(text))) {
-                found.emplace_back(next + LineNumber(i),
-                                   static_cast<std::size_t>(keyword - keywords.data()));
-            }
-            if (i % 4096 == 4095) {
-                std::lock_guard lock(m_mutex);
-                if (generation != m_generation) {
-                    readable = false;
-                }
-            }
-        }
-        bool tell = false;
-        {
-            std::lock_guard lock(m_mutex);
-            if (generation != m_generation) {
-                continue;
-            }
-            if (!readable) {
-                // The file shrank or went: the reload that follows starts over.
-                m_target = m_checked;
-                continue;
-            }
-            for (const auto& [line, keyword] : found) {
-                addLine(line, keyword);
-            }
-            m_checked = next + LineNumber(count);
-            m_linesRead += count;
-            const auto now = std::chrono::steady_clock::now();
-            if (now - lastNotice >= NoticeInterval && m_checked < m_target) {
-                tell = true;
-                lastNotice = now;
-            }
-        }
-        if (tell && m_notify) {
-            m_notify();
-        }
+    }
+    lock.lock();
+    const bool owed = m_noticeOwed;
+    finish(lock, generation, epoch, next, count, readable);
+    const bool tell = m_noticeOwed && !owed;
+    lock.unlock();
+    if (tell) {
+        m_wake.notify_all(); // the worker tells the views, in its time; once per notice
     }
 }
 
@@ -357,9 +332,11 @@ KeywordLines::Outcome KeywordLines::Neighbour(LineNumber from, bool down, LineNu
 {
     std::lock_guard lock(m_mutex);
     if (down) {
-        const auto after = std::upper_bound(m_lines.begin(), m_lines.end(), from);
-        if (after != m_lines.end()) {
-            line = *after;
+        // The first keyword line past `from`; none past the last line number there is.
+        const std::size_t after =
+            from < ~LineNumber(0) ? m_lines.lowerBound(from + 1) : m_lines.size();
+        if (after < m_lines.size()) {
+            line = m_lines.at(after);
             return Outcome::Found;
         }
         return m_checked < m_target ? Outcome::Pending : Outcome::None;
@@ -368,9 +345,9 @@ KeywordLines::Outcome KeywordLines::Neighbour(LineNumber from, bool down, LineNu
     if (m_checked < from && m_checked < m_target) {
         return Outcome::Pending;
     }
-    const auto at = std::lower_bound(m_lines.begin(), m_lines.end(), from);
-    if (at != m_lines.begin()) {
-        line = *(at - 1);
+    const std::size_t at = m_lines.lowerBound(from);
+    if (at > 0) {
+        line = m_lines.at(at - 1);
         return Outcome::Found;
     }
     return Outcome::None;
@@ -391,13 +368,19 @@ bool KeywordLines::IsIdle() const
 bool KeywordLines::WaitIdle(std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(m_mutex);
-    return m_idle.wait_for(lock, timeout, [this] { return m_checked >= m_target && !m_busy; });
+    return m_idle.wait_for(lock, timeout,
+                           [this] { return m_checked >= m_target && !m_running; });
 }
 
 std::size_t KeywordLines::MemoryBytes() const
 {
     std::lock_guard lock(m_mutex);
-    return m_lines.capacity() * sizeof(LineNumber) + m_buckets.capacity();
+    return m_lines.memoryBytes() + m_buckets.capacity();
+}
+
+std::uint64_t KeywordLines::BytesRead() const
+{
+    return m_bytesRead.load();
 }
 
 std::uint64_t KeywordLines::LinesRead() const

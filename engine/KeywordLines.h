@@ -6,34 +6,46 @@
 //
 // The worker reads the lines it has not checked yet in chunks (the line starts are copied
 // under docAccess, the bytes are read and matched without it, as the filter does), so a
-// growing file costs only its new lines: an append is never a rescan. The open last line
-// is left for later; it is checked once a line feed ends it. A new index (open, reload,
-// Clear) or another keyword list starts the work over. With terminal colours on, a line is
-// matched as shown, without its control sequences, as the log view colours it.
+// growing file costs only its new lines: an append is never a rescan. Each chunk is one
+// pass over its bytes for all keywords (KeywordScan), with KeywordMatcher's rule exactly.
+// While the file is followed, the lines the watcher has just appended are searched right
+// there, on the watcher's thread and in its buffer (LogDocument::AppendListener), when
+// nothing else is at work: following costs no second read of every byte.
+// The open last line is left for later; it is checked once a line feed ends it. A new
+// index (open, reload, Clear), another encoding, terminal colours switched or another
+// keyword list starts the work over.
 //
-// Memory: the keyword lines (4 bytes each) and, for the strip, one byte per bucket of lines
-// (at most MaxBuckets buckets: when the file outgrows them, neighbouring buckets are merged
-// and each bucket covers twice the lines). A bucket holds the first keyword of its lines.
+// Memory: the keyword lines as the filter keeps its matches (FilterMatches, about 2 bytes
+// a line) and, for the strip, one byte per bucket of lines (at most MaxBuckets buckets:
+// when the file outgrows them, neighbouring buckets are merged and each bucket covers twice
+// the lines). A bucket holds the first keyword of its lines.
 //
 // Threads: every public call is for the main thread except that `notify` is called on the
-// worker after new results (at most every NoticeInterval and when caught up); it must only
-// post. The document must outlive this object; the destructor stops and joins the worker.
+// worker after new results (at most every tenth of a second during a pass, and soon after
+// it has caught up); it must only post. Either the worker or the watcher's run works at a
+// time (m_running). The document must outlive this object; the destructor stops and joins
+// the worker.
 
 #include "engine/DocumentTypes.h"
+#include "engine/FilterMatches.h"
+#include "engine/KeywordScan.h"
+#include "engine/LogDocument.h"
+#include "platform/ReadOnlyFile.h"
+#include "platform/TextEncoding.h"
 #include "settings/Keyword.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-class LogDocument;
-
-class KeywordLines {
+class KeywordLines : private LogDocument::AppendListener {
   public:
     static constexpr std::size_t MaxBuckets = 4096;
 
@@ -41,7 +53,7 @@ class KeywordLines {
     // document's keywords. The overview strip gives the find text as a keyword of its own.
     KeywordLines(LogDocument& document, std::function<void()> notify,
                  std::function<std::vector<Keyword>()> keywords = {});
-    ~KeywordLines();
+    ~KeywordLines() override;
     KeywordLines(const KeywordLines&) = delete;
     KeywordLines& operator=(const KeywordLines&) = delete;
 
@@ -78,10 +90,28 @@ class KeywordLines {
     std::size_t MemoryBytes() const;
     // Lines read and matched since construction (tests: an append is no rescan).
     std::uint64_t LinesRead() const;
+    // Bytes read from the file since construction (tests: the watcher's pieces are not read
+    // again).
+    std::uint64_t BytesRead() const;
 
   private:
     void workerLoop();
-    // Records the keyword lines of one checked chunk; caller holds m_mutex.
+    // AppendListener, on the watcher's thread: the piece's complete lines, searched where
+    // the watcher holds them, when nothing else is at work.
+    void TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override;
+    // Takes the work for the caller (m_mutex held): the scan for the current keywords.
+    void claim();
+    // Lines [from, count) of run read from the file and searched into m_found; false when
+    // the file could not be read. Holder of the work only.
+    bool scanFromFile(const LogDocument::LineRun& run, std::size_t from, std::size_t count,
+                      const std::string& path);
+    void scanPiece(const std::uint8_t* bytes, const FileOffset* starts, std::size_t firstRow,
+                   std::size_t count);
+    // Gives the work back and records m_found for count lines from next, unless the work
+    // started over meanwhile; lock holds m_mutex.
+    void finish(std::unique_lock<std::mutex>& lock, std::uint64_t generation,
+                std::uint64_t epoch, LineNumber next, std::size_t count, bool readable);
+    // Records a keyword line; caller holds m_mutex.
     void addLine(LineNumber line, std::size_t keyword);
 
     LogDocument& m_doc;
@@ -95,15 +125,29 @@ class KeywordLines {
     std::uint64_t m_generation = 0; // bumped by every start over
     std::uint64_t m_epoch = ~std::uint64_t(0);
     std::string m_path;
-    bool m_utf16 = false;
-    bool m_terminal = false; // lines are matched as terminal colours show them
+    quill::TextEncoding m_form = quill::TextEncoding::Locale;
+    bool m_terminal = false;
     std::vector<Keyword> m_keywords;
+    bool m_active = false;    // some keyword is enabled, a file is open
     LineNumber m_target = 0;  // lines to check
     LineNumber m_checked = 0; // lines checked
-    bool m_busy = false;
-    std::vector<LineNumber> m_lines;
+    bool m_running = false;   // the worker or the watcher is at work
+    bool m_noticeOwed = false;
+    std::chrono::steady_clock::time_point m_lastNotice{};
+    FilterMatches m_lines;
     std::vector<std::uint8_t> m_buckets;
     unsigned m_shift = 0;
     std::uint64_t m_linesRead = 0;
+    std::atomic<std::uint64_t> m_bytesRead{0};
+
+    // The one at work's (see m_running).
+    std::unique_ptr<KeywordScan> m_scan;
+    std::uint64_t m_scanGeneration = ~std::uint64_t(0);
+    quill::ReadOnlyFile m_file;
+    std::uint64_t m_fileGeneration = ~std::uint64_t(0);
+    std::vector<std::uint8_t> m_bytes;
+    std::vector<KeywordScan::Line> m_found;
+    LogDocument::LineRun m_run;
+
     std::thread m_thread;
 };

@@ -97,7 +97,7 @@ LineFilter::LineFilter(LogDocument& document, FilterHost* host)
       m_longLineBytes(MaxLineBytes), m_watcherBudget(WatcherBudget),
       m_worker(std::make_unique<Worker>())
 {
-    m_doc.SetAppendListener(this);
+    m_doc.AddAppendListener(this);
 }
 
 void LineFilter::SetChunkLimits(LineNumber lines, FileOffset bytes)
@@ -114,7 +114,7 @@ void LineFilter::SetLongLineLimit(FileOffset bytes)
 LineFilter::~LineFilter()
 {
     // Returns once a call in progress on the watcher's thread has ended.
-    m_doc.SetAppendListener(nullptr);
+    m_doc.RemoveAppendListener(this);
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;

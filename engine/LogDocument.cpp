@@ -437,25 +437,31 @@ void LogDocument::AppendText(const std::uint8_t* bytes, std::size_t n, bool post
     }
 }
 
-void LogDocument::SetAppendListener(AppendListener* listener)
+void LogDocument::AddAppendListener(AppendListener* listener)
 {
     std::lock_guard lock(m_listenerMutex);
-    m_appendListener = listener;
+    m_appendListeners.push_back(listener);
+}
+
+void LogDocument::RemoveAppendListener(AppendListener* listener)
+{
+    std::lock_guard lock(m_listenerMutex);
+    std::erase(m_appendListeners, listener);
 }
 
 void LogDocument::TellIndexRestarted()
 {
     std::lock_guard lock(m_listenerMutex);
-    if (m_appendListener != nullptr) {
-        m_appendListener->IndexRestarted();
+    for (AppendListener* listener : m_appendListeners) {
+        listener->IndexRestarted();
     }
 }
 
 void LogDocument::TellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
 {
     std::lock_guard lock(m_listenerMutex);
-    if (m_appendListener != nullptr) {
-        m_appendListener->TextAppended(offset, bytes, n);
+    for (AppendListener* listener : m_appendListeners) {
+        listener->TextAppended(offset, bytes, n);
     }
 }
 

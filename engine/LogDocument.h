@@ -130,8 +130,8 @@ class LogDocument {
     // Told on the watcher's thread of each piece of text it has just appended, after
     // docAccess is released and while the watcher still holds the bytes, so a reader of new
     // lines (the filter) can take them from there instead of reading them from the file
-    // again. One listener at most, set and cleared on the main thread; once cleared it is
-    // not called any more.
+    // again. Any number of listeners (the filter, the keyword lines), added and removed on
+    // the main thread; once removed one is not called any more.
     class AppendListener {
       public:
         virtual ~AppendListener() = default;
@@ -141,7 +141,8 @@ class LogDocument {
         // Clear) and holds what it will show, whether or not the views are updated next.
         virtual void IndexRestarted() {}
     };
-    void SetAppendListener(AppendListener* listener);
+    void AddAppendListener(AppendListener* listener);
+    void RemoveAppendListener(AppendListener* listener);
     // The watcher, after AppendText and without docAccess.
     void TellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n);
 
@@ -398,7 +399,7 @@ class LogDocument {
     bool m_newTextArrived = false;
     std::uint64_t m_indexEpoch = 0; // guarded by docAccess
     std::mutex m_listenerMutex;
-    AppendListener* m_appendListener = nullptr; // guarded by m_listenerMutex
+    std::vector<AppendListener*> m_appendListeners; // guarded by m_listenerMutex
     std::uint64_t m_contentGeneration = 0;
     mutable std::recursive_mutex m_docAccess;
 };

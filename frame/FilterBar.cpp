@@ -31,6 +31,8 @@ constexpr int StringExcludeTip = 238;
 constexpr int StringConflict = 239;
 constexpr int StringPatternError = 240;
 constexpr int StringUndecided = 250;
+constexpr int StringMarks = 360;
+constexpr int StringMarksTip = 361;
 
 // Typing pauses this long before the filter is applied: a pass over a large file starts
 // for the word, not for each of its letters.
@@ -131,6 +133,21 @@ void FilterBar::addRow(bool exclude)
         });
     }
     row.options[Exclude]->setToolTip(resources.string(StringExcludeTip));
+    if (index == 0) {
+        // Not a choice of one term but of what the pane lists: beside the first row only.
+        m_marks = new QCheckBox(resources.string(StringMarks), row.widget);
+        m_marks->setObjectName(QStringLiteral("filterMarks"));
+        m_marks->setToolTip(resources.string(StringMarksTip));
+        m_marks->setFocusPolicy(Qt::TabFocus);
+        keepSpace(m_marks);
+        line->addWidget(m_marks);
+        connect(m_marks, &QCheckBox::toggled, this, [this] {
+            if (!m_filling) {
+                m_typingPause.stop();
+                emit filterEdited();
+            }
+        });
+    }
     m_filling = true;
     row.options[Exclude]->setChecked(exclude);
     m_filling = false;
@@ -369,6 +386,11 @@ void FilterBar::showUndecided(std::uint64_t terms)
     }
 }
 
+bool FilterBar::showsMarks() const
+{
+    return m_marks->isChecked();
+}
+
 QLineEdit* FilterBar::field(int row) const
 {
     return m_rows.at(std::size_t(row)).field->lineEdit();
@@ -408,6 +430,7 @@ void FilterBar::clear()
     }
     m_rows.front().field->setEditText(QString());
     m_rows.front().error->setVisible(false);
+    m_marks->setChecked(false);
     m_filling = false;
     emit rowsChanged();
 }

@@ -4,7 +4,8 @@
 // drop-down offers the recent filters (FilterHistory), and the options Match case, Whole
 // word, Regular expression and Exclude. The first row is there always; "+" adds rows (as
 // excludes: "lines with ERROR, but not those with healthcheck"), and each added row has a
-// button that removes it. Only one row may include lines; the others must exclude.
+// button that removes it. Only one row may include lines; the others must exclude. Beside
+// the first row's options, Marks lists the marked lines too (with no text, only them).
 //
 // The filter is applied while the user types (after a short pause), at once when an
 // option changes, and at once on Enter, which also keeps the terms in the recent list.
@@ -50,12 +51,15 @@ class FilterBar : public QWidget {
     QComboBox* fieldBox(int row = 0) const;
     QCheckBox* option(int row, int which) const; // 0 case, 1 word, 2 regex, 3 exclude
     QToolButton* addButton() const { return m_add; }
+    QCheckBox* marksOption() const { return m_marks; }
+    // The pane lists the marked lines besides the matching ones.
+    bool showsMarks() const;
     int rowCount() const { return static_cast<int>(m_rows.size()); }
     QLabel* errorLabel(int row) const;
 
     // Focuses the first field with its text selected.
     void focusField();
-    // Empties every field and removes the added rows.
+    // Empties every field, removes the added rows and takes the tick off Marks.
     void clear();
     // Adds a row for an exclude and focuses it.
     void addExcludeRow();
@@ -96,6 +100,7 @@ class FilterBar : public QWidget {
     FilterHistory& m_history;
     QVBoxLayout* m_layout = nullptr;
     QToolButton* m_add = nullptr;
+    QCheckBox* m_marks = nullptr;
     std::vector<Row> m_rows;
     QTimer m_typingPause;
     bool m_filling = false;

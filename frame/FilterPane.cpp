@@ -2,6 +2,7 @@
 
 #include "frame/FilterBar.h"
 
+#include "engine/FilterRows.h"
 #include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
 #include "resources/LanguageResources.h"
@@ -27,14 +28,17 @@ constexpr int StringStopTip = 246;
 constexpr int StringContinueTip = 247;
 constexpr int StringPaneName = 248;
 constexpr int StringUndecidedCount = 249;
+constexpr int StringMarkedCount = 362;
 
 const QEvent::Type FilterProgressEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type LinesRestartedEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 } // namespace
 
 FilterPane::FilterPane(LogDocument* document, QWidget* parent)
     : QWidget(parent),
-      m_history(std::make_unique<FilterHistory>(SettingsStore::instance()))
+      m_history(std::make_unique<FilterHistory>(SettingsStore::instance())),
+      m_document(document)
 {
     setObjectName(QStringLiteral("filterPane"));
     // The bar's fields and options must not set how narrow the window may be: a narrow
@@ -75,8 +79,10 @@ FilterPane::FilterPane(LogDocument* document, QWidget* parent)
 
     if (document != nullptr) {
         m_filter = std::make_unique<LineFilter>(*document, this);
+        document->AddAppendListener(&m_restarts);
+        m_rows = std::make_unique<FilterRows>(m_filter->GetMatches());
         m_view->setUndecided(&m_filter->GetUndecided());
-        m_view->setMatches(&m_filter->GetMatches());
+        m_view->setMatches(m_rows.get());
     }
 
     connect(m_bar, &FilterBar::filterEdited, this, &FilterPane::applyFilter);
@@ -105,7 +111,17 @@ FilterPane::FilterPane(LogDocument* document, QWidget* parent)
 
 FilterPane::~FilterPane()
 {
+    if (m_document != nullptr) {
+        m_document->RemoveAppendListener(&m_restarts);
+    }
+    m_view->setMatches(nullptr);
+    m_rows.reset();
     m_filter.reset();
+}
+
+void FilterPane::RestartListener::IndexRestarted()
+{
+    QCoreApplication::postEvent(&m_pane, new QEvent(LinesRestartedEvent));
 }
 
 void FilterPane::PostFilterProgress()
@@ -115,6 +131,10 @@ void FilterPane::PostFilterProgress()
 
 bool FilterPane::event(QEvent* event)
 {
+    if (event->type() == LinesRestartedEvent) {
+        DocumentChanged();
+        return true;
+    }
     if (event->type() == FilterProgressEvent) {
         collect();
         return true;
@@ -127,9 +147,47 @@ void FilterPane::collect()
     if (!m_filter) {
         return;
     }
-    const FilterChange change = m_filter->Collect();
+    const FilterChange change = placeMarks(m_filter->Collect());
     if (change.Changed()) {
         m_view->RowsChanged(change);
+    }
+    updateHeader();
+}
+
+FilterChange FilterPane::placeMarks(const FilterChange& change, bool* moved)
+{
+    const bool changed = m_rows->Update();
+    if (moved != nullptr) {
+        *moved = changed;
+    }
+    // New matches may come before marks listed at the end: the rows from the first new
+    // match on are new.
+    FilterChange rows = change;
+    rows.firstNewRow = change.reset ? 0 : m_rows->rowOfMatch(change.firstNewRow);
+    rows.rowCount = m_rows->size();
+    return rows;
+}
+
+std::pair<LineNumber, LineNumber> FilterPane::shownLines() const
+{
+    const std::size_t count = m_rows->size();
+    const std::size_t top = m_view->firstVisibleRow();
+    const std::size_t current = m_view->currentRow();
+    return {top < count ? m_rows->at(top) : ~LineNumber(0),
+            current < count ? m_rows->at(current) : ~LineNumber(0)};
+}
+
+void FilterPane::MarksChanged()
+{
+    if (!m_rows || !m_rows->ShowsMarks()) {
+        return;
+    }
+    // The rows on screen and the current one keep their lines where they are still listed.
+    const auto [topLine, currentLine] = shownLines();
+    // A mark on a matching line leaves the rows as they are (it is listed once either way);
+    // the header counts it.
+    if (m_rows->Update()) {
+        m_view->RowsRearranged(m_rows->lowerBound(topLine), m_rows->lowerBound(currentLine));
     }
     updateHeader();
 }
@@ -141,6 +199,8 @@ void FilterPane::applyFilter()
     }
     int conflict = -1;
     const FilterSet set = m_bar->filterSet(&conflict);
+    const bool marks = m_bar->showsMarks() && m_document != nullptr;
+    const bool marksSwitched = marks != m_rows->ShowsMarks();
     std::vector<FilterError> errors;
     bool restarted = true;
     if (conflict >= 0 || set.IsEmpty()) {
@@ -151,10 +211,12 @@ void FilterPane::applyFilter()
         restarted = false; // the same filter again (Enter): the rows stay where they are
     }
     m_bar->showErrors(errors);
-    if (restarted) {
-        m_view->RowsChanged(FilterChange{true, false, 0, m_filter->GetMatches().size()});
+    m_rows->SetMarks(marks ? &m_document->Marks().Lines() : nullptr);
+    m_rows->Update();
+    if (restarted || marksSwitched) {
+        m_view->RowsChanged(FilterChange{true, false, 0, m_rows->size()});
     }
-    setActive(m_filter->IsActive());
+    setActive(m_filter->IsActive() || marks);
     updateHeader();
 }
 
@@ -163,6 +225,8 @@ void FilterPane::clearFilter()
     m_bar->clear();
     if (m_filter) {
         m_filter->ClearFilter();
+        m_rows->SetMarks(nullptr);
+        m_rows->Update();
         m_view->RowsChanged(FilterChange{true, false, 0, 0});
     }
     m_bar->showErrors({});
@@ -175,8 +239,13 @@ void FilterPane::DocumentChanged()
         return;
     }
     m_view->DocumentChanged();
-    const FilterChange change = m_filter->Sync();
-    if (change.Changed()) {
+    const auto [topLine, currentLine] = shownLines();
+    bool marksMoved = false;
+    const FilterChange change = placeMarks(m_filter->Sync(), &marksMoved);
+    if (!change.reset && marksMoved) {
+        // Marks went with the lines (a reload or Clear while no filter is set).
+        m_view->RowsRearranged(m_rows->lowerBound(topLine), m_rows->lowerBound(currentLine));
+    } else if (change.Changed()) {
         m_view->RowsChanged(change);
     }
     if (m_active) {
@@ -208,6 +277,7 @@ void FilterPane::updateHeader()
     }
     const LanguageResources& resources = LanguageResources::current();
     const FilterProgress progress = m_filter->GetProgress();
+    const std::size_t marked = m_rows->ShowsMarks() ? m_document->Marks().Count() : 0;
     const QLocale locale;
     const QString total = locale.toString(qulonglong(progress.total));
     const QString matches = locale.toString(qulonglong(m_filter->GetMatches().size()));
@@ -222,9 +292,14 @@ void FilterPane::updateHeader()
         text = resources.format(StringStopped, QString::number(percent), total, matches);
         break;
     case FilterState::Done:
-    case FilterState::Off:
         text = resources.format(StringDone, matches, total);
         break;
+    case FilterState::Off:
+        break; // marks alone
+    }
+    if (m_rows->ShowsMarks()) {
+        const QString marks = resources.format(StringMarkedCount, locale.toString(qulonglong(marked)));
+        text = text.isEmpty() ? marks : text + QStringLiteral(", ") + marks;
     }
     const std::size_t undecided = m_filter->GetUndecided().size();
     if (undecided > 0) {

@@ -2,23 +2,28 @@
 
 // FilterPane: the filter bar, and below it the pane of matching lines with its header (how
 // far filtering has got, how many lines match, and Stop). The pane part is hidden while no
-// filter is set; the bar stays. It owns the LineFilter and is its host: the filter's
+// filter is set and Marks is not ticked; the bar stays. With Marks ticked the pane lists
+// the document's marked lines among the matching ones (FilterRows), and follows the marks
+// as they are toggled and cleared. It owns the LineFilter and is its host: the filter's
 // worker posts a notice, and the notice is answered on the user-interface thread.
 //
 // The frame calls DocumentChanged() after every change of the document (an append, open,
-// reload, New, Clear, new keywords); the rows then follow the document by the same rules
-// as the log view. The document is not owned and must outlive the pane.
+// reload, New, Clear, new keywords), and the pane hears of every new index itself; the rows
+// then follow the document by the same rules as the log view. The document is not owned and must outlive the pane.
 
 #include "engine/FilterHost.h"
 #include "engine/DocumentTypes.h"
+#include "engine/LogDocument.h"
 
 #include <QWidget>
 
 #include <memory>
+#include <utility>
 
-class LogDocument;
 class FilterBar;
 class FilterHistory;
+class FilterRows;
+struct FilterChange;
 class FilterView;
 class LineFilter;
 class QLabel;
@@ -36,10 +41,13 @@ class FilterPane : public QWidget, public FilterHost {
     QLabel* progressLabel() const { return m_progress; }
     QPushButton* stopButton() const { return m_stop; }
     LineFilter* filter() const { return m_filter.get(); }
-    // A filter is set: the pane of matching lines shows.
+    const FilterRows* rows() const { return m_rows.get(); }
+    // A filter is set or Marks is ticked: the pane of lines shows.
     bool isActive() const { return m_active; }
 
     void DocumentChanged();
+    // A mark was toggled or the marks were cleared (the log view tells).
+    void MarksChanged();
     // Applies what the bar holds now.
     void applyFilter();
     // No filter: the bar empties and the pane hides.
@@ -63,6 +71,23 @@ class FilterPane : public QWidget, public FilterHost {
     void fitToBar();
     void updateHeader();
     void collect();
+    // The rows with the marks placed again after the matches changed: the change in rows;
+    // moved tells whether the marks listed beside the matches changed.
+    FilterChange placeMarks(const FilterChange& change, bool* moved = nullptr);
+    // The lines of the first row on screen and of the current row (~0 for none).
+    std::pair<LineNumber, LineNumber> shownLines() const;
+
+    // Hears of a reload, Clear or New even while no filter is set: the marks listed go
+    // with the lines.
+    class RestartListener : public LogDocument::AppendListener {
+      public:
+        explicit RestartListener(FilterPane& pane) : m_pane(pane) {}
+        void TextAppended(FileOffset, const std::uint8_t*, std::size_t) override {}
+        void IndexRestarted() override;
+
+      private:
+        FilterPane& m_pane;
+    };
 
     std::unique_ptr<FilterHistory> m_history;
     FilterBar* m_bar = nullptr;
@@ -70,6 +95,9 @@ class FilterPane : public QWidget, public FilterHost {
     QLabel* m_progress = nullptr;
     QPushButton* m_stop = nullptr;
     FilterView* m_view = nullptr;
+    LogDocument* m_document = nullptr;
     std::unique_ptr<LineFilter> m_filter;
+    std::unique_ptr<FilterRows> m_rows;
+    RestartListener m_restarts{*this};
     bool m_active = false;
 };

@@ -79,9 +79,9 @@ void FilterView::setDocument(LogDocument* document)
     updateGutter();
 }
 
-void FilterView::setMatches(const FilterMatches* matches)
+void FilterView::setMatches(const FilterRows* rows)
 {
-    m_matches = matches;
+    m_matches = rows;
     RowsChanged(FilterChange{true, false, 0, rowCount()});
 }
 
@@ -141,6 +141,23 @@ void FilterView::RowsChanged(const FilterChange& change)
         m_follower->arrive();
     }
     keepPlace();
+    viewport()->update();
+}
+
+void FilterView::RowsRearranged(std::size_t topRow, std::size_t currentRow)
+{
+    // Rows of a selection may now show other lines: it goes, as a drag in progress does.
+    m_mouse.Reset();
+    m_autoScrollTimer.stop();
+    StoreSelection(DocSelection());
+    const std::size_t count = rowCount();
+    m_currentRow = count > 0 ? std::min(currentRow, count - 1) : 0;
+    updateGutter();
+    updateScrollRange();
+    if (!m_follower->following()) {
+        m_follower->anchor(static_cast<int>(std::min<std::size_t>(topRow, INT_MAX)));
+    }
+    m_follower->keep();
     viewport()->update();
 }
 

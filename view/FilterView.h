@@ -1,6 +1,6 @@
 #pragma once
 
-// FilterView: the filter pane's list. Row r shows document line matches.at(r): its number
+// FilterView: the filter pane's list. Row r shows document line rows.at(r): its number
 // (counted from 1) in a gutter at the left, wide enough for the document's largest line
 // number, with a mark before it when a term could not decide the line; then its text
 // painted by the log view's renderer in the log view's font, with the same keyword
@@ -23,7 +23,7 @@
 // pane or be detached. User-interface thread only.
 
 #include "engine/DocumentTypes.h"
-#include "engine/FilterMatches.h"
+#include "engine/FilterRows.h"
 #include "view/LogRenderer.h"
 #include "view/MouseSelection.h"
 #include "view/SelectionClipboard.h"
@@ -48,7 +48,7 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     ~FilterView() override;
 
     void setDocument(LogDocument* document);
-    void setMatches(const FilterMatches* matches);
+    void setMatches(const FilterRows* rows);
     // The lines among the matches that are shown undecided, ascending; not owned.
     void setUndecided(const std::vector<LineNumber>* lines) { m_undecided = lines; }
     bool isUndecided(std::size_t row) const;
@@ -57,6 +57,10 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
 
     // The rows changed (what LineFilter::Collect or Sync reported).
     void RowsChanged(const FilterChange& change);
+    // Rows came or went anywhere (a mark shown among the matches): the view goes on from
+    // topRow with currentRow current, or stays at the end while it follows; a selection of
+    // rows goes.
+    void RowsRearranged(std::size_t topRow, std::size_t currentRow);
     // The document changed (an append, new keywords): repaint, read changed lines again.
     void DocumentChanged();
 
@@ -124,7 +128,7 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     CopyResult buildText(const DocSelection& selection, QString& text, std::uint64_t limitBytes);
 
     LogDocument* m_document = nullptr;
-    const FilterMatches* m_matches = nullptr;
+    const FilterRows* m_matches = nullptr;
     EndFollower* m_follower = nullptr;
     const std::vector<LineNumber>* m_undecided = nullptr;
     LogRenderer m_renderer;

@@ -1338,6 +1338,10 @@ void LogView::ToggleMark(LineNumber line)
     m_document->Marks().Toggle(line);
     invalidateLines(line, line);
     m_gutter->update();
+    if (m_overviewShown) {
+        m_overview->update();
+    }
+    emit marksChanged();
 }
 
 void LogView::ToggleMarkAtCaret()
@@ -1369,6 +1373,10 @@ void LogView::ClearMarks()
     m_document->Marks().Clear();
     viewport()->update();
     m_gutter->update();
+    if (m_overviewShown) {
+        m_overview->update();
+    }
+    emit marksChanged();
 }
 
 QColor LogView::markedBackground(const QColor& background)

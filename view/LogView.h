@@ -187,6 +187,8 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     void statusChanged(qint64 fileSize, qint64 lineCount);
     // A selection appeared or went away (what enables Copy).
     void selectionPresenceChanged(bool present);
+    // A mark was toggled, or the marks were cleared.
+    void marksChanged();
 
   protected:
     void paintEvent(QPaintEvent* event) override;

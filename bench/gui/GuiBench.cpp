@@ -31,6 +31,11 @@
 //                           updates and paints, the watcher, the filter's worker), whether
 //                           the log view and the pane hold every line they should, and the
 //                           pane's rows.
+//   FollowWithStrip/strip   the same following with three keywords, the overview strip
+//                           hidden (0) and shown (1): its CPU, and the lines the strip saw.
+//   FollowLatency           a line written to its paint at the window's bottom (median, 95th
+//                           percentile, largest) and the process's CPU meanwhile.
+//   FollowLatencyWithStrip/strip  the same with three keywords, the strip hidden and shown.
 //
 // Per-step medians are reported as the counters median_ms / median_us.
 //
@@ -39,6 +44,7 @@
 #include "dialogs/FindDialog.h"
 #include "engine/AlertRule.h"
 #include "engine/DocumentHost.h"
+#include "engine/KeywordLines.h"
 #include "engine/LogDocument.h"
 #include "engine/LineFilter.h"
 #include "frame/FilterBar.h"
@@ -629,9 +635,23 @@ struct FollowedWindow {
     }
 };
 
-void FollowWithFilter(benchmark::State& state)
+// Keywords for the overview strip's cases (set with the strip shown and hidden alike, so
+// that the two differ by the strip alone): one on a tenth of the lines, one on a
+// hundredth, one on none.
+void setStripKeywords(FollowedWindow& window)
 {
-    const bool filtered = state.range(0) != 0;
+    window.store.SaveKeywords({Keyword(u"7 with", 0x000000, 0x00A0FF, true, false, true),
+                               Keyword(u"line 12", 0x000000, 0x0000FF, true, false, true),
+                               Keyword(u"ERROR", 0x000000, 0x0000FF, true, true, true)});
+    window.document->ReloadKeywords();
+    window.frame->GetView()->OnUpdate();
+}
+
+// strip: -1 no keywords and no strip; 0 keywords, the strip hidden; 1 keywords, the strip
+// shown.
+void followAtFiftyMegabytes(benchmark::State& state, int filter, int strip)
+{
+    const bool filtered = filter != 0;
     constexpr double Seconds = 5;
     constexpr double BytesPerSecond = 50e6;
     const char* const FilterText = "7 with";
@@ -641,8 +661,12 @@ void FollowWithFilter(benchmark::State& state)
         LogDocument& document = *window.document;
         MainFrame& frame = *window.frame;
         FilterPane* pane = frame.filterPane();
+        if (strip >= 0) {
+            setStripKeywords(window);
+            frame.GetView()->setOverviewShown(strip == 1);
+        }
         if (filtered) {
-            pane->bar()->option(0, 0)->setChecked(state.range(0) == 2);
+            pane->bar()->option(0, 0)->setChecked(filter == 2);
             pane->bar()->field()->setText(QString::fromLatin1(FilterText));
             pane->applyFilter();
         }
@@ -731,13 +755,41 @@ void FollowWithFilter(benchmark::State& state)
         state.counters["lines"] = double(linesWritten.load());
         state.counters["rows"] = double(rows);
         state.counters["no_loss"] = complete ? 1 : 0;
+        if (strip == 1) {
+            // The strip has looked at every complete line.
+            const KeywordLines* lines = frame.GetView()->keywordLines();
+            state.counters["strip_lines"] =
+                lines != nullptr && lines->WaitIdle(std::chrono::seconds(10))
+                    ? double(lines->CheckedLines())
+                    : -1.0;
+            // What it read from the file: the watcher hands it the rest.
+            state.counters["strip_read_mb"] = lines != nullptr ? double(lines->BytesRead()) / 1e6 : -1.0;
+        }
     }
+}
+
+void FollowWithFilter(benchmark::State& state)
+{
+    followAtFiftyMegabytes(state, int(state.range(0)), -1);
 }
 BENCHMARK(FollowWithFilter)
     ->ArgName("filter")
     ->Arg(0)
     ->Arg(1)
     ->Arg(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// The same following, with three keywords, the overview strip hidden (0) and shown (1).
+void FollowWithStrip(benchmark::State& state)
+{
+    followAtFiftyMegabytes(state, 0, int(state.range(0)));
+}
+BENCHMARK(FollowWithStrip)
+    ->ArgName("strip")
+    ->Arg(0)
+    ->Arg(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
@@ -780,7 +832,8 @@ class PaintClock : public QObject {
     LogView& m_view;
 };
 
-void FollowLatency(benchmark::State& state)
+// strip as in followAtFiftyMegabytes.
+void followLatency(benchmark::State& state, bool backtracking, bool piped, int strip)
 {
     constexpr int Samples = 200;
     std::string history;
@@ -792,7 +845,6 @@ void FollowLatency(benchmark::State& state)
         const std::string& path = window.path;
         LogDocument& document = *window.document;
         MainFrame& frame = *window.frame;
-        const bool piped = state.range(1) != 0;
         int pipeFds[2] = {-1, -1};
         if (piped) {
             if (::pipe(pipeFds) != 0 ||
@@ -808,7 +860,11 @@ void FollowLatency(benchmark::State& state)
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
             }
         }
-        if (state.range(0) != 0) {
+        if (strip >= 0) {
+            setStripKeywords(window);
+            frame.GetView()->setOverviewShown(strip == 1);
+        }
+        if (backtracking) {
             // A pattern that backtracks for a long time on lines of a's: the watcher must
             // not be held up by it.
             FilterPane* pane = frame.filterPane();
@@ -820,7 +876,9 @@ void FollowLatency(benchmark::State& state)
         PaintClock clock(document, *frame.GetView());
         std::vector<double> delays;
         long missed = 0;
+        double cpu = 0;
         for (auto _ : state) {
+            const double cpuStart = processCpuSeconds();
             std::vector<Clock::time_point> writes(Samples);
             std::atomic<bool> done{false};
             const LineNumber before = document.GetLineCount();
@@ -854,6 +912,7 @@ void FollowLatency(benchmark::State& state)
             }
             writer.join();
             ViewBench::settle();
+            cpu += processCpuSeconds() - cpuStart;
             std::size_t next = 0;
             for (int i = 0; i < Samples; ++i) {
                 const LineNumber line = before + LineNumber(i) + 1;
@@ -877,13 +936,32 @@ void FollowLatency(benchmark::State& state)
         state.counters["p95_ms"] = at(0.95);
         state.counters["max_ms"] = delays.empty() ? -1.0 : delays.back();
         state.counters["never_at_bottom"] = double(missed);
+        // Of the whole process over the 200 lines (the writer mostly sleeps).
+        state.counters["cpu_s"] = cpu;
     }
+}
+
+void FollowLatency(benchmark::State& state)
+{
+    followLatency(state, state.range(0) != 0, state.range(1) != 0, -1);
 }
 BENCHMARK(FollowLatency)
     ->ArgNames({"backtracking_filter", "pipe"})
     ->Args({0, 0})
     ->Args({1, 0})
     ->Args({0, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// The same with three keywords, the overview strip hidden (0) and shown (1).
+void FollowLatencyWithStrip(benchmark::State& state)
+{
+    followLatency(state, false, false, int(state.range(0)));
+}
+BENCHMARK(FollowLatencyWithStrip)
+    ->ArgName("strip")
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

@@ -1,15 +1,18 @@
 // The keyword lines of a whole file found off the main thread: next and previous against a
 // line-by-line model on random files (the model is a plain substring test of each line,
 // written here), through appends (which read only the new lines), an open last line, a
-// reload and another keyword list; and the strip's buckets when the file outgrows them.
+// reload and another keyword list; the strip's buckets when the file outgrows them; and the
+// keyword of every line against KeywordMatcher on the text the view shows.
 
 #include "EngineTestSupport.h"
 
 #include "engine/KeywordLines.h"
+#include "engine/KeywordMatcher.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 using namespace quilltest;
 
@@ -252,6 +255,126 @@ TEST_F(KeywordLinesTest, TheFirstKeywordOfTheListThatMatchesALineIsItsColour)
     ASSERT_EQ(overview.shift, 0u);
     EXPECT_EQ(overview.buckets, (std::vector<std::uint8_t>{1, 2, 2, 0, 3}))
         << "err as a word first; errx is none; fail before warn in the list";
+}
+
+TEST_F(KeywordLinesTest, EveryLinesKeywordIsWhatTheViewColoursItWithOnRandomFiles)
+{
+    // The reference: FindKeyword on the text the view shows (GetLine: the chosen encoding,
+    // sequences hidden while terminal colours are on), line by line. Bytes no encoding
+    // takes cleanly, a byte-order mark, CR LF and match-only keywords are among them.
+    static const char* pieces[] = {"ERROR", "error:", "Err", " ", "\t", ".", "/", "warn",
+                                   "x", "\xC3\xA9t\xC3\xA9", "\xE9", "\x80", "\r", "\x1B[31m",
+                                   "\x1B[0m", "ab", "fail", "\xEF\xBB\xBF"};
+    const quill::TextEncoding encodings[] = {quill::TextEncoding::Automatic,
+                                             quill::TextEncoding::Utf8,
+                                             quill::TextEncoding::Latin1};
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        std::mt19937 random(seed);
+        std::vector<Keyword> keywords;
+        static const char16_t* texts[] = {u"ERROR", u"err", u"warn", u"\u00E9t\u00E9",
+                                          u"x.x", u"fail", u"ab", u"\u00E9"};
+        for (int k = 0; k < 5; ++k) {
+            Keyword keyword(texts[random() % 8], 0, 0x010000u * unsigned(k + 1),
+                            random() % 2 == 0, random() % 2 == 0, random() % 5 != 0);
+            keyword.m_matchOnly = random() % 5 == 0;
+            keywords.push_back(keyword);
+        }
+        settings.store.SaveKeywords(keywords);
+        std::string bytes;
+        for (int line = 0; line < 300; ++line) {
+            for (int p = int(random() % 6); p > 0; --p) {
+                bytes += pieces[random() % std::size(pieces)];
+            }
+            bytes += random() % 4 == 0 ? "\r\n" : "\n";
+        }
+        doc.SetEncoding(encodings[seed % 3]);
+        doc.SetTerminalColors(seed % 2 == 0);
+        open(bytes);
+        std::vector<Keyword> loaded;
+        settings.store.LoadKeywords(loaded);
+        KeywordLines lines(doc, nullptr);
+        sync(lines);
+        const KeywordLines::Overview overview = lines.GetOverview();
+        ASSERT_EQ(overview.shift, 0u);
+        ASSERT_EQ(overview.checked, doc.GetLineCount());
+        int coloured = 0;
+        for (LineNumber line = 0; line < doc.GetLineCount(); ++line) {
+            const Keyword* keyword = FindKeyword(loaded, doc.GetLine(line));
+            const int expected = keyword != nullptr ? int(keyword - loaded.data()) + 1 : 0;
+            const int got = line < overview.buckets.size() ? overview.buckets[line] : 0;
+            ASSERT_EQ(got, expected) << "seed " << seed << " line " << line;
+            coloured += expected != 0;
+        }
+        EXPECT_GT(coloured, 0) << "seed " << seed;
+    }
+}
+
+TEST_F(KeywordLinesTest, PiecesTheWatcherAppendsAreSearchedWhereItHoldsThem)
+{
+    // As the watcher hands them over: pieces cut anywhere, lines split between two of them,
+    // now and then an update of the views between two pieces.
+    settings.store.SaveKeywords({Keyword(u"ERROR", 0x0000FF, 0x0000FF, true, true, true),
+                                 Keyword(u"warn", 0x00FF00, 0x00FF00, false, false, true)});
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        std::mt19937 random(seed);
+        std::string bytes = randomLines(random, 100);
+        open(bytes);
+        KeywordLines lines(doc, nullptr);
+        sync(lines);
+        const std::uint64_t readBefore = lines.BytesRead();
+        std::vector<std::size_t> cuts; // where a piece ended inside a line
+        for (int round = 0; round < 30; ++round) {
+            const std::string more = randomLines(random, 1 + int(random() % 40));
+            for (std::size_t at = 0; at < more.size();) {
+                const std::size_t size = std::min(more.size() - at, 1 + std::size_t(random() % 300));
+                const std::string piece = more.substr(at, size);
+                const FileOffset offset = FileOffset(bytes.size());
+                append(piece);
+                doc.TellAppendListener(offset, reinterpret_cast<const std::uint8_t*>(piece.data()),
+                                       piece.size());
+                bytes += piece;
+                at += size;
+                if (bytes.back() != '\n') {
+                    cuts.push_back(bytes.size());
+                }
+                if (random() % 4 == 0) {
+                    sync(lines);
+                }
+            }
+        }
+        // A line a cut split is read back whole from the file once it has ended.
+        std::set<std::size_t> splitStarts;
+        std::uint64_t splitBytes = 0;
+        for (std::size_t cut : cuts) {
+            const std::size_t start = bytes.rfind('\n', cut - 1) + 1;
+            if (splitStarts.insert(start).second) {
+                splitBytes += bytes.find('\n', cut) - start + 1;
+            }
+        }
+        sync(lines);
+        const std::string where = "seed " + std::to_string(seed);
+        checkAgainst(lines, model(bytes, {"ERROR", "warn", "WARN"}), doc.GetLineCount(), where);
+        EXPECT_LE(lines.BytesRead() - readBefore, splitBytes)
+            << where << ": only lines split between pieces are read from the file";
+    }
+}
+
+TEST_F(KeywordLinesTest, TerminalColoursSwitchedStartTheLinesOver)
+{
+    // Shown without its sequences the line holds ERROR as a word; with them it does not.
+    settings.store.SaveKeywords({Keyword(u"ERROR", 0, 0x0000FF, true, true, true)});
+    open("plain\n\x1B[31mERROR\x1B[0m: disk\nplain\n");
+    KeywordLines lines(doc, nullptr);
+    sync(lines);
+    LineNumber got = 0;
+    EXPECT_EQ(lines.Neighbour(0, true, got), KeywordLines::Outcome::None) << "sequences shown";
+    doc.SetTerminalColors(true);
+    sync(lines);
+    ASSERT_EQ(lines.Neighbour(0, true, got), KeywordLines::Outcome::Found) << "sequences hidden";
+    EXPECT_EQ(got, 1u);
+    doc.SetTerminalColors(false);
+    sync(lines);
+    EXPECT_EQ(lines.Neighbour(0, true, got), KeywordLines::Outcome::None) << "shown again";
 }
 
 // With terminal colours on, a line is matched as shown: a keyword a sequence splits is

@@ -1,12 +1,15 @@
 // Finding the way in a long log on the real main frame with the English package, through
 // keys and clicks: the line-number gutter (its edge, and that the text's hit-testing ignores
 // it), the Go to line box at its boundaries, marks toggled, jumped, tinted, kept through
-// appends and dropped by reload and Clear, and every match of the find text highlighted by
-// pixels, a tab inside and before a match included.
+// appends and dropped by reload and Clear, the filter pane listing them, and every match of
+// the find text highlighted by pixels, a tab inside and before a match included.
 
 #include "dialogs/FindDialog.h"
 #include "dialogs/GoToLineDialog.h"
+#include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
+#include "frame/FilterBar.h"
+#include "frame/FilterPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/NavigationCommands.h"
@@ -15,6 +18,7 @@
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
+#include "view/FilterView.h"
 #include "view/LineGutter.h"
 #include "view/LogView.h"
 #include "view/OverviewStrip.h"
@@ -22,6 +26,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSet>
@@ -656,4 +661,100 @@ TEST_F(NavigationTest, AMarkTintsAKeywordLineTooAndAMatchReachingInFromTheLeftIs
     const int bWidth = int(r.textWidth(u"b"));
     EXPECT_FALSE(holdsTint(0, bWidth)) << "the b is lit";
     EXPECT_TRUE(holdsTint(bWidth, bWidth + int(r.textWidth(u"y")))) << "the y after it is not";
+}
+
+TEST_F(NavigationTest, TheFilterPaneListsTheMarkedLinesBesideTheMatchesAsTheyComeAndGo)
+{
+    std::map<int, std::string> errors;
+    for (int i = 0; i < 300; i += 50) {
+        errors[i] = "an ERROR";
+    }
+    open(linesWith(300, errors));
+    FilterPane* pane = frame->filterPane();
+    auto listed = [&] {
+        std::vector<LineNumber> lines;
+        for (std::size_t row = 0; row < pane->view()->rowCount(); ++row) {
+            lines.push_back(pane->view()->lineOfRow(row));
+        }
+        return lines;
+    };
+    auto filterDone = [&] {
+        return pane->filter()->GetProgress().state == FilterState::Done &&
+               pane->filter()->GetProgress().total == document->GetLineCount();
+    };
+    using Lines = std::vector<LineNumber>;
+
+    // Marks without a filter text: the pane opens with the marked lines alone.
+    QCheckBox* marks = pane->bar()->marksOption();
+    ASSERT_EQ(marks->text(), QStringLiteral("Marks"));
+    QTest::mouseClick(marks, Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(pane->isActive());
+    EXPECT_EQ(listed(), Lines{});
+    goToLine("121");
+    key(Qt::Key_F2, Qt::ControlModifier);
+    goToLine("8");
+    key(Qt::Key_F2, Qt::ControlModifier);
+    EXPECT_EQ(listed(), (Lines{7, 120}));
+    EXPECT_TRUE(pane->progressLabel()->text().contains(QStringLiteral("2 marked")))
+        << pane->progressLabel()->text().toStdString();
+
+    // With a filter: matches and marks in file order, a marked match once.
+    key(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ERROR"));
+    key(Qt::Key_Return, {}, QApplication::focusWidget());
+    ASSERT_TRUE(QTest::qWaitFor(filterDone));
+    goToLine("101");
+    key(Qt::Key_F2, Qt::ControlModifier);
+    EXPECT_EQ(listed(), (Lines{0, 7, 50, 100, 120, 150, 200, 250}));
+    EXPECT_TRUE(pane->progressLabel()->text().contains(QStringLiteral("3 marked")))
+        << "a marked match is counted: " << pane->progressLabel()->text().toStdString();
+
+    // A mark taken off goes from the list, one put on a line far down joins it; the rows
+    // on screen stay where they were.
+    pane->view()->setFocus();
+    key(Qt::Key_Home, Qt::ControlModifier, pane->view());
+    goToLine("8");
+    key(Qt::Key_F2, Qt::ControlModifier);
+    goToLine("300");
+    key(Qt::Key_F2, Qt::ControlModifier);
+    EXPECT_EQ(listed(), (Lines{0, 50, 100, 120, 150, 200, 250, 299}));
+    EXPECT_EQ(pane->view()->firstVisibleRow(), 0u);
+
+    // Appended lines keep the marks; their matches join in order.
+    append(linesWith(10, {{5, "late ERROR"}}));
+    ASSERT_TRUE(QTest::qWaitFor(filterDone));
+    settle();
+    EXPECT_EQ(listed(), (Lines{0, 50, 100, 120, 150, 200, 250, 299, 305}));
+
+    // Without the tick the marks are not listed; Clear Marks leaves the matches.
+    QTest::mouseClick(marks, Qt::LeftButton);
+    settle();
+    EXPECT_EQ(listed(), (Lines{0, 50, 100, 150, 200, 250, 305}));
+    QTest::mouseClick(marks, Qt::LeftButton);
+    settle();
+    EXPECT_EQ(listed(), (Lines{0, 50, 100, 120, 150, 200, 250, 299, 305}));
+    frame->action(NavigationCommand::ClearMarks)->trigger();
+    settle();
+    EXPECT_EQ(listed(), (Lines{0, 50, 100, 150, 200, 250, 305}));
+
+    // Escape in the field takes the filter and the tick away: the pane closes.
+    goToLine("2");
+    key(Qt::Key_F2, Qt::ControlModifier);
+    key(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    key(Qt::Key_Escape, {}, QApplication::focusWidget());
+    EXPECT_FALSE(marks->isChecked());
+    EXPECT_FALSE(pane->isActive());
+    EXPECT_EQ(listed(), Lines{});
+
+    // A reload drops the marks, and the pane of marks alone empties but stays.
+    QTest::mouseClick(marks, Qt::LeftButton);
+    settle();
+    goToLine("31");
+    key(Qt::Key_F2, Qt::ControlModifier);
+    EXPECT_EQ(listed(), (Lines{1, 30}));
+    key(Qt::Key_F5);
+    EXPECT_EQ(listed(), Lines{});
+    EXPECT_TRUE(pane->isActive());
+    EXPECT_TRUE(pane->progressLabel()->text().contains(QStringLiteral("0 marked")));
 }

@@ -37,6 +37,7 @@ const std::map<int, QStringList> kStrings = {
     {154, {}}, {155, {}}, {156, {}}, {61440, {}}, {61442, {}},
     {190, {}}, {300, {}},
     {450, {}}, {451, {"%1"}}, // the encoding pane
+    {360, {}}, {361, {}}, {362, {"%1"}}, // the filter pane's Marks
 };
 
 // The commands menus, toolbar and accelerators may send.

@@ -1,0 +1,363 @@
+#include "engine/MultiPattern.h"
+
+#include "engine/BytePattern.h"
+#include "platform/Contract.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QUILL_MULTI_AVX2 1
+#endif
+
+namespace {
+
+inline std::uint8_t foldByte(std::uint8_t b)
+{
+    return std::uint8_t(b + ((std::uint8_t(b - 'A') < 26) ? 32 : 0));
+}
+
+// Eight bytes at once: each of A-Z gets the case bit, nothing else changes (a byte's low
+// seven bits plus a constant stay inside the byte, so no carry crosses into the next).
+inline std::uint64_t foldWord(std::uint64_t x)
+{
+    constexpr std::uint64_t high = 0x8080808080808080ull;
+    const std::uint64_t low = x & ~high;
+    const std::uint64_t atLeastA = low + 0x3F3F3F3F3F3F3F3Full; // 'A' + 0x3F = 0x80
+    const std::uint64_t pastZ = low + 0x2525252525252525ull;    // 'Z' + 1 + 0x25 = 0x80
+    return x | (((atLeastA & ~pastZ & ~x) & high) >> 2);
+}
+
+// The bytes from `from` on, compared one by one.
+bool sameTail(const std::uint8_t* at, const char* pattern, std::size_t length, bool caseless,
+              std::size_t from)
+{
+    const auto* p = reinterpret_cast<const std::uint8_t*>(pattern);
+    if (!caseless) {
+        return std::memcmp(at + from, p + from, length - from) == 0;
+    }
+    for (std::size_t i = from; i < length; ++i) {
+        if (foldByte(at[i]) != p[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// How often the bytes occur in the sample, counting no further than `enough`.
+std::size_t occurrences(const std::uint8_t* sample, std::size_t n, const std::uint8_t* bytes,
+                        std::size_t length, std::size_t enough)
+{
+    std::size_t count = 0;
+    const std::uint8_t* end = sample + n;
+    for (const std::uint8_t* at = sample; count < enough;) {
+        at = FindPatternBytes(at, end, bytes, length, 0);
+        if (at == nullptr) {
+            break;
+        }
+        ++count;
+        ++at;
+    }
+    return count;
+}
+
+#if defined(QUILL_MULTI_AVX2)
+bool hasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
+
+} // namespace
+
+std::vector<std::uint8_t> MultiPattern::acceptedAt(const Pattern& pattern, std::size_t j) const
+{
+    std::vector<std::uint8_t> accepted;
+    if (pattern.anchor + j >= pattern.bytes.size()) {
+        // Past a short pattern's end any byte may follow.
+        accepted.resize(256);
+        for (int c = 0; c < 256; ++c) {
+            accepted[std::size_t(c)] = std::uint8_t(c);
+        }
+        return accepted;
+    }
+    const auto b = std::uint8_t(pattern.bytes[pattern.anchor + j]);
+    accepted.push_back(b);
+    if (pattern.caseless && b >= 'a' && b <= 'z') {
+        accepted.push_back(std::uint8_t(b - 32));
+    }
+    return accepted;
+}
+
+std::uint8_t MultiPattern::chooseGroup(const Pattern& pattern, std::size_t index) const
+{
+    if (index < GroupCount) {
+        return std::uint8_t(index);
+    }
+    // The group that lets the fewest more positions through: what the nibble tables take at
+    // each anchor position, multiplied, is what a group lets through of random bytes.
+    std::uint64_t bestCost = ~std::uint64_t(0);
+    std::uint8_t best = 0;
+    for (std::size_t g = 0; g < GroupCount; ++g) {
+        const std::uint8_t bit = std::uint8_t(1u << g);
+        std::uint64_t cost = 1;
+        for (std::size_t j = 0; j < AnchorBytes; ++j) {
+            std::array<bool, 16> low{};
+            std::array<bool, 16> high{};
+            for (std::size_t v = 0; v < 16; ++v) {
+                low[v] = (m_low[j][v] & bit) != 0;
+                high[v] = (m_high[j][v] & bit) != 0;
+            }
+            for (std::uint8_t c : acceptedAt(pattern, j)) {
+                low[c & 15] = true;
+                high[c >> 4] = true;
+            }
+            cost *= std::uint64_t(std::count(low.begin(), low.end(), true)) *
+                    std::uint64_t(std::count(high.begin(), high.end(), true));
+        }
+        if (cost < bestCost || (cost == bestCost && m_members[g].size() < m_members[best].size())) {
+            bestCost = cost;
+            best = std::uint8_t(g);
+        }
+    }
+    return best;
+}
+
+std::size_t MultiPattern::Add(std::string_view bytes, bool caseless)
+{
+    QUILL_ASSERT(!bytes.empty());
+    Pattern pattern;
+    pattern.bytes.assign(bytes);
+    pattern.caseless = caseless;
+    if (pattern.bytes.size() > AnchorBytes) {
+        int best = -1;
+        for (std::size_t at = 0; at + AnchorBytes <= pattern.bytes.size(); ++at) {
+            int rarity = 0;
+            for (std::size_t j = 0; j < AnchorBytes; ++j) {
+                rarity += ByteRarity(std::uint8_t(pattern.bytes[at + j]));
+            }
+            if (rarity > best) {
+                best = rarity;
+                pattern.anchor = at;
+            }
+        }
+    }
+    const std::size_t length = std::min<std::size_t>(pattern.bytes.size(), 8);
+    std::memcpy(&pattern.head, pattern.bytes.data(), length);
+    std::uint8_t mask[8] = {};
+    std::memset(mask, 0xFF, length);
+    std::memcpy(&pattern.headMask, mask, 8);
+    const std::size_t index = m_patterns.size();
+    place(pattern, index);
+    m_patterns.push_back(std::move(pattern));
+    buildProbes();
+    return index;
+}
+
+void MultiPattern::buildProbes()
+{
+    m_probes.clear();
+    for (std::size_t g = 0; g < GroupCount; ++g) {
+        m_groupBegin[g] = std::uint32_t(m_probes.size());
+        for (std::uint32_t index : m_members[g]) {
+            const Pattern& pattern = m_patterns[index];
+            m_probes.push_back({pattern.head, pattern.headMask, pattern.bytes.data(),
+                                std::uint32_t(pattern.bytes.size()), std::uint32_t(pattern.anchor),
+                                index, pattern.caseless});
+        }
+    }
+    m_groupBegin[GroupCount] = std::uint32_t(m_probes.size());
+}
+
+void MultiPattern::place(Pattern& pattern, std::size_t index)
+{
+    pattern.group = chooseGroup(pattern, index);
+    const std::uint8_t bit = std::uint8_t(1u << pattern.group);
+    for (std::size_t j = 0; j < AnchorBytes; ++j) {
+        for (std::uint8_t c : acceptedAt(pattern, j)) {
+            m_bytes[j][c] |= bit;
+            m_low[j][c & 15] |= bit;
+            m_high[j][c >> 4] |= bit;
+        }
+    }
+    m_members[pattern.group].push_back(std::uint32_t(index));
+}
+
+void MultiPattern::Tune(const std::uint8_t* sample, std::size_t n)
+{
+    if (m_patterns.size() > MaxTunedPatterns || n == 0) {
+        return;
+    }
+    std::vector<std::uint8_t> folded;
+    for (Pattern& pattern : m_patterns) {
+        if (pattern.bytes.size() <= AnchorBytes) {
+            continue;
+        }
+        if (pattern.caseless && folded.empty()) {
+            folded.resize(n);
+            FoldAsciiBytes(sample, folded.data(), n);
+        }
+        const std::uint8_t* text = pattern.caseless ? folded.data() : sample;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(pattern.bytes.data());
+        auto rarity = [bytes](std::size_t at) {
+            return ByteRarity(bytes[at]) + ByteRarity(bytes[at + 1]);
+        };
+        std::size_t best = pattern.anchor;
+        std::size_t fewest = occurrences(text, n, bytes + best, AnchorBytes, n);
+        for (std::size_t at = 0; at + AnchorBytes <= pattern.bytes.size() && fewest > 0; ++at) {
+            if (at == best) {
+                continue;
+            }
+            const std::size_t count = occurrences(text, n, bytes + at, AnchorBytes, fewest + 1);
+            if (count < fewest || (count == fewest && rarity(at) > rarity(best))) {
+                fewest = count;
+                best = at;
+            }
+        }
+        pattern.anchor = best;
+    }
+    m_bytes = {};
+    m_low = {};
+    m_high = {};
+    for (auto& members : m_members) {
+        members.clear();
+    }
+    for (std::size_t index = 0; index < m_patterns.size(); ++index) {
+        place(m_patterns[index], index);
+    }
+    buildProbes();
+}
+
+void MultiPattern::verify(const std::uint8_t* data, std::size_t n, std::size_t anchor,
+                          unsigned groups, std::vector<Hit>& hits) const
+{
+    while (groups != 0) {
+        const unsigned g = unsigned(__builtin_ctz(groups));
+        groups &= groups - 1;
+        const Probe* const end = m_probes.data() + m_groupBegin[g + 1];
+        for (const Probe* probe = m_probes.data() + m_groupBegin[g]; probe != end; ++probe) {
+            if (anchor < probe->anchor) {
+                continue;
+            }
+            const std::size_t start = anchor - probe->anchor;
+            if (probe->length > n - start) {
+                continue;
+            }
+            std::size_t from = 0;
+            if (n - start >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, data + start, 8);
+                if (probe->caseless) {
+                    word = foldWord(word);
+                }
+                if ((word & probe->headMask) != probe->head) {
+                    continue;
+                }
+                from = std::min<std::size_t>(probe->length, 8);
+            }
+            if (from < probe->length &&
+                !sameTail(data + start, probe->bytes, probe->length, probe->caseless, from)) {
+                continue;
+            }
+            hits.push_back({start, anchor, probe->index});
+        }
+    }
+}
+
+void MultiPattern::findPlain(const std::uint8_t* data, std::size_t n, std::size_t from,
+                             std::vector<Hit>& hits) const
+{
+    const auto& t0 = m_bytes[0];
+    const auto& t1 = m_bytes[1];
+    std::size_t at = from;
+    for (; at + 1 < n; ++at) {
+        const unsigned groups = t0[data[at]] & t1[data[at + 1]];
+        if (groups != 0) {
+            verify(data, n, at, groups, hits);
+        }
+    }
+    // The last anchor reaches past the end: a zero byte stands in for what is not there (a
+    // one-byte pattern takes any byte there, a longer one fails its whole comparison).
+    if (at < n) {
+        const unsigned groups = t0[data[at]] & t1[0];
+        if (groups != 0) {
+            verify(data, n, at, groups, hits);
+        }
+    }
+}
+
+#if defined(QUILL_MULTI_AVX2)
+namespace {
+
+// Bit g of each byte: group g's anchor takes the byte at p as its j-th byte, by its nibbles.
+__attribute__((target("avx2"))) inline __m256i fitsAt(const std::uint8_t* p, __m256i low,
+                                                      __m256i high, __m256i nibble)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i lo = _mm256_and_si256(v, nibble);
+    const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+    return _mm256_and_si256(_mm256_shuffle_epi8(low, lo), _mm256_shuffle_epi8(high, hi));
+}
+
+// A nibble table in both halves of a register, as the shuffles look up per half.
+__attribute__((target("avx2"))) inline __m256i table(const std::array<std::uint8_t, 16>& nibbles)
+{
+    return _mm256_broadcastsi128_si256(
+        _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.data())));
+}
+
+} // namespace
+
+__attribute__((target("avx2"))) std::size_t
+MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const
+{
+    static_assert(AnchorBytes == 2);
+    const __m256i low0 = table(m_low[0]);
+    const __m256i low1 = table(m_low[1]);
+    const __m256i high0 = table(m_high[0]);
+    const __m256i high1 = table(m_high[1]);
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i zero = _mm256_setzero_si256();
+    alignas(32) std::uint8_t groups[32];
+    std::size_t at = 0;
+    // A step reads up to data[at + 32].
+    for (; n - at >= 32 + AnchorBytes - 1; at += 32) {
+        const std::uint8_t* p = data + at;
+        const __m256i fit =
+            _mm256_and_si256(fitsAt(p, low0, high0, nibble), fitsAt(p + 1, low1, high1, nibble));
+        unsigned mask = ~unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(fit, zero)));
+        if (mask == 0) {
+            continue;
+        }
+        _mm256_store_si256(reinterpret_cast<__m256i*>(groups), fit);
+        while (mask != 0) {
+            const unsigned t = unsigned(__builtin_ctz(mask));
+            mask &= mask - 1;
+            // The nibbles let through byte pairs no pattern has: the byte tables sort them out.
+            const std::size_t anchor = at + t;
+            const unsigned exact =
+                groups[t] & m_bytes[0][data[anchor]] & m_bytes[1][data[anchor + 1]];
+            if (exact != 0) {
+                verify(data, n, anchor, exact, hits);
+            }
+        }
+    }
+    return at;
+}
+#endif
+
+void MultiPattern::Find(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const
+{
+    if (m_patterns.empty() || n == 0) {
+        return;
+    }
+    std::size_t from = 0;
+#if defined(QUILL_MULTI_AVX2)
+    if (m_vectorAllowed && hasAvx2()) {
+        from = findAvx2(data, n, hits);
+    }
+#endif
+    findPlain(data, n, from, hits);
+}

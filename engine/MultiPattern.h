@@ -1,0 +1,108 @@
+#pragma once
+
+// MultiPattern: several byte patterns looked for in one pass over a buffer, so that the
+// keyword lines of a whole file cost one read of its bytes however many keywords there are.
+//
+// Each pattern has an anchor: two of its bytes in a row (the whole pattern when it is a
+// single byte), where its bytes look rarest in a log, or (after Tune) where they are rarest
+// in a sample of the text to be searched: "status=500" is anchored on "=5" in a log where
+// "status=200" is on every line. Patterns are spread over eight groups;
+// every position of the buffer is tested against the anchors of all groups at once, by
+// nibble tables (with AVX2 thirty-two positions a step, the "Teddy" method of Hyperscan;
+// byte tables one position a step where AVX2 is missing), and only where a group's anchor
+// bytes all fit are that group's patterns compared whole. A pattern that ignores case takes
+// the ASCII letters of the buffer in either case (its own bytes are given folded), so no
+// folded copy of the buffer is made.
+//
+// Cost: one pass at any number of patterns. Up to eight each have a group of their own;
+// beyond that patterns share groups, and a shared group lets more positions through to the
+// whole comparison, so thousands of patterns are slow (but still one pass).
+//
+// Built by Add(), then Find() may run on several threads at once.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class MultiPattern {
+  public:
+    static constexpr std::size_t AnchorBytes = 2;
+    static constexpr std::size_t GroupCount = 8;
+
+    struct Hit {
+        std::size_t start = 0;   // where the occurrence starts in the buffer
+        std::size_t anchor = 0;  // where its anchor lies: inside the occurrence
+        std::uint32_t pattern = 0;
+    };
+
+    // Adds a pattern and returns its index (0, 1, ... in the order added). bytes must not be
+    // empty; with caseless they hold no A-Z, and a-z in the buffer match A-Z there too.
+    std::size_t Add(std::string_view bytes, bool caseless);
+    std::size_t size() const { return m_patterns.size(); }
+    // Where the anchor of pattern `index` starts inside it.
+    std::size_t AnchorOffset(std::size_t index) const { return m_patterns[index].anchor; }
+    // Anchors each pattern longer than an anchor on its two bytes in a row that occur least
+    // often in the sample (ties: where they look rarest), and groups the patterns again. A
+    // counting pass over the sample per such place: meant for a sample of some hundred
+    // kilobytes and tens of patterns (more than MaxTunedPatterns keep their anchors).
+    void Tune(const std::uint8_t* sample, std::size_t n);
+    static constexpr std::size_t MaxTunedPatterns = 64;
+
+    // Appends every occurrence of every pattern in [data, data + n), overlapping ones too,
+    // in ascending order of their anchors (at one anchor, in no particular order).
+    void Find(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const;
+
+    // Tests: the search without AVX2, which the machine may not have.
+    void SetVectorAllowed(bool allowed) { m_vectorAllowed = allowed; }
+
+  private:
+    struct Pattern {
+        std::string bytes;
+        bool caseless = false;
+        std::size_t anchor = 0;
+        std::uint8_t group = 0;
+        // The first bytes (up to eight) as one word, and which of its bytes count: most
+        // comparisons end there without a call.
+        std::uint64_t head = 0;
+        std::uint64_t headMask = 0;
+    };
+    // The bytes a pattern takes at anchor position j: one or two (a letter in both cases),
+    // or every byte past its end.
+    std::vector<std::uint8_t> acceptedAt(const Pattern& pattern, std::size_t j) const;
+    std::uint8_t chooseGroup(const Pattern& pattern, std::size_t index) const;
+    // Puts the pattern into a group and the group's tables.
+    void place(Pattern& pattern, std::size_t index);
+    // Compares the patterns of the groups in `groups` whose anchor lies at `anchor`.
+    void verify(const std::uint8_t* data, std::size_t n, std::size_t anchor, unsigned groups,
+                std::vector<Hit>& hits) const;
+    void findPlain(const std::uint8_t* data, std::size_t n, std::size_t from,
+                   std::vector<Hit>& hits) const;
+    std::size_t findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const;
+
+    // What the comparison of one pattern needs, side by side, the patterns of a group in a
+    // row: a candidate costs no walk through the patterns' own storage.
+    struct Probe {
+        std::uint64_t head = 0;
+        std::uint64_t headMask = 0;
+        const char* bytes = nullptr;
+        std::uint32_t length = 0;
+        std::uint32_t anchor = 0;
+        std::uint32_t index = 0;
+        bool caseless = false;
+    };
+    void buildProbes();
+
+    std::vector<Pattern> m_patterns;
+    std::array<std::vector<std::uint32_t>, GroupCount> m_members;
+    std::vector<Probe> m_probes;
+    std::array<std::uint32_t, GroupCount + 1> m_groupBegin{};
+    // Bit g of m_bytes[j][c]: some pattern of group g takes byte c at anchor position j.
+    std::array<std::array<std::uint8_t, 256>, AnchorBytes> m_bytes{};
+    // The same by nibbles: the low and high nibble of c each fit (a superset of m_bytes).
+    alignas(16) std::array<std::array<std::uint8_t, 16>, AnchorBytes> m_low{};
+    alignas(16) std::array<std::array<std::uint8_t, 16>, AnchorBytes> m_high{};
+    bool m_vectorAllowed = true;
+};

@@ -1,0 +1,153 @@
+// Several byte patterns found in one pass, against a model that compares every pattern at
+// every position, with the vector search and without it, at every length around its steps.
+
+#include "engine/MultiPattern.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+struct Spec {
+    std::string bytes; // folded when caseless
+    bool caseless = false;
+};
+
+using Found = std::vector<std::tuple<std::size_t, std::uint32_t>>; // start, pattern
+
+Found model(const std::string& buffer, const std::vector<Spec>& specs)
+{
+    Found found;
+    for (std::size_t at = 0; at < buffer.size(); ++at) {
+        for (std::uint32_t p = 0; p < specs.size(); ++p) {
+            const std::string& bytes = specs[p].bytes;
+            if (at + bytes.size() > buffer.size()) {
+                continue;
+            }
+            bool same = true;
+            for (std::size_t i = 0; i < bytes.size() && same; ++i) {
+                char c = buffer[at + i];
+                if (specs[p].caseless && c >= 'A' && c <= 'Z') {
+                    c = char(c - 'A' + 'a');
+                }
+                same = c == bytes[i];
+            }
+            if (same) {
+                found.emplace_back(at, p);
+            }
+        }
+    }
+    return found;
+}
+
+Found search(const MultiPattern& patterns, const std::string& buffer, std::size_t offset)
+{
+    // The buffer at an odd place, so loads cross every alignment.
+    std::string shifted(offset, '#');
+    shifted += buffer;
+    std::vector<MultiPattern::Hit> hits;
+    patterns.Find(reinterpret_cast<const std::uint8_t*>(shifted.data()) + offset, buffer.size(),
+                  hits);
+    Found found;
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        const MultiPattern::Hit& hit = hits[i];
+        EXPECT_EQ(hit.anchor, hit.start + patterns.AnchorOffset(hit.pattern));
+        if (i > 0) {
+            EXPECT_LE(hits[i - 1].anchor, hit.anchor) << "by anchors";
+        }
+        found.emplace_back(hit.start, hit.pattern);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string randomBytes(std::mt19937& random, std::size_t n)
+{
+    // Few byte values, so patterns turn up often and share nibbles with the rest.
+    static const char alphabet[] = "abcABC .\n\0\x80\xE0xyzXYZ";
+    std::string out(n, ' ');
+    for (char& c : out) {
+        c = alphabet[random() % (sizeof alphabet - 1)];
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVectors)
+{
+    for (unsigned seed = 1; seed <= 400; ++seed) {
+        std::mt19937 random(seed);
+        std::vector<Spec> specs;
+        // One to eight patterns, or more than eight groups can hold.
+        const std::size_t count = 1 + random() % (seed % 5 == 0 ? 20 : 8);
+        for (std::size_t p = 0; p < count; ++p) {
+            Spec spec;
+            spec.caseless = random() % 2 == 0;
+            spec.bytes = randomBytes(random, 1 + random() % 7);
+            if (spec.caseless) {
+                for (char& c : spec.bytes) {
+                    c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+                }
+            }
+            specs.push_back(spec);
+        }
+        MultiPattern vector;
+        MultiPattern plain;
+        plain.SetVectorAllowed(false);
+        for (const Spec& spec : specs) {
+            vector.Add(spec.bytes, spec.caseless);
+            plain.Add(spec.bytes, spec.caseless);
+        }
+        // Around the 32-byte steps and the two bytes an anchor reads past a step.
+        const std::size_t n = seed < 100 ? seed : 100 + random() % 400;
+        const std::string buffer = randomBytes(random, n);
+        if (seed % 2 == 0) {
+            // Anchored where the buffer itself (or other bytes) hold them least.
+            const std::string sample = seed % 4 == 0 ? buffer : randomBytes(random, 300);
+            vector.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+            plain.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+        }
+        const Found expected = model(buffer, specs);
+        const std::size_t offset = random() % 32;
+        ASSERT_EQ(search(vector, buffer, offset), expected) << "seed " << seed;
+        ASSERT_EQ(search(plain, buffer, offset), expected) << "seed " << seed << " plain";
+    }
+}
+
+TEST(MultiPattern, TuningAnchorsEachPatternWhereTheSampleHoldsItsBytesLeast)
+{
+    MultiPattern patterns;
+    patterns.Add("status=500", false);
+    patterns.Add("error", true);
+    EXPECT_EQ(patterns.AnchorOffset(0), 0u) << "'sta' looks as rare as any by its bytes";
+    const std::string sample = "status=200 status=200 ERROR: terror BERRY ferry";
+    patterns.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+    EXPECT_EQ(patterns.AnchorOffset(0), 6u) << "'=5', which the sample lacks";
+    EXPECT_EQ(patterns.AnchorOffset(1), 2u)
+        << "'ro' and 'or' twice, 'er' and 'rr' in the berries too, in either case";
+    const std::string text = "status=500 eRRor";
+    std::vector<Spec> specs{{"status=500", false}, {"error", true}};
+    EXPECT_EQ(search(patterns, text, 3), model(text, specs));
+    EXPECT_EQ(model(text, specs).size(), 2u);
+}
+
+TEST(MultiPattern, CaseIsIgnoredForLettersOnlyAndAnchorsSitOnTheRarestBytes)
+{
+    MultiPattern patterns;
+    ASSERT_EQ(patterns.Add("id=42XY", false), 0u);
+    ASSERT_EQ(patterns.Add("[x]", true), 1u);
+    ASSERT_EQ(patterns.Add("ab", true), 2u);
+    EXPECT_EQ(patterns.AnchorOffset(0), 5u) << "capitals outrank digits and lower case";
+    EXPECT_EQ(patterns.AnchorOffset(2), 0u);
+    // '{' and '}' are '[' and ']' with the case bit set: not letters, not the same.
+    const std::string buffer = "ID=42XY id=42xy id=42XY {X} [X] [x] aB Ab \xC1\xC2";
+    std::vector<Spec> specs{{"id=42XY", false}, {"[x]", true}, {"ab", true}};
+    EXPECT_EQ(search(patterns, buffer, 0), model(buffer, specs));
+    EXPECT_EQ(model(buffer, specs).size(), 5u);
+}
