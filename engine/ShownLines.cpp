@@ -140,7 +140,7 @@ bool ShownLines::Strip(const std::uint8_t* bytes, const FileOffset* starts, std:
     const __m128i esc = _mm_set1_epi8(char(Esc));
     while (n - i >= 144) {
         std::uint64_t escapes = 0;
-        for (unsigned k = 0; k < 4; ++k) {
+        for (std::size_t k = 0; k < 4; ++k) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 16 * k));
             escapes |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, esc)))) << (16 * k);
         }
