@@ -2,6 +2,7 @@
 // and so do the lines the document decodes from it.
 
 #include "EngineTestSupport.h"
+#include "support/Sanitizers.h"
 
 #include "engine/LineIndex.h"
 
@@ -601,7 +602,7 @@ TEST(LineIndex, PiecesScannedApartEqualTheSequentialIndex)
         }
         return index;
     };
-    for (int round = 0; round < 200; ++round) {
+    for (int round = 0; round < Rounds(200); ++round) {
         const Sample sample = randomFile(rng, round);
         const ModelFile model = modelFile(sample.bytes, sample.utf16);
         if (sample.bytes.size() < 9000 && round % 4 == 0) {
