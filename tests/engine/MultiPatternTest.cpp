@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <random>
 #include <string>
@@ -151,3 +154,55 @@ TEST(MultiPattern, CaseIsIgnoredForLettersOnlyAndAnchorsSitOnTheRarestBytes)
     EXPECT_EQ(search(patterns, buffer, 0), model(buffer, specs));
     EXPECT_EQ(model(buffer, specs).size(), 5u);
 }
+
+// Past a pattern's first eight bytes, and in the last bytes of a buffer, bytes are compared
+// one at a time: there too '[' is not '{' with the case bit, and letters alone fold.
+TEST(MultiPattern, OneByOneComparisonsFoldLettersOnly)
+{
+    // Anchored on their rare first bytes, so the bytes after them are compared.
+    const std::string head = "\xF7\xF3";
+    MultiPattern patterns;
+    ASSERT_EQ(patterns.Add(head + "abcdef{z}", true), 0u);
+    ASSERT_EQ(patterns.Add(head + "{q}", true), 1u);
+    ASSERT_EQ(patterns.AnchorOffset(0), 0u);
+    ASSERT_EQ(patterns.AnchorOffset(1), 0u);
+    const std::vector<Spec> specs{{head + "abcdef{z}", true}, {head + "{q}", true}};
+    for (const std::string& buffer :
+         {head + "ABCDEF[Z} " + head + "abcdef{Z} xx", head + "ABCDEF{Z]", head + "[Q}",
+          ".." + head + "{Q}", ".." + head + "[q}"}) {
+        SCOPED_TRACE(buffer);
+        EXPECT_EQ(search(patterns, buffer, 0), model(buffer, specs));
+    }
+    EXPECT_EQ(model(head + "ABCDEF[Z} " + head + "abcdef{Z} xx", specs).size(), 1u);
+}
+
+// The last byte of the buffer is the last byte read, with and without vectors: the buffer
+// ends where a page that may not be read begins.
+TEST(MultiPattern, NothingPastTheBufferIsRead)
+{
+    const long page = sysconf(_SC_PAGESIZE);
+    auto* area = static_cast<std::uint8_t*>(
+        mmap(nullptr, std::size_t(2 * page), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+             -1, 0));
+    ASSERT_NE(area, MAP_FAILED);
+    ASSERT_EQ(mprotect(area + page, std::size_t(page), PROT_NONE), 0);
+    std::uint8_t* const end = area + page;
+    MultiPattern patterns;
+    patterns.Add("x", false);
+    patterns.Add("yz", true);
+    patterns.Add("abcdefghij", false);
+    std::mt19937 random(7);
+    for (const bool vectors : {true, false}) {
+        patterns.SetVectorAllowed(vectors);
+        for (std::size_t n = 1; n <= 200; ++n) {
+            const std::string buffer = randomBytes(random, n - 1) + "x";
+            std::copy(buffer.begin(), buffer.end(), end - n);
+            std::vector<MultiPattern::Hit> hits;
+            patterns.Find(end - n, n, hits);
+            ASSERT_FALSE(hits.empty()) << n;
+            EXPECT_EQ(hits.back().start, n - 1) << "the last byte is found, " << n;
+        }
+    }
+    munmap(area, std::size_t(2 * page));
+}
+
