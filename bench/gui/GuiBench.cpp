@@ -843,8 +843,8 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
     {
         FollowedWindow window("latency", history);
         const std::string& path = window.path;
-        LogDocument& document = *window.document;
         MainFrame& frame = *window.frame;
+        LogDocument* followed = window.document;
         int pipeFds[2] = {-1, -1};
         if (piped) {
             if (::pipe(pipeFds) != 0 ||
@@ -855,8 +855,10 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
             frame.sources()->setSpoolFolder(window.folder + "/spool");
             frame.sources()->followStandardInput(pipeFds[0]);
             ::close(pipeFds[0]);
+            // Standard input opens in a tab of its own beside the file's.
+            followed = frame.GetActiveDocument();
             const auto until = Clock::now() + std::chrono::seconds(10);
-            while (document.GetLineCount() < 200 && Clock::now() < until) {
+            while (followed->GetLineCount() < 200 && Clock::now() < until) {
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
             }
         }
@@ -873,7 +875,7 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
             pane->applyFilter();
         }
         ViewBench::settle();
-        PaintClock clock(document, *frame.GetView());
+        PaintClock clock(*followed, *frame.GetView());
         std::vector<double> delays;
         long missed = 0;
         double cpu = 0;
@@ -881,7 +883,7 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
             const double cpuStart = processCpuSeconds();
             std::vector<Clock::time_point> writes(Samples);
             std::atomic<bool> done{false};
-            const LineNumber before = document.GetLineCount();
+            const LineNumber before = followed->GetLineCount();
             std::thread writer([&] {
                 std::mt19937 rng(7);
                 const int fd = piped ? pipeFds[1] : ::open(path.c_str(), O_WRONLY | O_APPEND);
@@ -907,7 +909,7 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
             QTimer tick;
             tick.start(20);
             const auto limit = Clock::now() + std::chrono::seconds(60);
-            while ((!done || document.GetLineCount() < before + Samples) && Clock::now() < limit) {
+            while ((!done || followed->GetLineCount() < before + Samples) && Clock::now() < limit) {
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents);
             }
             writer.join();

@@ -239,6 +239,9 @@ class ShownSearchTest : public ::testing::Test {
         ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
         doc.StopWatching();
         ASSERT_EQ(doc.GetLineCount(), lines.size());
+        for (const ModelLine& line : lines) {
+            foldedLines.push_back(folded(line.shown));
+        }
 
         // Texts the sequences split, texts at a line's start and end, texts with an ESC
         // that shows, with a broken character, and texts in the plain stretches.
@@ -297,7 +300,7 @@ class ShownSearchTest : public ::testing::Test {
         std::vector<LineNumber> out;
         const std::u16string p = matchCase ? pattern : folded(pattern);
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            const std::u16string text = matchCase ? lines[i].shown : folded(lines[i].shown);
+            const std::u16string& text = matchCase ? lines[i].shown : foldedLines[i];
             if (text.find(p) != std::u16string::npos) {
                 out.push_back(LineNumber(i));
             }
@@ -322,6 +325,7 @@ class ShownSearchTest : public ::testing::Test {
     LogDocument doc{&host, settings.store};
     std::string path;
     std::vector<ModelLine> lines;
+    std::vector<std::u16string> foldedLines; // each line's shown text, case folded
     std::vector<std::u16string> patterns;
 };
 
@@ -397,22 +401,23 @@ TEST_F(ShownSearchTest, FindVisitsWhatTheLinesShowBothWays)
         std::vector<std::pair<LineNumber, std::int32_t>> down;
         std::vector<std::pair<LineNumber, std::int32_t>> up;
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            const std::u16string text = matchCase ? lines[i].shown : folded(lines[i].shown);
+            const std::u16string& text = matchCase ? lines[i].shown : foldedLines[i];
             for (std::size_t at = text.find(p); at != std::u16string::npos;
                  at = text.find(p, at + p.size())) {
                 down.emplace_back(LineNumber(i), std::int32_t(at));
             }
+        }
+        for (std::size_t i = lines.size(); i-- > 0;) {
+            const std::u16string& text = matchCase ? lines[i].shown : foldedLines[i];
             // Backwards, an occurrence ends at or before where the last one started.
-            std::vector<std::pair<LineNumber, std::int32_t>> line;
             for (std::size_t end = text.size(); end >= p.size();) {
                 const std::size_t at = text.rfind(p, end - p.size());
                 if (at == std::u16string::npos) {
                     break;
                 }
-                line.emplace_back(LineNumber(i), std::int32_t(at));
+                up.emplace_back(LineNumber(i), std::int32_t(at));
                 end = at;
             }
-            up.insert(up.begin(), line.begin(), line.end());
         }
         ASSERT_FALSE(down.empty());
         const unsigned flags = matchCase ? FR_MATCHCASE : 0;
