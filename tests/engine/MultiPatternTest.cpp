@@ -16,26 +16,26 @@
 
 namespace {
 
-struct Spec {
+struct Wanted {
     std::string bytes; // folded when caseless
     bool caseless = false;
 };
 
 using Found = std::vector<std::tuple<std::size_t, std::uint32_t>>; // start, pattern
 
-Found model(const std::string& buffer, const std::vector<Spec>& specs)
+Found model(const std::string& buffer, const std::vector<Wanted>& wanted)
 {
     Found found;
     for (std::size_t at = 0; at < buffer.size(); ++at) {
-        for (std::uint32_t p = 0; p < specs.size(); ++p) {
-            const std::string& bytes = specs[p].bytes;
+        for (std::uint32_t p = 0; p < wanted.size(); ++p) {
+            const std::string& bytes = wanted[p].bytes;
             if (at + bytes.size() > buffer.size()) {
                 continue;
             }
             bool same = true;
             for (std::size_t i = 0; i < bytes.size() && same; ++i) {
                 char c = buffer[at + i];
-                if (specs[p].caseless && c >= 'A' && c <= 'Z') {
+                if (wanted[p].caseless && c >= 'A' && c <= 'Z') {
                     c = char(c - 'A' + 'a');
                 }
                 same = c == bytes[i];
@@ -86,26 +86,26 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
 {
     for (unsigned seed = 1; seed <= 400; ++seed) {
         std::mt19937 random(seed);
-        std::vector<Spec> specs;
+        std::vector<Wanted> wanted;
         // One to eight patterns, or more than eight groups can hold.
         const std::size_t count = 1 + random() % (seed % 5 == 0 ? 20 : 8);
         for (std::size_t p = 0; p < count; ++p) {
-            Spec spec;
-            spec.caseless = random() % 2 == 0;
-            spec.bytes = randomBytes(random, 1 + random() % 7);
-            if (spec.caseless) {
-                for (char& c : spec.bytes) {
+            Wanted one;
+            one.caseless = random() % 2 == 0;
+            one.bytes = randomBytes(random, 1 + random() % 7);
+            if (one.caseless) {
+                for (char& c : one.bytes) {
                     c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
                 }
             }
-            specs.push_back(spec);
+            wanted.push_back(one);
         }
         MultiPattern vector;
         MultiPattern plain;
         plain.SetVectorAllowed(false);
-        for (const Spec& spec : specs) {
-            vector.Add(spec.bytes, spec.caseless);
-            plain.Add(spec.bytes, spec.caseless);
+        for (const Wanted& one : wanted) {
+            vector.Add(one.bytes, one.caseless);
+            plain.Add(one.bytes, one.caseless);
         }
         // Around the 32-byte steps and the two bytes an anchor reads past a step.
         const std::size_t n = seed < 100 ? seed : 100 + random() % 400;
@@ -116,7 +116,7 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
             vector.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
             plain.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
         }
-        const Found expected = model(buffer, specs);
+        const Found expected = model(buffer, wanted);
         const std::size_t offset = random() % 32;
         ASSERT_EQ(search(vector, buffer, offset), expected) << "seed " << seed;
         ASSERT_EQ(search(plain, buffer, offset), expected) << "seed " << seed << " plain";
@@ -135,9 +135,9 @@ TEST(MultiPattern, TuningAnchorsEachPatternWhereTheSampleHoldsItsBytesLeast)
     EXPECT_EQ(patterns.AnchorOffset(1), 2u)
         << "'ro' and 'or' twice, 'er' and 'rr' in the berries too, in either case";
     const std::string text = "status=500 eRRor";
-    std::vector<Spec> specs{{"status=500", false}, {"error", true}};
-    EXPECT_EQ(search(patterns, text, 3), model(text, specs));
-    EXPECT_EQ(model(text, specs).size(), 2u);
+    std::vector<Wanted> wanted{{"status=500", false}, {"error", true}};
+    EXPECT_EQ(search(patterns, text, 3), model(text, wanted));
+    EXPECT_EQ(model(text, wanted).size(), 2u);
 }
 
 TEST(MultiPattern, CaseIsIgnoredForLettersOnlyAndAnchorsSitOnTheRarestBytes)
@@ -150,9 +150,9 @@ TEST(MultiPattern, CaseIsIgnoredForLettersOnlyAndAnchorsSitOnTheRarestBytes)
     EXPECT_EQ(patterns.AnchorOffset(2), 0u);
     // '{' and '}' are '[' and ']' with the case bit set: not letters, not the same.
     const std::string buffer = "ID=42XY id=42xy id=42XY {X} [X] [x] aB Ab \xC1\xC2";
-    std::vector<Spec> specs{{"id=42XY", false}, {"[x]", true}, {"ab", true}};
-    EXPECT_EQ(search(patterns, buffer, 0), model(buffer, specs));
-    EXPECT_EQ(model(buffer, specs).size(), 5u);
+    std::vector<Wanted> wanted{{"id=42XY", false}, {"[x]", true}, {"ab", true}};
+    EXPECT_EQ(search(patterns, buffer, 0), model(buffer, wanted));
+    EXPECT_EQ(model(buffer, wanted).size(), 5u);
 }
 
 // Past a pattern's first eight bytes, and in the last bytes of a buffer, bytes are compared
@@ -166,14 +166,14 @@ TEST(MultiPattern, OneByOneComparisonsFoldLettersOnly)
     ASSERT_EQ(patterns.Add(head + "{q}", true), 1u);
     ASSERT_EQ(patterns.AnchorOffset(0), 0u);
     ASSERT_EQ(patterns.AnchorOffset(1), 0u);
-    const std::vector<Spec> specs{{head + "abcdef{z}", true}, {head + "{q}", true}};
+    const std::vector<Wanted> wanted{{head + "abcdef{z}", true}, {head + "{q}", true}};
     for (const std::string& buffer :
          {head + "ABCDEF[Z} " + head + "abcdef{Z} xx", head + "ABCDEF{Z]", head + "[Q}",
           ".." + head + "{Q}", ".." + head + "[q}"}) {
         SCOPED_TRACE(buffer);
-        EXPECT_EQ(search(patterns, buffer, 0), model(buffer, specs));
+        EXPECT_EQ(search(patterns, buffer, 0), model(buffer, wanted));
     }
-    EXPECT_EQ(model(head + "ABCDEF[Z} " + head + "abcdef{Z} xx", specs).size(), 1u);
+    EXPECT_EQ(model(head + "ABCDEF[Z} " + head + "abcdef{Z} xx", wanted).size(), 1u);
 }
 
 // The last byte of the buffer is the last byte read, with and without vectors: the buffer
