@@ -25,6 +25,11 @@
 
 class ShownLines {
   public:
+    // Portable: without the processor's wider vector steps (which give the same bytes),
+    // for the tests of the steps every processor takes.
+    enum class Steps { Fastest, Portable };
+    explicit ShownLines(Steps steps = Steps::Fastest);
+
     // The lines of bytes[0, starts[count] - starts[0]), line i from starts[i]. Returns false
     // when they hold no ESC byte: nothing is hidden and Bytes() and Starts() are not set.
     bool Strip(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count);
@@ -52,6 +57,7 @@ class ShownLines {
     void Trim(std::size_t keepBytes);
 
   private:
+    Steps m_steps;
     std::vector<std::uint8_t> m_bytes;
     std::vector<FileOffset> m_starts;
     std::vector<std::size_t> m_joined;

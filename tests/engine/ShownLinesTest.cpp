@@ -169,11 +169,17 @@ std::string utf8(const std::u16string& text)
 
 } // namespace
 
-TEST(ShownLines, RandomRunsAgainstTheirShownBytes)
+// The processor's vector steps and the steps of every processor, each on runs of its own.
+class ShownLinesSteps : public ::testing::TestWithParam<ShownLines::Steps> {};
+INSTANTIATE_TEST_SUITE_P(Steps, ShownLinesSteps,
+                         ::testing::Values(ShownLines::Steps::Fastest,
+                                           ShownLines::Steps::Portable));
+
+TEST_P(ShownLinesSteps, RandomRunsAgainstTheirShownBytes)
 {
-    LineMaker maker(2512);
-    ShownLines shown;
-    for (int round = 0; round < 3000; ++round) {
+    LineMaker maker(GetParam() == ShownLines::Steps::Fastest ? 2512 : 2514);
+    ShownLines shown(GetParam());
+    for (int round = 0; round < 4000; ++round) {
         const bool plain = maker.pick(8) == 0;
         const unsigned count = 1 + maker.pick(12);
         std::vector<ModelLine> lines;
