@@ -17,6 +17,7 @@
 #include "engine/LogDocument.h"
 #include "engine/SgrParser.h"
 #include "engine/ShownLines.h"
+#include "engine/TwoLanes.h"
 #include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -231,28 +232,41 @@ class DocumentSearch {
         return std::nullopt;
     }
 
-    // Terminal colours on, in a byte-oriented encoding: lines from first on, whole, up to
-    // about SearchReadSize bytes (at least one line), read and searched as shown
-    // (engine/ShownLines.h); the lines with a hit, as indices from first in ascending
-    // order, each to be checked by the exact rule. False when the file cannot be read.
-    bool shownHits(LineNumber first, LineNumber end, std::vector<LineNumber>& lines)
+    // Terminal colours on, in a byte-oriented encoding: a piece of whole lines, read and
+    // searched as shown (engine/ShownLines.h), on one of two threads.
+    struct ShownPiece {
+        LineNumber first = 0;
+        std::vector<LineNumber> hits; // the lines with a hit, from first, ascending
+        std::vector<std::uint8_t> raw;
+        ShownLines shown;
+    };
+
+    // The lines [first, end) into piece: the lines with a hit, each to be checked by the
+    // exact rule. False when the file cannot be read. Reads only what the search shares.
+    bool shownHits(LineNumber first, LineNumber end, ShownPiece& piece) const
     {
-        lines.clear();
+        piece.first = first;
+        piece.hits.clear();
+        if (first >= end) {
+            return true;
+        }
         const FileOffset base = m_index.lineStart(first);
-        m_raw.resize(std::size_t(m_index.lineStart(end) - base));
-        const std::int64_t got = m_file.readAt(m_raw.data(), m_raw.size(), base);
-        if (got < 0 || std::size_t(got) != m_raw.size()) {
+        std::vector<std::uint8_t>& raw = piece.raw;
+        raw.resize(std::size_t(m_index.lineStart(end) - base));
+        const std::int64_t got = m_file.readAt(raw.data(), raw.size(), base);
+        if (got < 0 || std::size_t(got) != raw.size()) {
             return false; // the file shrank under the search: nothing more to find here
         }
         if (!m_matchCase) {
-            FoldAsciiBytes(m_raw.data(), m_raw.size());
+            FoldAsciiBytes(raw.data(), raw.size());
         }
         // The block loses its sequences as one piece: none holds a line feed, so each line
         // loses its own. Without an ESC the bytes are the text shown.
-        const bool stripped = m_shown.StripBlock(m_raw.data(), m_raw.size());
-        const std::uint8_t* hay = stripped ? m_shown.Bytes() : m_raw.data();
-        const std::size_t length =
-            stripped ? std::size_t(m_shown.Starts()[1] - m_shown.Starts()[0]) : m_raw.size();
+        const bool stripped = piece.shown.StripBlock(raw.data(), raw.size());
+        const std::uint8_t* hay = stripped ? piece.shown.Bytes() : raw.data();
+        const std::size_t length = stripped
+                                       ? std::size_t(piece.shown.Starts()[1] - piece.shown.Starts()[0])
+                                       : raw.size();
         const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
         const std::size_t plen = m_bytes.size();
         // A hit's line: the line feeds before it, counted on from the last hit's line.
@@ -265,7 +279,7 @@ class DocumentSearch {
             }
             const std::size_t at = std::size_t(found - hay);
             line += LineNumber(countLineFeeds(hay + pos, at - pos));
-            lines.push_back(line);
+            piece.hits.push_back(line);
             // On from the next line, which starts after the line feed that ends this one.
             const void* feed = std::memchr(found, '\n', length - at);
             if (feed == nullptr) {
@@ -277,62 +291,71 @@ class DocumentSearch {
         return true;
     }
 
-    // The end of a block of whole lines from first, of about SearchReadSize bytes.
-    LineNumber blockEnd(LineNumber first) const
+    // The first line that starts at or after offset (lineCount() past the last).
+    LineNumber firstStartingAt(FileOffset offset) const
     {
         const LineNumber count = m_index.lineCount();
-        const FileOffset want = m_index.lineStart(first) + FileOffset(SearchReadSize);
-        if (want >= m_index.lineStart(count)) {
-            return count;
-        }
-        return std::max(first + 1, m_index.lineAt(want));
-    }
-
-    // The start of a block of whole lines that ends at end, of about SearchReadSize bytes.
-    LineNumber blockStart(LineNumber end) const
-    {
-        const FileOffset want = m_index.lineStart(end) - FileOffset(SearchReadSize);
-        if (want <= m_index.lineStart(0)) {
+        if (offset <= m_index.lineStart(0)) {
             return 0;
         }
-        const LineNumber line = m_index.lineAt(want);
-        const LineNumber first = m_index.lineStart(line) < want ? line + 1 : line;
-        return std::min(first, end - 1);
+        if (offset >= m_index.lineStart(count)) {
+            return count;
+        }
+        const LineNumber line = m_index.lineAt(offset);
+        return m_index.lineStart(line) < offset ? line + 1 : line;
     }
+
+    // Piece k of the search: the lines that start in the k-th stretch of ShownPieceBytes
+    // from the search's start, forward or backward. A piece is known from k alone, so
+    // that either thread can take any. Pieces inside a line longer than a stretch are
+    // empty; the line comes whole with the piece where it starts.
+    static constexpr FileOffset ShownPieceBytes = FileOffset(SearchReadSize);
 
     std::optional<SearchHit> shownForward(LineNumber from)
     {
         const LineNumber count = m_index.lineCount();
-        std::vector<LineNumber> candidates;
-        for (LineNumber first = from; first < count;) {
-            const LineNumber end = blockEnd(first);
-            if (!shownHits(first, end, candidates)) {
-                return std::nullopt;
+        if (from >= count) {
+            return std::nullopt;
+        }
+        const FileOffset origin = m_index.lineStart(from);
+        TwoLanes<ShownPiece> lanes([&](ShownPiece& piece, std::size_t k) {
+            const FileOffset low = origin + FileOffset(k) * ShownPieceBytes;
+            if (low >= m_index.lineStart(count)) {
+                return false;
             }
-            for (LineNumber k : candidates) {
-                if (auto hit = verifyForward(first + k)) {
+            const LineNumber first = k == 0 ? from : firstStartingAt(low);
+            return shownHits(first, firstStartingAt(low + ShownPieceBytes), piece);
+        });
+        while (const ShownPiece* piece = lanes.next()) {
+            for (LineNumber k : piece->hits) {
+                if (auto hit = verifyForward(piece->first + k)) {
                     return hit;
                 }
             }
-            first = end;
         }
         return std::nullopt;
     }
 
     std::optional<SearchHit> shownBackward(LineNumber below)
     {
-        std::vector<LineNumber> candidates;
-        for (LineNumber end = below; end > 0;) {
-            const LineNumber first = blockStart(end);
-            if (!shownHits(first, end, candidates)) {
-                return std::nullopt;
+        if (below == 0) {
+            return std::nullopt;
+        }
+        const FileOffset origin = m_index.lineStart(below);
+        TwoLanes<ShownPiece> lanes([&](ShownPiece& piece, std::size_t k) {
+            const FileOffset high = origin - FileOffset(k) * ShownPieceBytes;
+            if (high <= m_index.lineStart(0)) {
+                return false;
             }
-            for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
-                if (auto hit = verifyBackward(first + *it)) {
+            const LineNumber end = k == 0 ? below : firstStartingAt(high);
+            return shownHits(firstStartingAt(high - ShownPieceBytes), end, piece);
+        });
+        while (const ShownPiece* piece = lanes.next()) {
+            for (auto it = piece->hits.rbegin(); it != piece->hits.rend(); ++it) {
+                if (auto hit = verifyBackward(piece->first + *it)) {
                     return hit;
                 }
             }
-            end = first;
         }
         return std::nullopt;
     }
@@ -480,7 +503,6 @@ class DocumentSearch {
     std::size_t m_rare = 0; // index of the pattern byte searched for first
     std::string m_bytes;
     std::vector<std::uint8_t> m_raw;
-    ShownLines m_shown;
     std::vector<std::u16string> m_lines;
     std::unique_ptr<quill::AlignedBuffer> m_buffer;
     std::size_t m_pad = 0;

@@ -1,0 +1,143 @@
+#pragma once
+
+// Pieces of work 0, 1, 2, ... shared by the calling thread and one helper thread, for a
+// search whose every piece costs more than the kernel's copy of its bytes (lines shown
+// without their terminal sequences): the caller does the even pieces, the helper the odd
+// ones, at most two ahead, and the caller takes every piece's result in order, so that a
+// search that stops at its first hit stops as it would alone.
+//
+// work(lane, k) does piece k into the lane's state and returns false when there is no
+// piece k (the search's end). The caller's lane and the helper's two are separate, so work
+// shares nothing else but what it only reads. A piece the helper could not do (it threw,
+// or no thread could be started) is done by the caller, so a result never goes missing.
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <system_error>
+#include <thread>
+
+template <typename Lane>
+class TwoLanes {
+  public:
+    using Work = std::function<bool(Lane& lane, std::size_t piece)>;
+
+    explicit TwoLanes(Work work) : m_work(std::move(work))
+    {
+        try {
+            m_helper = std::thread([this] { helperLoop(); });
+        } catch (const std::system_error&) {
+            m_alone = true; // every piece is then the caller's
+        }
+    }
+
+    ~TwoLanes()
+    {
+        m_stop.store(true, std::memory_order_release);
+        // A waiting helper wakes only to a state it was not waiting on.
+        for (Slot& slot : m_slots) {
+            slot.state.store(Stopping, std::memory_order_release);
+            slot.state.notify_all();
+        }
+        if (m_helper.joinable()) {
+            m_helper.join();
+        }
+    }
+
+    TwoLanes(const TwoLanes&) = delete;
+    TwoLanes& operator=(const TwoLanes&) = delete;
+
+    // The lane that holds the next piece's result, valid until the next call; nullptr at
+    // the end.
+    Lane* next()
+    {
+        release();
+        if (m_ended) {
+            return nullptr;
+        }
+        const std::size_t piece = m_next++;
+        if (piece % 2 == 0 || m_alone) {
+            return mine(piece);
+        }
+        Slot& slot = m_slots[(piece / 2) % 2];
+        int state = slot.state.load(std::memory_order_acquire);
+        while (state == Free || state == Busy) {
+            slot.state.wait(state, std::memory_order_acquire);
+            state = slot.state.load(std::memory_order_acquire);
+        }
+        if (state == Failed) {
+            slot.state.store(Free, std::memory_order_release);
+            slot.state.notify_all();
+            return mine(piece);
+        }
+        if (state == End) {
+            m_ended = true;
+            return nullptr;
+        }
+        m_held = &slot;
+        return &slot.lane;
+    }
+
+  private:
+    enum State : int { Free, Busy, Done, End, Failed, Stopping };
+
+    struct Slot {
+        Lane lane;
+        std::atomic<int> state{Free};
+    };
+
+    Lane* mine(std::size_t piece)
+    {
+        if (!m_work(m_mine, piece)) {
+            m_ended = true;
+            return nullptr;
+        }
+        return &m_mine;
+    }
+
+    // The helper's slot the caller was given last is the helper's again.
+    void release()
+    {
+        if (m_held != nullptr) {
+            m_held->state.store(Free, std::memory_order_release);
+            m_held->state.notify_all();
+            m_held = nullptr;
+        }
+    }
+
+    void helperLoop()
+    {
+        for (std::size_t j = 0; !m_stop.load(std::memory_order_acquire); ++j) {
+            Slot& slot = m_slots[j % 2];
+            for (int state = slot.state.load(std::memory_order_acquire); state != Free;
+                 state = slot.state.load(std::memory_order_acquire)) {
+                if (m_stop.load(std::memory_order_acquire)) {
+                    return;
+                }
+                slot.state.wait(state, std::memory_order_acquire);
+            }
+            slot.state.store(Busy, std::memory_order_relaxed);
+            int outcome = Failed;
+            try {
+                outcome = m_work(slot.lane, 2 * j + 1) ? Done : End;
+            } catch (...) {
+                // The caller does this piece itself.
+            }
+            slot.state.store(outcome, std::memory_order_release);
+            slot.state.notify_all();
+            if (outcome == End) {
+                return;
+            }
+        }
+    }
+
+    Work m_work;
+    Lane m_mine;
+    Slot m_slots[2];
+    std::thread m_helper;
+    std::atomic<bool> m_stop{false};
+    bool m_alone = false;
+    bool m_ended = false;
+    std::size_t m_next = 0;
+    Slot* m_held = nullptr;
+};
