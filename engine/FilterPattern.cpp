@@ -2,6 +2,7 @@
 
 #include "engine/LineText.h"
 #include "engine/SgrParser.h"
+#include "engine/TwoLanes.h"
 #include "platform/NarrowCodec.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 0
@@ -304,36 +305,67 @@ namespace {
 // what was written is searched while it is still in the processor's cache.
 constexpr FileOffset ShownRunBytes = FileOffset{256} << 10;
 
-// Calls match(run, runHay) for the chunk's runs of whole lines of about ShownRunBytes each
-// (at least one line), runHay being hay where the run starts; the rows (and undecided
-// lines) it appends count from the run's first line and are made to count from the chunk's.
+// One run of lines on one of two threads, with its own scratch and rows.
+struct ShownRun {
+    std::unique_ptr<FilterScratch> scratch;
+    std::vector<std::uint32_t> rows;
+    std::vector<std::uint32_t> undecided;
+    std::size_t first = 0;
+    bool matched = false; // false: stopped
+};
+
+// Calls match(run, runHay, scratch, rows, undecided) for the chunk's runs of whole lines
+// that start in each stretch of ShownRunBytes (runHay being hay where the run starts), on
+// this thread and a helper (engine/TwoLanes.h): stripping a run costs more than its read,
+// and the second processor would otherwise wait. The rows (and undecided lines) a run
+// appends count from its first line and are made to count from the chunk's.
 template <typename Match>
-bool forShownRuns(const LineChunk& chunk, const std::uint8_t* hay, std::vector<std::uint32_t>& rows,
-                  std::vector<std::uint32_t>* undecided, Match match)
+bool forShownRuns(const LineChunk& chunk, const std::uint8_t* hay, FilterScratch& scratch,
+                  std::vector<std::uint32_t>& rows, std::vector<std::uint32_t>* undecided,
+                  Match match)
 {
     const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
-    for (std::size_t first = 0; first < chunk.count;) {
-        const FileOffset* after = std::upper_bound(chunk.starts + first + 1, startsEnd,
-                                                   chunk.starts[first] + ShownRunBytes) -
-                                  1;
-        const std::size_t end = std::max(first + 1, std::size_t(after - chunk.starts));
+    const FileOffset origin = chunk.starts[0];
+    const auto firstStartingAt = [&](FileOffset offset) {
+        return std::size_t(std::lower_bound(chunk.starts, startsEnd, offset) - chunk.starts);
+    };
+    TwoLanes<ShownRun> lanes([&](ShownRun& lane, std::size_t k) {
+        const FileOffset low = origin + FileOffset(k) * ShownRunBytes;
+        const std::size_t first = firstStartingAt(low);
+        if (first >= chunk.count) {
+            return false;
+        }
+        const std::size_t end = std::min(chunk.count, firstStartingAt(low + ShownRunBytes));
+        if (!lane.scratch) {
+            lane.scratch = std::make_unique<FilterScratch>();
+        }
+        lane.scratch->TakeSettings(scratch);
+        lane.scratch->NewChunk();
+        lane.rows.clear();
+        lane.undecided.clear();
+        lane.first = first;
+        lane.matched = true;
+        if (first == end) {
+            return true; // inside a line that started before
+        }
         LineChunk run = chunk;
-        const std::size_t offset = std::size_t(chunk.starts[first] - chunk.starts[0]);
+        const std::size_t offset = std::size_t(chunk.starts[first] - origin);
         run.bytes = chunk.bytes + offset;
         run.starts = chunk.starts + first;
         run.count = end - first;
-        const std::size_t rowsBefore = rows.size();
-        const std::size_t undecidedBefore = undecided != nullptr ? undecided->size() : 0;
-        if (!match(run, hay + offset)) {
+        lane.matched = match(run, hay + offset, *lane.scratch, lane.rows, lane.undecided);
+        return true;
+    });
+    while (const ShownRun* run = lanes.next()) {
+        if (!run->matched) {
             return false;
         }
-        for (std::size_t k = rowsBefore; k < rows.size(); ++k) {
-            rows[k] += std::uint32_t(first);
+        for (const std::uint32_t row : run->rows) {
+            rows.push_back(row + std::uint32_t(run->first));
         }
-        for (std::size_t k = undecidedBefore; undecided != nullptr && k < undecided->size(); ++k) {
-            (*undecided)[k] += std::uint32_t(first);
+        for (std::size_t k = 0; undecided != nullptr && k < run->undecided.size(); ++k) {
+            undecided->push_back(run->undecided[k] + std::uint32_t(run->first));
         }
-        first = end;
     }
     return true;
 }
@@ -368,12 +400,15 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         // Searched as shown, without the sequences (engine/ShownLines.h); a run without
         // any is searched as it is.
         return forShownRuns(
-            chunk, hay, rows, nullptr, [&](const LineChunk& run, const std::uint8_t* runHay) {
-                if (scratch.m_shown.Strip(runHay, run.starts, run.count)) {
-                    return searchLiteral(run, scratch.m_shown.Bytes(), scratch.m_shown.Starts(),
-                                         &scratch.m_shown, scratch, rows);
+            chunk, hay, scratch, rows, nullptr,
+            [&](const LineChunk& run, const std::uint8_t* runHay, FilterScratch& runScratch,
+                std::vector<std::uint32_t>& runRows, std::vector<std::uint32_t>&) {
+                if (runScratch.m_shown.Strip(runHay, run.starts, run.count)) {
+                    return searchLiteral(run, runScratch.m_shown.Bytes(),
+                                         runScratch.m_shown.Starts(), &runScratch.m_shown,
+                                         runScratch, runRows);
                 }
-                return searchLiteral(run, runHay, run.starts, nullptr, scratch, rows);
+                return searchLiteral(run, runHay, run.starts, nullptr, runScratch, runRows);
             });
     }
     // UTF-16 lines with an escape are checked besides the hits (terminalLines).
@@ -573,20 +608,20 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
         // The sequences are ASCII bytes: taken out of the UTF-8 bytes of the whole run, its
         // lines are matched as any others, without decoding them.
         return forShownRuns(
-            chunk, chunk.bytes, rows, &undecided, [&](const LineChunk& run, const std::uint8_t*) {
+            chunk, chunk.bytes, scratch, rows, &undecided,
+            [&](const LineChunk& run, const std::uint8_t*, FilterScratch& runScratch,
+                std::vector<std::uint32_t>& runRows, std::vector<std::uint32_t>& runUndecided) {
                 LineChunk plain = run;
                 plain.terminal = false;
-                if (!scratch.m_shown.Strip(run.bytes, run.starts, run.count)) {
-                    return matchRegex(plain, scratch, rows, undecided);
+                if (!runScratch.m_shown.Strip(run.bytes, run.starts, run.count)) {
+                    return matchRegex(plain, runScratch, runRows, runUndecided);
                 }
-                plain.bytes = scratch.m_shown.Bytes();
-                plain.starts = scratch.m_shown.Starts();
-                const std::size_t rowsBefore = rows.size();
-                const std::size_t undecidedBefore = undecided.size();
-                if (!matchRegex(plain, scratch, rows, undecided)) {
+                plain.bytes = runScratch.m_shown.Bytes();
+                plain.starts = runScratch.m_shown.Starts();
+                if (!matchRegex(plain, runScratch, runRows, runUndecided)) {
                     return false;
                 }
-                judgeJoined(run, scratch, rows, rowsBefore, undecided, undecidedBefore);
+                judgeJoined(run, runScratch, runRows, 0, runUndecided, 0);
                 return true;
             });
     }

@@ -100,6 +100,18 @@ class FilterScratch {
         m_deadlineCountdown = m_quick ? 3 : 15;
         return std::chrono::steady_clock::now() >= m_abort.deadline;
     }
+    // Takes another's abort and quickness: a helper thread's scratch for the same chunk.
+    void TakeSettings(const FilterScratch& other)
+    {
+        if (m_abort.generation != other.m_abort.generation ||
+            m_abort.stopped != other.m_abort.stopped || m_abort.wanted != other.m_abort.wanted ||
+            m_abort.deadline != other.m_abort.deadline) {
+            SetAbort(other.m_abort);
+        }
+        if (m_quick != other.m_quick) {
+            SetQuick(other.m_quick);
+        }
+    }
     // Quick: a tenth of the steps a regular expression may take on a line (for a caller
     // that must not be held up; a line it cannot decide so is left to one that may).
     void SetQuick(bool quick);

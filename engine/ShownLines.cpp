@@ -156,6 +156,14 @@ __attribute__((target("avx2,popcnt"))) inline std::size_t packAvx2(const std::ui
     return w;
 }
 
+__attribute__((target("avx2"))) inline void copyAvx2(const std::uint8_t* in, std::uint8_t* out)
+{
+    for (int k = 0; k < 64; k += 32) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + k)));
+    }
+}
+
 const bool HaveAvx2 = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
@@ -221,7 +229,9 @@ template <bool Avx2>
         if constexpr (Avx2) {
             const ByteClasses c = classifyAvx2(bytes + i);
             if (c.escapes == 0) {
-                return 0; // the scalar step copies it as fast
+                copyAvx2(bytes + i, out + w);
+                w += 64;
+                return 64;
             }
             const std::uint64_t seqStarts = c.escapes & (c.brackets >> 1);
             // From the byte after "ESC [" over the parameters, then over the intermediates:
