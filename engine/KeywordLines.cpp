@@ -1,6 +1,7 @@
 #include "engine/KeywordLines.h"
 
 #include "engine/KeywordScan.h"
+#include "engine/TwoLanes.h"
 #include "engine/LogDocument.h"
 #include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
@@ -18,6 +19,8 @@ constexpr FileOffset ChunkBytes = 8 << 20;
 constexpr FileOffset MaxLineBytes = 4 << 20;
 // What is read and searched in one go: lines up to this many bytes, or one longer line.
 constexpr FileOffset PieceBytes = 64 << 10;
+// What one thread of two takes at a time: several pieces, so that handing over costs little.
+constexpr FileOffset LanePieceBytes = 8 * PieceBytes;
 // The most of a line begun before a piece the watcher's run reads back from the file.
 constexpr FileOffset MaxHeadBytes = 1 << 20;
 // Between two notices during a pass, and when the work has caught up.
@@ -113,25 +116,26 @@ void KeywordLines::claim()
     m_running = true;
     if (m_scanGeneration != m_generation) {
         m_scan = std::make_unique<KeywordScan>(m_keywords, m_form, m_terminal);
+        for (std::unique_ptr<KeywordScan>& scan : m_laneScans) {
+            scan = std::make_unique<KeywordScan>(m_keywords, m_form, m_terminal);
+        }
         m_scanGeneration = m_generation;
     }
 }
 
-bool KeywordLines::scanFromFile(const LogDocument::LineRun& run, std::size_t from,
-                                std::size_t count, const std::string& path)
+namespace {
+
+// Lines [from, to) of run read from file and scanned into found (rows of the run) a piece at
+// a time: a piece the size of a processor's cache is still there when the search goes over
+// it. False when the file could not be read.
+bool readAndScan(const quill::ReadOnlyFile& file, const LogDocument::LineRun& run,
+                 std::size_t from, std::size_t to, KeywordScan& scan,
+                 std::vector<std::uint8_t>& bytes, std::vector<KeywordScan::Line>& found,
+                 std::uint64_t& bytesRead)
 {
-    if (m_fileGeneration != m_scanGeneration || !m_file.isOpen()) {
-        m_file = quill::ReadOnlyFile::open(path);
-        m_fileGeneration = m_scanGeneration;
-    }
-    if (!m_file.isOpen()) {
-        return false;
-    }
-    // Read and searched a piece at a time: a piece the size of a processor's cache is
-    // still there when the search goes over it.
-    for (std::size_t done = from; done < count;) {
+    for (std::size_t done = from; done < to;) {
         std::size_t end = done + 1;
-        while (end < count && run.starts[end + 1] - run.starts[done] <= PieceBytes) {
+        while (end < to && run.starts[end + 1] - run.starts[done] <= PieceBytes) {
             ++end;
         }
         const FileOffset* starts = run.starts.data() + done;
@@ -141,16 +145,92 @@ bool KeywordLines::scanFromFile(const LogDocument::LineRun& run, std::size_t fro
             starts = cut;
         }
         const std::size_t size = static_cast<std::size_t>(cut[1] - cut[0]);
-        m_bytes.resize(size);
-        if (m_file.readAt(m_bytes.data(), size, cut[0]) != std::int64_t(size)) {
+        bytes.resize(size);
+        if (file.readAt(bytes.data(), size, cut[0]) != std::int64_t(size)) {
             return false; // the file shrank or went: the reload that follows starts over
         }
-        m_bytesRead += size;
-        scanPiece(m_bytes.data(), starts, done, end - done);
+        bytesRead += size;
+        const std::size_t before = found.size();
+        scan.Scan(bytes.data(), starts, end - done, found);
+        for (std::size_t k = before; k < found.size(); ++k) {
+            found[k].row += std::uint32_t(done);
+        }
         done = end;
     }
-    if (m_bytes.capacity() > std::size_t(4 * PieceBytes)) {
-        m_bytes = std::vector<std::uint8_t>(); // a long line passed
+    if (bytes.capacity() > std::size_t(4 * PieceBytes)) {
+        bytes = std::vector<std::uint8_t>(); // a long line passed
+    }
+    return true;
+}
+
+// A stretch of the run on one of two threads (engine/TwoLanes.h).
+struct ScanLane {
+    KeywordScan* scan = nullptr;
+    std::vector<std::uint8_t> bytes;
+    std::vector<KeywordScan::Line> found;
+    std::uint64_t bytesRead = 0;
+    bool readable = true;
+};
+
+} // namespace
+
+bool KeywordLines::openFile(const std::string& path)
+{
+    if (m_fileGeneration != m_scanGeneration || !m_file.isOpen()) {
+        m_file = quill::ReadOnlyFile::open(path);
+        m_fileGeneration = m_scanGeneration;
+    }
+    return m_file.isOpen();
+}
+
+bool KeywordLines::scanFromFile(const LogDocument::LineRun& run, std::size_t from,
+                                std::size_t count, const std::string& path)
+{
+    if (!openFile(path)) {
+        return false;
+    }
+    std::uint64_t bytesRead = 0;
+    const bool readable = readAndScan(m_file, run, from, count, *m_scan, m_bytes, m_found, bytesRead);
+    m_bytesRead += bytesRead;
+    return readable;
+}
+
+bool KeywordLines::scanInLanes(const LogDocument::LineRun& run, std::size_t count,
+                               const std::string& path)
+{
+    if (!openFile(path)) {
+        return false;
+    }
+    // The lines that start in each stretch of PieceBytes are a piece: known from its number
+    // alone, so either thread can take any.
+    const FileOffset* const starts = run.starts.data();
+    const auto firstStartingAt = [&](FileOffset offset) {
+        return std::size_t(std::lower_bound(starts, starts + count, offset) - starts);
+    };
+    std::size_t scans = 0;
+    std::mutex scansMutex;
+    TwoLanes<ScanLane> lanes([&](ScanLane& lane, std::size_t k) {
+        const FileOffset low = starts[0] + FileOffset(k) * LanePieceBytes;
+        const std::size_t first = firstStartingAt(low);
+        if (first >= count) {
+            return false;
+        }
+        if (lane.scan == nullptr) {
+            std::lock_guard lock(scansMutex);
+            lane.scan = m_laneScans[scans++].get();
+        }
+        lane.found.clear();
+        lane.readable = readAndScan(m_file, run, first, firstStartingAt(low + LanePieceBytes),
+                                    *lane.scan, lane.bytes, lane.found, lane.bytesRead);
+        return true;
+    });
+    while (ScanLane* lane = lanes.next()) {
+        if (!lane->readable) {
+            return false;
+        }
+        m_found.insert(m_found.end(), lane->found.begin(), lane->found.end());
+        m_bytesRead += lane->bytesRead;
+        lane->bytesRead = 0;
     }
     return true;
 }
@@ -242,7 +322,7 @@ void KeywordLines::workerLoop()
             }
             continue;
         }
-        readable = scanFromFile(run, 0, count, path);
+        readable = scanInLanes(run, count, path);
         lock.lock();
         finish(lock, generation, epoch, next, count, readable);
     }

@@ -34,6 +34,7 @@
 #include "platform/TextEncoding.h"
 #include "settings/Keyword.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -105,6 +106,9 @@ class KeywordLines : private LogDocument::AppendListener {
     // the file could not be read. Holder of the work only.
     bool scanFromFile(const LogDocument::LineRun& run, std::size_t from, std::size_t count,
                       const std::string& path);
+    // Lines [0, count) of run the same way, on this thread and a helper. Worker only.
+    bool scanInLanes(const LogDocument::LineRun& run, std::size_t count, const std::string& path);
+    bool openFile(const std::string& path);
     void scanPiece(const std::uint8_t* bytes, const FileOffset* starts, std::size_t firstRow,
                    std::size_t count);
     // Gives the work back and records m_found for count lines from next, unless the work
@@ -142,6 +146,8 @@ class KeywordLines : private LogDocument::AppendListener {
 
     // The one at work's (see m_running).
     std::unique_ptr<KeywordScan> m_scan;
+    // The worker's pass's: one for this thread, one for each of the helper's two lanes.
+    std::array<std::unique_ptr<KeywordScan>, 3> m_laneScans;
     std::uint64_t m_scanGeneration = ~std::uint64_t(0);
     quill::ReadOnlyFile m_file;
     std::uint64_t m_fileGeneration = ~std::uint64_t(0);
