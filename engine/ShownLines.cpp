@@ -146,7 +146,7 @@ __attribute__((target("avx2,popcnt"))) inline std::size_t packAvx2(const std::ui
                                                                    std::uint8_t* out)
 {
     std::size_t w = 0;
-    for (int g = 0; g < 8; ++g) {
+    for (std::size_t g = 0; g < 8; ++g) {
         const unsigned bits = unsigned(keep >> (8 * g)) & 0xFF;
         const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + 8 * g));
         const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Pack.order[bits]));
