@@ -416,3 +416,23 @@ TEST_F(KeywordLinesTest, WithTerminalColoursLinesAreMatchedAsShown)
         checkAgainst(lines, {0, 1, 2, 3}, doc.GetLineCount(), "as written");
     }
 }
+
+TEST_F(KeywordLinesTest, AFileOfManyStretchesIsSearchedOnTwoThreadsAsLineByLine)
+{
+    settings.store.SaveKeywords({Keyword(u"ERROR", 0x0000FF, 0x0000FF, true, false, true),
+                                 Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true)});
+    std::mt19937 random(9102);
+    // Stretches of short lines around lines longer than what one thread takes at a time,
+    // one with its keyword at the end: pieces without a line of their own come between.
+    std::string bytes;
+    for (int stretch = 0; stretch < 4; ++stretch) {
+        bytes += randomLines(random, 30000);
+        bytes += std::string(700'000 + std::size_t(stretch) * 1000, 'x') +
+                 (stretch % 2 == 0 ? " warn\n" : "\n");
+    }
+    bytes += randomLines(random, 500);
+    open(bytes);
+    KeywordLines lines(doc, nullptr);
+    sync(lines);
+    checkAgainst(lines, model(bytes, {"ERROR", "warn"}), doc.GetLineCount(), "two threads");
+}

@@ -218,6 +218,50 @@ TEST_P(ShownLinesSteps, RandomRunsAgainstTheirShownBytes)
     }
 }
 
+// The vector steps against the portable ones on bytes drawn from what sequences are made
+// of, cut into lines anywhere (inside a sequence too, as a line without a line feed would
+// be), so that sequences, cuts and bytes beyond ASCII fall on every place of a step.
+TEST(ShownLines, VectorStepsGiveWhatPortableStepsGive)
+{
+    std::mt19937 random(4411);
+    static const char* const pieces[] = {"\x1b[31m", "\x1b[0m", "\x1b[38;5;208m", "\x1b[1 q",
+                                         "\x1b[",     "\x1b",    "[",            "0;1",
+                                         "m",          "\n",      "\xC3",         "\xA9",
+                                         "abc d",      "\x7f",    "\x1b[?25h",    "\x1b[12\t"};
+    ShownLines fast(ShownLines::Steps::Fastest);
+    ShownLines portable(ShownLines::Steps::Portable);
+    for (int round = 0; round < quilltest::Rounds(3000); ++round) {
+        std::string bytes;
+        const std::size_t size = 100 + random() % 400;
+        while (bytes.size() < size) {
+            bytes += pieces[random() % 16];
+        }
+        std::vector<FileOffset> starts{FileOffset(random() % 50)};
+        for (std::size_t at = 0; at < bytes.size();) {
+            const bool byLine = random() % 2 == 0;
+            const std::size_t feed = bytes.find('\n', at);
+            const std::size_t next =
+                byLine && feed != std::string::npos ? feed + 1 : at + 1 + random() % 90;
+            at = std::min(next, bytes.size());
+            starts.push_back(starts.front() + FileOffset(at));
+        }
+        const std::size_t count = starts.size() - 1;
+        SCOPED_TRACE(::testing::Message() << "round " << round);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        const bool stripped = portable.Strip(data, starts.data(), count);
+        ASSERT_EQ(fast.Strip(data, starts.data(), count), stripped);
+        if (!stripped) {
+            continue;
+        }
+        const std::size_t shown = std::size_t(portable.Starts()[count] - starts[0]);
+        ASSERT_EQ(std::vector<FileOffset>(fast.Starts(), fast.Starts() + count + 1),
+                  std::vector<FileOffset>(portable.Starts(), portable.Starts() + count + 1));
+        ASSERT_EQ(std::string(reinterpret_cast<const char*>(fast.Bytes()), shown),
+                  std::string(reinterpret_cast<const char*>(portable.Bytes()), shown));
+        ASSERT_EQ(fast.JoinedLines(), portable.JoinedLines());
+    }
+}
+
 namespace {
 
 // A file of plain stretches, without any ESC, around stretches of coloured lines, large
