@@ -543,3 +543,39 @@ TEST(ShownSearch, AnUndecidedLineKeepsItsPlaceInALongChunk)
     EXPECT_EQ(filter.GetMatches().size(), std::size_t(lines));
     EXPECT_EQ(filter.GetUndecided(), std::vector<LineNumber>{hard});
 }
+
+// Wherever the pieces Find shares out between its threads begin and end, inside the first
+// or the last line too, both ways find the text in the file's first and last lines.
+TEST(ShownSearch, FindReachesTheFirstAndLastLinesWhereverPiecesEnd)
+{
+    TestSettings settings;
+    settings.store.SetBool(Setting::TerminalColors, true);
+    FakeHost host;
+    LogDocument doc{&host, settings.store};
+    const std::string path = settings.dir.file("edges.log");
+    const std::string filler = "\x1b[2mDEBUG\x1b[0m a line of filler text\n"; // 37 bytes
+    for (const std::size_t size : {std::size_t(1) << 18, (std::size_t(1) << 19) + 700}) {
+        for (const std::size_t first : {std::size_t(20), std::size_t(1000), std::size_t(3000)}) {
+            const std::string head = "ne\x1b[1medle" + std::string(first, 'x') + "\n";
+            const std::string tail = "needle at the end\n";
+            std::string bytes = head;
+            while (bytes.size() + filler.size() + tail.size() <= size) {
+                bytes += filler;
+            }
+            bytes += std::string(size - bytes.size() - tail.size() - 1, 'y') + "\n" + tail;
+            writeFile(path, bytes);
+            ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+            doc.StopWatching();
+            const LineNumber count = doc.GetLineCount();
+            SCOPED_TRACE(::testing::Message() << size << " bytes, first line " << first);
+            doc.SetFindPosition(count, 0);
+            ASSERT_TRUE(doc.Find(u"needle", false, FR_MATCHCASE));
+            EXPECT_EQ(doc.GetSelection().startLine, count - 1);
+            ASSERT_TRUE(doc.Find(u"needle", false, FR_MATCHCASE));
+            EXPECT_EQ(doc.GetSelection().startLine, 0u);
+            doc.SetFindPosition(0, 1);
+            ASSERT_TRUE(doc.Find(u"needle", true, FR_MATCHCASE));
+            EXPECT_EQ(doc.GetSelection().startLine, count - 1);
+        }
+    }
+}
