@@ -163,6 +163,15 @@ const std::uint8_t* FilterScratch::folded(const LineChunk& chunk)
     return m_folded.data();
 }
 
+FilterScratch& FilterScratch::Lane(std::size_t k)
+{
+    if (!m_lanes[k]) {
+        m_lanes[k] = std::make_unique<FilterScratch>();
+    }
+    m_lanes[k]->TakeSettings(*this);
+    return *m_lanes[k];
+}
+
 void FilterScratch::SetQuick(bool quick)
 {
     if (quick == m_quick) {
@@ -307,7 +316,7 @@ constexpr FileOffset ShownRunBytes = FileOffset{256} << 10;
 
 // One run of lines on one of two threads, with its own scratch and rows.
 struct ShownRun {
-    std::unique_ptr<FilterScratch> scratch;
+    FilterScratch* scratch = nullptr;
     std::vector<std::uint32_t> rows;
     std::vector<std::uint32_t> undecided;
     std::size_t first = 0;
@@ -329,6 +338,9 @@ bool forShownRuns(const LineChunk& chunk, const std::uint8_t* hay, FilterScratch
     const auto firstStartingAt = [&](FileOffset offset) {
         return std::size_t(std::lower_bound(chunk.starts, startsEnd, offset) - chunk.starts);
     };
+    // Each lane's scratch is taken before the lanes start: none is handed out on a thread.
+    FilterScratch* const laneScratch[3] = {&scratch.Lane(0), &scratch.Lane(1), &scratch.Lane(2)};
+    std::atomic<std::size_t> lanesGiven{0};
     TwoLanes<ShownRun> lanes([&](ShownRun& lane, std::size_t k) {
         const FileOffset low = origin + FileOffset(k) * ShownRunBytes;
         const std::size_t first = firstStartingAt(low);
@@ -336,11 +348,10 @@ bool forShownRuns(const LineChunk& chunk, const std::uint8_t* hay, FilterScratch
             return false;
         }
         const std::size_t end = std::min(chunk.count, firstStartingAt(low + ShownRunBytes));
-        if (!lane.scratch) {
-            lane.scratch = std::make_unique<FilterScratch>();
+        if (lane.scratch == nullptr) {
+            lane.scratch = laneScratch[lanesGiven++];
+            lane.scratch->NewChunk();
         }
-        lane.scratch->TakeSettings(scratch);
-        lane.scratch->NewChunk();
         lane.rows.clear();
         lane.undecided.clear();
         lane.first = first;

@@ -100,6 +100,9 @@ class FilterScratch {
         m_deadlineCountdown = m_quick ? 3 : 15;
         return std::chrono::steady_clock::now() >= m_abort.deadline;
     }
+    // The scratch of lane k (0-2) of those a chunk's runs are shared out to by two threads
+    // (engine/TwoLanes.h), kept from chunk to chunk, with this one's abort and quickness.
+    FilterScratch& Lane(std::size_t k);
     // Takes another's abort and quickness: a helper thread's scratch for the same chunk.
     void TakeSettings(const FilterScratch& other)
     {
@@ -124,6 +127,7 @@ class FilterScratch {
     std::unique_ptr<Pcre> m_pcre;
     std::vector<std::uint8_t> m_folded;
     ShownLines m_shown; // a run of lines as terminal colours show them
+    std::array<std::unique_ptr<FilterScratch>, 3> m_lanes;
     bool m_foldedValid = false;
     bool m_foldedInPlace = false;
     std::u16string m_text;
