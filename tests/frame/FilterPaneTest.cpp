@@ -710,16 +710,34 @@ TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
     EXPECT_EQ(document->GetSelection().startLine, lines[0]);
     EXPECT_EQ(rows()->currentRow(), 0u);
 
-    // Down, down, ...: the current row's first screen row stays in sight.
-    for (std::size_t k = 1; k < 8; ++k) {
-        key(Qt::Key_Down);
+    // Down, down, ...: the current row's first screen row stays in sight; a row that comes
+    // up from below the pane comes whole, its last screen row the lowest whole one.
+    const auto firstRowInSight = [&](std::size_t k) {
         bool seen = false;
         for (const WrapScroller::Row& row : rows()->screenRows()) {
             seen = seen || (row.item == k && row.start == 0 && row.y >= 0 &&
                             row.y + h <= rows()->viewport()->height());
         }
-        EXPECT_TRUE(seen) << "row " << k;
+        return seen;
+    };
+    bool cameFromBelow = false;
+    for (std::size_t k = 1; k < 12; ++k) {
+        const bool wasInSight = firstRowInSight(k);
+        key(Qt::Key_Down);
+        EXPECT_TRUE(firstRowInSight(k)) << "row " << k;
+        if (!wasInSight) {
+            cameFromBelow = true;
+            int bottom = 0;
+            for (const WrapScroller::Row& row : rows()->screenRows()) {
+                bottom = row.item == k ? std::max(bottom, row.y + h) : bottom;
+            }
+            // The lowest whole row of the pane; a row of part height may show below it.
+            EXPECT_EQ(bottom, rows()->viewport()->height() / h * h) << "row " << k;
+        }
     }
+    EXPECT_TRUE(cameFromBelow);
+    QTest::keyClick(rows(), Qt::Key_Home, Qt::ControlModifier);
+    QApplication::processEvents();
 
     // A drag from the first screen row of a row to its second.
     screen = rows()->screenRows();
