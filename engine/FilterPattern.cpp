@@ -335,6 +335,20 @@ bool forShownRuns(const LineChunk& chunk, const std::uint8_t* hay, FilterScratch
 {
     const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
     const FileOffset origin = chunk.starts[0];
+    if (chunk.starts[chunk.count] - origin <= ShownRunBytes) {
+        // One run (the watcher's piece while following): no second thread for it. Its rows
+        // come on their own, as a lane's do, whatever the caller's lists hold already.
+        std::vector<std::uint32_t> runRows;
+        std::vector<std::uint32_t> runUndecided;
+        if (!match(chunk, hay, scratch, runRows, runUndecided)) {
+            return false;
+        }
+        rows.insert(rows.end(), runRows.begin(), runRows.end());
+        if (undecided != nullptr) {
+            undecided->insert(undecided->end(), runUndecided.begin(), runUndecided.end());
+        }
+        return true;
+    }
     const auto firstStartingAt = [&](FileOffset offset) {
         return std::size_t(std::lower_bound(chunk.starts, startsEnd, offset) - chunk.starts);
     };
