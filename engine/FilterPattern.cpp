@@ -204,6 +204,11 @@ void FilterScratch::Trim(std::size_t keepBytes)
         m_text = std::u16string();
     }
     m_shown.Trim(keepBytes);
+    for (const std::unique_ptr<FilterScratch>& lane : m_lanes) {
+        if (lane) {
+            lane->Trim(keepBytes);
+        }
+    }
 }
 
 FilterPattern::~FilterPattern() = default;
