@@ -12,8 +12,8 @@ namespace {
 
 // One chunk of work: at most this many lines and bytes, so a restart or the destructor
 // never waits for more than one chunk.
-constexpr LineNumber ChunkLines = 64 * 1024;
-constexpr FileOffset ChunkBytes = 8 << 20;
+constexpr LineNumber ChunkLines = 128 * 1024;
+constexpr FileOffset ChunkBytes = 16 << 20;
 // Of a longer line only this much is read: a keyword in the first megabytes of a line of
 // hundreds is found, one further in is not.
 constexpr FileOffset MaxLineBytes = 4 << 20;
