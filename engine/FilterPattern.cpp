@@ -338,7 +338,6 @@ bool forShownRuns(const LineChunk& chunk, const std::uint8_t* hay, FilterScratch
                   std::vector<std::uint32_t>& rows, std::vector<std::uint32_t>* undecided,
                   Match match)
 {
-    const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
     const FileOffset origin = chunk.starts[0];
     if (chunk.starts[chunk.count] - origin <= ShownRunBytes) {
         // One run (the watcher's piece while following): no second thread for it. Its rows
@@ -354,19 +353,16 @@ bool forShownRuns(const LineChunk& chunk, const std::uint8_t* hay, FilterScratch
         }
         return true;
     }
-    const auto firstStartingAt = [&](FileOffset offset) {
-        return std::size_t(std::lower_bound(chunk.starts, startsEnd, offset) - chunk.starts);
-    };
     // Each lane's scratch is taken before the lanes start: none is handed out on a thread.
     FilterScratch* const laneScratch[3] = {&scratch.Lane(0), &scratch.Lane(1), &scratch.Lane(2)};
     std::atomic<std::size_t> lanesGiven{0};
     TwoLanes<ShownRun> lanes([&](ShownRun& lane, std::size_t k) {
-        const FileOffset low = origin + FileOffset(k) * ShownRunBytes;
-        const std::size_t first = firstStartingAt(low);
-        if (first >= chunk.count) {
+        const std::optional<StretchLines> lines =
+            LinesOfStretch(chunk.starts, chunk.count, ShownRunBytes, k);
+        if (!lines) {
             return false;
         }
-        const std::size_t end = std::min(chunk.count, firstStartingAt(low + ShownRunBytes));
+        const auto [first, end] = *lines;
         if (lane.scratch == nullptr) {
             lane.scratch = laneScratch[lanesGiven++];
             lane.scratch->NewChunk();

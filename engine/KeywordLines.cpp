@@ -1,8 +1,8 @@
 #include "engine/KeywordLines.h"
 
 #include "engine/KeywordScan.h"
-#include "engine/TwoLanes.h"
 #include "engine/LogDocument.h"
+#include "engine/TwoLanes.h"
 #include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -201,27 +201,19 @@ bool KeywordLines::scanInLanes(const LogDocument::LineRun& run, std::size_t coun
     if (!openFile(path)) {
         return false;
     }
-    // The lines that start in each stretch of PieceBytes are a piece: known from its number
-    // alone, so either thread can take any.
-    const FileOffset* const starts = run.starts.data();
-    const auto firstStartingAt = [&](FileOffset offset) {
-        return std::size_t(std::lower_bound(starts, starts + count, offset) - starts);
-    };
-    std::size_t scans = 0;
-    std::mutex scansMutex;
+    std::atomic<std::size_t> scansGiven{0};
     TwoLanes<ScanLane> lanes([&](ScanLane& lane, std::size_t k) {
-        const FileOffset low = starts[0] + FileOffset(k) * LanePieceBytes;
-        const std::size_t first = firstStartingAt(low);
-        if (first >= count) {
+        const std::optional<StretchLines> lines =
+            LinesOfStretch(run.starts.data(), count, LanePieceBytes, k);
+        if (!lines) {
             return false;
         }
         if (lane.scan == nullptr) {
-            std::lock_guard lock(scansMutex);
-            lane.scan = m_laneScans[scans++].get();
+            lane.scan = m_laneScans[scansGiven++].get();
         }
         lane.found.clear();
-        lane.readable = readAndScan(m_file, run, first, firstStartingAt(low + LanePieceBytes),
-                                    *lane.scan, lane.bytes, lane.found, lane.bytesRead);
+        lane.readable = readAndScan(m_file, run, lines->first, lines->end, *lane.scan,
+                                    lane.bytes, lane.found, lane.bytesRead);
         return true;
     });
     while (ScanLane* lane = lanes.next()) {

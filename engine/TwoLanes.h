@@ -11,11 +11,37 @@
 // shares nothing else but what it only reads. A piece the helper could not do (it threw,
 // or no thread could be started) is done by the caller, so a result never goes missing.
 
+#include "engine/DocumentTypes.h"
+
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <system_error>
 #include <thread>
+
+// Piece k of a run of count lines (starts holds count + 1 offsets): the lines that start in
+// the k-th stretch of `stretch` bytes from the first line's start, as [first, end), empty
+// where a longer line spans the stretch; none past the last line. Known from k alone, so
+// either lane can take any piece.
+struct StretchLines {
+    std::size_t first = 0;
+    std::size_t end = 0;
+};
+inline std::optional<StretchLines> LinesOfStretch(const FileOffset* starts, std::size_t count,
+                                                  FileOffset stretch, std::size_t k)
+{
+    const auto firstStartingAt = [&](FileOffset offset) {
+        return std::size_t(std::lower_bound(starts, starts + count, offset) - starts);
+    };
+    const FileOffset low = starts[0] + FileOffset(k) * stretch;
+    const std::size_t first = firstStartingAt(low);
+    if (first >= count) {
+        return std::nullopt;
+    }
+    return StretchLines{first, firstStartingAt(low + stretch)};
+}
 
 template <typename Lane>
 class TwoLanes {
