@@ -489,22 +489,36 @@ TEST_F(ShownSearchTest, FindVisitsWhatTheLinesShowBothWays)
     }
 }
 
+namespace {
+
+// A document with terminal colours on, for the tests of one file each.
+struct ColouredDocument {
+    ColouredDocument() { settings.store.SetBool(Setting::TerminalColors, true); }
+    void open(const std::string& name, const std::string& bytes)
+    {
+        const std::string path = settings.dir.file(name);
+        writeFile(path, bytes);
+        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+        doc.StopWatching();
+    }
+    TestSettings settings;
+    FakeHost host;
+    LogDocument doc{&host, settings.store};
+};
+
+} // namespace
+
 // A line longer than a read of the search is read whole, and found forwards and backwards.
 TEST(ShownSearch, FindReadsALineLongerThanARead)
 {
-    TestSettings settings;
-    settings.store.SetBool(Setting::TerminalColors, true);
-    FakeHost host;
-    LogDocument doc{&host, settings.store};
-    const std::string path = settings.dir.file("long.log");
+    ColouredDocument coloured;
+    LogDocument& doc = coloured.doc;
     std::string bytes = "short one\n";
     for (int i = 0; i < 40000; ++i) {
         bytes += "\x1b[32mgreen\x1b[0m ";
     }
     bytes += "ne\x1b[1medle\nshort two\n";
-    writeFile(path, bytes);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
+    coloured.open("long.log", bytes);
     ASSERT_EQ(doc.GetLineCount(), 3u);
     for (const bool forward : {true, false}) {
         doc.SetFindPosition(forward ? 0 : 3, 0);
@@ -519,11 +533,8 @@ TEST(ShownSearch, FindReadsALineLongerThanARead)
 // run of lines a chunk is taken out of its sequences in.
 TEST(ShownSearch, AnUndecidedLineKeepsItsPlaceInALongChunk)
 {
-    TestSettings settings;
-    settings.store.SetBool(Setting::TerminalColors, true);
-    FakeHost host;
-    LogDocument doc{&host, settings.store};
-    const std::string path = settings.dir.file("hard.log");
+    ColouredDocument coloured;
+    LogDocument& doc = coloured.doc;
     std::string bytes;
     LineNumber lines = 0;
     for (; bytes.size() < 300'000; ++lines) {
@@ -533,9 +544,7 @@ TEST(ShownSearch, AnUndecidedLineKeepsItsPlaceInALongChunk)
     bytes += "\x1b[31m" + std::string(28, 'a') + "b ac\x1b[0m\n";
     bytes += "last ac\n";
     ++lines;
-    writeFile(path, bytes);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
+    coloured.open("hard.log", bytes);
     LineFilter filter(doc, nullptr);
     ASSERT_TRUE(filter.SetFilter(FilterSet{FilterTerm{u"(a+)+c", true, false, true}, {}}).empty());
     ASSERT_TRUE(filter.WaitIdle());
@@ -548,11 +557,8 @@ TEST(ShownSearch, AnUndecidedLineKeepsItsPlaceInALongChunk)
 // or the last line too, both ways find the text in the file's first and last lines.
 TEST(ShownSearch, FindReachesTheFirstAndLastLinesWhereverPiecesEnd)
 {
-    TestSettings settings;
-    settings.store.SetBool(Setting::TerminalColors, true);
-    FakeHost host;
-    LogDocument doc{&host, settings.store};
-    const std::string path = settings.dir.file("edges.log");
+    ColouredDocument coloured;
+    LogDocument& doc = coloured.doc;
     const std::string filler = "\x1b[2mDEBUG\x1b[0m a line of filler text\n"; // 37 bytes
     for (const std::size_t size : {std::size_t(1) << 18, (std::size_t(1) << 19) + 700}) {
         for (const std::size_t first : {std::size_t(20), std::size_t(1000), std::size_t(3000)}) {
@@ -563,9 +569,7 @@ TEST(ShownSearch, FindReachesTheFirstAndLastLinesWhereverPiecesEnd)
                 bytes += filler;
             }
             bytes += std::string(size - bytes.size() - tail.size() - 1, 'y') + "\n" + tail;
-            writeFile(path, bytes);
-            ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-            doc.StopWatching();
+            coloured.open("edges.log", bytes);
             const LineNumber count = doc.GetLineCount();
             SCOPED_TRACE(::testing::Message() << size << " bytes, first line " << first);
             doc.SetFindPosition(count, 0);
