@@ -124,6 +124,21 @@ std::size_t pairIndex(const std::uint8_t* pat, std::size_t plen, std::size_t rar
 
 } // namespace
 
+PatternProbes ProbesOf(const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex)
+{
+    PatternProbes probes{rareIndex, plen > 1 ? pairIndex(pat, plen, rareIndex) : rareIndex, 0};
+    // And an end of the pattern, when it has a third byte: a common word inside the text
+    // ("with" in "7 with") agrees at the first two on every line of some logs.
+    probes.third = probes.second;
+    for (std::size_t edge : {std::size_t(0), plen - 1}) {
+        if (edge != probes.first && edge != probes.second) {
+            probes.third = edge;
+            break;
+        }
+    }
+    return probes;
+}
+
 const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
                                      const std::uint8_t* pat, std::size_t plen,
                                      std::size_t rareIndex)
@@ -140,17 +155,7 @@ const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* 
     // Each candidate start is tested at three of the pattern's bytes at once, sixteen starts
     // a step, and compared whole only when all agree: a byte that is common in the text (a
     // letter of a word on every line) costs no call per occurrence, as memchr would.
-    const std::size_t first = rareIndex;
-    const std::size_t second = pairIndex(pat, plen, rareIndex);
-    // And an end of the pattern, when it has a third byte: a common word inside the text
-    // ("with" in "7 with") agrees at the first two on every line of some logs.
-    std::size_t third = second;
-    for (std::size_t edge : {std::size_t(0), plen - 1}) {
-        if (edge != first && edge != second) {
-            third = edge;
-            break;
-        }
-    }
+    const auto [first, second, third] = ProbesOf(pat, plen, rareIndex);
     const std::uint8_t* const last = end - plen; // the last possible start
     const std::uint8_t* p = s;
 #if defined(__SSE2__)

@@ -46,6 +46,15 @@ const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* 
                                      const std::uint8_t* pat, std::size_t plen,
                                      std::size_t rareIndex);
 
+// The three bytes of the pattern FindPatternBytes tests each start at before it compares
+// the whole: the rare one, the one beside it (pairIndex) and an end.
+struct PatternProbes {
+    std::size_t first = 0;
+    std::size_t second = 0;
+    std::size_t third = 0;
+};
+PatternProbes ProbesOf(const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex);
+
 // How rare the byte is likely to be in a log, 0 (blanks, zero bytes) to 4 (capitals, bytes
 // of other scripts): where a search looks first.
 int ByteRarity(std::uint8_t b);

@@ -1,6 +1,7 @@
 #include "engine/FilterPattern.h"
 
 #include "engine/LineText.h"
+#include "engine/RegexLiteral.h"
 #include "engine/SgrParser.h"
 #include "engine/TwoLanes.h"
 #include "platform/NarrowCodec.h"
@@ -224,8 +225,11 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
             FoldAsciiCase(pattern->m_foldedText);
         }
         for (int e = 1; e < quill::TextEncodingCount; ++e) {
-            pattern->m_bytes[std::size_t(e)] = MakeBytePattern(
+            const BytePattern& bytes = pattern->m_bytes[std::size_t(e)] = MakeBytePattern(
                 pattern->m_foldedText, quill::TextEncoding(e), term.matchCase);
+            if (bytes.usable && !bytes.bytes.empty()) {
+                pattern->m_shownBytes[std::size_t(e)] = ShownLiteral(bytes.bytes, bytes.rare);
+            }
         }
         return pattern;
     }
@@ -279,6 +283,17 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
     pcre2_compile_context_free_16(context16);
     pcre2_compile_context_free_8(context8);
     pattern->m_runSafe = codes->code8 && !seesPastLine(term.text);
+    // A single byte would name nearly every line.
+    if (const std::string required = RequiredLiteral(term.text, !term.matchCase);
+        required.size() >= 2) {
+        std::size_t rare = 0;
+        for (std::size_t i = 1; i < required.size(); ++i) {
+            if (ByteRarity(std::uint8_t(required[i])) > ByteRarity(std::uint8_t(required[rare]))) {
+                rare = i;
+            }
+        }
+        pattern->m_required = ShownLiteral(required, rare);
+    }
     pattern->m_codes = std::move(codes);
     return pattern;
 }
@@ -425,16 +440,29 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         (chunk.form == FilterTextForm::Utf8 || chunk.form == FilterTextForm::Narrow)) {
         // Searched as shown, without the sequences (engine/ShownLines.h); a run without
         // any is searched as it is.
+        const ShownLiteral& literal = m_shownBytes[std::size_t(chunk.encoding)];
         return forShownRuns(
             chunk, hay, scratch, rows, nullptr,
             [&](const LineChunk& run, const std::uint8_t* runHay, FilterScratch& runScratch,
                 std::vector<std::uint32_t>& runRows, std::vector<std::uint32_t>&) {
-                if (runScratch.m_shown.Strip(runHay, run.starts, run.count)) {
-                    return searchLiteral(run, runScratch.m_shown.Bytes(),
-                                         runScratch.m_shown.Starts(), &runScratch.m_shown,
-                                         runScratch, runRows);
+                if (!literal.Usable()) {
+                    return shownLiteral(run, runHay, runScratch, runRows);
                 }
-                return searchLiteral(run, runHay, run.starts, nullptr, runScratch, runRows);
+                // Only the lines that may hold the literal are taken out of their sequences.
+                LineChunk gathered;
+                const std::uint8_t* gatheredHay = nullptr;
+                if (!gatherShown(literal, run, runHay, runScratch, gathered, gatheredHay)) {
+                    return !runScratch.AbortRequested();
+                }
+                std::vector<std::uint32_t>& found = runScratch.m_gatheredRows;
+                found.clear();
+                if (!shownLiteral(gathered, gatheredHay, runScratch, found)) {
+                    return false;
+                }
+                for (const std::uint32_t row : found) {
+                    runRows.push_back(runScratch.m_gatheredLines[row]);
+                }
+                return true;
             });
     }
     // UTF-16 lines with an escape are checked besides the hits (terminalLines).
@@ -445,6 +473,57 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
     if (chunk.terminal) {
         return terminalLines(chunk, scratch, rows, firstRow);
     }
+    return true;
+}
+
+bool FilterPattern::shownLiteral(const LineChunk& run, const std::uint8_t* hay,
+                                 FilterScratch& scratch, std::vector<std::uint32_t>& rows) const
+{
+    if (scratch.m_shown.Strip(hay, run.starts, run.count)) {
+        return searchLiteral(run, scratch.m_shown.Bytes(), scratch.m_shown.Starts(),
+                             &scratch.m_shown, scratch, rows);
+    }
+    return searchLiteral(run, hay, run.starts, nullptr, scratch, rows);
+}
+
+bool FilterPattern::gatherShown(const ShownLiteral& literal, const LineChunk& run,
+                                const std::uint8_t* hay, FilterScratch& scratch,
+                                LineChunk& gathered, const std::uint8_t*& gatheredHay)
+{
+    std::vector<std::uint32_t>& lines = scratch.m_gatheredLines;
+    lines.clear();
+    literal.Lines(hay, run.starts, run.count, lines);
+    if (lines.empty()) {
+        return false;
+    }
+    const bool folded = hay != run.bytes;
+    const FileOffset base = run.starts[0];
+    std::vector<FileOffset>& starts = scratch.m_gatheredStarts;
+    starts.resize(lines.size() + 1);
+    std::size_t size = 0;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        starts[k] = base + FileOffset(size);
+        size += std::size_t(run.starts[lines[k] + 1] - run.starts[lines[k]]);
+    }
+    starts[lines.size()] = base + FileOffset(size);
+    scratch.m_gatheredBytes.resize(size);
+    if (folded) {
+        scratch.m_gatheredHay.resize(size);
+    }
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const std::size_t from = std::size_t(run.starts[lines[k]] - base);
+        const std::size_t length = std::size_t(starts[k + 1] - starts[k]);
+        const std::size_t to = std::size_t(starts[k] - base);
+        std::memcpy(scratch.m_gatheredBytes.data() + to, run.bytes + from, length);
+        if (folded) {
+            std::memcpy(scratch.m_gatheredHay.data() + to, hay + from, length);
+        }
+    }
+    gathered = run;
+    gathered.bytes = scratch.m_gatheredBytes.data();
+    gathered.starts = starts.data();
+    gathered.count = lines.size();
+    gatheredHay = folded ? scratch.m_gatheredHay.data() : gathered.bytes;
     return true;
 }
 
@@ -620,6 +699,26 @@ int FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratc
     return match16(text.data(), contentLength(text.data(), text.size()), scratch);
 }
 
+bool FilterPattern::shownRegex(const LineChunk& run, FilterScratch& scratch,
+                               std::vector<std::uint32_t>& rows,
+                               std::vector<std::uint32_t>& undecided) const
+{
+    // The sequences are ASCII bytes: taken out of the UTF-8 bytes of the whole run, its
+    // lines are matched as any others, without decoding them.
+    LineChunk plain = run;
+    plain.terminal = false;
+    if (!scratch.m_shown.Strip(run.bytes, run.starts, run.count)) {
+        return matchRegex(plain, scratch, rows, undecided);
+    }
+    plain.bytes = scratch.m_shown.Bytes();
+    plain.starts = scratch.m_shown.Starts();
+    if (!matchRegex(plain, scratch, rows, undecided)) {
+        return false;
+    }
+    judgeJoined(run, scratch, rows, 0, undecided, 0);
+    return true;
+}
+
 bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
                                std::vector<std::uint32_t>& rows,
                                std::vector<std::uint32_t>& undecided) const
@@ -631,23 +730,36 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
         }
     };
     if (chunk.terminal && chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
-        // The sequences are ASCII bytes: taken out of the UTF-8 bytes of the whole run, its
-        // lines are matched as any others, without decoding them.
+        // Where the expression requires a text, only the lines that may hold it as shown
+        // are taken out of their sequences (searched folded when case is ignored).
+        const bool required = m_required.Usable();
+        const std::uint8_t* hay =
+            required && !m_term.matchCase ? scratch.folded(chunk) : chunk.bytes;
         return forShownRuns(
-            chunk, chunk.bytes, scratch, rows, &undecided,
-            [&](const LineChunk& run, const std::uint8_t*, FilterScratch& runScratch,
+            chunk, hay, scratch, rows, &undecided,
+            [&](const LineChunk& run, const std::uint8_t* runHay, FilterScratch& runScratch,
                 std::vector<std::uint32_t>& runRows, std::vector<std::uint32_t>& runUndecided) {
-                LineChunk plain = run;
-                plain.terminal = false;
-                if (!runScratch.m_shown.Strip(run.bytes, run.starts, run.count)) {
-                    return matchRegex(plain, runScratch, runRows, runUndecided);
+                if (!required) {
+                    return shownRegex(run, runScratch, runRows, runUndecided);
                 }
-                plain.bytes = runScratch.m_shown.Bytes();
-                plain.starts = runScratch.m_shown.Starts();
-                if (!matchRegex(plain, runScratch, runRows, runUndecided)) {
+                LineChunk gathered;
+                const std::uint8_t* gatheredHay = nullptr;
+                if (!gatherShown(m_required, run, runHay, runScratch, gathered, gatheredHay)) {
+                    return !runScratch.AbortRequested();
+                }
+                std::vector<std::uint32_t>& found = runScratch.m_gatheredRows;
+                std::vector<std::uint32_t>& unsure = runScratch.m_gatheredUndecided;
+                found.clear();
+                unsure.clear();
+                if (!shownRegex(gathered, runScratch, found, unsure)) {
                     return false;
                 }
-                judgeJoined(run, runScratch, runRows, 0, runUndecided, 0);
+                for (const std::uint32_t row : found) {
+                    runRows.push_back(runScratch.m_gatheredLines[row]);
+                }
+                for (const std::uint32_t row : unsure) {
+                    runUndecided.push_back(runScratch.m_gatheredLines[row]);
+                }
                 return true;
             });
     }

@@ -22,6 +22,7 @@
 #include "engine/DocumentTypes.h"
 #include "engine/FilterSet.h"
 #include "engine/ShownLines.h"
+#include "engine/ShownLiteral.h"
 
 #include <array>
 #include <atomic>
@@ -127,6 +128,14 @@ class FilterScratch {
     std::unique_ptr<Pcre> m_pcre;
     std::vector<std::uint8_t> m_folded;
     ShownLines m_shown; // a run of lines as terminal colours show them
+    // The lines of a run that ShownLiteral names, copied one after another (and their
+    // searched bytes when those are folded), and the rows found among them.
+    std::vector<std::uint32_t> m_gatheredLines;
+    std::vector<std::uint8_t> m_gatheredBytes;
+    std::vector<std::uint8_t> m_gatheredHay;
+    std::vector<FileOffset> m_gatheredStarts;
+    std::vector<std::uint32_t> m_gatheredRows;
+    std::vector<std::uint32_t> m_gatheredUndecided;
     std::array<std::unique_ptr<FilterScratch>, 3> m_lanes;
     bool m_foldedValid = false;
     bool m_foldedInPlace = false;
@@ -180,6 +189,17 @@ class FilterPattern : public LineMatcher {
     bool matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
                       std::vector<std::uint32_t>& rows) const;
     bool literalLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
+    // A run of lines (hay: its searched bytes) with terminal colours on, searched as shown.
+    bool shownLiteral(const LineChunk& run, const std::uint8_t* hay, FilterScratch& scratch,
+                      std::vector<std::uint32_t>& rows) const;
+    bool shownRegex(const LineChunk& run, FilterScratch& scratch, std::vector<std::uint32_t>& rows,
+                    std::vector<std::uint32_t>& undecided) const;
+    // Copies the lines of run that `literal` finds in hay into the scratch, as `gathered`
+    // (and their hay as gatheredHay): the lines to match in the run's place. False when
+    // there are none.
+    static bool gatherShown(const ShownLiteral& literal, const LineChunk& run,
+                            const std::uint8_t* hay, FilterScratch& scratch, LineChunk& gathered,
+                            const std::uint8_t*& gatheredHay);
     // The byte search over hay, a chunk's bytes or its lines as shown (starts then the shown
     // starts); hits are checked by the exact rule where a byte hit is not an occurrence.
     bool searchLiteral(const LineChunk& chunk, const std::uint8_t* hay, const FileOffset* starts,
@@ -205,6 +225,10 @@ class FilterPattern : public LineMatcher {
     std::u16string m_foldedText; // the literal, folded when case is ignored
     // The literal's bytes in each encoding a file may be read in, by TextEncoding.
     std::array<BytePattern, quill::TextEncodingCount> m_bytes;
+    // The same for the search as terminal colours show the lines.
+    std::array<ShownLiteral, quill::TextEncodingCount> m_shownBytes;
+    // A regular expression's required text (engine/RegexLiteral.h), for that search.
+    ShownLiteral m_required;
     struct Codes;
     std::unique_ptr<Codes> m_codes; // regular expressions only
     bool m_runSafe = false;

@@ -25,6 +25,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 constexpr char16_t EscapeCharacter = 0x1B;
 
@@ -39,6 +42,37 @@ void StripSgrInPlace(std::u16string& text, StyleRuns* runs);
 // The length of the complete control sequence that starts at bytes[at] (which must be ESC)
 // of a line of n bytes; 0 when none starts there (the ESC is then text).
 std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at);
+
+// The length of the complete control sequence at in[i] (an ESC) of a line that ends at
+// end, as SgrSequenceLength says, for the loops that meet one every few bytes: the sixteen
+// bytes from the ESC classified at once where they lie inside the line, which is nearly
+// always.
+[[gnu::always_inline]] inline std::size_t SgrSequenceLengthInLine(const std::uint8_t* in,
+                                                                  std::size_t i, std::size_t end)
+{
+#if defined(__SSE2__)
+    if (end - i >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i high = _mm_and_si128(v, _mm_set1_epi8(char(0xF0)));
+        // Bytes below 0x80 only: the others are negative as signed bytes.
+        const auto bits = [](__m128i m) { return unsigned(_mm_movemask_epi8(m)); };
+        const unsigned params = bits(_mm_cmpeq_epi8(high, _mm_set1_epi8(0x30)));
+        const unsigned intermediates = bits(_mm_cmpeq_epi8(high, _mm_set1_epi8(0x20)));
+        const unsigned finals = bits(_mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x3F)),
+                                                   _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F))));
+        if (in[i + 1] != '[') {
+            return 0;
+        }
+        // Past "ESC [": the parameters, then the intermediates, then one final.
+        const unsigned afterParams = 2 + unsigned(__builtin_ctz(~(params >> 2)));
+        const unsigned at = afterParams + unsigned(__builtin_ctz(~(intermediates >> afterParams)));
+        if (at < 16) {
+            return (finals >> at) & 1 ? at + 1 : 0;
+        }
+    }
+#endif
+    return SgrSequenceLength(in, end, i);
+}
 
 // The colour of entry n of the 256-colour palette (xterm's), as 0x00BBGGRR.
 ColorRef SgrPaletteColor(unsigned n);

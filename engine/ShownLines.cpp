@@ -44,36 +44,6 @@ constexpr std::uint8_t Esc = 0x1B;
     return to - from;
 }
 
-// The length of the complete control sequence at in[i] (an ESC) of a line that ends at
-// end, as SgrSequenceLength says; the sixteen bytes from the ESC classified at once where
-// they lie inside the line, which is nearly always.
-[[gnu::always_inline]] inline std::size_t sequenceLength(const std::uint8_t* in, std::size_t i,
-                                                        std::size_t end)
-{
-#if defined(__SSE2__)
-    if (end - i >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        const __m128i high = _mm_and_si128(v, _mm_set1_epi8(char(0xF0)));
-        // Bytes below 0x80 only: the others are negative as signed bytes.
-        const auto bits = [](__m128i m) { return unsigned(_mm_movemask_epi8(m)); };
-        const unsigned params = bits(_mm_cmpeq_epi8(high, _mm_set1_epi8(0x30)));
-        const unsigned intermediates = bits(_mm_cmpeq_epi8(high, _mm_set1_epi8(0x20)));
-        const unsigned finals = bits(_mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x3F)),
-                                                   _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F))));
-        if (in[i + 1] != '[') {
-            return 0;
-        }
-        // Past "ESC [": the parameters, then the intermediates, then one final.
-        const unsigned afterParams = 2 + unsigned(__builtin_ctz(~(params >> 2)));
-        const unsigned at = afterParams + unsigned(__builtin_ctz(~(intermediates >> afterParams)));
-        if (at < 16) {
-            return (finals >> at) & 1 ? at + 1 : 0;
-        }
-    }
-#endif
-    return SgrSequenceLength(in, end, i);
-}
-
 #if defined(__x86_64__)
 // The classes of sixty-four bytes that make up a control sequence, a bit a byte.
 struct ByteClasses {
@@ -209,7 +179,7 @@ template <bool Avx2>
             lineEnd = std::size_t(starts[line] - base);
             shownLineStart = std::size_t(shownStarts[line - 1] - base);
         }
-        const std::size_t length = sequenceLength(bytes, at, lineEnd);
+        const std::size_t length = SgrSequenceLengthInLine(bytes, at, lineEnd);
         if (length == 0) {
             out[w++] = Esc;
             return at + 1;
