@@ -13,26 +13,6 @@ bool isSimpleEscape(char16_t c)
     return std::u16string_view(u"dDwWsSbBhHvVRAzZG").find(c) != std::u16string_view::npos;
 }
 
-// The length of a counted repeat "{n}", "{n,}", "{n,m}" or "{,m}" at p[i], 0 when p[i]
-// starts none (PCRE2 then reads the brace as itself).
-std::size_t repeatLength(std::u16string_view p, std::size_t i)
-{
-    std::size_t k = i + 1;
-    std::size_t digits = 0;
-    while (k < p.size() && p[k] >= u'0' && p[k] <= u'9') {
-        ++k;
-        ++digits;
-    }
-    if (k < p.size() && p[k] == u',') {
-        ++k;
-        while (k < p.size() && p[k] >= u'0' && p[k] <= u'9') {
-            ++k;
-            ++digits;
-        }
-    }
-    return digits > 0 && k < p.size() && p[k] == u'}' ? k + 1 - i : 0;
-}
-
 } // namespace
 
 std::string RequiredLiteral(std::u16string_view p, bool caseless)
@@ -140,14 +120,23 @@ std::string RequiredLiteral(std::u16string_view p, bool caseless)
         case u'+':
             endRun();
             break;
-        case u'{':
-            if (const std::size_t length = repeatLength(p, i); length != 0) {
+        case u'{': {
+            // Digits, commas and blanks to a closing brace may be a counted repeat (versions
+            // of PCRE2 differ in the forms they take): read as one. Anything else makes the
+            // brace itself, left out of the runs.
+            std::size_t close = i + 1;
+            while (close < p.size() &&
+                   ((p[close] >= u'0' && p[close] <= u'9') || p[close] == u',' || p[close] == u' ')) {
+                ++close;
+            }
+            if (close < p.size() && p[close] == u'}') {
                 dropLast();
-                i += length - 1;
+                i = close;
             } else {
-                endRun(); // a brace as itself, left out
+                endRun();
             }
             break;
+        }
         case u'.':
         case u'^':
         case u'$':

@@ -8,6 +8,7 @@
 
 #include "engine/LineFilter.h"
 #include "engine/ShownLines.h"
+#include "engine/ShownLiteral.h"
 
 #include <gtest/gtest.h>
 
@@ -262,6 +263,81 @@ TEST(ShownLines, VectorStepsGiveWhatPortableStepsGive)
     }
 }
 
+// The lines the search of the raw bytes names against the lines whose shown bytes hold the
+// literal: texts a sequence splits (the commonest), texts inside the shown bytes anywhere,
+// one byte, and bytes of a sequence. Every line that holds one is named; a line without
+// an ESC is named only when it holds one; lines named besides are few; the vector steps
+// name what the portable ones name.
+TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
+{
+    LineMaker maker(2515);
+    std::size_t named = 0;
+    std::size_t besides = 0;
+    for (int round = 0; round < quilltest::Rounds(3000); ++round) {
+        const unsigned count = 1 + maker.pick(30);
+        std::vector<ModelLine> lines;
+        std::string bytes;
+        std::vector<FileOffset> starts{FileOffset(maker.pick(1000))};
+        for (unsigned i = 0; i < count; ++i) {
+            lines.push_back(maker.line(maker.pick(6) == 0, i + 1 == count));
+            bytes += lines.back().bytes;
+            starts.push_back(starts.back() + FileOffset(lines.back().bytes.size()));
+        }
+        const ModelLine& from = lines[maker.pick(count)];
+        const std::string& shown = from.shownBytes;
+        std::string literal;
+        const unsigned kind = maker.pick(8);
+        if (kind < 4 && !from.byteSplits.empty()) {
+            const std::size_t split = from.byteSplits[maker.pick(unsigned(from.byteSplits.size()))];
+            const std::size_t before = std::min<std::size_t>(split, 1 + maker.pick(4));
+            literal = shown.substr(split - before, before + 1 + maker.pick(6));
+        } else if (kind < 6 && !shown.empty()) {
+            const std::size_t at = maker.pick(unsigned(shown.size()));
+            literal = shown.substr(at, 1 + maker.pick(kind == 4 ? 1 : 9));
+        } else {
+            static const char* const fixed[] = {"31m", "[0", "m ", "a", "caf\xC3\xA9", "b\r"};
+            literal = fixed[maker.pick(6)];
+        }
+        literal = literal.substr(0, literal.find_first_of("\n\x1b"));
+        if (literal.empty()) {
+            continue;
+        }
+        SCOPED_TRACE(::testing::Message() << "round " << round << ", literal " << literal);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        std::size_t rare = maker.pick(unsigned(literal.size()));
+        ShownLiteral search(literal, rare);
+        ASSERT_TRUE(search.Usable());
+        std::vector<std::uint32_t> portable;
+        search.SetSteps(ShownLiteral::Steps::Portable);
+        search.Lines(data, starts.data(), count, portable);
+        for (const ShownLiteral::Steps steps :
+             {ShownLiteral::Steps::Avx2, ShownLiteral::Steps::Fastest}) {
+            std::vector<std::uint32_t> vector{7}; // appended to what is there
+            search.SetSteps(steps);
+            search.Lines(data, starts.data(), count, vector);
+            ASSERT_EQ(std::vector<std::uint32_t>(vector.begin() + 1, vector.end()), portable);
+        }
+        ASSERT_TRUE(std::is_sorted(portable.begin(), portable.end()));
+        ASSERT_EQ(std::adjacent_find(portable.begin(), portable.end()), portable.end());
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const bool holds = lines[i].shownBytes.find(literal) != std::string::npos;
+            const bool isNamed = std::binary_search(portable.begin(), portable.end(), i);
+            if (holds) {
+                EXPECT_TRUE(isNamed) << "line " << i << ": " << lines[i].bytes;
+            } else if (isNamed) {
+                EXPECT_NE(lines[i].bytes.find('\x1b'), std::string::npos)
+                    << "line " << i << ": " << lines[i].bytes;
+                besides += lines[i].bytes.find(literal) == std::string::npos ? 1 : 0;
+            }
+            named += isNamed ? 1 : 0;
+        }
+    }
+    // Besides those whose bytes hold the literal inside a sequence, a line is named only
+    // where a start of the literal lies in a sequence's bytes just before another one that
+    // the literal goes on after: rare.
+    EXPECT_LT(besides * 100, named);
+}
+
 namespace {
 
 // A file of plain stretches, without any ESC, around stretches of coloured lines, large
@@ -396,6 +472,23 @@ std::u16string literalExpression(const std::u16string& text)
     return out;
 }
 
+// The same with ASCII signs escaped by a backslash and other characters as they are, so
+// that the expression's runs of plain characters are a text every match holds.
+std::u16string plainExpression(const std::u16string& text)
+{
+    std::u16string out;
+    for (char16_t c : text) {
+        const bool sign = c >= 0x20 && c < 0x7F && !((c >= u'a' && c <= u'z') ||
+                                                    (c >= u'A' && c <= u'Z') ||
+                                                    (c >= u'0' && c <= u'9'));
+        if (sign) {
+            out += u'\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
 } // namespace
 
 TEST_F(ShownSearchTest, TheFilterFindsWhatTheLinesShow)
@@ -420,7 +513,23 @@ TEST_F(ShownSearchTest, TheFilterFindsWhatTheLinesShow)
             }
             const FilterTerm regex{literalExpression(pattern), true, false, true};
             EXPECT_EQ(filterRows(filter, regex), linesWith(pattern, true)) << "expression";
+            // With a text it requires: only the lines that show it are matched.
+            for (const bool matchCase : {true, false}) {
+                const FilterTerm plain{plainExpression(matchCase ? pattern : folded(pattern)),
+                                       matchCase, false, true};
+                EXPECT_EQ(filterRows(filter, plain), linesWith(pattern, matchCase))
+                    << "expression with its text, case " << matchCase;
+            }
         }
+    }
+    {
+        // A required text before a character a sequence breaks: those lines are judged on
+        // what they show, two replacement characters.
+        LineFilter filter(doc, nullptr);
+        const std::u16string broken = u"caf\uFFFD\uFFFD";
+        ASSERT_FALSE(linesWith(broken, true).empty());
+        EXPECT_EQ(filterRows(filter, FilterTerm{plainExpression(broken), true, false, true}),
+                  linesWith(broken, true));
     }
     // Anchored at the shown line's ends.
     LineFilter filter(doc, nullptr);
