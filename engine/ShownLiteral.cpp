@@ -81,6 +81,7 @@ ShownLiteral::ShownLiteral(std::string_view literal, std::size_t rare)
     for (std::size_t j = 1; j < literal.size(); ++j) {
         const unsigned bit = 1u << groupOf(j);
         m_ends[l[j - 1]] |= std::uint64_t{1} << (j - 1);
+        m_nexts[l[j]] |= std::uint64_t{1} << (j - 1);
         // Each table four times over: a 128-bit lane of a vector looks up its own copy.
         for (unsigned nibble = 0; nibble < 64; ++nibble) {
             if ((l[j - 1] & 15) == nibble % 16) {
@@ -101,12 +102,26 @@ ShownLiteral::ShownLiteral(std::string_view literal, std::size_t rare)
 
 bool ShownLiteral::splitAt(const std::uint8_t* bytes, std::size_t n, std::size_t at) const
 {
-    const auto* l = reinterpret_cast<const std::uint8_t*>(m_literal.data());
-    const std::size_t length = m_literal.size();
-    std::uint64_t ends = m_ends[bytes[at - 1]];
+    // Past the sequences from here: an ESC that starts none is text, which the literal
+    // does not hold.
+    std::size_t q = at;
+    while (q < n && bytes[q] == Esc) {
+        const std::size_t sequence = SgrSequenceLengthInLine(bytes, q, n);
+        if (sequence == 0) {
+            return false;
+        }
+        q += sequence;
+    }
+    if (q >= n) {
+        return false;
+    }
+    // The starts of j bytes that end just before and whose next byte is the one after.
+    std::uint64_t ends = m_ends[bytes[at - 1]] & m_nexts[bytes[q]];
     if (at < 64) {
         ends &= (std::uint64_t{1} << at) - 1; // starts that begin inside the bytes
     }
+    const auto* l = reinterpret_cast<const std::uint8_t*>(m_literal.data());
+    const std::size_t length = m_literal.size();
     for (; ends != 0; ends &= ends - 1) {
         const std::size_t j = std::size_t(__builtin_ctzll(ends)) + 1;
         // Short starts are the common ones: compared here rather than by a call.
@@ -117,20 +132,19 @@ bool ShownLiteral::splitAt(const std::uint8_t* bytes, std::size_t n, std::size_t
         if (same != j) {
             continue;
         }
-        // The rest of the literal past the sequences; an ESC that starts none is text,
-        // which the literal does not hold.
-        std::size_t k = j;
-        std::size_t q = at;
-        while (k < length && q < n) {
-            if (bytes[q] == Esc) {
-                const std::size_t sequence = SgrSequenceLengthInLine(bytes, q, n);
+        // The rest of the literal, past any further sequences.
+        std::size_t k = j + 1;
+        std::size_t r = q + 1;
+        while (k < length && r < n) {
+            if (bytes[r] == Esc) {
+                const std::size_t sequence = SgrSequenceLengthInLine(bytes, r, n);
                 if (sequence == 0) {
                     break;
                 }
-                q += sequence;
-            } else if (bytes[q] == l[k]) {
+                r += sequence;
+            } else if (bytes[r] == l[k]) {
                 ++k;
-                ++q;
+                ++r;
             } else {
                 break;
             }
@@ -216,6 +230,10 @@ ShownLiteral::scanAvx2(const std::uint8_t* bytes, std::size_t from, std::size_t 
         const std::uint64_t whole = std::uint64_t(wholes(i)) | std::uint64_t(wholes(i + 32)) << 32;
         const std::uint64_t esc64 =
             split ? std::uint64_t(splits(i)) | std::uint64_t(splits(i + 32)) << 32 : 0;
+        if ((whole | esc64) == 0) {
+            i += 64;
+            continue;
+        }
         const std::size_t next =
             stepHits(bytes, n, i, whole, esc64, starts, count, line, lines);
         if (next >= n) {
@@ -254,6 +272,10 @@ ShownLiteral::scanAvx512(const std::uint8_t* bytes, std::size_t from, std::size_
             const __m512i fit = _mm512_and_si512(groupsOf512(load512(bytes + i - 1), low0, high0),
                                                  groupsOf512(load512(bytes + i - 2), low1, high1));
             splits = _mm512_mask_test_epi8_mask(_mm512_cmpeq_epi8_mask(load512(bytes + i), esc), fit, fit);
+        }
+        if ((whole | splits) == 0) {
+            i += 64;
+            continue;
         }
         const std::size_t next = stepHits(bytes, n, i, whole, splits, starts, count, line, lines);
         if (next >= n) {

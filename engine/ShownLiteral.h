@@ -78,6 +78,8 @@ class ShownLiteral {
     Steps m_steps = Steps::Fastest;
     // Bit j - 1 of m_ends[c]: the literal's first j bytes end with c (1 <= j < length).
     std::array<std::uint64_t, 256> m_ends{};
+    // Bit j - 1 of m_nexts[c]: the literal's byte j (after its first j) is c.
+    std::array<std::uint64_t, 256> m_nexts{};
     // Nibble tables of the byte before an ESC (0) and the one before that (1): bit b of
     // both of a byte's entries when some start of the literal in group b can end there.
     alignas(64) std::array<std::array<std::uint8_t, 64>, 2> m_low{};
