@@ -434,9 +434,10 @@ class ShownSearchTest : public ::testing::Test {
         return out;
     }
 
-    std::vector<LineNumber> filterRows(LineFilter& filter, const FilterTerm& term)
+    std::vector<LineNumber> filterRows(LineFilter& filter, const FilterTerm& term,
+                                       std::vector<FilterTerm> excludes = {})
     {
-        EXPECT_TRUE(filter.SetFilter(FilterSet{term, {}}).empty());
+        EXPECT_TRUE(filter.SetFilter(FilterSet{term, std::move(excludes)}).empty());
         EXPECT_TRUE(filter.WaitIdle());
         filter.Collect();
         std::vector<LineNumber> rows;
@@ -510,6 +511,13 @@ TEST_F(ShownSearchTest, TheFilterFindsWhatTheLinesShow)
                                          false};
                 EXPECT_EQ(filterRows(filter, literal), linesWith(pattern, matchCase))
                     << "literal, case " << matchCase;
+                if (!matchCase) {
+                    // An exclude that heeds case: the bytes are not folded in place, and
+                    // the literal is searched in a folded copy.
+                    EXPECT_EQ(filterRows(filter, literal, {FilterTerm{u"qqq", true, false, false}}),
+                              linesWith(pattern, false))
+                        << "literal beside an exclude";
+                }
             }
             const FilterTerm regex{literalExpression(pattern), true, false, true};
             EXPECT_EQ(filterRows(filter, regex), linesWith(pattern, true)) << "expression";
@@ -659,6 +667,41 @@ TEST(ShownSearch, AnUndecidedLineKeepsItsPlaceInALongChunk)
     ASSERT_TRUE(filter.WaitIdle());
     filter.Collect();
     EXPECT_EQ(filter.GetMatches().size(), std::size_t(lines));
+    EXPECT_EQ(filter.GetUndecided(), std::vector<LineNumber>{hard});
+}
+
+// The same where the expression requires a text: only the lines that show it are matched,
+// and those a sequence splits it in, and the undecided one, keep their numbers.
+TEST(ShownSearch, AnUndecidedLineWithTheRequiredTextKeepsItsPlace)
+{
+    ColouredDocument coloured;
+    LogDocument& doc = coloured.doc;
+    std::string bytes;
+    std::vector<LineNumber> matching;
+    LineNumber lines = 0;
+    for (; bytes.size() < 600'000; ++lines) {
+        if (lines % 997 == 5) {
+            bytes += "\x1b[1mx\x1b[0myaac\n"; // shows "xyaac"
+            matching.push_back(lines);
+        } else {
+            bytes += "\x1b[32mok\x1b[0m plain xaac\n";
+        }
+    }
+    const LineNumber hard = lines++;
+    bytes += "\x1b[31mxy" + std::string(28, 'a') + "b ac\x1b[0m\n";
+    bytes += "last xy ac\n";
+    ++lines;
+    coloured.open("hard.log", bytes);
+    LineFilter filter(doc, nullptr);
+    ASSERT_TRUE(filter.SetFilter(FilterSet{FilterTerm{u"xy(a+)+c", true, false, true}, {}}).empty());
+    ASSERT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    matching.push_back(hard);
+    std::vector<LineNumber> rows;
+    for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
+        rows.push_back(filter.GetMatches().at(i));
+    }
+    EXPECT_EQ(rows, matching);
     EXPECT_EQ(filter.GetUndecided(), std::vector<LineNumber>{hard});
 }
 
