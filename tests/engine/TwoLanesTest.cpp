@@ -74,3 +74,46 @@ TEST(TwoLanes, EveryPieceComesOnceInOrderWhateverTheTiming)
         EXPECT_LE(helped, taken / 2) << "the helper takes only odd pieces";
     }
 }
+
+// Lanes started one after another on a thread share its helper; lanes started inside lanes
+// (the helper still busy) get a thread of their own, and both sets end whole.
+TEST(TwoLanes, OneHelperForLanesInTurnAnotherForLanesInside)
+{
+    const std::thread::id caller = std::this_thread::get_id();
+    auto helperOf = [&](std::size_t pieces, auto&& inside) {
+        std::thread::id helper;
+        TwoLanes<Lane> lanes([&](Lane& lane, std::size_t k) {
+            if (k >= pieces) {
+                return false;
+            }
+            lane.piece = k;
+            lane.thread = std::this_thread::get_id();
+            if (lane.thread == caller) {
+                inside(k);
+            }
+            return true;
+        });
+        std::size_t taken = 0;
+        while (const Lane* lane = lanes.next()) {
+            EXPECT_EQ(lane->piece, taken++);
+            if (lane->thread != caller) {
+                helper = lane->thread;
+            }
+        }
+        EXPECT_EQ(taken, pieces);
+        return helper;
+    };
+    const auto nothing = [](std::size_t) {};
+    const std::thread::id first = helperOf(6, nothing);
+    EXPECT_NE(first, std::thread::id());
+    EXPECT_EQ(helperOf(6, nothing), first);
+    std::thread::id inner;
+    const std::thread::id outer = helperOf(4, [&](std::size_t k) {
+        if (k == 0) {
+            inner = helperOf(6, [](std::size_t) {});
+        }
+    });
+    EXPECT_EQ(outer, first);
+    EXPECT_NE(inner, std::thread::id());
+    EXPECT_NE(inner, outer);
+}
