@@ -731,20 +731,24 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
     };
     if (chunk.terminal && chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
         // Where the expression requires a text, only the lines that may hold it as shown
-        // are taken out of their sequences (searched folded when case is ignored).
+        // are taken out of their sequences (searched folded when case is ignored, each run
+        // folded on its own lane).
         const bool required = m_required.Usable();
-        const std::uint8_t* hay =
-            required && !m_term.matchCase ? scratch.folded(chunk) : chunk.bytes;
         return forShownRuns(
-            chunk, hay, scratch, rows, &undecided,
-            [&](const LineChunk& run, const std::uint8_t* runHay, FilterScratch& runScratch,
+            chunk, chunk.bytes, scratch, rows, &undecided,
+            [&](const LineChunk& run, const std::uint8_t*, FilterScratch& runScratch,
                 std::vector<std::uint32_t>& runRows, std::vector<std::uint32_t>& runUndecided) {
                 if (!required) {
                     return shownRegex(run, runScratch, runRows, runUndecided);
                 }
+                const std::uint8_t* hay = run.bytes;
+                if (!m_term.matchCase) {
+                    runScratch.NewChunk();
+                    hay = runScratch.folded(run);
+                }
                 LineChunk gathered;
                 const std::uint8_t* gatheredHay = nullptr;
-                if (!gatherShown(m_required, run, runHay, runScratch, gathered, gatheredHay)) {
+                if (!gatherShown(m_required, run, hay, runScratch, gathered, gatheredHay)) {
                     return !runScratch.AbortRequested();
                 }
                 std::vector<std::uint32_t>& found = runScratch.m_gatheredRows;
