@@ -227,7 +227,8 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
         for (int e = 1; e < quill::TextEncodingCount; ++e) {
             const BytePattern& bytes = pattern->m_bytes[std::size_t(e)] = MakeBytePattern(
                 pattern->m_foldedText, quill::TextEncoding(e), term.matchCase);
-            if (bytes.usable && !bytes.bytes.empty()) {
+            // Terminal colours are searched in the raw bytes of byte-oriented text only.
+            if (bytes.usable && !bytes.bytes.empty() && !quill::isUtf16(quill::TextEncoding(e))) {
                 pattern->m_shownBytes[std::size_t(e)] = ShownLiteral(bytes.bytes, bytes.rare);
             }
         }
