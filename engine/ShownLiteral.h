@@ -10,8 +10,8 @@
 // bytes just before that ESC are a start of the literal (one byte at least, not all of it),
 // and past the sequences from there on, the bytes go on with the rest. The second kind is
 // looked for at each ESC whose two bytes before can end such a start (a nibble-table test
-// of thirty-two bytes at once where the processor has AVX2), and followed through the
-// sequences. Every line that holds the literal as shown is named; a line whose bytes hold
+// of sixty-four positions a step, with AVX-512 or AVX2, fused with the probes of the first
+// kind), and followed through the sequences. Every line that holds the literal as shown is named; a line whose bytes hold
 // the literal inside a sequence is named too, and left to the caller's exact check.
 //
 // Immutable once built; Lines() may run on several threads at once.
