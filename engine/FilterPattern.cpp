@@ -284,12 +284,15 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
     pcre2_compile_context_free_16(context16);
     pcre2_compile_context_free_8(context8);
     pattern->m_runSafe = codes->code8 && !seesPastLine(term.text);
-    // A single byte would name nearly every line.
-    if (const std::string required = RequiredLiteral(term.text, !term.matchCase);
-        required.size() >= 2) {
+    // A single byte, or one beside a class or two, would name nearly every line.
+    if (const RequiredText required = RequiredLiteral(term.text, !term.matchCase);
+        RequiredWeight(required) >= 4) {
+        // The rarest single byte is looked for first (a class's place is never one).
         std::size_t rare = 0;
-        for (std::size_t i = 1; i < required.size(); ++i) {
-            if (ByteRarity(std::uint8_t(required[i])) > ByteRarity(std::uint8_t(required[rare]))) {
+        for (std::size_t i = 0; i < required.size(); ++i) {
+            if (required[i].size() == 1 &&
+                (required[rare].size() != 1 ||
+                 ByteRarity(std::uint8_t(required[i][0])) > ByteRarity(std::uint8_t(required[rare][0])))) {
                 rare = i;
             }
         }

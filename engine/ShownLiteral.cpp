@@ -65,39 +65,148 @@ const bool HaveAvx512 = [] {
 }();
 #endif
 
+std::vector<std::string> placesOf(std::string_view literal)
+{
+    std::vector<std::string> places;
+    for (const char c : literal) {
+        places.emplace_back(1, c);
+    }
+    return places;
+}
+
 } // namespace
 
 ShownLiteral::ShownLiteral(std::string_view literal, std::size_t rare)
-    : m_literal(literal), m_rare(rare)
+    : ShownLiteral(placesOf(literal), rare)
 {
-    m_usable = !literal.empty() && literal.size() <= MaxLength && rare < literal.size() &&
-               literal.find(char(Esc)) == std::string_view::npos &&
-               literal.find('\n') == std::string_view::npos;
+}
+
+ShownLiteral::ShownLiteral(const std::vector<std::string>& places, std::size_t rare)
+{
+    const std::size_t length = places.size();
+    m_usable = length > 0 && length <= MaxLength && rare < length;
+    for (std::size_t k = 0; m_usable && k < length; ++k) {
+        const std::string& place = places[k];
+        m_usable = !place.empty() && place.find(char(Esc)) == std::string::npos &&
+                   place.find('\n') == std::string::npos;
+        if (place.size() > 1) {
+            m_classes |= std::uint64_t{1} << k;
+        }
+    }
     if (!m_usable) {
         return;
     }
-    const auto* l = reinterpret_cast<const std::uint8_t*>(literal.data());
-    m_probes = ProbesOf(l, literal.size(), rare);
-    for (std::size_t j = 1; j < literal.size(); ++j) {
-        const unsigned bit = 1u << groupOf(j);
-        m_ends[l[j - 1]] |= std::uint64_t{1} << (j - 1);
-        m_nexts[l[j]] |= std::uint64_t{1} << (j - 1);
-        // Each table four times over: a 128-bit lane of a vector looks up its own copy.
-        for (unsigned nibble = 0; nibble < 64; ++nibble) {
-            if ((l[j - 1] & 15) == nibble % 16) {
-                m_low[0][nibble] |= std::uint8_t(bit);
-            }
-            if ((l[j - 1] >> 4) == nibble % 16) {
-                m_high[0][nibble] |= std::uint8_t(bit);
-            }
-            if (j == 1 || (l[j - 2] & 15) == nibble % 16) {
-                m_low[1][nibble] |= std::uint8_t(bit);
-            }
-            if (j == 1 || (l[j - 2] >> 4) == nibble % 16) {
-                m_high[1][nibble] |= std::uint8_t(bit);
+    for (const std::string& place : places) {
+        m_literal += place[0];
+    }
+    // The probes of a whole occurrence are taken in its longest stretch of plain places.
+    for (std::size_t k = 0; k < length;) {
+        std::size_t end = k;
+        while (end < length && ((m_classes >> end) & 1) == 0) {
+            ++end;
+        }
+        if (end - k > m_plainLength) {
+            m_plainFrom = k;
+            m_plainLength = end - k;
+        }
+        k = end + 1;
+    }
+    if (m_plainLength == 0) {
+        m_usable = false;
+        return;
+    }
+    m_rare = rare;
+    if (rare < m_plainFrom || rare >= m_plainFrom + m_plainLength) {
+        m_rare = m_plainFrom;
+        for (std::size_t k = m_plainFrom; k < m_plainFrom + m_plainLength; ++k) {
+            if (ByteRarity(std::uint8_t(m_literal[k])) >
+                ByteRarity(std::uint8_t(m_literal[m_rare]))) {
+                m_rare = k;
             }
         }
     }
+    const auto* l = reinterpret_cast<const std::uint8_t*>(m_literal.data());
+    m_probes = ProbesOf(l + m_plainFrom, m_plainLength, m_rare - m_plainFrom);
+    m_probes.first += m_plainFrom;
+    m_probes.second += m_plainFrom;
+    m_probes.third += m_plainFrom;
+    if (m_classes != 0) {
+        m_sets.resize(length);
+        for (std::size_t k = 0; k < length; ++k) {
+            for (const char c : places[k]) {
+                const auto b = std::uint8_t(c);
+                m_sets[k][b >> 6] |= std::uint64_t{1} << (b & 63);
+            }
+        }
+    }
+    for (std::size_t j = 1; j < length; ++j) {
+        const unsigned bit = 1u << groupOf(j);
+        for (const char c : places[j - 1]) {
+            m_ends[std::uint8_t(c)] |= std::uint64_t{1} << (j - 1);
+        }
+        for (const char c : places[j]) {
+            m_nexts[std::uint8_t(c)] |= std::uint64_t{1} << (j - 1);
+        }
+        // Each table four times over: a 128-bit lane of a vector looks up its own copy.
+        for (unsigned nibble = 0; nibble < 64; ++nibble) {
+            for (const char c : places[j - 1]) {
+                if ((std::uint8_t(c) & 15) == nibble % 16) {
+                    m_low[0][nibble] |= std::uint8_t(bit);
+                }
+                if ((std::uint8_t(c) >> 4) == nibble % 16) {
+                    m_high[0][nibble] |= std::uint8_t(bit);
+                }
+            }
+            if (j == 1) {
+                m_low[1][nibble] |= std::uint8_t(bit);
+                m_high[1][nibble] |= std::uint8_t(bit);
+                continue;
+            }
+            for (const char c : places[j - 2]) {
+                if ((std::uint8_t(c) & 15) == nibble % 16) {
+                    m_low[1][nibble] |= std::uint8_t(bit);
+                }
+                if ((std::uint8_t(c) >> 4) == nibble % 16) {
+                    m_high[1][nibble] |= std::uint8_t(bit);
+                }
+            }
+        }
+    }
+}
+
+bool ShownLiteral::matchesAt(const std::uint8_t* p) const
+{
+    if (m_classes == 0) {
+        return std::memcmp(p, m_literal.data(), m_literal.size()) == 0;
+    }
+    for (std::size_t k = 0; k < m_literal.size(); ++k) {
+        if (!holds(k, p[k])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t ShownLiteral::findWhole(const std::uint8_t* bytes, std::size_t at, std::size_t n) const
+{
+    // The plain stretch first, then the whole text around it.
+    const auto* l = reinterpret_cast<const std::uint8_t*>(m_literal.data());
+    const std::size_t length = m_literal.size();
+    const std::size_t after = length - m_plainFrom - m_plainLength;
+    while (n - std::min(at, n) >= length) {
+        const std::uint8_t* found =
+            FindPatternBytes(bytes + at + m_plainFrom, bytes + n - after, l + m_plainFrom,
+                             m_plainLength, m_rare - m_plainFrom);
+        if (found == nullptr) {
+            break;
+        }
+        const std::size_t start = std::size_t(found - bytes) - m_plainFrom;
+        if (matchesAt(bytes + start)) {
+            return start;
+        }
+        at = start + 1;
+    }
+    return n;
 }
 
 bool ShownLiteral::splitAt(const std::uint8_t* bytes, std::size_t n, std::size_t at) const
@@ -120,13 +229,12 @@ bool ShownLiteral::splitAt(const std::uint8_t* bytes, std::size_t n, std::size_t
     if (at < 64) {
         ends &= (std::uint64_t{1} << at) - 1; // starts that begin inside the bytes
     }
-    const auto* l = reinterpret_cast<const std::uint8_t*>(m_literal.data());
     const std::size_t length = m_literal.size();
     for (; ends != 0; ends &= ends - 1) {
         const std::size_t j = std::size_t(__builtin_ctzll(ends)) + 1;
         // Short starts are the common ones: compared here rather than by a call.
         std::size_t same = 0;
-        while (same < j && bytes[at - j + same] == l[same]) {
+        while (same < j && holds(same, bytes[at - j + same])) {
             ++same;
         }
         if (same != j) {
@@ -142,7 +250,7 @@ bool ShownLiteral::splitAt(const std::uint8_t* bytes, std::size_t n, std::size_t
                     break;
                 }
                 r += sequence;
-            } else if (bytes[r] == l[k]) {
+            } else if (holds(k, bytes[r])) {
                 ++k;
                 ++r;
             } else {
@@ -157,27 +265,26 @@ bool ShownLiteral::splitAt(const std::uint8_t* bytes, std::size_t n, std::size_t
 }
 
 std::size_t ShownLiteral::lineHit(std::size_t at, const FileOffset* starts, std::size_t count,
-                                 std::size_t& line, std::vector<std::uint32_t>& lines)
+                                  std::size_t& line, std::vector<std::uint32_t>& lines)
 {
     const FileOffset base = starts[0];
-    line = std::size_t(std::upper_bound(starts + line + 1, starts + count + 1,
-                                        base + FileOffset(at)) -
-                       starts) -
-           1;
+    line =
+        std::size_t(std::upper_bound(starts + line + 1, starts + count + 1, base + FileOffset(at)) -
+                    starts) -
+        1;
     lines.push_back(std::uint32_t(line));
     return ++line < count ? std::size_t(starts[line] - base) : std::size_t(starts[count] - base);
 }
 
 std::size_t ShownLiteral::stepHits(const std::uint8_t* bytes, std::size_t n, std::size_t i,
-                                  std::uint64_t whole, std::uint64_t split,
-                                  const FileOffset* starts, std::size_t count, std::size_t& line,
-                                  std::vector<std::uint32_t>& lines) const
+                                   std::uint64_t whole, std::uint64_t split,
+                                   const FileOffset* starts, std::size_t count, std::size_t& line,
+                                   std::vector<std::uint32_t>& lines) const
 {
-    const auto* l = reinterpret_cast<const std::uint8_t*>(m_literal.data());
     for (std::uint64_t candidates = whole | split; candidates != 0; candidates &= candidates - 1) {
         const unsigned bit = unsigned(__builtin_ctzll(candidates));
         const std::size_t at = i + bit;
-        if ((((whole >> bit) & 1) != 0 && std::memcmp(bytes + at, l, m_literal.size()) == 0) ||
+        if ((((whole >> bit) & 1) != 0 && matchesAt(bytes + at)) ||
             (((split >> bit) & 1) != 0 && splitAt(bytes, n, at))) {
             return lineHit(at, starts, count, line, lines);
         }
@@ -203,23 +310,26 @@ ShownLiteral::scanAvx2(const std::uint8_t* bytes, std::size_t from, std::size_t 
     const __m256i want2 = _mm256_set1_epi8(char(l[m_probes.second]));
     const __m256i want3 = _mm256_set1_epi8(char(l[m_probes.third]));
     const bool split = length > 1;
-    auto load = [bytes](std::size_t at) __attribute__((target("avx2"))) {
+    auto load = [bytes](std::size_t at) __attribute__((target("avx2")))
+    {
         return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at));
     };
     // Of thirty-two positions: the ESCs whose two bytes before fit (an occurrence with a
     // sequence inside may start before them), and the starts where the probes of the
     // whole literal fit.
-    auto splits = [&](std::size_t at) __attribute__((target("avx2"))) {
+    auto splits = [&](std::size_t at) __attribute__((target("avx2")))
+    {
         const __m256i fit = _mm256_and_si256(groupsOf(load(at - 1), low0, high0),
                                              groupsOf(load(at - 2), low1, high1));
         return std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(load(at), esc))) &
                ~std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(fit, zero)));
     };
-    auto wholes = [&](std::size_t at) __attribute__((target("avx2"))) {
-        const __m256i fit = _mm256_and_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi8(load(at + m_probes.first), want1),
-                             _mm256_cmpeq_epi8(load(at + m_probes.second), want2)),
-            _mm256_cmpeq_epi8(load(at + m_probes.third), want3));
+    auto wholes = [&](std::size_t at) __attribute__((target("avx2")))
+    {
+        const __m256i fit =
+            _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(load(at + m_probes.first), want1),
+                                              _mm256_cmpeq_epi8(load(at + m_probes.second), want2)),
+                             _mm256_cmpeq_epi8(load(at + m_probes.third), want3));
         return std::uint32_t(_mm256_movemask_epi8(fit));
     };
     // Sixty-four positions a step, every step alike: in a coloured log nearly every one
@@ -234,8 +344,7 @@ ShownLiteral::scanAvx2(const std::uint8_t* bytes, std::size_t from, std::size_t 
             i += 64;
             continue;
         }
-        const std::size_t next =
-            stepHits(bytes, n, i, whole, esc64, starts, count, line, lines);
+        const std::size_t next = stepHits(bytes, n, i, whole, esc64, starts, count, line, lines);
         if (next >= n) {
             return n;
         }
@@ -264,14 +373,16 @@ ShownLiteral::scanAvx512(const std::uint8_t* bytes, std::size_t from, std::size_
     std::size_t i = from;
     while (n - i >= 64 + length) {
         const __mmask64 whole = _mm512_mask_cmpeq_epi8_mask(
-            _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(load512(bytes + i + m_probes.first), want1),
-                                        load512(bytes + i + m_probes.second), want2),
+            _mm512_mask_cmpeq_epi8_mask(
+                _mm512_cmpeq_epi8_mask(load512(bytes + i + m_probes.first), want1),
+                load512(bytes + i + m_probes.second), want2),
             load512(bytes + i + m_probes.third), want3);
         __mmask64 splits = 0;
         if (split) {
             const __m512i fit = _mm512_and_si512(groupsOf512(load512(bytes + i - 1), low0, high0),
                                                  groupsOf512(load512(bytes + i - 2), low1, high1));
-            splits = _mm512_mask_test_epi8_mask(_mm512_cmpeq_epi8_mask(load512(bytes + i), esc), fit, fit);
+            splits = _mm512_mask_test_epi8_mask(_mm512_cmpeq_epi8_mask(load512(bytes + i), esc),
+                                                fit, fit);
         }
         if ((whole | splits) == 0) {
             i += 64;
@@ -296,13 +407,12 @@ void ShownLiteral::Lines(const std::uint8_t* bytes, const FileOffset* starts, st
     const std::size_t before = lines.size();
     const FileOffset base = starts[0];
     const std::size_t n = std::size_t(starts[count] - base);
-    const auto* l = reinterpret_cast<const std::uint8_t*>(m_literal.data());
     const std::size_t length = m_literal.size();
     std::size_t line = 0;
     // The vector steps look two bytes back: the first two positions are taken alone.
     std::size_t pos = 0;
     for (std::size_t at = 0; at < std::min<std::size_t>(n, 2) && pos == 0; ++at) {
-        if ((n - at >= length && std::memcmp(bytes + at, l, length) == 0) ||
+        if ((n - at >= length && matchesAt(bytes + at)) ||
             (at > 0 && length > 1 && bytes[at] == Esc && splitAt(bytes, n, at))) {
             pos = lineHit(at, starts, count, line, lines);
         }
@@ -328,12 +438,8 @@ void ShownLiteral::Lines(const std::uint8_t* bytes, const FileOffset* starts, st
     }
     const std::size_t wholeFrom = lines.size();
     line = lineFrom;
-    for (std::size_t at = pos; n - std::min(at, n) >= length;) {
-        const std::uint8_t* found = FindPatternBytes(bytes + at, bytes + n, l, length, m_rare);
-        if (found == nullptr) {
-            break;
-        }
-        at = lineHit(std::size_t(found - bytes), starts, count, line, lines);
+    for (std::size_t at = findWhole(bytes, pos, n); at < n; at = findWhole(bytes, at, n)) {
+        at = lineHit(at, starts, count, line, lines);
     }
     std::inplace_merge(lines.begin() + std::ptrdiff_t(splitFrom),
                        lines.begin() + std::ptrdiff_t(wholeFrom), lines.end());

@@ -11,8 +11,10 @@
 // and past the sequences from there on, the bytes go on with the rest. The second kind is
 // looked for at each ESC whose two bytes before can end such a start (a nibble-table test
 // of sixty-four positions a step, with AVX-512 or AVX2, fused with the probes of the first
-// kind), and followed through the sequences. Every line that holds the literal as shown is named; a line whose bytes hold
-// the literal inside a sequence is named too, and left to the caller's exact check.
+// kind), and followed through the sequences. Every line that holds the literal as shown is
+// named; a line whose bytes hold the literal inside a sequence is named too, and left to
+// the caller's exact check. The literal may be one of several bytes at some places (an
+// expression's required text, engine/RegexLiteral.h).
 //
 // Immutable once built; Lines() may run on several threads at once.
 
@@ -32,9 +34,14 @@ class ShownLiteral {
     // literal: the bytes as the searched bytes hold them (folded when case is ignored);
     // rare: the index of the byte to look for first (BytePattern's choice).
     ShownLiteral(std::string_view literal, std::size_t rare);
+    // A text that may be one of several bytes at some places (an expression's class):
+    // places[k] holds the bytes it may be at k. The probes of a whole occurrence are taken
+    // in its longest stretch of single bytes, and rare moves there if it lies outside.
+    ShownLiteral(const std::vector<std::string>& places, std::size_t rare);
 
-    // False for an empty literal, one longer than MaxLength, or one with an ESC or a line
-    // feed: the caller then takes the sequences out of the whole run.
+    // False for an empty literal, one longer than MaxLength, one with an ESC or a line
+    // feed, or one without a single byte of its own: the caller then takes the sequences
+    // out of the whole run.
     bool Usable() const { return m_usable; }
     static constexpr std::size_t MaxLength = 64;
 
@@ -49,6 +56,15 @@ class ShownLiteral {
     void SetSteps(Steps steps) { m_steps = steps; }
 
   private:
+    bool holds(std::size_t k, std::uint8_t b) const
+    {
+        return b == std::uint8_t(m_literal[k]) ||
+               (((m_classes >> k) & 1) != 0 && ((m_sets[k][b >> 6] >> (b & 63)) & 1) != 0);
+    }
+    // The text lies whole at p (length bytes readable).
+    bool matchesAt(const std::uint8_t* p) const;
+    // Where the first whole occurrence from `at` on starts; n when there is none.
+    std::size_t findWhole(const std::uint8_t* bytes, std::size_t at, std::size_t n) const;
     // An occurrence with a sequence inside it starts before the ESC at bytes[at], of n.
     bool splitAt(const std::uint8_t* bytes, std::size_t n, std::size_t at) const;
     // Names the line that holds bytes[at] (from line on); returns where the next one
@@ -71,8 +87,14 @@ class ShownLiteral {
                            std::size_t& line, const FileOffset* starts, std::size_t count,
                            std::vector<std::uint32_t>& lines) const;
 
-    std::string m_literal;
+    std::string m_literal; // a byte of each place: the one, or a class's first
     std::size_t m_rare = 0;
+    // Bit k: place k is a class, whose bytes are the set bits of m_sets[k].
+    std::uint64_t m_classes = 0;
+    std::vector<std::array<std::uint64_t, 4>> m_sets;
+    // The longest stretch of single-byte places.
+    std::size_t m_plainFrom = 0;
+    std::size_t m_plainLength = 0;
     PatternProbes m_probes;
     bool m_usable = false;
     Steps m_steps = Steps::Fastest;

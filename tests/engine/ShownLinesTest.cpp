@@ -267,7 +267,7 @@ TEST(ShownLines, VectorStepsGiveWhatPortableStepsGive)
 // literal: texts a sequence splits (the commonest), texts inside the shown bytes anywhere,
 // one byte, and bytes of a sequence. Every line that holds one is named; a line without
 // an ESC is named only when it holds one; lines named besides are few; the vector steps
-// name what the portable ones name.
+// name what the portable ones name. Some literals have classes of bytes at some places.
 TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
 {
     LineMaker maker(2515);
@@ -302,10 +302,36 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
         if (literal.empty()) {
             continue;
         }
-        SCOPED_TRACE(::testing::Message() << "round " << round << ", literal " << literal);
+        // Some places a class of bytes (an expression's), one place at least a single byte.
+        std::vector<std::string> places;
+        std::string written;
+        const bool classes = literal.size() > 1 && maker.pick(3) == 0;
+        for (std::size_t k = 0; k < literal.size(); ++k) {
+            places.emplace_back(1, literal[k]);
+            if (classes && k != literal.size() / 2 && maker.pick(3) == 0) {
+                static const char others[] = "a[m0;\r\xA9" "e ";
+                for (unsigned extra = 1 + maker.pick(3); extra > 0; --extra) {
+                    places.back() += others[maker.pick(sizeof others - 1)];
+                }
+            }
+            written += places.back().size() == 1 ? places.back() : "[" + places.back() + "]";
+        }
+        auto holdsText = [&](const std::string& line) {
+            for (std::size_t at = 0; at + places.size() <= line.size(); ++at) {
+                std::size_t k = 0;
+                while (k < places.size() && places[k].find(line[at + k]) != std::string::npos) {
+                    ++k;
+                }
+                if (k == places.size()) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        SCOPED_TRACE(::testing::Message() << "round " << round << ", literal " << written);
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
         std::size_t rare = maker.pick(unsigned(literal.size()));
-        ShownLiteral search(literal, rare);
+        ShownLiteral search(places, rare);
         ASSERT_TRUE(search.Usable());
         std::vector<std::uint32_t> portable;
         search.SetSteps(ShownLiteral::Steps::Portable);
@@ -320,14 +346,14 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
         ASSERT_TRUE(std::is_sorted(portable.begin(), portable.end()));
         ASSERT_EQ(std::adjacent_find(portable.begin(), portable.end()), portable.end());
         for (std::uint32_t i = 0; i < count; ++i) {
-            const bool holds = lines[i].shownBytes.find(literal) != std::string::npos;
+            const bool holds = holdsText(lines[i].shownBytes);
             const bool isNamed = std::binary_search(portable.begin(), portable.end(), i);
             if (holds) {
                 EXPECT_TRUE(isNamed) << "line " << i << ": " << lines[i].bytes;
             } else if (isNamed) {
                 EXPECT_NE(lines[i].bytes.find('\x1b'), std::string::npos)
                     << "line " << i << ": " << lines[i].bytes;
-                besides += lines[i].bytes.find(literal) == std::string::npos ? 1 : 0;
+                besides += holdsText(lines[i].bytes) ? 0 : 1;
             }
             named += isNamed ? 1 : 0;
         }
@@ -527,6 +553,23 @@ TEST_F(ShownSearchTest, TheFilterFindsWhatTheLinesShow)
                                        matchCase, false, true};
                 EXPECT_EQ(filterRows(filter, plain), linesWith(pattern, matchCase))
                     << "expression with its text, case " << matchCase;
+                // A class in that text: the lines that show either of its two texts.
+                const std::u16string text = matchCase ? pattern : folded(pattern);
+                const std::size_t at = text.size() / 2;
+                const char16_t other = text[(at + 1) % text.size()];
+                std::u16string variant = text;
+                variant[at] = other;
+                const std::u16string withClass = plainExpression(text.substr(0, at)) + u"[" +
+                                                 plainExpression(text.substr(at, 1)) +
+                                                 plainExpression(std::u16string(1, other)) +
+                                                 u"]" + plainExpression(text.substr(at + 1));
+                std::vector<LineNumber> either;
+                const std::vector<LineNumber> one = linesWith(text, matchCase);
+                const std::vector<LineNumber> two = linesWith(variant, matchCase);
+                std::set_union(one.begin(), one.end(), two.begin(), two.end(),
+                               std::back_inserter(either));
+                EXPECT_EQ(filterRows(filter, FilterTerm{withClass, matchCase, false, true}), either)
+                    << "expression with a class, case " << matchCase;
             }
         }
     }
