@@ -59,7 +59,9 @@ TEST(RegexLiteral, TheWeightiestRunOutsideGroupsAndRepeats)
         {"[a-c-e]xy", false, "xy"},                    // nor one read otherwise
         {R"([\d.]xy)", false, "xy"},
         {"[ab]c", false, "[ab]c"},
-        {"ab[xk]cd", true, "ab"}, // caseless: k ends a run in a class too
+        {"[0-9a-f]x[a-q]", false, "[0123456789abcdef]x"}, // sixteen bytes at most
+        {"[ab][cd][ef].yz", false, "yz"},                 // a class narrows less than a plain byte
+        {"ab[xk]cd", true, "ab"},                         // caseless: k ends a run in a class too
         {"AB[XY]cd", true, "ab[xy]cd"},
         {R"(status=5\d\d)", false, "status=5"},
         {"colou?r", false, "colo"},         // the character before ? is not required

@@ -364,6 +364,25 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
     EXPECT_LT(besides * 100, named);
 }
 
+// A rare place given at a class: the probes are taken from the single bytes, so an
+// occurrence with the class's other byte there is found too, in the vector steps and after.
+TEST(ShownLiteral, TheProbesStayOffTheClasses)
+{
+    const std::string bytes = std::string(150, 'x') + "abd\nzz abc\n" + std::string(150, 'y') +
+                              "\nabd\n";
+    const std::vector<FileOffset> starts{0, 154, 161, 312, 316};
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    ShownLiteral search(std::vector<std::string>{"a", "b", "cd"}, 2);
+    ASSERT_TRUE(search.Usable());
+    for (const ShownLiteral::Steps steps :
+         {ShownLiteral::Steps::Portable, ShownLiteral::Steps::Avx2, ShownLiteral::Steps::Fastest}) {
+        std::vector<std::uint32_t> lines;
+        search.SetSteps(steps);
+        search.Lines(data, starts.data(), 4, lines);
+        EXPECT_EQ(lines, (std::vector<std::uint32_t>{0, 1, 3}));
+    }
+}
+
 namespace {
 
 // A file of plain stretches, without any ESC, around stretches of coloured lines, large
