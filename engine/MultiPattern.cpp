@@ -103,7 +103,7 @@ std::uint8_t MultiPattern::chooseGroup(const Pattern& pattern, std::size_t index
     for (std::size_t g = 0; g < GroupCount; ++g) {
         const std::uint8_t bit = std::uint8_t(1u << g);
         std::uint64_t cost = 1;
-        for (std::size_t j = 0; j < AnchorBytes; ++j) {
+        for (std::size_t j = 0; j < m_anchorBytes; ++j) {
             std::array<bool, 16> low{};
             std::array<bool, 16> high{};
             for (std::size_t v = 0; v < 16; ++v) {
@@ -131,11 +131,11 @@ std::size_t MultiPattern::Add(std::string_view bytes, bool caseless)
     Pattern pattern;
     pattern.bytes.assign(bytes);
     pattern.caseless = caseless;
-    if (pattern.bytes.size() > AnchorBytes) {
+    if (pattern.bytes.size() > m_anchorBytes) {
         int best = -1;
-        for (std::size_t at = 0; at + AnchorBytes <= pattern.bytes.size(); ++at) {
+        for (std::size_t at = 0; at + m_anchorBytes <= pattern.bytes.size(); ++at) {
             int rarity = 0;
-            for (std::size_t j = 0; j < AnchorBytes; ++j) {
+            for (std::size_t j = 0; j < m_anchorBytes; ++j) {
                 rarity += ByteRarity(std::uint8_t(pattern.bytes[at + j]));
             }
             if (rarity > best) {
@@ -150,6 +150,9 @@ std::size_t MultiPattern::Add(std::string_view bytes, bool caseless)
     std::memset(mask, 0xFF, length);
     std::memcpy(&pattern.headMask, mask, 8);
     const std::size_t index = m_patterns.size();
+    if (index == 0) {
+        placeAll(); // the tables past the anchor's bytes take every byte
+    }
     place(pattern, index);
     m_patterns.push_back(std::move(pattern));
     buildProbes();
@@ -175,7 +178,7 @@ void MultiPattern::place(Pattern& pattern, std::size_t index)
 {
     pattern.group = chooseGroup(pattern, index);
     const std::uint8_t bit = std::uint8_t(1u << pattern.group);
-    for (std::size_t j = 0; j < AnchorBytes; ++j) {
+    for (std::size_t j = 0; j < m_anchorBytes; ++j) {
         for (std::uint8_t c : acceptedAt(pattern, j)) {
             m_bytes[j][c] |= bit;
             m_low[j][c & 15] |= bit;
@@ -190,9 +193,21 @@ void MultiPattern::Tune(const std::uint8_t* sample, std::size_t n)
     if (m_patterns.size() > MaxTunedPatterns || n == 0) {
         return;
     }
+    m_anchorBytes = 2;
+    if (anchorOnSample(sample, n) * DenseAnchorBytes > n) {
+        m_anchorBytes = 3;
+        anchorOnSample(sample, n);
+    }
+    placeAll();
+}
+
+std::size_t MultiPattern::anchorOnSample(const std::uint8_t* sample, std::size_t n)
+{
     std::vector<std::uint8_t> folded;
+    std::size_t total = 0;
     for (Pattern& pattern : m_patterns) {
-        if (pattern.bytes.size() <= AnchorBytes) {
+        if (pattern.bytes.size() <= m_anchorBytes) {
+            pattern.anchor = 0;
             continue;
         }
         if (pattern.caseless && folded.empty()) {
@@ -201,26 +216,41 @@ void MultiPattern::Tune(const std::uint8_t* sample, std::size_t n)
         }
         const std::uint8_t* text = pattern.caseless ? folded.data() : sample;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(pattern.bytes.data());
-        auto rarity = [bytes](std::size_t at) {
-            return ByteRarity(bytes[at]) + ByteRarity(bytes[at + 1]);
+        auto rarity = [&](std::size_t at) {
+            int sum = 0;
+            for (std::size_t j = 0; j < m_anchorBytes; ++j) {
+                sum += ByteRarity(bytes[at + j]);
+            }
+            return sum;
         };
-        std::size_t best = pattern.anchor;
-        std::size_t fewest = occurrences(text, n, bytes + best, AnchorBytes, n);
-        for (std::size_t at = 0; at + AnchorBytes <= pattern.bytes.size() && fewest > 0; ++at) {
+        std::size_t best = std::min(pattern.anchor, pattern.bytes.size() - m_anchorBytes);
+        std::size_t fewest = occurrences(text, n, bytes + best, m_anchorBytes, n);
+        for (std::size_t at = 0; at + m_anchorBytes <= pattern.bytes.size() && fewest > 0; ++at) {
             if (at == best) {
                 continue;
             }
-            const std::size_t count = occurrences(text, n, bytes + at, AnchorBytes, fewest + 1);
+            const std::size_t count = occurrences(text, n, bytes + at, m_anchorBytes, fewest + 1);
             if (count < fewest || (count == fewest && rarity(at) > rarity(best))) {
                 fewest = count;
                 best = at;
             }
         }
         pattern.anchor = best;
+        total += fewest;
     }
+    return total;
+}
+
+void MultiPattern::placeAll()
+{
     m_bytes = {};
     m_low = {};
     m_high = {};
+    for (std::size_t j = m_anchorBytes; j < MaxAnchorBytes; ++j) {
+        m_bytes[j].fill(0xFF);
+        m_low[j].fill(0xFF);
+        m_high[j].fill(0xFF);
+    }
     for (auto& members : m_members) {
         members.clear();
     }
@@ -271,17 +301,20 @@ void MultiPattern::findPlain(const std::uint8_t* data, std::size_t n, std::size_
 {
     const auto& t0 = m_bytes[0];
     const auto& t1 = m_bytes[1];
+    const auto& t2 = m_bytes[2];
     std::size_t at = from;
-    for (; at + 1 < n; ++at) {
-        const unsigned groups = t0[data[at]] & t1[data[at + 1]];
+    for (; at + 2 < n; ++at) {
+        const unsigned groups = t0[data[at]] & t1[data[at + 1]] & t2[data[at + 2]];
         if (groups != 0) {
             verify(data, n, at, groups, hits);
         }
     }
-    // The last anchor reaches past the end: a zero byte stands in for what is not there (a
-    // one-byte pattern takes any byte there, a longer one fails its whole comparison).
-    if (at < n) {
-        const unsigned groups = t0[data[at]] & t1[0];
+    // The last anchors reach past the end: a zero byte stands in for what is not there (a
+    // pattern that ends before takes any byte there, a longer one fails its whole
+    // comparison).
+    for (; at < n; ++at) {
+        const unsigned groups =
+            t0[data[at]] & t1[at + 1 < n ? data[at + 1] : 0] & t2[at + 2 < n ? data[at + 2] : 0];
         if (groups != 0) {
             verify(data, n, at, groups, hits);
         }
@@ -310,23 +343,29 @@ __attribute__((target("avx2"))) inline __m256i table(const std::array<std::uint8
 
 } // namespace
 
+template <bool Three>
 __attribute__((target("avx2"))) std::size_t
 MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const
 {
-    static_assert(AnchorBytes == 2);
     const __m256i low0 = table(m_low[0]);
     const __m256i low1 = table(m_low[1]);
+    const __m256i low2 = table(m_low[2]);
     const __m256i high0 = table(m_high[0]);
     const __m256i high1 = table(m_high[1]);
+    const __m256i high2 = table(m_high[2]);
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i zero = _mm256_setzero_si256();
+    constexpr std::size_t anchorBytes = Three ? 3 : 2;
     alignas(32) std::uint8_t groups[32];
     std::size_t at = 0;
-    // A step reads up to data[at + 32].
-    for (; n - at >= 32 + AnchorBytes - 1; at += 32) {
+    // A step reads up to data[at + 31 + anchorBytes - 1].
+    for (; n - at >= 32 + anchorBytes - 1; at += 32) {
         const std::uint8_t* p = data + at;
-        const __m256i fit =
+        __m256i fit =
             _mm256_and_si256(fitsAt(p, low0, high0, nibble), fitsAt(p + 1, low1, high1, nibble));
+        if constexpr (Three) {
+            fit = _mm256_and_si256(fit, fitsAt(p + 2, low2, high2, nibble));
+        }
         unsigned mask = ~unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(fit, zero)));
         if (mask == 0) {
             continue;
@@ -337,8 +376,10 @@ MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>
             mask &= mask - 1;
             // The nibbles let through byte pairs no pattern has: the byte tables sort them out.
             const std::size_t anchor = at + t;
-            const unsigned exact =
-                groups[t] & m_bytes[0][data[anchor]] & m_bytes[1][data[anchor + 1]];
+            unsigned exact = groups[t] & m_bytes[0][data[anchor]] & m_bytes[1][data[anchor + 1]];
+            if constexpr (Three) {
+                exact &= m_bytes[2][data[anchor + 2]];
+            }
             if (exact != 0) {
                 verify(data, n, anchor, exact, hits);
             }
@@ -356,7 +397,7 @@ void MultiPattern::Find(const std::uint8_t* data, std::size_t n, std::vector<Hit
     std::size_t from = 0;
 #if defined(QUILL_MULTI_AVX2)
     if (m_vectorAllowed && hasAvx2()) {
-        from = findAvx2(data, n, hits);
+        from = m_anchorBytes == 3 ? findAvx2<true>(data, n, hits) : findAvx2<false>(data, n, hits);
     }
 #endif
     findPlain(data, n, from, hits);

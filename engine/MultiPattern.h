@@ -6,7 +6,10 @@
 // Each pattern has an anchor: two of its bytes in a row (the whole pattern when it is a
 // single byte), where its bytes look rarest in a log, or (after Tune) where they are rarest
 // in a sample of the text to be searched: "status=500" is anchored on "=5" in a log where
-// "status=200" is on every line. Patterns are spread over eight groups;
+// "status=200" is on every line. Where even the rarest pairs turn up on every line of the
+// sample ("line 12" in a log of "line <n>" and times of day at 12), Tune takes three bytes
+// in a row instead: a third table costs a little on every position, a comparison per line
+// costs more. Patterns are spread over eight groups;
 // every position of the buffer is tested against the anchors of all groups at once, by
 // nibble tables (with AVX2 thirty-two positions a step, the "Teddy" method of Hyperscan;
 // byte tables one position a step where AVX2 is missing), and only where a group's anchor
@@ -29,12 +32,12 @@
 
 class MultiPattern {
   public:
-    static constexpr std::size_t AnchorBytes = 2;
+    static constexpr std::size_t MaxAnchorBytes = 3;
     static constexpr std::size_t GroupCount = 8;
 
     struct Hit {
-        std::size_t start = 0;   // where the occurrence starts in the buffer
-        std::size_t anchor = 0;  // where its anchor lies: inside the occurrence
+        std::size_t start = 0;  // where the occurrence starts in the buffer
+        std::size_t anchor = 0; // where its anchor lies: inside the occurrence
         std::uint32_t pattern = 0;
     };
 
@@ -44,12 +47,17 @@ class MultiPattern {
     std::size_t size() const { return m_patterns.size(); }
     // Where the anchor of pattern `index` starts inside it.
     std::size_t AnchorOffset(std::size_t index) const { return m_patterns[index].anchor; }
+    // The bytes in a row an anchor is: two, or three after Tune where pairs are common.
+    std::size_t AnchorBytes() const { return m_anchorBytes; }
     // Anchors each pattern longer than an anchor on its two bytes in a row that occur least
     // often in the sample (ties: where they look rarest), and groups the patterns again. A
     // counting pass over the sample per such place: meant for a sample of some hundred
-    // kilobytes and tens of patterns (more than MaxTunedPatterns keep their anchors).
+    // kilobytes and tens of patterns (more than MaxTunedPatterns keep their anchors). When
+    // the anchors chosen so occur once in fewer than DenseAnchorBytes bytes of the sample
+    // together, three bytes are chosen the same way instead.
     void Tune(const std::uint8_t* sample, std::size_t n);
     static constexpr std::size_t MaxTunedPatterns = 64;
+    static constexpr std::size_t DenseAnchorBytes = 128;
 
     // Appends every occurrence of every pattern in [data, data + n), overlapping ones too,
     // in ascending order of their anchors (at one anchor, in no particular order).
@@ -80,7 +88,13 @@ class MultiPattern {
                 std::vector<Hit>& hits) const;
     void findPlain(const std::uint8_t* data, std::size_t n, std::size_t from,
                    std::vector<Hit>& hits) const;
+    template <bool Three>
     std::size_t findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const;
+    // Anchors each pattern on its m_anchorBytes bytes in a row that the sample holds least;
+    // returns how often the anchors occur there together.
+    std::size_t anchorOnSample(const std::uint8_t* sample, std::size_t n);
+    // Empties the groups and tables and places every pattern again.
+    void placeAll();
 
     // What the comparison of one pattern needs, side by side, the patterns of a group in a
     // row: a candidate costs no walk through the patterns' own storage.
@@ -99,10 +113,12 @@ class MultiPattern {
     std::array<std::vector<std::uint32_t>, GroupCount> m_members;
     std::vector<Probe> m_probes;
     std::array<std::uint32_t, GroupCount + 1> m_groupBegin{};
-    // Bit g of m_bytes[j][c]: some pattern of group g takes byte c at anchor position j.
-    std::array<std::array<std::uint8_t, 256>, AnchorBytes> m_bytes{};
+    std::size_t m_anchorBytes = 2;
+    // Bit g of m_bytes[j][c]: some pattern of group g takes byte c at anchor position j
+    // (every group every byte at positions past m_anchorBytes).
+    std::array<std::array<std::uint8_t, 256>, MaxAnchorBytes> m_bytes{};
     // The same by nibbles: the low and high nibble of c each fit (a superset of m_bytes).
-    alignas(16) std::array<std::array<std::uint8_t, 16>, AnchorBytes> m_low{};
-    alignas(16) std::array<std::array<std::uint8_t, 16>, AnchorBytes> m_high{};
+    alignas(16) std::array<std::array<std::uint8_t, 16>, MaxAnchorBytes> m_low{};
+    alignas(16) std::array<std::array<std::uint8_t, 16>, MaxAnchorBytes> m_high{};
     bool m_vectorAllowed = true;
 };

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 #include <tuple>
@@ -84,6 +85,7 @@ std::string randomBytes(std::mt19937& random, std::size_t n)
 
 TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVectors)
 {
+    std::array<int, 4> anchorBytes{}; // how often each anchor length was searched with
     for (unsigned seed = 1; seed <= 400; ++seed) {
         std::mt19937 random(seed);
         std::vector<Wanted> wanted;
@@ -120,7 +122,40 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
         const std::size_t offset = random() % 32;
         ASSERT_EQ(search(vector, buffer, offset), expected) << "seed " << seed;
         ASSERT_EQ(search(plain, buffer, offset), expected) << "seed " << seed << " plain";
+        ++anchorBytes[vector.AnchorBytes()];
     }
+    // Samples of these few bytes hold pairs often: many searches took three bytes.
+    EXPECT_GT(anchorBytes[2], 100);
+    EXPECT_GT(anchorBytes[3], 50);
+}
+
+// A log where every pair of a keyword's bytes is on every line: three bytes in a row are
+// taken where they are rarest, and the keywords are still found wherever they are.
+TEST(MultiPattern, TuningTakesThreeBytesWherePairsAreOnEveryLine)
+{
+    std::string sample;
+    for (int i = 0; i < 100; ++i) {
+        sample += "2026-12-07 12:00:00.000 INFO follow line " + std::to_string(i) +
+                  " with some payload text\n";
+    }
+    MultiPattern patterns;
+    patterns.Add("line 12", false);
+    patterns.Add("7 with", false);
+    patterns.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+    EXPECT_EQ(patterns.AnchorBytes(), 3u);
+    EXPECT_EQ(patterns.AnchorOffset(0), 3u) << "'e 1' on a line in nine; ' 12' on all";
+    EXPECT_EQ(patterns.AnchorOffset(1), 0u) << "'7 w' on a line in ten";
+    const std::vector<Wanted> wanted{{"line 12", false}, {"7 with", false}};
+    for (std::size_t offset : {0, 5, 31}) {
+        EXPECT_EQ(search(patterns, sample, offset), model(sample, wanted));
+    }
+    EXPECT_EQ(model(sample, wanted).size(), 11u);
+
+    // Where the pairs are rare, two bytes stay.
+    const std::string rare(4000, 'x');
+    patterns.Tune(reinterpret_cast<const std::uint8_t*>(rare.data()), rare.size());
+    EXPECT_EQ(patterns.AnchorBytes(), 2u);
+    EXPECT_EQ(search(patterns, sample, 7), model(sample, wanted));
 }
 
 TEST(MultiPattern, TuningAnchorsEachPatternWhereTheSampleHoldsItsBytesLeast)
@@ -192,8 +227,27 @@ TEST(MultiPattern, NothingPastTheBufferIsRead)
     patterns.Add("yz", true);
     patterns.Add("abcdefghij", false);
     std::mt19937 random(7);
+    std::string dense; // where every pair of the long pattern is common
+    for (int i = 0; i < 40; ++i) {
+        dense += "abcdefghij";
+    }
     for (const bool vectors : {true, false}) {
         patterns.SetVectorAllowed(vectors);
+        if (!vectors) {
+            // Anchors of three bytes read one byte further.
+            patterns.Tune(reinterpret_cast<const std::uint8_t*>(dense.data()), dense.size());
+            ASSERT_EQ(patterns.AnchorBytes(), 3u);
+            patterns.SetVectorAllowed(true);
+            for (std::size_t n = 1; n <= 200; ++n) {
+                const std::string buffer = randomBytes(random, n - 1) + "x";
+                std::copy(buffer.begin(), buffer.end(), end - n);
+                std::vector<MultiPattern::Hit> hits;
+                patterns.Find(end - n, n, hits);
+                ASSERT_FALSE(hits.empty()) << n;
+                EXPECT_EQ(hits.back().start, n - 1) << "three bytes, the last byte is found, " << n;
+            }
+            patterns.SetVectorAllowed(false);
+        }
         for (std::size_t n = 1; n <= 200; ++n) {
             const std::string buffer = randomBytes(random, n - 1) + "x";
             std::copy(buffer.begin(), buffer.end(), end - n);
