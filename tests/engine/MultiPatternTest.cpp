@@ -141,15 +141,27 @@ TEST(MultiPattern, TuningTakesThreeBytesWherePairsAreOnEveryLine)
     MultiPattern patterns;
     patterns.Add("line 12", false);
     patterns.Add("7 with", false);
+    patterns.Add("ne 5", false); // its rarest pair, " 5", ends it
+    patterns.Add("12:", false);  // as long as three bytes: all of it
     patterns.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
     EXPECT_EQ(patterns.AnchorBytes(), 3u);
     EXPECT_EQ(patterns.AnchorOffset(0), 3u) << "'e 1' on a line in nine; ' 12' on all";
     EXPECT_EQ(patterns.AnchorOffset(1), 0u) << "'7 w' on a line in ten";
-    const std::vector<Wanted> wanted{{"line 12", false}, {"7 with", false}};
+    EXPECT_EQ(patterns.AnchorOffset(2), 1u) << "'e 5' on a line in nine; 'ne ' on all";
+    EXPECT_EQ(patterns.AnchorOffset(3), 0u) << "not the pair '2:' it had";
+    const std::vector<Wanted> wanted{
+        {"line 12", false}, {"7 with", false}, {"ne 5", false}, {"12:", false}};
     for (std::size_t offset : {0, 5, 31}) {
         EXPECT_EQ(search(patterns, sample, offset), model(sample, wanted));
     }
-    EXPECT_EQ(model(sample, wanted).size(), 11u);
+    EXPECT_EQ(model(sample, wanted).size(), 122u);
+
+    // A pattern no longer than a pair gains nothing from a third byte: however often it
+    // turns up, the pairs stay.
+    MultiPattern shortOnly;
+    shortOnly.Add("12", false);
+    shortOnly.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+    EXPECT_EQ(shortOnly.AnchorBytes(), 2u);
 
     // Where the pairs are rare, two bytes stay.
     const std::string rare(4000, 'x');
