@@ -68,6 +68,12 @@ bool hasAvx2()
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
 }
+
+bool hasAvx512()
+{
+    static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return has;
+}
 #endif
 
 } // namespace
@@ -371,23 +377,86 @@ MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>
             continue;
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(groups), fit);
-        while (mask != 0) {
-            const unsigned t = unsigned(__builtin_ctz(mask));
-            mask &= mask - 1;
-            // The nibbles let through byte pairs no pattern has: the byte tables sort them out.
-            const std::size_t anchor = at + t;
-            unsigned exact = groups[t] & m_bytes[0][data[anchor]] & m_bytes[1][data[anchor + 1]];
-            if constexpr (Three) {
-                exact &= m_bytes[2][data[anchor + 2]];
-            }
-            if (exact != 0) {
-                verify(data, n, anchor, exact, hits);
-            }
+        stepHits(data, n, at, mask, groups, Three, hits);
+    }
+    return at;
+}
+
+namespace {
+
+__attribute__((target("avx512f,avx512bw"))) inline __m512i
+fitsAt512(const std::uint8_t* p, __m512i low, __m512i high, __m512i nibble)
+{
+    const __m512i v = _mm512_loadu_si512(p);
+    const __m512i lo = _mm512_and_si512(v, nibble);
+    const __m512i hi = _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble);
+    return _mm512_and_si512(_mm512_shuffle_epi8(low, lo), _mm512_shuffle_epi8(high, hi));
+}
+
+__attribute__((target("avx512f,avx512bw"))) inline __m512i
+table512(const std::array<std::uint8_t, 16>& nibbles)
+{
+    // Four copies, one per 128-bit lane (a broadcast from 128 bits reads as uninitialized to
+    // GCC 12).
+    alignas(64) std::array<std::uint8_t, 64> copies;
+    for (std::size_t k = 0; k < copies.size(); ++k) {
+        copies[k] = nibbles[k % 16];
+    }
+    return _mm512_load_si512(copies.data());
+}
+
+} // namespace
+
+template <bool Three>
+__attribute__((target("avx512f,avx512bw"))) std::size_t
+MultiPattern::findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const
+{
+    const __m512i low0 = table512(m_low[0]);
+    const __m512i low1 = table512(m_low[1]);
+    const __m512i low2 = table512(m_low[2]);
+    const __m512i high0 = table512(m_high[0]);
+    const __m512i high1 = table512(m_high[1]);
+    const __m512i high2 = table512(m_high[2]);
+    const __m512i nibble = _mm512_set1_epi8(0x0F);
+    constexpr std::size_t anchorBytes = Three ? 3 : 2;
+    alignas(64) std::uint8_t groups[64];
+    std::size_t at = 0;
+    // A step reads up to data[at + 63 + anchorBytes - 1].
+    for (; n - at >= 64 + anchorBytes - 1; at += 64) {
+        const std::uint8_t* p = data + at;
+        __m512i fit = _mm512_and_si512(fitsAt512(p, low0, high0, nibble),
+                                       fitsAt512(p + 1, low1, high1, nibble));
+        if constexpr (Three) {
+            fit = _mm512_and_si512(fit, fitsAt512(p + 2, low2, high2, nibble));
         }
+        const std::uint64_t mask = _mm512_test_epi8_mask(fit, fit);
+        if (mask == 0) {
+            continue;
+        }
+        _mm512_store_si512(groups, fit);
+        stepHits(data, n, at, mask, groups, Three, hits);
     }
     return at;
 }
 #endif
+
+void MultiPattern::stepHits(const std::uint8_t* data, std::size_t n, std::size_t at,
+                            std::uint64_t mask, const std::uint8_t* groups, bool three,
+                            std::vector<Hit>& hits) const
+{
+    for (; mask != 0; mask &= mask - 1) {
+        const unsigned t = unsigned(__builtin_ctzll(mask));
+        // The nibbles let through byte pairs no pattern has: the byte tables sort them out.
+        const std::size_t anchor = at + t;
+        unsigned exact = groups[t] & m_bytes[0][data[anchor]] & m_bytes[1][data[anchor + 1]];
+        if (three) {
+            exact &= m_bytes[2][data[anchor + 2]];
+        }
+        if (exact != 0) {
+            verify(data, n, anchor, exact, hits);
+        }
+    }
+}
 
 void MultiPattern::Find(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const
 {
@@ -396,8 +465,11 @@ void MultiPattern::Find(const std::uint8_t* data, std::size_t n, std::vector<Hit
     }
     std::size_t from = 0;
 #if defined(QUILL_MULTI_AVX2)
-    if (m_vectorAllowed && hasAvx2()) {
-        from = m_anchorBytes == 3 ? findAvx2<true>(data, n, hits) : findAvx2<false>(data, n, hits);
+    const bool three = m_anchorBytes == 3;
+    if (m_steps == Steps::Fastest && hasAvx512()) {
+        from = three ? findAvx512<true>(data, n, hits) : findAvx512<false>(data, n, hits);
+    } else if (m_steps != Steps::Portable && hasAvx2()) {
+        from = three ? findAvx2<true>(data, n, hits) : findAvx2<false>(data, n, hits);
     }
 #endif
     findPlain(data, n, from, hits);

@@ -11,11 +11,11 @@
 // in a row instead: a third table costs a little on every position, a comparison per line
 // costs more. Patterns are spread over eight groups;
 // every position of the buffer is tested against the anchors of all groups at once, by
-// nibble tables (with AVX2 thirty-two positions a step, the "Teddy" method of Hyperscan;
-// byte tables one position a step where AVX2 is missing), and only where a group's anchor
-// bytes all fit are that group's patterns compared whole. A pattern that ignores case takes
-// the ASCII letters of the buffer in either case (its own bytes are given folded), so no
-// folded copy of the buffer is made.
+// nibble tables (with AVX-512 sixty-four positions a step, with AVX2 thirty-two, the
+// "Teddy" method of Hyperscan; byte tables one position a step where both are missing), and only
+// where a group's anchor bytes all fit are that group's patterns compared whole. A pattern that
+// ignores case takes the ASCII letters of the buffer in either case (its own bytes are given
+// folded), so no folded copy of the buffer is made.
 //
 // Cost: one pass at any number of patterns. Up to eight each have a group of their own;
 // beyond that patterns share groups, and a shared group lets more positions through to the
@@ -63,8 +63,11 @@ class MultiPattern {
     // in ascending order of their anchors (at one anchor, in no particular order).
     void Find(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const;
 
-    // Tests: the search without AVX2, which the machine may not have.
-    void SetVectorAllowed(bool allowed) { m_vectorAllowed = allowed; }
+    // Tests: the steps a machine without the widest vectors takes (they find the same):
+    // AVX2 at most, or none.
+    enum class Steps { Fastest, Avx2, Portable };
+    void SetSteps(Steps steps) { m_steps = steps; }
+    void SetVectorAllowed(bool allowed) { m_steps = allowed ? Steps::Fastest : Steps::Portable; }
 
   private:
     struct Pattern {
@@ -90,6 +93,12 @@ class MultiPattern {
                    std::vector<Hit>& hits) const;
     template <bool Three>
     std::size_t findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const;
+    // Sixty-four positions a step, their tests ending in a mask register.
+    template <bool Three>
+    std::size_t findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const;
+    // The candidates of a step's `mask` (groups[t]: the groups position at + t may hold).
+    void stepHits(const std::uint8_t* data, std::size_t n, std::size_t at, std::uint64_t mask,
+                  const std::uint8_t* groups, bool three, std::vector<Hit>& hits) const;
     // Anchors each pattern on its m_anchorBytes bytes in a row that the sample holds least;
     // returns how often the anchors occur there together.
     std::size_t anchorOnSample(const std::uint8_t* sample, std::size_t n);
@@ -120,5 +129,5 @@ class MultiPattern {
     // The same by nibbles: the low and high nibble of c each fit (a superset of m_bytes).
     alignas(16) std::array<std::array<std::uint8_t, 16>, MaxAnchorBytes> m_low{};
     alignas(16) std::array<std::array<std::uint8_t, 16>, MaxAnchorBytes> m_high{};
-    bool m_vectorAllowed = true;
+    Steps m_steps = Steps::Fastest;
 };

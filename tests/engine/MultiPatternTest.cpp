@@ -103,10 +103,13 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
             wanted.push_back(one);
         }
         MultiPattern vector;
+        MultiPattern avx2;
         MultiPattern plain;
+        avx2.SetSteps(MultiPattern::Steps::Avx2);
         plain.SetVectorAllowed(false);
         for (const Wanted& one : wanted) {
             vector.Add(one.bytes, one.caseless);
+            avx2.Add(one.bytes, one.caseless);
             plain.Add(one.bytes, one.caseless);
         }
         // Around the 32-byte steps and the two bytes an anchor reads past a step.
@@ -115,12 +118,14 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
         if (seed % 2 == 0) {
             // Anchored where the buffer itself (or other bytes) hold them least.
             const std::string sample = seed % 4 == 0 ? buffer : randomBytes(random, 300);
-            vector.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
-            plain.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+            for (MultiPattern* patterns : {&vector, &avx2, &plain}) {
+                patterns->Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+            }
         }
         const Found expected = model(buffer, wanted);
         const std::size_t offset = random() % 32;
         ASSERT_EQ(search(vector, buffer, offset), expected) << "seed " << seed;
+        ASSERT_EQ(search(avx2, buffer, offset), expected) << "seed " << seed << " AVX2";
         ASSERT_EQ(search(plain, buffer, offset), expected) << "seed " << seed << " plain";
         ++anchorBytes[vector.AnchorBytes()];
     }
@@ -228,9 +233,9 @@ TEST(MultiPattern, OneByOneComparisonsFoldLettersOnly)
 TEST(MultiPattern, NothingPastTheBufferIsRead)
 {
     const long page = sysconf(_SC_PAGESIZE);
-    auto* area = static_cast<std::uint8_t*>(
-        mmap(nullptr, std::size_t(2 * page), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-             -1, 0));
+    auto* area =
+        static_cast<std::uint8_t*>(mmap(nullptr, std::size_t(2 * page), PROT_READ | PROT_WRITE,
+                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(area, MAP_FAILED);
     ASSERT_EQ(mprotect(area + page, std::size_t(page), PROT_NONE), 0);
     std::uint8_t* const end = area + page;
@@ -243,32 +248,26 @@ TEST(MultiPattern, NothingPastTheBufferIsRead)
     for (int i = 0; i < 40; ++i) {
         dense += "abcdefghij";
     }
-    for (const bool vectors : {true, false}) {
-        patterns.SetVectorAllowed(vectors);
-        if (!vectors) {
+    for (const std::size_t anchorBytes : {2u, 3u}) {
+        if (anchorBytes == 3) {
             // Anchors of three bytes read one byte further.
             patterns.Tune(reinterpret_cast<const std::uint8_t*>(dense.data()), dense.size());
-            ASSERT_EQ(patterns.AnchorBytes(), 3u);
-            patterns.SetVectorAllowed(true);
+        }
+        ASSERT_EQ(patterns.AnchorBytes(), anchorBytes);
+        for (const MultiPattern::Steps steps :
+             {MultiPattern::Steps::Fastest, MultiPattern::Steps::Avx2,
+              MultiPattern::Steps::Portable}) {
+            patterns.SetSteps(steps);
             for (std::size_t n = 1; n <= 200; ++n) {
                 const std::string buffer = randomBytes(random, n - 1) + "x";
                 std::copy(buffer.begin(), buffer.end(), end - n);
                 std::vector<MultiPattern::Hit> hits;
                 patterns.Find(end - n, n, hits);
                 ASSERT_FALSE(hits.empty()) << n;
-                EXPECT_EQ(hits.back().start, n - 1) << "three bytes, the last byte is found, " << n;
+                EXPECT_EQ(hits.back().start, n - 1)
+                    << "the last byte is found, " << n << ", anchors of " << anchorBytes;
             }
-            patterns.SetVectorAllowed(false);
-        }
-        for (std::size_t n = 1; n <= 200; ++n) {
-            const std::string buffer = randomBytes(random, n - 1) + "x";
-            std::copy(buffer.begin(), buffer.end(), end - n);
-            std::vector<MultiPattern::Hit> hits;
-            patterns.Find(end - n, n, hits);
-            ASSERT_FALSE(hits.empty()) << n;
-            EXPECT_EQ(hits.back().start, n - 1) << "the last byte is found, " << n;
         }
     }
     munmap(area, std::size_t(2 * page));
 }
-
