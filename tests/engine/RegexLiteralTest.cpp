@@ -4,6 +4,7 @@
 
 #include "engine/RegexLiteral.h"
 #include "engine/FilterPattern.h"
+#include "support/PlacesModel.h"
 #include "support/Sanitizers.h"
 
 #include <gtest/gtest.h>
@@ -15,30 +16,6 @@ namespace {
 std::u16string u16(const std::string& s)
 {
     return std::u16string(s.begin(), s.end());
-}
-
-// A class's place as "[...]", a plain one as its byte.
-std::string written(const RequiredText& text)
-{
-    std::string out;
-    for (const std::string& place : text) {
-        out += place.size() == 1 ? place : "[" + place + "]";
-    }
-    return out;
-}
-
-bool holdsText(const std::string& line, const RequiredText& text)
-{
-    for (std::size_t at = 0; at + text.size() <= line.size(); ++at) {
-        std::size_t k = 0;
-        while (k < text.size() && text[k].find(line[at + k]) != std::string::npos) {
-            ++k;
-        }
-        if (k == text.size()) {
-            return true;
-        }
-    }
-    return text.empty();
 }
 
 } // namespace
@@ -94,7 +71,8 @@ TEST(RegexLiteral, TheWeightiestRunOutsideGroupsAndRepeats)
                 pattern += char16_t(b);
             }
         }
-        EXPECT_EQ(written(RequiredLiteral(pattern, c.caseless)), c.required) << c.pattern;
+        EXPECT_EQ(quilltest::WrittenPlaces(RequiredLiteral(pattern, c.caseless)), c.required)
+            << c.pattern;
     }
 }
 
@@ -136,7 +114,8 @@ TEST(RegexLiteral, EveryMatchHoldsTheRequiredText)
         }
         const RequiredText literal = RequiredLiteral(term.text, !matchCase);
         required += literal.empty() ? 0 : 1;
-        SCOPED_TRACE(text + (matchCase ? "" : " (caseless)") + " requires " + written(literal));
+        SCOPED_TRACE(text + (matchCase ? "" : " (caseless)") + " requires " +
+                     quilltest::WrittenPlaces(literal));
 
         std::vector<std::u16string> lines;
         std::string bytes;
@@ -173,7 +152,7 @@ TEST(RegexLiteral, EveryMatchHoldsTheRequiredText)
             for (char16_t c : lines[row]) {
                 shown += c < 0x80 ? char(matchCase || c < u'A' || c > u'Z' ? c : c + 32) : '?';
             }
-            EXPECT_TRUE(holdsText(shown, literal)) << "line " << row;
+            EXPECT_TRUE(quilltest::HoldsPlaces(shown, literal)) << "line " << row;
         }
     }
     // Many expressions require something: the test is not passed by giving nothing.

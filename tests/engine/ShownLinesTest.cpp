@@ -4,6 +4,7 @@
 // sequence splits, ESC at a line's end), and a naive search of that form.
 
 #include "EngineTestSupport.h"
+#include "support/PlacesModel.h"
 #include "support/Sanitizers.h"
 
 #include "engine/LineFilter.h"
@@ -304,7 +305,6 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
         }
         // Some places a class of bytes (an expression's), one place at least a single byte.
         std::vector<std::string> places;
-        std::string written;
         const bool classes = literal.size() > 1 && maker.pick(3) == 0;
         for (std::size_t k = 0; k < literal.size(); ++k) {
             places.emplace_back(1, literal[k]);
@@ -314,21 +314,9 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
                     places.back() += others[maker.pick(sizeof others - 1)];
                 }
             }
-            written += places.back().size() == 1 ? places.back() : "[" + places.back() + "]";
         }
-        auto holdsText = [&](const std::string& line) {
-            for (std::size_t at = 0; at + places.size() <= line.size(); ++at) {
-                std::size_t k = 0;
-                while (k < places.size() && places[k].find(line[at + k]) != std::string::npos) {
-                    ++k;
-                }
-                if (k == places.size()) {
-                    return true;
-                }
-            }
-            return false;
-        };
-        SCOPED_TRACE(::testing::Message() << "round " << round << ", literal " << written);
+        SCOPED_TRACE(::testing::Message()
+                     << "round " << round << ", literal " << WrittenPlaces(places));
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
         std::size_t rare = maker.pick(unsigned(literal.size()));
         ShownLiteral search(places, rare);
@@ -346,14 +334,14 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
         ASSERT_TRUE(std::is_sorted(portable.begin(), portable.end()));
         ASSERT_EQ(std::adjacent_find(portable.begin(), portable.end()), portable.end());
         for (std::uint32_t i = 0; i < count; ++i) {
-            const bool holds = holdsText(lines[i].shownBytes);
+            const bool holds = HoldsPlaces(lines[i].shownBytes, places);
             const bool isNamed = std::binary_search(portable.begin(), portable.end(), i);
             if (holds) {
                 EXPECT_TRUE(isNamed) << "line " << i << ": " << lines[i].bytes;
             } else if (isNamed) {
                 EXPECT_NE(lines[i].bytes.find('\x1b'), std::string::npos)
                     << "line " << i << ": " << lines[i].bytes;
-                besides += holdsText(lines[i].bytes) ? 0 : 1;
+                besides += HoldsPlaces(lines[i].bytes, places) ? 0 : 1;
             }
             named += isNamed ? 1 : 0;
         }
