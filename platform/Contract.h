@@ -13,7 +13,7 @@
 #define QUILL_ASSERT(condition)                                                                \
     ((condition) ? static_cast<void>(0) : ::quill::contractBroken(#condition, __FILE__, __LINE__))
 #else
-#define QUILL_ASSERT(condition) static_cast<void>(0)
+#define QUILL_ASSERT(condition) static_cast<void>(sizeof(!(condition)))
 #endif
 
 namespace quill {
