@@ -35,6 +35,8 @@
 //                                        strip and the keyword jumps, with 10 keywords: the
 //                                        first pass, its memory, and what 1000 appended lines
 //                                        cost after it (a pass over the new lines only)
+//   quill_bench keyword-scan FILE        the overview's keyword search alone, in memory, one
+//                                        thread: its cost per byte and per keyword line
 //   quill_bench jump FILE                Alt+Down from the first line when the only keyword
 //                                        line is the last one: the time until it is known
 //   quill_bench longline DIR MIB         peak memory to read and show one line of MIB MiB,
@@ -46,6 +48,7 @@
 #include "engine/DocumentHost.h"
 #include "engine/FilterPattern.h"
 #include "engine/KeywordLines.h"
+#include "engine/KeywordScan.h"
 #include "engine/LineFilter.h"
 #include "engine/KeywordMatcher.h"
 #include "engine/LogDocument.h"
@@ -847,15 +850,10 @@ int filterBench(const std::string& path, const std::string& text, const std::str
     return 0;
 }
 
-// The keyword lines of the whole file (KeywordLines) with ten keywords, as the overview strip
-// and Alt+Down find them: the first pass from a warm cache (median of three), then the work
-// of 1000 lines appended to the followed file.
-int overviewBench(const std::string& path)
+// The levels a user colours and texts that turn up now and then, not words every line holds.
+std::vector<Keyword> overviewKeywords()
 {
-    BenchSettings settings;
     std::vector<Keyword> keywords;
-    // The levels a user colours and texts that turn up now and then, not words every line
-    // holds.
     const char* texts[] = {"ERROR", "WARN", "Fatal", "panic", "refused",
                            "denied", "status=500", "segfault", "deadlock", "corrupt"};
     for (int i = 0; i < 10; ++i) {
@@ -863,7 +861,58 @@ int overviewBench(const std::string& path)
         keywords.emplace_back(std::u16string(text.begin(), text.end()), 0x000000u,
                               0x0000FFu + 0x100u * unsigned(i), i % 2 == 0, i % 3 == 0, true);
     }
-    settings.store->SaveKeywords(keywords);
+    return keywords;
+}
+
+// The keyword search alone (KeywordScan, as the overview's lanes run it on 64 KiB pieces) on
+// one thread over the first 256 MiB of the file held in memory: no read, no index, so that
+// its own cost per byte shows. Median of five.
+int keywordScanBench(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes(std::size_t(256) << 20);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    bytes.resize(std::size_t(in.gcount()));
+    std::vector<FileOffset> starts{0};
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        if (bytes[at] == '\n') {
+            starts.push_back(FileOffset(at + 1));
+        }
+    }
+    const std::size_t lineCount = starts.size() - 1;
+    std::vector<double> times;
+    std::size_t found = 0;
+    for (int run = 0; run < 5; ++run) {
+        KeywordScan scan(overviewKeywords(), quill::TextEncoding::Utf8, false);
+        std::vector<KeywordScan::Line> lines;
+        lines.reserve(lineCount);
+        const auto start = Clock::now();
+        for (std::size_t done = 0; done < lineCount;) {
+            std::size_t end = done + 1;
+            while (end < lineCount && starts[end + 1] - starts[done] <= (64 << 10)) {
+                ++end;
+            }
+            scan.Scan(bytes.data() + starts[done], starts.data() + done, end - done, lines);
+            done = end;
+        }
+        times.push_back(seconds(Clock::now() - start));
+        found = lines.size();
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("scan_seconds %.4f\nscan_gbps %.3f\nscan_ns_per_keyword_line %.2f\n"
+                "scan_keyword_lines %zu\nscan_lines %zu\n",
+                times[2], double(bytes.size()) / times[2] / 1e9, times[2] * 1e9 / double(found),
+                found, lineCount);
+    return 0;
+}
+
+// The keyword lines of the whole file (KeywordLines) with ten keywords, as the overview strip
+// and Alt+Down find them: the first pass from a warm cache (median of three), then the work
+// of 1000 lines appended to the followed file.
+int overviewBench(const std::string& path)
+{
+    BenchSettings settings;
+    settings.store->SaveKeywords(overviewKeywords());
     QuietHost host;
     LogDocument doc(&host, *settings.store);
     if (!doc.OnOpenDocument(u16(path))) {
@@ -1153,6 +1202,9 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 3 && args[0] == "longline") {
         return longLineBench(args[1], std::atol(args[2].c_str()));
+    }
+    if (args.size() >= 2 && args[0] == "keyword-scan") {
+        return keywordScanBench(args[1]);
     }
     if (args.size() >= 2 && args[0] == "overview") {
         return overviewBench(args[1]);

@@ -86,6 +86,17 @@ void KeywordScan::decodeLine(const std::uint8_t* bytes, const FileOffset* starts
     }
 }
 
+bool KeywordScan::standsAsWord(const std::uint8_t* bytes, std::size_t lineStart,
+                               std::size_t lineEnd, std::size_t at, std::size_t length)
+{
+    const std::size_t after = at + length;
+    const bool wordStart = at == lineStart || isDelimiterByte(bytes[at - 1]);
+    // The line's end (before its terminator) counts as a delimiter.
+    const bool wordEnd = (after < lineEnd && isDelimiterByte(bytes[after])) ||
+                         after >= contentEnd(bytes, lineStart, lineEnd);
+    return wordStart && wordEnd;
+}
+
 void KeywordScan::settle(const std::uint8_t* bytes, const FileOffset* starts, std::size_t row,
                          std::vector<Line>& lines)
 {
@@ -102,19 +113,11 @@ void KeywordScan::settle(const std::uint8_t* bytes, const FileOffset* starts, st
             decodeLine(bytes, starts, row, lines);
             return;
         }
-        if (needle.wholeWord) {
-            // Only the first occurrence counts, as in FindKeyword.
-            const std::size_t lineStart = std::size_t(starts[row] - starts[0]);
-            const std::size_t lineEnd = std::size_t(starts[row + 1] - starts[0]);
-            const std::size_t at = m_first[index];
-            const std::size_t after = at + needle.length;
-            const bool wordStart = at == lineStart || isDelimiterByte(bytes[at - 1]);
-            // The line's end (before its terminator) counts as a delimiter.
-            const bool wordEnd = (after < lineEnd && isDelimiterByte(bytes[after])) ||
-                                 after >= contentEnd(bytes, lineStart, lineEnd);
-            if (!wordStart || !wordEnd) {
-                continue;
-            }
+        // Only the first occurrence counts, as in FindKeyword.
+        if (needle.wholeWord &&
+            !standsAsWord(bytes, std::size_t(starts[row] - starts[0]),
+                          std::size_t(starts[row + 1] - starts[0]), m_first[index], needle.length)) {
+            continue;
         }
         lines.push_back({std::uint32_t(row), needle.keyword});
         return;
@@ -168,18 +171,28 @@ void KeywordScan::Scan(const std::uint8_t* bytes, const FileOffset* starts, std:
     std::size_t row = 0;
     for (std::size_t h = 0; h < m_hits.size();) {
         // Hits come by their anchors, which lie inside the occurrences: a line's hits follow
-        // each other.
-        while (std::size_t(starts[row + 1] - base) <= m_hits[h].anchor) {
-            ++row;
+        // each other. The hit's row is the first whose end is past its anchor (the ends
+        // ascend, the last is past every anchor): four rows a step, then the last few counted
+        // rather than branched on, since how many rows lie between two hits is anyone's guess
+        // and a wrong guess costs more than the loads.
+        const FileOffset limit = base + FileOffset(m_hits[h].anchor);
+        const FileOffset* const ends = starts + 1;
+        while (row + 4 <= count && ends[row + 3] <= limit) {
+            row += 4;
+        }
+        if (row + 3 <= count) {
+            row += std::size_t(ends[row] <= limit) + std::size_t(ends[row + 1] <= limit) +
+                   std::size_t(ends[row + 2] <= limit);
+        } else {
+            while (ends[row] <= limit) {
+                ++row;
+            }
         }
         const std::size_t rowEnd = std::size_t(starts[row + 1] - base);
-        m_lineNeedles.clear();
-        if (h + 1 == m_hits.size() || m_hits[h + 1].anchor >= rowEnd) {
-            // Most keyword lines hold one hit.
-            m_first[m_hits[h].pattern] = m_hits[h].start;
-            m_lineNeedles.push_back(m_hits[h].pattern);
-            ++h;
-        } else {
+        const bool single = h + 1 == m_hits.size() || m_hits[h + 1].anchor >= rowEnd;
+        const MultiPattern::Hit hit = m_hits[h];
+        if (!single) {
+            m_lineNeedles.clear();
             ++m_stamp;
             for (; h < m_hits.size() && m_hits[h].anchor < rowEnd; ++h) {
                 const std::uint32_t needle = m_hits[h].pattern;
@@ -189,13 +202,23 @@ void KeywordScan::Scan(const std::uint8_t* bytes, const FileOffset* starts, std:
                     m_lineNeedles.push_back(needle);
                 }
             }
+        } else {
+            ++h;
         }
         decodeEscapesBefore(row);
+        const Needle& needle = m_needles[hit.pattern];
         if (escape < m_escapeRows.size() && m_escapeRows[escape] == row) {
             ++escape;
             decodeLine(bytes, starts, row, lines);
-        } else {
+        } else if (!single) {
             settle(bytes, starts, row, lines);
+        } else if (!needle.exact) {
+            decodeLine(bytes, starts, row, lines);
+        } else if (!needle.wholeWord ||
+                   standsAsWord(bytes, std::size_t(starts[row] - base), rowEnd, hit.start,
+                                needle.length)) {
+            // Most keyword lines hold one hit: settled here, as settle() would.
+            lines.push_back({std::uint32_t(row), needle.keyword});
         }
         ++row;
     }

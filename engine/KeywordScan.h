@@ -60,6 +60,10 @@ class KeywordScan {
     };
     void decodeLine(const std::uint8_t* bytes, const FileOffset* starts, std::size_t row,
                     std::vector<Line>& lines);
+    // The occurrence at `at` of `length` bytes in the line [lineStart, lineEnd) stands as a
+    // whole word (KeywordMatcher's rule).
+    static bool standsAsWord(const std::uint8_t* bytes, std::size_t lineStart, std::size_t lineEnd,
+                             std::size_t at, std::size_t length);
     // Settles row from its hits (m_lineNeedles, m_first), decoding it where they do not tell.
     void settle(const std::uint8_t* bytes, const FileOffset* starts, std::size_t row,
                 std::vector<Line>& lines);
