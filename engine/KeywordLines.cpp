@@ -10,16 +10,13 @@
 
 namespace {
 
-// One chunk of work: at most this many lines and bytes, so a restart or the destructor
-// never waits for more than one chunk.
-constexpr LineNumber ChunkLines = 128 * 1024;
-constexpr FileOffset ChunkBytes = 16 << 20;
 // Of a longer line only this much is read: a keyword in the first megabytes of a line of
 // hundreds is found, one further in is not.
 constexpr FileOffset MaxLineBytes = 4 << 20;
 // What is read and searched in one go: lines up to this many bytes, or one longer line.
 constexpr FileOffset PieceBytes = 64 << 10;
 // What one thread of two takes at a time: several pieces, so that handing over costs little.
+// A restart or the destructor waits for no more than a few of them.
 constexpr FileOffset LanePieceBytes = 8 * PieceBytes;
 // The most of a line begun before a piece the watcher's run reads back from the file.
 constexpr FileOffset MaxHeadBytes = 1 << 20;
@@ -163,13 +160,16 @@ bool readAndScan(const quill::ReadOnlyFile& file, const LogDocument::LineRun& ru
     return true;
 }
 
-// A stretch of the run on one of two threads (engine/TwoLanes.h).
+// The lines that start in a stretch of bytes, on one of two threads (engine/TwoLanes.h).
 struct ScanLane {
     KeywordScan* scan = nullptr;
+    LogDocument::LineRun run;
+    std::size_t count = 0; // lines from run.first
     std::vector<std::uint8_t> bytes;
     std::vector<KeywordScan::Line> found;
     std::uint64_t bytesRead = 0;
     bool readable = true;
+    bool current = true; // the run was taken from the pass's index
 };
 
 } // namespace
@@ -195,34 +195,57 @@ bool KeywordLines::scanFromFile(const LogDocument::LineRun& run, std::size_t fro
     return readable;
 }
 
-bool KeywordLines::scanInLanes(const LogDocument::LineRun& run, std::size_t count,
-                               const std::string& path)
+bool KeywordLines::scanInLanes(std::uint64_t generation, std::uint64_t epoch, LineNumber next,
+                               LineNumber target, const std::string& path)
 {
     if (!openFile(path)) {
         return false;
     }
+    m_doc.CopyLineRun(next, target, 1, 0, m_run);
+    if (m_run.starts.empty() || m_run.first != next || m_run.epoch != epoch) {
+        return false; // the index started over under the pass
+    }
+    const FileOffset base = m_run.starts[0];
+    // Each lane copies its own stretch's line starts: nothing of the pass waits for one
+    // thread alone, and the lines found are recorded while the other lane searches on.
     std::atomic<std::size_t> scansGiven{0};
     TwoLanes<ScanLane> lanes([&](ScanLane& lane, std::size_t k) {
-        const std::optional<StretchLines> lines =
-            LinesOfStretch(run.starts.data(), count, LanePieceBytes, k);
-        if (!lines) {
-            return false;
+        const FileOffset from = base + FileOffset(k) * LanePieceBytes;
+        m_doc.CopyLinesStartingIn(next, target, from, from + LanePieceBytes, lane.run);
+        lane.current = lane.run.epoch == epoch;
+        if (lane.current && lane.run.first >= std::min(target, lane.run.lineCount)) {
+            return false; // past the pass's last line
         }
         if (lane.scan == nullptr) {
             lane.scan = m_laneScans[scansGiven++].get();
         }
+        lane.count = lane.run.starts.empty() ? 0 : lane.run.starts.size() - 1;
         lane.found.clear();
-        lane.readable = readAndScan(m_file, run, lines->first, lines->end, *lane.scan,
-                                    lane.bytes, lane.found, lane.bytesRead);
+        lane.readable = !lane.current || readAndScan(m_file, lane.run, 0, lane.count,
+                                                     *lane.scan, lane.bytes, lane.found,
+                                                     lane.bytesRead);
         return true;
     });
     while (ScanLane* lane = lanes.next()) {
-        if (!lane->readable) {
-            return false;
-        }
-        m_found.insert(m_found.end(), lane->found.begin(), lane->found.end());
         m_bytesRead += lane->bytesRead;
         lane->bytesRead = 0;
+        if (!lane->current || !lane->readable) {
+            return false;
+        }
+        std::unique_lock lock(m_mutex);
+        if (!record(generation, epoch, lane->run.first, lane->count, lane->found)) {
+            return false; // started over meanwhile
+        }
+        // New results are told during a pass too, at most every NoticeInterval.
+        const auto now = std::chrono::steady_clock::now();
+        if (m_noticeOwed && now - m_lastNotice >= NoticeInterval) {
+            m_noticeOwed = false;
+            m_lastNotice = now;
+            lock.unlock();
+            if (m_notify) {
+                m_notify();
+            }
+        }
     }
     return true;
 }
@@ -250,20 +273,29 @@ void KeywordLines::finish(std::unique_lock<std::mutex>& lock, std::uint64_t gene
         m_target = m_checked; // the reload that follows starts over
         return;
     }
-    for (const KeywordScan::Line& line : m_found) {
-        addLine(next + LineNumber(line.row), line.keyword);
+    record(generation, epoch, next, count, m_found);
+}
+
+bool KeywordLines::record(std::uint64_t generation, std::uint64_t epoch, LineNumber first,
+                          std::size_t count, const std::vector<KeywordScan::Line>& found)
+{
+    if (generation != m_generation || epoch != m_epoch || first != m_checked) {
+        return false;
     }
-    m_checked = next + LineNumber(count);
+    for (const KeywordScan::Line& line : found) {
+        addLine(first + LineNumber(line.row), line.keyword);
+    }
+    m_checked = first + LineNumber(count);
     m_target = std::max(m_target, m_checked);
     m_linesRead += count;
     if (count > 0) {
         m_noticeOwed = true;
     }
+    return true;
 }
 
 void KeywordLines::workerLoop()
 {
-    LogDocument::LineRun run;
     std::unique_lock lock(m_mutex);
     for (;;) {
         if (m_quit) {
@@ -300,23 +332,15 @@ void KeywordLines::workerLoop()
         const LineNumber next = m_checked;
         const LineNumber target = m_target;
         lock.unlock();
-        m_found.clear();
-        m_doc.CopyLineRun(next, target, ChunkLines, ChunkBytes, run);
-        const std::size_t count = run.starts.empty() ? 0 : run.starts.size() - 1;
-        bool readable = true;
-        if (count == 0 || run.first != next || run.epoch != epoch) {
-            // The index started over under the pass: the next Sync() starts it again.
-            lock.lock();
-            m_running = false;
-            m_idle.notify_all();
-            if (generation == m_generation) {
-                m_target = m_checked;
-            }
-            continue;
-        }
-        readable = scanInLanes(run, count, path);
+        const bool done = scanInLanes(generation, epoch, next, target, path);
         lock.lock();
-        finish(lock, generation, epoch, next, count, readable);
+        m_running = false;
+        m_idle.notify_all();
+        if (!done && generation == m_generation) {
+            // The file could not be read, or the index started over under the pass: the
+            // reload or the next Sync() starts it again.
+            m_target = m_checked;
+        }
     }
 }
 

@@ -4,9 +4,10 @@
 // its own and kept up to date as the file grows, for the jumps to the next and previous
 // keyword line and for the overview strip beside the scroll bar.
 //
-// The worker reads the lines it has not checked yet in chunks (the line starts are copied
-// under docAccess, the bytes are read and matched without it, as the filter does), so a
-// growing file costs only its new lines: an append is never a rescan. Each chunk is one
+// The worker reads the lines it has not checked yet in stretches of bytes on two threads
+// (each copies its stretch's line starts under docAccess, then reads and matches the bytes
+// without it, as the filter does; the stretches are recorded in order as they come), so a
+// growing file costs only its new lines: an append is never a rescan. Each stretch is one
 // pass over its bytes for all keywords (KeywordScan), with KeywordMatcher's rule exactly.
 // While the file is followed, the lines the watcher has just appended are searched right
 // there, on the watcher's thread and in its buffer (LogDocument::AppendListener), when
@@ -106,8 +107,11 @@ class KeywordLines : private LogDocument::AppendListener {
     // the file could not be read. Holder of the work only.
     bool scanFromFile(const LogDocument::LineRun& run, std::size_t from, std::size_t count,
                       const std::string& path);
-    // Lines [0, count) of run the same way, on this thread and a helper. Worker only.
-    bool scanInLanes(const LogDocument::LineRun& run, std::size_t count, const std::string& path);
+    // Lines [next, target) the same way, on this thread and a helper, each recorded as soon
+    // as its stretch is searched; false when the pass could not go on (the file could not
+    // be read, the index or the work started over). Worker only.
+    bool scanInLanes(std::uint64_t generation, std::uint64_t epoch, LineNumber next,
+                     LineNumber target, const std::string& path);
     bool openFile(const std::string& path);
     void scanPiece(const std::uint8_t* bytes, const FileOffset* starts, std::size_t firstRow,
                    std::size_t count);
@@ -115,6 +119,10 @@ class KeywordLines : private LogDocument::AppendListener {
     // started over meanwhile; lock holds m_mutex.
     void finish(std::unique_lock<std::mutex>& lock, std::uint64_t generation,
                 std::uint64_t epoch, LineNumber next, std::size_t count, bool readable);
+    // Records the keyword lines found (rows from `first`) and count lines checked from first,
+    // unless the work started over meanwhile (false); caller holds m_mutex.
+    bool record(std::uint64_t generation, std::uint64_t epoch, LineNumber first,
+                std::size_t count, const std::vector<KeywordScan::Line>& found);
     // Records a keyword line; caller holds m_mutex.
     void addLine(LineNumber line, std::size_t keyword);
 

@@ -645,6 +645,37 @@ void LogDocument::CopyLineRun(LineNumber first, LineNumber limit, LineNumber max
     run.lastOpen = last + 1 == m_index.lineCount() && m_index.lastLineOpen();
 }
 
+void LogDocument::CopyLinesStartingIn(LineNumber first, LineNumber limit, FileOffset from,
+                                      FileOffset to, LineRun& run) const
+{
+    std::lock_guard lock(m_docAccess);
+    run.epoch = m_indexEpoch;
+    run.starts.clear();
+    run.lineCount = m_index.lineCount();
+    run.lastOpen = false;
+    const LineNumber end = std::min(limit, m_index.lineCount());
+    run.first = first;
+    if (first >= end) {
+        return;
+    }
+    if (from > m_index.lineStart(first)) {
+        if (from >= m_index.lineStart(end)) {
+            run.first = end;
+            return;
+        }
+        // The line holding `from`, or the next one when it began before.
+        const LineNumber holder = m_index.lineAt(from);
+        run.first = std::max(first, m_index.lineStart(holder) < from ? holder + 1 : holder);
+    }
+    if (run.first >= end || to <= m_index.lineStart(run.first)) {
+        return;
+    }
+    const LineNumber copied = m_index.copyStarts(run.first, end - run.first, to - 1, run.starts);
+    m_index.copyStarts(run.first + copied, 1, std::numeric_limits<FileOffset>::max(), run.starts);
+    const LineNumber last = run.first + copied - 1;
+    run.lastOpen = last + 1 == m_index.lineCount() && m_index.lastLineOpen();
+}
+
 void LogDocument::ComputeWindow(LineNumber line, LineNumber lineCount, LineNumber& first,
                                   LineNumber& end)
 {

@@ -289,6 +289,74 @@ TEST_F(LogDocumentTest, WindowMovesKeepTheLinesTheyShareAndDecodeOnlyNewOnes)
     EXPECT_EQ(doc.WindowFirst(), 500u);
 }
 
+// Stretches of bytes side by side give every line of a range to exactly one of them: the
+// lines that start in a stretch, against starts worked out from the bytes here.
+TEST_F(LogDocumentTest, StretchesOfBytesGiveEachLineOfARangeToOneOfThem)
+{
+    std::mt19937 random(4711);
+    for (int file = 0; file < 40; ++file) {
+        // Short lines, empty ones and some longer than a stretch; across groups of the index
+        // in every other file; now and then an open last line.
+        std::string bytes;
+        const int lines = 1 + int(random() % (file % 2 ? 1200 : 40));
+        for (int i = 0; i < lines; ++i) {
+            const std::size_t length = random() % 10 == 0 ? 40 + random() % 60 : random() % 8;
+            bytes += std::string(length, char('a' + i % 26));
+            if (i + 1 < lines || random() % 3 != 0) {
+                bytes += '\n';
+            }
+        }
+        if (bytes.empty()) {
+            continue;
+        }
+        std::vector<FileOffset> starts{0};
+        for (std::size_t at = 0; at < bytes.size(); ++at) {
+            if (bytes[at] == '\n' && at + 1 < bytes.size()) {
+                starts.push_back(FileOffset(at + 1));
+            }
+        }
+        starts.push_back(FileOffset(bytes.size()));
+        const LineNumber count = LineNumber(starts.size() - 1);
+        open(bytes, "stretches.log");
+        ASSERT_EQ(doc.GetLineCount(), count);
+        for (int probe = 0; probe < 200; ++probe) {
+            const LineNumber first = LineNumber(random() % (count + 2));
+            const LineNumber limit = first + LineNumber(random() % (count + 2));
+            const FileOffset from = FileOffset(random() % (bytes.size() + 3));
+            const FileOffset to = from + 1 + FileOffset(random() % 60);
+            LogDocument::LineRun run;
+            doc.CopyLinesStartingIn(first, limit, from, to, run);
+            const LineNumber end = std::min(limit, count);
+            LineNumber expectedFirst = first;
+            std::vector<FileOffset> expected;
+            if (first < end) {
+                expectedFirst = end;
+                for (LineNumber i = first; i < end; ++i) {
+                    if (starts[i] >= from) {
+                        expectedFirst = i;
+                        break;
+                    }
+                }
+                for (LineNumber i = expectedFirst; i < end && starts[i] < to; ++i) {
+                    if (expected.empty()) {
+                        expected.push_back(starts[i]);
+                    }
+                    expected.push_back(starts[i + 1]);
+                }
+            }
+            const std::string where = "file " + std::to_string(file) + " lines [" +
+                                      std::to_string(first) + ", " + std::to_string(limit) +
+                                      ") bytes [" + std::to_string(from) + ", " +
+                                      std::to_string(to) + ")";
+            ASSERT_EQ(run.first, expectedFirst) << where;
+            ASSERT_EQ(run.starts, expected) << where;
+            ASSERT_EQ(run.lastOpen, !expected.empty() && bytes.back() != '\n' &&
+                                        expectedFirst + expected.size() - 1 == count)
+                << where;
+        }
+    }
+}
+
 TEST_F(LogDocumentTest, ScatteredLinesAreReadWithoutMovingTheWindow)
 {
     // The last line has no line feed and a lone CR: it reads as the window shows it.
