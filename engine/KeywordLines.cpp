@@ -221,9 +221,8 @@ bool KeywordLines::scanInLanes(std::uint64_t generation, std::uint64_t epoch, Li
         }
         lane.count = lane.run.starts.empty() ? 0 : lane.run.starts.size() - 1;
         lane.found.clear();
-        lane.readable = !lane.current || readAndScan(m_file, lane.run, 0, lane.count,
-                                                     *lane.scan, lane.bytes, lane.found,
-                                                     lane.bytesRead);
+        lane.readable = !lane.current || readAndScan(m_file, lane.run, 0, lane.count, *lane.scan,
+                                                     lane.bytes, lane.found, lane.bytesRead);
         return true;
     });
     while (ScanLane* lane = lanes.next()) {

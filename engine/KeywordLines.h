@@ -121,8 +121,8 @@ class KeywordLines : private LogDocument::AppendListener {
                 std::uint64_t epoch, LineNumber next, std::size_t count, bool readable);
     // Records the keyword lines found (rows from `first`) and count lines checked from first,
     // unless the work started over meanwhile (false); caller holds m_mutex.
-    bool record(std::uint64_t generation, std::uint64_t epoch, LineNumber first,
-                std::size_t count, const std::vector<KeywordScan::Line>& found);
+    bool record(std::uint64_t generation, std::uint64_t epoch, LineNumber first, std::size_t count,
+                const std::vector<KeywordScan::Line>& found);
     // Records a keyword line; caller holds m_mutex.
     void addLine(LineNumber line, std::size_t keyword);
 

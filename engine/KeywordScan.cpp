@@ -114,9 +114,9 @@ void KeywordScan::settle(const std::uint8_t* bytes, const FileOffset* starts, st
             return;
         }
         // Only the first occurrence counts, as in FindKeyword.
-        if (needle.wholeWord &&
-            !standsAsWord(bytes, std::size_t(starts[row] - starts[0]),
-                          std::size_t(starts[row + 1] - starts[0]), m_first[index], needle.length)) {
+        if (needle.wholeWord && !standsAsWord(bytes, std::size_t(starts[row] - starts[0]),
+                                              std::size_t(starts[row + 1] - starts[0]),
+                                              m_first[index], needle.length)) {
             continue;
         }
         lines.push_back({std::uint32_t(row), needle.keyword});
@@ -214,9 +214,8 @@ void KeywordScan::Scan(const std::uint8_t* bytes, const FileOffset* starts, std:
             settle(bytes, starts, row, lines);
         } else if (!needle.exact) {
             decodeLine(bytes, starts, row, lines);
-        } else if (!needle.wholeWord ||
-                   standsAsWord(bytes, std::size_t(starts[row] - base), rowEnd, hit.start,
-                                needle.length)) {
+        } else if (!needle.wholeWord || standsAsWord(bytes, std::size_t(starts[row] - base), rowEnd,
+                                                     hit.start, needle.length)) {
             // Most keyword lines hold one hit: settled here, as settle() would.
             lines.push_back({std::uint32_t(row), needle.keyword});
         }

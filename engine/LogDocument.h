@@ -306,8 +306,8 @@ class LogDocument {
                      LineRun& run) const;
     // The same for the lines of [first, limit) that start in [from, to): stretches of bytes
     // side by side give each line to one of them. run.first is the first line of the range
-    // that starts at or after `from` (the range's end when none does), and starts is empty when
-    // that line starts at or after `to` (a longer line spans the stretch). Any thread.
+    // that starts at or after `from` (the range's end when none does), and starts is empty
+    // when that line starts at or after `to` (a longer line spans the stretch). Any thread.
     void CopyLinesStartingIn(LineNumber first, LineNumber limit, FileOffset from, FileOffset to,
                              LineRun& run) const;
 
