@@ -11,8 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
+#include <thread>
+
+#include <unistd.h>
 
 using namespace quilltest;
 
@@ -83,6 +87,21 @@ class KeywordLinesTest : public ::testing::Test {
                 ASSERT_EQ(got, *(before - 1)) << where << " from " << from;
             }
         }
+    }
+
+    // Every keyword line found, walked by Neighbour.
+    static std::vector<LineNumber> found(const KeywordLines& lines)
+    {
+        std::vector<LineNumber> out;
+        LineNumber got = 0;
+        if (lines.Neighbour(1, false, got) == KeywordLines::Outcome::Found) {
+            out.push_back(got);
+        }
+        for (LineNumber from = 0; lines.Neighbour(from, true, got) == KeywordLines::Outcome::Found;
+             from = got) {
+            out.push_back(got);
+        }
+        return out;
     }
 
     TestSettings settings;
@@ -435,4 +454,50 @@ TEST_F(KeywordLinesTest, AFileOfManyStretchesIsSearchedOnTwoThreadsAsLineByLine)
     KeywordLines lines(doc, nullptr);
     sync(lines);
     checkAgainst(lines, model(bytes, {"ERROR", "warn"}), doc.GetLineCount(), "two threads");
+}
+
+// A file cut short on disk under the pass (the reload that would follow has not come yet):
+// the lines of the stretch that cannot be read, and every later one, stay unchecked rather
+// than pass for lines without keywords.
+TEST_F(KeywordLinesTest, AFileCutShortUnderThePassLeavesWhatCannotBeReadUnchecked)
+{
+    settings.store.SaveKeywords({Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true)});
+    std::mt19937 random(5150);
+    const std::string bytes = randomLines(random, 250000);
+    open(bytes);
+    const std::size_t kept = bytes.size() / 2;
+    ASSERT_EQ(::truncate(path.c_str(), off_t(kept)), 0);
+    KeywordLines lines(doc, nullptr);
+    sync(lines);
+    const LineNumber checked = lines.CheckedLines();
+    const LineNumber linesKept = LineNumber(std::count(bytes.begin(), bytes.begin() + kept, '\n'));
+    EXPECT_LE(checked, linesKept) << "of " << doc.GetLineCount();
+    EXPECT_GT(checked, 0u) << "the stretches before the cut are read";
+    // What was checked is what the lines hold.
+    std::vector<LineNumber> expected = model(bytes, {"warn"});
+    expected.erase(std::lower_bound(expected.begin(), expected.end(), checked), expected.end());
+    EXPECT_EQ(found(lines), expected);
+}
+
+// Another keyword list given while a pass is under way, at random moments: the lines found
+// are the new list's, none of the old pass's stretches are recorded after it started over.
+TEST_F(KeywordLinesTest, AListChangedUnderThePassLeavesNothingOfTheOldPass)
+{
+    std::mt19937 random(6262);
+    const std::string bytes = randomLines(random, 150000);
+    open(bytes);
+    const std::vector<std::vector<Keyword>> lists = {
+        {Keyword(u"ERROR", 0x0000FF, 0x0000FF, true, false, true)},
+        {Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true)}};
+    const std::vector<LineNumber> expected[] = {model(bytes, {"ERROR"}), model(bytes, {"warn"})};
+    std::size_t current = 0;
+    KeywordLines lines(doc, nullptr, [&] { return lists[current]; });
+    for (int round = 0; round < 30; ++round) {
+        current = std::size_t(round % 2);
+        lines.Sync();
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 400));
+        current = 1 - current;
+        sync(lines);
+        ASSERT_EQ(found(lines), expected[current]) << "round " << round;
+    }
 }
