@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <random>
 #include <set>
 #include <thread>
@@ -500,4 +502,28 @@ TEST_F(KeywordLinesTest, AListChangedUnderThePassLeavesNothingOfTheOldPass)
         sync(lines);
         ASSERT_EQ(found(lines), expected[current]) << "round " << round;
     }
+}
+
+// The views repaint the strip at each notice: a pass over many stretches tells them a few
+// times a second, not at every stretch.
+TEST_F(KeywordLinesTest, APassOverManyStretchesGivesAFewNoticesNotOneAStretch)
+{
+    settings.store.SaveKeywords({Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true)});
+    std::mt19937 random(8080);
+    const std::string bytes = randomLines(random, 600000); // about a dozen stretches
+    open(bytes);
+    std::atomic<int> notices{0};
+    KeywordLines lines(doc, [&] { ++notices; });
+    const auto start = std::chrono::steady_clock::now();
+    sync(lines);
+    const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count() /
+                        100;
+    // The last notice may come after WaitIdle: wait for it.
+    for (int wait = 0; wait < 100 && notices.load() == 0; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_GE(notices.load(), 1);
+    EXPECT_LE(notices.load(), 2 + int(tenths));
 }
