@@ -505,7 +505,8 @@ TEST_F(KeywordLinesTest, AListChangedUnderThePassLeavesNothingOfTheOldPass)
 }
 
 // The views repaint the strip at each notice: a pass over many stretches tells them a few
-// times a second, not at every stretch.
+// times a second, not at every stretch, and the first time before it ends, so that the
+// strip of a big file fills in as the pass goes.
 TEST_F(KeywordLinesTest, APassOverManyStretchesGivesAFewNoticesNotOneAStretch)
 {
     settings.store.SaveKeywords({Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true)});
@@ -513,7 +514,14 @@ TEST_F(KeywordLinesTest, APassOverManyStretchesGivesAFewNoticesNotOneAStretch)
     const std::string bytes = randomLines(random, 600000); // about a dozen stretches
     open(bytes);
     std::atomic<int> notices{0};
-    KeywordLines lines(doc, [&] { ++notices; });
+    std::atomic<LineNumber> checkedAtFirst{0};
+    const KeywordLines* told = nullptr;
+    KeywordLines lines(doc, [&] {
+        if (notices++ == 0) {
+            checkedAtFirst = told->CheckedLines();
+        }
+    });
+    told = &lines;
     const auto start = std::chrono::steady_clock::now();
     sync(lines);
     const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -526,4 +534,7 @@ TEST_F(KeywordLinesTest, APassOverManyStretchesGivesAFewNoticesNotOneAStretch)
     }
     EXPECT_GE(notices.load(), 1);
     EXPECT_LE(notices.load(), 2 + int(tenths));
+    EXPECT_GT(checkedAtFirst.load(), 0u);
+    EXPECT_LT(checkedAtFirst.load(), doc.GetLineCount())
+        << "the first notice comes during the pass";
 }
