@@ -270,6 +270,8 @@ TEST(LineIndex, AppendExamples)
          "a\n",
          {3, 5},
          false},
+        {"EF BB BF after a zero unit is no mark", "", std::string("\0\0\xEF\xBB\xBF" "a\n", 7),
+         {0, 7}, false},
         {"not a UTF-8 mark",
          "\xEF\xBB",
          "\xBE"

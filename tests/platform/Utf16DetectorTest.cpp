@@ -325,6 +325,13 @@ TEST(Utf16Detector, Boundaries)
         {"two faults in seventeen wide units",
          le(std::u32string(8, U'\uA9C3') + U"\u4E80" + std::u32string(7, U'\uA9C3') + U"\u4E80\n"),
          Utf16Guess::Narrow},
+        {"one fault is not enough", le(U"\u4E80" + std::u32string(6, U'\uA9C3') + U"\n"),
+         Utf16Guess::Narrow},
+        // A lead byte followed by ASCII breaks UTF-8 (U+4EC3 is the bytes C3 4E).
+        {"interrupted sequences are faults",
+         le(U"\u4EC3" + std::u32string(7, U'\uA9C3') + U"\u4EC3" + std::u32string(7, U'\uA9C3') +
+            U"\n"),
+         Utf16Guess::LittleEndian},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(GuessUtf16(row.bytes.data(), row.bytes.size()), row.guess) << row.name;
