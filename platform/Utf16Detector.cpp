@@ -37,12 +37,14 @@ struct Reading {
     std::size_t latin = 0;      // of those, with a zero high byte
     std::size_t wide = 0;       // a high byte other than zero
     std::size_t asciiPairs = 0; // of those, both bytes isAsciiTextByte
+    std::size_t oneBlock = 0;   // of those, the most with one high byte 0x01-0x0F
 };
 
 Reading readUnits(const std::uint8_t* p, std::size_t units, bool bigEndian)
 {
     const std::size_t lowAt = bigEndian ? 1 : 0;
     Reading r;
+    std::size_t perHigh[16] = {};
     auto unitAt = [&](std::size_t i) {
         return std::uint16_t(p[2 * i + lowAt] | (p[2 * i + (1 - lowAt)] << 8));
     };
@@ -75,6 +77,11 @@ Reading readUnits(const std::uint8_t* p, std::size_t units, bool bigEndian)
         }
         if (high != 0) {
             ++r.wide;
+            // Narrow text has a line feed or a carriage return between two characters
+            // every other byte only in lines of one or two characters (as `yes` writes).
+            if (high < 16 && high != 0x0A && high != 0x0D) {
+                r.oneBlock = std::max(r.oneBlock, ++perHigh[high]);
+            }
             if (isAsciiTextByte(high) && isAsciiTextByte(std::uint8_t(u))) {
                 ++r.asciiPairs;
             }
@@ -136,7 +143,10 @@ bool showsUtf16(const Reading& r, std::size_t faults)
     }
     const bool latin = r.latin * 4 >= r.text;
     const bool otherScript = faults >= 2 && faults * 8 >= r.wide && r.asciiPairs * 4 <= r.wide * 3;
-    return latin || otherScript;
+    // A script of one block below U+1000 (Devanagari, Tamil): its units read as narrow
+    // text are ASCII letters with a control byte between each two.
+    const bool oneScriptBlock = r.wide >= 16 && r.oneBlock * 4 >= r.wide * 3;
+    return latin || otherScript || oneScriptBlock;
 }
 
 } // namespace

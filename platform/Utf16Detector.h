@@ -13,7 +13,9 @@
 //        signs with a zero high byte;
 //      another script: read as narrow text, the bytes break UTF-8 (or hold controls) at
 //        least once per eight units whose high byte is not zero, and at most three in four
-//        of those units are two ASCII characters side by side.
+//        of those units are two ASCII characters side by side;
+//      a script of one block below U+1000 other than U+0A00 and U+0D00: at least three in
+//        four of at least 16 units whose high byte is not zero share one high byte.
 //
 // Zero bytes themselves are no evidence either way: a writer that died leaves a run of
 // them, a crash pads with "\n\0", a command writes "\0" between names. Read as narrow text,

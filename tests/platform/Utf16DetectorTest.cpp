@@ -58,8 +58,8 @@ std::string utf16(const std::u32string& text, bool bigEndian)
     return out;
 }
 
-enum class Script { Ascii, Latin, Cyrillic, Greek, Cjk, Japanese, Hangul, Emoji, Mixed };
-constexpr int ScriptCount = 9;
+enum class Script { Ascii, Latin, Cyrillic, Greek, Cjk, Japanese, Hangul, Emoji, Devanagari, Mixed };
+constexpr int ScriptCount = 10;
 
 char32_t letter(std::mt19937& rng, Script script)
 {
@@ -83,6 +83,8 @@ char32_t letter(std::mt19937& rng, Script script)
         return char32_t(0xAC00 + rng() % 11172);
     case Script::Emoji:
         return char32_t(0x1F600 + rng() % 80);
+    case Script::Devanagari: // letters and vowel signs
+        return rng() % 3 == 0 ? char32_t(0x93E + rng() % 15) : char32_t(0x915 + rng() % 37);
     case Script::Mixed:
         break;
     }
@@ -328,6 +330,25 @@ TEST(Utf16Detector, Boundaries)
         {"one fault is not enough", le(U"\u4E80" + std::u32string(6, U'\uA9C3') + U"\n"),
          Utf16Guess::Narrow},
         // A lead byte followed by ASCII breaks UTF-8 (U+4EC3 is the bytes C3 4E).
+        // Units of one block below U+1000 read as ASCII with a control byte between: three in
+        // four of sixteen such units are one script (U+0924 is the bytes 24 09, "$\t").
+        {"twelve of sixteen units in one block",
+         le(std::u32string(12, U'\u0924') + std::u32string(4, U'\u6261') + U"\n"),
+         Utf16Guess::LittleEndian},
+        {"eleven of sixteen units in one block",
+         le(std::u32string(11, U'\u0924') + std::u32string(5, U'\u6261') + U"\n"),
+         Utf16Guess::Narrow},
+        {"fifteen units in one block are too few", le(std::u32string(15, U'\u0924') + U"\n"),
+         Utf16Guess::Narrow},
+        {"lines of one character",
+         [] {
+             std::string yes;
+             for (int i = 0; i < 40; ++i) {
+                 yes += "y\n";
+             }
+             return yes + std::string("\n\0", 2);
+         }(),
+         Utf16Guess::Narrow},
         {"interrupted sequences are faults",
          le(U"\u4EC3" + std::u32string(7, U'\uA9C3') + U"\u4EC3" + std::u32string(7, U'\uA9C3') +
             U"\n"),
