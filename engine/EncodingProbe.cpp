@@ -9,7 +9,8 @@ void EncodingProbe::reset()
     m_zeros = 0;
     m_window.clear();
     m_utf16 = false;
-    m_bom = false;
+    m_bigEndian = false;
+    m_markBytes = 0;
     m_final = false;
 }
 
@@ -45,14 +46,29 @@ void EncodingProbe::feed(const std::uint8_t* bytes, std::size_t n)
 
 void EncodingProbe::decide()
 {
-    if (m_zeros == 0 && m_window.size() >= 2 && m_window[0] == 0xFF && m_window[1] == 0xFE) {
+    m_final = true;
+    m_markBytes = 0;
+    const std::vector<std::uint8_t>& w = m_window;
+    if (m_zeros == 0 && w.size() >= 2 && w[0] == 0xFF && w[1] == 0xFE) {
         m_utf16 = true;
-        m_bom = true;
-        m_final = true;
+        m_bigEndian = false;
+        m_markBytes = 2;
         return;
     }
-    const std::size_t size = std::min(m_window.size(), WindowBytes);
-    std::uint32_t tests = quill::IS_TEXT_UNICODE_UNICODE_MASK;
-    m_utf16 = quill::IsTextUnicode(m_window.data(), size, &tests) == 1;
-    m_final = m_window.size() >= WindowBytes;
+    if (m_zeros == 0 && w.size() >= 2 && w[0] == 0xFE && w[1] == 0xFF) {
+        m_utf16 = true;
+        m_bigEndian = true;
+        m_markBytes = 2;
+        return;
+    }
+    if (m_zeros == 0 && w.size() >= 3 && w[0] == 0xEF && w[1] == 0xBB && w[2] == 0xBF) {
+        m_utf16 = false;
+        m_bigEndian = false;
+        m_markBytes = 3;
+        return;
+    }
+    const quill::Utf16Guess guess = quill::GuessUtf16(w.data(), std::min(w.size(), WindowBytes));
+    m_utf16 = guess != quill::Utf16Guess::Narrow;
+    m_bigEndian = guess == quill::Utf16Guess::BigEndian;
+    m_final = w.size() >= WindowBytes;
 }

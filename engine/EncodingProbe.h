@@ -1,10 +1,13 @@
 #pragma once
 
-// Decides whether a file is UTF-16 little-endian or narrow text from its first bytes, fed
-// in any pieces from offset 0 on. The answer depends only on the bytes, never on how they
-// were split, so an index built from appends equals one built from the whole file.
+// Decides from a file's first bytes, fed in any pieces from offset 0 on, whether it is
+// UTF-16 (of which byte order) or narrow text, and whether a byte-order mark comes first.
+// The answer depends only on the bytes, never on how they were split, so an index built
+// from appends equals one built from the whole file.
 //
-//  - FF FE at offset 0 (the byte-order mark): UTF-16, final.
+//  - A byte-order mark at offset 0 decides at once, final: FF FE UTF-16 little-endian,
+//    FE FF UTF-16 big-endian, EF BB BF UTF-8. The mark is no text: the first line starts
+//    after it.
 //  - Otherwise a leading run of zero bytes is passed over (a copytruncate rotation leaves
 //    one before the writer's next line; it says nothing about the text), and the first
 //    WindowBytes bytes after it go to the UTF-16 test (platform/Utf16Detector.h). The run
@@ -29,8 +32,11 @@ class EncodingProbe {
     void feed(const std::uint8_t* bytes, std::size_t n);
 
     bool utf16() const { return m_utf16; }
-    // The file begins with FF FE: its first line starts at offset 2.
-    bool byteOrderMark() const { return m_bom; }
+    // UTF-16 with the high byte of each unit first.
+    bool bigEndian() const { return m_bigEndian; }
+    // The bytes of the byte-order mark the file begins with (0, 2 or 3): its first line
+    // starts after them. Three is the UTF-8 mark, and says the narrow text is UTF-8.
+    std::size_t markBytes() const { return m_markBytes; }
     bool final() const { return m_final; }
 
     // What was fed so far, for indexing it again: zeroRun() zero bytes, then window().
@@ -45,6 +51,7 @@ class EncodingProbe {
     std::uint64_t m_zeros = 0;
     std::vector<std::uint8_t> m_window;
     bool m_utf16 = false;
-    bool m_bom = false;
+    bool m_bigEndian = false;
+    std::size_t m_markBytes = 0;
     bool m_final = false;
 };

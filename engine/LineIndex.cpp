@@ -21,16 +21,16 @@ void LineIndex::reset()
     m_decided = false;
     m_utf16 = false;
     m_bigEndian = false;
-    m_skipBom = false;
+    m_markBytes = 0;
     m_halfUnit = false;
     m_lowByte = 0;
 }
 
-void LineIndex::chooseEncoding(bool utf16, bool bigEndian, bool skipBom)
+void LineIndex::chooseEncoding(bool utf16, bool bigEndian, std::size_t markBytes)
 {
     m_utf16 = utf16;
     m_bigEndian = utf16 && bigEndian;
-    m_skipBom = skipBom;
+    m_markBytes = markBytes;
     m_decided = true;
     m_probe.release();
 }
@@ -386,9 +386,11 @@ LineIndex::AppendOutcome LineIndex::append(const std::uint8_t* bytes, std::size_
         const std::uint64_t zeroRun = m_probe.zeroRun();
         const std::size_t windowBytes = m_probe.window().size();
         m_probe.feed(bytes, n);
-        if (m_probe.utf16() != m_utf16 || m_probe.byteOrderMark() != m_skipBom) {
+        if (m_probe.utf16() != m_utf16 || m_probe.bigEndian() != m_bigEndian ||
+            m_probe.markBytes() != m_markBytes) {
             m_utf16 = m_probe.utf16();
-            m_skipBom = m_probe.byteOrderMark();
+            m_bigEndian = m_probe.bigEndian();
+            m_markBytes = m_probe.markBytes();
             if (m_end > 0) {
                 reindexProbed(zeroRun, windowBytes);
                 outcome = AppendOutcome::Reindexed;
@@ -423,8 +425,9 @@ void LineIndex::reindexProbed(std::uint64_t zeroRun, std::size_t windowBytes)
 
 void LineIndex::scan(const std::uint8_t* p, const std::uint8_t* e)
 {
-    if (m_skipBom && m_end < 2) {
-        const auto skip = std::min<std::ptrdiff_t>(e - p, std::ptrdiff_t(2 - m_end));
+    if (m_end < FileOffset(m_markBytes)) {
+        const auto skip =
+            std::min<std::ptrdiff_t>(e - p, std::ptrdiff_t(FileOffset(m_markBytes) - m_end));
         m_end += skip;
         p += skip;
     }

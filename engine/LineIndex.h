@@ -8,8 +8,10 @@
 //  - UTF-16 little-endian: a line is a run of code units ending with the unit 0x000A, units
 //    counted from offset 0 (a byte-order mark FF FE is one unit, and the first line starts
 //    after it). A 0x0A byte anywhere else (U+4E0A is the bytes 0A 4E) ends nothing.
-//  - UTF-16 big-endian (only when chosen): the same with the unit's bytes the other way
-//    round, the line feed being the bytes 00 0A at an even offset.
+//  - UTF-16 big-endian: the same with the unit's bytes the other way round, the line feed
+//    being the bytes 00 0A at an even offset, the mark FE FF.
+// A UTF-8 byte-order mark (EF BB BF) is no text either: the first line starts at offset 3.
+// Offsets stay the file's own in every case.
 // An encoding chosen by the user (chooseEncoding) is final from the first byte on.
 // While the decision is provisional (fewer than a window's bytes seen) every append may
 // change it; the lines seen so far are then indexed again in the new encoding, and append
@@ -64,9 +66,9 @@ class LineIndex {
 
     // After reset(), before the first append: the lines follow this encoding, final from
     // now on, instead of the one the first bytes would suggest (engine/EncodingProbe.h).
-    // utf16: 16-bit units, bigEndian their byte order; skipBom: the first two bytes are a
-    // byte-order mark, not text.
-    void chooseEncoding(bool utf16, bool bigEndian, bool skipBom);
+    // utf16: 16-bit units, bigEndian their byte order; markBytes: the file begins with a
+    // byte-order mark of this many bytes (2 in UTF-16, 3 in UTF-8, else 0), not text.
+    void chooseEncoding(bool utf16, bool bigEndian, std::size_t markBytes);
 
     // Extends the index with the bytes that follow end().
     AppendOutcome append(const std::uint8_t* bytes, std::size_t n);
@@ -85,14 +87,16 @@ class LineIndex {
     // appendLineStarts may be used now.
     bool acceptsLineStarts() const
     {
-        return m_decided && !m_overflow && !m_halfUnit && !(m_skipBom && m_end < 2) &&
+        return m_decided && !m_overflow && !m_halfUnit && m_end >= FileOffset(m_markBytes) &&
                !(m_utf16 && m_end % 2 != 0);
     }
 
     // The encoding the lines follow (narrow until the first bytes say otherwise).
     bool isUtf16() const { return m_utf16; }
-    // The units are big-endian (chosen UTF-16 BE).
+    // The units are big-endian.
     bool isBigEndian() const { return m_bigEndian; }
+    // The byte-order mark before the first line: 0, 2 (UTF-16) or 3 (UTF-8) bytes.
+    std::size_t markBytes() const { return m_markBytes; }
     // The encoding can no longer change.
     bool encodingFinal() const { return m_decided; }
 
@@ -172,7 +176,7 @@ class LineIndex {
     bool m_decided = false;     // the encoding is final
     bool m_utf16 = false;
     bool m_bigEndian = false;
-    bool m_skipBom = false;     // the first two bytes are the byte-order mark
+    std::size_t m_markBytes = 0; // the byte-order mark's bytes before the first line
     bool m_halfUnit = false;    // UTF-16: end() is odd, m_lowByte is the unit's first byte
                                 // (its high byte in big-endian)
     std::uint8_t m_lowByte = 0;

@@ -262,17 +262,25 @@ void LogDocument::RestartIndex()
     if (m_openEncoding == quill::TextEncoding::Automatic) {
         return;
     }
-    // A byte-order mark of the chosen UTF-16 is not text.
-    bool skipBom = false;
-    if (quill::isUtf16(m_openEncoding)) {
+    // A byte-order mark of the chosen encoding is not text.
+    std::size_t markBytes = 0;
+    const bool utf8 =
+        m_openEncoding == quill::TextEncoding::Utf8 ||
+        (m_openEncoding == quill::TextEncoding::Locale && quill::narrowCharset().isUtf8);
+    if (quill::isUtf16(m_openEncoding) || utf8) {
         quill::ReadOnlyFile head = quill::ReadOnlyFile::open(m_nativePath);
-        std::uint8_t mark[2] = {0, 0};
-        const bool big = m_openEncoding == quill::TextEncoding::Utf16Be;
-        skipBom = head.isOpen() && head.readAt(mark, 2, 0) == 2 &&
-                  mark[0] == (big ? 0xFE : 0xFF) && mark[1] == (big ? 0xFF : 0xFE);
+        std::uint8_t mark[3] = {0, 0, 0};
+        const std::int64_t got = head.isOpen() ? head.readAt(mark, 3, 0) : 0;
+        if (m_openEncoding == quill::TextEncoding::Utf16Le) {
+            markBytes = got >= 2 && mark[0] == 0xFF && mark[1] == 0xFE ? 2 : 0;
+        } else if (m_openEncoding == quill::TextEncoding::Utf16Be) {
+            markBytes = got >= 2 && mark[0] == 0xFE && mark[1] == 0xFF ? 2 : 0;
+        } else {
+            markBytes = got == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF ? 3 : 0;
+        }
     }
     m_index.chooseEncoding(quill::isUtf16(m_openEncoding),
-                           m_openEncoding == quill::TextEncoding::Utf16Be, skipBom);
+                           m_openEncoding == quill::TextEncoding::Utf16Be, markBytes);
 }
 
 bool LogDocument::IndexingStopRequested()
@@ -575,7 +583,11 @@ quill::TextEncoding LogDocument::Form() const
     if (m_openEncoding != quill::TextEncoding::Automatic) {
         return m_openEncoding;
     }
-    return m_index.isUtf16() ? quill::TextEncoding::Utf16Le : quill::TextEncoding::Locale;
+    if (m_index.isUtf16()) {
+        return m_index.isBigEndian() ? quill::TextEncoding::Utf16Be : quill::TextEncoding::Utf16Le;
+    }
+    // A UTF-8 byte-order mark says what the text is, whatever the locale's set.
+    return m_index.markBytes() == 3 ? quill::TextEncoding::Utf8 : quill::TextEncoding::Locale;
 }
 
 bool LogDocument::IsUtf16() const

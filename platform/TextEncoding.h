@@ -11,7 +11,8 @@
 
 namespace quill {
 
-// Automatic: decided from the file's first bytes (UTF-16 LE or the locale's set).
+// Automatic: decided from the file's first bytes: a byte-order mark (UTF-16 LE or BE,
+// UTF-8), else UTF-16 where the bytes show it (either order), else the locale's set.
 // The values are stored (the recent-file list): append only, never renumber.
 enum class TextEncoding : std::uint8_t {
     Automatic = 0,

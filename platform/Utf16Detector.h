@@ -1,30 +1,44 @@
 #pragma once
 
-// The UTF-16 test for a file's first bytes, modelled on the platform test IsTextUnicode
-// with the tests of IS_TEXT_UNICODE_UNICODE_MASK. Thread-safe, no state.
+// Whether a file's first bytes, which carry no byte-order mark, are UTF-16 text, and in which
+// byte order. Thread-safe, no state.
+//
+// Narrow text is the answer unless the bytes read as UTF-16 show real evidence of it, all of:
+//  - a line feed as a code unit (0A 00 little-endian, 00 0A big-endian, at an even offset);
+//  - hardly any unit that no text holds: lone surrogates, C0 and C1 controls other than the
+//    blanks, BEL, BS and ESC, private-use units, noncharacters (at most one unit in 64);
+//  - at least MinTextUnits units that are neither blank nor zero;
+//  - and one of two signatures that narrow text with zero bytes in it cannot give:
+//      Latin: at least a quarter of those units are ASCII or Latin-1 letters, digits or
+//        signs with a zero high byte;
+//      another script: read as narrow text, the bytes break UTF-8 (or hold controls) at
+//        least once per eight units whose high byte is not zero, and at most three in four
+//        of those units are two ASCII characters side by side;
+//      a script of one block below U+1000 other than U+0A00 and U+0D00: at least three in
+//        four of at least 16 units whose high byte is not zero share one high byte.
+//
+// Zero bytes themselves are no evidence either way: a writer that died leaves a run of
+// them, a crash pads with "\n\0", a command writes "\0" between names. Read as narrow text,
+// the bytes are judged with every zero byte and a blank directly before one left out, so
+// such padding anywhere, at odd or even offsets, never breaks narrow text. Zero units count
+// for neither reading. A trailing odd byte and a high surrogate cut at the end are ignored
+// (a writer in the middle of a character).
 
 #include <cstddef>
 #include <cstdint>
 
 namespace quill {
 
-constexpr std::uint32_t IS_TEXT_UNICODE_ASCII16 = 0x0001;
-constexpr std::uint32_t IS_TEXT_UNICODE_STATISTICS = 0x0002;
-constexpr std::uint32_t IS_TEXT_UNICODE_CONTROLS = 0x0004;
-constexpr std::uint32_t IS_TEXT_UNICODE_SIGNATURE = 0x0008;
-constexpr std::uint32_t IS_TEXT_UNICODE_UNICODE_MASK = 0x000F;
+enum class Utf16Guess : std::uint8_t {
+    Narrow,
+    LittleEndian,
+    BigEndian,
+};
 
-// Applies the requested tests (*tests; all four when tests is null) to the first code
-// units of the bytes read as UTF-16 little-endian and returns 1 when one of them passed,
-// else 0. *tests receives the tests that passed.
-//   ASCII16:    every unit other than zero is a 7-bit character (0x01-0x7F), and there is one;
-//   STATISTICS: more than half of the units other than zero lie below 0x100 (Latin letters);
-//   CONTROLS:   a unit is CR, LF, TAB, blank or the ideographic space U+3000;
-//   SIGNATURE:  the bytes begin with FF FE.
-// Fewer than two bytes give 0. A trailing odd byte (a writer in the middle of a character)
-// is ignored instead of failing the test. Zero units count neither way: a run of zero bytes
-// (what a copytruncate rotation leaves before the writer's next line) is as likely in a
-// narrow file as in a wide one.
-int IsTextUnicode(const void* bytes, std::size_t size, std::uint32_t* tests);
+// Only the first units are looked at; a window of a few thousand tells text from text.
+constexpr std::size_t Utf16GuessMaxUnits = 4096;
+constexpr std::size_t MinTextUnits = 6;
+
+Utf16Guess GuessUtf16(const void* bytes, std::size_t size);
 
 } // namespace quill

@@ -6,12 +6,16 @@
 
 #include "engine/LineFilter.h"
 #include "engine/LineIndex.h"
+#include "engine/LogSource.h"
 
 #include <gtest/gtest.h>
 
 #include <iconv.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <random>
+#include <thread>
 
 using namespace quilltest;
 using quill::TextEncoding;
@@ -85,10 +89,10 @@ TEST(ChosenEncoding, BigEndianIndexEqualsTheModelInAnySplit)
             text += units[random() % 8];
         }
         const bool bom = random() % 3 == 0;
-        const std::string bytes = (bom ? std::string("\xFE\xFF") : std::string()) + bigEndian(text) +
-                                  (random() % 4 == 0 ? "\x00" : "");
+        const std::string bytes = (bom ? std::string("\xFE\xFF") : std::string()) +
+                                  bigEndian(text) + (random() % 4 == 0 ? "\x00" : "");
         LineIndex index;
-        index.chooseEncoding(true, true, bom);
+        index.chooseEncoding(true, true, bom ? 2 : 0);
         for (std::size_t at = 0; at < bytes.size();) {
             const std::size_t n = std::min<std::size_t>(1 + random() % 9, bytes.size() - at);
             ASSERT_EQ(index.append(reinterpret_cast<const std::uint8_t*>(bytes.data() + at), n),
@@ -134,10 +138,13 @@ class ChosenEncodingTest : public ::testing::TestWithParam<int> {
 
 TEST_P(ChosenEncodingTest, EveryEncodingAgainstIconvWithFindCopyAndFilter)
 {
+    // Automatic with a byte-order mark: the mark decides, and it is no text.
     const struct {
         TextEncoding encoding;
         const char* iconvName;
         const char16_t* sample; // what the set can hold
+        const char* mark = "";
+        TextEncoding form = encoding;
     } cases[] = {
         {TextEncoding::Utf8, "UTF-8", u"caf\u00E9 \u20AC \u4E0A \U0001F600"},
         {TextEncoding::Utf16Le, "UTF-16LE", u"caf\u00E9 \u20AC \u0A41\u410A \U0001F600"},
@@ -145,9 +152,18 @@ TEST_P(ChosenEncodingTest, EveryEncodingAgainstIconvWithFindCopyAndFilter)
         {TextEncoding::Latin1, "ISO-8859-1", u"caf\u00E9 \u00A4 \u00FF"},
         {TextEncoding::Latin9, "ISO-8859-15", u"caf\u00E9 \u20AC \u0153"},
         {TextEncoding::Windows1252, "CP1252", u"caf\u00E9 \u20AC \u2019"},
+        {TextEncoding::Automatic, "UTF-16BE", u"caf\u00E9 \u20AC \u0A41\u410A \U0001F600",
+         "\xFE\xFF", TextEncoding::Utf16Be},
+        {TextEncoding::Automatic, "UTF-16LE", u"caf\u00E9 \u20AC \u0A41\u410A \U0001F600",
+         "\xFF\xFE", TextEncoding::Utf16Le},
+        {TextEncoding::Automatic, "UTF-8", u"caf\u00E9 \u20AC \u4E0A \U0001F600", "\xEF\xBB\xBF",
+         TextEncoding::Utf8},
+        {TextEncoding::Utf8, "UTF-8", u"caf\u00E9 \u20AC \u4E0A \U0001F600", "\xEF\xBB\xBF"},
+        {TextEncoding::Utf16Be, "UTF-16BE", u"caf\u00E9 \u20AC \u0A41\u410A \U0001F600",
+         "\xFE\xFF"},
     };
     const auto& c = cases[GetParam()];
-    SCOPED_TRACE(c.iconvName);
+    SCOPED_TRACE(std::string(c.iconvName) + (*c.mark != 0 ? " with its mark" : ""));
     std::mt19937 random(GetParam());
     std::vector<std::u16string> lines;
     std::u16string text;
@@ -157,15 +173,21 @@ TEST_P(ChosenEncodingTest, EveryEncodingAgainstIconvWithFindCopyAndFilter)
         for (unsigned k = random() % 5; k > 0; --k) {
             line += words[random() % 5] + u" ";
         }
+        if (l == 0) {
+            line = u"ok " + line; // right after a mark, if any
+        }
         lines.push_back(line);
         text += line + (random() % 5 == 0 ? u"\r\n" : u"\n");
     }
     const std::string path = settings.dir.file("encoded.log");
-    writeFile(path, viaIconv(text, c.iconvName));
+    const std::string mark = c.mark;
+    writeFile(path, mark + viaIconv(text, c.iconvName));
     doc.SetEncoding(c.encoding);
     ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
     doc.StopWatching();
-    EXPECT_EQ(doc.Form(), c.encoding);
+    EXPECT_EQ(doc.Form(), c.form);
+    // Offsets stay the file's own: the first line starts after the mark.
+    EXPECT_EQ(doc.LineStart(0), FileOffset(mark.size()));
     ASSERT_EQ(doc.GetLineCount(), lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         ASSERT_EQ(doc.GetLine(LineNumber(i)), lines[i]) << "line " << i;
@@ -192,16 +214,23 @@ TEST_P(ChosenEncodingTest, EveryEncodingAgainstIconvWithFindCopyAndFilter)
     }
     EXPECT_EQ(got, want);
 
-    // Copy of three whole lines.
+    // Copy of three whole lines, and of the first.
     doc.SetSelection(10, 12, 0, -1);
     EXPECT_EQ(doc.GetSelectedText(), lines[10] + u"\r\n" + lines[11] + u"\r\n" + lines[12]);
+    doc.SetSelection(0, 0, 0, -1);
+    EXPECT_EQ(doc.GetSelectedText(), lines[0]);
+    // Find of the first line's first word lands on its first column.
+    doc.SetFindPosition(0, 0);
+    ASSERT_TRUE(doc.Find(u"ok ", true, 0));
+    EXPECT_EQ(doc.GetSelection().startLine, 0u);
+    EXPECT_EQ(doc.GetSelection().startCol, 0);
 
     // The filter: a literal of the sample, and a regular expression.
     LineFilter filter(doc, nullptr);
     const std::u16string sample(c.sample);
-    for (const FilterTerm& term : {FilterTerm{sample, true, false, false},
-                                   FilterTerm{u"caf\u00E9 ", false, false, false},
-                                   FilterTerm{u"^ok\\s", false, false, true}}) {
+    for (const FilterTerm& term :
+         {FilterTerm{sample, true, false, false}, FilterTerm{u"caf\u00E9 ", false, false, false},
+          FilterTerm{u"^ok\\s", false, false, true}}) {
         ASSERT_TRUE(filter.SetFilter(FilterSet{term, {}}).empty());
         ASSERT_TRUE(filter.WaitIdle());
         filter.Collect();
@@ -228,7 +257,7 @@ TEST_P(ChosenEncodingTest, EveryEncodingAgainstIconvWithFindCopyAndFilter)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Encodings, ChosenEncodingTest, ::testing::Range(0, 6));
+INSTANTIATE_TEST_SUITE_P(Encodings, ChosenEncodingTest, ::testing::Range(0, 11));
 
 TEST(ChosenEncoding, ABigEndianByteOrderMarkIsNotText)
 {
@@ -242,11 +271,14 @@ TEST(ChosenEncoding, ABigEndianByteOrderMarkIsNotText)
     doc.StopWatching();
     ASSERT_EQ(doc.GetLineCount(), 2u);
     EXPECT_EQ(doc.GetLine(0), u"one");
-    // Automatic again: the same bytes are not UTF-16 little-endian lines of "one".
+    // Automatic: the mark says big-endian, and the lines are the same.
     doc.SetEncoding(TextEncoding::Automatic);
     ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
     doc.StopWatching();
-    EXPECT_NE(doc.GetLine(0), u"one");
+    EXPECT_EQ(doc.Form(), TextEncoding::Utf16Be);
+    ASSERT_EQ(doc.GetLineCount(), 2u);
+    EXPECT_EQ(doc.GetLine(0), u"one");
+    EXPECT_EQ(doc.GetLine(1), u"two");
 }
 
 // A large file is indexed in pieces on several threads: big-endian units there too.
@@ -298,4 +330,74 @@ TEST(ChosenEncoding, ABigEndianCarriageReturnAtTheEndWaitsForTheNextUnit)
     EXPECT_EQ(doc.GetLine(1), u"ab\u240Dx");
     append(u"\n");
     EXPECT_EQ(doc.GetLine(1), u"ab\u240Dx");
+}
+
+// Zero bytes in narrow text, as a crash pads a log ("\n\0" at an even offset) or a command
+// writes them between names, under Automatic: a file opened whole, and the same bytes
+// arriving through a pipe in pieces, show the text's own lines, never UTF-16.
+TEST(ChosenEncoding, ZeroBytesInALogOrACommandsOutputLeaveItNarrow)
+{
+    std::string log;
+    for (int i = 0; i < 41; ++i) {
+        log += "2026-12-09 23:1" + std::to_string(i % 10) + ":04 worker " + std::to_string(i) +
+               " finished\n";
+    }
+    const std::string padded = log.substr(0, 48) + std::string("\n\0", 2) + log.substr(48, 400) +
+                               std::string("name\0other\0", 11) + log.substr(448) +
+                               std::string(" \0\t\0", 4);
+    // The model: the bytes as ASCII, cut at each line feed.
+    std::vector<std::u16string> want{u""};
+    for (char c : padded) {
+        if (c == '\n') {
+            want.emplace_back();
+        } else {
+            want.back() += char16_t(std::uint8_t(c));
+        }
+    }
+    if (want.back().empty()) {
+        want.pop_back();
+    }
+    auto expectLines = [&](LogDocument& doc, const char* what) {
+        EXPECT_EQ(doc.Form(), TextEncoding::Locale) << what;
+        ASSERT_EQ(doc.GetLineCount(), want.size()) << what;
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            ASSERT_EQ(doc.GetLine(LineNumber(i)), want[i]) << what << " line " << i;
+        }
+    };
+
+    TestSettings settings;
+    FakeHost host;
+    LogDocument file{&host, settings.store};
+    const std::string path = settings.dir.file("padded.log");
+    writeFile(path, padded);
+    ASSERT_TRUE(file.OnOpenDocument(u16(path)));
+    file.StopWatching();
+    expectLines(file, "file");
+
+    LogDocument piped{&host, settings.store};
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int error = 0;
+    SourceOptions options;
+    options.folder = settings.dir.file("spool");
+    options.reserveBytes = 0;
+    auto source = LogSource::FollowStream(fds[0], u"command", options, error);
+    ::close(fds[0]);
+    ASSERT_TRUE(source) << error;
+    ASSERT_TRUE(piped.OpenSource(std::move(source)));
+    std::mt19937 random(37);
+    for (std::size_t at = 0; at < padded.size();) {
+        const std::size_t n = std::min<std::size_t>(1 + random() % 90, padded.size() - at);
+        ASSERT_EQ(::write(fds[1], padded.data() + at, n), ssize_t(n));
+        at += n;
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    }
+    ::close(fds[1]);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (piped.LineStart(piped.GetLineCount()) < FileOffset(padded.size()) &&
+           std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    expectLines(piped, "pipe");
+    piped.OnCloseDocument();
 }

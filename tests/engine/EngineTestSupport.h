@@ -149,21 +149,30 @@ struct ModelFile {
     std::vector<std::u16string> lines; // as GetLine shows them
 };
 
-inline ModelFile modelFile(const std::string& bytes, bool utf16)
+// bigEndian: UTF-16 with the high byte first. A byte-order mark of the encoding (FF FE,
+// FE FF, or EF BB BF in narrow text) is no text: the first line starts after it.
+inline ModelFile modelFile(const std::string& bytes, bool utf16, bool bigEndian = false)
 {
     ModelFile model;
     std::u16string text;
     std::vector<std::int64_t> offsets; // byte offset of each character of text
     std::size_t pos = 0;
     if (utf16) {
-        if (bytes.size() >= 2 && std::uint8_t(bytes[0]) == 0xFF && std::uint8_t(bytes[1]) == 0xFE) {
+        const std::uint8_t first = bigEndian ? 0xFE : 0xFF;
+        if (bytes.size() >= 2 && std::uint8_t(bytes[0]) == first &&
+            std::uint8_t(bytes[1]) == (first ^ 1)) {
             pos = 2;
         }
+        const std::size_t high = bigEndian ? 0 : 1;
         for (; pos + 1 < bytes.size(); pos += 2) {
-            text += char16_t(std::uint8_t(bytes[pos]) | (std::uint8_t(bytes[pos + 1]) << 8));
+            text += char16_t(std::uint8_t(bytes[pos + 1 - high]) |
+                             (std::uint8_t(bytes[pos + high]) << 8));
             offsets.push_back(std::int64_t(pos));
         }
     } else {
+        if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            pos = 3;
+        }
         for (; pos < bytes.size(); ++pos) {
             text += bytes[pos] == '\n' ? u'\n' : u'x'; // line feeds only; texts come below
             offsets.push_back(std::int64_t(pos));
@@ -190,7 +199,8 @@ inline ModelFile modelFile(const std::string& bytes, bool utf16)
     model.index.starts.push_back(std::int64_t(bytes.size()));
     if (!utf16) {
         // The narrow texts: the whole file decoded, then cut at its line feeds.
-        const std::u16string decoded = quill::narrowToUtf16(bytes);
+        const std::u16string decoded =
+            quill::narrowToUtf16(bytes.substr(bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0));
         raw.clear();
         std::size_t from = 0;
         while (from < decoded.size()) {
@@ -220,6 +230,16 @@ inline std::string utf16le(const std::u16string& text)
     for (char16_t c : text) {
         out += char(c & 0xFF);
         out += char(c >> 8);
+    }
+    return out;
+}
+
+inline std::string utf16be(const std::u16string& text)
+{
+    std::string out;
+    for (char16_t c : text) {
+        out += char(c >> 8);
+        out += char(c & 0xFF);
     }
     return out;
 }

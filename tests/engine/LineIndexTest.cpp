@@ -16,10 +16,11 @@ namespace {
 
 // Generated files whose encoding is known by construction, not by asking the code: narrow
 // text holds no zero byte outside a leading run (so no code unit can look like UTF-16),
-// and UTF-16 text has a byte-order mark or a line feed among its first units.
+// and UTF-16 text has a byte-order mark or begins with a line of Latin letters.
 struct Sample {
     std::string bytes;
     bool utf16 = false;
+    bool bigEndian = false;
 };
 
 std::string randomNarrow(std::mt19937& rng, std::size_t maxLength)
@@ -30,8 +31,9 @@ std::string randomNarrow(std::mt19937& rng, std::size_t maxLength)
     for (char& c : bytes) {
         c = alphabet[rng() % sizeof alphabet];
     }
-    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-        bytes[0] = 'a';
+    if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                              (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
+        bytes[0] = 'a'; // no byte-order mark
     }
     return bytes;
 }
@@ -64,22 +66,25 @@ std::string randomLog(std::mt19937& rng, std::size_t lines)
 
 Sample randomFile(std::mt19937& rng, int kind)
 {
-    switch (kind % 7) {
+    switch (kind % 9) {
     case 0:
         return {randomNarrow(rng, 4000), false};
     case 1: // any units after a byte-order mark, zero units too
         return {"\xFF\xFE" + utf16le(randomUtf16Text(rng, 3000)), true};
-    case 2: {
-        const std::u16string text = randomUtf16Text(rng, 3000);
-        return {utf16le(text), !text.empty()};
-    }
+    case 2:
+        return {utf16le(u"UTF-16 log\n" + randomUtf16Text(rng, 3000)), true};
     case 3:
         return {randomLog(rng, 2500 + rng() % 1000), false};
     case 4: // what a copytruncate rotation leaves: zero bytes, then the writer's lines
         return {std::string(rng() % 10000, '\0') + randomLog(rng, 50), false};
     case 5:
-        return {std::string(2 * (rng() % 5000), '\0') + utf16le(u"x\n" + randomUtf16Text(rng, 300)),
+        return {std::string(2 * (rng() % 5000), '\0') +
+                    utf16le(u"UTF-16 log\n" + randomUtf16Text(rng, 300)),
                 true};
+    case 6: // the big-endian mark, then any units
+        return {"\xFE\xFF" + utf16be(randomUtf16Text(rng, 3000)), true, true};
+    case 7: // the UTF-8 mark before narrow text
+        return {"\xEF\xBB\xBF" + (rng() % 2 ? randomLog(rng, 40) : randomNarrow(rng, 30)), false};
     default: // tiny files: the byte-order mark and code units arriving in pieces
         return rng() % 2 ? Sample{randomNarrow(rng, 6), false}
                          : Sample{"\xFF\xFE" + utf16le(randomUtf16Text(rng, 2)) + "\n", true};
@@ -123,16 +128,18 @@ TEST(LineIndex, AnySplitEqualsTheWholeFileDecodedThenSplit)
     std::mt19937 rng(20261207);
     for (int round = 0; round < 400; ++round) {
         const Sample sample = randomFile(rng, round);
-        const ModelFile model = modelFile(sample.bytes, sample.utf16);
+        const ModelFile model = modelFile(sample.bytes, sample.utf16, sample.bigEndian);
         LineIndex whole;
         feed(whole, sample.bytes);
         EXPECT_EQ(whole.isUtf16(), sample.utf16) << "round " << round;
+        EXPECT_EQ(whole.isBigEndian(), sample.bigEndian) << "round " << round;
         expectIndex(whole, model.index, "whole");
         LineIndex pieces;
         for (const std::string& piece : randomSplit(rng, sample.bytes)) {
             feed(pieces, piece);
         }
         EXPECT_EQ(pieces.isUtf16(), sample.utf16) << "round " << round;
+        EXPECT_EQ(pieces.isBigEndian(), sample.bigEndian) << "round " << round;
         expectIndex(pieces, model.index, "pieces");
         if (HasFatalFailure()) {
             return;
@@ -154,6 +161,7 @@ TEST(LineIndex, TheFirstBytesDecideTheEncodingBeforeAnyLineIsSplit)
         std::string bytes;
         bool utf16;
         std::size_t lines;
+        bool bigEndian = false;
     };
     const Row rows[] = {
         {"U+4E0A, U+010A and Gurmukhi end no line",
@@ -163,16 +171,23 @@ TEST(LineIndex, TheFirstBytesDecideTheEncodingBeforeAnyLineIsSplit)
         {"4 KiB of zero bytes before narrow lines", std::string(4096, '\0') + lines, false, 40},
         {"an odd run of zero bytes longer than the window", std::string(9001, '\0') + lines, false,
          40},
-        {"zero bytes before UTF-16 lines", std::string(9000, '\0') + utf16le(u"a b\nc\n"), true, 2},
+        {"zero bytes before UTF-16 lines", std::string(9000, '\0') + utf16le(u"a line\nnext one\n"),
+         true, 2},
         {"an odd zero run ended by the next piece",
-         std::string("\0\0\0", 3) + "\x4E" + std::string("a\0\n\0b\0", 6), true, 2},
+         std::string("\0\0\0", 3) + "\x4E" + utf16le(u"abcdef\nb"), true, 2},
+        {"a narrow log with crash padding at an even offset",
+         lines.substr(0, 48) + std::string("\n\0", 2) + lines.substr(48), false, 41},
+        {"the big-endian mark, with units that hold 0A",
+         "\xFE\xFF" + utf16be(u"\u4E0A \u010A \u0A05\n\u0A0A\n"), true, 2, true},
+        {"the UTF-8 mark", "\xEF\xBB\xBF" + lines, false, 40},
     };
     for (const Row& row : rows) {
-        const ModelFile model = modelFile(row.bytes, row.utf16);
+        const ModelFile model = modelFile(row.bytes, row.utf16, row.bigEndian);
         ASSERT_EQ(model.index.starts.size(), row.lines + 1) << row.name;
         LineIndex whole;
         feed(whole, row.bytes);
         EXPECT_EQ(whole.isUtf16(), row.utf16) << row.name;
+        EXPECT_EQ(whole.isBigEndian(), row.bigEndian) << row.name;
         expectIndex(whole, model.index, row.name);
         LineIndex bytewise;
         for (char c : row.bytes) {
@@ -225,9 +240,9 @@ TEST(LineIndex, AppendExamples)
         {"single LF", "a\n", "\n", {0, 2, 3}, false},
         {"open line grows", "ab", "xy\nz", {0, 5, 6}, true},
         {"UTF-16 line feed completed by the next append",
-         std::string("a\0\n", 3),
+         utf16le(u"abcdef") + "\n",
          std::string("\0b\0", 3),
-         {0, 4, 6},
+         {0, 14, 16},
          true},
         {"65,535-byte first line: the next starts at 65,536",
          std::string(65535, 'x'),
@@ -245,9 +260,24 @@ TEST(LineIndex, AppendExamples)
         // FF FE after a zero unit is no mark: the zero unit stays the first line's start.
         {"FF FE after a zero unit, in one append",
          "",
-         std::string("\0\0\xFF\xFE", 4) + "abc\n",
-         {0, 8},
+         std::string("\0\0\xFF\xFE", 4) + utf16le(u"abcdef\nx"),
+         {0, 18, 20},
          true},
+        {"big-endian mark in two pieces", "\xFE", "\xFF" + utf16be(u"a"), {2, 4}, true},
+        {"UTF-8 mark in three pieces, then a line",
+         "\xEF\xBB",
+         "\xBF"
+         "a\n",
+         {3, 5},
+         false},
+        {"EF BB BF after a zero unit is no mark", "", std::string("\0\0\xEF\xBB\xBF" "a\n", 7),
+         {0, 7}, false},
+        {"not a UTF-8 mark",
+         "\xEF\xBB",
+         "\xBE"
+         "a\n",
+         {0, 5},
+         false},
     };
     for (const Row& row : rows) {
         LineIndex index;
@@ -467,13 +497,13 @@ TEST(LineIndex, WideBlocksKeepLongLinesAndMemoryStaysBounded)
 TEST(LineIndex, ClearingAtTheEndKeepsTheEncodingAndTheHalfOfAPendingUnit)
 {
     LineIndex index;
-    feed(index, std::string("a\0\n", 3));
+    feed(index, utf16le(u"abcdef\n") + std::string("a\0\n", 3));
     index.restartAtEnd();
     feed(index, std::string("\0b\0\n\0", 5));
     EXPECT_TRUE(index.isUtf16());
     ASSERT_EQ(index.lineCount(), 1u);
-    EXPECT_EQ(index.lineStart(0), 4);
-    EXPECT_EQ(index.end(), 8);
+    EXPECT_EQ(index.lineStart(0), 18);
+    EXPECT_EQ(index.end(), 22);
 }
 
 // Through the document: one open of the whole file, and an open of an empty file that
@@ -510,7 +540,7 @@ TEST(LineIndex, DocumentLinesFromAppendsEqualAnOpenOfTheWholeFile)
             }
         }
 
-        const ModelFile model = modelFile(bytes, sample.utf16);
+        const ModelFile model = modelFile(bytes, sample.utf16, sample.bigEndian);
         const LineNumber count = LineNumber(model.lines.size());
         ASSERT_EQ(whole.GetLineCount(), count) << "round " << round;
         ASSERT_EQ(grown.GetLineCount(), count) << "round " << round;
@@ -594,7 +624,8 @@ TEST(LineIndex, PiecesScannedApartEqualTheSequentialIndex)
                 starts.resize(had + n + 4);
                 starts.resize(had + LineIndex::findLineStarts(
                                         reinterpret_cast<const std::uint8_t*>(bytes.data()) + from,
-                                        n, utf16, std::uint32_t(from - at), starts.data() + had));
+                                        n, utf16, std::uint32_t(from - at), starts.data() + had,
+                                        index.isBigEndian()));
                 from += n;
             }
             index.appendLineStarts(FileOffset(to), starts.data(), starts.size());
@@ -604,7 +635,7 @@ TEST(LineIndex, PiecesScannedApartEqualTheSequentialIndex)
     };
     for (int round = 0; round < Rounds(200); ++round) {
         const Sample sample = randomFile(rng, round);
-        const ModelFile model = modelFile(sample.bytes, sample.utf16);
+        const ModelFile model = modelFile(sample.bytes, sample.utf16, sample.bigEndian);
         if (sample.bytes.size() < 9000 && round % 4 == 0) {
             for (std::size_t cut = 0; cut <= sample.bytes.size(); ++cut) {
                 const LineIndex index = scanInPieces(sample.bytes, sample.utf16, {cut});

@@ -751,6 +751,21 @@ TEST_F(MainFrameTest, EncodingMenuReadsTheFileAgainAndTheStatusBarSaysWhich)
     EXPECT_EQ(document->GetLine(0), u"caf\u00E9 \u0080");
 }
 
+// A big-endian file with its byte-order mark, under Automatic: the status bar names it, the
+// menu keeps Automatic ticked, and the lines read as written.
+TEST_F(MainFrameTest, ABigEndianMarkIsNamedInTheStatusBarUnderAutomatic)
+{
+    quilltest::writeFile(path, std::string("\xFE\xFF\0o\0n\0e\0\n\0t\0w\0o\0\n", 18));
+    createFrame();
+    frame->show();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    frame->updateCommandStates();
+    EXPECT_TRUE(frame->action(Command::ViewEncodingFirst)->isChecked());
+    EXPECT_EQ(frame->encodingPane()->text(), QStringLiteral("UTF-16 BE (automatic)"));
+    EXPECT_EQ(document->GetLine(0), u"one");
+    EXPECT_EQ(document->GetLine(1), u"two");
+}
+
 // A keyword that colours only its matches colours each of them, in every line, over the
 // colours of a whole-line keyword.
 TEST_F(MainFrameTest, MatchOnlyKeywordsColourTheirMatchesOverAWholeLineKeyword)
