@@ -74,6 +74,19 @@ struct Verdicts {
     bool operator==(const Verdicts&) const = default;
 };
 
+void PrintTo(const Verdicts& v, std::ostream* out)
+{
+    *out << "shown {";
+    for (LineNumber line : v.shown) {
+        *out << ' ' << line;
+    }
+    *out << " } undecided {";
+    for (LineNumber line : v.undecided) {
+        *out << ' ' << line;
+    }
+    *out << " }";
+}
+
 // The model: an include shows its matches and its undecided lines (marked); an exclude
 // hides its matches and keeps, marked, the lines it could not decide.
 Verdicts model(const std::string& bytes, bool include, char key, char unsure, bool exclude)
@@ -380,4 +393,109 @@ TEST(LineFilterCost, CollectStartsOverAfterAnUnannouncedReload)
     filter.Collect();
     EXPECT_EQ(verdicts(filter), (Verdicts{{0}, {}}));
     EXPECT_EQ(filter.GetProgress().total, 1u);
+}
+
+namespace {
+
+// A line of `length` bytes with `count` a's at distinct random places among b's: `(.*a){N}`
+// with N above `count` backtracks through about 2^count ways before it fails, each a scan of
+// the line, which PCRE2 counts as a handful of steps.
+std::string scatteredLine(std::mt19937& rng, std::size_t length, int count)
+{
+    std::string line(length, 'b');
+    for (int placed = 0; placed < count;) {
+        char& c = line[rng() % length];
+        if (c != 'a') {
+            c = 'a';
+            ++placed;
+        }
+    }
+    return line + '\n';
+}
+
+struct MixedLines {
+    std::string text;
+    std::vector<LineNumber> matching; // short lines that start with "ok"
+    std::vector<LineNumber> hard;     // long lines, one a short of a match
+};
+
+// For `^ok|(.*a){N}`: short lines with a few a's decide at once, a match when they start
+// with "ok"; the long lines cannot be decided in any time a line may take.
+MixedLines mixedLines(std::mt19937& rng, int count, int needed, std::size_t hardLength)
+{
+    MixedLines mixed;
+    for (int i = 0; i < count; ++i) {
+        const LineNumber line = LineNumber(i);
+        if (rng() % 3 == 0) {
+            mixed.text += scatteredLine(rng, hardLength, needed - 1);
+            mixed.hard.push_back(line);
+        } else if (rng() % 2 == 0) {
+            mixed.text += "ok " + scatteredLine(rng, 20 + rng() % 60, int(rng() % 7));
+            mixed.matching.push_back(line);
+        } else {
+            mixed.text += "no " + scatteredLine(rng, 20 + rng() % 60, int(rng() % 7));
+        }
+    }
+    return mixed;
+}
+
+} // namespace
+
+// `(.*a){24}` on lines of 10 kB with 23 a's takes PCRE2 seconds a line within any step limit
+// the plain code may use. Each such line ends undecided after its own short time, while the
+// short lines around it are judged; the lists keep the two apart. Stop, a new filter and
+// the filter's end are seen inside such a line, not after it: the bounds here only catch a
+// hang (the benchmark measures the latency).
+TEST(LineFilterCost, ACatastrophicPatternOnLongLinesIsUndecidedLineByLineAndStopsInside)
+{
+    std::mt19937 rng(37);
+    const FilterSet hard{{u"(.*a){24}", true, false, true}, {}};
+    {
+        SCOPED_TRACE("a mix of short lines and hard ones, through to the end");
+        const MixedLines mixed = mixedLines(rng, 90, 24, 10'000);
+        ASSERT_FALSE(mixed.hard.empty());
+        ASSERT_FALSE(mixed.matching.empty());
+        FedDocument fed;
+        fed.open(mixed.text);
+        LineFilter filter(fed.doc, nullptr);
+        filter.SetChunkLimits(LineNumber(1) + rng() % 40, FileOffset(1) << 20);
+        ASSERT_TRUE(filter.SetFilter(FilterSet{{u"^ok|(.*a){24}", true, false, true}, {}}).empty());
+        ASSERT_TRUE(filter.WaitIdle(std::chrono::seconds(30))) << "the pass never ended";
+        filter.Collect();
+        std::vector<LineNumber> shown;
+        std::set_union(mixed.matching.begin(), mixed.matching.end(), mixed.hard.begin(),
+                       mixed.hard.end(), std::back_inserter(shown));
+        EXPECT_EQ(verdicts(filter), (Verdicts{shown, mixed.hard}));
+        EXPECT_EQ(filter.GetUndecidedTerms(), 1u);
+    }
+    for (const std::size_t length : {std::size_t(10'000), std::size_t(3) << 20}) {
+        SCOPED_TRACE("only hard lines of " + std::to_string(length) + " bytes");
+        FedDocument fed;
+        std::string text;
+        for (int i = 0; i < (length > 100'000 ? 4 : 600); ++i) {
+            text += scatteredLine(rng, length, 23);
+        }
+        fed.open(text);
+        auto filter = std::make_unique<LineFilter>(fed.doc, nullptr);
+        ASSERT_TRUE(filter->SetFilter(hard).empty());
+        std::this_thread::sleep_for(milliseconds(30));
+        filter->Stop();
+        ASSERT_TRUE(filter->WaitIdle(milliseconds(3000))) << "Stop was not seen";
+        filter->Collect();
+        EXPECT_EQ(filter->GetProgress().state, FilterState::Stopped);
+        EXPECT_EQ(filter->GetMatches().size(), filter->GetUndecided().size());
+
+        // A new filter starts at once, however the old one was stuck.
+        filter->Resume();
+        ASSERT_TRUE(filter->SetFilter(hard).empty());
+        std::this_thread::sleep_for(milliseconds(30));
+        ASSERT_TRUE(filter->SetFilter(FilterSet{{u"b", true, false, false}, {}}).empty());
+        ASSERT_TRUE(filter->WaitIdle(milliseconds(3000))) << "the new filter waited";
+        filter->Collect();
+        EXPECT_TRUE(filter->GetUndecided().empty());
+
+        ASSERT_TRUE(filter->SetFilter(hard).empty());
+        std::this_thread::sleep_for(milliseconds(30));
+        EXPECT_LT(timed([&] { filter.reset(); }), milliseconds(3000)) << "the end waited";
+    }
 }
