@@ -741,9 +741,9 @@ TEST_F(FilterPaneTest, TheHeaderNeverCountsLinesTooComplexAsMatches)
             marked += rows()->isUndecided(row) ? 1 : 0;
         }
         const bool done = pane()->filter()->GetProgress().state == FilterState::Done;
-        const long matches = done ? numberBetween(header, QString(), QStringLiteral(" of "))
-                                  : numberBetween(header, QStringLiteral(", "),
-                                                  QStringLiteral(" match"));
+        const long matches =
+            done ? numberBetween(header, QString(), QStringLiteral(" of "))
+                 : numberBetween(header, QStringLiteral(", "), QStringLiteral(" match"));
         EXPECT_EQ(matches, long(rows()->rowCount() - marked)) << header.toStdString();
         if (marked > 0) {
             EXPECT_EQ(numberBetween(header, QStringLiteral(", "),
