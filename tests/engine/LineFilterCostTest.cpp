@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <random>
 #include <thread>
 
@@ -497,5 +498,120 @@ TEST(LineFilterCost, ACatastrophicPatternOnLongLinesIsUndecidedLineByLineAndStop
         ASSERT_TRUE(filter->SetFilter(hard).empty());
         std::this_thread::sleep_for(milliseconds(30));
         EXPECT_LT(timed([&] { filter.reset(); }), milliseconds(3000)) << "the end waited";
+    }
+}
+
+namespace {
+
+// Three lines as a chunk of the given form: "ok" (a match), the hard line, "no".
+struct HardChunk {
+    std::vector<std::uint8_t> bytes;
+    std::vector<FileOffset> starts;
+    LineChunk chunk;
+
+    HardChunk(const HardChunk&) = delete; // the chunk points into the lists
+    HardChunk& operator=(const HardChunk&) = delete;
+    HardChunk(const std::string& hard, FilterTextForm form, bool terminal)
+    {
+        const std::string lines[] = {"ok\n", hard, "no\n"};
+        starts.push_back(0);
+        for (const std::string& line : lines) {
+            if (form == FilterTextForm::Utf16) {
+                for (const char c : line) {
+                    bytes.push_back(std::uint8_t(c));
+                    bytes.push_back(0);
+                }
+            } else {
+                bytes.insert(bytes.end(), line.begin(), line.end());
+            }
+            starts.push_back(FileOffset(bytes.size()));
+        }
+        chunk = LineChunk{bytes.data(),
+                          starts.data(),
+                          3,
+                          form,
+                          terminal,
+                          form == FilterTextForm::Utf16 ? quill::TextEncoding::Utf16Le
+                                                        : quill::TextEncoding::Utf8};
+    }
+};
+
+} // namespace
+
+// One hard line, matched by the pattern alone, in each way a line is matched: UTF-8 many lines
+// at once, UTF-8 line by line (the lookahead sees past a line), UTF-16, and as terminal
+// colours show it. With the usual time it comes back undecided while the easy lines beside
+// it are judged; with all the time in the world it still ends as soon as Stop is pressed or
+// a new filter is set, mid-line. A call that never returns fails after the guard.
+TEST(LineFilterCost, AHardLineEndsOnItsTimeOnStopAndOnANewFilter)
+{
+    std::mt19937 rng(71);
+    std::string hard = scatteredLine(rng, 200'000, 19);
+    const std::string coloured = "\x1b[31m" + hard.substr(0, 1000) + "\x1b[0m" + hard.substr(1000);
+    const struct {
+        const char* name;
+        const char16_t* pattern;
+        FilterTextForm form;
+        bool terminal;
+        const std::string& line;
+    } cases[] = {
+        {"UTF-8 at once", u"^ok|(.*a){20}", FilterTextForm::Utf8, false, hard},
+        {"UTF-8 line by line", u"^ok|(?=b)(.*a){20}", FilterTextForm::Utf8, false, hard},
+        {"UTF-16", u"^ok|(.*a){20}", FilterTextForm::Utf16, false, hard},
+        {"terminal colours", u"^ok|(.*a){20}", FilterTextForm::Utf8, true, coloured},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::u16string message;
+        std::size_t offset = 0;
+        const std::shared_ptr<const FilterPattern> pattern =
+            FilterPattern::Compile({c.pattern, true, false, true}, message, offset);
+        ASSERT_TRUE(pattern);
+        {
+            const HardChunk lines(c.line, c.form, c.terminal);
+            FilterScratch scratch;
+            std::vector<std::uint32_t> rows;
+            std::vector<std::uint32_t> undecided;
+            ASSERT_TRUE(pattern->MatchLines(lines.chunk, scratch, rows, undecided));
+            EXPECT_EQ(rows, std::vector<std::uint32_t>{0});
+            EXPECT_EQ(undecided, std::vector<std::uint32_t>{1});
+        }
+        for (const bool stop : {true, false}) {
+            SCOPED_TRACE(stop ? "Stop" : "a new filter");
+            // Shared with the matching thread, which a failure leaves behind.
+            struct Run {
+                Run(const std::string& line, FilterTextForm form, bool terminal,
+                    std::shared_ptr<const FilterPattern> p)
+                    : lines(line, form, terminal), pattern(std::move(p))
+                {
+                }
+                HardChunk lines;
+                FilterScratch scratch;
+                std::atomic<std::uint64_t> generation{1};
+                std::atomic<bool> stopped{false};
+                std::shared_ptr<const FilterPattern> pattern;
+                std::promise<bool> matched;
+            };
+            auto run = std::make_shared<Run>(c.line, c.form, c.terminal, pattern);
+            run->scratch.SetAbort(FilterAbort{&run->generation, 1, &run->stopped, {}});
+            run->scratch.SetLineBudget(std::chrono::hours(1));
+            std::future<bool> matched = run->matched.get_future();
+            std::thread([run] {
+                std::vector<std::uint32_t> rows;
+                std::vector<std::uint32_t> undecided;
+                run->matched.set_value(
+                    run->pattern->MatchLines(run->lines.chunk, run->scratch, rows, undecided));
+            }).detach();
+            EXPECT_EQ(matched.wait_for(milliseconds(100)), std::future_status::timeout)
+                << "the line was decided";
+            if (stop) {
+                run->stopped.store(true);
+            } else {
+                run->generation.store(2);
+            }
+            ASSERT_EQ(matched.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+                << "the match went on";
+            EXPECT_FALSE(matched.get());
+        }
     }
 }
