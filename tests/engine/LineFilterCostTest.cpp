@@ -503,7 +503,19 @@ TEST(LineFilterCost, ACatastrophicPatternOnLongLinesIsUndecidedLineByLineAndStop
 
 namespace {
 
-// Three lines as a chunk of the given form: "ok" (a match), the hard line, "no".
+// A line of 1 MB that `x\d` repeated fifty times matches at its start: more steps than the
+// plain code may take on a line that long, and little time.
+std::string manyStepsLine()
+{
+    std::string line;
+    for (int i = 0; i < 60; ++i) {
+        line += "x" + std::to_string(i % 10);
+    }
+    return line + std::string(1 << 20, 'b') + '\n';
+}
+
+// Four lines as a chunk of the given form: "ok" (a match), the hard line, "no", and the line
+// of many steps.
 struct HardChunk {
     std::vector<std::uint8_t> bytes;
     std::vector<FileOffset> starts;
@@ -513,7 +525,7 @@ struct HardChunk {
     HardChunk& operator=(const HardChunk&) = delete;
     HardChunk(const std::string& hard, FilterTextForm form, bool terminal)
     {
-        const std::string lines[] = {"ok\n", hard, "no\n"};
+        const std::string lines[] = {"ok\n", hard, "no\n", manyStepsLine()};
         starts.push_back(0);
         for (const std::string& line : lines) {
             if (form == FilterTextForm::Utf16) {
@@ -528,7 +540,7 @@ struct HardChunk {
         }
         chunk = LineChunk{bytes.data(),
                           starts.data(),
-                          3,
+                          4,
                           form,
                           terminal,
                           form == FilterTextForm::Utf16 ? quill::TextEncoding::Utf16Le
@@ -540,13 +552,14 @@ struct HardChunk {
 
 // One hard line, matched by the pattern alone, in each way a line is matched: UTF-8 many lines
 // at once, UTF-8 line by line (the lookahead sees past a line), UTF-16, and as terminal
-// colours show it. With the usual time it comes back undecided while the easy lines beside
-// it are judged; with all the time in the world it still ends as soon as Stop is pressed or
-// a new filter is set, mid-line. A call that never returns fails after the guard.
+// colours show it (on two lanes: the line is longer than one lane's run). With the usual
+// time it comes back undecided while the lines beside it are judged, the long one that
+// takes many steps too; with all the time in the world it still ends as soon as Stop is
+// pressed or a new filter is set, mid-line. A call that never returns fails after the guard.
 TEST(LineFilterCost, AHardLineEndsOnItsTimeOnStopAndOnANewFilter)
 {
     std::mt19937 rng(71);
-    std::string hard = scatteredLine(rng, 200'000, 19);
+    std::string hard = scatteredLine(rng, 300'000, 19);
     const std::string coloured = "\x1b[31m" + hard.substr(0, 1000) + "\x1b[0m" + hard.substr(1000);
     const struct {
         const char* name;
@@ -555,10 +568,11 @@ TEST(LineFilterCost, AHardLineEndsOnItsTimeOnStopAndOnANewFilter)
         bool terminal;
         const std::string& line;
     } cases[] = {
-        {"UTF-8 at once", u"^ok|(.*a){20}", FilterTextForm::Utf8, false, hard},
-        {"UTF-8 line by line", u"^ok|(?=b)(.*a){20}", FilterTextForm::Utf8, false, hard},
-        {"UTF-16", u"^ok|(.*a){20}", FilterTextForm::Utf16, false, hard},
-        {"terminal colours", u"^ok|(.*a){20}", FilterTextForm::Utf8, true, coloured},
+        {"UTF-8 at once", u"^ok|^(x\\d){50}|(.*a){20}", FilterTextForm::Utf8, false, hard},
+        {"UTF-8 line by line", u"^ok|^(x\\d){50}|(?=b)(.*a){20}", FilterTextForm::Utf8, false,
+         hard},
+        {"UTF-16", u"^ok|^(x\\d){50}|(.*a){20}", FilterTextForm::Utf16, false, hard},
+        {"terminal colours", u"^ok|^(x\\d){50}|(.*a){20}", FilterTextForm::Utf8, true, coloured},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -573,7 +587,7 @@ TEST(LineFilterCost, AHardLineEndsOnItsTimeOnStopAndOnANewFilter)
             std::vector<std::uint32_t> rows;
             std::vector<std::uint32_t> undecided;
             ASSERT_TRUE(pattern->MatchLines(lines.chunk, scratch, rows, undecided));
-            EXPECT_EQ(rows, std::vector<std::uint32_t>{0});
+            EXPECT_EQ(rows, (std::vector<std::uint32_t>{0, 3}));
             EXPECT_EQ(undecided, std::vector<std::uint32_t>{1});
         }
         for (const bool stop : {true, false}) {
