@@ -10,6 +10,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -51,12 +52,17 @@ std::chrono::nanoseconds lineTime(std::size_t length, const FilterScratch& scrat
     return scratch.LineBudget() + std::chrono::nanoseconds(std::uint64_t(length) * perUnit);
 }
 
+// The steps for a subject whose longest line is `longest` units: halved each time the length
+// doubles (a shift, as this is asked for every line matched alone).
 std::uint32_t stepLimit(std::size_t longest, bool jit, bool quick)
 {
-    const std::uint64_t scale = (jit ? 1 : 10) * (quick ? 10 : 1);
-    const std::uint64_t cap = (jit ? JitMatchLimit : InterpreterMatchLimit) / (quick ? 10 : 1);
-    const std::uint64_t steps = JitScanSteps / scale / std::max<std::uint64_t>(longest, 1);
-    return std::uint32_t(std::clamp<std::uint64_t>(steps, MinMatchLimit, cap));
+    constexpr std::uint64_t work[2][2] = {{JitScanSteps / 10, JitScanSteps / 100},
+                                          {JitScanSteps, JitScanSteps / 10}};
+    constexpr std::uint64_t cap[2][2] = {{InterpreterMatchLimit, InterpreterMatchLimit / 10},
+                                         {JitMatchLimit, JitMatchLimit / 10}};
+    const int halvings = std::bit_width(std::max<std::size_t>(longest, 1)) - 1;
+    return std::uint32_t(
+        std::clamp<std::uint64_t>(work[jit][quick] >> halvings, MinMatchLimit, cap[jit][quick]));
 }
 
 // Whole word: not after and not before a character other than Find's word delimiters;
@@ -750,19 +756,25 @@ bool FilterPattern::terminalLines(const LineChunk& chunk, FilterScratch& scratch
 }
 
 FilterPattern::Verdict FilterPattern::match8(const std::uint8_t* subject, std::size_t length,
-                                             std::size_t start, std::size_t longest,
-                                             FilterScratch& scratch) const
+                                             std::size_t start, FilterScratch& scratch) const
 {
     FilterScratch::Pcre& pcre = *scratch.m_pcre;
     if (!pcre.data8 || !pcre.context8) {
         return Undecided;
     }
-    pcre2_set_match_limit_8(pcre.context8, stepLimit(longest, m_codes->jit8, scratch.Quick()));
     const int rc = m_codes->jit8 ? pcre2_jit_match_8(m_codes->code8, subject, length, start, 0,
                                                      pcre.data8, pcre.context8)
                                  : pcre2_match_8(m_codes->code8, subject, length, start, 0,
                                                  pcre.data8, pcre.context8);
     return rc >= 0 ? Match : rc == PCRE2_ERROR_NOMATCH ? NoMatch : Undecided;
+}
+
+void FilterPattern::setSteps8(std::size_t longest, FilterScratch& scratch) const
+{
+    if (scratch.m_pcre->context8) {
+        pcre2_set_match_limit_8(scratch.m_pcre->context8,
+                                stepLimit(longest, m_codes->jit8, scratch.Quick()));
+    }
 }
 
 FilterPattern::Verdict FilterPattern::match16(const char16_t* subject, std::size_t length,
@@ -838,7 +850,8 @@ FilterPattern::Verdict FilterPattern::regexLine(const LineChunk& chunk, std::siz
     }
     if (chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
         const std::size_t length = contentLength(p, n);
-        const Verdict verdict = match8(p, length, 0, length, scratch);
+        setSteps8(length, scratch);
+        const Verdict verdict = match8(p, length, 0, scratch);
         return verdict == Undecided ? watched8(p, length, scratch) : verdict;
     }
     std::u16string& text = scratch.m_text;
@@ -969,8 +982,9 @@ bool FilterPattern::matchSlice(const LineChunk& chunk, std::size_t first, std::s
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer_8(scratch.m_pcre->data8);
     std::size_t line = first;
     std::size_t pos = 0;
+    setSteps8(longest, scratch);
     for (;;) {
-        const Verdict verdict = match8(bytes, length, pos, longest, scratch);
+        const Verdict verdict = match8(bytes, length, pos, scratch);
         if (verdict == Undecided) {
             break; // a line over the steps: the rest of the slice line by line
         }
@@ -997,6 +1011,8 @@ bool FilterPattern::matchSlice(const LineChunk& chunk, std::size_t first, std::s
             rows.push_back(std::uint32_t(line));
         } else if (!judge(line)) {
             return false;
+        } else {
+            setSteps8(longest, scratch); // the line alone had its own
         }
         if (++line >= end) {
             return true;

@@ -249,10 +249,12 @@ class FilterPattern : public LineMatcher {
         Match = 1,
     };
     Verdict regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
-    // The plain code with a step limit for lines of up to `longest` units (Undecided when
-    // over it); ovector of the 8-bit match data holds the match.
+    // Sets the plain 8-bit code's step limit for lines of up to `longest` bytes.
+    void setSteps8(std::size_t longest, FilterScratch& scratch) const;
+    // The plain code (Undecided when over its steps); ovector of the 8-bit match data holds
+    // the match. The 16-bit one sets its steps itself and matches again watched when over.
     Verdict match8(const std::uint8_t* subject, std::size_t length, std::size_t start,
-                   std::size_t longest, FilterScratch& scratch) const;
+                   FilterScratch& scratch) const;
     Verdict match16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const;
     // One line again with the watched code, within the line's time.
     Verdict watched8(const std::uint8_t* subject, std::size_t length, FilterScratch& scratch) const;
