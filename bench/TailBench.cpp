@@ -30,6 +30,12 @@
 //   quill_bench filter FILE TEXT FLAGS   the filter pass over the whole file (FLAGS: c = case,
 //                                        w = word, r = regular expression, x = exclude,
 //                                        t = with terminal colours on)
+//   quill_bench slow-pattern DIR [LINES BYTES]
+//                                        `(.*a){20}` (each line holds 19 a's among b's, so
+//                                        PCRE2 backtracks through every way to place them):
+//                                        each line's time with the pattern, and how soon Stop,
+//                                        a new filter and the filter's end take effect in a
+//                                        pass (2000 lines of 10 kB when not given)
 //   quill_bench keywords COUNT           load COUNT stored keywords, match log lines
 //   quill_bench overview FILE            the keyword lines of the whole file for the overview
 //                                        strip and the keyword jumps, with 10 keywords: the
@@ -53,6 +59,7 @@
 #include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
 #include "platform/NarrowCodec.h"
+#include "platform/ReadOnlyFile.h"
 #include "settings/SettingsStore.h"
 
 #include <fcntl.h>
@@ -850,6 +857,130 @@ int filterBench(const std::string& path, const std::string& text, const std::str
     return 0;
 }
 
+// Percentiles of a list of times, in milliseconds.
+void printTimes(const char* name, std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    auto at = [&](double q) { return ms[std::min(ms.size() - 1, std::size_t(q * double(ms.size())))]; };
+    std::printf("%s_ms median %.2f p90 %.2f max %.2f (%zu times)\n", name, at(0.5), at(0.9),
+                ms.back(), ms.size());
+}
+
+// A pattern that backtracks for seconds on every line: what one line costs, and how soon
+// the pass answers the user. A wait that never ends is cut off at `cap` and shows as that.
+int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineBytes)
+{
+    const std::string path = dir + "/quill-slow-pattern.log";
+    std::mt19937 rng(20);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        for (int i = 0; i < lineCount; ++i) {
+            std::string line(lineBytes, 'b');
+            for (int placed = 0; placed < 19;) {
+                char& c = line[rng() % lineBytes];
+                placed += c != 'a' ? 1 : 0;
+                c = 'a';
+            }
+            out << line << '\n';
+        }
+    }
+    BenchSettings settings;
+    QuietHost host;
+    LogDocument doc(&host, *settings.store);
+    if (!doc.OnOpenDocument(u16(path))) {
+        return 1;
+    }
+    doc.StopWatching();
+    doc.GetLine(0);
+    const FilterSet hard{FilterTerm{u"(.*a){20}", true, false, true}, {}};
+    const FilterSet plain{FilterTerm{u"b", true, false, false}, {}};
+    const auto cap = std::chrono::seconds(30);
+    auto ms = [](Clock::duration d) { return 1000.0 * seconds(d); };
+
+    // Each line alone, as the pass matches it.
+    {
+        std::u16string message;
+        std::size_t offset = 0;
+        const auto pattern = FilterPattern::Compile(hard.include, message, offset);
+        quill::ReadOnlyFile file = quill::ReadOnlyFile::open(path);
+        FilterScratch scratch;
+        std::vector<std::uint8_t> bytes(lineBytes + 1);
+        std::vector<double> times;
+        std::size_t undecided = 0;
+        for (int i = 0; i < std::min(lineCount, 40); ++i) {
+            const FileOffset start = FileOffset(i) * FileOffset(lineBytes + 1);
+            if (file.readAt(bytes.data(), bytes.size(), start) != std::int64_t(bytes.size())) {
+                return 1;
+            }
+            const FileOffset starts[2] = {start, start + FileOffset(bytes.size())};
+            const LineChunk chunk{bytes.data(), starts, 1, FilterTextForm::Utf8, false,
+                                  quill::TextEncoding::Utf8};
+            std::vector<std::uint32_t> rows;
+            std::vector<std::uint32_t> unsure;
+            scratch.NewChunk();
+            const auto begin = Clock::now();
+            pattern->MatchLines(chunk, scratch, rows, unsure);
+            times.push_back(ms(Clock::now() - begin));
+            undecided += unsure.size();
+        }
+        printTimes("slow_line", times);
+        std::printf("slow_line_undecided %zu of %zu\n", undecided, times.size());
+    }
+
+    // Stop, a new filter and the filter's end at a random moment of a pass.
+    std::vector<double> stop;
+    std::vector<double> refilter;
+    std::vector<double> end;
+    for (int trial = 0; trial < 12; ++trial) {
+        auto filter = std::make_unique<LineFilter>(doc, nullptr);
+        filter->SetFilter(hard);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 200));
+        // Stop returns at once; the worker leaves its line when it sees it, which the
+        // filter's end (a join) then waits for.
+        auto begin = Clock::now();
+        filter->Stop();
+        filter.reset();
+        stop.push_back(ms(Clock::now() - begin));
+
+        filter = std::make_unique<LineFilter>(doc, nullptr);
+        filter->SetFilter(hard);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 200));
+        begin = Clock::now();
+        filter->SetFilter(plain);
+        filter->WaitIdle(cap);
+        refilter.push_back(ms(Clock::now() - begin));
+
+        filter->SetFilter(hard);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 200));
+        begin = Clock::now();
+        filter.reset();
+        end.push_back(ms(Clock::now() - begin));
+    }
+    printTimes("slow_stop_then_end", stop);
+    printTimes("slow_new_filter_done", refilter);
+    printTimes("slow_end", end);
+
+    // The whole pass (cut off after 10 minutes): the time a line takes and what it found.
+    {
+        LineFilter filter(doc, nullptr);
+        const auto begin = Clock::now();
+        filter.SetFilter(hard);
+        if (!filter.WaitIdle(std::chrono::minutes(10))) {
+            filter.Stop();
+        }
+        filter.Collect();
+        const double took = seconds(Clock::now() - begin);
+        const FilterProgress progress = filter.GetProgress();
+        std::printf("slow_pass_ms_per_line %.2f (%llu lines in %.2f s)\n",
+                    progress.done > 0 ? 1000.0 * took / double(progress.done) : 0.0,
+                    static_cast<unsigned long long>(progress.done), took);
+        std::printf("slow_pass_rows %zu undecided %zu\n", filter.GetMatches().size(),
+                    filter.GetUndecided().size());
+    }
+    std::remove(path.c_str());
+    return 0;
+}
+
 // The levels a user colours and texts that turn up now and then, not words every line holds.
 std::vector<Keyword> overviewKeywords()
 {
@@ -1211,6 +1342,10 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 2 && args[0] == "jump") {
         return jumpBench(args[1]);
+    }
+    if (args.size() >= 2 && args[0] == "slow-pattern") {
+        return slowPatternBench(args[1], args.size() >= 3 ? std::atoi(args[2].c_str()) : 2000,
+                                args.size() >= 4 ? std::size_t(std::atol(args[3].c_str())) : 10'000);
     }
     if (args.size() >= 2 && args[0] == "keywords") {
         return keywordsBench(std::atoi(args[1].c_str()));

@@ -10,22 +10,60 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
 
-// How far PCRE2 may go on one subject before the line counts as undecided. The JIT's
-// limit is what about ten milliseconds of backtracking cost here (PCRE2's default takes ten
-// times as long, and a pass over a file of such lines would take hours); the interpreter,
-// used when the JIT cannot compile a pattern, gets through about a tenth as many steps in
-// that time. The depth limit keeps the interpreter's backtracking memory small. The JIT
-// stack is eight times PCRE2's usual advice of a megabyte, so that a group repeated along
-// a long line does not run out of it (a line that does is undecided); it is reserved
-// address space, touched only as deep as a match goes.
+// How far the plain code may go from one start of a match before the line is matched
+// again with the clock watched. The JIT counts steps from each start apart, and a step may
+// scan as far as the line is long (a backtracking `.*` looking for its next text), so the
+// steps shrink as the longest line of the subject grows: a start costs at most a few
+// milliseconds of scanning here, whatever the line. Lines of up to a few hundred bytes keep
+// a limit of tens of thousands of steps and more, beyond what a usual pattern needs. The
+// interpreter, used when the JIT cannot compile a pattern, takes about ten times as long a
+// step. The depth limit keeps the interpreter's backtracking memory small. The JIT stack is
+// eight times PCRE2's usual advice of a megabyte, so that a group repeated along a long line
+// does not run out of it (a line that does is undecided); it is reserved address space,
+// touched only as deep as a match goes.
+constexpr std::uint64_t JitScanSteps = 10'000'000;
 constexpr std::uint32_t JitMatchLimit = 1'000'000;
 constexpr std::uint32_t InterpreterMatchLimit = 100'000;
+constexpr std::uint32_t MinMatchLimit = 2;
 constexpr std::uint32_t DepthLimit = 50'000;
 constexpr std::size_t JitStackSize = std::size_t{8} << 20;
+
+// How long a regular expression may take on one line once the plain code has given up on
+// it: ten milliseconds, and more for a long line, at the pace of a watched match that goes
+// through the line once (the callouts cost some nanoseconds each): 60 ms for 5 MB. The
+// callouts look at Stop and a new filter every WatchEvery calls (a call comes before each
+// item of the pattern), and at the clock as well.
+constexpr auto LineTime = std::chrono::milliseconds(10);
+constexpr std::uint64_t NanosecondsPerUnit = 10;
+constexpr int WatchEvery = 64;
+
+// The run-at-once search goes over this many bytes of whole lines per call, so that its
+// step limit can follow the longest of them and the pass looks at Stop between calls.
+constexpr std::size_t SliceBytes = std::size_t{64} << 10;
+
+std::chrono::nanoseconds lineTime(std::size_t length, const FilterScratch& scratch)
+{
+    const std::uint64_t perUnit = NanosecondsPerUnit / (scratch.Quick() ? 10 : 1);
+    return scratch.LineBudget() + std::chrono::nanoseconds(std::uint64_t(length) * perUnit);
+}
+
+// The steps for a subject whose longest line is `longest` units: halved each time the length
+// doubles (a shift, as this is asked for every line matched alone).
+std::uint32_t stepLimit(std::size_t longest, bool jit, bool quick)
+{
+    constexpr std::uint64_t work[2][2] = {{JitScanSteps / 10, JitScanSteps / 100},
+                                          {JitScanSteps, JitScanSteps / 10}};
+    constexpr std::uint64_t cap[2][2] = {{InterpreterMatchLimit, InterpreterMatchLimit / 10},
+                                         {JitMatchLimit, JitMatchLimit / 10}};
+    const int halvings = std::bit_width(std::max<std::size_t>(longest, 1)) - 1;
+    return std::uint32_t(
+        std::clamp<std::uint64_t>(work[jit][quick] >> halvings, MinMatchLimit, cap[jit][quick]));
+}
 
 // Whole word: not after and not before a character other than Find's word delimiters;
 // the line ends count as delimiters, so a line inside a run behaves as the line alone.
@@ -58,7 +96,8 @@ bool seesPastLine(std::u16string_view p)
             if (k + 1 < p.size() && p[k] == u'<' && (p[k + 1] == u'=' || p[k + 1] == u'!')) {
                 return true;
             }
-            while (k < p.size() && ((p[k] >= u'a' && p[k] <= u'z') || (p[k] >= u'A' && p[k] <= u'Z'))) {
+            while (k < p.size() &&
+                   ((p[k] >= u'a' && p[k] <= u'z') || (p[k] >= u'A' && p[k] <= u'Z'))) {
                 ++k;
             }
             if (k < p.size() && p[k] == u'-') {
@@ -71,8 +110,7 @@ bool seesPastLine(std::u16string_view p)
 
 // The length of a line's text without its end: a final LF, a CR before it, or a final CR
 // of a line still being written (it may be the first half of a CR LF).
-template <typename Unit>
-std::size_t contentLength(const Unit* p, std::size_t n)
+template <typename Unit> std::size_t contentLength(const Unit* p, std::size_t n)
 {
     if (n > 0 && p[n - 1] == Unit('\n')) {
         --n;
@@ -88,46 +126,104 @@ std::size_t contentLength(const Unit* p, std::size_t n)
 struct FilterPattern::Codes {
     pcre2_code_8* code8 = nullptr; // null when the pattern cannot be had as UTF-8
     pcre2_code_16* code16 = nullptr;
+    // The same, calling back before every item (PCRE2_AUTO_CALLOUT): slower, but the clock
+    // and Stop are seen inside a match.
+    pcre2_code_8* watched8 = nullptr;
+    pcre2_code_16* watched16 = nullptr;
     bool jit8 = false;
     bool jit16 = false;
+    bool watchedJit8 = false;
+    bool watchedJit16 = false;
     ~Codes()
     {
         pcre2_code_free_8(code8);
         pcre2_code_free_16(code16);
+        pcre2_code_free_8(watched8);
+        pcre2_code_free_16(watched16);
     }
 };
+
+namespace {
+
+// What the watched code's callouts look at, and what they found.
+struct Watch {
+    FilterScratch* scratch = nullptr;
+    std::chrono::steady_clock::time_point deadline; // the line's, or the pass's when sooner
+    std::chrono::steady_clock::time_point passDeadline;
+    int countdown = 0;
+    bool abandoned = false; // true: the pass, not just the line, is over
+};
+
+int watchCallout(Watch& watch)
+{
+    if (--watch.countdown > 0) {
+        return 0;
+    }
+    watch.countdown = WatchEvery;
+    if (watch.scratch->Abandoned()) {
+        watch.abandoned = true;
+        return PCRE2_ERROR_CALLOUT;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now < watch.deadline) {
+        return 0;
+    }
+    watch.abandoned =
+        watch.passDeadline != std::chrono::steady_clock::time_point() && now >= watch.passDeadline;
+    return PCRE2_ERROR_CALLOUT;
+}
+
+int watchCallout8(pcre2_callout_block_8*, void* data)
+{
+    return watchCallout(*static_cast<Watch*>(data));
+}
+
+int watchCallout16(pcre2_callout_block_16*, void* data)
+{
+    return watchCallout(*static_cast<Watch*>(data));
+}
+
+} // namespace
 
 struct FilterScratch::Pcre {
     pcre2_match_data_8* data8 = pcre2_match_data_create_8(1, nullptr);
     pcre2_match_data_16* data16 = pcre2_match_data_create_16(1, nullptr);
+    // The plain code's contexts; their step limit is set before each call.
     pcre2_match_context_8* context8 = pcre2_match_context_create_8(nullptr);
     pcre2_match_context_16* context16 = pcre2_match_context_create_16(nullptr);
-    pcre2_jit_stack_8* stack8 = pcre2_jit_stack_create_8(std::size_t{32} << 10, JitStackSize, nullptr);
-    pcre2_jit_stack_16* stack16 = pcre2_jit_stack_create_16(std::size_t{32} << 10, JitStackSize, nullptr);
-    // The interpreter's contexts: the same, with the lower step limit.
-    pcre2_match_context_8* slow8 = pcre2_match_context_create_8(nullptr);
-    pcre2_match_context_16* slow16 = pcre2_match_context_create_16(nullptr);
+    // The watched code's: no step limit but the clock.
+    pcre2_match_context_8* watch8 = pcre2_match_context_create_8(nullptr);
+    pcre2_match_context_16* watch16 = pcre2_match_context_create_16(nullptr);
+    pcre2_jit_stack_8* stack8 =
+        pcre2_jit_stack_create_8(std::size_t{32} << 10, JitStackSize, nullptr);
+    pcre2_jit_stack_16* stack16 =
+        pcre2_jit_stack_create_16(std::size_t{32} << 10, JitStackSize, nullptr);
+    Watch watch;
     Pcre()
     {
-        for (auto [context, limit] : {std::pair{context8, JitMatchLimit},
-                                      std::pair{slow8, InterpreterMatchLimit}}) {
+        for (pcre2_match_context_8* context : {context8, watch8}) {
             if (context) {
-                pcre2_set_match_limit_8(context, limit);
                 pcre2_set_depth_limit_8(context, DepthLimit);
                 if (stack8) {
                     pcre2_jit_stack_assign_8(context, nullptr, stack8);
                 }
             }
         }
-        for (auto [context, limit] : {std::pair{context16, JitMatchLimit},
-                                      std::pair{slow16, InterpreterMatchLimit}}) {
+        for (pcre2_match_context_16* context : {context16, watch16}) {
             if (context) {
-                pcre2_set_match_limit_16(context, limit);
                 pcre2_set_depth_limit_16(context, DepthLimit);
                 if (stack16) {
                     pcre2_jit_stack_assign_16(context, nullptr, stack16);
                 }
             }
+        }
+        if (watch8) {
+            pcre2_set_match_limit_8(watch8, ~std::uint32_t(0));
+            pcre2_set_callout_8(watch8, watchCallout8, &watch);
+        }
+        if (watch16) {
+            pcre2_set_match_limit_16(watch16, ~std::uint32_t(0));
+            pcre2_set_callout_16(watch16, watchCallout16, &watch);
         }
     }
     ~Pcre()
@@ -136,16 +232,31 @@ struct FilterScratch::Pcre {
         pcre2_match_data_free_16(data16);
         pcre2_match_context_free_8(context8);
         pcre2_match_context_free_16(context16);
-        pcre2_match_context_free_8(slow8);
-        pcre2_match_context_free_16(slow16);
+        pcre2_match_context_free_8(watch8);
+        pcre2_match_context_free_16(watch16);
         pcre2_jit_stack_free_8(stack8);
         pcre2_jit_stack_free_16(stack16);
     }
     Pcre(const Pcre&) = delete;
     Pcre& operator=(const Pcre&) = delete;
+    // Starts the clock of one line's watched match.
+    void startWatch(FilterScratch& scratch, const FilterAbort& abort,
+                    std::chrono::nanoseconds budget)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        watch.scratch = &scratch;
+        watch.passDeadline = abort.deadline;
+        watch.deadline =
+            now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(budget);
+        if (abort.deadline != std::chrono::steady_clock::time_point()) {
+            watch.deadline = std::min(watch.deadline, abort.deadline);
+        }
+        watch.countdown = 1; // the flags at the first callout already
+        watch.abandoned = false;
+    }
 };
 
-FilterScratch::FilterScratch() : m_pcre(std::make_unique<Pcre>()) {}
+FilterScratch::FilterScratch() : m_pcre(std::make_unique<Pcre>()), m_lineBudget(LineTime) {}
 FilterScratch::~FilterScratch() = default;
 
 const std::uint8_t* FilterScratch::folded(const LineChunk& chunk)
@@ -175,24 +286,7 @@ FilterScratch& FilterScratch::Lane(std::size_t k)
 
 void FilterScratch::SetQuick(bool quick)
 {
-    if (quick == m_quick) {
-        return;
-    }
     m_quick = quick;
-    const std::uint32_t divisor = quick ? 10 : 1;
-    Pcre& pcre = *m_pcre;
-    if (pcre.context8) {
-        pcre2_set_match_limit_8(pcre.context8, JitMatchLimit / divisor);
-    }
-    if (pcre.slow8) {
-        pcre2_set_match_limit_8(pcre.slow8, InterpreterMatchLimit / divisor);
-    }
-    if (pcre.context16) {
-        pcre2_set_match_limit_16(pcre.context16, JitMatchLimit / divisor);
-    }
-    if (pcre.slow16) {
-        pcre2_set_match_limit_16(pcre.slow16, InterpreterMatchLimit / divisor);
-    }
 }
 
 void FilterScratch::Trim(std::size_t keepBytes)
@@ -225,8 +319,8 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
             FoldAsciiCase(pattern->m_foldedText);
         }
         for (int e = 1; e < quill::TextEncodingCount; ++e) {
-            const BytePattern& bytes = pattern->m_bytes[std::size_t(e)] = MakeBytePattern(
-                pattern->m_foldedText, quill::TextEncoding(e), term.matchCase);
+            const BytePattern& bytes = pattern->m_bytes[std::size_t(e)] =
+                MakeBytePattern(pattern->m_foldedText, quill::TextEncoding(e), term.matchCase);
             // Terminal colours are searched in the raw bytes of byte-oriented text only.
             if (bytes.usable && !bytes.bytes.empty() && !quill::isUtf16(quill::TextEncoding(e))) {
                 pattern->m_shownBytes[std::size_t(e)] = ShownLiteral(bytes.bytes, bytes.rare);
@@ -261,7 +355,8 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
     if (!codes->code16) {
         PCRE2_UCHAR16 buffer[256] = {};
         const int length = pcre2_get_error_message_16(error, buffer, 256);
-        message.assign(reinterpret_cast<const char16_t*>(buffer), length > 0 ? std::size_t(length) : 0);
+        message.assign(reinterpret_cast<const char16_t*>(buffer),
+                       length > 0 ? std::size_t(length) : 0);
         offset = errorOffset;
         pcre2_compile_context_free_16(context16);
         pcre2_compile_context_free_8(context8);
@@ -273,12 +368,26 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
     if (term.wholeWord) {
         source = WordBefore + term.text + WordAfter;
     }
+    // The watched copies compile wherever the plain code did; should one not, its lines
+    // stay undecided.
+    codes->watched16 =
+        pcre2_compile_16(reinterpret_cast<PCRE2_SPTR16>(source.data()), source.size(),
+                         options | PCRE2_AUTO_CALLOUT, &error, &errorOffset, context16);
+    if (codes->watched16) {
+        codes->watchedJit16 = pcre2_jit_compile_16(codes->watched16, PCRE2_JIT_COMPLETE) == 0;
+    }
     std::string utf8;
     if (EncodeUtf8Exact(source, utf8)) {
         codes->code8 = pcre2_compile_8(reinterpret_cast<PCRE2_SPTR8>(utf8.data()), utf8.size(),
                                        options, &error, &errorOffset, context8);
         if (codes->code8) {
             codes->jit8 = pcre2_jit_compile_8(codes->code8, PCRE2_JIT_COMPLETE) == 0;
+            codes->watched8 =
+                pcre2_compile_8(reinterpret_cast<PCRE2_SPTR8>(utf8.data()), utf8.size(),
+                                options | PCRE2_AUTO_CALLOUT, &error, &errorOffset, context8);
+        }
+        if (codes->watched8) {
+            codes->watchedJit8 = pcre2_jit_compile_8(codes->watched8, PCRE2_JIT_COMPLETE) == 0;
         }
     }
     pcre2_compile_context_free_16(context16);
@@ -291,8 +400,8 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
         std::size_t rare = 0;
         for (std::size_t i = 0; i < required.size(); ++i) {
             if (required[i].size() == 1 &&
-                (required[rare].size() != 1 ||
-                 ByteRarity(std::uint8_t(required[i][0])) > ByteRarity(std::uint8_t(required[rare][0])))) {
+                (required[rare].size() != 1 || ByteRarity(std::uint8_t(required[i][0])) >
+                                                   ByteRarity(std::uint8_t(required[rare][0])))) {
                 rare = i;
             }
         }
@@ -569,7 +678,7 @@ bool FilterPattern::searchLiteral(const LineChunk& chunk, const std::uint8_t* ha
     return true;
 }
 
-void FilterPattern::judgeJoined(const LineChunk& run, FilterScratch& scratch,
+bool FilterPattern::judgeJoined(const LineChunk& run, FilterScratch& scratch,
                                 std::vector<std::uint32_t>& rows, std::size_t rowsBefore,
                                 std::vector<std::uint32_t>& undecided,
                                 std::size_t undecidedBefore) const
@@ -578,7 +687,7 @@ void FilterPattern::judgeJoined(const LineChunk& run, FilterScratch& scratch,
     // character the line does not show: such a line is judged again on its decoded text.
     const std::vector<std::size_t>& joined = scratch.m_shown.JoinedLines();
     if (joined.empty()) {
-        return;
+        return true;
     }
     auto isJoined = [&](std::uint32_t line) {
         return std::binary_search(joined.begin(), joined.end(), std::size_t(line));
@@ -591,15 +700,19 @@ void FilterPattern::judgeJoined(const LineChunk& run, FilterScratch& scratch,
     const std::size_t rowsKept = rows.size();
     const std::size_t undecidedKept = undecided.size();
     for (const std::size_t line : joined) {
-        const int rc = regexLine(run, line, scratch);
-        if (rc != 0) {
-            (rc > 0 ? rows : undecided).push_back(std::uint32_t(line));
+        const Verdict verdict = regexLine(run, line, scratch);
+        if (verdict == Abandoned) {
+            return false;
+        }
+        if (verdict != NoMatch) {
+            (verdict == Match ? rows : undecided).push_back(std::uint32_t(line));
         }
     }
     std::inplace_merge(rows.begin() + std::ptrdiff_t(rowsBefore),
                        rows.begin() + std::ptrdiff_t(rowsKept), rows.end());
     std::inplace_merge(undecided.begin() + std::ptrdiff_t(undecidedBefore),
                        undecided.begin() + std::ptrdiff_t(undecidedKept), undecided.end());
+    return true;
 }
 
 bool FilterPattern::terminalLines(const LineChunk& chunk, FilterScratch& scratch,
@@ -623,7 +736,9 @@ bool FilterPattern::terminalLines(const LineChunk& chunk, FilterScratch& scratch
             return false;
         }
         const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - chunk.bytes);
-        line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd, at) - chunk.starts) - 1;
+        line =
+            std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd, at) - chunk.starts) -
+            1;
         while (known < hits && rows[known] < line) {
             ++known;
         }
@@ -640,37 +755,86 @@ bool FilterPattern::terminalLines(const LineChunk& chunk, FilterScratch& scratch
     return true;
 }
 
-int FilterPattern::match8(const std::uint8_t* subject, std::size_t length, std::size_t start,
-                          FilterScratch& scratch) const
+FilterPattern::Verdict FilterPattern::match8(const std::uint8_t* subject, std::size_t length,
+                                             std::size_t start, FilterScratch& scratch) const
 {
     FilterScratch::Pcre& pcre = *scratch.m_pcre;
-    if (!pcre.data8) {
-        return -1;
+    if (!pcre.data8 || !pcre.context8) {
+        return Undecided;
     }
-    const int rc = m_codes->jit8
-                       ? pcre2_jit_match_8(m_codes->code8, subject, length, start, 0, pcre.data8,
-                                           pcre.context8)
-                       : pcre2_match_8(m_codes->code8, subject, length, start, 0, pcre.data8,
-                                       pcre.slow8);
-    return rc >= 0 ? 1 : rc == PCRE2_ERROR_NOMATCH ? 0 : -1;
+    const int rc = m_codes->jit8 ? pcre2_jit_match_8(m_codes->code8, subject, length, start, 0,
+                                                     pcre.data8, pcre.context8)
+                                 : pcre2_match_8(m_codes->code8, subject, length, start, 0,
+                                                 pcre.data8, pcre.context8);
+    return rc >= 0 ? Match : rc == PCRE2_ERROR_NOMATCH ? NoMatch : Undecided;
 }
 
-int FilterPattern::match16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const
+void FilterPattern::setSteps8(std::size_t longest, FilterScratch& scratch) const
+{
+    if (scratch.m_pcre->context8) {
+        pcre2_set_match_limit_8(scratch.m_pcre->context8,
+                                stepLimit(longest, m_codes->jit8, scratch.Quick()));
+    }
+}
+
+FilterPattern::Verdict FilterPattern::match16(const char16_t* subject, std::size_t length,
+                                              FilterScratch& scratch) const
 {
     FilterScratch::Pcre& pcre = *scratch.m_pcre;
-    if (!pcre.data16) {
-        return -1;
+    if (!pcre.data16 || !pcre.context16) {
+        return Undecided;
     }
+    pcre2_set_match_limit_16(pcre.context16, stepLimit(length, m_codes->jit16, scratch.Quick()));
     const auto* s = reinterpret_cast<PCRE2_SPTR16>(subject);
-    const int rc = m_codes->jit16
-                       ? pcre2_jit_match_16(m_codes->code16, s, length, 0, 0, pcre.data16,
-                                            pcre.context16)
-                       : pcre2_match_16(m_codes->code16, s, length, 0, 0, pcre.data16,
-                                        pcre.slow16);
-    return rc >= 0 ? 1 : rc == PCRE2_ERROR_NOMATCH ? 0 : -1;
+    const int rc =
+        m_codes->jit16
+            ? pcre2_jit_match_16(m_codes->code16, s, length, 0, 0, pcre.data16, pcre.context16)
+            : pcre2_match_16(m_codes->code16, s, length, 0, 0, pcre.data16, pcre.context16);
+    const Verdict verdict = rc >= 0 ? Match : rc == PCRE2_ERROR_NOMATCH ? NoMatch : Undecided;
+    return verdict == Undecided ? watched16(subject, length, scratch) : verdict;
 }
 
-int FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const
+FilterPattern::Verdict FilterPattern::watched8(const std::uint8_t* subject, std::size_t length,
+                                               FilterScratch& scratch) const
+{
+    FilterScratch::Pcre& pcre = *scratch.m_pcre;
+    if (!m_codes->watched8 || !pcre.data8 || !pcre.watch8) {
+        return Undecided;
+    }
+    ++scratch.m_watchedLines;
+    pcre.startWatch(scratch, scratch.m_abort, lineTime(length, scratch));
+    const int rc =
+        m_codes->watchedJit8
+            ? pcre2_jit_match_8(m_codes->watched8, subject, length, 0, 0, pcre.data8, pcre.watch8)
+            : pcre2_match_8(m_codes->watched8, subject, length, 0, 0, pcre.data8, pcre.watch8);
+    if (rc == PCRE2_ERROR_CALLOUT && pcre.watch.abandoned) {
+        return Abandoned;
+    }
+    return rc >= 0 ? Match : rc == PCRE2_ERROR_NOMATCH ? NoMatch : Undecided;
+}
+
+FilterPattern::Verdict FilterPattern::watched16(const char16_t* subject, std::size_t length,
+                                                FilterScratch& scratch) const
+{
+    FilterScratch::Pcre& pcre = *scratch.m_pcre;
+    if (!m_codes->watched16 || !pcre.data16 || !pcre.watch16) {
+        return Undecided;
+    }
+    ++scratch.m_watchedLines;
+    pcre.startWatch(scratch, scratch.m_abort, lineTime(length, scratch));
+    const auto* s = reinterpret_cast<PCRE2_SPTR16>(subject);
+    const int rc =
+        m_codes->watchedJit16
+            ? pcre2_jit_match_16(m_codes->watched16, s, length, 0, 0, pcre.data16, pcre.watch16)
+            : pcre2_match_16(m_codes->watched16, s, length, 0, 0, pcre.data16, pcre.watch16);
+    if (rc == PCRE2_ERROR_CALLOUT && pcre.watch.abandoned) {
+        return Abandoned;
+    }
+    return rc >= 0 ? Match : rc == PCRE2_ERROR_NOMATCH ? NoMatch : Undecided;
+}
+
+FilterPattern::Verdict FilterPattern::regexLine(const LineChunk& chunk, std::size_t i,
+                                                FilterScratch& scratch) const
 {
     const std::size_t from = std::size_t(chunk.starts[i] - chunk.starts[0]);
     const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
@@ -685,7 +849,10 @@ int FilterPattern::regexLine(const LineChunk& chunk, std::size_t i, FilterScratc
         return match16(shown.data(), shown.size(), scratch);
     }
     if (chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
-        return match8(p, contentLength(p, n), 0, scratch);
+        const std::size_t length = contentLength(p, n);
+        setSteps8(length, scratch);
+        const Verdict verdict = match8(p, length, 0, scratch);
+        return verdict == Undecided ? watched8(p, length, scratch) : verdict;
     }
     std::u16string& text = scratch.m_text;
     text.clear();
@@ -716,23 +883,14 @@ bool FilterPattern::shownRegex(const LineChunk& run, FilterScratch& scratch,
     }
     plain.bytes = scratch.m_shown.Bytes();
     plain.starts = scratch.m_shown.Starts();
-    if (!matchRegex(plain, scratch, rows, undecided)) {
-        return false;
-    }
-    judgeJoined(run, scratch, rows, 0, undecided, 0);
-    return true;
+    return matchRegex(plain, scratch, rows, undecided) &&
+           judgeJoined(run, scratch, rows, 0, undecided, 0);
 }
 
 bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
                                std::vector<std::uint32_t>& rows,
                                std::vector<std::uint32_t>& undecided) const
 {
-    auto judge = [&](std::size_t line) {
-        const int rc = regexLine(chunk, line, scratch);
-        if (rc != 0) {
-            (rc > 0 ? rows : undecided).push_back(std::uint32_t(line));
-        }
-    };
     if (chunk.terminal && chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
         // Where the expression requires a text, only the lines that may hold it as shown
         // are taken out of their sequences (searched folded when case is ignored, each run
@@ -771,56 +929,100 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
                 return true;
             });
     }
-    std::size_t line = 0;
     if (chunk.form == FilterTextForm::Utf8 && m_runSafe && !chunk.terminal) {
-        const FileOffset base = chunk.starts[0];
-        const std::size_t length = std::size_t(chunk.starts[chunk.count] - base);
-        const FileOffset* const startsEnd = chunk.starts + chunk.count + 1;
-        const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer_8(scratch.m_pcre->data8);
-        std::size_t pos = 0;
-        for (;;) {
+        for (std::size_t line = 0; line < chunk.count;) {
             if (scratch.AbortRequested()) {
                 return false;
             }
-            const int rc = match8(chunk.bytes, length, pos, scratch);
-            if (rc < 0) {
-                break; // a run too hard for the limit: the rest line by line
+            // Whole lines up to SliceBytes (at least one), and the longest of them.
+            const FileOffset sliceEnd = chunk.starts[line] + FileOffset(SliceBytes);
+            FileOffset longest = chunk.starts[line + 1] - chunk.starts[line];
+            std::size_t end = line + 1;
+            for (; end < chunk.count && chunk.starts[end + 1] <= sliceEnd; ++end) {
+                longest = std::max(longest, chunk.starts[end + 1] - chunk.starts[end]);
             }
-            if (rc == 0) {
-                return true;
+            if (!matchSlice(chunk, line, end, std::size_t(longest), scratch, rows, undecided)) {
+                return false;
             }
-            const std::size_t start = ovector[0];
-            if (start >= length) {
-                // An empty match at the very end: the last line's, unless that line ended.
-                if (length > 0 && chunk.bytes[length - 1] != '\n' && line < chunk.count) {
-                    judge(chunk.count - 1);
-                }
-                return true;
-            }
-            line = std::size_t(std::upper_bound(chunk.starts + line + 1, startsEnd,
-                                                base + FileOffset(start)) -
-                               chunk.starts) -
-                   1;
-            const std::size_t lineFrom = std::size_t(chunk.starts[line] - base);
-            const std::size_t lineTo = std::size_t(chunk.starts[line + 1] - base);
-            const std::size_t contentEnd =
-                lineFrom + contentLength(chunk.bytes + lineFrom, lineTo - lineFrom);
-            if (ovector[1] <= contentEnd) {
-                rows.push_back(std::uint32_t(line));
-            } else {
-                judge(line);
-            }
-            if (++line >= chunk.count) {
-                return true;
-            }
-            pos = std::size_t(chunk.starts[line] - base);
+            line = end;
         }
+        return true;
     }
-    for (; line < chunk.count; ++line) {
+    for (std::size_t line = 0; line < chunk.count; ++line) {
         if (scratch.AbortRequested()) {
             return false;
         }
-        judge(line);
+        const Verdict verdict = regexLine(chunk, line, scratch);
+        if (verdict == Abandoned) {
+            return false;
+        }
+        if (verdict != NoMatch) {
+            (verdict == Match ? rows : undecided).push_back(std::uint32_t(line));
+        }
+    }
+    return true;
+}
+
+bool FilterPattern::matchSlice(const LineChunk& chunk, std::size_t first, std::size_t end,
+                               std::size_t longest, FilterScratch& scratch,
+                               std::vector<std::uint32_t>& rows,
+                               std::vector<std::uint32_t>& undecided) const
+{
+    auto judge = [&](std::size_t line) {
+        const Verdict verdict = regexLine(chunk, line, scratch);
+        if (verdict != NoMatch && verdict != Abandoned) {
+            (verdict == Match ? rows : undecided).push_back(std::uint32_t(line));
+        }
+        return verdict != Abandoned;
+    };
+    const FileOffset base = chunk.starts[first];
+    const std::uint8_t* const bytes = chunk.bytes + std::size_t(base - chunk.starts[0]);
+    const std::size_t length = std::size_t(chunk.starts[end] - base);
+    const FileOffset* const startsEnd = chunk.starts + end + 1;
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer_8(scratch.m_pcre->data8);
+    std::size_t line = first;
+    std::size_t pos = 0;
+    setSteps8(longest, scratch);
+    for (;;) {
+        const Verdict verdict = match8(bytes, length, pos, scratch);
+        if (verdict == Undecided) {
+            break; // a line over the steps: the rest of the slice line by line
+        }
+        if (verdict == NoMatch) {
+            return true;
+        }
+        const std::size_t start = ovector[0];
+        if (start >= length) {
+            // An empty match at the very end: the last line's, unless that line ended.
+            if (length > 0 && bytes[length - 1] != '\n' && line < end) {
+                return judge(end - 1);
+            }
+            return true;
+        }
+        line = std::size_t(
+                   std::upper_bound(chunk.starts + line + 1, startsEnd, base + FileOffset(start)) -
+                   chunk.starts) -
+               1;
+        const std::size_t lineFrom = std::size_t(chunk.starts[line] - base);
+        const std::size_t lineTo = std::size_t(chunk.starts[line + 1] - base);
+        const std::size_t contentEnd =
+            lineFrom + contentLength(bytes + lineFrom, lineTo - lineFrom);
+        if (ovector[1] <= contentEnd) {
+            rows.push_back(std::uint32_t(line));
+        } else if (!judge(line)) {
+            return false;
+        } else {
+            setSteps8(longest, scratch); // the line alone had its own
+        }
+        if (++line >= end) {
+            return true;
+        }
+        pos = std::size_t(chunk.starts[line] - base);
+    }
+    for (; line < end; ++line) {
+        if ((line > first && scratch.AbortRequested()) || !judge(line)) {
+            return false;
+        }
     }
     return true;
 }

@@ -12,11 +12,14 @@
 // A compiled pattern is immutable and may be used by several threads at once, each with
 // its own FilterScratch.
 //
-// The cost of one line is bounded: PCRE2 gives up on a line after a number of steps that
-// takes about ten milliseconds (and when its depth, heap or JIT stack run out), and such a
-// line is reported as undecided, never as "no match". Between lines the matcher asks the
-// scratch whether the pass is still wanted, so a slow pattern never holds up Stop or a new
-// filter for longer than one line.
+// The time of one line is bounded. PCRE2's step limit alone does not bound it: the JIT
+// counts the steps from each start of a match apart, and one step may scan the whole line
+// (`(.*a){20}` takes seconds on a line of 10 kB well within a million steps). So a line is
+// first matched by the plain code with a step limit that shrinks as lines grow; a line over
+// it is matched again by a copy of the pattern that calls back before each of its items,
+// where the clock and Stop are looked at. A line over its time is reported as undecided,
+// never as "no match"; Stop and a new filter are seen inside such a line, and between lines
+// the matcher asks the scratch whether the pass is still wanted.
 
 #include "engine/BytePattern.h"
 #include "engine/DocumentTypes.h"
@@ -89,9 +92,7 @@ class FilterScratch {
     // Asked by matchers between lines: two relaxed loads, and the clock now and then.
     bool AbortRequested()
     {
-        if ((m_abort.generation != nullptr &&
-             m_abort.generation->load(std::memory_order_relaxed) != m_abort.wanted) ||
-            (m_abort.stopped != nullptr && m_abort.stopped->load(std::memory_order_relaxed))) {
+        if (Abandoned()) {
             return true;
         }
         if (m_abort.deadline == std::chrono::steady_clock::time_point() ||
@@ -100,6 +101,13 @@ class FilterScratch {
         }
         m_deadlineCountdown = m_quick ? 3 : 15;
         return std::chrono::steady_clock::now() >= m_abort.deadline;
+    }
+    // The pass is no longer wanted (the flags only, not the deadline).
+    bool Abandoned() const
+    {
+        return (m_abort.generation != nullptr &&
+                m_abort.generation->load(std::memory_order_relaxed) != m_abort.wanted) ||
+               (m_abort.stopped != nullptr && m_abort.stopped->load(std::memory_order_relaxed));
     }
     // The scratch of lane k (0-2) of those a chunk's runs are shared out to by two threads
     // (engine/TwoLanes.h), kept from chunk to chunk, with this one's abort and quickness.
@@ -115,11 +123,22 @@ class FilterScratch {
         if (m_quick != other.m_quick) {
             SetQuick(other.m_quick);
         }
+        m_lineBudget = other.m_lineBudget;
     }
-    // Quick: a tenth of the steps a regular expression may take on a line (for a caller
-    // that must not be held up; a line it cannot decide so is left to one that may).
+    // Quick: a tenth of the steps and time a regular expression may take on a line (for a
+    // caller that must not be held up; a line it cannot decide so is left to one that may).
     void SetQuick(bool quick);
     bool Quick() const { return m_quick; }
+    // How long a regular expression may take on one line (tests and benchmarks change it;
+    // Quick takes a tenth of it).
+    void SetLineBudget(std::chrono::nanoseconds budget) { m_lineBudget = budget; }
+    std::chrono::nanoseconds LineBudget() const
+    {
+        return m_quick ? m_lineBudget / 10 : m_lineBudget;
+    }
+    // Lines the plain code could not decide within its steps and that were matched again
+    // with the clock watched (benchmarks report it).
+    std::uint64_t WatchedLines() const { return m_watchedLines; }
 
   private:
     friend class FilterPattern;
@@ -143,6 +162,8 @@ class FilterScratch {
     FilterAbort m_abort;
     int m_deadlineCountdown = 0;
     bool m_quick = false;
+    std::chrono::nanoseconds m_lineBudget;
+    std::uint64_t m_watchedLines = 0;
 };
 
 // How a filter term judges a run of lines. FilterPattern is the one the program uses; tests
@@ -207,19 +228,37 @@ class FilterPattern : public LineMatcher {
                        std::vector<std::uint32_t>& rows) const;
     // After a run's lines were matched as shown: its Joined() lines judged again on their
     // decoded text (rows and undecided from the given sizes on are the run's).
-    void judgeJoined(const LineChunk& run, FilterScratch& scratch, std::vector<std::uint32_t>& rows,
+    // False when the pass was abandoned.
+    bool judgeJoined(const LineChunk& run, FilterScratch& scratch, std::vector<std::uint32_t>& rows,
                      std::size_t rowsBefore, std::vector<std::uint32_t>& undecided,
                      std::size_t undecidedBefore) const;
     bool terminalLines(const LineChunk& chunk, FilterScratch& scratch,
                        std::vector<std::uint32_t>& rows, std::size_t firstRow) const;
     bool matchRegex(const LineChunk& chunk, FilterScratch& scratch,
                     std::vector<std::uint32_t>& rows, std::vector<std::uint32_t>& undecided) const;
-    // -1 undecided (a limit was reached), 0 no match, 1 match.
-    int regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
-    // -1 undecided, 0 no match, 1 match; ovector of the 8-bit match data holds the match.
-    int match8(const std::uint8_t* subject, std::size_t length, std::size_t start,
-               FilterScratch& scratch) const;
-    int match16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const;
+    // Lines [first, end) of a chunk of UTF-8 lines, the longest of `longest` bytes, searched
+    // as one subject; false when the pass was abandoned.
+    bool matchSlice(const LineChunk& chunk, std::size_t first, std::size_t end, std::size_t longest,
+                    FilterScratch& scratch, std::vector<std::uint32_t>& rows,
+                    std::vector<std::uint32_t>& undecided) const;
+    // What a line is, as regexLine(), match8() and match16() say.
+    enum Verdict : int {
+        Abandoned = -2, // the pass is no longer wanted: Stop, a new filter, a deadline
+        Undecided = -1, // over the line's time, or a limit of PCRE2's own
+        NoMatch = 0,
+        Match = 1,
+    };
+    Verdict regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
+    // Sets the plain 8-bit code's step limit for lines of up to `longest` bytes.
+    void setSteps8(std::size_t longest, FilterScratch& scratch) const;
+    // The plain code (Undecided when over its steps); ovector of the 8-bit match data holds
+    // the match. The 16-bit one sets its steps itself and matches again watched when over.
+    Verdict match8(const std::uint8_t* subject, std::size_t length, std::size_t start,
+                   FilterScratch& scratch) const;
+    Verdict match16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const;
+    // One line again with the watched code, within the line's time.
+    Verdict watched8(const std::uint8_t* subject, std::size_t length, FilterScratch& scratch) const;
+    Verdict watched16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const;
 
     FilterTerm m_term;
     std::u16string m_foldedText; // the literal, folded when case is ignored

@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int StringRunning = 241;
@@ -280,7 +282,11 @@ void FilterPane::updateHeader()
     const std::size_t marked = m_rows->ShowsMarks() ? m_document->Marks().Count() : 0;
     const QLocale locale;
     const QString total = locale.toString(qulonglong(progress.total));
-    const QString matches = locale.toString(qulonglong(m_filter->GetMatches().size()));
+    // Lines a term could not decide are shown among the rows but are no matches: the header
+    // counts them apart.
+    const std::size_t undecided = m_filter->GetUndecided().size();
+    const std::size_t rows = m_filter->GetMatches().size();
+    const QString matches = locale.toString(qulonglong(rows - std::min(rows, undecided)));
     const int percent =
         progress.total > 0 ? int(std::uint64_t(progress.done) * 100 / progress.total) : 100;
     QString text;
@@ -298,10 +304,10 @@ void FilterPane::updateHeader()
         break; // marks alone
     }
     if (m_rows->ShowsMarks()) {
-        const QString marks = resources.format(StringMarkedCount, locale.toString(qulonglong(marked)));
+        const QString marks =
+            resources.format(StringMarkedCount, locale.toString(qulonglong(marked)));
         text = text.isEmpty() ? marks : text + QStringLiteral(", ") + marks;
     }
-    const std::size_t undecided = m_filter->GetUndecided().size();
     if (undecided > 0) {
         text += QStringLiteral(", ") +
                 resources.format(StringUndecidedCount, locale.toString(qulonglong(undecided)));

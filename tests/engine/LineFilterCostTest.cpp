@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <random>
 #include <thread>
 
@@ -73,6 +74,19 @@ struct Verdicts {
     std::vector<LineNumber> undecided;
     bool operator==(const Verdicts&) const = default;
 };
+
+void PrintTo(const Verdicts& v, std::ostream* out)
+{
+    *out << "shown {";
+    for (LineNumber line : v.shown) {
+        *out << ' ' << line;
+    }
+    *out << " } undecided {";
+    for (LineNumber line : v.undecided) {
+        *out << ' ' << line;
+    }
+    *out << " }";
+}
 
 // The model: an include shows its matches and its undecided lines (marked); an exclude
 // hides its matches and keeps, marked, the lines it could not decide.
@@ -380,4 +394,238 @@ TEST(LineFilterCost, CollectStartsOverAfterAnUnannouncedReload)
     filter.Collect();
     EXPECT_EQ(verdicts(filter), (Verdicts{{0}, {}}));
     EXPECT_EQ(filter.GetProgress().total, 1u);
+}
+
+namespace {
+
+// A line of `length` bytes with `count` a's at distinct random places among b's: `(.*a){N}`
+// with N above `count` backtracks through about 2^count ways before it fails, each a scan of
+// the line, which PCRE2 counts as a handful of steps.
+std::string scatteredLine(std::mt19937& rng, std::size_t length, int count)
+{
+    std::string line(length, 'b');
+    for (int placed = 0; placed < count;) {
+        char& c = line[rng() % length];
+        if (c != 'a') {
+            c = 'a';
+            ++placed;
+        }
+    }
+    return line + '\n';
+}
+
+struct MixedLines {
+    std::string text;
+    std::vector<LineNumber> matching; // short lines that start with "ok"
+    std::vector<LineNumber> hard;     // long lines, one a short of a match
+};
+
+// For `^ok|(.*a){N}`: short lines with a few a's decide at once, a match when they start
+// with "ok"; the long lines cannot be decided in any time a line may take.
+MixedLines mixedLines(std::mt19937& rng, int count, int needed, std::size_t hardLength)
+{
+    MixedLines mixed;
+    for (int i = 0; i < count; ++i) {
+        const LineNumber line = LineNumber(i);
+        if (rng() % 3 == 0) {
+            mixed.text += scatteredLine(rng, hardLength, needed - 1);
+            mixed.hard.push_back(line);
+        } else if (rng() % 2 == 0) {
+            mixed.text += "ok " + scatteredLine(rng, 20 + rng() % 60, int(rng() % 7));
+            mixed.matching.push_back(line);
+        } else {
+            mixed.text += "no " + scatteredLine(rng, 20 + rng() % 60, int(rng() % 7));
+        }
+    }
+    return mixed;
+}
+
+} // namespace
+
+// `(.*a){20}` on lines of 10 kB with 19 a's takes PCRE2 seconds a line within any step limit
+// the plain code may use. Each such line ends undecided after its own short time, while the
+// short lines around it are judged; the lists keep the two apart. Stop, a new filter and
+// the filter's end are seen inside such a line, not after it: the bounds here only catch a
+// hang (the benchmark measures the latency).
+TEST(LineFilterCost, ACatastrophicPatternOnLongLinesIsUndecidedLineByLineAndStopsInside)
+{
+    std::mt19937 rng(37);
+    const FilterSet hard{{u"(.*a){20}", true, false, true}, {}};
+    {
+        SCOPED_TRACE("a mix of short lines and hard ones, through to the end");
+        const MixedLines mixed = mixedLines(rng, 90, 20, 10'000);
+        ASSERT_FALSE(mixed.hard.empty());
+        ASSERT_FALSE(mixed.matching.empty());
+        FedDocument fed;
+        fed.open(mixed.text);
+        LineFilter filter(fed.doc, nullptr);
+        filter.SetChunkLimits(LineNumber(1) + rng() % 40, FileOffset(1) << 20);
+        ASSERT_TRUE(filter.SetFilter(FilterSet{{u"^ok|(.*a){20}", true, false, true}, {}}).empty());
+        ASSERT_TRUE(filter.WaitIdle(std::chrono::seconds(30))) << "the pass never ended";
+        filter.Collect();
+        std::vector<LineNumber> shown;
+        std::set_union(mixed.matching.begin(), mixed.matching.end(), mixed.hard.begin(),
+                       mixed.hard.end(), std::back_inserter(shown));
+        EXPECT_EQ(verdicts(filter), (Verdicts{shown, mixed.hard}));
+        EXPECT_EQ(filter.GetUndecidedTerms(), 1u);
+    }
+    for (const std::size_t length : {std::size_t(10'000), std::size_t(3) << 20}) {
+        SCOPED_TRACE("only hard lines of " + std::to_string(length) + " bytes");
+        FedDocument fed;
+        std::string text;
+        for (int i = 0; i < (length > 100'000 ? 4 : 600); ++i) {
+            text += scatteredLine(rng, length, 19);
+        }
+        fed.open(text);
+        auto filter = std::make_unique<LineFilter>(fed.doc, nullptr);
+        ASSERT_TRUE(filter->SetFilter(hard).empty());
+        std::this_thread::sleep_for(milliseconds(30));
+        filter->Stop();
+        ASSERT_TRUE(filter->WaitIdle(milliseconds(3000))) << "Stop was not seen";
+        filter->Collect();
+        EXPECT_EQ(filter->GetProgress().state, FilterState::Stopped);
+        EXPECT_EQ(filter->GetMatches().size(), filter->GetUndecided().size());
+
+        // A new filter starts at once, however the old one was stuck.
+        filter->Resume();
+        ASSERT_TRUE(filter->SetFilter(hard).empty());
+        std::this_thread::sleep_for(milliseconds(30));
+        ASSERT_TRUE(filter->SetFilter(FilterSet{{u"b", true, false, false}, {}}).empty());
+        ASSERT_TRUE(filter->WaitIdle(milliseconds(3000))) << "the new filter waited";
+        filter->Collect();
+        EXPECT_TRUE(filter->GetUndecided().empty());
+
+        ASSERT_TRUE(filter->SetFilter(hard).empty());
+        std::this_thread::sleep_for(milliseconds(30));
+        EXPECT_LT(timed([&] { filter.reset(); }), milliseconds(3000)) << "the end waited";
+    }
+}
+
+namespace {
+
+// A line of 1 MB that `x\d` repeated fifty times matches at its start: more steps than the
+// plain code may take on a line that long, and little time.
+std::string manyStepsLine()
+{
+    std::string line;
+    for (int i = 0; i < 60; ++i) {
+        line += "x" + std::to_string(i % 10);
+    }
+    return line + std::string(1 << 20, 'b') + '\n';
+}
+
+// Four lines as a chunk of the given form: "ok" (a match), the hard line, "no", and the line
+// of many steps.
+struct HardChunk {
+    std::vector<std::uint8_t> bytes;
+    std::vector<FileOffset> starts;
+    LineChunk chunk;
+
+    HardChunk(const HardChunk&) = delete; // the chunk points into the lists
+    HardChunk& operator=(const HardChunk&) = delete;
+    HardChunk(const std::string& hard, FilterTextForm form, bool terminal)
+    {
+        const std::string lines[] = {"ok\n", hard, "no\n", manyStepsLine()};
+        starts.push_back(0);
+        for (const std::string& line : lines) {
+            if (form == FilterTextForm::Utf16) {
+                for (const char c : line) {
+                    bytes.push_back(std::uint8_t(c));
+                    bytes.push_back(0);
+                }
+            } else {
+                bytes.insert(bytes.end(), line.begin(), line.end());
+            }
+            starts.push_back(FileOffset(bytes.size()));
+        }
+        chunk = LineChunk{bytes.data(),
+                          starts.data(),
+                          4,
+                          form,
+                          terminal,
+                          form == FilterTextForm::Utf16 ? quill::TextEncoding::Utf16Le
+                                                        : quill::TextEncoding::Utf8};
+    }
+};
+
+} // namespace
+
+// One hard line, matched by the pattern alone, in each way a line is matched: UTF-8 many lines
+// at once, UTF-8 line by line (the lookahead sees past a line), UTF-16, and as terminal
+// colours show it (on two lanes: the line is longer than one lane's run). With the usual
+// time it comes back undecided while the lines beside it are judged, the long one that
+// takes many steps too; with all the time in the world it still ends as soon as Stop is
+// pressed or a new filter is set, mid-line. A call that never returns fails after the guard.
+TEST(LineFilterCost, AHardLineEndsOnItsTimeOnStopAndOnANewFilter)
+{
+    std::mt19937 rng(71);
+    std::string hard = scatteredLine(rng, 300'000, 19);
+    const std::string coloured = "\x1b[31m" + hard.substr(0, 1000) + "\x1b[0m" + hard.substr(1000);
+    const struct {
+        const char* name;
+        const char16_t* pattern;
+        FilterTextForm form;
+        bool terminal;
+        const std::string& line;
+    } cases[] = {
+        {"UTF-8 at once", u"^ok|^(x\\d){50}|(.*a){20}", FilterTextForm::Utf8, false, hard},
+        {"UTF-8 line by line", u"^ok|^(x\\d){50}|(?=b)(.*a){20}", FilterTextForm::Utf8, false,
+         hard},
+        {"UTF-16", u"^ok|^(x\\d){50}|(.*a){20}", FilterTextForm::Utf16, false, hard},
+        {"terminal colours", u"^ok|^(x\\d){50}|(.*a){20}", FilterTextForm::Utf8, true, coloured},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::u16string message;
+        std::size_t offset = 0;
+        const std::shared_ptr<const FilterPattern> pattern =
+            FilterPattern::Compile({c.pattern, true, false, true}, message, offset);
+        ASSERT_TRUE(pattern);
+        {
+            const HardChunk lines(c.line, c.form, c.terminal);
+            FilterScratch scratch;
+            std::vector<std::uint32_t> rows;
+            std::vector<std::uint32_t> undecided;
+            ASSERT_TRUE(pattern->MatchLines(lines.chunk, scratch, rows, undecided));
+            EXPECT_EQ(rows, (std::vector<std::uint32_t>{0, 3}));
+            EXPECT_EQ(undecided, std::vector<std::uint32_t>{1});
+        }
+        for (const bool stop : {true, false}) {
+            SCOPED_TRACE(stop ? "Stop" : "a new filter");
+            // Shared with the matching thread, which a failure leaves behind.
+            struct Run {
+                Run(const std::string& line, FilterTextForm form, bool terminal,
+                    std::shared_ptr<const FilterPattern> p)
+                    : lines(line, form, terminal), pattern(std::move(p))
+                {
+                }
+                HardChunk lines;
+                FilterScratch scratch;
+                std::atomic<std::uint64_t> generation{1};
+                std::atomic<bool> stopped{false};
+                std::shared_ptr<const FilterPattern> pattern;
+                std::promise<bool> matched;
+            };
+            auto run = std::make_shared<Run>(c.line, c.form, c.terminal, pattern);
+            run->scratch.SetAbort(FilterAbort{&run->generation, 1, &run->stopped, {}});
+            run->scratch.SetLineBudget(std::chrono::hours(1));
+            std::future<bool> matched = run->matched.get_future();
+            std::thread([run] {
+                std::vector<std::uint32_t> rows;
+                std::vector<std::uint32_t> undecided;
+                run->matched.set_value(
+                    run->pattern->MatchLines(run->lines.chunk, run->scratch, rows, undecided));
+            }).detach();
+            EXPECT_EQ(matched.wait_for(milliseconds(100)), std::future_status::timeout)
+                << "the line was decided";
+            if (stop) {
+                run->stopped.store(true);
+            } else {
+                run->generation.store(2);
+            }
+            ASSERT_EQ(matched.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+                << "the match went on";
+            EXPECT_FALSE(matched.get());
+        }
+    }
 }

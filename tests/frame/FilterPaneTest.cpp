@@ -37,6 +37,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <random>
 
 using quilltest::NullSound;
 using quilltest::TempDir;
@@ -670,6 +671,108 @@ TEST_F(FilterPaneTest, LinesTooComplexAreMarkedCountedAndExplained)
         EXPECT_FALSE(explanation->isVisible());
         EXPECT_FALSE(pane()->progressLabel()->text().contains(QStringLiteral("complex")));
     }
+}
+
+namespace {
+
+// A line of `length` b's with `count` a's at distinct random places.
+std::string scatteredAs(std::mt19937& rng, std::size_t length, int count)
+{
+    std::string line(length, 'b');
+    for (int placed = 0; placed < count;) {
+        char& c = line[rng() % length];
+        placed += c != 'a' ? 1 : 0;
+        c = 'a';
+    }
+    return line + '\n';
+}
+
+// The first number in `text` after `before` and before `after` (plain digits: the counts
+// here stay below a thousand); -1 when there is none.
+long numberBetween(const QString& text, const QString& before, const QString& after)
+{
+    const qsizetype end = text.indexOf(after);
+    if (end < 0) {
+        return -1;
+    }
+    const qsizetype start = before.isEmpty() ? 0 : text.lastIndexOf(before, end);
+    if (start < 0) {
+        return -1;
+    }
+    bool ok = false;
+    const long n = text.mid(start + before.size(), end - start - before.size()).toLong(&ok);
+    return ok ? n : -1;
+}
+
+} // namespace
+
+// `^ok|(.*a){24}` decides the short lines at once and none of the long ones, each one a short
+// of enough a's, in the time a line may take. The header counts those lines apart and never
+// among the matches: while the pass runs, when it is stopped and when it is done, its count
+// of matches is the rows without a mark, and at the end the model's.
+TEST_F(FilterPaneTest, TheHeaderNeverCountsLinesTooComplexAsMatches)
+{
+    std::mt19937 rng(11);
+    std::string text;
+    std::size_t matching = 0;
+    std::size_t hard = 0;
+    const int lines = 90;
+    for (int i = 0; i < lines; ++i) {
+        if (i % 2 == 0) {
+            text += scatteredAs(rng, 10'000, 23);
+            ++hard;
+        } else if (rng() % 3 == 0) {
+            text += "ok " + scatteredAs(rng, 30, int(rng() % 5));
+            ++matching;
+        } else {
+            text += "no " + scatteredAs(rng, 30, int(rng() % 5));
+        }
+    }
+    open(text);
+    pane()->filter()->SetChunkLimits(3, 1 << 20);
+    QTest::mouseClick(pane()->bar()->option(0, 2), Qt::LeftButton);
+    filterBy("^ok|(.*a){24}");
+    auto check = [&](const char* when) {
+        SCOPED_TRACE(when);
+        QApplication::processEvents();
+        const QString header = pane()->progressLabel()->text();
+        std::size_t marked = 0;
+        for (std::size_t row = 0; row < rows()->rowCount(); ++row) {
+            marked += rows()->isUndecided(row) ? 1 : 0;
+        }
+        const bool done = pane()->filter()->GetProgress().state == FilterState::Done;
+        const long matches =
+            done ? numberBetween(header, QString(), QStringLiteral(" of "))
+                 : numberBetween(header, QStringLiteral(", "), QStringLiteral(" match"));
+        EXPECT_EQ(matches, long(rows()->rowCount() - marked)) << header.toStdString();
+        if (marked > 0) {
+            EXPECT_EQ(numberBetween(header, QStringLiteral(", "),
+                                    QStringLiteral(" lines too complex for this pattern")),
+                      long(marked))
+                << header.toStdString();
+        } else {
+            EXPECT_FALSE(header.contains(QStringLiteral("complex"))) << header.toStdString();
+        }
+        return marked;
+    };
+    QPushButton* stop = pane()->stopButton();
+    ASSERT_TRUE(stop->isEnabled()) << "the pass ended before it could be stopped";
+    QTest::qWait(100);
+    check("running");
+    QTest::mouseClick(stop, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return pane()->filter()->GetProgress().state == FilterState::Stopped; }));
+    QTest::qWait(50);
+    EXPECT_TRUE(pane()->progressLabel()->text().startsWith(QStringLiteral("Stopped at")));
+    check("stopped");
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QTest::qWait(100);
+    check("running again");
+    ASSERT_EQ(shown(LineNumber(lines)).size(), matching + hard);
+    EXPECT_EQ(check("done"), hard);
+    EXPECT_TRUE(pane()->progressLabel()->text().startsWith(
+        QStringLiteral("%1 of %2 lines match").arg(matching).arg(lines)))
+        << pane()->progressLabel()->text().toStdString();
 }
 
 // With lines wrapped the pane wraps its rows too: a long matching line takes several screen
