@@ -728,6 +728,7 @@ SourceStatus LogSource::Status() const
     status.inputDone = state.inputDone.load();
     status.spooled = state.spooled.load();
     status.reserveBytes = state.options.reserveBytes;
+    status.ending = state.ending;
     if (m_kind == SourceKind::Decompressed && status.phase == SourceStatus::Phase::Running &&
         state.spoolFd >= 0) {
         struct stat st {};

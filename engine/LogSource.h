@@ -59,6 +59,7 @@ struct SourceStatus {
     std::uint64_t inputSize = 0;   // compressed file: its size
     std::uint64_t inputDone = 0;   // compressed file: bytes read of it
     bool exited = false;           // command: it has ended (also after Failed)
+    bool ending = false;           // command: told to end (SIGTERM), its end is waited for
     int exitCode = -1;             // command: its exit status, -1 when ended by a signal
     int exitSignal = 0;            // command: the signal that ended it
     std::int64_t reserveBytes = 0; // what the spool keeps free on its file system
