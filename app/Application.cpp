@@ -1,26 +1,26 @@
 #include "app/Application.h"
 
-#include "dialogs/AboutDialog.h"
 #include "app/CommandLine.h"
-#include "resources/LanguageResources.h"
-#include "resources/ProductInfo.h"
-#include "resources/QtTranslations.h"
-#include "resources/ResourceHandler.h"
 #include "diagnostics/EnvironmentReport.h"
 #include "diagnostics/TraceLog.h"
+#include "dialogs/AboutDialog.h"
 #include "engine/Decompressor.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
-#include "frame/SourceControl.h"
-#include "platform/SpoolFolder.h"
-#include "settings/RecentFileList.h"
-#include "settings/TabSession.h"
 #include "frame/LogTab.h"
-#include "resources/QtText.h"
+#include "frame/SourceControl.h"
 #include "platform/FileName.h"
+#include "platform/SpoolFolder.h"
 #include "platform/TempFolder.h"
+#include "resources/LanguageResources.h"
+#include "resources/ProductInfo.h"
 #include "resources/QtFileName.h"
+#include "resources/QtText.h"
+#include "resources/QtTranslations.h"
+#include "resources/ResourceHandler.h"
+#include "settings/RecentFileList.h"
 #include "settings/SettingsStore.h"
+#include "settings/TabSession.h"
 #include "view/CanberraSound.h"
 #include "view/LogView.h"
 
@@ -51,7 +51,6 @@ constexpr int StringOptionNeedsLine = 352;
 constexpr int StringLogFilter = 139;
 constexpr int StringOpenTitle = 61440;
 constexpr int StringAllFiles = 61442;
-
 
 // On standard output as well, so that a terminal shows the usage also where a display
 // exists and the box may open elsewhere.
@@ -116,6 +115,9 @@ Application::~Application()
     // The frame and its tabs' documents before the package their texts came from; the
     // resource handler unloads the package last.
     m_mainFrame.reset();
+    // The tabs' commands were told to end with their tabs; their graces run side by side,
+    // so this waits one grace at most.
+    LogSource::WaitForEndings();
 }
 
 void Application::setUsagePresenter(std::function<void(const QString&)> presenter)
@@ -163,8 +165,8 @@ bool Application::InitInstance(const std::vector<std::string>& args)
     m_helpPath = m_resourceHandler->HelpPath();
     // Qt's standard dialogs and key names speak the package's language too.
     const QString qtTexts = installQtTranslations(m_language);
-    log.Line(TraceLog::LevelInfo, "Qt translations: ",
-             qtTexts.isEmpty() ? std::u16string(u"none") : toU16(qtTexts));
+    log.Line(TraceLog::LevelInfo,
+             "Qt translations: ", qtTexts.isEmpty() ? std::u16string(u"none") : toU16(qtTexts));
 
     // The recent-file list is kept under the executable's base name, as the framework
     // names the application.
@@ -193,9 +195,9 @@ bool Application::InitInstance(const std::vector<std::string>& args)
     if (m_soundOverride == nullptr) {
         m_sound = std::make_unique<CanberraSound>();
     }
-    m_mainFrame = std::make_unique<MainFrame>(this, m_soundOverride != nullptr
-                                                        ? m_soundOverride
-                                                        : static_cast<SoundService*>(m_sound.get()));
+    m_mainFrame = std::make_unique<MainFrame>(
+        this,
+        m_soundOverride != nullptr ? m_soundOverride : static_cast<SoundService*>(m_sound.get()));
     if (!m_mainFrame->isCreated()) {
         m_mainFrame.reset();
         QMessageBox::critical(nullptr, toQString(Product::Name),
@@ -211,8 +213,7 @@ bool Application::InitInstance(const std::vector<std::string>& args)
 
     const bool followsStandardInput =
         !commandLine.command &&
-        (commandLine.standardInput ||
-         (commandLine.fileNames.empty() && standardInputBringsLog()));
+        (commandLine.standardInput || (commandLine.fileNames.empty() && standardInputBringsLog()));
     if (commandLine.command) {
         m_mainFrame->sources()->followCommandLine(QString::fromLocal8Bit(*commandLine.command));
     } else if (followsStandardInput) {
@@ -318,8 +319,8 @@ bool Application::OpenDocumentFile(const std::u16string& path)
     if (target.existing) {
         // Already followed in a tab: that tab comes to the front instead of a second copy.
         m_mainFrame->activateTab(target.tab);
-        TraceLog::instance().Line(TraceLog::LevelInfo, "Already open: ",
-                                  std::u16string_view(fullPath));
+        TraceLog::instance().Line(TraceLog::LevelInfo,
+                                  "Already open: ", std::u16string_view(fullPath));
     } else {
         LogDocument* document = target.tab->document();
         // Reading a source's spool again keeps the source; any other file ends it.
@@ -332,9 +333,9 @@ bool Application::OpenDocumentFile(const std::u16string& path)
                 .value_or(quill::TextEncoding::Automatic));
         if (!document->OnOpenDocument(fullPath)) {
             m_openStopped = document->OpenWasStopped();
-            TraceLog::instance().Line(TraceLog::LevelInfo,
-                                      m_openStopped ? "Open stopped: " : "Not opened: ",
-                                      std::u16string_view(fullPath));
+            TraceLog::instance().Line(
+                TraceLog::LevelInfo,
+                m_openStopped ? "Open stopped: " : "Not opened: ", std::u16string_view(fullPath));
             if (target.created) {
                 m_mainFrame->closeTab(target.tab);
                 m_mainFrame->activateTab(target.previous);

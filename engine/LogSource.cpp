@@ -3,12 +3,22 @@
 #include "engine/SpoolWriter.h"
 #include "platform/SpoolFolder.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <iterator>
+#include <map>
+#include <mutex>
 #include <poll.h>
+#include <set>
 #include <spawn.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +29,16 @@ namespace {
 
 constexpr std::size_t PumpBytes = 64 << 10;
 constexpr auto ReapStep = std::chrono::milliseconds(10);
+// While an ending waits for what it signalled: the process table is read this often.
+constexpr auto EndingStep = std::chrono::milliseconds(20);
+// A command that ended by itself but left processes behind: looked at this often.
+constexpr auto SurvivorStep = std::chrono::seconds(1);
+// After SIGKILL: how long a process in an uninterruptible wait may take to go.
+constexpr auto KillSettle = std::chrono::seconds(2);
+constexpr auto OrphanScanEvery = std::chrono::seconds(1);
+constexpr char MarkName[] = "QUILLSTREAM_SOURCE=";
 std::atomic<std::uint64_t> s_serials{0};
+std::atomic<bool> s_subreaper{false};
 
 void closeFd(int& fd)
 {
@@ -29,55 +48,258 @@ void closeFd(int& fd)
     }
 }
 
-// The whole group first (what the command started), the process itself when the group is
-// gone already.
-void signalCommand(pid_t pid, int signal)
+using Clock = std::chrono::steady_clock;
+
+struct ProcessEntry {
+    pid_t pid = 0;
+    pid_t parent = 0;
+    pid_t group = 0;
+    char state = '?';
+};
+
+bool readSmallFile(const std::string& path, std::string& text, std::size_t limit)
 {
-    if (::kill(-pid, signal) != 0) {
-        ::kill(pid, signal);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
     }
+    text.clear();
+    char buffer[4096];
+    while (text.size() < limit) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return true;
+}
+
+// /proc/<pid>/stat: the name in parentheses may hold anything, so the fields are counted
+// from its last ')'.
+bool parseStat(const std::string& text, ProcessEntry& entry)
+{
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos || close + 2 >= text.size()) {
+        return false;
+    }
+    entry.state = text[close + 2];
+    long parent = 0;
+    long group = 0;
+    if (std::sscanf(text.c_str() + close + 3, "%ld %ld", &parent, &group) != 2) {
+        return false;
+    }
+    entry.parent = static_cast<pid_t>(parent);
+    entry.group = static_cast<pid_t>(group);
+    return true;
+}
+
+std::vector<ProcessEntry> readProcessTable()
+{
+    std::vector<ProcessEntry> table;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        return table;
+    }
+    std::string text;
+    while (const dirent* item = ::readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(item->d_name, &end, 10);
+        if (pid <= 0 || end == item->d_name || *end != '\0') {
+            continue;
+        }
+        ProcessEntry entry;
+        entry.pid = static_cast<pid_t>(pid);
+        if (readSmallFile(std::string("/proc/") + item->d_name + "/stat", text, 4096) &&
+            parseStat(text, entry)) {
+            table.push_back(entry);
+        }
+    }
+    ::closedir(proc);
+    return table;
+}
+
+// The environment a process was started with holds exactly this entry.
+bool carriesMark(pid_t pid, const std::string& mark)
+{
+    std::string environment;
+    if (!readSmallFile("/proc/" + std::to_string(pid) + "/environ", environment, 1 << 20)) {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start < environment.size()) {
+        std::size_t end = environment.find('\0', start);
+        if (end == std::string::npos) {
+            end = environment.size();
+        }
+        if (environment.compare(start, end - start, mark) == 0) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+// What a command made: its group, what descends from the group (also after setsid), and
+// the orphans this program adopted that carry the command's mark, with their descendants.
+// Each with its state; zombies too, to be reaped when they are this program's.
+std::vector<ProcessEntry> commandProcesses(pid_t group, const std::string& mark)
+{
+    const std::vector<ProcessEntry> table = readProcessTable();
+    const pid_t self = ::getpid();
+    std::set<pid_t> found;
+    std::multimap<pid_t, const ProcessEntry*> children;
+    std::vector<const ProcessEntry*> pending;
+    for (const ProcessEntry& entry : table) {
+        children.emplace(entry.parent, &entry);
+        const bool member = entry.group == group;
+        const bool adopted =
+            !member && entry.parent == self && entry.state != 'Z' && carriesMark(entry.pid, mark);
+        if ((member || adopted) && found.insert(entry.pid).second) {
+            pending.push_back(&entry);
+        }
+    }
+    std::vector<ProcessEntry> result;
+    while (!pending.empty()) {
+        const ProcessEntry* entry = pending.back();
+        pending.pop_back();
+        result.push_back(*entry);
+        const auto [first, last] = children.equal_range(entry->pid);
+        for (auto child = first; child != last; ++child) {
+            if (found.insert(child->second->pid).second) {
+                pending.push_back(child->second);
+            }
+        }
+    }
+    return result;
+}
+
+// Leaders not yet reaped: the orphan reaper leaves them to their sources. The threads of
+// destroyed sources are kept here until they end, and joined at exit at the latest.
+struct Ending {
+    std::thread thread;
+    std::shared_ptr<const std::atomic<bool>> finished;
+};
+
+struct Endings {
+    std::mutex mutex;
+    std::set<pid_t> leaders;
+    std::vector<Ending> running;
+
+    void Add(Ending ending)
+    {
+        std::vector<Ending> over;
+        {
+            std::lock_guard lock(mutex);
+            auto done = std::stable_partition(running.begin(), running.end(),
+                                              [](const Ending& e) { return !e.finished->load(); });
+            std::move(done, running.end(), std::back_inserter(over));
+            running.erase(done, running.end());
+            running.push_back(std::move(ending));
+        }
+        for (Ending& finished : over) {
+            finished.thread.join();
+        }
+    }
+    void JoinAll()
+    {
+        std::vector<Ending> all;
+        {
+            std::lock_guard lock(mutex);
+            all.swap(running);
+        }
+        for (Ending& ending : all) {
+            ending.thread.join();
+        }
+    }
+    ~Endings() { JoinAll(); }
+};
+
+Endings& endings()
+{
+    static Endings instance;
+    return instance;
 }
 
 } // namespace
 
+struct LogSource::State {
+    State(SourceKind kind, const SourceOptions& sourceOptions) : options(sourceOptions)
+    {
+        status.kind = kind;
+    }
+    ~State()
+    {
+        closeFd(wakeFd);
+        closeFd(spoolFd);
+    }
+
+    void Wake();
+    void Finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
+                std::string detail = {});
+    void Pump(int fd);
+    void BeginEnd();
+    void Reap();
+    bool PeekLeader(pid_t pid);
+
+    SourceOptions options;
+    int spoolFd = -1;
+    int wakeFd = -1; // an eventfd that wakes the pump from its poll
+    std::atomic<bool> stop{false};
+    std::atomic<std::uint64_t> spooled{0};
+    std::atomic<std::uint64_t> inputDone{0};
+    // Set last by the source's thread: a destroyed source's ending may be joined at once.
+    std::shared_ptr<std::atomic<bool>> finished = std::make_shared<std::atomic<bool>>(false);
+    std::string mark; // a command: the environment entry that its processes carry
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    SourceStatus status; // guarded by mutex
+    pid_t leader = 0;    // guarded by mutex; the command's first process, 0 once reaped
+    bool ending = false; // guarded by mutex; SIGTERM was sent at endingSince
+    Clock::time_point endingSince;
+};
+
 LogSource::LogSource(SourceKind kind, std::u16string name, const SourceOptions& options)
-    : m_kind(kind), m_serial(++s_serials), m_name(std::move(name)), m_options(options)
+    : m_kind(kind), m_serial(++s_serials), m_name(std::move(name)),
+      m_state(std::make_shared<State>(kind, options))
 {
-    m_status.kind = kind;
 }
 
 LogSource::~LogSource()
 {
-    m_stop.store(true);
-    if (m_wakeFd >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t ignored = ::write(m_wakeFd, &one, sizeof one);
+    m_state->stop.store(true);
+    m_state->Wake();
+    if (m_kind == SourceKind::Command) {
+        m_state->BeginEnd();
     }
-    {
-        std::unique_lock lock(m_mutex);
-        if (m_pid > 0) {
-            signalCommand(m_pid, SIGTERM);
-            // The pump sees the pipe end and reaps; a command that outlives the grace time
-            // is killed.
-            if (!m_exitedChanged.wait_for(lock, m_options.grace, [this] { return m_pid == 0; })) {
-                signalCommand(m_pid, SIGKILL);
-            }
-        }
-    }
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-    closeFd(m_wakeFd);
-    closeFd(m_spoolFd);
+    // The file goes now; the thread may still hold it open until it ends.
     if (!m_spoolPath.empty()) {
         ::unlink(m_spoolPath.c_str());
     }
+    if (!m_thread.joinable()) {
+        return;
+    }
+    if (m_kind == SourceKind::Command) {
+        // The grace time runs on the source's thread, not on the caller's.
+        endings().Add({std::move(m_thread), m_state->finished});
+    } else {
+        m_thread.join();
+    }
+}
+
+void LogSource::WaitForEndings()
+{
+    endings().JoinAll();
 }
 
 bool LogSource::MakeSpool(int& error)
 {
-    const std::string folder =
-        m_options.folder.empty() ? quill::spoolFolderPath() : m_options.folder;
+    SourceOptions& options = m_state->options;
+    const std::string folder = options.folder.empty() ? quill::spoolFolderPath() : options.folder;
     error = quill::prepareSpoolFolder(folder);
     if (error != 0) {
         return false;
@@ -87,13 +309,13 @@ bool LogSource::MakeSpool(int& error)
         error = spool.error;
         return false;
     }
-    m_spoolFd = spool.fd;
+    m_state->spoolFd = spool.fd;
     m_spoolPath = spool.path;
-    if (m_options.reserveBytes < 0) {
-        m_options.reserveBytes = quill::spoolReserveBytes(m_spoolFd);
+    if (options.reserveBytes < 0) {
+        options.reserveBytes = quill::spoolReserveBytes(m_state->spoolFd);
     }
-    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd < 0) {
+    m_state->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_state->wakeFd < 0) {
         error = errno;
         return false;
     }
@@ -113,13 +335,15 @@ std::unique_ptr<LogSource> LogSource::FollowStream(int fd, std::u16string name,
         error = errno;
         return nullptr;
     }
-    LogSource* self = source.get();
-    source->m_thread = std::thread([self, input] {
-        self->Pump(input);
-        std::lock_guard lock(self->m_mutex);
-        if (self->m_status.phase == SourceStatus::Phase::Running) {
-            self->m_status.phase = SourceStatus::Phase::Ended;
+    source->m_thread = std::thread([state = source->m_state, input] {
+        state->Pump(input);
+        {
+            std::lock_guard lock(state->mutex);
+            if (state->status.phase == SourceStatus::Phase::Running) {
+                state->status.phase = SourceStatus::Phase::Ended;
+            }
         }
+        state->finished->store(true);
     });
     return source;
 }
@@ -128,8 +352,7 @@ std::unique_ptr<LogSource> LogSource::FollowCommand(const std::vector<std::strin
                                                     std::u16string name,
                                                     const SourceOptions& options, int& error)
 {
-    std::unique_ptr<LogSource> source(
-        new LogSource(SourceKind::Command, std::move(name), options));
+    std::unique_ptr<LogSource> source(new LogSource(SourceKind::Command, std::move(name), options));
     if (words.empty()) {
         error = EINVAL;
         return nullptr;
@@ -142,12 +365,28 @@ std::unique_ptr<LogSource> LogSource::FollowCommand(const std::vector<std::strin
         error = errno;
         return nullptr;
     }
+    // Orphans of the command (what it started and left, also after setsid) become this
+    // program's children rather than init's, so that they can still be found and ended.
+    if (!s_subreaper.load() && ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) == 0) {
+        s_subreaper.store(true);
+    }
     std::vector<char*> argv;
     argv.reserve(words.size() + 1);
     for (const std::string& word : words) {
         argv.push_back(const_cast<char*>(word.c_str()));
     }
     argv.push_back(nullptr);
+    State& state = *source->m_state;
+    state.mark = MarkName + std::to_string(::getpid()) + '-' + std::to_string(source->m_serial);
+    std::vector<char*> environment;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        // One started by a command of another copy: that copy's mark is not this one's.
+        if (std::strncmp(*entry, MarkName, sizeof MarkName - 1) != 0) {
+            environment.push_back(*entry);
+        }
+    }
+    environment.push_back(state.mark.data());
+    environment.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -172,31 +411,42 @@ std::unique_ptr<LogSource> LogSource::FollowCommand(const std::vector<std::strin
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
                                               POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    const int spawned =
-        ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    int spawned = 0;
+    {
+        // Registered before the orphan reaper can see it end.
+        std::lock_guard registry(endings().mutex);
+        spawned =
+            ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environment.data());
+        if (spawned == 0) {
+            endings().leaders.insert(pid);
+        }
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(pipeFds[1]);
     if (spawned != 0) {
         ::close(pipeFds[0]);
-        source->Finish(SourceStatus::Phase::Failed, SourceStatus::Problem::StartFailed, spawned);
-        std::lock_guard lock(source->m_mutex);
-        source->m_status.exited = true;
+        state.Finish(SourceStatus::Phase::Failed, SourceStatus::Problem::StartFailed, spawned);
+        std::lock_guard lock(state.mutex);
+        state.status.exited = true;
         return source;
     }
-    source->m_pid = pid;
-    LogSource* self = source.get();
+    {
+        std::lock_guard lock(state.mutex);
+        state.leader = pid;
+    }
     const int output = pipeFds[0];
-    source->m_thread = std::thread([self, output] {
-        self->Pump(output);
-        self->Reap();
+    source->m_thread = std::thread([state = source->m_state, output] {
+        state->Pump(output);
+        state->Reap();
+        state->finished->store(true);
     });
     return source;
 }
 
-std::unique_ptr<LogSource> LogSource::Decompress(const std::string& path,
-                                                 CompressionFormat format, std::u16string name,
-                                                 const SourceOptions& options, int& error)
+std::unique_ptr<LogSource> LogSource::Decompress(const std::string& path, CompressionFormat format,
+                                                 std::u16string name, const SourceOptions& options,
+                                                 int& error)
 {
     std::unique_ptr<LogSource> source(
         new LogSource(SourceKind::Decompressed, std::move(name), options));
@@ -215,60 +465,68 @@ std::unique_ptr<LogSource> LogSource::Decompress(const std::string& path,
         ::close(input);
         return nullptr;
     }
-    source->m_status.inputSize = static_cast<std::uint64_t>(st.st_size);
-    LogSource* self = source.get();
-    source->m_thread = std::thread([self, input, format] {
-        const DecompressResult result = DecompressStream(
-            format, input, self->m_spoolFd, self->m_stop, self->m_inputDone,
-            self->m_options.reserveBytes);
+    source->m_state->status.inputSize = static_cast<std::uint64_t>(st.st_size);
+    source->m_thread = std::thread([state = source->m_state, input, format] {
+        const DecompressResult result =
+            DecompressStream(format, input, state->spoolFd, state->stop, state->inputDone,
+                             state->options.reserveBytes);
         ::close(input);
-        self->m_spooled.store(result.produced);
+        state->spooled.store(result.produced);
         using Outcome = DecompressResult::Outcome;
         using Phase = SourceStatus::Phase;
         using Problem = SourceStatus::Problem;
         switch (result.outcome) {
         case Outcome::Complete:
-            self->Finish(Phase::Ended, Problem::None, 0);
+            state->Finish(Phase::Ended, Problem::None, 0);
             break;
         case Outcome::Cancelled:
-            self->Finish(Phase::Cancelled, Problem::None, 0);
+            state->Finish(Phase::Cancelled, Problem::None, 0);
             break;
         case Outcome::Damaged:
-            self->Finish(Phase::Failed, Problem::Damaged, 0, result.detail);
+            state->Finish(Phase::Failed, Problem::Damaged, 0, result.detail);
             break;
         case Outcome::Truncated:
-            self->Finish(Phase::Failed, Problem::Truncated, 0);
+            state->Finish(Phase::Failed, Problem::Truncated, 0);
             break;
         case Outcome::ReadError:
-            self->Finish(Phase::Failed, Problem::ReadFailed, result.error);
+            state->Finish(Phase::Failed, Problem::ReadFailed, result.error);
             break;
         case Outcome::WriteError:
-            self->Finish(Phase::Failed, Problem::WriteFailed, result.error);
+            state->Finish(Phase::Failed, Problem::WriteFailed, result.error);
             break;
         case Outcome::DiskFull:
-            self->Finish(Phase::Failed, Problem::DiskFull, result.error);
+            state->Finish(Phase::Failed, Problem::DiskFull, result.error);
             break;
         }
+        state->finished->store(true);
     });
     return source;
 }
 
-void LogSource::Finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
-                       std::string detail)
+void LogSource::State::Wake()
 {
-    std::lock_guard lock(m_mutex);
-    m_status.phase = phase;
-    m_status.problem = problem;
-    m_status.error = error;
-    m_status.detail = std::move(detail);
+    if (wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(wakeFd, &one, sizeof one);
+    }
 }
 
-void LogSource::Pump(int fd)
+void LogSource::State::Finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
+                              std::string detail)
 {
-    SpoolWriter writer(m_spoolFd, m_options.reserveBytes);
+    std::lock_guard lock(mutex);
+    status.phase = phase;
+    status.problem = problem;
+    status.error = error;
+    status.detail = std::move(detail);
+}
+
+void LogSource::State::Pump(int fd)
+{
+    SpoolWriter writer(spoolFd, options.reserveBytes);
     std::vector<std::uint8_t> buffer(PumpBytes);
-    pollfd fds[2] = {{fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    while (!m_stop.load()) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    while (!stop.load()) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -295,95 +553,186 @@ void LogSource::Pump(int fd)
         }
         const SpoolWriter::Status written =
             writer.Write(buffer.data(), static_cast<std::size_t>(got));
-        m_spooled.store(writer.written());
+        spooled.store(writer.written());
         if (written != SpoolWriter::Status::Written) {
             Finish(SourceStatus::Phase::Failed,
                    written == SpoolWriter::Status::DiskFull ? SourceStatus::Problem::DiskFull
                                                             : SourceStatus::Problem::WriteFailed,
                    writer.error());
             // A command has nowhere to write to any more.
-            EndCommand();
+            BeginEnd();
             break;
         }
     }
     ::close(fd);
 }
 
-void LogSource::EndCommand()
+namespace {
+
+// While the leader is not reaped its id cannot name another group, so the group and,
+// should the leader have left it, the leader alone are safe to signal.
+void signalGroup(pid_t leader, int signal)
 {
-    std::lock_guard lock(m_mutex);
-    if (m_pid > 0) {
-        signalCommand(m_pid, SIGTERM);
+    if (::kill(-leader, signal) != 0) {
+        ::kill(leader, signal);
     }
 }
 
-void LogSource::Reap()
+} // namespace
+
+void LogSource::State::BeginEnd()
 {
-    pid_t pid;
-    {
-        std::lock_guard lock(m_mutex);
-        pid = m_pid;
+    std::lock_guard lock(mutex);
+    if (leader == 0 || ending) {
+        return;
     }
-    auto since = std::chrono::steady_clock::now();
+    ending = true;
+    endingSince = Clock::now();
+    signalGroup(leader, SIGTERM);
+    changed.notify_all();
+}
+
+// WNOWAIT: the leader stays a zombie, so that its id and its group's stay taken until the
+// group is gone. Its status is shown at once.
+bool LogSource::State::PeekLeader(pid_t pid)
+{
+    siginfo_t info{};
+    int waited;
+    do {
+        waited = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (waited != 0 && errno == EINTR);
+    if (waited == 0 && info.si_pid != pid) {
+        return false;
+    }
+    std::lock_guard lock(mutex);
+    if (waited == 0) {
+        if (info.si_code == CLD_EXITED) {
+            status.exitCode = info.si_status;
+        } else {
+            status.exitSignal = info.si_status;
+        }
+    }
+    status.exited = true;
+    if (status.phase == SourceStatus::Phase::Running) {
+        status.phase = SourceStatus::Phase::Ended;
+    }
+    changed.notify_all();
+    return true;
+}
+
+// After the pipe's end: waits for the leader, then for the rest of what the command made
+// (its group, what left the group, adopted orphans with its mark). A command that ended by
+// itself may leave processes running; once the source ends it, they get SIGTERM, and what
+// is left after the grace time gets SIGKILL, whether or not the leader is still there.
+void LogSource::State::Reap()
+{
+    pid_t group;
+    {
+        std::lock_guard lock(mutex);
+        group = leader;
+    }
+    bool leaderEnded = false;
     bool killed = false;
+    Clock::time_point killedAt;
+    std::set<pid_t> seen;   // every process of the command seen, to reap those of this program
+    std::set<pid_t> termed; // outside the group: SIGTERM sent one by one
     for (;;) {
-        // WNOWAIT: the process stays a zombie, so its id cannot be reused before m_pid is
-        // cleared under the lock and no signal can reach another process.
-        siginfo_t info{};
-        const int waited = ::waitid(P_PID, static_cast<id_t>(pid), &info,
-                                    WEXITED | WNOHANG | WNOWAIT);
-        if (waited != 0 && errno == EINTR) {
+        if (!leaderEnded) {
+            leaderEnded = PeekLeader(group);
+        }
+        bool endingNow;
+        Clock::time_point since;
+        {
+            std::unique_lock lock(mutex);
+            if (!leaderEnded && !ending) {
+                // The pipe is closed but the leader runs on: nothing to do until it ends or
+                // the source ends it.
+                changed.wait_for(lock, ReapStep, [this] { return ending; });
+                continue;
+            }
+            endingNow = ending;
+            since = endingSince;
+        }
+        std::vector<pid_t> alive;
+        std::vector<pid_t> outside;
+        for (const ProcessEntry& entry : commandProcesses(group, mark)) {
+            seen.insert(entry.pid);
+            if (entry.state != 'Z' && entry.state != 'X') {
+                alive.push_back(entry.pid);
+                if (entry.group != group) {
+                    outside.push_back(entry.pid);
+                }
+            }
+        }
+        if (leaderEnded && alive.empty()) {
+            break;
+        }
+        if (!endingNow) {
+            // Ended by itself, with processes left behind: the leader is kept until they end
+            // or the source ends them.
+            std::unique_lock lock(mutex);
+            changed.wait_for(lock, SurvivorStep, [this] { return ending; });
             continue;
         }
-        if (waited != 0 || info.si_pid == pid) {
-            std::lock_guard lock(m_mutex);
-            if (waited == 0) {
-                if (info.si_code == CLD_EXITED) {
-                    m_status.exitCode = info.si_status;
-                } else {
-                    m_status.exitSignal = info.si_status;
-                }
-                int ignored;
-                ::waitpid(pid, &ignored, WNOHANG);
+        const Clock::time_point now = Clock::now();
+        if (!killed && now - since >= options.grace) {
+            signalGroup(group, SIGKILL);
+            for (pid_t pid : outside) {
+                ::kill(pid, SIGKILL);
             }
-            m_pid = 0;
-            m_status.exited = true;
-            if (m_status.phase == SourceStatus::Phase::Running) {
-                m_status.phase = SourceStatus::Phase::Ended;
-            }
-            m_exitedChanged.notify_all();
-            return;
-        }
-        // The pipe is closed but the process lives on: after a disk-full stop it was sent
-        // SIGTERM, and it gets SIGKILL after the grace time.
-        bool stopped;
-        {
-            std::lock_guard lock(m_mutex);
-            stopped = m_status.problem == SourceStatus::Problem::DiskFull;
-        }
-        if (stopped && !killed && std::chrono::steady_clock::now() - since > m_options.grace) {
-            std::lock_guard lock(m_mutex);
-            signalCommand(pid, SIGKILL);
             killed = true;
+            killedAt = now;
+        } else if (!killed) {
+            for (pid_t pid : outside) {
+                if (termed.insert(pid).second) {
+                    ::kill(pid, SIGTERM);
+                }
+            }
         }
-        if (!stopped) {
-            since = std::chrono::steady_clock::now();
+        if (killed && now - killedAt > KillSettle) {
+            break; // an uninterruptible wait: the orphan reaper takes what remains
         }
-        std::this_thread::sleep_for(ReapStep);
+        std::this_thread::sleep_for(EndingStep);
     }
+    // Adopted orphans that ended: nobody else waits for them.
+    const pid_t self = ::getpid();
+    for (const ProcessEntry& entry : readProcessTable()) {
+        if (entry.pid != group && entry.parent == self && entry.state == 'Z' &&
+            seen.count(entry.pid) != 0) {
+            int ignored;
+            ::waitpid(entry.pid, &ignored, WNOHANG);
+        }
+    }
+    {
+        std::lock_guard registry(endings().mutex);
+        endings().leaders.erase(group);
+    }
+    if (leaderEnded) {
+        int ignored;
+        ::waitpid(group, &ignored, WNOHANG);
+    }
+    std::lock_guard lock(mutex);
+    leader = 0;
+    status.exited = true;
+    if (status.phase == SourceStatus::Phase::Running) {
+        status.phase = SourceStatus::Phase::Ended;
+    }
+    changed.notify_all();
 }
 
 SourceStatus LogSource::Status() const
 {
-    std::lock_guard lock(m_mutex);
-    SourceStatus status = m_status;
-    status.inputDone = m_inputDone.load();
-    status.spooled = m_spooled.load();
-    status.reserveBytes = m_options.reserveBytes;
+    const State& state = *m_state;
+    std::lock_guard lock(state.mutex);
+    SourceStatus status = state.status;
+    status.inputDone = state.inputDone.load();
+    status.spooled = state.spooled.load();
+    status.reserveBytes = state.options.reserveBytes;
+    status.ending = state.ending;
     if (m_kind == SourceKind::Decompressed && status.phase == SourceStatus::Phase::Running &&
-        m_spoolFd >= 0) {
+        state.spoolFd >= 0) {
         struct stat st {};
-        if (::fstat(m_spoolFd, &st) == 0) {
+        if (::fstat(state.spoolFd, &st) == 0) {
             status.spooled = static_cast<std::uint64_t>(st.st_size);
         }
     }
@@ -392,16 +741,55 @@ SourceStatus LogSource::Status() const
 
 void LogSource::Cancel()
 {
-    m_stop.store(true);
-    if (m_wakeFd >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t ignored = ::write(m_wakeFd, &one, sizeof one);
+    m_state->stop.store(true);
+    m_state->Wake();
+    if (m_kind == SourceKind::Command) {
+        m_state->BeginEnd();
     }
-    EndCommand();
 }
 
 pid_t LogSource::ProcessId() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_pid;
+    std::lock_guard lock(m_state->mutex);
+    return m_state->status.exited ? 0 : m_state->leader;
+}
+
+int LogSource::ReapAdoptedOrphans()
+{
+    if (!s_subreaper.load()) {
+        return 0;
+    }
+    static Clock::time_point lastScan;
+    static std::set<pid_t> zombiesBefore;
+    // Most of the time there is no zombie child at all: one call says so.
+    siginfo_t info{};
+    if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) {
+        zombiesBefore.clear();
+        return 0;
+    }
+    const Clock::time_point now = Clock::now();
+    if (now - lastScan < OrphanScanEvery) {
+        return 0;
+    }
+    lastScan = now;
+    const pid_t self = ::getpid();
+    std::set<pid_t> zombies;
+    int reaped = 0;
+    Endings& registry = endings();
+    std::lock_guard lock(registry.mutex);
+    for (const ProcessEntry& entry : readProcessTable()) {
+        if (entry.parent != self || entry.state != 'Z' || registry.leaders.count(entry.pid) != 0) {
+            continue;
+        }
+        // A child that some other code started and waits for is reaped by it at once; one
+        // still a zombie a second later is an orphan nobody waits for.
+        int ignored;
+        if (zombiesBefore.count(entry.pid) == 0) {
+            zombies.insert(entry.pid);
+        } else if (::waitpid(entry.pid, &ignored, WNOHANG) == entry.pid) {
+            ++reaped;
+        }
+    }
+    zombiesBefore.swap(zombies);
+    return reaped;
 }

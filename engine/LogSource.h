@@ -3,26 +3,31 @@
 // LogSource: a log that does not arrive as a file of its own (standard input, a command's
 // output, a compressed file) spooled into a private file (platform/SpoolFolder.h) that the
 // document follows as any file. The source owns its spool, the thread that fills it and,
-// for a command, the child process; destroying the source ends all three: the command gets
-// SIGTERM, then SIGKILL after the grace time, the thread is joined and the spool removed.
+// for a command, the child process; destroying the source ends all three: the spool is
+// removed at once, the command gets SIGTERM, and whatever of it is left after the grace
+// time gets SIGKILL. The grace runs on the source's own thread, so destroying a source
+// returns at once; WaitForEndings() (at exit) waits for every ending still running, which
+// all run side by side: at most one grace in all.
 //
 // A command runs without a shell (posix_spawnp with its own words), in a process group of
 // its own so that SIGTERM reaches what it started too, with standard input from /dev/null
 // and standard output and standard error into one pipe, so both are spooled in the order
-// they are written.
+// they are written. What it started and what left its group (setsid) is found through the
+// process table: descendants of the group, and orphans this program adopts (it makes
+// itself their subreaper) whose environment carries the source's mark, QUILLSTREAM_SOURCE.
+// The leader is not reaped before its group is gone, so the group's id cannot name another
+// group while it is signalled.
 //
-// Threads: create, destroy and Cancel on the main thread; Status from any thread.
+// Threads: create, destroy, Cancel, WaitForEndings and ReapAdoptedOrphans on the main
+// thread; Status from any thread.
 
 #include "engine/Decompressor.h"
 
 #include <sys/types.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,18 +55,19 @@ struct SourceStatus {
     Problem problem = Problem::None;
     int error = 0;
     std::string detail;
-    std::uint64_t spooled = 0;   // bytes in the spool
-    std::uint64_t inputSize = 0; // compressed file: its size
-    std::uint64_t inputDone = 0; // compressed file: bytes read of it
-    bool exited = false;         // command: it has ended (also after Failed)
-    int exitCode = -1;           // command: its exit status, -1 when ended by a signal
-    int exitSignal = 0;          // command: the signal that ended it
+    std::uint64_t spooled = 0;     // bytes in the spool
+    std::uint64_t inputSize = 0;   // compressed file: its size
+    std::uint64_t inputDone = 0;   // compressed file: bytes read of it
+    bool exited = false;           // command: it has ended (also after Failed)
+    bool ending = false;           // command: told to end (SIGTERM), its end is waited for
+    int exitCode = -1;             // command: its exit status, -1 when ended by a signal
+    int exitSignal = 0;            // command: the signal that ended it
     std::int64_t reserveBytes = 0; // what the spool keeps free on its file system
 };
 
 struct SourceOptions {
-    std::string folder;              // spool folder; empty: spoolFolderPath()
-    std::int64_t reserveBytes = -1;  // -1: spoolReserveBytes() of the spool's file system
+    std::string folder;                    // spool folder; empty: spoolFolderPath()
+    std::int64_t reserveBytes = -1;        // -1: spoolReserveBytes() of the spool's file system
     std::chrono::milliseconds grace{2000}; // SIGTERM to SIGKILL
 };
 
@@ -76,9 +82,9 @@ class LogSource {
     static std::unique_ptr<LogSource> FollowCommand(const std::vector<std::string>& words,
                                                     std::u16string name,
                                                     const SourceOptions& options, int& error);
-    static std::unique_ptr<LogSource> Decompress(const std::string& path,
-                                                 CompressionFormat format, std::u16string name,
-                                                 const SourceOptions& options, int& error);
+    static std::unique_ptr<LogSource> Decompress(const std::string& path, CompressionFormat format,
+                                                 std::u16string name, const SourceOptions& options,
+                                                 int& error);
     ~LogSource();
     LogSource(const LogSource&) = delete;
     LogSource& operator=(const LogSource&) = delete;
@@ -93,34 +99,29 @@ class LogSource {
     bool Follows() const { return m_kind != SourceKind::Decompressed; }
     SourceStatus Status() const;
     // Stops a decompression (Cancelled) or the reading of a stream (Ended); a command is
-    // ended as on destruction. Main thread.
+    // ended as on destruction (SIGTERM now, SIGKILL after the grace, on the source's
+    // thread). Main thread.
     void Cancel();
     // The command's process id (0: none or already ended).
     pid_t ProcessId() const;
 
+    // Waits until every command of a destroyed source has ended (its grace over). At exit.
+    static void WaitForEndings();
+    // Reaps the orphans this program adopted as their subreaper once they have ended and
+    // nobody else took them (a zombie seen on two calls at least a second apart). Cheap when
+    // there is none; the window calls it from its timer.
+    static int ReapAdoptedOrphans();
+
   private:
+    struct State; // what the source's thread shares with it and may outlive it
+
     LogSource(SourceKind kind, std::u16string name, const SourceOptions& options);
     bool MakeSpool(int& error);
-    void Pump(int fd);
-    void Reap();
-    void RunDecompression(std::string path, CompressionFormat format);
-    void Finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
-                std::string detail = {});
-    void EndCommand();
 
     SourceKind m_kind;
     std::uint64_t m_serial;
     std::u16string m_name;
-    SourceOptions m_options;
     std::string m_spoolPath;
-    int m_spoolFd = -1;
-    int m_wakeFd = -1; // an eventfd that wakes the pump from its poll
+    std::shared_ptr<State> m_state;
     std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-    std::atomic<std::uint64_t> m_spooled{0};
-    std::atomic<std::uint64_t> m_inputDone{0};
-    mutable std::mutex m_mutex;
-    std::condition_variable m_exitedChanged;
-    SourceStatus m_status; // guarded by m_mutex
-    pid_t m_pid = 0;       // guarded by m_mutex; 0 once reaped
 };

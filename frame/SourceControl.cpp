@@ -4,11 +4,11 @@
 #include "engine/CommandWords.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
+#include "platform/FileName.h"
+#include "platform/SpoolFolder.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtFileName.h"
 #include "resources/QtText.h"
-#include "platform/FileName.h"
-#include "platform/SpoolFolder.h"
 #include "settings/SettingsStore.h"
 
 #include <QComboBox>
@@ -58,6 +58,7 @@ constexpr int StringSystemJournal = 423;
 constexpr int StringTerminal = 424;
 constexpr int StringNoSpool = 425;
 constexpr int StringReadingInput = 426;
+constexpr int StringInputStopped = 437;
 
 const std::u16string HistoryKey = u"\\Commands";
 const std::u16string HistoryValue = u"CommandLine";
@@ -126,12 +127,13 @@ bool SourceControl::followStandardInput(int fd)
     }
     SourceOptions options;
     options.folder = m_folder;
+    options.reserveBytes = m_reserveBytes;
     int error = 0;
     const QString name = resources.string(StringStandardInput);
     std::unique_ptr<LogSource> source = LogSource::FollowStream(fd, toU16(name), options, error);
     if (!source) {
-        showMessage(resources.format(StringNoSpool, name, spoolFolderShown(m_folder),
-                                     errorText(error)));
+        showMessage(
+            resources.format(StringNoSpool, name, spoolFolderShown(m_folder), errorText(error)));
         return false;
     }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Following standard input, spool ",
@@ -185,12 +187,13 @@ bool SourceControl::followCommand(const std::vector<std::string>& words, const Q
     const LanguageResources& resources = LanguageResources::current();
     SourceOptions options;
     options.folder = m_folder;
+    options.reserveBytes = m_reserveBytes;
     int error = 0;
     std::unique_ptr<LogSource> source =
         LogSource::FollowCommand(words, toU16(name), options, error);
     if (!source) {
-        showMessage(resources.format(StringNoSpool, name, spoolFolderShown(m_folder),
-                                     errorText(error)));
+        showMessage(
+            resources.format(StringNoSpool, name, spoolFolderShown(m_folder), errorText(error)));
         return false;
     }
     const SourceStatus status = source->Status();
@@ -230,6 +233,7 @@ bool SourceControl::openCompressed(const std::string& path, CompressionFormat fo
 {
     SourceOptions options;
     options.folder = m_folder;
+    options.reserveBytes = m_reserveBytes;
     int error = 0;
     std::unique_ptr<LogSource> source =
         LogSource::Decompress(path, format, toU16(name), options, error);
@@ -239,8 +243,8 @@ bool SourceControl::openCompressed(const std::string& path, CompressionFormat fo
         }
         return false;
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressing ", CompressionName(format),
-                              " ", std::u16string_view(toU16(name)));
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressing ", CompressionName(format), " ",
+                              std::u16string_view(toU16(name)));
     LogDocument* document = m_target ? m_target() : m_document();
     if (document == nullptr) {
         return false;
@@ -289,8 +293,9 @@ void SourceControl::cancel()
 
 void SourceControl::refresh()
 {
-    std::vector<LogDocument*> documents =
-        m_all ? m_all() : std::vector<LogDocument*>{m_document()};
+    // Orphans that commands left behind are this program's children now (LogSource.h).
+    LogSource::ReapAdoptedOrphans();
+    std::vector<LogDocument*> documents = m_all ? m_all() : std::vector<LogDocument*>{m_document()};
     for (LogDocument* document : documents) {
         if (document != nullptr && document->Source() != nullptr) {
             lookAfter(document);
@@ -299,8 +304,7 @@ void SourceControl::refresh()
     LogDocument* front = m_document();
     const LogSource* source = front != nullptr ? front->Source() : nullptr;
     const QString text = source != nullptr ? statusText(source->Status()) : QString();
-    const bool decompressing = source != nullptr &&
-                               source->Kind() == SourceKind::Decompressed &&
+    const bool decompressing = source != nullptr && source->Kind() == SourceKind::Decompressed &&
                                source->Status().phase == SourceStatus::Phase::Running;
     if (decompressing) {
         const SourceStatus status = source->Status();
@@ -312,8 +316,12 @@ void SourceControl::refresh()
     m_label->setText(text);
     m_label->setToolTip(text);
     m_label->setVisible(!text.isEmpty());
+    // A command can be ended while its lines stay; once told to end, it is waited for.
+    const SourceStatus status = source != nullptr ? source->Status() : SourceStatus();
+    const bool commandRuns = source != nullptr && source->Kind() == SourceKind::Command &&
+                             !status.exited && !status.ending;
     m_progress->setVisible(decompressing);
-    m_cancel->setVisible(decompressing);
+    m_cancel->setVisible(decompressing || commandRuns);
 }
 
 void SourceControl::lookAfter(LogDocument* document)
@@ -331,8 +339,8 @@ void SourceControl::lookAfter(LogDocument* document)
         return;
     }
     if (m_ended.insert(source->Serial()).second) {
-        TraceLog::instance().Line(TraceLog::LevelInfo, "Source ended: ",
-                                  std::u16string_view(toU16(statusText(status))));
+        TraceLog::instance().Line(TraceLog::LevelInfo,
+                                  "Source ended: ", std::u16string_view(toU16(statusText(status))));
     }
     // A problem is told once in a box too: the status bar may be hidden.
     const QString problem = problemText(status);
@@ -377,11 +385,14 @@ QString SourceControl::statusText(const SourceStatus& status) const
     if (status.kind == SourceKind::Decompressed && status.phase == Phase::Running) {
         const std::uint64_t percent =
             status.inputSize == 0 ? 0 : status.inputDone * 100 / status.inputSize;
-        text = resources.format(StringDecompressing, QString::number(std::min<std::uint64_t>(
-                                                         percent, 100)));
+        text = resources.format(StringDecompressing,
+                                QString::number(std::min<std::uint64_t>(percent, 100)));
     } else if (status.kind == SourceKind::StandardInput) {
+        // Only an end the writer made is the end of input; a stop of the reading says so,
+        // and the problem after it says why.
         text = resources.string(status.phase == Phase::Running ? StringReadingInput
-                                                               : StringEndOfInput);
+                                : status.phase == Phase::Ended ? StringEndOfInput
+                                                               : StringInputStopped);
     } else if (status.kind == SourceKind::Command) {
         if (!status.exited) {
             text = resources.string(StringRunning);
@@ -404,8 +415,8 @@ void SourceControl::readHistory()
     const std::u16string base = settings.KeyPath(Setting::KeyQuillstream) + HistoryKey;
     m_history.clear();
     for (std::size_t i = 1; i <= HistorySize; ++i) {
-        const QString line = toQString(settings.ReadStringAt(
-            base + u'\\' + toU16(QString::number(i)), HistoryValue, u""));
+        const QString line = toQString(
+            settings.ReadStringAt(base + u'\\' + toU16(QString::number(i)), HistoryValue, u""));
         if (!line.isEmpty() && !m_history.contains(line)) {
             m_history.append(line);
         }
@@ -417,8 +428,8 @@ void SourceControl::writeHistory()
     SettingsStore& settings = SettingsStore::instance();
     std::vector<StoredValue> values;
     for (int i = 0; i < m_history.size(); ++i) {
-        values.push_back({toU16(QString::number(i + 1)), HistoryValue, true,
-                          toU16(m_history[i]), 0});
+        values.push_back(
+            {toU16(QString::number(i + 1)), HistoryValue, true, toU16(m_history[i]), 0});
     }
     settings.ReplaceUserTree(settings.KeyPath(Setting::KeyQuillstream) + HistoryKey, values);
 }

@@ -4,7 +4,8 @@
 // standard input, File > Follow Command..., File > Follow System Journal and compressed
 // files. It makes the source (engine/LogSource.h), hands it to the front document, tells
 // the user in plain words what went wrong, and shows the source's state in the status bar:
-// "End of input", a command's exit status, a decompression's progress with Cancel.
+// "End of input", a command's exit status (with Cancel while it runs), a decompression's
+// progress with Cancel.
 //
 // Everything per source lives in the document (LogDocument::Source()); this object only
 // looks at whichever document the window shows, so it serves any number of documents.
@@ -58,10 +59,7 @@ class SourceControl : public QObject {
     void setTargetDocument(std::function<LogDocument*()> target) { m_target = std::move(target); }
     // Every document whose source is looked after (a decompression finishing behind the
     // front); default: the one the window shows.
-    void setAllDocuments(std::function<std::vector<LogDocument*>()> all)
-    {
-        m_all = std::move(all);
-    }
+    void setAllDocuments(std::function<std::vector<LogDocument*>()> all) { m_all = std::move(all); }
     // What asks for a command line (tests answer it); empty text: cancelled.
     void setCommandPrompt(std::function<QString(const QStringList& history)> prompt)
     {
@@ -69,6 +67,8 @@ class SourceControl : public QObject {
     }
     // Where sources put their spools (tests); empty: the user's cache folder.
     void setSpoolFolder(const std::string& folder) { m_folder = folder; }
+    // What the spools keep free on their disk (tests); -1: the share of their file system.
+    void setSpoolReserve(std::int64_t bytes) { m_reserveBytes = bytes; }
 
     // Standard input (file descriptor fd, 0 but for tests): refused with a message when it
     // is a terminal.
@@ -124,6 +124,7 @@ class SourceControl : public QObject {
     std::function<std::vector<LogDocument*>()> m_all;
     std::function<QString(const QStringList&)> m_prompt;
     std::string m_folder;
+    std::int64_t m_reserveBytes = -1;
     QStringList m_history;
     QLabel* m_label = nullptr;
     QProgressBar* m_progress = nullptr;

@@ -39,6 +39,13 @@ bool running(pid_t pid)
     return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
 }
 
+// No process at all: ended and reaped (a zombie of this program's would be one left to pile
+// up).
+bool gone(pid_t pid)
+{
+    return !exists("/proc/" + std::to_string(pid));
+}
+
 template <typename Condition>
 bool waitFor(Condition condition, std::chrono::milliseconds limit = 20s)
 {
@@ -156,8 +163,8 @@ TEST(CommandSource, SpoolsBothOutputsAndKeepsTheExitStatus)
     TempDir dir;
     int error = 0;
     auto source = LogSource::FollowCommand(
-        {"sh", "-c", "echo out; echo err >&2; read line; echo \"stdin:$line\"; exit 3"},
-        u"sh", optionsIn(dir), error);
+        {"sh", "-c", "echo out; echo err >&2; read line; echo \"stdin:$line\"; exit 3"}, u"sh",
+        optionsIn(dir), error);
     ASSERT_TRUE(source) << error;
     EXPECT_EQ(source->Kind(), SourceKind::Command);
     EXPECT_TRUE(waitFor([&] { return source->Status().exited; }));
@@ -186,8 +193,8 @@ TEST(CommandSource, AProgramThatDoesNotExistFailsToStart)
 {
     TempDir dir;
     int error = 0;
-    auto source = LogSource::FollowCommand({"quillstream-no-such-program-24"}, u"x",
-                                           optionsIn(dir), error);
+    auto source =
+        LogSource::FollowCommand({"quillstream-no-such-program-24"}, u"x", optionsIn(dir), error);
     ASSERT_TRUE(source);
     const SourceStatus status = source->Status();
     EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);
@@ -219,8 +226,8 @@ TEST(CommandSource, ClosingEndsTheCommandAndWhatItStarted)
 {
     TempDir dir;
     int error = 0;
-    auto source = LogSource::FollowCommand(
-        {"sh", "-c", "sleep 1000 & echo $$; echo $!; wait"}, u"sh", optionsIn(dir), error);
+    auto source = LogSource::FollowCommand({"sh", "-c", "sleep 1000 & echo $$; echo $!; wait"},
+                                           u"sh", optionsIn(dir), error);
     ASSERT_TRUE(source);
     const std::vector<pid_t> pids = pidsFrom(*source, 2);
     ASSERT_EQ(pids.size(), 2u);
@@ -229,27 +236,181 @@ TEST(CommandSource, ClosingEndsTheCommandAndWhatItStarted)
     EXPECT_TRUE(running(pids[1]));
     const auto start = std::chrono::steady_clock::now();
     source.reset();
+    LogSource::WaitForEndings();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << "SIGTERM should do";
-    EXPECT_FALSE(running(pids[0]));
-    EXPECT_TRUE(waitFor([&] { return !running(pids[1]); }, 5s));
+    EXPECT_TRUE(gone(pids[0]));
+    EXPECT_TRUE(gone(pids[1]));
 }
 
-TEST(CommandSource, ACommandThatIgnoresTermIsKilledAfterTheGrace)
+// The grace runs elsewhere: the caller (the window) gets control back at once, and the
+// command is still killed after it.
+TEST(CommandSource, ClosingReturnsAtOnceAndTheGraceRunsElsewhere)
+{
+    TempDir dir;
+    SourceOptions options = optionsIn(dir);
+    options.grace = 1500ms;
+    int error = 0;
+    auto source = LogSource::FollowCommand({"sh", "-c", "trap '' TERM; echo $$; exec sleep 600"},
+                                           u"sh", options, error);
+    ASSERT_TRUE(source);
+    const std::vector<pid_t> pids = pidsFrom(*source, 1);
+    ASSERT_EQ(pids.size(), 1u);
+    const std::string spool = source->SpoolPath();
+    const auto start = std::chrono::steady_clock::now();
+    source.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_FALSE(exists(spool));
+    EXPECT_TRUE(running(pids[0])) << "killed before its grace";
+    LogSource::WaitForEndings();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1500ms);
+    EXPECT_TRUE(gone(pids[0]));
+}
+
+// Quitting with several commands that ignore SIGTERM: their graces run side by side.
+TEST(CommandSource, SeveralEndingsTakeOneGraceTogether)
+{
+    TempDir dir;
+    SourceOptions options = optionsIn(dir);
+    options.grace = 600ms;
+    std::vector<std::unique_ptr<LogSource>> sources;
+    std::vector<pid_t> pids;
+    for (int i = 0; i < 3; ++i) {
+        int error = 0;
+        sources.push_back(LogSource::FollowCommand(
+            {"sh", "-c", "trap '' TERM; echo $$; exec sleep 600"}, u"sh", options, error));
+        ASSERT_TRUE(sources.back());
+        const std::vector<pid_t> one = pidsFrom(*sources.back(), 1);
+        ASSERT_EQ(one.size(), 1u);
+        pids.push_back(one[0]);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    sources.clear();
+    LogSource::WaitForEndings();
+    // One after another would take three graces (1800 ms).
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1300ms);
+    for (pid_t pid : pids) {
+        EXPECT_TRUE(gone(pid)) << pid;
+    }
+}
+
+// Ways a command's processes outlived its end. Each prints the ids to check, one a line.
+struct LeakWay {
+    const char* name;
+    const char* script;
+    std::size_t ids;
+    bool orphaned; // the first id is waited for until this program has adopted it
+};
+
+const LeakWay LeakWays[] = {
+    {"the leader exits, a member that ignores SIGTERM holds the pipe",
+     "trap '' TERM; sleep 600 & echo $!; echo $$", 2, false},
+    {"the leader ends on SIGTERM, a member ignores it",
+     "(trap '' TERM; exec sleep 600) & echo $!; echo $$; wait", 2, false},
+    {"the leader ignores SIGTERM and dies of SIGPIPE once the pipe is closed",
+     "trap '' TERM; sleep 600 & echo $!; echo $$; while :; do echo tick; sleep 0.05; done", 2,
+     false},
+    {"a child left the group (setsid), its parent lives",
+     "trap '' TERM; setsid sh -c 'trap \"\" TERM; echo $$; exec sleep 600' & echo $$; wait", 2,
+     false},
+    {"a child left the group and was orphaned before the close",
+     "setsid sh -c 'trap \"\" TERM; echo $$; exec sleep 600' & echo $$", 2, true},
+    {"a daemon: setsid, fork, the middle exits, no output",
+     "setsid sh -c 'trap \"\" TERM; sleep 600 >/dev/null 2>&1 & echo $!' ; exec sleep 600", 1,
+     true},
+};
+
+pid_t parentOf(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const std::size_t close = text.rfind(')');
+    return close == std::string::npos ? 0 : std::atoi(text.c_str() + close + 4);
+}
+
+TEST(CommandSource, NothingOfTheCommandOutlivesItsEnd)
+{
+    TempDir dir;
+    SourceOptions options = optionsIn(dir);
+    options.grace = 300ms;
+    std::vector<std::pair<const LeakWay*, std::vector<pid_t>>> all;
+    std::vector<std::unique_ptr<LogSource>> sources;
+    for (const LeakWay& way : LeakWays) {
+        int error = 0;
+        sources.push_back(
+            LogSource::FollowCommand({"sh", "-c", way.script}, u"sh", options, error));
+        ASSERT_TRUE(sources.back()) << way.name;
+        std::vector<pid_t> pids = pidsFrom(*sources.back(), way.ids);
+        ASSERT_EQ(pids.size(), way.ids) << way.name;
+        if (way.orphaned) {
+            // Either id may come first; the one that is adopted is the one that runs on.
+            EXPECT_TRUE(waitFor(
+                [&] {
+                    return std::any_of(pids.begin(), pids.end(),
+                                       [](pid_t pid) { return parentOf(pid) == ::getpid(); });
+                },
+                5s))
+                << way.name;
+        }
+        for (pid_t pid : pids) {
+            EXPECT_FALSE(gone(pid)) << way.name;
+        }
+        all.emplace_back(&way, std::move(pids));
+    }
+    sources.clear();
+    LogSource::WaitForEndings();
+    for (const auto& [way, pids] : all) {
+        for (pid_t pid : pids) {
+            EXPECT_TRUE(gone(pid)) << way->name << ": " << pid << " is left";
+        }
+    }
+}
+
+// Cancel ends a command as closing does, while the tab (the source) stays.
+TEST(CommandSource, CancelEndsTheCommandAndWhatIgnoresSigterm)
 {
     TempDir dir;
     SourceOptions options = optionsIn(dir);
     options.grace = 300ms;
     int error = 0;
-    auto source = LogSource::FollowCommand(
-        {"sh", "-c", "trap '' TERM; echo $$; while :; do sleep 0.05; done"}, u"sh", options,
-        error);
-    ASSERT_TRUE(source);
-    const std::vector<pid_t> pids = pidsFrom(*source, 1);
+    auto quiet = LogSource::FollowCommand({"sleep", "600"}, u"sleep", options, error);
+    auto stubborn = LogSource::FollowCommand({"sh", "-c", "trap '' TERM; echo $$; exec sleep 600"},
+                                             u"sh", options, error);
+    ASSERT_TRUE(quiet && stubborn);
+    const std::vector<pid_t> pids = pidsFrom(*stubborn, 1);
     ASSERT_EQ(pids.size(), 1u);
+    const pid_t sleeper = quiet->ProcessId();
     const auto start = std::chrono::steady_clock::now();
-    source.reset();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
-    EXPECT_FALSE(running(pids[0]));
+    quiet->Cancel();
+    stubborn->Cancel();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+    EXPECT_TRUE(waitFor([&] { return quiet->Status().exited && stubborn->Status().exited; }, 5s));
+    EXPECT_EQ(quiet->Status().exitSignal, SIGTERM);
+    EXPECT_EQ(stubborn->Status().exitSignal, SIGKILL);
+    EXPECT_EQ(stubborn->Status().phase, SourceStatus::Phase::Ended);
+    EXPECT_TRUE(waitFor([&] { return gone(sleeper) && gone(pids[0]); }, 5s));
+}
+
+// An orphan the program adopted that ends by itself is reaped; a command's own leader is
+// left to its source.
+TEST(CommandSource, AdoptedOrphansThatEndAreReaped)
+{
+    TempDir dir;
+    int error = 0;
+    auto source =
+        LogSource::FollowCommand({"sh", "-c", "(sleep 0.2 & echo $!); echo $$; exec sleep 600"},
+                                 u"sh", optionsIn(dir), error);
+    ASSERT_TRUE(source);
+    const std::vector<pid_t> pids = pidsFrom(*source, 2);
+    ASSERT_EQ(pids.size(), 2u);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            LogSource::ReapAdoptedOrphans();
+            return gone(pids[0]);
+        },
+        10s));
+    EXPECT_TRUE(running(pids[1]));
+    EXPECT_EQ(source->ProcessId(), pids[1]);
 }
 
 TEST(CommandSource, DiskFullEndsTheCommand)
@@ -305,8 +466,8 @@ TEST(DocumentSource, TheDocumentFollowsAPipeAndEndsItOnClose)
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     int error = 0;
-    auto source = LogSource::FollowStream(fds[0], u"standard input",
-                                          optionsIn(settings.dir), error);
+    auto source =
+        LogSource::FollowStream(fds[0], u"standard input", optionsIn(settings.dir), error);
     ::close(fds[0]);
     ASSERT_TRUE(source);
     const std::string spool = source->SpoolPath();
@@ -367,7 +528,8 @@ void runWriterAgainstClose(unsigned seed)
     std::string seen;
     if (action == 0) {
         source->Cancel();
-        EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
+        EXPECT_TRUE(
+            waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
         seen = spoolText(*source);
         EXPECT_EQ(source->Status().phase, SourceStatus::Phase::Ended);
         source.reset();
@@ -421,7 +583,8 @@ TEST(SourceWalk, DecompressionAgainstCancel)
         ASSERT_TRUE(source);
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
         source->Cancel();
-        EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
+        EXPECT_TRUE(
+            waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
         const SourceStatus status = source->Status();
         const std::string copy = spoolText(*source);
         EXPECT_TRUE(status.phase == SourceStatus::Phase::Cancelled ||

@@ -4,11 +4,11 @@
 // exist, a line that cannot be split, and compressed files that are shown as decompressed
 // copies (whole and damaged).
 
-#include "frame/LogTab.h"
-#include "frame/MainFrame.h"
 #include "frame/SourceControl.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
+#include "frame/LogTab.h"
+#include "frame/MainFrame.h"
 #include "resources/LanguageResources.h"
 #include "support/EnglishPackage.h"
 #include "support/TempDir.h"
@@ -70,8 +70,7 @@ class SourceControlTest : public ::testing::Test {
         ASSERT_TRUE(package.loaded);
         frame = std::make_unique<MainFrame>(&owner, &sound);
         frame->setDocumentSetup([](LogDocument& document) {
-            document.SetWatchTiming({std::chrono::milliseconds(20),
-                                     std::chrono::milliseconds(20),
+            document.SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
                                      std::chrono::milliseconds(10)});
         });
         frame->GetView()->OnInitialUpdate();
@@ -86,7 +85,10 @@ class SourceControlTest : public ::testing::Test {
     void TearDown() override { frame.reset(); }
 
     SourceControl* sources() const { return frame->sources(); }
-    QString status() const { return sources()->label()->isVisible() ? sources()->label()->text() : QString(); }
+    QString status() const
+    {
+        return sources()->label()->isVisible() ? sources()->label()->text() : QString();
+    }
     QString string(int id) const { return LanguageResources::current().string(id); }
     // The front tab's document.
     LogDocument* document() const { return frame->GetActiveDocument(); }
@@ -137,8 +139,9 @@ TEST_F(SourceControlTest, FollowCommandFromTheMenuShowsItsExitStatusAndKeepsItIn
     frame->action(Command::FollowCommand)->trigger();
     ASSERT_EQ(prompted.size(), 1);
     EXPECT_TRUE(prompted.front().isEmpty());
-    EXPECT_TRUE(waitFor([&] { return status() == QStringLiteral("Command ended with exit status 4"); }))
-        << status().toStdString();
+    EXPECT_TRUE(waitFor([&] {
+        return status() == QStringLiteral("Command ended with exit status 4");
+    })) << status().toStdString();
     EXPECT_TRUE(waitFor([&] { return line(0) == u"from the command"; }));
     EXPECT_TRUE(frame->windowTitle().endsWith(answer));
     EXPECT_TRUE(frame->openPaths().empty()) << "a source's spool is no file of the session";
@@ -149,7 +152,8 @@ TEST_F(SourceControlTest, FollowCommandFromTheMenuShowsItsExitStatusAndKeepsItIn
     answer = QStringLiteral("sh -c 'echo second; exec sleep 1000'");
     frame->action(Command::FollowCommand)->trigger();
     ASSERT_EQ(prompted.size(), 2);
-    EXPECT_EQ(prompted.back(), QStringList{QStringLiteral("sh -c 'echo \"from the command\"; exit 4'")});
+    EXPECT_EQ(prompted.back(),
+              QStringList{QStringLiteral("sh -c 'echo \"from the command\"; exit 4'")});
     ASSERT_EQ(frame->tabCount(), 2);
     EXPECT_NE(frame->currentTab(), first);
     EXPECT_EQ(frame->currentTab()->label(), answer);
@@ -164,9 +168,11 @@ TEST_F(SourceControlTest, FollowCommandFromTheMenuShowsItsExitStatusAndKeepsItIn
     frame->closeTab(frame->currentTab());
     EXPECT_EQ(frame->tabCount(), 1);
     EXPECT_FALSE(exists(secondSpool));
-    EXPECT_NE(::kill(pid, 0), 0) << "the command outlived its tab";
+    EXPECT_TRUE(waitFor([&] { return ::kill(pid, 0) != 0; }, std::chrono::seconds(5)))
+        << "the command outlived its tab";
     EXPECT_TRUE(exists(firstSpool));
-    EXPECT_TRUE(waitFor([&] { return status() == QStringLiteral("Command ended with exit status 4"); }));
+    EXPECT_TRUE(
+        waitFor([&] { return status() == QStringLiteral("Command ended with exit status 4"); }));
     EXPECT_EQ(sources()->history().front(), answer);
     EXPECT_EQ(sources()->history().size(), 2);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
@@ -206,8 +212,8 @@ TEST_F(SourceControlTest, ACompressedFileIsShownAsADecompressedCopyThatIsNotFoll
     ASSERT_EQ(std::system(("xz -k '" + plain + "'").c_str()), 0);
     const std::string packed = plain + ".xz";
     ASSERT_EQ(DetectCompressionOfFile(packed), CompressionFormat::Xz);
-    ASSERT_TRUE(sources()->openCompressed(packed, CompressionFormat::Xz,
-                                          QString::fromStdString(packed)));
+    ASSERT_TRUE(
+        sources()->openCompressed(packed, CompressionFormat::Xz, QString::fromStdString(packed)));
     EXPECT_TRUE(waitFor([&] { return document()->GetLineCount() >= 3000; }));
     EXPECT_EQ(line(2999), u"line 2999");
     EXPECT_FALSE(document()->IsWatching());
@@ -265,4 +271,43 @@ TEST_F(SourceControlTest, ADecompressionBehindTheFrontTabIsShownInItsOwnTab)
     EXPECT_FALSE(behind->IsWatching());
     EXPECT_TRUE(waitFor([&] { return line(0) == u"front"; }));
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+}
+
+// Cancel, clicked while a command runs, ends the command and keeps its lines and its tab.
+TEST_F(SourceControlTest, CancelEndsARunningCommandAndKeepsItsLines)
+{
+    ASSERT_TRUE(sources()->followCommandLine(QStringLiteral("sh -c 'echo quiet; exec sleep 600'")));
+    EXPECT_TRUE(waitFor([&] { return line(0) == u"quiet"; }));
+    const pid_t pid = document()->Source()->ProcessId();
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(status(), QStringLiteral("Command running"));
+    ASSERT_TRUE(sources()->cancelButton()->isVisible());
+    QTest::mouseClick(sources()->cancelButton(), Qt::LeftButton);
+    EXPECT_TRUE(waitFor([&] { return status() == QStringLiteral("Command ended by signal 15"); }))
+        << status().toStdString();
+    EXPECT_TRUE(waitFor([&] { return ::kill(pid, 0) != 0; }, std::chrono::seconds(5)));
+    EXPECT_FALSE(sources()->cancelButton()->isVisible());
+    EXPECT_EQ(line(0), u"quiet");
+    EXPECT_EQ(frame->tabCount(), 1);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+}
+
+// The disk bound stops the reading while the writer still holds the pipe: that is no end of
+// input, and the status bar says what happened and why.
+TEST_F(SourceControlTest, StandardInputStoppedByTheDiskBoundSaysSo)
+{
+    sources()->setSpoolReserve(std::int64_t(1) << 60); // more than any disk has
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_TRUE(sources()->followStandardInput(fds[0]));
+    ::close(fds[0]);
+    ASSERT_EQ(::write(fds[1], "too much\n", 9), 9);
+    EXPECT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    EXPECT_TRUE(status().startsWith(QStringLiteral("Standard input is no longer read - Stopped: "
+                                                   "the disk that holds the spool folder")))
+        << status().toStdString();
+    EXPECT_FALSE(status().contains(string(402)));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.front().startsWith(QStringLiteral("Stopped: the disk")));
+    ::close(fds[1]);
 }
