@@ -137,8 +137,7 @@ LineNumber LineIndex::copyStarts(LineNumber first, LineNumber count, FileOffset 
     while (i < stop && i < m_count) {
         const Block& block = m_blocks[i >> BlockShift];
         if (!block.data) {
-            const LineNumber blockEnd =
-                std::min({stop, m_count, (i | (BlockLines - 1)) + 1});
+            const LineNumber blockEnd = std::min({stop, m_count, (i | (BlockLines - 1)) + 1});
             for (; i < blockEnd; ++i) {
                 const FileOffset start =
                     block.base + FileOffset(i & (BlockLines - 1)) * block.stride;
@@ -201,8 +200,9 @@ LineNumber LineIndex::lineAt(FileOffset offset) const
     const FileOffset rel = offset - block.base;
     if (!block.data) {
         // Lines of one length: the quotient, the last line holding the rest.
-        return first + (block.stride == 0 ? 0
-                        : LineNumber(std::min<FileOffset>(rel / block.stride, lines - 1)));
+        return first + (block.stride == 0
+                            ? 0
+                            : LineNumber(std::min<FileOffset>(rel / block.stride, lines - 1)));
     }
     unsigned ga = 0;
     unsigned gb = (lines + GroupLines - 1) >> GroupShift;

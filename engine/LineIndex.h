@@ -219,5 +219,5 @@ class LineIndex {
     FileOffset m_groupStart = 0;             // start of the group's first line
     std::uint8_t* m_groupEntries = nullptr;  // its entry bytes
     bool m_groupShort = false;
-    FileOffset m_stride = NoStride;          // the block's one length, while it has one
+    FileOffset m_stride = NoStride; // the block's one length, while it has one
 };

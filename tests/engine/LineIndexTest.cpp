@@ -505,8 +505,8 @@ TEST(LineIndex, RunsOfOneLengthKeepTheirStartsWhereverTheLengthChanges)
             const auto count = LineNumber(rng() % 2100);
             const std::int64_t limit = starts[first] + std::int64_t(rng() % 100000);
             std::vector<std::int64_t> expected;
-            for (std::size_t i = first; i < starts.size() && i < first + count && starts[i] <= limit;
-                 ++i) {
+            for (std::size_t i = first;
+                 i < starts.size() && i < first + count && starts[i] <= limit; ++i) {
                 expected.push_back(starts[i]);
             }
             std::vector<FileOffset> copied;
@@ -536,7 +536,7 @@ TEST(LineIndex, TheMemoryLimitStopsTheIndexAtALineAndKeepsEveryLineBefore)
                      : kind == 1 ? 1 + rng() % 4                          // short, unequal
                      : kind == 2 ? (rng() % 50 == 0 ? 300 + rng() % 70000 // wide groups
                                                     : 2 + rng() % 60)
-                                 : (rng() % 700 == 0 ? 5 : 2);            // mostly one length
+                                 : (rng() % 700 == 0 ? 5 : 2); // mostly one length
         }
         const LengthFile file = fileOfLengths(lengths, rng() % 2 == 0);
         LineIndex unbounded;
