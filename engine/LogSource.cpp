@@ -359,7 +359,8 @@ void LogSource::Reap()
         bool stopped;
         {
             std::lock_guard lock(m_mutex);
-            stopped = m_status.problem == SourceStatus::Problem::DiskFull;
+            stopped = m_status.problem == SourceStatus::Problem::DiskFull ||
+                      m_status.problem == SourceStatus::Problem::IndexFull;
         }
         if (stopped && !killed && std::chrono::steady_clock::now() - since > m_options.grace) {
             std::lock_guard lock(m_mutex);
@@ -392,6 +393,24 @@ SourceStatus LogSource::Status() const
 
 void LogSource::Cancel()
 {
+    m_stop.store(true);
+    if (m_wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(m_wakeFd, &one, sizeof one);
+    }
+    EndCommand();
+}
+
+void LogSource::StopInput()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_status.phase != SourceStatus::Phase::Running) {
+            return;
+        }
+        m_status.phase = SourceStatus::Phase::Failed;
+        m_status.problem = SourceStatus::Problem::IndexFull;
+    }
     m_stop.store(true);
     if (m_wakeFd >= 0) {
         const std::uint64_t one = 1;

@@ -44,6 +44,7 @@ struct SourceStatus {
         ReadFailed,  // reading the input failed; error
         Damaged,     // the archive is damaged; detail
         Truncated,   // the archive ends inside a stream
+        IndexFull,   // the document took no more lines (LogDocument::IndexStopped tells why)
     };
     SourceKind kind = SourceKind::StandardInput;
     Phase phase = Phase::Running;
@@ -95,6 +96,10 @@ class LogSource {
     // Stops a decompression (Cancelled) or the reading of a stream (Ended); a command is
     // ended as on destruction. Main thread.
     void Cancel();
+    // The document that follows the spool takes no more lines: input is no longer read and
+    // a command is ended, as when the disk is full (Failed/IndexFull). Nothing when the
+    // source has ended already. Any thread.
+    void StopInput();
     // The command's process id (0: none or already ended).
     pid_t ProcessId() const;
 
