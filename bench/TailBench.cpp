@@ -485,10 +485,10 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
         }
     });
     std::printf("figure %s, writing %s\n",
-                figureMib > 0 ? (std::to_string(figureMib) + " MiB").c_str()
-                              : (std::to_string(quill::availableMemoryBytes() >> 20) +
-                                 " MiB (the machine's)")
-                                    .c_str(),
+                figureMib > 0
+                    ? (std::to_string(figureMib) + " MiB").c_str()
+                    : (std::to_string(quill::availableMemoryBytes() >> 20) + " MiB (the machine's)")
+                          .c_str(),
                 alternate ? "y and yy alternating" : "y");
     std::printf("%8s %12s %14s %14s %10s %12s\n", "seconds", "spool_MB", "lines", "index_bytes",
                 "bytes/line", "rss_grown_MB");
@@ -512,16 +512,15 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
     const LogDocument::IndexStop stopped = doc.IndexStopped();
     const SourceStatus status = followed->Status();
     if (stopped.limit != LogDocument::IndexStop::Limit::None) {
-        std::printf("stopped at %u lines (%s), bound %llu bytes, index %zu bytes at most: %s; "
-                    "input %s\n",
-                    stopped.lines,
-                    stopped.limit == LogDocument::IndexStop::Limit::Memory ? "memory"
-                                                                           : "line numbers",
-                    static_cast<unsigned long long>(stopped.bound), mostIndex,
-                    mostIndex <= stopped.bound || stopped.bound == 0 ? "the bound held"
-                                                                      : "THE BOUND WAS PASSED",
-                    status.problem == SourceStatus::Problem::IndexFull ? "no longer read"
-                                                                        : "STILL READ");
+        std::printf(
+            "stopped at %u lines (%s), bound %llu bytes, index %zu bytes at most: %s; "
+            "input %s\n",
+            stopped.lines,
+            stopped.limit == LogDocument::IndexStop::Limit::Memory ? "memory" : "line numbers",
+            static_cast<unsigned long long>(stopped.bound), mostIndex,
+            mostIndex <= stopped.bound || stopped.bound == 0 ? "the bound held"
+                                                             : "THE BOUND WAS PASSED",
+            status.problem == SourceStatus::Problem::IndexFull ? "no longer read" : "STILL READ");
     } else {
         std::printf("not stopped: index %zu bytes at most\n", mostIndex);
     }

@@ -1,5 +1,6 @@
 #include "engine/LogDocument.h"
 
+#include "diagnostics/TraceLog.h"
 #include "engine/DocumentHost.h"
 #include "engine/FileWatcher.h"
 #include "engine/KeywordMatcher.h"
@@ -8,7 +9,6 @@
 #include "engine/LogSource.h"
 #include "engine/SequentialReader.h"
 #include "engine/SgrParser.h"
-#include "diagnostics/TraceLog.h"
 #include "platform/AvailableMemory.h"
 #include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
@@ -313,12 +313,10 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
                 m_index.append(buffer.data(), std::size_t(got));
             }
         }
-        if (IndexInPieces(m_index, file, fileSize, m_indexPieceBytes,
-                          [this] {
-                              UpdateIndexBound();
-                              return IndexingStopRequested();
-                          }) ==
-            PiecesOutcome::Stopped) {
+        if (IndexInPieces(m_index, file, fileSize, m_indexPieceBytes, [this] {
+                UpdateIndexBound();
+                return IndexingStopRequested();
+            }) == PiecesOutcome::Stopped) {
             return false;
         }
         if (m_index.overflowed()) {
@@ -399,12 +397,11 @@ void LogDocument::NoteIndexStop()
     m_indexStop.lines = m_index.lineCount();
     m_indexStop.bound = memory ? m_index.memoryLimit() : 0;
     m_indexStop.serial = ++serials;
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Indexing stopped at ",
-                              std::uint32_t(m_indexStop.lines), " lines, ",
-                              std::int64_t(m_index.end()), " bytes: ",
-                              memory ? "the line index reached its memory bound of "
-                                     : "no line numbers left",
-                              memory ? std::to_string(m_indexStop.bound) : std::string());
+    TraceLog::instance().Line(
+        TraceLog::LevelInfo, "Indexing stopped at ", std::uint32_t(m_indexStop.lines), " lines, ",
+        std::int64_t(m_index.end()),
+        " bytes: ", memory ? "the line index reached its memory bound of " : "no line numbers left",
+        memory ? std::to_string(m_indexStop.bound) : std::string());
     if (m_source) {
         m_source->StopInput();
     }

@@ -93,9 +93,9 @@ class LogDocument {
     struct IndexStop {
         enum class Limit { None, Memory, LineNumbers };
         Limit limit = Limit::None;
-        LineNumber lines = 0;      // the lines kept
-        std::uint64_t bound = 0;   // Memory: the bound in bytes
-        std::uint64_t serial = 0;  // different for every stop in this process
+        LineNumber lines = 0;     // the lines kept
+        std::uint64_t bound = 0;  // Memory: the bound in bytes
+        std::uint64_t serial = 0; // different for every stop in this process
     };
     // Any thread; takes docAccess.
     IndexStop IndexStopped() const;
@@ -418,8 +418,8 @@ class LogDocument {
     unsigned m_indexThreads = IndexingThreads();
     bool m_openStopped = false;
     std::function<std::uint64_t()> m_availableMemory;
-    std::size_t m_nextBoundCheck = 0; // index bytes at which the figure is read again
-    IndexStop m_indexStop;            // guarded by docAccess
+    std::size_t m_nextBoundCheck = 0;       // index bytes at which the figure is read again
+    IndexStop m_indexStop;                  // guarded by docAccess
     bool m_sizeless = false;                // reports size 0 but held text (/proc files)
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
     LineIndex m_index;

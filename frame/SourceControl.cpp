@@ -371,10 +371,9 @@ QString SourceControl::indexStopText(const LogDocument& document, bool message) 
     }
     const LanguageResources& resources = LanguageResources::current();
     const QString lines = QString::number(stop.lines);
-    QString text = stop.limit == Limit::Memory
-                       ? resources.format(StringIndexFullMemory, lines,
-                                          QString::number(stop.bound >> 20))
-                       : resources.format(StringIndexFullLines, lines);
+    QString text = stop.limit == Limit::Memory ? resources.format(StringIndexFullMemory, lines,
+                                                                  QString::number(stop.bound >> 20))
+                                               : resources.format(StringIndexFullLines, lines);
     if (!message) {
         return text;
     }

@@ -136,7 +136,8 @@ std::uint64_t availableMemoryBytes(const std::string& root)
         const std::string_view line = text.substr(0, end);
         text.remove_prefix(std::min(end + 1, text.size()));
         const std::size_t first = line.find(':');
-        const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+        const std::size_t second =
+            first == std::string_view::npos ? first : line.find(':', first + 1);
         if (second == std::string_view::npos) {
             continue;
         }

@@ -158,8 +158,8 @@ TEST_F(IndexBoundTest, AGrowingFileStopsBeforeTheBoundKeepsItsLinesAndReloadMeas
         host.drain();
         ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
         while (written < bytes.size()) {
-            const std::size_t n =
-                std::min(bytes.size() - written, std::size_t(1 + rng() % (rng() % 4 == 0 ? 7 : 90000)));
+            const std::size_t n = std::min(bytes.size() - written,
+                                           std::size_t(1 + rng() % (rng() % 4 == 0 ? 7 : 90000)));
             appendFile(path, bytes.substr(written, n));
             written += n;
             if (rng() % 8 == 0) {

@@ -173,9 +173,9 @@ TEST_F(SourceControlTest, APipePastTheIndexBoundStopsAndSaysWhyWithTheLinesKept)
     EXPECT_EQ(status(), stop);
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
     QTest::qWait(3 * SourceControl::PollMs);
-    EXPECT_EQ(messages, QStringList{stop + QStringLiteral(". ") + string(438) +
-                                    QStringLiteral(" ") + string(439) + QStringLiteral(" ") +
-                                    string(440)});
+    EXPECT_EQ(messages,
+              QStringList{stop + QStringLiteral(". ") + string(438) + QStringLiteral(" ") +
+                          string(439) + QStringLiteral(" ") + string(440)});
     EXPECT_GT(kept, 800000u);
     EXPECT_LT(kept, written);
     for (LineNumber i = 0; i < kept; i += 1 + i % 97) {

@@ -26,7 +26,8 @@ void put(const TempDir& root, const std::string& path, const std::string& text)
 }
 
 constexpr std::uint64_t Plenty = 64ull << 30;
-const std::string PlentyInfo = "MemTotal:       99999999 kB\nMemFree:  1 kB\nMemAvailable:   67108864 kB\n";
+const std::string PlentyInfo =
+    "MemTotal:       99999999 kB\nMemFree:  1 kB\nMemAvailable:   67108864 kB\n";
 
 } // namespace
 
