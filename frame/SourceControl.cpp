@@ -428,7 +428,7 @@ QString SourceControl::statusText(const SourceStatus& status) const
                                                          percent, 100)));
     } else if (status.kind == SourceKind::StandardInput &&
                status.problem != SourceStatus::Problem::IndexFull) {
-        // (Stopped for the index: the index's stop is the whole story, not an end.)
+        // Stopped because the index is full: that stop is the whole story, not an end.
         text = resources.string(status.phase == Phase::Running ? StringReadingInput
                                                                : StringEndOfInput);
     } else if (status.kind == SourceKind::Command) {
