@@ -225,8 +225,8 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
             OnNewDocument();
             return false;
         }
-        // An index that stopped at a limit keeps its lines and is shown; the reason is
-        // told with the source's status (IndexStopped).
+        // An index that stopped at a limit keeps its lines and is shown; the window says
+        // why (IndexStopped).
         if (!complete && !m_index.overflowed()) {
             ResetLines();
             ReportOpenError(EIO, path);
