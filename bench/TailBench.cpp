@@ -47,6 +47,15 @@
 //                                        line is the last one: the time until it is known
 //   quill_bench longline DIR MIB         peak memory to read and show one line of MIB MiB,
 //                                        and the cost of showing it after small appends
+//   quill_bench yes DIR SECONDS FIGURE_MIB [alternate]
+//                                        the line index of the shortest lines: bytes per line
+//                                        and speed of 512 MiB of `y\n` in memory (and of
+//                                        `y\n` and `yy\n` alternating, which no block of one
+//                                        length can hold), then a writer as fast as `yes`
+//                                        into a pipe followed as standard input for SECONDS,
+//                                        the memory figure FIGURE_MIB (0: the machine's):
+//                                        spool, lines, index bytes and RSS twice a second,
+//                                        and where the bound stopped it
 //
 // "poll" switches change events off: the watcher then wakes on its 500 ms timer alone, as
 // it does on file systems without inotify.
@@ -58,6 +67,8 @@
 #include "engine/KeywordScan.h"
 #include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
+#include "engine/LogSource.h"
+#include "platform/AvailableMemory.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
 #include "settings/SettingsStore.h"
@@ -402,6 +413,129 @@ int indexBench(const std::string& path, unsigned threads)
                 bestCpu, double(size) / best / 1e9, lines);
     std::printf("index_bytes_per_line %.3f\nrss_growth_bytes_per_line %.3f\n",
                 double(indexBytes) / lines, double(growthKb) * 1024.0 / lines);
+    return 0;
+}
+
+// The index of `y\n` (or `y\n` and `yy\n` alternating) fed from memory: its bytes per line
+// and its speed.
+void indexShortLines(bool alternate)
+{
+    std::string chunk;
+    while (chunk.size() < (std::size_t{1} << 20)) {
+        chunk += alternate && (chunk.size() / 2) % 2 != 0 ? "yy\n" : "y\n";
+    }
+    chunk.resize(chunk.rfind('\n') + 1);
+    LineIndex index;
+    const auto start = Clock::now();
+    std::size_t fed = 0;
+    while (fed < (std::size_t{512} << 20)) {
+        index.append(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size());
+        fed += chunk.size();
+    }
+    const double took = seconds(Clock::now() - start);
+    std::printf("%s: %u lines, index %zu bytes, %.4f bytes a line (%.1f%% of the text), "
+                "%.2f GB/s\n",
+                alternate ? "y and yy alternating" : "y", index.lineCount(), index.memoryBytes(),
+                double(index.memoryBytes()) / index.lineCount(),
+                100.0 * double(index.memoryBytes()) / double(fed), double(fed) / took / 1e9);
+}
+
+int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool alternate)
+{
+    indexShortLines(false);
+    indexShortLines(true);
+    BenchSettings settings;
+    QuietHost host;
+    LogDocument doc(&host, *settings.store);
+    const std::uint64_t figure = std::uint64_t(figureMib) << 20;
+    if (figureMib > 0) {
+        // As the machine's figure does: what the index takes is no longer available.
+        doc.SetAvailableMemory([figure, &doc] {
+            return figure - std::min<std::uint64_t>(figure, doc.IndexMemoryBytes());
+        });
+    }
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0 || ::fcntl(fds[1], F_SETFL, O_NONBLOCK) != 0) {
+        return 1;
+    }
+    SourceOptions options;
+    options.folder = dir;
+    int error = 0;
+    std::unique_ptr<LogSource> source =
+        LogSource::FollowStream(fds[0], u"standard input", options, error);
+    if (!source) {
+        std::fprintf(stderr, "no spool in %s: %s\n", dir.c_str(), std::strerror(error));
+        return 1;
+    }
+    LogSource* followed = source.get();
+    const long rssBefore = statusKb("VmRSS:");
+    if (!doc.OpenSource(std::move(source))) {
+        return 1;
+    }
+    // The writer: what `yes` does, 64 KiB writes as fast as the pipe takes them.
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        std::string block;
+        while (block.size() < 65536) {
+            block += alternate && (block.size() / 2) % 2 != 0 ? "yy\n" : "y\n";
+        }
+        block.resize(block.rfind('\n') + 1);
+        std::size_t at = 0;
+        while (!stop.load()) {
+            const ssize_t put = ::write(fds[1], block.data() + at, block.size() - at);
+            if (put > 0) {
+                at = (at + std::size_t(put)) % block.size();
+            } else {
+                pollfd out{fds[1], POLLOUT, 0};
+                ::poll(&out, 1, 20);
+            }
+        }
+    });
+    std::printf("figure %s, writing %s\n",
+                figureMib > 0
+                    ? (std::to_string(figureMib) + " MiB").c_str()
+                    : (std::to_string(quill::availableMemoryBytes() >> 20) + " MiB (the machine's)")
+                          .c_str(),
+                alternate ? "y and yy alternating" : "y");
+    std::printf("%8s %12s %14s %14s %10s %12s\n", "seconds", "spool_MB", "lines", "index_bytes",
+                "bytes/line", "rss_grown_MB");
+    const auto start = Clock::now();
+    std::size_t mostIndex = 0;
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const double at = seconds(Clock::now() - start);
+        const SourceStatus status = followed->Status();
+        const LineNumber lines = doc.GetLineCount();
+        const std::size_t indexBytes = doc.IndexMemoryBytes();
+        mostIndex = std::max(mostIndex, indexBytes);
+        std::printf("%8.1f %12.1f %14u %14zu %10.4f %12.1f\n", at, double(status.spooled) / 1e6,
+                    lines, indexBytes, lines ? double(indexBytes) / lines : 0.0,
+                    double(statusKb("VmRSS:") - rssBefore) / 1024.0);
+        std::fflush(stdout);
+        if (at >= secondsToRun) {
+            break;
+        }
+    }
+    const LogDocument::IndexStop stopped = doc.IndexStopped();
+    const SourceStatus status = followed->Status();
+    if (stopped.limit != LogDocument::IndexStop::Limit::None) {
+        std::printf(
+            "stopped at %u lines (%s), bound %llu bytes, index %zu bytes at most: %s; "
+            "input %s\n",
+            stopped.lines,
+            stopped.limit == LogDocument::IndexStop::Limit::Memory ? "memory" : "line numbers",
+            static_cast<unsigned long long>(stopped.bound), mostIndex,
+            mostIndex <= stopped.bound || stopped.bound == 0 ? "the bound held"
+                                                             : "THE BOUND WAS PASSED",
+            status.problem == SourceStatus::Problem::IndexFull ? "no longer read" : "STILL READ");
+    } else {
+        std::printf("not stopped: index %zu bytes at most\n", mostIndex);
+    }
+    stop.store(true);
+    writer.join();
+    doc.OnCloseDocument();
+    ::close(fds[1]);
+    ::close(fds[0]);
     return 0;
 }
 
@@ -1330,6 +1464,10 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 3 && args[0] == "idle") {
         return idleBench(args[1], std::atof(args[2].c_str()), changeEvents);
+    }
+    if (args.size() >= 4 && args[0] == "yes") {
+        return yesBench(args[1], std::atof(args[2].c_str()), std::atol(args[3].c_str()),
+                        args.size() >= 5 && args[4] == "alternate");
     }
     if (args.size() >= 3 && args[0] == "longline") {
         return longLineBench(args[1], std::atol(args[2].c_str()));

@@ -286,6 +286,14 @@ FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& fi
             return RequestReload();
         }
     }
+    {
+        // An index that stopped at its limit takes no more: the growth is not read (a file
+        // replaced or shrunk is still seen above and reloaded).
+        std::lock_guard lock(m_document.docAccess());
+        if (m_document.m_index.overflowed()) {
+            return PollOutcome::Unchanged;
+        }
+    }
     const std::size_t lead = std::min<std::size_t>(m_fileState.tailSize, std::size_t(m_size));
     if (!m_buffer || !m_buffer->valid()) {
         m_buffer.emplace(AppendPieceSize + FileState::TailBytes);
@@ -321,20 +329,32 @@ FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& fi
         if (fresh == 0) {
             break; // nothing to add (a change of time only), or it shrank under us
         }
-        const bool last = offset + FileOffset(fresh) >= newSize || fresh < want;
+        bool last = offset + FileOffset(fresh) >= newSize || fresh < want;
+        // What the index took: all of it, unless it stopped at its limit on the way.
+        std::size_t indexed = fresh;
         {
             std::lock_guard lock(m_document.docAccess());
             m_document.AppendText(bytes, fresh, last);
+            if (m_document.m_index.overflowed()) {
+                indexed = std::size_t(std::clamp<FileOffset>(m_document.m_index.end() - offset, 0,
+                                                             FileOffset(fresh)));
+                if (!last) {
+                    m_document.AppendText(nullptr, 0, true);
+                }
+                last = true;
+            }
             if (last) {
                 m_document.SetFileSize(newSize);
             }
         }
-        m_document.TellAppendListener(offset, bytes, fresh);
+        if (indexed > 0) {
+            m_document.TellAppendListener(offset, bytes, indexed);
+        }
         state.PushTail(bytes, fresh);
         state.PushHead(offset, bytes, fresh);
         posted = posted || last;
         offset += FileOffset(fresh);
-        if (fresh < want) {
+        if (fresh < want || indexed < fresh) {
             break;
         }
     }

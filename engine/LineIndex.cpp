@@ -17,6 +17,7 @@ void LineIndex::reset()
     m_end = 0;
     m_open = false;
     m_overflow = false;
+    m_memoryFull = false;
     m_probe.reset();
     m_decided = false;
     m_utf16 = false;
@@ -40,6 +41,7 @@ void LineIndex::restartAtEnd()
     clearBlocks();
     m_open = false;
     m_overflow = false;
+    m_memoryFull = false;
     m_decided = true;
     m_probe.release();
 }
@@ -117,6 +119,9 @@ FileOffset LineIndex::lineStart(LineNumber i) const
         return m_end;
     }
     const Block& block = m_blocks[i >> BlockShift];
+    if (!block.data) {
+        return block.base + FileOffset(i & (BlockLines - 1)) * block.stride;
+    }
     const unsigned group = (i >> GroupShift) & (BlockGroups - 1);
     return block.base + checkpoint(block, group) +
            startInGroup(block, group, i & (GroupLines - 1));
@@ -131,6 +136,19 @@ LineNumber LineIndex::copyStarts(LineNumber first, LineNumber count, FileOffset 
         LineNumber(std::min<std::uint64_t>(std::uint64_t(first) + count, std::uint64_t(m_count) + 1));
     while (i < stop && i < m_count) {
         const Block& block = m_blocks[i >> BlockShift];
+        if (!block.data) {
+            const LineNumber blockEnd = std::min({stop, m_count, (i | (BlockLines - 1)) + 1});
+            for (; i < blockEnd; ++i) {
+                const FileOffset start =
+                    block.base + FileOffset(i & (BlockLines - 1)) * block.stride;
+                if (start > limit) {
+                    return copied;
+                }
+                out.push_back(start);
+                ++copied;
+            }
+            continue;
+        }
         const unsigned group = (i >> GroupShift) & (BlockGroups - 1);
         const LineNumber groupEnd = std::min({stop, m_count, (i | (GroupLines - 1)) + 1});
         const FileOffset groupStart = block.base + checkpoint(block, group);
@@ -180,6 +198,12 @@ LineNumber LineIndex::lineAt(FileOffset offset) const
     const LineNumber first = LineNumber(lo << BlockShift);
     const LineNumber lines = std::min<LineNumber>(BlockLines, m_count - first);
     const FileOffset rel = offset - block.base;
+    if (!block.data) {
+        // Lines of one length: the quotient, the last line holding the rest.
+        return first + (block.stride == 0
+                            ? 0
+                            : LineNumber(std::min<FileOffset>(rel / block.stride, lines - 1)));
+    }
     unsigned ga = 0;
     unsigned gb = (lines + GroupLines - 1) >> GroupShift;
     while (gb - ga > 1) {
@@ -205,26 +229,15 @@ LineNumber LineIndex::lineAt(FileOffset offset) const
     return groupFirst + a;
 }
 
-std::size_t LineIndex::memoryBytes() const
+bool LineIndex::mayTake(std::size_t more, FileOffset offset)
 {
-    std::size_t bytes = m_blocks.size() * (sizeof(Block) + BlockGroups * GroupBytes);
-    if (!m_blocks.empty()) {
-        // The last block's groups as allocated so far.
-        const LineNumber lines = m_count - LineNumber((m_blocks.size() - 1) << BlockShift);
-        const unsigned groups = (lines + GroupLines - 1) >> GroupShift;
-        const unsigned allocated =
-            std::min(BlockGroups, (groups + GrowGroups - 1) / GrowGroups * GrowGroups);
-        bytes -= (BlockGroups - allocated) * GroupBytes;
+    if (memoryBytes() + more <= m_memoryLimit) {
+        return true;
     }
-    for (const Block& block : m_blocks) {
-        if (block.wide) {
-            bytes += sizeof(Wide) + block.wide->high.capacity();
-            if (block.wide->checkpointHigh) {
-                bytes += BlockGroups;
-            }
-        }
-    }
-    return bytes;
+    m_overflow = true;
+    m_memoryFull = true;
+    m_end = offset;
+    return false;
 }
 
 void LineIndex::clearBlocks()
@@ -235,18 +248,33 @@ void LineIndex::clearBlocks()
     m_groupStart = 0;
     m_groupEntries = nullptr;
     m_groupShort = false;
+    m_stride = NoStride;
+    m_heapBytes = 0;
 }
 
-bool LineIndex::widenGroup(Block& block, unsigned group, FileOffset rel)
+bool LineIndex::widenGroup(Block& block, unsigned group, FileOffset rel, FileOffset offset)
 {
-    if (!block.wide) {
-        block.wide = std::make_unique<Wide>();
-    }
-    Wide& wide = *block.wide;
     const unsigned need = highBytesFor(rel);
     if (need > 4) {
         return false;
     }
+    // What the wide store grows by, taken or refused before anything changes.
+    const bool isWide = block.wide && ((block.wide->mask >> group) & 1u) != 0;
+    const unsigned width = block.wide ? std::max(block.wide->width, need) : need;
+    const unsigned wideGroups =
+        (block.wide ? unsigned(__builtin_popcount(block.wide->mask)) : 0) + (isWide ? 0 : 1);
+    const std::size_t highBytes = std::size_t(wideGroups) * (GroupLines - 1) * width;
+    const std::size_t held = block.wide ? block.wide->high.capacity() : 0;
+    if (!mayTake((block.wide ? 0 : sizeof(Wide)) + (highBytes > held ? highBytes - held : 0),
+                 offset)) {
+        return false;
+    }
+    if (!block.wide) {
+        block.wide = std::make_unique<Wide>();
+        m_heapBytes += sizeof(Wide);
+    }
+    Wide& wide = *block.wide;
+    const std::size_t before = wide.high.capacity();
     if (need > wide.width) {
         // Every wide group of the block takes the new width; entries keep their values.
         const unsigned groups = unsigned(__builtin_popcount(wide.mask));
@@ -276,6 +304,33 @@ bool LineIndex::widenGroup(Block& block, unsigned group, FileOffset rel)
         }
         m_groupShort = false;
     }
+    m_heapBytes = m_heapBytes - before + wide.high.capacity();
+    return true;
+}
+
+bool LineIndex::spreadEvenBlock(Block& block, FileOffset offset)
+{
+    const LineNumber held = m_count & (BlockLines - 1);
+    const unsigned groups = (held + GroupLines - 1) >> GroupShift;
+    // Room for whole steps of GrowGroups, as a block that had groups from its start has.
+    const unsigned room =
+        std::min(BlockGroups, (groups + GrowGroups - 1) / GrowGroups * GrowGroups);
+    if (!mayTake(std::size_t(room) * GroupBytes, offset)) {
+        return false;
+    }
+    block.data.reset(new std::uint8_t[std::size_t(room) * GroupBytes]());
+    m_heapBytes += std::size_t(room) * GroupBytes;
+    // With one line there is no stride yet, and nothing to write but a zero checkpoint.
+    for (unsigned g = 0; g < groups; ++g) {
+        const auto checkpoint = std::uint32_t(g * GroupLines * block.stride);
+        std::memcpy(block.group(g), &checkpoint, 4);
+        const LineNumber lines = std::min<LineNumber>(GroupLines, held - g * GroupLines);
+        std::memset(block.group(g) + 5, int(block.stride), lines - 1);
+    }
+    m_groupStart = block.base + FileOffset((groups - 1) * GroupLines * block.stride);
+    m_groupEntries = block.group(groups - 1) + 4;
+    m_groupShort = true;
+    m_stride = NoStride;
     return true;
 }
 
@@ -294,17 +349,43 @@ void LineIndex::pushLineStart(FileOffset offset)
     if ((m_count & (BlockLines - 1)) == 0) {
         // Blocks are found by binary search on their bases: they must ascend.
         QUILL_ASSERT(m_blocks.empty() || m_blocks.back().base < offset);
+        if (!mayTake(sizeof(Block), offset)) {
+            return;
+        }
+        // No groups yet: the block's lines may all be of one length.
         Block block;
         block.base = offset;
-        block.data.reset(new std::uint8_t[GrowGroups * GroupBytes]());
         m_blocks.push_back(std::move(block));
+        m_groupShort = false;
+        m_groupEntries = nullptr;
+        m_stride = NoStride;
+        m_prevStart = offset;
+        ++m_count;
+        return;
     }
     Block& block = m_blocks.back();
-    if (k == 0 && group > 0 && group % GrowGroups == 0) {
+    if (!block.data) {
+        const FileOffset delta = offset - m_prevStart;
+        if ((m_count & (BlockLines - 1)) == 1 ? delta <= MaxStride : delta == block.stride) {
+            block.stride = std::uint32_t(delta);
+            m_stride = delta;
+            m_prevStart = offset;
+            ++m_count;
+            return;
+        }
+        if (!spreadEvenBlock(block, offset)) {
+            return;
+        }
+    }
+    if (k == 0 && group % GrowGroups == 0) {
         const std::size_t room = std::min(BlockGroups, group + GrowGroups) * GroupBytes;
+        if (!mayTake(room - group * GroupBytes, offset)) {
+            return;
+        }
         std::unique_ptr<std::uint8_t[]> more(new std::uint8_t[room]());
         std::memcpy(more.get(), block.data.get(), group * GroupBytes);
         block.data = std::move(more);
+        m_heapBytes += room - group * GroupBytes;
     }
     if (k == 0) {
         const FileOffset rel = offset - block.base;
@@ -315,13 +396,16 @@ void LineIndex::pushLineStart(FileOffset offset)
             m_end = offset;
             return;
         }
-        if (rel > 0xFFFFFFFF) {
+        if (rel > 0xFFFFFFFF && !(block.wide && block.wide->checkpointHigh)) {
+            if (!mayTake((block.wide ? 0 : sizeof(Wide)) + BlockGroups, offset)) {
+                return;
+            }
             if (!block.wide) {
                 block.wide = std::make_unique<Wide>();
+                m_heapBytes += sizeof(Wide);
             }
-            if (!block.wide->checkpointHigh) {
-                block.wide->checkpointHigh.reset(new std::uint8_t[BlockGroups]());
-            }
+            block.wide->checkpointHigh.reset(new std::uint8_t[BlockGroups]());
+            m_heapBytes += BlockGroups;
         }
         const auto low = std::uint32_t(rel);
         std::memcpy(block.group(group), &low, 4);
@@ -335,7 +419,7 @@ void LineIndex::pushLineStart(FileOffset offset)
         m_groupEntries[k] = std::uint8_t(offset - m_prevStart);
     } else {
         const FileOffset rel = offset - m_groupStart;
-        if (!widenGroup(block, group, rel)) {
+        if (!widenGroup(block, group, rel, offset)) {
             m_overflow = true;
             m_end = offset;
             return;

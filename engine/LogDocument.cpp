@@ -1,5 +1,6 @@
 #include "engine/LogDocument.h"
 
+#include "diagnostics/TraceLog.h"
 #include "engine/DocumentHost.h"
 #include "engine/FileWatcher.h"
 #include "engine/KeywordMatcher.h"
@@ -8,6 +9,7 @@
 #include "engine/LogSource.h"
 #include "engine/SequentialReader.h"
 #include "engine/SgrParser.h"
+#include "platform/AvailableMemory.h"
 #include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
@@ -28,6 +30,8 @@ constexpr std::size_t IndexReadSize = std::size_t{256} << 10;
 // The open error's description for a path that is not a regular file.
 constexpr std::uint32_t StringNotRegularFile = 190;
 constexpr std::uint32_t StringDecompressedCopy = 401;
+// The memory figure is read again after the index has grown by at least this much.
+constexpr std::size_t BoundStepBytes = std::size_t{1} << 20;
 
 std::u16string errorDescription(int errorNumber)
 {
@@ -168,6 +172,9 @@ void LogDocument::ResetLines()
     m_watching = false;
     // The index restarts at its old end (what ClearText needs); opening restarts it at 0.
     m_index.restartAtEnd();
+    // Its bound is taken afresh: memory may have been freed since it stopped.
+    m_nextBoundCheck = 0;
+    m_indexStop = IndexStop();
     ++m_indexEpoch;
     m_lineCache.assign(WindowLines + 1, std::u16string());
     m_lineRuns.clear();
@@ -211,16 +218,18 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
         {
             std::lock_guard lock(m_docAccess);
             complete = IndexFile(file);
+            NoteIndexStop();
         }
         if (!complete && m_indexingStopped) {
             m_openStopped = true;
             OnNewDocument();
             return false;
         }
-        if (!complete) {
-            const int error = m_index.overflowed() ? EOVERFLOW : EIO;
+        // An index that stopped at a limit keeps its lines and is shown; the window says
+        // why (IndexStopped).
+        if (!complete && !m_index.overflowed()) {
             ResetLines();
-            ReportOpenError(error, path);
+            ReportOpenError(EIO, path);
             return false;
         }
         HandOverIndexedEnd(file);
@@ -308,12 +317,14 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
                 if (got <= 0) {
                     return got == 0 && !m_index.overflowed();
                 }
+                UpdateIndexBound();
                 m_index.append(buffer.data(), std::size_t(got));
             }
         }
-        if (IndexInPieces(m_index, file, fileSize, m_indexPieceBytes,
-                          [this] { return IndexingStopRequested(); }) ==
-            PiecesOutcome::Stopped) {
+        if (IndexInPieces(m_index, file, fileSize, m_indexPieceBytes, [this] {
+                UpdateIndexBound();
+                return IndexingStopRequested();
+            }) == PiecesOutcome::Stopped) {
             return false;
         }
         if (m_index.overflowed()) {
@@ -332,6 +343,7 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
                 if (IndexingStopRequested()) {
                     return false;
                 }
+                UpdateIndexBound();
                 m_index.append(data, size);
                 if (m_index.overflowed()) {
                     return false;
@@ -355,12 +367,58 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
         if (got == 0) {
             return !m_index.overflowed();
         }
+        UpdateIndexBound();
         m_index.append(buffer.data(), std::size_t(got));
         if (m_index.overflowed()) {
             return false;
         }
         offset += got;
     }
+}
+
+void LogDocument::UpdateIndexBound()
+{
+    const std::size_t held = m_index.memoryBytes();
+    if (held < m_nextBoundCheck) {
+        return;
+    }
+    const std::uint64_t available =
+        m_availableMemory ? m_availableMemory() : quill::availableMemoryBytes();
+    // Half of what the index could have if it held nothing: the index's own growth lowers
+    // the figure as much as it raises what it holds, so the bound stays where it was set
+    // unless other memory comes or goes.
+    const std::uint64_t bound =
+        available == quill::UnknownMemory ? quill::UnknownMemory : available / 2 + held / 2;
+    const auto limit = std::size_t(std::min<std::uint64_t>(bound, ~std::size_t(0)));
+    m_index.setMemoryLimit(limit);
+    m_nextBoundCheck = held + std::max(BoundStepBytes, (limit > held ? limit - held : 0) / 8);
+}
+
+void LogDocument::NoteIndexStop()
+{
+    if (!m_index.overflowed() || m_indexStop.limit != IndexStop::Limit::None) {
+        return;
+    }
+    static std::atomic<std::uint64_t> serials{0};
+    const bool memory = m_index.memoryFull();
+    m_indexStop.limit = memory ? IndexStop::Limit::Memory : IndexStop::Limit::LineNumbers;
+    m_indexStop.lines = m_index.lineCount();
+    m_indexStop.bound = memory ? m_index.memoryLimit() : 0;
+    m_indexStop.serial = ++serials;
+    TraceLog::instance().Line(
+        TraceLog::LevelInfo, "Indexing stopped at ", std::uint32_t(m_indexStop.lines), " lines, ",
+        std::int64_t(m_index.end()),
+        " bytes: ", memory ? "the line index reached its memory bound of " : "no line numbers left",
+        memory ? std::to_string(m_indexStop.bound) : std::string());
+    if (m_source) {
+        m_source->StopInput();
+    }
+}
+
+LogDocument::IndexStop LogDocument::IndexStopped() const
+{
+    std::lock_guard lock(m_docAccess);
+    return m_indexStop;
 }
 
 void LogDocument::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
@@ -402,6 +460,7 @@ void LogDocument::ReindexFromEnd()
     {
         std::lock_guard lock(m_docAccess);
         IndexFile(file);
+        NoteIndexStop();
     }
     HandOverIndexedEnd(file);
     m_openedMissing = false;
@@ -413,7 +472,10 @@ void LogDocument::AppendText(const std::uint8_t* bytes, std::size_t n, bool post
         std::lock_guard lock(m_docAccess);
         const LineNumber oldCount = m_index.lineCount();
         const FileOffset oldEnd = m_index.end();
-        if (m_index.append(bytes, n) == LineIndex::AppendOutcome::Reindexed) {
+        UpdateIndexBound();
+        const LineIndex::AppendOutcome outcome = m_index.append(bytes, n);
+        NoteIndexStop();
+        if (outcome == LineIndex::AppendOutcome::Reindexed) {
             // The first bytes changed their minds about the encoding: nothing decoded so
             // far still holds, and readers of the old lines start over.
             ++m_indexEpoch;

@@ -76,6 +76,29 @@ class LogDocument {
     }
     // Whether the last OnOpenDocument returned false because the indexing was stopped.
     bool OpenWasStopped() const { return m_openStopped; }
+    // The figure the line index is bounded by: what memory this process could still take
+    // (default quill::availableMemoryBytes; tests give a small one). The index may hold
+    // half of that figure plus what it holds already, i.e. half of what it could have if
+    // it held nothing: read at every open, reload and Clear and again each time the index
+    // has grown by an eighth of its room (at least 1 MiB) since.
+    void SetAvailableMemory(std::function<std::uint64_t()> figure)
+    {
+        m_availableMemory = std::move(figure);
+    }
+
+    // Why the index stopped taking lines, if it did: its memory bound or the end of the
+    // line numbers (LineIndex::MaxLines). The lines before stay as they are; the rest of the
+    // file is not indexed, a followed file is not read further and a source stops taking
+    // input (LogSource::StopInput), until the next open, reload or Clear starts over.
+    struct IndexStop {
+        enum class Limit { None, Memory, LineNumbers };
+        Limit limit = Limit::None;
+        LineNumber lines = 0;     // the lines kept
+        std::uint64_t bound = 0;  // Memory: the bound in bytes
+        std::uint64_t serial = 0; // different for every stop in this process
+    };
+    // Any thread; takes docAccess.
+    IndexStop IndexStopped() const;
 
     // --- framework entry points (main thread) ---
     // Stops the watcher, reloads keywords, resets, indexes the whole file, scrolls the
@@ -321,6 +344,12 @@ class LogDocument {
     // read error or when stopped (m_indexingStopped tells). Caller holds docAccess.
     bool IndexFile(const quill::ReadOnlyFile& file);
     bool IndexingStopRequested();
+    // Reads the memory figure again when the index has grown enough since the last time
+    // (or the lines started over) and sets the index's limit from it; under docAccess.
+    void UpdateIndexBound();
+    // After indexing: a stop of the index is recorded, traced and handed to the source;
+    // under docAccess.
+    void NoteIndexStop();
     // Hands the indexed end (and the file's time) to the next watcher, so it starts
     // exactly where the index stops.
     void HandOverIndexedEnd(const quill::ReadOnlyFile& file);
@@ -388,6 +417,9 @@ class LogDocument {
     std::size_t m_indexPieceBytes = 8 << 20;
     unsigned m_indexThreads = IndexingThreads();
     bool m_openStopped = false;
+    std::function<std::uint64_t()> m_availableMemory;
+    std::size_t m_nextBoundCheck = 0;       // index bytes at which the figure is read again
+    IndexStop m_indexStop;                  // guarded by docAccess
     bool m_sizeless = false;                // reports size 0 but held text (/proc files)
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
     LineIndex m_index;

@@ -748,6 +748,24 @@ void LogSource::Cancel()
     }
 }
 
+void LogSource::StopInput()
+{
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_state->status.phase != SourceStatus::Phase::Running) {
+            return;
+        }
+        m_state->status.phase = SourceStatus::Phase::Failed;
+        m_state->status.problem = SourceStatus::Problem::IndexFull;
+    }
+    m_state->stop.store(true);
+    m_state->Wake();
+    if (m_kind == SourceKind::Command) {
+        // Its output has nowhere to go any more, as after a disk-full stop.
+        m_state->BeginEnd();
+    }
+}
+
 pid_t LogSource::ProcessId() const
 {
     std::lock_guard lock(m_state->mutex);

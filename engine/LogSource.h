@@ -49,6 +49,7 @@ struct SourceStatus {
         ReadFailed,  // reading the input failed; error
         Damaged,     // the archive is damaged; detail
         Truncated,   // the archive ends inside a stream
+        IndexFull,   // the document took no more lines (LogDocument::IndexStopped tells why)
     };
     SourceKind kind = SourceKind::StandardInput;
     Phase phase = Phase::Running;
@@ -102,6 +103,10 @@ class LogSource {
     // ended as on destruction (SIGTERM now, SIGKILL after the grace, on the source's
     // thread). Main thread.
     void Cancel();
+    // The document that follows the spool takes no more lines: input is no longer read and
+    // a command is ended, as when the disk is full (Failed/IndexFull). Nothing when the
+    // source has ended already. Any thread.
+    void StopInput();
     // The command's process id (0: none or already ended).
     pid_t ProcessId() const;
 

@@ -58,7 +58,12 @@ constexpr int StringSystemJournal = 423;
 constexpr int StringTerminal = 424;
 constexpr int StringNoSpool = 425;
 constexpr int StringReadingInput = 426;
-constexpr int StringInputStopped = 437;
+constexpr int StringInputStopped = 441;
+constexpr int StringIndexFullMemory = 436;
+constexpr int StringIndexFullLines = 437;
+constexpr int StringIndexLinesKept = 438;
+constexpr int StringInputNotRead = 439;
+constexpr int StringReloadRetries = 440;
 
 const std::u16string HistoryKey = u"\\Commands";
 const std::u16string HistoryValue = u"CommandLine";
@@ -300,11 +305,19 @@ void SourceControl::refresh()
         if (document != nullptr && document->Source() != nullptr) {
             lookAfter(document);
         }
+        if (document != nullptr) {
+            tellIndexStop(*document);
+        }
     }
     LogDocument* front = m_document();
     const LogSource* source = front != nullptr ? front->Source() : nullptr;
-    const QString text = source != nullptr ? statusText(source->Status()) : QString();
-    const bool decompressing = source != nullptr && source->Kind() == SourceKind::Decompressed &&
+    QString text = source != nullptr ? statusText(source->Status()) : QString();
+    const QString stop = front != nullptr ? indexStopText(*front, false) : QString();
+    if (!stop.isEmpty()) {
+        text = text.isEmpty() ? stop : text + QStringLiteral(" - ") + stop;
+    }
+    const bool decompressing = source != nullptr &&
+                               source->Kind() == SourceKind::Decompressed &&
                                source->Status().phase == SourceStatus::Phase::Running;
     if (decompressing) {
         const SourceStatus status = source->Status();
@@ -349,6 +362,40 @@ void SourceControl::lookAfter(LogDocument* document)
     }
 }
 
+void SourceControl::tellIndexStop(const LogDocument& document)
+{
+    const LogDocument::IndexStop stop = document.IndexStopped();
+    if (stop.limit != LogDocument::IndexStop::Limit::None &&
+        m_stopsTold.insert(stop.serial).second) {
+        showMessage(indexStopText(document, true));
+    }
+}
+
+QString SourceControl::indexStopText(const LogDocument& document, bool message) const
+{
+    const LogDocument::IndexStop stop = document.IndexStopped();
+    using Limit = LogDocument::IndexStop::Limit;
+    if (stop.limit == Limit::None) {
+        return {};
+    }
+    const LanguageResources& resources = LanguageResources::current();
+    const QString lines = QString::number(stop.lines);
+    QString text = stop.limit == Limit::Memory ? resources.format(StringIndexFullMemory, lines,
+                                                                  QString::number(stop.bound >> 20))
+                                               : resources.format(StringIndexFullLines, lines);
+    if (!message) {
+        return text;
+    }
+    text += QStringLiteral(". ") + resources.string(StringIndexLinesKept);
+    if (document.Source() != nullptr && document.Source()->Follows()) {
+        text += QStringLiteral(" ") + resources.string(StringInputNotRead);
+    }
+    if (stop.limit == Limit::Memory) {
+        text += QStringLiteral(" ") + resources.string(StringReloadRetries);
+    }
+    return text;
+}
+
 QString SourceControl::problemText(const SourceStatus& status) const
 {
     const LanguageResources& resources = LanguageResources::current();
@@ -359,6 +406,7 @@ QString SourceControl::problemText(const SourceStatus& status) const
     switch (status.problem) {
     case Problem::None:
     case Problem::StartFailed:
+    case Problem::IndexFull: // the document's stop tells why (indexStopText)
         break;
     case Problem::DiskFull:
         return resources.format(StringDiskFull, spoolFolderShown(m_folder),

@@ -96,6 +96,9 @@ class SourceControl : public QObject {
     // The status bar's text for a source's state, and the problem alone (empty: none).
     QString statusText(const SourceStatus& status) const;
     QString problemText(const SourceStatus& status) const;
+    // Why a document's index took no more lines (empty: it did not stop); the status bar's
+    // short form, or the message's, which says what stays and what Reload does.
+    QString indexStopText(const LogDocument& document, bool message) const;
 
     // Whether the user may read the whole system journal: root, or a member of one of the
     // groups systemd-journal, adm, wheel.
@@ -110,6 +113,8 @@ class SourceControl : public QObject {
     // A document's source: a finished decompression is shown, an end is traced and a
     // problem told once.
     void lookAfter(LogDocument* document);
+    // A document whose index stopped, with a source or without: told once in a box.
+    void tellIndexStop(const LogDocument& document);
     void readHistory();
     void writeHistory();
     void addToHistory(const QString& line);
@@ -134,4 +139,6 @@ class SourceControl : public QObject {
     std::set<std::uint64_t> m_reported;
     // The sources whose end was traced already.
     std::set<std::uint64_t> m_ended;
+    // The index stops told already (LogDocument::IndexStop::serial).
+    std::set<std::uint64_t> m_stopsTold;
 };

@@ -475,6 +475,15 @@ TEST(LineIndex, WideBlocksKeepLongLinesAndMemoryStaysBounded)
     }
     feed(small, log);
     EXPECT_LT(double(small.memoryBytes()) / small.lineCount(), 1.2);
+    // What `yes` writes: lines of one length keep no groups.
+    LineIndex yes;
+    std::string y;
+    for (int i = 0; i < (1 << 20); ++i) {
+        y += "y\n";
+    }
+    feed(yes, y);
+    EXPECT_EQ(yes.lineCount(), 1u << 20);
+    EXPECT_LT(double(yes.memoryBytes()) / yes.lineCount(), 0.05);
 
     // Lines of 0.3-3 KB, then lines of 64 KB and more: the wide form's bounds.
     std::mt19937 rng(5);
@@ -492,6 +501,123 @@ TEST(LineIndex, WideBlocksKeepLongLinesAndMemoryStaysBounded)
         feed(worst, line);
     }
     EXPECT_LT(double(worst.memoryBytes()) / worst.lineCount(), 4.2);
+}
+
+// Runs of lines of one length, cut anywhere: a block of one length keeps no groups until
+// its first line of another length, which may come at any line of a group or a block.
+TEST(LineIndex, RunsOfOneLengthKeepTheirStartsWhereverTheLengthChanges)
+{
+    const std::size_t lengths[] = {1, 2, 3, 9, 254, 255, 256, 300, 70000};
+    const std::size_t runs[] = {1, 2, 3, 31, 32, 33, 1022, 1023, 1024, 1025, 2049};
+    std::mt19937 rng(3712);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<std::size_t> file;
+        while (file.size() < 6000) {
+            std::size_t run = rng() % 3 == 0 ? 1 + rng() % 3000 : runs[rng() % std::size(runs)];
+            const std::size_t length = lengths[rng() % (round % 2 == 0 ? 6 : std::size(lengths))];
+            if (length > 1000) {
+                run = 1 + run % 3; // a long line breaks a run; many would make a huge file
+            }
+            file.insert(file.end(), run, length);
+        }
+        const LengthFile lines = fileOfLengths(file, rng() % 2 == 0);
+        LineIndex whole;
+        feed(whole, lines.bytes);
+        expectLengths(whole, lines.index, "whole");
+        LineIndex pieces;
+        for (const std::string& piece : randomSplit(rng, lines.bytes)) {
+            feed(pieces, piece);
+        }
+        expectLengths(pieces, lines.index, "pieces");
+        const std::vector<std::int64_t>& starts = lines.index.starts;
+        for (int run = 0; run < 40; ++run) {
+            const auto first = LineNumber(rng() % starts.size());
+            const auto count = LineNumber(rng() % 2100);
+            const std::int64_t limit = starts[first] + std::int64_t(rng() % 100000);
+            std::vector<std::int64_t> expected;
+            for (std::size_t i = first;
+                 i < starts.size() && i < first + count && starts[i] <= limit; ++i) {
+                expected.push_back(starts[i]);
+            }
+            std::vector<FileOffset> copied;
+            ASSERT_EQ(pieces.copyStarts(first, count, limit, copied), expected.size());
+            ASSERT_EQ(copied, expected) << "first " << first << " count " << count;
+        }
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
+// A limit anywhere, bytes in any split, through append and through line starts found
+// apart: the index stops before the limit, at a line start, with every line before it as
+// the model has it, and nothing appended later changes it.
+TEST(LineIndex, TheMemoryLimitStopsTheIndexAtALineAndKeepsEveryLineBefore)
+{
+    // The most one step of the index allocates: a block's room for eight groups, or the
+    // wide store of a block of 32 wide groups of four higher bytes.
+    constexpr std::size_t OneStep = 32 * 31 * 4 + 64;
+    std::mt19937 rng(4141);
+    for (int round = 0; round < 60; ++round) {
+        std::vector<std::size_t> lengths(20000 + rng() % 20000);
+        const int kind = round % 4;
+        for (std::size_t& length : lengths) {
+            length = kind == 0   ? 2                                      // `yes`
+                     : kind == 1 ? 1 + rng() % 4                          // short, unequal
+                     : kind == 2 ? (rng() % 50 == 0 ? 300 + rng() % 70000 // wide groups
+                                                    : 2 + rng() % 60)
+                                 : (rng() % 700 == 0 ? 5 : 2); // mostly one length
+        }
+        const LengthFile file = fileOfLengths(lengths, rng() % 2 == 0);
+        LineIndex unbounded;
+        feed(unbounded, file.bytes);
+        const std::size_t all = unbounded.memoryBytes();
+        const std::size_t limit = round < 4 ? all : round < 8 ? all - 1 : rng() % (all + 1);
+
+        LineIndex index;
+        index.setMemoryLimit(limit);
+        std::size_t at = 0;
+        while (at < file.bytes.size()) {
+            const std::size_t n = std::min<std::size_t>(file.bytes.size() - at, 1 + rng() % 5000);
+            if (index.acceptsLineStarts() && rng() % 2 == 0) {
+                std::vector<std::uint32_t> starts(n + 4);
+                starts.resize(LineIndex::findLineStarts(
+                    reinterpret_cast<const std::uint8_t*>(file.bytes.data()) + at, n, false, 0,
+                    starts.data()));
+                index.appendLineStarts(index.end() + FileOffset(n), starts.data(), starts.size());
+            } else {
+                feed(index, file.bytes.substr(at, n));
+            }
+            ASSERT_LE(index.memoryBytes(), limit) << "round " << round;
+            at += n;
+        }
+        const std::vector<std::int64_t>& starts = file.index.starts;
+        if (limit >= all) {
+            EXPECT_FALSE(index.overflowed()) << "round " << round;
+            expectLengths(index, file.index, "under the limit");
+            continue;
+        }
+        ASSERT_TRUE(index.memoryFull()) << "round " << round;
+        ASSERT_TRUE(index.overflowed());
+        // Stopped for want of room, not early: the next step would not have fitted.
+        EXPECT_GT(index.memoryBytes() + OneStep, limit) << "round " << round;
+        const LineNumber kept = index.lineCount();
+        ASSERT_LT(kept, starts.size() - 1);
+        ReferenceIndex before;
+        before.starts.assign(starts.begin(), starts.begin() + std::ptrdiff_t(kept) + 1);
+        expectLengths(index, before, "before the limit");
+        EXPECT_FALSE(index.lastLineOpen());
+        feed(index, "more\nlines\n");
+        EXPECT_EQ(index.lineCount(), kept);
+        EXPECT_EQ(index.end(), starts[kept]);
+        // Starting over at the end lifts the stop, not the limit.
+        index.restartAtEnd();
+        EXPECT_FALSE(index.memoryFull());
+        EXPECT_EQ(index.memoryLimit(), limit);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
 }
 
 TEST(LineIndex, ClearingAtTheEndKeepsTheEncodingAndTheHalfOfAPendingUnit)

@@ -24,6 +24,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,6 +133,60 @@ TEST_F(SourceControlTest, FollowsARealPipeToItsEndAndRemovesTheSpoolOnClose)
     frame->close();
     EXPECT_EQ(document()->Source(), nullptr);
     EXPECT_FALSE(exists(spool));
+}
+
+// A pipe that brings more lines than the memory figure lets the index hold (a figure of
+// 2 MiB: a bound of 1 MiB, about 900,000 lines): reading stops, the status bar and one
+// message say why with the line count, and the lines so far are all there.
+TEST_F(SourceControlTest, APipePastTheIndexBoundStopsAndSaysWhyWithTheLinesKept)
+{
+    frame->setDocumentSetup([](LogDocument& document) {
+        document.SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
+                                 std::chrono::milliseconds(10)});
+        document.SetAvailableMemory([] { return std::uint64_t(2) << 20; });
+    });
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+    ASSERT_TRUE(sources()->followStandardInput(fds[0]));
+    std::size_t written = 0;
+    std::string pending;
+    auto lineText = [](std::size_t i) { return "line " + std::to_string(i * 7919 % 100003); };
+    int idle = 0;
+    while (idle < 100) {
+        while (pending.size() < 65536) {
+            pending += lineText(written++) + '\n';
+        }
+        const ssize_t put = ::write(fds[1], pending.data(), pending.size());
+        if (put > 0) {
+            pending.erase(0, std::size_t(put));
+            idle = 0;
+        } else {
+            ++idle;
+            QTest::qWait(10); // the window's loop goes on meanwhile
+        }
+        ASSERT_LT(written, 20000000u) << "the pipe was read on and on";
+    }
+    const QString prefix = QStringLiteral("Indexing stopped at ");
+    ASSERT_TRUE(waitFor([&] { return status().startsWith(prefix); })) << status().toStdString();
+    const LineNumber kept = document()->GetLineCount();
+    const QString stop = QStringLiteral("Indexing stopped at %1 lines: the line index reached its "
+                                        "share of the memory available (1 MB)")
+                             .arg(kept);
+    EXPECT_EQ(status(), stop);
+    ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    QTest::qWait(3 * SourceControl::PollMs);
+    EXPECT_EQ(messages,
+              QStringList{stop + QStringLiteral(". ") + string(438) + QStringLiteral(" ") +
+                          string(439) + QStringLiteral(" ") + string(440)});
+    EXPECT_GT(kept, 800000u);
+    EXPECT_LT(kept, written);
+    for (LineNumber i = 0; i < kept; i += 1 + i % 97) {
+        ASSERT_EQ(line(i), u16(lineText(i))) << "line " << i;
+    }
+    EXPECT_EQ(line(kept - 1), u16(lineText(kept - 1)));
+    frame->close();
+    ::close(fds[1]);
+    ::close(fds[0]);
 }
 
 TEST_F(SourceControlTest, FollowCommandFromTheMenuShowsItsExitStatusAndKeepsItInTheHistory)
