@@ -16,8 +16,12 @@
 // WM_FILE_APPENDED: value 1, detail 0; bytes were appended and the index has grown.
 // WM_FILE_RELOAD:   value 0, detail 0; the file vanished, shrank or appeared after having
 //                   been missing; the watcher has ended. The frame re-opens the same path.
+// WM_FILE_UNREADABLE: value the errno, detail 0; whether the followed file can be read
+//                   changed (LogDocument::ReadError tells the current state; 0: it can be
+//                   read again). The watcher goes on.
 constexpr std::uint32_t WM_FILE_APPENDED = 0x0401;
 constexpr std::uint32_t WM_FILE_RELOAD = 0x0402;
+constexpr std::uint32_t WM_FILE_UNREADABLE = 0x0410;
 
 // The answer to the missing-file question (string 6 caption, string 5 text, a check box).
 struct MissingFileAnswer {

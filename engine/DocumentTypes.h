@@ -10,8 +10,9 @@
 #include <cstring>
 
 namespace quill {
+struct FileCalls;
 struct NotifierCalls;
-}
+} // namespace quill
 
 // Byte offsets and sizes in the watched file: 64-bit, so files beyond 2 GiB work.
 using FileOffset = std::int64_t;
@@ -92,6 +93,9 @@ struct WatchTiming {
     std::chrono::milliseconds floodGap{400};
     // The system calls behind change events; null: the system's own.
     const quill::NotifierCalls* notifierCalls = nullptr;
+    // The system calls that open and read the file, the watcher's and the document's;
+    // null: the system's own.
+    const quill::FileCalls* fileCalls = nullptr;
 };
 
 // The selection: first and last selected character, both included. endCol -1 means

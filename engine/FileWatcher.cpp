@@ -53,10 +53,14 @@ void ManualResetEvent::Wait() const
     m_cond.wait(lock, [this] { return m_set; });
 }
 
-FileOffset QueryFileSize(const std::string& path, std::chrono::milliseconds retry)
+FileOffset QueryFileSize(const std::string& path, std::chrono::milliseconds retry,
+                         const quill::FileCalls& calls, int* error)
 {
     for (int attempt = 1; attempt <= 10; ++attempt) {
-        const quill::ReadOnlyFile file = quill::ReadOnlyFile::open(path);
+        const quill::ReadOnlyFile file = quill::ReadOnlyFile::open(path, calls);
+        if (error != nullptr) {
+            *error = file.error();
+        }
         if (file.isOpen()) {
             return file.size();
         }
@@ -146,9 +150,13 @@ void FileWatcher::WatchLoop()
     if (!m_haveSize) {
         m_size = -1;
         while (!m_stopEvent.IsSet()) {
-            m_size = QueryFileSize(m_path, m_timing.sizeRetry);
+            int error = 0;
+            m_size = QueryFileSize(m_path, m_timing.sizeRetry, Calls(), &error);
             if (m_size != -1) {
                 break;
+            }
+            if (error != ENOENT) {
+                CannotRead(error); // there, but not a file that can be read
             }
             if (WaitForChange(m_timing.missingRetry, changed)) {
                 break;
@@ -219,12 +227,47 @@ FileWatcher::PollOutcome FileWatcher::RequestReload()
     return PollOutcome::Reload;
 }
 
+const quill::FileCalls& FileWatcher::Calls() const
+{
+    return m_timing.fileCalls != nullptr ? *m_timing.fileCalls : quill::FileCalls::system();
+}
+
+FileWatcher::PollOutcome FileWatcher::CannotRead(int error)
+{
+    if (error != m_readError) {
+        m_readError = error;
+        m_document.SetReadError(error);
+        m_document.PostToMainWindow(WM_FILE_UNREADABLE, std::uintptr_t(error), 0);
+    }
+    return PollOutcome::Unchanged;
+}
+
+void FileWatcher::CanRead()
+{
+    if (m_readError != 0) {
+        m_readError = 0;
+        m_document.SetReadError(0);
+        m_document.PostToMainWindow(WM_FILE_UNREADABLE, 0, 0);
+    }
+}
+
 FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
 {
     m_lastRead = 0;
     quill::FileStat st;
     if (!quill::statByName(m_path, st)) {
-        return RequestReload(); // deleted, renamed away (rotation) or out of reach
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR) {
+            return CannotRead(error); // a folder on the way may not be searched
+        }
+        return RequestReload(); // deleted, renamed away (rotation)
+    }
+    if (st.kind != quill::FileStat::Kind::Regular) {
+        // A folder or a FIFO took the name: it is not opened (a FIFO's writer would see a
+        // reader come and go), and what comes back will be another file, which only the
+        // folder tells of.
+        m_notifier.watchFolder();
+        return CannotRead(st.kind == quill::FileStat::Kind::Directory ? EISDIR : ENOTSUP);
     }
     const FileState current{st.mtimeNs, st.ctimeNs, st.birthNs, st.size, st.device, st.inode};
     if (!missing &&
@@ -232,30 +275,40 @@ FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
          (current.birthNs != 0 && m_fileState.birthNs != 0 &&
           current.birthNs != m_fileState.birthNs))) {
         // Another file under the same name, however long: its bytes are not a
-        // continuation of what the index holds.
+        // continuation of what the index holds. It is reloaded once it can be read; till
+        // then the lines read stay.
+        int error = 0;
+        if (QueryFileSize(m_path, m_timing.sizeRetry, Calls(), &error) == -1 && error != ENOENT) {
+            return CannotRead(error);
+        }
         return RequestReload();
     }
     if (!missing && m_sizeless && current.size == 0) {
         return PollOutcome::Unchanged; // shown as read; its size says nothing
     }
     // The status change time moves with every write and truncation and cannot be set
-    // back, so a truncation that restores the old modification time is still seen.
-    const bool changed = missing || m_fileState.mtimeNs < current.mtimeNs ||
+    // back, so a truncation that restores the old modification time is still seen. A file
+    // that could not be read is tried again whatever its times say (a policy may allow it
+    // again without a change of its own).
+    const bool changed = missing || m_readError != 0 || m_fileState.mtimeNs < current.mtimeNs ||
                          m_fileState.size != current.size ||
                          m_fileState.ctimeNs != current.ctimeNs;
     if (!changed) {
         return PollOutcome::Unchanged;
     }
-    const FileOffset newSize = QueryFileSize(m_path, m_timing.sizeRetry);
+    int error = 0;
+    const FileOffset newSize = QueryFileSize(m_path, m_timing.sizeRetry, Calls(), &error);
     if (newSize == -1) {
-        return PollOutcome::Unchanged;
+        // Gone just now: the next poll reloads.
+        return error == ENOENT ? PollOutcome::Unchanged : CannotRead(error);
     }
-    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_path);
+    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_path, Calls());
     if (!file.isOpen()) {
         // missing stays set until the file really opens, so that the document indexes it
         // from its start instead of from the first size seen.
-        return PollOutcome::Unchanged;
+        return file.error() == ENOENT ? PollOutcome::Unchanged : CannotRead(file.error());
     }
+    CanRead();
     if (missing || newSize < m_size) {
         file.close();
         return RequestReload();
@@ -265,6 +318,10 @@ FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
     m_lastRead = m_size - before;
     if (outcome == PollOutcome::Appended) {
         missing = false;
+    }
+    if (outcome == PollOutcome::Failed) {
+        // What was read stays handed over; the next poll reads on from there.
+        return CannotRead(m_readFailure != 0 ? m_readFailure : EIO);
     }
     return outcome;
 }
@@ -281,6 +338,10 @@ FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& fi
     if (m_fileState.headSize > 0) {
         std::array<std::uint8_t, FileState::HeadBytes> head{};
         const std::int64_t got = file.readAt(head.data(), m_fileState.headSize, 0);
+        if (got < 0) {
+            m_readFailure = errno; // says nothing of the file's bytes: tried again
+            return PollOutcome::Failed;
+        }
         if (got != std::int64_t(m_fileState.headSize) ||
             std::memcmp(head.data(), m_fileState.head.data(), m_fileState.headSize) != 0) {
             return RequestReload();
@@ -313,6 +374,7 @@ FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& fi
         const std::int64_t got =
             file.readAt(buffer.data(), want + skip, offset - FileOffset(skip));
         if (got < 0) {
+            m_readFailure = errno;
             ok = false;
             break;
         }

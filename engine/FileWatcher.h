@@ -12,6 +12,13 @@
 // state, never from the event, so following without events (NFS, SMB, FUSE, the watch
 // limit reached) works the same, only later.
 //
+// A file that cannot be read (no permission, a read error) or a name that now names a
+// folder, FIFO or device is not followed and not reloaded: the watcher tells the document
+// why (LogDocument::ReadError, WM_FILE_UNREADABLE when the reason changes), the index
+// stays, and every later poll tries again. Once the name names a regular file that can be
+// read, the usual decision holds: the same file with the indexed bytes still in place is
+// continued, any other file is reloaded.
+//
 // A writer that never pauses wakes it continuously: after a short burst, polls are then
 // spaced busyGap apart, floodGap when each poll finds a flood of bytes; each poll posts at
 // most one WM_FILE_APPENDED, so the views repaint at most that often however fast the file
@@ -57,9 +64,12 @@ class ManualResetEvent {
 // regular file (a FIFO or device is never opened for reading, so this never hangs).
 // Opening is retried up to ten times, sleeping `retry` between attempts, while it fails
 // for a transient reason (EAGAIN, EBUSY, EINTR, ETXTBSY: the analogue of a sharing
-// violation); any other failure returns -1 at once. Thread-safe.
+// violation); any other failure returns -1 at once. With error, the errno of the last
+// failure (0 on success). Thread-safe.
 FileOffset QueryFileSize(const std::string& path,
-                         std::chrono::milliseconds retry = std::chrono::milliseconds(100));
+                         std::chrono::milliseconds retry = std::chrono::milliseconds(100),
+                         const quill::FileCalls& calls = quill::FileCalls::system(),
+                         int* error = nullptr);
 
 class FileWatcher {
   public:
@@ -105,7 +115,7 @@ class FileWatcher {
         Unchanged, // nothing to do, or nothing that could be done this time
         Appended,  // the index was extended (or a change of time announced)
         Reload,    // WM_FILE_RELOAD was posted: the watch ends
-        Failed,    // the appended bytes could not be read: the watch ends quietly
+        Failed,    // the file's bytes could not be read: Poll says why, and tries again
     };
 
     void WatchLoop();
@@ -113,6 +123,12 @@ class FileWatcher {
     bool WaitForChange(std::chrono::milliseconds timeout, bool& changed);
     PollOutcome Poll(bool& missing);
     PollOutcome RequestReload();
+    // The file cannot be read for this reason: the document hears of it when the reason
+    // changes; the watch goes on (Unchanged).
+    PollOutcome CannotRead(int error);
+    // The file could be opened: a reason given before is withdrawn.
+    void CanRead();
+    const quill::FileCalls& Calls() const;
     // Checks the bytes before m_size, then reads [m_size, newSize) and hands it to the
     // document.
     PollOutcome ReadAppended(const quill::ReadOnlyFile& file, FileOffset newSize,
@@ -128,6 +144,8 @@ class FileWatcher {
     bool m_sizeless = false;
     FileOffset m_size = 0;
     FileOffset m_lastRead = 0; // bytes the last poll handed over
+    int m_readError = 0;       // why the file cannot be read, as the document was told
+    int m_readFailure = 0;     // the errno of the last failed read of appended bytes
     LogDocument& m_document;
     WatchTiming m_timing;
     quill::FileChangeNotifier m_notifier;

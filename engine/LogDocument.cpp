@@ -212,7 +212,7 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
     m_openStopped = false;
 
     bool accept = m_settings.GetBool(Setting::ShowEmptyFiles);
-    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+    quill::ReadOnlyFile file = OpenFile();
     if (file.isOpen()) {
         bool complete;
         {
@@ -229,6 +229,7 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
         // why (IndexStopped).
         if (!complete && !m_index.overflowed()) {
             ResetLines();
+            ForgetPath();
             ReportOpenError(EIO, path);
             return false;
         }
@@ -237,7 +238,7 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
         // following it would take every poll for a truncation.
         m_sizeless = file.size() == 0 && IndexedEnd() > 0;
         file.close();
-        SetFileSize(QueryFileSize(m_nativePath, m_watchTiming.sizeRetry));
+        SetFileSize(QueryFileSize(m_nativePath, m_watchTiming.sizeRetry, Calls()));
         if (m_host) {
             m_host->ScrollViewsToEnd();
         }
@@ -249,10 +250,12 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
             m_settings.SetBool(Setting::ShowEmptyFileWarning, !answer.dontAskAgain);
         }
         if (!accept) {
+            ForgetPath();
             return false;
         }
         m_openedMissing = true;
     } else {
+        ForgetPath();
         ReportOpenError(file.error(), path);
         return false;
     }
@@ -262,6 +265,34 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
         m_host->SetFilePathText(ShownName());
     }
     return true;
+}
+
+void LogDocument::ForgetPath()
+{
+    // A document that shows no file names none: Resume would follow it from wherever it
+    // stands then, and an open of the path would take it for open already.
+    m_path.clear();
+    std::lock_guard lock(m_docAccess);
+    m_nativePath.clear();
+}
+
+const quill::FileCalls& LogDocument::Calls() const
+{
+    return m_watchTiming.fileCalls != nullptr ? *m_watchTiming.fileCalls
+                                              : quill::FileCalls::system();
+}
+
+quill::ReadOnlyFile LogDocument::OpenFile() const
+{
+    return quill::ReadOnlyFile::open(m_nativePath, Calls());
+}
+
+int LogDocument::FileOpenError() const
+{
+    if (m_nativePath.empty()) {
+        return ENOENT;
+    }
+    return OpenFile().error();
 }
 
 void LogDocument::RestartIndex()
@@ -277,7 +308,7 @@ void LogDocument::RestartIndex()
         m_openEncoding == quill::TextEncoding::Utf8 ||
         (m_openEncoding == quill::TextEncoding::Locale && quill::narrowCharset().isUtf8);
     if (quill::isUtf16(m_openEncoding) || utf8) {
-        quill::ReadOnlyFile head = quill::ReadOnlyFile::open(m_nativePath);
+        quill::ReadOnlyFile head = OpenFile();
         std::uint8_t mark[3] = {0, 0, 0};
         const std::int64_t got = head.isOpen() ? head.readAt(mark, 3, 0) : 0;
         if (m_openEncoding == quill::TextEncoding::Utf16Le) {
@@ -453,7 +484,7 @@ void LogDocument::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
 
 void LogDocument::ReindexFromEnd()
 {
-    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+    quill::ReadOnlyFile file = OpenFile();
     if (!file.isOpen()) {
         return;
     }
@@ -596,6 +627,8 @@ void LogDocument::StopWatching()
         m_watcher.reset();
     }
     m_watching = false;
+    // Nobody reads the file now, so nobody knows.
+    SetReadError(0);
 }
 
 bool LogDocument::HasChangeEvents() const
@@ -813,7 +846,7 @@ void LogDocument::GetLines(const std::vector<LineNumber>& lines, std::vector<std
             continue;
         }
         if (!file) {
-            file.emplace(quill::ReadOnlyFile::open(m_nativePath));
+            file.emplace(OpenFile());
         }
         if (file->isOpen()) {
             ReadLineText(*file, line, texts[i], runs != nullptr ? &(*runs)[i] : nullptr);
@@ -859,7 +892,7 @@ void LogDocument::FindLongestLine()
 
 bool LogDocument::FetchWindow(LineNumber line)
 {
-    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+    quill::ReadOnlyFile file = OpenFile();
     if (!file.isOpen()) {
         return false;
     }
@@ -912,7 +945,7 @@ void LogDocument::RefreshTail()
     std::u16string& text = m_lineCache[slot];
     const FileOffset lineEnd = m_index.lineStart(m_tail.line + 1);
     const bool stillOpen = m_tail.line + 1 == m_index.lineCount() && m_index.lastLineOpen();
-    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+    quill::ReadOnlyFile file = OpenFile();
     std::vector<std::uint8_t> bytes;
     std::int64_t got = -1;
     if (file.isOpen()) {
@@ -1120,7 +1153,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
         terminal = TerminalColors();
         count = m_index.lineCount();
         if (selection.startLine < count) {
-            file = quill::ReadOnlyFile::open(m_nativePath);
+            file = OpenFile();
             if (!file.isOpen()) {
                 return PieceOutcome::Unreadable;
             }

@@ -143,6 +143,14 @@ class LogDocument {
     bool IsWatching() const { return m_watching; }
     // Whether change events wake the running watcher (false: it polls on its timer only).
     bool HasChangeEvents() const;
+    // Why the running watcher cannot read the file, as an errno: EACCES, EISDIR (a folder
+    // took its name), ENOTSUP (a FIFO, socket or device did), EIO, ...; 0 while it can, or
+    // while nobody watches. The lines indexed so far stay meanwhile, and the watcher tries
+    // again on every poll. Any thread.
+    int ReadError() const { return m_readError.load(std::memory_order_relaxed); }
+    // Whether the file can be opened for reading now: 0, or the errno of the open (ENOENT
+    // also without a path). Main thread.
+    int FileOpenError() const;
 
     // --- the watcher thread, holding docAccess() ---
     // Extends the index with the file's bytes from the current indexed end on, then
@@ -371,6 +379,13 @@ class LogDocument {
                       StyleRuns* runs = nullptr);
     // Called by the watcher (holding docAccess) after an append.
     void SetFileSize(FileOffset size) { m_fileSize.store(size, std::memory_order_relaxed); }
+    // The watcher, when the reason it cannot read the file changes.
+    void SetReadError(int error) { m_readError.store(error, std::memory_order_relaxed); }
+    // After an open that failed: the document names no file.
+    void ForgetPath();
+    // The file, opened through the watch timing's calls.
+    const quill::FileCalls& Calls() const;
+    quill::ReadOnlyFile OpenFile() const;
     void PostToMainWindow(std::uint32_t message, std::uintptr_t value, std::intptr_t detail);
 
     DocumentHost* m_host = nullptr;
@@ -392,6 +407,7 @@ class LogDocument {
     std::unique_ptr<FileWatcher> m_watcher;
     bool m_watching = false;
     std::atomic<FileOffset> m_fileSize{0};
+    std::atomic<int> m_readError{0};
     std::size_t m_longestLength = 0;
     LineNumber m_longestSlot = 0; // of the window; meaningful while m_longestLength > 0
     std::uint64_t m_textGeneration = 0;

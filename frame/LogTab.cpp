@@ -140,6 +140,11 @@ bool LogTab::event(QEvent* event)
         emit reloadRequested();
         return true;
     }
+    if (type == WM_FILE_UNREADABLE) {
+        // The document holds the current reason; a message may be older than it.
+        emit commandStatesChanged();
+        return true;
+    }
     return QWidget::event(event);
 }
 

@@ -48,6 +48,9 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include <cerrno>
+#include <cstring>
+
 using quill::toQString;
 using quill::toU16;
 
@@ -74,6 +77,34 @@ constexpr int StringCopyCancel = 151;
 constexpr int CopyProgressAfterMs = 400;
 constexpr int CopyPollMs = 100;
 constexpr int StringCopyUnreadable = 180;
+// Why a followed file cannot be read: the pane's text and tip, the reasons that have words
+// of their own, and what Reload says instead of emptying the tab.
+constexpr int StringCannotRead = 215;
+constexpr int StringCannotReadTip = 216;
+constexpr int StringNoPermission = 217;
+constexpr int StringNowAFolder = 218;
+constexpr int StringNowNotAFile = 219;
+constexpr int StringReloadUnreadable = 220;
+
+QString readProblemText(int error)
+{
+    const LanguageResources& resources = LanguageResources::current();
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return resources.string(StringNoPermission);
+    case EISDIR:
+        return resources.string(StringNowAFolder);
+    case ENOTSUP:
+        return resources.string(StringNowNotAFile);
+    default:
+        break;
+    }
+    char buffer[256] = {};
+    // The GNU variant returns the text, which may or may not live in the buffer.
+    const char* text = strerror_r(error, buffer, sizeof buffer);
+    return QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(text)).arg(error);
+}
 
 
 } // namespace
@@ -530,6 +561,12 @@ void MainFrame::buildStatusBar()
     m_pausePane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_pausePane->setVisible(false);
     bar->addPermanentWidget(m_pausePane);
+    m_readPane = new QLabel(bar);
+    m_readPane->setObjectName(QStringLiteral("readPane"));
+    m_readPane->setToolTip(resources.string(StringCannotReadTip));
+    m_readPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_readPane->setVisible(false);
+    bar->addPermanentWidget(m_readPane);
     m_encodingPane = new QLabel(bar);
     m_encodingPane->setObjectName(QStringLiteral("encodingPane"));
     m_encodingPane->setToolTip(resources.string(StringEncodingTip));
@@ -565,6 +602,22 @@ void MainFrame::updatePausePane()
                         (document->Source() == nullptr || document->Source()->Follows());
     if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != paused) {
         m_pausePane->setVisible(paused);
+    }
+}
+
+void MainFrame::updateReadPane()
+{
+    const LogDocument* document = GetActiveDocument();
+    const int error = document != nullptr ? document->ReadError() : 0;
+    if (m_readPane == nullptr) {
+        return;
+    }
+    if (error != 0) {
+        m_readPane->setText(LanguageResources::current().format(StringCannotRead,
+                                                                 readProblemText(error)));
+    }
+    if (m_readPane->isVisibleTo(statusBar()) != (error != 0)) {
+        m_readPane->setVisible(error != 0);
     }
 }
 
@@ -758,6 +811,7 @@ void MainFrame::updateCommandStates()
     }
     updateEncodingPane();
     updatePausePane();
+    updateReadPane();
 }
 
 void MainFrame::runCommand(int id)
@@ -908,15 +962,31 @@ void MainFrame::tabAppended(LogTab* tab, std::uintptr_t value)
 
 void MainFrame::OnFileReload()
 {
-    reloadTab(m_front);
+    reloadTab(m_front, true);
 }
 
-void MainFrame::reloadTab(LogTab* tab)
+void MainFrame::reloadTab(LogTab* tab, bool byUser)
 {
     if (tab == nullptr || m_owner == nullptr || m_reloading != nullptr) {
         return;
     }
     const std::u16string path = tab->path();
+    LogDocument* document = tab->document();
+    const int error = document->Source() == nullptr ? document->FileOpenError() : 0;
+    if (error != 0 && error != ENOENT) {
+        // New would empty the tab and the open would fail: the lines stay, and a watcher
+        // tries again, continuing the file or reloading it as soon as it can be read.
+        TraceLog::instance().Line(TraceLog::LevelInfo, "Not reloaded, cannot read ",
+                                  std::u16string_view(path), ": ", std::int64_t(error));
+        document->StartWatching();
+        tab->UpdateAllViews();
+        if (byUser) {
+            showMessage(LanguageResources::current().format(
+                StringReloadUnreadable, quill::fileNameToDisplay(path), readProblemText(error)));
+        }
+        updateCommandStates();
+        return;
+    }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Reloading ", std::u16string_view(path));
     // New and the open act on this tab, wherever it stands. A source's spool is read
     // again; New would end the source.
@@ -1008,8 +1078,12 @@ bool MainFrame::event(QEvent* event)
         if (type == WM_FILE_APPENDED) {
             OnFileAppended(message->value());
         } else {
-            OnFileReload();
+            reloadTab(m_front);
         }
+        return true;
+    }
+    if (type == WM_FILE_UNREADABLE) {
+        updateCommandStates();
         return true;
     }
     return QMainWindow::event(event);

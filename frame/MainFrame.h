@@ -176,6 +176,8 @@ class MainFrame : public QMainWindow {
     // The pane that says following is paused; shown only while it is.
     QLabel* pausePane() const { return m_pausePane; }
     QLabel* encodingPane() const { return m_encodingPane; }
+    // The pane that says why the front tab's file cannot be read; shown only while so.
+    QLabel* readPane() const { return m_readPane; }
 
     // Status panes 1 to 3.
     void SetFilePathText(const std::u16string& path);
@@ -196,8 +198,10 @@ class MainFrame : public QMainWindow {
 
     // Commands.
     void OnFileReload();
-    // Reopens the tab's file in that tab (the watcher saw it replaced, or Reload).
-    void reloadTab(LogTab* tab);
+    // Reopens the tab's file in that tab (the watcher saw it replaced, or Reload). A file
+    // that exists but cannot be read is not reopened: the tab keeps its lines and follows
+    // on, so the file is continued or reloaded once it can be read; byUser also says why.
+    void reloadTab(LogTab* tab, bool byUser = false);
     void OnNewWindow();
     // View > Terminal Colours: stored, and applied to the document shown.
     void OnViewTerminalColors();
@@ -272,6 +276,7 @@ class MainFrame : public QMainWindow {
     bool buildToolBar();
     void buildStatusBar();
     void updatePausePane();
+    void updateReadPane();
     void loadAccelerators();
     void restoreWindowPosition();
     void runCommand(int id);
@@ -304,6 +309,7 @@ class MainFrame : public QMainWindow {
     QLabel* m_panes[3] = {};
     QLabel* m_pausePane = nullptr;
     QLabel* m_encodingPane = nullptr;
+    QLabel* m_readPane = nullptr;
     CommandActions* m_commands = nullptr;
     bool m_created = false;
     QPointer<QMenu> m_recentMenu;

@@ -57,9 +57,10 @@ bool FileChangeNotifier::watch(const std::string& path, const NotifierCalls& cal
 {
     close();
     const std::size_t slash = path.rfind('/');
-    const std::string folder =
+    m_folder =
         slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : path.substr(0, slash);
     m_name = slash == std::string::npos ? path : path.substr(slash + 1);
+    m_calls = &calls;
 
     m_inotify = calls.init(IN_NONBLOCK | IN_CLOEXEC);
     if (m_inotify < 0) {
@@ -84,7 +85,7 @@ bool FileChangeNotifier::watch(const std::string& path, const NotifierCalls& cal
     }
     struct stat link {};
     if (m_fileWatch < 0 || (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))) {
-        m_folderWatch = calls.addWatch(m_inotify, folder.c_str(), FolderEvents);
+        m_folderWatch = calls.addWatch(m_inotify, m_folder.c_str(), FolderEvents);
         if (m_folderWatch < 0) {
             m_error = errno;
             close();
@@ -93,6 +94,17 @@ bool FileChangeNotifier::watch(const std::string& path, const NotifierCalls& cal
     }
     m_error = 0;
     return true;
+}
+
+bool FileChangeNotifier::watchFolder()
+{
+    if (m_inotify < 0 || m_calls == nullptr) {
+        return false;
+    }
+    if (m_folderWatch < 0) {
+        m_folderWatch = m_calls->addWatch(m_inotify, m_folder.c_str(), FolderEvents);
+    }
+    return m_folderWatch >= 0;
 }
 
 bool FileChangeNotifier::drain()

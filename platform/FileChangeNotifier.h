@@ -43,6 +43,10 @@ class FileChangeNotifier {
     // in error() and the notifier stays inactive.
     bool watch(const std::string& path, const NotifierCalls& calls = NotifierCalls::system());
     bool active() const { return m_inotify >= 0; }
+    // Watches the folder too (if it is not yet): the file's name now names something else
+    // (a folder, a FIFO), so the file that comes back will be a new one, of which only
+    // the folder can tell. false when that cannot be set up; the file's events go on.
+    bool watchFolder();
     int error() const { return m_error; }
 
     // Waits until an event concerns the file, wake() is called or the time has passed.
@@ -61,7 +65,9 @@ class FileChangeNotifier {
     int m_fileWatch = -1;
     int m_folderWatch = -1;
     int m_error = 0;
-    std::string m_name; // the file's name in its folder
+    std::string m_name;   // the file's name in its folder
+    std::string m_folder; // the folder's path
+    const NotifierCalls* m_calls = nullptr;
 };
 
 } // namespace quill

@@ -8,12 +8,33 @@
 
 namespace quill {
 
+namespace {
+
+int systemOpen(const char* path, int flags)
+{
+    return ::open(path, flags);
+}
+
+std::int64_t systemPread(int fd, void* buffer, std::size_t n, std::int64_t offset)
+{
+    return ::pread(fd, buffer, n, off_t(offset));
+}
+
+} // namespace
+
+const FileCalls& FileCalls::system()
+{
+    static const FileCalls calls{systemOpen, systemPread};
+    return calls;
+}
+
 ReadOnlyFile::~ReadOnlyFile()
 {
     close();
 }
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : m_fd(other.m_fd), m_error(other.m_error)
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
+    : m_fd(other.m_fd), m_error(other.m_error), m_calls(other.m_calls)
 {
     other.m_fd = -1;
 }
@@ -24,18 +45,20 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept
         close();
         m_fd = other.m_fd;
         m_error = other.m_error;
+        m_calls = other.m_calls;
         other.m_fd = -1;
     }
     return *this;
 }
 
-ReadOnlyFile ReadOnlyFile::open(const std::string& path)
+ReadOnlyFile ReadOnlyFile::open(const std::string& path, const FileCalls& calls)
 {
     ReadOnlyFile file;
+    file.m_calls = &calls;
     int fd;
     do {
         // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        fd = calls.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         file.m_error = errno;
@@ -73,7 +96,8 @@ std::int64_t ReadOnlyFile::readAt(void* buffer, std::size_t n, std::int64_t offs
     auto* p = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t got = ::pread(m_fd, p + done, n - done, off_t(offset + std::int64_t(done)));
+        const std::int64_t got =
+            m_calls->pread(m_fd, p + done, n - done, offset + std::int64_t(done));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -116,6 +140,9 @@ bool statxAt(int dirFd, const char* path, int flags, FileStat& result)
     result.size = std::int64_t(st.stx_size);
     result.device = (std::uint64_t(st.stx_dev_major) << 32) | st.stx_dev_minor;
     result.inode = std::uint64_t(st.stx_ino);
+    result.kind = S_ISREG(st.stx_mode)   ? FileStat::Kind::Regular
+                  : S_ISDIR(st.stx_mode) ? FileStat::Kind::Directory
+                                         : FileStat::Kind::Other;
     return true;
 }
 

@@ -13,6 +13,16 @@
 
 namespace quill {
 
+// The system calls behind reading a file, so that tests can make them fail as a file
+// without read permission (open: EACCES) or a failing disk (pread: EIO) does, also when
+// they run as root, whom permission bits do not stop. Each call returns what the system
+// call returns and sets errno as it does.
+struct FileCalls {
+    int (*open)(const char* path, int flags);
+    std::int64_t (*pread)(int fd, void* buffer, std::size_t n, std::int64_t offset);
+    static const FileCalls& system();
+};
+
 class ReadOnlyFile {
   public:
     ReadOnlyFile() = default;
@@ -24,8 +34,9 @@ class ReadOnlyFile {
 
     // Opens without blocking on FIFOs or devices, then checks that it is a regular file.
     // On failure isOpen() is false and error() holds the errno: ENOENT for a missing file,
-    // EISDIR for a directory, ENOTSUP for any other file that is not a regular file.
-    static ReadOnlyFile open(const std::string& path);
+    // EISDIR for a directory, ENOTSUP for any other file that is not a regular file. The
+    // calls must outlive the object.
+    static ReadOnlyFile open(const std::string& path, const FileCalls& calls = FileCalls::system());
 
     bool isOpen() const { return m_fd >= 0; }
     int error() const { return m_error; }
@@ -40,16 +51,23 @@ class ReadOnlyFile {
   private:
     int m_fd = -1;
     int m_error = 0;
+    const FileCalls* m_calls = &FileCalls::system();
 };
 
 // What statx reports about a file: enough to see that it changed or was replaced.
 struct FileStat {
+    enum class Kind : std::uint8_t {
+        Regular,
+        Directory,
+        Other, // a FIFO, socket or device: never opened for reading by the watcher
+    };
     std::int64_t mtimeNs = 0; // modification time, nanoseconds since the epoch
     std::int64_t ctimeNs = 0; // status change time: moves on truncation, cannot be set back
     std::int64_t birthNs = 0; // creation time; 0 where the file system keeps none
     std::int64_t size = 0;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    Kind kind = Kind::Regular;
 };
 
 // The file a path names, following links, without opening it. false (errno set) when it
