@@ -238,9 +238,11 @@ template <bool Avx2>
             // the bytes to take out, a final at bit 63 included.
             const std::uint64_t gone = (ends << 1) - taken;
             // The lines that start before the cut; a line that starts inside a sequence
-            // (one that does not end with a line feed) goes the scalar way.
+            // (one that does not end with a line feed) goes the scalar way. The end of the
+            // run lies at least 80 bytes past the cut, so the walk stops before starts[count]
+            // by itself; the bound says so where the starts' order cannot be seen.
             std::size_t next = line;
-            for (; std::size_t(starts[next] - base) < i + cut; ++next) {
+            for (; next < count && std::size_t(starts[next] - base) < i + cut; ++next) {
                 const std::size_t at = std::size_t(starts[next] - base);
                 if (at > i && bytes[at - 1] != '\n' && ((gone >> (at - i - 1)) & 1) != 0) {
                     return 0;
