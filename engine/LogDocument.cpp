@@ -1017,7 +1017,7 @@ std::uint64_t LogDocument::SelectedTextBound(const DocSelection& selection) cons
     const std::uint64_t bytes =
         end > first ? std::uint64_t(m_index.lineStart(end) - m_index.lineStart(first)) : 0;
     // A narrow byte decodes to at most one unit (four UTF-8 bytes to two), a UTF-16 code
-    // unit is two bytes; each line's terminator (at least one unit) becomes "\r\n".
+    // unit is two bytes; each line's terminator (at least one unit) becomes a line feed.
     const std::uint64_t units = m_index.isUtf16() ? bytes / 2 : bytes;
     const LineNumber last = std::max(first, std::min(selection.endLine, count));
     return units + 2 * (std::uint64_t(last - first) + 1);
@@ -1108,7 +1108,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
         }
         for (; line < blockEnd && going; ++line) {
             if (line != selection.startLine) {
-                emit(u"\r\n");
+                emit(u"\n");
             }
             const std::size_t k = std::size_t(line - blockFirst);
             const std::int64_t from = starts[k] - base;
@@ -1129,7 +1129,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
     // Lines at or beyond the count (Select All's empty line after the last) are empty.
     for (; line <= endLine && going; ++line) {
         if (line != selection.startLine) {
-            emit(u"\r\n");
+            emit(u"\n");
         }
     }
     return going ? PieceOutcome::Complete : PieceOutcome::Stopped;

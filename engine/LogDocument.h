@@ -191,9 +191,10 @@ class LogDocument {
     void SetSelection(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
                       std::int32_t endCol);
     void ClearSelection();
-    // The selected text, lines joined by "\r\n" (Select All ends with "\r\n").
+    // The selected text, lines joined by a line feed, this system's line end, whatever the
+    // file's own line ends are (Select All ends with one).
     std::u16string GetSelectedText();
-    // The text of any selection record, handed over in pieces (line parts and the "\r\n"
+    // The text of any selection record, handed over in pieces (line parts and the line feeds
     // between them) as it is read, straight from the file in large reads and without
     // moving the decoded window, so a caller can build one huge text without a second copy.
     // Lines at or beyond the line count give empty parts; lines appended after the start

@@ -725,7 +725,7 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
     const std::size_t last = std::min<std::size_t>(selection.endLine, count - 1);
     const bool throughEnd = selection.endLine >= count; // Select All: the line after the last
     // The bound before anything is read: each line's bytes give at most as many UTF-16
-    // units, and CR LF joins them.
+    // units, and a line feed joins them.
     std::uint64_t bound = 0;
     for (std::size_t row = first; row <= last; ++row) {
         const LineNumber line = m_matches->at(row);
@@ -758,7 +758,7 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
             const std::u16string_view part = selectedPart(line, from, to);
             text.append(QStringView(part.data(), static_cast<qsizetype>(part.size())));
             if (row < last || throughEnd) {
-                text.append(QStringLiteral("\r\n"));
+                text.append(QLatin1Char('\n'));
             }
         }
     }

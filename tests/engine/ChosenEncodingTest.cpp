@@ -194,7 +194,7 @@ TEST_P(ChosenEncodingTest, EveryEncodingAgainstIconvWithFindCopyAndFilter)
 
     // Copy of three whole lines.
     doc.SetSelection(10, 12, 0, -1);
-    EXPECT_EQ(doc.GetSelectedText(), lines[10] + u"\r\n" + lines[11] + u"\r\n" + lines[12]);
+    EXPECT_EQ(doc.GetSelectedText(), lines[10] + u"\n" + lines[11] + u"\n" + lines[12]);
 
     // The filter: a literal of the sample, and a regular expression.
     LineFilter filter(doc, nullptr);

@@ -401,7 +401,7 @@ TEST_F(LogDocumentTest, SelectedText)
         {0, 1, 6, 2, u"beta\r\ngam"},
         {0, 3, 20, 4, u"\r\ngamma\r\n\r\ndelta"},
         {1, 2, 0, 0, u"gamma\r\n"},
-        {0, 4, 0, 0, u"alpha beta\r\ngamma\r\n\r\ndelta epsilon\r\n"}, // Select All
+        {0, 4, 0, 0, u"alpha beta\ngamma\n\ndelta epsilon\n"}, // Select All
         {3, 3, 6, 100, u"epsilon"},
     };
     EXPECT_EQ(doc.GetSelectedText(), u"");
@@ -423,11 +423,11 @@ TEST_F(LogDocumentTest, SelectedTextOfManyReadBlocksEqualsTheLinesJoinedAndFitsI
     for (int i = 0; i < 3000; ++i) {
         const std::string text = std::string(std::size_t(i % 977), char('a' + i % 26)) + "\r|";
         bytes += text + (i % 3 == 0 ? "\r\n" : "\n");
-        expected += u16(text.substr(0, text.size() - 2)) + u"\u240D|\r\n";
+        expected += u16(text.substr(0, text.size() - 2)) + u"\u240D|\n";
         if (i == 1500) {
             const std::string huge(1536 * 1024, 'z');
             bytes += huge + "\n\0";
-            expected += u16(huge) + u"\r\n";
+            expected += u16(huge) + u"\n";
         }
     }
     open(bytes);
@@ -524,7 +524,7 @@ TEST_F(LogDocumentTest, ASelectionCopiedBesideAppendsAndAClearIsWholeOrEndsAtThe
     std::u16string expected;
     for (int i = 0; i < 2000; ++i) {
         bytes += lineText(i) + "\n";
-        expected += (i > 0 ? u"\r\n" : u"") + u16(lineText(i));
+        expected += (i > 0 ? u"\n" : u"") + u16(lineText(i));
     }
     for (unsigned seed = 1; seed <= 12; ++seed) {
         open(bytes);

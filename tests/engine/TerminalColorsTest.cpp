@@ -175,7 +175,7 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
     doc.SetSelection(3, 9, 1, 2);
     std::u16string want = file.shown[3].size() > 1 ? file.shown[3].substr(1) : u"";
     for (std::size_t i = 4; i <= 9; ++i) {
-        want += u"\r\n";
+        want += u"\n";
         want += i == 9 ? file.shown[i].substr(0, 3) : file.shown[i];
     }
     EXPECT_EQ(doc.GetSelectedText(), want);

@@ -300,7 +300,7 @@ TEST_F(FilterPaneTest, SelectAllAndADragCopyTheShownRowsOnly)
     EXPECT_EQ(document->GetSelection().endLine, 0u) << "the log view keeps the clicked line";
     key(Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
-              QString::fromUtf8("a ERROR one\r\nb ERROR two\u00e4\r\nc ERROR three\r\n"));
+              QString::fromUtf8("a ERROR one\nb ERROR two\u00e4\nc ERROR three\n"));
 
     // From "ERROR" on row 0 to just past "b" on row 1: character cells at the points.
     const QString row0 = QStringLiteral("a ERROR one");
@@ -317,7 +317,7 @@ TEST_F(FilterPaneTest, SelectAllAndADragCopyTheShownRowsOnly)
     EXPECT_EQ(dragged.endCol, 0);
     EXPECT_EQ(frame->action(Command::Copy)->isEnabled(), true);
     key(Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), row0.mid(2) + QStringLiteral("\r\nb"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), row0.mid(2) + QStringLiteral("\nb"));
 }
 
 TEST_F(FilterPaneTest, AnExcludeRowHidesItsLinesAndEscapeClearsEverything)
@@ -855,6 +855,6 @@ TEST_F(FilterPaneTest, TerminalColoursShowInTheRowsAsInTheLogView)
     key(Qt::Key_A, Qt::ControlModifier);
     key(Qt::Key_C, Qt::ControlModifier);
     const QString shownRows =
-        QStringLiteral("GREEN ERROR tail\r\nFATAL green ERROR\r\nERROR bold under \r\n");
+        QStringLiteral("GREEN ERROR tail\nFATAL green ERROR\nERROR bold under \n");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), shownRows + shownRows);
 }
