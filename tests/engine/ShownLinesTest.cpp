@@ -52,16 +52,20 @@ class LineMaker {
                 hidden(l);
                 break;
             case 5: { // an ESC that starts no sequence: shown as it is
-                static const char* const broken[] = {"\x1bx",       "\x1b(B",    "\x1b[3\t",
-                                                     "\x1b[1;\x7f", "\x1b[\x01", "\x1b[1\xC3\xA9"};
-                const unsigned k = pick(6);
+                static const char* const broken[] = {
+                    "\x1b\x01",  "\x1b(\t",        "\x1b[3\t", "\x1b[1;\x7f",
+                    "\x1b[\x01", "\x1b[1\xC3\xA9", "\x1b\x7f", "\x1bPq\x07\x1b\x01"};
+                const unsigned k = pick(8);
                 shownPiece(l, broken[k], k == 5 ? u"\x1b[1\u00E9" : latin(broken[k]));
                 break;
             }
-            case 6: // a sequence cut off by the ESC of the next one
-                shownPiece(l, "\x1b[12", u"\x1b[12");
-                hidden(l);
+            case 6: { // a sequence or string cut off by the ESC of the next one
+                static const char* const cut[] = {"\x1b[12", "\x1b]0;t", "\x1b_x", "\x1b(("};
+                const char* piece = cut[pick(4)];
+                shownPiece(l, piece, latin(piece));
+                hidden(l, false);
                 break;
+            }
             default: { // a character a sequence breaks: two characters that cannot decode
                 shownPiece(l, "caf\xC3", u"caf\uFFFD");
                 hidden(l);
@@ -71,8 +75,9 @@ class LineMaker {
             }
         }
         if (!plain && pick(4) == 0) {
-            static const char* const ends[] = {"\x1b", "\x1b[", "\x1b[3", "\x1b[38;5"};
-            const char* end = ends[pick(4)];
+            static const char* const ends[] = {"\x1b",      "\x1b[",      "\x1b[3", "\x1b[38;5",
+                                               "\x1b]0;ti", "\x1bPx\x1b", "\x1b(",  "\x1b]\x1b"};
+            const char* end = ends[pick(8)];
             shownPiece(l, end, latin(end)); // cut off by the line's end
         }
         if (!last || pick(2) == 0) {
@@ -124,15 +129,35 @@ class LineMaker {
         }
     }
 
-    // A complete sequence: SGR and others, short and longer than sixteen bytes.
-    void hidden(ModelLine& l)
+    // A complete sequence: SGR and others, short and longer than sixteen bytes, strings
+    // (with text beyond ASCII, and longer than a step of sixty-four), designations and
+    // single-character escapes. any: also those that start "ESC \\", which would end a
+    // string cut off just before.
+    void hidden(ModelLine& l, bool any = true)
     {
         // One of sixteen bytes and one of seventeen: the longest that a step of sixteen
         // holds whole, and the shortest it does not.
         static const char* const sequences[] = {
-            "\x1b[31m", "\x1b[m",   "\x1b[0;1;4m", "\x1b[38;2;100;200;250m", "\x1b[38;5;100;20;3m",
-            "\x1b[K",   "\x1b[?25h", "\x1b[1 q",    "\x1b[!p",                "\x1b[38;5;100;200;3m"};
-        l.bytes += sequences[pick(10)];
+            "\x1b[31m",
+            "\x1b[m",
+            "\x1b[0;1;4m",
+            "\x1b[38;2;100;200;250m",
+            "\x1b[38;5;100;20;3m",
+            "\x1b[K",
+            "\x1b[?25h",
+            "\x1b[1 q",
+            "\x1b[!p",
+            "\x1b[38;5;100;200;3m",
+            "\x1b(B",
+            "\x1b"
+            "7",
+            "\x1b=",
+            "\x1b]0;t\xC3\xA9tre\x07",
+            "\x1b]2;m\x1b\\",
+            "\x1bP1$r0m\x1b\\",
+            "\x1b]0;a long window title, longer than a step of sixty-four bytes . . .\x07",
+            "\x1b\\"};
+        l.bytes += sequences[pick(any ? 18 : 17)];
         l.changed = true;
         l.splits.push_back(l.shown.size());
         l.byteSplits.push_back(l.shownBytes.size());
@@ -226,10 +251,12 @@ TEST_P(ShownLinesSteps, RandomRunsAgainstTheirShownBytes)
 TEST(ShownLines, VectorStepsGiveWhatPortableStepsGive)
 {
     std::mt19937 random(4411);
-    static const char* const pieces[] = {"\x1b[31m", "\x1b[0m", "\x1b[38;5;208m", "\x1b[1 q",
-                                         "\x1b[",     "\x1b",    "[",            "0;1",
-                                         "m",          "\n",      "\xC3",         "\xA9",
-                                         "abc d",      "\x7f",    "\x1b[?25h",    "\x1b[12\t"};
+    static const char* const pieces[] = {"\x1b[31m", "\x1b[0m", "\x1b[38;5;208m",
+                                         "\x1b[1 q", "\x1b[",   "\x1b",
+                                         "[",        "0;1",     "m",
+                                         "\n",       "\xC3",    "\xA9",
+                                         "abc d",    "\x7f",    "\x1b[?25h",
+                                         "\x1b[12\t"};
     ShownLines fast(ShownLines::Steps::Fastest);
     ShownLines portable(ShownLines::Steps::Portable);
     for (int round = 0; round < quilltest::Rounds(3000); ++round) {
@@ -309,7 +336,8 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
         for (std::size_t k = 0; k < literal.size(); ++k) {
             places.emplace_back(1, literal[k]);
             if (classes && k != literal.size() / 2 && maker.pick(3) == 0) {
-                static const char others[] = "a[m0;\r\xA9" "e ";
+                static const char others[] = "a[m0;\r\xA9"
+                                             "e ";
                 for (unsigned extra = 1 + maker.pick(3); extra > 0; --extra) {
                     places.back() += others[maker.pick(sizeof others - 1)];
                 }
@@ -356,8 +384,8 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
 // occurrence with the class's other byte there is found too, in the vector steps and after.
 TEST(ShownLiteral, TheProbesStayOffTheClasses)
 {
-    const std::string bytes = std::string(150, 'x') + "abd\nzz abc\n" + std::string(150, 'y') +
-                              "\nabd\n";
+    const std::string bytes =
+        std::string(150, 'x') + "abd\nzz abc\n" + std::string(150, 'y') + "\nabd\n";
     const std::vector<FileOffset> starts{0, 154, 161, 312, 316};
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     ShownLiteral search(std::vector<std::string>{"a", "b", "cd"}, 2);
@@ -512,9 +540,9 @@ std::u16string plainExpression(const std::u16string& text)
 {
     std::u16string out;
     for (char16_t c : text) {
-        const bool sign = c >= 0x20 && c < 0x7F && !((c >= u'a' && c <= u'z') ||
-                                                    (c >= u'A' && c <= u'Z') ||
-                                                    (c >= u'0' && c <= u'9'));
+        const bool sign =
+            c >= 0x20 && c < 0x7F &&
+            !((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'));
         if (sign) {
             out += u'\\';
         }
@@ -568,8 +596,8 @@ TEST_F(ShownSearchTest, TheFilterFindsWhatTheLinesShow)
                 variant[at] = other;
                 const std::u16string withClass = plainExpression(text.substr(0, at)) + u"[" +
                                                  plainExpression(text.substr(at, 1)) +
-                                                 plainExpression(std::u16string(1, other)) +
-                                                 u"]" + plainExpression(text.substr(at + 1));
+                                                 plainExpression(std::u16string(1, other)) + u"]" +
+                                                 plainExpression(text.substr(at + 1));
                 std::vector<LineNumber> either;
                 const std::vector<LineNumber> one = linesWith(text, matchCase);
                 const std::vector<LineNumber> two = linesWith(variant, matchCase);
@@ -743,7 +771,8 @@ TEST(ShownSearch, AnUndecidedLineWithTheRequiredTextKeepsItsPlace)
     ++lines;
     coloured.open("hard.log", bytes);
     LineFilter filter(doc, nullptr);
-    ASSERT_TRUE(filter.SetFilter(FilterSet{FilterTerm{u"xy(a+)+c", true, false, true}, {}}).empty());
+    ASSERT_TRUE(
+        filter.SetFilter(FilterSet{FilterTerm{u"xy(a+)+c", true, false, true}, {}}).empty());
     ASSERT_TRUE(filter.WaitIdle());
     filter.Collect();
     matching.push_back(hard);

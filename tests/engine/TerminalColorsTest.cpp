@@ -23,9 +23,9 @@ ColouredFile randomFile(std::mt19937& random, int lines)
 {
     auto pick = [&](unsigned n) { return unsigned(random() % n); };
     static const char* const words[] = {"error", "ok", "Warn", "disk", "31m", "[0m", " "};
-    static const char* const hidden[] = {"\x1b[31m", "\x1b[0m", "\x1b[1;38;5;200m", "\x1b[K",
-                                         "\x1b[m", "\x1b[38;2;1;2;3m"};
-    static const char* const broken[] = {"\x1b(", "\x1bx"};
+    static const char* const hidden[] = {"\x1b[31m", "\x1b[0m", "\x1b[1;38;5;200m",
+                                         "\x1b[K",   "\x1b[m",  "\x1b[38;2;1;2;3m"};
+    static const char* const broken[] = {"\x1b(\x01", "\x1b\x7f"};
     ColouredFile file;
     for (int l = 0; l < lines; ++l) {
         std::u16string shown;
@@ -182,13 +182,11 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
 
     // The filter, literal and regular expression, in and out of case.
     LineFilter filter(doc, nullptr);
-    for (const FilterTerm& term : {FilterTerm{u"error", false, false, false},
-                                   FilterTerm{u"Warn", true, false, false},
-                                   FilterTerm{u"31m", false, false, false},
-                                   FilterTerm{u"caf\u00E9", true, false, false},
-                                   FilterTerm{u"f\uFFFD", true, false, false},
-                                   FilterTerm{u"ok\\s*disk", false, false, true},
-                                   FilterTerm{u"^\\[0m", false, false, true}}) {
+    for (const FilterTerm& term :
+         {FilterTerm{u"error", false, false, false}, FilterTerm{u"Warn", true, false, false},
+          FilterTerm{u"31m", false, false, false}, FilterTerm{u"caf\u00E9", true, false, false},
+          FilterTerm{u"f\uFFFD", true, false, false}, FilterTerm{u"ok\\s*disk", false, false, true},
+          FilterTerm{u"^\\[0m", false, false, true}}) {
         SCOPED_TRACE(std::string(term.text.begin(), term.text.end()));
         ASSERT_TRUE(filter.SetFilter(FilterSet{term, {}}).empty());
         ASSERT_TRUE(filter.WaitIdle());
@@ -214,8 +212,8 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
             } else if (term.text == u"^\\[0m") {
                 hit = line.rfind(u"[0m", 0) == 0;
             } else {
-                hit = (term.matchCase ? line : folded(line)).find(term.text) !=
-                      std::u16string::npos;
+                hit =
+                    (term.matchCase ? line : folded(line)).find(term.text) != std::u16string::npos;
             }
             if (hit) {
                 expected.push_back(LineNumber(i));
