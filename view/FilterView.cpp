@@ -201,8 +201,7 @@ void FilterView::updateGutter()
 {
     // Wide enough for the largest line number the document has, so the text does not
     // move sideways while rows of higher numbers scroll in, and for the mark before it.
-    std::uint64_t largest =
-        m_document != nullptr ? std::uint64_t(m_document->GetLineCount()) : 0;
+    std::uint64_t largest = m_document != nullptr ? std::uint64_t(m_document->GetLineCount()) : 0;
     if (m_matches != nullptr && !m_matches->empty()) {
         largest = std::max<std::uint64_t>(largest, std::uint64_t(m_matches->back()) + 1);
     }
@@ -321,7 +320,8 @@ void FilterView::paintEvent(QPaintEvent* event)
     const std::size_t count = rowCount();
     const std::size_t first = firstVisibleRow();
     const std::size_t end =
-        height > 0 ? std::min(count, first + std::size_t(viewport()->height() / height) + 2) : first;
+        height > 0 ? std::min(count, first + std::size_t(viewport()->height() / height) + 2)
+                   : first;
     const int textLeft = std::max(area.left(), m_gutterWidth);
     const qint64 shownX = qint64(horizontalScrollBar()->value()) - m_gutterWidth;
 
@@ -366,7 +366,8 @@ void FilterView::paintEvent(QPaintEvent* event)
                                  matchRuns.empty() ? terminal : OverlayRuns(terminal, matchRuns));
         }
         if (textLeft <= area.right()) {
-            m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, toQStringView(line), style);
+            m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, toQStringView(line),
+                                style);
         }
         // Measuring a line of megabytes on every paint would cost more than the paint;
         // such a line counts as average characters.
@@ -379,8 +380,9 @@ void FilterView::paintEvent(QPaintEvent* event)
         }
     }
     if (rowsBottom <= area.bottom()) {
-        painter.fillRect(QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
-                         background);
+        painter.fillRect(
+            QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
+            background);
     }
 
     // The gutter, over whatever a glyph at the text's left edge overhung.
@@ -395,8 +397,8 @@ void FilterView::paintEvent(QPaintEvent* event)
             if (row == m_currentRow) {
                 painter.fillRect(QRect(0, y, m_gutterWidth, height),
                                  colours.color(hasFocus() ? QPalette::Highlight : QPalette::Mid));
-                painter.setPen(colours.color(hasFocus() ? QPalette::HighlightedText
-                                                        : QPalette::Text));
+                painter.setPen(
+                    colours.color(hasFocus() ? QPalette::HighlightedText : QPalette::Text));
             } else {
                 painter.setPen(colours.color(QPalette::PlaceholderText));
             }
@@ -409,7 +411,8 @@ void FilterView::paintEvent(QPaintEvent* event)
     }
     painter.end();
     if (widened) {
-        QMetaObject::invokeMethod(this, [this] { updateScrollRange(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { updateScrollRange(); }, Qt::QueuedConnection);
     }
 }
 
@@ -752,9 +755,8 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
         for (std::size_t row = batch; row < batchEnd; ++row) {
             const std::u16string& line = texts[row - batch];
             const std::int32_t from = row == first ? selection.startCol : 0;
-            const std::int32_t to = row == last && !throughEnd && selection.endLine == row
-                                        ? selection.endCol
-                                        : -1;
+            const std::int32_t to =
+                row == last && !throughEnd && selection.endLine == row ? selection.endCol : -1;
             const std::u16string_view part = selectedPart(line, from, to);
             text.append(QStringView(part.data(), static_cast<qsizetype>(part.size())));
             if (row < last || throughEnd) {
@@ -794,7 +796,8 @@ const std::vector<WrapScroller::Row>& FilterView::screenRows()
 void FilterView::syncWrapGeometry()
 {
     if (m_wrap) {
-        m_wrapScroller->setGeometry(&m_renderer, std::max(1, viewport()->width() - m_gutterWidth - 1),
+        m_wrapScroller->setGeometry(&m_renderer,
+                                    std::max(1, viewport()->width() - m_gutterWidth - 1),
                                     viewport()->height());
     }
 }
@@ -871,7 +874,10 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
         if (row.y + height <= area.top() || row.y > area.bottom() || textLeft > area.right()) {
             continue;
         }
-        const std::u16string& line = rowText(row.item);
+        static const Row none;
+        const Row* entry = this->row(row.item);
+        const Row& shown = entry != nullptr ? *entry : none;
+        const std::u16string& line = shown.text;
         if (colouredRow != row.item) {
             colouredRow = row.item;
             textRef = textColor;
@@ -884,10 +890,16 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
         LogRenderer::RowStyle style =
             LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef, backRef,
                                   m_selection, static_cast<LineNumber>(row.item));
+        // As on a row of its own: a whole-line keyword wins over the terminal's colours,
+        // and the keywords that colour their matches lie over both.
+        const StyleRuns& terminal = matched ? none.runs : shown.runs;
+        StyleRuns matchRuns;
         if (matchOnly) {
-            StyleRuns runs;
-            m_document->GetMatchRuns(line, std::size_t(row.start), std::size_t(row.end), runs);
-            LogRenderer::setRuns(style, runs);
+            m_document->GetMatchRuns(line, std::size_t(row.start), std::size_t(row.end), matchRuns);
+        }
+        if (!terminal.empty() || !matchRuns.empty()) {
+            LogRenderer::setRuns(style,
+                                 matchRuns.empty() ? terminal : OverlayRuns(terminal, matchRuns));
         }
         LogRenderer::clipToPart(style, row.start, row.end);
         m_renderer.paintRow(painter, row.y, shownX, textLeft, area.right() + 1,
@@ -900,8 +912,9 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
                          background);
     }
     if (rowsBottom <= area.bottom()) {
-        painter.fillRect(QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
-                         background);
+        painter.fillRect(
+            QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
+            background);
     }
     // The gutter: the number on a row's first screen row, the current row marked on all.
     if (area.left() < m_gutterWidth) {
@@ -918,9 +931,9 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
             if (row.start != 0) {
                 continue;
             }
-            painter.setPen(current ? colours.color(hasFocus() ? QPalette::HighlightedText
-                                                               : QPalette::Text)
-                                   : colours.color(QPalette::PlaceholderText));
+            painter.setPen(
+                current ? colours.color(hasFocus() ? QPalette::HighlightedText : QPalette::Text)
+                        : colours.color(QPalette::PlaceholderText));
             QString number = QString::number(qulonglong(lineOfRow(row.item)) + 1);
             if (isUndecided(row.item)) {
                 number.prepend(QChar(UndecidedMark));

@@ -3,10 +3,10 @@
 // selection and copy of the shown rows, excludes, unusable terms, Escape, the recent list
 // and the pane's stored height. English package.
 
+#include "frame/FilterPane.h"
 #include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
 #include "frame/FilterBar.h"
-#include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
 #include "resources/ResourceHandler.h"
 #include "settings/FilterHistory.h"
@@ -132,7 +132,8 @@ class FilterPaneTest : public ::testing::Test {
             const FilterProgress p = pane()->filter()->GetProgress();
             return p.state == FilterState::Done && p.total == lines &&
                    pane()->filter()->IsCollected();
-        })) << "the filter did not reach " << lines << " lines";
+        })) << "the filter did not reach "
+            << lines << " lines";
         QApplication::processEvents();
         std::vector<LineNumber> result;
         for (std::size_t row = 0; row < rows()->rowCount(); ++row) {
@@ -168,8 +169,7 @@ class FilterPaneTest : public ::testing::Test {
     {
         const int h = rows()->rowHeight();
         const std::size_t first = rows()->firstVisibleRow();
-        return QPoint(x >= 0 ? x : rows()->gutterWidth() + 4,
-                      int(row - first) * h + h / 2);
+        return QPoint(x >= 0 ? x : rows()->gutterWidth() + 4, int(row - first) * h + h / 2);
     }
 
     quilltest::EnglishPackage package;
@@ -431,9 +431,8 @@ TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
     QPushButton* stop = pane()->stopButton();
     ASSERT_TRUE(stop->isEnabled());
     QTest::mouseClick(stop, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return pane()->filter()->GetProgress().state == FilterState::Stopped;
-    }));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return pane()->filter()->GetProgress().state == FilterState::Stopped; }));
     QApplication::processEvents();
     const std::size_t kept = rows()->rowCount();
     EXPECT_LT(kept, 20000u);
@@ -444,8 +443,9 @@ TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
     QTest::mouseClick(stop, Qt::LeftButton);
     EXPECT_EQ(shown(200000), expected("ERROR"));
     const QLocale locale;
-    EXPECT_EQ(pane()->progressLabel()->text(), QStringLiteral("%1 of %2 lines match")
-                                                   .arg(locale.toString(20000), locale.toString(200000)));
+    EXPECT_EQ(pane()->progressLabel()->text(),
+              QStringLiteral("%1 of %2 lines match")
+                  .arg(locale.toString(20000), locale.toString(200000)));
     EXPECT_FALSE(stop->isEnabled());
 }
 
@@ -680,8 +680,8 @@ TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
 {
     std::string text;
     for (int i = 0; i < 60; ++i) {
-        text += "t" + std::to_string(i) + (i % 3 == 0 ? " ERROR " + std::string(300, 'x') : " INFO") +
-                "\n";
+        text += "t" + std::to_string(i) +
+                (i % 3 == 0 ? " ERROR " + std::string(300, 'x') : " INFO") + "\n";
     }
     open(text);
     key(Qt::Key_Z, Qt::AltModifier);
@@ -749,7 +749,8 @@ TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
     ASSERT_LT(first + 1, screen.size());
     const int cell = rows()->renderer().averageCharWidth();
     const int left = rows()->gutterWidth() + cell / 2;
-    QTest::mousePress(rows()->viewport(), Qt::LeftButton, {}, QPoint(left + cell, screen[first].y + h / 2));
+    QTest::mousePress(rows()->viewport(), Qt::LeftButton, {},
+                      QPoint(left + cell, screen[first].y + h / 2));
     QTest::mouseMove(rows()->viewport(), QPoint(left + cell, screen[first].y + h / 2));
     QTest::mouseMove(rows()->viewport(), QPoint(left + 2 * cell, screen[first + 1].y + h / 2));
     QTest::mouseRelease(rows()->viewport(), Qt::LeftButton, {},
@@ -857,4 +858,50 @@ TEST_F(FilterPaneTest, TerminalColoursShowInTheRowsAsInTheLogView)
     const QString shownRows =
         QStringLiteral("GREEN ERROR tail\nFATAL green ERROR\nERROR bold under \n");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), shownRows + shownRows);
+}
+
+// Terminal colours switched on while the pane shows rows: the rows take the colours at
+// once, from the log view's window and from the file alike, with no reopening, with long
+// lines wrapped or not.
+TEST_F(FilterPaneTest, TerminalColoursSwitchedOnWithThePaneOpenColourItsRows)
+{
+    for (const bool wrap : {false, true}) {
+        SCOPED_TRACE(wrap ? "wrapped" : "not wrapped");
+        if (store->GetBool(Setting::WrapLongLines) != wrap) {
+            store->SetBool(Setting::WrapLongLines, wrap);
+        }
+        if (store->GetBool(Setting::TerminalColors)) {
+            store->SetBool(Setting::TerminalColors, false);
+        }
+        std::string text = "\x1b[42mGREEN\x1b[0m ERROR near\n";
+        for (int i = 0; i < 3000; ++i) {
+            text += "plain " + std::to_string(i) + "\n";
+        }
+        text += "\x1b[42mGREEN\x1b[0m ERROR far\n";
+        open(text);
+        ASSERT_FALSE(document->TerminalColors());
+        filterBy("ERROR");
+        EXPECT_EQ(shown(3002), (std::vector<LineNumber>{0, 3001}));
+        QTest::keyClick(frame->GetView(), Qt::Key_Home, Qt::ControlModifier);
+        QApplication::processEvents();
+        (void)rows()->viewport()->grab(); // the rows are read and drawn without colours first
+
+        frame->action(Command::ViewTerminalColors)->trigger();
+        ASSERT_TRUE(document->TerminalColors());
+        EXPECT_EQ(shown(3002), (std::vector<LineNumber>{0, 3001}));
+        const QColor green(0, 205, 0);
+        const int height = rows()->rowHeight();
+        const int gutter = rows()->gutterWidth();
+        const int cell = rows()->renderer().averageCharWidth();
+        for (std::size_t row : {0, 1}) {
+            SCOPED_TRACE(row == 0 ? "a line of the log view's window"
+                                  : "a line read from the file");
+            QApplication::processEvents();
+            const QImage pane = rows()->viewport()->grab().toImage();
+            const int top = int(row - rows()->firstVisibleRow()) * height;
+            EXPECT_EQ(pane.pixelColor(gutter + 1, top + 1), green);
+            EXPECT_EQ(pane.pixelColor(gutter + 4 * cell + 1, top + 1), green);
+            EXPECT_NE(pane.pixelColor(gutter + 5 * cell + 1, top + 1), green);
+        }
+    }
 }
