@@ -23,6 +23,7 @@
 #include "engine/FilterSet.h"
 #include "engine/ShownLines.h"
 #include "engine/ShownLiteral.h"
+#include "engine/ShownText.h"
 
 #include <array>
 #include <atomic>
@@ -52,6 +53,10 @@ struct LineChunk {
     bool terminal = false;
     // The encoding the lines decode in (the document's Form()).
     quill::TextEncoding encoding = quill::TextEncoding::Locale;
+    // Carriage returns inside lines are shown, not applied, and drawn as crSymbol
+    // (engine/ShownText.h): a line that holds one is matched as shown.
+    bool controls = false;
+    char16_t crSymbol = LoneCrSymbol;
 };
 
 // Tells a matcher that the pass it serves is no longer wanted: the generation moved on, or
@@ -216,6 +221,13 @@ class FilterPattern : public LineMatcher {
                     std::vector<std::uint32_t>& rows, std::vector<std::uint32_t>& undecided) const;
     // -1 undecided (a limit was reached), 0 no match, 1 match.
     int regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
+    // The lines of the chunk with a carriage return inside them are judged again on their
+    // text as shown (a terminal's writing over, or the symbol), whatever the bytes said:
+    // rows and undecided from their given sizes on.
+    bool judgeCarriageReturns(const LineChunk& chunk, FilterScratch& scratch,
+                              std::vector<std::uint32_t>& rows, std::size_t rowsBefore,
+                              std::vector<std::uint32_t>& undecided,
+                              std::size_t undecidedBefore) const;
     // -1 undecided, 0 no match, 1 match; ovector of the 8-bit match data holds the match.
     int match8(const std::uint8_t* subject, std::size_t length, std::size_t start,
                FilterScratch& scratch) const;
