@@ -14,10 +14,10 @@ constexpr ColorRef rgb(unsigned r, unsigned g, unsigned b)
 
 // xterm's first 16 entries.
 constexpr std::array<ColorRef, 16> BasicColors{
-    rgb(0, 0, 0),       rgb(205, 0, 0),   rgb(0, 205, 0),   rgb(205, 205, 0),
-    rgb(0, 0, 238),     rgb(205, 0, 205), rgb(0, 205, 205), rgb(229, 229, 229),
-    rgb(127, 127, 127), rgb(255, 0, 0),   rgb(0, 255, 0),   rgb(255, 255, 0),
-    rgb(92, 92, 255),   rgb(255, 0, 255), rgb(0, 255, 255), rgb(255, 255, 255)};
+    rgb(0, 0, 0),       rgb(205, 0, 0),     rgb(0, 205, 0),   rgb(205, 205, 0),
+    rgb(0, 0, 238),     rgb(205, 0, 205),   rgb(0, 205, 205), rgb(229, 229, 229),
+    rgb(127, 127, 127), rgb(255, 0, 0),     rgb(0, 255, 0),   rgb(255, 255, 0),
+    rgb(92, 92, 255),   rgb(255, 0, 255),   rgb(0, 255, 255), rgb(255, 255, 255)};
 
 // Plain flags and values, not optionals: GCC at -O3 reports the copies of an optional
 // here as reads of uninitialized memory.

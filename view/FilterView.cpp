@@ -201,7 +201,8 @@ void FilterView::updateGutter()
 {
     // Wide enough for the largest line number the document has, so the text does not
     // move sideways while rows of higher numbers scroll in, and for the mark before it.
-    std::uint64_t largest = m_document != nullptr ? std::uint64_t(m_document->GetLineCount()) : 0;
+    std::uint64_t largest =
+        m_document != nullptr ? std::uint64_t(m_document->GetLineCount()) : 0;
     if (m_matches != nullptr && !m_matches->empty()) {
         largest = std::max<std::uint64_t>(largest, std::uint64_t(m_matches->back()) + 1);
     }
@@ -320,8 +321,7 @@ void FilterView::paintEvent(QPaintEvent* event)
     const std::size_t count = rowCount();
     const std::size_t first = firstVisibleRow();
     const std::size_t end =
-        height > 0 ? std::min(count, first + std::size_t(viewport()->height() / height) + 2)
-                   : first;
+        height > 0 ? std::min(count, first + std::size_t(viewport()->height() / height) + 2) : first;
     const int textLeft = std::max(area.left(), m_gutterWidth);
     const qint64 shownX = qint64(horizontalScrollBar()->value()) - m_gutterWidth;
 
@@ -366,8 +366,7 @@ void FilterView::paintEvent(QPaintEvent* event)
                                  matchRuns.empty() ? terminal : OverlayRuns(terminal, matchRuns));
         }
         if (textLeft <= area.right()) {
-            m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, toQStringView(line),
-                                style);
+            m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, toQStringView(line), style);
         }
         // Measuring a line of megabytes on every paint would cost more than the paint;
         // such a line counts as average characters.
@@ -380,9 +379,8 @@ void FilterView::paintEvent(QPaintEvent* event)
         }
     }
     if (rowsBottom <= area.bottom()) {
-        painter.fillRect(
-            QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
-            background);
+        painter.fillRect(QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
+                         background);
     }
 
     // The gutter, over whatever a glyph at the text's left edge overhung.
@@ -397,8 +395,8 @@ void FilterView::paintEvent(QPaintEvent* event)
             if (row == m_currentRow) {
                 painter.fillRect(QRect(0, y, m_gutterWidth, height),
                                  colours.color(hasFocus() ? QPalette::Highlight : QPalette::Mid));
-                painter.setPen(
-                    colours.color(hasFocus() ? QPalette::HighlightedText : QPalette::Text));
+                painter.setPen(colours.color(hasFocus() ? QPalette::HighlightedText
+                                                        : QPalette::Text));
             } else {
                 painter.setPen(colours.color(QPalette::PlaceholderText));
             }
@@ -411,8 +409,7 @@ void FilterView::paintEvent(QPaintEvent* event)
     }
     painter.end();
     if (widened) {
-        QMetaObject::invokeMethod(
-            this, [this] { updateScrollRange(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] { updateScrollRange(); }, Qt::QueuedConnection);
     }
 }
 
@@ -755,8 +752,9 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
         for (std::size_t row = batch; row < batchEnd; ++row) {
             const std::u16string& line = texts[row - batch];
             const std::int32_t from = row == first ? selection.startCol : 0;
-            const std::int32_t to =
-                row == last && !throughEnd && selection.endLine == row ? selection.endCol : -1;
+            const std::int32_t to = row == last && !throughEnd && selection.endLine == row
+                                        ? selection.endCol
+                                        : -1;
             const std::u16string_view part = selectedPart(line, from, to);
             text.append(QStringView(part.data(), static_cast<qsizetype>(part.size())));
             if (row < last || throughEnd) {
@@ -796,8 +794,7 @@ const std::vector<WrapScroller::Row>& FilterView::screenRows()
 void FilterView::syncWrapGeometry()
 {
     if (m_wrap) {
-        m_wrapScroller->setGeometry(&m_renderer,
-                                    std::max(1, viewport()->width() - m_gutterWidth - 1),
+        m_wrapScroller->setGeometry(&m_renderer, std::max(1, viewport()->width() - m_gutterWidth - 1),
                                     viewport()->height());
     }
 }
@@ -912,9 +909,8 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
                          background);
     }
     if (rowsBottom <= area.bottom()) {
-        painter.fillRect(
-            QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
-            background);
+        painter.fillRect(QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
+                         background);
     }
     // The gutter: the number on a row's first screen row, the current row marked on all.
     if (area.left() < m_gutterWidth) {
@@ -931,9 +927,9 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
             if (row.start != 0) {
                 continue;
             }
-            painter.setPen(
-                current ? colours.color(hasFocus() ? QPalette::HighlightedText : QPalette::Text)
-                        : colours.color(QPalette::PlaceholderText));
+            painter.setPen(current ? colours.color(hasFocus() ? QPalette::HighlightedText
+                                                               : QPalette::Text)
+                                   : colours.color(QPalette::PlaceholderText));
             QString number = QString::number(qulonglong(lineOfRow(row.item)) + 1);
             if (isUndecided(row.item)) {
                 number.prepend(QChar(UndecidedMark));

@@ -31,9 +31,9 @@ constexpr ColorRef rgb(unsigned r, unsigned g, unsigned b)
 ColorRef palette(unsigned n)
 {
     static const unsigned basic[16][3] = {
-        {0, 0, 0},     {205, 0, 0},     {0, 205, 0},     {205, 205, 0},  {0, 0, 238}, {205, 0, 205},
-        {0, 205, 205}, {229, 229, 229}, {127, 127, 127}, {255, 0, 0},    {0, 255, 0}, {255, 255, 0},
-        {92, 92, 255}, {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
+        {0, 0, 0},       {205, 0, 0},   {0, 205, 0},   {205, 205, 0}, {0, 0, 238},  {205, 0, 205},
+        {0, 205, 205},   {229, 229, 229}, {127, 127, 127}, {255, 0, 0}, {0, 255, 0},  {255, 255, 0},
+        {92, 92, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
     if (n < 16) {
         return rgb(basic[n][0], basic[n][1], basic[n][2]);
     }
@@ -87,7 +87,7 @@ TEST(SgrParser, TableOfLines)
     const Row rows[] = {
         {"plain", "plain", "....."},
         {"\x1b[31mab\x1b[0mc", "abc", "rr."},
-        {"\x1b[31mab\x1b[mc", "abc", "rr."}, // empty code: reset
+        {"\x1b[31mab\x1b[mc", "abc", "rr."},                 // empty code: reset
         {"\x1b[1;31mab\x1b[22mc", "abc", "RRr"},
         {"\x1b[1mab\x1b[39mc", "abc", "bbb"},
         {"\x1b[4ma\x1b[24mb", "ab", "u."},
@@ -157,30 +157,14 @@ TEST(SgrParser, TableOfLines)
         for (std::size_t k = 0; k < looks.size(); ++k) {
             Look want = plain;
             switch (row.looks[k]) {
-            case 'r':
-                want = red;
-                break;
-            case 'R':
-                want = red;
-                want.bold = true;
-                break;
-            case 'b':
-                want.bold = true;
-                break;
-            case 'u':
-                want.underline = true;
-                break;
-            case 'g':
-                want.background = rgb(0, 205, 0);
-                break;
-            case 'x':
-                want.text = rgb(255, 0, 0);
-                break;
-            case 't':
-                want.text = rgb(1, 2, 3);
-                break;
-            default:
-                break;
+            case 'r': want = red; break;
+            case 'R': want = red; want.bold = true; break;
+            case 'b': want.bold = true; break;
+            case 'u': want.underline = true; break;
+            case 'g': want.background = rgb(0, 205, 0); break;
+            case 'x': want.text = rgb(255, 0, 0); break;
+            case 't': want.text = rgb(1, 2, 3); break;
+            default: break;
             }
             EXPECT_EQ(looks[k], want) << "character " << k;
         }

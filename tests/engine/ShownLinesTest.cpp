@@ -251,12 +251,10 @@ TEST_P(ShownLinesSteps, RandomRunsAgainstTheirShownBytes)
 TEST(ShownLines, VectorStepsGiveWhatPortableStepsGive)
 {
     std::mt19937 random(4411);
-    static const char* const pieces[] = {"\x1b[31m", "\x1b[0m", "\x1b[38;5;208m",
-                                         "\x1b[1 q", "\x1b[",   "\x1b",
-                                         "[",        "0;1",     "m",
-                                         "\n",       "\xC3",    "\xA9",
-                                         "abc d",    "\x7f",    "\x1b[?25h",
-                                         "\x1b[12\t"};
+    static const char* const pieces[] = {"\x1b[31m", "\x1b[0m", "\x1b[38;5;208m", "\x1b[1 q",
+                                         "\x1b[",     "\x1b",    "[",            "0;1",
+                                         "m",          "\n",      "\xC3",         "\xA9",
+                                         "abc d",      "\x7f",    "\x1b[?25h",    "\x1b[12\t"};
     ShownLines fast(ShownLines::Steps::Fastest);
     ShownLines portable(ShownLines::Steps::Portable);
     for (int round = 0; round < quilltest::Rounds(3000); ++round) {
@@ -336,8 +334,7 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
         for (std::size_t k = 0; k < literal.size(); ++k) {
             places.emplace_back(1, literal[k]);
             if (classes && k != literal.size() / 2 && maker.pick(3) == 0) {
-                static const char others[] = "a[m0;\r\xA9"
-                                             "e ";
+                static const char others[] = "a[m0;\r\xA9" "e ";
                 for (unsigned extra = 1 + maker.pick(3); extra > 0; --extra) {
                     places.back() += others[maker.pick(sizeof others - 1)];
                 }
@@ -384,8 +381,8 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
 // occurrence with the class's other byte there is found too, in the vector steps and after.
 TEST(ShownLiteral, TheProbesStayOffTheClasses)
 {
-    const std::string bytes =
-        std::string(150, 'x') + "abd\nzz abc\n" + std::string(150, 'y') + "\nabd\n";
+    const std::string bytes = std::string(150, 'x') + "abd\nzz abc\n" + std::string(150, 'y') +
+                              "\nabd\n";
     const std::vector<FileOffset> starts{0, 154, 161, 312, 316};
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     ShownLiteral search(std::vector<std::string>{"a", "b", "cd"}, 2);
@@ -540,9 +537,9 @@ std::u16string plainExpression(const std::u16string& text)
 {
     std::u16string out;
     for (char16_t c : text) {
-        const bool sign =
-            c >= 0x20 && c < 0x7F &&
-            !((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'));
+        const bool sign = c >= 0x20 && c < 0x7F && !((c >= u'a' && c <= u'z') ||
+                                                    (c >= u'A' && c <= u'Z') ||
+                                                    (c >= u'0' && c <= u'9'));
         if (sign) {
             out += u'\\';
         }
@@ -596,8 +593,8 @@ TEST_F(ShownSearchTest, TheFilterFindsWhatTheLinesShow)
                 variant[at] = other;
                 const std::u16string withClass = plainExpression(text.substr(0, at)) + u"[" +
                                                  plainExpression(text.substr(at, 1)) +
-                                                 plainExpression(std::u16string(1, other)) + u"]" +
-                                                 plainExpression(text.substr(at + 1));
+                                                 plainExpression(std::u16string(1, other)) +
+                                                 u"]" + plainExpression(text.substr(at + 1));
                 std::vector<LineNumber> either;
                 const std::vector<LineNumber> one = linesWith(text, matchCase);
                 const std::vector<LineNumber> two = linesWith(variant, matchCase);
@@ -771,8 +768,7 @@ TEST(ShownSearch, AnUndecidedLineWithTheRequiredTextKeepsItsPlace)
     ++lines;
     coloured.open("hard.log", bytes);
     LineFilter filter(doc, nullptr);
-    ASSERT_TRUE(
-        filter.SetFilter(FilterSet{FilterTerm{u"xy(a+)+c", true, false, true}, {}}).empty());
+    ASSERT_TRUE(filter.SetFilter(FilterSet{FilterTerm{u"xy(a+)+c", true, false, true}, {}}).empty());
     ASSERT_TRUE(filter.WaitIdle());
     filter.Collect();
     matching.push_back(hard);

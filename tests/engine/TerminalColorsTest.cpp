@@ -182,11 +182,13 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
 
     // The filter, literal and regular expression, in and out of case.
     LineFilter filter(doc, nullptr);
-    for (const FilterTerm& term :
-         {FilterTerm{u"error", false, false, false}, FilterTerm{u"Warn", true, false, false},
-          FilterTerm{u"31m", false, false, false}, FilterTerm{u"caf\u00E9", true, false, false},
-          FilterTerm{u"f\uFFFD", true, false, false}, FilterTerm{u"ok\\s*disk", false, false, true},
-          FilterTerm{u"^\\[0m", false, false, true}}) {
+    for (const FilterTerm& term : {FilterTerm{u"error", false, false, false},
+                                   FilterTerm{u"Warn", true, false, false},
+                                   FilterTerm{u"31m", false, false, false},
+                                   FilterTerm{u"caf\u00E9", true, false, false},
+                                   FilterTerm{u"f\uFFFD", true, false, false},
+                                   FilterTerm{u"ok\\s*disk", false, false, true},
+                                   FilterTerm{u"^\\[0m", false, false, true}}) {
         SCOPED_TRACE(std::string(term.text.begin(), term.text.end()));
         ASSERT_TRUE(filter.SetFilter(FilterSet{term, {}}).empty());
         ASSERT_TRUE(filter.WaitIdle());
@@ -212,8 +214,8 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
             } else if (term.text == u"^\\[0m") {
                 hit = line.rfind(u"[0m", 0) == 0;
             } else {
-                hit =
-                    (term.matchCase ? line : folded(line)).find(term.text) != std::u16string::npos;
+                hit = (term.matchCase ? line : folded(line)).find(term.text) !=
+                      std::u16string::npos;
             }
             if (hit) {
                 expected.push_back(LineNumber(i));

@@ -132,8 +132,7 @@ class FilterPaneTest : public ::testing::Test {
             const FilterProgress p = pane()->filter()->GetProgress();
             return p.state == FilterState::Done && p.total == lines &&
                    pane()->filter()->IsCollected();
-        })) << "the filter did not reach "
-            << lines << " lines";
+        })) << "the filter did not reach " << lines << " lines";
         QApplication::processEvents();
         std::vector<LineNumber> result;
         for (std::size_t row = 0; row < rows()->rowCount(); ++row) {
@@ -169,7 +168,8 @@ class FilterPaneTest : public ::testing::Test {
     {
         const int h = rows()->rowHeight();
         const std::size_t first = rows()->firstVisibleRow();
-        return QPoint(x >= 0 ? x : rows()->gutterWidth() + 4, int(row - first) * h + h / 2);
+        return QPoint(x >= 0 ? x : rows()->gutterWidth() + 4,
+                      int(row - first) * h + h / 2);
     }
 
     quilltest::EnglishPackage package;
@@ -431,8 +431,9 @@ TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
     QPushButton* stop = pane()->stopButton();
     ASSERT_TRUE(stop->isEnabled());
     QTest::mouseClick(stop, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return pane()->filter()->GetProgress().state == FilterState::Stopped; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return pane()->filter()->GetProgress().state == FilterState::Stopped;
+    }));
     QApplication::processEvents();
     const std::size_t kept = rows()->rowCount();
     EXPECT_LT(kept, 20000u);
@@ -443,9 +444,8 @@ TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
     QTest::mouseClick(stop, Qt::LeftButton);
     EXPECT_EQ(shown(200000), expected("ERROR"));
     const QLocale locale;
-    EXPECT_EQ(pane()->progressLabel()->text(),
-              QStringLiteral("%1 of %2 lines match")
-                  .arg(locale.toString(20000), locale.toString(200000)));
+    EXPECT_EQ(pane()->progressLabel()->text(), QStringLiteral("%1 of %2 lines match")
+                                                   .arg(locale.toString(20000), locale.toString(200000)));
     EXPECT_FALSE(stop->isEnabled());
 }
 
@@ -680,8 +680,8 @@ TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
 {
     std::string text;
     for (int i = 0; i < 60; ++i) {
-        text += "t" + std::to_string(i) +
-                (i % 3 == 0 ? " ERROR " + std::string(300, 'x') : " INFO") + "\n";
+        text += "t" + std::to_string(i) + (i % 3 == 0 ? " ERROR " + std::string(300, 'x') : " INFO") +
+                "\n";
     }
     open(text);
     key(Qt::Key_Z, Qt::AltModifier);
@@ -749,8 +749,7 @@ TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
     ASSERT_LT(first + 1, screen.size());
     const int cell = rows()->renderer().averageCharWidth();
     const int left = rows()->gutterWidth() + cell / 2;
-    QTest::mousePress(rows()->viewport(), Qt::LeftButton, {},
-                      QPoint(left + cell, screen[first].y + h / 2));
+    QTest::mousePress(rows()->viewport(), Qt::LeftButton, {}, QPoint(left + cell, screen[first].y + h / 2));
     QTest::mouseMove(rows()->viewport(), QPoint(left + cell, screen[first].y + h / 2));
     QTest::mouseMove(rows()->viewport(), QPoint(left + 2 * cell, screen[first + 1].y + h / 2));
     QTest::mouseRelease(rows()->viewport(), Qt::LeftButton, {},
