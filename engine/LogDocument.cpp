@@ -1119,11 +1119,12 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             const std::int64_t from = starts[k] - base;
             const std::int64_t to = std::min<std::int64_t>(got, starts[k + 1] - base);
             decoded.clear();
+            std::size_t shown = 0;
             if (to > from) {
                 DecodeLineBytes(bytes.data() + from, std::size_t(to - from), form, decoded);
-                ShowLineText(decoded, nullptr, showing);
+                shown = ShowLineText(decoded, nullptr, showing);
             }
-            emitPart(line, StripTerminator(decoded));
+            emitPart(line, std::u16string_view(decoded).substr(0, shown));
         }
         if (!going) {
             return PieceOutcome::Stopped;

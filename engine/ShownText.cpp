@@ -8,29 +8,36 @@
 #include <utility>
 #include <vector>
 
-void ShowLineText(std::u16string& text, StyleRuns* runs, const TextShowing& showing)
+std::size_t ShowLineText(std::u16string& text, StyleRuns* runs, const TextShowing& showing)
 {
+    // The terminator as the bytes have it: a CR that a sequence parts from the line feed
+    // is the text's, not half of a CR LF.
+    const std::size_t content = StripTerminator(text).size();
+    const bool cr =
+        std::u16string_view(text).substr(0, content).find(u'\r') != std::u16string_view::npos;
+    if (!cr) {
+        if (showing.terminal) {
+            StripSgrInPlace(text, runs);
+        } else if (runs != nullptr) {
+            runs->clear();
+        }
+        return StripTerminator(text).size();
+    }
+    const std::u16string terminator = text.substr(content);
+    text.resize(content);
     if (showing.terminal) {
         StripSgrInPlace(text, runs);
     } else if (runs != nullptr) {
         runs->clear();
     }
-    const std::size_t content = StripTerminator(text).size();
-    const std::size_t first = std::u16string_view(text).substr(0, content).find(u'\r');
-    if (first == std::u16string_view::npos) {
-        return;
+    if (!showing.controls) {
+        OverwriteCarriageReturns(text, runs);
+    } else if (showing.crSymbol != 0) {
+        std::replace(text.begin(), text.end(), u'\r', showing.crSymbol);
     }
-    if (showing.controls) {
-        if (showing.crSymbol != 0) {
-            std::replace(text.begin() + std::ptrdiff_t(first),
-                         text.begin() + std::ptrdiff_t(content), u'\r', showing.crSymbol);
-        }
-        return;
-    }
-    const std::u16string terminator = text.substr(content);
-    text.resize(content);
-    OverwriteCarriageReturns(text, runs);
+    const std::size_t shown = text.size();
     text += terminator;
+    return shown;
 }
 
 void OverwriteCarriageReturns(std::u16string& text, StyleRuns* runs)

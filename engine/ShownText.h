@@ -35,8 +35,10 @@ struct TextShowing {
 };
 
 // Shows a line as DecodeLineBytes decoded it, terminator included (kept at the end). With
-// runs, they are the styles of the text as shown (empty without terminal colours).
-void ShowLineText(std::u16string& text, StyleRuns* runs, const TextShowing& showing);
+// runs, they are the styles of the text as shown (empty without terminal colours). Returns
+// the length of the text before its terminator: a carriage return kept as it is (crSymbol
+// 0) may now stand just before it and is still the text's.
+std::size_t ShowLineText(std::u16string& text, StyleRuns* runs, const TextShowing& showing);
 
 // Applies the carriage returns of a line's text (no terminator) as a terminal does; runs,
 // when not null, follow their characters.
