@@ -28,6 +28,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPushButton>
+#include <QRawFont>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTest>
@@ -903,4 +904,42 @@ TEST_F(FilterPaneTest, TerminalColoursSwitchedOnWithThePaneOpenColourItsRows)
             EXPECT_NE(pane.pixelColor(gutter + 5 * cell + 1, top + 1), green);
         }
     }
+}
+
+// A progress line written with carriage returns shows its last state as a terminal does;
+// Ctrl+A, Ctrl+C in the log view give the lines as shown, joined by line feeds, without
+// any carriage return or its symbol. View > Show Control Characters shows every state with
+// the symbol the font has, and a copy then carries the carriage returns themselves. The
+// filter finds what the line shows.
+TEST_F(FilterPaneTest, ProgressLinesShowTheirLastStateAndCopyAsShown)
+{
+    open("get 10%\rget 50%\rdone\r\nnext line\r\n");
+    LogView* view = frame->GetView();
+    const char16_t symbol = view->renderer().carriageReturnSymbol();
+    EXPECT_TRUE(QRawFont::fromFont(view->renderer().font()).supportsCharacter(QChar(symbol)) ||
+                symbol == u'^');
+    EXPECT_EQ(document->GetLine(0), u"done50%");
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QGuiApplication::clipboard()->text().isEmpty(); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("done50%\nnext line\n"));
+
+    filterBy("done5");
+    EXPECT_EQ(shown(2), (std::vector<LineNumber>{0}));
+
+    frame->action(Command::ViewShowControlCharacters)->trigger();
+    ASSERT_TRUE(frame->action(Command::ViewShowControlCharacters)->isChecked());
+    EXPECT_EQ(document->GetLine(0),
+              u"get 10%" + std::u16string(1, symbol) + u"get 50%" + std::u16string(1, symbol) +
+                  u"done");
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([] { return QGuiApplication::clipboard()->text().contains(u'\r'); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QStringLiteral("get 10%\rget 50%\rdone\nnext line\n"));
+    EXPECT_TRUE(store->GetBool(Setting::ShowControlCharacters));
+    frame->action(Command::ViewShowControlCharacters)->trigger();
+    EXPECT_EQ(document->GetLine(0), u"done50%");
 }
