@@ -378,3 +378,24 @@ TEST_F(ShownTextTest, AFollowedProgressLineShowsItsLatestState)
         EXPECT_EQ(doc.GetLine(1), want) << "after " << written.size() << " bytes";
     }
 }
+
+// UTF-16: a carriage return before U+0A0A (whose bytes are two line feeds) lies inside the
+// line, and Find and the filter see what follows it written over the line's start.
+TEST_F(ShownTextTest, AUtf16CarriageReturnBeforeAnyOtherUnitWritesOver)
+{
+    std::string bytes = "\xFF\xFE";
+    for (const std::u16string& line :
+         {std::u16string(u"plain\r\n"), std::u16string(u"abcd\r\u0A0AX\n"),
+          std::u16string(u"end\n")}) {
+        bytes += utf16le(line);
+    }
+    open(bytes, false, false);
+    ASSERT_TRUE(doc.IsUtf16());
+    EXPECT_EQ(doc.GetLine(1), u"\u0A0AXcd");
+    doc.SetFindPosition(0, 0);
+    ASSERT_TRUE(doc.Find(u"Xc", true, FR_MATCHCASE));
+    EXPECT_EQ(doc.GetSelection().startLine, 1u);
+    LineFilter filter(doc, nullptr);
+    EXPECT_EQ(filterRows(filter, FilterTerm{u"Xc", true, false, false}),
+              (std::vector<LineNumber>{1}));
+}
