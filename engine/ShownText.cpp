@@ -68,7 +68,9 @@ void OverwriteCarriageReturns(std::u16string& text, StyleRuns* runs)
     std::u16string shown;
     shown.reserve(text.size());
     StyleRuns moved;
-    for (const auto& [from, length] : columns) {
+    for (const auto& cell : columns) {
+        const std::size_t from = cell.first; // a plain name: lambdas below capture it
+        const std::size_t length = cell.second;
         const std::size_t at = shown.size();
         shown.append(text, from, length);
         if (runs == nullptr) {
