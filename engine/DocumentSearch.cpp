@@ -17,6 +17,7 @@
 #include "engine/LogDocument.h"
 #include "engine/SgrParser.h"
 #include "engine/ShownLines.h"
+#include "engine/ShownText.h"
 #include "engine/TwoLanes.h"
 #include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
@@ -72,6 +73,7 @@ class DocumentSearch {
         // As shown with terminal colours, a line may hold the text across a control
         // sequence that its bytes hold in between: every line is checked as shown.
         m_terminal = doc.TerminalColors();
+        m_showing = doc.Showing();
         m_byteMode = bytes.usable && !(m_terminal && quill::isUtf16(m_form));
         m_impossible = bytes.impossible;
         m_rare = bytes.rare;
@@ -171,9 +173,7 @@ class DocumentSearch {
             decoded.clear();
             if (to > from) {
                 DecodeLineBytes(m_raw.data() + from, std::size_t(to - from), m_form, decoded);
-                if (m_terminal) {
-                    StripSgrInPlace(decoded, nullptr);
-                }
+                ShowLineText(decoded, nullptr, m_showing);
             }
             std::u16string& text = m_lines[line - first];
             text.assign(StripTerminator(decoded));
@@ -264,16 +264,13 @@ class DocumentSearch {
         // loses its own. Without an ESC the bytes are the text shown.
         const bool stripped = piece.shown.StripBlock(raw.data(), raw.size());
         const std::uint8_t* hay = stripped ? piece.shown.Bytes() : raw.data();
-        const std::size_t length = stripped
-                                       ? std::size_t(piece.shown.Starts()[1] - piece.shown.Starts()[0])
-                                       : raw.size();
-        const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
-        const std::size_t plen = m_bytes.size();
+        const std::size_t length =
+            stripped ? std::size_t(piece.shown.Starts()[1] - piece.shown.Starts()[0]) : raw.size();
         // A hit's line: the line feeds before it, counted on from the last hit's line.
         std::size_t pos = 0;
         LineNumber line = 0;
-        while (length - pos >= plen) {
-            const auto* found = FindPatternBytes(hay + pos, hay + length, pat, plen, m_rare);
+        while (pos < length) {
+            const auto* found = candidate(hay + pos, hay + length, 0);
             if (!found) {
                 break;
             }
@@ -360,6 +357,23 @@ class DocumentSearch {
         return std::nullopt;
     }
 
+    // The first place in [s, end) where a line may hold the text: the text's bytes, or a
+    // carriage return inside a line (what follows it writes over the line's start, so the
+    // line as shown may hold the text where its bytes do not). offset: the file offset of
+    // s, which tells where UTF-16 units start.
+    const std::uint8_t* candidate(const std::uint8_t* s, const std::uint8_t* end,
+                                  FileOffset offset) const
+    {
+        const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
+        const std::size_t plen = m_bytes.size();
+        const std::uint8_t* found =
+            end - s >= std::ptrdiff_t(plen) ? FindPatternBytes(s, end, pat, plen, m_rare) : nullptr;
+        const std::uint8_t* from = s + (quill::isUtf16(m_form) ? offset % 2 : 0);
+        const std::uint8_t* cr =
+            FindInnerCarriageReturn(from, found != nullptr ? found : end, m_form);
+        return cr != nullptr ? cr : found;
+    }
+
     bool allocate()
     {
         m_pad = (m_bytes.size() + 63) / 64 * 64;
@@ -375,7 +389,6 @@ class DocumentSearch {
         }
         const FileOffset end = m_index.end();
         const std::size_t plen = m_bytes.size();
-        const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
         std::uint8_t* const chunk = m_buffer->data() + m_pad;
         LineNumber nextLine = fromLine;
         FileOffset pos = m_index.lineStart(fromLine);
@@ -397,8 +410,8 @@ class DocumentSearch {
                        std::clamp<FileOffset>(offset - regionOffset, 0, regionEnd - regionStart);
             };
             const std::uint8_t* s = at(m_index.lineStart(nextLine));
-            while (regionEnd - s >= std::ptrdiff_t(plen)) {
-                const void* found = FindPatternBytes(s, regionEnd, pat, plen, m_rare);
+            while (s < regionEnd) {
+                const void* found = candidate(s, regionEnd, regionOffset + (s - regionStart));
                 if (!found) {
                     break;
                 }
@@ -438,7 +451,6 @@ class DocumentSearch {
             return below == 0 ? std::nullopt : linesBackward(below);
         }
         const std::size_t plen = m_bytes.size();
-        const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
         std::uint8_t* const chunk = m_buffer->data() + m_pad;
         const FileOffset low = m_index.lineStart(0);
         const FileOffset high = m_index.lineStart(below);
@@ -458,8 +470,8 @@ class DocumentSearch {
             const std::uint8_t* const regionEnd = chunk + got;
             candidates.clear();
             const std::uint8_t* s = chunk;
-            while (regionEnd - s >= std::ptrdiff_t(plen)) {
-                const void* found = FindPatternBytes(s, regionEnd, pat, plen, m_rare);
+            while (s < regionEnd) {
+                const void* found = candidate(s, regionEnd, chunkLow + (s - chunk));
                 if (!found) {
                     break;
                 }
@@ -498,6 +510,7 @@ class DocumentSearch {
     bool m_wholeWord;
     bool m_byteMode = false;
     bool m_terminal = false;
+    TextShowing m_showing;
     quill::TextEncoding m_form = quill::TextEncoding::Locale;
     bool m_impossible = false;
     std::size_t m_rare = 0; // index of the pattern byte searched for first

@@ -418,10 +418,81 @@ bool FilterPattern::MatchLines(const LineChunk& chunk, FilterScratch& scratch,
     if (chunk.count == 0) {
         return true;
     }
-    if (m_codes) {
-        return matchRegex(chunk, scratch, rows, undecided);
+    const std::size_t rowsBefore = rows.size();
+    const std::size_t undecidedBefore = undecided.size();
+    if (!(m_codes ? matchRegex(chunk, scratch, rows, undecided)
+                  : matchLiteral(chunk, scratch, rows))) {
+        return false;
     }
-    return matchLiteral(chunk, scratch, rows);
+    return judgeCarriageReturns(chunk, scratch, rows, rowsBefore, undecided, undecidedBefore);
+}
+
+namespace {
+
+TextShowing showingOf(const LineChunk& chunk)
+{
+    return TextShowing{chunk.terminal, chunk.controls, chunk.crSymbol};
+}
+
+} // namespace
+
+bool FilterPattern::judgeCarriageReturns(const LineChunk& chunk, FilterScratch& scratch,
+                                         std::vector<std::uint32_t>& rows, std::size_t rowsBefore,
+                                         std::vector<std::uint32_t>& undecided,
+                                         std::size_t undecidedBefore) const
+{
+    const FileOffset base = chunk.starts[0];
+    const std::uint8_t* const end = chunk.bytes + (chunk.starts[chunk.count] - base);
+    std::vector<std::uint32_t> lines;
+    for (std::size_t line = 0; line < chunk.count;) {
+        const std::uint8_t* from = chunk.bytes + (chunk.starts[line] - base);
+        const std::uint8_t* cr = FindInnerCarriageReturn(from, end, chunk.encoding);
+        if (cr == nullptr) {
+            break;
+        }
+        const FileOffset at = base + (cr - chunk.bytes);
+        line = std::size_t(
+                   std::upper_bound(chunk.starts + line + 1, chunk.starts + chunk.count + 1, at) -
+                   chunk.starts) -
+               1;
+        if (line >= chunk.count) {
+            break;
+        }
+        lines.push_back(std::uint32_t(line));
+        ++line;
+    }
+    if (lines.empty()) {
+        return true;
+    }
+    auto listed = [&](std::uint32_t line) {
+        return std::binary_search(lines.begin(), lines.end(), line);
+    };
+    rows.erase(std::remove_if(rows.begin() + std::ptrdiff_t(rowsBefore), rows.end(), listed),
+               rows.end());
+    undecided.erase(std::remove_if(undecided.begin() + std::ptrdiff_t(undecidedBefore),
+                                   undecided.end(), listed),
+                    undecided.end());
+    for (const std::uint32_t line : lines) {
+        if (scratch.AbortRequested()) {
+            return false;
+        }
+        if (!m_codes) {
+            if (literalLine(chunk, line, scratch)) {
+                rows.push_back(line);
+            }
+            continue;
+        }
+        const Verdict verdict = regexLine(chunk, line, scratch);
+        if (verdict == Abandoned) {
+            return false;
+        }
+        if (verdict != NoMatch) {
+            (verdict == Match ? rows : undecided).push_back(line);
+        }
+    }
+    std::sort(rows.begin() + std::ptrdiff_t(rowsBefore), rows.end());
+    std::sort(undecided.begin() + std::ptrdiff_t(undecidedBefore), undecided.end());
+    return true;
 }
 
 bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const
@@ -431,9 +502,7 @@ bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScr
     std::u16string& text = scratch.m_text;
     text.clear();
     DecodeLineBytes(chunk.bytes + from, to - from, chunk.encoding, text);
-    if (chunk.terminal) {
-        StripSgrInPlace(text, nullptr);
-    }
+    ShowLineText(text, nullptr, showingOf(chunk));
     text.resize(StripTerminator(text).size());
     if (!m_term.matchCase) {
         FoldAsciiCase(text);
@@ -840,11 +909,12 @@ FilterPattern::Verdict FilterPattern::regexLine(const LineChunk& chunk, std::siz
     const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
     const std::uint8_t* p = chunk.bytes + from;
     const std::size_t n = to - from;
-    if (chunk.terminal && std::memchr(p, 0x1B, n) != nullptr) {
+    if ((chunk.terminal && std::memchr(p, 0x1B, n) != nullptr) ||
+        FindInnerCarriageReturn(p, p + n, chunk.encoding) != nullptr) {
         std::u16string& shown = scratch.m_text;
         shown.clear();
         DecodeLineBytes(p, n, chunk.encoding, shown);
-        StripSgrInPlace(shown, nullptr);
+        ShowLineText(shown, nullptr, showingOf(chunk));
         shown.resize(StripTerminator(shown).size());
         return match16(shown.data(), shown.size(), scratch);
     }

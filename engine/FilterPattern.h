@@ -26,6 +26,7 @@
 #include "engine/FilterSet.h"
 #include "engine/ShownLines.h"
 #include "engine/ShownLiteral.h"
+#include "engine/ShownText.h"
 
 #include <array>
 #include <atomic>
@@ -55,6 +56,10 @@ struct LineChunk {
     bool terminal = false;
     // The encoding the lines decode in (the document's Form()).
     quill::TextEncoding encoding = quill::TextEncoding::Locale;
+    // Carriage returns inside lines are shown, not applied, and drawn as crSymbol
+    // (engine/ShownText.h): a line that holds one is matched as shown.
+    bool controls = false;
+    char16_t crSymbol = LoneCrSymbol;
 };
 
 // Tells a matcher that the pass it serves is no longer wanted: the generation moved on, or
@@ -259,6 +264,13 @@ class FilterPattern : public LineMatcher {
     // One line again with the watched code, within the line's time.
     Verdict watched8(const std::uint8_t* subject, std::size_t length, FilterScratch& scratch) const;
     Verdict watched16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const;
+    // The lines of the chunk with a carriage return inside them are judged again on their
+    // text as shown (a terminal's writing over, or the symbol), whatever the bytes said:
+    // rows and undecided from their given sizes on.
+    bool judgeCarriageReturns(const LineChunk& chunk, FilterScratch& scratch,
+                              std::vector<std::uint32_t>& rows, std::size_t rowsBefore,
+                              std::vector<std::uint32_t>& undecided,
+                              std::size_t undecidedBefore) const;
 
     FilterTerm m_term;
     std::u16string m_foldedText; // the literal, folded when case is ignored

@@ -112,9 +112,10 @@ void KeywordLines::claim()
 {
     m_running = true;
     if (m_scanGeneration != m_generation) {
-        m_scan = std::make_unique<KeywordScan>(m_keywords, m_form, m_terminal);
+        const TextShowing showing = m_doc.Showing();
+        m_scan = std::make_unique<KeywordScan>(m_keywords, m_form, showing);
         for (std::unique_ptr<KeywordScan>& scan : m_laneScans) {
-            scan = std::make_unique<KeywordScan>(m_keywords, m_form, m_terminal);
+            scan = std::make_unique<KeywordScan>(m_keywords, m_form, showing);
         }
         m_scanGeneration = m_generation;
     }

@@ -43,8 +43,10 @@ std::size_t contentEnd(const std::uint8_t* bytes, std::size_t from, std::size_t 
 
 } // namespace
 
-KeywordScan::KeywordScan(std::vector<Keyword> keywords, quill::TextEncoding form, bool terminal)
-    : m_keywords(std::move(keywords)), m_form(form), m_terminal(terminal)
+KeywordScan::KeywordScan(std::vector<Keyword> keywords, quill::TextEncoding form,
+                         const TextShowing& showing)
+    : m_keywords(std::move(keywords)), m_form(form), m_terminal(showing.terminal),
+      m_showing(showing)
 {
     for (std::size_t index = 0; index < m_keywords.size() && m_presearch; ++index) {
         const Keyword& keyword = m_keywords[index];
@@ -78,9 +80,7 @@ void KeywordScan::decodeLine(const std::uint8_t* bytes, const FileOffset* starts
     const std::size_t to = std::size_t(starts[row + 1] - starts[0]);
     m_text.clear();
     DecodeLineBytes(bytes + from, to - from, m_form, m_text);
-    if (m_terminal) {
-        StripSgrInPlace(m_text, nullptr);
-    }
+    ShowLineText(m_text, nullptr, m_showing);
     if (const Keyword* keyword = FindKeyword(m_keywords, StripTerminator(m_text))) {
         lines.push_back({std::uint32_t(row), std::uint32_t(keyword - m_keywords.data())});
     }
@@ -161,6 +161,28 @@ void KeywordScan::Scan(const std::uint8_t* bytes, const FileOffset* starts, std:
             pos = std::size_t(starts[row + 1] - base);
             ++row;
         }
+    }
+    // A carriage return inside a line writes over its start: such a line, too, shows
+    // other text than its bytes.
+    const std::size_t escapes = m_escapeRows.size();
+    for (std::size_t pos = 0, row = 0; pos < n;) {
+        const std::uint8_t* cr = FindInnerCarriageReturn(bytes + pos, bytes + n, m_form);
+        if (cr == nullptr) {
+            break;
+        }
+        const std::size_t at = std::size_t(cr - bytes);
+        while (std::size_t(starts[row + 1] - base) <= at) {
+            ++row;
+        }
+        m_escapeRows.push_back(std::uint32_t(row));
+        pos = std::size_t(starts[row + 1] - base);
+        ++row;
+    }
+    if (escapes != 0 && escapes != m_escapeRows.size()) {
+        std::inplace_merge(m_escapeRows.begin(), m_escapeRows.begin() + std::ptrdiff_t(escapes),
+                           m_escapeRows.end());
+        m_escapeRows.erase(std::unique(m_escapeRows.begin(), m_escapeRows.end()),
+                           m_escapeRows.end());
     }
     std::size_t escape = 0;
     auto decodeEscapesBefore = [&](std::size_t row) {

@@ -21,6 +21,7 @@
 
 #include "engine/DocumentTypes.h"
 #include "engine/MultiPattern.h"
+#include "engine/ShownText.h"
 #include "platform/TextEncoding.h"
 #include "settings/Keyword.h"
 
@@ -36,9 +37,14 @@ class KeywordScan {
         bool operator==(const Line&) const = default;
     };
 
-    // form: how the document's lines decode (its Form(), not Automatic); terminal: its
-    // lines are shown without their control sequences.
-    KeywordScan(std::vector<Keyword> keywords, quill::TextEncoding form, bool terminal);
+    // form: how the document's lines decode (its Form(), not Automatic); showing: how its
+    // lines are shown (engine/ShownText.h); terminal: without their control sequences.
+    KeywordScan(std::vector<Keyword> keywords, quill::TextEncoding form,
+                const TextShowing& showing);
+    KeywordScan(std::vector<Keyword> keywords, quill::TextEncoding form, bool terminal)
+        : KeywordScan(std::move(keywords), form, TextShowing{terminal})
+    {
+    }
 
     // Appends the coloured lines of the run, rows ascending. bytes[0] is the byte at
     // starts[0]; starts holds count + 1 offsets, the last where the last line's bytes end
@@ -71,6 +77,7 @@ class KeywordScan {
     std::vector<Keyword> m_keywords;
     quill::TextEncoding m_form;
     bool m_terminal;
+    TextShowing m_showing;
     bool m_presearch = true;
     bool m_tuned = false;
     MultiPattern m_patterns;

@@ -51,6 +51,8 @@ struct LineFilter::Job {
     std::string path;
     FilterTextForm form = FilterTextForm::Utf8;
     bool terminal = false; // lines are matched as shown without control sequences
+    bool controls = false; // carriage returns inside lines shown as crSymbol, not applied
+    char16_t crSymbol = LoneCrSymbol;
     quill::TextEncoding encoding = quill::TextEncoding::Locale;
     bool foldInPlace = false; // see FilterScratch::NewFoldedChunk
     std::chrono::microseconds watcherBudget = WatcherBudget;
@@ -210,6 +212,8 @@ void LineFilter::startJob()
     job->path = m_doc.NativePath();
     job->form = textForm(m_doc);
     job->terminal = m_doc.TerminalColors();
+    job->controls = m_doc.ShowControlCharacters();
+    job->crSymbol = m_doc.Showing().crSymbol;
     job->encoding = m_doc.Form();
     job->include = m_include;
     job->excludes = m_excludes;
@@ -683,8 +687,13 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
                 }
             }
             const LineChunk chunk{inMemory != nullptr ? inMemory : worker.bytes.data(),
-                                  lines.starts.data(), count, job.form, job.terminal,
-                                  job.encoding};
+                                  lines.starts.data(),
+                                  count,
+                                  job.form,
+                                  job.terminal,
+                                  job.encoding,
+                                  job.controls,
+                                  job.crSymbol};
             if (job.foldInPlace && inMemory == nullptr) {
                 FoldAsciiBytes(worker.bytes.data(), size);
                 worker.scratch.NewFoldedChunk();

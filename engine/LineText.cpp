@@ -21,16 +21,8 @@ void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, quill::TextEncodi
             out[from + i] = char16_t(bytes[2 * i + (1 - high)] | (bytes[2 * i + high] << 8));
         }
     } else {
-        quill::appendBytesAsUtf16(std::string_view(reinterpret_cast<const char*>(bytes), n),
-                                  form, out);
-    }
-    // A carriage return ends a line only together with its line feed; alone it would
-    // split one index line into two display lines and shift every line after it.
-    const std::size_t size = out.size();
-    for (std::size_t i = from; i + 1 < size; ++i) {
-        if (out[i] == u'\r' && out[i + 1] != u'\n') {
-            out[i] = LoneCrSymbol;
-        }
+        quill::appendBytesAsUtf16(std::string_view(reinterpret_cast<const char*>(bytes), n), form,
+                                  out);
     }
 }
 
@@ -75,9 +67,9 @@ void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, quill::T
 
 std::u16string_view StripTerminator(std::u16string_view decoded)
 {
-    // Decoding leaves a carriage return or a line feed only in the terminator at the end
-    // (a line feed ends the index line; any other CR became its symbol), so only the end is
-    // looked at: a line of many megabytes is not searched twice on every paint.
+    // A line feed ends the index line, so only the end is looked at: a line of many
+    // megabytes is not searched twice on every paint. A carriage return inside the line is
+    // its text's (engine/ShownText.h).
     std::size_t size = decoded.size();
     if (size > 0 && decoded[size - 1] == u'\n') {
         --size;

@@ -11,14 +11,15 @@
 #include <string>
 #include <string_view>
 
-// What a lone carriage return (one not directly followed by the line feed) is shown as:
-// U+240D SYMBOL FOR CARRIAGE RETURN, so it takes one column and never breaks the line.
+// What a lone carriage return (one not directly followed by the line feed) is shown as
+// with control characters shown, where the view's font has it: U+240D SYMBOL FOR CARRIAGE
+// RETURN, so it takes one column and never breaks the line (engine/ShownText.h).
 constexpr char16_t LoneCrSymbol = 0x240D;
 
 // Appends the decoded text of one index line's bytes, terminator included: UTF-16
 // little-endian (an odd last byte is dropped) or the locale's narrow set (invalid bytes
-// become U+FFFD). Lone carriage returns become LoneCrSymbol; a carriage return at the
-// very end of the bytes is kept (it may be the first half of a CR LF still being written).
+// become U+FFFD). Carriage returns stay as they are: how they are shown is
+// engine/ShownText.h's to say.
 void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, bool utf16, std::u16string& out);
 // The same in any encoding the file is read in (not Automatic): UTF-16 of either byte
 // order, UTF-8, a single-byte set, or the locale's set.
@@ -28,8 +29,9 @@ void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, quill::TextEncodi
 // DecodeLineBytes that also reports a point to resume from when bytes are appended to the
 // line later: the first safeBytes bytes decode to the first safeLength characters appended
 // whatever follows them, so the rest can be decoded on its own and appended after them.
-// A resume point never follows a carriage return (its symbol depends on the next character)
-// or an incomplete character. In a narrow set other than UTF-8 no point is known: 0, 0.
+// A resume point never follows a carriage return (whether it ends the line depends on the
+// next character) or an incomplete character. In a narrow set other than UTF-8 no point is known:
+// 0, 0.
 void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, bool utf16,
                               std::u16string& out, std::size_t& safeBytes,
                               std::size_t& safeLength);

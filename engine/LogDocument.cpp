@@ -10,17 +10,18 @@
 #include "engine/SequentialReader.h"
 #include "engine/SgrParser.h"
 #include "platform/AvailableMemory.h"
+#include "engine/ShownText.h"
 #include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
 #include "settings/SettingsStore.h"
 
 #include <algorithm>
-#include <limits>
-#include <optional>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -186,6 +187,8 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
     ReloadKeywords();
     // Read before the first line is decoded: every text of this file is shown one way.
     m_terminalColors.store(m_settings.GetBool(Setting::TerminalColors), std::memory_order_relaxed);
+    m_showControls.store(m_settings.GetBool(Setting::ShowControlCharacters),
+                         std::memory_order_relaxed);
     SetModifiedFlag(false);
     m_path = path;
     {
@@ -975,24 +978,27 @@ void LogDocument::RefreshTail()
     text.resize(m_tail.safeLength);
     std::size_t safeBytes = 0;
     std::size_t safeLength = 0;
+    bool restart = false;
     try {
-        DecodeLineBytesResumable(bytes.data(), bytes.size(), Form(), text, safeBytes,
-                                 safeLength);
-        if (TerminalColors()) {
-            // A sequence may still be half written: the line is decoded whole each time
-            // (its resume point stays at its start) and shown afresh.
-            safeBytes = 0;
-            safeLength = 0;
-            ShowDecodedLine(m_tail.line, text);
-        }
+        DecodeLineBytesResumable(bytes.data(), bytes.size(), Form(), text, safeBytes, safeLength);
+        // A sequence may still be half written, a carriage return writes over the start:
+        // the line is then decoded whole each time (its resume point goes back to its
+        // start) and shown afresh. Its start as decoded is its start as shown until then.
+        restart = !ShownAsDecoded(text, m_tail.safeLength + safeLength);
+        ShowDecodedLine(m_tail.line, text);
     } catch (const std::bad_alloc&) {
         text.clear();
         m_tail = OpenTail();
         FindLongestLine();
         return;
     }
-    m_tail.safeEnd += FileOffset(safeBytes);
-    m_tail.safeLength += safeLength;
+    if (restart) {
+        m_tail.safeEnd = m_index.lineStart(m_tail.line);
+        m_tail.safeLength = 0;
+    } else {
+        m_tail.safeEnd += FileOffset(safeBytes);
+        m_tail.safeLength += safeLength;
+    }
     m_tail.valid = stillOpen;
     if (text.size() > m_longestLength) {
         m_longestLength = text.size();
@@ -1034,7 +1040,7 @@ void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first,
                 std::size_t safeLength = 0;
                 DecodeLineBytesResumable(bytes.data() + from, to - from, form, text, safeBytes,
                                          safeLength);
-                if (TerminalColors()) {
+                if (!ShownAsDecoded(text, safeLength)) {
                     safeBytes = 0;
                     safeLength = 0;
                 }
@@ -1064,9 +1070,7 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
         }
         std::u16string decoded;
         DecodeLineBytes(bytes.data(), std::size_t(got), Form(), decoded);
-        if (TerminalColors()) {
-            StripSgrInPlace(decoded, runs);
-        }
+        ShowLineText(decoded, runs, Showing());
         text.assign(StripTerminator(decoded));
     } catch (const std::bad_alloc&) {
         text.clear(); // a line too long to hold is searched as empty
@@ -1124,7 +1128,7 @@ std::uint64_t LogDocument::SelectedTextBound(const DocSelection& selection) cons
     const std::uint64_t bytes =
         end > first ? std::uint64_t(m_index.lineStart(end) - m_index.lineStart(first)) : 0;
     // A narrow byte decodes to at most one unit (four UTF-8 bytes to two), a UTF-16 code
-    // unit is two bytes; each line's terminator (at least one unit) becomes "\r\n".
+    // unit is two bytes; each line's terminator (at least one unit) becomes a line feed.
     const std::uint64_t units = m_index.isUtf16() ? bytes / 2 : bytes;
     const LineNumber last = std::max(first, std::min(selection.endLine, count));
     return units + 2 * (std::uint64_t(last - first) + 1);
@@ -1139,7 +1143,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
     // Whole lines are read in blocks of about this size; a longer line is read alone.
     constexpr FileOffset BlockBytes = 1 << 20;
     quill::TextEncoding form = quill::TextEncoding::Locale;
-    bool terminal = false;
+    TextShowing showing;
     LineNumber count = 0;
     quill::ReadOnlyFile file;
     {
@@ -1150,7 +1154,8 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             return PieceOutcome::Reset; // the lines the record names are gone
         }
         form = Form();
-        terminal = TerminalColors();
+        showing = Showing();
+        showing.crSymbol = 0; // a copy takes a shown carriage return as it is
         count = m_index.lineCount();
         if (selection.startLine < count) {
             file = OpenFile();
@@ -1215,19 +1220,18 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
         }
         for (; line < blockEnd && going; ++line) {
             if (line != selection.startLine) {
-                emit(u"\r\n");
+                emit(u"\n");
             }
             const std::size_t k = std::size_t(line - blockFirst);
             const std::int64_t from = starts[k] - base;
             const std::int64_t to = std::min<std::int64_t>(got, starts[k + 1] - base);
             decoded.clear();
+            std::size_t shown = 0;
             if (to > from) {
                 DecodeLineBytes(bytes.data() + from, std::size_t(to - from), form, decoded);
-                if (terminal) {
-                    StripSgrInPlace(decoded, nullptr);
-                }
+                shown = ShowLineText(decoded, nullptr, showing);
             }
-            emitPart(line, StripTerminator(decoded));
+            emitPart(line, std::u16string_view(decoded).substr(0, shown));
         }
         if (!going) {
             return PieceOutcome::Stopped;
@@ -1236,7 +1240,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
     // Lines at or beyond the count (Select All's empty line after the last) are empty.
     for (; line <= endLine && going; ++line) {
         if (line != selection.startLine) {
-            emit(u"\r\n");
+            emit(u"\n");
         }
     }
     return going ? PieceOutcome::Complete : PieceOutcome::Stopped;
@@ -1261,6 +1265,33 @@ void LogDocument::SetTerminalColors(bool on)
         return;
     }
     m_terminalColors.store(on, std::memory_order_relaxed);
+    RestartShownText();
+}
+
+void LogDocument::SetShowControlCharacters(bool on)
+{
+    std::lock_guard lock(m_docAccess);
+    if (on == ShowControlCharacters()) {
+        return;
+    }
+    m_showControls.store(on, std::memory_order_relaxed);
+    RestartShownText();
+}
+
+void LogDocument::SetCarriageReturnSymbol(char16_t symbol)
+{
+    std::lock_guard lock(m_docAccess);
+    if (symbol == m_crSymbol.load(std::memory_order_relaxed)) {
+        return;
+    }
+    m_crSymbol.store(symbol, std::memory_order_relaxed);
+    if (ShowControlCharacters()) {
+        RestartShownText();
+    }
+}
+
+void LogDocument::RestartShownText()
+{
     // Columns of the old text name other characters in the new: what pointed into it goes.
     // The rows themselves stay (the view may still draw them); an empty window is enough
     // for the next use to decode afresh.
@@ -1276,18 +1307,25 @@ void LogDocument::SetTerminalColors(bool on)
     ++m_indexEpoch;
 }
 
+bool LogDocument::ShownAsDecoded(std::u16string_view decoded, std::size_t prefix) const
+{
+    return !TerminalColors() && decoded.substr(0, prefix).find(u'\r') == std::u16string_view::npos;
+}
+
 void LogDocument::ShowDecodedLine(LineNumber line, std::u16string& text)
 {
     auto it = std::find_if(m_lineRuns.begin(), m_lineRuns.end(),
                            [&](const auto& entry) { return entry.first == line; });
-    if (!TerminalColors()) {
+    const TextShowing showing = Showing();
+    if (!showing.terminal) {
         if (it != m_lineRuns.end()) {
             m_lineRuns.erase(it);
         }
+        ShowLineText(text, nullptr, showing);
         return;
     }
     StyleRuns runs;
-    StripSgrInPlace(text, &runs);
+    ShowLineText(text, &runs, showing);
     if (runs.empty()) {
         if (it != m_lineRuns.end()) {
             m_lineRuns.erase(it);

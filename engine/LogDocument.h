@@ -21,12 +21,13 @@
 // ClearText: they wait for the watcher, which may be waiting for the lock.
 
 #include "engine/DocumentTypes.h"
-#include "settings/Keyword.h"
 #include "engine/LineIndex.h"
 #include "engine/LineIndexPieces.h"
 #include "engine/LineMarks.h"
+#include "engine/ShownText.h"
 #include "engine/StyleRuns.h"
 #include "platform/TextEncoding.h"
+#include "settings/Keyword.h"
 
 #include <array>
 #include <atomic>
@@ -222,9 +223,10 @@ class LogDocument {
     void SetSelection(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
                       std::int32_t endCol);
     void ClearSelection();
-    // The selected text, lines joined by "\r\n" (Select All ends with "\r\n").
+    // The selected text, lines joined by a line feed, this system's line end, whatever the
+    // file's own line ends are (Select All ends with one).
     std::u16string GetSelectedText();
-    // The text of any selection record, handed over in pieces (line parts and the "\r\n"
+    // The text of any selection record, handed over in pieces (line parts and the line feeds
     // between them) as it is read, straight from the file in large reads and without
     // moving the decoded window, so a caller can build one huge text without a second copy.
     // Lines at or beyond the line count give empty parts; lines appended after the start
@@ -284,6 +286,18 @@ class LogDocument {
     // selection and the find position go, and ContentGeneration moves on.
     void SetTerminalColors(bool on);
     bool TerminalColors() const { return m_terminalColors.load(std::memory_order_relaxed); }
+    // Carriage returns inside a line: shown (each as the symbol) rather than applied as a
+    // terminal applies them (engine/ShownText.h). Switching starts the lines' text over, as
+    // above. The symbol is the view's choice among those its font has.
+    void SetShowControlCharacters(bool on);
+    bool ShowControlCharacters() const { return m_showControls.load(std::memory_order_relaxed); }
+    void SetCarriageReturnSymbol(char16_t symbol);
+    // How every text of the document is shown now. Any thread.
+    TextShowing Showing() const
+    {
+        return TextShowing{TerminalColors(), ShowControlCharacters(),
+                           m_crSymbol.load(std::memory_order_relaxed)};
+    }
     // The styles of a line of the decoded window, as its text is shown; empty for a line
     // without them or outside the window. Same lifetime as GetLineView's text: valid while
     // the caller holds docAccess() and makes no other call of this document.
@@ -445,11 +459,18 @@ class LogDocument {
     quill::TextEncoding m_openEncoding = quill::TextEncoding::Automatic;
     // Terminal colours: read by the filter's threads, hence atomic.
     std::atomic<bool> m_terminalColors{false};
+    std::atomic<bool> m_showControls{false};
+    std::atomic<char16_t> m_crSymbol{LoneCrSymbol};
+    // The lines' text is shown another way: what pointed into the old text goes.
+    void RestartShownText();
     // The styles of the window's lines that have any, by line number; a line leaving the
     // window takes its entry along when the window moves.
     std::vector<std::pair<LineNumber, StyleRuns>> m_lineRuns;
     // Decoded window text as shown: strips a line's sequences and records its styles.
     void ShowDecodedLine(LineNumber line, std::u16string& text);
+    // The first prefix characters of a decoded line are shown as they are decoded: no
+    // sequence may be taken out of them, no carriage return writes over them.
+    bool ShownAsDecoded(std::u16string_view decoded, std::size_t prefix) const;
     bool m_newTextArrived = false;
     std::uint64_t m_indexEpoch = 0; // guarded by docAccess
     std::mutex m_listenerMutex;

@@ -156,26 +156,63 @@ void applySgr(std::u16string_view params, Style& style)
     }
 }
 
-// The length of the complete control sequence at line[i] (which is ESC), or 0. Text is
-// UTF-16 or bytes.
-template <typename Text>
-std::size_t sequenceLength(const Text& line, std::size_t i, std::size_t& finalAt)
+// The length of the complete sequence at line[i] (which is ESC), or 0; sgr tells a CSI
+// whose final is 'm'. Text is UTF-16 or bytes: every byte that decides is ASCII, and what a
+// string holds beyond ASCII is taken whatever it decodes to.
+template <typename Text> std::size_t sequenceLength(const Text& line, std::size_t i, bool& sgr)
 {
-    if (i + 1 >= line.size() || line[i + 1] != u'[') {
+    sgr = false;
+    const std::size_t n = line.size();
+    if (i + 1 >= n) {
         return 0;
     }
+    const auto kind = line[i + 1];
     std::size_t k = i + 2;
-    while (k < line.size() && line[k] >= 0x30 && line[k] <= 0x3F) {
-        ++k;
+    if (kind == u'[') {
+        while (k < n && line[k] >= 0x30 && line[k] <= 0x3F) {
+            ++k;
+        }
+        while (k < n && line[k] >= 0x20 && line[k] <= 0x2F) {
+            ++k;
+        }
+        if (k < n && line[k] >= 0x40 && line[k] <= 0x7E) {
+            sgr = line[k] == u'm';
+            return k + 1 - i;
+        }
+        return 0;
     }
-    while (k < line.size() && line[k] >= 0x20 && line[k] <= 0x2F) {
-        ++k;
+    // 'p' and 'x' (unassigned as escapes of their own) introduce strings as 'P' and 'X'
+    // do: a search that ignores case folds the bytes before it takes the sequences out, and
+    // must find the same sequences.
+    if (kind == u']' || kind == u'P' || kind == u'X' || kind == u'^' || kind == u'_' ||
+        kind == u'p' || kind == u'x') {
+        // A string up to ST ("ESC \"), an OSC also up to BEL, as xterm's window titles. It
+        // never holds another ESC (that one ends it unfinished) nor a line feed, so a block
+        // of lines stripped at once loses each line's own strings.
+        for (; k < n; ++k) {
+            const auto c = line[k];
+            if (c == 0x07 && kind == u']') {
+                return k + 1 - i;
+            }
+            if (c == EscapeCharacter) {
+                return k + 1 < n && line[k + 1] == u'\\' ? k + 2 - i : 0;
+            }
+            if (c == u'\n') {
+                return 0;
+            }
+        }
+        return 0;
     }
-    if (k < line.size() && line[k] >= 0x40 && line[k] <= 0x7E) {
-        finalAt = k;
-        return k + 1 - i;
+    if (kind >= 0x20 && kind <= 0x2F) {
+        // Intermediates then a final: character set designations such as "ESC ( B".
+        k = i + 1;
+        while (k < n && line[k] >= 0x20 && line[k] <= 0x2F) {
+            ++k;
+        }
+        return k < n && line[k] >= 0x30 && line[k] <= 0x7E ? k + 1 - i : 0;
     }
-    return 0;
+    // A single character: "ESC 7", "ESC =", "ESC c", ...
+    return kind >= 0x30 && kind <= 0x7E ? 2 : 0;
 }
 
 } // namespace
@@ -224,18 +261,18 @@ void StripSgr(std::u16string_view line, std::u16string& shown, StyleRuns* runs)
     };
     std::size_t i = 0;
     while (next != std::u16string_view::npos) {
-        std::size_t finalAt = 0;
-        const std::size_t length = sequenceLength(line, next, finalAt);
+        bool sgr = false;
+        const std::size_t length = sequenceLength(line, next, sgr);
         if (length == 0) {
             // Not a sequence: the ESC is shown as a character of the text.
             next = line.find(EscapeCharacter, next + 1);
             continue;
         }
         shown.append(line.substr(i, next - i));
-        if (line[finalAt] == u'm') {
+        if (sgr) {
             const std::size_t at = shown.size() - base;
             closeRun(at);
-            applySgr(line.substr(next + 2, finalAt - next - 2), style);
+            applySgr(line.substr(next + 2, length - 3), style);
             runStart = at;
         }
         i = next + length;
@@ -261,6 +298,6 @@ void StripSgrInPlace(std::u16string& text, StyleRuns* runs)
 
 std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at)
 {
-    std::size_t finalAt = 0;
-    return sequenceLength(std::basic_string_view<std::uint8_t>(bytes, n), at, finalAt);
+    bool sgr = false;
+    return sequenceLength(std::basic_string_view<std::uint8_t>(bytes, n), at, sgr);
 }

@@ -3,12 +3,20 @@
 // Terminal colours: the text of a line as a terminal would show it, without its control
 // sequences, and the styles its SGR sequences ("ESC [ 1 ; 31 m") give the rest.
 //
-// A control sequence is ESC, '[', parameter characters 0x30-0x3F, intermediate characters
-// 0x20-0x2F and one final character 0x40-0x7E. A complete one is hidden; only the final
-// 'm' changes the style, any other final (cursor moves, erasing) is hidden without effect.
-// Anything else that starts with ESC (a sequence cut off by another ESC, a control
-// character, a character beyond ASCII or the line's end, or ESC not followed by '[') is
-// not a sequence: it is shown as it is, so a broken sequence never hides more than itself.
+// Every complete sequence of ECMA-48 that starts with ESC is hidden:
+//  - a control sequence: ESC '[', parameter characters 0x30-0x3F, intermediate characters
+//    0x20-0x2F and one final character 0x40-0x7E; only the final 'm' changes the style,
+//    any other (cursor moves, erasing) is hidden without effect;
+//  - a control string: ESC and ']' (OSC), 'P' (DCS), 'X' (SOS), '^' (PM) or '_' (APC),
+//    up to the string terminator "ESC \", an OSC also up to BEL (a window title); 'p'
+//    and 'x' as 'P' and 'X', so that bytes whose letters were folded hold the same ones;
+//  - ESC, intermediates 0x20-0x2F and a final 0x30-0x7E (character set designations such
+//    as the "ESC ( B" of `tput sgr0`);
+//  - ESC and one character 0x30-0x7E ("ESC 7", "ESC =", "ESC c").
+// Anything else that starts with ESC is not a sequence: one cut off by the line's end or by
+// a character it cannot hold (a control character, a character beyond ASCII, another ESC
+// inside a control sequence or a string, a line feed), or ESC before a control character.
+// It is shown as it is, so a broken sequence never hides more than itself.
 //
 // Understood: 0 (reset), 1 and 22 (bold on, off), 4 and 24 (underline on, off), 30-37,
 // 90-97, 39 and 40-47, 100-107, 49 (the 16 colours, default), 38/48 with ";5;n" (256
@@ -61,7 +69,7 @@ std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::siz
         const unsigned finals = bits(_mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x3F)),
                                                    _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F))));
         if (in[i + 1] != '[') {
-            return 0;
+            return SgrSequenceLength(in, end, i); // the other kinds are rare
         }
         // Past "ESC [": the parameters, then the intermediates, then one final.
         const unsigned afterParams = 2 + unsigned(__builtin_ctz(~(params >> 2)));

@@ -3,8 +3,8 @@
 #include "engine/SgrParser.h"
 
 #include <algorithm>
-#include <cstring>
 #include <bit>
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -204,6 +204,11 @@ template <bool Avx2>
                 return 64;
             }
             const std::uint64_t seqStarts = c.escapes & (c.brackets >> 1);
+            // Strings, designations and single-character escapes are rare: the scalar way
+            // (an ESC in the last byte may still start a control sequence, see below).
+            if ((c.escapes & ~seqStarts & ~(1ull << 63)) != 0) {
+                return 0;
+            }
             // From the byte after "ESC [" over the parameters, then over the intermediates:
             // a carry runs through each run of them and stops on the byte after it.
             const std::uint64_t afterParameters =
@@ -238,9 +243,11 @@ template <bool Avx2>
             // the bytes to take out, a final at bit 63 included.
             const std::uint64_t gone = (ends << 1) - taken;
             // The lines that start before the cut; a line that starts inside a sequence
-            // (one that does not end with a line feed) goes the scalar way.
+            // (one that does not end with a line feed) goes the scalar way. The end of the
+            // run lies at least 80 bytes past the cut, so the walk stops before starts[count]
+            // by itself; the bound says so where the starts' order cannot be seen.
             std::size_t next = line;
-            for (; std::size_t(starts[next] - base) < i + cut; ++next) {
+            for (; next < count && std::size_t(starts[next] - base) < i + cut; ++next) {
                 const std::size_t at = std::size_t(starts[next] - base);
                 if (at > i && bytes[at - 1] != '\n' && ((gone >> (at - i - 1)) & 1) != 0) {
                     return 0;
@@ -290,11 +297,14 @@ template <bool Avx2>
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 16 * k));
             escapes |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, esc)))) << (16 * k);
         }
-        // A complete sequence holds no ESC: each ESC of the step starts at or after the end
-        // of the sequence before it, so the next is known before this one is measured.
+        // The ESCs of the step are known before the first is measured: one that a string
+        // before it holds (its terminator's) is passed over with that string.
         std::size_t done = 0; // of the step's bytes
         for (; escapes != 0; escapes &= escapes - 1) {
             const std::size_t at = std::size_t(__builtin_ctzll(escapes));
+            if (at < done) {
+                continue;
+            }
             copy(i + done, at - done);
             done = escape(i + at) - i;
         }

@@ -5,9 +5,10 @@
 // control sequences (engine/SgrParser.h), all lines in one pass, for Find and the filter to
 // search as they search the plain bytes.
 //
-// A sequence is ASCII bytes that never include a line feed, so taking them out of the run
-// at once is taking them out of each line alone, and no byte of any other character is an
-// ESC. The text shown holds a literal only where these bytes hold its bytes: between
+// A sequence never includes a line feed, so taking them out of the run at once is taking
+// them out of each line alone; it starts and ends with ASCII bytes (only a string's inside
+// may be beyond ASCII, a window title's), and no byte of any other character is an ESC.
+// The text shown holds a literal only where these bytes hold its bytes: between
 // neighbouring characters of an occurrence lie only removed sequences. The reverse holds
 // too, except where a removed sequence sat between two bytes beyond ASCII (the halves of a
 // character a sequence broke): the line decodes to U+FFFD there, while these bytes join

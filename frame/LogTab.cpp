@@ -4,8 +4,8 @@
 #include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
 
-#include "dialogs/MessageDialog.h"
 #include "diagnostics/TraceLog.h"
+#include "dialogs/MessageDialog.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
@@ -253,6 +253,8 @@ void LogTab::UpdateAllViews()
         return;
     }
     m_stale = false;
+    // A shown carriage return is drawn with a symbol the view's font has.
+    m_document->SetCarriageReturnSymbol(m_view->renderer().carriageReturnSymbol());
     m_view->OnUpdate();
     m_filterPane->view()->setTextFont(m_view->renderer().font());
     m_filterPane->view()->setWrapLines(m_view->wrapsLines());

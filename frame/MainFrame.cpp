@@ -6,18 +6,18 @@
 #include "frame/PathPane.h"
 #include "frame/SourceControl.h"
 
-#include "resources/CommandActions.h"
-#include "resources/LanguageResources.h"
+#include "diagnostics/TraceLog.h"
 #include "dialogs/FindDialog.h"
 #include "dialogs/MessageDialog.h"
 #include "dialogs/SettingsSheet.h"
-#include "resources/VersionInfo.h"
-#include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
-#include "settings/RecentFileList.h"
+#include "resources/CommandActions.h"
+#include "resources/LanguageResources.h"
 #include "resources/QtFileName.h"
 #include "resources/QtText.h"
+#include "resources/VersionInfo.h"
+#include "settings/RecentFileList.h"
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
 #include "view/LogView.h"
@@ -34,8 +34,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QScreen>
@@ -105,7 +105,6 @@ QString readProblemText(int error)
     const char* text = strerror_r(error, buffer, sizeof buffer);
     return QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(text)).arg(error);
 }
-
 
 } // namespace
 
@@ -439,14 +438,19 @@ QAction* MainFrame::commandAction(int id)
 void MainFrame::createActions()
 {
     m_commands = new CommandActions(this);
-    for (int id :
-         {Command::FileNew, Command::FileOpen, Command::NewWindow, Command::Exit, Command::Copy,
-          Command::SelectAll, Command::Find, Command::FindNextDown, Command::FindNextUp,
-          Command::ViewToolbar, Command::ViewStatusBar, Command::Pause, Command::Resume,
-          Command::Reload, Command::Clear, Command::Settings, Command::About, Command::Filter,
-          Command::CloseTab, Command::NextTab, Command::PreviousTab,
-          Command::ViewTerminalColors, Command::ViewWrapLines, Command::FollowCommand,
-          Command::FollowJournal}) {
+    for (int id : {Command::FileNew,       Command::FileOpen,
+                   Command::NewWindow,     Command::Exit,
+                   Command::Copy,          Command::SelectAll,
+                   Command::Find,          Command::FindNextDown,
+                   Command::FindNextUp,    Command::ViewToolbar,
+                   Command::ViewStatusBar, Command::Pause,
+                   Command::Resume,        Command::Reload,
+                   Command::Clear,         Command::Settings,
+                   Command::About,         Command::Filter,
+                   Command::CloseTab,      Command::NextTab,
+                   Command::PreviousTab,   Command::ViewTerminalColors,
+                   Command::ViewWrapLines, Command::ViewShowControlCharacters,
+                   Command::FollowCommand, Command::FollowJournal}) {
         m_commands->action(id);
     }
     for (int id = Command::SelectTab1; id <= Command::SelectTab9; ++id) {
@@ -457,6 +461,7 @@ void MainFrame::createActions()
     }
     NavigationCommands::Prepare(*m_commands);
     m_commands->action(Command::ViewTerminalColors)->setCheckable(true);
+    m_commands->action(Command::ViewShowControlCharacters)->setCheckable(true);
     m_commands->action(Command::ViewWrapLines)->setCheckable(true);
     for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
         m_commands->action(id)->setCheckable(true);
@@ -799,11 +804,15 @@ void MainFrame::updateCommandStates()
     commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
     NavigationCommands::UpdateStates(*m_commands, GetView());
     commandAction(Command::ViewWrapLines)->setEnabled(true);
+    commandAction(Command::ViewShowControlCharacters)->setEnabled(true);
     commandAction(Command::ViewWrapLines)->setChecked(settings.GetBool(Setting::WrapLongLines));
     const LogDocument* front = GetActiveDocument();
     commandAction(Command::ViewTerminalColors)
         ->setChecked(front != nullptr ? front->TerminalColors()
                                       : settings.GetBool(Setting::TerminalColors));
+    commandAction(Command::ViewShowControlCharacters)
+        ->setChecked(front != nullptr ? front->ShowControlCharacters()
+                                      : settings.GetBool(Setting::ShowControlCharacters));
     const int chosen = front != nullptr ? int(front->ChosenEncoding()) : 0;
     for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
         commandAction(id)->setEnabled(front != nullptr);
@@ -874,6 +883,9 @@ void MainFrame::runCommand(int id)
         break;
     case Command::ViewTerminalColors:
         OnViewTerminalColors();
+        break;
+    case Command::ViewShowControlCharacters:
+        OnViewShowControlCharacters();
         break;
     case Command::ViewWrapLines:
         OnViewWrapLines();
@@ -1016,6 +1028,17 @@ void MainFrame::OnViewTerminalColors()
     // A display setting: every tab shows its text one way.
     for (int i = 0; i < m_tabs->count(); ++i) {
         tab(i)->document()->SetTerminalColors(on);
+        tab(i)->UpdateAllViews();
+        tab(i)->view()->viewport()->update();
+    }
+}
+
+void MainFrame::OnViewShowControlCharacters()
+{
+    const bool on = !SettingsStore::instance().GetBool(Setting::ShowControlCharacters);
+    SettingsStore::instance().SetBool(Setting::ShowControlCharacters, on);
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        tab(i)->document()->SetShowControlCharacters(on);
         tab(i)->UpdateAllViews();
         tab(i)->view()->viewport()->update();
     }

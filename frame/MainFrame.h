@@ -74,6 +74,7 @@ constexpr int SelectTab9 = 33011;
 // Reading comfort.
 constexpr int ViewTerminalColors = 33150;
 constexpr int ViewWrapLines = 33160;
+constexpr int ViewShowControlCharacters = 33170;
 // View > Encoding: 33151 + the number of a quill::TextEncoding (Automatic first).
 constexpr int ViewEncodingFirst = 33151;
 constexpr int ViewEncodingLast = ViewEncodingFirst + quill::TextEncodingCount - 1;
@@ -205,6 +206,7 @@ class MainFrame : public QMainWindow {
     void OnNewWindow();
     // View > Terminal Colours: stored, and applied to the document shown.
     void OnViewTerminalColors();
+    void OnViewShowControlCharacters();
     // View > Wrap Long Lines: stored, and applied to the log view and the filter pane of
     // every tab (those behind the front one when they come to the front).
     void OnViewWrapLines();

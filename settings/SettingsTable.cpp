@@ -38,7 +38,7 @@ constexpr SettingsValueRecord binary(SettingId id, SettingId key, std::string_vi
     return {id, key, name, SettingType::Binary, {}, 0};
 }
 
-constexpr std::array<SettingsValueRecord, 48> s_values{{
+constexpr std::array<SettingsValueRecord, 49> s_values{{
     flag(ShowLastViewedFile, KeyQuillstream, "ShowLastViewedFile", 0),
     text(LastFindString, KeyQuillstream, "LastFindString", ""),
     flag(FindMatchCase, KeyQuillstream, "FindMatchCase", 0),
@@ -95,6 +95,7 @@ constexpr std::array<SettingsValueRecord, 48> s_values{{
     flag(ColorMatchOnly, KeyKeywords, "ColorMatchOnly", 0),
     flag(TerminalColors, KeyGui, "TerminalColors", 0),
     flag(WrapLongLines, KeyGui, "WrapLongLines", 0),
+    flag(ShowControlCharacters, KeyGui, "ShowControlCharacters", 0),
 }};
 
 } // namespace

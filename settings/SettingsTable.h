@@ -56,6 +56,8 @@ constexpr SettingId ColumnWidthMatchWord = 316;
 constexpr SettingId TerminalColors = 317;
 // Reading comfort: wrap lines wider than the view.
 constexpr SettingId WrapLongLines = 320;
+// Reading comfort: show the carriage returns inside lines instead of applying them.
+constexpr SettingId ShowControlCharacters = 321;
 // ...\Keywords (401-406 are the names used inside each numbered keyword subkey)
 constexpr SettingId SearchString = 401;
 constexpr SettingId HighlightTextColor = 402;

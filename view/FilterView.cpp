@@ -725,7 +725,7 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
     const std::size_t last = std::min<std::size_t>(selection.endLine, count - 1);
     const bool throughEnd = selection.endLine >= count; // Select All: the line after the last
     // The bound before anything is read: each line's bytes give at most as many UTF-16
-    // units, and CR LF joins them.
+    // units, and a line feed joins them.
     std::uint64_t bound = 0;
     for (std::size_t row = first; row <= last; ++row) {
         const LineNumber line = m_matches->at(row);
@@ -758,7 +758,7 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
             const std::u16string_view part = selectedPart(line, from, to);
             text.append(QStringView(part.data(), static_cast<qsizetype>(part.size())));
             if (row < last || throughEnd) {
-                text.append(QStringLiteral("\r\n"));
+                text.append(QLatin1Char('\n'));
             }
         }
     }
@@ -871,7 +871,10 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
         if (row.y + height <= area.top() || row.y > area.bottom() || textLeft > area.right()) {
             continue;
         }
-        const std::u16string& line = rowText(row.item);
+        static const Row none;
+        const Row* entry = this->row(row.item);
+        const Row& shown = entry != nullptr ? *entry : none;
+        const std::u16string& line = shown.text;
         if (colouredRow != row.item) {
             colouredRow = row.item;
             textRef = textColor;
@@ -884,10 +887,16 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
         LogRenderer::RowStyle style =
             LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef, backRef,
                                   m_selection, static_cast<LineNumber>(row.item));
+        // As on a row of its own: a whole-line keyword wins over the terminal's colours,
+        // and the keywords that colour their matches lie over both.
+        const StyleRuns& terminal = matched ? none.runs : shown.runs;
+        StyleRuns matchRuns;
         if (matchOnly) {
-            StyleRuns runs;
-            m_document->GetMatchRuns(line, std::size_t(row.start), std::size_t(row.end), runs);
-            LogRenderer::setRuns(style, runs);
+            m_document->GetMatchRuns(line, std::size_t(row.start), std::size_t(row.end), matchRuns);
+        }
+        if (!terminal.empty() || !matchRuns.empty()) {
+            LogRenderer::setRuns(style,
+                                 matchRuns.empty() ? terminal : OverlayRuns(terminal, matchRuns));
         }
         LogRenderer::clipToPart(style, row.start, row.end);
         m_renderer.paintRow(painter, row.y, shownX, textLeft, area.right() + 1,

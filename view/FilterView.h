@@ -8,7 +8,7 @@
 // win over them). It follows its end while the user is there, as the log view does.
 //
 // Rows are selected and copied like the log view's lines (MouseSelection, one selection of
-// its own over rows); a copy gives the shown lines joined by CR LF. A click on a row that
+// its own over rows); a copy gives the shown lines joined by line feeds. A click on a row that
 // is not the end of a drag, or Enter on the current row, asks for the line to be shown in
 // the log view (lineActivated). Up, Down, Page Up, Page Down, Ctrl+Home and Ctrl+End move
 // the current row.

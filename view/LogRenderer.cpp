@@ -96,6 +96,16 @@ void LogRenderer::setFont(const QFont& font)
             m_latin1Glyphs[c] = (c >= 0x7F && c < 0xA0) ? 0 : glyphs[c];
         }
     }
+    // U+240D, the return arrow, the left arrow, the negation sign of Latin-1; a caret where
+    // the font has none of them.
+    m_crSymbol = u'^';
+    for (const char16_t symbol : {u'\u240D', u'\u21B5', u'\u2190', u'\u00AC'}) {
+        if (m_rawFont.isValid() ? m_rawFont.supportsCharacter(QChar(symbol))
+                                : m_metrics.inFont(QChar(symbol))) {
+            m_crSymbol = symbol;
+            break;
+        }
+    }
     m_otherAdvances.clear();
     m_tileSets.clear();
     m_tileSetBytes = 0;

@@ -169,6 +169,11 @@ class LogRenderer {
     // the budget, and for slanted or lined ones).
     bool usesTiles() const { return m_tilesUsable; }
 
+    // What a carriage return shown inside a line is drawn as: U+240D SYMBOL FOR CARRIAGE
+    // RETURN where the font has a glyph for it, else the first of a few arrows and signs
+    // it has (a font substituted for a missing glyph would draw a box or a wider cell).
+    char16_t carriageReturnSymbol() const { return m_crSymbol; }
+
     // Whether the font's common characters all advance alike.
     static bool isMonospaced(const QFont& font);
     // The record of the default font: 10 points at the given vertical resolution,
@@ -237,6 +242,7 @@ class LogRenderer {
 
     QFont m_font;
     QRawFont m_rawFont;
+    char16_t m_crSymbol = 0x240D;
     bool m_tilesUsable = false;
     // Pixels of one colour pair's tiles, in bytes.
     std::size_t m_tileSetBytes = 0;

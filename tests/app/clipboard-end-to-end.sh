@@ -47,7 +47,7 @@ window=$(xdotool search --sync --onlyvisible --name "Quillstream" | head -1)
 xdotool windowfocus --sync "$window"
 
 xdotool key --clearmodifiers ctrl+a ctrl+c
-printf 'alpha one\r\nbeta zwei\xc3\xa4 \xe2\x82\xac\r\ngamma three\r\n' >"$work/all"
+printf 'alpha one\nbeta zwei\xc3\xa4 \xe2\x82\xac\ngamma three\n' >"$work/all"
 expect_selection clipboard "$work/all" "Ctrl+A, Ctrl+C: clipboard"
 expect_selection primary "$work/all" "Ctrl+A: PRIMARY selection"
 
@@ -60,7 +60,7 @@ xdotool windowfocus --sync "$window"
 xdotool key --clearmodifiers ctrl+Insert
 expect_selection clipboard "$work/all" "a copy without a selection changed the clipboard"
 xdotool key --clearmodifiers ctrl+a ctrl+Insert
-printf 'new\r\n' >"$work/new"
+printf 'new\n' >"$work/new"
 expect_selection clipboard "$work/new" "Ctrl+A, Ctrl+Insert after the re-read"
 
 # F5 re-reads the file: a PRIMARY selection that no program had asked for yet is given up,
@@ -103,9 +103,9 @@ window=$(xdotool search --sync --onlyvisible --name "Quillstream" | head -1)
 xdotool windowfocus --sync "$window"
 xdotool key --clearmodifiers ctrl+a ctrl+c
 # The models: iconv for UTF-8; STRING is Latin-1, which has no euro sign (Qt writes '?').
-{ iconv -f ISO-8859-15 -t UTF-8 <"$narrow" | tr -d '\n'; printf '\r\n'; } >"$work/utf8"
-printf '? f\xfcr\r\n' >"$work/latin1"
-{ tr -d '\n' <"$narrow"; printf '\r\n'; } >"$work/iso15"
+{ iconv -f ISO-8859-15 -t UTF-8 <"$narrow" | tr -d '\n'; printf '\n'; } >"$work/utf8"
+printf '? f\xfcr\n' >"$work/latin1"
+{ tr -d '\n' <"$narrow"; printf '\n'; } >"$work/iso15"
 expect_selection clipboard "$work/utf8" "8-bit locale: UTF8_STRING" UTF8_STRING
 expect_selection clipboard "$work/utf8" "8-bit locale: text/plain" text/plain
 expect_selection clipboard "$work/utf8" "8-bit locale: text/plain;charset=utf-8" \

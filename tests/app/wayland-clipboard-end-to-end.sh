@@ -83,7 +83,7 @@ printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Softwar
 trace=$TMPDIR/Quillstream.log
 log=$work/copied.log
 printf 'alpha one\nbeta zwei\xc3\xa4 \xe2\x82\xac\n' >"$log"
-printf 'alpha one\r\nbeta zwei\xc3\xa4 \xe2\x82\xac\r\n' >"$work/all"
+printf 'alpha one\nbeta zwei\xc3\xa4 \xe2\x82\xac\n' >"$work/all"
 
 keys() { sleep 0.3; wtype -s 300 "$@" -s 300; }
 # Reads a selection until it equals the expected bytes (a safety limit, not a timing check).

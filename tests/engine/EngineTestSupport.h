@@ -149,6 +149,37 @@ struct ModelFile {
     std::vector<std::u16string> lines; // as GetLine shows them
 };
 
+// What a terminal shows of text written at the start of a line: a cursor that a carriage
+// return puts back at the first column, each character (a surrogate pair one) replacing
+// the one under the cursor or, past the end, added.
+inline std::u16string terminalWriting(const std::u16string& text)
+{
+    std::vector<std::u16string> cells;
+    std::size_t cursor = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r') {
+            cursor = 0;
+            continue;
+        }
+        std::u16string cell(1, text[i]);
+        if (text[i] >= 0xD800 && text[i] < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            cell += text[++i];
+        }
+        if (cursor == cells.size()) {
+            cells.push_back(cell);
+        } else {
+            cells[cursor] = cell;
+        }
+        ++cursor;
+    }
+    std::u16string out;
+    for (const std::u16string& cell : cells) {
+        out += cell;
+    }
+    return out;
+}
+
 // bigEndian: UTF-16 with the high byte first. A byte-order mark of the encoding (FF FE,
 // FE FF, or EF BB BF in narrow text) is no text: the first line starts after it.
 inline ModelFile modelFile(const std::string& bytes, bool utf16, bool bigEndian = false)
@@ -210,16 +241,12 @@ inline ModelFile modelFile(const std::string& bytes, bool utf16, bool bigEndian 
         }
     }
     for (std::u16string& line : raw) {
-        // A CR before the line's end is its terminator; any other is shown as a symbol.
+        // A CR before the line's end is its terminator; any other moves back to the first
+        // column, as on a terminal.
         if (!line.empty() && line.back() == u'\r') {
             line.pop_back();
         }
-        for (char16_t& c : line) {
-            if (c == u'\r') {
-                c = LoneCrSymbol;
-            }
-        }
-        model.lines.push_back(std::move(line));
+        model.lines.push_back(terminalWriting(line));
     }
     return model;
 }

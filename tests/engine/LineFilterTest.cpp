@@ -61,30 +61,6 @@ bool modelLiteral(std::u16string line, std::u16string text, const FilterTerm& te
     }
 }
 
-// The line as the regular expression sees it: the file's characters (a lone CR stays a
-// CR), without LF and a CR before it.
-std::u16string rawLine(const std::string& bytes, const ReferenceIndex& index, std::size_t i,
-                       bool utf16)
-{
-    const std::string piece = bytes.substr(std::size_t(index.starts[i]),
-                                           std::size_t(index.starts[i + 1] - index.starts[i]));
-    std::u16string text;
-    if (utf16) {
-        for (std::size_t k = 0; k + 1 < piece.size(); k += 2) {
-            text += char16_t(std::uint8_t(piece[k]) | (std::uint8_t(piece[k + 1]) << 8));
-        }
-    } else {
-        text = quill::utf8ToUtf16(piece);
-    }
-    if (!text.empty() && text.back() == u'\n') {
-        text.pop_back();
-    }
-    if (!text.empty() && text.back() == u'\r') {
-        text.pop_back();
-    }
-    return text;
-}
-
 bool modelRegex(const std::u16string& line, const FilterTerm& term)
 {
     std::u16string source = term.text;
@@ -117,7 +93,8 @@ std::vector<LineNumber> modelResult(const std::string& bytes, std::size_t first,
     const ReferenceIndex& index = model.index;
     std::vector<LineNumber> rows;
     auto matches = [&](const FilterTerm& term, std::size_t i) {
-        return term.regularExpression ? modelRegex(rawLine(bytes, index, i, utf16), term)
+        // Both on the line as shown: a lone CR writes over the line's start.
+        return term.regularExpression ? modelRegex(model.lines[i], term)
                                       : modelLiteral(model.lines[i], term.text, term);
     };
     for (std::size_t i = first; i + 1 < index.starts.size(); ++i) {

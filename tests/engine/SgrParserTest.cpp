@@ -112,11 +112,39 @@ TEST(SgrParser, TableOfLines)
         // Broken: shown as they are, and never more than themselves.
         {"\x1b[31", "\x1b[31", "...."},
         {"a\x1b", "a\x1b", ".."},
-        {"\x1bxab", "\x1bxab", "...."},
+        {"\x1b\x01"
+         "ab",
+         "\x1b\x01"
+         "ab",
+         "...."},
         {"\x1b[3\x1b[31ma", "\x1b[3a", "...r"},
         {"\x1b[3\tab", "\x1b[3\tab", "......"},
-        {"\x1b[31m\x1b(Bab", "\x1b(Bab", "rrrrr"},
-        {"\x1b\x1b[31ma", "\x1b" "a", ".r"},
+        {"\x1b\x1b[31ma",
+         "\x1b"
+         "a",
+         ".r"},
+        // The other kinds of ECMA-48: hidden whole, the style untouched.
+        {"\x1b[31m\x1b(Bab", "ab", "rr"},
+        {"\x1b(B\x1b[ma", "a", "."}, // tput sgr0
+        {"a\x1b]0;title\x07"
+         "b",
+         "ab", ".."},
+        {"a\x1b]2;t\xC3\xA9tre\x1b\\b", "ab", ".."},
+        {"a\x1bP1$r0m\x1b\\b\x1bX\x07\x1b\\c\x1b^p\x1b\\\x1b_a\x1b\\", "abc", "..."},
+        {"\x1b"
+         "7a\x1b"
+         "8\x1b=b\x1b>\x1b"
+         "c\x1bM\x1b\\",
+         "ab", ".."},
+        {"\x1b#8a\x1b%G\x1b)0b\x1b$(Bc", "abc", "..."},
+        {"\x1bm\x1b[31ma", "a", "r"}, // "ESC m" is no SGR
+        // Cut off: shown.
+        {"a\x1b]0;ti", "a\x1b]0;ti", "......."},
+        {"\x1b]0;t\x1b[31ma", "\x1b]0;ta", ".....r"}, // the string's end must be ST or BEL
+        {"\x1bPq\x07", "\x1bPq\x07", "...."},         // BEL ends only an OSC
+        {"\x1b(", "\x1b(", ".."},
+        {"\x1b(\x01", "\x1b(\x01", "..."},
+        {"\x1b\x7f", "\x1b\x7f", ".."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
@@ -236,11 +264,23 @@ TEST(SgrParser, RandomLinesAgainstTheirOwnDecoding)
             }
             case 3: { // another complete sequence: hidden, no effect
                 static const char finals[] = "KHJAG";
-                line += "\x1b[" + std::to_string(pick(40)) + finals[pick(5)];
+                static const char* const others[] = {"\x1b(B",
+                                                     "\x1b]0;a b\x07",
+                                                     "\x1b]2;m\x1b\\",
+                                                     "\x1bP0;1|x\x1b\\",
+                                                     "\x1b"
+                                                     "7",
+                                                     "\x1b="};
+                if (pick(2) == 0) {
+                    line += others[pick(6)];
+                } else {
+                    line += "\x1b[" + std::to_string(pick(40)) + finals[pick(5)];
+                }
                 break;
             }
-            case 4: { // ESC not followed by '[': shown
-                static const char* const broken[] = {"\x1bx", "\x1b(", "\x1b]", "\x1b "};
+            case 4: { // ESC before a control character, or a string or designation cut off
+                static const char* const broken[] = {"\x1b\x01", "\x1b(\x7f", "\x1b]x\x1b\x02",
+                                                     "\x1b \t"};
                 show(broken[pick(4)]);
                 break;
             }

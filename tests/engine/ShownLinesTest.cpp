@@ -52,16 +52,20 @@ class LineMaker {
                 hidden(l);
                 break;
             case 5: { // an ESC that starts no sequence: shown as it is
-                static const char* const broken[] = {"\x1bx",       "\x1b(B",    "\x1b[3\t",
-                                                     "\x1b[1;\x7f", "\x1b[\x01", "\x1b[1\xC3\xA9"};
-                const unsigned k = pick(6);
+                static const char* const broken[] = {
+                    "\x1b\x01",  "\x1b(\t",        "\x1b[3\t", "\x1b[1;\x7f",
+                    "\x1b[\x01", "\x1b[1\xC3\xA9", "\x1b\x7f", "\x1bPq\x07\x1b\x01"};
+                const unsigned k = pick(8);
                 shownPiece(l, broken[k], k == 5 ? u"\x1b[1\u00E9" : latin(broken[k]));
                 break;
             }
-            case 6: // a sequence cut off by the ESC of the next one
-                shownPiece(l, "\x1b[12", u"\x1b[12");
-                hidden(l);
+            case 6: { // a sequence or string cut off by the ESC of the next one
+                static const char* const cut[] = {"\x1b[12", "\x1b]0;t", "\x1b_x", "\x1b(("};
+                const char* piece = cut[pick(4)];
+                shownPiece(l, piece, latin(piece));
+                hidden(l, false);
                 break;
+            }
             default: { // a character a sequence breaks: two characters that cannot decode
                 shownPiece(l, "caf\xC3", u"caf\uFFFD");
                 hidden(l);
@@ -71,8 +75,9 @@ class LineMaker {
             }
         }
         if (!plain && pick(4) == 0) {
-            static const char* const ends[] = {"\x1b", "\x1b[", "\x1b[3", "\x1b[38;5"};
-            const char* end = ends[pick(4)];
+            static const char* const ends[] = {"\x1b",      "\x1b[",      "\x1b[3", "\x1b[38;5",
+                                               "\x1b]0;ti", "\x1bPx\x1b", "\x1b(",  "\x1b]\x1b"};
+            const char* end = ends[pick(8)];
             shownPiece(l, end, latin(end)); // cut off by the line's end
         }
         if (!last || pick(2) == 0) {
@@ -124,15 +129,35 @@ class LineMaker {
         }
     }
 
-    // A complete sequence: SGR and others, short and longer than sixteen bytes.
-    void hidden(ModelLine& l)
+    // A complete sequence: SGR and others, short and longer than sixteen bytes, strings
+    // (with text beyond ASCII, and longer than a step of sixty-four), designations and
+    // single-character escapes. any: also those that start "ESC \\", which would end a
+    // string cut off just before.
+    void hidden(ModelLine& l, bool any = true)
     {
         // One of sixteen bytes and one of seventeen: the longest that a step of sixteen
         // holds whole, and the shortest it does not.
         static const char* const sequences[] = {
-            "\x1b[31m", "\x1b[m",   "\x1b[0;1;4m", "\x1b[38;2;100;200;250m", "\x1b[38;5;100;20;3m",
-            "\x1b[K",   "\x1b[?25h", "\x1b[1 q",    "\x1b[!p",                "\x1b[38;5;100;200;3m"};
-        l.bytes += sequences[pick(10)];
+            "\x1b[31m",
+            "\x1b[m",
+            "\x1b[0;1;4m",
+            "\x1b[38;2;100;200;250m",
+            "\x1b[38;5;100;20;3m",
+            "\x1b[K",
+            "\x1b[?25h",
+            "\x1b[1 q",
+            "\x1b[!p",
+            "\x1b[38;5;100;200;3m",
+            "\x1b(B",
+            "\x1b"
+            "7",
+            "\x1b=",
+            "\x1b]0;t\xC3\xA9tre\x07",
+            "\x1b]2;m\x1b\\",
+            "\x1bP1$r0m\x1b\\",
+            "\x1b]0;a long window title, longer than a step of sixty-four bytes . . .\x07",
+            "\x1b\\"};
+        l.bytes += sequences[pick(any ? 18 : 17)];
         l.changed = true;
         l.splits.push_back(l.shown.size());
         l.byteSplits.push_back(l.shownBytes.size());

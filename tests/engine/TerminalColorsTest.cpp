@@ -23,9 +23,9 @@ ColouredFile randomFile(std::mt19937& random, int lines)
 {
     auto pick = [&](unsigned n) { return unsigned(random() % n); };
     static const char* const words[] = {"error", "ok", "Warn", "disk", "31m", "[0m", " "};
-    static const char* const hidden[] = {"\x1b[31m", "\x1b[0m", "\x1b[1;38;5;200m", "\x1b[K",
-                                         "\x1b[m", "\x1b[38;2;1;2;3m"};
-    static const char* const broken[] = {"\x1b(", "\x1bx"};
+    static const char* const hidden[] = {"\x1b[31m", "\x1b[0m", "\x1b[1;38;5;200m",
+                                         "\x1b[K",   "\x1b[m",  "\x1b[38;2;1;2;3m"};
+    static const char* const broken[] = {"\x1b(\x01", "\x1b\x7f"};
     ColouredFile file;
     for (int l = 0; l < lines; ++l) {
         std::u16string shown;
@@ -175,7 +175,7 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
     doc.SetSelection(3, 9, 1, 2);
     std::u16string want = file.shown[3].size() > 1 ? file.shown[3].substr(1) : u"";
     for (std::size_t i = 4; i <= 9; ++i) {
-        want += u"\r\n";
+        want += u"\n";
         want += i == 9 ? file.shown[i].substr(0, 3) : file.shown[i];
     }
     EXPECT_EQ(doc.GetSelectedText(), want);

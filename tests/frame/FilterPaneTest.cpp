@@ -3,10 +3,10 @@
 // selection and copy of the shown rows, excludes, unusable terms, Escape, the recent list
 // and the pane's stored height. English package.
 
+#include "frame/FilterPane.h"
 #include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
 #include "frame/FilterBar.h"
-#include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
 #include "resources/ResourceHandler.h"
 #include "settings/FilterHistory.h"
@@ -28,6 +28,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPushButton>
+#include <QRawFont>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTest>
@@ -301,7 +302,7 @@ TEST_F(FilterPaneTest, SelectAllAndADragCopyTheShownRowsOnly)
     EXPECT_EQ(document->GetSelection().endLine, 0u) << "the log view keeps the clicked line";
     key(Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
-              QString::fromUtf8("a ERROR one\r\nb ERROR two\u00e4\r\nc ERROR three\r\n"));
+              QString::fromUtf8("a ERROR one\nb ERROR two\u00e4\nc ERROR three\n"));
 
     // From "ERROR" on row 0 to just past "b" on row 1: character cells at the points.
     const QString row0 = QStringLiteral("a ERROR one");
@@ -318,7 +319,7 @@ TEST_F(FilterPaneTest, SelectAllAndADragCopyTheShownRowsOnly)
     EXPECT_EQ(dragged.endCol, 0);
     EXPECT_EQ(frame->action(Command::Copy)->isEnabled(), true);
     key(Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), row0.mid(2) + QStringLiteral("\r\nb"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), row0.mid(2) + QStringLiteral("\nb"));
 }
 
 TEST_F(FilterPaneTest, AnExcludeRowHidesItsLinesAndEscapeClearsEverything)
@@ -958,6 +959,90 @@ TEST_F(FilterPaneTest, TerminalColoursShowInTheRowsAsInTheLogView)
     key(Qt::Key_A, Qt::ControlModifier);
     key(Qt::Key_C, Qt::ControlModifier);
     const QString shownRows =
-        QStringLiteral("GREEN ERROR tail\r\nFATAL green ERROR\r\nERROR bold under \r\n");
+        QStringLiteral("GREEN ERROR tail\nFATAL green ERROR\nERROR bold under \n");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), shownRows + shownRows);
+}
+
+// Terminal colours switched on while the pane shows rows: the rows take the colours at
+// once, from the log view's window and from the file alike, with no reopening, with long
+// lines wrapped or not.
+TEST_F(FilterPaneTest, TerminalColoursSwitchedOnWithThePaneOpenColourItsRows)
+{
+    for (const bool wrap : {false, true}) {
+        SCOPED_TRACE(wrap ? "wrapped" : "not wrapped");
+        if (store->GetBool(Setting::WrapLongLines) != wrap) {
+            store->SetBool(Setting::WrapLongLines, wrap);
+        }
+        if (store->GetBool(Setting::TerminalColors)) {
+            store->SetBool(Setting::TerminalColors, false);
+        }
+        std::string text = "\x1b[42mGREEN\x1b[0m ERROR near\n";
+        for (int i = 0; i < 3000; ++i) {
+            text += "plain " + std::to_string(i) + "\n";
+        }
+        text += "\x1b[42mGREEN\x1b[0m ERROR far\n";
+        open(text);
+        ASSERT_FALSE(document->TerminalColors());
+        filterBy("ERROR");
+        EXPECT_EQ(shown(3002), (std::vector<LineNumber>{0, 3001}));
+        QTest::keyClick(frame->GetView(), Qt::Key_Home, Qt::ControlModifier);
+        QApplication::processEvents();
+        (void)rows()->viewport()->grab(); // the rows are read and drawn without colours first
+
+        frame->action(Command::ViewTerminalColors)->trigger();
+        ASSERT_TRUE(document->TerminalColors());
+        EXPECT_EQ(shown(3002), (std::vector<LineNumber>{0, 3001}));
+        const QColor green(0, 205, 0);
+        const int height = rows()->rowHeight();
+        const int gutter = rows()->gutterWidth();
+        const int cell = rows()->renderer().averageCharWidth();
+        for (std::size_t row : {0, 1}) {
+            SCOPED_TRACE(row == 0 ? "a line of the log view's window"
+                                  : "a line read from the file");
+            QApplication::processEvents();
+            const QImage pane = rows()->viewport()->grab().toImage();
+            const int top = int(row - rows()->firstVisibleRow()) * height;
+            EXPECT_EQ(pane.pixelColor(gutter + 1, top + 1), green);
+            EXPECT_EQ(pane.pixelColor(gutter + 4 * cell + 1, top + 1), green);
+            EXPECT_NE(pane.pixelColor(gutter + 5 * cell + 1, top + 1), green);
+        }
+    }
+}
+
+// A progress line written with carriage returns shows its last state as a terminal does;
+// Ctrl+A, Ctrl+C in the log view give the lines as shown, joined by line feeds, without
+// any carriage return or its symbol. View > Show Control Characters shows every state with
+// the symbol the font has, and a copy then carries the carriage returns themselves. The
+// filter finds what the line shows.
+TEST_F(FilterPaneTest, ProgressLinesShowTheirLastStateAndCopyAsShown)
+{
+    open("get 10%\rget 50%\rdone\r\nnext line\r\n");
+    LogView* view = frame->GetView();
+    const char16_t symbol = view->renderer().carriageReturnSymbol();
+    EXPECT_TRUE(QRawFont::fromFont(view->renderer().font()).supportsCharacter(QChar(symbol)) ||
+                symbol == u'^');
+    EXPECT_EQ(document->GetLine(0), u"done50%");
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QGuiApplication::clipboard()->text().isEmpty(); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("done50%\nnext line\n"));
+
+    filterBy("done5");
+    EXPECT_EQ(shown(2), (std::vector<LineNumber>{0}));
+
+    frame->action(Command::ViewShowControlCharacters)->trigger();
+    ASSERT_TRUE(frame->action(Command::ViewShowControlCharacters)->isChecked());
+    EXPECT_EQ(document->GetLine(0),
+              u"get 10%" + std::u16string(1, symbol) + u"get 50%" + std::u16string(1, symbol) +
+                  u"done");
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([] { return QGuiApplication::clipboard()->text().contains(u'\r'); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QStringLiteral("get 10%\rget 50%\rdone\nnext line\n"));
+    EXPECT_TRUE(store->GetBool(Setting::ShowControlCharacters));
+    frame->action(Command::ViewShowControlCharacters)->trigger();
+    EXPECT_EQ(document->GetLine(0), u"done50%");
 }

@@ -219,7 +219,7 @@ TEST_F(FindCommandTest, SelectAllAndCopyKeys)
     // The copy is built beside the window's thread; the clipboard fills when it is done.
     const auto copied = [] {
         return QTest::qWaitFor([] {
-            return QGuiApplication::clipboard()->text() == QStringLiteral("first\r\nsecond\r\n");
+            return QGuiApplication::clipboard()->text() == QStringLiteral("first\nsecond\n");
         });
     };
     key(frame->GetView(), Qt::Key_Insert, Qt::ControlModifier);

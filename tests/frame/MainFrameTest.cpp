@@ -669,8 +669,8 @@ TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     ASSERT_TRUE(waitFor([&] { return !frame->isCopying(); }));
     const QString copied = QGuiApplication::clipboard()->text();
-    EXPECT_TRUE(copied.startsWith(QStringLiteral("line 0\r\nline 1\r\n")));
-    EXPECT_TRUE(copied.endsWith(QStringLiteral("line 1999\r\n")));
+    EXPECT_TRUE(copied.startsWith(QStringLiteral("line 0\nline 1\n")));
+    EXPECT_TRUE(copied.endsWith(QStringLiteral("line 1999\n")));
 
     SetAvailableMemoryForTesting(1 << 16);
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
@@ -719,7 +719,7 @@ TEST_F(MainFrameTest, TerminalColoursShowTheTextAsATerminalDoesAndCopyIt)
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     ASSERT_TRUE(waitFor([&] { return !frame->isCopying(); }));
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
-              QStringLiteral("GREEN tail\r\nFATAL green\r\n"));
+              QStringLiteral("GREEN tail\nFATAL green\n"));
 
     terminal->trigger();
     EXPECT_FALSE(store->GetBool(Setting::TerminalColors));

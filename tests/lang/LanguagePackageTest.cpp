@@ -48,8 +48,8 @@ const std::set<int> kCommands = {32772, 32774, 32775, 32782, 32783, 32791, 32793
                                  // navigation
                                  33050, 33051, 33052, 33053, 33054, 33055, 33056, 33057, 33058,
                                  // View > Wrap Long Lines, View > Terminal Colours,
-                                 // View > Encoding
-                                 33160, 33150, 33151, 33152, 33153, 33154, 33155, 33156, 33157, 33158,
+                                 // View > Show Control Characters, View > Encoding
+                                 33160, 33150, 33170, 33151, 33152, 33153, 33154, 33155, 33156, 33157, 33158,
                                  // File > Follow Command..., File > Follow System Journal
                                  33100, 33101};
 

@@ -96,7 +96,7 @@ TEST_F(SelectionTest, DragsRightToLeftAndUpwardsSelectWhatTheOppositeDragsSelect
     };
     const Case cases[] = {
         {0, 2, 0, 6, u"23456"},
-        {0, 8, 2, 4, u"89 first\r\nsecond line here\r\nthird"},
+        {0, 8, 2, 4, u"89 first\nsecond line here\nthird"},
         {1, 0, 1, 0, u"s"},
     };
     for (const Case& c : cases) {
@@ -122,7 +122,7 @@ TEST_F(SelectionTest, TheMovingEndCrossingTheAnchorFlipsAroundIt)
     press(at(0, 5));
     move(at(0, 5));
     move(at(1, 2)); // down: f..m
-    EXPECT_EQ(selected(), u"fghij\r\nklm");
+    EXPECT_EQ(selected(), u"fghij\nklm");
     move(at(0, 1)); // back above the anchor: b..f
     EXPECT_EQ(selected(), u"bcdef");
     move(at(0, 7)); // and right of it on the same line: f..h
@@ -218,7 +218,7 @@ TEST_F(SelectionTest, AReleaseOutsideTheViewEndsTheDrag)
     // Through the implicit grab the viewport gets the release even far outside it.
     release(QPoint(-40, -300));
     EXPECT_FALSE(view->mouseSelection().IsDragging());
-    EXPECT_EQ(selected(), u"ine 2\r\nline 3\r\nli");
+    EXPECT_EQ(selected(), u"ine 2\nline 3\nli");
 
     // A new press and move starts a new selection instead of continuing the old one.
     press(at(6, 2));
@@ -253,10 +253,10 @@ TEST_F(SelectionTest, SelectAllAndCopyGiveTheLinesJoinedByCrLfAndOneMore)
     EXPECT_EQ(selection().endLine, 3u);
     const CopyResult result = view->OnEditCopy();
     EXPECT_EQ(result.outcome, CopyOutcome::Copied);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("first\r\nsecond\r\nthird\r\n"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("first\nsecond\nthird\n"));
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(data->data(QStringLiteral("text/plain")), QByteArray("first\r\nsecond\r\nthird\r\n"));
+    EXPECT_EQ(data->data(QStringLiteral("text/plain")), QByteArray("first\nsecond\nthird\n"));
 }
 
 TEST_F(SelectionTest, TheNarrowCopyGoesUnderItsSetsNameAndPlainTextStaysUtf8)
@@ -294,7 +294,7 @@ TEST_F(SelectionTest, ACopyBeyondHalfTheAvailableMemoryIsRefusedAndLeavesTheClip
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
     SetAvailableMemoryForTesting(2 * ClipboardPeakBytes(bound));
     EXPECT_EQ(view->OnEditCopy().outcome, CopyOutcome::Copied);
-    EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith(QStringLiteral("line 999\r\n")));
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith(QStringLiteral("line 999\n")));
 }
 
 // The job the main window runs beside its thread: the same text, its progress at the end
@@ -305,7 +305,7 @@ TEST_F(SelectionTest, ACopyJobBuildsTheTextBesideTheThreadAndReportsItsProgress)
     view->OnEditSelectAll();
     std::string expected;
     for (int i = 0; i < 3000; ++i) {
-        expected += "line " + std::to_string(i) + "\r\n";
+        expected += "line " + std::to_string(i) + "\n";
     }
     SelectionCopyJob job(*document, selection());
     ASSERT_TRUE(QTest::qWaitFor([&] { return job.isFinished(); }));
@@ -382,7 +382,7 @@ TEST_F(SelectionTest, PrimaryDataIsBuiltOnlyWhenAskedAndNeverFromAResetDocument)
     EXPECT_FALSE(lazy.isBuilt());
     EXPECT_TRUE(lazy.hasFormat(QStringLiteral("text/plain")));
     EXPECT_FALSE(lazy.isBuilt()) << "asking for the formats builds nothing";
-    EXPECT_EQ(lazy.text(), QStringLiteral("two\r\nthr"));
+    EXPECT_EQ(lazy.text(), QStringLiteral("two\nthr"));
 
     SelectionMimeData stale(source, words, document->ContentGeneration());
     document->ClearText();
