@@ -55,7 +55,7 @@ std::size_t countLineFeeds(const std::uint8_t* p, std::size_t n)
 
 // A long line is searched in pieces of this many columns, each decoded with enough of the
 // next one for any occurrence that starts in it.
-constexpr std::int64_t LongSearchColumns = std::int64_t{1} << 20;
+constexpr std::int64_t LongSearchColumns = std::int64_t{1} << 18;
 // Columns decoded before a piece, for the character that decides a whole word.
 constexpr std::int64_t LongSearchContext = 4;
 
@@ -188,12 +188,22 @@ class DocumentSearch {
         const FileOffset a = std::max<FileOffset>(0, first * unit - 4);
         const FileOffset b = (first + count) * unit + 4;
         m_raw.resize(std::size_t(b - a));
-        const std::int64_t got = m_file.readAt(m_raw.data(), m_raw.size(), m_index.lineStart(line) + a);
+        const std::int64_t got =
+            m_file.readAt(m_raw.data(), m_raw.size(), m_index.lineStart(line) + a);
         if (got < 0) {
             return false;
         }
         m_text.clear();
         m_columns.clear();
+        if (m_byteMode && !m_bytes.empty()) {
+            // Bytes without the pattern's rarest byte (in either case) hold no occurrence.
+            const auto rare = std::uint8_t(m_bytes[m_rare]);
+            const bool letter = !m_matchCase && rare >= 'a' && rare <= 'z';
+            if (std::memchr(m_raw.data(), rare, std::size_t(got)) == nullptr &&
+                (!letter || std::memchr(m_raw.data(), rare - 'a' + 'A', std::size_t(got)) == nullptr)) {
+                return true;
+            }
+        }
         DecodeLongLinePart(m_raw.data(), std::size_t(got), std::uint64_t(a),
                            std::uint64_t(textBytes), first, count, m_form, false, m_text,
                            &m_columns);
@@ -257,8 +267,8 @@ class DocumentSearch {
             std::int64_t c = FindInLineBackward(m_text, m_pattern, std::int64_t(stop), m_wholeWord);
             while (c >= 0 && m_columns[std::size_t(c)] >= end) {
                 // Taken by the piece above, which would have found it had it been allowed.
-                c = FindInLineBackward(m_text, m_pattern,
-                                       c + std::int64_t(m_pattern.size()) - 1, m_wholeWord);
+                c = FindInLineBackward(m_text, m_pattern, c + std::int64_t(m_pattern.size()) - 1,
+                                       m_wholeWord);
             }
             if (c >= 0 && m_columns[std::size_t(c)] >= piece) {
                 return longHit(line, std::size_t(c));

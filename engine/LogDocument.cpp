@@ -761,7 +761,7 @@ std::int64_t LogDocument::LongestLongLineColumns() const
         longest = std::max(longest, m_index.lineStart(line + 1) - m_index.lineStart(line));
     }
     return std::uint64_t(longest) > LongLineBytes ? LongLineColumns(std::uint64_t(longest), Form())
-                                                   : 0;
+                                                  : 0;
 }
 
 std::int64_t LogDocument::LineTextBytes(const quill::ReadOnlyFile& file, LineNumber line) const
@@ -781,7 +781,8 @@ std::int64_t LogDocument::LineTextBytes(const quill::ReadOnlyFile& file, LineNum
     if (quill::isUtf16(form)) {
         const bool big = form == quill::TextEncoding::Utf16Be;
         auto unitAt = [&](int k) {
-            return big ? char16_t((tail[k] << 8) | tail[k + 1]) : char16_t(tail[k] | (tail[k + 1] << 8));
+            return big ? char16_t((tail[k] << 8) | tail[k + 1])
+                       : char16_t(tail[k] | (tail[k + 1] << 8));
         };
         if (want < 2 || unitAt(2) != u'\n') {
             return size;
@@ -798,8 +799,8 @@ LogDocument::LinePart LogDocument::LongLinePart(LineNumber line)
 {
     const FileOffset bytes = m_index.lineStart(line + 1) - m_index.lineStart(line);
     const quill::TextEncoding form = Form();
-    const std::int64_t lastPiece =
-        std::max<std::int64_t>(0, (LongLineColumns(std::uint64_t(bytes), form) - 1) / LongPieceColumns);
+    const std::int64_t lastPiece = std::max<std::int64_t>(
+        0, (LongLineColumns(std::uint64_t(bytes), form) - 1) / LongPieceColumns);
     const std::int64_t piece = std::min(m_longFocus / LongPieceColumns, lastPiece);
     auto it = std::find_if(m_longParts.begin(), m_longParts.end(),
                            [&](const auto& part) { return part->line == line; });
@@ -957,9 +958,8 @@ bool LogDocument::FetchWindow(LineNumber line)
     std::erase_if(m_lineRuns, [&](const auto& entry) {
         return entry.first < first || entry.first >= end;
     });
-    std::erase_if(m_longParts, [&](const auto& part) {
-        return part->line < first || part->line >= end;
-    });
+    std::erase_if(m_longParts,
+                  [&](const auto& part) { return part->line < first || part->line >= end; });
     FindLongestLine();
     return true;
 }
@@ -1118,8 +1118,8 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
         }
         const quill::TextEncoding form = Form();
         const std::int64_t count = 3 * LongPieceColumns;
-        const FileOffset want = std::min<FileOffset>(to - from, count * LongLineUnitBytes(form) +
-                                                                    LongPartMargin);
+        const FileOffset want =
+            std::min<FileOffset>(to - from, count * LongLineUnitBytes(form) + LongPartMargin);
         try {
             std::vector<std::uint8_t> bytes(static_cast<std::size_t>(want));
             const std::int64_t got = file.readAt(bytes.data(), bytes.size(), from);
@@ -1154,8 +1154,8 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
 }
 
 bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineStart,
-                               std::int64_t textBytes, quill::TextEncoding form,
-                               std::int64_t from, std::int64_t to,
+                               std::int64_t textBytes, quill::TextEncoding form, std::int64_t from,
+                               std::int64_t to,
                                const std::function<bool(std::u16string_view)>& sink,
                                bool& unreadable)
 {
@@ -1337,12 +1337,13 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             }
             bool unreadable = false;
             if (going) {
-                EmitLongLine(file, starts.front(), longTextBytes, form, from, to,
-                             [&](std::u16string_view piece) {
-                                 emit(piece);
-                                 return going;
-                             },
-                             unreadable);
+                EmitLongLine(
+                    file, starts.front(), longTextBytes, form, from, to,
+                    [&](std::u16string_view piece) {
+                        emit(piece);
+                        return going;
+                    },
+                    unreadable);
             }
             if (unreadable) {
                 return PieceOutcome::Unreadable;

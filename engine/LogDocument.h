@@ -365,10 +365,9 @@ class LogDocument {
     // Hands the text of a long line's columns [from, to) (to -1: its end) to the sink in
     // pieces, read from the line starting at lineStart whose text has textBytes bytes;
     // false when stopped or unreadable (unreadable is then set). Any thread, no lock.
-    bool EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineStart,
-                      std::int64_t textBytes, quill::TextEncoding form, std::int64_t from,
-                      std::int64_t to, const std::function<bool(std::u16string_view)>& sink,
-                      bool& unreadable);
+    bool EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineStart, std::int64_t textBytes,
+                      quill::TextEncoding form, std::int64_t from, std::int64_t to,
+                      const std::function<bool(std::u16string_view)>& sink, bool& unreadable);
     void DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
                      LineNumber slot, std::vector<std::u16string>& slots);
     void DecodeShortLines(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
@@ -432,8 +431,8 @@ class LogDocument {
     // draws from it), and goes when its line leaves the window.
     struct LongPart {
         LineNumber line = 0;
-        FileOffset bytes = 0;      // of the line, terminator included, when decoded
-        std::int64_t piece = -1;   // the focus piece it was decoded for
+        FileOffset bytes = 0;    // of the line, terminator included, when decoded
+        std::int64_t piece = -1; // the focus piece it was decoded for
         std::int64_t first = 0;
         std::int64_t columns = 0;
         std::uint64_t generation = 0;

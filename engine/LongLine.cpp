@@ -140,8 +140,11 @@ void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64
                 const std::uint64_t after =
                     std::min<std::uint64_t>(lead + std::uint64_t(length), stop);
                 if (shown) {
+                    // As the whole character shows there: a pair's second half, then pads.
                     for (; p < after; ++p) {
-                        put(LongLinePad, std::int64_t(p));
+                        const bool low = code >= 0x10000 && p == lead + 1;
+                        put(low ? char16_t(0xDC00 + ((code - 0x10000) & 0x3FF)) : LongLinePad,
+                            std::int64_t(p));
                     }
                 }
                 p = lead + std::uint64_t(length);
@@ -166,13 +169,15 @@ void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64
         int units = 1;
         if (code >= 0x10000) {
             put(char16_t(0xD800 + ((code - 0x10000) >> 10)), std::int64_t(p));
-            put(char16_t(0xDC00 + ((code - 0x10000) & 0x3FF)), std::int64_t(p));
+            // Shown, the pair's halves take a column each, the second only inside the part.
+            if (!shown || p + 1 < stop) {
+                put(char16_t(0xDC00 + ((code - 0x10000) & 0x3FF)), std::int64_t(p));
+            }
             units = 2;
         } else {
             put(char16_t(code), std::int64_t(p));
         }
         if (shown) {
-            // A surrogate pair may pass the part's end by one; the pads never do.
             for (int k = units; k < length && p + std::uint64_t(k) < stop; ++k) {
                 put(LongLinePad, std::int64_t(p) + k);
             }

@@ -46,8 +46,9 @@ std::int64_t LongLineColumns(std::uint64_t bytes, quill::TextEncoding form);
 // carriage return before a line feed are then decoded as in the whole line). The
 // terminator is not text: `lineBytes` is where the line's text ends (its bytes without the
 // terminator).
-// Shown: exactly one unit per column (characters padded with LongLinePad, columns beyond
-// the text missing). Not shown: the characters whose first byte lies in the part, each
+// Shown: exactly one unit per column (a character in the column of its first byte, the
+// second half of a surrogate pair in the next, LongLinePad in the rest; columns beyond the
+// text missing). Not shown: the characters whose first byte lies in the part, each
 // once, and in columns the column of each unit.
 void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
                         std::uint64_t lineBytes, std::int64_t first, std::int64_t count,

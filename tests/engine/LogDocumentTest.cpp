@@ -210,9 +210,9 @@ TEST_F(LogDocumentTest, AnAppendLeavesTheTextOfRowsTakenBeforeItAlone)
     EXPECT_EQ(doc.GetLine(0), u"first");
 }
 
-// A last line of half a million characters (under the long-line bound) that grows by small appends is
-// decoded on from where it was, in UTF-8 (a character split across appends, a CR that
-// becomes a lone one) and UTF-16.
+// A last line of half a million characters (under the long-line bound) that grows by small appends
+// is decoded on from where it was, in UTF-8 (a character split across appends, a CR that becomes a
+// lone one) and UTF-16.
 TEST_F(LogDocumentTest, AGrowingLongLastLineDecodesOnlyWhatWasAppended)
 {
     const std::string codeset = quill::narrowCharset().codeset;
