@@ -1160,7 +1160,8 @@ bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineS
                                bool& unreadable)
 {
     const std::int64_t unit = LongLineUnitBytes(form);
-    const std::int64_t columns = LongLineColumns(std::uint64_t(textBytes), form);
+    // To its end: all of it, also past the columns a selection can name.
+    const std::int64_t columns = textBytes / unit;
     if (to < 0 || to > columns) {
         to = columns;
     }
