@@ -1030,7 +1030,12 @@ LineNumber LogView::SelectableLineCount() const
 
 std::u16string LogView::SelectableLine(LineNumber line)
 {
-    return m_document != nullptr ? m_document->GetLine(line) : std::u16string();
+    // A long line's text is a part of it whose indexes are not its columns: a double-click
+    // there selects no word rather than another one.
+    if (m_document == nullptr || m_document->IsLongLine(line)) {
+        return std::u16string();
+    }
+    return m_document->GetLine(line);
 }
 
 DocSelection LogView::CurrentSelection() const
