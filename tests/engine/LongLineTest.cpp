@@ -295,6 +295,9 @@ TEST_F(LongLineTest, ThePartShownAtAnyColumnIsTheLineThere)
         EXPECT_LE(part.first, shown) << column;
         EXPECT_GT(part.first + std::int64_t(part.text.size()), shown) << column;
         EXPECT_LE(part.text.size(), std::size_t(64) << 10);
+        // A view as wide as a piece right of the focus is all in the part.
+        EXPECT_GE(part.first + std::int64_t(part.text.size()), std::min(shown + 16'384, LineBytes))
+            << column;
         EXPECT_EQ(difference(part.text,
                              modelShown(part.first, part.first + std::int64_t(part.text.size()))),
                   "")
@@ -329,7 +332,8 @@ TEST_F(LongLineTest, FindMeetsEveryOccurrenceAcrossThePiecesOfTheSearch)
     std::vector<std::int64_t> kept;
     for (const std::int64_t p : places) {
         const bool nearAlone = p != alone && p > alone - 2 * piece && p < alone + 2 * piece;
-        const bool nearGlued = p > 6 * piece - 30 && p < 6 * piece + 20;
+        const bool nearGlued = (p > 6 * piece - 30 && p < 6 * piece + 20) ||
+                               (p > 8 * piece + 60 && p < 8 * piece + 130);
         if ((kept.empty() || p - kept.back() > 20) && !nearAlone && !nearGlued) {
             kept.push_back(p);
         }
@@ -339,6 +343,9 @@ TEST_F(LongLineTest, FindMeetsEveryOccurrenceAcrossThePiecesOfTheSearch)
         plant(p, " " + needle + " ");
     }
     plant(6 * piece - 2, "x" + needle + " ");
+    // Glued on its right, where the first piece's decoded text ends right before the "x".
+    const std::int64_t gluedRight = 8 * piece + 100;
+    plant(gluedRight - 1, " " + needle + "x");
     open();
     std::vector<std::int64_t> found;
     doc.SetFindPosition(1, 0);
@@ -376,6 +383,16 @@ TEST_F(LongLineTest, FindMeetsEveryOccurrenceAcrossThePiecesOfTheSearch)
         ASSERT_TRUE(doc.Find(u"grüße", false, FR_WHOLEWORD));
         EXPECT_EQ(doc.GetSelection().startCol, m) << e;
     }
+    // The search's first piece decodes 24 columns past its end (four bytes a character of
+    // the text, and four more): an occurrence starting there is left to the next piece,
+    // which sees the "x" after it.
+    doc.SetFindPosition(1, std::int32_t(gluedRight - piece - 17));
+    ASSERT_TRUE(doc.Find(u"grüße", true, FR_WHOLEWORD));
+    EXPECT_NE(doc.GetSelection().startCol, gluedRight);
+    // A search that starts right at the one glued on its left still sees the "x" before it.
+    doc.SetFindPosition(1, std::int32_t(6 * piece - 1));
+    ASSERT_TRUE(doc.Find(u"grüße", true, FR_WHOLEWORD));
+    EXPECT_NE(doc.GetSelection().startCol, 6 * piece - 1);
     // Without the whole-word rule the glued one counts too.
     doc.SetFindPosition(1, std::int32_t(6 * piece - 20));
     ASSERT_TRUE(doc.Find(u"grüße", true, 0));
@@ -477,6 +494,26 @@ TEST_F(LongLineTest, WideAndGrowingLongLines)
         EXPECT_EQ(std::u16string(part.text.substr(part.text.size() - more.size())), u16(more));
         EXPECT_EQ(part.first + std::int64_t(part.text.size()), part.columns);
     }
+    // Grown by much more while it is open: only the part is decoded, never what arrived.
+    const std::string more(std::size_t(8) << 20, 'g');
+    std::int64_t base = 0;
+    peakSince(base);
+    appendFile(path, more);
+    doc.AppendText(reinterpret_cast<const std::uint8_t*>(more.data()), more.size());
+    {
+        std::lock_guard lock(doc.docAccess());
+        EXPECT_EQ(doc.GetLinePart(1).columns, std::int64_t(start.size() + 34 + more.size()));
+    }
+    EXPECT_LT(peakSince(base), std::int64_t(4) << 20);
+    // Closed by CR LF: neither is text.
+    appendFile(path, "\r\nlast\n");
+    doc.AppendText(reinterpret_cast<const std::uint8_t*>("\r\nlast\n"), 7);
+    std::lock_guard lock(doc.docAccess());
+    const LogDocument::LinePart part = doc.GetLinePart(1);
+    EXPECT_EQ(part.columns, std::int64_t(start.size() + 34 + more.size()));
+    ASSERT_FALSE(part.text.empty());
+    EXPECT_EQ(part.text.back(), u'g');
+    EXPECT_EQ(doc.GetLine(2), u"last");
 }
 
 // The decoding of a part against a whole decode of random UTF-8: any part, shown (one unit a
