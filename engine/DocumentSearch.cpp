@@ -15,6 +15,7 @@
 #include "engine/DocumentHost.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
+#include "engine/LongLine.h"
 #include "engine/SgrParser.h"
 #include "engine/ShownLines.h"
 #include "engine/ShownText.h"
@@ -53,9 +54,16 @@ std::size_t countLineFeeds(const std::uint8_t* p, std::size_t n)
     return count;
 }
 
+// A long line is searched in pieces of this many columns, each decoded with enough of the
+// next one for any occurrence that starts in it.
+constexpr std::int64_t LongSearchColumns = std::int64_t{1} << 18;
+// Columns decoded before a piece, for the character that decides a whole word.
+constexpr std::int64_t LongSearchContext = 4;
+
 struct SearchHit {
     LineNumber line = 0;
     std::int64_t col = 0;
+    std::int64_t endCol = -1; // the column of its last character; -1: col + length - 1
 };
 
 } // namespace
@@ -86,7 +94,11 @@ class DocumentSearch {
         if (from.line >= count || m_impossible) {
             return std::nullopt;
         }
-        if (lineText(from.line)) {
+        if (isLong(from.line)) {
+            if (auto hit = longForward(from.line, from.col)) {
+                return hit;
+            }
+        } else if (lineText(from.line)) {
             const std::int64_t c = FindInLineForward(m_text, m_pattern, from.col, m_wholeWord);
             if (c >= 0) {
                 return SearchHit{from.line, c};
@@ -106,7 +118,11 @@ class DocumentSearch {
         }
         LineNumber below = count;
         if (from.line < count) {
-            if (lineText(from.line)) {
+            if (isLong(from.line)) {
+                if (auto hit = longBackward(from.line, from.col)) {
+                    return hit;
+                }
+            } else if (lineText(from.line)) {
                 const std::int64_t c = FindInLineBackward(m_text, m_pattern, from.col, m_wholeWord);
                 if (c >= 0) {
                     return SearchHit{from.line, c};
@@ -134,6 +150,9 @@ class DocumentSearch {
 
     std::optional<SearchHit> verifyForward(LineNumber line)
     {
+        if (isLong(line)) {
+            return longForward(line, 0);
+        }
         if (lineText(line)) {
             const std::int64_t c = FindInLineForward(m_text, m_pattern, 0, m_wholeWord);
             if (c >= 0) {
@@ -145,6 +164,9 @@ class DocumentSearch {
 
     std::optional<SearchHit> verifyBackward(LineNumber line)
     {
+        if (isLong(line)) {
+            return longBackward(line, LongLineMaxColumns);
+        }
         if (lineText(line)) {
             const std::int64_t c =
                 FindInLineBackward(m_text, m_pattern, std::int64_t(m_text.size()), m_wholeWord);
@@ -155,11 +177,117 @@ class DocumentSearch {
         return std::nullopt;
     }
 
+    bool isLong(LineNumber line) const
+    {
+        return std::uint64_t(m_index.lineStart(line + 1) - m_index.lineStart(line)) > LongLineBytes;
+    }
+
+    // The text of a long line's columns [first, first + count) with each unit's column,
+    // folded as the pattern is; false when unreadable.
+    bool longPiece(LineNumber line, std::int64_t textBytes, std::int64_t first, std::int64_t count)
+    {
+        const std::int64_t unit = LongLineUnitBytes(m_form);
+        const FileOffset a = std::max<FileOffset>(0, first * unit - 4);
+        const FileOffset b = (first + count) * unit + 4;
+        m_raw.resize(std::size_t(b - a));
+        const std::int64_t got =
+            m_file.readAt(m_raw.data(), m_raw.size(), m_index.lineStart(line) + a);
+        if (got < 0) {
+            return false;
+        }
+        m_text.clear();
+        m_columns.clear();
+        if (m_byteMode && !m_bytes.empty()) {
+            // Bytes without the pattern's rarest byte (in either case) hold no occurrence.
+            const auto rare = std::uint8_t(m_bytes[m_rare]);
+            const bool letter = !m_matchCase && rare >= 'a' && rare <= 'z';
+            if (std::memchr(m_raw.data(), rare, std::size_t(got)) == nullptr &&
+                (!letter || std::memchr(m_raw.data(), rare - 'a' + 'A', std::size_t(got)) == nullptr)) {
+                return true;
+            }
+        }
+        DecodeLongLinePart(m_raw.data(), std::size_t(got), std::uint64_t(a),
+                           std::uint64_t(textBytes), first, count, m_form, false, m_text,
+                           &m_columns);
+        if (!m_matchCase) {
+            FoldAsciiCase(m_text);
+        }
+        return true;
+    }
+
+    SearchHit longHit(LineNumber line, std::size_t at) const
+    {
+        return SearchHit{line, m_columns[at], m_columns[at + m_pattern.size() - 1]};
+    }
+
+    // The first occurrence that starts at or after column startCol, piece by piece; each
+    // piece takes the occurrences that start in it.
+    std::optional<SearchHit> longForward(LineNumber line, std::int64_t startCol)
+    {
+        const std::int64_t textBytes = m_doc.LineTextBytes(m_file, line);
+        if (textBytes < 0) {
+            return std::nullopt;
+        }
+        const std::int64_t columns = LongLineColumns(std::uint64_t(textBytes), m_form);
+        const std::int64_t overlap = 4 * std::int64_t(m_pattern.size()) + LongSearchContext;
+        for (std::int64_t piece = std::max<std::int64_t>(0, startCol); piece < columns;
+             piece += LongSearchColumns) {
+            const std::int64_t first = std::max<std::int64_t>(0, piece - LongSearchContext);
+            if (!longPiece(line, textBytes, first, piece + LongSearchColumns + overlap - first)) {
+                return std::nullopt;
+            }
+            const auto from = std::size_t(
+                std::lower_bound(m_columns.begin(), m_columns.end(), piece) - m_columns.begin());
+            const std::int64_t c =
+                FindInLineForward(m_text, m_pattern, std::int64_t(from), m_wholeWord);
+            if (c >= 0 && m_columns[std::size_t(c)] < piece + LongSearchColumns) {
+                return longHit(line, std::size_t(c));
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The last occurrence whose last character lies before column startCol, piece by
+    // piece from there down; each piece takes the occurrences that start in it.
+    std::optional<SearchHit> longBackward(LineNumber line, std::int64_t startCol)
+    {
+        const std::int64_t textBytes = m_doc.LineTextBytes(m_file, line);
+        if (textBytes < 0) {
+            return std::nullopt;
+        }
+        const std::int64_t columns = LongLineColumns(std::uint64_t(textBytes), m_form);
+        const std::int64_t limit = std::min(startCol, columns);
+        const std::int64_t overlap = 4 * std::int64_t(m_pattern.size()) + LongSearchContext;
+        for (std::int64_t end = limit; end > 0; end -= LongSearchColumns) {
+            const std::int64_t piece = std::max<std::int64_t>(0, end - LongSearchColumns);
+            const std::int64_t first = std::max<std::int64_t>(0, piece - LongSearchContext);
+            if (!longPiece(line, textBytes, first, std::min(limit, end + overlap) - first)) {
+                return std::nullopt;
+            }
+            const auto stop = std::size_t(
+                std::lower_bound(m_columns.begin(), m_columns.end(), limit) - m_columns.begin());
+            std::int64_t c = FindInLineBackward(m_text, m_pattern, std::int64_t(stop), m_wholeWord);
+            while (c >= 0 && m_columns[std::size_t(c)] >= end) {
+                // Taken by the piece above, which would have found it had it been allowed.
+                c = FindInLineBackward(m_text, m_pattern, c + std::int64_t(m_pattern.size()) - 1,
+                                       m_wholeWord);
+            }
+            if (c >= 0 && m_columns[std::size_t(c)] >= piece) {
+                return longHit(line, std::size_t(c));
+            }
+        }
+        return std::nullopt;
+    }
+
     // Whole lines from first up to about LinesReadSize bytes (at least one line), decoded
     // into m_lines; the text of line first + i is m_lines[i].
     bool readLines(LineNumber first, LineNumber end)
     {
         const FileOffset base = m_index.lineStart(first);
+        if (end == first + 1 && isLong(first)) {
+            m_lines.assign(1, std::u16string());
+            return true;
+        }
         m_raw.resize(std::size_t(m_index.lineStart(end) - base));
         const std::int64_t got = m_file.readAt(m_raw.data(), m_raw.size(), base);
         if (got < 0) {
@@ -171,6 +299,10 @@ class DocumentSearch {
             const std::int64_t from = m_index.lineStart(line) - base;
             const std::int64_t to = std::min<std::int64_t>(got, m_index.lineStart(line + 1) - base);
             decoded.clear();
+            if (isLong(line)) {
+                m_lines[line - first].clear(); // searched in pieces by the caller
+                continue;
+            }
             if (to > from) {
                 DecodeLineBytes(m_raw.data() + from, std::size_t(to - from), m_form, decoded);
                 ShowLineText(decoded, nullptr, m_showing);
@@ -197,6 +329,12 @@ class DocumentSearch {
                 return std::nullopt;
             }
             for (LineNumber line = first; line < end; ++line) {
+                if (isLong(line)) {
+                    if (auto hit = longForward(line, 0)) {
+                        return hit;
+                    }
+                    continue;
+                }
                 const std::int64_t c =
                     FindInLineForward(m_lines[line - first], m_pattern, 0, m_wholeWord);
                 if (c >= 0) {
@@ -220,6 +358,12 @@ class DocumentSearch {
                 return std::nullopt;
             }
             for (LineNumber line = end; line-- > first;) {
+                if (isLong(line)) {
+                    if (auto hit = longBackward(line, LongLineMaxColumns)) {
+                        return hit;
+                    }
+                    continue;
+                }
                 const std::u16string& text = m_lines[line - first];
                 const std::int64_t c =
                     FindInLineBackward(text, m_pattern, std::int64_t(text.size()), m_wholeWord);
@@ -520,6 +664,7 @@ class DocumentSearch {
     std::unique_ptr<quill::AlignedBuffer> m_buffer;
     std::size_t m_pad = 0;
     std::u16string m_text;
+    std::vector<std::int64_t> m_columns; // of m_text's units, in a long line
 };
 
 bool LogDocument::Find(const std::u16string& text, bool down, unsigned flags)
@@ -550,9 +695,10 @@ bool LogDocument::Find(const std::u16string& text, bool down, unsigned flags)
         }
         const auto col = std::int32_t(hit->col);
         const auto length = std::int32_t(pattern.size());
-        QUILL_ASSERT(hit->line < m_index.lineCount() && col >= 0 && length > 0);
-        m_findPos = FindPosition{hit->line, down ? col + length : col};
-        m_selection = DocSelection{true, hit->line, hit->line, col, col + length - 1};
+        const auto last = hit->endCol >= 0 ? std::int32_t(hit->endCol) : col + length - 1;
+        QUILL_ASSERT(hit->line < m_index.lineCount() && col >= 0 && length > 0 && last >= col);
+        m_findPos = FindPosition{hit->line, down ? last + 1 : col};
+        m_selection = DocSelection{true, hit->line, hit->line, col, last};
     }
     if (m_host) {
         m_host->EnsureSelectionVisibleInViews();

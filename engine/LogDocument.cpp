@@ -7,6 +7,7 @@
 #include "engine/LineIndexPieces.h"
 #include "engine/LineText.h"
 #include "engine/LogSource.h"
+#include "engine/LongLine.h"
 #include "engine/SequentialReader.h"
 #include "engine/SgrParser.h"
 #include "platform/AvailableMemory.h"
@@ -33,6 +34,15 @@ constexpr std::uint32_t StringNotRegularFile = 190;
 constexpr std::uint32_t StringDecompressedCopy = 401;
 // The memory figure is read again after the index has grown by at least this much.
 constexpr std::size_t BoundStepBytes = std::size_t{1} << 20;
+// A long line is shown from a part of three pieces of this many columns around the focus:
+// the view's width fits in one piece, so a scroll within the line decodes anew only when
+// it leaves the middle piece, and a window of long lines holds at most 96 KiB a line.
+constexpr std::int64_t LongPieceColumns = std::int64_t{1} << 14;
+// A copy or a search of a long line reads it in pieces of this many columns.
+constexpr std::int64_t LongReadColumns = std::int64_t{1} << 20;
+// Bytes read around a part: a character cut by its edges (4 bytes of UTF-8), the bytes of
+// a terminator.
+constexpr FileOffset LongPartMargin = 4;
 
 std::u16string errorDescription(int errorNumber)
 {
@@ -179,6 +189,7 @@ void LogDocument::ResetLines()
     ++m_indexEpoch;
     m_lineCache.assign(WindowLines + 1, std::u16string());
     m_lineRuns.clear();
+    m_longParts.clear();
 }
 
 bool LogDocument::OnOpenDocument(const std::u16string& path)
@@ -824,7 +835,127 @@ std::u16string_view LogDocument::GetLineView(LineNumber index)
     if (index < m_windowFirst || index >= m_windowEnd) {
         return {};
     }
+    if (IsLongLineLocked(index)) {
+        return LongLinePart(index).text;
+    }
     return StripTerminator(m_lineCache[index - m_windowFirst]);
+}
+
+LogDocument::LinePart LogDocument::GetLinePart(LineNumber index)
+{
+    std::lock_guard lock(m_docAccess);
+    const std::u16string_view text = GetLineView(index);
+    if (index < m_windowFirst || index >= m_windowEnd || !IsLongLineLocked(index)) {
+        return LinePart{text, 0, -1};
+    }
+    return LongLinePart(index);
+}
+
+bool LogDocument::IsLongLine(LineNumber index) const
+{
+    std::lock_guard lock(m_docAccess);
+    return index < m_index.lineCount() && IsLongLineLocked(index);
+}
+
+bool LogDocument::IsLongLineLocked(LineNumber line) const
+{
+    return std::uint64_t(m_index.lineStart(line + 1) - m_index.lineStart(line)) > LongLineBytes;
+}
+
+std::int64_t LogDocument::LongestLongLineColumns() const
+{
+    std::lock_guard lock(m_docAccess);
+    FileOffset longest = 0;
+    const LineNumber end = std::min(m_windowEnd, m_index.lineCount());
+    for (LineNumber line = m_windowFirst; line < end; ++line) {
+        longest = std::max(longest, m_index.lineStart(line + 1) - m_index.lineStart(line));
+    }
+    return std::uint64_t(longest) > LongLineBytes ? LongLineColumns(std::uint64_t(longest), Form())
+                                                  : 0;
+}
+
+std::int64_t LogDocument::LineTextBytes(const quill::ReadOnlyFile& file, LineNumber line) const
+{
+    const FileOffset start = m_index.lineStart(line);
+    const FileOffset size = m_index.lineStart(line + 1) - start;
+    if (line + 1 == m_index.lineCount() && m_index.lastLineOpen()) {
+        return size;
+    }
+    // A terminator is a line feed, maybe after a carriage return, of the line's encoding.
+    std::uint8_t tail[4] = {0, 0, 0, 0};
+    const FileOffset want = std::min<FileOffset>(size, 4);
+    if (file.readAt(tail + (4 - want), std::size_t(want), start + size - want) != want) {
+        return -1;
+    }
+    const quill::TextEncoding form = Form();
+    if (quill::isUtf16(form)) {
+        const bool big = form == quill::TextEncoding::Utf16Be;
+        auto unitAt = [&](int k) {
+            return big ? char16_t((tail[k] << 8) | tail[k + 1])
+                       : char16_t(tail[k] | (tail[k + 1] << 8));
+        };
+        if (want < 2 || unitAt(2) != u'\n') {
+            return size;
+        }
+        return size - (want == 4 && unitAt(0) == u'\r' ? 4 : 2);
+    }
+    if (want < 1 || tail[3] != '\n') {
+        return size;
+    }
+    return size - (want >= 2 && tail[2] == '\r' ? 2 : 1);
+}
+
+LogDocument::LinePart LogDocument::LongLinePart(LineNumber line)
+{
+    const FileOffset bytes = m_index.lineStart(line + 1) - m_index.lineStart(line);
+    const quill::TextEncoding form = Form();
+    const std::int64_t lastPiece = std::max<std::int64_t>(
+        0, (LongLineColumns(std::uint64_t(bytes), form) - 1) / LongPieceColumns);
+    const std::int64_t piece = std::min(m_longFocus / LongPieceColumns, lastPiece);
+    auto it = std::find_if(m_longParts.begin(), m_longParts.end(),
+                           [&](const auto& part) { return part->line == line; });
+    if (it == m_longParts.end()) {
+        m_longParts.push_back(std::make_unique<LongPart>());
+        it = m_longParts.end() - 1;
+        (*it)->line = line;
+    }
+    LongPart& part = **it;
+    // The text generation tells a reindex or a switch of terminal colours: the same bytes
+    // may then read as other text.
+    if (part.piece == piece && part.bytes == bytes && part.generation == m_textGeneration) {
+        return LinePart{part.text, part.first, part.columns};
+    }
+    std::u16string& text = part.text;
+    text.clear();
+    part.piece = -1;
+    part.bytes = bytes;
+    part.generation = m_textGeneration;
+    part.first = std::max<std::int64_t>(0, piece - 1) * LongPieceColumns;
+    part.columns = 0;
+    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+    const std::int64_t textBytes = file.isOpen() ? LineTextBytes(file, line) : -1;
+    if (textBytes >= 0) {
+        part.columns = LongLineColumns(std::uint64_t(textBytes), form);
+        const std::int64_t unit = LongLineUnitBytes(form);
+        const std::int64_t end = std::min(part.columns, (piece + 2) * LongPieceColumns);
+        const FileOffset from = std::max<FileOffset>(0, part.first * unit - LongPartMargin);
+        const FileOffset to = std::min<FileOffset>(bytes, end * unit + LongPartMargin);
+        try {
+            std::vector<std::uint8_t> buffer(std::size_t(std::max<FileOffset>(0, to - from)));
+            const std::int64_t got =
+                file.readAt(buffer.data(), buffer.size(), m_index.lineStart(line) + from);
+            if (got > 0) {
+                text.reserve(std::size_t(end - part.first) + 1);
+                DecodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(from),
+                                   std::uint64_t(textBytes), part.first, end - part.first, form,
+                                   true, text);
+                part.piece = piece;
+            }
+        } catch (const std::bad_alloc&) {
+            text.clear();
+        }
+    }
+    return LinePart{part.text, part.first, part.columns};
 }
 
 void LogDocument::GetLines(const std::vector<LineNumber>& lines, std::vector<std::u16string>& texts,
@@ -937,6 +1068,8 @@ bool LogDocument::FetchWindow(LineNumber line)
     std::erase_if(m_lineRuns, [&](const auto& entry) {
         return entry.first < first || entry.first >= end;
     });
+    std::erase_if(m_longParts,
+                  [&](const auto& part) { return part->line < first || part->line >= end; });
     FindLongestLine();
     return true;
 }
@@ -944,6 +1077,13 @@ bool LogDocument::FetchWindow(LineNumber line)
 void LogDocument::RefreshTail()
 {
     m_tail.stale = false;
+    if (IsLongLineLocked(m_tail.line)) {
+        // Grown past the long-line bound: from now on it is shown from parts.
+        m_lineCache[m_tail.line - m_windowFirst].clear();
+        m_tail = OpenTail();
+        FindLongestLine();
+        return;
+    }
     const LineNumber slot = m_tail.line - m_windowFirst;
     std::u16string& text = m_lineCache[slot];
     const FileOffset lineEnd = m_index.lineStart(m_tail.line + 1);
@@ -1009,6 +1149,27 @@ void LogDocument::RefreshTail()
 void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
                                 LineNumber slot, std::vector<std::u16string>& slots)
 {
+    // A long line keeps its slot empty (its parts are decoded when it is asked for) and
+    // is not read here: the lines around it are read in runs of their own.
+    for (LineNumber line = first; line < end;) {
+        if (IsLongLineLocked(line)) {
+            slots[slot + (line - first)].clear();
+            ++line;
+            continue;
+        }
+        LineNumber runEnd = line + 1;
+        while (runEnd < end && !IsLongLineLocked(runEnd)) {
+            ++runEnd;
+        }
+        DecodeShortLines(file, line, runEnd, slot + (line - first), slots);
+        line = runEnd;
+    }
+}
+
+void LogDocument::DecodeShortLines(const quill::ReadOnlyFile& file, LineNumber first,
+                                   LineNumber end, LineNumber slot,
+                                   std::vector<std::u16string>& slots)
+{
     if (first >= end) {
         return;
     }
@@ -1062,6 +1223,30 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
     text.clear();
     const FileOffset from = m_index.lineStart(line);
     const FileOffset to = m_index.lineStart(line + 1);
+    if (IsLongLineLocked(line)) {
+        // Its first piece, as the view shows it at the line's start.
+        const std::int64_t textBytes = LineTextBytes(file, line);
+        if (textBytes < 0) {
+            return false;
+        }
+        const quill::TextEncoding form = Form();
+        const std::int64_t count = 3 * LongPieceColumns;
+        const FileOffset want =
+            std::min<FileOffset>(to - from, count * LongLineUnitBytes(form) + LongPartMargin);
+        try {
+            std::vector<std::uint8_t> bytes(static_cast<std::size_t>(want));
+            const std::int64_t got = file.readAt(bytes.data(), bytes.size(), from);
+            if (got < 0) {
+                return false;
+            }
+            DecodeLongLinePart(bytes.data(), std::size_t(got), 0, std::uint64_t(textBytes), 0,
+                               count, form, true, text);
+        } catch (const std::bad_alloc&) {
+            text.clear();
+            return false;
+        }
+        return true;
+    }
     try {
         std::vector<std::uint8_t> bytes(std::size_t(to - from));
         const std::int64_t got = file.readAt(bytes.data(), bytes.size(), from);
@@ -1075,6 +1260,40 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
     } catch (const std::bad_alloc&) {
         text.clear(); // a line too long to hold is searched as empty
         return false;
+    }
+    return true;
+}
+
+bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineStart,
+                               std::int64_t textBytes, quill::TextEncoding form, std::int64_t from,
+                               std::int64_t to,
+                               const std::function<bool(std::u16string_view)>& sink,
+                               bool& unreadable)
+{
+    const std::int64_t unit = LongLineUnitBytes(form);
+    // To its end: all of it, also past the columns a selection can name.
+    const std::int64_t columns = textBytes / unit;
+    if (to < 0 || to > columns) {
+        to = columns;
+    }
+    std::vector<std::uint8_t> buffer;
+    std::u16string text;
+    for (std::int64_t c = std::max<std::int64_t>(0, from); c < to; c += LongReadColumns) {
+        const std::int64_t end = std::min(to, c + LongReadColumns);
+        const FileOffset a = std::max<FileOffset>(0, c * unit - LongPartMargin);
+        const FileOffset b = end * unit + LongPartMargin;
+        buffer.resize(std::size_t(b - a));
+        const std::int64_t got = file.readAt(buffer.data(), buffer.size(), lineStart + a);
+        if (got < 0) {
+            unreadable = true;
+            return false;
+        }
+        text.clear();
+        DecodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(a),
+                           std::uint64_t(textBytes), c, end - c, form, false, text);
+        if (!sink(text)) {
+            return false;
+        }
     }
     return true;
 }
@@ -1198,6 +1417,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
         const LineNumber lastEnd = std::min<LineNumber>(endLine + 1, count);
         const LineNumber blockFirst = line;
         LineNumber blockEnd = line + 1;
+        std::int64_t longTextBytes = -1; // a long line's text bytes; -1: not a long line
         {
             std::lock_guard lock(m_docAccess);
             if (m_contentGeneration != generation) {
@@ -1211,6 +1431,41 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             for (LineNumber l = line; l <= blockEnd; ++l) {
                 starts.push_back(m_index.lineStart(l));
             }
+            if (blockEnd == line + 1 && IsLongLineLocked(line)) {
+                longTextBytes = LineTextBytes(file, line);
+                if (longTextBytes < 0) {
+                    return PieceOutcome::Unreadable;
+                }
+            }
+        }
+        if (longTextBytes >= 0) {
+            // Streamed in pieces, never held whole.
+            if (line != selection.startLine) {
+                emit(u"\r\n");
+            }
+            std::int64_t from = line == selection.startLine ? std::max(0, selection.startCol) : 0;
+            std::int64_t to = -1;
+            if (line == selection.endLine && selection.endCol != -1) {
+                to = std::max<std::int64_t>(from, std::int64_t(selection.endCol) + 1);
+            }
+            bool unreadable = false;
+            if (going) {
+                EmitLongLine(
+                    file, starts.front(), longTextBytes, form, from, to,
+                    [&](std::u16string_view piece) {
+                        emit(piece);
+                        return going;
+                    },
+                    unreadable);
+            }
+            if (unreadable) {
+                return PieceOutcome::Unreadable;
+            }
+            if (!going) {
+                return PieceOutcome::Stopped;
+            }
+            ++line;
+            continue;
         }
         const FileOffset base = starts.front();
         bytes.resize(std::size_t(starts.back() - base));

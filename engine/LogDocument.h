@@ -29,6 +29,7 @@
 #include "platform/TextEncoding.h"
 #include "settings/Keyword.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <functional>
@@ -192,6 +193,26 @@ class LogDocument {
     // call of this document (the next may move the window). A line of hundreds of megabytes
     // is then held once, in the window, and shown from there.
     std::u16string_view GetLineView(LineNumber index);
+    // A line's text as the view shows it: for a line that is not long (engine/LongLine.h),
+    // all of it (first 0, columns -1); for a long line, the part of it around the focus
+    // column (SetLongLineFocus): text holds the columns [first, first + text.size()) of
+    // the line's `columns`. Same lifetime as GetLineView's text; GetLineView gives the
+    // same text.
+    struct LinePart {
+        std::u16string_view text;
+        std::int64_t first = 0;
+        std::int64_t columns = -1;
+        bool isLong() const { return columns >= 0; }
+    };
+    LinePart GetLinePart(LineNumber index);
+    // The column of long lines that the view shows at its left edge; a long line's part is
+    // decoded around it when the line is next asked for (main thread).
+    void SetLongLineFocus(std::int64_t column) { m_longFocus = std::max<std::int64_t>(0, column); }
+    // The columns of the longest long line of the decoded window, 0 when it holds none;
+    // counted from the index alone, without a read.
+    std::int64_t LongestLongLineColumns() const;
+    // Whether the line is a long line (engine/LongLine.h).
+    bool IsLongLine(LineNumber index) const;
     // The text of scattered lines (the filter pane's rows), in the order asked, each
     // without its terminator; a line at or beyond the line count, or one that cannot be
     // read, gives empty text. Lines outside the decoded window are read straight from the
@@ -385,8 +406,23 @@ class LogDocument {
     // resume point on, instead of the whole line again.
     void RefreshTail();
     void FindLongestLine();
+    // A long line's part around m_longFocus, decoded when the one held is of another
+    // place or of fewer bytes; under docAccess.
+    LinePart LongLinePart(LineNumber line);
+    bool IsLongLineLocked(LineNumber line) const;
+    // The bytes of a line's text (its terminator left out), read from the file's end of
+    // the line; -1 when they cannot be read.
+    std::int64_t LineTextBytes(const quill::ReadOnlyFile& file, LineNumber line) const;
+    // Hands the text of a long line's columns [from, to) (to -1: its end) to the sink in
+    // pieces, read from the line starting at lineStart whose text has textBytes bytes;
+    // false when stopped or unreadable (unreadable is then set). Any thread, no lock.
+    bool EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineStart, std::int64_t textBytes,
+                      quill::TextEncoding form, std::int64_t from, std::int64_t to,
+                      const std::function<bool(std::u16string_view)>& sink, bool& unreadable);
     void DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
                      LineNumber slot, std::vector<std::u16string>& slots);
+    void DecodeShortLines(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
+                          LineNumber slot, std::vector<std::u16string>& slots);
     // The text of one line read straight from the file (Find), without terminator; with
     // runs, its terminal colours too.
     bool ReadLineText(const quill::ReadOnlyFile& file, LineNumber line, std::u16string& text,
@@ -452,6 +488,20 @@ class LogDocument {
     IndexStop m_indexStop;                  // guarded by docAccess
     bool m_sizeless = false;                // reports size 0 but held text (/proc files)
     std::vector<std::u16string> m_lineCache; // WindowLines + 1 slots
+    // The window's long lines that were asked for, each with the part of it decoded: its
+    // slot stays empty. An entry keeps its text where it is while it lives (the paint
+    // draws from it), and goes when its line leaves the window.
+    struct LongPart {
+        LineNumber line = 0;
+        FileOffset bytes = 0;    // of the line, terminator included, when decoded
+        std::int64_t piece = -1; // the focus piece it was decoded for
+        std::int64_t first = 0;
+        std::int64_t columns = 0;
+        std::uint64_t generation = 0;
+        std::u16string text;
+    };
+    std::vector<std::unique_ptr<LongPart>> m_longParts;
+    std::int64_t m_longFocus = 0;
     LineIndex m_index;
     std::vector<Keyword> m_keywords;
     quill::TextEncoding m_chosenEncoding = quill::TextEncoding::Automatic;

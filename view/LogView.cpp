@@ -268,6 +268,50 @@ qint64 LogView::scrollX() const
     return qint64(horizontalScrollBar()->value()) * m_horizontalScale;
 }
 
+qint64 LogView::longX(std::int64_t column) const
+{
+    return qint64(column) * m_renderer.averageCharWidth();
+}
+
+void LogView::focusLongLines()
+{
+    // Wrapped, a long line shows the part at its start: its rows are laid out from there.
+    const int average = std::max(1, m_renderer.averageCharWidth());
+    m_document->SetLongLineFocus(m_wrap ? 0 : scrollX() / average);
+}
+
+qint64 LogView::columnX(const LogDocument::LinePart& part, qsizetype column) const
+{
+    if (!part.isLong()) {
+        return m_renderer.prefixWidth(toQStringView(part.text), column);
+    }
+    const qsizetype inPart = column - qsizetype(part.first);
+    if (inPart < 0 || inPart > qsizetype(part.text.size())) {
+        return longX(column); // outside the part decoded: where the columns put it
+    }
+    return longX(part.first) + m_renderer.prefixWidth(toQStringView(part.text), inPart);
+}
+
+void LogView::shiftSelection(LogRenderer::RowStyle& style, const LogDocument::LinePart& part)
+{
+    if (!style.hasSelection) {
+        return;
+    }
+    const qsizetype first = qsizetype(part.first);
+    const qsizetype size = qsizetype(part.text.size());
+    ColumnSpan& span = style.selection;
+    const bool toEnd = span.last < 0;
+    if ((!toEnd && span.last < first) ||
+        (span.first >= first + size && (!toEnd || first + size < qsizetype(part.columns)))) {
+        style.hasSelection = false; // entirely outside the part
+        return;
+    }
+    span.first = std::max<qsizetype>(0, span.first - first);
+    if (!toEnd) {
+        span.last -= first;
+    }
+}
+
 void LogView::measure()
 {
     if (m_document == nullptr) {
@@ -288,6 +332,13 @@ void LogView::measure()
         const std::u16string_view longest = m_document->GetLongestLineView(key);
         width = longestLineWidth(longest, key);
         longestLength = longest.size();
+        // A long line's width is counted from its columns, never measured.
+        const std::int64_t longColumns = m_document->LongestLongLineColumns();
+        const qint64 longWidth = qint64(longColumns) * m_renderer.averageCharWidth();
+        if (longWidth > width) {
+            width = longWidth;
+            longestLength = std::size_t(longColumns);
+        }
     }
     const int height = m_renderer.lineHeight();
     m_lineHeight = static_cast<std::uint32_t>(height);
@@ -595,6 +646,7 @@ void LogView::paintEvent(QPaintEvent* event)
             selection = m_document->GetSelection();
             const LineMarks& marks = m_document->Marks();
             alert.BeginPaint(m_document->GetNewTextArrived());
+            focusLongLines();
             // Every row is fetched before any view of one is kept, since a fetch may move
             // the window; a window narrower than the rows (a very tall view in a tiny font)
             // moves again, and then each row's text is copied instead.
@@ -605,7 +657,8 @@ void LogView::paintEvent(QPaintEvent* event)
             const LineNumber windowEnd = m_document->WindowEnd();
             bool copied = false;
             for (std::uint32_t i = from; i < to; ++i) {
-                std::u16string_view line = m_document->GetLineView(i);
+                const LogDocument::LinePart part = m_document->GetLinePart(i);
+                std::u16string_view line = part.text;
                 if (copied || m_document->WindowFirst() != windowFirst ||
                     m_document->WindowEnd() != windowEnd) {
                     if (!copied) {
@@ -628,8 +681,16 @@ void LogView::paintEvent(QPaintEvent* event)
                                 LogRenderer::rowStyle(textColor, backgroundColor, matched,
                                                       textRef, backRef, selection, i),
                                 y, i});
-                const bool marked = lineRuns(line, i, matched, shownX + area.left(),
-                                             shownX + area.right() + 1, rows.back().style);
+                PaintRow& added = rows.back();
+                if (part.isLong()) {
+                    // A part of a long line: drawn from the x of its first column.
+                    added.originX = longX(part.first);
+                    added.firstColumn = qsizetype(part.first);
+                    shiftSelection(added.style, part);
+                }
+                const bool marked =
+                    lineRuns(line, i, matched, shownX - added.originX + area.left(),
+                             shownX - added.originX + area.right() + 1, added.style);
                 alert.LineDrawn(matched || marked);
                 if (!marks.Empty() && marks.IsMarked(i)) {
                     LogRenderer::RowStyle& style = rows.back().style;
@@ -650,11 +711,11 @@ void LogView::paintEvent(QPaintEvent* event)
     // The rows painted fill their own background across the exposed width, so only the
     // band above and below them is erased: every pixel is written once.
     for (const PaintRow& row : rows) {
-        m_renderer.paintRow(painter, row.y, shownX, area.left(), area.right() + 1,
+        m_renderer.paintRow(painter, row.y, shownX - row.originX, area.left(), area.right() + 1,
                             toQStringView(row.text), row.style);
         if (!m_highlightPattern.empty()) {
             paintMatches(painter, row.text, row.y, row.line, selection, area.left(),
-                         area.right() + 1);
+                         area.right() + 1, row.originX, row.firstColumn);
         }
     }
     const bool drewLines = !rows.empty();
@@ -925,7 +986,9 @@ TextPoint LogView::PointToText(QPoint point)
     if (hit.line >= m_document->GetLineCount()) {
         return hit;
     }
-    const std::u16string_view line = m_document->GetLineView(hit.line);
+    focusLongLines();
+    const LogDocument::LinePart part = m_document->GetLinePart(hit.line);
+    const std::u16string_view line = part.text;
     if (line.empty()) {
         return hit;
     }
@@ -945,7 +1008,8 @@ TextPoint LogView::PointToText(QPoint point)
             c = row->end - 1;
         }
     } else {
-        c = m_renderer.charAt(text, point.x() + scrollX());
+        c = qsizetype(part.first) +
+            m_renderer.charAt(text, point.x() + scrollX() - longX(part.isLong() ? part.first : 0));
     }
     hit.character = static_cast<std::int32_t>(std::min<qsizetype>(c, INT32_MAX));
     return hit;
@@ -966,7 +1030,12 @@ LineNumber LogView::SelectableLineCount() const
 
 std::u16string LogView::SelectableLine(LineNumber line)
 {
-    return m_document != nullptr ? m_document->GetLine(line) : std::u16string();
+    // A long line's text is a part of it whose indexes are not its columns: a double-click
+    // there selects no word rather than another one.
+    if (m_document == nullptr || m_document->IsLongLine(line)) {
+        return std::u16string();
+    }
+    return m_document->GetLine(line);
 }
 
 DocSelection LogView::CurrentSelection() const
@@ -1130,14 +1199,17 @@ void LogView::PlaceCaret(LineNumber line, std::int32_t character)
     m_caretLine = static_cast<int>(line);
     {
         std::lock_guard lock(m_document->docAccess());
-        const std::u16string_view text = m_document->GetLineView(line);
-        const qsizetype length = qsizetype(text.size());
+        if (!m_wrap) {
+            focusLongLines();
+        }
+        const LogDocument::LinePart part = m_document->GetLinePart(line);
+        const qsizetype length =
+            part.isLong() ? qsizetype(part.columns) : qsizetype(part.text.size());
         m_caretChar = static_cast<std::int32_t>(
             std::min<qsizetype>(character < 0 ? length : std::min<qsizetype>(character, length),
                                 INT32_MAX));
         if (!m_wrap) {
-            m_caretDocX = static_cast<int>(std::min<qint64>(
-                m_renderer.prefixWidth(QStringView(text.data(), length), m_caretChar), INT_MAX));
+            m_caretDocX = static_cast<int>(std::min<qint64>(columnX(part, m_caretChar), INT_MAX));
         }
     }
     if (m_wrap) {
@@ -1225,13 +1297,20 @@ void LogView::EnsureSelectionVisible()
         vbar->setValue(static_cast<int>(std::clamp<qint64>(y, 0, vbar->maximum())));
         m_follower->userScrolled();
     }
-    const std::u16string line =
-        start < m_document->GetLineCount() ? m_document->GetLine(start) : std::u16string();
-    const qint64 a = m_renderer.prefixWidth(toQStringView(line), selection.startCol);
-    // endCol is the last selected character, included.
-    const qint64 b = m_renderer.prefixWidth(
-        toQStringView(line),
-        selection.endCol < 0 ? qsizetype(line.size()) : qsizetype(selection.endCol) + 1);
+    qint64 a = 0;
+    qint64 b = 0;
+    {
+        std::lock_guard lock(m_document->docAccess());
+        focusLongLines();
+        const LogDocument::LinePart part = start < m_document->GetLineCount()
+                                               ? m_document->GetLinePart(start)
+                                               : LogDocument::LinePart{};
+        const qsizetype length =
+            part.isLong() ? qsizetype(part.columns) : qsizetype(part.text.size());
+        a = columnX(part, selection.startCol);
+        // endCol is the last selected character, included.
+        b = columnX(part, selection.endCol < 0 ? length : qsizetype(selection.endCol) + 1);
+    }
     QScrollBar* hbar = horizontalScrollBar();
     const qint64 client = viewport()->width();
     const qint64 shownX = scrollX();
@@ -1408,7 +1487,8 @@ void LogView::SetFindHighlight(const std::u16string& text, unsigned flags)
 }
 
 void LogView::paintMatches(QPainter& painter, std::u16string_view text, int y, LineNumber line,
-                           const DocSelection& selection, int clipLeft, int clipRight)
+                           const DocSelection& selection, int clipLeft, int clipRight,
+                           qint64 originX, qsizetype firstColumn)
 {
     const qsizetype length = static_cast<qsizetype>(m_highlightPattern.size());
     const qsizetype n = static_cast<qsizetype>(text.size());
@@ -1416,7 +1496,7 @@ void LogView::paintMatches(QPainter& painter, std::u16string_view text, int y, L
         return;
     }
     const QStringView view(text.data(), n);
-    const qint64 shownX = scrollX();
+    const qint64 shownX = scrollX() - originX;
     // Only the columns in sight are searched, with room for an occurrence that reaches in
     // from either side and for the characters around it that decide a whole word.
     qint64 firstX = 0;
@@ -1462,8 +1542,8 @@ void LogView::paintMatches(QPainter& painter, std::u16string_view text, int y, L
         }
         atX = m_renderer.continueWidth(view, at, atX, stop);
         at = stop;
-        const bool current = currentHere && selection.startCol == start &&
-                             selection.endCol == stop - 1;
+        const bool current = currentHere && selection.startCol == firstColumn + start &&
+                             selection.endCol == firstColumn + stop - 1;
         const qint64 x0 = std::max<qint64>(left - shownX, clipLeft);
         const qint64 x1 = std::min<qint64>(atX - shownX, clipRight);
         if (x1 > x0) {
@@ -1622,6 +1702,9 @@ QStringView LogView::DocumentRows::itemText(std::size_t item)
 
 std::optional<std::uint64_t> LogView::DocumentRows::itemSizeHint(std::size_t item)
 {
+    if (m_view.m_document->IsLongLine(LineNumber(item))) {
+        return std::nullopt; // wrapped from the part it shows, which is read
+    }
     // The line's bytes in the index: at least as many as its characters in UTF-8 and the
     // narrow sets, twice as many in UTF-16.
     const LogDocument& document = *m_view.m_document;
@@ -1733,6 +1816,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
         // the decoded window (a huge line is never copied), and drawn after it.
         std::lock_guard lock(m_document->docAccess());
         if (m_document->GetLineCount() > 0) {
+            focusLongLines();
             syncWrapGeometry();
             const std::vector<WrapScroller::Row> screen = m_wrapScroller->rows();
             selection = m_document->GetSelection();

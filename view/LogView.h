@@ -88,6 +88,9 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     qint64 horizontalScale() const { return m_horizontalScale; }
     // The document x shown at the left edge.
     qint64 scrollX() const;
+    // The x of a long line's column: columns past what is decoded are all as wide as the
+    // font's average character (engine/LongLine.h).
+    qint64 longX(std::int64_t column) const;
     // Beyond this many pixels the horizontal bar counts in steps of several.
     static constexpr qint64 MaxBarRange = qint64(1) << 24;
     QSize lineStep() const { return m_lineStep; }
@@ -237,10 +240,18 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     KeywordLines& ensureKeywordLines();
     // The search found more: a waiting jump goes on, the strip repaints.
     void keywordLinesProgressed();
+    // Long lines are shown from the part around the left edge of the view; under docAccess.
+    void focusLongLines();
+    // The x of a column of the line whose part this is; under docAccess.
+    qint64 columnX(const LogDocument::LinePart& part, qsizetype column) const;
+    // A row's selection as the columns of the part it shows see it.
+    static void shiftSelection(LogRenderer::RowStyle& style, const LogDocument::LinePart& part);
     // Draws the find highlight over one painted row: only the occurrences that reach into
-    // the columns between painter x clipLeft and clipRight are measured.
+    // the columns between painter x clipLeft and clipRight are measured. A part of a long
+    // line is drawn from originX, and its first character is column firstColumn.
     void paintMatches(QPainter& painter, std::u16string_view text, int y, LineNumber line,
-                      const DocSelection& selection, int clipLeft, int clipRight);
+                      const DocSelection& selection, int clipLeft, int clipRight,
+                      qint64 originX = 0, qsizetype firstColumn = 0);
 
     LogDocument* m_document = nullptr;
     SoundService* m_sound = nullptr;
@@ -274,6 +285,9 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
         qsizetype from = 0;
         qsizetype start = 0;
         qsizetype end = 0;
+        // A part of a long line: the x and the column of text's first character.
+        qint64 originX = 0;
+        qsizetype firstColumn = 0;
     };
     std::vector<PaintRow> m_paintRows;
     // The runs of one row (terminal colours, keyword matches) into its style, for the

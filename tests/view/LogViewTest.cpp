@@ -6,9 +6,12 @@
 
 #include <QScreen>
 
-#include <climits>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QTest>
 #include <QWheelEvent>
+#include <climits>
 
 using quilltest::ViewFixture;
 
@@ -113,8 +116,7 @@ TEST_F(LogViewTest, AThumbTakenAndLetGoWithoutMovingAtTheEndFollowsAgain)
     settle();
     ASSERT_EQ(vbar()->value(), vbar()->maximum());
     ASSERT_FALSE(view->isFollowing());
-    const QPoint thumb =
-        quilltest::scrollBarPart(vbar(), QStyle::SC_ScrollBarSlider).center();
+    const QPoint thumb = quilltest::scrollBarPart(vbar(), QStyle::SC_ScrollBarSlider).center();
     QTest::mousePress(vbar(), Qt::LeftButton, {}, thumb);
     QTest::mouseRelease(vbar(), Qt::LeftButton, {}, thumb);
     append(numberedLines(200, 3));
@@ -301,33 +303,76 @@ TEST_F(LogViewTest, PaintsBackgroundTextAndKeywordRowAcrossItsTextOnly)
 
 // A line wider than an int counts pixels (tabs make it so with a few tens of megabytes):
 // the bar counts in larger steps, and End shows the line's last characters.
-TEST_F(LogViewTest, ALineWiderThanTheBarsRangeScrollsToItsLastCharacter)
+// A line of 400 MB of zero bytes (a sparse file; wider than the bar's range counts) with
+// text deep inside and at its end: it paints, End shows its last characters, Home its
+// first, and a match deep inside is scrolled to and drawn where its columns put it. The
+// line is never decoded whole (the engine's tests count its memory).
+TEST_F(LogViewTest, AHugeLineOfZeroBytesPaintsAndScrollsToAnyPlace)
 {
-    const int tabStop = LogRenderer().tabStop();
-    const std::size_t tabs = std::size_t((qint64(1) << 31) / std::max(tabStop, 1)) + 1000;
-    open(std::string(tabs, '\t') + "END\nnext\n", 10, 300);
+    constexpr std::int64_t Zeros = std::int64_t(400) << 20;
+    constexpr std::int64_t Mark = 250'000'000; // the column of "MARK"
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string head = "first\n";
+        const std::string tail = "END\nnext\n";
+        ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), qint64(head.size()));
+        ASSERT_EQ(::pwrite(fd, "   MARK   ", 10, qint64(head.size()) + Mark - 3), 10);
+        ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), qint64(head.size()) + Zeros),
+                  qint64(tail.size()));
+        ::close(fd);
+    }
+    openWritten(10, 300);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     settle();
-    const qint64 width = view->renderer().textWidth(u"END\n") + qint64(tabs) * view->renderer().tabStop();
-    ASSERT_EQ(view->contentWidth(), width);
+    const qint64 average = view->renderer().averageCharWidth();
+    // The line's columns with "END" and its line feed, each as wide as the average character.
+    EXPECT_EQ(view->contentWidth(), (Zeros + 4) * average);
     ASSERT_GT(view->horizontalScale(), 1);
-    ASSERT_GT(hbar()->maximum(), 0);
+    QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
+    settle();
+    const int row = 1 * lineHeight; // the long line's row, from the top
+    auto textPixels = [&](qint64 fromX, qint64 toX) {
+        const QImage image = view->viewport()->grab().toImage();
+        int count = 0;
+        for (int y = row; y < row + lineHeight; ++y) {
+            for (qint64 x = std::max<qint64>(0, fromX); x < std::min<qint64>(image.width(), toX);
+                 ++x) {
+                count += QColor(image.pixel(int(x), y)) == QColor(0, 255, 0) ? 1 : 0;
+            }
+        }
+        return count;
+    };
 
     QTest::keyClick(view.get(), Qt::Key_End);
     EXPECT_EQ(hbar()->value(), hbar()->maximum());
-    EXPECT_GE(view->scrollX() + view->viewport()->width(), width);
-    QTest::keyClick(view.get(), Qt::Key_Left);
-    EXPECT_LT(view->scrollX(), qint64(hbar()->maximum()) * view->horizontalScale());
+    EXPECT_GE(view->scrollX() + view->viewport()->width(), view->contentWidth());
+    const qint64 endX = Zeros * average - view->scrollX(); // where "END" starts
+    ASSERT_GT(endX, 0);
+    EXPECT_GT(textPixels(endX, endX + 3 * average), 0) << "END is drawn at the right end";
+    QTest::keyClick(view.get(), Qt::Key_Home);
+    EXPECT_EQ(hbar()->value(), 0);
 
-    QTest::keyClick(view.get(), Qt::Key_End);
-    const QImage image = view->viewport()->grab().toImage();
-    int text = 0;
-    for (int y = 0; y < lineHeight; ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            text += QColor(image.pixel(x, y)) == QColor(0, 255, 0) ? 1 : 0;
-        }
-    }
-    EXPECT_GT(text, 0) << "END is drawn at the right end of the first row";
+    // Find, as the find dialog asks it: the view scrolls sideways to the match.
+    document->SetFindPosition(0, 0);
+    ASSERT_TRUE(document->Find(u"MARK", true, FR_MATCHCASE));
+    settle();
+    const qint64 markX = Mark * average - view->scrollX();
+    ASSERT_GE(markX, 0);
+    ASSERT_LE(markX + 4 * average, view->viewport()->width());
+    const TextPoint hit = view->PointToText(QPoint(int(markX + average / 2), row + 1));
+    EXPECT_EQ(hit.line, 1u);
+    EXPECT_EQ(hit.character, Mark);
+    document->ClearSelection();
+    view->viewport()->update();
+    settle();
+    EXPECT_GT(textPixels(markX, markX + 4 * average), 0) << "MARK is drawn at its columns";
+    EXPECT_EQ(textPixels(markX - 3 * average, markX), 0) << "the blanks before it are blank";
+    // A step right and back shows the same.
+    QTest::keyClick(view.get(), Qt::Key_Right);
+    QTest::keyClick(view.get(), Qt::Key_Left);
+    settle();
+    EXPECT_GT(textPixels(markX, markX + 4 * average), 0);
 }
 
 TEST_F(LogViewTest, SelectionRunningToTheLineEndIsPaintedInverted)
@@ -477,8 +522,8 @@ TEST_F(LogViewTest, ScreenShowsWhatAFreshRenderingShowsAfterPagingAndScrolling)
     storeErrorKeyword(*store);
     std::string bytes;
     for (int i = 0; i < 300; ++i) {
-        bytes += (i % 7 == 0 ? "ERROR " : "plain\t") + std::string(60, char('a' + i % 26)) +
-                 " " + std::to_string(i) + "\n";
+        bytes += (i % 7 == 0 ? "ERROR " : "plain\t") + std::string(60, char('a' + i % 26)) + " " +
+                 std::to_string(i) + "\n";
     }
     open(bytes, 20, 300);
     QWidget frame;

@@ -106,6 +106,12 @@ class ViewFixture : public ::testing::Test {
     void open(const std::string& bytes, int rows = 20, int width = 500)
     {
         writeFile(path, bytes);
+        openWritten(rows, width);
+    }
+
+    // The same for the file at path as it is.
+    void openWritten(int rows = 20, int width = 500)
+    {
         document = std::make_unique<LogDocument>(&host, *store);
         view = std::make_unique<LogView>();
         view->setSoundService(&sound);
