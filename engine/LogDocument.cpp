@@ -1347,10 +1347,9 @@ std::uint64_t LogDocument::SelectedTextBound(const DocSelection& selection) cons
     const std::uint64_t bytes =
         end > first ? std::uint64_t(m_index.lineStart(end) - m_index.lineStart(first)) : 0;
     // A narrow byte decodes to at most one unit (four UTF-8 bytes to two), a UTF-16 code
-    // unit is two bytes; each line's terminator (at least one unit) becomes a line feed.
-    const std::uint64_t units = m_index.isUtf16() ? bytes / 2 : bytes;
-    const LineNumber last = std::max(first, std::min(selection.endLine, count));
-    return units + 2 * (std::uint64_t(last - first) + 1);
+    // unit is two bytes; each line's terminator (at least one unit) becomes one line feed,
+    // and hidden sequences and written-over text only take units away.
+    return m_index.isUtf16() ? bytes / 2 : bytes;
 }
 
 PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, TextSink sink,

@@ -2,7 +2,7 @@
 # End-to-end run of selection and copy through a real X server (Xvfb): the real program
 # follows a file, the keys Ctrl+A and Ctrl+C are typed into its window (xdotool, XTEST), and
 # the clipboard and the PRIMARY selection are read back by another X client (xclip): every
-# line joined by CR LF plus one more CR LF, non-ASCII text kept. A second copy with Ctrl+Insert
+# line ended by a line feed, non-ASCII text kept. A second copy with Ctrl+Insert
 # after the file was truncated and re-read must give the new text, never the old.
 # Under an ISO-8859-15 locale every target another program may ask for (UTF8_STRING,
 # STRING, text/plain) holds the text in the encoding that target names.

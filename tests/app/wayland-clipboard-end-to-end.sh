@@ -3,7 +3,7 @@
 # (Qt's own Wayland platform, no X server), the keys typed through the compositor's virtual
 # keyboard (wtype) and the selections read back by another Wayland client (wl-paste):
 # Ctrl+A fills the primary selection; Ctrl+C, Ctrl+Insert and Edit > Copy fill the
-# clipboard, each with every line joined by CR LF plus one more CR LF.
+# clipboard, each with every line ended by a line feed.
 #
 # wtype creates a keyboard for each call and drops it at the end; keys typed without pauses
 # around them can arrive before the program has the keyboard's keymap, or not at all, in

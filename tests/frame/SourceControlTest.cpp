@@ -166,13 +166,14 @@ TEST_F(SourceControlTest, APipePastTheIndexBoundStopsAndSaysWhyWithTheLinesKept)
         }
         ASSERT_LT(written, 20000000u) << "the pipe was read on and on";
     }
-    const QString prefix = QStringLiteral("Indexing stopped at ");
+    // The reading that stopped, then why.
+    const QString prefix = QStringLiteral("Standard input is no longer read - Indexing stopped at ");
     ASSERT_TRUE(waitFor([&] { return status().startsWith(prefix); })) << status().toStdString();
     const LineNumber kept = document()->GetLineCount();
     const QString stop = QStringLiteral("Indexing stopped at %1 lines: the line index reached its "
                                         "share of the memory available (1 MB)")
                              .arg(kept);
-    EXPECT_EQ(status(), stop);
+    EXPECT_EQ(status(), QStringLiteral("Standard input is no longer read - ") + stop);
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
     QTest::qWait(3 * SourceControl::PollMs);
     EXPECT_EQ(messages,

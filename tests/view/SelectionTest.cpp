@@ -132,13 +132,13 @@ TEST_F(SelectionTest, TheMovingEndCrossingTheAnchorFlipsAroundIt)
     EXPECT_EQ(view->caretX(), view->renderer().prefixWidth(u"abcdefgh", 8));
 }
 
-TEST_F(SelectionTest, TabsAndTheLoneCrSymbolAreHitWhereTheyArePainted)
+TEST_F(SelectionTest, TabsAndWrittenOverTextAreHitWhereTheyArePainted)
 {
-    open("a\tb\nx\ry\n", 10);
+    open("a\tb\nxz\ry\n", 10);
     drag(at(0, 2), at(0, 2));
     EXPECT_EQ(selected(), u"b") << "the character after the tab, at the tab stop";
-    drag(at(1, 2), at(1, 2));
-    EXPECT_EQ(selected(), u"y") << "the lone CR takes one column";
+    drag(at(1, 0), at(1, 1));
+    EXPECT_EQ(selected(), u"yz") << "what follows the CR writes over the line's start";
     drag(at(0, 1), at(0, 1));
     EXPECT_EQ(selected(), u"\t");
 }
@@ -288,7 +288,7 @@ TEST_F(SelectionTest, ACopyBeyondHalfTheAvailableMemoryIsRefusedAndLeavesTheClip
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
     view->OnEditSelectAll();
     const std::uint64_t bound = document->SelectedTextBound(selection());
-    ASSERT_GE(bound, 8890u) << "at least every character and CR LF";
+    ASSERT_GE(bound, 8890u) << "at least every character and line feed";
     SetAvailableMemoryForTesting(2 * ClipboardPeakBytes(bound) - 1);
     EXPECT_EQ(view->OnEditCopy().outcome, CopyOutcome::TooLarge);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
