@@ -68,6 +68,27 @@ void* operator new[](std::size_t n)
 {
     return countedAlloc(n);
 }
+// The nothrow forms too: a new of one kind and a delete of the other must meet one heap.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept
+{
+    void* p = std::malloc(n == 0 ? 1 : n);
+    if (p != nullptr) {
+        account(std::int64_t(malloc_usable_size(p)));
+    }
+    return p;
+}
+void* operator new[](std::size_t n, const std::nothrow_t& tag) noexcept
+{
+    return operator new(n, tag);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    countedFree(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    countedFree(p);
+}
 void operator delete(void* p) noexcept
 {
     countedFree(p);
