@@ -6,6 +6,7 @@
 // carriage return inside a line is one column, its symbol, and a copy carries it as it is.
 
 #include "EngineTestSupport.h"
+#include "support/Utf8Model.h"
 
 #include "engine/LineFilter.h"
 #include "engine/ShownText.h"
@@ -135,29 +136,7 @@ struct RandomFile {
 
 std::string utf8(const std::u16string& text)
 {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return utf8Of(text);
 }
 
 RandomFile randomFile(std::mt19937& random, int count)

@@ -1,6 +1,7 @@
 #include "platform/FileName.h"
 
 #include "support/TempDir.h"
+#include "support/Utf8Model.h"
 
 #include <gtest/gtest.h>
 
@@ -20,23 +21,7 @@ namespace {
 // which rules out overlong forms without a table of lead bytes.
 std::string encodeUtf8(char32_t c)
 {
-    std::string out;
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-    return out;
+    return utf8Of(c);
 }
 
 std::u16string modelToUtf16(const std::string& bytes)

@@ -3,6 +3,7 @@
 // orders. What each sample is comes from its generator, never from the code under test.
 
 #include "platform/Utf16Detector.h"
+#include "support/Utf8Model.h"
 
 #include <gtest/gtest.h>
 
@@ -17,25 +18,7 @@ namespace {
 // Code points to UTF-8 and to UTF-16 of either order, written here.
 std::string utf8(const std::u32string& text)
 {
-    std::string out;
-    for (char32_t c : text) {
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return utf8Of(text);
 }
 
 std::string utf16(const std::u32string& text, bool bigEndian)
