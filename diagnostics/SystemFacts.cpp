@@ -1,6 +1,7 @@
 #include "diagnostics/SystemFacts.h"
 
 #include "platform/NarrowCodec.h"
+#include "platform/ReadOnlyFile.h"
 
 #include <bit>
 #include <cerrno>
@@ -16,24 +17,7 @@ namespace {
 // /proc files report a size of 0, so they are read until the end.
 std::string readProcFile(const char* path)
 {
-    std::string text;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return text;
-    }
-    char buffer[8192];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return text;
+    return quill::readSmallFile(path, std::size_t(16) << 20).value_or(std::string());
 }
 
 std::string_view trimmed(std::string_view text)

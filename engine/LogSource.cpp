@@ -1,6 +1,7 @@
 #include "engine/LogSource.h"
 
 #include "engine/SpoolWriter.h"
+#include "platform/ReadOnlyFile.h"
 #include "platform/SpoolFolder.h"
 
 #include <algorithm>
@@ -57,28 +58,6 @@ struct ProcessEntry {
     char state = '?';
 };
 
-bool readSmallFile(const std::string& path, std::string& text, std::size_t limit)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    text.clear();
-    char buffer[4096];
-    while (text.size() < limit) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return true;
-}
-
 // /proc/<pid>/stat: the name in parentheses may hold anything, so the fields are counted
 // from its last ')'.
 bool parseStat(const std::string& text, ProcessEntry& entry)
@@ -105,7 +84,6 @@ std::vector<ProcessEntry> readProcessTable()
     if (proc == nullptr) {
         return table;
     }
-    std::string text;
     while (const dirent* item = ::readdir(proc)) {
         char* end = nullptr;
         const long pid = std::strtol(item->d_name, &end, 10);
@@ -114,8 +92,9 @@ std::vector<ProcessEntry> readProcessTable()
         }
         ProcessEntry entry;
         entry.pid = static_cast<pid_t>(pid);
-        if (readSmallFile(std::string("/proc/") + item->d_name + "/stat", text, 4096) &&
-            parseStat(text, entry)) {
+        const std::optional<std::string> stat =
+            quill::readSmallFile(std::string("/proc/") + item->d_name + "/stat", 4096);
+        if (stat && parseStat(*stat, entry)) {
             table.push_back(entry);
         }
     }
@@ -126,10 +105,12 @@ std::vector<ProcessEntry> readProcessTable()
 // The environment a process was started with holds exactly this entry.
 bool carriesMark(pid_t pid, const std::string& mark)
 {
-    std::string environment;
-    if (!readSmallFile("/proc/" + std::to_string(pid) + "/environ", environment, 1 << 20)) {
+    const std::optional<std::string> read =
+        quill::readSmallFile("/proc/" + std::to_string(pid) + "/environ", 1 << 20);
+    if (!read) {
         return false;
     }
+    const std::string& environment = *read;
     std::size_t start = 0;
     while (start < environment.size()) {
         std::size_t end = environment.find('\0', start);

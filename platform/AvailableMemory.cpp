@@ -1,5 +1,7 @@
 #include "platform/AvailableMemory.h"
 
+#include "platform/ReadOnlyFile.h"
+
 #include <algorithm>
 #include <charconv>
 #include <fcntl.h>
@@ -16,21 +18,7 @@ constexpr std::uint64_t NoLimit = std::uint64_t(1) << 60;
 
 std::optional<std::string> readSmallFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got <= 0 || text.size() > (1 << 20)) {
-            break;
-        }
-        text.append(buffer, std::size_t(got));
-    }
-    ::close(fd);
-    return text;
+    return quill::readSmallFile(path, 1 << 20);
 }
 
 std::optional<std::uint64_t> parseNumber(std::string_view text)

@@ -170,4 +170,26 @@ void AlignedBuffer::Free::operator()(std::uint8_t* p) const
     std::free(p);
 }
 
+std::optional<std::string> readSmallFile(const std::string& path, std::size_t limit)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[4096];
+    while (text.size() < limit) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
 } // namespace quill

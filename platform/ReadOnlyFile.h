@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quill {
@@ -75,6 +76,10 @@ struct FileStat {
 bool statByName(const std::string& path, FileStat& stat);
 // The same for an open file.
 bool statOpenFile(const ReadOnlyFile& file, FileStat& stat);
+
+// The text of a small file read to its end (/proc and /sys files report a size of 0), at
+// most about `limit` bytes; nothing when it cannot be opened.
+std::optional<std::string> readSmallFile(const std::string& path, std::size_t limit);
 
 // A byte buffer whose start is 64-byte aligned: reads into it are copied fastest by the
 // kernel and scanned fastest by memchr.
