@@ -6,6 +6,7 @@
 
 #include "engine/AlertRule.h"
 #include "engine/DocumentHost.h"
+#include "engine/LineFilter.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
 #include "platform/NarrowCodec.h"
@@ -13,6 +14,8 @@
 #include "support/ProcessIo.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -269,6 +272,20 @@ inline std::string utf16be(const std::u16string& text)
         out += char(c & 0xFF);
     }
     return out;
+}
+
+// The rows a filter gives for a term (and excludes) once its pass is done.
+inline std::vector<LineNumber> filteredRows(LineFilter& filter, const FilterTerm& term,
+                                            std::vector<FilterTerm> excludes = {})
+{
+    EXPECT_TRUE(filter.SetFilter(FilterSet{term, std::move(excludes)}).empty());
+    EXPECT_TRUE(filter.WaitIdle());
+    filter.Collect();
+    std::vector<LineNumber> rows;
+    for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
+        rows.push_back(filter.GetMatches().at(i));
+    }
+    return rows;
 }
 
 } // namespace quilltest

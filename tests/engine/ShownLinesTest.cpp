@@ -495,14 +495,7 @@ class ShownSearchTest : public ::testing::Test {
     std::vector<LineNumber> filterRows(LineFilter& filter, const FilterTerm& term,
                                        std::vector<FilterTerm> excludes = {})
     {
-        EXPECT_TRUE(filter.SetFilter(FilterSet{term, std::move(excludes)}).empty());
-        EXPECT_TRUE(filter.WaitIdle());
-        filter.Collect();
-        std::vector<LineNumber> rows;
-        for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
-            rows.push_back(filter.GetMatches().at(i));
-        }
-        return rows;
+        return filteredRows(filter, term, std::move(excludes));
     }
 
     TestSettings settings;

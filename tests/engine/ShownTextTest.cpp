@@ -174,14 +174,7 @@ class ShownTextTest : public ::testing::Test {
 
     std::vector<LineNumber> filterRows(LineFilter& filter, const FilterTerm& term)
     {
-        EXPECT_TRUE(filter.SetFilter(FilterSet{term, {}}).empty());
-        EXPECT_TRUE(filter.WaitIdle());
-        filter.Collect();
-        std::vector<LineNumber> rows;
-        for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
-            rows.push_back(filter.GetMatches().at(i));
-        }
-        return rows;
+        return filteredRows(filter, term);
     }
 
     TestSettings settings;
