@@ -62,7 +62,7 @@ std::uint64_t OverviewStrip::lineAt(int y, std::uint64_t count) const
     // Rows of line l start at l * h / count: the first line that starts on the row, else
     // (fewer lines than rows) the line above, whose rows reach down over it.
     std::uint64_t line = (row * count + height - 1) / height;
-    if (line >= count || line * height / count > row) {
+    if (line * height / count > row) {
         --line;
     }
     return line;
