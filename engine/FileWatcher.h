@@ -90,6 +90,8 @@ class FileWatcher {
     // The document found the file missing and has indexed nothing: whenever the file is
     // found, it is re-opened (WM_FILE_RELOAD), never followed from the size first seen.
     void SetStartsMissing() { m_startsMissing = true; }
+    // The document was told already that the file cannot be read for this reason.
+    void SetReadError(int error) { m_readError = error; }
     // The file reports size 0 but held text when it was indexed (/proc files): it is shown
     // as read, and a reported size of 0 is not taken for a truncation.
     void SetSizeless() { m_sizeless = true; }

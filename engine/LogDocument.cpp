@@ -588,7 +588,7 @@ void LogDocument::PostToMainWindow(std::uint32_t message, std::uintptr_t value,
     }
 }
 
-void LogDocument::StartWatching()
+void LogDocument::StartWatching(int readError)
 {
     // A running watcher is stopped first, so that the next one resumes exactly where it
     // left off (its size and file state), not from what was handed over before it ran.
@@ -615,7 +615,11 @@ void LogDocument::StartWatching()
         watcher->SetSizeless();
     }
     watcher->SetPath(m_nativePath);
+    // Before the thread runs: its first poll may find the file readable and withdraw it.
+    watcher->SetReadError(readError);
+    SetReadError(readError);
     if (!watcher->Start()) {
+        SetReadError(0);
         return;
     }
     m_watcher = std::move(watcher);

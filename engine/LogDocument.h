@@ -137,8 +137,10 @@ class LogDocument {
 
     // --- watching (main thread) ---
     // Starts a watcher from the state the last one ended with; a running one is stopped
-    // first and the new one continues from where it stopped.
-    void StartWatching();
+    // first and the new one continues from where it stopped. readError: why the file cannot
+    // be read as the caller just found (0: not known); ReadError says so from the start, and
+    // the watcher tells only of a change, so the reason shown does not blink away.
+    void StartWatching(int readError = 0);
     // Returns when the watcher thread has ended; keeps the index and the file state.
     void StopWatching();
     // True while a watcher runs (or has ended by itself and was not stopped yet).

@@ -990,7 +990,7 @@ void MainFrame::reloadTab(LogTab* tab, bool byUser)
         // tries again, continuing the file or reloading it as soon as it can be read.
         TraceLog::instance().Line(TraceLog::LevelInfo, "Not reloaded, cannot read ",
                                   std::u16string_view(path), ": ", std::int64_t(error));
-        document->StartWatching();
+        document->StartWatching(error);
         tab->UpdateAllViews();
         if (byUser) {
             showMessage(LanguageResources::current().format(

@@ -58,9 +58,14 @@ std::uint64_t OverviewStrip::lineAt(int y, std::uint64_t count) const
         return 0;
     }
     const std::uint64_t row = std::uint64_t(std::clamp(y - t.top(), 0, t.height() - 1));
-    // The first line whose rows reach row: rows of line l start at l * h / count.
-    return std::min<std::uint64_t>(count - 1, (row * count + std::uint64_t(t.height()) - 1) /
-                                                  std::uint64_t(t.height()));
+    const std::uint64_t height = std::uint64_t(t.height());
+    // Rows of line l start at l * h / count: the first line that starts on the row, else
+    // (fewer lines than rows) the line above, whose rows reach down over it.
+    std::uint64_t line = (row * count + height - 1) / height;
+    if (line * height / count > row) {
+        --line;
+    }
+    return line;
 }
 
 void OverviewStrip::paintEvent(QPaintEvent* event)

@@ -113,7 +113,7 @@ class UnreadableFileTest : public ::testing::TestWithParam<bool> {
     {
         const int error = doc.FileOpenError();
         if (error != 0 && error != ENOENT) {
-            doc.StartWatching();
+            doc.StartWatching(error);
             return;
         }
         doc.OnNewDocument();

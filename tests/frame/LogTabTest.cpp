@@ -360,3 +360,40 @@ TEST_F(LogTabTest, TheNextStartRestoresTheTabsInOrderWithTheFrontOneInFront)
     EXPECT_EQ(frame->currentTab()->path(), u16(c));
     EXPECT_EQ(frame->GetActiveDocument()->GetLineCount(), 4u);
 }
+
+// A command's tab is not saved: the front tab is saved by its place among the saved ones,
+// not among all tabs (a command left of it would move the front one place on, or past the
+// end). A middle click on the leftmost tab closes that one.
+TEST_F(LogTabTest, TheFrontTabComesBackInFrontPastACommandsTabAndTheLeftmostClosesByMiddleClick)
+{
+    store->SetBool(Setting::ShowLastViewedFile, true);
+    start({"--command", "printf 'from a command\\n'", a, b, c});
+    ASSERT_EQ(frame->tabCount(), 4);
+    ASSERT_TRUE(frame->tab(0)->path().empty() || frame->tab(0)->document()->Source() != nullptr);
+    for (const int pick : {1, 2, 3}) {
+        SCOPED_TRACE("front tab " + std::to_string(pick));
+        QTest::mouseClick(bar(), Qt::LeftButton, {}, bar()->tabRect(pick).center());
+        const std::u16string chosen = frame->currentTab()->path();
+        frame->close();
+        app->ExitInstance();
+        app.reset();
+        start({});
+        ASSERT_EQ(frame->tabCount(), 3) << "the command's tab is not brought back";
+        EXPECT_EQ(frame->currentTab()->path(), chosen);
+        frame->close();
+        app->ExitInstance();
+        app.reset();
+        start({"--command", "printf 'from a command\\n'", a, b, c});
+    }
+
+    // The leftmost tab closes under a middle click, though another one is in front.
+    QTest::mouseClick(bar(), Qt::LeftButton, {}, bar()->tabRect(2).center());
+    QTest::mouseClick(bar(), Qt::MiddleButton, {}, bar()->tabRect(0).center());
+    ASSERT_EQ(frame->tabCount(), 3);
+    EXPECT_EQ(frame->tab(0)->path(), u16(a));
+    EXPECT_EQ(frame->currentTab()->path(), u16(b));
+    QTest::mouseClick(bar(), Qt::MiddleButton, {}, bar()->tabRect(0).center());
+    ASSERT_EQ(frame->tabCount(), 2);
+    EXPECT_EQ(frame->tab(0)->path(), u16(b));
+    EXPECT_EQ(frame->currentTab()->path(), u16(b));
+}

@@ -758,3 +758,70 @@ TEST_F(NavigationTest, TheFilterPaneListsTheMarkedLinesBesideTheMatchesAsTheyCom
     EXPECT_TRUE(pane->isActive());
     EXPECT_TRUE(pane->progressLabel()->text().contains(QStringLiteral("0 marked")));
 }
+
+// The gutter holds the largest line number whole: one digit more at 1000 and at 10000 lines,
+// none at 1099 or 1100 (a count of digits off by one clips the leading one, 1000-1099).
+TEST_F(NavigationTest, TheGutterGrowsByADigitExactlyWhereTheLineCountGainsOne)
+{
+    open(numbered(999));
+    frame->action(NavigationCommand::LineNumbers)->trigger();
+    settle();
+    LineGutter* gutter = view()->gutter();
+    ASSERT_TRUE(gutter->isVisible());
+    const int nine = static_cast<int>(view()->renderer().textWidth(u"9"));
+    ASSERT_GT(nine, 0);
+    const int atThreeDigits = gutter->width();
+    int lines = 999;
+    for (const int target : {1000, 1099, 1100, 9999, 10000}) {
+        std::string more;
+        for (; lines < target; ++lines) {
+            more += "more " + std::to_string(lines) + "\n";
+        }
+        append(more);
+        ASSERT_EQ(document->GetLineCount(), LineNumber(target));
+        const int digits = int(std::to_string(target).size());
+        EXPECT_EQ(gutter->width(), atThreeDigits + (digits - 3) * nine) << target << " lines";
+        EXPECT_EQ(view()->viewport()->x(), gutter->width()) << "the text starts after it";
+    }
+}
+
+// A click on the overview strip goes to the line drawn at that height: with fewer lines than
+// the strip has pixels a line is drawn over several rows, and every one of them leads to it;
+// with more, a row leads to the first line drawn on it.
+TEST_F(NavigationTest, AClickOnTheOverviewStripGoesToTheLineDrawnThere)
+{
+    for (const int count : {60, 97, 2000}) {
+        SCOPED_TRACE(std::to_string(count) + " lines");
+        open(numbered(count));
+        if (!view()->overview()->isVisible()) {
+            frame->action(NavigationCommand::OverviewStrip)->trigger();
+            settle();
+        }
+        OverviewStrip* strip = view()->overview();
+        ASSERT_TRUE(strip->isVisible());
+        const QRect track = strip->track();
+        const std::int64_t h = track.height();
+        ASSERT_GT(h, 100);
+        // Line l is drawn from row l * h / count down to the next line's row, one row at least.
+        auto lineDrawnAt = [&](std::int64_t row) {
+            for (std::int64_t l = 0; l < count; ++l) {
+                const std::int64_t top = l * h / count;
+                const std::int64_t next = std::max(top + 1, (l + 1) * h / count);
+                if (top <= row && row < next) {
+                    return l;
+                }
+            }
+            return std::int64_t(count - 1);
+        };
+        QScrollBar* bar = view()->verticalScrollBar();
+        const std::int64_t rows = view()->visibleRowCount();
+        const std::int64_t lineHeight = std::int64_t(view()->lineHeight());
+        for (std::int64_t row = 0; row < h; ++row) {
+            QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(2, track.top() + int(row)));
+            const std::int64_t line = lineDrawnAt(row);
+            const std::int64_t expected =
+                std::clamp<std::int64_t>((line - rows / 2) * lineHeight, 0, bar->maximum());
+            ASSERT_EQ(bar->value(), expected) << "row " << row << " draws line " << line;
+        }
+    }
+}

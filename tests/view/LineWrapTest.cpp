@@ -278,3 +278,29 @@ TEST_F(LineWrapTest, AGrownTextIsLaidOutAgainWhereItGrew)
               (std::vector<std::u16string>{u"0123456789ab ", u"defghijklm "}))
         << "a new width lays everything out again";
 }
+
+// Asked first, before any row of the line was laid out, the row count and the row numbers
+// are the line's own, not an estimate from its length (a line of one segment).
+TEST_F(LineWrapTest, RowsCountedBeforeTheLineWasLaidOutAreExact)
+{
+    std::mt19937 random(20261210);
+    const std::u16string alphabet = u"abcdefghij     \t.W";
+    for (int round = 0; round < 200; ++round) {
+        std::u16string text;
+        const int length = int(random() % 300);
+        for (int i = 0; i < length; ++i) {
+            text += alphabet[random() % alphabet.size()];
+        }
+        const int width = 3 * cell + int(random() % (25 * cell));
+        SCOPED_TRACE("round " + std::to_string(round) + " width " + std::to_string(width));
+        const std::vector<qsizetype> expected =
+            model.starts(text, width, std::size_t(LineWrap::SegmentChars));
+        const QStringView view(text.data(), qsizetype(text.size()));
+        LineWrap counted;
+        counted.setGeometry(&renderer, width);
+        ASSERT_EQ(counted.rowCount(9, view), expected.size());
+        LineWrap numbered;
+        numbered.setGeometry(&renderer, width);
+        ASSERT_EQ(numbered.rowNumber(9, view, expected.back()), expected.size() - 1);
+    }
+}

@@ -474,3 +474,52 @@ TEST_F(WrapViewTest, LinesReadAgainAreWrappedAsTheyNowRead)
     }
     EXPECT_EQ(checked, 6);
 }
+
+// A view whose height is not a whole number of rows: at the end the last row stands on the
+// bottom edge and the top row is the one cut, with no blank strip above it; rows that fit in
+// the height scroll nowhere, and one row more than fits scrolls by what does not fit.
+TEST_F(WrapViewTest, AHeightOfPartRowsShowsTheEndOnTheBottomEdgeAndScrollsOnlyWhatDoesNotFit)
+{
+    openWrapped("placeholder\n", 8); // the row's height and width
+    for (const int part : {1, lineHeight / 2, lineHeight - 1}) {
+        SCOPED_TRACE("part row of " + std::to_string(part) + " pixels");
+        const std::string wide(std::size_t(cols + cols / 2), 'x'); // two rows a line
+        std::string bytes;
+        for (int line = 0; line < 10; ++line) {
+            bytes += wide + "\n";
+        }
+        openWrapped(bytes, 8);
+        view->resize(view->width(), view->height() + part);
+        settle();
+        const int height = view->viewport()->height();
+        ASSERT_EQ(height, 8 * lineHeight + part);
+        ASSERT_TRUE(view->isFollowing());
+        std::vector<WrapScroller::Row> rows = view->screenRows();
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows.back().item, 9u);
+        EXPECT_EQ(rows.back().y + lineHeight, height) << "the last row on the bottom edge";
+        EXPECT_EQ(rows.front().y, part - lineHeight) << "the top row cut, nothing blank above";
+        EXPECT_EQ(int(rows.size()), 9);
+        EXPECT_EQ(vbar()->value(), vbar()->maximum());
+
+        // Four lines, eight rows: they fit in eight and a part.
+        bytes.clear();
+        for (int line = 0; line < 4; ++line) {
+            bytes += wide + "\n";
+        }
+        openWrapped(bytes, 8);
+        view->resize(view->width(), view->height() + part);
+        settle();
+        EXPECT_EQ(vbar()->maximum(), 0) << "nothing to scroll";
+        rows = view->screenRows();
+        ASSERT_EQ(rows.size(), 8u);
+        EXPECT_EQ(rows.front().y, 0) << "from the top, the part row left blank below";
+        wheel(3);
+        EXPECT_EQ(view->screenRows().front().y, 0);
+
+        // Nine rows: one does not fit whole.
+        append(std::string(std::size_t(cols / 2), 'z') + "\n");
+        EXPECT_GT(vbar()->maximum(), 0) << "nine rows in eight and a part";
+        EXPECT_EQ(view->screenRows().back().y + lineHeight, view->viewport()->height());
+    }
+}
