@@ -72,7 +72,8 @@ LongLineSequenceColumns(const std::uint8_t* bytes, std::size_t size, std::uint64
     std::vector<std::pair<std::int64_t, std::int64_t>> spans;
     const std::int64_t unitBytes = LongLineUnitBytes(form);
     // The columns whose units the buffer holds whole, within the line's text.
-    const std::int64_t known = std::int64_t((base + std::uint64_t(unitBytes) - 1) / std::uint64_t(unitBytes));
+    const std::int64_t known =
+        std::int64_t((base + std::uint64_t(unitBytes) - 1) / std::uint64_t(unitBytes));
     const std::int64_t textColumns =
         std::int64_t(std::min<std::uint64_t>(base + size, lineBytes) / std::uint64_t(unitBytes));
     const std::int64_t lo = std::max(known, first - LongSequenceUnits);

@@ -72,8 +72,7 @@ std::int64_t LongLineColumns(std::uint64_t bytes, quill::TextEncoding form);
 void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
                         std::uint64_t lineBytes, std::int64_t first, std::int64_t count,
                         quill::TextEncoding form, bool shown, std::u16string& out,
-                        std::vector<std::int64_t>* columns = nullptr,
-                        bool hideSequences = false);
+                        std::vector<std::int64_t>* columns = nullptr, bool hideSequences = false);
 
 // The columns in [first, end) that lie inside a control sequence of a long line hidden as
 // above, as ascending, disjoint [begin, end) spans; bytes, base and lineBytes as for

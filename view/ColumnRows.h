@@ -21,7 +21,10 @@ struct ColumnRows {
           perRow(std::max<std::int64_t>(1, rowColumns))
     {
     }
-    std::int64_t count() const { return std::max<std::int64_t>(1, (columns + perRow - 1) / perRow); }
+    std::int64_t count() const
+    {
+        return std::max<std::int64_t>(1, (columns + perRow - 1) / perRow);
+    }
     // The row holding column c (the last one for c at or past the end).
     std::int64_t rowOf(std::int64_t c) const
     {

@@ -1933,9 +1933,10 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 const std::u16string_view line = linePart.text;
                 // From here on the row counts in the text it has: a long line's part.
                 const qsizetype origin = qsizetype(linePart.first);
-                shown.start = std::clamp<qsizetype>(shown.start - origin, 0, qsizetype(line.size()));
-                shown.end = std::clamp<qsizetype>(shown.end - origin, shown.start,
-                                                  qsizetype(line.size()));
+                shown.start =
+                    std::clamp<qsizetype>(shown.start - origin, 0, qsizetype(line.size()));
+                shown.end =
+                    std::clamp<qsizetype>(shown.end - origin, shown.start, qsizetype(line.size()));
                 if (colouredLine != shown.item) {
                     colouredLine = shown.item;
                     textRef = textColor;

@@ -640,7 +640,8 @@ qsizetype WrapScroller::rowStartByNumber(std::size_t item, std::uint64_t number)
 {
     if (const std::optional<std::int64_t> columns = m_source->itemColumns(item)) {
         const ColumnRows rows(*columns, rowColumns());
-        return qsizetype(rows.start(std::int64_t(std::min<std::uint64_t>(number, std::uint64_t(rows.count())))));
+        return qsizetype(
+            rows.start(std::int64_t(std::min<std::uint64_t>(number, std::uint64_t(rows.count())))));
     }
     return m_wrap.rowStartOf(m_source->itemKey(item), textOf(item), number);
 }

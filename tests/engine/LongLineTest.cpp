@@ -597,14 +597,24 @@ TEST(DecodeLongLinePart, AnyPartOfRandomTextEqualsTheWholeDecoded)
 TEST(DecodeLongLinePart, SequencesCutAnywhereByAPartAreHiddenAsInTheWholeLine)
 {
     std::mt19937 random(11);
-    const std::vector<std::string> plain = {"a", " ", "[", "m", "\\", "]", "\x07",
-                                            "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"};
-    const std::vector<std::string> hidden = {
-        "\x1b[31m", "\x1b[1;2H", "\x1b[m", "\x1b(B", "\x1b 7", "\x1b" "7", "\x1b=",
-        "\x1b]0;t\xC3\xAFtle\x07", "\x1bPdata\x1b\\", "\x1b]8;;http://x\x1b\\", "\x1b\\"};
+    const std::vector<std::string> plain = {
+        "a", " ", "[", "m", "\\", "]", "\x07", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"};
+    const std::vector<std::string> hidden = {"\x1b[31m",
+                                             "\x1b[1;2H",
+                                             "\x1b[m",
+                                             "\x1b(B",
+                                             "\x1b 7",
+                                             "\x1b"
+                                             "7",
+                                             "\x1b=",
+                                             "\x1b]0;t\xC3\xAFtle\x07",
+                                             "\x1bPdata\x1b\\",
+                                             "\x1b]8;;http://x\x1b\\",
+                                             "\x1b\\"};
     // ESC before a control character is no sequence; neither is a string over the bound.
     const std::vector<std::string> broken = {"\x1b\x01", "\x1b[3\x01"};
-    const std::string overLong = "\x1b]2;" + std::string(std::size_t(LongSequenceUnits), 'y') + "\x07";
+    const std::string overLong =
+        "\x1b]2;" + std::string(std::size_t(LongSequenceUnits), 'y') + "\x07";
     for (int round = 0; round < 300; ++round) {
         std::string bytes;
         std::u16string shown; // one unit a column
@@ -733,6 +743,7 @@ TEST_F(LongLineTest, SequencesAreHiddenWhereverThePiecesCutThem)
         EXPECT_LE(rows.first, 120'000'000);
         EXPECT_GE(rows.first + std::int64_t(rows.text.size()), 120'100'000);
         EXPECT_LT(peakSince(base), std::int64_t(2) << 20);
-        EXPECT_EQ(difference(rows.text.substr(0, 1000), modelShown(rows.first, rows.first + 1000)), "");
+        EXPECT_EQ(difference(rows.text.substr(0, 1000), modelShown(rows.first, rows.first + 1000)),
+                  "");
     }
 }

@@ -85,7 +85,8 @@ class LongWrapTest : public ViewFixture {
     {
         int count = 0;
         for (int py = y; py < y + height; ++py) {
-            for (qint64 x = std::max<qint64>(0, from); x < std::min<qint64>(image.width(), to); ++x) {
+            for (qint64 x = std::max<qint64>(0, from); x < std::min<qint64>(image.width(), to);
+                 ++x) {
                 count += QColor(image.pixel(int(x), py)).red() > 40 ? 1 : 0;
             }
         }
@@ -197,8 +198,7 @@ TEST_F(LongWrapTest, AFindHighlightDeepInsideAHugeLineIsDrawnOnTheMatch)
     ASSERT_GE(markX, 0);
     ASSERT_LE(markX + 4 * average, view->viewport()->width());
     const QImage image = view->viewport()->grab().toImage();
-    EXPECT_GT(highlighted(image, lineHeight, lineHeight, markX, markX + 4 * average),
-              4 * average);
+    EXPECT_GT(highlighted(image, lineHeight, lineHeight, markX, markX + 4 * average), 4 * average);
     EXPECT_EQ(highlighted(image, lineHeight, lineHeight, 0, markX), 0);
     EXPECT_EQ(highlighted(image, lineHeight, lineHeight, markX + 4 * average, image.width()), 0);
     EXPECT_EQ(highlighted(image, 0, lineHeight, 0, image.width()), 0) << "nothing on line 0";
@@ -212,7 +212,7 @@ TEST_F(LongWrapTest, LinesAtAndJustOverTheBoundShowTheirLastRows)
     setWrap(true);
     const std::int64_t cols = view->wrapWidth() / view->renderer().averageCharWidth();
     const std::int64_t over = std::int64_t(LongLineBytes); // its text; with "\n" one over
-    const std::int64_t at = over - 1;                        // with "\n" exactly at the bound
+    const std::int64_t at = over - 1;                      // with "\n" exactly at the bound
     writeFile(path, "first\n" + std::string(std::size_t(over), 'b') + "\n" +
                         std::string(std::size_t(at), 'a') + "\nend\n");
     openWritten(10, 300);
