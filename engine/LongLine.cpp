@@ -93,7 +93,7 @@ LongLineSequenceColumns(const std::uint8_t* bytes, std::size_t size, std::uint64
         }
         units[std::size_t(c - lo)] = std::uint8_t(unit < 0x80 ? unit : 0x80);
     }
-    const std::size_t stop = std::size_t(end - lo);
+    const std::size_t stop = std::size_t(std::min(end, hi) - lo);
     for (std::size_t i = 0; i < stop; ++i) {
         if (units[i] != 0x1B) {
             continue;

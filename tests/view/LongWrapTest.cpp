@@ -77,7 +77,8 @@ class LongWrapTest : public ViewFixture {
                 differing += QColor(shown.pixel(px, y + py)) != QColor(expected.pixel(px, py));
             }
         }
-        EXPECT_EQ(differing, 0) << "row at y " << y;
+        EXPECT_EQ(differing, 0) << "row at y " << y << ": "
+                                << QString::fromStdU16String(text).toStdString();
     }
     // Pixels of the find highlight (reddish, where text and background are green and black)
     // in the row at y between x from and to.
@@ -213,8 +214,8 @@ TEST_F(LongWrapTest, LinesAtAndJustOverTheBoundShowTheirLastRows)
     const std::int64_t cols = view->wrapWidth() / view->renderer().averageCharWidth();
     const std::int64_t over = std::int64_t(LongLineBytes); // its text; with "\n" one over
     const std::int64_t at = over - 1;                      // with "\n" exactly at the bound
-    writeFile(path, "first\n" + std::string(std::size_t(over), 'b') + "\n" +
-                        std::string(std::size_t(at), 'a') + "\nend\n");
+    quilltest::writeFile(path, "first\n" + std::string(std::size_t(over), 'b') + "\n" +
+                                   std::string(std::size_t(at), 'a') + "\nend\n");
     openWritten(10, 300);
     setWrap(true);
     view->clearFocus();
@@ -233,8 +234,12 @@ TEST_F(LongWrapTest, LinesAtAndJustOverTheBoundShowTheirLastRows)
     EXPECT_EQ(last->start, ((over - 1) / cols) * cols);
     EXPECT_EQ(last->end, over);
     QImage image = view->viewport()->grab().toImage();
-    expectRowShows(image, last->y, std::u16string(std::size_t(last->end - last->start), u'b'));
+    {
+        SCOPED_TRACE("the last row of the line over the bound");
+        expectRowShows(image, last->y, std::u16string(std::size_t(last->end - last->start), u'b'));
+    }
 
+    document->ClearSelection(); // the line shown was selected
     QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
     settle();
     const std::vector<WrapScroller::Row> rows = view->screenRows();
@@ -243,6 +248,7 @@ TEST_F(LongWrapTest, LinesAtAndJustOverTheBoundShowTheirLastRows)
     EXPECT_EQ(above.item, 2u);
     EXPECT_EQ(above.end, at);
     image = view->viewport()->grab().toImage();
+    SCOPED_TRACE("the last row of the line at the bound");
     expectRowShows(image, above.y, std::u16string(std::size_t(above.end - above.start), u'a'));
 }
 
