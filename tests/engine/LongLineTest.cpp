@@ -707,6 +707,14 @@ TEST_F(LongLineTest, SequencesAreHiddenWhereverThePiecesCutThem)
     plant(findAt, "sea" + title + "rch");
     open();
     doc.SetTerminalColors(true);
+    std::int64_t base = 0;
+    peakSince(base);
+    {
+        // Before any part of it is decoded: its text's columns, without its terminator.
+        std::lock_guard lock(doc.docAccess());
+        EXPECT_EQ(doc.LongLineTextColumns(1), LineBytes);
+        EXPECT_LT(peakSince(base), std::int64_t(64) << 10) << "its columns need no decoding";
+    }
     {
         std::lock_guard lock(doc.docAccess());
         doc.SetLongLineFocus(1001 * 16'384);
@@ -733,17 +741,39 @@ TEST_F(LongLineTest, SequencesAreHiddenWhereverThePiecesCutThem)
     EXPECT_EQ(found.startCol, findAt);
     EXPECT_EQ(found.endCol, findAt + 5 + std::int64_t(title.size()));
 
-    std::int64_t base = 0;
     peakSince(base);
     {
         std::lock_guard lock(doc.docAccess());
-        EXPECT_EQ(doc.LongLineTextColumns(1), LineBytes);
-        EXPECT_LT(peakSince(base), std::int64_t(64) << 10) << "its columns need no decoding";
+        // A short range, then a longer one from the same place: the part grows to hold it.
+        const LogDocument::LinePart few = doc.GetLongLineColumns(1, 120'000'000, 100);
+        EXPECT_GE(few.first + std::int64_t(few.text.size()), 120'000'100);
         const LogDocument::LinePart rows = doc.GetLongLineColumns(1, 120'000'000, 100'000);
         EXPECT_LE(rows.first, 120'000'000);
         EXPECT_GE(rows.first + std::int64_t(rows.text.size()), 120'100'000);
         EXPECT_LT(peakSince(base), std::int64_t(2) << 20);
         EXPECT_EQ(difference(rows.text.substr(0, 1000), modelShown(rows.first, rows.first + 1000)),
                   "");
+    }
+}
+
+// In UTF-16 a sequence is made of code units: a unit beyond ASCII whose low byte is ESC
+// starts none, a real ESC does, in either byte order.
+TEST(DecodeLongLinePart, SequencesOfUtf16AreCodeUnits)
+{
+    const std::u16string line = u"\u011B[31mx\x1b[1my";
+    for (const quill::TextEncoding form :
+         {quill::TextEncoding::Utf16Le, quill::TextEncoding::Utf16Be}) {
+        std::string bytes;
+        for (const char16_t unit : line) {
+            const char low = char(unit & 0xFF);
+            const char high = char(unit >> 8);
+            bytes += form == quill::TextEncoding::Utf16Le ? std::string{low, high}
+                                                         : std::string{high, low};
+        }
+        std::u16string out;
+        DecodeLongLinePart(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0,
+                           bytes.size(), 0, std::int64_t(line.size()), form, true, out, nullptr,
+                           true);
+        EXPECT_EQ(out, u"\u011B[31mx" + std::u16string(4, LongLinePad) + u"y");
     }
 }

@@ -214,8 +214,11 @@ TEST_F(LongWrapTest, LinesAtAndJustOverTheBoundShowTheirLastRows)
     const std::int64_t cols = view->wrapWidth() / view->renderer().averageCharWidth();
     const std::int64_t over = std::int64_t(LongLineBytes); // its text; with "\n" one over
     const std::int64_t at = over - 1;                      // with "\n" exactly at the bound
+    // And a long line of whole rows: its last row ends at its end, no empty row follows.
+    const std::int64_t whole = (over / cols + 1) * cols;
     quilltest::writeFile(path, "first\n" + std::string(std::size_t(over), 'b') + "\n" +
-                                   std::string(std::size_t(at), 'a') + "\nend\n");
+                                   std::string(std::size_t(at), 'a') + "\n" +
+                                   std::string(std::size_t(whole), 'c') + "\nend\n");
     openWritten(10, 300);
     setWrap(true);
     view->clearFocus();
@@ -239,17 +242,34 @@ TEST_F(LongWrapTest, LinesAtAndJustOverTheBoundShowTheirLastRows)
         expectRowShows(image, last->y, std::u16string(std::size_t(last->end - last->start), u'b'));
     }
 
-    document->ClearSelection(); // the line shown was selected
-    QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
-    settle();
-    const std::vector<WrapScroller::Row> rows = view->screenRows();
-    ASSERT_GE(rows.size(), 2u);
-    const WrapScroller::Row& above = rows[rows.size() - 2];
-    EXPECT_EQ(above.item, 2u);
-    EXPECT_EQ(above.end, at);
+    // The row above a line's first row, as ShowLine shows that line.
+    auto rowAbove = [&](LineNumber line) -> std::optional<WrapScroller::Row> {
+        view->ShowLine(line);
+        document->ClearSelection(); // the line shown is selected
+        settle();
+        const std::vector<WrapScroller::Row> rows = view->screenRows();
+        for (std::size_t k = 1; k < rows.size(); ++k) {
+            if (rows[k].item == line && rows[k].start == 0) {
+                return rows[k - 1];
+            }
+        }
+        return std::nullopt;
+    };
+    const std::optional<WrapScroller::Row> atEnd = rowAbove(3);
+    ASSERT_TRUE(atEnd);
+    ASSERT_EQ(atEnd->item, 2u);
+    EXPECT_EQ(atEnd->end, at);
     image = view->viewport()->grab().toImage();
-    SCOPED_TRACE("the last row of the line at the bound");
-    expectRowShows(image, above.y, std::u16string(std::size_t(above.end - above.start), u'a'));
+    {
+        SCOPED_TRACE("the last row of the line at the bound");
+        expectRowShows(image, atEnd->y,
+                       std::u16string(std::size_t(atEnd->end - atEnd->start), u'a'));
+    }
+    const std::optional<WrapScroller::Row> wholeEnd = rowAbove(4);
+    ASSERT_TRUE(wholeEnd);
+    EXPECT_EQ(wholeEnd->item, 3u);
+    EXPECT_EQ(wholeEnd->start, whole - cols);
+    EXPECT_EQ(wholeEnd->end, whole);
 }
 
 // The rows of a line wrapped by columns against rows counted one by one.
