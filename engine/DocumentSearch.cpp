@@ -187,8 +187,9 @@ class DocumentSearch {
     bool longPiece(LineNumber line, std::int64_t textBytes, std::int64_t first, std::int64_t count)
     {
         const std::int64_t unit = LongLineUnitBytes(m_form);
-        const FileOffset a = std::max<FileOffset>(0, first * unit - 4);
-        const FileOffset b = (first + count) * unit + 4;
+        const FileOffset margin = 4 + LongSequenceMargin(m_form, m_terminal);
+        const FileOffset a = std::max<FileOffset>(0, first * unit - margin);
+        const FileOffset b = (first + count) * unit + margin;
         m_raw.resize(std::size_t(b - a));
         const std::int64_t got =
             m_file.readAt(m_raw.data(), m_raw.size(), m_index.lineStart(line) + a);
@@ -208,7 +209,7 @@ class DocumentSearch {
         }
         DecodeLongLinePart(m_raw.data(), std::size_t(got), std::uint64_t(a),
                            std::uint64_t(textBytes), first, count, m_form, false, m_text,
-                           &m_columns);
+                           &m_columns, m_terminal);
         if (!m_matchCase) {
             FoldAsciiCase(m_text);
         }

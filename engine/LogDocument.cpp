@@ -190,6 +190,7 @@ void LogDocument::ResetLines()
     m_lineCache.assign(WindowLines + 1, std::u16string());
     m_lineRuns.clear();
     m_longParts.clear();
+    m_wrapParts.clear();
 }
 
 bool LogDocument::OnOpenDocument(const std::u16string& path)
@@ -909,57 +910,114 @@ std::int64_t LogDocument::LineTextBytes(const quill::ReadOnlyFile& file, LineNum
     return size - (want >= 2 && tail[2] == '\r' ? 2 : 1);
 }
 
-LogDocument::LinePart LogDocument::LongLinePart(LineNumber line)
+LogDocument::LongPart& LogDocument::LongEntry(std::vector<std::unique_ptr<LongPart>>& parts,
+                                              LineNumber line)
 {
     const FileOffset bytes = m_index.lineStart(line + 1) - m_index.lineStart(line);
-    const quill::TextEncoding form = Form();
-    const std::int64_t lastPiece = std::max<std::int64_t>(
-        0, (LongLineColumns(std::uint64_t(bytes), form) - 1) / LongPieceColumns);
-    const std::int64_t piece = std::min(m_longFocus / LongPieceColumns, lastPiece);
-    auto it = std::find_if(m_longParts.begin(), m_longParts.end(),
+    auto it = std::find_if(parts.begin(), parts.end(),
                            [&](const auto& part) { return part->line == line; });
-    if (it == m_longParts.end()) {
-        m_longParts.push_back(std::make_unique<LongPart>());
-        it = m_longParts.end() - 1;
+    if (it == parts.end()) {
+        parts.push_back(std::make_unique<LongPart>());
+        it = parts.end() - 1;
         (*it)->line = line;
     }
     LongPart& part = **it;
     // The text generation tells a reindex or a switch of terminal colours: the same bytes
     // may then read as other text.
-    if (part.piece == piece && part.bytes == bytes && part.generation == m_textGeneration) {
+    if (part.bytes != bytes || part.generation != m_textGeneration) {
+        part.text.clear();
+        part.piece = -1;
+        part.columns = -1;
+        part.bytes = bytes;
+        part.generation = m_textGeneration;
+    }
+    return part;
+}
+
+LogDocument::LinePart LogDocument::LongLinePart(LineNumber line)
+{
+    const FileOffset bytes = m_index.lineStart(line + 1) - m_index.lineStart(line);
+    const std::int64_t lastPiece = std::max<std::int64_t>(
+        0, (LongLineColumns(std::uint64_t(bytes), Form()) - 1) / LongPieceColumns);
+    const std::int64_t piece = std::min(m_longFocus / LongPieceColumns, lastPiece);
+    return DecodeLongPieces(LongEntry(m_longParts, line), std::max<std::int64_t>(0, piece - 1),
+                            piece + 2);
+}
+
+LogDocument::LinePart LogDocument::DecodeLongPieces(LongPart& part, std::int64_t piece,
+                                                    std::int64_t endPiece)
+{
+    if (part.piece == piece && part.endPiece == endPiece) {
         return LinePart{part.text, part.first, part.columns};
     }
+    const LineNumber line = part.line;
+    const FileOffset bytes = part.bytes;
+    const quill::TextEncoding form = Form();
     std::u16string& text = part.text;
     text.clear();
     part.piece = -1;
-    part.bytes = bytes;
-    part.generation = m_textGeneration;
-    part.first = std::max<std::int64_t>(0, piece - 1) * LongPieceColumns;
-    part.columns = 0;
+    part.first = piece * LongPieceColumns;
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
     const std::int64_t textBytes = file.isOpen() ? LineTextBytes(file, line) : -1;
+    part.columns = textBytes >= 0 ? LongLineColumns(std::uint64_t(textBytes), form) : 0;
     if (textBytes >= 0) {
-        part.columns = LongLineColumns(std::uint64_t(textBytes), form);
+        const bool hide = TerminalColors();
+        const FileOffset margin = LongPartMargin + LongSequenceMargin(form, hide);
         const std::int64_t unit = LongLineUnitBytes(form);
-        const std::int64_t end = std::min(part.columns, (piece + 2) * LongPieceColumns);
-        const FileOffset from = std::max<FileOffset>(0, part.first * unit - LongPartMargin);
-        const FileOffset to = std::min<FileOffset>(bytes, end * unit + LongPartMargin);
+        const std::int64_t end = std::min(part.columns, endPiece * LongPieceColumns);
+        const FileOffset from = std::max<FileOffset>(0, part.first * unit - margin);
+        const FileOffset to = std::min<FileOffset>(bytes, end * unit + margin);
         try {
             std::vector<std::uint8_t> buffer(std::size_t(std::max<FileOffset>(0, to - from)));
             const std::int64_t got =
                 file.readAt(buffer.data(), buffer.size(), m_index.lineStart(line) + from);
             if (got > 0) {
-                text.reserve(std::size_t(end - part.first) + 1);
+                text.reserve(std::size_t(std::max<std::int64_t>(0, end - part.first)) + 1);
                 DecodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(from),
                                    std::uint64_t(textBytes), part.first, end - part.first, form,
-                                   true, text);
+                                   true, text, nullptr, hide);
                 part.piece = piece;
+                part.endPiece = endPiece;
             }
         } catch (const std::bad_alloc&) {
             text.clear();
         }
     }
     return LinePart{part.text, part.first, part.columns};
+}
+
+LogDocument::LinePart LogDocument::GetLongLineColumns(LineNumber index, std::int64_t first,
+                                                      std::int64_t count)
+{
+    std::lock_guard lock(m_docAccess);
+    const std::u16string_view text = GetLineView(index);
+    if (index < m_windowFirst || index >= m_windowEnd || !IsLongLineLocked(index)) {
+        return LinePart{text, 0, -1};
+    }
+    first = std::max<std::int64_t>(0, first);
+    count = std::clamp<std::int64_t>(count, 1, LongRangeColumns);
+    // A piece more on either side: a scroll by a few rows finds its text decoded.
+    const std::int64_t piece = std::max<std::int64_t>(0, first / LongPieceColumns - 1);
+    const std::int64_t endPiece = (first + count + LongPieceColumns - 1) / LongPieceColumns + 1;
+    return DecodeLongPieces(LongEntry(m_wrapParts, index), piece, endPiece);
+}
+
+std::int64_t LogDocument::LongLineTextColumns(LineNumber index)
+{
+    std::lock_guard lock(m_docAccess);
+    if (index >= m_index.lineCount() || !IsLongLineLocked(index)) {
+        return 0;
+    }
+    LongPart& part = LongEntry(m_wrapParts, index);
+    if (part.columns < 0) {
+        quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+        const std::int64_t textBytes = file.isOpen() ? LineTextBytes(file, index) : -1;
+        if (textBytes < 0) {
+            return 0;
+        }
+        part.columns = LongLineColumns(std::uint64_t(textBytes), Form());
+    }
+    return part.columns;
 }
 
 void LogDocument::GetLines(const std::vector<LineNumber>& lines, std::vector<std::u16string>& texts,
@@ -1073,6 +1131,8 @@ bool LogDocument::FetchWindow(LineNumber line)
         return entry.first < first || entry.first >= end;
     });
     std::erase_if(m_longParts,
+                  [&](const auto& part) { return part->line < first || part->line >= end; });
+    std::erase_if(m_wrapParts,
                   [&](const auto& part) { return part->line < first || part->line >= end; });
     FindLongestLine();
     return true;
@@ -1234,9 +1294,11 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
             return false;
         }
         const quill::TextEncoding form = Form();
+        const bool hide = TerminalColors();
         const std::int64_t count = 3 * LongPieceColumns;
         const FileOffset want =
-            std::min<FileOffset>(to - from, count * LongLineUnitBytes(form) + LongPartMargin);
+            std::min<FileOffset>(to - from, count * LongLineUnitBytes(form) + LongPartMargin +
+                                                LongSequenceMargin(form, hide));
         try {
             std::vector<std::uint8_t> bytes(static_cast<std::size_t>(want));
             const std::int64_t got = file.readAt(bytes.data(), bytes.size(), from);
@@ -1244,7 +1306,7 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
                 return false;
             }
             DecodeLongLinePart(bytes.data(), std::size_t(got), 0, std::uint64_t(textBytes), 0,
-                               count, form, true, text);
+                               count, form, true, text, nullptr, hide);
         } catch (const std::bad_alloc&) {
             text.clear();
             return false;
@@ -1272,8 +1334,9 @@ bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineS
                                std::int64_t textBytes, quill::TextEncoding form, std::int64_t from,
                                std::int64_t to,
                                const std::function<bool(std::u16string_view)>& sink,
-                               bool& unreadable)
+                               bool& unreadable, bool hideSequences)
 {
+    const FileOffset margin = LongPartMargin + LongSequenceMargin(form, hideSequences);
     const std::int64_t unit = LongLineUnitBytes(form);
     // To its end: all of it, also past the columns a selection can name.
     const std::int64_t columns = textBytes / unit;
@@ -1284,8 +1347,8 @@ bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineS
     std::u16string text;
     for (std::int64_t c = std::max<std::int64_t>(0, from); c < to; c += LongReadColumns) {
         const std::int64_t end = std::min(to, c + LongReadColumns);
-        const FileOffset a = std::max<FileOffset>(0, c * unit - LongPartMargin);
-        const FileOffset b = end * unit + LongPartMargin;
+        const FileOffset a = std::max<FileOffset>(0, c * unit - margin);
+        const FileOffset b = end * unit + margin;
         buffer.resize(std::size_t(b - a));
         const std::int64_t got = file.readAt(buffer.data(), buffer.size(), lineStart + a);
         if (got < 0) {
@@ -1294,7 +1357,8 @@ bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineS
         }
         text.clear();
         DecodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(a),
-                           std::uint64_t(textBytes), c, end - c, form, false, text);
+                           std::uint64_t(textBytes), c, end - c, form, false, text, nullptr,
+                           hideSequences);
         if (!sink(text)) {
             return false;
         }
@@ -1459,7 +1523,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
                         emit(piece);
                         return going;
                     },
-                    unreadable);
+                    unreadable, showing.terminal);
             }
             if (unreadable) {
                 return PieceOutcome::Unreadable;

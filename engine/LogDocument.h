@@ -210,6 +210,15 @@ class LogDocument {
     // The column of long lines that the view shows at its left edge; a long line's part is
     // decoded around it when the line is next asked for (main thread).
     void SetLongLineFocus(std::int64_t column) { m_longFocus = std::max<std::int64_t>(0, column); }
+    // A long line's part that holds its columns [first, first + count) as far as the line
+    // goes (the rows of a wrapped long line on screen; count is capped at LongRangeColumns),
+    // kept apart from the part around the focus: views of both stay valid together, under
+    // the same rules as GetLineView's. Not long: as GetLinePart.
+    static constexpr std::int64_t LongRangeColumns = std::int64_t{1} << 22;
+    LinePart GetLongLineColumns(LineNumber index, std::int64_t first, std::int64_t count);
+    // The columns of a long line's text (as LinePart::columns), found without decoding
+    // it; 0 for a line that is not long or cannot be read.
+    std::int64_t LongLineTextColumns(LineNumber index);
     // The columns of the longest long line of the decoded window, 0 when it holds none;
     // counted from the index alone, without a read.
     std::int64_t LongestLongLineColumns() const;
@@ -416,11 +425,13 @@ class LogDocument {
     // the line; -1 when they cannot be read.
     std::int64_t LineTextBytes(const quill::ReadOnlyFile& file, LineNumber line) const;
     // Hands the text of a long line's columns [from, to) (to -1: its end) to the sink in
-    // pieces, read from the line starting at lineStart whose text has textBytes bytes;
-    // false when stopped or unreadable (unreadable is then set). Any thread, no lock.
+    // pieces, read from the line starting at lineStart whose text has textBytes bytes,
+    // its control sequences hidden when asked; false when stopped or unreadable
+    // (unreadable is then set). Any thread, no lock.
     bool EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineStart, std::int64_t textBytes,
                       quill::TextEncoding form, std::int64_t from, std::int64_t to,
-                      const std::function<bool(std::u16string_view)>& sink, bool& unreadable);
+                      const std::function<bool(std::u16string_view)>& sink, bool& unreadable,
+                      bool hideSequences);
     void DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
                      LineNumber slot, std::vector<std::u16string>& slots);
     void DecodeShortLines(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
@@ -496,13 +507,20 @@ class LogDocument {
     struct LongPart {
         LineNumber line = 0;
         FileOffset bytes = 0;    // of the line, terminator included, when decoded
-        std::int64_t piece = -1; // the focus piece it was decoded for
+        std::int64_t piece = -1; // the first piece it was decoded for; -1: none decoded
+        std::int64_t endPiece = 0;
         std::int64_t first = 0;
-        std::int64_t columns = 0;
+        std::int64_t columns = -1; // -1: not known for these bytes
         std::uint64_t generation = 0;
         std::u16string text;
     };
     std::vector<std::unique_ptr<LongPart>> m_longParts;
+    // The parts of wrapped long lines' rows (GetLongLineColumns), kept likewise.
+    std::vector<std::unique_ptr<LongPart>> m_wrapParts;
+    // The entry of the line in parts, made afresh (nothing known) for other bytes or text.
+    LongPart& LongEntry(std::vector<std::unique_ptr<LongPart>>& parts, LineNumber line);
+    // The entry's part of pieces [piece, endPiece), decoded unless held.
+    LinePart DecodeLongPieces(LongPart& part, std::int64_t piece, std::int64_t endPiece);
     std::int64_t m_longFocus = 0;
     LineIndex m_index;
     std::vector<Keyword> m_keywords;

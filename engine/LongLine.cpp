@@ -1,6 +1,7 @@
 #include "engine/LongLine.h"
 
 #include "engine/LineText.h"
+#include "engine/SgrParser.h"
 #include "platform/NarrowCodec.h"
 
 #include <algorithm>
@@ -63,10 +64,63 @@ std::int64_t LongLineColumns(std::uint64_t bytes, quill::TextEncoding form)
     return std::int64_t(std::min<std::uint64_t>(columns, std::uint64_t(LongLineMaxColumns)));
 }
 
+std::vector<std::pair<std::int64_t, std::int64_t>>
+LongLineSequenceColumns(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
+                        std::uint64_t lineBytes, std::int64_t first, std::int64_t end,
+                        quill::TextEncoding form)
+{
+    std::vector<std::pair<std::int64_t, std::int64_t>> spans;
+    const std::int64_t unitBytes = LongLineUnitBytes(form);
+    // The columns whose units the buffer holds whole, within the line's text.
+    const std::int64_t known =
+        std::int64_t((base + std::uint64_t(unitBytes) - 1) / std::uint64_t(unitBytes));
+    const std::int64_t textColumns =
+        std::int64_t(std::min<std::uint64_t>(base + size, lineBytes) / std::uint64_t(unitBytes));
+    const std::int64_t lo = std::max(known, first - LongSequenceUnits);
+    const std::int64_t hi = std::min(textColumns, end + LongSequenceUnits);
+    if (first >= end || lo >= hi) {
+        return spans;
+    }
+    // Every byte that decides a sequence is ASCII: what lies beyond it only has to stay
+    // beyond it, so each column is one byte here, whatever the encoding.
+    std::vector<std::uint8_t> units(std::size_t(hi - lo));
+    const bool big = form == quill::TextEncoding::Utf16Be;
+    for (std::int64_t c = lo; c < hi; ++c) {
+        const std::uint64_t b = std::uint64_t(c * unitBytes) - base;
+        unsigned unit = bytes[b];
+        if (unitBytes == 2) {
+            unit = big ? (unit << 8) | bytes[b + 1] : unit | (unsigned(bytes[b + 1]) << 8);
+        }
+        units[std::size_t(c - lo)] = std::uint8_t(unit < 0x80 ? unit : 0x80);
+    }
+    const std::size_t stop = std::size_t(std::min(end, hi) - lo);
+    for (std::size_t i = 0; i < stop; ++i) {
+        if (units[i] != 0x1B) {
+            continue;
+        }
+        const std::size_t length = SgrSequenceLength(units.data(), units.size(), i);
+        if (length == 0 || std::int64_t(length) > LongSequenceUnits) {
+            continue;
+        }
+        const std::int64_t from = std::max(first, lo + std::int64_t(i));
+        const std::int64_t to = std::min(end, lo + std::int64_t(i + length));
+        if (from < to) {
+            // A string's terminator is a sequence of its own inside it: spans only grow.
+            if (!spans.empty() && spans.back().second >= from) {
+                spans.back().second = std::max(spans.back().second, to);
+            } else {
+                spans.emplace_back(from, to);
+            }
+        }
+        i += length - 1;
+    }
+    return spans;
+}
+
 void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
                         std::uint64_t lineBytes, std::int64_t first, std::int64_t count,
                         quill::TextEncoding form, bool shown, std::u16string& out,
-                        std::vector<std::int64_t>* columns)
+                        std::vector<std::int64_t>* columns, bool hideSequences)
 {
     const std::uint64_t unitBytes = std::uint64_t(LongLineUnitBytes(form));
     const std::int64_t lineColumns = LongLineColumns(lineBytes, form);
@@ -77,7 +131,20 @@ void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64
     // Bytes of the buffer that are text: up to the line's text end.
     const std::uint64_t textEnd = std::min<std::uint64_t>(base + size, lineBytes);
     auto at = [&](std::uint64_t lineByte) { return bytes[lineByte - base]; };
+    const std::vector<std::pair<std::int64_t, std::int64_t>> hidden =
+        hideSequences ? LongLineSequenceColumns(bytes, size, base, lineBytes, first, end, form)
+                      : std::vector<std::pair<std::int64_t, std::int64_t>>();
+    std::size_t span = 0; // the first hidden span not wholly left of the column put last
     auto put = [&](char16_t unit, std::int64_t column) {
+        while (span < hidden.size() && hidden[span].second <= column) {
+            ++span;
+        }
+        if (span < hidden.size() && hidden[span].first <= column) {
+            if (!shown) {
+                return;
+            }
+            unit = LongLinePad;
+        }
         out.push_back(unit);
         if (columns != nullptr) {
             columns->push_back(column);

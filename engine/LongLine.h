@@ -11,9 +11,16 @@
 // followed by LongLinePad in the columns of its other bytes; in a single-byte set and in
 // UTF-16 every column holds its own character, as in a short line. In a narrow set of
 // several bytes per character other than UTF-8 (rare as a locale today), the part shown is
-// cut or padded to its columns and may shift by a few columns. Terminal control sequences
-// are shown as they are in a long line, and a line takes no column beyond LongLineMaxColumns
-// (selections and find positions count columns in 32 bits).
+// cut or padded to its columns and may shift by a few columns. A line takes no column beyond
+// LongLineMaxColumns (selections and find positions count columns in 32 bits).
+//
+// With terminal colours on, the control sequences of a long line are hidden as in a short
+// one (engine/SgrParser.h), each keeping its columns: shown, they hold LongLinePad; copied
+// or searched, they give no text. The columns of everything else stay where the bytes put
+// them. A sequence is hidden only when it takes at most LongSequenceUnits units (bytes, or
+// code units in UTF-16): whether a column lies inside one is then known from that much of
+// the line around it, wherever a piece starts or ends. A longer one (a window title of
+// kilobytes, or a string that is never terminated) is shown as it is, as a broken one is.
 //
 // Pure functions; thread-safe.
 
@@ -22,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A line longer than this, terminator included, is a long line.
@@ -30,11 +38,20 @@ constexpr std::uint64_t LongLineBytes = std::uint64_t{2} << 20;
 // takes no room on screen and is never part of a copy or a match.
 constexpr char16_t LongLinePad = 0x200B;
 constexpr std::int64_t LongLineMaxColumns = std::int64_t{0x7FFFFFFF} - 1;
+// The longest control sequence a long line hides, in units.
+constexpr std::int64_t LongSequenceUnits = 4096;
 
 // Bytes of the encoding per column of a long line: 2 in UTF-16, else 1.
 inline int LongLineUnitBytes(quill::TextEncoding form)
 {
     return quill::isUtf16(form) ? 2 : 1;
+}
+
+// The bytes a reader of a long line's part takes before and after it, beyond the few a
+// character cut by its edges needs, so that the sequences cut by its edges are known.
+inline std::int64_t LongSequenceMargin(quill::TextEncoding form, bool hideSequences)
+{
+    return hideSequences ? LongSequenceUnits * LongLineUnitBytes(form) : 0;
 }
 
 // The columns of a long line of `bytes` bytes (terminator excluded).
@@ -50,7 +67,17 @@ std::int64_t LongLineColumns(std::uint64_t bytes, quill::TextEncoding form);
 // second half of a surrogate pair in the next, LongLinePad in the rest; columns beyond the
 // text missing). Not shown: the characters whose first byte lies in the part, each
 // once, and in columns the column of each unit.
+// hideSequences: the line's control sequences are hidden (see above); bytes then holds
+// LongSequenceMargin more on either side of the part, as far as the line has them.
 void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
                         std::uint64_t lineBytes, std::int64_t first, std::int64_t count,
                         quill::TextEncoding form, bool shown, std::u16string& out,
-                        std::vector<std::int64_t>* columns = nullptr);
+                        std::vector<std::int64_t>* columns = nullptr, bool hideSequences = false);
+
+// The columns in [first, end) that lie inside a control sequence of a long line hidden as
+// above, as ascending, disjoint [begin, end) spans; bytes, base and lineBytes as for
+// DecodeLongLinePart.
+std::vector<std::pair<std::int64_t, std::int64_t>>
+LongLineSequenceColumns(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
+                        std::uint64_t lineBytes, std::int64_t first, std::int64_t end,
+                        quill::TextEncoding form);

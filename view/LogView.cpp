@@ -987,7 +987,14 @@ TextPoint LogView::PointToText(QPoint point)
         return hit;
     }
     focusLongLines();
-    const LogDocument::LinePart part = m_document->GetLinePart(hit.line);
+    std::optional<WrapScroller::Row> row;
+    if (m_wrap) {
+        row = m_wrapScroller->rowAt(std::max(0, point.y()));
+    }
+    const LogDocument::LinePart part =
+        row && row->item == hit.line
+            ? m_document->GetLongLineColumns(hit.line, row->start, row->end - row->start)
+            : m_document->GetLinePart(hit.line);
     const std::u16string_view line = part.text;
     if (line.empty()) {
         return hit;
@@ -996,15 +1003,18 @@ TextPoint LogView::PointToText(QPoint point)
     const QStringView text(line.data(), qsizetype(line.size()));
     qsizetype c = 0;
     if (m_wrap) {
-        const std::optional<WrapScroller::Row> row = m_wrapScroller->rowAt(std::max(0, point.y()));
         if (!row || row->item != hit.line) {
             return hit;
         }
-        c = row->start + m_renderer.charAt(text.sliced(row->start, row->end - row->start),
-                                           point.x());
+        // A long line's row counts columns, its part's text starts at its first.
+        const qsizetype origin = qsizetype(part.first);
+        const qsizetype length = part.isLong() ? qsizetype(part.columns) : text.size();
+        const qsizetype start = std::clamp<qsizetype>(row->start - origin, 0, text.size());
+        const qsizetype end = std::clamp<qsizetype>(row->end - origin, start, text.size());
+        c = row->start + m_renderer.charAt(text.sliced(start, end - start), point.x());
         // Right of a row that the line goes on after: that row's last character (the blank
         // it broke at), not the next row's first.
-        if (c >= row->end && row->end < text.size()) {
+        if (c >= row->end && row->end < length) {
             c = row->end - 1;
         }
     } else {
@@ -1270,7 +1280,9 @@ void LogView::EnsureSelectionVisible()
         qsizetype length = 0;
         {
             std::lock_guard lock(m_document->docAccess());
-            length = qsizetype(m_document->GetLineView(start).size());
+            length = m_document->IsLongLine(start)
+                         ? qsizetype(m_document->LongLineTextColumns(start))
+                         : qsizetype(m_document->GetLineView(start).size());
         }
         const std::vector<WrapScroller::Row> rows = m_wrapScroller->rows();
         auto shown = [&](qsizetype c) {
@@ -1700,10 +1712,19 @@ QStringView LogView::DocumentRows::itemText(std::size_t item)
     return QStringView(text.data(), qsizetype(text.size()));
 }
 
+std::optional<std::int64_t> LogView::DocumentRows::itemColumns(std::size_t item)
+{
+    LogDocument& document = *m_view.m_document;
+    if (!document.IsLongLine(LineNumber(item))) {
+        return std::nullopt;
+    }
+    return document.LongLineTextColumns(LineNumber(item));
+}
+
 std::optional<std::uint64_t> LogView::DocumentRows::itemSizeHint(std::size_t item)
 {
     if (m_view.m_document->IsLongLine(LineNumber(item))) {
-        return std::nullopt; // wrapped from the part it shows, which is read
+        return std::nullopt; // its rows are counted from its columns
     }
     // The line's bytes in the index: at least as many as its characters in UTF-8 and the
     // narrow sets, twice as many in UTF-16.
@@ -1822,16 +1843,49 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
             selection = m_document->GetSelection();
             const LineMarks& marks = m_document->Marks();
             alert.BeginPaint(m_document->GetNewTextArrived());
+            // A long line's rows are columns of it: only the columns of its rows on screen
+            // are decoded, with the context around them.
+            std::vector<std::pair<std::size_t, std::pair<qsizetype, qsizetype>>> longRows;
+            for (const WrapScroller::Row& row : screen) {
+                if (!m_rows.itemColumns(row.item)) {
+                    continue;
+                }
+                if (longRows.empty() || longRows.back().first != row.item) {
+                    longRows.push_back({row.item, {row.start, row.end}});
+                }
+                longRows.back().second.second = row.end;
+            }
+            auto shownLine = [&](LineNumber index) {
+                for (const auto& [item, columns] : longRows) {
+                    if (item == index) {
+                        const qsizetype first = std::max<qsizetype>(0, columns.first - context);
+                        const LogDocument::LinePart part = m_document->GetLongLineColumns(
+                            index, first, columns.second + context - first);
+                        if (part.isLong()) {
+                            return part;
+                        }
+                    }
+                }
+                return LogDocument::LinePart{m_document->GetLineView(index), 0, -1};
+            };
             for (const WrapScroller::Row& row : screen) {
                 if (row.item != std::size_t(m_caretLine)) {
                     continue;
                 }
-                const std::u16string_view line = m_document->GetLineView(LineNumber(row.item));
+                const LogDocument::LinePart shownPart = shownLine(LineNumber(row.item));
+                const std::u16string_view line = shownPart.text;
+                const qsizetype origin = qsizetype(shownPart.first);
+                const qsizetype length =
+                    shownPart.isLong() ? qsizetype(shownPart.columns) : qsizetype(line.size());
                 const qsizetype c = m_caretChar;
-                if (row.start <= c && (c < row.end || row.end >= qsizetype(line.size()))) {
-                    const QStringView part(line.data() + row.start, row.end - row.start);
+                if (row.start <= c && (c < row.end || row.end >= length)) {
+                    auto local = [&](qsizetype column) {
+                        return std::clamp<qsizetype>(column - origin, 0, qsizetype(line.size()));
+                    };
+                    const QStringView part(line.data() + local(row.start),
+                                           local(row.end) - local(row.start));
                     m_caretDocX = static_cast<int>(std::min<qint64>(
-                        m_renderer.prefixWidth(part, c - row.start), INT_MAX / 2));
+                        m_renderer.prefixWidth(part, local(c) - local(row.start)), INT_MAX / 2));
                     m_wrapCaret = QRect(m_caretDocX, row.y, CaretWidth, height);
                 }
             }
@@ -1844,7 +1898,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 ++to;
             }
             for (std::size_t k = from; k < to; ++k) {
-                (void)m_document->GetLineView(LineNumber(screen[k].item));
+                (void)shownLine(LineNumber(screen[k].item));
             }
             const LineNumber windowFirst = m_document->WindowFirst();
             const LineNumber windowEnd = m_document->WindowEnd();
@@ -1856,6 +1910,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
             ColorRef textRef = textColor;
             ColorRef backRef = backgroundColor;
             bool matched = false;
+            LogDocument::LinePart linePart;
             auto keep = [&](PaintRow& row, std::u16string_view line) {
                 const qsizetype begin = std::max<qsizetype>(0, row.start - context);
                 const qsizetype stop = std::min<qsizetype>(qsizetype(line.size()), row.end + context);
@@ -1864,17 +1919,24 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 row.from = begin;
             };
             for (std::size_t k = from; k < to; ++k) {
-                const WrapScroller::Row& shown = screen[k];
+                WrapScroller::Row shown = screen[k];
                 const LineNumber index = LineNumber(shown.item);
-                std::u16string_view line = m_document->GetLineView(index);
+                linePart = shownLine(index);
                 if (!copied && (m_document->WindowFirst() != windowFirst ||
                                 m_document->WindowEnd() != windowEnd)) {
                     for (PaintRow& row : rows) {
-                        keep(row, m_document->GetLineView(row.line));
+                        keep(row, shownLine(row.line).text);
                     }
                     copied = true;
-                    line = m_document->GetLineView(index);
+                    linePart = shownLine(index);
                 }
+                const std::u16string_view line = linePart.text;
+                // From here on the row counts in the text it has: a long line's part.
+                const qsizetype origin = qsizetype(linePart.first);
+                shown.start =
+                    std::clamp<qsizetype>(shown.start - origin, 0, qsizetype(line.size()));
+                shown.end =
+                    std::clamp<qsizetype>(shown.end - origin, shown.start, qsizetype(line.size()));
                 if (colouredLine != shown.item) {
                     colouredLine = shown.item;
                     textRef = textColor;
@@ -1892,6 +1954,10 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                                 shown.start,
                                 shown.end});
                 PaintRow& row = rows.back();
+                if (linePart.isLong()) {
+                    row.firstColumn = origin;
+                    shiftSelection(row.style, linePart);
+                }
                 // A whole-line keyword wins over the terminal's colours; keywords that colour
                 // their matches lie over both.
                 StyleRuns runs = matched || !m_document->TerminalColors()
@@ -1985,8 +2051,9 @@ void LogView::paintWrapMatches(QPainter& painter, const PaintRow& row,
             continue;
         }
         const bool current = selection.valid && selection.startLine == row.line &&
-                             selection.endLine == row.line && selection.startCol == start &&
-                             selection.endCol == stop - 1;
+                             selection.endLine == row.line &&
+                             selection.startCol == row.firstColumn + start &&
+                             selection.endCol == row.firstColumn + stop - 1;
         const qint64 x0 = std::max<qint64>(
             m_renderer.prefixWidth(part, std::max(start, row.start) - row.start), clipLeft);
         const qint64 x1 = std::min<qint64>(

@@ -332,6 +332,7 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
         QStringView itemText(std::size_t item) override;
         std::optional<std::uint64_t> itemSizeHint(std::size_t item) override;
         std::recursive_mutex* textLock() override;
+        std::optional<std::int64_t> itemColumns(std::size_t item) override;
 
       private:
         LogView& m_view;

@@ -77,8 +77,7 @@ std::optional<WrapScroller::Place> WrapScroller::nextPlace(Place place)
 {
     const std::size_t count = m_source->itemCount();
     if (place.item < count) {
-        const std::optional<qsizetype> next =
-            m_wrap.nextRow(m_source->itemKey(place.item), textOf(place.item), place.start);
+        const std::optional<qsizetype> next = nextRowOf(place.item, place.start);
         if (next) {
             return Place{place.item, *next};
         }
@@ -91,8 +90,7 @@ std::optional<WrapScroller::Place> WrapScroller::nextPlace(Place place)
 
 std::optional<WrapScroller::Place> WrapScroller::previousPlace(Place place)
 {
-    const std::optional<qsizetype> previous =
-        m_wrap.previousRow(m_source->itemKey(place.item), textOf(place.item), place.start);
+    const std::optional<qsizetype> previous = previousRowOf(place.item, place.start);
     if (previous) {
         return Place{place.item, *previous};
     }
@@ -100,14 +98,13 @@ std::optional<WrapScroller::Place> WrapScroller::previousPlace(Place place)
         return std::nullopt;
     }
     const std::size_t item = place.item - 1;
-    return Place{item, m_wrap.lastRowStart(m_source->itemKey(item), textOf(item))};
+    return Place{item, lastRowStartOf(item)};
 }
 
 WrapScroller::Place WrapScroller::normalized(Place place)
 {
     // After a re-wrap the place's character may lie inside a row: that row is the top.
-    return {place.item, m_wrap.rowStart(m_source->itemKey(place.item), textOf(place.item),
-                                        place.start)};
+    return {place.item, rowStartAt(place.item, place.start)};
 }
 
 WrapScroller::Place WrapScroller::endPlace(int& pixel, bool* fits)
@@ -121,7 +118,7 @@ WrapScroller::Place WrapScroller::endPlace(int& pixel, bool* fits)
         return {};
     }
     const std::size_t last = count - 1;
-    Place place{last, m_wrap.lastRowStart(m_source->itemKey(last), textOf(last))};
+    Place place{last, lastRowStartOf(last)};
     if (m_viewHeight <= 0 || m_rowHeight <= 0) {
         if (fits != nullptr) {
             *fits = false;
@@ -199,8 +196,7 @@ const std::vector<WrapScroller::Row>& WrapScroller::rows()
     int pixel = 0;
     Place place = shownTop(pixel);
     for (int y = -pixel; y < m_viewHeight;) {
-        const qsizetype end =
-            m_wrap.rowEnd(m_source->itemKey(place.item), textOf(place.item), place.start);
+        const qsizetype end = rowEndOf(place.item, place.start);
         m_rows.push_back({place.item, place.start, end, y});
         y += m_rowHeight;
         const std::optional<Place> next = nextPlace(place);
@@ -321,7 +317,7 @@ bool WrapScroller::revealItem(std::size_t item)
     } else {
         const int full = std::max(1, m_viewHeight / m_rowHeight);
         pixel = 0;
-        const Place last{item, m_wrap.lastRowStart(m_source->itemKey(item), textOf(item))};
+        const Place last{item, lastRowStartOf(item)};
         m_top = std::min(moved(last, pixel, -qint64(full - 1)), first);
         m_pixel = 0;
     }
@@ -354,10 +350,8 @@ void WrapScroller::keepAboveEnd()
 
 qint64 WrapScroller::valueOf(Place place, int pixel)
 {
-    const std::uint64_t key = m_source->itemKey(place.item);
-    const QStringView text = textOf(place.item);
-    const double rows = double(m_wrap.rowCount(key, text));
-    const double row = double(m_wrap.rowNumber(key, text, place.start));
+    const double rows = double(rowCountOf(place.item));
+    const double row = double(rowNumberOf(place.item, place.start));
     const double height = std::max(1, m_rowHeight);
     const double share = std::min(1.0, (row * height + pixel) / (rows * height));
     const qint64 within = std::min<qint64>(m_units - 1, qint64(std::floor(share * double(m_units))));
@@ -373,9 +367,7 @@ WrapScroller::Place WrapScroller::placeAt(qint64 value, int& pixel)
     }
     const std::size_t item = std::min<std::size_t>(count - 1, std::size_t(std::max<qint64>(0, value) / m_units));
     const qint64 within = std::clamp<qint64>(value - qint64(item) * m_units, 0, m_units - 1);
-    const std::uint64_t key = m_source->itemKey(item);
-    const QStringView text = textOf(item);
-    const std::uint64_t rows = m_wrap.rowCount(key, text);
+    const std::uint64_t rows = rowCountOf(item);
     const double height = std::max(1, m_rowHeight);
     const double position = double(within) / double(m_units) * double(rows) * height;
     std::uint64_t row = std::uint64_t(position / height);
@@ -384,14 +376,14 @@ WrapScroller::Place WrapScroller::placeAt(qint64 value, int& pixel)
     } else {
         pixel = std::clamp(int(position - double(row) * height), 0, std::max(0, m_rowHeight - 1));
     }
-    return {item, m_wrap.rowStartOf(key, text, row)};
+    return {item, rowStartByNumber(item, row)};
 }
 
 std::uint64_t WrapScroller::estimatedRows(std::size_t item)
 {
     const std::optional<std::uint64_t> size = m_source->itemSizeHint(item);
     if (!size) {
-        return m_wrap.rowCount(m_source->itemKey(item), textOf(item));
+        return rowCountOf(item);
     }
     const std::uint64_t cell = std::uint64_t(std::max(1, m_cellWidth));
     const std::uint64_t width = std::uint64_t(std::max(1, m_wrap.width()));
@@ -576,4 +568,80 @@ void WrapScroller::onValueChanged(int value)
     }
     m_rows.clear();
     emit placeChanged();
+}
+
+std::int64_t WrapScroller::rowColumns() const
+{
+    return std::max(1, m_wrap.width()) / std::max(1, m_cellWidth);
+}
+
+std::optional<qsizetype> WrapScroller::nextRowOf(std::size_t item, qsizetype start)
+{
+    if (const std::optional<std::int64_t> columns = m_source->itemColumns(item)) {
+        const ColumnRows rows(*columns, rowColumns());
+        const std::int64_t next = rows.rowStart(start) + rows.perRow;
+        return next < rows.columns ? std::optional<qsizetype>(qsizetype(next)) : std::nullopt;
+    }
+    return m_wrap.nextRow(m_source->itemKey(item), textOf(item), start);
+}
+
+std::optional<qsizetype> WrapScroller::previousRowOf(std::size_t item, qsizetype start)
+{
+    if (const std::optional<std::int64_t> columns = m_source->itemColumns(item)) {
+        if (start <= 0) {
+            return std::nullopt;
+        }
+        return qsizetype(ColumnRows(*columns, rowColumns()).rowStart(start - 1));
+    }
+    return m_wrap.previousRow(m_source->itemKey(item), textOf(item), start);
+}
+
+qsizetype WrapScroller::lastRowStartOf(std::size_t item)
+{
+    if (const std::optional<std::int64_t> columns = m_source->itemColumns(item)) {
+        return qsizetype(ColumnRows(*columns, rowColumns()).lastStart());
+    }
+    return m_wrap.lastRowStart(m_source->itemKey(item), textOf(item));
+}
+
+qsizetype WrapScroller::rowStartAt(std::size_t item, qsizetype position)
+{
+    if (const std::optional<std::int64_t> columns = m_source->itemColumns(item)) {
+        return qsizetype(ColumnRows(*columns, rowColumns()).rowStart(position));
+    }
+    return m_wrap.rowStart(m_source->itemKey(item), textOf(item), position);
+}
+
+qsizetype WrapScroller::rowEndOf(std::size_t item, qsizetype start)
+{
+    if (const std::optional<std::int64_t> columns = m_source->itemColumns(item)) {
+        return qsizetype(ColumnRows(*columns, rowColumns()).rowEnd(start));
+    }
+    return m_wrap.rowEnd(m_source->itemKey(item), textOf(item), start);
+}
+
+std::uint64_t WrapScroller::rowCountOf(std::size_t item)
+{
+    if (const std::optional<std::int64_t> columns = m_source->itemColumns(item)) {
+        return std::uint64_t(ColumnRows(*columns, rowColumns()).count());
+    }
+    return m_wrap.rowCount(m_source->itemKey(item), textOf(item));
+}
+
+std::uint64_t WrapScroller::rowNumberOf(std::size_t item, qsizetype start)
+{
+    if (const std::optional<std::int64_t> columns = m_source->itemColumns(item)) {
+        return std::uint64_t(ColumnRows(*columns, rowColumns()).rowOf(start));
+    }
+    return m_wrap.rowNumber(m_source->itemKey(item), textOf(item), start);
+}
+
+qsizetype WrapScroller::rowStartByNumber(std::size_t item, std::uint64_t number)
+{
+    if (const std::optional<std::int64_t> columns = m_source->itemColumns(item)) {
+        const ColumnRows rows(*columns, rowColumns());
+        return qsizetype(
+            rows.start(std::int64_t(std::min<std::uint64_t>(number, std::uint64_t(rows.count())))));
+    }
+    return m_wrap.rowStartOf(m_source->itemKey(item), textOf(item), number);
 }

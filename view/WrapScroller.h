@@ -27,6 +27,7 @@
 // is given are never read back as a move. User-interface thread only; the bar and the
 // follower must outlive the scroller (siblings in one scroll area).
 
+#include "view/ColumnRows.h"
 #include "view/LineWrap.h"
 
 #include <QObject>
@@ -54,6 +55,10 @@ class WrapSource {
     virtual std::optional<std::uint64_t> itemSizeHint(std::size_t) { return std::nullopt; }
     // Held around every use of the texts (the document's lock), if any.
     virtual std::recursive_mutex* textLock() { return nullptr; }
+    // For an item too long to lay out, its columns: it is wrapped in rows of a fixed number
+    // of columns (view/ColumnRows.h), its places count columns and its text is never read
+    // here. None: wrapped by LineWrap from its text.
+    virtual std::optional<std::int64_t> itemColumns(std::size_t) { return std::nullopt; }
 };
 
 class WrapScroller : public QObject {
@@ -123,6 +128,8 @@ class WrapScroller : public QObject {
     void sync();
     // Values per item on the bar.
     qint64 units() const { return m_units; }
+    // Columns per row of an item wrapped by columns (WrapSource::itemColumns).
+    std::int64_t rowColumns() const;
 
   signals:
     // The place changed without the bar's value changing: repaint.
@@ -131,6 +138,15 @@ class WrapScroller : public QObject {
   private:
     std::unique_lock<std::recursive_mutex> holdTexts();
     QStringView textOf(std::size_t item) { return m_source->itemText(item); }
+    // The rows of an item, by LineWrap or by columns as the source says.
+    std::optional<qsizetype> nextRowOf(std::size_t item, qsizetype start);
+    std::optional<qsizetype> previousRowOf(std::size_t item, qsizetype start);
+    qsizetype lastRowStartOf(std::size_t item);
+    qsizetype rowStartAt(std::size_t item, qsizetype position);
+    qsizetype rowEndOf(std::size_t item, qsizetype start);
+    std::uint64_t rowCountOf(std::size_t item);
+    std::uint64_t rowNumberOf(std::size_t item, qsizetype start);
+    qsizetype rowStartByNumber(std::size_t item, std::uint64_t number);
     std::optional<Place> nextPlace(Place place);
     std::optional<Place> previousPlace(Place place);
     Place normalized(Place place);

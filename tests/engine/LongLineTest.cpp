@@ -588,3 +588,192 @@ TEST(DecodeLongLinePart, AnyPartOfRandomTextEqualsTheWholeDecoded)
         ASSERT_EQ(at, modelAt) << round;
     }
 }
+
+// With sequences hidden, any part of random text (characters of one to four bytes,
+// sequences of every kind, broken ones, and strings too long to hide) against a model
+// that knows which bytes it planted as sequences: shown, a hidden sequence's columns hold
+// pads and every other column its character; not shown, it gives no text. The part is
+// read as a reader of the document reads it, with the margin around it.
+TEST(DecodeLongLinePart, SequencesCutAnywhereByAPartAreHiddenAsInTheWholeLine)
+{
+    std::mt19937 random(11);
+    const std::vector<std::string> plain = {
+        "a", " ", "[", "m", "\\", "]", "\x07", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"};
+    const std::vector<std::string> hidden = {"\x1b[31m",
+                                             "\x1b[1;2H",
+                                             "\x1b[m",
+                                             "\x1b(B",
+                                             "\x1b 7",
+                                             "\x1b"
+                                             "7",
+                                             "\x1b=",
+                                             "\x1b]0;t\xC3\xAFtle\x07",
+                                             "\x1bPdata\x1b\\",
+                                             "\x1b]8;;http://x\x1b\\",
+                                             "\x1b\\"};
+    // ESC before a control character is no sequence; neither is a string over the bound.
+    const std::vector<std::string> broken = {"\x1b\x01", "\x1b[3\x01"};
+    const std::string overLong =
+        "\x1b]2;" + std::string(std::size_t(LongSequenceUnits), 'y') + "\x07";
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes;
+        std::u16string shown; // one unit a column
+        std::u16string chars; // as copied
+        std::vector<std::int64_t> columns;
+        const std::size_t size = 2000 + random() % 12000;
+        while (bytes.size() < size) {
+            const unsigned pick = random() % 100;
+            if (pick < 25) {
+                const std::string& s = hidden[random() % hidden.size()];
+                // Inside a sequence the model needs no decoding: its columns are pads.
+                shown.append(s.size(), LongLinePad);
+                bytes += s;
+                continue;
+            }
+            std::string piece;
+            if (pick < 28) {
+                piece = broken[random() % broken.size()];
+            } else if (pick == 28 && round % 10 == 0) {
+                piece = overLong;
+            } else {
+                piece = plain[random() % plain.size()];
+            }
+            for (std::size_t i = 0; i < piece.size();) {
+                std::size_t length = 0;
+                const std::u16string text = modelChar(piece, i, length);
+                for (char16_t u : text) {
+                    chars.push_back(u);
+                    columns.push_back(std::int64_t(bytes.size() + i));
+                }
+                shown += text;
+                shown.append(length - text.size(), LongLinePad);
+                i += length;
+            }
+            bytes += piece;
+        }
+        if (round % 7 == 0) {
+            bytes += "\x1b[3"; // cut by the line's end: shown
+            shown += u"\x1b[3";
+            for (int k = 0; k < 3; ++k) {
+                chars.push_back(shown[shown.size() - 3 + std::size_t(k)]);
+                columns.push_back(std::int64_t(bytes.size()) - 3 + k);
+            }
+        }
+        const std::int64_t n = std::int64_t(bytes.size());
+        const std::int64_t first = std::int64_t(random() % std::uint64_t(n));
+        const std::int64_t count = std::int64_t(random() % 3000) + 1;
+        const std::int64_t end = std::min(first + count, n);
+        const std::int64_t margin = 4 + LongSequenceMargin(quill::TextEncoding::Utf8, true);
+        const std::int64_t base = std::max<std::int64_t>(0, first - margin);
+        const std::int64_t stop = std::min(n, end + margin);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data()) + base;
+        std::u16string out;
+        DecodeLongLinePart(data, std::size_t(stop - base), std::uint64_t(base), std::uint64_t(n),
+                           first, count, quill::TextEncoding::Utf8, true, out, nullptr, true);
+        ASSERT_EQ(difference(out, shown.substr(std::size_t(first), std::size_t(end - first))), "")
+            << "round " << round << " first " << first << " count " << count;
+        out.clear();
+        std::vector<std::int64_t> at;
+        DecodeLongLinePart(data, std::size_t(stop - base), std::uint64_t(base), std::uint64_t(n),
+                           first, count, quill::TextEncoding::Utf8, false, out, &at, true);
+        std::u16string model;
+        std::vector<std::int64_t> modelAt;
+        for (std::size_t i = 0; i < chars.size(); ++i) {
+            if (columns[i] >= first && columns[i] < end) {
+                model += chars[i];
+                modelAt.push_back(columns[i]);
+            }
+        }
+        ASSERT_EQ(difference(out, model), "") << "round " << round;
+        ASSERT_EQ(at, modelAt) << round;
+    }
+}
+
+// Terminal colours on: sequences cut by the edge of a shown part, of a copy's piece and of
+// a search's piece are hidden as a whole, the text around them reads as one, and a wrapped
+// view's part of any columns deep inside costs what those columns cost.
+TEST_F(LongLineTest, SequencesAreHiddenWhereverThePiecesCutThem)
+{
+    const std::string red = "\x1b[1;31m";
+    const std::string title = "\x1b]0;title\x07";
+    // Cut by the start of the part shown around focus 1001 * 16384 (it starts at 1000 *
+    // 16384), a copy's second piece and a search's piece at 300 * 2^18.
+    const std::int64_t shownAt = 1000 * 16'384 - 3;
+    plant(shownAt, "A" + red + "B");
+    const std::int64_t copyFrom = 90'000'000;
+    const std::int64_t copyAt = copyFrom + (std::int64_t(1) << 20) - 5;
+    plant(copyAt, "foo" + red + "bar");
+    const std::int64_t findAt = 300 * (std::int64_t(1) << 18) - 5;
+    plant(findAt, "sea" + title + "rch");
+    open();
+    doc.SetTerminalColors(true);
+    std::int64_t base = 0;
+    peakSince(base);
+    {
+        // Before any part of it is decoded: its text's columns, without its terminator.
+        std::lock_guard lock(doc.docAccess());
+        EXPECT_EQ(doc.LongLineTextColumns(1), LineBytes);
+        EXPECT_LT(peakSince(base), std::int64_t(64) << 10) << "its columns need no decoding";
+    }
+    {
+        std::lock_guard lock(doc.docAccess());
+        doc.SetLongLineFocus(1001 * 16'384);
+        const LogDocument::LinePart part = doc.GetLinePart(1);
+        ASSERT_EQ(part.first, 1000 * 16'384);
+        // The part starts inside the sequence: its columns there are pads up to the B.
+        const std::size_t b = std::size_t(shownAt + 1 + std::int64_t(red.size()) - part.first);
+        EXPECT_EQ(part.text.substr(0, b + 1), std::u16string(b, LongLinePad) + u"B");
+        EXPECT_EQ(part.columns, LineBytes);
+        // The part a wrapped view asks for, over the same columns.
+        const LogDocument::LinePart rows = doc.GetLongLineColumns(1, shownAt, 20);
+        ASSERT_LE(rows.first, shownAt);
+        const std::u16string_view around =
+            rows.text.substr(std::size_t(shownAt - rows.first), 2 + red.size());
+        EXPECT_EQ(around, u"A" + std::u16string(red.size(), LongLinePad) + u"B");
+    }
+    doc.SetSelection(1, 1, std::int32_t(copyFrom), std::int32_t(copyAt + 5 + red.size()));
+    const std::u16string copied = doc.GetSelectedText();
+    EXPECT_EQ(copied.size(), std::size_t(copyAt - copyFrom) + 6);
+    EXPECT_EQ(copied.substr(copied.size() - 6), u"foobar");
+    doc.SetFindPosition(0, 0);
+    ASSERT_TRUE(doc.Find(u"search", true, FR_MATCHCASE));
+    const DocSelection found = doc.GetSelection();
+    EXPECT_EQ(found.startCol, findAt);
+    EXPECT_EQ(found.endCol, findAt + 5 + std::int64_t(title.size()));
+
+    peakSince(base);
+    {
+        std::lock_guard lock(doc.docAccess());
+        // A short range, then a longer one from the same place: the part grows to hold it.
+        const LogDocument::LinePart few = doc.GetLongLineColumns(1, 120'000'000, 100);
+        EXPECT_GE(few.first + std::int64_t(few.text.size()), 120'000'100);
+        const LogDocument::LinePart rows = doc.GetLongLineColumns(1, 120'000'000, 100'000);
+        EXPECT_LE(rows.first, 120'000'000);
+        EXPECT_GE(rows.first + std::int64_t(rows.text.size()), 120'100'000);
+        EXPECT_LT(peakSince(base), std::int64_t(2) << 20);
+        EXPECT_EQ(difference(rows.text.substr(0, 1000), modelShown(rows.first, rows.first + 1000)),
+                  "");
+    }
+}
+
+// In UTF-16 a sequence is made of code units: a unit beyond ASCII whose low byte is ESC
+// starts none, a real ESC does, in either byte order.
+TEST(DecodeLongLinePart, SequencesOfUtf16AreCodeUnits)
+{
+    const std::u16string line = u"\u011B[31mx\x1b[1my";
+    for (const quill::TextEncoding form :
+         {quill::TextEncoding::Utf16Le, quill::TextEncoding::Utf16Be}) {
+        std::string bytes;
+        for (const char16_t unit : line) {
+            const char low = char(unit & 0xFF);
+            const char high = char(unit >> 8);
+            bytes += form == quill::TextEncoding::Utf16Le ? std::string{low, high}
+                                                         : std::string{high, low};
+        }
+        std::u16string out;
+        DecodeLongLinePart(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0,
+                           bytes.size(), 0, std::int64_t(line.size()), form, true, out, nullptr,
+                           true);
+        EXPECT_EQ(out, u"\u011B[31mx" + std::u16string(4, LongLinePad) + u"y");
+    }
+}
