@@ -874,8 +874,11 @@ void LogView::wheelEvent(QWheelEvent* event)
 
 void LogView::mousePressEvent(QMouseEvent* event)
 {
-    // No panning mode, and selection starts at the first move, not at the press.
+    // No panning mode; a drag selects from here.
     event->accept();
+    if (m_document != nullptr && event->button() == Qt::LeftButton) {
+        m_mouse.Press(event->position().toPoint());
+    }
 }
 
 void LogView::mouseMoveEvent(QMouseEvent* event)
