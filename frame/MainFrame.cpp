@@ -2,10 +2,10 @@
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
 #include "frame/LogTab.h"
-#include "frame/TabNames.h"
 #include "frame/NavigationCommands.h"
 #include "frame/PathPane.h"
 #include "frame/SourceControl.h"
+#include "frame/TabNames.h"
 
 #include "diagnostics/TraceLog.h"
 #include "dialogs/FindDialog.h"
