@@ -95,7 +95,8 @@ QString shortTabName(const QString& name, SharedParts shared, int maxWidth, cons
     // Still too wide: the middle of what is left.
     for (qsizetype keep = rest.size() - 1; keep > 0; --keep) {
         const qsizetype left = (keep + 1) / 2;
-        QString shown = cut(rest, left, rest.size() - keep);
+        // One ellipsis where this cut meets an earlier one.
+        QString shown = cut(rest, left, rest.size() - keep).replace(QString(2, Ellipsis), Ellipsis);
         if (width(shown) <= maxWidth) {
             return shown;
         }

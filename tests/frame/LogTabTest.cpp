@@ -10,6 +10,7 @@
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
+#include "frame/TabNames.h"
 #include "settings/Keyword.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
@@ -451,4 +452,51 @@ TEST_F(LogTabTest, ClosingTheLastTabClearsThePathFromTheStatusBar)
     EXPECT_TRUE(frame->GetActiveDocument()->GetPathName().empty());
     EXPECT_EQ(paneText(1), QString());
     EXPECT_FALSE(frame->windowTitle().contains(QStringLiteral("b.log")));
+}
+
+// Shortened names at their boundaries, one pixel a character: a name that fits exactly
+// stays whole; the shared start keeps its first three characters and its end next to the
+// part that differs; the shared end keeps its last four; a surrogate pair is never split.
+TEST(TabNamesTest, ShortNamesKeepWhatDiffersAtTheBoundaries)
+{
+    const quill::TextWidth chars = [](const QString& text) { return int(text.size()); };
+    const QString day1 = QStringLiteral("service-frontend-2026-12-01.log");
+    const QString day2 = QStringLiteral("service-frontend-2026-12-02.log");
+    const quill::SharedParts days = quill::sharedParts({day1, day2});
+    EXPECT_EQ(days.start, 26);
+    EXPECT_EQ(days.end, 4);
+    EXPECT_EQ(quill::shortTabName(day1, days, 31, chars), day1);
+    EXPECT_EQ(quill::shortTabName(day1, days, 30, chars),
+              QStringLiteral("ser\u2026ce-frontend-2026-12-01.log"));
+    EXPECT_EQ(quill::shortTabName(day1, days, 12, chars), QStringLiteral("ser\u20262-01.log"));
+    EXPECT_EQ(quill::shortTabName(day1, days, 9, chars), QStringLiteral("ser\u20261.log"));
+
+    const QString a = QStringLiteral("a-server-application.log");
+    const quill::SharedParts ends =
+        quill::sharedParts({a, QStringLiteral("b-server-application.log")});
+    EXPECT_EQ(ends.start, 0);
+    EXPECT_EQ(ends.end, 23);
+    EXPECT_EQ(quill::shortTabName(a, ends, 10, chars), QStringLiteral("a\u2026tion.log"));
+    EXPECT_EQ(quill::shortTabName(a, ends, 6, chars), QStringLiteral("a\u2026.log"));
+    EXPECT_EQ(quill::shortTabName(a, ends, 4, chars), QStringLiteral("a\u2026og"));
+
+    // Nothing shared: the middle goes, one more character kept left than right.
+    EXPECT_EQ(quill::shortTabName(QStringLiteral("abcdefgh"), {}, 6, chars),
+              QStringLiteral("abc\u2026gh"));
+    EXPECT_EQ(quill::shortTabName(QStringLiteral("a\U0001F600bc"), {}, 4, chars),
+              QStringLiteral("a\u2026c"));
+    EXPECT_EQ(quill::shortTabName(QStringLiteral("abc"), {}, 0, chars), QStringLiteral("\u2026"));
+
+    // One name shares nothing with itself; one name a prefix of another; pairs kept whole.
+    EXPECT_EQ(quill::sharedParts({day1}).start, 0);
+    EXPECT_EQ(quill::sharedParts({day1}).end, 0);
+    const quill::SharedParts prefix =
+        quill::sharedParts({QStringLiteral("a.log"), QStringLiteral("a.log.1")});
+    EXPECT_EQ(prefix.start, 5);
+    EXPECT_EQ(prefix.end, 0);
+    EXPECT_EQ(
+        quill::sharedParts({QStringLiteral("a\U0001F600"), QStringLiteral("a\U0001F601")}).start,
+        1);
+    EXPECT_EQ(
+        quill::sharedParts({QStringLiteral("\U0001F600z"), QStringLiteral("\U0001FA00z")}).end, 1);
 }

@@ -453,7 +453,7 @@ TEST_F(SourceControlTest, ARefusedSpoolFolderSaysWhatIsWrongWithIt)
     ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
     const std::string open = dir.file("open");
     ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
-    ASSERT_EQ(::chmod(open.c_str(), 0750), 0);
+    ASSERT_EQ(::chmod(open.c_str(), 0705), 0);
     const std::string foreign = dir.file("foreign");
     ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
     const bool canChown = ::chown(foreign.c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) == 0;
@@ -462,7 +462,7 @@ TEST_F(SourceControlTest, ARefusedSpoolFolderSaysWhatIsWrongWithIt)
         QString says;
     };
     std::vector<Case> cases = {{link, QStringLiteral("it is a symbolic link")},
-                               {open, QStringLiteral("other users have access to it (mode 750)")}};
+                               {open, QStringLiteral("other users have access to it (mode 705)")}};
     if (canChown) {
         cases.push_back({foreign, QStringLiteral("it belongs to another user")});
     }
