@@ -484,7 +484,7 @@ TEST(TabNamesTest, ShortNamesKeepWhatDiffersAtTheBoundaries)
     EXPECT_EQ(quill::shortTabName(QStringLiteral("abcdefgh"), {}, 6, chars),
               QStringLiteral("abc\u2026gh"));
     EXPECT_EQ(quill::shortTabName(QStringLiteral("a\U0001F600bc"), {}, 4, chars),
-              QStringLiteral("a\u2026c"));
+              QStringLiteral("a\u2026bc"));
     EXPECT_EQ(quill::shortTabName(QStringLiteral("abc"), {}, 0, chars), QStringLiteral("\u2026"));
 
     // One name shares nothing with itself; one name a prefix of another; pairs kept whole.
