@@ -371,16 +371,22 @@ TEST_F(LogTabTest, AnAmpersandInANameIsShownAndNeverBecomesAnAccelerator)
 {
     const std::string amp = logFile("x&f.log", "x1\n");
     const std::string star = logFile("y[*].log", "y1\n");
-    start({a, amp, star});
+    start({star});
+    EXPECT_TRUE(frame->windowHandle()->title().contains(QStringLiteral("y[*].log")))
+        << frame->windowHandle()->title().toStdString();
+    ASSERT_TRUE(app->OpenDocumentFile(u16(a)));
+    ASSERT_TRUE(app->OpenDocumentFile(u16(amp)));
     ASSERT_EQ(frame->tabCount(), 3);
-    EXPECT_EQ(bar()->tabText(1), QStringLiteral("x&&f.log"));
+    EXPECT_EQ(bar()->tabText(2), QStringLiteral("x&&f.log"));
+    key(Qt::Key_2, Qt::AltModifier);
+    ASSERT_EQ(front(), 1);
     key(Qt::Key_F, Qt::AltModifier);
     if (QWidget* popup = QApplication::activePopupWidget()) {
         popup->close();
     }
-    EXPECT_EQ(front(), 0) << "Alt+F is the File menu's";
-    key(Qt::Key_3, Qt::AltModifier);
-    ASSERT_EQ(front(), 2);
+    EXPECT_EQ(front(), 1) << "Alt+F is the File menu's";
+    key(Qt::Key_1, Qt::AltModifier);
+    ASSERT_EQ(front(), 0);
     EXPECT_TRUE(frame->windowHandle()->title().contains(QStringLiteral("y[*].log")))
         << frame->windowHandle()->title().toStdString();
 }
@@ -427,6 +433,7 @@ TEST_F(LogTabTest, TwentyTabsShowWhatTellsThemApartScrollAndCloseByTheirButtons)
     QTest::mouseClick(closeButton(1), Qt::LeftButton);
     ASSERT_EQ(frame->tabCount(), 19);
     EXPECT_EQ(front(), 0);
+    EXPECT_EQ(frame->tab(0)->path(), u16(files[0]));
     EXPECT_EQ(frame->tab(1)->path(), u16(files[2]));
     QTest::mouseClick(closeButton(0), Qt::LeftButton);
     ASSERT_EQ(frame->tabCount(), 18);
