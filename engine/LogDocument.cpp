@@ -92,6 +92,10 @@ bool LogDocument::OnNewDocument()
     m_haveSavedSize = false;
     m_reindexPending = false;
     TellIndexRestarted();
+    // The status bar and the tab stop naming the file that is gone.
+    if (m_host) {
+        m_host->SetFilePathText(ShownName());
+    }
     return true;
 }
 

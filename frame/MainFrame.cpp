@@ -5,6 +5,7 @@
 #include "frame/NavigationCommands.h"
 #include "frame/PathPane.h"
 #include "frame/SourceControl.h"
+#include "frame/TabNames.h"
 
 #include "diagnostics/TraceLog.h"
 #include "dialogs/FindDialog.h"
@@ -30,6 +31,7 @@
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -67,6 +69,8 @@ constexpr int StringEncodingAutomatic = 451;
 constexpr int StringSettingsCaption = 9;
 constexpr int ResourceMain = 128;
 constexpr int ResourceContextMenu = 132;
+// The widest name a tab shows, in average characters of its font.
+constexpr int TabNameChars = 26;
 // Offset of a window opened from the stored position against the one that stored it.
 constexpr int CascadeOffset = 30;
 constexpr int StringNotFound = 134;
@@ -164,7 +168,10 @@ void MainFrame::buildTabs()
     // One tab looks as the window did before there were tabs.
     m_tabs->setTabBarAutoHide(true);
     m_tabs->setUsesScrollButtons(true);
-    m_tabs->setElideMode(Qt::ElideMiddle);
+    // Names are shortened to a tab's width by their own rule (TabNames.h), which keeps the
+    // part that tells them apart; the bar scrolls rather than squeeze them further.
+    m_tabs->setElideMode(Qt::ElideNone);
+    m_tabs->setTabsClosable(true);
     m_tabs->tabBar()->setObjectName(QStringLiteral("tabBar"));
     // Keys are the frame's (Ctrl+Tab and friends as commands); the bar never takes focus.
     m_tabs->setFocusPolicy(Qt::NoFocus);
@@ -173,6 +180,8 @@ void MainFrame::buildTabs()
     setCentralWidget(m_tabs);
     activateTab(addTab());
     connect(m_tabs, &QTabWidget::currentChanged, this, [this] { frontChanged(); });
+    connect(m_tabs, &QTabWidget::tabCloseRequested, this,
+            [this](int index) { closeTab(tab(index)); });
     // Copy and Select All act on whichever of the two panes has the keyboard.
     m_focusConnection =
         connect(qApp, &QApplication::focusChanged, this, [this] { updateCommandStates(); });
@@ -346,7 +355,7 @@ void MainFrame::frontChanged()
         return; // still building the bars
     }
     LogDocument* document = front->document();
-    setWindowTitle(front->title());
+    setWindowTitle(quill::literalTitle(front->title()));
     SetFilePathText(document->GetPathName());
     if (document->GetPathName().empty() && document->GetLineCount() == 0) {
         SetPaneText(1, QString());
@@ -366,16 +375,30 @@ void MainFrame::updateTabLabel(LogTab* tab)
     if (index < 0) {
         return;
     }
-    // New lines behind another tab: a dot before the name; a keyword alert: the name red.
-    const bool marked = tab->hasNewLines() || tab->hasAlert();
-    const QString text = (marked ? QStringLiteral("\u25CF ") : QString()) + tab->label();
-    if (m_tabs->tabText(index) != text) {
-        m_tabs->setTabText(index, text);
+    // One name changed can change what the names share, so every tab is shown afresh.
+    QStringList names;
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        names.append(this->tab(i)->label());
+    }
+    const quill::SharedParts shared = quill::sharedParts(names);
+    const QFontMetrics metrics(m_tabs->tabBar()->font());
+    const int maxWidth = TabNameChars * metrics.averageCharWidth();
+    const auto width = [&metrics](const QString& text) { return metrics.horizontalAdvance(text); };
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        const LogTab* shown = this->tab(i);
+        // New lines behind another tab: a dot before the name; a keyword alert: the name red.
+        const bool marked = shown->hasNewLines() || shown->hasAlert();
+        const QString text =
+            (marked ? QStringLiteral("\u25CF ") : QString()) +
+            quill::literalLabel(quill::shortTabName(names.at(i), shared, maxWidth, width));
+        if (m_tabs->tabText(i) != text) {
+            m_tabs->setTabText(i, text);
+        }
     }
     m_tabs->setTabToolTip(index, quill::fileNameToDisplay(tab->path()));
     m_tabs->tabBar()->setTabTextColor(index, tab->hasAlert() ? QColor(Qt::red) : QColor());
-    if (tab == m_front && windowTitle() != tab->title()) {
-        setWindowTitle(tab->title());
+    if (tab == m_front && windowTitle() != quill::literalTitle(tab->title())) {
+        setWindowTitle(quill::literalTitle(tab->title()));
     }
 }
 
@@ -690,7 +713,7 @@ void MainFrame::ApplyTopMost()
     }
 }
 
-void MainFrame::SaveWindowPosition()
+void MainFrame::SaveWindowPosition(bool cascade)
 {
     if (isMinimized()) {
         return;
@@ -702,15 +725,16 @@ void MainFrame::SaveWindowPosition()
     if ((isMaximized() || isFullScreen()) && normalGeometry().isValid()) {
         rect = normalGeometry();
     }
+    // Only a new window opened beside this one steps aside; the next start comes back
+    // where the window was left.
+    rect.translate(cascade ? CascadeOffset : 0, cascade ? CascadeOffset : 0);
     SettingsStore& settings = SettingsStore::instance();
-    settings.SetDword(Setting::WindowPosLeft,
-                      static_cast<std::uint32_t>(rect.left() + CascadeOffset));
-    settings.SetDword(Setting::WindowPosTop,
-                      static_cast<std::uint32_t>(rect.top() + CascadeOffset));
+    settings.SetDword(Setting::WindowPosLeft, static_cast<std::uint32_t>(rect.left()));
+    settings.SetDword(Setting::WindowPosTop, static_cast<std::uint32_t>(rect.top()));
     settings.SetDword(Setting::WindowPosRight,
-                      static_cast<std::uint32_t>(rect.left() + rect.width() + CascadeOffset));
+                      static_cast<std::uint32_t>(rect.left() + rect.width()));
     settings.SetDword(Setting::WindowPosBottom,
-                      static_cast<std::uint32_t>(rect.top() + rect.height() + CascadeOffset));
+                      static_cast<std::uint32_t>(rect.top() + rect.height()));
 }
 
 QRect MainFrame::placeOnScreen(const QRect& rect, const QList<QRect>& screens)
@@ -1075,7 +1099,7 @@ void MainFrame::OnViewEncoding(quill::TextEncoding encoding)
 
 void MainFrame::OnNewWindow()
 {
-    SaveWindowPosition();
+    SaveWindowPosition(true);
     if (m_newWindowProgram.isEmpty()) {
         return;
     }

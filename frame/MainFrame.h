@@ -188,7 +188,8 @@ class MainFrame : public QMainWindow {
     int GetStatusTextWidth(const QString& text) const;
 
     void ApplyTopMost();
-    void SaveWindowPosition();
+    // cascade: stored 30 pixels further right and down, for the new window of New Window.
+    void SaveWindowPosition(bool cascade = false);
     // rect unchanged when enough of it to take hold of lies on one of the screens
     // (available areas), else moved wholly onto the nearest one.
     static QRect placeOnScreen(const QRect& rect, const QList<QRect>& screens);

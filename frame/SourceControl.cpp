@@ -20,6 +20,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +58,11 @@ constexpr int StringJournalGroups = 422;
 constexpr int StringSystemJournal = 423;
 constexpr int StringTerminal = 424;
 constexpr int StringNoSpool = 425;
+constexpr int StringSpoolFolderLink = 480;
+constexpr int StringSpoolFolderOwner = 481;
+constexpr int StringSpoolFolderOpen = 482;
+// The Follow Command box's width; its label wraps to it.
+constexpr int CommandPromptWidth = 560;
 constexpr int StringReadingInput = 426;
 constexpr int StringInputStopped = 441;
 constexpr int StringIndexFullMemory = 436;
@@ -78,11 +84,34 @@ QString spoolFolderShown(const std::string& folder)
     return QString::fromLocal8Bit(folder.empty() ? quill::spoolFolderPath() : folder);
 }
 
+// Why the spool folder was refused: what is wrong with it where it is not private enough,
+// else the system's text for the error.
+QString spoolProblemText(const std::string& folder, int error)
+{
+    const quill::SpoolFolderFault fault =
+        error == EPERM ? quill::spoolFolderFault(folder.empty() ? quill::spoolFolderPath() : folder)
+                       : quill::SpoolFolderFault();
+    const LanguageResources& resources = LanguageResources::current();
+    using Kind = quill::SpoolFolderFault::Kind;
+    switch (fault.kind) {
+    case Kind::Link:
+        return resources.string(StringSpoolFolderLink);
+    case Kind::OtherOwner:
+        return resources.string(StringSpoolFolderOwner);
+    case Kind::OpenToOthers:
+        return resources.format(StringSpoolFolderOpen,
+                                QStringLiteral("%1").arg(fault.mode, 3, 8, QLatin1Char('0')));
+    case Kind::None:
+        break;
+    }
+    return errorText(error);
+}
+
 } // namespace
 
 SourceControl::SourceControl(QWidget* window, QStatusBar* bar,
                              std::function<LogDocument*()> document)
-    : QObject(window), m_window(window), m_document(std::move(document))
+    : QObject(window), m_window(window), m_document(std::move(document)), m_bar(bar)
 {
     setObjectName(QStringLiteral("sourceControl"));
     const LanguageResources& resources = LanguageResources::current();
@@ -103,6 +132,7 @@ SourceControl::SourceControl(QWidget* window, QStatusBar* bar,
     m_progress->setVisible(false);
     m_cancel->setVisible(false);
     connect(m_cancel, &QPushButton::clicked, this, &SourceControl::cancel);
+    connect(bar, &QStatusBar::messageChanged, this, &SourceControl::showState);
     m_timer = new QTimer(this);
     m_timer->setInterval(PollMs);
     connect(m_timer, &QTimer::timeout, this, &SourceControl::refresh);
@@ -137,8 +167,8 @@ bool SourceControl::followStandardInput(int fd)
     const QString name = resources.string(StringStandardInput);
     std::unique_ptr<LogSource> source = LogSource::FollowStream(fd, toU16(name), options, error);
     if (!source) {
-        showMessage(
-            resources.format(StringNoSpool, name, spoolFolderShown(m_folder), errorText(error)));
+        showMessage(resources.format(StringNoSpool, name, spoolFolderShown(m_folder),
+                                     spoolProblemText(m_folder, error)));
         return false;
     }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Following standard input, spool ",
@@ -197,8 +227,8 @@ bool SourceControl::followCommand(const std::vector<std::string>& words, const Q
     std::unique_ptr<LogSource> source =
         LogSource::FollowCommand(words, toU16(name), options, error);
     if (!source) {
-        showMessage(
-            resources.format(StringNoSpool, name, spoolFolderShown(m_folder), errorText(error)));
+        showMessage(resources.format(StringNoSpool, name, spoolFolderShown(m_folder),
+                                     spoolProblemText(m_folder, error)));
         return false;
     }
     const SourceStatus status = source->Status();
@@ -243,7 +273,12 @@ bool SourceControl::openCompressed(const std::string& path, CompressionFormat fo
     std::unique_ptr<LogSource> source =
         LogSource::Decompress(path, format, toU16(name), options, error);
     if (!source) {
-        if (LogDocument* document = m_document()) {
+        const QString folderProblem = spoolProblemText(m_folder, error);
+        if (folderProblem != errorText(error)) {
+            // The archive is fine; the folder its copy would go to is not.
+            showMessage(LanguageResources::current().format(
+                StringNoSpool, name, spoolFolderShown(m_folder), folderProblem));
+        } else if (LogDocument* document = m_document()) {
             document->ReportOpenError(error, quill::fileNameToUtf16(path));
         }
         return false;
@@ -280,7 +315,12 @@ QString SourceControl::runCommandPrompt()
     dialog.setComboBoxEditable(true);
     dialog.setComboBoxItems(m_history);
     dialog.setTextValue(m_history.isEmpty() ? QString() : m_history.front());
-    dialog.resize(560, dialog.sizeHint().height());
+    // The explanation is long: it wraps, or the box would be as wide as the screen.
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        label->setWordWrap(true);
+    }
+    dialog.resize(CommandPromptWidth, std::max(dialog.heightForWidth(CommandPromptWidth),
+                                               dialog.minimumSizeHint().height()));
     if (dialog.exec() != QDialog::Accepted) {
         return {};
     }
@@ -309,6 +349,11 @@ void SourceControl::refresh()
             tellIndexStop(*document);
         }
     }
+    showState();
+}
+
+void SourceControl::showState()
+{
     LogDocument* front = m_document();
     const LogSource* source = front != nullptr ? front->Source() : nullptr;
     QString text = source != nullptr ? statusText(source->Status()) : QString();
@@ -316,8 +361,7 @@ void SourceControl::refresh()
     if (!stop.isEmpty()) {
         text = text.isEmpty() ? stop : text + QStringLiteral(" - ") + stop;
     }
-    const bool decompressing = source != nullptr &&
-                               source->Kind() == SourceKind::Decompressed &&
+    const bool decompressing = source != nullptr && source->Kind() == SourceKind::Decompressed &&
                                source->Status().phase == SourceStatus::Phase::Running;
     if (decompressing) {
         const SourceStatus status = source->Status();
@@ -328,13 +372,16 @@ void SourceControl::refresh()
     }
     m_label->setText(text);
     m_label->setToolTip(text);
-    m_label->setVisible(!text.isEmpty());
+    // The bar hides these while it shows a message; shown again by the timer, they would
+    // draw over it.
+    const bool message = !m_bar->currentMessage().isEmpty();
+    m_label->setVisible(!text.isEmpty() && !message);
     // A command can be ended while its lines stay; once told to end, it is waited for.
     const SourceStatus status = source != nullptr ? source->Status() : SourceStatus();
     const bool commandRuns = source != nullptr && source->Kind() == SourceKind::Command &&
                              !status.exited && !status.ending;
-    m_progress->setVisible(decompressing);
-    m_cancel->setVisible(decompressing || commandRuns);
+    m_progress->setVisible(decompressing && !message);
+    m_cancel->setVisible((decompressing || commandRuns) && !message);
 }
 
 void SourceControl::lookAfter(LogDocument* document)
@@ -358,6 +405,9 @@ void SourceControl::lookAfter(LogDocument* document)
     // A problem is told once in a box too: the status bar may be hidden.
     const QString problem = problemText(status);
     if (!problem.isEmpty() && m_reported.insert(source->Serial()).second) {
+        // The box waits for the user: the bar behind it says the source ended, not that
+        // it still runs with a Cancel to press.
+        showState();
         showMessage(problem);
     }
 }

@@ -113,6 +113,9 @@ class SourceControl : public QObject {
     // A document's source: a finished decompression is shown, an end is traced and a
     // problem told once.
     void lookAfter(LogDocument* document);
+    // The front document's source state in the status bar: its text, the progress and
+    // Cancel, each shown only while the bar shows no message of its own (a status tip).
+    void showState();
     // A document whose index stopped, with a source or without: told once in a box.
     void tellIndexStop(const LogDocument& document);
     void readHistory();
@@ -131,6 +134,7 @@ class SourceControl : public QObject {
     std::string m_folder;
     std::int64_t m_reserveBytes = -1;
     QStringList m_history;
+    QStatusBar* m_bar = nullptr;
     QLabel* m_label = nullptr;
     QProgressBar* m_progress = nullptr;
     QPushButton* m_cancel = nullptr;

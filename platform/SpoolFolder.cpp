@@ -100,6 +100,24 @@ int openPrivateFolder(const std::string& folder)
 
 } // namespace
 
+SpoolFolderFault spoolFolderFault(const std::string& folder)
+{
+    SpoolFolderFault fault;
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) {
+        return fault;
+    }
+    fault.mode = static_cast<unsigned>(st.st_mode & 07777);
+    if (S_ISLNK(st.st_mode)) {
+        fault.kind = SpoolFolderFault::Kind::Link;
+    } else if (st.st_uid != ::geteuid()) {
+        fault.kind = SpoolFolderFault::Kind::OtherOwner;
+    } else if ((st.st_mode & 077) != 0) {
+        fault.kind = SpoolFolderFault::Kind::OpenToOthers;
+    }
+    return fault;
+}
+
 std::string spoolFolderPath()
 {
     std::string cache;

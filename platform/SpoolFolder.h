@@ -34,6 +34,15 @@ std::string spoolFolderPath();
 // (EPERM: a link, another owner, or access for group or others; ENOTDIR: not a directory).
 int prepareSpoolFolder(const std::string& folder);
 
+// Why a folder is not private enough for spools (prepareSpoolFolder's EPERM), for the
+// message that refuses it. mode: the folder's permission bits.
+struct SpoolFolderFault {
+    enum class Kind { None, Link, OtherOwner, OpenToOthers };
+    Kind kind = Kind::None;
+    unsigned mode = 0;
+};
+SpoolFolderFault spoolFolderFault(const std::string& folder);
+
 // A new empty spool in a prepared folder.
 SpoolFile createSpool(const std::string& folder);
 

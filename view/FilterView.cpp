@@ -506,9 +506,12 @@ void FilterView::keyPressEvent(QKeyEvent* event)
 
 void FilterView::mousePressEvent(QMouseEvent* event)
 {
-    // Selection starts at the first move, as in the log view.
+    // A drag selects from here, as in the log view.
     event->accept();
     m_pressedWhileDragging = m_mouse.IsDragging();
+    if (event->button() == Qt::LeftButton && !m_pressedWhileDragging) {
+        m_mouse.Press(event->position().toPoint());
+    }
 }
 
 void FilterView::mouseMoveEvent(QMouseEvent* event)

@@ -11,6 +11,7 @@
 #include "engine/KeywordLines.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
+#include "engine/LogSource.h"
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
 
@@ -874,8 +875,11 @@ void LogView::wheelEvent(QWheelEvent* event)
 
 void LogView::mousePressEvent(QMouseEvent* event)
 {
-    // No panning mode, and selection starts at the first move, not at the press.
+    // No panning mode; a drag selects from here.
     event->accept();
+    if (m_document != nullptr && event->button() == Qt::LeftButton) {
+        m_mouse.Press(event->position().toPoint());
+    }
 }
 
 void LogView::mouseMoveEvent(QMouseEvent* event)
@@ -1355,8 +1359,10 @@ void LogView::OnPause()
 bool LogView::canResume() const
 {
     // Without a path there is nothing to follow: resuming would start a watcher on nothing.
+    // A decompressed copy is complete when shown: nothing more arrives to follow.
     return m_document != nullptr && !m_document->IsWatching() &&
-           !m_document->GetPathName().empty();
+           !m_document->GetPathName().empty() &&
+           (m_document->Source() == nullptr || m_document->Source()->Follows());
 }
 
 bool LogView::canPause() const

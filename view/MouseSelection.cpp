@@ -19,8 +19,7 @@ bool IsWordSeparator(char16_t c)
     }
 }
 
-void WordAround(const std::u16string& text, std::int32_t c, std::int32_t& first,
-                std::int32_t& last)
+void WordAround(const std::u16string& text, std::int32_t c, std::int32_t& first, std::int32_t& last)
 {
     first = last = c;
     if (IsWordSeparator(text[std::size_t(c)])) {
@@ -40,6 +39,13 @@ void MouseSelection::PlaceCaretAfterSelection(const DocSelection& selection)
     m_target.PlaceCaret(selection.endLine, selection.endCol < 0 ? -1 : selection.endCol + 1);
 }
 
+void MouseSelection::Press(QPoint point)
+{
+    // Taken now: by the first move the lines may have scrolled under the point.
+    m_press = m_target.PointToText(point);
+    m_havePress = m_press.line <= m_target.SelectableLineCount();
+}
+
 void MouseSelection::Move(QPoint point)
 {
     // A button still held after a double-click keeps the word until the mouse really moves.
@@ -57,32 +63,34 @@ void MouseSelection::Move(QPoint point)
     if (!m_dragging) {
         m_dragging = true;
         m_anchorIsStart = true;
-        selection = DocSelection{true, line, line, c, c};
-    } else {
-        if (m_anchorIsStart) {
-            selection.endLine = line;
-            selection.endCol = c;
-        } else {
-            selection.startLine = line;
-            selection.startCol = c;
-        }
-        if (selection.endLine < selection.startLine) {
-            std::swap(selection.startLine, selection.endLine);
-            std::swap(selection.startCol, selection.endCol);
-            m_anchorIsStart = !m_anchorIsStart;
-        } else if (selection.startLine == selection.endLine &&
-                   selection.startCol > selection.endCol) {
-            std::swap(selection.startCol, selection.endCol);
-            m_anchorIsStart = !m_anchorIsStart;
-        }
-        selection.valid = true;
+        const LineNumber anchorLine = m_havePress ? m_press.line : line;
+        const std::int32_t anchor = !m_havePress ? c : m_press.onText ? m_press.character : 0;
+        m_havePress = false;
+        selection = DocSelection{true, anchorLine, anchorLine, anchor, anchor};
     }
+    if (m_anchorIsStart) {
+        selection.endLine = line;
+        selection.endCol = c;
+    } else {
+        selection.startLine = line;
+        selection.startCol = c;
+    }
+    if (selection.endLine < selection.startLine) {
+        std::swap(selection.startLine, selection.endLine);
+        std::swap(selection.startCol, selection.endCol);
+        m_anchorIsStart = !m_anchorIsStart;
+    } else if (selection.startLine == selection.endLine && selection.startCol > selection.endCol) {
+        std::swap(selection.startCol, selection.endCol);
+        m_anchorIsStart = !m_anchorIsStart;
+    }
+    selection.valid = true;
     m_target.StoreSelection(selection);
     PlaceCaretAfterSelection(selection);
 }
 
 void MouseSelection::Release(QPoint point, bool shift)
 {
+    m_havePress = false;
     const LineNumber count = m_target.SelectableLineCount();
     const TextPoint hit = m_target.PointToText(point);
     const LineNumber line = hit.line;
@@ -173,4 +181,5 @@ void MouseSelection::Reset()
 {
     m_dragging = false;
     m_doubleClickPending = false;
+    m_havePress = false;
 }

@@ -6,9 +6,10 @@
 // where the selection is stored through SelectionTarget, so one pane (the log view) or
 // several (a filtered pane beside it) each own a MouseSelection of their own.
 //
-// The selection begins at the first move with the left button down, not where the button
-// went down; the moving end follows the point and the two ends swap when it passes the
-// other. User-interface thread only.
+// A drag selects from the character where the left button went down (so the first
+// characters are not lost to the distance the mouse travels before its first move report);
+// the moving end follows the point and the two ends swap when it passes the other.
+// User-interface thread only.
 
 #include "engine/DocumentTypes.h"
 
@@ -61,6 +62,8 @@ class MouseSelection {
   public:
     explicit MouseSelection(SelectionTarget& target) : m_target(target) {}
 
+    // The left button went down: where a drag that follows begins.
+    void Press(QPoint point);
     // A move with the left button down.
     void Move(QPoint point);
     // The left button released. A release that ends a drag ends it wherever the point is
@@ -84,4 +87,6 @@ class MouseSelection {
     bool m_doubleClickPending = false;
     bool m_haveDoubleClickPoint = false;
     QPoint m_lastDoubleClick;
+    bool m_havePress = false;
+    TextPoint m_press;
 };

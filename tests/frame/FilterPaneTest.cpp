@@ -308,8 +308,8 @@ TEST_F(FilterPaneTest, SelectAllAndADragCopyTheShownRowsOnly)
     const QString row0 = QStringLiteral("a ERROR one");
     const int x0 = rows()->gutterWidth() + int(rows()->renderer().prefixWidth(row0, 2)) + 1;
     const int x1 = rows()->gutterWidth() + int(rows()->renderer().prefixWidth(row0, 1)) - 1;
+    // The first move is reported on row 1 already: the drag still starts at the press.
     QTest::mousePress(rows()->viewport(), Qt::LeftButton, {}, rowPoint(0, x0));
-    QTest::mouseMove(rows()->viewport(), rowPoint(0, x0));
     QTest::mouseMove(rows()->viewport(), rowPoint(1, x1));
     QTest::mouseRelease(rows()->viewport(), Qt::LeftButton, {}, rowPoint(1, x1));
     const DocSelection dragged = rows()->selection();

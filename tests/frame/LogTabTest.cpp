@@ -4,12 +4,13 @@
 // without moving the front one; each tab keeps its own selection, find position, filter and
 // pause; and the next start brings the tabs back in their order.
 
+#include "frame/LogTab.h"
 #include "app/Application.h"
+#include "engine/LogDocument.h"
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
-#include "frame/LogTab.h"
 #include "frame/MainFrame.h"
-#include "engine/LogDocument.h"
+#include "frame/TabNames.h"
 #include "settings/Keyword.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
@@ -20,10 +21,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QSet>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
 #include <QUrl>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -396,4 +400,147 @@ TEST_F(LogTabTest, TheFrontTabComesBackInFrontPastACommandsTabAndTheLeftmostClos
     ASSERT_EQ(frame->tabCount(), 2);
     EXPECT_EQ(frame->tab(0)->path(), u16(b));
     EXPECT_EQ(frame->currentTab()->path(), u16(b));
+}
+
+// '&' in a name is shown as it is: a tab never takes Alt+F from the File menu, and "[*]" in
+// the window title is not taken for the modified mark.
+TEST_F(LogTabTest, AnAmpersandInANameIsShownAndNeverBecomesAnAccelerator)
+{
+    const std::string amp = logFile("x&f.log", "x1\n");
+    const std::string star = logFile("y[*].log", "y1\n");
+    start({star});
+    EXPECT_TRUE(frame->windowHandle()->title().contains(QStringLiteral("y[*].log")))
+        << frame->windowHandle()->title().toStdString();
+    ASSERT_TRUE(app->OpenDocumentFile(u16(a)));
+    ASSERT_TRUE(app->OpenDocumentFile(u16(amp)));
+    ASSERT_EQ(frame->tabCount(), 3);
+    EXPECT_EQ(bar()->tabText(2), QStringLiteral("x&&f.log"));
+    key(Qt::Key_2, Qt::AltModifier);
+    ASSERT_EQ(front(), 1);
+    key(Qt::Key_F, Qt::AltModifier);
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+    }
+    EXPECT_EQ(front(), 1) << "Alt+F is the File menu's";
+    key(Qt::Key_1, Qt::AltModifier);
+    ASSERT_EQ(front(), 0);
+    EXPECT_TRUE(frame->windowHandle()->title().contains(QStringLiteral("y[*].log")))
+        << frame->windowHandle()->title().toStdString();
+}
+
+// Twenty logs that differ only in the day: every tab shows its day and the extension, the
+// bar scrolls, each tab has its close button and names its whole path in its tip.
+TEST_F(LogTabTest, TwentyTabsShowWhatTellsThemApartScrollAndCloseByTheirButtons)
+{
+    std::vector<std::string> files;
+    for (int day = 1; day <= 20; ++day) {
+        files.push_back(logFile(QStringLiteral("service-frontend-eu-west-1-2026-12-%1.log")
+                                    .arg(day, 2, 10, QLatin1Char('0'))
+                                    .toStdString()
+                                    .c_str(),
+                                "line\n"));
+    }
+    start(files);
+    frame->resize(1500, 600);
+    QApplication::processEvents();
+    ASSERT_EQ(frame->tabCount(), 20);
+    QSet<QString> shown;
+    for (int i = 0; i < 20; ++i) {
+        const QString text = bar()->tabText(i);
+        EXPECT_TRUE(text.endsWith(QStringLiteral("-%1.log").arg(i + 1, 2, 10, QLatin1Char('0'))))
+            << text.toStdString();
+        EXPECT_TRUE(text.startsWith(QStringLiteral("ser"))) << text.toStdString();
+        EXPECT_LT(text.size(), 40) << "shortened";
+        shown.insert(text);
+        EXPECT_EQ(bar()->tabToolTip(i), QString::fromStdString(files[std::size_t(i)]));
+        EXPECT_GE(bar()->tabRect(i).width(), bar()->fontMetrics().horizontalAdvance(text))
+            << "not squeezed further";
+    }
+    EXPECT_EQ(shown.size(), 20);
+    auto* scroll = bar()->findChild<QToolButton*>(QStringLiteral("ScrollRightButton"));
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_TRUE(scroll->isVisible());
+
+    // The close button of a background tab closes that tab; the front one stays in front.
+    const auto closeButton = [&](int index) {
+        QWidget* button = bar()->tabButton(index, QTabBar::RightSide);
+        return button != nullptr ? button : bar()->tabButton(index, QTabBar::LeftSide);
+    };
+    ASSERT_NE(closeButton(1), nullptr);
+    QTest::mouseClick(closeButton(1), Qt::LeftButton);
+    ASSERT_EQ(frame->tabCount(), 19);
+    EXPECT_EQ(front(), 0);
+    EXPECT_EQ(frame->tab(0)->path(), u16(files[0]));
+    EXPECT_EQ(frame->tab(1)->path(), u16(files[2]));
+    QTest::mouseClick(closeButton(0), Qt::LeftButton);
+    ASSERT_EQ(frame->tabCount(), 18);
+    EXPECT_EQ(frame->currentTab()->path(), u16(files[2]));
+
+    // With one name left over the others the shared part changes: the day shows still.
+    for (int i = 17; i >= 1; --i) {
+        QTest::mouseClick(closeButton(i), Qt::LeftButton);
+    }
+    ASSERT_EQ(frame->tabCount(), 1);
+    EXPECT_FALSE(bar()->isVisible());
+}
+
+// Ctrl+W on the last tab empties it, and the status bar stops naming the closed file.
+TEST_F(LogTabTest, ClosingTheLastTabClearsThePathFromTheStatusBar)
+{
+    start({a, b});
+    EXPECT_EQ(paneText(1), QString::fromStdString(a));
+    key(Qt::Key_W, Qt::ControlModifier);
+    EXPECT_EQ(paneText(1), QString::fromStdString(b));
+    key(Qt::Key_W, Qt::ControlModifier);
+    ASSERT_EQ(frame->tabCount(), 1);
+    EXPECT_TRUE(frame->GetActiveDocument()->GetPathName().empty());
+    EXPECT_EQ(paneText(1), QString());
+    EXPECT_FALSE(frame->windowTitle().contains(QStringLiteral("b.log")));
+}
+
+// Shortened names at their boundaries, one pixel a character: a name that fits exactly
+// stays whole; the shared start keeps its first three characters and its end next to the
+// part that differs; the shared end keeps its last four; a surrogate pair is never split.
+TEST(TabNamesTest, ShortNamesKeepWhatDiffersAtTheBoundaries)
+{
+    const quill::TextWidth chars = [](const QString& text) { return int(text.size()); };
+    const QString day1 = QStringLiteral("service-frontend-2026-12-01.log");
+    const QString day2 = QStringLiteral("service-frontend-2026-12-02.log");
+    const quill::SharedParts days = quill::sharedParts({day1, day2});
+    EXPECT_EQ(days.start, 26);
+    EXPECT_EQ(days.end, 4);
+    EXPECT_EQ(quill::shortTabName(day1, days, 31, chars), day1);
+    EXPECT_EQ(quill::shortTabName(day1, days, 30, chars),
+              QStringLiteral("ser\u2026ce-frontend-2026-12-01.log"));
+    EXPECT_EQ(quill::shortTabName(day1, days, 12, chars), QStringLiteral("ser\u20262-01.log"));
+    EXPECT_EQ(quill::shortTabName(day1, days, 9, chars), QStringLiteral("ser\u20261.log"));
+
+    const QString a = QStringLiteral("a-server-application.log");
+    const quill::SharedParts ends =
+        quill::sharedParts({a, QStringLiteral("b-server-application.log")});
+    EXPECT_EQ(ends.start, 0);
+    EXPECT_EQ(ends.end, 23);
+    EXPECT_EQ(quill::shortTabName(a, ends, 10, chars), QStringLiteral("a\u2026tion.log"));
+    EXPECT_EQ(quill::shortTabName(a, ends, 6, chars), QStringLiteral("a\u2026.log"));
+    EXPECT_EQ(quill::shortTabName(a, ends, 4, chars), QStringLiteral("a\u2026og"));
+
+    // Nothing shared: the middle goes, one more character kept left than right.
+    EXPECT_EQ(quill::shortTabName(QStringLiteral("abcdefgh"), {}, 6, chars),
+              QStringLiteral("abc\u2026gh"));
+    EXPECT_EQ(quill::shortTabName(QStringLiteral("a\U0001F600bc"), {}, 4, chars),
+              QStringLiteral("a\u2026bc"));
+    EXPECT_EQ(quill::shortTabName(QStringLiteral("abc"), {}, 0, chars), QStringLiteral("\u2026"));
+
+    // One name shares nothing with itself; one name a prefix of another; pairs kept whole.
+    EXPECT_EQ(quill::sharedParts({day1}).start, 0);
+    EXPECT_EQ(quill::sharedParts({day1}).end, 0);
+    const quill::SharedParts prefix =
+        quill::sharedParts({QStringLiteral("a.log"), QStringLiteral("a.log.1")});
+    EXPECT_EQ(prefix.start, 5);
+    EXPECT_EQ(prefix.end, 0);
+    EXPECT_EQ(
+        quill::sharedParts({QStringLiteral("a\U0001F600"), QStringLiteral("a\U0001F601")}).start,
+        1);
+    EXPECT_EQ(
+        quill::sharedParts({QStringLiteral("\U0001F600z"), QStringLiteral("\U0001FA00z")}).end, 1);
 }

@@ -15,10 +15,14 @@
 #include "support/TestDoubles.h"
 #include "view/LogView.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -167,7 +171,8 @@ TEST_F(SourceControlTest, APipePastTheIndexBoundStopsAndSaysWhyWithTheLinesKept)
         ASSERT_LT(written, 20000000u) << "the pipe was read on and on";
     }
     // The reading that stopped, then why.
-    const QString prefix = QStringLiteral("Standard input is no longer read - Indexing stopped at ");
+    const QString prefix =
+        QStringLiteral("Standard input is no longer read - Indexing stopped at ");
     ASSERT_TRUE(waitFor([&] { return status().startsWith(prefix); })) << status().toStdString();
     const LineNumber kept = document()->GetLineCount();
     const QString stop = QStringLiteral("Indexing stopped at %1 lines: the line index reached its "
@@ -281,6 +286,11 @@ TEST_F(SourceControlTest, ACompressedFileIsShownAsADecompressedCopyThatIsNotFoll
     EXPECT_FALSE(sources()->progress()->isVisible());
     EXPECT_FALSE(sources()->cancelButton()->isVisible());
     EXPECT_TRUE(messages.isEmpty());
+    // Complete when shown: there is nothing to resume following.
+    frame->updateCommandStates();
+    EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
+    frame->action(Command::Resume)->trigger();
+    EXPECT_FALSE(document()->IsWatching());
 }
 
 TEST_F(SourceControlTest, ADamagedArchiveShowsWhatCameBeforeAndSaysWhatIsWrong)
@@ -295,8 +305,18 @@ TEST_F(SourceControlTest, ADamagedArchiveShowsWhatCameBeforeAndSaysWhatIsWrong)
     std::string archive = quilltest::readFile(plain + ".gz");
     const std::string cut = dir.file("cut.gz");
     quilltest::writeFile(cut, archive.substr(0, archive.size() / 2));
+    // What the status bar shows behind the box, while the box waits for the user.
+    QStringList behind;
+    frame->setMessageHandler([&](const QString& message) {
+        messages.append(message);
+        behind.append(status());
+        if (sources()->progress()->isVisible() || sources()->cancelButton()->isVisible()) {
+            behind.append(QStringLiteral("progress or Cancel"));
+        }
+    });
     ASSERT_TRUE(sources()->openCompressed(cut, CompressionFormat::Gzip, QStringLiteral("cut.gz")));
     EXPECT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    EXPECT_EQ(behind, QStringList{status()});
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages.front(), string(410));
     EXPECT_TRUE(status().contains(QStringLiteral("truncated")));
@@ -367,4 +387,101 @@ TEST_F(SourceControlTest, StandardInputStoppedByTheDiskBoundSaysSo)
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.front().startsWith(QStringLiteral("Stopped: the disk")));
     ::close(fds[1]);
+}
+
+// A menu's status tip and the source's state never share the bar: the tip hides the state
+// (the poll does not bring it back over the tip) and the state returns when the tip goes.
+TEST_F(SourceControlTest, AStatusTipHidesTheSourceStateUntilTheTipGoes)
+{
+    ASSERT_TRUE(sources()->followCommandLine(QStringLiteral("sh -c 'echo on; exec sleep 600'")));
+    EXPECT_TRUE(waitFor([&] { return line(0) == u"on"; }));
+    ASSERT_TRUE(sources()->label()->isVisible());
+    QStatusTipEvent tip(QStringLiteral("Open a file"));
+    QApplication::sendEvent(frame.get(), &tip);
+    EXPECT_EQ(frame->statusBar()->currentMessage(), QStringLiteral("Open a file"));
+    QTest::qWait(3 * SourceControl::PollMs);
+    EXPECT_FALSE(sources()->label()->isVisible());
+    EXPECT_FALSE(sources()->cancelButton()->isVisible());
+    QStatusTipEvent gone{QString()};
+    QApplication::sendEvent(frame.get(), &gone);
+    EXPECT_TRUE(sources()->label()->isVisible());
+    EXPECT_TRUE(sources()->cancelButton()->isVisible());
+    QTest::mouseClick(sources()->cancelButton(), Qt::LeftButton);
+}
+
+// The Follow Command box keeps a sensible width in both languages: its long label wraps
+// and shows whole.
+TEST_F(SourceControlTest, TheFollowCommandBoxWrapsItsLabelInEveryLanguage)
+{
+    sources()->setCommandPrompt({});
+    for (const char16_t* language : {u"EN", u"DE"}) {
+        store->SetString(Setting::GuiLanguage, language);
+        ASSERT_TRUE(package.resources->LoadLanguageResources());
+        QSize size;
+        bool whole = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_NE(box, nullptr);
+            QApplication::processEvents();
+            size = box->size();
+            whole = true;
+            for (QLabel* label : box->findChildren<QLabel*>()) {
+                if (label->isVisible() && label->wordWrap()) {
+                    whole = whole && label->heightForWidth(label->width()) <= label->height() &&
+                            label->width() <= box->width();
+                } else if (label->isVisible()) {
+                    whole = false;
+                }
+            }
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        frame->action(Command::FollowCommand)->trigger();
+        EXPECT_GT(size.width(), 0);
+        EXPECT_LE(size.width(), 700) << QString::fromStdU16String(language).toStdString();
+        EXPECT_TRUE(whole) << "the label wraps and shows whole";
+    }
+    EXPECT_EQ(frame->tabCount(), 1);
+}
+
+// A spool folder that is not private is refused with what is wrong with it, for a command
+// and for an archive alike.
+TEST_F(SourceControlTest, ARefusedSpoolFolderSaysWhatIsWrongWithIt)
+{
+    const std::string real = dir.file("real");
+    ASSERT_EQ(::mkdir(real.c_str(), 0700), 0);
+    const std::string link = dir.file("link");
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    const std::string open = dir.file("open");
+    ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(open.c_str(), 0705), 0);
+    const std::string foreign = dir.file("foreign");
+    ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
+    const bool canChown = ::chown(foreign.c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) == 0;
+    struct Case {
+        std::string folder;
+        QString says;
+    };
+    std::vector<Case> cases = {{link, QStringLiteral("it is a symbolic link")},
+                               {open, QStringLiteral("other users have access to it (mode 705)")}};
+    if (canChown) {
+        cases.push_back({foreign, QStringLiteral("it belongs to another user")});
+    }
+    const std::string plain = dir.file("p.log");
+    quilltest::writeFile(plain, "packed\n");
+    ASSERT_EQ(std::system(("gzip -k '" + plain + "'").c_str()), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        sources()->setSpoolFolder(c.folder);
+        messages.clear();
+        EXPECT_FALSE(sources()->followCommandLine(QStringLiteral("echo never")));
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages.back().contains(QString::fromStdString(c.folder) +
+                                             QStringLiteral(": ") + c.says))
+            << messages.back().toStdString();
+        EXPECT_FALSE(sources()->openCompressed(plain + ".gz", CompressionFormat::Gzip,
+                                               QStringLiteral("p.gz")));
+        ASSERT_EQ(messages.size(), 2);
+        EXPECT_TRUE(messages.back().contains(c.says)) << messages.back().toStdString();
+    }
+    EXPECT_EQ(document()->Source(), nullptr);
 }

@@ -132,6 +132,27 @@ TEST_F(SelectionTest, TheMovingEndCrossingTheAnchorFlipsAroundIt)
     EXPECT_EQ(view->caretX(), view->renderer().prefixWidth(u"abcdefgh", 8));
 }
 
+// The first move report comes some pixels after the press: the drag still starts at the
+// character under the press, forwards, backwards and across lines alike.
+TEST_F(SelectionTest, ADragStartsWhereTheButtonWentDownNotAtTheFirstMoveReport)
+{
+    open("abcdefghij\nklmnopqrst\n", 10);
+    press(at(0, 1));
+    move(at(0, 4));
+    EXPECT_EQ(selected(), u"bcde");
+    release(at(0, 4));
+    press(at(1, 6));
+    move(at(0, 8));
+    EXPECT_EQ(selected(), u"ij\nklmnopq");
+    release(at(0, 8));
+    // Pressed below the last line: the drag starts at the first move, as before.
+    press(QPoint(at(0, 3).x(), 6 * lineHeight));
+    move(at(1, 3));
+    move(at(1, 5));
+    EXPECT_EQ(selected(), u"nop");
+    release(at(1, 5));
+}
+
 TEST_F(SelectionTest, TabsAndWrittenOverTextAreHitWhereTheyArePainted)
 {
     open("a\tb\nxz\ry\n", 10);
