@@ -162,8 +162,8 @@ PiecesOutcome IndexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, F
                 std::this_thread::yield();
                 state = piece.state.load(std::memory_order_acquire);
             }
-            if (state == Helper &&
-                piece.state.compare_exchange_strong(state, Mine, std::memory_order_acq_rel)) {
+            if (state == Helper && piece.state.compare_exchange_strong(
+                                       state, Mine, std::memory_order_acq_rel)) {
                 whole = readPiece(
                     k, buffer,
                     [&](const std::uint8_t* bytes, std::size_t n, std::size_t) {
