@@ -469,6 +469,18 @@ TEST(LineIndex, LinesUnder512BytesCostLittleMoreThanAByteEach)
     LineIndex upTo511;
     feed(upTo511, fileOfLengths(carries, false).bytes);
     EXPECT_LT(double(upTo511.memoryBytes()) / upTo511.lineCount(), 1.2);
+
+    // The carry bits are counted too (the memory limit is checked against the count): a
+    // block with one line of 300 bytes holds a bit for each of its lines more than one
+    // with a line of 200 bytes.
+    std::vector<std::size_t> lengths(LineIndex::BlockLines, 7);
+    lengths[500] = 200;
+    LineIndex without;
+    feed(without, fileOfLengths(lengths, false).bytes);
+    lengths[500] = 300;
+    LineIndex with;
+    feed(with, fileOfLengths(lengths, false).bytes);
+    EXPECT_GE(with.memoryBytes(), without.memoryBytes() + LineIndex::BlockLines / 8);
 }
 
 TEST(LineIndex, EdgesOfGroupsBlocksAndWidths)
