@@ -73,9 +73,10 @@ inline FileOffset sumEntries(const std::uint8_t* e, unsigned k)
     }
     const __m128i last = _mm_set1_epi8(char(k - c));
     sums = _mm_add_epi64(
-        sums, _mm_sad_epu8(_mm_andnot_si128(_mm_cmpgt_epi8(lanes, last),
-                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + c))),
-                           zero));
+        sums,
+        _mm_sad_epu8(_mm_andnot_si128(_mm_cmpgt_epi8(lanes, last),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + c))),
+                     zero));
     return FileOffset(_mm_cvtsi128_si32(sums)) +
            FileOffset(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
 #else

@@ -430,9 +430,9 @@ TEST(LineIndex, ARandomWalkOverLineLengthsKeepsEveryStart)
         for (const std::string& piece : randomSplit(rng, file.bytes)) {
             if (pieces.acceptsLineStarts() && rng() % 2 == 0) {
                 std::vector<std::uint32_t> found(piece.size() + 4);
-                found.resize(LineIndex::findLineStarts(
-                    reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size(), false, 0,
-                    found.data()));
+                found.resize(
+                    LineIndex::findLineStarts(reinterpret_cast<const std::uint8_t*>(piece.data()),
+                                              piece.size(), false, 0, found.data()));
                 pieces.appendLineStarts(pieces.end() + FileOffset(piece.size()), found.data(),
                                         found.size());
             } else {
@@ -674,16 +674,15 @@ TEST(LineIndex, TheMemoryLimitStopsTheIndexAtALineAndKeepsEveryLineBefore)
 {
     // The most one step of the index allocates: the wide store of a block whose every group
     // is wide with four higher bytes (more than a block's room for groups or its carry bits).
-    constexpr std::size_t OneStep =
-        LineIndex::BlockGroups * (LineIndex::GroupLines - 1) * 4 + 64;
+    constexpr std::size_t OneStep = LineIndex::BlockGroups * (LineIndex::GroupLines - 1) * 4 + 64;
     std::mt19937 rng(4141);
     for (int round = 0; round < 60; ++round) {
         std::vector<std::size_t> lengths(20000 + rng() % 20000);
         const int kind = round % 5;
         for (std::size_t& length : lengths) {
-            length = kind == 0   ? 2                                      // `yes`
-                     : kind == 1 ? 1 + rng() % 4                          // short, unequal
-                     : kind == 4 ? (rng() % 6 == 0 ? 256 + rng() % 256    // carry bits
+            length = kind == 0   ? 2                                   // `yes`
+                     : kind == 1 ? 1 + rng() % 4                       // short, unequal
+                     : kind == 4 ? (rng() % 6 == 0 ? 256 + rng() % 256 // carry bits
                                                    : 2 + rng() % 60)
                      : kind == 2 ? (rng() % 50 == 0 ? 300 + rng() % 70000 // wide groups
                                                     : 2 + rng() % 60)

@@ -757,8 +757,8 @@ TEST_F(MainFrameTest, TheEncodingPaneNamesTheEncodingWithoutItsText)
 {
     static QStringList warnings;
     warnings.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext&, const QString& message) {
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
             warnings.append(message);
         });
     package.resources.reset();
