@@ -59,17 +59,24 @@ unsigned highBytesFor(FileOffset rel)
 // The sum of entries 1..k of a short group (entry 0 is always zero).
 inline FileOffset sumEntries(const std::uint8_t* e, unsigned k)
 {
+    static_assert(LineIndex::GroupLines % 16 == 0);
 #if defined(__SSE2__)
-    const __m128i lanes0 = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i lanes1 = _mm_setr_epi8(16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29,
-                                         30, 31);
-    const __m128i last = _mm_set1_epi8(char(k));
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     const __m128i zero = _mm_setzero_si128();
-    const __m128i v0 = _mm_andnot_si128(
-        _mm_cmpgt_epi8(lanes0, last), _mm_loadu_si128(reinterpret_cast<const __m128i*>(e)));
-    const __m128i v1 = _mm_andnot_si128(
-        _mm_cmpgt_epi8(lanes1, last), _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + 16)));
-    const __m128i sums = _mm_add_epi64(_mm_sad_epu8(v0, zero), _mm_sad_epu8(v1, zero));
+    __m128i sums = zero;
+    // Whole stretches of 16 entries, then the one holding entry k with the lanes after it
+    // cleared (lane numbers are compared as signed bytes: k - 16c is below 16 there).
+    unsigned c = 0;
+    for (; c + 16 <= k; c += 16) {
+        sums = _mm_add_epi64(
+            sums, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(e + c)), zero));
+    }
+    const __m128i last = _mm_set1_epi8(char(k - c));
+    sums = _mm_add_epi64(
+        sums,
+        _mm_sad_epu8(_mm_andnot_si128(_mm_cmpgt_epi8(lanes, last),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + c))),
+                     zero));
     return FileOffset(_mm_cvtsi128_si32(sums)) +
            FileOffset(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
 #else
@@ -79,6 +86,24 @@ inline FileOffset sumEntries(const std::uint8_t* e, unsigned k)
     }
     return sum;
 #endif
+}
+
+// How many of a group's carry bits 1..k are set.
+inline unsigned carriesUpTo(const std::uint64_t* words, unsigned k)
+{
+    unsigned n = 0;
+    unsigned w = 0;
+    for (; (w + 1) * 64 <= k; ++w) {
+        n += unsigned(std::popcount(words[w]));
+    }
+    // Bits 0..k % 64 of the word holding bit k (bit 0 of a group is never set).
+    const unsigned top = k % 64;
+    return n + unsigned(std::popcount(words[w] & (~std::uint64_t(0) >> (63 - top))));
+}
+
+inline bool carryBit(const std::uint64_t* words, unsigned k)
+{
+    return (words[k / 64] >> (k % 64)) & 1u;
 }
 
 } // namespace
@@ -110,7 +135,11 @@ FileOffset LineIndex::startInGroup(const Block& block, unsigned group, unsigned 
         }
         return rel;
     }
-    return sumEntries(e, k);
+    const FileOffset sum = sumEntries(e, k);
+    if (!block.carry) {
+        return sum;
+    }
+    return sum + (FileOffset(carriesUpTo(block.carry.get() + group * CarryWords, k)) << 8);
 }
 
 FileOffset LineIndex::lineStart(LineNumber i) const
@@ -154,6 +183,7 @@ LineNumber LineIndex::copyStarts(LineNumber first, LineNumber count, FileOffset 
         const FileOffset groupStart = block.base + checkpoint(block, group);
         const bool wide = block.wide && (block.wide->mask >> group) & 1u;
         const std::uint8_t* e = block.group(group) + 4;
+        const std::uint64_t* carry = block.carry ? block.carry.get() + group * CarryWords : nullptr;
         unsigned k = i & (GroupLines - 1);
         FileOffset start = groupStart + startInGroup(block, group, k);
         for (;;) {
@@ -167,8 +197,10 @@ LineNumber LineIndex::copyStarts(LineNumber first, LineNumber count, FileOffset 
             if (i >= groupEnd) {
                 break;
             }
-            // A short group's entry is the length of the line before.
-            start = wide ? groupStart + startInGroup(block, group, k) : start + e[k];
+            // A short group's entry is the length of the line before, its carry bit 256.
+            start = wide    ? groupStart + startInGroup(block, group, k)
+                    : carry ? start + e[k] + (FileOffset(carryBit(carry, k)) << 8)
+                            : start + e[k];
         }
     }
     if (i < stop && i == m_count && m_end <= limit) {
@@ -295,12 +327,17 @@ bool LineIndex::widenGroup(Block& block, unsigned group, FileOffset rel, FileOff
         wide.mask |= 1u << group;
         std::uint8_t* e = block.group(group) + 4;
         std::uint8_t* h = wide.high.data() + std::size_t(slot) * (GroupLines - 1) * wide.width;
+        std::uint64_t* carry = block.carry ? block.carry.get() + group * CarryWords : nullptr;
         const unsigned filled = m_count & (GroupLines - 1);
         FileOffset sum = 0;
         for (unsigned k = 1; k < filled; ++k) {
-            sum += e[k];
+            sum += e[k] + (carry ? FileOffset(carryBit(carry, k)) << 8 : 0);
             e[k] = std::uint8_t(sum);
-            h[std::size_t(k - 1) * wide.width] = std::uint8_t(sum >> 8); // short entries sum to under 2^16
+            // 127 lengths under 512 sum to under 2^16: one higher byte holds it.
+            h[std::size_t(k - 1) * wide.width] = std::uint8_t(sum >> 8);
+        }
+        if (carry) {
+            std::fill(carry, carry + CarryWords, 0);
         }
         m_groupShort = false;
     }
@@ -417,6 +454,17 @@ void LineIndex::pushLineStart(FileOffset offset)
         m_groupShort = true;
     } else if (m_groupShort && offset - m_prevStart <= 0xFF) {
         m_groupEntries[k] = std::uint8_t(offset - m_prevStart);
+    } else if (m_groupShort && offset - m_prevStart <= 0x1FF) {
+        if (!block.carry) {
+            const std::size_t bytes = std::size_t(BlockGroups) * CarryWords * sizeof(std::uint64_t);
+            if (!mayTake(bytes, offset)) {
+                return;
+            }
+            block.carry.reset(new std::uint64_t[std::size_t(BlockGroups) * CarryWords]());
+            m_heapBytes += bytes;
+        }
+        m_groupEntries[k] = std::uint8_t(offset - m_prevStart);
+        block.carry[group * CarryWords + k / 64] |= std::uint64_t(1) << (k % 64);
     } else {
         const FileOffset rel = offset - m_groupStart;
         if (!widenGroup(block, group, rel, offset)) {

@@ -18,21 +18,24 @@
 // says so. So feeding a file's bytes in any split gives exactly the index of reading it
 // whole, also per code unit when a unit's two bytes arrive apart.
 //
-// Storage: lines are kept in groups of 32 and groups in blocks of 1024 lines. A block has a
+// Storage: lines are kept in groups of 128 and groups in blocks of 1024 lines. A block has a
 // 64-bit base (the start of its first line) and each group a 32-bit checkpoint (its first
 // line's start from the base). Inside a group each line after the first has one byte:
-//  - in a short group (every line before the group's last under 256 bytes) the length of
-//    the line before it, so a start is the checkpoint plus a sum of at most 31 bytes;
+//  - in a short group (every line before the group's last under 512 bytes) the low byte of
+//    the length of the line before it, and a bit in the block's carry plane when that
+//    length is 256 or more; a start is the checkpoint plus a sum of at most 127 bytes and
+//    256 for each carry bit before it (a population count);
 //  - in a wide group the low byte of its start from the group's first line, the higher
 //    bytes beside, in the block's wide store (1-4 bytes each, the same for the block).
-// About 1.16 bytes per line on ordinary logs, 2.1-3.1 on logs of lines of 0.3-3 KB, never
-// more than 4.1 (5.1 for lines of 128 MiB and more, which an index of fixed-width offsets
-// could not hold at all). Any line's start is found in constant time; the line holding an
-// offset in logarithmic time.
+// The carry plane (16 bytes a group) is only there once a block holds a line of 256-511
+// bytes: lines of at most 255 bytes cost about 1.07 bytes each, logs with lines up to 511
+// bytes 1.19, logs of lines of 0.3-3 KB 2.1-3.1, never more than 4.1 (5.1 for lines of
+// 128 MiB and more, which an index of fixed-width offsets could not hold at all). Any line's
+// start is found in constant time; the line holding an offset in logarithmic time.
 //
 // A block whose lines all have one length of at most MaxStride bytes (`yes`, a program
 // repeating itself, records of fixed width) keeps no groups at all, only that length: its
-// lines cost 0.03 bytes each instead of 1.13, so the shortest lines no longer cost half of
+// lines cost 0.03 bytes each instead of 1.07, so the shortest lines no longer cost half of
 // what they take on disk. Its first line of another length gives it its groups (at most
 // 1.2 KB at once) and it goes on as any block.
 //
@@ -53,7 +56,7 @@
 
 class LineIndex {
   public:
-    static constexpr unsigned GroupShift = 5;
+    static constexpr unsigned GroupShift = 7;
     static constexpr LineNumber GroupLines = 1u << GroupShift;
     static constexpr unsigned BlockShift = 10;
     static constexpr LineNumber BlockLines = 1u << BlockShift;
@@ -154,12 +157,17 @@ class LineIndex {
     static constexpr std::size_t GroupBytes = 4 + GroupLines;
     // A block's groups are allocated this many at a time, so that a file of few (long)
     // lines does not pay for a whole block.
-    static constexpr unsigned GrowGroups = 8;
+    static constexpr unsigned GrowGroups = 2;
+    // The carry plane's 64-bit words a group: bit k of its lines' bits is line k - 1's
+    // length bit 8 (short groups only).
+    static constexpr unsigned CarryWords = GroupLines / 64;
     struct Block {
         FileOffset base = 0;
         // The groups so far, GroupBytes each; none while the block's lines are of one length.
         std::unique_ptr<std::uint8_t[]> data;
         std::unique_ptr<Wide> wide;
+        // CarryWords for each group of the block, once one of its lines needed a carry.
+        std::unique_ptr<std::uint64_t[]> carry;
         // Without data: line j of the block starts at base + j * stride.
         std::uint32_t stride = 0;
         std::uint8_t* group(unsigned g) const { return data.get() + g * GroupBytes; }

@@ -612,7 +612,12 @@ void MainFrame::updateEncodingPane()
     if (document != nullptr && !document->GetPathName().empty()) {
         text = QString::fromStdString(quill::encodingName(document->Form()));
         if (document->ChosenEncoding() == quill::TextEncoding::Automatic) {
-            text = LanguageResources::current().string(StringEncodingAutomatic).arg(text);
+            // A package without the text (or one that drops the name) still shows the name.
+            const QString automatic =
+                LanguageResources::current().format(StringEncodingAutomatic, text);
+            if (automatic.contains(text)) {
+                text = automatic;
+            }
         }
     }
     if (m_encodingPane->text() != text) {

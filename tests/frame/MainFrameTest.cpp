@@ -759,6 +759,30 @@ TEST_F(MainFrameTest, EncodingMenuReadsTheFileAgainAndTheStatusBarSaysWhich)
     EXPECT_EQ(document->GetLine(0), u"caf\u00E9 \u0080");
 }
 
+// Without a language package (or with one that lacks the text) the status bar still names
+// the encoding, and nothing is formatted with an insert the text does not have.
+TEST_F(MainFrameTest, TheEncodingPaneNamesTheEncodingWithoutItsText)
+{
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+            warnings.append(message);
+        });
+    package.resources.reset();
+    quilltest::writeFile(path, "plain text\n");
+    createFrame();
+    frame->show();
+    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    frame->updateCommandStates();
+    qInstallMessageHandler(previous);
+    EXPECT_FALSE(frame->encodingPane()->text().isEmpty());
+    EXPECT_FALSE(frame->encodingPane()->text().contains(QLatin1Char('%')));
+    for (const QString& warning : warnings) {
+        EXPECT_FALSE(warning.contains(QStringLiteral("QString::arg"))) << warning.toStdString();
+    }
+}
+
 // A big-endian file with its byte-order mark, under Automatic: the status bar names it, the
 // menu keeps Automatic ticked, and the lines read as written.
 TEST_F(MainFrameTest, ABigEndianMarkIsNamedInTheStatusBarUnderAutomatic)
