@@ -104,9 +104,7 @@ SourceControl::SourceControl(QWidget* window, QStatusBar* bar,
     m_cancel->setVisible(false);
     connect(m_cancel, &QPushButton::clicked, this, &SourceControl::cancel);
     m_timer = new QTimer(this);
-    m_timer->setInterval(PollMs);
     connect(m_timer, &QTimer::timeout, this, &SourceControl::refresh);
-    m_timer->start();
     readHistory();
 }
 
@@ -316,8 +314,7 @@ void SourceControl::refresh()
     if (!stop.isEmpty()) {
         text = text.isEmpty() ? stop : text + QStringLiteral(" - ") + stop;
     }
-    const bool decompressing = source != nullptr &&
-                               source->Kind() == SourceKind::Decompressed &&
+    const bool decompressing = source != nullptr && source->Kind() == SourceKind::Decompressed &&
                                source->Status().phase == SourceStatus::Phase::Running;
     if (decompressing) {
         const SourceStatus status = source->Status();
@@ -335,6 +332,42 @@ void SourceControl::refresh()
                              !status.exited && !status.ending;
     m_progress->setVisible(decompressing);
     m_cancel->setVisible(decompressing || commandRuns);
+    paceTimer(documents);
+}
+
+void SourceControl::wake()
+{
+    if (!m_timer->isActive() || m_timer->interval() != 0) {
+        m_timer->start(0);
+    }
+}
+
+int SourceControl::timerInterval() const
+{
+    return m_timer->isActive() ? m_timer->interval() : -1;
+}
+
+void SourceControl::paceTimer(const std::vector<LogDocument*>& documents)
+{
+    bool busy = false;
+    for (const LogDocument* document : documents) {
+        const LogSource* source = document != nullptr ? document->Source() : nullptr;
+        if (source == nullptr) {
+            continue;
+        }
+        const SourceStatus status = source->Status();
+        // Running: its progress and its end are shown as they come; ended: once told, it
+        // changes no more. A command told to end is waited for until it has.
+        busy = busy || status.phase == SourceStatus::Phase::Running ||
+               (source->Kind() == SourceKind::Command && !status.exited) ||
+               m_ended.count(source->Serial()) == 0;
+    }
+    const int interval = busy ? PollMs : LogSource::MayHaveOrphans() ? OrphanPollMs : -1;
+    if (interval < 0) {
+        m_timer->stop();
+    } else if (!m_timer->isActive() || m_timer->interval() != interval) {
+        m_timer->start(interval);
+    }
 }
 
 void SourceControl::lookAfter(LogDocument* document)
