@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What the real program costs while nothing happens: the window under Xvfb with openbox,
-# focused (its caret may blink), following 1 and 20 quiet files, one tab each. Over SECONDS
-# (default 20) after a settling pause it counts the CPU time of every thread (schedstat,
+# focused (its caret may blink), following 1 and 20 quiet files, one tab each. Over
+# SECONDS_IDLE (default 20) after a settling pause (SETTLE, default 12: the caret rests 10 s
+# after the last input) it counts the CPU time of every thread (schedstat,
 # nanoseconds) and the times the threads were switched in (voluntary and involuntary context
 # switches: one a wake-up), and prints the share of a core and the wake-ups per second.
 # BASELINE=<another quillstream> is measured too, alternating with it, ROUNDS times
@@ -26,20 +27,30 @@ done
 start_display
 start_window_manager
 
-# Sums over the threads alive now: CPU nanoseconds, then context switches.
+# One line a thread alive now: id, CPU nanoseconds, context switches, name.
 sample() {
-    local cpu=0 switches=0 task s v n
+    local task
     for task in /proc/"$pid"/task/*; do
-        s=$(awk '{ print $1 }' "$task/schedstat" 2>/dev/null) || continue
-        v=$(awk '/^voluntary_ctxt_switches/ { print $2 }' "$task/status" 2>/dev/null) || continue
-        n=$(awk '/^nonvoluntary_ctxt_switches/ { print $2 }' "$task/status" 2>/dev/null) || continue
-        cpu=$((cpu + s))
-        switches=$((switches + v + n))
+        awk -v t="${task##*/}" -v cpu="$(awk '{ print $1 }' "$task/schedstat" 2>/dev/null)" '
+            /^Name:/ { name = $2 }
+            /^voluntary_ctxt_switches|^nonvoluntary_ctxt_switches/ { n += $2 }
+            END { if (cpu != "") print t, cpu, n, name }' "$task/status" 2>/dev/null || true
     done
-    echo "$cpu $switches"
 }
 
-measure() { # <executable> <tabs>: prints "cpu_percent wakeups_per_second threads"
+# What the threads did between two samples: a thread that ended meanwhile is counted up to
+# the first sample only (its last moments are lost, so a figure can only be too low by them),
+# one that began is counted whole. VERBOSE=1 lists the threads.
+difference() { # <before file> <after file> <seconds>
+    awk -v s="$3" -v verbose="${VERBOSE:-0}" '
+        NR == FNR { cpu[$1] = $2; sw[$1] = $3; next }
+        { c = $2 - cpu[$1]; w = $3 - sw[$1]; tc += c; tw += w; seen[$1] = 1
+          if (verbose) printf "  thread %s %-16s cpu_ms %.2f switches %d\n", $1, $4, c / 1e6, w > "/dev/stderr" }
+        END { for (t in cpu) if (!(t in seen)) ended++
+              printf "%.4f %.2f %d", tc / 1e7 / s, tw / s, ended }' "$1" "$2"
+}
+
+measure() { # <executable> <tabs>: prints "cpu_percent wakeups_per_second ended threads"
     local program=$1 tabs=$2 files=() before after window threads
     for i in $(seq 1 "$tabs"); do
         files+=("$work/logs/quiet-$i.log")
@@ -50,25 +61,23 @@ measure() { # <executable> <tabs>: prints "cpu_percent wakeups_per_second thread
     wait_trace "First lines painted"
     window=$(xdotool search --sync --pid "$pid" --onlyvisible | head -1)
     xdotool windowactivate --sync "$window" 2>/dev/null || true
-    # The hives were written moments ago, the tabs' watchers just started.
-    sleep 5
+    # The hives were written moments ago, the tabs' watchers just started, the caret blinks.
+    sleep "${SETTLE:-12}"
     threads=$(ls /proc/"$pid"/task | wc -l)
-    before=$(sample)
+    sample >"$work/before.txt"
     sleep "$seconds"
-    after=$(sample)
+    sample >"$work/after.txt"
     kill -TERM "$pid"
     wait "$pid" 2>/dev/null || true
     pid=
-    awk -v b="$before" -v a="$after" -v s="$seconds" -v t="$threads" 'BEGIN {
-        split(b, x, " "); split(a, y, " ")
-        printf "%.4f %.2f %d", (y[1] - x[1]) / 1e7 / s, (y[2] - x[2]) / s, t }'
+    echo "$(difference "$work/before.txt" "$work/after.txt" "$seconds") $threads"
 }
 
 report() { # <label> <tabs> <executable>
     local r
     r=($(measure "$3" "$2"))
-    printf '%-10s tabs=%-2d idle_cpu_percent %s wakeups_per_second %s threads %s\n' \
-        "$1" "$2" "${r[0]}" "${r[1]}" "${r[2]}"
+    printf '%-10s tabs=%-2d idle_cpu_percent %s wakeups_per_second %s threads %s ended %s\n' \
+        "$1" "$2" "${r[0]}" "${r[1]}" "${r[3]}" "${r[2]}"
 }
 
 for round in $(seq 1 "$rounds"); do

@@ -215,7 +215,7 @@ void FileWatcher::WatchLoop()
             }
         }
     } registration{SafetyPoller::Shared(),
-                   SafetyPoller::Shared().Add(m_path, m_timing.poll,
+                   SafetyPoller::Shared().Add(m_path, m_timing.poll, m_notifier.active(),
                                               SafetyPoller::ProbeName(m_path), [this] { Kick(); })};
     m_pollerId = registration.id;
     // Kicked, the watcher polls; its own timer is only a fallback without the poller.

@@ -54,7 +54,7 @@ NameState SafetyPoller::StateOf(const quill::FileStat* st, int error)
 }
 
 std::uint64_t SafetyPoller::Add(const std::string& path, std::chrono::milliseconds interval,
-                                const NameState& seen, std::function<void()> kick)
+                                bool events, const NameState& seen, std::function<void()> kick)
 {
     std::uint64_t id = 0;
     {
@@ -67,8 +67,8 @@ std::uint64_t SafetyPoller::Add(const std::string& path, std::chrono::millisecon
             }
         }
         id = m_nextId++;
-        m_entries.emplace(id, Entry{path, std::max(interval, std::chrono::milliseconds(1)), seen,
-                                    false, std::move(kick)});
+        m_entries.emplace(id, Entry{path, std::max(interval, std::chrono::milliseconds(1)), events,
+                                    seen, false, std::move(kick)});
         m_quietRounds = 0;
         m_changedEntries = true;
     }
@@ -118,10 +118,12 @@ std::chrono::milliseconds SafetyPoller::NextInterval(bool active)
     }
     m_quietRounds = active ? 0 : std::min(m_quietRounds + 1, QuietFactor);
     auto shortest = std::chrono::milliseconds::max();
+    bool events = true;
     for (const auto& [id, entry] : m_entries) {
         shortest = std::min(shortest, entry.interval);
+        events = events && entry.events;
     }
-    const int factor = std::min(1 << std::min(m_quietRounds, 30), QuietFactor);
+    const int factor = events ? std::min(1 << std::min(m_quietRounds, 30), QuietFactor) : 1;
     if (shortest > std::chrono::milliseconds::max() / factor) {
         return shortest;
     }

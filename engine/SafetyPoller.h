@@ -7,8 +7,9 @@
 // every watched name in turn with a stat alone and wakes a watcher only when what it finds
 // differs from what was last seen of that name, by the watcher's own poll or by an earlier
 // round. While nothing differs the rounds space out from the shortest interval asked for up
-// to QuietFactor times it; a difference, a new name or a watcher that asks to be woken every
-// round (a file it cannot read yet) brings them back to the shortest at once.
+// to QuietFactor times it, as long as every watcher has change events to wake it sooner (one
+// without lives on the rounds alone); a difference, a new name or a watcher that asks to be
+// woken every round (a file it cannot read yet) brings them back to the shortest at once.
 //
 // Any thread may Add, Remove and Seen. The kick runs on the poller's thread while it holds
 // its lock: it must be quick and take no lock that is held while calling into the poller.
@@ -43,7 +44,7 @@ struct NameState {
 class SafetyPoller {
   public:
     using Probe = NameState (*)(const std::string& path);
-    static constexpr int QuietFactor = 4;
+    static constexpr int QuietFactor = 8;
 
     // threaded: false leaves the rounds to the caller (Round), for tests.
     explicit SafetyPoller(Probe probe = &ProbeName, bool threaded = true);
@@ -57,9 +58,11 @@ class SafetyPoller {
     // What statByName gave: st when it succeeded, else its errno.
     static NameState StateOf(const quill::FileStat* st, int error);
 
-    // Looks at path at least every interval; seen: the state the caller has dealt with.
-    // Returns the entry's id, 0 when no thread could be started (the caller keeps a timer).
-    std::uint64_t Add(const std::string& path, std::chrono::milliseconds interval,
+    // Looks at path at least every interval (QuietFactor times that while nothing changes,
+    // if events: change events wake the caller too); seen: the state the caller has dealt
+    // with. Returns the entry's id, 0 when no thread could be started (the caller keeps a
+    // timer).
+    std::uint64_t Add(const std::string& path, std::chrono::milliseconds interval, bool events,
                       const NameState& seen, std::function<void()> kick);
     void Remove(std::uint64_t id);
     // The caller looked at the file and dealt with this state; everyRound: kick it every
@@ -75,6 +78,7 @@ class SafetyPoller {
     struct Entry {
         std::string path;
         std::chrono::milliseconds interval;
+        bool events = false;
         NameState seen;
         bool everyRound = false;
         std::function<void()> kick;
