@@ -239,24 +239,37 @@ int systemInit(int flags)
 
 } // namespace
 
-// Eight tabs on quiet files with a safety poll of 10 ms: their watchers do not wake; the
-// one poller does, ever less often. Eight timers of their own would switch about 8 x 40
-// times in the 400 ms.
+// Eight tabs on files that grew once and are quiet since, half of them with change events
+// that never come (so the growth reached them through the shared poll's kick), with a safety
+// poll of 10 ms: their watchers do not wake again; the one poller does, ever less often.
+// Eight timers of their own would switch about 8 x 40 times in the 400 ms.
 TEST(SafetyPollerWatchers, QuietFilesWakeNoWatcher)
 {
     TestSettings settings;
     FakeHost host;
-    WatchTiming timing;
-    timing.poll = 10ms;
+    const quill::NotifierCalls deaf{systemInit, deafAddWatch};
     std::vector<std::unique_ptr<LogDocument>> documents;
+    std::vector<std::string> paths;
     for (int i = 0; i < 8; ++i) {
-        const std::string path = settings.dir.file("quiet-" + std::to_string(i) + ".log");
-        writeFile(path, "quiet\n");
+        WatchTiming timing;
+        timing.poll = 10ms;
+        timing.notifierCalls = i % 2 == 0 ? &deaf : nullptr;
+        paths.push_back(settings.dir.file("quiet-" + std::to_string(i) + ".log"));
+        writeFile(paths.back(), "quiet\n");
         documents.push_back(std::make_unique<LogDocument>(&host, settings.store));
         documents.back()->SetWatchTiming(timing);
-        ASSERT_TRUE(documents.back()->OnOpenDocument(u16(path)));
+        ASSERT_TRUE(documents.back()->OnOpenDocument(u16(paths.back())));
     }
-    std::this_thread::sleep_for(100ms); // the watchers' first polls
+    for (const std::string& path : paths) {
+        appendFile(path, "once\n");
+    }
+    for (auto& document : documents) {
+        FakeHost::Message message{};
+        while (document->GetLineCount() < 2 && host.nextMessage(message)) {
+        }
+        ASSERT_EQ(document->GetLineCount(), 2u);
+    }
+    std::this_thread::sleep_for(100ms);
     const long before = contextSwitches();
     std::this_thread::sleep_for(400ms);
     const long switches = contextSwitches() - before;
