@@ -51,7 +51,7 @@ difference() { # <before file> <after file> <seconds>
 }
 
 measure() { # <executable> <tabs>: prints "cpu_percent wakeups_per_second ended threads"
-    local program=$1 tabs=$2 files=() before after window threads
+    local program=$1 tabs=$2 files=() window threads
     for i in $(seq 1 "$tabs"); do
         files+=("$work/logs/quiet-$i.log")
     done
@@ -75,12 +75,12 @@ measure() { # <executable> <tabs>: prints "cpu_percent wakeups_per_second ended 
 
 report() { # <label> <tabs> <executable>
     local r
-    r=($(measure "$3" "$2"))
+    read -r -a r <<<"$(measure "$3" "$2")"
     printf '%-10s tabs=%-2d idle_cpu_percent %s wakeups_per_second %s threads %s ended %s\n' \
         "$1" "$2" "${r[0]}" "${r[1]}" "${r[3]}" "${r[2]}"
 }
 
-for round in $(seq 1 "$rounds"); do
+for _ in $(seq 1 "$rounds"); do
     for tabs in 1 20; do
         report this "$tabs" "$exe"
         if [[ -n "${BASELINE:-}" ]]; then
