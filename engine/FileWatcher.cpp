@@ -1,8 +1,8 @@
 #include "engine/FileWatcher.h"
 
+#include "diagnostics/TraceLog.h"
 #include "engine/DocumentHost.h"
 #include "engine/LogDocument.h"
-#include "diagnostics/TraceLog.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
@@ -102,8 +102,8 @@ bool FileWatcher::Start()
         if (!m_notifier.watch(m_path, calls)) {
             const int error = m_notifier.error();
             TraceLog::instance().Line(TraceLog::LevelError, "No change events for ",
-                                      std::string_view(m_path), ": ", std::strerror(error),
-                                      " (", std::int64_t(error), "); polling every ",
+                                      std::string_view(m_path), ": ", std::strerror(error), " (",
+                                      std::int64_t(error), "); polling every ",
                                       std::int64_t(m_timing.poll.count()), " ms");
         }
     }
@@ -121,6 +121,11 @@ bool FileWatcher::Start()
 void FileWatcher::Stop()
 {
     m_stopEvent.Set();
+    {
+        std::lock_guard lock(m_kickMutex);
+        m_stopping = true;
+    }
+    m_kickCond.notify_all();
     m_notifier.wake();
     if (m_thread.joinable()) {
         m_exitedEvent.Wait();
@@ -128,16 +133,38 @@ void FileWatcher::Stop()
     }
 }
 
+void FileWatcher::Kick()
+{
+    if (m_notifier.active()) {
+        m_notifier.wake();
+        return;
+    }
+    {
+        std::lock_guard lock(m_kickMutex);
+        m_kicked = true;
+    }
+    m_kickCond.notify_all();
+}
+
 bool FileWatcher::WaitForChange(std::chrono::milliseconds timeout, bool& changed)
 {
     changed = false;
     if (!m_notifier.active()) {
-        return m_stopEvent.WaitFor(timeout);
+        std::unique_lock lock(m_kickMutex);
+        m_kickCond.wait_for(lock, timeout, [this] { return m_kicked || m_stopping; });
+        m_kicked = false;
+        return m_stopping;
     }
     if (m_stopEvent.IsSet()) {
         return true;
     }
-    changed = m_notifier.wait(timeout) == quill::FileChangeNotifier::Wake::Changed;
+    const auto wake = m_notifier.wait(timeout);
+    changed = wake == quill::FileChangeNotifier::Wake::Changed;
+    if (wake == quill::FileChangeNotifier::Wake::Woken) {
+        // A kick: forgotten once seen. A stop sets its event before it wakes, so it is
+        // seen below even when its wake was the one taken.
+        m_notifier.takeWake();
+    }
     return m_stopEvent.IsSet();
 }
 
@@ -176,6 +203,25 @@ void FileWatcher::WatchLoop()
         m_haveFileState = true;
     }
 
+    // The safety poll is the shared poller's from here on; the name's state now is what
+    // the first poll, at once, deals with.
+    struct Registration {
+        SafetyPoller& poller;
+        std::uint64_t id;
+        ~Registration()
+        {
+            if (id != 0) {
+                poller.Remove(id);
+            }
+        }
+    } registration{SafetyPoller::Shared(),
+                   SafetyPoller::Shared().Add(m_path, m_timing.poll, m_notifier.active(),
+                                              SafetyPoller::ProbeName(m_path), [this] { Kick(); })};
+    m_pollerId = registration.id;
+    // Kicked, the watcher polls; its own timer is only a fallback without the poller.
+    const auto ownTimer =
+        m_pollerId != 0 ? std::chrono::milliseconds(std::chrono::hours(1)) : m_timing.poll;
+
     // The first poll at once: the file may have changed since the state was taken (while
     // it was indexed, paused, or missing).
     auto lastPoll = Clock::now();
@@ -187,7 +233,10 @@ void FileWatcher::WatchLoop()
     for (PollOutcome outcome = Poll(missing);
          outcome == PollOutcome::Unchanged || outcome == PollOutcome::Appended;
          outcome = Poll(missing)) {
-        const auto timer = lastPoll + m_timing.poll;
+        if (m_pollerId != 0) {
+            registration.poller.Seen(m_pollerId, m_seen, missing || m_readError != 0);
+        }
+        const auto timer = lastPoll + ownTimer;
         auto earliest = std::max(lastPoll + m_timing.eventGap, due - burstAhead);
         if (m_lastRead >= m_timing.floodBytes) {
             earliest = std::max(earliest, lastPoll + m_timing.floodGap);
@@ -255,8 +304,10 @@ FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
 {
     m_lastRead = 0;
     quill::FileStat st;
-    if (!quill::statByName(m_path, st)) {
-        const int error = errno;
+    const bool found = quill::statByName(m_path, st);
+    m_seen = SafetyPoller::StateOf(found ? &st : nullptr, found ? 0 : errno);
+    if (!found) {
+        const int error = m_seen.error;
         if (error != ENOENT && error != ENOTDIR) {
             return CannotRead(error); // a folder on the way may not be searched
         }
@@ -270,10 +321,9 @@ FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
         return CannotRead(st.kind == quill::FileStat::Kind::Directory ? EISDIR : ENOTSUP);
     }
     const FileState current{st.mtimeNs, st.ctimeNs, st.birthNs, st.size, st.device, st.inode};
-    if (!missing &&
-        (current.device != m_fileState.device || current.inode != m_fileState.inode ||
-         (current.birthNs != 0 && m_fileState.birthNs != 0 &&
-          current.birthNs != m_fileState.birthNs))) {
+    if (!missing && (current.device != m_fileState.device || current.inode != m_fileState.inode ||
+                     (current.birthNs != 0 && m_fileState.birthNs != 0 &&
+                      current.birthNs != m_fileState.birthNs))) {
         // Another file under the same name, however long: its bytes are not a
         // continuation of what the index holds. It is reloaded once it can be read; till
         // then the lines read stay.
@@ -291,8 +341,7 @@ FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
     // that could not be read is tried again whatever its times say (a policy may allow it
     // again without a change of its own).
     const bool changed = missing || m_readError != 0 || m_fileState.mtimeNs < current.mtimeNs ||
-                         m_fileState.size != current.size ||
-                         m_fileState.ctimeNs != current.ctimeNs;
+                         m_fileState.size != current.size || m_fileState.ctimeNs != current.ctimeNs;
     if (!changed) {
         return PollOutcome::Unchanged;
     }
@@ -327,8 +376,7 @@ FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
 }
 
 FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& file,
-                                                               FileOffset newSize,
-                                                               const FileState& current)
+                                                   FileOffset newSize, const FileState& current)
 {
     // The file's first bytes and the bytes just before the indexed end must still be those
     // indexed: a file truncated and written again, or deleted and re-created with the same
@@ -369,10 +417,9 @@ FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& fi
     bool ok = true;
     std::size_t skip = lead;
     while (offset < newSize || skip > 0) {
-        const std::size_t want = std::size_t(std::min<FileOffset>(
-            newSize - offset, FileOffset(buffer.size() - skip)));
-        const std::int64_t got =
-            file.readAt(buffer.data(), want + skip, offset - FileOffset(skip));
+        const std::size_t want =
+            std::size_t(std::min<FileOffset>(newSize - offset, FileOffset(buffer.size() - skip)));
+        const std::int64_t got = file.readAt(buffer.data(), want + skip, offset - FileOffset(skip));
         if (got < 0) {
             m_readFailure = errno;
             ok = false;

@@ -19,6 +19,11 @@
 // read, the usual decision holds: the same file with the indexed bytes still in place is
 // continued, any other file is reloaded.
 //
+// The poll interval is not the watcher's own timer: the program's one SafetyPoller looks at
+// every watched name and wakes a watcher only when its file's state differs from what its
+// last poll saw, or every round while the file cannot be read, so that quiet files cost no
+// wake-ups of their watchers at all.
+//
 // A writer that never pauses wakes it continuously: after a short burst, polls are then
 // spaced busyGap apart, floodGap when each poll finds a flood of bytes; each poll posts at
 // most one WM_FILE_APPENDED, so the views repaint at most that often however fast the file
@@ -30,6 +35,7 @@
 // operations; the thread itself only runs WatchLoop.
 
 #include "engine/DocumentTypes.h"
+#include "engine/SafetyPoller.h"
 #include "platform/FileChangeNotifier.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -121,8 +127,11 @@ class FileWatcher {
     };
 
     void WatchLoop();
-    // Waits for a change event, the stop event or the time; true when stop was asked.
+    // Waits for a change event, the safety poller's kick, the stop event or the time; true
+    // when stop was asked.
     bool WaitForChange(std::chrono::milliseconds timeout, bool& changed);
+    // The safety poller found the file's state changed: the wait ends. Any thread.
+    void Kick();
     PollOutcome Poll(bool& missing);
     PollOutcome RequestReload();
     // The file cannot be read for this reason: the document hears of it when the reason
@@ -137,6 +146,13 @@ class FileWatcher {
                              const FileState& current);
 
     ManualResetEvent m_stopEvent;
+    // Without change events the safety poller's kick ends the wait through these.
+    std::mutex m_kickMutex;
+    std::condition_variable m_kickCond;
+    bool m_kicked = false;
+    bool m_stopping = false;
+    std::uint64_t m_pollerId = 0; // this watcher's entry in the safety poller, 0: none
+    NameState m_seen;             // what the last poll's stat found
     ManualResetEvent m_exitedEvent;
     std::string m_path;
     bool m_haveFileState = false;

@@ -9,7 +9,11 @@
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +28,8 @@ constexpr std::size_t ReadPieceBytes = std::size_t{512} << 10;
 constexpr FileOffset MaxLineBytes = FileOffset{256} << 20;
 // The most the watcher's own run may take before it leaves the rest to the worker.
 constexpr auto WatcherBudget = std::chrono::milliseconds(2);
+// How much lower than the window the filter's worker runs (a nice value added).
+constexpr int WorkerNiceness = 5;
 // Progress notices during a long pass, at most this often.
 constexpr auto NoticeInterval = std::chrono::milliseconds(50);
 
@@ -393,6 +399,13 @@ void LineFilter::postNotice(std::unique_lock<std::mutex>& lock, bool force)
 
 void LineFilter::workerLoop()
 {
+    // A long pass or a pattern that backtracks must not take the processor from the window
+    // and the watcher on a busy machine: new lines reach the screen first, rows come after.
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, ::gettid());
+    if (errno == 0) {
+        ::setpriority(PRIO_PROCESS, ::gettid(), std::min(nice + WorkerNiceness, 19));
+    }
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] {

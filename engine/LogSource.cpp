@@ -753,6 +753,11 @@ pid_t LogSource::ProcessId() const
     return m_state->status.exited ? 0 : m_state->leader;
 }
 
+bool LogSource::MayHaveOrphans()
+{
+    return s_subreaper.load();
+}
+
 int LogSource::ReapAdoptedOrphans()
 {
     if (!s_subreaper.load()) {

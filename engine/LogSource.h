@@ -116,6 +116,8 @@ class LogSource {
     // nobody else took them (a zombie seen on two calls at least a second apart). Cheap when
     // there is none; the window calls it from its timer.
     static int ReapAdoptedOrphans();
+    // Whether this program adopts orphans (a command has run): only then is there any to reap.
+    static bool MayHaveOrphans();
 
   private:
     struct State; // what the source's thread shares with it and may outlive it

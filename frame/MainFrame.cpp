@@ -805,6 +805,9 @@ void MainFrame::updateCommandStates()
     if (m_front == nullptr) {
         return;
     }
+    if (m_sources != nullptr) {
+        m_sources->wake(); // the status bar follows the front document and its source
+    }
     LogView* view = GetView();
     const bool hasLines = GetActiveDocument()->GetLineCount() > 0;
     commandAction(Command::Reload)->setEnabled(hasLines);
@@ -995,6 +998,10 @@ void MainFrame::tabAppended(LogTab* tab, std::uintptr_t value)
 {
     tab->OnFileAppended(value);
     const LogDocument* document = tab->document();
+    if (m_sources != nullptr &&
+        document->IndexStopped().limit != LogDocument::IndexStop::Limit::None) {
+        m_sources->wake(); // told once, in a box and in the status bar
+    }
     TraceLog::instance().Line(TraceLog::LevelInfo, "File appended: ",
                               std::uint32_t(document->GetLineCount()), " lines, ",
                               std::int64_t(document->GetFileSizeBytes()), " bytes");

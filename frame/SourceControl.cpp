@@ -134,9 +134,7 @@ SourceControl::SourceControl(QWidget* window, QStatusBar* bar,
     connect(m_cancel, &QPushButton::clicked, this, &SourceControl::cancel);
     connect(bar, &QStatusBar::messageChanged, this, &SourceControl::showState);
     m_timer = new QTimer(this);
-    m_timer->setInterval(PollMs);
     connect(m_timer, &QTimer::timeout, this, &SourceControl::refresh);
-    m_timer->start();
     readHistory();
 }
 
@@ -382,6 +380,42 @@ void SourceControl::showState()
                              !status.exited && !status.ending;
     m_progress->setVisible(decompressing && !message);
     m_cancel->setVisible((decompressing || commandRuns) && !message);
+    paceTimer(documents);
+}
+
+void SourceControl::wake()
+{
+    if (!m_timer->isActive() || m_timer->interval() != 0) {
+        m_timer->start(0);
+    }
+}
+
+int SourceControl::timerInterval() const
+{
+    return m_timer->isActive() ? m_timer->interval() : -1;
+}
+
+void SourceControl::paceTimer(const std::vector<LogDocument*>& documents)
+{
+    bool busy = false;
+    for (const LogDocument* document : documents) {
+        const LogSource* source = document != nullptr ? document->Source() : nullptr;
+        if (source == nullptr) {
+            continue;
+        }
+        const SourceStatus status = source->Status();
+        // Running: its progress and its end are shown as they come; ended: once told, it
+        // changes no more. A command told to end is waited for until it has.
+        busy = busy || status.phase == SourceStatus::Phase::Running ||
+               (source->Kind() == SourceKind::Command && !status.exited) ||
+               m_ended.count(source->Serial()) == 0;
+    }
+    const int interval = busy ? PollMs : LogSource::MayHaveOrphans() ? OrphanPollMs : -1;
+    if (interval < 0) {
+        m_timer->stop();
+    } else if (!m_timer->isActive() || m_timer->interval() != interval) {
+        m_timer->start(interval);
+    }
 }
 
 void SourceControl::lookAfter(LogDocument* document)

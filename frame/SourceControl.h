@@ -37,6 +37,9 @@ class SourceControl : public QObject {
     Q_OBJECT
   public:
     static constexpr int PollMs = 100;
+    // Once commands have run, orphans they left may end at any time: looked for this often
+    // while no source needs the fast timer.
+    static constexpr int OrphanPollMs = 5000;
     static constexpr std::size_t HistorySize = 10;
 
     // document: gives the document the window shows now (may give nullptr). The widgets
@@ -90,9 +93,15 @@ class SourceControl : public QObject {
     QProgressBar* progress() const { return m_progress; }
     QPushButton* cancelButton() const { return m_cancel; }
 
-    // Looks after every document's source now and shows the front one's state (the timer
-    // does this every PollMs).
+    // Looks after every document's source now and shows the front one's state. The timer
+    // does this every PollMs while a source runs or has an end not yet told, and not at
+    // all while the documents are plain files.
     void refresh();
+    // Something may have changed that the status bar shows (another front, an index that
+    // stopped): a refresh soon, from the event loop, not from within the caller.
+    void wake();
+    // The timer's interval in milliseconds, -1 while it is stopped.
+    int timerInterval() const;
     // The status bar's text for a source's state, and the problem alone (empty: none).
     QString statusText(const SourceStatus& status) const;
     QString problemText(const SourceStatus& status) const;
@@ -107,6 +116,8 @@ class SourceControl : public QObject {
     static std::string findProgram(const std::string& name);
 
   private:
+    // Runs the timer as fast as the documents' sources need it, or stops it.
+    void paceTimer(const std::vector<LogDocument*>& documents);
     void showMessage(const QString& text);
     // Hands the started source to the target document and brings the views up.
     bool openInTarget(std::unique_ptr<LogSource> source, const QString& name);

@@ -14,8 +14,8 @@ namespace quill {
 namespace {
 
 constexpr std::uint32_t FileEvents = IN_MODIFY | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF;
-constexpr std::uint32_t FolderEvents = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
-                                       IN_ONLYDIR;
+constexpr std::uint32_t FolderEvents =
+    IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR;
 
 int systemInit(int flags)
 {
@@ -57,8 +57,9 @@ bool FileChangeNotifier::watch(const std::string& path, const NotifierCalls& cal
 {
     close();
     const std::size_t slash = path.rfind('/');
-    m_folder =
-        slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : path.substr(0, slash);
+    m_folder = slash == std::string::npos ? std::string(".")
+               : slash == 0               ? "/"
+                                          : path.substr(0, slash);
     m_name = slash == std::string::npos ? path : path.substr(slash + 1);
     m_calls = &calls;
 
@@ -169,9 +170,17 @@ FileChangeNotifier::Wake FileChangeNotifier::wait(std::chrono::milliseconds time
 void FileChangeNotifier::wake()
 {
     if (m_wakeFd >= 0) {
-        // The counter is never read back: once woken, every later wait returns at once.
+        // Until takeWake reads the counter back, every later wait returns at once.
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+    }
+}
+
+void FileChangeNotifier::takeWake()
+{
+    if (m_wakeFd >= 0) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t got = ::read(m_wakeFd, &count, sizeof count);
     }
 }
 

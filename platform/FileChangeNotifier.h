@@ -4,9 +4,10 @@
 // attributes changed (also its link count: deleted or replaced by a rename), moved,
 // deleted) and, while the file is missing or the path is a symbolic link, on its folder
 // (an entry of the file's name created, moved in, moved away or deleted), and an event
-// counter that another thread signals to interrupt the wait. Events say only that something may have changed: the
-// caller decides what from the file's state, so a lost or merged event costs nothing but
-// time, and a file system that sends none (NFS, SMB, FUSE) leaves the caller on its timer.
+// counter that another thread signals to interrupt the wait. Events say only that something may
+// have changed: the caller decides what from the file's state, so a lost or merged event costs
+// nothing but time, and a file system that sends none (NFS, SMB, FUSE) leaves the caller on its
+// timer.
 //
 // One thread waits; wake() may be called from any thread. watch() is called once, before
 // the waiting thread starts.
@@ -56,6 +57,8 @@ class FileChangeNotifier {
     bool drain();
     // Any thread: the current wait, or the next one, returns Woken.
     void wake();
+    // The waiting thread: a wake() seen is forgotten, so that later waits wait again.
+    void takeWake();
 
   private:
     void close();

@@ -1186,6 +1186,7 @@ void LogView::createCaret()
 {
     m_caretShown = true;
     m_caretOn = true;
+    m_caretBlinks = 0;
     const int interval = QApplication::cursorFlashTime() / 2;
     if (interval > 0 && hasFocus()) {
         m_caretTimer.start(interval, this);
@@ -1211,6 +1212,10 @@ void LogView::PlaceCaret(LineNumber line, std::int32_t character)
     }
     viewport()->update(caretRect());
     m_caretLine = static_cast<int>(line);
+    m_caretBlinks = 0;
+    if (m_caretShown && !m_caretTimer.isActive() && hasFocus()) {
+        createCaret(); // it rested: it blinks again where the user works
+    }
     {
         std::lock_guard lock(m_document->docAccess());
         if (!m_wrap) {
@@ -1257,6 +1262,10 @@ void LogView::timerEvent(QTimerEvent* event)
     }
     if (event->timerId() == m_caretTimer.timerId()) {
         m_caretOn = !m_caretOn;
+        const int interval = QApplication::cursorFlashTime() / 2;
+        if (++m_caretBlinks * interval >= CaretBlinkMs && m_caretOn) {
+            m_caretTimer.stop(); // resting, shown
+        }
         viewport()->update(caretRect());
         return;
     }

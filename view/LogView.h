@@ -153,6 +153,7 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // What a marked row's background is blended with, and how strongly (of 255).
     static QColor markColor() { return QColor(64, 128, 255); }
     static constexpr int MarkTintAlpha = 96;
+    static constexpr int CaretBlinkMs = 10000;
     // The background of a marked row whose unmarked background is `background`.
     static QColor markedBackground(const QColor& background);
 
@@ -303,6 +304,9 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     bool m_caretShown = false;
     bool m_caretOn = false;
     QBasicTimer m_caretTimer;
+    // Blinks since the caret last moved or the view took the focus: after CaretBlinkMs the
+    // caret rests shown, as GTK's does, so that an unattended window wakes no one.
+    int m_caretBlinks = 0;
 
     MouseSelection m_mouse{*this};
     std::shared_ptr<SelectionTextSource> m_textSource;

@@ -53,8 +53,7 @@ const quill::FileCalls s_testCalls{deniableOpen, failablePread};
 
 bool swapNames(const std::string& a, const std::string& b)
 {
-    return ::syscall(SYS_renameat2, AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(),
-                     RENAME_EXCHANGE) == 0;
+    return ::syscall(SYS_renameat2, AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
 }
 
 std::string numberedLines(int from, int count, const std::string& tag)
@@ -161,6 +160,22 @@ TEST_P(UnreadableFileTest, PermissionDeniedKeepsTheLinesSaysWhyAndContinuesWithE
     ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.GetLineCount() == 62; }));
     EXPECT_EQ(lines(), split(bytes));
     EXPECT_EQ(host.reloadCount(), 0) << "the same file with its bytes in place is continued";
+}
+
+// A file that a policy allows again, with no change of its own to tell of it (no event, the
+// same times and size), is read on the next round of the safety poll all the same.
+TEST_P(UnreadableFileTest, AFileAllowedAgainWithoutAChangeOfItsOwnIsReadSoon)
+{
+    writeFile(path, "one\n");
+    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    s_denyOpen = true;
+    appendFile(path, "two\n");
+    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EACCES; }));
+    std::this_thread::sleep_for(50ms); // the growth is long seen, and told unreadable
+    s_denyOpen = false;
+    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 2; }));
+    EXPECT_EQ(lines(), split("one\ntwo\n"));
+    EXPECT_EQ(doc.ReadError(), 0);
 }
 
 TEST_P(UnreadableFileTest, RealPermissionBitsWhenNotRoot)
@@ -326,8 +341,9 @@ void walk(UnreadableFileTest& t, unsigned seed, int steps)
             const std::vector<std::u16string> expected = UnreadableFileTest::split(file);
             ASSERT_TRUE(t.pumpUntil([&] {
                 return t.doc.IsWatching() && t.doc.ReadError() == 0 && t.lines() == expected;
-            })) << "shows " << t.doc.GetLineCount() << " lines, the file has " << expected.size()
-                << ", reason " << t.doc.ReadError();
+            })) << "shows "
+                << t.doc.GetLineCount() << " lines, the file has " << expected.size() << ", reason "
+                << t.doc.ReadError();
             shown = expected;
         } else {
             const int reason = name == Name::Folder ? EISDIR
@@ -362,6 +378,8 @@ TEST_P(UnreadableFileTest, RandomWalkShowsTheFilesLinesOrTheLastOnesWithAReason)
 }
 
 INSTANTIATE_TEST_SUITE_P(EventsAndTimer, UnreadableFileTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& row) { return row.param ? "Events" : "Timer"; });
+                         [](const ::testing::TestParamInfo<bool>& row) {
+                             return row.param ? "Events" : "Timer";
+                         });
 
 } // namespace

@@ -485,3 +485,57 @@ TEST_F(SourceControlTest, ARefusedSpoolFolderSaysWhatIsWrongWithIt)
     }
     EXPECT_EQ(document()->Source(), nullptr);
 }
+
+// A window of plain files needs no timer: it runs while a source runs and until its end
+// was told, then only as the slow look for orphans once a command has run. An index that
+// stops on a plain file is still told, woken by the lines' arrival instead of the timer.
+TEST_F(SourceControlTest, TheTimerRunsOnlyWhileASourceNeedsIt)
+{
+    frame->setDocumentSetup([](LogDocument& document) {
+        document.SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
+                                 std::chrono::milliseconds(10)});
+        document.SetAvailableMemory([] { return std::uint64_t(2) << 20; });
+    });
+    const std::string log = dir.file("plain.log");
+    quilltest::writeFile(log, "plain\n");
+    // Stopped, or the slow look for orphans when an earlier test ran a command.
+    const auto resting = [this] {
+        return sources()->timerInterval() == -1 ||
+               (LogSource::MayHaveOrphans() &&
+                sources()->timerInterval() == SourceControl::OrphanPollMs);
+    };
+    QTest::qWait(50);
+    EXPECT_TRUE(resting()) << sources()->timerInterval();
+    ASSERT_TRUE(document()->OnOpenDocument(u16(log)));
+    frame->GetView()->OnInitialUpdate();
+    QTest::qWait(50);
+    EXPECT_TRUE(resting()) << sources()->timerInterval();
+
+    // Past the bound of 1 MiB of index (about 900,000 short lines) in one growth.
+    std::string more;
+    for (int i = 0; i < 1200000; ++i) {
+        more += "g " + std::to_string(i % 1000) + '\n';
+    }
+    quilltest::appendFile(log, more);
+    const QString prefix = QStringLiteral("Indexing stopped at ");
+    ASSERT_TRUE(waitFor([&] { return status().startsWith(prefix); })) << status().toStdString();
+    ASSERT_TRUE(waitFor([&] { return messages.size() == 1; }));
+    EXPECT_TRUE(messages.front().startsWith(prefix)) << messages.front().toStdString();
+    EXPECT_TRUE(waitFor(resting));
+
+    answer = QStringLiteral("sh -c 'sleep 0.3; echo ended'");
+    frame->action(Command::FollowCommand)->trigger();
+    EXPECT_TRUE(waitFor([&] { return sources()->timerInterval() == SourceControl::PollMs; }));
+    ASSERT_TRUE(waitFor([&] {
+        return status() == QStringLiteral("Command ended with exit status 0");
+    })) << status().toStdString();
+    EXPECT_TRUE(waitFor([&] { return sources()->timerInterval() == SourceControl::OrphanPollMs; }));
+    // Back to the plain file's tab: the status bar shows its stop again, woken by the
+    // change of front, not by the slow timer.
+    ASSERT_EQ(frame->tabWidget()->count(), 2);
+    frame->tabWidget()->setCurrentIndex(0);
+    EXPECT_TRUE(waitFor([&] { return status().startsWith(prefix); },
+                        std::chrono::milliseconds(SourceControl::OrphanPollMs / 2)))
+        << status().toStdString();
+    EXPECT_EQ(messages.size(), 1);
+}
