@@ -1342,9 +1342,9 @@ void LogView::OnPause()
 
 bool LogView::canResume() const
 {
-    // Without a path there is nothing to follow: resuming would start a watcher on nothing.
-    return m_document != nullptr && !m_document->IsWatching() &&
-           !m_document->GetPathName().empty();
+    // Without a path there is nothing to follow: resuming would start a watcher on nothing;
+    // nor is there in a complete decompressed copy.
+    return m_document != nullptr && !m_document->IsWatching() && m_document->CanFollow();
 }
 
 bool LogView::canPause() const
