@@ -1,16 +1,18 @@
 // Decompression speed of the engine's readers, and how soon a compressed log shows.
 // bench/decompress.sh runs it beside the formats' own tools.
 //
-//   quill_decompress_bench FILE [RUNS [FOLDER]]
+//   quill_decompress_bench FILE [RUNS [FOLDER [WRITE_BYTES]]]
 //        decompresses FILE (format told by its content) as the spool writer writes it, to
 //        /dev/null or to a new file in FOLDER (removed after each run), and prints the best
 //        of RUNS (default 3): seconds and MB/s by the wall clock and by the process's
-//        processor time (which a busy shared machine disturbs far less)
+//        processor time (which a busy shared machine disturbs far less); WRITE_BYTES: the
+//        size of the writes (default DecompressWriteBytes)
 //   quill_decompress_bench open FILE FOLDER [RUNS]
 //        what the window does with a compressed log: a document opens its decompressed copy
 //        (spooled in FOLDER) and follows it; prints, per run, the seconds until the index
 //        holds the first screen (50 lines), until the copy is complete, and until the
-//        document holds all of it and stops following it, polled as the window polls
+//        document holds all of it and stops following it, polled as the window polls, and
+//        the processor time of all the process's threads
 
 #include "engine/Decompressor.h"
 #include "engine/DocumentHost.h"
@@ -64,7 +66,7 @@ class QuietHost : public DocumentHost {
     std::u16string GetFileVersionText() override { return {}; }
 };
 
-int decompress(const char* path, int runs, const char* folder)
+int decompress(const char* path, int runs, const char* folder, std::size_t writeBytes)
 {
     const CompressionFormat format = DetectCompressionOfFile(path);
     if (format == CompressionFormat::None) {
@@ -87,7 +89,7 @@ int decompress(const char* path, int runs, const char* folder)
         std::atomic<std::uint64_t> consumed{0};
         const auto start = Clock::now();
         const double cpuStart = cpuNow();
-        const DecompressResult result = DecompressStream(format, in, out, cancel, consumed, 0);
+        const DecompressResult result = DecompressStream(format, in, out, cancel, consumed, 0, writeBytes);
         const double seconds = since(start);
         const double cpuSeconds = cpuNow() - cpuStart;
         ::close(in);
@@ -128,6 +130,7 @@ int open(const char* path, const char* folder, int runs)
         options.reserveBytes = 0;
         int error = 0;
         const auto start = Clock::now();
+        const double cpuStart = cpuNow();
         std::unique_ptr<LogSource> source =
             LogSource::Decompress(path, format, u"bench", options, error);
         if (!source) {
@@ -152,12 +155,14 @@ int open(const char* path, const char* folder, int runs)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         const double shown = since(start);
+        const double cpu = cpuNow() - cpuStart;
         if (firstScreen < 0) {
             firstScreen = shown;
         }
         const SourceStatus status = document.Source()->Status();
-        std::printf("%s first_screen_s %.3f complete_s %.3f shown_s %.3f lines %llu bytes %llu%s\n",
-                    CompressionName(format), firstScreen, complete, shown,
+        std::printf("%s first_screen_s %.3f complete_s %.3f shown_s %.3f cpu_s %.3f lines %llu "
+                    "bytes %llu%s\n",
+                    CompressionName(format), firstScreen, complete, shown, cpu,
                     static_cast<unsigned long long>(document.GetLineCount()),
                     static_cast<unsigned long long>(status.spooled),
                     status.phase == SourceStatus::Phase::Ended ? "" : " (not complete)");
@@ -182,5 +187,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: %s FILE [RUNS [FOLDER]] | open FILE FOLDER [RUNS]\n", argv[0]);
         return 2;
     }
-    return decompress(argv[1], argc > 2 ? std::atoi(argv[2]) : 3, argc > 3 ? argv[3] : nullptr);
+    const bool toFile = argc > 3 && std::strcmp(argv[3], "-") != 0;
+    return decompress(argv[1], argc > 2 ? std::atoi(argv[2]) : 3, toFile ? argv[3] : nullptr,
+                      argc > 4 ? std::strtoul(argv[4], nullptr, 10) : DecompressWriteBytes);
 }

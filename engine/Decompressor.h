@@ -61,8 +61,9 @@ struct DecompressResult {
     std::uint64_t produced = 0; // bytes written
 };
 
-// What DecompressStream gathers before it writes.
-constexpr std::size_t DecompressWriteBytes = 2 << 20;
+// What DecompressStream gathers before it writes: writes this large cost the least processor
+// time in all (a larger buffer no longer stays in the processor's cache).
+constexpr std::size_t DecompressWriteBytes = 1 << 20;
 
 // Decompresses in to out, both file descriptors (not closed), on the calling thread.
 // consumed is updated as input is read (progress for another thread); cancel is checked
