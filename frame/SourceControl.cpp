@@ -346,6 +346,10 @@ void SourceControl::lookAfter(LogDocument* document)
     if (status.phase == SourceStatus::Phase::Running) {
         return;
     }
+    // A decompression's end is told once the document shows all of the copy, as it says.
+    if (source->Kind() == SourceKind::Decompressed && document->CanFollow()) {
+        return;
+    }
     if (m_ended.insert(source->Serial()).second) {
         TraceLog::instance().Line(TraceLog::LevelInfo,
                                   "Source ended: ", std::u16string_view(toU16(statusText(status))));
