@@ -302,7 +302,7 @@ bool Application::OpenDocumentFile(const std::u16string& path)
     if (!spool) {
         const CompressionFormat format = DetectCompressionOfFile(native);
         if (format != CompressionFormat::None) {
-            // Decompressed beside the window; the copy is shown when it is complete.
+            // Decompressed beside the window; its lines show as they are decompressed.
             if (!m_mainFrame->sources()->openCompressed(native, format,
                                                         quill::fileNameToDisplay(fullPath))) {
                 return false;

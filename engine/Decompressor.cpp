@@ -7,6 +7,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,7 +17,7 @@
 
 namespace {
 
-constexpr std::size_t BlockBytes = 256 << 10;
+constexpr std::size_t InputBytes = 256 << 10;
 
 class GzipDecoder final : public StreamDecoder {
   public:
@@ -175,7 +176,9 @@ class ZstdDecoder final : public StreamDecoder {
             return Step::Error;
         }
         ZSTD_inBuffer input{in, inLeft, 0};
-        ZSTD_outBuffer output{out, outLeft, 0};
+        // At most a block's room a call, as zstd's own tool gives it: a call that fails
+        // reports nothing of what it wrote before, so a damaged frame loses only one block.
+        ZSTD_outBuffer output{out, std::min(outLeft, ZSTD_DStreamOutSize()), 0};
         const std::size_t result = ZSTD_decompressStream(m_context, &output, &input);
         in += input.pos;
         inLeft -= input.pos;
@@ -216,6 +219,31 @@ bool readAll(int fd, std::uint8_t* buffer, std::size_t size, std::size_t& got)
 }
 
 } // namespace
+
+std::size_t DecompressWriteCut(const std::uint8_t* bytes, std::size_t n)
+{
+    if (const void* feed = ::memrchr(bytes, '\n', n)) {
+        std::size_t cut =
+            static_cast<std::size_t>(static_cast<const std::uint8_t*>(feed) - bytes) + 1;
+        // The second byte of a UTF-16 little-endian line feed.
+        if (cut < n && bytes[cut] == 0) {
+            ++cut;
+        }
+        return cut;
+    }
+    // A line longer than the buffer: all of it but a UTF-8 character cut at the end.
+    std::size_t lead = n;
+    while (lead > 0 && n - lead < 4 && (bytes[lead - 1] & 0xC0) == 0x80) {
+        --lead;
+    }
+    if (lead == 0 || bytes[lead - 1] < 0xC0) {
+        return n;
+    }
+    const std::uint8_t first = bytes[lead - 1];
+    const std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+    const std::size_t have = n - (lead - 1);
+    return have < length ? lead - 1 : n;
+}
 
 CompressionFormat DetectCompression(const std::uint8_t* bytes, std::size_t n)
 {
@@ -289,7 +317,8 @@ std::unique_ptr<StreamDecoder> MakeStreamDecoder(CompressionFormat format)
 
 DecompressResult DecompressStream(CompressionFormat format, int in, int out,
                                   const std::atomic<bool>& cancel,
-                                  std::atomic<std::uint64_t>& consumed, std::int64_t reserveBytes)
+                                  std::atomic<std::uint64_t>& consumed, std::int64_t reserveBytes,
+                                  std::size_t writeBytes)
 {
     DecompressResult result;
     std::unique_ptr<StreamDecoder> decoder = MakeStreamDecoder(format);
@@ -299,21 +328,53 @@ DecompressResult DecompressStream(CompressionFormat format, int in, int out,
         return result;
     }
     SpoolWriter writer(out, reserveBytes);
-    std::vector<std::uint8_t> input(BlockBytes);
-    std::vector<std::uint8_t> output(BlockBytes);
+    std::vector<std::uint8_t> input(InputBytes);
+    // Decoded text gathers here and goes out in one write when the buffer is full: a
+    // reader following the copy sees it grow in large steps, and the decoders write into
+    // room for whole blocks of theirs instead of through their own buffers.
+    std::vector<std::uint8_t> output(std::max<std::size_t>(writeBytes, 16));
+    std::size_t filled = 0;
+    // all: everything decoded; else up to the last line end, so that a reader following the
+    // copy meets neither half a line nor half a character at the end of a write.
+    const auto flush = [&](bool all = true) {
+        std::size_t cut = all ? filled : DecompressWriteCut(output.data(), filled);
+        if (cut == 0) {
+            cut = filled;
+        }
+        const SpoolWriter::Status written = writer.Write(output.data(), cut);
+        std::memmove(output.data(), output.data() + cut, filled - cut);
+        filled -= cut;
+        result.produced = writer.written();
+        if (written == SpoolWriter::Status::Written) {
+            return true;
+        }
+        result.outcome = written == SpoolWriter::Status::DiskFull
+                             ? DecompressResult::Outcome::DiskFull
+                             : DecompressResult::Outcome::WriteError;
+        result.error = writer.error();
+        return false;
+    };
+    // Whatever was decoded before a stop is written, so the copy ends where the decoding did.
+    const auto stop = [&](DecompressResult::Outcome outcome, int error = 0) {
+        const std::string detail =
+            outcome == DecompressResult::Outcome::Damaged ? decoder->ErrorText() : std::string();
+        if (flush()) {
+            result.outcome = outcome;
+            result.detail = detail;
+            result.error = error;
+        }
+        return result;
+    };
     // Between two streams: only further data starts another one.
     bool betweenStreams = false;
     bool last = false;
     while (!last) {
         if (cancel.load(std::memory_order_relaxed)) {
-            result.outcome = DecompressResult::Outcome::Cancelled;
-            return result;
+            return stop(DecompressResult::Outcome::Cancelled);
         }
         std::size_t got = 0;
         if (!readAll(in, input.data(), input.size(), got)) {
-            result.outcome = DecompressResult::Outcome::ReadError;
-            result.error = errno;
-            return result;
+            return stop(DecompressResult::Outcome::ReadError, errno);
         }
         last = got < input.size();
         result.consumed += got;
@@ -323,50 +384,38 @@ DecompressResult DecompressStream(CompressionFormat format, int in, int out,
         while (left > 0 || (last && !betweenStreams)) {
             if (betweenStreams) {
                 if (!decoder->Restart()) {
-                    result.outcome = DecompressResult::Outcome::Damaged;
-                    result.detail = decoder->ErrorText();
-                    return result;
+                    return stop(DecompressResult::Outcome::Damaged);
                 }
                 betweenStreams = false;
             }
-            std::uint8_t* produced = output.data();
-            std::size_t room = output.size();
+            std::uint8_t* produced = output.data() + filled;
+            std::size_t room = output.size() - filled;
             const std::size_t leftBefore = left;
             const StreamDecoder::Step step = decoder->Decode(next, left, produced, room, last);
-            const std::size_t made = output.size() - room;
-            const SpoolWriter::Status written = writer.Write(output.data(), made);
-            result.produced += made;
-            if (written != SpoolWriter::Status::Written) {
-                result.outcome = written == SpoolWriter::Status::DiskFull
-                                     ? DecompressResult::Outcome::DiskFull
-                                     : DecompressResult::Outcome::WriteError;
-                result.error = writer.error();
+            const std::size_t made = output.size() - filled - room;
+            filled += made;
+            if (filled == output.size() && !flush(false)) {
                 return result;
             }
             if (step == StreamDecoder::Step::Error) {
-                result.outcome = DecompressResult::Outcome::Damaged;
-                result.detail = decoder->ErrorText();
-                return result;
+                return stop(DecompressResult::Outcome::Damaged);
             }
             if (step == StreamDecoder::Step::StreamEnd) {
                 betweenStreams = true;
                 if (decoder->JoinsStreams()) {
-                    return result;
+                    return stop(DecompressResult::Outcome::Complete);
                 }
                 continue;
             }
             if (made == 0 && left == leftBefore) {
-                // Stuck: the decoder wants more input than there is.
+                // Stuck: the decoder wants more input than there is (it always had room).
                 if (last) {
-                    result.outcome = DecompressResult::Outcome::Truncated;
-                    return result;
+                    return stop(DecompressResult::Outcome::Truncated);
                 }
                 break;
             }
         }
     }
-    if (!betweenStreams) {
-        result.outcome = DecompressResult::Outcome::Truncated;
-    }
-    return result;
+    return stop(betweenStreams ? DecompressResult::Outcome::Complete
+                               : DecompressResult::Outcome::Truncated);
 }

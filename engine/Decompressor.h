@@ -61,12 +61,23 @@ struct DecompressResult {
     std::uint64_t produced = 0; // bytes written
 };
 
+// What DecompressStream gathers before it writes: writes this large cost the least processor
+// time in all (a larger buffer no longer stays in the processor's cache).
+constexpr std::size_t DecompressWriteBytes = 1 << 20;
+
 // Decompresses in to out, both file descriptors (not closed), on the calling thread.
 // consumed is updated as input is read (progress for another thread); cancel is checked
 // between blocks. reserveBytes: the output stops (DiskFull) before its file system would
 // have less than this free; 0 checks nothing but ENOSPC. Whatever was decompressed before
-// an error is written.
+// an error or a cancel is written. The output is written in large steps of at most
+// writeBytes that end at a line end, so a reader following out sees whole lines: only a
+// line longer than writeBytes is written in parts (never parting a UTF-8 character), and
+// the end of the text, whole or cut by damage, goes out as it is.
 DecompressResult DecompressStream(CompressionFormat format, int in, int out,
                                   const std::atomic<bool>& cancel,
-                                  std::atomic<std::uint64_t>& consumed,
-                                  std::int64_t reserveBytes);
+                                  std::atomic<std::uint64_t>& consumed, std::int64_t reserveBytes,
+                                  std::size_t writeBytes = DecompressWriteBytes);
+// Where a write of the n decoded bytes ends (DecompressStream): after the last line feed
+// (and a zero byte after it, the rest of a UTF-16 little-endian line feed); with no line
+// feed, before a UTF-8 character cut by the end, else at n. Pure.
+std::size_t DecompressWriteCut(const std::uint8_t* bytes, std::size_t n);

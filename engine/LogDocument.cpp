@@ -113,16 +113,9 @@ bool LogDocument::OpenSource(std::unique_ptr<LogSource> source)
     if (!m_source) {
         return false;
     }
-    if (!m_source->Follows()) {
-        // Until the copy is complete the document shows nothing, under the archive's name.
-        OnNewDocument();
-        SetTitle();
-        if (m_host) {
-            m_host->SetFilePathText(ShownName());
-        }
-        return true;
-    }
-    m_sourceShown = true;
+    // A decompressed copy is followed like any growing file while it is written, so its
+    // first lines show long before the archive is through; PollSource ends that.
+    m_sourceShown = m_source->Follows();
     const bool opened = OnOpenDocument(quill::fileNameToUtf16(m_source->SpoolPath()));
     SetTitle();
     return opened;
@@ -141,16 +134,30 @@ bool LogDocument::PollSource()
     if (!m_source || m_sourceShown) {
         return false;
     }
-    if (m_source->Status().phase == SourceStatus::Phase::Running) {
+    const SourceStatus status = m_source->Status();
+    if (status.phase == SourceStatus::Phase::Running) {
+        return false;
+    }
+    // Whatever was decompressed is shown, also of a damaged or cancelled archive, and also
+    // when following was paused: once complete the copy cannot be resumed any more.
+    if (!m_watching) {
+        StartWatching();
+    }
+    // The watcher reads the rest; an index that stopped or a spool that cannot be read
+    // takes no more.
+    if (m_watching && IndexedEnd() < FileOffset(status.spooled) &&
+        IndexStopped().limit == IndexStop::Limit::None && ReadError() == 0) {
         return false;
     }
     m_sourceShown = true;
-    // Whatever was decompressed is shown, also of a damaged or cancelled archive; the
-    // copy does not grow any more, so nobody watches it.
-    const bool opened = OnOpenDocument(quill::fileNameToUtf16(m_source->SpoolPath()));
     StopWatching();
     SetTitle();
-    return opened;
+    return true;
+}
+
+bool LogDocument::CanFollow() const
+{
+    return !m_path.empty() && (!m_source || m_source->Follows() || !m_sourceShown);
 }
 
 std::u16string LogDocument::ShownName() const
@@ -595,6 +602,10 @@ void LogDocument::PostToMainWindow(std::uint32_t message, std::uintptr_t value,
 
 void LogDocument::StartWatching(int readError)
 {
+    if (m_source && !m_source->Follows() && m_sourceShown) {
+        // A complete decompressed copy does not grow; a reload of it is shown as read.
+        return;
+    }
     // A running watcher is stopped first, so that the next one resumes exactly where it
     // left off (its size and file state), not from what was handed over before it ran.
     StopWatching();

@@ -116,17 +116,20 @@ class LogDocument {
     void OnCloseDocument();
 
     // --- a log that arrives as no file of its own (engine/LogSource.h), main thread ---
-    // Takes the source; a followed one (a pipe, a command) has its spool opened and
-    // watched at once (OnOpenDocument's result), a decompressed copy is opened by
-    // PollSource once it is complete. The title and the path pane name the source.
+    // Takes the source and opens its spool at once (OnOpenDocument's result): a pipe or a
+    // command is followed for good, a decompressed copy only while it is being written, so
+    // its lines show as they are decompressed. The title and the path pane name the source.
     bool OpenSource(std::unique_ptr<LogSource> source);
     // Stops the watcher and ends the source: its command ends, its spool is removed.
     void DropSource();
     LogSource* Source() const { return m_source.get(); }
-    // Now and then on the main thread: a decompressed copy that is done (complete,
-    // damaged or cancelled) is opened and shown, without a watcher. True when that
-    // happened just now.
+    // Now and then on the main thread: once a decompressed copy is done (complete, damaged
+    // or cancelled) and the index holds all of it, nobody watches it any more (read to its
+    // end first, also when following was paused). True when that happened just now.
     bool PollSource();
+    // Whether Resume has something to follow: a path, and no decompressed copy that is
+    // complete (it does not grow any more).
+    bool CanFollow() const;
     // Composes "Quillstream - " + string 133 + version [+ "  -  " + path]; the argument is
     // ignored. Tells the host.
     void SetTitle(const std::u16string& ignored = {});
@@ -458,7 +461,7 @@ class LogDocument {
     std::u16string m_path;
     std::string m_nativePath;
     std::unique_ptr<LogSource> m_source;
-    bool m_sourceShown = false; // a decompressed copy has been opened
+    bool m_sourceShown = false; // the source is followed for good, or its copy is complete
     // What the title and the path pane show: the source's name, or the path.
     std::u16string ShownName() const;
     std::u16string m_title;

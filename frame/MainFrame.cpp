@@ -233,6 +233,8 @@ void MainFrame::buildSources()
         }
         updateCommandStates();
     });
+    // A complete decompressed copy can be neither paused nor resumed any more.
+    m_sources->setAfterComplete([this](LogDocument*) { updateCommandStates(); });
 }
 
 int MainFrame::tabCount() const
@@ -629,10 +631,9 @@ void MainFrame::updatePausePane()
 {
     // Paused: a file is open and nobody watches it. A document without a file has nothing
     // to follow, so there is nothing to call paused.
-    // A decompressed copy is never followed, so it is not paused either.
+    // A complete decompressed copy is not followed any more, so it is not paused either.
     const LogDocument* document = GetActiveDocument();
-    const bool paused = !document->GetPathName().empty() && !document->IsWatching() &&
-                        (document->Source() == nullptr || document->Source()->Follows());
+    const bool paused = !document->IsWatching() && document->CanFollow();
     if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != paused) {
         m_pausePane->setVisible(paused);
     }

@@ -283,13 +283,8 @@ bool SourceControl::openCompressed(const std::string& path, CompressionFormat fo
     }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressing ", CompressionName(format), " ",
                               std::u16string_view(toU16(name)));
-    LogDocument* document = m_target ? m_target() : m_document();
-    if (document == nullptr) {
-        return false;
-    }
-    document->OpenSource(std::move(source));
-    refresh();
-    return true;
+    // Shown at once and followed while it is decompressed.
+    return openInTarget(std::move(source), name);
 }
 
 void SourceControl::onFollowCommand()
@@ -421,15 +416,19 @@ void SourceControl::paceTimer(const std::vector<LogDocument*>& documents)
 void SourceControl::lookAfter(LogDocument* document)
 {
     if (document->PollSource()) {
-        TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressed copy shown: ",
+        TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressed copy complete: ",
                                   std::uint32_t(document->GetLineCount()), " lines");
-        if (m_afterOpen) {
-            m_afterOpen(document);
+        if (m_afterComplete) {
+            m_afterComplete(document);
         }
     }
     const LogSource* source = document->Source();
     const SourceStatus status = source->Status();
     if (status.phase == SourceStatus::Phase::Running) {
+        return;
+    }
+    // A decompression's end is told once the document shows all of the copy, as it says.
+    if (source->Kind() == SourceKind::Decompressed && document->CanFollow()) {
         return;
     }
     if (m_ended.insert(source->Serial()).second) {

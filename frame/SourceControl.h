@@ -57,6 +57,11 @@ class SourceControl : public QObject {
     {
         m_afterOpen = std::move(afterOpen);
     }
+    // What runs once a decompressed copy is complete and no longer followed.
+    void setAfterComplete(std::function<void(LogDocument*)> afterComplete)
+    {
+        m_afterComplete = std::move(afterComplete);
+    }
     // The document a new source goes to, asked once the source has started (so a source
     // that cannot start costs no document); default: the one the window shows.
     void setTargetDocument(std::function<LogDocument*()> target) { m_target = std::move(target); }
@@ -139,6 +144,7 @@ class SourceControl : public QObject {
     std::function<LogDocument*()> m_document;
     std::function<void(const QString&)> m_message;
     std::function<void(LogDocument*)> m_afterOpen;
+    std::function<void(LogDocument*)> m_afterComplete;
     std::function<LogDocument*()> m_target;
     std::function<std::vector<LogDocument*>()> m_all;
     std::function<QString(const QStringList&)> m_prompt;

@@ -1367,11 +1367,9 @@ void LogView::OnPause()
 
 bool LogView::canResume() const
 {
-    // Without a path there is nothing to follow: resuming would start a watcher on nothing.
-    // A decompressed copy is complete when shown: nothing more arrives to follow.
-    return m_document != nullptr && !m_document->IsWatching() &&
-           !m_document->GetPathName().empty() &&
-           (m_document->Source() == nullptr || m_document->Source()->Follows());
+    // Without a path there is nothing to follow: resuming would start a watcher on nothing;
+    // nor is there in a complete decompressed copy.
+    return m_document != nullptr && !m_document->IsWatching() && m_document->CanFollow();
 }
 
 bool LogView::canPause() const

@@ -11,7 +11,10 @@
 #include <fcntl.h>
 #include <random>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 using quilltest::TempDir;
 
@@ -232,6 +235,120 @@ TEST(Decompressor, DetectsByContentNotByName)
                                     row.bytes.size()),
                   row.format)
             << row.bytes.size();
+    }
+}
+
+// Where a write of the decoded text ends, on the edges a reader following the copy could
+// meet: a line end (CR LF kept whole), the rest of a UTF-16 little-endian line feed, and in
+// a line longer than the buffer a UTF-8 character of each length cut at every byte.
+TEST(DecompressWriteCut, EndsAfterTheLastLineEndOrBeforeACutCharacter)
+{
+    const auto cut = [](const std::string& bytes) {
+        return DecompressWriteCut(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                  bytes.size());
+    };
+    EXPECT_EQ(cut("ab\ncd"), 3u);
+    EXPECT_EQ(cut("ab\ncd\n"), 6u);
+    EXPECT_EQ(cut("ab\r\ncd\r"), 4u);
+    EXPECT_EQ(cut("\n"), 1u);
+    EXPECT_EQ(cut(std::string("a\0\n\0b\0", 6)), 4u);
+    EXPECT_EQ(cut(std::string("a\0\n\0", 4)), 4u);
+    EXPECT_EQ(cut("x\n\xC3\xBC"), 2u);
+    for (const std::string character : {"\xC3\xBC", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+        for (std::size_t k = 1; k <= character.size(); ++k) {
+            const std::string line = "abc" + character.substr(0, k);
+            EXPECT_EQ(cut(line), k < character.size() ? 3u : line.size()) << k;
+        }
+    }
+    // Not UTF-8 (continuation bytes without a lead): written as they are.
+    EXPECT_EQ(cut("ab\x80\x80\x80\x80"), 6u);
+    EXPECT_EQ(cut("\x80\x80"), 2u);
+}
+
+// Random lines of one to four byte characters, some longer than a write.
+std::string randomLines(std::mt19937& random, std::size_t bytes, std::size_t longLine)
+{
+    static const char* pieces[] = {
+        "a", "b", "7", " ", "=", "\xC3\xBC", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+    std::string text;
+    while (text.size() < bytes) {
+        const std::size_t length =
+            random() % 40 == 0 ? longLine + random() % longLine : random() % 120;
+        std::string line;
+        while (line.size() < length) {
+            line += pieces[random() % 8];
+        }
+        text += line + (random() % 5 == 0 ? "\r\n" : "\n");
+    }
+    return text;
+}
+
+// The decoded text goes out in writes that end at line ends, whatever the write size and
+// wherever the format's own blocks end: a reader following the copy meets neither half a
+// line nor half a character, but in a line longer than a write, which is parted between
+// characters. Each write is read as it was made (a datagram socket keeps the edges).
+TEST(DecompressWrites, EndAtLineEndsAndAddUpToTheText)
+{
+    TempDir dir;
+    std::mt19937 random(505);
+    for (int round = 0; round < 16; ++round) {
+        const Tool& tool = Tools[round % 4];
+        const std::size_t writeBytes = 16 + random() % 5000;
+        SCOPED_TRACE(std::string(tool.program) + " writes of " + std::to_string(writeBytes));
+        const std::string text = randomLines(random, 60000 + random() % 200000, writeBytes);
+        const std::string packed = compress(dir, tool, text, "w");
+        int pair[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+        std::vector<std::string> writes;
+        std::thread reader([&] {
+            // One byte more than a write may hold, to see one that is too large.
+            std::string buffer(writeBytes + 1, '\0');
+            for (;;) {
+                const ssize_t n = ::read(pair[1], buffer.data(), buffer.size());
+                if (n <= 0) {
+                    break;
+                }
+                writes.emplace_back(buffer.data(), static_cast<std::size_t>(n));
+            }
+        });
+        const int in = ::open(packed.c_str(), O_RDONLY);
+        std::atomic<bool> cancel{false};
+        std::atomic<std::uint64_t> consumed{0};
+        const DecompressResult result =
+            DecompressStream(tool.format, in, pair[0], cancel, consumed, 0, writeBytes);
+        ::shutdown(pair[0], SHUT_WR);
+        reader.join();
+        ::close(in);
+        ::close(pair[0]);
+        ::close(pair[1]);
+        EXPECT_EQ(result.outcome, DecompressResult::Outcome::Complete);
+        EXPECT_EQ(result.produced, text.size());
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < writes.size(); ++i) {
+            const std::string& write = writes[i];
+            ASSERT_LE(write.size(), writeBytes) << "write " << i;
+            ASSERT_EQ(text.compare(at, write.size(), write), 0) << "write " << i;
+            at += write.size();
+            if (i + 1 == writes.size()) {
+                break;
+            }
+            // Each write but the last left the buffer full: what stayed behind is the
+            // start of the next line, without a line feed.
+            const std::size_t feed = text.find('\n', at);
+            const std::size_t nextLine = (feed == std::string::npos ? text.size() : feed) - at;
+            if (write.back() == '\n') {
+                ASSERT_GE(write.size() + nextLine, writeBytes) << "small write " << i;
+            } else {
+                ASSERT_EQ(write.find('\n'), std::string::npos) << "half a line, write " << i;
+                ASSERT_GE(write.size() + 3, writeBytes) << "small write " << i;
+                ASSERT_NE(static_cast<unsigned char>(text[at]) & 0xC0, 0x80)
+                    << "half a character, write " << i;
+            }
+        }
+        EXPECT_EQ(at, text.size());
+        if (::testing::Test::HasFailure()) {
+            break;
+        }
     }
 }
 

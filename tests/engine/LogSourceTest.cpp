@@ -4,6 +4,7 @@
 
 #include "engine/LogSource.h"
 #include "EngineTestSupport.h"
+#include "support/Utf8Model.h"
 
 #include <gtest/gtest.h>
 
@@ -596,6 +597,171 @@ TEST(SourceWalk, DecompressionAgainstCancel)
         const std::string spool = source->SpoolPath();
         source.reset();
         EXPECT_FALSE(exists(spool));
+    }
+}
+
+// Lines of one to four byte characters as the model holds them, and their UTF-8.
+struct ModelLines {
+    std::vector<std::u16string> lines;
+    std::string bytes;
+};
+
+ModelLines modelLines(std::mt19937& random, std::size_t bytes)
+{
+    static const std::u16string pieces[] = {u"a",      u"Z",      u"0",         u" ",
+                                            u"\u00FC", u"\u20AC", u"\U0001F600"};
+    ModelLines text;
+    while (text.bytes.size() < bytes) {
+        std::u16string line;
+        for (std::size_t n = random() % 150; n > 0; --n) {
+            line += pieces[random() % 7];
+        }
+        text.bytes += utf8Of(line) + "\n";
+        text.lines.push_back(std::move(line));
+    }
+    return text;
+}
+
+// What a document shows of a copy still being written, against the final lines: a line
+// with one after it is one of them; the last one (maybe still open) is the start of its
+// line, but for the stand-in of a character whose bytes were not all there yet.
+void expectShownIsPrefix(LogDocument& doc, const std::vector<std::u16string>& lines,
+                         std::mt19937& random)
+{
+    const LineNumber count = doc.GetLineCount();
+    ASSERT_LE(count, lines.size());
+    if (count == 0) {
+        return;
+    }
+    for (const LineNumber line :
+         {count - 1, count > 1 ? count - 2 : 0, static_cast<LineNumber>(random() % count)}) {
+        const std::u16string shown = doc.GetLine(line);
+        if (line + 1 < count) {
+            ASSERT_EQ(shown, lines[line]) << "line " << line << " of " << count;
+            continue;
+        }
+        std::u16string start = shown;
+        while (!start.empty() && start.back() == u'\uFFFD') {
+            start.pop_back();
+        }
+        ASSERT_EQ(lines[line].compare(0, start.size(), start), 0)
+            << "last line " << line << " is no start of its line";
+    }
+}
+
+// Follows a decompression until the document is done with it, checking what it shows on
+// the way; pause: following is paused once the first lines are there.
+struct Followed {
+    bool linesWhileRunning = false;
+    SourceStatus status;
+};
+
+Followed followToTheEnd(LogDocument& doc, const std::vector<std::u16string>& lines, bool pause)
+{
+    std::mt19937 random(507);
+    Followed seen;
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (!doc.PollSource() && std::chrono::steady_clock::now() < end) {
+        expectShownIsPrefix(doc, lines, random);
+        if (::testing::Test::HasFatalFailure()) {
+            break;
+        }
+        const bool some = doc.GetLineCount() > 0;
+        const bool running = doc.Source()->Status().phase == SourceStatus::Phase::Running;
+        if (some && running && !seen.linesWhileRunning) {
+            seen.linesWhileRunning = true;
+            if (pause) {
+                doc.StopWatching();
+                EXPECT_TRUE(doc.CanFollow()) << "Resume is offered while it is written";
+            }
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    seen.status = doc.Source()->Status();
+    return seen;
+}
+
+// A document opens a decompressed copy at once and follows it as it is written: lines
+// show before the copy is complete, every state shown is the start of the final text, and
+// once complete the copy is read to its end and not followed any more (nothing to
+// resume), also when following was paused on the way.
+TEST(DocumentSource, ShowsADecompressionAsItIsWrittenAndStopsFollowingItOnceComplete)
+{
+    quilltest::TestSettings settings;
+    quilltest::FakeHost host;
+    std::mt19937 random(506);
+    const ModelLines text = modelLines(random, 12 << 20);
+    const std::string plain = settings.dir.file("big.log");
+    quilltest::writeFile(plain, text.bytes);
+    // bzip2 decompresses slowest of the formats: the widest window to look through.
+    ASSERT_EQ(std::system(("bzip2 -1 -k '" + plain + "'").c_str()), 0);
+    for (const bool pause : {false, true}) {
+        SCOPED_TRACE(pause ? "paused on the way" : "followed");
+        LogDocument doc(&host, settings.store);
+        doc.SetEncoding(quill::TextEncoding::Utf8);
+        int error = 0;
+        auto source = LogSource::Decompress(plain + ".bz2", CompressionFormat::Bzip2, u"big",
+                                            optionsIn(settings.dir), error);
+        ASSERT_TRUE(source);
+        ASSERT_TRUE(doc.OpenSource(std::move(source)));
+        const Followed seen = followToTheEnd(doc, text.lines, pause);
+        EXPECT_TRUE(seen.linesWhileRunning) << "no line before the copy was complete";
+        EXPECT_EQ(seen.status.phase, SourceStatus::Phase::Ended);
+        EXPECT_FALSE(doc.IsWatching());
+        EXPECT_FALSE(doc.CanFollow());
+        ASSERT_EQ(doc.GetLineCount(), text.lines.size());
+        for (int i = 0; i < 300; ++i) {
+            const LineNumber line = i == 0 ? text.lines.size() - 1 : random() % text.lines.size();
+            ASSERT_EQ(doc.GetLine(line), text.lines[line]) << line;
+        }
+        // A complete copy is not followed again, whoever asks.
+        doc.StartWatching();
+        EXPECT_FALSE(doc.IsWatching());
+        EXPECT_FALSE(doc.PollSource());
+    }
+}
+
+// Damage in the middle of an archive (a second stream whose start is garbled): the lines
+// decompressed before it are all shown, nothing after, and the copy is not followed after.
+TEST(DocumentSource, ADamagedArchiveKeepsEveryLineBeforeTheDamage)
+{
+    quilltest::TestSettings settings;
+    quilltest::FakeHost host;
+    std::mt19937 random(508);
+    const ModelLines first = modelLines(random, 5 << 20);
+    const ModelLines second = modelLines(random, 1 << 20);
+    for (const char* tool : {"gzip", "zstd -q"}) {
+        SCOPED_TRACE(tool);
+        const std::string a = settings.dir.file("a.log");
+        const std::string b = settings.dir.file("b.log");
+        quilltest::writeFile(a, first.bytes);
+        quilltest::writeFile(b, second.bytes);
+        const std::string packed = settings.dir.file("damaged");
+        ASSERT_EQ(std::system((std::string(tool) + " -c '" + a + "' > '" + packed + "'").c_str()),
+                  0);
+        const std::string firstPart = quilltest::readFile(packed);
+        ASSERT_EQ(std::system((std::string(tool) + " -c '" + b + "' > '" + packed + "'").c_str()),
+                  0);
+        std::string secondPart = quilltest::readFile(packed);
+        for (std::size_t i = 0; i < 12; ++i) {
+            secondPart[i] = static_cast<char>(secondPart[i] ^ 0x33);
+        }
+        quilltest::writeFile(packed, firstPart + secondPart);
+        LogDocument doc(&host, settings.store);
+        doc.SetEncoding(quill::TextEncoding::Utf8);
+        int error = 0;
+        auto source = LogSource::Decompress(packed, DetectCompressionOfFile(packed), u"damaged",
+                                            optionsIn(settings.dir), error);
+        ASSERT_TRUE(source);
+        ASSERT_TRUE(doc.OpenSource(std::move(source)));
+        const Followed seen = followToTheEnd(doc, first.lines, false);
+        EXPECT_EQ(seen.status.phase, SourceStatus::Phase::Failed);
+        EXPECT_EQ(seen.status.problem, SourceStatus::Problem::Damaged);
+        EXPECT_EQ(seen.status.spooled, first.bytes.size());
+        ASSERT_EQ(doc.GetLineCount(), first.lines.size());
+        EXPECT_EQ(doc.GetLine(first.lines.size() - 1), first.lines.back());
+        EXPECT_FALSE(doc.IsWatching());
+        EXPECT_FALSE(doc.CanFollow());
     }
 }
 

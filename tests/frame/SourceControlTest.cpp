@@ -276,9 +276,12 @@ TEST_F(SourceControlTest, ACompressedFileIsShownAsADecompressedCopyThatIsNotFoll
     ASSERT_EQ(DetectCompressionOfFile(packed), CompressionFormat::Xz);
     ASSERT_TRUE(
         sources()->openCompressed(packed, CompressionFormat::Xz, QString::fromStdString(packed)));
-    EXPECT_TRUE(waitFor([&] { return document()->GetLineCount() >= 3000; }));
+    EXPECT_TRUE(waitFor([&] { return !document()->CanFollow(); }));
+    EXPECT_EQ(document()->GetLineCount(), 3000u);
     EXPECT_EQ(line(2999), u"line 2999");
     EXPECT_FALSE(document()->IsWatching());
+    EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
+    EXPECT_FALSE(frame->action(Command::Pause)->isEnabled());
     EXPECT_FALSE(frame->pausePane()->isVisible());
     EXPECT_TRUE(frame->windowTitle().endsWith(QString::fromStdString(packed) +
                                               QStringLiteral(" (decompressed copy)")))
@@ -343,7 +346,8 @@ TEST_F(SourceControlTest, ADecompressionBehindTheFrontTabIsShownInItsOwnTab)
     ASSERT_NE(frame->currentTab(), archiveTab);
     EXPECT_EQ(archiveTab->label(), QStringLiteral("behind.log.xz"));
     LogDocument* behind = archiveTab->document();
-    EXPECT_TRUE(waitFor([&] { return behind->GetLineCount() >= 200000; }));
+    EXPECT_TRUE(waitFor([&] { return !behind->CanFollow(); }));
+    EXPECT_EQ(behind->GetLineCount(), 200000u);
     EXPECT_EQ(behind->GetLine(199999), u"behind 199999");
     EXPECT_FALSE(behind->IsWatching());
     EXPECT_TRUE(waitFor([&] { return line(0) == u"front"; }));
@@ -538,4 +542,83 @@ TEST_F(SourceControlTest, TheTimerRunsOnlyWhileASourceNeedsIt)
                         std::chrono::milliseconds(SourceControl::OrphanPollMs / 2)))
         << status().toStdString();
     EXPECT_EQ(messages.size(), 1);
+}
+
+namespace {
+
+// A log large enough that bzip2 takes a while over it: "big N" lines.
+std::string bigLog(const std::string& path)
+{
+    std::string text;
+    for (int i = 0; i < 600000; ++i) {
+        text += "big " + std::to_string(i) + " " + std::string(std::size_t(i % 23), 'x') + "\n";
+    }
+    quilltest::writeFile(path, text);
+    EXPECT_EQ(std::system(("bzip2 -1 -k '" + path + "'").c_str()), 0);
+    return path + ".bz2";
+}
+
+std::u16string bigLine(LineNumber i)
+{
+    return u16("big " + std::to_string(i) + " " + std::string(std::size_t(i % 23), 'x'));
+}
+
+} // namespace
+
+// Through the window: the lines of an archive show while its progress bar still runs;
+// Pause on the way holds them and leaves Resume on; once complete every line is there,
+// and there is nothing to pause or resume any more, nor a paused pane.
+TEST_F(SourceControlTest, LinesShowWhileDecompressingAndPauseHoldsThemUntilTheCopyIsComplete)
+{
+    const std::string packed = bigLog(dir.file("big.log"));
+    ASSERT_TRUE(
+        sources()->openCompressed(packed, CompressionFormat::Bzip2, QStringLiteral("big.log.bz2")));
+    EXPECT_TRUE(waitFor(
+        [&] { return document()->GetLineCount() > 0 || !sources()->progress()->isVisible(); }));
+    ASSERT_GT(document()->GetLineCount(), 0u);
+    ASSERT_TRUE(sources()->progress()->isVisible()) << "no line before the end";
+    EXPECT_TRUE(sources()->cancelButton()->isVisible());
+    EXPECT_EQ(line(0), bigLine(0));
+    frame->action(Command::Pause)->trigger();
+    EXPECT_FALSE(document()->IsWatching());
+    if (sources()->progress()->isVisible()) {
+        EXPECT_TRUE(frame->action(Command::Resume)->isEnabled());
+        EXPECT_TRUE(frame->pausePane()->isVisible());
+    }
+    EXPECT_TRUE(waitFor([&] { return !document()->CanFollow(); }));
+    ASSERT_EQ(document()->GetLineCount(), 600000u);
+    EXPECT_EQ(line(599999), bigLine(599999));
+    EXPECT_EQ(line(300001), bigLine(300001));
+    EXPECT_FALSE(document()->IsWatching());
+    EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
+    EXPECT_FALSE(frame->action(Command::Pause)->isEnabled());
+    EXPECT_FALSE(frame->pausePane()->isVisible());
+    EXPECT_FALSE(sources()->progress()->isVisible());
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+}
+
+// Cancel, clicked midway, keeps the lines decompressed so far and says so once they are
+// all shown; the copy is not followed after.
+TEST_F(SourceControlTest, CancelMidwayKeepsTheLinesDecompressedSoFar)
+{
+    const std::string packed = bigLog(dir.file("cancel.log"));
+    ASSERT_TRUE(sources()->openCompressed(packed, CompressionFormat::Bzip2,
+                                          QStringLiteral("cancel.log.bz2")));
+    EXPECT_TRUE(waitFor(
+        [&] { return document()->GetLineCount() > 0 || !sources()->cancelButton()->isVisible(); }));
+    ASSERT_TRUE(sources()->cancelButton()->isVisible()) << "decompressed before a line showed";
+    QTest::mouseClick(sources()->cancelButton(), Qt::LeftButton);
+    EXPECT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.front(), string(408));
+    EXPECT_FALSE(document()->CanFollow());
+    const LineNumber count = document()->GetLineCount();
+    ASSERT_GT(count, 0u);
+    EXPECT_LT(count, 600000u);
+    // What was decoded when it stopped is kept: the last line maybe in part.
+    EXPECT_EQ(line(count / 2), bigLine(count / 2));
+    EXPECT_EQ(bigLine(count - 1).rfind(line(count - 1), 0), 0u);
+    EXPECT_FALSE(document()->IsWatching());
+    EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
+    EXPECT_FALSE(sources()->cancelButton()->isVisible());
 }
