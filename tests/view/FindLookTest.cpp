@@ -123,6 +123,7 @@ TEST(FindLookTest, SpansOverRunsKeepTheRunsOutsideThemAndTakeTheirPlaceInside)
     }
     EXPECT_EQ(runs[0].text, QColor(Qt::red));
     EXPECT_EQ(runs[1].background, QColor(Qt::yellow));
+    EXPECT_EQ(runs[1].text, QColor(Qt::black));
     EXPECT_EQ(runs[2].text, QColor(Qt::blue));
     EXPECT_EQ(runs[4].text, QColor(Qt::blue));
     EXPECT_EQ(runs[6].text, QColor(Qt::green));
