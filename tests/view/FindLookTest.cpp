@@ -128,3 +128,36 @@ TEST(FindLookTest, SpansOverRunsKeepTheRunsOutsideThemAndTakeTheirPlaceInside)
     EXPECT_EQ(runs[4].text, QColor(Qt::blue));
     EXPECT_EQ(runs[6].text, QColor(Qt::green));
 }
+
+TEST(FindLookTest, ContrastMatchesTheKnownRatios)
+{
+    EXPECT_NEAR(quill::contrastRatio(Qt::white, Qt::black), 21.0, 0.01);
+    // The grey just below the AA threshold on white, and pure red on white.
+    EXPECT_NEAR(quill::contrastRatio(QColor(0x77, 0x77, 0x77), Qt::white), 4.48, 0.01);
+    EXPECT_NEAR(quill::contrastRatio(QColor(255, 0, 0), Qt::white), 4.0, 0.01);
+}
+
+TEST(FindLookTest, EveryOccurrenceReachingIntoTheStretchIsTintedWithTheOptionsInForce)
+{
+    auto spans = [](FindHighlight& find, std::u16string_view text, qsizetype from, qsizetype to) {
+        LogRenderer::RowStyle style;
+        style.text = QColor(0, 255, 0);
+        style.background = QColor(0, 0, 0);
+        find.Apply(text, from, to, style);
+        std::vector<std::pair<qsizetype, qsizetype>> out;
+        for (const auto& run : style.runs) {
+            out.emplace_back(run.start, run.end);
+        }
+        return out;
+    };
+    using Spans = std::vector<std::pair<qsizetype, qsizetype>>;
+    FindHighlight find;
+    EXPECT_TRUE(find.Set(u"beta", 0));
+    const std::u16string_view line = u"xx BETA yy beta";
+    // A row of a wrapped line that starts inside the first occurrence still shows it.
+    EXPECT_EQ(spans(find, line, 5, 9), (Spans{{3, 7}}));
+    EXPECT_EQ(spans(find, line, 0, 15), (Spans{{3, 7}, {11, 15}})) << "case ignored";
+    EXPECT_TRUE(find.Set(u"beta", FR_MATCHCASE)) << "another option is another highlight";
+    EXPECT_EQ(spans(find, line, 0, 15), (Spans{{11, 15}}));
+    EXPECT_FALSE(find.Set(u"beta", FR_MATCHCASE | FR_DOWN)) << "the direction changes nothing";
+}
