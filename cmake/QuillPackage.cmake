@@ -23,6 +23,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QUILL_WEBSITE_URL}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sound-theme-freedesktop, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
+# The machine-wide settings are the administrator's to edit: dpkg keeps their changes.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/packaging/conffiles")
 # The first line of the Description field is the summary above; CPack indents these
 # lines and turns the empty one into the paragraph mark.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillstream is a desktop program that shows a log file while other programs

@@ -109,6 +109,10 @@ QTreeWidgetItem* CheckListControl::AddKeywordRow(int index, Keyword* keyword)
         item->setText(1, shownText(keyword->m_text));
         item->setText(2, resources.string(keyword->m_matchCase ? StringYes : StringNo));
         item->setText(3, resources.string(keyword->m_matchWord ? StringYes : StringNo));
+        if (m_columnCount > MatchOnlyColumn) {
+            item->setCheckState(MatchOnlyColumn,
+                                keyword->m_matchOnly ? Qt::Checked : Qt::Unchecked);
+        }
         item->setForeground(1, quill::colorFromRef(keyword->m_textColor));
         item->setBackground(1, quill::colorFromRef(keyword->m_backgroundColor));
     }
@@ -164,12 +168,16 @@ void CheckListControl::keyPressEvent(QKeyEvent* event)
 
 void CheckListControl::onItemChanged(QTreeWidgetItem* item, int column)
 {
-    if (column != 0) {
+    if (column != 0 && column != MatchOnlyColumn) {
         return;
     }
     const int row = indexOfTopLevelItem(item);
     Keyword* keyword = GetKeyword(row);
     if (keyword == nullptr) {
+        return;
+    }
+    if (column == MatchOnlyColumn) {
+        keyword->m_matchOnly = item->checkState(MatchOnlyColumn) == Qt::Checked;
         return;
     }
     const bool enabled = item->checkState(0) == Qt::Checked;

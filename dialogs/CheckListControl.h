@@ -39,7 +39,10 @@ class CheckListControl : public QTreeWidget {
     // Header: string headerId of the language package; width from the setting widthId.
     void AddColumn(int index, int headerId, SettingId widthId);
     // Inserts a row at index for the keyword: check box from its enabled flag, its text,
-    // match case and whole word (strings 146 / 147) in columns 1 to 3.
+    // match case and whole word (strings 146 / 147) in columns 1 to 3, and, when the list
+    // has a fifth column, a check box there for "colour only the match" that the user
+    // ticks in place.
+    static constexpr int MatchOnlyColumn = 4;
     QTreeWidgetItem* AddKeywordRow(int index, Keyword* keyword);
     void ClearRows() { clear(); }
 

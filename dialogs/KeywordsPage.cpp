@@ -1,7 +1,7 @@
 #include "dialogs/KeywordsPage.h"
 
-#include "dialogs/KeywordEditor.h"
 #include "dialogs/CheckListControl.h"
+#include "dialogs/KeywordEditor.h"
 #include "engine/AlertRule.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
@@ -35,6 +35,7 @@ constexpr int MoveUpId = 1033;
 constexpr int MoveDownId = 1034;
 constexpr int IconPlay = 147;
 constexpr int StringSoundFiles = 149;
+constexpr int StringColourMatchOnly = 492;
 constexpr int StringOpenTitle = 61440;
 constexpr int StringAllFiles = 61442;
 
@@ -108,8 +109,7 @@ KeywordsPage::KeywordsPage(QWidget* parent) : QWidget(parent)
     connectButton(BrowseId, &KeywordsPage::OnBrowse);
     connectButton(PlayId, &KeywordsPage::OnPlay);
     if (m_list) {
-        connect(m_list, &QTreeWidget::itemSelectionChanged, this,
-                &KeywordsPage::updateButtons);
+        connect(m_list, &QTreeWidget::itemSelectionChanged, this, &KeywordsPage::updateButtons);
         connect(m_list, &QTreeWidget::itemDoubleClicked, this,
                 [this](QTreeWidgetItem*, int) { OnEdit(); });
         connect(m_list, &CheckListControl::deleteRequested, this, &KeywordsPage::OnDelete);
@@ -137,11 +137,12 @@ bool KeywordsPage::OnInitDialog()
 {
     m_initialized = true;
     if (m_list) {
-        m_list->SetColumnCount(4);
+        m_list->SetColumnCount(5);
         m_list->AddColumn(0, 143, Setting::ColumnWidthEnable);
         m_list->AddColumn(1, 144, Setting::ColumnWidthKeyword);
         m_list->AddColumn(2, 145, Setting::ColumnWidthMatchCase);
         m_list->AddColumn(3, 148, Setting::ColumnWidthMatchWord);
+        m_list->AddColumn(4, StringColourMatchOnly, Setting::ColumnWidthMatchOnly);
     }
     SettingsStore& settings = SettingsStore::instance();
     std::vector<Keyword> loaded;

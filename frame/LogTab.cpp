@@ -62,6 +62,9 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
     connect(m_view, &LogView::statusChanged, this, &LogTab::statusChanged);
     connect(m_view, &LogView::selectionPresenceChanged, this, &LogTab::commandStatesChanged);
     connect(m_view, &LogView::marksChanged, m_filterPane, &FilterPane::MarksChanged);
+    // The filter pane shows the occurrences of Find's text as the log view does.
+    connect(m_view, &LogView::findHighlightChanged, m_filterPane->view(),
+            &FilterView::SetFindHighlight);
     connect(m_filterPane, &FilterPane::activeChanged, this, &LogTab::placeFilterPane);
     connect(m_filterPane, &FilterPane::lineActivated, this, &LogTab::ShowLine);
     connect(m_filterPane, &FilterPane::clearedByUser, this, [this] { m_view->setFocus(); });

@@ -4,6 +4,7 @@
 #include "platform/NarrowCodec.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -170,21 +171,30 @@ std::string xdgUserHive()
 
 std::string xdgMachineHive()
 {
-    std::string dir = "/etc/xdg";
+    constexpr std::string_view Tail = "/quillstream/machine.reg";
+    std::string first;
     if (const char* dirs = std::getenv("XDG_CONFIG_DIRS")) {
-        // The first absolute entry; relative ones are to be ignored.
+        // The first absolute entry that holds a hive (a desktop often puts a folder of its
+        // own before /etc/xdg, where the package installs it), else the first absolute
+        // entry; relative ones are to be ignored.
         std::string_view rest(dirs);
         while (!rest.empty()) {
             const std::size_t colon = rest.find(':');
             const std::string_view entry = rest.substr(0, colon);
             if (!entry.empty() && entry.front() == '/') {
-                dir = std::string(entry);
-                break;
+                std::string path = std::string(entry) + std::string(Tail);
+                struct stat info {};
+                if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+                    return path;
+                }
+                if (first.empty()) {
+                    first = std::move(path);
+                }
             }
             rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
         }
     }
-    return dir + "/quillstream/machine.reg";
+    return first.empty() ? "/etc/xdg" + std::string(Tail) : first;
 }
 
 } // namespace
@@ -442,12 +452,16 @@ void SettingsStore::LoadKeywords(std::vector<Keyword>& keywords) const
     const std::shared_ptr<const HiveKey> machineTree = d->machine.load();
     const HiveKey* userBase = userTree->findPath(base);
     const HiveKey* machineBase = machineTree->findPath(base);
-    if (!userBase) {
+    // The machine-wide list (what an installation ships, so that a first start already
+    // colours errors and warnings) holds until the user stores a list of their own, even
+    // an empty one: then the user's list is the whole list.
+    const HiveKey* listBase = userBase ? userBase : machineBase;
+    if (!listBase) {
         return;
     }
     std::vector<std::u16string> names;
-    names.reserve(userBase->subkeys().size());
-    for (const auto& [fold, sub] : userBase->subkeys()) {
+    names.reserve(listBase->subkeys().size());
+    for (const auto& [fold, sub] : listBase->subkeys()) {
         names.push_back(throughNarrow(sub->name()));
     }
     // Numeric order keeps the saved priority of ten or more keywords ("10" after "9");
@@ -467,7 +481,7 @@ void SettingsStore::LoadKeywords(std::vector<Keyword>& keywords) const
     for (const std::u16string& name : names) {
         std::optional<quill::HiveKeyHandle> user;
         std::optional<quill::HiveKeyHandle> machine;
-        if (const HiveKey* key = userBase->subkey(name)) {
+        if (const HiveKey* key = userBase ? userBase->subkey(name) : nullptr) {
             user.emplace(userTree, key);
         }
         if (const HiveKey* key = machineBase ? machineBase->subkey(name) : nullptr) {
@@ -512,10 +526,14 @@ void SettingsStore::SaveKeywords(const std::vector<Keyword>& keywords)
             }
         }
         root.removePath(base);
+        // The key stays even for an empty list: it is what says that the user's own list,
+        // not the machine-wide one, holds.
+        HiveKey* listKey = root.createPath(base);
+        if (!listKey) {
+            return false;
+        }
         if (soundFileExt) {
-            if (HiveKey* key = root.createPath(base)) {
-                key->setValue(extName, soundFileExt->type, std::move(soundFileExt->data));
-            }
+            listKey->setValue(extName, soundFileExt->type, std::move(soundFileExt->data));
         }
         int n = 1;
         for (const Keyword& keyword : keywords) {

@@ -38,7 +38,7 @@ constexpr SettingsValueRecord binary(SettingId id, SettingId key, std::string_vi
     return {id, key, name, SettingType::Binary, {}, 0};
 }
 
-constexpr std::array<SettingsValueRecord, 49> s_values{{
+constexpr std::array<SettingsValueRecord, 50> s_values{{
     flag(ShowLastViewedFile, KeyQuillstream, "ShowLastViewedFile", 0),
     text(LastFindString, KeyQuillstream, "LastFindString", ""),
     flag(FindMatchCase, KeyQuillstream, "FindMatchCase", 0),
@@ -73,6 +73,7 @@ constexpr std::array<SettingsValueRecord, 49> s_values{{
     number(ColumnWidthKeyword, KeyGui, "ColumnWidthKeyword", 134),
     number(ColumnWidthMatchCase, KeyGui, "ColumnWidthMatchCase", 73),
     number(ColumnWidthMatchWord, KeyGui, "ColumnWidthMatchWord", 73),
+    number(ColumnWidthMatchOnly, KeyGui, "ColumnWidthMatchOnly", 73),
 
     text(SearchString, KeyKeywords, "SearchString", ""),
     number(HighlightTextColor, KeyKeywords, "HighlightTextColor", 0),

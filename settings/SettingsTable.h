@@ -52,6 +52,8 @@ constexpr SettingId ColumnWidthEnable = 313;
 constexpr SettingId ColumnWidthKeyword = 314;
 constexpr SettingId ColumnWidthMatchCase = 315;
 constexpr SettingId ColumnWidthMatchWord = 316;
+// The keyword list's column for "colour only the match".
+constexpr SettingId ColumnWidthMatchOnly = 322;
 // Reading comfort: show terminal colours (and hide their escape sequences).
 constexpr SettingId TerminalColors = 317;
 // Reading comfort: wrap lines wider than the view.

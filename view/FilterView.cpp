@@ -366,6 +366,13 @@ void FilterView::paintEvent(QPaintEvent* event)
                                  matchRuns.empty() ? terminal : OverlayRuns(terminal, matchRuns));
         }
         if (textLeft <= area.right()) {
+            if (!m_findHighlight.Empty()) {
+                qsizetype from = 0;
+                qsizetype to = 0;
+                m_renderer.visibleRange(toQStringView(line), shownX + textLeft,
+                                        shownX + area.right() + 1, from, to);
+                m_findHighlight.Apply(line, from, to, style);
+            }
             m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, toQStringView(line), style);
         }
         // Measuring a line of megabytes on every paint would cost more than the paint;
@@ -410,6 +417,13 @@ void FilterView::paintEvent(QPaintEvent* event)
     painter.end();
     if (widened) {
         QMetaObject::invokeMethod(this, [this] { updateScrollRange(); }, Qt::QueuedConnection);
+    }
+}
+
+void FilterView::SetFindHighlight(const std::u16string& text, unsigned flags)
+{
+    if (m_findHighlight.Set(text, flags)) {
+        viewport()->update();
     }
 }
 
@@ -900,6 +914,9 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
         if (!terminal.empty() || !matchRuns.empty()) {
             LogRenderer::setRuns(style,
                                  matchRuns.empty() ? terminal : OverlayRuns(terminal, matchRuns));
+        }
+        if (!m_findHighlight.Empty()) {
+            m_findHighlight.Apply(line, row.start, row.end, style);
         }
         LogRenderer::clipToPart(style, row.start, row.end);
         m_renderer.paintRow(painter, row.y, shownX, textLeft, area.right() + 1,

@@ -24,6 +24,7 @@
 
 #include "engine/DocumentTypes.h"
 #include "engine/FilterRows.h"
+#include "view/FindHighlight.h"
 #include "view/LogRenderer.h"
 #include "view/MouseSelection.h"
 #include "view/SelectionClipboard.h"
@@ -79,6 +80,9 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
 
     // Rows wrapped as the log view wraps its lines; the screen rows shown then (items are
     // row numbers).
+    // The occurrences of Find's text are shown as the log view shows them
+    // (view/FindHighlight.h); flags FR_MATCHCASE, FR_WHOLEWORD; an empty text shows none.
+    void SetFindHighlight(const std::u16string& text, unsigned flags);
     void setWrapLines(bool wrap);
     bool wrapsLines() const { return m_wrap; }
     const std::vector<WrapScroller::Row>& screenRows();
@@ -167,6 +171,7 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
         FilterView& m_view;
     };
     bool m_wrap = false;
+    FindHighlight m_findHighlight;
     RowTexts m_rowTexts{*this};
     WrapScroller* m_wrapScroller = nullptr;
     Qt::ScrollBarPolicy m_horizontalPolicy = Qt::ScrollBarAsNeeded;

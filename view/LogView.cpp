@@ -699,6 +699,15 @@ void LogView::paintEvent(QPaintEvent* event)
                     style.rest = markedBackground(style.rest);
                     style.fillBackground = true;
                 }
+                if (!m_findHighlight.Empty()) {
+                    qsizetype seenFrom = 0;
+                    qsizetype seenTo = 0;
+                    m_renderer.visibleRange(toQStringView(line),
+                                            shownX - added.originX + area.left(),
+                                            shownX - added.originX + area.right() + 1, seenFrom,
+                                            seenTo);
+                    m_findHighlight.Apply(line, seenFrom, seenTo, rows.back().style);
+                }
                 if (copied) {
                     rows.back().copy.assign(line);
                     rows.back().text = rows.back().copy;
@@ -714,10 +723,6 @@ void LogView::paintEvent(QPaintEvent* event)
     for (const PaintRow& row : rows) {
         m_renderer.paintRow(painter, row.y, shownX - row.originX, area.left(), area.right() + 1,
                             toQStringView(row.text), row.style);
-        if (!m_highlightPattern.empty()) {
-            paintMatches(painter, row.text, row.y, row.line, selection, area.left(),
-                         area.right() + 1, row.originX, row.firstColumn);
-        }
     }
     const bool drewLines = !rows.empty();
     const int rowsTop = drewLines ? rows.front().y : area.top();
@@ -1505,77 +1510,12 @@ void LogView::SetFindHighlight(const std::u16string& text, unsigned flags)
     if (!(kept & FR_MATCHCASE)) {
         FoldAsciiCase(m_highlightPattern);
     }
+    m_findHighlight.Set(text, kept);
+    emit findHighlightChanged(text, kept);
     // Another text is another search: the lines of the old one go.
     m_findLines.reset();
     syncFindLines();
     viewport()->update();
-}
-
-void LogView::paintMatches(QPainter& painter, std::u16string_view text, int y, LineNumber line,
-                           const DocSelection& selection, int clipLeft, int clipRight,
-                           qint64 originX, qsizetype firstColumn)
-{
-    const qsizetype length = static_cast<qsizetype>(m_highlightPattern.size());
-    const qsizetype n = static_cast<qsizetype>(text.size());
-    if (length == 0 || n < length) {
-        return;
-    }
-    const QStringView view(text.data(), n);
-    const qint64 shownX = scrollX() - originX;
-    // Only the columns in sight are searched, with room for an occurrence that reaches in
-    // from either side and for the characters around it that decide a whole word.
-    qint64 firstX = 0;
-    const qsizetype first = m_renderer.seekX(view, shownX + clipLeft, firstX);
-    if (first >= n) {
-        return;
-    }
-    qint64 endX = firstX;
-    const qsizetype end = m_renderer.walkTo(view, first, endX, shownX + clipRight - 1) + 1;
-    const qsizetype from = std::max<qsizetype>(0, first - length);
-    const qsizetype to = std::min(n, end + length);
-    m_foldBuffer.assign(text.substr(static_cast<std::size_t>(from),
-                                    static_cast<std::size_t>(to - from)));
-    if (!(m_highlightFlags & FR_MATCHCASE)) {
-        FoldAsciiCase(m_foldBuffer);
-    }
-    const bool wholeWord = (m_highlightFlags & FR_WHOLEWORD) != 0;
-    const bool currentHere = selection.valid && selection.startLine == line &&
-                             selection.endLine == line;
-    qsizetype at = first;
-    qint64 atX = firstX;
-    std::int64_t col = 0;
-    const int height = static_cast<int>(m_lineHeight);
-    for (;;) {
-        col = FindInLineForward(m_foldBuffer, m_highlightPattern, col, wholeWord);
-        if (col < 0) {
-            break;
-        }
-        const qsizetype start = from + static_cast<qsizetype>(col);
-        const qsizetype stop = start + length;
-        col += length;
-        if (start >= end) {
-            break;
-        }
-        if (stop <= first) {
-            continue;
-        }
-        qint64 left = firstX;
-        if (start >= at) {
-            atX = m_renderer.continueWidth(view, at, atX, start);
-            at = start;
-            left = atX;
-        }
-        atX = m_renderer.continueWidth(view, at, atX, stop);
-        at = stop;
-        const bool current = currentHere && selection.startCol == firstColumn + start &&
-                             selection.endCol == firstColumn + stop - 1;
-        const qint64 x0 = std::max<qint64>(left - shownX, clipLeft);
-        const qint64 x1 = std::min<qint64>(atX - shownX, clipRight);
-        if (x1 > x0) {
-            painter.fillRect(QRect(static_cast<int>(x0), y, static_cast<int>(x1 - x0), height),
-                             current ? currentMatchHighlightColor() : matchHighlightColor());
-        }
-    }
 }
 
 void LogView::setOverviewShown(bool shown)
@@ -1989,6 +1929,9 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 if (!runs.empty()) {
                     LogRenderer::setRuns(row.style, runs);
                 }
+                if (!m_findHighlight.Empty()) {
+                    m_findHighlight.Apply(line, shown.start, shown.end, row.style);
+                }
                 LogRenderer::clipToPart(row.style, shown.start, shown.end);
                 alert.LineDrawn(matched || !m_matchRuns.empty());
                 if (!marks.Empty() && marks.IsMarked(index)) {
@@ -2010,9 +1953,6 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
             row.text.substr(std::size_t(row.start - row.from), std::size_t(row.end - row.start));
         m_renderer.paintRow(painter, row.y, 0, area.left(), area.right() + 1, toQStringView(part),
                             row.style);
-        if (!m_highlightPattern.empty()) {
-            paintWrapMatches(painter, row, selection, area.left(), area.right() + 1);
-        }
     }
     const bool drewLines = !rows.empty();
     const int rowsTop = drewLines ? rows.front().y : area.top();
@@ -2027,53 +1967,5 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
     }
     if (m_caretShown && m_caretOn && hasFocus() && m_wrapCaret.isValid()) {
         painter.fillRect(m_wrapCaret, quill::colorFromRef(textColor));
-    }
-}
-
-void LogView::paintWrapMatches(QPainter& painter, const PaintRow& row,
-                               const DocSelection& selection, int clipLeft, int clipRight)
-{
-    const qsizetype length = static_cast<qsizetype>(m_highlightPattern.size());
-    const qsizetype textEnd = row.from + qsizetype(row.text.size());
-    // The occurrences that reach into the row, and the characters around them that decide
-    // a whole word.
-    const qsizetype from = std::max(row.from, row.start - length);
-    const qsizetype to = std::min(textEnd, row.end + length);
-    if (length == 0 || to - from < length) {
-        return;
-    }
-    m_foldBuffer.assign(row.text.substr(std::size_t(from - row.from), std::size_t(to - from)));
-    if (!(m_highlightFlags & FR_MATCHCASE)) {
-        FoldAsciiCase(m_foldBuffer);
-    }
-    const bool wholeWord = (m_highlightFlags & FR_WHOLEWORD) != 0;
-    const QStringView part(row.text.data() + (row.start - row.from), row.end - row.start);
-    const int height = static_cast<int>(m_lineHeight);
-    for (std::int64_t col = 0;;) {
-        col = FindInLineForward(m_foldBuffer, m_highlightPattern, col, wholeWord);
-        if (col < 0) {
-            break;
-        }
-        const qsizetype start = from + static_cast<qsizetype>(col);
-        const qsizetype stop = start + length;
-        col += length;
-        if (start >= row.end) {
-            break;
-        }
-        if (stop <= row.start) {
-            continue;
-        }
-        const bool current = selection.valid && selection.startLine == row.line &&
-                             selection.endLine == row.line &&
-                             selection.startCol == row.firstColumn + start &&
-                             selection.endCol == row.firstColumn + stop - 1;
-        const qint64 x0 = std::max<qint64>(
-            m_renderer.prefixWidth(part, std::max(start, row.start) - row.start), clipLeft);
-        const qint64 x1 = std::min<qint64>(
-            m_renderer.prefixWidth(part, std::min(stop, row.end) - row.start), clipRight);
-        if (x1 > x0) {
-            painter.fillRect(QRect(static_cast<int>(x0), row.y, static_cast<int>(x1 - x0), height),
-                             current ? currentMatchHighlightColor() : matchHighlightColor());
-        }
     }
 }

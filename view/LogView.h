@@ -13,6 +13,7 @@
 // setDocument(nullptr). The sound service is not owned either. User-interface thread only.
 
 #include "engine/LogDocument.h"
+#include "view/FindHighlight.h"
 #include "view/LogRenderer.h"
 #include "view/MouseSelection.h"
 #include "view/SelectionClipboard.h"
@@ -157,13 +158,12 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // The background of a marked row whose unmarked background is `background`.
     static QColor markedBackground(const QColor& background);
 
-    // Every occurrence of the text in the rows on screen is drawn highlighted, the one the
-    // selection covers stronger. flags: FR_MATCHCASE, FR_WHOLEWORD, as Find takes them. An
+    // Every occurrence of the text in the rows on screen is drawn tinted, except the one the
+    // selection covers, which shows as the selection (view/FindHighlight.h). flags: FR_MATCHCASE, FR_WHOLEWORD, as Find takes them. An
     // empty text shows none.
     void SetFindHighlight(const std::u16string& text, unsigned flags);
     void ClearFindHighlight() { SetFindHighlight({}, 0); }
     const std::u16string& findHighlightText() const { return m_highlightText; }
-    static QColor matchHighlightColor() { return QColor(255, 200, 0, 110); }
 
     // The overview strip beside the vertical scroll bar (see OverviewStrip); hidden by
     // default.
@@ -193,6 +193,8 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     void selectionPresenceChanged(bool present);
     // A mark was toggled, or the marks were cleared.
     void marksChanged();
+    // The find highlight's text or options changed (SetFindHighlight).
+    void findHighlightChanged(const std::u16string& text, unsigned flags);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -247,12 +249,6 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     qint64 columnX(const LogDocument::LinePart& part, qsizetype column) const;
     // A row's selection as the columns of the part it shows see it.
     static void shiftSelection(LogRenderer::RowStyle& style, const LogDocument::LinePart& part);
-    // Draws the find highlight over one painted row: only the occurrences that reach into
-    // the columns between painter x clipLeft and clipRight are measured. A part of a long
-    // line is drawn from originX, and its first character is column firstColumn.
-    void paintMatches(QPainter& painter, std::u16string_view text, int y, LineNumber line,
-                      const DocSelection& selection, int clipLeft, int clipRight,
-                      qint64 originX = 0, qsizetype firstColumn = 0);
 
     LogDocument* m_document = nullptr;
     SoundService* m_sound = nullptr;
@@ -319,7 +315,7 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     std::u16string m_highlightText;
     std::u16string m_highlightPattern; // folded when the case is ignored
     unsigned m_highlightFlags = 0;
-    std::u16string m_foldBuffer;
+    FindHighlight m_findHighlight;
     OverviewStrip* m_overview = nullptr;
     bool m_overviewShown = false;
     std::unique_ptr<KeywordLines> m_keywordLines;
@@ -353,7 +349,5 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     void keepPlace();
     // Where the caret is drawn while lines wrap, found among the rows painted last.
     QRect m_wrapCaret;
-    void paintWrapMatches(QPainter& painter, const PaintRow& row, const DocSelection& selection,
-                          int clipLeft, int clipRight);
     void paintWrapped(QPainter& painter, const QRect& area);
 };

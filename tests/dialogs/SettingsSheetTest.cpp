@@ -3,13 +3,13 @@
 // selection rules, order and check boxes, the keyword editor and the column widths.
 
 #include "dialogs/SettingsSheet.h"
-#include "dialogs/KeywordEditor.h"
 #include "dialogs/CheckListControl.h"
 #include "dialogs/GeneralPage.h"
+#include "dialogs/KeywordEditor.h"
 #include "dialogs/KeywordsPage.h"
+#include "platform/NarrowCodec.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
-#include "platform/NarrowCodec.h"
 #include "settings/SettingsStore.h"
 #include "support/PackageFiles.h"
 #include "support/TempDir.h"
@@ -18,8 +18,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QHeaderView>
 #include <QClipboard>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -59,11 +59,11 @@ void clickRow(CheckListControl* list, int row)
     click(list->viewport(), rowRect(list, row, 1).center());
 }
 
-void clickRowCheck(CheckListControl* list, int row)
+void clickRowCheck(CheckListControl* list, int row, int column = 0)
 {
     QStyleOptionViewItem option;
     option.initFrom(list);
-    option.rect = rowRect(list, row, 0);
+    option.rect = rowRect(list, row, column);
     option.features |= QStyleOptionViewItem::HasCheckIndicator;
     const QRect check =
         list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list);
@@ -110,10 +110,7 @@ class SettingsSheetTest : public ::testing::TestWithParam<const char*> {
         ASSERT_EQ(sheet->tabs()->currentIndex(), 1);
     }
     static QWidget* keywordsPage(SettingsSheet* sheet) { return sheet->keywordsPage(); }
-    static CheckListControl* list(SettingsSheet* sheet)
-    {
-        return sheet->keywordsPage()->list();
-    }
+    static CheckListControl* list(SettingsSheet* sheet) { return sheet->keywordsPage()->list(); }
     static void ok(QWidget* dialog) { click(LanguageResources::control<QPushButton>(dialog, 1)); }
     static void cancel(QWidget* dialog)
     {
@@ -339,6 +336,40 @@ TEST_P(SettingsSheetTest, ColourOnlyTheMatchIsTickedAndStoredPerKeyword)
     });
 }
 
+TEST_P(SettingsSheetTest, ColourOnlyTheMatchHasAColumnOfItsOwnTickedInTheList)
+{
+    std::vector<Keyword> stored = abc();
+    stored[2].m_matchOnly = true;
+    storeKeywords(stored);
+    runSheet([](SettingsSheet* sheet) {
+        showKeywordsTab(sheet);
+        CheckListControl* rows = list(sheet);
+        EXPECT_EQ(rows->columnCount(), 5);
+        if (rows->columnCount() != 5) {
+            cancel(sheet);
+            return;
+        }
+        EXPECT_EQ(rows->headerItem()->text(4), LanguageResources::current().string(492));
+        EXPECT_GT(rows->columnWidth(4), 0);
+        EXPECT_EQ(rows->topLevelItem(1)->checkState(4), Qt::Unchecked);
+        EXPECT_EQ(rows->topLevelItem(2)->checkState(4), Qt::Checked);
+        clickRowCheck(rows, 1, 4);
+        clickRowCheck(rows, 2, 4);
+        EXPECT_EQ(rows->topLevelItem(1)->checkState(0), Qt::Checked) << "enabled as it was";
+        // The editor opened afterwards shows what the list says.
+        clickRow(rows, 1);
+        whenModal<KeywordEditor>([](KeywordEditor* editor) {
+            EXPECT_TRUE(control<QCheckBox>(editor, 1029)->isChecked());
+            cancel(editor);
+        });
+        click(control(keywordsPage(sheet), 1017));
+        ok(sheet);
+    });
+    std::vector<Keyword> want = abc();
+    want[1].m_matchOnly = true;
+    EXPECT_EQ(storedKeywords(), want);
+}
+
 TEST_P(SettingsSheetTest, EditorCancelAndEmptyTextChangeNothing)
 {
     storeKeywords(abc());
@@ -391,10 +422,11 @@ TEST_P(SettingsSheetTest, MoveUpAndDownChangeTheStoredOrder)
     EXPECT_EQ(storedKeywords(), (std::vector<Keyword>{list[2], list[1], list[0]}));
 }
 
-TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAQuarterOfTheList)
+TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAnEqualShareOfTheList)
 {
-    for (SettingId id : {Setting::ColumnWidthEnable, Setting::ColumnWidthKeyword,
-                         Setting::ColumnWidthMatchCase, Setting::ColumnWidthMatchWord}) {
+    for (SettingId id :
+         {Setting::ColumnWidthEnable, Setting::ColumnWidthKeyword, Setting::ColumnWidthMatchCase,
+          Setting::ColumnWidthMatchWord, Setting::ColumnWidthMatchOnly}) {
         store->SetDword(id, 0xFFFFFFFF);
     }
     store->SetDword(Setting::ColumnWidthKeyword, 77);
@@ -403,12 +435,14 @@ TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAQuarterOfTheList)
     runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
         CheckListControl* rows = list(sheet);
-        const int quarter = rows->width() / 4;
-        EXPECT_GT(quarter, 20);
-        EXPECT_EQ(rows->columnWidth(0), quarter);
+        const int share = rows->width() / 5;
+        EXPECT_GT(share, 20);
+        EXPECT_EQ(rows->columnWidth(0), share);
         EXPECT_EQ(rows->columnWidth(1), 77);
-        EXPECT_EQ(rows->columnWidth(2), quarter);
-        EXPECT_EQ(rows->columnWidth(3), quarter - 3);
+        EXPECT_EQ(rows->columnWidth(2), share);
+        EXPECT_EQ(rows->columnWidth(3), share);
+        EXPECT_EQ(rows->columnWidth(4), std::max(share - 3, rows->header()->sectionSizeHint(4)))
+            << "the last column, widened to its header";
         cancel(sheet);
     });
     EXPECT_EQ(store->GetDword(Setting::ColumnWidthKeyword), 77u);
@@ -569,8 +603,7 @@ TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
                 box->accept();
             });
             // Up to the limit exactly: taken, without a message.
-            QGuiApplication::clipboard()->setText(
-                QString(KeywordEditor::MaxTextLength - 2, u'p'));
+            QGuiApplication::clipboard()->setText(QString(KeywordEditor::MaxTextLength - 2, u'p'));
             QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
             EXPECT_EQ(field->text().size(), KeywordEditor::MaxTextLength);
             EXPECT_TRUE(message.isEmpty());

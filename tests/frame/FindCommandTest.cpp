@@ -12,6 +12,8 @@
 #include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
+#include "view/FilterView.h"
+#include "frame/FilterPane.h"
 #include "view/LogView.h"
 
 #include <QApplication>
@@ -19,10 +21,13 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <map>
 #include <optional>
 
 using quilltest::NullSound;
@@ -282,4 +287,108 @@ TEST_F(FindCommandTest, FindShowsAMatchOnALaterRowOfAWrappedLine)
     EXPECT_NE(QColor(image.pixel(x, shown->y)), QColor(0, 0, 0));
     EXPECT_EQ(QColor(image.pixel(x, shown->y - row)), QColor(0, 0, 0))
         << "the row above is the line's text before it, not selected";
+}
+
+namespace {
+
+// The colour most pixels of the rectangle have: a cell's background, whatever its glyph.
+QColor dominant(const QImage& image, const QRect& rect)
+{
+    std::map<QRgb, int> counts;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            ++counts[image.pixel(x, y) | 0xFF000000u];
+        }
+    }
+    QRgb best = 0;
+    int most = -1;
+    for (const auto& [rgb, n] : counts) {
+        if (n > most) {
+            most = n;
+            best = rgb;
+        }
+    }
+    return QColor(best);
+}
+
+double apart(const QColor& a, const QColor& b)
+{
+    return std::hypot(a.red() - b.red(), a.green() - b.green(), a.blue() - b.blue());
+}
+
+} // namespace
+
+// The current match is drawn as the selection is (the row's colours swapped), the other
+// matches in a tint apart from the row and from the current match: in the log view,
+// unwrapped and wrapped, and in the filter pane, unwrapped and wrapped.
+TEST_F(FindCommandTest, TheCurrentMatchLooksSelectedAndTheOthersTintedOnKeywordAndPlainLines)
+{
+    const QColor white(255, 255, 255);
+    const QColor red(255, 0, 0);
+    const QColor green(0, 255, 0);
+    const QColor black(0, 0, 0);
+    store->SaveKeywords({Keyword(u"ERROR", 0x00FFFFFF, 0x000000FF, false, false, true)});
+    open("ERROR beta x beta\nplain beta\n");
+    LogView* view = frame->GetView();
+    const int height = int(view->lineHeight());
+    FindDialog* dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    QTest::keyClicks(textField(dialog), "beta");
+    key(textField(dialog), Qt::Key_Return);
+    ASSERT_EQ(selected(), Match(0, 6, 9));
+    key(textField(dialog), Qt::Key_Escape);
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    // The cell of characters [col, col + length) of a line at row y of a pane, x from left.
+    auto cell = [&](const LogRenderer& renderer, const std::u16string& line, int col, int length,
+                    int left, int y) {
+        const QStringView text(line.data(), qsizetype(line.size()));
+        const int x0 = left + int(renderer.prefixWidth(text, col));
+        const int x1 = left + int(renderer.prefixWidth(text, col + length));
+        return QRect(x0, y, x1 - x0, height);
+    };
+    const std::u16string first = document->GetLine(0);
+    const std::u16string second = document->GetLine(1);
+    for (const bool wrap : {false, true}) {
+        SCOPED_TRACE(wrap ? "wrapped" : "unwrapped");
+        if (view->wrapsLines() != wrap) {
+            key(view, Qt::Key_Z, Qt::AltModifier);
+        }
+        ASSERT_EQ(view->wrapsLines(), wrap);
+        QApplication::processEvents();
+        const QImage image = view->viewport()->grab().toImage();
+        const LogRenderer& renderer = view->renderer();
+        EXPECT_EQ(dominant(image, cell(renderer, first, 6, 4, 0, 0)), white)
+            << "the current match inverts the red keyword line";
+        const QColor other = dominant(image, cell(renderer, first, 13, 4, 0, 0));
+        EXPECT_GE(apart(other, red), 110) << other.name().toStdString();
+        EXPECT_GE(apart(other, white), 110) << other.name().toStdString();
+        const QColor plain = dominant(image, cell(renderer, second, 6, 4, 0, height));
+        EXPECT_GE(apart(plain, black), 110) << plain.name().toStdString();
+        EXPECT_GE(apart(plain, green), 110) << plain.name().toStdString();
+        EXPECT_EQ(dominant(image, cell(renderer, second, 0, 5, 0, height)), black)
+            << "the rest of the line as it was";
+    }
+
+    // The filter pane, by the keys a user sets a filter with.
+    key(view, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClicks(QApplication::focusWidget(), "e");
+    key(QApplication::focusWidget(), Qt::Key_Return);
+    FilterView* pane = frame->filterPane()->view();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane->rowCount() == 2; }));
+    for (const bool wrap : {false, true}) {
+        SCOPED_TRACE(wrap ? "pane wrapped" : "pane unwrapped");
+        pane->setWrapLines(wrap);
+        pane->verticalScrollBar()->setValue(0);
+        QApplication::processEvents();
+        const QImage image = pane->viewport()->grab().toImage();
+        const LogRenderer& renderer = pane->renderer();
+        const int left = pane->gutterWidth();
+        const QColor other = dominant(image, cell(renderer, first, 13, 4, left, 0));
+        EXPECT_GE(apart(other, red), 110) << other.name().toStdString();
+        EXPECT_GE(apart(other, white), 110) << other.name().toStdString();
+        const QColor plain = dominant(image, cell(renderer, second, 6, 4, left, height));
+        EXPECT_GE(apart(plain, black), 110) << plain.name().toStdString();
+        EXPECT_EQ(dominant(image, cell(renderer, second, 0, 5, left, height)), black);
+    }
 }

@@ -68,9 +68,14 @@ readelf -d "$work/root/usr/bin/quillstream" | grep -qF "[\$ORIGIN/../$packages]"
 gzip -dc "$work/root/usr/share/doc/quillstream/changelog.gz" | head -1 \
     | grep -qF "quillstream ($(field Version)) " || fail "the changelog does not start with this version"
 
+grep -qE "^-rw-r--r-- root/root +[0-9]+ [-0-9]+ [:0-9]+ \./etc/xdg/quillstream/machine\.reg$" \
+    "$work/contents.txt" || fail "the machine-wide settings are not /etc/xdg/quillstream/machine.reg"
+
 echo "--- maintainer scripts"
 dpkg-deb -e "$deb" "$work/control"
 ls "$work/control"
+grep -qxF /etc/xdg/quillstream/machine.reg "$work/control/conffiles" \
+    || fail "the machine-wide settings are no conffile: $(cat "$work/control/conffiles" 2>/dev/null)"
 for script in preinst postinst prerm postrm triggers; do
     [[ ! -e "$work/control/$script" ]] || fail "a maintainer script: $script ($(cat "$work/control/$script"))"
 done

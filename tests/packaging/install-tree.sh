@@ -53,6 +53,8 @@ packages=$(cd "$top" && find . -name 'quillstream_EN.dll' -printf '%h\n' | sed '
 expect_file "$packages/quillstream_EN.dll" 644
 expect_file "$packages/quillstream_DE.dll" 644
 expect_file "share/applications/$id.desktop" 644
+[[ -f $root/etc/xdg/quillstream/machine.reg && $(mode_of "$root/etc/xdg/quillstream/machine.reg") == 644 ]] \
+    || fail "the machine-wide settings are not installed as /etc/xdg/quillstream/machine.reg, 644"
 expect_file "share/metainfo/$id.metainfo.xml" 644
 expect_file "share/icons/hicolor/scalable/apps/$id.svg" 644
 for size in 16 22 24 32 48 64 128 256; do

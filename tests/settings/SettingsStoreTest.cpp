@@ -321,8 +321,12 @@ TEST_F(SettingsStoreTest, savingThreeAfterFiveLeavesExactlyThree)
     ASSERT_EQ(loaded.size(), 4u);
     EXPECT_EQ(loaded[3], sampleKeywords(3)[2]);
 
+    // An empty list stays the user's own: the key is kept, without keywords.
     store.SaveKeywords({});
-    EXPECT_FALSE(user.openKey(Keywords).has_value());
+    EXPECT_TRUE(user.openKey(Keywords).has_value());
+    names.clear();
+    store.EnumSubkeyNames(Setting::KeyKeywords, names);
+    EXPECT_TRUE(names.empty());
 }
 
 TEST_F(SettingsStoreTest, savingKeywordsKeepsTheUsersSoundPatterns)
@@ -386,6 +390,33 @@ TEST_F(SettingsStoreTest, keywordEntriesUseTheirDefaultsAndUserSubkeysOnly)
     EXPECT_EQ(loaded, (std::vector<Keyword>{Keyword(u"", 0xff, 0, true, true, true)}));
 }
 
+TEST_F(SettingsStoreTest, theMachineListHoldsUntilTheUserStoresOneEvenAnEmptyOne)
+{
+    put(machine, Keywords + u"\\1", u"SearchString", RegType::Sz, sz(u"error"));
+    put(machine, Keywords + u"\\1", u"MatchCase", RegType::Dword, dword(0));
+    put(machine, Keywords + u"\\2", u"SearchString", RegType::Sz, sz(u"warn"));
+    put(machine, Keywords + u"\\2", u"HighlightBkColor", RegType::Dword, dword(0xffff));
+    const std::vector<Keyword> shipped{Keyword(u"error", 0, 0, false, true, true),
+                                       Keyword(u"warn", 0, 0xffff, true, true, true)};
+    std::vector<Keyword> loaded;
+    store.LoadKeywords(loaded);
+    EXPECT_EQ(loaded, shipped) << "a fresh user sees the machine's list";
+
+    const std::vector<Keyword> own{Keyword(u"mine", 1, 2, true, false, true)};
+    store.SaveKeywords(own);
+    loaded.clear();
+    store.LoadKeywords(loaded);
+    EXPECT_EQ(loaded, own) << "the user's list replaces it, not added to it";
+
+    store.SaveKeywords({});
+    loaded.clear();
+    store.LoadKeywords(loaded);
+    EXPECT_TRUE(loaded.empty()) << "a list emptied by the user stays empty";
+    EXPECT_TRUE(store.DeleteUserTree(Keywords));
+    store.LoadKeywords(loaded);
+    EXPECT_EQ(loaded, shipped) << "no list of the user's: the machine's again";
+}
+
 TEST_F(SettingsStoreTest, damagedHiveReadsDefaultsAndStillTakesWrites)
 {
     std::filesystem::create_directories(std::filesystem::path(userPath).parent_path());
@@ -416,6 +447,16 @@ TEST(SettingsStoreLocation, followsXdgVariables)
         EXPECT_EQ(SettingsStore::defaultUserHivePath(), dir.file(".config/quillstream/user.reg"));
         EXPECT_EQ(SettingsStore::defaultMachineHivePath(),
                   dir.file("site/quillstream/machine.reg"));
+    }
+    {
+        // A desktop's folder before the one the package installs to: the first that
+        // holds a hive is read.
+        std::filesystem::create_directories(dir.file("system/quillstream"));
+        writeFile(dir.file("system/quillstream/machine.reg"),
+                  "Windows Registry Editor Version 5.00\n");
+        ScopedEnv dirs("XDG_CONFIG_DIRS", dir.file("desktop") + ":rel:" + dir.file("system"));
+        EXPECT_EQ(SettingsStore::defaultMachineHivePath(),
+                  dir.file("system/quillstream/machine.reg"));
     }
     {
         ScopedEnv config("XDG_CONFIG_HOME", dir.file("cfg"));
