@@ -219,12 +219,13 @@ TEST_F(InstanceTest, ASecondStartAddsItsFilesAsTabsAtTheirLinesAndEnds)
 TEST_F(InstanceTest, StandardInputAndTheCommandTravelWithTheRequest)
 {
     ASSERT_TRUE(app->InitInstance({}));
-    // Standard input is read by the window after the second start has ended.
+    // Standard input is read by the window, from the pipe the second start was given; the
+    // second start itself never reads it.
     QProcess& piped = start({"-"});
-    expectHandedOver(piped, 0);
     piped.write("piped one\npiped two\n");
     piped.waitForBytesWritten(5000);
     piped.closeWriteChannel();
+    expectHandedOver(piped, 0);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             LogDocument* document = app->document();
