@@ -176,7 +176,8 @@ TEST(InstanceChannelTest, RequestsComeBackWholeAndEveryPrefixWaitsForMore)
                       DecodeState::Incomplete)
                 << i << " cut at " << cut;
         }
-        EXPECT_EQ(decodeRequest(bytes + 'F').state, DecodeState::Bad) << "bytes past the end";
+        EXPECT_EQ(decodeRequest(bytes + record('S', "")).state, DecodeState::Bad)
+            << "a whole record past the end";
     }
     // The hand-written form of a file at a line, standard input and a command.
     const std::string body = record('F', "/var/log/a b.log") +
