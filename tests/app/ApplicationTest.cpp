@@ -459,6 +459,10 @@ class ProgramRun {
         env.insert(QStringLiteral("TMPDIR"), QString::fromStdString(dir.path()));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("config")));
         env.insert(QStringLiteral("XDG_CONFIG_DIRS"), QString::fromStdString(dir.file("xdg")));
+        // A window of the user's on the same display must never take this run's files.
+        std::filesystem::create_directories(dir.file("runtime"));
+        std::filesystem::permissions(dir.file("runtime"), std::filesystem::perms::owner_all);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(dir.file("runtime")));
         m_process.setProcessEnvironment(env);
     }
     ~ProgramRun()
