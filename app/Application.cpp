@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/CommandLine.h"
+#include "app/InstanceServer.h"
 #include "diagnostics/EnvironmentReport.h"
 #include "diagnostics/TraceLog.h"
 #include "dialogs/AboutDialog.h"
@@ -10,6 +11,7 @@
 #include "frame/LogTab.h"
 #include "frame/SourceControl.h"
 #include "platform/FileName.h"
+#include "platform/InstanceChannel.h"
 #include "platform/SpoolFolder.h"
 #include "platform/TempFolder.h"
 #include "resources/LanguageResources.h"
@@ -35,6 +37,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,24 +66,30 @@ void showUsageBox(const QString& text)
     box.exec();
 }
 
-// The choice as a text that keeps a name's bytes: the escaped form where the dialog still
+// Each choice as a text that keeps a name's bytes: the escaped form where the dialog still
 // has them (the URL a desktop portal answers with), else Qt's text, which the open finds
 // again on disk. Qt's own dialog (without a desktop's) does not list a name that is not
 // UTF-8 at all: its model drops what it cannot stat by the decoded text.
-QString runOpenDialog(const QString& title, const QStringList& filters, const QString& folder)
+QStringList runOpenDialog(const QString& title, const QStringList& filters, const QString& folder)
 {
     QFileDialog dialog(nullptr, title, folder);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setNameFilters(filters);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (dialog.exec() != QDialog::Accepted) {
         return {};
     }
-    const std::u16string fromUrl = dialog.selectedUrls().isEmpty()
-                                       ? std::u16string()
-                                       : quill::fileNameFromUrl(dialog.selectedUrls().front());
-    return fromUrl.empty() ? dialog.selectedFiles().front() : quill::toQString(fromUrl);
+    const QStringList files = dialog.selectedFiles();
+    const QList<QUrl> urls = dialog.selectedUrls();
+    QStringList chosen;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        // The two lists match one to one, but trust that only when they are as long.
+        const std::u16string fromUrl =
+            urls.size() == files.size() ? quill::fileNameFromUrl(urls[i]) : std::u16string();
+        chosen.append(fromUrl.empty() ? files[i] : quill::toQString(fromUrl));
+    }
+    return chosen;
 }
 
 // Standard input that brings a log: a pipe, a socket or a redirected file. A terminal is
@@ -114,6 +123,7 @@ Application::~Application()
 {
     // The frame and its tabs' documents before the package their texts came from; the
     // resource handler unloads the package last.
+    m_instanceServer.reset();
     m_mainFrame.reset();
     // The tabs' commands were told to end with their tabs; their graces run side by side,
     // so this waits one grace at most.
@@ -126,7 +136,7 @@ void Application::setUsagePresenter(std::function<void(const QString&)> presente
 }
 
 void Application::setOpenDialog(
-    std::function<QString(const QString&, const QStringList&, const QString&)> dialog)
+    std::function<QStringList(const QString&, const QStringList&, const QString&)> dialog)
 {
     m_openDialog = std::move(dialog);
 }
@@ -205,27 +215,52 @@ bool Application::InitInstance(const std::vector<std::string>& args)
         m_initFailed = true;
         return false;
     }
+    const bool followsStandardInput =
+        !commandLine.command &&
+        (commandLine.standardInput || (commandLine.fileNames.empty() && standardInputBringsLog()));
+    std::vector<quill::InstanceFile> files;
+    for (std::size_t i = 0; i < commandLine.fileNames.size(); ++i) {
+        files.push_back({commandLine.fileNames[i], commandLine.lines[i]});
+    }
+    if (!m_instanceSocket.empty() && !commandLine.newWindow) {
+        quill::InstanceRequest request;
+        for (const quill::InstanceFile& file : files) {
+            // Absolute here: the running window has another working folder.
+            request.files.push_back({quill::absoluteFileName(file.path), file.line});
+        }
+        request.standardInput = followsStandardInput;
+        request.command = commandLine.command;
+        request.folder = quill::absoluteFileName(".");
+        m_instanceServer = std::make_unique<InstanceServer>(
+            [this](const quill::InstanceRequest& taken, int fd) { takeRequest(taken, fd); });
+        switch (m_instanceServer->claim(m_instanceSocket, quill::encodeRequest(request),
+                                        followsStandardInput ? 0 : -1)) {
+        case InstanceServer::Claim::HandedOver:
+            m_instanceServer.reset();
+            m_handedOver = true;
+            return false;
+        case InstanceServer::Claim::Listening:
+            break;
+        case InstanceServer::Claim::Alone:
+            m_instanceServer.reset();
+            break;
+        }
+    }
+
     m_mainFrame->setDocumentSetup([this](LogDocument& document) {
         document.SetIndexingStop([this] { return terminationRequested(); });
     });
     connect(m_mainFrame.get(), &MainFrame::aboutToClose, this, &Application::saveSession);
     OnFileNew();
 
-    const bool followsStandardInput =
-        !commandLine.command &&
-        (commandLine.standardInput || (commandLine.fileNames.empty() && standardInputBringsLog()));
     if (commandLine.command) {
         m_mainFrame->sources()->followCommandLine(QString::fromLocal8Bit(*commandLine.command));
     } else if (followsStandardInput) {
         m_mainFrame->sources()->followStandardInput();
     }
-    if (!commandLine.fileNames.empty()) {
-        for (const std::string& name : commandLine.fileNames) {
-            if (terminationRequested()) {
-                break;
-            }
-            OpenDocumentFile(quill::fileNameToUtf16(name));
-        }
+    std::vector<std::pair<LogTab*, std::uint32_t>> lines;
+    if (!files.empty()) {
+        lines = openFiles(files);
         // The first file named is the one in front, as with one file.
         if (m_mainFrame->tabCount() > 1) {
             m_mainFrame->activateTab(m_mainFrame->tab(0));
@@ -244,12 +279,81 @@ bool Application::InitInstance(const std::vector<std::string>& args)
     }
 
     m_mainFrame->show();
-    if (commandLine.fileName && commandLine.line) {
-        // After show: the line is placed with the window's real height.
-        m_mainFrame->GetView()->ShowLine(*commandLine.line == 0 ? 0 : *commandLine.line - 1);
-    }
+    // After show: the line is placed with the window's real height.
+    showLines(lines);
     m_mainFrame->repaint();
+    m_started = true;
     return true;
+}
+
+std::vector<std::pair<LogTab*, std::uint32_t>>
+Application::openFiles(const std::vector<quill::InstanceFile>& files, LogTab** first)
+{
+    std::vector<std::pair<LogTab*, std::uint32_t>> lines;
+    for (const quill::InstanceFile& file : files) {
+        if (terminationRequested()) {
+            break;
+        }
+        if (!OpenDocumentFile(quill::fileNameToUtf16(file.path))) {
+            continue;
+        }
+        if (first != nullptr && *first == nullptr) {
+            *first = m_mainFrame->currentTab();
+        }
+        if (file.line) {
+            lines.emplace_back(m_mainFrame->currentTab(), *file.line);
+        }
+    }
+    return lines;
+}
+
+void Application::showLines(const std::vector<std::pair<LogTab*, std::uint32_t>>& lines)
+{
+    for (const auto& [tab, line] : lines) {
+        // A tab closed since (an open that failed later) is not asked.
+        for (int i = 0; i < m_mainFrame->tabCount(); ++i) {
+            if (m_mainFrame->tab(i) == tab) {
+                tab->view()->ShowLine(line == 0 ? 0 : line - 1);
+            }
+        }
+    }
+}
+
+void Application::takeRequest(const quill::InstanceRequest& request, int fd)
+{
+    if (!m_mainFrame || m_terminating) {
+        return;
+    }
+    if (!m_started) {
+        // Start-up let the event loop run (a box, a long index): after it, in order.
+        const int copy = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+        QTimer::singleShot(50, this, [this, request, copy] {
+            takeRequest(request, copy);
+            if (copy >= 0) {
+                ::close(copy);
+            }
+        });
+        return;
+    }
+    if (request.command) {
+        m_mainFrame->sources()->followCommandLine(QString::fromLocal8Bit(*request.command),
+                                                  request.folder);
+    } else if (request.standardInput && fd >= 0) {
+        m_mainFrame->sources()->followStandardInput(fd);
+    }
+    LogTab* first = nullptr;
+    std::vector<std::pair<LogTab*, std::uint32_t>> lines;
+    if (!request.files.empty()) {
+        lines = openFiles(request.files, &first);
+    }
+    if (first != nullptr) {
+        m_mainFrame->activateTab(first);
+    }
+    m_mainFrame->setWindowState(m_mainFrame->windowState() & ~Qt::WindowMinimized);
+    m_mainFrame->show();
+    m_mainFrame->raise();
+    m_mainFrame->activateWindow();
+    showLines(lines);
 }
 
 int Application::ExitInstance()
@@ -261,7 +365,8 @@ int Application::ExitInstance()
     TraceLog& log = TraceLog::instance();
     log.Line(TraceLog::LevelInfo, "ExitInstance");
     log.CloseLog();
-    if (m_recentFiles) {
+    // A start that handed its files over leaves the list to the running window.
+    if (m_recentFiles && !m_handedOver) {
         m_recentFiles->WriteList();
     }
     return m_initFailed ? 1 : 0;
@@ -445,10 +550,20 @@ QString Application::openDialogFolder() const
 
 void Application::OnFileOpen()
 {
-    const QString chosen = m_openDialog(LanguageResources::current().string(StringOpenTitle),
-                                        openDialogFilters(), openDialogFolder());
-    if (!chosen.isEmpty()) {
-        OpenDocumentFile(quill::fileNameFromQt(chosen));
+    const QStringList chosen = m_openDialog(LanguageResources::current().string(StringOpenTitle),
+                                            openDialogFilters(), openDialogFolder());
+    LogTab* first = nullptr;
+    for (const QString& name : chosen) {
+        if (terminationRequested()) {
+            break;
+        }
+        if (!name.isEmpty() && OpenDocumentFile(quill::fileNameFromQt(name)) && first == nullptr) {
+            first = m_mainFrame->currentTab();
+        }
+    }
+    // The first chosen in front, as with files from the command line.
+    if (first != nullptr && chosen.size() > 1) {
+        m_mainFrame->activateTab(first);
     }
 }
 

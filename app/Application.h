@@ -7,8 +7,11 @@
 // environment report (and the loaded-module report at trace level 3), language package
 // (failure ends the program), recent-file list, help switch (usage box, end), command line,
 // main frame with its first (empty) tab, then the files from the command line, each in a tab,
-// or else the tabs of the last session (or the last viewed file), and the window is shown. Shutdown (ExitInstance): "ExitInstance" traced, trace log closed,
-// recent-file list saved; the package is unloaded when the object is destroyed.
+// or else the tabs of the last session (or the last viewed file), and the window is shown.
+// Before the main frame, unless --new-window: the request goes to the window already running
+// for this display, if one answers (start-up ends there), else this one listens for later
+// starts (app/InstanceServer.h). Shutdown (ExitInstance): "ExitInstance" traced, trace log
+// closed, recent-file list saved; the package is unloaded when the object is destroyed.
 //
 // One object per process, created after QApplication and destroyed before it. Owns the
 // resource handler, the main frame (whose tabs own the documents) and the sound service.
@@ -19,12 +22,20 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CanberraSound;
+class InstanceServer;
+class LogTab;
+namespace quill {
+struct InstanceFile;
+struct InstanceRequest;
+} // namespace quill
 class LogDocument;
 class ResourceHandler;
 class RecentFileList;
@@ -82,9 +93,16 @@ class Application : public QObject, public FrameOwner {
     // or the escaped form of platform/FileName.h), and a sound service in place of
     // libcanberra.
     void setUsagePresenter(std::function<void(const QString&)> presenter);
-    void setOpenDialog(std::function<QString(const QString& title, const QStringList& filters,
-                                             const QString& folder)>
+    // The Open dialog answers with every name chosen, in the order shown.
+    void setOpenDialog(std::function<QStringList(const QString& title, const QStringList& filters,
+                                                 const QString& folder)>
                            dialog);
+    // The socket of the window for this user and display (platform/InstanceChannel.h);
+    // empty, as in tests unless they set one: every start runs alone.
+    void setInstanceSocket(std::string path) { m_instanceSocket = std::move(path); }
+    // This start handed its files to the window already running and has nothing to show.
+    bool handedOver() const { return m_handedOver; }
+    InstanceServer* instanceServer() const { return m_instanceServer.get(); }
     void setSoundService(SoundService* sound) { m_soundOverride = sound; }
     ResourceHandler& resourceHandler() { return *m_resourceHandler; }
 
@@ -101,6 +119,14 @@ class Application : public QObject, public FrameOwner {
     void writeStartLines();
     // Reopens the tabs of the last session; false when it held none.
     bool restoreSession();
+    // Opens each file in its tab; the tabs to move to a line, with that line. *first: the
+    // tab of the first file opened.
+    std::vector<std::pair<LogTab*, std::uint32_t>>
+    openFiles(const std::vector<quill::InstanceFile>& files, LogTab** first = nullptr);
+    void showLines(const std::vector<std::pair<LogTab*, std::uint32_t>>& lines);
+    // A request from a later start (fd: its standard input, or -1): its files, standard
+    // input or command as tabs, and the window in front.
+    void takeRequest(const quill::InstanceRequest& request, int fd);
     // Whether path is the spool of a source some tab follows.
     bool isSpool(const std::string& path) const;
     void saveSession();
@@ -126,5 +152,10 @@ class Application : public QObject, public FrameOwner {
     bool m_terminating = false;
     std::function<bool()> m_terminationPending;
     std::function<void(const QString&)> m_usagePresenter;
-    std::function<QString(const QString&, const QStringList&, const QString&)> m_openDialog;
+    std::function<QStringList(const QString&, const QStringList&, const QString&)> m_openDialog;
+    std::string m_instanceSocket;
+    std::unique_ptr<InstanceServer> m_instanceServer;
+    bool m_handedOver = false;
+    // Start-up is over: requests from later starts open at once, not after it.
+    bool m_started = false;
 };

@@ -49,6 +49,13 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
 {
     CommandLineInfo info;
     bool flagsEnded = false;
+    // A line asked for the next file; "+G" sets it too, so that it overrules an earlier "+N".
+    bool linePending = false;
+    std::optional<std::uint32_t> pendingLine;
+    const auto takeLine = [&](std::optional<std::uint32_t> line) {
+        linePending = true;
+        pendingLine = line;
+    };
     static constexpr std::string_view commandSwitch = "--command";
     static constexpr std::string_view lineOption = "--line";
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -81,11 +88,11 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
         if (!flagsEnded && !arg.empty() && arg.front() == '+') {
             const std::string_view rest = std::string_view(arg).substr(1);
             if (rest.empty() || rest == "G") {
-                info.line.reset();
+                takeLine(std::nullopt);
                 continue;
             }
             if (const std::optional<std::uint32_t> line = lineNumber(rest)) {
-                info.line = line;
+                takeLine(line);
                 continue;
             }
         }
@@ -102,10 +109,14 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
                 }
             }
             if (line) {
-                info.line = line;
+                takeLine(line);
             } else if (info.badOption.empty()) {
                 info.badOption = std::string(lineOption);
             }
+            continue;
+        }
+        if (!flagsEnded && arg == "--new-window") {
+            info.newWindow = true;
             continue;
         }
         if (!flagsEnded && !arg.empty() && arg.front() == '-') {
@@ -124,6 +135,14 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
             info.fileName = arg;
         }
         info.fileNames.push_back(arg);
+        info.lines.push_back(linePending ? pendingLine : std::nullopt);
+        linePending = false;
+    }
+    if (linePending && !info.lines.empty()) {
+        info.lines.back() = pendingLine;
+    }
+    if (!info.lines.empty()) {
+        info.line = info.lines.front();
     }
     return info;
 }

@@ -9,10 +9,14 @@
 // file name, even one that starts with "-". Other flags and empty arguments are ignored.
 // Pure function of its input; any thread.
 //
-// Where the first file opens, as in less: "+N" or "--line N" (also "--line=N") open it at
-// line N (1-based; 0 is the first line, a number past the end the last); "+" and "+G" open
-// it at the end, which is also the default. The last of them counts. After "--" they are
-// file names; any other argument that starts with "+" is a file name too.
+// Where a file opens, as in less: "+N" or "--line N" (also "--line=N") open the file that
+// follows at line N (1-based; 0 is the first line, a number past the end the last); "+" and
+// "+G" open it at the end, which is also the default. Of several before one file the last
+// counts. One after the last file applies to that file, so "a.log +5" still works. After
+// "--" they are file names; any other argument that starts with "+" is a file name too.
+//
+// "--new-window" opens a window of its own instead of handing the files to the window
+// already running on the display.
 
 #include <cstdint>
 #include <optional>
@@ -35,6 +39,9 @@ struct CommandLineInfo {
     std::optional<std::string> command;
     // The line the first file opens at (1-based, saturated at UINT32_MAX); none: the end.
     std::optional<std::uint32_t> line;
+    // The line of each of fileNames, in the same order.
+    std::vector<std::optional<std::uint32_t>> lines;
+    bool newWindow = false;
     // An option that lacks the value it needs ("--line" without a number); empty when none.
     std::string badOption;
 };

@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/SignalBridge.h"
+#include "platform/InstanceChannel.h"
 #include "resources/ProductInfo.h"
 #include "resources/QtText.h"
 #include "resources/ResourceHandler.h"
@@ -49,8 +50,7 @@ int printUsage(int argc, char* argv[], const std::vector<std::string>& args)
     QCoreApplication::setApplicationName(QStringLiteral("quillstream"));
     Application app;
     app.setUsagePresenter([](const QString& text) { printText(stdout, text); });
-    app.resourceHandler().setFailureReporter(
-        [](const QString& text) { printText(stderr, text); });
+    app.resourceHandler().setFailureReporter([](const QString& text) { printText(stderr, text); });
     app.InitInstance(args);
     return app.ExitInstance();
 }
@@ -84,6 +84,10 @@ int main(int argc, char* argv[])
     int exitCode = 0;
     {
         Application app;
+        // One window a display: a later start hands its files to this one.
+        app.setInstanceSocket(quill::instanceSocketPath(std::getenv("XDG_RUNTIME_DIR"),
+                                                        std::getenv("WAYLAND_DISPLAY"),
+                                                        std::getenv("DISPLAY")));
         SignalBridge signalBridge;
         QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &app,
                          [&app](int) { app.requestClose(); });

@@ -374,6 +374,9 @@ std::unique_ptr<LogSource> LogSource::FollowCommand(const std::vector<std::strin
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    if (!options.workingFolder.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingFolder.c_str());
+    }
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // A group of its own: SIGTERM on close reaches what the command started too, and a

@@ -70,6 +70,7 @@ struct SourceOptions {
     std::string folder;                    // spool folder; empty: spoolFolderPath()
     std::int64_t reserveBytes = -1;        // -1: spoolReserveBytes() of the spool's file system
     std::chrono::milliseconds grace{2000}; // SIGTERM to SIGKILL
+    std::string workingFolder;             // where a command runs; empty: this process's
 };
 
 class LogSource {

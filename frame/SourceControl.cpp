@@ -190,7 +190,7 @@ bool SourceControl::openInTarget(std::unique_ptr<LogSource> source, const QStrin
     return opened;
 }
 
-bool SourceControl::followCommandLine(const QString& line)
+bool SourceControl::followCommandLine(const QString& line, const std::string& folder)
 {
     const LanguageResources& resources = LanguageResources::current();
     const CommandWords split = SplitCommandWords(line.toLocal8Bit().toStdString());
@@ -205,14 +205,15 @@ bool SourceControl::followCommandLine(const QString& line)
         showMessage(resources.format(StringBadCommandLine, resources.string(reason)));
         return false;
     }
-    if (!followCommand(split.words, line.trimmed())) {
+    if (!followCommand(split.words, line.trimmed(), folder)) {
         return false;
     }
     addToHistory(line.trimmed());
     return true;
 }
 
-bool SourceControl::followCommand(const std::vector<std::string>& words, const QString& name)
+bool SourceControl::followCommand(const std::vector<std::string>& words, const QString& name,
+                                  const std::string& folder)
 {
     if (words.empty()) {
         return false;
@@ -221,6 +222,7 @@ bool SourceControl::followCommand(const std::vector<std::string>& words, const Q
     SourceOptions options;
     options.folder = m_folder;
     options.reserveBytes = m_reserveBytes;
+    options.workingFolder = folder;
     int error = 0;
     std::unique_ptr<LogSource> source =
         LogSource::FollowCommand(words, toU16(name), options, error);

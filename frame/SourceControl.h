@@ -81,10 +81,12 @@ class SourceControl : public QObject {
     // Standard input (file descriptor fd, 0 but for tests): refused with a message when it
     // is a terminal.
     bool followStandardInput(int fd = 0);
-    // Splits the line into words and runs them; a line that cannot be split, or a program
-    // that cannot be started, is refused with a message that says why.
-    bool followCommandLine(const QString& line);
-    bool followCommand(const std::vector<std::string>& words, const QString& name);
+    // Splits the line into words and runs them (in folder; empty: this process's working
+    // folder); a line that cannot be split, or a program that cannot be started, is refused
+    // with a message that says why.
+    bool followCommandLine(const QString& line, const std::string& folder = {});
+    bool followCommand(const std::vector<std::string>& words, const QString& name,
+                       const std::string& folder = {});
     // journalctl -f -n 1000 -o short-iso; a message when journalctl is missing, and a note
     // naming the groups that give access when the user is in none of them.
     bool followSystemJournal();

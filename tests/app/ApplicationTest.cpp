@@ -240,7 +240,7 @@ TEST_F(ApplicationTest, OpenDialogUsesTheLogFilterAndStartsInTheFollowedFilesFol
     app->setOpenDialog([&](const QString&, const QStringList& filters, const QString& folder) {
         seenFilters = filters;
         seenFolder = folder;
-        return QString::fromStdString(chosen);
+        return QStringList{QString::fromStdString(chosen)};
     });
     app->OnFileOpen();
     ASSERT_EQ(seenFilters.size(), 2);
@@ -274,7 +274,8 @@ TEST_F(ApplicationTest, OpenDialogChoiceThatQtShowsWithReplacementsOpensTheFileO
     quilltest::writeFile(folder + "/y\xC1.log", "y\n");
     ASSERT_TRUE(app->InitInstance({}));
     QString chosen;
-    app->setOpenDialog([&](const QString&, const QStringList&, const QString&) { return chosen; });
+    app->setOpenDialog(
+        [&](const QString&, const QStringList&, const QString&) { return QStringList{chosen}; });
 
     chosen = QFile::decodeName(QByteArray::fromStdString(folder + "/y\xC0.log"));
     app->OnFileOpen();
@@ -458,6 +459,10 @@ class ProgramRun {
         env.insert(QStringLiteral("TMPDIR"), QString::fromStdString(dir.path()));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("config")));
         env.insert(QStringLiteral("XDG_CONFIG_DIRS"), QString::fromStdString(dir.file("xdg")));
+        // A window of the user's on the same display must never take this run's files.
+        std::filesystem::create_directories(dir.file("runtime"));
+        std::filesystem::permissions(dir.file("runtime"), std::filesystem::perms::owner_all);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(dir.file("runtime")));
         m_process.setProcessEnvironment(env);
     }
     ~ProgramRun()

@@ -76,7 +76,8 @@ TEST(CommandLineSourcesTest, DashIsStandardInputAndCommandTakesTheNextArgumentWh
     EXPECT_EQ(command.command, std::optional<std::string>("journalctl -f -o short-iso"));
     EXPECT_FALSE(command.fileName);
     // The line is taken whole even when it looks like a flag; the first one wins.
-    const CommandLineInfo flagLike = parseCommandLine({"--command", "-h", "--command", "b", "x.log"});
+    const CommandLineInfo flagLike =
+        parseCommandLine({"--command", "-h", "--command", "b", "x.log"});
     EXPECT_EQ(flagLike.command, std::optional<std::string>("-h"));
     EXPECT_FALSE(flagLike.showHelp);
     EXPECT_EQ(flagLike.fileName, std::optional<std::string>("x.log"));
@@ -128,4 +129,32 @@ TEST(CommandLineLineTest, PlusNAndLineOptionPickTheLineAndTheLastOneCounts)
         }
         EXPECT_EQ(info.badOption, row.bad) << shown;
     }
+}
+
+TEST(CommandLineLineTest, EachPlusNGoesToTheFileAfterIt)
+{
+    using Lines = std::vector<std::optional<std::uint32_t>>;
+    const std::optional<std::uint32_t> end;
+    const std::pair<std::vector<std::string>, Lines> rows[] = {
+        {{"+300", "g.log", "h.log"}, {300u, end}},
+        {{"+300", "g.log", "+40", "h.log"}, {300u, 40u}},
+        {{"g.log", "+40", "h.log"}, {end, 40u}},
+        {{"g.log", "h.log", "+7"}, {end, 7u}},
+        {{"+1", "+2", "g.log", "+G", "h.log"}, {2u, end}},
+        {{"+5", "--", "+6", "h.log"}, {5u, end}},
+        {{"--line", "8", "g.log", "--line=9", "h.log"}, {8u, 9u}},
+        {{"+3", "", "g.log"}, {3u}},
+        {{"+4", "-", "g.log"}, {4u}},
+        {{"+4", "--new-window", "g.log"}, {4u}},
+        {{"+4"}, {}},
+    };
+    for (const auto& [args, lines] : rows) {
+        const CommandLineInfo info = parseCommandLine(args);
+        EXPECT_EQ(info.lines, lines) << args.size() << " " << args.front();
+        EXPECT_EQ(info.fileNames.size(), lines.size());
+        EXPECT_EQ(info.line, lines.empty() ? end : lines.front());
+    }
+    EXPECT_TRUE(parseCommandLine({"--new-window"}).newWindow);
+    EXPECT_FALSE(parseCommandLine({"--", "--new-window"}).newWindow);
+    EXPECT_FALSE(parseCommandLine({"--New-Window"}).newWindow);
 }
