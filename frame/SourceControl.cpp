@@ -345,6 +345,7 @@ void SourceControl::refresh()
         }
     }
     showState();
+    paceTimer(documents);
 }
 
 void SourceControl::showState()
@@ -377,7 +378,6 @@ void SourceControl::showState()
                              !status.exited && !status.ending;
     m_progress->setVisible(decompressing && !message);
     m_cancel->setVisible((decompressing || commandRuns) && !message);
-    paceTimer(documents);
 }
 
 void SourceControl::wake()

@@ -131,7 +131,7 @@ class UnreadableFollowTest : public ::testing::Test {
         app = std::make_unique<Application>();
         app->setSoundService(&sound);
         app->setOpenDialog([this](const QString&, const QStringList&, const QString&) {
-            return QString::fromStdString(path);
+            return QStringList{QString::fromStdString(path)};
         });
         ASSERT_TRUE(app->InitInstance({path}));
         frame = app->mainFrame();
