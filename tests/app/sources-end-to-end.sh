@@ -102,7 +102,7 @@ for i in $(seq 1 500); do echo "2026-12-08 10:00:00 INFO rotated line $i"; done 
 gzip "$log"
 "$exe" "$log.gz" >"$work/out4.txt" 2>&1 </dev/null &
 pid=$!
-wait_trace "Decompressed copy shown: 500 lines"
+wait_trace "Decompressed copy complete: 500 lines"
 wait_title "Quillstream - *  -  $log.gz $copy"
 terminate
 [[ $(spool_count) -eq 0 ]] || fail "the decompressed copy is still there after SIGTERM"

@@ -413,7 +413,9 @@ TEST_F(NavigationTest, EveryMatchOnScreenIsHighlightedTheCurrentOneStronger)
     // An 'a' has no ink in its top row: its top-left pixel is the highlight's colour.
     const QRgb lit = image.pixel(int(r.textWidth(u"xx ")) + 1, rowTop(0));
     EXPECT_NE(QColor(lit), background) << "the box's text is shown at once";
-    auto isLit = [&](const QSet<QRgb>& c) { return c.contains(lit) && !c.contains(background.rgb()); };
+    // The tint is opaque, its text black or white: a lit cell holds the tint, a plain one only
+    // the row's colours.
+    auto isLit = [&](const QSet<QRgb>& c) { return c.contains(lit); };
     auto isPlain = [&](const QSet<QRgb>& c) { return c.contains(background.rgb()) && !c.contains(lit); };
     EXPECT_TRUE(isLit(cell(image, 0, u"xx ", u"a")));
     EXPECT_TRUE(isLit(cell(image, 0, u"xx a", u"b"))) << "the second character too";
@@ -446,9 +448,11 @@ TEST_F(NavigationTest, EveryMatchOnScreenIsHighlightedTheCurrentOneStronger)
     ASSERT_TRUE(found.valid);
     ASSERT_EQ(found.startLine, 0u);
     image = shown();
+    // The current match is the selection: the row's colours swapped, no tint.
     const QSet<QRgb> current = cell(image, 0, u"xx ", u"a");
+    const QColor text = quill::colorFromRef(package.store->GetDword(Setting::TextColor));
     EXPECT_FALSE(current.contains(lit));
-    EXPECT_FALSE(current.contains(background.rgb()));
+    EXPECT_TRUE(current.contains(text.rgb()));
     EXPECT_TRUE(isLit(cell(image, 0, u"xx ab yy ", u"a"))) << "the others as before";
 
     // Escape closes the box; the matches stay until Escape in the view.

@@ -91,9 +91,16 @@ private=(dpkg --admindir="$admin" --instdir="$work/inst" --force-depends --force
 "${private[@]}" -i "$deb" >"$work/dpkg.txt" 2>&1 || { cat "$work/dpkg.txt" >&2; fail "dpkg -i"; }
 [[ -x "$work/inst/usr/bin/quillstream" ]] || fail "dpkg -i installed no program"
 "${private[@]}" -r quillstream >"$work/dpkg.txt" 2>&1 || { cat "$work/dpkg.txt" >&2; fail "dpkg -r"; }
+# Removal keeps what the administrator may have edited (the machine-wide keywords), as Debian
+# asks of configuration files; purging takes that too.
 state=$(dpkg-query --admindir="$admin" -W -f='${db:Status-Abbrev}' quillstream 2>/dev/null || true)
-[[ -z "$state" || $state == un* ]] || fail "removed, the package is left in state '$state'"
-[[ -z "$(find "$work/inst" -type f)" ]] || fail "files left after the removal: $(find "$work/inst" -type f)"
+[[ $state == rc* ]] || fail "removed, the package is left in state '$state', not 'rc'"
+left=$(find "$work/inst" -type f)
+[[ $left == "$work/inst/etc/xdg/quillstream/machine.reg" ]] || fail "after the removal: '$left'"
+"${private[@]}" -P quillstream >"$work/dpkg.txt" 2>&1 || { cat "$work/dpkg.txt" >&2; fail "dpkg -P"; }
+state=$(dpkg-query --admindir="$admin" -W -f='${db:Status-Abbrev}' quillstream 2>/dev/null || true)
+[[ -z "$state" || $state == un* ]] || fail "purged, the package is left in state '$state'"
+[[ -z "$(find "$work/inst" -type f)" ]] || fail "files left after the purge: $(find "$work/inst" -type f)"
 
 echo "--- hardening"
 for elf in usr/bin/quillstream "usr/$packages/quillstream_EN.dll"; do
