@@ -139,7 +139,8 @@ FileOffset LineIndex::startInGroup(const Block& block, unsigned group, unsigned 
     if (!block.carry) {
         return sum;
     }
-    return sum + (FileOffset(carriesUpTo(block.carry.get() + group * CarryWords, k)) << 8);
+    return sum +
+           (FileOffset(carriesUpTo(block.carry.get() + std::size_t(group) * CarryWords, k)) << 8);
 }
 
 FileOffset LineIndex::lineStart(LineNumber i) const
@@ -183,7 +184,8 @@ LineNumber LineIndex::copyStarts(LineNumber first, LineNumber count, FileOffset 
         const FileOffset groupStart = block.base + checkpoint(block, group);
         const bool wide = block.wide && (block.wide->mask >> group) & 1u;
         const std::uint8_t* e = block.group(group) + 4;
-        const std::uint64_t* carry = block.carry ? block.carry.get() + group * CarryWords : nullptr;
+        const std::uint64_t* carry =
+            block.carry ? block.carry.get() + std::size_t(group) * CarryWords : nullptr;
         unsigned k = i & (GroupLines - 1);
         FileOffset start = groupStart + startInGroup(block, group, k);
         for (;;) {
@@ -327,7 +329,8 @@ bool LineIndex::widenGroup(Block& block, unsigned group, FileOffset rel, FileOff
         wide.mask |= 1u << group;
         std::uint8_t* e = block.group(group) + 4;
         std::uint8_t* h = wide.high.data() + std::size_t(slot) * (GroupLines - 1) * wide.width;
-        std::uint64_t* carry = block.carry ? block.carry.get() + group * CarryWords : nullptr;
+        std::uint64_t* carry =
+            block.carry ? block.carry.get() + std::size_t(group) * CarryWords : nullptr;
         const unsigned filled = m_count & (GroupLines - 1);
         FileOffset sum = 0;
         for (unsigned k = 1; k < filled; ++k) {
