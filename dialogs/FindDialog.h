@@ -48,8 +48,7 @@ class FindDialog : public QDialog {
                   bool regularExpression);
     void closing();
     // The text or its options changed (the view highlights what the box would find).
-    void searchChanged(const QString& text, bool matchCase, bool wholeWord,
-                       bool regularExpression);
+    void searchChanged(const QString& text, bool matchCase, bool wholeWord, bool regularExpression);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

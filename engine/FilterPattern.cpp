@@ -856,12 +856,10 @@ FilterPattern::Verdict FilterPattern::match16(const char16_t* subject, std::size
     }
     pcre2_set_match_limit_16(pcre.context16, stepLimit(length, m_codes->jit16, scratch.Quick()));
     const auto* s = reinterpret_cast<PCRE2_SPTR16>(subject);
-    const int rc =
-        m_codes->jit16
-            ? pcre2_jit_match_16(m_codes->code16, s, length, start, options, pcre.data16,
-                                 pcre.context16)
-            : pcre2_match_16(m_codes->code16, s, length, start, options, pcre.data16,
-                             pcre.context16);
+    const int rc = m_codes->jit16 ? pcre2_jit_match_16(m_codes->code16, s, length, start, options,
+                                                       pcre.data16, pcre.context16)
+                                  : pcre2_match_16(m_codes->code16, s, length, start, options,
+                                                   pcre.data16, pcre.context16);
     const Verdict verdict = rc >= 0 ? Match : rc == PCRE2_ERROR_NOMATCH ? NoMatch : Undecided;
     return verdict == Undecided ? watched16(subject, length, scratch, start, options) : verdict;
 }
@@ -896,12 +894,10 @@ FilterPattern::Verdict FilterPattern::watched16(const char16_t* subject, std::si
     ++scratch.m_watchedLines;
     pcre.startWatch(scratch, scratch.m_abort, lineTime(length, scratch));
     const auto* s = reinterpret_cast<PCRE2_SPTR16>(subject);
-    const int rc =
-        m_codes->watchedJit16
-            ? pcre2_jit_match_16(m_codes->watched16, s, length, start, options, pcre.data16,
-                                 pcre.watch16)
-            : pcre2_match_16(m_codes->watched16, s, length, start, options, pcre.data16,
-                             pcre.watch16);
+    const int rc = m_codes->watchedJit16 ? pcre2_jit_match_16(m_codes->watched16, s, length, start,
+                                                              options, pcre.data16, pcre.watch16)
+                                         : pcre2_match_16(m_codes->watched16, s, length, start,
+                                                          options, pcre.data16, pcre.watch16);
     if (rc == PCRE2_ERROR_CALLOUT && pcre.watch.abandoned) {
         return Abandoned;
     }
@@ -918,8 +914,7 @@ FilterPattern::Verdict FilterPattern::FindIn(std::u16string_view line, std::size
     if (scratch.Abandoned()) {
         return Abandoned;
     }
-    const Verdict verdict =
-        match16(line.data(), line.size(), scratch, start, PCRE2_NOTEMPTY);
+    const Verdict verdict = match16(line.data(), line.size(), scratch, start, PCRE2_NOTEMPTY);
     if (verdict == Match) {
         const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer_16(scratch.m_pcre->data16);
         begin = std::size_t(ovector[0]);

@@ -1395,7 +1395,8 @@ void MainFrame::OnEditFind()
             [this](const QString& text, bool matchCase, bool wholeWord, bool regularExpression) {
                 if (currentTab() != nullptr) {
                     setFindHighlight(toU16(text),
-                                     (matchCase ? FR_MATCHCASE : 0) | (wholeWord ? FR_WHOLEWORD : 0),
+                                     (matchCase ? FR_MATCHCASE : 0) |
+                                         (wholeWord ? FR_WHOLEWORD : 0),
                                      regularExpression);
                 }
             });
@@ -1438,9 +1439,9 @@ void MainFrame::FindAgain(bool down)
 {
     m_searchFlags = down ? (m_searchFlags | FR_DOWN) : (m_searchFlags & ~FR_DOWN);
     // A pattern's match is no pattern to search for next: the last pattern is.
-    const std::u16string text =
-        m_findRegularExpression ? SettingsStore::instance().GetString(Setting::LastFindString)
-                                : initialSearchText();
+    const std::u16string text = m_findRegularExpression
+                                    ? SettingsStore::instance().GetString(Setting::LastFindString)
+                                    : initialSearchText();
     if (text.empty()) {
         OnEditFind();
         return;

@@ -50,8 +50,7 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
     return found;
 }
 
-void MainFrame::setFindHighlight(const std::u16string& text, unsigned flags,
-                                 bool regularExpression)
+void MainFrame::setFindHighlight(const std::u16string& text, unsigned flags, bool regularExpression)
 {
     if (regularExpression) {
         GetView()->ClearFindHighlight();
