@@ -911,9 +911,6 @@ FilterPattern::Verdict FilterPattern::FindIn(std::u16string_view line, std::size
     if (!m_codes || start > line.size()) {
         return m_codes ? NoMatch : Undecided;
     }
-    if (scratch.Abandoned()) {
-        return Abandoned;
-    }
     const Verdict verdict = match16(line.data(), line.size(), scratch, start, PCRE2_NOTEMPTY);
     if (verdict == Match) {
         const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer_16(scratch.m_pcre->data16);
