@@ -27,6 +27,7 @@ constexpr int StringDown = 175;
 constexpr int StringFindNext = 176;
 constexpr int StringClose = 177;
 constexpr int StringCaption = 178;
+constexpr int StringRegularExpression = 490;
 // Texts kept in the history of one run.
 constexpr int HistoryLength = 20;
 
@@ -56,6 +57,13 @@ FindDialog::FindDialog(QWidget* owner) : QDialog(owner)
     m_matchCase->setObjectName(QStringLiteral("matchCase"));
     m_wholeWord = new QCheckBox(strings.string(StringWholeWord), this);
     m_wholeWord->setObjectName(QStringLiteral("wholeWord"));
+    m_regularExpression = new QCheckBox(strings.string(StringRegularExpression), this);
+    m_regularExpression->setObjectName(QStringLiteral("regularExpression"));
+    m_message = new QLabel(this);
+    m_message->setObjectName(QStringLiteral("findMessage"));
+    m_message->setWordWrap(true);
+    m_message->setTextFormat(Qt::PlainText);
+    m_message->hide();
 
     auto* direction = new QGroupBox(strings.string(StringDirection), this);
     m_up = new QRadioButton(strings.string(StringUp), direction);
@@ -82,14 +90,20 @@ FindDialog::FindDialog(QWidget* owner) : QDialog(owner)
     grid->addWidget(direction, 1, 2, 2, 1);
     grid->addWidget(close, 1, 3);
     grid->addWidget(m_wholeWord, 2, 0, 1, 2);
+    grid->addWidget(m_regularExpression, 3, 0, 1, 2);
+    grid->addWidget(m_message, 4, 0, 1, 4);
     grid->setColumnStretch(1, 1);
 
     auto updateButton = [this] { m_findNext->setEnabled(!m_text->currentText().isEmpty()); };
     connect(m_text, &QComboBox::editTextChanged, this, updateButton);
-    auto changed = [this] { emit searchChanged(searchText(), matchCase(), wholeWord()); };
+    auto changed = [this] {
+        showMessage({});
+        emit searchChanged(searchText(), matchCase(), wholeWord(), regularExpression());
+    };
     connect(m_text, &QComboBox::editTextChanged, this, changed);
     connect(m_matchCase, &QCheckBox::toggled, this, changed);
     connect(m_wholeWord, &QCheckBox::toggled, this, changed);
+    connect(m_regularExpression, &QCheckBox::toggled, this, changed);
     connect(m_findNext, &QPushButton::clicked, this, [this] { requestFind(false); });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     updateButton();
@@ -126,6 +140,27 @@ void FindDialog::setOptions(bool matchCase, bool wholeWord, bool down)
     m_matchCase->setChecked(matchCase);
     m_wholeWord->setChecked(wholeWord);
     (down ? m_down : m_up)->setChecked(true);
+}
+
+bool FindDialog::regularExpression() const
+{
+    return m_regularExpression->isChecked();
+}
+
+void FindDialog::setRegularExpression(bool on)
+{
+    m_regularExpression->setChecked(on);
+}
+
+void FindDialog::showMessage(const QString& text)
+{
+    m_message->setText(text);
+    m_message->setVisible(!text.isEmpty());
+}
+
+QString FindDialog::message() const
+{
+    return m_message->text();
 }
 
 void FindDialog::rememberText(const QString& text)
@@ -176,7 +211,8 @@ void FindDialog::requestFind(bool reverse)
         return;
     }
     const bool down = searchDown() != reverse;
-    emit findNext(text, down, matchCase(), wholeWord());
+    showMessage({});
+    emit findNext(text, down, matchCase(), wholeWord(), regularExpression());
 }
 
 void FindDialog::keyPressEvent(QKeyEvent* event)

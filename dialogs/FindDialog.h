@@ -2,8 +2,10 @@
 
 // The find dialog: modeless, owned by the main frame, at most one at a time (the frame
 // keeps it). Search text with the texts used in this run as its history, Match case, Whole
-// word, Up/Down, Find Next and Close. Enter finds in the chosen direction, Shift+Enter the
-// other way; Escape closes. Texts are strings 170-178 of the language package.
+// word, Regular expression, Up/Down, Find Next and Close, and a line for what went wrong (a
+// pattern that does not compile, lines too complex to search). Enter finds in the chosen
+// direction, Shift+Enter the other way; Escape closes. Texts are strings 170-178 and 490
+// of the language package.
 //
 // The dialog only reports; the frame searches (findNext) and forgets the dialog when it
 // reports closing (closing, emitted once, after which the dialog deletes itself).
@@ -13,6 +15,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 
@@ -27,6 +30,11 @@ class FindDialog : public QDialog {
     bool wholeWord() const;
     bool searchDown() const;
     void setOptions(bool matchCase, bool wholeWord, bool down);
+    bool regularExpression() const;
+    void setRegularExpression(bool on);
+    // Shown under the options until the text or an option changes (empty: hidden).
+    void showMessage(const QString& text);
+    QString message() const;
     // Puts text at the top of this run's history (the frame calls it for every search).
     void rememberText(const QString& text);
     QStringList history() const;
@@ -36,10 +44,11 @@ class FindDialog : public QDialog {
 
   signals:
     // down is the dialog's direction, or the opposite for Shift+Enter.
-    void findNext(const QString& text, bool down, bool matchCase, bool wholeWord);
+    void findNext(const QString& text, bool down, bool matchCase, bool wholeWord,
+                  bool regularExpression);
     void closing();
     // The text or its options changed (the view highlights what the box would find).
-    void searchChanged(const QString& text, bool matchCase, bool wholeWord);
+    void searchChanged(const QString& text, bool matchCase, bool wholeWord, bool regularExpression);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -52,6 +61,8 @@ class FindDialog : public QDialog {
     QComboBox* m_text = nullptr;
     QCheckBox* m_matchCase = nullptr;
     QCheckBox* m_wholeWord = nullptr;
+    QCheckBox* m_regularExpression = nullptr;
+    QLabel* m_message = nullptr;
     QRadioButton* m_up = nullptr;
     QRadioButton* m_down = nullptr;
     QPushButton* m_findNext = nullptr;

@@ -16,6 +16,7 @@
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
 #include "engine/LongLine.h"
+#include "engine/RegexFind.h"
 #include "engine/SgrParser.h"
 #include "engine/ShownLines.h"
 #include "engine/ShownText.h"
@@ -88,6 +89,75 @@ class DocumentSearch {
         m_bytes = std::move(bytes.bytes);
     }
 
+    // A regular expression instead of a text: lines are decoded one by one and matched by
+    // the pattern; matchCase stays true, as the pattern itself ignores case or not.
+    DocumentSearch(LogDocument& doc, const quill::ReadOnlyFile& file, const FilterPattern& regex,
+                   FilterScratch& scratch, RegexFindReport& report)
+        : m_doc(doc), m_index(doc.m_index), m_file(file), m_matchCase(true), m_wholeWord(false),
+          m_regex(&regex), m_scratch(&scratch), m_report(&report)
+    {
+        m_form = doc.Form();
+        m_terminal = doc.TerminalColors();
+        m_showing = doc.Showing();
+    }
+
+    std::optional<SearchHit> regexForward(FindPosition from)
+    {
+        const LineNumber count = m_index.lineCount();
+        for (LineNumber first = from.line; first < count;) {
+            LineNumber end = first + 1;
+            while (end < count &&
+                   m_index.lineStart(end + 1) - m_index.lineStart(first) <= LinesReadSize) {
+                ++end;
+            }
+            if (!readLines(first, end)) {
+                return std::nullopt;
+            }
+            for (LineNumber line = first; line < end; ++line) {
+                const std::size_t startCol =
+                    line == from.line ? std::size_t(std::max<std::int32_t>(0, from.col)) : 0;
+                if (auto hit = regexLine(line, m_lines[line - first], startCol, true)) {
+                    return hit;
+                }
+                if (m_report->abandoned) {
+                    return std::nullopt;
+                }
+            }
+            first = end;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<SearchHit> regexBackward(FindPosition from)
+    {
+        const LineNumber count = m_index.lineCount();
+        const LineNumber below = std::min<LineNumber>(count, from.line + 1);
+        for (LineNumber end = below; end > 0;) {
+            LineNumber first = end - 1;
+            while (first > 0 &&
+                   m_index.lineStart(end) - m_index.lineStart(first - 1) <= LinesReadSize) {
+                --first;
+            }
+            if (!readLines(first, end)) {
+                return std::nullopt;
+            }
+            for (LineNumber line = end; line-- > first;) {
+                const std::u16string& text = m_lines[line - first];
+                const std::size_t startCol = line == from.line
+                                                 ? std::size_t(std::max<std::int32_t>(0, from.col))
+                                                 : text.size();
+                if (auto hit = regexLine(line, text, startCol, false)) {
+                    return hit;
+                }
+                if (m_report->abandoned) {
+                    return std::nullopt;
+                }
+            }
+            end = first;
+        }
+        return std::nullopt;
+    }
+
     std::optional<SearchHit> forward(FindPosition from)
     {
         const LineNumber count = m_index.lineCount();
@@ -137,6 +207,34 @@ class DocumentSearch {
     }
 
   private:
+    std::optional<SearchHit> regexLine(LineNumber line, const std::u16string& text,
+                                       std::size_t startCol, bool down)
+    {
+        if (m_scratch->Abandoned()) {
+            m_report->abandoned = true;
+            return std::nullopt;
+        }
+        if (isLong(line)) {
+            ++m_report->undecided; // too long to match a pattern against whole
+            return std::nullopt;
+        }
+        const RegexHit hit = down ? RegexFindForward(*m_regex, text, startCol, *m_scratch)
+                                  : RegexFindBackward(*m_regex, text, startCol, *m_scratch);
+        switch (hit.verdict) {
+        case FilterPattern::Match:
+            return SearchHit{line, std::int64_t(hit.begin), std::int64_t(hit.end) - 1};
+        case FilterPattern::Undecided:
+            ++m_report->undecided;
+            break;
+        case FilterPattern::Abandoned:
+            m_report->abandoned = true;
+            break;
+        case FilterPattern::NoMatch:
+            break;
+        }
+        return std::nullopt;
+    }
+
     bool lineText(LineNumber line)
     {
         if (!m_doc.ReadLineText(m_file, line, m_text)) {
@@ -666,6 +764,9 @@ class DocumentSearch {
     std::size_t m_pad = 0;
     std::u16string m_text;
     std::vector<std::int64_t> m_columns; // of m_text's units, in a long line
+    const FilterPattern* m_regex = nullptr;
+    FilterScratch* m_scratch = nullptr;
+    RegexFindReport* m_report = nullptr;
 };
 
 bool LogDocument::Find(const std::u16string& text, bool down, unsigned flags)
@@ -698,6 +799,38 @@ bool LogDocument::Find(const std::u16string& text, bool down, unsigned flags)
         const auto length = std::int32_t(pattern.size());
         const auto last = hit->endCol >= 0 ? std::int32_t(hit->endCol) : col + length - 1;
         QUILL_ASSERT(hit->line < m_index.lineCount() && col >= 0 && length > 0 && last >= col);
+        m_findPos = FindPosition{hit->line, down ? last + 1 : col};
+        m_selection = DocSelection{true, hit->line, hit->line, col, last};
+    }
+    if (m_host) {
+        m_host->EnsureSelectionVisibleInViews();
+        m_host->UpdateAllViews();
+    }
+    return true;
+}
+
+bool LogDocument::FindRegex(const FilterPattern& pattern, bool down, FilterScratch& scratch,
+                            RegexFindReport& report)
+{
+    report = RegexFindReport{};
+    {
+        std::lock_guard lock(m_docAccess);
+        if (m_index.lineCount() == 0) {
+            return true;
+        }
+        const quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
+        if (!file.isOpen()) {
+            return false;
+        }
+        DocumentSearch search(*this, file, pattern, scratch, report);
+        const std::optional<SearchHit> hit =
+            down ? search.regexForward(m_findPos) : search.regexBackward(m_findPos);
+        if (!hit) {
+            return false;
+        }
+        const auto col = std::int32_t(hit->col);
+        const auto last = std::int32_t(hit->endCol);
+        QUILL_ASSERT(hit->line < m_index.lineCount() && col >= 0 && last >= col);
         m_findPos = FindPosition{hit->line, down ? last + 1 : col};
         m_selection = DocSelection{true, hit->line, hit->line, col, last};
     }

@@ -847,7 +847,8 @@ void FilterPattern::setSteps8(std::size_t longest, FilterScratch& scratch) const
 }
 
 FilterPattern::Verdict FilterPattern::match16(const char16_t* subject, std::size_t length,
-                                              FilterScratch& scratch) const
+                                              FilterScratch& scratch, std::size_t start,
+                                              std::uint32_t options) const
 {
     FilterScratch::Pcre& pcre = *scratch.m_pcre;
     if (!pcre.data16 || !pcre.context16) {
@@ -855,12 +856,12 @@ FilterPattern::Verdict FilterPattern::match16(const char16_t* subject, std::size
     }
     pcre2_set_match_limit_16(pcre.context16, stepLimit(length, m_codes->jit16, scratch.Quick()));
     const auto* s = reinterpret_cast<PCRE2_SPTR16>(subject);
-    const int rc =
-        m_codes->jit16
-            ? pcre2_jit_match_16(m_codes->code16, s, length, 0, 0, pcre.data16, pcre.context16)
-            : pcre2_match_16(m_codes->code16, s, length, 0, 0, pcre.data16, pcre.context16);
+    const int rc = m_codes->jit16 ? pcre2_jit_match_16(m_codes->code16, s, length, start, options,
+                                                       pcre.data16, pcre.context16)
+                                  : pcre2_match_16(m_codes->code16, s, length, start, options,
+                                                   pcre.data16, pcre.context16);
     const Verdict verdict = rc >= 0 ? Match : rc == PCRE2_ERROR_NOMATCH ? NoMatch : Undecided;
-    return verdict == Undecided ? watched16(subject, length, scratch) : verdict;
+    return verdict == Undecided ? watched16(subject, length, scratch, start, options) : verdict;
 }
 
 FilterPattern::Verdict FilterPattern::watched8(const std::uint8_t* subject, std::size_t length,
@@ -883,7 +884,8 @@ FilterPattern::Verdict FilterPattern::watched8(const std::uint8_t* subject, std:
 }
 
 FilterPattern::Verdict FilterPattern::watched16(const char16_t* subject, std::size_t length,
-                                                FilterScratch& scratch) const
+                                                FilterScratch& scratch, std::size_t start,
+                                                std::uint32_t options) const
 {
     FilterScratch::Pcre& pcre = *scratch.m_pcre;
     if (!m_codes->watched16 || !pcre.data16 || !pcre.watch16) {
@@ -892,14 +894,33 @@ FilterPattern::Verdict FilterPattern::watched16(const char16_t* subject, std::si
     ++scratch.m_watchedLines;
     pcre.startWatch(scratch, scratch.m_abort, lineTime(length, scratch));
     const auto* s = reinterpret_cast<PCRE2_SPTR16>(subject);
-    const int rc =
-        m_codes->watchedJit16
-            ? pcre2_jit_match_16(m_codes->watched16, s, length, 0, 0, pcre.data16, pcre.watch16)
-            : pcre2_match_16(m_codes->watched16, s, length, 0, 0, pcre.data16, pcre.watch16);
+    const int rc = m_codes->watchedJit16 ? pcre2_jit_match_16(m_codes->watched16, s, length, start,
+                                                              options, pcre.data16, pcre.watch16)
+                                         : pcre2_match_16(m_codes->watched16, s, length, start,
+                                                          options, pcre.data16, pcre.watch16);
     if (rc == PCRE2_ERROR_CALLOUT && pcre.watch.abandoned) {
         return Abandoned;
     }
     return rc >= 0 ? Match : rc == PCRE2_ERROR_NOMATCH ? NoMatch : Undecided;
+}
+
+FilterPattern::Verdict FilterPattern::FindIn(std::u16string_view line, std::size_t start,
+                                             FilterScratch& scratch, std::size_t& begin,
+                                             std::size_t& end) const
+{
+    if (!m_codes || start > line.size()) {
+        return m_codes ? NoMatch : Undecided;
+    }
+    const Verdict verdict = match16(line.data(), line.size(), scratch, start, PCRE2_NOTEMPTY);
+    if (verdict == Match) {
+        const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer_16(scratch.m_pcre->data16);
+        begin = std::size_t(ovector[0]);
+        end = std::size_t(ovector[1]);
+        if (end <= begin) {
+            return Undecided; // \K in a lookaround set the start past the end
+        }
+    }
+    return verdict;
 }
 
 FilterPattern::Verdict FilterPattern::regexLine(const LineChunk& chunk, std::size_t i,

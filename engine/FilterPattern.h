@@ -35,6 +35,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // How the document's bytes are text.
@@ -206,6 +207,19 @@ class FilterPattern : public LineMatcher {
         return !m_term.regularExpression && !m_term.matchCase;
     }
 
+    // What a line is, as regexLine(), match8() and match16() say.
+    enum Verdict : int {
+        Abandoned = -2, // the pass is no longer wanted: Stop, a new filter, a deadline
+        Undecided = -1, // over the line's time, or a limit of PCRE2's own
+        NoMatch = 0,
+        Match = 1,
+    };
+    // Find's rule on one decoded line: the first match that starts at or after start and
+    // holds at least one character (a match of nothing cannot be selected), its units
+    // [begin, end). Text before start is seen by lookbehind and \b. The line's time and the
+    // scratch's abort bound it as they bound a filtered line.
+    Verdict FindIn(std::u16string_view line, std::size_t start, FilterScratch& scratch,
+                   std::size_t& begin, std::size_t& end) const;
     const FilterTerm& term() const { return m_term; }
     // The whole run is searched at once for UTF-8 text (tests and benchmarks report it).
     bool MatchesRunsAtOnce() const { return m_runSafe; }
@@ -246,13 +260,6 @@ class FilterPattern : public LineMatcher {
     bool matchSlice(const LineChunk& chunk, std::size_t first, std::size_t end, std::size_t longest,
                     FilterScratch& scratch, std::vector<std::uint32_t>& rows,
                     std::vector<std::uint32_t>& undecided) const;
-    // What a line is, as regexLine(), match8() and match16() say.
-    enum Verdict : int {
-        Abandoned = -2, // the pass is no longer wanted: Stop, a new filter, a deadline
-        Undecided = -1, // over the line's time, or a limit of PCRE2's own
-        NoMatch = 0,
-        Match = 1,
-    };
     Verdict regexLine(const LineChunk& chunk, std::size_t i, FilterScratch& scratch) const;
     // Sets the plain 8-bit code's step limit for lines of up to `longest` bytes.
     void setSteps8(std::size_t longest, FilterScratch& scratch) const;
@@ -260,10 +267,12 @@ class FilterPattern : public LineMatcher {
     // the match. The 16-bit one sets its steps itself and matches again watched when over.
     Verdict match8(const std::uint8_t* subject, std::size_t length, std::size_t start,
                    FilterScratch& scratch) const;
-    Verdict match16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const;
+    Verdict match16(const char16_t* subject, std::size_t length, FilterScratch& scratch,
+                    std::size_t start = 0, std::uint32_t options = 0) const;
     // One line again with the watched code, within the line's time.
     Verdict watched8(const std::uint8_t* subject, std::size_t length, FilterScratch& scratch) const;
-    Verdict watched16(const char16_t* subject, std::size_t length, FilterScratch& scratch) const;
+    Verdict watched16(const char16_t* subject, std::size_t length, FilterScratch& scratch,
+                      std::size_t start = 0, std::uint32_t options = 0) const;
     // The lines of the chunk with a carriage return inside them are judged again on their
     // text as shown (a terminal's writing over, or the symbol), whatever the bytes said:
     // rows and undecided from their given sizes on.

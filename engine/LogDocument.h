@@ -38,6 +38,9 @@
 #include <string>
 #include <vector>
 
+class FilterPattern;
+class FilterScratch;
+struct RegexFindReport;
 class FileWatcher;
 class DocumentHost;
 class LogSource;
@@ -293,6 +296,11 @@ class LogDocument {
     // lines returns true and selects nothing; an empty text is never found. On a match:
     // selection and find position move, the views make it visible and are updated.
     bool Find(const std::u16string& text, bool down, unsigned flags);
+    // The same with a regular expression, matched line by line within the filter's bounds:
+    // a line too complex for the pattern is passed over and counted in report; Stop (the
+    // scratch's abort) ends the search, found nothing, with report.abandoned.
+    bool FindRegex(const FilterPattern& pattern, bool down, FilterScratch& scratch,
+                   RegexFindReport& report);
 
     // --- keywords (main thread) ---
     void GetKeywordColors(std::u16string_view line, ColorRef& textColor, ColorRef& bkColor,

@@ -1389,12 +1389,15 @@ void MainFrame::OnEditFind()
     dialog->setSearchText(toQString(initialSearchText()));
     dialog->setOptions(settings.GetBool(Setting::FindMatchCase),
                        settings.GetBool(Setting::FindWholeWord), settings.GetBool(Setting::FindDown));
+    dialog->setRegularExpression(settings.GetBool(Setting::FindRegularExpression));
     connect(dialog, &FindDialog::findNext, this, &MainFrame::OnFindNext);
     connect(dialog, &FindDialog::searchChanged, this,
-            [this](const QString& text, bool matchCase, bool wholeWord) {
+            [this](const QString& text, bool matchCase, bool wholeWord, bool regularExpression) {
                 if (currentTab() != nullptr) {
-                    GetView()->SetFindHighlight(toU16(text), (matchCase ? FR_MATCHCASE : 0) |
-                                                              (wholeWord ? FR_WHOLEWORD : 0));
+                    setFindHighlight(toU16(text),
+                                     (matchCase ? FR_MATCHCASE : 0) |
+                                         (wholeWord ? FR_WHOLEWORD : 0),
+                                     regularExpression);
                 }
             });
     connect(dialog, &FindDialog::closing, this, [this, dialog] {
@@ -1405,17 +1408,20 @@ void MainFrame::OnEditFind()
         }
         m_findDialog = nullptr;
     });
-    GetView()->SetFindHighlight(toU16(dialog->searchText()),
-                             (dialog->matchCase() ? FR_MATCHCASE : 0) |
-                                 (dialog->wholeWord() ? FR_WHOLEWORD : 0));
+    setFindHighlight(toU16(dialog->searchText()),
+                     (dialog->matchCase() ? FR_MATCHCASE : 0) |
+                         (dialog->wholeWord() ? FR_WHOLEWORD : 0),
+                     dialog->regularExpression());
     m_findDialog = dialog;
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
 }
 
-void MainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord)
+void MainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord,
+                           bool regularExpression)
 {
+    m_findRegularExpression = regularExpression;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     m_searchFlags = (down ? FR_DOWN : 0) | (wholeWord ? FR_WHOLEWORD : 0) |
                      (matchCase ? FR_MATCHCASE : 0);
@@ -1424,6 +1430,7 @@ void MainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool 
     settings.SetBool(Setting::FindDown, m_findDialog ? m_findDialog->searchDown() : down);
     settings.SetBool(Setting::FindMatchCase, matchCase);
     settings.SetBool(Setting::FindWholeWord, wholeWord);
+    settings.SetBool(Setting::FindRegularExpression, regularExpression);
     QGuiApplication::restoreOverrideCursor();
     search(toU16(text), down);
 }
@@ -1431,7 +1438,10 @@ void MainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool 
 void MainFrame::FindAgain(bool down)
 {
     m_searchFlags = down ? (m_searchFlags | FR_DOWN) : (m_searchFlags & ~FR_DOWN);
-    const std::u16string text = initialSearchText();
+    // A pattern's match is no pattern to search for next: the last pattern is.
+    const std::u16string text = m_findRegularExpression
+                                    ? SettingsStore::instance().GetString(Setting::LastFindString)
+                                    : initialSearchText();
     if (text.empty()) {
         OnEditFind();
         return;
@@ -1450,14 +1460,17 @@ void MainFrame::search(const std::u16string& text, bool down)
     if (m_findDialog) {
         m_findDialog->setProperty("searched", true);
     }
-    GetView()->SetFindHighlight(text, m_searchFlags);
+    setFindHighlight(text, m_searchFlags, m_findRegularExpression);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    bool reported = false;
     const bool found =
-        GetActiveDocument()->Find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
+        m_findRegularExpression
+            ? searchRegex(text, down, reported)
+            : GetActiveDocument()->Find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
     QGuiApplication::restoreOverrideCursor();
     SettingsStore::instance().SetString(Setting::LastFindString, text);
     updateCommandStates();
-    if (!found) {
+    if (!found && !reported) {
         showMessage(LanguageResources::current().format(StringNotFound, toQString(text)));
         if (m_findDialog) {
             m_findDialog->raise();

@@ -233,7 +233,8 @@ class MainFrame : public QMainWindow {
     // notification runs. The dialog exists from its first opening until the user closes it.
     void OnEditFind();
     void FindAgain(bool down);
-    void OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord);
+    void OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord,
+                    bool regularExpression = false);
     FindDialog* findDialog() const { return m_findDialog; }
     unsigned searchFlags() const { return m_searchFlags; }
     // The filter pane's Copy is built at once (its rows are bounded); the log view's runs
@@ -284,6 +285,11 @@ class MainFrame : public QMainWindow {
     void restoreWindowPosition();
     void runCommand(int id);
     void search(const std::u16string& text, bool down);
+    // The search with the text as a regular expression (frame/RegexSearch.cpp): false when
+    // nothing was found, whatever was said about it already.
+    bool searchRegex(const std::u16string& text, bool down, bool& reported);
+    // The view highlights the text's occurrences; a regular expression's matches are not.
+    void setFindHighlight(const std::u16string& text, unsigned flags, bool regularExpression);
     // The text a search starts from: the selection when it lies on one line, else the last
     // text searched for.
     std::u16string initialSearchText() const;
@@ -319,6 +325,7 @@ class MainFrame : public QMainWindow {
     QAction* m_recentPlaceholder = nullptr;
     QList<QAction*> m_recentActions;
     unsigned m_searchFlags = 0;
+    bool m_findRegularExpression = false;
     QPointer<FindDialog> m_findDialog;
     // The texts searched for in this run, most recent first; outlives each dialog.
     QStringList m_findHistory;

@@ -38,12 +38,13 @@ constexpr SettingsValueRecord binary(SettingId id, SettingId key, std::string_vi
     return {id, key, name, SettingType::Binary, {}, 0};
 }
 
-constexpr std::array<SettingsValueRecord, 50> s_values{{
+constexpr std::array<SettingsValueRecord, 51> s_values{{
     flag(ShowLastViewedFile, KeyQuillstream, "ShowLastViewedFile", 0),
     text(LastFindString, KeyQuillstream, "LastFindString", ""),
     flag(FindMatchCase, KeyQuillstream, "FindMatchCase", 0),
     flag(FindWholeWord, KeyQuillstream, "FindWholeWord", 0),
     flag(FindDown, KeyQuillstream, "FindDown", 1),
+    flag(FindRegularExpression, KeyQuillstream, "FindRegularExpression", 0),
     text(HelpFilePath, KeyQuillstream, "HelpFilePath", ""),
     text(HelpFilePrefix, KeyQuillstream, "HelpFilePrefix", ""),
     text(ResourceDllPath, KeyQuillstream, "ResorceDLLPath", ""),

@@ -23,6 +23,7 @@ constexpr SettingId LastFindString = 106;
 constexpr SettingId FindMatchCase = 107;
 constexpr SettingId FindWholeWord = 108;
 constexpr SettingId FindDown = 109;
+constexpr SettingId FindRegularExpression = 119;
 constexpr SettingId HelpFilePath = 112;
 constexpr SettingId HelpFilePrefix = 113;
 constexpr SettingId ResourceDllPath = 114;   // stored as "ResorceDLLPath"

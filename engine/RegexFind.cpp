@@ -1,0 +1,33 @@
+#include "engine/RegexFind.h"
+
+RegexHit RegexFindForward(const FilterPattern& pattern, std::u16string_view line,
+                          std::size_t startCol, FilterScratch& scratch)
+{
+    RegexHit hit;
+    if (startCol > line.size()) {
+        return hit;
+    }
+    hit.verdict = pattern.FindIn(line, startCol, scratch, hit.begin, hit.end);
+    return hit;
+}
+
+RegexHit RegexFindBackward(const FilterPattern& pattern, std::u16string_view line,
+                           std::size_t startCol, FilterScratch& scratch)
+{
+    RegexHit best;
+    std::size_t pos = 0;
+    while (pos <= line.size()) {
+        RegexHit next;
+        next.verdict = pattern.FindIn(line, pos, scratch, next.begin, next.end);
+        if (next.verdict != FilterPattern::Match) {
+            // Undecided past the best so far: a nearer match may hide there.
+            return next.verdict == FilterPattern::NoMatch ? best : next;
+        }
+        if (next.end > startCol) {
+            break; // every later match ends later still
+        }
+        best = next;
+        pos = next.end;
+    }
+    return best;
+}

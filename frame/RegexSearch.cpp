@@ -1,0 +1,60 @@
+// Find with the text as a regular expression: compiled as the filter compiles its terms, so a
+// pattern that does not compile is named in the Find box with PCRE2's words, and each line
+// has the filter's time; lines that could not be decided in it are counted and told.
+
+#include "dialogs/FindDialog.h"
+#include "engine/FilterPattern.h"
+#include "engine/LogDocument.h"
+#include "engine/RegexFind.h"
+#include "frame/MainFrame.h"
+#include "resources/LanguageResources.h"
+#include "resources/QtText.h"
+#include "view/LogView.h"
+
+using quill::toQString;
+
+namespace {
+
+constexpr int StringRegexInvalid = 491;
+constexpr int StringRegexUndecided = 493;
+
+} // namespace
+
+bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reported)
+{
+    const LanguageResources& strings = LanguageResources::current();
+    const FilterTerm term{text, (m_searchFlags & FR_MATCHCASE) != 0,
+                          (m_searchFlags & FR_WHOLEWORD) != 0, true};
+    std::u16string message;
+    std::size_t offset = 0;
+    const std::unique_ptr<FilterPattern> pattern = FilterPattern::Compile(term, message, offset);
+    auto tell = [&](const QString& said) {
+        reported = true;
+        if (m_findDialog) {
+            m_findDialog->showMessage(said);
+        } else {
+            showMessage(said);
+        }
+    };
+    if (!pattern) {
+        tell(strings.format(StringRegexInvalid, toQString(message), QString::number(offset + 1)));
+        return false;
+    }
+    FilterScratch scratch;
+    RegexFindReport report;
+    const bool found = GetActiveDocument()->FindRegex(*pattern, down, scratch, report);
+    if (report.undecided > 0) {
+        tell(strings.format(StringRegexUndecided, QString::number(report.undecided)));
+        reported = false; // not found is still said besides
+    }
+    return found;
+}
+
+void MainFrame::setFindHighlight(const std::u16string& text, unsigned flags, bool regularExpression)
+{
+    if (regularExpression) {
+        GetView()->ClearFindHighlight();
+    } else {
+        GetView()->SetFindHighlight(text, flags);
+    }
+}
