@@ -3,8 +3,8 @@
 #include "platform/Contract.h"
 #include "view/EndFollower.h"
 #include "view/LineGutter.h"
-#include "view/OverviewStrip.h"
 #include "view/LogScrollBar.h"
+#include "view/OverviewStrip.h"
 
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
@@ -97,8 +97,7 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     setVerticalScrollBar(new LogScrollBar(Qt::Vertical, this));
     horizontalScrollBar()->setRange(0, 0);
     verticalScrollBar()->setRange(0, 0);
-    connect(verticalScrollBar(), &QScrollBar::sliderMoved, this,
-            &LogView::onVerticalSliderMoved);
+    connect(verticalScrollBar(), &QScrollBar::sliderMoved, this, &LogView::onVerticalSliderMoved);
     // Before the follower: the bar's own row steps are decided before it judges them.
     m_wrapScroller = new WrapScroller(verticalScrollBar(), FollowSlack, this);
     m_follower = new EndFollower(verticalScrollBar(), FollowSlack, this);
@@ -234,8 +233,7 @@ void LogView::setupFont(bool allowDefault)
     }
 }
 
-qint64 LogView::longestLineWidth(std::u16string_view line,
-                                        const LogDocument::LongestLineKey& key)
+qint64 LogView::longestLineWidth(std::u16string_view line, const LogDocument::LongestLineKey& key)
 {
     // Measuring walks the whole line; a line of hundreds of megabytes would cost a second
     // on every paint, and one that grows by small appends a walk per append.
@@ -346,8 +344,8 @@ void LogView::measure()
     const qint64 lines = m_document->GetLineCount();
     const qint64 contentHeight = std::min<qint64>(INT_MAX, lines * height);
     m_contentWidth = width;
-    m_contentSize = QSize(static_cast<int>(std::min<qint64>(INT_MAX, width)),
-                          static_cast<int>(contentHeight));
+    m_contentSize =
+        QSize(static_cast<int>(std::min<qint64>(INT_MAX, width)), static_cast<int>(contentHeight));
     if (m_wrap) {
         m_lineStep = QSize(0, height);
     } else if (longestLength == 0) {
@@ -359,10 +357,9 @@ void LogView::measure()
     m_pageStep = QSize(HorizontalPageSteps * m_lineStep.width(),
                        std::max(0, rows - 1) * m_lineStep.height());
     applyScrollSizes();
-    if (!m_wrap && heightBefore != 0 && heightBefore != m_lineHeight &&
-        !m_follower->following()) {
-        m_follower->anchor(static_cast<int>(std::min<qint64>(qint64(topLine) * m_lineHeight,
-                                                             INT_MAX)));
+    if (!m_wrap && heightBefore != 0 && heightBefore != m_lineHeight && !m_follower->following()) {
+        m_follower->anchor(
+            static_cast<int>(std::min<qint64>(qint64(topLine) * m_lineHeight, INT_MAX)));
     }
     keepPlace();
 }
@@ -414,34 +411,35 @@ void LogView::ResetScroll()
     keepPlace();
 }
 
-void LogView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
+void LogView::OnScroll(QAbstractSlider::SliderAction horizontal,
+                       QAbstractSlider::SliderAction vertical, int trackPos)
 {
-    auto target = [&](ScrollCode code, int current, int line, int page, int track) -> int {
+    auto target = [&](QAbstractSlider::SliderAction code, int current, int line, int page,
+                      int track) -> int {
         switch (code) {
-        case ScrollCode::LineUp:
+        case QAbstractSlider::SliderSingleStepSub:
             return current - line;
-        case ScrollCode::LineDown:
+        case QAbstractSlider::SliderSingleStepAdd:
             return current + line;
-        case ScrollCode::PageUp:
+        case QAbstractSlider::SliderPageStepSub:
             return current - page;
-        case ScrollCode::PageDown:
+        case QAbstractSlider::SliderPageStepAdd:
             return current + page;
-        case ScrollCode::Top:
+        case QAbstractSlider::SliderToMinimum:
             return 0;
-        case ScrollCode::Bottom:
+        case QAbstractSlider::SliderToMaximum:
             return INT_MAX;
-        case ScrollCode::ThumbTrack:
+        case QAbstractSlider::SliderMove:
             return track;
-        case ScrollCode::None:
-        case ScrollCode::EndScroll:
+        case QAbstractSlider::SliderNoAction:
             break;
         }
         return current;
     };
-    if (vertical == ScrollCode::ThumbTrack && trackPos == 0) {
-        vertical = ScrollCode::Top;
+    if (vertical == QAbstractSlider::SliderMove && trackPos == 0) {
+        vertical = QAbstractSlider::SliderToMinimum;
     }
-    if (vertical == ScrollCode::Top) {
+    if (vertical == QAbstractSlider::SliderToMinimum) {
         m_caretLine = 0;
         m_caretChar = 0;
         m_caretDocX = 0;
@@ -450,31 +448,30 @@ void LogView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
         }
         viewport()->update(caretRect());
     }
-    if (m_wrap && vertical != ScrollCode::ThumbTrack) {
+    if (m_wrap && vertical != QAbstractSlider::SliderMove) {
         // Rows, not pixels; nothing to scroll sideways.
         const qint64 page = std::max<qint64>(1, qint64(visibleRowCount()) - 1);
         switch (vertical) {
-        case ScrollCode::LineUp:
+        case QAbstractSlider::SliderSingleStepSub:
             m_wrapScroller->scrollRows(-1);
             break;
-        case ScrollCode::LineDown:
+        case QAbstractSlider::SliderSingleStepAdd:
             m_wrapScroller->scrollRows(1);
             break;
-        case ScrollCode::PageUp:
+        case QAbstractSlider::SliderPageStepSub:
             m_wrapScroller->scrollRows(-page);
             break;
-        case ScrollCode::PageDown:
+        case QAbstractSlider::SliderPageStepAdd:
             m_wrapScroller->scrollRows(page);
             break;
-        case ScrollCode::Top:
+        case QAbstractSlider::SliderToMinimum:
             m_wrapScroller->scrollToTop();
             break;
-        case ScrollCode::Bottom:
+        case QAbstractSlider::SliderToMaximum:
             m_wrapScroller->scrollToEnd();
             break;
-        case ScrollCode::ThumbTrack:
-        case ScrollCode::None:
-        case ScrollCode::EndScroll:
+        case QAbstractSlider::SliderMove:
+        case QAbstractSlider::SliderNoAction:
             break;
         }
         return;
@@ -486,37 +483,36 @@ void LogView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
         target(vertical, vbar->value(), m_lineStep.height(), m_pageStep.height(), trackPos);
     hbar->setValue(std::clamp(x, hbar->minimum(), hbar->maximum()));
     vbar->setValue(std::clamp(y, vbar->minimum(), vbar->maximum()));
-    if (vertical != ScrollCode::None && vertical != ScrollCode::EndScroll) {
+    if (vertical != QAbstractSlider::SliderNoAction) {
         m_follower->userScrolled();
     }
 }
 
-int LogView::horizontalTarget(ScrollCode code, int track) const
+int LogView::horizontalTarget(QAbstractSlider::SliderAction code, int track) const
 {
     // Steps are pixels of the document; the bar counts in units of horizontalScale().
     const int value = horizontalScrollBar()->value();
     qint64 delta = 0;
     switch (code) {
-    case ScrollCode::LineUp:
+    case QAbstractSlider::SliderSingleStepSub:
         delta = -m_lineStep.width();
         break;
-    case ScrollCode::LineDown:
+    case QAbstractSlider::SliderSingleStepAdd:
         delta = m_lineStep.width();
         break;
-    case ScrollCode::PageUp:
+    case QAbstractSlider::SliderPageStepSub:
         delta = -qint64(m_pageStep.width());
         break;
-    case ScrollCode::PageDown:
+    case QAbstractSlider::SliderPageStepAdd:
         delta = m_pageStep.width();
         break;
-    case ScrollCode::Top:
+    case QAbstractSlider::SliderToMinimum:
         return 0;
-    case ScrollCode::Bottom:
+    case QAbstractSlider::SliderToMaximum:
         return INT_MAX;
-    case ScrollCode::ThumbTrack:
+    case QAbstractSlider::SliderMove:
         return track;
-    case ScrollCode::None:
-    case ScrollCode::EndScroll:
+    case QAbstractSlider::SliderNoAction:
         return value;
     }
     qint64 units = delta / m_horizontalScale;
@@ -531,7 +527,7 @@ void LogView::onVerticalSliderMoved(int value)
     // Dragging the thumb to the very top is the "top" request, caret and find position
     // included.
     if (value == 0) {
-        OnScroll(ScrollCode::None, ScrollCode::Top);
+        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
     }
 }
 
@@ -564,9 +560,8 @@ bool LogView::lineRuns(std::u16string_view line, LineNumber index, bool matched,
 {
     // A whole-line keyword's colours win over the line's own terminal colours; the
     // keywords that colour their matches lie over both.
-    const StyleRuns& terminal = matched || !m_document->TerminalColors()
-                                    ? m_noRuns
-                                    : m_document->GetLineRuns(index);
+    const StyleRuns& terminal =
+        matched || !m_document->TerminalColors() ? m_noRuns : m_document->GetLineRuns(index);
     m_matchRuns.clear();
     const std::vector<Keyword>& keywords = m_document->GetKeywords();
     if (std::any_of(keywords.begin(), keywords.end(),
@@ -577,8 +572,8 @@ bool LogView::lineRuns(std::u16string_view line, LineNumber index, bool matched,
         m_document->GetMatchRuns(line, std::size_t(from), std::size_t(to), m_matchRuns);
     }
     if (!terminal.empty() || !m_matchRuns.empty()) {
-        LogRenderer::setRuns(style, m_matchRuns.empty() ? terminal
-                                                        : OverlayRuns(terminal, m_matchRuns));
+        LogRenderer::setRuns(style,
+                             m_matchRuns.empty() ? terminal : OverlayRuns(terminal, m_matchRuns));
     }
     return !m_matchRuns.empty();
 }
@@ -679,9 +674,10 @@ void LogView::paintEvent(QPaintEvent* event)
                                      : static_cast<int>(static_cast<qint64>(i) * height - scrollY);
                 rows.push_back({line,
                                 {},
-                                LogRenderer::rowStyle(textColor, backgroundColor, matched,
-                                                      textRef, backRef, selection, i),
-                                y, i});
+                                LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef,
+                                                      backRef, selection, i),
+                                y,
+                                i});
                 PaintRow& added = rows.back();
                 if (part.isLong()) {
                     // A part of a long line: drawn from the x of its first column.
@@ -702,10 +698,9 @@ void LogView::paintEvent(QPaintEvent* event)
                 if (!m_findHighlight.Empty()) {
                     qsizetype seenFrom = 0;
                     qsizetype seenTo = 0;
-                    m_renderer.visibleRange(toQStringView(line),
-                                            shownX - added.originX + area.left(),
-                                            shownX - added.originX + area.right() + 1, seenFrom,
-                                            seenTo);
+                    m_renderer.visibleRange(
+                        toQStringView(line), shownX - added.originX + area.left(),
+                        shownX - added.originX + area.right() + 1, seenFrom, seenTo);
                     m_findHighlight.Apply(line, seenFrom, seenTo, rows.back().style);
                 }
                 if (copied) {
@@ -780,36 +775,36 @@ void LogView::keyPressEvent(QKeyEvent* event)
         ClearFindHighlight();
         break;
     case Qt::Key_PageUp:
-        OnScroll(ScrollCode::None, ScrollCode::PageUp);
+        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderPageStepSub);
         break;
     case Qt::Key_PageDown:
-        OnScroll(ScrollCode::None, ScrollCode::PageDown);
+        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderPageStepAdd);
         break;
     case Qt::Key_Home:
         if (m_ctrlHeld) {
-            OnScroll(ScrollCode::None, ScrollCode::Top);
+            OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
         } else {
-            OnScroll(ScrollCode::Top, ScrollCode::None);
+            OnScroll(QAbstractSlider::SliderToMinimum, QAbstractSlider::SliderNoAction);
         }
         break;
     case Qt::Key_End:
         if (m_ctrlHeld) {
-            OnScroll(ScrollCode::None, ScrollCode::Bottom);
+            OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMaximum);
         } else {
-            OnScroll(ScrollCode::Bottom, ScrollCode::None);
+            OnScroll(QAbstractSlider::SliderToMaximum, QAbstractSlider::SliderNoAction);
         }
         break;
     case Qt::Key_Left:
-        OnScroll(ScrollCode::LineUp, ScrollCode::None);
+        OnScroll(QAbstractSlider::SliderSingleStepSub, QAbstractSlider::SliderNoAction);
         break;
     case Qt::Key_Right:
-        OnScroll(ScrollCode::LineDown, ScrollCode::None);
+        OnScroll(QAbstractSlider::SliderSingleStepAdd, QAbstractSlider::SliderNoAction);
         break;
     case Qt::Key_Up:
-        OnScroll(ScrollCode::None, ScrollCode::LineUp);
+        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderSingleStepSub);
         break;
     case Qt::Key_Down:
-        OnScroll(ScrollCode::None, ScrollCode::LineDown);
+        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderSingleStepAdd);
         break;
     default:
         QAbstractScrollArea::keyPressEvent(event);
@@ -869,7 +864,8 @@ void LogView::wheelEvent(QWheelEvent* event)
         displacement = std::min(toScroll * line, page);
     }
     if (!hasVertical && m_horizontalScale > 1) {
-        displacement = static_cast<int>(displacement / m_horizontalScale) + (displacement < 0 ? -1 : 1);
+        displacement =
+            static_cast<int>(displacement / m_horizontalScale) + (displacement < 0 ? -1 : 1);
     }
     bar->setValue(std::clamp(bar->value() + displacement, bar->minimum(), bar->maximum()));
     if (hasVertical) {
@@ -900,7 +896,8 @@ void LogView::mouseMoveEvent(QMouseEvent* event)
             m_autoScrollTimer.start(AutoScrollIntervalMs, this);
         }
         // The selection follows to the edge row at once; the timer scrolls on.
-        m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
+        m_mouse.Move(
+            QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
         return;
     }
     m_autoScrollTimer.stop();
@@ -914,8 +911,7 @@ void LogView::mouseReleaseEvent(QMouseEvent* event)
         return;
     }
     m_autoScrollTimer.stop();
-    m_mouse.Release(event->position().toPoint(),
-                    event->modifiers().testFlag(Qt::ShiftModifier));
+    m_mouse.Release(event->position().toPoint(), event->modifiers().testFlag(Qt::ShiftModifier));
 }
 
 void LogView::mouseDoubleClickEvent(QMouseEvent* event)
@@ -935,9 +931,9 @@ void LogView::dragAutoScroll()
     }
     const int height = viewport()->height();
     if (m_dragPoint.y() < 0) {
-        OnScroll(ScrollCode::None, ScrollCode::LineUp);
+        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderSingleStepSub);
     } else if (m_dragPoint.y() >= height) {
-        OnScroll(ScrollCode::None, ScrollCode::LineDown);
+        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderSingleStepAdd);
     } else {
         m_autoScrollTimer.stop();
         return;
@@ -958,8 +954,8 @@ LineNumber LogView::LineFromPoint(int y) const
         if (below >= int(m_lineHeight) && m_lineHeight > 0 && row->item + 1 == count) {
             std::lock_guard lock(m_document->docAccess());
             if (std::size_t(row->end) >= m_document->GetLineView(LineNumber(row->item)).size()) {
-                return static_cast<LineNumber>(
-                    std::min<std::int64_t>(std::int64_t(row->item) + below / m_lineHeight, UINT32_MAX));
+                return static_cast<LineNumber>(std::min<std::int64_t>(
+                    std::int64_t(row->item) + below / m_lineHeight, UINT32_MAX));
             }
         }
         return static_cast<LineNumber>(row->item);
@@ -1034,8 +1030,8 @@ TextPoint LogView::PointToText(QPoint point)
     return hit;
 }
 
-void LogView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLine,
-                                          std::int32_t startCol, std::int32_t endCol)
+void LogView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
+                                   std::int32_t endCol)
 {
     const DocSelection selection{true, startLine, endLine, startCol, endCol};
     StoreSelection(selection);
@@ -1074,7 +1070,7 @@ void LogView::StoreSelection(const DocSelection& selection)
                                       selection.endLine <= m_document->GetLineCount()));
     if (selection.valid) {
         m_document->SetSelection(selection.startLine, selection.endLine, selection.startCol,
-                                  selection.endCol);
+                                 selection.endCol);
     } else {
         m_document->ClearSelection();
     }
@@ -1205,9 +1201,9 @@ QRect LogView::caretRect() const
         return m_wrapCaret;
     }
     const int y = m_caretLine * static_cast<int>(m_lineHeight) - verticalScrollBar()->value();
-    return QRect(static_cast<int>(std::clamp<qint64>(m_caretDocX - scrollX(), INT_MIN / 2, INT_MAX / 2)),
-                 y, CaretWidth,
-                 static_cast<int>(m_lineHeight));
+    return QRect(
+        static_cast<int>(std::clamp<qint64>(m_caretDocX - scrollX(), INT_MIN / 2, INT_MAX / 2)), y,
+        CaretWidth, static_cast<int>(m_lineHeight));
 }
 
 void LogView::PlaceCaret(LineNumber line, std::int32_t character)
@@ -1229,9 +1225,8 @@ void LogView::PlaceCaret(LineNumber line, std::int32_t character)
         const LogDocument::LinePart part = m_document->GetLinePart(line);
         const qsizetype length =
             part.isLong() ? qsizetype(part.columns) : qsizetype(part.text.size());
-        m_caretChar = static_cast<std::int32_t>(
-            std::min<qsizetype>(character < 0 ? length : std::min<qsizetype>(character, length),
-                                INT32_MAX));
+        m_caretChar = static_cast<std::int32_t>(std::min<qsizetype>(
+            character < 0 ? length : std::min<qsizetype>(character, length), INT32_MAX));
         if (!m_wrap) {
             m_caretDocX = static_cast<int>(std::min<qint64>(columnX(part, m_caretChar), INT_MAX));
         }
@@ -1394,9 +1389,8 @@ void LogView::setLineNumbersShown(bool shown)
 
 void LogView::placeGutter()
 {
-    const int width = m_lineNumbers && m_document != nullptr
-                          ? m_gutter->widthFor(m_document->GetLineCount())
-                          : 0;
+    const int width =
+        m_lineNumbers && m_document != nullptr ? m_gutter->widthFor(m_document->GetLineCount()) : 0;
     const int strip = m_overviewShown && m_document != nullptr ? OverviewStrip::StripWidth : 0;
     if (viewportMargins().left() != width || viewportMargins().right() != strip) {
         setViewportMargins(width, 0, strip, 0);
@@ -1538,8 +1532,8 @@ KeywordLines& LogView::ensureKeywordLines()
         // The worker only posts; the view is still there when the post arrives, because the
         // worker is joined before the view goes (and posts to a gone object are dropped).
         m_keywordLines = std::make_unique<KeywordLines>(*m_document, [this] {
-            QMetaObject::invokeMethod(this, [this] { keywordLinesProgressed(); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { keywordLinesProgressed(); }, Qt::QueuedConnection);
         });
     }
     return *m_keywordLines;
@@ -1582,8 +1576,8 @@ bool LogView::JumpToKeywordLine(bool down)
     if (count == 0) {
         return false;
     }
-    const LineNumber from = std::min<LineNumber>(static_cast<LineNumber>(std::max(0, m_caretLine)),
-                                                 count - 1);
+    const LineNumber from =
+        std::min<LineNumber>(static_cast<LineNumber>(std::max(0, m_caretLine)), count - 1);
     // The decoded window first: its lines cost nothing to look at, the open last line among
     // them, which the search leaves for later.
     std::optional<LineNumber> found;
@@ -1645,8 +1639,8 @@ void LogView::syncFindLines()
         m_findLines = std::make_unique<KeywordLines>(
             *m_document,
             [this] {
-                QMetaObject::invokeMethod(this, [this] { m_overview->update(); },
-                                          Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this] { m_overview->update(); }, Qt::QueuedConnection);
             },
             [text] { return std::vector<Keyword>{text}; });
     }
@@ -1682,7 +1676,8 @@ std::optional<std::uint64_t> LogView::DocumentRows::itemSizeHint(std::size_t ite
     // The line's bytes in the index: at least as many as its characters in UTF-8 and the
     // narrow sets, twice as many in UTF-16.
     const LogDocument& document = *m_view.m_document;
-    const FileOffset bytes = document.LineStart(LineNumber(item) + 1) - document.LineStart(LineNumber(item));
+    const FileOffset bytes =
+        document.LineStart(LineNumber(item) + 1) - document.LineStart(LineNumber(item));
     return std::uint64_t(std::max<FileOffset>(0, bytes)) / (document.IsUtf16() ? 2 : 1);
 }
 
@@ -1866,7 +1861,8 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
             LogDocument::LinePart linePart;
             auto keep = [&](PaintRow& row, std::u16string_view line) {
                 const qsizetype begin = std::max<qsizetype>(0, row.start - context);
-                const qsizetype stop = std::min<qsizetype>(qsizetype(line.size()), row.end + context);
+                const qsizetype stop =
+                    std::min<qsizetype>(qsizetype(line.size()), row.end + context);
                 row.copy.assign(line.substr(std::size_t(begin), std::size_t(stop - begin)));
                 row.text = row.copy;
                 row.from = begin;

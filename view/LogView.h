@@ -20,6 +20,7 @@
 #include "view/WrapScroller.h"
 
 #include <QAbstractScrollArea>
+#include <QAbstractSlider>
 #include <QBasicTimer>
 #include <QSize>
 
@@ -36,19 +37,6 @@ class SoundService;
 class LogView : public QAbstractScrollArea, public SelectionTarget {
     Q_OBJECT
   public:
-    // A scroll request's code for one direction (the platform's SB_* codes).
-    enum class ScrollCode {
-        None,
-        LineUp,
-        LineDown,
-        PageUp,
-        PageDown,
-        Top,
-        Bottom,
-        ThumbTrack,
-        EndScroll,
-    };
-
     explicit LogView(QWidget* parent = nullptr);
     ~LogView() override;
 
@@ -59,8 +47,11 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // The framework's entry points.
     void OnInitialUpdate();
     void OnUpdate();
-    // Applies one scroll request; trackPos is the thumb's position for ThumbTrack.
-    void OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos = 0);
+    // Applies one scroll request per direction; trackPos is the thumb's position for
+    // SliderMove. SliderToMinimum vertically also puts the caret and the find position at
+    // the start.
+    void OnScroll(QAbstractSlider::SliderAction horizontal, QAbstractSlider::SliderAction vertical,
+                  int trackPos = 0);
 
     // Called by the document on each of its views.
     // The user is at the end from now on (an open, a reload): the view goes there and
@@ -159,8 +150,8 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     static QColor markedBackground(const QColor& background);
 
     // Every occurrence of the text in the rows on screen is drawn tinted, except the one the
-    // selection covers, which shows as the selection (view/FindHighlight.h). flags: FR_MATCHCASE, FR_WHOLEWORD, as Find takes them. An
-    // empty text shows none.
+    // selection covers, which shows as the selection (view/FindHighlight.h). flags: FR_MATCHCASE,
+    // FR_WHOLEWORD, as Find takes them. An empty text shows none.
     void SetFindHighlight(const std::u16string& text, unsigned flags);
     void ClearFindHighlight() { SetFindHighlight({}, 0); }
     const std::u16string& findHighlightText() const { return m_highlightText; }
@@ -237,7 +228,7 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // Width of the longest line: measured again only when another line became the
     // longest, and only from where it was measured when the same line grew.
     qint64 longestLineWidth(std::u16string_view line, const LogDocument::LongestLineKey& key);
-    int horizontalTarget(ScrollCode code, int track) const;
+    int horizontalTarget(QAbstractSlider::SliderAction code, int track) const;
     // Sizes the left margin to the gutter (none while it is hidden) and places the gutter.
     void placeGutter();
     KeywordLines& ensureKeywordLines();

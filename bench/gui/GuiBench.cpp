@@ -271,7 +271,7 @@ void PageDown(benchmark::State& state)
         // The style's scroll bar repaint separated from the view's own work.
         view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
-    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
+    view->OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
     ViewBench::settle();
     std::vector<double> times;
     times.reserve(10'000);
@@ -289,7 +289,7 @@ void PageDown(benchmark::State& state)
         state.PauseTiming();
         // Where the pages led, read before the view goes back to the top for the next run.
         reached = view->firstVisibleLine();
-        view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
+        view->OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
         ViewBench::settle();
         state.ResumeTiming();
     }

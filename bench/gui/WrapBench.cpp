@@ -214,7 +214,7 @@ void WrappedRepaint60Rows(benchmark::State& state)
 {
     WrapFixture bench(60, true, writeTenKilobyteLines);
     LogView* view = bench.view.get();
-    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::ThumbTrack,
+    view->OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderMove,
                    view->verticalScrollBar()->maximum() / 2);
     settle();
     view->viewport()->repaint();
@@ -238,7 +238,7 @@ void WrappedPageDown(benchmark::State& state)
     std::vector<double> times;
     for (auto _ : state) {
         state.PauseTiming();
-        view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
+        view->OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
         settle();
         times.clear();
         state.ResumeTiming();

@@ -256,7 +256,7 @@ TEST_F(LogViewTest, DraggingTheThumbToTheTopActsAsCtrlHome)
 TEST_F(LogViewTest, WheelScrollsLinesAndIgnoresShiftAndCtrl)
 {
     open(numberedLines(0, 300), 20);
-    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
+    view->OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
     const int lines = QApplication::wheelScrollLines();
     sendWheel(view->viewport(), -120, Qt::NoModifier);
     EXPECT_EQ(vbar()->value(), std::min(lines, 19) * lineHeight);

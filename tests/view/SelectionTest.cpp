@@ -252,7 +252,7 @@ TEST_F(SelectionTest, AReleaseOutsideTheViewEndsTheDrag)
 TEST_F(SelectionTest, DraggingBelowTheBottomEdgeScrollsAndKeepsExtending)
 {
     open(numberedLines(0, 200), 10);
-    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
+    view->OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
     settle();
     press(at(2, 0));
     move(at(2, 0));
