@@ -53,8 +53,6 @@ constexpr int FollowSlack = 5;
 constexpr int HorizontalPageSteps = 50;
 // The platform's default caret width (the window border width).
 constexpr int CaretWidth = 1;
-// A drag held beyond the top or bottom edge scrolls one line this often.
-constexpr int AutoScrollIntervalMs = 40;
 
 // Erased in strips: Qt hands a fill of a large area to its thread pool, and waking the
 // workers costs more than the fill itself at this size.
@@ -86,25 +84,13 @@ StyleRuns runsWithin(const StyleRuns& runs, std::size_t start, std::size_t end)
 
 } // namespace
 
-LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
+LogView::LogView(QWidget* parent)
+    : TextArea(parent,
+               Frame{new LogScrollBar(Qt::Horizontal), new LogScrollBar(Qt::Vertical), FollowSlack})
 {
     setObjectName(QStringLiteral("logView"));
-    setFocusPolicy(Qt::StrongFocus);
-    setFrameShape(QFrame::NoFrame);
-    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
-    viewport()->setCursor(Qt::IBeamCursor);
-    setHorizontalScrollBar(new LogScrollBar(Qt::Horizontal, this));
-    setVerticalScrollBar(new LogScrollBar(Qt::Vertical, this));
-    horizontalScrollBar()->setRange(0, 0);
-    verticalScrollBar()->setRange(0, 0);
     connect(verticalScrollBar(), &QScrollBar::sliderMoved, this, &LogView::onVerticalSliderMoved);
-    // Before the follower: the bar's own row steps are decided before it judges them.
-    m_wrapScroller = new WrapScroller(verticalScrollBar(), FollowSlack, this);
-    m_follower = new EndFollower(verticalScrollBar(), FollowSlack, this);
-    m_wrapScroller->setFollower(m_follower);
-    m_wrapScroller->setSource(&m_rows);
     connect(m_wrapScroller, &WrapScroller::placeChanged, this, [this] {
-        viewport()->update();
         if (m_gutter->isVisible()) {
             m_gutter->update();
         }
@@ -113,10 +99,12 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     m_gutter->hide();
     m_overview = new OverviewStrip(this);
     m_overview->hide();
+    setRowSource(&m_lines);
 }
 
 LogView::~LogView()
 {
+    setRowSource(nullptr);
     // Their workers post to this view: they end before the view does.
     m_keywordLines.reset();
     m_findLines.reset();
@@ -135,16 +123,12 @@ void LogView::setDocument(LogDocument* document)
     m_findLines.reset();
     m_pendingKeywordJump.reset();
     m_document = document;
+    m_lines.setDocument(document);
     m_textSource = std::make_shared<SelectionTextSource>(document);
     m_seenGeneration = document != nullptr ? document->ContentGeneration() : 0;
     m_wrapGeneration = m_seenGeneration;
     m_wrapScroller->reset();
     m_mouse.Reset();
-}
-
-bool LogView::isFollowing() const
-{
-    return m_follower->following();
 }
 
 std::uint32_t LogView::visibleRowCount() const
@@ -320,7 +304,7 @@ void LogView::measure()
     // that was at the top, not the pixel offset.
     const std::uint32_t topLine = m_wrap ? 0 : firstVisibleLine();
     const std::uint32_t heightBefore = m_lineHeight;
-    placeGutter();
+    updateGutter();
 
     qint64 width = 0;
     std::size_t longestLength = 0;
@@ -356,7 +340,7 @@ void LogView::measure()
     const int rows = static_cast<int>(visibleRowCount());
     m_pageStep = QSize(HorizontalPageSteps * m_lineStep.width(),
                        std::max(0, rows - 1) * m_lineStep.height());
-    applyScrollSizes();
+    updateScrollRange();
     if (!m_wrap && heightBefore != 0 && heightBefore != m_lineHeight && !m_follower->following()) {
         m_follower->anchor(
             static_cast<int>(std::min<qint64>(qint64(topLine) * m_lineHeight, INT_MAX)));
@@ -364,7 +348,7 @@ void LogView::measure()
     keepPlace();
 }
 
-void LogView::applyScrollSizes()
+void LogView::updateScrollRange()
 {
     const QSize client = viewport()->size();
     QScrollBar* horizontal = horizontalScrollBar();
@@ -550,8 +534,8 @@ void LogView::scrollContentsBy(int dx, int dy)
 void LogView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    placeGutter();
-    applyScrollSizes();
+    updateGutter();
+    updateScrollRange();
     keepPlace();
 }
 
@@ -883,27 +867,6 @@ void LogView::mousePressEvent(QMouseEvent* event)
     }
 }
 
-void LogView::mouseMoveEvent(QMouseEvent* event)
-{
-    event->accept();
-    if (m_document == nullptr || !(event->buttons() & Qt::LeftButton)) {
-        return;
-    }
-    m_dragPoint = event->position().toPoint();
-    const int height = viewport()->height();
-    if (m_dragPoint.y() < 0 || m_dragPoint.y() >= height) {
-        if (!m_autoScrollTimer.isActive()) {
-            m_autoScrollTimer.start(AutoScrollIntervalMs, this);
-        }
-        // The selection follows to the edge row at once; the timer scrolls on.
-        m_mouse.Move(
-            QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
-        return;
-    }
-    m_autoScrollTimer.stop();
-    m_mouse.Move(m_dragPoint);
-}
-
 void LogView::mouseReleaseEvent(QMouseEvent* event)
 {
     event->accept();
@@ -914,31 +877,15 @@ void LogView::mouseReleaseEvent(QMouseEvent* event)
     m_mouse.Release(event->position().toPoint(), event->modifiers().testFlag(Qt::ShiftModifier));
 }
 
-void LogView::mouseDoubleClickEvent(QMouseEvent* event)
+void LogView::scrollDragStep(int step)
 {
-    event->accept();
-    if (m_document == nullptr || event->button() != Qt::LeftButton) {
-        return;
-    }
-    m_mouse.DoubleClick(event->position().toPoint());
+    OnScroll(QAbstractSlider::SliderNoAction, step < 0 ? QAbstractSlider::SliderSingleStepSub
+                                                       : QAbstractSlider::SliderSingleStepAdd);
 }
 
-void LogView::dragAutoScroll()
+bool LogView::selects() const
 {
-    if (!m_mouse.IsDragging() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
-        m_autoScrollTimer.stop();
-        return;
-    }
-    const int height = viewport()->height();
-    if (m_dragPoint.y() < 0) {
-        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderSingleStepSub);
-    } else if (m_dragPoint.y() >= height) {
-        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderSingleStepAdd);
-    } else {
-        m_autoScrollTimer.stop();
-        return;
-    }
-    m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
+    return m_document != nullptr;
 }
 
 LineNumber LogView::LineFromPoint(int y) const
@@ -1387,7 +1334,7 @@ void LogView::setLineNumbersShown(bool shown)
     viewport()->update();
 }
 
-void LogView::placeGutter()
+void LogView::updateGutter()
 {
     const int width =
         m_lineNumbers && m_document != nullptr ? m_gutter->widthFor(m_document->GetLineCount()) : 0;
@@ -1648,44 +1595,6 @@ void LogView::syncFindLines()
     m_overview->update();
 }
 
-std::size_t LogView::DocumentRows::itemCount()
-{
-    return m_view.m_document != nullptr ? m_view.m_document->GetLineCount() : 0;
-}
-
-QStringView LogView::DocumentRows::itemText(std::size_t item)
-{
-    const std::u16string_view text = m_view.m_document->GetLineView(LineNumber(item));
-    return QStringView(text.data(), qsizetype(text.size()));
-}
-
-std::optional<std::int64_t> LogView::DocumentRows::itemColumns(std::size_t item)
-{
-    LogDocument& document = *m_view.m_document;
-    if (!document.IsLongLine(LineNumber(item))) {
-        return std::nullopt;
-    }
-    return document.LongLineTextColumns(LineNumber(item));
-}
-
-std::optional<std::uint64_t> LogView::DocumentRows::itemSizeHint(std::size_t item)
-{
-    if (m_view.m_document->IsLongLine(LineNumber(item))) {
-        return std::nullopt; // its rows are counted from its columns
-    }
-    // The line's bytes in the index: at least as many as its characters in UTF-8 and the
-    // narrow sets, twice as many in UTF-16.
-    const LogDocument& document = *m_view.m_document;
-    const FileOffset bytes =
-        document.LineStart(LineNumber(item) + 1) - document.LineStart(LineNumber(item));
-    return std::uint64_t(std::max<FileOffset>(0, bytes)) / (document.IsUtf16() ? 2 : 1);
-}
-
-std::recursive_mutex* LogView::DocumentRows::textLock()
-{
-    return m_view.m_document != nullptr ? &m_view.m_document->docAccess() : nullptr;
-}
-
 int LogView::wrapWidth() const
 {
     // Room for the caret after a row's last character.
@@ -1705,25 +1614,6 @@ void LogView::syncWrapGeometry()
         m_wrapScroller->wrap().forget();
         m_wrapScroller->setTop({m_wrapScroller->userTop().item, 0}, 0);
     }
-}
-
-void LogView::keepPlace()
-{
-    if (m_wrap) {
-        syncWrapGeometry();
-        m_wrapScroller->sync();
-    } else {
-        m_follower->keep();
-    }
-}
-
-const std::vector<WrapScroller::Row>& LogView::screenRows()
-{
-    static const std::vector<WrapScroller::Row> none;
-    if (!m_wrap || m_document == nullptr) {
-        return none;
-    }
-    return m_wrapScroller->rows();
 }
 
 void LogView::setWrapLines(bool wrap)
@@ -1795,7 +1685,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
             // are decoded, with the context around them.
             std::vector<std::pair<std::size_t, std::pair<qsizetype, qsizetype>>> longRows;
             for (const WrapScroller::Row& row : screen) {
-                if (!m_rows.itemColumns(row.item)) {
+                if (!m_lines.rowColumns(row.item)) {
                     continue;
                 }
                 if (longRows.empty() || longRows.back().first != row.item) {

@@ -13,10 +13,12 @@
 // setDocument(nullptr). The sound service is not owned either. User-interface thread only.
 
 #include "engine/LogDocument.h"
+#include "view/DocumentRowSource.h"
 #include "view/FindHighlight.h"
 #include "view/LogRenderer.h"
 #include "view/MouseSelection.h"
 #include "view/SelectionClipboard.h"
+#include "view/TextArea.h"
 #include "view/WrapScroller.h"
 
 #include <QAbstractScrollArea>
@@ -34,7 +36,7 @@ class LineGutter;
 class OverviewStrip;
 class SoundService;
 
-class LogView : public QAbstractScrollArea, public SelectionTarget {
+class LogView : public TextArea {
     Q_OBJECT
   public:
     explicit LogView(QWidget* parent = nullptr);
@@ -87,7 +89,6 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     static constexpr qint64 MaxBarRange = qint64(1) << 24;
     QSize lineStep() const { return m_lineStep; }
     QSize pageStep() const { return m_pageStep; }
-    const LogRenderer& renderer() const { return m_renderer; }
 
     // Caret in document coordinates (line, x; x within its row while lines wrap); the view
     // draws it.
@@ -112,19 +113,13 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     bool canCopy() const;
     const MouseSelection& mouseSelection() const { return m_mouse; }
 
-    // Whether the view follows the end of the file (see EndFollower).
-    bool isFollowing() const;
-
     // View > Wrap Long Lines: a line wider than the view goes on in the rows below it
     // (view/LineWrap.h for where it breaks), and there is no horizontal scrolling. Rows,
     // not lines, are then what scrolling, paging, the wheel and the keys move by
     // (view/WrapScroller.h); the top line stays the top line when it is switched.
     void setWrapLines(bool wrap);
-    bool wrapsLines() const { return m_wrap; }
     // The width a wrapped row may take, in pixels.
     int wrapWidth() const;
-    // The rows on screen while lines wrap, top to bottom (items are line numbers).
-    const std::vector<WrapScroller::Row>& screenRows();
 
     // The line-number gutter left of the text (see LineGutter); hidden by default.
     void setLineNumbersShown(bool shown);
@@ -180,8 +175,6 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
   signals:
     // After every update: the document's file size and line count, for the status bar.
     void statusChanged(qint64 fileSize, qint64 lineCount);
-    // A selection appeared or went away (what enables Copy).
-    void selectionPresenceChanged(bool present);
     // A mark was toggled, or the marks were cleared.
     void marksChanged();
     // The find highlight's text or options changed (SetFindHighlight).
@@ -195,9 +188,7 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     void keyReleaseEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
@@ -216,12 +207,13 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // Repaints the rows whose selected part differs between the two records.
     void invalidateSelectionChange(const DocSelection& before, const DocSelection& after);
     void invalidateLines(LineNumber first, LineNumber last);
-    // While a drag is outside the top or bottom edge, the view scrolls a line at a time and
-    // the selection follows to the edge row.
-    void dragAutoScroll();
+    // A drag outside the top or bottom edge scrolls a line (a row while lines wrap) at a
+    // time; there is nothing to select without a document.
+    void scrollDragStep(int step) override;
+    bool selects() const override;
     void setupFont(bool allowDefault);
     void measure();
-    void applyScrollSizes();
+    void updateScrollRange() override;
     void onVerticalSliderMoved(int value);
     void createCaret();
     QRect caretRect() const;
@@ -230,7 +222,7 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     qint64 longestLineWidth(std::u16string_view line, const LogDocument::LongestLineKey& key);
     int horizontalTarget(QAbstractSlider::SliderAction code, int track) const;
     // Sizes the left margin to the gutter (none while it is hidden) and places the gutter.
-    void placeGutter();
+    void updateGutter() override;
     KeywordLines& ensureKeywordLines();
     // The search found more: a waiting jump goes on, the strip repaints.
     void keywordLinesProgressed();
@@ -243,8 +235,6 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
 
     LogDocument* m_document = nullptr;
     SoundService* m_sound = nullptr;
-    EndFollower* m_follower = nullptr;
-    LogRenderer m_renderer;
     std::uint32_t m_lineHeight = 0;
     bool m_ctrlHeld = false;
     QSize m_contentSize;
@@ -295,18 +285,14 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // caret rests shown, as GTK's does, so that an unattended window wakes no one.
     int m_caretBlinks = 0;
 
-    MouseSelection m_mouse{*this};
     std::shared_ptr<SelectionTextSource> m_textSource;
     std::uint64_t m_seenGeneration = 0;
-    QBasicTimer m_autoScrollTimer;
-    QPoint m_dragPoint;
 
     LineGutter* m_gutter = nullptr;
     bool m_lineNumbers = false;
     std::u16string m_highlightText;
     std::u16string m_highlightPattern; // folded when the case is ignored
     unsigned m_highlightFlags = 0;
-    FindHighlight m_findHighlight;
     OverviewStrip* m_overview = nullptr;
     bool m_overviewShown = false;
     std::unique_ptr<KeywordLines> m_keywordLines;
@@ -315,29 +301,12 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     void syncFindLines();
     std::optional<bool> m_pendingKeywordJump; // down?
 
-    // Wrapped lines (see setWrapLines).
-    class DocumentRows : public WrapSource {
-      public:
-        explicit DocumentRows(LogView& view) : m_view(view) {}
-        std::size_t itemCount() override;
-        QStringView itemText(std::size_t item) override;
-        std::optional<std::uint64_t> itemSizeHint(std::size_t item) override;
-        std::recursive_mutex* textLock() override;
-        std::optional<std::int64_t> itemColumns(std::size_t item) override;
-
-      private:
-        LogView& m_view;
-    };
-    bool m_wrap = false;
-    DocumentRows m_rows{*this};
-    WrapScroller* m_wrapScroller = nullptr;
-    Qt::ScrollBarPolicy m_horizontalPolicy = Qt::ScrollBarAsNeeded;
+    // The document's lines as the area's rows (wrapped lines are laid out from them).
+    DocumentRowSource m_lines;
     std::int32_t m_caretChar = 0;
     std::uint64_t m_wrapGeneration = 0;
     // The geometry the rows wrap in, brought up to date (width, height, font).
-    void syncWrapGeometry();
-    // After anything that moves the range: the follower's keep, or the rows' own.
-    void keepPlace();
+    void syncWrapGeometry() override;
     // Where the caret is drawn while lines wrap, found among the rows painted last.
     QRect m_wrapCaret;
     void paintWrapped(QPainter& painter, const QRect& area);

@@ -80,7 +80,6 @@ TextArea::TextArea(QWidget* parent, const Frame& frame) : QAbstractScrollArea(pa
     m_wrapScroller->setFollower(m_follower);
     m_wrapScroller->setSource(&m_rowWrap);
     connect(m_wrapScroller, &WrapScroller::placeChanged, this, [this] { viewport()->update(); });
-    updateGutter();
 }
 
 TextArea::~TextArea()

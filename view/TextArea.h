@@ -145,10 +145,12 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     QBasicTimer m_autoScrollTimer;
     QPoint m_dragPoint;
 
+    // The scroll bars' ranges and steps, and the gutter, brought up to date.
+    virtual void updateScrollRange();
+    virtual void updateGutter();
+
   private:
     int fullRows() const;
-    void updateScrollRange();
-    void updateGutter();
     void setCurrentRow(std::size_t row);
     void scrollToRow(std::size_t row);
     std::u16string_view rowText(std::size_t row);
