@@ -141,6 +141,8 @@ class LogView : public TextArea {
     static QColor markColor() { return QColor(64, 128, 255); }
     static constexpr int MarkTintAlpha = 96;
     static constexpr int CaretBlinkMs = 10000;
+    // The platform's default caret width (the window border width).
+    static constexpr int CaretWidth = 1;
     // The background of a marked row whose unmarked background is `background`.
     static QColor markedBackground(const QColor& background);
 

@@ -161,9 +161,10 @@ void TextArea::rowsChanged(const RowChange& change)
     updateScrollRange();
     if (reset) {
         // New rows are read from their end, as a new file is.
-        m_follower->arrive();
+        arriveAtEnd();
+    } else {
+        keepPlace();
     }
-    keepPlace();
     viewport()->update();
 }
 
@@ -819,6 +820,12 @@ void TextArea::syncWrapGeometry()
                                     std::max(1, viewport()->width() - m_gutterWidth - 1),
                                     viewport()->height());
     }
+}
+
+void TextArea::arriveAtEnd()
+{
+    m_follower->arrive();
+    keepPlace();
 }
 
 void TextArea::keepPlace()

@@ -119,6 +119,9 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     virtual void syncWrapGeometry();
     // After anything that moves the range: the follower's keep, or the wrapped rows' own.
     void keepPlace();
+    // The user is at the end from now on (new rows, an open, Resume): the area goes there
+    // and follows the end until the user scrolls away.
+    void arriveAtEnd();
     // A drag held beyond the top (step < 0) or bottom edge scrolls by one row.
     virtual void scrollDragStep(int step);
     // Whether a drag may start or go on (an area with nothing to select says no).

@@ -36,12 +36,6 @@ class LongWrapTest : public ViewFixture {
         ASSERT_EQ(::pwrite(fd, "END\nnext\n", 9, 6 + Zeros - 3), 9);
         ::close(fd);
     }
-    void setWrap(bool wrap)
-    {
-        store->SetBool(Setting::WrapLongLines, wrap);
-        view->OnUpdate();
-        settle();
-    }
     // The columns [from, to) of the long line as the view shows them.
     std::u16string model(std::int64_t from, std::int64_t to, std::int64_t mark) const
     {
@@ -60,25 +54,8 @@ class LongWrapTest : public ViewFixture {
     // Pixel for pixel, the viewport's row at y against the renderer painting text alone.
     void expectRowShows(const QImage& shown, int y, const std::u16string& text)
     {
-        QImage expected(shown.width(), lineHeight, QImage::Format_RGB32);
-        const QColor background = quill::colorFromRef(store->GetDword(Setting::BackgroundColor));
-        expected.fill(background);
-        LogRenderer::RowStyle style;
-        style.text = quill::colorFromRef(store->GetDword(Setting::TextColor));
-        style.background = background;
-        {
-            QPainter painter(&expected);
-            view->renderer().paintRow(painter, 0, 0, 0, expected.width(),
-                                      QStringView(text.data(), qsizetype(text.size())), style);
-        }
-        int differing = 0;
-        for (int py = 0; py < lineHeight; ++py) {
-            for (int px = 0; px < shown.width() - 2; ++px) {
-                differing += QColor(shown.pixel(px, y + py)) != QColor(expected.pixel(px, py));
-            }
-        }
-        EXPECT_EQ(differing, 0) << "row at y " << y << ": "
-                                << QString::fromStdU16String(text).toStdString();
+        EXPECT_EQ(rowDifference(shown, y, text), 0)
+            << "row at y " << y << ": " << QString::fromStdU16String(text).toStdString();
     }
     // Pixels of the find highlight (reddish, where text and background are green and black)
     // in the row at y between x from and to.

@@ -7,11 +7,14 @@
 #include "engine/AlertRule.h"
 #include "engine/DocumentHost.h"
 #include "engine/LogDocument.h"
+#include "resources/QtText.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 #include "view/LogView.h"
 
 #include <QApplication>
+#include <QImage>
+#include <QPainter>
 #include <QScrollBar>
 
 #include <gtest/gtest.h>
@@ -155,6 +158,39 @@ class ViewFixture : public ::testing::Test {
         for (int i = 0; i < 5; ++i) {
             QApplication::processEvents();
         }
+    }
+
+    // What View > Wrap Long Lines does: the setting, and the views brought up to date.
+    void setWrap(bool wrap)
+    {
+        store->SetBool(Setting::WrapLongLines, wrap);
+        view->OnUpdate();
+        settle();
+    }
+
+    // The pixels of the row at y of `shown` that differ from the renderer painting `text`
+    // alone in the text and background colours (the last two columns, where a caret may
+    // be, left out).
+    int rowDifference(const QImage& shown, int y, const std::u16string& text) const
+    {
+        QImage expected(shown.width(), lineHeight, QImage::Format_RGB32);
+        const QColor background = quill::colorFromRef(store->GetDword(Setting::BackgroundColor));
+        expected.fill(background);
+        LogRenderer::RowStyle style;
+        style.text = quill::colorFromRef(store->GetDword(Setting::TextColor));
+        style.background = background;
+        {
+            QPainter painter(&expected);
+            view->renderer().paintRow(painter, 0, 0, 0, expected.width(),
+                                      QStringView(text.data(), qsizetype(text.size())), style);
+        }
+        int differing = 0;
+        for (int py = 0; py < lineHeight; ++py) {
+            for (int px = 0; px < shown.width() - 2; ++px) {
+                differing += QColor(shown.pixel(px, y + py)) != QColor(expected.pixel(px, py));
+            }
+        }
+        return differing;
     }
 
     QScrollBar* vbar() const { return view->verticalScrollBar(); }

@@ -37,14 +37,6 @@ class WrapViewTest : public ViewFixture {
         ASSERT_GT(cols, 20);
     }
 
-    // What View > Wrap Long Lines does: the setting, and the views brought up to date.
-    void setWrap(bool wrap)
-    {
-        store->SetBool(Setting::WrapLongLines, wrap);
-        view->OnUpdate();
-        settle();
-    }
-
     // The first row on screen that shows whole.
     ModelRow topRow()
     {
@@ -62,25 +54,8 @@ class WrapViewTest : public ViewFixture {
         view->clearFocus(); // no caret
         settle();
         const QImage shown = view->viewport()->grab().toImage();
-        QImage expected(shown.width(), lineHeight, QImage::Format_RGB32);
-        const QColor background = quill::colorFromRef(store->GetDword(Setting::BackgroundColor));
-        expected.fill(background);
-        LogRenderer::RowStyle style;
-        style.text = quill::colorFromRef(store->GetDword(Setting::TextColor));
-        style.background = background;
-        {
-            QPainter painter(&expected);
-            view->renderer().paintRow(painter, 0, 0, 0, expected.width(),
-                                      QStringView(text.data(), qsizetype(text.size())), style);
-        }
-        int differing = 0;
-        for (int py = 0; py < lineHeight; ++py) {
-            for (int px = 0; px < shown.width() - 2; ++px) {
-                differing += QColor(shown.pixel(px, y + py)) != QColor(expected.pixel(px, py));
-            }
-        }
-        EXPECT_EQ(differing, 0) << "row at y " << y << " is not "
-                                << QString::fromStdU16String(text).toStdString();
+        EXPECT_EQ(rowDifference(shown, y, text), 0)
+            << "row at y " << y << " is not " << QString::fromStdU16String(text).toStdString();
     }
 
     void wheel(int notches)
@@ -179,11 +154,13 @@ TEST_F(WrapViewTest, FollowingShowsTheLastRowOfAGrowingLineAtTheBottom)
     openWrapped("first\nsecond\n", 6);
     ASSERT_TRUE(view->isFollowing());
     for (int round = 0; round < 4; ++round) {
-        append(std::string(std::size_t(cols * (round + 2) + 5), 'y') + "\nz " + std::to_string(round));
+        append(std::string(std::size_t(cols * (round + 2) + 5), 'y') + "\nz " +
+               std::to_string(round));
         const std::vector<WrapScroller::Row> rows = view->screenRows();
         ASSERT_FALSE(rows.empty());
         EXPECT_EQ(rows.back().item, document->GetLineCount() - 1);
-        EXPECT_EQ(rows.back().end, qsizetype(document->GetLine(document->GetLineCount() - 1).size()));
+        EXPECT_EQ(rows.back().end,
+                  qsizetype(document->GetLine(document->GetLineCount() - 1).size()));
         EXPECT_EQ(rows.back().y + lineHeight, view->viewport()->height())
             << "the top row is the one cut, never the last";
         EXPECT_EQ(vbar()->value(), vbar()->maximum());
@@ -198,7 +175,8 @@ TEST_F(WrapViewTest, AwayFromTheEndThePlaceStaysThroughAppendsAndResizes)
 {
     std::string bytes;
     for (int line = 0; line < 40; ++line) {
-        bytes += "line " + std::to_string(line) + " " + std::string(std::size_t(200 + line), 'q') + "\n";
+        bytes +=
+            "line " + std::to_string(line) + " " + std::string(std::size_t(200 + line), 'q') + "\n";
     }
     openWrapped(bytes, 8);
     QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
