@@ -153,6 +153,9 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     virtual void updateGutter();
 
   private:
+    // Space left and right of the line numbers.
+    static constexpr int GutterPadding = 6;
+
     int fullRows() const;
     void setCurrentRow(std::size_t row);
     void scrollToRow(std::size_t row);
