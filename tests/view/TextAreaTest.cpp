@@ -51,6 +51,14 @@ class ListRows : public RowSource {
         texts.pop_back();
         rowsAppended(texts.size(), 0);
     }
+    // Other texts under the same line numbers (a file replaced under the same rows).
+    void retextAll(const std::u16string& text)
+    {
+        for (std::u16string& row : texts) {
+            row = text;
+        }
+        rowsRetexted(0, true);
+    }
     void resetTo(std::size_t count)
     {
         texts.clear();
@@ -160,6 +168,13 @@ TEST_F(TextAreaTest, TheGutterMakesRoomForTheSourcesLineNumbersNotItsRowNumbers)
     settle();
     const int digit = QFontMetrics(area->renderer().font()).horizontalAdvance(QLatin1Char('8'));
     EXPECT_EQ(area->gutterWidth(), narrow + digit);
+
+    // An area given rows that are already there makes room for them at once.
+    TextArea other;
+    other.setTextFont(area->renderer().font());
+    other.setRowSource(&rows);
+    EXPECT_EQ(other.gutterWidth(), area->gutterWidth());
+    other.setRowSource(nullptr);
 }
 
 TEST_F(TextAreaTest, AClickActivatesItsRowAndACopyJoinsTheSelectedRowsTexts)
@@ -194,6 +209,26 @@ TEST_F(TextAreaTest, AClickActivatesItsRowAndACopyJoinsTheSelectedRowsTexts)
               QStringLiteral("row 0\nrow 1\nrow 2\nrow 3\nrow 4\n"));
 }
 
+TEST_F(TextAreaTest, ADragOverRowsThatAreResetEndsWithThem)
+{
+    rows.append(5);
+    settle();
+    const int x = area->gutterWidth() + 1;
+    QTest::mousePress(area->viewport(), Qt::LeftButton, {}, QPoint(x, height + 1));
+    QTest::mouseMove(area->viewport(), QPoint(x + 40, 3 * height + 2));
+    settle();
+    ASSERT_TRUE(area->canCopy());
+    rows.resetTo(10);
+    settle();
+    EXPECT_FALSE(area->canCopy());
+    QTest::mouseMove(area->viewport(), QPoint(x + 40, 5 * height + 2));
+    QTest::mouseRelease(area->viewport(), Qt::LeftButton, {}, QPoint(x + 40, 5 * height + 2));
+    settle();
+    // A move with the button still held starts afresh where it is; the old anchor is gone.
+    EXPECT_TRUE(!area->canCopy() || area->selection().startLine == area->firstVisibleRow() + 5)
+        << "the drag went on from row " << area->selection().startLine;
+}
+
 TEST_F(TextAreaTest, WrappedTheLastRowsScreenRowsStayAtTheBottomAsRowsArrive)
 {
     area->setWrapLines(true);
@@ -210,6 +245,38 @@ TEST_F(TextAreaTest, WrappedTheLastRowsScreenRowsStayAtTheBottomAsRowsArrive)
     settle();
     EXPECT_EQ(area->screenRows().back().item, 11u);
     EXPECT_EQ(area->screenRows().back().y + height, area->viewport()->height());
+}
+
+TEST_F(TextAreaTest, WrappedRowsOfTextsReplacedUnderTheSameNumbersAreLaidOutAfresh)
+{
+    area->setWrapLines(true);
+    rows.append(3, std::u16string(400, u'x'));
+    settle();
+    const std::size_t before = area->screenRows().size();
+    ASSERT_GT(before, 3u);
+    rows.retextAll(u"short");
+    settle();
+    ASSERT_EQ(area->screenRows().size(), 3u);
+    for (const WrapScroller::Row& row : area->screenRows()) {
+        EXPECT_EQ(row.start, 0);
+        EXPECT_EQ(row.end, 5);
+    }
+}
+
+TEST_F(TextAreaTest, WrappedAPageMovesByTheRowsWhollyShownNotByScreenRows)
+{
+    area->setWrapLines(true);
+    const int cell = area->renderer().averageCharWidth();
+    ASSERT_GT(cell, 0);
+    const int cols = (area->viewport()->width() - area->gutterWidth() - 1) / cell;
+    rows.append(20, std::u16string(std::size_t(cols + cols / 2), u'w'));
+    settle();
+    key(Qt::Key_Home, Qt::ControlModifier);
+    ASSERT_EQ(area->screenRows().at(1).item, 0u) << "each row takes two screen rows";
+    ASSERT_EQ(area->screenRows().at(2).item, 1u);
+    // Four rows start on the eight screen rows: a page is three.
+    key(Qt::Key_PageDown);
+    EXPECT_EQ(area->currentRow(), 3u);
 }
 
 TEST_F(TextAreaTest, OnlyTheRowsOnScreenAreRead)

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Plants the faults of tests/textarea-mutants.txt one at a time, rebuilding only the tests
-# their label names (view: the text area's own; frame: the filter pane's), and reports which the
+# their label names (view: the text area's own; frame: the filter pane's and the follow model's), and reports which the
 # tests caught. Run from the repository root with a configured build tree (default: build).
 set -u
 build=${BUILD:-build}
@@ -24,8 +24,8 @@ lines[line - 1] = lines[line - 1].replace(text, replacement)
 open(path, "w").write("\n".join(lines))
 PY
     if [ "$label" = frame ]; then
-        targets="FilterPaneTest"
-        tests="FilterPaneTest"
+        targets="FilterPaneTest FollowModelTest"
+        tests="FilterPaneTest|FollowModelTest"
     else
         targets="TextAreaTest"
         tests="TextAreaTest"
