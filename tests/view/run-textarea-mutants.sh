@@ -1,7 +1,8 @@
 #!/bin/sh
 # Plants the faults of tests/textarea-mutants.txt one at a time, rebuilding only the tests
 # their label names (view: the text area's own; frame: the filter pane's and the follow model's), and reports which the
-# tests caught. Run from the repository root with a configured build tree (default: build).
+# tests caught. Run from the repository root with a configured build tree (default: build);
+# IDs given as arguments run only those.
 set -u
 build=${BUILD:-build}
 file=tests/textarea-mutants.txt
@@ -13,6 +14,9 @@ grep -v '^#' "$file" | grep -v '^$' | while IFS='|' read -r id place text replac
     path=$(echo "$place" | xargs | cut -d: -f1)
     line=$(echo "$place" | xargs | cut -d: -f2)
     label=$(echo "$label" | xargs)
+    if [ $# -gt 0 ] && ! echo " $* " | grep -q " $id "; then
+        continue
+    fi
     cp "$path" "$path.orig"
     ID="$id" LINE="$line" TEXT="$text" REPLACEMENT="$replacement" FILE="$path" python3 - <<'PY'
 import os
@@ -24,11 +28,11 @@ lines[line - 1] = lines[line - 1].replace(text, replacement)
 open(path, "w").write("\n".join(lines))
 PY
     if [ "$label" = frame ]; then
-        targets="FilterPaneTest FollowModelTest"
-        tests="FilterPaneTest|FollowModelTest"
+        targets="FilterViewTest FilterPaneTest FollowModelTest"
+        tests="FilterViewTest|FilterPaneTest|FollowModelTest"
     else
-        targets="TextAreaTest"
-        tests="TextAreaTest"
+        targets="TextAreaTest FilterViewTest"
+        tests="TextAreaTest|FilterViewTest"
     fi
     if ! nice -n 5 cmake --build "$build" -j 2 --target $targets >/tmp/mutant-$id.log 2>&1; then
         result="caught (build)"
