@@ -17,8 +17,8 @@ constexpr std::size_t CachedRowsLimit = 4096;
 void FilterRowSource::setDocument(LogDocument* document)
 {
     m_document = document;
-    m_seenGeneration = document != nullptr ? document->IndexEpoch() : 0;
-    m_seenLineCount = document != nullptr ? document->GetLineCount() : 0;
+    m_seenGeneration = document != nullptr ? document->indexEpoch() : 0;
+    m_seenLineCount = document != nullptr ? document->lineCount() : 0;
     forgetRows();
     rowsRetexted(0, false);
 }
@@ -38,8 +38,8 @@ void FilterRowSource::documentChanged()
     if (m_document == nullptr) {
         return;
     }
-    const std::uint64_t epoch = m_document->IndexEpoch();
-    const LineNumber lines = m_document->GetLineCount();
+    const std::uint64_t epoch = m_document->indexEpoch();
+    const LineNumber lines = m_document->lineCount();
     const bool renumbered = epoch != m_seenGeneration;
     LineNumber from = 0;
     if (renumbered) {
@@ -85,7 +85,7 @@ void FilterRowSource::prepareRows(std::size_t first, std::size_t end)
     }
     std::vector<std::u16string> texts;
     std::vector<StyleRuns> runs;
-    m_document->GetLines(wanted, texts, &runs);
+    m_document->lines(wanted, texts, &runs);
     for (std::size_t i = 0; i < wanted.size(); ++i) {
         m_texts[wanted[i]] = Row{std::move(texts[i]), std::move(runs[i])};
     }
@@ -124,11 +124,11 @@ std::optional<std::uint64_t> FilterRowSource::rowSizeHint(std::size_t row)
         return std::nullopt;
     }
     const LineNumber line = lineOfRow(row);
-    if (line >= m_document->GetLineCount()) {
+    if (line >= m_document->lineCount()) {
         return 0;
     }
-    const FileOffset bytes = m_document->LineStart(line + 1) - m_document->LineStart(line);
-    return std::uint64_t(std::max<FileOffset>(0, bytes)) / (m_document->IsUtf16() ? 2 : 1);
+    const FileOffset bytes = m_document->lineStart(line + 1) - m_document->lineStart(line);
+    return std::uint64_t(std::max<FileOffset>(0, bytes)) / (m_document->isUtf16() ? 2 : 1);
 }
 
 std::uint64_t FilterRowSource::rowCopyBound(std::size_t row)
@@ -138,7 +138,7 @@ std::uint64_t FilterRowSource::rowCopyBound(std::size_t row)
         return 0;
     }
     const LineNumber line = lineOfRow(row);
-    return std::uint64_t(m_document->LineStart(line + 1) - m_document->LineStart(line)) + 2;
+    return std::uint64_t(m_document->lineStart(line + 1) - m_document->lineStart(line)) + 2;
 }
 
 void FilterRowSource::copyRows(std::size_t first, std::size_t end,
@@ -152,13 +152,13 @@ void FilterRowSource::copyRows(std::size_t first, std::size_t end,
     for (std::size_t row = first; row < end; ++row) {
         lines.push_back(m_matches->at(row));
     }
-    m_document->GetLines(lines, texts);
+    m_document->lines(lines, texts);
 }
 
 std::uint64_t FilterRowSource::largestLineNumber() const
 {
     // Wide enough for the largest line number the document has, not only the matches'.
-    std::uint64_t largest = m_document != nullptr ? std::uint64_t(m_document->GetLineCount()) : 0;
+    std::uint64_t largest = m_document != nullptr ? std::uint64_t(m_document->lineCount()) : 0;
     if (m_matches != nullptr && !m_matches->empty()) {
         largest = std::max<std::uint64_t>(largest, std::uint64_t(m_matches->back()) + 1);
     }
@@ -179,19 +179,19 @@ void FilterRowSource::keywordColors(std::u16string_view text, ColorRef& fore, Co
                                     bool& matched) const
 {
     if (m_document != nullptr) {
-        m_document->GetKeywordColors(text, fore, back, matched);
+        m_document->keywordColors(text, fore, back, matched);
     }
 }
 
 bool FilterRowSource::colorsMatches() const
 {
     return m_document != nullptr &&
-           std::any_of(m_document->GetKeywords().begin(), m_document->GetKeywords().end(),
+           std::any_of(m_document->keywords().begin(), m_document->keywords().end(),
                        [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; });
 }
 
 void FilterRowSource::matchRuns(std::u16string_view text, std::size_t from, std::size_t to,
                                 StyleRuns& runs) const
 {
-    m_document->GetMatchRuns(text, from, to, runs);
+    m_document->matchRuns(text, from, to, runs);
 }

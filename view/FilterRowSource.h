@@ -25,7 +25,7 @@ class FilterRowSource : public RowSource {
     void setUndecided(const std::vector<LineNumber>* lines) { m_undecided = lines; }
     bool isUndecided(std::size_t row) const;
 
-    // The matches changed as LineFilter::Collect or Sync reported.
+    // The matches changed as LineFilter::collect or Sync reported.
     void matchesChanged(const FilterChange& change);
     // The document changed (an append, new keywords): changed lines are read again.
     void documentChanged();

@@ -23,20 +23,20 @@ void FilterView::setDocument(LogDocument* document)
 void FilterView::setMatches(const FilterRows* rows)
 {
     m_rows.setMatches(rows);
-    RowsChanged(FilterChange{true, false, 0, rowCount()});
+    rowsChanged(FilterChange{true, false, 0, rowCount()});
 }
 
-void FilterView::RowsChanged(const FilterChange& change)
+void FilterView::rowsChanged(const FilterChange& change)
 {
     m_rows.matchesChanged(change);
 }
 
-void FilterView::RowsRearranged(std::size_t topRow, std::size_t currentRow)
+void FilterView::rowsRearranged(std::size_t topRow, std::size_t currentRow)
 {
     rearrangeRows(topRow, currentRow);
 }
 
-void FilterView::DocumentChanged()
+void FilterView::documentChanged()
 {
     m_rows.documentChanged();
 }

@@ -32,12 +32,12 @@ class FilterView : public TextArea {
     void setUndecided(const std::vector<LineNumber>* lines) { m_rows.setUndecided(lines); }
     bool isUndecided(std::size_t row) const { return m_rows.isUndecided(row); }
 
-    // The rows changed (what LineFilter::Collect or Sync reported).
-    void RowsChanged(const FilterChange& change);
+    // The rows changed (what LineFilter::collect or Sync reported).
+    void rowsChanged(const FilterChange& change);
     // Rows came or went anywhere (a mark shown among the matches): see rearrangeRows.
-    void RowsRearranged(std::size_t topRow, std::size_t currentRow);
+    void rowsRearranged(std::size_t topRow, std::size_t currentRow);
     // The document changed (an append, new keywords): repaint, read changed lines again.
-    void DocumentChanged();
+    void documentChanged();
 
   signals:
     // The user chose the row showing document line `line`.

@@ -83,7 +83,7 @@ void LogView::setDocument(LogDocument* document)
     m_document = document;
     m_lines.setDocument(document);
     m_textSource = std::make_shared<SelectionTextSource>(document);
-    m_seenGeneration = document != nullptr ? document->ContentGeneration() : 0;
+    m_seenGeneration = document != nullptr ? document->contentGeneration() : 0;
     m_wrapGeneration = m_seenGeneration;
     m_wrapScroller->reset();
     m_mouse.Reset();
@@ -111,9 +111,9 @@ std::uint32_t LogView::firstVisibleLine() const
                : static_cast<std::uint32_t>(verticalScrollBar()->value()) / m_lineHeight;
 }
 
-void LogView::OnInitialUpdate()
+void LogView::initialUpdate()
 {
-    OnUpdate();
+    updateFromDocument();
     setupFont(true);
     horizontalScrollBar()->setValue(0);
     measure();
@@ -122,46 +122,46 @@ void LogView::OnInitialUpdate()
     createCaret();
 }
 
-void LogView::OnUpdate()
+void LogView::updateFromDocument()
 {
     if (m_document == nullptr) {
         return;
     }
-    const std::uint32_t lines = m_document->GetLineCount();
-    if (m_document->ContentGeneration() != m_seenGeneration) {
+    const std::uint32_t lines = m_document->lineCount();
+    if (m_document->contentGeneration() != m_seenGeneration) {
         // The lines were replaced: a drag over the old ones must not go on over the new.
-        m_seenGeneration = m_document->ContentGeneration();
+        m_seenGeneration = m_document->contentGeneration();
         m_mouse.Reset();
         m_autoScrollTimer.stop();
-        ReleasePrimaryOf(m_textSource.get());
+        releasePrimaryOf(m_textSource.get());
     }
     setupFont(false);
     // Another window or tab may have switched the gutter since this view last looked.
-    m_lineNumbers = SettingsStore::instance().GetBool(Setting::LineNumbers);
-    m_overviewShown = SettingsStore::instance().GetBool(Setting::OverviewStrip);
-    setWrapLines(SettingsStore::instance().GetBool(Setting::WrapLongLines));
+    m_lineNumbers = SettingsStore::instance().boolValue(Setting::LineNumbers);
+    m_overviewShown = SettingsStore::instance().boolValue(Setting::OverviewStrip);
+    setWrapLines(SettingsStore::instance().boolValue(Setting::WrapLongLines));
     if (m_overviewShown || m_keywordLines) {
-        ensureKeywordLines().Sync();
+        ensureKeywordLines().sync();
         m_overview->update();
     }
     syncFindLines();
     measure();
     keepPlace();
     createCaret();
-    emit statusChanged(m_document->GetFileSizeBytes(), lines);
+    emit statusChanged(m_document->fileSizeBytes(), lines);
     viewport()->update();
 }
 
 void LogView::setupFont(bool allowDefault)
 {
     SettingsStore& settings = SettingsStore::instance();
-    if (!settings.GetBool(Setting::IsTextFontSet) && allowDefault) {
+    if (!settings.boolValue(Setting::IsTextFontSet) && allowDefault) {
         const LogFontRecord record = LogRenderer::defaultFontRecord(logicalDpiY());
-        settings.SetFont(Setting::TextFont, record);
-        settings.SetBool(Setting::IsTextFontSet, true);
+        settings.setFont(Setting::TextFont, record);
+        settings.setBool(Setting::IsTextFontSet, true);
     }
-    if (settings.GetBool(Setting::IsTextFontSet)) {
-        const std::optional<ByteBlock> bytes = settings.GetFont(Setting::TextFont);
+    if (settings.boolValue(Setting::IsTextFontSet)) {
+        const std::optional<ByteBlock> bytes = settings.font(Setting::TextFont);
         if (bytes && bytes->size() == sizeof(LogFontRecord)) {
             LogFontRecord record;
             std::memcpy(&record, bytes->data(), sizeof record);
@@ -217,7 +217,7 @@ void LogView::focusLongLines()
 {
     // Wrapped, a long line shows the part at its start: its rows are laid out from there.
     const int average = std::max(1, m_renderer.averageCharWidth());
-    m_document->SetLongLineFocus(m_wrap ? 0 : scrollX() / average);
+    m_document->setLongLineFocus(m_wrap ? 0 : scrollX() / average);
 }
 
 qint64 LogView::columnX(const LogDocument::LinePart& part, qsizetype column) const
@@ -269,11 +269,11 @@ void LogView::measure()
         // The longest line is measured where the document holds it, not copied.
         std::lock_guard lock(m_document->docAccess());
         LogDocument::LongestLineKey key;
-        const std::u16string_view longest = m_document->GetLongestLineView(key);
+        const std::u16string_view longest = m_document->longestLineView(key);
         width = longestLineWidth(longest, key);
         longestLength = longest.size();
         // A long line's width is counted from its columns, never measured.
-        const std::int64_t longColumns = m_document->LongestLongLineColumns();
+        const std::int64_t longColumns = m_document->longestLongLineColumns();
         const qint64 longWidth = qint64(longColumns) * m_renderer.averageCharWidth();
         if (longWidth > width) {
             width = longWidth;
@@ -282,7 +282,7 @@ void LogView::measure()
     }
     const int height = m_renderer.lineHeight();
     m_lineHeight = static_cast<std::uint32_t>(height);
-    const qint64 lines = m_document->GetLineCount();
+    const qint64 lines = m_document->lineCount();
     const qint64 contentHeight = std::min<qint64>(INT_MAX, lines * height);
     m_contentWidth = width;
     m_contentSize =
@@ -333,12 +333,12 @@ void LogView::updateScrollRange()
         std::max(1, m_pageStep.height() > 0 ? m_pageStep.height() : client.height()));
 }
 
-void LogView::ScrollToEnd()
+void LogView::scrollToEnd()
 {
     arriveAtEnd();
 }
 
-void LogView::ResetScroll()
+void LogView::resetScroll()
 {
     m_contentSize = QSize(0, 0);
     m_pageStep = QSize(0, 0);
@@ -358,19 +358,19 @@ void LogView::resizeEvent(QResizeEvent* event)
     keepPlace();
 }
 
-void LogView::OnResume()
+void LogView::onResume()
 {
     if (!canResume()) {
         return;
     }
-    m_document->StartWatching();
+    m_document->startWatching();
     arriveAtEnd();
 }
 
-void LogView::OnPause()
+void LogView::onPause()
 {
-    if (m_document != nullptr && m_document->IsWatching()) {
-        m_document->StopWatching();
+    if (m_document != nullptr && m_document->isWatching()) {
+        m_document->stopWatching();
     }
 }
 
@@ -378,12 +378,12 @@ bool LogView::canResume() const
 {
     // Without a path there is nothing to follow: resuming would start a watcher on nothing;
     // nor is there in a complete decompressed copy.
-    return m_document != nullptr && !m_document->IsWatching() && m_document->CanFollow();
+    return m_document != nullptr && !m_document->isWatching() && m_document->canFollow();
 }
 
 bool LogView::canPause() const
 {
-    return m_document != nullptr && m_document->IsWatching();
+    return m_document != nullptr && m_document->isWatching();
 }
 
 void LogView::setLineNumbersShown(bool shown)
@@ -399,7 +399,7 @@ void LogView::setLineNumbersShown(bool shown)
 void LogView::updateGutter()
 {
     const int width =
-        m_lineNumbers && m_document != nullptr ? m_gutter->widthFor(m_document->GetLineCount()) : 0;
+        m_lineNumbers && m_document != nullptr ? m_gutter->widthFor(m_document->lineCount()) : 0;
     const int strip = m_overviewShown && m_document != nullptr ? OverviewStrip::StripWidth : 0;
     if (viewportMargins().left() != width || viewportMargins().right() != strip) {
         setViewportMargins(width, 0, strip, 0);
@@ -438,10 +438,10 @@ void LogView::syncWrapGeometry()
         return;
     }
     m_wrapScroller->setGeometry(&m_renderer, wrapWidth(), viewport()->height());
-    if (m_document != nullptr && m_document->ContentGeneration() != m_wrapGeneration) {
+    if (m_document != nullptr && m_document->contentGeneration() != m_wrapGeneration) {
         // Other text under the same line numbers: its rows are laid out afresh, and a user
         // away from the end keeps the line.
-        m_wrapGeneration = m_document->ContentGeneration();
+        m_wrapGeneration = m_document->contentGeneration();
         m_wrapScroller->wrap().forget();
         m_wrapScroller->setTop({m_wrapScroller->userTop().item, 0}, 0);
     }
@@ -459,7 +459,7 @@ void LogView::setWrapLines(bool wrap)
         const LineNumber top = firstVisibleLine();
         const int pixel = m_lineHeight > 0 ? vbar->value() % int(m_lineHeight) : 0;
         m_horizontalPolicy = horizontalScrollBarPolicy();
-        m_wrapGeneration = m_document != nullptr ? m_document->ContentGeneration() : 0;
+        m_wrapGeneration = m_document != nullptr ? m_document->contentGeneration() : 0;
         m_wrap = true;
         m_wrapScroller->setEnabled(true);
         syncWrapGeometry();
@@ -479,8 +479,8 @@ void LogView::setWrapLines(bool wrap)
             m_follower->anchor(static_cast<int>(std::min<qint64>(y, INT_MAX)));
         }
     }
-    if (m_document != nullptr && m_caretLine < int(m_document->GetLineCount())) {
-        PlaceCaret(LineNumber(m_caretLine), m_caretChar);
+    if (m_document != nullptr && m_caretLine < int(m_document->lineCount())) {
+        placeCaret(LineNumber(m_caretLine), m_caretChar);
     }
     viewport()->update();
     m_gutter->update();

@@ -36,28 +36,28 @@
 
 using quill::toQStringView;
 
-void LogView::ShowLine(LineNumber line)
+void LogView::showLine(LineNumber line)
 {
     if (m_document == nullptr) {
         return;
     }
-    const LineNumber count = m_document->GetLineCount();
+    const LineNumber count = m_document->lineCount();
     if (count == 0) {
         return;
     }
     line = std::min(line, count - 1);
-    SetSelectionAndCaret(line, line, 0, -1);
-    m_document->SetFindPosition(line, 0);
-    EnsureSelectionVisible();
+    setSelectionAndCaret(line, line, 0, -1);
+    m_document->setFindPosition(line, 0);
+    ensureSelectionVisible();
     viewport()->update();
 }
 
-void LogView::ToggleMark(LineNumber line)
+void LogView::toggleMark(LineNumber line)
 {
-    if (m_document == nullptr || line >= m_document->GetLineCount()) {
+    if (m_document == nullptr || line >= m_document->lineCount()) {
         return;
     }
-    m_document->Marks().Toggle(line);
+    m_document->marks().toggle(line);
     invalidateLines(line, line);
     m_gutter->update();
     if (m_overviewShown) {
@@ -66,33 +66,33 @@ void LogView::ToggleMark(LineNumber line)
     emit marksChanged();
 }
 
-void LogView::ToggleMarkAtCaret()
+void LogView::toggleMarkAtCaret()
 {
-    ToggleMark(static_cast<LineNumber>(std::max(0, m_caretLine)));
+    toggleMark(static_cast<LineNumber>(std::max(0, m_caretLine)));
 }
 
-bool LogView::JumpToMark(bool next)
+bool LogView::jumpToMark(bool next)
 {
     if (m_document == nullptr) {
         return false;
     }
-    const LineMarks& marks = m_document->Marks();
+    const LineMarks& marks = m_document->marks();
     // From the caret's line, so a jump after a click or a Find goes on from there.
     const LineNumber from = static_cast<LineNumber>(std::max(0, m_caretLine));
-    const std::optional<LineNumber> target = next ? marks.Next(from) : marks.Previous(from);
+    const std::optional<LineNumber> target = next ? marks.next(from) : marks.previous(from);
     if (!target) {
         return false;
     }
-    ShowLine(*target);
+    showLine(*target);
     return true;
 }
 
-void LogView::ClearMarks()
+void LogView::clearMarks()
 {
-    if (m_document == nullptr || m_document->Marks().Empty()) {
+    if (m_document == nullptr || m_document->marks().Empty()) {
         return;
     }
-    m_document->Marks().Clear();
+    m_document->marks().clear();
     viewport()->update();
     m_gutter->update();
     if (m_overviewShown) {
@@ -111,7 +111,7 @@ QColor LogView::markedBackground(const QColor& background)
                   mix(background.blue(), mark.blue()));
 }
 
-void LogView::SetFindHighlight(const std::u16string& text, unsigned flags)
+void LogView::setFindHighlight(const std::u16string& text, unsigned flags)
 {
     const unsigned kept = flags & (FR_MATCHCASE | FR_WHOLEWORD);
     if (text == m_highlightText && kept == m_highlightFlags) {
@@ -121,9 +121,9 @@ void LogView::SetFindHighlight(const std::u16string& text, unsigned flags)
     m_highlightFlags = kept;
     m_highlightPattern = text;
     if (!(kept & FR_MATCHCASE)) {
-        FoldAsciiCase(m_highlightPattern);
+        foldAsciiCase(m_highlightPattern);
     }
-    m_findHighlight.Set(text, kept);
+    m_findHighlight.set(text, kept);
     emit findHighlightChanged(text, kept);
     // Another text is another search: the lines of the old one go.
     m_findLines.reset();
@@ -138,7 +138,7 @@ void LogView::setOverviewShown(bool shown)
     }
     m_overviewShown = shown;
     if (shown && m_document != nullptr) {
-        ensureKeywordLines().Sync();
+        ensureKeywordLines().sync();
     }
     syncFindLines();
     measure();
@@ -166,17 +166,17 @@ void LogView::keywordLinesProgressed()
     if (m_pendingKeywordJump) {
         const bool down = *m_pendingKeywordJump;
         m_pendingKeywordJump.reset();
-        JumpToKeywordLine(down);
+        jumpToKeywordLine(down);
     }
 }
 
-bool LogView::JumpToKeywordLine(bool down)
+bool LogView::jumpToKeywordLine(bool down)
 {
     m_pendingKeywordJump.reset();
     if (m_document == nullptr) {
         return false;
     }
-    const LineNumber count = m_document->GetLineCount();
+    const LineNumber count = m_document->lineCount();
     if (count == 0) {
         return false;
     }
@@ -188,13 +188,13 @@ bool LogView::JumpToKeywordLine(bool down)
     bool windowCoversRest = false;
     {
         std::lock_guard lock(m_document->docAccess());
-        const LineNumber first = m_document->WindowFirst();
-        const LineNumber end = std::min(m_document->WindowEnd(), count);
+        const LineNumber first = m_document->windowFirst();
+        const LineNumber end = std::min(m_document->windowEnd(), count);
         auto coloured = [&](LineNumber line) {
             ColorRef text = 0;
             ColorRef back = 0;
             bool matched = false;
-            m_document->GetKeywordColors(m_document->GetLineView(line), text, back, matched);
+            m_document->keywordColors(m_document->lineView(line), text, back, matched);
             return matched;
         };
         if (down && from + 1 >= first && from < end) {
@@ -211,9 +211,9 @@ bool LogView::JumpToKeywordLine(bool down)
     }
     if (!found && !windowCoversRest) {
         KeywordLines& lines = ensureKeywordLines();
-        lines.Sync();
+        lines.sync();
         LineNumber line = 0;
-        switch (lines.Neighbour(from, down, line)) {
+        switch (lines.neighbour(from, down, line)) {
         case KeywordLines::Outcome::Found:
             found = line;
             break;
@@ -227,7 +227,7 @@ bool LogView::JumpToKeywordLine(bool down)
     if (!found) {
         return false;
     }
-    ShowLine(*found);
+    showLine(*found);
     return true;
 }
 
@@ -248,6 +248,6 @@ void LogView::syncFindLines()
             },
             [text] { return std::vector<Keyword>{text}; });
     }
-    m_findLines->Sync();
+    m_findLines->sync();
     m_overview->update();
 }

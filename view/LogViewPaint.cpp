@@ -44,8 +44,8 @@ SoundService& silentSound()
 {
     class Silent : public SoundService {
       public:
-        void PlayFile(const std::u16string&) override {}
-        void Beep() override {}
+        void playSoundFile(const std::u16string&) override {}
+        void beep() override {}
     };
     static Silent silent;
     return silent;
@@ -87,19 +87,19 @@ bool LogView::lineRuns(std::u16string_view line, LineNumber index, bool matched,
     // A whole-line keyword's colours win over the line's own terminal colours; the
     // keywords that colour their matches lie over both.
     const StyleRuns& terminal =
-        matched || !m_document->TerminalColors() ? m_noRuns : m_document->GetLineRuns(index);
+        matched || !m_document->terminalColors() ? m_noRuns : m_document->lineRuns(index);
     m_matchRuns.clear();
-    const std::vector<Keyword>& keywords = m_document->GetKeywords();
+    const std::vector<Keyword>& keywords = m_document->keywords();
     if (std::any_of(keywords.begin(), keywords.end(),
                     [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; })) {
         qsizetype from = 0;
         qsizetype to = 0;
         m_renderer.visibleRange(toQStringView(line), left, right, from, to);
-        m_document->GetMatchRuns(line, std::size_t(from), std::size_t(to), m_matchRuns);
+        m_document->matchRuns(line, std::size_t(from), std::size_t(to), m_matchRuns);
     }
     if (!terminal.empty() || !m_matchRuns.empty()) {
         LogRenderer::setRuns(style,
-                             m_matchRuns.empty() ? terminal : OverlayRuns(terminal, m_matchRuns));
+                             m_matchRuns.empty() ? terminal : overlayRuns(terminal, m_matchRuns));
     }
     return !m_matchRuns.empty();
 }
@@ -108,7 +108,7 @@ void LogView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
     SettingsStore& settings = SettingsStore::instance();
-    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
+    const ColorRef backgroundColor = settings.dword(Setting::BackgroundColor);
     const QColor background = quill::colorFromRef(backgroundColor);
     const QRect area = event->rect();
     // Erased in strips: Qt hands a fill of a large area to its thread pool, and waking
@@ -141,9 +141,9 @@ void LogView::paintEvent(QPaintEvent* event)
     DocSelection selection;
     {
         std::lock_guard lock(m_document->docAccess());
-        const std::uint32_t lines = m_document->GetLineCount();
+        const std::uint32_t lines = m_document->lineCount();
         if (lines > 0) {
-            const ColorRef textColor = settings.GetDword(Setting::TextColor);
+            const ColorRef textColor = settings.dword(Setting::TextColor);
             const int scrollY = verticalScrollBar()->value();
             std::uint32_t first = firstVisibleLine();
             const std::uint32_t visible = visibleRowCount();
@@ -165,37 +165,37 @@ void LogView::paintEvent(QPaintEvent* event)
                 to = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(std::max(0, bottom)));
             }
 
-            selection = m_document->GetSelection();
-            const LineMarks& marks = m_document->Marks();
-            alert.BeginPaint(m_document->GetNewTextArrived());
+            selection = m_document->selection();
+            const LineMarks& marks = m_document->marks();
+            alert.beginPaint(m_document->newTextArrived());
             focusLongLines();
             // Every row is fetched before any view of one is kept, since a fetch may move
             // the window; a window narrower than the rows (a very tall view in a tiny font)
             // moves again, and then each row's text is copied instead.
             for (std::uint32_t i = from; i < to; ++i) {
-                (void)m_document->GetLineView(i);
+                (void)m_document->lineView(i);
             }
-            const LineNumber windowFirst = m_document->WindowFirst();
-            const LineNumber windowEnd = m_document->WindowEnd();
+            const LineNumber windowFirst = m_document->windowFirst();
+            const LineNumber windowEnd = m_document->windowEnd();
             bool copied = false;
             for (std::uint32_t i = from; i < to; ++i) {
-                const LogDocument::LinePart part = m_document->GetLinePart(i);
+                const LogDocument::LinePart part = m_document->linePart(i);
                 std::u16string_view line = part.text;
-                if (copied || m_document->WindowFirst() != windowFirst ||
-                    m_document->WindowEnd() != windowEnd) {
+                if (copied || m_document->windowFirst() != windowFirst ||
+                    m_document->windowEnd() != windowEnd) {
                     if (!copied) {
                         for (PaintRow& row : rows) {
-                            row.copy.assign(m_document->GetLineView(LineNumber(row.line)));
+                            row.copy.assign(m_document->lineView(LineNumber(row.line)));
                             row.text = row.copy;
                         }
                         copied = true;
-                        line = m_document->GetLineView(i);
+                        line = m_document->lineView(i);
                     }
                 }
                 ColorRef textRef = textColor;
                 ColorRef backRef = backgroundColor;
                 bool matched = false;
-                m_document->GetKeywordColors(line, textRef, backRef, matched);
+                m_document->keywordColors(line, textRef, backRef, matched);
                 const int y = shrunk ? static_cast<int>(i - first) * height
                                      : static_cast<int>(static_cast<qint64>(i) * height - scrollY);
                 rows.push_back({line,
@@ -214,8 +214,8 @@ void LogView::paintEvent(QPaintEvent* event)
                 const bool marked =
                     lineRuns(line, i, matched, shownX - added.originX + area.left(),
                              shownX - added.originX + area.right() + 1, added.style);
-                alert.LineDrawn(matched || marked);
-                if (!marks.Empty() && marks.IsMarked(i)) {
+                alert.lineDrawn(matched || marked);
+                if (!marks.Empty() && marks.isMarked(i)) {
                     LogRenderer::RowStyle& style = rows.back().style;
                     style.background = markedBackground(style.background);
                     style.rest = markedBackground(style.rest);
@@ -227,15 +227,15 @@ void LogView::paintEvent(QPaintEvent* event)
                     m_renderer.visibleRange(
                         toQStringView(line), shownX - added.originX + area.left(),
                         shownX - added.originX + area.right() + 1, seenFrom, seenTo);
-                    m_findHighlight.Apply(line, seenFrom, seenTo, rows.back().style);
+                    m_findHighlight.apply(line, seenFrom, seenTo, rows.back().style);
                 }
                 if (copied) {
                     rows.back().copy.assign(line);
                     rows.back().text = rows.back().copy;
                 }
             }
-            if (alert.NewTextWasArrived()) {
-                m_document->SetNewTextArrived(false);
+            if (alert.newTextWasArrived()) {
+                m_document->setNewTextArrived(false);
             }
         }
     }
@@ -250,7 +250,7 @@ void LogView::paintEvent(QPaintEvent* event)
     const int rowsBottom = drewLines ? rows.back().y + height : area.top();
     rows.clear();
     // Outside the lock: starting a sound may take the sound server's time.
-    alert.SoundDue();
+    alert.soundDue();
     erase(area.top(), std::min(rowsTop, area.bottom() + 1));
     erase(std::max(rowsBottom, area.top()), area.bottom() + 1);
 
@@ -260,7 +260,7 @@ void LogView::paintEvent(QPaintEvent* event)
         TraceLog::instance().Line(TraceLog::LevelInfo, "First lines painted");
     }
     if (m_caretShown && m_caretOn && hasFocus()) {
-        painter.fillRect(caretRect(), quill::colorFromRef(settings.GetDword(Setting::TextColor)));
+        painter.fillRect(caretRect(), quill::colorFromRef(settings.dword(Setting::TextColor)));
     }
     painter.end();
 
@@ -286,8 +286,8 @@ void LogView::paintEvent(QPaintEvent* event)
 void LogView::paintWrapped(QPainter& painter, const QRect& area)
 {
     SettingsStore& settings = SettingsStore::instance();
-    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
-    const ColorRef textColor = settings.GetDword(Setting::TextColor);
+    const ColorRef backgroundColor = settings.dword(Setting::BackgroundColor);
+    const ColorRef textColor = settings.dword(Setting::TextColor);
     const QColor background = quill::colorFromRef(backgroundColor);
     const int height = static_cast<int>(m_lineHeight);
     std::vector<PaintRow>& rows = m_paintRows;
@@ -302,13 +302,13 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
         // As the unwrapped paint: what the rows need is taken under the lock, as views into
         // the decoded window (a huge line is never copied), and drawn after it.
         std::lock_guard lock(m_document->docAccess());
-        if (m_document->GetLineCount() > 0) {
+        if (m_document->lineCount() > 0) {
             focusLongLines();
             syncWrapGeometry();
             const std::vector<WrapScroller::Row> screen = m_wrapScroller->rows();
-            selection = m_document->GetSelection();
-            const LineMarks& marks = m_document->Marks();
-            alert.BeginPaint(m_document->GetNewTextArrived());
+            selection = m_document->selection();
+            const LineMarks& marks = m_document->marks();
+            alert.beginPaint(m_document->newTextArrived());
             // A long line's rows are columns of it: only the columns of its rows on screen
             // are decoded, with the context around them.
             std::vector<std::pair<std::size_t, std::pair<qsizetype, qsizetype>>> longRows;
@@ -325,14 +325,14 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 for (const auto& [item, columns] : longRows) {
                     if (item == index) {
                         const qsizetype first = std::max<qsizetype>(0, columns.first - context);
-                        const LogDocument::LinePart part = m_document->GetLongLineColumns(
+                        const LogDocument::LinePart part = m_document->longLineColumnsPart(
                             index, first, columns.second + context - first);
                         if (part.isLong()) {
                             return part;
                         }
                     }
                 }
-                return LogDocument::LinePart{m_document->GetLineView(index), 0, -1};
+                return LogDocument::LinePart{m_document->lineView(index), 0, -1};
             };
             for (const WrapScroller::Row& row : screen) {
                 if (row.item != std::size_t(m_caretLine)) {
@@ -366,10 +366,10 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
             for (std::size_t k = from; k < to; ++k) {
                 (void)shownLine(LineNumber(screen[k].item));
             }
-            const LineNumber windowFirst = m_document->WindowFirst();
-            const LineNumber windowEnd = m_document->WindowEnd();
+            const LineNumber windowFirst = m_document->windowFirst();
+            const LineNumber windowEnd = m_document->windowEnd();
             const bool matchOnly =
-                std::any_of(m_document->GetKeywords().begin(), m_document->GetKeywords().end(),
+                std::any_of(m_document->keywords().begin(), m_document->keywords().end(),
                             [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; });
             bool copied = false;
             std::size_t colouredLine = SIZE_MAX;
@@ -389,8 +389,8 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 WrapScroller::Row shown = screen[k];
                 const LineNumber index = LineNumber(shown.item);
                 linePart = shownLine(index);
-                if (!copied && (m_document->WindowFirst() != windowFirst ||
-                                m_document->WindowEnd() != windowEnd)) {
+                if (!copied && (m_document->windowFirst() != windowFirst ||
+                                m_document->windowEnd() != windowEnd)) {
                     for (PaintRow& row : rows) {
                         keep(row, shownLine(row.line).text);
                     }
@@ -409,7 +409,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                     textRef = textColor;
                     backRef = backgroundColor;
                     matched = false;
-                    m_document->GetKeywordColors(line, textRef, backRef, matched);
+                    m_document->keywordColors(line, textRef, backRef, matched);
                 }
                 rows.push_back({line,
                                 {},
@@ -427,28 +427,28 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 }
                 // A whole-line keyword wins over the terminal's colours; keywords that colour
                 // their matches lie over both.
-                StyleRuns runs = matched || !m_document->TerminalColors()
+                StyleRuns runs = matched || !m_document->terminalColors()
                                      ? StyleRuns()
-                                     : runsWithin(m_document->GetLineRuns(index),
+                                     : runsWithin(m_document->lineRuns(index),
                                                   std::size_t(shown.start), std::size_t(shown.end));
                 m_matchRuns.clear();
                 if (matchOnly) {
-                    m_document->GetMatchRuns(line, std::size_t(shown.start), std::size_t(shown.end),
-                                             m_matchRuns);
+                    m_document->matchRuns(line, std::size_t(shown.start), std::size_t(shown.end),
+                                          m_matchRuns);
                 }
                 if (!m_matchRuns.empty()) {
-                    runs = OverlayRuns(runs, runsWithin(m_matchRuns, std::size_t(shown.start),
+                    runs = overlayRuns(runs, runsWithin(m_matchRuns, std::size_t(shown.start),
                                                         std::size_t(shown.end)));
                 }
                 if (!runs.empty()) {
                     LogRenderer::setRuns(row.style, runs);
                 }
                 if (!m_findHighlight.Empty()) {
-                    m_findHighlight.Apply(line, shown.start, shown.end, row.style);
+                    m_findHighlight.apply(line, shown.start, shown.end, row.style);
                 }
                 LogRenderer::clipToPart(row.style, shown.start, shown.end);
-                alert.LineDrawn(matched || !m_matchRuns.empty());
-                if (!marks.Empty() && marks.IsMarked(index)) {
+                alert.lineDrawn(matched || !m_matchRuns.empty());
+                if (!marks.Empty() && marks.isMarked(index)) {
                     row.style.background = markedBackground(row.style.background);
                     row.style.rest = markedBackground(row.style.rest);
                     row.style.fillBackground = true;
@@ -457,8 +457,8 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                     keep(row, line);
                 }
             }
-            if (alert.NewTextWasArrived()) {
-                m_document->SetNewTextArrived(false);
+            if (alert.newTextWasArrived()) {
+                m_document->setNewTextArrived(false);
             }
         }
     }
@@ -472,7 +472,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
     const int rowsTop = drewLines ? rows.front().y : area.top();
     const int rowsBottom = drewLines ? rows.back().y + height : area.top();
     rows.clear();
-    alert.SoundDue();
+    alert.soundDue();
     eraseStrips(painter, area, area.top(), std::min(rowsTop, area.bottom() + 1), background);
     eraseStrips(painter, area, std::max(rowsBottom, area.top()), area.bottom() + 1, background);
     if (drewLines && !m_firstLinesTraced) {

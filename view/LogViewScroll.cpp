@@ -35,7 +35,7 @@
 
 using quill::toQStringView;
 
-void LogView::OnScroll(QAbstractSlider::SliderAction horizontal,
+void LogView::onScroll(QAbstractSlider::SliderAction horizontal,
                        QAbstractSlider::SliderAction vertical, int trackPos)
 {
     auto target = [&](QAbstractSlider::SliderAction code, int current, int line, int page,
@@ -68,7 +68,7 @@ void LogView::OnScroll(QAbstractSlider::SliderAction horizontal,
         m_caretChar = 0;
         m_caretDocX = 0;
         if (m_document != nullptr) {
-            m_document->SetFindPosition(0, 0);
+            m_document->setFindPosition(0, 0);
         }
         viewport()->update(caretRect());
     }
@@ -151,7 +151,7 @@ void LogView::onVerticalSliderMoved(int value)
     // Dragging the thumb to the very top is the "top" request, caret and find position
     // included.
     if (value == 0) {
-        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
+        onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
     }
 }
 
@@ -186,39 +186,39 @@ void LogView::keyPressEvent(QKeyEvent* event)
             QAbstractScrollArea::keyPressEvent(event);
             return;
         }
-        ClearFindHighlight();
+        clearFindHighlight();
         break;
     case Qt::Key_PageUp:
-        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderPageStepSub);
+        onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderPageStepSub);
         break;
     case Qt::Key_PageDown:
-        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderPageStepAdd);
+        onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderPageStepAdd);
         break;
     case Qt::Key_Home:
         if (m_ctrlHeld) {
-            OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
+            onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
         } else {
-            OnScroll(QAbstractSlider::SliderToMinimum, QAbstractSlider::SliderNoAction);
+            onScroll(QAbstractSlider::SliderToMinimum, QAbstractSlider::SliderNoAction);
         }
         break;
     case Qt::Key_End:
         if (m_ctrlHeld) {
-            OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMaximum);
+            onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMaximum);
         } else {
-            OnScroll(QAbstractSlider::SliderToMaximum, QAbstractSlider::SliderNoAction);
+            onScroll(QAbstractSlider::SliderToMaximum, QAbstractSlider::SliderNoAction);
         }
         break;
     case Qt::Key_Left:
-        OnScroll(QAbstractSlider::SliderSingleStepSub, QAbstractSlider::SliderNoAction);
+        onScroll(QAbstractSlider::SliderSingleStepSub, QAbstractSlider::SliderNoAction);
         break;
     case Qt::Key_Right:
-        OnScroll(QAbstractSlider::SliderSingleStepAdd, QAbstractSlider::SliderNoAction);
+        onScroll(QAbstractSlider::SliderSingleStepAdd, QAbstractSlider::SliderNoAction);
         break;
     case Qt::Key_Up:
-        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderSingleStepSub);
+        onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderSingleStepSub);
         break;
     case Qt::Key_Down:
-        OnScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderSingleStepAdd);
+        onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderSingleStepAdd);
         break;
     default:
         QAbstractScrollArea::keyPressEvent(event);
@@ -303,7 +303,7 @@ void LogView::mousePressEvent(QMouseEvent* event)
     // No panning mode; a drag selects from here.
     event->accept();
     if (m_document != nullptr && event->button() == Qt::LeftButton) {
-        m_mouse.Press(event->position().toPoint());
+        m_mouse.press(event->position().toPoint());
     }
 }
 
@@ -314,12 +314,12 @@ void LogView::mouseReleaseEvent(QMouseEvent* event)
         return;
     }
     m_autoScrollTimer.stop();
-    m_mouse.Release(event->position().toPoint(), event->modifiers().testFlag(Qt::ShiftModifier));
+    m_mouse.release(event->position().toPoint(), event->modifiers().testFlag(Qt::ShiftModifier));
 }
 
 void LogView::scrollDragStep(int step)
 {
-    OnScroll(QAbstractSlider::SliderNoAction, step < 0 ? QAbstractSlider::SliderSingleStepSub
+    onScroll(QAbstractSlider::SliderNoAction, step < 0 ? QAbstractSlider::SliderSingleStepSub
                                                        : QAbstractSlider::SliderSingleStepAdd);
 }
 
@@ -328,12 +328,12 @@ bool LogView::selects() const
     return m_document != nullptr;
 }
 
-void LogView::ScrollToLine(LineNumber line)
+void LogView::scrollToLine(LineNumber line)
 {
     QScrollBar* vbar = verticalScrollBar();
     const qint64 rows = visibleRowCount();
     if (m_wrap) {
-        if (m_document != nullptr && line < m_document->GetLineCount()) {
+        if (m_document != nullptr && line < m_document->lineCount()) {
             m_wrapScroller->scrollToPlace({line, 0}, int(rows / 2));
         }
         return;

@@ -36,7 +36,7 @@
 
 using quill::toQStringView;
 
-LineNumber LogView::LineFromPoint(int y) const
+LineNumber LogView::lineFromPoint(int y) const
 {
     if (m_wrap) {
         const std::optional<WrapScroller::Row> row = m_wrapScroller->rowAt(std::max(0, y));
@@ -44,11 +44,11 @@ LineNumber LogView::LineFromPoint(int y) const
             return 0;
         }
         // Below the last row of the last line: the lines after it, as without wrapping.
-        const LineNumber count = m_document != nullptr ? m_document->GetLineCount() : 0;
+        const LineNumber count = m_document != nullptr ? m_document->lineCount() : 0;
         const int below = std::max(0, y) - row->y;
         if (below >= int(m_lineHeight) && m_lineHeight > 0 && row->item + 1 == count) {
             std::lock_guard lock(m_document->docAccess());
-            if (std::size_t(row->end) >= m_document->GetLineView(LineNumber(row->item)).size()) {
+            if (std::size_t(row->end) >= m_document->lineView(LineNumber(row->item)).size()) {
                 return static_cast<LineNumber>(std::min<std::int64_t>(
                     std::int64_t(row->item) + below / m_lineHeight, UINT32_MAX));
             }
@@ -75,15 +75,15 @@ LineNumber LogView::LineFromPoint(int y) const
     return static_cast<LineNumber>(std::min<std::int64_t>(line, UINT32_MAX));
 }
 
-TextPoint LogView::PointToText(QPoint point)
+TextPoint LogView::pointToText(QPoint point)
 {
     TextPoint hit;
-    hit.line = LineFromPoint(point.y());
+    hit.line = lineFromPoint(point.y());
     if (m_document == nullptr) {
         return hit;
     }
     std::lock_guard lock(m_document->docAccess());
-    if (hit.line >= m_document->GetLineCount()) {
+    if (hit.line >= m_document->lineCount()) {
         return hit;
     }
     focusLongLines();
@@ -93,8 +93,8 @@ TextPoint LogView::PointToText(QPoint point)
     }
     const LogDocument::LinePart part =
         row && row->item == hit.line
-            ? m_document->GetLongLineColumns(hit.line, row->start, row->end - row->start)
-            : m_document->GetLinePart(hit.line);
+            ? m_document->longLineColumnsPart(hit.line, row->start, row->end - row->start)
+            : m_document->linePart(hit.line);
     const std::u16string_view line = part.text;
     if (line.empty()) {
         return hit;
@@ -125,82 +125,82 @@ TextPoint LogView::PointToText(QPoint point)
     return hit;
 }
 
-void LogView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
+void LogView::setSelectionAndCaret(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
                                    std::int32_t endCol)
 {
     const DocSelection selection{true, startLine, endLine, startCol, endCol};
-    StoreSelection(selection);
-    m_mouse.PlaceCaretAfterSelection(selection);
+    storeSelection(selection);
+    m_mouse.placeCaretAfterSelection(selection);
 }
 
-LineNumber LogView::SelectableLineCount() const
+LineNumber LogView::selectableLineCount() const
 {
-    return m_document != nullptr ? m_document->GetLineCount() : 0;
+    return m_document != nullptr ? m_document->lineCount() : 0;
 }
 
-std::u16string LogView::SelectableLine(LineNumber line)
+std::u16string LogView::selectableLine(LineNumber line)
 {
     // A long line's text is a part of it whose indexes are not its columns: a double-click
     // there selects no word rather than another one.
-    if (m_document == nullptr || m_document->IsLongLine(line)) {
+    if (m_document == nullptr || m_document->isLongLine(line)) {
         return std::u16string();
     }
-    return m_document->GetLine(line);
+    return m_document->line(line);
 }
 
-DocSelection LogView::CurrentSelection() const
+DocSelection LogView::currentSelection() const
 {
-    return m_document != nullptr ? m_document->GetSelection() : DocSelection();
+    return m_document != nullptr ? m_document->selection() : DocSelection();
 }
 
-void LogView::StoreSelection(const DocSelection& selection)
+void LogView::storeSelection(const DocSelection& selection)
 {
     if (m_document == nullptr) {
         return;
     }
-    const DocSelection before = m_document->GetSelection();
+    const DocSelection before = m_document->selection();
     // What the user selects runs forwards and ends at the latest at the start of the line
     // after the last (Select All); later shrinking of the text is the document's to handle.
     QUILL_ASSERT(!selection.valid || (selection.startLine <= selection.endLine &&
-                                      selection.endLine <= m_document->GetLineCount()));
+                                      selection.endLine <= m_document->lineCount()));
     if (selection.valid) {
-        m_document->SetSelection(selection.startLine, selection.endLine, selection.startCol,
+        m_document->setSelection(selection.startLine, selection.endLine, selection.startCol,
                                  selection.endCol);
     } else {
-        m_document->ClearSelection();
+        m_document->clearSelection();
     }
-    const DocSelection after = m_document->GetSelection();
+    const DocSelection after = m_document->selection();
     invalidateSelectionChange(before, after);
     if (before.valid != after.valid) {
         emit selectionPresenceChanged(after.valid);
     }
 }
 
-FindPosition LogView::CurrentFindPosition() const
+FindPosition LogView::currentFindPosition() const
 {
-    return m_document != nullptr ? m_document->GetFindPosition() : FindPosition();
+    return m_document != nullptr ? m_document->findPosition() : FindPosition();
 }
 
-void LogView::StoreFindPosition(const FindPosition& position)
+void LogView::storeFindPosition(const FindPosition& position)
 {
     if (m_document != nullptr) {
-        m_document->SetFindPosition(position.line, position.col);
+        m_document->setFindPosition(position.line, position.col);
     }
 }
 
-void LogView::SelectionFinished()
+void LogView::selectionFinished()
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (m_document == nullptr || clipboard == nullptr || !clipboard->supportsSelection()) {
         return;
     }
-    const DocSelection selection = m_document->GetSelection();
+    const DocSelection selection = m_document->selection();
     if (!selection.valid) {
         return;
     }
     // Offered, not built: the text is read only when another program pastes it.
     clipboard->setMimeData(
-        new SelectionMimeData(m_textSource, selection, m_document->ContentGeneration()),
+        new SelectionMimeData(m_textSource, selection, m_document->contentGeneration()),
         QClipboard::Selection);
 }
 
@@ -239,29 +239,29 @@ void LogView::invalidateSelectionChange(const DocSelection& before, const DocSel
                     std::max(before.endLine, after.endLine));
 }
 
-void LogView::OnEditSelectAll()
+void LogView::onEditSelectAll()
 {
     if (m_document != nullptr) {
-        m_mouse.SelectAll();
+        m_mouse.selectAll();
         viewport()->update();
     }
 }
 
 bool LogView::canCopy() const
 {
-    return m_document != nullptr && m_document->GetSelection().valid;
+    return m_document != nullptr && m_document->selection().valid;
 }
 
-CopyResult LogView::OnEditCopy()
+CopyResult LogView::onEditCopy()
 {
     CopyResult result;
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (m_document == nullptr || clipboard == nullptr) {
         return result;
     }
-    const DocSelection selection = m_document->GetSelection();
+    const DocSelection selection = m_document->selection();
     QString text;
-    result = BuildSelectionText(*m_document, selection, text);
+    result = buildSelectionText(*m_document, selection, text);
     if (result.outcome == CopyOutcome::Copied) {
         clipboard->setMimeData(new SelectionMimeData(std::move(text)), QClipboard::Clipboard);
     }
@@ -291,9 +291,9 @@ QRect LogView::caretRect() const
         CaretWidth, static_cast<int>(m_lineHeight));
 }
 
-void LogView::PlaceCaret(LineNumber line, std::int32_t character)
+void LogView::placeCaret(LineNumber line, std::int32_t character)
 {
-    if (m_document == nullptr || line >= m_document->GetLineCount()) {
+    if (m_document == nullptr || line >= m_document->lineCount()) {
         return;
     }
     viewport()->update(caretRect());
@@ -307,7 +307,7 @@ void LogView::PlaceCaret(LineNumber line, std::int32_t character)
         if (!m_wrap) {
             focusLongLines();
         }
-        const LogDocument::LinePart part = m_document->GetLinePart(line);
+        const LogDocument::LinePart part = m_document->linePart(line);
         const qsizetype length =
             part.isLong() ? qsizetype(part.columns) : qsizetype(part.text.size());
         m_caretChar = static_cast<std::int32_t>(std::min<qsizetype>(
@@ -357,13 +357,13 @@ void LogView::timerEvent(QTimerEvent* event)
     QAbstractScrollArea::timerEvent(event);
 }
 
-void LogView::EnsureSelectionVisible()
+void LogView::ensureSelectionVisible()
 {
     if (m_document == nullptr) {
         return;
     }
     DocSelection selection;
-    if (!m_document->GetSelection(selection)) {
+    if (!m_document->selection(selection)) {
         return;
     }
     // A line already fully on screen stays where it is: moving the view under the user's
@@ -372,15 +372,15 @@ void LogView::EnsureSelectionVisible()
     if (m_wrap) {
         // The rows that hold the selection's first and (on the same line) last character;
         // a whole line is shown from its first row.
-        if (start >= m_document->GetLineCount()) {
+        if (start >= m_document->lineCount()) {
             return;
         }
         qsizetype length = 0;
         {
             std::lock_guard lock(m_document->docAccess());
-            length = m_document->IsLongLine(start)
-                         ? qsizetype(m_document->LongLineTextColumns(start))
-                         : qsizetype(m_document->GetLineView(start).size());
+            length = m_document->isLongLine(start)
+                         ? qsizetype(m_document->longLineTextColumns(start))
+                         : qsizetype(m_document->lineView(start).size());
         }
         const std::vector<WrapScroller::Row> rows = m_wrapScroller->rows();
         auto shown = [&](qsizetype c) {
@@ -412,9 +412,8 @@ void LogView::EnsureSelectionVisible()
     {
         std::lock_guard lock(m_document->docAccess());
         focusLongLines();
-        const LogDocument::LinePart part = start < m_document->GetLineCount()
-                                               ? m_document->GetLinePart(start)
-                                               : LogDocument::LinePart{};
+        const LogDocument::LinePart part =
+            start < m_document->lineCount() ? m_document->linePart(start) : LogDocument::LinePart{};
         const qsizetype length =
             part.isLong() ? qsizetype(part.columns) : qsizetype(part.text.size());
         a = columnX(part, selection.startCol);

@@ -123,7 +123,7 @@ void TextArea::rowsChanged(const RowChange& change)
         m_widestRow = 0;
         m_currentRow = 0;
         stopDrag();
-        StoreSelection(DocSelection());
+        storeSelection(DocSelection());
         m_findPosition = FindPosition();
     }
     const std::size_t count = rowCount();
@@ -144,7 +144,7 @@ void TextArea::rowsChanged(const RowChange& change)
 void TextArea::rearrangeRows(std::size_t topRow, std::size_t currentRow)
 {
     stopDrag();
-    StoreSelection(DocSelection());
+    storeSelection(DocSelection());
     const std::size_t count = rowCount();
     m_currentRow = count > 0 ? std::min(currentRow, count - 1) : 0;
     updateGutter();
@@ -218,9 +218,9 @@ void TextArea::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-void TextArea::SetFindHighlight(const std::u16string& text, unsigned flags)
+void TextArea::setFindHighlight(const std::u16string& text, unsigned flags)
 {
-    if (m_findHighlight.Set(text, flags)) {
+    if (m_findHighlight.set(text, flags)) {
         viewport()->update();
     }
 }
@@ -320,9 +320,9 @@ void TextArea::mousePressEvent(QMouseEvent* event)
 {
     // No panning mode; a drag selects from here.
     event->accept();
-    m_pressedWhileDragging = m_mouse.IsDragging();
+    m_pressedWhileDragging = m_mouse.isDragging();
     if (selects() && event->button() == Qt::LeftButton && !m_pressedWhileDragging) {
-        m_mouse.Press(event->position().toPoint());
+        m_mouse.press(event->position().toPoint());
     }
 }
 
@@ -342,7 +342,7 @@ void TextArea::mouseMoveEvent(QMouseEvent* event)
         m_autoScrollTimer.stop();
     }
     // Outside the rows, the selection follows to the edge row at once; the timer scrolls on.
-    m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
+    m_mouse.move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
 }
 
 void TextArea::mouseReleaseEvent(QMouseEvent* event)
@@ -352,15 +352,15 @@ void TextArea::mouseReleaseEvent(QMouseEvent* event)
         return;
     }
     m_autoScrollTimer.stop();
-    const bool endsDrag = m_mouse.IsDragging() || m_pressedWhileDragging;
+    const bool endsDrag = m_mouse.isDragging() || m_pressedWhileDragging;
     const QPoint point = event->position().toPoint();
     const bool shift = event->modifiers().testFlag(Qt::ShiftModifier);
-    m_mouse.Release(point, shift);
+    m_mouse.release(point, shift);
     // A plain click on a row activates it; the end of a drag or a Shift+click only selects.
     if (endsDrag || shift || point.y() < 0 || point.y() >= viewport()->height()) {
         return;
     }
-    const LineNumber row = LineFromPoint(point.y());
+    const LineNumber row = lineFromPoint(point.y());
     if (row < rowCount()) {
         setCurrentRow(row);
         emit rowActivated(row);
@@ -371,7 +371,7 @@ void TextArea::mouseDoubleClickEvent(QMouseEvent* event)
 {
     event->accept();
     if (selects() && event->button() == Qt::LeftButton) {
-        m_mouse.DoubleClick(event->position().toPoint());
+        m_mouse.doubleClick(event->position().toPoint());
     }
 }
 
@@ -386,7 +386,7 @@ void TextArea::timerEvent(QTimerEvent* event)
 
 void TextArea::dragAutoScroll()
 {
-    if (!m_mouse.IsDragging() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
+    if (!m_mouse.isDragging() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
         m_autoScrollTimer.stop();
         return;
     }
@@ -397,7 +397,7 @@ void TextArea::dragAutoScroll()
         m_autoScrollTimer.stop();
         return;
     }
-    m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
+    m_mouse.move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
 }
 
 void TextArea::scrollDragStep(int step)

@@ -63,14 +63,14 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // of rows goes, as a drag in progress does.
     void rearrangeRows(std::size_t topRow, std::size_t currentRow);
 
-    void OnEditSelectAll();
-    CopyResult OnEditCopy();
+    void onEditSelectAll();
+    CopyResult onEditCopy();
     bool canCopy() const { return m_selection.valid; }
     DocSelection selection() const { return m_selection; }
 
     // The occurrences of Find's text are shown tinted (view/FindHighlight.h); flags
     // FR_MATCHCASE, FR_WHOLEWORD; an empty text shows none.
-    void SetFindHighlight(const std::u16string& text, unsigned flags);
+    void setFindHighlight(const std::u16string& text, unsigned flags);
     // Rows wider than the view go on in screen rows below, the number on the first of
     // them, and scrolling moves by screen rows (view/WrapScroller.h); the keys still move
     // the current row.
@@ -80,12 +80,12 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     const std::vector<WrapScroller::Row>& screenRows();
 
     // SelectionTarget (points are viewport coordinates).
-    LineNumber SelectableLineCount() const override;
-    std::u16string SelectableLine(LineNumber row) override;
+    LineNumber selectableLineCount() const override;
+    std::u16string selectableLine(LineNumber row) override;
     // The row under viewport y (past the last below it).
-    LineNumber LineFromPoint(int y) const;
-    TextPoint PointToText(QPoint point) override;
-    void PlaceCaret(LineNumber row, std::int32_t character) override;
+    LineNumber lineFromPoint(int y) const;
+    TextPoint pointToText(QPoint point) override;
+    void placeCaret(LineNumber row, std::int32_t character) override;
 
   signals:
     // The user chose the row (a click that is not the end of a drag, or Enter).
@@ -131,11 +131,11 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // The timer of a drag's scrolling went off: scrolls and moves the selection on.
     void dragAutoScroll();
 
-    DocSelection CurrentSelection() const override { return m_selection; }
-    void StoreSelection(const DocSelection& selection) override;
-    FindPosition CurrentFindPosition() const override { return m_findPosition; }
-    void StoreFindPosition(const FindPosition& position) override { m_findPosition = position; }
-    void SelectionFinished() override;
+    DocSelection currentSelection() const override { return m_selection; }
+    void storeSelection(const DocSelection& selection) override;
+    FindPosition currentFindPosition() const override { return m_findPosition; }
+    void storeFindPosition(const FindPosition& position) override { m_findPosition = position; }
+    void selectionFinished() override;
 
     RowSource* m_source = nullptr;
     LogRenderer m_renderer;

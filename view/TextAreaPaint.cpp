@@ -53,10 +53,10 @@ LogRenderer::RowStyle TextArea::rowStyle(std::size_t row, std::u16string_view te
     }
     if (!terminal.empty() || !matchRuns.empty()) {
         LogRenderer::setRuns(style,
-                             matchRuns.empty() ? terminal : OverlayRuns(terminal, matchRuns));
+                             matchRuns.empty() ? terminal : overlayRuns(terminal, matchRuns));
     }
     if (!m_findHighlight.Empty()) {
-        m_findHighlight.Apply(text, start, end, style);
+        m_findHighlight.apply(text, start, end, style);
     }
     return style;
 }
@@ -93,8 +93,8 @@ void TextArea::paintEvent(QPaintEvent* event)
         return;
     }
     SettingsStore& settings = SettingsStore::instance();
-    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
-    const ColorRef textColor = settings.GetDword(Setting::TextColor);
+    const ColorRef backgroundColor = settings.dword(Setting::BackgroundColor);
+    const ColorRef textColor = settings.dword(Setting::TextColor);
     const QColor background = quill::colorFromRef(backgroundColor);
     const QRect area = event->rect();
     const int height = m_renderer.lineHeight();
@@ -163,8 +163,8 @@ void TextArea::paintEvent(QPaintEvent* event)
 void TextArea::paintWrapped(QPainter& painter, const QRect& area)
 {
     SettingsStore& settings = SettingsStore::instance();
-    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
-    const ColorRef textColor = settings.GetDword(Setting::TextColor);
+    const ColorRef backgroundColor = settings.dword(Setting::BackgroundColor);
+    const ColorRef textColor = settings.dword(Setting::TextColor);
     const QColor background = quill::colorFromRef(backgroundColor);
     const int height = m_renderer.lineHeight();
     syncWrapGeometry();

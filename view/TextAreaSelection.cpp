@@ -48,17 +48,17 @@ void RowSource::copyRows(std::size_t first, std::size_t end, std::vector<std::u1
     }
 }
 
-LineNumber TextArea::SelectableLineCount() const
+LineNumber TextArea::selectableLineCount() const
 {
     return static_cast<LineNumber>(std::min<std::size_t>(rowCount(), UINT32_MAX));
 }
 
-std::u16string TextArea::SelectableLine(LineNumber row)
+std::u16string TextArea::selectableLine(LineNumber row)
 {
     return std::u16string(rowText(row));
 }
 
-LineNumber TextArea::LineFromPoint(int y) const
+LineNumber TextArea::lineFromPoint(int y) const
 {
     const int height = m_renderer.lineHeight();
     if (height <= 0) {
@@ -82,10 +82,10 @@ LineNumber TextArea::LineFromPoint(int y) const
     return static_cast<LineNumber>(std::min<std::size_t>(row, UINT32_MAX));
 }
 
-TextPoint TextArea::PointToText(QPoint point)
+TextPoint TextArea::pointToText(QPoint point)
 {
     TextPoint hit;
-    hit.line = LineFromPoint(point.y());
+    hit.line = lineFromPoint(point.y());
     if (hit.line >= rowCount()) {
         return hit;
     }
@@ -114,14 +114,14 @@ TextPoint TextArea::PointToText(QPoint point)
     return hit;
 }
 
-void TextArea::PlaceCaret(LineNumber row, std::int32_t)
+void TextArea::placeCaret(LineNumber row, std::int32_t)
 {
     if (row < rowCount()) {
         setCurrentRow(row);
     }
 }
 
-void TextArea::StoreSelection(const DocSelection& selection)
+void TextArea::storeSelection(const DocSelection& selection)
 {
     const bool before = m_selection.valid;
     m_selection = selection;
@@ -131,7 +131,7 @@ void TextArea::StoreSelection(const DocSelection& selection)
     }
 }
 
-void TextArea::SelectionFinished()
+void TextArea::selectionFinished()
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard == nullptr || !clipboard->supportsSelection() || !m_selection.valid) {
@@ -150,14 +150,14 @@ void TextArea::SelectionFinished()
     }
 }
 
-void TextArea::OnEditSelectAll()
+void TextArea::onEditSelectAll()
 {
     if (rowCount() > 0) {
-        m_mouse.SelectAll();
+        m_mouse.selectAll();
     }
 }
 
-CopyResult TextArea::OnEditCopy()
+CopyResult TextArea::onEditCopy()
 {
     CopyResult result;
     QClipboard* clipboard = QGuiApplication::clipboard();
@@ -188,8 +188,8 @@ CopyResult TextArea::buildText(const DocSelection& selection, QString& text,
     for (std::size_t row = first; row <= last; ++row) {
         bound += m_source->rowCopyBound(row);
     }
-    result.neededBytes = ClipboardPeakBytes(bound);
-    result.availableBytes = AvailableMemoryBytes();
+    result.neededBytes = clipboardPeakBytes(bound);
+    result.availableBytes = availableMemoryBytes();
     const std::uint64_t limit = limitBytes != 0 ? limitBytes : result.availableBytes / 2;
     if (result.neededBytes > limit) {
         result.outcome = CopyOutcome::TooLarge;

@@ -40,11 +40,11 @@ TEST_F(FilterViewTest, TheOpenLastLineIsReadAgainAfterAnAppend)
     FilterRows rows(matches);
     showFilter(&rows);
     ASSERT_EQ(filterView->rowCount(), 2u);
-    ASSERT_EQ(filterView->SelectableLine(1), u"part");
+    ASSERT_EQ(filterView->selectableLine(1), u"part");
     append("ial line\n");
-    filterView->DocumentChanged();
-    EXPECT_EQ(filterView->SelectableLine(1), u"partial line");
-    EXPECT_EQ(filterView->SelectableLine(0), u"first");
+    filterView->documentChanged();
+    EXPECT_EQ(filterView->selectableLine(1), u"partial line");
+    EXPECT_EQ(filterView->selectableLine(0), u"first");
 }
 
 TEST_F(FilterViewTest, ANewFilterIsReadFromItsEndEvenByAUserWhoHadScrolledAway)

@@ -150,7 +150,7 @@ TEST_F(TextAreaTest, AppendedRowsKeepTheEndInViewUntilTheUserLeavesItAndAResetCo
     EXPECT_EQ(area->currentRow(), 53u) << "the current row stays the last one";
 
     key(Qt::Key_PageUp);
-    area->OnEditSelectAll();
+    area->onEditSelectAll();
     ASSERT_TRUE(area->canCopy());
     rows.resetTo(40);
     settle();
@@ -210,8 +210,8 @@ TEST_F(TextAreaTest, AClickActivatesItsRowAndACopyJoinsTheSelectedRowsTexts)
     EXPECT_EQ(area->selection().startLine, 1u);
     EXPECT_EQ(area->selection().endLine, 3u);
 
-    area->OnEditSelectAll();
-    ASSERT_EQ(area->OnEditCopy().outcome, CopyOutcome::Copied);
+    area->onEditSelectAll();
+    ASSERT_EQ(area->onEditCopy().outcome, CopyOutcome::Copied);
     EXPECT_EQ(QApplication::clipboard()->text(),
               QStringLiteral("row 0\nrow 1\nrow 2\nrow 3\nrow 4\n"));
 }

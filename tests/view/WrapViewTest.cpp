@@ -158,9 +158,8 @@ TEST_F(WrapViewTest, FollowingShowsTheLastRowOfAGrowingLineAtTheBottom)
                std::to_string(round));
         const std::vector<WrapScroller::Row> rows = view->screenRows();
         ASSERT_FALSE(rows.empty());
-        EXPECT_EQ(rows.back().item, document->GetLineCount() - 1);
-        EXPECT_EQ(rows.back().end,
-                  qsizetype(document->GetLine(document->GetLineCount() - 1).size()));
+        EXPECT_EQ(rows.back().item, document->lineCount() - 1);
+        EXPECT_EQ(rows.back().end, qsizetype(document->line(document->lineCount() - 1).size()));
         EXPECT_EQ(rows.back().y + lineHeight, view->viewport()->height())
             << "the top row is the one cut, never the last";
         EXPECT_EQ(vbar()->value(), vbar()->maximum());
@@ -168,7 +167,7 @@ TEST_F(WrapViewTest, FollowingShowsTheLastRowOfAGrowingLineAtTheBottom)
     // The open last line grows on its own row.
     append(std::string(std::size_t(cols) * 3, 'w'));
     EXPECT_EQ(view->screenRows().back().end,
-              qsizetype(document->GetLine(document->GetLineCount() - 1).size()));
+              qsizetype(document->line(document->lineCount() - 1).size()));
 }
 
 TEST_F(WrapViewTest, AwayFromTheEndThePlaceStaysThroughAppendsAndResizes)
@@ -235,7 +234,7 @@ TEST_F(WrapViewTest, ShowLinePutsTheLinesFirstRowOnScreenWithARowAbove)
         bytes += std::to_string(line) + " " + std::string(std::size_t(cols * 2), 'k') + "\n";
     }
     openWrapped(bytes, 8);
-    view->ShowLine(20);
+    view->showLine(20);
     settle();
     const std::vector<WrapScroller::Row> rows = view->screenRows();
     ASSERT_GE(rows.size(), 2u);
@@ -404,7 +403,7 @@ TEST_F(WrapViewTest, ARowUpFromTheEndIsAwayFromItWhateverARowIsWorthOnTheBar)
     EXPECT_LT(vbar()->value(), vbar()->maximum() - 5);
     append("more");
     EXPECT_LT(view->screenRows().back().end,
-              qsizetype(document->GetLine(document->GetLineCount() - 1).size()))
+              qsizetype(document->line(document->lineCount() - 1).size()))
         << "the view stays where the user went";
 }
 
@@ -438,9 +437,9 @@ TEST_F(WrapViewTest, LinesReadAgainAreWrappedAsTheyNowRead)
     };
     openWrapped(lines(0), 30);
     quilltest::writeFile(path, lines(1));
-    ASSERT_TRUE(document->OnOpenDocument(std::u16string(path.begin(), path.end())));
-    document->StopWatching();
-    view->OnInitialUpdate();
+    ASSERT_TRUE(document->openDocument(std::u16string(path.begin(), path.end())));
+    document->stopWatching();
+    view->initialUpdate();
     settle();
     int checked = 0;
     for (const WrapScroller::Row& row : view->screenRows()) {
