@@ -3,6 +3,7 @@
 #include "diagnostics/TraceLog.h"
 #include "engine/DocumentHost.h"
 #include "engine/FileWatcher.h"
+#include "engine/HostStrings.h"
 #include "engine/KeywordMatcher.h"
 #include "engine/LineIndexPieces.h"
 #include "engine/LineText.h"
@@ -29,9 +30,6 @@ namespace {
 // Reads into an aligned buffer that stays in the cache while it is scanned; large files
 // are read ahead on a helper thread (SequentialReader).
 constexpr std::size_t IndexReadSize = std::size_t{256} << 10;
-// The open error's description for a path that is not a regular file.
-constexpr std::uint32_t StringNotRegularFile = 190;
-constexpr std::uint32_t StringDecompressedCopy = 401;
 // The memory figure is read again after the index has grown by at least this much.
 constexpr std::size_t BoundStepBytes = std::size_t{1} << 20;
 // A long line is shown from a part of three pieces of this many columns around the focus:
@@ -167,7 +165,7 @@ std::u16string LogDocument::ShownName() const
     }
     if (m_source->Kind() == SourceKind::Decompressed && m_host) {
         // String 401: "%1 (decompressed copy)".
-        std::u16string text = m_host->LoadResourceString(StringDecompressedCopy);
+        std::u16string text = m_host->LoadResourceString(HostString::DecompressedCopy);
         const std::size_t at = text.find(u"%1");
         if (at != std::u16string::npos) {
             text.replace(at, 2, m_source->DisplayName());
@@ -1693,7 +1691,7 @@ void LogDocument::SetTitle(const std::u16string&)
 {
     std::u16string title = u"Quillstream - ";
     if (m_host) {
-        title += m_host->LoadResourceString(133);
+        title += m_host->LoadResourceString(HostString::VersionPrefix);
         title += m_host->GetFileVersionText();
     }
     const std::u16string shown = ShownName();
@@ -1712,9 +1710,9 @@ void LogDocument::ReportOpenError(int errorNumber, const std::u16string& path)
     if (m_host) {
         // ENOTSUP is what opening reports for a FIFO, socket or device; the system's own
         // wording of it ("Operation not supported") would say nothing to the user.
-        const std::u16string description = errorNumber == ENOTSUP
-                                               ? m_host->LoadResourceString(StringNotRegularFile)
-                                               : errorDescription(errorNumber);
+        const std::u16string description =
+            errorNumber == ENOTSUP ? m_host->LoadResourceString(HostString::NotRegularFile)
+                                   : errorDescription(errorNumber);
         m_host->ShowOpenError(path, description, errorNumber);
     }
 }
