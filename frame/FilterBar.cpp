@@ -22,7 +22,8 @@ using quill::toU16;
 
 namespace {
 
-constexpr int StringOptions[4] = {231, 232, 233, 234};
+constexpr StringId StringOptions[4] = {StringId::FilterMatchCase, StringId::FilterWholeWord,
+                                       StringId::FilterRegularExpression, StringId::FilterExclude};
 
 // Typing pauses this long before the filter is applied: a pass over a large file starts
 // for the word, not for each of its letters.
