@@ -32,6 +32,7 @@ class SettingsSheet : public QDialog {
 
     // Caption: string captionId; selectPage: the tab shown when the sheet opens.
     explicit SettingsSheet(StringId captionId, QWidget* parent = nullptr, int selectPage = 0);
+    // For callers that still hold the caption's number.
     explicit SettingsSheet(int captionId, QWidget* parent = nullptr, int selectPage = 0)
         : SettingsSheet(static_cast<StringId>(captionId), parent, selectPage)
     {
