@@ -350,6 +350,25 @@ TEST_P(SettingsSheetTest, ColourOnlyTheMatchIsTickedAndStoredPerKeyword)
     });
 }
 
+TEST_P(SettingsSheetTest, MatchCaseAndWholeWordColumnsSayYesOrNoForEachKeyword)
+{
+    storeKeywords(abc());
+    runSheet([](SettingsSheet* sheet) {
+        showKeywordsTab(sheet);
+        CheckListControl* rows = list(sheet);
+        const QString yes = inLanguage(QStringLiteral("Yes"), QStringLiteral("Ja"));
+        const QString no = inLanguage(QStringLiteral("No"), QStringLiteral("Nein"));
+        // ERROR matches case only, WARN whole words only, debug neither.
+        const QString expected[3][2] = {{yes, no}, {no, yes}, {no, no}};
+        for (int row = 0; row < 3; ++row) {
+            ASSERT_NE(rows->topLevelItem(row), nullptr);
+            EXPECT_EQ(rows->topLevelItem(row)->text(2), expected[row][0]) << row;
+            EXPECT_EQ(rows->topLevelItem(row)->text(3), expected[row][1]) << row;
+        }
+        cancel(sheet);
+    });
+}
+
 TEST_P(SettingsSheetTest, ColourOnlyTheMatchHasAColumnOfItsOwnTickedInTheList)
 {
     std::vector<Keyword> stored = abc();
