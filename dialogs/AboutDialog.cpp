@@ -2,8 +2,8 @@
 
 #include "resources/LanguageResources.h"
 #include "resources/ProductInfo.h"
-#include "resources/VersionInfo.h"
 #include "resources/QtText.h"
+#include "resources/VersionInfo.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -24,8 +24,7 @@ void setLabelText(const QWidget* form, ControlId id, const QString& text)
 } // namespace
 
 AboutDialog::AboutDialog(QWidget* parent)
-    : QDialog(parent)
-    , m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
+    : QDialog(parent), m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
     m_form = LanguageResources::current().setupDialog(this, ResourceId::AboutDialog);
     setMouseTracking(true);
@@ -39,7 +38,7 @@ AboutDialog::AboutDialog(QWidget* parent)
             child->installEventFilter(this);
         }
     }
-    OnInitDialog();
+    initDialog();
 }
 
 AboutDialog::~AboutDialog()
@@ -50,13 +49,13 @@ AboutDialog::~AboutDialog()
     }
 }
 
-bool AboutDialog::OnInitDialog()
+bool AboutDialog::initDialog()
 {
     const LanguageResources& resources = LanguageResources::current();
     m_productLine =
         QStringLiteral("%1 - %2%3")
             .arg(quill::toQString(Product::Name), resources.string(StringId::VersionPrefix),
-                 quill::toQString(GetFileVersionText()));
+                 quill::toQString(fileVersionText()));
     m_legalNotice = quill::toQString(Product::LegalNotice);
     m_text1 = resources.string(StringId::AboutDescription);
     m_text2 = resources.string(StringId::AboutLicense);

@@ -5,8 +5,7 @@
 #include <QCheckBox>
 #include <QLabel>
 
-MessageDialog::MessageDialog(QWidget* parent)
-    : QDialog(parent)
+MessageDialog::MessageDialog(QWidget* parent) : QDialog(parent)
 {
     m_form = LanguageResources::current().setupDialog(this, ResourceId::MessageDialog);
     m_dontAskAgainBox =
@@ -18,9 +17,9 @@ MessageDialog::MessageDialog(QWidget* parent)
     }
 }
 
-bool MessageDialog::OnInitDialog()
+bool MessageDialog::initDialog()
 {
-    UpdateData(false);
+    updateData(false);
     const LanguageResources& resources = LanguageResources::current();
     if (m_captionID != 0) {
         m_caption = resources.string(m_captionID);
@@ -29,11 +28,11 @@ bool MessageDialog::OnInitDialog()
         m_text = resources.string(m_textID);
     }
     setWindowTitle(m_caption);
-    UpdateData(false);
+    updateData(false);
     return true;
 }
 
-void MessageDialog::UpdateData(bool saveAndValidate)
+void MessageDialog::updateData(bool saveAndValidate)
 {
     if (saveAndValidate) {
         if (m_dontAskAgainBox) {
@@ -54,12 +53,12 @@ void MessageDialog::UpdateData(bool saveAndValidate)
 
 void MessageDialog::accept()
 {
-    UpdateData(true);
+    updateData(true);
     QDialog::accept();
 }
 
-int MessageDialog::DoModal()
+int MessageDialog::doModal()
 {
-    OnInitDialog();
+    initDialog();
     return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
 }

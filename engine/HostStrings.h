@@ -1,6 +1,6 @@
 #pragma once
 
-// The string ids the document asks DocumentHost::LoadResourceString for. The core lies below
+// The string ids the document asks DocumentHost::loadResourceString for. The core lies below
 // resources/, so it cannot see StringId there; StringId takes these numbers from here, and
 // the two cannot drift apart.
 

@@ -20,7 +20,7 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
                           (m_searchFlags & FR_WHOLEWORD) != 0, true};
     std::u16string message;
     std::size_t offset = 0;
-    const std::unique_ptr<FilterPattern> pattern = FilterPattern::Compile(term, message, offset);
+    const std::unique_ptr<FilterPattern> pattern = FilterPattern::compile(term, message, offset);
     auto tell = [&](const QString& said) {
         reported = true;
         if (m_findDialog) {
@@ -36,7 +36,7 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
     }
     FilterScratch scratch;
     RegexFindReport report;
-    const bool found = GetActiveDocument()->FindRegex(*pattern, down, scratch, report);
+    const bool found = activeDocument()->findRegex(*pattern, down, scratch, report);
     if (report.undecided > 0) {
         tell(strings.format(StringId::RegexUndecided, QString::number(report.undecided)));
         reported = false; // not found is still said besides
@@ -47,8 +47,8 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
 void MainFrame::setFindHighlight(const std::u16string& text, unsigned flags, bool regularExpression)
 {
     if (regularExpression) {
-        GetView()->ClearFindHighlight();
+        activeView()->clearFindHighlight();
     } else {
-        GetView()->SetFindHighlight(text, flags);
+        activeView()->setFindHighlight(text, flags);
     }
 }

@@ -1,5 +1,5 @@
-#include "resources/LanguageResources.h"
 #include "dialogs/MessageDialog.h"
+#include "resources/LanguageResources.h"
 
 #include "support/PackageFiles.h"
 
@@ -17,7 +17,7 @@ using namespace quilltest;
 namespace {
 
 class MessageDialogTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { s_package = new LoadedPackage("EN"); }
     static void TearDownTestSuite()
     {
@@ -34,11 +34,11 @@ protected:
         return LanguageResources::control<QCheckBox>(&dlg, ControlId::MessageDontAskAgain);
     }
 
-    // Runs DoModal and acts on the dialog once its loop is running.
+    // Runs doModal and acts on the dialog once its loop is running.
     static int runModal(MessageDialog& dlg, std::function<void()> act)
     {
         QTimer::singleShot(0, &dlg, std::move(act));
-        return dlg.DoModal();
+        return dlg.doModal();
     }
 
     static LoadedPackage* s_package;
@@ -62,9 +62,9 @@ TEST_F(MessageDialogTest, StringIdWinsOverSetText)
           Row{caption, QString(), fileNotFound}, Row{0, QString(), QString()},
           Row{99999, QStringLiteral("Set by the caller"), QString()}}) {
         MessageDialog dlg;
-        dlg.SetText(row.setText);
+        dlg.setText(row.setText);
         dlg.m_textID = row.textId;
-        dlg.OnInitDialog();
+        dlg.initDialog();
         EXPECT_EQ(text(dlg), row.shown) << row.textId;
         EXPECT_EQ(dlg.m_text, row.shown) << row.textId;
     }
@@ -75,20 +75,20 @@ TEST_F(MessageDialogTest, CaptionFromIdOrText)
     MessageDialog byId;
     byId.m_caption = QStringLiteral("ignored");
     byId.setCaptionId(StringId::MissingFileCaption);
-    byId.OnInitDialog();
+    byId.initDialog();
     EXPECT_EQ(byId.windowTitle(), QStringLiteral("File not found"));
 
     MessageDialog byText;
     byText.m_caption = QStringLiteral("Own caption");
-    byText.OnInitDialog();
+    byText.initDialog();
     EXPECT_EQ(byText.windowTitle(), QStringLiteral("Own caption"));
 }
 
 TEST_F(MessageDialogTest, TextIsShownAsWrittenNotAsMarkup)
 {
     MessageDialog dlg;
-    dlg.SetText(QStringLiteral("<b>/var/log/a&b.log</b>"));
-    dlg.OnInitDialog();
+    dlg.setText(QStringLiteral("<b>/var/log/a&b.log</b>"));
+    dlg.initDialog();
     EXPECT_EQ(LanguageResources::control<QLabel>(&dlg, ControlId::MessageText)->textFormat(),
               Qt::PlainText);
 }
@@ -119,7 +119,7 @@ TEST_F(MessageDialogTest, PresetCheckBoxIsShown)
 {
     MessageDialog dlg;
     dlg.m_dontAskAgain = 1;
-    dlg.OnInitDialog();
+    dlg.initDialog();
     EXPECT_TRUE(check(dlg)->isChecked());
 }
 
