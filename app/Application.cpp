@@ -46,15 +46,6 @@ using quill::toU16;
 
 namespace {
 
-constexpr int StringUsageText = 7;
-constexpr int StringUsageHeading = 8;
-constexpr int StringUsageSyntax = 10;
-constexpr int StringUsageOptions = 11;
-constexpr int StringOptionNeedsLine = 352;
-constexpr int StringLogFilter = 139;
-constexpr int StringOpenTitle = 61440;
-constexpr int StringAllFiles = 61442;
-
 // On standard output as well, so that a terminal shows the usage also where a display
 // exists and the box may open elsewhere.
 void showUsageBox(const QString& text)
@@ -191,9 +182,10 @@ bool Application::initInstance(const std::vector<std::string>& args)
         return false;
     }
     if (!commandLine.badOption.empty()) {
-        m_usagePresenter(LanguageResources::current().format(
-                             StringOptionNeedsLine, QString::fromStdString(commandLine.badOption)) +
-                         QStringLiteral("\n\n") + usageText());
+        m_usagePresenter(
+            LanguageResources::current().format(StringId::OptionNeedsLine,
+                                                QString::fromStdString(commandLine.badOption)) +
+            QStringLiteral("\n\n") + usageText());
         m_initFailed = true;
         return false;
     }
@@ -375,10 +367,10 @@ int Application::exitInstance()
 QString Application::usageText()
 {
     const LanguageResources& resources = LanguageResources::current();
-    return resources.format(StringUsageHeading, toQString(Product::Name),
+    return resources.format(StringId::UsageHeading, toQString(Product::Name),
                             toQString(Product::LegalNotice)) +
-           resources.format(StringUsageSyntax, QStringLiteral("quillstream")) +
-           resources.string(StringUsageText) + resources.string(StringUsageOptions);
+           resources.format(StringId::UsageSyntax, QStringLiteral("quillstream")) +
+           resources.string(StringId::UsageText) + resources.string(StringId::UsageOptions);
 }
 
 std::u16string Application::absolutePath(const std::u16string& path)
@@ -520,10 +512,10 @@ QStringList Application::openDialogFilters() const
     // The dialog reads the patterns between the parentheses separated by blanks.
     QString logPatterns = patterns;
     logPatterns.replace(u';', u' ');
-    QString allFiles = resources.string(StringAllFiles);
+    QString allFiles = resources.string(StringId::AllFilesFilter);
     // "*.*" would hide every file without a dot in its name (syslog, messages).
     allFiles.replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
-    return {resources.string(StringLogFilter) + QStringLiteral(" (") + logPatterns + u')',
+    return {resources.string(StringId::LogFilesFilter) + QStringLiteral(" (") + logPatterns + u')',
             allFiles};
 }
 
@@ -550,8 +542,9 @@ QString Application::openDialogFolder() const
 
 void Application::onFileOpen()
 {
-    const QStringList chosen = m_openDialog(LanguageResources::current().string(StringOpenTitle),
-                                            openDialogFilters(), openDialogFolder());
+    const QStringList chosen =
+        m_openDialog(LanguageResources::current().string(StringId::OpenTitle), openDialogFilters(),
+                     openDialogFolder());
     LogTab* first = nullptr;
     for (const QString& name : chosen) {
         if (terminationRequested()) {

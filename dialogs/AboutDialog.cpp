@@ -14,15 +14,7 @@
 
 namespace {
 
-constexpr int kTemplateId = 100;
-constexpr int kProductLineId = 1002;
-constexpr int kLegalNoticeId = 1003;
-constexpr int kText1Id = 1004;
-constexpr int kText2Id = 1005;
-constexpr int kLinkCursorId = 282;
-constexpr int kIconId = 128;
-
-void setLabelText(const QWidget* form, int id, const QString& text)
+void setLabelText(const QWidget* form, ControlId id, const QString& text)
 {
     if (auto* label = LanguageResources::control<QLabel>(form, id)) {
         label->setText(text);
@@ -34,7 +26,7 @@ void setLabelText(const QWidget* form, int id, const QString& text)
 AboutDialog::AboutDialog(QWidget* parent)
     : QDialog(parent), m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
-    m_form = LanguageResources::current().setupDialog(this, kTemplateId);
+    m_form = LanguageResources::current().setupDialog(this, ResourceId::AboutDialog);
     setMouseTracking(true);
     // The template's form covers the whole dialog; a child without mouse tracking swallows
     // the plain moves over it, and the dialog would never see the mouse reach the link.
@@ -60,16 +52,17 @@ AboutDialog::~AboutDialog()
 bool AboutDialog::initDialog()
 {
     const LanguageResources& resources = LanguageResources::current();
-    m_productLine = QStringLiteral("%1 - %2%3")
-                        .arg(quill::toQString(Product::Name), resources.string(133),
-                             quill::toQString(fileVersionText()));
+    m_productLine =
+        QStringLiteral("%1 - %2%3")
+            .arg(quill::toQString(Product::Name), resources.string(StringId::VersionPrefix),
+                 quill::toQString(fileVersionText()));
     m_legalNotice = quill::toQString(Product::LegalNotice);
-    m_text1 = resources.string(138);
-    m_text2 = resources.string(141);
-    m_linkCursor = resources.cursor(kLinkCursorId);
+    m_text1 = resources.string(StringId::AboutDescription);
+    m_text2 = resources.string(StringId::AboutLicense);
+    m_linkCursor = resources.cursor(ResourceId::LinkCursor);
     m_linkCursorShown = false;
 
-    m_link = LanguageResources::control<QLabel>(m_form, kLegalNoticeId);
+    m_link = LanguageResources::control<QLabel>(m_form, ControlId::AboutLegalNotice);
     if (m_link) {
         m_link->setText(m_legalNotice);
         // The label only lends its place: it keeps it in the layout while hidden.
@@ -78,12 +71,12 @@ bool AboutDialog::initDialog()
         m_link->setSizePolicy(policy);
         m_link->hide();
     }
-    setWindowTitle(resources.format(136, quill::toQString(Product::Name)));
-    setLabelText(m_form, kProductLineId, m_productLine);
-    setLabelText(m_form, kText1Id, m_text1);
-    setLabelText(m_form, kText2Id, m_text2);
+    setWindowTitle(resources.format(StringId::AboutCaption, quill::toQString(Product::Name)));
+    setLabelText(m_form, ControlId::AboutProductLine, m_productLine);
+    setLabelText(m_form, ControlId::AboutText1, m_text1);
+    setLabelText(m_form, ControlId::AboutText2, m_text2);
     if (auto* icon = m_form ? m_form->findChild<QLabel*>(QStringLiteral("icon_128")) : nullptr) {
-        icon->setPixmap(resources.icon(kIconId).pixmap(48, 48));
+        icon->setPixmap(resources.icon(ResourceId::MainFrame).pixmap(48, 48));
     }
     return true;
 }

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int StringYes = 146;
-constexpr int StringNo = 147;
 constexpr int KeywordRole = Qt::UserRole + 1;
 constexpr std::uint32_t DefaultWidthMark = 0xFFFFFFFF;
 constexpr int LastColumnShrink = 3;
@@ -69,7 +67,7 @@ void CheckListControl::setColumns(int count)
     setColumnCount(m_columnCount);
 }
 
-void CheckListControl::addColumn(int index, int headerId, SettingId widthId)
+void CheckListControl::addColumn(int index, StringId headerId, SettingId widthId)
 {
     if (index < 0 || index >= m_columnCount) {
         return;
@@ -107,8 +105,8 @@ QTreeWidgetItem* CheckListControl::addKeywordRow(int index, Keyword* keyword)
     item->setCheckState(0, keyword && keyword->m_enabled ? Qt::Checked : Qt::Unchecked);
     if (keyword) {
         item->setText(1, shownText(keyword->m_text));
-        item->setText(2, resources.string(keyword->m_matchCase ? StringYes : StringNo));
-        item->setText(3, resources.string(keyword->m_matchWord ? StringYes : StringNo));
+        item->setText(2, resources.string(keyword->m_matchCase ? StringId::Yes : StringId::No));
+        item->setText(3, resources.string(keyword->m_matchWord ? StringId::Yes : StringId::No));
         if (m_columnCount > MatchOnlyColumn) {
             item->setCheckState(MatchOnlyColumn,
                                 keyword->m_matchOnly ? Qt::Checked : Qt::Unchecked);

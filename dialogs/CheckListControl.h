@@ -6,7 +6,7 @@
 // is its enabled switch.
 //
 //     list->setColumns(4);                    // default width := width() / 4
-//     list->addColumn(0, 143, Setting::ColumnWidthEnable);
+//     list->addColumn(0, StringId::KeywordOnColumn, Setting::ColumnWidthEnable);
 //     ...
 //     list->addKeywordRow(0, &keyword);           // keyword is not owned
 //
@@ -18,6 +18,7 @@
 // units at most; Del asks to delete the selected row. The keywords of the rows must outlive
 // the rows (clearRows before they go). Main (user-interface) thread only.
 
+#include "resources/ResourceIds.h"
 #include "settings/SettingsTable.h"
 
 #include <QTreeWidget>
@@ -37,7 +38,7 @@ class CheckListControl : public QTreeWidget {
     void setColumns(int count);
     int defaultColumnWidth() const { return m_defaultColumnWidth; }
     // Header: string headerId of the language package; width from the setting widthId.
-    void addColumn(int index, int headerId, SettingId widthId);
+    void addColumn(int index, StringId headerId, SettingId widthId);
     // Inserts a row at index for the keyword: check box from its enabled flag, its text,
     // match case and whole word (strings 146 / 147) in columns 1 to 3, and, when the list
     // has a fifth column, a check box there for "colour only the match" that the user

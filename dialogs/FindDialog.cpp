@@ -18,16 +18,6 @@
 
 namespace {
 
-constexpr int StringFindWhat = 170;
-constexpr int StringMatchCase = 171;
-constexpr int StringWholeWord = 172;
-constexpr int StringDirection = 173;
-constexpr int StringUp = 174;
-constexpr int StringDown = 175;
-constexpr int StringFindNext = 176;
-constexpr int StringClose = 177;
-constexpr int StringCaption = 178;
-constexpr int StringRegularExpression = 490;
 // Texts kept in the history of one run.
 constexpr int HistoryLength = 20;
 
@@ -39,9 +29,9 @@ FindDialog::FindDialog(QWidget* owner) : QDialog(owner)
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     const LanguageResources& strings = LanguageResources::current();
-    setWindowTitle(strings.string(StringCaption));
+    setWindowTitle(strings.string(StringId::FindCaption));
 
-    auto* label = new QLabel(strings.string(StringFindWhat), this);
+    auto* label = new QLabel(strings.string(StringId::FindWhat), this);
     m_text = new QComboBox(this);
     m_text->setObjectName(QStringLiteral("findText"));
     m_text->setEditable(true);
@@ -53,11 +43,11 @@ FindDialog::FindDialog(QWidget* owner) : QDialog(owner)
     m_text->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     label->setBuddy(m_text);
 
-    m_matchCase = new QCheckBox(strings.string(StringMatchCase), this);
+    m_matchCase = new QCheckBox(strings.string(StringId::FindMatchCase), this);
     m_matchCase->setObjectName(QStringLiteral("matchCase"));
-    m_wholeWord = new QCheckBox(strings.string(StringWholeWord), this);
+    m_wholeWord = new QCheckBox(strings.string(StringId::FindWholeWord), this);
     m_wholeWord->setObjectName(QStringLiteral("wholeWord"));
-    m_regularExpression = new QCheckBox(strings.string(StringRegularExpression), this);
+    m_regularExpression = new QCheckBox(strings.string(StringId::FindRegularExpression), this);
     m_regularExpression->setObjectName(QStringLiteral("regularExpression"));
     m_message = new QLabel(this);
     m_message->setObjectName(QStringLiteral("findMessage"));
@@ -65,20 +55,20 @@ FindDialog::FindDialog(QWidget* owner) : QDialog(owner)
     m_message->setTextFormat(Qt::PlainText);
     m_message->hide();
 
-    auto* direction = new QGroupBox(strings.string(StringDirection), this);
-    m_up = new QRadioButton(strings.string(StringUp), direction);
+    auto* direction = new QGroupBox(strings.string(StringId::FindDirection), this);
+    m_up = new QRadioButton(strings.string(StringId::FindUp), direction);
     m_up->setObjectName(QStringLiteral("directionUp"));
-    m_down = new QRadioButton(strings.string(StringDown), direction);
+    m_down = new QRadioButton(strings.string(StringId::FindDown), direction);
     m_down->setObjectName(QStringLiteral("directionDown"));
     m_down->setChecked(true);
     auto* directionLayout = new QHBoxLayout(direction);
     directionLayout->addWidget(m_up);
     directionLayout->addWidget(m_down);
 
-    m_findNext = new QPushButton(strings.string(StringFindNext), this);
+    m_findNext = new QPushButton(strings.string(StringId::FindNext), this);
     m_findNext->setObjectName(QStringLiteral("findNext"));
     m_findNext->setDefault(true);
-    auto* close = new QPushButton(strings.string(StringClose), this);
+    auto* close = new QPushButton(strings.string(StringId::FindClose), this);
     close->setObjectName(QStringLiteral("closeFind"));
     close->setAutoDefault(false);
 

@@ -17,13 +17,6 @@
 
 namespace {
 
-constexpr int StringOk = 150;
-constexpr int StringCancel = 151;
-constexpr int StringTextColor = 152;
-constexpr int StringCaption = 153;
-constexpr int StringFixedPitchMark = 154;
-constexpr int StringColorTitle = 155;
-
 // Shows the families whose glyphs all advance alike in bold, with a mark after the name.
 class FixedPitchMarker : public QStyledItemDelegate {
   public:
@@ -66,7 +59,7 @@ class FixedPitchMarker : public QStyledItemDelegate {
 FontColorDialog::FontColorDialog(QWidget* parent) : QDialog(parent)
 {
     const LanguageResources& resources = LanguageResources::current();
-    setWindowTitle(resources.string(StringCaption));
+    setWindowTitle(resources.string(StringId::FontCaption));
 
     m_fontChooser = new QFontDialog(this);
     m_fontChooser->setOptions(QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog);
@@ -76,7 +69,7 @@ FontColorDialog::FontColorDialog(QWidget* parent) : QDialog(parent)
     const QList<QListView*> lists = m_fontChooser->findChildren<QListView*>();
     if (!lists.isEmpty()) {
         lists.first()->setItemDelegate(
-            new FixedPitchMarker(resources.string(StringFixedPitchMark), lists.first()));
+            new FixedPitchMarker(resources.string(StringId::FixedPitchMark), lists.first()));
     }
     // The sample line sits in the chooser's sample group box.
     for (QLineEdit* edit : m_fontChooser->findChildren<QLineEdit*>()) {
@@ -93,16 +86,17 @@ FontColorDialog::FontColorDialog(QWidget* parent) : QDialog(parent)
         done(result == QDialog::Accepted ? QDialog::Accepted : QDialog::Rejected);
     });
 
-    m_colorButton = new QPushButton(resources.string(StringTextColor), this);
+    m_colorButton = new QPushButton(resources.string(StringId::TextColourButton), this);
     m_colorButton->setObjectName(QStringLiteral("textColorButton"));
     connect(m_colorButton, &QPushButton::clicked, this, &FontColorDialog::chooseColor);
 
     auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(resources.string(StringOk), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(LanguageResources::controlName(1));
+    QPushButton* ok =
+        buttons->addButton(resources.string(StringId::Ok), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(LanguageResources::controlName(ControlId::Ok));
     ok->setDefault(true);
-    buttons->addButton(resources.string(StringCancel), QDialogButtonBox::RejectRole)
-        ->setObjectName(LanguageResources::controlName(2));
+    buttons->addButton(resources.string(StringId::Cancel), QDialogButtonBox::RejectRole)
+        ->setObjectName(LanguageResources::controlName(ControlId::Cancel));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -142,7 +136,7 @@ void FontColorDialog::setSampleBackground(const QColor& color)
 void FontColorDialog::chooseColor()
 {
     if (const std::optional<QColor> chosen = quill::chooseColor(
-            this, m_color, LanguageResources::current().string(StringColorTitle))) {
+            this, m_color, LanguageResources::current().string(StringId::TextColourCaption))) {
         setCurrentColor(*chosen);
     }
 }

@@ -28,21 +28,6 @@
 
 namespace {
 
-constexpr int TemplateId = 143;
-constexpr int DetailedLoggingId = 1000;
-constexpr int ShowTraceLogId = 1001;
-constexpr int FontId = 1017;
-constexpr int BackgroundId = 1018;
-constexpr int PreviewId = 1024;
-constexpr int ShowLastViewedFileId = 1027;
-constexpr int TopMostId = 1028;
-constexpr int ShowEmptyFilesId = 1029;
-constexpr int StringBkColorTitle = 156;
-constexpr int StringTraceLogRefused = 183;
-constexpr int StringCopyIsLink = 184;
-constexpr int StringCopyNotPlain = 185;
-constexpr int StringFileError = 186;
-
 QString displayName(const std::string& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
@@ -50,7 +35,7 @@ QString displayName(const std::string& path)
 
 QString fileError(const std::string& path, int error)
 {
-    return LanguageResources::current().format(StringFileError, displayName(path),
+    return LanguageResources::current().format(StringId::FileError, displayName(path),
                                                QString::fromLocal8Bit(std::strerror(error)));
 }
 
@@ -85,29 +70,32 @@ bool writeAll(int fd, const char* data, std::size_t length)
 GeneralPage::GeneralPage(QWidget* parent)
     : QWidget(parent), m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); })
 {
-    m_form = LanguageResources::current().loadDialog(TemplateId, this);
+    m_form = LanguageResources::current().loadDialog(ResourceId::GeneralPage, this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     if (m_form) {
         layout->addWidget(m_form);
         setWindowTitle(m_form->windowTitle());
     }
-    m_preview = LanguageResources::control<QPlainTextEdit>(m_form, PreviewId);
-    m_showLastViewedFileBox = LanguageResources::control<QCheckBox>(m_form, ShowLastViewedFileId);
-    m_topMostBox = LanguageResources::control<QCheckBox>(m_form, TopMostId);
-    m_detailedLoggingBox = LanguageResources::control<QCheckBox>(m_form, DetailedLoggingId);
-    m_showEmptyFilesBox = LanguageResources::control<QCheckBox>(m_form, ShowEmptyFilesId);
+    m_preview = LanguageResources::control<QPlainTextEdit>(m_form, ControlId::GeneralPreview);
+    m_showLastViewedFileBox =
+        LanguageResources::control<QCheckBox>(m_form, ControlId::GeneralShowLastViewedFile);
+    m_topMostBox = LanguageResources::control<QCheckBox>(m_form, ControlId::GeneralTopMost);
+    m_detailedLoggingBox =
+        LanguageResources::control<QCheckBox>(m_form, ControlId::GeneralDetailedLogging);
+    m_showEmptyFilesBox =
+        LanguageResources::control<QCheckBox>(m_form, ControlId::GeneralShowEmptyFiles);
     if (m_preview) {
         m_preview->setReadOnly(true);
     }
-    const auto connectButton = [this](int id, void (GeneralPage::*handler)()) {
+    const auto connectButton = [this](ControlId id, void (GeneralPage::*handler)()) {
         if (auto* button = LanguageResources::control<QAbstractButton>(m_form, id)) {
             connect(button, &QAbstractButton::clicked, this, handler);
         }
     };
-    connectButton(FontId, &GeneralPage::onFont);
-    connectButton(BackgroundId, &GeneralPage::onBackgroundColor);
-    connectButton(ShowTraceLogId, &GeneralPage::onShowTraceLog);
+    connectButton(ControlId::GeneralFont, &GeneralPage::onFont);
+    connectButton(ControlId::GeneralBackground, &GeneralPage::onBackgroundColor);
+    connectButton(ControlId::GeneralShowTraceLog, &GeneralPage::onShowTraceLog);
 }
 
 void GeneralPage::showEvent(QShowEvent* event)
@@ -244,9 +232,9 @@ void GeneralPage::onFont()
 
 void GeneralPage::onBackgroundColor()
 {
-    if (const auto chosen =
-            quill::chooseColor(this, quill::colorFromRef(m_backgroundColor),
-                               LanguageResources::current().string(StringBkColorTitle))) {
+    if (const auto chosen = quill::chooseColor(
+            this, quill::colorFromRef(m_backgroundColor),
+            LanguageResources::current().string(StringId::BackgroundColourCaption))) {
         m_backgroundColor = quill::colorRefFrom(*chosen);
         applyPreviewColors();
         if (m_preview) {
@@ -263,8 +251,9 @@ void GeneralPage::onShowTraceLog()
     QString reason;
     if (!copyTraceLog(path, copy, &reason)) {
         // A refusal said nothing before; a planted link looked like a button that did not work.
-        QMessageBox::warning(this, window()->windowTitle(),
-                             LanguageResources::current().format(StringTraceLogRefused, reason));
+        QMessageBox::warning(
+            this, window()->windowTitle(),
+            LanguageResources::current().format(StringId::TraceLogRefused, reason));
         return;
     }
     if (m_openUrl) {
@@ -289,7 +278,7 @@ bool GeneralPage::copyTraceLog(const std::string& source, const std::string& tar
     struct stat info {};
     if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(in);
-        return fail(resources.format(StringCopyNotPlain, displayName(source)));
+        return fail(resources.format(StringId::CopyNotPlain, displayName(source)));
     }
     const quill::SafeOpenResult out =
         quill::openForWritingSafely(target, quill::SafeOpenMode::Truncate);
@@ -297,13 +286,13 @@ bool GeneralPage::copyTraceLog(const std::string& source, const std::string& tar
         ::close(in);
         struct stat link {};
         if (::lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-            return fail(resources.format(StringCopyIsLink, displayName(target)));
+            return fail(resources.format(StringId::CopyIsLink, displayName(target)));
         }
         if (out.status == quill::SafeOpenStatus::OpenFailed ||
             out.status == quill::SafeOpenStatus::TruncateFailed) {
             return fail(fileError(target, out.error));
         }
-        return fail(resources.format(StringCopyNotPlain, displayName(target)));
+        return fail(resources.format(StringId::CopyNotPlain, displayName(target)));
     }
     bool ok = true;
     int error = 0;

@@ -11,22 +11,15 @@
 
 #include <optional>
 
-namespace {
-
-constexpr int StringCaption = 350;
-constexpr int StringPrompt = 351;
-
-} // namespace
-
 GoToLineDialog::GoToLineDialog(std::uint32_t lineCount, QWidget* parent)
     : QDialog(parent), m_lineCount(lineCount)
 {
     setObjectName(QStringLiteral("goToLineDialog"));
     const LanguageResources& strings = LanguageResources::current();
-    setWindowTitle(strings.string(StringCaption));
-    auto* label = new QLabel(
-        strings.format(StringPrompt, QString::number(std::max<std::uint32_t>(1, lineCount))),
-        this);
+    setWindowTitle(strings.string(StringId::GoToLineCaption));
+    auto* label = new QLabel(strings.format(StringId::GoToLinePrompt,
+                                            QString::number(std::max<std::uint32_t>(1, lineCount))),
+                             this);
     m_field = new QLineEdit(this);
     m_field->setObjectName(QStringLiteral("lineNumber"));
     // Digits only: a line number never needs anything else, and a pasted "1,234" is refused

@@ -12,20 +12,6 @@
 
 namespace {
 
-constexpr int TemplateId = 145;
-constexpr int TextId = 1020;
-constexpr int MatchCaseId = 1021;
-constexpr int MatchWordId = 1022;
-constexpr int MatchOnlyId = 1029;
-constexpr int TextSwatchId = 1024;
-constexpr int BkSwatchId = 1025;
-constexpr int TextColorButtonId = 1026;
-constexpr int PreviewId = 1027;
-constexpr int BkColorButtonId = 1028;
-constexpr int StringTextColorTitle = 155;
-constexpr int StringBkColorTitle = 156;
-constexpr int StringKeywordTooLong = 182;
-
 void paintWith(QWidget* widget, QPalette::ColorRole textRole, const QColor& text,
                QPalette::ColorRole backRole, const QColor& back)
 {
@@ -45,14 +31,18 @@ void paintWith(QWidget* widget, QPalette::ColorRole textRole, const QColor& text
 
 KeywordEditor::KeywordEditor(QWidget* parent) : QDialog(parent)
 {
-    m_form = LanguageResources::current().setupDialog(this, TemplateId);
-    m_textEdit = LanguageResources::control<QLineEdit>(m_form, TextId);
-    m_previewEdit = LanguageResources::control<QLineEdit>(m_form, PreviewId);
-    m_textSwatch = LanguageResources::control<QLabel>(m_form, TextSwatchId);
-    m_backgroundSwatch = LanguageResources::control<QLabel>(m_form, BkSwatchId);
-    m_matchCaseBox = LanguageResources::control<QCheckBox>(m_form, MatchCaseId);
-    m_matchWordBox = LanguageResources::control<QCheckBox>(m_form, MatchWordId);
-    m_matchOnlyBox = LanguageResources::control<QCheckBox>(m_form, MatchOnlyId);
+    m_form = LanguageResources::current().setupDialog(this, ResourceId::KeywordEditor);
+    m_textEdit = LanguageResources::control<QLineEdit>(m_form, ControlId::KeywordEditorText);
+    m_previewEdit = LanguageResources::control<QLineEdit>(m_form, ControlId::KeywordEditorPreview);
+    m_textSwatch = LanguageResources::control<QLabel>(m_form, ControlId::KeywordEditorTextSwatch);
+    m_backgroundSwatch =
+        LanguageResources::control<QLabel>(m_form, ControlId::KeywordEditorBackgroundSwatch);
+    m_matchCaseBox =
+        LanguageResources::control<QCheckBox>(m_form, ControlId::KeywordEditorMatchCase);
+    m_matchWordBox =
+        LanguageResources::control<QCheckBox>(m_form, ControlId::KeywordEditorMatchWord);
+    m_matchOnlyBox =
+        LanguageResources::control<QCheckBox>(m_form, ControlId::KeywordEditorMatchOnly);
     if (m_textEdit) {
         // One past the limit: a longer entry is then seen, and refused, instead of being
         // cut without a word.
@@ -60,10 +50,12 @@ KeywordEditor::KeywordEditor(QWidget* parent) : QDialog(parent)
         connect(m_textEdit, &QLineEdit::textChanged, this, &KeywordEditor::onTextEdited);
         connect(m_textEdit, &QLineEdit::textEdited, this, &KeywordEditor::onUserEdit);
     }
-    if (auto* button = LanguageResources::control<QAbstractButton>(m_form, TextColorButtonId)) {
+    if (auto* button = LanguageResources::control<QAbstractButton>(
+            m_form, ControlId::KeywordEditorTextColour)) {
         connect(button, &QAbstractButton::clicked, this, &KeywordEditor::onChooseTextColor);
     }
-    if (auto* button = LanguageResources::control<QAbstractButton>(m_form, BkColorButtonId)) {
+    if (auto* button = LanguageResources::control<QAbstractButton>(
+            m_form, ControlId::KeywordEditorBackgroundColour)) {
         connect(button, &QAbstractButton::clicked, this, &KeywordEditor::onChooseBkColor);
     }
 }
@@ -143,7 +135,7 @@ void KeywordEditor::onUserEdit(const QString& text)
     }
     onTextEdited();
     QMessageBox::warning(this, windowTitle(),
-                         LanguageResources::current().format(StringKeywordTooLong,
+                         LanguageResources::current().format(StringId::KeywordTooLong,
                                                              QLocale().toString(MaxTextLength)));
 }
 
@@ -161,7 +153,7 @@ void KeywordEditor::onChooseTextColor()
     updateData(true);
     if (const auto chosen =
             quill::chooseColor(this, quill::colorFromRef(m_textColor),
-                               LanguageResources::current().string(StringTextColorTitle))) {
+                               LanguageResources::current().string(StringId::TextColourCaption))) {
         m_textColor = quill::colorRefFrom(*chosen);
     }
     updateData(false);
@@ -170,9 +162,9 @@ void KeywordEditor::onChooseTextColor()
 void KeywordEditor::onChooseBkColor()
 {
     updateData(true);
-    if (const auto chosen =
-            quill::chooseColor(this, quill::colorFromRef(m_backgroundColor),
-                               LanguageResources::current().string(StringBkColorTitle))) {
+    if (const auto chosen = quill::chooseColor(
+            this, quill::colorFromRef(m_backgroundColor),
+            LanguageResources::current().string(StringId::BackgroundColourCaption))) {
         m_backgroundColor = quill::colorRefFrom(*chosen);
     }
     updateData(false);

@@ -21,24 +21,6 @@ using quill::toU16;
 
 namespace {
 
-constexpr int TemplateId = 144;
-constexpr int ListId = 1015;
-constexpr int AddId = 1016;
-constexpr int EditId = 1017;
-constexpr int DeleteId = 1019;
-constexpr int BeepId = 1028;
-constexpr int PlaySoundId = 1029;
-constexpr int SoundFileId = 1030;
-constexpr int BrowseId = 1031;
-constexpr int PlayId = 1032;
-constexpr int MoveUpId = 1033;
-constexpr int MoveDownId = 1034;
-constexpr int IconPlay = 147;
-constexpr int StringSoundFiles = 149;
-constexpr int StringColourMatchOnly = 492;
-constexpr int StringOpenTitle = 61440;
-constexpr int StringAllFiles = 61442;
-
 constexpr const char* SoundFolder = "/usr/share/sounds";
 
 // Builds the template's keyword list as the list control.
@@ -47,7 +29,7 @@ class KeywordsPageLoader : public QUiLoader {
     using QUiLoader::QUiLoader;
     QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override
     {
-        if (name == LanguageResources::controlName(ListId)) {
+        if (name == LanguageResources::controlName(ControlId::KeywordsList)) {
             auto* list = new CheckListControl(parent);
             list->setObjectName(name);
             return list;
@@ -78,7 +60,7 @@ KeywordsPage::KeywordsPage(QWidget* parent) : QWidget(parent)
         return chooseWithDialog(this, title, folder, filters);
     };
     KeywordsPageLoader loader;
-    m_form = LanguageResources::current().loadDialog(TemplateId, this, &loader);
+    m_form = LanguageResources::current().loadDialog(ResourceId::KeywordsPage, this, &loader);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     if (m_form) {
@@ -86,28 +68,28 @@ KeywordsPage::KeywordsPage(QWidget* parent) : QWidget(parent)
         setWindowTitle(m_form->windowTitle());
     }
     using R = LanguageResources;
-    m_list = R::control<CheckListControl>(m_form, ListId);
-    m_editButton = R::control<QAbstractButton>(m_form, EditId);
-    m_deleteButton = R::control<QAbstractButton>(m_form, DeleteId);
-    m_moveUpButton = R::control<QAbstractButton>(m_form, MoveUpId);
-    m_moveDownButton = R::control<QAbstractButton>(m_form, MoveDownId);
-    m_playButton = R::control<QAbstractButton>(m_form, PlayId);
-    m_beepBox = R::control<QCheckBox>(m_form, BeepId);
-    m_playSoundBox = R::control<QCheckBox>(m_form, PlaySoundId);
-    m_soundFileEdit = R::control<QLineEdit>(m_form, SoundFileId);
+    m_list = R::control<CheckListControl>(m_form, ControlId::KeywordsList);
+    m_editButton = R::control<QAbstractButton>(m_form, ControlId::KeywordsEdit);
+    m_deleteButton = R::control<QAbstractButton>(m_form, ControlId::KeywordsDelete);
+    m_moveUpButton = R::control<QAbstractButton>(m_form, ControlId::KeywordsMoveUp);
+    m_moveDownButton = R::control<QAbstractButton>(m_form, ControlId::KeywordsMoveDown);
+    m_playButton = R::control<QAbstractButton>(m_form, ControlId::KeywordsPlay);
+    m_beepBox = R::control<QCheckBox>(m_form, ControlId::KeywordsBeep);
+    m_playSoundBox = R::control<QCheckBox>(m_form, ControlId::KeywordsPlaySound);
+    m_soundFileEdit = R::control<QLineEdit>(m_form, ControlId::KeywordsSoundFile);
 
-    const auto connectButton = [this](int id, void (KeywordsPage::*handler)()) {
+    const auto connectButton = [this](ControlId id, void (KeywordsPage::*handler)()) {
         if (auto* button = R::control<QAbstractButton>(m_form, id)) {
             connect(button, &QAbstractButton::clicked, this, handler);
         }
     };
-    connectButton(AddId, &KeywordsPage::onAdd);
-    connectButton(EditId, &KeywordsPage::onEdit);
-    connectButton(DeleteId, &KeywordsPage::onDelete);
-    connectButton(MoveUpId, &KeywordsPage::onMoveUp);
-    connectButton(MoveDownId, &KeywordsPage::onMoveDown);
-    connectButton(BrowseId, &KeywordsPage::onBrowse);
-    connectButton(PlayId, &KeywordsPage::onPlay);
+    connectButton(ControlId::KeywordsAdd, &KeywordsPage::onAdd);
+    connectButton(ControlId::KeywordsEdit, &KeywordsPage::onEdit);
+    connectButton(ControlId::KeywordsDelete, &KeywordsPage::onDelete);
+    connectButton(ControlId::KeywordsMoveUp, &KeywordsPage::onMoveUp);
+    connectButton(ControlId::KeywordsMoveDown, &KeywordsPage::onMoveDown);
+    connectButton(ControlId::KeywordsBrowse, &KeywordsPage::onBrowse);
+    connectButton(ControlId::KeywordsPlay, &KeywordsPage::onPlay);
     if (m_list) {
         connect(m_list, &QTreeWidget::itemSelectionChanged, this, &KeywordsPage::updateButtons);
         connect(m_list, &QTreeWidget::itemDoubleClicked, this,
@@ -138,11 +120,11 @@ bool KeywordsPage::initDialog()
     m_initialized = true;
     if (m_list) {
         m_list->setColumns(5);
-        m_list->addColumn(0, 143, Setting::ColumnWidthEnable);
-        m_list->addColumn(1, 144, Setting::ColumnWidthKeyword);
-        m_list->addColumn(2, 145, Setting::ColumnWidthMatchCase);
-        m_list->addColumn(3, 148, Setting::ColumnWidthMatchWord);
-        m_list->addColumn(4, StringColourMatchOnly, Setting::ColumnWidthMatchOnly);
+        m_list->addColumn(0, StringId::KeywordOnColumn, Setting::ColumnWidthEnable);
+        m_list->addColumn(1, StringId::KeywordColumn, Setting::ColumnWidthKeyword);
+        m_list->addColumn(2, StringId::MatchCaseColumn, Setting::ColumnWidthMatchCase);
+        m_list->addColumn(3, StringId::WholeWordColumn, Setting::ColumnWidthMatchWord);
+        m_list->addColumn(4, StringId::ColourMatchOnly, Setting::ColumnWidthMatchOnly);
     }
     SettingsStore& settings = SettingsStore::instance();
     std::vector<Keyword> loaded;
@@ -156,7 +138,7 @@ bool KeywordsPage::initDialog()
     m_playSound = settings.boolValue(Setting::PlaySound) ? 1 : 0;
     m_soundFile = toQString(settings.string(Setting::Sound));
     if (m_playButton) {
-        m_playButton->setIcon(LanguageResources::current().icon(IconPlay));
+        m_playButton->setIcon(LanguageResources::current().icon(ResourceId::PlayIcon));
     }
     updateData(false);
     return true;
@@ -330,10 +312,11 @@ QStringList KeywordsPage::soundFileFilters()
     // Stored lists may use the Windows separator.
     patterns.replace(u';', u' ');
     patterns = patterns.simplified();
-    QString allFiles = resources.string(StringAllFiles);
+    QString allFiles = resources.string(StringId::AllFilesFilter);
     // "*.*" would hide every file without a dot in its name.
     allFiles.replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
-    return {resources.string(StringSoundFiles) + QStringLiteral(" (") + patterns + u')', allFiles};
+    return {resources.string(StringId::SoundFilesFilter) + QStringLiteral(" (") + patterns + u')',
+            allFiles};
 }
 
 void KeywordsPage::onBrowse()
@@ -341,7 +324,7 @@ void KeywordsPage::onBrowse()
     if (!m_chooseFile) {
         return;
     }
-    const QString chosen = m_chooseFile(LanguageResources::current().string(StringOpenTitle),
+    const QString chosen = m_chooseFile(LanguageResources::current().string(StringId::OpenTitle),
                                         QString::fromLatin1(SoundFolder), soundFileFilters());
     if (chosen.isEmpty()) {
         return;

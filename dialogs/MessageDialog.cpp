@@ -5,19 +5,12 @@
 #include <QCheckBox>
 #include <QLabel>
 
-namespace {
-
-constexpr int kTemplateId = 135;
-constexpr int kDontAskAgainId = 1006;
-constexpr int kTextId = 1007;
-
-} // namespace
-
 MessageDialog::MessageDialog(QWidget* parent) : QDialog(parent)
 {
-    m_form = LanguageResources::current().setupDialog(this, kTemplateId);
-    m_dontAskAgainBox = LanguageResources::control<QCheckBox>(m_form, kDontAskAgainId);
-    m_textLabel = LanguageResources::control<QLabel>(m_form, kTextId);
+    m_form = LanguageResources::current().setupDialog(this, ResourceId::MessageDialog);
+    m_dontAskAgainBox =
+        LanguageResources::control<QCheckBox>(m_form, ControlId::MessageDontAskAgain);
+    m_textLabel = LanguageResources::control<QLabel>(m_form, ControlId::MessageText);
     if (m_textLabel) {
         // A path in the text must show as written, never as markup.
         m_textLabel->setTextFormat(Qt::PlainText);

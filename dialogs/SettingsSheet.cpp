@@ -9,14 +9,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-namespace {
-
-constexpr int StringOk = 150;
-constexpr int StringCancel = 151;
-
-} // namespace
-
-SettingsSheet::SettingsSheet(int captionId, QWidget* parent, int selectPage) : QDialog(parent)
+SettingsSheet::SettingsSheet(StringId captionId, QWidget* parent, int selectPage) : QDialog(parent)
 {
     const LanguageResources& resources = LanguageResources::current();
     setObjectName(QStringLiteral("settingsSheet"));
@@ -29,11 +22,12 @@ SettingsSheet::SettingsSheet(int captionId, QWidget* parent, int selectPage) : Q
     m_tabs->setCurrentIndex(selectPage);
 
     auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(resources.string(StringOk), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(LanguageResources::controlName(1));
+    QPushButton* ok =
+        buttons->addButton(resources.string(StringId::Ok), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(LanguageResources::controlName(ControlId::Ok));
     ok->setDefault(true);
-    buttons->addButton(resources.string(StringCancel), QDialogButtonBox::RejectRole)
-        ->setObjectName(LanguageResources::controlName(2));
+    buttons->addButton(resources.string(StringId::Cancel), QDialogButtonBox::RejectRole)
+        ->setObjectName(LanguageResources::controlName(ControlId::Cancel));
     connect(buttons, &QDialogButtonBox::accepted, this, &SettingsSheet::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

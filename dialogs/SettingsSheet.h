@@ -5,7 +5,7 @@
 // nothing is stored before OK (the keyword list's column widths aside, which are stored
 // whenever the list goes away).
 //
-//     SettingsSheet sheet(9, parent);
+//     SettingsSheet sheet(StringId::SettingsCaption, parent);
 //     sheet.setSoundService(sound);
 //     if (sheet.doModal() == SettingsSheet::IDOK) {
 //         sheet.saveAll();               // once more: saving the same values changes nothing
@@ -14,6 +14,8 @@
 //
 // OK confirms every page that has been shown, and each confirmation runs saveAll; a page
 // never shown stores nothing. Main (user-interface) thread only.
+
+#include "resources/ResourceIds.h"
 
 #include <QDialog>
 
@@ -29,7 +31,12 @@ class SettingsSheet : public QDialog {
     enum { IDOK = 1, IDCANCEL = 2 };
 
     // Caption: string captionId; selectPage: the tab shown when the sheet opens.
-    explicit SettingsSheet(int captionId, QWidget* parent = nullptr, int selectPage = 0);
+    explicit SettingsSheet(StringId captionId, QWidget* parent = nullptr, int selectPage = 0);
+    // For callers that still hold the caption's number.
+    explicit SettingsSheet(int captionId, QWidget* parent = nullptr, int selectPage = 0)
+        : SettingsSheet(static_cast<StringId>(captionId), parent, selectPage)
+    {
+    }
     ~SettingsSheet() override;
 
     // The service that plays the Keywords page's sound file (not owned).

@@ -3,6 +3,7 @@
 #include "diagnostics/TraceLog.h"
 #include "engine/DocumentHost.h"
 #include "engine/FileWatcher.h"
+#include "engine/HostStrings.h"
 #include "engine/KeywordMatcher.h"
 #include "engine/LineIndexPieces.h"
 #include "engine/LineText.h"
@@ -29,9 +30,6 @@ namespace {
 // Reads into an aligned buffer that stays in the cache while it is scanned; large files
 // are read ahead on a helper thread (SequentialReader).
 constexpr std::size_t IndexReadSize = std::size_t{256} << 10;
-// The open error's description for a path that is not a regular file.
-constexpr std::uint32_t StringNotRegularFile = 190;
-constexpr std::uint32_t StringDecompressedCopy = 401;
 // The memory figure is read again after the index has grown by at least this much.
 constexpr std::size_t BoundStepBytes = std::size_t{1} << 20;
 // A long line is shown from a part of three pieces of this many columns around the focus:
@@ -167,7 +165,7 @@ std::u16string LogDocument::shownName() const
     }
     if (m_source->Kind() == SourceKind::Decompressed && m_host) {
         // String 401: "%1 (decompressed copy)".
-        std::u16string text = m_host->loadResourceString(StringDecompressedCopy);
+        std::u16string text = m_host->loadResourceString(HostString::DecompressedCopy);
         const std::size_t at = text.find(u"%1");
         if (at != std::u16string::npos) {
             text.replace(at, 2, m_source->displayName());
@@ -1694,7 +1692,7 @@ void LogDocument::setTitle(const std::u16string&)
 {
     std::u16string title = u"Quillstream - ";
     if (m_host) {
-        title += m_host->loadResourceString(133);
+        title += m_host->loadResourceString(HostString::VersionPrefix);
         title += m_host->fileVersionText();
     }
     const std::u16string shown = shownName();
@@ -1713,9 +1711,9 @@ void LogDocument::reportOpenError(int errorNumber, const std::u16string& path)
     if (m_host) {
         // ENOTSUP is what opening reports for a FIFO, socket or device; the system's own
         // wording of it ("Operation not supported") would say nothing to the user.
-        const std::u16string description = errorNumber == ENOTSUP
-                                               ? m_host->loadResourceString(StringNotRegularFile)
-                                               : errorDescription(errorNumber);
+        const std::u16string description =
+            errorNumber == ENOTSUP ? m_host->loadResourceString(HostString::NotRegularFile)
+                                   : errorDescription(errorNumber);
         m_host->showOpenError(path, description, errorNumber);
     }
 }

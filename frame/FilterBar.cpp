@@ -22,17 +22,8 @@ using quill::toU16;
 
 namespace {
 
-constexpr int StringLabel = 230;
-constexpr int StringOptions[4] = {231, 232, 233, 234};
-constexpr int StringPlaceholder = 235;
-constexpr int StringAddTip = 236;
-constexpr int StringRemoveTip = 237;
-constexpr int StringExcludeTip = 238;
-constexpr int StringConflict = 239;
-constexpr int StringPatternError = 240;
-constexpr int StringUndecided = 250;
-constexpr int StringMarks = 360;
-constexpr int StringMarksTip = 361;
+constexpr StringId StringOptions[4] = {StringId::FilterMatchCase, StringId::FilterWholeWord,
+                                       StringId::FilterRegularExpression, StringId::FilterExclude};
 
 // Typing pauses this long before the filter is applied: a pass over a large file starts
 // for the word, not for each of its letters.
@@ -77,14 +68,14 @@ void FilterBar::addRow(bool exclude)
     row.field->setInsertPolicy(QComboBox::NoInsert);
     row.field->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     row.field->setMinimumContentsLength(20);
-    row.field->lineEdit()->setPlaceholderText(resources.string(StringPlaceholder));
+    row.field->lineEdit()->setPlaceholderText(resources.string(StringId::FilterPlaceholder));
     row.field->lineEdit()->setClearButtonEnabled(true);
     // The keys reach the combo box, which hands them to its line edit without the line
     // edit's event filters; both are watched, whichever has the focus.
     row.field->installEventFilter(this);
     row.field->lineEdit()->installEventFilter(this);
     if (index == 0) {
-        label->setText(resources.string(StringLabel));
+        label->setText(resources.string(StringId::FilterLabel));
         label->setBuddy(row.field);
     } else {
         // Later rows line up under the first one's field.
@@ -100,7 +91,7 @@ void FilterBar::addRow(bool exclude)
         m_add = new QToolButton(row.widget);
         m_add->setObjectName(QStringLiteral("filterAdd"));
         m_add->setText(QStringLiteral("+"));
-        m_add->setToolTip(resources.string(StringAddTip));
+        m_add->setToolTip(resources.string(StringId::FilterAddTip));
         m_add->setAutoRaise(true);
         keepSpace(m_add);
         line->addWidget(m_add);
@@ -109,7 +100,7 @@ void FilterBar::addRow(bool exclude)
         row.remove = new QToolButton(row.widget);
         row.remove->setObjectName(QStringLiteral("filterRemove%1").arg(index));
         row.remove->setText(QStringLiteral("\u00D7"));
-        row.remove->setToolTip(resources.string(StringRemoveTip));
+        row.remove->setToolTip(resources.string(StringId::FilterRemoveTip));
         row.remove->setAutoRaise(true);
         keepSpace(row.remove);
         line->addWidget(row.remove);
@@ -132,12 +123,12 @@ void FilterBar::addRow(bool exclude)
             }
         });
     }
-    row.options[Exclude]->setToolTip(resources.string(StringExcludeTip));
+    row.options[Exclude]->setToolTip(resources.string(StringId::FilterExcludeTip));
     if (index == 0) {
         // Not a choice of one term but of what the pane lists: beside the first row only.
-        m_marks = new QCheckBox(resources.string(StringMarks), row.widget);
+        m_marks = new QCheckBox(resources.string(StringId::Marks), row.widget);
         m_marks->setObjectName(QStringLiteral("filterMarks"));
-        m_marks->setToolTip(resources.string(StringMarksTip));
+        m_marks->setToolTip(resources.string(StringId::MarksTip));
         m_marks->setFocusPolicy(Qt::TabFocus);
         keepSpace(m_marks);
         line->addWidget(m_marks);
@@ -279,7 +270,7 @@ void FilterBar::showErrors(const std::vector<FilterError>& errors)
     filterSet(&conflict);
     if (conflict >= 0) {
         QLabel* label = m_rows[std::size_t(conflict)].error;
-        label->setText(resources.string(StringConflict));
+        label->setText(resources.string(StringId::FilterConflict));
         label->setVisible(true);
     }
     for (const FilterError& error : errors) {
@@ -298,7 +289,8 @@ void FilterBar::showErrors(const std::vector<FilterError>& errors)
                 hit = true;
             }
             if (hit) {
-                row.error->setText(resources.format(StringPatternError, toQString(error.message),
+                row.error->setText(resources.format(StringId::FilterPatternError,
+                                                    toQString(error.message),
                                                     QString::number(error.offset + 1)));
                 row.error->setVisible(true);
                 break;
@@ -377,7 +369,7 @@ void FilterBar::showUndecided(std::uint64_t terms)
             continue; // an error of the term's own stays
         }
         row.explainsUndecided = explain;
-        row.error->setText(explain ? resources.string(StringUndecided) : QString());
+        row.error->setText(explain ? resources.string(StringId::FilterUndecided) : QString());
         row.error->setVisible(explain);
         changed = true;
     }

@@ -21,17 +21,6 @@
 
 namespace {
 
-constexpr int StringRunning = 241;
-constexpr int StringDone = 242;
-constexpr int StringStopped = 243;
-constexpr int StringStop = 244;
-constexpr int StringContinue = 245;
-constexpr int StringStopTip = 246;
-constexpr int StringContinueTip = 247;
-constexpr int StringPaneName = 248;
-constexpr int StringUndecidedCount = 249;
-constexpr int StringMarkedCount = 362;
-
 const QEvent::Type FilterProgressEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 const QEvent::Type LinesRestartedEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
@@ -63,7 +52,7 @@ FilterPane::FilterPane(LogDocument* document, QWidget* parent)
     header->setContentsMargins(6, 0, 4, 2);
     m_progress = new QLabel(m_body);
     m_progress->setObjectName(QStringLiteral("filterProgress"));
-    m_stop = new QPushButton(resources.string(StringStop), m_body);
+    m_stop = new QPushButton(resources.string(StringId::FilterStop), m_body);
     m_stop->setObjectName(QStringLiteral("filterStop"));
     m_stop->setFocusPolicy(Qt::TabFocus);
     m_bar->keepSpace(m_stop);
@@ -71,7 +60,7 @@ FilterPane::FilterPane(LogDocument* document, QWidget* parent)
     header->addWidget(m_stop);
     bodyLayout->addLayout(header);
     m_view = new FilterView(m_body);
-    m_view->setAccessibleName(resources.string(StringPaneName));
+    m_view->setAccessibleName(resources.string(StringId::FilterPaneName));
     m_view->setDocument(document);
     bodyLayout->addWidget(m_view, 1);
     layout->addWidget(m_body, 1);
@@ -291,32 +280,33 @@ void FilterPane::updateHeader()
     QString text;
     switch (progress.state) {
     case FilterState::Running:
-        text = resources.format(StringRunning, QString::number(percent), total, matches);
+        text = resources.format(StringId::FilterRunning, QString::number(percent), total, matches);
         break;
     case FilterState::Stopped:
-        text = resources.format(StringStopped, QString::number(percent), total, matches);
+        text = resources.format(StringId::FilterStopped, QString::number(percent), total, matches);
         break;
     case FilterState::Done:
-        text = resources.format(StringDone, matches, total);
+        text = resources.format(StringId::FilterDone, matches, total);
         break;
     case FilterState::Off:
         break; // marks alone
     }
     if (m_rows->showsMarks()) {
         const QString marks =
-            resources.format(StringMarkedCount, locale.toString(qulonglong(marked)));
+            resources.format(StringId::MarkedCount, locale.toString(qulonglong(marked)));
         text = text.isEmpty() ? marks : text + QStringLiteral(", ") + marks;
     }
     if (undecided > 0) {
-        text += QStringLiteral(", ") +
-                resources.format(StringUndecidedCount, locale.toString(qulonglong(undecided)));
+        text += QStringLiteral(", ") + resources.format(StringId::FilterUndecidedCount,
+                                                        locale.toString(qulonglong(undecided)));
     }
     m_bar->showUndecided(m_filter->undecidedTerms());
     if (m_progress->text() != text) {
         m_progress->setText(text);
     }
     const bool stopped = progress.state == FilterState::Stopped;
-    m_stop->setText(resources.string(stopped ? StringContinue : StringStop));
-    m_stop->setToolTip(resources.string(stopped ? StringContinueTip : StringStopTip));
+    m_stop->setText(resources.string(stopped ? StringId::FilterContinue : StringId::FilterStop));
+    m_stop->setToolTip(
+        resources.string(stopped ? StringId::FilterContinueTip : StringId::FilterStopTip));
     m_stop->setEnabled(progress.state == FilterState::Running || stopped);
 }

@@ -39,8 +39,8 @@ void goToLine(LogView* view, QWidget* parent)
 
 void NavigationCommands::prepare(CommandActions& actions)
 {
-    actions.action(NavigationCommand::LineNumbers)->setCheckable(true);
-    actions.action(NavigationCommand::OverviewStrip)->setCheckable(true);
+    actions.action(CommandId::LineNumbers)->setCheckable(true);
+    actions.action(CommandId::OverviewStrip)->setCheckable(true);
 }
 
 bool NavigationCommands::Run(int id, LogView* view, QWidget* parent)
@@ -52,39 +52,39 @@ bool NavigationCommands::Run(int id, LogView* view, QWidget* parent)
         return true;
     }
     switch (id) {
-    case NavigationCommand::LineNumbers: {
+    case CommandId::LineNumbers: {
         SettingsStore& settings = SettingsStore::instance();
         const bool shown = !settings.boolValue(Setting::LineNumbers);
         settings.setBool(Setting::LineNumbers, shown);
         view->setLineNumbersShown(shown);
         break;
     }
-    case NavigationCommand::OverviewStrip: {
+    case CommandId::OverviewStrip: {
         SettingsStore& settings = SettingsStore::instance();
         const bool shown = !settings.boolValue(Setting::OverviewStrip);
         settings.setBool(Setting::OverviewStrip, shown);
         view->setOverviewShown(shown);
         break;
     }
-    case NavigationCommand::NextKeywordLine:
+    case CommandId::NextKeywordLine:
         view->jumpToKeywordLine(true);
         break;
-    case NavigationCommand::PreviousKeywordLine:
+    case CommandId::PreviousKeywordLine:
         view->jumpToKeywordLine(false);
         break;
-    case NavigationCommand::GoToLine:
+    case CommandId::GoToLine:
         goToLine(view, parent);
         break;
-    case NavigationCommand::ToggleMark:
+    case CommandId::ToggleMark:
         view->toggleMarkAtCaret();
         break;
-    case NavigationCommand::NextMark:
+    case CommandId::NextMark:
         view->jumpToMark(true);
         break;
-    case NavigationCommand::PreviousMark:
+    case CommandId::PreviousMark:
         view->jumpToMark(false);
         break;
-    case NavigationCommand::ClearMarks:
+    case CommandId::ClearMarks:
         view->clearMarks();
         break;
     default:
@@ -98,12 +98,12 @@ void NavigationCommands::updateStates(CommandActions& actions, const LogView* vi
     const LogDocument* document = view != nullptr ? view->document() : nullptr;
     const bool hasLines = document != nullptr && document->lineCount() > 0;
     const bool hasMarks = document != nullptr && !document->marks().Empty();
-    actions.action(NavigationCommand::LineNumbers)
+    actions.action(CommandId::LineNumbers)
         ->setChecked(SettingsStore::instance().boolValue(Setting::LineNumbers));
-    actions.action(NavigationCommand::LineNumbers)->setEnabled(true);
-    actions.action(NavigationCommand::OverviewStrip)
+    actions.action(CommandId::LineNumbers)->setEnabled(true);
+    actions.action(CommandId::OverviewStrip)
         ->setChecked(SettingsStore::instance().boolValue(Setting::OverviewStrip));
-    actions.action(NavigationCommand::OverviewStrip)->setEnabled(true);
+    actions.action(CommandId::OverviewStrip)->setEnabled(true);
     // Alt+Down and Alt+Up open a combo box's list (the filter field's history): while a
     // field has the keyboard, the keys are its own.
     QWidget* focus = QApplication::focusWidget();
@@ -111,13 +111,13 @@ void NavigationCommands::updateStates(CommandActions& actions, const LogView* vi
         focus != nullptr && (qobject_cast<QComboBox*>(focus) != nullptr ||
                              qobject_cast<QComboBox*>(focus->parentWidget()) != nullptr ||
                              qobject_cast<QLineEdit*>(focus) != nullptr);
-    actions.action(NavigationCommand::NextKeywordLine)->setEnabled(hasLines && !fieldHasKeys);
-    actions.action(NavigationCommand::PreviousKeywordLine)->setEnabled(hasLines && !fieldHasKeys);
-    actions.action(NavigationCommand::GoToLine)->setEnabled(hasLines);
-    actions.action(NavigationCommand::ToggleMark)->setEnabled(hasLines);
+    actions.action(CommandId::NextKeywordLine)->setEnabled(hasLines && !fieldHasKeys);
+    actions.action(CommandId::PreviousKeywordLine)->setEnabled(hasLines && !fieldHasKeys);
+    actions.action(CommandId::GoToLine)->setEnabled(hasLines);
+    actions.action(CommandId::ToggleMark)->setEnabled(hasLines);
     // A click in the gutter marks a line without the frame hearing of it: the jumps stay
     // enabled whenever there are lines, so their keys always reach the view.
-    actions.action(NavigationCommand::NextMark)->setEnabled(hasLines);
-    actions.action(NavigationCommand::PreviousMark)->setEnabled(hasLines);
-    actions.action(NavigationCommand::ClearMarks)->setEnabled(hasMarks);
+    actions.action(CommandId::NextMark)->setEnabled(hasLines);
+    actions.action(CommandId::PreviousMark)->setEnabled(hasLines);
+    actions.action(CommandId::ClearMarks)->setEnabled(hasMarks);
 }

@@ -6,32 +6,22 @@
 // document keeps the marks; the frame only creates the actions and hands their ids here.
 // User-interface thread only.
 
+#include "resources/ResourceIds.h"
+
 #include <array>
 
 class CommandActions;
 class LogView;
 class QWidget;
 
-namespace NavigationCommand {
-constexpr int LineNumbers = 33050;
-constexpr int GoToLine = 33051;
-constexpr int ToggleMark = 33052;
-constexpr int NextMark = 33053;
-constexpr int PreviousMark = 33054;
-constexpr int ClearMarks = 33055;
-constexpr int NextKeywordLine = 33056;
-constexpr int PreviousKeywordLine = 33057;
-constexpr int OverviewStrip = 33058;
-} // namespace NavigationCommand
-
 class NavigationCommands {
   public:
     static constexpr std::array<int, 9> Ids{
-        NavigationCommand::LineNumbers,     NavigationCommand::GoToLine,
-        NavigationCommand::ToggleMark,      NavigationCommand::NextMark,
-        NavigationCommand::PreviousMark,    NavigationCommand::ClearMarks,
-        NavigationCommand::NextKeywordLine, NavigationCommand::PreviousKeywordLine,
-        NavigationCommand::OverviewStrip};
+        CommandId::LineNumbers,     CommandId::GoToLine,
+        CommandId::ToggleMark,      CommandId::NextMark,
+        CommandId::PreviousMark,    CommandId::ClearMarks,
+        CommandId::NextKeywordLine, CommandId::PreviousKeywordLine,
+        CommandId::OverviewStrip};
 
     // Runs command id on view; false when id is not one of these. Go to line opens its box
     // over parent and goes when it is accepted (if the view is still there).

@@ -13,13 +13,6 @@
 
 using quill::toQString;
 
-namespace {
-
-constexpr int StringRegexInvalid = 491;
-constexpr int StringRegexUndecided = 493;
-
-} // namespace
-
 bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reported)
 {
     const LanguageResources& strings = LanguageResources::current();
@@ -37,14 +30,15 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
         }
     };
     if (!pattern) {
-        tell(strings.format(StringRegexInvalid, toQString(message), QString::number(offset + 1)));
+        tell(strings.format(StringId::RegexInvalid, toQString(message),
+                            QString::number(offset + 1)));
         return false;
     }
     FilterScratch scratch;
     RegexFindReport report;
     const bool found = activeDocument()->findRegex(*pattern, down, scratch, report);
     if (report.undecided > 0) {
-        tell(strings.format(StringRegexUndecided, QString::number(report.undecided)));
+        tell(strings.format(StringId::RegexUndecided, QString::number(report.undecided)));
         reported = false; // not found is still said besides
     }
     return found;

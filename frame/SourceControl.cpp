@@ -33,43 +33,8 @@ using quill::toU16;
 
 namespace {
 
-constexpr int StringStandardInput = 400;
-constexpr int StringEndOfInput = 402;
-constexpr int StringRunning = 403;
-constexpr int StringExited = 404;
-constexpr int StringSignalled = 405;
-constexpr int StringDecompressing = 406;
-constexpr int StringCancel = 407;
-constexpr int StringCancelled = 408;
-constexpr int StringDamaged = 409;
-constexpr int StringTruncated = 410;
-constexpr int StringDiskFull = 411;
-constexpr int StringReadFailed = 412;
-constexpr int StringWriteFailed = 413;
-constexpr int StringStartFailed = 414;
-constexpr int StringCommandCaption = 415;
-constexpr int StringCommandLabel = 416;
-constexpr int StringBadCommandLine = 417;
-constexpr int StringUnclosedQuote = 418;
-constexpr int StringTrailingBackslash = 419;
-constexpr int StringEmptyCommand = 420;
-constexpr int StringNoJournalctl = 421;
-constexpr int StringJournalGroups = 422;
-constexpr int StringSystemJournal = 423;
-constexpr int StringTerminal = 424;
-constexpr int StringNoSpool = 425;
-constexpr int StringSpoolFolderLink = 480;
-constexpr int StringSpoolFolderOwner = 481;
-constexpr int StringSpoolFolderOpen = 482;
 // The Follow Command box's width; its label wraps to it.
 constexpr int CommandPromptWidth = 560;
-constexpr int StringReadingInput = 426;
-constexpr int StringInputStopped = 441;
-constexpr int StringIndexFullMemory = 436;
-constexpr int StringIndexFullLines = 437;
-constexpr int StringIndexLinesKept = 438;
-constexpr int StringInputNotRead = 439;
-constexpr int StringReloadRetries = 440;
 
 const std::u16string HistoryKey = u"\\Commands";
 const std::u16string HistoryValue = u"CommandLine";
@@ -95,11 +60,11 @@ QString spoolProblemText(const std::string& folder, int error)
     using Kind = quill::SpoolFolderFault::Kind;
     switch (fault.kind) {
     case Kind::Link:
-        return resources.string(StringSpoolFolderLink);
+        return resources.string(StringId::SpoolFolderLink);
     case Kind::OtherOwner:
-        return resources.string(StringSpoolFolderOwner);
+        return resources.string(StringId::SpoolFolderOwner);
     case Kind::OpenToOthers:
-        return resources.format(StringSpoolFolderOpen,
+        return resources.format(StringId::SpoolFolderOpen,
                                 QStringLiteral("%1").arg(fault.mode, 3, 8, QLatin1Char('0')));
     case Kind::None:
         break;
@@ -122,7 +87,7 @@ SourceControl::SourceControl(QWidget* window, QStatusBar* bar,
     m_progress->setRange(0, 1000);
     m_progress->setMaximumWidth(160);
     m_progress->setTextVisible(false);
-    m_cancel = new QPushButton(resources.string(StringCancel), bar);
+    m_cancel = new QPushButton(resources.string(StringId::DecompressCancel), bar);
     m_cancel->setObjectName(QStringLiteral("sourceCancel"));
     m_cancel->setFocusPolicy(Qt::NoFocus);
     bar->addWidget(m_label);
@@ -155,17 +120,17 @@ bool SourceControl::followStandardInput(int fd)
     const LanguageResources& resources = LanguageResources::current();
     if (::isatty(fd)) {
         // A terminal would wait for the user to type the log.
-        showMessage(resources.string(StringTerminal));
+        showMessage(resources.string(StringId::StandardInputIsTerminal));
         return false;
     }
     SourceOptions options;
     options.folder = m_folder;
     options.reserveBytes = m_reserveBytes;
     int error = 0;
-    const QString name = resources.string(StringStandardInput);
+    const QString name = resources.string(StringId::StandardInput);
     std::unique_ptr<LogSource> source = LogSource::followStream(fd, toU16(name), options, error);
     if (!source) {
-        showMessage(resources.format(StringNoSpool, name, spoolFolderShown(m_folder),
+        showMessage(resources.format(StringId::NoSpool, name, spoolFolderShown(m_folder),
                                      spoolProblemText(m_folder, error)));
         return false;
     }
@@ -195,14 +160,14 @@ bool SourceControl::followCommandLine(const QString& line, const std::string& fo
     const LanguageResources& resources = LanguageResources::current();
     const CommandWords split = splitCommandWords(line.toLocal8Bit().toStdString());
     if (!split.ok()) {
-        int reason = StringEmptyCommand;
+        StringId reason = StringId::EmptyCommand;
         if (split.error == CommandWordsError::UnclosedSingle ||
             split.error == CommandWordsError::UnclosedDouble) {
-            reason = StringUnclosedQuote;
+            reason = StringId::UnclosedQuote;
         } else if (split.error == CommandWordsError::TrailingBackslash) {
-            reason = StringTrailingBackslash;
+            reason = StringId::TrailingBackslash;
         }
-        showMessage(resources.format(StringBadCommandLine, resources.string(reason)));
+        showMessage(resources.format(StringId::BadCommandLine, resources.string(reason)));
         return false;
     }
     if (!followCommand(split.words, line.trimmed(), folder)) {
@@ -227,14 +192,14 @@ bool SourceControl::followCommand(const std::vector<std::string>& words, const Q
     std::unique_ptr<LogSource> source =
         LogSource::followCommand(words, toU16(name), options, error);
     if (!source) {
-        showMessage(resources.format(StringNoSpool, name, spoolFolderShown(m_folder),
+        showMessage(resources.format(StringId::NoSpool, name, spoolFolderShown(m_folder),
                                      spoolProblemText(m_folder, error)));
         return false;
     }
     const SourceStatus status = source->Status();
     if (status.problem == SourceStatus::Problem::StartFailed) {
         // The document keeps what it shows; the source and its empty spool go.
-        showMessage(resources.format(StringStartFailed,
+        showMessage(resources.format(StringId::CommandStartFailed,
                                      QString::fromLocal8Bit(words.front().c_str()),
                                      errorText(status.error), QString::number(status.error)));
         return false;
@@ -249,18 +214,18 @@ bool SourceControl::followSystemJournal()
 {
     const LanguageResources& resources = LanguageResources::current();
     if (findProgram("journalctl").empty()) {
-        showMessage(resources.string(StringNoJournalctl));
+        showMessage(resources.string(StringId::NoJournalctl));
         return false;
     }
     if (!canReadSystemJournal()) {
         // journalctl still shows the user's own messages; the note says how to see all.
         const passwd* user = ::getpwuid(::geteuid());
-        showMessage(resources.format(StringJournalGroups,
+        showMessage(resources.format(StringId::JournalGroups,
                                      user != nullptr ? QString::fromLocal8Bit(user->pw_name)
                                                      : QStringLiteral("$USER")));
     }
     return followCommand({"journalctl", "-f", "-n", "1000", "-o", "short-iso"},
-                         resources.string(StringSystemJournal));
+                         resources.string(StringId::SystemJournal));
 }
 
 bool SourceControl::openCompressed(const std::string& path, CompressionFormat format,
@@ -277,7 +242,7 @@ bool SourceControl::openCompressed(const std::string& path, CompressionFormat fo
         if (folderProblem != errorText(error)) {
             // The archive is fine; the folder its copy would go to is not.
             showMessage(LanguageResources::current().format(
-                StringNoSpool, name, spoolFolderShown(m_folder), folderProblem));
+                StringId::NoSpool, name, spoolFolderShown(m_folder), folderProblem));
         } else if (LogDocument* document = m_document()) {
             document->reportOpenError(error, quill::fileNameToUtf16(path));
         }
@@ -305,8 +270,8 @@ QString SourceControl::runCommandPrompt()
     const LanguageResources& resources = LanguageResources::current();
     QInputDialog dialog(m_window);
     dialog.setObjectName(QStringLiteral("followCommandDialog"));
-    dialog.setWindowTitle(resources.string(StringCommandCaption));
-    dialog.setLabelText(resources.string(StringCommandLabel));
+    dialog.setWindowTitle(resources.string(StringId::FollowCommandCaption));
+    dialog.setLabelText(resources.string(StringId::FollowCommandLabel));
     dialog.setComboBoxEditable(true);
     dialog.setComboBoxItems(m_history);
     dialog.setTextValue(m_history.isEmpty() ? QString() : m_history.front());
@@ -465,18 +430,18 @@ QString SourceControl::indexStopText(const LogDocument& document, bool message) 
     }
     const LanguageResources& resources = LanguageResources::current();
     const QString lines = QString::number(stop.lines);
-    QString text = stop.limit == Limit::Memory ? resources.format(StringIndexFullMemory, lines,
+    QString text = stop.limit == Limit::Memory ? resources.format(StringId::IndexFullMemory, lines,
                                                                   QString::number(stop.bound >> 20))
-                                               : resources.format(StringIndexFullLines, lines);
+                                               : resources.format(StringId::IndexFullLines, lines);
     if (!message) {
         return text;
     }
-    text += QStringLiteral(". ") + resources.string(StringIndexLinesKept);
+    text += QStringLiteral(". ") + resources.string(StringId::IndexLinesKept);
     if (document.source() != nullptr && document.source()->follows()) {
-        text += QStringLiteral(" ") + resources.string(StringInputNotRead);
+        text += QStringLiteral(" ") + resources.string(StringId::InputNotRead);
     }
     if (stop.limit == Limit::Memory) {
-        text += QStringLiteral(" ") + resources.string(StringReloadRetries);
+        text += QStringLiteral(" ") + resources.string(StringId::ReloadRetries);
     }
     return text;
 }
@@ -486,7 +451,7 @@ QString SourceControl::problemText(const SourceStatus& status) const
     const LanguageResources& resources = LanguageResources::current();
     using Problem = SourceStatus::Problem;
     if (status.phase == SourceStatus::Phase::Cancelled) {
-        return resources.string(StringCancelled);
+        return resources.string(StringId::DecompressCancelled);
     }
     switch (status.problem) {
     case Problem::None:
@@ -494,18 +459,18 @@ QString SourceControl::problemText(const SourceStatus& status) const
     case Problem::IndexFull: // the document's stop tells why (indexStopText)
         break;
     case Problem::DiskFull:
-        return resources.format(StringDiskFull, spoolFolderShown(m_folder),
+        return resources.format(StringId::SpoolDiskFull, spoolFolderShown(m_folder),
                                 QString::number(status.reserveBytes >> 20));
     case Problem::WriteFailed:
-        return resources.format(StringWriteFailed, errorText(status.error),
+        return resources.format(StringId::SpoolWriteFailed, errorText(status.error),
                                 QString::number(status.error));
     case Problem::ReadFailed:
-        return resources.format(StringReadFailed, errorText(status.error),
+        return resources.format(StringId::InputReadFailed, errorText(status.error),
                                 QString::number(status.error));
     case Problem::Damaged:
-        return resources.format(StringDamaged, QString::fromStdString(status.detail));
+        return resources.format(StringId::ArchiveDamaged, QString::fromStdString(status.detail));
     case Problem::Truncated:
-        return resources.string(StringTruncated);
+        return resources.string(StringId::ArchiveTruncated);
     }
     return {};
 }
@@ -518,21 +483,21 @@ QString SourceControl::statusText(const SourceStatus& status) const
     if (status.kind == SourceKind::Decompressed && status.phase == Phase::Running) {
         const std::uint64_t percent =
             status.inputSize == 0 ? 0 : status.inputDone * 100 / status.inputSize;
-        text = resources.format(StringDecompressing,
+        text = resources.format(StringId::Decompressing,
                                 QString::number(std::min<std::uint64_t>(percent, 100)));
     } else if (status.kind == SourceKind::StandardInput) {
         // Only an end the writer made is the end of input; a stop of the reading says so,
         // and the problem after it says why.
-        text = resources.string(status.phase == Phase::Running ? StringReadingInput
-                                : status.phase == Phase::Ended ? StringEndOfInput
-                                                               : StringInputStopped);
+        text = resources.string(status.phase == Phase::Running ? StringId::ReadingInput
+                                : status.phase == Phase::Ended ? StringId::EndOfInput
+                                                               : StringId::InputStopped);
     } else if (status.kind == SourceKind::Command) {
         if (!status.exited) {
-            text = resources.string(StringRunning);
+            text = resources.string(StringId::CommandRunning);
         } else if (status.exitSignal != 0) {
-            text = resources.format(StringSignalled, QString::number(status.exitSignal));
+            text = resources.format(StringId::CommandSignalled, QString::number(status.exitSignal));
         } else {
-            text = resources.format(StringExited, QString::number(status.exitCode));
+            text = resources.format(StringId::CommandExited, QString::number(status.exitCode));
         }
     }
     const QString problem = problemText(status);

@@ -7,13 +7,13 @@
 //
 // Building from the loaded package (LanguageResources::current() unless one is given):
 //     CommandActions actions(mainWindow);
-//     actions.buildMenuBar(mainWindow->menuBar(), 128);
-//     actions.buildToolBar(toolBar, 128);
-//     actions.applyAccelerators(128);
+//     actions.buildMenuBar(mainWindow->menuBar(), ResourceId::MainFrame);
+//     actions.buildToolBar(toolBar, ResourceId::MainFrame);
+//     actions.applyAccelerators(ResourceId::MainFrame);
 //     mainWindow->addActions(actions.all()); // shortcuts of commands on no visible bar
 //     connect(&actions, &CommandActions::triggered, frame, &MainFrame::onCommand);
-// The menu item 57616 is the recent-file placeholder: its owner replaces or hides it.
-// Main (user-interface) thread only.
+// The menu item CommandId::RecentFile1 is the recent-file placeholder: its owner replaces or hides
+// it. Main (user-interface) thread only.
 
 #include "resources/LanguageResources.h"
 
@@ -40,14 +40,30 @@ public:
 
     // Fills bar with the popups of menu id (cleared first). False when the menu is missing.
     bool buildMenuBar(QMenuBar* bar, int menuId);
+    bool buildMenuBar(QMenuBar* bar, ResourceId menuId)
+    {
+        return buildMenuBar(bar, static_cast<int>(menuId));
+    }
     // Popup index of menu id as a new QMenu owned by parent; nullptr when missing. The
-    // context menu is the first popup of menu 132.
+    // context menu is the first popup of menu ResourceId::ContextMenu.
     QMenu* createPopupMenu(int menuId, QWidget* parent, int index = 0);
+    QMenu* createPopupMenu(ResourceId menuId, QWidget* parent, int index = 0)
+    {
+        return createPopupMenu(static_cast<int>(menuId), parent, index);
+    }
     // Fills bar with the buttons of toolbar id (cleared first). False when missing.
     bool buildToolBar(QToolBar* bar, int toolbarId);
+    bool buildToolBar(QToolBar* bar, ResourceId toolbarId)
+    {
+        return buildToolBar(bar, static_cast<int>(toolbarId));
+    }
     // Sets every key of accelerator table id on its command's action (a command may have
     // several keys). Returns the number of keys set; 0 when the table is missing.
     int applyAccelerators(int tableId);
+    int applyAccelerators(ResourceId tableId)
+    {
+        return applyAccelerators(static_cast<int>(tableId));
+    }
 
 signals:
     void triggered(int id);

@@ -150,9 +150,9 @@ QString LanguageResources::string(int id) const
         return *it;
     }
     switch (id) {
-    case 61440:
+    case static_cast<int>(StringId::OpenTitle):
         return QStringLiteral("Open");
-    case 61442:
+    case static_cast<int>(StringId::AllFilesFilter):
         return QStringLiteral("All Files (*.*)");
     default:
         return {};
@@ -363,10 +363,10 @@ QWidget* LanguageResources::setupDialog(QDialog* host, int id, QUiLoader* loader
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(form);
     host->setWindowTitle(form->windowTitle());
-    if (auto* ok = control<QAbstractButton>(form, 1)) {
+    if (auto* ok = control<QAbstractButton>(form, ControlId::Ok)) {
         QObject::connect(ok, &QAbstractButton::clicked, host, &QDialog::accept);
     }
-    if (auto* cancel = control<QAbstractButton>(form, 2)) {
+    if (auto* cancel = control<QAbstractButton>(form, ControlId::Cancel)) {
         QObject::connect(cancel, &QAbstractButton::clicked, host, &QDialog::reject);
     }
     return form;

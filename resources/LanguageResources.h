@@ -1,7 +1,8 @@
 #pragma once
 
-// Resources of the loaded language package, looked up by numeric id: strings, menus,
-// toolbars, accelerator tables, icons, cursors and dialog templates.
+// Resources of the loaded language package, looked up by id: strings, menus, toolbars,
+// accelerator tables, icons, cursors and dialog templates. Code passes the names of
+// resources/ResourceIds.h; the int forms serve ids that come from data (menus, tables).
 //
 // A package is a Qt resource bundle rooted at :/lang/<CODE> (see lang/README.md):
 //     strings.json       {"<id>": "text", ...}
@@ -17,6 +18,8 @@
 // current(). A lookup that finds nothing gives an empty result (empty text, empty list,
 // null icon, nullopt, nullptr) and never fails louder. Main (user-interface) thread only;
 // parsed tables are cached until the root changes.
+
+#include "resources/ResourceIds.h"
 
 #include <QCursor>
 #include <QHash>
@@ -65,31 +68,47 @@ public:
     const QString& root() const { return m_root; }
     bool isLoaded() const { return !m_root.isEmpty(); }
 
-    // The text of a string id; empty when missing. The stock strings 61440 ("Open") and
-    // 61442 ("All Files (*.*)") are the program's own and used when the package lacks them.
+    // The text of a string id; empty when missing. The stock strings OpenTitle ("Open") and
+    // AllFilesFilter ("All Files (*.*)") are the program's own and used when the package
+    // lacks them.
     QString string(int id) const;
+    QString string(StringId id) const { return string(static_cast<int>(id)); }
     bool hasString(int id) const;
+    bool hasString(StringId id) const { return hasString(static_cast<int>(id)); }
     QList<int> stringIds() const;
     // string(id) with %1..%3 replaced in one pass, so an insert that itself holds "%2"
     // stays as it is.
     QString format(int id, const QString& a1, const QString& a2 = {},
                    const QString& a3 = {}) const;
+    QString format(StringId id, const QString& a1, const QString& a2 = {},
+                   const QString& a3 = {}) const
+    {
+        return format(static_cast<int>(id), a1, a2, a3);
+    }
     // The status-bar prompt and the tool tip of a command: its string is "prompt\ntip".
     QString commandPrompt(int id) const;
     QString commandTip(int id) const;
 
     // The popups of a menu, in order; empty when the menu is missing.
     QList<MenuEntry> menu(int id) const;
+    QList<MenuEntry> menu(ResourceId id) const { return menu(static_cast<int>(id)); }
     bool hasMenu(int id) const;
     QList<ToolbarEntry> toolbar(int id) const;
+    QList<ToolbarEntry> toolbar(ResourceId id) const { return toolbar(static_cast<int>(id)); }
     bool hasToolbar(int id) const;
     QList<Accelerator> accelerators(int id) const;
+    QList<Accelerator> accelerators(ResourceId id) const
+    {
+        return accelerators(static_cast<int>(id));
+    }
     bool hasAccelerators(int id) const;
 
     // Icons are drawn from SVG at the sizes a toolbar, a menu and a window list ask for.
     QIcon icon(int id) const;
+    QIcon icon(ResourceId id) const { return icon(static_cast<int>(id)); }
     QIcon iconFile(const QString& relativePath) const;
     std::optional<QCursor> cursor(int id) const;
+    std::optional<QCursor> cursor(ResourceId id) const { return cursor(static_cast<int>(id)); }
 
     // Dialog template id as a new widget (the form's root class, QWidget in our packages),
     // owned by parent; nullptr when missing or unreadable. A custom loader can create
@@ -97,16 +116,29 @@ public:
     QString dialogPath(int id) const;
     bool hasDialog(int id) const;
     QWidget* loadDialog(int id, QWidget* parent = nullptr, QUiLoader* loader = nullptr) const;
+    QWidget* loadDialog(ResourceId id, QWidget* parent = nullptr, QUiLoader* loader = nullptr) const
+    {
+        return loadDialog(static_cast<int>(id), parent, loader);
+    }
     // Loads template id as the only content of host: host takes its title, and the
     // buttons id_1 (OK) and id_2 (Cancel) accept and reject. Returns the form or nullptr.
     QWidget* setupDialog(QDialog* host, int id, QUiLoader* loader = nullptr) const;
+    QWidget* setupDialog(QDialog* host, ResourceId id, QUiLoader* loader = nullptr) const
+    {
+        return setupDialog(host, static_cast<int>(id), loader);
+    }
 
     // Object name of a control id inside a template, "id_1006".
     static QString controlName(int id) { return QStringLiteral("id_%1").arg(id); }
+    static QString controlName(ControlId id) { return controlName(static_cast<int>(id)); }
     template <typename T = QWidget>
     static T* control(const QWidget* form, int id)
     {
         return form ? form->findChild<T*>(controlName(id)) : nullptr;
+    }
+    template <typename T = QWidget> static T* control(const QWidget* form, ControlId id)
+    {
+        return control<T>(form, static_cast<int>(id));
     }
 
 private:

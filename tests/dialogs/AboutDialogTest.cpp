@@ -72,18 +72,20 @@ TEST(AboutLinkColorTest, BrightnessRuleWeighsBlueHalf)
 TEST_F(AboutDialogTest, TemplateControlsCarryTheirTexts)
 {
     const QWidget* dialog = m_dialog.get();
-    auto* product = LanguageResources::control<QLabel>(dialog, 1002);
+    auto* product = LanguageResources::control<QLabel>(dialog, ControlId::AboutProductLine);
     ASSERT_TRUE(product);
     EXPECT_EQ(product->text(), QStringLiteral("Quillstream - Version 1.0.0.0001"));
-    EXPECT_EQ(LanguageResources::control<QLabel>(dialog, 1004)->text(),
-              LanguageResources::current().string(138));
-    EXPECT_EQ(LanguageResources::control<QLabel>(dialog, 1005)->text(),
-              LanguageResources::current().string(141));
+    EXPECT_EQ(LanguageResources::control<QLabel>(dialog, ControlId::AboutText1)->text(),
+              QStringLiteral("Quillstream shows a log file while other programs write to it, "
+                             "follows its end and highlights the lines that hold your keywords."));
+    EXPECT_EQ(LanguageResources::control<QLabel>(dialog, ControlId::AboutText2)->text(),
+              QStringLiteral("Free software under the MIT License. It comes with no warranty of "
+                             "any kind."));
     EXPECT_EQ(m_dialog->windowTitle(), QStringLiteral("About Quillstream"));
-    auto* link = LanguageResources::control<QLabel>(dialog, 1003);
+    auto* link = LanguageResources::control<QLabel>(dialog, ControlId::AboutLegalNotice);
     ASSERT_TRUE(link);
     EXPECT_FALSE(link->isVisible());
-    EXPECT_EQ(link->text(), m_dialog->legalNotice());
+    EXPECT_EQ(link->text(), QStringLiteral("Copyright \u00A9 2026 Orix Software"));
     EXPECT_FALSE(m_dialog->linkRect().isEmpty());
 }
 

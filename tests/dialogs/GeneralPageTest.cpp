@@ -28,6 +28,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <string_view>
 
 using namespace quilltest;
 
@@ -55,15 +56,23 @@ class GeneralPageTest : public ::testing::TestWithParam<const char*> {
 
     int runSheet(std::function<void(SettingsSheet*)> act)
     {
-        SettingsSheet sheet(9);
+        SettingsSheet sheet(StringId::SettingsCaption);
         whenModal<SettingsSheet>(std::move(act));
         return sheet.doModal();
     }
-    static QWidget* button(SettingsSheet* sheet, int id)
+    // The text a test expects, as the package of the language under test writes it.
+    static QString inLanguage(const QString& english, const QString& german)
+    {
+        return std::string_view(GetParam()) == "DE" ? german : english;
+    }
+    static QWidget* button(SettingsSheet* sheet, ControlId id)
     {
         return LanguageResources::control(sheet->generalPage(), id);
     }
-    static void ok(QWidget* dialog) { click(LanguageResources::control<QPushButton>(dialog, 1)); }
+    static void ok(QWidget* dialog)
+    {
+        click(LanguageResources::control<QPushButton>(dialog, ControlId::Ok));
+    }
 
     TempDir dir;
     std::unique_ptr<LoadedPackage> package;
@@ -86,9 +95,9 @@ TEST_P(GeneralPageTest, FontDialogChoosesFontAndTextColourTogether)
         whenModal<FontColorDialog>([drawn](FontColorDialog* dialog) {
             EXPECT_EQ(dialog->currentFont().family(), drawn);
             EXPECT_EQ(dialog->currentColor(), QColor(0, 255, 0));
-            click(LanguageResources::control<QPushButton>(dialog, 2));
+            click(LanguageResources::control<QPushButton>(dialog, ControlId::Cancel));
         });
-        click(button(sheet, 1017));
+        click(button(sheet, ControlId::GeneralFont));
         EXPECT_EQ(sheet->generalPage()->textColor(), 0x0000FF00u);
 
         whenModal<FontColorDialog>([&](FontColorDialog* dialog) {
@@ -98,7 +107,7 @@ TEST_P(GeneralPageTest, FontDialogChoosesFontAndTextColourTogether)
             EXPECT_EQ(dialog->currentColor(), QColor(0x12, 0x34, 0x56));
             ok(dialog);
         });
-        click(button(sheet, 1017));
+        click(button(sheet, ControlId::GeneralFont));
         QPlainTextEdit* preview = sheet->generalPage()->preview();
         shown = preview->font();
         EXPECT_EQ(preview->palette().color(QPalette::Text), QColor(0x12, 0x34, 0x56));
@@ -142,11 +151,11 @@ TEST_P(GeneralPageTest, EnterAndEscapeInTheFontChooserAnswerTheWholeDialog)
         };
         whenModal<FontColorDialog>(
             [&](FontColorDialog* dialog) { pressIn(dialog, chosen, Qt::Key_Return); });
-        click(button(sheet, 1017));
+        click(button(sheet, ControlId::GeneralFont));
         EXPECT_EQ(sheet->generalPage()->preview()->font().pixelSize(), 17) << "Enter confirms";
         whenModal<FontColorDialog>(
             [&](FontColorDialog* dialog) { pressIn(dialog, other, Qt::Key_Escape); });
-        click(button(sheet, 1017));
+        click(button(sheet, ControlId::GeneralFont));
         EXPECT_EQ(sheet->generalPage()->preview()->font().pixelSize(), 17) << "Escape cancels";
         ok(sheet);
     });
@@ -167,7 +176,8 @@ TEST_P(GeneralPageTest, FixedPitchFamiliesAreMarked)
     FontColorDialog dialog;
     QListView* families = dialog.fontChooser()->findChildren<QListView*>().value(0);
     ASSERT_NE(families, nullptr);
-    const QString mark = LanguageResources::current().string(154);
+    const QString mark =
+        inLanguage(QStringLiteral("  (fixed pitch)"), QStringLiteral("  (feste Breite)"));
     auto* delegate = qobject_cast<QStyledItemDelegate*>(families->itemDelegate());
     ASSERT_NE(delegate, nullptr);
     const auto shownText = [&](const QString& family) {
@@ -199,10 +209,10 @@ TEST_P(GeneralPageTest, BackgroundColourOnOkOnly)
     store->setDword(Setting::BackgroundColor, 0x00000000);
     runSheet([](SettingsSheet* sheet) {
         answerColorDialog(QColor(200, 0, 0), false);
-        click(button(sheet, 1018));
+        click(button(sheet, ControlId::GeneralBackground));
         EXPECT_EQ(sheet->generalPage()->backgroundColor(), 0u);
         answerColorDialog(QColor(0x20, 0x40, 0x60), true);
-        click(button(sheet, 1018));
+        click(button(sheet, ControlId::GeneralBackground));
         EXPECT_EQ(sheet->generalPage()->preview()->palette().color(QPalette::Base),
                   QColor(0x20, 0x40, 0x60));
         ok(sheet);
@@ -237,7 +247,7 @@ TEST_P(GeneralPageTest, ShowTraceLogOpensACopyAndNothingWhenTheCopyFails)
             opened.push_back(url);
             return true;
         });
-        click(button(sheet, 1001));
+        click(button(sheet, ControlId::GeneralShowTraceLog));
         ASSERT_EQ(opened.size(), 1u);
         EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.file("Tail.log.txt"))));
         EXPECT_EQ(readFile(dir.file("Tail.log.txt")), "line 1\r\nline 2\r\n");
@@ -254,21 +264,26 @@ TEST_P(GeneralPageTest, ShowTraceLogOpensACopyAndNothingWhenTheCopyFails)
             });
         };
         answer();
-        click(button(sheet, 1001));
+        click(button(sheet, ControlId::GeneralShowTraceLog));
         EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere")));
         ASSERT_EQ(messages.size(), 1u) << "the refusal is not silent";
-        const LanguageResources& resources = LanguageResources::current();
         const QString copyName = QString::fromStdString(dir.file("Tail.log.txt"));
-        EXPECT_EQ(messages[0], resources.format(183, resources.format(184, copyName)));
+        EXPECT_EQ(messages[0],
+                  inLanguage(QStringLiteral("The trace log could not be shown: %1 is a symbolic "
+                                            "link; the copy is never written through one."),
+                             QStringLiteral("Das Protokoll kann nicht angezeigt werden: %1 ist ein "
+                                            "symbolischer Verweis; die Kopie wird nie durch einen "
+                                            "Verweis geschrieben."))
+                      .arg(copyName));
         // No log at all: the reason is the system's.
         std::filesystem::remove(dir.file("Tail.log"));
         answer();
-        click(button(sheet, 1001));
+        click(button(sheet, ControlId::GeneralShowTraceLog));
         ASSERT_EQ(messages.size(), 2u);
         EXPECT_TRUE(messages[1].contains(QString::fromStdString(dir.file("Tail.log")) + u':'))
             << messages[1].toStdString();
         EXPECT_EQ(opened.size(), 1u);
-        click(LanguageResources::control<QPushButton>(sheet, 2));
+        click(LanguageResources::control<QPushButton>(sheet, ControlId::Cancel));
     });
 }
 

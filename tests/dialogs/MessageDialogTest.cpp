@@ -27,11 +27,11 @@ class MessageDialogTest : public ::testing::Test {
 
     static QString text(const MessageDialog& dlg)
     {
-        return LanguageResources::control<QLabel>(&dlg, 1007)->text();
+        return LanguageResources::control<QLabel>(&dlg, ControlId::MessageText)->text();
     }
     static QCheckBox* check(const MessageDialog& dlg)
     {
-        return LanguageResources::control<QCheckBox>(&dlg, 1006);
+        return LanguageResources::control<QCheckBox>(&dlg, ControlId::MessageDontAskAgain);
     }
 
     // Runs doModal and acts on the dialog once its loop is running.
@@ -48,8 +48,9 @@ LoadedPackage* MessageDialogTest::s_package = nullptr;
 
 TEST_F(MessageDialogTest, StringIdWinsOverSetText)
 {
-    const QString string6 = LanguageResources::current().string(6);
-    ASSERT_FALSE(string6.isEmpty());
+    // Ids as a package table holds them: the caption string, none, and one the package lacks.
+    constexpr int caption = static_cast<int>(StringId::MissingFileCaption);
+    const QString fileNotFound = QStringLiteral("File not found");
     struct Row {
         int textId;
         QString setText;
@@ -57,8 +58,8 @@ TEST_F(MessageDialogTest, StringIdWinsOverSetText)
     };
     for (const Row& row :
          {Row{0, QStringLiteral("Set by the caller"), QStringLiteral("Set by the caller")},
-          Row{6, QStringLiteral("Set by the caller"), string6}, Row{6, QString(), string6},
-          Row{0, QString(), QString()},
+          Row{caption, QStringLiteral("Set by the caller"), fileNotFound},
+          Row{caption, QString(), fileNotFound}, Row{0, QString(), QString()},
           Row{99999, QStringLiteral("Set by the caller"), QString()}}) {
         MessageDialog dlg;
         dlg.setText(row.setText);
@@ -73,9 +74,9 @@ TEST_F(MessageDialogTest, CaptionFromIdOrText)
 {
     MessageDialog byId;
     byId.m_caption = QStringLiteral("ignored");
-    byId.m_captionID = 6;
+    byId.setCaptionId(StringId::MissingFileCaption);
     byId.initDialog();
-    EXPECT_EQ(byId.windowTitle(), LanguageResources::current().string(6));
+    EXPECT_EQ(byId.windowTitle(), QStringLiteral("File not found"));
 
     MessageDialog byText;
     byText.m_caption = QStringLiteral("Own caption");
@@ -88,28 +89,29 @@ TEST_F(MessageDialogTest, TextIsShownAsWrittenNotAsMarkup)
     MessageDialog dlg;
     dlg.setText(QStringLiteral("<b>/var/log/a&b.log</b>"));
     dlg.initDialog();
-    EXPECT_EQ(LanguageResources::control<QLabel>(&dlg, 1007)->textFormat(), Qt::PlainText);
+    EXPECT_EQ(LanguageResources::control<QLabel>(&dlg, ControlId::MessageText)->textFormat(),
+              Qt::PlainText);
 }
 
 TEST_F(MessageDialogTest, OkReturnsTheCheckBoxCancelKeepsTheMember)
 {
     struct Row {
-        int button; // control id clicked
+        ControlId button; // clicked
         bool tick;
         int result;
         int dontAskAgain;
     };
-    for (const Row& row :
-         {Row{1, true, MessageDialog::IDOK, 1}, Row{1, false, MessageDialog::IDOK, 0},
-          Row{2, true, MessageDialog::IDCANCEL, 0}}) {
+    for (const Row& row : {Row{ControlId::Ok, true, MessageDialog::IDOK, 1},
+                           Row{ControlId::Ok, false, MessageDialog::IDOK, 0},
+                           Row{ControlId::Cancel, true, MessageDialog::IDCANCEL, 0}}) {
         MessageDialog dlg;
-        dlg.m_textID = 5;
+        dlg.setTextId(StringId::MissingFileQuestion);
         const int result = runModal(dlg, [&dlg, row] {
             check(dlg)->setChecked(row.tick);
             LanguageResources::control<QPushButton>(&dlg, row.button)->click();
         });
-        EXPECT_EQ(result, row.result) << row.button << row.tick;
-        EXPECT_EQ(dlg.m_dontAskAgain, row.dontAskAgain) << row.button << row.tick;
+        EXPECT_EQ(result, row.result) << static_cast<int>(row.button) << row.tick;
+        EXPECT_EQ(dlg.m_dontAskAgain, row.dontAskAgain) << static_cast<int>(row.button) << row.tick;
     }
 }
 

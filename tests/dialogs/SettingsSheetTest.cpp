@@ -35,6 +35,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string_view>
 
 using namespace quilltest;
 
@@ -42,10 +43,10 @@ namespace {
 
 const std::u16string KeywordsKey = u"Software\\Orix\\Quillstream\\Keywords";
 
-template <typename T = QWidget> T* control(QWidget* form, int id)
+template <typename T = QWidget> T* control(QWidget* form, ControlId id)
 {
     T* widget = LanguageResources::control<T>(form, id);
-    EXPECT_NE(widget, nullptr) << id;
+    EXPECT_NE(widget, nullptr) << static_cast<int>(id);
     return widget;
 }
 
@@ -97,7 +98,7 @@ class SettingsSheetTest : public ::testing::TestWithParam<const char*> {
     // Runs the sheet; act runs inside its modal loop and must close it.
     int runSheet(std::function<void(SettingsSheet*)> act)
     {
-        SettingsSheet sheet(9);
+        SettingsSheet sheet(StringId::SettingsCaption);
         sheet.resize(640, 480);
         whenModal<SettingsSheet>(std::move(act));
         return sheet.doModal();
@@ -109,12 +110,20 @@ class SettingsSheetTest : public ::testing::TestWithParam<const char*> {
         click(bar, bar->tabRect(1).center());
         ASSERT_EQ(sheet->tabs()->currentIndex(), 1);
     }
+    // The text a test expects, as the package of the language under test writes it.
+    static QString inLanguage(const QString& english, const QString& german)
+    {
+        return std::string_view(GetParam()) == "DE" ? german : english;
+    }
     static QWidget* keywordsPage(SettingsSheet* sheet) { return sheet->keywordsPage(); }
     static CheckListControl* list(SettingsSheet* sheet) { return sheet->keywordsPage()->list(); }
-    static void ok(QWidget* dialog) { click(LanguageResources::control<QPushButton>(dialog, 1)); }
+    static void ok(QWidget* dialog)
+    {
+        click(LanguageResources::control<QPushButton>(dialog, ControlId::Ok));
+    }
     static void cancel(QWidget* dialog)
     {
-        click(LanguageResources::control<QPushButton>(dialog, 2));
+        click(LanguageResources::control<QPushButton>(dialog, ControlId::Cancel));
     }
 
     TempDir dir;
@@ -150,7 +159,8 @@ TEST_P(SettingsSheetTest, OkWithoutChangesKeepsEveryValueAndNormalisesTheLogLeve
         store->setString(Setting::Sound, u"/usr/share/sounds/a b.oga");
 
         const int result = runSheet([&](SettingsSheet* sheet) {
-            EXPECT_EQ(control<QCheckBox>(sheet->generalPage(), 1000)->isChecked(),
+            EXPECT_EQ(control<QCheckBox>(sheet->generalPage(), ControlId::GeneralDetailedLogging)
+                          ->isChecked(),
                       row.logLevel > 1);
             if (row.showKeywords) {
                 showKeywordsTab(sheet);
@@ -194,12 +204,12 @@ TEST_P(SettingsSheetTest, CancelStoresOnlyTheColumnWidths)
     const std::string before = readFile(dir.file("user.reg"));
     int draggedTo = 0;
     const int result = runSheet([&](SettingsSheet* sheet) {
-        clickCheckBox(control<QCheckBox>(sheet->generalPage(), 1028));
+        clickCheckBox(control<QCheckBox>(sheet->generalPage(), ControlId::GeneralTopMost));
         showKeywordsTab(sheet);
         clickRowCheck(list(sheet), 0);
         EXPECT_FALSE(list(sheet)->keywordAt(0)->m_enabled);
         clickRow(list(sheet), 2);
-        click(control(keywordsPage(sheet), 1019));
+        click(control(keywordsPage(sheet), ControlId::KeywordsDelete));
         // Drag the border of the keyword column 25 pixels to the right.
         QHeaderView* header = list(sheet)->header();
         const int edge = header->sectionViewportPosition(1) + header->sectionSize(1) - 1;
@@ -253,20 +263,21 @@ TEST_P(SettingsSheetTest, DeleteSelectsTheRowAtTheOldIndexOrTheNewLast)
         showKeywordsTab(sheet);
         CheckListControl* rows = list(sheet);
         QWidget* page = keywordsPage(sheet);
-        EXPECT_FALSE(control(page, 1019)->isEnabled()) << "nothing selected yet";
+        EXPECT_FALSE(control(page, ControlId::KeywordsDelete)->isEnabled())
+            << "nothing selected yet";
         clickRow(rows, 2);
-        click(control(page, 1019));
+        click(control(page, ControlId::KeywordsDelete));
         EXPECT_EQ(rows->rowCount(), 2);
         EXPECT_EQ(rows->selectedRow(), 1);
         EXPECT_EQ(rows->window()->focusWidget(), rows);
         clickRow(rows, 0);
-        click(control(page, 1019));
+        click(control(page, ControlId::KeywordsDelete));
         EXPECT_EQ(rows->selectedRow(), 0);
         EXPECT_EQ(quill::toU16(rows->topLevelItem(0)->text(1)), u"WARN");
-        click(control(page, 1019));
+        click(control(page, ControlId::KeywordsDelete));
         EXPECT_EQ(rows->rowCount(), 0);
-        EXPECT_FALSE(control(page, 1019)->isEnabled());
-        EXPECT_FALSE(control(page, 1017)->isEnabled());
+        EXPECT_FALSE(control(page, ControlId::KeywordsDelete)->isEnabled());
+        EXPECT_FALSE(control(page, ControlId::KeywordsEdit)->isEnabled());
         ok(sheet);
     });
     EXPECT_TRUE(storedKeywords().empty());
@@ -278,23 +289,26 @@ TEST_P(SettingsSheetTest, NewKeywordWithoutColourChangesIsWhiteOnRed)
     runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
         whenModal<KeywordEditor>([](KeywordEditor* editor) {
-            EXPECT_FALSE(control<QCheckBox>(editor, 1021)->isChecked());
-            EXPECT_FALSE(control<QCheckBox>(editor, 1022)->isChecked());
-            QTest::keyClicks(control(editor, 1020), QStringLiteral("FATAL"));
-            auto* preview = control<QLineEdit>(editor, 1027);
+            EXPECT_FALSE(
+                control<QCheckBox>(editor, ControlId::KeywordEditorMatchCase)->isChecked());
+            EXPECT_FALSE(
+                control<QCheckBox>(editor, ControlId::KeywordEditorMatchWord)->isChecked());
+            QTest::keyClicks(control(editor, ControlId::KeywordEditorText),
+                             QStringLiteral("FATAL"));
+            auto* preview = control<QLineEdit>(editor, ControlId::KeywordEditorPreview);
             EXPECT_EQ(preview->text(), QStringLiteral("FATAL"));
             EXPECT_EQ(preview->palette().color(QPalette::Base), QColor(255, 0, 0));
             EXPECT_EQ(preview->palette().color(QPalette::Text), QColor(255, 255, 255));
             ok(editor);
         });
-        click(control(keywordsPage(sheet), 1016));
+        click(control(keywordsPage(sheet), ControlId::KeywordsAdd));
         ASSERT_EQ(list(sheet)->rowCount(), 2);
         QTreeWidgetItem* added = list(sheet)->topLevelItem(1);
         EXPECT_EQ(added->background(1).color(), QColor(255, 0, 0));
         EXPECT_EQ(added->checkState(0), Qt::Checked);
         // An editor that returns no text adds nothing.
         whenModal<KeywordEditor>([](KeywordEditor* editor) { ok(editor); });
-        click(control(keywordsPage(sheet), 1016));
+        click(control(keywordsPage(sheet), ControlId::KeywordsAdd));
         EXPECT_EQ(list(sheet)->rowCount(), 2);
         ok(sheet);
     });
@@ -311,13 +325,13 @@ TEST_P(SettingsSheetTest, ColourOnlyTheMatchIsTickedAndStoredPerKeyword)
         CheckListControl* rows = list(sheet);
         clickRow(rows, 1);
         whenModal<KeywordEditor>([](KeywordEditor* editor) {
-            auto* tick = control<QCheckBox>(editor, 1029);
+            auto* tick = control<QCheckBox>(editor, ControlId::KeywordEditorMatchOnly);
             ASSERT_NE(tick, nullptr);
             EXPECT_FALSE(tick->isChecked());
             clickCheckBox(tick);
             ok(editor);
         });
-        click(control(keywordsPage(sheet), 1017));
+        click(control(keywordsPage(sheet), ControlId::KeywordsEdit));
         ok(sheet);
     });
     std::vector<Keyword> want = abc();
@@ -328,11 +342,30 @@ TEST_P(SettingsSheetTest, ColourOnlyTheMatchIsTickedAndStoredPerKeyword)
         showKeywordsTab(sheet);
         clickRow(list(sheet), 1);
         whenModal<KeywordEditor>([](KeywordEditor* editor) {
-            EXPECT_TRUE(control<QCheckBox>(editor, 1029)->isChecked());
+            EXPECT_TRUE(control<QCheckBox>(editor, ControlId::KeywordEditorMatchOnly)->isChecked());
             cancel(editor);
         });
-        click(control(keywordsPage(sheet), 1017));
+        click(control(keywordsPage(sheet), ControlId::KeywordsEdit));
         ok(sheet);
+    });
+}
+
+TEST_P(SettingsSheetTest, MatchCaseAndWholeWordColumnsSayYesOrNoForEachKeyword)
+{
+    storeKeywords(abc());
+    runSheet([](SettingsSheet* sheet) {
+        showKeywordsTab(sheet);
+        CheckListControl* rows = list(sheet);
+        const QString yes = inLanguage(QStringLiteral("Yes"), QStringLiteral("Ja"));
+        const QString no = inLanguage(QStringLiteral("No"), QStringLiteral("Nein"));
+        // ERROR matches case only, WARN whole words only, debug neither.
+        const QString expected[3][2] = {{yes, no}, {no, yes}, {no, no}};
+        for (int row = 0; row < 3; ++row) {
+            ASSERT_NE(rows->topLevelItem(row), nullptr);
+            EXPECT_EQ(rows->topLevelItem(row)->text(2), expected[row][0]) << row;
+            EXPECT_EQ(rows->topLevelItem(row)->text(3), expected[row][1]) << row;
+        }
+        cancel(sheet);
     });
 }
 
@@ -349,7 +382,8 @@ TEST_P(SettingsSheetTest, ColourOnlyTheMatchHasAColumnOfItsOwnTickedInTheList)
             cancel(sheet);
             return;
         }
-        EXPECT_EQ(rows->headerItem()->text(4), LanguageResources::current().string(492));
+        EXPECT_EQ(rows->headerItem()->text(4), inLanguage(QStringLiteral("Colour match only"),
+                                                          QStringLiteral("Nur Treffer färben")));
         EXPECT_GT(rows->columnWidth(4), 0);
         EXPECT_EQ(rows->topLevelItem(1)->checkState(4), Qt::Unchecked);
         EXPECT_EQ(rows->topLevelItem(2)->checkState(4), Qt::Checked);
@@ -359,10 +393,10 @@ TEST_P(SettingsSheetTest, ColourOnlyTheMatchHasAColumnOfItsOwnTickedInTheList)
         // The editor opened afterwards shows what the list says.
         clickRow(rows, 1);
         whenModal<KeywordEditor>([](KeywordEditor* editor) {
-            EXPECT_TRUE(control<QCheckBox>(editor, 1029)->isChecked());
+            EXPECT_TRUE(control<QCheckBox>(editor, ControlId::KeywordEditorMatchOnly)->isChecked());
             cancel(editor);
         });
-        click(control(keywordsPage(sheet), 1017));
+        click(control(keywordsPage(sheet), ControlId::KeywordsEdit));
         ok(sheet);
     });
     std::vector<Keyword> want = abc();
@@ -378,18 +412,19 @@ TEST_P(SettingsSheetTest, EditorCancelAndEmptyTextChangeNothing)
         CheckListControl* rows = list(sheet);
         clickRow(rows, 1);
         whenModal<KeywordEditor>([](KeywordEditor* editor) {
-            EXPECT_EQ(control<QLineEdit>(editor, 1020)->text(), QStringLiteral("WARN"));
-            EXPECT_TRUE(control<QCheckBox>(editor, 1022)->isChecked());
-            QTest::keyClicks(control(editor, 1020), QStringLiteral("ING"));
-            clickCheckBox(control<QCheckBox>(editor, 1021));
+            EXPECT_EQ(control<QLineEdit>(editor, ControlId::KeywordEditorText)->text(),
+                      QStringLiteral("WARN"));
+            EXPECT_TRUE(control<QCheckBox>(editor, ControlId::KeywordEditorMatchWord)->isChecked());
+            QTest::keyClicks(control(editor, ControlId::KeywordEditorText), QStringLiteral("ING"));
+            clickCheckBox(control<QCheckBox>(editor, ControlId::KeywordEditorMatchCase));
             cancel(editor);
         });
-        click(control(keywordsPage(sheet), 1017));
+        click(control(keywordsPage(sheet), ControlId::KeywordsEdit));
         EXPECT_EQ(rows->selectedRow(), 1) << "rows refilled, selection kept";
         // Double-click edits too; emptied text changes nothing.
         whenModal<KeywordEditor>([](KeywordEditor* editor) {
-            control<QLineEdit>(editor, 1020)->selectAll();
-            QTest::keyClick(control(editor, 1020), Qt::Key_Delete);
+            control<QLineEdit>(editor, ControlId::KeywordEditorText)->selectAll();
+            QTest::keyClick(control(editor, ControlId::KeywordEditorText), Qt::Key_Delete);
             ok(editor);
         });
         QTest::mouseDClick(rows->viewport(), Qt::LeftButton, {}, rowRect(rows, 1, 1).center());
@@ -406,15 +441,15 @@ TEST_P(SettingsSheetTest, MoveUpAndDownChangeTheStoredOrder)
         CheckListControl* rows = list(sheet);
         QWidget* page = keywordsPage(sheet);
         clickRow(rows, 0);
-        EXPECT_FALSE(control(page, 1033)->isEnabled());
-        EXPECT_TRUE(control(page, 1034)->isEnabled());
-        click(control(page, 1034)); // ERROR goes down: WARN ERROR debug
+        EXPECT_FALSE(control(page, ControlId::KeywordsMoveUp)->isEnabled());
+        EXPECT_TRUE(control(page, ControlId::KeywordsMoveDown)->isEnabled());
+        click(control(page, ControlId::KeywordsMoveDown)); // ERROR goes down: WARN ERROR debug
         EXPECT_EQ(rows->selectedRow(), 1);
-        click(control(page, 1034)); // WARN debug ERROR
+        click(control(page, ControlId::KeywordsMoveDown)); // WARN debug ERROR
         EXPECT_EQ(rows->selectedRow(), 2);
-        EXPECT_FALSE(control(page, 1034)->isEnabled());
+        EXPECT_FALSE(control(page, ControlId::KeywordsMoveDown)->isEnabled());
         clickRow(rows, 1);
-        click(control(page, 1033)); // debug WARN ERROR
+        click(control(page, ControlId::KeywordsMoveUp)); // debug WARN ERROR
         EXPECT_EQ(rows->selectedRow(), 0);
         ok(sheet);
     });
@@ -469,7 +504,7 @@ TEST_P(SettingsSheetTest, BrowseAndPlayTheSoundFile)
     QString title;
     QString folder;
     QStringList filters;
-    SettingsSheet sheet(9);
+    SettingsSheet sheet(StringId::SettingsCaption);
     sheet.setSoundService(&sound);
     whenModal<SettingsSheet>([&](SettingsSheet* shown) {
         showKeywordsTab(shown);
@@ -481,21 +516,21 @@ TEST_P(SettingsSheetTest, BrowseAndPlayTheSoundFile)
                 filters = list;
                 return QStringLiteral("/usr/share/sounds/freedesktop/stereo/bell.oga");
             });
-        click(control(page, 1031));
-        EXPECT_EQ(control<QLineEdit>(page, 1030)->text(),
+        click(control(page, ControlId::KeywordsBrowse));
+        EXPECT_EQ(control<QLineEdit>(page, ControlId::KeywordsSoundFile)->text(),
                   QStringLiteral("/usr/share/sounds/freedesktop/stereo/bell.oga"));
-        sound.button = control(page, 1032);
-        click(control(page, 1032));
-        EXPECT_TRUE(control(page, 1032)->isEnabled());
-        clickCheckBox(control<QCheckBox>(page, 1029));
+        sound.button = control(page, ControlId::KeywordsPlay);
+        click(control(page, ControlId::KeywordsPlay));
+        EXPECT_TRUE(control(page, ControlId::KeywordsPlay)->isEnabled());
+        clickCheckBox(control<QCheckBox>(page, ControlId::KeywordsPlaySound));
         ok(shown);
     });
     sheet.doModal();
-    const LanguageResources& resources = LanguageResources::current();
-    EXPECT_EQ(title, resources.string(61440));
+    EXPECT_EQ(title, inLanguage(QStringLiteral("Open"), QStringLiteral("Öffnen")));
     EXPECT_EQ(folder, QStringLiteral("/usr/share/sounds"));
     ASSERT_EQ(filters.size(), 2);
-    EXPECT_EQ(filters[0], resources.string(149) + QStringLiteral(" (*.wav *.oga *.ogg)"));
+    EXPECT_EQ(filters[0], inLanguage(QStringLiteral("Sound files (*.wav *.oga *.ogg)"),
+                                     QStringLiteral("Klangdateien (*.wav *.oga *.ogg)")));
     EXPECT_TRUE(filters[1].endsWith(QStringLiteral("(*)"))) << filters[1].toStdString();
     ASSERT_EQ(sound.played.size(), 1u);
     EXPECT_EQ(sound.played[0], u"/usr/share/sounds/freedesktop/stereo/bell.oga");
@@ -565,7 +600,7 @@ TEST_P(SettingsSheetTest, KeywordsOutsideAnEightBitSetSurviveOkWithoutChanges)
         shown = list(sheet)->topLevelItem(0)->text(1);
         clickRow(list(sheet), 0);
         whenModal<KeywordEditor>([](KeywordEditor* editor) { ok(editor); });
-        click(control(keywordsPage(sheet), 1017));
+        click(control(keywordsPage(sheet), ControlId::KeywordsEdit));
         ok(sheet);
     });
     const std::vector<Keyword> stored = storedKeywords();
@@ -590,13 +625,13 @@ TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
         shownLength = rows->topLevelItem(0)->text(1).size();
         clickRow(rows, 0);
         whenModal<KeywordEditor>([](KeywordEditor* editor) {
-            clickCheckBox(control<QCheckBox>(editor, 1022));
+            clickCheckBox(control<QCheckBox>(editor, ControlId::KeywordEditorMatchWord));
             ok(editor);
         });
-        click(control(keywordsPage(sheet), 1017));
+        click(control(keywordsPage(sheet), ControlId::KeywordsEdit));
 
         whenModal<KeywordEditor>([&](KeywordEditor* editor) {
-            auto* field = control<QLineEdit>(editor, 1020);
+            auto* field = control<QLineEdit>(editor, ControlId::KeywordEditorText);
             QTest::keyClicks(field, QStringLiteral("ab"));
             whenModal<QMessageBox>([&](QMessageBox* box) {
                 message = box->text();
@@ -614,7 +649,7 @@ TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
                 << "the field keeps what it held";
             ok(editor);
         });
-        click(control(keywordsPage(sheet), 1016));
+        click(control(keywordsPage(sheet), ControlId::KeywordsAdd));
         ok(sheet);
     });
     EXPECT_LT(shownLength, 1000) << "the row shows a prefix, not the whole text";

@@ -7,7 +7,6 @@
 #include "engine/LogDocument.h"
 #include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
-#include "resources/LanguageResources.h"
 #include "resources/ResourceHandler.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
@@ -157,7 +156,7 @@ TEST_F(FindCommandTest, NotFoundShowsTheMessageKeepsTheSelectionAndStoresTheText
     QTest::keyClicks(textField(dialog), "zebra");
     key(textField(dialog), Qt::Key_Return);
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages[0], LanguageResources::current().format(134, QStringLiteral("zebra")));
+    EXPECT_EQ(messages[0], QStringLiteral("The text \"zebra\" was not found."));
     EXPECT_EQ(selected(), Match(1, 0, 2));
     EXPECT_EQ(store->string(Setting::LastFindString), u"zebra");
     EXPECT_TRUE(textField(dialog)->hasFocus()) << "focus goes back to the dialog";

@@ -13,6 +13,7 @@
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/NavigationCommands.h"
+#include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
 #include "support/TempDir.h"
@@ -191,12 +192,12 @@ TEST_F(NavigationTest, GutterTakesItsClicksUpToItsEdgeAndTheTextKeepsItsCoordina
     open(numbered(300));
     EXPECT_FALSE(view()->gutter()->isVisible()) << "off by default";
     const int textLeft = view()->viewport()->x();
-    frame->action(NavigationCommand::LineNumbers)->trigger();
+    frame->action(CommandId::LineNumbers)->trigger();
     settle();
     LineGutter* gutter = view()->gutter();
     ASSERT_TRUE(gutter->isVisible());
     EXPECT_TRUE(package.store->boolValue(Setting::LineNumbers)) << "stored";
-    EXPECT_TRUE(frame->action(NavigationCommand::LineNumbers)->isChecked());
+    EXPECT_TRUE(frame->action(CommandId::LineNumbers)->isChecked());
     EXPECT_EQ(view()->viewport()->x(), textLeft + gutter->width());
     EXPECT_EQ(gutter->geometry().right() + 1, view()->viewport()->x()) << "side by side";
 
@@ -254,7 +255,7 @@ TEST_F(NavigationTest, GutterTakesItsClicksUpToItsEdgeAndTheTextKeepsItsCoordina
         EXPECT_FALSE(inked(rowTop(300)));
     }
 
-    frame->action(NavigationCommand::LineNumbers)->trigger();
+    frame->action(CommandId::LineNumbers)->trigger();
     settle();
     EXPECT_FALSE(view()->gutter()->isVisible());
     EXPECT_EQ(view()->viewport()->x(), textLeft);
@@ -374,8 +375,8 @@ TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedBy
     key(Qt::Key_F2, Qt::ControlModifier);
     EXPECT_FALSE(document->marks().Empty());
     frame->updateCommandStates();
-    ASSERT_TRUE(frame->action(NavigationCommand::ClearMarks)->isEnabled());
-    frame->action(NavigationCommand::ClearMarks)->trigger();
+    ASSERT_TRUE(frame->action(CommandId::ClearMarks)->isEnabled());
+    frame->action(CommandId::ClearMarks)->trigger();
     EXPECT_TRUE(document->marks().Empty()) << "View > Clear Marks";
     key(Qt::Key_F2, Qt::ControlModifier);
     key(Qt::Key_L, Qt::ControlModifier);
@@ -570,7 +571,7 @@ TEST_F(NavigationTest, OverviewStripShowsMarksAndKeywordLinesAtTheirHeightAsLine
 {
     package.store->saveKeywords({Keyword(u"ERROR", 0x000000, 0x0000FF, true, false, true)});
     open(linesWith(1000, {{100, "ERROR here"}}));
-    frame->action(NavigationCommand::OverviewStrip)->trigger();
+    frame->action(CommandId::OverviewStrip)->trigger();
     settle();
     OverviewStrip* strip = view()->overview();
     ASSERT_TRUE(strip->isVisible());
@@ -744,7 +745,7 @@ TEST_F(NavigationTest, TheFilterPaneListsTheMarkedLinesBesideTheMatchesAsTheyCom
     QTest::mouseClick(marks, Qt::LeftButton);
     settle();
     EXPECT_EQ(listed(), (Lines{0, 50, 100, 120, 150, 200, 250, 299, 305}));
-    frame->action(NavigationCommand::ClearMarks)->trigger();
+    frame->action(CommandId::ClearMarks)->trigger();
     settle();
     EXPECT_EQ(listed(), (Lines{0, 50, 100, 150, 200, 250, 305}));
 
@@ -774,7 +775,7 @@ TEST_F(NavigationTest, TheFilterPaneListsTheMarkedLinesBesideTheMatchesAsTheyCom
 TEST_F(NavigationTest, TheGutterGrowsByADigitExactlyWhereTheLineCountGainsOne)
 {
     open(numbered(999));
-    frame->action(NavigationCommand::LineNumbers)->trigger();
+    frame->action(CommandId::LineNumbers)->trigger();
     settle();
     LineGutter* gutter = view()->gutter();
     ASSERT_TRUE(gutter->isVisible());
@@ -804,7 +805,7 @@ TEST_F(NavigationTest, AClickOnTheOverviewStripGoesToTheLineDrawnThere)
         SCOPED_TRACE(std::to_string(count) + " lines");
         open(numbered(count));
         if (!view()->overview()->isVisible()) {
-            frame->action(NavigationCommand::OverviewStrip)->trigger();
+            frame->action(CommandId::OverviewStrip)->trigger();
             settle();
         }
         OverviewStrip* strip = view()->overview();
