@@ -28,12 +28,6 @@
 using quill::toQString;
 using quill::toU16;
 
-namespace {
-
-constexpr int StringEmptyTab = 300;
-
-} // namespace
-
 LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
     : QWidget(parent), m_frame(frame), m_sound(sound),
       m_document(std::make_unique<LogDocument>(this, SettingsStore::instance()))
@@ -104,7 +98,7 @@ QString LogTab::label() const
     }
     const std::u16string& name = source != nullptr ? source->displayName() : path();
     if (name.empty()) {
-        return LanguageResources::current().string(StringEmptyTab);
+        return LanguageResources::current().string(StringId::EmptyTab);
     }
     const std::size_t slash = name.rfind(u'/');
     return quill::fileNameToDisplay(slash == std::u16string::npos
@@ -299,8 +293,9 @@ void LogTab::titleChanged(const std::u16string& title)
 MissingFileAnswer LogTab::askMissingFile(const std::u16string& path)
 {
     MessageDialog dialog(m_frame);
-    dialog.m_captionID = 6;
-    dialog.setText(LanguageResources::current().format(5, quill::fileNameToDisplay(path)));
+    dialog.setCaptionId(StringId::MissingFileCaption);
+    dialog.setText(LanguageResources::current().format(StringId::MissingFileQuestion,
+                                                       quill::fileNameToDisplay(path)));
     MissingFileAnswer answer;
     answer.accepted = dialog.doModal() == MessageDialog::IDOK;
     answer.dontAskAgain = dialog.m_dontAskAgain != 0;
@@ -311,7 +306,8 @@ void LogTab::showOpenError(const std::u16string& path, const std::u16string& des
                            int errorNumber)
 {
     const QString text = LanguageResources::current().format(
-        135, quill::fileNameToDisplay(path), toQString(description), QString::number(errorNumber));
+        StringId::OpenErrorMessage, quill::fileNameToDisplay(path), toQString(description),
+        QString::number(errorNumber));
     QMessageBox::critical(m_frame, QStringLiteral("Quillstream"), text);
 }
 

@@ -59,36 +59,15 @@ using quill::toU16;
 namespace {
 
 // Status pane ids (the indicators of panes 1 to 3) and their initial texts' string ids.
-constexpr int PaneIds[3] = {2, 3, 4};
-constexpr int StringSizeLabel = 130;
-constexpr int StringLineLabel = 131;
-constexpr int StringPaused = 210;
-constexpr int StringPausedTip = 211;
-constexpr int StringEncodingTip = 450;
-constexpr int StringEncodingAutomatic = 451;
-constexpr int StringSettingsCaption = 9;
-constexpr int ResourceMain = 128;
-constexpr int ResourceContextMenu = 132;
+constexpr StringId PaneIds[3] = {StringId::NoFileOpen, StringId::SizeZeroBytes,
+                                 StringId::LinesZero};
 // The widest name a tab shows, in average characters of its font.
 constexpr int TabNameChars = 26;
 // Offset of a window opened from the stored position against the one that stored it.
 constexpr int CascadeOffset = 30;
-constexpr int StringNotFound = 134;
-constexpr int StringCopyTooLarge = 179;
-constexpr int StringCopying = 181;
-constexpr int StringCopyCancel = 151;
 // A copy that takes longer than this shows its progress; shorter ones finish unseen.
 constexpr int CopyProgressAfterMs = 400;
 constexpr int CopyPollMs = 100;
-constexpr int StringCopyUnreadable = 180;
-// Why a followed file cannot be read: the pane's text and tip, the reasons that have words
-// of their own, and what Reload says instead of emptying the tab.
-constexpr int StringCannotRead = 215;
-constexpr int StringCannotReadTip = 216;
-constexpr int StringNoPermission = 217;
-constexpr int StringNowAFolder = 218;
-constexpr int StringNowNotAFile = 219;
-constexpr int StringReloadUnreadable = 220;
 
 QString readProblemText(int error)
 {
@@ -96,11 +75,11 @@ QString readProblemText(int error)
     switch (error) {
     case EACCES:
     case EPERM:
-        return resources.string(StringNoPermission);
+        return resources.string(StringId::NoPermission);
     case EISDIR:
-        return resources.string(StringNowAFolder);
+        return resources.string(StringId::NowAFolder);
     case ENOTSUP:
-        return resources.string(StringNowNotAFile);
+        return resources.string(StringId::NowNotAFile);
     default:
         break;
     }
@@ -121,7 +100,7 @@ MainFrame::MainFrame(FrameOwner* owner, SoundService* sound, QWidget* parent)
     buildTabs();
 
     const LanguageResources& resources = LanguageResources::current();
-    const QIcon icon = resources.icon(ResourceMain);
+    const QIcon icon = resources.icon(ResourceId::MainFrame);
     if (!icon.isNull()) {
         setWindowIcon(icon);
     }
@@ -463,49 +442,49 @@ QAction* MainFrame::commandAction(int id)
 void MainFrame::createActions()
 {
     m_commands = new CommandActions(this);
-    for (int id : {Command::FileNew,       Command::FileOpen,
-                   Command::NewWindow,     Command::Exit,
-                   Command::Copy,          Command::SelectAll,
-                   Command::Find,          Command::FindNextDown,
-                   Command::FindNextUp,    Command::ViewToolbar,
-                   Command::ViewStatusBar, Command::Pause,
-                   Command::Resume,        Command::Reload,
-                   Command::Clear,         Command::Settings,
-                   Command::About,         Command::Filter,
-                   Command::CloseTab,      Command::NextTab,
-                   Command::PreviousTab,   Command::ViewTerminalColors,
-                   Command::ViewWrapLines, Command::ViewShowControlCharacters,
-                   Command::FollowCommand, Command::FollowJournal}) {
+    for (int id : {CommandId::FileNew,       CommandId::FileOpen,
+                   CommandId::NewWindow,     CommandId::Exit,
+                   CommandId::Copy,          CommandId::SelectAll,
+                   CommandId::Find,          CommandId::FindNextDown,
+                   CommandId::FindNextUp,    CommandId::ViewToolbar,
+                   CommandId::ViewStatusBar, CommandId::Pause,
+                   CommandId::Resume,        CommandId::Reload,
+                   CommandId::Clear,         CommandId::Settings,
+                   CommandId::About,         CommandId::Filter,
+                   CommandId::CloseTab,      CommandId::NextTab,
+                   CommandId::PreviousTab,   CommandId::ViewTerminalColors,
+                   CommandId::ViewWrapLines, CommandId::ViewShowControlCharacters,
+                   CommandId::FollowCommand, CommandId::FollowJournal}) {
         m_commands->action(id);
     }
-    for (int id = Command::SelectTab1; id <= Command::SelectTab9; ++id) {
+    for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
         m_commands->action(id);
     }
     for (int id : NavigationCommands::Ids) {
         m_commands->action(id);
     }
     NavigationCommands::prepare(*m_commands);
-    m_commands->action(Command::ViewTerminalColors)->setCheckable(true);
-    m_commands->action(Command::ViewShowControlCharacters)->setCheckable(true);
-    m_commands->action(Command::ViewWrapLines)->setCheckable(true);
-    for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
+    m_commands->action(CommandId::ViewTerminalColors)->setCheckable(true);
+    m_commands->action(CommandId::ViewShowControlCharacters)->setCheckable(true);
+    m_commands->action(CommandId::ViewWrapLines)->setCheckable(true);
+    for (int id = CommandId::ViewEncodingFirst; id <= CommandId::ViewEncodingLast; ++id) {
         m_commands->action(id)->setCheckable(true);
     }
-    m_commands->action(Command::ViewToolbar)->setCheckable(true);
-    m_commands->action(Command::ViewStatusBar)->setCheckable(true);
+    m_commands->action(CommandId::ViewToolbar)->setCheckable(true);
+    m_commands->action(CommandId::ViewStatusBar)->setCheckable(true);
     connect(m_commands, &CommandActions::triggered, this, &MainFrame::runCommand);
 }
 
 void MainFrame::buildMenus()
 {
-    m_commands->buildMenuBar(menuBar(), ResourceMain);
+    m_commands->buildMenuBar(menuBar(), ResourceId::MainFrame);
     for (QAction* popup : menuBar()->actions()) {
         if (QMenu* menu = popup->menu()) {
             connect(menu, &QMenu::aboutToShow, this, &MainFrame::updateCommandStates);
         }
     }
     // The framework's place holder for the recent files: the entries are listed above it.
-    if (QAction* placeholder = m_commands->find(Command::RecentFile1)) {
+    if (QAction* placeholder = m_commands->find(CommandId::RecentFile1)) {
         for (QObject* owner : placeholder->associatedObjects()) {
             if (auto* menu = qobject_cast<QMenu*>(owner)) {
                 m_recentMenu = menu;
@@ -551,7 +530,7 @@ void MainFrame::updateRecentFileMenu()
 
 void MainFrame::loadAccelerators()
 {
-    m_commands->applyAccelerators(ResourceMain);
+    m_commands->applyAccelerators(ResourceId::MainFrame);
     // Accelerators work with the menu bar and the toolbar hidden too.
     for (QAction* action : m_commands->all()) {
         if (!action->shortcuts().isEmpty()) {
@@ -567,7 +546,7 @@ bool MainFrame::buildToolBar()
     m_wndToolBar->setObjectName(QStringLiteral("toolBar"));
     m_wndToolBar->setMovable(true);
     m_wndToolBar->setFloatable(false);
-    const bool loaded = m_commands->buildToolBar(m_wndToolBar, ResourceMain);
+    const bool loaded = m_commands->buildToolBar(m_wndToolBar, ResourceId::MainFrame);
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);
     return loaded;
 }
@@ -585,21 +564,21 @@ void MainFrame::buildStatusBar()
         bar->addPermanentWidget(label);
         m_panes[i] = label;
     }
-    m_pausePane = new QLabel(resources.string(StringPaused), bar);
+    m_pausePane = new QLabel(resources.string(StringId::Paused), bar);
     m_pausePane->setObjectName(QStringLiteral("pausePane"));
-    m_pausePane->setToolTip(resources.string(StringPausedTip));
+    m_pausePane->setToolTip(resources.string(StringId::PausedTip));
     m_pausePane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_pausePane->setVisible(false);
     bar->addPermanentWidget(m_pausePane);
     m_readPane = new QLabel(bar);
     m_readPane->setObjectName(QStringLiteral("readPane"));
-    m_readPane->setToolTip(resources.string(StringCannotReadTip));
+    m_readPane->setToolTip(resources.string(StringId::CannotReadTip));
     m_readPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_readPane->setVisible(false);
     bar->addPermanentWidget(m_readPane);
     m_encodingPane = new QLabel(bar);
     m_encodingPane->setObjectName(QStringLiteral("encodingPane"));
-    m_encodingPane->setToolTip(resources.string(StringEncodingTip));
+    m_encodingPane->setToolTip(resources.string(StringId::EncodingTip));
     m_encodingPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     bar->addPermanentWidget(m_encodingPane);
 }
@@ -616,7 +595,7 @@ void MainFrame::updateEncodingPane()
         if (document->chosenEncoding() == quill::TextEncoding::Automatic) {
             // A package without the text (or one that drops the name) still shows the name.
             const QString automatic =
-                LanguageResources::current().format(StringEncodingAutomatic, text);
+                LanguageResources::current().format(StringId::EncodingAutomatic, text);
             if (automatic.contains(text)) {
                 text = automatic;
             }
@@ -648,7 +627,7 @@ void MainFrame::updateReadPane()
     }
     if (error != 0) {
         m_readPane->setText(
-            LanguageResources::current().format(StringCannotRead, readProblemText(error)));
+            LanguageResources::current().format(StringId::CannotRead, readProblemText(error)));
     }
     if (m_readPane->isVisibleTo(statusBar()) != (error != 0)) {
         m_readPane->setVisible(error != 0);
@@ -688,14 +667,14 @@ void MainFrame::setFilePathText(const std::u16string& path)
 void MainFrame::setFileSizeText(qint64 size)
 {
     setPaneText(2, QStringLiteral("%1 %2 Bytes")
-                       .arg(LanguageResources::current().string(StringSizeLabel))
+                       .arg(LanguageResources::current().string(StringId::SizeLabel))
                        .arg(size));
 }
 
 void MainFrame::setLineCountText(qint64 count)
 {
     setPaneText(3, QStringLiteral("%1 %2")
-                       .arg(LanguageResources::current().string(StringLineLabel))
+                       .arg(LanguageResources::current().string(StringId::LinesLabel))
                        .arg(count));
 }
 
@@ -811,45 +790,45 @@ void MainFrame::updateCommandStates()
     }
     LogView* view = activeView();
     const bool hasLines = activeDocument()->lineCount() > 0;
-    commandAction(Command::Reload)->setEnabled(hasLines);
-    commandAction(Command::Clear)->setEnabled(hasLines);
-    commandAction(Command::Pause)->setEnabled(view->canPause());
-    commandAction(Command::Resume)->setEnabled(view->canResume());
-    commandAction(Command::Copy)
+    commandAction(CommandId::Reload)->setEnabled(hasLines);
+    commandAction(CommandId::Clear)->setEnabled(hasLines);
+    commandAction(CommandId::Pause)->setEnabled(view->canPause());
+    commandAction(CommandId::Resume)->setEnabled(view->canResume());
+    commandAction(CommandId::Copy)
         ->setEnabled(filterPaneHasFocus() ? filterPane()->view()->canCopy() : view->canCopy());
     const int tabs = m_tabs->count();
-    commandAction(Command::CloseTab)->setEnabled(tabs > 1 || !m_front->path().empty());
-    commandAction(Command::NextTab)->setEnabled(tabs > 1);
-    commandAction(Command::PreviousTab)->setEnabled(tabs > 1);
-    for (int id = Command::SelectTab1; id <= Command::SelectTab9; ++id) {
-        commandAction(id)->setEnabled(id - Command::SelectTab1 < tabs);
+    commandAction(CommandId::CloseTab)->setEnabled(tabs > 1 || !m_front->path().empty());
+    commandAction(CommandId::NextTab)->setEnabled(tabs > 1);
+    commandAction(CommandId::PreviousTab)->setEnabled(tabs > 1);
+    for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
+        commandAction(id)->setEnabled(id - CommandId::SelectTab1 < tabs);
     }
-    commandAction(Command::Filter)->setEnabled(true);
-    commandAction(Command::SelectAll)->setEnabled(true);
-    commandAction(Command::Find)->setEnabled(hasLines);
-    commandAction(Command::FindNextDown)->setEnabled(true);
-    commandAction(Command::FindNextUp)->setEnabled(true);
-    commandAction(Command::Settings)->setEnabled(true);
-    commandAction(Command::FollowCommand)->setEnabled(true);
-    commandAction(Command::FollowJournal)->setEnabled(true);
+    commandAction(CommandId::Filter)->setEnabled(true);
+    commandAction(CommandId::SelectAll)->setEnabled(true);
+    commandAction(CommandId::Find)->setEnabled(hasLines);
+    commandAction(CommandId::FindNextDown)->setEnabled(true);
+    commandAction(CommandId::FindNextUp)->setEnabled(true);
+    commandAction(CommandId::Settings)->setEnabled(true);
+    commandAction(CommandId::FollowCommand)->setEnabled(true);
+    commandAction(CommandId::FollowJournal)->setEnabled(true);
     SettingsStore& settings = SettingsStore::instance();
-    commandAction(Command::ViewToolbar)->setChecked(settings.boolValue(Setting::Toolbar));
-    commandAction(Command::ViewStatusBar)->setChecked(settings.boolValue(Setting::StatusBar));
+    commandAction(CommandId::ViewToolbar)->setChecked(settings.boolValue(Setting::Toolbar));
+    commandAction(CommandId::ViewStatusBar)->setChecked(settings.boolValue(Setting::StatusBar));
     NavigationCommands::updateStates(*m_commands, activeView());
-    commandAction(Command::ViewWrapLines)->setEnabled(true);
-    commandAction(Command::ViewShowControlCharacters)->setEnabled(true);
-    commandAction(Command::ViewWrapLines)->setChecked(settings.boolValue(Setting::WrapLongLines));
+    commandAction(CommandId::ViewWrapLines)->setEnabled(true);
+    commandAction(CommandId::ViewShowControlCharacters)->setEnabled(true);
+    commandAction(CommandId::ViewWrapLines)->setChecked(settings.boolValue(Setting::WrapLongLines));
     const LogDocument* front = activeDocument();
-    commandAction(Command::ViewTerminalColors)
+    commandAction(CommandId::ViewTerminalColors)
         ->setChecked(front != nullptr ? front->terminalColors()
                                       : settings.boolValue(Setting::TerminalColors));
-    commandAction(Command::ViewShowControlCharacters)
+    commandAction(CommandId::ViewShowControlCharacters)
         ->setChecked(front != nullptr ? front->showControlCharacters()
                                       : settings.boolValue(Setting::ShowControlCharacters));
     const int chosen = front != nullptr ? int(front->chosenEncoding()) : 0;
-    for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
+    for (int id = CommandId::ViewEncodingFirst; id <= CommandId::ViewEncodingLast; ++id) {
         commandAction(id)->setEnabled(front != nullptr);
-        commandAction(id)->setChecked(id - Command::ViewEncodingFirst == chosen);
+        commandAction(id)->setChecked(id - CommandId::ViewEncodingFirst == chosen);
     }
     updateEncodingPane();
     updatePausePane();
@@ -859,94 +838,94 @@ void MainFrame::updateCommandStates()
 void MainFrame::runCommand(int id)
 {
     switch (id) {
-    case Command::FileNew:
+    case CommandId::FileNew:
         if (m_owner != nullptr) {
             m_owner->onFileNew();
         }
         break;
-    case Command::FileOpen:
+    case CommandId::FileOpen:
         if (m_owner != nullptr) {
             m_owner->onFileOpen();
         }
         break;
-    case Command::About:
+    case CommandId::About:
         if (m_owner != nullptr) {
             m_owner->onAppAbout();
         }
         break;
-    case Command::Exit:
+    case CommandId::Exit:
         close();
         break;
-    case Command::FollowCommand:
+    case CommandId::FollowCommand:
         m_sources->onFollowCommand();
         break;
-    case Command::FollowJournal:
+    case CommandId::FollowJournal:
         m_sources->followSystemJournal();
         break;
-    case Command::NewWindow:
+    case CommandId::NewWindow:
         onNewWindow();
         break;
-    case Command::Reload:
+    case CommandId::Reload:
         onFileReload();
         break;
-    case Command::Clear:
+    case CommandId::Clear:
         onClearWindow();
         break;
-    case Command::Settings:
+    case CommandId::Settings:
         onSettings();
         break;
-    case Command::Pause:
+    case CommandId::Pause:
         activeView()->onPause();
         break;
-    case Command::Resume:
+    case CommandId::Resume:
         activeView()->onResume();
         break;
-    case Command::CloseTab:
+    case CommandId::CloseTab:
         closeTab(m_front);
         break;
-    case Command::NextTab:
+    case CommandId::NextTab:
         selectTabAt((m_tabs->currentIndex() + 1) % m_tabs->count());
         break;
-    case Command::PreviousTab:
+    case CommandId::PreviousTab:
         selectTabAt((m_tabs->currentIndex() + m_tabs->count() - 1) % m_tabs->count());
         break;
-    case Command::ViewToolbar:
-    case Command::ViewStatusBar:
+    case CommandId::ViewToolbar:
+    case CommandId::ViewStatusBar:
         toggleBar(id);
         break;
-    case Command::ViewTerminalColors:
+    case CommandId::ViewTerminalColors:
         onViewTerminalColors();
         break;
-    case Command::ViewShowControlCharacters:
+    case CommandId::ViewShowControlCharacters:
         onViewShowControlCharacters();
         break;
-    case Command::ViewWrapLines:
+    case CommandId::ViewWrapLines:
         onViewWrapLines();
         break;
 
-    case Command::Copy:
+    case CommandId::Copy:
         onEditCopy();
         break;
-    case Command::SelectAll:
+    case CommandId::SelectAll:
         onEditSelectAll();
         break;
-    case Command::Filter:
+    case CommandId::Filter:
         onFilter();
         break;
-    case Command::Find:
+    case CommandId::Find:
         onEditFind();
         break;
-    case Command::FindNextDown:
+    case CommandId::FindNextDown:
         findAgain(true);
         break;
-    case Command::FindNextUp:
+    case CommandId::FindNextUp:
         findAgain(false);
         break;
     default:
-        if (id >= Command::SelectTab1 && id <= Command::SelectTab9) {
-            selectTabAt(id - Command::SelectTab1);
-        } else if (id >= Command::ViewEncodingFirst && id <= Command::ViewEncodingLast) {
-            onViewEncoding(quill::TextEncoding(id - Command::ViewEncodingFirst));
+        if (id >= CommandId::SelectTab1 && id <= CommandId::SelectTab9) {
+            selectTabAt(id - CommandId::SelectTab1);
+        } else if (id >= CommandId::ViewEncodingFirst && id <= CommandId::ViewEncodingLast) {
+            onViewEncoding(quill::TextEncoding(id - CommandId::ViewEncodingFirst));
         } else {
             NavigationCommands::Run(id, activeView(), this);
         }
@@ -957,7 +936,7 @@ void MainFrame::runCommand(int id)
 
 void MainFrame::onSettings()
 {
-    SettingsSheet sheet(StringSettingsCaption, this);
+    SettingsSheet sheet(StringId::SettingsCaption, this);
     sheet.setSoundService(m_sound);
     if (sheet.doModal() != SettingsSheet::IDOK) {
         return;
@@ -980,10 +959,10 @@ void MainFrame::onSettings()
 void MainFrame::toggleBar(int id)
 {
     SettingsStore& settings = SettingsStore::instance();
-    const SettingId setting = id == Command::ViewToolbar ? Setting::Toolbar : Setting::StatusBar;
+    const SettingId setting = id == CommandId::ViewToolbar ? Setting::Toolbar : Setting::StatusBar;
     const bool show = !settings.boolValue(setting);
     settings.setBool(setting, show);
-    QWidget* bar = id == Command::ViewToolbar ? static_cast<QWidget*>(m_wndToolBar) : statusBar();
+    QWidget* bar = id == CommandId::ViewToolbar ? static_cast<QWidget*>(m_wndToolBar) : statusBar();
     if (bar != nullptr) {
         bar->setVisible(show);
     }
@@ -1029,8 +1008,9 @@ void MainFrame::reloadTab(LogTab* tab, bool byUser)
         document->startWatching(error);
         tab->updateAllViews();
         if (byUser) {
-            showMessage(LanguageResources::current().format(
-                StringReloadUnreadable, quill::fileNameToDisplay(path), readProblemText(error)));
+            showMessage(LanguageResources::current().format(StringId::ReloadUnreadable,
+                                                            quill::fileNameToDisplay(path),
+                                                            readProblemText(error)));
         }
         updateCommandStates();
         return;
@@ -1177,7 +1157,7 @@ void MainFrame::closeEvent(QCloseEvent* event)
 void MainFrame::contextMenuEvent(QContextMenuEvent* event)
 {
     updateCommandStates();
-    std::unique_ptr<QMenu> menu(m_commands->createPopupMenu(ResourceContextMenu, this));
+    std::unique_ptr<QMenu> menu(m_commands->createPopupMenu(ResourceId::ContextMenu, this));
     if (menu) {
         menu->setObjectName(QStringLiteral("contextMenu"));
         menu->exec(event->globalPos());
@@ -1284,8 +1264,8 @@ void MainFrame::updateCopyProgress()
         m_copyProgress = new QProgressDialog(this);
         m_copyProgress->setObjectName(QStringLiteral("copyProgress"));
         m_copyProgress->setWindowTitle(QStringLiteral("Quillstream"));
-        m_copyProgress->setLabelText(resources.string(StringCopying));
-        m_copyProgress->setCancelButtonText(resources.string(StringCopyCancel));
+        m_copyProgress->setLabelText(resources.string(StringId::Copying));
+        m_copyProgress->setCancelButtonText(resources.string(StringId::Cancel));
         m_copyProgress->setRange(0, 1000);
         m_copyProgress->setMinimumDuration(0);
         m_copyProgress->setAutoClose(false);
@@ -1342,10 +1322,11 @@ void MainFrame::reportCopy(const CopyResult& result)
         TraceLog::instance().Line(TraceLog::LevelError, "Copy refused: needs ",
                                   std::uint64_t(result.neededBytes), " bytes, ",
                                   std::uint64_t(result.availableBytes), " available");
-        showMessage(LanguageResources::current().format(
-            StringCopyTooLarge, megabytes(result.neededBytes), megabytes(result.availableBytes)));
+        showMessage(LanguageResources::current().format(StringId::CopyTooLarge,
+                                                        megabytes(result.neededBytes),
+                                                        megabytes(result.availableBytes)));
     } else if (result.outcome == CopyOutcome::Unreadable) {
-        showMessage(LanguageResources::current().string(StringCopyUnreadable));
+        showMessage(LanguageResources::current().string(StringId::CopyUnreadable));
     }
 }
 
@@ -1470,7 +1451,7 @@ void MainFrame::search(const std::u16string& text, bool down)
     SettingsStore::instance().setString(Setting::LastFindString, text);
     updateCommandStates();
     if (!found && !reported) {
-        showMessage(LanguageResources::current().format(StringNotFound, toQString(text)));
+        showMessage(LanguageResources::current().format(StringId::TextNotFound, toQString(text)));
         if (m_findDialog) {
             m_findDialog->raise();
             m_findDialog->activateWindow();

@@ -16,6 +16,7 @@
 #include "engine/DocumentHost.h"
 #include "engine/DocumentTypes.h"
 #include "platform/TextEncoding.h"
+#include "resources/ResourceIds.h"
 
 #include <QEvent>
 #include <QMainWindow>
@@ -41,47 +42,6 @@ class SourceControl;
 struct CopyResult;
 class QMenu;
 class QToolBar;
-
-// Command ids of the menus, toolbar and accelerators.
-namespace Command {
-constexpr int Settings = 32772;
-constexpr int FindNextDown = 32774;
-constexpr int FindNextUp = 32775;
-constexpr int Resume = 32782;
-constexpr int Pause = 32783;
-constexpr int Reload = 32791;
-constexpr int NewWindow = 32793;
-constexpr int SelectAll = 32795;
-constexpr int Clear = 32801;
-constexpr int Filter = 32803;
-constexpr int FileNew = 57600;
-constexpr int FileOpen = 57601;
-constexpr int RecentFile1 = 57616;
-constexpr int RecentFileLast = 57631;
-constexpr int Copy = 57634;
-constexpr int Find = 57636;
-constexpr int About = 57664;
-constexpr int Exit = 57665;
-constexpr int ViewToolbar = 59392;
-constexpr int ViewStatusBar = 59393;
-// Tabs.
-constexpr int CloseTab = 33000;
-constexpr int NextTab = 33001;
-constexpr int PreviousTab = 33002;
-// Alt+1 .. Alt+9: the tab at that place.
-constexpr int SelectTab1 = 33003;
-constexpr int SelectTab9 = 33011;
-// Reading comfort.
-constexpr int ViewTerminalColors = 33150;
-constexpr int ViewWrapLines = 33160;
-constexpr int ViewShowControlCharacters = 33170;
-// View > Encoding: 33151 + the number of a quill::TextEncoding (Automatic first).
-constexpr int ViewEncodingFirst = 33151;
-constexpr int ViewEncodingLast = ViewEncodingFirst + quill::TextEncodingCount - 1;
-// Sources other than files.
-constexpr int FollowCommand = 33100;
-constexpr int FollowJournal = 33101;
-} // namespace Command
 
 // A watcher message as it travels to the main window: the event type is the message
 // number (0x0401, 0x0402), which lies in Qt's user event range.

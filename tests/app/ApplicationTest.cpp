@@ -11,6 +11,7 @@
 #include "frame/MainFrame.h"
 #include "platform/FileName.h"
 #include "resources/ResourceHandler.h"
+#include "resources/ResourceIds.h"
 #include "resources/VersionInfo.h"
 #include "settings/RecentFileList.h"
 #include "settings/SettingsStore.h"
@@ -316,9 +317,9 @@ TEST_F(ApplicationTest, AChosenEncodingIsKeptForItsFileAcrossReloadAndRuns)
     const std::string other = logFile("other.log", "caf\xC3\xA9\n");
     ASSERT_TRUE(app->initInstance({file}));
     MainFrame* frame = app->mainFrame();
-    frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Latin1))->trigger();
+    frame->action(CommandId::ViewEncodingFirst + int(quill::TextEncoding::Latin1))->trigger();
     EXPECT_EQ(app->document()->line(0), u"caf\u00E9");
-    frame->action(Command::Reload)->trigger();
+    frame->action(CommandId::Reload)->trigger();
     EXPECT_EQ(app->document()->chosenEncoding(), quill::TextEncoding::Latin1);
     EXPECT_EQ(app->document()->line(0), u"caf\u00E9");
     ASSERT_TRUE(app->openDocumentFile(u16(other)));

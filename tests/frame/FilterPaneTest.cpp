@@ -9,6 +9,7 @@
 #include "frame/FilterBar.h"
 #include "frame/MainFrame.h"
 #include "resources/ResourceHandler.h"
+#include "resources/ResourceIds.h"
 #include "settings/FilterHistory.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
@@ -317,7 +318,7 @@ TEST_F(FilterPaneTest, SelectAllAndADragCopyTheShownRowsOnly)
     EXPECT_EQ(dragged.startCol, 2);
     EXPECT_EQ(dragged.endLine, 1u);
     EXPECT_EQ(dragged.endCol, 0);
-    EXPECT_EQ(frame->action(Command::Copy)->isEnabled(), true);
+    EXPECT_EQ(frame->action(CommandId::Copy)->isEnabled(), true);
     key(Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), row0.mid(2) + QStringLiteral("\nb"));
 }
@@ -882,7 +883,7 @@ TEST_F(FilterPaneTest, TerminalColoursShowInTheRowsAsInTheLogView)
     }
     text += coloured;
     open(text);
-    frame->action(Command::ViewTerminalColors)->trigger();
+    frame->action(CommandId::ViewTerminalColors)->trigger();
     ASSERT_TRUE(document->terminalColors());
     filterBy("ERROR");
     EXPECT_EQ(shown(3006), (std::vector<LineNumber>{0, 1, 2, 3003, 3004, 3005}));
@@ -990,7 +991,7 @@ TEST_F(FilterPaneTest, TerminalColoursSwitchedOnWithThePaneOpenColourItsRows)
         QApplication::processEvents();
         (void)rows()->viewport()->grab(); // the rows are read and drawn without colours first
 
-        frame->action(Command::ViewTerminalColors)->trigger();
+        frame->action(CommandId::ViewTerminalColors)->trigger();
         ASSERT_TRUE(document->terminalColors());
         EXPECT_EQ(shown(3002), (std::vector<LineNumber>{0, 3001}));
         const QColor green(0, 205, 0);
@@ -1032,8 +1033,8 @@ TEST_F(FilterPaneTest, ProgressLinesShowTheirLastStateAndCopyAsShown)
     filterBy("done5");
     EXPECT_EQ(shown(2), (std::vector<LineNumber>{0}));
 
-    frame->action(Command::ViewShowControlCharacters)->trigger();
-    ASSERT_TRUE(frame->action(Command::ViewShowControlCharacters)->isChecked());
+    frame->action(CommandId::ViewShowControlCharacters)->trigger();
+    ASSERT_TRUE(frame->action(CommandId::ViewShowControlCharacters)->isChecked());
     EXPECT_EQ(document->line(0), u"get 10%" + std::u16string(1, symbol) + u"get 50%" +
                                      std::u16string(1, symbol) + u"done");
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
@@ -1044,6 +1045,6 @@ TEST_F(FilterPaneTest, ProgressLinesShowTheirLastStateAndCopyAsShown)
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QStringLiteral("get 10%\rget 50%\rdone\nnext line\n"));
     EXPECT_TRUE(store->boolValue(Setting::ShowControlCharacters));
-    frame->action(Command::ViewShowControlCharacters)->trigger();
+    frame->action(CommandId::ViewShowControlCharacters)->trigger();
     EXPECT_EQ(document->line(0), u"done50%");
 }

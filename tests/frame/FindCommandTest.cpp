@@ -8,6 +8,7 @@
 #include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
 #include "resources/ResourceHandler.h"
+#include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
 #include "support/TempDir.h"
@@ -219,7 +220,7 @@ TEST_F(FindCommandTest, SelectAllAndCopyKeys)
     open("first\nsecond\n");
     QGuiApplication::clipboard()->clear();
     key(frame->activeView(), Qt::Key_A, Qt::ControlModifier);
-    EXPECT_TRUE(frame->action(Command::Copy)->isEnabled());
+    EXPECT_TRUE(frame->action(CommandId::Copy)->isEnabled());
     // The copy is built beside the window's thread; the clipboard fills when it is done.
     const auto copied = [] {
         return QTest::qWaitFor([] {

@@ -146,9 +146,10 @@ TEST_F(MainFrameTest, StatusPanesShowPathSizeAndLineCount)
     createFrame();
     ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     EXPECT_EQ(paneText(1), QString::fromStdString(path));
-    EXPECT_EQ(paneText(2),
-              QStringLiteral("%1 14 Bytes").arg(LanguageResources::current().string(130)));
-    EXPECT_EQ(paneText(3), QStringLiteral("%1 3").arg(LanguageResources::current().string(131)));
+    EXPECT_EQ(paneText(2), QStringLiteral("%1 14 Bytes")
+                               .arg(LanguageResources::current().string(StringId::SizeLabel)));
+    EXPECT_EQ(paneText(3), QStringLiteral("%1 3").arg(
+                               LanguageResources::current().string(StringId::LinesLabel)));
     EXPECT_GE(frame->pane(1)->sizeHint().width(), frame->statusTextWidth(paneText(1)));
     EXPECT_NE(frame->pane(1)->frameShape(), QFrame::NoFrame);
 
@@ -191,28 +192,28 @@ TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
 {
     createFrame();
     auto enabled = [&](int id) { return frame->action(id)->isEnabled(); };
-    EXPECT_FALSE(enabled(Command::Reload));
-    EXPECT_FALSE(enabled(Command::Clear));
-    EXPECT_FALSE(enabled(Command::Pause));
-    EXPECT_FALSE(enabled(Command::Find)) << "no lines to search";
-    EXPECT_TRUE(enabled(Command::SelectAll));
-    EXPECT_TRUE(enabled(Command::FindNextDown));
+    EXPECT_FALSE(enabled(CommandId::Reload));
+    EXPECT_FALSE(enabled(CommandId::Clear));
+    EXPECT_FALSE(enabled(CommandId::Pause));
+    EXPECT_FALSE(enabled(CommandId::Find)) << "no lines to search";
+    EXPECT_TRUE(enabled(CommandId::SelectAll));
+    EXPECT_TRUE(enabled(CommandId::FindNextDown));
 
     quilltest::writeFile(path, "a\nb\n");
     ASSERT_TRUE(owner.openDocumentFile(u16(path)));
-    EXPECT_TRUE(enabled(Command::Reload));
-    EXPECT_TRUE(enabled(Command::Clear));
-    EXPECT_TRUE(enabled(Command::Pause));
-    EXPECT_FALSE(enabled(Command::Resume));
-    EXPECT_TRUE(enabled(Command::Find));
-    EXPECT_FALSE(enabled(Command::Copy)) << "nothing selected";
-    frame->action(Command::SelectAll)->trigger();
-    EXPECT_TRUE(enabled(Command::Copy));
-    EXPECT_TRUE(enabled(Command::Settings));
-    frame->action(Command::Pause)->trigger();
+    EXPECT_TRUE(enabled(CommandId::Reload));
+    EXPECT_TRUE(enabled(CommandId::Clear));
+    EXPECT_TRUE(enabled(CommandId::Pause));
+    EXPECT_FALSE(enabled(CommandId::Resume));
+    EXPECT_TRUE(enabled(CommandId::Find));
+    EXPECT_FALSE(enabled(CommandId::Copy)) << "nothing selected";
+    frame->action(CommandId::SelectAll)->trigger();
+    EXPECT_TRUE(enabled(CommandId::Copy));
+    EXPECT_TRUE(enabled(CommandId::Settings));
+    frame->action(CommandId::Pause)->trigger();
     EXPECT_FALSE(document->isWatching());
-    EXPECT_TRUE(enabled(Command::Resume));
-    EXPECT_FALSE(enabled(Command::Pause));
+    EXPECT_TRUE(enabled(CommandId::Resume));
+    EXPECT_FALSE(enabled(CommandId::Pause));
 }
 
 // Laptops have no Pause key: Space does the same, and the status bar tells a paused view
@@ -233,7 +234,7 @@ TEST_F(MainFrameTest, SpaceAndPausePauseAndResumeAndThePausedPaneSaysSo)
     QTest::keyClick(frame->activeView(), Qt::Key_Space);
     EXPECT_FALSE(document->isWatching());
     EXPECT_TRUE(paused->isVisible());
-    EXPECT_EQ(paused->text(), LanguageResources::current().string(210));
+    EXPECT_EQ(paused->text(), LanguageResources::current().string(StringId::Paused));
     QTest::keyClick(frame->activeView(), Qt::Key_Space);
     EXPECT_TRUE(document->isWatching());
     EXPECT_FALSE(paused->isVisible());
@@ -332,7 +333,7 @@ TEST_F(MainFrameTest, BarSwitchesStoreTheirStateAndShowTheCheckMark)
 {
     createFrame();
     frame->show();
-    QAction* toolbar = frame->action(Command::ViewToolbar);
+    QAction* toolbar = frame->action(CommandId::ViewToolbar);
     ASSERT_TRUE(toolbar->isChecked());
     toolbar->trigger();
     EXPECT_FALSE(store->boolValue(Setting::Toolbar));
@@ -342,8 +343,8 @@ TEST_F(MainFrameTest, BarSwitchesStoreTheirStateAndShowTheCheckMark)
     createFrame();
     frame->show();
     EXPECT_FALSE(frame->findChild<QToolBar*>(QStringLiteral("toolBar"))->isVisible());
-    EXPECT_FALSE(frame->action(Command::ViewToolbar)->isChecked());
-    frame->action(Command::ViewStatusBar)->trigger();
+    EXPECT_FALSE(frame->action(CommandId::ViewToolbar)->isChecked());
+    frame->action(CommandId::ViewStatusBar)->trigger();
     EXPECT_FALSE(store->boolValue(Setting::StatusBar));
 }
 
@@ -454,11 +455,11 @@ TEST_F(MainFrameTest, ClearEmptiesTheView)
     quilltest::writeFile(path, "a\nb\nc\n");
     createFrame();
     ASSERT_TRUE(owner.openDocumentFile(u16(path)));
-    frame->action(Command::Clear)->trigger();
+    frame->action(CommandId::Clear)->trigger();
     EXPECT_EQ(document->lineCount(), 0u);
     EXPECT_FALSE(document->newTextArrived());
     EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 0")));
-    EXPECT_FALSE(frame->action(Command::Clear)->isEnabled());
+    EXPECT_FALSE(frame->action(CommandId::Clear)->isEnabled());
 }
 
 TEST_F(MainFrameTest, RecentFilesAreListedInTheFileMenu)
@@ -474,7 +475,7 @@ TEST_F(MainFrameTest, RecentFilesAreListedInTheFileMenu)
     EXPECT_TRUE(second->text().startsWith(QStringLiteral("&2 ")));
     EXPECT_LE(second->text().size() - 3, 30);
     EXPECT_TRUE(second->text().endsWith(QStringLiteral("very-long-name.log")));
-    EXPECT_FALSE(frame->action(Command::RecentFile1)->isVisible()) << "place holder hidden";
+    EXPECT_FALSE(frame->action(CommandId::RecentFile1)->isVisible()) << "place holder hidden";
 }
 
 TEST_F(MainFrameTest, NewWindowStoresThePositionAndStartsTheProgramWithoutArguments)
@@ -488,7 +489,7 @@ TEST_F(MainFrameTest, NewWindowStoresThePositionAndStartsTheProgramWithoutArgume
     frame->show();
     frame->setGeometry(50, 60, 500, 400);
     QApplication::processEvents();
-    frame->action(Command::NewWindow)->trigger();
+    frame->action(CommandId::NewWindow)->trigger();
     EXPECT_EQ(static_cast<int>(store->dword(Setting::WindowPosLeft)),
               frame->geometry().left() + 30);
     ASSERT_TRUE(waitFor(
@@ -515,9 +516,9 @@ TEST_F(MainFrameTest, ContextMenuOfTheViewIsTheFirstPopupOfMenu132)
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
                             viewport->mapToGlobal(QPoint(10, 10)));
     QApplication::sendEvent(viewport, &event);
-    EXPECT_TRUE(shown.contains(QStringLiteral("cmd_%1").arg(Command::Pause)));
-    EXPECT_TRUE(shown.contains(QStringLiteral("cmd_%1").arg(Command::Clear)));
-    EXPECT_FALSE(frame->action(Command::Copy)->isEnabled());
+    EXPECT_TRUE(shown.contains(QStringLiteral("cmd_%1").arg(CommandId::Pause)));
+    EXPECT_TRUE(shown.contains(QStringLiteral("cmd_%1").arg(CommandId::Clear)));
+    EXPECT_FALSE(frame->action(CommandId::Copy)->isEnabled());
 }
 
 TEST_F(MainFrameTest, CtrlCommaOpensTheSettingsAndOkTakesEffectAtOnce)
@@ -532,16 +533,19 @@ TEST_F(MainFrameTest, CtrlCommaOpensTheSettingsAndOkTakesEffectAtOnce)
     quilltest::whenModal<SettingsSheet>([&](SettingsSheet* sheet) {
         opened = true;
         QWidget* general = sheet->generalPage();
-        quilltest::clickCheckBox(LanguageResources::control<QCheckBox>(general, 1028));
-        quilltest::clickCheckBox(LanguageResources::control<QCheckBox>(general, 1000));
+        quilltest::clickCheckBox(
+            LanguageResources::control<QCheckBox>(general, ControlId::GeneralTopMost));
+        quilltest::clickCheckBox(
+            LanguageResources::control<QCheckBox>(general, ControlId::GeneralDetailedLogging));
         QTabBar* bar = sheet->tabs()->tabBar();
         quilltest::click(bar, bar->tabRect(1).center());
         quilltest::whenModal<KeywordEditor>([](KeywordEditor* editor) {
-            QTest::keyClicks(LanguageResources::control(editor, 1020), QStringLiteral("FATAL"));
-            quilltest::click(LanguageResources::control<QPushButton>(editor, 1));
+            QTest::keyClicks(LanguageResources::control(editor, ControlId::KeywordEditorText),
+                             QStringLiteral("FATAL"));
+            quilltest::click(LanguageResources::control<QPushButton>(editor, ControlId::Ok));
         });
-        quilltest::click(LanguageResources::control(sheet->keywordsPage(), 1016));
-        quilltest::click(LanguageResources::control<QPushButton>(sheet, 1));
+        quilltest::click(LanguageResources::control(sheet->keywordsPage(), ControlId::KeywordsAdd));
+        quilltest::click(LanguageResources::control<QPushButton>(sheet, ControlId::Ok));
     });
     frame->show();
     frame->activateWindow();
@@ -598,7 +602,7 @@ TEST_F(MainFrameTest, DisabledToolbarButtonsAreFadedAndResumeNeedsAFile)
     EXPECT_GT(buttons, 5);
 
     // An empty window has nothing to follow: Resume is off, and its button does nothing.
-    QWidget* resume = bar->widgetForAction(frame->action(Command::Resume));
+    QWidget* resume = bar->widgetForAction(frame->action(CommandId::Resume));
     ASSERT_NE(resume, nullptr);
     EXPECT_FALSE(resume->isEnabled());
     QTest::mouseClick(resume, Qt::LeftButton);
@@ -606,7 +610,7 @@ TEST_F(MainFrameTest, DisabledToolbarButtonsAreFadedAndResumeNeedsAFile)
 
     quilltest::writeFile(path, "a\n");
     ASSERT_TRUE(owner.openDocumentFile(u16(path)));
-    frame->action(Command::Pause)->trigger();
+    frame->action(CommandId::Pause)->trigger();
     EXPECT_TRUE(resume->isEnabled()) << "a paused file can be resumed";
     QTest::mouseClick(resume, Qt::LeftButton);
     EXPECT_TRUE(document->isWatching());
@@ -673,7 +677,7 @@ TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     view->setFocus();
-    ASSERT_TRUE(frame->action(Command::Copy)->isEnabled());
+    ASSERT_TRUE(frame->action(CommandId::Copy)->isEnabled());
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     ASSERT_TRUE(waitFor([&] { return !frame->isCopying(); }));
     const QString copied = QGuiApplication::clipboard()->text();
@@ -701,7 +705,7 @@ TEST_F(MainFrameTest, TerminalColoursShowTheTextAsATerminalDoesAndCopyIt)
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
     ASSERT_TRUE(owner.openDocumentFile(u16(path)));
-    QAction* terminal = frame->action(Command::ViewTerminalColors);
+    QAction* terminal = frame->action(CommandId::ViewTerminalColors);
     ASSERT_NE(terminal, nullptr);
     EXPECT_FALSE(terminal->isChecked());
     EXPECT_EQ(document->line(0), u"\x1b[42mGREEN\x1b[0m tail");
@@ -742,19 +746,19 @@ TEST_F(MainFrameTest, EncodingMenuReadsTheFileAgainAndTheStatusBarSaysWhich)
     frame->show();
     ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     frame->updateCommandStates();
-    EXPECT_TRUE(frame->action(Command::ViewEncodingFirst)->isChecked());
+    EXPECT_TRUE(frame->action(CommandId::ViewEncodingFirst)->isChecked());
     EXPECT_TRUE(frame->encodingPane()->text().endsWith(QStringLiteral(" (automatic)")))
         << frame->encodingPane()->text().toStdString();
 
-    frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))->trigger();
+    frame->action(CommandId::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))->trigger();
     EXPECT_EQ(document->line(0), u"caf\u00E9 \u20AC");
     EXPECT_EQ(frame->encodingPane()->text(), QStringLiteral("Windows-1252"));
-    EXPECT_TRUE(frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))
+    EXPECT_TRUE(frame->action(CommandId::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))
                     ->isChecked());
-    EXPECT_FALSE(frame->action(Command::ViewEncodingFirst)->isChecked());
+    EXPECT_FALSE(frame->action(CommandId::ViewEncodingFirst)->isChecked());
     EXPECT_EQ(owner.opened.size(), 2u) << "read again through the owner, as a reload";
 
-    frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Latin1))->trigger();
+    frame->action(CommandId::ViewEncodingFirst + int(quill::TextEncoding::Latin1))->trigger();
     EXPECT_EQ(document->line(0), u"caf\u00E9 \u0080");
 }
 
@@ -791,7 +795,7 @@ TEST_F(MainFrameTest, ABigEndianMarkIsNamedInTheStatusBarUnderAutomatic)
     frame->show();
     ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     frame->updateCommandStates();
-    EXPECT_TRUE(frame->action(Command::ViewEncodingFirst)->isChecked());
+    EXPECT_TRUE(frame->action(CommandId::ViewEncodingFirst)->isChecked());
     EXPECT_EQ(frame->encodingPane()->text(), QStringLiteral("UTF-16 BE (automatic)"));
     EXPECT_EQ(document->line(0), u"one");
     EXPECT_EQ(document->line(1), u"two");
@@ -870,7 +874,7 @@ TEST_F(MainFrameTest, AltZWrapsLongLinesAndTakesTheHorizontalBarAway)
     QApplication::processEvents();
     EXPECT_TRUE(store->boolValue(Setting::WrapLongLines));
     frame->updateCommandStates();
-    EXPECT_TRUE(frame->action(Command::ViewWrapLines)->isChecked());
+    EXPECT_TRUE(frame->action(CommandId::ViewWrapLines)->isChecked());
     EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
     EXPECT_TRUE(inked(2 * row)) << "the wide line goes on in the third row";
     EXPECT_GE(view->screenRows().size(), 3u);

@@ -198,7 +198,7 @@ TEST_F(SourceControlTest, APipePastTheIndexBoundStopsAndSaysWhyWithTheLinesKept)
 TEST_F(SourceControlTest, FollowCommandFromTheMenuShowsItsExitStatusAndKeepsItInTheHistory)
 {
     answer = QStringLiteral("sh -c 'echo \"from the command\"; exit 4'");
-    frame->action(Command::FollowCommand)->trigger();
+    frame->action(CommandId::FollowCommand)->trigger();
     ASSERT_EQ(prompted.size(), 1);
     EXPECT_TRUE(prompted.front().isEmpty());
     EXPECT_TRUE(waitFor([&] {
@@ -212,7 +212,7 @@ TEST_F(SourceControlTest, FollowCommandFromTheMenuShowsItsExitStatusAndKeepsItIn
     LogTab* first = frame->currentTab();
     const std::string firstSpool = document()->source()->spoolPath();
     answer = QStringLiteral("sh -c 'echo second; exec sleep 1000'");
-    frame->action(Command::FollowCommand)->trigger();
+    frame->action(CommandId::FollowCommand)->trigger();
     ASSERT_EQ(prompted.size(), 2);
     EXPECT_EQ(prompted.back(),
               QStringList{QStringLiteral("sh -c 'echo \"from the command\"; exit 4'")});
@@ -247,7 +247,7 @@ TEST_F(SourceControlTest, ACommandThatCannotRunSaysWhyAndLeavesTheDocumentAlone)
     ASSERT_TRUE(document()->openDocument(u16(log)));
 
     answer = QStringLiteral("quillstream-no-such-program-24 --flag");
-    frame->action(Command::FollowCommand)->trigger();
+    frame->action(CommandId::FollowCommand)->trigger();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.back().contains(QStringLiteral("quillstream-no-such-program-24")));
     EXPECT_TRUE(messages.back().contains(QStringLiteral("could not be started")));
@@ -256,7 +256,7 @@ TEST_F(SourceControlTest, ACommandThatCannotRunSaysWhyAndLeavesTheDocumentAlone)
     EXPECT_TRUE(sources()->history().isEmpty());
 
     answer = QStringLiteral("grep 'unclosed");
-    frame->action(Command::FollowCommand)->trigger();
+    frame->action(CommandId::FollowCommand)->trigger();
     ASSERT_EQ(messages.size(), 2);
     EXPECT_EQ(messages.back(),
               QStringLiteral("The command line cannot be used: a quotation mark is not closed."));
@@ -280,8 +280,8 @@ TEST_F(SourceControlTest, ACompressedFileIsShownAsADecompressedCopyThatIsNotFoll
     EXPECT_EQ(document()->lineCount(), 3000u);
     EXPECT_EQ(line(2999), u"line 2999");
     EXPECT_FALSE(document()->isWatching());
-    EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
-    EXPECT_FALSE(frame->action(Command::Pause)->isEnabled());
+    EXPECT_FALSE(frame->action(CommandId::Resume)->isEnabled());
+    EXPECT_FALSE(frame->action(CommandId::Pause)->isEnabled());
     EXPECT_FALSE(frame->pausePane()->isVisible());
     EXPECT_TRUE(frame->windowTitle().endsWith(QString::fromStdString(packed) +
                                               QStringLiteral(" (decompressed copy)")))
@@ -291,8 +291,8 @@ TEST_F(SourceControlTest, ACompressedFileIsShownAsADecompressedCopyThatIsNotFoll
     EXPECT_TRUE(messages.isEmpty());
     // Complete when shown: there is nothing to resume following.
     frame->updateCommandStates();
-    EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
-    frame->action(Command::Resume)->trigger();
+    EXPECT_FALSE(frame->action(CommandId::Resume)->isEnabled());
+    frame->action(CommandId::Resume)->trigger();
     EXPECT_FALSE(document()->isWatching());
 }
 
@@ -341,7 +341,7 @@ TEST_F(SourceControlTest, ADecompressionBehindTheFrontTabIsShownInItsOwnTab)
     LogTab* archiveTab = frame->currentTab();
     // The waiting tab is not empty: the command gets a tab of its own and comes to the front.
     answer = QStringLiteral("echo front");
-    frame->action(Command::FollowCommand)->trigger();
+    frame->action(CommandId::FollowCommand)->trigger();
     ASSERT_EQ(frame->tabCount(), 2);
     ASSERT_NE(frame->currentTab(), archiveTab);
     EXPECT_EQ(archiveTab->label(), QStringLiteral("behind.log.xz"));
@@ -439,7 +439,7 @@ TEST_F(SourceControlTest, TheFollowCommandBoxWrapsItsLabelInEveryLanguage)
             }
             QTest::keyClick(box, Qt::Key_Escape);
         });
-        frame->action(Command::FollowCommand)->trigger();
+        frame->action(CommandId::FollowCommand)->trigger();
         EXPECT_GT(size.width(), 0);
         EXPECT_LE(size.width(), 700) << QString::fromStdU16String(language).toStdString();
         EXPECT_TRUE(whole) << "the label wraps and shows whole";
@@ -528,7 +528,7 @@ TEST_F(SourceControlTest, TheTimerRunsOnlyWhileASourceNeedsIt)
     EXPECT_TRUE(waitFor(resting));
 
     answer = QStringLiteral("sh -c 'sleep 0.3; echo ended'");
-    frame->action(Command::FollowCommand)->trigger();
+    frame->action(CommandId::FollowCommand)->trigger();
     EXPECT_TRUE(waitFor([&] { return sources()->timerInterval() == SourceControl::PollMs; }));
     ASSERT_TRUE(waitFor([&] {
         return status() == QStringLiteral("Command ended with exit status 0");
@@ -579,10 +579,10 @@ TEST_F(SourceControlTest, LinesShowWhileDecompressingAndPauseHoldsThemUntilTheCo
     ASSERT_TRUE(sources()->progress()->isVisible()) << "no line before the end";
     EXPECT_TRUE(sources()->cancelButton()->isVisible());
     EXPECT_EQ(line(0), bigLine(0));
-    frame->action(Command::Pause)->trigger();
+    frame->action(CommandId::Pause)->trigger();
     EXPECT_FALSE(document()->isWatching());
     if (sources()->progress()->isVisible()) {
-        EXPECT_TRUE(frame->action(Command::Resume)->isEnabled());
+        EXPECT_TRUE(frame->action(CommandId::Resume)->isEnabled());
         EXPECT_TRUE(frame->pausePane()->isVisible());
     }
     EXPECT_TRUE(waitFor([&] { return !document()->canFollow(); }));
@@ -590,8 +590,8 @@ TEST_F(SourceControlTest, LinesShowWhileDecompressingAndPauseHoldsThemUntilTheCo
     EXPECT_EQ(line(599999), bigLine(599999));
     EXPECT_EQ(line(300001), bigLine(300001));
     EXPECT_FALSE(document()->isWatching());
-    EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
-    EXPECT_FALSE(frame->action(Command::Pause)->isEnabled());
+    EXPECT_FALSE(frame->action(CommandId::Resume)->isEnabled());
+    EXPECT_FALSE(frame->action(CommandId::Pause)->isEnabled());
     EXPECT_FALSE(frame->pausePane()->isVisible());
     EXPECT_FALSE(sources()->progress()->isVisible());
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
@@ -619,6 +619,6 @@ TEST_F(SourceControlTest, CancelMidwayKeepsTheLinesDecompressedSoFar)
     EXPECT_EQ(line(count / 2), bigLine(count / 2));
     EXPECT_EQ(bigLine(count - 1).rfind(line(count - 1), 0), 0u);
     EXPECT_FALSE(document()->isWatching());
-    EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
+    EXPECT_FALSE(frame->action(CommandId::Resume)->isEnabled());
     EXPECT_FALSE(sources()->cancelButton()->isVisible());
 }

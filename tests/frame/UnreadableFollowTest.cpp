@@ -10,6 +10,7 @@
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "platform/ReadOnlyFile.h"
+#include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
@@ -253,7 +254,7 @@ TEST_F(UnreadableFollowTest, ReadProblemIsToldF5KeepsTheLinesAndEveryWayBackShow
     quilltest::appendFile(path, numbered(0, 3, "paused"));
     bytes += numbered(0, 3, "paused");
     deny(false);
-    pick(Command::Resume);
+    pick(CommandId::Resume);
     ASSERT_TRUE(waitFor([&] { return showsFile(bytes); })) << shown().size();
 
     // F5 once it can be read: the same lines, read again.
@@ -270,13 +271,13 @@ TEST_F(UnreadableFollowTest, ReadProblemIsToldF5KeepsTheLinesAndEveryWayBackShow
     // File > Open of the same file, while it cannot be read and after.
     deny(true);
     ASSERT_TRUE(waitFor([&] { return !readPaneText().isEmpty(); }));
-    pick(Command::FileOpen);
+    pick(CommandId::FileOpen);
     EXPECT_EQ(frame->tabCount(), 1);
     EXPECT_EQ(shown().size(), splitLines(bytes).size()) << "an open that fails empties nothing";
     quilltest::appendFile(path, "before open\n");
     bytes += "before open\n";
     deny(false);
-    pick(Command::FileOpen);
+    pick(CommandId::FileOpen);
     ASSERT_TRUE(waitFor([&] { return showsFile(bytes); })) << shown().size();
     EXPECT_EQ(frame->tabCount(), 1);
 }
@@ -387,7 +388,7 @@ void UnreadableFollowTest::walk(unsigned seed, int steps)
             following = !following;
             break;
         default: // File > Open of the same file: that tab comes to the front as it is
-            pick(Command::FileOpen);
+            pick(CommandId::FileOpen);
             break;
         }
         ASSERT_EQ(frame->tabCount(), 1);
