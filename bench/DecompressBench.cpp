@@ -14,6 +14,7 @@
 //        document holds all of it and stops following it, polled as the window polls, and
 //        the processor time of all the process's threads
 
+#include "bench/QuietHost.h"
 #include "engine/Decompressor.h"
 #include "engine/DocumentHost.h"
 #include "engine/LogDocument.h"
@@ -48,23 +49,7 @@ double cpuNow()
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
-class QuietHost : public DocumentHost {
-  public:
-    void PostToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
-    void UpdateAllViews() override {}
-    void ScrollViewsToEnd() override {}
-    void ResetViewsScroll() override {}
-    void EnsureSelectionVisibleInViews() override {}
-    void SetFilePathText(const std::u16string&) override {}
-    void TitleChanged(const std::u16string&) override {}
-    MissingFileAnswer AskMissingFile(const std::u16string&) override { return {true, false}; }
-    void ShowOpenError(const std::u16string&, const std::u16string&, int error) override
-    {
-        std::fprintf(stderr, "open error %d\n", error);
-    }
-    std::u16string LoadResourceString(std::uint32_t) override { return {}; }
-    std::u16string GetFileVersionText() override { return {}; }
-};
+using quillbench::QuietHost;
 
 int decompress(const char* path, int runs, const char* folder, std::size_t writeBytes)
 {
