@@ -15,6 +15,7 @@
 #include "settings/SettingsStore.h"
 #include "frame/MainFrame.h"
 #include "view/LogView.h"
+#include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 
@@ -49,14 +50,7 @@ class ApplicationTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
-        SettingsStore::overrideInstance(store.get());
-        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->SetString(Setting::GuiLanguage, u"EN");
-        // A missing file is declined silently instead of asking.
-        store->SetBool(Setting::ShowEmptyFileWarning, false);
-        store->SetBool(Setting::ShowEmptyFiles, false);
+        store = quilltest::installApplicationStore(dir);
         app = std::make_unique<Application>();
         app->setSoundService(&sound);
         app->setUsagePresenter([this](const QString& text) { usage.append(text); });

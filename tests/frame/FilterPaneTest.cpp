@@ -12,6 +12,7 @@
 #include "settings/FilterHistory.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
+#include "support/FrameOwners.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -41,33 +42,9 @@
 #include <random>
 
 using quilltest::NullSound;
+using quilltest::ReopeningOwner;
 using quilltest::TempDir;
 using quilltest::u16;
-
-// Re-opens for real when the frame asks (a reload), as the application does.
-class ReopeningOwner : public FrameOwner {
-  public:
-    bool OpenDocumentFile(const std::u16string& path) override
-    {
-        if (document == nullptr || !document->OnOpenDocument(path)) {
-            return false;
-        }
-        frame->GetView()->OnInitialUpdate();
-        return true;
-    }
-    void OnFileNew() override
-    {
-        document->OnNewDocument();
-        frame->GetView()->OnInitialUpdate();
-    }
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return {}; }
-
-    LogDocument* document = nullptr;
-    MainFrame* frame = nullptr;
-};
 
 class FilterPaneTest : public ::testing::Test {
   protected:

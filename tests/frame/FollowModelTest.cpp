@@ -24,6 +24,7 @@
 #include "frame/MainFrame.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
+#include "support/FrameOwners.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -52,36 +53,10 @@
 
 
 using quilltest::NullSound;
+using quilltest::ReopeningOwner;
 using quilltest::u16;
 
 namespace {
-
-// Opens for real, as the application does after a reload.
-class ReopeningOwner : public FrameOwner {
-  public:
-    bool OpenDocumentFile(const std::u16string& path) override
-    {
-        if (!document->OnOpenDocument(path)) {
-            return false;
-        }
-        document->SetTitle();
-        frame->GetView()->OnInitialUpdate();
-        return true;
-    }
-    void OnFileNew() override
-    {
-        document->OnNewDocument();
-        document->SetTitle();
-        frame->GetView()->OnInitialUpdate();
-    }
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return {}; }
-
-    LogDocument* document = nullptr;
-    MainFrame* frame = nullptr;
-};
 
 int envNumber(const char* name, int fallback)
 {

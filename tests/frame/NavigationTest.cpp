@@ -15,6 +15,7 @@
 #include "frame/NavigationCommands.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
+#include "support/FrameOwners.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -46,34 +47,10 @@
     } while (false)
 
 using quilltest::NullSound;
+using quilltest::ReopeningOwner;
 using quilltest::u16;
 
 namespace {
-
-// F5 needs an owner that opens the file again, as the application does.
-class ReopeningOwner : public FrameOwner {
-  public:
-    bool OpenDocumentFile(const std::u16string& path) override
-    {
-        if (!document->OnOpenDocument(path)) {
-            return false;
-        }
-        frame->GetView()->OnInitialUpdate();
-        return true;
-    }
-    void OnFileNew() override
-    {
-        document->OnNewDocument();
-        frame->GetView()->OnInitialUpdate();
-    }
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return {}; }
-
-    LogDocument* document = nullptr;
-    MainFrame* frame = nullptr;
-};
 
 class NavigationTest : public ::testing::Test {
   protected:
