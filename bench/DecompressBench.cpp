@@ -53,7 +53,7 @@ using quillbench::QuietHost;
 
 int decompress(const char* path, int runs, const char* folder, std::size_t writeBytes)
 {
-    const CompressionFormat format = DetectCompressionOfFile(path);
+    const CompressionFormat format = detectCompressionOfFile(path);
     if (format == CompressionFormat::None) {
         std::fprintf(stderr, "%s: not compressed\n", path);
         return 1;
@@ -74,7 +74,8 @@ int decompress(const char* path, int runs, const char* folder, std::size_t write
         std::atomic<std::uint64_t> consumed{0};
         const auto start = Clock::now();
         const double cpuStart = cpuNow();
-        const DecompressResult result = DecompressStream(format, in, out, cancel, consumed, 0, writeBytes);
+        const DecompressResult result =
+            decompressStream(format, in, out, cancel, consumed, 0, writeBytes);
         const double seconds = since(start);
         const double cpuSeconds = cpuNow() - cpuStart;
         ::close(in);
@@ -91,7 +92,7 @@ int decompress(const char* path, int runs, const char* folder, std::size_t write
         best = seconds < best ? seconds : best;
         bestCpu = cpuSeconds < bestCpu ? cpuSeconds : bestCpu;
     }
-    std::printf("%s %.3f s %.1f MB/s cpu %.3f s %.1f MB/s\n", CompressionName(format), best,
+    std::printf("%s %.3f s %.1f MB/s cpu %.3f s %.1f MB/s\n", compressionName(format), best,
                 static_cast<double>(produced) / best / 1e6, bestCpu,
                 static_cast<double>(produced) / bestCpu / 1e6);
     return 0;
@@ -99,7 +100,7 @@ int decompress(const char* path, int runs, const char* folder, std::size_t write
 
 int open(const char* path, const char* folder, int runs)
 {
-    const CompressionFormat format = DetectCompressionOfFile(path);
+    const CompressionFormat format = detectCompressionOfFile(path);
     if (format == CompressionFormat::None) {
         std::fprintf(stderr, "%s: not compressed\n", path);
         return 1;
@@ -117,24 +118,24 @@ int open(const char* path, const char* folder, int runs)
         const auto start = Clock::now();
         const double cpuStart = cpuNow();
         std::unique_ptr<LogSource> source =
-            LogSource::Decompress(path, format, u"bench", options, error);
+            LogSource::decompress(path, format, u"bench", options, error);
         if (!source) {
             std::fprintf(stderr, "%s: %s\n", path, std::strerror(error));
             return 1;
         }
-        document.OpenSource(std::move(source));
+        document.openSource(std::move(source));
         double firstScreen = -1;
         double complete = -1;
         // The window looks at its sources every 100 ms; a finer poll here measures the
         // engine, not the timer.
         for (;;) {
-            if (firstScreen < 0 && document.GetLineCount() >= 50) {
+            if (firstScreen < 0 && document.lineCount() >= 50) {
                 firstScreen = since(start);
             }
-            if (complete < 0 && document.Source()->Status().phase != SourceStatus::Phase::Running) {
+            if (complete < 0 && document.source()->Status().phase != SourceStatus::Phase::Running) {
                 complete = since(start);
             }
-            if (document.PollSource()) {
+            if (document.pollSource()) {
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -144,15 +145,15 @@ int open(const char* path, const char* folder, int runs)
         if (firstScreen < 0) {
             firstScreen = shown;
         }
-        const SourceStatus status = document.Source()->Status();
+        const SourceStatus status = document.source()->Status();
         std::printf("%s first_screen_s %.3f complete_s %.3f shown_s %.3f cpu_s %.3f lines %llu "
                     "bytes %llu%s\n",
-                    CompressionName(format), firstScreen, complete, shown, cpu,
-                    static_cast<unsigned long long>(document.GetLineCount()),
+                    compressionName(format), firstScreen, complete, shown, cpu,
+                    static_cast<unsigned long long>(document.lineCount()),
                     static_cast<unsigned long long>(status.spooled),
                     status.phase == SourceStatus::Phase::Ended ? "" : " (not complete)");
         std::fflush(stdout);
-        document.OnCloseDocument();
+        document.closeDocument();
     }
     for (const char* name : {"/user.reg", "/user.reg.lock", "/machine.reg"}) {
         std::remove((settingsDir + name).c_str());

@@ -15,7 +15,7 @@ namespace quillbench {
 
 class QuietHost : public DocumentHost {
   public:
-    void PostToMainWindow(std::uint32_t message, std::uintptr_t, std::intptr_t) override
+    void postToMainWindow(std::uint32_t message, std::uintptr_t, std::intptr_t) override
     {
         if (message == WM_FILE_APPENDED) {
             ++appended;
@@ -23,19 +23,19 @@ class QuietHost : public DocumentHost {
             ++reloads;
         }
     }
-    void UpdateAllViews() override {}
-    void ScrollViewsToEnd() override {}
-    void ResetViewsScroll() override {}
-    void EnsureSelectionVisibleInViews() override {}
-    void SetFilePathText(const std::u16string&) override {}
-    void TitleChanged(const std::u16string&) override {}
-    MissingFileAnswer AskMissingFile(const std::u16string&) override { return {true, false}; }
-    void ShowOpenError(const std::u16string&, const std::u16string&, int error) override
+    void updateAllViews() override {}
+    void scrollViewsToEnd() override {}
+    void resetViewsScroll() override {}
+    void ensureSelectionVisibleInViews() override {}
+    void setFilePathText(const std::u16string&) override {}
+    void titleChanged(const std::u16string&) override {}
+    MissingFileAnswer askMissingFile(const std::u16string&) override { return {true, false}; }
+    void showOpenError(const std::u16string&, const std::u16string&, int error) override
     {
         std::fprintf(stderr, "open error %d\n", error);
     }
-    std::u16string LoadResourceString(std::uint32_t) override { return {}; }
-    std::u16string GetFileVersionText() override { return {}; }
+    std::u16string loadResourceString(std::uint32_t) override { return {}; }
+    std::u16string fileVersionText() override { return {}; }
 
     std::atomic<int> appended{0};
     std::atomic<int> reloads{0};

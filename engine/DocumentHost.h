@@ -3,16 +3,16 @@
 // How the document reaches the user interface. The GUI (main frame and views) implements
 // DocumentHost; tests implement it with a recorder. The document keeps a plain pointer to
 // its host and never owns it; the host must outlive the document's watcher (the document
-// stops its watcher in OnCloseDocument and in its destructor).
+// stops its watcher in closeDocument and in its destructor).
 //
-// Threads: PostToMainWindow is called from the watcher thread, everything else only from
+// Threads: postToMainWindow is called from the watcher thread, everything else only from
 // the main (user-interface) thread. The document never calls the view-addressing members
 // while it holds the lock "docAccess" (but a paint that the host runs may take it).
 
 #include <cstdint>
 #include <string>
 
-// The watcher's two messages to the main window, posted through PostToMainWindow.
+// The watcher's two messages to the main window, posted through postToMainWindow.
 // WM_FILE_APPENDED: value 1, detail 0; bytes were appended and the index has grown.
 // WM_FILE_RELOAD:   value 0, detail 0; the file vanished, shrank or appeared after having
 //                   been missing; the watcher has ended. The frame re-opens the same path.
@@ -37,39 +37,39 @@ class DocumentHost {
     // waits for the main thread and never calls back into the document (the watcher calls
     // it while holding "docAccess"). A message for a main window that no longer exists is
     // dropped.
-    virtual void PostToMainWindow(std::uint32_t message, std::uintptr_t value,
+    virtual void postToMainWindow(std::uint32_t message, std::uintptr_t value,
                                   std::intptr_t detail) = 0;
 
     // Main thread. The framework's update of all views, no sender, hint 0: each view
     // re-reads the line count, file size and the lines it shows.
-    virtual void UpdateAllViews() = 0;
-    // Main thread. For each view: ScrollToEnd() (a posted request to scroll to the
+    virtual void updateAllViews() = 0;
+    // Main thread. For each view: scrollToEnd() (a posted request to scroll to the
     // bottom), then an immediate repaint of that view. After a successful open.
-    virtual void ScrollViewsToEnd() = 0;
-    // Main thread. For each view: ResetScroll() (content size, steps and ranges zero),
-    // then an immediate repaint. From ClearText.
-    virtual void ResetViewsScroll() = 0;
-    // Main thread. For each view: EnsureSelectionVisible(), then an immediate repaint.
+    virtual void scrollViewsToEnd() = 0;
+    // Main thread. For each view: resetScroll() (content size, steps and ranges zero),
+    // then an immediate repaint. From clearText.
+    virtual void resetViewsScroll() = 0;
+    // Main thread. For each view: ensureSelectionVisible(), then an immediate repaint.
     // After a successful Find.
-    virtual void EnsureSelectionVisibleInViews() = 0;
+    virtual void ensureSelectionVisibleInViews() = 0;
 
-    // Main thread. Status pane 1 of the main frame (MainFrame::SetFilePathText).
-    virtual void SetFilePathText(const std::u16string& path) = 0;
-    // Main thread. The document's title changed (SetTitle); the frame shows it.
-    virtual void TitleChanged(const std::u16string& title) = 0;
+    // Main thread. Status pane 1 of the main frame (MainFrame::setFilePathText).
+    virtual void setFilePathText(const std::u16string& path) = 0;
+    // Main thread. The document's title changed (setTitle); the frame shows it.
+    virtual void titleChanged(const std::u16string& title) = 0;
 
     // Main thread, modal. The missing-file question: MessageDialog with caption string 6,
     // text string 5 with %1 = path, and its "don't ask again" check box.
-    virtual MissingFileAnswer AskMissingFile(const std::u16string& path) = 0;
+    virtual MissingFileAnswer askMissingFile(const std::u16string& path) = 0;
     // Main thread, modal. String 135 with %1 = path, %2 = description (may be empty),
     // %3 = errorNumber in decimal, in a message box of the main window with the error icon,
     // an OK button and the application's name as caption. Nothing when there is no main
     // window.
-    virtual void ShowOpenError(const std::u16string& path, const std::u16string& description,
+    virtual void showOpenError(const std::u16string& path, const std::u16string& description,
                                int errorNumber) = 0;
 
     // Main thread. Texts the title is built from: a string of the language package by id
     // (133 is used), and the program's version as "%ld.%ld.%ld.%04ld".
-    virtual std::u16string LoadResourceString(std::uint32_t id) = 0;
-    virtual std::u16string GetFileVersionText() = 0;
+    virtual std::u16string loadResourceString(std::uint32_t id) = 0;
+    virtual std::u16string fileVersionText() = 0;
 };

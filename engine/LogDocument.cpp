@@ -10,8 +10,8 @@
 #include "engine/LongLine.h"
 #include "engine/SequentialReader.h"
 #include "engine/SgrParser.h"
-#include "platform/AvailableMemory.h"
 #include "engine/ShownText.h"
+#include "platform/AvailableMemory.h"
 #include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
@@ -59,77 +59,77 @@ LogDocument::LogDocument(DocumentHost* host) : LogDocument(host, SettingsStore::
 LogDocument::LogDocument(DocumentHost* host, SettingsStore& settings)
     : m_host(host), m_settings(settings)
 {
-    ResetLines();
+    resetLines();
 }
 
 LogDocument::~LogDocument()
 {
-    StopWatching();
+    stopWatching();
     m_source.reset();
     m_watcher.reset();
     m_keywords.clear();
-    ResetLines();
+    resetLines();
 }
 
-bool LogDocument::OnNewDocument()
+bool LogDocument::newDocument()
 {
     // A new document shows no file: nothing of the old one may keep arriving or stay on
     // screen under a title without a path.
-    StopWatching();
-    SetModifiedFlag(false);
+    stopWatching();
+    setModifiedFlag(false);
     m_path.clear();
     {
         // A copy running on another thread reads the path under the lock.
         std::lock_guard lock(m_docAccess);
         m_nativePath.clear();
     }
-    ResetLines();
+    resetLines();
     {
         std::lock_guard lock(m_docAccess);
-        RestartIndex();
+        restartIndex();
     }
     m_haveFileState = false;
     m_haveSavedSize = false;
     m_reindexPending = false;
-    TellIndexRestarted();
+    tellIndexRestarted();
     // The status bar and the tab stop naming the file that is gone.
     if (m_host) {
-        m_host->SetFilePathText(ShownName());
+        m_host->setFilePathText(shownName());
     }
     return true;
 }
 
-void LogDocument::OnCloseDocument()
+void LogDocument::closeDocument()
 {
-    StopWatching();
-    DropSource();
+    stopWatching();
+    dropSource();
 }
 
-bool LogDocument::OpenSource(std::unique_ptr<LogSource> source)
+bool LogDocument::openSource(std::unique_ptr<LogSource> source)
 {
-    DropSource();
+    dropSource();
     m_source = std::move(source);
     m_sourceShown = false;
     if (!m_source) {
         return false;
     }
     // A decompressed copy is followed like any growing file while it is written, so its
-    // first lines show long before the archive is through; PollSource ends that.
-    m_sourceShown = m_source->Follows();
-    const bool opened = OnOpenDocument(quill::fileNameToUtf16(m_source->SpoolPath()));
-    SetTitle();
+    // first lines show long before the archive is through; pollSource ends that.
+    m_sourceShown = m_source->follows();
+    const bool opened = openDocument(quill::fileNameToUtf16(m_source->spoolPath()));
+    setTitle();
     return opened;
 }
 
-void LogDocument::DropSource()
+void LogDocument::dropSource()
 {
     if (m_source) {
-        StopWatching();
+        stopWatching();
         m_source.reset();
     }
 }
 
-bool LogDocument::PollSource()
+bool LogDocument::pollSource()
 {
     if (!m_source || m_sourceShown) {
         return false;
@@ -141,46 +141,46 @@ bool LogDocument::PollSource()
     // Whatever was decompressed is shown, also of a damaged or cancelled archive, and also
     // when following was paused: once complete the copy cannot be resumed any more.
     if (!m_watching) {
-        StartWatching();
+        startWatching();
     }
     // The watcher reads the rest; an index that stopped or a spool that cannot be read
     // takes no more.
-    if (m_watching && IndexedEnd() < FileOffset(status.spooled) &&
-        IndexStopped().limit == IndexStop::Limit::None && ReadError() == 0) {
+    if (m_watching && indexedEnd() < FileOffset(status.spooled) &&
+        indexStopped().limit == IndexStop::Limit::None && ReadError() == 0) {
         return false;
     }
     m_sourceShown = true;
-    StopWatching();
-    SetTitle();
+    stopWatching();
+    setTitle();
     return true;
 }
 
-bool LogDocument::CanFollow() const
+bool LogDocument::canFollow() const
 {
-    return !m_path.empty() && (!m_source || m_source->Follows() || !m_sourceShown);
+    return !m_path.empty() && (!m_source || m_source->follows() || !m_sourceShown);
 }
 
-std::u16string LogDocument::ShownName() const
+std::u16string LogDocument::shownName() const
 {
     if (!m_source) {
         return m_path;
     }
     if (m_source->Kind() == SourceKind::Decompressed && m_host) {
         // String 401: "%1 (decompressed copy)".
-        std::u16string text = m_host->LoadResourceString(StringDecompressedCopy);
+        std::u16string text = m_host->loadResourceString(StringDecompressedCopy);
         const std::size_t at = text.find(u"%1");
         if (at != std::u16string::npos) {
-            text.replace(at, 2, m_source->DisplayName());
+            text.replace(at, 2, m_source->displayName());
             return text;
         }
     }
-    return m_source->DisplayName();
+    return m_source->displayName();
 }
 
-void LogDocument::ResetLines()
+void LogDocument::resetLines()
 {
     std::lock_guard lock(m_docAccess);
-    SetFileSize(0);
+    setFileSize(0);
     m_longestLength = 0;
     m_longestSlot = 0;
     ++m_textGeneration;
@@ -189,10 +189,10 @@ void LogDocument::ResetLines()
     m_windowEnd = 0;
     m_selection = DocSelection();
     m_findPos = FindPosition();
-    m_marks.Clear();
+    m_marks.clear();
     ++m_contentGeneration;
     m_watching = false;
-    // The index restarts at its old end (what ClearText needs); opening restarts it at 0.
+    // The index restarts at its old end (what clearText needs); opening restarts it at 0.
     m_index.restartAtEnd();
     // Its bound is taken afresh: memory may have been freed since it stopped.
     m_nextBoundCheck = 0;
@@ -204,31 +204,32 @@ void LogDocument::ResetLines()
     m_wrapParts.clear();
 }
 
-bool LogDocument::OnOpenDocument(const std::u16string& path)
+bool LogDocument::openDocument(const std::u16string& path)
 {
-    StopWatching();
-    ReloadKeywords();
+    stopWatching();
+    reloadKeywords();
     // Read before the first line is decoded: every text of this file is shown one way.
-    m_terminalColors.store(m_settings.GetBool(Setting::TerminalColors), std::memory_order_relaxed);
-    m_showControls.store(m_settings.GetBool(Setting::ShowControlCharacters),
+    m_terminalColors.store(m_settings.boolValue(Setting::TerminalColors),
+                           std::memory_order_relaxed);
+    m_showControls.store(m_settings.boolValue(Setting::ShowControlCharacters),
                          std::memory_order_relaxed);
-    SetModifiedFlag(false);
+    setModifiedFlag(false);
     m_path = path;
     {
         std::lock_guard lock(m_docAccess);
         m_nativePath = quill::fileNameToBytes(path);
     }
-    ResetLines();
+    resetLines();
     // Whichever way the open ends, readers of the old lines hear of it once the new ones
     // are indexed: a reload that finds the new file already written is followed by no
     // append.
     struct TellOnReturn {
         LogDocument& doc;
-        ~TellOnReturn() { doc.TellIndexRestarted(); }
+        ~TellOnReturn() { doc.tellIndexRestarted(); }
     } tellOnReturn{*this};
     {
         std::lock_guard lock(m_docAccess);
-        RestartIndex();
+        restartIndex();
     }
     m_haveFileState = false;
     m_haveSavedSize = false;
@@ -237,63 +238,63 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
     m_sizeless = false;
     m_openStopped = false;
 
-    bool accept = m_settings.GetBool(Setting::ShowEmptyFiles);
-    quill::ReadOnlyFile file = OpenFile();
+    bool accept = m_settings.boolValue(Setting::ShowEmptyFiles);
+    quill::ReadOnlyFile file = openFile();
     if (file.isOpen()) {
         bool complete;
         {
             std::lock_guard lock(m_docAccess);
-            complete = IndexFile(file);
-            NoteIndexStop();
+            complete = indexFile(file);
+            noteIndexStop();
         }
         if (!complete && m_indexingStopped) {
             m_openStopped = true;
-            OnNewDocument();
+            newDocument();
             return false;
         }
         // An index that stopped at a limit keeps its lines and is shown; the window says
-        // why (IndexStopped).
+        // why (indexStopped).
         if (!complete && !m_index.overflowed()) {
-            ResetLines();
-            ForgetPath();
-            ReportOpenError(EIO, path);
+            resetLines();
+            forgetPath();
+            reportOpenError(EIO, path);
             return false;
         }
-        HandOverIndexedEnd(file);
+        handOverIndexedEnd(file);
         // A file that reports no size but read as text (/proc files) is shown as read:
         // following it would take every poll for a truncation.
-        m_sizeless = file.size() == 0 && IndexedEnd() > 0;
+        m_sizeless = file.size() == 0 && indexedEnd() > 0;
         file.close();
-        SetFileSize(QueryFileSize(m_nativePath, m_watchTiming.sizeRetry, Calls()));
+        setFileSize(queryFileSize(m_nativePath, m_watchTiming.sizeRetry, calls()));
         if (m_host) {
-            m_host->ScrollViewsToEnd();
+            m_host->scrollViewsToEnd();
         }
     } else if (file.error() == ENOENT) {
-        if (m_settings.GetBool(Setting::ShowEmptyFileWarning) && m_host) {
-            const MissingFileAnswer answer = m_host->AskMissingFile(path);
+        if (m_settings.boolValue(Setting::ShowEmptyFileWarning) && m_host) {
+            const MissingFileAnswer answer = m_host->askMissingFile(path);
             accept = answer.accepted;
-            m_settings.SetBool(Setting::ShowEmptyFiles, accept);
-            m_settings.SetBool(Setting::ShowEmptyFileWarning, !answer.dontAskAgain);
+            m_settings.setBool(Setting::ShowEmptyFiles, accept);
+            m_settings.setBool(Setting::ShowEmptyFileWarning, !answer.dontAskAgain);
         }
         if (!accept) {
-            ForgetPath();
+            forgetPath();
             return false;
         }
         m_openedMissing = true;
     } else {
-        ForgetPath();
-        ReportOpenError(file.error(), path);
+        forgetPath();
+        reportOpenError(file.error(), path);
         return false;
     }
 
-    StartWatching();
+    startWatching();
     if (m_host) {
-        m_host->SetFilePathText(ShownName());
+        m_host->setFilePathText(shownName());
     }
     return true;
 }
 
-void LogDocument::ForgetPath()
+void LogDocument::forgetPath()
 {
     // A document that shows no file names none: Resume would follow it from wherever it
     // stands then, and an open of the path would take it for open already.
@@ -302,26 +303,26 @@ void LogDocument::ForgetPath()
     m_nativePath.clear();
 }
 
-const quill::FileCalls& LogDocument::Calls() const
+const quill::FileCalls& LogDocument::calls() const
 {
     return m_watchTiming.fileCalls != nullptr ? *m_watchTiming.fileCalls
                                               : quill::FileCalls::system();
 }
 
-quill::ReadOnlyFile LogDocument::OpenFile() const
+quill::ReadOnlyFile LogDocument::openFile() const
 {
-    return quill::ReadOnlyFile::open(m_nativePath, Calls());
+    return quill::ReadOnlyFile::open(m_nativePath, calls());
 }
 
-int LogDocument::FileOpenError() const
+int LogDocument::fileOpenError() const
 {
     if (m_nativePath.empty()) {
         return ENOENT;
     }
-    return OpenFile().error();
+    return openFile().error();
 }
 
-void LogDocument::RestartIndex()
+void LogDocument::restartIndex()
 {
     m_index.reset();
     m_openEncoding = m_chosenEncoding;
@@ -334,7 +335,7 @@ void LogDocument::RestartIndex()
         m_openEncoding == quill::TextEncoding::Utf8 ||
         (m_openEncoding == quill::TextEncoding::Locale && quill::narrowCharset().isUtf8);
     if (quill::isUtf16(m_openEncoding) || utf8) {
-        quill::ReadOnlyFile head = OpenFile();
+        quill::ReadOnlyFile head = openFile();
         std::uint8_t mark[3] = {0, 0, 0};
         const std::int64_t got = head.isOpen() ? head.readAt(mark, 3, 0) : 0;
         if (m_openEncoding == quill::TextEncoding::Utf16Le) {
@@ -349,13 +350,13 @@ void LogDocument::RestartIndex()
                            m_openEncoding == quill::TextEncoding::Utf16Be, markBytes);
 }
 
-bool LogDocument::IndexingStopRequested()
+bool LogDocument::indexingStopRequested()
 {
     m_indexingStopped = m_indexingStop && m_indexingStop();
     return m_indexingStopped;
 }
 
-bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
+bool LogDocument::indexFile(const quill::ReadOnlyFile& file)
 {
     m_indexingStopped = false;
     const FileOffset fileSize = file.size();
@@ -366,21 +367,20 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
         {
             quill::AlignedBuffer buffer(IndexReadSize);
             while (buffer.valid() && !m_index.acceptsLineStarts() && !m_index.overflowed()) {
-                if (IndexingStopRequested()) {
+                if (indexingStopRequested()) {
                     return false;
                 }
-                const std::int64_t got =
-                    file.readAt(buffer.data(), buffer.size(), m_index.end());
+                const std::int64_t got = file.readAt(buffer.data(), buffer.size(), m_index.end());
                 if (got <= 0) {
                     return got == 0 && !m_index.overflowed();
                 }
-                UpdateIndexBound();
+                updateIndexBound();
                 m_index.append(buffer.data(), std::size_t(got));
             }
         }
-        if (IndexInPieces(m_index, file, fileSize, m_indexPieceBytes, [this] {
-                UpdateIndexBound();
-                return IndexingStopRequested();
+        if (indexInPieces(m_index, file, fileSize, m_indexPieceBytes, [this] {
+                updateIndexBound();
+                return indexingStopRequested();
             }) == PiecesOutcome::Stopped) {
             return false;
         }
@@ -397,10 +397,10 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
             const std::uint8_t* data = nullptr;
             std::size_t size = 0;
             while (reader.next(data, size)) {
-                if (IndexingStopRequested()) {
+                if (indexingStopRequested()) {
                     return false;
                 }
-                UpdateIndexBound();
+                updateIndexBound();
                 m_index.append(data, size);
                 if (m_index.overflowed()) {
                     return false;
@@ -414,7 +414,7 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
         return false;
     }
     for (;;) {
-        if (IndexingStopRequested()) {
+        if (indexingStopRequested()) {
             return false;
         }
         const std::int64_t got = file.readAt(buffer.data(), buffer.size(), offset);
@@ -424,7 +424,7 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
         if (got == 0) {
             return !m_index.overflowed();
         }
-        UpdateIndexBound();
+        updateIndexBound();
         m_index.append(buffer.data(), std::size_t(got));
         if (m_index.overflowed()) {
             return false;
@@ -433,7 +433,7 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
     }
 }
 
-void LogDocument::UpdateIndexBound()
+void LogDocument::updateIndexBound()
 {
     const std::size_t held = m_index.memoryBytes();
     if (held < m_nextBoundCheck) {
@@ -451,7 +451,7 @@ void LogDocument::UpdateIndexBound()
     m_nextBoundCheck = held + std::max(BoundStepBytes, (limit > held ? limit - held : 0) / 8);
 }
 
-void LogDocument::NoteIndexStop()
+void LogDocument::noteIndexStop()
 {
     if (!m_index.overflowed() || m_indexStop.limit != IndexStop::Limit::None) {
         return;
@@ -468,17 +468,17 @@ void LogDocument::NoteIndexStop()
         " bytes: ", memory ? "the line index reached its memory bound of " : "no line numbers left",
         memory ? std::to_string(m_indexStop.bound) : std::string());
     if (m_source) {
-        m_source->StopInput();
+        m_source->stopInput();
     }
 }
 
-LogDocument::IndexStop LogDocument::IndexStopped() const
+LogDocument::IndexStop LogDocument::indexStopped() const
 {
     std::lock_guard lock(m_docAccess);
     return m_indexStop;
 }
 
-void LogDocument::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
+void LogDocument::handOverIndexedEnd(const quill::ReadOnlyFile& file)
 {
     quill::FileStat st;
     if (!quill::statOpenFile(file, st)) {
@@ -495,43 +495,43 @@ void LogDocument::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
     const std::size_t want = std::size_t(std::min<FileOffset>(end, FileState::TailBytes));
     const std::int64_t got = file.readAt(tail.data(), want, end - FileOffset(want));
     if (got > 0) {
-        m_fileState.PushTail(tail.data(), std::size_t(got));
+        m_fileState.pushTail(tail.data(), std::size_t(got));
     }
     std::array<std::uint8_t, FileState::HeadBytes> head{};
     const std::int64_t gotHead =
         file.readAt(head.data(), std::size_t(std::min<FileOffset>(end, FileState::HeadBytes)), 0);
     if (gotHead > 0) {
-        m_fileState.PushHead(0, head.data(), std::size_t(gotHead));
+        m_fileState.pushHead(0, head.data(), std::size_t(gotHead));
     }
     m_haveFileState = true;
     m_savedSize = end;
     m_haveSavedSize = true;
 }
 
-void LogDocument::ReindexFromEnd()
+void LogDocument::reindexFromEnd()
 {
-    quill::ReadOnlyFile file = OpenFile();
+    quill::ReadOnlyFile file = openFile();
     if (!file.isOpen()) {
         return;
     }
     {
         std::lock_guard lock(m_docAccess);
-        IndexFile(file);
-        NoteIndexStop();
+        indexFile(file);
+        noteIndexStop();
     }
-    HandOverIndexedEnd(file);
+    handOverIndexedEnd(file);
     m_openedMissing = false;
 }
 
-void LogDocument::AppendText(const std::uint8_t* bytes, std::size_t n, bool post)
+void LogDocument::appendText(const std::uint8_t* bytes, std::size_t n, bool post)
 {
     {
         std::lock_guard lock(m_docAccess);
         const LineNumber oldCount = m_index.lineCount();
         const FileOffset oldEnd = m_index.end();
-        UpdateIndexBound();
+        updateIndexBound();
         const LineIndex::AppendOutcome outcome = m_index.append(bytes, n);
-        NoteIndexStop();
+        noteIndexStop();
         if (outcome == LineIndex::AppendOutcome::Reindexed) {
             // The first bytes changed their minds about the encoding: nothing decoded so
             // far still holds, and readers of the old lines start over.
@@ -560,58 +560,58 @@ void LogDocument::AppendText(const std::uint8_t* bytes, std::size_t n, bool post
         }
     }
     if (post) {
-        PostToMainWindow(WM_FILE_APPENDED, 1, 0);
+        postToMainWindow(WM_FILE_APPENDED, 1, 0);
     }
 }
 
-void LogDocument::AddAppendListener(AppendListener* listener)
+void LogDocument::addAppendListener(AppendListener* listener)
 {
     std::lock_guard lock(m_listenerMutex);
     m_appendListeners.push_back(listener);
 }
 
-void LogDocument::RemoveAppendListener(AppendListener* listener)
+void LogDocument::removeAppendListener(AppendListener* listener)
 {
     std::lock_guard lock(m_listenerMutex);
     std::erase(m_appendListeners, listener);
 }
 
-void LogDocument::TellIndexRestarted()
+void LogDocument::tellIndexRestarted()
 {
     std::lock_guard lock(m_listenerMutex);
     for (AppendListener* listener : m_appendListeners) {
-        listener->IndexRestarted();
+        listener->indexRestarted();
     }
 }
 
-void LogDocument::TellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
+void LogDocument::tellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
 {
     std::lock_guard lock(m_listenerMutex);
     for (AppendListener* listener : m_appendListeners) {
-        listener->TextAppended(offset, bytes, n);
+        listener->textAppended(offset, bytes, n);
     }
 }
 
-void LogDocument::PostToMainWindow(std::uint32_t message, std::uintptr_t value,
-                                     std::intptr_t detail)
+void LogDocument::postToMainWindow(std::uint32_t message, std::uintptr_t value,
+                                   std::intptr_t detail)
 {
     if (m_host) {
-        m_host->PostToMainWindow(message, value, detail);
+        m_host->postToMainWindow(message, value, detail);
     }
 }
 
-void LogDocument::StartWatching(int readError)
+void LogDocument::startWatching(int readError)
 {
-    if (m_source && !m_source->Follows() && m_sourceShown) {
+    if (m_source && !m_source->follows() && m_sourceShown) {
         // A complete decompressed copy does not grow; a reload of it is shown as read.
         return;
     }
     // A running watcher is stopped first, so that the next one resumes exactly where it
     // left off (its size and file state), not from what was handed over before it ran.
-    StopWatching();
+    stopWatching();
     m_watcher.reset();
     if (m_reindexPending) {
-        ReindexFromEnd();
+        reindexFromEnd();
         m_reindexPending = false;
     }
     if (m_path.empty()) {
@@ -619,40 +619,40 @@ void LogDocument::StartWatching(int readError)
     }
     auto watcher = std::make_unique<FileWatcher>(*this, m_watchTiming);
     if (m_haveFileState) {
-        watcher->SetFileState(m_fileState);
+        watcher->setFileState(m_fileState);
     }
     if (m_haveSavedSize) {
-        watcher->SetSize(m_savedSize);
+        watcher->setSize(m_savedSize);
     }
     if (m_openedMissing) {
-        watcher->SetStartsMissing();
+        watcher->setStartsMissing();
     }
     if (m_sizeless) {
-        watcher->SetSizeless();
+        watcher->setSizeless();
     }
-    watcher->SetPath(m_nativePath);
+    watcher->setPath(m_nativePath);
     // Before the thread runs: its first poll may find the file readable and withdraw it.
-    watcher->SetReadError(readError);
-    SetReadError(readError);
-    if (!watcher->Start()) {
-        SetReadError(0);
+    watcher->setReadError(readError);
+    setReadError(readError);
+    if (!watcher->start()) {
+        setReadError(0);
         return;
     }
     m_watcher = std::move(watcher);
     m_watching = true;
 }
 
-void LogDocument::StopWatching()
+void LogDocument::stopWatching()
 {
     if (m_watching && m_watcher) {
         m_watcher->Stop();
         // A watcher that never saw the file (or saw it but did not re-open it yet) hands
         // nothing over: the next one must wait for the file again and have it re-opened,
         // instead of ending at once or following from a size nothing was indexed up to.
-        if (m_watcher->GetSize() >= 0 && !m_openedMissing) {
-            m_fileState = m_watcher->GetFileState();
+        if (m_watcher->size() >= 0 && !m_openedMissing) {
+            m_fileState = m_watcher->fileState();
             m_haveFileState = true;
-            m_savedSize = m_watcher->GetSize();
+            m_savedSize = m_watcher->size();
             m_haveSavedSize = true;
         } else {
             m_haveFileState = false;
@@ -662,51 +662,51 @@ void LogDocument::StopWatching()
     }
     m_watching = false;
     // Nobody reads the file now, so nobody knows.
-    SetReadError(0);
+    setReadError(0);
 }
 
-bool LogDocument::HasChangeEvents() const
+bool LogDocument::hasChangeEvents() const
 {
-    return m_watching && m_watcher && m_watcher->HasChangeEvents();
+    return m_watching && m_watcher && m_watcher->hasChangeEvents();
 }
 
-void LogDocument::ClearText()
+void LogDocument::clearText()
 {
     const bool wasWatching = m_watching;
     if (wasWatching) {
-        StopWatching();
+        stopWatching();
     }
-    ResetLines();
+    resetLines();
     m_haveFileState = false;
     m_haveSavedSize = false;
     if (wasWatching) {
-        ReindexFromEnd();
+        reindexFromEnd();
     } else {
         m_reindexPending = true;
     }
     if (m_host) {
-        m_host->ResetViewsScroll();
-        m_host->UpdateAllViews();
+        m_host->resetViewsScroll();
+        m_host->updateAllViews();
     }
     if (wasWatching) {
-        StartWatching();
+        startWatching();
     }
-    TellIndexRestarted();
+    tellIndexRestarted();
 }
 
-void LogDocument::ReloadKeywords()
+void LogDocument::reloadKeywords()
 {
     m_keywords.clear();
-    m_settings.LoadKeywords(m_keywords);
+    m_settings.loadKeywords(m_keywords);
 }
 
-LineNumber LogDocument::GetLineCount() const
+LineNumber LogDocument::lineCount() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.lineCount();
 }
 
-quill::TextEncoding LogDocument::Form() const
+quill::TextEncoding LogDocument::encodingForm() const
 {
     std::lock_guard lock(m_docAccess);
     if (m_openEncoding != quill::TextEncoding::Automatic) {
@@ -719,50 +719,50 @@ quill::TextEncoding LogDocument::Form() const
     return m_index.markBytes() == 3 ? quill::TextEncoding::Utf8 : quill::TextEncoding::Locale;
 }
 
-bool LogDocument::IsUtf16() const
+bool LogDocument::isUtf16() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.isUtf16();
 }
 
-bool LogDocument::LastLineOpen() const
+bool LogDocument::lastLineOpen() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.lastLineOpen();
 }
 
-FileOffset LogDocument::IndexedEnd() const
+FileOffset LogDocument::indexedEnd() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.end();
 }
 
-FileOffset LogDocument::LineStart(LineNumber index) const
+FileOffset LogDocument::lineStart(LineNumber index) const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.lineStart(index);
 }
 
-std::size_t LogDocument::IndexMemoryBytes() const
+std::size_t LogDocument::indexMemoryBytes() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.memoryBytes();
 }
 
-std::uint64_t LogDocument::IndexEpoch() const
+std::uint64_t LogDocument::indexEpoch() const
 {
     std::lock_guard lock(m_docAccess);
     return m_indexEpoch;
 }
 
-bool LogDocument::IsEncodingDecided() const
+bool LogDocument::isEncodingDecided() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.encodingFinal();
 }
 
-void LogDocument::CopyLineRun(LineNumber first, LineNumber limit, LineNumber maxLines,
-                                FileOffset maxBytes, LineRun& run) const
+void LogDocument::copyLineRun(LineNumber first, LineNumber limit, LineNumber maxLines,
+                              FileOffset maxBytes, LineRun& run) const
 {
     std::lock_guard lock(m_docAccess);
     run.epoch = m_indexEpoch;
@@ -786,7 +786,7 @@ void LogDocument::CopyLineRun(LineNumber first, LineNumber limit, LineNumber max
     run.lastOpen = last + 1 == m_index.lineCount() && m_index.lastLineOpen();
 }
 
-void LogDocument::CopyLinesStartingIn(LineNumber first, LineNumber limit, FileOffset from,
+void LogDocument::copyLinesStartingIn(LineNumber first, LineNumber limit, FileOffset from,
                                       FileOffset to, LineRun& run) const
 {
     std::lock_guard lock(m_docAccess);
@@ -817,8 +817,8 @@ void LogDocument::CopyLinesStartingIn(LineNumber first, LineNumber limit, FileOf
     run.lastOpen = last + 1 == m_index.lineCount() && m_index.lastLineOpen();
 }
 
-void LogDocument::ComputeWindow(LineNumber line, LineNumber lineCount, LineNumber& first,
-                                  LineNumber& end)
+void LogDocument::computeWindow(LineNumber line, LineNumber lineCount, LineNumber& first,
+                                LineNumber& end)
 {
     const LineNumber half = std::min(lineCount, WindowLines) / 2;
     if (line > half) {
@@ -834,55 +834,55 @@ void LogDocument::ComputeWindow(LineNumber line, LineNumber lineCount, LineNumbe
     }
 }
 
-std::u16string LogDocument::GetLine(LineNumber index)
+std::u16string LogDocument::line(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
-    return std::u16string(GetLineView(index));
+    return std::u16string(lineView(index));
 }
 
-std::u16string_view LogDocument::GetLineView(LineNumber index)
+std::u16string_view LogDocument::lineView(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
     if (index >= m_index.lineCount()) {
         return {};
     }
-    if ((index < m_windowFirst || index >= m_windowEnd) && !FetchWindow(index)) {
+    if ((index < m_windowFirst || index >= m_windowEnd) && !fetchWindow(index)) {
         return {};
     }
     if (m_tail.stale && index == m_tail.line) {
-        RefreshTail();
+        refreshTail();
     }
     if (index < m_windowFirst || index >= m_windowEnd) {
         return {};
     }
-    if (IsLongLineLocked(index)) {
-        return LongLinePart(index).text;
+    if (isLongLineLocked(index)) {
+        return longLinePart(index).text;
     }
-    return StripTerminator(m_lineCache[index - m_windowFirst]);
+    return stripTerminator(m_lineCache[index - m_windowFirst]);
 }
 
-LogDocument::LinePart LogDocument::GetLinePart(LineNumber index)
+LogDocument::LinePart LogDocument::linePart(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
-    const std::u16string_view text = GetLineView(index);
-    if (index < m_windowFirst || index >= m_windowEnd || !IsLongLineLocked(index)) {
+    const std::u16string_view text = lineView(index);
+    if (index < m_windowFirst || index >= m_windowEnd || !isLongLineLocked(index)) {
         return LinePart{text, 0, -1};
     }
-    return LongLinePart(index);
+    return longLinePart(index);
 }
 
-bool LogDocument::IsLongLine(LineNumber index) const
+bool LogDocument::isLongLine(LineNumber index) const
 {
     std::lock_guard lock(m_docAccess);
-    return index < m_index.lineCount() && IsLongLineLocked(index);
+    return index < m_index.lineCount() && isLongLineLocked(index);
 }
 
-bool LogDocument::IsLongLineLocked(LineNumber line) const
+bool LogDocument::isLongLineLocked(LineNumber line) const
 {
     return std::uint64_t(m_index.lineStart(line + 1) - m_index.lineStart(line)) > LongLineBytes;
 }
 
-std::int64_t LogDocument::LongestLongLineColumns() const
+std::int64_t LogDocument::longestLongLineColumns() const
 {
     std::lock_guard lock(m_docAccess);
     FileOffset longest = 0;
@@ -890,11 +890,12 @@ std::int64_t LogDocument::LongestLongLineColumns() const
     for (LineNumber line = m_windowFirst; line < end; ++line) {
         longest = std::max(longest, m_index.lineStart(line + 1) - m_index.lineStart(line));
     }
-    return std::uint64_t(longest) > LongLineBytes ? LongLineColumns(std::uint64_t(longest), Form())
-                                                  : 0;
+    return std::uint64_t(longest) > LongLineBytes
+               ? longLineColumns(std::uint64_t(longest), encodingForm())
+               : 0;
 }
 
-std::int64_t LogDocument::LineTextBytes(const quill::ReadOnlyFile& file, LineNumber line) const
+std::int64_t LogDocument::lineTextBytes(const quill::ReadOnlyFile& file, LineNumber line) const
 {
     const FileOffset start = m_index.lineStart(line);
     const FileOffset size = m_index.lineStart(line + 1) - start;
@@ -907,7 +908,7 @@ std::int64_t LogDocument::LineTextBytes(const quill::ReadOnlyFile& file, LineNum
     if (file.readAt(tail + (4 - want), std::size_t(want), start + size - want) != want) {
         return -1;
     }
-    const quill::TextEncoding form = Form();
+    const quill::TextEncoding form = encodingForm();
     if (quill::isUtf16(form)) {
         const bool big = form == quill::TextEncoding::Utf16Be;
         auto unitAt = [&](int k) {
@@ -925,7 +926,7 @@ std::int64_t LogDocument::LineTextBytes(const quill::ReadOnlyFile& file, LineNum
     return size - (want >= 2 && tail[2] == '\r' ? 2 : 1);
 }
 
-LogDocument::LongPart& LogDocument::LongEntry(std::vector<std::unique_ptr<LongPart>>& parts,
+LogDocument::LongPart& LogDocument::longEntry(std::vector<std::unique_ptr<LongPart>>& parts,
                                               LineNumber line)
 {
     const FileOffset bytes = m_index.lineStart(line + 1) - m_index.lineStart(line);
@@ -949,17 +950,17 @@ LogDocument::LongPart& LogDocument::LongEntry(std::vector<std::unique_ptr<LongPa
     return part;
 }
 
-LogDocument::LinePart LogDocument::LongLinePart(LineNumber line)
+LogDocument::LinePart LogDocument::longLinePart(LineNumber line)
 {
     const FileOffset bytes = m_index.lineStart(line + 1) - m_index.lineStart(line);
     const std::int64_t lastPiece = std::max<std::int64_t>(
-        0, (LongLineColumns(std::uint64_t(bytes), Form()) - 1) / LongPieceColumns);
+        0, (longLineColumns(std::uint64_t(bytes), encodingForm()) - 1) / LongPieceColumns);
     const std::int64_t piece = std::min(m_longFocus / LongPieceColumns, lastPiece);
-    return DecodeLongPieces(LongEntry(m_longParts, line), std::max<std::int64_t>(0, piece - 1),
+    return decodeLongPieces(longEntry(m_longParts, line), std::max<std::int64_t>(0, piece - 1),
                             piece + 2);
 }
 
-LogDocument::LinePart LogDocument::DecodeLongPieces(LongPart& part, std::int64_t piece,
+LogDocument::LinePart LogDocument::decodeLongPieces(LongPart& part, std::int64_t piece,
                                                     std::int64_t endPiece)
 {
     if (part.piece == piece && part.endPiece == endPiece) {
@@ -967,18 +968,18 @@ LogDocument::LinePart LogDocument::DecodeLongPieces(LongPart& part, std::int64_t
     }
     const LineNumber line = part.line;
     const FileOffset bytes = part.bytes;
-    const quill::TextEncoding form = Form();
+    const quill::TextEncoding form = encodingForm();
     std::u16string& text = part.text;
     text.clear();
     part.piece = -1;
     part.first = piece * LongPieceColumns;
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
-    const std::int64_t textBytes = file.isOpen() ? LineTextBytes(file, line) : -1;
-    part.columns = textBytes >= 0 ? LongLineColumns(std::uint64_t(textBytes), form) : 0;
+    const std::int64_t textBytes = file.isOpen() ? lineTextBytes(file, line) : -1;
+    part.columns = textBytes >= 0 ? longLineColumns(std::uint64_t(textBytes), form) : 0;
     if (textBytes >= 0) {
-        const bool hide = TerminalColors();
-        const FileOffset margin = LongPartMargin + LongSequenceMargin(form, hide);
-        const std::int64_t unit = LongLineUnitBytes(form);
+        const bool hide = terminalColors();
+        const FileOffset margin = LongPartMargin + longSequenceMargin(form, hide);
+        const std::int64_t unit = longLineUnitBytes(form);
         const std::int64_t end = std::min(part.columns, endPiece * LongPieceColumns);
         const FileOffset from = std::max<FileOffset>(0, part.first * unit - margin);
         const FileOffset to = std::min<FileOffset>(bytes, end * unit + margin);
@@ -988,7 +989,7 @@ LogDocument::LinePart LogDocument::DecodeLongPieces(LongPart& part, std::int64_t
                 file.readAt(buffer.data(), buffer.size(), m_index.lineStart(line) + from);
             if (got > 0) {
                 text.reserve(std::size_t(std::max<std::int64_t>(0, end - part.first)) + 1);
-                DecodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(from),
+                decodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(from),
                                    std::uint64_t(textBytes), part.first, end - part.first, form,
                                    true, text, nullptr, hide);
                 part.piece = piece;
@@ -1001,12 +1002,12 @@ LogDocument::LinePart LogDocument::DecodeLongPieces(LongPart& part, std::int64_t
     return LinePart{part.text, part.first, part.columns};
 }
 
-LogDocument::LinePart LogDocument::GetLongLineColumns(LineNumber index, std::int64_t first,
-                                                      std::int64_t count)
+LogDocument::LinePart LogDocument::longLineColumnsPart(LineNumber index, std::int64_t first,
+                                                       std::int64_t count)
 {
     std::lock_guard lock(m_docAccess);
-    const std::u16string_view text = GetLineView(index);
-    if (index < m_windowFirst || index >= m_windowEnd || !IsLongLineLocked(index)) {
+    const std::u16string_view text = lineView(index);
+    if (index < m_windowFirst || index >= m_windowEnd || !isLongLineLocked(index)) {
         return LinePart{text, 0, -1};
     }
     first = std::max<std::int64_t>(0, first);
@@ -1014,29 +1015,29 @@ LogDocument::LinePart LogDocument::GetLongLineColumns(LineNumber index, std::int
     // A piece more on either side: a scroll by a few rows finds its text decoded.
     const std::int64_t piece = std::max<std::int64_t>(0, first / LongPieceColumns - 1);
     const std::int64_t endPiece = (first + count + LongPieceColumns - 1) / LongPieceColumns + 1;
-    return DecodeLongPieces(LongEntry(m_wrapParts, index), piece, endPiece);
+    return decodeLongPieces(longEntry(m_wrapParts, index), piece, endPiece);
 }
 
-std::int64_t LogDocument::LongLineTextColumns(LineNumber index)
+std::int64_t LogDocument::longLineTextColumns(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
-    if (index >= m_index.lineCount() || !IsLongLineLocked(index)) {
+    if (index >= m_index.lineCount() || !isLongLineLocked(index)) {
         return 0;
     }
-    LongPart& part = LongEntry(m_wrapParts, index);
+    LongPart& part = longEntry(m_wrapParts, index);
     if (part.columns < 0) {
         quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
-        const std::int64_t textBytes = file.isOpen() ? LineTextBytes(file, index) : -1;
+        const std::int64_t textBytes = file.isOpen() ? lineTextBytes(file, index) : -1;
         if (textBytes < 0) {
             return 0;
         }
-        part.columns = LongLineColumns(std::uint64_t(textBytes), Form());
+        part.columns = longLineColumns(std::uint64_t(textBytes), encodingForm());
     }
     return part.columns;
 }
 
-void LogDocument::GetLines(const std::vector<LineNumber>& lines, std::vector<std::u16string>& texts,
-                           std::vector<StyleRuns>* runs)
+void LogDocument::lines(const std::vector<LineNumber>& lines, std::vector<std::u16string>& texts,
+                        std::vector<StyleRuns>* runs)
 {
     std::lock_guard lock(m_docAccess);
     texts.assign(lines.size(), std::u16string());
@@ -1050,29 +1051,29 @@ void LogDocument::GetLines(const std::vector<LineNumber>& lines, std::vector<std
             continue;
         }
         if (line >= m_windowFirst && line < m_windowEnd) {
-            texts[i] = GetLineView(line);
+            texts[i] = lineView(line);
             if (runs != nullptr) {
-                (*runs)[i] = GetLineRuns(line);
+                (*runs)[i] = lineRuns(line);
             }
             continue;
         }
         if (!file) {
-            file.emplace(OpenFile());
+            file.emplace(openFile());
         }
         if (file->isOpen()) {
-            ReadLineText(*file, line, texts[i], runs != nullptr ? &(*runs)[i] : nullptr);
+            readLineText(*file, line, texts[i], runs != nullptr ? &(*runs)[i] : nullptr);
         }
     }
 }
 
-std::u16string LogDocument::GetLongestLine() const
+std::u16string LogDocument::longestLine() const
 {
     std::lock_guard lock(m_docAccess);
     LongestLineKey key;
-    return std::u16string(GetLongestLineView(key));
+    return std::u16string(longestLineView(key));
 }
 
-std::u16string_view LogDocument::GetLongestLineView(LongestLineKey& key) const
+std::u16string_view LogDocument::longestLineView(LongestLineKey& key) const
 {
     std::lock_guard lock(m_docAccess);
     if (m_longestLength == 0) {
@@ -1087,7 +1088,7 @@ std::u16string_view LogDocument::GetLongestLineView(LongestLineKey& key) const
     return text;
 }
 
-void LogDocument::FindLongestLine()
+void LogDocument::findLongestLine()
 {
     m_longestLength = 0;
     m_longestSlot = 0;
@@ -1101,18 +1102,18 @@ void LogDocument::FindLongestLine()
     }
 }
 
-bool LogDocument::FetchWindow(LineNumber line)
+bool LogDocument::fetchWindow(LineNumber line)
 {
-    quill::ReadOnlyFile file = OpenFile();
+    quill::ReadOnlyFile file = openFile();
     if (!file.isOpen()) {
         return false;
     }
     if (m_tail.stale) {
-        RefreshTail();
+        refreshTail();
     }
     LineNumber first = 0;
     LineNumber end = 0;
-    ComputeWindow(line, m_index.lineCount(), first, end);
+    computeWindow(line, m_index.lineCount(), first, end);
 
     std::vector<std::u16string> slots(WindowLines + 1);
     const LineNumber oldFirst = m_windowFirst;
@@ -1138,36 +1139,35 @@ bool LogDocument::FetchWindow(LineNumber line)
     }
     m_lineCache.swap(slots);
     slots.clear();
-    DecodeRange(file, first, keepFirst, 0, m_lineCache);
-    DecodeRange(file, keepEnd, end, keepEnd - first, m_lineCache);
+    decodeRange(file, first, keepFirst, 0, m_lineCache);
+    decodeRange(file, keepEnd, end, keepEnd - first, m_lineCache);
     m_windowFirst = first;
     m_windowEnd = end;
-    std::erase_if(m_lineRuns, [&](const auto& entry) {
-        return entry.first < first || entry.first >= end;
-    });
+    std::erase_if(m_lineRuns,
+                  [&](const auto& entry) { return entry.first < first || entry.first >= end; });
     std::erase_if(m_longParts,
                   [&](const auto& part) { return part->line < first || part->line >= end; });
     std::erase_if(m_wrapParts,
                   [&](const auto& part) { return part->line < first || part->line >= end; });
-    FindLongestLine();
+    findLongestLine();
     return true;
 }
 
-void LogDocument::RefreshTail()
+void LogDocument::refreshTail()
 {
     m_tail.stale = false;
-    if (IsLongLineLocked(m_tail.line)) {
+    if (isLongLineLocked(m_tail.line)) {
         // Grown past the long-line bound: from now on it is shown from parts.
         m_lineCache[m_tail.line - m_windowFirst].clear();
         m_tail = OpenTail();
-        FindLongestLine();
+        findLongestLine();
         return;
     }
     const LineNumber slot = m_tail.line - m_windowFirst;
     std::u16string& text = m_lineCache[slot];
     const FileOffset lineEnd = m_index.lineStart(m_tail.line + 1);
     const bool stillOpen = m_tail.line + 1 == m_index.lineCount() && m_index.lastLineOpen();
-    quill::ReadOnlyFile file = OpenFile();
+    quill::ReadOnlyFile file = openFile();
     std::vector<std::uint8_t> bytes;
     std::int64_t got = -1;
     if (file.isOpen()) {
@@ -1191,7 +1191,7 @@ void LogDocument::RefreshTail()
         if (slot + 1 == m_windowEnd - m_windowFirst) {
             --m_windowEnd;
         }
-        FindLongestLine();
+        findLongestLine();
         return;
     }
     text.resize(m_tail.safeLength);
@@ -1199,16 +1199,17 @@ void LogDocument::RefreshTail()
     std::size_t safeLength = 0;
     bool restart = false;
     try {
-        DecodeLineBytesResumable(bytes.data(), bytes.size(), Form(), text, safeBytes, safeLength);
+        decodeLineBytesResumable(bytes.data(), bytes.size(), encodingForm(), text, safeBytes,
+                                 safeLength);
         // A sequence may still be half written, a carriage return writes over the start:
         // the line is then decoded whole each time (its resume point goes back to its
         // start) and shown afresh. Its start as decoded is its start as shown until then.
-        restart = !ShownAsDecoded(text, m_tail.safeLength + safeLength);
-        ShowDecodedLine(m_tail.line, text);
+        restart = !shownAsDecoded(text, m_tail.safeLength + safeLength);
+        showDecodedLine(m_tail.line, text);
     } catch (const std::bad_alloc&) {
         text.clear();
         m_tail = OpenTail();
-        FindLongestLine();
+        findLongestLine();
         return;
     }
     if (restart) {
@@ -1225,27 +1226,27 @@ void LogDocument::RefreshTail()
     }
 }
 
-void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
-                                LineNumber slot, std::vector<std::u16string>& slots)
+void LogDocument::decodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
+                              LineNumber slot, std::vector<std::u16string>& slots)
 {
     // A long line keeps its slot empty (its parts are decoded when it is asked for) and
     // is not read here: the lines around it are read in runs of their own.
     for (LineNumber line = first; line < end;) {
-        if (IsLongLineLocked(line)) {
+        if (isLongLineLocked(line)) {
             slots[slot + (line - first)].clear();
             ++line;
             continue;
         }
         LineNumber runEnd = line + 1;
-        while (runEnd < end && !IsLongLineLocked(runEnd)) {
+        while (runEnd < end && !isLongLineLocked(runEnd)) {
             ++runEnd;
         }
-        DecodeShortLines(file, line, runEnd, slot + (line - first), slots);
+        decodeShortLines(file, line, runEnd, slot + (line - first), slots);
         line = runEnd;
     }
 }
 
-void LogDocument::DecodeShortLines(const quill::ReadOnlyFile& file, LineNumber first,
+void LogDocument::decodeShortLines(const quill::ReadOnlyFile& file, LineNumber first,
                                    LineNumber end, LineNumber slot,
                                    std::vector<std::u16string>& slots)
 {
@@ -1265,7 +1266,7 @@ void LogDocument::DecodeShortLines(const quill::ReadOnlyFile& file, LineNumber f
         return;
     }
     const std::size_t count = std::size_t(got);
-    const quill::TextEncoding form = Form();
+    const quill::TextEncoding form = encodingForm();
     try {
         for (LineNumber line = first; line < end; ++line, ++slot) {
             const std::size_t from = std::size_t(m_index.lineStart(line) - base);
@@ -1278,49 +1279,49 @@ void LogDocument::DecodeShortLines(const quill::ReadOnlyFile& file, LineNumber f
             if (line + 1 == m_index.lineCount() && m_index.lastLineOpen()) {
                 std::size_t safeBytes = 0;
                 std::size_t safeLength = 0;
-                DecodeLineBytesResumable(bytes.data() + from, to - from, form, text, safeBytes,
+                decodeLineBytesResumable(bytes.data() + from, to - from, form, text, safeBytes,
                                          safeLength);
-                if (!ShownAsDecoded(text, safeLength)) {
+                if (!shownAsDecoded(text, safeLength)) {
                     safeBytes = 0;
                     safeLength = 0;
                 }
-                m_tail = OpenTail{true, false, line, m_index.lineStart(line) + FileOffset(safeBytes),
-                                  safeLength};
+                m_tail = OpenTail{true, false, line,
+                                  m_index.lineStart(line) + FileOffset(safeBytes), safeLength};
             } else {
-                DecodeLineBytes(bytes.data() + from, to - from, form, text);
+                decodeLineBytes(bytes.data() + from, to - from, form, text);
             }
-            ShowDecodedLine(line, text);
+            showDecodedLine(line, text);
         }
     } catch (const std::bad_alloc&) {
         // The lines decoded so far stay; the rest read as empty text.
     }
 }
 
-bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
+bool LogDocument::readLineText(const quill::ReadOnlyFile& file, LineNumber line,
                                std::u16string& text, StyleRuns* runs)
 {
     text.clear();
     const FileOffset from = m_index.lineStart(line);
     const FileOffset to = m_index.lineStart(line + 1);
-    if (IsLongLineLocked(line)) {
+    if (isLongLineLocked(line)) {
         // Its first piece, as the view shows it at the line's start.
-        const std::int64_t textBytes = LineTextBytes(file, line);
+        const std::int64_t textBytes = lineTextBytes(file, line);
         if (textBytes < 0) {
             return false;
         }
-        const quill::TextEncoding form = Form();
-        const bool hide = TerminalColors();
+        const quill::TextEncoding form = encodingForm();
+        const bool hide = terminalColors();
         const std::int64_t count = 3 * LongPieceColumns;
         const FileOffset want =
-            std::min<FileOffset>(to - from, count * LongLineUnitBytes(form) + LongPartMargin +
-                                                LongSequenceMargin(form, hide));
+            std::min<FileOffset>(to - from, count * longLineUnitBytes(form) + LongPartMargin +
+                                                longSequenceMargin(form, hide));
         try {
             std::vector<std::uint8_t> bytes(static_cast<std::size_t>(want));
             const std::int64_t got = file.readAt(bytes.data(), bytes.size(), from);
             if (got < 0) {
                 return false;
             }
-            DecodeLongLinePart(bytes.data(), std::size_t(got), 0, std::uint64_t(textBytes), 0,
+            decodeLongLinePart(bytes.data(), std::size_t(got), 0, std::uint64_t(textBytes), 0,
                                count, form, true, text, nullptr, hide);
         } catch (const std::bad_alloc&) {
             text.clear();
@@ -1335,9 +1336,9 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
             return false;
         }
         std::u16string decoded;
-        DecodeLineBytes(bytes.data(), std::size_t(got), Form(), decoded);
-        ShowLineText(decoded, runs, Showing());
-        text.assign(StripTerminator(decoded));
+        decodeLineBytes(bytes.data(), std::size_t(got), encodingForm(), decoded);
+        showLineText(decoded, runs, textShowing());
+        text.assign(stripTerminator(decoded));
     } catch (const std::bad_alloc&) {
         text.clear(); // a line too long to hold is searched as empty
         return false;
@@ -1345,14 +1346,14 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
     return true;
 }
 
-bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineStart,
+bool LogDocument::emitLongLine(const quill::ReadOnlyFile& file, FileOffset lineStart,
                                std::int64_t textBytes, quill::TextEncoding form, std::int64_t from,
                                std::int64_t to,
                                const std::function<bool(std::u16string_view)>& sink,
                                bool& unreadable, bool hideSequences)
 {
-    const FileOffset margin = LongPartMargin + LongSequenceMargin(form, hideSequences);
-    const std::int64_t unit = LongLineUnitBytes(form);
+    const FileOffset margin = LongPartMargin + longSequenceMargin(form, hideSequences);
+    const std::int64_t unit = longLineUnitBytes(form);
     // To its end: all of it, also past the columns a selection can name.
     const std::int64_t columns = textBytes / unit;
     if (to < 0 || to > columns) {
@@ -1371,7 +1372,7 @@ bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineS
             return false;
         }
         text.clear();
-        DecodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(a),
+        decodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(a),
                            std::uint64_t(textBytes), c, end - c, form, false, text, nullptr,
                            hideSequences);
         if (!sink(text)) {
@@ -1381,31 +1382,31 @@ bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineS
     return true;
 }
 
-bool LogDocument::GetSelection(DocSelection& selection) const
+bool LogDocument::selection(DocSelection& selection) const
 {
     selection = m_selection;
     return m_selection.valid;
 }
 
-void LogDocument::SetSelection(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
-                                 std::int32_t endCol)
+void LogDocument::setSelection(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
+                               std::int32_t endCol)
 {
     m_selection = DocSelection{true, startLine, endLine, startCol, endCol};
 }
 
-void LogDocument::ClearSelection()
+void LogDocument::clearSelection()
 {
     m_selection = DocSelection();
 }
 
-std::u16string LogDocument::GetSelectedText()
+std::u16string LogDocument::selectedText()
 {
     std::u16string result;
     if (!m_selection.valid) {
         return result;
     }
     try {
-        ForEachSelectedPiece(
+        forEachSelectedPiece(
             m_selection,
             [](void* context, std::u16string_view piece) {
                 static_cast<std::u16string*>(context)->append(piece);
@@ -1418,7 +1419,7 @@ std::u16string LogDocument::GetSelectedText()
     return result;
 }
 
-std::uint64_t LogDocument::SelectedTextBound(const DocSelection& selection) const
+std::uint64_t LogDocument::selectedTextBound(const DocSelection& selection) const
 {
     if (!selection.valid || selection.endLine < selection.startLine) {
         return 0;
@@ -1435,8 +1436,8 @@ std::uint64_t LogDocument::SelectedTextBound(const DocSelection& selection) cons
     return m_index.isUtf16() ? bytes / 2 : bytes;
 }
 
-PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, TextSink sink,
-                                                 void* context, std::uint64_t generation)
+PieceOutcome LogDocument::forEachSelectedPiece(const DocSelection& selection, TextSink sink,
+                                               void* context, std::uint64_t generation)
 {
     if (!selection.valid || selection.endLine < selection.startLine) {
         return PieceOutcome::Complete;
@@ -1454,12 +1455,12 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
         } else if (generation != m_contentGeneration) {
             return PieceOutcome::Reset; // the lines the record names are gone
         }
-        form = Form();
-        showing = Showing();
+        form = encodingForm();
+        showing = textShowing();
         showing.crSymbol = 0; // a copy takes a shown carriage return as it is
         count = m_index.lineCount();
         if (selection.startLine < count) {
-            file = OpenFile();
+            file = openFile();
             if (!file.isOpen()) {
                 return PieceOutcome::Unreadable;
             }
@@ -1513,8 +1514,8 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             for (LineNumber l = line; l <= blockEnd; ++l) {
                 starts.push_back(m_index.lineStart(l));
             }
-            if (blockEnd == line + 1 && IsLongLineLocked(line)) {
-                longTextBytes = LineTextBytes(file, line);
+            if (blockEnd == line + 1 && isLongLineLocked(line)) {
+                longTextBytes = lineTextBytes(file, line);
                 if (longTextBytes < 0) {
                     return PieceOutcome::Unreadable;
                 }
@@ -1532,7 +1533,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             }
             bool unreadable = false;
             if (going) {
-                EmitLongLine(
+                emitLongLine(
                     file, starts.front(), longTextBytes, form, from, to,
                     [&](std::u16string_view piece) {
                         emit(piece);
@@ -1565,8 +1566,8 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             decoded.clear();
             std::size_t shown = 0;
             if (to > from) {
-                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), form, decoded);
-                shown = ShowLineText(decoded, nullptr, showing);
+                decodeLineBytes(bytes.data() + from, std::size_t(to - from), form, decoded);
+                shown = showLineText(decoded, nullptr, showing);
             }
             emitPart(line, std::u16string_view(decoded).substr(0, shown));
         }
@@ -1583,51 +1584,51 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
     return going ? PieceOutcome::Complete : PieceOutcome::Stopped;
 }
 
-void LogDocument::GetKeywordColors(std::u16string_view line, ColorRef& textColor,
-                                     ColorRef& bkColor, bool& matched) const
+void LogDocument::keywordColors(std::u16string_view line, ColorRef& textColor, ColorRef& bkColor,
+                                bool& matched) const
 {
-    ::GetKeywordColors(m_keywords, line, textColor, bkColor, matched);
+    ::keywordColors(m_keywords, line, textColor, bkColor, matched);
 }
 
-void LogDocument::GetMatchRuns(std::u16string_view line, std::size_t from, std::size_t to,
-                               StyleRuns& runs) const
+void LogDocument::matchRuns(std::u16string_view line, std::size_t from, std::size_t to,
+                            StyleRuns& runs) const
 {
-    ::GetMatchRuns(m_keywords, line, from, to, runs);
+    ::matchRuns(m_keywords, line, from, to, runs);
 }
 
-void LogDocument::SetTerminalColors(bool on)
+void LogDocument::setTerminalColors(bool on)
 {
     std::lock_guard lock(m_docAccess);
-    if (on == TerminalColors()) {
+    if (on == terminalColors()) {
         return;
     }
     m_terminalColors.store(on, std::memory_order_relaxed);
-    RestartShownText();
+    restartShownText();
 }
 
-void LogDocument::SetShowControlCharacters(bool on)
+void LogDocument::setShowControlCharacters(bool on)
 {
     std::lock_guard lock(m_docAccess);
-    if (on == ShowControlCharacters()) {
+    if (on == showControlCharacters()) {
         return;
     }
     m_showControls.store(on, std::memory_order_relaxed);
-    RestartShownText();
+    restartShownText();
 }
 
-void LogDocument::SetCarriageReturnSymbol(char16_t symbol)
+void LogDocument::setCarriageReturnSymbol(char16_t symbol)
 {
     std::lock_guard lock(m_docAccess);
     if (symbol == m_crSymbol.load(std::memory_order_relaxed)) {
         return;
     }
     m_crSymbol.store(symbol, std::memory_order_relaxed);
-    if (ShowControlCharacters()) {
-        RestartShownText();
+    if (showControlCharacters()) {
+        restartShownText();
     }
 }
 
-void LogDocument::RestartShownText()
+void LogDocument::restartShownText()
 {
     // Columns of the old text name other characters in the new: what pointed into it goes.
     // The rows themselves stay (the view may still draw them); an empty window is enough
@@ -1644,25 +1645,25 @@ void LogDocument::RestartShownText()
     ++m_indexEpoch;
 }
 
-bool LogDocument::ShownAsDecoded(std::u16string_view decoded, std::size_t prefix) const
+bool LogDocument::shownAsDecoded(std::u16string_view decoded, std::size_t prefix) const
 {
-    return !TerminalColors() && decoded.substr(0, prefix).find(u'\r') == std::u16string_view::npos;
+    return !terminalColors() && decoded.substr(0, prefix).find(u'\r') == std::u16string_view::npos;
 }
 
-void LogDocument::ShowDecodedLine(LineNumber line, std::u16string& text)
+void LogDocument::showDecodedLine(LineNumber line, std::u16string& text)
 {
     auto it = std::find_if(m_lineRuns.begin(), m_lineRuns.end(),
                            [&](const auto& entry) { return entry.first == line; });
-    const TextShowing showing = Showing();
+    const TextShowing showing = textShowing();
     if (!showing.terminal) {
         if (it != m_lineRuns.end()) {
             m_lineRuns.erase(it);
         }
-        ShowLineText(text, nullptr, showing);
+        showLineText(text, nullptr, showing);
         return;
     }
     StyleRuns runs;
-    ShowLineText(text, &runs, showing);
+    showLineText(text, &runs, showing);
     if (runs.empty()) {
         if (it != m_lineRuns.end()) {
             m_lineRuns.erase(it);
@@ -1674,7 +1675,7 @@ void LogDocument::ShowDecodedLine(LineNumber line, std::u16string& text)
     }
 }
 
-const StyleRuns& LogDocument::GetLineRuns(LineNumber index) const
+const StyleRuns& LogDocument::lineRuns(LineNumber index) const
 {
     static const StyleRuns none;
     std::lock_guard lock(m_docAccess);
@@ -1689,32 +1690,32 @@ const StyleRuns& LogDocument::GetLineRuns(LineNumber index) const
     return none;
 }
 
-void LogDocument::SetTitle(const std::u16string&)
+void LogDocument::setTitle(const std::u16string&)
 {
     std::u16string title = u"Quillstream - ";
     if (m_host) {
-        title += m_host->LoadResourceString(133);
-        title += m_host->GetFileVersionText();
+        title += m_host->loadResourceString(133);
+        title += m_host->fileVersionText();
     }
-    const std::u16string shown = ShownName();
+    const std::u16string shown = shownName();
     if (!shown.empty()) {
         title += u"  -  ";
         title += shown;
     }
     m_title = title;
     if (m_host) {
-        m_host->TitleChanged(m_title);
+        m_host->titleChanged(m_title);
     }
 }
 
-void LogDocument::ReportOpenError(int errorNumber, const std::u16string& path)
+void LogDocument::reportOpenError(int errorNumber, const std::u16string& path)
 {
     if (m_host) {
         // ENOTSUP is what opening reports for a FIFO, socket or device; the system's own
         // wording of it ("Operation not supported") would say nothing to the user.
         const std::u16string description = errorNumber == ENOTSUP
-                                               ? m_host->LoadResourceString(StringNotRegularFile)
+                                               ? m_host->loadResourceString(StringNotRegularFile)
                                                : errorDescription(errorNumber);
-        m_host->ShowOpenError(path, description, errorNumber);
+        m_host->showOpenError(path, description, errorNumber);
     }
 }

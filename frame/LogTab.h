@@ -12,7 +12,7 @@
 // append so that an alert sounds (and marks the tab) as it would in front.
 //
 // The frame is not owned and outlives the tab; the sound service likewise. User-interface
-// thread only, except PostToMainWindow (any thread).
+// thread only, except postToMainWindow (any thread).
 
 #include "engine/DocumentHost.h"
 #include "engine/DocumentTypes.h"
@@ -56,26 +56,26 @@ class LogTab : public QWidget, public DocumentHost {
     void setFront(bool front);
     bool isFront() const { return m_front; }
 
-    void OnFileAppended(std::uintptr_t value);
+    void onFileAppended(std::uintptr_t value);
     // Selects document line `line` and scrolls it into view with a line above it.
-    void ShowLine(LineNumber line);
+    void showLine(LineNumber line);
     // The filter pane appeared or went: the splitter gives it its stored height.
     void placeFilterPane(bool active);
 
     // DocumentHost.
-    void PostToMainWindow(std::uint32_t message, std::uintptr_t value,
+    void postToMainWindow(std::uint32_t message, std::uintptr_t value,
                           std::intptr_t detail) override;
-    void UpdateAllViews() override;
-    void ScrollViewsToEnd() override;
-    void ResetViewsScroll() override;
-    void EnsureSelectionVisibleInViews() override;
-    void SetFilePathText(const std::u16string& path) override;
-    void TitleChanged(const std::u16string& title) override;
-    MissingFileAnswer AskMissingFile(const std::u16string& path) override;
-    void ShowOpenError(const std::u16string& path, const std::u16string& description,
+    void updateAllViews() override;
+    void scrollViewsToEnd() override;
+    void resetViewsScroll() override;
+    void ensureSelectionVisibleInViews() override;
+    void setFilePathText(const std::u16string& path) override;
+    void titleChanged(const std::u16string& title) override;
+    MissingFileAnswer askMissingFile(const std::u16string& path) override;
+    void showOpenError(const std::u16string& path, const std::u16string& description,
                        int errorNumber) override;
-    std::u16string LoadResourceString(std::uint32_t id) override;
-    std::u16string GetFileVersionText() override;
+    std::u16string loadResourceString(std::uint32_t id) override;
+    std::u16string fileVersionText() override;
 
   signals:
     // The file size and line count shown in the status bar changed.

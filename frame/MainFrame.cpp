@@ -131,12 +131,12 @@ MainFrame::MainFrame(FrameOwner* owner, SoundService* sound, QWidget* parent)
     m_created = buildToolBar();
     buildStatusBar();
     buildSources();
-    SetPaneText(1, QString());
-    ApplyTopMost();
+    setPaneText(1, QString());
+    applyTopMost();
 
     SettingsStore& settings = SettingsStore::instance();
-    statusBar()->setVisible(settings.GetBool(Setting::StatusBar));
-    m_wndToolBar->setVisible(settings.GetBool(Setting::Toolbar));
+    statusBar()->setVisible(settings.boolValue(Setting::StatusBar));
+    m_wndToolBar->setVisible(settings.boolValue(Setting::Toolbar));
     restoreWindowPosition();
     setAcceptDrops(true);
     frontChanged();
@@ -192,7 +192,7 @@ LogTab* MainFrame::currentTab() const
     return m_front;
 }
 
-LogView* MainFrame::GetView() const
+LogView* MainFrame::activeView() const
 {
     return m_front->view();
 }
@@ -207,17 +207,17 @@ QSplitter* MainFrame::splitter() const
     return m_front->splitter();
 }
 
-LogDocument* MainFrame::GetActiveDocument() const
+LogDocument* MainFrame::activeDocument() const
 {
     return m_front->document();
 }
 
 void MainFrame::buildSources()
 {
-    m_sources = new SourceControl(this, statusBar(), [this] { return GetActiveDocument(); });
+    m_sources = new SourceControl(this, statusBar(), [this] { return activeDocument(); });
     m_sources->setMessageHandler([this](const QString& text) { showMessage(text); });
     // A new source opens as a file does: in the empty front tab, else in a tab of its own.
-    m_sources->setTargetDocument([this] { return PrepareOpen(std::u16string()).tab->document(); });
+    m_sources->setTargetDocument([this] { return prepareOpen(std::u16string()).tab->document(); });
     m_sources->setAllDocuments([this] {
         std::vector<LogDocument*> documents;
         for (int i = 0; i < tabCount(); ++i) {
@@ -228,7 +228,7 @@ void MainFrame::buildSources()
     m_sources->setAfterOpen([this](LogDocument* document) {
         for (int i = 0; i < tabCount(); ++i) {
             if (tab(i)->document() == document) {
-                tab(i)->view()->OnInitialUpdate();
+                tab(i)->view()->initialUpdate();
             }
         }
         updateCommandStates();
@@ -260,8 +260,8 @@ LogTab* MainFrame::addTab()
     }
     connect(tab, &LogTab::statusChanged, this, [this, tab](qint64 size, qint64 lines) {
         if (tab == m_front) {
-            SetFileSizeText(size);
-            SetLineCountText(lines);
+            setFileSizeText(size);
+            setLineCountText(lines);
             updateCommandStates();
         }
     });
@@ -329,7 +329,7 @@ void MainFrame::closeTab(LogTab* tab)
     if (m_tabs->count() == 1) {
         // The last tab stays, empty, as after File New: one file behaves as it always did.
         if (m_owner != nullptr) {
-            m_owner->OnFileNew();
+            m_owner->onFileNew();
         }
         return;
     }
@@ -358,12 +358,12 @@ void MainFrame::frontChanged()
     }
     LogDocument* document = front->document();
     setWindowTitle(quill::literalTitle(front->title()));
-    SetFilePathText(document->GetPathName());
-    if (document->GetPathName().empty() && document->GetLineCount() == 0) {
-        SetPaneText(1, QString());
+    setFilePathText(document->pathName());
+    if (document->pathName().empty() && document->lineCount() == 0) {
+        setPaneText(1, QString());
     }
-    SetFileSizeText(document->GetFileSizeBytes());
-    SetLineCountText(document->GetLineCount());
+    setFileSizeText(document->fileSizeBytes());
+    setLineCountText(document->lineCount());
     updateTabLabel(front);
     if (!front->isAncestorOf(QApplication::focusWidget())) {
         front->view()->setFocus();
@@ -409,7 +409,7 @@ LogTab* MainFrame::targetTab() const
     return m_reloading != nullptr ? m_reloading : m_front;
 }
 
-MainFrame::OpenTarget MainFrame::PrepareOpen(const std::u16string& fullPath)
+MainFrame::OpenTarget MainFrame::prepareOpen(const std::u16string& fullPath)
 {
     if (m_reloading != nullptr) {
         return {m_reloading, false, false};
@@ -420,7 +420,7 @@ MainFrame::OpenTarget MainFrame::PrepareOpen(const std::u16string& fullPath)
         }
     }
     // A tab waiting for its decompressed copy holds no path yet but is not empty.
-    if (m_front->path().empty() && m_front->document()->Source() == nullptr) {
+    if (m_front->path().empty() && m_front->document()->source() == nullptr) {
         return {m_front, false, false};
     }
     LogTab* previous = m_front;
@@ -436,7 +436,7 @@ std::vector<std::u16string> MainFrame::openPaths(std::size_t* front) const
     for (int i = 0; i < m_tabs->count(); ++i) {
         const std::u16string& path = tab(i)->path();
         // A source's spool ends with its tab; nothing of it can be opened again.
-        if (path.empty() || tab(i)->document()->Source() != nullptr) {
+        if (path.empty() || tab(i)->document()->source() != nullptr) {
             continue;
         }
         if (tab(i) == m_front) {
@@ -484,7 +484,7 @@ void MainFrame::createActions()
     for (int id : NavigationCommands::Ids) {
         m_commands->action(id);
     }
-    NavigationCommands::Prepare(*m_commands);
+    NavigationCommands::prepare(*m_commands);
     m_commands->action(Command::ViewTerminalColors)->setCheckable(true);
     m_commands->action(Command::ViewShowControlCharacters)->setCheckable(true);
     m_commands->action(Command::ViewWrapLines)->setCheckable(true);
@@ -529,7 +529,7 @@ void MainFrame::updateRecentFileMenu()
     }
     m_recentActions.clear();
     const std::vector<std::u16string> files =
-        m_owner != nullptr ? m_owner->RecentFiles() : std::vector<std::u16string>();
+        m_owner != nullptr ? m_owner->recentFiles() : std::vector<std::u16string>();
     for (std::size_t i = 0; i < files.size(); ++i) {
         const int index = static_cast<int>(i);
         QString shown = quill::fileNameToDisplay(RecentFileList::abbreviate(files[i]));
@@ -539,7 +539,7 @@ void MainFrame::updateRecentFileMenu()
         action->setStatusTip(quill::fileNameToDisplay(files[i]));
         connect(action, &QAction::triggered, this, [this, index] {
             if (m_owner != nullptr) {
-                m_owner->OnOpenRecentFile(index);
+                m_owner->onOpenRecentFile(index);
             }
         });
         m_recentMenu->insertAction(m_recentPlaceholder, action);
@@ -610,10 +610,10 @@ void MainFrame::updateEncodingPane()
         return;
     }
     QString text;
-    const LogDocument* document = GetActiveDocument();
-    if (document != nullptr && !document->GetPathName().empty()) {
-        text = QString::fromStdString(quill::encodingName(document->Form()));
-        if (document->ChosenEncoding() == quill::TextEncoding::Automatic) {
+    const LogDocument* document = activeDocument();
+    if (document != nullptr && !document->pathName().empty()) {
+        text = QString::fromStdString(quill::encodingName(document->encodingForm()));
+        if (document->chosenEncoding() == quill::TextEncoding::Automatic) {
             // A package without the text (or one that drops the name) still shows the name.
             const QString automatic =
                 LanguageResources::current().format(StringEncodingAutomatic, text);
@@ -632,8 +632,8 @@ void MainFrame::updatePausePane()
     // Paused: a file is open and nobody watches it. A document without a file has nothing
     // to follow, so there is nothing to call paused.
     // A complete decompressed copy is not followed any more, so it is not paused either.
-    const LogDocument* document = GetActiveDocument();
-    const bool paused = !document->IsWatching() && document->CanFollow();
+    const LogDocument* document = activeDocument();
+    const bool paused = !document->isWatching() && document->canFollow();
     if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != paused) {
         m_pausePane->setVisible(paused);
     }
@@ -641,26 +641,26 @@ void MainFrame::updatePausePane()
 
 void MainFrame::updateReadPane()
 {
-    const LogDocument* document = GetActiveDocument();
+    const LogDocument* document = activeDocument();
     const int error = document != nullptr ? document->ReadError() : 0;
     if (m_readPane == nullptr) {
         return;
     }
     if (error != 0) {
-        m_readPane->setText(LanguageResources::current().format(StringCannotRead,
-                                                                 readProblemText(error)));
+        m_readPane->setText(
+            LanguageResources::current().format(StringCannotRead, readProblemText(error)));
     }
     if (m_readPane->isVisibleTo(statusBar()) != (error != 0)) {
         m_readPane->setVisible(error != 0);
     }
 }
 
-int MainFrame::GetStatusTextWidth(const QString& text) const
+int MainFrame::statusTextWidth(const QString& text) const
 {
     return statusBar()->fontMetrics().horizontalAdvance(text);
 }
 
-void MainFrame::SetPaneText(int index, const QString& text)
+void MainFrame::setPaneText(int index, const QString& text)
 {
     QLabel* label = pane(index);
     if (label == nullptr) {
@@ -669,7 +669,7 @@ void MainFrame::SetPaneText(int index, const QString& text)
     label->setText(text);
     label->setFrameStyle(text.isEmpty() ? QFrame::NoFrame : (QFrame::Panel | QFrame::Sunken));
     const int frame = text.isEmpty() ? 0 : 2 * label->frameWidth() + 2 * label->margin() + 4;
-    const int width = text.isEmpty() ? 0 : GetStatusTextWidth(text) + frame;
+    const int width = text.isEmpty() ? 0 : statusTextWidth(text) + frame;
     if (index == 1) {
         // The path gives way to the other panes when the bar is short of room.
         label->setMinimumWidth(0);
@@ -680,28 +680,28 @@ void MainFrame::SetPaneText(int index, const QString& text)
     }
 }
 
-void MainFrame::SetFilePathText(const std::u16string& path)
+void MainFrame::setFilePathText(const std::u16string& path)
 {
-    SetPaneText(1, quill::fileNameToDisplay(path));
+    setPaneText(1, quill::fileNameToDisplay(path));
 }
 
-void MainFrame::SetFileSizeText(qint64 size)
+void MainFrame::setFileSizeText(qint64 size)
 {
-    SetPaneText(2, QStringLiteral("%1 %2 Bytes")
+    setPaneText(2, QStringLiteral("%1 %2 Bytes")
                        .arg(LanguageResources::current().string(StringSizeLabel))
                        .arg(size));
 }
 
-void MainFrame::SetLineCountText(qint64 count)
+void MainFrame::setLineCountText(qint64 count)
 {
-    SetPaneText(3, QStringLiteral("%1 %2")
+    setPaneText(3, QStringLiteral("%1 %2")
                        .arg(LanguageResources::current().string(StringLineLabel))
                        .arg(count));
 }
 
-void MainFrame::ApplyTopMost()
+void MainFrame::applyTopMost()
 {
-    const bool topMost = SettingsStore::instance().GetBool(Setting::TopMost);
+    const bool topMost = SettingsStore::instance().boolValue(Setting::TopMost);
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topMost) {
         return;
     }
@@ -719,7 +719,7 @@ void MainFrame::ApplyTopMost()
     }
 }
 
-void MainFrame::SaveWindowPosition(bool cascade)
+void MainFrame::saveWindowPosition(bool cascade)
 {
     if (isMinimized()) {
         return;
@@ -735,11 +735,11 @@ void MainFrame::SaveWindowPosition(bool cascade)
     // where the window was left.
     rect.translate(cascade ? CascadeOffset : 0, cascade ? CascadeOffset : 0);
     SettingsStore& settings = SettingsStore::instance();
-    settings.SetDword(Setting::WindowPosLeft, static_cast<std::uint32_t>(rect.left()));
-    settings.SetDword(Setting::WindowPosTop, static_cast<std::uint32_t>(rect.top()));
-    settings.SetDword(Setting::WindowPosRight,
+    settings.setDword(Setting::WindowPosLeft, static_cast<std::uint32_t>(rect.left()));
+    settings.setDword(Setting::WindowPosTop, static_cast<std::uint32_t>(rect.top()));
+    settings.setDword(Setting::WindowPosRight,
                       static_cast<std::uint32_t>(rect.left() + rect.width()));
-    settings.SetDword(Setting::WindowPosBottom,
+    settings.setDword(Setting::WindowPosBottom,
                       static_cast<std::uint32_t>(rect.top() + rect.height()));
 }
 
@@ -779,10 +779,10 @@ void MainFrame::restoreWindowPosition()
     SettingsStore& settings = SettingsStore::instance();
     // Stored as unsigned numbers; a window left of or above the primary screen has
     // negative edges.
-    const auto left = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosLeft));
-    const auto top = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosTop));
-    const auto right = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosRight));
-    const auto bottom = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosBottom));
+    const auto left = static_cast<std::int32_t>(settings.dword(Setting::WindowPosLeft));
+    const auto top = static_cast<std::int32_t>(settings.dword(Setting::WindowPosTop));
+    const auto right = static_cast<std::int32_t>(settings.dword(Setting::WindowPosRight));
+    const auto bottom = static_cast<std::int32_t>(settings.dword(Setting::WindowPosBottom));
     if (left == 0 && top == 0 && right == 0 && bottom == 0) {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             resize(screen->availableSize() * 2 / 3);
@@ -790,10 +790,10 @@ void MainFrame::restoreWindowPosition()
         return;
     }
     // 64-bit: damaged edges may lie anywhere in the 32-bit range.
-    const auto width = static_cast<int>(
-        std::clamp<std::int64_t>(std::int64_t(right) - left, 1, QWIDGETSIZE_MAX));
-    const auto height = static_cast<int>(
-        std::clamp<std::int64_t>(std::int64_t(bottom) - top, 1, QWIDGETSIZE_MAX));
+    const auto width =
+        static_cast<int>(std::clamp<std::int64_t>(std::int64_t(right) - left, 1, QWIDGETSIZE_MAX));
+    const auto height =
+        static_cast<int>(std::clamp<std::int64_t>(std::int64_t(bottom) - top, 1, QWIDGETSIZE_MAX));
     QList<QRect> screens;
     for (const QScreen* screen : QGuiApplication::screens()) {
         screens.append(screen->availableGeometry());
@@ -809,14 +809,14 @@ void MainFrame::updateCommandStates()
     if (m_sources != nullptr) {
         m_sources->wake(); // the status bar follows the front document and its source
     }
-    LogView* view = GetView();
-    const bool hasLines = GetActiveDocument()->GetLineCount() > 0;
+    LogView* view = activeView();
+    const bool hasLines = activeDocument()->lineCount() > 0;
     commandAction(Command::Reload)->setEnabled(hasLines);
     commandAction(Command::Clear)->setEnabled(hasLines);
     commandAction(Command::Pause)->setEnabled(view->canPause());
     commandAction(Command::Resume)->setEnabled(view->canResume());
-    commandAction(Command::Copy)->setEnabled(
-        filterPaneHasFocus() ? filterPane()->view()->canCopy() : view->canCopy());
+    commandAction(Command::Copy)
+        ->setEnabled(filterPaneHasFocus() ? filterPane()->view()->canCopy() : view->canCopy());
     const int tabs = m_tabs->count();
     commandAction(Command::CloseTab)->setEnabled(tabs > 1 || !m_front->path().empty());
     commandAction(Command::NextTab)->setEnabled(tabs > 1);
@@ -833,20 +833,20 @@ void MainFrame::updateCommandStates()
     commandAction(Command::FollowCommand)->setEnabled(true);
     commandAction(Command::FollowJournal)->setEnabled(true);
     SettingsStore& settings = SettingsStore::instance();
-    commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
-    commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
-    NavigationCommands::UpdateStates(*m_commands, GetView());
+    commandAction(Command::ViewToolbar)->setChecked(settings.boolValue(Setting::Toolbar));
+    commandAction(Command::ViewStatusBar)->setChecked(settings.boolValue(Setting::StatusBar));
+    NavigationCommands::updateStates(*m_commands, activeView());
     commandAction(Command::ViewWrapLines)->setEnabled(true);
     commandAction(Command::ViewShowControlCharacters)->setEnabled(true);
-    commandAction(Command::ViewWrapLines)->setChecked(settings.GetBool(Setting::WrapLongLines));
-    const LogDocument* front = GetActiveDocument();
+    commandAction(Command::ViewWrapLines)->setChecked(settings.boolValue(Setting::WrapLongLines));
+    const LogDocument* front = activeDocument();
     commandAction(Command::ViewTerminalColors)
-        ->setChecked(front != nullptr ? front->TerminalColors()
-                                      : settings.GetBool(Setting::TerminalColors));
+        ->setChecked(front != nullptr ? front->terminalColors()
+                                      : settings.boolValue(Setting::TerminalColors));
     commandAction(Command::ViewShowControlCharacters)
-        ->setChecked(front != nullptr ? front->ShowControlCharacters()
-                                      : settings.GetBool(Setting::ShowControlCharacters));
-    const int chosen = front != nullptr ? int(front->ChosenEncoding()) : 0;
+        ->setChecked(front != nullptr ? front->showControlCharacters()
+                                      : settings.boolValue(Setting::ShowControlCharacters));
+    const int chosen = front != nullptr ? int(front->chosenEncoding()) : 0;
     for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
         commandAction(id)->setEnabled(front != nullptr);
         commandAction(id)->setChecked(id - Command::ViewEncodingFirst == chosen);
@@ -861,17 +861,17 @@ void MainFrame::runCommand(int id)
     switch (id) {
     case Command::FileNew:
         if (m_owner != nullptr) {
-            m_owner->OnFileNew();
+            m_owner->onFileNew();
         }
         break;
     case Command::FileOpen:
         if (m_owner != nullptr) {
-            m_owner->OnFileOpen();
+            m_owner->onFileOpen();
         }
         break;
     case Command::About:
         if (m_owner != nullptr) {
-            m_owner->OnAppAbout();
+            m_owner->onAppAbout();
         }
         break;
     case Command::Exit:
@@ -884,22 +884,22 @@ void MainFrame::runCommand(int id)
         m_sources->followSystemJournal();
         break;
     case Command::NewWindow:
-        OnNewWindow();
+        onNewWindow();
         break;
     case Command::Reload:
-        OnFileReload();
+        onFileReload();
         break;
     case Command::Clear:
-        OnClearWindow();
+        onClearWindow();
         break;
     case Command::Settings:
-        OnSettings();
+        onSettings();
         break;
     case Command::Pause:
-        GetView()->OnPause();
+        activeView()->onPause();
         break;
     case Command::Resume:
-        GetView()->OnResume();
+        activeView()->onResume();
         break;
     case Command::CloseTab:
         closeTab(m_front);
@@ -915,63 +915,62 @@ void MainFrame::runCommand(int id)
         toggleBar(id);
         break;
     case Command::ViewTerminalColors:
-        OnViewTerminalColors();
+        onViewTerminalColors();
         break;
     case Command::ViewShowControlCharacters:
-        OnViewShowControlCharacters();
+        onViewShowControlCharacters();
         break;
     case Command::ViewWrapLines:
-        OnViewWrapLines();
+        onViewWrapLines();
         break;
 
     case Command::Copy:
-        OnEditCopy();
+        onEditCopy();
         break;
     case Command::SelectAll:
-        OnEditSelectAll();
+        onEditSelectAll();
         break;
     case Command::Filter:
-        OnFilter();
+        onFilter();
         break;
     case Command::Find:
-        OnEditFind();
+        onEditFind();
         break;
     case Command::FindNextDown:
-        FindAgain(true);
+        findAgain(true);
         break;
     case Command::FindNextUp:
-        FindAgain(false);
+        findAgain(false);
         break;
     default:
         if (id >= Command::SelectTab1 && id <= Command::SelectTab9) {
             selectTabAt(id - Command::SelectTab1);
         } else if (id >= Command::ViewEncodingFirst && id <= Command::ViewEncodingLast) {
-            OnViewEncoding(quill::TextEncoding(id - Command::ViewEncodingFirst));
+            onViewEncoding(quill::TextEncoding(id - Command::ViewEncodingFirst));
         } else {
-            NavigationCommands::Run(id, GetView(), this);
+            NavigationCommands::Run(id, activeView(), this);
         }
         break;
     }
     updateCommandStates();
 }
 
-void MainFrame::OnSettings()
+void MainFrame::onSettings()
 {
     SettingsSheet sheet(StringSettingsCaption, this);
     sheet.setSoundService(m_sound);
-    if (sheet.DoModal() != SettingsSheet::IDOK) {
+    if (sheet.doModal() != SettingsSheet::IDOK) {
         return;
     }
-    sheet.SaveAll();
+    sheet.saveAll();
     // Settings apply to every tab; those behind the front one catch up when shown.
     for (int i = 0; i < m_tabs->count(); ++i) {
-        tab(i)->document()->ReloadKeywords();
-        tab(i)->document()->SetNewTextArrived(false);
-        tab(i)->UpdateAllViews();
+        tab(i)->document()->reloadKeywords();
+        tab(i)->document()->setNewTextArrived(false);
+        tab(i)->updateAllViews();
     }
-    ApplyTopMost();
-    TraceLog::instance().SetConfiguredLevel(
-        SettingsStore::instance().GetDword(Setting::LogLevel));
+    applyTopMost();
+    TraceLog::instance().setConfiguredLevel(SettingsStore::instance().dword(Setting::LogLevel));
     if (m_findDialog && m_findDialog->isVisible()) {
         m_findDialog->activateWindow();
         m_findDialog->setFocus();
@@ -982,34 +981,34 @@ void MainFrame::toggleBar(int id)
 {
     SettingsStore& settings = SettingsStore::instance();
     const SettingId setting = id == Command::ViewToolbar ? Setting::Toolbar : Setting::StatusBar;
-    const bool show = !settings.GetBool(setting);
-    settings.SetBool(setting, show);
+    const bool show = !settings.boolValue(setting);
+    settings.setBool(setting, show);
     QWidget* bar = id == Command::ViewToolbar ? static_cast<QWidget*>(m_wndToolBar) : statusBar();
     if (bar != nullptr) {
         bar->setVisible(show);
     }
 }
 
-void MainFrame::OnFileAppended(std::uintptr_t value)
+void MainFrame::onFileAppended(std::uintptr_t value)
 {
     tabAppended(m_front, value);
 }
 
 void MainFrame::tabAppended(LogTab* tab, std::uintptr_t value)
 {
-    tab->OnFileAppended(value);
+    tab->onFileAppended(value);
     const LogDocument* document = tab->document();
     if (m_sources != nullptr &&
-        document->IndexStopped().limit != LogDocument::IndexStop::Limit::None) {
+        document->indexStopped().limit != LogDocument::IndexStop::Limit::None) {
         m_sources->wake(); // told once, in a box and in the status bar
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo, "File appended: ",
-                              std::uint32_t(document->GetLineCount()), " lines, ",
-                              std::int64_t(document->GetFileSizeBytes()), " bytes");
-    ApplyTopMost();
+    TraceLog::instance().Line(TraceLog::LevelInfo,
+                              "File appended: ", std::uint32_t(document->lineCount()), " lines, ",
+                              std::int64_t(document->fileSizeBytes()), " bytes");
+    applyTopMost();
 }
 
-void MainFrame::OnFileReload()
+void MainFrame::onFileReload()
 {
     reloadTab(m_front, true);
 }
@@ -1021,14 +1020,14 @@ void MainFrame::reloadTab(LogTab* tab, bool byUser)
     }
     const std::u16string path = tab->path();
     LogDocument* document = tab->document();
-    const int error = document->Source() == nullptr ? document->FileOpenError() : 0;
+    const int error = document->source() == nullptr ? document->fileOpenError() : 0;
     if (error != 0 && error != ENOENT) {
         // New would empty the tab and the open would fail: the lines stay, and a watcher
         // tries again, continuing the file or reloading it as soon as it can be read.
         TraceLog::instance().Line(TraceLog::LevelInfo, "Not reloaded, cannot read ",
                                   std::u16string_view(path), ": ", std::int64_t(error));
-        document->StartWatching(error);
-        tab->UpdateAllViews();
+        document->startWatching(error);
+        tab->updateAllViews();
         if (byUser) {
             showMessage(LanguageResources::current().format(
                 StringReloadUnreadable, quill::fileNameToDisplay(path), readProblemText(error)));
@@ -1040,79 +1039,79 @@ void MainFrame::reloadTab(LogTab* tab, bool byUser)
     // New and the open act on this tab, wherever it stands. A source's spool is read
     // again; New would end the source.
     m_reloading = tab;
-    if (tab->document()->Source() == nullptr) {
-        m_owner->OnFileNew();
+    if (tab->document()->source() == nullptr) {
+        m_owner->onFileNew();
     }
     if (!path.empty()) {
-        m_owner->OpenDocumentFile(path);
+        m_owner->openDocumentFile(path);
     }
     m_reloading = nullptr;
 }
 
-void MainFrame::OnClearWindow()
+void MainFrame::onClearWindow()
 {
-    LogDocument* document = GetActiveDocument();
-    document->ClearText();
-    document->SetNewTextArrived(false);
-    UpdateAllViews();
-    ApplyTopMost();
+    LogDocument* document = activeDocument();
+    document->clearText();
+    document->setNewTextArrived(false);
+    updateAllViews();
+    applyTopMost();
 }
 
-void MainFrame::OnViewTerminalColors()
+void MainFrame::onViewTerminalColors()
 {
-    const bool on = !SettingsStore::instance().GetBool(Setting::TerminalColors);
-    SettingsStore::instance().SetBool(Setting::TerminalColors, on);
+    const bool on = !SettingsStore::instance().boolValue(Setting::TerminalColors);
+    SettingsStore::instance().setBool(Setting::TerminalColors, on);
     // A display setting: every tab shows its text one way.
     for (int i = 0; i < m_tabs->count(); ++i) {
-        tab(i)->document()->SetTerminalColors(on);
-        tab(i)->UpdateAllViews();
+        tab(i)->document()->setTerminalColors(on);
+        tab(i)->updateAllViews();
         tab(i)->view()->viewport()->update();
     }
 }
 
-void MainFrame::OnViewShowControlCharacters()
+void MainFrame::onViewShowControlCharacters()
 {
-    const bool on = !SettingsStore::instance().GetBool(Setting::ShowControlCharacters);
-    SettingsStore::instance().SetBool(Setting::ShowControlCharacters, on);
+    const bool on = !SettingsStore::instance().boolValue(Setting::ShowControlCharacters);
+    SettingsStore::instance().setBool(Setting::ShowControlCharacters, on);
     for (int i = 0; i < m_tabs->count(); ++i) {
-        tab(i)->document()->SetShowControlCharacters(on);
-        tab(i)->UpdateAllViews();
+        tab(i)->document()->setShowControlCharacters(on);
+        tab(i)->updateAllViews();
         tab(i)->view()->viewport()->update();
     }
 }
 
-void MainFrame::OnViewWrapLines()
+void MainFrame::onViewWrapLines()
 {
     SettingsStore& settings = SettingsStore::instance();
-    settings.SetBool(Setting::WrapLongLines, !settings.GetBool(Setting::WrapLongLines));
+    settings.setBool(Setting::WrapLongLines, !settings.boolValue(Setting::WrapLongLines));
     // Each tab's views read the setting when they are brought up to date.
     for (int i = 0; i < m_tabs->count(); ++i) {
-        tab(i)->UpdateAllViews();
+        tab(i)->updateAllViews();
     }
 }
 
-void MainFrame::OnViewEncoding(quill::TextEncoding encoding)
+void MainFrame::onViewEncoding(quill::TextEncoding encoding)
 {
-    LogDocument* document = GetActiveDocument();
+    LogDocument* document = activeDocument();
     if (document == nullptr) {
         return;
     }
-    document->SetEncoding(encoding);
-    const std::u16string path = document->GetPathName();
+    document->setEncoding(encoding);
+    const std::u16string path = document->pathName();
     if (path.empty()) {
         return; // the next open in this tab uses it
     }
     if (m_owner != nullptr) {
-        m_owner->SetFileEncoding(path, encoding);
-        OnFileReload();
-    } else if (document->OnOpenDocument(path)) {
-        m_front->UpdateAllViews();
+        m_owner->setFileEncoding(path, encoding);
+        onFileReload();
+    } else if (document->openDocument(path)) {
+        m_front->updateAllViews();
     }
 }
 
-void MainFrame::OnNewWindow()
+void MainFrame::onNewWindow()
 {
-    SaveWindowPosition(true);
+    saveWindowPosition(true);
     if (m_newWindowProgram.isEmpty()) {
         return;
     }
@@ -1121,11 +1120,11 @@ void MainFrame::OnNewWindow()
     QProcess::startDetached(m_newWindowProgram, {});
 }
 
-void MainFrame::OnDropFiles(const QStringList& paths)
+void MainFrame::onDropFiles(const QStringList& paths)
 {
     for (const QString& path : paths) {
         if (m_owner != nullptr) {
-            m_owner->OpenDocumentFile(toU16(path));
+            m_owner->openDocumentFile(toU16(path));
         }
     }
 }
@@ -1136,7 +1135,7 @@ bool MainFrame::event(QEvent* event)
     if (type == WM_FILE_APPENDED || type == WM_FILE_RELOAD) {
         const auto* message = static_cast<FileMessageEvent*>(event);
         if (type == WM_FILE_APPENDED) {
-            OnFileAppended(message->value());
+            onFileAppended(message->value());
         } else {
             reloadTab(m_front);
         }
@@ -1167,10 +1166,10 @@ bool MainFrame::eventFilter(QObject* watched, QEvent* event)
 
 void MainFrame::closeEvent(QCloseEvent* event)
 {
-    SaveWindowPosition();
+    saveWindowPosition();
     emit aboutToClose();
     for (int i = 0; i < m_tabs->count(); ++i) {
-        tab(i)->document()->OnCloseDocument();
+        tab(i)->document()->closeDocument();
     }
     event->accept();
 }
@@ -1209,12 +1208,12 @@ void MainFrame::dropEvent(QDropEvent* event)
     }
     event->acceptProposedAction();
     // Opening may show a message box; that must not happen inside the drag and drop loop.
-    QTimer::singleShot(0, this, [this, paths] { OnDropFiles(paths); });
+    QTimer::singleShot(0, this, [this, paths] { onDropFiles(paths); });
 }
 
-void MainFrame::UpdateAllViews()
+void MainFrame::updateAllViews()
 {
-    m_front->UpdateAllViews();
+    m_front->updateAllViews();
 }
 
 void MainFrame::showMessage(const QString& text)
@@ -1231,19 +1230,19 @@ bool MainFrame::filterPaneHasFocus() const
     return filterPane()->isActive() && filterPane()->view()->hasFocus();
 }
 
-void MainFrame::OnEditSelectAll()
+void MainFrame::onEditSelectAll()
 {
     if (filterPaneHasFocus()) {
-        filterPane()->view()->OnEditSelectAll();
+        filterPane()->view()->onEditSelectAll();
     } else {
-        GetView()->OnEditSelectAll();
+        activeView()->onEditSelectAll();
     }
 }
 
-void MainFrame::OnEditCopy()
+void MainFrame::onEditCopy()
 {
     FilterView* pane = filterPaneHasFocus() ? filterPane()->view() : nullptr;
-    if (pane != nullptr ? !pane->canCopy() : !GetView()->canCopy()) {
+    if (pane != nullptr ? !pane->canCopy() : !activeView()->canCopy()) {
         return;
     }
     if (pane == nullptr) {
@@ -1251,7 +1250,7 @@ void MainFrame::OnEditCopy()
         return;
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const CopyResult result = pane->OnEditCopy();
+    const CopyResult result = pane->onEditCopy();
     QGuiApplication::restoreOverrideCursor();
     reportCopy(result);
 }
@@ -1261,8 +1260,8 @@ void MainFrame::startCopyJob()
     if (m_copyJob != nullptr) {
         return; // one copy at a time; the next Copy waits for this one to end
     }
-    LogDocument* document = GetActiveDocument();
-    m_copyJob = std::make_unique<SelectionCopyJob>(*document, document->GetSelection());
+    LogDocument* document = activeDocument();
+    m_copyJob = std::make_unique<SelectionCopyJob>(*document, document->selection());
     m_copyTab = m_front;
     connect(m_copyJob.get(), &SelectionCopyJob::finished, this, &MainFrame::finishCopyJob);
     m_copyPolls = 0;
@@ -1343,9 +1342,8 @@ void MainFrame::reportCopy(const CopyResult& result)
         TraceLog::instance().Line(TraceLog::LevelError, "Copy refused: needs ",
                                   std::uint64_t(result.neededBytes), " bytes, ",
                                   std::uint64_t(result.availableBytes), " available");
-        showMessage(LanguageResources::current().format(StringCopyTooLarge,
-                                                        megabytes(result.neededBytes),
-                                                        megabytes(result.availableBytes)));
+        showMessage(LanguageResources::current().format(
+            StringCopyTooLarge, megabytes(result.neededBytes), megabytes(result.availableBytes)));
     } else if (result.outcome == CopyOutcome::Unreadable) {
         showMessage(LanguageResources::current().string(StringCopyUnreadable));
     }
@@ -1353,23 +1351,23 @@ void MainFrame::reportCopy(const CopyResult& result)
 
 std::u16string MainFrame::initialSearchText() const
 {
-    LogDocument* document = GetActiveDocument();
+    LogDocument* document = activeDocument();
     // Text spanning several lines is never found (a match lies on one line), and building
     // it for a selection of the whole file would cost a copy of the file.
-    const DocSelection selection = document->GetSelection();
+    const DocSelection selection = document->selection();
     std::u16string text;
     if (selection.valid && selection.startLine == selection.endLine) {
-        text = document->GetSelectedText();
+        text = document->selectedText();
     }
     if (text.empty()) {
-        text = SettingsStore::instance().GetString(Setting::LastFindString);
+        text = SettingsStore::instance().string(Setting::LastFindString);
     }
     return text;
 }
 
-void MainFrame::OnEditFind()
+void MainFrame::onEditFind()
 {
-    if (GetActiveDocument()->GetLineCount() == 0) {
+    if (activeDocument()->lineCount() == 0) {
         return;
     }
     if (m_findDialog) {
@@ -1387,10 +1385,11 @@ void MainFrame::OnEditFind()
     auto* dialog = new FindDialog(this);
     dialog->setHistory(m_findHistory);
     dialog->setSearchText(toQString(initialSearchText()));
-    dialog->setOptions(settings.GetBool(Setting::FindMatchCase),
-                       settings.GetBool(Setting::FindWholeWord), settings.GetBool(Setting::FindDown));
-    dialog->setRegularExpression(settings.GetBool(Setting::FindRegularExpression));
-    connect(dialog, &FindDialog::findNext, this, &MainFrame::OnFindNext);
+    dialog->setOptions(settings.boolValue(Setting::FindMatchCase),
+                       settings.boolValue(Setting::FindWholeWord),
+                       settings.boolValue(Setting::FindDown));
+    dialog->setRegularExpression(settings.boolValue(Setting::FindRegularExpression));
+    connect(dialog, &FindDialog::findNext, this, &MainFrame::onFindNext);
     connect(dialog, &FindDialog::searchChanged, this,
             [this](const QString& text, bool matchCase, bool wholeWord, bool regularExpression) {
                 if (currentTab() != nullptr) {
@@ -1404,7 +1403,7 @@ void MainFrame::OnEditFind()
         // The matches stay shown after a Find, until Escape in the view; a box closed
         // without one takes its highlight with it.
         if (!dialog->property("searched").toBool() && currentTab() != nullptr) {
-            GetView()->ClearFindHighlight();
+            activeView()->clearFindHighlight();
         }
         m_findDialog = nullptr;
     });
@@ -1418,32 +1417,32 @@ void MainFrame::OnEditFind()
     dialog->activateWindow();
 }
 
-void MainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord,
+void MainFrame::onFindNext(const QString& text, bool down, bool matchCase, bool wholeWord,
                            bool regularExpression)
 {
     m_findRegularExpression = regularExpression;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    m_searchFlags = (down ? FR_DOWN : 0) | (wholeWord ? FR_WHOLEWORD : 0) |
-                     (matchCase ? FR_MATCHCASE : 0);
+    m_searchFlags =
+        (down ? FR_DOWN : 0) | (wholeWord ? FR_WHOLEWORD : 0) | (matchCase ? FR_MATCHCASE : 0);
     SettingsStore& settings = SettingsStore::instance();
     // Shift+Enter searches the other way once; the dialog's own direction is what is kept.
-    settings.SetBool(Setting::FindDown, m_findDialog ? m_findDialog->searchDown() : down);
-    settings.SetBool(Setting::FindMatchCase, matchCase);
-    settings.SetBool(Setting::FindWholeWord, wholeWord);
-    settings.SetBool(Setting::FindRegularExpression, regularExpression);
+    settings.setBool(Setting::FindDown, m_findDialog ? m_findDialog->searchDown() : down);
+    settings.setBool(Setting::FindMatchCase, matchCase);
+    settings.setBool(Setting::FindWholeWord, wholeWord);
+    settings.setBool(Setting::FindRegularExpression, regularExpression);
     QGuiApplication::restoreOverrideCursor();
     search(toU16(text), down);
 }
 
-void MainFrame::FindAgain(bool down)
+void MainFrame::findAgain(bool down)
 {
     m_searchFlags = down ? (m_searchFlags | FR_DOWN) : (m_searchFlags & ~FR_DOWN);
     // A pattern's match is no pattern to search for next: the last pattern is.
     const std::u16string text = m_findRegularExpression
-                                    ? SettingsStore::instance().GetString(Setting::LastFindString)
+                                    ? SettingsStore::instance().string(Setting::LastFindString)
                                     : initialSearchText();
     if (text.empty()) {
-        OnEditFind();
+        onEditFind();
         return;
     }
     search(text, down);
@@ -1466,9 +1465,9 @@ void MainFrame::search(const std::u16string& text, bool down)
     const bool found =
         m_findRegularExpression
             ? searchRegex(text, down, reported)
-            : GetActiveDocument()->Find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
+            : activeDocument()->find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
     QGuiApplication::restoreOverrideCursor();
-    SettingsStore::instance().SetString(Setting::LastFindString, text);
+    SettingsStore::instance().setString(Setting::LastFindString, text);
     updateCommandStates();
     if (!found && !reported) {
         showMessage(LanguageResources::current().format(StringNotFound, toQString(text)));
@@ -1485,12 +1484,12 @@ QAction* MainFrame::action(int id) const
     return m_commands->find(id);
 }
 
-void MainFrame::OnFilter()
+void MainFrame::onFilter()
 {
     filterPane()->bar()->focusField();
 }
 
-void MainFrame::ShowLine(LineNumber line)
+void MainFrame::showLine(LineNumber line)
 {
-    m_front->ShowLine(line);
+    m_front->showLine(line);
 }

@@ -104,7 +104,7 @@ class UnreadableFollowTest : public ::testing::Test {
     {
         s_denyOpen = false;
         if (app) {
-            app->ExitInstance();
+            app->exitInstance();
         }
         app.reset();
         SettingsStore::overrideInstance(nullptr);
@@ -117,7 +117,7 @@ class UnreadableFollowTest : public ::testing::Test {
         app->setOpenDialog([this](const QString&, const QStringList&, const QString&) {
             return QStringList{QString::fromStdString(path)};
         });
-        ASSERT_TRUE(app->InitInstance({path}));
+        ASSERT_TRUE(app->initInstance({path}));
         frame = app->mainFrame();
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         frame->activateWindow();
@@ -128,11 +128,11 @@ class UnreadableFollowTest : public ::testing::Test {
         timing.missingRetry = std::chrono::milliseconds(5);
         timing.sizeRetry = std::chrono::milliseconds(1);
         timing.fileCalls = &s_testCalls;
-        document()->SetWatchTiming(timing);
-        document()->StartWatching();
+        document()->setWatchTiming(timing);
+        document()->startWatching();
     }
 
-    LogDocument* document() const { return frame->GetActiveDocument(); }
+    LogDocument* document() const { return frame->activeDocument(); }
     void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         QWidget* target = QApplication::focusWidget();
@@ -156,8 +156,8 @@ class UnreadableFollowTest : public ::testing::Test {
     std::vector<std::u16string> shown() const
     {
         std::vector<std::u16string> lines;
-        for (LineNumber i = 0; i < document()->GetLineCount(); ++i) {
-            lines.push_back(document()->GetLine(i));
+        for (LineNumber i = 0; i < document()->lineCount(); ++i) {
+            lines.push_back(document()->line(i));
         }
         return lines;
     }
@@ -176,7 +176,7 @@ class UnreadableFollowTest : public ::testing::Test {
     bool showsFile(const std::string& bytes) const
     {
         const std::vector<std::u16string> expected = splitLines(bytes);
-        return document()->IsWatching() && document()->ReadError() == 0 && shown() == expected &&
+        return document()->isWatching() && document()->ReadError() == 0 && shown() == expected &&
                readPaneText().isEmpty() &&
                lineCountPane().endsWith(QStringLiteral(" %1").arg(expected.size()));
     }
@@ -224,13 +224,13 @@ TEST_F(UnreadableFollowTest, ReadProblemIsToldF5KeepsTheLinesAndEveryWayBackShow
     // Readable again: the watcher continues with both lines (62, not the first two).
     deny(false);
     ASSERT_TRUE(waitFor([&] { return showsFile(bytes); })) << shown().size();
-    EXPECT_EQ(document()->GetLineCount(), 62u);
+    EXPECT_EQ(document()->lineCount(), 62u);
 
     // Resume: paused while the file could not be read, and grown meanwhile.
     deny(true);
     ASSERT_TRUE(waitFor([&] { return !readPaneText().isEmpty(); }));
     key(Qt::Key_Space);
-    ASSERT_FALSE(document()->IsWatching());
+    ASSERT_FALSE(document()->isWatching());
     EXPECT_TRUE(readPaneText().isEmpty()) << "a paused tab reads nothing, so has no problem";
     quilltest::appendFile(path, numbered(0, 3, "paused"));
     bytes += numbered(0, 3, "paused");
@@ -295,7 +295,7 @@ void UnreadableFollowTest::walk(unsigned seed, int steps)
     deny(false);
     std::string file = numbered(0, 3, "start " + std::to_string(seed));
     quilltest::writeFile(path, file);
-    if (!document()->IsWatching()) {
+    if (!document()->isWatching()) {
         key(Qt::Key_Space);
     }
     enum class Name { File, Folder } name = Name::File;
@@ -382,16 +382,16 @@ void UnreadableFollowTest::walk(unsigned seed, int steps)
         } else if (following) {
             const QString reason = reasonText(name == Name::Folder ? 218 : 217);
             ASSERT_TRUE(waitFor([&] { return readPaneText() == reason; }))
-                << readPaneText().toStdString() << " watching " << document()->IsWatching()
+                << readPaneText().toStdString() << " watching " << document()->isWatching()
                 << " error " << document()->ReadError() << " lines " << shown().size();
-            ASSERT_EQ(document()->GetLineCount(), last.size());
+            ASSERT_EQ(document()->lineCount(), last.size());
             for (std::size_t i = last.size() / 2; i < last.size(); ++i) {
-                ASSERT_EQ(document()->GetLine(LineNumber(i)), last[i]) << "line " << i;
+                ASSERT_EQ(document()->line(LineNumber(i)), last[i]) << "line " << i;
             }
         } else {
-            ASSERT_FALSE(document()->IsWatching());
+            ASSERT_FALSE(document()->isWatching());
             ASSERT_TRUE(readPaneText().isEmpty());
-            ASSERT_EQ(document()->GetLineCount(), last.size());
+            ASSERT_EQ(document()->lineCount(), last.size());
         }
     }
     if (name == Name::Folder) {

@@ -23,9 +23,9 @@ inline std::unique_ptr<SettingsStore> installEnglishStore(const TempDir& dir)
 {
     auto store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
     SettingsStore::overrideInstance(store.get());
-    store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-    store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
-    store->SetString(Setting::GuiLanguage, u"EN");
+    store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+    store->setString(Setting::ResourceDllPrefix, u"quillstream_");
+    store->setString(Setting::GuiLanguage, u"EN");
     return store;
 }
 
@@ -35,8 +35,8 @@ inline std::unique_ptr<SettingsStore> installApplicationStore(const TempDir& dir
                                                               bool showEmptyFiles = false)
 {
     auto store = installEnglishStore(dir);
-    store->SetBool(Setting::ShowEmptyFileWarning, false);
-    store->SetBool(Setting::ShowEmptyFiles, showEmptyFiles);
+    store->setBool(Setting::ShowEmptyFileWarning, false);
+    store->setBool(Setting::ShowEmptyFiles, showEmptyFiles);
     return store;
 }
 
@@ -44,7 +44,7 @@ struct EnglishPackage {
     EnglishPackage() : store(installEnglishStore(dir))
     {
         resources = std::make_unique<ResourceHandler>(store.get());
-        loaded = resources->LoadLanguageResources();
+        loaded = resources->loadLanguageResources();
     }
     ~EnglishPackage()
     {

@@ -16,25 +16,25 @@ namespace quilltest {
 // Point document and frame at the frame's document and the frame before it asks.
 class ReopeningOwner : public FrameOwner {
   public:
-    bool OpenDocumentFile(const std::u16string& path) override
+    bool openDocumentFile(const std::u16string& path) override
     {
-        if (document == nullptr || !document->OnOpenDocument(path)) {
+        if (document == nullptr || !document->openDocument(path)) {
             return false;
         }
-        document->SetTitle();
-        frame->GetView()->OnInitialUpdate();
+        document->setTitle();
+        frame->activeView()->initialUpdate();
         return true;
     }
-    void OnFileNew() override
+    void onFileNew() override
     {
-        document->OnNewDocument();
-        document->SetTitle();
-        frame->GetView()->OnInitialUpdate();
+        document->newDocument();
+        document->setTitle();
+        frame->activeView()->initialUpdate();
     }
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return {}; }
+    void onFileOpen() override {}
+    void onAppAbout() override {}
+    void onOpenRecentFile(int) override {}
+    std::vector<std::u16string> recentFiles() const override { return {}; }
 
     LogDocument* document = nullptr;
     MainFrame* frame = nullptr;
