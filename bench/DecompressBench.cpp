@@ -14,6 +14,7 @@
 //        document holds all of it and stops following it, polled as the window polls, and
 //        the processor time of all the process's threads
 
+#include "bench/QuietHost.h"
 #include "engine/Decompressor.h"
 #include "engine/DocumentHost.h"
 #include "engine/LogDocument.h"
@@ -48,23 +49,7 @@ double cpuNow()
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
-class QuietHost : public DocumentHost {
-  public:
-    void postToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
-    void updateAllViews() override {}
-    void scrollViewsToEnd() override {}
-    void resetViewsScroll() override {}
-    void ensureSelectionVisibleInViews() override {}
-    void setFilePathText(const std::u16string&) override {}
-    void titleChanged(const std::u16string&) override {}
-    MissingFileAnswer askMissingFile(const std::u16string&) override { return {true, false}; }
-    void showOpenError(const std::u16string&, const std::u16string&, int error) override
-    {
-        std::fprintf(stderr, "open error %d\n", error);
-    }
-    std::u16string loadResourceString(std::uint32_t) override { return {}; }
-    std::u16string fileVersionText() override { return {}; }
-};
+using quillbench::QuietHost;
 
 int decompress(const char* path, int runs, const char* folder, std::size_t writeBytes)
 {

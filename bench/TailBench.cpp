@@ -60,6 +60,7 @@
 // "poll" switches change events off: the watcher then wakes on its 500 ms timer alone, as
 // it does on file systems without inotify.
 
+#include "bench/QuietHost.h"
 #include "engine/DocumentHost.h"
 #include "engine/FilterPattern.h"
 #include "engine/KeywordLines.h"
@@ -106,32 +107,7 @@ double seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-class QuietHost : public DocumentHost {
-  public:
-    void postToMainWindow(std::uint32_t message, std::uintptr_t, std::intptr_t) override
-    {
-        if (message == WM_FILE_APPENDED) {
-            ++appended;
-        } else {
-            ++reloads;
-        }
-    }
-    void updateAllViews() override {}
-    void scrollViewsToEnd() override {}
-    void resetViewsScroll() override {}
-    void ensureSelectionVisibleInViews() override {}
-    void setFilePathText(const std::u16string&) override {}
-    void titleChanged(const std::u16string&) override {}
-    MissingFileAnswer askMissingFile(const std::u16string&) override { return {true, false}; }
-    void showOpenError(const std::u16string&, const std::u16string&, int error) override
-    {
-        std::fprintf(stderr, "open error %d\n", error);
-    }
-    std::u16string loadResourceString(std::uint32_t) override { return {}; }
-    std::u16string fileVersionText() override { return {}; }
-    std::atomic<int> appended{0};
-    std::atomic<int> reloads{0};
-};
+using quillbench::QuietHost;
 
 // The main window's stand-in: the watcher's messages queue up and the benchmark's main
 // thread takes them one by one, as the frame's event loop does.

@@ -58,6 +58,8 @@
 #include "view/LineGutter.h"
 #include "view/LogView.h"
 
+#include "bench/gui/GuiBenchSupport.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -93,11 +95,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string tempFolder()
-{
-    const char* tmp = std::getenv("TMPDIR");
-    return (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-}
+using quillbench::median;
+using quillbench::processCpuSeconds;
+using quillbench::tempFolder;
+using quillbench::threadCpuSeconds;
 
 // Realistic lines of about 100 bytes, one in 50 an ERROR.
 void writeLog(const std::string& path, std::uint64_t bytes)
@@ -116,15 +117,6 @@ void writeLog(const std::string& path, std::uint64_t bytes)
         out.write(buffer, n);
         written += static_cast<std::uint64_t>(n);
     }
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty()) {
-        return 0;
-    }
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
 }
 
 class BenchHost : public DocumentHost {
@@ -586,21 +578,6 @@ BENCHMARK(FindLastLine)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
-
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double threadCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 // The real main window following a file of its own in a private folder, for the
 // benchmarks that write while the window follows. The folder goes with it.
@@ -1119,12 +1096,5 @@ BENCHMARK(StartToFirstLines)
 
 int main(int argc, char** argv)
 {
-    if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quillbench::runBenchmarks(argc, argv);
 }

@@ -22,6 +22,8 @@
 #include "settings/SettingsStore.h"
 #include "view/LogView.h"
 
+#include "bench/gui/GuiBenchSupport.h"
+
 #include <QApplication>
 #include <QScrollBar>
 #include <QTimer>
@@ -45,6 +47,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+using quillbench::processCpuSeconds;
+using quillbench::threadCpuSeconds;
+
 class SilentSound : public SoundService {
   public:
     void playSoundFile(const std::u16string&) override {}
@@ -60,21 +65,6 @@ class NoOwner : public FrameOwner {
     void onOpenRecentFile(int) override {}
     std::vector<std::u16string> recentFiles() const override { return {}; }
 };
-
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double threadCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 double residentKiB()
 {
@@ -300,12 +290,5 @@ BENCHMARK(TabsFollow)
 
 int main(int argc, char** argv)
 {
-    if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quillbench::runBenchmarks(argc, argv);
 }

@@ -24,6 +24,8 @@
 #include "settings/SettingsStore.h"
 #include "view/LogView.h"
 
+#include "bench/gui/GuiBenchSupport.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QScrollBar>
@@ -45,20 +47,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string tempFolder()
-{
-    const char* tmp = std::getenv("TMPDIR");
-    return (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty()) {
-        return 0;
-    }
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-}
+using quillbench::median;
+using quillbench::tempFolder;
 
 std::uint64_t statusBytes(const char* field)
 {
@@ -310,12 +300,5 @@ BENCHMARK(LongLine)
 
 int main(int argc, char** argv)
 {
-    if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quillbench::runBenchmarks(argc, argv);
 }

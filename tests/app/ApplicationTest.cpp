@@ -15,6 +15,7 @@
 #include "resources/VersionInfo.h"
 #include "settings/RecentFileList.h"
 #include "settings/SettingsStore.h"
+#include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "view/LogView.h"
@@ -50,14 +51,7 @@ class ApplicationTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
-        SettingsStore::overrideInstance(store.get());
-        store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->setString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->setString(Setting::GuiLanguage, u"EN");
-        // A missing file is declined silently instead of asking.
-        store->setBool(Setting::ShowEmptyFileWarning, false);
-        store->setBool(Setting::ShowEmptyFiles, false);
+        store = quilltest::installApplicationStore(dir);
         app = std::make_unique<Application>();
         app->setSoundService(&sound);
         app->setUsagePresenter([this](const QString& text) { usage.append(text); });

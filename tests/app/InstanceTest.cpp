@@ -12,6 +12,7 @@
 #include "platform/FileName.h"
 #include "platform/InstanceChannel.h"
 #include "settings/SettingsStore.h"
+#include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "view/LogView.h"
@@ -37,7 +38,6 @@
 
 using quilltest::NullSound;
 using quilltest::TempDir;
-using quilltest::u16;
 
 namespace {
 
@@ -65,13 +65,7 @@ class InstanceTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
-        SettingsStore::overrideInstance(store.get());
-        store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->setString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->setString(Setting::GuiLanguage, u"EN");
-        store->setBool(Setting::ShowEmptyFileWarning, false);
-        store->setBool(Setting::ShowEmptyFiles, false);
+        store = quilltest::installApplicationStore(dir);
         ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
         app = std::make_unique<Application>();
         app->setSoundService(&sound);

@@ -13,6 +13,7 @@
 #include "settings/FilterHistory.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
+#include "support/FrameOwners.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -42,33 +43,9 @@
 #include <random>
 
 using quilltest::NullSound;
+using quilltest::ReopeningOwner;
 using quilltest::TempDir;
 using quilltest::u16;
-
-// Re-opens for real when the frame asks (a reload), as the application does.
-class ReopeningOwner : public FrameOwner {
-  public:
-    bool openDocumentFile(const std::u16string& path) override
-    {
-        if (document == nullptr || !document->openDocument(path)) {
-            return false;
-        }
-        frame->activeView()->initialUpdate();
-        return true;
-    }
-    void onFileNew() override
-    {
-        document->newDocument();
-        frame->activeView()->initialUpdate();
-    }
-    void onFileOpen() override {}
-    void onAppAbout() override {}
-    void onOpenRecentFile(int) override {}
-    std::vector<std::u16string> recentFiles() const override { return {}; }
-
-    LogDocument* document = nullptr;
-    MainFrame* frame = nullptr;
-};
 
 class FilterPaneTest : public ::testing::Test {
   protected:

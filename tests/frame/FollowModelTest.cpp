@@ -24,6 +24,7 @@
 #include "frame/MainFrame.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
+#include "support/FrameOwners.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -49,36 +50,10 @@
 #include <string>
 
 using quilltest::NullSound;
+using quilltest::ReopeningOwner;
 using quilltest::u16;
 
 namespace {
-
-// Opens for real, as the application does after a reload.
-class ReopeningOwner : public FrameOwner {
-  public:
-    bool openDocumentFile(const std::u16string& path) override
-    {
-        if (!document->openDocument(path)) {
-            return false;
-        }
-        document->setTitle();
-        frame->activeView()->initialUpdate();
-        return true;
-    }
-    void onFileNew() override
-    {
-        document->newDocument();
-        document->setTitle();
-        frame->activeView()->initialUpdate();
-    }
-    void onFileOpen() override {}
-    void onAppAbout() override {}
-    void onOpenRecentFile(int) override {}
-    std::vector<std::u16string> recentFiles() const override { return {}; }
-
-    LogDocument* document = nullptr;
-    MainFrame* frame = nullptr;
-};
 
 int envNumber(const char* name, int fallback)
 {

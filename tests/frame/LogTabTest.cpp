@@ -13,8 +13,10 @@
 #include "frame/TabNames.h"
 #include "settings/Keyword.h"
 #include "settings/SettingsStore.h"
+#include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
+#include "support/WidgetEvents.h"
 #include "view/LogView.h"
 
 #include <QApplication>
@@ -36,6 +38,7 @@
 
 using quilltest::TempDir;
 using quilltest::u16;
+using quilltest::waitFor;
 
 namespace {
 
@@ -47,20 +50,6 @@ class CountingSound : public SoundService {
     int beeps = 0;
 };
 
-// Waits for a condition while the event loop runs (a safety net, not a timing check).
-template <typename Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20))
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QTest::qWait(10);
-    }
-    return true;
-}
-
 void append(const std::string& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary | std::ios::app) << text;
@@ -70,13 +59,7 @@ class LogTabTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
-        SettingsStore::overrideInstance(store.get());
-        store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->setString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->setString(Setting::GuiLanguage, u"EN");
-        store->setBool(Setting::ShowEmptyFileWarning, false);
-        store->setBool(Setting::ShowEmptyFiles, false);
+        store = quilltest::installApplicationStore(dir);
         a = logFile("a.log", "a1\na2\n");
         b = logFile("b.log", "b1\nb2\nb3\n");
         c = logFile("c.log", "c1\nc2\nc3\nc4\n");

@@ -51,6 +51,7 @@
 using quilltest::NullSound;
 using quilltest::TempDir;
 using quilltest::u16;
+using quilltest::waitFor;
 
 namespace {
 
@@ -81,20 +82,6 @@ class RecordingOwner : public FrameOwner {
     std::vector<std::u16string> recent;
     int newDocuments = 0;
 };
-
-// Waits for a condition while the event loop runs (a safety net, not a timing check).
-template <typename Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20))
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QTest::qWait(10);
-    }
-    return true;
-}
 
 } // namespace
 

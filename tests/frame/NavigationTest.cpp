@@ -16,6 +16,7 @@
 #include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
+#include "support/FrameOwners.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -47,34 +48,10 @@
     } while (false)
 
 using quilltest::NullSound;
+using quilltest::ReopeningOwner;
 using quilltest::u16;
 
 namespace {
-
-// F5 needs an owner that opens the file again, as the application does.
-class ReopeningOwner : public FrameOwner {
-  public:
-    bool openDocumentFile(const std::u16string& path) override
-    {
-        if (!document->openDocument(path)) {
-            return false;
-        }
-        frame->activeView()->initialUpdate();
-        return true;
-    }
-    void onFileNew() override
-    {
-        document->newDocument();
-        frame->activeView()->initialUpdate();
-    }
-    void onFileOpen() override {}
-    void onAppAbout() override {}
-    void onOpenRecentFile(int) override {}
-    std::vector<std::u16string> recentFiles() const override { return {}; }
-
-    LogDocument* document = nullptr;
-    MainFrame* frame = nullptr;
-};
 
 class NavigationTest : public ::testing::Test {
   protected:

@@ -13,6 +13,7 @@
 #include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
+#include "support/WidgetEvents.h"
 #include "view/LogView.h"
 
 #include <QApplication>
@@ -35,6 +36,7 @@
 
 using quilltest::TempDir;
 using quilltest::u16;
+using quilltest::waitFor;
 
 namespace {
 
@@ -47,19 +49,6 @@ class NoOwner : public FrameOwner {
     void onOpenRecentFile(int) override {}
     std::vector<std::u16string> recentFiles() const override { return {}; }
 };
-
-template <typename Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20))
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QTest::qWait(10);
-    }
-    return true;
-}
 
 bool exists(const std::string& path)
 {

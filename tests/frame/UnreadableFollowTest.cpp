@@ -12,8 +12,10 @@
 #include "platform/ReadOnlyFile.h"
 #include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
+#include "support/EnglishPackage.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
+#include "support/WidgetEvents.h"
 #include "view/LogView.h"
 
 #include <QApplication>
@@ -36,6 +38,7 @@
 
 using quilltest::TempDir;
 using quilltest::u16;
+using quilltest::waitFor;
 
 namespace {
 
@@ -91,31 +94,12 @@ std::vector<std::u16string> splitLines(const std::string& bytes)
     return lines;
 }
 
-template <typename Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20))
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
-}
-
 class UnreadableFollowTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
         s_denyOpen = false;
-        store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
-        SettingsStore::overrideInstance(store.get());
-        store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->setString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->setString(Setting::GuiLanguage, u"EN");
-        store->setBool(Setting::ShowEmptyFileWarning, false);
-        store->setBool(Setting::ShowEmptyFiles, true);
+        store = quilltest::installApplicationStore(dir, true);
         path = dir.file("follow.log");
         aside = dir.file("aside");
     }

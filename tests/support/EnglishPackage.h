@@ -16,14 +16,33 @@
 
 namespace quilltest {
 
+// A settings store of its own in dir, installed as the program's, that names the English
+// package of the build tree: what the program reads at start-up. The caller uninstalls it
+// (SettingsStore::overrideInstance(nullptr)) before the store goes.
+inline std::unique_ptr<SettingsStore> installEnglishStore(const TempDir& dir)
+{
+    auto store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
+    SettingsStore::overrideInstance(store.get());
+    store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+    store->setString(Setting::ResourceDllPrefix, u"quillstream_");
+    store->setString(Setting::GuiLanguage, u"EN");
+    return store;
+}
+
+// The same for a test of the whole application, which must not stop at a box: a missing or
+// empty file is declined without a question, and opened only where showEmptyFiles says.
+inline std::unique_ptr<SettingsStore> installApplicationStore(const TempDir& dir,
+                                                              bool showEmptyFiles = false)
+{
+    auto store = installEnglishStore(dir);
+    store->setBool(Setting::ShowEmptyFileWarning, false);
+    store->setBool(Setting::ShowEmptyFiles, showEmptyFiles);
+    return store;
+}
+
 struct EnglishPackage {
-    EnglishPackage()
-        : store(std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg")))
+    EnglishPackage() : store(installEnglishStore(dir))
     {
-        SettingsStore::overrideInstance(store.get());
-        store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->setString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->setString(Setting::GuiLanguage, u"EN");
         resources = std::make_unique<ResourceHandler>(store.get());
         loaded = resources->loadLanguageResources();
     }

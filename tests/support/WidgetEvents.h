@@ -14,10 +14,26 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
 namespace quilltest {
+
+// Runs the event loop until condition() holds or limit passes, and says whether it held: a
+// safety net for what arrives through the loop, not a timing check.
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        QTest::qWait(5);
+    }
+    return true;
+}
 
 // Runs fn once a modal widget of type T is the active modal widget (polled from the event
 // loop, so it works for dialogs opened by the click that follows).

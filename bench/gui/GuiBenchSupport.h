@@ -1,0 +1,62 @@
+#pragma once
+
+// What the user interface's benchmarks share: the temporary folder, a median, the
+// processor time of the process and of the calling thread, and the main function.
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace quillbench {
+
+inline std::string tempFolder()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    return (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+}
+
+inline double median(std::vector<double> values)
+{
+    if (values.empty()) {
+        return 0;
+    }
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+inline double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+inline double threadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// One QApplication for every benchmark, on the offscreen platform where there is no display.
+inline int runBenchmarks(int argc, char** argv)
+{
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
+} // namespace quillbench
