@@ -50,7 +50,9 @@ double cpuNow()
 
 class QuietHost : public DocumentHost {
   public:
-    void PostToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    void postFileAppended() override {}
+    void postFileReload() override {}
+    void postFileUnreadable(int) override {}
     void UpdateAllViews() override {}
     void ScrollViewsToEnd() override {}
     void ResetViewsScroll() override {}

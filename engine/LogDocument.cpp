@@ -560,7 +560,7 @@ void LogDocument::AppendText(const std::uint8_t* bytes, std::size_t n, bool post
         }
     }
     if (post) {
-        PostToMainWindow(WM_FILE_APPENDED, 1, 0);
+        postFileAppended();
     }
 }
 
@@ -592,11 +592,24 @@ void LogDocument::TellAppendListener(FileOffset offset, const std::uint8_t* byte
     }
 }
 
-void LogDocument::PostToMainWindow(std::uint32_t message, std::uintptr_t value,
-                                     std::intptr_t detail)
+void LogDocument::postFileAppended()
 {
     if (m_host) {
-        m_host->PostToMainWindow(message, value, detail);
+        m_host->postFileAppended();
+    }
+}
+
+void LogDocument::postFileReload()
+{
+    if (m_host) {
+        m_host->postFileReload();
+    }
+}
+
+void LogDocument::postFileUnreadable(int error)
+{
+    if (m_host) {
+        m_host->postFileUnreadable(error);
     }
 }
 

@@ -990,14 +990,9 @@ void MainFrame::toggleBar(int id)
     }
 }
 
-void MainFrame::OnFileAppended(std::uintptr_t value)
+void MainFrame::tabAppended(LogTab* tab)
 {
-    tabAppended(m_front, value);
-}
-
-void MainFrame::tabAppended(LogTab* tab, std::uintptr_t value)
-{
-    tab->OnFileAppended(value);
+    tab->OnFileAppended();
     const LogDocument* document = tab->document();
     if (m_sources != nullptr &&
         document->IndexStopped().limit != LogDocument::IndexStop::Limit::None) {
@@ -1128,25 +1123,6 @@ void MainFrame::OnDropFiles(const QStringList& paths)
             m_owner->OpenDocumentFile(toU16(path));
         }
     }
-}
-
-bool MainFrame::event(QEvent* event)
-{
-    const auto type = static_cast<std::uint32_t>(event->type());
-    if (type == WM_FILE_APPENDED || type == WM_FILE_RELOAD) {
-        const auto* message = static_cast<FileMessageEvent*>(event);
-        if (type == WM_FILE_APPENDED) {
-            OnFileAppended(message->value());
-        } else {
-            reloadTab(m_front);
-        }
-        return true;
-    }
-    if (type == WM_FILE_UNREADABLE) {
-        updateCommandStates();
-        return true;
-    }
-    return QMainWindow::event(event);
 }
 
 bool MainFrame::eventFilter(QObject* watched, QEvent* event)

@@ -83,22 +83,6 @@ constexpr int FollowCommand = 33100;
 constexpr int FollowJournal = 33101;
 } // namespace Command
 
-// A watcher message as it travels to the main window: the event type is the message
-// number (0x0401, 0x0402), which lies in Qt's user event range.
-class FileMessageEvent : public QEvent {
-  public:
-    FileMessageEvent(std::uint32_t message, std::uintptr_t value, std::intptr_t detail)
-        : QEvent(static_cast<QEvent::Type>(message)), m_value(value), m_detail(detail)
-    {
-    }
-    std::uintptr_t value() const { return m_value; }
-    std::intptr_t detail() const { return m_detail; }
-
-  private:
-    std::uintptr_t m_value;
-    std::intptr_t m_detail;
-};
-
 // What the frame asks of the application (implemented by Application; tests record).
 class FrameOwner {
   public:
@@ -219,9 +203,8 @@ class MainFrame : public QMainWindow {
     void OnClearWindow();
     // Runs the settings sheet; after OK the new settings take effect at once.
     void OnSettings();
-    // The watcher's append message for the front tab, and for any tab.
-    void OnFileAppended(std::uintptr_t value);
-    void tabAppended(LogTab* tab, std::uintptr_t value);
+    // The watcher's append message for a tab.
+    void tabAppended(LogTab* tab);
     // paths: file names in their escaped form (platform/FileName.h), as QString.
     void OnDropFiles(const QStringList& paths);
     void toggleBar(int id);
@@ -264,7 +247,6 @@ class MainFrame : public QMainWindow {
     void aboutToClose();
 
   protected:
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;

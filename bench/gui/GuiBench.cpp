@@ -46,10 +46,11 @@
 #include "engine/AlertRule.h"
 #include "engine/DocumentHost.h"
 #include "engine/KeywordLines.h"
-#include "engine/LogDocument.h"
 #include "engine/LineFilter.h"
+#include "engine/LogDocument.h"
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
+#include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/SourceControl.h"
 #include "platform/NarrowCodec.h"
@@ -129,7 +130,9 @@ double median(std::vector<double> values)
 
 class BenchHost : public DocumentHost {
   public:
-    void PostToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    void postFileAppended() override {}
+    void postFileReload() override {}
+    void postFileUnreadable(int) override {}
     void UpdateAllViews() override { view->OnUpdate(); }
     void ScrollViewsToEnd() override { view->ScrollToEnd(); }
     void ResetViewsScroll() override { view->ResetScroll(); }
@@ -853,7 +856,8 @@ class AppendClock : public QObject {
   protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (static_cast<std::uint32_t>(event->type()) == WM_FILE_APPENDED) {
+        if (event->type() == FileMessageEvent::eventType() &&
+            static_cast<FileMessageEvent*>(event)->message() == FileMessage::Appended) {
             const LineNumber lines = m_document.GetLineCount();
             if (heard.empty() || heard.back().first < lines) {
                 heard.emplace_back(lines, Clock::now());

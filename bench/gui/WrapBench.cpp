@@ -95,7 +95,9 @@ std::string words(std::size_t bytes, unsigned salt)
 
 class BenchHost : public DocumentHost {
   public:
-    void PostToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    void postFileAppended() override {}
+    void postFileReload() override {}
+    void postFileUnreadable(int) override {}
     void UpdateAllViews() override { view->OnUpdate(); }
     void ScrollViewsToEnd() override { view->ScrollToEnd(); }
     void ResetViewsScroll() override { view->ResetScroll(); }

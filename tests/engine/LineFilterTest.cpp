@@ -460,7 +460,7 @@ TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
         }
     });
     for (int i = 0; i < 50; ++i) {
-        filter.Sync(); // as the main thread would on each WM_FILE_APPENDED
+        filter.Sync(); // as the main thread would on each append message
         filter.Collect();
         std::this_thread::yield();
     }

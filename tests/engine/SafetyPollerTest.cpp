@@ -328,9 +328,9 @@ TEST(SafetyPollerWatchers, TabsComeAndGoWhileFilesRotate)
         {
             FakeHost::Message message{};
             while (doc && host.nextMessage(message, wait)) {
-                if (message.id == WM_FILE_APPENDED) {
-                    doc->SetNewTextArrived(message.value != 0);
-                } else if (message.id == WM_FILE_RELOAD) {
+                if (message.id == FileMessage::Appended) {
+                    doc->SetNewTextArrived(true);
+                } else if (message.id == FileMessage::Reload) {
                     doc->OnNewDocument();
                     doc->OnOpenDocument(u16(path));
                 }

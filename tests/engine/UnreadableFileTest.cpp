@@ -100,7 +100,7 @@ class UnreadableFileTest : public ::testing::TestWithParam<bool> {
             if (!host.nextMessage(message, 20ms)) {
                 continue;
             }
-            if (message.id == WM_FILE_RELOAD) {
+            if (message.id == FileMessage::Reload) {
                 reload();
             }
         }

@@ -8,6 +8,7 @@
 #include "dialogs/GeneralPage.h"
 #include "dialogs/KeywordsPage.h"
 #include "dialogs/SettingsSheet.h"
+#include "frame/LogTab.h"
 #include "frame/PathPane.h"
 #include "resources/LanguageResources.h"
 #include "resources/ResourceHandler.h"
@@ -434,7 +435,7 @@ TEST_F(MainFrameTest, StayOnTopIsAppliedWhenTextArrives)
     createFrame();
     EXPECT_FALSE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     store->SetBool(Setting::TopMost, true);
-    QCoreApplication::postEvent(frame.get(), new FileMessageEvent(WM_FILE_APPENDED, 1, 0));
+    frame->currentTab()->postFileAppended();
     QApplication::processEvents();
     EXPECT_TRUE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 }

@@ -62,7 +62,9 @@ class RecordingSound : public SoundService {
 
 class ViewHost : public DocumentHost {
   public:
-    void PostToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    void postFileAppended() override {}
+    void postFileReload() override {}
+    void postFileUnreadable(int) override {}
     void UpdateAllViews() override { view->OnUpdate(); }
     void ScrollViewsToEnd() override { view->ScrollToEnd(); }
     void ResetViewsScroll() override { view->ResetScroll(); }
