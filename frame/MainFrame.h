@@ -11,6 +11,11 @@
 // Commands are QActions named "cmd_<id>" (the command ids keep their numbers); their enable
 // and check states are refreshed whenever the front document changes and before a menu
 // opens. The owner is not owned. User-interface thread only.
+//
+// The members are defined by job: the tabs and the window's events in MainFrame.cpp, the
+// commands in MainFrameCommands.cpp, the status bar in MainFrameStatus.cpp, the window's
+// place in MainFramePlacement.cpp, Copy in MainFrameCopy.cpp, Find in MainFrameFind.cpp
+// and RegexSearch.cpp.
 
 #include "dialogs/FindDialog.h"
 #include "engine/DocumentHost.h"
@@ -263,6 +268,8 @@ class MainFrame : public QMainWindow {
     void buildStatusBar();
     void updatePausePane();
     void updateReadPane();
+    // Why a followed file cannot be read, in words (the read pane, Reload's message).
+    static QString readProblemText(int error);
     void loadAccelerators();
     void restoreWindowPosition();
     void runCommand(int id);

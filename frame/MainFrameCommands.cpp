@@ -1,0 +1,408 @@
+// The main frame's commands: the actions, menus, toolbar and accelerators built from the
+// resources, their enable and check states, and what each command does.
+
+#include "frame/FilterBar.h"
+#include "frame/FilterPane.h"
+#include "frame/LogTab.h"
+#include "frame/MainFrame.h"
+#include "frame/NavigationCommands.h"
+#include "frame/SourceControl.h"
+
+#include "diagnostics/TraceLog.h"
+#include "dialogs/SettingsSheet.h"
+#include "engine/LogDocument.h"
+#include "resources/CommandActions.h"
+#include "resources/QtFileName.h"
+#include "settings/RecentFileList.h"
+#include "settings/SettingsStore.h"
+#include "view/FilterView.h"
+#include "view/LogView.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+
+namespace {
+
+constexpr int StringSettingsCaption = 9;
+constexpr int ResourceMain = 128;
+
+} // namespace
+
+QAction* MainFrame::commandAction(int id)
+{
+    return m_commands->action(id);
+}
+
+void MainFrame::createActions()
+{
+    m_commands = new CommandActions(this);
+    for (int id : {Command::FileNew,       Command::FileOpen,
+                   Command::NewWindow,     Command::Exit,
+                   Command::Copy,          Command::SelectAll,
+                   Command::Find,          Command::FindNextDown,
+                   Command::FindNextUp,    Command::ViewToolbar,
+                   Command::ViewStatusBar, Command::Pause,
+                   Command::Resume,        Command::Reload,
+                   Command::Clear,         Command::Settings,
+                   Command::About,         Command::Filter,
+                   Command::CloseTab,      Command::NextTab,
+                   Command::PreviousTab,   Command::ViewTerminalColors,
+                   Command::ViewWrapLines, Command::ViewShowControlCharacters,
+                   Command::FollowCommand, Command::FollowJournal}) {
+        m_commands->action(id);
+    }
+    for (int id = Command::SelectTab1; id <= Command::SelectTab9; ++id) {
+        m_commands->action(id);
+    }
+    for (int id : NavigationCommands::Ids) {
+        m_commands->action(id);
+    }
+    NavigationCommands::Prepare(*m_commands);
+    m_commands->action(Command::ViewTerminalColors)->setCheckable(true);
+    m_commands->action(Command::ViewShowControlCharacters)->setCheckable(true);
+    m_commands->action(Command::ViewWrapLines)->setCheckable(true);
+    for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
+        m_commands->action(id)->setCheckable(true);
+    }
+    m_commands->action(Command::ViewToolbar)->setCheckable(true);
+    m_commands->action(Command::ViewStatusBar)->setCheckable(true);
+    connect(m_commands, &CommandActions::triggered, this, &MainFrame::runCommand);
+}
+
+void MainFrame::buildMenus()
+{
+    m_commands->buildMenuBar(menuBar(), ResourceMain);
+    for (QAction* popup : menuBar()->actions()) {
+        if (QMenu* menu = popup->menu()) {
+            connect(menu, &QMenu::aboutToShow, this, &MainFrame::updateCommandStates);
+        }
+    }
+    // The framework's place holder for the recent files: the entries are listed above it.
+    if (QAction* placeholder = m_commands->find(Command::RecentFile1)) {
+        for (QObject* owner : placeholder->associatedObjects()) {
+            if (auto* menu = qobject_cast<QMenu*>(owner)) {
+                m_recentMenu = menu;
+                m_recentPlaceholder = placeholder;
+                placeholder->setEnabled(false);
+                break;
+            }
+        }
+    }
+    updateRecentFileMenu();
+}
+
+void MainFrame::updateRecentFileMenu()
+{
+    if (!m_recentMenu || m_recentPlaceholder == nullptr) {
+        return;
+    }
+    for (QAction* old : std::as_const(m_recentActions)) {
+        m_recentMenu->removeAction(old);
+        old->deleteLater();
+    }
+    m_recentActions.clear();
+    const std::vector<std::u16string> files =
+        m_owner != nullptr ? m_owner->RecentFiles() : std::vector<std::u16string>();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const int index = static_cast<int>(i);
+        QString shown = quill::fileNameToDisplay(RecentFileList::abbreviate(files[i]));
+        shown.replace(u'&', QStringLiteral("&&"));
+        auto* action = new QAction(QStringLiteral("&%1 %2").arg(index + 1).arg(shown), this);
+        action->setObjectName(QStringLiteral("recentFile%1").arg(index + 1));
+        action->setStatusTip(quill::fileNameToDisplay(files[i]));
+        connect(action, &QAction::triggered, this, [this, index] {
+            if (m_owner != nullptr) {
+                m_owner->OnOpenRecentFile(index);
+            }
+        });
+        m_recentMenu->insertAction(m_recentPlaceholder, action);
+        m_recentActions.append(action);
+    }
+    // As the framework does: the place holder shows only while the list is empty.
+    m_recentPlaceholder->setVisible(files.empty());
+}
+
+void MainFrame::loadAccelerators()
+{
+    m_commands->applyAccelerators(ResourceMain);
+    // Accelerators work with the menu bar and the toolbar hidden too.
+    for (QAction* action : m_commands->all()) {
+        if (!action->shortcuts().isEmpty()) {
+            action->setShortcutContext(Qt::WindowShortcut);
+            addAction(action);
+        }
+    }
+}
+
+bool MainFrame::buildToolBar()
+{
+    m_wndToolBar = new QToolBar(this);
+    m_wndToolBar->setObjectName(QStringLiteral("toolBar"));
+    m_wndToolBar->setMovable(true);
+    m_wndToolBar->setFloatable(false);
+    const bool loaded = m_commands->buildToolBar(m_wndToolBar, ResourceMain);
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+    return loaded;
+}
+
+void MainFrame::updateCommandStates()
+{
+    if (m_front == nullptr) {
+        return;
+    }
+    if (m_sources != nullptr) {
+        m_sources->wake(); // the status bar follows the front document and its source
+    }
+    LogView* view = GetView();
+    const bool hasLines = GetActiveDocument()->GetLineCount() > 0;
+    commandAction(Command::Reload)->setEnabled(hasLines);
+    commandAction(Command::Clear)->setEnabled(hasLines);
+    commandAction(Command::Pause)->setEnabled(view->canPause());
+    commandAction(Command::Resume)->setEnabled(view->canResume());
+    commandAction(Command::Copy)
+        ->setEnabled(filterPaneHasFocus() ? filterPane()->view()->canCopy() : view->canCopy());
+    const int tabs = m_tabs->count();
+    commandAction(Command::CloseTab)->setEnabled(tabs > 1 || !m_front->path().empty());
+    commandAction(Command::NextTab)->setEnabled(tabs > 1);
+    commandAction(Command::PreviousTab)->setEnabled(tabs > 1);
+    for (int id = Command::SelectTab1; id <= Command::SelectTab9; ++id) {
+        commandAction(id)->setEnabled(id - Command::SelectTab1 < tabs);
+    }
+    commandAction(Command::Filter)->setEnabled(true);
+    commandAction(Command::SelectAll)->setEnabled(true);
+    commandAction(Command::Find)->setEnabled(hasLines);
+    commandAction(Command::FindNextDown)->setEnabled(true);
+    commandAction(Command::FindNextUp)->setEnabled(true);
+    commandAction(Command::Settings)->setEnabled(true);
+    commandAction(Command::FollowCommand)->setEnabled(true);
+    commandAction(Command::FollowJournal)->setEnabled(true);
+    SettingsStore& settings = SettingsStore::instance();
+    commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
+    commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
+    NavigationCommands::UpdateStates(*m_commands, GetView());
+    commandAction(Command::ViewWrapLines)->setEnabled(true);
+    commandAction(Command::ViewShowControlCharacters)->setEnabled(true);
+    commandAction(Command::ViewWrapLines)->setChecked(settings.GetBool(Setting::WrapLongLines));
+    const LogDocument* front = GetActiveDocument();
+    commandAction(Command::ViewTerminalColors)
+        ->setChecked(front != nullptr ? front->TerminalColors()
+                                      : settings.GetBool(Setting::TerminalColors));
+    commandAction(Command::ViewShowControlCharacters)
+        ->setChecked(front != nullptr ? front->ShowControlCharacters()
+                                      : settings.GetBool(Setting::ShowControlCharacters));
+    const int chosen = front != nullptr ? int(front->ChosenEncoding()) : 0;
+    for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
+        commandAction(id)->setEnabled(front != nullptr);
+        commandAction(id)->setChecked(id - Command::ViewEncodingFirst == chosen);
+    }
+    updateEncodingPane();
+    updatePausePane();
+    updateReadPane();
+}
+
+void MainFrame::runCommand(int id)
+{
+    switch (id) {
+    case Command::FileNew:
+        if (m_owner != nullptr) {
+            m_owner->OnFileNew();
+        }
+        break;
+    case Command::FileOpen:
+        if (m_owner != nullptr) {
+            m_owner->OnFileOpen();
+        }
+        break;
+    case Command::About:
+        if (m_owner != nullptr) {
+            m_owner->OnAppAbout();
+        }
+        break;
+    case Command::Exit:
+        close();
+        break;
+    case Command::FollowCommand:
+        m_sources->onFollowCommand();
+        break;
+    case Command::FollowJournal:
+        m_sources->followSystemJournal();
+        break;
+    case Command::NewWindow:
+        OnNewWindow();
+        break;
+    case Command::Reload:
+        OnFileReload();
+        break;
+    case Command::Clear:
+        OnClearWindow();
+        break;
+    case Command::Settings:
+        OnSettings();
+        break;
+    case Command::Pause:
+        GetView()->OnPause();
+        break;
+    case Command::Resume:
+        GetView()->OnResume();
+        break;
+    case Command::CloseTab:
+        closeTab(m_front);
+        break;
+    case Command::NextTab:
+        selectTabAt((m_tabs->currentIndex() + 1) % m_tabs->count());
+        break;
+    case Command::PreviousTab:
+        selectTabAt((m_tabs->currentIndex() + m_tabs->count() - 1) % m_tabs->count());
+        break;
+    case Command::ViewToolbar:
+    case Command::ViewStatusBar:
+        toggleBar(id);
+        break;
+    case Command::ViewTerminalColors:
+        OnViewTerminalColors();
+        break;
+    case Command::ViewShowControlCharacters:
+        OnViewShowControlCharacters();
+        break;
+    case Command::ViewWrapLines:
+        OnViewWrapLines();
+        break;
+
+    case Command::Copy:
+        OnEditCopy();
+        break;
+    case Command::SelectAll:
+        OnEditSelectAll();
+        break;
+    case Command::Filter:
+        OnFilter();
+        break;
+    case Command::Find:
+        OnEditFind();
+        break;
+    case Command::FindNextDown:
+        FindAgain(true);
+        break;
+    case Command::FindNextUp:
+        FindAgain(false);
+        break;
+    default:
+        if (id >= Command::SelectTab1 && id <= Command::SelectTab9) {
+            selectTabAt(id - Command::SelectTab1);
+        } else if (id >= Command::ViewEncodingFirst && id <= Command::ViewEncodingLast) {
+            OnViewEncoding(quill::TextEncoding(id - Command::ViewEncodingFirst));
+        } else {
+            NavigationCommands::Run(id, GetView(), this);
+        }
+        break;
+    }
+    updateCommandStates();
+}
+
+void MainFrame::OnSettings()
+{
+    SettingsSheet sheet(StringSettingsCaption, this);
+    sheet.setSoundService(m_sound);
+    if (sheet.DoModal() != SettingsSheet::IDOK) {
+        return;
+    }
+    sheet.SaveAll();
+    // Settings apply to every tab; those behind the front one catch up when shown.
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        tab(i)->document()->ReloadKeywords();
+        tab(i)->document()->SetNewTextArrived(false);
+        tab(i)->UpdateAllViews();
+    }
+    ApplyTopMost();
+    TraceLog::instance().SetConfiguredLevel(SettingsStore::instance().GetDword(Setting::LogLevel));
+    if (m_findDialog && m_findDialog->isVisible()) {
+        m_findDialog->activateWindow();
+        m_findDialog->setFocus();
+    }
+}
+
+void MainFrame::toggleBar(int id)
+{
+    SettingsStore& settings = SettingsStore::instance();
+    const SettingId setting = id == Command::ViewToolbar ? Setting::Toolbar : Setting::StatusBar;
+    const bool show = !settings.GetBool(setting);
+    settings.SetBool(setting, show);
+    QWidget* bar = id == Command::ViewToolbar ? static_cast<QWidget*>(m_wndToolBar) : statusBar();
+    if (bar != nullptr) {
+        bar->setVisible(show);
+    }
+}
+
+void MainFrame::OnClearWindow()
+{
+    LogDocument* document = GetActiveDocument();
+    document->ClearText();
+    document->SetNewTextArrived(false);
+    UpdateAllViews();
+    ApplyTopMost();
+}
+
+void MainFrame::OnViewTerminalColors()
+{
+    const bool on = !SettingsStore::instance().GetBool(Setting::TerminalColors);
+    SettingsStore::instance().SetBool(Setting::TerminalColors, on);
+    // A display setting: every tab shows its text one way.
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        tab(i)->document()->SetTerminalColors(on);
+        tab(i)->UpdateAllViews();
+        tab(i)->view()->viewport()->update();
+    }
+}
+
+void MainFrame::OnViewShowControlCharacters()
+{
+    const bool on = !SettingsStore::instance().GetBool(Setting::ShowControlCharacters);
+    SettingsStore::instance().SetBool(Setting::ShowControlCharacters, on);
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        tab(i)->document()->SetShowControlCharacters(on);
+        tab(i)->UpdateAllViews();
+        tab(i)->view()->viewport()->update();
+    }
+}
+
+void MainFrame::OnViewWrapLines()
+{
+    SettingsStore& settings = SettingsStore::instance();
+    settings.SetBool(Setting::WrapLongLines, !settings.GetBool(Setting::WrapLongLines));
+    // Each tab's views read the setting when they are brought up to date.
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        tab(i)->UpdateAllViews();
+    }
+}
+
+void MainFrame::OnViewEncoding(quill::TextEncoding encoding)
+{
+    LogDocument* document = GetActiveDocument();
+    if (document == nullptr) {
+        return;
+    }
+    document->SetEncoding(encoding);
+    const std::u16string path = document->GetPathName();
+    if (path.empty()) {
+        return; // the next open in this tab uses it
+    }
+    if (m_owner != nullptr) {
+        m_owner->SetFileEncoding(path, encoding);
+        OnFileReload();
+    } else if (document->OnOpenDocument(path)) {
+        m_front->UpdateAllViews();
+    }
+}
+
+QAction* MainFrame::action(int id) const
+{
+    return m_commands->find(id);
+}
+
+void MainFrame::OnFilter()
+{
+    filterPane()->bar()->focusField();
+}

@@ -1,0 +1,188 @@
+// The main frame's status bar: the front tab's path, size and line count, and the panes that
+// show only while they have something to say (paused, cannot read, the encoding).
+
+#include "frame/MainFrame.h"
+#include "frame/PathPane.h"
+
+#include "engine/LogDocument.h"
+#include "resources/LanguageResources.h"
+#include "resources/QtFileName.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+#include <QStatusBar>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Status pane ids (the indicators of panes 1 to 3) and their initial texts' string ids.
+constexpr int PaneIds[3] = {2, 3, 4};
+constexpr int StringSizeLabel = 130;
+constexpr int StringLineLabel = 131;
+constexpr int StringPaused = 210;
+constexpr int StringPausedTip = 211;
+constexpr int StringEncodingTip = 450;
+constexpr int StringEncodingAutomatic = 451;
+// Why a followed file cannot be read: the pane's text and tip, and the reasons that have
+// words of their own.
+constexpr int StringCannotRead = 215;
+constexpr int StringCannotReadTip = 216;
+constexpr int StringNoPermission = 217;
+constexpr int StringNowAFolder = 218;
+constexpr int StringNowNotAFile = 219;
+
+} // namespace
+
+QString MainFrame::readProblemText(int error)
+{
+    const LanguageResources& resources = LanguageResources::current();
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return resources.string(StringNoPermission);
+    case EISDIR:
+        return resources.string(StringNowAFolder);
+    case ENOTSUP:
+        return resources.string(StringNowNotAFile);
+    default:
+        break;
+    }
+    char buffer[256] = {};
+    // The GNU variant returns the text, which may or may not live in the buffer.
+    const char* text = strerror_r(error, buffer, sizeof buffer);
+    return QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(text)).arg(error);
+}
+
+QLabel* MainFrame::pane(int index) const
+{
+    return index >= 1 && index <= 3 ? m_panes[index - 1] : nullptr;
+}
+
+void MainFrame::buildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    const LanguageResources& resources = LanguageResources::current();
+    for (int i = 0; i < 3; ++i) {
+        QLabel* label = i == 0 ? new PathPane(bar) : new QLabel(bar);
+        label->setObjectName(QStringLiteral("pane%1").arg(i + 1));
+        label->setText(resources.string(PaneIds[i]));
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        bar->addPermanentWidget(label);
+        m_panes[i] = label;
+    }
+    m_pausePane = new QLabel(resources.string(StringPaused), bar);
+    m_pausePane->setObjectName(QStringLiteral("pausePane"));
+    m_pausePane->setToolTip(resources.string(StringPausedTip));
+    m_pausePane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_pausePane->setVisible(false);
+    bar->addPermanentWidget(m_pausePane);
+    m_readPane = new QLabel(bar);
+    m_readPane->setObjectName(QStringLiteral("readPane"));
+    m_readPane->setToolTip(resources.string(StringCannotReadTip));
+    m_readPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_readPane->setVisible(false);
+    bar->addPermanentWidget(m_readPane);
+    m_encodingPane = new QLabel(bar);
+    m_encodingPane->setObjectName(QStringLiteral("encodingPane"));
+    m_encodingPane->setToolTip(resources.string(StringEncodingTip));
+    m_encodingPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->addPermanentWidget(m_encodingPane);
+}
+
+void MainFrame::updateEncodingPane()
+{
+    if (m_encodingPane == nullptr) {
+        return;
+    }
+    QString text;
+    const LogDocument* document = GetActiveDocument();
+    if (document != nullptr && !document->GetPathName().empty()) {
+        text = QString::fromStdString(quill::encodingName(document->Form()));
+        if (document->ChosenEncoding() == quill::TextEncoding::Automatic) {
+            // A package without the text (or one that drops the name) still shows the name.
+            const QString automatic =
+                LanguageResources::current().format(StringEncodingAutomatic, text);
+            if (automatic.contains(text)) {
+                text = automatic;
+            }
+        }
+    }
+    if (m_encodingPane->text() != text) {
+        m_encodingPane->setText(text);
+    }
+}
+
+void MainFrame::updatePausePane()
+{
+    // Paused: a file is open and nobody watches it. A document without a file has nothing
+    // to follow, so there is nothing to call paused.
+    // A complete decompressed copy is not followed any more, so it is not paused either.
+    const LogDocument* document = GetActiveDocument();
+    const bool paused = !document->IsWatching() && document->CanFollow();
+    if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != paused) {
+        m_pausePane->setVisible(paused);
+    }
+}
+
+void MainFrame::updateReadPane()
+{
+    const LogDocument* document = GetActiveDocument();
+    const int error = document != nullptr ? document->ReadError() : 0;
+    if (m_readPane == nullptr) {
+        return;
+    }
+    if (error != 0) {
+        m_readPane->setText(
+            LanguageResources::current().format(StringCannotRead, readProblemText(error)));
+    }
+    if (m_readPane->isVisibleTo(statusBar()) != (error != 0)) {
+        m_readPane->setVisible(error != 0);
+    }
+}
+
+int MainFrame::GetStatusTextWidth(const QString& text) const
+{
+    return statusBar()->fontMetrics().horizontalAdvance(text);
+}
+
+void MainFrame::SetPaneText(int index, const QString& text)
+{
+    QLabel* label = pane(index);
+    if (label == nullptr) {
+        return;
+    }
+    label->setText(text);
+    label->setFrameStyle(text.isEmpty() ? QFrame::NoFrame : (QFrame::Panel | QFrame::Sunken));
+    const int frame = text.isEmpty() ? 0 : 2 * label->frameWidth() + 2 * label->margin() + 4;
+    const int width = text.isEmpty() ? 0 : GetStatusTextWidth(text) + frame;
+    if (index == 1) {
+        // The path gives way to the other panes when the bar is short of room.
+        label->setMinimumWidth(0);
+        label->setMaximumWidth(width);
+        label->setToolTip(text);
+    } else {
+        label->setFixedWidth(width);
+    }
+}
+
+void MainFrame::SetFilePathText(const std::u16string& path)
+{
+    SetPaneText(1, quill::fileNameToDisplay(path));
+}
+
+void MainFrame::SetFileSizeText(qint64 size)
+{
+    SetPaneText(2, QStringLiteral("%1 %2 Bytes")
+                       .arg(LanguageResources::current().string(StringSizeLabel))
+                       .arg(size));
+}
+
+void MainFrame::SetLineCountText(qint64 count)
+{
+    SetPaneText(3, QStringLiteral("%1 %2")
+                       .arg(LanguageResources::current().string(StringLineLabel))
+                       .arg(count));
+}
