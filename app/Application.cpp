@@ -127,7 +127,7 @@ Application::~Application()
     m_mainFrame.reset();
     // The tabs' commands were told to end with their tabs; their graces run side by side,
     // so this waits one grace at most.
-    LogSource::WaitForEndings();
+    LogSource::waitForEndings();
 }
 
 void Application::setUsagePresenter(std::function<void(const QString&)> presenter)
@@ -144,35 +144,35 @@ void Application::setOpenDialog(
 void Application::writeStartLines()
 {
     TraceLog& log = TraceLog::instance();
-    log.SetMessageLevel(TraceLog::LevelInfo);
+    log.setMessageLevel(TraceLog::LevelInfo);
     log << std::string(77, '-');
-    log.EndLine();
+    log.endLine();
     log.Line(TraceLog::LevelInfo, "Quillstream was started");
 }
 
-bool Application::InitInstance(const std::vector<std::string>& args)
+bool Application::initInstance(const std::vector<std::string>& args)
 {
     SettingsStore& settings = SettingsStore::instance();
     TraceLog& log = TraceLog::instance();
     QCoreApplication::instance()->installEventFilter(this);
 
-    m_modulePrefix = m_resourceHandler->GetModulePrefix();
-    log.OpenLog(TraceLog::BuildPath(settings.GetString(Setting::LogFileName)),
-                settings.GetDword(Setting::LogLevel),
-                static_cast<std::int32_t>(settings.GetDword(Setting::MaxLogFileSize)));
+    m_modulePrefix = m_resourceHandler->modulePrefix();
+    log.openLog(TraceLog::buildPath(settings.string(Setting::LogFileName)),
+                settings.dword(Setting::LogLevel),
+                static_cast<std::int32_t>(settings.dword(Setting::MaxLogFileSize)));
     writeStartLines();
     EnvironmentReport report(log, settings);
-    report.ReportEnvironment();
-    if (log.ConfiguredLevel() == TraceLog::LevelInfo) {
-        report.ReportLoadedModules();
+    report.reportEnvironment();
+    if (log.configuredLevel() == TraceLog::LevelInfo) {
+        report.reportLoadedModules();
     }
 
-    if (!m_resourceHandler->LoadLanguageResources()) {
+    if (!m_resourceHandler->loadLanguageResources()) {
         m_initFailed = true;
         return false;
     }
-    m_language = m_resourceHandler->Language();
-    m_helpPath = m_resourceHandler->HelpPath();
+    m_language = m_resourceHandler->language();
+    m_helpPath = m_resourceHandler->helpPath();
     // Qt's standard dialogs and key names speak the package's language too.
     const QString qtTexts = installQtTranslations(m_language);
     log.Line(TraceLog::LevelInfo,
@@ -182,7 +182,7 @@ bool Application::InitInstance(const std::vector<std::string>& args)
     // names the application.
     const QString appName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     m_recentFiles = std::make_unique<RecentFileList>(settings, toU16(appName));
-    m_recentFiles->ReadList();
+    m_recentFiles->readList();
     m_session = std::make_unique<TabSession>(settings, toU16(appName));
 
     const CommandLineInfo commandLine = parseCommandLine(args);
@@ -248,10 +248,10 @@ bool Application::InitInstance(const std::vector<std::string>& args)
     }
 
     m_mainFrame->setDocumentSetup([this](LogDocument& document) {
-        document.SetIndexingStop([this] { return terminationRequested(); });
+        document.setIndexingStop([this] { return terminationRequested(); });
     });
     connect(m_mainFrame.get(), &MainFrame::aboutToClose, this, &Application::saveSession);
-    OnFileNew();
+    onFileNew();
 
     if (commandLine.command) {
         m_mainFrame->sources()->followCommandLine(QString::fromLocal8Bit(*commandLine.command));
@@ -266,9 +266,9 @@ bool Application::InitInstance(const std::vector<std::string>& args)
             m_mainFrame->activateTab(m_mainFrame->tab(0));
         }
     } else if (!commandLine.command && !followsStandardInput &&
-               settings.GetBool(Setting::ShowLastViewedFile)) {
+               settings.boolValue(Setting::ShowLastViewedFile)) {
         if (!restoreSession() && m_recentFiles->size() > 0) {
-            OnOpenRecentFile(0);
+            onOpenRecentFile(0);
         }
     }
     if (terminationRequested()) {
@@ -294,7 +294,7 @@ Application::openFiles(const std::vector<quill::InstanceFile>& files, LogTab** f
         if (terminationRequested()) {
             break;
         }
-        if (!OpenDocumentFile(quill::fileNameToUtf16(file.path))) {
+        if (!openDocumentFile(quill::fileNameToUtf16(file.path))) {
             continue;
         }
         if (first != nullptr && *first == nullptr) {
@@ -313,7 +313,7 @@ void Application::showLines(const std::vector<std::pair<LogTab*, std::uint32_t>>
         // A tab closed since (an open that failed later) is not asked.
         for (int i = 0; i < m_mainFrame->tabCount(); ++i) {
             if (m_mainFrame->tab(i) == tab) {
-                tab->view()->ShowLine(line == 0 ? 0 : line - 1);
+                tab->view()->showLine(line == 0 ? 0 : line - 1);
             }
         }
     }
@@ -356,7 +356,7 @@ void Application::takeRequest(const quill::InstanceRequest& request, int fd)
     showLines(lines);
 }
 
-int Application::ExitInstance()
+int Application::exitInstance()
 {
     if (m_exited) {
         return m_initFailed ? 1 : 0;
@@ -364,10 +364,10 @@ int Application::ExitInstance()
     m_exited = true;
     TraceLog& log = TraceLog::instance();
     log.Line(TraceLog::LevelInfo, "ExitInstance");
-    log.CloseLog();
+    log.closeLog();
     // A start that handed its files over leaves the list to the running window.
     if (m_recentFiles && !m_handedOver) {
-        m_recentFiles->WriteList();
+        m_recentFiles->writeList();
     }
     return m_initFailed ? 1 : 0;
 }
@@ -391,10 +391,10 @@ std::u16string Application::absolutePath(const std::u16string& path)
 
 LogDocument* Application::document() const
 {
-    return m_mainFrame ? m_mainFrame->GetActiveDocument() : nullptr;
+    return m_mainFrame ? m_mainFrame->activeDocument() : nullptr;
 }
 
-bool Application::OpenDocumentFile(const std::u16string& path)
+bool Application::openDocumentFile(const std::u16string& path)
 {
     m_openStopped = false;
     if (!m_mainFrame || path.empty()) {
@@ -405,7 +405,7 @@ bool Application::OpenDocumentFile(const std::u16string& path)
     const std::string native = quill::fileNameToBytes(fullPath);
     const bool spool = isSpool(native);
     if (!spool) {
-        const CompressionFormat format = DetectCompressionOfFile(native);
+        const CompressionFormat format = detectCompressionOfFile(native);
         if (format != CompressionFormat::None) {
             // Decompressed beside the window; its lines show as they are decompressed.
             if (!m_mainFrame->sources()->openCompressed(native, format,
@@ -413,14 +413,14 @@ bool Application::OpenDocumentFile(const std::u16string& path)
                 return false;
             }
             if (m_recentFiles) {
-                m_recentFiles->Add(fullPath);
+                m_recentFiles->add(fullPath);
             }
             m_mainFrame->updateRecentFileMenu();
             m_mainFrame->updateCommandStates();
             return true;
         }
     }
-    const MainFrame::OpenTarget target = m_mainFrame->PrepareOpen(fullPath);
+    const MainFrame::OpenTarget target = m_mainFrame->prepareOpen(fullPath);
     if (target.existing) {
         // Already followed in a tab: that tab comes to the front instead of a second copy.
         m_mainFrame->activateTab(target.tab);
@@ -429,15 +429,15 @@ bool Application::OpenDocumentFile(const std::u16string& path)
     } else {
         LogDocument* document = target.tab->document();
         // Reading a source's spool again keeps the source; any other file ends it.
-        if (document->Source() != nullptr && document->Source()->SpoolPath() != native) {
-            document->DropSource();
+        if (document->source() != nullptr && document->source()->spoolPath() != native) {
+            document->dropSource();
         }
         // The encoding chosen for this file before (a reload too); any other opens automatic.
-        document->SetEncoding(
-            quill::encodingFromNumber(m_recentFiles ? m_recentFiles->EncodingOf(fullPath) : 0)
+        document->setEncoding(
+            quill::encodingFromNumber(m_recentFiles ? m_recentFiles->encodingOf(fullPath) : 0)
                 .value_or(quill::TextEncoding::Automatic));
-        if (!document->OnOpenDocument(fullPath)) {
-            m_openStopped = document->OpenWasStopped();
+        if (!document->openDocument(fullPath)) {
+            m_openStopped = document->openWasStopped();
             TraceLog::instance().Line(
                 TraceLog::LevelInfo,
                 m_openStopped ? "Open stopped: " : "Not opened: ", std::u16string_view(fullPath));
@@ -448,37 +448,37 @@ bool Application::OpenDocumentFile(const std::u16string& path)
             return false;
         }
         TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(fullPath),
-                                  ": ", std::uint32_t(document->GetLineCount()), " lines");
-        document->SetTitle();
+                                  ": ", std::uint32_t(document->lineCount()), " lines");
+        document->setTitle();
         // The framework's initial update of the tab's views after every open.
-        target.tab->view()->OnInitialUpdate();
+        target.tab->view()->initialUpdate();
     }
     // A spool read again is no file the user chose.
     if (m_recentFiles && !spool) {
-        m_recentFiles->Add(fullPath);
+        m_recentFiles->add(fullPath);
     }
     m_mainFrame->updateRecentFileMenu();
     m_mainFrame->updateCommandStates();
     return true;
 }
 
-void Application::OnFileNew()
+void Application::onFileNew()
 {
     if (!m_mainFrame) {
         return;
     }
     LogTab* tab = m_mainFrame->targetTab();
-    tab->document()->DropSource();
-    tab->document()->OnNewDocument();
-    tab->document()->SetTitle();
-    tab->view()->OnInitialUpdate();
+    tab->document()->dropSource();
+    tab->document()->newDocument();
+    tab->document()->setTitle();
+    tab->view()->initialUpdate();
 }
 
 bool Application::isSpool(const std::string& path) const
 {
     for (int i = 0; m_mainFrame && i < m_mainFrame->tabCount(); ++i) {
-        const LogSource* source = m_mainFrame->tab(i)->document()->Source();
-        if (source != nullptr && source->SpoolPath() == path) {
+        const LogSource* source = m_mainFrame->tab(i)->document()->source();
+        if (source != nullptr && source->spoolPath() == path) {
             return true;
         }
     }
@@ -487,14 +487,14 @@ bool Application::isSpool(const std::string& path) const
 
 bool Application::restoreSession()
 {
-    const TabSessionState state = m_session->Read();
+    const TabSessionState state = m_session->read();
     if (state.paths.empty()) {
         return false;
     }
     LogTab* front = nullptr;
     for (std::size_t i = 0; i < state.paths.size() && !terminationRequested(); ++i) {
         // A file that cannot be opened again is skipped; the others keep their order.
-        if (OpenDocumentFile(state.paths[i]) && i == state.front) {
+        if (openDocumentFile(state.paths[i]) && i == state.front) {
             front = m_mainFrame->currentTab();
         }
     }
@@ -516,7 +516,7 @@ void Application::saveSession()
 QStringList Application::openDialogFilters() const
 {
     const LanguageResources& resources = LanguageResources::current();
-    const QString patterns = toQString(SettingsStore::instance().GetString(Setting::LogFileExt));
+    const QString patterns = toQString(SettingsStore::instance().string(Setting::LogFileExt));
     // The dialog reads the patterns between the parentheses separated by blanks.
     QString logPatterns = patterns;
     logPatterns.replace(u';', u' ');
@@ -534,8 +534,8 @@ QString Application::openDialogFolder() const
     // the screen's text of it can lose bytes.
     // A source's spool folder is nobody's idea of where logs are.
     const LogDocument* current = document();
-    if (current != nullptr && !current->GetPathName().empty() && current->Source() == nullptr) {
-        const std::u16string& path = current->GetPathName();
+    if (current != nullptr && !current->pathName().empty() && current->source() == nullptr) {
+        const std::u16string& path = current->pathName();
         const std::size_t slash = path.rfind(u'/');
         if (slash != std::u16string::npos) {
             return quill::fileNameToDisplay(
@@ -548,7 +548,7 @@ QString Application::openDialogFolder() const
     return QFile::decodeName(QByteArray::fromStdString(quill::tempFolder()));
 }
 
-void Application::OnFileOpen()
+void Application::onFileOpen()
 {
     const QStringList chosen = m_openDialog(LanguageResources::current().string(StringOpenTitle),
                                             openDialogFilters(), openDialogFolder());
@@ -557,7 +557,7 @@ void Application::OnFileOpen()
         if (terminationRequested()) {
             break;
         }
-        if (!name.isEmpty() && OpenDocumentFile(quill::fileNameFromQt(name)) && first == nullptr) {
+        if (!name.isEmpty() && openDocumentFile(quill::fileNameFromQt(name)) && first == nullptr) {
             first = m_mainFrame->currentTab();
         }
     }
@@ -567,19 +567,19 @@ void Application::OnFileOpen()
     }
 }
 
-void Application::OnAppAbout()
+void Application::onAppAbout()
 {
     AboutDialog about(m_mainFrame.get());
-    about.DoModal();
+    about.doModal();
 }
 
-void Application::OnOpenRecentFile(int index)
+void Application::onOpenRecentFile(int index)
 {
     if (!m_recentFiles || index < 0 || static_cast<std::size_t>(index) >= m_recentFiles->size()) {
         return;
     }
     const std::u16string path = (*m_recentFiles)[static_cast<std::size_t>(index)];
-    if (!OpenDocumentFile(path) && !m_openStopped) {
+    if (!openDocumentFile(path) && !m_openStopped) {
         // Opening may have reordered nothing; find the entry again by its path.
         const auto& entries = m_recentFiles->entries();
         for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -594,14 +594,14 @@ void Application::OnOpenRecentFile(int index)
     }
 }
 
-void Application::SetFileEncoding(const std::u16string& path, quill::TextEncoding encoding)
+void Application::setFileEncoding(const std::u16string& path, quill::TextEncoding encoding)
 {
     if (m_recentFiles) {
-        m_recentFiles->SetEncoding(path, std::uint32_t(encoding));
+        m_recentFiles->setEncoding(path, std::uint32_t(encoding));
     }
 }
 
-std::vector<std::u16string> Application::RecentFiles() const
+std::vector<std::u16string> Application::recentFiles() const
 {
     return m_recentFiles ? m_recentFiles->entries() : std::vector<std::u16string>();
 }

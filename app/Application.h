@@ -3,14 +3,14 @@
 // Application: start-up and shutdown in their fixed order, the command line, the Open
 // dialog and the recent-file list.
 //
-// Start-up (InitInstance): trace log opened in the temporary folder with its start lines,
+// Start-up (initInstance): trace log opened in the temporary folder with its start lines,
 // environment report (and the loaded-module report at trace level 3), language package
 // (failure ends the program), recent-file list, help switch (usage box, end), command line,
 // main frame with its first (empty) tab, then the files from the command line, each in a tab,
 // or else the tabs of the last session (or the last viewed file), and the window is shown.
 // Before the main frame, unless --new-window: the request goes to the window already running
 // for this display, if one answers (start-up ends there), else this one listens for later
-// starts (app/InstanceServer.h). Shutdown (ExitInstance): "ExitInstance" traced, trace log
+// starts (app/InstanceServer.h). Shutdown (exitInstance): "ExitInstance" traced, trace log
 // closed, recent-file list saved; the package is unloaded when the object is destroyed.
 //
 // One object per process, created after QApplication and destroyed before it. Owns the
@@ -49,18 +49,18 @@ class Application : public QObject, public FrameOwner {
     ~Application() override;
 
     // args: the arguments after the program name. True: run the event loop.
-    bool InitInstance(const std::vector<std::string>& args);
+    bool initInstance(const std::vector<std::string>& args);
     // Returns the exit code to end the process with.
-    int ExitInstance();
+    int exitInstance();
 
     // FrameOwner.
-    bool OpenDocumentFile(const std::u16string& path) override;
-    void OnFileNew() override;
-    void OnFileOpen() override;
-    void OnAppAbout() override;
-    void OnOpenRecentFile(int index) override;
-    std::vector<std::u16string> RecentFiles() const override;
-    void SetFileEncoding(const std::u16string& path, quill::TextEncoding encoding) override;
+    bool openDocumentFile(const std::u16string& path) override;
+    void onFileNew() override;
+    void onFileOpen() override;
+    void onAppAbout() override;
+    void onOpenRecentFile(int index) override;
+    std::vector<std::u16string> recentFiles() const override;
+    void setFileEncoding(const std::u16string& path, quill::TextEncoding encoding) override;
 
     // What SIGTERM and SIGINT do, at any moment: every modal box or dialog open ends at
     // once, innermost first, as if cancelled, and so does any shown later; then the main

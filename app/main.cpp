@@ -51,8 +51,8 @@ int printUsage(int argc, char* argv[], const std::vector<std::string>& args)
     Application app;
     app.setUsagePresenter([](const QString& text) { printText(stdout, text); });
     app.resourceHandler().setFailureReporter([](const QString& text) { printText(stderr, text); });
-    app.InitInstance(args);
-    return app.ExitInstance();
+    app.initInstance(args);
+    return app.exitInstance();
 }
 
 } // namespace
@@ -62,8 +62,8 @@ int main(int argc, char* argv[])
     // Decided before QApplication exists: neither needs a window.
     const CommandLineInfo early = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (early.showVersion) {
-        printText(stdout, quill::toQString(Product::Name) + u' ' +
-                              quill::toQString(GetReleaseVersionText()));
+        printText(stdout,
+                  quill::toQString(Product::Name) + u' ' + quill::toQString(releaseVersionText()));
         return 0;
     }
     if (early.showHelp && !hasDisplay()) {
@@ -94,14 +94,14 @@ int main(int argc, char* argv[])
         app.setTerminationPending(&SignalBridge::isPending);
         // A signal during start-up ends it where it is (a box shown, a file opened); the
         // main loop is not entered then.
-        if (app.InitInstance(args) && !app.isTerminating()) {
+        if (app.initInstance(args) && !app.isTerminating()) {
             exitCode = QApplication::exec();
             // The window is closed: the document was closed with it and its watcher is
             // stopped; now the shutdown of the application itself.
-            const int exitInstance = app.ExitInstance();
+            const int exitInstance = app.exitInstance();
             exitCode = exitCode != 0 ? exitCode : exitInstance;
         } else {
-            exitCode = app.ExitInstance();
+            exitCode = app.exitInstance();
         }
     }
     return exitCode;

@@ -53,24 +53,24 @@ class QuietHost : public DocumentHost {
     void postFileAppended() override {}
     void postFileReload() override {}
     void postFileUnreadable(int) override {}
-    void UpdateAllViews() override {}
-    void ScrollViewsToEnd() override {}
-    void ResetViewsScroll() override {}
-    void EnsureSelectionVisibleInViews() override {}
-    void SetFilePathText(const std::u16string&) override {}
-    void TitleChanged(const std::u16string&) override {}
-    MissingFileAnswer AskMissingFile(const std::u16string&) override { return {true, false}; }
-    void ShowOpenError(const std::u16string&, const std::u16string&, int error) override
+    void updateAllViews() override {}
+    void scrollViewsToEnd() override {}
+    void resetViewsScroll() override {}
+    void ensureSelectionVisibleInViews() override {}
+    void setFilePathText(const std::u16string&) override {}
+    void titleChanged(const std::u16string&) override {}
+    MissingFileAnswer askMissingFile(const std::u16string&) override { return {true, false}; }
+    void showOpenError(const std::u16string&, const std::u16string&, int error) override
     {
         std::fprintf(stderr, "open error %d\n", error);
     }
-    std::u16string LoadResourceString(std::uint32_t) override { return {}; }
-    std::u16string GetFileVersionText() override { return {}; }
+    std::u16string loadResourceString(std::uint32_t) override { return {}; }
+    std::u16string fileVersionText() override { return {}; }
 };
 
 int decompress(const char* path, int runs, const char* folder, std::size_t writeBytes)
 {
-    const CompressionFormat format = DetectCompressionOfFile(path);
+    const CompressionFormat format = detectCompressionOfFile(path);
     if (format == CompressionFormat::None) {
         std::fprintf(stderr, "%s: not compressed\n", path);
         return 1;
@@ -91,7 +91,8 @@ int decompress(const char* path, int runs, const char* folder, std::size_t write
         std::atomic<std::uint64_t> consumed{0};
         const auto start = Clock::now();
         const double cpuStart = cpuNow();
-        const DecompressResult result = DecompressStream(format, in, out, cancel, consumed, 0, writeBytes);
+        const DecompressResult result =
+            decompressStream(format, in, out, cancel, consumed, 0, writeBytes);
         const double seconds = since(start);
         const double cpuSeconds = cpuNow() - cpuStart;
         ::close(in);
@@ -108,7 +109,7 @@ int decompress(const char* path, int runs, const char* folder, std::size_t write
         best = seconds < best ? seconds : best;
         bestCpu = cpuSeconds < bestCpu ? cpuSeconds : bestCpu;
     }
-    std::printf("%s %.3f s %.1f MB/s cpu %.3f s %.1f MB/s\n", CompressionName(format), best,
+    std::printf("%s %.3f s %.1f MB/s cpu %.3f s %.1f MB/s\n", compressionName(format), best,
                 static_cast<double>(produced) / best / 1e6, bestCpu,
                 static_cast<double>(produced) / bestCpu / 1e6);
     return 0;
@@ -116,7 +117,7 @@ int decompress(const char* path, int runs, const char* folder, std::size_t write
 
 int open(const char* path, const char* folder, int runs)
 {
-    const CompressionFormat format = DetectCompressionOfFile(path);
+    const CompressionFormat format = detectCompressionOfFile(path);
     if (format == CompressionFormat::None) {
         std::fprintf(stderr, "%s: not compressed\n", path);
         return 1;
@@ -134,24 +135,24 @@ int open(const char* path, const char* folder, int runs)
         const auto start = Clock::now();
         const double cpuStart = cpuNow();
         std::unique_ptr<LogSource> source =
-            LogSource::Decompress(path, format, u"bench", options, error);
+            LogSource::decompress(path, format, u"bench", options, error);
         if (!source) {
             std::fprintf(stderr, "%s: %s\n", path, std::strerror(error));
             return 1;
         }
-        document.OpenSource(std::move(source));
+        document.openSource(std::move(source));
         double firstScreen = -1;
         double complete = -1;
         // The window looks at its sources every 100 ms; a finer poll here measures the
         // engine, not the timer.
         for (;;) {
-            if (firstScreen < 0 && document.GetLineCount() >= 50) {
+            if (firstScreen < 0 && document.lineCount() >= 50) {
                 firstScreen = since(start);
             }
-            if (complete < 0 && document.Source()->Status().phase != SourceStatus::Phase::Running) {
+            if (complete < 0 && document.source()->Status().phase != SourceStatus::Phase::Running) {
                 complete = since(start);
             }
-            if (document.PollSource()) {
+            if (document.pollSource()) {
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -161,15 +162,15 @@ int open(const char* path, const char* folder, int runs)
         if (firstScreen < 0) {
             firstScreen = shown;
         }
-        const SourceStatus status = document.Source()->Status();
+        const SourceStatus status = document.source()->Status();
         std::printf("%s first_screen_s %.3f complete_s %.3f shown_s %.3f cpu_s %.3f lines %llu "
                     "bytes %llu%s\n",
-                    CompressionName(format), firstScreen, complete, shown, cpu,
-                    static_cast<unsigned long long>(document.GetLineCount()),
+                    compressionName(format), firstScreen, complete, shown, cpu,
+                    static_cast<unsigned long long>(document.lineCount()),
                     static_cast<unsigned long long>(status.spooled),
                     status.phase == SourceStatus::Phase::Ended ? "" : " (not complete)");
         std::fflush(stdout);
-        document.OnCloseDocument();
+        document.closeDocument();
     }
     for (const char* name : {"/user.reg", "/user.reg.lock", "/machine.reg"}) {
         std::remove((settingsDir + name).c_str());

@@ -8,7 +8,7 @@
 //                                        worst cases)
 //   quill_bench index FILE [THREADS]     open + index: seconds, GB/s, bytes per line (THREADS 1:
 //                                        on this thread alone, as on a single processor)
-//   quill_bench getline FILE COUNT       GetLine of random far lines: median, p90 (ms)
+//   quill_bench getline FILE COUNT       line of random far lines: median, p90 (ms)
 //   quill_bench generate-coloured FILE MIB [PERCENT]
 //                                        the same log as a program writes it for a terminal:
 //                                        levels and names in SGR colours, in PERCENT of the
@@ -112,19 +112,19 @@ class QuietHost : public DocumentHost {
     void postFileAppended() override { ++appended; }
     void postFileReload() override { ++reloads; }
     void postFileUnreadable(int) override { ++reloads; }
-    void UpdateAllViews() override {}
-    void ScrollViewsToEnd() override {}
-    void ResetViewsScroll() override {}
-    void EnsureSelectionVisibleInViews() override {}
-    void SetFilePathText(const std::u16string&) override {}
-    void TitleChanged(const std::u16string&) override {}
-    MissingFileAnswer AskMissingFile(const std::u16string&) override { return {true, false}; }
-    void ShowOpenError(const std::u16string&, const std::u16string&, int error) override
+    void updateAllViews() override {}
+    void scrollViewsToEnd() override {}
+    void resetViewsScroll() override {}
+    void ensureSelectionVisibleInViews() override {}
+    void setFilePathText(const std::u16string&) override {}
+    void titleChanged(const std::u16string&) override {}
+    MissingFileAnswer askMissingFile(const std::u16string&) override { return {true, false}; }
+    void showOpenError(const std::u16string&, const std::u16string&, int error) override
     {
         std::fprintf(stderr, "open error %d\n", error);
     }
-    std::u16string LoadResourceString(std::uint32_t) override { return {}; }
-    std::u16string GetFileVersionText() override { return {}; }
+    std::u16string loadResourceString(std::uint32_t) override { return {}; }
+    std::u16string fileVersionText() override { return {}; }
     std::atomic<int> appended{0};
     std::atomic<int> reloads{0};
 };
@@ -179,10 +179,10 @@ class LoopHost : public QuietHost {
 std::u16string paintLastScreen(LogDocument& doc)
 {
     std::lock_guard lock(doc.docAccess());
-    const LineNumber count = doc.GetLineCount();
+    const LineNumber count = doc.lineCount();
     std::u16string last;
     for (LineNumber line = count > 50 ? count - 50 : 0; line < count; ++line) {
-        last = doc.GetLine(line);
+        last = doc.line(line);
     }
     return last;
 }
@@ -376,8 +376,8 @@ int generateLines(const std::string& path, long mib, long minLength, long maxLen
     std::mt19937 rng(2);
     const std::string text(std::size_t(maxLength), 'x');
     for (long written = 0, target = mib * 1024 * 1024; written < target;) {
-        const long length = std::min(target - written, minLength + long(rng() % std::uint32_t(
-                                                                        maxLength - minLength + 1)));
+        const long length = std::min(
+            target - written, minLength + long(rng() % std::uint32_t(maxLength - minLength + 1)));
         std::fwrite(text.data(), 1, std::size_t(length - 1), out);
         std::fputc('\n', out);
         written += length;
@@ -401,19 +401,19 @@ int indexBench(const std::string& path, unsigned threads)
         const long rssBefore = statusKb("VmRSS:");
         auto doc = std::make_unique<LogDocument>(&host, *settings.store);
         if (threads > 0) {
-            doc->SetIndexPieces(8 << 20, threads);
+            doc->setIndexPieces(8 << 20, threads);
         }
         const double cpuStart = cpuSeconds();
         const auto start = Clock::now();
-        if (!doc->OnOpenDocument(u16(path))) {
+        if (!doc->openDocument(u16(path))) {
             return 1;
         }
         best = std::min(best, seconds(Clock::now() - start));
         bestCpu = std::min(bestCpu, cpuSeconds() - cpuStart);
-        doc->StopWatching();
-        lines = doc->GetLineCount();
-        size = doc->IndexedEnd();
-        indexBytes = doc->IndexMemoryBytes();
+        doc->stopWatching();
+        lines = doc->lineCount();
+        size = doc->indexedEnd();
+        indexBytes = doc->indexMemoryBytes();
         if (run == 0) {
             // The peak of the first open: what the index (and everything else) needed.
             growthKb = statusKb("VmHWM:") - rssBefore;
@@ -460,8 +460,8 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
     const std::uint64_t figure = std::uint64_t(figureMib) << 20;
     if (figureMib > 0) {
         // As the machine's figure does: what the index takes is no longer available.
-        doc.SetAvailableMemory([figure, &doc] {
-            return figure - std::min<std::uint64_t>(figure, doc.IndexMemoryBytes());
+        doc.setAvailableMemory([figure, &doc] {
+            return figure - std::min<std::uint64_t>(figure, doc.indexMemoryBytes());
         });
     }
     int fds[2];
@@ -472,14 +472,14 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
     options.folder = dir;
     int error = 0;
     std::unique_ptr<LogSource> source =
-        LogSource::FollowStream(fds[0], u"standard input", options, error);
+        LogSource::followStream(fds[0], u"standard input", options, error);
     if (!source) {
         std::fprintf(stderr, "no spool in %s: %s\n", dir.c_str(), std::strerror(error));
         return 1;
     }
     LogSource* followed = source.get();
     const long rssBefore = statusKb("VmRSS:");
-    if (!doc.OpenSource(std::move(source))) {
+    if (!doc.openSource(std::move(source))) {
         return 1;
     }
     // The writer: what `yes` does, 64 KiB writes as fast as the pipe takes them.
@@ -515,8 +515,8 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const double at = seconds(Clock::now() - start);
         const SourceStatus status = followed->Status();
-        const LineNumber lines = doc.GetLineCount();
-        const std::size_t indexBytes = doc.IndexMemoryBytes();
+        const LineNumber lines = doc.lineCount();
+        const std::size_t indexBytes = doc.indexMemoryBytes();
         mostIndex = std::max(mostIndex, indexBytes);
         std::printf("%8.1f %12.1f %14u %14zu %10.4f %12.1f\n", at, double(status.spooled) / 1e6,
                     lines, indexBytes, lines ? double(indexBytes) / lines : 0.0,
@@ -526,7 +526,7 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
             break;
         }
     }
-    const LogDocument::IndexStop stopped = doc.IndexStopped();
+    const LogDocument::IndexStop stopped = doc.indexStopped();
     const SourceStatus status = followed->Status();
     if (stopped.limit != LogDocument::IndexStop::Limit::None) {
         std::printf(
@@ -543,7 +543,7 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
     }
     stop.store(true);
     writer.join();
-    doc.OnCloseDocument();
+    doc.closeDocument();
     ::close(fds[1]);
     ::close(fds[0]);
     return 0;
@@ -554,18 +554,18 @@ int getlineBench(const std::string& path, int count)
     BenchSettings settings;
     QuietHost host;
     LogDocument doc(&host, *settings.store);
-    if (!doc.OnOpenDocument(u16(path))) {
+    if (!doc.openDocument(u16(path))) {
         return 1;
     }
-    doc.StopWatching();
-    const LineNumber lines = doc.GetLineCount();
-    doc.GetLine(lines - 1);
+    doc.stopWatching();
+    const LineNumber lines = doc.lineCount();
+    doc.line(lines - 1);
     std::mt19937 rng(3);
     std::vector<double> ms;
     for (int i = 0; i < count; ++i) {
         const LineNumber line = LineNumber(rng() % lines);
         const auto start = Clock::now();
-        doc.GetLine(line);
+        doc.line(line);
         ms.push_back(seconds(Clock::now() - start) * 1000.0);
     }
     std::sort(ms.begin(), ms.end());
@@ -577,13 +577,13 @@ int getlineBench(const std::string& path, int count)
 int findBench(const std::string& path, const std::string& text, const std::string& flagText)
 {
     BenchSettings settings;
-    settings.store->SetBool(Setting::TerminalColors, flagText.find('t') != std::string::npos);
+    settings.store->setBool(Setting::TerminalColors, flagText.find('t') != std::string::npos);
     QuietHost host;
     LogDocument doc(&host, *settings.store);
-    if (!doc.OnOpenDocument(u16(path))) {
+    if (!doc.openDocument(u16(path))) {
         return 1;
     }
-    doc.StopWatching();
+    doc.stopWatching();
     unsigned flags = 0;
     if (flagText.find('c') != std::string::npos) {
         flags |= FR_MATCHCASE;
@@ -591,22 +591,22 @@ int findBench(const std::string& path, const std::string& text, const std::strin
     if (flagText.find('w') != std::string::npos) {
         flags |= FR_WHOLEWORD;
     }
-    doc.GetLine(0);
+    doc.line(0);
     double best = 1e9;
     double bestCpu = 1e9;
     bool found = false;
     for (int run = 0; run < 3; ++run) {
         warm(path);
-        doc.SetFindPosition(0, 0);
+        doc.setFindPosition(0, 0);
         const double cpuStart = cpuSeconds();
         const auto start = Clock::now();
-        found = doc.Find(u16(text), true, flags);
+        found = doc.find(u16(text), true, flags);
         best = std::min(best, seconds(Clock::now() - start));
         bestCpu = std::min(bestCpu, cpuSeconds() - cpuStart);
     }
-    const bool onLastLine = found && doc.GetSelection().startLine == doc.GetLineCount() - 1;
+    const bool onLastLine = found && doc.selection().startLine == doc.lineCount() - 1;
     std::printf("find_seconds %.4f\nfind_cpu_seconds %.4f\nfind_gbps %.3f\nfind_on_last_line %d\n",
-                best, bestCpu, double(doc.IndexedEnd()) / best / 1e9, onLastLine ? 1 : 0);
+                best, bestCpu, double(doc.indexedEnd()) / best / 1e9, onLastLine ? 1 : 0);
     return onLastLine ? 0 : 2;
 }
 
@@ -682,8 +682,8 @@ int followBench(const std::string& dir, double duration, double mbps, bool chang
     BenchSettings settings;
     LoopHost host;
     LogDocument doc(&host, *settings.store);
-    doc.SetWatchTiming(benchTiming(changeEvents));
-    if (!doc.OnOpenDocument(u16(path))) {
+    doc.setWatchTiming(benchTiming(changeEvents));
+    if (!doc.openDocument(u16(path))) {
         return 1;
     }
     const double cpuBefore = cpuSeconds();
@@ -713,19 +713,19 @@ int followBench(const std::string& dir, double duration, double mbps, bool chang
                 cpuWriting = cpuSeconds() - cpuBefore;
                 postsWriting = host.appended - postsBefore;
             }
-        } else if (doc.IndexedEnd() >= written) {
+        } else if (doc.indexedEnd() >= written) {
             break;
         }
     }
     const double lag = seconds(Clock::now() - start) - writeSeconds;
-    doc.StopWatching();
+    doc.stopWatching();
     ::waitpid(writer, nullptr, 0);
     const bool complete =
-        doc.IndexedEnd() == written && doc.GetLineCount() == LineNumber(linesWritten);
+        doc.indexedEnd() == written && doc.lineCount() == LineNumber(linesWritten);
     std::printf("follow_mbps_written %.1f\nfollow_lines %ld\nfollow_indexed_lines %u\n"
                 "follow_catch_up_seconds %.3f\nfollow_no_loss %d\nfollow_cpu_percent %.2f\n"
                 "follow_messages_per_second %.1f\n",
-                double(written) / writeSeconds / 1e6, linesWritten, doc.GetLineCount(), lag,
+                double(written) / writeSeconds / 1e6, linesWritten, doc.lineCount(), lag,
                 complete ? 1 : 0, 100.0 * cpuWriting / writeSeconds,
                 double(postsWriting) / writeSeconds);
     std::remove(path.c_str());
@@ -741,8 +741,8 @@ int latencyBench(const std::string& dir, int samples, bool changeEvents)
         std::ofstream(path, std::ios::trunc);
     }
     LogDocument doc(&host, *settings.store);
-    doc.SetWatchTiming(benchTiming(changeEvents));
-    if (!doc.OnOpenDocument(u16(path))) {
+    doc.setWatchTiming(benchTiming(changeEvents));
+    if (!doc.openDocument(u16(path))) {
         return 1;
     }
     // Each line carries the moment of its write; the writes come at random moments, 20 to
@@ -752,9 +752,9 @@ int latencyBench(const std::string& dir, int samples, bool changeEvents)
         const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
         for (int i = 0; i < samples; ++i) {
             std::this_thread::sleep_for(std::chrono::microseconds(20000 + rng() % 180000));
-            const long long stamp =
-                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-                    .count();
+            const long long stamp = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        Clock::now().time_since_epoch())
+                                        .count();
             const std::string line = "2026-12-07 12:00:00.000 INFO t=" + std::to_string(stamp) +
                                      " sample " + std::to_string(i) + "\n";
             if (::write(fd, line.data(), line.size()) != ssize_t(line.size())) {
@@ -772,9 +772,9 @@ int latencyBench(const std::string& dir, int samples, bool changeEvents)
         }
         paintLastScreen(doc);
         const auto now = Clock::now().time_since_epoch();
-        const LineNumber count = doc.GetLineCount();
+        const LineNumber count = doc.lineCount();
         for (; seen < count; ++seen) {
-            const std::u16string text = doc.GetLine(seen);
+            const std::u16string text = doc.line(seen);
             const std::size_t at = text.find(u"t=");
             if (at == std::u16string::npos) {
                 continue;
@@ -784,13 +784,13 @@ int latencyBench(const std::string& dir, int samples, bool changeEvents)
                  ++i) {
                 stamp = stamp * 10 + (text[i] - u'0');
             }
-            ms.push_back(double(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() -
-                                stamp) /
-                         1e6);
+            ms.push_back(
+                double(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() - stamp) /
+                1e6);
         }
     }
     writer.join();
-    doc.StopWatching();
+    doc.stopWatching();
     std::remove(path.c_str());
     if (ms.empty()) {
         return 2;
@@ -807,8 +807,8 @@ int idleBench(const std::string& path, double duration, bool changeEvents)
     BenchSettings settings;
     QuietHost host;
     LogDocument doc(&host, *settings.store);
-    doc.SetWatchTiming(benchTiming(changeEvents));
-    if (!doc.OnOpenDocument(u16(path))) {
+    doc.setWatchTiming(benchTiming(changeEvents));
+    if (!doc.openDocument(u16(path))) {
         return 1;
     }
     // Settle: the watcher's first poll and the open's own work are not idling.
@@ -822,9 +822,10 @@ int idleBench(const std::string& path, double duration, bool changeEvents)
     rusage after{};
     getrusage(RUSAGE_SELF, &after);
     const double wall = seconds(Clock::now() - start);
-    doc.StopWatching();
+    doc.stopWatching();
     // The main thread's one sleep is a switch too; what is left is the watcher's.
-    const long switches = (after.ru_nvcsw - before.ru_nvcsw) + (after.ru_nivcsw - before.ru_nivcsw) - 1;
+    const long switches =
+        (after.ru_nvcsw - before.ru_nvcsw) + (after.ru_nivcsw - before.ru_nivcsw) - 1;
     std::printf("idle_cpu_percent %.4f\nidle_wakeups_per_second %.2f\n", 100.0 * cpu / wall,
                 double(switches) / wall);
     return 0;
@@ -842,13 +843,13 @@ int followFilterBench(const std::string& dir, double duration, double mbps,
         std::ofstream(path, std::ios::trunc);
     }
     LogDocument doc(&host, *settings.store);
-    if (!doc.OnOpenDocument(u16(path))) {
+    if (!doc.openDocument(u16(path))) {
         return 1;
     }
     std::unique_ptr<LineFilter> filter;
     if (!filterText.empty()) {
         filter = std::make_unique<LineFilter>(doc, nullptr);
-        filter->SetFilter(FilterSet{FilterTerm{u16(filterText), true, false, false}, {}});
+        filter->setFilter(FilterSet{FilterTerm{u16(filterText), true, false, false}, {}});
     }
     // The user-interface thread: what the main window does for each append message.
     std::atomic<bool> following{true};
@@ -861,10 +862,10 @@ int followFilterBench(const std::string& dir, double duration, double mbps,
                 continue;
             }
             seen = now;
-            doc.GetLineCount();
+            doc.lineCount();
             if (filter) {
-                filter->Sync();
-                filter->Collect();
+                filter->sync();
+                filter->collect();
             }
         }
     });
@@ -903,22 +904,21 @@ int followFilterBench(const std::string& dir, double duration, double mbps,
     ::close(fd);
     const double writerCpu = threadCpuSeconds() - writerStart;
     const double writeSeconds = seconds(Clock::now() - start);
-    while (doc.IndexedEnd() < written && seconds(Clock::now() - start) < duration + 10) {
+    while (doc.indexedEnd() < written && seconds(Clock::now() - start) < duration + 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     const double lag = seconds(Clock::now() - start) - writeSeconds;
     following = false;
     ui.join();
     const double cpu = cpuSeconds() - cpuStart - writerCpu;
-    doc.StopWatching();
-    bool complete =
-        doc.IndexedEnd() == written && doc.GetLineCount() == LineNumber(linesWritten);
+    doc.stopWatching();
+    bool complete = doc.indexedEnd() == written && doc.lineCount() == LineNumber(linesWritten);
     if (filter) {
         // Line i holds serial i; the filter's text picks the serials it names.
-        filter->Sync();
-        filter->WaitIdle(std::chrono::minutes(1));
-        filter->Collect();
-        const FilterMatches& rows = filter->GetMatches();
+        filter->sync();
+        filter->waitIdle(std::chrono::minutes(1));
+        filter->collect();
+        const FilterMatches& rows = filter->matches();
         std::size_t expected = 0;
         for (long i = 0; i < linesWritten; ++i) {
             const std::string line = "line " + std::to_string(i) + " with";
@@ -936,7 +936,7 @@ int followFilterBench(const std::string& dir, double duration, double mbps,
     std::printf("follow_cpu_seconds %.3f\n", cpu);
     std::printf("follow_mbps_written %.1f\nfollow_lines %ld\nfollow_indexed_lines %u\n"
                 "follow_catch_up_seconds %.3f\nfollow_no_loss %d\n",
-                double(written) / writeSeconds / 1e6, linesWritten, doc.GetLineCount(), lag,
+                double(written) / writeSeconds / 1e6, linesWritten, doc.lineCount(), lag,
                 complete ? 1 : 0);
     std::remove(path.c_str());
     return complete ? 0 : 2;
@@ -947,14 +947,14 @@ int followFilterBench(const std::string& dir, double duration, double mbps,
 int filterBench(const std::string& path, const std::string& text, const std::string& flagText)
 {
     BenchSettings settings;
-    settings.store->SetBool(Setting::TerminalColors, flagText.find('t') != std::string::npos);
+    settings.store->setBool(Setting::TerminalColors, flagText.find('t') != std::string::npos);
     QuietHost host;
     LogDocument doc(&host, *settings.store);
-    if (!doc.OnOpenDocument(u16(path))) {
+    if (!doc.openDocument(u16(path))) {
         return 1;
     }
-    doc.StopWatching();
-    doc.GetLine(0);
+    doc.stopWatching();
+    doc.line(0);
     FilterTerm term{u16(text), flagText.find('c') != std::string::npos,
                     flagText.find('w') != std::string::npos,
                     flagText.find('r') != std::string::npos};
@@ -974,21 +974,21 @@ int filterBench(const std::string& path, const std::string& text, const std::str
         LineFilter filter(doc, nullptr);
         const double cpuStart = cpuSeconds();
         const auto start = Clock::now();
-        const std::vector<FilterError> errors = filter.SetFilter(filterSet);
+        const std::vector<FilterError> errors = filter.setFilter(filterSet);
         if (!errors.empty()) {
             std::fprintf(stderr, "pattern error at %zu\n", errors[0].offset);
             return 1;
         }
-        filter.WaitIdle(std::chrono::minutes(10));
-        filter.Collect();
+        filter.waitIdle(std::chrono::minutes(10));
+        filter.collect();
         times.push_back(seconds(Clock::now() - start));
         cpu.push_back(cpuSeconds() - cpuStart);
-        matches = filter.GetMatches().size();
-        memory = filter.GetMatches().memoryBytes();
+        matches = filter.matches().size();
+        memory = filter.matches().memoryBytes();
         std::u16string message;
         std::size_t offset = 0;
-        const auto compiled = FilterPattern::Compile(term, message, offset);
-        atOnce = compiled && compiled->MatchesRunsAtOnce();
+        const auto compiled = FilterPattern::compile(term, message, offset);
+        atOnce = compiled && compiled->matchesRunsAtOnce();
     }
     std::sort(times.begin(), times.end());
     std::sort(cpu.begin(), cpu.end());
@@ -996,7 +996,7 @@ int filterBench(const std::string& path, const std::string& text, const std::str
     std::printf("filter_seconds %.4f\nfilter_best_seconds %.4f\nfilter_gbps %.3f\n"
                 "filter_matches %zu\nfilter_bytes_per_match %.3f\nfilter_runs_at_once %d\n",
                 times[times.size() / 2], times.front(),
-                double(doc.IndexedEnd()) / times[times.size() / 2] / 1e9, matches,
+                double(doc.indexedEnd()) / times[times.size() / 2] / 1e9, matches,
                 matches ? double(memory) / double(matches) : 0.0, atOnce ? 1 : 0);
     return 0;
 }
@@ -1005,7 +1005,9 @@ int filterBench(const std::string& path, const std::string& text, const std::str
 void printTimes(const char* name, std::vector<double> ms)
 {
     std::sort(ms.begin(), ms.end());
-    auto at = [&](double q) { return ms[std::min(ms.size() - 1, std::size_t(q * double(ms.size())))]; };
+    auto at = [&](double q) {
+        return ms[std::min(ms.size() - 1, std::size_t(q * double(ms.size())))];
+    };
     std::printf("%s_ms median %.2f p90 %.2f max %.2f (%zu times)\n", name, at(0.5), at(0.9),
                 ms.back(), ms.size());
 }
@@ -1031,11 +1033,11 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
     BenchSettings settings;
     QuietHost host;
     LogDocument doc(&host, *settings.store);
-    if (!doc.OnOpenDocument(u16(path))) {
+    if (!doc.openDocument(u16(path))) {
         return 1;
     }
-    doc.StopWatching();
-    doc.GetLine(0);
+    doc.stopWatching();
+    doc.line(0);
     const FilterSet hard{FilterTerm{u"(.*a){20}", true, false, true}, {}};
     const FilterSet plain{FilterTerm{u"b", true, false, false}, {}};
     const auto cap = std::chrono::seconds(30);
@@ -1045,7 +1047,7 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
     {
         std::u16string message;
         std::size_t offset = 0;
-        const auto pattern = FilterPattern::Compile(hard.include, message, offset);
+        const auto pattern = FilterPattern::compile(hard.include, message, offset);
         quill::ReadOnlyFile file = quill::ReadOnlyFile::open(path);
         FilterScratch scratch;
         std::vector<std::uint8_t> bytes(lineBytes + 1);
@@ -1057,13 +1059,13 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
                 return 1;
             }
             const FileOffset starts[2] = {start, start + FileOffset(bytes.size())};
-            const LineChunk chunk{bytes.data(), starts, 1, FilterTextForm::Utf8, false,
-                                  quill::TextEncoding::Utf8};
+            const LineChunk chunk{bytes.data(),         starts, 1,
+                                  FilterTextForm::Utf8, false,  quill::TextEncoding::Utf8};
             std::vector<std::uint32_t> rows;
             std::vector<std::uint32_t> unsure;
-            scratch.NewChunk();
+            scratch.newChunk();
             const auto begin = Clock::now();
-            pattern->MatchLines(chunk, scratch, rows, unsure);
+            pattern->matchLines(chunk, scratch, rows, unsure);
             times.push_back(ms(Clock::now() - begin));
             undecided += unsure.size();
         }
@@ -1077,7 +1079,7 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
     std::vector<double> end;
     for (int trial = 0; trial < 12; ++trial) {
         auto filter = std::make_unique<LineFilter>(doc, nullptr);
-        filter->SetFilter(hard);
+        filter->setFilter(hard);
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 200));
         // Stop returns at once; the worker leaves its line when it sees it, which the
         // filter's end (a join) then waits for.
@@ -1087,14 +1089,14 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
         stop.push_back(ms(Clock::now() - begin));
 
         filter = std::make_unique<LineFilter>(doc, nullptr);
-        filter->SetFilter(hard);
+        filter->setFilter(hard);
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 200));
         begin = Clock::now();
-        filter->SetFilter(plain);
-        filter->WaitIdle(cap);
+        filter->setFilter(plain);
+        filter->waitIdle(cap);
         refilter.push_back(ms(Clock::now() - begin));
 
-        filter->SetFilter(hard);
+        filter->setFilter(hard);
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 200));
         begin = Clock::now();
         filter.reset();
@@ -1108,18 +1110,18 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
     {
         LineFilter filter(doc, nullptr);
         const auto begin = Clock::now();
-        filter.SetFilter(hard);
-        if (!filter.WaitIdle(std::chrono::minutes(10))) {
+        filter.setFilter(hard);
+        if (!filter.waitIdle(std::chrono::minutes(10))) {
             filter.Stop();
         }
-        filter.Collect();
+        filter.collect();
         const double took = seconds(Clock::now() - begin);
-        const FilterProgress progress = filter.GetProgress();
+        const FilterProgress progress = filter.progress();
         std::printf("slow_pass_ms_per_line %.2f (%llu lines in %.2f s)\n",
                     progress.done > 0 ? 1000.0 * took / double(progress.done) : 0.0,
                     static_cast<unsigned long long>(progress.done), took);
-        std::printf("slow_pass_rows %zu undecided %zu\n", filter.GetMatches().size(),
-                    filter.GetUndecided().size());
+        std::printf("slow_pass_rows %zu undecided %zu\n", filter.matches().size(),
+                    filter.undecided().size());
     }
     std::remove(path.c_str());
     return 0;
@@ -1129,7 +1131,7 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
 std::vector<Keyword> overviewKeywords()
 {
     std::vector<Keyword> keywords;
-    const char* texts[] = {"ERROR", "WARN", "Fatal", "panic", "refused",
+    const char* texts[] = {"ERROR",  "WARN",       "Fatal",    "panic",    "refused",
                            "denied", "status=500", "segfault", "deadlock", "corrupt"};
     for (int i = 0; i < 10; ++i) {
         const std::string text = texts[i];
@@ -1167,7 +1169,7 @@ int keywordScanBench(const std::string& path)
             while (end < lineCount && starts[end + 1] - starts[done] <= (64 << 10)) {
                 ++end;
             }
-            scan.Scan(bytes.data() + starts[done], starts.data() + done, end - done, lines);
+            scan.scan(bytes.data() + starts[done], starts.data() + done, end - done, lines);
             done = end;
         }
         times.push_back(seconds(Clock::now() - start));
@@ -1187,14 +1189,14 @@ int keywordScanBench(const std::string& path)
 int overviewBench(const std::string& path)
 {
     BenchSettings settings;
-    settings.store->SaveKeywords(overviewKeywords());
+    settings.store->saveKeywords(overviewKeywords());
     QuietHost host;
     LogDocument doc(&host, *settings.store);
-    if (!doc.OnOpenDocument(u16(path))) {
+    if (!doc.openDocument(u16(path))) {
         return 1;
     }
-    doc.StopWatching();
-    doc.GetLine(0);
+    doc.stopWatching();
+    doc.line(0);
     std::vector<double> times;
     std::vector<double> cpu;
     std::size_t memory = 0;
@@ -1204,14 +1206,14 @@ int overviewBench(const std::string& path)
         KeywordLines lines(doc, nullptr);
         const double cpuStart = cpuSeconds();
         const auto start = Clock::now();
-        lines.Sync();
-        lines.WaitIdle(std::chrono::minutes(10));
+        lines.sync();
+        lines.waitIdle(std::chrono::minutes(10));
         times.push_back(seconds(Clock::now() - start));
         cpu.push_back(cpuSeconds() - cpuStart);
-        memory = lines.MemoryBytes();
+        memory = lines.memoryBytes();
         LineNumber line = 0;
         found = 0;
-        for (LineNumber from = 0; lines.Neighbour(from, true, line) == KeywordLines::Outcome::Found;
+        for (LineNumber from = 0; lines.neighbour(from, true, line) == KeywordLines::Outcome::Found;
              from = line) {
             ++found;
         }
@@ -1222,13 +1224,13 @@ int overviewBench(const std::string& path)
                 "overview_keyword_lines %zu\noverview_memory_bytes %zu\n"
                 "overview_bytes_per_keyword_line %.3f\n",
                 times[times.size() / 2], cpu[cpu.size() / 2],
-                double(doc.IndexedEnd()) / times[times.size() / 2] / 1e9, found, memory,
+                double(doc.indexedEnd()) / times[times.size() / 2] / 1e9, found, memory,
                 found ? double(memory) / double(found) : 0.0);
 
     // Appends to the followed file: the pass covers the new lines only.
     KeywordLines lines(doc, nullptr);
-    lines.Sync();
-    lines.WaitIdle(std::chrono::minutes(10));
+    lines.sync();
+    lines.waitIdle(std::chrono::minutes(10));
     // The first 64 MiB are enough to follow: what an append costs does not depend on what
     // came before it, and the disk need not hold a second copy of the whole file.
     const std::string copy = path + ".overview";
@@ -1242,20 +1244,20 @@ int overviewBench(const std::string& path)
         out.write(kept.data(), std::streamsize(kept.size()));
     }
     LogDocument grown(&host, *settings.store);
-    if (!grown.OnOpenDocument(u16(copy))) {
+    if (!grown.openDocument(u16(copy))) {
         return 1;
     }
-    grown.StopWatching();
+    grown.stopWatching();
     KeywordLines growing(grown, nullptr);
-    growing.Sync();
-    growing.WaitIdle(std::chrono::minutes(10));
+    growing.sync();
+    growing.waitIdle(std::chrono::minutes(10));
     std::string block;
     for (int i = 0; i < 1000; ++i) {
         block += "2026-12-07 13:00:00.000 INFO  [t01] request " + std::to_string(i) +
                  (i % 20 == 0 ? " ERROR timeout" : " served") + "\n";
     }
     std::vector<double> appendTimes;
-    const std::uint64_t readBefore = growing.LinesRead();
+    const std::uint64_t readBefore = growing.linesRead();
     for (int round = 0; round < 20; ++round) {
         {
             std::ofstream out(copy, std::ios::binary | std::ios::app);
@@ -1263,18 +1265,18 @@ int overviewBench(const std::string& path)
         }
         {
             std::lock_guard lock(grown.docAccess());
-            grown.AppendText(reinterpret_cast<const std::uint8_t*>(block.data()), block.size(),
+            grown.appendText(reinterpret_cast<const std::uint8_t*>(block.data()), block.size(),
                              false);
         }
         const auto start = Clock::now();
-        growing.Sync();
-        growing.WaitIdle(std::chrono::minutes(1));
+        growing.sync();
+        growing.waitIdle(std::chrono::minutes(1));
         appendTimes.push_back(seconds(Clock::now() - start));
     }
     std::sort(appendTimes.begin(), appendTimes.end());
     std::printf("overview_append_1000_lines_ms %.3f\noverview_append_lines_read_per_round %.1f\n",
                 1000.0 * appendTimes[appendTimes.size() / 2],
-                double(growing.LinesRead() - readBefore) / 20.0);
+                double(growing.linesRead() - readBefore) / 20.0);
     std::remove(copy.c_str());
     return 0;
 }
@@ -1286,21 +1288,21 @@ int jumpBench(const std::string& path)
 {
     BenchSettings settings;
     std::vector<Keyword> keywords;
-    const char* texts[] = {"Fatal", "panic", "refused", "denied", "status=500",
+    const char* texts[] = {"Fatal",    "panic",    "refused", "denied",     "status=500",
                            "segfault", "deadlock", "corrupt", "OOM-killer", "zebra"};
     for (int i = 0; i < 10; ++i) {
         const std::string text = texts[i];
-        keywords.emplace_back(std::u16string(text.begin(), text.end()), 0x000000u,
-                              0x0000FFu, i % 2 == 0, i % 3 == 0, true);
+        keywords.emplace_back(std::u16string(text.begin(), text.end()), 0x000000u, 0x0000FFu,
+                              i % 2 == 0, i % 3 == 0, true);
     }
-    settings.store->SaveKeywords(keywords);
+    settings.store->saveKeywords(keywords);
     QuietHost host;
     LogDocument doc(&host, *settings.store);
-    if (!doc.OnOpenDocument(u16(path))) {
+    if (!doc.openDocument(u16(path))) {
         return 1;
     }
-    doc.StopWatching();
-    doc.GetLine(0);
+    doc.stopWatching();
+    doc.line(0);
     std::vector<double> times;
     std::vector<double> cpu;
     LineNumber target = 0;
@@ -1309,9 +1311,9 @@ int jumpBench(const std::string& path)
         const double cpuStart = cpuSeconds();
         const auto start = Clock::now();
         KeywordLines lines(doc, nullptr);
-        lines.Sync();
+        lines.sync();
         // As the view asks again at each notice of progress, at most every few milliseconds.
-        while (lines.Neighbour(0, true, target) == KeywordLines::Outcome::Pending) {
+        while (lines.neighbour(0, true, target) == KeywordLines::Outcome::Pending) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         times.push_back(seconds(Clock::now() - start));
@@ -1322,8 +1324,8 @@ int jumpBench(const std::string& path)
     std::printf("jump_seconds %.4f\njump_cpu_seconds %.4f\njump_target_line %u\n"
                 "jump_line_count %u\n",
                 times[times.size() / 2], cpu[cpu.size() / 2], unsigned(target),
-                unsigned(doc.GetLineCount()));
-    return target + 1 == doc.GetLineCount() ? 0 : 2;
+                unsigned(doc.lineCount()));
+    return target + 1 == doc.lineCount() ? 0 : 2;
 }
 
 // Keywords as a user with many would keep them: mixed case and whole-word switches, texts
@@ -1337,11 +1339,11 @@ int keywordsBench(int count)
         keywords.emplace_back(std::u16string(text.begin(), text.end()), 0x0000FFu, 0x00FFFFu,
                               i % 2 == 0, i % 5 == 0, true);
     }
-    settings.store->SaveKeywords(keywords);
+    settings.store->saveKeywords(keywords);
 
     const auto start = Clock::now();
     std::vector<Keyword> loaded;
-    settings.store->LoadKeywords(loaded);
+    settings.store->loadKeywords(loaded);
     const double load = seconds(Clock::now() - start);
 
     std::vector<std::u16string> lines;
@@ -1356,7 +1358,7 @@ int keywordsBench(int count)
     int rounds = 0;
     do {
         for (const std::u16string& line : lines) {
-            matched += FindKeyword(loaded, line) != nullptr;
+            matched += findKeyword(loaded, line) != nullptr;
         }
         ++rounds;
     } while (seconds(Clock::now() - matchStart) < 0.5);
@@ -1383,24 +1385,24 @@ int longLineBench(const std::string& dir, long mib)
     }
     const double lineBytes = double(mib) * (1 << 20);
     BenchSettings settings;
-    settings.store->SaveKeywords({Keyword(u"error", 0xFF, 0, false, false, true)});
+    settings.store->saveKeywords({Keyword(u"error", 0xFF, 0, false, false, true)});
     QuietHost host;
     const long rssBefore = statusKb("VmRSS:");
     {
         LogDocument doc(&host, *settings.store);
-        if (!doc.OnOpenDocument(u16(path))) {
+        if (!doc.openDocument(u16(path))) {
             return 1;
         }
-        doc.StopWatching();
+        doc.stopWatching();
         auto show = [&] {
             std::lock_guard lock(doc.docAccess());
-            const std::u16string_view line = doc.GetLineView(doc.GetLineCount() - 1);
+            const std::u16string_view line = doc.lineView(doc.lineCount() - 1);
             ColorRef text = 0;
             ColorRef back = 0;
             bool matched = false;
-            doc.GetKeywordColors(line, text, back, matched);
+            doc.keywordColors(line, text, back, matched);
             LogDocument::LongestLineKey key;
-            return line.size() + doc.GetLongestLineView(key).size() + (matched ? 1 : 0);
+            return line.size() + doc.longestLineView(key).size() + (matched ? 1 : 0);
         };
         if (show() == 0) {
             return 1;
@@ -1420,7 +1422,7 @@ int longLineBench(const std::string& dir, long mib)
             }
             {
                 std::lock_guard lock(doc.docAccess());
-                doc.AppendText(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size(),
+                doc.appendText(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size(),
                                false);
             }
             show();
@@ -1493,7 +1495,8 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 2 && args[0] == "slow-pattern") {
         return slowPatternBench(args[1], args.size() >= 3 ? std::atoi(args[2].c_str()) : 2000,
-                                args.size() >= 4 ? std::size_t(std::atol(args[3].c_str())) : 10'000);
+                                args.size() >= 4 ? std::size_t(std::atol(args[3].c_str()))
+                                                 : 10'000);
     }
     if (args.size() >= 2 && args[0] == "keywords") {
         return keywordsBench(std::atoi(args[1].c_str()));

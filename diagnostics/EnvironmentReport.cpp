@@ -17,7 +17,7 @@ EnvironmentReport::EnvironmentReport(TraceLog& log, SettingsStore& settings)
 {
 }
 
-void EnvironmentReport::ReportEnvironment()
+void EnvironmentReport::reportEnvironment()
 {
     m_facts = SystemFacts::gather();
     writeEnvironment(m_facts);
@@ -38,14 +38,14 @@ void EnvironmentReport::writeEnvironment(const SystemFacts& facts)
     m_log.Line(level, "Number of processors: ", facts.processorCount);
     m_log.Line(level, "Processortype: ", facts.processorText);
 
-    m_log.SetMessageLevel(level);
-    m_log.Stamp();
+    m_log.setMessageLevel(level);
+    m_log.stamp();
     m_log << "Percentage of memory in use:    " << facts.memoryLoad;
-    m_log.EndLine();
+    m_log.endLine();
     // The memory block reads as one message: only its first line carries a prefix.
     const auto figureLine = [this](std::string_view label, std::uint64_t figure) {
         m_log << label << figure;
-        m_log.EndLine();
+        m_log.endLine();
     };
     figureLine("bytes of physical memory:    ", facts.totalPhysical);
     figureLine("free physical memory bytes:  ", facts.availablePhysical);
@@ -55,26 +55,25 @@ void EnvironmentReport::writeEnvironment(const SystemFacts& facts)
     figureLine("free user bytes:             ", facts.availableVirtual);
     m_log << "code page:                   " << facts.codePage << " "
           << SystemFacts::codePageName(facts.codePage);
-    m_log.EndLine();
+    m_log.endLine();
 }
 
-void EnvironmentReport::ReportLoadedModules()
+void EnvironmentReport::reportLoadedModules()
 {
-    if (m_log.ConfiguredLevel() != TraceLog::LevelInfo
-        || !m_settings.GetBool(Setting::ListLoadedDLLs)) {
+    if (m_log.configuredLevel() != TraceLog::LevelInfo ||
+        !m_settings.boolValue(Setting::ListLoadedDLLs)) {
         return;
     }
     for (const std::string& path : loadedModulePaths()) {
-        LogModuleVersion(path);
+        logModuleVersion(path);
     }
 }
 
-void EnvironmentReport::LogModuleVersion(const std::string& path)
+void EnvironmentReport::logModuleVersion(const std::string& path)
 {
     // The loader names a library by its soname link (libstdc++.so.6); the file it leads
     // to carries the full version (libstdc++.so.6.0.30).
-    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
-                                                     &std::free);
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
     if (!real) {
         return;
     }
@@ -97,7 +96,7 @@ EnvironmentReport::versionFromFileName(std::string_view path)
     for (std::size_t at = name.find(".so."); at != std::string_view::npos;
          at = name.find(".so.", at + 1)) {
         std::string_view rest = name.substr(at + 4);
-        ModuleVersion version {0, 0, 0, 0};
+        ModuleVersion version{0, 0, 0, 0};
         std::size_t count = 0;
         bool valid = !rest.empty();
         while (valid && !rest.empty()) {
@@ -105,8 +104,8 @@ EnvironmentReport::versionFromFileName(std::string_view path)
             const std::string_view part = rest.substr(0, dot);
             std::uint32_t number = 0;
             const auto parsed = std::from_chars(part.data(), part.data() + part.size(), number);
-            valid = !part.empty() && parsed.ec == std::errc()
-                && parsed.ptr == part.data() + part.size();
+            valid = !part.empty() && parsed.ec == std::errc() &&
+                    parsed.ptr == part.data() + part.size();
             if (valid && count < version.size()) {
                 version[count] = number;
             }
@@ -126,8 +125,8 @@ EnvironmentReport::versionFromFileName(std::string_view path)
 
 std::string EnvironmentReport::versionText(const ModuleVersion& version)
 {
-    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "."
-        + std::to_string(version[2]) + "." + std::to_string(version[3]);
+    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
+           std::to_string(version[2]) + "." + std::to_string(version[3]);
 }
 
 namespace {

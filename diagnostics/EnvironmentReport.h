@@ -17,7 +17,7 @@ class SettingsStore;
 class TraceLog;
 
 class EnvironmentReport {
-public:
+  public:
     using ModuleVersion = std::array<std::uint32_t, 4>;
 
     EnvironmentReport(TraceLog& log, SettingsStore& settings);
@@ -25,17 +25,17 @@ public:
     // Gathers the system facts now, keeps them (facts()) and writes them at level 3:
     // OS, architecture, processor count and type, then eight memory and code-page lines of
     // which only the first has a prefix. Writes nothing when the system cannot be described.
-    void ReportEnvironment();
+    void reportEnvironment();
     // One version line per loaded module whose file name carries a version; only when the
     // log's configured level is exactly 3 and "ListLoadedDLLs" is on.
-    void ReportLoadedModules();
+    void reportLoadedModules();
     // "<path>: [a.b.c.d]" at level 3 for an existing file whose name (or the name of the
     // file a symbolic link leads to) carries a version; nothing otherwise.
-    void LogModuleVersion(const std::string& path);
+    void logModuleVersion(const std::string& path);
 
-    // ReportEnvironment's writing step, for facts gathered elsewhere (tests).
+    // reportEnvironment's writing step, for facts gathered elsewhere (tests).
     void writeEnvironment(const SystemFacts& facts);
-    // The facts of the last ReportEnvironment(), kept for the rest of the run.
+    // The facts of the last reportEnvironment(), kept for the rest of the run.
     const SystemFacts& facts() const { return m_facts; }
 
     // The version in a shared-object name: "libfoo.so.1.2.3" gives {1, 2, 3, 0}; numbers
@@ -47,7 +47,7 @@ public:
     // itself as its executable's path; modules without a file (the vDSO) are left out.
     static std::vector<std::string> loadedModulePaths();
 
-private:
+  private:
     TraceLog& m_log;
     SettingsStore& m_settings;
     SystemFacts m_facts;

@@ -12,7 +12,7 @@
 
 TraceLog::~TraceLog()
 {
-    CloseLog();
+    closeLog();
 }
 
 TraceLog& TraceLog::instance()
@@ -21,31 +21,31 @@ TraceLog& TraceLog::instance()
     return log;
 }
 
-std::string TraceLog::BuildPath(const std::u16string& logFileName)
+std::string TraceLog::buildPath(const std::u16string& logFileName)
 {
-    return quill::tempFolder()
-        + quill::utf16ToNarrow(logFileName.empty() ? std::u16string_view(u"Tail.log")
-                                                   : std::u16string_view(logFileName));
+    return quill::tempFolder() + quill::utf16ToNarrow(logFileName.empty()
+                                                          ? std::u16string_view(u"Tail.log")
+                                                          : std::u16string_view(logFileName));
 }
 
-void TraceLog::OpenLog(const std::string& path, std::uint32_t level, std::int32_t sizeLimit)
+void TraceLog::openLog(const std::string& path, std::uint32_t level, std::int32_t sizeLimit)
 {
     m_path = path;
     m_configuredLevel = static_cast<std::uint16_t>(level & 0xFFFFu);
     m_sizeLimit = sizeLimit;
     closeFile();
-    CheckSize();
+    checkSize();
     if (!m_file) {
         openFile();
     }
 }
 
-void TraceLog::CloseLog()
+void TraceLog::closeLog()
 {
     closeFile();
 }
 
-void TraceLog::CheckSize()
+void TraceLog::checkSize()
 {
     if (m_path.empty() || m_sizeLimit < 0) {
         return;
@@ -67,18 +67,18 @@ void TraceLog::CheckSize()
     openFile();
 }
 
-void TraceLog::FinishError()
+void TraceLog::finishError()
 {
     if (!m_file) {
         return;
     }
     std::fflush(m_file);
-    CheckSize();
+    checkSize();
 }
 
-void TraceLog::Stamp()
+void TraceLog::stamp()
 {
-    if (!Admits()) {
+    if (!admits()) {
         return;
     }
     m_lastWasCr = false;
@@ -89,7 +89,7 @@ void TraceLog::Stamp()
     const auto millis =
         static_cast<unsigned>(duration_cast<milliseconds>(sinceEpoch - wholeSeconds).count());
     const std::time_t seconds = static_cast<std::time_t>(wholeSeconds.count());
-    std::tm local {};
+    std::tm local{};
     localtime_r(&seconds, &local);
 
     // Roomier than a short date and time strictly need: a locale with long names must not
@@ -111,7 +111,7 @@ void TraceLog::Stamp()
 
 TraceLog& TraceLog::operator<<(std::u16string_view text)
 {
-    if (Admits() && m_file) {
+    if (admits() && m_file) {
         writeText(quill::utf16ToNarrow(text));
     }
     return *this;
@@ -119,7 +119,7 @@ TraceLog& TraceLog::operator<<(std::u16string_view text)
 
 TraceLog& TraceLog::operator<<(std::string_view text)
 {
-    if (Admits()) {
+    if (admits()) {
         writeText(text);
     }
     return *this;
@@ -127,8 +127,7 @@ TraceLog& TraceLog::operator<<(std::string_view text)
 
 namespace {
 
-template <typename Number>
-std::string_view toDecimal(Number number, char (&buffer)[24])
+template <typename Number> std::string_view toDecimal(Number number, char (&buffer)[24])
 {
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
     return std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer));
@@ -154,9 +153,9 @@ TraceLog& TraceLog::operator<<(std::uint64_t number)
     return *this << toDecimal(number, buffer);
 }
 
-void TraceLog::EndLine()
+void TraceLog::endLine()
 {
-    if (!Admits()) {
+    if (!admits()) {
         return;
     }
     writeRaw("\r\n");

@@ -6,7 +6,7 @@
 //
 // A writer sets the level, stamps, writes pieces and ends the line:
 //     TraceLog& log = TraceLog::instance();
-//     log.SetMessageLevel(3); log.Stamp(); log << u"Help-path: " << path; log.EndLine();
+//     log.setMessageLevel(3); log.stamp(); log << u"Help-path: " << path; log.endLine();
 // or, equivalently, log.Line(3, u"Help-path: ", path);
 
 #include "platform/SafeFile.h"
@@ -23,7 +23,7 @@
 #include <utility>
 
 class TraceLog {
-public:
+  public:
     static constexpr std::uint16_t LevelAlways = 0;
     static constexpr std::uint16_t LevelError = 1;
     static constexpr std::uint16_t LevelInfo = 3;
@@ -38,33 +38,33 @@ public:
 
     // The log's full path: the temporary folder (with its trailing '/') and the file
     // name in the narrow set, "Tail.log" when the name is empty.
-    static std::string BuildPath(const std::u16string& logFileName);
+    static std::string buildPath(const std::u16string& logFileName);
 
-    // Stores path, low 16 bits of level and limit, runs CheckSize, opens the file for
+    // Stores path, low 16 bits of level and limit, runs checkSize, opens the file for
     // appending. The file is created 0600, never through a symbolic link, and not used at
     // all when another user owns it; any open failure leaves the log silent.
-    void OpenLog(const std::string& path, std::uint32_t level, std::int32_t sizeLimit);
-    void CloseLog();
-    bool IsOpen() const { return m_file != nullptr; }
+    void openLog(const std::string& path, std::uint32_t level, std::int32_t sizeLimit);
+    void closeLog();
+    bool isOpen() const { return m_file != nullptr; }
 
     // Renames a file above the size limit to path + "_1" and starts a new one. A negative
     // limit never rotates; 0 rotates any non-empty file.
-    void CheckSize();
-    // After a written error-level message: flush and CheckSize. Does nothing while the log
+    void checkSize();
+    // After a written error-level message: flush and checkSize. Does nothing while the log
     // is not open, so a closed log is never re-created.
-    void FinishError();
+    void finishError();
 
-    void SetMessageLevel(std::uint16_t level) { m_messageLevel = level; }
-    bool Admits() const { return m_configuredLevel >= m_messageLevel; }
-    std::uint16_t ConfiguredLevel() const { return m_configuredLevel; }
-    // A new "LogLevel" taking effect in a running program (low 16 bits, as OpenLog keeps).
-    void SetConfiguredLevel(std::uint32_t level)
+    void setMessageLevel(std::uint16_t level) { m_messageLevel = level; }
+    bool admits() const { return m_configuredLevel >= m_messageLevel; }
+    std::uint16_t configuredLevel() const { return m_configuredLevel; }
+    // A new "LogLevel" taking effect in a running program (low 16 bits, as openLog keeps).
+    void setConfiguredLevel(std::uint32_t level)
     {
         m_configuredLevel = static_cast<std::uint16_t>(level);
     }
 
     // The prefix: short date (%x), time (%X), three-digit milliseconds, " : ".
-    void Stamp();
+    void stamp();
     // Pieces: UTF-16 text converted to the narrow set, narrow text as it is, numbers in
     // decimal. A line feed inside a piece becomes CR LF and the text continues on the next
     // line without a prefix.
@@ -78,10 +78,10 @@ public:
     // Any other integer: signed ones as 64-bit, unsigned ones as 64-bit (no ambiguity for
     // int, long long, size_t ...). Characters and bool are not numbers here.
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char> && !std::same_as<T, char8_t>
-                 && !std::same_as<T, char16_t> && !std::same_as<T, char32_t>
-                 && !std::same_as<T, wchar_t>)
-    TraceLog& operator<<(T number)
+    requires(!std::same_as<T, bool> && !std::same_as<T, char> && !std::same_as<T, char8_t> &&
+             !std::same_as<T, char16_t> && !std::same_as<T, char32_t> &&
+             !std::same_as<T, wchar_t>) TraceLog&
+    operator<<(T number)
     {
         if constexpr (std::is_signed_v<T>) {
             return *this << static_cast<std::int64_t>(number);
@@ -90,20 +90,19 @@ public:
         }
     }
     // CR LF and a flush.
-    void EndLine();
+    void endLine();
 
-    // SetMessageLevel, Stamp, the pieces, EndLine.
-    template <typename... Pieces>
-    void Line(std::uint16_t level, const Pieces&... pieces)
+    // setMessageLevel, Stamp, the pieces, endLine.
+    template <typename... Pieces> void Line(std::uint16_t level, const Pieces&... pieces)
     {
-        SetMessageLevel(level);
-        Stamp();
+        setMessageLevel(level);
+        stamp();
         (void)(*this << ... << pieces);
-        EndLine();
+        endLine();
     }
 
-    const std::string& Path() const { return m_path; }
-    std::int32_t SizeLimit() const { return m_sizeLimit; }
+    const std::string& path() const { return m_path; }
+    std::int32_t sizeLimit() const { return m_sizeLimit; }
 
     // Test seams. The time source replaces the system clock for the prefix (an empty
     // function restores it). The owner is the user a log file must belong to before it is
@@ -112,7 +111,7 @@ public:
     void setTimeSource(TimeSource source) { m_timeSource = std::move(source); }
     void setRequiredOwner(uid_t owner) { m_requiredOwner = owner; }
 
-private:
+  private:
     void writeRaw(std::string_view bytes);
     void writeText(std::string_view text);
     void openFile();

@@ -2,8 +2,8 @@
 
 #include "resources/LanguageResources.h"
 #include "resources/ProductInfo.h"
-#include "resources/VersionInfo.h"
 #include "resources/QtText.h"
+#include "resources/VersionInfo.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -22,7 +22,6 @@ constexpr int kText2Id = 1005;
 constexpr int kLinkCursorId = 282;
 constexpr int kIconId = 128;
 
-
 void setLabelText(const QWidget* form, int id, const QString& text)
 {
     if (auto* label = LanguageResources::control<QLabel>(form, id)) {
@@ -33,8 +32,7 @@ void setLabelText(const QWidget* form, int id, const QString& text)
 } // namespace
 
 AboutDialog::AboutDialog(QWidget* parent)
-    : QDialog(parent)
-    , m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
+    : QDialog(parent), m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
     m_form = LanguageResources::current().setupDialog(this, kTemplateId);
     setMouseTracking(true);
@@ -48,7 +46,7 @@ AboutDialog::AboutDialog(QWidget* parent)
             child->installEventFilter(this);
         }
     }
-    OnInitDialog();
+    initDialog();
 }
 
 AboutDialog::~AboutDialog()
@@ -59,11 +57,12 @@ AboutDialog::~AboutDialog()
     }
 }
 
-bool AboutDialog::OnInitDialog()
+bool AboutDialog::initDialog()
 {
     const LanguageResources& resources = LanguageResources::current();
     m_productLine = QStringLiteral("%1 - %2%3")
-                           .arg(quill::toQString(Product::Name), resources.string(133), quill::toQString(GetFileVersionText()));
+                        .arg(quill::toQString(Product::Name), resources.string(133),
+                             quill::toQString(fileVersionText()));
     m_legalNotice = quill::toQString(Product::LegalNotice);
     m_text1 = resources.string(138);
     m_text2 = resources.string(141);

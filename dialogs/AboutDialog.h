@@ -8,7 +8,7 @@
 // anywhere in the control's rectangle opens the maker's web site while the wait cursor
 // shows for two seconds, without blocking the window.
 //
-// Construct, then exec() (or DoModal()); the dialog owns everything it creates. Main
+// Construct, then exec() (or doModal()); the dialog owns everything it creates. Main
 // (user-interface) thread only.
 
 #include <QCursor>
@@ -23,11 +23,11 @@ class QLabel;
 
 class AboutDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit AboutDialog(QWidget* parent = nullptr);
     ~AboutDialog() override;
 
-    int DoModal() { return exec(); }
+    int doModal() { return exec(); }
 
     // Light blue on a dark button face (brightness below 300), strong blue otherwise. The
     // brightness is red + green + blue / 2, the division applying to blue alone.
@@ -42,15 +42,15 @@ public:
     void setUrlOpener(std::function<void(const QUrl&)> opener) { m_openUrl = std::move(opener); }
     void setWaitMilliseconds(int milliseconds) { m_waitMilliseconds = milliseconds; }
 
-protected:
-    bool OnInitDialog();
+  protected:
+    bool initDialog();
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
-private:
+  private:
     // Point in the dialog's coordinates: the link cursor over the link, the saved one off it.
     void updateLinkCursor(const QPoint& point);
     void restoreCursor();

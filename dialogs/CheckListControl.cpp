@@ -53,7 +53,7 @@ CheckListControl::CheckListControl(QWidget* parent, SettingsStore* settings)
 
 CheckListControl::~CheckListControl()
 {
-    StoreColumnWidths();
+    storeColumnWidths();
 }
 
 SettingsStore& CheckListControl::settings() const
@@ -61,7 +61,7 @@ SettingsStore& CheckListControl::settings() const
     return m_settings ? *m_settings : SettingsStore::instance();
 }
 
-void CheckListControl::SetColumnCount(int count)
+void CheckListControl::setColumns(int count)
 {
     m_columnCount = std::max(0, count);
     m_columnWidthIds.assign(static_cast<std::size_t>(m_columnCount), 0);
@@ -69,7 +69,7 @@ void CheckListControl::SetColumnCount(int count)
     setColumnCount(m_columnCount);
 }
 
-void CheckListControl::AddColumn(int index, int headerId, SettingId widthId)
+void CheckListControl::addColumn(int index, int headerId, SettingId widthId)
 {
     if (index < 0 || index >= m_columnCount) {
         return;
@@ -78,7 +78,7 @@ void CheckListControl::AddColumn(int index, int headerId, SettingId widthId)
     QTreeWidgetItem* head = headerItem();
     head->setText(index, LanguageResources::current().string(headerId));
     head->setTextAlignment(index, Qt::AlignLeft | Qt::AlignVCenter);
-    const std::uint32_t stored = settings().GetDword(widthId);
+    const std::uint32_t stored = settings().dword(widthId);
     const SettingsValueRecord* record = findSettingsValue(widthId);
     int columnWidth = static_cast<int>(stored);
     bool untouched = record != nullptr && stored == record->numberDefault;
@@ -99,7 +99,7 @@ void CheckListControl::AddColumn(int index, int headerId, SettingId widthId)
     setColumnWidth(index, std::max(0, columnWidth));
 }
 
-QTreeWidgetItem* CheckListControl::AddKeywordRow(int index, Keyword* keyword)
+QTreeWidgetItem* CheckListControl::addKeywordRow(int index, Keyword* keyword)
 {
     const LanguageResources& resources = LanguageResources::current();
     auto* item = new QTreeWidgetItem;
@@ -122,20 +122,20 @@ QTreeWidgetItem* CheckListControl::AddKeywordRow(int index, Keyword* keyword)
     return item;
 }
 
-Keyword* CheckListControl::GetKeyword(int row) const
+Keyword* CheckListControl::keywordAt(int row) const
 {
     const QTreeWidgetItem* item = topLevelItem(row);
     return item ? reinterpret_cast<Keyword*>(item->data(0, KeywordRole).value<quintptr>())
                 : nullptr;
 }
 
-int CheckListControl::GetSelectedRow() const
+int CheckListControl::selectedRow() const
 {
     const QList<QTreeWidgetItem*> selected = selectedItems();
     return selected.isEmpty() ? -1 : indexOfTopLevelItem(selected.first());
 }
 
-void CheckListControl::SelectRow(int row)
+void CheckListControl::selectRow(int row)
 {
     if (QTreeWidgetItem* item = topLevelItem(row)) {
         setCurrentItem(item);
@@ -146,12 +146,12 @@ void CheckListControl::SelectRow(int row)
     }
 }
 
-void CheckListControl::StoreColumnWidths()
+void CheckListControl::storeColumnWidths()
 {
     for (int i = 0; i < m_columnCount; ++i) {
         const SettingId id = m_columnWidthIds[static_cast<std::size_t>(i)];
         if (id != 0) {
-            settings().SetDword(id, static_cast<std::uint32_t>(columnWidth(i)));
+            settings().setDword(id, static_cast<std::uint32_t>(columnWidth(i)));
         }
     }
 }
@@ -159,7 +159,7 @@ void CheckListControl::StoreColumnWidths()
 void CheckListControl::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier &&
-        GetSelectedRow() >= 0) {
+        selectedRow() >= 0) {
         emit deleteRequested();
         return;
     }
@@ -172,7 +172,7 @@ void CheckListControl::onItemChanged(QTreeWidgetItem* item, int column)
         return;
     }
     const int row = indexOfTopLevelItem(item);
-    Keyword* keyword = GetKeyword(row);
+    Keyword* keyword = keywordAt(row);
     if (keyword == nullptr) {
         return;
     }

@@ -5,10 +5,10 @@
 // keyword's column 1 is painted in its own text and background colours, and the check box
 // is its enabled switch.
 //
-//     list->SetColumnCount(4);                    // default width := width() / 4
-//     list->AddColumn(0, 143, Setting::ColumnWidthEnable);
+//     list->setColumns(4);                    // default width := width() / 4
+//     list->addColumn(0, 143, Setting::ColumnWidthEnable);
 //     ...
-//     list->AddKeywordRow(0, &keyword);           // keyword is not owned
+//     list->addKeywordRow(0, &keyword);           // keyword is not owned
 //
 // A stored width of -1 (0xFFFFFFFF) means the default width, 3 pixels less for the last
 // column; 0 and widths past 0x7FFF are damaged and give the default width. A width nobody
@@ -16,7 +16,7 @@
 // the control is destroyed, each column's current width is stored in its setting, whether
 // the dialog around it was confirmed or cancelled. A keyword's text shows its first 512
 // units at most; Del asks to delete the selected row. The keywords of the rows must outlive
-// the rows (ClearRows before they go). Main (user-interface) thread only.
+// the rows (clearRows before they go). Main (user-interface) thread only.
 
 #include "settings/SettingsTable.h"
 
@@ -34,25 +34,25 @@ class CheckListControl : public QTreeWidget {
     explicit CheckListControl(QWidget* parent = nullptr, SettingsStore* settings = nullptr);
     ~CheckListControl() override;
 
-    void SetColumnCount(int count);
-    int GetDefaultColumnWidth() const { return m_defaultColumnWidth; }
+    void setColumns(int count);
+    int defaultColumnWidth() const { return m_defaultColumnWidth; }
     // Header: string headerId of the language package; width from the setting widthId.
-    void AddColumn(int index, int headerId, SettingId widthId);
+    void addColumn(int index, int headerId, SettingId widthId);
     // Inserts a row at index for the keyword: check box from its enabled flag, its text,
     // match case and whole word (strings 146 / 147) in columns 1 to 3, and, when the list
     // has a fifth column, a check box there for "colour only the match" that the user
     // ticks in place.
     static constexpr int MatchOnlyColumn = 4;
-    QTreeWidgetItem* AddKeywordRow(int index, Keyword* keyword);
-    void ClearRows() { clear(); }
+    QTreeWidgetItem* addKeywordRow(int index, Keyword* keyword);
+    void clearRows() { clear(); }
 
-    int GetRowCount() const { return topLevelItemCount(); }
-    Keyword* GetKeyword(int row) const;
+    int rowCount() const { return topLevelItemCount(); }
+    Keyword* keywordAt(int row) const;
     // The selected row, -1 when none.
-    int GetSelectedRow() const;
-    void SelectRow(int row);
+    int selectedRow() const;
+    void selectRow(int row);
     // Stores every column's width in its setting now.
-    void StoreColumnWidths();
+    void storeColumnWidths();
 
   signals:
     // A row's check box changed its keyword's enabled flag.

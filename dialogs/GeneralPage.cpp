@@ -105,50 +105,50 @@ GeneralPage::GeneralPage(QWidget* parent)
             connect(button, &QAbstractButton::clicked, this, handler);
         }
     };
-    connectButton(FontId, &GeneralPage::OnFont);
-    connectButton(BackgroundId, &GeneralPage::OnBackgroundColor);
-    connectButton(ShowTraceLogId, &GeneralPage::OnShowTraceLog);
+    connectButton(FontId, &GeneralPage::onFont);
+    connectButton(BackgroundId, &GeneralPage::onBackgroundColor);
+    connectButton(ShowTraceLogId, &GeneralPage::onShowTraceLog);
 }
 
 void GeneralPage::showEvent(QShowEvent* event)
 {
     if (!m_initialized) {
-        OnInitDialog();
+        initDialog();
     }
     QWidget::showEvent(event);
 }
 
-bool GeneralPage::OnInitDialog()
+bool GeneralPage::initDialog()
 {
     m_initialized = true;
     SettingsStore& settings = SettingsStore::instance();
-    m_topMost = settings.GetBool(Setting::TopMost) ? 1 : 0;
-    m_showLastViewedFile = settings.GetBool(Setting::ShowLastViewedFile) ? 1 : 0;
-    m_showEmptyFiles = settings.GetBool(Setting::ShowEmptyFiles) ? 1 : 0;
-    m_backgroundColor = settings.GetDword(Setting::BackgroundColor);
-    m_textColor = settings.GetDword(Setting::TextColor);
+    m_topMost = settings.boolValue(Setting::TopMost) ? 1 : 0;
+    m_showLastViewedFile = settings.boolValue(Setting::ShowLastViewedFile) ? 1 : 0;
+    m_showEmptyFiles = settings.boolValue(Setting::ShowEmptyFiles) ? 1 : 0;
+    m_backgroundColor = settings.dword(Setting::BackgroundColor);
+    m_textColor = settings.dword(Setting::TextColor);
 
     // Whatever is stored, the description always holds a defined font: the stored one, or
     // else the one the log view falls back to, so OK never stores an undefined record.
     m_logFont = LogRenderer::defaultFontRecord(logicalDpiY());
-    if (settings.GetBool(Setting::IsTextFontSet)) {
-        const std::optional<ByteBlock> bytes = settings.GetFont(Setting::TextFont);
+    if (settings.boolValue(Setting::IsTextFontSet)) {
+        const std::optional<ByteBlock> bytes = settings.font(Setting::TextFont);
         if (bytes && bytes->size() == sizeof(LogFontRecord)) {
             std::memcpy(&m_logFont, bytes->data(), sizeof m_logFont);
         }
     }
-    m_detailedLogging = settings.GetDword(Setting::LogLevel) > 1 ? 1 : 0;
+    m_detailedLogging = settings.dword(Setting::LogLevel) > 1 ? 1 : 0;
 
     if (m_preview) {
-        m_preview->setPlainText(BuildPreviewText());
+        m_preview->setPlainText(buildPreviewText());
     }
     applyPreviewFont();
     applyPreviewColors();
-    UpdateData(false);
+    updateData(false);
     return true;
 }
 
-QString GeneralPage::BuildPreviewText()
+QString GeneralPage::buildPreviewText()
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -159,7 +159,7 @@ QString GeneralPage::BuildPreviewText()
            QStringLiteral("ABCDEFGAHIJKLAMNOPQRSTUVWXYZ");
 }
 
-void GeneralPage::UpdateData(bool saveAndValidate)
+void GeneralPage::updateData(bool saveAndValidate)
 {
     const std::pair<QCheckBox*, std::int32_t*> boxes[] = {
         {m_showLastViewedFileBox, &m_showLastViewedFile},
@@ -179,25 +179,25 @@ void GeneralPage::UpdateData(bool saveAndValidate)
     }
 }
 
-void GeneralPage::SaveStep()
+void GeneralPage::saveStep()
 {
     if (!m_initialized) {
         return;
     }
-    UpdateData(true);
+    updateData(true);
     SettingsStore& settings = SettingsStore::instance();
-    settings.SetDword(Setting::BackgroundColor, m_backgroundColor);
-    settings.SetDword(Setting::TextColor, m_textColor);
-    settings.SetFont(Setting::TextFont, m_logFont);
+    settings.setDword(Setting::BackgroundColor, m_backgroundColor);
+    settings.setDword(Setting::TextColor, m_textColor);
+    settings.setFont(Setting::TextFont, m_logFont);
     // A stored font that the view would not read is a lost choice: the view reads TextFont
     // only while this is set.
-    if (!settings.GetBool(Setting::IsTextFontSet)) {
-        settings.SetBool(Setting::IsTextFontSet, true);
+    if (!settings.boolValue(Setting::IsTextFontSet)) {
+        settings.setBool(Setting::IsTextFontSet, true);
     }
-    settings.SetBool(Setting::TopMost, m_topMost > 0);
-    settings.SetBool(Setting::ShowLastViewedFile, m_showLastViewedFile > 0);
-    settings.SetBool(Setting::ShowEmptyFiles, m_showEmptyFiles > 0);
-    settings.SetDword(Setting::LogLevel, m_detailedLogging ? DetailedLevel : ErrorLevel);
+    settings.setBool(Setting::TopMost, m_topMost > 0);
+    settings.setBool(Setting::ShowLastViewedFile, m_showLastViewedFile > 0);
+    settings.setBool(Setting::ShowEmptyFiles, m_showEmptyFiles > 0);
+    settings.setDword(Setting::LogLevel, m_detailedLogging ? DetailedLevel : ErrorLevel);
 }
 
 void GeneralPage::applyPreviewFont()
@@ -223,7 +223,7 @@ void GeneralPage::applyPreviewColors()
     m_preview->viewport()->update();
 }
 
-void GeneralPage::OnFont()
+void GeneralPage::onFont()
 {
     FontColorDialog dialog(this);
     QFont font = LogRenderer::fontFromRecord(m_logFont);
@@ -242,7 +242,7 @@ void GeneralPage::OnFont()
     applyPreviewColors();
 }
 
-void GeneralPage::OnBackgroundColor()
+void GeneralPage::onBackgroundColor()
 {
     if (const auto chosen =
             quill::chooseColor(this, quill::colorFromRef(m_backgroundColor),
@@ -255,13 +255,13 @@ void GeneralPage::OnBackgroundColor()
     }
 }
 
-void GeneralPage::OnShowTraceLog()
+void GeneralPage::onShowTraceLog()
 {
     const std::string path =
-        TraceLog::BuildPath(SettingsStore::instance().GetString(Setting::LogFileName));
+        TraceLog::buildPath(SettingsStore::instance().string(Setting::LogFileName));
     const std::string copy = path + ".txt";
     QString reason;
-    if (!CopyTraceLog(path, copy, &reason)) {
+    if (!copyTraceLog(path, copy, &reason)) {
         // A refusal said nothing before; a planted link looked like a button that did not work.
         QMessageBox::warning(this, window()->windowTitle(),
                              LanguageResources::current().format(StringTraceLogRefused, reason));
@@ -272,8 +272,8 @@ void GeneralPage::OnShowTraceLog()
     }
 }
 
-bool GeneralPage::CopyTraceLog(const std::string& source, const std::string& target,
-                                    QString* reason)
+bool GeneralPage::copyTraceLog(const std::string& source, const std::string& target,
+                               QString* reason)
 {
     const auto fail = [reason](QString why) {
         if (reason != nullptr) {

@@ -2,14 +2,14 @@
 
 // GeneralPage: the first page of the settings sheet, built from dialog template 143.
 // It edits working copies of the text font, the text and background colours and four
-// switches, shows them in a read-only preview (1024), and stores them only in SaveStep,
+// switches, shows them in a read-only preview (1024), and stores them only in saveStep,
 // which the sheet runs when the user confirms.
 //
 // Controls: 1024 preview, 1017 font (and text colour), 1018 background colour, 1001 show
 // the trace log, 1027 ShowLastViewedFile, 1028 TopMost, 1000 detailed trace log (LogLevel
 // above 1; stored as 3 or 1), 1029 ShowEmptyFiles.
 //
-// The fields are loaded when the page is first shown (OnInitDialog); a page never shown
+// The fields are loaded when the page is first shown (initDialog); a page never shown
 // stores nothing. Main (user-interface) thread only.
 
 #include "settings/SettingsStore.h"
@@ -36,33 +36,33 @@ class GeneralPage : public QWidget {
 
     explicit GeneralPage(QWidget* parent = nullptr);
 
-    bool IsInitialized() const { return m_initialized; }
+    bool isInitialized() const { return m_initialized; }
     // Loads the fields from the settings store and fills the controls.
-    bool OnInitDialog();
+    bool initDialog();
     // true: controls -> fields; false: fields -> controls.
-    void UpdateData(bool saveAndValidate);
+    void updateData(bool saveAndValidate);
     // Writes BackgroundColor, TextColor, TextFont, TopMost, ShowLastViewedFile,
     // ShowEmptyFiles and LogLevel; nothing when the page was never initialised.
-    void SaveStep();
+    void saveStep();
 
-    void OnFont();
-    void OnBackgroundColor();
-    void OnShowTraceLog();
+    void onFont();
+    void onBackgroundColor();
+    void onShowTraceLog();
 
     // The preview's text for the current local time: date and time in the user's locale
     // format, the product line and both alphabets, lines ended by "\n".
-    static QString BuildPreviewText();
+    static QString buildPreviewText();
     // Copies the trace log byte for byte to target (created 0600 and never through a
     // symbolic link, replacing an older copy of the user's); false when anything failed,
     // with the reason in the user's language in reason when given.
-    static bool CopyTraceLog(const std::string& source, const std::string& target,
+    static bool copyTraceLog(const std::string& source, const std::string& target,
                              QString* reason = nullptr);
 
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
 
-    ColorRef GetTextColor() const { return m_textColor; }
-    ColorRef GetBackgroundColor() const { return m_backgroundColor; }
-    const LogFontRecord& GetFontRecord() const { return m_logFont; }
+    ColorRef textColor() const { return m_textColor; }
+    ColorRef backgroundColor() const { return m_backgroundColor; }
+    const LogFontRecord& fontRecord() const { return m_logFont; }
     QPlainTextEdit* preview() const { return m_preview; }
 
     std::int32_t m_showLastViewedFile = 0;

@@ -61,19 +61,19 @@ KeywordEditor::KeywordEditor(QWidget* parent) : QDialog(parent)
         connect(m_textEdit, &QLineEdit::textEdited, this, &KeywordEditor::onUserEdit);
     }
     if (auto* button = LanguageResources::control<QAbstractButton>(m_form, TextColorButtonId)) {
-        connect(button, &QAbstractButton::clicked, this, &KeywordEditor::OnChooseTextColor);
+        connect(button, &QAbstractButton::clicked, this, &KeywordEditor::onChooseTextColor);
     }
     if (auto* button = LanguageResources::control<QAbstractButton>(m_form, BkColorButtonId)) {
-        connect(button, &QAbstractButton::clicked, this, &KeywordEditor::OnChooseBkColor);
+        connect(button, &QAbstractButton::clicked, this, &KeywordEditor::onChooseBkColor);
     }
 }
 
-bool KeywordEditor::OnInitDialog()
+bool KeywordEditor::initDialog()
 {
     m_preview = m_text;
     m_preset = m_text;
     m_textEdited = false;
-    UpdateData(false);
+    updateData(false);
     m_lastAccepted = m_textEdit ? m_textEdit->text() : QString();
     if (m_textEdit) {
         m_textEdit->setFocus();
@@ -82,7 +82,7 @@ bool KeywordEditor::OnInitDialog()
     return true;
 }
 
-void KeywordEditor::UpdateData(bool saveAndValidate)
+void KeywordEditor::updateData(bool saveAndValidate)
 {
     if (saveAndValidate) {
         // An over-long preset text shows cut; only the user's edit replaces it.
@@ -123,7 +123,7 @@ void KeywordEditor::UpdateData(bool saveAndValidate)
 
 void KeywordEditor::onTextEdited()
 {
-    UpdateData(true);
+    updateData(true);
     m_preview = m_text;
     if (m_previewEdit) {
         m_previewEdit->setText(m_preview);
@@ -156,36 +156,36 @@ void KeywordEditor::applyColors()
     paintWith(m_previewEdit, QPalette::Text, text, QPalette::Base, back);
 }
 
-void KeywordEditor::OnChooseTextColor()
+void KeywordEditor::onChooseTextColor()
 {
-    UpdateData(true);
+    updateData(true);
     if (const auto chosen =
             quill::chooseColor(this, quill::colorFromRef(m_textColor),
                                LanguageResources::current().string(StringTextColorTitle))) {
         m_textColor = quill::colorRefFrom(*chosen);
     }
-    UpdateData(false);
+    updateData(false);
 }
 
-void KeywordEditor::OnChooseBkColor()
+void KeywordEditor::onChooseBkColor()
 {
-    UpdateData(true);
+    updateData(true);
     if (const auto chosen =
             quill::chooseColor(this, quill::colorFromRef(m_backgroundColor),
                                LanguageResources::current().string(StringBkColorTitle))) {
         m_backgroundColor = quill::colorRefFrom(*chosen);
     }
-    UpdateData(false);
+    updateData(false);
 }
 
 void KeywordEditor::accept()
 {
-    UpdateData(true);
+    updateData(true);
     QDialog::accept();
 }
 
-int KeywordEditor::DoModal()
+int KeywordEditor::doModal()
 {
-    OnInitDialog();
+    initDialog();
     return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
 }

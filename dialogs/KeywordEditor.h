@@ -3,10 +3,11 @@
 // KeywordEditor: the modal editor of one keyword, built from dialog template 145: text
 // 1020, preview 1027 (the typed text in the chosen colours, updated as the user types),
 // swatches 1024 (text colour) and 1025 (background colour), match case 1021, whole word
-// 1022, colour only the match 1029, colour buttons 1026 (text) and 1028 (background), OK (id_1) and Cancel (id_2).
+// 1022, colour only the match 1029, colour buttons 1026 (text) and 1028 (background), OK (id_1) and
+// cancel (id_2).
 //
 // The caller presets the six fields (or keeps the initial white on red with both switches
-// off), runs DoModal and, on IDOK, reads them back; after IDCANCEL they mean nothing.
+// off), runs doModal and, on IDOK, reads them back; after IDCANCEL they mean nothing.
 // A text entered longer than MaxTextLength is refused with a message and the field keeps
 // what it held; a preset text longer than that (a hand-edited hive) is shown cut but
 // comes back whole unless the user edits it.
@@ -33,14 +34,14 @@ class KeywordEditor : public QDialog {
     explicit KeywordEditor(QWidget* parent = nullptr);
 
     // Initialisation, the modal loop, the fields back on OK.
-    int DoModal();
-    // Preview := text; fields -> controls. DoModal calls it.
-    bool OnInitDialog();
+    int doModal();
+    // Preview := text; fields -> controls. doModal calls it.
+    bool initDialog();
     // true: controls -> fields; false: fields -> controls (and the colours repainted).
-    void UpdateData(bool saveAndValidate);
+    void updateData(bool saveAndValidate);
 
-    void OnChooseTextColor();
-    void OnChooseBkColor();
+    void onChooseTextColor();
+    void onChooseBkColor();
 
     QString m_text;
     QString m_preview;
@@ -59,7 +60,7 @@ class KeywordEditor : public QDialog {
     void onUserEdit(const QString& text);
     void applyColors();
 
-    QString m_preset;    // the text as DoModal found it, whole
+    QString m_preset;       // the text as doModal found it, whole
     QString m_lastAccepted; // the field's last text within the limit
     bool m_textEdited = false;
 

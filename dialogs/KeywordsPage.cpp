@@ -101,18 +101,18 @@ KeywordsPage::KeywordsPage(QWidget* parent) : QWidget(parent)
             connect(button, &QAbstractButton::clicked, this, handler);
         }
     };
-    connectButton(AddId, &KeywordsPage::OnAdd);
-    connectButton(EditId, &KeywordsPage::OnEdit);
-    connectButton(DeleteId, &KeywordsPage::OnDelete);
-    connectButton(MoveUpId, &KeywordsPage::OnMoveUp);
-    connectButton(MoveDownId, &KeywordsPage::OnMoveDown);
-    connectButton(BrowseId, &KeywordsPage::OnBrowse);
-    connectButton(PlayId, &KeywordsPage::OnPlay);
+    connectButton(AddId, &KeywordsPage::onAdd);
+    connectButton(EditId, &KeywordsPage::onEdit);
+    connectButton(DeleteId, &KeywordsPage::onDelete);
+    connectButton(MoveUpId, &KeywordsPage::onMoveUp);
+    connectButton(MoveDownId, &KeywordsPage::onMoveDown);
+    connectButton(BrowseId, &KeywordsPage::onBrowse);
+    connectButton(PlayId, &KeywordsPage::onPlay);
     if (m_list) {
         connect(m_list, &QTreeWidget::itemSelectionChanged, this, &KeywordsPage::updateButtons);
         connect(m_list, &QTreeWidget::itemDoubleClicked, this,
-                [this](QTreeWidgetItem*, int) { OnEdit(); });
-        connect(m_list, &CheckListControl::deleteRequested, this, &KeywordsPage::OnDelete);
+                [this](QTreeWidgetItem*, int) { onEdit(); });
+        connect(m_list, &CheckListControl::deleteRequested, this, &KeywordsPage::onDelete);
     }
     updateButtons();
 }
@@ -121,48 +121,48 @@ KeywordsPage::~KeywordsPage()
 {
     // The rows point at the keywords, which go first.
     if (m_list) {
-        m_list->ClearRows();
+        m_list->clearRows();
     }
 }
 
 void KeywordsPage::showEvent(QShowEvent* event)
 {
     if (!m_initialized) {
-        OnInitDialog();
+        initDialog();
     }
     QWidget::showEvent(event);
 }
 
-bool KeywordsPage::OnInitDialog()
+bool KeywordsPage::initDialog()
 {
     m_initialized = true;
     if (m_list) {
-        m_list->SetColumnCount(5);
-        m_list->AddColumn(0, 143, Setting::ColumnWidthEnable);
-        m_list->AddColumn(1, 144, Setting::ColumnWidthKeyword);
-        m_list->AddColumn(2, 145, Setting::ColumnWidthMatchCase);
-        m_list->AddColumn(3, 148, Setting::ColumnWidthMatchWord);
-        m_list->AddColumn(4, StringColourMatchOnly, Setting::ColumnWidthMatchOnly);
+        m_list->setColumns(5);
+        m_list->addColumn(0, 143, Setting::ColumnWidthEnable);
+        m_list->addColumn(1, 144, Setting::ColumnWidthKeyword);
+        m_list->addColumn(2, 145, Setting::ColumnWidthMatchCase);
+        m_list->addColumn(3, 148, Setting::ColumnWidthMatchWord);
+        m_list->addColumn(4, StringColourMatchOnly, Setting::ColumnWidthMatchOnly);
     }
     SettingsStore& settings = SettingsStore::instance();
     std::vector<Keyword> loaded;
-    settings.LoadKeywords(loaded);
+    settings.loadKeywords(loaded);
     m_keywords.clear();
     for (Keyword& keyword : loaded) {
         m_keywords.push_back(std::make_unique<Keyword>(std::move(keyword)));
     }
     fillRows();
-    m_beep = settings.GetBool(Setting::Beep) ? 1 : 0;
-    m_playSound = settings.GetBool(Setting::PlaySound) ? 1 : 0;
-    m_soundFile = toQString(settings.GetString(Setting::Sound));
+    m_beep = settings.boolValue(Setting::Beep) ? 1 : 0;
+    m_playSound = settings.boolValue(Setting::PlaySound) ? 1 : 0;
+    m_soundFile = toQString(settings.string(Setting::Sound));
     if (m_playButton) {
         m_playButton->setIcon(LanguageResources::current().icon(IconPlay));
     }
-    UpdateData(false);
+    updateData(false);
     return true;
 }
 
-void KeywordsPage::UpdateData(bool saveAndValidate)
+void KeywordsPage::updateData(bool saveAndValidate)
 {
     if (saveAndValidate) {
         if (m_beepBox) {
@@ -197,17 +197,17 @@ std::vector<Keyword> KeywordsPage::keywords() const
     return list;
 }
 
-void KeywordsPage::SaveStep()
+void KeywordsPage::saveStep()
 {
     if (!m_initialized) {
         return;
     }
-    UpdateData(true);
+    updateData(true);
     SettingsStore& settings = SettingsStore::instance();
-    settings.SaveKeywords(keywords());
-    settings.SetBool(Setting::Beep, m_beep > 0);
-    settings.SetBool(Setting::PlaySound, m_playSound > 0);
-    settings.SetString(Setting::Sound, toU16(m_soundFile));
+    settings.saveKeywords(keywords());
+    settings.setBool(Setting::Beep, m_beep > 0);
+    settings.setBool(Setting::PlaySound, m_playSound > 0);
+    settings.setString(Setting::Sound, toU16(m_soundFile));
 }
 
 void KeywordsPage::fillRows(int select)
@@ -215,19 +215,19 @@ void KeywordsPage::fillRows(int select)
     if (m_list == nullptr) {
         return;
     }
-    m_list->ClearRows();
+    m_list->clearRows();
     for (std::size_t i = 0; i < m_keywords.size(); ++i) {
-        m_list->AddKeywordRow(static_cast<int>(i), m_keywords[i].get());
+        m_list->addKeywordRow(static_cast<int>(i), m_keywords[i].get());
     }
     if (select >= 0) {
-        m_list->SelectRow(select);
+        m_list->selectRow(select);
     }
     updateButtons();
 }
 
 void KeywordsPage::updateButtons()
 {
-    const int row = m_list ? m_list->GetSelectedRow() : -1;
+    const int row = m_list ? m_list->selectedRow() : -1;
     const int count = static_cast<int>(m_keywords.size());
     if (m_editButton) {
         m_editButton->setEnabled(row >= 0);
@@ -243,10 +243,10 @@ void KeywordsPage::updateButtons()
     }
 }
 
-void KeywordsPage::OnAdd()
+void KeywordsPage::onAdd()
 {
     KeywordEditor editor(this);
-    if (editor.DoModal() != KeywordEditor::IDOK || editor.m_text.isEmpty()) {
+    if (editor.doModal() != KeywordEditor::IDOK || editor.m_text.isEmpty()) {
         return;
     }
     auto keyword = std::make_unique<Keyword>();
@@ -263,10 +263,10 @@ void KeywordsPage::OnAdd()
     m_list->setFocus();
 }
 
-void KeywordsPage::OnEdit()
+void KeywordsPage::onEdit()
 {
-    const int row = m_list ? m_list->GetSelectedRow() : -1;
-    Keyword* keyword = m_list ? m_list->GetKeyword(row) : nullptr;
+    const int row = m_list ? m_list->selectedRow() : -1;
+    Keyword* keyword = m_list ? m_list->keywordAt(row) : nullptr;
     if (keyword == nullptr) {
         return;
     }
@@ -277,7 +277,7 @@ void KeywordsPage::OnEdit()
     editor.m_matchOnly = keyword->m_matchOnly ? 1 : 0;
     editor.m_textColor = keyword->m_textColor;
     editor.m_backgroundColor = keyword->m_backgroundColor;
-    if (editor.DoModal() == KeywordEditor::IDOK && !editor.m_text.isEmpty()) {
+    if (editor.doModal() == KeywordEditor::IDOK && !editor.m_text.isEmpty()) {
         keyword->m_text = toU16(editor.m_text);
         keyword->m_matchCase = editor.m_matchCase != 0;
         keyword->m_matchWord = editor.m_matchWord != 0;
@@ -288,9 +288,9 @@ void KeywordsPage::OnEdit()
     fillRows(row);
 }
 
-void KeywordsPage::OnDelete()
+void KeywordsPage::onDelete()
 {
-    const int row = m_list ? m_list->GetSelectedRow() : -1;
+    const int row = m_list ? m_list->selectedRow() : -1;
     if (row < 0 || row >= static_cast<int>(m_keywords.size())) {
         return;
     }
@@ -302,7 +302,7 @@ void KeywordsPage::OnDelete()
 
 void KeywordsPage::moveSelected(int by)
 {
-    const int row = m_list ? m_list->GetSelectedRow() : -1;
+    const int row = m_list ? m_list->selectedRow() : -1;
     const int target = row + by;
     if (row < 0 || target < 0 || target >= static_cast<int>(m_keywords.size())) {
         return;
@@ -313,20 +313,20 @@ void KeywordsPage::moveSelected(int by)
     m_list->setFocus();
 }
 
-void KeywordsPage::OnMoveUp()
+void KeywordsPage::onMoveUp()
 {
     moveSelected(-1);
 }
 
-void KeywordsPage::OnMoveDown()
+void KeywordsPage::onMoveDown()
 {
     moveSelected(1);
 }
 
-QStringList KeywordsPage::SoundFileFilters()
+QStringList KeywordsPage::soundFileFilters()
 {
     const LanguageResources& resources = LanguageResources::current();
-    QString patterns = toQString(SettingsStore::instance().GetString(Setting::SoundFileExt));
+    QString patterns = toQString(SettingsStore::instance().string(Setting::SoundFileExt));
     // Stored lists may use the Windows separator.
     patterns.replace(u';', u' ');
     patterns = patterns.simplified();
@@ -336,30 +336,30 @@ QStringList KeywordsPage::SoundFileFilters()
     return {resources.string(StringSoundFiles) + QStringLiteral(" (") + patterns + u')', allFiles};
 }
 
-void KeywordsPage::OnBrowse()
+void KeywordsPage::onBrowse()
 {
     if (!m_chooseFile) {
         return;
     }
     const QString chosen = m_chooseFile(LanguageResources::current().string(StringOpenTitle),
-                                        QString::fromLatin1(SoundFolder), SoundFileFilters());
+                                        QString::fromLatin1(SoundFolder), soundFileFilters());
     if (chosen.isEmpty()) {
         return;
     }
-    UpdateData(true);
+    updateData(true);
     m_soundFile = chosen;
-    UpdateData(false);
+    updateData(false);
 }
 
-void KeywordsPage::OnPlay()
+void KeywordsPage::onPlay()
 {
-    UpdateData(true);
+    updateData(true);
     if (m_sound == nullptr || m_playButton == nullptr) {
         return;
     }
     // The sound plays synchronously: show the button disabled before the wait begins.
     m_playButton->setEnabled(false);
     m_playButton->repaint();
-    m_sound->PlayFile(toU16(m_soundFile));
+    m_sound->playSoundFile(toU16(m_soundFile));
     m_playButton->setEnabled(true);
 }

@@ -2,7 +2,7 @@
 
 // KeywordsPage: the second page of the settings sheet, built from dialog template 144.
 // It edits a working copy of the keyword list (order is priority: the first matching
-// keyword colours a line) and the three alert settings, and stores them only in SaveStep.
+// keyword colours a line) and the three alert settings, and stores them only in saveStep.
 //
 // Controls: 1015 the list (CheckListControl; check box = enabled, double-click = edit),
 // 1016 add, 1017 edit, 1019 delete, 1033 move up, 1034 move down, 1028 Beep, 1029
@@ -43,23 +43,23 @@ class KeywordsPage : public QWidget {
     void setSoundService(SoundService* sound) { m_sound = sound; }
     void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
-    bool IsInitialized() const { return m_initialized; }
-    bool OnInitDialog();
+    bool isInitialized() const { return m_initialized; }
+    bool initDialog();
     // true: controls -> fields; false: fields -> controls.
-    void UpdateData(bool saveAndValidate);
-    // SaveKeywords, then Beep, PlaySound and Sound (SaveKeywords removes them first).
-    void SaveStep();
+    void updateData(bool saveAndValidate);
+    // saveKeywords, then Beep, PlaySound and Sound (saveKeywords removes them first).
+    void saveStep();
 
-    void OnAdd();
-    void OnEdit();
-    void OnDelete();
-    void OnMoveUp();
-    void OnMoveDown();
-    void OnBrowse();
-    void OnPlay();
+    void onAdd();
+    void onEdit();
+    void onDelete();
+    void onMoveUp();
+    void onMoveDown();
+    void onBrowse();
+    void onPlay();
 
     // The filters of the sound chooser: string 149 with SoundFileExt, then all files.
-    static QStringList SoundFileFilters();
+    static QStringList soundFileFilters();
 
     CheckListControl* list() const { return m_list; }
     std::vector<Keyword> keywords() const;

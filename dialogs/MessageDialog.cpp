@@ -13,8 +13,7 @@ constexpr int kTextId = 1007;
 
 } // namespace
 
-MessageDialog::MessageDialog(QWidget* parent)
-    : QDialog(parent)
+MessageDialog::MessageDialog(QWidget* parent) : QDialog(parent)
 {
     m_form = LanguageResources::current().setupDialog(this, kTemplateId);
     m_dontAskAgainBox = LanguageResources::control<QCheckBox>(m_form, kDontAskAgainId);
@@ -25,9 +24,9 @@ MessageDialog::MessageDialog(QWidget* parent)
     }
 }
 
-bool MessageDialog::OnInitDialog()
+bool MessageDialog::initDialog()
 {
-    UpdateData(false);
+    updateData(false);
     const LanguageResources& resources = LanguageResources::current();
     if (m_captionID != 0) {
         m_caption = resources.string(m_captionID);
@@ -36,11 +35,11 @@ bool MessageDialog::OnInitDialog()
         m_text = resources.string(m_textID);
     }
     setWindowTitle(m_caption);
-    UpdateData(false);
+    updateData(false);
     return true;
 }
 
-void MessageDialog::UpdateData(bool saveAndValidate)
+void MessageDialog::updateData(bool saveAndValidate)
 {
     if (saveAndValidate) {
         if (m_dontAskAgainBox) {
@@ -61,12 +60,12 @@ void MessageDialog::UpdateData(bool saveAndValidate)
 
 void MessageDialog::accept()
 {
-    UpdateData(true);
+    updateData(true);
     QDialog::accept();
 }
 
-int MessageDialog::DoModal()
+int MessageDialog::doModal()
 {
-    OnInitDialog();
+    initDialog();
     return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
 }

@@ -16,8 +16,7 @@ constexpr int StringCancel = 151;
 
 } // namespace
 
-SettingsSheet::SettingsSheet(int captionId, QWidget* parent, int selectPage)
-    : QDialog(parent)
+SettingsSheet::SettingsSheet(int captionId, QWidget* parent, int selectPage) : QDialog(parent)
 {
     const LanguageResources& resources = LanguageResources::current();
     setObjectName(QStringLiteral("settingsSheet"));
@@ -50,25 +49,25 @@ void SettingsSheet::setSoundService(SoundService* sound)
     m_pageKeywords->setSoundService(sound);
 }
 
-int SettingsSheet::DoModal()
+int SettingsSheet::doModal()
 {
     return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
 }
 
-void SettingsSheet::SaveAll()
+void SettingsSheet::saveAll()
 {
-    m_pageGeneral->SaveStep();
-    m_pageKeywords->SaveStep();
+    m_pageGeneral->saveStep();
+    m_pageKeywords->saveStep();
 }
 
 void SettingsSheet::accept()
 {
     // Every page that has been shown confirms, and each confirmation saves the whole sheet.
-    if (m_pageGeneral->IsInitialized()) {
-        SaveAll();
+    if (m_pageGeneral->isInitialized()) {
+        saveAll();
     }
-    if (m_pageKeywords->IsInitialized()) {
-        SaveAll();
+    if (m_pageKeywords->isInitialized()) {
+        saveAll();
     }
     QDialog::accept();
 }

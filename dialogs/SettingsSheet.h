@@ -1,18 +1,18 @@
 #pragma once
 
 // SettingsSheet: the modal settings sheet with two tabs, General (GeneralPage)
-// and Keywords (KeywordsPage), and OK and Cancel (no Apply). The pages work on copies;
+// and Keywords (KeywordsPage), and OK and cancel (no Apply). The pages work on copies;
 // nothing is stored before OK (the keyword list's column widths aside, which are stored
 // whenever the list goes away).
 //
 //     SettingsSheet sheet(9, parent);
 //     sheet.setSoundService(sound);
-//     if (sheet.DoModal() == SettingsSheet::IDOK) {
-//         sheet.SaveAll();               // once more: saving the same values changes nothing
+//     if (sheet.doModal() == SettingsSheet::IDOK) {
+//         sheet.saveAll();               // once more: saving the same values changes nothing
 //         ... apply the new settings ...
 //     }
 //
-// OK confirms every page that has been shown, and each confirmation runs SaveAll; a page
+// OK confirms every page that has been shown, and each confirmation runs saveAll; a page
 // never shown stores nothing. Main (user-interface) thread only.
 
 #include <QDialog>
@@ -35,9 +35,9 @@ class SettingsSheet : public QDialog {
     // The service that plays the Keywords page's sound file (not owned).
     void setSoundService(SoundService* sound);
 
-    int DoModal();
+    int doModal();
     // The General page's save step, then the Keywords page's.
-    void SaveAll();
+    void saveAll();
 
     GeneralPage* generalPage() const { return m_pageGeneral; }
     KeywordsPage* keywordsPage() const { return m_pageKeywords; }

@@ -9,15 +9,15 @@ AlertRule::AlertRule(SoundService& sounds, SettingsStore& settings)
 {
 }
 
-void AlertRule::BeginPaint(bool newTextArrived)
+void AlertRule::beginPaint(bool newTextArrived)
 {
-    m_soundFile = m_settings.GetString(Setting::Sound);
-    m_playArmed = m_settings.GetBool(Setting::PlaySound);
-    m_beepArmed = m_settings.GetBool(Setting::Beep);
+    m_soundFile = m_settings.string(Setting::Sound);
+    m_playArmed = m_settings.boolValue(Setting::PlaySound);
+    m_beepArmed = m_settings.boolValue(Setting::Beep);
     m_newTextArrived = newTextArrived;
 }
 
-void AlertRule::LineDrawn(bool matched)
+void AlertRule::lineDrawn(bool matched)
 {
     if (!m_newTextArrived || !matched) {
         return;
@@ -28,14 +28,14 @@ void AlertRule::LineDrawn(bool matched)
     m_beepArmed = false;
 }
 
-void AlertRule::SoundDue()
+void AlertRule::soundDue()
 {
     if (m_playDue) {
         m_playDue = false;
-        m_sounds.PlayFile(m_soundFile);
+        m_sounds.playSoundFile(m_soundFile);
     }
     if (m_beepDue) {
         m_beepDue = false;
-        m_sounds.Beep();
+        m_sounds.beep();
     }
 }

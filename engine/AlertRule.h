@@ -4,13 +4,13 @@
 //
 // A paint of a document that has at least one line drives one AlertRule:
 //     AlertRule alert(soundService);               // settings default to the one store
-//     alert.BeginPaint(doc.GetNewTextArrived());   // reads "Sound", "PlaySound", "Beep"
+//     alert.beginPaint(doc.newTextArrived());   // reads "Sound", "PlaySound", "Beep"
 //     for each drawn line, top to bottom:
-//         doc.GetKeywordColors(text, fg, bg, matched);
-//         alert.LineDrawn(matched);                // due at most once per paint
-//     if (alert.NewTextWasArrived()) doc.SetNewTextArrived(false);
+//         doc.keywordColors(text, fg, bg, matched);
+//         alert.lineDrawn(matched);                // due at most once per paint
+//     if (alert.newTextWasArrived()) doc.setNewTextArrived(false);
 //     ... the document lock released ...
-//     alert.SoundDue();                            // the sound file, then the beep
+//     alert.soundDue();                            // the sound file, then the beep
 // A paint of a document without lines touches neither the rule nor the flag.
 //
 // Main thread only. Sounds start only after the paint has let go of the document lock,
@@ -28,10 +28,10 @@ class SoundService {
     // for the file to be read. A file that cannot be played gives the desktop's warning
     // sound instead. A sound asked for while another is still playing may be dropped.
     // Main thread.
-    virtual void PlayFile(const std::u16string& path) = 0;
+    virtual void playSoundFile(const std::u16string& path) = 0;
     // The system's warning beep (MessageBeep with MB_ICONEXCLAMATION); returns at once.
     // Main thread.
-    virtual void Beep() = 0;
+    virtual void beep() = 0;
 };
 
 class AlertRule {
@@ -41,18 +41,18 @@ class AlertRule {
     AlertRule(SoundService& sounds, SettingsStore& settings);
 
     // Start of a paint: reads "Sound", "PlaySound" and "Beep" and arms the two alerts.
-    void BeginPaint(bool newTextArrived);
+    void beginPaint(bool newTextArrived);
     // After the colours of one drawn line were decided. When new text arrived and the
     // line matched: the armed sound file and the armed beep come due, and are disarmed.
-    void LineDrawn(bool matched);
+    void lineDrawn(bool matched);
     // After the paint has released the document lock: starts the sound file that came
     // due, then the beep, each at most once.
-    void SoundDue();
+    void soundDue();
     // Whether the paint saw the new-text flag set; the caller then clears it.
-    bool NewTextWasArrived() const { return m_newTextArrived; }
+    bool newTextWasArrived() const { return m_newTextArrived; }
 
-    bool PlayArmed() const { return m_playArmed; }
-    bool BeepArmed() const { return m_beepArmed; }
+    bool playArmed() const { return m_playArmed; }
+    bool beepArmed() const { return m_beepArmed; }
 
   private:
     SoundService& m_sounds;

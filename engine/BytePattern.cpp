@@ -37,7 +37,7 @@ int rarityOf(std::uint8_t b)
 } // namespace
 
 // Asked for every byte of the pattern on each search call; a table keeps that cheap.
-int ByteRarity(std::uint8_t b)
+int byteRarity(std::uint8_t b)
 {
     static const std::array<std::uint8_t, 256> table = [] {
         std::array<std::uint8_t, 256> rarity{};
@@ -108,13 +108,15 @@ namespace {
 std::size_t pairIndex(const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex)
 {
     std::size_t best = rareIndex == 0 ? 1 : 0;
-    auto distance = [rareIndex](std::size_t i) { return i > rareIndex ? i - rareIndex : rareIndex - i; };
+    auto distance = [rareIndex](std::size_t i) {
+        return i > rareIndex ? i - rareIndex : rareIndex - i;
+    };
     for (std::size_t i = 0; i < plen; ++i) {
         if (i == rareIndex) {
             continue;
         }
-        const int rarity = ByteRarity(pat[i]);
-        const int bestRarity = ByteRarity(pat[best]);
+        const int rarity = byteRarity(pat[i]);
+        const int bestRarity = byteRarity(pat[best]);
         if (rarity > bestRarity || (rarity == bestRarity && distance(i) > distance(best))) {
             best = i;
         }
@@ -124,7 +126,7 @@ std::size_t pairIndex(const std::uint8_t* pat, std::size_t plen, std::size_t rar
 
 } // namespace
 
-PatternProbes ProbesOf(const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex)
+PatternProbes probesOf(const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex)
 {
     PatternProbes probes{rareIndex, plen > 1 ? pairIndex(pat, plen, rareIndex) : rareIndex, 0};
     // And an end of the pattern, when it has a third byte: a common word inside the text
@@ -139,7 +141,7 @@ PatternProbes ProbesOf(const std::uint8_t* pat, std::size_t plen, std::size_t ra
     return probes;
 }
 
-const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
+const std::uint8_t* findPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
                                      const std::uint8_t* pat, std::size_t plen,
                                      std::size_t rareIndex)
 {
@@ -155,7 +157,7 @@ const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* 
     // Each candidate start is tested at three of the pattern's bytes at once, sixteen starts
     // a step, and compared whole only when all agree: a byte that is common in the text (a
     // letter of a word on every line) costs no call per occurrence, as memchr would.
-    const auto [first, second, third] = ProbesOf(pat, plen, rareIndex);
+    const auto [first, second, third] = probesOf(pat, plen, rareIndex);
     const std::uint8_t* const last = end - plen; // the last possible start
     const std::uint8_t* p = s;
 #if defined(__SSE2__)
@@ -188,19 +190,19 @@ const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* 
     return nullptr;
 }
 
-const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
+const std::uint8_t* findPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
                                      const BytePattern& pattern)
 {
-    return FindPatternBytes(s, end, reinterpret_cast<const std::uint8_t*>(pattern.bytes.data()),
+    return findPatternBytes(s, end, reinterpret_cast<const std::uint8_t*>(pattern.bytes.data()),
                             pattern.bytes.size(), pattern.rare);
 }
 
-void FoldAsciiBytes(std::uint8_t* p, std::size_t n)
+void foldAsciiBytes(std::uint8_t* p, std::size_t n)
 {
-    FoldAsciiBytes(p, p, n);
+    foldAsciiBytes(p, p, n);
 }
 
-void FoldAsciiBytes(const std::uint8_t* in, std::uint8_t* out, std::size_t n)
+void foldAsciiBytes(const std::uint8_t* in, std::uint8_t* out, std::size_t n)
 {
     std::size_t i = 0;
 #if defined(__SSE2__)
@@ -222,7 +224,7 @@ void FoldAsciiBytes(const std::uint8_t* in, std::uint8_t* out, std::size_t n)
     }
 }
 
-bool EncodeUtf8Exact(std::u16string_view text, std::string& out)
+bool encodeUtf8Exact(std::u16string_view text, std::string& out)
 {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
@@ -254,13 +256,13 @@ bool EncodeUtf8Exact(std::u16string_view text, std::string& out)
     return true;
 }
 
-BytePattern MakeBytePattern(std::u16string_view text, bool utf16, bool matchCase)
+BytePattern makeBytePattern(std::u16string_view text, bool utf16, bool matchCase)
 {
-    return MakeBytePattern(text, utf16 ? quill::TextEncoding::Utf16Le : quill::TextEncoding::Locale,
+    return makeBytePattern(text, utf16 ? quill::TextEncoding::Utf16Le : quill::TextEncoding::Locale,
                            matchCase);
 }
 
-BytePattern MakeBytePattern(std::u16string_view text, quill::TextEncoding form, bool matchCase)
+BytePattern makeBytePattern(std::u16string_view text, quill::TextEncoding form, bool matchCase)
 {
     using quill::TextEncoding;
     BytePattern pattern;
@@ -280,7 +282,7 @@ BytePattern MakeBytePattern(std::u16string_view text, quill::TextEncoding form, 
         pattern.usable = true;
     } else if (form == TextEncoding::Utf8 ||
                (form == TextEncoding::Locale && quill::narrowCharset().isUtf8)) {
-        pattern.usable = EncodeUtf8Exact(text, pattern.bytes);
+        pattern.usable = encodeUtf8Exact(text, pattern.bytes);
         pattern.exact = pattern.usable && !text.empty() &&
                         text.find_first_of(u"\r\n") == std::u16string_view::npos;
     } else if (table != nullptr) {
@@ -312,11 +314,11 @@ BytePattern MakeBytePattern(std::u16string_view text, quill::TextEncoding form, 
         }
     }
     if (pattern.usable && !matchCase) {
-        FoldAsciiBytes(reinterpret_cast<std::uint8_t*>(pattern.bytes.data()), pattern.bytes.size());
+        foldAsciiBytes(reinterpret_cast<std::uint8_t*>(pattern.bytes.data()), pattern.bytes.size());
     }
     for (std::size_t i = 0; i < pattern.bytes.size(); ++i) {
-        if (ByteRarity(std::uint8_t(pattern.bytes[i])) >
-            ByteRarity(std::uint8_t(pattern.bytes[pattern.rare]))) {
+        if (byteRarity(std::uint8_t(pattern.bytes[i])) >
+            byteRarity(std::uint8_t(pattern.bytes[pattern.rare]))) {
             pattern.rare = i;
         }
     }

@@ -31,38 +31,38 @@ struct BytePattern {
 };
 
 // text: already folded when case is ignored.
-BytePattern MakeBytePattern(std::u16string_view text, bool utf16, bool matchCase);
+BytePattern makeBytePattern(std::u16string_view text, bool utf16, bool matchCase);
 // The same for a file read in the given encoding (not Automatic): UTF-16 in either byte
 // order, UTF-8, a chosen single-byte set (singleByte then holds too), or the locale's set.
-BytePattern MakeBytePattern(std::u16string_view text, quill::TextEncoding form, bool matchCase);
+BytePattern makeBytePattern(std::u16string_view text, quill::TextEncoding form, bool matchCase);
 
 // The first occurrence of the pattern's bytes in [s, end), or null: every start tested at
 // the byte at pattern.rare, the next rarest and an end of the pattern, sixteen at a time,
 // and compared whole where all agree.
-const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
+const std::uint8_t* findPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
                                      const BytePattern& pattern);
 // The same for any bytes, with rareIndex < plen the byte to search for first.
-const std::uint8_t* FindPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
+const std::uint8_t* findPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
                                      const std::uint8_t* pat, std::size_t plen,
                                      std::size_t rareIndex);
 
-// The three bytes of the pattern FindPatternBytes tests each start at before it compares
+// The three bytes of the pattern findPatternBytes tests each start at before it compares
 // the whole: the rare one, the one beside it (pairIndex) and an end.
 struct PatternProbes {
     std::size_t first = 0;
     std::size_t second = 0;
     std::size_t third = 0;
 };
-PatternProbes ProbesOf(const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex);
+PatternProbes probesOf(const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex);
 
 // How rare the byte is likely to be in a log, 0 (blanks, zero bytes) to 4 (capitals, bytes
 // of other scripts): where a search looks first.
-int ByteRarity(std::uint8_t b);
+int byteRarity(std::uint8_t b);
 
 // Lower-cases the bytes A-Z in place, everything else as it is.
-void FoldAsciiBytes(std::uint8_t* p, std::size_t n);
+void foldAsciiBytes(std::uint8_t* p, std::size_t n);
 // The same into another buffer.
-void FoldAsciiBytes(const std::uint8_t* in, std::uint8_t* out, std::size_t n);
+void foldAsciiBytes(const std::uint8_t* in, std::uint8_t* out, std::size_t n);
 
 // UTF-16 to UTF-8; false for an unpaired surrogate (out then holds a part).
-bool EncodeUtf8Exact(std::u16string_view text, std::string& out);
+bool encodeUtf8Exact(std::u16string_view text, std::string& out);

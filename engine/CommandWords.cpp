@@ -9,7 +9,7 @@ bool isBlank(char c)
 
 } // namespace
 
-CommandWords SplitCommandWords(std::string_view line)
+CommandWords splitCommandWords(std::string_view line)
 {
     CommandWords result;
     std::string word;
@@ -97,7 +97,7 @@ CommandWords SplitCommandWords(std::string_view line)
     return result;
 }
 
-std::string JoinCommandWords(const std::vector<std::string>& words)
+std::string joinCommandWords(const std::vector<std::string>& words)
 {
     std::string line;
     for (const std::string& word : words) {

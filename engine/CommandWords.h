@@ -29,8 +29,8 @@ struct CommandWords {
     bool ok() const { return error == CommandWordsError::None; }
 };
 
-CommandWords SplitCommandWords(std::string_view line);
+CommandWords splitCommandWords(std::string_view line);
 
 // The reverse, for showing a command: each word quoted only where it needs it, so that
-// SplitCommandWords gives the same words back.
-std::string JoinCommandWords(const std::vector<std::string>& words);
+// splitCommandWords gives the same words back.
+std::string joinCommandWords(const std::vector<std::string>& words);

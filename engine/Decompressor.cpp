@@ -23,7 +23,7 @@ class GzipDecoder final : public StreamDecoder {
   public:
     GzipDecoder() { m_ready = inflateInit2(&m_stream, 15 + 16) == Z_OK; }
     ~GzipDecoder() override { inflateEnd(&m_stream); }
-    Step Decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
+    Step decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
                 std::size_t& outLeft, bool) override
     {
         if (!m_ready) {
@@ -49,8 +49,8 @@ class GzipDecoder final : public StreamDecoder {
         m_error = m_stream.msg != nullptr ? m_stream.msg : "invalid data";
         return Step::Error;
     }
-    bool Restart() override { return inflateReset(&m_stream) == Z_OK; }
-    std::string ErrorText() const override { return m_error; }
+    bool restart() override { return inflateReset(&m_stream) == Z_OK; }
+    std::string errorText() const override { return m_error; }
 
   private:
     z_stream m_stream{};
@@ -62,7 +62,7 @@ class Bzip2Decoder final : public StreamDecoder {
   public:
     Bzip2Decoder() { m_ready = BZ2_bzDecompressInit(&m_stream, 0, 0) == BZ_OK; }
     ~Bzip2Decoder() override { BZ2_bzDecompressEnd(&m_stream); }
-    Step Decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
+    Step decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
                 std::size_t& outLeft, bool) override
     {
         if (!m_ready) {
@@ -90,14 +90,14 @@ class Bzip2Decoder final : public StreamDecoder {
                                                 : "invalid data";
         return Step::Error;
     }
-    bool Restart() override
+    bool restart() override
     {
         BZ2_bzDecompressEnd(&m_stream);
         m_stream = bz_stream{};
         m_ready = BZ2_bzDecompressInit(&m_stream, 0, 0) == BZ_OK;
         return m_ready;
     }
-    std::string ErrorText() const override { return m_error; }
+    std::string errorText() const override { return m_error; }
 
   private:
     bz_stream m_stream{};
@@ -112,7 +112,7 @@ class XzDecoder final : public StreamDecoder {
         m_ready = lzma_stream_decoder(&m_stream, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
     }
     ~XzDecoder() override { lzma_end(&m_stream); }
-    Step Decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
+    Step decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
                 std::size_t& outLeft, bool last) override
     {
         if (!m_ready) {
@@ -154,9 +154,9 @@ class XzDecoder final : public StreamDecoder {
         }
         return Step::Error;
     }
-    bool Restart() override { return true; }
-    bool JoinsStreams() const override { return true; }
-    std::string ErrorText() const override { return m_error; }
+    bool restart() override { return true; }
+    bool joinsStreams() const override { return true; }
+    std::string errorText() const override { return m_error; }
 
   private:
     lzma_stream m_stream = LZMA_STREAM_INIT;
@@ -168,7 +168,7 @@ class ZstdDecoder final : public StreamDecoder {
   public:
     ZstdDecoder() : m_context(ZSTD_createDCtx()) {}
     ~ZstdDecoder() override { ZSTD_freeDCtx(m_context); }
-    Step Decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
+    Step decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
                 std::size_t& outLeft, bool) override
     {
         if (m_context == nullptr) {
@@ -191,8 +191,8 @@ class ZstdDecoder final : public StreamDecoder {
         return result == 0 ? Step::StreamEnd : Step::Progress;
     }
     // The context continues with the next frame by itself.
-    bool Restart() override { return true; }
-    std::string ErrorText() const override { return m_error; }
+    bool restart() override { return true; }
+    std::string errorText() const override { return m_error; }
 
   private:
     ZSTD_DCtx* m_context;
@@ -220,7 +220,7 @@ bool readAll(int fd, std::uint8_t* buffer, std::size_t size, std::size_t& got)
 
 } // namespace
 
-std::size_t DecompressWriteCut(const std::uint8_t* bytes, std::size_t n)
+std::size_t decompressWriteCut(const std::uint8_t* bytes, std::size_t n)
 {
     if (const void* feed = ::memrchr(bytes, '\n', n)) {
         std::size_t cut =
@@ -245,7 +245,7 @@ std::size_t DecompressWriteCut(const std::uint8_t* bytes, std::size_t n)
     return have < length ? lead - 1 : n;
 }
 
-CompressionFormat DetectCompression(const std::uint8_t* bytes, std::size_t n)
+CompressionFormat detectCompression(const std::uint8_t* bytes, std::size_t n)
 {
     if (n >= 3 && bytes[0] == 0x1F && bytes[1] == 0x8B && bytes[2] == 8) {
         return CompressionFormat::Gzip;
@@ -265,7 +265,7 @@ CompressionFormat DetectCompression(const std::uint8_t* bytes, std::size_t n)
     return CompressionFormat::None;
 }
 
-CompressionFormat DetectCompressionOfFile(const std::string& path)
+CompressionFormat detectCompressionOfFile(const std::string& path)
 {
     // O_NONBLOCK: a FIFO under the name must not hang the open.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -278,10 +278,10 @@ CompressionFormat DetectCompressionOfFile(const std::string& path)
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     const bool read = regular && readAll(fd, head, sizeof head, got);
     ::close(fd);
-    return read ? DetectCompression(head, got) : CompressionFormat::None;
+    return read ? detectCompression(head, got) : CompressionFormat::None;
 }
 
-const char* CompressionName(CompressionFormat format)
+const char* compressionName(CompressionFormat format)
 {
     switch (format) {
     case CompressionFormat::Gzip:
@@ -298,7 +298,7 @@ const char* CompressionName(CompressionFormat format)
     return "";
 }
 
-std::unique_ptr<StreamDecoder> MakeStreamDecoder(CompressionFormat format)
+std::unique_ptr<StreamDecoder> makeStreamDecoder(CompressionFormat format)
 {
     switch (format) {
     case CompressionFormat::Gzip:
@@ -315,13 +315,13 @@ std::unique_ptr<StreamDecoder> MakeStreamDecoder(CompressionFormat format)
     return nullptr;
 }
 
-DecompressResult DecompressStream(CompressionFormat format, int in, int out,
+DecompressResult decompressStream(CompressionFormat format, int in, int out,
                                   const std::atomic<bool>& cancel,
                                   std::atomic<std::uint64_t>& consumed, std::int64_t reserveBytes,
                                   std::size_t writeBytes)
 {
     DecompressResult result;
-    std::unique_ptr<StreamDecoder> decoder = MakeStreamDecoder(format);
+    std::unique_ptr<StreamDecoder> decoder = makeStreamDecoder(format);
     if (!decoder) {
         result.outcome = DecompressResult::Outcome::Damaged;
         result.detail = "unknown format";
@@ -337,7 +337,7 @@ DecompressResult DecompressStream(CompressionFormat format, int in, int out,
     // all: everything decoded; else up to the last line end, so that a reader following the
     // copy meets neither half a line nor half a character at the end of a write.
     const auto flush = [&](bool all = true) {
-        std::size_t cut = all ? filled : DecompressWriteCut(output.data(), filled);
+        std::size_t cut = all ? filled : decompressWriteCut(output.data(), filled);
         if (cut == 0) {
             cut = filled;
         }
@@ -357,7 +357,7 @@ DecompressResult DecompressStream(CompressionFormat format, int in, int out,
     // Whatever was decoded before a stop is written, so the copy ends where the decoding did.
     const auto stop = [&](DecompressResult::Outcome outcome, int error = 0) {
         const std::string detail =
-            outcome == DecompressResult::Outcome::Damaged ? decoder->ErrorText() : std::string();
+            outcome == DecompressResult::Outcome::Damaged ? decoder->errorText() : std::string();
         if (flush()) {
             result.outcome = outcome;
             result.detail = detail;
@@ -383,7 +383,7 @@ DecompressResult DecompressStream(CompressionFormat format, int in, int out,
         std::size_t left = got;
         while (left > 0 || (last && !betweenStreams)) {
             if (betweenStreams) {
-                if (!decoder->Restart()) {
+                if (!decoder->restart()) {
                     return stop(DecompressResult::Outcome::Damaged);
                 }
                 betweenStreams = false;
@@ -391,7 +391,7 @@ DecompressResult DecompressStream(CompressionFormat format, int in, int out,
             std::uint8_t* produced = output.data() + filled;
             std::size_t room = output.size() - filled;
             const std::size_t leftBefore = left;
-            const StreamDecoder::Step step = decoder->Decode(next, left, produced, room, last);
+            const StreamDecoder::Step step = decoder->decode(next, left, produced, room, last);
             const std::size_t made = output.size() - filled - room;
             filled += made;
             if (filled == output.size() && !flush(false)) {
@@ -402,7 +402,7 @@ DecompressResult DecompressStream(CompressionFormat format, int in, int out,
             }
             if (step == StreamDecoder::Step::StreamEnd) {
                 betweenStreams = true;
-                if (decoder->JoinsStreams()) {
+                if (decoder->joinsStreams()) {
                     return stop(DecompressResult::Outcome::Complete);
                 }
                 continue;

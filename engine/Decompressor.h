@@ -15,11 +15,11 @@ enum class CompressionFormat { None, Gzip, Bzip2, Xz, Zstd };
 
 // The format the first bytes announce (magic numbers); None for anything else, fewer
 // bytes than a magic included. Pure; any thread.
-CompressionFormat DetectCompression(const std::uint8_t* bytes, std::size_t n);
+CompressionFormat detectCompression(const std::uint8_t* bytes, std::size_t n);
 // The same for the start of a regular file; None when it cannot be read.
-CompressionFormat DetectCompressionOfFile(const std::string& path);
+CompressionFormat detectCompressionOfFile(const std::string& path);
 // "gzip", "bzip2", "xz", "zstd" (or "" for None).
-const char* CompressionName(CompressionFormat format);
+const char* compressionName(CompressionFormat format);
 
 // One decompressor for one format. Not thread-safe: one thread at a time.
 class StreamDecoder {
@@ -27,22 +27,22 @@ class StreamDecoder {
     enum class Step {
         Progress,  // input consumed or output made; call again with more of either
         StreamEnd, // a whole stream (member, frame) ended; more may follow
-        Error,     // the data is damaged; ErrorText() says how
+        Error,     // the data is damaged; errorText() says how
     };
     virtual ~StreamDecoder() = default;
     // Consumes from [in, in + inLeft) and writes to [out, out + outLeft), advancing both.
     // last: the input given is the end of the file (some formats need to know).
-    virtual Step Decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
+    virtual Step decode(const std::uint8_t*& in, std::size_t& inLeft, std::uint8_t*& out,
                         std::size_t& outLeft, bool last) = 0;
     // Ready for the next concatenated stream.
-    virtual bool Restart() = 0;
+    virtual bool restart() = 0;
     // Whether the format joins its streams by itself (then StreamEnd comes only at the end).
-    virtual bool JoinsStreams() const { return false; }
-    virtual std::string ErrorText() const = 0;
+    virtual bool joinsStreams() const { return false; }
+    virtual std::string errorText() const = 0;
 };
 
 // nullptr for None.
-std::unique_ptr<StreamDecoder> MakeStreamDecoder(CompressionFormat format);
+std::unique_ptr<StreamDecoder> makeStreamDecoder(CompressionFormat format);
 
 struct DecompressResult {
     enum class Outcome {
@@ -61,7 +61,7 @@ struct DecompressResult {
     std::uint64_t produced = 0; // bytes written
 };
 
-// What DecompressStream gathers before it writes: writes this large cost the least processor
+// What decompressStream gathers before it writes: writes this large cost the least processor
 // time in all (a larger buffer no longer stays in the processor's cache).
 constexpr std::size_t DecompressWriteBytes = 1 << 20;
 
@@ -73,11 +73,11 @@ constexpr std::size_t DecompressWriteBytes = 1 << 20;
 // writeBytes that end at a line end, so a reader following out sees whole lines: only a
 // line longer than writeBytes is written in parts (never parting a UTF-8 character), and
 // the end of the text, whole or cut by damage, goes out as it is.
-DecompressResult DecompressStream(CompressionFormat format, int in, int out,
+DecompressResult decompressStream(CompressionFormat format, int in, int out,
                                   const std::atomic<bool>& cancel,
                                   std::atomic<std::uint64_t>& consumed, std::int64_t reserveBytes,
                                   std::size_t writeBytes = DecompressWriteBytes);
-// Where a write of the n decoded bytes ends (DecompressStream): after the last line feed
+// Where a write of the n decoded bytes ends (decompressStream): after the last line feed
 // (and a zero byte after it, the rest of a UTF-16 little-endian line feed); with no line
 // feed, before a UTF-8 character cut by the end, else at n. Pure.
-std::size_t DecompressWriteCut(const std::uint8_t* bytes, std::size_t n);
+std::size_t decompressWriteCut(const std::uint8_t* bytes, std::size_t n);

@@ -3,7 +3,7 @@
 // How the document reaches the user interface. The GUI (main frame and views) implements
 // DocumentHost; tests implement it with a recorder. The document keeps a plain pointer to
 // its host and never owns it; the host must outlive the document's watcher (the document
-// stops its watcher in OnCloseDocument and in its destructor).
+// stops its watcher in closeDocument and in its destructor).
 //
 // Threads: the post* members are called from the watcher thread, everything else only from
 // the main (user-interface) thread. The document never calls the view-addressing members
@@ -47,34 +47,34 @@ class DocumentHost {
 
     // Main thread. The framework's update of all views, no sender, hint 0: each view
     // re-reads the line count, file size and the lines it shows.
-    virtual void UpdateAllViews() = 0;
-    // Main thread. For each view: ScrollToEnd() (a posted request to scroll to the
+    virtual void updateAllViews() = 0;
+    // Main thread. For each view: scrollToEnd() (a posted request to scroll to the
     // bottom), then an immediate repaint of that view. After a successful open.
-    virtual void ScrollViewsToEnd() = 0;
-    // Main thread. For each view: ResetScroll() (content size, steps and ranges zero),
-    // then an immediate repaint. From ClearText.
-    virtual void ResetViewsScroll() = 0;
-    // Main thread. For each view: EnsureSelectionVisible(), then an immediate repaint.
+    virtual void scrollViewsToEnd() = 0;
+    // Main thread. For each view: resetScroll() (content size, steps and ranges zero),
+    // then an immediate repaint. From clearText.
+    virtual void resetViewsScroll() = 0;
+    // Main thread. For each view: ensureSelectionVisible(), then an immediate repaint.
     // After a successful Find.
-    virtual void EnsureSelectionVisibleInViews() = 0;
+    virtual void ensureSelectionVisibleInViews() = 0;
 
-    // Main thread. Status pane 1 of the main frame (MainFrame::SetFilePathText).
-    virtual void SetFilePathText(const std::u16string& path) = 0;
-    // Main thread. The document's title changed (SetTitle); the frame shows it.
-    virtual void TitleChanged(const std::u16string& title) = 0;
+    // Main thread. Status pane 1 of the main frame (MainFrame::setFilePathText).
+    virtual void setFilePathText(const std::u16string& path) = 0;
+    // Main thread. The document's title changed (setTitle); the frame shows it.
+    virtual void titleChanged(const std::u16string& title) = 0;
 
     // Main thread, modal. The missing-file question: MessageDialog with caption string 6,
     // text string 5 with %1 = path, and its "don't ask again" check box.
-    virtual MissingFileAnswer AskMissingFile(const std::u16string& path) = 0;
+    virtual MissingFileAnswer askMissingFile(const std::u16string& path) = 0;
     // Main thread, modal. String 135 with %1 = path, %2 = description (may be empty),
     // %3 = errorNumber in decimal, in a message box of the main window with the error icon,
     // an OK button and the application's name as caption. Nothing when there is no main
     // window.
-    virtual void ShowOpenError(const std::u16string& path, const std::u16string& description,
+    virtual void showOpenError(const std::u16string& path, const std::u16string& description,
                                int errorNumber) = 0;
 
     // Main thread. Texts the title is built from: a string of the language package by id
     // (133 is used), and the program's version as "%ld.%ld.%ld.%04ld".
-    virtual std::u16string LoadResourceString(std::uint32_t id) = 0;
-    virtual std::u16string GetFileVersionText() = 0;
+    virtual std::u16string loadResourceString(std::uint32_t id) = 0;
+    virtual std::u16string fileVersionText() = 0;
 };

@@ -1,4 +1,4 @@
-// LogDocument::Find: the line-by-line rule of the find dialog, made fast by a byte-level
+// LogDocument::find: the line-by-line rule of the find dialog, made fast by a byte-level
 // pre-search over the file. A line can only hold the text when its bytes hold the text's
 // bytes (UTF-16 LE or UTF-8, ASCII letters folded when case is ignored), so the file is
 // scanned in large reads (memchr for the pattern's rarest-looking byte, memmem where that
@@ -46,7 +46,8 @@ std::size_t countLineFeeds(const std::uint8_t* p, std::size_t n)
     const __m128i feed = _mm_set1_epi8('\n');
     for (; n - i >= 16; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        count += std::size_t(__builtin_popcount(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, feed)))));
+        count +=
+            std::size_t(__builtin_popcount(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, feed)))));
     }
 #endif
     for (; i < n; ++i) {
@@ -77,12 +78,12 @@ class DocumentSearch {
         : m_doc(doc), m_index(doc.m_index), m_file(file), m_pattern(std::move(pattern)),
           m_matchCase(matchCase), m_wholeWord(wholeWord)
     {
-        m_form = doc.Form();
-        BytePattern bytes = MakeBytePattern(m_pattern, m_form, m_matchCase);
+        m_form = doc.encodingForm();
+        BytePattern bytes = makeBytePattern(m_pattern, m_form, m_matchCase);
         // As shown with terminal colours, a line may hold the text across a control
         // sequence that its bytes hold in between: every line is checked as shown.
-        m_terminal = doc.TerminalColors();
-        m_showing = doc.Showing();
+        m_terminal = doc.terminalColors();
+        m_showing = doc.textShowing();
         m_byteMode = bytes.usable && !(m_terminal && quill::isUtf16(m_form));
         m_impossible = bytes.impossible;
         m_rare = bytes.rare;
@@ -96,9 +97,9 @@ class DocumentSearch {
         : m_doc(doc), m_index(doc.m_index), m_file(file), m_matchCase(true), m_wholeWord(false),
           m_regex(&regex), m_scratch(&scratch), m_report(&report)
     {
-        m_form = doc.Form();
-        m_terminal = doc.TerminalColors();
-        m_showing = doc.Showing();
+        m_form = doc.encodingForm();
+        m_terminal = doc.terminalColors();
+        m_showing = doc.textShowing();
     }
 
     std::optional<SearchHit> regexForward(FindPosition from)
@@ -169,7 +170,7 @@ class DocumentSearch {
                 return hit;
             }
         } else if (lineText(from.line)) {
-            const std::int64_t c = FindInLineForward(m_text, m_pattern, from.col, m_wholeWord);
+            const std::int64_t c = findInLineForward(m_text, m_pattern, from.col, m_wholeWord);
             if (c >= 0) {
                 return SearchHit{from.line, c};
             }
@@ -193,7 +194,7 @@ class DocumentSearch {
                     return hit;
                 }
             } else if (lineText(from.line)) {
-                const std::int64_t c = FindInLineBackward(m_text, m_pattern, from.col, m_wholeWord);
+                const std::int64_t c = findInLineBackward(m_text, m_pattern, from.col, m_wholeWord);
                 if (c >= 0) {
                     return SearchHit{from.line, c};
                 }
@@ -218,8 +219,8 @@ class DocumentSearch {
             ++m_report->undecided; // too long to match a pattern against whole
             return std::nullopt;
         }
-        const RegexHit hit = down ? RegexFindForward(*m_regex, text, startCol, *m_scratch)
-                                  : RegexFindBackward(*m_regex, text, startCol, *m_scratch);
+        const RegexHit hit = down ? regexFindForward(*m_regex, text, startCol, *m_scratch)
+                                  : regexFindBackward(*m_regex, text, startCol, *m_scratch);
         switch (hit.verdict) {
         case FilterPattern::Match:
             return SearchHit{line, std::int64_t(hit.begin), std::int64_t(hit.end) - 1};
@@ -237,11 +238,11 @@ class DocumentSearch {
 
     bool lineText(LineNumber line)
     {
-        if (!m_doc.ReadLineText(m_file, line, m_text)) {
+        if (!m_doc.readLineText(m_file, line, m_text)) {
             return false;
         }
         if (!m_matchCase) {
-            FoldAsciiCase(m_text);
+            foldAsciiCase(m_text);
         }
         return true;
     }
@@ -252,7 +253,7 @@ class DocumentSearch {
             return longForward(line, 0);
         }
         if (lineText(line)) {
-            const std::int64_t c = FindInLineForward(m_text, m_pattern, 0, m_wholeWord);
+            const std::int64_t c = findInLineForward(m_text, m_pattern, 0, m_wholeWord);
             if (c >= 0) {
                 return SearchHit{line, c};
             }
@@ -267,7 +268,7 @@ class DocumentSearch {
         }
         if (lineText(line)) {
             const std::int64_t c =
-                FindInLineBackward(m_text, m_pattern, std::int64_t(m_text.size()), m_wholeWord);
+                findInLineBackward(m_text, m_pattern, std::int64_t(m_text.size()), m_wholeWord);
             if (c >= 0) {
                 return SearchHit{line, c};
             }
@@ -284,8 +285,8 @@ class DocumentSearch {
     // folded as the pattern is; false when unreadable.
     bool longPiece(LineNumber line, std::int64_t textBytes, std::int64_t first, std::int64_t count)
     {
-        const std::int64_t unit = LongLineUnitBytes(m_form);
-        const FileOffset margin = 4 + LongSequenceMargin(m_form, m_terminal);
+        const std::int64_t unit = longLineUnitBytes(m_form);
+        const FileOffset margin = 4 + longSequenceMargin(m_form, m_terminal);
         const FileOffset a = std::max<FileOffset>(0, first * unit - margin);
         const FileOffset b = (first + count) * unit + margin;
         m_raw.resize(std::size_t(b - a));
@@ -301,15 +302,16 @@ class DocumentSearch {
             const auto rare = std::uint8_t(m_bytes[m_rare]);
             const bool letter = !m_matchCase && rare >= 'a' && rare <= 'z';
             if (std::memchr(m_raw.data(), rare, std::size_t(got)) == nullptr &&
-                (!letter || std::memchr(m_raw.data(), rare - 'a' + 'A', std::size_t(got)) == nullptr)) {
+                (!letter ||
+                 std::memchr(m_raw.data(), rare - 'a' + 'A', std::size_t(got)) == nullptr)) {
                 return true;
             }
         }
-        DecodeLongLinePart(m_raw.data(), std::size_t(got), std::uint64_t(a),
+        decodeLongLinePart(m_raw.data(), std::size_t(got), std::uint64_t(a),
                            std::uint64_t(textBytes), first, count, m_form, false, m_text,
                            &m_columns, m_terminal);
         if (!m_matchCase) {
-            FoldAsciiCase(m_text);
+            foldAsciiCase(m_text);
         }
         return true;
     }
@@ -323,11 +325,11 @@ class DocumentSearch {
     // piece takes the occurrences that start in it.
     std::optional<SearchHit> longForward(LineNumber line, std::int64_t startCol)
     {
-        const std::int64_t textBytes = m_doc.LineTextBytes(m_file, line);
+        const std::int64_t textBytes = m_doc.lineTextBytes(m_file, line);
         if (textBytes < 0) {
             return std::nullopt;
         }
-        const std::int64_t columns = LongLineColumns(std::uint64_t(textBytes), m_form);
+        const std::int64_t columns = longLineColumns(std::uint64_t(textBytes), m_form);
         const std::int64_t overlap = 4 * std::int64_t(m_pattern.size()) + LongSearchContext;
         for (std::int64_t piece = std::max<std::int64_t>(0, startCol); piece < columns;
              piece += LongSearchColumns) {
@@ -338,7 +340,7 @@ class DocumentSearch {
             const auto from = std::size_t(
                 std::lower_bound(m_columns.begin(), m_columns.end(), piece) - m_columns.begin());
             const std::int64_t c =
-                FindInLineForward(m_text, m_pattern, std::int64_t(from), m_wholeWord);
+                findInLineForward(m_text, m_pattern, std::int64_t(from), m_wholeWord);
             if (c >= 0 && m_columns[std::size_t(c)] < piece + LongSearchColumns) {
                 return longHit(line, std::size_t(c));
             }
@@ -350,11 +352,11 @@ class DocumentSearch {
     // piece from there down; each piece takes the occurrences that start in it.
     std::optional<SearchHit> longBackward(LineNumber line, std::int64_t startCol)
     {
-        const std::int64_t textBytes = m_doc.LineTextBytes(m_file, line);
+        const std::int64_t textBytes = m_doc.lineTextBytes(m_file, line);
         if (textBytes < 0) {
             return std::nullopt;
         }
-        const std::int64_t columns = LongLineColumns(std::uint64_t(textBytes), m_form);
+        const std::int64_t columns = longLineColumns(std::uint64_t(textBytes), m_form);
         const std::int64_t limit = std::min(startCol, columns);
         const std::int64_t overlap = 4 * std::int64_t(m_pattern.size()) + LongSearchContext;
         for (std::int64_t end = limit; end > 0; end -= LongSearchColumns) {
@@ -365,10 +367,10 @@ class DocumentSearch {
             }
             const auto stop = std::size_t(
                 std::lower_bound(m_columns.begin(), m_columns.end(), limit) - m_columns.begin());
-            std::int64_t c = FindInLineBackward(m_text, m_pattern, std::int64_t(stop), m_wholeWord);
+            std::int64_t c = findInLineBackward(m_text, m_pattern, std::int64_t(stop), m_wholeWord);
             while (c >= 0 && m_columns[std::size_t(c)] >= end) {
                 // Taken by the piece above, which would have found it had it been allowed.
-                c = FindInLineBackward(m_text, m_pattern, c + std::int64_t(m_pattern.size()) - 1,
+                c = findInLineBackward(m_text, m_pattern, c + std::int64_t(m_pattern.size()) - 1,
                                        m_wholeWord);
             }
             if (c >= 0 && m_columns[std::size_t(c)] >= piece) {
@@ -403,13 +405,13 @@ class DocumentSearch {
                 continue;
             }
             if (to > from) {
-                DecodeLineBytes(m_raw.data() + from, std::size_t(to - from), m_form, decoded);
-                ShowLineText(decoded, nullptr, m_showing);
+                decodeLineBytes(m_raw.data() + from, std::size_t(to - from), m_form, decoded);
+                showLineText(decoded, nullptr, m_showing);
             }
             std::u16string& text = m_lines[line - first];
-            text.assign(StripTerminator(decoded));
+            text.assign(stripTerminator(decoded));
             if (!m_matchCase) {
-                FoldAsciiCase(text);
+                foldAsciiCase(text);
             }
         }
         return true;
@@ -435,7 +437,7 @@ class DocumentSearch {
                     continue;
                 }
                 const std::int64_t c =
-                    FindInLineForward(m_lines[line - first], m_pattern, 0, m_wholeWord);
+                    findInLineForward(m_lines[line - first], m_pattern, 0, m_wholeWord);
                 if (c >= 0) {
                     return SearchHit{line, c};
                 }
@@ -465,7 +467,7 @@ class DocumentSearch {
                 }
                 const std::u16string& text = m_lines[line - first];
                 const std::int64_t c =
-                    FindInLineBackward(text, m_pattern, std::int64_t(text.size()), m_wholeWord);
+                    findInLineBackward(text, m_pattern, std::int64_t(text.size()), m_wholeWord);
                 if (c >= 0) {
                     return SearchHit{line, c};
                 }
@@ -501,14 +503,14 @@ class DocumentSearch {
             return false; // the file shrank under the search: nothing more to find here
         }
         if (!m_matchCase) {
-            FoldAsciiBytes(raw.data(), raw.size());
+            foldAsciiBytes(raw.data(), raw.size());
         }
         // The block loses its sequences as one piece: none holds a line feed, so each line
         // loses its own. Without an ESC the bytes are the text shown.
-        const bool stripped = piece.shown.StripBlock(raw.data(), raw.size());
+        const bool stripped = piece.shown.stripBlock(raw.data(), raw.size());
         const std::uint8_t* hay = stripped ? piece.shown.Bytes() : raw.data();
         const std::size_t length =
-            stripped ? std::size_t(piece.shown.Starts()[1] - piece.shown.Starts()[0]) : raw.size();
+            stripped ? std::size_t(piece.shown.starts()[1] - piece.shown.starts()[0]) : raw.size();
         // A hit's line: the line feeds before it, counted on from the last hit's line.
         std::size_t pos = 0;
         LineNumber line = 0;
@@ -610,10 +612,10 @@ class DocumentSearch {
         const auto* pat = reinterpret_cast<const std::uint8_t*>(m_bytes.data());
         const std::size_t plen = m_bytes.size();
         const std::uint8_t* found =
-            end - s >= std::ptrdiff_t(plen) ? FindPatternBytes(s, end, pat, plen, m_rare) : nullptr;
+            end - s >= std::ptrdiff_t(plen) ? findPatternBytes(s, end, pat, plen, m_rare) : nullptr;
         const std::uint8_t* from = s + (quill::isUtf16(m_form) ? offset % 2 : 0);
         const std::uint8_t* cr =
-            FindInnerCarriageReturn(from, found != nullptr ? found : end, m_form);
+            findInnerCarriageReturn(from, found != nullptr ? found : end, m_form);
         return cr != nullptr ? cr : found;
     }
 
@@ -643,7 +645,7 @@ class DocumentSearch {
                 break;
             }
             if (!m_matchCase) {
-                FoldAsciiBytes(chunk, std::size_t(got));
+                foldAsciiBytes(chunk, std::size_t(got));
             }
             const std::uint8_t* regionStart = chunk - keep;
             const std::uint8_t* regionEnd = chunk + got;
@@ -708,7 +710,7 @@ class DocumentSearch {
                 return std::nullopt;
             }
             if (!m_matchCase) {
-                FoldAsciiBytes(chunk, std::size_t(got));
+                foldAsciiBytes(chunk, std::size_t(got));
             }
             const std::uint8_t* const regionEnd = chunk + got;
             candidates.clear();
@@ -769,7 +771,7 @@ class DocumentSearch {
     RegexFindReport* m_report = nullptr;
 };
 
-bool LogDocument::Find(const std::u16string& text, bool down, unsigned flags)
+bool LogDocument::find(const std::u16string& text, bool down, unsigned flags)
 {
     {
         std::lock_guard lock(m_docAccess);
@@ -787,7 +789,7 @@ bool LogDocument::Find(const std::u16string& text, bool down, unsigned flags)
         const bool matchCase = (flags & FR_MATCHCASE) != 0;
         std::u16string pattern = text;
         if (!matchCase) {
-            FoldAsciiCase(pattern);
+            foldAsciiCase(pattern);
         }
         DocumentSearch search(*this, file, pattern, matchCase, (flags & FR_WHOLEWORD) != 0);
         const std::optional<SearchHit> hit =
@@ -803,13 +805,13 @@ bool LogDocument::Find(const std::u16string& text, bool down, unsigned flags)
         m_selection = DocSelection{true, hit->line, hit->line, col, last};
     }
     if (m_host) {
-        m_host->EnsureSelectionVisibleInViews();
-        m_host->UpdateAllViews();
+        m_host->ensureSelectionVisibleInViews();
+        m_host->updateAllViews();
     }
     return true;
 }
 
-bool LogDocument::FindRegex(const FilterPattern& pattern, bool down, FilterScratch& scratch,
+bool LogDocument::findRegex(const FilterPattern& pattern, bool down, FilterScratch& scratch,
                             RegexFindReport& report)
 {
     report = RegexFindReport{};
@@ -835,8 +837,8 @@ bool LogDocument::FindRegex(const FilterPattern& pattern, bool down, FilterScrat
         m_selection = DocSelection{true, hit->line, hit->line, col, last};
     }
     if (m_host) {
-        m_host->EnsureSelectionVisibleInViews();
-        m_host->UpdateAllViews();
+        m_host->ensureSelectionVisibleInViews();
+        m_host->updateAllViews();
     }
     return true;
 }

@@ -43,7 +43,7 @@ struct FileState {
     bool operator==(const FileState&) const = default;
 
     // Extends the head with n bytes read at offset, where they continue it.
-    void PushHead(std::int64_t offset, const std::uint8_t* bytes, std::size_t n)
+    void pushHead(std::int64_t offset, const std::uint8_t* bytes, std::size_t n)
     {
         if (offset != std::int64_t(headSize) || headSize >= HeadBytes) {
             return;
@@ -56,7 +56,7 @@ struct FileState {
     }
 
     // Keeps the last TailBytes of the tail followed by these bytes.
-    void PushTail(const std::uint8_t* bytes, std::size_t n)
+    void pushTail(const std::uint8_t* bytes, std::size_t n)
     {
         if (n >= TailBytes) {
             std::memcpy(tail.data(), bytes + (n - TailBytes), TailBytes);

@@ -67,7 +67,7 @@ void EncodingProbe::decide()
         m_markBytes = 3;
         return;
     }
-    const quill::Utf16Guess guess = quill::GuessUtf16(w.data(), std::min(w.size(), WindowBytes));
+    const quill::Utf16Guess guess = quill::guessUtf16(w.data(), std::min(w.size(), WindowBytes));
     m_utf16 = guess != quill::Utf16Guess::Narrow;
     m_bigEndian = guess == quill::Utf16Guess::BigEndian;
     m_final = w.size() >= WindowBytes;

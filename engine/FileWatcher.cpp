@@ -26,7 +26,7 @@ bool isTransientOpenError(int error)
 
 } // namespace
 
-void ManualResetEvent::Set()
+void ManualResetEvent::set()
 {
     {
         std::lock_guard lock(m_mutex);
@@ -35,25 +35,25 @@ void ManualResetEvent::Set()
     m_cond.notify_all();
 }
 
-bool ManualResetEvent::IsSet() const
+bool ManualResetEvent::isSet() const
 {
     std::lock_guard lock(m_mutex);
     return m_set;
 }
 
-bool ManualResetEvent::WaitFor(std::chrono::milliseconds timeout) const
+bool ManualResetEvent::waitFor(std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(m_mutex);
     return m_cond.wait_for(lock, timeout, [this] { return m_set; });
 }
 
-void ManualResetEvent::Wait() const
+void ManualResetEvent::wait() const
 {
     std::unique_lock lock(m_mutex);
     m_cond.wait(lock, [this] { return m_set; });
 }
 
-FileOffset QueryFileSize(const std::string& path, std::chrono::milliseconds retry,
+FileOffset queryFileSize(const std::string& path, std::chrono::milliseconds retry,
                          const quill::FileCalls& calls, int* error)
 {
     for (int attempt = 1; attempt <= 10; ++attempt) {
@@ -82,19 +82,19 @@ FileWatcher::~FileWatcher()
     Stop();
 }
 
-void FileWatcher::SetFileState(const FileState& state)
+void FileWatcher::setFileState(const FileState& state)
 {
     m_fileState = state;
     m_haveFileState = true;
 }
 
-void FileWatcher::SetSize(FileOffset size)
+void FileWatcher::setSize(FileOffset size)
 {
     m_size = size;
     m_haveSize = true;
 }
 
-bool FileWatcher::Start()
+bool FileWatcher::start()
 {
     if (m_timing.changeEvents && !m_path.empty()) {
         const quill::NotifierCalls& calls =
@@ -109,8 +109,8 @@ bool FileWatcher::Start()
     }
     try {
         m_thread = std::thread([this] {
-            WatchLoop();
-            m_exitedEvent.Set();
+            watchLoop();
+            m_exitedEvent.set();
         });
     } catch (const std::system_error&) {
         return false;
@@ -120,7 +120,7 @@ bool FileWatcher::Start()
 
 void FileWatcher::Stop()
 {
-    m_stopEvent.Set();
+    m_stopEvent.set();
     {
         std::lock_guard lock(m_kickMutex);
         m_stopping = true;
@@ -128,12 +128,12 @@ void FileWatcher::Stop()
     m_kickCond.notify_all();
     m_notifier.wake();
     if (m_thread.joinable()) {
-        m_exitedEvent.Wait();
+        m_exitedEvent.wait();
         m_thread.join();
     }
 }
 
-void FileWatcher::Kick()
+void FileWatcher::kick()
 {
     if (m_notifier.active()) {
         m_notifier.wake();
@@ -146,7 +146,7 @@ void FileWatcher::Kick()
     m_kickCond.notify_all();
 }
 
-bool FileWatcher::WaitForChange(std::chrono::milliseconds timeout, bool& changed)
+bool FileWatcher::waitForChange(std::chrono::milliseconds timeout, bool& changed)
 {
     changed = false;
     if (!m_notifier.active()) {
@@ -155,7 +155,7 @@ bool FileWatcher::WaitForChange(std::chrono::milliseconds timeout, bool& changed
         m_kicked = false;
         return m_stopping;
     }
-    if (m_stopEvent.IsSet()) {
+    if (m_stopEvent.isSet()) {
         return true;
     }
     const auto wake = m_notifier.wait(timeout);
@@ -165,10 +165,10 @@ bool FileWatcher::WaitForChange(std::chrono::milliseconds timeout, bool& changed
         // seen below even when its wake was the one taken.
         m_notifier.takeWake();
     }
-    return m_stopEvent.IsSet();
+    return m_stopEvent.isSet();
 }
 
-void FileWatcher::WatchLoop()
+void FileWatcher::watchLoop()
 {
     using Clock = std::chrono::steady_clock;
     using std::chrono::milliseconds;
@@ -176,16 +176,16 @@ void FileWatcher::WatchLoop()
     bool changed = false;
     if (!m_haveSize) {
         m_size = -1;
-        while (!m_stopEvent.IsSet()) {
+        while (!m_stopEvent.isSet()) {
             int error = 0;
-            m_size = QueryFileSize(m_path, m_timing.sizeRetry, Calls(), &error);
+            m_size = queryFileSize(m_path, m_timing.sizeRetry, calls(), &error);
             if (m_size != -1) {
                 break;
             }
             if (error != ENOENT) {
-                CannotRead(error); // there, but not a file that can be read
+                cannotRead(error); // there, but not a file that can be read
             }
-            if (WaitForChange(m_timing.missingRetry, changed)) {
+            if (waitForChange(m_timing.missingRetry, changed)) {
                 break;
             }
             missing = true;
@@ -214,9 +214,9 @@ void FileWatcher::WatchLoop()
                 poller.Remove(id);
             }
         }
-    } registration{SafetyPoller::Shared(),
-                   SafetyPoller::Shared().Add(m_path, m_timing.poll, m_notifier.active(),
-                                              SafetyPoller::ProbeName(m_path), [this] { Kick(); })};
+    } registration{SafetyPoller::shared(),
+                   SafetyPoller::shared().add(m_path, m_timing.poll, m_notifier.active(),
+                                              SafetyPoller::probeName(m_path), [this] { kick(); })};
     m_pollerId = registration.id;
     // Kicked, the watcher polls; its own timer is only a fallback without the poller.
     const auto ownTimer =
@@ -230,11 +230,11 @@ void FileWatcher::WatchLoop()
     // of it.
     const auto burstAhead = m_timing.busyGap * std::max(0, m_timing.eventBurst - 1);
     auto due = lastPoll + m_timing.busyGap;
-    for (PollOutcome outcome = Poll(missing);
+    for (PollOutcome outcome = poll(missing);
          outcome == PollOutcome::Unchanged || outcome == PollOutcome::Appended;
-         outcome = Poll(missing)) {
+         outcome = poll(missing)) {
         if (m_pollerId != 0) {
-            registration.poller.Seen(m_pollerId, m_seen, missing || m_readError != 0);
+            registration.poller.seen(m_pollerId, m_seen, missing || m_readError != 0);
         }
         const auto timer = lastPoll + ownTimer;
         auto earliest = std::max(lastPoll + m_timing.eventGap, due - burstAhead);
@@ -245,19 +245,19 @@ void FileWatcher::WatchLoop()
         if (m_notifier.active() && earliest - Clock::now() > m_timing.eventGap) {
             // Out of burst: nothing would be polled before `earliest`, so sleep until then
             // and look at the events once, instead of waking for each of them.
-            if (m_stopEvent.WaitFor(std::chrono::ceil<milliseconds>(earliest - Clock::now()))) {
+            if (m_stopEvent.waitFor(std::chrono::ceil<milliseconds>(earliest - Clock::now()))) {
                 return;
             }
             changed = m_notifier.drain();
         }
         if (!changed) {
-            if (WaitForChange(std::chrono::ceil<milliseconds>(timer - Clock::now()), changed)) {
+            if (waitForChange(std::chrono::ceil<milliseconds>(timer - Clock::now()), changed)) {
                 return;
             }
             const auto now = Clock::now();
             if (changed && now < earliest) {
                 // Let the rest of a burst of events gather into one poll.
-                if (m_stopEvent.WaitFor(std::chrono::ceil<milliseconds>(earliest - now))) {
+                if (m_stopEvent.waitFor(std::chrono::ceil<milliseconds>(earliest - now))) {
                     return;
                 }
                 m_notifier.drain();
@@ -268,7 +268,7 @@ void FileWatcher::WatchLoop()
     }
 }
 
-FileWatcher::PollOutcome FileWatcher::RequestReload()
+FileWatcher::PollOutcome FileWatcher::requestReload()
 {
     // The size stays the indexed end: a watcher that is stopped and started again before
     // the re-open sees the same change and asks again, instead of re-reading from 0.
@@ -276,49 +276,49 @@ FileWatcher::PollOutcome FileWatcher::RequestReload()
     return PollOutcome::Reload;
 }
 
-const quill::FileCalls& FileWatcher::Calls() const
+const quill::FileCalls& FileWatcher::calls() const
 {
     return m_timing.fileCalls != nullptr ? *m_timing.fileCalls : quill::FileCalls::system();
 }
 
-FileWatcher::PollOutcome FileWatcher::CannotRead(int error)
+FileWatcher::PollOutcome FileWatcher::cannotRead(int error)
 {
     if (error != m_readError) {
         m_readError = error;
-        m_document.SetReadError(error);
+        m_document.setReadError(error);
         m_document.postFileUnreadable(error);
     }
     return PollOutcome::Unchanged;
 }
 
-void FileWatcher::CanRead()
+void FileWatcher::canRead()
 {
     if (m_readError != 0) {
         m_readError = 0;
-        m_document.SetReadError(0);
+        m_document.setReadError(0);
         m_document.postFileUnreadable(0);
     }
 }
 
-FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
+FileWatcher::PollOutcome FileWatcher::poll(bool& missing)
 {
     m_lastRead = 0;
     quill::FileStat st;
     const bool found = quill::statByName(m_path, st);
-    m_seen = SafetyPoller::StateOf(found ? &st : nullptr, found ? 0 : errno);
+    m_seen = SafetyPoller::stateOf(found ? &st : nullptr, found ? 0 : errno);
     if (!found) {
         const int error = m_seen.error;
         if (error != ENOENT && error != ENOTDIR) {
-            return CannotRead(error); // a folder on the way may not be searched
+            return cannotRead(error); // a folder on the way may not be searched
         }
-        return RequestReload(); // deleted, renamed away (rotation)
+        return requestReload(); // deleted, renamed away (rotation)
     }
     if (st.kind != quill::FileStat::Kind::Regular) {
         // A folder or a FIFO took the name: it is not opened (a FIFO's writer would see a
         // reader come and go), and what comes back will be another file, which only the
         // folder tells of.
         m_notifier.watchFolder();
-        return CannotRead(st.kind == quill::FileStat::Kind::Directory ? EISDIR : ENOTSUP);
+        return cannotRead(st.kind == quill::FileStat::Kind::Directory ? EISDIR : ENOTSUP);
     }
     const FileState current{st.mtimeNs, st.ctimeNs, st.birthNs, st.size, st.device, st.inode};
     if (!missing && (current.device != m_fileState.device || current.inode != m_fileState.inode ||
@@ -328,10 +328,10 @@ FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
         // continuation of what the index holds. It is reloaded once it can be read; till
         // then the lines read stay.
         int error = 0;
-        if (QueryFileSize(m_path, m_timing.sizeRetry, Calls(), &error) == -1 && error != ENOENT) {
-            return CannotRead(error);
+        if (queryFileSize(m_path, m_timing.sizeRetry, calls(), &error) == -1 && error != ENOENT) {
+            return cannotRead(error);
         }
-        return RequestReload();
+        return requestReload();
     }
     if (!missing && m_sizeless && current.size == 0) {
         return PollOutcome::Unchanged; // shown as read; its size says nothing
@@ -346,36 +346,36 @@ FileWatcher::PollOutcome FileWatcher::Poll(bool& missing)
         return PollOutcome::Unchanged;
     }
     int error = 0;
-    const FileOffset newSize = QueryFileSize(m_path, m_timing.sizeRetry, Calls(), &error);
+    const FileOffset newSize = queryFileSize(m_path, m_timing.sizeRetry, calls(), &error);
     if (newSize == -1) {
         // Gone just now: the next poll reloads.
-        return error == ENOENT ? PollOutcome::Unchanged : CannotRead(error);
+        return error == ENOENT ? PollOutcome::Unchanged : cannotRead(error);
     }
-    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_path, Calls());
+    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_path, calls());
     if (!file.isOpen()) {
         // missing stays set until the file really opens, so that the document indexes it
         // from its start instead of from the first size seen.
-        return file.error() == ENOENT ? PollOutcome::Unchanged : CannotRead(file.error());
+        return file.error() == ENOENT ? PollOutcome::Unchanged : cannotRead(file.error());
     }
-    CanRead();
+    canRead();
     if (missing || newSize < m_size) {
         file.close();
-        return RequestReload();
+        return requestReload();
     }
     const FileOffset before = m_size;
-    const PollOutcome outcome = ReadAppended(file, newSize, current);
+    const PollOutcome outcome = readAppended(file, newSize, current);
     m_lastRead = m_size - before;
     if (outcome == PollOutcome::Appended) {
         missing = false;
     }
     if (outcome == PollOutcome::Failed) {
         // What was read stays handed over; the next poll reads on from there.
-        return CannotRead(m_readFailure != 0 ? m_readFailure : EIO);
+        return cannotRead(m_readFailure != 0 ? m_readFailure : EIO);
     }
     return outcome;
 }
 
-FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& file,
+FileWatcher::PollOutcome FileWatcher::readAppended(const quill::ReadOnlyFile& file,
                                                    FileOffset newSize, const FileState& current)
 {
     // The file's first bytes and the bytes just before the indexed end must still be those
@@ -392,7 +392,7 @@ FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& fi
         }
         if (got != std::int64_t(m_fileState.headSize) ||
             std::memcmp(head.data(), m_fileState.head.data(), m_fileState.headSize) != 0) {
-            return RequestReload();
+            return requestReload();
         }
     }
     {
@@ -429,7 +429,7 @@ FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& fi
             if (std::size_t(got) < skip ||
                 std::memcmp(buffer.data(), m_fileState.tail.data() + (m_fileState.tailSize - skip),
                             skip) != 0) {
-                return RequestReload();
+                return requestReload();
             }
         }
         const std::size_t fresh = std::size_t(got) - skip;
@@ -443,24 +443,24 @@ FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& fi
         std::size_t indexed = fresh;
         {
             std::lock_guard lock(m_document.docAccess());
-            m_document.AppendText(bytes, fresh, last);
+            m_document.appendText(bytes, fresh, last);
             if (m_document.m_index.overflowed()) {
                 indexed = std::size_t(std::clamp<FileOffset>(m_document.m_index.end() - offset, 0,
                                                              FileOffset(fresh)));
                 if (!last) {
-                    m_document.AppendText(nullptr, 0, true);
+                    m_document.appendText(nullptr, 0, true);
                 }
                 last = true;
             }
             if (last) {
-                m_document.SetFileSize(newSize);
+                m_document.setFileSize(newSize);
             }
         }
         if (indexed > 0) {
-            m_document.TellAppendListener(offset, bytes, indexed);
+            m_document.tellAppendListener(offset, bytes, indexed);
         }
-        state.PushTail(bytes, fresh);
-        state.PushHead(offset, bytes, fresh);
+        state.pushTail(bytes, fresh);
+        state.pushHead(offset, bytes, fresh);
         posted = posted || last;
         offset += FileOffset(fresh);
         if (fresh < want || indexed < fresh) {
@@ -470,8 +470,8 @@ FileWatcher::PollOutcome FileWatcher::ReadAppended(const quill::ReadOnlyFile& fi
     if (ok && !posted) {
         // A change of time only, or nothing could be read: the views still hear of it.
         std::lock_guard lock(m_document.docAccess());
-        m_document.AppendText(nullptr, 0, true);
-        m_document.SetFileSize(newSize);
+        m_document.appendText(nullptr, 0, true);
+        m_document.setFileSize(newSize);
     }
     // Everything handed over counts even after a read error, so nothing is read twice.
     m_size = offset;

@@ -6,7 +6,7 @@
 // file's state (times in nanoseconds, size, device, inode and birth time, read by name
 // with statx) with the state at the last append; when the file grew it checks that the
 // bytes just before the indexed end are still those indexed, reads the appended bytes and
-// extends the document's index (AppendText, under the lock "docAccess"); when the file
+// extends the document's index (appendText, under the lock "docAccess"); when the file
 // vanished, shrank, was replaced by another file, or appeared after having been missing it
 // posts the reload message to the main window and ends. Every decision comes from the file's
 // state, never from the event, so following without events (NFS, SMB, FUSE, the watch
@@ -30,9 +30,9 @@
 // grows.
 //
 // The document owns the object: it constructs it, hands over the path and the state the
-// previous watcher left, Start()s it, and Stop()s and deletes it. The thread never deletes
+// previous watcher left, start()s it, and Stop()s and deletes it. The thread never deletes
 // itself. Construction, the hand-overs, Start, Stop and the read-backs are main-thread
-// operations; the thread itself only runs WatchLoop.
+// operations; the thread itself only runs watchLoop.
 
 #include "engine/DocumentTypes.h"
 #include "engine/SafetyPoller.h"
@@ -53,12 +53,12 @@ class ReadOnlyFile;
 // A manual-reset event: Set wakes every waiter and stays set. Thread-safe.
 class ManualResetEvent {
   public:
-    void Set();
-    bool IsSet() const;
+    void set();
+    bool isSet() const;
     // Waits until the event is set or the time has passed; true when it is set. The timed
     // wait is the watcher's sleep, so a stop wakes it at once.
-    bool WaitFor(std::chrono::milliseconds timeout) const;
-    void Wait() const;
+    bool waitFor(std::chrono::milliseconds timeout) const;
+    void wait() const;
 
   private:
     mutable std::mutex m_mutex;
@@ -72,7 +72,7 @@ class ManualResetEvent {
 // for a transient reason (EAGAIN, EBUSY, EINTR, ETXTBSY: the analogue of a sharing
 // violation); any other failure returns -1 at once. With error, the errno of the last
 // failure (0 on success). Thread-safe.
-FileOffset QueryFileSize(const std::string& path,
+FileOffset queryFileSize(const std::string& path,
                          std::chrono::milliseconds retry = std::chrono::milliseconds(100),
                          const quill::FileCalls& calls = quill::FileCalls::system(),
                          int* error = nullptr);
@@ -90,33 +90,33 @@ class FileWatcher {
     // state and size the previous watcher ended with. With a handed-over size the watcher
     // neither waits for the file nor re-reads the size; with a handed-over state it does
     // not re-read the state at its start.
-    void SetPath(const std::string& path) { m_path = path; }
-    void SetFileState(const FileState& state);
-    void SetSize(FileOffset size);
+    void setPath(const std::string& path) { m_path = path; }
+    void setFileState(const FileState& state);
+    void setSize(FileOffset size);
     // The document found the file missing and has indexed nothing: whenever the file is
     // found, it is re-opened (the reload message), never followed from the size first seen.
-    void SetStartsMissing() { m_startsMissing = true; }
+    void setStartsMissing() { m_startsMissing = true; }
     // The document was told already that the file cannot be read for this reason.
-    void SetReadError(int error) { m_readError = error; }
+    void setReadError(int error) { m_readError = error; }
     // The file reports size 0 but held text when it was indexed (/proc files): it is shown
     // as read, and a reported size of 0 is not taken for a truncation.
-    void SetSizeless() { m_sizeless = true; }
+    void setSizeless() { m_sizeless = true; }
 
     // Sets up change events (a failure is traced at level 1 and leaves the poll timer to
     // do the work) and starts the thread; false when the thread could not be created.
-    bool Start();
+    bool start();
     // Sets the stop event and waits without time-out until the thread has ended. Returns
     // at once when the thread has already ended or was never started. The caller must not
     // hold "docAccess" (the thread may be waiting for it).
     void Stop();
 
     // After Stop: what the next watcher starts from.
-    const FileState& GetFileState() const { return m_fileState; }
-    FileOffset GetSize() const { return m_size; }
+    const FileState& fileState() const { return m_fileState; }
+    FileOffset size() const { return m_size; }
     // True once the thread has finished its work (ExitedEvent).
-    bool HasExited() const { return m_exitedEvent.IsSet(); }
+    bool hasExited() const { return m_exitedEvent.isSet(); }
     // Whether change events wake the thread (after Start).
-    bool HasChangeEvents() const { return m_notifier.active(); }
+    bool hasChangeEvents() const { return m_notifier.active(); }
 
   private:
     enum class PollOutcome {
@@ -126,23 +126,23 @@ class FileWatcher {
         Failed,    // the file's bytes could not be read: Poll says why, and tries again
     };
 
-    void WatchLoop();
+    void watchLoop();
     // Waits for a change event, the safety poller's kick, the stop event or the time; true
     // when stop was asked.
-    bool WaitForChange(std::chrono::milliseconds timeout, bool& changed);
+    bool waitForChange(std::chrono::milliseconds timeout, bool& changed);
     // The safety poller found the file's state changed: the wait ends. Any thread.
-    void Kick();
-    PollOutcome Poll(bool& missing);
-    PollOutcome RequestReload();
+    void kick();
+    PollOutcome poll(bool& missing);
+    PollOutcome requestReload();
     // The file cannot be read for this reason: the document hears of it when the reason
     // changes; the watch goes on (Unchanged).
-    PollOutcome CannotRead(int error);
+    PollOutcome cannotRead(int error);
     // The file could be opened: a reason given before is withdrawn.
-    void CanRead();
-    const quill::FileCalls& Calls() const;
+    void canRead();
+    const quill::FileCalls& calls() const;
     // Checks the bytes before m_size, then reads [m_size, newSize) and hands it to the
     // document.
-    PollOutcome ReadAppended(const quill::ReadOnlyFile& file, FileOffset newSize,
+    PollOutcome readAppended(const quill::ReadOnlyFile& file, FileOffset newSize,
                              const FileState& current);
 
     ManualResetEvent m_stopEvent;

@@ -11,8 +11,8 @@ class FilterHost {
 
     // Called on the filter's worker thread. Queues a notice for the main thread and
     // returns at once: it must not wait for the main thread and must not call into the
-    // LineFilter. The main thread answers the notice with LineFilter::Collect(). At most
-    // one notice is outstanding: the next is posted only after Collect() ran, so notices
+    // LineFilter. The main thread answers the notice with LineFilter::collect(). At most
+    // one notice is outstanding: the next is posted only after collect() ran, so notices
     // never pile up however fast the worker goes.
-    virtual void PostFilterProgress() = 0;
+    virtual void postFilterProgress() = 0;
 };

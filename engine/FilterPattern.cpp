@@ -49,8 +49,8 @@ constexpr std::size_t SliceBytes = std::size_t{64} << 10;
 
 std::chrono::nanoseconds lineTime(std::size_t length, const FilterScratch& scratch)
 {
-    const std::uint64_t perUnit = NanosecondsPerUnit / (scratch.Quick() ? 10 : 1);
-    return scratch.LineBudget() + std::chrono::nanoseconds(std::uint64_t(length) * perUnit);
+    const std::uint64_t perUnit = NanosecondsPerUnit / (scratch.quick() ? 10 : 1);
+    return scratch.lineBudget() + std::chrono::nanoseconds(std::uint64_t(length) * perUnit);
 }
 
 // The steps for a subject whose longest line is `longest` units: halved each time the length
@@ -270,7 +270,7 @@ const std::uint8_t* FilterScratch::folded(const LineChunk& chunk)
         if (m_folded.size() < n) {
             m_folded.resize(n);
         }
-        FoldAsciiBytes(chunk.bytes, m_folded.data(), n);
+        foldAsciiBytes(chunk.bytes, m_folded.data(), n);
         m_foldedValid = true;
     }
     return m_folded.data();
@@ -281,16 +281,16 @@ FilterScratch& FilterScratch::Lane(std::size_t k)
     if (!m_lanes[k]) {
         m_lanes[k] = std::make_unique<FilterScratch>();
     }
-    m_lanes[k]->TakeSettings(*this);
+    m_lanes[k]->takeSettings(*this);
     return *m_lanes[k];
 }
 
-void FilterScratch::SetQuick(bool quick)
+void FilterScratch::setQuick(bool quick)
 {
     m_quick = quick;
 }
 
-void FilterScratch::Trim(std::size_t keepBytes)
+void FilterScratch::trim(std::size_t keepBytes)
 {
     if (m_folded.size() > keepBytes) {
         m_folded = std::vector<std::uint8_t>();
@@ -299,17 +299,17 @@ void FilterScratch::Trim(std::size_t keepBytes)
     if (m_text.capacity() > keepBytes) {
         m_text = std::u16string();
     }
-    m_shown.Trim(keepBytes);
+    m_shown.trim(keepBytes);
     for (const std::unique_ptr<FilterScratch>& lane : m_lanes) {
         if (lane) {
-            lane->Trim(keepBytes);
+            lane->trim(keepBytes);
         }
     }
 }
 
 FilterPattern::~FilterPattern() = default;
 
-std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
+std::unique_ptr<FilterPattern> FilterPattern::compile(const FilterTerm& term,
                                                       std::u16string& message, std::size_t& offset)
 {
     std::unique_ptr<FilterPattern> pattern(new FilterPattern);
@@ -317,11 +317,11 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
     if (!term.regularExpression) {
         pattern->m_foldedText = term.text;
         if (!term.matchCase) {
-            FoldAsciiCase(pattern->m_foldedText);
+            foldAsciiCase(pattern->m_foldedText);
         }
         for (int e = 1; e < quill::TextEncodingCount; ++e) {
             const BytePattern& bytes = pattern->m_bytes[std::size_t(e)] =
-                MakeBytePattern(pattern->m_foldedText, quill::TextEncoding(e), term.matchCase);
+                makeBytePattern(pattern->m_foldedText, quill::TextEncoding(e), term.matchCase);
             // Terminal colours are searched in the raw bytes of byte-oriented text only.
             if (bytes.usable && !bytes.bytes.empty() && !quill::isUtf16(quill::TextEncoding(e))) {
                 pattern->m_shownBytes[std::size_t(e)] = ShownLiteral(bytes.bytes, bytes.rare);
@@ -378,7 +378,7 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
         codes->watchedJit16 = pcre2_jit_compile_16(codes->watched16, PCRE2_JIT_COMPLETE) == 0;
     }
     std::string utf8;
-    if (EncodeUtf8Exact(source, utf8)) {
+    if (encodeUtf8Exact(source, utf8)) {
         codes->code8 = pcre2_compile_8(reinterpret_cast<PCRE2_SPTR8>(utf8.data()), utf8.size(),
                                        options, &error, &errorOffset, context8);
         if (codes->code8) {
@@ -395,14 +395,14 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
     pcre2_compile_context_free_8(context8);
     pattern->m_runSafe = codes->code8 && !seesPastLine(term.text);
     // A single byte, or one beside a class or two, would name nearly every line.
-    if (const RequiredText required = RequiredLiteral(term.text, !term.matchCase);
-        RequiredWeight(required) >= 4) {
+    if (const RequiredText required = requiredLiteral(term.text, !term.matchCase);
+        requiredWeight(required) >= 4) {
         // The rarest single byte is looked for first (a class's place is never one).
         std::size_t rare = 0;
         for (std::size_t i = 0; i < required.size(); ++i) {
             if (required[i].size() == 1 &&
-                (required[rare].size() != 1 || ByteRarity(std::uint8_t(required[i][0])) >
-                                                   ByteRarity(std::uint8_t(required[rare][0])))) {
+                (required[rare].size() != 1 || byteRarity(std::uint8_t(required[i][0])) >
+                                                   byteRarity(std::uint8_t(required[rare][0])))) {
                 rare = i;
             }
         }
@@ -412,7 +412,7 @@ std::unique_ptr<FilterPattern> FilterPattern::Compile(const FilterTerm& term,
     return pattern;
 }
 
-bool FilterPattern::MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+bool FilterPattern::matchLines(const LineChunk& chunk, FilterScratch& scratch,
                                std::vector<std::uint32_t>& rows,
                                std::vector<std::uint32_t>& undecided) const
 {
@@ -446,7 +446,7 @@ void FilterPattern::setSteps8(std::size_t longest, FilterScratch& scratch) const
 {
     if (scratch.m_pcre->context8) {
         pcre2_set_match_limit_8(scratch.m_pcre->context8,
-                                stepLimit(longest, m_codes->jit8, scratch.Quick()));
+                                stepLimit(longest, m_codes->jit8, scratch.quick()));
     }
 }
 
@@ -458,7 +458,7 @@ FilterPattern::Verdict FilterPattern::match16(const char16_t* subject, std::size
     if (!pcre.data16 || !pcre.context16) {
         return Undecided;
     }
-    pcre2_set_match_limit_16(pcre.context16, stepLimit(length, m_codes->jit16, scratch.Quick()));
+    pcre2_set_match_limit_16(pcre.context16, stepLimit(length, m_codes->jit16, scratch.quick()));
     const auto* s = reinterpret_cast<PCRE2_SPTR16>(subject);
     const int rc = m_codes->jit16 ? pcre2_jit_match_16(m_codes->code16, s, length, start, options,
                                                        pcre.data16, pcre.context16)
@@ -508,7 +508,7 @@ FilterPattern::Verdict FilterPattern::watched16(const char16_t* subject, std::si
     return rc >= 0 ? Match : rc == PCRE2_ERROR_NOMATCH ? NoMatch : Undecided;
 }
 
-FilterPattern::Verdict FilterPattern::FindIn(std::u16string_view line, std::size_t start,
+FilterPattern::Verdict FilterPattern::findIn(std::u16string_view line, std::size_t start,
                                              FilterScratch& scratch, std::size_t& begin,
                                              std::size_t& end) const
 {
@@ -535,12 +535,12 @@ FilterPattern::Verdict FilterPattern::regexLine(const LineChunk& chunk, std::siz
     const std::uint8_t* p = chunk.bytes + from;
     const std::size_t n = to - from;
     if ((chunk.terminal && std::memchr(p, 0x1B, n) != nullptr) ||
-        FindInnerCarriageReturn(p, p + n, chunk.encoding) != nullptr) {
+        findInnerCarriageReturn(p, p + n, chunk.encoding) != nullptr) {
         std::u16string& shown = scratch.m_text;
         shown.clear();
-        DecodeLineBytes(p, n, chunk.encoding, shown);
-        ShowLineText(shown, nullptr, showingOf(chunk));
-        shown.resize(StripTerminator(shown).size());
+        decodeLineBytes(p, n, chunk.encoding, shown);
+        showLineText(shown, nullptr, showingOf(chunk));
+        shown.resize(stripTerminator(shown).size());
         return match16(shown.data(), shown.size(), scratch);
     }
     if (chunk.form == FilterTextForm::Utf8 && m_codes->code8) {
@@ -573,11 +573,11 @@ bool FilterPattern::shownRegex(const LineChunk& run, FilterScratch& scratch,
     // lines are matched as any others, without decoding them.
     LineChunk plain = run;
     plain.terminal = false;
-    if (!scratch.m_shown.Strip(run.bytes, run.starts, run.count)) {
+    if (!scratch.m_shown.strip(run.bytes, run.starts, run.count)) {
         return matchRegex(plain, scratch, rows, undecided);
     }
     plain.bytes = scratch.m_shown.Bytes();
-    plain.starts = scratch.m_shown.Starts();
+    plain.starts = scratch.m_shown.starts();
     return matchRegex(plain, scratch, rows, undecided) &&
            judgeJoined(run, scratch, rows, 0, undecided, 0);
 }
@@ -590,7 +590,7 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
         // Where the expression requires a text, only the lines that may hold it as shown
         // are taken out of their sequences (searched folded when case is ignored, each run
         // folded on its own lane).
-        const bool required = m_required.Usable();
+        const bool required = m_required.usable();
         return forShownRuns(
             chunk, chunk.bytes, scratch, rows, &undecided,
             [&](const LineChunk& run, const std::uint8_t*, FilterScratch& runScratch,
@@ -600,13 +600,13 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
                 }
                 const std::uint8_t* hay = run.bytes;
                 if (!m_term.matchCase) {
-                    runScratch.NewChunk();
+                    runScratch.newChunk();
                     hay = runScratch.folded(run);
                 }
                 LineChunk gathered;
                 const std::uint8_t* gatheredHay = nullptr;
                 if (!gatherShown(m_required, run, hay, runScratch, gathered, gatheredHay)) {
-                    return !runScratch.AbortRequested();
+                    return !runScratch.abortRequested();
                 }
                 std::vector<std::uint32_t>& found = runScratch.m_gatheredRows;
                 std::vector<std::uint32_t>& unsure = runScratch.m_gatheredUndecided;
@@ -626,7 +626,7 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
     }
     if (chunk.form == FilterTextForm::Utf8 && m_runSafe && !chunk.terminal) {
         for (std::size_t line = 0; line < chunk.count;) {
-            if (scratch.AbortRequested()) {
+            if (scratch.abortRequested()) {
                 return false;
             }
             // Whole lines up to SliceBytes (at least one), and the longest of them.
@@ -644,7 +644,7 @@ bool FilterPattern::matchRegex(const LineChunk& chunk, FilterScratch& scratch,
         return true;
     }
     for (std::size_t line = 0; line < chunk.count; ++line) {
-        if (scratch.AbortRequested()) {
+        if (scratch.abortRequested()) {
             return false;
         }
         const Verdict verdict = regexLine(chunk, line, scratch);
@@ -715,7 +715,7 @@ bool FilterPattern::matchSlice(const LineChunk& chunk, std::size_t first, std::s
         pos = std::size_t(chunk.starts[line] - base);
     }
     for (; line < end; ++line) {
-        if ((line > first && scratch.AbortRequested()) || !judge(line)) {
+        if ((line > first && scratch.abortRequested()) || !judge(line)) {
             return false;
         }
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 // One compiled filter term and how it is matched against a run of whole lines read from
-// the file. Literal terms use the byte-level pre-search of Find (BytePattern: a rare-byte search
+// the file. Literal terms use the byte-level pre-search of find (BytePattern: a rare-byte search
 // over the run, then only the lines with a hit are decoded and checked, when a hit is not exact
 // by itself). Regular expressions use PCRE2 with its JIT: on UTF-8 text over the whole run
 // at once where the pattern cannot tell a line in a run from a line alone (no lookaround,
@@ -55,7 +55,7 @@ struct LineChunk {
     // Terminal colours are on: lines are matched as shown, without their control
     // sequences (engine/SgrParser.h).
     bool terminal = false;
-    // The encoding the lines decode in (the document's Form()).
+    // The encoding the lines decode in (the document's encodingForm()).
     quill::TextEncoding encoding = quill::TextEncoding::Locale;
     // Carriage returns inside lines are shown, not applied, and drawn as crSymbol
     // (engine/ShownText.h): a line that holds one is matched as shown.
@@ -75,7 +75,7 @@ struct FilterAbort {
 
 // Matching state of one thread: PCRE2 match data and JIT stacks, decoding buffers, and the
 // case-folded copy of the current chunk (shared by every term that needs it). Call
-// NewChunk() before matching the terms of each chunk.
+// newChunk() before matching the terms of each chunk.
 class FilterScratch {
   public:
     FilterScratch();
@@ -83,20 +83,20 @@ class FilterScratch {
     FilterScratch(const FilterScratch&) = delete;
     FilterScratch& operator=(const FilterScratch&) = delete;
 
-    void NewChunk() { m_foldedValid = m_foldedInPlace = false; }
+    void newChunk() { m_foldedValid = m_foldedInPlace = false; }
     // The chunk's bytes are themselves folded already (every term of the filter ignores
     // case and is a literal on UTF-8 text, so none needs the bytes as they were).
-    void NewFoldedChunk() { m_foldedValid = m_foldedInPlace = true; }
+    void newFoldedChunk() { m_foldedValid = m_foldedInPlace = true; }
     // Gives back buffers that grew for an unusually long line.
-    void Trim(std::size_t keepBytes);
+    void trim(std::size_t keepBytes);
 
-    void SetAbort(const FilterAbort& abort)
+    void setAbort(const FilterAbort& abort)
     {
         m_abort = abort;
         m_deadlineCountdown = 0;
     }
     // Asked by matchers between lines: two relaxed loads, and the clock now and then.
-    bool AbortRequested()
+    bool abortRequested()
     {
         if (Abandoned()) {
             return true;
@@ -119,32 +119,32 @@ class FilterScratch {
     // (engine/TwoLanes.h), kept from chunk to chunk, with this one's abort and quickness.
     FilterScratch& Lane(std::size_t k);
     // Takes another's abort and quickness: a helper thread's scratch for the same chunk.
-    void TakeSettings(const FilterScratch& other)
+    void takeSettings(const FilterScratch& other)
     {
         if (m_abort.generation != other.m_abort.generation ||
             m_abort.stopped != other.m_abort.stopped || m_abort.wanted != other.m_abort.wanted ||
             m_abort.deadline != other.m_abort.deadline) {
-            SetAbort(other.m_abort);
+            setAbort(other.m_abort);
         }
         if (m_quick != other.m_quick) {
-            SetQuick(other.m_quick);
+            setQuick(other.m_quick);
         }
         m_lineBudget = other.m_lineBudget;
     }
     // Quick: a tenth of the steps and time a regular expression may take on a line (for a
     // caller that must not be held up; a line it cannot decide so is left to one that may).
-    void SetQuick(bool quick);
-    bool Quick() const { return m_quick; }
+    void setQuick(bool quick);
+    bool quick() const { return m_quick; }
     // How long a regular expression may take on one line (tests and benchmarks change it;
     // Quick takes a tenth of it).
-    void SetLineBudget(std::chrono::nanoseconds budget) { m_lineBudget = budget; }
-    std::chrono::nanoseconds LineBudget() const
+    void setLineBudget(std::chrono::nanoseconds budget) { m_lineBudget = budget; }
+    std::chrono::nanoseconds lineBudget() const
     {
         return m_quick ? m_lineBudget / 10 : m_lineBudget;
     }
     // Lines the plain code could not decide within its steps and that were matched again
     // with the clock watched (benchmarks report it).
-    std::uint64_t WatchedLines() const { return m_watchedLines; }
+    std::uint64_t watchedLines() const { return m_watchedLines; }
 
   private:
     friend class FilterPattern;
@@ -179,30 +179,30 @@ class LineMatcher {
     virtual ~LineMatcher() = default;
     // Appends the indexes (ascending, 0 .. count - 1) of the chunk's lines the term matches
     // to rows, and of those it could not decide (too complex for the pattern) to undecided.
-    // Returns false when scratch.AbortRequested() answered true between two lines: what was
+    // Returns false when scratch.abortRequested() answered true between two lines: what was
     // appended then covers only part of the chunk and is to be dropped.
-    virtual bool MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+    virtual bool matchLines(const LineChunk& chunk, FilterScratch& scratch,
                             std::vector<std::uint32_t>& rows,
                             std::vector<std::uint32_t>& undecided) const = 0;
     // The term needs the bytes only with ASCII letters folded to lower case (a literal that
     // ignores case), so a chunk may be folded in place for it.
-    virtual bool FoldedBytesSuffice() const { return false; }
+    virtual bool foldedBytesSuffice() const { return false; }
 };
 
 class FilterPattern : public LineMatcher {
   public:
     // A term with a regular expression that does not compile gives nullptr, PCRE2's
     // message and the offset in the term's text where it failed.
-    static std::unique_ptr<FilterPattern> Compile(const FilterTerm& term, std::u16string& message,
+    static std::unique_ptr<FilterPattern> compile(const FilterTerm& term, std::u16string& message,
                                                   std::size_t& offset);
     ~FilterPattern() override;
     FilterPattern(const FilterPattern&) = delete;
     FilterPattern& operator=(const FilterPattern&) = delete;
 
-    bool MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+    bool matchLines(const LineChunk& chunk, FilterScratch& scratch,
                     std::vector<std::uint32_t>& rows,
                     std::vector<std::uint32_t>& undecided) const override;
-    bool FoldedBytesSuffice() const override
+    bool foldedBytesSuffice() const override
     {
         return !m_term.regularExpression && !m_term.matchCase;
     }
@@ -218,11 +218,11 @@ class FilterPattern : public LineMatcher {
     // holds at least one character (a match of nothing cannot be selected), its units
     // [begin, end). Text before start is seen by lookbehind and \b. The line's time and the
     // scratch's abort bound it as they bound a filtered line.
-    Verdict FindIn(std::u16string_view line, std::size_t start, FilterScratch& scratch,
+    Verdict findIn(std::u16string_view line, std::size_t start, FilterScratch& scratch,
                    std::size_t& begin, std::size_t& end) const;
     const FilterTerm& term() const { return m_term; }
     // The whole run is searched at once for UTF-8 text (tests and benchmarks report it).
-    bool MatchesRunsAtOnce() const { return m_runSafe; }
+    bool matchesRunsAtOnce() const { return m_runSafe; }
 
   private:
     FilterPattern() = default;
@@ -245,7 +245,7 @@ class FilterPattern : public LineMatcher {
     bool searchLiteral(const LineChunk& chunk, const std::uint8_t* hay, const FileOffset* starts,
                        const ShownLines* shown, FilterScratch& scratch,
                        std::vector<std::uint32_t>& rows) const;
-    // After a run's lines were matched as shown: its Joined() lines judged again on their
+    // After a run's lines were matched as shown: its joined() lines judged again on their
     // decoded text (rows and undecided from the given sizes on are the run's).
     // False when the pass was abandoned.
     bool judgeJoined(const LineChunk& run, FilterScratch& scratch, std::vector<std::uint32_t>& rows,

@@ -21,7 +21,7 @@ bool FilterPattern::judgeCarriageReturns(const LineChunk& chunk, FilterScratch& 
     std::vector<std::uint32_t> lines;
     for (std::size_t line = 0; line < chunk.count;) {
         const std::uint8_t* from = chunk.bytes + (chunk.starts[line] - base);
-        const std::uint8_t* cr = FindInnerCarriageReturn(from, end, chunk.encoding);
+        const std::uint8_t* cr = findInnerCarriageReturn(from, end, chunk.encoding);
         if (cr == nullptr) {
             break;
         }
@@ -48,7 +48,7 @@ bool FilterPattern::judgeCarriageReturns(const LineChunk& chunk, FilterScratch& 
                                    undecided.end(), listed),
                     undecided.end());
     for (const std::uint32_t line : lines) {
-        if (scratch.AbortRequested()) {
+        if (scratch.abortRequested()) {
             return false;
         }
         if (!m_codes) {
@@ -76,13 +76,13 @@ bool FilterPattern::literalLine(const LineChunk& chunk, std::size_t i, FilterScr
     const std::size_t to = std::size_t(chunk.starts[i + 1] - chunk.starts[0]);
     std::u16string& text = scratch.m_text;
     text.clear();
-    DecodeLineBytes(chunk.bytes + from, to - from, chunk.encoding, text);
-    ShowLineText(text, nullptr, showingOf(chunk));
-    text.resize(StripTerminator(text).size());
+    decodeLineBytes(chunk.bytes + from, to - from, chunk.encoding, text);
+    showLineText(text, nullptr, showingOf(chunk));
+    text.resize(stripTerminator(text).size());
     if (!m_term.matchCase) {
-        FoldAsciiCase(text);
+        foldAsciiCase(text);
     }
-    return FindInLineForward(text, m_foldedText, 0, m_term.wholeWord) >= 0;
+    return findInLineForward(text, m_foldedText, 0, m_term.wholeWord) >= 0;
 }
 
 bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
@@ -98,7 +98,7 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
     const bool byteSearch = formFits && bytes.usable && !bytes.bytes.empty();
     if (!byteSearch) {
         for (std::size_t i = 0; i < chunk.count; ++i) {
-            if (scratch.AbortRequested()) {
+            if (scratch.abortRequested()) {
                 return false;
             }
             if (literalLine(chunk, i, scratch)) {
@@ -117,14 +117,14 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
             chunk, hay, scratch, rows, nullptr,
             [&](const LineChunk& run, const std::uint8_t* runHay, FilterScratch& runScratch,
                 std::vector<std::uint32_t>& runRows, std::vector<std::uint32_t>&) {
-                if (!literal.Usable()) {
+                if (!literal.usable()) {
                     return shownLiteral(run, runHay, runScratch, runRows);
                 }
                 // Only the lines that may hold the literal are taken out of their sequences.
                 LineChunk gathered;
                 const std::uint8_t* gatheredHay = nullptr;
                 if (!gatherShown(literal, run, runHay, runScratch, gathered, gatheredHay)) {
-                    return !runScratch.AbortRequested();
+                    return !runScratch.abortRequested();
                 }
                 std::vector<std::uint32_t>& found = runScratch.m_gatheredRows;
                 found.clear();
@@ -151,8 +151,8 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
 bool FilterPattern::shownLiteral(const LineChunk& run, const std::uint8_t* hay,
                                  FilterScratch& scratch, std::vector<std::uint32_t>& rows) const
 {
-    if (scratch.m_shown.Strip(hay, run.starts, run.count)) {
-        return searchLiteral(run, scratch.m_shown.Bytes(), scratch.m_shown.Starts(),
+    if (scratch.m_shown.strip(hay, run.starts, run.count)) {
+        return searchLiteral(run, scratch.m_shown.Bytes(), scratch.m_shown.starts(),
                              &scratch.m_shown, scratch, rows);
     }
     return searchLiteral(run, hay, run.starts, nullptr, scratch, rows);
@@ -216,16 +216,16 @@ bool FilterPattern::searchLiteral(const LineChunk& chunk, const std::uint8_t* ha
     std::size_t line = 0;
     std::size_t pos = 0;
     while (length - pos >= plen) {
-        const void* found = FindPatternBytes(hay + pos, hay + length, needle, plen, bytes.rare);
+        const void* found = findPatternBytes(hay + pos, hay + length, needle, plen, bytes.rare);
         if (!found) {
             break;
         }
-        if ((!exact || shown != nullptr) && scratch.AbortRequested()) {
+        if ((!exact || shown != nullptr) && scratch.abortRequested()) {
             return false;
         }
         const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - hay);
         line = std::size_t(std::upper_bound(starts + line + 1, startsEnd, at) - starts) - 1;
-        const bool take = exact && (shown == nullptr || !shown->Joined(line));
+        const bool take = exact && (shown == nullptr || !shown->joined(line));
         if (take || literalLine(chunk, line, scratch)) {
             rows.push_back(std::uint32_t(line));
         }
@@ -244,7 +244,7 @@ bool FilterPattern::judgeJoined(const LineChunk& run, FilterScratch& scratch,
 {
     // Where a removed sequence joined the halves of a broken character, the bytes say a
     // character the line does not show: such a line is judged again on its decoded text.
-    const std::vector<std::size_t>& joined = scratch.m_shown.JoinedLines();
+    const std::vector<std::size_t>& joined = scratch.m_shown.joinedLines();
     if (joined.empty()) {
         return true;
     }
@@ -291,7 +291,7 @@ bool FilterPattern::terminalLines(const LineChunk& chunk, FilterScratch& scratch
         if (!found) {
             break;
         }
-        if (scratch.AbortRequested()) {
+        if (scratch.abortRequested()) {
             return false;
         }
         const FileOffset at = base + (static_cast<const std::uint8_t*>(found) - chunk.bytes);

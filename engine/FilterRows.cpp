@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-bool FilterRows::Update()
+bool FilterRows::update()
 {
     std::vector<LineNumber> extra;
     std::vector<std::size_t> rows;
@@ -28,9 +28,8 @@ LineNumber FilterRows::at(std::size_t row) const
 {
     QUILL_ASSERT(row < size());
     // Marks at or before the row: the row is one of them, or a match that many rows on.
-    const std::size_t before =
-        std::size_t(std::upper_bound(m_extraRows.begin(), m_extraRows.end(), row) -
-                    m_extraRows.begin());
+    const std::size_t before = std::size_t(
+        std::upper_bound(m_extraRows.begin(), m_extraRows.end(), row) - m_extraRows.begin());
     if (before > 0 && m_extraRows[before - 1] == row) {
         return m_extra[before - 1];
     }

@@ -6,7 +6,7 @@
 // are not matches are kept here, each with the row it takes, so row r's line is found with
 // a search among the marks and one look into the matches.
 //
-// Neither list is owned; after either changed, Update() works out the rows again (it costs
+// Neither list is owned; after either changed, update() works out the rows again (it costs
 // a search in the matches per mark). Main thread only, as both lists are.
 
 #include "engine/DocumentTypes.h"
@@ -19,12 +19,12 @@ class FilterRows {
   public:
     // matches must outlive this object; marks (ascending) may be null: no marks listed.
     explicit FilterRows(const FilterMatches& matches) : m_matches(&matches) {}
-    void SetMarks(const std::vector<LineNumber>* marks) { m_marks = marks; }
-    bool ShowsMarks() const { return m_marks != nullptr; }
+    void setMarks(const std::vector<LineNumber>* marks) { m_marks = marks; }
+    bool showsMarks() const { return m_marks != nullptr; }
 
     // Places the marks among the matches again; true when the marks listed beside the
     // matches, or their rows, changed.
-    bool Update();
+    bool update();
 
     std::size_t size() const { return m_matches->size() + m_extra.size(); }
     bool empty() const { return size() == 0; }
@@ -39,6 +39,6 @@ class FilterRows {
   private:
     const FilterMatches* m_matches;
     const std::vector<LineNumber>* m_marks = nullptr;
-    std::vector<LineNumber> m_extra;       // marked lines that are no matches, ascending
+    std::vector<LineNumber> m_extra;      // marked lines that are no matches, ascending
     std::vector<std::size_t> m_extraRows; // the row each of them takes
 };

@@ -4,7 +4,7 @@
 // has none) and none of the exclude terms. Plain values; thread-safe to copy.
 //
 // A literal term matches a line as Find would find its text there: the line's text as
-// GetLine gives it; without matchCase the letters A-Z and a-z compare equal (other letters
+// line gives it; without matchCase the letters A-Z and a-z compare equal (other letters
 // exactly); with wholeWord an occurrence counts only between word delimiters (TAB, blank,
 // comma, semicolon, colon, backslash, slash, period, or the line's ends).
 //
@@ -33,7 +33,7 @@ struct FilterSet {
 
     // Neither an include text nor any exclude text: the filter shows every line, which is
     // no filter at all.
-    bool IsEmpty() const
+    bool isEmpty() const
     {
         if (!include.text.empty()) {
             return false;
@@ -50,8 +50,8 @@ struct FilterSet {
 
 // A term that cannot be used: a regular expression that does not compile.
 struct FilterError {
-    bool exclude = false;        // which term: the include, or excludes[excludeIndex]
+    bool exclude = false; // which term: the include, or excludes[excludeIndex]
     std::size_t excludeIndex = 0;
-    std::u16string message;      // PCRE2's text, in English
-    std::size_t offset = 0;      // where in the term's text (UTF-16 code units) it failed
+    std::u16string message; // PCRE2's text, in English
+    std::size_t offset = 0; // where in the term's text (UTF-16 code units) it failed
 };

@@ -31,13 +31,13 @@ KeywordLines::KeywordLines(LogDocument& document, std::function<void()> notify,
     : m_doc(document), m_notify(std::move(notify)), m_source(std::move(keywords))
 {
     m_thread = std::thread([this] { workerLoop(); });
-    m_doc.AddAppendListener(this);
+    m_doc.addAppendListener(this);
 }
 
 KeywordLines::~KeywordLines()
 {
     // No piece comes after this returns.
-    m_doc.RemoveAppendListener(this);
+    m_doc.removeAppendListener(this);
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;
@@ -47,32 +47,32 @@ KeywordLines::~KeywordLines()
     m_thread.join();
 }
 
-void KeywordLines::Sync()
+void KeywordLines::sync()
 {
-    const LineNumber count = m_doc.GetLineCount();
-    if (count > 0 && !m_doc.IsEncodingDecided()) {
-        m_doc.GetLine(count - 1); // decides the encoding, as the view's first paint would
+    const LineNumber count = m_doc.lineCount();
+    if (count > 0 && !m_doc.isEncodingDecided()) {
+        m_doc.line(count - 1); // decides the encoding, as the view's first paint would
     }
-    const std::uint64_t epoch = m_doc.IndexEpoch();
-    const bool open = count > 0 && m_doc.LastLineOpen();
-    const quill::TextEncoding form = m_doc.Form();
-    const bool terminal = m_doc.TerminalColors();
-    const std::vector<Keyword> keywords = m_source ? m_source() : m_doc.GetKeywords();
-    const bool anyEnabled = std::any_of(keywords.begin(), keywords.end(),
-                                        [](const Keyword& k) { return k.m_enabled; });
+    const std::uint64_t epoch = m_doc.indexEpoch();
+    const bool open = count > 0 && m_doc.lastLineOpen();
+    const quill::TextEncoding form = m_doc.encodingForm();
+    const bool terminal = m_doc.terminalColors();
+    const std::vector<Keyword> keywords = m_source ? m_source() : m_doc.keywords();
+    const bool anyEnabled =
+        std::any_of(keywords.begin(), keywords.end(), [](const Keyword& k) { return k.m_enabled; });
     {
         std::lock_guard lock(m_mutex);
         // A line decoded the other way, or shown with its sequences, may have other keywords:
         // another encoding (the file's first bytes deciding late, or the user's choice) or
         // terminal colours switched start over as a new index does.
         if (epoch != m_epoch || form != m_form || terminal != m_terminal ||
-            keywords != m_keywords || m_doc.NativePath() != m_path) {
+            keywords != m_keywords || m_doc.nativePath() != m_path) {
             ++m_generation;
             m_epoch = epoch;
             m_form = form;
             m_terminal = terminal;
             m_keywords = keywords;
-            m_path = m_doc.NativePath();
+            m_path = m_doc.nativePath();
             m_lines.clear();
             m_buckets.clear();
             m_shift = 0;
@@ -112,7 +112,7 @@ void KeywordLines::claim()
 {
     m_running = true;
     if (m_scanGeneration != m_generation) {
-        const TextShowing showing = m_doc.Showing();
+        const TextShowing showing = m_doc.textShowing();
         m_scan = std::make_unique<KeywordScan>(m_keywords, m_form, showing);
         for (std::unique_ptr<KeywordScan>& scan : m_laneScans) {
             scan = std::make_unique<KeywordScan>(m_keywords, m_form, showing);
@@ -126,10 +126,9 @@ namespace {
 // Lines [from, to) of run read from file and scanned into found (rows of the run) a piece at
 // a time: a piece the size of a processor's cache is still there when the search goes over
 // it. False when the file could not be read.
-bool readAndScan(const quill::ReadOnlyFile& file, const LogDocument::LineRun& run,
-                 std::size_t from, std::size_t to, KeywordScan& scan,
-                 std::vector<std::uint8_t>& bytes, std::vector<KeywordScan::Line>& found,
-                 std::uint64_t& bytesRead)
+bool readAndScan(const quill::ReadOnlyFile& file, const LogDocument::LineRun& run, std::size_t from,
+                 std::size_t to, KeywordScan& scan, std::vector<std::uint8_t>& bytes,
+                 std::vector<KeywordScan::Line>& found, std::uint64_t& bytesRead)
 {
     for (std::size_t done = from; done < to;) {
         std::size_t end = done + 1;
@@ -149,7 +148,7 @@ bool readAndScan(const quill::ReadOnlyFile& file, const LogDocument::LineRun& ru
         }
         bytesRead += size;
         const std::size_t before = found.size();
-        scan.Scan(bytes.data(), starts, end - done, found);
+        scan.scan(bytes.data(), starts, end - done, found);
         for (std::size_t k = before; k < found.size(); ++k) {
             found[k].row += std::uint32_t(done);
         }
@@ -191,7 +190,8 @@ bool KeywordLines::scanFromFile(const LogDocument::LineRun& run, std::size_t fro
         return false;
     }
     std::uint64_t bytesRead = 0;
-    const bool readable = readAndScan(m_file, run, from, count, *m_scan, m_bytes, m_found, bytesRead);
+    const bool readable =
+        readAndScan(m_file, run, from, count, *m_scan, m_bytes, m_found, bytesRead);
     m_bytesRead += bytesRead;
     return readable;
 }
@@ -202,7 +202,7 @@ bool KeywordLines::scanInLanes(std::uint64_t generation, std::uint64_t epoch, Li
     if (!openFile(path)) {
         return false;
     }
-    m_doc.CopyLineRun(next, target, 1, 0, m_run);
+    m_doc.copyLineRun(next, target, 1, 0, m_run);
     if (m_run.starts.empty() || m_run.first != next || m_run.epoch != epoch) {
         return false; // the index started over under the pass
     }
@@ -212,7 +212,7 @@ bool KeywordLines::scanInLanes(std::uint64_t generation, std::uint64_t epoch, Li
     std::atomic<std::size_t> scansGiven{0};
     TwoLanes<ScanLane> lanes([&](ScanLane& lane, std::size_t k) {
         const FileOffset from = base + FileOffset(k) * LanePieceBytes;
-        m_doc.CopyLinesStartingIn(next, target, from, from + LanePieceBytes, lane.run);
+        m_doc.copyLinesStartingIn(next, target, from, from + LanePieceBytes, lane.run);
         lane.current = lane.run.epoch == epoch;
         if (lane.current && lane.run.first >= std::min(target, lane.run.lineCount)) {
             return false; // past the pass's last line
@@ -254,7 +254,7 @@ void KeywordLines::scanPiece(const std::uint8_t* bytes, const FileOffset* starts
                              std::size_t firstRow, std::size_t count)
 {
     const std::size_t before = m_found.size();
-    m_scan->Scan(bytes, starts, count, m_found);
+    m_scan->scan(bytes, starts, count, m_found);
     for (std::size_t k = before; k < m_found.size(); ++k) {
         m_found[k].row += std::uint32_t(firstRow);
     }
@@ -318,8 +318,8 @@ void KeywordLines::workerLoop()
         }
         if (m_checked >= m_target || m_running) {
             if (m_noticeOwed) {
-                m_wake.wait_until(lock, m_lastNotice + (m_checked >= m_target ? QuickNotice
-                                                                              : NoticeInterval));
+                m_wake.wait_until(lock, m_lastNotice +
+                                            (m_checked >= m_target ? QuickNotice : NoticeInterval));
             } else {
                 m_wake.wait(lock);
             }
@@ -338,13 +338,13 @@ void KeywordLines::workerLoop()
         m_idle.notify_all();
         if (!done && generation == m_generation) {
             // The file could not be read, or the index started over under the pass: the
-            // reload or the next Sync() starts it again.
+            // reload or the next sync() starts it again.
             m_target = m_checked;
         }
     }
 }
 
-void KeywordLines::TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
+void KeywordLines::textAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
 {
     std::unique_lock lock(m_mutex);
     // Only when nothing else is at it: a pass over the file stays the worker's.
@@ -352,7 +352,7 @@ void KeywordLines::TextAppended(FileOffset offset, const std::uint8_t* bytes, st
         return;
     }
     claim();
-    if (!m_scan->Presearch()) {
+    if (!m_scan->presearch()) {
         // Every line would be decoded: that is work for the worker, not the watcher.
         m_running = false;
         return;
@@ -366,8 +366,7 @@ void KeywordLines::TextAppended(FileOffset offset, const std::uint8_t* bytes, st
     // Every complete line from the first unchecked one to the piece's end, if that one began
     // at most MaxHeadBytes before the piece: lines begun before it are read from the file,
     // the rest are searched where the watcher holds them.
-    m_doc.CopyLineRun(next, ~LineNumber(0), ~LineNumber(0), FileOffset(n) + MaxHeadBytes,
-                      m_run);
+    m_doc.copyLineRun(next, ~LineNumber(0), ~LineNumber(0), FileOffset(n) + MaxHeadBytes, m_run);
     const LogDocument::LineRun& run = m_run;
     std::size_t count = run.starts.empty() ? 0 : run.starts.size() - 1;
     if (count > 0 && run.lastOpen) {
@@ -410,7 +409,7 @@ void KeywordLines::TextAppended(FileOffset offset, const std::uint8_t* bytes, st
     }
 }
 
-KeywordLines::Overview KeywordLines::GetOverview() const
+KeywordLines::Overview KeywordLines::overview() const
 {
     Overview overview;
     std::lock_guard lock(m_mutex);
@@ -424,7 +423,7 @@ KeywordLines::Overview KeywordLines::GetOverview() const
     return overview;
 }
 
-KeywordLines::Outcome KeywordLines::Neighbour(LineNumber from, bool down, LineNumber& line) const
+KeywordLines::Outcome KeywordLines::neighbour(LineNumber from, bool down, LineNumber& line) const
 {
     std::lock_guard lock(m_mutex);
     if (down) {
@@ -449,37 +448,36 @@ KeywordLines::Outcome KeywordLines::Neighbour(LineNumber from, bool down, LineNu
     return Outcome::None;
 }
 
-LineNumber KeywordLines::CheckedLines() const
+LineNumber KeywordLines::checkedLines() const
 {
     std::lock_guard lock(m_mutex);
     return m_checked;
 }
 
-bool KeywordLines::IsIdle() const
+bool KeywordLines::isIdle() const
 {
     std::lock_guard lock(m_mutex);
     return m_checked >= m_target;
 }
 
-bool KeywordLines::WaitIdle(std::chrono::milliseconds timeout) const
+bool KeywordLines::waitIdle(std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(m_mutex);
-    return m_idle.wait_for(lock, timeout,
-                           [this] { return m_checked >= m_target && !m_running; });
+    return m_idle.wait_for(lock, timeout, [this] { return m_checked >= m_target && !m_running; });
 }
 
-std::size_t KeywordLines::MemoryBytes() const
+std::size_t KeywordLines::memoryBytes() const
 {
     std::lock_guard lock(m_mutex);
     return m_lines.memoryBytes() + m_buckets.capacity();
 }
 
-std::uint64_t KeywordLines::BytesRead() const
+std::uint64_t KeywordLines::bytesRead() const
 {
     return m_bytesRead.load();
 }
 
-std::uint64_t KeywordLines::LinesRead() const
+std::uint64_t KeywordLines::linesRead() const
 {
     std::lock_guard lock(m_mutex);
     return m_linesRead;

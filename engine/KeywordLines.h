@@ -61,7 +61,7 @@ class KeywordLines : private LogDocument::AppendListener {
 
     // Looks at the document (its index, keywords, lines) and hands the worker what is new.
     // Cheap when nothing changed; call it after every update.
-    void Sync();
+    void sync();
 
     // What the strip draws: bucket b covers lines [b << shift, (b + 1) << shift) and holds
     // 1 + the index of the first keyword on them, 0 for none; buckets past the end of the
@@ -72,7 +72,7 @@ class KeywordLines : private LogDocument::AppendListener {
         LineNumber checked = 0;
         std::vector<ColorRef> backgrounds; // of the keywords, by index
     };
-    Overview GetOverview() const;
+    Overview overview() const;
 
     enum class Outcome {
         Found,   // line holds the nearest keyword line in that direction
@@ -81,26 +81,26 @@ class KeywordLines : private LogDocument::AppendListener {
     };
     // The nearest keyword line after `from` (down) or before it (up) among the lines that
     // are checked; the open last line is not among them.
-    Outcome Neighbour(LineNumber from, bool down, LineNumber& line) const;
+    Outcome neighbour(LineNumber from, bool down, LineNumber& line) const;
 
-    LineNumber CheckedLines() const;
-    // Every line that was there at the last Sync() is checked (or the work was set aside).
-    bool IsIdle() const;
+    LineNumber checkedLines() const;
+    // Every line that was there at the last sync() is checked (or the work was set aside).
+    bool isIdle() const;
     // Tests and benchmarks: waits until idle; false after the timeout.
-    bool WaitIdle(std::chrono::milliseconds timeout) const;
+    bool waitIdle(std::chrono::milliseconds timeout) const;
     // Bytes held by the results.
-    std::size_t MemoryBytes() const;
+    std::size_t memoryBytes() const;
     // Lines read and matched since construction (tests: an append is no rescan).
-    std::uint64_t LinesRead() const;
+    std::uint64_t linesRead() const;
     // Bytes read from the file since construction (tests: the watcher's pieces are not read
     // again).
-    std::uint64_t BytesRead() const;
+    std::uint64_t bytesRead() const;
 
   private:
     void workerLoop();
     // AppendListener, on the watcher's thread: the piece's complete lines, searched where
     // the watcher holds them, when nothing else is at work.
-    void TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override;
+    void textAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override;
     // Takes the work for the caller (m_mutex held): the scan for the current keywords.
     void claim();
     // Lines [from, count) of run read from the file and searched into m_found; false when
@@ -117,8 +117,8 @@ class KeywordLines : private LogDocument::AppendListener {
                    std::size_t count);
     // Gives the work back and records m_found for count lines from next, unless the work
     // started over meanwhile; lock holds m_mutex.
-    void finish(std::unique_lock<std::mutex>& lock, std::uint64_t generation,
-                std::uint64_t epoch, LineNumber next, std::size_t count, bool readable);
+    void finish(std::unique_lock<std::mutex>& lock, std::uint64_t generation, std::uint64_t epoch,
+                LineNumber next, std::size_t count, bool readable);
     // Records the keyword lines found (rows from `first`) and count lines checked from first,
     // unless the work started over meanwhile (false); caller holds m_mutex.
     bool record(std::uint64_t generation, std::uint64_t epoch, LineNumber first, std::size_t count,

@@ -24,7 +24,8 @@ std::size_t findEither(std::u16string_view line, std::size_t i, char16_t a, char
     const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
     for (; i + 8 <= n; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)));
         if (mask != 0) {
             return i + std::size_t(__builtin_ctz(unsigned(mask))) / 2;
         }
@@ -52,10 +53,12 @@ std::size_t findText(std::u16string_view line, std::u16string_view text, bool ma
     }
     const char16_t upper = upperAscii(text[0]);
     const char16_t first = matchCase ? text[0] : upper;
-    const char16_t other = matchCase ? text[0] : char16_t(upper + ((upper >= u'A' && upper <= u'Z') ? (u'a' - u'A') : 0));
+    const char16_t other =
+        matchCase ? text[0]
+                  : char16_t(upper + ((upper >= u'A' && upper <= u'Z') ? (u'a' - u'A') : 0));
     const std::size_t last = line.size() - text.size();
-    for (std::size_t i = findEither(line, from, first, other); i != std::u16string_view::npos && i <= last;
-         i = findEither(line, i + 1, first, other)) {
+    for (std::size_t i = findEither(line, from, first, other);
+         i != std::u16string_view::npos && i <= last; i = findEither(line, i + 1, first, other)) {
         std::size_t k = 1;
         if (matchCase) {
             while (k < text.size() && line[i + k] == text[k]) {
@@ -75,7 +78,7 @@ std::size_t findText(std::u16string_view line, std::u16string_view text, bool ma
 
 } // namespace
 
-bool IsWordDelimiter(char16_t character)
+bool isWordDelimiter(char16_t character)
 {
     switch (character) {
     case u'\t':
@@ -92,16 +95,16 @@ bool IsWordDelimiter(char16_t character)
     }
 }
 
-bool WholeWordAt(std::u16string_view line, std::size_t length, std::size_t position)
+bool wholeWordAt(std::u16string_view line, std::size_t length, std::size_t position)
 {
     const std::size_t end = position + length;
-    if (end < line.size() && !IsWordDelimiter(line[end])) {
+    if (end < line.size() && !isWordDelimiter(line[end])) {
         return false;
     }
-    return position == 0 || IsWordDelimiter(line[position - 1]);
+    return position == 0 || isWordDelimiter(line[position - 1]);
 }
 
-const Keyword* FindKeyword(const std::vector<Keyword>& keywords, std::u16string_view line)
+const Keyword* findKeyword(const std::vector<Keyword>& keywords, std::u16string_view line)
 {
     for (const Keyword& keyword : keywords) {
         if (!keyword.m_enabled || keyword.m_matchOnly) {
@@ -111,7 +114,7 @@ const Keyword* FindKeyword(const std::vector<Keyword>& keywords, std::u16string_
         if (position == std::u16string_view::npos) {
             continue;
         }
-        if (keyword.m_matchWord && !WholeWordAt(line, keyword.m_text.size(), position)) {
+        if (keyword.m_matchWord && !wholeWordAt(line, keyword.m_text.size(), position)) {
             continue;
         }
         return &keyword;
@@ -119,18 +122,18 @@ const Keyword* FindKeyword(const std::vector<Keyword>& keywords, std::u16string_
     return nullptr;
 }
 
-void GetKeywordColors(const std::vector<Keyword>& keywords, std::u16string_view line,
-                      ColorRef& textColor, ColorRef& bkColor, bool& matched)
+void keywordColors(const std::vector<Keyword>& keywords, std::u16string_view line,
+                   ColorRef& textColor, ColorRef& bkColor, bool& matched)
 {
-    if (const Keyword* keyword = FindKeyword(keywords, line)) {
+    if (const Keyword* keyword = findKeyword(keywords, line)) {
         textColor = keyword->m_textColor;
         bkColor = keyword->m_backgroundColor;
         matched = true;
     }
 }
 
-void GetMatchRuns(const std::vector<Keyword>& keywords, std::u16string_view line,
-                  std::size_t from, std::size_t to, StyleRuns& runs)
+void matchRuns(const std::vector<Keyword>& keywords, std::u16string_view line, std::size_t from,
+               std::size_t to, StyleRuns& runs)
 {
     runs.clear();
     to = std::min(to, line.size());
@@ -150,7 +153,7 @@ void GetMatchRuns(const std::vector<Keyword>& keywords, std::u16string_view line
         for (std::size_t at = findText(line, keyword.m_text, keyword.m_matchCase, i);
              at != std::u16string_view::npos && at < to;
              at = findText(line, keyword.m_text, keyword.m_matchCase, at + 1)) {
-            if (keyword.m_matchWord && !WholeWordAt(line, length, at)) {
+            if (keyword.m_matchWord && !wholeWordAt(line, length, at)) {
                 continue;
             }
             const std::size_t start = std::max(at, from);
@@ -169,6 +172,6 @@ void GetMatchRuns(const std::vector<Keyword>& keywords, std::u16string_view line
             mine.push_back(run);
         }
         // A keyword earlier in the list wins where two colour the same characters.
-        runs = OverlayRuns(mine, runs);
+        runs = overlayRuns(mine, runs);
     }
 }

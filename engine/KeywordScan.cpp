@@ -21,7 +21,7 @@ bool isDelimiterByte(std::uint8_t b)
     static const std::array<bool, 256> table = [] {
         std::array<bool, 256> delimiters{};
         for (int c = 0; c < 0x80; ++c) {
-            delimiters[std::size_t(c)] = IsWordDelimiter(char16_t(c));
+            delimiters[std::size_t(c)] = isWordDelimiter(char16_t(c));
         }
         return delimiters;
     }();
@@ -29,7 +29,7 @@ bool isDelimiterByte(std::uint8_t b)
 }
 
 // The end of a line's text among its bytes: without a final LF, a CR before it, or a final
-// CR (StripTerminator's rule).
+// CR (stripTerminator's rule).
 std::size_t contentEnd(const std::uint8_t* bytes, std::size_t from, std::size_t to)
 {
     if (to > from && bytes[to - 1] == '\n') {
@@ -55,9 +55,9 @@ KeywordScan::KeywordScan(std::vector<Keyword> keywords, quill::TextEncoding form
         }
         std::u16string text = keyword.m_text;
         if (!keyword.m_matchCase) {
-            FoldAsciiCase(text);
+            foldAsciiCase(text);
         }
-        const BytePattern pattern = MakeBytePattern(text, m_form, keyword.m_matchCase);
+        const BytePattern pattern = makeBytePattern(text, m_form, keyword.m_matchCase);
         if (pattern.impossible) {
             continue; // no line can hold it
         }
@@ -65,23 +65,23 @@ KeywordScan::KeywordScan(std::vector<Keyword> keywords, quill::TextEncoding form
             m_presearch = false;
             break;
         }
-        m_patterns.Add(pattern.bytes, !keyword.m_matchCase);
-        m_needles.push_back({std::uint32_t(index), pattern.bytes.size(), pattern.exact,
-                             keyword.m_matchWord});
+        m_patterns.add(pattern.bytes, !keyword.m_matchCase);
+        m_needles.push_back(
+            {std::uint32_t(index), pattern.bytes.size(), pattern.exact, keyword.m_matchWord});
     }
     m_seen.assign(m_needles.size(), 0);
     m_first.assign(m_needles.size(), 0);
 }
 
-void KeywordScan::decodeLine(const std::uint8_t* bytes, const FileOffset* starts,
-                             std::size_t row, std::vector<Line>& lines)
+void KeywordScan::decodeLine(const std::uint8_t* bytes, const FileOffset* starts, std::size_t row,
+                             std::vector<Line>& lines)
 {
     const std::size_t from = std::size_t(starts[row] - starts[0]);
     const std::size_t to = std::size_t(starts[row + 1] - starts[0]);
     m_text.clear();
-    DecodeLineBytes(bytes + from, to - from, m_form, m_text);
-    ShowLineText(m_text, nullptr, m_showing);
-    if (const Keyword* keyword = FindKeyword(m_keywords, StripTerminator(m_text))) {
+    decodeLineBytes(bytes + from, to - from, m_form, m_text);
+    showLineText(m_text, nullptr, m_showing);
+    if (const Keyword* keyword = findKeyword(m_keywords, stripTerminator(m_text))) {
         lines.push_back({std::uint32_t(row), std::uint32_t(keyword - m_keywords.data())});
     }
 }
@@ -113,7 +113,7 @@ void KeywordScan::settle(const std::uint8_t* bytes, const FileOffset* starts, st
             decodeLine(bytes, starts, row, lines);
             return;
         }
-        // Only the first occurrence counts, as in FindKeyword.
+        // Only the first occurrence counts, as in findKeyword.
         if (needle.wholeWord && !standsAsWord(bytes, std::size_t(starts[row] - starts[0]),
                                               std::size_t(starts[row + 1] - starts[0]),
                                               m_first[index], needle.length)) {
@@ -124,7 +124,7 @@ void KeywordScan::settle(const std::uint8_t* bytes, const FileOffset* starts, st
     }
 }
 
-void KeywordScan::Scan(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count,
+void KeywordScan::scan(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count,
                        std::vector<Line>& lines)
 {
     if (count == 0) {
@@ -139,11 +139,11 @@ void KeywordScan::Scan(const std::uint8_t* bytes, const FileOffset* starts, std:
     const FileOffset base = starts[0];
     const std::size_t n = std::size_t(starts[count] - base);
     if (!m_tuned && n > 0) {
-        m_patterns.Tune(bytes, std::min(n, TuneSampleBytes));
+        m_patterns.tune(bytes, std::min(n, TuneSampleBytes));
         m_tuned = true;
     }
     m_hits.clear();
-    m_patterns.Find(bytes, n, m_hits);
+    m_patterns.find(bytes, n, m_hits);
     // While sequences are hidden, a line with one shows other text than its bytes.
     m_escapeRows.clear();
     if (m_terminal) {
@@ -166,7 +166,7 @@ void KeywordScan::Scan(const std::uint8_t* bytes, const FileOffset* starts, std:
     // other text than its bytes.
     const std::size_t escapes = m_escapeRows.size();
     for (std::size_t pos = 0, row = 0; pos < n;) {
-        const std::uint8_t* cr = FindInnerCarriageReturn(bytes + pos, bytes + n, m_form);
+        const std::uint8_t* cr = findInnerCarriageReturn(bytes + pos, bytes + n, m_form);
         if (cr == nullptr) {
             break;
         }

@@ -1,7 +1,7 @@
 #pragma once
 
 // KeywordScan: which lines of a run of whole lines a keyword colours, and which keyword,
-// by exactly the rule of KeywordMatcher (FindKeyword on a line's text as GetLine gives it,
+// by exactly the rule of KeywordMatcher (findKeyword on a line's text as line gives it,
 // without its terminator), in one pass over the run's bytes for all keywords together.
 //
 // The bytes of every keyword that colours lines are searched for at once (MultiPattern); a
@@ -10,14 +10,14 @@
 // sequences) the line is settled on its bytes: the first keyword of the list with a hit in
 // it whose first hit there stands as a whole word when the keyword asks for one. Any other
 // line with a hit, and every line with an escape character while terminal colours are on,
-// is decoded and FindKeyword decides. When some keyword's bytes cannot be predicted (empty
+// is decoded and findKeyword decides. When some keyword's bytes cannot be predicted (empty
 // text, a multi-byte set other than UTF-8, U+FFFD or the lone-CR symbol in the text) every
 // line is decoded.
 //
-// The first Scan() tunes the search to the text (MultiPattern::Tune on its first bytes): a
+// The first scan() tunes the search to the text (MultiPattern::tune on its first bytes): a
 // file's first lines tell which of a keyword's bytes are rare in it.
 //
-// One object per thread: Scan() keeps its buffers between calls.
+// One object per thread: scan() keeps its buffers between calls.
 
 #include "engine/DocumentTypes.h"
 #include "engine/MultiPattern.h"
@@ -37,7 +37,7 @@ class KeywordScan {
         bool operator==(const Line&) const = default;
     };
 
-    // form: how the document's lines decode (its Form(), not Automatic); showing: how its
+    // form: how the document's lines decode (its encodingForm(), not Automatic); showing: how its
     // lines are shown (engine/ShownText.h); terminal: without their control sequences.
     KeywordScan(std::vector<Keyword> keywords, quill::TextEncoding form,
                 const TextShowing& showing);
@@ -49,13 +49,13 @@ class KeywordScan {
     // Appends the coloured lines of the run, rows ascending. bytes[0] is the byte at
     // starts[0]; starts holds count + 1 offsets, the last where the last line's bytes end
     // (a line cut short is judged on the bytes it has).
-    void Scan(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count,
+    void scan(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count,
               std::vector<Line>& lines);
 
     // The keywords' bytes are searched (false: every line is decoded).
-    bool Presearch() const { return m_presearch; }
+    bool presearch() const { return m_presearch; }
     // Tests: without the vector search (see MultiPattern).
-    void SetVectorAllowed(bool allowed) { m_patterns.SetVectorAllowed(allowed); }
+    void setVectorAllowed(bool allowed) { m_patterns.setVectorAllowed(allowed); }
 
   private:
     struct Needle {
@@ -84,8 +84,8 @@ class KeywordScan {
     std::vector<Needle> m_needles; // by pattern index, in list order
     std::vector<MultiPattern::Hit> m_hits;
     std::vector<std::uint32_t> m_escapeRows;
-    std::vector<std::uint64_t> m_seen;  // by needle: the line stamp of its last hit
-    std::vector<std::size_t> m_first;   // by needle: its first hit in the current line
+    std::vector<std::uint64_t> m_seen; // by needle: the line stamp of its last hit
+    std::vector<std::size_t> m_first;  // by needle: its first hit in the current line
     std::vector<std::uint32_t> m_lineNeedles;
     std::uint64_t m_stamp = 0;
     std::u16string m_text;

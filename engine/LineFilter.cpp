@@ -35,7 +35,7 @@ constexpr auto NoticeInterval = std::chrono::milliseconds(50);
 
 FilterTextForm textForm(const LogDocument& doc)
 {
-    switch (doc.Form()) {
+    switch (doc.encodingForm()) {
     case quill::TextEncoding::Utf16Le:
         return FilterTextForm::Utf16;
     case quill::TextEncoding::Utf16Be:
@@ -60,7 +60,7 @@ struct LineFilter::Job {
     bool controls = false; // carriage returns inside lines shown as crSymbol, not applied
     char16_t crSymbol = LoneCrSymbol;
     quill::TextEncoding encoding = quill::TextEncoding::Locale;
-    bool foldInPlace = false; // see FilterScratch::NewFoldedChunk
+    bool foldInPlace = false; // see FilterScratch::newFoldedChunk
     std::chrono::microseconds watcherBudget = WatcherBudget;
     LineNumber chunkLines = ChunkLines;
     FileOffset chunkBytes = ChunkBytes;
@@ -89,7 +89,7 @@ struct LineFilter::Worker {
     std::vector<std::uint32_t> unsureRows;
     std::vector<LineNumber> found;
     std::vector<LineNumber> undecided; // of found
-    std::uint64_t undecidedTerms = 0;   // as GetUndecidedTerms()
+    std::uint64_t undecidedTerms = 0;  // as undecidedTerms()
     FilterScratch scratch;
 };
 
@@ -108,16 +108,16 @@ LineFilter::LineFilter(LogDocument& document, FilterHost* host)
       m_longLineBytes(MaxLineBytes), m_watcherBudget(WatcherBudget),
       m_worker(std::make_unique<Worker>())
 {
-    m_doc.AddAppendListener(this);
+    m_doc.addAppendListener(this);
 }
 
-void LineFilter::SetChunkLimits(LineNumber lines, FileOffset bytes)
+void LineFilter::setChunkLimits(LineNumber lines, FileOffset bytes)
 {
     m_chunkLines = std::max<LineNumber>(1, lines);
     m_chunkBytes = std::max<FileOffset>(1, bytes);
 }
 
-void LineFilter::SetLongLineLimit(FileOffset bytes)
+void LineFilter::setLongLineLimit(FileOffset bytes)
 {
     m_longLineBytes = std::max<FileOffset>(1, bytes);
 }
@@ -125,7 +125,7 @@ void LineFilter::SetLongLineLimit(FileOffset bytes)
 LineFilter::~LineFilter()
 {
     // Returns once a call in progress on the watcher's thread has ended.
-    m_doc.RemoveAppendListener(this);
+    m_doc.removeAppendListener(this);
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;
@@ -137,7 +137,7 @@ LineFilter::~LineFilter()
     }
 }
 
-std::vector<FilterError> LineFilter::SetFilter(const FilterSet& filterSet)
+std::vector<FilterError> LineFilter::setFilter(const FilterSet& filterSet)
 {
     std::vector<FilterError> errors;
     std::shared_ptr<const LineMatcher> include;
@@ -145,7 +145,7 @@ std::vector<FilterError> LineFilter::SetFilter(const FilterSet& filterSet)
     auto compile = [&](const FilterTerm& term, bool exclude, std::size_t index) {
         FilterError error;
         std::shared_ptr<const FilterPattern> pattern =
-            FilterPattern::Compile(term, error.message, error.offset);
+            FilterPattern::compile(term, error.message, error.offset);
         if (!pattern) {
             error.exclude = exclude;
             error.excludeIndex = index;
@@ -163,16 +163,16 @@ std::vector<FilterError> LineFilter::SetFilter(const FilterSet& filterSet)
             }
         }
     }
-    if (!errors.empty() || filterSet.IsEmpty()) {
-        ClearFilter();
+    if (!errors.empty() || filterSet.isEmpty()) {
+        clearFilter();
         return errors;
     }
-    SetMatchers(std::move(include), std::move(excludes));
+    setMatchers(std::move(include), std::move(excludes));
     m_filterSet = filterSet;
     return errors;
 }
 
-void LineFilter::SetMatchers(std::shared_ptr<const LineMatcher> include,
+void LineFilter::setMatchers(std::shared_ptr<const LineMatcher> include,
                              std::vector<std::shared_ptr<const LineMatcher>> excludes)
 {
     m_filterSet = FilterSet();
@@ -183,7 +183,7 @@ void LineFilter::SetMatchers(std::shared_ptr<const LineMatcher> include,
     startJob();
 }
 
-void LineFilter::ClearFilter()
+void LineFilter::clearFilter()
 {
     m_active = false;
     m_filterSet = FilterSet();
@@ -209,26 +209,26 @@ void LineFilter::ClearFilter()
 
 void LineFilter::startJob()
 {
-    const LineNumber count = m_doc.GetLineCount();
-    if (count > 0 && !m_doc.IsEncodingDecided()) {
-        m_doc.GetLine(count - 1); // decides the encoding, as the view's first paint would
+    const LineNumber count = m_doc.lineCount();
+    if (count > 0 && !m_doc.isEncodingDecided()) {
+        m_doc.line(count - 1); // decides the encoding, as the view's first paint would
     }
     auto job = std::make_shared<Job>();
-    job->epoch = m_doc.IndexEpoch();
-    job->path = m_doc.NativePath();
+    job->epoch = m_doc.indexEpoch();
+    job->path = m_doc.nativePath();
     job->form = textForm(m_doc);
-    job->terminal = m_doc.TerminalColors();
-    job->controls = m_doc.ShowControlCharacters();
-    job->crSymbol = m_doc.Showing().crSymbol;
-    job->encoding = m_doc.Form();
+    job->terminal = m_doc.terminalColors();
+    job->controls = m_doc.showControlCharacters();
+    job->crSymbol = m_doc.textShowing().crSymbol;
+    job->encoding = m_doc.encodingForm();
     job->include = m_include;
     job->excludes = m_excludes;
     job->foldInPlace = job->form == FilterTextForm::Utf8;
-    if (m_include && !m_include->FoldedBytesSuffice()) {
+    if (m_include && !m_include->foldedBytesSuffice()) {
         job->foldInPlace = false;
     }
     for (const auto& matcher : m_excludes) {
-        if (!matcher->FoldedBytesSuffice()) {
+        if (!matcher->foldedBytesSuffice()) {
             job->foldInPlace = false;
         }
     }
@@ -239,8 +239,8 @@ void LineFilter::startJob()
     job->watcherBudget = m_watcherBudget;
     m_epoch = job->epoch;
     m_form = job->form;
-    m_syncedCount = m_doc.GetLineCount();
-    m_syncedEnd = m_doc.IndexedEnd();
+    m_syncedCount = m_doc.lineCount();
+    m_syncedEnd = m_doc.indexedEnd();
     m_matches.clear();
     m_undecided.clear();
     m_undecidedTerms = 0;
@@ -262,24 +262,24 @@ void LineFilter::startJob()
     m_wake.notify_all();
 }
 
-FilterChange LineFilter::Sync()
+FilterChange LineFilter::sync()
 {
     FilterChange change;
     if (!m_active) {
         return change;
     }
-    const LineNumber count = m_doc.GetLineCount();
-    if (count > 0 && !m_doc.IsEncodingDecided()) {
-        m_doc.GetLine(count - 1);
+    const LineNumber count = m_doc.lineCount();
+    if (count > 0 && !m_doc.isEncodingDecided()) {
+        m_doc.line(count - 1);
     }
-    if (m_doc.IndexEpoch() != m_epoch || textForm(m_doc) != m_form) {
+    if (m_doc.indexEpoch() != m_epoch || textForm(m_doc) != m_form) {
         startJob();
         m_resetPending = false;
         change.reset = true;
         return change;
     }
-    const LineNumber now = m_doc.GetLineCount();
-    const FileOffset end = m_doc.IndexedEnd();
+    const LineNumber now = m_doc.lineCount();
+    const FileOffset end = m_doc.indexedEnd();
     if (now != m_syncedCount || end != m_syncedEnd) {
         m_syncedCount = now;
         m_syncedEnd = end;
@@ -300,7 +300,7 @@ void LineFilter::Stop()
     m_idle.notify_all();
 }
 
-void LineFilter::Resume()
+void LineFilter::resume()
 {
     {
         std::lock_guard lock(m_mutex);
@@ -309,10 +309,10 @@ void LineFilter::Resume()
     m_wake.notify_all();
 }
 
-FilterChange LineFilter::Collect()
+FilterChange LineFilter::collect()
 {
-    if (m_active && m_doc.IndexEpoch() != m_epoch) {
-        return Sync(); // a reload or Clear nobody has told the pane of
+    if (m_active && m_doc.indexEpoch() != m_epoch) {
+        return sync(); // a reload or Clear nobody has told the pane of
     }
     FilterChange change;
     change.reset = m_resetPending;
@@ -347,7 +347,7 @@ FilterChange LineFilter::Collect()
     return change;
 }
 
-FilterProgress LineFilter::GetProgress() const
+FilterProgress LineFilter::progress() const
 {
     FilterProgress progress;
     std::lock_guard lock(m_mutex);
@@ -367,13 +367,13 @@ FilterProgress LineFilter::GetProgress() const
     return progress;
 }
 
-bool LineFilter::IsCollected() const
+bool LineFilter::isCollected() const
 {
     std::lock_guard lock(m_mutex);
     return !m_noticeOutstanding && m_pending.lines.empty() && !m_pending.retract;
 }
 
-bool LineFilter::WaitIdle(std::chrono::milliseconds timeout) const
+bool LineFilter::waitIdle(std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(m_mutex);
     return m_idle.wait_for(lock, timeout, [this] {
@@ -393,7 +393,7 @@ void LineFilter::postNotice(std::unique_lock<std::mutex>& lock, bool force)
     m_noticeOutstanding = true;
     m_lastNotice = now;
     lock.unlock();
-    m_host->PostFilterProgress();
+    m_host->postFilterProgress();
     lock.lock();
 }
 
@@ -447,7 +447,7 @@ void LineFilter::workerLoop()
     }
 }
 
-void LineFilter::TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
+void LineFilter::textAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
 {
     std::shared_ptr<const Job> job;
     {
@@ -465,7 +465,7 @@ void LineFilter::TextAppended(FileOffset offset, const std::uint8_t* bytes, std:
         return;
     }
     const Piece piece{offset, bytes, n};
-    const LineNumber count = m_doc.GetLineCount();
+    const LineNumber count = m_doc.lineCount();
     if (run(*job, count, *m_worker, &piece) != RunEnd::Deferred) {
         return;
     }
@@ -478,7 +478,7 @@ void LineFilter::TextAppended(FileOffset offset, const std::uint8_t* bytes, std:
     m_wake.notify_all();
 }
 
-void LineFilter::IndexRestarted()
+void LineFilter::indexRestarted()
 {
     if (!m_active) {
         return;
@@ -568,7 +568,7 @@ bool LineFilter::matchChunk(const Job& job, const LineChunk& chunk, Worker& work
         for (const auto& exclude : job.excludes) {
             worker.rows.clear();
             worker.unsureRows.clear();
-            if (!exclude->MatchLines(chunk, worker.scratch, worker.rows, worker.unsureRows)) {
+            if (!exclude->matchLines(chunk, worker.scratch, worker.rows, worker.unsureRows)) {
                 return false;
             }
             if (!worker.unsureRows.empty()) {
@@ -594,7 +594,7 @@ bool LineFilter::matchChunk(const Job& job, const LineChunk& chunk, Worker& work
     if (job.include) {
         worker.rows.clear();
         worker.unsureRows.clear();
-        if (!job.include->MatchLines(chunk, worker.scratch, worker.rows, worker.unsureRows)) {
+        if (!job.include->matchLines(chunk, worker.scratch, worker.rows, worker.unsureRows)) {
             return false;
         }
         if (!worker.unsureRows.empty()) {
@@ -627,8 +627,8 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
     if (piece != nullptr) {
         abort.deadline = std::chrono::steady_clock::now() + job.watcherBudget;
     }
-    worker.scratch.SetAbort(abort);
-    worker.scratch.SetQuick(piece != nullptr);
+    worker.scratch.setAbort(abort);
+    worker.scratch.setQuick(piece != nullptr);
     while (worker.next < target) {
         if (const RunEnd end = interruption(job); end != RunEnd::CaughtUp) {
             return end;
@@ -642,7 +642,7 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
             if (std::chrono::steady_clock::now() >= abort.deadline) {
                 return RunEnd::Deferred;
             }
-            const FileOffset from = m_doc.LineStart(worker.next);
+            const FileOffset from = m_doc.lineStart(worker.next);
             const FileOffset pieceEnd = piece->offset + FileOffset(piece->size);
             if (from < piece->offset) {
                 runBytes = std::min(runBytes, piece->offset - from);
@@ -651,7 +651,7 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
                 inPiece = true;
             }
         }
-        m_doc.CopyLineRun(worker.next, target, job.chunkLines, runBytes, lines);
+        m_doc.copyLineRun(worker.next, target, job.chunkLines, runBytes, lines);
         if (lines.epoch != job.epoch) {
             return RunEnd::Unreadable;
         }
@@ -708,10 +708,10 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
                                   job.controls,
                                   job.crSymbol};
             if (job.foldInPlace && inMemory == nullptr) {
-                FoldAsciiBytes(worker.bytes.data(), size);
-                worker.scratch.NewFoldedChunk();
+                foldAsciiBytes(worker.bytes.data(), size);
+                worker.scratch.newFoldedChunk();
             } else {
-                worker.scratch.NewChunk();
+                worker.scratch.newChunk();
             }
             if (!matchChunk(job, chunk, worker)) {
                 const RunEnd end = interruption(job);
@@ -736,7 +736,7 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
         worker.next = done;
         if (worker.bytes.size() > std::size_t(2 * ChunkBytes)) {
             worker.bytes = std::vector<std::uint8_t>(); // a very long line passed
-            worker.scratch.Trim(std::size_t(2 * ChunkBytes));
+            worker.scratch.trim(std::size_t(2 * ChunkBytes));
         }
         if (lines.lastOpen) {
             worker.provisional = true;
@@ -750,8 +750,7 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
 
 bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
                           const std::vector<LineNumber>& lines,
-                          const std::vector<LineNumber>& undecided, LineNumber done,
-                          bool notify)
+                          const std::vector<LineNumber>& undecided, LineNumber done, bool notify)
 {
     std::unique_lock lock(m_mutex);
     if (m_pending.generation != job.generation || m_generation.load() != job.generation) {
@@ -768,7 +767,8 @@ bool LineFilter::handOver(const Job& job, std::optional<LineNumber> retract,
             m_pending.retract = retract;
         }
     }
-    QUILL_ASSERT(lines.empty() || m_pending.lines.empty() || lines.front() > m_pending.lines.back());
+    QUILL_ASSERT(lines.empty() || m_pending.lines.empty() ||
+                 lines.front() > m_pending.lines.back());
     // A row is a line the worker has scanned: below the lines done, or the open last line
     // itself, matched for now (and with them below the line count).
     QUILL_ASSERT(lines.empty() || lines.back() <= done);

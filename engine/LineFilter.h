@@ -5,23 +5,23 @@
 // worker thread as the document grows, so the user interface never waits for it.
 //
 // How the pane drives it (everything on the main thread unless said otherwise):
-//   - SetFilter(filterSet): compiles the terms; on errors nothing is filtered (the filter is
+//   - setFilter(filterSet): compiles the terms; on errors nothing is filtered (the filter is
 //     off and the errors are returned), otherwise the rows restart empty and the worker
 //     starts on every line of the document.
-//   - Sync(): after every change the document announces (the append message's handler,
+//   - sync(): after every change the document announces (the append message's handler,
 //     and every update of the views: open, reload, New, Clear). Appended lines are
 //     filtered incrementally: only the new lines, and the last line again when it had no
 //     line feed and has grown. When the document's index started over (Clear, reload, a
 //     new file) the rows are dropped at once and filtering restarts at its first line, so
 //     the pane shows lines from the clear point on, as the main view does.
-//   - The worker calls FilterHost::PostFilterProgress(); the pane answers with Collect(),
-//     which moves what the worker found into GetMatches() and says what changed. Rows
-//     change only inside Collect(), SetFilter(), ClearFilter() and Sync() (a reset).
-//   - GetProgress(): lines checked out of the lines to check, and the state, for the
+//   - The worker calls FilterHost::postFilterProgress(); the pane answers with collect(),
+//     which moves what the worker found into matches() and says what changed. Rows
+//     change only inside collect(), setFilter(), clearFilter() and sync() (a reset).
+//   - progress(): lines checked out of the lines to check, and the state, for the
 //     pane's header. Stop() ends the running pass within one line's work and keeps the
-//     rows found so far; Resume() goes on from there.
+//     rows found so far; resume() goes on from there.
 //   - A line a term could not decide (too complex for a regular expression, or longer than
-//     the longest line held whole) is shown, never hidden: GetUndecided() lists those of
+//     the longest line held whole) is shown, never hidden: undecided() lists those of
 //     the rows, for the pane to mark and count. An exclude that could not decide a line
 //     keeps it.
 //
@@ -35,10 +35,10 @@
 // with a tenth of its usual steps, and leaves the rest to the worker; so a slow pattern
 // never holds up the watcher. Only one of the two runs at a time (m_runMutex); the watcher
 // never waits for it. The document also tells the filter when its index starts over
-// (reload, Clear, New); the filter then posts a notice, and the pane's Collect() starts the
+// (reload, Clear, New); the filter then posts a notice, and the pane's collect() starts the
 // rows over. Stop, a new filter and the destructor interrupt a run between two lines, so
 // none of them waits for more than one line's work. Do not hold docAccess while calling
-// SetFilter(), ClearFilter() or the destructor (they may wait for the worker, which may be
+// setFilter(), clearFilter() or the destructor (they may wait for the worker, which may be
 // waiting for the lock). The document must outlive the filter.
 
 #include "engine/DocumentTypes.h"
@@ -66,16 +66,16 @@ enum class FilterState {
     Off,     // no filter set
     Running, // the worker is filtering lines not checked yet
     Stopped, // stopped by the user; the rows cover the lines checked so far
-    Done,    // every line of the last Sync() is checked
+    Done,    // every line of the last sync() is checked
 };
 
 struct FilterProgress {
     FilterState state = FilterState::Off;
     LineNumber done = 0;  // lines checked
-    LineNumber total = 0; // lines to check: the document's line count at the last Sync()
+    LineNumber total = 0; // lines to check: the document's line count at the last sync()
 };
 
-// What a Collect() (or a reset) changed in the rows.
+// What a collect() (or a reset) changed in the rows.
 struct FilterChange {
     bool reset = false;          // the earlier rows are gone: the list starts over
     bool lastRowRemoved = false; // the previous last row was taken back (its line grew)
@@ -86,7 +86,7 @@ struct FilterChange {
 
 class LineFilter : private LogDocument::AppendListener {
   public:
-    // Neither is owned; host may be null (nothing is posted: poll with WaitIdle()).
+    // Neither is owned; host may be null (nothing is posted: poll with waitIdle()).
     LineFilter(LogDocument& document, FilterHost* host);
     // Stops the worker and waits for it.
     ~LineFilter();
@@ -96,48 +96,48 @@ class LineFilter : private LogDocument::AppendListener {
     // Sets the filter and starts filtering from the document's first line. Terms with
     // empty text are ignored; a set without any term turns the filter off. When a regular
     // expression does not compile, the filter is off and the errors are returned.
-    std::vector<FilterError> SetFilter(const FilterSet& filterSet);
-    // Filters with matchers of the caller's own (tests choose what a line costs). GetFilter()
+    std::vector<FilterError> setFilter(const FilterSet& filterSet);
+    // Filters with matchers of the caller's own (tests choose what a line costs). filter()
     // is then empty.
-    void SetMatchers(std::shared_ptr<const LineMatcher> include,
+    void setMatchers(std::shared_ptr<const LineMatcher> include,
                      std::vector<std::shared_ptr<const LineMatcher>> excludes);
-    void ClearFilter();
+    void clearFilter();
     // The set of terms last set successfully (empty when off).
-    const FilterSet& GetFilter() const { return m_filterSet; }
-    bool IsActive() const { return m_active; }
+    const FilterSet& filter() const { return m_filterSet; }
+    bool isActive() const { return m_active; }
 
     // Looks at the document: a new index (Clear, reload) drops the rows and restarts;
     // new or grown lines are handed to the worker. Cheap when nothing changed. Returns
     // what it changed in the rows (a reset only).
-    FilterChange Sync();
+    FilterChange sync();
     void Stop();
-    void Resume();
+    void resume();
 
     // Takes over what the worker found since the last call; starts over (a reset) when the
     // document's index did.
-    FilterChange Collect();
-    const FilterMatches& GetMatches() const { return m_matches; }
-    // The lines among GetMatches() that some term could not decide, ascending.
-    const std::vector<LineNumber>& GetUndecided() const { return m_undecided; }
+    FilterChange collect();
+    const FilterMatches& matches() const { return m_matches; }
+    // The lines among matches() that some term could not decide, ascending.
+    const std::vector<LineNumber>& undecided() const { return m_undecided; }
     // Which terms left those lines undecided: bit 0 the include, bit 1 + i the i-th exclude
     // with text (the last bit stands for any beyond).
-    std::uint64_t GetUndecidedTerms() const { return m_undecidedTerms; }
-    FilterProgress GetProgress() const;
-    // True once Collect() has taken every row found so far: the worker may report Done a
+    std::uint64_t undecidedTerms() const { return m_undecidedTerms; }
+    FilterProgress progress() const;
+    // True once collect() has taken every row found so far: the worker may report Done a
     // moment before its notice reaches the window.
-    bool IsCollected() const;
+    bool isCollected() const;
 
     // The most lines and bytes one chunk of work takes (tests make them small to cross
-    // chunk boundaries often). Takes effect with the next SetFilter().
-    void SetChunkLimits(LineNumber lines, FileOffset bytes);
+    // chunk boundaries often). Takes effect with the next setFilter().
+    void setChunkLimits(LineNumber lines, FileOffset bytes);
     // Lines longer than this are not read but shown as undecided (tests make it small).
-    void SetLongLineLimit(FileOffset bytes);
+    void setLongLineLimit(FileOffset bytes);
     // How long the watcher's own run may take (slow sanitizer builds need more).
-    void SetWatcherBudget(std::chrono::microseconds budget) { m_watcherBudget = budget; }
+    void setWatcherBudget(std::chrono::microseconds budget) { m_watcherBudget = budget; }
 
-    // Waits until the worker has checked every line of the last Sync() (or was stopped);
+    // Waits until the worker has checked every line of the last sync() (or was stopped);
     // false after the timeout. Tests and benchmarks.
-    bool WaitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;
+    bool waitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;
 
   private:
     struct Job;
@@ -146,7 +146,7 @@ class LineFilter : private LogDocument::AppendListener {
         CaughtUp,   // every line up to the target is checked
         Stopped,    // Stop()
         Superseded, // a new job (filter, reset) is wanted
-        Unreadable, // the file or the index changed under the pass; the next Sync() restarts
+        Unreadable, // the file or the index changed under the pass; the next sync() restarts
         Deferred,   // the watcher's run is over its budget: the worker takes over
     };
 
@@ -170,13 +170,13 @@ class LineFilter : private LogDocument::AppendListener {
     RunEnd readChunk(const Job& job, Worker& worker, std::size_t size);
     // AppendListener, on the watcher's thread: the watcher's piece, matched where its bytes
     // are when nothing else is running, within a budget.
-    void TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override;
+    void textAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override;
     // AppendListener, on the main thread.
-    void IndexRestarted() override;
+    void indexRestarted() override;
     // Hands a chunk's rows to the main thread; false when the job is no longer wanted.
     bool handOver(const Job& job, std::optional<LineNumber> retract,
-                  const std::vector<LineNumber>& lines,
-                  const std::vector<LineNumber>& undecided, LineNumber done, bool notify);
+                  const std::vector<LineNumber>& lines, const std::vector<LineNumber>& undecided,
+                  LineNumber done, bool notify);
     void postNotice(std::unique_lock<std::mutex>& lock, bool force);
 
     LogDocument& m_doc;
@@ -188,7 +188,7 @@ class LineFilter : private LogDocument::AppendListener {
     FilterMatches m_matches;
     std::vector<LineNumber> m_undecided;
     std::uint64_t m_undecidedTerms = 0;
-    bool m_resetPending = false; // Collect() reports a reset
+    bool m_resetPending = false; // collect() reports a reset
     std::shared_ptr<const LineMatcher> m_include;
     std::vector<std::shared_ptr<const LineMatcher>> m_excludes;
     std::uint64_t m_epoch = 0;
@@ -206,7 +206,7 @@ class LineFilter : private LogDocument::AppendListener {
     mutable std::condition_variable m_idle;
     std::shared_ptr<const Job> m_job;
     LineNumber m_target = 0;
-    std::uint64_t m_request = 0; // bumped by every Sync() that found work, and every new job
+    std::uint64_t m_request = 0; // bumped by every sync() that found work, and every new job
     std::uint64_t m_served = 0;  // the last request the worker caught up with
     bool m_quit = false;
     bool m_running = false;

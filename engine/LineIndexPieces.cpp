@@ -30,7 +30,7 @@ struct Piece {
 
 } // namespace
 
-unsigned IndexingThreads()
+unsigned indexingThreads()
 {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -40,7 +40,7 @@ unsigned IndexingThreads()
     return CPU_COUNT(&set) >= 2 ? 2 : 1;
 }
 
-PiecesOutcome IndexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, FileOffset to,
+PiecesOutcome indexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, FileOffset to,
                             std::size_t pieceBytes, const std::function<bool()>& stop)
 {
     pieceBytes += pieceBytes % 2;
@@ -162,8 +162,8 @@ PiecesOutcome IndexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, F
                 std::this_thread::yield();
                 state = piece.state.load(std::memory_order_acquire);
             }
-            if (state == Helper && piece.state.compare_exchange_strong(
-                                       state, Mine, std::memory_order_acq_rel)) {
+            if (state == Helper &&
+                piece.state.compare_exchange_strong(state, Mine, std::memory_order_acq_rel)) {
                 whole = readPiece(
                     k, buffer,
                     [&](const std::uint8_t* bytes, std::size_t n, std::size_t) {

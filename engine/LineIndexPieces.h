@@ -20,7 +20,7 @@
 
 // How many threads indexing may use: 2 when this process may run on two processors or
 // more, else 1.
-unsigned IndexingThreads();
+unsigned indexingThreads();
 
 enum class PiecesOutcome {
     Indexed, // whole pieces up to a point; the caller indexes the rest as usual
@@ -32,5 +32,5 @@ enum class PiecesOutcome {
 // indexed, where a piece reads short (the file shrank or a read failed) or the index
 // overflows; the caller's own reading then finds out why. `stop` is asked on this thread
 // between reads.
-PiecesOutcome IndexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, FileOffset to,
+PiecesOutcome indexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, FileOffset to,
                             std::size_t pieceBytes, const std::function<bool()>& stop);

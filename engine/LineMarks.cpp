@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-bool LineMarks::Toggle(LineNumber line)
+bool LineMarks::toggle(LineNumber line)
 {
     const auto at = std::lower_bound(m_lines.begin(), m_lines.end(), line);
     if (at != m_lines.end() && *at == line) {
@@ -13,12 +13,12 @@ bool LineMarks::Toggle(LineNumber line)
     return true;
 }
 
-bool LineMarks::IsMarked(LineNumber line) const
+bool LineMarks::isMarked(LineNumber line) const
 {
     return std::binary_search(m_lines.begin(), m_lines.end(), line);
 }
 
-std::optional<LineNumber> LineMarks::Next(LineNumber line) const
+std::optional<LineNumber> LineMarks::next(LineNumber line) const
 {
     if (m_lines.empty()) {
         return std::nullopt;
@@ -27,7 +27,7 @@ std::optional<LineNumber> LineMarks::Next(LineNumber line) const
     return after != m_lines.end() ? *after : m_lines.front();
 }
 
-std::optional<LineNumber> LineMarks::Previous(LineNumber line) const
+std::optional<LineNumber> LineMarks::previous(LineNumber line) const
 {
     if (m_lines.empty()) {
         return std::nullopt;
@@ -37,7 +37,7 @@ std::optional<LineNumber> LineMarks::Previous(LineNumber line) const
 }
 
 std::pair<std::vector<LineNumber>::const_iterator, std::vector<LineNumber>::const_iterator>
-LineMarks::InRange(LineNumber first, LineNumber end) const
+LineMarks::inRange(LineNumber first, LineNumber end) const
 {
     const auto from = std::lower_bound(m_lines.begin(), m_lines.end(), first);
     const auto to = std::lower_bound(from, m_lines.end(), std::max(first, end));

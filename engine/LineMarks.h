@@ -16,21 +16,21 @@
 class LineMarks {
   public:
     // Marks the line, or unmarks it when it was marked; returns whether it is marked now.
-    bool Toggle(LineNumber line);
-    bool IsMarked(LineNumber line) const;
-    void Clear() { m_lines.clear(); }
+    bool toggle(LineNumber line);
+    bool isMarked(LineNumber line) const;
+    void clear() { m_lines.clear(); }
     bool Empty() const { return m_lines.empty(); }
     std::size_t Count() const { return m_lines.size(); }
     // The first mark after `line` (strictly), wrapping to the first mark when none follows;
     // nothing when there are no marks.
-    std::optional<LineNumber> Next(LineNumber line) const;
+    std::optional<LineNumber> next(LineNumber line) const;
     // The last mark before `line` (strictly), wrapping to the last mark when none precedes.
-    std::optional<LineNumber> Previous(LineNumber line) const;
+    std::optional<LineNumber> previous(LineNumber line) const;
     // Ascending.
     const std::vector<LineNumber>& Lines() const { return m_lines; }
     // The marks in [first, end), ascending: a range of Lines().
     std::pair<std::vector<LineNumber>::const_iterator, std::vector<LineNumber>::const_iterator>
-    InRange(LineNumber first, LineNumber end) const;
+    inRange(LineNumber first, LineNumber end) const;
 
   private:
     std::vector<LineNumber> m_lines;

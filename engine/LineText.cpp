@@ -3,12 +3,12 @@
 #include "engine/KeywordMatcher.h"
 #include "platform/NarrowCodec.h"
 
-void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, bool utf16, std::u16string& out)
+void decodeLineBytes(const std::uint8_t* bytes, std::size_t n, bool utf16, std::u16string& out)
 {
-    DecodeLineBytes(bytes, n, FormOf(utf16), out);
+    decodeLineBytes(bytes, n, formOf(utf16), out);
 }
 
-void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, quill::TextEncoding form,
+void decodeLineBytes(const std::uint8_t* bytes, std::size_t n, quill::TextEncoding form,
                      std::u16string& out)
 {
     const std::size_t from = out.size();
@@ -26,16 +26,14 @@ void DecodeLineBytes(const std::uint8_t* bytes, std::size_t n, quill::TextEncodi
     }
 }
 
-void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, bool utf16,
-                              std::u16string& out, std::size_t& safeBytes,
-                              std::size_t& safeLength)
+void decodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, bool utf16,
+                              std::u16string& out, std::size_t& safeBytes, std::size_t& safeLength)
 {
-    DecodeLineBytesResumable(bytes, n, FormOf(utf16), out, safeBytes, safeLength);
+    decodeLineBytesResumable(bytes, n, formOf(utf16), out, safeBytes, safeLength);
 }
 
-void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, quill::TextEncoding form,
-                              std::u16string& out, std::size_t& safeBytes,
-                              std::size_t& safeLength)
+void decodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, quill::TextEncoding form,
+                              std::u16string& out, std::size_t& safeBytes, std::size_t& safeLength)
 {
     using quill::TextEncoding;
     std::size_t k = 0;
@@ -59,13 +57,13 @@ void DecodeLineBytesResumable(const std::uint8_t* bytes, std::size_t n, quill::T
         }
     }
     const std::size_t from = out.size();
-    DecodeLineBytes(bytes, k, form, out);
+    decodeLineBytes(bytes, k, form, out);
     safeBytes = k;
     safeLength = out.size() - from;
-    DecodeLineBytes(bytes + k, n - k, form, out);
+    decodeLineBytes(bytes + k, n - k, form, out);
 }
 
-std::u16string_view StripTerminator(std::u16string_view decoded)
+std::u16string_view stripTerminator(std::u16string_view decoded)
 {
     // A line feed ends the index line, so only the end is looked at: a line of many
     // megabytes is not searched twice on every paint. A carriage return inside the line is
@@ -80,7 +78,7 @@ std::u16string_view StripTerminator(std::u16string_view decoded)
     return decoded.substr(0, size);
 }
 
-void FoldAsciiCase(std::u16string& text)
+void foldAsciiCase(std::u16string& text)
 {
     for (char16_t& c : text) {
         if (c >= u'A' && c <= u'Z') {
@@ -89,7 +87,7 @@ void FoldAsciiCase(std::u16string& text)
     }
 }
 
-std::int64_t FindInLineForward(std::u16string_view line, std::u16string_view pattern,
+std::int64_t findInLineForward(std::u16string_view line, std::u16string_view pattern,
                                std::int64_t startCol, bool wholeWord)
 {
     if (pattern.empty() || startCol < 0 || std::size_t(startCol) > line.size()) {
@@ -101,14 +99,14 @@ std::int64_t FindInLineForward(std::u16string_view line, std::u16string_view pat
         if (c == std::u16string_view::npos) {
             return -1;
         }
-        if (!wholeWord || WholeWordAt(line, pattern.size(), c)) {
+        if (!wholeWord || wholeWordAt(line, pattern.size(), c)) {
             return std::int64_t(c);
         }
         pos = c + pattern.size();
     }
 }
 
-std::int64_t FindInLineBackward(std::u16string_view line, std::u16string_view pattern,
+std::int64_t findInLineBackward(std::u16string_view line, std::u16string_view pattern,
                                 std::int64_t startCol, bool wholeWord)
 {
     const std::int64_t len = std::int64_t(line.size());
@@ -124,7 +122,7 @@ std::int64_t FindInLineBackward(std::u16string_view line, std::u16string_view pa
         if (c == std::u16string_view::npos) {
             return -1;
         }
-        if (!wholeWord || WholeWordAt(line, pattern.size(), c)) {
+        if (!wholeWord || wholeWordAt(line, pattern.size(), c)) {
             return std::int64_t(c);
         }
         latest = std::int64_t(c) - plen;

@@ -10,8 +10,8 @@
 #include "engine/LongLine.h"
 #include "engine/SequentialReader.h"
 #include "engine/SgrParser.h"
-#include "platform/AvailableMemory.h"
 #include "engine/ShownText.h"
+#include "platform/AvailableMemory.h"
 #include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
@@ -45,77 +45,77 @@ LogDocument::LogDocument(DocumentHost* host) : LogDocument(host, SettingsStore::
 LogDocument::LogDocument(DocumentHost* host, SettingsStore& settings)
     : m_host(host), m_settings(settings)
 {
-    ResetLines();
+    resetLines();
 }
 
 LogDocument::~LogDocument()
 {
-    StopWatching();
+    stopWatching();
     m_source.reset();
     m_watcher.reset();
     m_keywords.clear();
-    ResetLines();
+    resetLines();
 }
 
-bool LogDocument::OnNewDocument()
+bool LogDocument::newDocument()
 {
     // A new document shows no file: nothing of the old one may keep arriving or stay on
     // screen under a title without a path.
-    StopWatching();
-    SetModifiedFlag(false);
+    stopWatching();
+    setModifiedFlag(false);
     m_path.clear();
     {
         // A copy running on another thread reads the path under the lock.
         std::lock_guard lock(m_docAccess);
         m_nativePath.clear();
     }
-    ResetLines();
+    resetLines();
     {
         std::lock_guard lock(m_docAccess);
-        RestartIndex();
+        restartIndex();
     }
     m_haveFileState = false;
     m_haveSavedSize = false;
     m_reindexPending = false;
-    TellIndexRestarted();
+    tellIndexRestarted();
     // The status bar and the tab stop naming the file that is gone.
     if (m_host) {
-        m_host->SetFilePathText(ShownName());
+        m_host->setFilePathText(shownName());
     }
     return true;
 }
 
-void LogDocument::OnCloseDocument()
+void LogDocument::closeDocument()
 {
-    StopWatching();
-    DropSource();
+    stopWatching();
+    dropSource();
 }
 
-bool LogDocument::OpenSource(std::unique_ptr<LogSource> source)
+bool LogDocument::openSource(std::unique_ptr<LogSource> source)
 {
-    DropSource();
+    dropSource();
     m_source = std::move(source);
     m_sourceShown = false;
     if (!m_source) {
         return false;
     }
     // A decompressed copy is followed like any growing file while it is written, so its
-    // first lines show long before the archive is through; PollSource ends that.
-    m_sourceShown = m_source->Follows();
-    const bool opened = OnOpenDocument(quill::fileNameToUtf16(m_source->SpoolPath()));
-    SetTitle();
+    // first lines show long before the archive is through; pollSource ends that.
+    m_sourceShown = m_source->follows();
+    const bool opened = openDocument(quill::fileNameToUtf16(m_source->spoolPath()));
+    setTitle();
     return opened;
 }
 
-void LogDocument::DropSource()
+void LogDocument::dropSource()
 {
     if (m_source) {
-        StopWatching();
+        stopWatching();
         m_source.reset();
     }
 }
 
-bool LogDocument::PollSource()
+bool LogDocument::pollSource()
 {
     if (!m_source || m_sourceShown) {
         return false;
@@ -127,46 +127,46 @@ bool LogDocument::PollSource()
     // Whatever was decompressed is shown, also of a damaged or cancelled archive, and also
     // when following was paused: once complete the copy cannot be resumed any more.
     if (!m_watching) {
-        StartWatching();
+        startWatching();
     }
     // The watcher reads the rest; an index that stopped or a spool that cannot be read
     // takes no more.
-    if (m_watching && IndexedEnd() < FileOffset(status.spooled) &&
-        IndexStopped().limit == IndexStop::Limit::None && ReadError() == 0) {
+    if (m_watching && indexedEnd() < FileOffset(status.spooled) &&
+        indexStopped().limit == IndexStop::Limit::None && ReadError() == 0) {
         return false;
     }
     m_sourceShown = true;
-    StopWatching();
-    SetTitle();
+    stopWatching();
+    setTitle();
     return true;
 }
 
-bool LogDocument::CanFollow() const
+bool LogDocument::canFollow() const
 {
-    return !m_path.empty() && (!m_source || m_source->Follows() || !m_sourceShown);
+    return !m_path.empty() && (!m_source || m_source->follows() || !m_sourceShown);
 }
 
-std::u16string LogDocument::ShownName() const
+std::u16string LogDocument::shownName() const
 {
     if (!m_source) {
         return m_path;
     }
     if (m_source->Kind() == SourceKind::Decompressed && m_host) {
         // String 401: "%1 (decompressed copy)".
-        std::u16string text = m_host->LoadResourceString(StringDecompressedCopy);
+        std::u16string text = m_host->loadResourceString(StringDecompressedCopy);
         const std::size_t at = text.find(u"%1");
         if (at != std::u16string::npos) {
-            text.replace(at, 2, m_source->DisplayName());
+            text.replace(at, 2, m_source->displayName());
             return text;
         }
     }
-    return m_source->DisplayName();
+    return m_source->displayName();
 }
 
-void LogDocument::ResetLines()
+void LogDocument::resetLines()
 {
     std::lock_guard lock(m_docAccess);
-    SetFileSize(0);
+    setFileSize(0);
     m_longestLength = 0;
     m_longestSlot = 0;
     ++m_textGeneration;
@@ -175,10 +175,10 @@ void LogDocument::ResetLines()
     m_windowEnd = 0;
     m_selection = DocSelection();
     m_findPos = FindPosition();
-    m_marks.Clear();
+    m_marks.clear();
     ++m_contentGeneration;
     m_watching = false;
-    // The index restarts at its old end (what ClearText needs); opening restarts it at 0.
+    // The index restarts at its old end (what clearText needs); opening restarts it at 0.
     m_index.restartAtEnd();
     // Its bound is taken afresh: memory may have been freed since it stopped.
     m_nextBoundCheck = 0;
@@ -190,31 +190,32 @@ void LogDocument::ResetLines()
     m_wrapParts.clear();
 }
 
-bool LogDocument::OnOpenDocument(const std::u16string& path)
+bool LogDocument::openDocument(const std::u16string& path)
 {
-    StopWatching();
-    ReloadKeywords();
+    stopWatching();
+    reloadKeywords();
     // Read before the first line is decoded: every text of this file is shown one way.
-    m_terminalColors.store(m_settings.GetBool(Setting::TerminalColors), std::memory_order_relaxed);
-    m_showControls.store(m_settings.GetBool(Setting::ShowControlCharacters),
+    m_terminalColors.store(m_settings.boolValue(Setting::TerminalColors),
+                           std::memory_order_relaxed);
+    m_showControls.store(m_settings.boolValue(Setting::ShowControlCharacters),
                          std::memory_order_relaxed);
-    SetModifiedFlag(false);
+    setModifiedFlag(false);
     m_path = path;
     {
         std::lock_guard lock(m_docAccess);
         m_nativePath = quill::fileNameToBytes(path);
     }
-    ResetLines();
+    resetLines();
     // Whichever way the open ends, readers of the old lines hear of it once the new ones
     // are indexed: a reload that finds the new file already written is followed by no
     // append.
     struct TellOnReturn {
         LogDocument& doc;
-        ~TellOnReturn() { doc.TellIndexRestarted(); }
+        ~TellOnReturn() { doc.tellIndexRestarted(); }
     } tellOnReturn{*this};
     {
         std::lock_guard lock(m_docAccess);
-        RestartIndex();
+        restartIndex();
     }
     m_haveFileState = false;
     m_haveSavedSize = false;
@@ -223,63 +224,63 @@ bool LogDocument::OnOpenDocument(const std::u16string& path)
     m_sizeless = false;
     m_openStopped = false;
 
-    bool accept = m_settings.GetBool(Setting::ShowEmptyFiles);
-    quill::ReadOnlyFile file = OpenFile();
+    bool accept = m_settings.boolValue(Setting::ShowEmptyFiles);
+    quill::ReadOnlyFile file = openFile();
     if (file.isOpen()) {
         bool complete;
         {
             std::lock_guard lock(m_docAccess);
-            complete = IndexFile(file);
-            NoteIndexStop();
+            complete = indexFile(file);
+            noteIndexStop();
         }
         if (!complete && m_indexingStopped) {
             m_openStopped = true;
-            OnNewDocument();
+            newDocument();
             return false;
         }
         // An index that stopped at a limit keeps its lines and is shown; the window says
-        // why (IndexStopped).
+        // why (indexStopped).
         if (!complete && !m_index.overflowed()) {
-            ResetLines();
-            ForgetPath();
-            ReportOpenError(EIO, path);
+            resetLines();
+            forgetPath();
+            reportOpenError(EIO, path);
             return false;
         }
-        HandOverIndexedEnd(file);
+        handOverIndexedEnd(file);
         // A file that reports no size but read as text (/proc files) is shown as read:
         // following it would take every poll for a truncation.
-        m_sizeless = file.size() == 0 && IndexedEnd() > 0;
+        m_sizeless = file.size() == 0 && indexedEnd() > 0;
         file.close();
-        SetFileSize(QueryFileSize(m_nativePath, m_watchTiming.sizeRetry, Calls()));
+        setFileSize(queryFileSize(m_nativePath, m_watchTiming.sizeRetry, calls()));
         if (m_host) {
-            m_host->ScrollViewsToEnd();
+            m_host->scrollViewsToEnd();
         }
     } else if (file.error() == ENOENT) {
-        if (m_settings.GetBool(Setting::ShowEmptyFileWarning) && m_host) {
-            const MissingFileAnswer answer = m_host->AskMissingFile(path);
+        if (m_settings.boolValue(Setting::ShowEmptyFileWarning) && m_host) {
+            const MissingFileAnswer answer = m_host->askMissingFile(path);
             accept = answer.accepted;
-            m_settings.SetBool(Setting::ShowEmptyFiles, accept);
-            m_settings.SetBool(Setting::ShowEmptyFileWarning, !answer.dontAskAgain);
+            m_settings.setBool(Setting::ShowEmptyFiles, accept);
+            m_settings.setBool(Setting::ShowEmptyFileWarning, !answer.dontAskAgain);
         }
         if (!accept) {
-            ForgetPath();
+            forgetPath();
             return false;
         }
         m_openedMissing = true;
     } else {
-        ForgetPath();
-        ReportOpenError(file.error(), path);
+        forgetPath();
+        reportOpenError(file.error(), path);
         return false;
     }
 
-    StartWatching();
+    startWatching();
     if (m_host) {
-        m_host->SetFilePathText(ShownName());
+        m_host->setFilePathText(shownName());
     }
     return true;
 }
 
-void LogDocument::ForgetPath()
+void LogDocument::forgetPath()
 {
     // A document that shows no file names none: Resume would follow it from wherever it
     // stands then, and an open of the path would take it for open already.
@@ -288,81 +289,81 @@ void LogDocument::ForgetPath()
     m_nativePath.clear();
 }
 
-const quill::FileCalls& LogDocument::Calls() const
+const quill::FileCalls& LogDocument::calls() const
 {
     return m_watchTiming.fileCalls != nullptr ? *m_watchTiming.fileCalls
                                               : quill::FileCalls::system();
 }
 
-quill::ReadOnlyFile LogDocument::OpenFile() const
+quill::ReadOnlyFile LogDocument::openFile() const
 {
-    return quill::ReadOnlyFile::open(m_nativePath, Calls());
+    return quill::ReadOnlyFile::open(m_nativePath, calls());
 }
 
-int LogDocument::FileOpenError() const
+int LogDocument::fileOpenError() const
 {
     if (m_nativePath.empty()) {
         return ENOENT;
     }
-    return OpenFile().error();
+    return openFile().error();
 }
 
-void LogDocument::ClearText()
+void LogDocument::clearText()
 {
     const bool wasWatching = m_watching;
     if (wasWatching) {
-        StopWatching();
+        stopWatching();
     }
-    ResetLines();
+    resetLines();
     m_haveFileState = false;
     m_haveSavedSize = false;
     if (wasWatching) {
-        ReindexFromEnd();
+        reindexFromEnd();
     } else {
         m_reindexPending = true;
     }
     if (m_host) {
-        m_host->ResetViewsScroll();
-        m_host->UpdateAllViews();
+        m_host->resetViewsScroll();
+        m_host->updateAllViews();
     }
     if (wasWatching) {
-        StartWatching();
+        startWatching();
     }
-    TellIndexRestarted();
+    tellIndexRestarted();
 }
 
-void LogDocument::ReloadKeywords()
+void LogDocument::reloadKeywords()
 {
     m_keywords.clear();
-    m_settings.LoadKeywords(m_keywords);
+    m_settings.loadKeywords(m_keywords);
 }
 
-void LogDocument::SetTitle(const std::u16string&)
+void LogDocument::setTitle(const std::u16string&)
 {
     std::u16string title = u"Quillstream - ";
     if (m_host) {
-        title += m_host->LoadResourceString(133);
-        title += m_host->GetFileVersionText();
+        title += m_host->loadResourceString(133);
+        title += m_host->fileVersionText();
     }
-    const std::u16string shown = ShownName();
+    const std::u16string shown = shownName();
     if (!shown.empty()) {
         title += u"  -  ";
         title += shown;
     }
     m_title = title;
     if (m_host) {
-        m_host->TitleChanged(m_title);
+        m_host->titleChanged(m_title);
     }
 }
 
-void LogDocument::ReportOpenError(int errorNumber, const std::u16string& path)
+void LogDocument::reportOpenError(int errorNumber, const std::u16string& path)
 {
     if (m_host) {
         // ENOTSUP is what opening reports for a FIFO, socket or device; the system's own
         // wording of it ("Operation not supported") would say nothing to the user.
         const std::u16string description = errorNumber == ENOTSUP
-                                               ? m_host->LoadResourceString(StringNotRegularFile)
+                                               ? m_host->loadResourceString(StringNotRegularFile)
                                                : errorDescription(errorNumber);
-        m_host->ShowOpenError(path, description, errorNumber);
+        m_host->showOpenError(path, description, errorNumber);
     }
 }

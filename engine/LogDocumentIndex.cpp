@@ -26,7 +26,7 @@ constexpr std::size_t BoundStepBytes = std::size_t{1} << 20;
 
 } // namespace
 
-void LogDocument::RestartIndex()
+void LogDocument::restartIndex()
 {
     m_index.reset();
     m_openEncoding = m_chosenEncoding;
@@ -39,7 +39,7 @@ void LogDocument::RestartIndex()
         m_openEncoding == quill::TextEncoding::Utf8 ||
         (m_openEncoding == quill::TextEncoding::Locale && quill::narrowCharset().isUtf8);
     if (quill::isUtf16(m_openEncoding) || utf8) {
-        quill::ReadOnlyFile head = OpenFile();
+        quill::ReadOnlyFile head = openFile();
         std::uint8_t mark[3] = {0, 0, 0};
         const std::int64_t got = head.isOpen() ? head.readAt(mark, 3, 0) : 0;
         if (m_openEncoding == quill::TextEncoding::Utf16Le) {
@@ -54,13 +54,13 @@ void LogDocument::RestartIndex()
                            m_openEncoding == quill::TextEncoding::Utf16Be, markBytes);
 }
 
-bool LogDocument::IndexingStopRequested()
+bool LogDocument::indexingStopRequested()
 {
     m_indexingStopped = m_indexingStop && m_indexingStop();
     return m_indexingStopped;
 }
 
-bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
+bool LogDocument::indexFile(const quill::ReadOnlyFile& file)
 {
     m_indexingStopped = false;
     const FileOffset fileSize = file.size();
@@ -71,20 +71,20 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
         {
             quill::AlignedBuffer buffer(IndexReadSize);
             while (buffer.valid() && !m_index.acceptsLineStarts() && !m_index.overflowed()) {
-                if (IndexingStopRequested()) {
+                if (indexingStopRequested()) {
                     return false;
                 }
                 const std::int64_t got = file.readAt(buffer.data(), buffer.size(), m_index.end());
                 if (got <= 0) {
                     return got == 0 && !m_index.overflowed();
                 }
-                UpdateIndexBound();
+                updateIndexBound();
                 m_index.append(buffer.data(), std::size_t(got));
             }
         }
-        if (IndexInPieces(m_index, file, fileSize, m_indexPieceBytes, [this] {
-                UpdateIndexBound();
-                return IndexingStopRequested();
+        if (indexInPieces(m_index, file, fileSize, m_indexPieceBytes, [this] {
+                updateIndexBound();
+                return indexingStopRequested();
             }) == PiecesOutcome::Stopped) {
             return false;
         }
@@ -101,10 +101,10 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
             const std::uint8_t* data = nullptr;
             std::size_t size = 0;
             while (reader.next(data, size)) {
-                if (IndexingStopRequested()) {
+                if (indexingStopRequested()) {
                     return false;
                 }
-                UpdateIndexBound();
+                updateIndexBound();
                 m_index.append(data, size);
                 if (m_index.overflowed()) {
                     return false;
@@ -118,7 +118,7 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
         return false;
     }
     for (;;) {
-        if (IndexingStopRequested()) {
+        if (indexingStopRequested()) {
             return false;
         }
         const std::int64_t got = file.readAt(buffer.data(), buffer.size(), offset);
@@ -128,7 +128,7 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
         if (got == 0) {
             return !m_index.overflowed();
         }
-        UpdateIndexBound();
+        updateIndexBound();
         m_index.append(buffer.data(), std::size_t(got));
         if (m_index.overflowed()) {
             return false;
@@ -137,7 +137,7 @@ bool LogDocument::IndexFile(const quill::ReadOnlyFile& file)
     }
 }
 
-void LogDocument::UpdateIndexBound()
+void LogDocument::updateIndexBound()
 {
     const std::size_t held = m_index.memoryBytes();
     if (held < m_nextBoundCheck) {
@@ -155,7 +155,7 @@ void LogDocument::UpdateIndexBound()
     m_nextBoundCheck = held + std::max(BoundStepBytes, (limit > held ? limit - held : 0) / 8);
 }
 
-void LogDocument::NoteIndexStop()
+void LogDocument::noteIndexStop()
 {
     if (!m_index.overflowed() || m_indexStop.limit != IndexStop::Limit::None) {
         return;
@@ -172,17 +172,17 @@ void LogDocument::NoteIndexStop()
         " bytes: ", memory ? "the line index reached its memory bound of " : "no line numbers left",
         memory ? std::to_string(m_indexStop.bound) : std::string());
     if (m_source) {
-        m_source->StopInput();
+        m_source->stopInput();
     }
 }
 
-LogDocument::IndexStop LogDocument::IndexStopped() const
+LogDocument::IndexStop LogDocument::indexStopped() const
 {
     std::lock_guard lock(m_docAccess);
     return m_indexStop;
 }
 
-void LogDocument::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
+void LogDocument::handOverIndexedEnd(const quill::ReadOnlyFile& file)
 {
     quill::FileStat st;
     if (!quill::statOpenFile(file, st)) {
@@ -199,43 +199,43 @@ void LogDocument::HandOverIndexedEnd(const quill::ReadOnlyFile& file)
     const std::size_t want = std::size_t(std::min<FileOffset>(end, FileState::TailBytes));
     const std::int64_t got = file.readAt(tail.data(), want, end - FileOffset(want));
     if (got > 0) {
-        m_fileState.PushTail(tail.data(), std::size_t(got));
+        m_fileState.pushTail(tail.data(), std::size_t(got));
     }
     std::array<std::uint8_t, FileState::HeadBytes> head{};
     const std::int64_t gotHead =
         file.readAt(head.data(), std::size_t(std::min<FileOffset>(end, FileState::HeadBytes)), 0);
     if (gotHead > 0) {
-        m_fileState.PushHead(0, head.data(), std::size_t(gotHead));
+        m_fileState.pushHead(0, head.data(), std::size_t(gotHead));
     }
     m_haveFileState = true;
     m_savedSize = end;
     m_haveSavedSize = true;
 }
 
-void LogDocument::ReindexFromEnd()
+void LogDocument::reindexFromEnd()
 {
-    quill::ReadOnlyFile file = OpenFile();
+    quill::ReadOnlyFile file = openFile();
     if (!file.isOpen()) {
         return;
     }
     {
         std::lock_guard lock(m_docAccess);
-        IndexFile(file);
-        NoteIndexStop();
+        indexFile(file);
+        noteIndexStop();
     }
-    HandOverIndexedEnd(file);
+    handOverIndexedEnd(file);
     m_openedMissing = false;
 }
 
-void LogDocument::AppendText(const std::uint8_t* bytes, std::size_t n, bool post)
+void LogDocument::appendText(const std::uint8_t* bytes, std::size_t n, bool post)
 {
     {
         std::lock_guard lock(m_docAccess);
         const LineNumber oldCount = m_index.lineCount();
         const FileOffset oldEnd = m_index.end();
-        UpdateIndexBound();
+        updateIndexBound();
         const LineIndex::AppendOutcome outcome = m_index.append(bytes, n);
-        NoteIndexStop();
+        noteIndexStop();
         if (outcome == LineIndex::AppendOutcome::Reindexed) {
             // The first bytes changed their minds about the encoding: nothing decoded so
             // far still holds, and readers of the old lines start over.
@@ -268,31 +268,31 @@ void LogDocument::AppendText(const std::uint8_t* bytes, std::size_t n, bool post
     }
 }
 
-void LogDocument::AddAppendListener(AppendListener* listener)
+void LogDocument::addAppendListener(AppendListener* listener)
 {
     std::lock_guard lock(m_listenerMutex);
     m_appendListeners.push_back(listener);
 }
 
-void LogDocument::RemoveAppendListener(AppendListener* listener)
+void LogDocument::removeAppendListener(AppendListener* listener)
 {
     std::lock_guard lock(m_listenerMutex);
     std::erase(m_appendListeners, listener);
 }
 
-void LogDocument::TellIndexRestarted()
+void LogDocument::tellIndexRestarted()
 {
     std::lock_guard lock(m_listenerMutex);
     for (AppendListener* listener : m_appendListeners) {
-        listener->IndexRestarted();
+        listener->indexRestarted();
     }
 }
 
-void LogDocument::TellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
+void LogDocument::tellAppendListener(FileOffset offset, const std::uint8_t* bytes, std::size_t n)
 {
     std::lock_guard lock(m_listenerMutex);
     for (AppendListener* listener : m_appendListeners) {
-        listener->TextAppended(offset, bytes, n);
+        listener->textAppended(offset, bytes, n);
     }
 }
 
@@ -317,18 +317,18 @@ void LogDocument::postFileUnreadable(int error)
     }
 }
 
-void LogDocument::StartWatching(int readError)
+void LogDocument::startWatching(int readError)
 {
-    if (m_source && !m_source->Follows() && m_sourceShown) {
+    if (m_source && !m_source->follows() && m_sourceShown) {
         // A complete decompressed copy does not grow; a reload of it is shown as read.
         return;
     }
     // A running watcher is stopped first, so that the next one resumes exactly where it
     // left off (its size and file state), not from what was handed over before it ran.
-    StopWatching();
+    stopWatching();
     m_watcher.reset();
     if (m_reindexPending) {
-        ReindexFromEnd();
+        reindexFromEnd();
         m_reindexPending = false;
     }
     if (m_path.empty()) {
@@ -336,40 +336,40 @@ void LogDocument::StartWatching(int readError)
     }
     auto watcher = std::make_unique<FileWatcher>(*this, m_watchTiming);
     if (m_haveFileState) {
-        watcher->SetFileState(m_fileState);
+        watcher->setFileState(m_fileState);
     }
     if (m_haveSavedSize) {
-        watcher->SetSize(m_savedSize);
+        watcher->setSize(m_savedSize);
     }
     if (m_openedMissing) {
-        watcher->SetStartsMissing();
+        watcher->setStartsMissing();
     }
     if (m_sizeless) {
-        watcher->SetSizeless();
+        watcher->setSizeless();
     }
-    watcher->SetPath(m_nativePath);
+    watcher->setPath(m_nativePath);
     // Before the thread runs: its first poll may find the file readable and withdraw it.
-    watcher->SetReadError(readError);
-    SetReadError(readError);
-    if (!watcher->Start()) {
-        SetReadError(0);
+    watcher->setReadError(readError);
+    setReadError(readError);
+    if (!watcher->start()) {
+        setReadError(0);
         return;
     }
     m_watcher = std::move(watcher);
     m_watching = true;
 }
 
-void LogDocument::StopWatching()
+void LogDocument::stopWatching()
 {
     if (m_watching && m_watcher) {
         m_watcher->Stop();
         // A watcher that never saw the file (or saw it but did not re-open it yet) hands
         // nothing over: the next one must wait for the file again and have it re-opened,
         // instead of ending at once or following from a size nothing was indexed up to.
-        if (m_watcher->GetSize() >= 0 && !m_openedMissing) {
-            m_fileState = m_watcher->GetFileState();
+        if (m_watcher->size() >= 0 && !m_openedMissing) {
+            m_fileState = m_watcher->fileState();
             m_haveFileState = true;
-            m_savedSize = m_watcher->GetSize();
+            m_savedSize = m_watcher->size();
             m_haveSavedSize = true;
         } else {
             m_haveFileState = false;
@@ -379,21 +379,21 @@ void LogDocument::StopWatching()
     }
     m_watching = false;
     // Nobody reads the file now, so nobody knows.
-    SetReadError(0);
+    setReadError(0);
 }
 
-bool LogDocument::HasChangeEvents() const
+bool LogDocument::hasChangeEvents() const
 {
-    return m_watching && m_watcher && m_watcher->HasChangeEvents();
+    return m_watching && m_watcher && m_watcher->hasChangeEvents();
 }
 
-LineNumber LogDocument::GetLineCount() const
+LineNumber LogDocument::lineCount() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.lineCount();
 }
 
-quill::TextEncoding LogDocument::Form() const
+quill::TextEncoding LogDocument::encodingForm() const
 {
     std::lock_guard lock(m_docAccess);
     if (m_openEncoding != quill::TextEncoding::Automatic) {
@@ -406,43 +406,43 @@ quill::TextEncoding LogDocument::Form() const
     return m_index.markBytes() == 3 ? quill::TextEncoding::Utf8 : quill::TextEncoding::Locale;
 }
 
-bool LogDocument::IsUtf16() const
+bool LogDocument::isUtf16() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.isUtf16();
 }
 
-bool LogDocument::LastLineOpen() const
+bool LogDocument::lastLineOpen() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.lastLineOpen();
 }
 
-FileOffset LogDocument::IndexedEnd() const
+FileOffset LogDocument::indexedEnd() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.end();
 }
 
-FileOffset LogDocument::LineStart(LineNumber index) const
+FileOffset LogDocument::lineStart(LineNumber index) const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.lineStart(index);
 }
 
-std::size_t LogDocument::IndexMemoryBytes() const
+std::size_t LogDocument::indexMemoryBytes() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.memoryBytes();
 }
 
-std::uint64_t LogDocument::IndexEpoch() const
+std::uint64_t LogDocument::indexEpoch() const
 {
     std::lock_guard lock(m_docAccess);
     return m_indexEpoch;
 }
 
-bool LogDocument::IsEncodingDecided() const
+bool LogDocument::isEncodingDecided() const
 {
     std::lock_guard lock(m_docAccess);
     return m_index.encodingFinal();

@@ -29,7 +29,7 @@ constexpr FileOffset LongPartMargin = 4;
 
 } // namespace
 
-void LogDocument::CopyLineRun(LineNumber first, LineNumber limit, LineNumber maxLines,
+void LogDocument::copyLineRun(LineNumber first, LineNumber limit, LineNumber maxLines,
                               FileOffset maxBytes, LineRun& run) const
 {
     std::lock_guard lock(m_docAccess);
@@ -54,7 +54,7 @@ void LogDocument::CopyLineRun(LineNumber first, LineNumber limit, LineNumber max
     run.lastOpen = last + 1 == m_index.lineCount() && m_index.lastLineOpen();
 }
 
-void LogDocument::CopyLinesStartingIn(LineNumber first, LineNumber limit, FileOffset from,
+void LogDocument::copyLinesStartingIn(LineNumber first, LineNumber limit, FileOffset from,
                                       FileOffset to, LineRun& run) const
 {
     std::lock_guard lock(m_docAccess);
@@ -85,7 +85,7 @@ void LogDocument::CopyLinesStartingIn(LineNumber first, LineNumber limit, FileOf
     run.lastOpen = last + 1 == m_index.lineCount() && m_index.lastLineOpen();
 }
 
-void LogDocument::ComputeWindow(LineNumber line, LineNumber lineCount, LineNumber& first,
+void LogDocument::computeWindow(LineNumber line, LineNumber lineCount, LineNumber& first,
                                 LineNumber& end)
 {
     const LineNumber half = std::min(lineCount, WindowLines) / 2;
@@ -102,55 +102,55 @@ void LogDocument::ComputeWindow(LineNumber line, LineNumber lineCount, LineNumbe
     }
 }
 
-std::u16string LogDocument::GetLine(LineNumber index)
+std::u16string LogDocument::line(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
-    return std::u16string(GetLineView(index));
+    return std::u16string(lineView(index));
 }
 
-std::u16string_view LogDocument::GetLineView(LineNumber index)
+std::u16string_view LogDocument::lineView(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
     if (index >= m_index.lineCount()) {
         return {};
     }
-    if ((index < m_windowFirst || index >= m_windowEnd) && !FetchWindow(index)) {
+    if ((index < m_windowFirst || index >= m_windowEnd) && !fetchWindow(index)) {
         return {};
     }
     if (m_tail.stale && index == m_tail.line) {
-        RefreshTail();
+        refreshTail();
     }
     if (index < m_windowFirst || index >= m_windowEnd) {
         return {};
     }
-    if (IsLongLineLocked(index)) {
-        return LongLinePart(index).text;
+    if (isLongLineLocked(index)) {
+        return longLinePart(index).text;
     }
-    return StripTerminator(m_lineCache[index - m_windowFirst]);
+    return stripTerminator(m_lineCache[index - m_windowFirst]);
 }
 
-LogDocument::LinePart LogDocument::GetLinePart(LineNumber index)
+LogDocument::LinePart LogDocument::linePart(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
-    const std::u16string_view text = GetLineView(index);
-    if (index < m_windowFirst || index >= m_windowEnd || !IsLongLineLocked(index)) {
+    const std::u16string_view text = lineView(index);
+    if (index < m_windowFirst || index >= m_windowEnd || !isLongLineLocked(index)) {
         return LinePart{text, 0, -1};
     }
-    return LongLinePart(index);
+    return longLinePart(index);
 }
 
-bool LogDocument::IsLongLine(LineNumber index) const
+bool LogDocument::isLongLine(LineNumber index) const
 {
     std::lock_guard lock(m_docAccess);
-    return index < m_index.lineCount() && IsLongLineLocked(index);
+    return index < m_index.lineCount() && isLongLineLocked(index);
 }
 
-bool LogDocument::IsLongLineLocked(LineNumber line) const
+bool LogDocument::isLongLineLocked(LineNumber line) const
 {
     return std::uint64_t(m_index.lineStart(line + 1) - m_index.lineStart(line)) > LongLineBytes;
 }
 
-std::int64_t LogDocument::LongestLongLineColumns() const
+std::int64_t LogDocument::longestLongLineColumns() const
 {
     std::lock_guard lock(m_docAccess);
     FileOffset longest = 0;
@@ -158,11 +158,12 @@ std::int64_t LogDocument::LongestLongLineColumns() const
     for (LineNumber line = m_windowFirst; line < end; ++line) {
         longest = std::max(longest, m_index.lineStart(line + 1) - m_index.lineStart(line));
     }
-    return std::uint64_t(longest) > LongLineBytes ? LongLineColumns(std::uint64_t(longest), Form())
-                                                  : 0;
+    return std::uint64_t(longest) > LongLineBytes
+               ? longLineColumns(std::uint64_t(longest), encodingForm())
+               : 0;
 }
 
-std::int64_t LogDocument::LineTextBytes(const quill::ReadOnlyFile& file, LineNumber line) const
+std::int64_t LogDocument::lineTextBytes(const quill::ReadOnlyFile& file, LineNumber line) const
 {
     const FileOffset start = m_index.lineStart(line);
     const FileOffset size = m_index.lineStart(line + 1) - start;
@@ -175,7 +176,7 @@ std::int64_t LogDocument::LineTextBytes(const quill::ReadOnlyFile& file, LineNum
     if (file.readAt(tail + (4 - want), std::size_t(want), start + size - want) != want) {
         return -1;
     }
-    const quill::TextEncoding form = Form();
+    const quill::TextEncoding form = encodingForm();
     if (quill::isUtf16(form)) {
         const bool big = form == quill::TextEncoding::Utf16Be;
         auto unitAt = [&](int k) {
@@ -193,7 +194,7 @@ std::int64_t LogDocument::LineTextBytes(const quill::ReadOnlyFile& file, LineNum
     return size - (want >= 2 && tail[2] == '\r' ? 2 : 1);
 }
 
-LogDocument::LongPart& LogDocument::LongEntry(std::vector<std::unique_ptr<LongPart>>& parts,
+LogDocument::LongPart& LogDocument::longEntry(std::vector<std::unique_ptr<LongPart>>& parts,
                                               LineNumber line)
 {
     const FileOffset bytes = m_index.lineStart(line + 1) - m_index.lineStart(line);
@@ -217,17 +218,17 @@ LogDocument::LongPart& LogDocument::LongEntry(std::vector<std::unique_ptr<LongPa
     return part;
 }
 
-LogDocument::LinePart LogDocument::LongLinePart(LineNumber line)
+LogDocument::LinePart LogDocument::longLinePart(LineNumber line)
 {
     const FileOffset bytes = m_index.lineStart(line + 1) - m_index.lineStart(line);
     const std::int64_t lastPiece = std::max<std::int64_t>(
-        0, (LongLineColumns(std::uint64_t(bytes), Form()) - 1) / LongPieceColumns);
+        0, (longLineColumns(std::uint64_t(bytes), encodingForm()) - 1) / LongPieceColumns);
     const std::int64_t piece = std::min(m_longFocus / LongPieceColumns, lastPiece);
-    return DecodeLongPieces(LongEntry(m_longParts, line), std::max<std::int64_t>(0, piece - 1),
+    return decodeLongPieces(longEntry(m_longParts, line), std::max<std::int64_t>(0, piece - 1),
                             piece + 2);
 }
 
-LogDocument::LinePart LogDocument::DecodeLongPieces(LongPart& part, std::int64_t piece,
+LogDocument::LinePart LogDocument::decodeLongPieces(LongPart& part, std::int64_t piece,
                                                     std::int64_t endPiece)
 {
     if (part.piece == piece && part.endPiece == endPiece) {
@@ -235,18 +236,18 @@ LogDocument::LinePart LogDocument::DecodeLongPieces(LongPart& part, std::int64_t
     }
     const LineNumber line = part.line;
     const FileOffset bytes = part.bytes;
-    const quill::TextEncoding form = Form();
+    const quill::TextEncoding form = encodingForm();
     std::u16string& text = part.text;
     text.clear();
     part.piece = -1;
     part.first = piece * LongPieceColumns;
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
-    const std::int64_t textBytes = file.isOpen() ? LineTextBytes(file, line) : -1;
-    part.columns = textBytes >= 0 ? LongLineColumns(std::uint64_t(textBytes), form) : 0;
+    const std::int64_t textBytes = file.isOpen() ? lineTextBytes(file, line) : -1;
+    part.columns = textBytes >= 0 ? longLineColumns(std::uint64_t(textBytes), form) : 0;
     if (textBytes >= 0) {
-        const bool hide = TerminalColors();
-        const FileOffset margin = LongPartMargin + LongSequenceMargin(form, hide);
-        const std::int64_t unit = LongLineUnitBytes(form);
+        const bool hide = terminalColors();
+        const FileOffset margin = LongPartMargin + longSequenceMargin(form, hide);
+        const std::int64_t unit = longLineUnitBytes(form);
         const std::int64_t end = std::min(part.columns, endPiece * LongPieceColumns);
         const FileOffset from = std::max<FileOffset>(0, part.first * unit - margin);
         const FileOffset to = std::min<FileOffset>(bytes, end * unit + margin);
@@ -256,7 +257,7 @@ LogDocument::LinePart LogDocument::DecodeLongPieces(LongPart& part, std::int64_t
                 file.readAt(buffer.data(), buffer.size(), m_index.lineStart(line) + from);
             if (got > 0) {
                 text.reserve(std::size_t(std::max<std::int64_t>(0, end - part.first)) + 1);
-                DecodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(from),
+                decodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(from),
                                    std::uint64_t(textBytes), part.first, end - part.first, form,
                                    true, text, nullptr, hide);
                 part.piece = piece;
@@ -269,12 +270,12 @@ LogDocument::LinePart LogDocument::DecodeLongPieces(LongPart& part, std::int64_t
     return LinePart{part.text, part.first, part.columns};
 }
 
-LogDocument::LinePart LogDocument::GetLongLineColumns(LineNumber index, std::int64_t first,
-                                                      std::int64_t count)
+LogDocument::LinePart LogDocument::longLineColumnsPart(LineNumber index, std::int64_t first,
+                                                       std::int64_t count)
 {
     std::lock_guard lock(m_docAccess);
-    const std::u16string_view text = GetLineView(index);
-    if (index < m_windowFirst || index >= m_windowEnd || !IsLongLineLocked(index)) {
+    const std::u16string_view text = lineView(index);
+    if (index < m_windowFirst || index >= m_windowEnd || !isLongLineLocked(index)) {
         return LinePart{text, 0, -1};
     }
     first = std::max<std::int64_t>(0, first);
@@ -282,29 +283,29 @@ LogDocument::LinePart LogDocument::GetLongLineColumns(LineNumber index, std::int
     // A piece more on either side: a scroll by a few rows finds its text decoded.
     const std::int64_t piece = std::max<std::int64_t>(0, first / LongPieceColumns - 1);
     const std::int64_t endPiece = (first + count + LongPieceColumns - 1) / LongPieceColumns + 1;
-    return DecodeLongPieces(LongEntry(m_wrapParts, index), piece, endPiece);
+    return decodeLongPieces(longEntry(m_wrapParts, index), piece, endPiece);
 }
 
-std::int64_t LogDocument::LongLineTextColumns(LineNumber index)
+std::int64_t LogDocument::longLineTextColumns(LineNumber index)
 {
     std::lock_guard lock(m_docAccess);
-    if (index >= m_index.lineCount() || !IsLongLineLocked(index)) {
+    if (index >= m_index.lineCount() || !isLongLineLocked(index)) {
         return 0;
     }
-    LongPart& part = LongEntry(m_wrapParts, index);
+    LongPart& part = longEntry(m_wrapParts, index);
     if (part.columns < 0) {
         quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_nativePath);
-        const std::int64_t textBytes = file.isOpen() ? LineTextBytes(file, index) : -1;
+        const std::int64_t textBytes = file.isOpen() ? lineTextBytes(file, index) : -1;
         if (textBytes < 0) {
             return 0;
         }
-        part.columns = LongLineColumns(std::uint64_t(textBytes), Form());
+        part.columns = longLineColumns(std::uint64_t(textBytes), encodingForm());
     }
     return part.columns;
 }
 
-void LogDocument::GetLines(const std::vector<LineNumber>& lines, std::vector<std::u16string>& texts,
-                           std::vector<StyleRuns>* runs)
+void LogDocument::lines(const std::vector<LineNumber>& lines, std::vector<std::u16string>& texts,
+                        std::vector<StyleRuns>* runs)
 {
     std::lock_guard lock(m_docAccess);
     texts.assign(lines.size(), std::u16string());
@@ -318,29 +319,29 @@ void LogDocument::GetLines(const std::vector<LineNumber>& lines, std::vector<std
             continue;
         }
         if (line >= m_windowFirst && line < m_windowEnd) {
-            texts[i] = GetLineView(line);
+            texts[i] = lineView(line);
             if (runs != nullptr) {
-                (*runs)[i] = GetLineRuns(line);
+                (*runs)[i] = lineRuns(line);
             }
             continue;
         }
         if (!file) {
-            file.emplace(OpenFile());
+            file.emplace(openFile());
         }
         if (file->isOpen()) {
-            ReadLineText(*file, line, texts[i], runs != nullptr ? &(*runs)[i] : nullptr);
+            readLineText(*file, line, texts[i], runs != nullptr ? &(*runs)[i] : nullptr);
         }
     }
 }
 
-std::u16string LogDocument::GetLongestLine() const
+std::u16string LogDocument::longestLine() const
 {
     std::lock_guard lock(m_docAccess);
     LongestLineKey key;
-    return std::u16string(GetLongestLineView(key));
+    return std::u16string(longestLineView(key));
 }
 
-std::u16string_view LogDocument::GetLongestLineView(LongestLineKey& key) const
+std::u16string_view LogDocument::longestLineView(LongestLineKey& key) const
 {
     std::lock_guard lock(m_docAccess);
     if (m_longestLength == 0) {
@@ -355,7 +356,7 @@ std::u16string_view LogDocument::GetLongestLineView(LongestLineKey& key) const
     return text;
 }
 
-void LogDocument::FindLongestLine()
+void LogDocument::findLongestLine()
 {
     m_longestLength = 0;
     m_longestSlot = 0;
@@ -369,18 +370,18 @@ void LogDocument::FindLongestLine()
     }
 }
 
-bool LogDocument::FetchWindow(LineNumber line)
+bool LogDocument::fetchWindow(LineNumber line)
 {
-    quill::ReadOnlyFile file = OpenFile();
+    quill::ReadOnlyFile file = openFile();
     if (!file.isOpen()) {
         return false;
     }
     if (m_tail.stale) {
-        RefreshTail();
+        refreshTail();
     }
     LineNumber first = 0;
     LineNumber end = 0;
-    ComputeWindow(line, m_index.lineCount(), first, end);
+    computeWindow(line, m_index.lineCount(), first, end);
 
     std::vector<std::u16string> slots(WindowLines + 1);
     const LineNumber oldFirst = m_windowFirst;
@@ -406,8 +407,8 @@ bool LogDocument::FetchWindow(LineNumber line)
     }
     m_lineCache.swap(slots);
     slots.clear();
-    DecodeRange(file, first, keepFirst, 0, m_lineCache);
-    DecodeRange(file, keepEnd, end, keepEnd - first, m_lineCache);
+    decodeRange(file, first, keepFirst, 0, m_lineCache);
+    decodeRange(file, keepEnd, end, keepEnd - first, m_lineCache);
     m_windowFirst = first;
     m_windowEnd = end;
     std::erase_if(m_lineRuns,
@@ -416,25 +417,25 @@ bool LogDocument::FetchWindow(LineNumber line)
                   [&](const auto& part) { return part->line < first || part->line >= end; });
     std::erase_if(m_wrapParts,
                   [&](const auto& part) { return part->line < first || part->line >= end; });
-    FindLongestLine();
+    findLongestLine();
     return true;
 }
 
-void LogDocument::RefreshTail()
+void LogDocument::refreshTail()
 {
     m_tail.stale = false;
-    if (IsLongLineLocked(m_tail.line)) {
+    if (isLongLineLocked(m_tail.line)) {
         // Grown past the long-line bound: from now on it is shown from parts.
         m_lineCache[m_tail.line - m_windowFirst].clear();
         m_tail = OpenTail();
-        FindLongestLine();
+        findLongestLine();
         return;
     }
     const LineNumber slot = m_tail.line - m_windowFirst;
     std::u16string& text = m_lineCache[slot];
     const FileOffset lineEnd = m_index.lineStart(m_tail.line + 1);
     const bool stillOpen = m_tail.line + 1 == m_index.lineCount() && m_index.lastLineOpen();
-    quill::ReadOnlyFile file = OpenFile();
+    quill::ReadOnlyFile file = openFile();
     std::vector<std::uint8_t> bytes;
     std::int64_t got = -1;
     if (file.isOpen()) {
@@ -458,7 +459,7 @@ void LogDocument::RefreshTail()
         if (slot + 1 == m_windowEnd - m_windowFirst) {
             --m_windowEnd;
         }
-        FindLongestLine();
+        findLongestLine();
         return;
     }
     text.resize(m_tail.safeLength);
@@ -466,16 +467,17 @@ void LogDocument::RefreshTail()
     std::size_t safeLength = 0;
     bool restart = false;
     try {
-        DecodeLineBytesResumable(bytes.data(), bytes.size(), Form(), text, safeBytes, safeLength);
+        decodeLineBytesResumable(bytes.data(), bytes.size(), encodingForm(), text, safeBytes,
+                                 safeLength);
         // A sequence may still be half written, a carriage return writes over the start:
         // the line is then decoded whole each time (its resume point goes back to its
         // start) and shown afresh. Its start as decoded is its start as shown until then.
-        restart = !ShownAsDecoded(text, m_tail.safeLength + safeLength);
-        ShowDecodedLine(m_tail.line, text);
+        restart = !shownAsDecoded(text, m_tail.safeLength + safeLength);
+        showDecodedLine(m_tail.line, text);
     } catch (const std::bad_alloc&) {
         text.clear();
         m_tail = OpenTail();
-        FindLongestLine();
+        findLongestLine();
         return;
     }
     if (restart) {
@@ -492,27 +494,27 @@ void LogDocument::RefreshTail()
     }
 }
 
-void LogDocument::DecodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
+void LogDocument::decodeRange(const quill::ReadOnlyFile& file, LineNumber first, LineNumber end,
                               LineNumber slot, std::vector<std::u16string>& slots)
 {
     // A long line keeps its slot empty (its parts are decoded when it is asked for) and
     // is not read here: the lines around it are read in runs of their own.
     for (LineNumber line = first; line < end;) {
-        if (IsLongLineLocked(line)) {
+        if (isLongLineLocked(line)) {
             slots[slot + (line - first)].clear();
             ++line;
             continue;
         }
         LineNumber runEnd = line + 1;
-        while (runEnd < end && !IsLongLineLocked(runEnd)) {
+        while (runEnd < end && !isLongLineLocked(runEnd)) {
             ++runEnd;
         }
-        DecodeShortLines(file, line, runEnd, slot + (line - first), slots);
+        decodeShortLines(file, line, runEnd, slot + (line - first), slots);
         line = runEnd;
     }
 }
 
-void LogDocument::DecodeShortLines(const quill::ReadOnlyFile& file, LineNumber first,
+void LogDocument::decodeShortLines(const quill::ReadOnlyFile& file, LineNumber first,
                                    LineNumber end, LineNumber slot,
                                    std::vector<std::u16string>& slots)
 {
@@ -532,7 +534,7 @@ void LogDocument::DecodeShortLines(const quill::ReadOnlyFile& file, LineNumber f
         return;
     }
     const std::size_t count = std::size_t(got);
-    const quill::TextEncoding form = Form();
+    const quill::TextEncoding form = encodingForm();
     try {
         for (LineNumber line = first; line < end; ++line, ++slot) {
             const std::size_t from = std::size_t(m_index.lineStart(line) - base);
@@ -545,49 +547,49 @@ void LogDocument::DecodeShortLines(const quill::ReadOnlyFile& file, LineNumber f
             if (line + 1 == m_index.lineCount() && m_index.lastLineOpen()) {
                 std::size_t safeBytes = 0;
                 std::size_t safeLength = 0;
-                DecodeLineBytesResumable(bytes.data() + from, to - from, form, text, safeBytes,
+                decodeLineBytesResumable(bytes.data() + from, to - from, form, text, safeBytes,
                                          safeLength);
-                if (!ShownAsDecoded(text, safeLength)) {
+                if (!shownAsDecoded(text, safeLength)) {
                     safeBytes = 0;
                     safeLength = 0;
                 }
                 m_tail = OpenTail{true, false, line,
                                   m_index.lineStart(line) + FileOffset(safeBytes), safeLength};
             } else {
-                DecodeLineBytes(bytes.data() + from, to - from, form, text);
+                decodeLineBytes(bytes.data() + from, to - from, form, text);
             }
-            ShowDecodedLine(line, text);
+            showDecodedLine(line, text);
         }
     } catch (const std::bad_alloc&) {
         // The lines decoded so far stay; the rest read as empty text.
     }
 }
 
-bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
+bool LogDocument::readLineText(const quill::ReadOnlyFile& file, LineNumber line,
                                std::u16string& text, StyleRuns* runs)
 {
     text.clear();
     const FileOffset from = m_index.lineStart(line);
     const FileOffset to = m_index.lineStart(line + 1);
-    if (IsLongLineLocked(line)) {
+    if (isLongLineLocked(line)) {
         // Its first piece, as the view shows it at the line's start.
-        const std::int64_t textBytes = LineTextBytes(file, line);
+        const std::int64_t textBytes = lineTextBytes(file, line);
         if (textBytes < 0) {
             return false;
         }
-        const quill::TextEncoding form = Form();
-        const bool hide = TerminalColors();
+        const quill::TextEncoding form = encodingForm();
+        const bool hide = terminalColors();
         const std::int64_t count = 3 * LongPieceColumns;
         const FileOffset want =
-            std::min<FileOffset>(to - from, count * LongLineUnitBytes(form) + LongPartMargin +
-                                                LongSequenceMargin(form, hide));
+            std::min<FileOffset>(to - from, count * longLineUnitBytes(form) + LongPartMargin +
+                                                longSequenceMargin(form, hide));
         try {
             std::vector<std::uint8_t> bytes(static_cast<std::size_t>(want));
             const std::int64_t got = file.readAt(bytes.data(), bytes.size(), from);
             if (got < 0) {
                 return false;
             }
-            DecodeLongLinePart(bytes.data(), std::size_t(got), 0, std::uint64_t(textBytes), 0,
+            decodeLongLinePart(bytes.data(), std::size_t(got), 0, std::uint64_t(textBytes), 0,
                                count, form, true, text, nullptr, hide);
         } catch (const std::bad_alloc&) {
             text.clear();
@@ -602,9 +604,9 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
             return false;
         }
         std::u16string decoded;
-        DecodeLineBytes(bytes.data(), std::size_t(got), Form(), decoded);
-        ShowLineText(decoded, runs, Showing());
-        text.assign(StripTerminator(decoded));
+        decodeLineBytes(bytes.data(), std::size_t(got), encodingForm(), decoded);
+        showLineText(decoded, runs, textShowing());
+        text.assign(stripTerminator(decoded));
     } catch (const std::bad_alloc&) {
         text.clear(); // a line too long to hold is searched as empty
         return false;
@@ -612,14 +614,14 @@ bool LogDocument::ReadLineText(const quill::ReadOnlyFile& file, LineNumber line,
     return true;
 }
 
-bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineStart,
+bool LogDocument::emitLongLine(const quill::ReadOnlyFile& file, FileOffset lineStart,
                                std::int64_t textBytes, quill::TextEncoding form, std::int64_t from,
                                std::int64_t to,
                                const std::function<bool(std::u16string_view)>& sink,
                                bool& unreadable, bool hideSequences)
 {
-    const FileOffset margin = LongPartMargin + LongSequenceMargin(form, hideSequences);
-    const std::int64_t unit = LongLineUnitBytes(form);
+    const FileOffset margin = LongPartMargin + longSequenceMargin(form, hideSequences);
+    const std::int64_t unit = longLineUnitBytes(form);
     // To its end: all of it, also past the columns a selection can name.
     const std::int64_t columns = textBytes / unit;
     if (to < 0 || to > columns) {
@@ -638,7 +640,7 @@ bool LogDocument::EmitLongLine(const quill::ReadOnlyFile& file, FileOffset lineS
             return false;
         }
         text.clear();
-        DecodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(a),
+        decodeLongLinePart(buffer.data(), std::size_t(got), std::uint64_t(a),
                            std::uint64_t(textBytes), c, end - c, form, false, text, nullptr,
                            hideSequences);
         if (!sink(text)) {

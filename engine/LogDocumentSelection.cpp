@@ -11,31 +11,31 @@
 #include <algorithm>
 #include <new>
 
-bool LogDocument::GetSelection(DocSelection& selection) const
+bool LogDocument::selection(DocSelection& selection) const
 {
     selection = m_selection;
     return m_selection.valid;
 }
 
-void LogDocument::SetSelection(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
+void LogDocument::setSelection(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
                                std::int32_t endCol)
 {
     m_selection = DocSelection{true, startLine, endLine, startCol, endCol};
 }
 
-void LogDocument::ClearSelection()
+void LogDocument::clearSelection()
 {
     m_selection = DocSelection();
 }
 
-std::u16string LogDocument::GetSelectedText()
+std::u16string LogDocument::selectedText()
 {
     std::u16string result;
     if (!m_selection.valid) {
         return result;
     }
     try {
-        ForEachSelectedPiece(
+        forEachSelectedPiece(
             m_selection,
             [](void* context, std::u16string_view piece) {
                 static_cast<std::u16string*>(context)->append(piece);
@@ -48,7 +48,7 @@ std::u16string LogDocument::GetSelectedText()
     return result;
 }
 
-std::uint64_t LogDocument::SelectedTextBound(const DocSelection& selection) const
+std::uint64_t LogDocument::selectedTextBound(const DocSelection& selection) const
 {
     if (!selection.valid || selection.endLine < selection.startLine) {
         return 0;
@@ -65,7 +65,7 @@ std::uint64_t LogDocument::SelectedTextBound(const DocSelection& selection) cons
     return m_index.isUtf16() ? bytes / 2 : bytes;
 }
 
-PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, TextSink sink,
+PieceOutcome LogDocument::forEachSelectedPiece(const DocSelection& selection, TextSink sink,
                                                void* context, std::uint64_t generation)
 {
     if (!selection.valid || selection.endLine < selection.startLine) {
@@ -84,12 +84,12 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
         } else if (generation != m_contentGeneration) {
             return PieceOutcome::Reset; // the lines the record names are gone
         }
-        form = Form();
-        showing = Showing();
+        form = encodingForm();
+        showing = textShowing();
         showing.crSymbol = 0; // a copy takes a shown carriage return as it is
         count = m_index.lineCount();
         if (selection.startLine < count) {
-            file = OpenFile();
+            file = openFile();
             if (!file.isOpen()) {
                 return PieceOutcome::Unreadable;
             }
@@ -143,8 +143,8 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             for (LineNumber l = line; l <= blockEnd; ++l) {
                 starts.push_back(m_index.lineStart(l));
             }
-            if (blockEnd == line + 1 && IsLongLineLocked(line)) {
-                longTextBytes = LineTextBytes(file, line);
+            if (blockEnd == line + 1 && isLongLineLocked(line)) {
+                longTextBytes = lineTextBytes(file, line);
                 if (longTextBytes < 0) {
                     return PieceOutcome::Unreadable;
                 }
@@ -162,7 +162,7 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             }
             bool unreadable = false;
             if (going) {
-                EmitLongLine(
+                emitLongLine(
                     file, starts.front(), longTextBytes, form, from, to,
                     [&](std::u16string_view piece) {
                         emit(piece);
@@ -195,8 +195,8 @@ PieceOutcome LogDocument::ForEachSelectedPiece(const DocSelection& selection, Te
             decoded.clear();
             std::size_t shown = 0;
             if (to > from) {
-                DecodeLineBytes(bytes.data() + from, std::size_t(to - from), form, decoded);
-                shown = ShowLineText(decoded, nullptr, showing);
+                decodeLineBytes(bytes.data() + from, std::size_t(to - from), form, decoded);
+                shown = showLineText(decoded, nullptr, showing);
             }
             emitPart(line, std::u16string_view(decoded).substr(0, shown));
         }

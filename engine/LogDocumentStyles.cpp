@@ -8,51 +8,51 @@
 #include "engine/SgrParser.h"
 #include "engine/ShownText.h"
 
-void LogDocument::GetKeywordColors(std::u16string_view line, ColorRef& textColor, ColorRef& bkColor,
-                                   bool& matched) const
+void LogDocument::keywordColors(std::u16string_view line, ColorRef& textColor, ColorRef& bkColor,
+                                bool& matched) const
 {
-    ::GetKeywordColors(m_keywords, line, textColor, bkColor, matched);
+    ::keywordColors(m_keywords, line, textColor, bkColor, matched);
 }
 
-void LogDocument::GetMatchRuns(std::u16string_view line, std::size_t from, std::size_t to,
-                               StyleRuns& runs) const
+void LogDocument::matchRuns(std::u16string_view line, std::size_t from, std::size_t to,
+                            StyleRuns& runs) const
 {
-    ::GetMatchRuns(m_keywords, line, from, to, runs);
+    ::matchRuns(m_keywords, line, from, to, runs);
 }
 
-void LogDocument::SetTerminalColors(bool on)
+void LogDocument::setTerminalColors(bool on)
 {
     std::lock_guard lock(m_docAccess);
-    if (on == TerminalColors()) {
+    if (on == terminalColors()) {
         return;
     }
     m_terminalColors.store(on, std::memory_order_relaxed);
-    RestartShownText();
+    restartShownText();
 }
 
-void LogDocument::SetShowControlCharacters(bool on)
+void LogDocument::setShowControlCharacters(bool on)
 {
     std::lock_guard lock(m_docAccess);
-    if (on == ShowControlCharacters()) {
+    if (on == showControlCharacters()) {
         return;
     }
     m_showControls.store(on, std::memory_order_relaxed);
-    RestartShownText();
+    restartShownText();
 }
 
-void LogDocument::SetCarriageReturnSymbol(char16_t symbol)
+void LogDocument::setCarriageReturnSymbol(char16_t symbol)
 {
     std::lock_guard lock(m_docAccess);
     if (symbol == m_crSymbol.load(std::memory_order_relaxed)) {
         return;
     }
     m_crSymbol.store(symbol, std::memory_order_relaxed);
-    if (ShowControlCharacters()) {
-        RestartShownText();
+    if (showControlCharacters()) {
+        restartShownText();
     }
 }
 
-void LogDocument::RestartShownText()
+void LogDocument::restartShownText()
 {
     // Columns of the old text name other characters in the new: what pointed into it goes.
     // The rows themselves stay (the view may still draw them); an empty window is enough
@@ -69,25 +69,25 @@ void LogDocument::RestartShownText()
     ++m_indexEpoch;
 }
 
-bool LogDocument::ShownAsDecoded(std::u16string_view decoded, std::size_t prefix) const
+bool LogDocument::shownAsDecoded(std::u16string_view decoded, std::size_t prefix) const
 {
-    return !TerminalColors() && decoded.substr(0, prefix).find(u'\r') == std::u16string_view::npos;
+    return !terminalColors() && decoded.substr(0, prefix).find(u'\r') == std::u16string_view::npos;
 }
 
-void LogDocument::ShowDecodedLine(LineNumber line, std::u16string& text)
+void LogDocument::showDecodedLine(LineNumber line, std::u16string& text)
 {
     auto it = std::find_if(m_lineRuns.begin(), m_lineRuns.end(),
                            [&](const auto& entry) { return entry.first == line; });
-    const TextShowing showing = Showing();
+    const TextShowing showing = textShowing();
     if (!showing.terminal) {
         if (it != m_lineRuns.end()) {
             m_lineRuns.erase(it);
         }
-        ShowLineText(text, nullptr, showing);
+        showLineText(text, nullptr, showing);
         return;
     }
     StyleRuns runs;
-    ShowLineText(text, &runs, showing);
+    showLineText(text, &runs, showing);
     if (runs.empty()) {
         if (it != m_lineRuns.end()) {
             m_lineRuns.erase(it);
@@ -99,7 +99,7 @@ void LogDocument::ShowDecodedLine(LineNumber line, std::u16string& text)
     }
 }
 
-const StyleRuns& LogDocument::GetLineRuns(LineNumber index) const
+const StyleRuns& LogDocument::lineRuns(LineNumber index) const
 {
     static const StyleRuns none;
     std::lock_guard lock(m_docAccess);

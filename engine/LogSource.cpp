@@ -171,7 +171,7 @@ struct Endings {
     std::set<pid_t> leaders;
     std::vector<Ending> running;
 
-    void Add(Ending ending)
+    void add(Ending ending)
     {
         std::vector<Ending> over;
         {
@@ -186,7 +186,7 @@ struct Endings {
             finished.thread.join();
         }
     }
-    void JoinAll()
+    void joinAll()
     {
         std::vector<Ending> all;
         {
@@ -197,7 +197,7 @@ struct Endings {
             ending.thread.join();
         }
     }
-    ~Endings() { JoinAll(); }
+    ~Endings() { joinAll(); }
 };
 
 Endings& endings()
@@ -220,12 +220,12 @@ struct LogSource::State {
     }
 
     void Wake();
-    void Finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
+    void finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
                 std::string detail = {});
-    void Pump(int fd);
-    void BeginEnd();
-    void Reap();
-    bool PeekLeader(pid_t pid);
+    void pump(int fd);
+    void beginEnd();
+    void reap();
+    bool peekLeader(pid_t pid);
 
     SourceOptions options;
     int spoolFd = -1;
@@ -255,7 +255,7 @@ LogSource::~LogSource()
     m_state->stop.store(true);
     m_state->Wake();
     if (m_kind == SourceKind::Command) {
-        m_state->BeginEnd();
+        m_state->beginEnd();
     }
     // The file goes now; the thread may still hold it open until it ends.
     if (!m_spoolPath.empty()) {
@@ -266,18 +266,18 @@ LogSource::~LogSource()
     }
     if (m_kind == SourceKind::Command) {
         // The grace time runs on the source's thread, not on the caller's.
-        endings().Add({std::move(m_thread), m_state->finished});
+        endings().add({std::move(m_thread), m_state->finished});
     } else {
         m_thread.join();
     }
 }
 
-void LogSource::WaitForEndings()
+void LogSource::waitForEndings()
 {
-    endings().JoinAll();
+    endings().joinAll();
 }
 
-bool LogSource::MakeSpool(int& error)
+bool LogSource::makeSpool(int& error)
 {
     SourceOptions& options = m_state->options;
     const std::string folder = options.folder.empty() ? quill::spoolFolderPath() : options.folder;
@@ -303,12 +303,12 @@ bool LogSource::MakeSpool(int& error)
     return true;
 }
 
-std::unique_ptr<LogSource> LogSource::FollowStream(int fd, std::u16string name,
+std::unique_ptr<LogSource> LogSource::followStream(int fd, std::u16string name,
                                                    const SourceOptions& options, int& error)
 {
     std::unique_ptr<LogSource> source(
         new LogSource(SourceKind::StandardInput, std::move(name), options));
-    if (!source->MakeSpool(error)) {
+    if (!source->makeSpool(error)) {
         return nullptr;
     }
     const int input = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
@@ -317,7 +317,7 @@ std::unique_ptr<LogSource> LogSource::FollowStream(int fd, std::u16string name,
         return nullptr;
     }
     source->m_thread = std::thread([state = source->m_state, input] {
-        state->Pump(input);
+        state->pump(input);
         {
             std::lock_guard lock(state->mutex);
             if (state->status.phase == SourceStatus::Phase::Running) {
@@ -329,7 +329,7 @@ std::unique_ptr<LogSource> LogSource::FollowStream(int fd, std::u16string name,
     return source;
 }
 
-std::unique_ptr<LogSource> LogSource::FollowCommand(const std::vector<std::string>& words,
+std::unique_ptr<LogSource> LogSource::followCommand(const std::vector<std::string>& words,
                                                     std::u16string name,
                                                     const SourceOptions& options, int& error)
 {
@@ -338,7 +338,7 @@ std::unique_ptr<LogSource> LogSource::FollowCommand(const std::vector<std::strin
         error = EINVAL;
         return nullptr;
     }
-    if (!source->MakeSpool(error)) {
+    if (!source->makeSpool(error)) {
         return nullptr;
     }
     int pipeFds[2];
@@ -410,7 +410,7 @@ std::unique_ptr<LogSource> LogSource::FollowCommand(const std::vector<std::strin
     ::close(pipeFds[1]);
     if (spawned != 0) {
         ::close(pipeFds[0]);
-        state.Finish(SourceStatus::Phase::Failed, SourceStatus::Problem::StartFailed, spawned);
+        state.finish(SourceStatus::Phase::Failed, SourceStatus::Problem::StartFailed, spawned);
         std::lock_guard lock(state.mutex);
         state.status.exited = true;
         return source;
@@ -421,14 +421,14 @@ std::unique_ptr<LogSource> LogSource::FollowCommand(const std::vector<std::strin
     }
     const int output = pipeFds[0];
     source->m_thread = std::thread([state = source->m_state, output] {
-        state->Pump(output);
-        state->Reap();
+        state->pump(output);
+        state->reap();
         state->finished->store(true);
     });
     return source;
 }
 
-std::unique_ptr<LogSource> LogSource::Decompress(const std::string& path, CompressionFormat format,
+std::unique_ptr<LogSource> LogSource::decompress(const std::string& path, CompressionFormat format,
                                                  std::u16string name, const SourceOptions& options,
                                                  int& error)
 {
@@ -445,14 +445,14 @@ std::unique_ptr<LogSource> LogSource::Decompress(const std::string& path, Compre
         ::close(input);
         return nullptr;
     }
-    if (!source->MakeSpool(error)) {
+    if (!source->makeSpool(error)) {
         ::close(input);
         return nullptr;
     }
     source->m_state->status.inputSize = static_cast<std::uint64_t>(st.st_size);
     source->m_thread = std::thread([state = source->m_state, input, format] {
         const DecompressResult result =
-            DecompressStream(format, input, state->spoolFd, state->stop, state->inputDone,
+            decompressStream(format, input, state->spoolFd, state->stop, state->inputDone,
                              state->options.reserveBytes);
         ::close(input);
         state->spooled.store(result.produced);
@@ -461,25 +461,25 @@ std::unique_ptr<LogSource> LogSource::Decompress(const std::string& path, Compre
         using Problem = SourceStatus::Problem;
         switch (result.outcome) {
         case Outcome::Complete:
-            state->Finish(Phase::Ended, Problem::None, 0);
+            state->finish(Phase::Ended, Problem::None, 0);
             break;
         case Outcome::Cancelled:
-            state->Finish(Phase::Cancelled, Problem::None, 0);
+            state->finish(Phase::Cancelled, Problem::None, 0);
             break;
         case Outcome::Damaged:
-            state->Finish(Phase::Failed, Problem::Damaged, 0, result.detail);
+            state->finish(Phase::Failed, Problem::Damaged, 0, result.detail);
             break;
         case Outcome::Truncated:
-            state->Finish(Phase::Failed, Problem::Truncated, 0);
+            state->finish(Phase::Failed, Problem::Truncated, 0);
             break;
         case Outcome::ReadError:
-            state->Finish(Phase::Failed, Problem::ReadFailed, result.error);
+            state->finish(Phase::Failed, Problem::ReadFailed, result.error);
             break;
         case Outcome::WriteError:
-            state->Finish(Phase::Failed, Problem::WriteFailed, result.error);
+            state->finish(Phase::Failed, Problem::WriteFailed, result.error);
             break;
         case Outcome::DiskFull:
-            state->Finish(Phase::Failed, Problem::DiskFull, result.error);
+            state->finish(Phase::Failed, Problem::DiskFull, result.error);
             break;
         }
         state->finished->store(true);
@@ -495,7 +495,7 @@ void LogSource::State::Wake()
     }
 }
 
-void LogSource::State::Finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
+void LogSource::State::finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
                               std::string detail)
 {
     std::lock_guard lock(mutex);
@@ -505,7 +505,7 @@ void LogSource::State::Finish(SourceStatus::Phase phase, SourceStatus::Problem p
     status.detail = std::move(detail);
 }
 
-void LogSource::State::Pump(int fd)
+void LogSource::State::pump(int fd)
 {
     SpoolWriter writer(spoolFd, options.reserveBytes);
     std::vector<std::uint8_t> buffer(PumpBytes);
@@ -515,7 +515,7 @@ void LogSource::State::Pump(int fd)
             if (errno == EINTR) {
                 continue;
             }
-            Finish(SourceStatus::Phase::Failed, SourceStatus::Problem::ReadFailed, errno);
+            finish(SourceStatus::Phase::Failed, SourceStatus::Problem::ReadFailed, errno);
             break;
         }
         if (fds[1].revents != 0) {
@@ -529,7 +529,7 @@ void LogSource::State::Pump(int fd)
             continue;
         }
         if (got < 0) {
-            Finish(SourceStatus::Phase::Failed, SourceStatus::Problem::ReadFailed, errno);
+            finish(SourceStatus::Phase::Failed, SourceStatus::Problem::ReadFailed, errno);
             break;
         }
         if (got == 0) {
@@ -539,12 +539,12 @@ void LogSource::State::Pump(int fd)
             writer.Write(buffer.data(), static_cast<std::size_t>(got));
         spooled.store(writer.written());
         if (written != SpoolWriter::Status::Written) {
-            Finish(SourceStatus::Phase::Failed,
+            finish(SourceStatus::Phase::Failed,
                    written == SpoolWriter::Status::DiskFull ? SourceStatus::Problem::DiskFull
                                                             : SourceStatus::Problem::WriteFailed,
                    writer.error());
             // A command has nowhere to write to any more.
-            BeginEnd();
+            beginEnd();
             break;
         }
     }
@@ -564,7 +564,7 @@ void signalGroup(pid_t leader, int signal)
 
 } // namespace
 
-void LogSource::State::BeginEnd()
+void LogSource::State::beginEnd()
 {
     std::lock_guard lock(mutex);
     if (leader == 0 || ending) {
@@ -578,7 +578,7 @@ void LogSource::State::BeginEnd()
 
 // WNOWAIT: the leader stays a zombie, so that its id and its group's stay taken until the
 // group is gone. Its status is shown at once.
-bool LogSource::State::PeekLeader(pid_t pid)
+bool LogSource::State::peekLeader(pid_t pid)
 {
     siginfo_t info{};
     int waited;
@@ -608,7 +608,7 @@ bool LogSource::State::PeekLeader(pid_t pid)
 // (its group, what left the group, adopted orphans with its mark). A command that ended by
 // itself may leave processes running; once the source ends it, they get SIGTERM, and what
 // is left after the grace time gets SIGKILL, whether or not the leader is still there.
-void LogSource::State::Reap()
+void LogSource::State::reap()
 {
     pid_t group;
     {
@@ -622,7 +622,7 @@ void LogSource::State::Reap()
     std::set<pid_t> termed; // outside the group: SIGTERM sent one by one
     for (;;) {
         if (!leaderEnded) {
-            leaderEnded = PeekLeader(group);
+            leaderEnded = peekLeader(group);
         }
         bool endingNow;
         Clock::time_point since;
@@ -723,16 +723,16 @@ SourceStatus LogSource::Status() const
     return status;
 }
 
-void LogSource::Cancel()
+void LogSource::cancel()
 {
     m_state->stop.store(true);
     m_state->Wake();
     if (m_kind == SourceKind::Command) {
-        m_state->BeginEnd();
+        m_state->beginEnd();
     }
 }
 
-void LogSource::StopInput()
+void LogSource::stopInput()
 {
     {
         std::lock_guard lock(m_state->mutex);
@@ -746,22 +746,22 @@ void LogSource::StopInput()
     m_state->Wake();
     if (m_kind == SourceKind::Command) {
         // Its output has nowhere to go any more, as after a disk-full stop.
-        m_state->BeginEnd();
+        m_state->beginEnd();
     }
 }
 
-pid_t LogSource::ProcessId() const
+pid_t LogSource::processId() const
 {
     std::lock_guard lock(m_state->mutex);
     return m_state->status.exited ? 0 : m_state->leader;
 }
 
-bool LogSource::MayHaveOrphans()
+bool LogSource::mayHaveOrphans()
 {
     return s_subreaper.load();
 }
 
-int LogSource::ReapAdoptedOrphans()
+int LogSource::reapAdoptedOrphans()
 {
     if (!s_subreaper.load()) {
         return 0;

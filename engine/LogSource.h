@@ -6,7 +6,7 @@
 // for a command, the child process; destroying the source ends all three: the spool is
 // removed at once, the command gets SIGTERM, and whatever of it is left after the grace
 // time gets SIGKILL. The grace runs on the source's own thread, so destroying a source
-// returns at once; WaitForEndings() (at exit) waits for every ending still running, which
+// returns at once; waitForEndings() (at exit) waits for every ending still running, which
 // all run side by side: at most one grace in all.
 //
 // A command runs without a shell (posix_spawnp with its own words), in a process group of
@@ -18,7 +18,7 @@
 // The leader is not reaped before its group is gone, so the group's id cannot name another
 // group while it is signalled.
 //
-// Threads: create, destroy, Cancel, WaitForEndings and ReapAdoptedOrphans on the main
+// Threads: create, destroy, Cancel, waitForEndings and reapAdoptedOrphans on the main
 // thread; Status from any thread.
 
 #include "engine/Decompressor.h"
@@ -49,7 +49,7 @@ struct SourceStatus {
         ReadFailed,  // reading the input failed; error
         Damaged,     // the archive is damaged; detail
         Truncated,   // the archive ends inside a stream
-        IndexFull,   // the document took no more lines (LogDocument::IndexStopped tells why)
+        IndexFull,   // the document took no more lines (LogDocument::indexStopped tells why)
     };
     SourceKind kind = SourceKind::StandardInput;
     Phase phase = Phase::Running;
@@ -79,12 +79,12 @@ class LogSource {
     // command cannot be started at all; a command that is not found gives a source whose
     // status is Failed/StartFailed, so that its spool can still show why.
     // fd: read until its end; it is duplicated, the caller keeps its own descriptor.
-    static std::unique_ptr<LogSource> FollowStream(int fd, std::u16string name,
+    static std::unique_ptr<LogSource> followStream(int fd, std::u16string name,
                                                    const SourceOptions& options, int& error);
-    static std::unique_ptr<LogSource> FollowCommand(const std::vector<std::string>& words,
+    static std::unique_ptr<LogSource> followCommand(const std::vector<std::string>& words,
                                                     std::u16string name,
                                                     const SourceOptions& options, int& error);
-    static std::unique_ptr<LogSource> Decompress(const std::string& path, CompressionFormat format,
+    static std::unique_ptr<LogSource> decompress(const std::string& path, CompressionFormat format,
                                                  std::u16string name, const SourceOptions& options,
                                                  int& error);
     ~LogSource();
@@ -93,38 +93,38 @@ class LogSource {
 
     SourceKind Kind() const { return m_kind; }
     // Different for every source this process made.
-    std::uint64_t Serial() const { return m_serial; }
-    const std::string& SpoolPath() const { return m_spoolPath; }
+    std::uint64_t serial() const { return m_serial; }
+    const std::string& spoolPath() const { return m_spoolPath; }
     // What the title names: "standard input", the command line, the archive's path.
-    const std::u16string& DisplayName() const { return m_name; }
+    const std::u16string& displayName() const { return m_name; }
     // A decompressed copy is complete once written: it is shown, not followed.
-    bool Follows() const { return m_kind != SourceKind::Decompressed; }
+    bool follows() const { return m_kind != SourceKind::Decompressed; }
     SourceStatus Status() const;
     // Stops a decompression (Cancelled) or the reading of a stream (Ended); a command is
     // ended as on destruction (SIGTERM now, SIGKILL after the grace, on the source's
     // thread). Main thread.
-    void Cancel();
+    void cancel();
     // The document that follows the spool takes no more lines: input is no longer read and
     // a command is ended, as when the disk is full (Failed/IndexFull). Nothing when the
     // source has ended already. Any thread.
-    void StopInput();
+    void stopInput();
     // The command's process id (0: none or already ended).
-    pid_t ProcessId() const;
+    pid_t processId() const;
 
     // Waits until every command of a destroyed source has ended (its grace over). At exit.
-    static void WaitForEndings();
+    static void waitForEndings();
     // Reaps the orphans this program adopted as their subreaper once they have ended and
     // nobody else took them (a zombie seen on two calls at least a second apart). Cheap when
     // there is none; the window calls it from its timer.
-    static int ReapAdoptedOrphans();
+    static int reapAdoptedOrphans();
     // Whether this program adopts orphans (a command has run): only then is there any to reap.
-    static bool MayHaveOrphans();
+    static bool mayHaveOrphans();
 
   private:
     struct State; // what the source's thread shares with it and may outlive it
 
     LogSource(SourceKind kind, std::u16string name, const SourceOptions& options);
-    bool MakeSpool(int& error);
+    bool makeSpool(int& error);
 
     SourceKind m_kind;
     std::uint64_t m_serial;

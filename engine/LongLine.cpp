@@ -58,19 +58,19 @@ char16_t shownUnit(char16_t c)
 
 } // namespace
 
-std::int64_t LongLineColumns(std::uint64_t bytes, quill::TextEncoding form)
+std::int64_t longLineColumns(std::uint64_t bytes, quill::TextEncoding form)
 {
-    const std::uint64_t columns = bytes / std::uint64_t(LongLineUnitBytes(form));
+    const std::uint64_t columns = bytes / std::uint64_t(longLineUnitBytes(form));
     return std::int64_t(std::min<std::uint64_t>(columns, std::uint64_t(LongLineMaxColumns)));
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>>
-LongLineSequenceColumns(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
+longLineSequenceColumns(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
                         std::uint64_t lineBytes, std::int64_t first, std::int64_t end,
                         quill::TextEncoding form)
 {
     std::vector<std::pair<std::int64_t, std::int64_t>> spans;
-    const std::int64_t unitBytes = LongLineUnitBytes(form);
+    const std::int64_t unitBytes = longLineUnitBytes(form);
     // The columns whose units the buffer holds whole, within the line's text.
     const std::int64_t known =
         std::int64_t((base + std::uint64_t(unitBytes) - 1) / std::uint64_t(unitBytes));
@@ -98,7 +98,7 @@ LongLineSequenceColumns(const std::uint8_t* bytes, std::size_t size, std::uint64
         if (units[i] != 0x1B) {
             continue;
         }
-        const std::size_t length = SgrSequenceLength(units.data(), units.size(), i);
+        const std::size_t length = sgrSequenceLength(units.data(), units.size(), i);
         if (length == 0 || std::int64_t(length) > LongSequenceUnits) {
             continue;
         }
@@ -117,13 +117,13 @@ LongLineSequenceColumns(const std::uint8_t* bytes, std::size_t size, std::uint64
     return spans;
 }
 
-void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
+void decodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
                         std::uint64_t lineBytes, std::int64_t first, std::int64_t count,
                         quill::TextEncoding form, bool shown, std::u16string& out,
                         std::vector<std::int64_t>* columns, bool hideSequences)
 {
-    const std::uint64_t unitBytes = std::uint64_t(LongLineUnitBytes(form));
-    const std::int64_t lineColumns = LongLineColumns(lineBytes, form);
+    const std::uint64_t unitBytes = std::uint64_t(longLineUnitBytes(form));
+    const std::int64_t lineColumns = longLineColumns(lineBytes, form);
     const std::int64_t end = std::min(first + std::max<std::int64_t>(count, 0), lineColumns);
     if (first < 0 || first >= end || std::uint64_t(first) * unitBytes < base) {
         return;
@@ -132,7 +132,7 @@ void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64
     const std::uint64_t textEnd = std::min<std::uint64_t>(base + size, lineBytes);
     auto at = [&](std::uint64_t lineByte) { return bytes[lineByte - base]; };
     const std::vector<std::pair<std::int64_t, std::int64_t>> hidden =
-        hideSequences ? LongLineSequenceColumns(bytes, size, base, lineBytes, first, end, form)
+        hideSequences ? longLineSequenceColumns(bytes, size, base, lineBytes, first, end, form)
                       : std::vector<std::pair<std::int64_t, std::int64_t>>();
     std::size_t span = 0; // the first hidden span not wholly left of the column put last
     auto put = [&](char16_t unit, std::int64_t column) {
@@ -181,7 +181,7 @@ void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64
             return;
         }
         std::u16string part;
-        DecodeLineBytes(bytes + (from - base), std::size_t(to - from), form, part);
+        decodeLineBytes(bytes + (from - base), std::size_t(to - from), form, part);
         if (shown) {
             part.resize(std::size_t(to - from), LongLinePad);
         }

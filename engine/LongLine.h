@@ -42,20 +42,20 @@ constexpr std::int64_t LongLineMaxColumns = std::int64_t{0x7FFFFFFF} - 1;
 constexpr std::int64_t LongSequenceUnits = 4096;
 
 // Bytes of the encoding per column of a long line: 2 in UTF-16, else 1.
-inline int LongLineUnitBytes(quill::TextEncoding form)
+inline int longLineUnitBytes(quill::TextEncoding form)
 {
     return quill::isUtf16(form) ? 2 : 1;
 }
 
 // The bytes a reader of a long line's part takes before and after it, beyond the few a
 // character cut by its edges needs, so that the sequences cut by its edges are known.
-inline std::int64_t LongSequenceMargin(quill::TextEncoding form, bool hideSequences)
+inline std::int64_t longSequenceMargin(quill::TextEncoding form, bool hideSequences)
 {
-    return hideSequences ? LongSequenceUnits * LongLineUnitBytes(form) : 0;
+    return hideSequences ? LongSequenceUnits * longLineUnitBytes(form) : 0;
 }
 
 // The columns of a long line of `bytes` bytes (terminator excluded).
-std::int64_t LongLineColumns(std::uint64_t bytes, quill::TextEncoding form);
+std::int64_t longLineColumns(std::uint64_t bytes, quill::TextEncoding form);
 
 // The text of a long line's columns [first, first + count): bytes holds the line's bytes
 // from `base` on (base <= the byte of column first), as far as the file had them, and at
@@ -68,16 +68,16 @@ std::int64_t LongLineColumns(std::uint64_t bytes, quill::TextEncoding form);
 // text missing). Not shown: the characters whose first byte lies in the part, each
 // once, and in columns the column of each unit.
 // hideSequences: the line's control sequences are hidden (see above); bytes then holds
-// LongSequenceMargin more on either side of the part, as far as the line has them.
-void DecodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
+// longSequenceMargin more on either side of the part, as far as the line has them.
+void decodeLongLinePart(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
                         std::uint64_t lineBytes, std::int64_t first, std::int64_t count,
                         quill::TextEncoding form, bool shown, std::u16string& out,
                         std::vector<std::int64_t>* columns = nullptr, bool hideSequences = false);
 
 // The columns in [first, end) that lie inside a control sequence of a long line hidden as
 // above, as ascending, disjoint [begin, end) spans; bytes, base and lineBytes as for
-// DecodeLongLinePart.
+// decodeLongLinePart.
 std::vector<std::pair<std::int64_t, std::int64_t>>
-LongLineSequenceColumns(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
+longLineSequenceColumns(const std::uint8_t* bytes, std::size_t size, std::uint64_t base,
                         std::uint64_t lineBytes, std::int64_t first, std::int64_t end,
                         quill::TextEncoding form);

@@ -52,7 +52,7 @@ std::size_t occurrences(const std::uint8_t* sample, std::size_t n, const std::ui
     std::size_t count = 0;
     const std::uint8_t* end = sample + n;
     for (const std::uint8_t* at = sample; count < enough;) {
-        at = FindPatternBytes(at, end, bytes, length, 0);
+        at = findPatternBytes(at, end, bytes, length, 0);
         if (at == nullptr) {
             break;
         }
@@ -131,7 +131,7 @@ std::uint8_t MultiPattern::chooseGroup(const Pattern& pattern, std::size_t index
     return best;
 }
 
-std::size_t MultiPattern::Add(std::string_view bytes, bool caseless)
+std::size_t MultiPattern::add(std::string_view bytes, bool caseless)
 {
     QUILL_ASSERT(!bytes.empty());
     Pattern pattern;
@@ -142,7 +142,7 @@ std::size_t MultiPattern::Add(std::string_view bytes, bool caseless)
         for (std::size_t at = 0; at + m_anchorBytes <= pattern.bytes.size(); ++at) {
             int rarity = 0;
             for (std::size_t j = 0; j < m_anchorBytes; ++j) {
-                rarity += ByteRarity(std::uint8_t(pattern.bytes[at + j]));
+                rarity += byteRarity(std::uint8_t(pattern.bytes[at + j]));
             }
             if (rarity > best) {
                 best = rarity;
@@ -194,7 +194,7 @@ void MultiPattern::place(Pattern& pattern, std::size_t index)
     m_members[pattern.group].push_back(std::uint32_t(index));
 }
 
-void MultiPattern::Tune(const std::uint8_t* sample, std::size_t n)
+void MultiPattern::tune(const std::uint8_t* sample, std::size_t n)
 {
     if (m_patterns.size() > MaxTunedPatterns || n == 0) {
         return;
@@ -218,14 +218,14 @@ std::size_t MultiPattern::anchorOnSample(const std::uint8_t* sample, std::size_t
         }
         if (pattern.caseless && folded.empty()) {
             folded.resize(n);
-            FoldAsciiBytes(sample, folded.data(), n);
+            foldAsciiBytes(sample, folded.data(), n);
         }
         const std::uint8_t* text = pattern.caseless ? folded.data() : sample;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(pattern.bytes.data());
         auto rarity = [&](std::size_t at) {
             int sum = 0;
             for (std::size_t j = 0; j < m_anchorBytes; ++j) {
-                sum += ByteRarity(bytes[at + j]);
+                sum += byteRarity(bytes[at + j]);
             }
             return sum;
         };
@@ -458,7 +458,7 @@ void MultiPattern::stepHits(const std::uint8_t* data, std::size_t n, std::size_t
     }
 }
 
-void MultiPattern::Find(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const
+void MultiPattern::find(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const
 {
     if (m_patterns.empty() || n == 0) {
         return;

@@ -21,7 +21,7 @@
 // beyond that patterns share groups, and a shared group lets more positions through to the
 // whole comparison, so thousands of patterns are slow (but still one pass).
 //
-// Built by Add(), then Find() may run on several threads at once.
+// Built by add(), then find() may run on several threads at once.
 
 #include <array>
 #include <cstddef>
@@ -43,31 +43,31 @@ class MultiPattern {
 
     // Adds a pattern and returns its index (0, 1, ... in the order added). bytes must not be
     // empty; with caseless they hold no A-Z, and a-z in the buffer match A-Z there too.
-    std::size_t Add(std::string_view bytes, bool caseless);
+    std::size_t add(std::string_view bytes, bool caseless);
     std::size_t size() const { return m_patterns.size(); }
     // Where the anchor of pattern `index` starts inside it.
-    std::size_t AnchorOffset(std::size_t index) const { return m_patterns[index].anchor; }
+    std::size_t anchorOffset(std::size_t index) const { return m_patterns[index].anchor; }
     // The bytes in a row an anchor is: two, or three after Tune where pairs are common.
-    std::size_t AnchorBytes() const { return m_anchorBytes; }
+    std::size_t anchorBytes() const { return m_anchorBytes; }
     // Anchors each pattern longer than an anchor on its two bytes in a row that occur least
     // often in the sample (ties: where they look rarest), and groups the patterns again. A
     // counting pass over the sample per such place: meant for a sample of some hundred
     // kilobytes and tens of patterns (more than MaxTunedPatterns keep their anchors). When
     // the anchors chosen so occur once in fewer than DenseAnchorBytes bytes of the sample
     // together, three bytes are chosen the same way instead.
-    void Tune(const std::uint8_t* sample, std::size_t n);
+    void tune(const std::uint8_t* sample, std::size_t n);
     static constexpr std::size_t MaxTunedPatterns = 64;
     static constexpr std::size_t DenseAnchorBytes = 128;
 
     // Appends every occurrence of every pattern in [data, data + n), overlapping ones too,
     // in ascending order of their anchors (at one anchor, in no particular order).
-    void Find(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const;
+    void find(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const;
 
     // Tests: the steps a machine without the widest vectors takes (they find the same):
     // AVX2 at most, or none.
     enum class Steps { Fastest, Avx2, Portable };
-    void SetSteps(Steps steps) { m_steps = steps; }
-    void SetVectorAllowed(bool allowed) { m_steps = allowed ? Steps::Fastest : Steps::Portable; }
+    void setSteps(Steps steps) { m_steps = steps; }
+    void setVectorAllowed(bool allowed) { m_steps = allowed ? Steps::Fastest : Steps::Portable; }
 
   private:
     struct Pattern {

@@ -20,9 +20,9 @@ struct RegexHit {
     std::size_t end = 0; // one past the match's last unit
 };
 
-RegexHit RegexFindForward(const FilterPattern& pattern, std::u16string_view line,
+RegexHit regexFindForward(const FilterPattern& pattern, std::u16string_view line,
                           std::size_t startCol, FilterScratch& scratch);
-RegexHit RegexFindBackward(const FilterPattern& pattern, std::u16string_view line,
+RegexHit regexFindBackward(const FilterPattern& pattern, std::u16string_view line,
                            std::size_t startCol, FilterScratch& scratch);
 
 // What a regular-expression Find met besides its answer.

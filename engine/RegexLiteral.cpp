@@ -89,7 +89,7 @@ std::size_t readClass(std::u16string_view p, std::size_t open, bool caseless, st
 
 } // namespace
 
-std::size_t RequiredWeight(const RequiredText& text)
+std::size_t requiredWeight(const RequiredText& text)
 {
     std::size_t weight = 0;
     for (const std::string& place : text) {
@@ -98,14 +98,14 @@ std::size_t RequiredWeight(const RequiredText& text)
     return weight;
 }
 
-RequiredText RequiredLiteral(std::u16string_view p, bool caseless)
+RequiredText requiredLiteral(std::u16string_view p, bool caseless)
 {
     RequiredText best;
     std::size_t bestWeight = 0;
     RequiredText run;
     int depth = 0;
     auto endRun = [&] {
-        if (const std::size_t weight = RequiredWeight(run); weight > bestWeight) {
+        if (const std::size_t weight = requiredWeight(run); weight > bestWeight) {
             best = run;
             bestWeight = weight;
         }

@@ -22,21 +22,21 @@ SafetyPoller::~SafetyPoller()
     }
 }
 
-SafetyPoller& SafetyPoller::Shared()
+SafetyPoller& SafetyPoller::shared()
 {
     // Never destroyed: a watcher may still stop while the program's statics go away.
     static SafetyPoller* const shared = new SafetyPoller();
     return *shared;
 }
 
-NameState SafetyPoller::ProbeName(const std::string& path)
+NameState SafetyPoller::probeName(const std::string& path)
 {
     quill::FileStat st;
     const bool found = quill::statByName(path, st);
-    return StateOf(found ? &st : nullptr, found ? 0 : errno);
+    return stateOf(found ? &st : nullptr, found ? 0 : errno);
 }
 
-NameState SafetyPoller::StateOf(const quill::FileStat* st, int error)
+NameState SafetyPoller::stateOf(const quill::FileStat* st, int error)
 {
     NameState state;
     if (st == nullptr) {
@@ -53,7 +53,7 @@ NameState SafetyPoller::StateOf(const quill::FileStat* st, int error)
     return state;
 }
 
-std::uint64_t SafetyPoller::Add(const std::string& path, std::chrono::milliseconds interval,
+std::uint64_t SafetyPoller::add(const std::string& path, std::chrono::milliseconds interval,
                                 bool events, const NameState& seen, std::function<void()> kick)
 {
     std::uint64_t id = 0;
@@ -61,7 +61,7 @@ std::uint64_t SafetyPoller::Add(const std::string& path, std::chrono::millisecon
         std::lock_guard lock(m_mutex);
         if (m_threaded && !m_thread.joinable()) {
             try {
-                m_thread = std::thread([this] { Loop(); });
+                m_thread = std::thread([this] { loop(); });
             } catch (const std::system_error&) {
                 return 0;
             }
@@ -83,7 +83,7 @@ void SafetyPoller::Remove(std::uint64_t id)
     m_entries.erase(id);
 }
 
-void SafetyPoller::Seen(std::uint64_t id, const NameState& seen, bool everyRound)
+void SafetyPoller::seen(std::uint64_t id, const NameState& seen, bool everyRound)
 {
     bool sooner = false;
     {
@@ -105,13 +105,13 @@ void SafetyPoller::Seen(std::uint64_t id, const NameState& seen, bool everyRound
     }
 }
 
-std::size_t SafetyPoller::Size() const
+std::size_t SafetyPoller::size() const
 {
     std::lock_guard lock(m_mutex);
     return m_entries.size();
 }
 
-std::chrono::milliseconds SafetyPoller::NextInterval(bool active)
+std::chrono::milliseconds SafetyPoller::nextInterval(bool active)
 {
     if (m_entries.empty()) {
         return std::chrono::milliseconds(0);
@@ -130,7 +130,7 @@ std::chrono::milliseconds SafetyPoller::NextInterval(bool active)
     return shortest * factor;
 }
 
-std::chrono::milliseconds SafetyPoller::Round()
+std::chrono::milliseconds SafetyPoller::round()
 {
     std::vector<std::pair<std::uint64_t, std::string>> names;
     {
@@ -163,20 +163,20 @@ std::chrono::milliseconds SafetyPoller::Round()
             active = true;
         }
     }
-    return NextInterval(active);
+    return nextInterval(active);
 }
 
-void SafetyPoller::Loop()
+void SafetyPoller::loop()
 {
     using Clock = std::chrono::steady_clock;
     std::unique_lock lock(m_mutex);
-    auto next = NextInterval(true);
+    auto next = nextInterval(true);
     auto last = Clock::now();
     while (!m_stop) {
         if (m_entries.empty()) {
             // Nothing to look at: asleep without a timer until a watcher comes.
             m_cond.wait(lock, [this] { return m_stop || !m_entries.empty(); });
-            next = NextInterval(true);
+            next = nextInterval(true);
             last = Clock::now();
             m_changedEntries = false;
             continue;
@@ -185,11 +185,11 @@ void SafetyPoller::Loop()
             // A new entry may ask for a shorter interval: the round is timed again from
             // the last one.
             m_changedEntries = false;
-            next = NextInterval(true);
+            next = nextInterval(true);
             continue;
         }
         lock.unlock();
-        next = Round();
+        next = round();
         lock.lock();
         last = Clock::now();
     }

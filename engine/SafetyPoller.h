@@ -47,32 +47,32 @@ class SafetyPoller {
     static constexpr int QuietFactor = 8;
 
     // threaded: false leaves the rounds to the caller (Round), for tests.
-    explicit SafetyPoller(Probe probe = &ProbeName, bool threaded = true);
+    explicit SafetyPoller(Probe probe = &probeName, bool threaded = true);
     ~SafetyPoller();
     SafetyPoller(const SafetyPoller&) = delete;
     SafetyPoller& operator=(const SafetyPoller&) = delete;
 
     // The poller of the whole program; never destroyed, its thread started by the first Add.
-    static SafetyPoller& Shared();
-    static NameState ProbeName(const std::string& path);
+    static SafetyPoller& shared();
+    static NameState probeName(const std::string& path);
     // What statByName gave: st when it succeeded, else its errno.
-    static NameState StateOf(const quill::FileStat* st, int error);
+    static NameState stateOf(const quill::FileStat* st, int error);
 
     // Looks at path at least every interval (QuietFactor times that while nothing changes,
     // if events: change events wake the caller too); seen: the state the caller has dealt
     // with. Returns the entry's id, 0 when no thread could be started (the caller keeps a
     // timer).
-    std::uint64_t Add(const std::string& path, std::chrono::milliseconds interval, bool events,
+    std::uint64_t add(const std::string& path, std::chrono::milliseconds interval, bool events,
                       const NameState& seen, std::function<void()> kick);
     void Remove(std::uint64_t id);
     // The caller looked at the file and dealt with this state; everyRound: kick it every
     // round whatever the name shows (a file that could not be read is tried again).
-    void Seen(std::uint64_t id, const NameState& seen, bool everyRound);
+    void seen(std::uint64_t id, const NameState& seen, bool everyRound);
 
     // One round: every name probed, the watchers whose names differ kicked. Returns the
     // time to the next round (zero: none is needed, no entry).
-    std::chrono::milliseconds Round();
-    std::size_t Size() const;
+    std::chrono::milliseconds round();
+    std::size_t size() const;
 
   private:
     struct Entry {
@@ -83,8 +83,8 @@ class SafetyPoller {
         bool everyRound = false;
         std::function<void()> kick;
     };
-    void Loop();
-    std::chrono::milliseconds NextInterval(bool active);
+    void loop();
+    std::chrono::milliseconds nextInterval(bool active);
 
     Probe m_probe;
     bool m_threaded;

@@ -14,10 +14,10 @@ constexpr ColorRef rgb(unsigned r, unsigned g, unsigned b)
 
 // xterm's first 16 entries.
 constexpr std::array<ColorRef, 16> BasicColors{
-    rgb(0, 0, 0),       rgb(205, 0, 0),     rgb(0, 205, 0),   rgb(205, 205, 0),
-    rgb(0, 0, 238),     rgb(205, 0, 205),   rgb(0, 205, 205), rgb(229, 229, 229),
-    rgb(127, 127, 127), rgb(255, 0, 0),     rgb(0, 255, 0),   rgb(255, 255, 0),
-    rgb(92, 92, 255),   rgb(255, 0, 255),   rgb(0, 255, 255), rgb(255, 255, 255)};
+    rgb(0, 0, 0),       rgb(205, 0, 0),   rgb(0, 205, 0),   rgb(205, 205, 0),
+    rgb(0, 0, 238),     rgb(205, 0, 205), rgb(0, 205, 205), rgb(229, 229, 229),
+    rgb(127, 127, 127), rgb(255, 0, 0),   rgb(0, 255, 0),   rgb(255, 255, 0),
+    rgb(92, 92, 255),   rgb(255, 0, 255), rgb(0, 255, 255), rgb(255, 255, 255)};
 
 // Plain flags and values, not optionals: GCC at -O3 reports the copies of an optional
 // here as reads of uninitialized memory.
@@ -92,7 +92,7 @@ std::optional<ColorRef> extendedColor(const std::vector<Code>& codes, std::size_
             return std::nullopt;
         }
         k += sub ? 0 : 2;
-        return SgrPaletteColor(args[1]);
+        return sgrPaletteColor(args[1]);
     }
     if (args[0] == 2) {
         // "38:2::r:g:b" carries a colour space id before the three parts.
@@ -217,7 +217,7 @@ template <typename Text> std::size_t sequenceLength(const Text& line, std::size_
 
 } // namespace
 
-ColorRef SgrPaletteColor(unsigned n)
+ColorRef sgrPaletteColor(unsigned n)
 {
     if (n < 16) {
         return BasicColors[n];
@@ -231,7 +231,7 @@ ColorRef SgrPaletteColor(unsigned n)
     return rgb(gray, gray, gray);
 }
 
-void StripSgr(std::u16string_view line, std::u16string& shown, StyleRuns* runs)
+void stripSgr(std::u16string_view line, std::u16string& shown, StyleRuns* runs)
 {
     std::size_t next = line.find(EscapeCharacter);
     if (next == std::u16string_view::npos) {
@@ -252,7 +252,7 @@ void StripSgr(std::u16string_view line, std::u16string& shown, StyleRuns* runs)
             run.background = style.hasBackground ? style.background : 0;
             run.bold = style.bold;
             run.underline = style.underline;
-            if (!runs->empty() && runs->back().end == run.start && runs->back().SameStyle(run)) {
+            if (!runs->empty() && runs->back().end == run.start && runs->back().sameStyle(run)) {
                 runs->back().end = run.end;
             } else {
                 runs->push_back(run);
@@ -282,7 +282,7 @@ void StripSgr(std::u16string_view line, std::u16string& shown, StyleRuns* runs)
     closeRun(shown.size() - base);
 }
 
-void StripSgrInPlace(std::u16string& text, StyleRuns* runs)
+void stripSgrInPlace(std::u16string& text, StyleRuns* runs)
 {
     if (runs != nullptr) {
         runs->clear();
@@ -292,11 +292,11 @@ void StripSgrInPlace(std::u16string& text, StyleRuns* runs)
     }
     std::u16string shown;
     shown.reserve(text.size());
-    StripSgr(text, shown, runs);
+    stripSgr(text, shown, runs);
     text.swap(shown);
 }
 
-std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at)
+std::size_t sgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at)
 {
     bool sgr = false;
     return sequenceLength(std::basic_string_view<std::uint8_t>(bytes, n), at, sgr);

@@ -42,20 +42,20 @@ constexpr char16_t EscapeCharacter = 0x1B;
 // Appends the line as shown to `shown`; when runs is not null, appends the styled runs
 // (positions counted in `shown` from where it was appended; the default style gives no
 // run). A line without ESC is appended unchanged, without runs.
-void StripSgr(std::u16string_view line, std::u16string& shown, StyleRuns* runs);
+void stripSgr(std::u16string_view line, std::u16string& shown, StyleRuns* runs);
 
-// StripSgr of text onto itself (runs, when not null, replaced by the line's).
-void StripSgrInPlace(std::u16string& text, StyleRuns* runs);
+// stripSgr of text onto itself (runs, when not null, replaced by the line's).
+void stripSgrInPlace(std::u16string& text, StyleRuns* runs);
 
 // The length of the complete control sequence that starts at bytes[at] (which must be ESC)
 // of a line of n bytes; 0 when none starts there (the ESC is then text).
-std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at);
+std::size_t sgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::size_t at);
 
 // The length of the complete control sequence at in[i] (an ESC) of a line that ends at
-// end, as SgrSequenceLength says, for the loops that meet one every few bytes: the sixteen
+// end, as sgrSequenceLength says, for the loops that meet one every few bytes: the sixteen
 // bytes from the ESC classified at once where they lie inside the line, which is nearly
 // always.
-[[gnu::always_inline]] inline std::size_t SgrSequenceLengthInLine(const std::uint8_t* in,
+[[gnu::always_inline]] inline std::size_t sgrSequenceLengthInLine(const std::uint8_t* in,
                                                                   std::size_t i, std::size_t end)
 {
 #if defined(__SSE2__)
@@ -69,7 +69,7 @@ std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::siz
         const unsigned finals = bits(_mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x3F)),
                                                    _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F))));
         if (in[i + 1] != '[') {
-            return SgrSequenceLength(in, end, i); // the other kinds are rare
+            return sgrSequenceLength(in, end, i); // the other kinds are rare
         }
         // Past "ESC [": the parameters, then the intermediates, then one final.
         const unsigned afterParams = 2 + unsigned(__builtin_ctz(~(params >> 2)));
@@ -79,8 +79,8 @@ std::size_t SgrSequenceLength(const std::uint8_t* bytes, std::size_t n, std::siz
         }
     }
 #endif
-    return SgrSequenceLength(in, end, i);
+    return sgrSequenceLength(in, end, i);
 }
 
 // The colour of entry n of the 256-colour palette (xterm's), as 0x00BBGGRR.
-ColorRef SgrPaletteColor(unsigned n);
+ColorRef sgrPaletteColor(unsigned n);

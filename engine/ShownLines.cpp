@@ -21,9 +21,8 @@ constexpr std::uint8_t Esc = 0x1B;
 // of memchr and one of memmove for each would cost more than the search itself. A step
 // stores all sixteen bytes, those past the ESC too; they are overwritten by what follows
 // (out never runs ahead of in, so the store stays inside a buffer of n bytes).
-[[gnu::always_inline]] inline std::size_t copyToEscape(const std::uint8_t* in, std::size_t i,
-                                                      std::size_t n, std::uint8_t* out,
-                                                      std::size_t w)
+[[gnu::always_inline]] inline std::size_t
+copyToEscape(const std::uint8_t* in, std::size_t i, std::size_t n, std::uint8_t* out, std::size_t w)
 {
     const std::size_t from = i;
 #if defined(__SSE2__)
@@ -75,13 +74,16 @@ __attribute__((target("avx2"))) inline ByteClasses classifyAvx2(const std::uint8
     // Signed: the bytes beyond ASCII are below both bounds.
     const __m256i belowFinals = _mm256_set1_epi8(0x3F);
     const __m256i aboveFinals = _mm256_set1_epi8(0x7F);
-    const auto finals = [&](__m256i v) __attribute__((target("avx2"))) {
-        return _mm256_and_si256(_mm256_cmpgt_epi8(v, belowFinals), _mm256_cmpgt_epi8(aboveFinals, v));
+    const auto finals = [&](__m256i v) __attribute__((target("avx2")))
+    {
+        return _mm256_and_si256(_mm256_cmpgt_epi8(v, belowFinals),
+                                _mm256_cmpgt_epi8(aboveFinals, v));
     };
     ByteClasses c;
     c.escapes = maskAvx2(_mm256_cmpeq_epi8(lo, esc), _mm256_cmpeq_epi8(hi, esc));
     c.brackets = maskAvx2(_mm256_cmpeq_epi8(lo, bracket), _mm256_cmpeq_epi8(hi, bracket));
-    c.parameters = maskAvx2(_mm256_cmpeq_epi8(loTop, parameter), _mm256_cmpeq_epi8(hiTop, parameter));
+    c.parameters =
+        maskAvx2(_mm256_cmpeq_epi8(loTop, parameter), _mm256_cmpeq_epi8(hiTop, parameter));
     c.intermediates =
         maskAvx2(_mm256_cmpeq_epi8(loTop, intermediate), _mm256_cmpeq_epi8(hiTop, intermediate));
     c.finals = maskAvx2(finals(lo), finals(hi));
@@ -111,9 +113,8 @@ constexpr PackTable Pack;
 
 // Writes the bytes of in[0, 64) whose bits are set in keep to out, in order; returns how
 // many. Each group of eight stores eight bytes, so up to 64 bytes from out are written.
-__attribute__((target("avx2,popcnt"))) inline std::size_t packAvx2(const std::uint8_t* in,
-                                                                   std::uint64_t keep,
-                                                                   std::uint8_t* out)
+__attribute__((target("avx2,popcnt"))) inline std::size_t
+packAvx2(const std::uint8_t* in, std::uint64_t keep, std::uint8_t* out)
 {
     std::size_t w = 0;
     for (std::size_t g = 0; g < 8; ++g) {
@@ -147,11 +148,10 @@ const bool HaveAvx2 = [] {
 // across bit masks, without a branch per sequence; a step that holds something else (a
 // sequence cut off or broken, a byte beyond ASCII right after one) goes the scalar way.
 template <bool Avx2>
-[[gnu::always_inline]] inline void stripRun(const std::uint8_t* bytes, const FileOffset* starts,
-                                            std::size_t count, std::size_t i,
-                                            std::vector<std::uint8_t>& shownBytes,
-                                            std::vector<FileOffset>& shownStartsOut,
-                                            std::vector<std::size_t>& joined)
+[[gnu::always_inline]] inline void
+stripRun(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count, std::size_t i,
+         std::vector<std::uint8_t>& shownBytes, std::vector<FileOffset>& shownStartsOut,
+         std::vector<std::size_t>& joined)
 {
     const FileOffset base = starts[0];
     const std::size_t n = std::size_t(starts[count] - base);
@@ -179,7 +179,7 @@ template <bool Avx2>
             lineEnd = std::size_t(starts[line] - base);
             shownLineStart = std::size_t(shownStarts[line - 1] - base);
         }
-        const std::size_t length = SgrSequenceLengthInLine(bytes, at, lineEnd);
+        const std::size_t length = sgrSequenceLengthInLine(bytes, at, lineEnd);
         if (length == 0) {
             out[w++] = Esc;
             return at + 1;
@@ -195,7 +195,8 @@ template <bool Avx2>
     // The bytes of bytes[i, i + 64) up to where every sequence that starts before is whole,
     // taken out at once; 0 when the scalar way is to take them. No byte of a sequence is a
     // line feed, so a sequence ends inside its line.
-    auto vectorStep = [&]() __attribute__((always_inline)) -> std::size_t {
+    auto vectorStep = [&]() __attribute__((always_inline))->std::size_t
+    {
         if constexpr (Avx2) {
             const ByteClasses c = classifyAvx2(bytes + i);
             if (c.escapes == 0) {
@@ -211,8 +212,7 @@ template <bool Avx2>
             }
             // From the byte after "ESC [" over the parameters, then over the intermediates:
             // a carry runs through each run of them and stops on the byte after it.
-            const std::uint64_t afterParameters =
-                (c.parameters + (seqStarts << 2)) & ~c.parameters;
+            const std::uint64_t afterParameters = (c.parameters + (seqStarts << 2)) & ~c.parameters;
             const std::uint64_t afterIntermediates =
                 (c.intermediates + afterParameters) & ~c.intermediates;
             std::size_t cut = 64;
@@ -234,8 +234,8 @@ template <bool Avx2>
             const std::uint64_t ends = afterIntermediates & c.finals & below;
             // Every sequence that starts before the cut is complete, and none leaves two
             // bytes beyond ASCII side by side (the scalar step tells whether it joins).
-            const bool highAfter = ((ends << 1) & c.high) != 0 ||
-                                   ((ends >> 63) != 0 && bytes[i + 64] >= 0x80);
+            const bool highAfter =
+                ((ends << 1) & c.high) != 0 || ((ends >> 63) != 0 && bytes[i + 64] >= 0x80);
             if (std::popcount(ends) != std::popcount(taken) || highAfter) {
                 return 0;
             }
@@ -256,7 +256,8 @@ template <bool Avx2>
             for (; line < next; ++line) {
                 const std::size_t at = std::size_t(starts[line] - base);
                 const std::uint64_t before = at > i ? (1ull << (at - i)) - 1 : 0;
-                shownStarts[line] = starts[line] - removed - FileOffset(std::popcount(gone & before));
+                shownStarts[line] =
+                    starts[line] - removed - FileOffset(std::popcount(gone & before));
             }
             lineEnd = std::size_t(starts[line] - base);
             shownLineStart = std::size_t(shownStarts[line - 1] - base);
@@ -295,7 +296,8 @@ template <bool Avx2>
         std::uint64_t escapes = 0;
         for (std::size_t k = 0; k < 4; ++k) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 16 * k));
-            escapes |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, esc)))) << (16 * k);
+            escapes |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, esc))))
+                       << (16 * k);
         }
         // The ESCs of the step are known before the first is measured: one that a string
         // before it holds (its terminator's) is passed over with that string.
@@ -330,9 +332,9 @@ template <bool Avx2>
 
 #if defined(__x86_64__)
 __attribute__((target("avx2,popcnt,bmi"))) void
-stripRunAvx2(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count,
-             std::size_t i, std::vector<std::uint8_t>& shownBytes,
-             std::vector<FileOffset>& shownStarts, std::vector<std::size_t>& joined)
+stripRunAvx2(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count, std::size_t i,
+             std::vector<std::uint8_t>& shownBytes, std::vector<FileOffset>& shownStarts,
+             std::vector<std::size_t>& joined)
 {
     stripRun<true>(bytes, starts, count, i, shownBytes, shownStarts, joined);
 }
@@ -342,13 +344,13 @@ stripRunAvx2(const std::uint8_t* bytes, const FileOffset* starts, std::size_t co
 
 ShownLines::ShownLines(Steps steps) : m_steps(steps) {}
 
-bool ShownLines::StripBlock(const std::uint8_t* bytes, std::size_t n)
+bool ShownLines::stripBlock(const std::uint8_t* bytes, std::size_t n)
 {
     const FileOffset whole[2] = {0, FileOffset(n)};
-    return Strip(bytes, whole, 1);
+    return strip(bytes, whole, 1);
 }
 
-bool ShownLines::Strip(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count)
+bool ShownLines::strip(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count)
 {
     const std::size_t n = std::size_t(starts[count] - starts[0]);
     const void* first = std::memchr(bytes, Esc, n);
@@ -366,12 +368,12 @@ bool ShownLines::Strip(const std::uint8_t* bytes, const FileOffset* starts, std:
     return true;
 }
 
-bool ShownLines::Joined(std::size_t line) const
+bool ShownLines::joined(std::size_t line) const
 {
     return std::binary_search(m_joined.begin(), m_joined.end(), line);
 }
 
-void ShownLines::Trim(std::size_t keepBytes)
+void ShownLines::trim(std::size_t keepBytes)
 {
     if (m_bytes.size() > keepBytes) {
         m_bytes = std::vector<std::uint8_t>();

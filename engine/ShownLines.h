@@ -12,10 +12,10 @@
 // neighbouring characters of an occurrence lie only removed sequences. The reverse holds
 // too, except where a removed sequence sat between two bytes beyond ASCII (the halves of a
 // character a sequence broke): the line decodes to U+FFFD there, while these bytes join
-// into a character again. Such a line is Joined(), and is to be checked on its decoded
+// into a character again. Such a line is joined(), and is to be checked on its decoded
 // text.
 //
-// A run without any ESC byte is its own shown form: Strip() then copies nothing. Not
+// A run without any ESC byte is its own shown form: strip() then copies nothing. Not
 // thread-safe; one per thread, its buffers reused from run to run.
 
 #include "engine/DocumentTypes.h"
@@ -32,30 +32,30 @@ class ShownLines {
     explicit ShownLines(Steps steps = Steps::Fastest);
 
     // The lines of bytes[0, starts[count] - starts[0]), line i from starts[i]. Returns false
-    // when they hold no ESC byte: nothing is hidden and Bytes() and Starts() are not set.
-    bool Strip(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count);
+    // when they hold no ESC byte: nothing is hidden and Bytes() and starts() are not set.
+    bool strip(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count);
 
-    // The same for a block of whole lines whose starts are not at hand: Starts() and the
+    // The same for a block of whole lines whose starts are not at hand: starts() and the
     // lines' flags are of the block as one line (its lines still end where its line feeds
     // are).
-    bool StripBlock(const std::uint8_t* bytes, std::size_t n);
+    bool stripBlock(const std::uint8_t* bytes, std::size_t n);
 
-    // The shown bytes; line i is [Starts()[i], Starts()[i + 1]) counted from Starts()[0],
+    // The shown bytes; line i is [starts()[i], starts()[i + 1]) counted from starts()[0],
     // which is the run's own first start.
     const std::uint8_t* Bytes() const { return m_bytes.data(); }
-    const FileOffset* Starts() const { return m_starts.data(); }
+    const FileOffset* starts() const { return m_starts.data(); }
     // Something was taken out of line i (starts: the run's own, as given to Strip).
     bool Changed(std::size_t line, const FileOffset* starts) const
     {
         return m_starts[line + 1] - m_starts[line] != starts[line + 1] - starts[line];
     }
     // A sequence was taken out between two bytes beyond ASCII in line i.
-    bool Joined(std::size_t line) const;
+    bool joined(std::size_t line) const;
     // Those lines, ascending.
-    const std::vector<std::size_t>& JoinedLines() const { return m_joined; }
+    const std::vector<std::size_t>& joinedLines() const { return m_joined; }
 
     // Gives back buffers that grew for an unusually long run.
-    void Trim(std::size_t keepBytes);
+    void trim(std::size_t keepBytes);
 
   private:
     Steps m_steps;

@@ -119,14 +119,14 @@ ShownLiteral::ShownLiteral(const std::vector<std::string>& places, std::size_t r
     if (rare < m_plainFrom || rare >= m_plainFrom + m_plainLength) {
         m_rare = m_plainFrom;
         for (std::size_t k = m_plainFrom; k < m_plainFrom + m_plainLength; ++k) {
-            if (ByteRarity(std::uint8_t(m_literal[k])) >
-                ByteRarity(std::uint8_t(m_literal[m_rare]))) {
+            if (byteRarity(std::uint8_t(m_literal[k])) >
+                byteRarity(std::uint8_t(m_literal[m_rare]))) {
                 m_rare = k;
             }
         }
     }
     const auto* l = reinterpret_cast<const std::uint8_t*>(m_literal.data());
-    m_probes = ProbesOf(l + m_plainFrom, m_plainLength, m_rare - m_plainFrom);
+    m_probes = probesOf(l + m_plainFrom, m_plainLength, m_rare - m_plainFrom);
     m_probes.first += m_plainFrom;
     m_probes.second += m_plainFrom;
     m_probes.third += m_plainFrom;
@@ -195,7 +195,7 @@ std::size_t ShownLiteral::findWhole(const std::uint8_t* bytes, std::size_t at, s
     const std::size_t after = length - m_plainFrom - m_plainLength;
     while (n - std::min(at, n) >= length) {
         const std::uint8_t* found =
-            FindPatternBytes(bytes + at + m_plainFrom, bytes + n - after, l + m_plainFrom,
+            findPatternBytes(bytes + at + m_plainFrom, bytes + n - after, l + m_plainFrom,
                              m_plainLength, m_rare - m_plainFrom);
         if (found == nullptr) {
             break;
@@ -215,7 +215,7 @@ bool ShownLiteral::splitAt(const std::uint8_t* bytes, std::size_t n, std::size_t
     // does not hold.
     std::size_t q = at;
     while (q < n && bytes[q] == Esc) {
-        const std::size_t sequence = SgrSequenceLengthInLine(bytes, q, n);
+        const std::size_t sequence = sgrSequenceLengthInLine(bytes, q, n);
         if (sequence == 0) {
             return false;
         }
@@ -245,7 +245,7 @@ bool ShownLiteral::splitAt(const std::uint8_t* bytes, std::size_t n, std::size_t
         std::size_t r = q + 1;
         while (k < length && r < n) {
             if (bytes[r] == Esc) {
-                const std::size_t sequence = SgrSequenceLengthInLine(bytes, r, n);
+                const std::size_t sequence = sgrSequenceLengthInLine(bytes, r, n);
                 if (sequence == 0) {
                     break;
                 }

@@ -42,7 +42,7 @@ class ShownLiteral {
     // False for an empty literal, one longer than MaxLength, one with an ESC or a line
     // feed, or one without a single byte of its own: the caller then takes the sequences
     // out of the whole run.
-    bool Usable() const { return m_usable; }
+    bool usable() const { return m_usable; }
     static constexpr std::size_t MaxLength = 64;
 
     // Appends, ascending, the lines of bytes[0, starts[count] - starts[0]) (line i from
@@ -53,7 +53,7 @@ class ShownLiteral {
     // Tests: the steps a processor without the widest vectors takes (they find the same
     // lines): AVX2 at most, or none.
     enum class Steps { Fastest, Avx2, Portable };
-    void SetSteps(Steps steps) { m_steps = steps; }
+    void setSteps(Steps steps) { m_steps = steps; }
 
   private:
     bool holds(std::size_t k, std::uint8_t b) const

@@ -58,14 +58,14 @@ bool forShownRuns(const LineChunk& chunk, const std::uint8_t* hay, FilterScratch
     std::atomic<std::size_t> lanesGiven{0};
     TwoLanes<ShownRun> lanes([&](ShownRun& lane, std::size_t k) {
         const std::optional<StretchLines> lines =
-            LinesOfStretch(chunk.starts, chunk.count, ShownRunBytes, k);
+            linesOfStretch(chunk.starts, chunk.count, ShownRunBytes, k);
         if (!lines) {
             return false;
         }
         const auto [first, end] = *lines;
         if (lane.scratch == nullptr) {
             lane.scratch = laneScratch[lanesGiven++];
-            lane.scratch->NewChunk();
+            lane.scratch->newChunk();
         }
         lane.rows.clear();
         lane.undecided.clear();

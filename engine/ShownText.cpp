@@ -8,30 +8,30 @@
 #include <utility>
 #include <vector>
 
-std::size_t ShowLineText(std::u16string& text, StyleRuns* runs, const TextShowing& showing)
+std::size_t showLineText(std::u16string& text, StyleRuns* runs, const TextShowing& showing)
 {
     // The terminator as the bytes have it: a CR that a sequence parts from the line feed
     // is the text's, not half of a CR LF.
-    const std::size_t content = StripTerminator(text).size();
+    const std::size_t content = stripTerminator(text).size();
     const bool cr =
         std::u16string_view(text).substr(0, content).find(u'\r') != std::u16string_view::npos;
     if (!cr) {
         if (showing.terminal) {
-            StripSgrInPlace(text, runs);
+            stripSgrInPlace(text, runs);
         } else if (runs != nullptr) {
             runs->clear();
         }
-        return StripTerminator(text).size();
+        return stripTerminator(text).size();
     }
     const std::u16string terminator = text.substr(content);
     text.resize(content);
     if (showing.terminal) {
-        StripSgrInPlace(text, runs);
+        stripSgrInPlace(text, runs);
     } else if (runs != nullptr) {
         runs->clear();
     }
     if (!showing.controls) {
-        OverwriteCarriageReturns(text, runs);
+        overwriteCarriageReturns(text, runs);
     } else if (showing.crSymbol != 0) {
         std::replace(text.begin(), text.end(), u'\r', showing.crSymbol);
     }
@@ -40,7 +40,7 @@ std::size_t ShowLineText(std::u16string& text, StyleRuns* runs, const TextShowin
     return shown;
 }
 
-void OverwriteCarriageReturns(std::u16string& text, StyleRuns* runs)
+void overwriteCarriageReturns(std::u16string& text, StyleRuns* runs)
 {
     if (text.find(u'\r') == std::u16string::npos) {
         return;
@@ -84,7 +84,7 @@ void OverwriteCarriageReturns(std::u16string& text, StyleRuns* runs)
         StyleRun piece = *run;
         piece.start = at;
         piece.end = at + length;
-        if (!moved.empty() && moved.back().end == at && moved.back().SameStyle(piece)) {
+        if (!moved.empty() && moved.back().end == at && moved.back().sameStyle(piece)) {
             moved.back().end = piece.end;
         } else {
             moved.push_back(piece);
@@ -96,7 +96,7 @@ void OverwriteCarriageReturns(std::u16string& text, StyleRuns* runs)
     }
 }
 
-const std::uint8_t* FindInnerCarriageReturn(const std::uint8_t* p, const std::uint8_t* end,
+const std::uint8_t* findInnerCarriageReturn(const std::uint8_t* p, const std::uint8_t* end,
                                             quill::TextEncoding form)
 {
     if (!quill::isUtf16(form)) {

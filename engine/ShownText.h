@@ -34,18 +34,18 @@ struct TextShowing {
     bool operator==(const TextShowing&) const = default;
 };
 
-// Shows a line as DecodeLineBytes decoded it, terminator included (kept at the end). With
+// Shows a line as decodeLineBytes decoded it, terminator included (kept at the end). With
 // runs, they are the styles of the text as shown (empty without terminal colours). Returns
 // the length of the text before its terminator: a carriage return kept as it is (crSymbol
 // 0) may now stand just before it and is still the text's.
-std::size_t ShowLineText(std::u16string& text, StyleRuns* runs, const TextShowing& showing);
+std::size_t showLineText(std::u16string& text, StyleRuns* runs, const TextShowing& showing);
 
 // Applies the carriage returns of a line's text (no terminator) as a terminal does; runs,
 // when not null, follow their characters.
-void OverwriteCarriageReturns(std::u16string& text, StyleRuns* runs);
+void overwriteCarriageReturns(std::u16string& text, StyleRuns* runs);
 
 // The first carriage return in [p, end) that lies inside a line, not in its terminator: not
 // followed by a line feed (one at `end` counts, what follows is not known); in UTF-16 a
 // code unit, p being at the start of one. nullptr when there is none.
-const std::uint8_t* FindInnerCarriageReturn(const std::uint8_t* p, const std::uint8_t* end,
+const std::uint8_t* findInnerCarriageReturn(const std::uint8_t* p, const std::uint8_t* end,
                                             quill::TextEncoding form);

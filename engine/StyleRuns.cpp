@@ -1,6 +1,6 @@
 #include "engine/StyleRuns.h"
 
-StyleRuns OverlayRuns(const StyleRuns& base, const StyleRuns& top)
+StyleRuns overlayRuns(const StyleRuns& base, const StyleRuns& top)
 {
     if (top.empty()) {
         return base;

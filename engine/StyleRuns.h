@@ -23,7 +23,7 @@ struct StyleRun {
 
     bool operator==(const StyleRun&) const = default;
     // The same look, wherever it lies.
-    bool SameStyle(const StyleRun& other) const
+    bool sameStyle(const StyleRun& other) const
     {
         return hasText == other.hasText && hasBackground == other.hasBackground &&
                (!hasText || text == other.text) &&
@@ -37,4 +37,4 @@ using StyleRuns = std::vector<StyleRun>;
 
 // Where a run of top covers a character, that run's style holds there; elsewhere base's.
 // Both in the form above; so is the result.
-StyleRuns OverlayRuns(const StyleRuns& base, const StyleRuns& top);
+StyleRuns overlayRuns(const StyleRuns& base, const StyleRuns& top);

@@ -31,7 +31,7 @@ struct StretchLines {
     std::size_t first = 0;
     std::size_t end = 0;
 };
-inline std::optional<StretchLines> LinesOfStretch(const FileOffset* starts, std::size_t count,
+inline std::optional<StretchLines> linesOfStretch(const FileOffset* starts, std::size_t count,
                                                   FileOffset stretch, std::size_t k)
 {
     const auto firstStartingAt = [&](FileOffset offset) {
@@ -52,7 +52,7 @@ inline std::optional<StretchLines> LinesOfStretch(const FileOffset* starts, std:
 // own.
 class LaneHelper {
   public:
-    static LaneHelper& ForThisThread()
+    static LaneHelper& forThisThread()
     {
         thread_local LaneHelper helper;
         return helper;
@@ -74,7 +74,7 @@ class LaneHelper {
     }
 
     // Runs job on the helper; false when it is busy or no thread could be started.
-    bool Start(std::function<void()> job)
+    bool start(std::function<void()> job)
     {
         std::lock_guard lock(m_mutex);
         if (m_busy) {
@@ -94,7 +94,7 @@ class LaneHelper {
     }
 
     // Until the job started last has returned.
-    void Wait()
+    void wait()
     {
         std::unique_lock lock(m_mutex);
         m_wake.wait(lock, [this] { return !m_busy; });
@@ -127,14 +127,13 @@ class LaneHelper {
     std::thread m_thread;
 };
 
-template <typename Lane>
-class TwoLanes {
+template <typename Lane> class TwoLanes {
   public:
     using Work = std::function<bool(Lane& lane, std::size_t piece)>;
 
     explicit TwoLanes(Work work) : m_work(std::move(work))
     {
-        if (LaneHelper::ForThisThread().Start([this] { helperLoop(); })) {
+        if (LaneHelper::forThisThread().start([this] { helperLoop(); })) {
             m_pooled = true;
             return;
         }
@@ -157,7 +156,7 @@ class TwoLanes {
             m_helper.join();
         }
         if (m_pooled) {
-            LaneHelper::ForThisThread().Wait();
+            LaneHelper::forThisThread().wait();
         }
     }
 

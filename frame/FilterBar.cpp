@@ -42,8 +42,7 @@ enum Option { MatchCase, WholeWord, RegularExpression, Exclude };
 
 } // namespace
 
-FilterBar::FilterBar(FilterHistory& history, QWidget* parent)
-    : QWidget(parent), m_history(history)
+FilterBar::FilterBar(FilterHistory& history, QWidget* parent) : QWidget(parent), m_history(history)
 {
     setObjectName(QStringLiteral("filterBar"));
     m_layout = new QVBoxLayout(this);
@@ -115,7 +114,8 @@ void FilterBar::addRow(bool exclude)
         keepSpace(row.remove);
         line->addWidget(row.remove);
         QWidget* rowWidget = row.widget;
-        connect(row.remove, &QToolButton::clicked, this, [this, rowWidget] { removeRow(rowWidget); });
+        connect(row.remove, &QToolButton::clicked, this,
+                [this, rowWidget] { removeRow(rowWidget); });
     }
 
     for (int option = 0; option < 4; ++option) {
@@ -456,11 +456,11 @@ void FilterBar::remember()
         entry.wholeWord = row->options[WholeWord]->isChecked();
         entry.regularExpression = row->options[RegularExpression]->isChecked();
         entry.exclude = row->options[Exclude]->isChecked();
-        m_history.Add(entry);
+        m_history.add(entry);
         added = true;
     }
     if (added) {
-        m_history.WriteList();
+        m_history.writeList();
         refreshHistory();
     }
 }

@@ -43,7 +43,7 @@ class FilterBar : public QWidget {
     FilterSet filterSet(int* conflict = nullptr) const;
     // Shows the errors under their rows (and clears the others).
     void showErrors(const std::vector<FilterError>& errors);
-    // Explains under the rows of the terms in `terms` (LineFilter::GetUndecidedTerms) that
+    // Explains under the rows of the terms in `terms` (LineFilter::undecidedTerms) that
     // some lines could not be tested; takes the explanation back from the others.
     void showUndecided(std::uint64_t terms);
     // The first row's text field.

@@ -38,15 +38,14 @@ const QEvent::Type LinesRestartedEvent = static_cast<QEvent::Type>(QEvent::regis
 } // namespace
 
 FilterPane::FilterPane(LogDocument* document, QWidget* parent)
-    : QWidget(parent),
-      m_history(std::make_unique<FilterHistory>(SettingsStore::instance())),
+    : QWidget(parent), m_history(std::make_unique<FilterHistory>(SettingsStore::instance())),
       m_document(document)
 {
     setObjectName(QStringLiteral("filterPane"));
     // The bar's fields and options must not set how narrow the window may be: a narrow
     // window cuts them off at the right instead.
     setMinimumWidth(1);
-    m_history->ReadList();
+    m_history->readList();
     const LanguageResources& resources = LanguageResources::current();
 
     auto* layout = new QVBoxLayout(this);
@@ -81,9 +80,9 @@ FilterPane::FilterPane(LogDocument* document, QWidget* parent)
 
     if (document != nullptr) {
         m_filter = std::make_unique<LineFilter>(*document, this);
-        document->AddAppendListener(&m_restarts);
-        m_rows = std::make_unique<FilterRows>(m_filter->GetMatches());
-        m_view->setUndecided(&m_filter->GetUndecided());
+        document->addAppendListener(&m_restarts);
+        m_rows = std::make_unique<FilterRows>(m_filter->matches());
+        m_view->setUndecided(&m_filter->undecided());
         m_view->setMatches(m_rows.get());
     }
 
@@ -102,8 +101,8 @@ FilterPane::FilterPane(LogDocument* document, QWidget* parent)
         if (!m_filter) {
             return;
         }
-        if (m_filter->GetProgress().state == FilterState::Stopped) {
-            m_filter->Resume();
+        if (m_filter->progress().state == FilterState::Stopped) {
+            m_filter->resume();
         } else {
             m_filter->Stop();
         }
@@ -114,19 +113,19 @@ FilterPane::FilterPane(LogDocument* document, QWidget* parent)
 FilterPane::~FilterPane()
 {
     if (m_document != nullptr) {
-        m_document->RemoveAppendListener(&m_restarts);
+        m_document->removeAppendListener(&m_restarts);
     }
     m_view->setMatches(nullptr);
     m_rows.reset();
     m_filter.reset();
 }
 
-void FilterPane::RestartListener::IndexRestarted()
+void FilterPane::RestartListener::indexRestarted()
 {
     QCoreApplication::postEvent(&m_pane, new QEvent(LinesRestartedEvent));
 }
 
-void FilterPane::PostFilterProgress()
+void FilterPane::postFilterProgress()
 {
     QCoreApplication::postEvent(this, new QEvent(FilterProgressEvent));
 }
@@ -134,7 +133,7 @@ void FilterPane::PostFilterProgress()
 bool FilterPane::event(QEvent* event)
 {
     if (event->type() == LinesRestartedEvent) {
-        DocumentChanged();
+        documentChanged();
         return true;
     }
     if (event->type() == FilterProgressEvent) {
@@ -149,16 +148,16 @@ void FilterPane::collect()
     if (!m_filter) {
         return;
     }
-    const FilterChange change = placeMarks(m_filter->Collect());
+    const FilterChange change = placeMarks(m_filter->collect());
     if (change.Changed()) {
-        m_view->RowsChanged(change);
+        m_view->rowsChanged(change);
     }
     updateHeader();
 }
 
 FilterChange FilterPane::placeMarks(const FilterChange& change, bool* moved)
 {
-    const bool changed = m_rows->Update();
+    const bool changed = m_rows->update();
     if (moved != nullptr) {
         *moved = changed;
     }
@@ -179,17 +178,17 @@ std::pair<LineNumber, LineNumber> FilterPane::shownLines() const
             current < count ? m_rows->at(current) : ~LineNumber(0)};
 }
 
-void FilterPane::MarksChanged()
+void FilterPane::marksChanged()
 {
-    if (!m_rows || !m_rows->ShowsMarks()) {
+    if (!m_rows || !m_rows->showsMarks()) {
         return;
     }
     // The rows on screen and the current one keep their lines where they are still listed.
     const auto [topLine, currentLine] = shownLines();
     // A mark on a matching line leaves the rows as they are (it is listed once either way);
     // the header counts it.
-    if (m_rows->Update()) {
-        m_view->RowsRearranged(m_rows->lowerBound(topLine), m_rows->lowerBound(currentLine));
+    if (m_rows->update()) {
+        m_view->rowsRearranged(m_rows->lowerBound(topLine), m_rows->lowerBound(currentLine));
     }
     updateHeader();
 }
@@ -202,23 +201,23 @@ void FilterPane::applyFilter()
     int conflict = -1;
     const FilterSet set = m_bar->filterSet(&conflict);
     const bool marks = m_bar->showsMarks() && m_document != nullptr;
-    const bool marksSwitched = marks != m_rows->ShowsMarks();
+    const bool marksSwitched = marks != m_rows->showsMarks();
     std::vector<FilterError> errors;
     bool restarted = true;
-    if (conflict >= 0 || set.IsEmpty()) {
-        m_filter->ClearFilter();
-    } else if (set != m_filter->GetFilter() || !m_filter->IsActive()) {
-        errors = m_filter->SetFilter(set);
+    if (conflict >= 0 || set.isEmpty()) {
+        m_filter->clearFilter();
+    } else if (set != m_filter->filter() || !m_filter->isActive()) {
+        errors = m_filter->setFilter(set);
     } else {
         restarted = false; // the same filter again (Enter): the rows stay where they are
     }
     m_bar->showErrors(errors);
-    m_rows->SetMarks(marks ? &m_document->Marks().Lines() : nullptr);
-    m_rows->Update();
+    m_rows->setMarks(marks ? &m_document->marks().Lines() : nullptr);
+    m_rows->update();
     if (restarted || marksSwitched) {
-        m_view->RowsChanged(FilterChange{true, false, 0, m_rows->size()});
+        m_view->rowsChanged(FilterChange{true, false, 0, m_rows->size()});
     }
-    setActive(m_filter->IsActive() || marks);
+    setActive(m_filter->isActive() || marks);
     updateHeader();
 }
 
@@ -226,29 +225,29 @@ void FilterPane::clearFilter()
 {
     m_bar->clear();
     if (m_filter) {
-        m_filter->ClearFilter();
-        m_rows->SetMarks(nullptr);
-        m_rows->Update();
-        m_view->RowsChanged(FilterChange{true, false, 0, 0});
+        m_filter->clearFilter();
+        m_rows->setMarks(nullptr);
+        m_rows->update();
+        m_view->rowsChanged(FilterChange{true, false, 0, 0});
     }
     m_bar->showErrors({});
     setActive(false);
 }
 
-void FilterPane::DocumentChanged()
+void FilterPane::documentChanged()
 {
     if (!m_filter) {
         return;
     }
-    m_view->DocumentChanged();
+    m_view->documentChanged();
     const auto [topLine, currentLine] = shownLines();
     bool marksMoved = false;
-    const FilterChange change = placeMarks(m_filter->Sync(), &marksMoved);
+    const FilterChange change = placeMarks(m_filter->sync(), &marksMoved);
     if (!change.reset && marksMoved) {
         // Marks went with the lines (a reload or Clear while no filter is set).
-        m_view->RowsRearranged(m_rows->lowerBound(topLine), m_rows->lowerBound(currentLine));
+        m_view->rowsRearranged(m_rows->lowerBound(topLine), m_rows->lowerBound(currentLine));
     } else if (change.Changed()) {
-        m_view->RowsChanged(change);
+        m_view->rowsChanged(change);
     }
     if (m_active) {
         updateHeader();
@@ -278,14 +277,14 @@ void FilterPane::updateHeader()
         return;
     }
     const LanguageResources& resources = LanguageResources::current();
-    const FilterProgress progress = m_filter->GetProgress();
-    const std::size_t marked = m_rows->ShowsMarks() ? m_document->Marks().Count() : 0;
+    const FilterProgress progress = m_filter->progress();
+    const std::size_t marked = m_rows->showsMarks() ? m_document->marks().Count() : 0;
     const QLocale locale;
     const QString total = locale.toString(qulonglong(progress.total));
     // Lines a term could not decide are shown among the rows but are no matches: the header
     // counts them apart.
-    const std::size_t undecided = m_filter->GetUndecided().size();
-    const std::size_t rows = m_filter->GetMatches().size();
+    const std::size_t undecided = m_filter->undecided().size();
+    const std::size_t rows = m_filter->matches().size();
     const QString matches = locale.toString(qulonglong(rows - std::min(rows, undecided)));
     const int percent =
         progress.total > 0 ? int(std::uint64_t(progress.done) * 100 / progress.total) : 100;
@@ -303,7 +302,7 @@ void FilterPane::updateHeader()
     case FilterState::Off:
         break; // marks alone
     }
-    if (m_rows->ShowsMarks()) {
+    if (m_rows->showsMarks()) {
         const QString marks =
             resources.format(StringMarkedCount, locale.toString(qulonglong(marked)));
         text = text.isEmpty() ? marks : text + QStringLiteral(", ") + marks;
@@ -312,7 +311,7 @@ void FilterPane::updateHeader()
         text += QStringLiteral(", ") +
                 resources.format(StringUndecidedCount, locale.toString(qulonglong(undecided)));
     }
-    m_bar->showUndecided(m_filter->GetUndecidedTerms());
+    m_bar->showUndecided(m_filter->undecidedTerms());
     if (m_progress->text() != text) {
         m_progress->setText(text);
     }

@@ -7,12 +7,13 @@
 // as they are toggled and cleared. It owns the LineFilter and is its host: the filter's
 // worker posts a notice, and the notice is answered on the user-interface thread.
 //
-// The frame calls DocumentChanged() after every change of the document (an append, open,
+// The frame calls documentChanged() after every change of the document (an append, open,
 // reload, New, Clear, new keywords), and the pane hears of every new index itself; the rows
-// then follow the document by the same rules as the log view. The document is not owned and must outlive the pane.
+// then follow the document by the same rules as the log view. The document is not owned and must
+// outlive the pane.
 
-#include "engine/FilterHost.h"
 #include "engine/DocumentTypes.h"
+#include "engine/FilterHost.h"
 #include "engine/LogDocument.h"
 
 #include <QWidget>
@@ -45,16 +46,16 @@ class FilterPane : public QWidget, public FilterHost {
     // A filter is set or Marks is ticked: the pane of lines shows.
     bool isActive() const { return m_active; }
 
-    void DocumentChanged();
+    void documentChanged();
     // A mark was toggled or the marks were cleared (the log view tells).
-    void MarksChanged();
+    void marksChanged();
     // Applies what the bar holds now.
     void applyFilter();
     // No filter: the bar empties and the pane hides.
     void clearFilter();
 
     // FilterHost: any thread.
-    void PostFilterProgress() override;
+    void postFilterProgress() override;
 
   signals:
     void activeChanged(bool active);
@@ -82,8 +83,8 @@ class FilterPane : public QWidget, public FilterHost {
     class RestartListener : public LogDocument::AppendListener {
       public:
         explicit RestartListener(FilterPane& pane) : m_pane(pane) {}
-        void TextAppended(FileOffset, const std::uint8_t*, std::size_t) override {}
-        void IndexRestarted() override;
+        void textAppended(FileOffset, const std::uint8_t*, std::size_t) override {}
+        void indexRestarted() override;
 
       private:
         FilterPane& m_pane;

@@ -61,19 +61,19 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
 
     connect(m_view, &LogView::statusChanged, this, &LogTab::statusChanged);
     connect(m_view, &LogView::selectionPresenceChanged, this, &LogTab::commandStatesChanged);
-    connect(m_view, &LogView::marksChanged, m_filterPane, &FilterPane::MarksChanged);
+    connect(m_view, &LogView::marksChanged, m_filterPane, &FilterPane::marksChanged);
     // The filter pane shows the occurrences of Find's text as the log view does.
     connect(m_view, &LogView::findHighlightChanged, m_filterPane->view(),
-            &FilterView::SetFindHighlight);
+            &FilterView::setFindHighlight);
     connect(m_filterPane, &FilterPane::activeChanged, this, &LogTab::placeFilterPane);
-    connect(m_filterPane, &FilterPane::lineActivated, this, &LogTab::ShowLine);
+    connect(m_filterPane, &FilterPane::lineActivated, this, &LogTab::showLine);
     connect(m_filterPane, &FilterPane::clearedByUser, this, [this] { m_view->setFocus(); });
     connect(m_filterPane->view(), &FilterView::selectionPresenceChanged, this,
             &LogTab::commandStatesChanged);
     connect(m_splitter, &QSplitter::splitterMoved, this, [this] {
         if (m_filterPane->isActive()) {
-            SettingsStore::instance().SetDword(
-                Setting::FilterPaneHeight, static_cast<std::uint32_t>(m_filterPane->height()));
+            SettingsStore::instance().setDword(Setting::FilterPaneHeight,
+                                               static_cast<std::uint32_t>(m_filterPane->height()));
         }
     });
 }
@@ -82,7 +82,7 @@ LogTab::~LogTab()
 {
     // The watcher posts to this tab and reads the document; it ends first. Then the view
     // and the pane, which read the document, before the document itself.
-    m_document->OnCloseDocument();
+    m_document->closeDocument();
     delete m_splitter;
     m_splitter = nullptr;
     m_view = nullptr;
@@ -92,17 +92,17 @@ LogTab::~LogTab()
 
 const std::u16string& LogTab::path() const
 {
-    return m_document->GetPathName();
+    return m_document->pathName();
 }
 
 QString LogTab::label() const
 {
     // A pipe or a command is named as the title names it; a decompressed copy by its archive.
-    const LogSource* source = m_document->Source();
+    const LogSource* source = m_document->source();
     if (source != nullptr && source->Kind() != SourceKind::Decompressed) {
-        return quill::toQString(source->DisplayName());
+        return quill::toQString(source->displayName());
     }
-    const std::u16string& name = source != nullptr ? source->DisplayName() : path();
+    const std::u16string& name = source != nullptr ? source->displayName() : path();
     if (name.empty()) {
         return LanguageResources::current().string(StringEmptyTab);
     }
@@ -125,7 +125,7 @@ void LogTab::setFront(bool front)
     m_newLines = false;
     m_alert = false;
     if (m_stale) {
-        UpdateAllViews();
+        updateAllViews();
     }
     if (marked) {
         emit labelChanged();
@@ -158,18 +158,18 @@ bool LogTab::event(QEvent* event)
     return true;
 }
 
-void LogTab::OnFileAppended()
+void LogTab::onFileAppended()
 {
-    m_document->SetNewTextArrived(true);
-    UpdateAllViews();
+    m_document->setNewTextArrived(true);
+    updateAllViews();
     if (m_front) {
         return;
     }
     alertInBackground();
     if (!m_newLines) {
         m_newLines = true;
-        TraceLog::instance().Line(TraceLog::LevelInfo, "New lines behind the front tab: ",
-                                  std::u16string_view(path()));
+        TraceLog::instance().Line(TraceLog::LevelInfo,
+                                  "New lines behind the front tab: ", std::u16string_view(path()));
         emit labelChanged();
     }
 }
@@ -183,10 +183,10 @@ void LogTab::alertInBackground()
     AlertRule alert(*sound);
     {
         std::lock_guard lock(m_document->docAccess());
-        const std::uint32_t lines = m_document->GetLineCount();
-        alert.BeginPaint(m_document->GetNewTextArrived());
+        const std::uint32_t lines = m_document->lineCount();
+        alert.beginPaint(m_document->newTextArrived());
         // Nothing armed: no line needs to be read, as a quiet tab must cost nothing.
-        if (lines == 0 || (!alert.PlayArmed() && !alert.BeepArmed())) {
+        if (lines == 0 || (!alert.playArmed() && !alert.beepArmed())) {
             return;
         }
         // The rows the view shows once it is in front: the last screen while it follows
@@ -196,35 +196,35 @@ void LogTab::alertInBackground()
                                         ? (lines > rows ? lines - rows : 0)
                                         : std::min(m_view->firstVisibleLine(), lines - 1);
         const std::uint32_t end = std::min<std::uint64_t>(lines, std::uint64_t(first) + rows + 1);
-        const ColorRef textColor = SettingsStore::instance().GetDword(Setting::TextColor);
-        const ColorRef backColor = SettingsStore::instance().GetDword(Setting::BackgroundColor);
+        const ColorRef textColor = SettingsStore::instance().dword(Setting::TextColor);
+        const ColorRef backColor = SettingsStore::instance().dword(Setting::BackgroundColor);
         for (std::uint32_t i = first; i < end; ++i) {
             ColorRef textRef = textColor;
             ColorRef backRef = backColor;
             bool matched = false;
-            m_document->GetKeywordColors(m_document->GetLineView(i), textRef, backRef, matched);
-            alert.LineDrawn(matched);
+            m_document->keywordColors(m_document->lineView(i), textRef, backRef, matched);
+            alert.lineDrawn(matched);
             if (matched && !m_alert) {
                 m_alert = true;
             }
         }
-        m_document->SetNewTextArrived(false);
+        m_document->setNewTextArrived(false);
     }
     // Outside the lock, as the paint does.
-    alert.SoundDue();
+    alert.soundDue();
     if (m_alert) {
         emit labelChanged();
     }
 }
 
-void LogTab::ShowLine(LineNumber line)
+void LogTab::showLine(LineNumber line)
 {
-    if (line >= m_document->GetLineCount()) {
+    if (line >= m_document->lineCount()) {
         return;
     }
-    m_view->SetSelectionAndCaret(line, line, 0, -1);
-    m_document->SetFindPosition(line, 0);
-    m_view->EnsureSelectionVisible();
+    m_view->setSelectionAndCaret(line, line, 0, -1);
+    m_document->setFindPosition(line, 0);
+    m_view->ensureSelectionVisible();
     m_view->viewport()->update();
     emit commandStatesChanged();
 }
@@ -238,9 +238,8 @@ void LogTab::placeFilterPane(bool active)
         m_splitter->setSizes({std::max(0, total - bar), bar});
         return;
     }
-    const int stored = static_cast<int>(
-        std::min<std::uint32_t>(SettingsStore::instance().GetDword(Setting::FilterPaneHeight),
-                                QWIDGETSIZE_MAX));
+    const int stored = static_cast<int>(std::min<std::uint32_t>(
+        SettingsStore::instance().dword(Setting::FilterPaneHeight), QWIDGETSIZE_MAX));
     // A stored height from a larger window still leaves the log view a few rows.
     const int rows = std::max(1, m_view->renderer().lineHeight());
     const int least = bar + 4 * rows;
@@ -264,7 +263,7 @@ void LogTab::postFileUnreadable(int error)
     QCoreApplication::postEvent(this, new FileMessageEvent(FileMessage::Unreadable, error));
 }
 
-void LogTab::UpdateAllViews()
+void LogTab::updateAllViews()
 {
     // Behind another tab nothing is measured, matched or decoded; it is done once the tab
     // comes to the front.
@@ -274,58 +273,58 @@ void LogTab::UpdateAllViews()
     }
     m_stale = false;
     // A shown carriage return is drawn with a symbol the view's font has.
-    m_document->SetCarriageReturnSymbol(m_view->renderer().carriageReturnSymbol());
-    m_view->OnUpdate();
+    m_document->setCarriageReturnSymbol(m_view->renderer().carriageReturnSymbol());
+    m_view->updateFromDocument();
     m_filterPane->view()->setTextFont(m_view->renderer().font());
     m_filterPane->view()->setWrapLines(m_view->wrapsLines());
-    m_filterPane->DocumentChanged();
+    m_filterPane->documentChanged();
 }
 
-void LogTab::ScrollViewsToEnd()
+void LogTab::scrollViewsToEnd()
 {
-    m_view->ScrollToEnd();
+    m_view->scrollToEnd();
     m_view->viewport()->repaint();
 }
 
-void LogTab::ResetViewsScroll()
+void LogTab::resetViewsScroll()
 {
-    m_view->ResetScroll();
+    m_view->resetScroll();
     m_view->viewport()->repaint();
 }
 
-void LogTab::EnsureSelectionVisibleInViews()
+void LogTab::ensureSelectionVisibleInViews()
 {
-    m_view->EnsureSelectionVisible();
+    m_view->ensureSelectionVisible();
     m_view->viewport()->repaint();
 }
 
-void LogTab::SetFilePathText(const std::u16string& path)
+void LogTab::setFilePathText(const std::u16string& path)
 {
     if (m_front) {
-        m_frame->SetFilePathText(path);
+        m_frame->setFilePathText(path);
     }
     emit labelChanged();
 }
 
-void LogTab::TitleChanged(const std::u16string& title)
+void LogTab::titleChanged(const std::u16string& title)
 {
     // The title ends with the path: its escaped bytes show as U+FFFD.
     m_title = quill::fileNameToDisplay(title);
     emit labelChanged();
 }
 
-MissingFileAnswer LogTab::AskMissingFile(const std::u16string& path)
+MissingFileAnswer LogTab::askMissingFile(const std::u16string& path)
 {
     MessageDialog dialog(m_frame);
     dialog.m_captionID = 6;
-    dialog.SetText(LanguageResources::current().format(5, quill::fileNameToDisplay(path)));
+    dialog.setText(LanguageResources::current().format(5, quill::fileNameToDisplay(path)));
     MissingFileAnswer answer;
-    answer.accepted = dialog.DoModal() == MessageDialog::IDOK;
+    answer.accepted = dialog.doModal() == MessageDialog::IDOK;
     answer.dontAskAgain = dialog.m_dontAskAgain != 0;
     return answer;
 }
 
-void LogTab::ShowOpenError(const std::u16string& path, const std::u16string& description,
+void LogTab::showOpenError(const std::u16string& path, const std::u16string& description,
                            int errorNumber)
 {
     const QString text = LanguageResources::current().format(
@@ -333,12 +332,12 @@ void LogTab::ShowOpenError(const std::u16string& path, const std::u16string& des
     QMessageBox::critical(m_frame, QStringLiteral("Quillstream"), text);
 }
 
-std::u16string LogTab::LoadResourceString(std::uint32_t id)
+std::u16string LogTab::loadResourceString(std::uint32_t id)
 {
     return toU16(LanguageResources::current().string(static_cast<int>(id)));
 }
 
-std::u16string LogTab::GetFileVersionText()
+std::u16string LogTab::fileVersionText()
 {
-    return ::GetFileVersionText();
+    return ::fileVersionText();
 }

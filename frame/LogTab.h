@@ -77,9 +77,9 @@ class LogTab : public QWidget, public DocumentHost {
     bool isFront() const { return m_front; }
 
     // The watcher's append message, through the frame (MainFrame::tabAppended).
-    void OnFileAppended();
+    void onFileAppended();
     // Selects document line `line` and scrolls it into view with a line above it.
-    void ShowLine(LineNumber line);
+    void showLine(LineNumber line);
     // The filter pane appeared or went: the splitter gives it its stored height.
     void placeFilterPane(bool active);
 
@@ -87,17 +87,17 @@ class LogTab : public QWidget, public DocumentHost {
     void postFileAppended() override;
     void postFileReload() override;
     void postFileUnreadable(int error) override;
-    void UpdateAllViews() override;
-    void ScrollViewsToEnd() override;
-    void ResetViewsScroll() override;
-    void EnsureSelectionVisibleInViews() override;
-    void SetFilePathText(const std::u16string& path) override;
-    void TitleChanged(const std::u16string& title) override;
-    MissingFileAnswer AskMissingFile(const std::u16string& path) override;
-    void ShowOpenError(const std::u16string& path, const std::u16string& description,
+    void updateAllViews() override;
+    void scrollViewsToEnd() override;
+    void resetViewsScroll() override;
+    void ensureSelectionVisibleInViews() override;
+    void setFilePathText(const std::u16string& path) override;
+    void titleChanged(const std::u16string& title) override;
+    MissingFileAnswer askMissingFile(const std::u16string& path) override;
+    void showOpenError(const std::u16string& path, const std::u16string& description,
                        int errorNumber) override;
-    std::u16string LoadResourceString(std::uint32_t id) override;
-    std::u16string GetFileVersionText() override;
+    std::u16string loadResourceString(std::uint32_t id) override;
+    std::u16string fileVersionText() override;
 
   signals:
     // The file size and line count shown in the status bar changed.

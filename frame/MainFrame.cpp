@@ -78,12 +78,12 @@ MainFrame::MainFrame(FrameOwner* owner, SoundService* sound, QWidget* parent)
     m_created = buildToolBar();
     buildStatusBar();
     buildSources();
-    SetPaneText(1, QString());
-    ApplyTopMost();
+    setPaneText(1, QString());
+    applyTopMost();
 
     SettingsStore& settings = SettingsStore::instance();
-    statusBar()->setVisible(settings.GetBool(Setting::StatusBar));
-    m_wndToolBar->setVisible(settings.GetBool(Setting::Toolbar));
+    statusBar()->setVisible(settings.boolValue(Setting::StatusBar));
+    m_wndToolBar->setVisible(settings.boolValue(Setting::Toolbar));
     restoreWindowPosition();
     setAcceptDrops(true);
     frontChanged();
@@ -139,7 +139,7 @@ LogTab* MainFrame::currentTab() const
     return m_front;
 }
 
-LogView* MainFrame::GetView() const
+LogView* MainFrame::activeView() const
 {
     return m_front->view();
 }
@@ -154,17 +154,17 @@ QSplitter* MainFrame::splitter() const
     return m_front->splitter();
 }
 
-LogDocument* MainFrame::GetActiveDocument() const
+LogDocument* MainFrame::activeDocument() const
 {
     return m_front->document();
 }
 
 void MainFrame::buildSources()
 {
-    m_sources = new SourceControl(this, statusBar(), [this] { return GetActiveDocument(); });
+    m_sources = new SourceControl(this, statusBar(), [this] { return activeDocument(); });
     m_sources->setMessageHandler([this](const QString& text) { showMessage(text); });
     // A new source opens as a file does: in the empty front tab, else in a tab of its own.
-    m_sources->setTargetDocument([this] { return PrepareOpen(std::u16string()).tab->document(); });
+    m_sources->setTargetDocument([this] { return prepareOpen(std::u16string()).tab->document(); });
     m_sources->setAllDocuments([this] {
         std::vector<LogDocument*> documents;
         for (int i = 0; i < tabCount(); ++i) {
@@ -175,7 +175,7 @@ void MainFrame::buildSources()
     m_sources->setAfterOpen([this](LogDocument* document) {
         for (int i = 0; i < tabCount(); ++i) {
             if (tab(i)->document() == document) {
-                tab(i)->view()->OnInitialUpdate();
+                tab(i)->view()->initialUpdate();
             }
         }
         updateCommandStates();
@@ -207,8 +207,8 @@ LogTab* MainFrame::addTab()
     }
     connect(tab, &LogTab::statusChanged, this, [this, tab](qint64 size, qint64 lines) {
         if (tab == m_front) {
-            SetFileSizeText(size);
-            SetLineCountText(lines);
+            setFileSizeText(size);
+            setLineCountText(lines);
             updateCommandStates();
         }
     });
@@ -276,7 +276,7 @@ void MainFrame::closeTab(LogTab* tab)
     if (m_tabs->count() == 1) {
         // The last tab stays, empty, as after File New: one file behaves as it always did.
         if (m_owner != nullptr) {
-            m_owner->OnFileNew();
+            m_owner->onFileNew();
         }
         return;
     }
@@ -305,12 +305,12 @@ void MainFrame::frontChanged()
     }
     LogDocument* document = front->document();
     setWindowTitle(quill::literalTitle(front->title()));
-    SetFilePathText(document->GetPathName());
-    if (document->GetPathName().empty() && document->GetLineCount() == 0) {
-        SetPaneText(1, QString());
+    setFilePathText(document->pathName());
+    if (document->pathName().empty() && document->lineCount() == 0) {
+        setPaneText(1, QString());
     }
-    SetFileSizeText(document->GetFileSizeBytes());
-    SetLineCountText(document->GetLineCount());
+    setFileSizeText(document->fileSizeBytes());
+    setLineCountText(document->lineCount());
     updateTabLabel(front);
     if (!front->isAncestorOf(QApplication::focusWidget())) {
         front->view()->setFocus();
@@ -356,7 +356,7 @@ LogTab* MainFrame::targetTab() const
     return m_reloading != nullptr ? m_reloading : m_front;
 }
 
-MainFrame::OpenTarget MainFrame::PrepareOpen(const std::u16string& fullPath)
+MainFrame::OpenTarget MainFrame::prepareOpen(const std::u16string& fullPath)
 {
     if (m_reloading != nullptr) {
         return {m_reloading, false, false};
@@ -367,7 +367,7 @@ MainFrame::OpenTarget MainFrame::PrepareOpen(const std::u16string& fullPath)
         }
     }
     // A tab waiting for its decompressed copy holds no path yet but is not empty.
-    if (m_front->path().empty() && m_front->document()->Source() == nullptr) {
+    if (m_front->path().empty() && m_front->document()->source() == nullptr) {
         return {m_front, false, false};
     }
     LogTab* previous = m_front;
@@ -383,7 +383,7 @@ std::vector<std::u16string> MainFrame::openPaths(std::size_t* front) const
     for (int i = 0; i < m_tabs->count(); ++i) {
         const std::u16string& path = tab(i)->path();
         // A source's spool ends with its tab; nothing of it can be opened again.
-        if (path.empty() || tab(i)->document()->Source() != nullptr) {
+        if (path.empty() || tab(i)->document()->source() != nullptr) {
             continue;
         }
         if (tab(i) == m_front) {
@@ -399,19 +399,19 @@ std::vector<std::u16string> MainFrame::openPaths(std::size_t* front) const
 
 void MainFrame::tabAppended(LogTab* tab)
 {
-    tab->OnFileAppended();
+    tab->onFileAppended();
     const LogDocument* document = tab->document();
     if (m_sources != nullptr &&
-        document->IndexStopped().limit != LogDocument::IndexStop::Limit::None) {
+        document->indexStopped().limit != LogDocument::IndexStop::Limit::None) {
         m_sources->wake(); // told once, in a box and in the status bar
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo, "File appended: ",
-                              std::uint32_t(document->GetLineCount()), " lines, ",
-                              std::int64_t(document->GetFileSizeBytes()), " bytes");
-    ApplyTopMost();
+    TraceLog::instance().Line(TraceLog::LevelInfo,
+                              "File appended: ", std::uint32_t(document->lineCount()), " lines, ",
+                              std::int64_t(document->fileSizeBytes()), " bytes");
+    applyTopMost();
 }
 
-void MainFrame::OnFileReload()
+void MainFrame::onFileReload()
 {
     reloadTab(m_front, true);
 }
@@ -423,14 +423,14 @@ void MainFrame::reloadTab(LogTab* tab, bool byUser)
     }
     const std::u16string path = tab->path();
     LogDocument* document = tab->document();
-    const int error = document->Source() == nullptr ? document->FileOpenError() : 0;
+    const int error = document->source() == nullptr ? document->fileOpenError() : 0;
     if (error != 0 && error != ENOENT) {
         // New would empty the tab and the open would fail: the lines stay, and a watcher
         // tries again, continuing the file or reloading it as soon as it can be read.
         TraceLog::instance().Line(TraceLog::LevelInfo, "Not reloaded, cannot read ",
                                   std::u16string_view(path), ": ", std::int64_t(error));
-        document->StartWatching(error);
-        tab->UpdateAllViews();
+        document->startWatching(error);
+        tab->updateAllViews();
         if (byUser) {
             showMessage(LanguageResources::current().format(
                 StringReloadUnreadable, quill::fileNameToDisplay(path), readProblemText(error)));
@@ -442,18 +442,18 @@ void MainFrame::reloadTab(LogTab* tab, bool byUser)
     // New and the open act on this tab, wherever it stands. A source's spool is read
     // again; New would end the source.
     m_reloading = tab;
-    if (tab->document()->Source() == nullptr) {
-        m_owner->OnFileNew();
+    if (tab->document()->source() == nullptr) {
+        m_owner->onFileNew();
     }
     if (!path.empty()) {
-        m_owner->OpenDocumentFile(path);
+        m_owner->openDocumentFile(path);
     }
     m_reloading = nullptr;
 }
 
-void MainFrame::OnNewWindow()
+void MainFrame::onNewWindow()
 {
-    SaveWindowPosition(true);
+    saveWindowPosition(true);
     if (m_newWindowProgram.isEmpty()) {
         return;
     }
@@ -462,11 +462,11 @@ void MainFrame::OnNewWindow()
     QProcess::startDetached(m_newWindowProgram, {});
 }
 
-void MainFrame::OnDropFiles(const QStringList& paths)
+void MainFrame::onDropFiles(const QStringList& paths)
 {
     for (const QString& path : paths) {
         if (m_owner != nullptr) {
-            m_owner->OpenDocumentFile(toU16(path));
+            m_owner->openDocumentFile(toU16(path));
         }
     }
 }
@@ -489,10 +489,10 @@ bool MainFrame::eventFilter(QObject* watched, QEvent* event)
 
 void MainFrame::closeEvent(QCloseEvent* event)
 {
-    SaveWindowPosition();
+    saveWindowPosition();
     emit aboutToClose();
     for (int i = 0; i < m_tabs->count(); ++i) {
-        tab(i)->document()->OnCloseDocument();
+        tab(i)->document()->closeDocument();
     }
     event->accept();
 }
@@ -531,12 +531,12 @@ void MainFrame::dropEvent(QDropEvent* event)
     }
     event->acceptProposedAction();
     // Opening may show a message box; that must not happen inside the drag and drop loop.
-    QTimer::singleShot(0, this, [this, paths] { OnDropFiles(paths); });
+    QTimer::singleShot(0, this, [this, paths] { onDropFiles(paths); });
 }
 
-void MainFrame::UpdateAllViews()
+void MainFrame::updateAllViews()
 {
-    m_front->UpdateAllViews();
+    m_front->updateAllViews();
 }
 
 void MainFrame::showMessage(const QString& text)
@@ -548,7 +548,7 @@ void MainFrame::showMessage(const QString& text)
     QMessageBox::information(this, QStringLiteral("Quillstream"), text);
 }
 
-void MainFrame::ShowLine(LineNumber line)
+void MainFrame::showLine(LineNumber line)
 {
-    m_front->ShowLine(line);
+    m_front->showLine(line);
 }

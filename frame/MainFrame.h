@@ -92,19 +92,19 @@ constexpr int FollowJournal = 33101;
 class FrameOwner {
   public:
     virtual ~FrameOwner() = default;
-    // The framework's open: opens path in the tab the frame's PrepareOpen names, puts it at
+    // The framework's open: opens path in the tab the frame's prepareOpen names, puts it at
     // the top of the recent file list on success.
-    virtual bool OpenDocumentFile(const std::u16string& path) = 0;
+    virtual bool openDocumentFile(const std::u16string& path) = 0;
     // The framework's new-document operation, on the frame's targetTab().
-    virtual void OnFileNew() = 0;
-    virtual void OnFileOpen() = 0;
-    virtual void OnAppAbout() = 0;
+    virtual void onFileNew() = 0;
+    virtual void onFileOpen() = 0;
+    virtual void onAppAbout() = 0;
     // Opens recent entry index (0 = most recent); a failed entry leaves the list.
-    virtual void OnOpenRecentFile(int index) = 0;
-    virtual std::vector<std::u16string> RecentFiles() const = 0;
+    virtual void onOpenRecentFile(int index) = 0;
+    virtual std::vector<std::u16string> recentFiles() const = 0;
     // Keeps the encoding chosen for a file with it in the recent-file list, for its next
     // open (a reload included).
-    virtual void SetFileEncoding(const std::u16string& path, quill::TextEncoding encoding)
+    virtual void setFileEncoding(const std::u16string& path, quill::TextEncoding encoding)
     {
         (void)path;
         (void)encoding;
@@ -122,11 +122,11 @@ class MainFrame : public QMainWindow {
 
     // The front tab's parts.
     LogTab* currentTab() const;
-    LogView* GetView() const;
+    LogView* activeView() const;
     // The filter bar and the pane of matching lines below the log view.
     FilterPane* filterPane() const;
     QSplitter* splitter() const;
-    LogDocument* GetActiveDocument() const;
+    LogDocument* activeDocument() const;
 
     // Tabs, in the order the tab bar shows them.
     QTabWidget* tabWidget() const { return m_tabs; }
@@ -152,7 +152,7 @@ class MainFrame : public QMainWindow {
         // The front tab before a created one took its place.
         LogTab* previous = nullptr;
     };
-    OpenTarget PrepareOpen(const std::u16string& fullPath);
+    OpenTarget prepareOpen(const std::u16string& fullPath);
     // The tab that File New and an open act on: the one being reloaded, else the front one.
     LogTab* targetTab() const;
     // The open files in tab order and the index of the front one among them (the session).
@@ -170,15 +170,15 @@ class MainFrame : public QMainWindow {
     QLabel* readPane() const { return m_readPane; }
 
     // Status panes 1 to 3.
-    void SetFilePathText(const std::u16string& path);
-    void SetFileSizeText(qint64 size);
-    void SetLineCountText(qint64 count);
-    void SetPaneText(int index, const QString& text);
-    int GetStatusTextWidth(const QString& text) const;
+    void setFilePathText(const std::u16string& path);
+    void setFileSizeText(qint64 size);
+    void setLineCountText(qint64 count);
+    void setPaneText(int index, const QString& text);
+    int statusTextWidth(const QString& text) const;
 
-    void ApplyTopMost();
+    void applyTopMost();
     // cascade: stored 30 pixels further right and down, for the new window of New Window.
-    void SaveWindowPosition(bool cascade = false);
+    void saveWindowPosition(bool cascade = false);
     // rect unchanged when enough of it to take hold of lies on one of the screens
     // (available areas), else moved wholly onto the nearest one.
     static QRect placeOnScreen(const QRect& rect, const QList<QRect>& screens);
@@ -188,55 +188,55 @@ class MainFrame : public QMainWindow {
     void updateRecentFileMenu();
 
     // Commands.
-    void OnFileReload();
+    void onFileReload();
     // Reopens the tab's file in that tab (the watcher saw it replaced, or Reload). A file
     // that exists but cannot be read is not reopened: the tab keeps its lines and follows
     // on, so the file is continued or reloaded once it can be read; byUser also says why.
     void reloadTab(LogTab* tab, bool byUser = false);
-    void OnNewWindow();
+    void onNewWindow();
     // View > Terminal Colours: stored, and applied to the document shown.
-    void OnViewTerminalColors();
-    void OnViewShowControlCharacters();
+    void onViewTerminalColors();
+    void onViewShowControlCharacters();
     // View > Wrap Long Lines: stored, and applied to the log view and the filter pane of
     // every tab (those behind the front one when they come to the front).
-    void OnViewWrapLines();
+    void onViewWrapLines();
     // View > Encoding: the shown file is read again in the chosen encoding, which the
     // recent-file list keeps for it.
-    void OnViewEncoding(quill::TextEncoding encoding);
+    void onViewEncoding(quill::TextEncoding encoding);
     // The status bar's encoding pane: the encoding the document is read in.
     void updateEncodingPane();
-    void OnClearWindow();
+    void onClearWindow();
     // Runs the settings sheet; after OK the new settings take effect at once.
-    void OnSettings();
+    void onSettings();
     // The watcher's append message for a tab.
     void tabAppended(LogTab* tab);
     // paths: file names in their escaped form (platform/FileName.h), as QString.
-    void OnDropFiles(const QStringList& paths);
+    void onDropFiles(const QStringList& paths);
     void toggleBar(int id);
 
     // The front tab's views brought up to date (after an open, New, new settings).
-    void UpdateAllViews();
+    void updateAllViews();
 
     // Find: the dialog (57636), find next down/up (32774/32775), and the search the dialog's
     // notification runs. The dialog exists from its first opening until the user closes it.
-    void OnEditFind();
-    void FindAgain(bool down);
-    void OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord,
+    void onEditFind();
+    void findAgain(bool down);
+    void onFindNext(const QString& text, bool down, bool matchCase, bool wholeWord,
                     bool regularExpression = false);
     FindDialog* findDialog() const { return m_findDialog; }
     unsigned searchFlags() const { return m_searchFlags; }
     // The filter pane's Copy is built at once (its rows are bounded); the log view's runs
     // on a thread of its own (see startCopyJob). Either puts the text on the clipboard.
-    void OnEditCopy();
+    void onEditCopy();
     // The log view's Copy in progress, if any (tests).
     QProgressDialog* copyProgress() const { return m_copyProgress; }
     bool isCopying() const { return m_copyJob != nullptr; }
-    void OnEditSelectAll();
+    void onEditSelectAll();
     // Ctrl+Shift+F: the filter field takes the keyboard.
-    void OnFilter();
+    void onFilter();
     // Selects document line `line` in the log view and scrolls it into view with a line
     // above it, as a match of Find is shown.
-    void ShowLine(LineNumber line);
+    void showLine(LineNumber line);
 
     // Where the frame's informational messages go (a message box unless tests divert them).
     void setMessageHandler(std::function<void(const QString&)> handler)

@@ -60,7 +60,7 @@ void MainFrame::createActions()
     for (int id : NavigationCommands::Ids) {
         m_commands->action(id);
     }
-    NavigationCommands::Prepare(*m_commands);
+    NavigationCommands::prepare(*m_commands);
     m_commands->action(Command::ViewTerminalColors)->setCheckable(true);
     m_commands->action(Command::ViewShowControlCharacters)->setCheckable(true);
     m_commands->action(Command::ViewWrapLines)->setCheckable(true);
@@ -105,7 +105,7 @@ void MainFrame::updateRecentFileMenu()
     }
     m_recentActions.clear();
     const std::vector<std::u16string> files =
-        m_owner != nullptr ? m_owner->RecentFiles() : std::vector<std::u16string>();
+        m_owner != nullptr ? m_owner->recentFiles() : std::vector<std::u16string>();
     for (std::size_t i = 0; i < files.size(); ++i) {
         const int index = static_cast<int>(i);
         QString shown = quill::fileNameToDisplay(RecentFileList::abbreviate(files[i]));
@@ -115,7 +115,7 @@ void MainFrame::updateRecentFileMenu()
         action->setStatusTip(quill::fileNameToDisplay(files[i]));
         connect(action, &QAction::triggered, this, [this, index] {
             if (m_owner != nullptr) {
-                m_owner->OnOpenRecentFile(index);
+                m_owner->onOpenRecentFile(index);
             }
         });
         m_recentMenu->insertAction(m_recentPlaceholder, action);
@@ -156,8 +156,8 @@ void MainFrame::updateCommandStates()
     if (m_sources != nullptr) {
         m_sources->wake(); // the status bar follows the front document and its source
     }
-    LogView* view = GetView();
-    const bool hasLines = GetActiveDocument()->GetLineCount() > 0;
+    LogView* view = activeView();
+    const bool hasLines = activeDocument()->lineCount() > 0;
     commandAction(Command::Reload)->setEnabled(hasLines);
     commandAction(Command::Clear)->setEnabled(hasLines);
     commandAction(Command::Pause)->setEnabled(view->canPause());
@@ -180,20 +180,20 @@ void MainFrame::updateCommandStates()
     commandAction(Command::FollowCommand)->setEnabled(true);
     commandAction(Command::FollowJournal)->setEnabled(true);
     SettingsStore& settings = SettingsStore::instance();
-    commandAction(Command::ViewToolbar)->setChecked(settings.GetBool(Setting::Toolbar));
-    commandAction(Command::ViewStatusBar)->setChecked(settings.GetBool(Setting::StatusBar));
-    NavigationCommands::UpdateStates(*m_commands, GetView());
+    commandAction(Command::ViewToolbar)->setChecked(settings.boolValue(Setting::Toolbar));
+    commandAction(Command::ViewStatusBar)->setChecked(settings.boolValue(Setting::StatusBar));
+    NavigationCommands::updateStates(*m_commands, activeView());
     commandAction(Command::ViewWrapLines)->setEnabled(true);
     commandAction(Command::ViewShowControlCharacters)->setEnabled(true);
-    commandAction(Command::ViewWrapLines)->setChecked(settings.GetBool(Setting::WrapLongLines));
-    const LogDocument* front = GetActiveDocument();
+    commandAction(Command::ViewWrapLines)->setChecked(settings.boolValue(Setting::WrapLongLines));
+    const LogDocument* front = activeDocument();
     commandAction(Command::ViewTerminalColors)
-        ->setChecked(front != nullptr ? front->TerminalColors()
-                                      : settings.GetBool(Setting::TerminalColors));
+        ->setChecked(front != nullptr ? front->terminalColors()
+                                      : settings.boolValue(Setting::TerminalColors));
     commandAction(Command::ViewShowControlCharacters)
-        ->setChecked(front != nullptr ? front->ShowControlCharacters()
-                                      : settings.GetBool(Setting::ShowControlCharacters));
-    const int chosen = front != nullptr ? int(front->ChosenEncoding()) : 0;
+        ->setChecked(front != nullptr ? front->showControlCharacters()
+                                      : settings.boolValue(Setting::ShowControlCharacters));
+    const int chosen = front != nullptr ? int(front->chosenEncoding()) : 0;
     for (int id = Command::ViewEncodingFirst; id <= Command::ViewEncodingLast; ++id) {
         commandAction(id)->setEnabled(front != nullptr);
         commandAction(id)->setChecked(id - Command::ViewEncodingFirst == chosen);
@@ -208,17 +208,17 @@ void MainFrame::runCommand(int id)
     switch (id) {
     case Command::FileNew:
         if (m_owner != nullptr) {
-            m_owner->OnFileNew();
+            m_owner->onFileNew();
         }
         break;
     case Command::FileOpen:
         if (m_owner != nullptr) {
-            m_owner->OnFileOpen();
+            m_owner->onFileOpen();
         }
         break;
     case Command::About:
         if (m_owner != nullptr) {
-            m_owner->OnAppAbout();
+            m_owner->onAppAbout();
         }
         break;
     case Command::Exit:
@@ -231,22 +231,22 @@ void MainFrame::runCommand(int id)
         m_sources->followSystemJournal();
         break;
     case Command::NewWindow:
-        OnNewWindow();
+        onNewWindow();
         break;
     case Command::Reload:
-        OnFileReload();
+        onFileReload();
         break;
     case Command::Clear:
-        OnClearWindow();
+        onClearWindow();
         break;
     case Command::Settings:
-        OnSettings();
+        onSettings();
         break;
     case Command::Pause:
-        GetView()->OnPause();
+        activeView()->onPause();
         break;
     case Command::Resume:
-        GetView()->OnResume();
+        activeView()->onResume();
         break;
     case Command::CloseTab:
         closeTab(m_front);
@@ -262,62 +262,62 @@ void MainFrame::runCommand(int id)
         toggleBar(id);
         break;
     case Command::ViewTerminalColors:
-        OnViewTerminalColors();
+        onViewTerminalColors();
         break;
     case Command::ViewShowControlCharacters:
-        OnViewShowControlCharacters();
+        onViewShowControlCharacters();
         break;
     case Command::ViewWrapLines:
-        OnViewWrapLines();
+        onViewWrapLines();
         break;
 
     case Command::Copy:
-        OnEditCopy();
+        onEditCopy();
         break;
     case Command::SelectAll:
-        OnEditSelectAll();
+        onEditSelectAll();
         break;
     case Command::Filter:
-        OnFilter();
+        onFilter();
         break;
     case Command::Find:
-        OnEditFind();
+        onEditFind();
         break;
     case Command::FindNextDown:
-        FindAgain(true);
+        findAgain(true);
         break;
     case Command::FindNextUp:
-        FindAgain(false);
+        findAgain(false);
         break;
     default:
         if (id >= Command::SelectTab1 && id <= Command::SelectTab9) {
             selectTabAt(id - Command::SelectTab1);
         } else if (id >= Command::ViewEncodingFirst && id <= Command::ViewEncodingLast) {
-            OnViewEncoding(quill::TextEncoding(id - Command::ViewEncodingFirst));
+            onViewEncoding(quill::TextEncoding(id - Command::ViewEncodingFirst));
         } else {
-            NavigationCommands::Run(id, GetView(), this);
+            NavigationCommands::Run(id, activeView(), this);
         }
         break;
     }
     updateCommandStates();
 }
 
-void MainFrame::OnSettings()
+void MainFrame::onSettings()
 {
     SettingsSheet sheet(StringSettingsCaption, this);
     sheet.setSoundService(m_sound);
-    if (sheet.DoModal() != SettingsSheet::IDOK) {
+    if (sheet.doModal() != SettingsSheet::IDOK) {
         return;
     }
-    sheet.SaveAll();
+    sheet.saveAll();
     // Settings apply to every tab; those behind the front one catch up when shown.
     for (int i = 0; i < m_tabs->count(); ++i) {
-        tab(i)->document()->ReloadKeywords();
-        tab(i)->document()->SetNewTextArrived(false);
-        tab(i)->UpdateAllViews();
+        tab(i)->document()->reloadKeywords();
+        tab(i)->document()->setNewTextArrived(false);
+        tab(i)->updateAllViews();
     }
-    ApplyTopMost();
-    TraceLog::instance().SetConfiguredLevel(SettingsStore::instance().GetDword(Setting::LogLevel));
+    applyTopMost();
+    TraceLog::instance().setConfiguredLevel(SettingsStore::instance().dword(Setting::LogLevel));
     if (m_findDialog && m_findDialog->isVisible()) {
         m_findDialog->activateWindow();
         m_findDialog->setFocus();
@@ -328,72 +328,72 @@ void MainFrame::toggleBar(int id)
 {
     SettingsStore& settings = SettingsStore::instance();
     const SettingId setting = id == Command::ViewToolbar ? Setting::Toolbar : Setting::StatusBar;
-    const bool show = !settings.GetBool(setting);
-    settings.SetBool(setting, show);
+    const bool show = !settings.boolValue(setting);
+    settings.setBool(setting, show);
     QWidget* bar = id == Command::ViewToolbar ? static_cast<QWidget*>(m_wndToolBar) : statusBar();
     if (bar != nullptr) {
         bar->setVisible(show);
     }
 }
 
-void MainFrame::OnClearWindow()
+void MainFrame::onClearWindow()
 {
-    LogDocument* document = GetActiveDocument();
-    document->ClearText();
-    document->SetNewTextArrived(false);
-    UpdateAllViews();
-    ApplyTopMost();
+    LogDocument* document = activeDocument();
+    document->clearText();
+    document->setNewTextArrived(false);
+    updateAllViews();
+    applyTopMost();
 }
 
-void MainFrame::OnViewTerminalColors()
+void MainFrame::onViewTerminalColors()
 {
-    const bool on = !SettingsStore::instance().GetBool(Setting::TerminalColors);
-    SettingsStore::instance().SetBool(Setting::TerminalColors, on);
+    const bool on = !SettingsStore::instance().boolValue(Setting::TerminalColors);
+    SettingsStore::instance().setBool(Setting::TerminalColors, on);
     // A display setting: every tab shows its text one way.
     for (int i = 0; i < m_tabs->count(); ++i) {
-        tab(i)->document()->SetTerminalColors(on);
-        tab(i)->UpdateAllViews();
+        tab(i)->document()->setTerminalColors(on);
+        tab(i)->updateAllViews();
         tab(i)->view()->viewport()->update();
     }
 }
 
-void MainFrame::OnViewShowControlCharacters()
+void MainFrame::onViewShowControlCharacters()
 {
-    const bool on = !SettingsStore::instance().GetBool(Setting::ShowControlCharacters);
-    SettingsStore::instance().SetBool(Setting::ShowControlCharacters, on);
+    const bool on = !SettingsStore::instance().boolValue(Setting::ShowControlCharacters);
+    SettingsStore::instance().setBool(Setting::ShowControlCharacters, on);
     for (int i = 0; i < m_tabs->count(); ++i) {
-        tab(i)->document()->SetShowControlCharacters(on);
-        tab(i)->UpdateAllViews();
+        tab(i)->document()->setShowControlCharacters(on);
+        tab(i)->updateAllViews();
         tab(i)->view()->viewport()->update();
     }
 }
 
-void MainFrame::OnViewWrapLines()
+void MainFrame::onViewWrapLines()
 {
     SettingsStore& settings = SettingsStore::instance();
-    settings.SetBool(Setting::WrapLongLines, !settings.GetBool(Setting::WrapLongLines));
+    settings.setBool(Setting::WrapLongLines, !settings.boolValue(Setting::WrapLongLines));
     // Each tab's views read the setting when they are brought up to date.
     for (int i = 0; i < m_tabs->count(); ++i) {
-        tab(i)->UpdateAllViews();
+        tab(i)->updateAllViews();
     }
 }
 
-void MainFrame::OnViewEncoding(quill::TextEncoding encoding)
+void MainFrame::onViewEncoding(quill::TextEncoding encoding)
 {
-    LogDocument* document = GetActiveDocument();
+    LogDocument* document = activeDocument();
     if (document == nullptr) {
         return;
     }
-    document->SetEncoding(encoding);
-    const std::u16string path = document->GetPathName();
+    document->setEncoding(encoding);
+    const std::u16string path = document->pathName();
     if (path.empty()) {
         return; // the next open in this tab uses it
     }
     if (m_owner != nullptr) {
-        m_owner->SetFileEncoding(path, encoding);
-        OnFileReload();
-    } else if (document->OnOpenDocument(path)) {
-        m_front->UpdateAllViews();
+        m_owner->setFileEncoding(path, encoding);
+        onFileReload();
+    } else if (document->openDocument(path)) {
+        m_front->updateAllViews();
     }
 }
 
@@ -402,7 +402,7 @@ QAction* MainFrame::action(int id) const
     return m_commands->find(id);
 }
 
-void MainFrame::OnFilter()
+void MainFrame::onFilter()
 {
     filterPane()->bar()->focusField();
 }

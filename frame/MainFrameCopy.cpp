@@ -34,19 +34,19 @@ bool MainFrame::filterPaneHasFocus() const
     return filterPane()->isActive() && filterPane()->view()->hasFocus();
 }
 
-void MainFrame::OnEditSelectAll()
+void MainFrame::onEditSelectAll()
 {
     if (filterPaneHasFocus()) {
-        filterPane()->view()->OnEditSelectAll();
+        filterPane()->view()->onEditSelectAll();
     } else {
-        GetView()->OnEditSelectAll();
+        activeView()->onEditSelectAll();
     }
 }
 
-void MainFrame::OnEditCopy()
+void MainFrame::onEditCopy()
 {
     FilterView* pane = filterPaneHasFocus() ? filterPane()->view() : nullptr;
-    if (pane != nullptr ? !pane->canCopy() : !GetView()->canCopy()) {
+    if (pane != nullptr ? !pane->canCopy() : !activeView()->canCopy()) {
         return;
     }
     if (pane == nullptr) {
@@ -54,7 +54,7 @@ void MainFrame::OnEditCopy()
         return;
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const CopyResult result = pane->OnEditCopy();
+    const CopyResult result = pane->onEditCopy();
     QGuiApplication::restoreOverrideCursor();
     reportCopy(result);
 }
@@ -64,8 +64,8 @@ void MainFrame::startCopyJob()
     if (m_copyJob != nullptr) {
         return; // one copy at a time; the next Copy waits for this one to end
     }
-    LogDocument* document = GetActiveDocument();
-    m_copyJob = std::make_unique<SelectionCopyJob>(*document, document->GetSelection());
+    LogDocument* document = activeDocument();
+    m_copyJob = std::make_unique<SelectionCopyJob>(*document, document->selection());
     m_copyTab = m_front;
     connect(m_copyJob.get(), &SelectionCopyJob::finished, this, &MainFrame::finishCopyJob);
     m_copyPolls = 0;

@@ -23,23 +23,23 @@ constexpr int StringNotFound = 134;
 
 std::u16string MainFrame::initialSearchText() const
 {
-    LogDocument* document = GetActiveDocument();
+    LogDocument* document = activeDocument();
     // Text spanning several lines is never found (a match lies on one line), and building
     // it for a selection of the whole file would cost a copy of the file.
-    const DocSelection selection = document->GetSelection();
+    const DocSelection selection = document->selection();
     std::u16string text;
     if (selection.valid && selection.startLine == selection.endLine) {
-        text = document->GetSelectedText();
+        text = document->selectedText();
     }
     if (text.empty()) {
-        text = SettingsStore::instance().GetString(Setting::LastFindString);
+        text = SettingsStore::instance().string(Setting::LastFindString);
     }
     return text;
 }
 
-void MainFrame::OnEditFind()
+void MainFrame::onEditFind()
 {
-    if (GetActiveDocument()->GetLineCount() == 0) {
+    if (activeDocument()->lineCount() == 0) {
         return;
     }
     if (m_findDialog) {
@@ -57,11 +57,11 @@ void MainFrame::OnEditFind()
     auto* dialog = new FindDialog(this);
     dialog->setHistory(m_findHistory);
     dialog->setSearchText(toQString(initialSearchText()));
-    dialog->setOptions(settings.GetBool(Setting::FindMatchCase),
-                       settings.GetBool(Setting::FindWholeWord),
-                       settings.GetBool(Setting::FindDown));
-    dialog->setRegularExpression(settings.GetBool(Setting::FindRegularExpression));
-    connect(dialog, &FindDialog::findNext, this, &MainFrame::OnFindNext);
+    dialog->setOptions(settings.boolValue(Setting::FindMatchCase),
+                       settings.boolValue(Setting::FindWholeWord),
+                       settings.boolValue(Setting::FindDown));
+    dialog->setRegularExpression(settings.boolValue(Setting::FindRegularExpression));
+    connect(dialog, &FindDialog::findNext, this, &MainFrame::onFindNext);
     connect(dialog, &FindDialog::searchChanged, this,
             [this](const QString& text, bool matchCase, bool wholeWord, bool regularExpression) {
                 if (currentTab() != nullptr) {
@@ -75,7 +75,7 @@ void MainFrame::OnEditFind()
         // The matches stay shown after a Find, until Escape in the view; a box closed
         // without one takes its highlight with it.
         if (!dialog->property("searched").toBool() && currentTab() != nullptr) {
-            GetView()->ClearFindHighlight();
+            activeView()->clearFindHighlight();
         }
         m_findDialog = nullptr;
     });
@@ -89,7 +89,7 @@ void MainFrame::OnEditFind()
     dialog->activateWindow();
 }
 
-void MainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool wholeWord,
+void MainFrame::onFindNext(const QString& text, bool down, bool matchCase, bool wholeWord,
                            bool regularExpression)
 {
     m_findRegularExpression = regularExpression;
@@ -98,23 +98,23 @@ void MainFrame::OnFindNext(const QString& text, bool down, bool matchCase, bool 
         (down ? FR_DOWN : 0) | (wholeWord ? FR_WHOLEWORD : 0) | (matchCase ? FR_MATCHCASE : 0);
     SettingsStore& settings = SettingsStore::instance();
     // Shift+Enter searches the other way once; the dialog's own direction is what is kept.
-    settings.SetBool(Setting::FindDown, m_findDialog ? m_findDialog->searchDown() : down);
-    settings.SetBool(Setting::FindMatchCase, matchCase);
-    settings.SetBool(Setting::FindWholeWord, wholeWord);
-    settings.SetBool(Setting::FindRegularExpression, regularExpression);
+    settings.setBool(Setting::FindDown, m_findDialog ? m_findDialog->searchDown() : down);
+    settings.setBool(Setting::FindMatchCase, matchCase);
+    settings.setBool(Setting::FindWholeWord, wholeWord);
+    settings.setBool(Setting::FindRegularExpression, regularExpression);
     QGuiApplication::restoreOverrideCursor();
     search(toU16(text), down);
 }
 
-void MainFrame::FindAgain(bool down)
+void MainFrame::findAgain(bool down)
 {
     m_searchFlags = down ? (m_searchFlags | FR_DOWN) : (m_searchFlags & ~FR_DOWN);
     // A pattern's match is no pattern to search for next: the last pattern is.
     const std::u16string text = m_findRegularExpression
-                                    ? SettingsStore::instance().GetString(Setting::LastFindString)
+                                    ? SettingsStore::instance().string(Setting::LastFindString)
                                     : initialSearchText();
     if (text.empty()) {
-        OnEditFind();
+        onEditFind();
         return;
     }
     search(text, down);
@@ -137,9 +137,9 @@ void MainFrame::search(const std::u16string& text, bool down)
     const bool found =
         m_findRegularExpression
             ? searchRegex(text, down, reported)
-            : GetActiveDocument()->Find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
+            : activeDocument()->find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
     QGuiApplication::restoreOverrideCursor();
-    SettingsStore::instance().SetString(Setting::LastFindString, text);
+    SettingsStore::instance().setString(Setting::LastFindString, text);
     updateCommandStates();
     if (!found && !reported) {
         showMessage(LanguageResources::current().format(StringNotFound, toQString(text)));

@@ -17,9 +17,9 @@ constexpr int CascadeOffset = 30;
 
 } // namespace
 
-void MainFrame::ApplyTopMost()
+void MainFrame::applyTopMost()
 {
-    const bool topMost = SettingsStore::instance().GetBool(Setting::TopMost);
+    const bool topMost = SettingsStore::instance().boolValue(Setting::TopMost);
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topMost) {
         return;
     }
@@ -37,7 +37,7 @@ void MainFrame::ApplyTopMost()
     }
 }
 
-void MainFrame::SaveWindowPosition(bool cascade)
+void MainFrame::saveWindowPosition(bool cascade)
 {
     if (isMinimized()) {
         return;
@@ -53,11 +53,11 @@ void MainFrame::SaveWindowPosition(bool cascade)
     // where the window was left.
     rect.translate(cascade ? CascadeOffset : 0, cascade ? CascadeOffset : 0);
     SettingsStore& settings = SettingsStore::instance();
-    settings.SetDword(Setting::WindowPosLeft, static_cast<std::uint32_t>(rect.left()));
-    settings.SetDword(Setting::WindowPosTop, static_cast<std::uint32_t>(rect.top()));
-    settings.SetDword(Setting::WindowPosRight,
+    settings.setDword(Setting::WindowPosLeft, static_cast<std::uint32_t>(rect.left()));
+    settings.setDword(Setting::WindowPosTop, static_cast<std::uint32_t>(rect.top()));
+    settings.setDword(Setting::WindowPosRight,
                       static_cast<std::uint32_t>(rect.left() + rect.width()));
-    settings.SetDword(Setting::WindowPosBottom,
+    settings.setDword(Setting::WindowPosBottom,
                       static_cast<std::uint32_t>(rect.top() + rect.height()));
 }
 
@@ -97,10 +97,10 @@ void MainFrame::restoreWindowPosition()
     SettingsStore& settings = SettingsStore::instance();
     // Stored as unsigned numbers; a window left of or above the primary screen has
     // negative edges.
-    const auto left = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosLeft));
-    const auto top = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosTop));
-    const auto right = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosRight));
-    const auto bottom = static_cast<std::int32_t>(settings.GetDword(Setting::WindowPosBottom));
+    const auto left = static_cast<std::int32_t>(settings.dword(Setting::WindowPosLeft));
+    const auto top = static_cast<std::int32_t>(settings.dword(Setting::WindowPosTop));
+    const auto right = static_cast<std::int32_t>(settings.dword(Setting::WindowPosRight));
+    const auto bottom = static_cast<std::int32_t>(settings.dword(Setting::WindowPosBottom));
     if (left == 0 && top == 0 && right == 0 && bottom == 0) {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             resize(screen->availableSize() * 2 / 3);

@@ -98,10 +98,10 @@ void MainFrame::updateEncodingPane()
         return;
     }
     QString text;
-    const LogDocument* document = GetActiveDocument();
-    if (document != nullptr && !document->GetPathName().empty()) {
-        text = QString::fromStdString(quill::encodingName(document->Form()));
-        if (document->ChosenEncoding() == quill::TextEncoding::Automatic) {
+    const LogDocument* document = activeDocument();
+    if (document != nullptr && !document->pathName().empty()) {
+        text = QString::fromStdString(quill::encodingName(document->encodingForm()));
+        if (document->chosenEncoding() == quill::TextEncoding::Automatic) {
             // A package without the text (or one that drops the name) still shows the name.
             const QString automatic =
                 LanguageResources::current().format(StringEncodingAutomatic, text);
@@ -120,8 +120,8 @@ void MainFrame::updatePausePane()
     // Paused: a file is open and nobody watches it. A document without a file has nothing
     // to follow, so there is nothing to call paused.
     // A complete decompressed copy is not followed any more, so it is not paused either.
-    const LogDocument* document = GetActiveDocument();
-    const bool paused = !document->IsWatching() && document->CanFollow();
+    const LogDocument* document = activeDocument();
+    const bool paused = !document->isWatching() && document->canFollow();
     if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != paused) {
         m_pausePane->setVisible(paused);
     }
@@ -129,7 +129,7 @@ void MainFrame::updatePausePane()
 
 void MainFrame::updateReadPane()
 {
-    const LogDocument* document = GetActiveDocument();
+    const LogDocument* document = activeDocument();
     const int error = document != nullptr ? document->ReadError() : 0;
     if (m_readPane == nullptr) {
         return;
@@ -143,12 +143,12 @@ void MainFrame::updateReadPane()
     }
 }
 
-int MainFrame::GetStatusTextWidth(const QString& text) const
+int MainFrame::statusTextWidth(const QString& text) const
 {
     return statusBar()->fontMetrics().horizontalAdvance(text);
 }
 
-void MainFrame::SetPaneText(int index, const QString& text)
+void MainFrame::setPaneText(int index, const QString& text)
 {
     QLabel* label = pane(index);
     if (label == nullptr) {
@@ -157,7 +157,7 @@ void MainFrame::SetPaneText(int index, const QString& text)
     label->setText(text);
     label->setFrameStyle(text.isEmpty() ? QFrame::NoFrame : (QFrame::Panel | QFrame::Sunken));
     const int frame = text.isEmpty() ? 0 : 2 * label->frameWidth() + 2 * label->margin() + 4;
-    const int width = text.isEmpty() ? 0 : GetStatusTextWidth(text) + frame;
+    const int width = text.isEmpty() ? 0 : statusTextWidth(text) + frame;
     if (index == 1) {
         // The path gives way to the other panes when the bar is short of room.
         label->setMinimumWidth(0);
@@ -168,21 +168,21 @@ void MainFrame::SetPaneText(int index, const QString& text)
     }
 }
 
-void MainFrame::SetFilePathText(const std::u16string& path)
+void MainFrame::setFilePathText(const std::u16string& path)
 {
-    SetPaneText(1, quill::fileNameToDisplay(path));
+    setPaneText(1, quill::fileNameToDisplay(path));
 }
 
-void MainFrame::SetFileSizeText(qint64 size)
+void MainFrame::setFileSizeText(qint64 size)
 {
-    SetPaneText(2, QStringLiteral("%1 %2 Bytes")
+    setPaneText(2, QStringLiteral("%1 %2 Bytes")
                        .arg(LanguageResources::current().string(StringSizeLabel))
                        .arg(size));
 }
 
-void MainFrame::SetLineCountText(qint64 count)
+void MainFrame::setLineCountText(qint64 count)
 {
-    SetPaneText(3, QStringLiteral("%1 %2")
+    setPaneText(3, QStringLiteral("%1 %2")
                        .arg(LanguageResources::current().string(StringLineLabel))
                        .arg(count));
 }

@@ -18,17 +18,17 @@ namespace {
 
 void goToLine(LogView* view, QWidget* parent)
 {
-    LogDocument* document = view->GetDocument();
+    LogDocument* document = view->document();
     if (document == nullptr) {
         return;
     }
-    auto* dialog = new GoToLineDialog(document->GetLineCount(), parent);
+    auto* dialog = new GoToLineDialog(document->lineCount(), parent);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<LogView> target(view);
     QObject::connect(dialog, &QDialog::accepted, view, [dialog, target] {
         const std::optional<std::uint32_t> line = dialog->chosenLine();
         if (target && line) {
-            target->ShowLine(*line);
+            target->showLine(*line);
             target->setFocus();
         }
     });
@@ -37,7 +37,7 @@ void goToLine(LogView* view, QWidget* parent)
 
 } // namespace
 
-void NavigationCommands::Prepare(CommandActions& actions)
+void NavigationCommands::prepare(CommandActions& actions)
 {
     actions.action(NavigationCommand::LineNumbers)->setCheckable(true);
     actions.action(NavigationCommand::OverviewStrip)->setCheckable(true);
@@ -54,38 +54,38 @@ bool NavigationCommands::Run(int id, LogView* view, QWidget* parent)
     switch (id) {
     case NavigationCommand::LineNumbers: {
         SettingsStore& settings = SettingsStore::instance();
-        const bool shown = !settings.GetBool(Setting::LineNumbers);
-        settings.SetBool(Setting::LineNumbers, shown);
+        const bool shown = !settings.boolValue(Setting::LineNumbers);
+        settings.setBool(Setting::LineNumbers, shown);
         view->setLineNumbersShown(shown);
         break;
     }
     case NavigationCommand::OverviewStrip: {
         SettingsStore& settings = SettingsStore::instance();
-        const bool shown = !settings.GetBool(Setting::OverviewStrip);
-        settings.SetBool(Setting::OverviewStrip, shown);
+        const bool shown = !settings.boolValue(Setting::OverviewStrip);
+        settings.setBool(Setting::OverviewStrip, shown);
         view->setOverviewShown(shown);
         break;
     }
     case NavigationCommand::NextKeywordLine:
-        view->JumpToKeywordLine(true);
+        view->jumpToKeywordLine(true);
         break;
     case NavigationCommand::PreviousKeywordLine:
-        view->JumpToKeywordLine(false);
+        view->jumpToKeywordLine(false);
         break;
     case NavigationCommand::GoToLine:
         goToLine(view, parent);
         break;
     case NavigationCommand::ToggleMark:
-        view->ToggleMarkAtCaret();
+        view->toggleMarkAtCaret();
         break;
     case NavigationCommand::NextMark:
-        view->JumpToMark(true);
+        view->jumpToMark(true);
         break;
     case NavigationCommand::PreviousMark:
-        view->JumpToMark(false);
+        view->jumpToMark(false);
         break;
     case NavigationCommand::ClearMarks:
-        view->ClearMarks();
+        view->clearMarks();
         break;
     default:
         break;
@@ -93,16 +93,16 @@ bool NavigationCommands::Run(int id, LogView* view, QWidget* parent)
     return true;
 }
 
-void NavigationCommands::UpdateStates(CommandActions& actions, const LogView* view)
+void NavigationCommands::updateStates(CommandActions& actions, const LogView* view)
 {
-    const LogDocument* document = view != nullptr ? view->GetDocument() : nullptr;
-    const bool hasLines = document != nullptr && document->GetLineCount() > 0;
-    const bool hasMarks = document != nullptr && !document->Marks().Empty();
+    const LogDocument* document = view != nullptr ? view->document() : nullptr;
+    const bool hasLines = document != nullptr && document->lineCount() > 0;
+    const bool hasMarks = document != nullptr && !document->marks().Empty();
     actions.action(NavigationCommand::LineNumbers)
-        ->setChecked(SettingsStore::instance().GetBool(Setting::LineNumbers));
+        ->setChecked(SettingsStore::instance().boolValue(Setting::LineNumbers));
     actions.action(NavigationCommand::LineNumbers)->setEnabled(true);
     actions.action(NavigationCommand::OverviewStrip)
-        ->setChecked(SettingsStore::instance().GetBool(Setting::OverviewStrip));
+        ->setChecked(SettingsStore::instance().boolValue(Setting::OverviewStrip));
     actions.action(NavigationCommand::OverviewStrip)->setEnabled(true);
     // Alt+Down and Alt+Up open a combo box's list (the filter field's history): while a
     // field has the keyboard, the keys are its own.

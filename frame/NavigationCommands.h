@@ -37,7 +37,7 @@ class NavigationCommands {
     // over parent and goes when it is accepted (if the view is still there).
     static bool Run(int id, LogView* view, QWidget* parent);
     // Enable and check states of these commands for view (which may be null).
-    static void UpdateStates(CommandActions& actions, const LogView* view);
+    static void updateStates(CommandActions& actions, const LogView* view);
     // Marks the actions that carry a check.
-    static void Prepare(CommandActions& actions);
+    static void prepare(CommandActions& actions);
 };

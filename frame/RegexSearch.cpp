@@ -27,7 +27,7 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
                           (m_searchFlags & FR_WHOLEWORD) != 0, true};
     std::u16string message;
     std::size_t offset = 0;
-    const std::unique_ptr<FilterPattern> pattern = FilterPattern::Compile(term, message, offset);
+    const std::unique_ptr<FilterPattern> pattern = FilterPattern::compile(term, message, offset);
     auto tell = [&](const QString& said) {
         reported = true;
         if (m_findDialog) {
@@ -42,7 +42,7 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
     }
     FilterScratch scratch;
     RegexFindReport report;
-    const bool found = GetActiveDocument()->FindRegex(*pattern, down, scratch, report);
+    const bool found = activeDocument()->findRegex(*pattern, down, scratch, report);
     if (report.undecided > 0) {
         tell(strings.format(StringRegexUndecided, QString::number(report.undecided)));
         reported = false; // not found is still said besides
@@ -53,8 +53,8 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
 void MainFrame::setFindHighlight(const std::u16string& text, unsigned flags, bool regularExpression)
 {
     if (regularExpression) {
-        GetView()->ClearFindHighlight();
+        activeView()->clearFindHighlight();
     } else {
-        GetView()->SetFindHighlight(text, flags);
+        activeView()->setFindHighlight(text, flags);
     }
 }

@@ -163,14 +163,14 @@ bool SourceControl::followStandardInput(int fd)
     options.reserveBytes = m_reserveBytes;
     int error = 0;
     const QString name = resources.string(StringStandardInput);
-    std::unique_ptr<LogSource> source = LogSource::FollowStream(fd, toU16(name), options, error);
+    std::unique_ptr<LogSource> source = LogSource::followStream(fd, toU16(name), options, error);
     if (!source) {
         showMessage(resources.format(StringNoSpool, name, spoolFolderShown(m_folder),
                                      spoolProblemText(m_folder, error)));
         return false;
     }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Following standard input, spool ",
-                              std::string_view(source->SpoolPath()));
+                              std::string_view(source->spoolPath()));
     return openInTarget(std::move(source), name);
 }
 
@@ -180,9 +180,9 @@ bool SourceControl::openInTarget(std::unique_ptr<LogSource> source, const QStrin
     if (document == nullptr) {
         return false;
     }
-    const bool opened = document->OpenSource(std::move(source));
+    const bool opened = document->openSource(std::move(source));
     TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(toU16(name)),
-                              ": ", std::uint32_t(document->GetLineCount()), " lines");
+                              ": ", std::uint32_t(document->lineCount()), " lines");
     if (m_afterOpen) {
         m_afterOpen(document);
     }
@@ -193,7 +193,7 @@ bool SourceControl::openInTarget(std::unique_ptr<LogSource> source, const QStrin
 bool SourceControl::followCommandLine(const QString& line, const std::string& folder)
 {
     const LanguageResources& resources = LanguageResources::current();
-    const CommandWords split = SplitCommandWords(line.toLocal8Bit().toStdString());
+    const CommandWords split = splitCommandWords(line.toLocal8Bit().toStdString());
     if (!split.ok()) {
         int reason = StringEmptyCommand;
         if (split.error == CommandWordsError::UnclosedSingle ||
@@ -225,7 +225,7 @@ bool SourceControl::followCommand(const std::vector<std::string>& words, const Q
     options.workingFolder = folder;
     int error = 0;
     std::unique_ptr<LogSource> source =
-        LogSource::FollowCommand(words, toU16(name), options, error);
+        LogSource::followCommand(words, toU16(name), options, error);
     if (!source) {
         showMessage(resources.format(StringNoSpool, name, spoolFolderShown(m_folder),
                                      spoolProblemText(m_folder, error)));
@@ -241,7 +241,7 @@ bool SourceControl::followCommand(const std::vector<std::string>& words, const Q
     }
     TraceLog::instance().Line(TraceLog::LevelInfo, "Following command ",
                               std::u16string_view(toU16(name)), ", process ",
-                              std::int64_t(source->ProcessId()));
+                              std::int64_t(source->processId()));
     return openInTarget(std::move(source), name);
 }
 
@@ -271,7 +271,7 @@ bool SourceControl::openCompressed(const std::string& path, CompressionFormat fo
     options.reserveBytes = m_reserveBytes;
     int error = 0;
     std::unique_ptr<LogSource> source =
-        LogSource::Decompress(path, format, toU16(name), options, error);
+        LogSource::decompress(path, format, toU16(name), options, error);
     if (!source) {
         const QString folderProblem = spoolProblemText(m_folder, error);
         if (folderProblem != errorText(error)) {
@@ -279,11 +279,11 @@ bool SourceControl::openCompressed(const std::string& path, CompressionFormat fo
             showMessage(LanguageResources::current().format(
                 StringNoSpool, name, spoolFolderShown(m_folder), folderProblem));
         } else if (LogDocument* document = m_document()) {
-            document->ReportOpenError(error, quill::fileNameToUtf16(path));
+            document->reportOpenError(error, quill::fileNameToUtf16(path));
         }
         return false;
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressing ", CompressionName(format), " ",
+    TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressing ", compressionName(format), " ",
                               std::u16string_view(toU16(name)));
     // Shown at once and followed while it is decompressed.
     return openInTarget(std::move(source), name);
@@ -325,8 +325,8 @@ QString SourceControl::runCommandPrompt()
 void SourceControl::cancel()
 {
     LogDocument* document = m_document();
-    if (document != nullptr && document->Source() != nullptr) {
-        document->Source()->Cancel();
+    if (document != nullptr && document->source() != nullptr) {
+        document->source()->cancel();
     }
     refresh();
 }
@@ -334,10 +334,10 @@ void SourceControl::cancel()
 void SourceControl::refresh()
 {
     // Orphans that commands left behind are this program's children now (LogSource.h).
-    LogSource::ReapAdoptedOrphans();
+    LogSource::reapAdoptedOrphans();
     std::vector<LogDocument*> documents = m_all ? m_all() : std::vector<LogDocument*>{m_document()};
     for (LogDocument* document : documents) {
-        if (document != nullptr && document->Source() != nullptr) {
+        if (document != nullptr && document->source() != nullptr) {
             lookAfter(document);
         }
         if (document != nullptr) {
@@ -351,7 +351,7 @@ void SourceControl::refresh()
 void SourceControl::showState()
 {
     LogDocument* front = m_document();
-    const LogSource* source = front != nullptr ? front->Source() : nullptr;
+    const LogSource* source = front != nullptr ? front->source() : nullptr;
     QString text = source != nullptr ? statusText(source->Status()) : QString();
     const QString stop = front != nullptr ? indexStopText(*front, false) : QString();
     if (!stop.isEmpty()) {
@@ -396,7 +396,7 @@ void SourceControl::paceTimer(const std::vector<LogDocument*>& documents)
 {
     bool busy = false;
     for (const LogDocument* document : documents) {
-        const LogSource* source = document != nullptr ? document->Source() : nullptr;
+        const LogSource* source = document != nullptr ? document->source() : nullptr;
         if (source == nullptr) {
             continue;
         }
@@ -405,9 +405,9 @@ void SourceControl::paceTimer(const std::vector<LogDocument*>& documents)
         // changes no more. A command told to end is waited for until it has.
         busy = busy || status.phase == SourceStatus::Phase::Running ||
                (source->Kind() == SourceKind::Command && !status.exited) ||
-               m_ended.count(source->Serial()) == 0;
+               m_ended.count(source->serial()) == 0;
     }
-    const int interval = busy ? PollMs : LogSource::MayHaveOrphans() ? OrphanPollMs : -1;
+    const int interval = busy ? PollMs : LogSource::mayHaveOrphans() ? OrphanPollMs : -1;
     if (interval < 0) {
         m_timer->stop();
     } else if (!m_timer->isActive() || m_timer->interval() != interval) {
@@ -417,29 +417,29 @@ void SourceControl::paceTimer(const std::vector<LogDocument*>& documents)
 
 void SourceControl::lookAfter(LogDocument* document)
 {
-    if (document->PollSource()) {
+    if (document->pollSource()) {
         TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressed copy complete: ",
-                                  std::uint32_t(document->GetLineCount()), " lines");
+                                  std::uint32_t(document->lineCount()), " lines");
         if (m_afterComplete) {
             m_afterComplete(document);
         }
     }
-    const LogSource* source = document->Source();
+    const LogSource* source = document->source();
     const SourceStatus status = source->Status();
     if (status.phase == SourceStatus::Phase::Running) {
         return;
     }
     // A decompression's end is told once the document shows all of the copy, as it says.
-    if (source->Kind() == SourceKind::Decompressed && document->CanFollow()) {
+    if (source->Kind() == SourceKind::Decompressed && document->canFollow()) {
         return;
     }
-    if (m_ended.insert(source->Serial()).second) {
+    if (m_ended.insert(source->serial()).second) {
         TraceLog::instance().Line(TraceLog::LevelInfo,
                                   "Source ended: ", std::u16string_view(toU16(statusText(status))));
     }
     // A problem is told once in a box too: the status bar may be hidden.
     const QString problem = problemText(status);
-    if (!problem.isEmpty() && m_reported.insert(source->Serial()).second) {
+    if (!problem.isEmpty() && m_reported.insert(source->serial()).second) {
         // The box waits for the user: the bar behind it says the source ended, not that
         // it still runs with a Cancel to press.
         showState();
@@ -449,7 +449,7 @@ void SourceControl::lookAfter(LogDocument* document)
 
 void SourceControl::tellIndexStop(const LogDocument& document)
 {
-    const LogDocument::IndexStop stop = document.IndexStopped();
+    const LogDocument::IndexStop stop = document.indexStopped();
     if (stop.limit != LogDocument::IndexStop::Limit::None &&
         m_stopsTold.insert(stop.serial).second) {
         showMessage(indexStopText(document, true));
@@ -458,7 +458,7 @@ void SourceControl::tellIndexStop(const LogDocument& document)
 
 QString SourceControl::indexStopText(const LogDocument& document, bool message) const
 {
-    const LogDocument::IndexStop stop = document.IndexStopped();
+    const LogDocument::IndexStop stop = document.indexStopped();
     using Limit = LogDocument::IndexStop::Limit;
     if (stop.limit == Limit::None) {
         return {};
@@ -472,7 +472,7 @@ QString SourceControl::indexStopText(const LogDocument& document, bool message) 
         return text;
     }
     text += QStringLiteral(". ") + resources.string(StringIndexLinesKept);
-    if (document.Source() != nullptr && document.Source()->Follows()) {
+    if (document.source() != nullptr && document.source()->follows()) {
         text += QStringLiteral(" ") + resources.string(StringInputNotRead);
     }
     if (stop.limit == Limit::Memory) {
@@ -545,11 +545,11 @@ QString SourceControl::statusText(const SourceStatus& status) const
 void SourceControl::readHistory()
 {
     SettingsStore& settings = SettingsStore::instance();
-    const std::u16string base = settings.KeyPath(Setting::KeyQuillstream) + HistoryKey;
+    const std::u16string base = settings.keyPath(Setting::KeyQuillstream) + HistoryKey;
     m_history.clear();
     for (std::size_t i = 1; i <= HistorySize; ++i) {
         const QString line = toQString(
-            settings.ReadStringAt(base + u'\\' + toU16(QString::number(i)), HistoryValue, u""));
+            settings.readStringAt(base + u'\\' + toU16(QString::number(i)), HistoryValue, u""));
         if (!line.isEmpty() && !m_history.contains(line)) {
             m_history.append(line);
         }
@@ -564,7 +564,7 @@ void SourceControl::writeHistory()
         values.push_back(
             {toU16(QString::number(i + 1)), HistoryValue, true, toU16(m_history[i]), 0});
     }
-    settings.ReplaceUserTree(settings.KeyPath(Setting::KeyQuillstream) + HistoryKey, values);
+    settings.replaceUserTree(settings.keyPath(Setting::KeyQuillstream) + HistoryKey, values);
 }
 
 void SourceControl::addToHistory(const QString& line)

@@ -7,7 +7,7 @@
 // "End of input", a command's exit status (with Cancel while it runs), a decompression's
 // progress with Cancel.
 //
-// Everything per source lives in the document (LogDocument::Source()); this object only
+// Everything per source lives in the document (LogDocument::source()); this object only
 // looks at whichever document the window shows, so it serves any number of documents.
 // Main thread only.
 

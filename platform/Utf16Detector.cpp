@@ -151,7 +151,7 @@ bool showsUtf16(const Reading& r, std::size_t faults)
 
 } // namespace
 
-Utf16Guess GuessUtf16(const void* bytes, std::size_t size)
+Utf16Guess guessUtf16(const void* bytes, std::size_t size)
 {
     if (bytes == nullptr || size < 2) {
         return Utf16Guess::Narrow;

@@ -18,7 +18,7 @@
 //        four of at least 16 units whose high byte is not zero share one high byte.
 //
 // Zero bytes themselves are no evidence either way: a writer that died leaves a run of
-// them, a crash pads with "\n\0", a command writes "\0" between names. Read as narrow text,
+// them, a crash pads with "\n\0", a command writes "\0" between names. read as narrow text,
 // the bytes are judged with every zero byte and a blank directly before one left out, so
 // such padding anywhere, at odd or even offsets, never breaks narrow text. Zero units count
 // for neither reading. A trailing odd byte and a high surrogate cut at the end are ignored
@@ -39,6 +39,6 @@ enum class Utf16Guess : std::uint8_t {
 constexpr std::size_t Utf16GuessMaxUnits = 4096;
 constexpr std::size_t MinTextUnits = 6;
 
-Utf16Guess GuessUtf16(const void* bytes, std::size_t size);
+Utf16Guess guessUtf16(const void* bytes, std::size_t size);
 
 } // namespace quill

@@ -1,7 +1,7 @@
 #include "resources/ResourceHandler.h"
 
-#include "resources/LanguageResources.h"
 #include "diagnostics/TraceLog.h"
+#include "resources/LanguageResources.h"
 #include "settings/SettingsStore.h"
 
 #include <QCoreApplication>
@@ -60,8 +60,8 @@ int loaderErrorNumber(const QString& path, const char* reason)
 // language code at all.
 bool isUsableCode(const QString& code)
 {
-    return !code.contains(QLatin1Char('/')) && !code.contains(QChar(0)) && code != QLatin1String(".")
-           && code != QLatin1String("..");
+    return !code.contains(QLatin1Char('/')) && !code.contains(QChar(0)) &&
+           code != QLatin1String(".") && code != QLatin1String("..");
 }
 
 QString withTrailingSlash(const QString& folder)
@@ -72,16 +72,14 @@ QString withTrailingSlash(const QString& folder)
 } // namespace
 
 ResourceHandler::ResourceHandler(SettingsStore* store, TraceLog* log)
-    : m_store(store)
-    , m_log(log)
-    , m_reportFailure(&ResourceHandler::showFailureMessage)
+    : m_store(store), m_log(log), m_reportFailure(&ResourceHandler::showFailureMessage)
 {
     setExecutablePath(readExecutablePath());
 }
 
 ResourceHandler::~ResourceHandler()
 {
-    FreeResourceDll();
+    freeResourceDll();
 }
 
 SettingsStore& ResourceHandler::store() const
@@ -96,13 +94,13 @@ TraceLog& ResourceHandler::log() const
 
 QString ResourceHandler::settingText(unsigned id) const
 {
-    return QString::fromStdU16String(store().GetString(id));
+    return QString::fromStdU16String(store().string(id));
 }
 
 void ResourceHandler::setExecutablePath(const QString& path)
 {
     m_executablePath = path;
-    m_modulePrefix = GetModulePrefix(path);
+    m_modulePrefix = modulePrefix(path);
 }
 
 void ResourceHandler::setFailureReporter(FailureReporter reporter)
@@ -115,7 +113,7 @@ void ResourceHandler::showFailureMessage(const QString& text)
     QMessageBox::warning(nullptr, QStringLiteral("Quillstream"), text, QMessageBox::Ok);
 }
 
-QString ResourceHandler::GetModulePrefix(const QString& executablePath)
+QString ResourceHandler::modulePrefix(const QString& executablePath)
 {
     QString name = executablePath.section(QLatin1Char('/'), -1);
     qsizetype cut = name.indexOf(QLatin1String(".exe"), 0, Qt::CaseSensitive);
@@ -132,7 +130,7 @@ QString ResourceHandler::GetModulePrefix(const QString& executablePath)
     return name + QLatin1Char('_');
 }
 
-QString ResourceHandler::GetDefaultLanguage()
+QString ResourceHandler::defaultLanguage()
 {
     for (const char* variable : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = std::getenv(variable);
@@ -148,8 +146,8 @@ QString ResourceHandler::GetDefaultLanguage()
             return {};
         }
         for (QChar c : name) {
-            if (!((c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-                  || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')))) {
+            if (!((c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                  (c >= QLatin1Char('A') && c <= QLatin1Char('Z')))) {
                 return {};
             }
         }
@@ -158,11 +156,11 @@ QString ResourceHandler::GetDefaultLanguage()
     return {};
 }
 
-bool ResourceHandler::LoadLanguageResources()
+bool ResourceHandler::loadLanguageResources()
 {
     QString code = settingText(Setting::GuiLanguage);
     if (code.isEmpty()) {
-        code = GetDefaultLanguage();
+        code = defaultLanguage();
     }
     // Without a language from the settings or the locale (a plain C locale) there is no
     // package to try but the fall-back; an attempt at "quillstream_.dll" would only write a
@@ -170,31 +168,31 @@ bool ResourceHandler::LoadLanguageResources()
     if (code.isEmpty()) {
         code = kFallbackLanguage;
     }
-    if (LoadLanguage(code)) {
+    if (loadLanguage(code)) {
         m_language = code;
         return true;
     }
-    if (code != kFallbackLanguage && LoadLanguage(kFallbackLanguage)) {
+    if (code != kFallbackLanguage && loadLanguage(kFallbackLanguage)) {
         m_language = kFallbackLanguage;
         return true;
     }
     if (m_reportFailure) {
-        m_reportFailure(QStringLiteral("Failed to load resource DLL for language: ")
-                        + kFallbackLanguage);
+        m_reportFailure(QStringLiteral("Failed to load resource DLL for language: ") +
+                        kFallbackLanguage);
     }
     return false;
 }
 
-bool ResourceHandler::LoadLanguage(const QString& code)
+bool ResourceHandler::loadLanguage(const QString& code)
 {
-    if (LoadResourceDll(code) != Loaded) {
+    if (loadResourceDll(code) != Loaded) {
         return false;
     }
-    SetHelpPath(code);
+    setHelpPath(code);
     return true;
 }
 
-QString ResourceHandler::BuildResourceDllPath(const QString& code) const
+QString ResourceHandler::buildResourceDllPath(const QString& code) const
 {
     QString folder = settingText(Setting::ResourceDllPath);
     QString prefix = settingText(Setting::ResourceDllPrefix);
@@ -209,7 +207,7 @@ QString ResourceHandler::BuildResourceDllPath(const QString& code) const
     return folder + prefix + code + QLatin1String(".dll");
 }
 
-QString ResourceHandler::BuildHelpFilePath(const QString& code) const
+QString ResourceHandler::buildHelpFilePath(const QString& code) const
 {
     const QString folder = settingText(Setting::HelpFilePath);
     QString prefix = settingText(Setting::HelpFilePrefix);
@@ -220,9 +218,9 @@ QString ResourceHandler::BuildHelpFilePath(const QString& code) const
     return withTrailingSlash(folder) + prefix + code + QLatin1String(".chm");
 }
 
-void ResourceHandler::SetHelpPath(const QString& code)
+void ResourceHandler::setHelpPath(const QString& code)
 {
-    m_helpPath = BuildHelpFilePath(code);
+    m_helpPath = buildHelpFilePath(code);
     // Lexical, like the original full-path operation: the file need not exist.
     std::error_code error;
     const std::filesystem::path absolute =
@@ -233,21 +231,21 @@ void ResourceHandler::SetHelpPath(const QString& code)
     log().Line(TraceLog::LevelInfo, u"Help-path: ", m_helpPath.toStdU16String());
 }
 
-int ResourceHandler::LoadResourceDll(const QString& code)
+int ResourceHandler::loadResourceDll(const QString& code)
 {
     if (!isUsableCode(code)) {
         // One line, with no blank between the path and "error code: ".
         log().Line(TraceLog::LevelAlways, u"Failed not load resource DLL: ",
-                   BuildResourceDllPath(code).toStdU16String(), "error code: ",
-                   std::int64_t{EINVAL});
+                   buildResourceDllPath(code).toStdU16String(),
+                   "error code: ", std::int64_t{EINVAL});
         return Failed;
     }
-    return LoadResourceDllFromPath(BuildResourceDllPath(code));
+    return loadResourceDllFromPath(buildResourceDllPath(code));
 }
 
-int ResourceHandler::LoadResourceDllFromPath(const QString& path)
+int ResourceHandler::loadResourceDllFromPath(const QString& path)
 {
-    FreeResourceDll();
+    freeResourceDll();
 
     void* handle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
     const char* reason = handle ? nullptr : ::dlerror();
@@ -273,9 +271,10 @@ int ResourceHandler::LoadResourceDllFromPath(const QString& path)
         }
     }
 
-    log().Line(TraceLog::LevelInfo, "ResourceHandler::LoadResourceDllFromPath(): load resource DLL:\n",
-               "path: ", path.toStdU16String(), " result: ",
-               static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(handle)));
+    log().Line(TraceLog::LevelInfo,
+               "ResourceHandler::LoadResourceDllFromPath(): load resource DLL:\n",
+               "path: ", path.toStdU16String(),
+               " result: ", static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(handle)));
     // A bare name is found by the loader's search (the executable's RUNPATH first); which
     // file that was is what a broken installation needs to know.
     struct link_map* map = nullptr;
@@ -301,7 +300,7 @@ int ResourceHandler::LoadResourceDllFromPath(const QString& path)
     return Loaded;
 }
 
-void ResourceHandler::FreeResourceDll()
+void ResourceHandler::freeResourceDll()
 {
     if (!m_loaded) {
         return;

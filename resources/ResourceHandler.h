@@ -9,7 +9,7 @@
 // LanguageResources::current() at it, and every later lookup of strings, menus, dialogs,
 // toolbars, accelerators, icons and cursors goes there. The language is chosen once per run:
 // the setting "GUILanguage", else the user's locale, else "EN". Without any package the
-// program cannot build its windows, so LoadLanguageResources reports it and start-up ends.
+// program cannot build its windows, so loadLanguageResources reports it and start-up ends.
 //
 // Owned by the application object; unloads the package it holds when destroyed. Main
 // (user-interface) thread only.
@@ -22,7 +22,7 @@ class SettingsStore;
 class TraceLog;
 
 class ResourceHandler {
-public:
+  public:
     // Outcome of loading one module; callers only tell Loaded from the rest.
     enum ResultCode : int {
         Loaded = 0,
@@ -42,46 +42,46 @@ public:
 
     // Chooses the language and loads its package, falling back to "EN"; on failure shows
     // "Failed to load resource DLL for language: EN" through the reporter. True when a
-    // package is loaded; Language() then names it.
-    bool LoadLanguageResources();
+    // package is loaded; language() then names it.
+    bool loadLanguageResources();
     // Loads the package of one code and, when that worked, sets the help path for it.
-    bool LoadLanguage(const QString& code);
+    bool loadLanguage(const QString& code);
     // The code from the locale variables LANGUAGE, LC_ALL, LC_MESSAGES, LANG (the first one
     // set): its letters before '_', '.', '@' or ':', upper-cased; "C", "POSIX" or anything
     // that is not plain letters gives an empty code.
-    static QString GetDefaultLanguage();
+    static QString defaultLanguage();
     // Builds, normalises to an absolute path, traces and keeps the help file path.
-    void SetHelpPath(const QString& code);
+    void setHelpPath(const QString& code);
 
     // "ResorceDLLPath" (empty: the loader's own search; ".": the executable's folder) +
     // "ResouceDLLPrefix" (empty: the module prefix) + code + ".dll".
-    QString BuildResourceDllPath(const QString& code) const;
+    QString buildResourceDllPath(const QString& code) const;
     // "HelpFilePath" + "/" + "HelpFilePrefix" (empty: the module prefix) + code + ".chm".
-    QString BuildHelpFilePath(const QString& code) const;
-    int LoadResourceDll(const QString& code);
-    int LoadResourceDllFromPath(const QString& path);
+    QString buildHelpFilePath(const QString& code) const;
+    int loadResourceDll(const QString& code);
+    int loadResourceDllFromPath(const QString& path);
     // Unloads the held package; LanguageResources::current() then has none.
-    void FreeResourceDll();
+    void freeResourceDll();
 
     // The executable's file name up to the first ".exe" (or, failing that, ".EXE"), then
     // "_". Pure; exposed for tests.
-    static QString GetModulePrefix(const QString& executablePath);
-    const QString& GetModulePrefix() const { return m_modulePrefix; }
+    static QString modulePrefix(const QString& executablePath);
+    const QString& modulePrefix() const { return m_modulePrefix; }
 
-    const QString& Language() const { return m_language; }
-    const QString& HelpPath() const { return m_helpPath; }
-    bool IsLoaded() const { return m_loaded; }
-    void* ModuleHandle() const { return m_module; }
-    const QString& ExecutablePath() const { return m_executablePath; }
+    const QString& language() const { return m_language; }
+    const QString& helpPath() const { return m_helpPath; }
+    bool isLoaded() const { return m_loaded; }
+    void* moduleHandle() const { return m_module; }
+    const QString& executablePath() const { return m_executablePath; }
 
     // Seams. The executable path defaults to /proc/self/exe and also resets the module
-    // prefix; the reporter is called on the main thread from LoadLanguageResources.
+    // prefix; the reporter is called on the main thread from loadLanguageResources.
     void setExecutablePath(const QString& path);
     void setFailureReporter(FailureReporter reporter);
     // The default reporter's message box.
     static void showFailureMessage(const QString& text);
 
-private:
+  private:
     SettingsStore& store() const;
     TraceLog& log() const;
     QString settingText(unsigned id) const;

@@ -17,16 +17,16 @@ std::uint32_t pack(unsigned long high, unsigned long low)
 } // namespace
 
 VersionInfo::VersionInfo()
-    : m_hasVersion(true)
-    , m_most(pack(QUILL_VERSION_MAJOR, QUILL_VERSION_MINOR))
-    , m_least(pack(QUILL_VERSION_PATCH, QUILL_VERSION_TWEAK))
+    : m_hasVersion(true), m_most(pack(QUILL_VERSION_MAJOR, QUILL_VERSION_MINOR)),
+      m_least(pack(QUILL_VERSION_PATCH, QUILL_VERSION_TWEAK))
 {
 }
 
 VersionInfo::VersionInfo(const std::string& modulePath)
 {
     const std::string name = modulePath.substr(modulePath.find_last_of('/') + 1);
-    static const std::regex versioned(R"(\.so\.(\d{1,5})(?:\.(\d{1,5}))?(?:\.(\d{1,5}))?(?:\.(\d{1,5}))?$)");
+    static const std::regex versioned(
+        R"(\.so\.(\d{1,5})(?:\.(\d{1,5}))?(?:\.(\d{1,5}))?(?:\.(\d{1,5}))?$)");
     std::smatch match;
     if (!std::regex_search(name, match, versioned)) {
         return;
@@ -42,13 +42,13 @@ VersionInfo::VersionInfo(const std::string& modulePath)
     m_least = pack(parts[2], parts[3]);
 }
 
-void VersionInfo::GetFileVersion(std::uint32_t& most, std::uint32_t& least) const
+void VersionInfo::fileVersion(std::uint32_t& most, std::uint32_t& least) const
 {
     most = m_most;
     least = m_least;
 }
 
-std::u16string FormatFileVersion(std::uint32_t most, std::uint32_t least)
+std::u16string formatFileVersion(std::uint32_t most, std::uint32_t least)
 {
     char buffer[128];
     std::snprintf(buffer, sizeof buffer, "%ld.%ld.%ld.%04ld", static_cast<long>(most >> 16),
@@ -57,11 +57,11 @@ std::u16string FormatFileVersion(std::uint32_t most, std::uint32_t least)
     return std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
 }
 
-std::u16string GetReleaseVersionText()
+std::u16string releaseVersionText()
 {
     std::uint32_t most = 0;
     std::uint32_t least = 0;
-    VersionInfo().GetFileVersion(most, least);
+    VersionInfo().fileVersion(most, least);
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(most >> 16),
                   static_cast<unsigned long>(most & 0xFFFFu),
@@ -70,10 +70,10 @@ std::u16string GetReleaseVersionText()
     return std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
 }
 
-std::u16string GetFileVersionText()
+std::u16string fileVersionText()
 {
     std::uint32_t most = 0;
     std::uint32_t least = 0;
-    VersionInfo().GetFileVersion(most, least);
-    return FormatFileVersion(most, least);
+    VersionInfo().fileVersion(most, least);
+    return formatFileVersion(most, least);
 }

@@ -12,27 +12,27 @@
 #include <string>
 
 class VersionInfo {
-public:
+  public:
     // The running program.
     VersionInfo();
     // The module at path (only its file name is looked at).
     explicit VersionInfo(const std::string& modulePath);
 
-    bool HasVersion() const { return m_hasVersion; }
+    bool hasVersion() const { return m_hasVersion; }
     // most = major << 16 | minor, least = patch << 16 | build; all bits set without one.
-    void GetFileVersion(std::uint32_t& most, std::uint32_t& least) const;
+    void fileVersion(std::uint32_t& most, std::uint32_t& least) const;
 
-private:
+  private:
     bool m_hasVersion = false;
     std::uint32_t m_most = 0xFFFFFFFFu;
     std::uint32_t m_least = 0xFFFFFFFFu;
 };
 
 // "%ld.%ld.%ld.%04ld" of the four numbers: version 2.1.0.15 gives "2.1.0.0015".
-std::u16string FormatFileVersion(std::uint32_t most, std::uint32_t least);
+std::u16string formatFileVersion(std::uint32_t most, std::uint32_t least);
 // The program's own version text; "65535.65535.65535.65535" when it has none.
-std::u16string GetFileVersionText();
+std::u16string fileVersionText();
 // The program's version as the package, the manual page and the metainfo carry it: the four
-// numbers without padding (1.0.0.1, where GetFileVersionText gives 1.0.0.0001). What
+// numbers without padding (1.0.0.1, where fileVersionText gives 1.0.0.0001). What
 // --version prints, so that it matches what dpkg and a software centre show.
-std::u16string GetReleaseVersionText();
+std::u16string releaseVersionText();

@@ -27,31 +27,31 @@ FilterHistory::FilterHistory(SettingsStore& settings, std::size_t size)
 
 std::u16string FilterHistory::keyPath() const
 {
-    return m_settings.KeyPath(Setting::KeyFilter) + u"\\Recent";
+    return m_settings.keyPath(Setting::KeyFilter) + u"\\Recent";
 }
 
-void FilterHistory::ReadList()
+void FilterHistory::readList()
 {
     m_entries.clear();
     const std::u16string base = keyPath();
     for (std::size_t i = 1; i <= m_maxSize; ++i) {
         const std::u16string path = base + u'\\' + number(i);
         FilterHistoryEntry entry;
-        entry.text = m_settings.ReadStringAt(path, TextName, u"");
+        entry.text = m_settings.readStringAt(path, TextName, u"");
         if (entry.text.empty() ||
             std::any_of(m_entries.begin(), m_entries.end(),
                         [&](const FilterHistoryEntry& e) { return e.text == entry.text; })) {
             continue;
         }
-        entry.matchCase = m_settings.ReadDwordAt(path, MatchCaseName, 0) != 0;
-        entry.wholeWord = m_settings.ReadDwordAt(path, MatchWordName, 0) != 0;
-        entry.regularExpression = m_settings.ReadDwordAt(path, RegexName, 0) != 0;
-        entry.exclude = m_settings.ReadDwordAt(path, ExcludeName, 0) != 0;
+        entry.matchCase = m_settings.readDwordAt(path, MatchCaseName, 0) != 0;
+        entry.wholeWord = m_settings.readDwordAt(path, MatchWordName, 0) != 0;
+        entry.regularExpression = m_settings.readDwordAt(path, RegexName, 0) != 0;
+        entry.exclude = m_settings.readDwordAt(path, ExcludeName, 0) != 0;
         m_entries.push_back(std::move(entry));
     }
 }
 
-void FilterHistory::WriteList()
+void FilterHistory::writeList()
 {
     std::vector<StoredValue> values;
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
@@ -63,17 +63,18 @@ void FilterHistory::WriteList()
         values.push_back({key, RegexName, false, {}, entry.regularExpression ? 1u : 0u});
         values.push_back({key, ExcludeName, false, {}, entry.exclude ? 1u : 0u});
     }
-    m_settings.ReplaceUserTree(keyPath(), values);
+    m_settings.replaceUserTree(keyPath(), values);
 }
 
-void FilterHistory::Add(const FilterHistoryEntry& entry)
+void FilterHistory::add(const FilterHistoryEntry& entry)
 {
     if (entry.text.empty() || m_maxSize == 0) {
         return;
     }
-    m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
-                                   [&](const FilterHistoryEntry& e) { return e.text == entry.text; }),
-                    m_entries.end());
+    m_entries.erase(
+        std::remove_if(m_entries.begin(), m_entries.end(),
+                       [&](const FilterHistoryEntry& e) { return e.text == entry.text; }),
+        m_entries.end());
     m_entries.insert(m_entries.begin(), entry);
     if (m_entries.size() > m_maxSize) {
         m_entries.resize(m_maxSize);

@@ -42,14 +42,14 @@ class FilterHistory {
     // The key that holds the entries, relative to the user hive's root.
     std::u16string keyPath() const;
 
-    void ReadList();
+    void readList();
     // Replaces the stored list with the current one.
-    void WriteList();
+    void writeList();
 
     // Puts the entry at the top. An entry with the same text further down is removed (the
     // drop-down shows each text once, with the options it was used with last). Empty text
     // is not added.
-    void Add(const FilterHistoryEntry& entry);
+    void add(const FilterHistoryEntry& entry);
     void Remove(std::size_t index);
     std::size_t size() const { return m_entries.size(); }
     const FilterHistoryEntry& operator[](std::size_t index) const { return m_entries[index]; }

@@ -10,16 +10,18 @@
 using ColorRef = std::uint32_t; // 0x00BBGGRR
 
 class Keyword {
-public:
+  public:
     // What the Keywords page starts a new keyword with.
     Keyword() = default;
-    // What LoadKeywords builds from a stored entry.
+    // What loadKeywords builds from a stored entry.
     // The text is copied, not moved: GCC 12 at -O2 reports moved-from temporaries here as
     // "maybe uninitialized", which -Werror turns into a broken build.
     Keyword(const std::u16string& text, ColorRef textColor, ColorRef bkColor, bool matchCase,
-             bool matchWord, bool enabled)
-        : m_text(text), m_matchCase(matchCase), m_matchWord(matchWord),
-          m_enabled(enabled), m_textColor(textColor), m_backgroundColor(bkColor) {}
+            bool matchWord, bool enabled)
+        : m_text(text), m_matchCase(matchCase), m_matchWord(matchWord), m_enabled(enabled),
+          m_textColor(textColor), m_backgroundColor(bkColor)
+    {
+    }
 
     bool operator==(const Keyword&) const = default;
 

@@ -28,42 +28,42 @@ std::u16string RecentFileList::keyPath() const
            u"\\Recent File List";
 }
 
-void RecentFileList::ReadList()
+void RecentFileList::readList()
 {
     m_entries.clear();
     m_encodings.clear();
     const std::u16string key = keyPath();
     for (std::size_t i = 0; i < m_maxSize; ++i) {
-        const std::u16string path = m_settings.ReadFileNameAt(key, valueName(i));
+        const std::u16string path = m_settings.readFileNameAt(key, valueName(i));
         // An emptied slot ends nothing: later slots still count, in their order.
         if (!path.empty() &&
             std::find(m_entries.begin(), m_entries.end(), path) == m_entries.end()) {
             m_entries.push_back(path);
-            SetEncoding(path, m_settings.ReadDwordAt(key, valueName(i, EncodingNamePrefix), 0));
+            setEncoding(path, m_settings.readDwordAt(key, valueName(i, EncodingNamePrefix), 0));
         }
     }
 }
 
-void RecentFileList::WriteList()
+void RecentFileList::writeList()
 {
     const std::u16string key = keyPath();
     // Removing the key first drops the values of entries that left the list.
-    m_settings.DeleteUserTree(key);
+    m_settings.deleteUserTree(key);
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
-        m_settings.WriteStringAt(key, valueName(i), m_entries[i]);
-        if (const std::uint32_t encoding = EncodingOf(m_entries[i]); encoding != 0) {
-            m_settings.WriteDwordAt(key, valueName(i, EncodingNamePrefix), encoding);
+        m_settings.writeStringAt(key, valueName(i), m_entries[i]);
+        if (const std::uint32_t encoding = encodingOf(m_entries[i]); encoding != 0) {
+            m_settings.writeDwordAt(key, valueName(i, EncodingNamePrefix), encoding);
         }
     }
 }
 
-std::uint32_t RecentFileList::EncodingOf(const std::u16string& path) const
+std::uint32_t RecentFileList::encodingOf(const std::u16string& path) const
 {
     const auto it = m_encodings.find(path);
     return it != m_encodings.end() ? it->second : 0;
 }
 
-void RecentFileList::SetEncoding(const std::u16string& path, std::uint32_t encoding)
+void RecentFileList::setEncoding(const std::u16string& path, std::uint32_t encoding)
 {
     if (encoding == 0) {
         m_encodings.erase(path);
@@ -79,7 +79,7 @@ void RecentFileList::dropUnlisted()
     });
 }
 
-void RecentFileList::Add(const std::u16string& path)
+void RecentFileList::add(const std::u16string& path)
 {
     if (path.empty() || m_maxSize == 0) {
         return;

@@ -30,20 +30,20 @@ class RecentFileList {
     // The key that holds the values, relative to the user hive's root.
     std::u16string keyPath() const;
 
-    void ReadList();
+    void readList();
     // Replaces the stored list with the current one (entries beyond it are removed).
-    void WriteList();
+    void writeList();
 
     // Puts path at the top; an equal entry further down moves up instead of doubling.
-    void Add(const std::u16string& path);
+    void add(const std::u16string& path);
     void Remove(std::size_t index);
     std::size_t size() const { return m_entries.size(); }
     const std::u16string& operator[](std::size_t index) const { return m_entries[index]; }
     const std::vector<std::u16string>& entries() const { return m_entries; }
     // The encoding chosen for a path of the list (0, automatic, for any other path).
-    std::uint32_t EncodingOf(const std::u16string& path) const;
+    std::uint32_t encodingOf(const std::u16string& path) const;
     // Keeps an encoding for a path; it stays with the path while the path is in the list.
-    void SetEncoding(const std::u16string& path, std::uint32_t encoding);
+    void setEncoding(const std::u16string& path, std::uint32_t encoding);
 
     // The path as a menu shows it: at most MenuTextLength characters, the middle folders
     // replaced by "..." and the file name kept whole.

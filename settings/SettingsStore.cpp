@@ -261,16 +261,16 @@ const std::string& SettingsStore::machineHivePath() const
     return d->machine.path();
 }
 
-std::u16string SettingsStore::KeyPath(SettingId id) const
+std::u16string SettingsStore::keyPath(SettingId id) const
 {
     if (const SettingsValueRecord* value = findSettingsValue(id)) {
-        return KeyPath(value->keyId);
+        return keyPath(value->keyId);
     }
     const SettingsKeyRecord* key = findSettingsKey(id);
     if (!key) {
         return {};
     }
-    std::u16string path = key->parentId != 0 ? KeyPath(key->parentId) : std::u16string();
+    std::u16string path = key->parentId != 0 ? keyPath(key->parentId) : std::u16string();
     if (!path.empty()) {
         path += u'\\';
     }
@@ -281,91 +281,91 @@ std::u16string SettingsStore::KeyPath(SettingId id) const
     return path;
 }
 
-std::u16string SettingsStore::ValueName(SettingId id) const
+std::u16string SettingsStore::valueName(SettingId id) const
 {
     const SettingsValueRecord* value = findSettingsValue(id);
     return value ? fromAscii(value->name) : std::u16string();
 }
 
-bool SettingsStore::GetBool(SettingId id) const
+bool SettingsStore::boolValue(SettingId id) const
 {
     const SettingsValueRecord* value = findSettingsValue(id);
     if (!value) {
         return false;
     }
-    return d->read(KeyPath(id), ValueName(id), queryDword).value_or(value->numberDefault) != 0;
+    return d->read(keyPath(id), valueName(id), queryDword).value_or(value->numberDefault) != 0;
 }
 
-void SettingsStore::SetBool(SettingId id, bool value)
+void SettingsStore::setBool(SettingId id, bool value)
 {
-    SetDword(id, value ? 1 : 0);
+    setDword(id, value ? 1 : 0);
 }
 
-std::uint32_t SettingsStore::GetDword(SettingId id) const
+std::uint32_t SettingsStore::dword(SettingId id) const
 {
     const SettingsValueRecord* value = findSettingsValue(id);
     if (!value) {
         return 0;
     }
-    return d->read(KeyPath(id), ValueName(id), queryDword).value_or(value->numberDefault);
+    return d->read(keyPath(id), valueName(id), queryDword).value_or(value->numberDefault);
 }
 
-void SettingsStore::SetDword(SettingId id, std::uint32_t value)
+void SettingsStore::setDword(SettingId id, std::uint32_t value)
 {
     if (findSettingsValue(id)) {
         const auto bytes = dwordBytes(value);
-        d->user.setValue(KeyPath(id), ValueName(id), RegType::Dword, bytes.data(), bytes.size());
+        d->user.setValue(keyPath(id), valueName(id), RegType::Dword, bytes.data(), bytes.size());
     }
 }
 
-std::u16string SettingsStore::GetString(SettingId id) const
+std::u16string SettingsStore::string(SettingId id) const
 {
     const SettingsValueRecord* value = findSettingsValue(id);
     if (!value) {
         return {};
     }
-    if (auto text = d->read(KeyPath(id), ValueName(id), queryText)) {
+    if (auto text = d->read(keyPath(id), valueName(id), queryText)) {
         return std::move(*text);
     }
     return throughNarrow(fromAscii(value->textDefault));
 }
 
-void SettingsStore::SetString(SettingId id, const std::u16string& value)
+void SettingsStore::setString(SettingId id, const std::u16string& value)
 {
     if (findSettingsValue(id)) {
         const auto bytes = quill::szData(value);
-        d->user.setValue(KeyPath(id), ValueName(id), RegType::Sz, bytes.data(), bytes.size());
+        d->user.setValue(keyPath(id), valueName(id), RegType::Sz, bytes.data(), bytes.size());
     }
 }
 
-std::optional<ByteBlock> SettingsStore::GetBinary(SettingId id) const
+std::optional<ByteBlock> SettingsStore::binary(SettingId id) const
 {
     if (!findSettingsValue(id)) {
         return std::nullopt;
     }
-    return d->read(KeyPath(id), ValueName(id), queryBinary);
+    return d->read(keyPath(id), valueName(id), queryBinary);
 }
 
-void SettingsStore::SetBinary(SettingId id, const std::uint8_t* bytes, std::uint32_t length)
+void SettingsStore::setBinary(SettingId id, const std::uint8_t* bytes, std::uint32_t length)
 {
     if (findSettingsValue(id) && (bytes || length == 0)) {
-        d->user.setValue(KeyPath(id), ValueName(id), RegType::Binary, bytes, length);
+        d->user.setValue(keyPath(id), valueName(id), RegType::Binary, bytes, length);
     }
 }
 
-std::optional<ByteBlock> SettingsStore::GetFont(SettingId id) const
+std::optional<ByteBlock> SettingsStore::font(SettingId id) const
 {
-    return GetBinary(id);
+    return binary(id);
 }
 
-void SettingsStore::SetFont(SettingId id, const LogFontRecord& font)
+void SettingsStore::setFont(SettingId id, const LogFontRecord& font)
 {
-    SetBinary(id, reinterpret_cast<const std::uint8_t*>(&font), sizeof font);
+    setBinary(id, reinterpret_cast<const std::uint8_t*>(&font), sizeof font);
 }
 
-void SettingsStore::EnumSubkeyNames(SettingId keyId, std::vector<std::u16string>& names) const
+void SettingsStore::enumSubkeyNames(SettingId keyId, std::vector<std::u16string>& names) const
 {
-    const std::u16string path = KeyPath(keyId);
+    const std::u16string path = keyPath(keyId);
     if (path.empty()) {
         return;
     }
@@ -376,18 +376,18 @@ void SettingsStore::EnumSubkeyNames(SettingId keyId, std::vector<std::u16string>
     }
 }
 
-bool SettingsStore::DeleteUserTree(const std::u16string& path)
+bool SettingsStore::deleteUserTree(const std::u16string& path)
 {
     return d->user.deleteTree(path);
 }
 
-std::uint32_t SettingsStore::ReadDwordAt(const std::u16string& path, const std::u16string& name,
+std::uint32_t SettingsStore::readDwordAt(const std::u16string& path, const std::u16string& name,
                                          std::uint32_t defaultValue) const
 {
     return d->read(path, name, queryDword).value_or(defaultValue);
 }
 
-std::u16string SettingsStore::ReadStringAt(const std::u16string& path, const std::u16string& name,
+std::u16string SettingsStore::readStringAt(const std::u16string& path, const std::u16string& name,
                                            const std::u16string& defaultValue) const
 {
     auto text = d->read(path, name, queryText);
@@ -397,38 +397,39 @@ std::u16string SettingsStore::ReadStringAt(const std::u16string& path, const std
     return defaultValue;
 }
 
-std::u16string SettingsStore::ReadFileNameAt(const std::u16string& path,
+std::u16string SettingsStore::readFileNameAt(const std::u16string& path,
                                              const std::u16string& name) const
 {
     return d->read(path, name, queryStoredText).value_or(std::u16string());
 }
 
-void SettingsStore::WriteDwordAt(const std::u16string& path, const std::u16string& name,
+void SettingsStore::writeDwordAt(const std::u16string& path, const std::u16string& name,
                                  std::uint32_t value)
 {
     const auto bytes = dwordBytes(value);
     d->user.setValue(path, name, RegType::Dword, bytes.data(), bytes.size());
 }
 
-void SettingsStore::WriteStringAt(const std::u16string& path, const std::u16string& name,
+void SettingsStore::writeStringAt(const std::u16string& path, const std::u16string& name,
                                   const std::u16string& value)
 {
     const auto bytes = quill::szData(value);
     d->user.setValue(path, name, RegType::Sz, bytes.data(), bytes.size());
 }
 
-bool SettingsStore::DeleteUserValueAt(const std::u16string& path, const std::u16string& name)
+bool SettingsStore::deleteUserValueAt(const std::u16string& path, const std::u16string& name)
 {
     return d->user.deleteValue(path, name);
 }
 
-void SettingsStore::ReplaceUserTree(const std::u16string& path,
+void SettingsStore::replaceUserTree(const std::u16string& path,
                                     const std::vector<StoredValue>& values)
 {
     d->user.update([&](HiveKey& root) {
         root.removePath(path);
         for (const StoredValue& value : values) {
-            HiveKey* key = root.createPath(value.subkey.empty() ? path : path + u'\\' + value.subkey);
+            HiveKey* key =
+                root.createPath(value.subkey.empty() ? path : path + u'\\' + value.subkey);
             if (!key) {
                 return false;
             }
@@ -442,12 +443,12 @@ void SettingsStore::ReplaceUserTree(const std::u16string& path,
     });
 }
 
-void SettingsStore::LoadKeywords(std::vector<Keyword>& keywords) const
+void SettingsStore::loadKeywords(std::vector<Keyword>& keywords) const
 {
     // One snapshot of each hive for the whole list: asking the store value by value would
     // read and compare the whole file for each of them, which grows with the square of the
     // number of keywords.
-    const std::u16string base = KeyPath(Setting::KeyKeywords);
+    const std::u16string base = keyPath(Setting::KeyKeywords);
     const std::shared_ptr<const HiveKey> userTree = d->user.load();
     const std::shared_ptr<const HiveKey> machineTree = d->machine.load();
     const HiveKey* userBase = userTree->findPath(base);
@@ -470,13 +471,13 @@ void SettingsStore::LoadKeywords(std::vector<Keyword>& keywords) const
     const auto firstOther = std::find_if_not(names.begin(), names.end(), isNumericName);
     std::stable_sort(names.begin(), firstOther, numericLess);
 
-    const std::u16string searchString = ValueName(Setting::SearchString);
-    const std::u16string textColor = ValueName(Setting::HighlightTextColor);
-    const std::u16string bkColor = ValueName(Setting::HighlightBkColor);
-    const std::u16string matchCase = ValueName(Setting::MatchCase);
-    const std::u16string matchWord = ValueName(Setting::MatchWord);
-    const std::u16string enabled = ValueName(Setting::Enabled);
-    const std::u16string matchOnly = ValueName(Setting::ColorMatchOnly);
+    const std::u16string searchString = valueName(Setting::SearchString);
+    const std::u16string textColor = valueName(Setting::HighlightTextColor);
+    const std::u16string bkColor = valueName(Setting::HighlightBkColor);
+    const std::u16string matchCase = valueName(Setting::MatchCase);
+    const std::u16string matchWord = valueName(Setting::MatchWord);
+    const std::u16string enabled = valueName(Setting::Enabled);
+    const std::u16string matchOnly = valueName(Setting::ColorMatchOnly);
     keywords.reserve(keywords.size() + names.size());
     for (const std::u16string& name : names) {
         std::optional<quill::HiveKeyHandle> user;
@@ -505,17 +506,17 @@ void SettingsStore::LoadKeywords(std::vector<Keyword>& keywords) const
     }
 }
 
-void SettingsStore::SaveKeywords(const std::vector<Keyword>& keywords)
+void SettingsStore::saveKeywords(const std::vector<Keyword>& keywords)
 {
-    const std::u16string base = KeyPath(Setting::KeyKeywords);
+    const std::u16string base = keyPath(Setting::KeyKeywords);
     const std::u16string names[] = {
-        ValueName(Setting::SearchString), ValueName(Setting::HighlightTextColor),
-        ValueName(Setting::HighlightBkColor), ValueName(Setting::MatchCase),
-        ValueName(Setting::MatchWord), ValueName(Setting::Enabled),
-        ValueName(Setting::ColorMatchOnly)};
+        valueName(Setting::SearchString),     valueName(Setting::HighlightTextColor),
+        valueName(Setting::HighlightBkColor), valueName(Setting::MatchCase),
+        valueName(Setting::MatchWord),        valueName(Setting::Enabled),
+        valueName(Setting::ColorMatchOnly)};
     // One write for the whole list: another running copy never sees half a list, and a
     // failed write leaves the old list whole.
-    const std::u16string extName = ValueName(Setting::SoundFileExt);
+    const std::u16string extName = valueName(Setting::SoundFileExt);
     d->user.update([&](HiveKey& root) {
         // The sound chooser's patterns sit under the same key but belong to no keyword and
         // to no page that rewrites them: a user's own list must survive a new keyword list.

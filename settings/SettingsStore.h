@@ -38,7 +38,7 @@ static_assert(sizeof(LogFontRecord) == 92, "LOGFONTW is 92 bytes");
 
 using ByteBlock = std::vector<std::uint8_t>;
 
-// One value for SettingsStore::ReplaceUserTree: a text or a number (dword) under a key
+// One value for SettingsStore::replaceUserTree: a text or a number (dword) under a key
 // below the replaced one ("" is that key itself).
 struct StoredValue {
     std::u16string subkey;
@@ -49,7 +49,7 @@ struct StoredValue {
 };
 
 class SettingsStore {
-public:
+  public:
     // Uses $XDG_CONFIG_HOME/quillstream/user.reg (default ~/.config/...) and
     // <first of $XDG_CONFIG_DIRS, default /etc/xdg>/quillstream/machine.reg, resolved now.
     SettingsStore();
@@ -71,58 +71,58 @@ public:
     const std::string& userHivePath() const;
     const std::string& machineHivePath() const;
 
-    std::u16string KeyPath(SettingId id) const;
-    std::u16string ValueName(SettingId id) const;
+    std::u16string keyPath(SettingId id) const;
+    std::u16string valueName(SettingId id) const;
 
-    bool GetBool(SettingId id) const;
-    void SetBool(SettingId id, bool value);
-    std::uint32_t GetDword(SettingId id) const;
-    void SetDword(SettingId id, std::uint32_t value);
+    bool boolValue(SettingId id) const;
+    void setBool(SettingId id, bool value);
+    std::uint32_t dword(SettingId id) const;
+    void setDword(SettingId id, std::uint32_t value);
     // Text of any stored length; a stored empty text is found (it does not give the default).
-    std::u16string GetString(SettingId id) const;
-    void SetString(SettingId id, const std::u16string& value);
+    std::u16string string(SettingId id) const;
+    void setString(SettingId id, const std::u16string& value);
     // nullopt when found in neither scope (binary values have no default). A scope whose
     // value is larger than 2600 bytes counts as not holding it.
-    std::optional<ByteBlock> GetBinary(SettingId id) const;
-    void SetBinary(SettingId id, const std::uint8_t* bytes, std::uint32_t length);
+    std::optional<ByteBlock> binary(SettingId id) const;
+    void setBinary(SettingId id, const std::uint8_t* bytes, std::uint32_t length);
     // The stored block whatever its length; callers check for 92 bytes before using it.
-    std::optional<ByteBlock> GetFont(SettingId id) const;
-    void SetFont(SettingId id, const LogFontRecord& font);
+    std::optional<ByteBlock> font(SettingId id) const;
+    void setFont(SettingId id, const LogFontRecord& font);
 
     // Appends the user-scope subkey names of a key, in enumeration order.
-    void EnumSubkeyNames(SettingId keyId, std::vector<std::u16string>& names) const;
+    void enumSubkeyNames(SettingId keyId, std::vector<std::u16string>& names) const;
     // Removes the user-scope key at a relative path with everything below it.
-    bool DeleteUserTree(const std::u16string& path);
+    bool deleteUserTree(const std::u16string& path);
 
     // Entries outside the table (the keyword subkeys); same user -> machine -> default rule.
-    std::uint32_t ReadDwordAt(const std::u16string& path, const std::u16string& name,
+    std::uint32_t readDwordAt(const std::u16string& path, const std::u16string& name,
                               std::uint32_t defaultValue) const;
-    std::u16string ReadStringAt(const std::u16string& path, const std::u16string& name,
+    std::u16string readStringAt(const std::u16string& path, const std::u16string& name,
                                 const std::u16string& defaultValue) const;
     // A file name in its escaped form (platform/FileName.h) exactly as stored, empty when
     // absent: a name is bytes, not text, so it does not pass through the narrow set, which
     // would turn the escaped bytes (and in a non-UTF-8 locale whole characters) into '?'.
-    std::u16string ReadFileNameAt(const std::u16string& path, const std::u16string& name) const;
-    void WriteDwordAt(const std::u16string& path, const std::u16string& name, std::uint32_t value);
-    void WriteStringAt(const std::u16string& path, const std::u16string& name,
+    std::u16string readFileNameAt(const std::u16string& path, const std::u16string& name) const;
+    void writeDwordAt(const std::u16string& path, const std::u16string& name, std::uint32_t value);
+    void writeStringAt(const std::u16string& path, const std::u16string& name,
                        const std::u16string& value);
     // Removes one user-scope value (a recent-file entry that is no longer used); false when
     // there was none.
-    bool DeleteUserValueAt(const std::u16string& path, const std::u16string& name);
+    bool deleteUserValueAt(const std::u16string& path, const std::u16string& name);
     // Replaces the user-scope key at a relative path, with everything below it, by the
     // given values, in one write of the user hive: another running copy never sees half
     // of it, and a failed write leaves the old key whole.
-    void ReplaceUserTree(const std::u16string& path, const std::vector<StoredValue>& values);
+    void replaceUserTree(const std::u16string& path, const std::vector<StoredValue>& values);
 
     // Appends the stored keywords: numerically named subkeys in numeric order, then any
     // other names in text order.
-    void LoadKeywords(std::vector<Keyword>& keywords) const;
+    void loadKeywords(std::vector<Keyword>& keywords) const;
     // Replaces the stored list in one write of the user hive (also removes Beep, PlaySound
     // and Sound, which sit under the same key; the caller rewrites them). SoundFileExt,
     // which sits there too, is kept.
-    void SaveKeywords(const std::vector<Keyword>& keywords);
+    void saveKeywords(const std::vector<Keyword>& keywords);
 
-private:
+  private:
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -26,13 +26,13 @@ std::u16string TabSession::keyPath() const
     return u"Software\\Local AppWizard-Generated Applications\\" + m_appName + u"\\Open Tabs";
 }
 
-TabSessionState TabSession::Read() const
+TabSessionState TabSession::read() const
 {
     TabSessionState state;
     const std::u16string key = keyPath();
-    const std::uint32_t front = m_settings.ReadDwordAt(key, FrontValue, 0);
+    const std::uint32_t front = m_settings.readDwordAt(key, FrontValue, 0);
     for (std::size_t number = 1; number <= MaxTabs; ++number) {
-        const std::u16string path = m_settings.ReadFileNameAt(key, tabValueName(number));
+        const std::u16string path = m_settings.readFileNameAt(key, tabValueName(number));
         // A hole left by a damaged entry ends nothing: later tabs still come, in order.
         if (path.empty() ||
             std::find(state.paths.begin(), state.paths.end(), path) != state.paths.end()) {
@@ -71,5 +71,5 @@ void TabSession::Write(const TabSessionState& state)
         value.number = front;
         values.push_back(std::move(value));
     }
-    m_settings.ReplaceUserTree(keyPath(), values);
+    m_settings.replaceUserTree(keyPath(), values);
 }

@@ -31,7 +31,7 @@ class TabSession {
     TabSession(SettingsStore& settings, std::u16string appName);
 
     std::u16string keyPath() const;
-    TabSessionState Read() const;
+    TabSessionState read() const;
     // Replaces the stored session in one write of the user hive. Empty paths are left out.
     void Write(const TabSessionState& state);
 

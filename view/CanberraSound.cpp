@@ -36,7 +36,7 @@ CanberraSound::~CanberraSound()
     m_worker.join();
 }
 
-void CanberraSound::PlayFile(const std::u16string& path)
+void CanberraSound::playSoundFile(const std::u16string& path)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -45,7 +45,7 @@ void CanberraSound::PlayFile(const std::u16string& path)
     m_wake.notify_all();
 }
 
-void CanberraSound::Beep()
+void CanberraSound::beep()
 {
     {
         std::lock_guard lock(m_mutex);
@@ -54,7 +54,7 @@ void CanberraSound::Beep()
     m_wake.notify_all();
 }
 
-int CanberraSound::OpenPlayableFile(const std::u16string& path)
+int CanberraSound::openPlayableFile(const std::u16string& path)
 {
     const QByteArray name =
         QFile::encodeName(QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size())));
@@ -102,8 +102,8 @@ void CanberraSound::run()
             const auto due = [&] { return m_slots.stop || m_slots.file || m_slots.beep; };
             if (m_filePlaying) {
                 m_wake.wait_until(lock, fileStarted + MaxPlayTime, due);
-                cutOff = m_filePlaying && std::chrono::steady_clock::now() >=
-                                              fileStarted + MaxPlayTime;
+                cutOff =
+                    m_filePlaying && std::chrono::steady_clock::now() >= fileStarted + MaxPlayTime;
             } else {
                 m_wake.wait(lock, due);
             }
@@ -126,7 +126,7 @@ void CanberraSound::run()
                 report(Outcome::Dropped);
             } else {
                 ca_context* ctx = context();
-                const int fd = OpenPlayableFile(*file);
+                const int fd = openPlayableFile(*file);
                 Outcome outcome = Outcome::Bell;
                 if (ctx != nullptr && fd >= 0) {
                     // The descriptor that was checked, not the name: the file at the name
@@ -233,12 +233,13 @@ CanberraSound::Outcome CanberraSound::playWarning()
         m_warningPlaying = false;
     }
     // The display's bell belongs to the user-interface thread.
-    QMetaObject::invokeMethod(this, [] { QApplication::beep(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [] { QApplication::beep(); }, Qt::QueuedConnection);
     return Outcome::Bell;
 }
 
 void CanberraSound::report(Outcome outcome)
 {
-    QMetaObject::invokeMethod(this, [this, outcome] { emit finished(outcome); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, outcome] { emit finished(outcome); }, Qt::QueuedConnection);
 }

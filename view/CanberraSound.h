@@ -5,7 +5,7 @@
 // sound can be played at all. A file that cannot be played gives the "dialog-warning"
 // sound.
 //
-// Nothing here waits for a sound: PlayFile and Beep leave a request in a mailbox of one
+// Nothing here waits for a sound: playSoundFile and Beep leave a request in a mailbox of one
 // slot each and return. A thread of the service's own talks to libcanberra (connecting to
 // the sound server and opening the file happen there), so a sound server that is slow to
 // answer or a sound of seconds never holds the window. A request that arrives while the
@@ -15,7 +15,7 @@
 // device at the sound's path would otherwise block its reader for good.
 //
 // The libcanberra context is created on first use, so a run that never sounds an alert
-// never connects to the sound server. PlayFile and Beep: main thread.
+// never connects to the sound server. playSoundFile and Beep: main thread.
 
 #include "engine/AlertRule.h"
 
@@ -35,10 +35,10 @@ class CanberraSound : public QObject, public SoundService {
   public:
     // How a request ended, reported by finished() on the main thread.
     enum class Outcome {
-        File,     // the file was handed to the sound server
-        Warning,  // the theme's warning sound played instead (or as the beep)
-        Bell,     // nothing could be played; the display's bell rang
-        Dropped,  // the same kind of sound was still playing
+        File,    // the file was handed to the sound server
+        Warning, // the theme's warning sound played instead (or as the beep)
+        Bell,    // nothing could be played; the display's bell rang
+        Dropped, // the same kind of sound was still playing
     };
     Q_ENUM(Outcome)
 
@@ -47,13 +47,13 @@ class CanberraSound : public QObject, public SoundService {
     CanberraSound(const CanberraSound&) = delete;
     CanberraSound& operator=(const CanberraSound&) = delete;
 
-    void PlayFile(const std::u16string& path) override;
-    void Beep() override;
+    void playSoundFile(const std::u16string& path) override;
+    void beep() override;
 
     // Opens the path without blocking and keeps the descriptor when it is a regular file
     // that may be read; -1 otherwise (a FIFO, a device, a folder, missing, unreadable).
     // The caller closes a descriptor it got.
-    static int OpenPlayableFile(const std::u16string& path);
+    static int openPlayableFile(const std::u16string& path);
 
   signals:
     void finished(CanberraSound::Outcome outcome);

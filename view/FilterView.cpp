@@ -73,8 +73,8 @@ FilterView::~FilterView() = default;
 void FilterView::setDocument(LogDocument* document)
 {
     m_document = document;
-    m_seenGeneration = document != nullptr ? document->IndexEpoch() : 0;
-    m_seenLineCount = document != nullptr ? document->GetLineCount() : 0;
+    m_seenGeneration = document != nullptr ? document->indexEpoch() : 0;
+    m_seenLineCount = document != nullptr ? document->lineCount() : 0;
     forgetRows();
     updateGutter();
 }
@@ -82,7 +82,7 @@ void FilterView::setDocument(LogDocument* document)
 void FilterView::setMatches(const FilterRows* rows)
 {
     m_matches = rows;
-    RowsChanged(FilterChange{true, false, 0, rowCount()});
+    rowsChanged(FilterChange{true, false, 0, rowCount()});
 }
 
 void FilterView::setTextFont(const QFont& font)
@@ -118,7 +118,7 @@ int FilterView::fullRows() const
     return height > 0 ? std::max(1, viewport()->height() / height) : 1;
 }
 
-void FilterView::RowsChanged(const FilterChange& change)
+void FilterView::rowsChanged(const FilterChange& change)
 {
     if (change.reset) {
         forgetRows();
@@ -127,7 +127,7 @@ void FilterView::RowsChanged(const FilterChange& change)
         m_currentRow = 0;
         m_mouse.Reset();
         m_autoScrollTimer.stop();
-        StoreSelection(DocSelection());
+        storeSelection(DocSelection());
         m_findPosition = FindPosition();
     }
     const std::size_t count = rowCount();
@@ -144,12 +144,12 @@ void FilterView::RowsChanged(const FilterChange& change)
     viewport()->update();
 }
 
-void FilterView::RowsRearranged(std::size_t topRow, std::size_t currentRow)
+void FilterView::rowsRearranged(std::size_t topRow, std::size_t currentRow)
 {
     // Rows of a selection may now show other lines: it goes, as a drag in progress does.
     m_mouse.Reset();
     m_autoScrollTimer.stop();
-    StoreSelection(DocSelection());
+    storeSelection(DocSelection());
     const std::size_t count = rowCount();
     m_currentRow = count > 0 ? std::min(currentRow, count - 1) : 0;
     updateGutter();
@@ -161,13 +161,13 @@ void FilterView::RowsRearranged(std::size_t topRow, std::size_t currentRow)
     viewport()->update();
 }
 
-void FilterView::DocumentChanged()
+void FilterView::documentChanged()
 {
     if (m_document == nullptr) {
         return;
     }
-    const std::uint64_t epoch = m_document->IndexEpoch();
-    const LineNumber lines = m_document->GetLineCount();
+    const std::uint64_t epoch = m_document->indexEpoch();
+    const LineNumber lines = m_document->lineCount();
     if (epoch != m_seenGeneration) {
         forgetRows();
         m_wrapScroller->wrap().forget();
@@ -201,8 +201,7 @@ void FilterView::updateGutter()
 {
     // Wide enough for the largest line number the document has, so the text does not
     // move sideways while rows of higher numbers scroll in, and for the mark before it.
-    std::uint64_t largest =
-        m_document != nullptr ? std::uint64_t(m_document->GetLineCount()) : 0;
+    std::uint64_t largest = m_document != nullptr ? std::uint64_t(m_document->lineCount()) : 0;
     if (m_matches != nullptr && !m_matches->empty()) {
         largest = std::max<std::uint64_t>(largest, std::uint64_t(m_matches->back()) + 1);
     }
@@ -278,7 +277,7 @@ void FilterView::fetchRows(std::size_t first, std::size_t end)
     }
     std::vector<std::u16string> texts;
     std::vector<StyleRuns> runs;
-    m_document->GetLines(wanted, texts, &runs);
+    m_document->lines(wanted, texts, &runs);
     for (std::size_t i = 0; i < wanted.size(); ++i) {
         m_texts[wanted[i]] = Row{std::move(texts[i]), std::move(runs[i])};
     }
@@ -313,15 +312,16 @@ void FilterView::paintEvent(QPaintEvent* event)
         return;
     }
     SettingsStore& settings = SettingsStore::instance();
-    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
-    const ColorRef textColor = settings.GetDword(Setting::TextColor);
+    const ColorRef backgroundColor = settings.dword(Setting::BackgroundColor);
+    const ColorRef textColor = settings.dword(Setting::TextColor);
     const QColor background = quill::colorFromRef(backgroundColor);
     const QRect area = event->rect();
     const int height = m_renderer.lineHeight();
     const std::size_t count = rowCount();
     const std::size_t first = firstVisibleRow();
     const std::size_t end =
-        height > 0 ? std::min(count, first + std::size_t(viewport()->height() / height) + 2) : first;
+        height > 0 ? std::min(count, first + std::size_t(viewport()->height() / height) + 2)
+                   : first;
     const int textLeft = std::max(area.left(), m_gutterWidth);
     const qint64 shownX = qint64(horizontalScrollBar()->value()) - m_gutterWidth;
 
@@ -342,7 +342,7 @@ void FilterView::paintEvent(QPaintEvent* event)
         ColorRef backRef = backgroundColor;
         bool matched = false;
         if (m_document != nullptr) {
-            m_document->GetKeywordColors(line, textRef, backRef, matched);
+            m_document->keywordColors(line, textRef, backRef, matched);
         }
         LogRenderer::RowStyle style =
             LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef, backRef,
@@ -353,17 +353,17 @@ void FilterView::paintEvent(QPaintEvent* event)
         const StyleRuns& terminal = matched ? none.runs : shown.runs;
         StyleRuns matchRuns;
         if (m_document != nullptr && textLeft <= area.right() &&
-            std::any_of(m_document->GetKeywords().begin(), m_document->GetKeywords().end(),
+            std::any_of(m_document->keywords().begin(), m_document->keywords().end(),
                         [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; })) {
             qsizetype from = 0;
             qsizetype to = 0;
             m_renderer.visibleRange(toQStringView(line), shownX + textLeft,
                                     shownX + area.right() + 1, from, to);
-            m_document->GetMatchRuns(line, std::size_t(from), std::size_t(to), matchRuns);
+            m_document->matchRuns(line, std::size_t(from), std::size_t(to), matchRuns);
         }
         if (!terminal.empty() || !matchRuns.empty()) {
             LogRenderer::setRuns(style,
-                                 matchRuns.empty() ? terminal : OverlayRuns(terminal, matchRuns));
+                                 matchRuns.empty() ? terminal : overlayRuns(terminal, matchRuns));
         }
         if (textLeft <= area.right()) {
             if (!m_findHighlight.Empty()) {
@@ -371,9 +371,10 @@ void FilterView::paintEvent(QPaintEvent* event)
                 qsizetype to = 0;
                 m_renderer.visibleRange(toQStringView(line), shownX + textLeft,
                                         shownX + area.right() + 1, from, to);
-                m_findHighlight.Apply(line, from, to, style);
+                m_findHighlight.apply(line, from, to, style);
             }
-            m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, toQStringView(line), style);
+            m_renderer.paintRow(painter, y, shownX, textLeft, area.right() + 1, toQStringView(line),
+                                style);
         }
         // Measuring a line of megabytes on every paint would cost more than the paint;
         // such a line counts as average characters.
@@ -386,8 +387,9 @@ void FilterView::paintEvent(QPaintEvent* event)
         }
     }
     if (rowsBottom <= area.bottom()) {
-        painter.fillRect(QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
-                         background);
+        painter.fillRect(
+            QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
+            background);
     }
 
     // The gutter, over whatever a glyph at the text's left edge overhung.
@@ -402,8 +404,8 @@ void FilterView::paintEvent(QPaintEvent* event)
             if (row == m_currentRow) {
                 painter.fillRect(QRect(0, y, m_gutterWidth, height),
                                  colours.color(hasFocus() ? QPalette::Highlight : QPalette::Mid));
-                painter.setPen(colours.color(hasFocus() ? QPalette::HighlightedText
-                                                        : QPalette::Text));
+                painter.setPen(
+                    colours.color(hasFocus() ? QPalette::HighlightedText : QPalette::Text));
             } else {
                 painter.setPen(colours.color(QPalette::PlaceholderText));
             }
@@ -416,13 +418,14 @@ void FilterView::paintEvent(QPaintEvent* event)
     }
     painter.end();
     if (widened) {
-        QMetaObject::invokeMethod(this, [this] { updateScrollRange(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { updateScrollRange(); }, Qt::QueuedConnection);
     }
 }
 
-void FilterView::SetFindHighlight(const std::u16string& text, unsigned flags)
+void FilterView::setFindHighlight(const std::u16string& text, unsigned flags)
 {
-    if (m_findHighlight.Set(text, flags)) {
+    if (m_findHighlight.set(text, flags)) {
         viewport()->update();
     }
 }
@@ -522,9 +525,9 @@ void FilterView::mousePressEvent(QMouseEvent* event)
 {
     // A drag selects from here, as in the log view.
     event->accept();
-    m_pressedWhileDragging = m_mouse.IsDragging();
+    m_pressedWhileDragging = m_mouse.isDragging();
     if (event->button() == Qt::LeftButton && !m_pressedWhileDragging) {
-        m_mouse.Press(event->position().toPoint());
+        m_mouse.press(event->position().toPoint());
     }
 }
 
@@ -543,7 +546,7 @@ void FilterView::mouseMoveEvent(QMouseEvent* event)
     } else {
         m_autoScrollTimer.stop();
     }
-    m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
+    m_mouse.move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
 }
 
 void FilterView::mouseReleaseEvent(QMouseEvent* event)
@@ -553,16 +556,16 @@ void FilterView::mouseReleaseEvent(QMouseEvent* event)
         return;
     }
     m_autoScrollTimer.stop();
-    const bool endsDrag = m_mouse.IsDragging() || m_pressedWhileDragging;
+    const bool endsDrag = m_mouse.isDragging() || m_pressedWhileDragging;
     const QPoint point = event->position().toPoint();
     const bool shift = event->modifiers().testFlag(Qt::ShiftModifier);
-    m_mouse.Release(point, shift);
+    m_mouse.release(point, shift);
     // A plain click on a row shows its line in the log view; the end of a drag or a
     // Shift+click only selects.
     if (endsDrag || shift || point.y() < 0 || point.y() >= viewport()->height()) {
         return;
     }
-    const LineNumber row = LineFromPoint(point.y());
+    const LineNumber row = lineFromPoint(point.y());
     if (row < rowCount()) {
         setCurrentRow(row);
         emit lineActivated(m_matches->at(row));
@@ -573,7 +576,7 @@ void FilterView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     event->accept();
     if (event->button() == Qt::LeftButton) {
-        m_mouse.DoubleClick(event->position().toPoint());
+        m_mouse.doubleClick(event->position().toPoint());
     }
 }
 
@@ -583,7 +586,7 @@ void FilterView::timerEvent(QTimerEvent* event)
         QAbstractScrollArea::timerEvent(event);
         return;
     }
-    if (!m_mouse.IsDragging() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
+    if (!m_mouse.isDragging() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
         m_autoScrollTimer.stop();
         return;
     }
@@ -601,20 +604,20 @@ void FilterView::timerEvent(QTimerEvent* event)
         m_autoScrollTimer.stop();
         return;
     }
-    m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
+    m_mouse.move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
 }
 
-LineNumber FilterView::SelectableLineCount() const
+LineNumber FilterView::selectableLineCount() const
 {
     return static_cast<LineNumber>(std::min<std::size_t>(rowCount(), UINT32_MAX));
 }
 
-std::u16string FilterView::SelectableLine(LineNumber row)
+std::u16string FilterView::selectableLine(LineNumber row)
 {
     return rowText(row);
 }
 
-LineNumber FilterView::LineFromPoint(int y) const
+LineNumber FilterView::lineFromPoint(int y) const
 {
     const int height = m_renderer.lineHeight();
     if (height <= 0) {
@@ -640,10 +643,10 @@ LineNumber FilterView::LineFromPoint(int y) const
     return static_cast<LineNumber>(std::min<std::size_t>(row, UINT32_MAX));
 }
 
-TextPoint FilterView::PointToText(QPoint point)
+TextPoint FilterView::pointToText(QPoint point)
 {
     TextPoint hit;
-    hit.line = LineFromPoint(point.y());
+    hit.line = lineFromPoint(point.y());
     if (hit.line >= rowCount()) {
         return hit;
     }
@@ -672,14 +675,14 @@ TextPoint FilterView::PointToText(QPoint point)
     return hit;
 }
 
-void FilterView::PlaceCaret(LineNumber row, std::int32_t)
+void FilterView::placeCaret(LineNumber row, std::int32_t)
 {
     if (row < rowCount()) {
         setCurrentRow(row);
     }
 }
 
-void FilterView::StoreSelection(const DocSelection& selection)
+void FilterView::storeSelection(const DocSelection& selection)
 {
     const bool before = m_selection.valid;
     m_selection = selection;
@@ -689,7 +692,7 @@ void FilterView::StoreSelection(const DocSelection& selection)
     }
 }
 
-void FilterView::SelectionFinished()
+void FilterView::selectionFinished()
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard == nullptr || !clipboard->supportsSelection() || !m_selection.valid) {
@@ -708,14 +711,14 @@ void FilterView::SelectionFinished()
     }
 }
 
-void FilterView::OnEditSelectAll()
+void FilterView::onEditSelectAll()
 {
     if (rowCount() > 0) {
-        m_mouse.SelectAll();
+        m_mouse.selectAll();
     }
 }
 
-CopyResult FilterView::OnEditCopy()
+CopyResult FilterView::onEditCopy()
 {
     CopyResult result;
     QClipboard* clipboard = QGuiApplication::clipboard();
@@ -746,10 +749,10 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
     std::uint64_t bound = 0;
     for (std::size_t row = first; row <= last; ++row) {
         const LineNumber line = m_matches->at(row);
-        bound += std::uint64_t(m_document->LineStart(line + 1) - m_document->LineStart(line)) + 2;
+        bound += std::uint64_t(m_document->lineStart(line + 1) - m_document->lineStart(line)) + 2;
     }
-    result.neededBytes = ClipboardPeakBytes(bound);
-    result.availableBytes = AvailableMemoryBytes();
+    result.neededBytes = clipboardPeakBytes(bound);
+    result.availableBytes = availableMemoryBytes();
     const std::uint64_t limit = limitBytes != 0 ? limitBytes : result.availableBytes / 2;
     if (result.neededBytes > limit) {
         result.outcome = CopyOutcome::TooLarge;
@@ -765,13 +768,12 @@ CopyResult FilterView::buildText(const DocSelection& selection, QString& text,
         for (std::size_t row = batch; row < batchEnd; ++row) {
             lines.push_back(m_matches->at(row));
         }
-        m_document->GetLines(lines, texts);
+        m_document->lines(lines, texts);
         for (std::size_t row = batch; row < batchEnd; ++row) {
             const std::u16string& line = texts[row - batch];
             const std::int32_t from = row == first ? selection.startCol : 0;
-            const std::int32_t to = row == last && !throughEnd && selection.endLine == row
-                                        ? selection.endCol
-                                        : -1;
+            const std::int32_t to =
+                row == last && !throughEnd && selection.endLine == row ? selection.endCol : -1;
             const std::u16string_view part = selectedPart(line, from, to);
             text.append(QStringView(part.data(), static_cast<qsizetype>(part.size())));
             if (row < last || throughEnd) {
@@ -790,11 +792,11 @@ std::optional<std::uint64_t> FilterView::RowTexts::itemSizeHint(std::size_t item
     }
     const LogDocument& document = *m_view.m_document;
     const LineNumber line = m_view.lineOfRow(item);
-    if (line >= document.GetLineCount()) {
+    if (line >= document.lineCount()) {
         return 0;
     }
-    const FileOffset bytes = document.LineStart(line + 1) - document.LineStart(line);
-    return std::uint64_t(std::max<FileOffset>(0, bytes)) / (document.IsUtf16() ? 2 : 1);
+    const FileOffset bytes = document.lineStart(line + 1) - document.lineStart(line);
+    return std::uint64_t(std::max<FileOffset>(0, bytes)) / (document.isUtf16() ? 2 : 1);
 }
 
 QStringView FilterView::RowTexts::itemText(std::size_t item)
@@ -811,7 +813,8 @@ const std::vector<WrapScroller::Row>& FilterView::screenRows()
 void FilterView::syncWrapGeometry()
 {
     if (m_wrap) {
-        m_wrapScroller->setGeometry(&m_renderer, std::max(1, viewport()->width() - m_gutterWidth - 1),
+        m_wrapScroller->setGeometry(&m_renderer,
+                                    std::max(1, viewport()->width() - m_gutterWidth - 1),
                                     viewport()->height());
     }
 }
@@ -865,8 +868,8 @@ std::size_t FilterView::wrappedPage()
 void FilterView::paintWrapped(QPainter& painter, const QRect& area)
 {
     SettingsStore& settings = SettingsStore::instance();
-    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
-    const ColorRef textColor = settings.GetDword(Setting::TextColor);
+    const ColorRef backgroundColor = settings.dword(Setting::BackgroundColor);
+    const ColorRef textColor = settings.dword(Setting::TextColor);
     const QColor background = quill::colorFromRef(backgroundColor);
     const int height = m_renderer.lineHeight();
     syncWrapGeometry();
@@ -878,7 +881,7 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
     const qint64 shownX = -qint64(m_gutterWidth);
     const bool matchOnly =
         m_document != nullptr &&
-        std::any_of(m_document->GetKeywords().begin(), m_document->GetKeywords().end(),
+        std::any_of(m_document->keywords().begin(), m_document->keywords().end(),
                     [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; });
     std::size_t colouredRow = SIZE_MAX;
     ColorRef textRef = textColor;
@@ -898,7 +901,7 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
             backRef = backgroundColor;
             matched = false;
             if (m_document != nullptr) {
-                m_document->GetKeywordColors(line, textRef, backRef, matched);
+                m_document->keywordColors(line, textRef, backRef, matched);
             }
         }
         LogRenderer::RowStyle style =
@@ -909,14 +912,14 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
         const StyleRuns& terminal = matched ? none.runs : shown.runs;
         StyleRuns matchRuns;
         if (matchOnly) {
-            m_document->GetMatchRuns(line, std::size_t(row.start), std::size_t(row.end), matchRuns);
+            m_document->matchRuns(line, std::size_t(row.start), std::size_t(row.end), matchRuns);
         }
         if (!terminal.empty() || !matchRuns.empty()) {
             LogRenderer::setRuns(style,
-                                 matchRuns.empty() ? terminal : OverlayRuns(terminal, matchRuns));
+                                 matchRuns.empty() ? terminal : overlayRuns(terminal, matchRuns));
         }
         if (!m_findHighlight.Empty()) {
-            m_findHighlight.Apply(line, row.start, row.end, style);
+            m_findHighlight.apply(line, row.start, row.end, style);
         }
         LogRenderer::clipToPart(style, row.start, row.end);
         m_renderer.paintRow(painter, row.y, shownX, textLeft, area.right() + 1,
@@ -929,8 +932,9 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
                          background);
     }
     if (rowsBottom <= area.bottom()) {
-        painter.fillRect(QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
-                         background);
+        painter.fillRect(
+            QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
+            background);
     }
     // The gutter: the number on a row's first screen row, the current row marked on all.
     if (area.left() < m_gutterWidth) {
@@ -947,9 +951,9 @@ void FilterView::paintWrapped(QPainter& painter, const QRect& area)
             if (row.start != 0) {
                 continue;
             }
-            painter.setPen(current ? colours.color(hasFocus() ? QPalette::HighlightedText
-                                                               : QPalette::Text)
-                                   : colours.color(QPalette::PlaceholderText));
+            painter.setPen(
+                current ? colours.color(hasFocus() ? QPalette::HighlightedText : QPalette::Text)
+                        : colours.color(QPalette::PlaceholderText));
             QString number = QString::number(qulonglong(lineOfRow(row.item)) + 1);
             if (isUndecided(row.item)) {
                 number.prepend(QChar(UndecidedMark));

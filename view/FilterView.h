@@ -56,14 +56,14 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     void setTextFont(const QFont& font);
     const LogRenderer& renderer() const { return m_renderer; }
 
-    // The rows changed (what LineFilter::Collect or Sync reported).
-    void RowsChanged(const FilterChange& change);
+    // The rows changed (what LineFilter::collect or Sync reported).
+    void rowsChanged(const FilterChange& change);
     // Rows came or went anywhere (a mark shown among the matches): the view goes on from
     // topRow with currentRow current, or stays at the end while it follows; a selection of
     // rows goes.
-    void RowsRearranged(std::size_t topRow, std::size_t currentRow);
+    void rowsRearranged(std::size_t topRow, std::size_t currentRow);
     // The document changed (an append, new keywords): repaint, read changed lines again.
-    void DocumentChanged();
+    void documentChanged();
 
     std::size_t rowCount() const { return m_matches != nullptr ? m_matches->size() : 0; }
     LineNumber lineOfRow(std::size_t row) const { return m_matches->at(row); }
@@ -73,8 +73,8 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     int gutterWidth() const { return m_gutterWidth; }
     bool isFollowing() const;
 
-    void OnEditSelectAll();
-    CopyResult OnEditCopy();
+    void onEditSelectAll();
+    CopyResult onEditCopy();
     bool canCopy() const { return m_selection.valid; }
     DocSelection selection() const { return m_selection; }
 
@@ -82,18 +82,18 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     // row numbers).
     // The occurrences of Find's text are shown as the log view shows them
     // (view/FindHighlight.h); flags FR_MATCHCASE, FR_WHOLEWORD; an empty text shows none.
-    void SetFindHighlight(const std::u16string& text, unsigned flags);
+    void setFindHighlight(const std::u16string& text, unsigned flags);
     void setWrapLines(bool wrap);
     bool wrapsLines() const { return m_wrap; }
     const std::vector<WrapScroller::Row>& screenRows();
 
     // SelectionTarget (points are viewport coordinates).
-    LineNumber SelectableLineCount() const override;
-    std::u16string SelectableLine(LineNumber row) override;
+    LineNumber selectableLineCount() const override;
+    std::u16string selectableLine(LineNumber row) override;
     // The row under viewport y (past the last below it).
-    LineNumber LineFromPoint(int y) const;
-    TextPoint PointToText(QPoint point) override;
-    void PlaceCaret(LineNumber row, std::int32_t character) override;
+    LineNumber lineFromPoint(int y) const;
+    TextPoint pointToText(QPoint point) override;
+    void placeCaret(LineNumber row, std::int32_t character) override;
 
   signals:
     // The user chose the row showing document line `line`.
@@ -112,11 +112,11 @@ class FilterView : public QAbstractScrollArea, public SelectionTarget {
     void timerEvent(QTimerEvent* event) override;
 
   private:
-    DocSelection CurrentSelection() const override { return m_selection; }
-    void StoreSelection(const DocSelection& selection) override;
-    FindPosition CurrentFindPosition() const override { return m_findPosition; }
-    void StoreFindPosition(const FindPosition& position) override { m_findPosition = position; }
-    void SelectionFinished() override;
+    DocSelection currentSelection() const override { return m_selection; }
+    void storeSelection(const DocSelection& selection) override;
+    FindPosition currentFindPosition() const override { return m_findPosition; }
+    void storeFindPosition(const FindPosition& position) override { m_findPosition = position; }
+    void selectionFinished() override;
 
     int fullRows() const;
     void updateScrollRange();

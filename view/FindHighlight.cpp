@@ -111,7 +111,7 @@ void overlaySpans(std::vector<LogRenderer::RowStyle::Run>& runs,
 
 } // namespace quill
 
-bool FindHighlight::Set(const std::u16string& text, unsigned flags)
+bool FindHighlight::set(const std::u16string& text, unsigned flags)
 {
     const unsigned kept = flags & (FR_MATCHCASE | FR_WHOLEWORD);
     if (text == m_text && kept == m_flags) {
@@ -121,12 +121,12 @@ bool FindHighlight::Set(const std::u16string& text, unsigned flags)
     m_flags = kept;
     m_pattern = text;
     if (!(kept & FR_MATCHCASE)) {
-        FoldAsciiCase(m_pattern);
+        foldAsciiCase(m_pattern);
     }
     return true;
 }
 
-void FindHighlight::Apply(std::u16string_view text, qsizetype from, qsizetype to,
+void FindHighlight::apply(std::u16string_view text, qsizetype from, qsizetype to,
                           LogRenderer::RowStyle& style)
 {
     const qsizetype length = qsizetype(m_pattern.size());
@@ -145,12 +145,12 @@ void FindHighlight::Apply(std::u16string_view text, qsizetype from, qsizetype to
     }
     m_fold.assign(text.substr(std::size_t(begin), std::size_t(end - begin)));
     if (!(m_flags & FR_MATCHCASE)) {
-        FoldAsciiCase(m_fold);
+        foldAsciiCase(m_fold);
     }
     const bool wholeWord = (m_flags & FR_WHOLEWORD) != 0;
     m_spans.clear();
     for (std::int64_t col = 0;;) {
-        col = FindInLineForward(m_fold, m_pattern, col, wholeWord);
+        col = findInLineForward(m_fold, m_pattern, col, wholeWord);
         if (col < 0) {
             break;
         }

@@ -42,18 +42,18 @@ void overlaySpans(std::vector<LogRenderer::RowStyle::Run>& runs,
 class FindHighlight {
   public:
     // flags: FR_MATCHCASE, FR_WHOLEWORD. False when nothing changed.
-    bool Set(const std::u16string& text, unsigned flags);
+    bool set(const std::u16string& text, unsigned flags);
     bool Empty() const { return m_pattern.empty(); }
     const std::u16string& Text() const { return m_text; }
-    unsigned Flags() const { return m_flags; }
+    unsigned flags() const { return m_flags; }
     // Longest reach of an occurrence (a caller keeps this much text around what it draws).
-    qsizetype Reach() const { return qsizetype(m_pattern.size()) + 1; }
+    qsizetype reach() const { return qsizetype(m_pattern.size()) + 1; }
 
     // Adds the look of the occurrences that reach into characters [from, to) of text (line
     // `line`'s characters from column `firstColumn` on) to the style, whose selection is in
     // the same columns as text; the occurrence that the selection covers exactly stays the
     // selection's.
-    void Apply(std::u16string_view text, qsizetype from, qsizetype to,
+    void apply(std::u16string_view text, qsizetype from, qsizetype to,
                LogRenderer::RowStyle& style);
 
   private:

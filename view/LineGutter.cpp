@@ -54,7 +54,7 @@ void LineGutter::paintEvent(QPaintEvent* event)
     const QRect area = event->rect();
     const QColor background = palette().color(QPalette::Window);
     painter.fillRect(area, background);
-    const LogDocument* document = m_view->GetDocument();
+    const LogDocument* document = m_view->document();
     const int height = static_cast<int>(m_view->lineHeight());
     if (document == nullptr || height <= 0) {
         return;
@@ -67,12 +67,12 @@ void LineGutter::paintEvent(QPaintEvent* event)
     const QColor mark = LogView::markColor();
     const int markWidth = markColumnWidth();
     const int numbersRight = width() - std::max(1, static_cast<int>(renderer.textWidth(u"9")));
-    const LineMarks& marks = document->Marks();
+    const LineMarks& marks = document->marks();
     auto paintLine = [&](std::int64_t line, int y) {
         const QString number = QString::number(line + 1);
         const int textWidth = static_cast<int>(renderer.textWidth(number));
-        renderer.paintRow(painter, y, -(numbersRight - textWidth), markWidth, numbersRight,
-                          number, style);
+        renderer.paintRow(painter, y, -(numbersRight - textWidth), markWidth, numbersRight, number,
+                          style);
     };
     auto paintMark = [&](int y) {
         const int side = std::max(4, std::min(markWidth, height) - 4);
@@ -87,18 +87,18 @@ void LineGutter::paintEvent(QPaintEvent* event)
                 continue;
             }
             paintLine(std::int64_t(row.item), row.y);
-            if (marks.IsMarked(LineNumber(row.item))) {
+            if (marks.isMarked(LineNumber(row.item))) {
                 paintMark(row.y);
             }
         }
         return;
     }
-    const std::uint32_t lines = document->GetLineCount();
+    const std::uint32_t lines = document->lineCount();
     const int scrollY = m_view->verticalScrollBar()->value();
     const std::int64_t top = (std::int64_t(area.top()) + scrollY) / height;
     const std::int64_t bottom =
         std::min<std::int64_t>(lines, (std::int64_t(area.bottom()) + scrollY) / height + 1);
-    auto [from, to] = marks.InRange(static_cast<LineNumber>(top), static_cast<LineNumber>(bottom));
+    auto [from, to] = marks.inRange(static_cast<LineNumber>(top), static_cast<LineNumber>(bottom));
     for (std::int64_t line = top; line < bottom; ++line) {
         paintLine(line, static_cast<int>(line * height - scrollY));
     }
@@ -120,15 +120,14 @@ void LineGutter::mousePressEvent(QMouseEvent* event)
         const std::vector<WrapScroller::Row> rows = m_view->screenRows();
         for (const WrapScroller::Row& row : rows) {
             if (y >= row.y && y < row.y + height) {
-                m_view->ToggleMark(static_cast<LineNumber>(row.item));
+                m_view->toggleMark(static_cast<LineNumber>(row.item));
                 return;
             }
         }
         return;
     }
-    const std::int64_t line =
-        (std::int64_t(y) + m_view->verticalScrollBar()->value()) / height;
+    const std::int64_t line = (std::int64_t(y) + m_view->verticalScrollBar()->value()) / height;
     if (line >= 0 && line <= std::int64_t(UINT32_MAX)) {
-        m_view->ToggleMark(static_cast<LineNumber>(line));
+        m_view->toggleMark(static_cast<LineNumber>(line));
     }
 }

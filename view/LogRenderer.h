@@ -97,7 +97,7 @@ class LogRenderer {
     // The same walk from character `from`, whose cell starts at x.
     qsizetype walkTo(QStringView text, qsizetype from, qint64& x, qint64 left) const;
     // The characters [first, end) that reach into document x [left, right): what a paint
-    // of that part draws. Starts from the remembered points of a long line, as the paint
+    // of that part draws. starts from the remembered points of a long line, as the paint
     // does, so asking costs no more than painting.
     void visibleRange(QStringView text, qint64 left, qint64 right, qsizetype& first,
                       qsizetype& end) const;
@@ -143,9 +143,9 @@ class LogRenderer {
     // The style of row `row` of a pane in the settings' colours (text, background): the
     // keyword's colours when the line matched one, and the columns the selection covers
     // on that row.
-    static RowStyle rowStyle(ColorRef text, ColorRef background, bool matched,
-                             ColorRef keywordText, ColorRef keywordBackground,
-                             const DocSelection& selection, LineNumber row);
+    static RowStyle rowStyle(ColorRef text, ColorRef background, bool matched, ColorRef keywordText,
+                             ColorRef keywordBackground, const DocSelection& selection,
+                             LineNumber row);
 
     // Paints one row whose top is at y; scrollX is the document x shown at painter x 0.
     // Only the part between painter x clipLeft and clipRight is measured and drawn. The row

@@ -3,8 +3,8 @@
 #include "platform/Contract.h"
 #include "view/EndFollower.h"
 #include "view/LineGutter.h"
-#include "view/OverviewStrip.h"
 #include "view/LogScrollBar.h"
+#include "view/OverviewStrip.h"
 
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
@@ -40,8 +40,8 @@ SoundService& silentSound()
 {
     class Silent : public SoundService {
       public:
-        void PlayFile(const std::u16string&) override {}
-        void Beep() override {}
+        void playSoundFile(const std::u16string&) override {}
+        void beep() override {}
     };
     static Silent silent;
     return silent;
@@ -97,8 +97,7 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     setVerticalScrollBar(new LogScrollBar(Qt::Vertical, this));
     horizontalScrollBar()->setRange(0, 0);
     verticalScrollBar()->setRange(0, 0);
-    connect(verticalScrollBar(), &QScrollBar::sliderMoved, this,
-            &LogView::onVerticalSliderMoved);
+    connect(verticalScrollBar(), &QScrollBar::sliderMoved, this, &LogView::onVerticalSliderMoved);
     // Before the follower: the bar's own row steps are decided before it judges them.
     m_wrapScroller = new WrapScroller(verticalScrollBar(), FollowSlack, this);
     m_follower = new EndFollower(verticalScrollBar(), FollowSlack, this);
@@ -137,7 +136,7 @@ void LogView::setDocument(LogDocument* document)
     m_pendingKeywordJump.reset();
     m_document = document;
     m_textSource = std::make_shared<SelectionTextSource>(document);
-    m_seenGeneration = document != nullptr ? document->ContentGeneration() : 0;
+    m_seenGeneration = document != nullptr ? document->contentGeneration() : 0;
     m_wrapGeneration = m_seenGeneration;
     m_wrapScroller->reset();
     m_mouse.Reset();
@@ -170,9 +169,9 @@ std::uint32_t LogView::firstVisibleLine() const
                : static_cast<std::uint32_t>(verticalScrollBar()->value()) / m_lineHeight;
 }
 
-void LogView::OnInitialUpdate()
+void LogView::initialUpdate()
 {
-    OnUpdate();
+    updateFromDocument();
     setupFont(true);
     horizontalScrollBar()->setValue(0);
     measure();
@@ -182,46 +181,46 @@ void LogView::OnInitialUpdate()
     createCaret();
 }
 
-void LogView::OnUpdate()
+void LogView::updateFromDocument()
 {
     if (m_document == nullptr) {
         return;
     }
-    const std::uint32_t lines = m_document->GetLineCount();
-    if (m_document->ContentGeneration() != m_seenGeneration) {
+    const std::uint32_t lines = m_document->lineCount();
+    if (m_document->contentGeneration() != m_seenGeneration) {
         // The lines were replaced: a drag over the old ones must not go on over the new.
-        m_seenGeneration = m_document->ContentGeneration();
+        m_seenGeneration = m_document->contentGeneration();
         m_mouse.Reset();
         m_autoScrollTimer.stop();
-        ReleasePrimaryOf(m_textSource.get());
+        releasePrimaryOf(m_textSource.get());
     }
     setupFont(false);
     // Another window or tab may have switched the gutter since this view last looked.
-    m_lineNumbers = SettingsStore::instance().GetBool(Setting::LineNumbers);
-    m_overviewShown = SettingsStore::instance().GetBool(Setting::OverviewStrip);
-    setWrapLines(SettingsStore::instance().GetBool(Setting::WrapLongLines));
+    m_lineNumbers = SettingsStore::instance().boolValue(Setting::LineNumbers);
+    m_overviewShown = SettingsStore::instance().boolValue(Setting::OverviewStrip);
+    setWrapLines(SettingsStore::instance().boolValue(Setting::WrapLongLines));
     if (m_overviewShown || m_keywordLines) {
-        ensureKeywordLines().Sync();
+        ensureKeywordLines().sync();
         m_overview->update();
     }
     syncFindLines();
     measure();
     keepPlace();
     createCaret();
-    emit statusChanged(m_document->GetFileSizeBytes(), lines);
+    emit statusChanged(m_document->fileSizeBytes(), lines);
     viewport()->update();
 }
 
 void LogView::setupFont(bool allowDefault)
 {
     SettingsStore& settings = SettingsStore::instance();
-    if (!settings.GetBool(Setting::IsTextFontSet) && allowDefault) {
+    if (!settings.boolValue(Setting::IsTextFontSet) && allowDefault) {
         const LogFontRecord record = LogRenderer::defaultFontRecord(logicalDpiY());
-        settings.SetFont(Setting::TextFont, record);
-        settings.SetBool(Setting::IsTextFontSet, true);
+        settings.setFont(Setting::TextFont, record);
+        settings.setBool(Setting::IsTextFontSet, true);
     }
-    if (settings.GetBool(Setting::IsTextFontSet)) {
-        const std::optional<ByteBlock> bytes = settings.GetFont(Setting::TextFont);
+    if (settings.boolValue(Setting::IsTextFontSet)) {
+        const std::optional<ByteBlock> bytes = settings.font(Setting::TextFont);
         if (bytes && bytes->size() == sizeof(LogFontRecord)) {
             LogFontRecord record;
             std::memcpy(&record, bytes->data(), sizeof record);
@@ -234,8 +233,7 @@ void LogView::setupFont(bool allowDefault)
     }
 }
 
-qint64 LogView::longestLineWidth(std::u16string_view line,
-                                        const LogDocument::LongestLineKey& key)
+qint64 LogView::longestLineWidth(std::u16string_view line, const LogDocument::LongestLineKey& key)
 {
     // Measuring walks the whole line; a line of hundreds of megabytes would cost a second
     // on every paint, and one that grows by small appends a walk per append.
@@ -278,7 +276,7 @@ void LogView::focusLongLines()
 {
     // Wrapped, a long line shows the part at its start: its rows are laid out from there.
     const int average = std::max(1, m_renderer.averageCharWidth());
-    m_document->SetLongLineFocus(m_wrap ? 0 : scrollX() / average);
+    m_document->setLongLineFocus(m_wrap ? 0 : scrollX() / average);
 }
 
 qint64 LogView::columnX(const LogDocument::LinePart& part, qsizetype column) const
@@ -330,11 +328,11 @@ void LogView::measure()
         // The longest line is measured where the document holds it, not copied.
         std::lock_guard lock(m_document->docAccess());
         LogDocument::LongestLineKey key;
-        const std::u16string_view longest = m_document->GetLongestLineView(key);
+        const std::u16string_view longest = m_document->longestLineView(key);
         width = longestLineWidth(longest, key);
         longestLength = longest.size();
         // A long line's width is counted from its columns, never measured.
-        const std::int64_t longColumns = m_document->LongestLongLineColumns();
+        const std::int64_t longColumns = m_document->longestLongLineColumns();
         const qint64 longWidth = qint64(longColumns) * m_renderer.averageCharWidth();
         if (longWidth > width) {
             width = longWidth;
@@ -343,11 +341,11 @@ void LogView::measure()
     }
     const int height = m_renderer.lineHeight();
     m_lineHeight = static_cast<std::uint32_t>(height);
-    const qint64 lines = m_document->GetLineCount();
+    const qint64 lines = m_document->lineCount();
     const qint64 contentHeight = std::min<qint64>(INT_MAX, lines * height);
     m_contentWidth = width;
-    m_contentSize = QSize(static_cast<int>(std::min<qint64>(INT_MAX, width)),
-                          static_cast<int>(contentHeight));
+    m_contentSize =
+        QSize(static_cast<int>(std::min<qint64>(INT_MAX, width)), static_cast<int>(contentHeight));
     if (m_wrap) {
         m_lineStep = QSize(0, height);
     } else if (longestLength == 0) {
@@ -359,10 +357,9 @@ void LogView::measure()
     m_pageStep = QSize(HorizontalPageSteps * m_lineStep.width(),
                        std::max(0, rows - 1) * m_lineStep.height());
     applyScrollSizes();
-    if (!m_wrap && heightBefore != 0 && heightBefore != m_lineHeight &&
-        !m_follower->following()) {
-        m_follower->anchor(static_cast<int>(std::min<qint64>(qint64(topLine) * m_lineHeight,
-                                                             INT_MAX)));
+    if (!m_wrap && heightBefore != 0 && heightBefore != m_lineHeight && !m_follower->following()) {
+        m_follower->anchor(
+            static_cast<int>(std::min<qint64>(qint64(topLine) * m_lineHeight, INT_MAX)));
     }
     keepPlace();
 }
@@ -395,13 +392,13 @@ void LogView::applyScrollSizes()
         std::max(1, m_pageStep.height() > 0 ? m_pageStep.height() : client.height()));
 }
 
-void LogView::ScrollToEnd()
+void LogView::scrollToEnd()
 {
     m_follower->arrive();
     keepPlace();
 }
 
-void LogView::ResetScroll()
+void LogView::resetScroll()
 {
     m_contentSize = QSize(0, 0);
     m_pageStep = QSize(0, 0);
@@ -414,7 +411,7 @@ void LogView::ResetScroll()
     keepPlace();
 }
 
-void LogView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
+void LogView::onScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
 {
     auto target = [&](ScrollCode code, int current, int line, int page, int track) -> int {
         switch (code) {
@@ -446,7 +443,7 @@ void LogView::OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos)
         m_caretChar = 0;
         m_caretDocX = 0;
         if (m_document != nullptr) {
-            m_document->SetFindPosition(0, 0);
+            m_document->setFindPosition(0, 0);
         }
         viewport()->update(caretRect());
     }
@@ -531,7 +528,7 @@ void LogView::onVerticalSliderMoved(int value)
     // Dragging the thumb to the very top is the "top" request, caret and find position
     // included.
     if (value == 0) {
-        OnScroll(ScrollCode::None, ScrollCode::Top);
+        onScroll(ScrollCode::None, ScrollCode::Top);
     }
 }
 
@@ -564,21 +561,20 @@ bool LogView::lineRuns(std::u16string_view line, LineNumber index, bool matched,
 {
     // A whole-line keyword's colours win over the line's own terminal colours; the
     // keywords that colour their matches lie over both.
-    const StyleRuns& terminal = matched || !m_document->TerminalColors()
-                                    ? m_noRuns
-                                    : m_document->GetLineRuns(index);
+    const StyleRuns& terminal =
+        matched || !m_document->terminalColors() ? m_noRuns : m_document->lineRuns(index);
     m_matchRuns.clear();
-    const std::vector<Keyword>& keywords = m_document->GetKeywords();
+    const std::vector<Keyword>& keywords = m_document->keywords();
     if (std::any_of(keywords.begin(), keywords.end(),
                     [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; })) {
         qsizetype from = 0;
         qsizetype to = 0;
         m_renderer.visibleRange(toQStringView(line), left, right, from, to);
-        m_document->GetMatchRuns(line, std::size_t(from), std::size_t(to), m_matchRuns);
+        m_document->matchRuns(line, std::size_t(from), std::size_t(to), m_matchRuns);
     }
     if (!terminal.empty() || !m_matchRuns.empty()) {
-        LogRenderer::setRuns(style, m_matchRuns.empty() ? terminal
-                                                        : OverlayRuns(terminal, m_matchRuns));
+        LogRenderer::setRuns(style,
+                             m_matchRuns.empty() ? terminal : overlayRuns(terminal, m_matchRuns));
     }
     return !m_matchRuns.empty();
 }
@@ -587,7 +583,7 @@ void LogView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
     SettingsStore& settings = SettingsStore::instance();
-    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
+    const ColorRef backgroundColor = settings.dword(Setting::BackgroundColor);
     const QColor background = quill::colorFromRef(backgroundColor);
     const QRect area = event->rect();
     // Erased in strips: Qt hands a fill of a large area to its thread pool, and waking
@@ -620,9 +616,9 @@ void LogView::paintEvent(QPaintEvent* event)
     DocSelection selection;
     {
         std::lock_guard lock(m_document->docAccess());
-        const std::uint32_t lines = m_document->GetLineCount();
+        const std::uint32_t lines = m_document->lineCount();
         if (lines > 0) {
-            const ColorRef textColor = settings.GetDword(Setting::TextColor);
+            const ColorRef textColor = settings.dword(Setting::TextColor);
             const int scrollY = verticalScrollBar()->value();
             std::uint32_t first = firstVisibleLine();
             const std::uint32_t visible = visibleRowCount();
@@ -644,44 +640,45 @@ void LogView::paintEvent(QPaintEvent* event)
                 to = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(std::max(0, bottom)));
             }
 
-            selection = m_document->GetSelection();
-            const LineMarks& marks = m_document->Marks();
-            alert.BeginPaint(m_document->GetNewTextArrived());
+            selection = m_document->selection();
+            const LineMarks& marks = m_document->marks();
+            alert.beginPaint(m_document->newTextArrived());
             focusLongLines();
             // Every row is fetched before any view of one is kept, since a fetch may move
             // the window; a window narrower than the rows (a very tall view in a tiny font)
             // moves again, and then each row's text is copied instead.
             for (std::uint32_t i = from; i < to; ++i) {
-                (void)m_document->GetLineView(i);
+                (void)m_document->lineView(i);
             }
-            const LineNumber windowFirst = m_document->WindowFirst();
-            const LineNumber windowEnd = m_document->WindowEnd();
+            const LineNumber windowFirst = m_document->windowFirst();
+            const LineNumber windowEnd = m_document->windowEnd();
             bool copied = false;
             for (std::uint32_t i = from; i < to; ++i) {
-                const LogDocument::LinePart part = m_document->GetLinePart(i);
+                const LogDocument::LinePart part = m_document->linePart(i);
                 std::u16string_view line = part.text;
-                if (copied || m_document->WindowFirst() != windowFirst ||
-                    m_document->WindowEnd() != windowEnd) {
+                if (copied || m_document->windowFirst() != windowFirst ||
+                    m_document->windowEnd() != windowEnd) {
                     if (!copied) {
                         for (PaintRow& row : rows) {
-                            row.copy.assign(m_document->GetLineView(LineNumber(row.line)));
+                            row.copy.assign(m_document->lineView(LineNumber(row.line)));
                             row.text = row.copy;
                         }
                         copied = true;
-                        line = m_document->GetLineView(i);
+                        line = m_document->lineView(i);
                     }
                 }
                 ColorRef textRef = textColor;
                 ColorRef backRef = backgroundColor;
                 bool matched = false;
-                m_document->GetKeywordColors(line, textRef, backRef, matched);
+                m_document->keywordColors(line, textRef, backRef, matched);
                 const int y = shrunk ? static_cast<int>(i - first) * height
                                      : static_cast<int>(static_cast<qint64>(i) * height - scrollY);
                 rows.push_back({line,
                                 {},
-                                LogRenderer::rowStyle(textColor, backgroundColor, matched,
-                                                      textRef, backRef, selection, i),
-                                y, i});
+                                LogRenderer::rowStyle(textColor, backgroundColor, matched, textRef,
+                                                      backRef, selection, i),
+                                y,
+                                i});
                 PaintRow& added = rows.back();
                 if (part.isLong()) {
                     // A part of a long line: drawn from the x of its first column.
@@ -692,8 +689,8 @@ void LogView::paintEvent(QPaintEvent* event)
                 const bool marked =
                     lineRuns(line, i, matched, shownX - added.originX + area.left(),
                              shownX - added.originX + area.right() + 1, added.style);
-                alert.LineDrawn(matched || marked);
-                if (!marks.Empty() && marks.IsMarked(i)) {
+                alert.lineDrawn(matched || marked);
+                if (!marks.Empty() && marks.isMarked(i)) {
                     LogRenderer::RowStyle& style = rows.back().style;
                     style.background = markedBackground(style.background);
                     style.rest = markedBackground(style.rest);
@@ -702,19 +699,18 @@ void LogView::paintEvent(QPaintEvent* event)
                 if (!m_findHighlight.Empty()) {
                     qsizetype seenFrom = 0;
                     qsizetype seenTo = 0;
-                    m_renderer.visibleRange(toQStringView(line),
-                                            shownX - added.originX + area.left(),
-                                            shownX - added.originX + area.right() + 1, seenFrom,
-                                            seenTo);
-                    m_findHighlight.Apply(line, seenFrom, seenTo, rows.back().style);
+                    m_renderer.visibleRange(
+                        toQStringView(line), shownX - added.originX + area.left(),
+                        shownX - added.originX + area.right() + 1, seenFrom, seenTo);
+                    m_findHighlight.apply(line, seenFrom, seenTo, rows.back().style);
                 }
                 if (copied) {
                     rows.back().copy.assign(line);
                     rows.back().text = rows.back().copy;
                 }
             }
-            if (alert.NewTextWasArrived()) {
-                m_document->SetNewTextArrived(false);
+            if (alert.newTextWasArrived()) {
+                m_document->setNewTextArrived(false);
             }
         }
     }
@@ -729,7 +725,7 @@ void LogView::paintEvent(QPaintEvent* event)
     const int rowsBottom = drewLines ? rows.back().y + height : area.top();
     rows.clear();
     // Outside the lock: starting a sound may take the sound server's time.
-    alert.SoundDue();
+    alert.soundDue();
     erase(area.top(), std::min(rowsTop, area.bottom() + 1));
     erase(std::max(rowsBottom, area.top()), area.bottom() + 1);
 
@@ -739,7 +735,7 @@ void LogView::paintEvent(QPaintEvent* event)
         TraceLog::instance().Line(TraceLog::LevelInfo, "First lines painted");
     }
     if (m_caretShown && m_caretOn && hasFocus()) {
-        painter.fillRect(caretRect(), quill::colorFromRef(settings.GetDword(Setting::TextColor)));
+        painter.fillRect(caretRect(), quill::colorFromRef(settings.dword(Setting::TextColor)));
     }
     painter.end();
 
@@ -777,39 +773,39 @@ void LogView::keyPressEvent(QKeyEvent* event)
             QAbstractScrollArea::keyPressEvent(event);
             return;
         }
-        ClearFindHighlight();
+        clearFindHighlight();
         break;
     case Qt::Key_PageUp:
-        OnScroll(ScrollCode::None, ScrollCode::PageUp);
+        onScroll(ScrollCode::None, ScrollCode::PageUp);
         break;
     case Qt::Key_PageDown:
-        OnScroll(ScrollCode::None, ScrollCode::PageDown);
+        onScroll(ScrollCode::None, ScrollCode::PageDown);
         break;
     case Qt::Key_Home:
         if (m_ctrlHeld) {
-            OnScroll(ScrollCode::None, ScrollCode::Top);
+            onScroll(ScrollCode::None, ScrollCode::Top);
         } else {
-            OnScroll(ScrollCode::Top, ScrollCode::None);
+            onScroll(ScrollCode::Top, ScrollCode::None);
         }
         break;
     case Qt::Key_End:
         if (m_ctrlHeld) {
-            OnScroll(ScrollCode::None, ScrollCode::Bottom);
+            onScroll(ScrollCode::None, ScrollCode::Bottom);
         } else {
-            OnScroll(ScrollCode::Bottom, ScrollCode::None);
+            onScroll(ScrollCode::Bottom, ScrollCode::None);
         }
         break;
     case Qt::Key_Left:
-        OnScroll(ScrollCode::LineUp, ScrollCode::None);
+        onScroll(ScrollCode::LineUp, ScrollCode::None);
         break;
     case Qt::Key_Right:
-        OnScroll(ScrollCode::LineDown, ScrollCode::None);
+        onScroll(ScrollCode::LineDown, ScrollCode::None);
         break;
     case Qt::Key_Up:
-        OnScroll(ScrollCode::None, ScrollCode::LineUp);
+        onScroll(ScrollCode::None, ScrollCode::LineUp);
         break;
     case Qt::Key_Down:
-        OnScroll(ScrollCode::None, ScrollCode::LineDown);
+        onScroll(ScrollCode::None, ScrollCode::LineDown);
         break;
     default:
         QAbstractScrollArea::keyPressEvent(event);
@@ -869,7 +865,8 @@ void LogView::wheelEvent(QWheelEvent* event)
         displacement = std::min(toScroll * line, page);
     }
     if (!hasVertical && m_horizontalScale > 1) {
-        displacement = static_cast<int>(displacement / m_horizontalScale) + (displacement < 0 ? -1 : 1);
+        displacement =
+            static_cast<int>(displacement / m_horizontalScale) + (displacement < 0 ? -1 : 1);
     }
     bar->setValue(std::clamp(bar->value() + displacement, bar->minimum(), bar->maximum()));
     if (hasVertical) {
@@ -883,7 +880,7 @@ void LogView::mousePressEvent(QMouseEvent* event)
     // No panning mode; a drag selects from here.
     event->accept();
     if (m_document != nullptr && event->button() == Qt::LeftButton) {
-        m_mouse.Press(event->position().toPoint());
+        m_mouse.press(event->position().toPoint());
     }
 }
 
@@ -900,11 +897,12 @@ void LogView::mouseMoveEvent(QMouseEvent* event)
             m_autoScrollTimer.start(AutoScrollIntervalMs, this);
         }
         // The selection follows to the edge row at once; the timer scrolls on.
-        m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
+        m_mouse.move(
+            QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
         return;
     }
     m_autoScrollTimer.stop();
-    m_mouse.Move(m_dragPoint);
+    m_mouse.move(m_dragPoint);
 }
 
 void LogView::mouseReleaseEvent(QMouseEvent* event)
@@ -914,8 +912,7 @@ void LogView::mouseReleaseEvent(QMouseEvent* event)
         return;
     }
     m_autoScrollTimer.stop();
-    m_mouse.Release(event->position().toPoint(),
-                    event->modifiers().testFlag(Qt::ShiftModifier));
+    m_mouse.release(event->position().toPoint(), event->modifiers().testFlag(Qt::ShiftModifier));
 }
 
 void LogView::mouseDoubleClickEvent(QMouseEvent* event)
@@ -924,28 +921,28 @@ void LogView::mouseDoubleClickEvent(QMouseEvent* event)
     if (m_document == nullptr || event->button() != Qt::LeftButton) {
         return;
     }
-    m_mouse.DoubleClick(event->position().toPoint());
+    m_mouse.doubleClick(event->position().toPoint());
 }
 
 void LogView::dragAutoScroll()
 {
-    if (!m_mouse.IsDragging() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
+    if (!m_mouse.isDragging() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
         m_autoScrollTimer.stop();
         return;
     }
     const int height = viewport()->height();
     if (m_dragPoint.y() < 0) {
-        OnScroll(ScrollCode::None, ScrollCode::LineUp);
+        onScroll(ScrollCode::None, ScrollCode::LineUp);
     } else if (m_dragPoint.y() >= height) {
-        OnScroll(ScrollCode::None, ScrollCode::LineDown);
+        onScroll(ScrollCode::None, ScrollCode::LineDown);
     } else {
         m_autoScrollTimer.stop();
         return;
     }
-    m_mouse.Move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
+    m_mouse.move(QPoint(m_dragPoint.x(), std::clamp(m_dragPoint.y(), 0, std::max(0, height - 1))));
 }
 
-LineNumber LogView::LineFromPoint(int y) const
+LineNumber LogView::lineFromPoint(int y) const
 {
     if (m_wrap) {
         const std::optional<WrapScroller::Row> row = m_wrapScroller->rowAt(std::max(0, y));
@@ -953,13 +950,13 @@ LineNumber LogView::LineFromPoint(int y) const
             return 0;
         }
         // Below the last row of the last line: the lines after it, as without wrapping.
-        const LineNumber count = m_document != nullptr ? m_document->GetLineCount() : 0;
+        const LineNumber count = m_document != nullptr ? m_document->lineCount() : 0;
         const int below = std::max(0, y) - row->y;
         if (below >= int(m_lineHeight) && m_lineHeight > 0 && row->item + 1 == count) {
             std::lock_guard lock(m_document->docAccess());
-            if (std::size_t(row->end) >= m_document->GetLineView(LineNumber(row->item)).size()) {
-                return static_cast<LineNumber>(
-                    std::min<std::int64_t>(std::int64_t(row->item) + below / m_lineHeight, UINT32_MAX));
+            if (std::size_t(row->end) >= m_document->lineView(LineNumber(row->item)).size()) {
+                return static_cast<LineNumber>(std::min<std::int64_t>(
+                    std::int64_t(row->item) + below / m_lineHeight, UINT32_MAX));
             }
         }
         return static_cast<LineNumber>(row->item);
@@ -984,15 +981,15 @@ LineNumber LogView::LineFromPoint(int y) const
     return static_cast<LineNumber>(std::min<std::int64_t>(line, UINT32_MAX));
 }
 
-TextPoint LogView::PointToText(QPoint point)
+TextPoint LogView::pointToText(QPoint point)
 {
     TextPoint hit;
-    hit.line = LineFromPoint(point.y());
+    hit.line = lineFromPoint(point.y());
     if (m_document == nullptr) {
         return hit;
     }
     std::lock_guard lock(m_document->docAccess());
-    if (hit.line >= m_document->GetLineCount()) {
+    if (hit.line >= m_document->lineCount()) {
         return hit;
     }
     focusLongLines();
@@ -1002,8 +999,8 @@ TextPoint LogView::PointToText(QPoint point)
     }
     const LogDocument::LinePart part =
         row && row->item == hit.line
-            ? m_document->GetLongLineColumns(hit.line, row->start, row->end - row->start)
-            : m_document->GetLinePart(hit.line);
+            ? m_document->longLineColumnsPart(hit.line, row->start, row->end - row->start)
+            : m_document->linePart(hit.line);
     const std::u16string_view line = part.text;
     if (line.empty()) {
         return hit;
@@ -1034,82 +1031,82 @@ TextPoint LogView::PointToText(QPoint point)
     return hit;
 }
 
-void LogView::SetSelectionAndCaret(LineNumber startLine, LineNumber endLine,
-                                          std::int32_t startCol, std::int32_t endCol)
+void LogView::setSelectionAndCaret(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
+                                   std::int32_t endCol)
 {
     const DocSelection selection{true, startLine, endLine, startCol, endCol};
-    StoreSelection(selection);
-    m_mouse.PlaceCaretAfterSelection(selection);
+    storeSelection(selection);
+    m_mouse.placeCaretAfterSelection(selection);
 }
 
-LineNumber LogView::SelectableLineCount() const
+LineNumber LogView::selectableLineCount() const
 {
-    return m_document != nullptr ? m_document->GetLineCount() : 0;
+    return m_document != nullptr ? m_document->lineCount() : 0;
 }
 
-std::u16string LogView::SelectableLine(LineNumber line)
+std::u16string LogView::selectableLine(LineNumber line)
 {
     // A long line's text is a part of it whose indexes are not its columns: a double-click
     // there selects no word rather than another one.
-    if (m_document == nullptr || m_document->IsLongLine(line)) {
+    if (m_document == nullptr || m_document->isLongLine(line)) {
         return std::u16string();
     }
-    return m_document->GetLine(line);
+    return m_document->line(line);
 }
 
-DocSelection LogView::CurrentSelection() const
+DocSelection LogView::currentSelection() const
 {
-    return m_document != nullptr ? m_document->GetSelection() : DocSelection();
+    return m_document != nullptr ? m_document->selection() : DocSelection();
 }
 
-void LogView::StoreSelection(const DocSelection& selection)
+void LogView::storeSelection(const DocSelection& selection)
 {
     if (m_document == nullptr) {
         return;
     }
-    const DocSelection before = m_document->GetSelection();
+    const DocSelection before = m_document->selection();
     // What the user selects runs forwards and ends at the latest at the start of the line
     // after the last (Select All); later shrinking of the text is the document's to handle.
     QUILL_ASSERT(!selection.valid || (selection.startLine <= selection.endLine &&
-                                      selection.endLine <= m_document->GetLineCount()));
+                                      selection.endLine <= m_document->lineCount()));
     if (selection.valid) {
-        m_document->SetSelection(selection.startLine, selection.endLine, selection.startCol,
-                                  selection.endCol);
+        m_document->setSelection(selection.startLine, selection.endLine, selection.startCol,
+                                 selection.endCol);
     } else {
-        m_document->ClearSelection();
+        m_document->clearSelection();
     }
-    const DocSelection after = m_document->GetSelection();
+    const DocSelection after = m_document->selection();
     invalidateSelectionChange(before, after);
     if (before.valid != after.valid) {
         emit selectionPresenceChanged(after.valid);
     }
 }
 
-FindPosition LogView::CurrentFindPosition() const
+FindPosition LogView::currentFindPosition() const
 {
-    return m_document != nullptr ? m_document->GetFindPosition() : FindPosition();
+    return m_document != nullptr ? m_document->findPosition() : FindPosition();
 }
 
-void LogView::StoreFindPosition(const FindPosition& position)
+void LogView::storeFindPosition(const FindPosition& position)
 {
     if (m_document != nullptr) {
-        m_document->SetFindPosition(position.line, position.col);
+        m_document->setFindPosition(position.line, position.col);
     }
 }
 
-void LogView::SelectionFinished()
+void LogView::selectionFinished()
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (m_document == nullptr || clipboard == nullptr || !clipboard->supportsSelection()) {
         return;
     }
-    const DocSelection selection = m_document->GetSelection();
+    const DocSelection selection = m_document->selection();
     if (!selection.valid) {
         return;
     }
     // Offered, not built: the text is read only when another program pastes it.
     clipboard->setMimeData(
-        new SelectionMimeData(m_textSource, selection, m_document->ContentGeneration()),
+        new SelectionMimeData(m_textSource, selection, m_document->contentGeneration()),
         QClipboard::Selection);
 }
 
@@ -1148,29 +1145,29 @@ void LogView::invalidateSelectionChange(const DocSelection& before, const DocSel
                     std::max(before.endLine, after.endLine));
 }
 
-void LogView::OnEditSelectAll()
+void LogView::onEditSelectAll()
 {
     if (m_document != nullptr) {
-        m_mouse.SelectAll();
+        m_mouse.selectAll();
         viewport()->update();
     }
 }
 
 bool LogView::canCopy() const
 {
-    return m_document != nullptr && m_document->GetSelection().valid;
+    return m_document != nullptr && m_document->selection().valid;
 }
 
-CopyResult LogView::OnEditCopy()
+CopyResult LogView::onEditCopy()
 {
     CopyResult result;
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (m_document == nullptr || clipboard == nullptr) {
         return result;
     }
-    const DocSelection selection = m_document->GetSelection();
+    const DocSelection selection = m_document->selection();
     QString text;
-    result = BuildSelectionText(*m_document, selection, text);
+    result = buildSelectionText(*m_document, selection, text);
     if (result.outcome == CopyOutcome::Copied) {
         clipboard->setMimeData(new SelectionMimeData(std::move(text)), QClipboard::Clipboard);
     }
@@ -1205,14 +1202,14 @@ QRect LogView::caretRect() const
         return m_wrapCaret;
     }
     const int y = m_caretLine * static_cast<int>(m_lineHeight) - verticalScrollBar()->value();
-    return QRect(static_cast<int>(std::clamp<qint64>(m_caretDocX - scrollX(), INT_MIN / 2, INT_MAX / 2)),
-                 y, CaretWidth,
-                 static_cast<int>(m_lineHeight));
+    return QRect(
+        static_cast<int>(std::clamp<qint64>(m_caretDocX - scrollX(), INT_MIN / 2, INT_MAX / 2)), y,
+        CaretWidth, static_cast<int>(m_lineHeight));
 }
 
-void LogView::PlaceCaret(LineNumber line, std::int32_t character)
+void LogView::placeCaret(LineNumber line, std::int32_t character)
 {
-    if (m_document == nullptr || line >= m_document->GetLineCount()) {
+    if (m_document == nullptr || line >= m_document->lineCount()) {
         return;
     }
     viewport()->update(caretRect());
@@ -1226,12 +1223,11 @@ void LogView::PlaceCaret(LineNumber line, std::int32_t character)
         if (!m_wrap) {
             focusLongLines();
         }
-        const LogDocument::LinePart part = m_document->GetLinePart(line);
+        const LogDocument::LinePart part = m_document->linePart(line);
         const qsizetype length =
             part.isLong() ? qsizetype(part.columns) : qsizetype(part.text.size());
-        m_caretChar = static_cast<std::int32_t>(
-            std::min<qsizetype>(character < 0 ? length : std::min<qsizetype>(character, length),
-                                INT32_MAX));
+        m_caretChar = static_cast<std::int32_t>(std::min<qsizetype>(
+            character < 0 ? length : std::min<qsizetype>(character, length), INT32_MAX));
         if (!m_wrap) {
             m_caretDocX = static_cast<int>(std::min<qint64>(columnX(part, m_caretChar), INT_MAX));
         }
@@ -1277,13 +1273,13 @@ void LogView::timerEvent(QTimerEvent* event)
     QAbstractScrollArea::timerEvent(event);
 }
 
-void LogView::EnsureSelectionVisible()
+void LogView::ensureSelectionVisible()
 {
     if (m_document == nullptr) {
         return;
     }
     DocSelection selection;
-    if (!m_document->GetSelection(selection)) {
+    if (!m_document->selection(selection)) {
         return;
     }
     // A line already fully on screen stays where it is: moving the view under the user's
@@ -1292,15 +1288,15 @@ void LogView::EnsureSelectionVisible()
     if (m_wrap) {
         // The rows that hold the selection's first and (on the same line) last character;
         // a whole line is shown from its first row.
-        if (start >= m_document->GetLineCount()) {
+        if (start >= m_document->lineCount()) {
             return;
         }
         qsizetype length = 0;
         {
             std::lock_guard lock(m_document->docAccess());
-            length = m_document->IsLongLine(start)
-                         ? qsizetype(m_document->LongLineTextColumns(start))
-                         : qsizetype(m_document->GetLineView(start).size());
+            length = m_document->isLongLine(start)
+                         ? qsizetype(m_document->longLineTextColumns(start))
+                         : qsizetype(m_document->lineView(start).size());
         }
         const std::vector<WrapScroller::Row> rows = m_wrapScroller->rows();
         auto shown = [&](qsizetype c) {
@@ -1332,9 +1328,8 @@ void LogView::EnsureSelectionVisible()
     {
         std::lock_guard lock(m_document->docAccess());
         focusLongLines();
-        const LogDocument::LinePart part = start < m_document->GetLineCount()
-                                               ? m_document->GetLinePart(start)
-                                               : LogDocument::LinePart{};
+        const LogDocument::LinePart part =
+            start < m_document->lineCount() ? m_document->linePart(start) : LogDocument::LinePart{};
         const qsizetype length =
             part.isLong() ? qsizetype(part.columns) : qsizetype(part.text.size());
         a = columnX(part, selection.startCol);
@@ -1353,20 +1348,20 @@ void LogView::EnsureSelectionVisible()
     hbar->setValue(static_cast<int>(std::min<qint64>(x / m_horizontalScale, hbar->maximum())));
 }
 
-void LogView::OnResume()
+void LogView::onResume()
 {
     if (!canResume()) {
         return;
     }
-    m_document->StartWatching();
+    m_document->startWatching();
     m_follower->arrive();
     keepPlace();
 }
 
-void LogView::OnPause()
+void LogView::onPause()
 {
-    if (m_document != nullptr && m_document->IsWatching()) {
-        m_document->StopWatching();
+    if (m_document != nullptr && m_document->isWatching()) {
+        m_document->stopWatching();
     }
 }
 
@@ -1374,12 +1369,12 @@ bool LogView::canResume() const
 {
     // Without a path there is nothing to follow: resuming would start a watcher on nothing;
     // nor is there in a complete decompressed copy.
-    return m_document != nullptr && !m_document->IsWatching() && m_document->CanFollow();
+    return m_document != nullptr && !m_document->isWatching() && m_document->canFollow();
 }
 
 bool LogView::canPause() const
 {
-    return m_document != nullptr && m_document->IsWatching();
+    return m_document != nullptr && m_document->isWatching();
 }
 
 void LogView::setLineNumbersShown(bool shown)
@@ -1394,9 +1389,8 @@ void LogView::setLineNumbersShown(bool shown)
 
 void LogView::placeGutter()
 {
-    const int width = m_lineNumbers && m_document != nullptr
-                          ? m_gutter->widthFor(m_document->GetLineCount())
-                          : 0;
+    const int width =
+        m_lineNumbers && m_document != nullptr ? m_gutter->widthFor(m_document->lineCount()) : 0;
     const int strip = m_overviewShown && m_document != nullptr ? OverviewStrip::StripWidth : 0;
     if (viewportMargins().left() != width || viewportMargins().right() != strip) {
         setViewportMargins(width, 0, strip, 0);
@@ -1423,28 +1417,28 @@ void LogView::placeGutter()
     m_gutter->update();
 }
 
-void LogView::ShowLine(LineNumber line)
+void LogView::showLine(LineNumber line)
 {
     if (m_document == nullptr) {
         return;
     }
-    const LineNumber count = m_document->GetLineCount();
+    const LineNumber count = m_document->lineCount();
     if (count == 0) {
         return;
     }
     line = std::min(line, count - 1);
-    SetSelectionAndCaret(line, line, 0, -1);
-    m_document->SetFindPosition(line, 0);
-    EnsureSelectionVisible();
+    setSelectionAndCaret(line, line, 0, -1);
+    m_document->setFindPosition(line, 0);
+    ensureSelectionVisible();
     viewport()->update();
 }
 
-void LogView::ToggleMark(LineNumber line)
+void LogView::toggleMark(LineNumber line)
 {
-    if (m_document == nullptr || line >= m_document->GetLineCount()) {
+    if (m_document == nullptr || line >= m_document->lineCount()) {
         return;
     }
-    m_document->Marks().Toggle(line);
+    m_document->marks().toggle(line);
     invalidateLines(line, line);
     m_gutter->update();
     if (m_overviewShown) {
@@ -1453,33 +1447,33 @@ void LogView::ToggleMark(LineNumber line)
     emit marksChanged();
 }
 
-void LogView::ToggleMarkAtCaret()
+void LogView::toggleMarkAtCaret()
 {
-    ToggleMark(static_cast<LineNumber>(std::max(0, m_caretLine)));
+    toggleMark(static_cast<LineNumber>(std::max(0, m_caretLine)));
 }
 
-bool LogView::JumpToMark(bool next)
+bool LogView::jumpToMark(bool next)
 {
     if (m_document == nullptr) {
         return false;
     }
-    const LineMarks& marks = m_document->Marks();
+    const LineMarks& marks = m_document->marks();
     // From the caret's line, so a jump after a click or a Find goes on from there.
     const LineNumber from = static_cast<LineNumber>(std::max(0, m_caretLine));
-    const std::optional<LineNumber> target = next ? marks.Next(from) : marks.Previous(from);
+    const std::optional<LineNumber> target = next ? marks.next(from) : marks.previous(from);
     if (!target) {
         return false;
     }
-    ShowLine(*target);
+    showLine(*target);
     return true;
 }
 
-void LogView::ClearMarks()
+void LogView::clearMarks()
 {
-    if (m_document == nullptr || m_document->Marks().Empty()) {
+    if (m_document == nullptr || m_document->marks().Empty()) {
         return;
     }
-    m_document->Marks().Clear();
+    m_document->marks().clear();
     viewport()->update();
     m_gutter->update();
     if (m_overviewShown) {
@@ -1498,7 +1492,7 @@ QColor LogView::markedBackground(const QColor& background)
                   mix(background.blue(), mark.blue()));
 }
 
-void LogView::SetFindHighlight(const std::u16string& text, unsigned flags)
+void LogView::setFindHighlight(const std::u16string& text, unsigned flags)
 {
     const unsigned kept = flags & (FR_MATCHCASE | FR_WHOLEWORD);
     if (text == m_highlightText && kept == m_highlightFlags) {
@@ -1508,9 +1502,9 @@ void LogView::SetFindHighlight(const std::u16string& text, unsigned flags)
     m_highlightFlags = kept;
     m_highlightPattern = text;
     if (!(kept & FR_MATCHCASE)) {
-        FoldAsciiCase(m_highlightPattern);
+        foldAsciiCase(m_highlightPattern);
     }
-    m_findHighlight.Set(text, kept);
+    m_findHighlight.set(text, kept);
     emit findHighlightChanged(text, kept);
     // Another text is another search: the lines of the old one go.
     m_findLines.reset();
@@ -1525,7 +1519,7 @@ void LogView::setOverviewShown(bool shown)
     }
     m_overviewShown = shown;
     if (shown && m_document != nullptr) {
-        ensureKeywordLines().Sync();
+        ensureKeywordLines().sync();
     }
     syncFindLines();
     measure();
@@ -1538,8 +1532,8 @@ KeywordLines& LogView::ensureKeywordLines()
         // The worker only posts; the view is still there when the post arrives, because the
         // worker is joined before the view goes (and posts to a gone object are dropped).
         m_keywordLines = std::make_unique<KeywordLines>(*m_document, [this] {
-            QMetaObject::invokeMethod(this, [this] { keywordLinesProgressed(); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { keywordLinesProgressed(); }, Qt::QueuedConnection);
         });
     }
     return *m_keywordLines;
@@ -1553,16 +1547,16 @@ void LogView::keywordLinesProgressed()
     if (m_pendingKeywordJump) {
         const bool down = *m_pendingKeywordJump;
         m_pendingKeywordJump.reset();
-        JumpToKeywordLine(down);
+        jumpToKeywordLine(down);
     }
 }
 
-void LogView::ScrollToLine(LineNumber line)
+void LogView::scrollToLine(LineNumber line)
 {
     QScrollBar* vbar = verticalScrollBar();
     const qint64 rows = visibleRowCount();
     if (m_wrap) {
-        if (m_document != nullptr && line < m_document->GetLineCount()) {
+        if (m_document != nullptr && line < m_document->lineCount()) {
             m_wrapScroller->scrollToPlace({line, 0}, int(rows / 2));
         }
         return;
@@ -1572,31 +1566,31 @@ void LogView::ScrollToLine(LineNumber line)
     m_follower->userScrolled();
 }
 
-bool LogView::JumpToKeywordLine(bool down)
+bool LogView::jumpToKeywordLine(bool down)
 {
     m_pendingKeywordJump.reset();
     if (m_document == nullptr) {
         return false;
     }
-    const LineNumber count = m_document->GetLineCount();
+    const LineNumber count = m_document->lineCount();
     if (count == 0) {
         return false;
     }
-    const LineNumber from = std::min<LineNumber>(static_cast<LineNumber>(std::max(0, m_caretLine)),
-                                                 count - 1);
+    const LineNumber from =
+        std::min<LineNumber>(static_cast<LineNumber>(std::max(0, m_caretLine)), count - 1);
     // The decoded window first: its lines cost nothing to look at, the open last line among
     // them, which the search leaves for later.
     std::optional<LineNumber> found;
     bool windowCoversRest = false;
     {
         std::lock_guard lock(m_document->docAccess());
-        const LineNumber first = m_document->WindowFirst();
-        const LineNumber end = std::min(m_document->WindowEnd(), count);
+        const LineNumber first = m_document->windowFirst();
+        const LineNumber end = std::min(m_document->windowEnd(), count);
         auto coloured = [&](LineNumber line) {
             ColorRef text = 0;
             ColorRef back = 0;
             bool matched = false;
-            m_document->GetKeywordColors(m_document->GetLineView(line), text, back, matched);
+            m_document->keywordColors(m_document->lineView(line), text, back, matched);
             return matched;
         };
         if (down && from + 1 >= first && from < end) {
@@ -1613,9 +1607,9 @@ bool LogView::JumpToKeywordLine(bool down)
     }
     if (!found && !windowCoversRest) {
         KeywordLines& lines = ensureKeywordLines();
-        lines.Sync();
+        lines.sync();
         LineNumber line = 0;
-        switch (lines.Neighbour(from, down, line)) {
+        switch (lines.neighbour(from, down, line)) {
         case KeywordLines::Outcome::Found:
             found = line;
             break;
@@ -1629,7 +1623,7 @@ bool LogView::JumpToKeywordLine(bool down)
     if (!found) {
         return false;
     }
-    ShowLine(*found);
+    showLine(*found);
     return true;
 }
 
@@ -1645,45 +1639,46 @@ void LogView::syncFindLines()
         m_findLines = std::make_unique<KeywordLines>(
             *m_document,
             [this] {
-                QMetaObject::invokeMethod(this, [this] { m_overview->update(); },
-                                          Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this] { m_overview->update(); }, Qt::QueuedConnection);
             },
             [text] { return std::vector<Keyword>{text}; });
     }
-    m_findLines->Sync();
+    m_findLines->sync();
     m_overview->update();
 }
 
 std::size_t LogView::DocumentRows::itemCount()
 {
-    return m_view.m_document != nullptr ? m_view.m_document->GetLineCount() : 0;
+    return m_view.m_document != nullptr ? m_view.m_document->lineCount() : 0;
 }
 
 QStringView LogView::DocumentRows::itemText(std::size_t item)
 {
-    const std::u16string_view text = m_view.m_document->GetLineView(LineNumber(item));
+    const std::u16string_view text = m_view.m_document->lineView(LineNumber(item));
     return QStringView(text.data(), qsizetype(text.size()));
 }
 
 std::optional<std::int64_t> LogView::DocumentRows::itemColumns(std::size_t item)
 {
     LogDocument& document = *m_view.m_document;
-    if (!document.IsLongLine(LineNumber(item))) {
+    if (!document.isLongLine(LineNumber(item))) {
         return std::nullopt;
     }
-    return document.LongLineTextColumns(LineNumber(item));
+    return document.longLineTextColumns(LineNumber(item));
 }
 
 std::optional<std::uint64_t> LogView::DocumentRows::itemSizeHint(std::size_t item)
 {
-    if (m_view.m_document->IsLongLine(LineNumber(item))) {
+    if (m_view.m_document->isLongLine(LineNumber(item))) {
         return std::nullopt; // its rows are counted from its columns
     }
     // The line's bytes in the index: at least as many as its characters in UTF-8 and the
     // narrow sets, twice as many in UTF-16.
     const LogDocument& document = *m_view.m_document;
-    const FileOffset bytes = document.LineStart(LineNumber(item) + 1) - document.LineStart(LineNumber(item));
-    return std::uint64_t(std::max<FileOffset>(0, bytes)) / (document.IsUtf16() ? 2 : 1);
+    const FileOffset bytes =
+        document.lineStart(LineNumber(item) + 1) - document.lineStart(LineNumber(item));
+    return std::uint64_t(std::max<FileOffset>(0, bytes)) / (document.isUtf16() ? 2 : 1);
 }
 
 std::recursive_mutex* LogView::DocumentRows::textLock()
@@ -1703,10 +1698,10 @@ void LogView::syncWrapGeometry()
         return;
     }
     m_wrapScroller->setGeometry(&m_renderer, wrapWidth(), viewport()->height());
-    if (m_document != nullptr && m_document->ContentGeneration() != m_wrapGeneration) {
+    if (m_document != nullptr && m_document->contentGeneration() != m_wrapGeneration) {
         // Other text under the same line numbers: its rows are laid out afresh, and a user
         // away from the end keeps the line.
-        m_wrapGeneration = m_document->ContentGeneration();
+        m_wrapGeneration = m_document->contentGeneration();
         m_wrapScroller->wrap().forget();
         m_wrapScroller->setTop({m_wrapScroller->userTop().item, 0}, 0);
     }
@@ -1743,7 +1738,7 @@ void LogView::setWrapLines(bool wrap)
         const LineNumber top = firstVisibleLine();
         const int pixel = m_lineHeight > 0 ? vbar->value() % int(m_lineHeight) : 0;
         m_horizontalPolicy = horizontalScrollBarPolicy();
-        m_wrapGeneration = m_document != nullptr ? m_document->ContentGeneration() : 0;
+        m_wrapGeneration = m_document != nullptr ? m_document->contentGeneration() : 0;
         m_wrap = true;
         m_wrapScroller->setEnabled(true);
         syncWrapGeometry();
@@ -1763,8 +1758,8 @@ void LogView::setWrapLines(bool wrap)
             m_follower->anchor(static_cast<int>(std::min<qint64>(y, INT_MAX)));
         }
     }
-    if (m_document != nullptr && m_caretLine < int(m_document->GetLineCount())) {
-        PlaceCaret(LineNumber(m_caretLine), m_caretChar);
+    if (m_document != nullptr && m_caretLine < int(m_document->lineCount())) {
+        placeCaret(LineNumber(m_caretLine), m_caretChar);
     }
     viewport()->update();
     m_gutter->update();
@@ -1773,8 +1768,8 @@ void LogView::setWrapLines(bool wrap)
 void LogView::paintWrapped(QPainter& painter, const QRect& area)
 {
     SettingsStore& settings = SettingsStore::instance();
-    const ColorRef backgroundColor = settings.GetDword(Setting::BackgroundColor);
-    const ColorRef textColor = settings.GetDword(Setting::TextColor);
+    const ColorRef backgroundColor = settings.dword(Setting::BackgroundColor);
+    const ColorRef textColor = settings.dword(Setting::TextColor);
     const QColor background = quill::colorFromRef(backgroundColor);
     const int height = static_cast<int>(m_lineHeight);
     std::vector<PaintRow>& rows = m_paintRows;
@@ -1789,13 +1784,13 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
         // As the unwrapped paint: what the rows need is taken under the lock, as views into
         // the decoded window (a huge line is never copied), and drawn after it.
         std::lock_guard lock(m_document->docAccess());
-        if (m_document->GetLineCount() > 0) {
+        if (m_document->lineCount() > 0) {
             focusLongLines();
             syncWrapGeometry();
             const std::vector<WrapScroller::Row> screen = m_wrapScroller->rows();
-            selection = m_document->GetSelection();
-            const LineMarks& marks = m_document->Marks();
-            alert.BeginPaint(m_document->GetNewTextArrived());
+            selection = m_document->selection();
+            const LineMarks& marks = m_document->marks();
+            alert.beginPaint(m_document->newTextArrived());
             // A long line's rows are columns of it: only the columns of its rows on screen
             // are decoded, with the context around them.
             std::vector<std::pair<std::size_t, std::pair<qsizetype, qsizetype>>> longRows;
@@ -1812,14 +1807,14 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 for (const auto& [item, columns] : longRows) {
                     if (item == index) {
                         const qsizetype first = std::max<qsizetype>(0, columns.first - context);
-                        const LogDocument::LinePart part = m_document->GetLongLineColumns(
+                        const LogDocument::LinePart part = m_document->longLineColumnsPart(
                             index, first, columns.second + context - first);
                         if (part.isLong()) {
                             return part;
                         }
                     }
                 }
-                return LogDocument::LinePart{m_document->GetLineView(index), 0, -1};
+                return LogDocument::LinePart{m_document->lineView(index), 0, -1};
             };
             for (const WrapScroller::Row& row : screen) {
                 if (row.item != std::size_t(m_caretLine)) {
@@ -1853,10 +1848,10 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
             for (std::size_t k = from; k < to; ++k) {
                 (void)shownLine(LineNumber(screen[k].item));
             }
-            const LineNumber windowFirst = m_document->WindowFirst();
-            const LineNumber windowEnd = m_document->WindowEnd();
+            const LineNumber windowFirst = m_document->windowFirst();
+            const LineNumber windowEnd = m_document->windowEnd();
             const bool matchOnly =
-                std::any_of(m_document->GetKeywords().begin(), m_document->GetKeywords().end(),
+                std::any_of(m_document->keywords().begin(), m_document->keywords().end(),
                             [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; });
             bool copied = false;
             std::size_t colouredLine = SIZE_MAX;
@@ -1866,7 +1861,8 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
             LogDocument::LinePart linePart;
             auto keep = [&](PaintRow& row, std::u16string_view line) {
                 const qsizetype begin = std::max<qsizetype>(0, row.start - context);
-                const qsizetype stop = std::min<qsizetype>(qsizetype(line.size()), row.end + context);
+                const qsizetype stop =
+                    std::min<qsizetype>(qsizetype(line.size()), row.end + context);
                 row.copy.assign(line.substr(std::size_t(begin), std::size_t(stop - begin)));
                 row.text = row.copy;
                 row.from = begin;
@@ -1875,8 +1871,8 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 WrapScroller::Row shown = screen[k];
                 const LineNumber index = LineNumber(shown.item);
                 linePart = shownLine(index);
-                if (!copied && (m_document->WindowFirst() != windowFirst ||
-                                m_document->WindowEnd() != windowEnd)) {
+                if (!copied && (m_document->windowFirst() != windowFirst ||
+                                m_document->windowEnd() != windowEnd)) {
                     for (PaintRow& row : rows) {
                         keep(row, shownLine(row.line).text);
                     }
@@ -1895,7 +1891,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                     textRef = textColor;
                     backRef = backgroundColor;
                     matched = false;
-                    m_document->GetKeywordColors(line, textRef, backRef, matched);
+                    m_document->keywordColors(line, textRef, backRef, matched);
                 }
                 rows.push_back({line,
                                 {},
@@ -1913,28 +1909,28 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 }
                 // A whole-line keyword wins over the terminal's colours; keywords that colour
                 // their matches lie over both.
-                StyleRuns runs = matched || !m_document->TerminalColors()
+                StyleRuns runs = matched || !m_document->terminalColors()
                                      ? StyleRuns()
-                                     : runsWithin(m_document->GetLineRuns(index),
+                                     : runsWithin(m_document->lineRuns(index),
                                                   std::size_t(shown.start), std::size_t(shown.end));
                 m_matchRuns.clear();
                 if (matchOnly) {
-                    m_document->GetMatchRuns(line, std::size_t(shown.start), std::size_t(shown.end),
-                                             m_matchRuns);
+                    m_document->matchRuns(line, std::size_t(shown.start), std::size_t(shown.end),
+                                          m_matchRuns);
                 }
                 if (!m_matchRuns.empty()) {
-                    runs = OverlayRuns(runs, runsWithin(m_matchRuns, std::size_t(shown.start),
+                    runs = overlayRuns(runs, runsWithin(m_matchRuns, std::size_t(shown.start),
                                                         std::size_t(shown.end)));
                 }
                 if (!runs.empty()) {
                     LogRenderer::setRuns(row.style, runs);
                 }
                 if (!m_findHighlight.Empty()) {
-                    m_findHighlight.Apply(line, shown.start, shown.end, row.style);
+                    m_findHighlight.apply(line, shown.start, shown.end, row.style);
                 }
                 LogRenderer::clipToPart(row.style, shown.start, shown.end);
-                alert.LineDrawn(matched || !m_matchRuns.empty());
-                if (!marks.Empty() && marks.IsMarked(index)) {
+                alert.lineDrawn(matched || !m_matchRuns.empty());
+                if (!marks.Empty() && marks.isMarked(index)) {
                     row.style.background = markedBackground(row.style.background);
                     row.style.rest = markedBackground(row.style.rest);
                     row.style.fillBackground = true;
@@ -1943,8 +1939,8 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                     keep(row, line);
                 }
             }
-            if (alert.NewTextWasArrived()) {
-                m_document->SetNewTextArrived(false);
+            if (alert.newTextWasArrived()) {
+                m_document->setNewTextArrived(false);
             }
         }
     }
@@ -1958,7 +1954,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
     const int rowsTop = drewLines ? rows.front().y : area.top();
     const int rowsBottom = drewLines ? rows.back().y + height : area.top();
     rows.clear();
-    alert.SoundDue();
+    alert.soundDue();
     eraseStrips(painter, area, area.top(), std::min(rowsTop, area.bottom() + 1), background);
     eraseStrips(painter, area, std::max(rowsBottom, area.top()), area.bottom() + 1, background);
     if (drewLines && !m_firstLinesTraced) {

@@ -53,27 +53,27 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     ~LogView() override;
 
     void setDocument(LogDocument* document);
-    LogDocument* GetDocument() const { return m_document; }
+    LogDocument* document() const { return m_document; }
     void setSoundService(SoundService* sound) { m_sound = sound; }
 
     // The framework's entry points.
-    void OnInitialUpdate();
-    void OnUpdate();
+    void initialUpdate();
+    void updateFromDocument();
     // Applies one scroll request; trackPos is the thumb's position for ThumbTrack.
-    void OnScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos = 0);
+    void onScroll(ScrollCode horizontal, ScrollCode vertical, int trackPos = 0);
 
     // Called by the document on each of its views.
     // The user is at the end from now on (an open, a reload): the view goes there and
     // follows the end until the user scrolls away.
-    void ScrollToEnd();
-    void ResetScroll(); // empties the content size, both ranges 0..0
+    void scrollToEnd();
+    void resetScroll(); // empties the content size, both ranges 0..0
     // Shows the selection's first line (with a line above it) unless it is fully on
     // screen, and its start horizontally unless the selected text is fully in view.
-    void EnsureSelectionVisible();
+    void ensureSelectionVisible();
 
     // Commands routed to the view.
-    void OnResume();
-    void OnPause();
+    void onResume();
+    void onPause();
     bool canResume() const;
     bool canPause() const;
 
@@ -103,21 +103,21 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     int caretLine() const { return m_caretLine; }
     int caretX() const { return m_caretDocX; }
     std::int32_t caretCharacter() const { return m_caretChar; }
-    void PlaceCaret(LineNumber line, std::int32_t character) override;
+    void placeCaret(LineNumber line, std::int32_t character) override;
 
     // Point-to-text geometry (client coordinates; widths are the renderer's, tabs and the
     // lone-CR symbol included, so what is hit is what is painted there). The partly hidden
     // top row is never hit: a point in it counts as the first fully shown line (row).
-    LineNumber LineFromPoint(int y) const;
-    TextPoint PointToText(QPoint point) override;
+    LineNumber lineFromPoint(int y) const;
+    TextPoint pointToText(QPoint point) override;
     // Stores the selection, puts the caret after its end and repaints the changed rows.
-    void SetSelectionAndCaret(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
+    void setSelectionAndCaret(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
                               std::int32_t endCol);
 
     // Select All and Copy. Copy puts the selected text on the clipboard (see
     // SelectionClipboard.h) and reports what happened; TooLarge leaves the clipboard as it was.
-    void OnEditSelectAll();
-    CopyResult OnEditCopy();
+    void onEditSelectAll();
+    CopyResult onEditCopy();
     bool canCopy() const;
     const MouseSelection& mouseSelection() const { return m_mouse; }
 
@@ -143,14 +143,14 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     // Selects the whole line, makes it the find position and shows it as a match of Find is
     // shown (with a line of context above it unless it is already fully on screen). A line
     // past the end is the last line; nothing happens without lines.
-    void ShowLine(LineNumber line);
-    // Marks (the document's, see LineMarks): toggled on a line or on the caret's line,
-    // jumped to (wrapping around, shown as ShowLine shows a line), all removed.
-    void ToggleMark(LineNumber line);
-    void ToggleMarkAtCaret();
+    void showLine(LineNumber line);
+    // marks (the document's, see LineMarks): toggled on a line or on the caret's line,
+    // jumped to (wrapping around, shown as showLine shows a line), all removed.
+    void toggleMark(LineNumber line);
+    void toggleMarkAtCaret();
     // False when there is no mark to go to.
-    bool JumpToMark(bool next);
-    void ClearMarks();
+    bool jumpToMark(bool next);
+    void clearMarks();
     // What a marked row's background is blended with, and how strongly (of 255).
     static QColor markColor() { return QColor(64, 128, 255); }
     static constexpr int MarkTintAlpha = 96;
@@ -159,10 +159,10 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     static QColor markedBackground(const QColor& background);
 
     // Every occurrence of the text in the rows on screen is drawn tinted, except the one the
-    // selection covers, which shows as the selection (view/FindHighlight.h). flags: FR_MATCHCASE, FR_WHOLEWORD, as Find takes them. An
-    // empty text shows none.
-    void SetFindHighlight(const std::u16string& text, unsigned flags);
-    void ClearFindHighlight() { SetFindHighlight({}, 0); }
+    // selection covers, which shows as the selection (view/FindHighlight.h). flags: FR_MATCHCASE,
+    // FR_WHOLEWORD, as Find takes them. An empty text shows none.
+    void setFindHighlight(const std::u16string& text, unsigned flags);
+    void clearFindHighlight() { setFindHighlight({}, 0); }
     const std::u16string& findHighlightText() const { return m_highlightText; }
 
     // The overview strip beside the vertical scroll bar (see OverviewStrip); hidden by
@@ -171,12 +171,12 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     bool overviewShown() const { return m_overviewShown; }
     OverviewStrip* overview() const { return m_overview; }
     // Shows the line near the middle of the view (the strip's click); the user has scrolled.
-    void ScrollToLine(LineNumber line);
+    void scrollToLine(LineNumber line);
     // Goes to the next (down) or previous line a keyword colours, from the caret's line, as
-    // ShowLine shows a line. Lines in the decoded window are looked at here; the rest of the
+    // showLine shows a line. Lines in the decoded window are looked at here; the rest of the
     // file is searched by the view's KeywordLines, and a jump waits for it where it has not
     // got that far yet. False when it is known that there is none.
-    bool JumpToKeywordLine(bool down);
+    bool jumpToKeywordLine(bool down);
     // Whether a jump waits for the search.
     bool keywordJumpPending() const { return m_pendingKeywordJump.has_value(); }
     // The keyword lines of the whole file, once the strip or a jump asked for them.
@@ -193,7 +193,7 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
     void selectionPresenceChanged(bool present);
     // A mark was toggled, or the marks were cleared.
     void marksChanged();
-    // The find highlight's text or options changed (SetFindHighlight).
+    // The find highlight's text or options changed (setFindHighlight).
     void findHighlightChanged(const std::u16string& text, unsigned flags);
 
   protected:
@@ -214,13 +214,13 @@ class LogView : public QAbstractScrollArea, public SelectionTarget {
 
   private:
     // SelectionTarget.
-    LineNumber SelectableLineCount() const override;
-    std::u16string SelectableLine(LineNumber line) override;
-    DocSelection CurrentSelection() const override;
-    void StoreSelection(const DocSelection& selection) override;
-    FindPosition CurrentFindPosition() const override;
-    void StoreFindPosition(const FindPosition& position) override;
-    void SelectionFinished() override;
+    LineNumber selectableLineCount() const override;
+    std::u16string selectableLine(LineNumber line) override;
+    DocSelection currentSelection() const override;
+    void storeSelection(const DocSelection& selection) override;
+    FindPosition currentFindPosition() const override;
+    void storeFindPosition(const FindPosition& position) override;
+    void selectionFinished() override;
 
     // Repaints the rows whose selected part differs between the two records.
     void invalidateSelectionChange(const DocSelection& before, const DocSelection& after);

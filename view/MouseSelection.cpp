@@ -2,7 +2,7 @@
 
 #include <utility>
 
-bool IsWordSeparator(char16_t c)
+bool isWordSeparator(char16_t c)
 {
     switch (c) {
     case u'\t':
@@ -19,47 +19,47 @@ bool IsWordSeparator(char16_t c)
     }
 }
 
-void WordAround(const std::u16string& text, std::int32_t c, std::int32_t& first, std::int32_t& last)
+void wordAround(const std::u16string& text, std::int32_t c, std::int32_t& first, std::int32_t& last)
 {
     first = last = c;
-    if (IsWordSeparator(text[std::size_t(c)])) {
+    if (isWordSeparator(text[std::size_t(c)])) {
         return;
     }
-    while (first > 0 && !IsWordSeparator(text[std::size_t(first - 1)])) {
+    while (first > 0 && !isWordSeparator(text[std::size_t(first - 1)])) {
         --first;
     }
     const auto length = std::int32_t(text.size());
-    while (last + 1 < length && !IsWordSeparator(text[std::size_t(last + 1)])) {
+    while (last + 1 < length && !isWordSeparator(text[std::size_t(last + 1)])) {
         ++last;
     }
 }
 
-void MouseSelection::PlaceCaretAfterSelection(const DocSelection& selection)
+void MouseSelection::placeCaretAfterSelection(const DocSelection& selection)
 {
-    m_target.PlaceCaret(selection.endLine, selection.endCol < 0 ? -1 : selection.endCol + 1);
+    m_target.placeCaret(selection.endLine, selection.endCol < 0 ? -1 : selection.endCol + 1);
 }
 
-void MouseSelection::Press(QPoint point)
+void MouseSelection::press(QPoint point)
 {
     // Taken now: by the first move the lines may have scrolled under the point.
-    m_press = m_target.PointToText(point);
-    m_havePress = m_press.line <= m_target.SelectableLineCount();
+    m_press = m_target.pointToText(point);
+    m_havePress = m_press.line <= m_target.selectableLineCount();
 }
 
-void MouseSelection::Move(QPoint point)
+void MouseSelection::move(QPoint point)
 {
     // A button still held after a double-click keeps the word until the mouse really moves.
     if (m_haveDoubleClickPoint && point == m_lastDoubleClick) {
         return;
     }
-    const LineNumber count = m_target.SelectableLineCount();
-    const TextPoint hit = m_target.PointToText(point);
+    const LineNumber count = m_target.selectableLineCount();
+    const TextPoint hit = m_target.pointToText(point);
     const LineNumber line = hit.line;
     if (line > count) {
         return;
     }
     const std::int32_t c = hit.onText ? hit.character : 0;
-    DocSelection selection = m_target.CurrentSelection();
+    DocSelection selection = m_target.currentSelection();
     if (!m_dragging) {
         m_dragging = true;
         m_anchorIsStart = true;
@@ -84,39 +84,39 @@ void MouseSelection::Move(QPoint point)
         m_anchorIsStart = !m_anchorIsStart;
     }
     selection.valid = true;
-    m_target.StoreSelection(selection);
-    PlaceCaretAfterSelection(selection);
+    m_target.storeSelection(selection);
+    placeCaretAfterSelection(selection);
 }
 
-void MouseSelection::Release(QPoint point, bool shift)
+void MouseSelection::release(QPoint point, bool shift)
 {
     m_havePress = false;
-    const LineNumber count = m_target.SelectableLineCount();
-    const TextPoint hit = m_target.PointToText(point);
+    const LineNumber count = m_target.selectableLineCount();
+    const TextPoint hit = m_target.pointToText(point);
     const LineNumber line = hit.line;
     if (line > count || point.y() < 0) {
         // Outside the lines: only a drag in progress ends here.
         if (m_dragging) {
             m_dragging = false;
-            PlaceCaretAfterSelection(m_target.CurrentSelection());
-            m_target.SelectionFinished();
+            placeCaretAfterSelection(m_target.currentSelection());
+            m_target.selectionFinished();
         }
         return;
     }
-    FindPosition find = m_target.CurrentFindPosition();
+    FindPosition find = m_target.currentFindPosition();
     std::int32_t c = 0;
     if (hit.onText) {
         c = hit.character;
         find.col = c;
     }
     find.line = line;
-    m_target.StoreFindPosition(find);
+    m_target.storeFindPosition(find);
 
-    DocSelection selection = m_target.CurrentSelection();
+    DocSelection selection = m_target.currentSelection();
     if (m_dragging) {
         m_dragging = false;
-        PlaceCaretAfterSelection(selection);
-        m_target.SelectionFinished();
+        placeCaretAfterSelection(selection);
+        m_target.selectionFinished();
         return;
     }
     if (m_doubleClickPending) {
@@ -134,35 +134,35 @@ void MouseSelection::Release(QPoint point, bool shift)
             // A click within the selected lines leaves it as it is.
             return;
         }
-        m_target.StoreSelection(selection);
-        PlaceCaretAfterSelection(selection);
-        m_target.SelectionFinished();
+        m_target.storeSelection(selection);
+        placeCaretAfterSelection(selection);
+        m_target.selectionFinished();
         return;
     }
     if (selection.valid) {
-        m_target.StoreSelection(DocSelection());
+        m_target.storeSelection(DocSelection());
     }
-    m_target.PlaceCaret(line, c);
+    m_target.placeCaret(line, c);
 }
 
-void MouseSelection::DoubleClick(QPoint point)
+void MouseSelection::doubleClick(QPoint point)
 {
-    const LineNumber count = m_target.SelectableLineCount();
+    const LineNumber count = m_target.selectableLineCount();
     if (count > 0) {
-        const TextPoint hit = m_target.PointToText(point);
+        const TextPoint hit = m_target.pointToText(point);
         const LineNumber line = hit.line;
         const std::u16string text =
-            line < count && hit.onText ? m_target.SelectableLine(line) : std::u16string();
+            line < count && hit.onText ? m_target.selectableLine(line) : std::u16string();
         if (!text.empty()) {
             const std::int32_t c = hit.character;
             if (c < std::int32_t(text.size())) {
                 std::int32_t first = 0;
                 std::int32_t last = 0;
-                WordAround(text, c, first, last);
+                wordAround(text, c, first, last);
                 const DocSelection selection{true, line, line, first, last};
-                m_target.StoreSelection(selection);
-                PlaceCaretAfterSelection(selection);
-                m_target.SelectionFinished();
+                m_target.storeSelection(selection);
+                placeCaretAfterSelection(selection);
+                m_target.selectionFinished();
             }
         }
     }
@@ -171,10 +171,10 @@ void MouseSelection::DoubleClick(QPoint point)
     m_doubleClickPending = true;
 }
 
-void MouseSelection::SelectAll()
+void MouseSelection::selectAll()
 {
-    m_target.StoreSelection(DocSelection{true, 0, m_target.SelectableLineCount(), 0, 0});
-    m_target.SelectionFinished();
+    m_target.storeSelection(DocSelection{true, 0, m_target.selectableLineCount(), 0, 0});
+    m_target.selectionFinished();
 }
 
 void MouseSelection::Reset()

@@ -32,30 +32,30 @@ class SelectionTarget {
   public:
     virtual ~SelectionTarget() = default;
 
-    virtual LineNumber SelectableLineCount() const = 0;
+    virtual LineNumber selectableLineCount() const = 0;
     // The line's text; empty for a line at or beyond the count.
-    virtual std::u16string SelectableLine(LineNumber line) = 0;
+    virtual std::u16string selectableLine(LineNumber line) = 0;
     // The character under the point. Points above the client area count as its top row;
     // the partly hidden top row counts as the first fully shown one.
-    virtual TextPoint PointToText(QPoint point) = 0;
+    virtual TextPoint pointToText(QPoint point) = 0;
     // The caret before character `character` of the line (-1: after its last).
-    virtual void PlaceCaret(LineNumber line, std::int32_t character) = 0;
+    virtual void placeCaret(LineNumber line, std::int32_t character) = 0;
 
-    virtual DocSelection CurrentSelection() const = 0;
+    virtual DocSelection currentSelection() const = 0;
     // Stores the selection (valid false clears it) and repaints what changed.
-    virtual void StoreSelection(const DocSelection& selection) = 0;
-    virtual FindPosition CurrentFindPosition() const = 0;
-    virtual void StoreFindPosition(const FindPosition& position) = 0;
+    virtual void storeSelection(const DocSelection& selection) = 0;
+    virtual FindPosition currentFindPosition() const = 0;
+    virtual void storeFindPosition(const FindPosition& position) = 0;
     // A finished selection (a drag released, a double-click, Shift+click, Select All).
-    virtual void SelectionFinished() {}
+    virtual void selectionFinished() {}
 };
 
 // True for the characters that end a word: TAB, space , . / : ; and backslash.
-bool IsWordSeparator(char16_t c);
+bool isWordSeparator(char16_t c);
 
 // The word around character c of text: the separator alone when c is one, otherwise the
 // run between the nearest separators. first/last are inclusive; c must be < text's length.
-void WordAround(const std::u16string& text, std::int32_t c, std::int32_t& first,
+void wordAround(const std::u16string& text, std::int32_t c, std::int32_t& first,
                 std::int32_t& last);
 
 class MouseSelection {
@@ -63,22 +63,22 @@ class MouseSelection {
     explicit MouseSelection(SelectionTarget& target) : m_target(target) {}
 
     // The left button went down: where a drag that follows begins.
-    void Press(QPoint point);
+    void press(QPoint point);
     // A move with the left button down.
-    void Move(QPoint point);
+    void move(QPoint point);
     // The left button released. A release that ends a drag ends it wherever the point is
     // (the pane sees the release outside it too, through the implicit grab).
-    void Release(QPoint point, bool shift);
-    void DoubleClick(QPoint point);
+    void release(QPoint point, bool shift);
+    void doubleClick(QPoint point);
     // Selects every line and the empty line after the last; the caret stays where it is.
-    void SelectAll();
+    void selectAll();
     // The lines were replaced (reload, Clear): a drag in progress ends.
     void Reset();
 
-    bool IsDragging() const { return m_dragging; }
+    bool isDragging() const { return m_dragging; }
 
     // Places the caret just right of the selection's end.
-    void PlaceCaretAfterSelection(const DocSelection& selection);
+    void placeCaretAfterSelection(const DocSelection& selection);
 
   private:
     SelectionTarget& m_target;

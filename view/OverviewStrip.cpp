@@ -32,8 +32,8 @@ QRect OverviewStrip::track() const
     option.singleStep = bar->singleStep();
     option.pageStep = bar->pageStep();
     option.subControls = QStyle::SC_All;
-    const QRect groove =
-        bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, bar);
+    const QRect groove = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                                      QStyle::SC_ScrollBarGroove, bar);
     if (!bar->isVisible() || !groove.isValid() || groove.height() <= 0) {
         return rect();
     }
@@ -72,18 +72,18 @@ void OverviewStrip::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     painter.fillRect(event->rect(), palette().color(QPalette::Base).darker(104));
-    const LogDocument* document = m_view->GetDocument();
+    const LogDocument* document = m_view->document();
     if (document == nullptr) {
         return;
     }
-    const std::uint64_t count = document->GetLineCount();
+    const std::uint64_t count = document->lineCount();
     if (count == 0) {
         return;
     }
     const QRect t = track();
     const std::uint64_t height = std::uint64_t(std::max(1, t.height()));
     if (const KeywordLines* keywordLines = m_view->keywordLines()) {
-        const KeywordLines::Overview overview = keywordLines->GetOverview();
+        const KeywordLines::Overview overview = keywordLines->overview();
         // Row by row: the first keyword of the lines the row stands for. A row covers the
         // buckets of its lines; each bucket is looked at by at most two rows.
         for (std::uint64_t row = 0; row < height; ++row) {
@@ -104,7 +104,7 @@ void OverviewStrip::paintEvent(QPaintEvent* event)
     }
     // The find text's lines in the right third, in the colour of the current match.
     if (const KeywordLines* findLines = m_view->findLines()) {
-        const KeywordLines::Overview overview = findLines->GetOverview();
+        const KeywordLines::Overview overview = findLines->overview();
         const int third = std::max(2, width() / 3);
         const QColor found = LogView::currentMatchHighlightColor().toRgb();
         const QColor opaque(found.red(), found.green(), found.blue());
@@ -123,7 +123,7 @@ void OverviewStrip::paintEvent(QPaintEvent* event)
     }
     // Marks over the keywords, at least two rows high so one mark in a million lines shows.
     const QColor mark = LogView::markColor();
-    for (LineNumber line : document->Marks().Lines()) {
+    for (LineNumber line : document->marks().Lines()) {
         const int top = rowOf(line, count);
         const int bottom = std::max(top + 2, rowOf(std::uint64_t(line) + 1, count));
         painter.fillRect(QRect(0, top, width(), bottom - top), mark);
@@ -133,12 +133,13 @@ void OverviewStrip::paintEvent(QPaintEvent* event)
 void OverviewStrip::mousePressEvent(QMouseEvent* event)
 {
     event->accept();
-    const LogDocument* document = m_view->GetDocument();
+    const LogDocument* document = m_view->document();
     if (event->button() != Qt::LeftButton || document == nullptr) {
         return;
     }
-    const std::uint64_t count = document->GetLineCount();
+    const std::uint64_t count = document->lineCount();
     if (count > 0) {
-        m_view->ScrollToLine(static_cast<LineNumber>(lineAt(event->position().toPoint().y(), count)));
+        m_view->scrollToLine(
+            static_cast<LineNumber>(lineAt(event->position().toPoint().y(), count)));
     }
 }

@@ -48,14 +48,14 @@ QString narrowFormat()
 
 QByteArray narrowBytes(const QString& text)
 {
-    const std::string narrow = quill::utf16ToNarrow(
-        std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), std::size_t(text.size())));
+    const std::string narrow = quill::utf16ToNarrow(std::u16string_view(
+        reinterpret_cast<const char16_t*>(text.utf16()), std::size_t(text.size())));
     return QByteArray(narrow.data(), qsizetype(narrow.size()));
 }
 
 } // namespace
 
-std::uint64_t AvailableMemoryBytes()
+std::uint64_t availableMemoryBytes()
 {
     if (s_availableForTesting != 0) {
         return s_availableForTesting;
@@ -82,12 +82,12 @@ std::uint64_t AvailableMemoryBytes()
     return pages > 0 && pageSize > 0 ? std::uint64_t(pages) * std::uint64_t(pageSize) : 0;
 }
 
-void SetAvailableMemoryForTesting(std::uint64_t bytes)
+void setAvailableMemoryForTesting(std::uint64_t bytes)
 {
     s_availableForTesting = bytes;
 }
 
-std::uint64_t ClipboardPeakBytes(std::uint64_t units)
+std::uint64_t clipboardPeakBytes(std::uint64_t units)
 {
     // The QString (2 bytes a unit), the UTF-8 a pasting program receives (up to 3 bytes a
     // unit), and the narrow form when the locale is not UTF-8 (up to 4 in multi-byte sets).
@@ -95,7 +95,7 @@ std::uint64_t ClipboardPeakBytes(std::uint64_t units)
     return units * perUnit;
 }
 
-CopyResult BuildSelectionText(LogDocument& document, const DocSelection& selection, QString& text,
+CopyResult buildSelectionText(LogDocument& document, const DocSelection& selection, QString& text,
                               CopyControl* control, std::uint64_t generation)
 {
     CopyResult result;
@@ -103,9 +103,9 @@ CopyResult BuildSelectionText(LogDocument& document, const DocSelection& selecti
     if (!selection.valid) {
         return result;
     }
-    const std::uint64_t units = document.SelectedTextBound(selection);
-    result.neededBytes = ClipboardPeakBytes(units);
-    result.availableBytes = AvailableMemoryBytes();
+    const std::uint64_t units = document.selectedTextBound(selection);
+    result.neededBytes = clipboardPeakBytes(units);
+    result.availableBytes = availableMemoryBytes();
     if (result.neededBytes > result.availableBytes / 2) {
         result.outcome = CopyOutcome::TooLarge;
         return result;
@@ -114,7 +114,7 @@ CopyResult BuildSelectionText(LogDocument& document, const DocSelection& selecti
         // Reserved once: growing by doubling would hold the old and the new buffer at once.
         text.reserve(qsizetype(units));
         BuildTarget target{&text, control};
-        const PieceOutcome read = document.ForEachSelectedPiece(
+        const PieceOutcome read = document.forEachSelectedPiece(
             selection,
             [](void* context, std::u16string_view piece) {
                 auto* to = static_cast<BuildTarget*>(context);
@@ -143,7 +143,7 @@ CopyResult BuildSelectionText(LogDocument& document, const DocSelection& selecti
     return result;
 }
 
-void ReleasePrimaryOf(const SelectionTextSource* source)
+void releasePrimaryOf(const SelectionTextSource* source)
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (source == nullptr || clipboard == nullptr || !clipboard->supportsSelection() ||
@@ -159,16 +159,16 @@ void ReleasePrimaryOf(const SelectionTextSource* source)
 
 SelectionCopyJob::SelectionCopyJob(LogDocument& document, const DocSelection& selection,
                                    QObject* parent)
-    : QObject(parent), m_bound(document.SelectedTextBound(selection))
+    : QObject(parent), m_bound(document.selectedTextBound(selection))
 {
     // The generation the selection belongs to, taken here on the user-interface thread: a
     // Clear or reload before the thread starts must not hand out the lines that came after.
-    const std::uint64_t generation = document.ContentGeneration();
+    const std::uint64_t generation = document.contentGeneration();
     m_thread = std::thread([this, &document, selection, generation] {
         if (s_startHookForTesting) {
             s_startHookForTesting();
         }
-        CopyResult result = BuildSelectionText(document, selection, m_text, &m_control, generation);
+        CopyResult result = buildSelectionText(document, selection, m_text, &m_control, generation);
         // Handed over through the event queue: the user-interface thread reads the result
         // only after this event, and a job destroyed before it arrives never sees it.
         QMetaObject::invokeMethod(
@@ -204,7 +204,7 @@ int SelectionCopyJob::permille() const
     return int(std::min<std::uint64_t>(1000, done * 1000 / m_bound));
 }
 
-void SelectionCopyJob::SetStartHookForTesting(std::function<void()> hook)
+void SelectionCopyJob::setStartHookForTesting(std::function<void()> hook)
 {
     s_startHookForTesting = std::move(hook);
 }
@@ -242,8 +242,8 @@ const QString& SelectionMimeData::builtText() const
         LogDocument* document = m_source ? m_source->document() : nullptr;
         // Text of a document that was reset since the selection was made no longer exists;
         // handing out whatever now sits at those lines would paste something never selected.
-        if (document != nullptr && document->ContentGeneration() == m_generation) {
-            BuildSelectionText(*document, m_selection, m_text);
+        if (document != nullptr && document->contentGeneration() == m_generation) {
+            buildSelectionText(*document, m_selection, m_text);
         }
     }
     return m_text;

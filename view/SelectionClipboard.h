@@ -60,22 +60,22 @@ struct CopyResult {
 
 // Memory the machine can give without swapping (MemAvailable), in bytes; overridable for
 // tests (0 restores the real figure).
-std::uint64_t AvailableMemoryBytes();
-void SetAvailableMemoryForTesting(std::uint64_t bytes);
+std::uint64_t availableMemoryBytes();
+void setAvailableMemoryForTesting(std::uint64_t bytes);
 // The peak a text of `units` UTF-16 units costs on its way out (see the top of this file).
-std::uint64_t ClipboardPeakBytes(std::uint64_t units);
+std::uint64_t clipboardPeakBytes(std::uint64_t units);
 
 // Gives up the PRIMARY selection when it holds a selection of source's document: called
 // when the lines it names were reset (Clear, reload), so that a middle-click elsewhere
 // pastes nothing rather than an empty text the program still claims, whether or not
 // another program had asked for the text before.
-void ReleasePrimaryOf(const SelectionTextSource* source);
+void releasePrimaryOf(const SelectionTextSource* source);
 
 // Builds the text of selection (of the document's current content) into text, after the
 // memory check. With a control, it counts the units built and stops (Cancelled) once
 // cancel is set; with a generation, a document reset since gives Unreadable. Any thread
-// (see LogDocument::ForEachSelectedPiece).
-CopyResult BuildSelectionText(LogDocument& document, const DocSelection& selection, QString& text,
+// (see LogDocument::forEachSelectedPiece).
+CopyResult buildSelectionText(LogDocument& document, const DocSelection& selection, QString& text,
                               CopyControl* control = nullptr,
                               std::uint64_t generation = LogDocument::AnyGeneration);
 
@@ -100,7 +100,7 @@ class SelectionCopyJob : public QObject {
     QString takeText() { return std::move(m_text); }
 
     // Runs on the job's thread before it reads anything (tests hold a copy there).
-    static void SetStartHookForTesting(std::function<void()> hook);
+    static void setStartHookForTesting(std::function<void()> hook);
 
   signals:
     void finished();

@@ -60,8 +60,8 @@
 #include "view/LogView.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -72,17 +72,17 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
 #include <string>
-#include <atomic>
-#include <ctime>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -133,23 +133,23 @@ class BenchHost : public DocumentHost {
     void postFileAppended() override {}
     void postFileReload() override {}
     void postFileUnreadable(int) override {}
-    void UpdateAllViews() override { view->OnUpdate(); }
-    void ScrollViewsToEnd() override { view->ScrollToEnd(); }
-    void ResetViewsScroll() override { view->ResetScroll(); }
-    void EnsureSelectionVisibleInViews() override {}
-    void SetFilePathText(const std::u16string&) override {}
-    void TitleChanged(const std::u16string&) override {}
-    MissingFileAnswer AskMissingFile(const std::u16string&) override { return {}; }
-    void ShowOpenError(const std::u16string&, const std::u16string&, int) override {}
-    std::u16string LoadResourceString(std::uint32_t) override { return {}; }
-    std::u16string GetFileVersionText() override { return u"1.0.0.0001"; }
+    void updateAllViews() override { view->updateFromDocument(); }
+    void scrollViewsToEnd() override { view->scrollToEnd(); }
+    void resetViewsScroll() override { view->resetScroll(); }
+    void ensureSelectionVisibleInViews() override {}
+    void setFilePathText(const std::u16string&) override {}
+    void titleChanged(const std::u16string&) override {}
+    MissingFileAnswer askMissingFile(const std::u16string&) override { return {}; }
+    void showOpenError(const std::u16string&, const std::u16string&, int) override {}
+    std::u16string loadResourceString(std::uint32_t) override { return {}; }
+    std::u16string fileVersionText() override { return u"1.0.0.0001"; }
     LogView* view = nullptr;
 };
 
 class SilentSound : public SoundService {
   public:
-    void PlayFile(const std::u16string&) override {}
-    void Beep() override {}
+    void playSoundFile(const std::u16string&) override {}
+    void beep() override {}
 };
 
 // A document over a generated file in a view showing `rows` rows, settings in a private
@@ -166,8 +166,8 @@ struct ViewBench {
                 i == keywords - 1 ? u"ERROR" : u"never-" + std::u16string(1, char16_t(u'a' + i));
             list.emplace_back(text, 0x00FFFFFF, 0x000000C0, false, i % 2 == 0, true);
         }
-        store.SaveKeywords(list);
-        store.SetBool(Setting::Beep, true);
+        store.saveKeywords(list);
+        store.setBool(Setting::Beep, true);
         path = existing;
         if (path.empty()) {
             path = folder + "/bench.log";
@@ -180,11 +180,11 @@ struct ViewBench {
         host.view = view.get();
         view->resize(800, 200);
         view->show();
-        view->OnInitialUpdate();
+        view->initialUpdate();
         view->resize(800, rows * static_cast<int>(view->lineHeight()));
-        document->OnOpenDocument(std::u16string(path.begin(), path.end()));
-        document->StopWatching();
-        view->OnInitialUpdate();
+        document->openDocument(std::u16string(path.begin(), path.end()));
+        document->stopWatching();
+        view->initialUpdate();
         settle();
     }
     ~ViewBench()
@@ -233,19 +233,19 @@ BENCHMARK(FullRepaint60Rows)->Unit(benchmark::kMicrosecond)->Iterations(2000);
 void FullRepaint60RowsNavigation(benchmark::State& state)
 {
     ViewBench bench(20'000'000, 60, 10);
-    bench.store.SetBool(Setting::LineNumbers, true);
-    bench.store.SetBool(Setting::OverviewStrip, state.range(0) != 0);
-    bench.view->OnUpdate();
+    bench.store.setBool(Setting::LineNumbers, true);
+    bench.store.setBool(Setting::OverviewStrip, state.range(0) != 0);
+    bench.view->updateFromDocument();
     bench.view->verticalScrollBar()->setValue(bench.view->verticalScrollBar()->maximum() / 2);
     ViewBench::settle();
     const LineNumber first = bench.view->firstVisibleLine();
     for (LineNumber line = first; line < first + 61; line += 3) {
-        bench.view->ToggleMark(line);
+        bench.view->toggleMark(line);
     }
-    bench.view->SetFindHighlight(u" ", 0);
+    bench.view->setFindHighlight(u" ", 0);
     std::size_t matches = 0;
     for (LineNumber line = first; line < first + 60; ++line) {
-        const std::u16string text = bench.document->GetLine(line);
+        const std::u16string text = bench.document->line(line);
         for (char16_t c : text) {
             matches += c == u' ';
         }
@@ -262,7 +262,11 @@ void FullRepaint60RowsNavigation(benchmark::State& state)
     state.counters["rows"] = bench.view->visibleRowCount();
     state.counters["highlights_per_row"] = double(matches) / 60.0;
 }
-BENCHMARK(FullRepaint60RowsNavigation)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+BENCHMARK(FullRepaint60RowsNavigation)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(2000);
 
 void PageDown(benchmark::State& state)
 {
@@ -274,7 +278,7 @@ void PageDown(benchmark::State& state)
         // The style's scroll bar repaint separated from the view's own work.
         view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
-    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
+    view->onScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
     ViewBench::settle();
     std::vector<double> times;
     times.reserve(10'000);
@@ -292,7 +296,7 @@ void PageDown(benchmark::State& state)
         state.PauseTiming();
         // Where the pages led, read before the view goes back to the top for the next run.
         reached = view->firstVisibleLine();
-        view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
+        view->onScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
         ViewBench::settle();
         state.ResumeTiming();
     }
@@ -321,11 +325,11 @@ void PageDownDocumentWork(benchmark::State& state)
             const auto start = Clock::now();
             std::lock_guard lock(document.docAccess());
             for (LineNumber line = first; line < first + rows + 1; ++line) {
-                const std::u16string text = document.GetLine(line);
+                const std::u16string text = document.line(line);
                 ColorRef fg = 0;
                 ColorRef bg = 0;
                 bool matched = false;
-                document.GetKeywordColors(text, fg, bg, matched);
+                document.keywordColors(text, fg, bg, matched);
                 benchmark::DoNotOptimize(matched);
             }
             times.push_back(
@@ -454,10 +458,10 @@ void SelectAllCopy(benchmark::State& state)
         const std::uint64_t before = currentRssBytes();
         resetPeakRss();
         const auto start = Clock::now();
-        view->OnEditSelectAll();
+        view->onEditSelectAll();
         // As the main window copies: the text is built beside the user-interface thread,
         // which goes on handling events (its longest pause is what the user would feel).
-        SelectionCopyJob job(*bench.document, bench.document->GetSelection());
+        SelectionCopyJob job(*bench.document, bench.document->selection());
         auto lastTurn = Clock::now();
         longestStallMs = 0;
         while (!job.isFinished()) {
@@ -485,16 +489,21 @@ void SelectAllCopy(benchmark::State& state)
     state.counters["longest_ui_stall_ms"] = longestStallMs;
     state.counters["copied_units"] = double(copied);
 }
-BENCHMARK(SelectAllCopy)->Arg(100)->Arg(1024)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(SelectAllCopy)
+    ->Arg(100)
+    ->Arg(1024)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 class NoOwner : public FrameOwner {
   public:
-    bool OpenDocumentFile(const std::u16string&) override { return false; }
-    void OnFileNew() override {}
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return {}; }
+    bool openDocumentFile(const std::u16string&) override { return false; }
+    void onFileNew() override {}
+    void onFileOpen() override {}
+    void onAppAbout() override {}
+    void onOpenRecentFile(int) override {}
+    std::vector<std::u16string> recentFiles() const override { return {}; }
 };
 
 void FindLastLine(benchmark::State& state)
@@ -518,33 +527,33 @@ void FindLastLine(benchmark::State& state)
     NoOwner owner;
     {
         MainFrame frame(&owner, &sound);
-        LogDocument& document = *frame.GetActiveDocument();
+        LogDocument& document = *frame.activeDocument();
         frame.setMessageHandler([](const QString&) {});
         frame.resize(900, 700);
         frame.show();
-        frame.GetView()->OnInitialUpdate();
-        document.OnOpenDocument(std::u16string(logPath.begin(), logPath.end()));
-        document.StopWatching();
-        frame.GetView()->OnInitialUpdate();
+        frame.activeView()->initialUpdate();
+        document.openDocument(std::u16string(logPath.begin(), logPath.end()));
+        document.stopWatching();
+        frame.activeView()->initialUpdate();
         ViewBench::settle();
         const std::u16string marker(LastLineMarker, LastLineMarker + std::strlen(LastLineMarker));
-        const LineNumber last = document.GetLineCount() - 1;
+        const LineNumber last = document.lineCount() - 1;
 
         double engineBest = 1e9;
         double commandBest = 1e9;
         bool shown = false;
         for (auto _ : state) {
             for (int run = 0; run < 3; ++run) {
-                document.SetFindPosition(0, 0);
-                document.ClearSelection();
+                document.setFindPosition(0, 0);
+                document.clearSelection();
                 auto start = Clock::now();
-                document.Find(marker, true, FR_MATCHCASE);
-                engineBest = std::min(
-                    engineBest, std::chrono::duration<double>(Clock::now() - start).count());
+                document.find(marker, true, FR_MATCHCASE);
+                engineBest = std::min(engineBest,
+                                      std::chrono::duration<double>(Clock::now() - start).count());
 
-                document.SetFindPosition(0, 0);
-                document.ClearSelection();
-                frame.OnEditFind();
+                document.setFindPosition(0, 0);
+                document.clearSelection();
+                frame.onEditFind();
                 FindDialog* dialog = frame.findDialog();
                 dialog->setOptions(true, false, true);
                 dialog->setSearchText(QString::fromUtf16(marker.data(), qsizetype(marker.size())));
@@ -553,11 +562,11 @@ void FindLastLine(benchmark::State& state)
                 start = Clock::now();
                 QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
                 QApplication::sendEvent(field, &enter);
-                frame.GetView()->viewport()->repaint();
-                commandBest = std::min(
-                    commandBest, std::chrono::duration<double>(Clock::now() - start).count());
-                shown = document.GetSelection().valid && document.GetSelection().startLine == last &&
-                        frame.GetView()->firstVisibleLine() <= last;
+                frame.activeView()->viewport()->repaint();
+                commandBest = std::min(commandBest,
+                                       std::chrono::duration<double>(Clock::now() - start).count());
+                shown = document.selection().valid && document.selection().startLine == last &&
+                        frame.activeView()->firstVisibleLine() <= last;
             }
             state.SetIterationTime(commandBest);
         }
@@ -565,8 +574,8 @@ void FindLastLine(benchmark::State& state)
         state.counters["command_s"] = commandBest;
         state.counters["command_over_engine"] = commandBest / engineBest;
         state.counters["found_on_last_line"] = shown ? 1 : 0;
-        state.counters["GBps"] = double(document.IndexedEnd()) / engineBest / 1e9;
-        document.OnCloseDocument();
+        state.counters["GBps"] = double(document.indexedEnd()) / engineBest / 1e9;
+        document.closeDocument();
     }
     SettingsStore::overrideInstance(nullptr);
     std::error_code ignored;
@@ -605,17 +614,17 @@ struct FollowedWindow {
     {
         SettingsStore::overrideInstance(&store);
         frame = std::make_unique<MainFrame>(&owner, &sound);
-        document = frame->GetActiveDocument();
+        document = frame->activeDocument();
         frame->setMessageHandler([](const QString&) {});
         frame->resize(900, 700);
         frame->show();
-        frame->GetView()->OnInitialUpdate();
-        document->OnOpenDocument(std::u16string(path.begin(), path.end()));
-        frame->GetView()->OnInitialUpdate();
+        frame->activeView()->initialUpdate();
+        document->openDocument(std::u16string(path.begin(), path.end()));
+        frame->activeView()->initialUpdate();
     }
     ~FollowedWindow()
     {
-        document->OnCloseDocument();
+        document->closeDocument();
         frame.reset();
         SettingsStore::overrideInstance(nullptr);
         std::error_code ignored;
@@ -647,11 +656,11 @@ struct FollowedWindow {
 // hundredth, one on none.
 void setStripKeywords(FollowedWindow& window)
 {
-    window.store.SaveKeywords({Keyword(u"7 with", 0x000000, 0x00A0FF, true, false, true),
+    window.store.saveKeywords({Keyword(u"7 with", 0x000000, 0x00A0FF, true, false, true),
                                Keyword(u"line 12", 0x000000, 0x0000FF, true, false, true),
                                Keyword(u"ERROR", 0x000000, 0x0000FF, true, true, true)});
-    window.document->ReloadKeywords();
-    window.frame->GetView()->OnUpdate();
+    window.document->reloadKeywords();
+    window.frame->activeView()->updateFromDocument();
 }
 
 // strip: -1 no keywords and no strip; 0 keywords, the strip hidden; 1 keywords, the strip
@@ -670,7 +679,7 @@ void followAtFiftyMegabytes(benchmark::State& state, int filter, int strip)
         FilterPane* pane = frame.filterPane();
         if (strip >= 0) {
             setStripKeywords(window);
-            frame.GetView()->setOverviewShown(strip == 1);
+            frame.activeView()->setOverviewShown(strip == 1);
         }
         if (filtered) {
             pane->bar()->option(0, 0)->setChecked(filter == 2);
@@ -721,14 +730,14 @@ void followAtFiftyMegabytes(benchmark::State& state, int filter, int strip)
                 done = true;
             });
             const auto caughtUp = [&] {
-                if (!done || document.IndexedEnd() < written) {
+                if (!done || document.indexedEnd() < written) {
                     return false;
                 }
                 // Done with the lines of the last update the window has seen, and that update
                 // was the last: the pane is as complete as the log view.
-                const FilterProgress progress = pane->filter()->GetProgress();
+                const FilterProgress progress = pane->filter()->progress();
                 return !filtered || (progress.state == FilterState::Done &&
-                                     progress.total == document.GetLineCount());
+                                     progress.total == document.lineCount());
             };
             const auto limit = Clock::now() + std::chrono::duration<double>(Seconds + 30);
             while (!caughtUp() && Clock::now() < limit) {
@@ -740,12 +749,12 @@ void followAtFiftyMegabytes(benchmark::State& state, int filter, int strip)
             mainCpu = threadCpuSeconds() - mainStart;
             state.SetIterationTime(cpu);
         }
-        bool complete = document.IndexedEnd() == written &&
-                        document.GetLineCount() == LineNumber(linesWritten.load());
+        bool complete = document.indexedEnd() == written &&
+                        document.lineCount() == LineNumber(linesWritten.load());
         std::size_t rows = 0;
         if (filtered) {
             // Line i holds serial i; the filter's text picks the serials it names.
-            const FilterMatches& matches = pane->filter()->GetMatches();
+            const FilterMatches& matches = pane->filter()->matches();
             rows = matches.size();
             std::size_t expected = 0;
             for (long i = 0; i < linesWritten && complete; ++i) {
@@ -764,13 +773,14 @@ void followAtFiftyMegabytes(benchmark::State& state, int filter, int strip)
         state.counters["no_loss"] = complete ? 1 : 0;
         if (strip == 1) {
             // The strip has looked at every complete line.
-            const KeywordLines* lines = frame.GetView()->keywordLines();
+            const KeywordLines* lines = frame.activeView()->keywordLines();
             state.counters["strip_lines"] =
-                lines != nullptr && lines->WaitIdle(std::chrono::seconds(10))
-                    ? double(lines->CheckedLines())
+                lines != nullptr && lines->waitIdle(std::chrono::seconds(10))
+                    ? double(lines->checkedLines())
                     : -1.0;
             // What it read from the file: the watcher hands it the rest.
-            state.counters["strip_read_mb"] = lines != nullptr ? double(lines->BytesRead()) / 1e6 : -1.0;
+            state.counters["strip_read_mb"] =
+                lines != nullptr ? double(lines->bytesRead()) / 1e6 : -1.0;
         }
     }
 }
@@ -822,7 +832,7 @@ class PaintClock : public QObject {
     {
         if (event->type() == QEvent::Paint) {
             const QScrollBar* bar = m_view.verticalScrollBar();
-            const LineNumber lines = m_document.GetLineCount();
+            const LineNumber lines = m_document.lineCount();
             const qint64 h = m_view.lineHeight();
             const qint64 bottom = h > 0 ? (bar->value() + m_view.viewport()->height()) / h : 0;
             // The lowest fully shown row is the document's last line.
@@ -858,7 +868,7 @@ class AppendClock : public QObject {
     {
         if (event->type() == FileMessageEvent::eventType() &&
             static_cast<FileMessageEvent*>(event)->message() == FileMessage::Appended) {
-            const LineNumber lines = m_document.GetLineCount();
+            const LineNumber lines = m_document.lineCount();
             if (heard.empty() || heard.back().first < lines) {
                 heard.emplace_back(lines, Clock::now());
             }
@@ -894,15 +904,15 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
             frame.sources()->followStandardInput(pipeFds[0]);
             ::close(pipeFds[0]);
             // Standard input opens in a tab of its own beside the file's.
-            followed = frame.GetActiveDocument();
+            followed = frame.activeDocument();
             const auto until = Clock::now() + std::chrono::seconds(10);
-            while (followed->GetLineCount() < 200 && Clock::now() < until) {
+            while (followed->lineCount() < 200 && Clock::now() < until) {
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
             }
         }
         if (strip >= 0) {
             setStripKeywords(window);
-            frame.GetView()->setOverviewShown(strip == 1);
+            frame.activeView()->setOverviewShown(strip == 1);
         }
         if (backtracking) {
             // A pattern that backtracks for a long time on lines of a's: the watcher must
@@ -913,7 +923,7 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
             pane->applyFilter();
         }
         ViewBench::settle();
-        PaintClock clock(*followed, *frame.GetView());
+        PaintClock clock(*followed, *frame.activeView());
         AppendClock appended(*followed);
         std::vector<double> delays;
         std::vector<double> heardDelays;
@@ -923,7 +933,7 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
             const double cpuStart = processCpuSeconds();
             std::vector<Clock::time_point> writes(Samples);
             std::atomic<bool> done{false};
-            const LineNumber before = followed->GetLineCount();
+            const LineNumber before = followed->lineCount();
             std::thread writer([&] {
                 std::mt19937 rng(7);
                 const int fd = piped ? pipeFds[1] : ::open(path.c_str(), O_WRONLY | O_APPEND);
@@ -949,7 +959,7 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
             QTimer tick;
             tick.start(20);
             const auto limit = Clock::now() + std::chrono::seconds(60);
-            while ((!done || followed->GetLineCount() < before + Samples) && Clock::now() < limit) {
+            while ((!done || followed->lineCount() < before + Samples) && Clock::now() < limit) {
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents);
             }
             writer.join();
@@ -968,9 +978,9 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
                 delays.push_back(std::chrono::duration<double, std::milli>(
                                      clock.shown[next].second - writes[std::size_t(i)])
                                      .count());
-                const auto heard = std::find_if(
-                    appended.heard.begin(), appended.heard.end(),
-                    [&](const auto& entry) { return entry.first >= line; });
+                const auto heard =
+                    std::find_if(appended.heard.begin(), appended.heard.end(),
+                                 [&](const auto& entry) { return entry.first >= line; });
                 if (heard != appended.heard.end()) {
                     heardDelays.push_back(std::chrono::duration<double, std::milli>(
                                               heard->second - writes[std::size_t(i)])

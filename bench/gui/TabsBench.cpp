@@ -47,18 +47,18 @@ namespace {
 
 class SilentSound : public SoundService {
   public:
-    void PlayFile(const std::u16string&) override {}
-    void Beep() override {}
+    void playSoundFile(const std::u16string&) override {}
+    void beep() override {}
 };
 
 class NoOwner : public FrameOwner {
   public:
-    bool OpenDocumentFile(const std::u16string&) override { return false; }
-    void OnFileNew() override {}
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return {}; }
+    bool openDocumentFile(const std::u16string&) override { return false; }
+    void onFileNew() override {}
+    void onFileOpen() override {}
+    void onAppAbout() override {}
+    void onOpenRecentFile(int) override {}
+    std::vector<std::u16string> recentFiles() const override { return {}; }
 };
 
 double processCpuSeconds()
@@ -110,11 +110,10 @@ class PaintClock : public QObject {
     bool eventFilter(QObject*, QEvent* event) override
     {
         if (event->type() == QEvent::Paint) {
-            const LineNumber lines = m_document.GetLineCount();
+            const LineNumber lines = m_document.lineCount();
             const qint64 h = m_view.lineHeight();
             const qint64 bottom =
-                h > 0 ? (m_view.verticalScrollBar()->value() + m_view.viewport()->height()) / h
-                      : 0;
+                h > 0 ? (m_view.verticalScrollBar()->value() + m_view.viewport()->height()) / h : 0;
             if (lines > 0 && bottom == qint64(lines) &&
                 (shown.empty() || shown.back().first < lines)) {
                 shown.emplace_back(lines, Clock::now());
@@ -157,8 +156,8 @@ void TabsFollow(benchmark::State& state)
         frame.resize(900, 700);
         frame.show();
         const auto open = [&](LogTab* tab, const std::string& path) {
-            tab->document()->OnOpenDocument(std::u16string(path.begin(), path.end()));
-            tab->view()->OnInitialUpdate();
+            tab->document()->openDocument(std::u16string(path.begin(), path.end()));
+            tab->view()->initialUpdate();
         };
         open(frame.currentTab(), paths[0]);
         settle();
@@ -170,7 +169,7 @@ void TabsFollow(benchmark::State& state)
         const auto indexBytes = [&] {
             double bytes = 0;
             for (int i = 1; i < frame.tabCount(); ++i) {
-                bytes += double(frame.tab(i)->document()->IndexMemoryBytes());
+                bytes += double(frame.tab(i)->document()->indexMemoryBytes());
             }
             return bytes;
         };
@@ -220,8 +219,7 @@ void TabsFollow(benchmark::State& state)
                     }
                     written += Chunk;
                     const double due = double(written) / BytesPerSecond;
-                    const double now =
-                        std::chrono::duration<double>(Clock::now() - start).count();
+                    const double now = std::chrono::duration<double>(Clock::now() - start).count();
                     if (due > now) {
                         std::this_thread::sleep_for(std::chrono::duration<double>(due - now));
                     }
@@ -239,7 +237,7 @@ void TabsFollow(benchmark::State& state)
                     return false;
                 }
                 for (int i = 0; i < tabs; ++i) {
-                    if (long(frame.tab(i)->document()->GetLineCount()) <
+                    if (long(frame.tab(i)->document()->lineCount()) <
                         linesWritten[std::size_t(i)]) {
                         return false;
                     }
@@ -273,8 +271,8 @@ void TabsFollow(benchmark::State& state)
         };
         bool complete = true;
         for (int i = 0; i < tabs; ++i) {
-            complete = complete && long(frame.tab(i)->document()->GetLineCount()) ==
-                                       linesWritten[std::size_t(i)];
+            complete = complete &&
+                       long(frame.tab(i)->document()->lineCount()) == linesWritten[std::size_t(i)];
         }
         state.counters["cpu_pct"] = 100 * cpu / Seconds;
         if (tabs > 1) {
@@ -291,7 +289,12 @@ void TabsFollow(benchmark::State& state)
     std::error_code ignored;
     fs::remove_all(folder, ignored);
 }
-BENCHMARK(TabsFollow)->ArgName("tabs")->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(TabsFollow)
+    ->ArgName("tabs")
+    ->Arg(1)
+    ->Arg(20)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 } // namespace
 

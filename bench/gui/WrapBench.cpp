@@ -98,16 +98,16 @@ class BenchHost : public DocumentHost {
     void postFileAppended() override {}
     void postFileReload() override {}
     void postFileUnreadable(int) override {}
-    void UpdateAllViews() override { view->OnUpdate(); }
-    void ScrollViewsToEnd() override { view->ScrollToEnd(); }
-    void ResetViewsScroll() override { view->ResetScroll(); }
-    void EnsureSelectionVisibleInViews() override {}
-    void SetFilePathText(const std::u16string&) override {}
-    void TitleChanged(const std::u16string&) override {}
-    MissingFileAnswer AskMissingFile(const std::u16string&) override { return {}; }
-    void ShowOpenError(const std::u16string&, const std::u16string&, int) override {}
-    std::u16string LoadResourceString(std::uint32_t) override { return {}; }
-    std::u16string GetFileVersionText() override { return u"1.0.0.0001"; }
+    void updateAllViews() override { view->updateFromDocument(); }
+    void scrollViewsToEnd() override { view->scrollToEnd(); }
+    void resetViewsScroll() override { view->resetScroll(); }
+    void ensureSelectionVisibleInViews() override {}
+    void setFilePathText(const std::u16string&) override {}
+    void titleChanged(const std::u16string&) override {}
+    MissingFileAnswer askMissingFile(const std::u16string&) override { return {}; }
+    void showOpenError(const std::u16string&, const std::u16string&, int) override {}
+    std::u16string loadResourceString(std::uint32_t) override { return {}; }
+    std::u16string fileVersionText() override { return u"1.0.0.0001"; }
     LogView* view = nullptr;
 };
 
@@ -126,8 +126,8 @@ struct WrapFixture {
           store((fs::create_directories(folder), folder + "/user.reg"), folder + "/machine.reg")
     {
         SettingsStore::overrideInstance(&store);
-        store.SaveKeywords({Keyword(u"ERROR", 0x00FFFFFF, 0x000000C0, false, false, true)});
-        store.SetBool(Setting::WrapLongLines, wrap);
+        store.saveKeywords({Keyword(u"ERROR", 0x00FFFFFF, 0x000000C0, false, false, true)});
+        store.setBool(Setting::WrapLongLines, wrap);
         path = folder + "/bench.log";
         {
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -143,17 +143,16 @@ struct WrapFixture {
         host.view = view.get();
         view->resize(800, 200);
         view->show();
-        view->OnInitialUpdate();
+        view->initialUpdate();
         view->resize(800, rows * static_cast<int>(view->lineHeight()));
-        document->OnOpenDocument(std::u16string(path.begin(), path.end()));
-        document->StopWatching();
-        view->OnInitialUpdate();
+        document->openDocument(std::u16string(path.begin(), path.end()));
+        document->stopWatching();
+        view->initialUpdate();
         indexSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         // The window is shown (exposed) once its events have run; then it paints.
         settle();
         view->viewport()->repaint();
         openSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-
     }
     // A screen of ordinary text and its scroll bar painted once before the measurement
     // starts: the fonts' glyphs and the style's caches are then counted in neither mode,
@@ -175,11 +174,11 @@ struct WrapFixture {
         warmHost.view = &warmView;
         warmView.resize(800, 200);
         warmView.show();
-        warmView.OnInitialUpdate();
+        warmView.initialUpdate();
         warmView.resize(800, rows * static_cast<int>(warmView.lineHeight()));
-        warmDocument.OnOpenDocument(std::u16string(warm.begin(), warm.end()));
-        warmDocument.StopWatching();
-        warmView.OnInitialUpdate();
+        warmDocument.openDocument(std::u16string(warm.begin(), warm.end()));
+        warmDocument.stopWatching();
+        warmView.initialUpdate();
         settle();
         warmView.viewport()->repaint();
         warmView.setDocument(nullptr);
@@ -216,7 +215,7 @@ void WrappedRepaint60Rows(benchmark::State& state)
 {
     WrapFixture bench(60, true, writeTenKilobyteLines);
     LogView* view = bench.view.get();
-    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::ThumbTrack,
+    view->onScroll(LogView::ScrollCode::None, LogView::ScrollCode::ThumbTrack,
                    view->verticalScrollBar()->maximum() / 2);
     settle();
     view->viewport()->repaint();
@@ -240,7 +239,7 @@ void WrappedPageDown(benchmark::State& state)
     std::vector<double> times;
     for (auto _ : state) {
         state.PauseTiming();
-        view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
+        view->onScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
         settle();
         times.clear();
         state.ResumeTiming();
@@ -249,7 +248,8 @@ void WrappedPageDown(benchmark::State& state)
             QKeyEvent key(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
             QApplication::sendEvent(view, &key);
             view->viewport()->repaint();
-            times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+            times.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
         }
     }
     state.counters["median_us"] = median(times);
@@ -278,7 +278,8 @@ void LongLine(benchmark::State& state)
             QKeyEvent event(QEvent::KeyPress, key, modifiers);
             QApplication::sendEvent(view, &event);
             view->viewport()->repaint();
-            slowest = std::max(slowest, std::chrono::duration<double>(Clock::now() - start).count());
+            slowest =
+                std::max(slowest, std::chrono::duration<double>(Clock::now() - start).count());
         };
         step(Qt::Key_Home, Qt::ControlModifier);
         step(Qt::Key_End, Qt::ControlModifier);

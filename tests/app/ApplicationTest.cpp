@@ -3,20 +3,20 @@
 // recent-file list written at exit.
 
 #include "app/Application.h"
-#include "frame/LogTab.h"
-#include "resources/ResourceHandler.h"
 #include "app/SignalBridge.h"
-#include "resources/VersionInfo.h"
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
+#include "frame/LogTab.h"
+#include "frame/MainFrame.h"
 #include "platform/FileName.h"
+#include "resources/ResourceHandler.h"
+#include "resources/VersionInfo.h"
 #include "settings/RecentFileList.h"
 #include "settings/SettingsStore.h"
-#include "frame/MainFrame.h"
-#include "view/LogView.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
+#include "view/LogView.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -29,8 +29,8 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -51,12 +51,12 @@ class ApplicationTest : public ::testing::Test {
     {
         store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
         SettingsStore::overrideInstance(store.get());
-        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->SetString(Setting::GuiLanguage, u"EN");
+        store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+        store->setString(Setting::ResourceDllPrefix, u"quillstream_");
+        store->setString(Setting::GuiLanguage, u"EN");
         // A missing file is declined silently instead of asking.
-        store->SetBool(Setting::ShowEmptyFileWarning, false);
-        store->SetBool(Setting::ShowEmptyFiles, false);
+        store->setBool(Setting::ShowEmptyFileWarning, false);
+        store->setBool(Setting::ShowEmptyFiles, false);
         app = std::make_unique<Application>();
         app->setSoundService(&sound);
         app->setUsagePresenter([this](const QString& text) { usage.append(text); });
@@ -65,7 +65,7 @@ class ApplicationTest : public ::testing::Test {
     void TearDown() override
     {
         if (app) {
-            app->ExitInstance();
+            app->exitInstance();
         }
         app.reset();
         SettingsStore::overrideInstance(nullptr);
@@ -83,7 +83,7 @@ class ApplicationTest : public ::testing::Test {
         RecentFileList list(
             *store,
             QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdU16String());
-        list.ReadList();
+        list.readList();
         return list;
     }
 
@@ -100,7 +100,7 @@ class ApplicationTest : public ::testing::Test {
 TEST_F(ApplicationTest, HelpSwitchShowsTheUsageAndEndsStartUp)
 {
     const std::string file = logFile("a.log");
-    EXPECT_FALSE(app->InitInstance({file, "-HELP"}));
+    EXPECT_FALSE(app->initInstance({file, "-HELP"}));
     ASSERT_EQ(usage.size(), 1);
     EXPECT_TRUE(usage.front().contains(QStringLiteral("Quillstream")));
     EXPECT_TRUE(usage.front().contains(QStringLiteral("quillstream [options] [--] [file ...] - ")));
@@ -108,7 +108,7 @@ TEST_F(ApplicationTest, HelpSwitchShowsTheUsageAndEndsStartUp)
         EXPECT_TRUE(usage.front().contains(QLatin1String(option))) << option;
     }
     EXPECT_EQ(app->mainFrame(), nullptr) << "no window";
-    EXPECT_EQ(app->ExitInstance(), 0);
+    EXPECT_EQ(app->exitInstance(), 0);
 }
 
 TEST_F(ApplicationTest, PlusNOpensAtThatLineAndLineWithoutANumberIsRefused)
@@ -118,42 +118,43 @@ TEST_F(ApplicationTest, PlusNOpensAtThatLineAndLineWithoutANumberIsRefused)
         lines += "row " + std::to_string(i) + "\n";
     }
     const std::string file = logFile("long.log", lines);
-    ASSERT_TRUE(app->InitInstance({"+120", file}));
-    const DocSelection selection = app->document()->GetSelection();
+    ASSERT_TRUE(app->initInstance({"+120", file}));
+    const DocSelection selection = app->document()->selection();
     ASSERT_TRUE(selection.valid);
     EXPECT_EQ(selection.startLine, 119u);
-    EXPECT_EQ(app->document()->GetLine(selection.startLine), u"row 120");
-    EXPECT_EQ(app->mainFrame()->GetView()->firstVisibleLine(), 118u) << "a line of context";
-    EXPECT_FALSE(app->mainFrame()->GetView()->isFollowing());
-    app->ExitInstance();
+    EXPECT_EQ(app->document()->line(selection.startLine), u"row 120");
+    EXPECT_EQ(app->mainFrame()->activeView()->firstVisibleLine(), 118u) << "a line of context";
+    EXPECT_FALSE(app->mainFrame()->activeView()->isFollowing());
+    app->exitInstance();
     app.reset();
 
     // Past the end: the last line.
     app = std::make_unique<Application>();
     app->setSoundService(&sound);
-    ASSERT_TRUE(app->InitInstance({"--line", "99999999999", file}));
-    EXPECT_EQ(app->document()->GetSelection().startLine, 399u);
-    EXPECT_TRUE(app->document()->GetSelection().valid);
-    app->ExitInstance();
+    ASSERT_TRUE(app->initInstance({"--line", "99999999999", file}));
+    EXPECT_EQ(app->document()->selection().startLine, 399u);
+    EXPECT_TRUE(app->document()->selection().valid);
+    app->exitInstance();
     app.reset();
 
     app = std::make_unique<Application>();
     app->setSoundService(&sound);
     app->setUsagePresenter([this](const QString& text) { usage.append(text); });
-    EXPECT_FALSE(app->InitInstance({"--line", file}));
+    EXPECT_FALSE(app->initInstance({"--line", file}));
     ASSERT_EQ(usage.size(), 1);
     EXPECT_TRUE(usage.front().startsWith(QStringLiteral("The option --line needs a line number")))
         << usage.front().toStdString();
     EXPECT_EQ(app->mainFrame(), nullptr);
-    EXPECT_EQ(app->ExitInstance(), 1);
+    EXPECT_EQ(app->exitInstance(), 1);
 }
 
 TEST_F(ApplicationTest, GermanUsageTranslatesTheSyntaxLine)
 {
-    store->SetString(Setting::GuiLanguage, u"DE");
-    EXPECT_FALSE(app->InitInstance({"--help"}));
+    store->setString(Setting::GuiLanguage, u"DE");
+    EXPECT_FALSE(app->initInstance({"--help"}));
     ASSERT_EQ(usage.size(), 1);
-    EXPECT_TRUE(usage.front().contains(QStringLiteral("quillstream [Optionen] [--] [Datei ...] - ")))
+    EXPECT_TRUE(
+        usage.front().contains(QStringLiteral("quillstream [Optionen] [--] [Datei ...] - ")))
         << usage.front().toStdString();
     EXPECT_TRUE(usage.front().contains(QStringLiteral("\n  --version "))) << "the option list";
     EXPECT_FALSE(usage.front().contains(QStringLiteral("filename")));
@@ -162,25 +163,25 @@ TEST_F(ApplicationTest, GermanUsageTranslatesTheSyntaxLine)
 TEST_F(ApplicationTest, PathContainingDashHOpensNormally)
 {
     const std::string file = logFile("my-history.log", "one\ntwo\n");
-    ASSERT_TRUE(app->InitInstance({file}));
+    ASSERT_TRUE(app->initInstance({file}));
     EXPECT_TRUE(usage.isEmpty());
     ASSERT_NE(app->mainFrame(), nullptr);
-    EXPECT_EQ(app->document()->GetPathName(), u16(file));
-    EXPECT_EQ(app->document()->GetLineCount(), 2u);
+    EXPECT_EQ(app->document()->pathName(), u16(file));
+    EXPECT_EQ(app->document()->lineCount(), 2u);
     EXPECT_TRUE(app->mainFrame()->isVisible());
-    EXPECT_EQ(app->RecentFiles().front(), u16(file));
+    EXPECT_EQ(app->recentFiles().front(), u16(file));
 }
 
 TEST_F(ApplicationTest, TwoFileArgumentsOpenInTwoTabsTheFirstInFront)
 {
     const std::string first = logFile("first.log");
     const std::string second = logFile("second.log");
-    ASSERT_TRUE(app->InitInstance({first, second, first}));
+    ASSERT_TRUE(app->initInstance({first, second, first}));
     ASSERT_EQ(app->mainFrame()->tabCount(), 2) << "a file named twice opens once";
     EXPECT_EQ(app->mainFrame()->tab(0)->path(), u16(first));
     EXPECT_EQ(app->mainFrame()->tab(1)->path(), u16(second));
-    EXPECT_EQ(app->document()->GetPathName(), u16(first));
-    EXPECT_EQ(app->RecentFiles().size(), 2u);
+    EXPECT_EQ(app->document()->pathName(), u16(first));
+    EXPECT_EQ(app->recentFiles().size(), 2u);
 }
 
 TEST_F(ApplicationTest, RelativePathIsOpenedAsAnAbsolutePath)
@@ -188,34 +189,34 @@ TEST_F(ApplicationTest, RelativePathIsOpenedAsAnAbsolutePath)
     logFile("relative.log");
     const QString before = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(dir.path()));
-    const bool started = app->InitInstance({"relative.log"});
+    const bool started = app->initInstance({"relative.log"});
     QDir::setCurrent(before);
     ASSERT_TRUE(started);
-    EXPECT_EQ(app->document()->GetPathName(), u16(dir.file("relative.log")));
+    EXPECT_EQ(app->document()->pathName(), u16(dir.file("relative.log")));
 }
 
 TEST_F(ApplicationTest, LastViewedFileIsReopenedWhenAsked)
 {
     const std::string file = logFile("last.log");
     RecentFileList list = storedRecent();
-    list.Add(u16(file));
-    list.WriteList();
-    store->SetBool(Setting::ShowLastViewedFile, true);
-    ASSERT_TRUE(app->InitInstance({}));
-    EXPECT_EQ(app->document()->GetPathName(), u16(file));
+    list.add(u16(file));
+    list.writeList();
+    store->setBool(Setting::ShowLastViewedFile, true);
+    ASSERT_TRUE(app->initInstance({}));
+    EXPECT_EQ(app->document()->pathName(), u16(file));
 }
 
 TEST_F(ApplicationTest, DeletedLastViewedFileLeavesTheListAndAnEmptyWindow)
 {
     const std::string kept = logFile("kept.log");
     RecentFileList list = storedRecent();
-    list.Add(u16(kept));
-    list.Add(u16(dir.file("deleted.log")));
-    list.WriteList();
-    store->SetBool(Setting::ShowLastViewedFile, true);
-    ASSERT_TRUE(app->InitInstance({}));
-    EXPECT_EQ(app->document()->GetLineCount(), 0u);
-    EXPECT_EQ(app->RecentFiles(), std::vector<std::u16string>{u16(kept)});
+    list.add(u16(kept));
+    list.add(u16(dir.file("deleted.log")));
+    list.writeList();
+    store->setBool(Setting::ShowLastViewedFile, true);
+    ASSERT_TRUE(app->initInstance({}));
+    EXPECT_EQ(app->document()->lineCount(), 0u);
+    EXPECT_EQ(app->recentFiles(), std::vector<std::u16string>{u16(kept)});
     EXPECT_TRUE(app->mainFrame()->isVisible());
 }
 
@@ -223,17 +224,17 @@ TEST_F(ApplicationTest, WithoutLastViewedFileTheWindowStartsEmpty)
 {
     const std::string file = logFile("last.log");
     RecentFileList list = storedRecent();
-    list.Add(u16(file));
-    list.WriteList();
-    ASSERT_TRUE(app->InitInstance({}));
-    EXPECT_EQ(app->document()->GetLineCount(), 0u);
-    EXPECT_TRUE(app->document()->GetPathName().empty());
+    list.add(u16(file));
+    list.writeList();
+    ASSERT_TRUE(app->initInstance({}));
+    EXPECT_EQ(app->document()->lineCount(), 0u);
+    EXPECT_TRUE(app->document()->pathName().empty());
 }
 
 TEST_F(ApplicationTest, OpenDialogUsesTheLogFilterAndStartsInTheFollowedFilesFolder)
 {
-    store->SetString(Setting::LogFileExt, u"*.csv");
-    ASSERT_TRUE(app->InitInstance({}));
+    store->setString(Setting::LogFileExt, u"*.csv");
+    ASSERT_TRUE(app->initInstance({}));
     QStringList seenFilters;
     QString seenFolder;
     const std::string chosen = logFile("chosen.csv");
@@ -242,24 +243,24 @@ TEST_F(ApplicationTest, OpenDialogUsesTheLogFilterAndStartsInTheFollowedFilesFol
         seenFolder = folder;
         return QStringList{QString::fromStdString(chosen)};
     });
-    app->OnFileOpen();
+    app->onFileOpen();
     ASSERT_EQ(seenFilters.size(), 2);
     EXPECT_TRUE(seenFilters[0].endsWith(QStringLiteral(" (*.csv)")))
         << seenFilters[0].toStdString();
     EXPECT_TRUE(seenFilters[1].endsWith(QStringLiteral("(*)")));
     EXPECT_EQ(seenFolder, QString::fromStdString(dir.path() + "/"));
-    EXPECT_EQ(app->document()->GetPathName(), u16(chosen));
+    EXPECT_EQ(app->document()->pathName(), u16(chosen));
     EXPECT_EQ(app->openDialogFolder(), QString::fromStdString(dir.path()))
         << "the followed file's folder";
 
     std::filesystem::create_directory(dir.file("nested"));
     const std::string nested = logFile("nested/other.log");
-    ASSERT_TRUE(app->OpenDocumentFile(u16(nested)));
+    ASSERT_TRUE(app->openDocumentFile(u16(nested)));
     EXPECT_EQ(app->openDialogFolder(), QString::fromStdString(dir.file("nested")));
-    app->OnFileNew();
+    app->onFileNew();
     EXPECT_TRUE(app->openDialogFolder().isEmpty()) << "no file and not a first run";
 
-    store->SetString(Setting::LogFileExt, u"*.log;*.txt");
+    store->setString(Setting::LogFileExt, u"*.log;*.txt");
     EXPECT_TRUE(app->openDialogFilters()[0].endsWith(QStringLiteral(" (*.log *.txt)")));
 }
 
@@ -272,30 +273,30 @@ TEST_F(ApplicationTest, OpenDialogChoiceThatQtShowsWithReplacementsOpensTheFileO
     // Two names that Qt shows alike: which one was meant cannot be told, so neither opens.
     quilltest::writeFile(folder + "/y\xC0.log", "y\n");
     quilltest::writeFile(folder + "/y\xC1.log", "y\n");
-    ASSERT_TRUE(app->InitInstance({}));
+    ASSERT_TRUE(app->initInstance({}));
     QString chosen;
     app->setOpenDialog(
         [&](const QString&, const QStringList&, const QString&) { return QStringList{chosen}; });
 
     chosen = QFile::decodeName(QByteArray::fromStdString(folder + "/y\xC0.log"));
-    app->OnFileOpen();
-    EXPECT_EQ(app->document()->GetLineCount(), 0u);
-    EXPECT_TRUE(app->RecentFiles().empty());
+    app->onFileOpen();
+    EXPECT_EQ(app->document()->lineCount(), 0u);
+    EXPECT_TRUE(app->recentFiles().empty());
 
     chosen = QFile::decodeName(QByteArray::fromStdString(file));
     ASSERT_TRUE(chosen.contains(QChar::ReplacementCharacter));
-    app->OnFileOpen();
-    EXPECT_EQ(app->document()->GetPathName(), quill::fileNameToUtf16(file));
-    EXPECT_EQ(app->document()->GetLineCount(), 2u);
+    app->onFileOpen();
+    EXPECT_EQ(app->document()->pathName(), quill::fileNameToUtf16(file));
+    EXPECT_EQ(app->document()->lineCount(), 2u);
 }
 
 TEST_F(ApplicationTest, TraceLogHasStartAndExitLinesAndTheRecentListIsSavedAtExit)
 {
-    store->SetDword(Setting::LogLevel, 3);
+    store->setDword(Setting::LogLevel, 3);
     const std::string file = logFile("traced.log");
-    ASSERT_TRUE(app->InitInstance({file}));
+    ASSERT_TRUE(app->initInstance({file}));
     app->mainFrame()->close();
-    app->ExitInstance();
+    app->exitInstance();
     const std::string log = quilltest::readFile(dir.file("Quillstream.log"));
     EXPECT_NE(log.find(std::string(77, '-') + "\r\n"), std::string::npos);
     const auto started = log.find("Quillstream was started\r\n");
@@ -304,7 +305,7 @@ TEST_F(ApplicationTest, TraceLogHasStartAndExitLinesAndTheRecentListIsSavedAtExi
     ASSERT_NE(exited, std::string::npos);
     EXPECT_LT(started, exited);
     EXPECT_EQ(storedRecent().entries(), std::vector<std::u16string>{u16(file)});
-    EXPECT_NE(store->GetDword(Setting::WindowPosRight), 0u) << "closing stored the position";
+    EXPECT_NE(store->dword(Setting::WindowPosRight), 0u) << "closing stored the position";
 }
 
 // The encoding chosen for a file is kept with it: a reload and the next run read it so,
@@ -313,32 +314,32 @@ TEST_F(ApplicationTest, AChosenEncodingIsKeptForItsFileAcrossReloadAndRuns)
 {
     const std::string file = logFile("latin.log", "caf\xE9\n");
     const std::string other = logFile("other.log", "caf\xC3\xA9\n");
-    ASSERT_TRUE(app->InitInstance({file}));
+    ASSERT_TRUE(app->initInstance({file}));
     MainFrame* frame = app->mainFrame();
     frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Latin1))->trigger();
-    EXPECT_EQ(app->document()->GetLine(0), u"caf\u00E9");
+    EXPECT_EQ(app->document()->line(0), u"caf\u00E9");
     frame->action(Command::Reload)->trigger();
-    EXPECT_EQ(app->document()->ChosenEncoding(), quill::TextEncoding::Latin1);
-    EXPECT_EQ(app->document()->GetLine(0), u"caf\u00E9");
-    ASSERT_TRUE(app->OpenDocumentFile(u16(other)));
-    EXPECT_EQ(app->document()->ChosenEncoding(), quill::TextEncoding::Automatic);
+    EXPECT_EQ(app->document()->chosenEncoding(), quill::TextEncoding::Latin1);
+    EXPECT_EQ(app->document()->line(0), u"caf\u00E9");
+    ASSERT_TRUE(app->openDocumentFile(u16(other)));
+    EXPECT_EQ(app->document()->chosenEncoding(), quill::TextEncoding::Automatic);
     app->mainFrame()->close();
-    app->ExitInstance();
-    EXPECT_EQ(storedRecent().EncodingOf(u16(file)), std::uint32_t(quill::TextEncoding::Latin1));
-    EXPECT_EQ(storedRecent().EncodingOf(u16(other)), 0u);
+    app->exitInstance();
+    EXPECT_EQ(storedRecent().encodingOf(u16(file)), std::uint32_t(quill::TextEncoding::Latin1));
+    EXPECT_EQ(storedRecent().encodingOf(u16(other)), 0u);
 }
 
 TEST_F(ApplicationTest, MissingLanguagePackageEndsStartUpWithItsMessage)
 {
-    store->SetString(Setting::ResourceDllPath, u16(dir.file("nowhere")));
-    store->SetDword(Setting::LogLevel, 3);
+    store->setString(Setting::ResourceDllPath, u16(dir.file("nowhere")));
+    store->setDword(Setting::LogLevel, 3);
     QStringList reported;
     app->resourceHandler().setFailureReporter([&](const QString& text) { reported.append(text); });
-    EXPECT_FALSE(app->InitInstance({}));
+    EXPECT_FALSE(app->initInstance({}));
     ASSERT_EQ(reported.size(), 1);
     EXPECT_TRUE(reported.front().endsWith(QStringLiteral("EN")));
     EXPECT_EQ(app->mainFrame(), nullptr);
-    EXPECT_NE(app->ExitInstance(), 0);
+    EXPECT_NE(app->exitInstance(), 0);
     EXPECT_NE(quilltest::readFile(dir.file("Quillstream.log")).find("ExitInstance"),
               std::string::npos);
 }
@@ -346,7 +347,7 @@ TEST_F(ApplicationTest, MissingLanguagePackageEndsStartUpWithItsMessage)
 TEST_F(ApplicationTest, TerminationSignalsCloseTheWindowInTheOrderlyWay)
 {
     const std::string file = logFile("signalled.log");
-    ASSERT_TRUE(app->InitInstance({file}));
+    ASSERT_TRUE(app->initInstance({file}));
     SignalBridge bridge;
     ASSERT_TRUE(bridge.isInstalled());
     QObject::connect(&bridge, &SignalBridge::terminationRequested, app.get(),
@@ -356,8 +357,8 @@ TEST_F(ApplicationTest, TerminationSignalsCloseTheWindowInTheOrderlyWay)
     ASSERT_TRUE(spy.wait(5000));
     EXPECT_EQ(spy.front().front().toInt(), SIGTERM);
     EXPECT_FALSE(app->mainFrame()->isVisible());
-    EXPECT_FALSE(app->document()->IsWatching()) << "the document was closed";
-    EXPECT_NE(store->GetDword(Setting::WindowPosRight), 0u) << "the position was stored";
+    EXPECT_FALSE(app->document()->isWatching()) << "the document was closed";
+    EXPECT_NE(store->dword(Setting::WindowPosRight), 0u) << "the position was stored";
 
     ::raise(SIGINT);
     ASSERT_TRUE(spy.wait(5000));
@@ -367,7 +368,7 @@ TEST_F(ApplicationTest, TerminationSignalsCloseTheWindowInTheOrderlyWay)
 TEST_F(ApplicationTest, SigtermEndsTheOpenDialogAndEveryBoxShownAfterIt)
 {
     const std::string file = logFile("followed.log");
-    ASSERT_TRUE(app->InitInstance({file}));
+    ASSERT_TRUE(app->initInstance({file}));
     SignalBridge bridge;
     QObject::connect(&bridge, &SignalBridge::terminationRequested, app.get(),
                      [this](int) { app->requestClose(); });
@@ -391,21 +392,21 @@ TEST_F(ApplicationTest, SigtermEndsTheOpenDialogAndEveryBoxShownAfterIt)
     rescue.start(10000);
     QElapsedTimer clock;
     clock.start();
-    app->OnFileOpen();
-    app->OnAppAbout(); // a box shown afterwards ends at once too
+    app->onFileOpen();
+    app->onAppAbout(); // a box shown afterwards ends at once too
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_TRUE(app->isTerminating());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_FALSE(app->mainFrame()->isVisible());
-    EXPECT_FALSE(app->document()->IsWatching()) << "closed in order";
-    EXPECT_EQ(app->document()->GetPathName(), u16(file)) << "nothing was opened instead";
+    EXPECT_FALSE(app->document()->isWatching()) << "closed in order";
+    EXPECT_EQ(app->document()->pathName(), u16(file)) << "nothing was opened instead";
 }
 
 TEST_F(ApplicationTest, SigtermDuringAReloadStopsTheIndexingAndClosesInOrder)
 {
-    store->SetDword(Setting::LogLevel, 3);
+    store->setDword(Setting::LogLevel, 3);
     const std::string file = logFile("reloaded.log", "one\ntwo\n");
-    ASSERT_TRUE(app->InitInstance({file}));
+    ASSERT_TRUE(app->initInstance({file}));
     SignalBridge bridge;
     QObject::connect(&bridge, &SignalBridge::terminationRequested, app.get(),
                      [this](int) { app->requestClose(); });
@@ -422,16 +423,16 @@ TEST_F(ApplicationTest, SigtermDuringAReloadStopsTheIndexingAndClosesInOrder)
     QSignalSpy spy(&bridge, &SignalBridge::terminationRequested);
     app->mainFrame()->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainFrame()));
-    QTest::keyClick(app->mainFrame()->GetView(), Qt::Key_F5);
+    QTest::keyClick(app->mainFrame()->activeView(), Qt::Key_F5);
     ASSERT_TRUE(raised) << "F5 reloads";
-    EXPECT_TRUE(app->document()->OpenWasStopped());
-    EXPECT_EQ(app->document()->GetLineCount(), 0u);
+    EXPECT_TRUE(app->document()->openWasStopped());
+    EXPECT_EQ(app->document()->lineCount(), 0u);
     ASSERT_TRUE(spy.wait(5000));
     EXPECT_FALSE(SignalBridge::isPending()) << "lowered once delivered";
     EXPECT_TRUE(app->isTerminating());
     EXPECT_FALSE(app->mainFrame()->isVisible());
-    EXPECT_FALSE(app->document()->IsWatching());
-    EXPECT_EQ(app->RecentFiles().front(), u16(file)) << "a stopped open keeps its entry";
+    EXPECT_FALSE(app->document()->isWatching());
+    EXPECT_EQ(app->recentFiles().front(), u16(file)) << "a stopped open keeps its entry";
     const std::string trace = quilltest::readFile(dir.file("Quillstream.log"));
     EXPECT_NE(trace.find("Open stopped: " + file), std::string::npos) << trace;
 }
@@ -445,11 +446,10 @@ class ProgramRun {
     explicit ProgramRun(const TempDir& dir) : m_dir(dir)
     {
         std::filesystem::create_directories(dir.file("xdg/quillstream"));
-        quilltest::writeFile(
-            dir.file("xdg/quillstream/machine.reg"),
-            "Windows Registry Editor Version 5.00\r\n\r\n"
-            "[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"
-            "\"LogLevel\"=dword:00000003\r\n");
+        quilltest::writeFile(dir.file("xdg/quillstream/machine.reg"),
+                             "Windows Registry Editor Version 5.00\r\n\r\n"
+                             "[HKEY_LOCAL_MACHINE\\Software\\Orix\\Quillstream\\Logging]\r\n"
+                             "\"LogLevel\"=dword:00000003\r\n");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANGUAGE",
                                  "LC_ALL", "LC_MESSAGES"}) {
@@ -534,12 +534,12 @@ TEST_P(StartUpBoxTest, SigtermEndsTheProgramPromptlyAndInOrder)
     EXPECT_LT(shown, exited);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Boxes, StartUpBoxTest,
-    ::testing::Values(BoxCase{"MissingFileQuestion", "@/not-yet.log", "File not found"},
-                      BoxCase{"OpenError", "@", "Quillstream"},
-                      BoxCase{"HelpBox", "--help", "Quillstream"}),
-    [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Boxes, StartUpBoxTest,
+                         ::testing::Values(BoxCase{"MissingFileQuestion", "@/not-yet.log",
+                                                   "File not found"},
+                                           BoxCase{"OpenError", "@", "Quillstream"},
+                                           BoxCase{"HelpBox", "--help", "Quillstream"}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(LongStartTest, SigtermWhileAHugeFileIsIndexedEndsTheProgramPromptlyAndInOrder)
 {

@@ -67,11 +67,11 @@ class InstanceTest : public ::testing::Test {
     {
         store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
         SettingsStore::overrideInstance(store.get());
-        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->SetString(Setting::GuiLanguage, u"EN");
-        store->SetBool(Setting::ShowEmptyFileWarning, false);
-        store->SetBool(Setting::ShowEmptyFiles, false);
+        store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+        store->setString(Setting::ResourceDllPrefix, u"quillstream_");
+        store->setString(Setting::GuiLanguage, u"EN");
+        store->setBool(Setting::ShowEmptyFileWarning, false);
+        store->setBool(Setting::ShowEmptyFiles, false);
         ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
         app = std::make_unique<Application>();
         app->setSoundService(&sound);
@@ -94,7 +94,7 @@ class InstanceTest : public ::testing::Test {
             }
         }
         if (app) {
-            app->ExitInstance();
+            app->exitInstance();
         }
         app.reset();
         SettingsStore::overrideInstance(nullptr);
@@ -184,7 +184,7 @@ TEST_F(InstanceTest, ASecondStartAddsItsFilesAsTabsAtTheirLinesAndEnds)
     const std::string first = logFile("first.log", numbered(10, "first"));
     logFile("g.log", numbered(1000, "g"));
     logFile("h.log", numbered(1000, "h"));
-    ASSERT_TRUE(app->InitInstance({first}));
+    ASSERT_TRUE(app->initInstance({first}));
     ASSERT_NE(app->instanceServer(), nullptr);
     EXPECT_TRUE(app->instanceServer()->isListening());
     EXPECT_EQ(socket, runtime + "/quillstream-none.socket");
@@ -202,9 +202,9 @@ TEST_F(InstanceTest, ASecondStartAddsItsFilesAsTabsAtTheirLinesAndEnds)
     ASSERT_NE(g, nullptr);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(app->mainFrame()->currentTab(), g) << "the first file named in front";
-    EXPECT_EQ(g->document()->GetSelection().startLine, 299u);
+    EXPECT_EQ(g->document()->selection().startLine, 299u);
     EXPECT_EQ(g->view()->firstVisibleLine(), 298u);
-    EXPECT_EQ(h->document()->GetSelection().startLine, 39u);
+    EXPECT_EQ(h->document()->selection().startLine, 39u);
     EXPECT_EQ(h->view()->firstVisibleLine(), 38u);
     EXPECT_FALSE(app->mainFrame()->isMinimized()) << "brought to the front";
 
@@ -213,12 +213,12 @@ TEST_F(InstanceTest, ASecondStartAddsItsFilesAsTabsAtTheirLinesAndEnds)
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return app->mainFrame()->currentTab() == tabOf(first); }, 10000));
     EXPECT_EQ(app->mainFrame()->tabCount(), 3);
-    EXPECT_EQ(tabOf(first)->document()->GetSelection().startLine, 4u);
+    EXPECT_EQ(tabOf(first)->document()->selection().startLine, 4u);
 }
 
 TEST_F(InstanceTest, StandardInputAndTheCommandTravelWithTheRequest)
 {
-    ASSERT_TRUE(app->InitInstance({}));
+    ASSERT_TRUE(app->initInstance({}));
     // Standard input is read by the window, from the pipe the second start was given; the
     // second start itself never reads it.
     QProcess& piped = start({"-"});
@@ -229,12 +229,12 @@ TEST_F(InstanceTest, StandardInputAndTheCommandTravelWithTheRequest)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             LogDocument* document = app->document();
-            return document != nullptr && document->Source() != nullptr &&
-                   document->Source()->Kind() == SourceKind::StandardInput &&
-                   document->GetLineCount() == 2;
+            return document != nullptr && document->source() != nullptr &&
+                   document->source()->Kind() == SourceKind::StandardInput &&
+                   document->lineCount() == 2;
         },
         10000));
-    EXPECT_EQ(app->document()->GetLine(1), u"piped two");
+    EXPECT_EQ(app->document()->line(1), u"piped two");
 
     // The command runs in the second start's folder: its relative name is found there.
     std::filesystem::create_directories(dir.file("elsewhere"));
@@ -243,12 +243,11 @@ TEST_F(InstanceTest, StandardInputAndTheCommandTravelWithTheRequest)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             LogDocument* document = app->document();
-            return document->Source() != nullptr &&
-                   document->Source()->Kind() == SourceKind::Command &&
-                   document->GetLineCount() == 3;
+            return document->source() != nullptr &&
+                   document->source()->Kind() == SourceKind::Command && document->lineCount() == 3;
         },
         10000));
-    EXPECT_EQ(app->document()->GetLine(2), u"r3");
+    EXPECT_EQ(app->document()->line(2), u"r3");
     EXPECT_EQ(app->mainFrame()->tabCount(), 2);
 }
 
@@ -263,7 +262,7 @@ TEST_F(InstanceTest, AStaleSocketIsReplacedAndHostileBytesAreDropped)
         ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
         ::close(stale);
     }
-    ASSERT_TRUE(app->InitInstance({}));
+    ASSERT_TRUE(app->initInstance({}));
     ASSERT_NE(app->instanceServer(), nullptr);
     EXPECT_TRUE(app->instanceServer()->isListening());
 
@@ -299,7 +298,7 @@ TEST_F(InstanceTest, AStaleSocketIsReplacedAndHostileBytesAreDropped)
 
 TEST_F(InstanceTest, NewWindowRunsAloneAndStartsAtOnceMakeOneWindow)
 {
-    ASSERT_TRUE(app->InitInstance({}));
+    ASSERT_TRUE(app->initInstance({}));
     const std::string own = logFile("own.log", "own\n");
     QProcess& alone = start({"--new-window", own});
     ASSERT_TRUE(
@@ -358,24 +357,24 @@ TEST_F(InstanceTest, PlusNPlacesEachFileAndATrailingOneTheLast)
     const std::string h = logFile("h.log", numbered(1000, "h"));
     const std::string k = logFile("k.log", numbered(1000, "k"));
     app->setInstanceSocket({});
-    ASSERT_TRUE(app->InitInstance({"+300", g, h, "--line=40", k, "+7"}));
+    ASSERT_TRUE(app->initInstance({"+300", g, h, "--line=40", k, "+7"}));
     ASSERT_EQ(app->mainFrame()->tabCount(), 3);
     EXPECT_EQ(app->mainFrame()->currentTab(), tabOf(g));
-    EXPECT_EQ(tabOf(g)->document()->GetSelection().startLine, 299u);
+    EXPECT_EQ(tabOf(g)->document()->selection().startLine, 299u);
     EXPECT_EQ(tabOf(g)->view()->firstVisibleLine(), 298u);
     EXPECT_TRUE(tabOf(h)->view()->isFollowing()) << "no +N: its end";
-    EXPECT_EQ(tabOf(k)->document()->GetSelection().startLine, 6u) << "the trailing +7 counts";
+    EXPECT_EQ(tabOf(k)->document()->selection().startLine, 6u) << "the trailing +7 counts";
     EXPECT_EQ(tabOf(k)->view()->firstVisibleLine(), 5u);
 }
 
 TEST_F(InstanceTest, FileOpenWithSeveralNamesOpensEachInATab)
 {
     app->setInstanceSocket({});
-    ASSERT_TRUE(app->InitInstance({}));
+    ASSERT_TRUE(app->initInstance({}));
     logFile("one.log", "one\n");
     logFile("two.log", "two\n");
     logFile("three.log", "three\n");
-    store->SetString(Setting::LogFileExt, u"*.log");
+    store->setString(Setting::LogFileExt, u"*.log");
     // The real dialog: two names typed into its name box, then Enter.
     bool typed = false;
     QTimer poll;
@@ -395,7 +394,7 @@ TEST_F(InstanceTest, FileOpenWithSeveralNamesOpensEachInATab)
         QTest::keyClick(name, Qt::Key_Return);
     });
     poll.start(50);
-    app->OnFileOpen();
+    app->onFileOpen();
     poll.stop();
     ASSERT_TRUE(typed);
     ASSERT_EQ(app->mainFrame()->tabCount(), 2);

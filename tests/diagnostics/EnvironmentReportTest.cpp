@@ -32,7 +32,7 @@ std::vector<std::string> linesOf(const std::string& text)
 }
 
 class EnvironmentReportTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ::tzset();
@@ -42,15 +42,15 @@ protected:
     }
     void TearDown() override { ::tzset(); }
 
-    void openLog(std::uint32_t level) { log.OpenLog(logPath, level, -1); }
+    void openLog(std::uint32_t level) { log.openLog(logPath, level, -1); }
     std::vector<std::string> loggedLines() { return linesOf(readFile(logPath)); }
 
-    quilltest::ScopedEnv tz {"TZ", "UTC"};
+    quilltest::ScopedEnv tz{"TZ", "UTC"};
     quilltest::TempDir dir;
     std::string logPath = dir.file("Quillstream.log");
     TraceLog log;
-    SettingsStore settings {dir.file("user.reg"), dir.file("machine.reg")};
-    EnvironmentReport report {log, settings};
+    SettingsStore settings{dir.file("user.reg"), dir.file("machine.reg")};
+    EnvironmentReport report{log, settings};
 };
 
 SystemFacts sampleFacts()
@@ -110,14 +110,14 @@ TEST_F(EnvironmentReportTest, IntelArchitectureAndUnnamedCodePage)
 TEST_F(EnvironmentReportTest, UndescribedSystemWritesNothing)
 {
     openLog(3);
-    report.writeEnvironment(SystemFacts {});
+    report.writeEnvironment(SystemFacts{});
     EXPECT_EQ(readFile(logPath), "");
 }
 
 TEST_F(EnvironmentReportTest, BelowLevelThreeTheReportStaysOutOfTheFile)
 {
     openLog(1);
-    report.ReportEnvironment();
+    report.reportEnvironment();
     EXPECT_EQ(readFile(logPath), "");
     EXPECT_TRUE(report.facts().osKnown); // gathered all the same
 }
@@ -125,7 +125,7 @@ TEST_F(EnvironmentReportTest, BelowLevelThreeTheReportStaysOutOfTheFile)
 TEST_F(EnvironmentReportTest, ThisMachineFillsEveryLine)
 {
     openLog(3);
-    report.ReportEnvironment();
+    report.reportEnvironment();
     const std::vector<std::string> lines = loggedLines();
     ASSERT_EQ(lines.size(), 12u);
     const char* labels[] = {"OS: Linux ",
@@ -170,8 +170,8 @@ TEST(SystemFactsTest, ProcessorText)
 {
     const auto x86 = [](std::string family) {
         return SystemFacts::processorTextFrom(
-            "processor\t: 0\nvendor_id\t: GenuineIntel\ncpu family\t: " + family
-                + "\nmodel name\t: Pentium\n",
+            "processor\t: 0\nvendor_id\t: GenuineIntel\ncpu family\t: " + family +
+                "\nmodel name\t: Pentium\n",
             SystemFacts::ArchitectureIntel);
     };
     EXPECT_EQ(x86("3"), "PROCESSOR_INTEL_386");
@@ -225,11 +225,11 @@ TEST(ModuleVersionTest, VersionFromFileName)
         std::optional<V> version;
     };
     const Row rows[] = {
-        {"/usr/lib/libfoo.so.1.2.3", V {1, 2, 3, 0}},
-        {"libc.so.6", V {6, 0, 0, 0}},
-        {"libstdc++.so.6.0.30", V {6, 0, 30, 0}},
-        {"libx.so.1.2.3.4.5", V {1, 2, 3, 4}},
-        {"libbig.so.4294967295", V {4294967295u, 0, 0, 0}},
+        {"/usr/lib/libfoo.so.1.2.3", V{1, 2, 3, 0}},
+        {"libc.so.6", V{6, 0, 0, 0}},
+        {"libstdc++.so.6.0.30", V{6, 0, 30, 0}},
+        {"libx.so.1.2.3.4.5", V{1, 2, 3, 4}},
+        {"libbig.so.4294967295", V{4294967295u, 0, 0, 0}},
         {"libfoo.so", std::nullopt},
         {"libfoo.so.", std::nullopt},
         {"libfoo.so.1.", std::nullopt},
@@ -243,7 +243,7 @@ TEST(ModuleVersionTest, VersionFromFileName)
     for (const Row& row : rows) {
         EXPECT_EQ(EnvironmentReport::versionFromFileName(row.name), row.version) << row.name;
     }
-    EXPECT_EQ(EnvironmentReport::versionText(V {1, 2, 3, 0}), "1.2.3.0");
+    EXPECT_EQ(EnvironmentReport::versionText(V{1, 2, 3, 0}), "1.2.3.0");
 }
 
 TEST_F(EnvironmentReportTest, ModuleLineForAVersionedNameOnly)
@@ -258,10 +258,10 @@ TEST_F(EnvironmentReportTest, ModuleLineForAVersionedNameOnly)
     ASSERT_EQ(::symlink(real.c_str(), soname.c_str()), 0);
 
     openLog(3);
-    report.LogModuleVersion(versioned);
-    report.LogModuleVersion(plain);
-    report.LogModuleVersion(soname); // the file it leads to has the full version
-    report.LogModuleVersion(dir.file("libgone.so.7")); // no such file
+    report.logModuleVersion(versioned);
+    report.logModuleVersion(plain);
+    report.logModuleVersion(soname);                   // the file it leads to has the full version
+    report.logModuleVersion(dir.file("libgone.so.7")); // no such file
     const std::vector<std::string> expected = {
         std::string(Prefix) + versioned + ": [1.2.3.0]",
         std::string(Prefix) + soname + ": [4.5.6.0]",
@@ -280,9 +280,9 @@ class ModuleListTest : public EnvironmentReportTest,
 
 TEST_P(ModuleListTest, ListedOnlyAtLevelThreeWithTheSettingOn)
 {
-    settings.SetBool(Setting::ListLoadedDLLs, GetParam().listOn);
+    settings.setBool(Setting::ListLoadedDLLs, GetParam().listOn);
     openLog(GetParam().level);
-    report.ReportLoadedModules();
+    report.reportLoadedModules();
     const std::vector<std::string> lines = loggedLines();
     if (!GetParam().listed) {
         EXPECT_TRUE(lines.empty());
@@ -298,10 +298,10 @@ TEST_P(ModuleListTest, ListedOnlyAtLevelThreeWithTheSettingOn)
 }
 
 INSTANTIATE_TEST_SUITE_P(LevelsAndSetting, ModuleListTest,
-                         ::testing::Values(ModuleListRow {3, true, true},
-                                           ModuleListRow {3, false, false},
-                                           ModuleListRow {4, true, false},
-                                           ModuleListRow {5, true, false},
-                                           ModuleListRow {1, true, false}));
+                         ::testing::Values(ModuleListRow{3, true, true},
+                                           ModuleListRow{3, false, false},
+                                           ModuleListRow{4, true, false},
+                                           ModuleListRow{5, true, false},
+                                           ModuleListRow{1, true, false}));
 
 } // namespace

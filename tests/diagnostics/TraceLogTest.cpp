@@ -30,7 +30,7 @@ bool exists(const std::string& path)
 }
 
 class TraceLogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ::tzset();
@@ -39,7 +39,7 @@ protected:
     }
     void TearDown() override { ::tzset(); }
 
-    quilltest::ScopedEnv tz {"TZ", "UTC"};
+    quilltest::ScopedEnv tz{"TZ", "UTC"};
     quilltest::TempDir dir;
     std::string path = dir.file("Quillstream.log");
     TraceLog log;
@@ -47,33 +47,33 @@ protected:
 
 TEST_F(TraceLogTest, PrefixHasDateTimeAndThreeDigitMilliseconds)
 {
-    log.OpenLog(path, 3, 500000);
+    log.openLog(path, 3, 500000);
     log.Line(3, "Quillstream", " was started");
     log.setTimeSource([] { return fixedTime(0); });
     log.Line(3, "zero");
     log.setTimeSource([] { return fixedTime(999); });
     log.Line(3, "most");
     EXPECT_EQ(readFile(path),
-              std::string(Prefix) + "Quillstream was started\r\n"
-                  + "03/05/24 18:07:51 000 : zero\r\n03/05/24 18:07:51 999 : most\r\n");
+              std::string(Prefix) + "Quillstream was started\r\n" +
+                  "03/05/24 18:07:51 000 : zero\r\n03/05/24 18:07:51 999 : most\r\n");
 }
 
 TEST_F(TraceLogTest, PiecesAndLineEnds)
 {
     quill::setNarrowCharsetForTesting("UTF-8");
-    log.OpenLog(path, 3, 500000);
-    log.SetMessageLevel(3);
+    log.openLog(path, 3, 500000);
+    log.setMessageLevel(3);
     log << std::string(77, '-'); // the start-up separator has no prefix
-    log.EndLine();
+    log.endLine();
     log.Line(3, u"Gr\u00fc\u00dfe ", std::uint32_t(4294967295u), " ", std::int64_t(-5), " ", 42,
              " ", std::size_t(7));
     log.Line(3, "load resource DLL:\n", "path: x\r\ny");
     log.Line(3, "split\r", "\nend");
-    EXPECT_EQ(readFile(path),
-              std::string(77, '-') + "\r\n" + std::string(Prefix)
-                  + "Gr\xc3\xbc\xc3\x9f" "e 4294967295 -5 42 7\r\n" + std::string(Prefix)
-                  + "load resource DLL:\r\npath: x\r\ny\r\n" + std::string(Prefix)
-                  + "split\r\nend\r\n");
+    EXPECT_EQ(readFile(path), std::string(77, '-') + "\r\n" + std::string(Prefix) +
+                                  "Gr\xc3\xbc\xc3\x9f"
+                                  "e 4294967295 -5 42 7\r\n" +
+                                  std::string(Prefix) + "load resource DLL:\r\npath: x\r\ny\r\n" +
+                                  std::string(Prefix) + "split\r\nend\r\n");
 }
 
 struct LevelRow {
@@ -85,7 +85,7 @@ class TraceLogLevelTest : public TraceLogTest, public ::testing::WithParamInterf
 
 TEST_P(TraceLogLevelTest, MessagesUpToTheConfiguredLevelReachTheFile)
 {
-    log.OpenLog(path, GetParam().configured, 500000);
+    log.openLog(path, GetParam().configured, 500000);
     log.Line(0, "always");
     log.Line(1, "error");
     log.Line(3, "info");
@@ -97,19 +97,19 @@ TEST_P(TraceLogLevelTest, MessagesUpToTheConfiguredLevelReachTheFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, TraceLogLevelTest,
-                         ::testing::Values(LevelRow {0, "always\r\n"},
-                                           LevelRow {1, "always\r\nerror\r\n"},
-                                           LevelRow {3, "always\r\nerror\r\ninfo\r\n"},
-                                           LevelRow {4, "always\r\nerror\r\ninfo\r\n"},
+                         ::testing::Values(LevelRow{0, "always\r\n"},
+                                           LevelRow{1, "always\r\nerror\r\n"},
+                                           LevelRow{3, "always\r\nerror\r\ninfo\r\n"},
+                                           LevelRow{4, "always\r\nerror\r\ninfo\r\n"},
                                            // only the low 16 bits of the stored number count
-                                           LevelRow {0x10000, "always\r\n"}));
+                                           LevelRow{0x10000, "always\r\n"}));
 
 TEST_F(TraceLogTest, DefaultLevelStartsAnEmptyFile)
 {
-    log.OpenLog(path, 1, 500000);
+    log.openLog(path, 1, 500000);
     log.Line(3, "Quillstream was started");
     log.Line(3, "ExitInstance");
-    log.CloseLog();
+    log.closeLog();
     EXPECT_TRUE(exists(path));
     EXPECT_EQ(readFile(path), "");
 }
@@ -117,11 +117,11 @@ TEST_F(TraceLogTest, DefaultLevelStartsAnEmptyFile)
 TEST_F(TraceLogTest, NothingIsWrittenBeforeOpenOrAfterClose)
 {
     log.Line(0, "too early");
-    log.OpenLog(path, 3, 500000);
+    log.openLog(path, 3, 500000);
     log.Line(0, "kept");
-    log.CloseLog();
+    log.closeLog();
     log.Line(0, "too late");
-    log.FinishError();
+    log.finishError();
     EXPECT_EQ(readFile(path), std::string(Prefix) + "kept\r\n");
 }
 
@@ -139,8 +139,8 @@ TEST_P(TraceLogRotationTest, OpenRotatesOnlyAboveTheLimit)
     const std::string old(GetParam().size, 'x');
     writeFile(path, old);
     writeFile(path + "_1", "older backup");
-    log.OpenLog(path, 3, GetParam().limit);
-    ASSERT_TRUE(log.IsOpen());
+    log.openLog(path, 3, GetParam().limit);
+    ASSERT_TRUE(log.isOpen());
     log.Line(3, "new");
     const std::string line = std::string(Prefix) + "new\r\n";
     if (GetParam().rotates) {
@@ -153,20 +153,19 @@ TEST_P(TraceLogRotationTest, OpenRotatesOnlyAboveTheLimit)
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, TraceLogRotationTest,
-                         ::testing::Values(RotationRow {100, 100, false},
-                                           RotationRow {100, 101, true},
-                                           RotationRow {-1, 100000, false},
-                                           RotationRow {0, 0, false},
-                                           RotationRow {0, 1, true}));
+                         ::testing::Values(RotationRow{100, 100, false},
+                                           RotationRow{100, 101, true},
+                                           RotationRow{-1, 100000, false}, RotationRow{0, 0, false},
+                                           RotationRow{0, 1, true}));
 
 TEST_F(TraceLogTest, OnlyFinishErrorChecksTheSizeDuringARun)
 {
-    log.OpenLog(path, 3, 40);
+    log.openLog(path, 3, 40);
     log.Line(3, "information past the limit");
     log.Line(3, "more information");
     EXPECT_FALSE(exists(path + "_1")); // ordinary messages never rotate
     log.Line(1, "Failed to convert ANSI text to UTF-16: ", std::uint32_t(84));
-    log.FinishError();
+    log.finishError();
     EXPECT_NE(readFile(path + "_1").find("UTF-16: 84\r\n"), std::string::npos);
     log.Line(1, "after");
     EXPECT_EQ(readFile(path), std::string(Prefix) + "after\r\n");
@@ -176,21 +175,21 @@ TEST_F(TraceLogTest, EmptyFileNameGivesTailLogInTheTemporaryFolder)
 {
     {
         quilltest::ScopedEnv tmp("TMPDIR", dir.path());
-        EXPECT_EQ(TraceLog::BuildPath(u""), dir.path() + "/Tail.log");
-        EXPECT_EQ(TraceLog::BuildPath(u"Quillstream.log"), dir.path() + "/Quillstream.log");
+        EXPECT_EQ(TraceLog::buildPath(u""), dir.path() + "/Tail.log");
+        EXPECT_EQ(TraceLog::buildPath(u"Quillstream.log"), dir.path() + "/Quillstream.log");
     }
     {
         quilltest::ScopedEnv tmp("TMPDIR", dir.path() + "/");
-        EXPECT_EQ(TraceLog::BuildPath(u""), dir.path() + "/Tail.log");
+        EXPECT_EQ(TraceLog::buildPath(u""), dir.path() + "/Tail.log");
     }
     quilltest::ScopedEnv tmp("TMPDIR", "");
-    EXPECT_EQ(TraceLog::BuildPath(u""), "/tmp/Tail.log");
+    EXPECT_EQ(TraceLog::buildPath(u""), "/tmp/Tail.log");
 }
 
 TEST_F(TraceLogTest, NewFileIsPrivateEvenUnderAPermissiveUmask)
 {
     const mode_t oldMask = ::umask(0);
-    log.OpenLog(path, 3, 500000);
+    log.openLog(path, 3, 500000);
     ::umask(oldMask);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -202,8 +201,8 @@ TEST_F(TraceLogTest, SymbolicLinkAtTheLogPathIsNotFollowed)
     const std::string target = dir.file("victim");
     writeFile(target, "precious");
     ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
-    log.OpenLog(path, 3, 500000);
-    EXPECT_FALSE(log.IsOpen());
+    log.openLog(path, 3, 500000);
+    EXPECT_FALSE(log.isOpen());
     log.Line(0, "must go nowhere");
     EXPECT_EQ(readFile(target), "precious");
 }
@@ -212,8 +211,8 @@ TEST_F(TraceLogTest, FileOfAnotherUserIsNotAppendedTo)
 {
     writeFile(path, "theirs");
     log.setRequiredOwner(::geteuid() + 1); // the file now belongs to "someone else"
-    log.OpenLog(path, 3, 500000);
-    EXPECT_FALSE(log.IsOpen());
+    log.openLog(path, 3, 500000);
+    EXPECT_FALSE(log.isOpen());
     log.Line(0, "must go nowhere");
     EXPECT_EQ(readFile(path), "theirs");
 }
@@ -225,8 +224,8 @@ TEST_F(TraceLogTest, FileReallyOwnedByAnotherUserIsNotAppendedTo)
     }
     writeFile(path, "theirs");
     ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
-    log.OpenLog(path, 3, 500000);
-    EXPECT_FALSE(log.IsOpen());
+    log.openLog(path, 3, 500000);
+    EXPECT_FALSE(log.isOpen());
     log.Line(0, "must go nowhere");
     EXPECT_EQ(readFile(path), "theirs");
 }

@@ -57,7 +57,7 @@ class GeneralPageTest : public ::testing::TestWithParam<const char*> {
     {
         SettingsSheet sheet(9);
         whenModal<SettingsSheet>(std::move(act));
-        return sheet.DoModal();
+        return sheet.doModal();
     }
     static QWidget* button(SettingsSheet* sheet, int id)
     {
@@ -72,7 +72,7 @@ class GeneralPageTest : public ::testing::TestWithParam<const char*> {
 
 TEST_P(GeneralPageTest, FontDialogChoosesFontAndTextColourTogether)
 {
-    store->SetDword(Setting::TextColor, 0x0000FF00);
+    store->setDword(Setting::TextColor, 0x0000FF00);
     QFont chosen(QStringLiteral("DejaVu Sans Mono"));
     chosen.setPixelSize(15);
     chosen.setWeight(QFont::Bold);
@@ -89,7 +89,7 @@ TEST_P(GeneralPageTest, FontDialogChoosesFontAndTextColourTogether)
             click(LanguageResources::control<QPushButton>(dialog, 2));
         });
         click(button(sheet, 1017));
-        EXPECT_EQ(sheet->generalPage()->GetTextColor(), 0x0000FF00u);
+        EXPECT_EQ(sheet->generalPage()->textColor(), 0x0000FF00u);
 
         whenModal<FontColorDialog>([&](FontColorDialog* dialog) {
             dialog->fontChooser()->setCurrentFont(chosen);
@@ -106,8 +106,8 @@ TEST_P(GeneralPageTest, FontDialogChoosesFontAndTextColourTogether)
     });
     EXPECT_EQ(shown.family(), QStringLiteral("DejaVu Sans Mono"));
     EXPECT_EQ(shown.pixelSize(), 15);
-    EXPECT_EQ(store->GetDword(Setting::TextColor), 0x00563412u);
-    const std::optional<ByteBlock> bytes = store->GetFont(Setting::TextFont);
+    EXPECT_EQ(store->dword(Setting::TextColor), 0x00563412u);
+    const std::optional<ByteBlock> bytes = store->font(Setting::TextFont);
     ASSERT_TRUE(bytes && bytes->size() == sizeof(LogFontRecord));
     LogFontRecord stored;
     std::memcpy(&stored, bytes->data(), sizeof stored);
@@ -117,7 +117,7 @@ TEST_P(GeneralPageTest, FontDialogChoosesFontAndTextColourTogether)
     EXPECT_EQ(stored.lfItalic, 0);
     EXPECT_EQ(stored.lfUnderline, 1);
     EXPECT_EQ(stored.lfStrikeOut, 1);
-    EXPECT_TRUE(store->GetBool(Setting::IsTextFontSet));
+    EXPECT_TRUE(store->boolValue(Setting::IsTextFontSet));
 }
 
 // The embedded chooser handles Enter and Escape as the dialog it was made to be; the answer
@@ -180,15 +180,15 @@ TEST_P(GeneralPageTest, FixedPitchFamiliesAreMarked)
 
 TEST_P(GeneralPageTest, UnreadableFontStoresTheViewsDefaultNotGarbage)
 {
-    store->SetBool(Setting::IsTextFontSet, true);
+    store->setBool(Setting::IsTextFontSet, true);
     const std::uint8_t shortBlock[10] = {1, 2, 3};
-    store->SetBinary(Setting::TextFont, shortBlock, sizeof shortBlock);
+    store->setBinary(Setting::TextFont, shortBlock, sizeof shortBlock);
     int dpi = 0;
     runSheet([&](SettingsSheet* sheet) {
         dpi = sheet->generalPage()->logicalDpiY();
         ok(sheet);
     });
-    const std::optional<ByteBlock> bytes = store->GetFont(Setting::TextFont);
+    const std::optional<ByteBlock> bytes = store->font(Setting::TextFont);
     ASSERT_TRUE(bytes && bytes->size() == sizeof(LogFontRecord));
     const LogFontRecord expected = LogRenderer::defaultFontRecord(dpi);
     EXPECT_EQ(std::memcmp(bytes->data(), &expected, sizeof expected), 0);
@@ -196,23 +196,23 @@ TEST_P(GeneralPageTest, UnreadableFontStoresTheViewsDefaultNotGarbage)
 
 TEST_P(GeneralPageTest, BackgroundColourOnOkOnly)
 {
-    store->SetDword(Setting::BackgroundColor, 0x00000000);
+    store->setDword(Setting::BackgroundColor, 0x00000000);
     runSheet([](SettingsSheet* sheet) {
         answerColorDialog(QColor(200, 0, 0), false);
         click(button(sheet, 1018));
-        EXPECT_EQ(sheet->generalPage()->GetBackgroundColor(), 0u);
+        EXPECT_EQ(sheet->generalPage()->backgroundColor(), 0u);
         answerColorDialog(QColor(0x20, 0x40, 0x60), true);
         click(button(sheet, 1018));
         EXPECT_EQ(sheet->generalPage()->preview()->palette().color(QPalette::Base),
                   QColor(0x20, 0x40, 0x60));
         ok(sheet);
     });
-    EXPECT_EQ(store->GetDword(Setting::BackgroundColor), 0x00604020u);
+    EXPECT_EQ(store->dword(Setting::BackgroundColor), 0x00604020u);
 }
 
 TEST_P(GeneralPageTest, PreviewShowsLocalDateTimeProductAndBothAlphabets)
 {
-    const QStringList lines = GeneralPage::BuildPreviewText().split(u'\n');
+    const QStringList lines = GeneralPage::buildPreviewText().split(u'\n');
     ASSERT_EQ(lines.size(), 4);
     char date[64];
     const std::time_t now = std::time(nullptr);
@@ -228,7 +228,7 @@ TEST_P(GeneralPageTest, PreviewShowsLocalDateTimeProductAndBothAlphabets)
 TEST_P(GeneralPageTest, ShowTraceLogOpensACopyAndNothingWhenTheCopyFails)
 {
     ScopedEnv tmp("TMPDIR", dir.path() + "/");
-    store->SetString(Setting::LogFileName, u""); // the empty name means "Tail.log"
+    store->setString(Setting::LogFileName, u""); // the empty name means "Tail.log"
     writeFile(dir.file("Tail.log"), "line 1\r\nline 2\r\n");
     writeFile(dir.file("Tail.log.txt"), "an older, longer copy of the log\n");
     std::vector<QUrl> opened;

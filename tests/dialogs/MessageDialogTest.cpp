@@ -1,5 +1,5 @@
-#include "resources/LanguageResources.h"
 #include "dialogs/MessageDialog.h"
+#include "resources/LanguageResources.h"
 
 #include "support/PackageFiles.h"
 
@@ -17,7 +17,7 @@ using namespace quilltest;
 namespace {
 
 class MessageDialogTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { s_package = new LoadedPackage("EN"); }
     static void TearDownTestSuite()
     {
@@ -34,11 +34,11 @@ protected:
         return LanguageResources::control<QCheckBox>(&dlg, 1006);
     }
 
-    // Runs DoModal and acts on the dialog once its loop is running.
+    // Runs doModal and acts on the dialog once its loop is running.
     static int runModal(MessageDialog& dlg, std::function<void()> act)
     {
         QTimer::singleShot(0, &dlg, std::move(act));
-        return dlg.DoModal();
+        return dlg.doModal();
     }
 
     static LoadedPackage* s_package;
@@ -55,15 +55,15 @@ TEST_F(MessageDialogTest, StringIdWinsOverSetText)
         QString setText;
         QString shown;
     };
-    for (const Row& row : {Row{0, QStringLiteral("Set by the caller"), QStringLiteral("Set by the caller")},
-                           Row{6, QStringLiteral("Set by the caller"), string6},
-                           Row{6, QString(), string6},
-                           Row{0, QString(), QString()},
-                           Row{99999, QStringLiteral("Set by the caller"), QString()}}) {
+    for (const Row& row :
+         {Row{0, QStringLiteral("Set by the caller"), QStringLiteral("Set by the caller")},
+          Row{6, QStringLiteral("Set by the caller"), string6}, Row{6, QString(), string6},
+          Row{0, QString(), QString()},
+          Row{99999, QStringLiteral("Set by the caller"), QString()}}) {
         MessageDialog dlg;
-        dlg.SetText(row.setText);
+        dlg.setText(row.setText);
         dlg.m_textID = row.textId;
-        dlg.OnInitDialog();
+        dlg.initDialog();
         EXPECT_EQ(text(dlg), row.shown) << row.textId;
         EXPECT_EQ(dlg.m_text, row.shown) << row.textId;
     }
@@ -74,33 +74,34 @@ TEST_F(MessageDialogTest, CaptionFromIdOrText)
     MessageDialog byId;
     byId.m_caption = QStringLiteral("ignored");
     byId.m_captionID = 6;
-    byId.OnInitDialog();
+    byId.initDialog();
     EXPECT_EQ(byId.windowTitle(), LanguageResources::current().string(6));
 
     MessageDialog byText;
     byText.m_caption = QStringLiteral("Own caption");
-    byText.OnInitDialog();
+    byText.initDialog();
     EXPECT_EQ(byText.windowTitle(), QStringLiteral("Own caption"));
 }
 
 TEST_F(MessageDialogTest, TextIsShownAsWrittenNotAsMarkup)
 {
     MessageDialog dlg;
-    dlg.SetText(QStringLiteral("<b>/var/log/a&b.log</b>"));
-    dlg.OnInitDialog();
+    dlg.setText(QStringLiteral("<b>/var/log/a&b.log</b>"));
+    dlg.initDialog();
     EXPECT_EQ(LanguageResources::control<QLabel>(&dlg, 1007)->textFormat(), Qt::PlainText);
 }
 
 TEST_F(MessageDialogTest, OkReturnsTheCheckBoxCancelKeepsTheMember)
 {
     struct Row {
-        int button;   // control id clicked
+        int button; // control id clicked
         bool tick;
         int result;
         int dontAskAgain;
     };
-    for (const Row& row : {Row{1, true, MessageDialog::IDOK, 1}, Row{1, false, MessageDialog::IDOK, 0},
-                           Row{2, true, MessageDialog::IDCANCEL, 0}}) {
+    for (const Row& row :
+         {Row{1, true, MessageDialog::IDOK, 1}, Row{1, false, MessageDialog::IDOK, 0},
+          Row{2, true, MessageDialog::IDCANCEL, 0}}) {
         MessageDialog dlg;
         dlg.m_textID = 5;
         const int result = runModal(dlg, [&dlg, row] {
@@ -116,7 +117,7 @@ TEST_F(MessageDialogTest, PresetCheckBoxIsShown)
 {
     MessageDialog dlg;
     dlg.m_dontAskAgain = 1;
-    dlg.OnInitDialog();
+    dlg.initDialog();
     EXPECT_TRUE(check(dlg)->isChecked());
 }
 

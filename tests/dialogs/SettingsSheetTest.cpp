@@ -80,11 +80,11 @@ class SettingsSheetTest : public ::testing::TestWithParam<const char*> {
     }
     void TearDown() override { SettingsStore::overrideInstance(nullptr); }
 
-    void storeKeywords(const std::vector<Keyword>& list) { store->SaveKeywords(list); }
+    void storeKeywords(const std::vector<Keyword>& list) { store->saveKeywords(list); }
     std::vector<Keyword> storedKeywords() const
     {
         std::vector<Keyword> list;
-        store->LoadKeywords(list);
+        store->loadKeywords(list);
         return list;
     }
     static std::vector<Keyword> abc()
@@ -100,7 +100,7 @@ class SettingsSheetTest : public ::testing::TestWithParam<const char*> {
         SettingsSheet sheet(9);
         sheet.resize(640, 480);
         whenModal<SettingsSheet>(std::move(act));
-        return sheet.DoModal();
+        return sheet.doModal();
     }
 
     static void showKeywordsTab(SettingsSheet* sheet)
@@ -136,52 +136,52 @@ TEST_P(SettingsSheetTest, OkWithoutChangesKeepsEveryValueAndNormalisesTheLogLeve
         font.lfWeight = 700;
         font.lfItalic = 1;
         std::memcpy(font.lfFaceName, u"Liberation Mono", sizeof(u"Liberation Mono"));
-        store->SetFont(Setting::TextFont, font);
-        store->SetBool(Setting::IsTextFontSet, true);
-        store->SetDword(Setting::TextColor, 0x00112233);
-        store->SetDword(Setting::BackgroundColor, 0x00445566);
-        store->SetBool(Setting::TopMost, true);
-        store->SetBool(Setting::ShowLastViewedFile, false);
-        store->SetBool(Setting::ShowEmptyFiles, true);
-        store->SetDword(Setting::LogLevel, row.logLevel);
+        store->setFont(Setting::TextFont, font);
+        store->setBool(Setting::IsTextFontSet, true);
+        store->setDword(Setting::TextColor, 0x00112233);
+        store->setDword(Setting::BackgroundColor, 0x00445566);
+        store->setBool(Setting::TopMost, true);
+        store->setBool(Setting::ShowLastViewedFile, false);
+        store->setBool(Setting::ShowEmptyFiles, true);
+        store->setDword(Setting::LogLevel, row.logLevel);
         storeKeywords(abc());
-        store->SetBool(Setting::Beep, true);
-        store->SetBool(Setting::PlaySound, false);
-        store->SetString(Setting::Sound, u"/usr/share/sounds/a b.oga");
+        store->setBool(Setting::Beep, true);
+        store->setBool(Setting::PlaySound, false);
+        store->setString(Setting::Sound, u"/usr/share/sounds/a b.oga");
 
         const int result = runSheet([&](SettingsSheet* sheet) {
             EXPECT_EQ(control<QCheckBox>(sheet->generalPage(), 1000)->isChecked(),
                       row.logLevel > 1);
             if (row.showKeywords) {
                 showKeywordsTab(sheet);
-                EXPECT_EQ(list(sheet)->GetRowCount(), 3);
+                EXPECT_EQ(list(sheet)->rowCount(), 3);
             }
             ok(sheet);
         });
         EXPECT_EQ(result, SettingsSheet::IDOK);
-        const std::optional<ByteBlock> bytes = store->GetFont(Setting::TextFont);
+        const std::optional<ByteBlock> bytes = store->font(Setting::TextFont);
         ASSERT_TRUE(bytes && bytes->size() == sizeof font);
         EXPECT_EQ(std::memcmp(bytes->data(), &font, sizeof font), 0);
-        EXPECT_EQ(store->GetDword(Setting::TextColor), 0x00112233u);
-        EXPECT_EQ(store->GetDword(Setting::BackgroundColor), 0x00445566u);
-        EXPECT_TRUE(store->GetBool(Setting::TopMost));
-        EXPECT_FALSE(store->GetBool(Setting::ShowLastViewedFile));
-        EXPECT_TRUE(store->GetBool(Setting::ShowEmptyFiles));
-        EXPECT_EQ(store->GetDword(Setting::LogLevel), row.storedLevel);
+        EXPECT_EQ(store->dword(Setting::TextColor), 0x00112233u);
+        EXPECT_EQ(store->dword(Setting::BackgroundColor), 0x00445566u);
+        EXPECT_TRUE(store->boolValue(Setting::TopMost));
+        EXPECT_FALSE(store->boolValue(Setting::ShowLastViewedFile));
+        EXPECT_TRUE(store->boolValue(Setting::ShowEmptyFiles));
+        EXPECT_EQ(store->dword(Setting::LogLevel), row.storedLevel);
         EXPECT_EQ(storedKeywords(), abc());
-        EXPECT_TRUE(store->GetBool(Setting::Beep));
-        EXPECT_FALSE(store->GetBool(Setting::PlaySound));
-        EXPECT_EQ(store->GetString(Setting::Sound), u"/usr/share/sounds/a b.oga");
+        EXPECT_TRUE(store->boolValue(Setting::Beep));
+        EXPECT_FALSE(store->boolValue(Setting::PlaySound));
+        EXPECT_EQ(store->string(Setting::Sound), u"/usr/share/sounds/a b.oga");
     }
 }
 
 TEST_P(SettingsSheetTest, KeywordsPageNeverShownStoresNothing)
 {
-    // LoadKeywords reads a subkey of any name, SaveKeywords would renumber it to "1".
-    store->WriteStringAt(KeywordsKey + u"\\7", u"SearchString", u"kept");
+    // loadKeywords reads a subkey of any name, saveKeywords would renumber it to "1".
+    store->writeStringAt(KeywordsKey + u"\\7", u"SearchString", u"kept");
     runSheet([](SettingsSheet* sheet) { ok(sheet); });
     std::vector<std::u16string> names;
-    store->EnumSubkeyNames(Setting::KeyKeywords, names);
+    store->enumSubkeyNames(Setting::KeyKeywords, names);
     EXPECT_EQ(names, std::vector<std::u16string>{u"7"});
     EXPECT_EQ(readFile(dir.file("user.reg")).find("ColumnWidth"), std::string::npos);
 }
@@ -189,15 +189,15 @@ TEST_P(SettingsSheetTest, KeywordsPageNeverShownStoresNothing)
 TEST_P(SettingsSheetTest, CancelStoresOnlyTheColumnWidths)
 {
     storeKeywords(abc());
-    store->SetBool(Setting::TopMost, false);
-    store->SetDword(Setting::BackgroundColor, 0x00010203);
+    store->setBool(Setting::TopMost, false);
+    store->setDword(Setting::BackgroundColor, 0x00010203);
     const std::string before = readFile(dir.file("user.reg"));
     int draggedTo = 0;
     const int result = runSheet([&](SettingsSheet* sheet) {
         clickCheckBox(control<QCheckBox>(sheet->generalPage(), 1028));
         showKeywordsTab(sheet);
         clickRowCheck(list(sheet), 0);
-        EXPECT_FALSE(list(sheet)->GetKeyword(0)->m_enabled);
+        EXPECT_FALSE(list(sheet)->keywordAt(0)->m_enabled);
         clickRow(list(sheet), 2);
         click(control(keywordsPage(sheet), 1019));
         // Drag the border of the keyword column 25 pixels to the right.
@@ -213,9 +213,9 @@ TEST_P(SettingsSheetTest, CancelStoresOnlyTheColumnWidths)
     });
     EXPECT_EQ(result, SettingsSheet::IDCANCEL);
     EXPECT_EQ(draggedTo, 134 + 25);
-    EXPECT_EQ(store->GetDword(Setting::ColumnWidthKeyword), std::uint32_t(draggedTo));
+    EXPECT_EQ(store->dword(Setting::ColumnWidthKeyword), std::uint32_t(draggedTo));
     EXPECT_EQ(storedKeywords(), abc());
-    EXPECT_FALSE(store->GetBool(Setting::TopMost));
+    EXPECT_FALSE(store->boolValue(Setting::TopMost));
     // Apart from the four widths the hive is as it was.
     std::string after = readFile(dir.file("user.reg"));
     std::string kept;
@@ -256,15 +256,15 @@ TEST_P(SettingsSheetTest, DeleteSelectsTheRowAtTheOldIndexOrTheNewLast)
         EXPECT_FALSE(control(page, 1019)->isEnabled()) << "nothing selected yet";
         clickRow(rows, 2);
         click(control(page, 1019));
-        EXPECT_EQ(rows->GetRowCount(), 2);
-        EXPECT_EQ(rows->GetSelectedRow(), 1);
+        EXPECT_EQ(rows->rowCount(), 2);
+        EXPECT_EQ(rows->selectedRow(), 1);
         EXPECT_EQ(rows->window()->focusWidget(), rows);
         clickRow(rows, 0);
         click(control(page, 1019));
-        EXPECT_EQ(rows->GetSelectedRow(), 0);
+        EXPECT_EQ(rows->selectedRow(), 0);
         EXPECT_EQ(quill::toU16(rows->topLevelItem(0)->text(1)), u"WARN");
         click(control(page, 1019));
-        EXPECT_EQ(rows->GetRowCount(), 0);
+        EXPECT_EQ(rows->rowCount(), 0);
         EXPECT_FALSE(control(page, 1019)->isEnabled());
         EXPECT_FALSE(control(page, 1017)->isEnabled());
         ok(sheet);
@@ -288,14 +288,14 @@ TEST_P(SettingsSheetTest, NewKeywordWithoutColourChangesIsWhiteOnRed)
             ok(editor);
         });
         click(control(keywordsPage(sheet), 1016));
-        ASSERT_EQ(list(sheet)->GetRowCount(), 2);
+        ASSERT_EQ(list(sheet)->rowCount(), 2);
         QTreeWidgetItem* added = list(sheet)->topLevelItem(1);
         EXPECT_EQ(added->background(1).color(), QColor(255, 0, 0));
         EXPECT_EQ(added->checkState(0), Qt::Checked);
         // An editor that returns no text adds nothing.
         whenModal<KeywordEditor>([](KeywordEditor* editor) { ok(editor); });
         click(control(keywordsPage(sheet), 1016));
-        EXPECT_EQ(list(sheet)->GetRowCount(), 2);
+        EXPECT_EQ(list(sheet)->rowCount(), 2);
         ok(sheet);
     });
     const std::vector<Keyword> stored = storedKeywords();
@@ -385,7 +385,7 @@ TEST_P(SettingsSheetTest, EditorCancelAndEmptyTextChangeNothing)
             cancel(editor);
         });
         click(control(keywordsPage(sheet), 1017));
-        EXPECT_EQ(rows->GetSelectedRow(), 1) << "rows refilled, selection kept";
+        EXPECT_EQ(rows->selectedRow(), 1) << "rows refilled, selection kept";
         // Double-click edits too; emptied text changes nothing.
         whenModal<KeywordEditor>([](KeywordEditor* editor) {
             control<QLineEdit>(editor, 1020)->selectAll();
@@ -409,13 +409,13 @@ TEST_P(SettingsSheetTest, MoveUpAndDownChangeTheStoredOrder)
         EXPECT_FALSE(control(page, 1033)->isEnabled());
         EXPECT_TRUE(control(page, 1034)->isEnabled());
         click(control(page, 1034)); // ERROR goes down: WARN ERROR debug
-        EXPECT_EQ(rows->GetSelectedRow(), 1);
+        EXPECT_EQ(rows->selectedRow(), 1);
         click(control(page, 1034)); // WARN debug ERROR
-        EXPECT_EQ(rows->GetSelectedRow(), 2);
+        EXPECT_EQ(rows->selectedRow(), 2);
         EXPECT_FALSE(control(page, 1034)->isEnabled());
         clickRow(rows, 1);
         click(control(page, 1033)); // debug WARN ERROR
-        EXPECT_EQ(rows->GetSelectedRow(), 0);
+        EXPECT_EQ(rows->selectedRow(), 0);
         ok(sheet);
     });
     const std::vector<Keyword> list = abc();
@@ -427,11 +427,11 @@ TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAnEqualShareOfTheList)
     for (SettingId id :
          {Setting::ColumnWidthEnable, Setting::ColumnWidthKeyword, Setting::ColumnWidthMatchCase,
           Setting::ColumnWidthMatchWord, Setting::ColumnWidthMatchOnly}) {
-        store->SetDword(id, 0xFFFFFFFF);
+        store->setDword(id, 0xFFFFFFFF);
     }
-    store->SetDword(Setting::ColumnWidthKeyword, 77);
+    store->setDword(Setting::ColumnWidthKeyword, 77);
     // Wider than any screen: a damaged value, shown at the default width.
-    store->SetDword(Setting::ColumnWidthMatchCase, 65536);
+    store->setDword(Setting::ColumnWidthMatchCase, 65536);
     runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
         CheckListControl* rows = list(sheet);
@@ -445,19 +445,19 @@ TEST_P(SettingsSheetTest, StoredWidthMinusOneGivesAnEqualShareOfTheList)
             << "the last column, widened to its header";
         cancel(sheet);
     });
-    EXPECT_EQ(store->GetDword(Setting::ColumnWidthKeyword), 77u);
-    EXPECT_NE(store->GetDword(Setting::ColumnWidthEnable), 0xFFFFFFFFu);
+    EXPECT_EQ(store->dword(Setting::ColumnWidthKeyword), 77u);
+    EXPECT_NE(store->dword(Setting::ColumnWidthEnable), 0xFFFFFFFFu);
 }
 
 // Records what it was asked to play and whether the play button was usable meanwhile.
 class RecordingSound : public SoundService {
   public:
-    void PlayFile(const std::u16string& path) override
+    void playSoundFile(const std::u16string& path) override
     {
         played.push_back(path);
         buttonEnabledWhilePlaying = button && button->isEnabled();
     }
-    void Beep() override {}
+    void beep() override {}
     std::vector<std::u16string> played;
     QWidget* button = nullptr;
     bool buttonEnabledWhilePlaying = true;
@@ -490,7 +490,7 @@ TEST_P(SettingsSheetTest, BrowseAndPlayTheSoundFile)
         clickCheckBox(control<QCheckBox>(page, 1029));
         ok(shown);
     });
-    sheet.DoModal();
+    sheet.doModal();
     const LanguageResources& resources = LanguageResources::current();
     EXPECT_EQ(title, resources.string(61440));
     EXPECT_EQ(folder, QStringLiteral("/usr/share/sounds"));
@@ -500,8 +500,8 @@ TEST_P(SettingsSheetTest, BrowseAndPlayTheSoundFile)
     ASSERT_EQ(sound.played.size(), 1u);
     EXPECT_EQ(sound.played[0], u"/usr/share/sounds/freedesktop/stereo/bell.oga");
     EXPECT_FALSE(sound.buttonEnabledWhilePlaying);
-    EXPECT_EQ(store->GetString(Setting::Sound), u"/usr/share/sounds/freedesktop/stereo/bell.oga");
-    EXPECT_TRUE(store->GetBool(Setting::PlaySound));
+    EXPECT_EQ(store->string(Setting::Sound), u"/usr/share/sounds/freedesktop/stereo/bell.oga");
+    EXPECT_TRUE(store->boolValue(Setting::PlaySound));
 }
 
 // Widths nobody chose (the table's defaults, -1, a damaged 0) fit their headers in a large
@@ -512,8 +512,8 @@ TEST_P(SettingsSheetTest, ColumnsNobodySizedFitTheirHeadersAndAZeroWidthIsDamage
     QFont large = before;
     large.setPointSize(14);
     QApplication::setFont(large);
-    store->SetDword(Setting::ColumnWidthMatchWord, 0);
-    store->SetDword(Setting::ColumnWidthKeyword, 60);
+    store->setDword(Setting::ColumnWidthMatchWord, 0);
+    store->setDword(Setting::ColumnWidthKeyword, 60);
     std::vector<int> widths;
     std::vector<int> needed;
     runSheet([&](SettingsSheet* sheet) {
@@ -532,7 +532,7 @@ TEST_P(SettingsSheetTest, ColumnsNobodySizedFitTheirHeadersAndAZeroWidthIsDamage
     EXPECT_EQ(widths[1], 60) << "a width the user chose, though narrower than " << needed[1];
     EXPECT_GE(widths[2], needed[2]) << "table default 73";
     EXPECT_GE(widths[3], needed[3]) << "stored 0";
-    EXPECT_GT(store->GetDword(Setting::ColumnWidthMatchWord), 0u);
+    EXPECT_GT(store->dword(Setting::ColumnWidthMatchWord), 0u);
 }
 
 TEST_P(SettingsSheetTest, DelDeletesTheSelectedKeyword)
@@ -542,11 +542,11 @@ TEST_P(SettingsSheetTest, DelDeletesTheSelectedKeyword)
         showKeywordsTab(sheet);
         CheckListControl* rows = list(sheet);
         QTest::keyClick(rows, Qt::Key_Delete); // nothing selected: nothing deleted
-        EXPECT_EQ(rows->GetRowCount(), 3);
+        EXPECT_EQ(rows->rowCount(), 3);
         clickRow(rows, 1);
         QTest::keyClick(rows, Qt::Key_Delete);
-        EXPECT_EQ(rows->GetRowCount(), 2);
-        EXPECT_EQ(rows->GetSelectedRow(), 1);
+        EXPECT_EQ(rows->rowCount(), 2);
+        EXPECT_EQ(rows->selectedRow(), 1);
         ok(sheet);
     });
     const std::vector<Keyword> list = abc();

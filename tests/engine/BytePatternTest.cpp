@@ -37,14 +37,15 @@ TEST(BytePattern, FoldLowersExactlyTheCapitalsAtEveryLengthAndAlignment)
     for (std::size_t offset = 0; offset < 17; ++offset) {
         for (std::size_t n : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 33u, 255u, 256u + 47u}) {
             std::vector<std::uint8_t> out(all.size(), 0xEE);
-            FoldAsciiBytes(all.data() + offset, out.data(), n);
+            foldAsciiBytes(all.data() + offset, out.data(), n);
             for (std::size_t i = 0; i < out.size(); ++i) {
                 const std::uint8_t want = i < n ? foldModel(all[offset + i]) : 0xEE;
                 ASSERT_EQ(out[i], want) << "offset " << offset << " length " << n << " at " << i;
             }
             std::vector<std::uint8_t> inPlace(all.begin() + std::ptrdiff_t(offset), all.end());
-            FoldAsciiBytes(inPlace.data(), n);
-            ASSERT_TRUE(std::equal(inPlace.begin(), inPlace.begin() + std::ptrdiff_t(n), out.begin()));
+            foldAsciiBytes(inPlace.data(), n);
+            ASSERT_TRUE(
+                std::equal(inPlace.begin(), inPlace.begin() + std::ptrdiff_t(n), out.begin()));
         }
     }
 }
@@ -64,7 +65,7 @@ TEST(BytePattern, Utf8EncodingChangesLengthAtEachBoundary)
              Row{std::u16string(1, char16_t(0xDC00)), nullptr},
          }) {
         std::string out;
-        const bool ok = EncodeUtf8Exact(row.text, out);
+        const bool ok = encodeUtf8Exact(row.text, out);
         EXPECT_EQ(ok, row.bytes != nullptr) << out;
         if (row.bytes != nullptr) {
             EXPECT_EQ(out, row.bytes);
@@ -97,7 +98,8 @@ TEST(BytePattern, SearchFindsTheFirstOccurrenceAsAPlainSearchDoes)
         for (std::size_t from = 0; from <= std::min<std::size_t>(size, 17); ++from) {
             const std::uint8_t* s = hay.data() + from;
             const std::uint8_t* end = hay.data() + size;
-            ASSERT_EQ(FindPatternBytes(s, end, pattern.data(), plen, rare), searchModel(s, end, pattern))
+            ASSERT_EQ(findPatternBytes(s, end, pattern.data(), plen, rare),
+                      searchModel(s, end, pattern))
                 << "round " << round << " from " << from << " size " << size << " plen " << plen;
         }
     }

@@ -182,15 +182,15 @@ TEST_P(ChosenEncodingTest, EveryEncodingAgainstIconvWithFindCopyAndFilter)
     const std::string path = settings.dir.file("encoded.log");
     const std::string mark = c.mark;
     writeFile(path, mark + viaIconv(text, c.iconvName));
-    doc.SetEncoding(c.encoding);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
-    EXPECT_EQ(doc.Form(), c.form);
+    doc.setEncoding(c.encoding);
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    doc.stopWatching();
+    EXPECT_EQ(doc.encodingForm(), c.form);
     // Offsets stay the file's own: the first line starts after the mark.
-    EXPECT_EQ(doc.LineStart(0), FileOffset(mark.size()));
-    ASSERT_EQ(doc.GetLineCount(), lines.size());
+    EXPECT_EQ(doc.lineStart(0), FileOffset(mark.size()));
+    ASSERT_EQ(doc.lineCount(), lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        ASSERT_EQ(doc.GetLine(LineNumber(i)), lines[i]) << "line " << i;
+        ASSERT_EQ(doc.line(LineNumber(i)), lines[i]) << "line " << i;
     }
 
     // Find walks the model's occurrences of the sample's first word, from the top down.
@@ -204,9 +204,9 @@ TEST_P(ChosenEncodingTest, EveryEncodingAgainstIconvWithFindCopyAndFilter)
         }
     }
     std::vector<std::pair<LineNumber, std::int32_t>> got;
-    doc.SetFindPosition(0, 0);
-    while (got.size() <= want.size() && doc.Find(pattern, true, 0) && doc.GetSelection().valid) {
-        const DocSelection s = doc.GetSelection();
+    doc.setFindPosition(0, 0);
+    while (got.size() <= want.size() && doc.find(pattern, true, 0) && doc.selection().valid) {
+        const DocSelection s = doc.selection();
         if (!got.empty() && std::pair(s.startLine, s.startCol) <= got.back()) {
             break;
         }
@@ -215,15 +215,15 @@ TEST_P(ChosenEncodingTest, EveryEncodingAgainstIconvWithFindCopyAndFilter)
     EXPECT_EQ(got, want);
 
     // Copy of three whole lines, and of the first.
-    doc.SetSelection(10, 12, 0, -1);
-    EXPECT_EQ(doc.GetSelectedText(), lines[10] + u"\n" + lines[11] + u"\n" + lines[12]);
-    doc.SetSelection(0, 0, 0, -1);
-    EXPECT_EQ(doc.GetSelectedText(), lines[0]);
+    doc.setSelection(10, 12, 0, -1);
+    EXPECT_EQ(doc.selectedText(), lines[10] + u"\n" + lines[11] + u"\n" + lines[12]);
+    doc.setSelection(0, 0, 0, -1);
+    EXPECT_EQ(doc.selectedText(), lines[0]);
     // Find of the first line's first word lands on its first column.
-    doc.SetFindPosition(0, 0);
-    ASSERT_TRUE(doc.Find(u"ok ", true, 0));
-    EXPECT_EQ(doc.GetSelection().startLine, 0u);
-    EXPECT_EQ(doc.GetSelection().startCol, 0);
+    doc.setFindPosition(0, 0);
+    ASSERT_TRUE(doc.find(u"ok ", true, 0));
+    EXPECT_EQ(doc.selection().startLine, 0u);
+    EXPECT_EQ(doc.selection().startCol, 0);
 
     // The filter: a literal of the sample, and a regular expression.
     LineFilter filter(doc, nullptr);
@@ -231,12 +231,12 @@ TEST_P(ChosenEncodingTest, EveryEncodingAgainstIconvWithFindCopyAndFilter)
     for (const FilterTerm& term :
          {FilterTerm{sample, true, false, false}, FilterTerm{u"caf\u00E9 ", false, false, false},
           FilterTerm{u"^ok\\s", false, false, true}}) {
-        ASSERT_TRUE(filter.SetFilter(FilterSet{term, {}}).empty());
-        ASSERT_TRUE(filter.WaitIdle());
-        filter.Collect();
+        ASSERT_TRUE(filter.setFilter(FilterSet{term, {}}).empty());
+        ASSERT_TRUE(filter.waitIdle());
+        filter.collect();
         std::vector<LineNumber> rows;
-        for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
-            rows.push_back(filter.GetMatches().at(i));
+        for (std::size_t i = 0; i < filter.matches().size(); ++i) {
+            rows.push_back(filter.matches().at(i));
         }
         std::vector<LineNumber> expected;
         for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -266,19 +266,19 @@ TEST(ChosenEncoding, ABigEndianByteOrderMarkIsNotText)
     LogDocument doc{&host, settings.store};
     const std::string path = settings.dir.file("be.log");
     writeFile(path, "\xFE\xFF" + bigEndian(u"one\ntwo\n"));
-    doc.SetEncoding(TextEncoding::Utf16Be);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
-    ASSERT_EQ(doc.GetLineCount(), 2u);
-    EXPECT_EQ(doc.GetLine(0), u"one");
+    doc.setEncoding(TextEncoding::Utf16Be);
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    doc.stopWatching();
+    ASSERT_EQ(doc.lineCount(), 2u);
+    EXPECT_EQ(doc.line(0), u"one");
     // Automatic: the mark says big-endian, and the lines are the same.
-    doc.SetEncoding(TextEncoding::Automatic);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
-    EXPECT_EQ(doc.Form(), TextEncoding::Utf16Be);
-    ASSERT_EQ(doc.GetLineCount(), 2u);
-    EXPECT_EQ(doc.GetLine(0), u"one");
-    EXPECT_EQ(doc.GetLine(1), u"two");
+    doc.setEncoding(TextEncoding::Automatic);
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    doc.stopWatching();
+    EXPECT_EQ(doc.encodingForm(), TextEncoding::Utf16Be);
+    ASSERT_EQ(doc.lineCount(), 2u);
+    EXPECT_EQ(doc.line(0), u"one");
+    EXPECT_EQ(doc.line(1), u"two");
 }
 
 // A large file is indexed in pieces on several threads: big-endian units there too.
@@ -287,7 +287,7 @@ TEST(ChosenEncoding, BigEndianPiecesOnSeveralThreadsGiveTheSameLines)
     TestSettings settings;
     FakeHost host;
     LogDocument doc{&host, settings.store};
-    doc.SetIndexPieces(4096, 2);
+    doc.setIndexPieces(4096, 2);
     std::u16string text;
     std::vector<std::u16string> lines;
     for (int l = 0; l < 4000; ++l) {
@@ -297,12 +297,12 @@ TEST(ChosenEncoding, BigEndianPiecesOnSeveralThreadsGiveTheSameLines)
     }
     const std::string path = settings.dir.file("big-be.log");
     writeFile(path, bigEndian(text));
-    doc.SetEncoding(TextEncoding::Utf16Be);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
-    ASSERT_EQ(doc.GetLineCount(), lines.size());
+    doc.setEncoding(TextEncoding::Utf16Be);
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    doc.stopWatching();
+    ASSERT_EQ(doc.lineCount(), lines.size());
     for (std::size_t i = 0; i < lines.size(); i += 97) {
-        EXPECT_EQ(doc.GetLine(LineNumber(i)), lines[i]) << i;
+        EXPECT_EQ(doc.line(LineNumber(i)), lines[i]) << i;
     }
 }
 
@@ -315,21 +315,21 @@ TEST(ChosenEncoding, ABigEndianCarriageReturnAtTheEndWaitsForTheNextUnit)
     LogDocument doc{&host, settings.store};
     const std::string path = settings.dir.file("growing-be.log");
     writeFile(path, bigEndian(u"first\n"));
-    doc.SetEncoding(TextEncoding::Utf16Be);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
+    doc.setEncoding(TextEncoding::Utf16Be);
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    doc.stopWatching();
     auto append = [&](const std::u16string& text) {
         const std::string bytes = bigEndian(text);
         appendFile(path, bytes);
         std::lock_guard lock(doc.docAccess());
-        doc.AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), false);
+        doc.appendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), false);
     };
     append(u"ab\r");
-    EXPECT_EQ(doc.GetLine(1), u"ab"); // the return may be half of a CR LF
+    EXPECT_EQ(doc.line(1), u"ab"); // the return may be half of a CR LF
     append(u"x\r");
-    EXPECT_EQ(doc.GetLine(1), u"xb"); // written over from the first column
+    EXPECT_EQ(doc.line(1), u"xb"); // written over from the first column
     append(u"\n");
-    EXPECT_EQ(doc.GetLine(1), u"xb");
+    EXPECT_EQ(doc.line(1), u"xb");
 }
 
 // Zero bytes in narrow text, as a crash pads a log ("\n\0" at an even offset) or a command
@@ -358,10 +358,10 @@ TEST(ChosenEncoding, ZeroBytesInALogOrACommandsOutputLeaveItNarrow)
         want.pop_back();
     }
     auto expectLines = [&](LogDocument& doc, const char* what) {
-        EXPECT_EQ(doc.Form(), TextEncoding::Locale) << what;
-        ASSERT_EQ(doc.GetLineCount(), want.size()) << what;
+        EXPECT_EQ(doc.encodingForm(), TextEncoding::Locale) << what;
+        ASSERT_EQ(doc.lineCount(), want.size()) << what;
         for (std::size_t i = 0; i < want.size(); ++i) {
-            ASSERT_EQ(doc.GetLine(LineNumber(i)), want[i]) << what << " line " << i;
+            ASSERT_EQ(doc.line(LineNumber(i)), want[i]) << what << " line " << i;
         }
     };
 
@@ -370,8 +370,8 @@ TEST(ChosenEncoding, ZeroBytesInALogOrACommandsOutputLeaveItNarrow)
     LogDocument file{&host, settings.store};
     const std::string path = settings.dir.file("padded.log");
     writeFile(path, padded);
-    ASSERT_TRUE(file.OnOpenDocument(u16(path)));
-    file.StopWatching();
+    ASSERT_TRUE(file.openDocument(u16(path)));
+    file.stopWatching();
     expectLines(file, "file");
 
     LogDocument piped{&host, settings.store};
@@ -381,10 +381,10 @@ TEST(ChosenEncoding, ZeroBytesInALogOrACommandsOutputLeaveItNarrow)
     SourceOptions options;
     options.folder = settings.dir.file("spool");
     options.reserveBytes = 0;
-    auto source = LogSource::FollowStream(fds[0], u"command", options, error);
+    auto source = LogSource::followStream(fds[0], u"command", options, error);
     ::close(fds[0]);
     ASSERT_TRUE(source) << error;
-    ASSERT_TRUE(piped.OpenSource(std::move(source)));
+    ASSERT_TRUE(piped.openSource(std::move(source)));
     std::mt19937 random(37);
     for (std::size_t at = 0; at < padded.size();) {
         const std::size_t n = std::min<std::size_t>(1 + random() % 90, padded.size() - at);
@@ -394,10 +394,10 @@ TEST(ChosenEncoding, ZeroBytesInALogOrACommandsOutputLeaveItNarrow)
     }
     ::close(fds[1]);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (piped.LineStart(piped.GetLineCount()) < FileOffset(padded.size()) &&
+    while (piped.lineStart(piped.lineCount()) < FileOffset(padded.size()) &&
            std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     expectLines(piped, "pipe");
-    piped.OnCloseDocument();
+    piped.closeDocument();
 }

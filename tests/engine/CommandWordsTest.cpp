@@ -32,12 +32,12 @@ const std::vector<Row>& splitRows()
         {"a \"\" b", {"a", "", "b"}},
         {"a\\ b", {"a b"}},
         {"\\'a", {"'a"}},
-        {"'a\\b'", {"a\\b"}},                 // no escapes inside single quotes
-        {"\"a\\b\"", {"a\\b"}},               // a backslash before b stays in double quotes
+        {"'a\\b'", {"a\\b"}},   // no escapes inside single quotes
+        {"\"a\\b\"", {"a\\b"}}, // a backslash before b stays in double quotes
         {"\"a\\\"b\"", {"a\"b"}},
         {"\"\\$HOME \\` \\\\\"", {"$HOME ` \\"}},
         {"$HOME *.log ~ a;b|c>d", {"$HOME", "*.log", "~", "a;b|c>d"}}, // nothing expands
-        {"a\\\nb", {"ab"}},                   // backslash-newline joins
+        {"a\\\nb", {"ab"}},                                            // backslash-newline joins
         {"\"a\\\nb\"", {"ab"}},
         {"'it'\\''s'", {"it's"}},
         {"kubectl logs -f 'pod/name with space'", {"kubectl", "logs", "-f", "pod/name with space"}},
@@ -49,7 +49,7 @@ const std::vector<Row>& splitRows()
 TEST(CommandWords, SplitsByShellRules)
 {
     for (const Row& row : splitRows()) {
-        const CommandWords split = SplitCommandWords(row.line);
+        const CommandWords split = splitCommandWords(row.line);
         EXPECT_TRUE(split.ok()) << row.line;
         EXPECT_EQ(split.words, row.words) << row.line;
     }
@@ -72,7 +72,7 @@ TEST(CommandWords, RefusesWhatAShellWouldNotFinish)
         {"'a\"' \"", CommandWordsError::UnclosedDouble, 5},
     };
     for (const Bad& row : rows) {
-        const CommandWords split = SplitCommandWords(row.line);
+        const CommandWords split = splitCommandWords(row.line);
         EXPECT_EQ(split.error, row.error) << row.line;
         EXPECT_EQ(split.errorOffset, row.offset) << row.line;
         EXPECT_TRUE(split.words.empty()) << row.line;
@@ -116,7 +116,7 @@ TEST(CommandWords, AgreesWithTheShellOnRandomLines)
         for (int i = 0; i < length; ++i) {
             line += alphabet[random() % alphabet.size()];
         }
-        const CommandWords split = SplitCommandWords(line);
+        const CommandWords split = splitCommandWords(line);
         if (!split.ok()) {
             continue; // the shell would report a syntax error or wait for more
         }
@@ -138,11 +138,11 @@ TEST(CommandWords, JoinedWordsSplitBackUnchanged)
                 word += alphabet[random() % alphabet.size()];
             }
         }
-        const std::string line = JoinCommandWords(words);
-        const CommandWords split = SplitCommandWords(line);
+        const std::string line = joinCommandWords(words);
+        const CommandWords split = splitCommandWords(line);
         EXPECT_EQ(split.words, words) << line;
     }
-    EXPECT_EQ(JoinCommandWords({"journalctl", "-f", "a b", ""}), "journalctl -f 'a b' ''");
+    EXPECT_EQ(joinCommandWords({"journalctl", "-f", "a b", ""}), "journalctl -f 'a b' ''");
 }
 
 } // namespace

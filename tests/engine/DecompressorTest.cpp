@@ -43,8 +43,7 @@ std::string logText(unsigned seed, int lines = 20000)
     for (int i = 0; i < lines; ++i) {
         text += "2026-12-08T23:" + std::to_string(10 + i % 50) + " " + levels[random() % 4] +
                 " worker-" + std::to_string(random() % 97) + " request " +
-                std::to_string(random()) + " took " + std::to_string(random() % 5000) +
-                " ms\n";
+                std::to_string(random()) + " took " + std::to_string(random() % 5000) + " ms\n";
     }
     return text;
 }
@@ -67,7 +66,7 @@ struct Outcome {
 };
 
 Outcome decompress(const TempDir& dir, CompressionFormat format, const std::string& path,
-               std::int64_t reserve = 0, bool cancelled = false)
+                   std::int64_t reserve = 0, bool cancelled = false)
 {
     const std::string outPath = dir.file("out");
     const int in = ::open(path.c_str(), O_RDONLY);
@@ -75,7 +74,7 @@ Outcome decompress(const TempDir& dir, CompressionFormat format, const std::stri
     std::atomic<bool> cancel{cancelled};
     std::atomic<std::uint64_t> consumed{0};
     Outcome run;
-    run.result = DecompressStream(format, in, out, cancel, consumed, reserve);
+    run.result = decompressStream(format, in, out, cancel, consumed, reserve);
     ::close(in);
     ::close(out);
     run.output = quilltest::readFile(outPath);
@@ -91,7 +90,7 @@ TEST_P(EachFormat, DecompressesWhatTheToolMade)
     const std::string text = logText(1);
     const std::string packed = compress(dir, GetParam(), text, "a.log");
     // By content: the name has no suffix.
-    EXPECT_EQ(DetectCompressionOfFile(packed), GetParam().format);
+    EXPECT_EQ(detectCompressionOfFile(packed), GetParam().format);
     const Outcome run = decompress(dir, GetParam().format, packed);
     EXPECT_EQ(run.result.outcome, DecompressResult::Outcome::Complete) << run.result.detail;
     EXPECT_EQ(run.output.size(), text.size());
@@ -194,7 +193,7 @@ TEST_P(EachFormat, StopsAtTheDiskReserve)
 
 INSTANTIATE_TEST_SUITE_P(Formats, EachFormat, ::testing::ValuesIn(Tools),
                          [](const ::testing::TestParamInfo<Tool>& row) {
-                             return std::string(CompressionName(row.param.format));
+                             return std::string(compressionName(row.param.format));
                          });
 
 TEST(Decompressor, DetectsByContentNotByName)
@@ -203,12 +202,12 @@ TEST(Decompressor, DetectsByContentNotByName)
     // A .gz that is really plain text, and an empty one, are plain files.
     const std::string fake = dir.file("rotated.log.1.gz");
     quilltest::writeFile(fake, "2026-12-08 INFO plain text after all\n");
-    EXPECT_EQ(DetectCompressionOfFile(fake), CompressionFormat::None);
+    EXPECT_EQ(detectCompressionOfFile(fake), CompressionFormat::None);
     const std::string empty = dir.file("empty.gz");
     quilltest::writeFile(empty, "");
-    EXPECT_EQ(DetectCompressionOfFile(empty), CompressionFormat::None);
-    EXPECT_EQ(DetectCompressionOfFile(dir.file("missing.gz")), CompressionFormat::None);
-    EXPECT_EQ(DetectCompressionOfFile(dir.path()), CompressionFormat::None);
+    EXPECT_EQ(detectCompressionOfFile(empty), CompressionFormat::None);
+    EXPECT_EQ(detectCompressionOfFile(dir.file("missing.gz")), CompressionFormat::None);
+    EXPECT_EQ(detectCompressionOfFile(dir.path()), CompressionFormat::None);
 
     // Magic numbers at their shortest, and one byte short of them.
     struct Row {
@@ -224,14 +223,20 @@ TEST(Decompressor, DetectsByContentNotByName)
         {"BZh1", CompressionFormat::Bzip2},
         {"BZh0", CompressionFormat::None},
         {"BZh", CompressionFormat::None},
-        {std::string("\xfd" "7zXZ\0", 6), CompressionFormat::Xz},
-        {std::string("\xfd" "7zXZ", 5), CompressionFormat::None},
+        {std::string("\xfd"
+                     "7zXZ\0",
+                     6),
+         CompressionFormat::Xz},
+        {std::string("\xfd"
+                     "7zXZ",
+                     5),
+         CompressionFormat::None},
         {std::string("\x28\xb5\x2f\xfd", 4), CompressionFormat::Zstd},
         {std::string("\x28\xb5\x2f", 3), CompressionFormat::None},
         {"", CompressionFormat::None},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(DetectCompression(reinterpret_cast<const std::uint8_t*>(row.bytes.data()),
+        EXPECT_EQ(detectCompression(reinterpret_cast<const std::uint8_t*>(row.bytes.data()),
                                     row.bytes.size()),
                   row.format)
             << row.bytes.size();
@@ -244,7 +249,7 @@ TEST(Decompressor, DetectsByContentNotByName)
 TEST(DecompressWriteCut, EndsAfterTheLastLineEndOrBeforeACutCharacter)
 {
     const auto cut = [](const std::string& bytes) {
-        return DecompressWriteCut(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+        return decompressWriteCut(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                   bytes.size());
     };
     EXPECT_EQ(cut("ab\ncd"), 3u);
@@ -315,7 +320,7 @@ TEST(DecompressWrites, EndAtLineEndsAndAddUpToTheText)
         std::atomic<bool> cancel{false};
         std::atomic<std::uint64_t> consumed{0};
         const DecompressResult result =
-            DecompressStream(tool.format, in, pair[0], cancel, consumed, 0, writeBytes);
+            decompressStream(tool.format, in, pair[0], cancel, consumed, 0, writeBytes);
         ::shutdown(pair[0], SHUT_WR);
         reader.join();
         ::close(in);

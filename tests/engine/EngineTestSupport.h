@@ -61,19 +61,19 @@ class FakeHost : public DocumentHost {
     int reloadCount() const { return postedCount(FileMessage::Reload); }
     int unreadableCount() const { return postedCount(FileMessage::Unreadable); }
 
-    void UpdateAllViews() override { ++updates; }
-    void ScrollViewsToEnd() override { ++scrollsToEnd; }
-    void ResetViewsScroll() override { ++resets; }
-    void EnsureSelectionVisibleInViews() override { ++ensures; }
-    void SetFilePathText(const std::u16string& path) override { filePathText = path; }
-    void TitleChanged(const std::u16string& title) override { shownTitle = title; }
-    MissingFileAnswer AskMissingFile(const std::u16string& path) override
+    void updateAllViews() override { ++updates; }
+    void scrollViewsToEnd() override { ++scrollsToEnd; }
+    void resetViewsScroll() override { ++resets; }
+    void ensureSelectionVisibleInViews() override { ++ensures; }
+    void setFilePathText(const std::u16string& path) override { filePathText = path; }
+    void titleChanged(const std::u16string& title) override { shownTitle = title; }
+    MissingFileAnswer askMissingFile(const std::u16string& path) override
     {
         ++questions;
         askedPath = path;
         return missingAnswer;
     }
-    void ShowOpenError(const std::u16string& path, const std::u16string& description,
+    void showOpenError(const std::u16string& path, const std::u16string& description,
                        int errorNumber) override
     {
         ++openErrors;
@@ -81,11 +81,11 @@ class FakeHost : public DocumentHost {
         errorDescription = description;
         lastError = errorNumber;
     }
-    std::u16string LoadResourceString(std::uint32_t id) override
+    std::u16string loadResourceString(std::uint32_t id) override
     {
         return id == 133 ? u"Log Viewer " : id == 190 ? u"not a regular file" : u"?";
     }
-    std::u16string GetFileVersionText() override { return u"1.0.0.0001"; }
+    std::u16string fileVersionText() override { return u"1.0.0.0001"; }
 
     int updates = 0;
     int scrollsToEnd = 0;
@@ -125,8 +125,8 @@ class FakeHost : public DocumentHost {
 
 class FakeSound : public SoundService {
   public:
-    void PlayFile(const std::u16string& path) override { events.push_back(u"play:" + path); }
-    void Beep() override { events.push_back(u"beep"); }
+    void playSoundFile(const std::u16string& path) override { events.push_back(u"play:" + path); }
+    void beep() override { events.push_back(u"beep"); }
     std::vector<std::u16string> events;
 };
 
@@ -149,7 +149,7 @@ struct ReferenceIndex {
 
 struct ModelFile {
     ReferenceIndex index;
-    std::vector<std::u16string> lines; // as GetLine shows them
+    std::vector<std::u16string> lines; // as line shows them
 };
 
 // What a terminal shows of text written at the start of a line: a cursor that a carriage
@@ -278,12 +278,12 @@ inline std::string utf16be(const std::u16string& text)
 inline std::vector<LineNumber> filteredRows(LineFilter& filter, const FilterTerm& term,
                                             std::vector<FilterTerm> excludes = {})
 {
-    EXPECT_TRUE(filter.SetFilter(FilterSet{term, std::move(excludes)}).empty());
-    EXPECT_TRUE(filter.WaitIdle());
-    filter.Collect();
+    EXPECT_TRUE(filter.setFilter(FilterSet{term, std::move(excludes)}).empty());
+    EXPECT_TRUE(filter.waitIdle());
+    filter.collect();
     std::vector<LineNumber> rows;
-    for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
-        rows.push_back(filter.GetMatches().at(i));
+    for (std::size_t i = 0; i < filter.matches().size(); ++i) {
+        rows.push_back(filter.matches().at(i));
     }
     return rows;
 }

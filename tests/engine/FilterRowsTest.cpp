@@ -22,8 +22,8 @@ TEST(FilterRows, RowsAreTheMatchesAndTheMarksInFileOrderEachLineOnce)
         std::set<LineNumber> markSet;
         FilterRows rows(matches);
         const bool showMarks = seed % 4 != 0;
-        rows.SetMarks(showMarks ? &marks : nullptr);
-        EXPECT_EQ(rows.ShowsMarks(), showMarks);
+        rows.setMarks(showMarks ? &marks : nullptr);
+        EXPECT_EQ(rows.showsMarks(), showMarks);
         LineNumber next = 0;
         std::vector<std::pair<LineNumber, std::size_t>> previousExtras;
         for (int step = 0; step < 12; ++step) {
@@ -41,7 +41,7 @@ TEST(FilterRows, RowsAreTheMatchesAndTheMarksInFileOrderEachLineOnce)
                 }
                 marks.assign(markSet.begin(), markSet.end());
             }
-            const bool changed = rows.Update();
+            const bool changed = rows.update();
             std::set<LineNumber> all = matchSet;
             if (showMarks) {
                 all.insert(markSet.begin(), markSet.end());

@@ -49,10 +49,10 @@ Outcome referenceFind(LogDocument& doc, std::u16string pattern, bool down, unsig
         pattern = lower(pattern);
     }
     const std::int64_t plen = std::int64_t(pattern.size());
-    const LineNumber count = doc.GetLineCount();
+    const LineNumber count = doc.lineCount();
     if (down) {
         for (LineNumber line = from.line; line < count; ++line) {
-            std::u16string text = doc.GetLine(line);
+            std::u16string text = doc.line(line);
             if (!matchCase) {
                 text = lower(text);
             }
@@ -65,7 +65,7 @@ Outcome referenceFind(LogDocument& doc, std::u16string pattern, bool down, unsig
                 if (c == std::u16string::npos) {
                     break;
                 }
-                if (!wholeWord || WholeWordAt(text, pattern.size(), c)) {
+                if (!wholeWord || wholeWordAt(text, pattern.size(), c)) {
                     return {true, line, std::int32_t(c)};
                 }
                 pos = std::int64_t(c) + plen;
@@ -76,7 +76,7 @@ Outcome referenceFind(LogDocument& doc, std::u16string pattern, bool down, unsig
     std::u16string reversed(pattern.rbegin(), pattern.rend());
     for (std::int64_t line = std::min<std::int64_t>(from.line, std::int64_t(count) - 1); line >= 0;
          --line) {
-        std::u16string text = doc.GetLine(LineNumber(line));
+        std::u16string text = doc.line(LineNumber(line));
         if (!matchCase) {
             text = lower(text);
         }
@@ -91,7 +91,7 @@ Outcome referenceFind(LogDocument& doc, std::u16string pattern, bool down, unsig
             if (e == std::u16string::npos) {
                 break;
             }
-            if (!wholeWord || WholeWordAt(rev, reversed.size(), e)) {
+            if (!wholeWord || wholeWordAt(rev, reversed.size(), e)) {
                 return {true, LineNumber(line), std::int32_t(len - std::int64_t(e) - plen)};
             }
             pos = std::int64_t(e) + plen;
@@ -106,23 +106,23 @@ class FindTest : public ::testing::Test {
     {
         path = settings.dir.file("find.log");
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
     }
     Outcome find(const std::u16string& text, bool down, unsigned flags, FindPosition from)
     {
-        doc.SetFindPosition(from.line, from.col);
-        doc.ClearSelection();
+        doc.setFindPosition(from.line, from.col);
+        doc.clearSelection();
         Outcome o;
-        o.found = doc.Find(text, down, flags);
-        const DocSelection s = doc.GetSelection();
+        o.found = doc.find(text, down, flags);
+        const DocSelection s = doc.selection();
         if (o.found && s.valid) {
             o.line = s.startLine;
             o.col = s.startCol;
             EXPECT_EQ(s.endLine, s.startLine);
             EXPECT_EQ(s.endCol, s.startCol + std::int32_t(text.size()) - 1);
-            EXPECT_EQ(doc.GetFindPosition().line, s.startLine);
-            EXPECT_EQ(doc.GetFindPosition().col,
+            EXPECT_EQ(doc.findPosition().line, s.startLine);
+            EXPECT_EQ(doc.findPosition().col,
                       down ? s.startCol + std::int32_t(text.size()) : s.startCol);
         } else if (o.found) {
             o.found = false; // "found" without a selection: the empty document
@@ -184,7 +184,7 @@ TEST(FindFold, FoldsExactlyTheCapitalsAToZ)
 {
     // The neighbours of the range ('@' before A, '[' after Z) and its ends.
     std::u16string text = u"AZaz@[`{\u00C0";
-    FoldAsciiCase(text);
+    foldAsciiCase(text);
     EXPECT_EQ(text, u"azaz@[`{\u00C0");
 }
 
@@ -198,22 +198,22 @@ TEST_F(FindTest, BackwardFromColumnTenOfLineZeroFindsColumnTwo)
 TEST_F(FindTest, EmptyDocumentReportsSuccessAndSelectsNothing)
 {
     open("");
-    doc.ClearSelection();
-    EXPECT_TRUE(doc.Find(u"x", true, 0));
-    EXPECT_FALSE(doc.GetSelection().valid);
+    doc.clearSelection();
+    EXPECT_TRUE(doc.find(u"x", true, 0));
+    EXPECT_FALSE(doc.selection().valid);
     EXPECT_EQ(host.ensures, 0);
 }
 
 TEST_F(FindTest, NoMatchLeavesSelectionAndPosition)
 {
     open("one\ntwo\n");
-    doc.SetSelection(1, 1, 0, 1);
-    doc.SetFindPosition(1, 1);
-    EXPECT_FALSE(doc.Find(u"three", true, 0));
-    EXPECT_FALSE(doc.Find(u"", true, 0));
-    EXPECT_TRUE(doc.GetSelection().valid);
-    EXPECT_EQ(doc.GetSelection().startLine, 1u);
-    EXPECT_EQ(doc.GetFindPosition().col, 1);
+    doc.setSelection(1, 1, 0, 1);
+    doc.setFindPosition(1, 1);
+    EXPECT_FALSE(doc.find(u"three", true, 0));
+    EXPECT_FALSE(doc.find(u"", true, 0));
+    EXPECT_TRUE(doc.selection().valid);
+    EXPECT_EQ(doc.selection().startLine, 1u);
+    EXPECT_EQ(doc.findPosition().col, 1);
 }
 
 TEST_F(FindTest, TextAcrossTheBoundaryOfTwoReadsIsFound)
@@ -237,14 +237,14 @@ TEST_F(FindTest, TextAcrossTheBoundaryOfTwoReadsIsFound)
     fillTo(total);
     ASSERT_EQ(bytes.size(), total);
     open(bytes);
-    const LineNumber count = doc.GetLineCount();
+    const LineNumber count = doc.lineCount();
     const Outcome one = find(u"needle-one", true, 0, {0, 0});
     ASSERT_TRUE(one.found);
     EXPECT_EQ(one.col, 3);
-    EXPECT_EQ(doc.LineStart(one.line) + 3, FileOffset(filler.size() + read - 5));
+    EXPECT_EQ(doc.lineStart(one.line) + 3, FileOffset(filler.size() + read - 5));
     const Outcome two = find(u"NEEDLE-TWO", false, 0, {count, 0});
     ASSERT_TRUE(two.found);
-    EXPECT_EQ(doc.LineStart(two.line) + 3, FileOffset(total - read - 5));
+    EXPECT_EQ(doc.lineStart(two.line) + 3, FileOffset(total - read - 5));
     EXPECT_EQ(find(u"needle-one", false, FR_MATCHCASE, {count, 0}), Outcome{});
     EXPECT_EQ(find(u"NEEDLE-one", false, FR_MATCHCASE, {two.line, 0}), one);
     EXPECT_EQ(find(u"NEEDLE-two", true, FR_MATCHCASE, {one.line, 4}), two);
@@ -252,9 +252,9 @@ TEST_F(FindTest, TextAcrossTheBoundaryOfTwoReadsIsFound)
 
 TEST_F(FindTest, ByteLevelSearchEqualsTheLineRuleOnRandomFiles)
 {
-    const char16_t* words[] = {u"err",      u"Error",        u"errno", u"disk",
-                               u"d\u00EFsk", u"ab",           u"a",     u"\u4E2D\u6587",
-                               u"x.y",      u"kERR",         u"\u240D", u"5\u20AC"};
+    const char16_t* words[] = {u"err",       u"Error", u"errno",  u"disk",
+                               u"d\u00EFsk", u"ab",    u"a",      u"\u4E2D\u6587",
+                               u"x.y",       u"kERR",  u"\u240D", u"5\u20AC"};
     const char16_t* seps[] = {u" ", u"\t", u",", u".", u"/", u":", u";", u"\\", u"", u"-"};
     std::mt19937 rng(4242);
     // Files 0-3: UTF-8 and UTF-16; 4: a single-byte narrow set; 5: a multi-byte one.
@@ -282,7 +282,7 @@ TEST_F(FindTest, ByteLevelSearchEqualsTheLineRuleOnRandomFiles)
             }
         }
         open(bytes);
-        const LineNumber count = doc.GetLineCount();
+        const LineNumber count = doc.lineCount();
         for (int query = 0; query < 60; ++query) {
             std::u16string pattern = words[rng() % std::size(words)];
             if (rng() % 3 == 0) {

@@ -24,8 +24,8 @@ TEST(FollowUnderLoad, EveryWrittenLineArrivesThroughPausesResumesAndClears)
     const std::string path = settings.dir.file("load.log");
     writeFile(path, "start\n");
     LogDocument doc(&host, settings.store);
-    doc.SetWatchTiming(WatchTiming{2ms, 2ms, 1ms});
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    doc.setWatchTiming(WatchTiming{2ms, 2ms, 1ms});
+    ASSERT_TRUE(doc.openDocument(u16(path)));
 
     std::atomic<bool> writing{true};
     std::thread writer([&] {
@@ -64,16 +64,16 @@ TEST(FollowUnderLoad, EveryWrittenLineArrivesThroughPausesResumesAndClears)
         }
         const unsigned action = rng() % 100;
         if (action < 8) {
-            doc.StopWatching();
+            doc.stopWatching();
             std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 20));
-            doc.StartWatching();
+            doc.startWatching();
         } else if (action < 10) {
-            doc.StopWatching();
-            clearPoint = doc.IndexedEnd();
-            doc.ClearText();
-            doc.StartWatching();
-        } else if (action < 30 && doc.GetLineCount() > 0) {
-            doc.GetLine(LineNumber(rng() % doc.GetLineCount())); // what a paint does
+            doc.stopWatching();
+            clearPoint = doc.indexedEnd();
+            doc.clearText();
+            doc.startWatching();
+        } else if (action < 30 && doc.lineCount() > 0) {
+            doc.line(LineNumber(rng() % doc.lineCount())); // what a paint does
         }
     }
     writer.join();
@@ -81,18 +81,18 @@ TEST(FollowUnderLoad, EveryWrittenLineArrivesThroughPausesResumesAndClears)
     const std::string bytes = readFile(path);
     const FileOffset size = FileOffset(bytes.size());
     FakeHost::Message message{};
-    while (doc.IndexedEnd() < size && host.nextMessage(message)) {
+    while (doc.indexedEnd() < size && host.nextMessage(message)) {
     }
-    doc.OnCloseDocument();
-    ASSERT_EQ(doc.IndexedEnd(), size);
+    doc.closeDocument();
+    ASSERT_EQ(doc.indexedEnd(), size);
 
     const std::string shown = bytes.substr(std::size_t(clearPoint));
     const ModelFile model = modelFile(shown, false);
     const LineNumber count = LineNumber(model.lines.size());
-    ASSERT_EQ(doc.GetLineCount(), count);
+    ASSERT_EQ(doc.lineCount(), count);
     for (LineNumber i = 0; i < count; ++i) {
-        ASSERT_EQ(doc.LineStart(i), clearPoint + model.index.starts[i]) << i;
-        ASSERT_EQ(doc.GetLine(i), model.lines[i]) << i;
+        ASSERT_EQ(doc.lineStart(i), clearPoint + model.index.starts[i]) << i;
+        ASSERT_EQ(doc.line(i), model.lines[i]) << i;
     }
     EXPECT_EQ(host.reloadCount(), 0);
 }

@@ -38,8 +38,8 @@ int threadCount()
     // started here too, so that the count is of the watchers' threads alone.
     static const bool s_warm = [] {
         std::thread([] {}).join();
-        SafetyPoller& poller = SafetyPoller::Shared();
-        poller.Remove(poller.Add("/", std::chrono::hours(1), true, NameState{}, [] {}));
+        SafetyPoller& poller = SafetyPoller::shared();
+        poller.Remove(poller.add("/", std::chrono::hours(1), true, NameState{}, [] {}));
         return true;
     }();
     (void)s_warm;
@@ -81,19 +81,19 @@ class FollowingTest : public ::testing::TestWithParam<bool> {
   protected:
     FollowingTest()
     {
-        settings.store.SetBool(Setting::ShowEmptyFileWarning, true);
+        settings.store.setBool(Setting::ShowEmptyFileWarning, true);
         host.missingAnswer = {true, false};
-        doc.SetWatchTiming(testTiming(GetParam()));
+        doc.setWatchTiming(testTiming(GetParam()));
         path = settings.dir.file("follow.log");
     }
-    ~FollowingTest() override { doc.OnCloseDocument(); }
+    ~FollowingTest() override { doc.closeDocument(); }
 
     void open(const std::string& bytes)
     {
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        ASSERT_TRUE(doc.IsWatching());
-        ASSERT_EQ(doc.HasChangeEvents(), GetParam());
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        ASSERT_TRUE(doc.isWatching());
+        ASSERT_EQ(doc.hasChangeEvents(), GetParam());
     }
 
     // Handles posted messages as the main frame does until the condition holds.
@@ -105,11 +105,11 @@ class FollowingTest : public ::testing::TestWithParam<bool> {
                 return false;
             }
             if (message.id == FileMessage::Appended) {
-                doc.SetNewTextArrived(true);
+                doc.setNewTextArrived(true);
             } else if (message.id == FileMessage::Reload) {
                 ++reloads;
-                doc.OnNewDocument();
-                doc.OnOpenDocument(u16(path));
+                doc.newDocument();
+                doc.openDocument(u16(path));
             }
         }
         return true;
@@ -118,8 +118,8 @@ class FollowingTest : public ::testing::TestWithParam<bool> {
     std::vector<std::u16string> lines()
     {
         std::vector<std::u16string> out;
-        for (LineNumber i = 0; i < doc.GetLineCount(); ++i) {
-            out.push_back(doc.GetLine(i));
+        for (LineNumber i = 0; i < doc.lineCount(); ++i) {
+            out.push_back(doc.line(i));
         }
         return out;
     }
@@ -138,10 +138,10 @@ TEST_P(FollowingTest, AppendedLinesArriveAndRaiseTheNewTextFlag)
 {
     open("one\n");
     appendFile(path, "two\nthree\n");
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 3; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 3; }));
     EXPECT_EQ(lines(), (Lines{u"one", u"two", u"three"}));
-    EXPECT_TRUE(doc.GetNewTextArrived());
-    EXPECT_EQ(doc.GetFileSizeBytes(), 14);
+    EXPECT_TRUE(doc.newTextArrived());
+    EXPECT_EQ(doc.fileSizeBytes(), 14);
     EXPECT_EQ(reloads, 0);
 }
 
@@ -149,11 +149,11 @@ TEST_P(FollowingTest, ALineWithoutLineFeedGrowsWhenItIsCompleted)
 {
     open("one\n");
     appendFile(path, "par");
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 2; }));
-    EXPECT_TRUE(doc.LastLineOpen());
-    EXPECT_EQ(doc.GetLine(1), u"par");
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 2; }));
+    EXPECT_TRUE(doc.lastLineOpen());
+    EXPECT_EQ(doc.line(1), u"par");
     appendFile(path, "tial\r\nnext");
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 3; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 3; }));
     EXPECT_EQ(lines(), (Lines{u"one", u"partial", u"next"}));
 }
 
@@ -161,10 +161,10 @@ TEST_P(FollowingTest, CopyTruncateReopensFromTheStart)
 {
     open("one\ntwo\nthree\n");
     writeFile(path, "new\n"); // truncated and rewritten shorter
-    ASSERT_TRUE(pumpUntil([&] { return reloads == 1 && doc.GetLineCount() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return reloads == 1 && doc.lineCount() == 1; }));
     EXPECT_EQ(lines(), Lines{u"new"});
     appendFile(path, "more\n");
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 2; }));
     EXPECT_EQ(lines(), (Lines{u"new", u"more"}));
 }
 
@@ -174,10 +174,10 @@ TEST_P(FollowingTest, RotationByRenameReopensTheNewFileWhenItAppears)
     ASSERT_EQ(::rename(path.c_str(), (path + ".1").c_str()), 0);
     ASSERT_TRUE(pumpUntil([&] { return reloads == 1; }));
     EXPECT_EQ(host.questions, 1); // the re-open found it missing and asked
-    EXPECT_EQ(doc.GetLineCount(), 0u);
-    EXPECT_TRUE(doc.IsWatching());
+    EXPECT_EQ(doc.lineCount(), 0u);
+    EXPECT_TRUE(doc.isWatching());
     writeFile(path, "fresh 1\nfresh 2\nfresh 3\n");
-    ASSERT_TRUE(pumpUntil([&] { return reloads == 2 && doc.GetLineCount() == 3; }));
+    ASSERT_TRUE(pumpUntil([&] { return reloads == 2 && doc.lineCount() == 3; }));
     EXPECT_EQ(lines(), (Lines{u"fresh 1", u"fresh 2", u"fresh 3"}));
 }
 
@@ -186,7 +186,7 @@ TEST_P(FollowingTest, DeletedAndRecreatedShorterIsReopened)
     open("a long first line\nand another\n");
     ASSERT_EQ(::unlink(path.c_str()), 0);
     writeFile(path, "short\n");
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 1 && doc.GetLine(0) == u"short"; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 1 && doc.line(0) == u"short"; }));
     EXPECT_GE(reloads, 1);
 }
 
@@ -195,17 +195,17 @@ TEST_P(FollowingTest, AFileReplacedByALongerOneIsReopenedNotContinued)
     open("old line\n");
     writeFile(path + ".new", "new first line, longer than the old file\nnew second\n");
     ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
-    ASSERT_TRUE(pumpUntil([&] { return reloads == 1 && doc.GetLineCount() == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return reloads == 1 && doc.lineCount() == 2; }));
     EXPECT_EQ(lines(), (Lines{u"new first line, longer than the old file", u"new second"}));
 }
 
 TEST_P(FollowingTest, AMissingFileIsIndexedFromItsStartOnceItAppears)
 {
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    ASSERT_TRUE(doc.openDocument(u16(path)));
     EXPECT_EQ(host.questions, 1);
-    EXPECT_TRUE(doc.IsWatching());
+    EXPECT_TRUE(doc.isWatching());
     writeFile(path, "first\nsecond\n");
-    ASSERT_TRUE(pumpUntil([&] { return reloads == 1 && doc.GetLineCount() == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return reloads == 1 && doc.lineCount() == 2; }));
     EXPECT_EQ(lines(), (Lines{u"first", u"second"}));
 }
 
@@ -213,11 +213,11 @@ TEST_P(FollowingTest, PausedWhileWaitingForAMissingFileStillWaitsAfterResume)
 {
     // A watcher stopped before it ever saw the file has no size to hand over; the next
     // one must wait for the file again instead of ending at once.
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
-    doc.StartWatching();
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    doc.stopWatching();
+    doc.startWatching();
     writeFile(path, "arrived\n");
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 1; }));
     EXPECT_EQ(lines(), Lines{u"arrived"});
 }
 
@@ -233,9 +233,9 @@ TEST_P(FollowingTest, AWriteThatChangesOnlyTheTimeIsAnnounced)
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
         ASSERT_TRUE(pumpUntil([&] { return host.appendedCount() > before; }));
         EXPECT_EQ(lines(), *text == '\0' ? Lines{} : Lines{u"same"});
-        EXPECT_TRUE(doc.GetNewTextArrived());
+        EXPECT_TRUE(doc.newTextArrived());
         EXPECT_EQ(reloads, 0);
-        doc.OnCloseDocument();
+        doc.closeDocument();
         host.drain();
     }
 }
@@ -243,12 +243,12 @@ TEST_P(FollowingTest, AWriteThatChangesOnlyTheTimeIsAnnounced)
 TEST_P(FollowingTest, TextAppendedWhilePausedArrivesAtResume)
 {
     open("one\n");
-    doc.StopWatching();
-    EXPECT_FALSE(doc.IsWatching());
+    doc.stopWatching();
+    EXPECT_FALSE(doc.isWatching());
     appendFile(path, "two\n");
-    EXPECT_EQ(doc.GetLineCount(), 1u); // no watcher runs
-    doc.StartWatching();
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 2; }));
+    EXPECT_EQ(doc.lineCount(), 1u); // no watcher runs
+    doc.startWatching();
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 2; }));
     EXPECT_EQ(lines(), (Lines{u"one", u"two"}));
     EXPECT_EQ(reloads, 0);
 }
@@ -256,31 +256,31 @@ TEST_P(FollowingTest, TextAppendedWhilePausedArrivesAtResume)
 TEST_P(FollowingTest, ClearWhileRunningShowsOnlyLaterText)
 {
     open("old 1\nold 2\n");
-    doc.ClearText();
-    EXPECT_EQ(doc.GetLineCount(), 0u);
-    EXPECT_TRUE(doc.IsWatching());
+    doc.clearText();
+    EXPECT_EQ(doc.lineCount(), 0u);
+    EXPECT_TRUE(doc.isWatching());
     EXPECT_EQ(host.resets, 1);
     appendFile(path, "new\n");
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 1; }));
     EXPECT_EQ(lines(), Lines{u"new"});
 }
 
 TEST_P(FollowingTest, ClearWhilePausedHoldsAcrossLaterPauseResumeCycles)
 {
     open("old 1\nold 2\n");
-    doc.StopWatching();
+    doc.stopWatching();
     appendFile(path, "while paused\n");
-    doc.ClearText();
-    EXPECT_EQ(doc.GetLineCount(), 0u);
-    EXPECT_FALSE(doc.IsWatching());
+    doc.clearText();
+    EXPECT_EQ(doc.lineCount(), 0u);
+    EXPECT_FALSE(doc.isWatching());
     appendFile(path, "after clear\n");
-    doc.StartWatching();
+    doc.startWatching();
     EXPECT_EQ(lines(), (Lines{u"while paused", u"after clear"})); // re-indexed at resume
     for (int cycle = 0; cycle < 3; ++cycle) {
-        doc.StopWatching();
+        doc.stopWatching();
         appendFile(path, "cycle " + std::to_string(cycle) + "\n");
-        doc.StartWatching();
-        ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == LineNumber(3 + cycle); }));
+        doc.startWatching();
+        ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == LineNumber(3 + cycle); }));
     }
     EXPECT_EQ(lines(),
               (Lines{u"while paused", u"after clear", u"cycle 0", u"cycle 1", u"cycle 2"}));
@@ -292,7 +292,7 @@ TEST_P(FollowingTest, AStoppedWatcherIsGoneAndStaysQuiet)
     const int before = threadCount();
     open("x\n");
     EXPECT_EQ(threadCountOnceItIs(before + 1), before + 1);
-    doc.StopWatching();
+    doc.stopWatching();
     EXPECT_EQ(threadCountOnceItIs(before), before);
     host.drain();
     appendFile(path, "y\n");
@@ -300,17 +300,17 @@ TEST_P(FollowingTest, AStoppedWatcherIsGoneAndStaysQuiet)
     // the first one that still ran would have seen it too.
     FakeHost otherHost;
     LogDocument other(&otherHost, settings.store);
-    other.SetWatchTiming(testTiming(GetParam()));
-    ASSERT_TRUE(other.OnOpenDocument(u16(path)));
+    other.setWatchTiming(testTiming(GetParam()));
+    ASSERT_TRUE(other.openDocument(u16(path)));
     appendFile(path, "z\n");
     FakeHost::Message message{};
-    while (other.GetLineCount() < 3 && otherHost.nextMessage(message)) {
+    while (other.lineCount() < 3 && otherHost.nextMessage(message)) {
     }
-    ASSERT_EQ(other.GetLineCount(), 3u);
-    other.OnCloseDocument();
+    ASSERT_EQ(other.lineCount(), 3u);
+    other.closeDocument();
     EXPECT_EQ(host.appendedCount(), 0);
     EXPECT_EQ(host.reloadCount(), 0);
-    EXPECT_EQ(doc.GetLineCount(), 1u);
+    EXPECT_EQ(doc.lineCount(), 1u);
 }
 
 TEST_P(FollowingTest, StartWhileWatchingContinuesFromTheRunningWatcher)
@@ -318,14 +318,14 @@ TEST_P(FollowingTest, StartWhileWatchingContinuesFromTheRunningWatcher)
     const int before = threadCount();
     open("a\n");
     appendFile(path, "b\n");
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 2; }));
-    doc.StartWatching(); // the document's own hand-over still says 2 bytes
-    EXPECT_TRUE(doc.IsWatching());
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 2; }));
+    doc.startWatching(); // the document's own hand-over still says 2 bytes
+    EXPECT_TRUE(doc.isWatching());
     EXPECT_EQ(threadCount(), before + 1);
     appendFile(path, "c\n");
-    ASSERT_TRUE(pumpUntil([&] { return doc.IndexedEnd() >= 6; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.indexedEnd() >= 6; }));
     EXPECT_EQ(lines(), (Lines{u"a", u"b", u"c"}));
-    EXPECT_EQ(doc.IndexedEnd(), 6);
+    EXPECT_EQ(doc.indexedEnd(), 6);
 }
 
 TEST_P(FollowingTest, AFileRewrittenInPlaceWithOtherBytesIsReopenedNotContinued)
@@ -354,14 +354,13 @@ TEST_P(FollowingTest, AFileRewrittenInPlaceWithOtherBytesIsReopenedNotContinued)
           Row{"lines that end alike, same size", log("12:00:01", 3), log("12:00:02", 3)},
           Row{"same header, lines that end alike", header + log("12:00:01", 3),
               header + log("12:00:02", 4)},
-          Row{"same header, same size", header + log("12:00:01", 3),
-              header + log("12:00:02", 3)},
+          Row{"same header, same size", header + log("12:00:01", 3), header + log("12:00:02", 3)},
           Row{"same size, only the first byte differs", "a" + log("12:00:01", 3),
               "b" + log("12:00:01", 3)}}) {
         SCOPED_TRACE(row.name);
         reloads = 0;
         open(row.before);
-        doc.StopWatching();
+        doc.stopWatching();
         struct stat st {};
         ASSERT_EQ(::stat(path.c_str(), &st), 0);
         writeFile(path, row.after);
@@ -372,7 +371,7 @@ TEST_P(FollowingTest, AFileRewrittenInPlaceWithOtherBytesIsReopenedNotContinued)
         struct stat now {};
         ASSERT_EQ(::stat(path.c_str(), &now), 0);
         ASSERT_EQ(now.st_ino, st.st_ino);
-        doc.StartWatching();
+        doc.startWatching();
         ASSERT_TRUE(pumpUntil([&] { return reloads == 1; }));
         Lines expected;
         for (std::size_t at = 0; at < row.after.size();) {
@@ -381,7 +380,7 @@ TEST_P(FollowingTest, AFileRewrittenInPlaceWithOtherBytesIsReopenedNotContinued)
             at = lf + 1;
         }
         EXPECT_EQ(lines(), expected);
-        doc.OnCloseDocument();
+        doc.closeDocument();
         host.drain();
     }
 
@@ -391,20 +390,20 @@ TEST_P(FollowingTest, AFileRewrittenInPlaceWithOtherBytesIsReopenedNotContinued)
     open("# log\n");
     const std::string lines3 = log("12:00:01", 3);
     appendFile(path, lines3);
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 4; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 4; }));
     appendFile(path, "12:00:01 one more\n"); // a continuation all the same
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 5; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 5; }));
     EXPECT_EQ(reloads, 0);
-    doc.StopWatching();
+    doc.stopWatching();
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     writeFile(path, "# log\n" + log("12:00:02", 1) + lines3.substr(lines3.find('\n') + 1) +
                         "12:00:01 one more\n");
     const struct timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + 1, st.st_mtim.tv_nsec}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    doc.StartWatching();
+    doc.startWatching();
     ASSERT_TRUE(pumpUntil([&] { return reloads == 1; }));
-    EXPECT_EQ(doc.GetLine(1).substr(0, 8), u"12:00:02");
+    EXPECT_EQ(doc.line(1).substr(0, 8), u"12:00:02");
 }
 
 TEST_P(FollowingTest, ARewriteThatRestoresTheModificationTimeIsStillSeen)
@@ -417,13 +416,13 @@ TEST_P(FollowingTest, ARewriteThatRestoresTheModificationTimeIsStillSeen)
         SCOPED_TRACE(row.name);
         reloads = 0;
         open("one\ntwo\n");
-        doc.StopWatching();
+        doc.stopWatching();
         struct stat st {};
         ASSERT_EQ(::stat(path.c_str(), &st), 0);
         writeFile(path, row.after);
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-        doc.StartWatching();
+        doc.startWatching();
         ASSERT_TRUE(pumpUntil([&] { return reloads == 1; }));
         std::vector<std::u16string> expected;
         for (std::size_t at = 0; at < row.after.size();) {
@@ -432,7 +431,7 @@ TEST_P(FollowingTest, ARewriteThatRestoresTheModificationTimeIsStillSeen)
             at = lf + 1;
         }
         EXPECT_EQ(lines(), expected);
-        doc.OnCloseDocument();
+        doc.closeDocument();
         host.drain();
     }
 }
@@ -441,14 +440,14 @@ TEST_P(FollowingTest, AFileWithoutSizeIsShownOnceAndNotReloaded)
 {
     // /proc files report size 0 and read as text.
     path = "/proc/self/maps";
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    const LineNumber count = doc.GetLineCount();
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    const LineNumber count = doc.lineCount();
     EXPECT_GT(count, 0u);
-    EXPECT_TRUE(doc.IsWatching());
+    EXPECT_TRUE(doc.isWatching());
     // The watcher polls at once when it starts; in poll mode it polls many times more.
     FakeHost::Message message{};
     EXPECT_FALSE(host.nextMessage(message, 200ms)) << int(message.id);
-    EXPECT_EQ(doc.GetLineCount(), count);
+    EXPECT_EQ(doc.lineCount(), count);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FollowingTest, ::testing::Bool(),
@@ -477,27 +476,27 @@ TEST(FollowingFallback, AnExhaustedWatchLimitFallsBackToPollingAndIsTraced)
     FakeHost host;
     const std::string path = settings.dir.file("limit.log");
     TraceLog& trace = TraceLog::instance();
-    trace.OpenLog(settings.dir.file("trace.log"), 1, -1);
+    trace.openLog(settings.dir.file("trace.log"), 1, -1);
     const quill::NotifierCalls exhausted{failingInit, exhaustedAddWatch};
     WatchTiming timing = testTiming(false);
     timing.changeEvents = true;
     timing.notifierCalls = &exhausted;
     LogDocument doc(&host, settings.store);
-    doc.SetWatchTiming(timing);
+    doc.setWatchTiming(timing);
     writeFile(path, "one\n");
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    EXPECT_TRUE(doc.IsWatching());
-    EXPECT_FALSE(doc.HasChangeEvents());
-    trace.CloseLog();
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    EXPECT_TRUE(doc.isWatching());
+    EXPECT_FALSE(doc.hasChangeEvents());
+    trace.closeLog();
     const std::string traced = readFile(settings.dir.file("trace.log"));
     EXPECT_NE(traced.find("No change events for " + path), std::string::npos) << traced;
 
     appendFile(path, "two\n");
     FakeHost::Message message{};
-    while (doc.GetLineCount() < 2 && host.nextMessage(message)) {
+    while (doc.lineCount() < 2 && host.nextMessage(message)) {
     }
-    EXPECT_EQ(doc.GetLine(1), u"two");
-    doc.OnCloseDocument();
+    EXPECT_EQ(doc.line(1), u"two");
+    doc.closeDocument();
 }
 
 // With the program's own intervals: change events, a 500 ms poll and 250 ms waits.
@@ -508,27 +507,27 @@ TEST(FollowingRealTime, DefaultIntervalsFollowAnAppendAndAFileThatAppears)
     host.missingAnswer = {true, false};
     const std::string path = settings.dir.file("real.log");
     LogDocument doc(&host, settings.store);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    ASSERT_TRUE(doc.openDocument(u16(path)));
     writeFile(path, "appeared\n");
     FakeHost::Message message{};
     ASSERT_TRUE(host.nextMessage(message));
     EXPECT_EQ(message.id, FileMessage::Reload);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    EXPECT_EQ(doc.GetLineCount(), 1u);
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    EXPECT_EQ(doc.lineCount(), 1u);
 
     appendFile(path, "more\n");
     ASSERT_TRUE(host.nextMessage(message));
     EXPECT_EQ(message.id, FileMessage::Appended);
-    EXPECT_EQ(doc.GetLine(1), u"more");
-    doc.OnCloseDocument();
+    EXPECT_EQ(doc.line(1), u"more");
+    doc.closeDocument();
 }
 
 TEST(QueryFileSize, SizesOfRegularFilesOnly)
 {
     TempDir dir;
     writeFile(dir.file("f"), "12345");
-    EXPECT_EQ(QueryFileSize(dir.file("f")), 5);
-    EXPECT_EQ(QueryFileSize(dir.file("missing")), -1);
-    EXPECT_EQ(QueryFileSize(dir.path()), -1);
-    EXPECT_EQ(QueryFileSize("/dev/zero"), -1);
+    EXPECT_EQ(queryFileSize(dir.file("f")), 5);
+    EXPECT_EQ(queryFileSize(dir.file("missing")), -1);
+    EXPECT_EQ(queryFileSize(dir.path()), -1);
+    EXPECT_EQ(queryFileSize("/dev/zero"), -1);
 }

@@ -50,7 +50,7 @@ bool waitFor(Condition condition, std::chrono::milliseconds limit = 20s)
 // indexed lines.
 class Recorder : public LogDocument::AppendListener {
   public:
-    void TextAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override
+    void textAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override
     {
         std::lock_guard lock(mutex);
         if (first < 0) {
@@ -61,7 +61,7 @@ class Recorder : public LogDocument::AppendListener {
         }
         told.append(reinterpret_cast<const char*>(bytes), n);
     }
-    void IndexRestarted() override
+    void indexRestarted() override
     {
         std::lock_guard lock(mutex);
         told.clear();
@@ -90,15 +90,15 @@ class IndexBoundTest : public ::testing::Test {
   protected:
     IndexBoundTest()
     {
-        doc.SetWatchTiming(quickTiming());
-        doc.SetAvailableMemory([this] { return figure.load(); });
-        doc.AddAppendListener(&recorder);
+        doc.setWatchTiming(quickTiming());
+        doc.setAvailableMemory([this] { return figure.load(); });
+        doc.addAppendListener(&recorder);
         path = settings.dir.file("grows.log");
     }
     ~IndexBoundTest() override
     {
-        doc.OnCloseDocument();
-        doc.RemoveAppendListener(&recorder);
+        doc.closeDocument();
+        doc.removeAppendListener(&recorder);
     }
 
     // Handles what the watcher posts as the frame does, until the condition holds.
@@ -110,7 +110,7 @@ class IndexBoundTest : public ::testing::Test {
                 return false;
             }
             if (message.id == FileMessage::Reload) {
-                doc.OnOpenDocument(u16(path));
+                doc.openDocument(u16(path));
             }
         }
         return true;
@@ -119,10 +119,10 @@ class IndexBoundTest : public ::testing::Test {
     // The document's lines are the model's first lines, each as written.
     void expectModelPrefix(const std::vector<std::string>& model, LineNumber count)
     {
-        ASSERT_EQ(doc.GetLineCount(), count);
+        ASSERT_EQ(doc.lineCount(), count);
         ASSERT_LE(count, model.size());
         for (LineNumber i = 0; i < count; ++i) {
-            ASSERT_EQ(doc.GetLine(i), u16(model[i])) << "line " << i;
+            ASSERT_EQ(doc.line(i), u16(model[i])) << "line " << i;
         }
     }
 
@@ -156,7 +156,7 @@ TEST_F(IndexBoundTest, AGrowingFileStopsBeforeTheBoundKeepsItsLinesAndReloadMeas
         std::size_t written = std::size_t(rng() % (bytes.size() / 3));
         writeFile(path, bytes.substr(0, written));
         host.drain();
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+        ASSERT_TRUE(doc.openDocument(u16(path)));
         while (written < bytes.size()) {
             const std::size_t n = std::min(bytes.size() - written,
                                            std::size_t(1 + rng() % (rng() % 4 == 0 ? 7 : 90000)));
@@ -164,32 +164,32 @@ TEST_F(IndexBoundTest, AGrowingFileStopsBeforeTheBoundKeepsItsLinesAndReloadMeas
             written += n;
             if (rng() % 8 == 0) {
                 ASSERT_TRUE(pumpUntil([&] {
-                    return doc.IndexedEnd() == FileOffset(written) ||
-                           doc.IndexStopped().limit != Stop::Limit::None;
+                    return doc.indexedEnd() == FileOffset(written) ||
+                           doc.indexStopped().limit != Stop::Limit::None;
                 }));
             }
         }
-        ASSERT_TRUE(pumpUntil([&] { return doc.IndexStopped().limit != Stop::Limit::None; }));
-        const Stop stop = doc.IndexStopped();
+        ASSERT_TRUE(pumpUntil([&] { return doc.indexStopped().limit != Stop::Limit::None; }));
+        const Stop stop = doc.indexStopped();
         EXPECT_EQ(stop.limit, Stop::Limit::Memory);
         EXPECT_EQ(stop.bound, bound);
-        EXPECT_LE(doc.IndexMemoryBytes(), bound);
+        EXPECT_LE(doc.indexMemoryBytes(), bound);
         // Not far below it either: the next block's room would not have fitted.
-        EXPECT_GT(doc.IndexMemoryBytes() + 1300, bound);
-        EXPECT_EQ(stop.lines, doc.GetLineCount());
+        EXPECT_GT(doc.indexMemoryBytes() + 1300, bound);
+        EXPECT_EQ(stop.lines, doc.lineCount());
         EXPECT_LT(stop.lines, model.size());
         expectModelPrefix(model, stop.lines);
         std::size_t keptBytes = 0;
         for (LineNumber i = 0; i < stop.lines; ++i) {
             keptBytes += model[i].size() + 1;
         }
-        EXPECT_EQ(doc.IndexedEnd(), FileOffset(keptBytes));
+        EXPECT_EQ(doc.indexedEnd(), FileOffset(keptBytes));
         {
             // Readers of new lines were told of the kept lines' bytes, none beyond.
             std::lock_guard lock(recorder.mutex);
             EXPECT_FALSE(recorder.gaps);
             if (recorder.first >= 0) { // (else it stopped at the open)
-                EXPECT_EQ(recorder.first + FileOffset(recorder.told.size()), doc.IndexedEnd());
+                EXPECT_EQ(recorder.first + FileOffset(recorder.told.size()), doc.indexedEnd());
                 EXPECT_TRUE(recorder.told ==
                             bytes.substr(std::size_t(recorder.first), recorder.told.size()));
             }
@@ -200,21 +200,21 @@ TEST_F(IndexBoundTest, AGrowingFileStopsBeforeTheBoundKeepsItsLinesAndReloadMeas
             host.drain();
             std::this_thread::sleep_for(5ms);
         }
-        EXPECT_EQ(doc.GetLineCount(), stop.lines);
-        EXPECT_EQ(doc.IndexStopped().serial, stop.serial);
-        EXPECT_EQ(doc.GetLine(stop.lines - 1), u16(model[stop.lines - 1]));
+        EXPECT_EQ(doc.lineCount(), stop.lines);
+        EXPECT_EQ(doc.indexStopped().serial, stop.serial);
+        EXPECT_EQ(doc.line(stop.lines - 1), u16(model[stop.lines - 1]));
         // A reload with the same figure stops at the same line, as a new stop.
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        EXPECT_EQ(doc.IndexStopped().lines, stop.lines);
-        EXPECT_NE(doc.IndexStopped().serial, stop.serial);
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        EXPECT_EQ(doc.indexStopped().lines, stop.lines);
+        EXPECT_NE(doc.indexStopped().serial, stop.serial);
         // With room, a reload indexes it all.
         figure = 1ull << 30;
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        EXPECT_EQ(doc.IndexStopped().limit, Stop::Limit::None);
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        EXPECT_EQ(doc.indexStopped().limit, Stop::Limit::None);
         model.insert(model.end(), 5, "after the stop");
-        ASSERT_EQ(doc.GetLineCount(), model.size());
+        ASSERT_EQ(doc.lineCount(), model.size());
         for (LineNumber i = stop.lines - 1000; i < model.size(); ++i) {
-            ASSERT_EQ(doc.GetLine(i), u16(model[i])) << "line " << i;
+            ASSERT_EQ(doc.line(i), u16(model[i])) << "line " << i;
         }
         if (HasFatalFailure()) {
             return;
@@ -230,10 +230,10 @@ TEST_F(IndexBoundTest, APipeStopsBeingReadWhenTheIndexIsFull)
     options.folder = settings.dir.file("spool");
     options.reserveBytes = 0;
     int error = 0;
-    auto made = LogSource::FollowStream(fds[0], u"standard input", options, error);
+    auto made = LogSource::followStream(fds[0], u"standard input", options, error);
     ASSERT_TRUE(made) << error;
     LogSource* source = made.get();
-    ASSERT_TRUE(doc.OpenSource(std::move(made)));
+    ASSERT_TRUE(doc.openSource(std::move(made)));
     // Numbered lines as fast as the pipe takes them, until it takes no more for a while.
     std::vector<std::string> model;
     std::string pending;
@@ -254,13 +254,13 @@ TEST_F(IndexBoundTest, APipeStopsBeingReadWhenTheIndexIsFull)
         }
         ASSERT_LT(model.size(), 5000000u) << "the pipe was read on and on";
     }
-    ASSERT_TRUE(waitFor([&] { return doc.IndexStopped().limit != Stop::Limit::None; }));
+    ASSERT_TRUE(waitFor([&] { return doc.indexStopped().limit != Stop::Limit::None; }));
     const SourceStatus status = source->Status();
     EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);
     EXPECT_EQ(status.problem, SourceStatus::Problem::IndexFull);
-    const Stop stop = doc.IndexStopped();
+    const Stop stop = doc.indexStopped();
     EXPECT_EQ(stop.limit, Stop::Limit::Memory);
-    EXPECT_LE(doc.IndexMemoryBytes(), figure / 2);
+    EXPECT_LE(doc.indexMemoryBytes(), figure / 2);
     expectModelPrefix(model, stop.lines);
     // The spool does not grow any more.
     const std::uint64_t spooled = status.spooled;

@@ -30,21 +30,21 @@ class KeywordLinesTest : public ::testing::Test {
     {
         path = settings.dir.file("k.log");
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
     }
 
     void append(const std::string& bytes)
     {
         appendFile(path, bytes);
         std::lock_guard lock(doc.docAccess());
-        doc.AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), false);
+        doc.appendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), false);
     }
 
     void sync(KeywordLines& lines)
     {
-        lines.Sync();
-        ASSERT_TRUE(lines.WaitIdle(std::chrono::seconds(30)));
+        lines.sync();
+        ASSERT_TRUE(lines.waitIdle(std::chrono::seconds(30)));
     }
 
     // The model: which complete lines hold one of the texts (case kept).
@@ -73,7 +73,7 @@ class KeywordLinesTest : public ::testing::Test {
         for (LineNumber from = 0; from <= count; ++from) {
             LineNumber got = 0;
             const auto after = std::upper_bound(expected.begin(), expected.end(), from);
-            const KeywordLines::Outcome down = lines.Neighbour(from, true, got);
+            const KeywordLines::Outcome down = lines.neighbour(from, true, got);
             if (after == expected.end()) {
                 ASSERT_EQ(down, KeywordLines::Outcome::None) << where << " from " << from;
             } else {
@@ -81,7 +81,7 @@ class KeywordLinesTest : public ::testing::Test {
                 ASSERT_EQ(got, *after) << where << " from " << from;
             }
             const auto before = std::lower_bound(expected.begin(), expected.end(), from);
-            const KeywordLines::Outcome up = lines.Neighbour(from, false, got);
+            const KeywordLines::Outcome up = lines.neighbour(from, false, got);
             if (before == expected.begin()) {
                 ASSERT_EQ(up, KeywordLines::Outcome::None) << where << " from " << from;
             } else {
@@ -96,10 +96,10 @@ class KeywordLinesTest : public ::testing::Test {
     {
         std::vector<LineNumber> out;
         LineNumber got = 0;
-        if (lines.Neighbour(1, false, got) == KeywordLines::Outcome::Found) {
+        if (lines.neighbour(1, false, got) == KeywordLines::Outcome::Found) {
             out.push_back(got);
         }
-        for (LineNumber from = 0; lines.Neighbour(from, true, got) == KeywordLines::Outcome::Found;
+        for (LineNumber from = 0; lines.neighbour(from, true, got) == KeywordLines::Outcome::Found;
              from = got) {
             out.push_back(got);
         }
@@ -131,7 +131,7 @@ std::string randomLines(std::mt19937& random, int count)
 
 TEST_F(KeywordLinesTest, NextAndPreviousAgreeWithALineModelThroughAppendsAndAReload)
 {
-    settings.store.SaveKeywords({Keyword(u"ERROR", 0x0000FF, 0x0000FF, true, false, true),
+    settings.store.saveKeywords({Keyword(u"ERROR", 0x0000FF, 0x0000FF, true, false, true),
                                  Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true),
                                  Keyword(u"beta", 0, 0, true, false, false)}); // disabled
     const std::vector<std::string> texts{"ERROR", "warn"};
@@ -142,10 +142,10 @@ TEST_F(KeywordLinesTest, NextAndPreviousAgreeWithALineModelThroughAppendsAndARel
         KeywordLines lines(doc, nullptr);
         sync(lines);
         const std::string where = "seed " + std::to_string(seed);
-        checkAgainst(lines, model(bytes, texts), doc.GetLineCount(), where);
+        checkAgainst(lines, model(bytes, texts), doc.lineCount(), where);
         for (int round = 0; round < 4; ++round) {
-            const std::uint64_t readBefore = lines.LinesRead();
-            const LineNumber countBefore = doc.GetLineCount();
+            const std::uint64_t readBefore = lines.linesRead();
+            const LineNumber countBefore = doc.lineCount();
             // Ends on an open line half the time: it is checked once it is ended.
             std::string more = randomLines(random, 1 + int(random() % 50));
             if (random() % 2) {
@@ -154,23 +154,23 @@ TEST_F(KeywordLinesTest, NextAndPreviousAgreeWithALineModelThroughAppendsAndARel
             append(more);
             bytes += more;
             sync(lines);
-            ASSERT_LE(lines.LinesRead() - readBefore, doc.GetLineCount() - countBefore + 1u)
+            ASSERT_LE(lines.linesRead() - readBefore, doc.lineCount() - countBefore + 1u)
                 << "an append reads only the new lines";
-            checkAgainst(lines, model(bytes, texts), doc.GetLineCount(), where);
+            checkAgainst(lines, model(bytes, texts), doc.lineCount(), where);
             if (bytes.back() != '\n') {
                 append("OR\n"); // completes "half ERROR"
                 bytes += "OR\n";
                 sync(lines);
-                checkAgainst(lines, model(bytes, texts), doc.GetLineCount(), where + " ended");
+                checkAgainst(lines, model(bytes, texts), doc.lineCount(), where + " ended");
             }
         }
         // A reload with other lines starts over.
         bytes = randomLines(random, 100);
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
         sync(lines);
-        checkAgainst(lines, model(bytes, texts), doc.GetLineCount(), where + " reloaded");
+        checkAgainst(lines, model(bytes, texts), doc.lineCount(), where + " reloaded");
     }
 }
 
@@ -180,15 +180,15 @@ TEST_F(KeywordLinesTest, AnotherKeywordListStartsOverAndNoKeywordsFindNothing)
     KeywordLines lines(doc, nullptr);
     sync(lines);
     LineNumber got = 0;
-    EXPECT_EQ(lines.Neighbour(0, true, got), KeywordLines::Outcome::None) << "no keywords";
-    settings.store.SaveKeywords({Keyword(u"WARN", 0, 0x123456, false, false, true)});
-    doc.ReloadKeywords();
+    EXPECT_EQ(lines.neighbour(0, true, got), KeywordLines::Outcome::None) << "no keywords";
+    settings.store.saveKeywords({Keyword(u"WARN", 0, 0x123456, false, false, true)});
+    doc.reloadKeywords();
     sync(lines);
-    ASSERT_EQ(lines.Neighbour(0, true, got), KeywordLines::Outcome::Found);
+    ASSERT_EQ(lines.neighbour(0, true, got), KeywordLines::Outcome::Found);
     EXPECT_EQ(got, 2u) << "case ignored as the keyword asks";
-    EXPECT_EQ(lines.Neighbour(2, true, got), KeywordLines::Outcome::None);
-    ASSERT_EQ(lines.Neighbour(2, false, got), KeywordLines::Outcome::None) << "strictly before";
-    const KeywordLines::Overview overview = lines.GetOverview();
+    EXPECT_EQ(lines.neighbour(2, true, got), KeywordLines::Outcome::None);
+    ASSERT_EQ(lines.neighbour(2, false, got), KeywordLines::Outcome::None) << "strictly before";
+    const KeywordLines::Overview overview = lines.overview();
     ASSERT_EQ(overview.backgrounds, std::vector<ColorRef>{0x123456});
     EXPECT_EQ(overview.checked, 3u);
 }
@@ -203,12 +203,12 @@ TEST_F(KeywordLinesTest, BucketsMergeWhenTheFileOutgrowsThemAndKeepTheFirstKeywo
         bytes += "x\n";
     }
     bytes += "aaa\n";
-    settings.store.SaveKeywords({Keyword(u"aaa", 0, 0x0000AA, true, false, true),
+    settings.store.saveKeywords({Keyword(u"aaa", 0, 0x0000AA, true, false, true),
                                  Keyword(u"bbb", 0, 0x0000BB, true, false, true)});
     open(bytes);
     KeywordLines lines(doc, nullptr);
     sync(lines);
-    const KeywordLines::Overview overview = lines.GetOverview();
+    const KeywordLines::Overview overview = lines.overview();
     EXPECT_EQ(overview.checked, count);
     EXPECT_EQ(overview.shift, 3u) << "lines 0 .. 4 * MaxBuckets + 2 need 8 lines a bucket";
     ASSERT_LE(overview.buckets.size(), KeywordLines::MaxBuckets);
@@ -218,12 +218,12 @@ TEST_F(KeywordLinesTest, BucketsMergeWhenTheFileOutgrowsThemAndKeepTheFirstKeywo
     for (std::size_t b = 1; b + 1 < overview.buckets.size(); ++b) {
         ASSERT_EQ(overview.buckets[b], 0) << b;
     }
-    EXPECT_LE(lines.MemoryBytes(), 64u + KeywordLines::MaxBuckets) << "a few bytes a bucket";
+    EXPECT_LE(lines.memoryBytes(), 64u + KeywordLines::MaxBuckets) << "a few bytes a bucket";
 }
 
 TEST_F(KeywordLinesTest, KeywordsThatIgnoreCaseAreFoundInNarrowAndUtf16Files)
 {
-    settings.store.SaveKeywords({Keyword(u"Fail", 0, 0x0000FF, false, false, true),
+    settings.store.saveKeywords({Keyword(u"Fail", 0, 0x0000FF, false, false, true),
                                  Keyword(u"ZZ", 0, 0x00FF00, true, false, true)});
     for (const bool utf16 : {false, true}) {
         std::mt19937 random(utf16 ? 7 : 3);
@@ -256,23 +256,23 @@ TEST_F(KeywordLinesTest, KeywordsThatIgnoreCaseAreFoundInNarrowAndUtf16Files)
             bytes = text;
         }
         open(bytes);
-        ASSERT_EQ(doc.IsUtf16(), utf16);
+        ASSERT_EQ(doc.isUtf16(), utf16);
         KeywordLines lines(doc, nullptr);
         sync(lines);
-        checkAgainst(lines, expected, doc.GetLineCount(), utf16 ? "UTF-16" : "narrow");
+        checkAgainst(lines, expected, doc.lineCount(), utf16 ? "UTF-16" : "narrow");
     }
 }
 
 TEST_F(KeywordLinesTest, TheFirstKeywordOfTheListThatMatchesALineIsItsColour)
 {
     // "err" needs a whole word, so its byte hits prove nothing; "fail" and "warn" do.
-    settings.store.SaveKeywords({Keyword(u"err", 0, 0x0000AA, true, true, true),
+    settings.store.saveKeywords({Keyword(u"err", 0, 0x0000AA, true, true, true),
                                  Keyword(u"fail", 0, 0x0000BB, true, false, true),
                                  Keyword(u"warn", 0, 0x0000CC, true, false, true)});
     open("fail err\nfail errx\nwarn fail\nerrx\nwarn\nnone\n");
     KeywordLines lines(doc, nullptr);
     sync(lines);
-    const KeywordLines::Overview overview = lines.GetOverview();
+    const KeywordLines::Overview overview = lines.overview();
     ASSERT_EQ(overview.shift, 0u);
     EXPECT_EQ(overview.buckets, (std::vector<std::uint8_t>{1, 2, 2, 0, 3}))
         << "err as a word first; errx is none; fail before warn in the list";
@@ -280,27 +280,28 @@ TEST_F(KeywordLinesTest, TheFirstKeywordOfTheListThatMatchesALineIsItsColour)
 
 TEST_F(KeywordLinesTest, EveryLinesKeywordIsWhatTheViewColoursItWithOnRandomFiles)
 {
-    // The reference: FindKeyword on the text the view shows (GetLine: the chosen encoding,
+    // The reference: findKeyword on the text the view shows (line: the chosen encoding,
     // sequences hidden while terminal colours are on), line by line. Bytes no encoding
     // takes cleanly, a byte-order mark, CR LF and match-only keywords are among them.
-    static const char* pieces[] = {"ERROR", "error:", "Err", " ", "\t", ".", "/", "warn",
-                                   "x", "\xC3\xA9t\xC3\xA9", "\xE9", "\x80", "\r", "\x1B[31m",
-                                   "\x1B[0m", "ab", "fail", "\xEF\xBB\xBF"};
-    const quill::TextEncoding encodings[] = {quill::TextEncoding::Automatic,
-                                             quill::TextEncoding::Utf8,
-                                             quill::TextEncoding::Latin1};
+    static const char* pieces[] = {
+        "ERROR", "error:", "Err",         " ",        "\t",
+        ".",     "/",      "warn",        "x",        "\xC3\xA9t\xC3\xA9",
+        "\xE9",  "\x80",   "\r",          "\x1B[31m", "\x1B[0m",
+        "ab",    "fail",   "\xEF\xBB\xBF"};
+    const quill::TextEncoding encodings[] = {
+        quill::TextEncoding::Automatic, quill::TextEncoding::Utf8, quill::TextEncoding::Latin1};
     for (unsigned seed = 1; seed <= 12; ++seed) {
         std::mt19937 random(seed);
         std::vector<Keyword> keywords;
-        static const char16_t* texts[] = {u"ERROR", u"err", u"warn", u"\u00E9t\u00E9",
-                                          u"x.x", u"fail", u"ab", u"\u00E9"};
+        static const char16_t* texts[] = {u"ERROR", u"err",  u"warn", u"\u00E9t\u00E9",
+                                          u"x.x",   u"fail", u"ab",   u"\u00E9"};
         for (int k = 0; k < 5; ++k) {
-            Keyword keyword(texts[random() % 8], 0, 0x010000u * unsigned(k + 1),
-                            random() % 2 == 0, random() % 2 == 0, random() % 5 != 0);
+            Keyword keyword(texts[random() % 8], 0, 0x010000u * unsigned(k + 1), random() % 2 == 0,
+                            random() % 2 == 0, random() % 5 != 0);
             keyword.m_matchOnly = random() % 5 == 0;
             keywords.push_back(keyword);
         }
-        settings.store.SaveKeywords(keywords);
+        settings.store.saveKeywords(keywords);
         std::string bytes;
         for (int line = 0; line < 300; ++line) {
             for (int p = int(random() % 6); p > 0; --p) {
@@ -308,19 +309,19 @@ TEST_F(KeywordLinesTest, EveryLinesKeywordIsWhatTheViewColoursItWithOnRandomFile
             }
             bytes += random() % 4 == 0 ? "\r\n" : "\n";
         }
-        doc.SetEncoding(encodings[seed % 3]);
-        doc.SetTerminalColors(seed % 2 == 0);
+        doc.setEncoding(encodings[seed % 3]);
+        doc.setTerminalColors(seed % 2 == 0);
         open(bytes);
         std::vector<Keyword> loaded;
-        settings.store.LoadKeywords(loaded);
+        settings.store.loadKeywords(loaded);
         KeywordLines lines(doc, nullptr);
         sync(lines);
-        const KeywordLines::Overview overview = lines.GetOverview();
+        const KeywordLines::Overview overview = lines.overview();
         ASSERT_EQ(overview.shift, 0u);
-        ASSERT_EQ(overview.checked, doc.GetLineCount());
+        ASSERT_EQ(overview.checked, doc.lineCount());
         int coloured = 0;
-        for (LineNumber line = 0; line < doc.GetLineCount(); ++line) {
-            const Keyword* keyword = FindKeyword(loaded, doc.GetLine(line));
+        for (LineNumber line = 0; line < doc.lineCount(); ++line) {
+            const Keyword* keyword = findKeyword(loaded, doc.line(line));
             const int expected = keyword != nullptr ? int(keyword - loaded.data()) + 1 : 0;
             const int got = line < overview.buckets.size() ? overview.buckets[line] : 0;
             ASSERT_EQ(got, expected) << "seed " << seed << " line " << line;
@@ -334,7 +335,7 @@ TEST_F(KeywordLinesTest, PiecesTheWatcherAppendsAreSearchedWhereItHoldsThem)
 {
     // As the watcher hands them over: pieces cut anywhere, lines split between two of them,
     // now and then an update of the views between two pieces.
-    settings.store.SaveKeywords({Keyword(u"ERROR", 0x0000FF, 0x0000FF, true, true, true),
+    settings.store.saveKeywords({Keyword(u"ERROR", 0x0000FF, 0x0000FF, true, true, true),
                                  Keyword(u"warn", 0x00FF00, 0x00FF00, false, false, true)});
     for (unsigned seed = 1; seed <= 8; ++seed) {
         std::mt19937 random(seed);
@@ -342,16 +343,17 @@ TEST_F(KeywordLinesTest, PiecesTheWatcherAppendsAreSearchedWhereItHoldsThem)
         open(bytes);
         KeywordLines lines(doc, nullptr);
         sync(lines);
-        const std::uint64_t readBefore = lines.BytesRead();
+        const std::uint64_t readBefore = lines.bytesRead();
         std::vector<std::size_t> cuts; // where a piece ended inside a line
         for (int round = 0; round < 30; ++round) {
             const std::string more = randomLines(random, 1 + int(random() % 40));
             for (std::size_t at = 0; at < more.size();) {
-                const std::size_t size = std::min(more.size() - at, 1 + std::size_t(random() % 300));
+                const std::size_t size =
+                    std::min(more.size() - at, 1 + std::size_t(random() % 300));
                 const std::string piece = more.substr(at, size);
                 const FileOffset offset = FileOffset(bytes.size());
                 append(piece);
-                doc.TellAppendListener(offset, reinterpret_cast<const std::uint8_t*>(piece.data()),
+                doc.tellAppendListener(offset, reinterpret_cast<const std::uint8_t*>(piece.data()),
                                        piece.size());
                 bytes += piece;
                 at += size;
@@ -374,8 +376,8 @@ TEST_F(KeywordLinesTest, PiecesTheWatcherAppendsAreSearchedWhereItHoldsThem)
         }
         sync(lines);
         const std::string where = "seed " + std::to_string(seed);
-        checkAgainst(lines, model(bytes, {"ERROR", "warn", "WARN"}), doc.GetLineCount(), where);
-        EXPECT_LE(lines.BytesRead() - readBefore, splitBytes)
+        checkAgainst(lines, model(bytes, {"ERROR", "warn", "WARN"}), doc.lineCount(), where);
+        EXPECT_LE(lines.bytesRead() - readBefore, splitBytes)
             << where << ": only lines split between pieces are read from the file";
     }
 }
@@ -383,33 +385,36 @@ TEST_F(KeywordLinesTest, PiecesTheWatcherAppendsAreSearchedWhereItHoldsThem)
 TEST_F(KeywordLinesTest, TerminalColoursSwitchedStartTheLinesOver)
 {
     // Shown without its sequences the line holds ERROR as a word; with them it does not.
-    settings.store.SaveKeywords({Keyword(u"ERROR", 0, 0x0000FF, true, true, true)});
+    settings.store.saveKeywords({Keyword(u"ERROR", 0, 0x0000FF, true, true, true)});
     open("plain\n\x1B[31mERROR\x1B[0m: disk\nplain\n");
     KeywordLines lines(doc, nullptr);
     sync(lines);
     LineNumber got = 0;
-    EXPECT_EQ(lines.Neighbour(0, true, got), KeywordLines::Outcome::None) << "sequences shown";
-    doc.SetTerminalColors(true);
+    EXPECT_EQ(lines.neighbour(0, true, got), KeywordLines::Outcome::None) << "sequences shown";
+    doc.setTerminalColors(true);
     sync(lines);
-    ASSERT_EQ(lines.Neighbour(0, true, got), KeywordLines::Outcome::Found) << "sequences hidden";
+    ASSERT_EQ(lines.neighbour(0, true, got), KeywordLines::Outcome::Found) << "sequences hidden";
     EXPECT_EQ(got, 1u);
-    doc.SetTerminalColors(false);
+    doc.setTerminalColors(false);
     sync(lines);
-    EXPECT_EQ(lines.Neighbour(0, true, got), KeywordLines::Outcome::None) << "shown again";
+    EXPECT_EQ(lines.neighbour(0, true, got), KeywordLines::Outcome::None) << "shown again";
 }
 
 // With terminal colours on, a line is matched as shown: a keyword a sequence splits is
 // found, one that only a sequence holds is not, nor one whose character a sequence broke.
 TEST_F(KeywordLinesTest, WithTerminalColoursLinesAreMatchedAsShown)
 {
-    settings.store.SaveKeywords({Keyword(u"ERROR", 0, 0x0000AA, true, false, true),
+    settings.store.saveKeywords({Keyword(u"ERROR", 0, 0x0000AA, true, false, true),
                                  Keyword(u"31m", 0, 0x0000BB, true, false, true),
                                  Keyword(u"caf\u00E9", 0, 0x0000CC, true, false, true)});
     for (const bool utf16 : {false, true}) {
         SCOPED_TRACE(utf16 ? "UTF-16" : "UTF-8");
-        const std::vector<std::u16string> rows = {
-            u"ER\x1b[31mROR here", u"plain \x1b[31mred\x1b[0m", u"text 31m shown",
-            u"caf\u00E9 ok",       u"nothing",                  u"\x1b[1mERR\x1b[0mOR"};
+        const std::vector<std::u16string> rows = {u"ER\x1b[31mROR here",
+                                                  u"plain \x1b[31mred\x1b[0m",
+                                                  u"text 31m shown",
+                                                  u"caf\u00E9 ok",
+                                                  u"nothing",
+                                                  u"\x1b[1mERR\x1b[0mOR"};
         std::string bytes = utf16 ? "\xFF\xFE" : "";
         for (const std::u16string& row : rows) {
             for (char16_t c : row + u"\n") {
@@ -427,20 +432,20 @@ TEST_F(KeywordLinesTest, WithTerminalColoursLinesAreMatchedAsShown)
             bytes += "caf\xC3\x1b[1m\xA9\n"; // shows two characters that cannot decode
         }
         open(bytes);
-        doc.SetTerminalColors(true);
+        doc.setTerminalColors(true);
         KeywordLines lines(doc, nullptr);
         sync(lines);
-        checkAgainst(lines, {0, 2, 3, 5}, doc.GetLineCount(), "as shown");
-        EXPECT_EQ(lines.GetOverview().buckets, (std::vector<std::uint8_t>{1, 0, 2, 3, 0, 1}));
-        doc.SetTerminalColors(false);
+        checkAgainst(lines, {0, 2, 3, 5}, doc.lineCount(), "as shown");
+        EXPECT_EQ(lines.overview().buckets, (std::vector<std::uint8_t>{1, 0, 2, 3, 0, 1}));
+        doc.setTerminalColors(false);
         sync(lines);
-        checkAgainst(lines, {0, 1, 2, 3}, doc.GetLineCount(), "as written");
+        checkAgainst(lines, {0, 1, 2, 3}, doc.lineCount(), "as written");
     }
 }
 
 TEST_F(KeywordLinesTest, AFileOfManyStretchesIsSearchedOnTwoThreadsAsLineByLine)
 {
-    settings.store.SaveKeywords({Keyword(u"ERROR", 0x0000FF, 0x0000FF, true, false, true),
+    settings.store.saveKeywords({Keyword(u"ERROR", 0x0000FF, 0x0000FF, true, false, true),
                                  Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true)});
     std::mt19937 random(9102);
     // Stretches of short lines around lines longer than what one thread takes at a time,
@@ -455,7 +460,7 @@ TEST_F(KeywordLinesTest, AFileOfManyStretchesIsSearchedOnTwoThreadsAsLineByLine)
     open(bytes);
     KeywordLines lines(doc, nullptr);
     sync(lines);
-    checkAgainst(lines, model(bytes, {"ERROR", "warn"}), doc.GetLineCount(), "two threads");
+    checkAgainst(lines, model(bytes, {"ERROR", "warn"}), doc.lineCount(), "two threads");
 }
 
 // A file cut short on disk under the pass (the reload that would follow has not come yet):
@@ -463,7 +468,7 @@ TEST_F(KeywordLinesTest, AFileOfManyStretchesIsSearchedOnTwoThreadsAsLineByLine)
 // than pass for lines without keywords.
 TEST_F(KeywordLinesTest, AFileCutShortUnderThePassLeavesWhatCannotBeReadUnchecked)
 {
-    settings.store.SaveKeywords({Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true)});
+    settings.store.saveKeywords({Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true)});
     std::mt19937 random(5150);
     const std::string bytes = randomLines(random, 250000);
     open(bytes);
@@ -471,9 +476,9 @@ TEST_F(KeywordLinesTest, AFileCutShortUnderThePassLeavesWhatCannotBeReadUnchecke
     ASSERT_EQ(::truncate(path.c_str(), off_t(kept)), 0);
     KeywordLines lines(doc, nullptr);
     sync(lines);
-    const LineNumber checked = lines.CheckedLines();
+    const LineNumber checked = lines.checkedLines();
     const LineNumber linesKept = LineNumber(std::count(bytes.begin(), bytes.begin() + kept, '\n'));
-    EXPECT_LE(checked, linesKept) << "of " << doc.GetLineCount();
+    EXPECT_LE(checked, linesKept) << "of " << doc.lineCount();
     EXPECT_GT(checked, 0u) << "the stretches before the cut are read";
     // What was checked is what the lines hold.
     std::vector<LineNumber> expected = model(bytes, {"warn"});
@@ -496,7 +501,7 @@ TEST_F(KeywordLinesTest, AListChangedUnderThePassLeavesNothingOfTheOldPass)
     KeywordLines lines(doc, nullptr, [&] { return lists[current]; });
     for (int round = 0; round < 30; ++round) {
         current = std::size_t(round % 2);
-        lines.Sync();
+        lines.sync();
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 400));
         current = 1 - current;
         sync(lines);
@@ -509,7 +514,7 @@ TEST_F(KeywordLinesTest, AListChangedUnderThePassLeavesNothingOfTheOldPass)
 // strip of a big file fills in as the pass goes.
 TEST_F(KeywordLinesTest, APassOverManyStretchesGivesAFewNoticesNotOneAStretch)
 {
-    settings.store.SaveKeywords({Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true)});
+    settings.store.saveKeywords({Keyword(u"warn", 0x00FF00, 0x00FF00, true, false, true)});
     std::mt19937 random(8080);
     const std::string bytes = randomLines(random, 600000); // about a dozen stretches
     open(bytes);
@@ -518,7 +523,7 @@ TEST_F(KeywordLinesTest, APassOverManyStretchesGivesAFewNoticesNotOneAStretch)
     const KeywordLines* told = nullptr;
     KeywordLines lines(doc, [&] {
         if (notices++ == 0) {
-            checkedAtFirst = told->CheckedLines();
+            checkedAtFirst = told->checkedLines();
         }
     });
     told = &lines;
@@ -528,13 +533,12 @@ TEST_F(KeywordLinesTest, APassOverManyStretchesGivesAFewNoticesNotOneAStretch)
                             std::chrono::steady_clock::now() - start)
                             .count() /
                         100;
-    // The last notice may come after WaitIdle: wait for it.
+    // The last notice may come after waitIdle: wait for it.
     for (int wait = 0; wait < 100 && notices.load() == 0; ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_GE(notices.load(), 1);
     EXPECT_LE(notices.load(), 2 + int(tenths));
     EXPECT_GT(checkedAtFirst.load(), 0u);
-    EXPECT_LT(checkedAtFirst.load(), doc.GetLineCount())
-        << "the first notice comes during the pass";
+    EXPECT_LT(checkedAtFirst.load(), doc.lineCount()) << "the first notice comes during the pass";
 }

@@ -11,7 +11,7 @@ using namespace quilltest;
 namespace {
 
 Keyword keyword(const char16_t* text, bool matchCase, bool matchWord, bool enabled = true,
-                 ColorRef color = 0x0000FF)
+                ColorRef color = 0x0000FF)
 {
     return Keyword(text, color, 0x00FFFF, matchCase, matchWord, enabled);
 }
@@ -57,7 +57,7 @@ TEST(KeywordMatcher, MatchingRows)
     };
     for (const Row& row : rows) {
         const std::vector<Keyword> list{row.keyword};
-        EXPECT_EQ(FindKeyword(list, row.line) != nullptr, row.matches)
+        EXPECT_EQ(findKeyword(list, row.line) != nullptr, row.matches)
             << std::string(row.line, row.line + std::char_traits<char16_t>::length(row.line));
     }
 }
@@ -65,12 +65,12 @@ TEST(KeywordMatcher, MatchingRows)
 TEST(KeywordMatcher, TheFirstEnabledMatchInListOrderColoursTheLine)
 {
     const std::vector<Keyword> list{keyword(u"disk", false, false, false, 0x111111),
-                                     keyword(u"warn", false, false, true, 0x222222),
-                                     keyword(u"disk", false, false, true, 0x333333)};
+                                    keyword(u"warn", false, false, true, 0x222222),
+                                    keyword(u"disk", false, false, true, 0x333333)};
     ColorRef text = 7;
     ColorRef back = 8;
     bool matched = false;
-    GetKeywordColors(list, u"disk full, warn", text, back, matched);
+    keywordColors(list, u"disk full, warn", text, back, matched);
     EXPECT_TRUE(matched);
     EXPECT_EQ(text, 0x222222u);
     EXPECT_EQ(back, 0x00FFFFu);
@@ -78,7 +78,7 @@ TEST(KeywordMatcher, TheFirstEnabledMatchInListOrderColoursTheLine)
     text = 7;
     back = 8;
     matched = false;
-    GetKeywordColors(list, u"nothing", text, back, matched);
+    keywordColors(list, u"nothing", text, back, matched);
     EXPECT_FALSE(matched);
     EXPECT_EQ(text, 7u);
     EXPECT_EQ(back, 8u);
@@ -89,7 +89,7 @@ TEST(KeywordMatcher, WordDelimiters)
     for (char16_t c = 0; c < 0x80; ++c) {
         const bool expected = c == u'\t' || c == u' ' || c == u',' || c == u';' || c == u':' ||
                               c == u'\\' || c == u'/' || c == u'.';
-        EXPECT_EQ(IsWordDelimiter(c), expected) << int(c);
+        EXPECT_EQ(isWordDelimiter(c), expected) << int(c);
     }
 }
 
@@ -97,9 +97,9 @@ class AlertRuleTest : public ::testing::Test {
   protected:
     void setAlerts(bool play, bool beep)
     {
-        settings.store.SetBool(Setting::PlaySound, play);
-        settings.store.SetBool(Setting::Beep, beep);
-        settings.store.SetString(Setting::Sound, u"/sounds/ding.wav");
+        settings.store.setBool(Setting::PlaySound, play);
+        settings.store.setBool(Setting::Beep, beep);
+        settings.store.setString(Setting::Sound, u"/sounds/ding.wav");
     }
     TestSettings settings;
     FakeSound sound;
@@ -109,46 +109,46 @@ class AlertRuleTest : public ::testing::Test {
 TEST_F(AlertRuleTest, OneSoundThenOneBeepPerPaintHoweverManyLinesMatch)
 {
     setAlerts(true, true);
-    alert.BeginPaint(true);
-    alert.LineDrawn(false);
-    alert.LineDrawn(true);
-    alert.LineDrawn(true);
-    alert.LineDrawn(true);
+    alert.beginPaint(true);
+    alert.lineDrawn(false);
+    alert.lineDrawn(true);
+    alert.lineDrawn(true);
+    alert.lineDrawn(true);
     // Nothing sounds while the paint still holds the document lock.
     EXPECT_TRUE(sound.events.empty());
-    alert.SoundDue();
-    alert.SoundDue();
+    alert.soundDue();
+    alert.soundDue();
     EXPECT_EQ(sound.events, (std::vector<std::u16string>{u"play:/sounds/ding.wav", u"beep"}));
-    EXPECT_TRUE(alert.NewTextWasArrived());
+    EXPECT_TRUE(alert.newTextWasArrived());
 }
 
 TEST_F(AlertRuleTest, NothingWithoutNewTextOrWithoutAMatch)
 {
     setAlerts(true, true);
-    alert.BeginPaint(false);
-    alert.LineDrawn(true);
-    alert.SoundDue();
+    alert.beginPaint(false);
+    alert.lineDrawn(true);
+    alert.soundDue();
     EXPECT_TRUE(sound.events.empty());
-    EXPECT_FALSE(alert.NewTextWasArrived());
+    EXPECT_FALSE(alert.newTextWasArrived());
 
-    alert.BeginPaint(true);
-    alert.LineDrawn(false);
-    alert.SoundDue();
+    alert.beginPaint(true);
+    alert.lineDrawn(false);
+    alert.soundDue();
     EXPECT_TRUE(sound.events.empty());
-    EXPECT_TRUE(alert.NewTextWasArrived()); // the paint clears the flag all the same
+    EXPECT_TRUE(alert.newTextWasArrived()); // the paint clears the flag all the same
 }
 
 TEST_F(AlertRuleTest, OnlyTheSwitchedOnAlertsSound)
 {
     setAlerts(false, true);
-    alert.BeginPaint(true);
-    alert.LineDrawn(true);
-    alert.SoundDue();
+    alert.beginPaint(true);
+    alert.lineDrawn(true);
+    alert.soundDue();
     EXPECT_EQ(sound.events, std::vector<std::u16string>{u"beep"});
     sound.events.clear();
     setAlerts(true, false);
-    alert.BeginPaint(true); // re-arms from the settings of this paint
-    alert.LineDrawn(true);
-    alert.SoundDue();
+    alert.beginPaint(true); // re-arms from the settings of this paint
+    alert.lineDrawn(true);
+    alert.soundDue();
     EXPECT_EQ(sound.events, std::vector<std::u16string>{u"play:/sounds/ding.wav"});
 }

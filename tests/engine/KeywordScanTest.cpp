@@ -3,7 +3,7 @@
 // search can take) over random lines (delimiters, CR LF, lone CRs, terminal sequences), in
 // UTF-8, UTF-16 of both byte orders and ISO-8859-1, through runs that start anywhere. The
 // lines are written as text here and encoded here; the text each line shows is worked out
-// here too, and FindKeyword on it is the reference.
+// here too, and findKeyword on it is the reference.
 
 #include "engine/KeywordScan.h"
 #include "engine/KeywordMatcher.h"
@@ -20,11 +20,11 @@ using quill::TextEncoding;
 
 // Pieces of text that keywords and lines share, so that hits, near misses and words that
 // are not whole turn up often.
-const std::u16string Words[] = {u"err",  u"ERROR", u"Err",    u"error:", u"fail", u"a",
-                                u"ab",   u"x.y",   u"\u00E9t\u00E9", u"\u20ACuro",
+const std::u16string Words[] = {u"err",  u"ERROR", u"Err",        u"error:",        u"fail",
+                                u"a",    u"ab",    u"x.y",        u"\u00E9t\u00E9", u"\u20ACuro",
                                 u"warn", u"W",     u"\U0001D11E", u"n\u00E4h"};
-const std::u16string Gaps[] = {u" ", u"\t", u",", u";", u":", u"\\", u"/", u".", u"-", u"",
-                               u"_", u"\r"};
+const std::u16string Gaps[] = {u" ", u"\t", u",", u";", u":", u"\\",
+                               u"/", u".",  u"-", u"",  u"_", u"\r"};
 
 struct Shown {
     std::u16string bytesText; // what is written to the file
@@ -167,8 +167,8 @@ std::vector<Keyword> randomKeywords(std::mt19937& random)
 
 TEST(KeywordScan, EveryLinesKeywordIsKeywordMatchersOnRandomFiles)
 {
-    const TextEncoding forms[] = {TextEncoding::Utf8, TextEncoding::Utf16Le,
-                                  TextEncoding::Utf16Be, TextEncoding::Latin1};
+    const TextEncoding forms[] = {TextEncoding::Utf8, TextEncoding::Utf16Le, TextEncoding::Utf16Be,
+                                  TextEncoding::Latin1};
     int decided = 0;
     int bytesOnly = 0;
     for (unsigned seed = 1; seed <= 600; ++seed) {
@@ -203,14 +203,15 @@ TEST(KeywordScan, EveryLinesKeywordIsKeywordMatchersOnRandomFiles)
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data()) + starts[first];
         for (const bool vectors : {true, false}) {
             KeywordScan scan(keywords, form, terminal);
-            scan.SetVectorAllowed(vectors);
-            bytesOnly += scan.Presearch() ? 1 : 0;
+            scan.setVectorAllowed(vectors);
+            bytesOnly += scan.presearch() ? 1 : 0;
             std::vector<KeywordScan::Line> found;
-            scan.Scan(data, starts.data() + first, count, found);
+            scan.scan(data, starts.data() + first, count, found);
             std::vector<KeywordScan::Line> expected;
             for (std::size_t row = 0; row < count; ++row) {
-                if (const Keyword* keyword = FindKeyword(keywords, shown[first + row])) {
-                    expected.push_back({std::uint32_t(row), std::uint32_t(keyword - keywords.data())});
+                if (const Keyword* keyword = findKeyword(keywords, shown[first + row])) {
+                    expected.push_back(
+                        {std::uint32_t(row), std::uint32_t(keyword - keywords.data())});
                 }
             }
             decided += int(expected.size());

@@ -35,19 +35,19 @@ class CostlyMatcher : public LineMatcher {
         : m_key(key), m_unsure(unsure), m_slow(slow)
     {
     }
-    bool MatchLines(const LineChunk& chunk, FilterScratch& scratch,
+    bool matchLines(const LineChunk& chunk, FilterScratch& scratch,
                     std::vector<std::uint32_t>& rows,
                     std::vector<std::uint32_t>& undecided) const override
     {
         for (std::size_t i = 0; i < chunk.count; ++i) {
-            if (scratch.AbortRequested()) {
+            if (scratch.abortRequested()) {
                 return false;
             }
             const auto* p = chunk.bytes + (chunk.starts[i] - chunk.starts[0]);
             const std::string line(reinterpret_cast<const char*>(p),
                                    std::size_t(chunk.starts[i + 1] - chunk.starts[i]));
             const bool slow = line.find('s') != std::string::npos;
-            if (slow && scratch.Quick()) {
+            if (slow && scratch.quick()) {
                 undecided.push_back(std::uint32_t(i));
                 continue;
             }
@@ -118,10 +118,10 @@ Verdicts model(const std::string& bytes, bool include, char key, char unsure, bo
 Verdicts verdicts(const LineFilter& filter)
 {
     Verdicts v;
-    for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
-        v.shown.push_back(filter.GetMatches().at(i));
+    for (std::size_t i = 0; i < filter.matches().size(); ++i) {
+        v.shown.push_back(filter.matches().at(i));
     }
-    v.undecided = filter.GetUndecided();
+    v.undecided = filter.undecided();
     return v;
 }
 
@@ -136,8 +136,8 @@ struct FedDocument {
     {
         bytes = content;
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(quill::utf8ToUtf16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(quill::utf8ToUtf16(path)));
+        doc.stopWatching();
     }
     // As the watcher does: index the piece, then tell the listener.
     void append(const std::string& piece)
@@ -145,12 +145,12 @@ struct FedDocument {
         appendFile(path, piece);
         bytes += piece;
         const auto* data = reinterpret_cast<const std::uint8_t*>(piece.data());
-        const FileOffset offset = doc.IndexedEnd();
+        const FileOffset offset = doc.indexedEnd();
         {
             std::lock_guard lock(doc.docAccess());
-            doc.AppendText(data, piece.size(), false);
+            doc.appendText(data, piece.size(), false);
         }
-        doc.TellAppendListener(offset, data, piece.size());
+        doc.tellAppendListener(offset, data, piece.size());
     }
 };
 
@@ -189,7 +189,7 @@ void runModel(unsigned seed)
     auto include = std::make_shared<CostlyMatcher>('m', '?', Slow);
     auto exclude = std::make_shared<CostlyMatcher>('x', '!', Slow);
     auto filter = std::make_unique<LineFilter>(fed.doc, nullptr);
-    filter->SetChunkLimits(1 + rng() % 8, 1 << 20);
+    filter->setChunkLimits(1 + rng() % 8, 1 << 20);
     bool withInclude = true;
     bool withExclude = false;
     auto apply = [&] {
@@ -197,7 +197,7 @@ void runModel(unsigned seed)
         if (withExclude) {
             excludes.push_back(exclude);
         }
-        filter->SetMatchers(withInclude ? include : nullptr, excludes);
+        filter->setMatchers(withInclude ? include : nullptr, excludes);
     };
     apply();
     for (int step = 0; step < 30; ++step) {
@@ -215,7 +215,7 @@ void runModel(unsigned seed)
             break;
         case 3:
             what = "Resume";
-            took = timed([&] { filter->Resume(); });
+            took = timed([&] { filter->resume(); });
             break;
         case 4:
             what = "a new filter";
@@ -226,22 +226,22 @@ void runModel(unsigned seed)
         case 5:
             what = "Sync and Collect";
             took = timed([&] {
-                filter->Sync();
-                filter->Collect();
+                filter->sync();
+                filter->collect();
             });
             break;
         }
         EXPECT_LT(took, Prompt) << what << " waited at step " << step;
     }
-    filter->Resume();
-    filter->Sync();
-    ASSERT_TRUE(filter->WaitIdle(std::chrono::minutes(2)));
-    filter->Collect();
+    filter->resume();
+    filter->sync();
+    ASSERT_TRUE(filter->waitIdle(std::chrono::minutes(2)));
+    filter->collect();
     EXPECT_EQ(verdicts(*filter), model(fed.bytes, withInclude, 'm', '?', withExclude));
 
     // Torn down in the middle of a pass of slow lines: one line's work at most.
     fed.append(randomLines(rng, 6, 100));
-    filter->Sync();
+    filter->sync();
     EXPECT_LT(timed([&] { filter.reset(); }), Slow + Prompt + Prompt);
 }
 
@@ -267,25 +267,25 @@ TEST(LineFilterCost, BacktrackingWithoutEndIsBoundedPerLine)
     fed.open(text);
     auto filter = std::make_unique<LineFilter>(fed.doc, nullptr);
     const FilterSet hard{{u"(a+)+$", true, false, true}, {}};
-    ASSERT_TRUE(filter->SetFilter(hard).empty());
+    ASSERT_TRUE(filter->setFilter(hard).empty());
     std::this_thread::sleep_for(milliseconds(50));
     filter->Stop();
-    EXPECT_TRUE(filter->WaitIdle(milliseconds(1000)));
-    filter->Collect();
-    EXPECT_EQ(filter->GetProgress().state, FilterState::Stopped);
-    EXPECT_EQ(filter->GetMatches().size(), filter->GetUndecided().size());
-    EXPECT_LT(filter->GetMatches().size(), 2000u);
+    EXPECT_TRUE(filter->waitIdle(milliseconds(1000)));
+    filter->collect();
+    EXPECT_EQ(filter->progress().state, FilterState::Stopped);
+    EXPECT_EQ(filter->matches().size(), filter->undecided().size());
+    EXPECT_LT(filter->matches().size(), 2000u);
 
     // A plain filter typed next starts at once and finishes.
-    filter->Resume();
+    filter->resume();
     const FilterSet plain{{u"b", true, false, false}, {}};
-    ASSERT_TRUE(filter->SetFilter(plain).empty());
-    ASSERT_TRUE(filter->WaitIdle(milliseconds(2000)));
-    filter->Collect();
-    EXPECT_EQ(filter->GetMatches().size(), 2000u);
-    EXPECT_TRUE(filter->GetUndecided().empty());
+    ASSERT_TRUE(filter->setFilter(plain).empty());
+    ASSERT_TRUE(filter->waitIdle(milliseconds(2000)));
+    filter->collect();
+    EXPECT_EQ(filter->matches().size(), 2000u);
+    EXPECT_TRUE(filter->undecided().empty());
 
-    ASSERT_TRUE(filter->SetFilter(hard).empty());
+    ASSERT_TRUE(filter->setFilter(hard).empty());
     std::this_thread::sleep_for(milliseconds(50));
     EXPECT_LT(timed([&] { filter.reset(); }), milliseconds(1000));
 }
@@ -301,10 +301,10 @@ TEST(LineFilterCost, TheWatchersHandOverIsNotHeldUpByBacktracking)
         fed.open("start\n");
         LineFilter filter(fed.doc, nullptr);
         if (budget.count() > 0) {
-            filter.SetWatcherBudget(budget);
+            filter.setWatcherBudget(budget);
         }
-        ASSERT_TRUE(filter.SetFilter(FilterSet{{u"(a+)+$", true, false, true}, {}}).empty());
-        ASSERT_TRUE(filter.WaitIdle());
+        ASSERT_TRUE(filter.setFilter(FilterSet{{u"(a+)+$", true, false, true}, {}}).empty());
+        ASSERT_TRUE(filter.waitIdle());
         std::string hard;
         for (int i = 0; i < 40; ++i) {
             hard += std::string(28, 'a') + "b\n";
@@ -312,13 +312,13 @@ TEST(LineFilterCost, TheWatchersHandOverIsNotHeldUpByBacktracking)
         hard += "aaa\n";
         EXPECT_LT(timed([&] { fed.append(hard); }), milliseconds(200));
         // The worker takes the lines over without waiting for the window to announce them.
-        ASSERT_TRUE(filter.WaitIdle());
-        filter.Collect();
+        ASSERT_TRUE(filter.waitIdle());
+        filter.collect();
         std::vector<LineNumber> undecided;
         for (LineNumber line = 1; line <= 40; ++line) {
             undecided.push_back(line);
         }
-        EXPECT_EQ(filter.GetUndecided(), undecided);
+        EXPECT_EQ(filter.undecided(), undecided);
         undecided.push_back(41); // "aaa" matches
         EXPECT_EQ(verdicts(filter).shown, undecided);
     }
@@ -331,7 +331,7 @@ TEST(LineFilterCost, AGrowingOpenLineIsJudgedAgainWithItsMark)
 {
     class EndsUnsure : public LineMatcher {
       public:
-        bool MatchLines(const LineChunk& chunk, FilterScratch&, std::vector<std::uint32_t>& rows,
+        bool matchLines(const LineChunk& chunk, FilterScratch&, std::vector<std::uint32_t>& rows,
                         std::vector<std::uint32_t>& undecided) const override
         {
             for (std::size_t i = 0; i < chunk.count; ++i) {
@@ -355,16 +355,16 @@ TEST(LineFilterCost, AGrowingOpenLineIsJudgedAgainWithItsMark)
         FedDocument fed;
         fed.open("m\nm?");
         LineFilter filter(fed.doc, nullptr);
-        filter.SetMatchers(std::make_shared<EndsUnsure>(), {});
-        ASSERT_TRUE(filter.WaitIdle());
+        filter.setMatchers(std::make_shared<EndsUnsure>(), {});
+        ASSERT_TRUE(filter.waitIdle());
         if (collectBetween) {
-            filter.Collect();
+            filter.collect();
             EXPECT_EQ(verdicts(filter), (Verdicts{{0, 1}, {1}}));
         }
         fed.append("x\nnone?\n");
-        filter.Sync();
-        ASSERT_TRUE(filter.WaitIdle());
-        filter.Collect();
+        filter.sync();
+        ASSERT_TRUE(filter.waitIdle());
+        filter.collect();
         EXPECT_EQ(verdicts(filter), (Verdicts{{0, 1, 2}, {2}}));
     }
 }
@@ -375,25 +375,25 @@ TEST(LineFilterCost, CollectStartsOverAfterAnUnannouncedReload)
 {
     class CountingHost : public FilterHost {
       public:
-        void PostFilterProgress() override { ++posted; }
+        void postFilterProgress() override { ++posted; }
         std::atomic<int> posted{0};
     } host;
     FedDocument fed;
     fed.open("m 1\nm 2\nm 3\n");
     LineFilter filter(fed.doc, &host);
-    filter.SetMatchers(std::make_shared<CostlyMatcher>('m', '?', Slow), {});
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
-    ASSERT_EQ(filter.GetMatches().size(), 3u);
+    filter.setMatchers(std::make_shared<CostlyMatcher>('m', '?', Slow), {});
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    ASSERT_EQ(filter.matches().size(), 3u);
     const int before = host.posted.load();
     fed.open("m new\n");
     EXPECT_GT(host.posted.load(), before) << "the host hears of the reload";
-    const FilterChange change = filter.Collect();
+    const FilterChange change = filter.collect();
     EXPECT_TRUE(change.reset);
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
     EXPECT_EQ(verdicts(filter), (Verdicts{{0}, {}}));
-    EXPECT_EQ(filter.GetProgress().total, 1u);
+    EXPECT_EQ(filter.progress().total, 1u);
 }
 
 namespace {
@@ -459,15 +459,15 @@ TEST(LineFilterCost, ACatastrophicPatternOnLongLinesIsUndecidedLineByLineAndStop
         FedDocument fed;
         fed.open(mixed.text);
         LineFilter filter(fed.doc, nullptr);
-        filter.SetChunkLimits(LineNumber(1) + rng() % 40, FileOffset(1) << 20);
-        ASSERT_TRUE(filter.SetFilter(FilterSet{{u"^ok|(.*a){20}", true, false, true}, {}}).empty());
-        ASSERT_TRUE(filter.WaitIdle(std::chrono::seconds(30))) << "the pass never ended";
-        filter.Collect();
+        filter.setChunkLimits(LineNumber(1) + rng() % 40, FileOffset(1) << 20);
+        ASSERT_TRUE(filter.setFilter(FilterSet{{u"^ok|(.*a){20}", true, false, true}, {}}).empty());
+        ASSERT_TRUE(filter.waitIdle(std::chrono::seconds(30))) << "the pass never ended";
+        filter.collect();
         std::vector<LineNumber> shown;
         std::set_union(mixed.matching.begin(), mixed.matching.end(), mixed.hard.begin(),
                        mixed.hard.end(), std::back_inserter(shown));
         EXPECT_EQ(verdicts(filter), (Verdicts{shown, mixed.hard}));
-        EXPECT_EQ(filter.GetUndecidedTerms(), 1u);
+        EXPECT_EQ(filter.undecidedTerms(), 1u);
     }
     for (const std::size_t length : {std::size_t(10'000), std::size_t(3) << 20}) {
         SCOPED_TRACE("only hard lines of " + std::to_string(length) + " bytes");
@@ -478,24 +478,24 @@ TEST(LineFilterCost, ACatastrophicPatternOnLongLinesIsUndecidedLineByLineAndStop
         }
         fed.open(text);
         auto filter = std::make_unique<LineFilter>(fed.doc, nullptr);
-        ASSERT_TRUE(filter->SetFilter(hard).empty());
+        ASSERT_TRUE(filter->setFilter(hard).empty());
         std::this_thread::sleep_for(milliseconds(30));
         filter->Stop();
-        ASSERT_TRUE(filter->WaitIdle(milliseconds(3000))) << "Stop was not seen";
-        filter->Collect();
-        EXPECT_EQ(filter->GetProgress().state, FilterState::Stopped);
-        EXPECT_EQ(filter->GetMatches().size(), filter->GetUndecided().size());
+        ASSERT_TRUE(filter->waitIdle(milliseconds(3000))) << "Stop was not seen";
+        filter->collect();
+        EXPECT_EQ(filter->progress().state, FilterState::Stopped);
+        EXPECT_EQ(filter->matches().size(), filter->undecided().size());
 
         // A new filter starts at once, however the old one was stuck.
-        filter->Resume();
-        ASSERT_TRUE(filter->SetFilter(hard).empty());
+        filter->resume();
+        ASSERT_TRUE(filter->setFilter(hard).empty());
         std::this_thread::sleep_for(milliseconds(30));
-        ASSERT_TRUE(filter->SetFilter(FilterSet{{u"b", true, false, false}, {}}).empty());
-        ASSERT_TRUE(filter->WaitIdle(milliseconds(3000))) << "the new filter waited";
-        filter->Collect();
-        EXPECT_TRUE(filter->GetUndecided().empty());
+        ASSERT_TRUE(filter->setFilter(FilterSet{{u"b", true, false, false}, {}}).empty());
+        ASSERT_TRUE(filter->waitIdle(milliseconds(3000))) << "the new filter waited";
+        filter->collect();
+        EXPECT_TRUE(filter->undecided().empty());
 
-        ASSERT_TRUE(filter->SetFilter(hard).empty());
+        ASSERT_TRUE(filter->setFilter(hard).empty());
         std::this_thread::sleep_for(milliseconds(30));
         EXPECT_LT(timed([&] { filter.reset(); }), milliseconds(3000)) << "the end waited";
     }
@@ -579,14 +579,14 @@ TEST(LineFilterCost, AHardLineEndsOnItsTimeOnStopAndOnANewFilter)
         std::u16string message;
         std::size_t offset = 0;
         const std::shared_ptr<const FilterPattern> pattern =
-            FilterPattern::Compile({c.pattern, true, false, true}, message, offset);
+            FilterPattern::compile({c.pattern, true, false, true}, message, offset);
         ASSERT_TRUE(pattern);
         {
             const HardChunk lines(c.line, c.form, c.terminal);
             FilterScratch scratch;
             std::vector<std::uint32_t> rows;
             std::vector<std::uint32_t> undecided;
-            ASSERT_TRUE(pattern->MatchLines(lines.chunk, scratch, rows, undecided));
+            ASSERT_TRUE(pattern->matchLines(lines.chunk, scratch, rows, undecided));
             EXPECT_EQ(rows, (std::vector<std::uint32_t>{0, 3}));
             EXPECT_EQ(undecided, std::vector<std::uint32_t>{1});
         }
@@ -607,14 +607,14 @@ TEST(LineFilterCost, AHardLineEndsOnItsTimeOnStopAndOnANewFilter)
                 std::promise<bool> matched;
             };
             auto run = std::make_shared<Run>(c.line, c.form, c.terminal, pattern);
-            run->scratch.SetAbort(FilterAbort{&run->generation, 1, &run->stopped, {}});
-            run->scratch.SetLineBudget(std::chrono::hours(1));
+            run->scratch.setAbort(FilterAbort{&run->generation, 1, &run->stopped, {}});
+            run->scratch.setLineBudget(std::chrono::hours(1));
             std::future<bool> matched = run->matched.get_future();
             std::thread([run] {
                 std::vector<std::uint32_t> rows;
                 std::vector<std::uint32_t> undecided;
                 run->matched.set_value(
-                    run->pattern->MatchLines(run->lines.chunk, run->scratch, rows, undecided));
+                    run->pattern->matchLines(run->lines.chunk, run->scratch, rows, undecided));
             }).detach();
             EXPECT_EQ(matched.wait_for(milliseconds(100)), std::future_status::timeout)
                 << "the line was decided";

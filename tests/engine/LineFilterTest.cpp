@@ -52,8 +52,8 @@ bool modelLiteral(std::u16string line, std::u16string text, const FilterTerm& te
         if (c == std::u16string::npos) {
             return false;
         }
-        const bool before = c == 0 || IsWordDelimiter(line[c - 1]);
-        const bool after = c + text.size() == line.size() || IsWordDelimiter(line[c + text.size()]);
+        const bool before = c == 0 || isWordDelimiter(line[c - 1]);
+        const bool after = c + text.size() == line.size() || isWordDelimiter(line[c + text.size()]);
         if (!term.wholeWord || (before && after)) {
             return true;
         }
@@ -71,15 +71,15 @@ bool modelRegex(const std::u16string& line, const FilterTerm& term)
     PCRE2_SIZE offset = 0;
     pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
     pcre2_set_newline(context, PCRE2_NEWLINE_ANYCRLF);
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(),
-                                     PCRE2_UTF | PCRE2_MULTILINE |
-                                         (term.matchCase ? 0u : PCRE2_CASELESS),
-                                     &error, &offset, context);
+    pcre2_code* code =
+        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(),
+                      PCRE2_UTF | PCRE2_MULTILINE | (term.matchCase ? 0u : PCRE2_CASELESS), &error,
+                      &offset, context);
     pcre2_compile_context_free(context);
     EXPECT_NE(code, nullptr);
     pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
-    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(line.data()), line.size(), 0,
-                               0, data, nullptr);
+    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(line.data()), line.size(), 0, 0,
+                               data, nullptr);
     pcre2_match_data_free(data);
     pcre2_code_free(code);
     return rc >= 0;
@@ -112,8 +112,8 @@ std::vector<LineNumber> modelResult(const std::string& bytes, std::size_t first,
 std::vector<LineNumber> rowsOf(const LineFilter& filter)
 {
     std::vector<LineNumber> rows;
-    for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
-        rows.push_back(filter.GetMatches().at(i));
+    for (std::size_t i = 0; i < filter.matches().size(); ++i) {
+        rows.push_back(filter.matches().at(i));
     }
     return rows;
 }
@@ -124,9 +124,9 @@ const char* const Words[] = {"ERROR", "error", "Err", "err:", "disk/err", "errno
                              "warn",  "é",     "É",   "€",    "x",        "a.b",   "12",
                              "7",     " ",     ",",   "\t",   ":",        "\\"};
 const char* const Literals[] = {"err", "ERROR", "é", "rr", "a.b", "€", "x", "12", ":", "err:"};
-const char* const Regexes[] = {"^err",   "err$",        "e.r",    "[0-9]+$",  "^$",
-                               "\\berr\\b", "r\\s",     "É",      "(?<=a)\\.", "x*",
-                               "\\d{2}", "^\\s*$",      "é$",     "(?<!k)err", "rr|€"};
+const char* const Regexes[] = {"^err",      "err$",   "e.r", "[0-9]+$",   "^$",
+                               "\\berr\\b", "r\\s",   "É",   "(?<=a)\\.", "x*",
+                               "\\d{2}",    "^\\s*$", "é$",  "(?<!k)err", "rr|€"};
 
 std::string randomLines(std::mt19937& rng, int lines, bool utf16)
 {
@@ -176,7 +176,7 @@ FilterSet randomSpec(std::mt19937& rng, bool utf16)
     for (int i = 0; i < excludes; ++i) {
         filterSet.excludes.push_back(randomTerm(rng, utf16));
     }
-    if (filterSet.IsEmpty()) {
+    if (filterSet.isEmpty()) {
         filterSet.include = randomTerm(rng, utf16);
     }
     return filterSet;
@@ -207,23 +207,23 @@ struct FedDocument {
     {
         bytes = content;
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(quill::utf8ToUtf16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(quill::utf8ToUtf16(path)));
+        doc.stopWatching();
     }
     void append(const std::string& piece)
     {
         appendFile(path, piece);
         bytes += piece;
         const auto* data = reinterpret_cast<const std::uint8_t*>(piece.data());
-        const FileOffset offset = doc.IndexedEnd();
+        const FileOffset offset = doc.indexedEnd();
         {
             std::lock_guard lock(doc.docAccess());
-            doc.AppendText(data, piece.size(), false);
+            doc.appendText(data, piece.size(), false);
         }
         // As the watcher does; by default every other piece, so both ways of taking new
         // lines meet.
         if (++pieces % tellEvery == 0) {
-            doc.TellAppendListener(offset, data, piece.size());
+            doc.tellAppendListener(offset, data, piece.size());
         }
     }
     int pieces = 0;
@@ -233,10 +233,10 @@ struct FedDocument {
 void expectModel(LineFilter& filter, const FedDocument& fed, std::size_t clearLine,
                  const FilterSet& filterSet, bool utf16, const std::string& context)
 {
-    filter.Sync();
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
-    EXPECT_EQ(filter.GetProgress().state, FilterState::Done);
+    filter.sync();
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    EXPECT_EQ(filter.progress().state, FilterState::Done);
     EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, clearLine, filterSet, utf16))
         << context << ": " << describe(filterSet);
 }
@@ -257,9 +257,9 @@ TEST_P(LineFilterModel, RandomFiltersFollowAppendsClearsAndReloads)
                                   randomLines(rng, int(rng() % 200), utf16);
         fed.open(start);
         LineFilter filter(fed.doc, nullptr);
-        filter.SetChunkLimits(1 + rng() % 40, 1 + rng() % 900);
+        filter.setChunkLimits(1 + rng() % 40, 1 + rng() % 900);
         const FilterSet filterSet = randomSpec(rng, utf16);
-        ASSERT_TRUE(filter.SetFilter(filterSet).empty()) << describe(filterSet);
+        ASSERT_TRUE(filter.setFilter(filterSet).empty()) << describe(filterSet);
         std::size_t clearLine = 0;
         expectModel(filter, fed, clearLine, filterSet, utf16, "whole file");
         for (int step = 0; step < 8; ++step) {
@@ -277,25 +277,25 @@ TEST_P(LineFilterModel, RandomFiltersFollowAppendsClearsAndReloads)
                 }
             }
             if (rng() % 5 == 0) {
-                fed.doc.ClearText();
+                fed.doc.clearText();
                 clearLine = modelFile(fed.bytes, utf16).index.starts.size() - 1;
                 if (modelFile(fed.bytes, utf16).index.lastLineOpen) {
                     // The clear point is the end of the file: the open line's rest is
                     // a line of its own from there on; the model starts at the next one.
                     const std::string rest = utf16 ? std::string("\n\0", 2) : "\n";
                     fed.append(rest);
-                    fed.doc.ClearText();
+                    fed.doc.clearText();
                     clearLine = modelFile(fed.bytes, utf16).index.starts.size() - 1;
                 }
-                EXPECT_TRUE(filter.Sync().reset);
-                EXPECT_EQ(filter.GetMatches().size(), 0u);
+                EXPECT_TRUE(filter.sync().reset);
+                EXPECT_EQ(filter.matches().size(), 0u);
             } else if (rng() % 7 == 0) {
                 // Truncated and re-opened: the rows start over with the new content.
                 fed.bytes = (utf16 ? std::string("\xFF\xFE") : std::string()) +
                             randomLines(rng, int(rng() % 30), utf16);
                 writeFile(fed.path, fed.bytes);
-                ASSERT_TRUE(fed.doc.OnOpenDocument(quill::utf8ToUtf16(fed.path)));
-                fed.doc.StopWatching();
+                ASSERT_TRUE(fed.doc.openDocument(quill::utf8ToUtf16(fed.path)));
+                fed.doc.stopWatching();
                 clearLine = 0;
             }
             expectModel(filter, fed, clearLine, filterSet, utf16, "step " + std::to_string(step));
@@ -311,24 +311,24 @@ TEST(LineFilter, PatternThatDoesNotCompileFiltersNothingAndSaysWhere)
     FedDocument fed;
     fed.open("ERROR one\nINFO two\n");
     LineFilter filter(fed.doc, nullptr);
-    ASSERT_TRUE(filter.SetFilter(FilterSet{{u"ERROR", true, false, false}, {}}).empty());
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
-    EXPECT_EQ(filter.GetMatches().size(), 1u);
+    ASSERT_TRUE(filter.setFilter(FilterSet{{u"ERROR", true, false, false}, {}}).empty());
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    EXPECT_EQ(filter.matches().size(), 1u);
 
     FilterSet bad;
     bad.include = {u"INFO", false, false, false};
     bad.excludes = {{u"two", false, false, false}, {u"a(b", false, true, true}};
-    const std::vector<FilterError> errors = filter.SetFilter(bad);
+    const std::vector<FilterError> errors = filter.setFilter(bad);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_TRUE(errors[0].exclude);
     EXPECT_EQ(errors[0].excludeIndex, 1u);
     EXPECT_EQ(errors[0].offset, 3u); // after "a(b", inside the user's text despite "Whole word"
     EXPECT_NE(errors[0].message.find(u"missing"), std::u16string::npos);
-    EXPECT_FALSE(filter.IsActive());
-    EXPECT_EQ(filter.GetMatches().size(), 0u);
-    EXPECT_TRUE(filter.Collect().reset);
-    EXPECT_EQ(filter.GetProgress().state, FilterState::Off);
+    EXPECT_FALSE(filter.isActive());
+    EXPECT_EQ(filter.matches().size(), 0u);
+    EXPECT_TRUE(filter.collect().reset);
+    EXPECT_EQ(filter.progress().state, FilterState::Off);
 }
 
 // In a single-byte narrow set literals are searched as that set's bytes: they fold only
@@ -344,22 +344,19 @@ TEST(LineFilter, SingleByteNarrowSetsMatchLikeFind)
         FilterTerm term;
         std::vector<LineNumber> rows;
     } cases[] = {
-        {{u"caf\u00e9", false, false, false}, {0}},
-        {{u"caf\u00e9", false, false, true}, {0, 1}},
-        {{u"^.{4}$", true, false, true}, {1}},
-        {{u"CAF\u00c9", true, false, false}, {1}},
-        {{u"f\u00e9 ok", true, true, false}, {}},
-        {{u"\u20ac", false, false, false}, {}},
+        {{u"caf\u00e9", false, false, false}, {0}}, {{u"caf\u00e9", false, false, true}, {0, 1}},
+        {{u"^.{4}$", true, false, true}, {1}},      {{u"CAF\u00c9", true, false, false}, {1}},
+        {{u"f\u00e9 ok", true, true, false}, {}},   {{u"\u20ac", false, false, false}, {}},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(filter.SetFilter(FilterSet{c.term, {}}).empty());
-        ASSERT_TRUE(filter.WaitIdle());
-        filter.Collect();
+        ASSERT_TRUE(filter.setFilter(FilterSet{c.term, {}}).empty());
+        ASSERT_TRUE(filter.waitIdle());
+        filter.collect();
         EXPECT_EQ(rowsOf(filter), c.rows) << quill::utf16ToUtf8(c.term.text);
     }
-    ASSERT_TRUE(filter.SetFilter(FilterSet{{}, {{u"\u20ac", false, false, false}}}).empty());
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
+    ASSERT_TRUE(filter.setFilter(FilterSet{{}, {{u"\u20ac", false, false, false}}}).empty());
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
     EXPECT_EQ(rowsOf(filter), (std::vector<LineNumber>{0, 1, 2}));
     quill::setNarrowCharsetForTesting("UTF-8");
 }
@@ -389,12 +386,12 @@ TEST(LineFilter, PatternsThatSeePastTheLineAreMatchedLineByLine)
         std::u16string message;
         std::size_t offset = 0;
         const FilterTerm term{c.pattern, true, false, true};
-        const auto compiled = FilterPattern::Compile(term, message, offset);
+        const auto compiled = FilterPattern::compile(term, message, offset);
         ASSERT_TRUE(compiled) << quill::utf16ToUtf8(message);
-        EXPECT_EQ(compiled->MatchesRunsAtOnce(), c.runsAtOnce) << quill::utf16ToUtf8(c.pattern);
-        ASSERT_TRUE(filter.SetFilter(FilterSet{term, {}}).empty());
-        ASSERT_TRUE(filter.WaitIdle());
-        filter.Collect();
+        EXPECT_EQ(compiled->matchesRunsAtOnce(), c.runsAtOnce) << quill::utf16ToUtf8(c.pattern);
+        ASSERT_TRUE(filter.setFilter(FilterSet{term, {}}).empty());
+        ASSERT_TRUE(filter.waitIdle());
+        filter.collect();
         EXPECT_EQ(rowsOf(filter), c.rows) << quill::utf16ToUtf8(c.pattern);
     }
 }
@@ -406,15 +403,15 @@ TEST(LineFilter, StopKeepsWhatWasCheckedAndResumeFinishes)
     std::mt19937 rng(5);
     fed.open(randomLines(rng, 20000, false));
     LineFilter filter(fed.doc, nullptr);
-    filter.SetChunkLimits(50, 1 << 20);
+    filter.setChunkLimits(50, 1 << 20);
     const FilterSet filterSet{{u"e.r", false, false, true}, {{u"ERROR", true, true, false}}};
-    ASSERT_TRUE(filter.SetFilter(filterSet).empty());
+    ASSERT_TRUE(filter.setFilter(filterSet).empty());
     filter.Stop();
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
-    const FilterProgress stopped = filter.GetProgress();
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    const FilterProgress stopped = filter.progress();
     EXPECT_EQ(stopped.state, FilterState::Stopped);
-    EXPECT_EQ(stopped.total, fed.doc.GetLineCount());
+    EXPECT_EQ(stopped.total, fed.doc.lineCount());
     std::vector<LineNumber> expected = modelResult(fed.bytes, 0, filterSet, false);
     std::vector<LineNumber> prefix;
     for (LineNumber line : expected) {
@@ -424,17 +421,17 @@ TEST(LineFilter, StopKeepsWhatWasCheckedAndResumeFinishes)
     }
     EXPECT_EQ(rowsOf(filter), prefix);
 
-    filter.Resume();
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
-    EXPECT_EQ(filter.GetProgress().state, FilterState::Done);
-    EXPECT_EQ(filter.GetProgress().done, fed.doc.GetLineCount());
+    filter.resume();
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    EXPECT_EQ(filter.progress().state, FilterState::Done);
+    EXPECT_EQ(filter.progress().done, fed.doc.lineCount());
     EXPECT_EQ(rowsOf(filter), expected);
 }
 
 class CountingFilterHost : public FilterHost {
   public:
-    void PostFilterProgress() override { ++posted; }
+    void postFilterProgress() override { ++posted; }
     std::atomic<int> posted{0};
 };
 
@@ -447,9 +444,9 @@ TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
     fed.open(randomLines(rng, 5000, false));
     CountingFilterHost host;
     LineFilter filter(fed.doc, &host);
-    filter.SetChunkLimits(64, 4096);
+    filter.setChunkLimits(64, 4096);
     const FilterSet filterSet{{u"err", false, true, false}, {{u"^x", true, false, true}}};
-    ASSERT_TRUE(filter.SetFilter(filterSet).empty());
+    ASSERT_TRUE(filter.setFilter(filterSet).empty());
     std::string more = randomLines(rng, 3000, false);
     std::thread watcher([&] {
         std::mt19937 cut(3);
@@ -460,8 +457,8 @@ TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
         }
     });
     for (int i = 0; i < 50; ++i) {
-        filter.Sync(); // as the main thread would on each append message
-        filter.Collect();
+        filter.sync(); // as the main thread would on each append message
+        filter.collect();
         std::this_thread::yield();
     }
     watcher.join();
@@ -473,18 +470,18 @@ TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
 // cut between two pieces are read from the file.
 TEST(LineFilter, LinesTheWatcherHandsOverAreMatchedWithoutReadingThemAgain)
 {
-    for (const FilterTerm& term : {FilterTerm{u"ERROR", true, false, false},
-                                   FilterTerm{u"ERR?OR$", true, false, true}}) {
+    for (const FilterTerm& term :
+         {FilterTerm{u"ERROR", true, false, false}, FilterTerm{u"ERR?OR$", true, false, true}}) {
         SCOPED_TRACE(quill::utf16ToUtf8(term.text));
         FedDocument fed;
         fed.tellEvery = 1;
         fed.open("first ERROR\n");
         LineFilter filter(fed.doc, nullptr);
         // Not the point here, and sanitizer builds are slow.
-        filter.SetWatcherBudget(std::chrono::seconds(10));
+        filter.setWatcherBudget(std::chrono::seconds(10));
         const FilterSet filterSet{term, {}};
-        ASSERT_TRUE(filter.SetFilter(filterSet).empty());
-        ASSERT_TRUE(filter.WaitIdle());
+        ASSERT_TRUE(filter.setFilter(filterSet).empty());
+        ASSERT_TRUE(filter.waitIdle());
         std::string more;
         for (int i = 0; more.size() < (2u << 20); ++i) {
             more += "line " + std::to_string(i) + (i % 10 == 3 ? " ERROR\n" : " fine\n");
@@ -495,11 +492,10 @@ TEST(LineFilter, LinesTheWatcherHandsOverAreMatchedWithoutReadingThemAgain)
         for (std::size_t at = 0; at < more.size(); at += 65536) {
             fed.append(more.substr(at, 65536));
         }
-        filter.Sync();
-        ASSERT_TRUE(filter.WaitIdle());
-        EXPECT_LT(bytesRead() - before, 16u * 1024)
-            << "only the lines cut between pieces are read";
-        filter.Collect();
+        filter.sync();
+        ASSERT_TRUE(filter.waitIdle());
+        EXPECT_LT(bytesRead() - before, 16u * 1024) << "only the lines cut between pieces are read";
+        filter.collect();
         EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false));
         fed.append("OR\n");
         expectModel(filter, fed, 0, filterSet, false,
@@ -519,9 +515,9 @@ TEST(LineFilter, MatchesSixtyFiveThousandFiveHundredThirtySixLinesApartAreBothLi
     text += "hit\n-\n";
     fed.open(text);
     LineFilter filter(fed.doc, nullptr);
-    ASSERT_TRUE(filter.SetFilter(FilterSet{{u"hit", true, false, false}, {}}).empty());
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
+    ASSERT_TRUE(filter.setFilter(FilterSet{{u"hit", true, false, false}, {}}).empty());
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
     EXPECT_EQ(rowsOf(filter), (std::vector<LineNumber>{0, 65536}));
 }
 
@@ -542,9 +538,9 @@ TEST(LineFilter, MatchCaseExcludeIsNotRunOnFoldedBytes)
         {{{u"error", false, false, false}, {{u"disk", false, false, false}}}, {1}},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(filter.SetFilter(c.set).empty());
-        ASSERT_TRUE(filter.WaitIdle());
-        filter.Collect();
+        ASSERT_TRUE(filter.setFilter(c.set).empty());
+        ASSERT_TRUE(filter.waitIdle());
+        filter.collect();
         EXPECT_EQ(rowsOf(filter), c.rows) << describe(c.set);
     }
 }
@@ -615,16 +611,41 @@ TEST(LineFilter, LinesThatCannotBeDecidedAreShownAndListedAgainstGrep)
         std::vector<LineNumber> undecided;
         FileOffset longLineLimit;
     } cases[] = {
-        {"backtracking include", std::string(), {u"(a+)+c", true, false, true}, false, {"-E"},
-         hardLines, 0},
-        {"backtracking exclude", std::string(), {u"(a+)+c", true, false, true}, true, {"-E"},
-         hardLines, 0},
-        {"perl syntax", std::string(), {u"\\bac\\b(?=\\s|$)", true, false, true}, false,
-         {"-P"}, {}, 0},
-        {"long line include", "a ac\n" + longLine + atLimit + "b\n", {u"ac", true, false, false},
-         false, {"-F"}, {1}, 1000},
-        {"long line exclude", "a ac\n" + longLine + atLimit + "b\n", {u"a.$", true, false, true},
-         true, {"-E"}, {1}, 1000},
+        {"backtracking include",
+         std::string(),
+         {u"(a+)+c", true, false, true},
+         false,
+         {"-E"},
+         hardLines,
+         0},
+        {"backtracking exclude",
+         std::string(),
+         {u"(a+)+c", true, false, true},
+         true,
+         {"-E"},
+         hardLines,
+         0},
+        {"perl syntax",
+         std::string(),
+         {u"\\bac\\b(?=\\s|$)", true, false, true},
+         false,
+         {"-P"},
+         {},
+         0},
+        {"long line include",
+         "a ac\n" + longLine + atLimit + "b\n",
+         {u"ac", true, false, false},
+         false,
+         {"-F"},
+         {1},
+         1000},
+        {"long line exclude",
+         "a ac\n" + longLine + atLimit + "b\n",
+         {u"a.$", true, false, true},
+         true,
+         {"-E"},
+         {1},
+         1000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -632,13 +653,13 @@ TEST(LineFilter, LinesThatCannotBeDecidedAreShownAndListedAgainstGrep)
         fed.open(c.text.empty() ? mixed : c.text);
         LineFilter filter(fed.doc, nullptr);
         if (c.longLineLimit > 0) {
-            filter.SetLongLineLimit(c.longLineLimit);
+            filter.setLongLineLimit(c.longLineLimit);
         }
         FilterSet set;
         (c.exclude ? set.excludes.emplace_back() : set.include) = c.term;
-        ASSERT_TRUE(filter.SetFilter(set).empty());
-        ASSERT_TRUE(filter.WaitIdle());
-        filter.Collect();
+        ASSERT_TRUE(filter.setFilter(set).empty());
+        ASSERT_TRUE(filter.waitIdle());
+        filter.collect();
         std::vector<std::string> flags = c.grep;
         if (c.exclude) {
             flags.push_back("-v");
@@ -646,7 +667,7 @@ TEST(LineFilter, LinesThatCannotBeDecidedAreShownAndListedAgainstGrep)
         const std::vector<LineNumber> grep =
             grepLines(flags, quill::utf16ToUtf8(c.term.text), fed.path);
         const std::vector<LineNumber> shown = rowsOf(filter);
-        const std::vector<LineNumber>& undecided = filter.GetUndecided();
+        const std::vector<LineNumber>& undecided = filter.undecided();
         EXPECT_EQ(undecided, c.undecided);
         EXPECT_TRUE(std::includes(shown.begin(), shown.end(), undecided.begin(), undecided.end()));
         // Decided lines as grep has them; undecided ones shown whatever grep says.

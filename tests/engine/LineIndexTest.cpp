@@ -25,8 +25,8 @@ struct Sample {
 
 std::string randomNarrow(std::mt19937& rng, std::size_t maxLength)
 {
-    static const char alphabet[] = {'a', 'b', 'c', ' ', '\n', '\n', '\r', '\xFF', '\xFE', '\xC3',
-                                    '\xA9', '\t', '\x0A', '\x4E'};
+    static const char alphabet[] = {'a',    'b',    'c',    ' ',    '\n', '\n',   '\r',
+                                    '\xFF', '\xFE', '\xC3', '\xA9', '\t', '\x0A', '\x4E'};
     std::string bytes(rng() % (maxLength + 1), 'a');
     for (char& c : bytes) {
         c = alphabet[rng() % sizeof alphabet];
@@ -270,8 +270,13 @@ TEST(LineIndex, AppendExamples)
          "a\n",
          {3, 5},
          false},
-        {"EF BB BF after a zero unit is no mark", "", std::string("\0\0\xEF\xBB\xBF" "a\n", 7),
-         {0, 7}, false},
+        {"EF BB BF after a zero unit is no mark",
+         "",
+         std::string("\0\0\xEF\xBB\xBF"
+                     "a\n",
+                     7),
+         {0, 7},
+         false},
         {"not a UTF-8 mark",
          "\xEF\xBB",
          "\xBE"
@@ -345,8 +350,8 @@ TEST(LineIndex, ShortAndWideGroupsHoldEveryLengthAtTheirEdges)
             const auto count = LineNumber(rng() % 100);
             const std::int64_t limit = starts[first] + std::int64_t(rng() % 30000);
             std::vector<std::int64_t> expected;
-            for (std::size_t i = first; i < starts.size() && i < first + count && starts[i] <= limit;
-                 ++i) {
+            for (std::size_t i = first;
+                 i < starts.size() && i < first + count && starts[i] <= limit; ++i) {
                 expected.push_back(starts[i]);
             }
             std::vector<FileOffset> copied{-1};
@@ -512,7 +517,8 @@ TEST(LineIndex, EdgesOfGroupsBlocksAndWidths)
          join({lines(3, 4), {300}, {70000}, {17 << 20}, lines(40, 4)})},
         {"one wide group, the block's later groups short, then wide again",
          join({lines(5, 4), {1000}, lines(200, 4), {300}, lines(900, 4)})},
-        {"lines of 254 and 255 bytes alternating", [] {
+        {"lines of 254 and 255 bytes alternating",
+         [] {
              std::vector<std::size_t> v;
              for (int i = 0; i < 3000; ++i) {
                  v.push_back(254 + std::size_t(i % 2));
@@ -772,36 +778,36 @@ TEST(LineIndex, DocumentLinesFromAppendsEqualAnOpenOfTheWholeFile)
         writeFile(grownPath, "");
 
         LogDocument whole(&host, settings.store);
-        ASSERT_TRUE(whole.OnOpenDocument(u16(wholePath)));
-        whole.StopWatching();
+        ASSERT_TRUE(whole.openDocument(u16(wholePath)));
+        whole.stopWatching();
         LogDocument grown(&host, settings.store);
-        ASSERT_TRUE(grown.OnOpenDocument(u16(grownPath)));
-        grown.StopWatching();
+        ASSERT_TRUE(grown.openDocument(u16(grownPath)));
+        grown.stopWatching();
         for (const std::string& piece : randomSplit(rng, bytes)) {
             appendFile(grownPath, piece);
-            grown.AppendText(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size());
-            if (grown.GetLineCount() > 0 && rng() % 3 == 0) {
-                grown.GetLine(LineNumber(rng() % grown.GetLineCount())); // moves the window
-                grown.GetLine(grown.GetLineCount() - 1);                 // caches the open line
+            grown.appendText(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size());
+            if (grown.lineCount() > 0 && rng() % 3 == 0) {
+                grown.line(LineNumber(rng() % grown.lineCount())); // moves the window
+                grown.line(grown.lineCount() - 1);                 // caches the open line
             }
         }
 
         const ModelFile model = modelFile(bytes, sample.utf16, sample.bigEndian);
         const LineNumber count = LineNumber(model.lines.size());
-        ASSERT_EQ(whole.GetLineCount(), count) << "round " << round;
-        ASSERT_EQ(grown.GetLineCount(), count) << "round " << round;
-        EXPECT_EQ(grown.LastLineOpen(), model.index.lastLineOpen);
+        ASSERT_EQ(whole.lineCount(), count) << "round " << round;
+        ASSERT_EQ(grown.lineCount(), count) << "round " << round;
+        EXPECT_EQ(grown.lastLineOpen(), model.index.lastLineOpen);
         for (LineNumber i = 0; i <= count; ++i) {
-            ASSERT_EQ(whole.LineStart(i), model.index.starts[i]) << i;
-            ASSERT_EQ(grown.LineStart(i), model.index.starts[i]) << i;
+            ASSERT_EQ(whole.lineStart(i), model.index.starts[i]) << i;
+            ASSERT_EQ(grown.lineStart(i), model.index.starts[i]) << i;
         }
         for (LineNumber i = 0; i < count; ++i) {
-            ASSERT_EQ(whole.GetLine(i), model.lines[i]) << "round " << round << " line " << i;
-            ASSERT_EQ(grown.GetLine(i), model.lines[i]) << "round " << round << " line " << i;
+            ASSERT_EQ(whole.line(i), model.lines[i]) << "round " << round << " line " << i;
+            ASSERT_EQ(grown.line(i), model.lines[i]) << "round " << round << " line " << i;
         }
         // Backwards too, so the window moves towards the start.
         for (LineNumber i = count; i-- > 0;) {
-            ASSERT_EQ(grown.GetLine(i), model.lines[i]) << i;
+            ASSERT_EQ(grown.line(i), model.lines[i]) << i;
         }
     }
     quill::setNarrowCharsetForTesting(codeset.c_str());
@@ -820,12 +826,12 @@ TEST(LineIndex, ALargeFileReadAheadIndexesLikeTheModel)
     const std::string path = settings.dir.file("large.log");
     writeFile(path, bytes);
     LogDocument doc(&host, settings.store);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    doc.stopWatching();
     const ReferenceIndex reference = modelFile(bytes, false).index;
-    ASSERT_EQ(doc.GetLineCount() + 1, reference.starts.size());
+    ASSERT_EQ(doc.lineCount() + 1, reference.starts.size());
     for (std::size_t i = 0; i < reference.starts.size(); ++i) {
-        ASSERT_EQ(doc.LineStart(LineNumber(i)), reference.starts[i]) << i;
+        ASSERT_EQ(doc.lineStart(LineNumber(i)), reference.starts[i]) << i;
     }
 }
 
@@ -879,7 +885,7 @@ TEST(LineIndex, PiecesScannedApartEqualTheSequentialIndex)
         }
         return index;
     };
-    for (int round = 0; round < Rounds(200); ++round) {
+    for (int round = 0; round < rounds(200); ++round) {
         const Sample sample = randomFile(rng, round);
         const ModelFile model = modelFile(sample.bytes, sample.utf16, sample.bigEndian);
         if (sample.bytes.size() < 9000 && round % 4 == 0) {
@@ -926,14 +932,14 @@ TEST(LineIndex, AFileIndexedOnTwoThreadsIndexesLikeTheModel)
         const std::string path = settings.dir.file("pieces.log");
         writeFile(path, bytes);
         LogDocument doc(&host, settings.store);
-        doc.SetIndexPieces(1001 + rng() % 20000, 2);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
+        doc.setIndexPieces(1001 + rng() % 20000, 2);
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
         const ReferenceIndex reference = modelFile(bytes, utf16).index;
-        ASSERT_EQ(doc.GetLineCount() + 1, reference.starts.size()) << "round " << round;
+        ASSERT_EQ(doc.lineCount() + 1, reference.starts.size()) << "round " << round;
         for (std::size_t i = 0; i < reference.starts.size(); ++i) {
-            ASSERT_EQ(doc.LineStart(LineNumber(i)), reference.starts[i]) << round << " " << i;
+            ASSERT_EQ(doc.lineStart(LineNumber(i)), reference.starts[i]) << round << " " << i;
         }
-        EXPECT_EQ(doc.LastLineOpen(), reference.lastLineOpen);
+        EXPECT_EQ(doc.lastLineOpen(), reference.lastLineOpen);
     }
 }

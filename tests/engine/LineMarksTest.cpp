@@ -15,29 +15,29 @@ using namespace quilltest;
 TEST(LineMarks, NeighboursWrapAtBothEndsAndToggleTwiceUnmarks)
 {
     LineMarks marks;
-    EXPECT_FALSE(marks.Next(0).has_value());
-    EXPECT_FALSE(marks.Previous(0).has_value());
-    EXPECT_TRUE(marks.Toggle(7));
-    EXPECT_TRUE(marks.Toggle(0));
-    EXPECT_TRUE(marks.Toggle(UINT32_MAX));
+    EXPECT_FALSE(marks.next(0).has_value());
+    EXPECT_FALSE(marks.previous(0).has_value());
+    EXPECT_TRUE(marks.toggle(7));
+    EXPECT_TRUE(marks.toggle(0));
+    EXPECT_TRUE(marks.toggle(UINT32_MAX));
     EXPECT_EQ(marks.Lines(), (std::vector<LineNumber>{0, 7, UINT32_MAX}));
-    EXPECT_EQ(marks.Next(0), 7u) << "strictly after";
-    EXPECT_EQ(marks.Next(6), 7u);
-    EXPECT_EQ(marks.Next(7), UINT32_MAX);
-    EXPECT_EQ(marks.Next(UINT32_MAX), 0u) << "wraps to the first";
-    EXPECT_EQ(marks.Previous(7), 0u) << "strictly before";
-    EXPECT_EQ(marks.Previous(8), 7u);
-    EXPECT_EQ(marks.Previous(0), UINT32_MAX) << "wraps to the last";
-    auto [from, to] = marks.InRange(1, 8);
+    EXPECT_EQ(marks.next(0), 7u) << "strictly after";
+    EXPECT_EQ(marks.next(6), 7u);
+    EXPECT_EQ(marks.next(7), UINT32_MAX);
+    EXPECT_EQ(marks.next(UINT32_MAX), 0u) << "wraps to the first";
+    EXPECT_EQ(marks.previous(7), 0u) << "strictly before";
+    EXPECT_EQ(marks.previous(8), 7u);
+    EXPECT_EQ(marks.previous(0), UINT32_MAX) << "wraps to the last";
+    auto [from, to] = marks.inRange(1, 8);
     EXPECT_EQ(std::vector<LineNumber>(from, to), std::vector<LineNumber>{7});
-    std::tie(from, to) = marks.InRange(0, 7);
+    std::tie(from, to) = marks.inRange(0, 7);
     EXPECT_EQ(std::vector<LineNumber>(from, to), std::vector<LineNumber>{0}) << "end excluded";
-    std::tie(from, to) = marks.InRange(8, 3);
+    std::tie(from, to) = marks.inRange(8, 3);
     EXPECT_EQ(from, to) << "an empty range";
-    EXPECT_FALSE(marks.Toggle(7));
-    EXPECT_FALSE(marks.IsMarked(7));
+    EXPECT_FALSE(marks.toggle(7));
+    EXPECT_FALSE(marks.isMarked(7));
     EXPECT_EQ(marks.Count(), 2u);
-    marks.Clear();
+    marks.clear();
     EXPECT_TRUE(marks.Empty());
 }
 
@@ -75,11 +75,11 @@ class MarksWalk : public ::testing::Test {
         std::mt19937 random(seed);
         const std::string path = settings.dir.file("marks.log");
         writeFile(path, "first\nsecond\nthird");
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
         std::set<LineNumber> model;
         for (int step = 0; step < 300; ++step) {
-            const LineNumber count = doc.GetLineCount();
+            const LineNumber count = doc.lineCount();
             switch (random() % 8) {
             case 0:
             case 1:
@@ -90,7 +90,7 @@ class MarksWalk : public ::testing::Test {
                 if (count == 0) {
                     break;
                 }
-                const bool marked = doc.Marks().Toggle(line);
+                const bool marked = doc.marks().toggle(line);
                 if (model.erase(line) == 0) {
                     model.insert(line);
                 }
@@ -103,36 +103,36 @@ class MarksWalk : public ::testing::Test {
                 const std::string bytes = random() % 2 ? "tail" : "more\nlines\n";
                 appendFile(path, bytes);
                 std::lock_guard lock(doc.docAccess());
-                doc.AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                               bytes.size(), false);
+                doc.appendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                               false);
                 break;
             }
             case 5:
-                doc.ClearText();
-                doc.StopWatching();
+                doc.clearText();
+                doc.stopWatching();
                 model.clear();
                 break;
             case 6:
                 if (random() % 4 == 0) {
                     writeFile(path, "again\n");
-                    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-                    doc.StopWatching();
+                    ASSERT_TRUE(doc.openDocument(u16(path)));
+                    doc.stopWatching();
                     model.clear();
                 }
                 break;
             default: {
                 const LineNumber from = count == 0 ? 0 : random() % (count + 1);
-                ASSERT_EQ(doc.Marks().Next(from), modelNeighbour(model, from, true))
+                ASSERT_EQ(doc.marks().next(from), modelNeighbour(model, from, true))
                     << "seed " << seed << " step " << step;
-                ASSERT_EQ(doc.Marks().Previous(from), modelNeighbour(model, from, false))
+                ASSERT_EQ(doc.marks().previous(from), modelNeighbour(model, from, false))
                     << "seed " << seed << " step " << step;
                 break;
             }
             }
-            ASSERT_EQ(doc.Marks().Lines(), std::vector<LineNumber>(model.begin(), model.end()))
+            ASSERT_EQ(doc.marks().Lines(), std::vector<LineNumber>(model.begin(), model.end()))
                 << "seed " << seed << " step " << step;
             for (LineNumber m : model) {
-                ASSERT_LT(m, doc.GetLineCount()) << "a mark outlived its line";
+                ASSERT_LT(m, doc.lineCount()) << "a mark outlived its line";
             }
         }
     }

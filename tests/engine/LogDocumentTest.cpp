@@ -27,8 +27,8 @@ class LogDocumentTest : public ::testing::Test {
     {
         path = settings.dir.file(name);
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
     }
     std::string numbered(int lines)
     {
@@ -43,7 +43,7 @@ class LogDocumentTest : public ::testing::Test {
     void appendAndTell(const std::string& bytes)
     {
         appendFile(path, bytes);
-        doc.AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        doc.appendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
 
     TestSettings settings;
@@ -68,7 +68,7 @@ TEST(ComputeWindow, RowsOfTheWindowRule)
     for (const Row& row : rows) {
         LineNumber first = 0;
         LineNumber end = 0;
-        LogDocument::ComputeWindow(row.line, row.count, first, end);
+        LogDocument::computeWindow(row.line, row.count, first, end);
         EXPECT_EQ(first, row.first) << row.line << " of " << row.count;
         EXPECT_EQ(end, row.end) << row.line << " of " << row.count;
     }
@@ -77,40 +77,40 @@ TEST(ComputeWindow, RowsOfTheWindowRule)
 TEST_F(LogDocumentTest, OpenIndexesScrollsToTheEndWatchesAndShowsThePath)
 {
     open("one\ntwo\r\nthree");
-    EXPECT_EQ(doc.GetLineCount(), 3u);
-    EXPECT_TRUE(doc.LastLineOpen());
-    EXPECT_EQ(doc.GetFileSizeBytes(), 14);
+    EXPECT_EQ(doc.lineCount(), 3u);
+    EXPECT_TRUE(doc.lastLineOpen());
+    EXPECT_EQ(doc.fileSizeBytes(), 14);
     EXPECT_EQ(host.scrollsToEnd, 1);
     EXPECT_EQ(host.filePathText, u16(path));
-    EXPECT_EQ(doc.GetLine(0), u"one");
-    EXPECT_EQ(doc.GetLine(1), u"two");
-    EXPECT_EQ(doc.GetLine(2), u"three");
-    EXPECT_EQ(doc.GetLine(3), u"");
-    EXPECT_EQ(doc.GetLongestLine(), u"two\r\n");
+    EXPECT_EQ(doc.line(0), u"one");
+    EXPECT_EQ(doc.line(1), u"two");
+    EXPECT_EQ(doc.line(2), u"three");
+    EXPECT_EQ(doc.line(3), u"");
+    EXPECT_EQ(doc.longestLine(), u"two\r\n");
 }
 
 TEST_F(LogDocumentTest, EmptyFilesAndByteOrderMarks)
 {
     open("");
-    EXPECT_EQ(doc.GetLineCount(), 0u);
-    EXPECT_EQ(doc.LineStart(0), 0);
+    EXPECT_EQ(doc.lineCount(), 0u);
+    EXPECT_EQ(doc.lineStart(0), 0);
     open("\xFF\xFE", "bom.log");
-    EXPECT_EQ(doc.GetLineCount(), 0u);
-    EXPECT_EQ(doc.LineStart(0), 2);
+    EXPECT_EQ(doc.lineCount(), 0u);
+    EXPECT_EQ(doc.lineStart(0), 2);
 }
 
 TEST_F(LogDocumentTest, Utf16WithByteOrderMarkDecodesWithoutTheMark)
 {
     open("\xFF\xFE" + utf16le(u"Gr\u00FC\u00DFe\r\nzweite Zeile\r\n\u4E2D\n"));
-    ASSERT_EQ(doc.GetLineCount(), 3u);
-    EXPECT_EQ(doc.LineStart(0), 2);
+    ASSERT_EQ(doc.lineCount(), 3u);
+    EXPECT_EQ(doc.lineStart(0), 2);
     for (LineNumber i = 0; i <= 3; ++i) {
-        EXPECT_EQ(doc.LineStart(i) % 2, 0) << i;
+        EXPECT_EQ(doc.lineStart(i) % 2, 0) << i;
     }
-    EXPECT_EQ(doc.GetLine(0), u"Gr\u00FC\u00DFe");
-    EXPECT_EQ(doc.GetLine(1), u"zweite Zeile");
-    EXPECT_EQ(doc.GetLine(2), u"\u4E2D");
-    EXPECT_TRUE(doc.IsUtf16());
+    EXPECT_EQ(doc.line(0), u"Gr\u00FC\u00DFe");
+    EXPECT_EQ(doc.line(1), u"zweite Zeile");
+    EXPECT_EQ(doc.line(2), u"\u4E2D");
+    EXPECT_TRUE(doc.isUtf16());
 }
 
 // The mark decides even when the first lines decoded are the last ones (the view starts
@@ -124,61 +124,62 @@ TEST_F(LogDocumentTest, AByteOrderMarkDecidesWhereverDecodingStarts)
         text += u"\u65E5\u5FD7\u4E0A" + std::u16string(1, char16_t(u'a' + i % 26)) + u"\n";
     }
     open("\xFF\xFE" + utf16le(text));
-    ASSERT_EQ(doc.GetLineCount(), 1501u);
-    EXPECT_EQ(doc.GetLine(1500), u"\u65E5\u5FD7\u4E0A" + std::u16string(1, char16_t(u'a' + 1499 % 26)));
-    EXPECT_EQ(doc.GetLine(0), first);
+    ASSERT_EQ(doc.lineCount(), 1501u);
+    EXPECT_EQ(doc.line(1500),
+              u"\u65E5\u5FD7\u4E0A" + std::u16string(1, char16_t(u'a' + 1499 % 26)));
+    EXPECT_EQ(doc.line(0), first);
 }
 
 TEST_F(LogDocumentTest, Utf16WithoutMarkIsRecognised)
 {
     open(utf16le(u"plain ascii as utf-16\r\nsecond\r\n"));
-    EXPECT_EQ(doc.GetLine(1), u"second");
-    EXPECT_TRUE(doc.IsUtf16());
+    EXPECT_EQ(doc.line(1), u"second");
+    EXPECT_TRUE(doc.isUtf16());
 }
 
 TEST_F(LogDocumentTest, NarrowTextDropsTheUtf8MarkAndShowsALoneCarriageReturnInPlace)
 {
     // The mark says UTF-8 and is no text; the offsets stay the file's.
     open("\xEF\xBB\xBFw\xC3\xA4hrung\r\nprogress 10%\rprogress 20%\r\nbad \xFF byte\n");
-    ASSERT_EQ(doc.GetLineCount(), 3u);
-    EXPECT_EQ(doc.Form(), quill::TextEncoding::Utf8);
-    EXPECT_EQ(doc.LineStart(0), 3);
-    EXPECT_EQ(doc.LineStart(1), 13);
-    EXPECT_EQ(doc.GetLine(0), u"w\u00E4hrung");
+    ASSERT_EQ(doc.lineCount(), 3u);
+    EXPECT_EQ(doc.encodingForm(), quill::TextEncoding::Utf8);
+    EXPECT_EQ(doc.lineStart(0), 3);
+    EXPECT_EQ(doc.lineStart(1), 13);
+    EXPECT_EQ(doc.line(0), u"w\u00E4hrung");
     // One index line, one display line: the lone CR moves back to the first column.
-    EXPECT_EQ(doc.GetLine(1), u"progress 20%");
-    EXPECT_EQ(doc.GetLine(2), u"bad \uFFFD byte");
+    EXPECT_EQ(doc.line(1), u"progress 20%");
+    EXPECT_EQ(doc.line(2), u"bad \uFFFD byte");
 
     open("\rabc\n", "cr.log");
-    ASSERT_EQ(doc.GetLineCount(), 1u);
-    EXPECT_EQ(doc.GetLine(0), u"abc");
+    ASSERT_EQ(doc.lineCount(), 1u);
+    EXPECT_EQ(doc.line(0), u"abc");
     open(std::string("a\r\0b\n", 5), "cr0.log");
-    ASSERT_FALSE(doc.IsUtf16());
-    EXPECT_EQ(doc.GetLine(0), std::u16string(u"\0b", 2));
+    ASSERT_FALSE(doc.isUtf16());
+    EXPECT_EQ(doc.line(0), std::u16string(u"\0b", 2));
 }
 
 TEST_F(LogDocumentTest, AGrownLastLineIsDecodedAgain)
 {
     open("first\nsec");
-    EXPECT_EQ(doc.GetLine(1), u"sec");
+    EXPECT_EQ(doc.line(1), u"sec");
     appendAndTell("ond\r");
-    EXPECT_EQ(doc.GetLineCount(), 2u);
-    EXPECT_EQ(doc.GetLine(1), u"second");
+    EXPECT_EQ(doc.lineCount(), 2u);
+    EXPECT_EQ(doc.line(1), u"second");
     appendAndTell("\nthird\n");
-    EXPECT_EQ(doc.GetLineCount(), 3u);
-    EXPECT_FALSE(doc.LastLineOpen());
-    EXPECT_EQ(doc.GetLine(1), u"second");
-    EXPECT_EQ(doc.GetLine(2), u"third");
+    EXPECT_EQ(doc.lineCount(), 3u);
+    EXPECT_FALSE(doc.lastLineOpen());
+    EXPECT_EQ(doc.line(1), u"second");
+    EXPECT_EQ(doc.line(2), u"third");
     EXPECT_EQ(host.appendedCount(), 2);
 
     // A UTF-8 character whose last byte comes with the next append.
     const std::string codeset = quill::narrowCharset().codeset;
     quill::setNarrowCharsetForTesting("UTF-8");
     open("a\xE4\x80", "split.log");
-    EXPECT_EQ(doc.GetLine(0).substr(0, 2), u"a\uFFFD"); // incomplete for now
+    EXPECT_EQ(doc.line(0).substr(0, 2), u"a\uFFFD"); // incomplete for now
     appendAndTell("\x80\n");
-    EXPECT_EQ(doc.GetLineCount(), 1u);
-    EXPECT_EQ(doc.GetLine(0), u"a\u4000");
+    EXPECT_EQ(doc.lineCount(), 1u);
+    EXPECT_EQ(doc.line(0), u"a\u4000");
     quill::setNarrowCharsetForTesting(codeset.c_str());
 }
 
@@ -192,31 +193,31 @@ TEST_F(LogDocumentTest, AnAppendLeavesTheTextOfRowsTakenBeforeItAlone)
         std::u16string_view row;
         {
             std::lock_guard lock(doc.docAccess());
-            row = doc.GetLineView(1);
+            row = doc.lineView(1);
         }
         const std::u16string before(row);
         appendAndTell("ond\nthird\n");
         EXPECT_EQ(row, before);
-        EXPECT_EQ(doc.GetLine(1), before + u"ond");
-        EXPECT_EQ(doc.GetLine(2), u"third");
+        EXPECT_EQ(doc.line(1), before + u"ond");
+        EXPECT_EQ(doc.line(2), u"third");
     }
     // The first byte of a UTF-16 mark, whose second byte then decides the encoding anew.
     open("\xFF", "wide.log");
     std::u16string_view row;
     {
         std::lock_guard lock(doc.docAccess());
-        row = doc.GetLineView(0);
+        row = doc.lineView(0);
     }
     const std::u16string before(row);
     appendAndTell("\xFE" + utf16le(u"first\n"));
     EXPECT_EQ(row, before);
-    EXPECT_EQ(doc.GetLine(0), u"first");
+    EXPECT_EQ(doc.line(0), u"first");
 }
 
-// A last line of half a million characters (under the long-line bound) that grows by small appends is decoded on from where it was,
-// in UTF-8 (a character split across appends, a CR that may end the line) and UTF-16; once
-// a CR turns out to lie inside the line, the line is decoded whole (what follows the CR
-// writes over its start) and shown as a terminal shows it.
+// A last line of half a million characters (under the long-line bound) that grows by small appends
+// is decoded on from where it was, in UTF-8 (a character split across appends, a CR that may end
+// the line) and UTF-16; once a CR turns out to lie inside the line, the line is decoded whole (what
+// follows the CR writes over its start) and shown as a terminal shows it.
 TEST_F(LogDocumentTest, AGrowingLongLastLineDecodesOnlyWhatWasAppended)
 {
     const std::string codeset = quill::narrowCharset().codeset;
@@ -227,9 +228,9 @@ TEST_F(LogDocumentTest, AGrowingLongLastLineDecodesOnlyWhatWasAppended)
         };
         const std::string first = encode("head\n") + encode(std::string(1 << 19, 'x'));
         open(utf16 ? "\xFF\xFE" + first : first, utf16 ? "wide.log" : "narrow.log");
-        ASSERT_EQ(doc.IsUtf16(), utf16);
+        ASSERT_EQ(doc.isUtf16(), utf16);
         std::u16string expected = u"head";
-        ASSERT_EQ(doc.GetLine(1).size(), std::size_t(1 << 19));
+        ASSERT_EQ(doc.line(1).size(), std::size_t(1 << 19));
         // Each append, the end of the line it then shows, and whether the line is decoded
         // on from where it was.
         struct Append {
@@ -251,7 +252,7 @@ TEST_F(LogDocumentTest, AGrowingLongLastLineDecodesOnlyWhatWasAppended)
             }
             appendAndTell(bytes);
             const std::uint64_t before = bytesRead();
-            const std::u16string line = doc.GetLine(1);
+            const std::u16string line = doc.line(1);
             if (onwards) {
                 EXPECT_LT(bytesRead() - before, 64u * 1024);
             }
@@ -259,11 +260,11 @@ TEST_F(LogDocumentTest, AGrowingLongLastLineDecodesOnlyWhatWasAppended)
             EXPECT_EQ(line.substr(std::size_t(1 << 19)), shown);
             tail = shown;
         }
-        EXPECT_EQ(doc.GetLine(1).substr(0, 3), u"cdx");
+        EXPECT_EQ(doc.line(1).substr(0, 3), u"cdx");
         appendAndTell(utf16 ? std::string("\0\n\0", 3) : "\n");
-        EXPECT_EQ(doc.GetLine(1).substr(std::size_t(1 << 19)), tail);
-        EXPECT_EQ(doc.GetLine(1).substr(0, 3), u"cdx");
-        EXPECT_EQ(doc.GetLine(0), expected);
+        EXPECT_EQ(doc.line(1).substr(std::size_t(1 << 19)), tail);
+        EXPECT_EQ(doc.line(1).substr(0, 3), u"cdx");
+        EXPECT_EQ(doc.line(0), expected);
     }
     quill::setNarrowCharsetForTesting(codeset.c_str());
 }
@@ -271,9 +272,9 @@ TEST_F(LogDocumentTest, AGrowingLongLastLineDecodesOnlyWhatWasAppended)
 TEST_F(LogDocumentTest, WindowMovesKeepTheLinesTheyShareAndDecodeOnlyNewOnes)
 {
     open(numbered(5000));
-    EXPECT_EQ(doc.GetLine(100), u"line 00100");
-    EXPECT_EQ(doc.WindowFirst(), 0u);
-    EXPECT_EQ(doc.WindowEnd(), 1000u);
+    EXPECT_EQ(doc.line(100), u"line 00100");
+    EXPECT_EQ(doc.windowFirst(), 0u);
+    EXPECT_EQ(doc.windowEnd(), 1000u);
 
     // Rewrite every line in place: lines still in the window keep their decoded text,
     // lines new to it show the file's new bytes.
@@ -283,25 +284,25 @@ TEST_F(LogDocumentTest, WindowMovesKeepTheLinesTheyShareAndDecodeOnlyNewOnes)
     }
     writeFile(path, changed);
 
-    EXPECT_EQ(doc.GetLine(1200), u"Line 01200"); // towards the end: 700..1700
-    EXPECT_EQ(doc.WindowFirst(), 700u);
-    EXPECT_EQ(doc.WindowEnd(), 1700u);
-    EXPECT_EQ(doc.GetLine(999), u"line 00999");  // kept
-    EXPECT_EQ(doc.GetLine(1000), u"Line 01000"); // decoded by the move
+    EXPECT_EQ(doc.line(1200), u"Line 01200"); // towards the end: 700..1700
+    EXPECT_EQ(doc.windowFirst(), 700u);
+    EXPECT_EQ(doc.windowEnd(), 1700u);
+    EXPECT_EQ(doc.line(999), u"line 00999");  // kept
+    EXPECT_EQ(doc.line(1000), u"Line 01000"); // decoded by the move
 
-    EXPECT_EQ(doc.GetLine(300), u"Line 00300"); // towards the start: 0..1000
-    EXPECT_EQ(doc.WindowFirst(), 0u);
-    EXPECT_EQ(doc.GetLine(700), u"line 00700"); // kept through both moves
-    EXPECT_EQ(doc.GetLine(699), u"Line 00699");
+    EXPECT_EQ(doc.line(300), u"Line 00300"); // towards the start: 0..1000
+    EXPECT_EQ(doc.windowFirst(), 0u);
+    EXPECT_EQ(doc.line(700), u"line 00700"); // kept through both moves
+    EXPECT_EQ(doc.line(699), u"Line 00699");
 
-    EXPECT_EQ(doc.GetLine(4900), u"Line 04900"); // no overlap
-    EXPECT_EQ(doc.WindowFirst(), 4000u);
-    EXPECT_EQ(doc.WindowEnd(), 5000u);
-    EXPECT_EQ(doc.GetLine(500), u"Line 00500");
-    EXPECT_EQ(doc.WindowEnd(), 1000u);
-    EXPECT_EQ(doc.GetLine(501), u"Line 00501");
-    EXPECT_EQ(doc.GetLine(1000), u"Line 01000");
-    EXPECT_EQ(doc.WindowFirst(), 500u);
+    EXPECT_EQ(doc.line(4900), u"Line 04900"); // no overlap
+    EXPECT_EQ(doc.windowFirst(), 4000u);
+    EXPECT_EQ(doc.windowEnd(), 5000u);
+    EXPECT_EQ(doc.line(500), u"Line 00500");
+    EXPECT_EQ(doc.windowEnd(), 1000u);
+    EXPECT_EQ(doc.line(501), u"Line 00501");
+    EXPECT_EQ(doc.line(1000), u"Line 01000");
+    EXPECT_EQ(doc.windowFirst(), 500u);
 }
 
 // Stretches of bytes side by side give every line of a range to exactly one of them: the
@@ -333,14 +334,14 @@ TEST_F(LogDocumentTest, StretchesOfBytesGiveEachLineOfARangeToOneOfThem)
         starts.push_back(FileOffset(bytes.size()));
         const LineNumber count = LineNumber(starts.size() - 1);
         open(bytes, "stretches.log");
-        ASSERT_EQ(doc.GetLineCount(), count);
+        ASSERT_EQ(doc.lineCount(), count);
         for (int probe = 0; probe < 200; ++probe) {
             const LineNumber first = LineNumber(random() % (count + 2));
             const LineNumber limit = first + LineNumber(random() % (count + 2));
             const FileOffset from = FileOffset(random() % (bytes.size() + 3));
             const FileOffset to = from + 1 + FileOffset(random() % 60);
             LogDocument::LineRun run;
-            doc.CopyLinesStartingIn(first, limit, from, to, run);
+            doc.copyLinesStartingIn(first, limit, from, to, run);
             const LineNumber end = std::min(limit, count);
             LineNumber expectedFirst = first;
             std::vector<FileOffset> expected;
@@ -376,17 +377,17 @@ TEST_F(LogDocumentTest, ScatteredLinesAreReadWithoutMovingTheWindow)
 {
     // The last line has no line feed and a lone CR: it reads as the window shows it.
     open(numbered(3000) + "tail\rend");
-    EXPECT_EQ(doc.GetLine(10), u"line 00010");
+    EXPECT_EQ(doc.line(10), u"line 00010");
     std::vector<std::u16string> texts;
-    doc.GetLines({2999, 0, 999, 1000, 3000, 3001, 2000}, texts);
+    doc.lines({2999, 0, 999, 1000, 3000, 3001, 2000}, texts);
     const std::vector<std::u16string> want = {
         u"line 02999", u"line 00000", u"line 00999", u"line 01000", u"endl", u"", u"line 02000"};
     EXPECT_EQ(texts, want);
-    EXPECT_EQ(doc.WindowFirst(), 0u);
-    EXPECT_EQ(doc.WindowEnd(), 1000u);
+    EXPECT_EQ(doc.windowFirst(), 0u);
+    EXPECT_EQ(doc.windowEnd(), 1000u);
 
     ASSERT_EQ(::unlink(path.c_str()), 0);
-    doc.GetLines({5, 2500}, texts);
+    doc.lines({5, 2500}, texts);
     EXPECT_EQ(texts, (std::vector<std::u16string>{u"line 00005", u""}))
         << "the window's lines stay readable; the others read empty";
 }
@@ -394,11 +395,11 @@ TEST_F(LogDocumentTest, ScatteredLinesAreReadWithoutMovingTheWindow)
 TEST_F(LogDocumentTest, AnUnreadableRangeLeavesTheWindowAndReadsEmpty)
 {
     open(numbered(3000));
-    EXPECT_EQ(doc.GetLine(10), u"line 00010");
+    EXPECT_EQ(doc.line(10), u"line 00010");
     ASSERT_EQ(::unlink(path.c_str()), 0);
-    EXPECT_EQ(doc.GetLine(2500), u"");
-    EXPECT_EQ(doc.WindowFirst(), 0u);
-    EXPECT_EQ(doc.GetLine(10), u"line 00010");
+    EXPECT_EQ(doc.line(2500), u"");
+    EXPECT_EQ(doc.windowFirst(), 0u);
+    EXPECT_EQ(doc.line(10), u"line 00010");
 }
 
 TEST_F(LogDocumentTest, SelectedText)
@@ -419,14 +420,14 @@ TEST_F(LogDocumentTest, SelectedText)
         {0, 4, 0, 0, u"alpha beta\ngamma\n\ndelta epsilon\n"}, // Select All
         {3, 3, 6, 100, u"epsilon"},
     };
-    EXPECT_EQ(doc.GetSelectedText(), u"");
+    EXPECT_EQ(doc.selectedText(), u"");
     for (const Row& row : rows) {
-        doc.SetSelection(row.startLine, row.endLine, row.startCol, row.endCol);
-        EXPECT_EQ(doc.GetSelectedText(), row.expected) << row.startLine << "," << row.startCol;
+        doc.setSelection(row.startLine, row.endLine, row.startCol, row.endCol);
+        EXPECT_EQ(doc.selectedText(), row.expected) << row.startLine << "," << row.startCol;
     }
-    doc.ClearSelection();
-    EXPECT_FALSE(doc.GetSelection().valid);
-    EXPECT_EQ(doc.GetSelectedText(), u"");
+    doc.clearSelection();
+    EXPECT_FALSE(doc.selection().valid);
+    EXPECT_EQ(doc.selectedText(), u"");
 }
 
 TEST_F(LogDocumentTest, SelectedTextOfManyReadBlocksEqualsTheLinesJoinedAndFitsItsBound)
@@ -449,10 +450,10 @@ TEST_F(LogDocumentTest, SelectedTextOfManyReadBlocksEqualsTheLinesJoinedAndFitsI
         }
     }
     open(bytes);
-    ASSERT_EQ(doc.GetLineCount(), 3001u);
-    const DocSelection all{true, 0, doc.GetLineCount(), 0, 0};
+    ASSERT_EQ(doc.lineCount(), 3001u);
+    const DocSelection all{true, 0, doc.lineCount(), 0, 0};
     std::u16string got;
-    ASSERT_EQ(doc.ForEachSelectedPiece(
+    ASSERT_EQ(doc.forEachSelectedPiece(
                   all,
                   [](void* out, std::u16string_view piece) {
                       static_cast<std::u16string*>(out)->append(piece);
@@ -461,14 +462,13 @@ TEST_F(LogDocumentTest, SelectedTextOfManyReadBlocksEqualsTheLinesJoinedAndFitsI
                   &got),
               PieceOutcome::Complete);
     EXPECT_TRUE(got == expected) << got.size() << " vs " << expected.size();
-    EXPECT_GE(doc.SelectedTextBound(all), expected.size());
-    EXPECT_LE(doc.SelectedTextBound(all), bytes.size() + 2 * 3002);
+    EXPECT_GE(doc.selectedTextBound(all), expected.size());
+    EXPECT_LE(doc.selectedTextBound(all), bytes.size() + 2 * 3002);
 
     // A record reaching far past the text (taken before it shrank) ends after the last line.
     const DocSelection beyond{true, 3000, 4'000'000'000u, 1, 5};
-    doc.SetSelection(beyond.startLine, beyond.endLine, beyond.startCol, beyond.endCol);
-    EXPECT_EQ(doc.GetSelectedText(),
-              u16(std::string(2999 % 977 - 1, char('a' + 2999 % 26))) + u"\n");
+    doc.setSelection(beyond.startLine, beyond.endLine, beyond.startCol, beyond.endCol);
+    EXPECT_EQ(doc.selectedText(), u16(std::string(2999 % 977 - 1, char('a' + 2999 % 26))) + u"\n");
 }
 
 // A copy on another thread stops when told, and a reset of the lines (Clear, reload) on the
@@ -480,7 +480,7 @@ TEST_F(LogDocumentTest, SelectedPiecesStopWhenTheSinkSaysSoAndEndAtAReset)
         bytes += std::string(100'000, char('a' + i % 26)) + "\n"; // four read blocks
     }
     open(bytes);
-    const DocSelection all{true, 0, doc.GetLineCount(), 0, 0};
+    const DocSelection all{true, 0, doc.lineCount(), 0, 0};
     struct Sink {
         LogDocument* doc;
         int pieces = 0;
@@ -491,19 +491,19 @@ TEST_F(LogDocumentTest, SelectedPiecesStopWhenTheSinkSaysSoAndEndAtAReset)
         auto* sink = static_cast<Sink*>(context);
         ++sink->pieces;
         if (sink->clear && sink->pieces == 1) {
-            sink->doc->ClearText();
+            sink->doc->clearText();
         }
         return sink->pieces < sink->stopAfter;
     };
     // Stopped at a CR LF, so that the line after it would be the next piece.
     Sink stop{&doc, 0, 2, false};
-    EXPECT_EQ(doc.ForEachSelectedPiece(all, count, &stop), PieceOutcome::Stopped);
+    EXPECT_EQ(doc.forEachSelectedPiece(all, count, &stop), PieceOutcome::Stopped);
     EXPECT_EQ(stop.pieces, 2) << "no piece after the sink said stop";
     Sink whole{&doc, 0, 1 << 30, false};
-    EXPECT_EQ(doc.ForEachSelectedPiece(all, count, &whole), PieceOutcome::Complete);
+    EXPECT_EQ(doc.forEachSelectedPiece(all, count, &whole), PieceOutcome::Complete);
     EXPECT_EQ(whole.pieces, 2 * 40) << "40 lines and the CR LF after each";
     Sink reset{&doc, 0, 1 << 30, true};
-    EXPECT_EQ(doc.ForEachSelectedPiece(all, count, &reset), PieceOutcome::Reset);
+    EXPECT_EQ(doc.forEachSelectedPiece(all, count, &reset), PieceOutcome::Reset);
     EXPECT_LT(reset.pieces, 2 * 40) << "the block after the reset is not read";
 }
 
@@ -513,12 +513,12 @@ TEST_F(LogDocumentTest, SelectedPiecesStopWhenTheSinkSaysSoAndEndAtAReset)
 TEST_F(LogDocumentTest, ACopyStartedAfterAClearOfItsLinesGivesNothing)
 {
     open(numbered(10));
-    const DocSelection all{true, 0, doc.GetLineCount(), 0, 0};
-    const std::uint64_t generation = doc.ContentGeneration();
-    doc.ClearText();
+    const DocSelection all{true, 0, doc.lineCount(), 0, 0};
+    const std::uint64_t generation = doc.contentGeneration();
+    doc.clearText();
     appendAndTell("after the clear\n");
     std::u16string got;
-    EXPECT_EQ(doc.ForEachSelectedPiece(
+    EXPECT_EQ(doc.forEachSelectedPiece(
                   all,
                   [](void* out, std::u16string_view piece) {
                       static_cast<std::u16string*>(out)->append(piece);
@@ -550,11 +550,11 @@ TEST_F(LogDocumentTest, ASelectionCopiedBesideAppendsAndAClearIsWholeOrEndsAtThe
         const bool clear = seed % 3 != 0;
         const int pauseUs = int(random() % 4000);
         const DocSelection selected{true, 0, 1999, 0, -1};
-        const std::uint64_t generation = doc.ContentGeneration(); // as the selection was made
+        const std::uint64_t generation = doc.contentGeneration(); // as the selection was made
         std::u16string got;
         PieceOutcome outcome = PieceOutcome::Unreadable;
         std::thread copier([&] {
-            outcome = doc.ForEachSelectedPiece(
+            outcome = doc.forEachSelectedPiece(
                 selected,
                 [](void* out, std::u16string_view piece) {
                     static_cast<std::u16string*>(out)->append(piece);
@@ -568,12 +568,12 @@ TEST_F(LogDocumentTest, ASelectionCopiedBesideAppendsAndAClearIsWholeOrEndsAtThe
                 const std::string more = "appended " + std::to_string(i) + "\n";
                 appendFile(path, more);
                 std::lock_guard lock(doc.docAccess());
-                doc.AppendText(reinterpret_cast<const std::uint8_t*>(more.data()), more.size());
+                doc.appendText(reinterpret_cast<const std::uint8_t*>(more.data()), more.size());
             }
         });
         std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
         if (clear) {
-            doc.ClearText();
+            doc.clearText();
         }
         copier.join();
         watcher.join();
@@ -589,25 +589,25 @@ TEST_F(LogDocumentTest, ASelectionCopiedBesideAppendsAndAClearIsWholeOrEndsAtThe
 
 TEST_F(LogDocumentTest, TitleNamesVersionAndPath)
 {
-    doc.SetTitle();
-    EXPECT_EQ(doc.GetTitle(), u"Quillstream - Log Viewer 1.0.0.0001");
+    doc.setTitle();
+    EXPECT_EQ(doc.title(), u"Quillstream - Log Viewer 1.0.0.0001");
     open("x\n");
-    doc.SetTitle(u"ignored");
-    EXPECT_EQ(doc.GetTitle(), u"Quillstream - Log Viewer 1.0.0.0001  -  " + u16(path));
-    EXPECT_EQ(host.shownTitle, doc.GetTitle());
+    doc.setTitle(u"ignored");
+    EXPECT_EQ(doc.title(), u"Quillstream - Log Viewer 1.0.0.0001  -  " + u16(path));
+    EXPECT_EQ(host.shownTitle, doc.title());
 }
 
 TEST_F(LogDocumentTest, NewDocumentStopsFollowingAndDropsTheOldFile)
 {
     open("old line\n");
-    doc.StartWatching();
-    ASSERT_TRUE(doc.IsWatching());
-    doc.OnNewDocument();
-    doc.SetTitle();
-    EXPECT_FALSE(doc.IsWatching());
-    EXPECT_EQ(doc.GetLineCount(), 0u);
-    EXPECT_EQ(doc.GetPathName(), u"");
-    EXPECT_EQ(doc.GetTitle(), u"Quillstream - Log Viewer 1.0.0.0001");
+    doc.startWatching();
+    ASSERT_TRUE(doc.isWatching());
+    doc.newDocument();
+    doc.setTitle();
+    EXPECT_FALSE(doc.isWatching());
+    EXPECT_EQ(doc.lineCount(), 0u);
+    EXPECT_EQ(doc.pathName(), u"");
+    EXPECT_EQ(doc.title(), u"Quillstream - Log Viewer 1.0.0.0001");
 }
 
 TEST_F(LogDocumentTest, NameThatIsNotUtf8OpensAndFollowsItsOwnFile)
@@ -616,16 +616,16 @@ TEST_F(LogDocumentTest, NameThatIsNotUtf8OpensAndFollowsItsOwnFile)
     writeFile(settings.dir.file("app\xEF\xBF\xBD.log"), "the wrong file\n");
     path = settings.dir.file("app\xFF.log");
     writeFile(path, "one\ntwo\n");
-    ASSERT_TRUE(doc.OnOpenDocument(quill::fileNameToUtf16(path)));
-    EXPECT_EQ(doc.NativePath(), path);
-    EXPECT_EQ(doc.GetLineCount(), 2u);
-    EXPECT_EQ(doc.GetLine(0), u"one");
+    ASSERT_TRUE(doc.openDocument(quill::fileNameToUtf16(path)));
+    EXPECT_EQ(doc.nativePath(), path);
+    EXPECT_EQ(doc.lineCount(), 2u);
+    EXPECT_EQ(doc.line(0), u"one");
 
     appendFile(path, "three\n");
     FakeHost::Message message;
     ASSERT_TRUE(host.nextMessage(message));
     EXPECT_EQ(message.id, FileMessage::Appended) << "the watcher follows the same file";
-    EXPECT_EQ(doc.GetLineCount(), 3u);
+    EXPECT_EQ(doc.lineCount(), 3u);
 }
 
 TEST_F(LogDocumentTest, PathsThatAreNotRegularFilesGetTheOpenErrorInsteadOfAHang)
@@ -639,16 +639,15 @@ TEST_F(LogDocumentTest, PathsThatAreNotRegularFilesGetTheOpenErrorInsteadOfAHang
     const Row rows[] = {{settings.dir.path(), EISDIR}, {fifo, ENOTSUP}, {"/dev/zero", ENOTSUP}};
     for (const Row& row : rows) {
         host.openErrors = 0;
-        EXPECT_FALSE(doc.OnOpenDocument(u16(row.path))) << row.path;
+        EXPECT_FALSE(doc.openDocument(u16(row.path))) << row.path;
         EXPECT_EQ(host.openErrors, 1) << row.path;
         EXPECT_EQ(host.lastError, row.error) << row.path;
         EXPECT_EQ(host.errorPath, u16(row.path));
         // The system's "Operation not supported" would leave the user guessing.
-        EXPECT_EQ(host.errorDescription == u"not a regular file", row.error == ENOTSUP)
-            << row.path;
+        EXPECT_EQ(host.errorDescription == u"not a regular file", row.error == ENOTSUP) << row.path;
         EXPECT_FALSE(host.errorDescription.empty());
-        EXPECT_EQ(doc.GetLineCount(), 0u);
-        EXPECT_FALSE(doc.IsWatching());
+        EXPECT_EQ(doc.lineCount(), 0u);
+        EXPECT_FALSE(doc.isWatching());
     }
     EXPECT_EQ(host.questions, 0);
 }
@@ -656,7 +655,7 @@ TEST_F(LogDocumentTest, PathsThatAreNotRegularFilesGetTheOpenErrorInsteadOfAHang
 TEST_F(LogDocumentTest, StoppedIndexingLeavesAnEmptyDocumentWithoutAnErrorAndTheNextOpenIsWhole)
 {
     open("the file before\n", "before.log");
-    doc.StartWatching();
+    doc.startWatching();
     // Both ways of reading: read ahead in pieces (over 1 MiB) and read directly.
     const std::string big = settings.dir.file("big.log");
     writeFile(big, numbered(150000));
@@ -669,23 +668,23 @@ TEST_F(LogDocumentTest, StoppedIndexingLeavesAnEmptyDocumentWithoutAnErrorAndThe
     for (const Row& row : {Row{big, 0}, Row{big, 3}, Row{small, 0}}) {
         SCOPED_TRACE(row.path + " " + std::to_string(row.checksBeforeStop));
         int checks = 0;
-        doc.SetIndexingStop([&] { return ++checks > row.checksBeforeStop; });
-        EXPECT_FALSE(doc.OnOpenDocument(u16(row.path)));
-        EXPECT_TRUE(doc.OpenWasStopped());
+        doc.setIndexingStop([&] { return ++checks > row.checksBeforeStop; });
+        EXPECT_FALSE(doc.openDocument(u16(row.path)));
+        EXPECT_TRUE(doc.openWasStopped());
         EXPECT_EQ(checks, row.checksBeforeStop + 1) << "stopped at the first check saying so";
         EXPECT_EQ(host.openErrors, 0);
-        EXPECT_EQ(doc.GetLineCount(), 0u);
-        EXPECT_EQ(doc.IndexedEnd(), 0);
-        EXPECT_EQ(doc.GetLine(0), u"");
-        EXPECT_EQ(doc.GetPathName(), u"");
-        EXPECT_FALSE(doc.IsWatching());
+        EXPECT_EQ(doc.lineCount(), 0u);
+        EXPECT_EQ(doc.indexedEnd(), 0);
+        EXPECT_EQ(doc.line(0), u"");
+        EXPECT_EQ(doc.pathName(), u"");
+        EXPECT_FALSE(doc.isWatching());
     }
-    doc.SetIndexingStop([] { return false; });
-    ASSERT_TRUE(doc.OnOpenDocument(u16(big)));
-    EXPECT_FALSE(doc.OpenWasStopped());
-    EXPECT_EQ(doc.GetLineCount(), 150000u);
-    EXPECT_EQ(doc.GetLine(149999), u"line 149999");
-    EXPECT_TRUE(doc.IsWatching());
+    doc.setIndexingStop([] { return false; });
+    ASSERT_TRUE(doc.openDocument(u16(big)));
+    EXPECT_FALSE(doc.openWasStopped());
+    EXPECT_EQ(doc.lineCount(), 150000u);
+    EXPECT_EQ(doc.line(149999), u"line 149999");
+    EXPECT_TRUE(doc.isWatching());
 }
 
 TEST_F(LogDocumentTest, MissingFileQuestion)
@@ -706,33 +705,33 @@ TEST_F(LogDocumentTest, MissingFileQuestion)
         {false, false, {true, false}, false, 0, false, false},
     };
     for (const Row& row : rows) {
-        settings.store.SetBool(Setting::ShowEmptyFileWarning, row.warning);
-        settings.store.SetBool(Setting::ShowEmptyFiles, row.stored);
+        settings.store.setBool(Setting::ShowEmptyFileWarning, row.warning);
+        settings.store.setBool(Setting::ShowEmptyFiles, row.stored);
         host.missingAnswer = row.answer;
         host.questions = 0;
-        EXPECT_EQ(doc.OnOpenDocument(missing), row.opened);
+        EXPECT_EQ(doc.openDocument(missing), row.opened);
         EXPECT_EQ(host.questions, row.questions);
-        EXPECT_EQ(settings.store.GetBool(Setting::ShowEmptyFiles), row.storedAfter);
-        EXPECT_EQ(settings.store.GetBool(Setting::ShowEmptyFileWarning), row.warningAfter);
-        EXPECT_EQ(doc.IsWatching(), row.opened);
+        EXPECT_EQ(settings.store.boolValue(Setting::ShowEmptyFiles), row.storedAfter);
+        EXPECT_EQ(settings.store.boolValue(Setting::ShowEmptyFileWarning), row.warningAfter);
+        EXPECT_EQ(doc.isWatching(), row.opened);
         EXPECT_EQ(host.openErrors, 0);
-        EXPECT_EQ(doc.GetLineCount(), 0u);
-        doc.StopWatching();
+        EXPECT_EQ(doc.lineCount(), 0u);
+        doc.stopWatching();
     }
 }
 
 TEST_F(LogDocumentTest, KeywordsAreLoadedAtOpenAndReloaded)
 {
-    settings.store.SaveKeywords({Keyword(u"error", 0x0000FF, 0x000000, false, false, true)});
+    settings.store.saveKeywords({Keyword(u"error", 0x0000FF, 0x000000, false, false, true)});
     open("x\n");
-    ASSERT_EQ(doc.GetKeywords().size(), 1u);
+    ASSERT_EQ(doc.keywords().size(), 1u);
     ColorRef text = 1;
     ColorRef back = 2;
     bool matched = false;
-    doc.GetKeywordColors(u"an ERROR here", text, back, matched);
+    doc.keywordColors(u"an ERROR here", text, back, matched);
     EXPECT_TRUE(matched);
     EXPECT_EQ(text, 0x0000FFu);
-    settings.store.SaveKeywords({});
-    doc.ReloadKeywords();
-    EXPECT_TRUE(doc.GetKeywords().empty());
+    settings.store.saveKeywords({});
+    doc.reloadKeywords();
+    EXPECT_TRUE(doc.keywords().empty());
 }

@@ -62,7 +62,7 @@ bool waitFor(Condition condition, std::chrono::milliseconds limit = 20s)
 
 std::string spoolText(const LogSource& source)
 {
-    return quilltest::readFile(source.SpoolPath());
+    return quilltest::readFile(source.spoolPath());
 }
 
 SourceOptions optionsIn(const TempDir& dir)
@@ -84,12 +84,12 @@ TEST(StreamSource, SpoolsWhatArrivesUntilTheEndAndRemovesItsSpool)
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     int error = 0;
-    auto source = LogSource::FollowStream(fds[0], u"standard input", optionsIn(dir), error);
+    auto source = LogSource::followStream(fds[0], u"standard input", optionsIn(dir), error);
     ::close(fds[0]); // the source reads its own copy
     ASSERT_TRUE(source) << error;
-    const std::string spool = source->SpoolPath();
+    const std::string spool = source->spoolPath();
     EXPECT_EQ(source->Kind(), SourceKind::StandardInput);
-    EXPECT_TRUE(source->Follows());
+    EXPECT_TRUE(source->follows());
 
     writeAll(fds[1], "first\n");
     EXPECT_TRUE(waitFor([&] { return spoolText(*source) == "first\n"; }));
@@ -112,10 +112,10 @@ TEST(StreamSource, ClosesWhileTheWriterStillHoldsThePipe)
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     int error = 0;
-    auto source = LogSource::FollowStream(fds[0], u"in", optionsIn(dir), error);
+    auto source = LogSource::followStream(fds[0], u"in", optionsIn(dir), error);
     ::close(fds[0]);
     ASSERT_TRUE(source);
-    const std::string spool = source->SpoolPath();
+    const std::string spool = source->spoolPath();
     writeAll(fds[1], "x\n");
     EXPECT_TRUE(waitFor([&] { return source->Status().spooled == 2; }));
     source.reset(); // returns although the pipe never ends
@@ -135,7 +135,7 @@ TEST(StreamSource, StopsAtTheDiskReserveWithWhatArrivedKept)
     SourceOptions options = optionsIn(dir);
     options.reserveBytes = std::int64_t(1) << 60; // more than any disk has
     int error = 0;
-    auto source = LogSource::FollowStream(fds[0], u"in", options, error);
+    auto source = LogSource::followStream(fds[0], u"in", options, error);
     ::close(fds[0]);
     ASSERT_TRUE(source);
     writeAll(fds[1], "too much\n");
@@ -155,7 +155,7 @@ TEST(StreamSource, RefusesASpoolFolderOthersCanReach)
     ASSERT_EQ(::mkdir(options.folder.c_str(), 0777), 0);
     ASSERT_EQ(::chmod(options.folder.c_str(), 0777), 0);
     int error = 0;
-    EXPECT_FALSE(LogSource::FollowStream(0, u"in", options, error));
+    EXPECT_FALSE(LogSource::followStream(0, u"in", options, error));
     EXPECT_EQ(error, EPERM);
 }
 
@@ -163,7 +163,7 @@ TEST(CommandSource, SpoolsBothOutputsAndKeepsTheExitStatus)
 {
     TempDir dir;
     int error = 0;
-    auto source = LogSource::FollowCommand(
+    auto source = LogSource::followCommand(
         {"sh", "-c", "echo out; echo err >&2; read line; echo \"stdin:$line\"; exit 3"}, u"sh",
         optionsIn(dir), error);
     ASSERT_TRUE(source) << error;
@@ -175,14 +175,14 @@ TEST(CommandSource, SpoolsBothOutputsAndKeepsTheExitStatus)
     EXPECT_EQ(status.exitSignal, 0);
     // Standard input is /dev/null: read gets nothing at once.
     EXPECT_EQ(spoolText(*source), "out\nerr\nstdin:\n");
-    EXPECT_EQ(source->ProcessId(), 0);
+    EXPECT_EQ(source->processId(), 0);
 }
 
 TEST(CommandSource, ArgumentsReachTheProgramAsTheyAre)
 {
     TempDir dir;
     int error = 0;
-    auto source = LogSource::FollowCommand({"printf", "%s|", "a b", "$HOME", "*", ""}, u"p",
+    auto source = LogSource::followCommand({"printf", "%s|", "a b", "$HOME", "*", ""}, u"p",
                                            optionsIn(dir), error);
     ASSERT_TRUE(source);
     EXPECT_TRUE(waitFor([&] { return source->Status().exited; }));
@@ -195,14 +195,14 @@ TEST(CommandSource, AProgramThatDoesNotExistFailsToStart)
     TempDir dir;
     int error = 0;
     auto source =
-        LogSource::FollowCommand({"quillstream-no-such-program-24"}, u"x", optionsIn(dir), error);
+        LogSource::followCommand({"quillstream-no-such-program-24"}, u"x", optionsIn(dir), error);
     ASSERT_TRUE(source);
     const SourceStatus status = source->Status();
     EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);
     EXPECT_EQ(status.problem, SourceStatus::Problem::StartFailed);
     EXPECT_EQ(status.error, ENOENT);
     EXPECT_TRUE(status.exited);
-    const std::string spool = source->SpoolPath();
+    const std::string spool = source->spoolPath();
     source.reset();
     EXPECT_FALSE(exists(spool));
 }
@@ -227,17 +227,17 @@ TEST(CommandSource, ClosingEndsTheCommandAndWhatItStarted)
 {
     TempDir dir;
     int error = 0;
-    auto source = LogSource::FollowCommand({"sh", "-c", "sleep 1000 & echo $$; echo $!; wait"},
+    auto source = LogSource::followCommand({"sh", "-c", "sleep 1000 & echo $$; echo $!; wait"},
                                            u"sh", optionsIn(dir), error);
     ASSERT_TRUE(source);
     const std::vector<pid_t> pids = pidsFrom(*source, 2);
     ASSERT_EQ(pids.size(), 2u);
-    EXPECT_EQ(source->ProcessId(), pids[0]);
+    EXPECT_EQ(source->processId(), pids[0]);
     EXPECT_TRUE(running(pids[0]));
     EXPECT_TRUE(running(pids[1]));
     const auto start = std::chrono::steady_clock::now();
     source.reset();
-    LogSource::WaitForEndings();
+    LogSource::waitForEndings();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << "SIGTERM should do";
     EXPECT_TRUE(gone(pids[0]));
     EXPECT_TRUE(gone(pids[1]));
@@ -251,18 +251,18 @@ TEST(CommandSource, ClosingReturnsAtOnceAndTheGraceRunsElsewhere)
     SourceOptions options = optionsIn(dir);
     options.grace = 1500ms;
     int error = 0;
-    auto source = LogSource::FollowCommand({"sh", "-c", "trap '' TERM; echo $$; exec sleep 600"},
+    auto source = LogSource::followCommand({"sh", "-c", "trap '' TERM; echo $$; exec sleep 600"},
                                            u"sh", options, error);
     ASSERT_TRUE(source);
     const std::vector<pid_t> pids = pidsFrom(*source, 1);
     ASSERT_EQ(pids.size(), 1u);
-    const std::string spool = source->SpoolPath();
+    const std::string spool = source->spoolPath();
     const auto start = std::chrono::steady_clock::now();
     source.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
     EXPECT_FALSE(exists(spool));
     EXPECT_TRUE(running(pids[0])) << "killed before its grace";
-    LogSource::WaitForEndings();
+    LogSource::waitForEndings();
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1500ms);
     EXPECT_TRUE(gone(pids[0]));
 }
@@ -277,7 +277,7 @@ TEST(CommandSource, SeveralEndingsTakeOneGraceTogether)
     std::vector<pid_t> pids;
     for (int i = 0; i < 3; ++i) {
         int error = 0;
-        sources.push_back(LogSource::FollowCommand(
+        sources.push_back(LogSource::followCommand(
             {"sh", "-c", "trap '' TERM; echo $$; exec sleep 600"}, u"sh", options, error));
         ASSERT_TRUE(sources.back());
         const std::vector<pid_t> one = pidsFrom(*sources.back(), 1);
@@ -286,7 +286,7 @@ TEST(CommandSource, SeveralEndingsTakeOneGraceTogether)
     }
     const auto start = std::chrono::steady_clock::now();
     sources.clear();
-    LogSource::WaitForEndings();
+    LogSource::waitForEndings();
     // One after another would take three graces (1800 ms).
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1300ms);
     for (pid_t pid : pids) {
@@ -339,7 +339,7 @@ TEST(CommandSource, NothingOfTheCommandOutlivesItsEnd)
     for (const LeakWay& way : LeakWays) {
         int error = 0;
         sources.push_back(
-            LogSource::FollowCommand({"sh", "-c", way.script}, u"sh", options, error));
+            LogSource::followCommand({"sh", "-c", way.script}, u"sh", options, error));
         ASSERT_TRUE(sources.back()) << way.name;
         std::vector<pid_t> pids = pidsFrom(*sources.back(), way.ids);
         ASSERT_EQ(pids.size(), way.ids) << way.name;
@@ -359,7 +359,7 @@ TEST(CommandSource, NothingOfTheCommandOutlivesItsEnd)
         all.emplace_back(&way, std::move(pids));
     }
     sources.clear();
-    LogSource::WaitForEndings();
+    LogSource::waitForEndings();
     for (const auto& [way, pids] : all) {
         for (pid_t pid : pids) {
             EXPECT_TRUE(gone(pid)) << way->name << ": " << pid << " is left";
@@ -374,16 +374,16 @@ TEST(CommandSource, CancelEndsTheCommandAndWhatIgnoresSigterm)
     SourceOptions options = optionsIn(dir);
     options.grace = 300ms;
     int error = 0;
-    auto quiet = LogSource::FollowCommand({"sleep", "600"}, u"sleep", options, error);
-    auto stubborn = LogSource::FollowCommand({"sh", "-c", "trap '' TERM; echo $$; exec sleep 600"},
+    auto quiet = LogSource::followCommand({"sleep", "600"}, u"sleep", options, error);
+    auto stubborn = LogSource::followCommand({"sh", "-c", "trap '' TERM; echo $$; exec sleep 600"},
                                              u"sh", options, error);
     ASSERT_TRUE(quiet && stubborn);
     const std::vector<pid_t> pids = pidsFrom(*stubborn, 1);
     ASSERT_EQ(pids.size(), 1u);
-    const pid_t sleeper = quiet->ProcessId();
+    const pid_t sleeper = quiet->processId();
     const auto start = std::chrono::steady_clock::now();
-    quiet->Cancel();
-    stubborn->Cancel();
+    quiet->cancel();
+    stubborn->cancel();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
     EXPECT_TRUE(waitFor([&] { return quiet->Status().exited && stubborn->Status().exited; }, 5s));
     EXPECT_EQ(quiet->Status().exitSignal, SIGTERM);
@@ -399,19 +399,19 @@ TEST(CommandSource, AdoptedOrphansThatEndAreReaped)
     TempDir dir;
     int error = 0;
     auto source =
-        LogSource::FollowCommand({"sh", "-c", "(sleep 0.2 & echo $!); echo $$; exec sleep 600"},
+        LogSource::followCommand({"sh", "-c", "(sleep 0.2 & echo $!); echo $$; exec sleep 600"},
                                  u"sh", optionsIn(dir), error);
     ASSERT_TRUE(source);
     const std::vector<pid_t> pids = pidsFrom(*source, 2);
     ASSERT_EQ(pids.size(), 2u);
     EXPECT_TRUE(waitFor(
         [&] {
-            LogSource::ReapAdoptedOrphans();
+            LogSource::reapAdoptedOrphans();
             return gone(pids[0]);
         },
         10s));
     EXPECT_TRUE(running(pids[1]));
-    EXPECT_EQ(source->ProcessId(), pids[1]);
+    EXPECT_EQ(source->processId(), pids[1]);
 }
 
 TEST(CommandSource, DiskFullEndsTheCommand)
@@ -422,7 +422,7 @@ TEST(CommandSource, DiskFullEndsTheCommand)
     options.grace = 20s; // the SIGKILL that follows a grace time is not what ends it here
     int error = 0;
     // A command that outlives a closed pipe: only the source's SIGTERM ends it.
-    auto source = LogSource::FollowCommand(
+    auto source = LogSource::followCommand(
         {"sh", "-c", "trap '' PIPE; while :; do echo x 2>/dev/null; sleep 0.01; done"}, u"sh",
         options, error);
     ASSERT_TRUE(source);
@@ -443,10 +443,10 @@ TEST(DecompressSource, WritesTheCopyAndIsNotFollowed)
     quilltest::writeFile(plain, text);
     ASSERT_EQ(std::system(("gzip -k '" + plain + "'").c_str()), 0);
     int error = 0;
-    auto source = LogSource::Decompress(plain + ".gz", CompressionFormat::Gzip, u"a.log.gz",
+    auto source = LogSource::decompress(plain + ".gz", CompressionFormat::Gzip, u"a.log.gz",
                                         optionsIn(dir), error);
     ASSERT_TRUE(source);
-    EXPECT_FALSE(source->Follows());
+    EXPECT_FALSE(source->follows());
     EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
     const SourceStatus status = source->Status();
     EXPECT_EQ(status.phase, SourceStatus::Phase::Ended);
@@ -454,7 +454,7 @@ TEST(DecompressSource, WritesTheCopyAndIsNotFollowed)
     EXPECT_EQ(status.spooled, text.size());
     EXPECT_TRUE(spoolText(*source) == text);
 
-    EXPECT_FALSE(LogSource::Decompress(dir.file("missing.gz"), CompressionFormat::Gzip, u"m",
+    EXPECT_FALSE(LogSource::decompress(dir.file("missing.gz"), CompressionFormat::Gzip, u"m",
                                        optionsIn(dir), error));
     EXPECT_EQ(error, ENOENT);
 }
@@ -468,21 +468,21 @@ TEST(DocumentSource, TheDocumentFollowsAPipeAndEndsItOnClose)
     ASSERT_EQ(::pipe(fds), 0);
     int error = 0;
     auto source =
-        LogSource::FollowStream(fds[0], u"standard input", optionsIn(settings.dir), error);
+        LogSource::followStream(fds[0], u"standard input", optionsIn(settings.dir), error);
     ::close(fds[0]);
     ASSERT_TRUE(source);
-    const std::string spool = source->SpoolPath();
-    ASSERT_TRUE(doc.OpenSource(std::move(source)));
-    doc.SetTitle();
+    const std::string spool = source->spoolPath();
+    ASSERT_TRUE(doc.openSource(std::move(source)));
+    doc.setTitle();
     EXPECT_NE(host.shownTitle.find(u"standard input"), std::u16string::npos);
     EXPECT_EQ(host.shownTitle.find(u".spool"), std::u16string::npos);
     EXPECT_EQ(host.filePathText, u"standard input");
     writeAll(fds[1], "one\ntwo\n");
-    EXPECT_TRUE(waitFor([&] { return doc.GetLineCount() >= 2 && doc.GetLine(1) == u"two"; }));
-    EXPECT_EQ(doc.GetLine(0), u"one");
-    EXPECT_EQ(doc.GetLine(1), u"two");
-    doc.OnCloseDocument();
-    EXPECT_EQ(doc.Source(), nullptr);
+    EXPECT_TRUE(waitFor([&] { return doc.lineCount() >= 2 && doc.line(1) == u"two"; }));
+    EXPECT_EQ(doc.line(0), u"one");
+    EXPECT_EQ(doc.line(1), u"two");
+    doc.closeDocument();
+    EXPECT_EQ(doc.source(), nullptr);
     EXPECT_FALSE(exists(spool));
     ::close(fds[1]);
 }
@@ -499,10 +499,10 @@ void runWriterAgainstClose(unsigned seed)
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     int error = 0;
-    auto source = LogSource::FollowStream(fds[0], u"in", optionsIn(dir), error);
+    auto source = LogSource::followStream(fds[0], u"in", optionsIn(dir), error);
     ::close(fds[0]);
     ASSERT_TRUE(source);
-    const std::string spool = source->SpoolPath();
+    const std::string spool = source->spoolPath();
 
     const int lines = 1 + static_cast<int>(random() % 400);
     std::vector<int> pauses(lines);
@@ -528,7 +528,7 @@ void runWriterAgainstClose(unsigned seed)
     const int action = static_cast<int>(random() % 3);
     std::string seen;
     if (action == 0) {
-        source->Cancel();
+        source->cancel();
         EXPECT_TRUE(
             waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
         seen = spoolText(*source);
@@ -579,11 +579,11 @@ TEST(SourceWalk, DecompressionAgainstCancel)
     std::mt19937 random(24);
     for (int round = 0; round < 12; ++round) {
         int error = 0;
-        auto source = LogSource::Decompress(plain + ".gz", CompressionFormat::Gzip, u"g",
+        auto source = LogSource::decompress(plain + ".gz", CompressionFormat::Gzip, u"g",
                                             optionsIn(dir), error);
         ASSERT_TRUE(source);
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
-        source->Cancel();
+        source->cancel();
         EXPECT_TRUE(
             waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
         const SourceStatus status = source->Status();
@@ -594,7 +594,7 @@ TEST(SourceWalk, DecompressionAgainstCancel)
             EXPECT_TRUE(copy == text);
         }
         EXPECT_EQ(text.compare(0, copy.size(), copy), 0);
-        const std::string spool = source->SpoolPath();
+        const std::string spool = source->spoolPath();
         source.reset();
         EXPECT_FALSE(exists(spool));
     }
@@ -628,14 +628,14 @@ ModelLines modelLines(std::mt19937& random, std::size_t bytes)
 void expectShownIsPrefix(LogDocument& doc, const std::vector<std::u16string>& lines,
                          std::mt19937& random)
 {
-    const LineNumber count = doc.GetLineCount();
+    const LineNumber count = doc.lineCount();
     ASSERT_LE(count, lines.size());
     if (count == 0) {
         return;
     }
     for (const LineNumber line :
          {count - 1, count > 1 ? count - 2 : 0, static_cast<LineNumber>(random() % count)}) {
-        const std::u16string shown = doc.GetLine(line);
+        const std::u16string shown = doc.line(line);
         if (line + 1 < count) {
             ASSERT_EQ(shown, lines[line]) << "line " << line << " of " << count;
             continue;
@@ -661,23 +661,23 @@ Followed followToTheEnd(LogDocument& doc, const std::vector<std::u16string>& lin
     std::mt19937 random(507);
     Followed seen;
     const auto end = std::chrono::steady_clock::now() + 60s;
-    while (!doc.PollSource() && std::chrono::steady_clock::now() < end) {
+    while (!doc.pollSource() && std::chrono::steady_clock::now() < end) {
         expectShownIsPrefix(doc, lines, random);
         if (::testing::Test::HasFatalFailure()) {
             break;
         }
-        const bool some = doc.GetLineCount() > 0;
-        const bool running = doc.Source()->Status().phase == SourceStatus::Phase::Running;
+        const bool some = doc.lineCount() > 0;
+        const bool running = doc.source()->Status().phase == SourceStatus::Phase::Running;
         if (some && running && !seen.linesWhileRunning) {
             seen.linesWhileRunning = true;
             if (pause) {
-                doc.StopWatching();
-                EXPECT_TRUE(doc.CanFollow()) << "Resume is offered while it is written";
+                doc.stopWatching();
+                EXPECT_TRUE(doc.canFollow()) << "Resume is offered while it is written";
             }
         }
         std::this_thread::sleep_for(1ms);
     }
-    seen.status = doc.Source()->Status();
+    seen.status = doc.source()->Status();
     return seen;
 }
 
@@ -698,26 +698,26 @@ TEST(DocumentSource, ShowsADecompressionAsItIsWrittenAndStopsFollowingItOnceComp
     for (const bool pause : {false, true}) {
         SCOPED_TRACE(pause ? "paused on the way" : "followed");
         LogDocument doc(&host, settings.store);
-        doc.SetEncoding(quill::TextEncoding::Utf8);
+        doc.setEncoding(quill::TextEncoding::Utf8);
         int error = 0;
-        auto source = LogSource::Decompress(plain + ".bz2", CompressionFormat::Bzip2, u"big",
+        auto source = LogSource::decompress(plain + ".bz2", CompressionFormat::Bzip2, u"big",
                                             optionsIn(settings.dir), error);
         ASSERT_TRUE(source);
-        ASSERT_TRUE(doc.OpenSource(std::move(source)));
+        ASSERT_TRUE(doc.openSource(std::move(source)));
         const Followed seen = followToTheEnd(doc, text.lines, pause);
         EXPECT_TRUE(seen.linesWhileRunning) << "no line before the copy was complete";
         EXPECT_EQ(seen.status.phase, SourceStatus::Phase::Ended);
-        EXPECT_FALSE(doc.IsWatching());
-        EXPECT_FALSE(doc.CanFollow());
-        ASSERT_EQ(doc.GetLineCount(), text.lines.size());
+        EXPECT_FALSE(doc.isWatching());
+        EXPECT_FALSE(doc.canFollow());
+        ASSERT_EQ(doc.lineCount(), text.lines.size());
         for (int i = 0; i < 300; ++i) {
             const LineNumber line = i == 0 ? text.lines.size() - 1 : random() % text.lines.size();
-            ASSERT_EQ(doc.GetLine(line), text.lines[line]) << line;
+            ASSERT_EQ(doc.line(line), text.lines[line]) << line;
         }
         // A complete copy is not followed again, whoever asks.
-        doc.StartWatching();
-        EXPECT_FALSE(doc.IsWatching());
-        EXPECT_FALSE(doc.PollSource());
+        doc.startWatching();
+        EXPECT_FALSE(doc.isWatching());
+        EXPECT_FALSE(doc.pollSource());
     }
 }
 
@@ -748,20 +748,20 @@ TEST(DocumentSource, ADamagedArchiveKeepsEveryLineBeforeTheDamage)
         }
         quilltest::writeFile(packed, firstPart + secondPart);
         LogDocument doc(&host, settings.store);
-        doc.SetEncoding(quill::TextEncoding::Utf8);
+        doc.setEncoding(quill::TextEncoding::Utf8);
         int error = 0;
-        auto source = LogSource::Decompress(packed, DetectCompressionOfFile(packed), u"damaged",
+        auto source = LogSource::decompress(packed, detectCompressionOfFile(packed), u"damaged",
                                             optionsIn(settings.dir), error);
         ASSERT_TRUE(source);
-        ASSERT_TRUE(doc.OpenSource(std::move(source)));
+        ASSERT_TRUE(doc.openSource(std::move(source)));
         const Followed seen = followToTheEnd(doc, first.lines, false);
         EXPECT_EQ(seen.status.phase, SourceStatus::Phase::Failed);
         EXPECT_EQ(seen.status.problem, SourceStatus::Problem::Damaged);
         EXPECT_EQ(seen.status.spooled, first.bytes.size());
-        ASSERT_EQ(doc.GetLineCount(), first.lines.size());
-        EXPECT_EQ(doc.GetLine(first.lines.size() - 1), first.lines.back());
-        EXPECT_FALSE(doc.IsWatching());
-        EXPECT_FALSE(doc.CanFollow());
+        ASSERT_EQ(doc.lineCount(), first.lines.size());
+        EXPECT_EQ(doc.line(first.lines.size() - 1), first.lines.back());
+        EXPECT_FALSE(doc.isWatching());
+        EXPECT_FALSE(doc.canFollow());
     }
 }
 

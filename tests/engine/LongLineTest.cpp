@@ -234,9 +234,9 @@ class LongLineTest : public ::testing::Test {
     void open()
     {
         write();
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
-        ASSERT_EQ(doc.GetLineCount(), 3u);
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
+        ASSERT_EQ(doc.lineCount(), 3u);
     }
 
     struct Utf8Locale {
@@ -263,22 +263,22 @@ TEST_F(LongLineTest, AHugeLineIsShownFoundAndCopiedInBoundedMemory)
     const std::u16string model = modelCopy(149'000'000, 150'500'000);
     std::int64_t base = 0;
     peakSince(base);
-    const std::u16string head = doc.GetLine(1);
+    const std::u16string head = doc.line(1);
     EXPECT_LT(peakSince(base), std::int64_t(2) << 20);
     EXPECT_LT(head.size(), std::size_t(1) << 20);
     EXPECT_EQ(difference(head, modelShown(0, std::int64_t(head.size()))), "");
-    EXPECT_EQ(doc.GetLine(2), u"after");
-    doc.SetFindPosition(0, 0);
+    EXPECT_EQ(doc.line(2), u"after");
+    doc.setFindPosition(0, 0);
     peakSince(base);
-    ASSERT_TRUE(doc.Find(u"needle", true, FR_WHOLEWORD));
+    ASSERT_TRUE(doc.find(u"needle", true, FR_WHOLEWORD));
     EXPECT_LT(peakSince(base), std::int64_t(8) << 20);
-    const DocSelection found = doc.GetSelection();
+    const DocSelection found = doc.selection();
     EXPECT_EQ(found.startLine, 1u);
     EXPECT_EQ(found.startCol, 150'000'001);
     EXPECT_EQ(found.endCol, 150'000'006);
-    doc.SetSelection(1, 1, 149'000'000, 150'500'000);
+    doc.setSelection(1, 1, 149'000'000, 150'500'000);
     peakSince(base);
-    std::u16string copied = doc.GetSelectedText();
+    std::u16string copied = doc.selectedText();
     // The text itself, 1.5 million units (3 MB), grown by doubling; the rest is pieces.
     EXPECT_LT(peakSince(base), std::int64_t(16) << 20);
     EXPECT_EQ(difference(copied, model), "");
@@ -308,8 +308,8 @@ TEST_F(LongLineTest, ThePartShownAtAnyColumnIsTheLineThere)
     peakSince(base);
     for (const std::int64_t column : focus) {
         std::lock_guard lock(doc.docAccess());
-        doc.SetLongLineFocus(column);
-        const LogDocument::LinePart part = doc.GetLinePart(1);
+        doc.setLongLineFocus(column);
+        const LogDocument::LinePart part = doc.linePart(1);
         ASSERT_TRUE(part.isLong());
         EXPECT_EQ(part.columns, LineBytes);
         const std::int64_t shown = std::min(column, LineBytes - 1);
@@ -323,10 +323,10 @@ TEST_F(LongLineTest, ThePartShownAtAnyColumnIsTheLineThere)
                              modelShown(part.first, part.first + std::int64_t(part.text.size()))),
                   "")
             << column;
-        EXPECT_EQ(doc.GetLineView(1).data(), part.text.data()); // the same text, not decoded again
-        EXPECT_FALSE(doc.GetLinePart(0).isLong());
+        EXPECT_EQ(doc.lineView(1).data(), part.text.data()); // the same text, not decoded again
+        EXPECT_FALSE(doc.linePart(0).isLong());
     }
-    EXPECT_EQ(doc.LongestLongLineColumns(), LineBytes + 1); // counted with its terminator
+    EXPECT_EQ(doc.longestLongLineColumns(), LineBytes + 1); // counted with its terminator
     EXPECT_LT(peakSince(base), std::int64_t(4) << 20);
 }
 
@@ -369,24 +369,24 @@ TEST_F(LongLineTest, FindMeetsEveryOccurrenceAcrossThePiecesOfTheSearch)
     plant(gluedRight - 1, " " + needle + "x");
     open();
     std::vector<std::int64_t> found;
-    doc.SetFindPosition(1, 0);
-    while (doc.Find(u"grüße", true, FR_WHOLEWORD) && doc.GetSelection().startLine == 1) {
-        const DocSelection s = doc.GetSelection();
+    doc.setFindPosition(1, 0);
+    while (doc.find(u"grüße", true, FR_WHOLEWORD) && doc.selection().startLine == 1) {
+        const DocSelection s = doc.selection();
         EXPECT_EQ(s.endCol, s.startCol + 6) << s.startCol;
         found.push_back(s.startCol - 1);
     }
     EXPECT_EQ(found, kept);
     std::vector<std::int64_t> back;
-    doc.SetFindPosition(2, 0);
-    while (doc.Find(u"GRÜßE", false, FR_WHOLEWORD) && doc.GetSelection().startLine == 1) {
-        back.insert(back.begin(), doc.GetSelection().startCol - 1);
+    doc.setFindPosition(2, 0);
+    while (doc.find(u"GRÜßE", false, FR_WHOLEWORD) && doc.selection().startLine == 1) {
+        back.insert(back.begin(), doc.selection().startCol - 1);
     }
     // Case is folded for A-Z only: "ü" and "Ü" differ, so nothing is found that way.
     EXPECT_TRUE(back.empty());
-    doc.SetFindPosition(2, 0);
-    while (doc.Find(u"Grüße", false, FR_WHOLEWORD | FR_MATCHCASE) &&
-           doc.GetSelection().startLine == 1) {
-        back.insert(back.begin(), doc.GetSelection().startCol - 1);
+    doc.setFindPosition(2, 0);
+    while (doc.find(u"Grüße", false, FR_WHOLEWORD | FR_MATCHCASE) &&
+           doc.selection().startLine == 1) {
+        back.insert(back.begin(), doc.selection().startCol - 1);
     }
     EXPECT_EQ(back, kept);
     // Every cut of the first piece across the occurrence and its word's edges, forward: a
@@ -394,30 +394,30 @@ TEST_F(LongLineTest, FindMeetsEveryOccurrenceAcrossThePiecesOfTheSearch)
     // piece.
     const std::int64_t m = alone + 1;
     for (std::int64_t e = -2; e <= 8; ++e) {
-        doc.SetFindPosition(1, std::int32_t(m - piece + e));
-        ASSERT_TRUE(doc.Find(u"grüße", true, FR_WHOLEWORD));
-        EXPECT_EQ(doc.GetSelection().startCol, m) << e;
+        doc.setFindPosition(1, std::int32_t(m - piece + e));
+        ASSERT_TRUE(doc.find(u"grüße", true, FR_WHOLEWORD));
+        EXPECT_EQ(doc.selection().startCol, m) << e;
     }
     // And backward, whose first piece takes the starts in [S - 2^18, S).
     for (std::int64_t e = -2; e <= 8; ++e) {
-        doc.SetFindPosition(1, std::int32_t(m + piece + e));
-        ASSERT_TRUE(doc.Find(u"grüße", false, FR_WHOLEWORD));
-        EXPECT_EQ(doc.GetSelection().startCol, m) << e;
+        doc.setFindPosition(1, std::int32_t(m + piece + e));
+        ASSERT_TRUE(doc.find(u"grüße", false, FR_WHOLEWORD));
+        EXPECT_EQ(doc.selection().startCol, m) << e;
     }
     // The search's first piece decodes 24 columns past its end (four bytes a character of
     // the text, and four more): an occurrence starting there is left to the next piece,
     // which sees the "x" after it.
-    doc.SetFindPosition(1, std::int32_t(gluedRight - piece - 17));
-    ASSERT_TRUE(doc.Find(u"grüße", true, FR_WHOLEWORD));
-    EXPECT_NE(doc.GetSelection().startCol, gluedRight);
+    doc.setFindPosition(1, std::int32_t(gluedRight - piece - 17));
+    ASSERT_TRUE(doc.find(u"grüße", true, FR_WHOLEWORD));
+    EXPECT_NE(doc.selection().startCol, gluedRight);
     // A search that starts right at the one glued on its left still sees the "x" before it.
-    doc.SetFindPosition(1, std::int32_t(6 * piece - 1));
-    ASSERT_TRUE(doc.Find(u"grüße", true, FR_WHOLEWORD));
-    EXPECT_NE(doc.GetSelection().startCol, 6 * piece - 1);
+    doc.setFindPosition(1, std::int32_t(6 * piece - 1));
+    ASSERT_TRUE(doc.find(u"grüße", true, FR_WHOLEWORD));
+    EXPECT_NE(doc.selection().startCol, 6 * piece - 1);
     // Without the whole-word rule the glued one counts too.
-    doc.SetFindPosition(1, std::int32_t(6 * piece - 20));
-    ASSERT_TRUE(doc.Find(u"grüße", true, 0));
-    EXPECT_EQ(doc.GetSelection().startCol, 6 * piece - 1);
+    doc.setFindPosition(1, std::int32_t(6 * piece - 20));
+    ASSERT_TRUE(doc.find(u"grüße", true, 0));
+    EXPECT_EQ(doc.selection().startCol, 6 * piece - 1);
 }
 
 // Copies of parts that start and end inside characters and across the copy's pieces give
@@ -440,22 +440,21 @@ TEST_F(LongLineTest, CopiesGiveTheCharactersOfTheColumnsSelected)
          {Case{0, 0}, Case{1, 5}, Case{piece - 3, piece + 2},
           Case{2 * piece + 499, 2 * piece + 506}, Case{90'000'000, 90'000'000 + 3 * piece},
           Case{LineBytes - 3, LineBytes + 5}}) {
-        doc.SetSelection(1, 1, std::int32_t(c.from), std::int32_t(c.last));
+        doc.setSelection(1, 1, std::int32_t(c.from), std::int32_t(c.last));
         EXPECT_EQ(
-            difference(doc.GetSelectedText(), modelCopy(c.from, std::min(c.last, LineBytes - 1))),
-            "")
+            difference(doc.selectedText(), modelCopy(c.from, std::min(c.last, LineBytes - 1))), "")
             << c.from << " " << c.last;
     }
     // From inside the line to the next one's start: the rest of the line, a line break.
-    doc.SetSelection(1, 2, std::int32_t(LineBytes - 2), 1);
-    EXPECT_EQ(doc.GetSelectedText(), std::u16string(2, u'\0') + u"\naf");
+    doc.setSelection(1, 2, std::int32_t(LineBytes - 2), 1);
+    EXPECT_EQ(doc.selectedText(), std::u16string(2, u'\0') + u"\naf");
     struct Count {
         std::uint64_t units = 0;
         std::uint64_t pieces = 0;
     } count;
     std::int64_t base = 0;
     peakSince(base);
-    const PieceOutcome outcome = doc.ForEachSelectedPiece(
+    const PieceOutcome outcome = doc.forEachSelectedPiece(
         DocSelection{true, 1, 1, 0, -1},
         [](void* context, std::u16string_view text) {
             static_cast<Count*>(context)->units += text.size();
@@ -479,13 +478,13 @@ TEST_F(LongLineTest, WideAndGrowingLongLines)
     wide.replace(3'000'000, 4, u"\U0001D11E!!");
     path = settings.dir.file("wide.log");
     writeFile(path, "\xFF\xFE" + utf16le(u"one\n" + wide + u"\r\n"));
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
-    ASSERT_TRUE(doc.IsUtf16());
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    doc.stopWatching();
+    ASSERT_TRUE(doc.isUtf16());
     {
         std::lock_guard lock(doc.docAccess());
-        doc.SetLongLineFocus(3'000'000);
-        const LogDocument::LinePart part = doc.GetLinePart(1);
+        doc.setLongLineFocus(3'000'000);
+        const LogDocument::LinePart part = doc.linePart(1);
         ASSERT_EQ(part.columns, std::int64_t(wide.size()));
         std::u16string model = wide.substr(std::size_t(part.first), part.text.size());
         for (char16_t& c : model) {
@@ -493,24 +492,24 @@ TEST_F(LongLineTest, WideAndGrowingLongLines)
         }
         EXPECT_EQ(difference(part.text, model), "");
     }
-    doc.SetSelection(1, 1, 1'999'999, 3'000'001);
+    doc.setSelection(1, 1, 1'999'999, 3'000'001);
     std::u16string expected = wide.substr(1'999'999, 1'000'003);
     expected[1] = LoneCrSymbol;
-    EXPECT_EQ(difference(doc.GetSelectedText(), expected), "");
+    EXPECT_EQ(difference(doc.selectedText(), expected), "");
 
     // Narrow, open at its end: grows by appends, the last past the bound.
     const std::string start(LongLineBytes - 10, 'n');
     path = settings.dir.file("grow.log");
     writeFile(path, "x\n" + start);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    doc.StopWatching();
-    EXPECT_EQ(doc.GetLine(1).size(), start.size());
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    doc.stopWatching();
+    EXPECT_EQ(doc.line(1).size(), start.size());
     for (const std::string& more : {std::string(30, 'm'), std::string("tail")}) {
         appendFile(path, more);
-        doc.AppendText(reinterpret_cast<const std::uint8_t*>(more.data()), more.size());
+        doc.appendText(reinterpret_cast<const std::uint8_t*>(more.data()), more.size());
         std::lock_guard lock(doc.docAccess());
-        doc.SetLongLineFocus(LongLineMaxColumns);
-        const LogDocument::LinePart part = doc.GetLinePart(1);
+        doc.setLongLineFocus(LongLineMaxColumns);
+        const LogDocument::LinePart part = doc.linePart(1);
         ASSERT_TRUE(part.isLong());
         EXPECT_EQ(std::u16string(part.text.substr(part.text.size() - more.size())), u16(more));
         EXPECT_EQ(part.first + std::int64_t(part.text.size()), part.columns);
@@ -520,21 +519,21 @@ TEST_F(LongLineTest, WideAndGrowingLongLines)
     std::int64_t base = 0;
     peakSince(base);
     appendFile(path, more);
-    doc.AppendText(reinterpret_cast<const std::uint8_t*>(more.data()), more.size());
+    doc.appendText(reinterpret_cast<const std::uint8_t*>(more.data()), more.size());
     {
         std::lock_guard lock(doc.docAccess());
-        EXPECT_EQ(doc.GetLinePart(1).columns, std::int64_t(start.size() + 34 + more.size()));
+        EXPECT_EQ(doc.linePart(1).columns, std::int64_t(start.size() + 34 + more.size()));
     }
     EXPECT_LT(peakSince(base), std::int64_t(4) << 20);
     // Closed by CR LF: neither is text.
     appendFile(path, "\r\nlast\n");
-    doc.AppendText(reinterpret_cast<const std::uint8_t*>("\r\nlast\n"), 7);
+    doc.appendText(reinterpret_cast<const std::uint8_t*>("\r\nlast\n"), 7);
     std::lock_guard lock(doc.docAccess());
-    const LogDocument::LinePart part = doc.GetLinePart(1);
+    const LogDocument::LinePart part = doc.linePart(1);
     EXPECT_EQ(part.columns, std::int64_t(start.size() + 34 + more.size()));
     ASSERT_FALSE(part.text.empty());
     EXPECT_EQ(part.text.back(), u'g');
-    EXPECT_EQ(doc.GetLine(2), u"last");
+    EXPECT_EQ(doc.line(2), u"last");
 }
 
 // The decoding of a part against a whole decode of random UTF-8: any part, shown (one unit a
@@ -567,14 +566,14 @@ TEST(DecodeLongLinePart, AnyPartOfRandomTextEqualsTheWholeDecoded)
             std::uint64_t(std::max<std::int64_t>(0, first - 3 - int(random() % 2)));
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data()) + base;
         std::u16string out;
-        DecodeLongLinePart(data, bytes.size() - base, base, bytes.size(), first, count,
+        decodeLongLinePart(data, bytes.size() - base, base, bytes.size(), first, count,
                            quill::TextEncoding::Utf8, true, out);
         const std::int64_t end = std::min<std::int64_t>(first + count, std::int64_t(bytes.size()));
         std::u16string expected = shown.substr(std::size_t(first), std::size_t(end - first));
         ASSERT_EQ(out, expected) << round;
         out.clear();
         std::vector<std::int64_t> at;
-        DecodeLongLinePart(data, bytes.size() - base, base, bytes.size(), first, count,
+        decodeLongLinePart(data, bytes.size() - base, base, bytes.size(), first, count,
                            quill::TextEncoding::Utf8, false, out, &at);
         std::u16string model;
         std::vector<std::int64_t> modelAt;
@@ -663,18 +662,18 @@ TEST(DecodeLongLinePart, SequencesCutAnywhereByAPartAreHiddenAsInTheWholeLine)
         const std::int64_t first = std::int64_t(random() % std::uint64_t(n));
         const std::int64_t count = std::int64_t(random() % 3000) + 1;
         const std::int64_t end = std::min(first + count, n);
-        const std::int64_t margin = 4 + LongSequenceMargin(quill::TextEncoding::Utf8, true);
+        const std::int64_t margin = 4 + longSequenceMargin(quill::TextEncoding::Utf8, true);
         const std::int64_t base = std::max<std::int64_t>(0, first - margin);
         const std::int64_t stop = std::min(n, end + margin);
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data()) + base;
         std::u16string out;
-        DecodeLongLinePart(data, std::size_t(stop - base), std::uint64_t(base), std::uint64_t(n),
+        decodeLongLinePart(data, std::size_t(stop - base), std::uint64_t(base), std::uint64_t(n),
                            first, count, quill::TextEncoding::Utf8, true, out, nullptr, true);
         ASSERT_EQ(difference(out, shown.substr(std::size_t(first), std::size_t(end - first))), "")
             << "round " << round << " first " << first << " count " << count;
         out.clear();
         std::vector<std::int64_t> at;
-        DecodeLongLinePart(data, std::size_t(stop - base), std::uint64_t(base), std::uint64_t(n),
+        decodeLongLinePart(data, std::size_t(stop - base), std::uint64_t(base), std::uint64_t(n),
                            first, count, quill::TextEncoding::Utf8, false, out, &at, true);
         std::u16string model;
         std::vector<std::int64_t> modelAt;
@@ -706,38 +705,38 @@ TEST_F(LongLineTest, SequencesAreHiddenWhereverThePiecesCutThem)
     const std::int64_t findAt = 300 * (std::int64_t(1) << 18) - 5;
     plant(findAt, "sea" + title + "rch");
     open();
-    doc.SetTerminalColors(true);
+    doc.setTerminalColors(true);
     std::int64_t base = 0;
     peakSince(base);
     {
         // Before any part of it is decoded: its text's columns, without its terminator.
         std::lock_guard lock(doc.docAccess());
-        EXPECT_EQ(doc.LongLineTextColumns(1), LineBytes);
+        EXPECT_EQ(doc.longLineTextColumns(1), LineBytes);
         EXPECT_LT(peakSince(base), std::int64_t(64) << 10) << "its columns need no decoding";
     }
     {
         std::lock_guard lock(doc.docAccess());
-        doc.SetLongLineFocus(1001 * 16'384);
-        const LogDocument::LinePart part = doc.GetLinePart(1);
+        doc.setLongLineFocus(1001 * 16'384);
+        const LogDocument::LinePart part = doc.linePart(1);
         ASSERT_EQ(part.first, 1000 * 16'384);
         // The part starts inside the sequence: its columns there are pads up to the B.
         const std::size_t b = std::size_t(shownAt + 1 + std::int64_t(red.size()) - part.first);
         EXPECT_EQ(part.text.substr(0, b + 1), std::u16string(b, LongLinePad) + u"B");
         EXPECT_EQ(part.columns, LineBytes);
         // The part a wrapped view asks for, over the same columns.
-        const LogDocument::LinePart rows = doc.GetLongLineColumns(1, shownAt, 20);
+        const LogDocument::LinePart rows = doc.longLineColumnsPart(1, shownAt, 20);
         ASSERT_LE(rows.first, shownAt);
         const std::u16string_view around =
             rows.text.substr(std::size_t(shownAt - rows.first), 2 + red.size());
         EXPECT_EQ(around, u"A" + std::u16string(red.size(), LongLinePad) + u"B");
     }
-    doc.SetSelection(1, 1, std::int32_t(copyFrom), std::int32_t(copyAt + 5 + red.size()));
-    const std::u16string copied = doc.GetSelectedText();
+    doc.setSelection(1, 1, std::int32_t(copyFrom), std::int32_t(copyAt + 5 + red.size()));
+    const std::u16string copied = doc.selectedText();
     EXPECT_EQ(copied.size(), std::size_t(copyAt - copyFrom) + 6);
     EXPECT_EQ(copied.substr(copied.size() - 6), u"foobar");
-    doc.SetFindPosition(0, 0);
-    ASSERT_TRUE(doc.Find(u"search", true, FR_MATCHCASE));
-    const DocSelection found = doc.GetSelection();
+    doc.setFindPosition(0, 0);
+    ASSERT_TRUE(doc.find(u"search", true, FR_MATCHCASE));
+    const DocSelection found = doc.selection();
     EXPECT_EQ(found.startCol, findAt);
     EXPECT_EQ(found.endCol, findAt + 5 + std::int64_t(title.size()));
 
@@ -745,9 +744,9 @@ TEST_F(LongLineTest, SequencesAreHiddenWhereverThePiecesCutThem)
     {
         std::lock_guard lock(doc.docAccess());
         // A short range, then a longer one from the same place: the part grows to hold it.
-        const LogDocument::LinePart few = doc.GetLongLineColumns(1, 120'000'000, 100);
+        const LogDocument::LinePart few = doc.longLineColumnsPart(1, 120'000'000, 100);
         EXPECT_GE(few.first + std::int64_t(few.text.size()), 120'000'100);
-        const LogDocument::LinePart rows = doc.GetLongLineColumns(1, 120'000'000, 100'000);
+        const LogDocument::LinePart rows = doc.longLineColumnsPart(1, 120'000'000, 100'000);
         EXPECT_LE(rows.first, 120'000'000);
         EXPECT_GE(rows.first + std::int64_t(rows.text.size()), 120'100'000);
         EXPECT_LT(peakSince(base), std::int64_t(2) << 20);
@@ -768,10 +767,10 @@ TEST(DecodeLongLinePart, SequencesOfUtf16AreCodeUnits)
             const char low = char(unit & 0xFF);
             const char high = char(unit >> 8);
             bytes += form == quill::TextEncoding::Utf16Le ? std::string{low, high}
-                                                         : std::string{high, low};
+                                                          : std::string{high, low};
         }
         std::u16string out;
-        DecodeLongLinePart(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0,
+        decodeLongLinePart(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0,
                            bytes.size(), 0, std::int64_t(line.size()), form, true, out, nullptr,
                            true);
         EXPECT_EQ(out, u"\u011B[31mx" + std::u16string(4, LongLinePad) + u"y");

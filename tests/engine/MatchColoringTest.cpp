@@ -99,14 +99,14 @@ TEST(MatchColoring, Boundaries)
         {u"ab ab", {matchOnly(u"ab", 1, false, true)}, "11.11"},
         {u"abab ab", {matchOnly(u"ab", 1, false, true)}, ".....11"}, // later whole word counts
         {u"ab", {matchOnly(u"ab", 1, false, false, false)}, ".."},   // switched off
-        {u"ab", {Keyword(u"ab", 7, 8, false, false, true)}, ".."},    // whole-line keyword
+        {u"ab", {Keyword(u"ab", 7, 8, false, false, true)}, ".."},   // whole-line keyword
         {u"a", {matchOnly(u"ab", 1)}, "."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.want));
         const std::u16string_view line(row.line);
         StyleRuns runs;
-        GetMatchRuns(row.keywords, line, 0, line.size(), runs);
+        matchRuns(row.keywords, line, 0, line.size(), runs);
         std::string got;
         for (ColorRef c : colours(line.size(), runs)) {
             got += c == 0 ? '.' : char('0' + c);
@@ -121,9 +121,10 @@ TEST(MatchColoring, Boundaries)
 
 TEST(MatchColoring, MatchOnlyKeywordsNeverColourTheLine)
 {
-    std::vector<Keyword> keywords = {matchOnly(u"err", 1), Keyword(u"warn", 5, 6, false, false, true)};
-    EXPECT_EQ(FindKeyword(keywords, u"err here"), nullptr);
-    EXPECT_EQ(FindKeyword(keywords, u"err warn"), &keywords[1]);
+    std::vector<Keyword> keywords = {matchOnly(u"err", 1),
+                                     Keyword(u"warn", 5, 6, false, false, true)};
+    EXPECT_EQ(findKeyword(keywords, u"err here"), nullptr);
+    EXPECT_EQ(findKeyword(keywords, u"err warn"), &keywords[1]);
 }
 
 TEST(MatchColoring, RandomLinesAndRangesAgainstTheModel)
@@ -150,7 +151,7 @@ TEST(MatchColoring, RandomLinesAndRangesAgainstTheModel)
         const std::size_t from = pick(unsigned(line.size()) + 1);
         const std::size_t to = from + pick(unsigned(line.size() - from) + 2);
         StyleRuns runs;
-        GetMatchRuns(keywords, line, from, to, runs);
+        matchRuns(keywords, line, from, to, runs);
         const std::vector<ColorRef> got = colours(line.size(), runs);
         for (std::size_t k = 0; k < line.size(); ++k) {
             const ColorRef expected = k >= from && k < to ? want[k] : 0;
@@ -187,7 +188,7 @@ TEST(StyleRuns, OverlayAgainstACharacterModel)
                 want[k] = over[k];
             }
         }
-        const StyleRuns got = OverlayRuns(base, top);
+        const StyleRuns got = overlayRuns(base, top);
         ASSERT_EQ(colours(40, got), want) << "round " << round;
     }
 }

@@ -55,12 +55,12 @@ Found search(const MultiPattern& patterns, const std::string& buffer, std::size_
     std::string shifted(offset, '#');
     shifted += buffer;
     std::vector<MultiPattern::Hit> hits;
-    patterns.Find(reinterpret_cast<const std::uint8_t*>(shifted.data()) + offset, buffer.size(),
+    patterns.find(reinterpret_cast<const std::uint8_t*>(shifted.data()) + offset, buffer.size(),
                   hits);
     Found found;
     for (std::size_t i = 0; i < hits.size(); ++i) {
         const MultiPattern::Hit& hit = hits[i];
-        EXPECT_EQ(hit.anchor, hit.start + patterns.AnchorOffset(hit.pattern));
+        EXPECT_EQ(hit.anchor, hit.start + patterns.anchorOffset(hit.pattern));
         if (i > 0) {
             EXPECT_LE(hits[i - 1].anchor, hit.anchor) << "by anchors";
         }
@@ -105,12 +105,12 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
         MultiPattern vector;
         MultiPattern avx2;
         MultiPattern plain;
-        avx2.SetSteps(MultiPattern::Steps::Avx2);
-        plain.SetVectorAllowed(false);
+        avx2.setSteps(MultiPattern::Steps::Avx2);
+        plain.setVectorAllowed(false);
         for (const Wanted& one : wanted) {
-            vector.Add(one.bytes, one.caseless);
-            avx2.Add(one.bytes, one.caseless);
-            plain.Add(one.bytes, one.caseless);
+            vector.add(one.bytes, one.caseless);
+            avx2.add(one.bytes, one.caseless);
+            plain.add(one.bytes, one.caseless);
         }
         // Around the 32-byte steps and the two bytes an anchor reads past a step.
         const std::size_t n = seed < 100 ? seed : 100 + random() % 400;
@@ -119,7 +119,7 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
             // Anchored where the buffer itself (or other bytes) hold them least.
             const std::string sample = seed % 4 == 0 ? buffer : randomBytes(random, 300);
             for (MultiPattern* patterns : {&vector, &avx2, &plain}) {
-                patterns->Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+                patterns->tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
             }
         }
         const Found expected = model(buffer, wanted);
@@ -127,7 +127,7 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
         ASSERT_EQ(search(vector, buffer, offset), expected) << "seed " << seed;
         ASSERT_EQ(search(avx2, buffer, offset), expected) << "seed " << seed << " AVX2";
         ASSERT_EQ(search(plain, buffer, offset), expected) << "seed " << seed << " plain";
-        ++anchorBytes[vector.AnchorBytes()];
+        ++anchorBytes[vector.anchorBytes()];
     }
     // Samples of these few bytes hold pairs often: many searches took three bytes.
     EXPECT_GT(anchorBytes[2], 100);
@@ -144,16 +144,16 @@ TEST(MultiPattern, TuningTakesThreeBytesWherePairsAreOnEveryLine)
                   " with some payload text\n";
     }
     MultiPattern patterns;
-    patterns.Add("line 12", false);
-    patterns.Add("7 with", false);
-    patterns.Add("ne 5", false); // its rarest pair, " 5", ends it
-    patterns.Add("12:", false);  // as long as three bytes: all of it
-    patterns.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
-    EXPECT_EQ(patterns.AnchorBytes(), 3u);
-    EXPECT_EQ(patterns.AnchorOffset(0), 3u) << "'e 1' on a line in nine; ' 12' on all";
-    EXPECT_EQ(patterns.AnchorOffset(1), 0u) << "'7 w' on a line in ten";
-    EXPECT_EQ(patterns.AnchorOffset(2), 1u) << "'e 5' on a line in nine; 'ne ' on all";
-    EXPECT_EQ(patterns.AnchorOffset(3), 0u) << "not the pair '2:' it had";
+    patterns.add("line 12", false);
+    patterns.add("7 with", false);
+    patterns.add("ne 5", false); // its rarest pair, " 5", ends it
+    patterns.add("12:", false);  // as long as three bytes: all of it
+    patterns.tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+    EXPECT_EQ(patterns.anchorBytes(), 3u);
+    EXPECT_EQ(patterns.anchorOffset(0), 3u) << "'e 1' on a line in nine; ' 12' on all";
+    EXPECT_EQ(patterns.anchorOffset(1), 0u) << "'7 w' on a line in ten";
+    EXPECT_EQ(patterns.anchorOffset(2), 1u) << "'e 5' on a line in nine; 'ne ' on all";
+    EXPECT_EQ(patterns.anchorOffset(3), 0u) << "not the pair '2:' it had";
     const std::vector<Wanted> wanted{
         {"line 12", false}, {"7 with", false}, {"ne 5", false}, {"12:", false}};
     for (std::size_t offset : {0, 5, 31}) {
@@ -164,27 +164,27 @@ TEST(MultiPattern, TuningTakesThreeBytesWherePairsAreOnEveryLine)
     // A pattern no longer than a pair gains nothing from a third byte: however often it
     // turns up, the pairs stay.
     MultiPattern shortOnly;
-    shortOnly.Add("12", false);
-    shortOnly.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
-    EXPECT_EQ(shortOnly.AnchorBytes(), 2u);
+    shortOnly.add("12", false);
+    shortOnly.tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+    EXPECT_EQ(shortOnly.anchorBytes(), 2u);
 
     // Where the pairs are rare, two bytes stay.
     const std::string rare(4000, 'x');
-    patterns.Tune(reinterpret_cast<const std::uint8_t*>(rare.data()), rare.size());
-    EXPECT_EQ(patterns.AnchorBytes(), 2u);
+    patterns.tune(reinterpret_cast<const std::uint8_t*>(rare.data()), rare.size());
+    EXPECT_EQ(patterns.anchorBytes(), 2u);
     EXPECT_EQ(search(patterns, sample, 7), model(sample, wanted));
 }
 
 TEST(MultiPattern, TuningAnchorsEachPatternWhereTheSampleHoldsItsBytesLeast)
 {
     MultiPattern patterns;
-    patterns.Add("status=500", false);
-    patterns.Add("error", true);
-    EXPECT_EQ(patterns.AnchorOffset(0), 0u) << "'sta' looks as rare as any by its bytes";
+    patterns.add("status=500", false);
+    patterns.add("error", true);
+    EXPECT_EQ(patterns.anchorOffset(0), 0u) << "'sta' looks as rare as any by its bytes";
     const std::string sample = "status=200 status=200 ERROR: terror BERRY ferry";
-    patterns.Tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
-    EXPECT_EQ(patterns.AnchorOffset(0), 6u) << "'=5', which the sample lacks";
-    EXPECT_EQ(patterns.AnchorOffset(1), 2u)
+    patterns.tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+    EXPECT_EQ(patterns.anchorOffset(0), 6u) << "'=5', which the sample lacks";
+    EXPECT_EQ(patterns.anchorOffset(1), 2u)
         << "'ro' and 'or' twice, 'er' and 'rr' in the berries too, in either case";
     const std::string text = "status=500 eRRor";
     std::vector<Wanted> wanted{{"status=500", false}, {"error", true}};
@@ -195,11 +195,11 @@ TEST(MultiPattern, TuningAnchorsEachPatternWhereTheSampleHoldsItsBytesLeast)
 TEST(MultiPattern, CaseIsIgnoredForLettersOnlyAndAnchorsSitOnTheRarestBytes)
 {
     MultiPattern patterns;
-    ASSERT_EQ(patterns.Add("id=42XY", false), 0u);
-    ASSERT_EQ(patterns.Add("[x]", true), 1u);
-    ASSERT_EQ(patterns.Add("ab", true), 2u);
-    EXPECT_EQ(patterns.AnchorOffset(0), 5u) << "capitals outrank digits and lower case";
-    EXPECT_EQ(patterns.AnchorOffset(2), 0u);
+    ASSERT_EQ(patterns.add("id=42XY", false), 0u);
+    ASSERT_EQ(patterns.add("[x]", true), 1u);
+    ASSERT_EQ(patterns.add("ab", true), 2u);
+    EXPECT_EQ(patterns.anchorOffset(0), 5u) << "capitals outrank digits and lower case";
+    EXPECT_EQ(patterns.anchorOffset(2), 0u);
     // '{' and '}' are '[' and ']' with the case bit set: not letters, not the same.
     const std::string buffer = "ID=42XY id=42xy id=42XY {X} [X] [x] aB Ab \xC1\xC2";
     std::vector<Wanted> wanted{{"id=42XY", false}, {"[x]", true}, {"ab", true}};
@@ -214,10 +214,10 @@ TEST(MultiPattern, OneByOneComparisonsFoldLettersOnly)
     // Anchored on their rare first bytes, so the bytes after them are compared.
     const std::string head = "\xF7\xF3";
     MultiPattern patterns;
-    ASSERT_EQ(patterns.Add(head + "abcdef{z}", true), 0u);
-    ASSERT_EQ(patterns.Add(head + "{q}", true), 1u);
-    ASSERT_EQ(patterns.AnchorOffset(0), 0u);
-    ASSERT_EQ(patterns.AnchorOffset(1), 0u);
+    ASSERT_EQ(patterns.add(head + "abcdef{z}", true), 0u);
+    ASSERT_EQ(patterns.add(head + "{q}", true), 1u);
+    ASSERT_EQ(patterns.anchorOffset(0), 0u);
+    ASSERT_EQ(patterns.anchorOffset(1), 0u);
     const std::vector<Wanted> wanted{{head + "abcdef{z}", true}, {head + "{q}", true}};
     for (const std::string& buffer :
          {head + "ABCDEF[Z} " + head + "abcdef{Z} xx", head + "ABCDEF{Z]", head + "[Q}",
@@ -240,9 +240,9 @@ TEST(MultiPattern, NothingPastTheBufferIsRead)
     ASSERT_EQ(mprotect(area + page, std::size_t(page), PROT_NONE), 0);
     std::uint8_t* const end = area + page;
     MultiPattern patterns;
-    patterns.Add("x", false);
-    patterns.Add("yz", true);
-    patterns.Add("abcdefghij", false);
+    patterns.add("x", false);
+    patterns.add("yz", true);
+    patterns.add("abcdefghij", false);
     std::mt19937 random(7);
     std::string dense; // where every pair of the long pattern is common
     for (int i = 0; i < 40; ++i) {
@@ -251,18 +251,18 @@ TEST(MultiPattern, NothingPastTheBufferIsRead)
     for (const std::size_t anchorBytes : {2u, 3u}) {
         if (anchorBytes == 3) {
             // Anchors of three bytes read one byte further.
-            patterns.Tune(reinterpret_cast<const std::uint8_t*>(dense.data()), dense.size());
+            patterns.tune(reinterpret_cast<const std::uint8_t*>(dense.data()), dense.size());
         }
-        ASSERT_EQ(patterns.AnchorBytes(), anchorBytes);
+        ASSERT_EQ(patterns.anchorBytes(), anchorBytes);
         for (const MultiPattern::Steps steps :
              {MultiPattern::Steps::Fastest, MultiPattern::Steps::Avx2,
               MultiPattern::Steps::Portable}) {
-            patterns.SetSteps(steps);
+            patterns.setSteps(steps);
             for (std::size_t n = 1; n <= 200; ++n) {
                 const std::string buffer = randomBytes(random, n - 1) + "x";
                 std::copy(buffer.begin(), buffer.end(), end - n);
                 std::vector<MultiPattern::Hit> hits;
-                patterns.Find(end - n, n, hits);
+                patterns.find(end - n, n, hits);
                 ASSERT_FALSE(hits.empty()) << n;
                 EXPECT_EQ(hits.back().start, n - 1)
                     << "the last byte is found, " << n << ", anchors of " << anchorBytes;

@@ -71,7 +71,7 @@ std::unique_ptr<FilterPattern> compile(const std::u16string& text, bool matchCas
     std::u16string message;
     std::size_t offset = 0;
     auto pattern =
-        FilterPattern::Compile(FilterTerm{text, matchCase, false, true}, message, offset);
+        FilterPattern::compile(FilterTerm{text, matchCase, false, true}, message, offset);
     EXPECT_TRUE(pattern) << "does not compile, at " << offset;
     return pattern;
 }
@@ -126,9 +126,9 @@ TEST(RegexFind, OneLineBothWaysEqualsTheModel)
                 const std::string line = randomLine(rng, 14);
                 const std::size_t col = rng() % (line.size() + 3);
                 SCOPED_TRACE("line '" + line + "' col " + std::to_string(col));
-                EXPECT_EQ(spanOf(RegexFindForward(*pattern, u16(line), col, scratch)),
+                EXPECT_EQ(spanOf(regexFindForward(*pattern, u16(line), col, scratch)),
                           modelForward(re, line, col));
-                EXPECT_EQ(spanOf(RegexFindBackward(*pattern, u16(line), col, scratch)),
+                EXPECT_EQ(spanOf(regexFindBackward(*pattern, u16(line), col, scratch)),
                           modelBackward(re, line, col));
             }
         }
@@ -143,17 +143,17 @@ TEST(RegexFind, EdgesOfALine)
     const auto empty = compile(u"^|x*$", true);
     ASSERT_TRUE(end && start && empty);
     // At the line's last unit, from the end itself backward, and not from past it forward.
-    EXPECT_EQ(spanOf(RegexFindForward(*end, u"abc", 2, scratch)), (Span{2, 3}));
-    EXPECT_EQ(spanOf(RegexFindForward(*end, u"abc", 3, scratch)), std::nullopt);
-    EXPECT_EQ(spanOf(RegexFindBackward(*end, u"abc", 3, scratch)), (Span{2, 3}));
-    EXPECT_EQ(spanOf(RegexFindBackward(*end, u"abc", 2, scratch)), std::nullopt);
+    EXPECT_EQ(spanOf(regexFindForward(*end, u"abc", 2, scratch)), (Span{2, 3}));
+    EXPECT_EQ(spanOf(regexFindForward(*end, u"abc", 3, scratch)), std::nullopt);
+    EXPECT_EQ(spanOf(regexFindBackward(*end, u"abc", 3, scratch)), (Span{2, 3}));
+    EXPECT_EQ(spanOf(regexFindBackward(*end, u"abc", 2, scratch)), std::nullopt);
     // The line's start is not the search's start.
-    EXPECT_EQ(spanOf(RegexFindForward(*start, u"aa", 0, scratch)), (Span{0, 1}));
-    EXPECT_EQ(spanOf(RegexFindForward(*start, u"aa", 1, scratch)), std::nullopt);
+    EXPECT_EQ(spanOf(regexFindForward(*start, u"aa", 0, scratch)), (Span{0, 1}));
+    EXPECT_EQ(spanOf(regexFindForward(*start, u"aa", 1, scratch)), std::nullopt);
     // Matches of nothing are never found, and never stop the way up.
-    EXPECT_EQ(spanOf(RegexFindForward(*empty, u"abc", 0, scratch)), std::nullopt);
-    EXPECT_EQ(spanOf(RegexFindBackward(*empty, u"abc", 3, scratch)), std::nullopt);
-    EXPECT_EQ(spanOf(RegexFindBackward(*empty, u"abxx", 4, scratch)), (Span{2, 4}));
+    EXPECT_EQ(spanOf(regexFindForward(*empty, u"abc", 0, scratch)), std::nullopt);
+    EXPECT_EQ(spanOf(regexFindBackward(*empty, u"abc", 3, scratch)), std::nullopt);
+    EXPECT_EQ(spanOf(regexFindBackward(*empty, u"abxx", 4, scratch)), (Span{2, 4}));
 }
 
 namespace {
@@ -164,8 +164,8 @@ class RegexFindDocument : public ::testing::Test {
     {
         path = settings.dir.file("regex.log");
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
     }
 
     TestSettings settings;
@@ -207,7 +207,7 @@ TEST_F(RegexFindDocument, WalksDownAndUpEqualTheModel)
         const std::regex re(text);
         LineNumber line = LineNumber(rng() % (lines.size() + 1));
         std::size_t col = rng() % 12;
-        doc.SetFindPosition(line, std::int32_t(col));
+        doc.setFindPosition(line, std::int32_t(col));
         for (int step = 0; step < 20; ++step) {
             const bool down = rng() % 3 != 0;
             SCOPED_TRACE(std::string(text) + " step " + std::to_string(step) +
@@ -228,10 +228,10 @@ TEST_F(RegexFindDocument, WalksDownAndUpEqualTheModel)
                 }
             }
             RegexFindReport report;
-            doc.ClearSelection();
-            const bool found = doc.FindRegex(*pattern, down, scratch, report);
+            doc.clearSelection();
+            const bool found = doc.findRegex(*pattern, down, scratch, report);
             std::optional<DocHit> got;
-            const DocSelection sel = doc.GetSelection();
+            const DocSelection sel = doc.selection();
             if (found && sel.valid) {
                 ASSERT_EQ(sel.startLine, sel.endLine);
                 got = DocHit{sel.startLine,
@@ -244,8 +244,8 @@ TEST_F(RegexFindDocument, WalksDownAndUpEqualTheModel)
                 line = want->line;
                 col = down ? want->span.end : want->span.begin;
             }
-            EXPECT_EQ(doc.GetFindPosition().line, line);
-            EXPECT_EQ(doc.GetFindPosition().col, std::int32_t(col));
+            EXPECT_EQ(doc.findPosition().line, line);
+            EXPECT_EQ(doc.findPosition().col, std::int32_t(col));
         }
     }
 }
@@ -261,39 +261,39 @@ TEST_F(RegexFindDocument, AHardLineIsUndecidedAndStopEndsTheSearchInsideIt)
     const auto pattern = compile(u"^ok|(.*a){20}", true);
     ASSERT_TRUE(pattern);
     FilterScratch scratch;
-    scratch.SetLineBudget(std::chrono::milliseconds(5));
+    scratch.setLineBudget(std::chrono::milliseconds(5));
     RegexFindReport report;
-    doc.SetFindPosition(0, 0);
-    ASSERT_TRUE(doc.FindRegex(*pattern, true, scratch, report));
-    EXPECT_EQ(doc.GetSelection().startLine, 4u);
+    doc.setFindPosition(0, 0);
+    ASSERT_TRUE(doc.findRegex(*pattern, true, scratch, report));
+    EXPECT_EQ(doc.selection().startLine, 4u);
     EXPECT_EQ(report.undecided, 2u);
-    EXPECT_EQ(scratch.WatchedLines(), 2u);
-    doc.SetFindPosition(3, 0);
-    EXPECT_FALSE(doc.FindRegex(*pattern, false, scratch, report));
+    EXPECT_EQ(scratch.watchedLines(), 2u);
+    doc.setFindPosition(3, 0);
+    EXPECT_FALSE(doc.findRegex(*pattern, false, scratch, report));
     EXPECT_EQ(report.undecided, 2u);
     EXPECT_FALSE(report.abandoned);
 
     std::atomic<bool> stopped{true};
-    scratch.SetAbort(FilterAbort{nullptr, 0, &stopped, {}});
-    doc.SetFindPosition(0, 0);
-    EXPECT_FALSE(doc.FindRegex(*pattern, true, scratch, report));
+    scratch.setAbort(FilterAbort{nullptr, 0, &stopped, {}});
+    doc.setFindPosition(0, 0);
+    EXPECT_FALSE(doc.findRegex(*pattern, true, scratch, report));
     EXPECT_TRUE(report.abandoned);
     EXPECT_EQ(report.undecided, 0u);
 
     // Only the hard line, an hour to decide it: Stop comes in while it is being matched.
     open(hard + "\n");
     stopped = false;
-    scratch.SetLineBudget(std::chrono::hours(1));
-    const std::uint64_t watchedBefore = scratch.WatchedLines();
+    scratch.setLineBudget(std::chrono::hours(1));
+    const std::uint64_t watchedBefore = scratch.watchedLines();
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         stopped = true;
     });
-    doc.SetFindPosition(0, 0);
-    const bool found = doc.FindRegex(*pattern, true, scratch, report);
+    doc.setFindPosition(0, 0);
+    const bool found = doc.findRegex(*pattern, true, scratch, report);
     stopper.join();
     EXPECT_FALSE(found);
     EXPECT_TRUE(report.abandoned);
     EXPECT_EQ(report.undecided, 0u);
-    EXPECT_EQ(scratch.WatchedLines(), watchedBefore + 1);
+    EXPECT_EQ(scratch.watchedLines(), watchedBefore + 1);
 }

@@ -71,7 +71,7 @@ TEST(RegexLiteral, TheWeightiestRunOutsideGroupsAndRepeats)
                 pattern += char16_t(b);
             }
         }
-        EXPECT_EQ(quilltest::WrittenPlaces(RequiredLiteral(pattern, c.caseless)), c.required)
+        EXPECT_EQ(quilltest::writtenPlaces(requiredLiteral(pattern, c.caseless)), c.required)
             << c.pattern;
     }
 }
@@ -93,7 +93,7 @@ TEST(RegexLiteral, EveryMatchHoldsTheRequiredText)
                                              u"A", u"B", u"K", u"S", u".",      u"[",     u"{",
                                              u"}", u"]", u"1", u" ", u"\u212A", u"\u017F"};
     std::size_t required = 0;
-    for (int round = 0; round < quilltest::Rounds(3000); ++round) {
+    for (int round = 0; round < quilltest::rounds(3000); ++round) {
         std::string text;
         const std::size_t atomCount = 1 + pick(7);
         for (std::size_t k = 0; k < atomCount; ++k) {
@@ -108,14 +108,14 @@ TEST(RegexLiteral, EveryMatchHoldsTheRequiredText)
         std::u16string message;
         std::size_t offset = 0;
         const std::unique_ptr<FilterPattern> compiled =
-            FilterPattern::Compile(term, message, offset);
+            FilterPattern::compile(term, message, offset);
         if (!compiled) {
             continue; // "{" and the like where PCRE2 takes no repeat
         }
-        const RequiredText literal = RequiredLiteral(term.text, !matchCase);
+        const RequiredText literal = requiredLiteral(term.text, !matchCase);
         required += literal.empty() ? 0 : 1;
         SCOPED_TRACE(text + (matchCase ? "" : " (caseless)") + " requires " +
-                     quilltest::WrittenPlaces(literal));
+                     quilltest::writtenPlaces(literal));
 
         std::vector<std::u16string> lines;
         std::string bytes;
@@ -146,15 +146,15 @@ TEST(RegexLiteral, EveryMatchHoldsTheRequiredText)
         FilterScratch scratch;
         std::vector<std::uint32_t> rows;
         std::vector<std::uint32_t> undecided;
-        ASSERT_TRUE(compiled->MatchLines(chunk, scratch, rows, undecided));
+        ASSERT_TRUE(compiled->matchLines(chunk, scratch, rows, undecided));
         for (const std::uint32_t row : rows) {
             std::string shown;
             for (char16_t c : lines[row]) {
                 shown += c < 0x80 ? char(matchCase || c < u'A' || c > u'Z' ? c : c + 32) : '?';
             }
-            EXPECT_TRUE(quilltest::HoldsPlaces(shown, literal)) << "line " << row;
+            EXPECT_TRUE(quilltest::holdsPlaces(shown, literal)) << "line " << row;
         }
     }
     // Many expressions require something: the test is not passed by giving nothing.
-    EXPECT_GT(required * 6, std::size_t(quilltest::Rounds(3000)));
+    EXPECT_GT(required * 6, std::size_t(quilltest::rounds(3000)));
 }

@@ -100,7 +100,7 @@ void runWalk(std::uint32_t seed)
             watcher->known = fakeProbe(watcher->path);
             ModelWatcher* w = watcher.get();
             const std::uint64_t id =
-                poller.Add(w->path, w->interval, w->events, w->known, [w] { ++w->kicks; });
+                poller.add(w->path, w->interval, w->events, w->known, [w] { ++w->kicks; });
             ASSERT_NE(id, 0u);
             live.emplace(id, std::move(watcher));
             quiet = 0;
@@ -138,7 +138,7 @@ void runWalk(std::uint32_t seed)
             if (everyRound && !w.everyRound) {
                 quiet = 0;
             }
-            poller.Seen(it->first, looked, everyRound);
+            poller.seen(it->first, looked, everyRound);
             w.known = looked;
             w.kicked = false;
             w.everyRound = everyRound;
@@ -160,7 +160,7 @@ void runWalk(std::uint32_t seed)
             for (auto& w : gone) {
                 goneBefore.push_back(w->kicks);
             }
-            const std::chrono::milliseconds next = poller.Round();
+            const std::chrono::milliseconds next = poller.round();
             for (auto& [id, w] : live) {
                 const int kicks = w->kicks - before[w.get()];
                 ASSERT_EQ(kicks, expected.count(w.get()) != 0 ? 1 : 0)
@@ -184,7 +184,7 @@ void runWalk(std::uint32_t seed)
                 ASSERT_TRUE(w->kicked || fakeProbe(w->path) == w->known) << "step " << step;
             }
         }
-        ASSERT_EQ(poller.Size(), live.size());
+        ASSERT_EQ(poller.size(), live.size());
     }
 }
 
@@ -257,17 +257,17 @@ TEST(SafetyPollerWatchers, QuietFilesWakeNoWatcher)
         paths.push_back(settings.dir.file("quiet-" + std::to_string(i) + ".log"));
         writeFile(paths.back(), "quiet\n");
         documents.push_back(std::make_unique<LogDocument>(&host, settings.store));
-        documents.back()->SetWatchTiming(timing);
-        ASSERT_TRUE(documents.back()->OnOpenDocument(u16(paths.back())));
+        documents.back()->setWatchTiming(timing);
+        ASSERT_TRUE(documents.back()->openDocument(u16(paths.back())));
     }
     for (const std::string& path : paths) {
         appendFile(path, "once\n");
     }
     for (auto& document : documents) {
         FakeHost::Message message{};
-        while (document->GetLineCount() < 2 && host.nextMessage(message)) {
+        while (document->lineCount() < 2 && host.nextMessage(message)) {
         }
-        ASSERT_EQ(document->GetLineCount(), 2u);
+        ASSERT_EQ(document->lineCount(), 2u);
     }
     std::this_thread::sleep_for(100ms);
     const long before = timesRun();
@@ -275,9 +275,9 @@ TEST(SafetyPollerWatchers, QuietFilesWakeNoWatcher)
     const long runs = timesRun() - before;
     EXPECT_LT(runs, 20) << "the quiet watchers woke";
     for (auto& document : documents) {
-        document->OnCloseDocument();
+        document->closeDocument();
     }
-    EXPECT_EQ(SafetyPoller::Shared().Size(), 0u);
+    EXPECT_EQ(SafetyPoller::shared().size(), 0u);
 }
 
 // Change events are set up but never come (a network file system): the shared poll finds
@@ -293,17 +293,17 @@ TEST(SafetyPollerWatchers, AGrowthNoEventTellsOfIsFollowed)
     const std::string path = settings.dir.file("remote.log");
     writeFile(path, "one\n");
     LogDocument doc(&host, settings.store);
-    doc.SetWatchTiming(timing);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-    ASSERT_TRUE(doc.HasChangeEvents());
+    doc.setWatchTiming(timing);
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    ASSERT_TRUE(doc.hasChangeEvents());
     std::this_thread::sleep_for(200ms); // the poller spaces its rounds out meanwhile
     appendFile(path, "two\n");
     FakeHost::Message message{};
-    while (doc.GetLineCount() < 2 && host.nextMessage(message)) {
+    while (doc.lineCount() < 2 && host.nextMessage(message)) {
     }
-    ASSERT_EQ(doc.GetLineCount(), 2u);
-    EXPECT_EQ(doc.GetLine(1), u"two");
-    doc.OnCloseDocument();
+    ASSERT_EQ(doc.lineCount(), 2u);
+    EXPECT_EQ(doc.line(1), u"two");
+    doc.closeDocument();
 }
 
 // Tabs opened and closed on files that grow and are rotated while the shared poller runs
@@ -329,10 +329,10 @@ TEST(SafetyPollerWatchers, TabsComeAndGoWhileFilesRotate)
             FakeHost::Message message{};
             while (doc && host.nextMessage(message, wait)) {
                 if (message.id == FileMessage::Appended) {
-                    doc->SetNewTextArrived(true);
+                    doc->setNewTextArrived(true);
                 } else if (message.id == FileMessage::Reload) {
-                    doc->OnNewDocument();
-                    doc->OnOpenDocument(u16(path));
+                    doc->newDocument();
+                    doc->openDocument(u16(path));
                 }
                 wait = 0ms;
             }
@@ -349,8 +349,8 @@ TEST(SafetyPollerWatchers, TabsComeAndGoWhileFilesRotate)
     auto open = [&](Tab& tab) {
         tab.host.drain();
         tab.doc = std::make_unique<LogDocument>(&tab.host, settings.store);
-        tab.doc->SetWatchTiming(timing);
-        ASSERT_TRUE(tab.doc->OnOpenDocument(u16(tab.path)));
+        tab.doc->setWatchTiming(timing);
+        ASSERT_TRUE(tab.doc->openDocument(u16(tab.path)));
     };
     for (int step = 0; step < 150; ++step) {
         const int i = int(rng() % Files);
@@ -359,7 +359,7 @@ TEST(SafetyPollerWatchers, TabsComeAndGoWhileFilesRotate)
         std::string& content = contents[std::size_t(i)];
         if (what < 2) {
             if (tab.doc) {
-                tab.doc->OnCloseDocument();
+                tab.doc->closeDocument();
                 tab.doc.reset();
             } else {
                 open(tab);
@@ -391,8 +391,8 @@ TEST(SafetyPollerWatchers, TabsComeAndGoWhileFilesRotate)
         while (std::chrono::steady_clock::now() < until) {
             tab.handle(10ms);
             shown.clear();
-            for (LineNumber n = 0; n < tab.doc->GetLineCount(); ++n) {
-                shown += tab.doc->GetLine(n) + u"\n";
+            for (LineNumber n = 0; n < tab.doc->lineCount(); ++n) {
+                shown += tab.doc->line(n) + u"\n";
             }
             if (shown == expected) {
                 break;
@@ -401,7 +401,7 @@ TEST(SafetyPollerWatchers, TabsComeAndGoWhileFilesRotate)
         EXPECT_EQ(narrow16(shown), contents[std::size_t(i)]) << "tab " << i;
     }
     for (Tab& tab : tabs) {
-        tab.doc->OnCloseDocument();
+        tab.doc->closeDocument();
     }
-    EXPECT_EQ(SafetyPoller::Shared().Size(), 0u);
+    EXPECT_EQ(SafetyPoller::shared().size(), 0u);
 }

@@ -31,9 +31,9 @@ constexpr ColorRef rgb(unsigned r, unsigned g, unsigned b)
 ColorRef palette(unsigned n)
 {
     static const unsigned basic[16][3] = {
-        {0, 0, 0},       {205, 0, 0},   {0, 205, 0},   {205, 205, 0}, {0, 0, 238},  {205, 0, 205},
-        {0, 205, 205},   {229, 229, 229}, {127, 127, 127}, {255, 0, 0}, {0, 255, 0},  {255, 255, 0},
-        {92, 92, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+        {0, 0, 0},     {205, 0, 0},     {0, 205, 0},     {205, 205, 0},  {0, 0, 238}, {205, 0, 205},
+        {0, 205, 205}, {229, 229, 229}, {127, 127, 127}, {255, 0, 0},    {0, 255, 0}, {255, 255, 0},
+        {92, 92, 255}, {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
     if (n < 16) {
         return rgb(basic[n][0], basic[n][1], basic[n][2]);
     }
@@ -87,7 +87,7 @@ TEST(SgrParser, TableOfLines)
     const Row rows[] = {
         {"plain", "plain", "....."},
         {"\x1b[31mab\x1b[0mc", "abc", "rr."},
-        {"\x1b[31mab\x1b[mc", "abc", "rr."},                 // empty code: reset
+        {"\x1b[31mab\x1b[mc", "abc", "rr."}, // empty code: reset
         {"\x1b[1;31mab\x1b[22mc", "abc", "RRr"},
         {"\x1b[1mab\x1b[39mc", "abc", "bbb"},
         {"\x1b[4ma\x1b[24mb", "ab", "u."},
@@ -150,21 +150,37 @@ TEST(SgrParser, TableOfLines)
         SCOPED_TRACE(row.line);
         std::u16string shown;
         StyleRuns runs;
-        StripSgr(u16(row.line), shown, &runs);
+        stripSgr(u16(row.line), shown, &runs);
         EXPECT_EQ(shown, u16(row.shown));
         const std::vector<Look> looks = looksOf(shown.size(), runs);
         ASSERT_EQ(std::string(row.looks).size(), looks.size());
         for (std::size_t k = 0; k < looks.size(); ++k) {
             Look want = plain;
             switch (row.looks[k]) {
-            case 'r': want = red; break;
-            case 'R': want = red; want.bold = true; break;
-            case 'b': want.bold = true; break;
-            case 'u': want.underline = true; break;
-            case 'g': want.background = rgb(0, 205, 0); break;
-            case 'x': want.text = rgb(255, 0, 0); break;
-            case 't': want.text = rgb(1, 2, 3); break;
-            default: break;
+            case 'r':
+                want = red;
+                break;
+            case 'R':
+                want = red;
+                want.bold = true;
+                break;
+            case 'b':
+                want.bold = true;
+                break;
+            case 'u':
+                want.underline = true;
+                break;
+            case 'g':
+                want.background = rgb(0, 205, 0);
+                break;
+            case 'x':
+                want.text = rgb(255, 0, 0);
+                break;
+            case 't':
+                want.text = rgb(1, 2, 3);
+                break;
+            default:
+                break;
             }
             EXPECT_EQ(looks[k], want) << "character " << k;
         }
@@ -175,7 +191,7 @@ TEST(SgrParser, AppendsAfterWhatTheTextHeld)
 {
     std::u16string shown = u"before|";
     StyleRuns runs;
-    StripSgr(u"\x1b[31mab", shown, &runs);
+    stripSgr(u"\x1b[31mab", shown, &runs);
     EXPECT_EQ(shown, u"before|ab");
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].start, 0u); // counted from where the line began
@@ -297,12 +313,12 @@ TEST(SgrParser, RandomLinesAgainstTheirOwnDecoding)
         SCOPED_TRACE(line);
         std::u16string got;
         StyleRuns runs;
-        StripSgr(u16(line), got, &runs);
+        stripSgr(u16(line), got, &runs);
         ASSERT_EQ(got, shown);
         ASSERT_EQ(looksOf(got.size(), runs), looks);
         // Neighbouring runs of one look are one run.
         for (std::size_t k = 1; k < runs.size(); ++k) {
-            EXPECT_FALSE(runs[k - 1].end == runs[k].start && runs[k - 1].SameStyle(runs[k]));
+            EXPECT_FALSE(runs[k - 1].end == runs[k].start && runs[k - 1].sameStyle(runs[k]));
         }
     }
 }
@@ -311,12 +327,12 @@ TEST(SgrParser, InPlaceReplacesTheRuns)
 {
     std::u16string text = u"x\x1b[1my";
     StyleRuns runs(3);
-    StripSgrInPlace(text, &runs);
+    stripSgrInPlace(text, &runs);
     EXPECT_EQ(text, u"xy");
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].start, 1u);
     text = u"no escapes";
-    StripSgrInPlace(text, &runs);
+    stripSgrInPlace(text, &runs);
     EXPECT_EQ(text, u"no escapes");
     EXPECT_TRUE(runs.empty());
 }

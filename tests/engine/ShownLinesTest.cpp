@@ -221,27 +221,27 @@ TEST_P(ShownLinesSteps, RandomRunsAgainstTheirShownBytes)
         SCOPED_TRACE(bytes);
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
         const bool escapes = bytes.find('\x1b') != std::string::npos;
-        ASSERT_EQ(shown.Strip(data, starts.data(), count), escapes);
+        ASSERT_EQ(shown.strip(data, starts.data(), count), escapes);
         if (!escapes) {
             continue;
         }
-        EXPECT_EQ(shown.Starts()[0], starts[0]);
+        EXPECT_EQ(shown.starts()[0], starts[0]);
         std::vector<std::size_t> joined;
         for (unsigned i = 0; i < count; ++i) {
-            const FileOffset from = shown.Starts()[i] - starts[0];
-            const FileOffset to = shown.Starts()[i + 1] - starts[0];
+            const FileOffset from = shown.starts()[i] - starts[0];
+            const FileOffset to = shown.starts()[i + 1] - starts[0];
             ASSERT_LE(from, to);
             EXPECT_EQ(std::string(reinterpret_cast<const char*>(shown.Bytes()) + from,
                                   std::size_t(to - from)),
                       lines[i].shownBytes)
                 << "line " << i;
             EXPECT_EQ(shown.Changed(i, starts.data()), lines[i].changed) << "line " << i;
-            EXPECT_EQ(shown.Joined(i), lines[i].joined) << "line " << i;
+            EXPECT_EQ(shown.joined(i), lines[i].joined) << "line " << i;
             if (lines[i].joined) {
                 joined.push_back(i);
             }
         }
-        EXPECT_EQ(shown.JoinedLines(), joined);
+        EXPECT_EQ(shown.joinedLines(), joined);
     }
 }
 
@@ -251,13 +251,15 @@ TEST_P(ShownLinesSteps, RandomRunsAgainstTheirShownBytes)
 TEST(ShownLines, VectorStepsGiveWhatPortableStepsGive)
 {
     std::mt19937 random(4411);
-    static const char* const pieces[] = {"\x1b[31m", "\x1b[0m", "\x1b[38;5;208m", "\x1b[1 q",
-                                         "\x1b[",     "\x1b",    "[",            "0;1",
-                                         "m",          "\n",      "\xC3",         "\xA9",
-                                         "abc d",      "\x7f",    "\x1b[?25h",    "\x1b[12\t"};
+    static const char* const pieces[] = {"\x1b[31m", "\x1b[0m", "\x1b[38;5;208m",
+                                         "\x1b[1 q", "\x1b[",   "\x1b",
+                                         "[",        "0;1",     "m",
+                                         "\n",       "\xC3",    "\xA9",
+                                         "abc d",    "\x7f",    "\x1b[?25h",
+                                         "\x1b[12\t"};
     ShownLines fast(ShownLines::Steps::Fastest);
     ShownLines portable(ShownLines::Steps::Portable);
-    for (int round = 0; round < quilltest::Rounds(3000); ++round) {
+    for (int round = 0; round < quilltest::rounds(3000); ++round) {
         std::string bytes;
         const std::size_t size = 100 + random() % 400;
         while (bytes.size() < size) {
@@ -275,17 +277,17 @@ TEST(ShownLines, VectorStepsGiveWhatPortableStepsGive)
         const std::size_t count = starts.size() - 1;
         SCOPED_TRACE(::testing::Message() << "round " << round);
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-        const bool stripped = portable.Strip(data, starts.data(), count);
-        ASSERT_EQ(fast.Strip(data, starts.data(), count), stripped);
+        const bool stripped = portable.strip(data, starts.data(), count);
+        ASSERT_EQ(fast.strip(data, starts.data(), count), stripped);
         if (!stripped) {
             continue;
         }
-        const std::size_t shown = std::size_t(portable.Starts()[count] - starts[0]);
-        ASSERT_EQ(std::vector<FileOffset>(fast.Starts(), fast.Starts() + count + 1),
-                  std::vector<FileOffset>(portable.Starts(), portable.Starts() + count + 1));
+        const std::size_t shown = std::size_t(portable.starts()[count] - starts[0]);
+        ASSERT_EQ(std::vector<FileOffset>(fast.starts(), fast.starts() + count + 1),
+                  std::vector<FileOffset>(portable.starts(), portable.starts() + count + 1));
         ASSERT_EQ(std::string(reinterpret_cast<const char*>(fast.Bytes()), shown),
                   std::string(reinterpret_cast<const char*>(portable.Bytes()), shown));
-        ASSERT_EQ(fast.JoinedLines(), portable.JoinedLines());
+        ASSERT_EQ(fast.joinedLines(), portable.joinedLines());
     }
 }
 
@@ -299,7 +301,7 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
     LineMaker maker(2515);
     std::size_t named = 0;
     std::size_t besides = 0;
-    for (int round = 0; round < quilltest::Rounds(3000); ++round) {
+    for (int round = 0; round < quilltest::rounds(3000); ++round) {
         const unsigned count = 1 + maker.pick(30);
         std::vector<ModelLine> lines;
         std::string bytes;
@@ -334,39 +336,40 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
         for (std::size_t k = 0; k < literal.size(); ++k) {
             places.emplace_back(1, literal[k]);
             if (classes && k != literal.size() / 2 && maker.pick(3) == 0) {
-                static const char others[] = "a[m0;\r\xA9" "e ";
+                static const char others[] = "a[m0;\r\xA9"
+                                             "e ";
                 for (unsigned extra = 1 + maker.pick(3); extra > 0; --extra) {
                     places.back() += others[maker.pick(sizeof others - 1)];
                 }
             }
         }
         SCOPED_TRACE(::testing::Message()
-                     << "round " << round << ", literal " << WrittenPlaces(places));
+                     << "round " << round << ", literal " << writtenPlaces(places));
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
         std::size_t rare = maker.pick(unsigned(literal.size()));
         ShownLiteral search(places, rare);
-        ASSERT_TRUE(search.Usable());
+        ASSERT_TRUE(search.usable());
         std::vector<std::uint32_t> portable;
-        search.SetSteps(ShownLiteral::Steps::Portable);
+        search.setSteps(ShownLiteral::Steps::Portable);
         search.Lines(data, starts.data(), count, portable);
         for (const ShownLiteral::Steps steps :
              {ShownLiteral::Steps::Avx2, ShownLiteral::Steps::Fastest}) {
             std::vector<std::uint32_t> vector{7}; // appended to what is there
-            search.SetSteps(steps);
+            search.setSteps(steps);
             search.Lines(data, starts.data(), count, vector);
             ASSERT_EQ(std::vector<std::uint32_t>(vector.begin() + 1, vector.end()), portable);
         }
         ASSERT_TRUE(std::is_sorted(portable.begin(), portable.end()));
         ASSERT_EQ(std::adjacent_find(portable.begin(), portable.end()), portable.end());
         for (std::uint32_t i = 0; i < count; ++i) {
-            const bool holds = HoldsPlaces(lines[i].shownBytes, places);
+            const bool holds = holdsPlaces(lines[i].shownBytes, places);
             const bool isNamed = std::binary_search(portable.begin(), portable.end(), i);
             if (holds) {
                 EXPECT_TRUE(isNamed) << "line " << i << ": " << lines[i].bytes;
             } else if (isNamed) {
                 EXPECT_NE(lines[i].bytes.find('\x1b'), std::string::npos)
                     << "line " << i << ": " << lines[i].bytes;
-                besides += HoldsPlaces(lines[i].bytes, places) ? 0 : 1;
+                besides += holdsPlaces(lines[i].bytes, places) ? 0 : 1;
             }
             named += isNamed ? 1 : 0;
         }
@@ -381,16 +384,16 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
 // occurrence with the class's other byte there is found too, in the vector steps and after.
 TEST(ShownLiteral, TheProbesStayOffTheClasses)
 {
-    const std::string bytes = std::string(150, 'x') + "abd\nzz abc\n" + std::string(150, 'y') +
-                              "\nabd\n";
+    const std::string bytes =
+        std::string(150, 'x') + "abd\nzz abc\n" + std::string(150, 'y') + "\nabd\n";
     const std::vector<FileOffset> starts{0, 154, 161, 312, 316};
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     ShownLiteral search(std::vector<std::string>{"a", "b", "cd"}, 2);
-    ASSERT_TRUE(search.Usable());
+    ASSERT_TRUE(search.usable());
     for (const ShownLiteral::Steps steps :
          {ShownLiteral::Steps::Portable, ShownLiteral::Steps::Avx2, ShownLiteral::Steps::Fastest}) {
         std::vector<std::uint32_t> lines;
-        search.SetSteps(steps);
+        search.setSteps(steps);
         search.Lines(data, starts.data(), 4, lines);
         EXPECT_EQ(lines, (std::vector<std::uint32_t>{0, 1, 3}));
     }
@@ -417,12 +420,12 @@ class ShownSearchTest : public ::testing::Test {
         lines.push_back(maker.line(false, true));
         bytes += lines.back().bytes;
         // A line whose last bytes end the file: its last characters are matched too.
-        settings.store.SetBool(Setting::TerminalColors, true);
+        settings.store.setBool(Setting::TerminalColors, true);
         path = settings.dir.file("shown.log");
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
-        ASSERT_EQ(doc.GetLineCount(), lines.size());
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
+        ASSERT_EQ(doc.lineCount(), lines.size());
         for (const ModelLine& line : lines) {
             foldedLines.push_back(folded(line.shown));
         }
@@ -530,9 +533,9 @@ std::u16string plainExpression(const std::u16string& text)
 {
     std::u16string out;
     for (char16_t c : text) {
-        const bool sign = c >= 0x20 && c < 0x7F && !((c >= u'a' && c <= u'z') ||
-                                                    (c >= u'A' && c <= u'Z') ||
-                                                    (c >= u'0' && c <= u'9'));
+        const bool sign =
+            c >= 0x20 && c < 0x7F &&
+            !((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'));
         if (sign) {
             out += u'\\';
         }
@@ -549,7 +552,7 @@ TEST_F(ShownSearchTest, TheFilterFindsWhatTheLinesShow)
         SCOPED_TRACE(small ? "small chunks" : "whole file at once");
         LineFilter filter(doc, nullptr);
         if (small) {
-            filter.SetChunkLimits(97, 7000); // chunk ends everywhere
+            filter.setChunkLimits(97, 7000); // chunk ends everywhere
         }
         for (std::size_t k = 0; k < patterns.size(); ++k) {
             if (!sampled(k)) {
@@ -586,8 +589,8 @@ TEST_F(ShownSearchTest, TheFilterFindsWhatTheLinesShow)
                 variant[at] = other;
                 const std::u16string withClass = plainExpression(text.substr(0, at)) + u"[" +
                                                  plainExpression(text.substr(at, 1)) +
-                                                 plainExpression(std::u16string(1, other)) +
-                                                 u"]" + plainExpression(text.substr(at + 1));
+                                                 plainExpression(std::u16string(1, other)) + u"]" +
+                                                 plainExpression(text.substr(at + 1));
                 std::vector<LineNumber> either;
                 const std::vector<LineNumber> one = linesWith(text, matchCase);
                 const std::vector<LineNumber> two = linesWith(variant, matchCase);
@@ -663,10 +666,10 @@ TEST_F(ShownSearchTest, FindVisitsWhatTheLinesShowBothWays)
             const bool all = want.size() <= 12;
             want.resize(std::min<std::size_t>(want.size(), 13));
             std::vector<std::pair<LineNumber, std::int32_t>> got;
-            doc.SetFindPosition(forward ? 0 : doc.GetLineCount(), 0);
+            doc.setFindPosition(forward ? 0 : doc.lineCount(), 0);
             while ((!all || got.size() <= want.size()) && got.size() < 13 &&
-                   doc.Find(pattern, forward, flags)) {
-                const DocSelection s = doc.GetSelection();
+                   doc.find(pattern, forward, flags)) {
+                const DocSelection s = doc.selection();
                 got.emplace_back(s.startLine, s.startCol);
             }
             EXPECT_EQ(got, want) << (forward ? "down" : "up");
@@ -678,13 +681,13 @@ namespace {
 
 // A document with terminal colours on, for the tests of one file each.
 struct ColouredDocument {
-    ColouredDocument() { settings.store.SetBool(Setting::TerminalColors, true); }
+    ColouredDocument() { settings.store.setBool(Setting::TerminalColors, true); }
     void open(const std::string& name, const std::string& bytes)
     {
         const std::string path = settings.dir.file(name);
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
     }
     TestSettings settings;
     FakeHost host;
@@ -704,13 +707,13 @@ TEST(ShownSearch, FindReadsALineLongerThanARead)
     }
     bytes += "ne\x1b[1medle\nshort two\n";
     coloured.open("long.log", bytes);
-    ASSERT_EQ(doc.GetLineCount(), 3u);
+    ASSERT_EQ(doc.lineCount(), 3u);
     for (const bool forward : {true, false}) {
-        doc.SetFindPosition(forward ? 0 : 3, 0);
-        ASSERT_TRUE(doc.Find(u"needle", forward, FR_MATCHCASE)) << forward;
-        EXPECT_EQ(doc.GetSelection().startLine, 1u);
-        EXPECT_EQ(doc.GetSelection().startCol, 40000 * 6);
-        EXPECT_FALSE(doc.Find(u"needle", forward, FR_MATCHCASE)) << "once only";
+        doc.setFindPosition(forward ? 0 : 3, 0);
+        ASSERT_TRUE(doc.find(u"needle", forward, FR_MATCHCASE)) << forward;
+        EXPECT_EQ(doc.selection().startLine, 1u);
+        EXPECT_EQ(doc.selection().startCol, 40000 * 6);
+        EXPECT_FALSE(doc.find(u"needle", forward, FR_MATCHCASE)) << "once only";
     }
 }
 
@@ -731,11 +734,11 @@ TEST(ShownSearch, AnUndecidedLineKeepsItsPlaceInALongChunk)
     ++lines;
     coloured.open("hard.log", bytes);
     LineFilter filter(doc, nullptr);
-    ASSERT_TRUE(filter.SetFilter(FilterSet{FilterTerm{u"(a+)+c", true, false, true}, {}}).empty());
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
-    EXPECT_EQ(filter.GetMatches().size(), std::size_t(lines));
-    EXPECT_EQ(filter.GetUndecided(), std::vector<LineNumber>{hard});
+    ASSERT_TRUE(filter.setFilter(FilterSet{FilterTerm{u"(a+)+c", true, false, true}, {}}).empty());
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    EXPECT_EQ(filter.matches().size(), std::size_t(lines));
+    EXPECT_EQ(filter.undecided(), std::vector<LineNumber>{hard});
 }
 
 // The same where the expression requires a text: only the lines that show it are matched,
@@ -761,16 +764,17 @@ TEST(ShownSearch, AnUndecidedLineWithTheRequiredTextKeepsItsPlace)
     ++lines;
     coloured.open("hard.log", bytes);
     LineFilter filter(doc, nullptr);
-    ASSERT_TRUE(filter.SetFilter(FilterSet{FilterTerm{u"xy(a+)+c", true, false, true}, {}}).empty());
-    ASSERT_TRUE(filter.WaitIdle());
-    filter.Collect();
+    ASSERT_TRUE(
+        filter.setFilter(FilterSet{FilterTerm{u"xy(a+)+c", true, false, true}, {}}).empty());
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
     matching.push_back(hard);
     std::vector<LineNumber> rows;
-    for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
-        rows.push_back(filter.GetMatches().at(i));
+    for (std::size_t i = 0; i < filter.matches().size(); ++i) {
+        rows.push_back(filter.matches().at(i));
     }
     EXPECT_EQ(rows, matching);
-    EXPECT_EQ(filter.GetUndecided(), std::vector<LineNumber>{hard});
+    EXPECT_EQ(filter.undecided(), std::vector<LineNumber>{hard});
 }
 
 // Wherever the pieces Find shares out between its threads begin and end, inside the first
@@ -790,16 +794,16 @@ TEST(ShownSearch, FindReachesTheFirstAndLastLinesWhereverPiecesEnd)
             }
             bytes += std::string(size - bytes.size() - tail.size() - 1, 'y') + "\n" + tail;
             coloured.open("edges.log", bytes);
-            const LineNumber count = doc.GetLineCount();
+            const LineNumber count = doc.lineCount();
             SCOPED_TRACE(::testing::Message() << size << " bytes, first line " << first);
-            doc.SetFindPosition(count, 0);
-            ASSERT_TRUE(doc.Find(u"needle", false, FR_MATCHCASE));
-            EXPECT_EQ(doc.GetSelection().startLine, count - 1);
-            ASSERT_TRUE(doc.Find(u"needle", false, FR_MATCHCASE));
-            EXPECT_EQ(doc.GetSelection().startLine, 0u);
-            doc.SetFindPosition(0, 1);
-            ASSERT_TRUE(doc.Find(u"needle", true, FR_MATCHCASE));
-            EXPECT_EQ(doc.GetSelection().startLine, count - 1);
+            doc.setFindPosition(count, 0);
+            ASSERT_TRUE(doc.find(u"needle", false, FR_MATCHCASE));
+            EXPECT_EQ(doc.selection().startLine, count - 1);
+            ASSERT_TRUE(doc.find(u"needle", false, FR_MATCHCASE));
+            EXPECT_EQ(doc.selection().startLine, 0u);
+            doc.setFindPosition(0, 1);
+            ASSERT_TRUE(doc.find(u"needle", true, FR_MATCHCASE));
+            EXPECT_EQ(doc.selection().startLine, count - 1);
         }
     }
 }

@@ -164,12 +164,12 @@ class ShownTextTest : public ::testing::Test {
   protected:
     void open(const std::string& bytes, bool terminal, bool controls)
     {
-        settings.store.SetBool(Setting::TerminalColors, terminal);
-        settings.store.SetBool(Setting::ShowControlCharacters, controls);
+        settings.store.setBool(Setting::TerminalColors, terminal);
+        settings.store.setBool(Setting::ShowControlCharacters, controls);
         path = settings.dir.file("shown.log");
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
     }
 
     std::vector<LineNumber> filterRows(LineFilter& filter, const FilterTerm& term)
@@ -215,7 +215,7 @@ TEST_F(ShownTextTest, RandomLinesShowCopyFindAndFilterAsTheModelSays)
         SCOPED_TRACE(::testing::Message()
                      << "seed " << seed << ", terminal " << terminal << ", controls " << controls);
         open(file.bytes, terminal, controls);
-        ASSERT_EQ(doc.GetLineCount(), file.lines.size());
+        ASSERT_EQ(doc.lineCount(), file.lines.size());
         std::vector<std::u16string> shown;
         std::u16string copied;
         for (std::size_t i = 0; i < file.lines.size(); ++i) {
@@ -227,10 +227,10 @@ TEST_F(ShownTextTest, RandomLinesShowCopyFindAndFilterAsTheModelSays)
             }
             shown.push_back(modelShown(text, terminal, controls, LoneCrSymbol));
             copied += (i > 0 ? u"\n" : u"") + modelShown(text, terminal, controls, 0);
-            ASSERT_EQ(doc.GetLine(LineNumber(i)), shown.back()) << "line " << i;
+            ASSERT_EQ(doc.line(LineNumber(i)), shown.back()) << "line " << i;
         }
-        doc.SetSelection(0, LineNumber(file.lines.size() - 1), 0, -1);
-        EXPECT_EQ(doc.GetSelectedText(), copied);
+        doc.setSelection(0, LineNumber(file.lines.size() - 1), 0, -1);
+        EXPECT_EQ(doc.selectedText(), copied);
         EXPECT_EQ(copied.find(LoneCrSymbol), std::u16string::npos);
 
         // Texts of two to four characters from the lines as shown, and a few that only a
@@ -258,9 +258,9 @@ TEST_F(ShownTextTest, RandomLinesShowCopyFindAndFilterAsTheModelSays)
                 }
             }
             std::vector<std::pair<LineNumber, std::int32_t>> got;
-            doc.SetFindPosition(0, 0);
-            while (got.size() <= want.size() && doc.Find(pattern, true, FR_MATCHCASE)) {
-                const DocSelection found = doc.GetSelection();
+            doc.setFindPosition(0, 0);
+            while (got.size() <= want.size() && doc.find(pattern, true, FR_MATCHCASE)) {
+                const DocSelection found = doc.selection();
                 got.emplace_back(found.startLine, found.startCol);
             }
             EXPECT_EQ(got, want) << "Find";
@@ -316,15 +316,15 @@ TEST_F(ShownTextTest, EdgesOfSequencesAndCarriageReturns)
     }
     for (const bool controls : {false, true}) {
         open(bytes, true, controls);
-        ASSERT_EQ(doc.GetLineCount(), std::size(rows));
+        ASSERT_EQ(doc.lineCount(), std::size(rows));
         for (std::size_t i = 0; i < std::size(rows); ++i) {
             SCOPED_TRACE(rows[i].bytes);
             const std::u16string want = controls ? rows[i].shown : rows[i].applied;
-            EXPECT_EQ(doc.GetLine(LineNumber(i)), want);
-            doc.SetSelection(LineNumber(i), LineNumber(i), 0, -1);
+            EXPECT_EQ(doc.line(LineNumber(i)), want);
+            doc.setSelection(LineNumber(i), LineNumber(i), 0, -1);
             std::u16string copy = want;
             std::replace(copy.begin(), copy.end(), LoneCrSymbol, u'\r');
-            EXPECT_EQ(doc.GetSelectedText(), copy);
+            EXPECT_EQ(doc.selectedText(), copy);
         }
     }
 }
@@ -344,10 +344,10 @@ TEST_F(ShownTextTest, AFollowedProgressLineShowsItsLatestState)
         appendFile(path, bytes);
         {
             std::lock_guard lock(doc.docAccess());
-            doc.AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+            doc.appendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
                            false);
         }
-        EXPECT_EQ(doc.GetLine(1), want) << "after " << written.size() << " bytes";
+        EXPECT_EQ(doc.line(1), want) << "after " << written.size() << " bytes";
     }
 }
 
@@ -362,11 +362,11 @@ TEST_F(ShownTextTest, AUtf16CarriageReturnBeforeAnyOtherUnitWritesOver)
         bytes += utf16le(line);
     }
     open(bytes, false, false);
-    ASSERT_TRUE(doc.IsUtf16());
-    EXPECT_EQ(doc.GetLine(1), u"\u0A0AXcd");
-    doc.SetFindPosition(0, 0);
-    ASSERT_TRUE(doc.Find(u"Xc", true, FR_MATCHCASE));
-    EXPECT_EQ(doc.GetSelection().startLine, 1u);
+    ASSERT_TRUE(doc.isUtf16());
+    EXPECT_EQ(doc.line(1), u"\u0A0AXcd");
+    doc.setFindPosition(0, 0);
+    ASSERT_TRUE(doc.find(u"Xc", true, FR_MATCHCASE));
+    EXPECT_EQ(doc.selection().startLine, 1u);
     LineFilter filter(doc, nullptr);
     EXPECT_EQ(filterRows(filter, FilterTerm{u"Xc", true, false, false}),
               (std::vector<LineNumber>{1}));

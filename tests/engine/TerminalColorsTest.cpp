@@ -79,11 +79,11 @@ class TerminalColorsTest : public ::testing::Test {
   protected:
     void open(const std::string& bytes)
     {
-        settings.store.SetBool(Setting::TerminalColors, true);
+        settings.store.setBool(Setting::TerminalColors, true);
         path = settings.dir.file("colours.log");
         writeFile(path, bytes);
-        ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
-        doc.StopWatching();
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.stopWatching();
     }
 
     TestSettings settings;
@@ -97,44 +97,44 @@ class TerminalColorsTest : public ::testing::Test {
 TEST_F(TerminalColorsTest, TheOpenFileIsShownAsTheSettingSays)
 {
     open("a\x1b[31mb\x1b[0mc\n");
-    ASSERT_TRUE(doc.TerminalColors());
-    EXPECT_EQ(doc.GetLine(0), u"abc");
+    ASSERT_TRUE(doc.terminalColors());
+    EXPECT_EQ(doc.line(0), u"abc");
     {
         std::lock_guard lock(doc.docAccess());
-        (void)doc.GetLineView(0);
-        const StyleRuns& runs = doc.GetLineRuns(0);
+        (void)doc.lineView(0);
+        const StyleRuns& runs = doc.lineRuns(0);
         ASSERT_EQ(runs.size(), 1u);
         EXPECT_EQ(runs[0].start, 1u);
         EXPECT_EQ(runs[0].end, 2u);
         EXPECT_EQ(runs[0].text, 0x0000CDu);
     }
-    doc.SetSelection(0, 0, 1, 1);
-    const std::uint64_t generation = doc.ContentGeneration();
-    doc.SetTerminalColors(false);
-    EXPECT_FALSE(doc.GetSelection().valid); // columns of the old text name other characters
-    EXPECT_NE(doc.ContentGeneration(), generation);
-    EXPECT_EQ(doc.GetLine(0), u"a\x1b[31mb\x1b[0mc");
+    doc.setSelection(0, 0, 1, 1);
+    const std::uint64_t generation = doc.contentGeneration();
+    doc.setTerminalColors(false);
+    EXPECT_FALSE(doc.selection().valid); // columns of the old text name other characters
+    EXPECT_NE(doc.contentGeneration(), generation);
+    EXPECT_EQ(doc.line(0), u"a\x1b[31mb\x1b[0mc");
     std::lock_guard lock(doc.docAccess());
-    (void)doc.GetLineView(0);
-    EXPECT_TRUE(doc.GetLineRuns(0).empty());
+    (void)doc.lineView(0);
+    EXPECT_TRUE(doc.lineRuns(0).empty());
 }
 
 TEST_F(TerminalColorsTest, AGrowingLastLineIsShownWholeEachTime)
 {
     open("x\n\x1b[3");
-    EXPECT_EQ(doc.GetLine(1), u"\x1b[3"); // cut off: shown as it is, for now
+    EXPECT_EQ(doc.line(1), u"\x1b[3"); // cut off: shown as it is, for now
     for (const std::string piece : {"1mre", "d\x1b", "[0m!"}) {
         appendFile(path, piece);
         {
             std::lock_guard lock(doc.docAccess());
-            doc.AppendText(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size(),
+            doc.appendText(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size(),
                            false);
         }
     }
     std::lock_guard lock(doc.docAccess());
-    EXPECT_EQ(doc.GetLineView(1), u"red!");
-    ASSERT_EQ(doc.GetLineRuns(1).size(), 1u);
-    EXPECT_EQ(doc.GetLineRuns(1)[0].end, 3u);
+    EXPECT_EQ(doc.lineView(1), u"red!");
+    ASSERT_EQ(doc.lineRuns(1).size(), 1u);
+    EXPECT_EQ(doc.lineRuns(1)[0].end, 3u);
 }
 
 TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
@@ -142,9 +142,9 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
     std::mt19937 random(25);
     const ColouredFile file = randomFile(random, 400);
     open(file.bytes);
-    ASSERT_EQ(doc.GetLineCount(), file.shown.size());
+    ASSERT_EQ(doc.lineCount(), file.shown.size());
     for (std::size_t i = 0; i < file.shown.size(); i += 37) {
-        EXPECT_EQ(doc.GetLine(LineNumber(i)), file.shown[i]) << "line " << i;
+        EXPECT_EQ(doc.line(LineNumber(i)), file.shown[i]) << "line " << i;
     }
 
     // Find, downwards from the top, visits exactly the model's occurrences.
@@ -159,10 +159,9 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
             }
         }
         std::vector<std::pair<LineNumber, std::int32_t>> got;
-        doc.SetFindPosition(0, 0);
-        while (got.size() <= want.size() && doc.Find(pattern, true, 0) &&
-               doc.GetSelection().valid) {
-            const DocSelection s = doc.GetSelection();
+        doc.setFindPosition(0, 0);
+        while (got.size() <= want.size() && doc.find(pattern, true, 0) && doc.selection().valid) {
+            const DocSelection s = doc.selection();
             if (!got.empty() && std::pair(s.startLine, s.startCol) <= got.back()) {
                 break; // wrapped around
             }
@@ -172,30 +171,28 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
     }
 
     // Copy of lines 3..9, from column 1 of the first to column 2 of the last.
-    doc.SetSelection(3, 9, 1, 2);
+    doc.setSelection(3, 9, 1, 2);
     std::u16string want = file.shown[3].size() > 1 ? file.shown[3].substr(1) : u"";
     for (std::size_t i = 4; i <= 9; ++i) {
         want += u"\n";
         want += i == 9 ? file.shown[i].substr(0, 3) : file.shown[i];
     }
-    EXPECT_EQ(doc.GetSelectedText(), want);
+    EXPECT_EQ(doc.selectedText(), want);
 
     // The filter, literal and regular expression, in and out of case.
     LineFilter filter(doc, nullptr);
-    for (const FilterTerm& term : {FilterTerm{u"error", false, false, false},
-                                   FilterTerm{u"Warn", true, false, false},
-                                   FilterTerm{u"31m", false, false, false},
-                                   FilterTerm{u"caf\u00E9", true, false, false},
-                                   FilterTerm{u"f\uFFFD", true, false, false},
-                                   FilterTerm{u"ok\\s*disk", false, false, true},
-                                   FilterTerm{u"^\\[0m", false, false, true}}) {
+    for (const FilterTerm& term :
+         {FilterTerm{u"error", false, false, false}, FilterTerm{u"Warn", true, false, false},
+          FilterTerm{u"31m", false, false, false}, FilterTerm{u"caf\u00E9", true, false, false},
+          FilterTerm{u"f\uFFFD", true, false, false}, FilterTerm{u"ok\\s*disk", false, false, true},
+          FilterTerm{u"^\\[0m", false, false, true}}) {
         SCOPED_TRACE(std::string(term.text.begin(), term.text.end()));
-        ASSERT_TRUE(filter.SetFilter(FilterSet{term, {}}).empty());
-        ASSERT_TRUE(filter.WaitIdle());
-        filter.Collect();
+        ASSERT_TRUE(filter.setFilter(FilterSet{term, {}}).empty());
+        ASSERT_TRUE(filter.waitIdle());
+        filter.collect();
         std::vector<LineNumber> rows;
-        for (std::size_t i = 0; i < filter.GetMatches().size(); ++i) {
-            rows.push_back(filter.GetMatches().at(i));
+        for (std::size_t i = 0; i < filter.matches().size(); ++i) {
+            rows.push_back(filter.matches().at(i));
         }
         std::vector<LineNumber> expected;
         for (std::size_t i = 0; i < file.shown.size(); ++i) {
@@ -214,8 +211,8 @@ TEST_F(TerminalColorsTest, FindCopyAndFilterSeeTheShownText)
             } else if (term.text == u"^\\[0m") {
                 hit = line.rfind(u"[0m", 0) == 0;
             } else {
-                hit = (term.matchCase ? line : folded(line)).find(term.text) !=
-                      std::u16string::npos;
+                hit =
+                    (term.matchCase ? line : folded(line)).find(term.text) != std::u16string::npos;
             }
             if (hit) {
                 expected.push_back(LineNumber(i));

@@ -28,7 +28,7 @@ TEST(TwoLanes, EveryPieceComesOnceInOrderWhateverTheTiming)
 {
     std::mt19937 random(7301);
     const std::thread::id caller = std::this_thread::get_id();
-    for (int round = 0; round < quilltest::Rounds(300); ++round) {
+    for (int round = 0; round < quilltest::rounds(300); ++round) {
         const std::size_t pieces = random() % 12;
         const std::size_t stopAfter = random() % 3 == 0 ? random() % 14 : pieces + 1;
         const unsigned throwEvery = random() % 4 == 0 ? 1 + random() % 3 : 0;
@@ -36,14 +36,15 @@ TEST(TwoLanes, EveryPieceComesOnceInOrderWhateverTheTiming)
         for (unsigned& d : delays) {
             d = random() % 4 == 0 ? unsigned(random() % 300) : 0;
         }
-        SCOPED_TRACE(::testing::Message() << "round " << round << ", " << pieces
-                                          << " pieces, stop after " << stopAfter
-                                          << ", throw every " << throwEvery);
+        SCOPED_TRACE(::testing::Message()
+                     << "round " << round << ", " << pieces << " pieces, stop after " << stopAfter
+                     << ", throw every " << throwEvery);
         std::size_t taken = 0;
         std::size_t helped = 0;
         {
             TwoLanes<Lane> lanes([&](Lane& lane, std::size_t k) {
-                std::this_thread::sleep_for(std::chrono::microseconds(delays[std::min(k, pieces + 2)]));
+                std::this_thread::sleep_for(
+                    std::chrono::microseconds(delays[std::min(k, pieces + 2)]));
                 if (k >= pieces) {
                     return false;
                 }

@@ -77,13 +77,13 @@ class UnreadableFileTest : public ::testing::TestWithParam<bool> {
         timing.missingRetry = 5ms;
         timing.sizeRetry = 1ms;
         timing.fileCalls = &s_testCalls;
-        doc.SetWatchTiming(timing);
+        doc.setWatchTiming(timing);
         path = settings.dir.file("follow.log");
         aside = settings.dir.file("aside");
     }
     ~UnreadableFileTest() override
     {
-        doc.OnCloseDocument();
+        doc.closeDocument();
         s_denyOpen = false;
         s_failReads = false;
     }
@@ -112,20 +112,20 @@ class UnreadableFileTest : public ::testing::TestWithParam<bool> {
     // Reload as the frame does it.
     void reload()
     {
-        const int error = doc.FileOpenError();
+        const int error = doc.fileOpenError();
         if (error != 0 && error != ENOENT) {
-            doc.StartWatching(error);
+            doc.startWatching(error);
             return;
         }
-        doc.OnNewDocument();
-        doc.OnOpenDocument(u16(path));
+        doc.newDocument();
+        doc.openDocument(u16(path));
     }
 
     std::vector<std::u16string> lines()
     {
         std::vector<std::u16string> out;
-        for (LineNumber i = 0; i < doc.GetLineCount(); ++i) {
-            out.push_back(doc.GetLine(i));
+        for (LineNumber i = 0; i < doc.lineCount(); ++i) {
+            out.push_back(doc.line(i));
         }
         return out;
     }
@@ -148,7 +148,7 @@ TEST_P(UnreadableFileTest, PermissionDeniedKeepsTheLinesSaysWhyAndContinuesWithE
 {
     std::string bytes = numberedLines(0, 60, "old");
     writeFile(path, bytes);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    ASSERT_TRUE(doc.openDocument(u16(path)));
     const std::vector<std::u16string> before = lines();
     s_denyOpen = true;
     ::chmod(path.c_str(), 0); // the event a real chmod sends
@@ -156,12 +156,12 @@ TEST_P(UnreadableFileTest, PermissionDeniedKeepsTheLinesSaysWhyAndContinuesWithE
     reload(); // F5 must not empty the tab
     appendFile(path, "appended 1\nappended 2\n");
     bytes += "appended 1\nappended 2\n";
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EACCES && doc.IsWatching(); }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EACCES && doc.isWatching(); }));
     EXPECT_EQ(lines(), before);
-    EXPECT_EQ(doc.GetPathName(), u16(path));
+    EXPECT_EQ(doc.pathName(), u16(path));
     s_denyOpen = false;
     ::chmod(path.c_str(), 0644);
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.GetLineCount() == 62; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.lineCount() == 62; }));
     EXPECT_EQ(lines(), split(bytes));
     EXPECT_EQ(host.reloadCount(), 0) << "the same file with its bytes in place is continued";
     // The window hears why the file cannot be read, and then that it can again.
@@ -178,13 +178,13 @@ TEST_P(UnreadableFileTest, PermissionDeniedKeepsTheLinesSaysWhyAndContinuesWithE
 TEST_P(UnreadableFileTest, AFileAllowedAgainWithoutAChangeOfItsOwnIsReadSoon)
 {
     writeFile(path, "one\n");
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    ASSERT_TRUE(doc.openDocument(u16(path)));
     s_denyOpen = true;
     appendFile(path, "two\n");
     ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EACCES; }));
     std::this_thread::sleep_for(50ms); // the growth is long seen, and told unreadable
     s_denyOpen = false;
-    ASSERT_TRUE(pumpUntil([&] { return doc.GetLineCount() == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 2; }));
     EXPECT_EQ(lines(), split("one\ntwo\n"));
     EXPECT_EQ(doc.ReadError(), 0);
 }
@@ -196,15 +196,15 @@ TEST_P(UnreadableFileTest, RealPermissionBitsWhenNotRoot)
     }
     std::string bytes = numberedLines(0, 60, "old");
     writeFile(path, bytes);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    ASSERT_TRUE(doc.openDocument(u16(path)));
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EACCES; }));
     reload();
-    EXPECT_EQ(doc.GetLineCount(), 60u);
+    EXPECT_EQ(doc.lineCount(), 60u);
     ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
     appendFile(path, "a\nb\n");
     bytes += "a\nb\n";
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.GetLineCount() == 62; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.lineCount() == 62; }));
     EXPECT_EQ(lines(), split(bytes));
 }
 
@@ -212,7 +212,7 @@ TEST_P(UnreadableFileTest, AFolderOrAFifoUnderTheNameKeepsTheLinesUntilAFileIsBa
 {
     const std::string bytes = numberedLines(0, 20, "old");
     writeFile(path, bytes);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    ASSERT_TRUE(doc.openDocument(u16(path)));
     const std::vector<std::u16string> before = lines();
 
     ASSERT_EQ(::mkdir(aside.c_str(), 0700), 0);
@@ -224,13 +224,13 @@ TEST_P(UnreadableFileTest, AFolderOrAFifoUnderTheNameKeepsTheLinesUntilAFileIsBa
     appendFile(aside, "grown\n");
     ASSERT_TRUE(swapNames(path, aside));
     ASSERT_EQ(::rmdir(aside.c_str()), 0);
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.GetLineCount() == 21; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.lineCount() == 21; }));
     EXPECT_EQ(lines(), split(bytes + "grown\n"));
 
     ASSERT_EQ(::mkfifo(aside.c_str(), 0600), 0);
     ASSERT_EQ(::rename(aside.c_str(), path.c_str()), 0);
     ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == ENOTSUP; }));
-    EXPECT_EQ(doc.GetLineCount(), 21u);
+    EXPECT_EQ(doc.lineCount(), 21u);
     // Another file: reloaded.
     writeFile(aside, "new\nfile\n");
     ASSERT_EQ(::rename(aside.c_str(), path.c_str()), 0);
@@ -241,16 +241,16 @@ TEST_P(UnreadableFileTest, AReadErrorIsToldAndNothingIsLostOrReadTwice)
 {
     std::string bytes = numberedLines(0, 5, "old");
     writeFile(path, bytes);
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    ASSERT_TRUE(doc.openDocument(u16(path)));
     s_failReads = true;
     appendFile(path, "during\n");
     bytes += "during\n";
     ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EIO; }));
-    EXPECT_EQ(doc.GetLineCount(), 5u);
+    EXPECT_EQ(doc.lineCount(), 5u);
     s_failReads = false;
     appendFile(path, "after\n");
     bytes += "after\n";
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.GetLineCount() == 7; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.lineCount() == 7; }));
     EXPECT_EQ(lines(), split(bytes));
 }
 
@@ -258,11 +258,11 @@ TEST_P(UnreadableFileTest, AFailedOpenLeavesNoPathToResumeFrom)
 {
     writeFile(path, "one\n");
     s_denyOpen = true;
-    EXPECT_FALSE(doc.OnOpenDocument(u16(path)));
+    EXPECT_FALSE(doc.openDocument(u16(path)));
     EXPECT_EQ(host.lastError, EACCES);
-    EXPECT_EQ(doc.GetPathName(), u"") << "Resume would follow from wherever the file stands";
+    EXPECT_EQ(doc.pathName(), u"") << "Resume would follow from wherever the file stands";
     s_denyOpen = false;
-    ASSERT_TRUE(doc.OnOpenDocument(u16(path)));
+    ASSERT_TRUE(doc.openDocument(u16(path)));
     EXPECT_EQ(lines(), split("one\n"));
 }
 
@@ -274,7 +274,7 @@ void walk(UnreadableFileTest& t, unsigned seed, int steps)
     std::mt19937 random(seed);
     std::string file = numberedLines(0, 3, "start"); // the regular file's bytes, wherever it is
     writeFile(t.path, file);
-    ASSERT_TRUE(t.doc.OnOpenDocument(u16(t.path)));
+    ASSERT_TRUE(t.doc.openDocument(u16(t.path)));
     enum class Name { File, Folder, Fifo } name = Name::File;
     std::vector<std::u16string> shown = UnreadableFileTest::split(file);
     // Shown once, as the view shows them: only decoded lines can be kept unreadable.
@@ -351,9 +351,9 @@ void walk(UnreadableFileTest& t, unsigned seed, int steps)
         if (readable) {
             const std::vector<std::u16string> expected = UnreadableFileTest::split(file);
             ASSERT_TRUE(t.pumpUntil([&] {
-                return t.doc.IsWatching() && t.doc.ReadError() == 0 && t.lines() == expected;
+                return t.doc.isWatching() && t.doc.ReadError() == 0 && t.lines() == expected;
             })) << "shows "
-                << t.doc.GetLineCount() << " lines, the file has " << expected.size() << ", reason "
+                << t.doc.lineCount() << " lines, the file has " << expected.size() << ", reason "
                 << t.doc.ReadError();
             shown = expected;
         } else {
@@ -365,9 +365,9 @@ void walk(UnreadableFileTest& t, unsigned seed, int steps)
             // The decoded window keeps at least the later half of a short file, where a
             // following view stands; lines never decoded cannot be shown from a file that
             // cannot be read.
-            ASSERT_EQ(t.doc.GetLineCount(), shown.size());
+            ASSERT_EQ(t.doc.lineCount(), shown.size());
             for (std::size_t i = shown.size() / 2; i < shown.size(); ++i) {
-                ASSERT_EQ(t.doc.GetLine(LineNumber(i)), shown[i]) << "line " << i;
+                ASSERT_EQ(t.doc.line(LineNumber(i)), shown[i]) << "line " << i;
             }
         }
     }
@@ -378,7 +378,7 @@ TEST_P(UnreadableFileTest, RandomWalkShowsTheFilesLinesOrTheLastOnesWithAReason)
     const char* seeds = std::getenv("QUILL_UNREADABLE_SEEDS");
     const int count = seeds != nullptr && std::atoi(seeds) > 0 ? std::atoi(seeds) : 3;
     for (int seed = 1; seed <= count && !HasFatalFailure(); ++seed) {
-        doc.OnNewDocument();
+        doc.newDocument();
         ::rmdir(aside.c_str());
         std::remove(aside.c_str());
         std::remove(path.c_str());

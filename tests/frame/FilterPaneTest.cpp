@@ -47,23 +47,23 @@ using quilltest::u16;
 // Re-opens for real when the frame asks (a reload), as the application does.
 class ReopeningOwner : public FrameOwner {
   public:
-    bool OpenDocumentFile(const std::u16string& path) override
+    bool openDocumentFile(const std::u16string& path) override
     {
-        if (document == nullptr || !document->OnOpenDocument(path)) {
+        if (document == nullptr || !document->openDocument(path)) {
             return false;
         }
-        frame->GetView()->OnInitialUpdate();
+        frame->activeView()->initialUpdate();
         return true;
     }
-    void OnFileNew() override
+    void onFileNew() override
     {
-        document->OnNewDocument();
-        frame->GetView()->OnInitialUpdate();
+        document->newDocument();
+        frame->activeView()->initialUpdate();
     }
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return {}; }
+    void onFileOpen() override {}
+    void onAppAbout() override {}
+    void onOpenRecentFile(int) override {}
+    std::vector<std::u16string> recentFiles() const override { return {}; }
 
     LogDocument* document = nullptr;
     MainFrame* frame = nullptr;
@@ -83,21 +83,21 @@ class FilterPaneTest : public ::testing::Test {
         quilltest::writeFile(path, bytes);
         frame.reset();
         frame = std::make_unique<MainFrame>(&owner, &sound);
-        document = frame->GetActiveDocument();
+        document = frame->activeDocument();
         WatchTiming timing;
         timing.poll = std::chrono::milliseconds(20);
-        document->SetWatchTiming(timing);
+        document->setWatchTiming(timing);
         owner.document = document;
         owner.frame = frame.get();
         frame->setMessageHandler([](const QString&) {});
         frame->resize(700, 500);
         frame->show();
-        frame->GetView()->OnInitialUpdate();
-        ASSERT_TRUE(document->OnOpenDocument(u16(path)));
+        frame->activeView()->initialUpdate();
+        ASSERT_TRUE(document->openDocument(u16(path)));
         if (!watch) {
-            document->StopWatching();
+            document->stopWatching();
         }
-        frame->GetView()->OnInitialUpdate();
+        frame->activeView()->initialUpdate();
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
         QApplication::processEvents();
@@ -131,10 +131,11 @@ class FilterPaneTest : public ::testing::Test {
     std::vector<LineNumber> shown(LineNumber lines)
     {
         EXPECT_TRUE(QTest::qWaitFor([&] {
-            const FilterProgress p = pane()->filter()->GetProgress();
+            const FilterProgress p = pane()->filter()->progress();
             return p.state == FilterState::Done && p.total == lines &&
-                   pane()->filter()->IsCollected();
-        })) << "the filter did not reach " << lines << " lines";
+                   pane()->filter()->isCollected();
+        })) << "the filter did not reach "
+            << lines << " lines";
         QApplication::processEvents();
         std::vector<LineNumber> result;
         for (std::size_t row = 0; row < rows()->rowCount(); ++row) {
@@ -170,8 +171,7 @@ class FilterPaneTest : public ::testing::Test {
     {
         const int h = rows()->rowHeight();
         const std::size_t first = rows()->firstVisibleRow();
-        return QPoint(x >= 0 ? x : rows()->gutterWidth() + 4,
-                      int(row - first) * h + h / 2);
+        return QPoint(x >= 0 ? x : rows()->gutterWidth() + 4, int(row - first) * h + h / 2);
     }
 
     quilltest::EnglishPackage package;
@@ -219,10 +219,10 @@ TEST_F(FilterPaneTest, KeysSetTheFilterAndThePaneFollowsTheGrowingFile)
     // Appended in pieces, one of them a line cut before its end: the pane ends where the
     // model ends, the cut line counted once it says ERROR.
     append("late INFO one\nlate ERR");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 402; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document->lineCount() == 402; }));
     EXPECT_EQ(shown(402), expected("ERROR"));
     append("OR two\nlate ERROR three\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 403; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document->lineCount() == 403; }));
     EXPECT_EQ(shown(403), expected("ERROR"));
     EXPECT_EQ(rows()->lineOfRow(rows()->rowCount() - 1), 402u);
     EXPECT_TRUE(rows()->isFollowing()) << "at the end before, at the end after";
@@ -233,18 +233,18 @@ TEST_F(FilterPaneTest, KeysSetTheFilterAndThePaneFollowsTheGrowingFile)
     QTest::keyClick(rows(), Qt::Key_Home, Qt::ControlModifier);
     EXPECT_FALSE(rows()->isFollowing());
     append("later ERROR four\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 404; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document->lineCount() == 404; }));
     EXPECT_EQ(shown(404), expected("ERROR"));
     EXPECT_EQ(rows()->firstVisibleRow(), 0u);
     QTest::keyClick(rows(), Qt::Key_End, Qt::ControlModifier);
     EXPECT_TRUE(rows()->isFollowing());
 
     // Clear starts the pane over with the main view: only lines written after it.
-    QTest::keyClick(frame->GetView(), Qt::Key_L, Qt::ControlModifier);
+    QTest::keyClick(frame->activeView(), Qt::Key_L, Qt::ControlModifier);
     QApplication::processEvents();
     EXPECT_EQ(rows()->rowCount(), 0u);
     append("after clear ERROR\nafter clear INFO\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return document->lineCount() == 2; }));
     EXPECT_EQ(shown(2), std::vector<LineNumber>{0});
 }
 
@@ -264,26 +264,26 @@ TEST_F(FilterPaneTest, AClickOrEnterOnARowSelectsItsLineInTheLogViewWithALineAbo
 
     QTest::mouseClick(rows()->viewport(), Qt::LeftButton, {}, rowPoint(1));
     QApplication::processEvents();
-    const DocSelection selection = document->GetSelection();
+    const DocSelection selection = document->selection();
     EXPECT_TRUE(selection.valid);
     EXPECT_EQ(selection.startLine, lines[1]);
     EXPECT_EQ(selection.endLine, lines[1]);
     EXPECT_EQ(selection.startCol, 0);
     EXPECT_EQ(selection.endCol, -1) << "the whole line";
-    EXPECT_EQ(frame->GetView()->firstVisibleLine(), lines[1] - 1) << "one line of context";
+    EXPECT_EQ(frame->activeView()->firstVisibleLine(), lines[1] - 1) << "one line of context";
     EXPECT_EQ(rows()->currentRow(), 1u);
     EXPECT_TRUE(rows()->hasFocus()) << "the keyboard stays in the pane for the next row";
 
     // Down moves the current row only; Enter shows it. The last row clamps.
     key(Qt::Key_Down);
-    EXPECT_EQ(document->GetSelection().startLine, lines[1]);
+    EXPECT_EQ(document->selection().startLine, lines[1]);
     key(Qt::Key_Return);
-    EXPECT_EQ(document->GetSelection().startLine, lines[2]);
+    EXPECT_EQ(document->selection().startLine, lines[2]);
     key(Qt::Key_End, Qt::ControlModifier);
     key(Qt::Key_Down);
     key(Qt::Key_Enter);
-    EXPECT_EQ(document->GetSelection().startLine, lines.back());
-    const QScrollBar* bar = frame->GetView()->verticalScrollBar();
+    EXPECT_EQ(document->selection().startLine, lines.back());
+    const QScrollBar* bar = frame->activeView()->verticalScrollBar();
     EXPECT_EQ(bar->value(), bar->maximum()) << "scrolled as far as it goes";
 }
 
@@ -299,7 +299,7 @@ TEST_F(FilterPaneTest, SelectAllAndADragCopyTheShownRowsOnly)
     const DocSelection all = rows()->selection();
     EXPECT_TRUE(all.valid) << "Select All acts on the pane that has the keyboard";
     EXPECT_EQ(all.endLine, 3u) << "every row and the empty one after the last";
-    EXPECT_EQ(document->GetSelection().endLine, 0u) << "the log view keeps the clicked line";
+    EXPECT_EQ(document->selection().endLine, 0u) << "the log view keeps the clicked line";
     key(Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QString::fromUtf8("a ERROR one\nb ERROR two\u00e4\nc ERROR three\n"));
@@ -336,7 +336,7 @@ TEST_F(FilterPaneTest, AnExcludeRowHidesItsLinesAndEscapeClearsEverything)
     EXPECT_FALSE(pane()->bar()->option(1, 3)->isChecked());
     key(Qt::Key_Space);
     EXPECT_TRUE(pane()->bar()->option(1, 3)->isChecked());
-    EXPECT_TRUE(document->IsWatching());
+    EXPECT_TRUE(document->isWatching());
     pane()->bar()->fieldBox(1)->setFocus(Qt::TabFocusReason);
     QTest::keyClicks(focused(), QStringLiteral("healthcheck"));
     key(Qt::Key_Return);
@@ -350,10 +350,10 @@ TEST_F(FilterPaneTest, AnExcludeRowHidesItsLinesAndEscapeClearsEverything)
     key(Qt::Key_Escape);
     EXPECT_FALSE(pane()->isActive());
     EXPECT_FALSE(rows()->isVisible());
-    EXPECT_FALSE(pane()->filter()->IsActive());
+    EXPECT_FALSE(pane()->filter()->isActive());
     EXPECT_EQ(pane()->bar()->rowCount(), 1);
     EXPECT_TRUE(pane()->bar()->field(0)->text().isEmpty());
-    EXPECT_EQ(focused(), frame->GetView());
+    EXPECT_EQ(focused(), frame->activeView());
 }
 
 TEST_F(FilterPaneTest, ATermThatCannotBeUsedSaysWhyAndFiltersNothing)
@@ -401,7 +401,7 @@ TEST_F(FilterPaneTest, UsedFiltersAreOfferedAgainWithTheirOptionsAndThePaneKeeps
     QApplication::processEvents();
     const int dragged = pane()->height();
     EXPECT_GT(dragged, before);
-    EXPECT_EQ(store->GetDword(Setting::FilterPaneHeight), std::uint32_t(dragged));
+    EXPECT_EQ(store->dword(Setting::FilterPaneHeight), std::uint32_t(dragged));
 
     // A new window: the list offers "full" with Whole word on; the pane comes back as high.
     open(sampleLog());
@@ -428,14 +428,13 @@ TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
     }
     open(text);
     // Chunks of one line, so the pass is still running when Stop is clicked.
-    pane()->filter()->SetChunkLimits(1, 1 << 20);
+    pane()->filter()->setChunkLimits(1, 1 << 20);
     filterBy("ERROR");
     QPushButton* stop = pane()->stopButton();
     ASSERT_TRUE(stop->isEnabled());
     QTest::mouseClick(stop, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return pane()->filter()->GetProgress().state == FilterState::Stopped;
-    }));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return pane()->filter()->progress().state == FilterState::Stopped; }));
     QApplication::processEvents();
     const std::size_t kept = rows()->rowCount();
     EXPECT_LT(kept, 20000u);
@@ -446,8 +445,9 @@ TEST_F(FilterPaneTest, StopKeepsTheRowsFoundSoFarAndContinueFindsTheRest)
     QTest::mouseClick(stop, Qt::LeftButton);
     EXPECT_EQ(shown(200000), expected("ERROR"));
     const QLocale locale;
-    EXPECT_EQ(pane()->progressLabel()->text(), QStringLiteral("%1 of %2 lines match")
-                                                   .arg(locale.toString(20000), locale.toString(200000)));
+    EXPECT_EQ(pane()->progressLabel()->text(),
+              QStringLiteral("%1 of %2 lines match")
+                  .arg(locale.toString(20000), locale.toString(200000)));
     EXPECT_FALSE(stop->isEnabled());
 }
 
@@ -523,8 +523,8 @@ TEST_F(FilterPaneTest, EveryReloadStartsThePaneOver)
     }
     const std::string rotated = path + ".1";
     // A reload that finds the file missing for a moment waits for it instead of asking.
-    store->SetBool(Setting::ShowEmptyFileWarning, false);
-    store->SetBool(Setting::ShowEmptyFiles, true);
+    store->setBool(Setting::ShowEmptyFileWarning, false);
+    store->setBool(Setting::ShowEmptyFiles, true);
     enum class Step { Truncate, Rename, Remove, WaitEmpty, Write };
     const struct {
         const char* name;
@@ -554,7 +554,7 @@ TEST_F(FilterPaneTest, EveryReloadStartsThePaneOver)
                 ASSERT_EQ(std::remove(path.c_str()), 0);
                 break;
             case Step::WaitEmpty:
-                ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 0; }));
+                ASSERT_TRUE(QTest::qWaitFor([&] { return document->lineCount() == 0; }));
                 break;
             case Step::Write:
                 std::ofstream(path, std::ios::binary | std::ios::app) << fresh;
@@ -562,11 +562,11 @@ TEST_F(FilterPaneTest, EveryReloadStartsThePaneOver)
             }
         }
         content = fresh;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return document->GetLineCount() == 10; }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return document->lineCount() == 10; }));
         EXPECT_EQ(shown(10), expected("ERROR"));
         // The rows' texts are the new file's, not those the pane had read of the old one.
         for (std::size_t row = 0; row < rows()->rowCount(); ++row) {
-            EXPECT_EQ(rows()->SelectableLine(LineNumber(row)),
+            EXPECT_EQ(rows()->selectableLine(LineNumber(row)),
                       u16("new " + std::to_string(rows()->lineOfRow(row)) + " ERROR"));
         }
         std::remove(rotated.c_str());
@@ -730,7 +730,7 @@ TEST_F(FilterPaneTest, TheHeaderNeverCountsLinesTooComplexAsMatches)
         }
     }
     open(text);
-    pane()->filter()->SetChunkLimits(3, 1 << 20);
+    pane()->filter()->setChunkLimits(3, 1 << 20);
     QTest::mouseClick(pane()->bar()->option(0, 2), Qt::LeftButton);
     filterBy("^ok|(.*a){24}");
     auto check = [&](const char* when) {
@@ -741,7 +741,7 @@ TEST_F(FilterPaneTest, TheHeaderNeverCountsLinesTooComplexAsMatches)
         for (std::size_t row = 0; row < rows()->rowCount(); ++row) {
             marked += rows()->isUndecided(row) ? 1 : 0;
         }
-        const bool done = pane()->filter()->GetProgress().state == FilterState::Done;
+        const bool done = pane()->filter()->progress().state == FilterState::Done;
         const long matches =
             done ? numberBetween(header, QString(), QStringLiteral(" of "))
                  : numberBetween(header, QStringLiteral(", "), QStringLiteral(" match"));
@@ -762,7 +762,7 @@ TEST_F(FilterPaneTest, TheHeaderNeverCountsLinesTooComplexAsMatches)
     check("running");
     QTest::mouseClick(stop, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return pane()->filter()->GetProgress().state == FilterState::Stopped; }));
+        [&] { return pane()->filter()->progress().state == FilterState::Stopped; }));
     QTest::qWait(50);
     EXPECT_TRUE(pane()->progressLabel()->text().startsWith(QStringLiteral("Stopped at")));
     check("stopped");
@@ -784,12 +784,12 @@ TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
 {
     std::string text;
     for (int i = 0; i < 60; ++i) {
-        text += "t" + std::to_string(i) + (i % 3 == 0 ? " ERROR " + std::string(300, 'x') : " INFO") +
-                "\n";
+        text += "t" + std::to_string(i) +
+                (i % 3 == 0 ? " ERROR " + std::string(300, 'x') : " INFO") + "\n";
     }
     open(text);
     key(Qt::Key_Z, Qt::AltModifier);
-    ASSERT_TRUE(frame->GetView()->wrapsLines());
+    ASSERT_TRUE(frame->activeView()->wrapsLines());
     filterBy("ERROR");
     const std::vector<LineNumber> lines = shown(60);
     ASSERT_EQ(lines, expected("ERROR"));
@@ -811,7 +811,7 @@ TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
     QTest::mouseClick(rows()->viewport(), Qt::LeftButton, {},
                       QPoint(rows()->gutterWidth() + 4, screen[1].y + h / 2));
     QApplication::processEvents();
-    EXPECT_EQ(document->GetSelection().startLine, lines[0]);
+    EXPECT_EQ(document->selection().startLine, lines[0]);
     EXPECT_EQ(rows()->currentRow(), 0u);
 
     // Down, down, ...: the current row's first screen row stays in sight; a row that comes
@@ -853,7 +853,8 @@ TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
     ASSERT_LT(first + 1, screen.size());
     const int cell = rows()->renderer().averageCharWidth();
     const int left = rows()->gutterWidth() + cell / 2;
-    QTest::mousePress(rows()->viewport(), Qt::LeftButton, {}, QPoint(left + cell, screen[first].y + h / 2));
+    QTest::mousePress(rows()->viewport(), Qt::LeftButton, {},
+                      QPoint(left + cell, screen[first].y + h / 2));
     QTest::mouseMove(rows()->viewport(), QPoint(left + cell, screen[first].y + h / 2));
     QTest::mouseMove(rows()->viewport(), QPoint(left + 2 * cell, screen[first + 1].y + h / 2));
     QTest::mouseRelease(rows()->viewport(), Qt::LeftButton, {},
@@ -871,7 +872,7 @@ TEST_F(FilterPaneTest, WrappedRowsAreClickedSelectedAndFollowedByScreenRows)
 // sequence splits is found whole, and a copy gives the rows as shown.
 TEST_F(FilterPaneTest, TerminalColoursShowInTheRowsAsInTheLogView)
 {
-    store->SaveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true)});
+    store->saveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true)});
     const std::string coloured = "\x1b[42mGREEN\x1b[0m ERROR tail\n"
                                  "FATAL \x1b[42mgreen\x1b[0m ERROR\n"
                                  "ER\x1b[31mROR \x1b[1;4mbold under\x1b[0m \x1b[K\n";
@@ -882,15 +883,15 @@ TEST_F(FilterPaneTest, TerminalColoursShowInTheRowsAsInTheLogView)
     text += coloured;
     open(text);
     frame->action(Command::ViewTerminalColors)->trigger();
-    ASSERT_TRUE(document->TerminalColors());
+    ASSERT_TRUE(document->terminalColors());
     filterBy("ERROR");
     EXPECT_EQ(shown(3006), (std::vector<LineNumber>{0, 1, 2, 3003, 3004, 3005}));
 
     // The log view at its top shows lines 0-2 from its window; the pane's last rows read
     // lines 3003-3005 from the file.
-    QTest::keyClick(frame->GetView(), Qt::Key_Home, Qt::ControlModifier);
+    QTest::keyClick(frame->activeView(), Qt::Key_Home, Qt::ControlModifier);
     QApplication::processEvents();
-    LogView* view = frame->GetView();
+    LogView* view = frame->activeView();
     ASSERT_EQ(view->verticalScrollBar()->value(), 0);
     const QImage log = view->viewport()->grab().toImage();
     const int height = int(view->lineHeight());
@@ -929,12 +930,12 @@ TEST_F(FilterPaneTest, TerminalColoursShowInTheRowsAsInTheLogView)
     // Bold and underline drawn: row 2's styled words differ from the same words unstyled.
     const QImage pane = rows()->viewport()->grab().toImage();
     const int top = int(5 - rows()->firstVisibleRow()) * height;
-    const QColor background = quill::colorFromRef(store->GetDword(Setting::BackgroundColor));
+    const QColor background = quill::colorFromRef(store->dword(Setting::BackgroundColor));
     QImage plain(pane.size(), QImage::Format_RGB32);
     {
         QPainter painter(&plain);
         LogRenderer::RowStyle style;
-        style.text = quill::colorFromRef(store->GetDword(Setting::TextColor));
+        style.text = quill::colorFromRef(store->dword(Setting::TextColor));
         style.background = style.rest = background;
         rows()->renderer().paintRow(painter, top, -rows()->gutterWidth(), 0, pane.width(),
                                     QStringLiteral("ERROR bold under "), style);
@@ -970,11 +971,11 @@ TEST_F(FilterPaneTest, TerminalColoursSwitchedOnWithThePaneOpenColourItsRows)
 {
     for (const bool wrap : {false, true}) {
         SCOPED_TRACE(wrap ? "wrapped" : "not wrapped");
-        if (store->GetBool(Setting::WrapLongLines) != wrap) {
-            store->SetBool(Setting::WrapLongLines, wrap);
+        if (store->boolValue(Setting::WrapLongLines) != wrap) {
+            store->setBool(Setting::WrapLongLines, wrap);
         }
-        if (store->GetBool(Setting::TerminalColors)) {
-            store->SetBool(Setting::TerminalColors, false);
+        if (store->boolValue(Setting::TerminalColors)) {
+            store->setBool(Setting::TerminalColors, false);
         }
         std::string text = "\x1b[42mGREEN\x1b[0m ERROR near\n";
         for (int i = 0; i < 3000; ++i) {
@@ -982,15 +983,15 @@ TEST_F(FilterPaneTest, TerminalColoursSwitchedOnWithThePaneOpenColourItsRows)
         }
         text += "\x1b[42mGREEN\x1b[0m ERROR far\n";
         open(text);
-        ASSERT_FALSE(document->TerminalColors());
+        ASSERT_FALSE(document->terminalColors());
         filterBy("ERROR");
         EXPECT_EQ(shown(3002), (std::vector<LineNumber>{0, 3001}));
-        QTest::keyClick(frame->GetView(), Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(frame->activeView(), Qt::Key_Home, Qt::ControlModifier);
         QApplication::processEvents();
         (void)rows()->viewport()->grab(); // the rows are read and drawn without colours first
 
         frame->action(Command::ViewTerminalColors)->trigger();
-        ASSERT_TRUE(document->TerminalColors());
+        ASSERT_TRUE(document->terminalColors());
         EXPECT_EQ(shown(3002), (std::vector<LineNumber>{0, 3001}));
         const QColor green(0, 205, 0);
         const int height = rows()->rowHeight();
@@ -1017,11 +1018,11 @@ TEST_F(FilterPaneTest, TerminalColoursSwitchedOnWithThePaneOpenColourItsRows)
 TEST_F(FilterPaneTest, ProgressLinesShowTheirLastStateAndCopyAsShown)
 {
     open("get 10%\rget 50%\rdone\r\nnext line\r\n");
-    LogView* view = frame->GetView();
+    LogView* view = frame->activeView();
     const char16_t symbol = view->renderer().carriageReturnSymbol();
     EXPECT_TRUE(QRawFont::fromFont(view->renderer().font()).supportsCharacter(QChar(symbol)) ||
                 symbol == u'^');
-    EXPECT_EQ(document->GetLine(0), u"done50%");
+    EXPECT_EQ(document->line(0), u"done50%");
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
     QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
@@ -1033,16 +1034,16 @@ TEST_F(FilterPaneTest, ProgressLinesShowTheirLastStateAndCopyAsShown)
 
     frame->action(Command::ViewShowControlCharacters)->trigger();
     ASSERT_TRUE(frame->action(Command::ViewShowControlCharacters)->isChecked());
-    EXPECT_EQ(document->GetLine(0),
-              u"get 10%" + std::u16string(1, symbol) + u"get 50%" + std::u16string(1, symbol) +
-                  u"done");
+    EXPECT_EQ(document->line(0), u"get 10%" + std::u16string(1, symbol) + u"get 50%" +
+                                     std::u16string(1, symbol) + u"done");
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
     QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_TRUE(QTest::qWaitFor([] { return QGuiApplication::clipboard()->text().contains(u'\r'); }));
+    EXPECT_TRUE(
+        QTest::qWaitFor([] { return QGuiApplication::clipboard()->text().contains(u'\r'); }));
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QStringLiteral("get 10%\rget 50%\rdone\nnext line\n"));
-    EXPECT_TRUE(store->GetBool(Setting::ShowControlCharacters));
+    EXPECT_TRUE(store->boolValue(Setting::ShowControlCharacters));
     frame->action(Command::ViewShowControlCharacters)->trigger();
-    EXPECT_EQ(document->GetLine(0), u"done50%");
+    EXPECT_EQ(document->line(0), u"done50%");
 }

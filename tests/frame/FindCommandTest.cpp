@@ -5,6 +5,7 @@
 
 #include "dialogs/FindDialog.h"
 #include "engine/LogDocument.h"
+#include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
 #include "resources/LanguageResources.h"
 #include "resources/ResourceHandler.h"
@@ -13,7 +14,6 @@
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "view/FilterView.h"
-#include "frame/FilterPane.h"
 #include "view/LogView.h"
 
 #include <QApplication>
@@ -46,14 +46,14 @@ class FindCommandTest : public ::testing::Test {
     {
         quilltest::writeFile(path, bytes);
         frame = std::make_unique<MainFrame>(nullptr, &sound);
-        document = frame->GetActiveDocument();
+        document = frame->activeDocument();
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         frame->resize(600, 400);
         frame->show();
-        frame->GetView()->OnInitialUpdate();
-        ASSERT_TRUE(document->OnOpenDocument(u16(path)));
-        document->StopWatching();
-        frame->GetView()->OnInitialUpdate();
+        frame->activeView()->initialUpdate();
+        ASSERT_TRUE(document->openDocument(u16(path)));
+        document->stopWatching();
+        frame->activeView()->initialUpdate();
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
         QApplication::processEvents();
@@ -67,7 +67,7 @@ class FindCommandTest : public ::testing::Test {
 
     FindDialog* openDialog()
     {
-        key(frame->GetView(), Qt::Key_F, Qt::ControlModifier);
+        key(frame->activeView(), Qt::Key_F, Qt::ControlModifier);
         return frame->findDialog();
     }
 
@@ -79,7 +79,7 @@ class FindCommandTest : public ::testing::Test {
     // The selection as (line, first, last).
     std::tuple<LineNumber, int, int> selected() const
     {
-        const DocSelection s = document->GetSelection();
+        const DocSelection s = document->selection();
         EXPECT_TRUE(s.valid);
         EXPECT_EQ(s.startLine, s.endLine);
         return {s.startLine, s.startCol, s.endCol};
@@ -120,8 +120,8 @@ TEST_F(FindCommandTest, EnterSearchesDownShiftEnterUpAndTheOptionsNarrowTheMatch
     EXPECT_EQ(selected(), Match(2, 0, 3));
     key(textField(dialog), Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(selected(), Match(1, 6, 9));
-    EXPECT_TRUE(store->GetBool(Setting::FindWholeWord));
-    EXPECT_TRUE(store->GetBool(Setting::FindDown)) << "Shift+Enter does not turn the dialog";
+    EXPECT_TRUE(store->boolValue(Setting::FindWholeWord));
+    EXPECT_TRUE(store->boolValue(Setting::FindDown)) << "Shift+Enter does not turn the dialog";
     EXPECT_EQ(dialog->history(), QStringList{QStringLiteral("beta")});
 
     dialog->findChild<QCheckBox*>(QStringLiteral("matchCase"))->setChecked(true);
@@ -129,7 +129,7 @@ TEST_F(FindCommandTest, EnterSearchesDownShiftEnterUpAndTheOptionsNarrowTheMatch
     QTest::keyClicks(textField(dialog), "Beta");
     key(textField(dialog), Qt::Key_Return);
     EXPECT_EQ(selected(), Match(2, 0, 3));
-    EXPECT_TRUE(store->GetBool(Setting::FindMatchCase));
+    EXPECT_TRUE(store->boolValue(Setting::FindMatchCase));
     EXPECT_EQ(dialog->history(), (QStringList{QStringLiteral("Beta"), QStringLiteral("beta")}));
 
     // The history belongs to the run, not to one dialog; F3 adds to it too.
@@ -137,9 +137,9 @@ TEST_F(FindCommandTest, EnterSearchesDownShiftEnterUpAndTheOptionsNarrowTheMatch
     ASSERT_EQ(frame->findDialog(), nullptr);
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    store->SetString(Setting::LastFindString, u"gamma");
-    document->ClearSelection();
-    key(frame->GetView(), Qt::Key_F3);
+    store->setString(Setting::LastFindString, u"gamma");
+    document->clearSelection();
+    key(frame->activeView(), Qt::Key_F3);
     dialog = openDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->history(), (QStringList{QStringLiteral("gamma"), QStringLiteral("Beta"),
@@ -149,7 +149,7 @@ TEST_F(FindCommandTest, EnterSearchesDownShiftEnterUpAndTheOptionsNarrowTheMatch
 TEST_F(FindCommandTest, NotFoundShowsTheMessageKeepsTheSelectionAndStoresTheText)
 {
     open("one two\nthree\n");
-    document->SetSelection(1, 1, 0, 2);
+    document->setSelection(1, 1, 0, 2);
     FindDialog* dialog = openDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->searchText(), QStringLiteral("thr")) << "the selection presets the text";
@@ -159,7 +159,7 @@ TEST_F(FindCommandTest, NotFoundShowsTheMessageKeepsTheSelectionAndStoresTheText
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages[0], LanguageResources::current().format(134, QStringLiteral("zebra")));
     EXPECT_EQ(selected(), Match(1, 0, 2));
-    EXPECT_EQ(store->GetString(Setting::LastFindString), u"zebra");
+    EXPECT_EQ(store->string(Setting::LastFindString), u"zebra");
     EXPECT_TRUE(textField(dialog)->hasFocus()) << "focus goes back to the dialog";
 }
 
@@ -191,7 +191,7 @@ TEST_F(FindCommandTest, OneDialogAtMostAndEscapeClosesIt)
 TEST_F(FindCommandTest, FindNextWithoutAnyTextOpensTheDialog)
 {
     open("a\nb\n");
-    key(frame->GetView(), Qt::Key_F3);
+    key(frame->activeView(), Qt::Key_F3);
     EXPECT_NE(frame->findDialog(), nullptr);
     EXPECT_TRUE(messages.isEmpty());
 }
@@ -199,19 +199,19 @@ TEST_F(FindCommandTest, FindNextWithoutAnyTextOpensTheDialog)
 TEST_F(FindCommandTest, FindNextFromAClickRightOfALineEndStartsOnTheNextLine)
 {
     open("x alpha\nalpha y\nz alpha\n");
-    store->SetString(Setting::LastFindString, u"alpha");
-    QWidget* port = frame->GetView()->viewport();
-    const int h = int(frame->GetView()->lineHeight());
+    store->setString(Setting::LastFindString, u"alpha");
+    QWidget* port = frame->activeView()->viewport();
+    const int h = int(frame->activeView()->lineHeight());
     QTest::mouseClick(port, Qt::LeftButton, {}, QPoint(port->width() - 5, h / 2));
-    EXPECT_EQ(document->GetFindPosition().col, 7);
-    key(frame->GetView(), Qt::Key_F3);
+    EXPECT_EQ(document->findPosition().col, 7);
+    key(frame->activeView(), Qt::Key_F3);
     EXPECT_EQ(selected(), Match(1, 0, 4));
-    key(frame->GetView(), Qt::Key_G, Qt::ControlModifier);
+    key(frame->activeView(), Qt::Key_G, Qt::ControlModifier);
     EXPECT_EQ(selected(), Match(2, 2, 6));
-    key(frame->GetView(), Qt::Key_F3, Qt::ShiftModifier);
+    key(frame->activeView(), Qt::Key_F3, Qt::ShiftModifier);
     EXPECT_EQ(selected(), Match(2, 2, 6)) << "upwards from the match's start finds it again";
     EXPECT_EQ(frame->searchFlags() & FR_DOWN, 0u);
-    key(frame->GetView(), Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
+    key(frame->activeView(), Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(selected(), Match(1, 0, 4));
 }
 
@@ -219,7 +219,7 @@ TEST_F(FindCommandTest, SelectAllAndCopyKeys)
 {
     open("first\nsecond\n");
     QGuiApplication::clipboard()->clear();
-    key(frame->GetView(), Qt::Key_A, Qt::ControlModifier);
+    key(frame->activeView(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_TRUE(frame->action(Command::Copy)->isEnabled());
     // The copy is built beside the window's thread; the clipboard fills when it is done.
     const auto copied = [] {
@@ -227,10 +227,10 @@ TEST_F(FindCommandTest, SelectAllAndCopyKeys)
             return QGuiApplication::clipboard()->text() == QStringLiteral("first\nsecond\n");
         });
     };
-    key(frame->GetView(), Qt::Key_Insert, Qt::ControlModifier);
+    key(frame->activeView(), Qt::Key_Insert, Qt::ControlModifier);
     EXPECT_TRUE(copied());
     QGuiApplication::clipboard()->clear();
-    key(frame->GetView(), Qt::Key_C, Qt::ControlModifier);
+    key(frame->activeView(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_TRUE(copied());
 }
 
@@ -253,7 +253,7 @@ TEST_F(FindCommandTest, FindShowsAMatchOnALaterRowOfAWrappedLine)
         bytes += "after " + std::to_string(i) + "\n";
     }
     open(bytes);
-    LogView* view = frame->GetView();
+    LogView* view = frame->activeView();
     key(view, Qt::Key_Z, Qt::AltModifier);
     ASSERT_TRUE(view->wrapsLines());
     key(view, Qt::Key_Home, Qt::ControlModifier);
@@ -281,7 +281,7 @@ TEST_F(FindCommandTest, FindShowsAMatchOnALaterRowOfAWrappedLine)
     EXPECT_LE(shown->y + row, view->viewport()->height());
     // Painted: the selected match stands out of the black background where it lies.
     const QImage image = view->viewport()->grab().toImage();
-    const std::u16string line = document->GetLine(100);
+    const std::u16string line = document->line(100);
     const QStringView part(line.data() + shown->start, shown->end - shown->start);
     const int x = int(view->renderer().prefixWidth(part, qsizetype(at) - shown->start)) + 1;
     EXPECT_NE(QColor(image.pixel(x, shown->y)), QColor(0, 0, 0));
@@ -327,9 +327,9 @@ TEST_F(FindCommandTest, TheCurrentMatchLooksSelectedAndTheOthersTintedOnKeywordA
     const QColor red(255, 0, 0);
     const QColor green(0, 255, 0);
     const QColor black(0, 0, 0);
-    store->SaveKeywords({Keyword(u"ERROR", 0x00FFFFFF, 0x000000FF, false, false, true)});
+    store->saveKeywords({Keyword(u"ERROR", 0x00FFFFFF, 0x000000FF, false, false, true)});
     open("ERROR beta x beta\nplain beta\n");
-    LogView* view = frame->GetView();
+    LogView* view = frame->activeView();
     const int height = int(view->lineHeight());
     FindDialog* dialog = openDialog();
     ASSERT_NE(dialog, nullptr);
@@ -347,8 +347,8 @@ TEST_F(FindCommandTest, TheCurrentMatchLooksSelectedAndTheOthersTintedOnKeywordA
         const int x1 = left + int(renderer.prefixWidth(text, col + length));
         return QRect(x0, y, x1 - x0, height);
     };
-    const std::u16string first = document->GetLine(0);
-    const std::u16string second = document->GetLine(1);
+    const std::u16string first = document->line(0);
+    const std::u16string second = document->line(1);
     for (const bool wrap : {false, true}) {
         SCOPED_TRACE(wrap ? "wrapped" : "unwrapped");
         if (view->wrapsLines() != wrap) {

@@ -28,9 +28,9 @@
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
 #include "view/FilterView.h"
-#include "view/WrapScroller.h"
 #include "view/LogRenderer.h"
 #include "view/LogView.h"
+#include "view/WrapScroller.h"
 
 #include <QApplication>
 #include <QScrollBar>
@@ -48,9 +48,6 @@
 #include <sstream>
 #include <string>
 
-
-
-
 using quilltest::NullSound;
 using quilltest::u16;
 
@@ -59,25 +56,25 @@ namespace {
 // Opens for real, as the application does after a reload.
 class ReopeningOwner : public FrameOwner {
   public:
-    bool OpenDocumentFile(const std::u16string& path) override
+    bool openDocumentFile(const std::u16string& path) override
     {
-        if (!document->OnOpenDocument(path)) {
+        if (!document->openDocument(path)) {
             return false;
         }
-        document->SetTitle();
-        frame->GetView()->OnInitialUpdate();
+        document->setTitle();
+        frame->activeView()->initialUpdate();
         return true;
     }
-    void OnFileNew() override
+    void onFileNew() override
     {
-        document->OnNewDocument();
-        document->SetTitle();
-        frame->GetView()->OnInitialUpdate();
+        document->newDocument();
+        document->setTitle();
+        frame->activeView()->initialUpdate();
     }
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return {}; }
+    void onFileOpen() override {}
+    void onAppAbout() override {}
+    void onOpenRecentFile(int) override {}
+    std::vector<std::u16string> recentFiles() const override { return {}; }
 
     LogDocument* document = nullptr;
     MainFrame* frame = nullptr;
@@ -127,7 +124,8 @@ struct WrappedScreen {
             return true;
         }
         const WrapScroller::Row& first = rows.front();
-        return first.item == 0 && first.start == 0 && first.y == 0 && last.y + rowHeight <= viewHeight;
+        return first.item == 0 && first.start == 0 && first.y == 0 &&
+               last.y + rowHeight <= viewHeight;
     }
 
     // The place the user left is on top, or below what the end leaves room for.
@@ -144,8 +142,8 @@ struct WrappedScreen {
             (place.character < top.end || top.end == length(top.item)) && -top.y == place.pixel) {
             return ::testing::AssertionSuccess();
         }
-        const bool below = place.item > top.item ||
-                           (place.item == top.item && place.character >= top.start);
+        const bool below =
+            place.item > top.item || (place.item == top.item && place.character >= top.start);
         if (below && showsEnd()) {
             return ::testing::AssertionSuccess();
         }
@@ -167,29 +165,29 @@ class FollowWalk {
     {
         std::ofstream(m_path, std::ios::binary | std::ios::trunc) << "first line\n";
         m_fileLines = 1;
-        m_store.SetBool(Setting::IsTextFontSet, false);
-        m_store.SetBool(Setting::WrapLongLines, false);
+        m_store.setBool(Setting::IsTextFontSet, false);
+        m_store.setBool(Setting::WrapLongLines, false);
         m_frame = std::make_unique<MainFrame>(&m_owner, &m_sound);
-        m_document = m_frame->GetActiveDocument();
+        m_document = m_frame->activeDocument();
         WatchTiming timing;
         timing.poll = std::chrono::milliseconds(20);
-        m_document->SetWatchTiming(timing);
+        m_document->setWatchTiming(timing);
         m_frame->setMessageHandler([](const QString&) {});
         m_owner.document = m_document;
         m_owner.frame = m_frame.get();
         m_frame->resize(640, 420);
         m_frame->show();
         m_frame->activateWindow();
-        m_frame->GetView()->OnInitialUpdate();
+        m_frame->activeView()->initialUpdate();
         EXPECT_TRUE(QTest::qWaitForWindowActive(m_frame.get()));
         if (m_withTabs) {
             std::ofstream(m_otherPath, std::ios::binary | std::ios::trunc) << "other\n";
             LogTab* other = m_frame->addTab();
-            other->document()->SetWatchTiming(timing);
-            other->document()->OnOpenDocument(u16(m_otherPath));
+            other->document()->setWatchTiming(timing);
+            other->document()->openDocument(u16(m_otherPath));
         }
         // Lines arrive while the window is opening the file, before its first layout.
-        m_owner.OpenDocumentFile(u16(m_path));
+        m_owner.openDocumentFile(u16(m_path));
         appendLines(int(m_random() % 300), 17);
         settle();
         if (m_wrapWalk) {
@@ -226,7 +224,7 @@ class FollowWalk {
         } else if (roll < 337) {
             appendMegabyteLine();
             event = "megabyte line";
-        } else if (roll < 360 && m_document->GetLineCount() > 0) {
+        } else if (roll < 360 && m_document->lineCount() > 0) {
             // F5 (which needs lines to read again), and lines written while the file is
             // read again.
             key(Qt::Key_F5);
@@ -238,8 +236,8 @@ class FollowWalk {
             event = "reload with appends";
         } else if (roll < 470) {
             const int width = 120 + int(m_random() % 700);
-            const int height = m_random() % 6 == 0 ? 60 + int(m_random() % 80)
-                                                   : 150 + int(m_random() % 500);
+            const int height =
+                m_random() % 6 == 0 ? 60 + int(m_random() % 80) : 150 + int(m_random() % 500);
             m_frame->resize(width, height);
             event = "resize " + std::to_string(width) + "x" + std::to_string(height);
         } else if (roll < 500) {
@@ -259,9 +257,12 @@ class FollowWalk {
             }
         } else if (roll < 760) {
             static const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
-                {Qt::Key_Up, {}},          {Qt::Key_Down, {}},
-                {Qt::Key_PageUp, {}},      {Qt::Key_PageDown, {}},
-                {Qt::Key_Home, Qt::ControlModifier}, {Qt::Key_End, Qt::ControlModifier},
+                {Qt::Key_Up, {}},
+                {Qt::Key_Down, {}},
+                {Qt::Key_PageUp, {}},
+                {Qt::Key_PageDown, {}},
+                {Qt::Key_Home, Qt::ControlModifier},
+                {Qt::Key_End, Qt::ControlModifier},
             };
             const auto& [k, mods] = keys[m_random() % std::size(keys)];
             QTest::keyClick(view(), k, mods);
@@ -275,15 +276,15 @@ class FollowWalk {
             }
         } else if (roll < 850) {
             key(Qt::Key_Pause);
-            if (m_document->IsWatching()) {
+            if (m_document->isWatching()) {
                 m_view.following = true; // Resume goes to the end again
                 if (m_truncatedWhilePaused) {
                     m_pane.following = true; // and reads the truncated file again
                     m_truncatedWhilePaused = false;
                 }
             }
-            event = m_document->IsWatching() ? "resume" : "pause";
-        } else if (roll < 870 && m_document->IsWatching()) {
+            event = m_document->isWatching() ? "resume" : "pause";
+        } else if (roll < 870 && m_document->isWatching()) {
             // (A Clear while paused restarts at the end indexed before the pause, not at
             // the file's end; that is left out of the walk.)
             key(Qt::Key_L, Qt::ControlModifier);
@@ -317,13 +318,15 @@ class FollowWalk {
         LogView* v = view();
         const qint64 h = v->lineHeight();
         const qint64 vh = v->viewport()->height();
-        const qint64 n = m_document->GetLineCount();
+        const qint64 n = m_document->lineCount();
         const qint64 largest = std::max<qint64>(0, n * h - vh);
         const qint64 value = v->verticalScrollBar()->value();
         if (std::getenv("QUILL_FOLLOW_VERBOSE") != nullptr) {
-            std::fprintf(stderr, "   n %lld h %lld vh %lld value %lld max %d largest %lld model %d/%lld view %d\n",
-                         n, h, vh, value, v->verticalScrollBar()->maximum(), largest,
-                         int(m_view.following), m_view.position, int(v->isFollowing()));
+            std::fprintf(
+                stderr,
+                "   n %lld h %lld vh %lld value %lld max %d largest %lld model %d/%lld view %d\n",
+                n, h, vh, value, v->verticalScrollBar()->maximum(), largest, int(m_view.following),
+                m_view.position, int(v->isFollowing()));
         }
         if (v->wrapsLines()) {
             const WrappedScreen screen = viewScreen();
@@ -350,7 +353,7 @@ class FollowWalk {
     }
 
   private:
-    LogView* view() const { return m_frame->GetView(); }
+    LogView* view() const { return m_frame->activeView(); }
 
     WrappedScreen viewScreen()
     {
@@ -359,9 +362,9 @@ class FollowWalk {
         screen.rows = v->screenRows();
         screen.rowHeight = v->lineHeight();
         screen.viewHeight = v->viewport()->height();
-        screen.count = m_document->GetLineCount();
+        screen.count = m_document->lineCount();
         screen.length = [this](std::size_t item) {
-            return qsizetype(m_document->GetLine(LineNumber(item)).size());
+            return qsizetype(m_document->line(LineNumber(item)).size());
         };
         return screen;
     }
@@ -375,7 +378,7 @@ class FollowWalk {
         screen.viewHeight = rows->viewport()->height();
         screen.count = rows->rowCount();
         screen.length = [rows](std::size_t item) {
-            return qsizetype(rows->SelectableLine(LineNumber(item)).size());
+            return qsizetype(rows->selectableLine(LineNumber(item)).size());
         };
         return screen;
     }
@@ -400,9 +403,8 @@ class FollowWalk {
         const bool paneWrapped = m_filterSet && pane()->view()->wrapsLines();
         const WrappedScreen paneBefore = m_filterSet ? paneScreen() : WrappedScreen();
         const qint64 paneTop = m_filterSet ? pane()->view()->verticalScrollBar()->value() : 0;
-        const std::size_t topLine =
-            wrapped ? (before.rows.empty() ? 0 : before.rows.front().item)
-                    : std::size_t(view()->verticalScrollBar()->value() / h);
+        const std::size_t topLine = wrapped ? (before.rows.empty() ? 0 : before.rows.front().item)
+                                            : std::size_t(view()->verticalScrollBar()->value() / h);
         view()->setFocus();
         QTest::keyClick(view(), Qt::Key_Z, Qt::AltModifier);
         settle();
@@ -460,8 +462,8 @@ class FollowWalk {
         }
         // The walked tab's watcher reads and posts while it is behind.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (m_document->IsWatching() &&
-               qint64(m_document->GetLineCount()) != m_fileLines - m_base &&
+        while (m_document->isWatching() &&
+               qint64(m_document->lineCount()) != m_fileLines - m_base &&
                std::chrono::steady_clock::now() < deadline) {
             QTest::qWait(1);
         }
@@ -515,11 +517,11 @@ class FollowWalk {
             << "after truncation " << ++m_written << "\n";
         m_fileLines = 1;
         m_base = 0;
-        if (!m_document->IsWatching()) {
+        if (!m_document->isWatching()) {
             m_truncatedWhilePaused = true; // seen at Resume
             return;
         }
-        m_generation = m_document->ContentGeneration();
+        m_generation = m_document->contentGeneration();
         m_awaitReload = true;
         m_view = {};
         m_pane.following = true;
@@ -550,10 +552,10 @@ class FollowWalk {
         const bool wrapped = v->wrapsLines();
         LogFontRecord record = LogRenderer::defaultFontRecord(96);
         record.lfHeight = -(8 + std::int32_t(m_random() % 14));
-        m_store.SetFont(Setting::TextFont, record);
-        m_store.SetBool(Setting::IsTextFontSet, true);
+        m_store.setFont(Setting::TextFont, record);
+        m_store.setBool(Setting::IsTextFontSet, true);
         // What OK in the settings sheet does.
-        m_frame->UpdateAllViews();
+        m_frame->updateAllViews();
         settle();
         const qint64 after = view()->lineHeight();
         if (!m_view.following && before > 0 && before != after) {
@@ -585,8 +587,9 @@ class FollowWalk {
         const QPoint start = thumb.center();
         const int y = groove.top() + int(fraction * groove.height());
         QTest::mousePress(bar, Qt::LeftButton, {}, start);
-        QMouseEvent move(QEvent::MouseMove, QPointF(start.x(), y), bar->mapToGlobal(QPointF(start.x(), y)),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(start.x(), y),
+                         bar->mapToGlobal(QPointF(start.x(), y)), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QApplication::sendEvent(bar, &move);
         QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(start.x(), y));
         return true;
@@ -597,9 +600,8 @@ class FollowWalk {
     void userScrolledView()
     {
         LogView* v = view();
-        const qint64 largest =
-            std::max<qint64>(0, qint64(m_document->GetLineCount()) * v->lineHeight() -
-                                    v->viewport()->height());
+        const qint64 largest = std::max<qint64>(
+            0, qint64(m_document->lineCount()) * v->lineHeight() - v->viewport()->height());
         const qint64 value = v->verticalScrollBar()->value();
         if (v->wrapsLines()) {
             // The bar's end is the end place; five of its values, the follower's slack.
@@ -635,9 +637,9 @@ class FollowWalk {
     void checkPane(const std::string& trace)
     {
         const bool caughtUp = QTest::qWaitFor([&] {
-            const FilterProgress p = pane()->filter()->GetProgress();
-            return p.state == FilterState::Done && p.total == m_document->GetLineCount() &&
-                   pane()->filter()->IsCollected();
+            const FilterProgress p = pane()->filter()->progress();
+            return p.state == FilterState::Done && p.total == m_document->lineCount() &&
+                   pane()->filter()->isCollected();
         });
         ASSERT_TRUE(caughtUp) << "the filter did not catch up; " << trace;
         settle();
@@ -648,7 +650,8 @@ class FollowWalk {
             if (m_pane.following) {
                 ASSERT_EQ(value, pane()->view()->verticalScrollBar()->maximum())
                     << "the pane left its end; " << trace;
-                ASSERT_TRUE(screen.showsEnd()) << "the pane's last row is not at the bottom; " << trace;
+                ASSERT_TRUE(screen.showsEnd())
+                    << "the pane's last row is not at the bottom; " << trace;
             } else {
                 ASSERT_TRUE(screen.keeps(m_pane)) << "the pane moved without the user; " << trace;
             }
@@ -671,25 +674,25 @@ class FollowWalk {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
             QApplication::processEvents();
-            if (m_awaitReload && m_document->ContentGeneration() == m_generation) {
+            if (m_awaitReload && m_document->contentGeneration() == m_generation) {
                 QTest::qWait(2);
                 continue;
             }
             m_awaitReload = false;
             const LogView* v = view();
-            const bool read = !m_document->IsWatching() ||
-                              qint64(m_document->GetLineCount()) == m_fileLines - m_base;
-            const qint64 content = std::min<qint64>(
-                INT_MAX, qint64(m_document->GetLineCount()) * v->lineHeight());
+            const bool read = !m_document->isWatching() ||
+                              qint64(m_document->lineCount()) == m_fileLines - m_base;
+            const qint64 content =
+                std::min<qint64>(INT_MAX, qint64(m_document->lineCount()) * v->lineHeight());
             if (read && v->contentSize().height() == content) {
                 break;
             }
             QTest::qWait(1);
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            ADD_FAILURE() << "not settled: watching " << m_document->IsWatching() << " expected "
-                          << m_fileLines - m_base << " content " << view()->contentSize().height() << " lines "
-                          << m_document->GetLineCount() << " h " << view()->lineHeight();
+            ADD_FAILURE() << "not settled: watching " << m_document->isWatching() << " expected "
+                          << m_fileLines - m_base << " content " << view()->contentSize().height()
+                          << " lines " << m_document->lineCount() << " h " << view()->lineHeight();
         }
         for (int i = 0; i < 3; ++i) {
             QApplication::processEvents();

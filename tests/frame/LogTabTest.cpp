@@ -41,8 +41,8 @@ namespace {
 
 class CountingSound : public SoundService {
   public:
-    void PlayFile(const std::u16string&) override { ++plays; }
-    void Beep() override { ++beeps; }
+    void playSoundFile(const std::u16string&) override { ++plays; }
+    void beep() override { ++beeps; }
     int plays = 0;
     int beeps = 0;
 };
@@ -72,11 +72,11 @@ class LogTabTest : public ::testing::Test {
     {
         store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
         SettingsStore::overrideInstance(store.get());
-        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->SetString(Setting::GuiLanguage, u"EN");
-        store->SetBool(Setting::ShowEmptyFileWarning, false);
-        store->SetBool(Setting::ShowEmptyFiles, false);
+        store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+        store->setString(Setting::ResourceDllPrefix, u"quillstream_");
+        store->setString(Setting::GuiLanguage, u"EN");
+        store->setBool(Setting::ShowEmptyFileWarning, false);
+        store->setBool(Setting::ShowEmptyFiles, false);
         a = logFile("a.log", "a1\na2\n");
         b = logFile("b.log", "b1\nb2\nb3\n");
         c = logFile("c.log", "c1\nc2\nc3\nc4\n");
@@ -85,7 +85,7 @@ class LogTabTest : public ::testing::Test {
     void TearDown() override
     {
         if (app) {
-            app->ExitInstance();
+            app->exitInstance();
         }
         app.reset();
         SettingsStore::overrideInstance(nullptr);
@@ -95,7 +95,7 @@ class LogTabTest : public ::testing::Test {
     {
         app = std::make_unique<Application>();
         app->setSoundService(&sound);
-        ASSERT_TRUE(app->InitInstance(args));
+        ASSERT_TRUE(app->initInstance(args));
         frame = app->mainFrame();
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         frame->activateWindow();
@@ -145,7 +145,7 @@ TEST_F(LogTabTest, ThreeFilesSwitchedByKeysAndClicksClosedAndReordered)
     EXPECT_EQ(front(), 1);
     EXPECT_TRUE(frame->windowTitle().contains(QStringLiteral("b.log")));
     EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 3"))) << "the status follows the front";
-    EXPECT_TRUE(frame->GetView()->hasFocus());
+    EXPECT_TRUE(frame->activeView()->hasFocus());
     key(Qt::Key_PageDown, Qt::ControlModifier);
     EXPECT_EQ(front(), 2);
     key(Qt::Key_Tab, Qt::ControlModifier);
@@ -163,7 +163,7 @@ TEST_F(LogTabTest, ThreeFilesSwitchedByKeysAndClicksClosedAndReordered)
 
     QTest::mouseClick(bar(), Qt::LeftButton, {}, bar()->tabRect(2).center());
     EXPECT_EQ(front(), 2);
-    EXPECT_EQ(frame->GetActiveDocument()->GetPathName(), u16(c));
+    EXPECT_EQ(frame->activeDocument()->pathName(), u16(c));
 
     // A middle click closes the tab under it, not the one in front.
     QTest::mouseClick(bar(), Qt::MiddleButton, {}, bar()->tabRect(1).center());
@@ -207,12 +207,12 @@ TEST_F(LogTabTest, ThreeFilesSwitchedByKeysAndClicksClosedAndReordered)
     key(Qt::Key_W, Qt::ControlModifier);
     ASSERT_EQ(frame->tabCount(), 1);
     EXPECT_FALSE(bar()->isVisible());
-    EXPECT_FALSE(frame->GetActiveDocument()->GetPathName().empty());
+    EXPECT_FALSE(frame->activeDocument()->pathName().empty());
     key(Qt::Key_W, Qt::ControlModifier);
     ASSERT_EQ(frame->tabCount(), 1);
     EXPECT_TRUE(frame->isVisible());
-    EXPECT_TRUE(frame->GetActiveDocument()->GetPathName().empty());
-    EXPECT_EQ(frame->GetActiveDocument()->GetLineCount(), 0u);
+    EXPECT_TRUE(frame->activeDocument()->pathName().empty());
+    EXPECT_EQ(frame->activeDocument()->lineCount(), 0u);
 }
 
 TEST_F(LogTabTest, AnOpenGoesToTheEmptyFrontTabElseToANewOne)
@@ -220,24 +220,24 @@ TEST_F(LogTabTest, AnOpenGoesToTheEmptyFrontTabElseToANewOne)
     start({});
     ASSERT_EQ(frame->tabCount(), 1);
     EXPECT_FALSE(bar()->isVisible()) << "one tab looks as the window always did";
-    ASSERT_TRUE(app->OpenDocumentFile(u16(a)));
+    ASSERT_TRUE(app->openDocumentFile(u16(a)));
     EXPECT_EQ(frame->tabCount(), 1);
-    ASSERT_TRUE(app->OpenDocumentFile(u16(b)));
+    ASSERT_TRUE(app->openDocumentFile(u16(b)));
     EXPECT_EQ(frame->tabCount(), 2);
     EXPECT_EQ(front(), 1);
     // A file that cannot be opened leaves no tab behind and the front where it was.
-    EXPECT_FALSE(app->OpenDocumentFile(u16(dir.file("missing.log"))));
+    EXPECT_FALSE(app->openDocumentFile(u16(dir.file("missing.log"))));
     EXPECT_EQ(frame->tabCount(), 2);
     EXPECT_EQ(front(), 1);
-    ASSERT_TRUE(app->OpenDocumentFile(u16(a)));
+    ASSERT_TRUE(app->openDocumentFile(u16(a)));
     EXPECT_EQ(frame->tabCount(), 2);
     EXPECT_EQ(front(), 0);
 }
 
 TEST_F(LogTabTest, AppendsToABackgroundTabMarkItAndAlertWithoutMovingTheFront)
 {
-    store->SaveKeywords({Keyword(u"ERROR", 0x0000FF, 0xFFFFFF, false, false, true)});
-    store->SetBool(Setting::Beep, true);
+    store->saveKeywords({Keyword(u"ERROR", 0x0000FF, 0xFFFFFF, false, false, true)});
+    store->setBool(Setting::Beep, true);
     start({a, b});
     ASSERT_EQ(front(), 0);
     const QString frontTitle = frame->windowTitle();
@@ -267,10 +267,10 @@ TEST_F(LogTabTest, AppendsToABackgroundTabMarkItAndAlertWithoutMovingTheFront)
     EXPECT_FALSE(background->hasAlert());
     EXPECT_EQ(bar()->tabText(1), QStringLiteral("b.log"));
     EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 6")));
-    LogView* view = frame->GetView();
+    LogView* view = frame->activeView();
     EXPECT_EQ(view->contentSize().height(), 6 * int(view->lineHeight()))
         << "the view caught up with the lines that came while it was behind";
-    frame->GetView()->viewport()->grab();
+    frame->activeView()->viewport()->grab();
     EXPECT_EQ(sound.beeps, 1) << "shown now, but not sounded twice";
 
     // Lines for the front tab mark nothing.
@@ -283,18 +283,18 @@ TEST_F(LogTabTest, AFileReplacedBehindTheFrontIsReadAgainInItsOwnTab)
 {
     start({a, b});
     LogTab* background = frame->tab(1);
-    const std::uint64_t generation = background->document()->ContentGeneration();
+    const std::uint64_t generation = background->document()->contentGeneration();
     // Shorter than before: the watcher sees another file and the tab reads it again.
     quilltest::writeFile(b, "new\n");
     ASSERT_TRUE(waitFor([&] {
-        return background->document()->ContentGeneration() != generation &&
-               background->document()->GetLineCount() == 1;
+        return background->document()->contentGeneration() != generation &&
+               background->document()->lineCount() == 1;
     }));
     EXPECT_EQ(frame->tabCount(), 2);
     EXPECT_EQ(background->path(), u16(b));
     EXPECT_EQ(front(), 0);
-    EXPECT_EQ(frame->GetActiveDocument()->GetPathName(), u16(a));
-    EXPECT_EQ(frame->GetActiveDocument()->GetLineCount(), 2u) << "the front tab untouched";
+    EXPECT_EQ(frame->activeDocument()->pathName(), u16(a));
+    EXPECT_EQ(frame->activeDocument()->lineCount(), 2u) << "the front tab untouched";
     EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 2")));
 }
 
@@ -302,22 +302,22 @@ TEST_F(LogTabTest, SelectionFindPositionFilterAndPauseStayWithTheirTab)
 {
     const std::string x = logFile("x.log", "zero\nneedle one\ntwo\nneedle three\n");
     const std::string y = logFile("y.log", "needle first\nother\n");
-    store->SetString(Setting::LastFindString, u"needle");
+    store->setString(Setting::LastFindString, u"needle");
     start({x, y});
     LogTab* first = frame->tab(0);
     LogTab* second = frame->tab(1);
 
     key(Qt::Key_F3);
-    EXPECT_EQ(first->document()->GetSelection().startLine, 1u);
+    EXPECT_EQ(first->document()->selection().startLine, 1u);
     key(Qt::Key_Space);
-    EXPECT_FALSE(first->document()->IsWatching());
+    EXPECT_FALSE(first->document()->isWatching());
     EXPECT_TRUE(frame->pausePane()->isVisible());
 
     key(Qt::Key_Tab, Qt::ControlModifier);
-    EXPECT_TRUE(second->document()->IsWatching());
+    EXPECT_TRUE(second->document()->isWatching());
     EXPECT_FALSE(frame->pausePane()->isVisible()) << "the pane tells of the front tab";
     key(Qt::Key_F3);
-    EXPECT_EQ(second->document()->GetSelection().startLine, 0u);
+    EXPECT_EQ(second->document()->selection().startLine, 0u);
     key(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("oth"));
     key(Qt::Key_Return);
@@ -326,25 +326,25 @@ TEST_F(LogTabTest, SelectionFindPositionFilterAndPauseStayWithTheirTab)
     key(Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_FALSE(first->filterPane()->isActive());
     EXPECT_TRUE(frame->pausePane()->isVisible());
-    EXPECT_EQ(first->document()->GetSelection().startLine, 1u);
+    EXPECT_EQ(first->document()->selection().startLine, 1u);
     key(Qt::Key_F3);
-    EXPECT_EQ(first->document()->GetSelection().startLine, 3u) << "on from its own place";
+    EXPECT_EQ(first->document()->selection().startLine, 3u) << "on from its own place";
     EXPECT_TRUE(messages.isEmpty());
 
     key(Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_TRUE(second->filterPane()->isActive());
     EXPECT_EQ(second->filterPane()->bar()->findChild<QLineEdit*>()->text(), QStringLiteral("oth"));
-    EXPECT_EQ(second->document()->GetSelection().startLine, 0u);
-    EXPECT_TRUE(second->document()->IsWatching());
+    EXPECT_EQ(second->document()->selection().startLine, 0u);
+    EXPECT_TRUE(second->document()->isWatching());
 }
 
 TEST_F(LogTabTest, TheNextStartRestoresTheTabsInOrderWithTheFrontOneInFront)
 {
-    store->SetBool(Setting::ShowLastViewedFile, true);
+    store->setBool(Setting::ShowLastViewedFile, true);
     start({a, b, c});
     key(Qt::Key_2, Qt::AltModifier);
     frame->close();
-    app->ExitInstance();
+    app->exitInstance();
     app.reset();
     std::remove(b.c_str());
 
@@ -355,14 +355,14 @@ TEST_F(LogTabTest, TheNextStartRestoresTheTabsInOrderWithTheFrontOneInFront)
     EXPECT_EQ(front(), 0) << "the front one was skipped: the first comes to the front";
     key(Qt::Key_2, Qt::AltModifier);
     frame->close();
-    app->ExitInstance();
+    app->exitInstance();
     app.reset();
 
     start({});
     ASSERT_EQ(frame->tabCount(), 2);
     EXPECT_EQ(frame->tab(0)->path(), u16(a));
     EXPECT_EQ(frame->currentTab()->path(), u16(c));
-    EXPECT_EQ(frame->GetActiveDocument()->GetLineCount(), 4u);
+    EXPECT_EQ(frame->activeDocument()->lineCount(), 4u);
 }
 
 // A command's tab is not saved: the front tab is saved by its place among the saved ones,
@@ -370,22 +370,22 @@ TEST_F(LogTabTest, TheNextStartRestoresTheTabsInOrderWithTheFrontOneInFront)
 // end). A middle click on the leftmost tab closes that one.
 TEST_F(LogTabTest, TheFrontTabComesBackInFrontPastACommandsTabAndTheLeftmostClosesByMiddleClick)
 {
-    store->SetBool(Setting::ShowLastViewedFile, true);
+    store->setBool(Setting::ShowLastViewedFile, true);
     start({"--command", "printf 'from a command\\n'", a, b, c});
     ASSERT_EQ(frame->tabCount(), 4);
-    ASSERT_TRUE(frame->tab(0)->path().empty() || frame->tab(0)->document()->Source() != nullptr);
+    ASSERT_TRUE(frame->tab(0)->path().empty() || frame->tab(0)->document()->source() != nullptr);
     for (const int pick : {1, 2, 3}) {
         SCOPED_TRACE("front tab " + std::to_string(pick));
         QTest::mouseClick(bar(), Qt::LeftButton, {}, bar()->tabRect(pick).center());
         const std::u16string chosen = frame->currentTab()->path();
         frame->close();
-        app->ExitInstance();
+        app->exitInstance();
         app.reset();
         start({});
         ASSERT_EQ(frame->tabCount(), 3) << "the command's tab is not brought back";
         EXPECT_EQ(frame->currentTab()->path(), chosen);
         frame->close();
-        app->ExitInstance();
+        app->exitInstance();
         app.reset();
         start({"--command", "printf 'from a command\\n'", a, b, c});
     }
@@ -411,8 +411,8 @@ TEST_F(LogTabTest, AnAmpersandInANameIsShownAndNeverBecomesAnAccelerator)
     start({star});
     EXPECT_TRUE(frame->windowHandle()->title().contains(QStringLiteral("y[*].log")))
         << frame->windowHandle()->title().toStdString();
-    ASSERT_TRUE(app->OpenDocumentFile(u16(a)));
-    ASSERT_TRUE(app->OpenDocumentFile(u16(amp)));
+    ASSERT_TRUE(app->openDocumentFile(u16(a)));
+    ASSERT_TRUE(app->openDocumentFile(u16(amp)));
     ASSERT_EQ(frame->tabCount(), 3);
     EXPECT_EQ(bar()->tabText(2), QStringLiteral("x&&f.log"));
     key(Qt::Key_2, Qt::AltModifier);
@@ -493,7 +493,7 @@ TEST_F(LogTabTest, ClosingTheLastTabClearsThePathFromTheStatusBar)
     EXPECT_EQ(paneText(1), QString::fromStdString(b));
     key(Qt::Key_W, Qt::ControlModifier);
     ASSERT_EQ(frame->tabCount(), 1);
-    EXPECT_TRUE(frame->GetActiveDocument()->GetPathName().empty());
+    EXPECT_TRUE(frame->activeDocument()->pathName().empty());
     EXPECT_EQ(paneText(1), QString());
     EXPECT_FALSE(frame->windowTitle().contains(QStringLiteral("b.log")));
 }

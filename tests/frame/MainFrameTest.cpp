@@ -4,17 +4,17 @@
 
 #include "frame/MainFrame.h"
 #include "diagnostics/TraceLog.h"
-#include "dialogs/KeywordEditor.h"
 #include "dialogs/GeneralPage.h"
+#include "dialogs/KeywordEditor.h"
 #include "dialogs/KeywordsPage.h"
 #include "dialogs/SettingsSheet.h"
-#include "frame/LogTab.h"
-#include "frame/PathPane.h"
-#include "resources/LanguageResources.h"
-#include "resources/ResourceHandler.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
+#include "frame/LogTab.h"
+#include "frame/PathPane.h"
 #include "platform/FileName.h"
+#include "resources/LanguageResources.h"
+#include "resources/ResourceHandler.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
 #include "support/TempDir.h"
@@ -26,15 +26,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QProgressDialog>
-#include <QPushButton>
-#include <QTabBar>
-#include <QTabWidget>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -45,9 +45,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 
 using quilltest::NullSound;
 using quilltest::TempDir;
@@ -58,23 +58,23 @@ namespace {
 // Opens for real (as the application does) and records what the frame asked for.
 class RecordingOwner : public FrameOwner {
   public:
-    bool OpenDocumentFile(const std::u16string& path) override
+    bool openDocumentFile(const std::u16string& path) override
     {
         opened.push_back(path);
-        if (document == nullptr || !document->OnOpenDocument(path)) {
+        if (document == nullptr || !document->openDocument(path)) {
             return false;
         }
-        document->SetTitle();
+        document->setTitle();
         if (frame != nullptr) {
-            frame->GetView()->OnInitialUpdate();
+            frame->activeView()->initialUpdate();
         }
         return true;
     }
-    void OnFileNew() override { ++newDocuments; }
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return recent; }
+    void onFileNew() override { ++newDocuments; }
+    void onFileOpen() override {}
+    void onAppAbout() override {}
+    void onOpenRecentFile(int) override {}
+    std::vector<std::u16string> recentFiles() const override { return recent; }
 
     LogDocument* document = nullptr;
     MainFrame* frame = nullptr;
@@ -111,12 +111,12 @@ class MainFrameTest : public ::testing::Test {
     {
         frame.reset();
         frame = std::make_unique<MainFrame>(&owner, &sound);
-        document = frame->GetActiveDocument();
-        document->SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
+        document = frame->activeDocument();
+        document->setWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
                                   std::chrono::milliseconds(10)});
         owner.document = document;
         owner.frame = frame.get();
-        frame->GetView()->OnInitialUpdate();
+        frame->activeView()->initialUpdate();
     }
 
     QString paneText(int index) const { return frame->pane(index)->text(); }
@@ -145,17 +145,17 @@ TEST_F(MainFrameTest, StatusPanesShowPathSizeAndLineCount)
 {
     quilltest::writeFile(path, "one\ntwo\nthree\n");
     createFrame();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     EXPECT_EQ(paneText(1), QString::fromStdString(path));
     EXPECT_EQ(paneText(2),
               QStringLiteral("%1 14 Bytes").arg(LanguageResources::current().string(130)));
     EXPECT_EQ(paneText(3), QStringLiteral("%1 3").arg(LanguageResources::current().string(131)));
-    EXPECT_GE(frame->pane(1)->sizeHint().width(), frame->GetStatusTextWidth(paneText(1)));
+    EXPECT_GE(frame->pane(1)->sizeHint().width(), frame->statusTextWidth(paneText(1)));
     EXPECT_NE(frame->pane(1)->frameShape(), QFrame::NoFrame);
 
-    frame->SetFileSizeText(5'000'000'000LL);
+    frame->setFileSizeText(5'000'000'000LL);
     EXPECT_TRUE(paneText(2).endsWith(QStringLiteral(" 5000000000 Bytes"))) << "64-bit sizes";
-    frame->SetPaneText(1, QString());
+    frame->setPaneText(1, QString());
     EXPECT_EQ(frame->pane(1)->width(), 0);
 }
 
@@ -164,17 +164,18 @@ TEST_F(MainFrameTest, LongPathGivesWayToTheOtherPanesElidedInTheMiddle)
     createFrame();
     frame->show();
     frame->resize(480, 300);
-    const QString longPath = QStringLiteral("/srv/") + QString(200, u'x') + QStringLiteral("/end.log");
-    frame->SetFilePathText(longPath.toStdU16String());
-    frame->SetFileSizeText(123456);
-    frame->SetLineCountText(789);
+    const QString longPath =
+        QStringLiteral("/srv/") + QString(200, u'x') + QStringLiteral("/end.log");
+    frame->setFilePathText(longPath.toStdU16String());
+    frame->setFileSizeText(123456);
+    frame->setLineCountText(789);
     QApplication::processEvents();
     auto* pathPane = static_cast<PathPane*>(frame->pane(1));
     const QRect bar = frame->statusBar()->rect();
     EXPECT_LE(pathPane->geometry().right(), frame->pane(2)->geometry().left());
     EXPECT_LE(frame->pane(2)->geometry().right(), frame->pane(3)->geometry().left());
     EXPECT_LE(frame->pane(3)->geometry().right(), bar.right());
-    EXPECT_GE(frame->pane(3)->width(), frame->GetStatusTextWidth(paneText(3)));
+    EXPECT_GE(frame->pane(3)->width(), frame->statusTextWidth(paneText(3)));
     const QString shown = pathPane->shownText();
     EXPECT_TRUE(shown.startsWith(QStringLiteral("/srv/x"))) << shown.toStdString();
     EXPECT_TRUE(shown.endsWith(QStringLiteral("x/end.log"))) << shown.toStdString();
@@ -182,7 +183,7 @@ TEST_F(MainFrameTest, LongPathGivesWayToTheOtherPanesElidedInTheMiddle)
     EXPECT_EQ(pathPane->toolTip(), longPath);
 
     // With room again, the whole path.
-    frame->SetFilePathText(u"/var/log/a.log");
+    frame->setFilePathText(u"/var/log/a.log");
     QApplication::processEvents();
     EXPECT_EQ(pathPane->shownText(), QStringLiteral("/var/log/a.log"));
 }
@@ -199,7 +200,7 @@ TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
     EXPECT_TRUE(enabled(Command::FindNextDown));
 
     quilltest::writeFile(path, "a\nb\n");
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     EXPECT_TRUE(enabled(Command::Reload));
     EXPECT_TRUE(enabled(Command::Clear));
     EXPECT_TRUE(enabled(Command::Pause));
@@ -210,7 +211,7 @@ TEST_F(MainFrameTest, EnableRulesFollowTheDocument)
     EXPECT_TRUE(enabled(Command::Copy));
     EXPECT_TRUE(enabled(Command::Settings));
     frame->action(Command::Pause)->trigger();
-    EXPECT_FALSE(document->IsWatching());
+    EXPECT_FALSE(document->isWatching());
     EXPECT_TRUE(enabled(Command::Resume));
     EXPECT_FALSE(enabled(Command::Pause));
 }
@@ -222,7 +223,7 @@ TEST_F(MainFrameTest, SpaceAndPausePauseAndResumeAndThePausedPaneSaysSo)
 {
     quilltest::writeFile(path, "a\nb\n");
     createFrame();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     frame->show();
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
@@ -230,20 +231,20 @@ TEST_F(MainFrameTest, SpaceAndPausePauseAndResumeAndThePausedPaneSaysSo)
     ASSERT_NE(paused, nullptr);
     EXPECT_FALSE(paused->isVisible());
 
-    QTest::keyClick(frame->GetView(), Qt::Key_Space);
-    EXPECT_FALSE(document->IsWatching());
+    QTest::keyClick(frame->activeView(), Qt::Key_Space);
+    EXPECT_FALSE(document->isWatching());
     EXPECT_TRUE(paused->isVisible());
     EXPECT_EQ(paused->text(), LanguageResources::current().string(210));
-    QTest::keyClick(frame->GetView(), Qt::Key_Space);
-    EXPECT_TRUE(document->IsWatching());
+    QTest::keyClick(frame->activeView(), Qt::Key_Space);
+    EXPECT_TRUE(document->isWatching());
     EXPECT_FALSE(paused->isVisible());
 
-    QTest::keyClick(frame->GetView(), Qt::Key_Pause);
+    QTest::keyClick(frame->activeView(), Qt::Key_Pause);
     EXPECT_TRUE(paused->isVisible());
-    QTest::keyClick(frame->GetView(), Qt::Key_Pause);
+    QTest::keyClick(frame->activeView(), Qt::Key_Pause);
     EXPECT_FALSE(paused->isVisible());
 
-    QTest::keyClick(frame->GetView(), Qt::Key_W, Qt::ControlModifier);
+    QTest::keyClick(frame->activeView(), Qt::Key_W, Qt::ControlModifier);
     EXPECT_EQ(owner.newDocuments, 1);
 }
 
@@ -258,10 +259,9 @@ TEST_F(MainFrameTest, AClosedWindowComesBackWhereItWasAndStoresTheSameAgain)
     const QRect before = frame->geometry();
     frame->close();
     const auto stored = [&] {
-        return std::array<std::uint32_t, 4>{store->GetDword(Setting::WindowPosLeft),
-                                            store->GetDword(Setting::WindowPosTop),
-                                            store->GetDword(Setting::WindowPosRight),
-                                            store->GetDword(Setting::WindowPosBottom)};
+        return std::array<std::uint32_t, 4>{
+            store->dword(Setting::WindowPosLeft), store->dword(Setting::WindowPosTop),
+            store->dword(Setting::WindowPosRight), store->dword(Setting::WindowPosBottom)};
     };
     const std::array<std::uint32_t, 4> first = stored();
     EXPECT_EQ(first, (std::array<std::uint32_t, 4>{100, 120, 740, 600}));
@@ -295,11 +295,11 @@ TEST_F(MainFrameTest, PositionOffEveryScreenIsBroughtBackOntoTheNearest)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.stored.x());
-        store->SetDword(Setting::WindowPosLeft, std::uint32_t(row.stored.left()));
-        store->SetDword(Setting::WindowPosTop, std::uint32_t(row.stored.top()));
-        store->SetDword(Setting::WindowPosRight,
+        store->setDword(Setting::WindowPosLeft, std::uint32_t(row.stored.left()));
+        store->setDword(Setting::WindowPosTop, std::uint32_t(row.stored.top()));
+        store->setDword(Setting::WindowPosRight,
                         std::uint32_t(row.stored.left() + row.stored.width()));
-        store->SetDword(Setting::WindowPosBottom,
+        store->setDword(Setting::WindowPosBottom,
                         std::uint32_t(row.stored.top() + row.stored.height()));
         createFrame();
         frame->show();
@@ -325,7 +325,7 @@ TEST_F(MainFrameTest, ClosingAMinimisedWindowStoresNothing)
     frame->close();
     for (SettingId id : {Setting::WindowPosLeft, Setting::WindowPosTop, Setting::WindowPosRight,
                          Setting::WindowPosBottom}) {
-        EXPECT_EQ(store->GetDword(id), 0u) << id;
+        EXPECT_EQ(store->dword(id), 0u) << id;
     }
 }
 
@@ -336,7 +336,7 @@ TEST_F(MainFrameTest, BarSwitchesStoreTheirStateAndShowTheCheckMark)
     QAction* toolbar = frame->action(Command::ViewToolbar);
     ASSERT_TRUE(toolbar->isChecked());
     toolbar->trigger();
-    EXPECT_FALSE(store->GetBool(Setting::Toolbar));
+    EXPECT_FALSE(store->boolValue(Setting::Toolbar));
     EXPECT_FALSE(frame->findChild<QToolBar*>(QStringLiteral("toolBar"))->isVisible());
     EXPECT_FALSE(toolbar->isChecked());
 
@@ -345,7 +345,7 @@ TEST_F(MainFrameTest, BarSwitchesStoreTheirStateAndShowTheCheckMark)
     EXPECT_FALSE(frame->findChild<QToolBar*>(QStringLiteral("toolBar"))->isVisible());
     EXPECT_FALSE(frame->action(Command::ViewToolbar)->isChecked());
     frame->action(Command::ViewStatusBar)->trigger();
-    EXPECT_FALSE(store->GetBool(Setting::StatusBar));
+    EXPECT_FALSE(store->boolValue(Setting::StatusBar));
 }
 
 TEST_F(MainFrameTest, DroppedFilesAreOpenedInTurnAndTheLastStays)
@@ -372,7 +372,7 @@ TEST_F(MainFrameTest, DroppedFilesAreOpenedInTurnAndTheLastStays)
     for (std::size_t i = 0; i < files.size(); ++i) {
         EXPECT_EQ(owner.opened[i], u16(files[i]));
     }
-    EXPECT_EQ(document->GetPathName(), u16(files[2]));
+    EXPECT_EQ(document->pathName(), u16(files[2]));
 }
 
 TEST_F(MainFrameTest, DroppedNameThatIsNotUtf8OpensItsOwnFileAndShowsAsReplacement)
@@ -394,7 +394,7 @@ TEST_F(MainFrameTest, DroppedNameThatIsNotUtf8OpensItsOwnFileAndShowsAsReplaceme
     QApplication::sendEvent(frame.get(), &drop);
     ASSERT_TRUE(waitFor([&] { return !owner.opened.empty(); }));
     EXPECT_EQ(owner.opened.front(), quill::fileNameToUtf16(file));
-    EXPECT_EQ(document->GetLineCount(), 2u);
+    EXPECT_EQ(document->lineCount(), 2u);
 
     const QString shown = QString::fromStdString(dir.path()) + QStringLiteral("/drop\uFFFD.log");
     EXPECT_EQ(paneText(1), shown);
@@ -413,20 +413,20 @@ TEST_F(MainFrameTest, AppendedTextArrivesAndATruncatedFileIsReadAgain)
     quilltest::writeFile(path, "first\nsecond\n");
     createFrame();
     frame->show();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
-    ASSERT_EQ(document->GetLineCount(), 2u);
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
+    ASSERT_EQ(document->lineCount(), 2u);
 
     quilltest::appendFile(path, "third\nfourth\n");
     ASSERT_TRUE(waitFor([&] { return paneText(3).endsWith(QStringLiteral(" 4")); }))
         << paneText(3).toStdString();
-    EXPECT_EQ(document->GetLineCount(), 4u);
+    EXPECT_EQ(document->lineCount(), 4u);
 
     owner.opened.clear();
     quilltest::writeFile(path, "new\n");
     ASSERT_TRUE(waitFor([&] { return !owner.opened.empty(); }));
     EXPECT_EQ(owner.newDocuments, 1) << "File New before the open";
     EXPECT_EQ(owner.opened.front(), u16(path));
-    EXPECT_EQ(document->GetLineCount(), 1u);
+    EXPECT_EQ(document->lineCount(), 1u);
     EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 1")));
 }
 
@@ -434,7 +434,7 @@ TEST_F(MainFrameTest, StayOnTopIsAppliedWhenTextArrives)
 {
     createFrame();
     EXPECT_FALSE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    store->SetBool(Setting::TopMost, true);
+    store->setBool(Setting::TopMost, true);
     frame->currentTab()->postFileAppended();
     QApplication::processEvents();
     EXPECT_TRUE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
@@ -444,8 +444,8 @@ TEST_F(MainFrameTest, CaptionIsTheDocumentTitle)
 {
     quilltest::writeFile(path, "x\n");
     createFrame();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
-    EXPECT_EQ(frame->windowTitle().toStdU16String(), document->GetTitle());
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
+    EXPECT_EQ(frame->windowTitle().toStdU16String(), document->title());
     EXPECT_TRUE(
         frame->windowTitle().endsWith(QStringLiteral("  -  ") + QString::fromStdString(path)));
 }
@@ -454,10 +454,10 @@ TEST_F(MainFrameTest, ClearEmptiesTheView)
 {
     quilltest::writeFile(path, "a\nb\nc\n");
     createFrame();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     frame->action(Command::Clear)->trigger();
-    EXPECT_EQ(document->GetLineCount(), 0u);
-    EXPECT_FALSE(document->GetNewTextArrived());
+    EXPECT_EQ(document->lineCount(), 0u);
+    EXPECT_FALSE(document->newTextArrived());
     EXPECT_TRUE(paneText(3).endsWith(QStringLiteral(" 0")));
     EXPECT_FALSE(frame->action(Command::Clear)->isEnabled());
 }
@@ -490,7 +490,7 @@ TEST_F(MainFrameTest, NewWindowStoresThePositionAndStartsTheProgramWithoutArgume
     frame->setGeometry(50, 60, 500, 400);
     QApplication::processEvents();
     frame->action(Command::NewWindow)->trigger();
-    EXPECT_EQ(static_cast<int>(store->GetDword(Setting::WindowPosLeft)),
+    EXPECT_EQ(static_cast<int>(store->dword(Setting::WindowPosLeft)),
               frame->geometry().left() + 30);
     ASSERT_TRUE(waitFor(
         [&] { return std::filesystem::exists(marker) && !quilltest::readFile(marker).empty(); }));
@@ -502,7 +502,7 @@ TEST_F(MainFrameTest, ContextMenuOfTheViewIsTheFirstPopupOfMenu132)
     quilltest::writeFile(path, "a\n");
     createFrame();
     frame->show();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     QStringList shown;
     QTimer::singleShot(0, [&] {
         if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
@@ -512,7 +512,7 @@ TEST_F(MainFrameTest, ContextMenuOfTheViewIsTheFirstPopupOfMenu132)
             menu->close();
         }
     });
-    QWidget* viewport = frame->GetView()->viewport();
+    QWidget* viewport = frame->activeView()->viewport();
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
                             viewport->mapToGlobal(QPoint(10, 10)));
     QApplication::sendEvent(viewport, &event);
@@ -525,10 +525,10 @@ TEST_F(MainFrameTest, CtrlCommaOpensTheSettingsAndOkTakesEffectAtOnce)
 {
     quilltest::writeFile(path, "plain line\nFATAL: disk gone\n");
     createFrame();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
-    store->SetDword(Setting::LogLevel, 1);
-    TraceLog::instance().SetConfiguredLevel(1);
-    document->SetNewTextArrived(true);
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
+    store->setDword(Setting::LogLevel, 1);
+    TraceLog::instance().setConfiguredLevel(1);
+    document->setNewTextArrived(true);
     bool opened = false;
     quilltest::whenModal<SettingsSheet>([&](SettingsSheet* sheet) {
         opened = true;
@@ -547,15 +547,15 @@ TEST_F(MainFrameTest, CtrlCommaOpensTheSettingsAndOkTakesEffectAtOnce)
     frame->show();
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    QTest::keyClick(frame->GetView(), Qt::Key_Comma, Qt::ControlModifier);
+    QTest::keyClick(frame->activeView(), Qt::Key_Comma, Qt::ControlModifier);
     ASSERT_TRUE(opened);
     EXPECT_TRUE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_EQ(TraceLog::instance().ConfiguredLevel(), 3);
-    EXPECT_FALSE(document->GetNewTextArrived());
+    EXPECT_EQ(TraceLog::instance().configuredLevel(), 3);
+    EXPECT_FALSE(document->newTextArrived());
     ColorRef text = 0;
     ColorRef back = 0;
     bool matched = false;
-    document->GetKeywordColors(u"FATAL: disk gone", text, back, matched);
+    document->keywordColors(u"FATAL: disk gone", text, back, matched);
     EXPECT_TRUE(matched) << "keywords reloaded into the document";
     EXPECT_EQ(back, 0x000000FFu);
 }
@@ -603,14 +603,14 @@ TEST_F(MainFrameTest, DisabledToolbarButtonsAreFadedAndResumeNeedsAFile)
     ASSERT_NE(resume, nullptr);
     EXPECT_FALSE(resume->isEnabled());
     QTest::mouseClick(resume, Qt::LeftButton);
-    EXPECT_FALSE(document->IsWatching());
+    EXPECT_FALSE(document->isWatching());
 
     quilltest::writeFile(path, "a\n");
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     frame->action(Command::Pause)->trigger();
     EXPECT_TRUE(resume->isEnabled()) << "a paused file can be resumed";
     QTest::mouseClick(resume, Qt::LeftButton);
-    EXPECT_TRUE(document->IsWatching());
+    EXPECT_TRUE(document->isWatching());
 }
 
 // Counts the paints a widget receives.
@@ -639,16 +639,16 @@ TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
     frame->setMessageHandler([&messages](const QString& text) { messages.push_back(text); });
     frame->resize(600, 400);
     frame->show();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
-    document->StopWatching();
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
+    document->stopWatching();
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    LogView* view = frame->GetView();
+    LogView* view = frame->activeView();
     view->setFocus();
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
 
     std::atomic<bool> release{false};
-    SelectionCopyJob::SetStartHookForTesting([&release] {
+    SelectionCopyJob::setStartHookForTesting([&release] {
         while (!release.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -670,7 +670,7 @@ TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
     EXPECT_EQ(frame->copyProgress(), nullptr);
     EXPECT_TRUE(messages.empty()) << "a cancelled copy says nothing";
 
-    SelectionCopyJob::SetStartHookForTesting(nullptr);
+    SelectionCopyJob::setStartHookForTesting(nullptr);
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     view->setFocus();
@@ -681,10 +681,10 @@ TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
     EXPECT_TRUE(copied.startsWith(QStringLiteral("line 0\nline 1\n")));
     EXPECT_TRUE(copied.endsWith(QStringLiteral("line 1999\n")));
 
-    SetAvailableMemoryForTesting(1 << 16);
+    setAvailableMemoryForTesting(1 << 16);
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     ASSERT_TRUE(waitFor([&] { return !frame->isCopying(); }));
-    SetAvailableMemoryForTesting(0);
+    setAvailableMemoryForTesting(0);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("more than half of the 1 MB available")))
         << messages[0].toStdString();
@@ -696,22 +696,22 @@ TEST_F(MainFrameTest, CopyRunsBesideTheWindowWithProgressAndEscapeCancelsIt)
 TEST_F(MainFrameTest, TerminalColoursShowTheTextAsATerminalDoesAndCopyIt)
 {
     quilltest::writeFile(path, "\x1b[42mGREEN\x1b[0m tail\nFATAL \x1b[42mgreen\x1b[0m\n");
-    store->SaveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true)});
+    store->saveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true)});
     createFrame();
     frame->resize(600, 400);
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     QAction* terminal = frame->action(Command::ViewTerminalColors);
     ASSERT_NE(terminal, nullptr);
     EXPECT_FALSE(terminal->isChecked());
-    EXPECT_EQ(document->GetLine(0), u"\x1b[42mGREEN\x1b[0m tail");
+    EXPECT_EQ(document->line(0), u"\x1b[42mGREEN\x1b[0m tail");
 
     terminal->trigger();
-    EXPECT_TRUE(store->GetBool(Setting::TerminalColors));
+    EXPECT_TRUE(store->boolValue(Setting::TerminalColors));
     EXPECT_TRUE(terminal->isChecked());
-    EXPECT_EQ(document->GetLine(0), u"GREEN tail");
-    LogView* view = frame->GetView();
+    EXPECT_EQ(document->line(0), u"GREEN tail");
+    LogView* view = frame->activeView();
     const QImage image = view->viewport()->grab().toImage();
     const int row = int(view->lineHeight());
     const QColor green(0, 205, 0);
@@ -727,12 +727,11 @@ TEST_F(MainFrameTest, TerminalColoursShowTheTextAsATerminalDoesAndCopyIt)
     QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     ASSERT_TRUE(waitFor([&] { return !frame->isCopying(); }));
-    EXPECT_EQ(QGuiApplication::clipboard()->text(),
-              QStringLiteral("GREEN tail\nFATAL green\n"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("GREEN tail\nFATAL green\n"));
 
     terminal->trigger();
-    EXPECT_FALSE(store->GetBool(Setting::TerminalColors));
-    EXPECT_EQ(document->GetLine(1), u"FATAL \x1b[42mgreen\x1b[0m");
+    EXPECT_FALSE(store->boolValue(Setting::TerminalColors));
+    EXPECT_EQ(document->line(1), u"FATAL \x1b[42mgreen\x1b[0m");
 }
 
 // View > Encoding reads the file again in the chosen encoding; the status bar says which,
@@ -742,22 +741,22 @@ TEST_F(MainFrameTest, EncodingMenuReadsTheFileAgainAndTheStatusBarSaysWhich)
     quilltest::writeFile(path, "caf\xE9 \x80\n");
     createFrame();
     frame->show();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     frame->updateCommandStates();
     EXPECT_TRUE(frame->action(Command::ViewEncodingFirst)->isChecked());
     EXPECT_TRUE(frame->encodingPane()->text().endsWith(QStringLiteral(" (automatic)")))
         << frame->encodingPane()->text().toStdString();
 
     frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))->trigger();
-    EXPECT_EQ(document->GetLine(0), u"caf\u00E9 \u20AC");
+    EXPECT_EQ(document->line(0), u"caf\u00E9 \u20AC");
     EXPECT_EQ(frame->encodingPane()->text(), QStringLiteral("Windows-1252"));
-    EXPECT_TRUE(
-        frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))->isChecked());
+    EXPECT_TRUE(frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Windows1252))
+                    ->isChecked());
     EXPECT_FALSE(frame->action(Command::ViewEncodingFirst)->isChecked());
     EXPECT_EQ(owner.opened.size(), 2u) << "read again through the owner, as a reload";
 
     frame->action(Command::ViewEncodingFirst + int(quill::TextEncoding::Latin1))->trigger();
-    EXPECT_EQ(document->GetLine(0), u"caf\u00E9 \u0080");
+    EXPECT_EQ(document->line(0), u"caf\u00E9 \u0080");
 }
 
 // Without a language package (or with one that lacks the text) the status bar still names
@@ -774,7 +773,7 @@ TEST_F(MainFrameTest, TheEncodingPaneNamesTheEncodingWithoutItsText)
     quilltest::writeFile(path, "plain text\n");
     createFrame();
     frame->show();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     frame->updateCommandStates();
     qInstallMessageHandler(previous);
     EXPECT_FALSE(frame->encodingPane()->text().isEmpty());
@@ -791,12 +790,12 @@ TEST_F(MainFrameTest, ABigEndianMarkIsNamedInTheStatusBarUnderAutomatic)
     quilltest::writeFile(path, std::string("\xFE\xFF\0o\0n\0e\0\n\0t\0w\0o\0\n", 18));
     createFrame();
     frame->show();
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
     frame->updateCommandStates();
     EXPECT_TRUE(frame->action(Command::ViewEncodingFirst)->isChecked());
     EXPECT_EQ(frame->encodingPane()->text(), QStringLiteral("UTF-16 BE (automatic)"));
-    EXPECT_EQ(document->GetLine(0), u"one");
-    EXPECT_EQ(document->GetLine(1), u"two");
+    EXPECT_EQ(document->line(0), u"one");
+    EXPECT_EQ(document->line(1), u"two");
 }
 
 // A keyword that colours only its matches colours each of them, in every line, over the
@@ -806,17 +805,19 @@ TEST_F(MainFrameTest, MatchOnlyKeywordsColourTheirMatchesOverAWholeLineKeyword)
     quilltest::writeFile(path, "an ab ab\nFATAL ab\n");
     Keyword match(u"ab", 0x00FFFFFF, 0x0000FF00, true, false, true); // white on green
     match.m_matchOnly = true;
-    store->SaveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true), match});
+    store->saveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true), match});
     createFrame();
     frame->resize(600, 400);
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
-    LogView* view = frame->GetView();
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
+    LogView* view = frame->activeView();
     const QImage image = view->viewport()->grab().toImage();
     const int row = int(view->lineHeight());
     const int cell = view->renderer().averageCharWidth();
-    auto top = [&](int line, int column) { return QColor(image.pixel(column * cell + 1, line * row)); };
+    auto top = [&](int line, int column) {
+        return QColor(image.pixel(column * cell + 1, line * row));
+    };
     const QColor green(0, 255, 0);
     const QColor blue(0, 0, 255);
     const QColor black(0, 0, 0);
@@ -845,12 +846,12 @@ TEST_F(MainFrameTest, AltZWrapsLongLinesAndTakesTheHorizontalBarAway)
     frame->resize(600, 400);
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-    ASSERT_TRUE(owner.OpenDocumentFile(u16(path)));
-    LogView* view = frame->GetView();
+    ASSERT_TRUE(owner.openDocumentFile(u16(path)));
+    LogView* view = frame->activeView();
     QApplication::processEvents();
     ASSERT_TRUE(view->horizontalScrollBar()->isVisible());
     const int row = int(view->lineHeight());
-    const QColor background = quill::colorFromRef(store->GetDword(Setting::BackgroundColor));
+    const QColor background = quill::colorFromRef(store->dword(Setting::BackgroundColor));
     // Whether any pixel of the row at y is not the background.
     auto inked = [&](int y) {
         const QImage image = view->viewport()->grab().toImage();
@@ -868,7 +869,7 @@ TEST_F(MainFrameTest, AltZWrapsLongLinesAndTakesTheHorizontalBarAway)
     view->setFocus();
     QTest::keyClick(view, Qt::Key_Z, Qt::AltModifier);
     QApplication::processEvents();
-    EXPECT_TRUE(store->GetBool(Setting::WrapLongLines));
+    EXPECT_TRUE(store->boolValue(Setting::WrapLongLines));
     frame->updateCommandStates();
     EXPECT_TRUE(frame->action(Command::ViewWrapLines)->isChecked());
     EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
@@ -877,7 +878,7 @@ TEST_F(MainFrameTest, AltZWrapsLongLinesAndTakesTheHorizontalBarAway)
 
     QTest::keyClick(view, Qt::Key_Z, Qt::AltModifier);
     QApplication::processEvents();
-    EXPECT_FALSE(store->GetBool(Setting::WrapLongLines));
+    EXPECT_FALSE(store->boolValue(Setting::WrapLongLines));
     EXPECT_TRUE(view->horizontalScrollBar()->isVisible());
     EXPECT_FALSE(inked(2 * row));
 }

@@ -39,10 +39,10 @@
 
 // Runs the event loop until the two agree (at most ten seconds), then compares them: the
 // QTRY_ macros report to Qt Test, which a GoogleTest program does not hear.
-#define WAIT_EQ(actual, expected)                                                           \
-    do {                                                                                    \
-        static_cast<void>(QTest::qWaitFor([&] { return (actual) == (expected); }, 10000)); \
-        EXPECT_EQ(actual, expected);                                                        \
+#define WAIT_EQ(actual, expected)                                                                  \
+    do {                                                                                           \
+        static_cast<void>(QTest::qWaitFor([&] { return (actual) == (expected); }, 10000));         \
+        EXPECT_EQ(actual, expected);                                                               \
     } while (false)
 
 using quilltest::NullSound;
@@ -53,23 +53,23 @@ namespace {
 // F5 needs an owner that opens the file again, as the application does.
 class ReopeningOwner : public FrameOwner {
   public:
-    bool OpenDocumentFile(const std::u16string& path) override
+    bool openDocumentFile(const std::u16string& path) override
     {
-        if (!document->OnOpenDocument(path)) {
+        if (!document->openDocument(path)) {
             return false;
         }
-        frame->GetView()->OnInitialUpdate();
+        frame->activeView()->initialUpdate();
         return true;
     }
-    void OnFileNew() override
+    void onFileNew() override
     {
-        document->OnNewDocument();
-        frame->GetView()->OnInitialUpdate();
+        document->newDocument();
+        frame->activeView()->initialUpdate();
     }
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return {}; }
+    void onFileOpen() override {}
+    void onAppAbout() override {}
+    void onOpenRecentFile(int) override {}
+    std::vector<std::u16string> recentFiles() const override { return {}; }
 
     LogDocument* document = nullptr;
     MainFrame* frame = nullptr;
@@ -98,22 +98,22 @@ class NavigationTest : public ::testing::Test {
         // A second open in one test starts with a new frame (and with it new tabs).
         frame.reset();
         frame = std::make_unique<MainFrame>(&owner, &sound);
-        document = frame->GetActiveDocument();
+        document = frame->activeDocument();
         owner.document = document;
         owner.frame = frame.get();
         frame->setMessageHandler([](const QString&) {});
         frame->resize(600, 400);
         frame->show();
-        view()->OnInitialUpdate();
-        ASSERT_TRUE(document->OnOpenDocument(u16(path)));
-        document->StopWatching();
-        view()->OnInitialUpdate();
+        view()->initialUpdate();
+        ASSERT_TRUE(document->openDocument(u16(path)));
+        document->stopWatching();
+        view()->initialUpdate();
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
         settle();
     }
 
-    LogView* view() const { return frame->GetView(); }
+    LogView* view() const { return frame->activeView(); }
 
     static void settle()
     {
@@ -148,11 +148,11 @@ class NavigationTest : public ::testing::Test {
     // The whole line selected, as Go to line and a jump to a mark leave it.
     std::optional<LineNumber> shownLine() const
     {
-        const DocSelection s = document->GetSelection();
+        const DocSelection s = document->selection();
         if (!s.valid || s.startLine != s.endLine || s.startCol != 0 || s.endCol != -1) {
             return std::nullopt;
         }
-        EXPECT_EQ(document->GetFindPosition().line, s.startLine) << "the find position too";
+        EXPECT_EQ(document->findPosition().line, s.startLine) << "the find position too";
         return s.startLine;
     }
 
@@ -161,10 +161,10 @@ class NavigationTest : public ::testing::Test {
         quilltest::appendFile(path, bytes);
         {
             std::lock_guard lock(document->docAccess());
-            document->AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                 bytes.size(), false);
+            document->appendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                                 false);
         }
-        frame->currentTab()->UpdateAllViews();
+        frame->currentTab()->updateAllViews();
         settle();
     }
 
@@ -195,7 +195,7 @@ TEST_F(NavigationTest, GutterTakesItsClicksUpToItsEdgeAndTheTextKeepsItsCoordina
     settle();
     LineGutter* gutter = view()->gutter();
     ASSERT_TRUE(gutter->isVisible());
-    EXPECT_TRUE(package.store->GetBool(Setting::LineNumbers)) << "stored";
+    EXPECT_TRUE(package.store->boolValue(Setting::LineNumbers)) << "stored";
     EXPECT_TRUE(frame->action(NavigationCommand::LineNumbers)->isChecked());
     EXPECT_EQ(view()->viewport()->x(), textLeft + gutter->width());
     EXPECT_EQ(gutter->geometry().right() + 1, view()->viewport()->x()) << "side by side";
@@ -204,17 +204,17 @@ TEST_F(NavigationTest, GutterTakesItsClicksUpToItsEdgeAndTheTextKeepsItsCoordina
     const int y = rowTop(line) + int(view()->lineHeight()) / 2;
     ASSERT_GT(rowTop(line), 0);
     QTest::mouseClick(gutter, Qt::LeftButton, {}, QPoint(gutter->width() - 1, y));
-    EXPECT_EQ(document->Marks().Lines(), std::vector<LineNumber>{line}) << "the last column";
+    EXPECT_EQ(document->marks().Lines(), std::vector<LineNumber>{line}) << "the last column";
     QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, QPoint(0, y));
-    EXPECT_EQ(document->Marks().Lines(), std::vector<LineNumber>{line})
+    EXPECT_EQ(document->marks().Lines(), std::vector<LineNumber>{line})
         << "the text's first column is no gutter";
     QTest::mouseClick(gutter, Qt::LeftButton, {}, QPoint(0, y));
-    EXPECT_TRUE(document->Marks().Empty()) << "the first column toggles it off again";
+    EXPECT_TRUE(document->marks().Empty()) << "the first column toggles it off again";
 
     // A double click on the first word selects it from column 0: the gutter moved the
     // text, not its coordinates.
     QTest::mouseDClick(view()->viewport(), Qt::LeftButton, {}, QPoint(2, y));
-    const DocSelection selection = document->GetSelection();
+    const DocSelection selection = document->selection();
     ASSERT_TRUE(selection.valid);
     EXPECT_EQ(selection.startLine, line);
     EXPECT_EQ(selection.startCol, 0);
@@ -258,7 +258,7 @@ TEST_F(NavigationTest, GutterTakesItsClicksUpToItsEdgeAndTheTextKeepsItsCoordina
     settle();
     EXPECT_FALSE(view()->gutter()->isVisible());
     EXPECT_EQ(view()->viewport()->x(), textLeft);
-    EXPECT_FALSE(package.store->GetBool(Setting::LineNumbers));
+    EXPECT_FALSE(package.store->boolValue(Setting::LineNumbers));
 }
 
 TEST(GoToLineDialog, TheFieldsTextNamesALineOfTheFile)
@@ -268,9 +268,14 @@ TEST(GoToLineDialog, TheFieldsTextNamesALineOfTheFile)
         std::uint32_t count;
         std::optional<std::uint32_t> line;
     };
-    const Row rows[] = {{"1", 10, 0u},      {"0", 10, 0u},      {"10", 10, 9u},
-                        {"11", 10, 9u},     {"999999999999", 10, 9u}, {"", 10, std::nullopt},
-                        {"5", 0, std::nullopt}, {"4294967295", 4294967295u, 4294967294u},
+    const Row rows[] = {{"1", 10, 0u},
+                        {"0", 10, 0u},
+                        {"10", 10, 9u},
+                        {"11", 10, 9u},
+                        {"999999999999", 10, 9u},
+                        {"", 10, std::nullopt},
+                        {"5", 0, std::nullopt},
+                        {"4294967295", 4294967295u, 4294967294u},
                         {"12a", 10, std::nullopt}};
     for (const Row& row : rows) {
         EXPECT_EQ(GoToLineDialog::lineFromText(QString::fromLatin1(row.text), row.count), row.line)
@@ -308,7 +313,7 @@ TEST_F(NavigationTest, GoToLineClampsToTheFileAndShowsALineOfContext)
     field->selectAll();
     QTest::keyClicks(field, "line 3");
     key(Qt::Key_Return, {}, field);
-    EXPECT_EQ(document->GetSelection().startLine, 300u);
+    EXPECT_EQ(document->selection().startLine, 300u);
 }
 
 TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedByReloadAndClear)
@@ -321,7 +326,7 @@ TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedBy
     key(Qt::Key_F2, Qt::ControlModifier);
     goToLine("100");
     key(Qt::Key_F2, Qt::ControlModifier);
-    EXPECT_EQ(document->Marks().Lines(), (std::vector<LineNumber>{10, 50, 99}));
+    EXPECT_EQ(document->marks().Lines(), (std::vector<LineNumber>{10, 50, 99}));
 
     key(Qt::Key_F2);
     EXPECT_EQ(shownLine(), 10u) << "from the last line round to the first mark";
@@ -335,7 +340,7 @@ TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedBy
     EXPECT_LE(rowTop(99) + int(view()->lineHeight()), view()->viewport()->height());
 
     // The marked rows are tinted right across, past the end of their text.
-    const QColor background = quill::colorFromRef(package.store->GetDword(Setting::BackgroundColor));
+    const QColor background = quill::colorFromRef(package.store->dword(Setting::BackgroundColor));
     const QImage before = shown();
     const int x = before.width() - 2;
     const int half = int(view()->lineHeight()) / 2;
@@ -343,8 +348,8 @@ TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedBy
     EXPECT_EQ(QColor(before.pixel(x, rowTop(98) + half)), background);
 
     append(" grown\nline 100\n");
-    EXPECT_EQ(document->GetLine(99), u"line 99 grown");
-    EXPECT_EQ(document->Marks().Lines(), (std::vector<LineNumber>{10, 50, 99}))
+    EXPECT_EQ(document->line(99), u"line 99 grown");
+    EXPECT_EQ(document->marks().Lines(), (std::vector<LineNumber>{10, 50, 99}))
         << "appends keep the marks, the grown last line's too";
     const QImage after = shown();
     EXPECT_EQ(QColor(after.pixel(x, rowTop(99) + half)), LogView::markedBackground(background));
@@ -359,25 +364,25 @@ TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedBy
     goToLine("100");
 
     key(Qt::Key_F2, Qt::ControlModifier);
-    EXPECT_EQ(document->Marks().Lines(), (std::vector<LineNumber>{10, 50}))
+    EXPECT_EQ(document->marks().Lines(), (std::vector<LineNumber>{10, 50}))
         << "Ctrl+F2 on a marked line unmarks it";
 
     key(Qt::Key_F5);
-    document->StopWatching();
-    EXPECT_TRUE(document->Marks().Empty()) << "a reload drops them";
+    document->stopWatching();
+    EXPECT_TRUE(document->marks().Empty()) << "a reload drops them";
     goToLine("3");
     key(Qt::Key_F2, Qt::ControlModifier);
-    EXPECT_FALSE(document->Marks().Empty());
+    EXPECT_FALSE(document->marks().Empty());
     frame->updateCommandStates();
     ASSERT_TRUE(frame->action(NavigationCommand::ClearMarks)->isEnabled());
     frame->action(NavigationCommand::ClearMarks)->trigger();
-    EXPECT_TRUE(document->Marks().Empty()) << "View > Clear Marks";
+    EXPECT_TRUE(document->marks().Empty()) << "View > Clear Marks";
     key(Qt::Key_F2, Qt::ControlModifier);
     key(Qt::Key_L, Qt::ControlModifier);
-    document->StopWatching();
-    EXPECT_TRUE(document->Marks().Empty()) << "Clear drops them";
+    document->stopWatching();
+    EXPECT_TRUE(document->marks().Empty()) << "Clear drops them";
     key(Qt::Key_F2);
-    EXPECT_FALSE(document->GetSelection().valid) << "no mark, no jump";
+    EXPECT_FALSE(document->selection().valid) << "no mark, no jump";
 }
 
 TEST_F(NavigationTest, EveryMatchOnScreenIsHighlightedTheCurrentOneStronger)
@@ -393,7 +398,7 @@ TEST_F(NavigationTest, EveryMatchOnScreenIsHighlightedTheCurrentOneStronger)
 
     const LogRenderer& r = view()->renderer();
     const int h = int(view()->lineHeight());
-    const QColor background = quill::colorFromRef(package.store->GetDword(Setting::BackgroundColor));
+    const QColor background = quill::colorFromRef(package.store->dword(Setting::BackgroundColor));
     // The colours in the cell that follows the prefix (glyphs may ink any of its pixels, so
     // a cell is judged by what it holds, not by one pixel).
     auto cell = [&](const QImage& image, LineNumber line, const char16_t* prefix,
@@ -416,7 +421,9 @@ TEST_F(NavigationTest, EveryMatchOnScreenIsHighlightedTheCurrentOneStronger)
     // The tint is opaque, its text black or white: a lit cell holds the tint, a plain one only
     // the row's colours.
     auto isLit = [&](const QSet<QRgb>& c) { return c.contains(lit); };
-    auto isPlain = [&](const QSet<QRgb>& c) { return c.contains(background.rgb()) && !c.contains(lit); };
+    auto isPlain = [&](const QSet<QRgb>& c) {
+        return c.contains(background.rgb()) && !c.contains(lit);
+    };
     EXPECT_TRUE(isLit(cell(image, 0, u"xx ", u"a")));
     EXPECT_TRUE(isLit(cell(image, 0, u"xx a", u"b"))) << "the second character too";
     EXPECT_TRUE(isLit(cell(image, 0, u"xx ab yy ", u"a"))) << "every occurrence";
@@ -444,13 +451,13 @@ TEST_F(NavigationTest, EveryMatchOnScreenIsHighlightedTheCurrentOneStronger)
     find->setSearchText(QStringLiteral("ab"));
     field->setFocus();
     key(Qt::Key_Return, {}, field);
-    const DocSelection found = document->GetSelection();
+    const DocSelection found = document->selection();
     ASSERT_TRUE(found.valid);
     ASSERT_EQ(found.startLine, 0u);
     image = shown();
     // The current match is the selection: the row's colours swapped, no tint.
     const QSet<QRgb> current = cell(image, 0, u"xx ", u"a");
-    const QColor text = quill::colorFromRef(package.store->GetDword(Setting::TextColor));
+    const QColor text = quill::colorFromRef(package.store->dword(Setting::TextColor));
     EXPECT_FALSE(current.contains(lit));
     EXPECT_TRUE(current.contains(text.rgb()));
     EXPECT_TRUE(isLit(cell(image, 0, u"xx ab yy ", u"a"))) << "the others as before";
@@ -496,7 +503,7 @@ std::string linesWith(int count, const std::map<int, std::string>& special)
 
 TEST_F(NavigationTest, KeywordLineJumpsReachBeyondTheDecodedWindowAndStopAtTheEnds)
 {
-    package.store->SaveKeywords({Keyword(u"ERROR", 0x0000FF, 0xFFFFFF, true, false, true)});
+    package.store->saveKeywords({Keyword(u"ERROR", 0x0000FF, 0xFFFFFF, true, false, true)});
     open(linesWith(5000, {{10, "an ERROR"}, {2500, "ERROR again"}, {4990, "last ERROR"}}));
     goToLine("1");
     key(Qt::Key_Down, Qt::AltModifier);
@@ -523,7 +530,7 @@ TEST_F(NavigationTest, KeywordLineJumpsReachBeyondTheDecodedWindowAndStopAtTheEn
 
 TEST_F(NavigationTest, KeywordLineJumpsAgreeWithALineModelOnRandomFiles)
 {
-    package.store->SaveKeywords({Keyword(u"warn", 0x0000FF, 0xFFFFFF, true, false, true),
+    package.store->saveKeywords({Keyword(u"warn", 0x0000FF, 0xFFFFFF, true, false, true),
                                  Keyword(u"FAIL", 0x0000FF, 0xFFFFFF, true, false, true)});
     for (unsigned seed = 1; seed <= 3; ++seed) {
         std::mt19937 random(seed);
@@ -553,21 +560,21 @@ TEST_F(NavigationTest, KeywordLineJumpsAgreeWithALineModelOnRandomFiles)
                 expected = it != model.begin() ? *(it - 1) : from;
             }
             WAIT_EQ(shownLine(), expected);
-            ASSERT_EQ(shownLine(), expected) << "seed " << seed << " from " << from
-                                             << (down ? " down" : " up");
+            ASSERT_EQ(shownLine(), expected)
+                << "seed " << seed << " from " << from << (down ? " down" : " up");
         }
     }
 }
 
 TEST_F(NavigationTest, OverviewStripShowsMarksAndKeywordLinesAtTheirHeightAsLinesArrive)
 {
-    package.store->SaveKeywords({Keyword(u"ERROR", 0x000000, 0x0000FF, true, false, true)});
+    package.store->saveKeywords({Keyword(u"ERROR", 0x000000, 0x0000FF, true, false, true)});
     open(linesWith(1000, {{100, "ERROR here"}}));
     frame->action(NavigationCommand::OverviewStrip)->trigger();
     settle();
     OverviewStrip* strip = view()->overview();
     ASSERT_TRUE(strip->isVisible());
-    EXPECT_TRUE(package.store->GetBool(Setting::OverviewStrip));
+    EXPECT_TRUE(package.store->boolValue(Setting::OverviewStrip));
     EXPECT_EQ(strip->geometry().left(), view()->viewport()->geometry().right() + 1)
         << "between the text and the scroll bar";
     const QRect track = strip->track();
@@ -608,8 +615,7 @@ TEST_F(NavigationTest, OverviewStripShowsMarksAndKeywordLinesAtTheirHeightAsLine
     settle();
     ASSERT_NE(frame->findDialog(), nullptr);
     QTest::keyClicks(
-        frame->findDialog()->findChild<QComboBox*>(QStringLiteral("findText"))->lineEdit(),
-        "here");
+        frame->findDialog()->findChild<QComboBox*>(QStringLiteral("findText"))->lineEdit(), "here");
     const QColor orange(255, 120, 0);
     const int oldKeyword = track.top() + 100 * track.height() / 2000;
     auto rightColour = [&](int row) {
@@ -622,7 +628,7 @@ TEST_F(NavigationTest, OverviewStripShowsMarksAndKeywordLinesAtTheirHeightAsLine
 
 TEST_F(NavigationTest, AMarkTintsAKeywordLineTooAndAMatchReachingInFromTheLeftIsLit)
 {
-    package.store->SaveKeywords({Keyword(u"ERROR", 0x000000, 0x00FFFF, true, false, true)});
+    package.store->saveKeywords({Keyword(u"ERROR", 0x000000, 0x00FFFF, true, false, true)});
     std::string wide = "ERROR " + std::string(200, 'x') + "ab" + std::string(200, 'y') + "\n";
     open(wide + "plain\n");
     goToLine("1");
@@ -683,8 +689,8 @@ TEST_F(NavigationTest, TheFilterPaneListsTheMarkedLinesBesideTheMatchesAsTheyCom
         return lines;
     };
     auto filterDone = [&] {
-        return pane->filter()->GetProgress().state == FilterState::Done &&
-               pane->filter()->GetProgress().total == document->GetLineCount();
+        return pane->filter()->progress().state == FilterState::Done &&
+               pane->filter()->progress().total == document->lineCount();
     };
     using Lines = std::vector<LineNumber>;
 
@@ -782,7 +788,7 @@ TEST_F(NavigationTest, TheGutterGrowsByADigitExactlyWhereTheLineCountGainsOne)
             more += "more " + std::to_string(lines) + "\n";
         }
         append(more);
-        ASSERT_EQ(document->GetLineCount(), LineNumber(target));
+        ASSERT_EQ(document->lineCount(), LineNumber(target));
         const int digits = int(std::to_string(target).size());
         EXPECT_EQ(gutter->width(), atThreeDigits + (digits - 3) * nine) << target << " lines";
         EXPECT_EQ(view()->viewport()->x(), gutter->width()) << "the text starts after it";

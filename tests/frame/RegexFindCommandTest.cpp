@@ -40,14 +40,14 @@ class RegexFindCommandTest : public ::testing::Test {
         const std::string path = package.dir.file("regex.log");
         quilltest::writeFile(path, bytes);
         frame = std::make_unique<MainFrame>(nullptr, &sound);
-        document = frame->GetActiveDocument();
+        document = frame->activeDocument();
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         frame->resize(600, 400);
         frame->show();
-        frame->GetView()->OnInitialUpdate();
-        ASSERT_TRUE(document->OnOpenDocument(u16(path)));
-        document->StopWatching();
-        frame->GetView()->OnInitialUpdate();
+        frame->activeView()->initialUpdate();
+        ASSERT_TRUE(document->openDocument(u16(path)));
+        document->stopWatching();
+        frame->activeView()->initialUpdate();
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
         QApplication::processEvents();
@@ -63,7 +63,7 @@ class RegexFindCommandTest : public ::testing::Test {
     {
         frame->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-        key(frame->GetView(), Qt::Key_F, Qt::ControlModifier);
+        key(frame->activeView(), Qt::Key_F, Qt::ControlModifier);
         FindDialog* dialog = frame->findDialog();
         if (dialog) {
             EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog));
@@ -78,7 +78,7 @@ class RegexFindCommandTest : public ::testing::Test {
 
     Match selected() const
     {
-        const DocSelection s = document->GetSelection();
+        const DocSelection s = document->selection();
         EXPECT_TRUE(s.valid);
         return {s.startLine, s.startCol, s.endCol};
     }
@@ -108,18 +108,18 @@ TEST_F(RegexFindCommandTest, ATickedPatternIsFoundByEnterAndF3AndABadOneIsNamedI
     key(textField(dialog), Qt::Key_Return);
     EXPECT_EQ(selected(), Match(2, 6, 6));
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_TRUE(SettingsStore::instance().GetBool(Setting::FindRegularExpression));
+    EXPECT_TRUE(SettingsStore::instance().boolValue(Setting::FindRegularExpression));
 
     // F3 in the log with the box closed: the pattern again, not the text it selected.
     key(textField(dialog), Qt::Key_Escape);
     ASSERT_EQ(frame->findDialog(), nullptr);
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    key(frame->GetView(), Qt::Key_F3);
+    key(frame->activeView(), Qt::Key_F3);
     EXPECT_EQ(selected(), Match(2, 14, 16));
-    key(frame->GetView(), Qt::Key_F3, Qt::ShiftModifier);
+    key(frame->activeView(), Qt::Key_F3, Qt::ShiftModifier);
     EXPECT_EQ(selected(), Match(2, 14, 16)) << "the way up starts after the match, as a text's";
-    key(frame->GetView(), Qt::Key_F3, Qt::ShiftModifier);
+    key(frame->activeView(), Qt::Key_F3, Qt::ShiftModifier);
     EXPECT_EQ(selected(), Match(2, 6, 6));
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
 
@@ -153,7 +153,7 @@ TEST_F(RegexFindCommandTest, ATickedPatternIsFoundByEnterAndF3AndABadOneIsNamedI
     QTest::keyClicks(textField(dialog), "[0-9]+");
     key(textField(dialog), Qt::Key_Return);
     EXPECT_EQ(messages.size(), 1) << "no line holds the text [0-9]+";
-    EXPECT_FALSE(SettingsStore::instance().GetBool(Setting::FindRegularExpression));
+    EXPECT_FALSE(SettingsStore::instance().boolValue(Setting::FindRegularExpression));
 }
 
 TEST_F(RegexFindCommandTest, TheBoxAcceleratorsAreAllDifferent)

@@ -40,12 +40,12 @@ namespace {
 
 class NoOwner : public FrameOwner {
   public:
-    bool OpenDocumentFile(const std::u16string&) override { return false; }
-    void OnFileNew() override {}
-    void OnFileOpen() override {}
-    void OnAppAbout() override {}
-    void OnOpenRecentFile(int) override {}
-    std::vector<std::u16string> RecentFiles() const override { return {}; }
+    bool openDocumentFile(const std::u16string&) override { return false; }
+    void onFileNew() override {}
+    void onFileOpen() override {}
+    void onAppAbout() override {}
+    void onOpenRecentFile(int) override {}
+    std::vector<std::u16string> recentFiles() const override { return {}; }
 };
 
 template <typename Condition>
@@ -76,10 +76,10 @@ class SourceControlTest : public ::testing::Test {
         ASSERT_TRUE(package.loaded);
         frame = std::make_unique<MainFrame>(&owner, &sound);
         frame->setDocumentSetup([](LogDocument& document) {
-            document.SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
+            document.setWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
                                      std::chrono::milliseconds(10)});
         });
-        frame->GetView()->OnInitialUpdate();
+        frame->activeView()->initialUpdate();
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         sources()->setSpoolFolder(dir.file("spool"));
         sources()->setCommandPrompt([this](const QStringList& history) {
@@ -97,8 +97,8 @@ class SourceControlTest : public ::testing::Test {
     }
     QString string(int id) const { return LanguageResources::current().string(id); }
     // The front tab's document.
-    LogDocument* document() const { return frame->GetActiveDocument(); }
-    std::u16string line(LineNumber index) { return document()->GetLine(index); }
+    LogDocument* document() const { return frame->activeDocument(); }
+    std::u16string line(LineNumber index) { return document()->line(index); }
 
     quilltest::EnglishPackage package;
     TempDir& dir = package.dir;
@@ -117,15 +117,15 @@ TEST_F(SourceControlTest, FollowsARealPipeToItsEndAndRemovesTheSpoolOnClose)
     ASSERT_EQ(::pipe(fds), 0);
     ASSERT_TRUE(sources()->followStandardInput(fds[0]));
     ::close(fds[0]);
-    ASSERT_NE(document()->Source(), nullptr);
-    const std::string spool = document()->Source()->SpoolPath();
+    ASSERT_NE(document()->source(), nullptr);
+    const std::string spool = document()->source()->spoolPath();
     EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral("  -  standard input")))
         << frame->windowTitle().toStdString();
     EXPECT_EQ(frame->pane(1)->text(), QStringLiteral("standard input"));
     EXPECT_TRUE(waitFor([&] { return status() == string(426); }));
 
     ASSERT_EQ(::write(fds[1], "ERROR first\nsecond\n", 19), 19);
-    EXPECT_TRUE(waitFor([&] { return document()->GetLineCount() >= 2 && line(1) == u"second"; }));
+    EXPECT_TRUE(waitFor([&] { return document()->lineCount() >= 2 && line(1) == u"second"; }));
     EXPECT_EQ(line(0), u"ERROR first");
     ASSERT_EQ(::write(fds[1], "third\n", 6), 6);
     ::close(fds[1]);
@@ -135,7 +135,7 @@ TEST_F(SourceControlTest, FollowsARealPipeToItsEndAndRemovesTheSpoolOnClose)
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 
     frame->close();
-    EXPECT_EQ(document()->Source(), nullptr);
+    EXPECT_EQ(document()->source(), nullptr);
     EXPECT_FALSE(exists(spool));
 }
 
@@ -145,9 +145,9 @@ TEST_F(SourceControlTest, FollowsARealPipeToItsEndAndRemovesTheSpoolOnClose)
 TEST_F(SourceControlTest, APipePastTheIndexBoundStopsAndSaysWhyWithTheLinesKept)
 {
     frame->setDocumentSetup([](LogDocument& document) {
-        document.SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
+        document.setWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
                                  std::chrono::milliseconds(10)});
-        document.SetAvailableMemory([] { return std::uint64_t(2) << 20; });
+        document.setAvailableMemory([] { return std::uint64_t(2) << 20; });
     });
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
@@ -174,7 +174,7 @@ TEST_F(SourceControlTest, APipePastTheIndexBoundStopsAndSaysWhyWithTheLinesKept)
     const QString prefix =
         QStringLiteral("Standard input is no longer read - Indexing stopped at ");
     ASSERT_TRUE(waitFor([&] { return status().startsWith(prefix); })) << status().toStdString();
-    const LineNumber kept = document()->GetLineCount();
+    const LineNumber kept = document()->lineCount();
     const QString stop = QStringLiteral("Indexing stopped at %1 lines: the line index reached its "
                                         "share of the memory available (1 MB)")
                              .arg(kept);
@@ -210,7 +210,7 @@ TEST_F(SourceControlTest, FollowCommandFromTheMenuShowsItsExitStatusAndKeepsItIn
 
     // The next prompt offers it; a second command gets a tab of its own.
     LogTab* first = frame->currentTab();
-    const std::string firstSpool = document()->Source()->SpoolPath();
+    const std::string firstSpool = document()->source()->spoolPath();
     answer = QStringLiteral("sh -c 'echo second; exec sleep 1000'");
     frame->action(Command::FollowCommand)->trigger();
     ASSERT_EQ(prompted.size(), 2);
@@ -222,9 +222,9 @@ TEST_F(SourceControlTest, FollowCommandFromTheMenuShowsItsExitStatusAndKeepsItIn
     EXPECT_TRUE(exists(firstSpool));
     EXPECT_TRUE(waitFor([&] { return line(0) == u"second"; }));
     EXPECT_EQ(status(), QStringLiteral("Command running"));
-    const pid_t pid = document()->Source()->ProcessId();
+    const pid_t pid = document()->source()->processId();
     ASSERT_GT(pid, 0);
-    const std::string secondSpool = document()->Source()->SpoolPath();
+    const std::string secondSpool = document()->source()->spoolPath();
 
     // Closing the tab ends the command and removes its spool; the first tab keeps its own.
     frame->closeTab(frame->currentTab());
@@ -244,14 +244,14 @@ TEST_F(SourceControlTest, ACommandThatCannotRunSaysWhyAndLeavesTheDocumentAlone)
 {
     const std::string log = dir.file("kept.log");
     quilltest::writeFile(log, "kept\n");
-    ASSERT_TRUE(document()->OnOpenDocument(u16(log)));
+    ASSERT_TRUE(document()->openDocument(u16(log)));
 
     answer = QStringLiteral("quillstream-no-such-program-24 --flag");
     frame->action(Command::FollowCommand)->trigger();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.back().contains(QStringLiteral("quillstream-no-such-program-24")));
     EXPECT_TRUE(messages.back().contains(QStringLiteral("could not be started")));
-    EXPECT_EQ(document()->Source(), nullptr);
+    EXPECT_EQ(document()->source(), nullptr);
     EXPECT_EQ(line(0), u"kept");
     EXPECT_TRUE(sources()->history().isEmpty());
 
@@ -273,13 +273,13 @@ TEST_F(SourceControlTest, ACompressedFileIsShownAsADecompressedCopyThatIsNotFoll
     quilltest::writeFile(plain, text);
     ASSERT_EQ(std::system(("xz -k '" + plain + "'").c_str()), 0);
     const std::string packed = plain + ".xz";
-    ASSERT_EQ(DetectCompressionOfFile(packed), CompressionFormat::Xz);
+    ASSERT_EQ(detectCompressionOfFile(packed), CompressionFormat::Xz);
     ASSERT_TRUE(
         sources()->openCompressed(packed, CompressionFormat::Xz, QString::fromStdString(packed)));
-    EXPECT_TRUE(waitFor([&] { return !document()->CanFollow(); }));
-    EXPECT_EQ(document()->GetLineCount(), 3000u);
+    EXPECT_TRUE(waitFor([&] { return !document()->canFollow(); }));
+    EXPECT_EQ(document()->lineCount(), 3000u);
     EXPECT_EQ(line(2999), u"line 2999");
-    EXPECT_FALSE(document()->IsWatching());
+    EXPECT_FALSE(document()->isWatching());
     EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
     EXPECT_FALSE(frame->action(Command::Pause)->isEnabled());
     EXPECT_FALSE(frame->pausePane()->isVisible());
@@ -293,7 +293,7 @@ TEST_F(SourceControlTest, ACompressedFileIsShownAsADecompressedCopyThatIsNotFoll
     frame->updateCommandStates();
     EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
     frame->action(Command::Resume)->trigger();
-    EXPECT_FALSE(document()->IsWatching());
+    EXPECT_FALSE(document()->isWatching());
 }
 
 TEST_F(SourceControlTest, ADamagedArchiveShowsWhatCameBeforeAndSaysWhatIsWrong)
@@ -323,7 +323,7 @@ TEST_F(SourceControlTest, ADamagedArchiveShowsWhatCameBeforeAndSaysWhatIsWrong)
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages.front(), string(410));
     EXPECT_TRUE(status().contains(QStringLiteral("truncated")));
-    EXPECT_GT(document()->GetLineCount(), 1000u);
+    EXPECT_GT(document()->lineCount(), 1000u);
     EXPECT_EQ(line(1000), u"line 1000");
 }
 
@@ -346,10 +346,10 @@ TEST_F(SourceControlTest, ADecompressionBehindTheFrontTabIsShownInItsOwnTab)
     ASSERT_NE(frame->currentTab(), archiveTab);
     EXPECT_EQ(archiveTab->label(), QStringLiteral("behind.log.xz"));
     LogDocument* behind = archiveTab->document();
-    EXPECT_TRUE(waitFor([&] { return !behind->CanFollow(); }));
-    EXPECT_EQ(behind->GetLineCount(), 200000u);
-    EXPECT_EQ(behind->GetLine(199999), u"behind 199999");
-    EXPECT_FALSE(behind->IsWatching());
+    EXPECT_TRUE(waitFor([&] { return !behind->canFollow(); }));
+    EXPECT_EQ(behind->lineCount(), 200000u);
+    EXPECT_EQ(behind->line(199999), u"behind 199999");
+    EXPECT_FALSE(behind->isWatching());
     EXPECT_TRUE(waitFor([&] { return line(0) == u"front"; }));
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 }
@@ -359,7 +359,7 @@ TEST_F(SourceControlTest, CancelEndsARunningCommandAndKeepsItsLines)
 {
     ASSERT_TRUE(sources()->followCommandLine(QStringLiteral("sh -c 'echo quiet; exec sleep 600'")));
     EXPECT_TRUE(waitFor([&] { return line(0) == u"quiet"; }));
-    const pid_t pid = document()->Source()->ProcessId();
+    const pid_t pid = document()->source()->processId();
     ASSERT_GT(pid, 0);
     EXPECT_EQ(status(), QStringLiteral("Command running"));
     ASSERT_TRUE(sources()->cancelButton()->isVisible());
@@ -419,8 +419,8 @@ TEST_F(SourceControlTest, TheFollowCommandBoxWrapsItsLabelInEveryLanguage)
 {
     sources()->setCommandPrompt({});
     for (const char16_t* language : {u"EN", u"DE"}) {
-        store->SetString(Setting::GuiLanguage, language);
-        ASSERT_TRUE(package.resources->LoadLanguageResources());
+        store->setString(Setting::GuiLanguage, language);
+        ASSERT_TRUE(package.resources->loadLanguageResources());
         QSize size;
         bool whole = false;
         QTimer::singleShot(0, [&] {
@@ -487,7 +487,7 @@ TEST_F(SourceControlTest, ARefusedSpoolFolderSaysWhatIsWrongWithIt)
         ASSERT_EQ(messages.size(), 2);
         EXPECT_TRUE(messages.back().contains(c.says)) << messages.back().toStdString();
     }
-    EXPECT_EQ(document()->Source(), nullptr);
+    EXPECT_EQ(document()->source(), nullptr);
 }
 
 // A window of plain files needs no timer: it runs while a source runs and until its end
@@ -496,22 +496,22 @@ TEST_F(SourceControlTest, ARefusedSpoolFolderSaysWhatIsWrongWithIt)
 TEST_F(SourceControlTest, TheTimerRunsOnlyWhileASourceNeedsIt)
 {
     frame->setDocumentSetup([](LogDocument& document) {
-        document.SetWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
+        document.setWatchTiming({std::chrono::milliseconds(20), std::chrono::milliseconds(20),
                                  std::chrono::milliseconds(10)});
-        document.SetAvailableMemory([] { return std::uint64_t(2) << 20; });
+        document.setAvailableMemory([] { return std::uint64_t(2) << 20; });
     });
     const std::string log = dir.file("plain.log");
     quilltest::writeFile(log, "plain\n");
     // Stopped, or the slow look for orphans when an earlier test ran a command.
     const auto resting = [this] {
         return sources()->timerInterval() == -1 ||
-               (LogSource::MayHaveOrphans() &&
+               (LogSource::mayHaveOrphans() &&
                 sources()->timerInterval() == SourceControl::OrphanPollMs);
     };
     QTest::qWait(50);
     EXPECT_TRUE(resting()) << sources()->timerInterval();
-    ASSERT_TRUE(document()->OnOpenDocument(u16(log)));
-    frame->GetView()->OnInitialUpdate();
+    ASSERT_TRUE(document()->openDocument(u16(log)));
+    frame->activeView()->initialUpdate();
     QTest::qWait(50);
     EXPECT_TRUE(resting()) << sources()->timerInterval();
 
@@ -574,22 +574,22 @@ TEST_F(SourceControlTest, LinesShowWhileDecompressingAndPauseHoldsThemUntilTheCo
     ASSERT_TRUE(
         sources()->openCompressed(packed, CompressionFormat::Bzip2, QStringLiteral("big.log.bz2")));
     EXPECT_TRUE(waitFor(
-        [&] { return document()->GetLineCount() > 0 || !sources()->progress()->isVisible(); }));
-    ASSERT_GT(document()->GetLineCount(), 0u);
+        [&] { return document()->lineCount() > 0 || !sources()->progress()->isVisible(); }));
+    ASSERT_GT(document()->lineCount(), 0u);
     ASSERT_TRUE(sources()->progress()->isVisible()) << "no line before the end";
     EXPECT_TRUE(sources()->cancelButton()->isVisible());
     EXPECT_EQ(line(0), bigLine(0));
     frame->action(Command::Pause)->trigger();
-    EXPECT_FALSE(document()->IsWatching());
+    EXPECT_FALSE(document()->isWatching());
     if (sources()->progress()->isVisible()) {
         EXPECT_TRUE(frame->action(Command::Resume)->isEnabled());
         EXPECT_TRUE(frame->pausePane()->isVisible());
     }
-    EXPECT_TRUE(waitFor([&] { return !document()->CanFollow(); }));
-    ASSERT_EQ(document()->GetLineCount(), 600000u);
+    EXPECT_TRUE(waitFor([&] { return !document()->canFollow(); }));
+    ASSERT_EQ(document()->lineCount(), 600000u);
     EXPECT_EQ(line(599999), bigLine(599999));
     EXPECT_EQ(line(300001), bigLine(300001));
-    EXPECT_FALSE(document()->IsWatching());
+    EXPECT_FALSE(document()->isWatching());
     EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
     EXPECT_FALSE(frame->action(Command::Pause)->isEnabled());
     EXPECT_FALSE(frame->pausePane()->isVisible());
@@ -605,20 +605,20 @@ TEST_F(SourceControlTest, CancelMidwayKeepsTheLinesDecompressedSoFar)
     ASSERT_TRUE(sources()->openCompressed(packed, CompressionFormat::Bzip2,
                                           QStringLiteral("cancel.log.bz2")));
     EXPECT_TRUE(waitFor(
-        [&] { return document()->GetLineCount() > 0 || !sources()->cancelButton()->isVisible(); }));
+        [&] { return document()->lineCount() > 0 || !sources()->cancelButton()->isVisible(); }));
     ASSERT_TRUE(sources()->cancelButton()->isVisible()) << "decompressed before a line showed";
     QTest::mouseClick(sources()->cancelButton(), Qt::LeftButton);
     EXPECT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages.front(), string(408));
-    EXPECT_FALSE(document()->CanFollow());
-    const LineNumber count = document()->GetLineCount();
+    EXPECT_FALSE(document()->canFollow());
+    const LineNumber count = document()->lineCount();
     ASSERT_GT(count, 0u);
     EXPECT_LT(count, 600000u);
     // What was decoded when it stopped is kept: the last line maybe in part.
     EXPECT_EQ(line(count / 2), bigLine(count / 2));
     EXPECT_EQ(bigLine(count - 1).rfind(line(count - 1), 0), 0u);
-    EXPECT_FALSE(document()->IsWatching());
+    EXPECT_FALSE(document()->isWatching());
     EXPECT_FALSE(frame->action(Command::Resume)->isEnabled());
     EXPECT_FALSE(sources()->cancelButton()->isVisible());
 }

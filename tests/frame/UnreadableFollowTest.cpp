@@ -107,11 +107,11 @@ class UnreadableFollowTest : public ::testing::Test {
         s_denyOpen = false;
         store = std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg"));
         SettingsStore::overrideInstance(store.get());
-        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->SetString(Setting::GuiLanguage, u"EN");
-        store->SetBool(Setting::ShowEmptyFileWarning, false);
-        store->SetBool(Setting::ShowEmptyFiles, true);
+        store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+        store->setString(Setting::ResourceDllPrefix, u"quillstream_");
+        store->setString(Setting::GuiLanguage, u"EN");
+        store->setBool(Setting::ShowEmptyFileWarning, false);
+        store->setBool(Setting::ShowEmptyFiles, true);
         path = dir.file("follow.log");
         aside = dir.file("aside");
     }
@@ -120,7 +120,7 @@ class UnreadableFollowTest : public ::testing::Test {
     {
         s_denyOpen = false;
         if (app) {
-            app->ExitInstance();
+            app->exitInstance();
         }
         app.reset();
         SettingsStore::overrideInstance(nullptr);
@@ -133,7 +133,7 @@ class UnreadableFollowTest : public ::testing::Test {
         app->setOpenDialog([this](const QString&, const QStringList&, const QString&) {
             return QStringList{QString::fromStdString(path)};
         });
-        ASSERT_TRUE(app->InitInstance({path}));
+        ASSERT_TRUE(app->initInstance({path}));
         frame = app->mainFrame();
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         frame->activateWindow();
@@ -144,11 +144,11 @@ class UnreadableFollowTest : public ::testing::Test {
         timing.missingRetry = std::chrono::milliseconds(5);
         timing.sizeRetry = std::chrono::milliseconds(1);
         timing.fileCalls = &s_testCalls;
-        document()->SetWatchTiming(timing);
-        document()->StartWatching();
+        document()->setWatchTiming(timing);
+        document()->startWatching();
     }
 
-    LogDocument* document() const { return frame->GetActiveDocument(); }
+    LogDocument* document() const { return frame->activeDocument(); }
     void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         QWidget* target = QApplication::focusWidget();
@@ -172,8 +172,8 @@ class UnreadableFollowTest : public ::testing::Test {
     std::vector<std::u16string> shown() const
     {
         std::vector<std::u16string> lines;
-        for (LineNumber i = 0; i < document()->GetLineCount(); ++i) {
-            lines.push_back(document()->GetLine(i));
+        for (LineNumber i = 0; i < document()->lineCount(); ++i) {
+            lines.push_back(document()->line(i));
         }
         return lines;
     }
@@ -192,7 +192,7 @@ class UnreadableFollowTest : public ::testing::Test {
     bool showsFile(const std::string& bytes) const
     {
         const std::vector<std::u16string> expected = splitLines(bytes);
-        return document()->IsWatching() && document()->ReadError() == 0 && shown() == expected &&
+        return document()->isWatching() && document()->ReadError() == 0 && shown() == expected &&
                readPaneText().isEmpty() &&
                lineCountPane().endsWith(QStringLiteral(" %1").arg(expected.size()));
     }
@@ -238,17 +238,17 @@ TEST_F(UnreadableFollowTest, ReadProblemIsToldF5KeepsTheLinesAndEveryWayBackShow
     QTest::qWait(50);
     EXPECT_EQ(shown().size(), 60u);
     // Readable again: the watcher continues with both lines (62, not the first two).
-    const std::uint64_t epoch = document()->IndexEpoch();
+    const std::uint64_t epoch = document()->indexEpoch();
     deny(false);
     ASSERT_TRUE(waitFor([&] { return showsFile(bytes); })) << shown().size();
-    EXPECT_EQ(document()->GetLineCount(), 62u);
-    EXPECT_EQ(document()->IndexEpoch(), epoch) << "continued, not read again from the start";
+    EXPECT_EQ(document()->lineCount(), 62u);
+    EXPECT_EQ(document()->indexEpoch(), epoch) << "continued, not read again from the start";
 
     // Resume: paused while the file could not be read, and grown meanwhile.
     deny(true);
     ASSERT_TRUE(waitFor([&] { return !readPaneText().isEmpty(); }));
     key(Qt::Key_Space);
-    ASSERT_FALSE(document()->IsWatching());
+    ASSERT_FALSE(document()->isWatching());
     EXPECT_TRUE(readPaneText().isEmpty()) << "a paused tab reads nothing, so has no problem";
     quilltest::appendFile(path, numbered(0, 3, "paused"));
     bytes += numbered(0, 3, "paused");
@@ -313,7 +313,7 @@ void UnreadableFollowTest::walk(unsigned seed, int steps)
     deny(false);
     std::string file = numbered(0, 3, "start " + std::to_string(seed));
     quilltest::writeFile(path, file);
-    if (!document()->IsWatching()) {
+    if (!document()->isWatching()) {
         key(Qt::Key_Space);
     }
     enum class Name { File, Folder } name = Name::File;
@@ -400,16 +400,16 @@ void UnreadableFollowTest::walk(unsigned seed, int steps)
         } else if (following) {
             const QString reason = reasonText(name == Name::Folder ? 218 : 217);
             ASSERT_TRUE(waitFor([&] { return readPaneText() == reason; }))
-                << readPaneText().toStdString() << " watching " << document()->IsWatching()
+                << readPaneText().toStdString() << " watching " << document()->isWatching()
                 << " error " << document()->ReadError() << " lines " << shown().size();
-            ASSERT_EQ(document()->GetLineCount(), last.size());
+            ASSERT_EQ(document()->lineCount(), last.size());
             for (std::size_t i = last.size() / 2; i < last.size(); ++i) {
-                ASSERT_EQ(document()->GetLine(LineNumber(i)), last[i]) << "line " << i;
+                ASSERT_EQ(document()->line(LineNumber(i)), last[i]) << "line " << i;
             }
         } else {
-            ASSERT_FALSE(document()->IsWatching());
+            ASSERT_FALSE(document()->isWatching());
             ASSERT_TRUE(readPaneText().isEmpty());
-            ASSERT_EQ(document()->GetLineCount(), last.size());
+            ASSERT_EQ(document()->lineCount(), last.size());
         }
     }
     if (name == Name::Folder) {

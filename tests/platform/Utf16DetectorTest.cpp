@@ -41,7 +41,18 @@ std::string utf16(const std::u32string& text, bool bigEndian)
     return out;
 }
 
-enum class Script { Ascii, Latin, Cyrillic, Greek, Cjk, Japanese, Hangul, Emoji, Devanagari, Mixed };
+enum class Script {
+    Ascii,
+    Latin,
+    Cyrillic,
+    Greek,
+    Cjk,
+    Japanese,
+    Hangul,
+    Emoji,
+    Devanagari,
+    Mixed
+};
 constexpr int ScriptCount = 10;
 
 char32_t letter(std::mt19937& rng, Script script)
@@ -203,12 +214,12 @@ TEST(Utf16Detector, ALogWithCrashPaddingStaysNarrow)
                                log.size() & ~std::size_t(1)}) {
             std::string bytes = log;
             bytes.insert(at, std::string(pad) + '\0');
-            EXPECT_EQ(GuessUtf16(bytes.data(), bytes.size()), Utf16Guess::Narrow)
+            EXPECT_EQ(guessUtf16(bytes.data(), bytes.size()), Utf16Guess::Narrow)
                 << "after byte " << at << ": " << printable(bytes);
         }
     }
     const std::string output = std::string("first\0second\0third\n\0", 20) + log;
-    EXPECT_EQ(GuessUtf16(output.data(), output.size()), Utf16Guess::Narrow);
+    EXPECT_EQ(guessUtf16(output.data(), output.size()), Utf16Guess::Narrow);
 }
 
 TEST(Utf16Detector, NarrowTextWithZeroBytesAnywhereIsNeverUtf16)
@@ -223,7 +234,7 @@ TEST(Utf16Detector, NarrowTextWithZeroBytesAnywhereIsNeverUtf16)
             const std::size_t maxBytes = rng() % 3 == 0 ? 200 : 20000;
             bytes = paddedNarrow(rng, utf8(randomLines(rng, script, 1 + rng() % 10, maxBytes)));
         }
-        const Utf16Guess guess = GuessUtf16(bytes.data(), bytes.size());
+        const Utf16Guess guess = guessUtf16(bytes.data(), bytes.size());
         ASSERT_EQ(guess, Utf16Guess::Narrow)
             << "round " << round << " script " << int(script) << ": " << guessName(guess) << " for "
             << printable(bytes);
@@ -247,7 +258,7 @@ TEST(Utf16Detector, RealUtf16TextIsRecognisedInEitherByteOrder)
             text.insert(at, std::u32string(1 + rng() % 300, U'\0'));
         }
         const std::string bytes = utf16(text, bigEndian);
-        const Utf16Guess guess = GuessUtf16(bytes.data(), bytes.size());
+        const Utf16Guess guess = guessUtf16(bytes.data(), bytes.size());
         ASSERT_EQ(guess, bigEndian ? Utf16Guess::BigEndian : Utf16Guess::LittleEndian)
             << "round " << round << " script " << int(script) << " " << guessName(guess) << " for "
             << printable(bytes);
@@ -338,6 +349,6 @@ TEST(Utf16Detector, Boundaries)
          Utf16Guess::LittleEndian},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(GuessUtf16(row.bytes.data(), row.bytes.size()), row.guess) << row.name;
+        EXPECT_EQ(guessUtf16(row.bytes.data(), row.bytes.size()), row.guess) << row.name;
     }
 }

@@ -13,15 +13,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     ResourceHandler handler;
-    handler.setFailureReporter([](const QString& text) {
-        std::printf("message=%s\n", text.toUtf8().constData());
-    });
-    const bool loaded = handler.LoadLanguageResources();
-    std::printf("prefix=%s\n", handler.GetModulePrefix().toUtf8().constData());
+    handler.setFailureReporter(
+        [](const QString& text) { std::printf("message=%s\n", text.toUtf8().constData()); });
+    const bool loaded = handler.loadLanguageResources();
+    std::printf("prefix=%s\n", handler.modulePrefix().toUtf8().constData());
     std::printf("loaded=%d\n", loaded ? 1 : 0);
     if (loaded) {
-        std::printf("language=%s\n", handler.Language().toUtf8().constData());
-        std::printf("help=%s\n", handler.HelpPath().toUtf8().constData());
+        std::printf("language=%s\n", handler.language().toUtf8().constData());
+        std::printf("help=%s\n", handler.helpPath().toUtf8().constData());
         std::printf("string9=%s\n", LanguageResources::current().string(9).toUtf8().constData());
     }
     return loaded ? 0 : 1;

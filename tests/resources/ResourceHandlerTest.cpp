@@ -1,6 +1,6 @@
-#include "resources/LanguageResources.h"
 #include "resources/ResourceHandler.h"
 #include "diagnostics/TraceLog.h"
+#include "resources/LanguageResources.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 
@@ -29,18 +29,17 @@ struct LoadAttempt {
 };
 
 class ResourceHandlerTest : public ::testing::Test {
-protected:
-    ResourceHandlerTest()
-        : m_store(m_dir.file("user.reg"), m_dir.file("machine.reg"))
+  protected:
+    ResourceHandlerTest() : m_store(m_dir.file("user.reg"), m_dir.file("machine.reg"))
     {
-        m_log.OpenLog(m_dir.file("trace.log"), 3, -1);
+        m_log.openLog(m_dir.file("trace.log"), 3, -1);
         m_handler.setExecutablePath(QString::fromStdString(m_dir.file("bin/quillstream")));
         m_handler.setFailureReporter([this](const QString& text) { m_messages.push_back(text); });
     }
 
     void setText(SettingId id, const std::string& value)
     {
-        m_store.SetString(id, std::u16string(value.begin(), value.end()));
+        m_store.setString(id, std::u16string(value.begin(), value.end()));
     }
 
     void setLocale(const std::string& lang)
@@ -54,9 +53,9 @@ protected:
 
     std::string trace()
     {
-        m_log.CloseLog();
+        m_log.closeLog();
         std::string text = readFile(m_dir.file("trace.log"));
-        m_log.OpenLog(m_dir.file("trace.log"), 3, -1);
+        m_log.openLog(m_dir.file("trace.log"), 3, -1);
         return text;
     }
 
@@ -82,8 +81,8 @@ protected:
 
 struct ChoiceCase {
     const char* name;
-    std::string setting;        // GUILanguage
-    std::string locale;         // LANG
+    std::string setting; // GUILanguage
+    std::string locale;  // LANG
     std::vector<std::string> installed;
     bool loaded;
     std::string language;
@@ -104,9 +103,9 @@ TEST_P(LanguageChoiceTest, ChoosesLoadsAndFallsBack)
         installPackage(code, folder + "/quillstream_" + code + ".dll");
     }
 
-    EXPECT_EQ(m_handler.LoadLanguageResources(), c.loaded);
-    EXPECT_EQ(m_handler.IsLoaded(), c.loaded);
-    EXPECT_EQ(m_handler.Language().toStdString(), c.language);
+    EXPECT_EQ(m_handler.loadLanguageResources(), c.loaded);
+    EXPECT_EQ(m_handler.isLoaded(), c.loaded);
+    EXPECT_EQ(m_handler.language().toStdString(), c.language);
 
     const std::vector<LoadAttempt> seen = attempts();
     ASSERT_EQ(seen.size(), c.tried.size());
@@ -118,8 +117,8 @@ TEST_P(LanguageChoiceTest, ChoosesLoadsAndFallsBack)
 
     if (c.loaded) {
         EXPECT_TRUE(m_messages.empty());
-        EXPECT_EQ(m_handler.HelpPath().toStdString(), "/quillstream_" + c.language + ".chm");
-        EXPECT_EQ(reinterpret_cast<std::intptr_t>(m_handler.ModuleHandle()), seen.back().handle);
+        EXPECT_EQ(m_handler.helpPath().toStdString(), "/quillstream_" + c.language + ".chm");
+        EXPECT_EQ(reinterpret_cast<std::intptr_t>(m_handler.moduleHandle()), seen.back().handle);
         // The package's own texts are served: German and English settings captions differ.
         EXPECT_EQ(LanguageResources::current().string(9).toStdString(),
                   c.language == "DE" ? "Einstellungen" : "Settings");
@@ -127,18 +126,32 @@ TEST_P(LanguageChoiceTest, ChoosesLoadsAndFallsBack)
         ASSERT_EQ(m_messages.size(), 1u);
         EXPECT_EQ(m_messages[0].toStdString(), "Failed to load resource DLL for language: EN");
         EXPECT_FALSE(LanguageResources::current().isLoaded());
-        EXPECT_TRUE(m_handler.HelpPath().isEmpty());
+        EXPECT_TRUE(m_handler.helpPath().isEmpty());
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, LanguageChoiceTest,
     ::testing::Values(
-        ChoiceCase{"GermanLocaleWithGermanPackage", "", "de_DE.UTF-8", {"EN", "DE"}, true, "DE", {"DE"}},
-        ChoiceCase{"GermanLocaleWithoutGermanPackage", "", "de_DE.UTF-8", {"EN"}, true, "EN", {"DE", "EN"}},
-        ChoiceCase{"FrenchSettingWithoutFrenchPackage", "FR", "de_DE.UTF-8", {"EN", "DE"}, true, "EN", {"FR", "EN"}},
+        ChoiceCase{
+            "GermanLocaleWithGermanPackage", "", "de_DE.UTF-8", {"EN", "DE"}, true, "DE", {"DE"}},
+        ChoiceCase{"GermanLocaleWithoutGermanPackage",
+                   "",
+                   "de_DE.UTF-8",
+                   {"EN"},
+                   true,
+                   "EN",
+                   {"DE", "EN"}},
+        ChoiceCase{"FrenchSettingWithoutFrenchPackage",
+                   "FR",
+                   "de_DE.UTF-8",
+                   {"EN", "DE"},
+                   true,
+                   "EN",
+                   {"FR", "EN"}},
         ChoiceCase{"SettingWinsOverLocale", "DE", "en_GB.UTF-8", {"EN", "DE"}, true, "DE", {"DE"}},
-        ChoiceCase{"LowerCaseSettingKeptInFileName", "de", "", {"EN", "DE"}, true, "EN", {"de", "EN"}},
+        ChoiceCase{
+            "LowerCaseSettingKeptInFileName", "de", "", {"EN", "DE"}, true, "EN", {"de", "EN"}},
         ChoiceCase{"CLocaleGoesStraightToEnglish", "", "C", {"EN", "DE"}, true, "EN", {"EN"}},
         ChoiceCase{"CLocaleWithoutEnglishTriesItOnce", "", "C", {"DE"}, false, "", {"EN"}},
         ChoiceCase{"EnglishMissingIsTriedOnce", "EN", "de_DE.UTF-8", {"DE"}, false, "", {"EN"}},
@@ -148,14 +161,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ResourceHandlerTest, FailedLoadIsTracedAlwaysWithTheErrorNumber)
 {
     // The failure lines are written whatever the configured level.
-    m_log.CloseLog();
-    m_log.OpenLog(m_dir.file("trace.log"), 0, -1);
+    m_log.closeLog();
+    m_log.openLog(m_dir.file("trace.log"), 0, -1);
     const QString missing = QString::fromStdString(m_dir.file("nowhere/quillstream_EN.dll"));
-    EXPECT_EQ(m_handler.LoadResourceDllFromPath(missing), ResourceHandler::NotFound);
+    EXPECT_EQ(m_handler.loadResourceDllFromPath(missing), ResourceHandler::NotFound);
     const std::string text = trace();
-    EXPECT_NE(text.find("Failed not load resource DLL: " + missing.toStdString() +
-                        "error code: 2\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        text.find("Failed not load resource DLL: " + missing.toStdString() + "error code: 2\r\n"),
+        std::string::npos)
         << text;
     EXPECT_EQ(text.find("load resource DLL:"), text.find("Failed not load resource DLL:") + 11)
         << "the level-3 line must not be written at level 0";
@@ -172,18 +185,19 @@ TEST_F(ResourceHandlerTest, FilesThatAreNoPackagesAreRefused)
     // A real shared object of the right name that is not one of our packages: the maths
     // library this test already uses, wherever this system keeps it.
     Dl_info info{};
-    ASSERT_NE(::dladdr(reinterpret_cast<void*>(static_cast<double (*)(double, double)>(&::nextafter)),
-                       &info),
-              0);
+    ASSERT_NE(
+        ::dladdr(reinterpret_cast<void*>(static_cast<double (*)(double, double)>(&::nextafter)),
+                 &info),
+        0);
     std::filesystem::copy_file(info.dli_fname, m_dir.file("libm.dll"));
-    for (const Row& row : {Row{"text file", m_dir.file("text.dll")},
-                           Row{"folder", m_dir.file("folder.dll")},
-                           Row{"foreign library", m_dir.file("libm.dll")}}) {
-        EXPECT_EQ(m_handler.LoadResourceDllFromPath(QString::fromStdString(row.file)),
+    for (const Row& row :
+         {Row{"text file", m_dir.file("text.dll")}, Row{"folder", m_dir.file("folder.dll")},
+          Row{"foreign library", m_dir.file("libm.dll")}}) {
+        EXPECT_EQ(m_handler.loadResourceDllFromPath(QString::fromStdString(row.file)),
                   ResourceHandler::Failed)
             << row.what;
-        EXPECT_FALSE(m_handler.IsLoaded()) << row.what;
-        EXPECT_EQ(m_handler.ModuleHandle(), nullptr) << row.what;
+        EXPECT_FALSE(m_handler.isLoaded()) << row.what;
+        EXPECT_EQ(m_handler.moduleHandle(), nullptr) << row.what;
     }
     const std::vector<LoadAttempt> seen = attempts();
     ASSERT_EQ(seen.size(), 3u);
@@ -196,8 +210,8 @@ TEST_F(ResourceHandlerTest, CodesThatLeaveTheFolderAreNotLoaded)
 {
     installPackage("EN", m_dir.file("quillstream_EN.dll"));
     setText(Setting::ResourceDllPath, m_dir.file("lang"));
-    EXPECT_EQ(m_handler.LoadResourceDll(QStringLiteral("/../EN")), ResourceHandler::Failed);
-    EXPECT_FALSE(m_handler.IsLoaded());
+    EXPECT_EQ(m_handler.loadResourceDll(QStringLiteral("/../EN")), ResourceHandler::Failed);
+    EXPECT_FALSE(m_handler.isLoaded());
 }
 
 TEST_F(ResourceHandlerTest, DotFolderMeansTheExecutablesFolder)
@@ -205,8 +219,8 @@ TEST_F(ResourceHandlerTest, DotFolderMeansTheExecutablesFolder)
     setText(Setting::ResourceDllPath, ".");
     installPackage("EN", m_dir.file("bin/quillstream_EN.dll"));
     const QString expected = QString::fromStdString(m_dir.file("bin/quillstream_EN.dll"));
-    EXPECT_EQ(m_handler.BuildResourceDllPath(QStringLiteral("EN")), expected);
-    EXPECT_EQ(m_handler.LoadResourceDll(QStringLiteral("EN")), ResourceHandler::Loaded);
+    EXPECT_EQ(m_handler.buildResourceDllPath(QStringLiteral("EN")), expected);
+    EXPECT_EQ(m_handler.loadResourceDll(QStringLiteral("EN")), ResourceHandler::Loaded);
 }
 
 TEST_F(ResourceHandlerTest, SetFolderAndPrefixNameTheFile)
@@ -215,10 +229,10 @@ TEST_F(ResourceHandlerTest, SetFolderAndPrefixNameTheFile)
     setText(Setting::ResourceDllPrefix, "TX_");
     for (const std::string& folder : {m_dir.file("Lang"), m_dir.file("Lang") + "/"}) {
         setText(Setting::ResourceDllPath, folder);
-        EXPECT_EQ(m_handler.BuildResourceDllPath(QStringLiteral("DE")).toStdString(),
+        EXPECT_EQ(m_handler.buildResourceDllPath(QStringLiteral("DE")).toStdString(),
                   m_dir.file("Lang/TX_DE.dll"));
     }
-    ASSERT_TRUE(m_handler.LoadLanguage(QStringLiteral("DE")));
+    ASSERT_TRUE(m_handler.loadLanguage(QStringLiteral("DE")));
     // The package names its own bundle, whatever the file is called.
     EXPECT_EQ(LanguageResources::current().root(), QStringLiteral(":/lang/DE"));
 }
@@ -227,11 +241,11 @@ TEST_F(ResourceHandlerTest, EmptyFolderLeavesTheSearchToTheLoader)
 {
     // This test runs from the build's bin folder, whose RUNPATH ($ORIGIN) holds the packages.
     m_handler.setExecutablePath(QStringLiteral("/somewhere/else/quillstream"));
-    EXPECT_EQ(m_handler.BuildResourceDllPath(QStringLiteral("EN")),
+    EXPECT_EQ(m_handler.buildResourceDllPath(QStringLiteral("EN")),
               QStringLiteral("quillstream_EN.dll"));
-    EXPECT_EQ(m_handler.LoadResourceDll(QStringLiteral("EN")), ResourceHandler::Loaded);
+    EXPECT_EQ(m_handler.loadResourceDll(QStringLiteral("EN")), ResourceHandler::Loaded);
     EXPECT_TRUE(QFile::exists(QStringLiteral(":/lang/EN/strings.json")));
-    m_handler.FreeResourceDll();
+    m_handler.freeResourceDll();
     EXPECT_FALSE(LanguageResources::current().isLoaded());
     // The bundle went away with the module.
     EXPECT_FALSE(QFile::exists(QStringLiteral(":/lang/EN/strings.json")));
@@ -245,15 +259,15 @@ TEST_F(ResourceHandlerTest, HelpPathIsAbsoluteAndNormalised)
         std::string expected;
     };
     const std::string cwd = std::filesystem::current_path().string();
-    for (const Row& row : {Row{"", "", "/quillstream_EN.chm"},
-                           Row{"/opt/q", "Q_", "/opt/q/Q_EN.chm"},
-                           Row{"/opt/q/", "", "/opt/q/quillstream_EN.chm"},
-                           Row{"/opt/q/../help", "", "/opt/help/quillstream_EN.chm"},
-                           Row{"docs", "", cwd + "/docs/quillstream_EN.chm"}}) {
+    for (const Row& row :
+         {Row{"", "", "/quillstream_EN.chm"}, Row{"/opt/q", "Q_", "/opt/q/Q_EN.chm"},
+          Row{"/opt/q/", "", "/opt/q/quillstream_EN.chm"},
+          Row{"/opt/q/../help", "", "/opt/help/quillstream_EN.chm"},
+          Row{"docs", "", cwd + "/docs/quillstream_EN.chm"}}) {
         setText(Setting::HelpFilePath, row.folder);
         setText(Setting::HelpFilePrefix, row.prefix);
-        m_handler.SetHelpPath(QStringLiteral("EN"));
-        EXPECT_EQ(m_handler.HelpPath().toStdString(), row.expected) << row.folder;
+        m_handler.setHelpPath(QStringLiteral("EN"));
+        EXPECT_EQ(m_handler.helpPath().toStdString(), row.expected) << row.folder;
         EXPECT_NE(trace().find("Help-path: " + row.expected + "\r\n"), std::string::npos);
     }
 }
@@ -264,20 +278,17 @@ TEST(ModulePrefixTest, CutsTheFirstExeOrElseEXE)
         const char* path;
         const char* prefix;
     };
-    for (const Row& row : {Row{"/usr/bin/quillstream", "quillstream_"},
-                           Row{"/opt/Quillstream.exe", "Quillstream_"},
-                           Row{"/opt/VIEWER.EXE", "VIEWER_"},
-                           Row{"/opt/Watch.Exe", "Watch.Exe_"},
-                           Row{"/opt/a.exe.EXE", "a_"},
-                           Row{"/opt/b.EXE.exe", "b.EXE_"},
-                           Row{"/opt/my.exefile", "my_"},
-                           Row{"relative/Viewer", "Viewer_"}}) {
-        EXPECT_EQ(ResourceHandler::GetModulePrefix(QString::fromUtf8(row.path)).toStdString(),
+    for (const Row& row :
+         {Row{"/usr/bin/quillstream", "quillstream_"}, Row{"/opt/Quillstream.exe", "Quillstream_"},
+          Row{"/opt/VIEWER.EXE", "VIEWER_"}, Row{"/opt/Watch.Exe", "Watch.Exe_"},
+          Row{"/opt/a.exe.EXE", "a_"}, Row{"/opt/b.EXE.exe", "b.EXE_"},
+          Row{"/opt/my.exefile", "my_"}, Row{"relative/Viewer", "Viewer_"}}) {
+        EXPECT_EQ(ResourceHandler::modulePrefix(QString::fromUtf8(row.path)).toStdString(),
                   row.prefix)
             << row.path;
     }
     // Without a path, the name the program was started under.
-    EXPECT_EQ(ResourceHandler::GetModulePrefix(QString()).toStdString(),
+    EXPECT_EQ(ResourceHandler::modulePrefix(QString()).toStdString(),
               std::string(program_invocation_short_name) + "_");
 }
 
@@ -290,21 +301,17 @@ TEST(DefaultLanguageTest, FirstLocaleVariableSetDecides)
         const char* lang;
         const char* expected;
     };
-    for (const Row& row : {Row{"", "", "", "de_DE.UTF-8", "DE"},
-                           Row{"", "", "", "en", "EN"},
-                           Row{"", "", "", "C", ""},
-                           Row{"", "", "", "POSIX", ""},
-                           Row{"", "C.UTF-8", "", "de_DE.UTF-8", ""},
-                           Row{"fr:de", "", "", "en_US.UTF-8", "FR"},
-                           Row{"", "sr_RS@latin", "", "de_DE", "SR"},
-                           Row{"", "", "pt_BR.UTF-8", "de_DE", "PT"},
-                           Row{"", "", "", "", ""},
-                           Row{"", "", "", "../../tmp/x", ""}}) {
+    for (const Row& row :
+         {Row{"", "", "", "de_DE.UTF-8", "DE"}, Row{"", "", "", "en", "EN"},
+          Row{"", "", "", "C", ""}, Row{"", "", "", "POSIX", ""},
+          Row{"", "C.UTF-8", "", "de_DE.UTF-8", ""}, Row{"fr:de", "", "", "en_US.UTF-8", "FR"},
+          Row{"", "sr_RS@latin", "", "de_DE", "SR"}, Row{"", "", "pt_BR.UTF-8", "de_DE", "PT"},
+          Row{"", "", "", "", ""}, Row{"", "", "", "../../tmp/x", ""}}) {
         ScopedEnv a("LANGUAGE", row.language);
         ScopedEnv b("LC_ALL", row.lcAll);
         ScopedEnv c("LC_MESSAGES", row.lcMessages);
         ScopedEnv d("LANG", row.lang);
-        EXPECT_EQ(ResourceHandler::GetDefaultLanguage().toStdString(), row.expected)
+        EXPECT_EQ(ResourceHandler::defaultLanguage().toStdString(), row.expected)
             << row.language << "|" << row.lcAll << "|" << row.lcMessages << "|" << row.lang;
     }
 }
@@ -312,7 +319,7 @@ TEST(DefaultLanguageTest, FirstLocaleVariableSetDecides)
 // The real program under another name: the prefix comes from the running executable, and
 // "." is that executable's folder, wherever the program was started from.
 class RenamedProgramTest : public ::testing::Test {
-protected:
+  protected:
     struct Outcome {
         int exitCode;
         QString output;
@@ -328,8 +335,8 @@ protected:
         {
             SettingsStore store(m_dir.file("config/quillstream/user.reg"),
                                 m_dir.file("none/quillstream/machine.reg"));
-            store.SetString(Setting::ResourceDllPath, u".");
-            store.SetString(Setting::GuiLanguage,
+            store.setString(Setting::ResourceDllPath, u".");
+            store.setString(Setting::GuiLanguage,
                             std::u16string(guiLanguage.begin(), guiLanguage.end()));
         }
         QProcess process;

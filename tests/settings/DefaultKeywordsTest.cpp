@@ -25,7 +25,7 @@ ColorRef backgroundOf(const std::vector<Keyword>& keywords, std::u16string_view 
     ColorRef text = None;
     ColorRef background = None;
     bool matched = false;
-    GetKeywordColors(keywords, line, text, background, matched);
+    keywordColors(keywords, line, text, background, matched);
     return matched ? background : None;
 }
 
@@ -41,7 +41,7 @@ TEST(DefaultKeywordsTest, TheShippedListColoursTheDemoLogAtTheFirstStart)
     quilltest::TempDir dir;
     SettingsStore store(dir.file("user.reg"), QUILL_SOURCE_DIR "/packaging/machine.reg");
     std::vector<Keyword> keywords;
-    store.LoadKeywords(keywords);
+    store.loadKeywords(keywords);
     ASSERT_FALSE(keywords.empty());
     for (const Keyword& keyword : keywords) {
         EXPECT_FALSE(keyword.m_matchCase);

@@ -1,9 +1,9 @@
 // The filter field's recent filters in the user hive: what is written reads back, in one
 // write that leaves no entry of a longer old list behind, and hand-edited hives read sanely.
 
+#include "settings/FilterHistory.h"
 #include "platform/HiveStore.h"
 #include "platform/NarrowCodec.h"
-#include "settings/FilterHistory.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 
@@ -27,24 +27,24 @@ TEST(FilterHistory, WrittenListReadsBackWithItsOptionsAndShorterListLeavesNoOldE
 {
     Hives hives;
     FilterHistory history(hives.store, 3);
-    history.Add({u"ERROR", true, false, false, false});
-    history.Add({u"health.*check", false, true, true, true});
-    history.Add({u"Zürich \"quoted\" \\path", false, false, false, false});
-    history.Add({u"ERROR", false, true, false, true}); // moves up, takes the new options
-    history.Add({u"", true, true, true, true});        // ignored
-    history.Add({u"fourth", false, false, false, false});
+    history.add({u"ERROR", true, false, false, false});
+    history.add({u"health.*check", false, true, true, true});
+    history.add({u"Zürich \"quoted\" \\path", false, false, false, false});
+    history.add({u"ERROR", false, true, false, true}); // moves up, takes the new options
+    history.add({u"", true, true, true, true});        // ignored
+    history.add({u"fourth", false, false, false, false});
     ASSERT_EQ(history.size(), 3u); // the oldest ("health.*check") fell off
-    history.WriteList();
+    history.writeList();
 
     FilterHistory reread(hives.store, 3);
-    reread.ReadList();
+    reread.readList();
     EXPECT_EQ(reread.entries(), history.entries());
     EXPECT_EQ(reread[1], (FilterHistoryEntry{u"ERROR", false, true, false, true}));
 
     history.Remove(0);
     history.Remove(0);
-    history.WriteList();
-    reread.ReadList();
+    history.writeList();
+    reread.readList();
     ASSERT_EQ(reread.size(), 1u);
     EXPECT_EQ(reread[0].text, u"Zürich \"quoted\" \\path");
     EXPECT_EQ(readFile(hives.userPath).find("Recent\\2]"), std::string::npos);
@@ -53,17 +53,18 @@ TEST(FilterHistory, WrittenListReadsBackWithItsOptionsAndShorterListLeavesNoOldE
 TEST(FilterHistory, HandEditedHiveSkipsEmptySlotsDuplicatesAndKeysPastTheLimit)
 {
     Hives hives;
-    writeFile(hives.userPath, "Windows Registry Editor Version 5.00\r\n\r\n"
-                              "[HKEY_CURRENT_USER\\Software\\Orix\\Quillstream\\Filter\\Recent\\1]\r\n"
-                              "\"SearchString\"=\"\"\r\n\r\n"
-                              "[HKEY_CURRENT_USER\\Software\\Orix\\Quillstream\\Filter\\Recent\\2]\r\n"
-                              "\"SearchString\"=\"one\"\r\n\"Exclude\"=dword:00000001\r\n\r\n"
-                              "[HKEY_CURRENT_USER\\Software\\Orix\\Quillstream\\Filter\\Recent\\3]\r\n"
-                              "\"SearchString\"=\"one\"\r\n\r\n"
-                              "[HKEY_CURRENT_USER\\Software\\Orix\\Quillstream\\Filter\\Recent\\4]\r\n"
-                              "\"SearchString\"=\"past the limit\"\r\n");
+    writeFile(hives.userPath,
+              "Windows Registry Editor Version 5.00\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Orix\\Quillstream\\Filter\\Recent\\1]\r\n"
+              "\"SearchString\"=\"\"\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Orix\\Quillstream\\Filter\\Recent\\2]\r\n"
+              "\"SearchString\"=\"one\"\r\n\"Exclude\"=dword:00000001\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Orix\\Quillstream\\Filter\\Recent\\3]\r\n"
+              "\"SearchString\"=\"one\"\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Orix\\Quillstream\\Filter\\Recent\\4]\r\n"
+              "\"SearchString\"=\"past the limit\"\r\n");
     FilterHistory history(hives.store, 3);
-    history.ReadList();
+    history.readList();
     ASSERT_EQ(history.size(), 1u);
     EXPECT_EQ(history[0], (FilterHistoryEntry{u"one", false, false, false, true}));
 }
@@ -71,12 +72,13 @@ TEST(FilterHistory, HandEditedHiveSkipsEmptySlotsDuplicatesAndKeysPastTheLimit)
 TEST(FilterHistory, PaneHeightLivesBesideTheList)
 {
     Hives hives;
-    EXPECT_EQ(hives.store.GetDword(Setting::FilterPaneHeight), 0u);
-    hives.store.SetDword(Setting::FilterPaneHeight, 240);
+    EXPECT_EQ(hives.store.dword(Setting::FilterPaneHeight), 0u);
+    hives.store.setDword(Setting::FilterPaneHeight, 240);
     FilterHistory history(hives.store);
-    history.Add({u"x", false, false, false, false});
-    history.WriteList(); // replaces only the list's own key
-    EXPECT_EQ(hives.store.GetDword(Setting::FilterPaneHeight), 240u);
-    EXPECT_EQ(hives.store.KeyPath(Setting::FilterPaneHeight), u"Software\\Orix\\Quillstream\\Filter");
+    history.add({u"x", false, false, false, false});
+    history.writeList(); // replaces only the list's own key
+    EXPECT_EQ(hives.store.dword(Setting::FilterPaneHeight), 240u);
+    EXPECT_EQ(hives.store.keyPath(Setting::FilterPaneHeight),
+              u"Software\\Orix\\Quillstream\\Filter");
     EXPECT_EQ(history.keyPath(), u"Software\\Orix\\Quillstream\\Filter\\Recent");
 }

@@ -27,10 +27,10 @@ TEST_F(RecentFileListTest, MostRecentFirstAtMostFiveWithoutDoubles)
 {
     RecentFileList list(store, u"quillstream");
     for (const char16_t* path : {u"/a", u"/b", u"/c", u"/d", u"/e", u"/f"}) {
-        list.Add(path);
+        list.add(path);
     }
     EXPECT_EQ(list.entries(), entries({u"/f", u"/e", u"/d", u"/c", u"/b"}));
-    list.Add(u"/c");
+    list.add(u"/c");
     EXPECT_EQ(list.entries(), entries({u"/c", u"/f", u"/e", u"/d", u"/b"}));
     list.Remove(1);
     EXPECT_EQ(list.entries(), entries({u"/c", u"/e", u"/d", u"/b"}));
@@ -41,11 +41,11 @@ TEST_F(RecentFileListTest, MostRecentFirstAtMostFiveWithoutDoubles)
 TEST_F(RecentFileListTest, AFileInTwoSlotsOfAHandEditedHiveIsListedOnce)
 {
     RecentFileList list(store, u"quillstream");
-    store.WriteStringAt(list.keyPath(), u"File1", u"/var/log/a.log");
-    store.WriteStringAt(list.keyPath(), u"File2", u"/var/log/b.log");
-    store.WriteStringAt(list.keyPath(), u"File3", u"/var/log/a.log");
-    store.WriteStringAt(list.keyPath(), u"File4", u"/var/log/c.log");
-    list.ReadList();
+    store.writeStringAt(list.keyPath(), u"File1", u"/var/log/a.log");
+    store.writeStringAt(list.keyPath(), u"File2", u"/var/log/b.log");
+    store.writeStringAt(list.keyPath(), u"File3", u"/var/log/a.log");
+    store.writeStringAt(list.keyPath(), u"File4", u"/var/log/c.log");
+    list.readList();
     EXPECT_EQ(list.entries(), entries({u"/var/log/a.log", u"/var/log/b.log", u"/var/log/c.log"}));
 }
 
@@ -54,22 +54,22 @@ TEST_F(RecentFileListTest, StoredUnderTheApplicationKeyAndReadBack)
     RecentFileList list(store, u"viewer");
     EXPECT_EQ(list.keyPath(),
               u"Software\\Local AppWizard-Generated Applications\\viewer\\Recent File List");
-    list.Add(u"/var/log/one.log");
-    list.Add(u"/var/log/two.log");
-    list.WriteList();
-    EXPECT_EQ(store.ReadStringAt(list.keyPath(), u"File1", u""), u"/var/log/two.log");
-    EXPECT_EQ(store.ReadStringAt(list.keyPath(), u"File2", u""), u"/var/log/one.log");
+    list.add(u"/var/log/one.log");
+    list.add(u"/var/log/two.log");
+    list.writeList();
+    EXPECT_EQ(store.readStringAt(list.keyPath(), u"File1", u""), u"/var/log/two.log");
+    EXPECT_EQ(store.readStringAt(list.keyPath(), u"File2", u""), u"/var/log/one.log");
 
     // A shorter list leaves no stale entry behind.
     list.Remove(0);
-    list.WriteList();
-    EXPECT_EQ(store.ReadStringAt(list.keyPath(), u"File2", u"none"), u"none");
+    list.writeList();
+    EXPECT_EQ(store.readStringAt(list.keyPath(), u"File2", u"none"), u"none");
 
     RecentFileList again(store, u"viewer");
-    again.ReadList();
+    again.readList();
     EXPECT_EQ(again.entries(), entries({u"/var/log/one.log"}));
     RecentFileList other(store, u"quillstream");
-    other.ReadList();
+    other.readList();
     EXPECT_EQ(other.size(), 0u) << "each executable name has its own list";
 }
 
@@ -79,15 +79,15 @@ TEST_F(RecentFileListTest, NameThatIsNotUtf8KeepsItsBytesThroughTheHiveFile)
     // carry: neither may turn into '?' on the way through the hive.
     const std::string bytes = "/logs/caf\xE9-\xE6\x97\xA5.log";
     RecentFileList list(store, u"quillstream");
-    list.Add(quill::fileNameToUtf16(bytes));
-    list.WriteList();
+    list.add(quill::fileNameToUtf16(bytes));
+    list.writeList();
     EXPECT_NE(quilltest::readFile(dir.file("user.reg")).find("\"File1\"=hex(1):"),
               std::string::npos);
 
     quill::setNarrowCharsetForTesting("ISO-8859-1");
     SettingsStore reread{dir.file("user.reg"), dir.file("machine.reg")};
     RecentFileList back(reread, u"quillstream");
-    back.ReadList();
+    back.readList();
     quill::setNarrowCharsetForTesting("UTF-8");
     ASSERT_EQ(back.size(), 1u);
     EXPECT_EQ(quill::fileNameToBytes(back[0]), bytes);
@@ -120,28 +120,28 @@ TEST_F(RecentFileListTest, AnEncodingStaysWithItsFileAndLeavesWithIt)
 {
     RecentFileList list(store, u"quillstream");
     for (const char16_t* path : {u"/a", u"/b", u"/c"}) {
-        list.Add(path);
+        list.add(path);
     }
-    list.SetEncoding(u"/b", 3);
-    list.SetEncoding(u"/c", 6);
-    list.SetEncoding(u"/c", 0); // automatic again: nothing kept
-    list.Add(u"/b");            // moves up with its encoding
-    list.WriteList();
-    EXPECT_EQ(store.ReadDwordAt(list.keyPath(), u"Encoding1", 99), 3u);
-    EXPECT_EQ(store.ReadDwordAt(list.keyPath(), u"Encoding2", 99), 99u);
+    list.setEncoding(u"/b", 3);
+    list.setEncoding(u"/c", 6);
+    list.setEncoding(u"/c", 0); // automatic again: nothing kept
+    list.add(u"/b");            // moves up with its encoding
+    list.writeList();
+    EXPECT_EQ(store.readDwordAt(list.keyPath(), u"Encoding1", 99), 3u);
+    EXPECT_EQ(store.readDwordAt(list.keyPath(), u"Encoding2", 99), 99u);
 
     RecentFileList again(store, u"quillstream");
-    again.ReadList();
-    EXPECT_EQ(again.EncodingOf(u"/b"), 3u);
-    EXPECT_EQ(again.EncodingOf(u"/c"), 0u);
+    again.readList();
+    EXPECT_EQ(again.encodingOf(u"/b"), 3u);
+    EXPECT_EQ(again.encodingOf(u"/c"), 0u);
     again.Remove(0);
-    again.Add(u"/b"); // removed and opened afresh: automatic
-    EXPECT_EQ(again.EncodingOf(u"/b"), 0u);
+    again.add(u"/b"); // removed and opened afresh: automatic
+    EXPECT_EQ(again.encodingOf(u"/b"), 0u);
     // Pushed off the end of the list, a file forgets its encoding too.
     RecentFileList small(store, u"quillstream", 1);
-    small.Add(u"/x");
-    small.SetEncoding(u"/x", 2);
-    small.Add(u"/y");
-    small.Add(u"/x");
-    EXPECT_EQ(small.EncodingOf(u"/x"), 0u);
+    small.add(u"/x");
+    small.setEncoding(u"/x", 2);
+    small.add(u"/y");
+    small.add(u"/x");
+    EXPECT_EQ(small.encodingOf(u"/x"), 0u);
 }

@@ -1,7 +1,7 @@
+#include "settings/SettingsStore.h"
 #include "platform/HiveKey.h"
 #include "platform/HiveStore.h"
 #include "platform/NarrowCodec.h"
-#include "settings/SettingsStore.h"
 #include "support/ProcessIo.h"
 #include "support/TempDir.h"
 
@@ -39,7 +39,7 @@ Bytes sz(std::u16string_view text)
 }
 
 class SettingsStoreTest : public ::testing::Test {
-protected:
+  protected:
     void put(HiveStore& hive, const std::u16string& path, std::u16string_view name,
              std::uint32_t type, const Bytes& data)
     {
@@ -60,54 +60,54 @@ protected:
     HiveStore machine{machinePath, HiveRoot::LocalMachine};
     SettingsStore store{userPath, machinePath};
 
-private:
+  private:
     std::optional<HiveKeyHandle> m_snapshot;
 };
 
 TEST_F(SettingsStoreTest, pathsAndNamesComeFromTheTables)
 {
-    EXPECT_EQ(store.KeyPath(Setting::KeyOrix), u"Software\\Orix");
-    EXPECT_EQ(store.KeyPath(Setting::KeyKeywords), Keywords);
-    EXPECT_EQ(store.KeyPath(Setting::TextFont), Gui);
-    EXPECT_EQ(store.KeyPath(Setting::MaxLogFileSize), Logging);
-    EXPECT_EQ(store.KeyPath(Setting::ShowEmptyFiles), Root);
-    EXPECT_EQ(store.ValueName(Setting::ResourceDllPath), u"ResorceDLLPath");
-    EXPECT_EQ(store.ValueName(Setting::ResourceDllPrefix), u"ResouceDLLPrefix");
-    EXPECT_EQ(store.ValueName(Setting::GuiLanguage), u"GUILanguage");
-    EXPECT_EQ(store.KeyPath(999), u"");
-    EXPECT_EQ(store.ValueName(999), u"");
-    EXPECT_EQ(store.ValueName(Setting::KeyGui), u"");
+    EXPECT_EQ(store.keyPath(Setting::KeyOrix), u"Software\\Orix");
+    EXPECT_EQ(store.keyPath(Setting::KeyKeywords), Keywords);
+    EXPECT_EQ(store.keyPath(Setting::TextFont), Gui);
+    EXPECT_EQ(store.keyPath(Setting::MaxLogFileSize), Logging);
+    EXPECT_EQ(store.keyPath(Setting::ShowEmptyFiles), Root);
+    EXPECT_EQ(store.valueName(Setting::ResourceDllPath), u"ResorceDLLPath");
+    EXPECT_EQ(store.valueName(Setting::ResourceDllPrefix), u"ResouceDLLPrefix");
+    EXPECT_EQ(store.valueName(Setting::GuiLanguage), u"GUILanguage");
+    EXPECT_EQ(store.keyPath(999), u"");
+    EXPECT_EQ(store.valueName(999), u"");
+    EXPECT_EQ(store.valueName(Setting::KeyGui), u"");
 }
 
 TEST_F(SettingsStoreTest, defaultsWithNothingStored)
 {
-    EXPECT_EQ(store.GetDword(Setting::LogLevel), 1u);
-    EXPECT_EQ(store.GetDword(Setting::MaxLogFileSize), 1048576u);
-    EXPECT_EQ(store.GetDword(Setting::TextColor), 0x00FF00u);
-    EXPECT_EQ(store.GetDword(Setting::ColumnWidthKeyword), 134u);
-    EXPECT_EQ(store.GetString(Setting::LogFileName), u"Quillstream.log");
-    EXPECT_EQ(store.GetString(Setting::LogFileExt), u"*.log;*.txt");
-    EXPECT_EQ(store.GetString(Setting::SoundFileExt), u"*.wav *.oga *.ogg");
-    EXPECT_EQ(store.GetString(Setting::GuiLanguage), u"");
-    EXPECT_TRUE(store.GetBool(Setting::FindDown));
-    EXPECT_TRUE(store.GetBool(Setting::StatusBar));
-    EXPECT_FALSE(store.GetBool(Setting::TopMost));
-    EXPECT_FALSE(store.GetBinary(Setting::TextFont).has_value());
-    EXPECT_FALSE(store.GetFont(Setting::TextFont).has_value());
+    EXPECT_EQ(store.dword(Setting::LogLevel), 1u);
+    EXPECT_EQ(store.dword(Setting::MaxLogFileSize), 1048576u);
+    EXPECT_EQ(store.dword(Setting::TextColor), 0x00FF00u);
+    EXPECT_EQ(store.dword(Setting::ColumnWidthKeyword), 134u);
+    EXPECT_EQ(store.string(Setting::LogFileName), u"Quillstream.log");
+    EXPECT_EQ(store.string(Setting::LogFileExt), u"*.log;*.txt");
+    EXPECT_EQ(store.string(Setting::SoundFileExt), u"*.wav *.oga *.ogg");
+    EXPECT_EQ(store.string(Setting::GuiLanguage), u"");
+    EXPECT_TRUE(store.boolValue(Setting::FindDown));
+    EXPECT_TRUE(store.boolValue(Setting::StatusBar));
+    EXPECT_FALSE(store.boolValue(Setting::TopMost));
+    EXPECT_FALSE(store.binary(Setting::TextFont).has_value());
+    EXPECT_FALSE(store.font(Setting::TextFont).has_value());
     EXPECT_FALSE(std::filesystem::exists(userPath));
 }
 
 TEST_F(SettingsStoreTest, unknownIdsReadZeroAndWriteNothing)
 {
-    EXPECT_FALSE(store.GetBool(999));
-    EXPECT_EQ(store.GetDword(999), 0u);
-    EXPECT_EQ(store.GetString(999), u"");
-    EXPECT_FALSE(store.GetBinary(999).has_value());
-    store.SetDword(999, 5);
-    store.SetBool(Setting::KeyGui, true); // a key id names no value
-    store.SetString(999, u"x");
+    EXPECT_FALSE(store.boolValue(999));
+    EXPECT_EQ(store.dword(999), 0u);
+    EXPECT_EQ(store.string(999), u"");
+    EXPECT_FALSE(store.binary(999).has_value());
+    store.setDword(999, 5);
+    store.setBool(Setting::KeyGui, true); // a key id names no value
+    store.setString(999, u"x");
     const std::uint8_t b = 1;
-    store.SetBinary(999, &b, 1);
+    store.setBinary(999, &b, 1);
     EXPECT_FALSE(std::filesystem::exists(userPath));
 }
 
@@ -115,12 +115,12 @@ TEST_F(SettingsStoreTest, machineValueIsShadowedByTheFirstWrite)
 {
     put(machine, Logging, u"LogLevel", RegType::Dword, dword(3));
     put(machine, Logging, u"LogFileName", RegType::Sz, sz(u"site.log"));
-    EXPECT_EQ(store.GetDword(Setting::LogLevel), 3u);
-    EXPECT_EQ(store.GetString(Setting::LogFileName), u"site.log");
+    EXPECT_EQ(store.dword(Setting::LogLevel), 3u);
+    EXPECT_EQ(store.string(Setting::LogFileName), u"site.log");
 
-    store.SetDword(Setting::LogLevel, 1);
-    EXPECT_EQ(store.GetDword(Setting::LogLevel), 1u);
-    EXPECT_EQ(store.GetString(Setting::LogFileName), u"site.log");
+    store.setDword(Setting::LogLevel, 1);
+    EXPECT_EQ(store.dword(Setting::LogLevel), 1u);
+    EXPECT_EQ(store.string(Setting::LogFileName), u"site.log");
     EXPECT_NE(readFile(machinePath).find("dword:00000003"), std::string::npos); // untouched
 }
 
@@ -143,71 +143,71 @@ TEST_F(SettingsStoreTest, wrongTypesFallThroughToMachineThenDefault)
     for (const Row& r : rows) {
         put(user, r.path, r.name, r.type, r.data);
     }
-    EXPECT_EQ(store.GetDword(Setting::LogLevel), 1u);
-    EXPECT_EQ(store.GetDword(Setting::MaxLogFileSize), 1048576u);
-    EXPECT_EQ(store.GetDword(Setting::TextColor), 0x00FF00u);
-    EXPECT_EQ(store.GetString(Setting::LogFileName), u"Quillstream.log");
-    EXPECT_EQ(store.GetString(Setting::LogFileExt), u"*.log;*.txt");
-    EXPECT_FALSE(store.GetBool(Setting::TopMost));
+    EXPECT_EQ(store.dword(Setting::LogLevel), 1u);
+    EXPECT_EQ(store.dword(Setting::MaxLogFileSize), 1048576u);
+    EXPECT_EQ(store.dword(Setting::TextColor), 0x00FF00u);
+    EXPECT_EQ(store.string(Setting::LogFileName), u"Quillstream.log");
+    EXPECT_EQ(store.string(Setting::LogFileExt), u"*.log;*.txt");
+    EXPECT_FALSE(store.boolValue(Setting::TopMost));
 
     put(machine, Logging, u"LogLevel", RegType::Dword, dword(3));
     put(machine, Gui, u"TextColor", RegType::Dword, Bytes{0x12, 0x34}); // at most 4 bytes
     put(machine, Logging, u"LogFileName", RegType::Sz, sz(u"m.log"));
-    EXPECT_EQ(store.GetDword(Setting::LogLevel), 3u);
-    EXPECT_EQ(store.GetDword(Setting::TextColor), 0x3412u);
-    EXPECT_EQ(store.GetString(Setting::LogFileName), u"m.log");
+    EXPECT_EQ(store.dword(Setting::LogLevel), 3u);
+    EXPECT_EQ(store.dword(Setting::TextColor), 0x3412u);
+    EXPECT_EQ(store.string(Setting::LogFileName), u"m.log");
 
     // A binary read takes whatever type is stored.
     put(user, Gui, u"TextFont", RegType::Sz, sz(u"A"));
-    EXPECT_EQ(store.GetBinary(Setting::TextFont), sz(u"A"));
+    EXPECT_EQ(store.binary(Setting::TextFont), sz(u"A"));
 }
 
 TEST_F(SettingsStoreTest, flagsReadNonZeroAndWriteOneOrZero)
 {
     put(user, Gui, u"TopMost", RegType::Dword, dword(2));
-    EXPECT_TRUE(store.GetBool(Setting::TopMost));
-    store.SetBool(Setting::TopMost, true);
+    EXPECT_TRUE(store.boolValue(Setting::TopMost));
+    store.setBool(Setting::TopMost, true);
     ASSERT_NE(stored(Gui, u"TopMost"), nullptr);
     EXPECT_EQ(stored(Gui, u"TopMost")->data, dword(1));
-    store.SetBool(Setting::TopMost, false);
+    store.setBool(Setting::TopMost, false);
     EXPECT_EQ(stored(Gui, u"TopMost")->data, dword(0));
-    EXPECT_FALSE(store.GetBool(Setting::TopMost));
+    EXPECT_FALSE(store.boolValue(Setting::TopMost));
     EXPECT_EQ(stored(Gui, u"TopMost")->type, RegType::Dword);
 }
 
 TEST_F(SettingsStoreTest, textIsStoredWithItsTerminatorAndEmptyIsNotAbsent)
 {
-    store.SetString(Setting::LogFileExt, u"");
+    store.setString(Setting::LogFileExt, u"");
     EXPECT_EQ(stored(Root, u"LogFileExt")->data, sz(u""));
-    EXPECT_EQ(store.GetString(Setting::LogFileExt), u"");
+    EXPECT_EQ(store.string(Setting::LogFileExt), u"");
 
-    store.SetString(Setting::LastFindString, u"f\u00FCr \"x\"");
+    store.setString(Setting::LastFindString, u"f\u00FCr \"x\"");
     EXPECT_EQ(stored(Root, u"LastFindString")->type, RegType::Sz);
     EXPECT_EQ(stored(Root, u"LastFindString")->data, sz(u"f\u00FCr \"x\""));
-    EXPECT_EQ(store.GetString(Setting::LastFindString), u"f\u00FCr \"x\"");
+    EXPECT_EQ(store.string(Setting::LastFindString), u"f\u00FCr \"x\"");
 
     // Without a terminator, or with text after a zero: the text up to the first zero.
     put(user, Root, u"HelpFilePath", RegType::Sz, Bytes{'a', 0, 'b', 0});
-    EXPECT_EQ(store.GetString(Setting::HelpFilePath), u"ab");
+    EXPECT_EQ(store.string(Setting::HelpFilePath), u"ab");
     put(user, Root, u"HelpFilePath", RegType::Sz, Bytes{'a', 0, 0, 0, 'b', 0, 0, 0});
-    EXPECT_EQ(store.GetString(Setting::HelpFilePath), u"a");
+    EXPECT_EQ(store.string(Setting::HelpFilePath), u"a");
 }
 
 TEST_F(SettingsStoreTest, longTextIsRead)
 {
     const std::u16string longPath = u"/usr/share/sounds/" + std::u16string(300, u's') + u".wav";
-    store.SetString(Setting::Sound, longPath);
-    EXPECT_EQ(store.GetString(Setting::Sound), longPath);
+    store.setString(Setting::Sound, longPath);
+    EXPECT_EQ(store.string(Setting::Sound), longPath);
 }
 
 TEST_F(SettingsStoreTest, textPassesThroughTheNarrowCharacterSet)
 {
-    store.SetString(Setting::LastFindString, u"\u20AC \u00E9");
+    store.setString(Setting::LastFindString, u"\u20AC \u00E9");
     setNarrowCharsetForTesting("ISO-8859-1");
-    const std::u16string latin1 = store.GetString(Setting::LastFindString);
+    const std::u16string latin1 = store.string(Setting::LastFindString);
     setNarrowCharsetForTesting("UTF-8");
     EXPECT_EQ(latin1, u"? \u00E9");
-    EXPECT_EQ(store.GetString(Setting::LastFindString), u"\u20AC \u00E9");
+    EXPECT_EQ(store.string(Setting::LastFindString), u"\u20AC \u00E9");
 }
 
 TEST_F(SettingsStoreTest, binaryReadsGrowUpTo2600Bytes)
@@ -217,14 +217,14 @@ TEST_F(SettingsStoreTest, binaryReadsGrowUpTo2600Bytes)
         for (std::uint32_t i = 0; i < size; ++i) {
             data[i] = static_cast<std::uint8_t>(i * 31);
         }
-        store.SetBinary(Setting::TextFont, data.data(), size);
-        EXPECT_EQ(store.GetBinary(Setting::TextFont), data) << size;
+        store.setBinary(Setting::TextFont, data.data(), size);
+        EXPECT_EQ(store.binary(Setting::TextFont), data) << size;
     }
     put(machine, Gui, u"TextFont", RegType::Binary, Bytes(5, 0xee));
     put(user, Gui, u"TextFont", RegType::Binary, Bytes(2601, 1));
-    EXPECT_EQ(store.GetBinary(Setting::TextFont), Bytes(5, 0xee)); // too big: not in user scope
+    EXPECT_EQ(store.binary(Setting::TextFont), Bytes(5, 0xee)); // too big: not in user scope
     put(machine, Gui, u"TextFont", RegType::Binary, Bytes(4000, 2));
-    EXPECT_FALSE(store.GetBinary(Setting::TextFont).has_value());
+    EXPECT_FALSE(store.binary(Setting::TextFont).has_value());
 }
 
 TEST_F(SettingsStoreTest, fontRecordRoundTrip)
@@ -236,9 +236,9 @@ TEST_F(SettingsStoreTest, fontRecordRoundTrip)
     font.lfPitchAndFamily = 0x31;
     const std::u16string face = u"DejaVu Sans Mono";
     std::copy(face.begin(), face.end(), font.lfFaceName);
-    store.SetFont(Setting::TextFont, font);
+    store.setFont(Setting::TextFont, font);
 
-    const auto block = store.GetFont(Setting::TextFont);
+    const auto block = store.font(Setting::TextFont);
     ASSERT_TRUE(block.has_value());
     ASSERT_EQ(block->size(), 92u);
     EXPECT_EQ(std::memcmp(block->data(), &font, 92), 0);
@@ -249,17 +249,17 @@ TEST_F(SettingsStoreTest, fontRecordRoundTrip)
 TEST_F(SettingsStoreTest, pathLevelReadsAndWrites)
 {
     const std::u16string path = Keywords + u"\\7";
-    EXPECT_EQ(store.ReadDwordAt(path, u"MatchCase", 1), 1u);
-    EXPECT_EQ(store.ReadStringAt(path, u"SearchString", u"dflt"), u"dflt");
+    EXPECT_EQ(store.readDwordAt(path, u"MatchCase", 1), 1u);
+    EXPECT_EQ(store.readStringAt(path, u"SearchString", u"dflt"), u"dflt");
     put(machine, path, u"MatchCase", RegType::Dword, dword(0));
-    EXPECT_EQ(store.ReadDwordAt(path, u"MatchCase", 1), 0u);
-    store.WriteDwordAt(path, u"MatchCase", 5);
-    store.WriteStringAt(path, u"SearchString", u"");
-    EXPECT_EQ(store.ReadDwordAt(path, u"MatchCase", 1), 5u);
-    EXPECT_EQ(store.ReadStringAt(path, u"SearchString", u"dflt"), u"");
-    EXPECT_TRUE(store.DeleteUserValueAt(path, u"matchcase"));
-    EXPECT_FALSE(store.DeleteUserValueAt(path, u"MatchCase"));
-    EXPECT_EQ(store.ReadDwordAt(path, u"MatchCase", 1), 0u); // the machine value again
+    EXPECT_EQ(store.readDwordAt(path, u"MatchCase", 1), 0u);
+    store.writeDwordAt(path, u"MatchCase", 5);
+    store.writeStringAt(path, u"SearchString", u"");
+    EXPECT_EQ(store.readDwordAt(path, u"MatchCase", 1), 5u);
+    EXPECT_EQ(store.readStringAt(path, u"SearchString", u"dflt"), u"");
+    EXPECT_TRUE(store.deleteUserValueAt(path, u"matchcase"));
+    EXPECT_FALSE(store.deleteUserValueAt(path, u"MatchCase"));
+    EXPECT_EQ(store.readDwordAt(path, u"MatchCase", 1), 0u); // the machine value again
 }
 
 std::vector<Keyword> sampleKeywords(int count)
@@ -276,13 +276,13 @@ std::vector<Keyword> sampleKeywords(int count)
 TEST_F(SettingsStoreTest, keywordListRoundTripsInOrder)
 {
     const auto twelve = sampleKeywords(12);
-    store.SaveKeywords(twelve);
+    store.saveKeywords(twelve);
     std::vector<Keyword> loaded;
-    store.LoadKeywords(loaded);
+    store.loadKeywords(loaded);
     EXPECT_EQ(loaded, twelve);
 
     std::vector<std::u16string> names;
-    store.EnumSubkeyNames(Setting::KeyKeywords, names);
+    store.enumSubkeyNames(Setting::KeyKeywords, names);
     EXPECT_EQ(names.size(), 12u);
     EXPECT_EQ(stored(Keywords + u"\\1", u"MatchCase")->data, dword(0));
     EXPECT_EQ(stored(Keywords + u"\\2", u"MatchCase")->data, dword(1));
@@ -292,9 +292,9 @@ TEST_F(SettingsStoreTest, colourOnlyTheMatchIsAValueOfItsOwnWrittenOnlyWhenSet)
 {
     std::vector<Keyword> list = sampleKeywords(3);
     list[1].m_matchOnly = true;
-    store.SaveKeywords(list);
+    store.saveKeywords(list);
     std::vector<Keyword> loaded;
-    store.LoadKeywords(loaded);
+    store.loadKeywords(loaded);
     EXPECT_EQ(loaded, list);
     // Older versions read the other values as before; a list without it is what they wrote.
     EXPECT_EQ(stored(Keywords + u"\\1", u"ColorMatchOnly"), nullptr);
@@ -302,41 +302,41 @@ TEST_F(SettingsStoreTest, colourOnlyTheMatchIsAValueOfItsOwnWrittenOnlyWhenSet)
     // A machine-wide keyword may say it too.
     put(machine, Keywords + u"\\3", u"ColorMatchOnly", RegType::Dword, dword(1));
     loaded.clear();
-    store.LoadKeywords(loaded);
+    store.loadKeywords(loaded);
     ASSERT_EQ(loaded.size(), 3u);
     EXPECT_TRUE(loaded[2].m_matchOnly);
 }
 
 TEST_F(SettingsStoreTest, savingThreeAfterFiveLeavesExactlyThree)
 {
-    store.SaveKeywords(sampleKeywords(5));
-    store.SetBool(Setting::Beep, true);
-    store.SaveKeywords(sampleKeywords(3));
+    store.saveKeywords(sampleKeywords(5));
+    store.setBool(Setting::Beep, true);
+    store.saveKeywords(sampleKeywords(3));
     std::vector<std::u16string> names;
-    store.EnumSubkeyNames(Setting::KeyKeywords, names);
+    store.enumSubkeyNames(Setting::KeyKeywords, names);
     EXPECT_EQ(names, (std::vector<std::u16string>{u"1", u"2", u"3"}));
-    EXPECT_FALSE(store.GetBool(Setting::Beep)); // removed with the list; the page rewrites it
+    EXPECT_FALSE(store.boolValue(Setting::Beep)); // removed with the list; the page rewrites it
     std::vector<Keyword> loaded{Keyword()};
-    store.LoadKeywords(loaded); // appends
+    store.loadKeywords(loaded); // appends
     ASSERT_EQ(loaded.size(), 4u);
     EXPECT_EQ(loaded[3], sampleKeywords(3)[2]);
 
     // An empty list stays the user's own: the key is kept, without keywords.
-    store.SaveKeywords({});
+    store.saveKeywords({});
     EXPECT_TRUE(user.openKey(Keywords).has_value());
     names.clear();
-    store.EnumSubkeyNames(Setting::KeyKeywords, names);
+    store.enumSubkeyNames(Setting::KeyKeywords, names);
     EXPECT_TRUE(names.empty());
 }
 
 TEST_F(SettingsStoreTest, savingKeywordsKeepsTheUsersSoundPatterns)
 {
-    store.SetString(Setting::SoundFileExt, u"*.flac");
-    store.SaveKeywords(sampleKeywords(2));
-    store.SaveKeywords({});
-    EXPECT_EQ(store.GetString(Setting::SoundFileExt), u"*.flac");
+    store.setString(Setting::SoundFileExt, u"*.flac");
+    store.saveKeywords(sampleKeywords(2));
+    store.saveKeywords({});
+    EXPECT_EQ(store.string(Setting::SoundFileExt), u"*.flac");
     std::vector<std::u16string> names;
-    store.EnumSubkeyNames(Setting::KeyKeywords, names);
+    store.enumSubkeyNames(Setting::KeyKeywords, names);
     EXPECT_TRUE(names.empty());
 }
 
@@ -344,10 +344,10 @@ TEST_F(SettingsStoreTest, loadOrdersNumbersNumericallyThenOtherNames)
 {
     // "1a" sorts among the numbers in the hive but is not one.
     for (const char16_t* name : {u"10", u"zeta", u"2", u"1a", u"Alpha", u"1", u"9"}) {
-        store.WriteStringAt(Keywords + u"\\" + name, u"SearchString", name);
+        store.writeStringAt(Keywords + u"\\" + name, u"SearchString", name);
     }
     std::vector<Keyword> loaded;
-    store.LoadKeywords(loaded);
+    store.loadKeywords(loaded);
     std::vector<std::u16string> texts;
     for (const Keyword& k : loaded) {
         texts.push_back(k.m_text);
@@ -365,10 +365,10 @@ TEST_F(SettingsStoreTest, loadReadsTheHivesOnceHoweverManyKeywords)
     for (int i = 0; i < 500; ++i) {
         many.emplace_back(u"k" + quill::utf8ToUtf16(std::to_string(i)), 1, 2, true, false, true);
     }
-    store.SaveKeywords(many);
+    store.saveKeywords(many);
     std::vector<Keyword> loaded;
     const std::uint64_t before = readCalls();
-    store.LoadKeywords(loaded);
+    store.loadKeywords(loaded);
     const std::uint64_t calls = readCalls() - before;
     EXPECT_EQ(loaded, many);
     EXPECT_LT(calls, 100u);
@@ -376,17 +376,17 @@ TEST_F(SettingsStoreTest, loadReadsTheHivesOnceHoweverManyKeywords)
 
 TEST_F(SettingsStoreTest, keywordEntriesUseTheirDefaultsAndUserSubkeysOnly)
 {
-    store.WriteDwordAt(Keywords + u"\\1", u"HighlightTextColor", 0xff);
+    store.writeDwordAt(Keywords + u"\\1", u"HighlightTextColor", 0xff);
     put(machine, Keywords + u"\\1", u"SearchString", RegType::Sz, sz(u"from machine"));
     put(machine, Keywords + u"\\2", u"SearchString", RegType::Sz, sz(u"machine only"));
     std::vector<Keyword> loaded;
-    store.LoadKeywords(loaded);
+    store.loadKeywords(loaded);
     ASSERT_EQ(loaded.size(), 1u);
     EXPECT_EQ(loaded[0], Keyword(u"from machine", 0xff, 0, true, true, true));
 
     std::filesystem::remove(machinePath);
     loaded.clear();
-    store.LoadKeywords(loaded);
+    store.loadKeywords(loaded);
     EXPECT_EQ(loaded, (std::vector<Keyword>{Keyword(u"", 0xff, 0, true, true, true)}));
 }
 
@@ -399,21 +399,21 @@ TEST_F(SettingsStoreTest, theMachineListHoldsUntilTheUserStoresOneEvenAnEmptyOne
     const std::vector<Keyword> shipped{Keyword(u"error", 0, 0, false, true, true),
                                        Keyword(u"warn", 0, 0xffff, true, true, true)};
     std::vector<Keyword> loaded;
-    store.LoadKeywords(loaded);
+    store.loadKeywords(loaded);
     EXPECT_EQ(loaded, shipped) << "a fresh user sees the machine's list";
 
     const std::vector<Keyword> own{Keyword(u"mine", 1, 2, true, false, true)};
-    store.SaveKeywords(own);
+    store.saveKeywords(own);
     loaded.clear();
-    store.LoadKeywords(loaded);
+    store.loadKeywords(loaded);
     EXPECT_EQ(loaded, own) << "the user's list replaces it, not added to it";
 
-    store.SaveKeywords({});
+    store.saveKeywords({});
     loaded.clear();
-    store.LoadKeywords(loaded);
+    store.loadKeywords(loaded);
     EXPECT_TRUE(loaded.empty()) << "a list emptied by the user stays empty";
-    EXPECT_TRUE(store.DeleteUserTree(Keywords));
-    store.LoadKeywords(loaded);
+    EXPECT_TRUE(store.deleteUserTree(Keywords));
+    store.loadKeywords(loaded);
     EXPECT_EQ(loaded, shipped) << "no list of the user's: the machine's again";
 }
 
@@ -421,20 +421,20 @@ TEST_F(SettingsStoreTest, damagedHiveReadsDefaultsAndStillTakesWrites)
 {
     std::filesystem::create_directories(std::filesystem::path(userPath).parent_path());
     writeFile(userPath, std::string("\0\0\xff\xfe garbage [HKEY_CURRENT_USER\n\"x\"=", 28));
-    EXPECT_EQ(store.GetDword(Setting::LogLevel), 1u);
-    store.SetDword(Setting::LogLevel, 3);
-    EXPECT_EQ(store.GetDword(Setting::LogLevel), 3u);
+    EXPECT_EQ(store.dword(Setting::LogLevel), 1u);
+    store.setDword(Setting::LogLevel, 3);
+    EXPECT_EQ(store.dword(Setting::LogLevel), 3u);
 }
 
 TEST_F(SettingsStoreTest, deleteUserTreeRemovesEverythingBelow)
 {
-    store.SaveKeywords(sampleKeywords(2));
-    store.SetBool(Setting::PlaySound, true);
-    store.SetDword(Setting::LogLevel, 3);
-    EXPECT_TRUE(store.DeleteUserTree(Keywords));
+    store.saveKeywords(sampleKeywords(2));
+    store.setBool(Setting::PlaySound, true);
+    store.setDword(Setting::LogLevel, 3);
+    EXPECT_TRUE(store.deleteUserTree(Keywords));
     EXPECT_FALSE(user.openKey(Keywords).has_value());
-    EXPECT_EQ(store.GetDword(Setting::LogLevel), 3u);
-    EXPECT_FALSE(store.DeleteUserTree(Keywords));
+    EXPECT_EQ(store.dword(Setting::LogLevel), 3u);
+    EXPECT_FALSE(store.deleteUserTree(Keywords));
 }
 
 TEST(SettingsStoreLocation, followsXdgVariables)

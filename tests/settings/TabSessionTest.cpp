@@ -23,46 +23,46 @@ using Paths = std::vector<std::u16string>;
 
 TEST_F(TabSessionTest, TabsComeBackInTheirOrderWithTheFrontOne)
 {
-    EXPECT_TRUE(session.Read().paths.empty()) << "no session yet";
+    EXPECT_TRUE(session.read().paths.empty()) << "no session yet";
     // A name that is not UTF-8 travels in its escaped form.
     const std::u16string odd = quill::fileNameToUtf16(std::string("/var/log/\xff.log"));
     session.Write({{u"/c.log", u"", odd, u"/a.log"}, 3});
-    const TabSessionState back = TabSession(store, u"quillstream").Read();
+    const TabSessionState back = TabSession(store, u"quillstream").read();
     EXPECT_EQ(back.paths, (Paths{u"/c.log", odd, u"/a.log"})) << "empty paths are left out";
     EXPECT_EQ(back.front, 2u);
 
     // A shorter session leaves none of the longer one behind.
     session.Write({{u"/b.log"}, 0});
-    EXPECT_EQ(session.Read().paths, Paths{u"/b.log"});
-    EXPECT_EQ(session.Read().front, 0u);
+    EXPECT_EQ(session.read().paths, Paths{u"/b.log"});
+    EXPECT_EQ(session.read().front, 0u);
     // Beside the recent files, under the executable's name.
-    EXPECT_EQ(store.ReadFileNameAt(
-                  u"Software\\Local AppWizard-Generated Applications\\quillstream\\Open Tabs",
-                  u"Tab1"),
-              u"/b.log");
+    EXPECT_EQ(
+        store.readFileNameAt(
+            u"Software\\Local AppWizard-Generated Applications\\quillstream\\Open Tabs", u"Tab1"),
+        u"/b.log");
 }
 
 TEST_F(TabSessionTest, ADamagedListIsSkippedEntryByEntry)
 {
     const std::u16string key = session.keyPath();
-    store.WriteStringAt(key, u"Tab1", u"/one.log");
-    store.WriteDwordAt(key, u"Tab2", 7);          // not text
-    store.WriteStringAt(key, u"Tab3", u"");       // emptied
-    store.WriteStringAt(key, u"Tab4", u"/one.log"); // twice
-    store.WriteStringAt(key, u"Tab6", u"/six.log"); // after a hole
-    store.WriteStringAt(key, u"Tab64", u"/last.log");
-    store.WriteStringAt(key, u"Tab65", u"/beyond.log");
-    store.WriteDwordAt(key, u"Front", 6);
-    TabSessionState state = session.Read();
+    store.writeStringAt(key, u"Tab1", u"/one.log");
+    store.writeDwordAt(key, u"Tab2", 7);            // not text
+    store.writeStringAt(key, u"Tab3", u"");         // emptied
+    store.writeStringAt(key, u"Tab4", u"/one.log"); // twice
+    store.writeStringAt(key, u"Tab6", u"/six.log"); // after a hole
+    store.writeStringAt(key, u"Tab64", u"/last.log");
+    store.writeStringAt(key, u"Tab65", u"/beyond.log");
+    store.writeDwordAt(key, u"Front", 6);
+    TabSessionState state = session.read();
     EXPECT_EQ(state.paths, (Paths{u"/one.log", u"/six.log", u"/last.log"}));
     EXPECT_EQ(state.front, 1u) << "Front names the sixth value, the second restored";
 
     for (std::uint32_t front : {2u, 0u, 99u}) {
-        store.WriteDwordAt(key, u"Front", front);
-        EXPECT_EQ(session.Read().front, 0u) << "Front " << front << " names nothing restored";
+        store.writeDwordAt(key, u"Front", front);
+        EXPECT_EQ(session.read().front, 0u) << "Front " << front << " names nothing restored";
     }
-    store.WriteStringAt(key, u"Front", u"6");
-    EXPECT_EQ(session.Read().front, 0u) << "a Front that is not a number";
+    store.writeStringAt(key, u"Front", u"6");
+    EXPECT_EQ(session.read().front, 0u) << "a Front that is not a number";
 }
 
 TEST_F(TabSessionTest, AtMostSixtyFourTabsAreKept)
@@ -74,9 +74,9 @@ TEST_F(TabSessionTest, AtMostSixtyFourTabsAreKept)
     }
     many.front = 69;
     session.Write(many);
-    const TabSessionState back = session.Read();
+    const TabSessionState back = session.read();
     ASSERT_EQ(back.paths.size(), TabSession::MaxTabs);
     EXPECT_EQ(back.paths.back(), u"/63.log");
     EXPECT_EQ(back.front, 0u) << "the front tab was beyond the kept ones";
-    EXPECT_TRUE(store.ReadFileNameAt(session.keyPath(), u"Tab65").empty()) << "none stored";
+    EXPECT_TRUE(store.readFileNameAt(session.keyPath(), u"Tab65").empty()) << "none stored";
 }

@@ -21,11 +21,11 @@ struct EnglishPackage {
         : store(std::make_unique<SettingsStore>(dir.file("user.reg"), dir.file("machine.reg")))
     {
         SettingsStore::overrideInstance(store.get());
-        store->SetString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
-        store->SetString(Setting::ResourceDllPrefix, u"quillstream_");
-        store->SetString(Setting::GuiLanguage, u"EN");
+        store->setString(Setting::ResourceDllPath, u16(QUILL_LANGUAGE_DIR));
+        store->setString(Setting::ResourceDllPrefix, u"quillstream_");
+        store->setString(Setting::GuiLanguage, u"EN");
         resources = std::make_unique<ResourceHandler>(store.get());
-        loaded = resources->LoadLanguageResources();
+        loaded = resources->loadLanguageResources();
     }
     ~EnglishPackage()
     {

@@ -40,16 +40,16 @@ namespace quilltest {
 
 // Loads the built package of code for the lifetime of the object and makes it current.
 class LoadedPackage {
-public:
+  public:
     explicit LoadedPackage(const std::string& code)
     {
         m_handler.setFailureReporter({});
-        EXPECT_EQ(m_handler.LoadResourceDllFromPath(QString::fromStdString(builtPackage(code))),
+        EXPECT_EQ(m_handler.loadResourceDllFromPath(QString::fromStdString(builtPackage(code))),
                   ResourceHandler::Loaded)
             << builtPackage(code);
     }
 
-private:
+  private:
     ResourceHandler m_handler;
 };
 

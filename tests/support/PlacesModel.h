@@ -11,7 +11,7 @@ namespace quilltest {
 
 // Some place of line starts a run where every byte is among its place's bytes; an empty
 // text is everywhere.
-inline bool HoldsPlaces(const std::string& line, const std::vector<std::string>& places)
+inline bool holdsPlaces(const std::string& line, const std::vector<std::string>& places)
 {
     for (std::size_t at = 0; at + places.size() <= line.size(); ++at) {
         std::size_t k = 0;
@@ -26,7 +26,7 @@ inline bool HoldsPlaces(const std::string& line, const std::vector<std::string>&
 }
 
 // A place of several bytes as "[...]", one of a single byte as that byte.
-inline std::string WrittenPlaces(const std::vector<std::string>& places)
+inline std::string writtenPlaces(const std::vector<std::string>& places)
 {
     std::string out;
     for (const std::string& place : places) {

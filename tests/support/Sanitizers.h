@@ -21,7 +21,7 @@ inline constexpr bool UnderSanitizer = false;
 #endif
 
 // `rounds` in an ordinary build, a quarter of them (at least one) under a sanitizer.
-constexpr int Rounds(int rounds)
+constexpr int rounds(int rounds)
 {
     return UnderSanitizer ? std::max(1, rounds / 4) : rounds;
 }

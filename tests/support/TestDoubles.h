@@ -16,9 +16,9 @@ inline std::u16string u16(const std::string& ascii)
 
 // A sound service that stays silent (tests that do not look at alerts).
 class NullSound : public SoundService {
-public:
-    void PlayFile(const std::u16string&) override {}
-    void Beep() override {}
+  public:
+    void playSoundFile(const std::u16string&) override {}
+    void beep() override {}
 };
 
 } // namespace quilltest

@@ -2,9 +2,9 @@
 // (only a regular file, checked without blocking), and a FIFO at the sound's path, which
 // once froze the window for good inside libcanberra's fopen.
 
+#include "view/CanberraSound.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
-#include "view/CanberraSound.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -55,11 +55,11 @@ TEST(CanberraSoundTest, OnlyARegularReadableFileIsHandedOn)
         bool playable;
     };
     const bool root = ::geteuid() == 0; // root reads a file of mode 0 all the same
-    for (const Row& row : {Row{wav, true}, Row{fifo, false}, Row{dir.path(), false},
-                           Row{"/dev/null", false}, Row{dir.file("missing.wav"), false},
-                           Row{unreadable, root}, Row{"", false}}) {
+    for (const Row& row :
+         {Row{wav, true}, Row{fifo, false}, Row{dir.path(), false}, Row{"/dev/null", false},
+          Row{dir.file("missing.wav"), false}, Row{unreadable, root}, Row{"", false}}) {
         SCOPED_TRACE(row.path);
-        const int fd = CanberraSound::OpenPlayableFile(u16(row.path));
+        const int fd = CanberraSound::openPlayableFile(u16(row.path));
         EXPECT_EQ(fd >= 0, row.playable);
         if (fd >= 0) {
             ::close(fd);
@@ -75,7 +75,7 @@ TEST(CanberraSoundTest, AFifoFallsBackToTheWarningWithoutHangingCallerOrShutdown
     {
         CanberraSound sound;
         QSignalSpy finished(&sound, &CanberraSound::finished);
-        sound.PlayFile(u16(fifo));
+        sound.playSoundFile(u16(fifo));
         ASSERT_TRUE(finished.wait(10000)) << "the request never ended";
         EXPECT_NE(finished.at(0).at(0).value<CanberraSound::Outcome>(),
                   CanberraSound::Outcome::File);
@@ -92,7 +92,7 @@ TEST(CanberraSoundTest, ALongSoundAndItsSuccessorsNeverQueueUp)
     // A burst of alerts while the first sound plays for seconds: every request is answered
     // within the burst, and only the first is played (without a sound server, none is).
     for (int i = 0; i < 5; ++i) {
-        sound.PlayFile(u16(wav));
+        sound.playSoundFile(u16(wav));
         QTest::qWait(20);
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return finished.count() == 5; }, 10000));

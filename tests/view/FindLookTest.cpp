@@ -72,7 +72,7 @@ std::vector<RowColors> everyRow()
         rows.push_back({readableOn(background), background, "colour dialog"});
     }
     for (unsigned n = 0; n < 16; ++n) {
-        const ColorRef ref = SgrPaletteColor(n);
+        const ColorRef ref = sgrPaletteColor(n);
         const QColor colour(int(ref & 0xFF), int((ref >> 8) & 0xFF), int((ref >> 16) & 0xFF));
         rows.push_back({readableOn(colour), colour, "terminal background"});
         if (apart(colour, Qt::black) >= Distinct) {
@@ -143,7 +143,7 @@ TEST(FindLookTest, EveryOccurrenceReachingIntoTheStretchIsTintedWithTheOptionsIn
         LogRenderer::RowStyle style;
         style.text = QColor(0, 255, 0);
         style.background = QColor(0, 0, 0);
-        find.Apply(text, from, to, style);
+        find.apply(text, from, to, style);
         std::vector<std::pair<qsizetype, qsizetype>> out;
         for (const auto& run : style.runs) {
             out.emplace_back(run.start, run.end);
@@ -152,12 +152,12 @@ TEST(FindLookTest, EveryOccurrenceReachingIntoTheStretchIsTintedWithTheOptionsIn
     };
     using Spans = std::vector<std::pair<qsizetype, qsizetype>>;
     FindHighlight find;
-    EXPECT_TRUE(find.Set(u"beta", 0));
+    EXPECT_TRUE(find.set(u"beta", 0));
     const std::u16string_view line = u"xx BETA yy beta";
     // A row of a wrapped line that starts inside the first occurrence still shows it.
     EXPECT_EQ(spans(find, line, 5, 9), (Spans{{3, 7}}));
     EXPECT_EQ(spans(find, line, 0, 15), (Spans{{3, 7}, {11, 15}})) << "case ignored";
-    EXPECT_TRUE(find.Set(u"beta", FR_MATCHCASE)) << "another option is another highlight";
+    EXPECT_TRUE(find.set(u"beta", FR_MATCHCASE)) << "another option is another highlight";
     EXPECT_EQ(spans(find, line, 0, 15), (Spans{{11, 15}}));
-    EXPECT_FALSE(find.Set(u"beta", FR_MATCHCASE | FR_DOWN)) << "the direction changes nothing";
+    EXPECT_FALSE(find.set(u"beta", FR_MATCHCASE | FR_DOWN)) << "the direction changes nothing";
 }

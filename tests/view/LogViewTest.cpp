@@ -22,7 +22,7 @@ constexpr ColorRef KeywordBack = 0x000000FF; // red
 
 void storeErrorKeyword(SettingsStore& store)
 {
-    store.SaveKeywords({Keyword(u"ERROR", KeywordText, KeywordBack, false, false, true)});
+    store.saveKeywords({Keyword(u"ERROR", KeywordText, KeywordBack, false, false, true)});
 }
 
 void sendWheel(QWidget* target, int delta, Qt::KeyboardModifiers modifiers)
@@ -134,9 +134,9 @@ TEST_F(LogViewTest, AFontChangeKeepsTheTopLineOfAUserAwayFromTheEnd)
     ASSERT_GT(top, 0u);
     LogFontRecord record = LogRenderer::defaultFontRecord(96);
     record.lfHeight = -2 * lineHeight;
-    store->SetFont(Setting::TextFont, record);
-    store->SetBool(Setting::IsTextFontSet, true);
-    view->OnUpdate();
+    store->setFont(Setting::TextFont, record);
+    store->setBool(Setting::IsTextFontSet, true);
+    view->updateFromDocument();
     settle();
     ASSERT_NE(int(view->lineHeight()), lineHeight);
     EXPECT_EQ(view->firstVisibleLine(), top);
@@ -148,21 +148,21 @@ TEST_F(LogViewTest, AFindWhoseLineIsOnScreenLeavesTheViewWhereItIs)
     // Once a one-time jump to the end moved a view at the top when the match was on line 2.
     open(numberedLines(0, 100), 20);
     QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
-    view->SetSelectionAndCaret(2, 2, 0, 3);
-    view->EnsureSelectionVisible();
+    view->setSelectionAndCaret(2, 2, 0, 3);
+    view->ensureSelectionVisible();
     append(numberedLines(100, 1));
     EXPECT_EQ(vbar()->value(), 0);
 
     // A match below the screen moves the view to it, with a line above, and leaves the end.
     QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
-    view->SetSelectionAndCaret(50, 50, 0, 3);
-    view->EnsureSelectionVisible();
+    view->setSelectionAndCaret(50, 50, 0, 3);
+    view->ensureSelectionVisible();
     EXPECT_EQ(vbar()->value(), 49 * lineHeight);
     EXPECT_FALSE(view->isFollowing());
     // A match on the last line keeps the user at the end.
     QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
-    view->SetSelectionAndCaret(100, 100, 0, 3);
-    view->EnsureSelectionVisible();
+    view->setSelectionAndCaret(100, 100, 0, 3);
+    view->ensureSelectionVisible();
     EXPECT_TRUE(view->isFollowing());
 }
 
@@ -179,8 +179,8 @@ TEST_F(LogViewTest, DamagedFontSizeIsBoundedAndTheGlyphCacheByMemory)
         SCOPED_TRACE(row.height);
         LogFontRecord record = LogRenderer::defaultFontRecord(96);
         record.lfHeight = row.height;
-        store->SetFont(Setting::TextFont, record);
-        store->SetBool(Setting::IsTextFontSet, true);
+        store->setFont(Setting::TextFont, record);
+        store->setBool(Setting::IsTextFontSet, true);
         open(numberedLines(0, 50), 3, 300);
         EXPECT_EQ(view->renderer().font().pixelSize(), row.pixels);
         const QImage shown = view->viewport()->grab().toImage();
@@ -215,7 +215,7 @@ TEST_F(LogViewTest, HomeAndEndScrollSidewaysCtrlHomeGoesToTheFirstLine)
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     settle();
     ASSERT_GT(hbar()->maximum(), 0);
-    document->SetFindPosition(40, 7);
+    document->setFindPosition(40, 7);
     const int bottom = vbar()->value();
     ASSERT_GT(bottom, 0);
 
@@ -228,13 +228,13 @@ TEST_F(LogViewTest, HomeAndEndScrollSidewaysCtrlHomeGoesToTheFirstLine)
     EXPECT_EQ(hbar()->value(), 0);
     EXPECT_EQ(vbar()->value(), bottom) << "Home alone keeps the line";
 
-    view->PlaceCaret(5, 40);
+    view->placeCaret(5, 40);
     QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(vbar()->value(), 0);
     EXPECT_EQ(view->caretLine(), 0);
     EXPECT_EQ(view->caretX(), 0);
-    EXPECT_EQ(document->GetFindPosition().line, 0u);
-    EXPECT_EQ(document->GetFindPosition().col, 0);
+    EXPECT_EQ(document->findPosition().line, 0u);
+    EXPECT_EQ(document->findPosition().col, 0);
 
     QTest::keyClick(view.get(), Qt::Key_End, Qt::ControlModifier);
     EXPECT_EQ(vbar()->value(), vbar()->maximum());
@@ -243,20 +243,20 @@ TEST_F(LogViewTest, HomeAndEndScrollSidewaysCtrlHomeGoesToTheFirstLine)
 TEST_F(LogViewTest, DraggingTheThumbToTheTopActsAsCtrlHome)
 {
     open(numberedLines(0, 100), 20);
-    document->SetFindPosition(50, 3);
-    view->PlaceCaret(90, 16);
+    document->setFindPosition(50, 3);
+    view->placeCaret(90, 16);
     vbar()->setSliderDown(true);
     vbar()->setSliderPosition(0);
     vbar()->setSliderDown(false);
     EXPECT_EQ(vbar()->value(), 0);
     EXPECT_EQ(view->caretLine(), 0);
-    EXPECT_EQ(document->GetFindPosition().line, 0u);
+    EXPECT_EQ(document->findPosition().line, 0u);
 }
 
 TEST_F(LogViewTest, WheelScrollsLinesAndIgnoresShiftAndCtrl)
 {
     open(numberedLines(0, 300), 20);
-    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
+    view->onScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
     const int lines = QApplication::wheelScrollLines();
     sendWheel(view->viewport(), -120, Qt::NoModifier);
     EXPECT_EQ(vbar()->value(), std::min(lines, 19) * lineHeight);
@@ -354,16 +354,16 @@ TEST_F(LogViewTest, AHugeLineOfZeroBytesPaintsAndScrollsToAnyPlace)
     EXPECT_EQ(hbar()->value(), 0);
 
     // Find, as the find dialog asks it: the view scrolls sideways to the match.
-    document->SetFindPosition(0, 0);
-    ASSERT_TRUE(document->Find(u"MARK", true, FR_MATCHCASE));
+    document->setFindPosition(0, 0);
+    ASSERT_TRUE(document->find(u"MARK", true, FR_MATCHCASE));
     settle();
     const qint64 markX = Mark * average - view->scrollX();
     ASSERT_GE(markX, 0);
     ASSERT_LE(markX + 4 * average, view->viewport()->width());
-    const TextPoint hit = view->PointToText(QPoint(int(markX + average / 2), row + 1));
+    const TextPoint hit = view->pointToText(QPoint(int(markX + average / 2), row + 1));
     EXPECT_EQ(hit.line, 1u);
     EXPECT_EQ(hit.character, Mark);
-    document->ClearSelection();
+    document->clearSelection();
     view->viewport()->update();
     settle();
     EXPECT_GT(textPixels(markX, markX + 4 * average), 0) << "MARK is drawn at its columns";
@@ -378,7 +378,7 @@ TEST_F(LogViewTest, AHugeLineOfZeroBytesPaintsAndScrollsToAnyPlace)
 TEST_F(LogViewTest, SelectionRunningToTheLineEndIsPaintedInverted)
 {
     open(std::string("0123456789\nabcdefghij\n"), 10);
-    document->SetSelection(0, 1, 4, -1);
+    document->setSelection(0, 1, 4, -1);
     const QImage image = view->viewport()->grab().toImage();
     const QColor green(0, 255, 0);
     const int from = view->renderer().prefixWidth(u"0123456789", 4);
@@ -394,20 +394,20 @@ TEST_F(LogViewTest, SelectionRunningToTheLineEndIsPaintedInverted)
 TEST_F(LogViewTest, AlertSoundsOncePerPaintForSeveralMatchingRows)
 {
     storeErrorKeyword(*store);
-    store->SetBool(Setting::Beep, true);
-    store->SetBool(Setting::PlaySound, true);
-    store->SetString(Setting::Sound, u"/usr/share/sounds/alert.wav");
+    store->setBool(Setting::Beep, true);
+    store->setBool(Setting::PlaySound, true);
+    store->setString(Setting::Sound, u"/usr/share/sounds/alert.wav");
     open(std::string("ERROR one\nok\nERROR two\nERROR three\n"), 10);
     view->viewport()->grab();
     EXPECT_EQ(sound.plays, 0) << "no new text yet";
 
-    document->SetNewTextArrived(true);
+    document->setNewTextArrived(true);
     view->viewport()->grab();
     EXPECT_EQ(sound.plays, 1);
     EXPECT_EQ(sound.beeps, 1);
     EXPECT_EQ(sound.lastFile, u"/usr/share/sounds/alert.wav");
     EXPECT_EQ(sound.startedUnderLock, 0) << "the watcher would wait for the sound";
-    EXPECT_FALSE(document->GetNewTextArrived());
+    EXPECT_FALSE(document->newTextArrived());
 
     view->viewport()->grab();
     EXPECT_EQ(sound.plays, 1) << "only the first paint after new text";
@@ -416,22 +416,22 @@ TEST_F(LogViewTest, AlertSoundsOncePerPaintForSeveralMatchingRows)
 TEST_F(LogViewTest, NewTextFlagIsClearedSilentlyWhenNoShownLineMatches)
 {
     storeErrorKeyword(*store);
-    store->SetBool(Setting::Beep, true);
+    store->setBool(Setting::Beep, true);
     open(std::string("fine\nstill fine\n"), 10);
-    document->SetNewTextArrived(true);
+    document->setNewTextArrived(true);
     view->viewport()->grab();
     EXPECT_EQ(sound.beeps, 0);
-    EXPECT_FALSE(document->GetNewTextArrived());
+    EXPECT_FALSE(document->newTextArrived());
 }
 
 TEST_F(LogViewTest, EmptyDocumentPaintsBackgroundAndKeepsTheNewTextFlag)
 {
-    store->SetDword(Setting::BackgroundColor, 0x00204080);
+    store->setDword(Setting::BackgroundColor, 0x00204080);
     open(std::string(), 10);
-    document->SetNewTextArrived(true);
+    document->setNewTextArrived(true);
     const QImage image = view->viewport()->grab().toImage();
     EXPECT_EQ(QColor(image.pixel(5, 5)), QColor(0x80, 0x40, 0x20));
-    EXPECT_TRUE(document->GetNewTextArrived());
+    EXPECT_TRUE(document->newTextArrived());
 }
 
 TEST_F(LogViewTest, PauseAndResumeFollowTheWatcher)
@@ -439,19 +439,19 @@ TEST_F(LogViewTest, PauseAndResumeFollowTheWatcher)
     open(numberedLines(0, 10), 10);
     EXPECT_TRUE(view->canResume());
     EXPECT_FALSE(view->canPause());
-    view->OnResume();
-    EXPECT_TRUE(document->IsWatching());
+    view->onResume();
+    EXPECT_TRUE(document->isWatching());
     EXPECT_TRUE(view->canPause());
-    view->OnPause();
-    EXPECT_FALSE(document->IsWatching());
+    view->onPause();
+    EXPECT_FALSE(document->isWatching());
 }
 
 TEST_F(LogViewTest, ResumeTakesAUserAwayFromTheEndBackToIt)
 {
     open(numberedLines(0, 100), 10);
     QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
-    view->OnResume();
-    view->OnPause();
+    view->onResume();
+    view->onPause();
     append(numberedLines(100, 2));
     EXPECT_EQ(vbar()->value(), vbar()->maximum());
 }
@@ -471,8 +471,8 @@ TEST_F(LogViewTest, AFindMovesOnlyForAMatchNotWhollyShownAndOnlyAsFarAsItTakes)
             QTest::keyClick(view.get(), Qt::Key_Down);
         }
         ASSERT_EQ(vbar()->value(), 10 * lineHeight);
-        view->SetSelectionAndCaret(row.line, row.line, 0, 3);
-        view->EnsureSelectionVisible();
+        view->setSelectionAndCaret(row.line, row.line, 0, 3);
+        view->ensureSelectionVisible();
         EXPECT_EQ(vbar()->value(), row.moves ? int(row.line - 1) * lineHeight : 10 * lineHeight);
     }
 
@@ -492,26 +492,26 @@ TEST_F(LogViewTest, AFindMovesOnlyForAMatchNotWhollyShownAndOnlyAsFarAsItTakes)
     const qint64 a = r.prefixWidth(text, 1000);
     const qint64 b = r.prefixWidth(text, 1005);
     place(a);
-    view->SetSelectionAndCaret(0, 0, 1000, 1004);
-    view->EnsureSelectionVisible();
+    view->setSelectionAndCaret(0, 0, 1000, 1004);
+    view->ensureSelectionVisible();
     EXPECT_EQ(view->scrollX(), a) << "starts at the left edge";
     place(b - client);
-    view->EnsureSelectionVisible();
+    view->ensureSelectionVisible();
     EXPECT_EQ(view->scrollX(), b - client) << "ends at the right edge";
     place(b - client - 1);
-    view->EnsureSelectionVisible();
+    view->ensureSelectionVisible();
     EXPECT_EQ(view->scrollX(), a) << "its last character cut by a pixel at the right edge";
     place(a + 1);
-    view->EnsureSelectionVisible();
+    view->ensureSelectionVisible();
     EXPECT_EQ(view->scrollX(), a) << "cut at the left: its start goes to the left edge";
     // A match (characters 2..4) that ends exactly at the width of the view is shown from
     // x = 0, not with its start at the left edge.
-    view->SetSelectionAndCaret(0, 0, 2, 4);
+    view->setSelectionAndCaret(0, 0, 2, 4);
     view->resize(int(r.prefixWidth(text, 5)) + (view->width() - client), view->height());
     settle();
     ASSERT_EQ(view->viewport()->width(), r.prefixWidth(text, 5));
     place(r.prefixWidth(text, 2) + 1);
-    view->EnsureSelectionVisible();
+    view->ensureSelectionVisible();
     EXPECT_EQ(view->scrollX(), 0);
 }
 
@@ -533,7 +533,7 @@ TEST_F(LogViewTest, ScreenShowsWhatAFreshRenderingShowsAfterPagingAndScrolling)
     frame.show();
     settle();
     vbar()->setValue(0);
-    document->SetSelection(3, 2, 5, 9);
+    document->setSelection(3, 2, 5, 9);
     settle();
     for (int step = 0; step < 4; ++step) {
         SCOPED_TRACE(step);

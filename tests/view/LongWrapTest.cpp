@@ -38,8 +38,8 @@ class LongWrapTest : public ViewFixture {
     }
     void setWrap(bool wrap)
     {
-        store->SetBool(Setting::WrapLongLines, wrap);
-        view->OnUpdate();
+        store->setBool(Setting::WrapLongLines, wrap);
+        view->updateFromDocument();
         settle();
     }
     // The columns [from, to) of the long line as the view shows them.
@@ -61,10 +61,10 @@ class LongWrapTest : public ViewFixture {
     void expectRowShows(const QImage& shown, int y, const std::u16string& text)
     {
         QImage expected(shown.width(), lineHeight, QImage::Format_RGB32);
-        const QColor background = quill::colorFromRef(store->GetDword(Setting::BackgroundColor));
+        const QColor background = quill::colorFromRef(store->dword(Setting::BackgroundColor));
         expected.fill(background);
         LogRenderer::RowStyle style;
-        style.text = quill::colorFromRef(store->GetDword(Setting::TextColor));
+        style.text = quill::colorFromRef(store->dword(Setting::TextColor));
         style.background = background;
         {
             QPainter painter(&expected);
@@ -138,8 +138,8 @@ TEST_F(LongWrapTest, AWrappedHugeLineShowsEachRowOfItsColumnsWhereverItIsScrolle
     EXPECT_EQ(rowOf(cols)->end, 2 * cols);
 
     // Find scrolls to the row that holds the match, deep past every part decoded so far.
-    document->SetFindPosition(0, 0);
-    ASSERT_TRUE(document->Find(u"MARK", true, FR_MATCHCASE));
+    document->setFindPosition(0, 0);
+    ASSERT_TRUE(document->find(u"MARK", true, FR_MATCHCASE));
     settle();
     std::optional<WrapScroller::Row> row = rowOf(mark);
     ASSERT_TRUE(row);
@@ -147,20 +147,20 @@ TEST_F(LongWrapTest, AWrappedHugeLineShowsEachRowOfItsColumnsWhereverItIsScrolle
     EXPECT_EQ(row->end, row->start + cols);
     ASSERT_GE(row->y, 0);
     const int markX = int(mark - row->start) * cell;
-    const TextPoint hit = view->PointToText(QPoint(markX + cell / 2, row->y + 1));
+    const TextPoint hit = view->pointToText(QPoint(markX + cell / 2, row->y + 1));
     EXPECT_EQ(hit.line, 1u);
     EXPECT_EQ(hit.character, mark);
-    EXPECT_EQ(view->PointToText(QPoint(markX + 3 * cell + cell / 2, row->y + 1)).character,
+    EXPECT_EQ(view->pointToText(QPoint(markX + 3 * cell + cell / 2, row->y + 1)).character,
               mark + 3);
-    document->ClearSelection();
-    view->SetFindHighlight(u"MARK", FR_MATCHCASE);
+    document->clearSelection();
+    view->setFindHighlight(u"MARK", FR_MATCHCASE);
     settle();
     image = view->viewport()->grab().toImage();
     expectRowShows(image, row->y - lineHeight, model(row->start - cols, row->start, mark));
     EXPECT_GT(highlighted(image, row->y, lineHeight, markX, markX + 4 * cell), 4 * cell);
     EXPECT_EQ(highlighted(image, row->y, lineHeight, 0, markX), 0);
     EXPECT_EQ(highlighted(image, row->y, lineHeight, markX + 4 * cell, image.width()), 0);
-    view->SetFindHighlight(u"", 0);
+    view->setFindHighlight(u"", 0);
 
     // A wheel notch scrolls by rows of columns.
     const std::int64_t before = view->screenRows().front().start;
@@ -188,11 +188,11 @@ TEST_F(LongWrapTest, AFindHighlightDeepInsideAHugeLineIsDrawnOnTheMatch)
     writeHugeLine(mark);
     openWritten(10, 300);
     view->clearFocus();
-    document->SetFindPosition(0, 0);
-    ASSERT_TRUE(document->Find(u"MARK", true, FR_MATCHCASE));
+    document->setFindPosition(0, 0);
+    ASSERT_TRUE(document->find(u"MARK", true, FR_MATCHCASE));
     settle();
-    document->ClearSelection();
-    view->SetFindHighlight(u"MARK", FR_MATCHCASE);
+    document->clearSelection();
+    view->setFindHighlight(u"MARK", FR_MATCHCASE);
     settle();
     const qint64 average = view->renderer().averageCharWidth();
     const qint64 markX = mark * average - view->scrollX();
@@ -222,10 +222,10 @@ TEST_F(LongWrapTest, LinesAtAndJustOverTheBoundShowTheirLastRows)
     openWritten(10, 300);
     setWrap(true);
     view->clearFocus();
-    ASSERT_TRUE(document->IsLongLine(1));
-    ASSERT_FALSE(document->IsLongLine(2));
+    ASSERT_TRUE(document->isLongLine(1));
+    ASSERT_FALSE(document->isLongLine(2));
 
-    view->ShowLine(2);
+    view->showLine(2);
     settle();
     std::optional<WrapScroller::Row> last;
     for (const WrapScroller::Row& row : view->screenRows()) {
@@ -242,10 +242,10 @@ TEST_F(LongWrapTest, LinesAtAndJustOverTheBoundShowTheirLastRows)
         expectRowShows(image, last->y, std::u16string(std::size_t(last->end - last->start), u'b'));
     }
 
-    // The row above a line's first row, as ShowLine shows that line.
+    // The row above a line's first row, as showLine shows that line.
     auto rowAbove = [&](LineNumber line) -> std::optional<WrapScroller::Row> {
-        view->ShowLine(line);
-        document->ClearSelection(); // the line shown is selected
+        view->showLine(line);
+        document->clearSelection(); // the line shown is selected
         settle();
         const std::vector<WrapScroller::Row> rows = view->screenRows();
         for (std::size_t k = 1; k < rows.size(); ++k) {

@@ -23,7 +23,7 @@ class SelectionTest : public ViewFixture {
     void TearDown() override
     {
         quill::setNarrowCharsetForTesting("UTF-8");
-        SetAvailableMemoryForTesting(0);
+        setAvailableMemoryForTesting(0);
         ViewFixture::TearDown();
     }
 
@@ -33,7 +33,7 @@ class SelectionTest : public ViewFixture {
     // of the view: the renderer's width of the characters before it plus half its own.
     QPoint at(LineNumber line, int k)
     {
-        const std::u16string text = document->GetLine(line);
+        const std::u16string text = document->line(line);
         const QStringView s(text.data(), qsizetype(text.size()));
         const int left = view->renderer().prefixWidth(s, k);
         const int right = view->renderer().prefixWidth(s, k + 1);
@@ -65,14 +65,14 @@ class SelectionTest : public ViewFixture {
         release(p);
     }
 
-    DocSelection selection() const { return document->GetSelection(); }
-    std::u16string selected() const { return document->GetSelectedText(); }
+    DocSelection selection() const { return document->selection(); }
+    std::u16string selected() const { return document->selectedText(); }
 };
 
 TEST_F(SelectionTest, ClickClearsTheSelectionAndSnapsTheCaretToTheCharacterUnderIt)
 {
     open("alpha beta\ngamma delta\n", 10);
-    view->OnEditSelectAll();
+    view->onEditSelectAll();
     ASSERT_TRUE(selection().valid);
     const QPoint p = at(1, 3) + QPoint(1, 0); // right of the middle, still on character 3
     press(p);
@@ -80,8 +80,8 @@ TEST_F(SelectionTest, ClickClearsTheSelectionAndSnapsTheCaretToTheCharacterUnder
     EXPECT_FALSE(selection().valid);
     EXPECT_EQ(view->caretLine(), 1);
     EXPECT_EQ(view->caretX(), view->renderer().prefixWidth(u"gamma", 3));
-    EXPECT_EQ(document->GetFindPosition().line, 1u);
-    EXPECT_EQ(document->GetFindPosition().col, 3);
+    EXPECT_EQ(document->findPosition().line, 1u);
+    EXPECT_EQ(document->findPosition().col, 3);
 }
 
 TEST_F(SelectionTest, DragsRightToLeftAndUpwardsSelectWhatTheOppositeDragsSelect)
@@ -100,8 +100,8 @@ TEST_F(SelectionTest, DragsRightToLeftAndUpwardsSelectWhatTheOppositeDragsSelect
         {1, 0, 1, 0, u"s"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.lineA << ":" << c.charA << " " << c.lineB << ":"
-                                        << c.charB);
+        SCOPED_TRACE(testing::Message()
+                     << c.lineA << ":" << c.charA << " " << c.lineB << ":" << c.charB);
         drag(at(c.lineA, c.charA), at(c.lineB, c.charB));
         const DocSelection forward = selection();
         EXPECT_EQ(selected(), c.expected);
@@ -112,7 +112,7 @@ TEST_F(SelectionTest, DragsRightToLeftAndUpwardsSelectWhatTheOppositeDragsSelect
         EXPECT_EQ(forward.endLine, backward.endLine);
         EXPECT_EQ(forward.startCol, backward.startCol);
         EXPECT_EQ(forward.endCol, backward.endCol);
-        EXPECT_FALSE(view->mouseSelection().IsDragging());
+        EXPECT_FALSE(view->mouseSelection().isDragging());
     }
 }
 
@@ -173,9 +173,9 @@ TEST_F(SelectionTest, ThePartlyHiddenTopRowIsNeverHit)
     release(QPoint(2, 1));
     EXPECT_EQ(view->caretLine(), 11) << "a point in row 10's visible half is row 11";
     const int hidden = lineHeight - lineHeight / 2; // what shows of row 10
-    EXPECT_EQ(view->LineFromPoint(hidden - 1), 11u);
-    EXPECT_EQ(view->LineFromPoint(hidden + lineHeight - 1), 11u);
-    EXPECT_EQ(view->LineFromPoint(hidden + lineHeight), 12u);
+    EXPECT_EQ(view->lineFromPoint(hidden - 1), 11u);
+    EXPECT_EQ(view->lineFromPoint(hidden + lineHeight - 1), 11u);
+    EXPECT_EQ(view->lineFromPoint(hidden + lineHeight), 12u);
 }
 
 TEST_F(SelectionTest, ShiftClickExtendsBelowAndAboveButNotWithin)
@@ -219,7 +219,7 @@ TEST_F(SelectionTest, DoubleClickSelectsTheWordOrTheSeparatorAlone)
     move(at(0, 2));
     EXPECT_EQ(selected(), u"fatal");
     move(at(0, 8));
-    EXPECT_TRUE(view->mouseSelection().IsDragging());
+    EXPECT_TRUE(view->mouseSelection().isDragging());
     release(at(0, 8));
 }
 
@@ -238,7 +238,7 @@ TEST_F(SelectionTest, AReleaseOutsideTheViewEndsTheDrag)
     move(at(4, 1));
     // Through the implicit grab the viewport gets the release even far outside it.
     release(QPoint(-40, -300));
-    EXPECT_FALSE(view->mouseSelection().IsDragging());
+    EXPECT_FALSE(view->mouseSelection().isDragging());
     EXPECT_EQ(selected(), u"ine 2\nline 3\nli");
 
     // A new press and move starts a new selection instead of continuing the old one.
@@ -252,7 +252,7 @@ TEST_F(SelectionTest, AReleaseOutsideTheViewEndsTheDrag)
 TEST_F(SelectionTest, DraggingBelowTheBottomEdgeScrollsAndKeepsExtending)
 {
     open(numberedLines(0, 200), 10);
-    view->OnScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
+    view->onScroll(LogView::ScrollCode::None, LogView::ScrollCode::Top);
     settle();
     press(at(2, 0));
     move(at(2, 0));
@@ -270,9 +270,9 @@ TEST_F(SelectionTest, DraggingBelowTheBottomEdgeScrollsAndKeepsExtending)
 TEST_F(SelectionTest, SelectAllAndCopyGiveTheLinesJoinedByCrLfAndOneMore)
 {
     open("first\nsecond\r\nthird\n", 10);
-    view->OnEditSelectAll();
+    view->onEditSelectAll();
     EXPECT_EQ(selection().endLine, 3u);
-    const CopyResult result = view->OnEditCopy();
+    const CopyResult result = view->onEditCopy();
     EXPECT_EQ(result.outcome, CopyOutcome::Copied);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("first\nsecond\nthird\n"));
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -292,7 +292,7 @@ TEST_F(SelectionTest, TheNarrowCopyGoesUnderItsSetsNameAndPlainTextStaysUtf8)
     }
     open(bytes, 10);
     drag(at(0, 0), at(0, 4));
-    ASSERT_EQ(view->OnEditCopy().outcome, CopyOutcome::Copied);
+    ASSERT_EQ(view->onEditCopy().outcome, CopyOutcome::Copied);
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->text(), QString::fromUtf16(u"5\u20AC \u4E2D\u00E9"));
@@ -307,14 +307,14 @@ TEST_F(SelectionTest, ACopyBeyondHalfTheAvailableMemoryIsRefusedAndLeavesTheClip
 {
     open(numberedLines(0, 1000), 10);
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-    view->OnEditSelectAll();
-    const std::uint64_t bound = document->SelectedTextBound(selection());
+    view->onEditSelectAll();
+    const std::uint64_t bound = document->selectedTextBound(selection());
     ASSERT_GE(bound, 8890u) << "at least every character and line feed";
-    SetAvailableMemoryForTesting(2 * ClipboardPeakBytes(bound) - 1);
-    EXPECT_EQ(view->OnEditCopy().outcome, CopyOutcome::TooLarge);
+    setAvailableMemoryForTesting(2 * clipboardPeakBytes(bound) - 1);
+    EXPECT_EQ(view->onEditCopy().outcome, CopyOutcome::TooLarge);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
-    SetAvailableMemoryForTesting(2 * ClipboardPeakBytes(bound));
-    EXPECT_EQ(view->OnEditCopy().outcome, CopyOutcome::Copied);
+    setAvailableMemoryForTesting(2 * clipboardPeakBytes(bound));
+    EXPECT_EQ(view->onEditCopy().outcome, CopyOutcome::Copied);
     EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith(QStringLiteral("line 999\n")));
 }
 
@@ -323,7 +323,7 @@ TEST_F(SelectionTest, ACopyBeyondHalfTheAvailableMemoryIsRefusedAndLeavesTheClip
 TEST_F(SelectionTest, ACopyJobBuildsTheTextBesideTheThreadAndReportsItsProgress)
 {
     open(numberedLines(0, 3000), 10);
-    view->OnEditSelectAll();
+    view->onEditSelectAll();
     std::string expected;
     for (int i = 0; i < 3000; ++i) {
         expected += "line " + std::to_string(i) + "\n";
@@ -336,7 +336,7 @@ TEST_F(SelectionTest, ACopyJobBuildsTheTextBesideTheThreadAndReportsItsProgress)
     EXPECT_EQ(job.takeText(), QString::fromStdString(expected));
 
     std::atomic<bool> go{false};
-    SelectionCopyJob::SetStartHookForTesting([&go] {
+    SelectionCopyJob::setStartHookForTesting([&go] {
         while (!go.load()) {
             std::this_thread::yield();
         }
@@ -352,16 +352,16 @@ TEST_F(SelectionTest, ACopyJobBuildsTheTextBesideTheThreadAndReportsItsProgress)
     // lines that come after the clear were never selected.
     go = false;
     SelectionCopyJob cleared(*document, selection());
-    document->ClearText();
-    document->StopWatching();
+    document->clearText();
+    document->stopWatching();
     std::ofstream(path, std::ios::binary | std::ios::app) << "after the clear\n";
     {
         std::lock_guard lock(document->docAccess());
-        document->AppendText(reinterpret_cast<const std::uint8_t*>("after the clear\n"), 16);
+        document->appendText(reinterpret_cast<const std::uint8_t*>("after the clear\n"), 16);
     }
     go = true;
     ASSERT_TRUE(QTest::qWaitFor([&] { return cleared.isFinished(); }));
-    SelectionCopyJob::SetStartHookForTesting(nullptr);
+    SelectionCopyJob::setStartHookForTesting(nullptr);
     EXPECT_EQ(cleared.result().outcome, CopyOutcome::Unreadable);
     EXPECT_TRUE(cleared.takeText().isEmpty());
 }
@@ -371,25 +371,25 @@ TEST_F(SelectionTest, ClearAndReloadLeaveNoSelectionOfTextThatIsGone)
     open(numberedLines(0, 50), 10);
     drag(at(40, 0), at(45, 2));
     ASSERT_TRUE(view->canCopy());
-    document->ClearText();
-    document->StopWatching();
-    view->OnUpdate();
+    document->clearText();
+    document->stopWatching();
+    view->updateFromDocument();
     EXPECT_FALSE(view->canCopy());
-    EXPECT_EQ(document->GetFindPosition().line, 0u);
+    EXPECT_EQ(document->findPosition().line, 0u);
 
     // A drag in progress across a reload does not continue over the new lines.
     quilltest::writeFile(path, numberedLines(0, 50));
-    ASSERT_TRUE(document->OnOpenDocument(u16(path)));
-    document->StopWatching();
-    view->OnInitialUpdate();
+    ASSERT_TRUE(document->openDocument(u16(path)));
+    document->stopWatching();
+    view->initialUpdate();
     settle();
     press(at(1, 0));
     move(at(1, 0));
     quilltest::writeFile(path, "short\n");
-    ASSERT_TRUE(document->OnOpenDocument(u16(path)));
-    document->StopWatching();
-    view->OnUpdate();
-    EXPECT_FALSE(view->mouseSelection().IsDragging());
+    ASSERT_TRUE(document->openDocument(u16(path)));
+    document->stopWatching();
+    view->updateFromDocument();
+    EXPECT_FALSE(view->mouseSelection().isDragging());
     EXPECT_FALSE(view->canCopy());
     release(at(0, 0));
 }
@@ -399,16 +399,16 @@ TEST_F(SelectionTest, PrimaryDataIsBuiltOnlyWhenAskedAndNeverFromAResetDocument)
     open("one two\nthree\n", 10);
     auto source = std::make_shared<SelectionTextSource>(document.get());
     const DocSelection words{true, 0, 1, 4, 2};
-    SelectionMimeData lazy(source, words, document->ContentGeneration());
+    SelectionMimeData lazy(source, words, document->contentGeneration());
     EXPECT_FALSE(lazy.isBuilt());
     EXPECT_TRUE(lazy.hasFormat(QStringLiteral("text/plain")));
     EXPECT_FALSE(lazy.isBuilt()) << "asking for the formats builds nothing";
     EXPECT_EQ(lazy.text(), QStringLiteral("two\nthr"));
 
-    SelectionMimeData stale(source, words, document->ContentGeneration());
-    document->ClearText();
+    SelectionMimeData stale(source, words, document->contentGeneration());
+    document->clearText();
     EXPECT_EQ(stale.text(), QString());
-    SelectionMimeData orphan(source, words, document->ContentGeneration());
+    SelectionMimeData orphan(source, words, document->contentGeneration());
     source->detach();
     EXPECT_EQ(orphan.text(), QString());
 }
@@ -427,8 +427,8 @@ TEST_F(SelectionTest, ADragAcrossWrappedRowsSelectsAndCopiesTheTextBetween)
     }
     const std::string broken = std::string(std::size_t(cols - 3), 'a') + " bbbb";
     open(digits + "\n" + broken + "\n", 12);
-    store->SetBool(Setting::WrapLongLines, true); // View > Wrap Long Lines
-    view->OnUpdate();
+    store->setBool(Setting::WrapLongLines, true); // View > Wrap Long Lines
+    view->updateFromDocument();
     settle();
     ASSERT_EQ(view->wrapWidth() / cell, cols);
     auto point = [&](int k) {
@@ -440,7 +440,7 @@ TEST_F(SelectionTest, ADragAcrossWrappedRowsSelectsAndCopiesTheTextBetween)
     EXPECT_EQ(selected(), expected);
     drag(point(2 * cols + 3), point(5));
     EXPECT_EQ(selected(), expected) << "upwards the same";
-    EXPECT_EQ(view->OnEditCopy().outcome, CopyOutcome::Copied);
+    EXPECT_EQ(view->onEditCopy().outcome, CopyOutcome::Copied);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdU16String(expected));
 
     // The second line's first row ends with the blank it broke at.

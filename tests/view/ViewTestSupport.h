@@ -27,13 +27,13 @@ namespace quilltest {
 // from another thread, as the watcher would ask).
 class RecordingSound : public SoundService {
   public:
-    void PlayFile(const std::u16string& path) override
+    void playSoundFile(const std::u16string& path) override
     {
         ++plays;
         lastFile = path;
         noteLock();
     }
-    void Beep() override
+    void beep() override
     {
         ++beeps;
         noteLock();
@@ -65,16 +65,16 @@ class ViewHost : public DocumentHost {
     void postFileAppended() override {}
     void postFileReload() override {}
     void postFileUnreadable(int) override {}
-    void UpdateAllViews() override { view->OnUpdate(); }
-    void ScrollViewsToEnd() override { view->ScrollToEnd(); }
-    void ResetViewsScroll() override { view->ResetScroll(); }
-    void EnsureSelectionVisibleInViews() override { view->EnsureSelectionVisible(); }
-    void SetFilePathText(const std::u16string&) override {}
-    void TitleChanged(const std::u16string&) override {}
-    MissingFileAnswer AskMissingFile(const std::u16string&) override { return {}; }
-    void ShowOpenError(const std::u16string&, const std::u16string&, int) override {}
-    std::u16string LoadResourceString(std::uint32_t) override { return {}; }
-    std::u16string GetFileVersionText() override { return u"1.0.0.0001"; }
+    void updateAllViews() override { view->updateFromDocument(); }
+    void scrollViewsToEnd() override { view->scrollToEnd(); }
+    void resetViewsScroll() override { view->resetScroll(); }
+    void ensureSelectionVisibleInViews() override { view->ensureSelectionVisible(); }
+    void setFilePathText(const std::u16string&) override {}
+    void titleChanged(const std::u16string&) override {}
+    MissingFileAnswer askMissingFile(const std::u16string&) override { return {}; }
+    void showOpenError(const std::u16string&, const std::u16string&, int) override {}
+    std::u16string loadResourceString(std::uint32_t) override { return {}; }
+    std::u16string fileVersionText() override { return u"1.0.0.0001"; }
 
     LogView* view = nullptr;
 };
@@ -124,14 +124,14 @@ class ViewFixture : public ::testing::Test {
         host.view = view.get();
         view->resize(width, 100);
         view->show();
-        view->OnInitialUpdate();
+        view->initialUpdate();
         lineHeight = static_cast<int>(view->lineHeight());
         ASSERT_GT(lineHeight, 0);
         view->resize(width, rows * lineHeight);
-        ASSERT_TRUE(document->OnOpenDocument(std::u16string(path.begin(), path.end())));
-        document->StopWatching();
+        ASSERT_TRUE(document->openDocument(std::u16string(path.begin(), path.end())));
+        document->stopWatching();
         // What the framework does after every open.
-        view->OnInitialUpdate();
+        view->initialUpdate();
         settle();
         ASSERT_EQ(view->viewport()->height(), rows * lineHeight);
     }
@@ -143,11 +143,11 @@ class ViewFixture : public ::testing::Test {
         appendFile(path, bytes);
         {
             std::lock_guard lock(document->docAccess());
-            document->AppendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+            document->appendText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
                                  false);
         }
-        document->SetNewTextArrived(true);
-        view->OnUpdate();
+        document->setNewTextArrived(true);
+        view->updateFromDocument();
         settle();
     }
 

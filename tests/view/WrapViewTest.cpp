@@ -40,8 +40,8 @@ class WrapViewTest : public ViewFixture {
     // What View > Wrap Long Lines does: the setting, and the views brought up to date.
     void setWrap(bool wrap)
     {
-        store->SetBool(Setting::WrapLongLines, wrap);
-        view->OnUpdate();
+        store->setBool(Setting::WrapLongLines, wrap);
+        view->updateFromDocument();
         settle();
     }
 
@@ -63,10 +63,10 @@ class WrapViewTest : public ViewFixture {
         settle();
         const QImage shown = view->viewport()->grab().toImage();
         QImage expected(shown.width(), lineHeight, QImage::Format_RGB32);
-        const QColor background = quill::colorFromRef(store->GetDword(Setting::BackgroundColor));
+        const QColor background = quill::colorFromRef(store->dword(Setting::BackgroundColor));
         expected.fill(background);
         LogRenderer::RowStyle style;
-        style.text = quill::colorFromRef(store->GetDword(Setting::TextColor));
+        style.text = quill::colorFromRef(store->dword(Setting::TextColor));
         style.background = background;
         {
             QPainter painter(&expected);
@@ -179,11 +179,12 @@ TEST_F(WrapViewTest, FollowingShowsTheLastRowOfAGrowingLineAtTheBottom)
     openWrapped("first\nsecond\n", 6);
     ASSERT_TRUE(view->isFollowing());
     for (int round = 0; round < 4; ++round) {
-        append(std::string(std::size_t(cols * (round + 2) + 5), 'y') + "\nz " + std::to_string(round));
+        append(std::string(std::size_t(cols * (round + 2) + 5), 'y') + "\nz " +
+               std::to_string(round));
         const std::vector<WrapScroller::Row> rows = view->screenRows();
         ASSERT_FALSE(rows.empty());
-        EXPECT_EQ(rows.back().item, document->GetLineCount() - 1);
-        EXPECT_EQ(rows.back().end, qsizetype(document->GetLine(document->GetLineCount() - 1).size()));
+        EXPECT_EQ(rows.back().item, document->lineCount() - 1);
+        EXPECT_EQ(rows.back().end, qsizetype(document->line(document->lineCount() - 1).size()));
         EXPECT_EQ(rows.back().y + lineHeight, view->viewport()->height())
             << "the top row is the one cut, never the last";
         EXPECT_EQ(vbar()->value(), vbar()->maximum());
@@ -191,14 +192,15 @@ TEST_F(WrapViewTest, FollowingShowsTheLastRowOfAGrowingLineAtTheBottom)
     // The open last line grows on its own row.
     append(std::string(std::size_t(cols) * 3, 'w'));
     EXPECT_EQ(view->screenRows().back().end,
-              qsizetype(document->GetLine(document->GetLineCount() - 1).size()));
+              qsizetype(document->line(document->lineCount() - 1).size()));
 }
 
 TEST_F(WrapViewTest, AwayFromTheEndThePlaceStaysThroughAppendsAndResizes)
 {
     std::string bytes;
     for (int line = 0; line < 40; ++line) {
-        bytes += "line " + std::to_string(line) + " " + std::string(std::size_t(200 + line), 'q') + "\n";
+        bytes +=
+            "line " + std::to_string(line) + " " + std::string(std::size_t(200 + line), 'q') + "\n";
     }
     openWrapped(bytes, 8);
     QTest::keyClick(view.get(), Qt::Key_Home, Qt::ControlModifier);
@@ -257,7 +259,7 @@ TEST_F(WrapViewTest, ShowLinePutsTheLinesFirstRowOnScreenWithARowAbove)
         bytes += std::to_string(line) + " " + std::string(std::size_t(cols * 2), 'k') + "\n";
     }
     openWrapped(bytes, 8);
-    view->ShowLine(20);
+    view->showLine(20);
     settle();
     const std::vector<WrapScroller::Row> rows = view->screenRows();
     ASSERT_GE(rows.size(), 2u);
@@ -426,7 +428,7 @@ TEST_F(WrapViewTest, ARowUpFromTheEndIsAwayFromItWhateverARowIsWorthOnTheBar)
     EXPECT_LT(vbar()->value(), vbar()->maximum() - 5);
     append("more");
     EXPECT_LT(view->screenRows().back().end,
-              qsizetype(document->GetLine(document->GetLineCount() - 1).size()))
+              qsizetype(document->line(document->lineCount() - 1).size()))
         << "the view stays where the user went";
 }
 
@@ -460,9 +462,9 @@ TEST_F(WrapViewTest, LinesReadAgainAreWrappedAsTheyNowRead)
     };
     openWrapped(lines(0), 30);
     quilltest::writeFile(path, lines(1));
-    ASSERT_TRUE(document->OnOpenDocument(std::u16string(path.begin(), path.end())));
-    document->StopWatching();
-    view->OnInitialUpdate();
+    ASSERT_TRUE(document->openDocument(std::u16string(path.begin(), path.end())));
+    document->stopWatching();
+    view->initialUpdate();
     settle();
     int checked = 0;
     for (const WrapScroller::Row& row : view->screenRows()) {
