@@ -376,20 +376,25 @@ TEST_F(InstanceTest, FileOpenWithSeveralNamesOpensEachInATab)
     logFile("three.log", "three\n");
     store->setString(Setting::LogFileExt, u"*.log");
     // The real dialog: two names typed into its name box, then Enter.
+    // The names are typed again for as long as the dialog stays open: on a busy machine the
+    // dialog may not yet take them while its folder is still being read.
     bool typed = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr || typed) {
+        if (dialog == nullptr) {
             return;
         }
-        dialog->setDirectory(QString::fromStdString(dir.path()));
+        if (!typed) {
+            dialog->setDirectory(QString::fromStdString(dir.path()));
+        }
         auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         if (name == nullptr) {
             return;
         }
         typed = true;
         name->setFocus();
+        name->clear();
         QTest::keyClicks(name, QStringLiteral("\"three.log\" \"one.log\""));
         QTest::keyClick(name, Qt::Key_Return);
     });
