@@ -15,14 +15,9 @@ namespace quillbench {
 
 class QuietHost : public DocumentHost {
   public:
-    void postToMainWindow(std::uint32_t message, std::uintptr_t, std::intptr_t) override
-    {
-        if (message == WM_FILE_APPENDED) {
-            ++appended;
-        } else {
-            ++reloads;
-        }
-    }
+    void postFileAppended() override { ++appended; }
+    void postFileReload() override { ++reloads; }
+    void postFileUnreadable(int) override { ++reloads; }
     void updateAllViews() override {}
     void scrollViewsToEnd() override {}
     void resetViewsScroll() override {}

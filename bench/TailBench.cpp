@@ -92,6 +92,7 @@
 #include <deque>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -113,32 +114,46 @@ using quillbench::QuietHost;
 // thread takes them one by one, as the frame's event loop does.
 class LoopHost : public QuietHost {
   public:
-    void postToMainWindow(std::uint32_t message, std::uintptr_t value,
-                          std::intptr_t detail) override
+    void postFileAppended() override
     {
-        QuietHost::postToMainWindow(message, value, detail);
+        QuietHost::postFileAppended();
+        queue(FileMessage::Appended);
+    }
+    void postFileReload() override
+    {
+        QuietHost::postFileReload();
+        queue(FileMessage::Reload);
+    }
+    void postFileUnreadable(int error) override
+    {
+        QuietHost::postFileUnreadable(error);
+        queue(FileMessage::Unreadable);
+    }
+    // The next message, or none when none came within the time.
+    std::optional<FileMessage> next(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_cond.wait_for(lock, timeout, [this] { return !m_queue.empty(); })) {
+            return std::nullopt;
+        }
+        const FileMessage message = m_queue.front();
+        m_queue.pop_front();
+        return message;
+    }
+
+  private:
+    void queue(FileMessage message)
+    {
         {
             std::lock_guard lock(m_mutex);
             m_queue.push_back(message);
         }
         m_cond.notify_one();
     }
-    // The next message, or 0 when none came within the time.
-    std::uint32_t next(std::chrono::milliseconds timeout)
-    {
-        std::unique_lock lock(m_mutex);
-        if (!m_cond.wait_for(lock, timeout, [this] { return !m_queue.empty(); })) {
-            return 0;
-        }
-        const std::uint32_t message = m_queue.front();
-        m_queue.pop_front();
-        return message;
-    }
 
-  private:
     std::mutex m_mutex;
     std::condition_variable m_cond;
-    std::deque<std::uint32_t> m_queue;
+    std::deque<FileMessage> m_queue;
 };
 
 // What the view's paint at the end of the file reads: the last screen of lines.
@@ -664,7 +679,7 @@ int followBench(const std::string& dir, double duration, double mbps, bool chang
     double cpuWriting = 0;
     int postsWriting = 0;
     while (seconds(Clock::now() - start) < duration + 20) {
-        if (host.next(std::chrono::milliseconds(5)) == WM_FILE_APPENDED) {
+        if (host.next(std::chrono::milliseconds(5)) == FileMessage::Appended) {
             paintLastScreen(doc);
         }
         if (written < 0) {
@@ -733,7 +748,7 @@ int latencyBench(const std::string& dir, int samples, bool changeEvents)
     LineNumber seen = 0;
     const auto start = Clock::now();
     while (int(ms.size()) < samples && seconds(Clock::now() - start) < samples * 0.25 + 30) {
-        if (host.next(std::chrono::milliseconds(100)) != WM_FILE_APPENDED) {
+        if (host.next(std::chrono::milliseconds(100)) != FileMessage::Appended) {
             continue;
         }
         paintLastScreen(doc);
@@ -817,7 +832,7 @@ int followFilterBench(const std::string& dir, double duration, double mbps,
         filter = std::make_unique<LineFilter>(doc, nullptr);
         filter->setFilter(FilterSet{FilterTerm{u16(filterText), true, false, false}, {}});
     }
-    // The user-interface thread: what the main window does for each WM_FILE_APPENDED.
+    // The user-interface thread: what the main window does for each append message.
     std::atomic<bool> following{true};
     std::thread ui([&] {
         int seen = 0;

@@ -5,23 +5,20 @@
 // its host and never owns it; the host must outlive the document's watcher (the document
 // stops its watcher in closeDocument and in its destructor).
 //
-// Threads: postToMainWindow is called from the watcher thread, everything else only from
+// Threads: the post* members are called from the watcher thread, everything else only from
 // the main (user-interface) thread. The document never calls the view-addressing members
 // while it holds the lock "docAccess" (but a paint that the host runs may take it).
 
 #include <cstdint>
 #include <string>
 
-// The watcher's two messages to the main window, posted through postToMainWindow.
-// WM_FILE_APPENDED: value 1, detail 0; bytes were appended and the index has grown.
-// WM_FILE_RELOAD:   value 0, detail 0; the file vanished, shrank or appeared after having
-//                   been missing; the watcher has ended. The frame re-opens the same path.
-// WM_FILE_UNREADABLE: value the errno, detail 0; whether the followed file can be read
-//                   changed (LogDocument::ReadError tells the current state; 0: it can be
-//                   read again). The watcher goes on.
-constexpr std::uint32_t WM_FILE_APPENDED = 0x0401;
-constexpr std::uint32_t WM_FILE_RELOAD = 0x0402;
-constexpr std::uint32_t WM_FILE_UNREADABLE = 0x0410;
+// What the watcher tells the main window; a host that queues the messages may carry them
+// as this (the post* members below say what each one means).
+enum class FileMessage : std::uint8_t {
+    Appended,
+    Reload,
+    Unreadable,
+};
 
 // The answer to the missing-file question (string 6 caption, string 5 text, a check box).
 struct MissingFileAnswer {
@@ -33,12 +30,20 @@ class DocumentHost {
   public:
     virtual ~DocumentHost() = default;
 
-    // Any thread. Queues the message for the main window and returns at once: it never
+    // Any thread. Each queues its message for the main window and returns at once: it never
     // waits for the main thread and never calls back into the document (the watcher calls
-    // it while holding "docAccess"). A message for a main window that no longer exists is
+    // them while holding "docAccess"). A message for a main window that no longer exists is
     // dropped.
-    virtual void postToMainWindow(std::uint32_t message, std::uintptr_t value,
-                                  std::intptr_t detail) = 0;
+    //
+    // Bytes were appended and the index has grown.
+    virtual void postFileAppended() = 0;
+    // The file vanished, shrank or appeared after having been missing; the watcher has
+    // ended. The frame re-opens the same path.
+    virtual void postFileReload() = 0;
+    // Whether the followed file can be read changed: error is the errno why it cannot, 0
+    // when it can be read again (LogDocument::ReadError tells the current state, which a
+    // queued message may lag behind). The watcher goes on.
+    virtual void postFileUnreadable(int error) = 0;
 
     // Main thread. The framework's update of all views, no sender, hint 0: each view
     // re-reads the line count, file size and the lines it shows.

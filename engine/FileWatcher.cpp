@@ -272,7 +272,7 @@ FileWatcher::PollOutcome FileWatcher::requestReload()
 {
     // The size stays the indexed end: a watcher that is stopped and started again before
     // the re-open sees the same change and asks again, instead of re-reading from 0.
-    m_document.postToMainWindow(WM_FILE_RELOAD, 0, 0);
+    m_document.postFileReload();
     return PollOutcome::Reload;
 }
 
@@ -286,7 +286,7 @@ FileWatcher::PollOutcome FileWatcher::cannotRead(int error)
     if (error != m_readError) {
         m_readError = error;
         m_document.setReadError(error);
-        m_document.postToMainWindow(WM_FILE_UNREADABLE, std::uintptr_t(error), 0);
+        m_document.postFileUnreadable(error);
     }
     return PollOutcome::Unchanged;
 }
@@ -296,7 +296,7 @@ void FileWatcher::canRead()
     if (m_readError != 0) {
         m_readError = 0;
         m_document.setReadError(0);
-        m_document.postToMainWindow(WM_FILE_UNREADABLE, 0, 0);
+        m_document.postFileUnreadable(0);
     }
 }
 

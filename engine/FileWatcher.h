@@ -8,13 +8,13 @@
 // bytes just before the indexed end are still those indexed, reads the appended bytes and
 // extends the document's index (appendText, under the lock "docAccess"); when the file
 // vanished, shrank, was replaced by another file, or appeared after having been missing it
-// posts WM_FILE_RELOAD to the main window and ends. Every decision comes from the file's
+// posts the reload message to the main window and ends. Every decision comes from the file's
 // state, never from the event, so following without events (NFS, SMB, FUSE, the watch
 // limit reached) works the same, only later.
 //
 // A file that cannot be read (no permission, a read error) or a name that now names a
 // folder, FIFO or device is not followed and not reloaded: the watcher tells the document
-// why (LogDocument::ReadError, WM_FILE_UNREADABLE when the reason changes), the index
+// why (LogDocument::ReadError, the unreadable message when the reason changes), the index
 // stays, and every later poll tries again. Once the name names a regular file that can be
 // read, the usual decision holds: the same file with the indexed bytes still in place is
 // continued, any other file is reloaded.
@@ -26,7 +26,7 @@
 //
 // A writer that never pauses wakes it continuously: after a short burst, polls are then
 // spaced busyGap apart, floodGap when each poll finds a flood of bytes; each poll posts at
-// most one WM_FILE_APPENDED, so the views repaint at most that often however fast the file
+// most one append message, so the views repaint at most that often however fast the file
 // grows.
 //
 // The document owns the object: it constructs it, hands over the path and the state the
@@ -94,7 +94,7 @@ class FileWatcher {
     void setFileState(const FileState& state);
     void setSize(FileOffset size);
     // The document found the file missing and has indexed nothing: whenever the file is
-    // found, it is re-opened (WM_FILE_RELOAD), never followed from the size first seen.
+    // found, it is re-opened (the reload message), never followed from the size first seen.
     void setStartsMissing() { m_startsMissing = true; }
     // The document was told already that the file cannot be read for this reason.
     void setReadError(int error) { m_readError = error; }
@@ -122,7 +122,7 @@ class FileWatcher {
     enum class PollOutcome {
         Unchanged, // nothing to do, or nothing that could be done this time
         Appended,  // the index was extended (or a change of time announced)
-        Reload,    // WM_FILE_RELOAD was posted: the watch ends
+        Reload,    // the reload message was posted: the watch ends
         Failed,    // the file's bytes could not be read: Poll says why, and tries again
     };
 

@@ -8,7 +8,7 @@
 //   - setFilter(filterSet): compiles the terms; on errors nothing is filtered (the filter is
 //     off and the errors are returned), otherwise the rows restart empty and the worker
 //     starts on every line of the document.
-//   - sync(): after every change the document announces (the WM_FILE_APPENDED handler,
+//   - sync(): after every change the document announces (the append message's handler,
 //     and every update of the views: open, reload, New, Clear). Appended lines are
 //     filtered incrementally: only the new lines, and the last line again when it had no
 //     line feed and has grown. When the document's index started over (Clear, reload, a

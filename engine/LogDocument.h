@@ -164,7 +164,7 @@ class LogDocument {
 
     // --- the watcher thread, holding docAccess() ---
     // Extends the index with the file's bytes from the current indexed end on, then
-    // posts WM_FILE_APPENDED (1, 0) when post is true (also for n == 0). The watcher
+    // posts the append message to the host when post is true (also for n == 0). The watcher
     // hands a large growth over in several calls and posts only with the last.
     void appendText(const std::uint8_t* bytes, std::size_t n, bool post = true);
 
@@ -460,7 +460,10 @@ class LogDocument {
     // The file, opened through the watch timing's calls.
     const quill::FileCalls& calls() const;
     quill::ReadOnlyFile openFile() const;
-    void postToMainWindow(std::uint32_t message, std::uintptr_t value, std::intptr_t detail);
+    // The watcher's messages, passed on to the host when there is one (any thread).
+    void postFileAppended();
+    void postFileReload();
+    void postFileUnreadable(int error);
 
     DocumentHost* m_host = nullptr;
     SettingsStore& m_settings;

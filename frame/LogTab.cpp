@@ -126,30 +126,37 @@ void LogTab::setFront(bool front)
     }
 }
 
-bool LogTab::event(QEvent* event)
+QEvent::Type FileMessageEvent::eventType()
 {
-    const auto type = static_cast<std::uint32_t>(event->type());
-    if (type == WM_FILE_APPENDED) {
-        m_frame->tabAppended(this, static_cast<FileMessageEvent*>(event)->value());
-        return true;
-    }
-    if (type == WM_FILE_RELOAD) {
-        emit reloadRequested();
-        return true;
-    }
-    if (type == WM_FILE_UNREADABLE) {
-        // The document holds the current reason; a message may be older than it.
-        emit commandStatesChanged();
-        return true;
-    }
-    return QWidget::event(event);
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
 }
 
-void LogTab::onFileAppended(std::uintptr_t value)
+bool LogTab::event(QEvent* event)
 {
-    m_document->setNewTextArrived(value != 0);
+    if (event->type() != FileMessageEvent::eventType()) {
+        return QWidget::event(event);
+    }
+    switch (static_cast<FileMessageEvent*>(event)->message()) {
+    case FileMessage::Appended:
+        m_frame->tabAppended(this);
+        break;
+    case FileMessage::Reload:
+        emit reloadRequested();
+        break;
+    case FileMessage::Unreadable:
+        // The document holds the current reason; a message may be older than it.
+        emit commandStatesChanged();
+        break;
+    }
+    return true;
+}
+
+void LogTab::onFileAppended()
+{
+    m_document->setNewTextArrived(true);
     updateAllViews();
-    if (m_front || value == 0) {
+    if (m_front) {
         return;
     }
     alertInBackground();
@@ -235,9 +242,19 @@ void LogTab::placeFilterPane(bool active)
     m_splitter->setSizes({std::max(0, total - height), height});
 }
 
-void LogTab::postToMainWindow(std::uint32_t message, std::uintptr_t value, std::intptr_t detail)
+void LogTab::postFileAppended()
 {
-    QCoreApplication::postEvent(this, new FileMessageEvent(message, value, detail));
+    QCoreApplication::postEvent(this, new FileMessageEvent(FileMessage::Appended));
+}
+
+void LogTab::postFileReload()
+{
+    QCoreApplication::postEvent(this, new FileMessageEvent(FileMessage::Reload));
+}
+
+void LogTab::postFileUnreadable(int error)
+{
+    QCoreApplication::postEvent(this, new FileMessageEvent(FileMessage::Unreadable, error));
 }
 
 void LogTab::updateAllViews()

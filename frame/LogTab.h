@@ -12,11 +12,12 @@
 // append so that an alert sounds (and marks the tab) as it would in front.
 //
 // The frame is not owned and outlives the tab; the sound service likewise. User-interface
-// thread only, except postToMainWindow (any thread).
+// thread only, except the post* members of DocumentHost (any thread).
 
 #include "engine/DocumentHost.h"
 #include "engine/DocumentTypes.h"
 
+#include <QEvent>
 #include <QWidget>
 
 #include <memory>
@@ -27,6 +28,25 @@ class LogView;
 class MainFrame;
 class QSplitter;
 class SoundService;
+
+// A watcher message on its way to the tab, through the tab's event queue: the watcher's
+// thread never waits, and Qt drops the event when the tab is gone before it is delivered.
+class FileMessageEvent : public QEvent {
+  public:
+    explicit FileMessageEvent(FileMessage message, int error = 0)
+        : QEvent(eventType()), m_message(message), m_error(error)
+    {
+    }
+    // The one event type of every watcher message, registered with Qt on first use.
+    static QEvent::Type eventType();
+    FileMessage message() const { return m_message; }
+    // Unreadable: the errno why the file cannot be read, 0 when it can again.
+    int error() const { return m_error; }
+
+  private:
+    FileMessage m_message;
+    int m_error;
+};
 
 class LogTab : public QWidget, public DocumentHost {
     Q_OBJECT
@@ -56,15 +76,17 @@ class LogTab : public QWidget, public DocumentHost {
     void setFront(bool front);
     bool isFront() const { return m_front; }
 
-    void onFileAppended(std::uintptr_t value);
+    // The watcher's append message, through the frame (MainFrame::tabAppended).
+    void onFileAppended();
     // Selects document line `line` and scrolls it into view with a line above it.
     void showLine(LineNumber line);
     // The filter pane appeared or went: the splitter gives it its stored height.
     void placeFilterPane(bool active);
 
     // DocumentHost.
-    void postToMainWindow(std::uint32_t message, std::uintptr_t value,
-                          std::intptr_t detail) override;
+    void postFileAppended() override;
+    void postFileReload() override;
+    void postFileUnreadable(int error) override;
     void updateAllViews() override;
     void scrollViewsToEnd() override;
     void resetViewsScroll() override;

@@ -11,6 +11,11 @@
 // Commands are QActions named "cmd_<id>" (the command ids keep their numbers); their enable
 // and check states are refreshed whenever the front document changes and before a menu
 // opens. The owner is not owned. User-interface thread only.
+//
+// The members are defined by job: the tabs and the window's events in MainFrame.cpp, the
+// commands in MainFrameCommands.cpp, the status bar in MainFrameStatus.cpp, the window's
+// place in MainFramePlacement.cpp, Copy in MainFrameCopy.cpp, Find in MainFrameFind.cpp
+// and RegexSearch.cpp.
 
 #include "dialogs/FindDialog.h"
 #include "engine/DocumentHost.h"
@@ -42,22 +47,6 @@ class SourceControl;
 struct CopyResult;
 class QMenu;
 class QToolBar;
-
-// A watcher message as it travels to the main window: the event type is the message
-// number (0x0401, 0x0402), which lies in Qt's user event range.
-class FileMessageEvent : public QEvent {
-  public:
-    FileMessageEvent(std::uint32_t message, std::uintptr_t value, std::intptr_t detail)
-        : QEvent(static_cast<QEvent::Type>(message)), m_value(value), m_detail(detail)
-    {
-    }
-    std::uintptr_t value() const { return m_value; }
-    std::intptr_t detail() const { return m_detail; }
-
-  private:
-    std::uintptr_t m_value;
-    std::intptr_t m_detail;
-};
 
 // What the frame asks of the application (implemented by Application; tests record).
 class FrameOwner {
@@ -179,9 +168,8 @@ class MainFrame : public QMainWindow {
     void onClearWindow();
     // Runs the settings sheet; after OK the new settings take effect at once.
     void onSettings();
-    // The watcher's append message for the front tab, and for any tab.
-    void onFileAppended(std::uintptr_t value);
-    void tabAppended(LogTab* tab, std::uintptr_t value);
+    // The watcher's append message for a tab.
+    void tabAppended(LogTab* tab);
     // paths: file names in their escaped form (platform/FileName.h), as QString.
     void onDropFiles(const QStringList& paths);
     void toggleBar(int id);
@@ -224,7 +212,6 @@ class MainFrame : public QMainWindow {
     void aboutToClose();
 
   protected:
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -241,6 +228,8 @@ class MainFrame : public QMainWindow {
     void buildStatusBar();
     void updatePausePane();
     void updateReadPane();
+    // Why a followed file cannot be read, in words (the read pane, Reload's message).
+    static QString readProblemText(int error);
     void loadAccelerators();
     void restoreWindowPosition();
     void runCommand(int id);

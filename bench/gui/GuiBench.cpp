@@ -50,6 +50,7 @@
 #include "engine/LogDocument.h"
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
+#include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/SourceControl.h"
 #include "platform/NarrowCodec.h"
@@ -121,7 +122,9 @@ void writeLog(const std::string& path, std::uint64_t bytes)
 
 class BenchHost : public DocumentHost {
   public:
-    void postToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    void postFileAppended() override {}
+    void postFileReload() override {}
+    void postFileUnreadable(int) override {}
     void updateAllViews() override { view->updateFromDocument(); }
     void scrollViewsToEnd() override { view->scrollToEnd(); }
     void resetViewsScroll() override { view->resetScroll(); }
@@ -840,7 +843,8 @@ class AppendClock : public QObject {
   protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (static_cast<std::uint32_t>(event->type()) == WM_FILE_APPENDED) {
+        if (event->type() == FileMessageEvent::eventType() &&
+            static_cast<FileMessageEvent*>(event)->message() == FileMessage::Appended) {
             const LineNumber lines = m_document.lineCount();
             if (heard.empty() || heard.back().first < lines) {
                 heard.emplace_back(lines, Clock::now());

@@ -31,21 +31,13 @@ namespace quilltest {
 class FakeHost : public DocumentHost {
   public:
     struct Message {
-        std::uint32_t id;
-        std::uintptr_t value;
-        std::intptr_t detail;
+        FileMessage id;
+        int error; // Unreadable only
     };
 
-    void postToMainWindow(std::uint32_t message, std::uintptr_t value,
-                          std::intptr_t detail) override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_queue.push_back({message, value, detail});
-            ++m_posted[message == WM_FILE_RELOAD ? 1 : 0];
-        }
-        m_cond.notify_all();
-    }
+    void postFileAppended() override { post({FileMessage::Appended, 0}); }
+    void postFileReload() override { post({FileMessage::Reload, 0}); }
+    void postFileUnreadable(int error) override { post({FileMessage::Unreadable, error}); }
 
     // Waits for the next posted message; false after the timeout (a generous safety net,
     // not a timing assertion).
@@ -65,16 +57,9 @@ class FakeHost : public DocumentHost {
         std::lock_guard lock(m_mutex);
         m_queue.clear();
     }
-    int appendedCount() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_posted[0];
-    }
-    int reloadCount() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_posted[1];
-    }
+    int appendedCount() const { return postedCount(FileMessage::Appended); }
+    int reloadCount() const { return postedCount(FileMessage::Reload); }
+    int unreadableCount() const { return postedCount(FileMessage::Unreadable); }
 
     void updateAllViews() override { ++updates; }
     void scrollViewsToEnd() override { ++scrollsToEnd; }
@@ -117,10 +102,25 @@ class FakeHost : public DocumentHost {
     MissingFileAnswer missingAnswer;
 
   private:
+    void post(Message message)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_queue.push_back(message);
+            ++m_posted[static_cast<std::size_t>(message.id)];
+        }
+        m_cond.notify_all();
+    }
+    int postedCount(FileMessage id) const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_posted[static_cast<std::size_t>(id)];
+    }
+
     mutable std::mutex m_mutex;
     std::condition_variable m_cond;
     std::deque<Message> m_queue;
-    int m_posted[2] = {0, 0};
+    int m_posted[3] = {0, 0, 0};
 };
 
 class FakeSound : public SoundService {

@@ -58,7 +58,7 @@ TEST(FollowUnderLoad, EveryWrittenLineArrivesThroughPausesResumesAndClears)
     FileOffset clearPoint = 0;
     while (writing) {
         FakeHost::Message message{};
-        if (host.nextMessage(message, 5ms) && message.id == WM_FILE_RELOAD) {
+        if (host.nextMessage(message, 5ms) && message.id == FileMessage::Reload) {
             ADD_FAILURE() << "the growing file was taken for a replaced one";
             break;
         }

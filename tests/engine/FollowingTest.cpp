@@ -104,9 +104,9 @@ class FollowingTest : public ::testing::TestWithParam<bool> {
             if (!host.nextMessage(message)) {
                 return false;
             }
-            if (message.id == WM_FILE_APPENDED) {
-                doc.setNewTextArrived(message.value != 0);
-            } else if (message.id == WM_FILE_RELOAD) {
+            if (message.id == FileMessage::Appended) {
+                doc.setNewTextArrived(true);
+            } else if (message.id == FileMessage::Reload) {
                 ++reloads;
                 doc.newDocument();
                 doc.openDocument(u16(path));
@@ -446,7 +446,7 @@ TEST_P(FollowingTest, AFileWithoutSizeIsShownOnceAndNotReloaded)
     EXPECT_TRUE(doc.isWatching());
     // The watcher polls at once when it starts; in poll mode it polls many times more.
     FakeHost::Message message{};
-    EXPECT_FALSE(host.nextMessage(message, 200ms)) << message.id;
+    EXPECT_FALSE(host.nextMessage(message, 200ms)) << int(message.id);
     EXPECT_EQ(doc.lineCount(), count);
 }
 
@@ -511,16 +511,13 @@ TEST(FollowingRealTime, DefaultIntervalsFollowAnAppendAndAFileThatAppears)
     writeFile(path, "appeared\n");
     FakeHost::Message message{};
     ASSERT_TRUE(host.nextMessage(message));
-    EXPECT_EQ(message.id, WM_FILE_RELOAD);
-    EXPECT_EQ(message.value, 0u);
+    EXPECT_EQ(message.id, FileMessage::Reload);
     ASSERT_TRUE(doc.openDocument(u16(path)));
     EXPECT_EQ(doc.lineCount(), 1u);
 
     appendFile(path, "more\n");
     ASSERT_TRUE(host.nextMessage(message));
-    EXPECT_EQ(message.id, WM_FILE_APPENDED);
-    EXPECT_EQ(message.value, 1u);
-    EXPECT_EQ(message.detail, 0);
+    EXPECT_EQ(message.id, FileMessage::Appended);
     EXPECT_EQ(doc.line(1), u"more");
     doc.closeDocument();
 }

@@ -109,7 +109,7 @@ class IndexBoundTest : public ::testing::Test {
             if (!host.nextMessage(message, 20s)) {
                 return false;
             }
-            if (message.id == WM_FILE_RELOAD) {
+            if (message.id == FileMessage::Reload) {
                 doc.openDocument(u16(path));
             }
         }

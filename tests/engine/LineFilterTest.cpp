@@ -458,7 +458,7 @@ TEST(LineFilter, AppendsWhileAPassRunsLoseNothing)
         }
     });
     for (int i = 0; i < 50; ++i) {
-        filter.sync(); // as the main thread would on each WM_FILE_APPENDED
+        filter.sync(); // as the main thread would on each append message
         filter.collect();
         std::this_thread::yield();
     }

@@ -624,7 +624,7 @@ TEST_F(LogDocumentTest, NameThatIsNotUtf8OpensAndFollowsItsOwnFile)
     appendFile(path, "three\n");
     FakeHost::Message message;
     ASSERT_TRUE(host.nextMessage(message));
-    EXPECT_EQ(message.id, WM_FILE_APPENDED) << "the watcher follows the same file";
+    EXPECT_EQ(message.id, FileMessage::Appended) << "the watcher follows the same file";
     EXPECT_EQ(doc.lineCount(), 3u);
 }
 

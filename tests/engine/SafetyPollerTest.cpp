@@ -328,9 +328,9 @@ TEST(SafetyPollerWatchers, TabsComeAndGoWhileFilesRotate)
         {
             FakeHost::Message message{};
             while (doc && host.nextMessage(message, wait)) {
-                if (message.id == WM_FILE_APPENDED) {
-                    doc->setNewTextArrived(message.value != 0);
-                } else if (message.id == WM_FILE_RELOAD) {
+                if (message.id == FileMessage::Appended) {
+                    doc->setNewTextArrived(true);
+                } else if (message.id == FileMessage::Reload) {
                     doc->newDocument();
                     doc->openDocument(u16(path));
                 }

@@ -100,8 +100,10 @@ class UnreadableFileTest : public ::testing::TestWithParam<bool> {
             if (!host.nextMessage(message, 20ms)) {
                 continue;
             }
-            if (message.id == WM_FILE_RELOAD) {
+            if (message.id == FileMessage::Reload) {
                 reload();
+            } else if (message.id == FileMessage::Unreadable) {
+                told.push_back(message.error);
             }
         }
         return true;
@@ -138,6 +140,8 @@ class UnreadableFileTest : public ::testing::TestWithParam<bool> {
     LogDocument doc{&host, settings.store};
     std::string path;
     std::string aside;
+    // The reasons the unreadable messages carried, in order.
+    std::vector<int> told;
 };
 
 TEST_P(UnreadableFileTest, PermissionDeniedKeepsTheLinesSaysWhyAndContinuesWithEveryLine)
@@ -160,6 +164,13 @@ TEST_P(UnreadableFileTest, PermissionDeniedKeepsTheLinesSaysWhyAndContinuesWithE
     ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.lineCount() == 62; }));
     EXPECT_EQ(lines(), split(bytes));
     EXPECT_EQ(host.reloadCount(), 0) << "the same file with its bytes in place is continued";
+    // The window hears why the file cannot be read, and then that it can again.
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.front(), EACCES);
+    EXPECT_EQ(told.back(), 0);
+    for (const int error : told) {
+        EXPECT_TRUE(error == EACCES || error == 0) << error;
+    }
 }
 
 // A file that a policy allows again, with no change of its own to tell of it (no event, the

@@ -10,6 +10,7 @@
 #include "dialogs/SettingsSheet.h"
 #include "engine/AlertRule.h"
 #include "engine/LogDocument.h"
+#include "frame/LogTab.h"
 #include "frame/PathPane.h"
 #include "platform/FileName.h"
 #include "resources/LanguageResources.h"
@@ -422,7 +423,7 @@ TEST_F(MainFrameTest, StayOnTopIsAppliedWhenTextArrives)
     createFrame();
     EXPECT_FALSE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     store->setBool(Setting::TopMost, true);
-    QCoreApplication::postEvent(frame.get(), new FileMessageEvent(WM_FILE_APPENDED, 1, 0));
+    frame->currentTab()->postFileAppended();
     QApplication::processEvents();
     EXPECT_TRUE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 }

@@ -225,9 +225,11 @@ TEST_F(UnreadableFollowTest, ReadProblemIsToldF5KeepsTheLinesAndEveryWayBackShow
     QTest::qWait(50);
     EXPECT_EQ(shown().size(), 60u);
     // Readable again: the watcher continues with both lines (62, not the first two).
+    const std::uint64_t epoch = document()->indexEpoch();
     deny(false);
     ASSERT_TRUE(waitFor([&] { return showsFile(bytes); })) << shown().size();
     EXPECT_EQ(document()->lineCount(), 62u);
+    EXPECT_EQ(document()->indexEpoch(), epoch) << "continued, not read again from the start";
 
     // Resume: paused while the file could not be read, and grown meanwhile.
     deny(true);

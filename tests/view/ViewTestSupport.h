@@ -65,7 +65,9 @@ class RecordingSound : public SoundService {
 
 class ViewHost : public DocumentHost {
   public:
-    void postToMainWindow(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    void postFileAppended() override {}
+    void postFileReload() override {}
+    void postFileUnreadable(int) override {}
     void updateAllViews() override { view->updateFromDocument(); }
     void scrollViewsToEnd() override { view->scrollToEnd(); }
     void resetViewsScroll() override { view->resetScroll(); }
