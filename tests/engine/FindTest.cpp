@@ -283,7 +283,7 @@ TEST_F(FindTest, ByteLevelSearchEqualsTheLineRuleOnRandomFiles)
         }
         open(bytes);
         const LineNumber count = doc.lineCount();
-        for (int query = 0; query < 60; ++query) {
+        for (int query = 0; query < quilltest::rounds(60); ++query) {
             std::u16string pattern = words[rng() % std::size(words)];
             if (rng() % 3 == 0) {
                 pattern += seps[rng() % std::size(seps)];
