@@ -129,6 +129,13 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // Whether a plain click activates the row under it (rowActivated) and a press during a
     // drag only ends it; an area that only selects says no.
     virtual bool activatesRows() const { return true; }
+    // While rows wrap: the row under viewport y (past the last below it), rows height
+    // pixels high.
+    LineNumber wrappedRowFromPoint(int y, int height) const;
+    // While rows wrap: the character of the screen row at x (pixels from the row's start)
+    // whose text from character origin on is text; length is the row's length.
+    qsizetype wrappedCharAt(const WrapScroller::Row& row, QStringView text, qsizetype origin,
+                            qsizetype length, qint64 x) const;
     // Stops a drag's scrolling: the rows under it changed.
     void stopDrag();
     // The timer of a drag's scrolling went off: scrolls and moves the selection on.
