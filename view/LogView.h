@@ -100,7 +100,7 @@ class LogView : public TextArea {
     // Point-to-text geometry (client coordinates; widths are the renderer's, tabs and the
     // lone-CR symbol included, so what is hit is what is painted there). The partly hidden
     // top row is never hit: a point in it counts as the first fully shown line (row).
-    LineNumber lineFromPoint(int y) const;
+    LineNumber lineFromPoint(int y) const override;
     TextPoint pointToText(QPoint point) override;
     // Stores the selection, puts the caret after its end and repaints the changed rows.
     void setSelectionAndCaret(LineNumber startLine, LineNumber endLine, std::int32_t startCol,
@@ -108,16 +108,16 @@ class LogView : public TextArea {
 
     // Select All and Copy. Copy puts the selected text on the clipboard (see
     // SelectionClipboard.h) and reports what happened; TooLarge leaves the clipboard as it was.
-    void onEditSelectAll();
-    CopyResult onEditCopy();
-    bool canCopy() const;
+    void onEditSelectAll() override;
+    CopyResult onEditCopy() override;
+    bool canCopy() const override;
     const MouseSelection& mouseSelection() const { return m_mouse; }
 
     // View > Wrap Long Lines: a line wider than the view goes on in the rows below it
     // (view/LineWrap.h for where it breaks), and there is no horizontal scrolling. Rows,
     // not lines, are then what scrolling, paging, the wheel and the keys move by
     // (view/WrapScroller.h); the top line stays the top line when it is switched.
-    void setWrapLines(bool wrap);
+    void setWrapLines(bool wrap) override;
     // The width a wrapped row may take, in pixels.
     int wrapWidth() const;
 
@@ -149,7 +149,7 @@ class LogView : public TextArea {
     // Every occurrence of the text in the rows on screen is drawn tinted, except the one the
     // selection covers, which shows as the selection (view/FindHighlight.h). flags: FR_MATCHCASE,
     // FR_WHOLEWORD, as Find takes them. An empty text shows none.
-    void setFindHighlight(const std::u16string& text, unsigned flags);
+    void setFindHighlight(const std::u16string& text, unsigned flags) override;
     void clearFindHighlight() { setFindHighlight({}, 0); }
     const std::u16string& findHighlightText() const { return m_highlightText; }
 
@@ -189,8 +189,6 @@ class LogView : public TextArea {
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
@@ -213,6 +211,7 @@ class LogView : public TextArea {
     // time; there is nothing to select without a document.
     void scrollDragStep(int step) override;
     bool selects() const override;
+    bool activatesRows() const override { return false; }
     void setupFont(bool allowDefault);
     void measure();
     void updateScrollRange() override;

@@ -298,25 +298,6 @@ bool LogView::viewportEvent(QEvent* event)
     return QAbstractScrollArea::viewportEvent(event);
 }
 
-void LogView::mousePressEvent(QMouseEvent* event)
-{
-    // No panning mode; a drag selects from here.
-    event->accept();
-    if (m_document != nullptr && event->button() == Qt::LeftButton) {
-        m_mouse.press(event->position().toPoint());
-    }
-}
-
-void LogView::mouseReleaseEvent(QMouseEvent* event)
-{
-    event->accept();
-    if (m_document == nullptr || event->button() != Qt::LeftButton) {
-        return;
-    }
-    m_autoScrollTimer.stop();
-    m_mouse.release(event->position().toPoint(), event->modifiers().testFlag(Qt::ShiftModifier));
-}
-
 void LogView::scrollDragStep(int step)
 {
     onScroll(QAbstractSlider::SliderNoAction, step < 0 ? QAbstractSlider::SliderSingleStepSub

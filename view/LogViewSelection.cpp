@@ -39,21 +39,7 @@ using quill::toQStringView;
 LineNumber LogView::lineFromPoint(int y) const
 {
     if (m_wrap) {
-        const std::optional<WrapScroller::Row> row = m_wrapScroller->rowAt(std::max(0, y));
-        if (!row) {
-            return 0;
-        }
-        // Below the last row of the last line: the lines after it, as without wrapping.
-        const LineNumber count = m_document != nullptr ? m_document->lineCount() : 0;
-        const int below = std::max(0, y) - row->y;
-        if (below >= int(m_lineHeight) && m_lineHeight > 0 && row->item + 1 == count) {
-            std::lock_guard lock(m_document->docAccess());
-            if (std::size_t(row->end) >= m_document->lineView(LineNumber(row->item)).size()) {
-                return static_cast<LineNumber>(std::min<std::int64_t>(
-                    std::int64_t(row->item) + below / m_lineHeight, UINT32_MAX));
-            }
-        }
-        return static_cast<LineNumber>(row->item);
+        return wrappedRowFromPoint(y, int(m_lineHeight));
     }
     const std::int64_t h = m_lineHeight;
     if (h == 0) {
@@ -109,14 +95,7 @@ TextPoint LogView::pointToText(QPoint point)
         // A long line's row counts columns, its part's text starts at its first.
         const qsizetype origin = qsizetype(part.first);
         const qsizetype length = part.isLong() ? qsizetype(part.columns) : text.size();
-        const qsizetype start = std::clamp<qsizetype>(row->start - origin, 0, text.size());
-        const qsizetype end = std::clamp<qsizetype>(row->end - origin, start, text.size());
-        c = row->start + m_renderer.charAt(text.sliced(start, end - start), point.x());
-        // Right of a row that the line goes on after: that row's last character (the blank
-        // it broke at), not the next row's first.
-        if (c >= row->end && row->end < length) {
-            c = row->end - 1;
-        }
+        c = wrappedCharAt(*row, text, origin, length, point.x());
     } else {
         c = qsizetype(part.first) +
             m_renderer.charAt(text, point.x() + scrollX() - longX(part.isLong() ? part.first : 0));

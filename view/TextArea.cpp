@@ -320,7 +320,7 @@ void TextArea::mousePressEvent(QMouseEvent* event)
 {
     // No panning mode; a drag selects from here.
     event->accept();
-    m_pressedWhileDragging = m_mouse.isDragging();
+    m_pressedWhileDragging = activatesRows() && m_mouse.isDragging();
     if (selects() && event->button() == Qt::LeftButton && !m_pressedWhileDragging) {
         m_mouse.press(event->position().toPoint());
     }
@@ -357,7 +357,8 @@ void TextArea::mouseReleaseEvent(QMouseEvent* event)
     const bool shift = event->modifiers().testFlag(Qt::ShiftModifier);
     m_mouse.release(point, shift);
     // A plain click on a row activates it; the end of a drag or a Shift+click only selects.
-    if (endsDrag || shift || point.y() < 0 || point.y() >= viewport()->height()) {
+    if (!activatesRows() || endsDrag || shift || point.y() < 0 ||
+        point.y() >= viewport()->height()) {
         return;
     }
     const LineNumber row = lineFromPoint(point.y());

@@ -63,18 +63,18 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // of rows goes, as a drag in progress does.
     void rearrangeRows(std::size_t topRow, std::size_t currentRow);
 
-    void onEditSelectAll();
-    CopyResult onEditCopy();
-    bool canCopy() const { return m_selection.valid; }
+    virtual void onEditSelectAll();
+    virtual CopyResult onEditCopy();
+    virtual bool canCopy() const { return m_selection.valid; }
     DocSelection selection() const { return m_selection; }
 
     // The occurrences of Find's text are shown tinted (view/FindHighlight.h); flags
     // FR_MATCHCASE, FR_WHOLEWORD; an empty text shows none.
-    void setFindHighlight(const std::u16string& text, unsigned flags);
+    virtual void setFindHighlight(const std::u16string& text, unsigned flags);
     // Rows wider than the view go on in screen rows below, the number on the first of
     // them, and scrolling moves by screen rows (view/WrapScroller.h); the keys still move
     // the current row.
-    void setWrapLines(bool wrap);
+    virtual void setWrapLines(bool wrap);
     bool wrapsLines() const { return m_wrap; }
     // The screen rows shown while rows wrap (items are row numbers).
     const std::vector<WrapScroller::Row>& screenRows();
@@ -83,7 +83,7 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     LineNumber selectableLineCount() const override;
     std::u16string selectableLine(LineNumber row) override;
     // The row under viewport y (past the last below it).
-    LineNumber lineFromPoint(int y) const;
+    virtual LineNumber lineFromPoint(int y) const;
     TextPoint pointToText(QPoint point) override;
     void placeCaret(LineNumber row, std::int32_t character) override;
 
@@ -126,6 +126,16 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     virtual void scrollDragStep(int step);
     // Whether a drag may start or go on (an area with nothing to select says no).
     virtual bool selects() const { return true; }
+    // Whether a plain click activates the row under it (rowActivated) and a press during a
+    // drag only ends it; an area that only selects says no.
+    virtual bool activatesRows() const { return true; }
+    // While rows wrap: the row under viewport y (past the last below it), rows height
+    // pixels high.
+    LineNumber wrappedRowFromPoint(int y, int height) const;
+    // While rows wrap: the character of the screen row at x (pixels from the row's start)
+    // whose text from character origin on is text; length is the row's length.
+    qsizetype wrappedCharAt(const WrapScroller::Row& row, QStringView text, qsizetype origin,
+                            qsizetype length, qint64 x) const;
     // Stops a drag's scrolling: the rows under it changed.
     void stopDrag();
     // The timer of a drag's scrolling went off: scrolls and moves the selection on.

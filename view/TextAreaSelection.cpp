@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
 
 using quill::toQStringView;
 
@@ -65,21 +66,42 @@ LineNumber TextArea::lineFromPoint(int y) const
         return 0;
     }
     if (m_wrap) {
-        const std::optional<WrapScroller::Row> row = m_wrapScroller->rowAt(std::max(0, y));
-        if (!row) {
-            return 0;
-        }
-        // Below the last screen row of the last row: the rows after it, as without wrapping.
-        const int below = std::max(0, y) - row->y;
-        if (below >= height && row->item + 1 == rowCount() &&
-            row->end >= qsizetype(m_source->rowText(row->item).size())) {
-            return static_cast<LineNumber>(
-                std::min<std::size_t>(row->item + std::size_t(below / height), UINT32_MAX));
-        }
-        return static_cast<LineNumber>(std::min<std::size_t>(row->item, UINT32_MAX));
+        return wrappedRowFromPoint(y, height);
     }
     const std::size_t row = firstVisibleRow() + std::size_t(std::max(0, y) / height);
     return static_cast<LineNumber>(std::min<std::size_t>(row, UINT32_MAX));
+}
+
+LineNumber TextArea::wrappedRowFromPoint(int y, int height) const
+{
+    const std::optional<WrapScroller::Row> row = m_wrapScroller->rowAt(std::max(0, y));
+    if (!row) {
+        return 0;
+    }
+    // Below the last screen row of the last row: the rows after it, as without wrapping.
+    const int below = std::max(0, y) - row->y;
+    if (height > 0 && below >= height && row->item + 1 == rowCount()) {
+        std::unique_lock<std::recursive_mutex> lock;
+        if (std::recursive_mutex* textLock = m_source->textLock()) {
+            lock = std::unique_lock(*textLock);
+        }
+        if (row->end >= qsizetype(m_source->rowText(row->item).size())) {
+            return static_cast<LineNumber>(
+                std::min<std::size_t>(row->item + std::size_t(below / height), UINT32_MAX));
+        }
+    }
+    return static_cast<LineNumber>(std::min<std::size_t>(row->item, UINT32_MAX));
+}
+
+qsizetype TextArea::wrappedCharAt(const WrapScroller::Row& row, QStringView text, qsizetype origin,
+                                  qsizetype length, qint64 x) const
+{
+    const qsizetype start = std::clamp<qsizetype>(row.start - origin, 0, text.size());
+    const qsizetype end = std::clamp<qsizetype>(row.end - origin, start, text.size());
+    const qsizetype c = row.start + m_renderer.charAt(text.sliced(start, end - start), x);
+    // Right of a row that the row goes on after: that screen row's last character (the
+    // blank it broke at), not the next one's first.
+    return c >= row.end && row.end < length ? row.end - 1 : c;
 }
 
 TextPoint TextArea::pointToText(QPoint point)
@@ -102,10 +124,7 @@ TextPoint TextArea::pointToText(QPoint point)
             return hit;
         }
         const qint64 x = std::max<qint64>(0, qint64(point.x()) - m_gutterWidth);
-        c = row->start + m_renderer.charAt(text.sliced(row->start, row->end - row->start), x);
-        if (c >= row->end && row->end < text.size()) {
-            c = row->end - 1;
-        }
+        c = wrappedCharAt(*row, text, 0, text.size(), x);
     } else {
         const qint64 docX = qint64(point.x()) - m_gutterWidth + horizontalScrollBar()->value();
         c = m_renderer.charAt(text, std::max<qint64>(0, docX));
