@@ -117,7 +117,6 @@ class LogView : public TextArea {
     // (view/LineWrap.h for where it breaks), and there is no horizontal scrolling. Rows,
     // not lines, are then what scrolling, paging, the wheel and the keys move by
     // (view/WrapScroller.h); the top line stays the top line when it is switched.
-    void setWrapLines(bool wrap) override;
     // The width a wrapped row may take, in pixels.
     int wrapWidth() const;
 
@@ -308,6 +307,12 @@ class LogView : public TextArea {
     std::uint64_t m_wrapGeneration = 0;
     // The geometry the rows wrap in, brought up to date (width, height, font).
     void syncWrapGeometry() override;
+    // The bar counts pixels; a switch lays the lines out again from their widths and puts
+    // the caret back.
+    int rowScrollUnit() const override { return int(m_lineHeight); }
+    void layOutRows() override { measure(); }
+    void wrapSwitching(bool wrap) override;
+    void wrapSwitched() override;
     // Where the caret is drawn while lines wrap, found among the rows painted last.
     QRect m_wrapCaret;
     void paintWrapped(QPainter& painter, const QRect& area);

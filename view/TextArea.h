@@ -74,7 +74,7 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // Rows wider than the view go on in screen rows below, the number on the first of
     // them, and scrolling moves by screen rows (view/WrapScroller.h); the keys still move
     // the current row.
-    virtual void setWrapLines(bool wrap);
+    void setWrapLines(bool wrap);
     bool wrapsLines() const { return m_wrap; }
     // The screen rows shown while rows wrap (items are row numbers).
     const std::vector<WrapScroller::Row>& screenRows();
@@ -119,6 +119,13 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     virtual void syncWrapGeometry();
     // After anything that moves the range: the follower's keep, or the wrapped rows' own.
     void keepPlace();
+    // The switch of wrapping calls these: the units of the vertical bar in a row (1: the
+    // bar counts rows), the area's sizes measured again (the scroll range and the place),
+    // and the area's own state before and after the switch.
+    virtual int rowScrollUnit() const { return 1; }
+    virtual void layOutRows();
+    virtual void wrapSwitching(bool wrap) { (void)wrap; }
+    virtual void wrapSwitched() {}
     // The user is at the end from now on (new rows, an open, Resume): the area goes there
     // and follows the end until the user scrolls away.
     void arriveAtEnd();

@@ -51,10 +51,7 @@ LogRenderer::RowStyle TextArea::rowStyle(std::size_t row, std::u16string_view te
     if (m_source->colorsMatches()) {
         m_source->matchRuns(text, std::size_t(start), std::size_t(end), matchRuns);
     }
-    if (!terminal.empty() || !matchRuns.empty()) {
-        LogRenderer::setRuns(style,
-                             matchRuns.empty() ? terminal : overlayRuns(terminal, matchRuns));
-    }
+    LogRenderer::setLayeredRuns(style, terminal, matchRuns);
     if (!m_findHighlight.Empty()) {
         m_findHighlight.apply(text, start, end, style);
     }
