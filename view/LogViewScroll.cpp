@@ -195,19 +195,18 @@ void LogView::keyPressEvent(QKeyEvent* event)
         onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderPageStepAdd);
         break;
     case Qt::Key_Home:
+    case Qt::Key_End: {
+        // Home and End go sideways; with Ctrl, to the first or last line.
+        const QAbstractSlider::SliderAction edge = event->key() == Qt::Key_Home
+                                                       ? QAbstractSlider::SliderToMinimum
+                                                       : QAbstractSlider::SliderToMaximum;
         if (m_ctrlHeld) {
-            onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
+            onScroll(QAbstractSlider::SliderNoAction, edge);
         } else {
-            onScroll(QAbstractSlider::SliderToMinimum, QAbstractSlider::SliderNoAction);
+            onScroll(edge, QAbstractSlider::SliderNoAction);
         }
         break;
-    case Qt::Key_End:
-        if (m_ctrlHeld) {
-            onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMaximum);
-        } else {
-            onScroll(QAbstractSlider::SliderToMaximum, QAbstractSlider::SliderNoAction);
-        }
-        break;
+    }
     case Qt::Key_Left:
         onScroll(QAbstractSlider::SliderSingleStepSub, QAbstractSlider::SliderNoAction);
         break;

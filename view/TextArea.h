@@ -184,6 +184,10 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // [start, end) of a row, those outside [start, end) possibly left out.
     LogRenderer::RowStyle rowStyle(std::size_t row, std::u16string_view text, qsizetype start,
                                    qsizetype end, ColorRef textColor, ColorRef backgroundColor);
+    // The background above and below the rows painted; true when the gutter is in the
+    // area (it is then filled and the numbers' font set), for the caller's rows.
+    bool paintMargins(QPainter& painter, const QRect& area, int rowsTop, int rowsBottom,
+                      const QColor& background);
     void paintGutter(QPainter& painter, const QRect& area, int y, std::size_t row, bool numbered);
     void paintWrapped(QPainter& painter, const QRect& area);
     // Rows whose first screen row is wholly shown, less one (at least one): a page.
