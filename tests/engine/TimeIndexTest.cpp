@@ -384,10 +384,20 @@ TEST_F(DocumentTimes, ALogWithoutTimesSaysSoAndAUtf16LogIsRead)
 
     std::int64_t seconds = 1'796'000'000;
     const std::string narrow = lines(700, seconds);
+    // A line without a time is written in CJK units whose low bytes spell one: narrowed
+    // carelessly, it would read as a time.
     std::string wide = "\xFF\xFE";
-    for (const char c : narrow) {
-        wide += c;
-        wide += '\0';
+    std::size_t line = 0;
+    for (std::size_t at = 0; at < narrow.size(); ++line) {
+        const std::size_t end = narrow.find('\n', at);
+        const std::string text =
+            own[line] ? narrow.substr(at, end - at) : logLine(seconds, 0).substr(0, 23);
+        for (const char c : text) {
+            wide += c;
+            wide += own[line] ? '\0' : '\x30';
+        }
+        wide += std::string("\n\0", 2);
+        at = end + 1;
     }
     writeFile(path, wide);
     ASSERT_TRUE(doc.openDocument(u16(path)));
