@@ -434,8 +434,7 @@ int timesBench(const std::string& path)
         const LineNumber lines = doc->lineCount();
         std::printf("run %d\nopen_seconds %.3f\ntime_index_seconds %.3f\ntime_index_share_of_open "
                     "%.2f\nlines %u\ntime_index_bytes_per_line %.4f\n",
-                    run, open, build, build / open, lines,
-                    double(times.memoryBytes()) / lines);
+                    run, open, build, build / open, lines, double(times.memoryBytes()) / lines);
         const auto first = times.firstTime();
         const auto last = times.lastLineTime();
         if (!first || !last) {

@@ -31,11 +31,12 @@ TimeMs fileTimeMs(const std::string& path)
 }
 
 // A line's first bytes as the layouts read them: its terminator off, a UTF-16 line's ASCII
-// units narrowed and every other unit '?', a byte-order mark off the file's first line.
-void narrowPrefix(const std::uint8_t* bytes, std::size_t n, quill::TextEncoding encoding,
-                  bool fileStart, std::string& out)
+// units narrowed and every other unit '?', a byte-order mark off the file's first line. A
+// narrow line is seen where it lies; only what is narrowed is copied, into scratch.
+std::string_view narrowPrefix(const std::uint8_t* bytes, std::size_t n,
+                              quill::TextEncoding encoding, bool fileStart, std::string& scratch)
 {
-    out.clear();
+    std::string_view text;
     if (quill::isUtf16(encoding)) {
         const bool little = encoding == quill::TextEncoding::Utf16Le;
         std::size_t i = 0;
@@ -44,22 +45,25 @@ void narrowPrefix(const std::uint8_t* bytes, std::size_t n, quill::TextEncoding 
                     : bytes[0] == 0xFE && bytes[1] == 0xFF)) {
             i = 2;
         }
-        for (; i + 1 < n && out.size() < DocumentTimeIndex::PrefixBytes; i += 2) {
+        scratch.clear();
+        for (; i + 1 < n && scratch.size() < DocumentTimeIndex::PrefixBytes; i += 2) {
             const std::uint8_t low = little ? bytes[i] : bytes[i + 1];
             const std::uint8_t high = little ? bytes[i + 1] : bytes[i];
-            out.push_back(high == 0 && low < 0x80 ? char(low) : '?');
+            scratch.push_back(high == 0 && low < 0x80 ? char(low) : '?');
         }
+        text = scratch;
     } else {
         std::size_t i = 0;
         if (fileStart && n >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
             i = 3;
         }
         const std::size_t end = std::min(n, i + DocumentTimeIndex::PrefixBytes);
-        out.assign(reinterpret_cast<const char*>(bytes + i), end - i);
+        text = std::string_view(reinterpret_cast<const char*>(bytes + i), end - i);
     }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) {
-        out.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.remove_suffix(1);
     }
+    return text;
 }
 
 } // namespace
@@ -168,8 +172,7 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
 {
     Job job = jobAsked;
     LogDocument::LineRun run;
-    std::vector<std::string> prefixes;
-    std::vector<std::uint8_t> buffer;
+    Prefixes prefixes;
     std::vector<std::optional<TimeMs>> times;
     for (;;) {
         LineNumber next = 0;
@@ -210,11 +213,10 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
             if (count == 0) {
                 return true;
             }
-            if (!readPrefixes(job, run, count, prefixes, buffer)) {
+            if (!readPrefixes(job, run, count, prefixes)) {
                 return true; // unreadable now: the next append or restart looks again
             }
-            std::vector<std::string_view> lines(prefixes.begin(), prefixes.begin() + count);
-            auto reader = LineTimeReader::detect(lines, fileTimeMs(job.path));
+            auto reader = LineTimeReader::detect(prefixes.lines, fileTimeMs(job.path));
             std::lock_guard lock(m_mutex);
             if (run.epoch != m_indexEpoch) {
                 continue;
@@ -232,7 +234,7 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
         if (count == 0) {
             return true;
         }
-        if (!readPrefixes(job, run, count, prefixes, buffer)) {
+        if (!readPrefixes(job, run, count, prefixes)) {
             return true;
         }
         times.resize(count);
@@ -241,7 +243,7 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
             return *m_reader;
         }();
         for (std::size_t i = 0; i < count; ++i) {
-            times[i] = reader.timeOf(prefixes[i]);
+            times[i] = reader.timeOf(prefixes.lines[i]);
         }
         std::lock_guard lock(m_mutex);
         if (run.epoch != m_indexEpoch || m_index.lineCount() != run.first) {
@@ -254,42 +256,34 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
 }
 
 bool DocumentTimeIndex::readPrefixes(const Job& job, const LogDocument::LineRun& run,
-                                     std::size_t count, std::vector<std::string>& prefixes,
-                                     std::vector<std::uint8_t>& buffer) const
+                                     std::size_t count, Prefixes& prefixes) const
 {
     quill::ReadOnlyFile file = quill::ReadOnlyFile::open(job.path);
     if (!file.isOpen()) {
         return false;
     }
-    if (prefixes.size() < count) {
-        prefixes.resize(count);
+    if (prefixes.scratch.size() < count) {
+        prefixes.scratch.resize(count);
     }
+    prefixes.lines.resize(count);
     const FileOffset span = run.starts[count] - run.starts[0];
+    // A chunk of long lines is read a prefix a line, each into a slot of its own.
     const bool whole = span <= ChunkBytes;
-    if (whole) {
-        buffer.resize(std::size_t(span));
-        if (file.readAt(buffer.data(), buffer.size(), run.starts[0]) != span) {
-            return false; // the file shrank: a reload follows
-        }
-    } else {
-        buffer.resize(PrefixBytes * 2);
+    const std::size_t slot = PrefixBytes * 2;
+    prefixes.buffer.resize(whole ? std::size_t(span) : slot * count);
+    if (whole &&
+        file.readAt(prefixes.buffer.data(), prefixes.buffer.size(), run.starts[0]) != span) {
+        return false; // the file shrank: a reload follows
     }
     for (std::size_t i = 0; i < count; ++i) {
         const FileOffset from = run.starts[i];
         const auto size = std::size_t(run.starts[i + 1] - from);
-        const std::uint8_t* bytes = nullptr;
-        std::size_t n = 0;
-        if (whole) {
-            bytes = buffer.data() + (from - run.starts[0]);
-            n = size;
-        } else {
-            n = std::min(size, buffer.size());
-            if (file.readAt(buffer.data(), n, from) != std::int64_t(n)) {
-                return false;
-            }
-            bytes = buffer.data();
+        std::uint8_t* bytes = prefixes.buffer.data() + (whole ? from - run.starts[0] : slot * i);
+        const std::size_t n = whole ? size : std::min(size, slot);
+        if (!whole && file.readAt(bytes, n, from) != std::int64_t(n)) {
+            return false;
         }
-        narrowPrefix(bytes, n, job.encoding, from == 0, prefixes[i]);
+        prefixes.lines[i] = narrowPrefix(bytes, n, job.encoding, from == 0, prefixes.scratch[i]);
     }
     return true;
 }
@@ -317,14 +311,13 @@ bool DocumentTimeIndex::readTimes(LineNumber first, LineNumber end,
     if (run.epoch != m_indexEpoch || run.starts.size() != std::size_t(end - first) + 1) {
         return false;
     }
-    std::vector<std::string> prefixes;
-    std::vector<std::uint8_t> buffer;
-    if (!readPrefixes(m_job, run, end - first, prefixes, buffer)) {
+    Prefixes prefixes;
+    if (!readPrefixes(m_job, run, end - first, prefixes)) {
         return false;
     }
     times.resize(end - first);
     for (std::size_t i = 0; i < times.size(); ++i) {
-        times[i] = m_reader->timeOf(prefixes[i]);
+        times[i] = m_reader->timeOf(prefixes.lines[i]);
     }
     return true;
 }

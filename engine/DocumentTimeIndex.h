@@ -30,6 +30,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -94,9 +95,15 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     void workerLoop();
     // Indexes lines up to the document's complete lines; false when the epoch moved on.
     bool catchUp(const Job& job);
-    // Reads the narrowed prefixes of lines [run.first, run.first + count) of a copied run.
+    // The first bytes of a run's lines as the layouts read them, and where they lie.
+    struct Prefixes {
+        std::vector<std::uint8_t> buffer;
+        std::vector<std::string> scratch; // a line's narrowed units, where it has any
+        std::vector<std::string_view> lines;
+    };
+    // Reads the prefixes of lines [run.first, run.first + count) of a copied run.
     bool readPrefixes(const Job& job, const LogDocument::LineRun& run, std::size_t count,
-                      std::vector<std::string>& prefixes, std::vector<std::uint8_t>& buffer) const;
+                      Prefixes& prefixes) const;
     // Reader for the index's queries; caller holds m_mutex.
     bool readTimes(LineNumber first, LineNumber end,
                    std::vector<std::optional<TimeMs>>& times) const;

@@ -89,6 +89,9 @@ std::optional<LineNumber> TimeIndex::firstLineAtOrAfter(TimeMs t, const Reader& 
 
 std::size_t TimeIndex::memoryBytes() const
 {
-    return sizeof(*this) + m_groups.capacity() * sizeof(Group) +
+    // libstdc++'s deque: nodes of 512 bytes, and a map of node pointers that doubles.
+    constexpr std::size_t NodeBytes = 512;
+    const std::size_t nodes = m_groups.size() * sizeof(Group) / NodeBytes + 1;
+    return sizeof(*this) + nodes * (NodeBytes + 2 * sizeof(void*)) +
            m_blocks.capacity() * sizeof(Block);
 }

@@ -16,6 +16,7 @@
 #include "engine/LineTime.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -68,7 +69,9 @@ class TimeIndex {
         TimeMs latest = NoTime;  // running latest at the group's last line
         TimeMs carried = NoTime; // the time the group's last line has
     };
-    std::vector<Group> m_groups; // complete groups only
+    // Complete groups only. A deque grows a node at a time: a vector's doubling would hold
+    // up to twice the room the groups need.
+    std::deque<Group> m_groups;
     std::vector<Block> m_blocks; // complete blocks only
     LineNumber m_lines = 0;
     TimeMs m_latest = NoTime;
