@@ -3,6 +3,7 @@
 #include "dialogs/GoToTimeDialog.h"
 #include "engine/DocumentTimeIndex.h"
 #include "engine/LogDocument.h"
+#include "frame/FilterPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "resources/LanguageResources.h"
@@ -57,6 +58,9 @@ void TimeCommands::watch(LogTab* tab)
     connect(view, &LogView::statusChanged, &m_refresh, qOverload<>(&QTimer::start));
     connect(view, &LogView::marksChanged, &m_refresh, qOverload<>(&QTimer::start));
     connect(tab, &LogTab::timesChanged, this, [this, tab] { tabTimesChanged(tab); });
+    // A row of the filter pane chosen moves the log view's caret without a key in the view.
+    connect(tab->filterPane(), &FilterPane::lineActivated, &m_refresh,
+            [this](LineNumber) { m_refresh.start(); });
 }
 
 bool TimeCommands::eventFilter(QObject* watched, QEvent* event)
