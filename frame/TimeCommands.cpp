@@ -195,7 +195,8 @@ bool TimeCommands::goTo(LogTab* tab, const TimeQuery& query)
     if (times.state() == DocumentTimeIndex::State::Idle) {
         times.start();
     }
-    if (times.state() == DocumentTimeIndex::State::Building) {
+    // Lines that arrived a moment ago are read first, so that they are not missed.
+    if (times.state() != DocumentTimeIndex::State::NoTimes) {
         times.waitCaughtUp(BriefWait);
     }
     switch (times.state()) {

@@ -265,10 +265,11 @@ class DocumentTimes : public ::testing::Test {
         return bytes;
     }
 
-    // Handles the watcher's messages as the window does until the document holds `count`.
-    bool pumpUntil(LineNumber count)
+    // Handles the watcher's messages as the window does until the document holds `count`
+    // lines (the last one complete, when asked).
+    bool pumpUntil(LineNumber count, bool complete = false)
     {
-        while (doc.lineCount() != count) {
+        while (doc.lineCount() != count || (complete && doc.lastLineOpen())) {
             FakeHost::Message message{};
             if (!host.nextMessage(message)) {
                 return false;
@@ -309,6 +310,11 @@ class DocumentTimes : public ::testing::Test {
                 EXPECT_EQ(found->line, own.size() - 1);
             }
         }
+        // The first time itself is in the log, on its first line with a time.
+        const auto atFirst = times.firstLineAtOrAfter(*firstTime);
+        ASSERT_TRUE(atFirst.has_value());
+        EXPECT_EQ(atFirst->where, DocumentTimeIndex::Found::Where::Inside);
+        EXPECT_EQ(atFirst->line, modelFirstAtOrAfter(own, *firstTime));
         const auto before = times.firstLineAtOrAfter(*firstTime - 1);
         ASSERT_TRUE(before.has_value());
         EXPECT_EQ(before->line, 0u);
@@ -336,13 +342,27 @@ TEST_F(DocumentTimes, FollowsAppendsOfAnotherWriterAndStartsOverOnClearAndReplac
     times.start();
     expectModel(times);
 
-    // Another program appends, a half line first: the index never reads it half written.
+    // Another program appends, its last line the latest of all and written in two halves,
+    // cut inside its time: the index never takes a line half written.
     for (int round = 0; round < 4; ++round) {
         std::string more = lines(1 + rng() % 400, seconds);
-        const std::size_t cut = rng() % more.size();
+        for (const auto& time : own) {
+            seconds = std::max(seconds, time.value_or(0) / 1000);
+        }
+        seconds += 5;
+        const std::string last = logLine(seconds, int(own.size()));
+        own.push_back(seconds * 1000);
+        const std::size_t cut = more.size() + 1 + rng() % 18;
+        more += last;
         appendFile(path, more.substr(0, cut));
-        std::this_thread::sleep_for(20ms);
+        ASSERT_TRUE(pumpUntil(LineNumber(own.size())));
+        ASSERT_TRUE(times.waitCaughtUp());
         appendFile(path, more.substr(cut));
+        ASSERT_TRUE(pumpUntil(LineNumber(own.size()), true));
+        ASSERT_TRUE(times.waitCaughtUp());
+        const auto atLast = times.firstLineAtOrAfter(seconds * 1000);
+        ASSERT_TRUE(atLast.has_value());
+        EXPECT_EQ(atLast->where, DocumentTimeIndex::Found::Where::Inside);
         ASSERT_TRUE(pumpUntil(LineNumber(own.size())));
         expectModel(times);
     }
