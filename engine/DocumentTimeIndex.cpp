@@ -30,9 +30,33 @@ TimeMs fileTimeMs(const std::string& path)
     return TimeMs(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
 }
 
+// Terminal control sequences (ESC [ parameters and a final byte) taken out: a coloured log
+// often writes one just before the time. Only a line that holds one is copied.
+std::string_view withoutSequences(std::string_view text, std::string& scratch)
+{
+    if (text.find('\x1b') == std::string_view::npos) {
+        return text;
+    }
+    std::string plain;
+    plain.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+            i += 2;
+            while (i < text.size() && (text[i] < 0x40 || text[i] > 0x7E)) {
+                ++i;
+            }
+            continue; // past the final byte
+        }
+        plain.push_back(text[i]);
+    }
+    scratch = std::move(plain);
+    return scratch;
+}
+
 // A line's first bytes as the layouts read them: its terminator off, a UTF-16 line's ASCII
-// units narrowed and every other unit '?', a byte-order mark off the file's first line. A
-// narrow line is seen where it lies; only what is narrowed is copied, into scratch.
+// units narrowed and every other unit '?', a byte-order mark off the file's first line,
+// terminal sequences out. A narrow line is seen where it lies; only what is narrowed is
+// copied, into scratch.
 std::string_view narrowPrefix(const std::uint8_t* bytes, std::size_t n,
                               quill::TextEncoding encoding, bool fileStart, std::string& scratch)
 {
@@ -63,7 +87,7 @@ std::string_view narrowPrefix(const std::uint8_t* bytes, std::size_t n,
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
         text.remove_suffix(1);
     }
-    return text;
+    return withoutSequences(text, scratch);
 }
 
 } // namespace

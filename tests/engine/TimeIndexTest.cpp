@@ -221,7 +221,8 @@ TEST(TimeIndex, ExactGroupEdgesAndALogWithoutTimes)
 
 namespace {
 
-// A line "yyyy-mm-dd hh:mm:ss.000 ..." at `seconds`, local time, or a line without a time.
+// A line "yyyy-mm-dd hh:mm:ss.000 ..." at `seconds`, local time, or a line without a time;
+// every third line with a time is coloured as a program writes it for a terminal.
 std::string logLine(std::optional<std::int64_t> seconds, int n)
 {
     if (!seconds) {
@@ -232,7 +233,9 @@ std::string logLine(std::optional<std::int64_t> seconds, int n)
     localtime_r(&t, &parts);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return std::string(text) + ".000 INFO line " + std::to_string(n) + "\n";
+    const std::string time = std::string(text) + ".000";
+    return (n % 3 == 0 ? "\x1b[2m" + time + "\x1b[0m \x1b[32m" : time + " ") + "INFO line " +
+           std::to_string(n) + "\n";
 }
 
 class DocumentTimes : public ::testing::Test {
@@ -411,7 +414,7 @@ TEST_F(DocumentTimes, ALogWithoutTimesSaysSoAndAUtf16LogIsRead)
     for (std::size_t at = 0; at < narrow.size(); ++line) {
         const std::size_t end = narrow.find('\n', at);
         const std::string text =
-            own[line] ? narrow.substr(at, end - at) : logLine(seconds, 0).substr(0, 23);
+            own[line] ? narrow.substr(at, end - at) : logLine(seconds, 1).substr(0, 23);
         for (const char c : text) {
             wide += c;
             wide += own[line] ? '\0' : '\x30';
