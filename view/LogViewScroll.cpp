@@ -310,15 +310,19 @@ bool LogView::selects() const
 
 void LogView::scrollToLine(LineNumber line)
 {
+    scrollLineTo(line, visibleRowCount() / 2);
+}
+
+void LogView::scrollLineTo(LineNumber line, qint64 rowsAbove)
+{
     QScrollBar* vbar = verticalScrollBar();
-    const qint64 rows = visibleRowCount();
     if (m_wrap) {
         if (m_document != nullptr && line < m_document->lineCount()) {
-            m_wrapScroller->scrollToPlace({line, 0}, int(rows / 2));
+            m_wrapScroller->scrollToPlace({line, 0}, int(rowsAbove));
         }
         return;
     }
-    const qint64 y = (qint64(line) - rows / 2) * qint64(m_lineHeight);
+    const qint64 y = (qint64(line) - rowsAbove) * qint64(m_lineHeight);
     vbar->setValue(static_cast<int>(std::clamp<qint64>(y, 0, vbar->maximum())));
     m_follower->userScrolled();
 }
