@@ -120,23 +120,7 @@ void writeLog(const std::string& path, std::uint64_t bytes)
     }
 }
 
-class BenchHost : public DocumentHost {
-  public:
-    void postFileAppended() override {}
-    void postFileReload() override {}
-    void postFileUnreadable(int) override {}
-    void updateAllViews() override { view->updateFromDocument(); }
-    void scrollViewsToEnd() override { view->scrollToEnd(); }
-    void resetViewsScroll() override { view->resetScroll(); }
-    void ensureSelectionVisibleInViews() override {}
-    void setFilePathText(const std::u16string&) override {}
-    void titleChanged(const std::u16string&) override {}
-    MissingFileAnswer askMissingFile(const std::u16string&) override { return {}; }
-    void showOpenError(const std::u16string&, const std::u16string&, int) override {}
-    std::u16string loadResourceString(std::uint32_t) override { return {}; }
-    std::u16string fileVersionText() override { return u"1.0.0.0001"; }
-    LogView* view = nullptr;
-};
+using quillbench::BenchHost;
 
 class SilentSound : public SoundService {
   public:

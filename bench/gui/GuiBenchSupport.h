@@ -1,7 +1,11 @@
 #pragma once
 
-// What the user interface's benchmarks share: the temporary folder, a median, the
-// processor time of the process and of the calling thread, and the main function.
+// What the user interface's benchmarks share: a view's host, the temporary folder, a
+// median, the processor time of the process and of the calling thread, and the main
+// function.
+
+#include "engine/DocumentHost.h"
+#include "view/LogView.h"
 
 #include <QApplication>
 
@@ -15,6 +19,25 @@
 #include <vector>
 
 namespace quillbench {
+
+// The host of one document shown in one view, with no window around them.
+class BenchHost : public DocumentHost {
+  public:
+    void postFileAppended() override {}
+    void postFileReload() override {}
+    void postFileUnreadable(int) override {}
+    void updateAllViews() override { view->updateFromDocument(); }
+    void scrollViewsToEnd() override { view->scrollToEnd(); }
+    void resetViewsScroll() override { view->resetScroll(); }
+    void ensureSelectionVisibleInViews() override {}
+    void setFilePathText(const std::u16string&) override {}
+    void titleChanged(const std::u16string&) override {}
+    MissingFileAnswer askMissingFile(const std::u16string&) override { return {}; }
+    void showOpenError(const std::u16string&, const std::u16string&, int) override {}
+    std::u16string loadResourceString(std::uint32_t) override { return {}; }
+    std::u16string fileVersionText() override { return u"1.0.0.0001"; }
+    LogView* view = nullptr;
+};
 
 inline std::string tempFolder()
 {
