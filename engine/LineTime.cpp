@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -141,14 +142,18 @@ void fraction(Cursor& c, Fields& f, bool commaToo)
 {
     if (!(c.peek() == '.' || (commaToo && c.peek() == ',')) || !isDigit(c.peek(1)))
         return;
-    ++c.at;
-    int scale = 100;
-    f.millis = 0;
-    while (isDigit(c.peek())) {
-        f.millis += scale * (c.peek() - '0');
-        scale /= 10;
-        ++c.at;
-    }
+    const char* const text = c.text.data();
+    std::size_t at = c.at + 1;
+    const std::size_t end = c.text.size();
+    int millis = 0;
+    int digits = 0;
+    for (; at < end && isDigit(text[at]); ++at, ++digits)
+        if (digits < 3)
+            millis = millis * 10 + (text[at] - '0');
+    for (; digits < 3; ++digits)
+        millis *= 10;
+    f.millis = millis;
+    c.at = at;
 }
 
 // hh:mm:ss[.frac], the seconds optional where the layout allows.
@@ -197,6 +202,15 @@ bool offsetDigits(Cursor& c, Fields& f, bool hoursAlone)
 // offset no zone has (+25:00): the text is then no time.
 bool zone(Cursor& c, Fields& f)
 {
+    // Most lines: a space and then text.
+    const char next = c.peek();
+    if (next == ' ') {
+        const char after = c.peek(1);
+        if (after != '+' && after != '-' && after != 'U' && after != 'G')
+            return true;
+    } else if (next != 'Z' && next != 'z' && next != '+' && next != '-') {
+        return true;
+    }
     if (c.peek() == 'Z' || c.peek() == 'z') {
         ++c.at;
         f.zoned = true;
@@ -235,18 +249,41 @@ std::int64_t localSeconds(const Fields& f)
            f.minute * 60 + f.second;
 }
 
-// yyyy-mm-dd[T ]hh:mm[:ss[.frac]][zone]; end is where it stops.
+// Two digits at p (both in bounds) as a number, or -1.
+int twoDigits(const char* p)
+{
+    const unsigned high = static_cast<unsigned char>(p[0]) - unsigned{'0'};
+    const unsigned low = static_cast<unsigned char>(p[1]) - unsigned{'0'};
+    return high < 10 && low < 10 ? static_cast<int>(high * 10 + low) : -1;
+}
+
+// yyyy-mm-dd[T ]hh:mm[:ss[.frac]][zone]; end is where it stops. Read at fixed places, since
+// it runs on every line of a large log.
 bool isoAt(std::string_view s, std::size_t p, Fields& f, std::size_t& end)
 {
-    if (p > 0 && (isDigit(s[p - 1]) || isAlpha(s[p - 1])))
+    if (s.size() - p < 16 || (p > 0 && (isDigit(s[p - 1]) || isAlpha(s[p - 1]))))
         return false;
-    Cursor c{s, p};
-    if (!c.number(4, f.year) || !c.take('-') || !c.number(2, f.month) || !c.take('-') ||
-        !c.number(2, f.day))
+    const char* d = s.data() + p;
+    const int century = twoDigits(d);
+    const int year = twoDigits(d + 2);
+    f.month = twoDigits(d + 5);
+    f.day = twoDigits(d + 8);
+    f.hour = twoDigits(d + 11);
+    f.minute = twoDigits(d + 14);
+    if ((century | year | f.month | f.day | f.hour | f.minute) < 0 || d[4] != '-' || d[7] != '-' ||
+        (d[10] != 'T' && d[10] != ' ') || d[13] != ':')
         return false;
-    if (!c.take('T') && !c.take(' '))
-        return false;
-    if (!clock(c, f, true) || !zone(c, f))
+    f.year = century * 100 + year;
+    f.second = 0;
+    f.millis = 0;
+    Cursor c{s, p + 16};
+    if (c.peek() == ':') {
+        if (s.size() - c.at < 3 || (f.second = twoDigits(d + 17)) < 0)
+            return false;
+        c.at += 3;
+        fraction(c, f, true);
+    }
+    if (!zone(c, f))
         return false;
     end = c.at;
     return !isDigit(c.peek());
@@ -254,9 +291,11 @@ bool isoAt(std::string_view s, std::size_t p, Fields& f, std::size_t& end)
 
 int monthOfName(std::string_view name)
 {
-    static constexpr std::string_view names = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    static constexpr char names[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    if (name.size() < 3 || static_cast<unsigned>(name[0] - 'A') >= 26)
+        return 0;
     for (int m = 0; m < 12; ++m)
-        if (names.substr(static_cast<std::size_t>(m) * 3, 3) == name)
+        if (names[m * 3] == name[0] && names[m * 3 + 1] == name[1] && names[m * 3 + 2] == name[2])
             return m + 1;
     return 0;
 }
@@ -264,7 +303,7 @@ int monthOfName(std::string_view name)
 // Dec  9 22:01:10, Dec 09 22:01:10, Dec 9 22:01:10; no year.
 bool syslogAt(std::string_view s, std::size_t p, Fields& f)
 {
-    if ((p > 0 && isAlpha(s[p - 1])) || s.size() - p < 14)
+    if ((p > 0 && isAlpha(s[p - 1])) || s.size() - p < 14 || s[p + 3] != ' ')
         return false;
     f.month = monthOfName(s.substr(p, 3));
     Cursor c{s, p + 3};
@@ -331,18 +370,25 @@ std::optional<TimeMs> epochAt(std::string_view s, bool millis)
     return millis ? value : value * 1000 + f.millis;
 }
 
-// Whether a time of the layout may begin at p: the first byte's test, before the whole read.
-bool mayStart(TimeLayout layout, std::string_view s, std::size_t p)
+// The byte every time of a layout found by searching has at a fixed place, found with
+// memchr; the place's distance from the time's start. None for the layouts read at the
+// line's start only.
+struct SearchKey {
+    char byte;
+    std::size_t distance;
+};
+
+std::optional<SearchKey> searchKey(TimeLayout layout)
 {
     switch (layout) {
     case TimeLayout::Iso8601:
-        return p + 16 <= s.size() && s[p + 4] == '-' && isDigit(s[p]);
+        return SearchKey{'-', 4};
     case TimeLayout::Syslog:
-        return static_cast<unsigned>(s[p] - 'A') < 26;
+        return SearchKey{' ', 3};
     case TimeLayout::CommonLog:
-        return s[p] == '[';
+        return SearchKey{'[', 0};
     default:
-        return false;
+        return std::nullopt;
     }
 }
 
@@ -488,16 +534,24 @@ std::optional<TimeMs> LineTimeReader::find(std::string_view line, std::size_t& c
             return time;
         }
     }
-    const std::size_t end = std::min(line.size(), searchWindow);
-    for (std::size_t p = 0; p < end; ++p) {
-        if (p == m_column || !mayStart(m_layout, line, p))
-            continue;
-        if (auto time = readAt(line, p)) {
-            column = p;
-            return time;
+    if (const auto key = searchKey(m_layout)) {
+        // Times starting in the window: their key bytes lie up to key->distance further on.
+        const std::size_t end = std::min(line.size(), searchWindow + key->distance);
+        for (std::size_t at = key->distance; at < end;) {
+            const void* hit = std::memchr(line.data() + at, key->byte, end - at);
+            if (!hit)
+                break;
+            at = static_cast<std::size_t>(static_cast<const char*>(hit) - line.data());
+            const std::size_t p = at - key->distance;
+            ++at;
+            if (p == m_column)
+                continue;
+            if (auto time = readAt(line, p)) {
+                column = p;
+                return time;
+            }
         }
-    }
-    if (m_column != 0 && !line.empty() && !mayStart(m_layout, line, 0)) {
+    } else if (m_column != 0 && !line.empty()) {
         if (auto time = readAt(line, 0)) {
             column = 0;
             return time;
