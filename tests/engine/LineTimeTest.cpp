@@ -133,9 +133,9 @@ TEST(LineTimeTest, onlyRealDatesAndClocksAreTimes)
          {"2026-13-09 22:01:10 month 13", "2026-00-09 22:01:10 month 0", "2026-12-32 22:01:10",
           "2026-12-00 22:01:10", "2026-12-09 24:00:00 hour 24", "2026-12-09 25:00:00",
           "2026-12-09 22:60:00", "2026-12-09 22:01:61", "2026-12-09 22:01:60 not at :59",
-          "2026-02-30 10:00:00", "2026-02-29 10:00:00 common year", "2100-02-29 10:00:00",
-          "99999-12-09 22:01:10", "2026-12-09 22:01:105", "id=12026-12-09 22:01:10",
-          "2026-12-09 22:01:10+25:00", "2026-04-31 10:00:00"})
+          "2026-02-30 10:00:00", "2028-02-30 10:00:00", "2026-02-29 10:00:00 common year",
+          "2100-02-29 10:00:00", "99999-12-09 22:01:10", "2026-12-09 22:01:105",
+          "id=12026-12-09 22:01:10", "2026-12-09 22:01:10+25:00", "2026-04-31 10:00:00"})
         EXPECT_FALSE(iso.timeOf(line).has_value()) << line;
     EXPECT_EQ(iso.timeOf("2028-02-29 10:00:00 leap year"), s(1835431200));
     EXPECT_EQ(iso.timeOf("2000-02-29 00:00:00 leap century"), s(951782400));
@@ -146,6 +146,13 @@ TEST(LineTimeTest, onlyRealDatesAndClocksAreTimes)
     const LineTimeReader epoch(TimeLayout::EpochSeconds, december10Noon);
     EXPECT_FALSE(epoch.timeOf("0000000001 before 2000").has_value());
     EXPECT_FALSE(epoch.timeOf("9999999999 after 2099").has_value());
+    EXPECT_EQ(epoch.timeOf("1796853670,5,csv"), s(1796853670));
+
+    // A time is looked for where it starts within the window, however long the line.
+    const std::string time = "2026-12-09 22:01:10 x";
+    const std::string inside(LineTimeReader::searchWindow - 1, '.');
+    EXPECT_EQ(iso.timeOf(inside + time), s(1796853670));
+    EXPECT_FALSE(iso.timeOf(inside + '.' + time).has_value());
 }
 
 // The year of a month and day lies in a window around the file's time: a December line in a
@@ -159,6 +166,8 @@ TEST(LineTimeTest, yearlessDatesTakeTheYearAroundTheFileTime)
     EXPECT_EQ(january.timeOf("Jan  2 09:00:00 host x"), s(1798876800));
     const LineTimeReader newYearsEve(TimeLayout::Syslog, s(1798754400)); // 2026-12-31T22:00Z
     EXPECT_EQ(newYearsEve.timeOf("Jan  1 00:30:00 host x"), s(1798759800));
+    const LineTimeReader followed(TimeLayout::Syslog, december10Noon);
+    EXPECT_EQ(followed.timeOf("Dec 10 13:30:00 host after the file's time"), s(1796905800));
     const LineTimeReader leap(TimeLayout::Syslog, s(1835870400)); // 2028-03-05T12:00Z
     EXPECT_EQ(leap.timeOf("Feb 29 12:00:00 host x"), s(1835434800));
     const LineTimeReader common(TimeLayout::Syslog, s(1804248000)); // 2027-03-05T12:00Z
@@ -178,7 +187,8 @@ TEST(LineTimeTest, localTimesAcrossClockChanges)
         EXPECT_EQ(iso.timeOf("2026-03-29 03:00:00 first of summer"), s(1774746000));
         EXPECT_EQ(iso.timeOf("2026-10-25 02:30:00 twice"), s(1792888200));
         EXPECT_EQ(iso.timeOf("2026-10-25 03:30:00 after"), s(1792895400));
-        EXPECT_EQ(localDayStart(s(1774785600)), s(1774738800)); // 2026-03-29 local midnight
+        // 00:30 local is still the day before in UTC.
+        EXPECT_EQ(localDayStart(s(1774740600)), s(1774738800)); // 2026-03-29 local midnight
     }
     {
         LocalZone newYork("America/New_York");
@@ -393,9 +403,9 @@ TEST(LineTimeTest, whatTheUserTypesIntoGoToTime)
         EXPECT_EQ(int(query->kind), int(row.kind)) << row.text;
         EXPECT_EQ(query->value, row.value) << row.text;
     }
-    for (const char* text : {"", "   ", "abc", "25:00", "24:00", "22:60", "22:01:60", "2026-13-01",
-                             "2026-02-30", "2026-12-09 22:01 junk", "-", "-5x", "-15m ago",
-                             "-9999999999m", "+15m", "2026-12-9", "12026-12-09"})
+    for (const char* text : {"", "   ", "abc", "25:00", "24:00", "22:60", "22:01:60", "23:59:60",
+                             "2026-13-01", "2026-02-30", "2026-12-09 22:01 junk", "-", "-5x",
+                             "-15m ago", "-9999999999m", "+15m", "2026-12-9", "12026-12-09"})
         EXPECT_FALSE(parseTimeQuery(text).has_value()) << text;
 }
 
