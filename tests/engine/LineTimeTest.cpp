@@ -220,7 +220,12 @@ TEST(LineTimeTest, detectionNeedsAClearShare)
           "WARNING 2026-12-09 22:01:12.000 retry"},
          TimeLayout::Iso8601},
         // Ten-digit numbers that are no epoch log: spread over decades.
-        {{"1000000001", "3999999999", "2500000000", "1200000000", "42", "3300000000", "1900000000"},
+        {{"1000000001", "3999999999", "2500000000", "1200000000", "42", "3300000000", "1900000000",
+          "2800000000"},
+         std::nullopt},
+        // Two layouts with as many lines each: neither is the log's.
+        {{"2026-12-09 22:01:10 a", "Dec  9 22:01:11 host b", "2026-12-09 22:01:12 c",
+          "Dec  9 22:01:13 host d"},
          std::nullopt},
         // A text that mentions a date once.
         {{"Release notes", "Fixed the parser.", "Released 2026-12-09 10:00:00.", "Thanks to all.",
