@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -323,6 +325,38 @@ TEST(LineTimeTest, localTimeMatchesTheCLibraryOnRandomWalks)
             ASSERT_EQ(iso.timeOf(line), s(earliest, millis)) << zone << " " << line;
         }
     }
+}
+
+// One reader shared by two threads (the time index's worker and the main thread) that keep
+// and replace the same hours' offsets at once; the sanitizer build looks for races.
+TEST(LineTimeTest, oneReaderServesTwoThreads)
+{
+    LocalZone berlin("Europe/Berlin");
+    const LineTimeReader iso(TimeLayout::Iso8601, december10Noon);
+    // From 2026-11-01T12:00Z on, every 1789 seconds, for 80 days of winter time (+01:00).
+    std::vector<std::string> lines;
+    std::vector<TimeMs> expected;
+    for (std::int64_t i = 0; i < 4000; ++i) {
+        const std::int64_t moment = 1793534400 + i * 1789;
+        const std::time_t local = moment + 3600;
+        std::tm wall{};
+        gmtime_r(&local, &wall);
+        char line[40];
+        std::strftime(line, sizeof line, "%Y-%m-%d %H:%M:%S x", &wall);
+        lines.emplace_back(line);
+        expected.push_back(s(moment));
+    }
+    std::atomic<int> wrong{0};
+    auto readAll = [&](bool backwards) {
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            const std::size_t i = backwards ? lines.size() - 1 - k : k;
+            wrong += iso.timeOf(lines[i]) != expected[i];
+        }
+    };
+    std::thread other(readAll, true);
+    readAll(false);
+    other.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 // Hostile bytes, and valid lines with bytes changed, read in every layout: no crash, no
