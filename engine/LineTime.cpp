@@ -8,19 +8,19 @@
 
 namespace {
 
-constexpr std::int64_t secondsPerHour = 3600;
-constexpr std::int64_t secondsPerDay = 86400;
+constexpr std::int64_t SecondsPerHour = 3600;
+constexpr std::int64_t SecondsPerDay = 86400;
 
 // A time of day or a month and day without a year is placed in the window around the file's
 // time that lines are most likely written in: mostly before it, a little after it for lines
 // that came in while the file was followed.
-constexpr std::int64_t yearAfterFile = 31 * secondsPerDay;
-constexpr std::int64_t yearBeforeFile = 334 * secondsPerDay;
-constexpr std::int64_t dayAfterFile = 6 * secondsPerHour;
+constexpr std::int64_t YearAfterFile = 31 * SecondsPerDay;
+constexpr std::int64_t YearBeforeFile = 334 * SecondsPerDay;
+constexpr std::int64_t DayAfterFile = 6 * SecondsPerHour;
 
 // Epoch times from 2000 to 2099: a ten- or thirteen-digit number outside them is a number.
-constexpr std::int64_t epochFirst = 946684800;
-constexpr std::int64_t epochEnd = 4102444800;
+constexpr std::int64_t EpochFirst = 946684800;
+constexpr std::int64_t EpochEnd = 4102444800;
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b)
 {
@@ -58,8 +58,8 @@ bool leapYear(int year)
 
 int daysInMonth(int year, int month)
 {
-    static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && leapYear(year) ? 29 : days[month - 1];
+    static constexpr int MonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && leapYear(year) ? 29 : MonthDays[month - 1];
 }
 
 long offsetAt(std::int64_t utcSeconds)
@@ -75,8 +75,8 @@ long offsetAt(std::int64_t utcSeconds)
 // sides of any clock change are in force (no zone changes its clock twice in two days).
 std::int64_t localToUtcSlow(std::int64_t local)
 {
-    const long early = offsetAt(local - secondsPerDay);
-    const long late = offsetAt(local + secondsPerDay);
+    const long early = offsetAt(local - SecondsPerDay);
+    const long late = offsetAt(local + SecondsPerDay);
     const std::int64_t first = local - early;
     const std::int64_t second = local - late;
     const bool firstHolds = offsetAt(first) == early;
@@ -245,8 +245,8 @@ bool valid(const Fields& f)
 
 std::int64_t localSeconds(const Fields& f)
 {
-    return daysFromCivil(f.year, f.month, f.day) * secondsPerDay + f.hour * secondsPerHour +
-           f.minute * 60 + f.second;
+    return daysFromCivil(f.year, f.month, f.day) * SecondsPerDay + f.hour * SecondsPerHour +
+           std::int64_t{f.minute} * 60 + f.second;
 }
 
 // Two digits at p (both in bounds) as a number, or -1.
@@ -291,12 +291,13 @@ bool isoAt(std::string_view s, std::size_t p, Fields& f, std::size_t& end)
 
 int monthOfName(std::string_view name)
 {
-    static constexpr char names[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    static constexpr char MonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
     if (name.size() < 3 || static_cast<unsigned>(name[0] - 'A') >= 26)
         return 0;
-    for (int m = 0; m < 12; ++m)
-        if (names[m * 3] == name[0] && names[m * 3 + 1] == name[1] && names[m * 3 + 2] == name[2])
-            return m + 1;
+    for (std::size_t m = 0; m < 12; ++m)
+        if (MonthNames[m * 3] == name[0] && MonthNames[m * 3 + 1] == name[1] &&
+            MonthNames[m * 3 + 2] == name[2])
+            return static_cast<int>(m) + 1;
     return 0;
 }
 
@@ -365,7 +366,7 @@ std::optional<TimeMs> epochAt(std::string_view s, bool millis)
     if (isDigit(c.peek()))
         return std::nullopt;
     const std::int64_t seconds = millis ? value / 1000 : value;
-    if (seconds < epochFirst || seconds >= epochEnd)
+    if (seconds < EpochFirst || seconds >= EpochEnd)
         return std::nullopt;
     return millis ? value : value * 1000 + f.millis;
 }
@@ -412,18 +413,18 @@ LocalHourOffsets& LocalHourOffsets::operator=(const LocalHourOffsets&)
 
 namespace {
 // An hour no time can be in: the mark of an empty slot.
-constexpr std::uint64_t emptyHour = std::uint64_t{0x80000000u} << 32;
+constexpr std::uint64_t EmptyHour = std::uint64_t{0x80000000u} << 32;
 } // namespace
 
 void LocalHourOffsets::clear()
 {
     for (auto& slot : m_hours)
-        slot.store(emptyHour, std::memory_order_relaxed);
+        slot.store(EmptyHour, std::memory_order_relaxed);
 }
 
 std::int64_t LocalHourOffsets::toUtc(std::int64_t local) const
 {
-    const std::int64_t hour = floorDiv(local, secondsPerHour);
+    const std::int64_t hour = floorDiv(local, SecondsPerHour);
     if (hour <= INT32_MIN || hour > INT32_MAX)
         return localToUtcSlow(local);
     auto& slot = m_hours[static_cast<std::size_t>(hour) % m_hours.size()];
@@ -432,10 +433,10 @@ std::int64_t LocalHourOffsets::toUtc(std::int64_t local) const
         return local - static_cast<std::int32_t>(static_cast<std::uint32_t>(word));
     // An hour is kept only when one offset holds through all of it; the hours of a clock
     // change are looked up line by line.
-    const std::int64_t start = hour * secondsPerHour;
+    const std::int64_t start = hour * SecondsPerHour;
     const std::int64_t startUtc = localToUtcSlow(start);
     const std::int64_t offset = start - startUtc;
-    if (offsetAt(startUtc) != offset || offsetAt(startUtc + secondsPerHour - 1) != offset)
+    if (offsetAt(startUtc) != offset || offsetAt(startUtc + SecondsPerHour - 1) != offset)
         return localToUtcSlow(local);
     slot.store((static_cast<std::uint64_t>(static_cast<std::uint32_t>(hour)) << 32) |
                    static_cast<std::uint32_t>(static_cast<std::int32_t>(offset)),
@@ -447,44 +448,44 @@ std::optional<LineTimeReader> LineTimeReader::detect(std::span<const std::string
                                                      TimeMs fileTime)
 {
     // When several layouts hold as many lines, the one whose lines say more about themselves.
-    static constexpr TimeLayout preference[] = {
+    static constexpr TimeLayout Preference[] = {
         TimeLayout::Rfc5424,      TimeLayout::CommonLog, TimeLayout::Iso8601,
         TimeLayout::Syslog,       TimeLayout::Glog,      TimeLayout::EpochMillis,
         TimeLayout::EpochSeconds, TimeLayout::TimeOfDay,
     };
-    constexpr std::size_t layoutCount = std::size(preference);
-    constexpr std::size_t sampleLimit = 1000;
+    constexpr std::size_t LayoutCount = std::size(Preference);
+    constexpr std::size_t SampleLimit = 1000;
 
     std::vector<LineTimeReader> readers;
-    readers.reserve(layoutCount);
-    for (TimeLayout layout : preference)
+    readers.reserve(LayoutCount);
+    for (TimeLayout layout : Preference)
         readers.emplace_back(layout, fileTime);
-    std::array<std::size_t, layoutCount> held{};
-    std::array<std::array<std::uint16_t, searchWindow + 1>, layoutCount> columns{};
-    std::array<std::vector<TimeMs>, layoutCount> epochTimes;
+    std::array<std::size_t, LayoutCount> held{};
+    std::array<std::array<std::uint16_t, SearchWindow + 1>, LayoutCount> columns{};
+    std::array<std::vector<TimeMs>, LayoutCount> epochTimes;
     std::size_t nonEmpty = 0;
     std::size_t timed = 0;
-    for (std::string_view line : lines.first(std::min(lines.size(), sampleLimit))) {
+    for (std::string_view line : lines.first(std::min(lines.size(), SampleLimit))) {
         if (line.find_first_not_of(" \t\r\n") == std::string_view::npos)
             continue;
         ++nonEmpty;
         bool any = false;
-        for (std::size_t k = 0; k < layoutCount; ++k) {
+        for (std::size_t k = 0; k < LayoutCount; ++k) {
             std::size_t column = 0;
             const auto time = readers[k].find(line, column);
             if (!time)
                 continue;
             any = true;
             ++held[k];
-            ++columns[k][std::min<std::size_t>(column, searchWindow)];
+            ++columns[k][std::min<std::size_t>(column, SearchWindow)];
             epochTimes[k].push_back(*time);
         }
         timed += any;
     }
     // Numbers of the right length in a text that is no epoch log are spread over decades;
     // an epoch log's times lie together.
-    for (std::size_t k = 0; k < layoutCount; ++k) {
-        if (preference[k] != TimeLayout::EpochSeconds && preference[k] != TimeLayout::EpochMillis)
+    for (std::size_t k = 0; k < LayoutCount; ++k) {
+        if (Preference[k] != TimeLayout::EpochSeconds && Preference[k] != TimeLayout::EpochMillis)
             continue;
         auto& times = epochTimes[k];
         if (times.empty())
@@ -492,20 +493,20 @@ std::optional<LineTimeReader> LineTimeReader::detect(std::span<const std::string
         std::nth_element(times.begin(), times.begin() + std::ptrdiff_t(times.size() / 2),
                          times.end());
         const TimeMs median = times[times.size() / 2];
-        constexpr TimeMs year = 366 * secondsPerDay * 1000;
+        constexpr TimeMs OneYear = 366 * SecondsPerDay * 1000;
         held[k] = std::size_t(std::count_if(times.begin(), times.end(), [&](TimeMs t) {
-            return t >= median - year && t <= median + year;
+            return t >= median - OneYear && t <= median + OneYear;
         }));
     }
     std::size_t best = 0;
-    for (std::size_t k = 1; k < layoutCount; ++k)
+    for (std::size_t k = 1; k < LayoutCount; ++k)
         if (held[k] > held[best])
             best = k;
     // The layout must hold most of the lines with a time, and enough of all lines that a
     // Java log with long stack traces still counts while a text that mentions a date does not.
     if (held[best] == 0 || held[best] * 2 <= timed || held[best] * 5 < nonEmpty)
         return std::nullopt;
-    LineTimeReader reader(preference[best], fileTime);
+    LineTimeReader reader(Preference[best], fileTime);
     const auto& counts = columns[best];
     reader.m_column =
         std::uint32_t(std::max_element(counts.begin(), counts.end()) - counts.begin());
@@ -517,7 +518,7 @@ LineTimeReader::LineTimeReader(TimeLayout layout, TimeMs fileTime)
 {
     const std::int64_t fileSeconds = floorDiv(fileTime, 1000);
     m_fileLocalSeconds = fileSeconds + offsetAt(fileSeconds);
-    m_fileYear = yearOfDays(floorDiv(m_fileLocalSeconds, secondsPerDay));
+    m_fileYear = yearOfDays(floorDiv(m_fileLocalSeconds, SecondsPerDay));
 }
 
 std::optional<TimeMs> LineTimeReader::timeOf(std::string_view line) const
@@ -536,7 +537,7 @@ std::optional<TimeMs> LineTimeReader::find(std::string_view line, std::size_t& c
     }
     if (const auto key = searchKey(m_layout)) {
         // Times starting in the window: their key bytes lie up to key->distance further on.
-        const std::size_t end = std::min(line.size(), searchWindow + key->distance);
+        const std::size_t end = std::min(line.size(), SearchWindow + key->distance);
         for (std::size_t at = key->distance; at < end;) {
             const void* hit = std::memchr(line.data() + at, key->byte, end - at);
             if (!hit)
@@ -613,14 +614,14 @@ std::optional<TimeMs> LineTimeReader::readAt(std::string_view line, std::size_t 
             return std::nullopt;
         if (!clock(c, f, false) || isDigit(c.peek()) || c.peek() == ':')
             return std::nullopt;
-        const std::int64_t fileDay = floorDiv(m_fileLocalSeconds, secondsPerDay);
+        const std::int64_t fileDay = floorDiv(m_fileLocalSeconds, SecondsPerDay);
         f.year = 2000; // a valid date, for the check of the clock's fields
         if (!valid(f))
             return std::nullopt;
-        std::int64_t local =
-            fileDay * secondsPerDay + f.hour * secondsPerHour + f.minute * 60 + f.second;
-        if (local > m_fileLocalSeconds + dayAfterFile)
-            local -= secondsPerDay;
+        std::int64_t local = fileDay * SecondsPerDay + f.hour * SecondsPerHour +
+                             std::int64_t{f.minute} * 60 + f.second;
+        if (local > m_fileLocalSeconds + DayAfterFile)
+            local -= SecondsPerDay;
         return m_offsets.toUtc(local) * 1000 + f.millis;
     }
     }
@@ -632,11 +633,11 @@ std::optional<TimeMs> LineTimeReader::readAt(std::string_view line, std::size_t 
         // the date itself in the year chosen.
         const int day = f.day;
         f.day = std::min(day, 28);
-        const std::int64_t local = localSeconds(f) + (day - f.day) * secondsPerDay;
+        const std::int64_t local = localSeconds(f) + (day - f.day) * SecondsPerDay;
         f.day = day;
-        if (local > m_fileLocalSeconds + yearAfterFile)
+        if (local > m_fileLocalSeconds + YearAfterFile)
             --f.year;
-        else if (local < m_fileLocalSeconds - yearBeforeFile)
+        else if (local < m_fileLocalSeconds - YearBeforeFile)
             ++f.year;
     }
     if (!valid(f))
@@ -666,11 +667,11 @@ std::optional<TimeQuery> parseTimeQuery(std::string_view text)
         if (unit.empty() || unit == "s" || unit == "sec")
             scale = 1000;
         else if (unit == "m" || unit == "min")
-            scale = 60 * 1000;
+            scale = std::int64_t{60} * 1000;
         else if (unit == "h")
-            scale = secondsPerHour * 1000;
+            scale = SecondsPerHour * 1000;
         else if (unit == "d")
-            scale = secondsPerDay * 1000;
+            scale = SecondsPerDay * 1000;
         else
             return std::nullopt;
         return TimeQuery{TimeQuery::Kind::BeforeLast, amount * scale};
@@ -689,7 +690,8 @@ std::optional<TimeQuery> parseTimeQuery(std::string_view text)
         if (!valid(f) || f.second == 60)
             return std::nullopt;
         return TimeQuery{TimeQuery::Kind::TimeOfDay,
-                         (f.hour * secondsPerHour + f.minute * 60 + f.second) * 1000 + f.millis};
+                         (f.hour * SecondsPerHour + std::int64_t{f.minute} * 60 + f.second) * 1000 +
+                             f.millis};
     }
 
     f = Fields{};
@@ -714,5 +716,5 @@ TimeMs localDayStart(TimeMs moment)
 {
     const std::int64_t seconds = floorDiv(moment, 1000);
     const std::int64_t local = seconds + offsetAt(seconds);
-    return localToUtcSlow(floorDiv(local, secondsPerDay) * secondsPerDay) * 1000;
+    return localToUtcSlow(floorDiv(local, SecondsPerDay) * SecondsPerDay) * 1000;
 }

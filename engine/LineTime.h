@@ -65,12 +65,12 @@ class LineTimeReader {
 
     // The time of one line in this reader's layout; none when the line holds none (a stack
     // trace, a continuation) or only something that looks like one (month 13, hour 25).
-    // Looks for the time within the first searchWindow bytes of the line (a level, a host or
+    // Looks for the time within the first SearchWindow bytes of the line (a level, a host or
     // a bracket may come before it); epoch times, glog and times of day only at its start.
     // Thread-safe.
     std::optional<TimeMs> timeOf(std::string_view line) const;
 
-    static constexpr std::size_t searchWindow = 96;
+    static constexpr std::size_t SearchWindow = 96;
 
   private:
     TimeLayout m_layout;

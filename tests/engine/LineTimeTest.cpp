@@ -152,7 +152,7 @@ TEST(LineTimeTest, onlyRealDatesAndClocksAreTimes)
 
     // A time is looked for where it starts within the window, however long the line.
     const std::string time = "2026-12-09 22:01:10 x";
-    const std::string inside(LineTimeReader::searchWindow - 1, '.');
+    const std::string inside(LineTimeReader::SearchWindow - 1, '.');
     EXPECT_EQ(iso.timeOf(inside + time), s(1796853670));
     EXPECT_FALSE(iso.timeOf(inside + '.' + time).has_value());
 }
