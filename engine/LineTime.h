@@ -33,7 +33,7 @@ enum class TimeLayout : std::uint8_t {
 // Safe to use from several threads at once; a copy starts empty. It keeps the time zone that
 // was in force when an hour was first looked up.
 class LocalHourOffsets {
-  public:
+public:
     LocalHourOffsets();
     LocalHourOffsets(const LocalHourOffsets&);
     LocalHourOffsets& operator=(const LocalHourOffsets&);
@@ -43,7 +43,7 @@ class LocalHourOffsets {
     // put forward; a time it shows twice (fall back) is the earlier of the two.
     std::int64_t toUtc(std::int64_t localSeconds) const;
 
-  private:
+private:
     void clear();
     // A local hour and its offset in one word, so that a reader on another thread never sees
     // an hour with another hour's offset.
@@ -51,7 +51,7 @@ class LocalHourOffsets {
 };
 
 class LineTimeReader {
-  public:
+public:
     // The layout most of `lines` (a log's first lines, as bytes of an ASCII-compatible
     // encoding) hold; none when too few hold any. fileTime is the file's modification time,
     // which gives the year (or the date) to layouts that lack it.
@@ -72,7 +72,7 @@ class LineTimeReader {
 
     static constexpr std::size_t SearchWindow = 96;
 
-  private:
+private:
     TimeLayout m_layout;
     TimeMs m_fileTime;
     // Where the sampled lines held their time: tried first, before the search.

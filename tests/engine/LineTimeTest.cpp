@@ -19,7 +19,7 @@
 namespace {
 
 class LocalZone {
-  public:
+public:
     explicit LocalZone(const char* zone)
     {
         if (const char* old = std::getenv("TZ"))
@@ -36,7 +36,7 @@ class LocalZone {
         tzset();
     }
 
-  private:
+private:
     std::optional<std::string> m_old;
 };
 
