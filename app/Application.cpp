@@ -10,6 +10,7 @@
 #include "engine/LogSource.h"
 #include "frame/LogTab.h"
 #include "frame/SourceControl.h"
+#include "frame/TimeCommands.h"
 #include "platform/FileName.h"
 #include "platform/InstanceChannel.h"
 #include "platform/SpoolFolder.h"
@@ -183,7 +184,9 @@ bool Application::initInstance(const std::vector<std::string>& args)
     }
     if (!commandLine.badOption.empty()) {
         m_usagePresenter(
-            LanguageResources::current().format(StringId::OptionNeedsLine,
+            LanguageResources::current().format(commandLine.badOption == "--at"
+                                                    ? StringId::OptionNeedsTime
+                                                    : StringId::OptionNeedsLine,
                                                 QString::fromStdString(commandLine.badOption)) +
             QStringLiteral("\n\n") + usageText());
         m_initFailed = true;
@@ -273,6 +276,9 @@ bool Application::initInstance(const std::vector<std::string>& args)
     m_mainFrame->show();
     // After show: the line is placed with the window's real height.
     showLines(lines);
+    if (commandLine.at && !files.empty()) {
+        m_mainFrame->timeCommands()->goWhenReady(m_mainFrame->currentTab(), *commandLine.at);
+    }
     m_mainFrame->repaint();
     m_started = true;
     return true;

@@ -58,6 +58,7 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
     };
     static constexpr std::string_view commandSwitch = "--command";
     static constexpr std::string_view lineOption = "--line";
+    static constexpr std::string_view atOption = "--at";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (!flagsEnded && arg == "--") {
@@ -112,6 +113,22 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
                 takeLine(line);
             } else if (info.badOption.empty()) {
                 info.badOption = std::string(lineOption);
+            }
+            continue;
+        }
+        if (!flagsEnded && arg.starts_with(atOption) &&
+            (arg.size() == atOption.size() || arg[atOption.size()] == '=')) {
+            // The value is taken whatever it starts with: "-15m" is a time, not a flag.
+            std::optional<TimeQuery> at;
+            if (arg.size() > atOption.size()) {
+                at = parseTimeQuery(std::string_view(arg).substr(atOption.size() + 1));
+            } else if (i + 1 < args.size()) {
+                at = parseTimeQuery(args[++i]);
+            }
+            if (!at && info.badOption.empty()) {
+                info.badOption = std::string(atOption);
+            } else if (at && !info.at) {
+                info.at = at;
             }
             continue;
         }

@@ -15,8 +15,14 @@
 // counts. One after the last file applies to that file, so "a.log +5" still works. After
 // "--" they are file names; any other argument that starts with "+" is a file name too.
 //
+// "--at TIME" (also "--at=TIME") shows the first file at the first line at or after that time
+// (as Go to Time reads it: "2026-12-09 22:01", "22:01:30", "-15m"), once its lines' times are
+// read; the value is taken whatever it starts with, so "--at -15m" works. The first one wins.
+//
 // "--new-window" opens a window of its own instead of handing the files to the window
 // already running on the display.
+
+#include "engine/LineTime.h"
 
 #include <cstdint>
 #include <optional>
@@ -41,6 +47,8 @@ struct CommandLineInfo {
     std::optional<std::uint32_t> line;
     // The line of each of fileNames, in the same order.
     std::vector<std::optional<std::uint32_t>> lines;
+    // --at: the time the first file is shown at.
+    std::optional<TimeQuery> at;
     bool newWindow = false;
     // An option that lacks the value it needs ("--line" without a number); empty when none.
     std::string badOption;

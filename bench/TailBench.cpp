@@ -8,6 +8,9 @@
 //                                        worst cases)
 //   quill_bench index FILE [THREADS]     open + index: seconds, GB/s, bytes per line (THREADS 1:
 //                                        on this thread alone, as on a single processor)
+//   quill_bench times FILE               the time index after an open: its build time beside
+//                                        the open's, bytes per line, and Go to Time's latency
+//                                        (firstLineAtOrAfter at random times: median, p99, max)
 //   quill_bench getline FILE COUNT       line of random far lines: median, p90 (ms)
 //   quill_bench generate-coloured FILE MIB [PERCENT]
 //                                        the same log as a program writes it for a terminal:
@@ -67,6 +70,7 @@
 
 #include "bench/QuietHost.h"
 #include "engine/DocumentHost.h"
+#include "engine/DocumentTimeIndex.h"
 #include "engine/FilterPattern.h"
 #include "engine/KeywordLines.h"
 #include "engine/KeywordMatcher.h"
@@ -412,6 +416,54 @@ int indexBench(const std::string& path, unsigned threads)
                 bestCpu, double(size) / best / 1e9, lines);
     std::printf("index_bytes_per_line %.3f\nrss_growth_bytes_per_line %.3f\n",
                 double(indexBytes) / lines, double(growthKb) * 1024.0 / lines);
+    return 0;
+}
+
+int timesBench(const std::string& path)
+{
+    BenchSettings settings;
+    QuietHost host;
+    for (int run = 0; run < 2; ++run) {
+        warm(path);
+        auto doc = std::make_unique<LogDocument>(&host, *settings.store);
+        auto start = Clock::now();
+        if (!doc->openDocument(u16(path))) {
+            return 1;
+        }
+        const double open = seconds(Clock::now() - start);
+        doc->stopWatching();
+        DocumentTimeIndex times(*doc);
+        start = Clock::now();
+        times.start();
+        if (!times.waitCaughtUp(std::chrono::minutes(10))) {
+            return 1;
+        }
+        const double build = seconds(Clock::now() - start);
+        const LineNumber lines = doc->lineCount();
+        std::printf("run %d\nopen_seconds %.3f\ntime_index_seconds %.3f\ntime_index_share_of_open "
+                    "%.2f\nlines %u\ntime_index_bytes_per_line %.4f\n",
+                    run, open, build, build / open, lines, double(times.memoryBytes()) / lines);
+        const auto first = times.firstTime();
+        const auto last = times.lastLineTime();
+        if (!first || !last) {
+            std::printf("no times\n");
+            return 1;
+        }
+        std::mt19937_64 rng(3);
+        std::vector<double> ms;
+        for (int i = 0; i < 2000; ++i) {
+            const TimeMs t = *first + TimeMs(rng() % std::uint64_t(*last - *first + 1));
+            const auto at = Clock::now();
+            const auto found = times.firstLineAtOrAfter(t);
+            ms.push_back(seconds(Clock::now() - at) * 1000);
+            if (!found) {
+                return 1;
+            }
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("go_to_time_ms median %.4f p99 %.4f max %.4f\n", ms[ms.size() / 2],
+                    ms[ms.size() * 99 / 100], ms.back());
+    }
     return 0;
 }
 
@@ -1521,6 +1573,9 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 2 && args[0] == "index") {
         return indexBench(args[1], args.size() >= 3 ? unsigned(std::atoi(args[2].c_str())) : 0);
+    }
+    if (args.size() >= 2 && args[0] == "times") {
+        return timesBench(args[1]);
     }
     if (args.size() >= 3 && args[0] == "getline") {
         return getlineBench(args[1], std::atoi(args[2].c_str()));

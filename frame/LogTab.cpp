@@ -7,6 +7,7 @@
 #include "diagnostics/TraceLog.h"
 #include "dialogs/MessageDialog.h"
 #include "engine/AlertRule.h"
+#include "engine/DocumentTimeIndex.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
 #include "resources/LanguageResources.h"
@@ -21,6 +22,7 @@
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -30,8 +32,13 @@ using quill::toU16;
 
 LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
     : QWidget(parent), m_frame(frame), m_sound(sound),
-      m_document(std::make_unique<LogDocument>(this, SettingsStore::instance()))
+      m_document(std::make_unique<LogDocument>(this, SettingsStore::instance())),
+      m_times(std::make_unique<DocumentTimeIndex>(*m_document))
 {
+    // The worker's word reaches the tab through its event queue, dropped once it is gone.
+    m_times->setCaughtUpCallback([this] {
+        QMetaObject::invokeMethod(this, &LogTab::timesChanged, Qt::QueuedConnection);
+    });
     setObjectName(QStringLiteral("logTab"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -54,6 +61,14 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
     setFocusProxy(m_view);
 
     connect(m_view, &LogView::statusChanged, this, &LogTab::statusChanged);
+    connect(m_view, &LogView::statusChanged, this, [this](qint64, qint64 lines) {
+        if (!m_timesStarted && lines > 0) {
+            // Once the view has taken the first lines, after their paint: opening never
+            // waits for their times.
+            m_timesStarted = true;
+            QTimer::singleShot(0, this, [this] { m_times->start(); });
+        }
+    });
     connect(m_view, &LogView::selectionPresenceChanged, this, &LogTab::commandStatesChanged);
     connect(m_view, &LogView::marksChanged, m_filterPane, &FilterPane::marksChanged);
     // The filter pane shows the occurrences of Find's text as the log view does.
@@ -77,6 +92,7 @@ LogTab::~LogTab()
     // The watcher posts to this tab and reads the document; it ends first. Then the view
     // and the pane, which read the document, before the document itself.
     m_document->closeDocument();
+    m_times.reset();
     delete m_splitter;
     m_splitter = nullptr;
     m_view = nullptr;

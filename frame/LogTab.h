@@ -22,6 +22,7 @@
 
 #include <memory>
 
+class DocumentTimeIndex;
 class FilterPane;
 class LogDocument;
 class LogView;
@@ -56,6 +57,8 @@ class LogTab : public QWidget, public DocumentHost {
     ~LogTab() override;
 
     LogDocument* document() const { return m_document.get(); }
+    // The times of the document's lines, read once the tab has shown its first lines.
+    DocumentTimeIndex* timeIndex() const { return m_times.get(); }
     LogView* view() const { return m_view; }
     FilterPane* filterPane() const { return m_filterPane; }
     QSplitter* splitter() const { return m_splitter; }
@@ -108,6 +111,8 @@ class LogTab : public QWidget, public DocumentHost {
     void labelChanged();
     // The watcher found the file replaced or gone: the frame reopens it in this tab.
     void reloadRequested();
+    // The time index has caught up with the document.
+    void timesChanged();
 
   protected:
     bool event(QEvent* event) override;
@@ -120,6 +125,8 @@ class LogTab : public QWidget, public DocumentHost {
     MainFrame* m_frame;
     SoundService* m_sound;
     std::unique_ptr<LogDocument> m_document;
+    std::unique_ptr<DocumentTimeIndex> m_times;
+    bool m_timesStarted = false;
     QSplitter* m_splitter = nullptr;
     LogView* m_view = nullptr;
     FilterPane* m_filterPane = nullptr;

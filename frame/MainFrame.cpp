@@ -4,6 +4,7 @@
 #include "frame/LogTab.h"
 #include "frame/SourceControl.h"
 #include "frame/TabNames.h"
+#include "frame/TimeCommands.h"
 
 #include "diagnostics/TraceLog.h"
 #include "dialogs/FindDialog.h"
@@ -61,6 +62,7 @@ MainFrame::MainFrame(FrameOwner* owner, SoundService* sound, QWidget* parent)
 {
     setObjectName(QStringLiteral("mainFrame"));
     m_sound = sound;
+    m_time = new TimeCommands(this);
     buildTabs();
 
     const LanguageResources& resources = LanguageResources::current();
@@ -215,6 +217,7 @@ LogTab* MainFrame::addTab()
     });
     connect(tab, &LogTab::labelChanged, this, [this, tab] { updateTabLabel(tab); });
     connect(tab, &LogTab::reloadRequested, this, [this, tab] { reloadTab(tab); });
+    m_time->watch(tab);
     m_tabs->addTab(tab, tab->label());
     updateTabLabel(tab);
     return tab;
@@ -312,6 +315,7 @@ void MainFrame::frontChanged()
         front->view()->setFocus();
     }
     updateCommandStates();
+    m_time->refreshPane();
 }
 
 void MainFrame::updateTabLabel(LogTab* tab)

@@ -44,6 +44,7 @@ class QSplitter;
 class QTimer;
 class SelectionCopyJob;
 class SourceControl;
+class TimeCommands;
 struct CopyResult;
 class QMenu;
 class QToolBar;
@@ -119,6 +120,8 @@ class MainFrame : public QMainWindow {
     std::vector<std::u16string> openPaths(std::size_t* front = nullptr) const;
     // Standard input, commands, the journal and compressed files (frame/SourceControl.h).
     SourceControl* sources() const { return m_sources; }
+    // Go to Time and the caret time pane.
+    TimeCommands* timeCommands() const { return m_time; }
     QAction* action(int id) const;
     // False when a part that the window cannot do without (the toolbar) failed to load.
     bool isCreated() const { return m_created; }
@@ -287,4 +290,5 @@ class MainFrame : public QMainWindow {
     QTimer* m_copyPoll = nullptr;
     int m_copyPolls = 0;
     SourceControl* m_sources = nullptr;
+    TimeCommands* m_time = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "frame/MainFrame.h"
 #include "frame/NavigationCommands.h"
 #include "frame/SourceControl.h"
+#include "frame/TimeCommands.h"
 
 #include "diagnostics/TraceLog.h"
 #include "dialogs/SettingsSheet.h"
@@ -44,7 +45,8 @@ void MainFrame::createActions()
                    CommandId::CloseTab,      CommandId::NextTab,
                    CommandId::PreviousTab,   CommandId::ViewTerminalColors,
                    CommandId::ViewWrapLines, CommandId::ViewShowControlCharacters,
-                   CommandId::FollowCommand, CommandId::FollowJournal}) {
+                   CommandId::FollowCommand, CommandId::FollowJournal,
+                   CommandId::GoToTime}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -167,6 +169,7 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::Filter)->setEnabled(true);
     commandAction(CommandId::SelectAll)->setEnabled(true);
     commandAction(CommandId::Find)->setEnabled(hasLines);
+    commandAction(CommandId::GoToTime)->setEnabled(hasLines);
     commandAction(CommandId::FindNextDown)->setEnabled(true);
     commandAction(CommandId::FindNextUp)->setEnabled(true);
     commandAction(CommandId::Settings)->setEnabled(true);
@@ -281,6 +284,9 @@ void MainFrame::runCommand(int id)
         break;
     case CommandId::FindNextUp:
         findAgain(false);
+        break;
+    case CommandId::GoToTime:
+        m_time->goToTime(currentTab());
         break;
     default:
         if (id >= CommandId::SelectTab1 && id <= CommandId::SelectTab9) {

@@ -3,6 +3,7 @@
 
 #include "frame/MainFrame.h"
 #include "frame/PathPane.h"
+#include "frame/TimeCommands.h"
 
 #include "engine/LogDocument.h"
 #include "resources/LanguageResources.h"
@@ -78,6 +79,7 @@ void MainFrame::buildStatusBar()
     m_encodingPane->setToolTip(resources.string(StringId::EncodingTip));
     m_encodingPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     bar->addPermanentWidget(m_encodingPane);
+    m_time->buildPane(bar);
 }
 
 void MainFrame::updateEncodingPane()

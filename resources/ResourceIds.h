@@ -138,6 +138,17 @@ enum class StringId : int {
     InputStopped = 441,
     EncodingTip = 450,
     EncodingAutomatic = 451,
+    // Times of lines: Go to Time, its notes, the caret time pane, --at.
+    GoToTimeCaption = 500,
+    GoToTimePrompt = 501,
+    NotATime = 502,
+    TimesBeingRead = 503,
+    NoTimesInLog = 504,
+    TimeBeforeFirst = 505,
+    TimeAfterLast = 506,
+    CaretTimeTip = 507,
+    CaretTimeSinceMark = 508,
+    OptionNeedsTime = 509,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -245,6 +256,8 @@ enum Id : int {
     NextKeywordLine = 33056,
     PreviousKeywordLine = 33057,
     OverviewStrip = 33058,
+    // Times of lines.
+    GoToTime = 33200,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,

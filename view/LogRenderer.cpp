@@ -44,8 +44,7 @@ inline void copyPixels(QRgb* to, const QRgb* from, int count)
 
 // A whole cell of a width known at compile time: each line is a fixed-size copy the
 // compiler turns into a few vector moves, with no loop over pixels.
-template <int Width>
-void copyWholeCell(QRgb* to, qsizetype stride, const QRgb* from, int lines)
+template <int Width> void copyWholeCell(QRgb* to, qsizetype stride, const QRgb* from, int lines)
 {
     for (int line = 0; line < lines; ++line, to += stride, from += Width) {
         std::memcpy(to, from, Width * sizeof(QRgb));
@@ -58,7 +57,7 @@ using CellCopy = void (*)(QRgb*, qsizetype, const QRgb*, int);
 template <int... Widths>
 constexpr std::array<CellCopy, 17> makeCellCopies(std::integer_sequence<int, Widths...>)
 {
-    return {{(Widths == 0 ? nullptr : &copyWholeCell<Widths == 0 ? 1 : Widths>)...}};
+    return {{(Widths == 0 ? nullptr : &copyWholeCell < Widths == 0 ? 1 : Widths >)...}};
 }
 constexpr std::array<CellCopy, 17> WholeCellCopies =
     makeCellCopies(std::make_integer_sequence<int, 17>());
@@ -115,8 +114,8 @@ void LogRenderer::setFont(const QFont& font)
     }
     // The tiles grow with the square of the font size; past the budget, glyph runs (which
     // Qt caches itself, bounded) cost less than the memory.
-    m_tilesUsable = m_rawFont.isValid() && !m_font.italic() && !m_font.underline()
-        && !m_font.strikeOut() && m_lineHeight > 0 && m_tileSetBytes <= TileCacheBudget;
+    m_tilesUsable = m_rawFont.isValid() && !m_font.italic() && !m_font.underline() &&
+                    !m_font.strikeOut() && m_lineHeight > 0 && m_tileSetBytes <= TileCacheBudget;
 }
 
 int LogRenderer::advance(char32_t c) const
@@ -151,8 +150,9 @@ void LogRenderer::seekWalk(QStringView text, qint64 left, qsizetype& i, qint64& 
         return;
     }
     const auto& points = m_marks.points;
-    auto it = std::upper_bound(points.begin(), points.end(), left,
-                               [](qint64 value, const auto& point) { return value < point.second; });
+    auto it =
+        std::upper_bound(points.begin(), points.end(), left,
+                         [](qint64 value, const auto& point) { return value < point.second; });
     if (it != points.begin()) {
         --it;
         i = it->first;
@@ -162,8 +162,7 @@ void LogRenderer::seekWalk(QStringView text, qint64 left, qsizetype& i, qint64& 
 
 void LogRenderer::markWalk(QStringView text, qsizetype i, qint64 x) const
 {
-    if (text.size() < 4 * MarkEvery || m_marks.data != text.data() ||
-        m_marks.size != text.size()) {
+    if (text.size() < 4 * MarkEvery || m_marks.data != text.data() || m_marks.size != text.size()) {
         return;
     }
     if (m_marks.points.empty() || m_marks.points.back().first < i) {
@@ -192,8 +191,7 @@ qint64 LogRenderer::prefixWidth(QStringView text, qsizetype count) const
     return continueWidth(text, 0, 0, count);
 }
 
-qint64 LogRenderer::continueWidth(QStringView text, qsizetype from, qint64 x,
-                                  qsizetype count) const
+qint64 LogRenderer::continueWidth(QStringView text, qsizetype from, qint64 x, qsizetype count) const
 {
     const qsizetype end = std::clamp<qsizetype>(count, 0, text.size());
     for (qsizetype i = std::max<qsizetype>(from, 0); i < end;) {
@@ -260,8 +258,8 @@ void LogRenderer::visibleRange(QStringView text, qint64 left, qint64 right, qsiz
     end = i;
 }
 
-void LogRenderer::paintRow(QPainter& painter, int y, qint64 scrollX, int clipLeft,
-                           int clipRight, QStringView text, const RowStyle& style) const
+void LogRenderer::paintRow(QPainter& painter, int y, qint64 scrollX, int clipLeft, int clipRight,
+                           QStringView text, const RowStyle& style) const
 {
     const qsizetype n = text.size();
     if (clipRight <= clipLeft) {
@@ -371,9 +369,9 @@ void LogRenderer::paintRow(QPainter& painter, int y, qint64 scrollX, int clipLef
             painter.setFont(m_font);
         }
         if (run && run->underline) {
-            painter.fillRect(QRect(left, y + std::min(m_ascent + 1, m_lineHeight - 1),
-                                   int(endX - segmentX), 1),
-                             fg);
+            painter.fillRect(
+                QRect(left, y + std::min(m_ascent + 1, m_lineHeight - 1), int(endX - segmentX), 1),
+                fg);
         }
         pieces.clear();
     };
@@ -545,8 +543,8 @@ void LogRenderer::fillCell(const RowTarget& row, int x, int width, QRgb color) c
     }
 }
 
-void LogRenderer::paintTiles(QPainter& painter, int y, qint64 scrollX, int clipLeft,
-                             int clipRight, QStringView text, qsizetype i, qint64 documentX,
+void LogRenderer::paintTiles(QPainter& painter, int y, qint64 scrollX, int clipLeft, int clipRight,
+                             QStringView text, qsizetype i, qint64 documentX,
                              const RowStyle& style) const
 {
     // Row coordinates from here: 0 is the first cell drawn, whose left edge lies at most a
@@ -557,8 +555,8 @@ void LogRenderer::paintTiles(QPainter& painter, int y, qint64 scrollX, int clipL
     const int visibleRight = int(scrollX + clipRight - documentX);
     const int visibleLeft = int(scrollX + clipLeft - documentX);
     const int painterX = int(documentX - scrollX);
-    std::optional<RowTarget> direct = directTarget(painter, painterX, y, visibleLeft - originX,
-                                                   visibleRight - originX);
+    std::optional<RowTarget> direct =
+        directTarget(painter, painterX, y, visibleLeft - originX, visibleRight - originX);
     if (!direct) {
         const int needed = visibleRight - originX + 2 * std::max(m_tabStop, 4 * m_lineHeight);
         if (m_row.width() < needed || m_row.height() != m_lineHeight) {
@@ -837,12 +835,21 @@ void LogRenderer::clipToPart(RowStyle& style, qsizetype start, qsizetype end)
             style.selection.last = style.selection.last < 0 ? -1 : last - start;
         }
     }
-    std::erase_if(style.runs, [&](const RowStyle::Run& run) {
-        return run.end <= start || run.start >= end;
-    });
+    std::erase_if(style.runs,
+                  [&](const RowStyle::Run& run) { return run.end <= start || run.start >= end; });
     for (RowStyle::Run& run : style.runs) {
         run.start = std::max(run.start, start) - start;
         run.end = std::min(run.end, end) - start;
+    }
+}
+
+void LogRenderer::setLayeredRuns(RowStyle& style, const StyleRuns& terminal,
+                                 const StyleRuns& matches)
+{
+    if (!matches.empty()) {
+        setRuns(style, terminal.empty() ? matches : overlayRuns(terminal, matches));
+    } else if (!terminal.empty()) {
+        setRuns(style, terminal);
     }
 }
 

@@ -136,6 +136,10 @@ class LogRenderer {
 
     // The runs of the engine as the renderer draws them (see RowStyle::runs).
     static void setRuns(RowStyle& style, const StyleRuns& runs);
+    // The runs of a row in layers: the keywords that colour their matches lie over the
+    // terminal's colours (which a caller leaves out where a whole-line keyword wins).
+    static void setLayeredRuns(RowStyle& style, const StyleRuns& terminal,
+                               const StyleRuns& matches);
     // The style of a line's characters [start, end) drawn as a row of their own (a row of a
     // wrapped line): the selection and the runs as that part sees them.
     static void clipToPart(RowStyle& style, qsizetype start, qsizetype end);

@@ -447,41 +447,17 @@ void LogView::syncWrapGeometry()
     }
 }
 
-void LogView::setWrapLines(bool wrap)
+void LogView::wrapSwitching(bool wrap)
 {
-    if (wrap == m_wrap) {
-        return;
-    }
-    QScrollBar* vbar = verticalScrollBar();
-    const bool following = m_follower->following();
     if (wrap) {
-        // The line at the top stays there, as far down as it was.
-        const LineNumber top = firstVisibleLine();
-        const int pixel = m_lineHeight > 0 ? vbar->value() % int(m_lineHeight) : 0;
-        m_horizontalPolicy = horizontalScrollBarPolicy();
         m_wrapGeneration = m_document != nullptr ? m_document->contentGeneration() : 0;
-        m_wrap = true;
-        m_wrapScroller->setEnabled(true);
-        syncWrapGeometry();
-        m_wrapScroller->setTop({top, 0}, pixel);
-        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        horizontalScrollBar()->setRange(0, 0);
-        measure();
-    } else {
-        int pixel = 0;
-        const WrapScroller::Place top = m_wrapScroller->shownTop(pixel);
-        m_wrap = false;
-        m_wrapScroller->setEnabled(false);
-        setHorizontalScrollBarPolicy(m_horizontalPolicy);
-        measure();
-        if (!following) {
-            const qint64 y = qint64(top.item) * m_lineHeight + (top.start == 0 ? pixel : 0);
-            m_follower->anchor(static_cast<int>(std::min<qint64>(y, INT_MAX)));
-        }
     }
+}
+
+void LogView::wrapSwitched()
+{
     if (m_document != nullptr && m_caretLine < int(m_document->lineCount())) {
         placeCaret(LineNumber(m_caretLine), m_caretChar);
     }
-    viewport()->update();
     m_gutter->update();
 }

@@ -117,7 +117,6 @@ class LogView : public TextArea {
     // (view/LineWrap.h for where it breaks), and there is no horizontal scrolling. Rows,
     // not lines, are then what scrolling, paging, the wheel and the keys move by
     // (view/WrapScroller.h); the top line stays the top line when it is switched.
-    void setWrapLines(bool wrap) override;
     // The width a wrapped row may take, in pixels.
     int wrapWidth() const;
 
@@ -130,6 +129,9 @@ class LogView : public TextArea {
     // shown (with a line of context above it unless it is already fully on screen). A line
     // past the end is the last line; nothing happens without lines.
     void showLine(LineNumber line);
+    // Selects the whole line as showLine does and scrolls it to the upper third of the view
+    // (as far as the lines allow): a jump to a time, where what follows the line matters.
+    void showLineInUpperThird(LineNumber line);
     // marks (the document's, see LineMarks): toggled on a line or on the caret's line,
     // jumped to (wrapping around, shown as showLine shows a line), all removed.
     void toggleMark(LineNumber line);
@@ -160,6 +162,8 @@ class LogView : public TextArea {
     OverviewStrip* overview() const { return m_overview; }
     // Shows the line near the middle of the view (the strip's click); the user has scrolled.
     void scrollToLine(LineNumber line);
+    // Scrolls so that `rowsAbove` rows are above the line; the user has scrolled.
+    void scrollLineTo(LineNumber line, qint64 rowsAbove);
     // Goes to the next (down) or previous line a keyword colours, from the caret's line, as
     // showLine shows a line. Lines in the decoded window are looked at here; the rest of the
     // file is searched by the view's KeywordLines, and a jump waits for it where it has not
@@ -308,6 +312,12 @@ class LogView : public TextArea {
     std::uint64_t m_wrapGeneration = 0;
     // The geometry the rows wrap in, brought up to date (width, height, font).
     void syncWrapGeometry() override;
+    // The bar counts pixels; a switch lays the lines out again from their widths and puts
+    // the caret back.
+    int rowScrollUnit() const override { return int(m_lineHeight); }
+    void layOutRows() override { measure(); }
+    void wrapSwitching(bool wrap) override;
+    void wrapSwitched() override;
     // Where the caret is drawn while lines wrap, found among the rows painted last.
     QRect m_wrapCaret;
     void paintWrapped(QPainter& painter, const QRect& area);

@@ -52,6 +52,18 @@ void LogView::showLine(LineNumber line)
     viewport()->update();
 }
 
+void LogView::showLineInUpperThird(LineNumber line)
+{
+    if (m_document == nullptr || m_document->lineCount() == 0) {
+        return;
+    }
+    line = std::min(line, m_document->lineCount() - 1);
+    setSelectionAndCaret(line, line, 0, -1);
+    m_document->setFindPosition(line, 0);
+    scrollLineTo(line, visibleRowCount() / 3);
+    viewport()->update();
+}
+
 void LogView::toggleMark(LineNumber line)
 {
     if (m_document == nullptr || line >= m_document->lineCount()) {

@@ -97,10 +97,7 @@ bool LogView::lineRuns(std::u16string_view line, LineNumber index, bool matched,
         m_renderer.visibleRange(toQStringView(line), left, right, from, to);
         m_document->matchRuns(line, std::size_t(from), std::size_t(to), m_matchRuns);
     }
-    if (!terminal.empty() || !m_matchRuns.empty()) {
-        LogRenderer::setRuns(style,
-                             m_matchRuns.empty() ? terminal : overlayRuns(terminal, m_matchRuns));
-    }
+    LogRenderer::setLayeredRuns(style, terminal, m_matchRuns);
     return !m_matchRuns.empty();
 }
 
@@ -427,22 +424,18 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 }
                 // A whole-line keyword wins over the terminal's colours; keywords that colour
                 // their matches lie over both.
-                StyleRuns runs = matched || !m_document->terminalColors()
-                                     ? StyleRuns()
-                                     : runsWithin(m_document->lineRuns(index),
-                                                  std::size_t(shown.start), std::size_t(shown.end));
+                const std::size_t start = std::size_t(shown.start);
+                const std::size_t end = std::size_t(shown.end);
                 m_matchRuns.clear();
                 if (matchOnly) {
-                    m_document->matchRuns(line, std::size_t(shown.start), std::size_t(shown.end),
-                                          m_matchRuns);
+                    m_document->matchRuns(line, start, end, m_matchRuns);
                 }
-                if (!m_matchRuns.empty()) {
-                    runs = overlayRuns(runs, runsWithin(m_matchRuns, std::size_t(shown.start),
-                                                        std::size_t(shown.end)));
-                }
-                if (!runs.empty()) {
-                    LogRenderer::setRuns(row.style, runs);
-                }
+                LogRenderer::setLayeredRuns(
+                    row.style,
+                    matched || !m_document->terminalColors()
+                        ? m_noRuns
+                        : runsWithin(m_document->lineRuns(index), start, end),
+                    runsWithin(m_matchRuns, start, end));
                 if (!m_findHighlight.Empty()) {
                     m_findHighlight.apply(line, shown.start, shown.end, row.style);
                 }

@@ -195,19 +195,18 @@ void LogView::keyPressEvent(QKeyEvent* event)
         onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderPageStepAdd);
         break;
     case Qt::Key_Home:
+    case Qt::Key_End: {
+        // Home and End go sideways; with Ctrl, to the first or last line.
+        const QAbstractSlider::SliderAction edge = event->key() == Qt::Key_Home
+                                                       ? QAbstractSlider::SliderToMinimum
+                                                       : QAbstractSlider::SliderToMaximum;
         if (m_ctrlHeld) {
-            onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMinimum);
+            onScroll(QAbstractSlider::SliderNoAction, edge);
         } else {
-            onScroll(QAbstractSlider::SliderToMinimum, QAbstractSlider::SliderNoAction);
+            onScroll(edge, QAbstractSlider::SliderNoAction);
         }
         break;
-    case Qt::Key_End:
-        if (m_ctrlHeld) {
-            onScroll(QAbstractSlider::SliderNoAction, QAbstractSlider::SliderToMaximum);
-        } else {
-            onScroll(QAbstractSlider::SliderToMaximum, QAbstractSlider::SliderNoAction);
-        }
-        break;
+    }
     case Qt::Key_Left:
         onScroll(QAbstractSlider::SliderSingleStepSub, QAbstractSlider::SliderNoAction);
         break;
@@ -311,15 +310,19 @@ bool LogView::selects() const
 
 void LogView::scrollToLine(LineNumber line)
 {
+    scrollLineTo(line, visibleRowCount() / 2);
+}
+
+void LogView::scrollLineTo(LineNumber line, qint64 rowsAbove)
+{
     QScrollBar* vbar = verticalScrollBar();
-    const qint64 rows = visibleRowCount();
     if (m_wrap) {
         if (m_document != nullptr && line < m_document->lineCount()) {
-            m_wrapScroller->scrollToPlace({line, 0}, int(rows / 2));
+            m_wrapScroller->scrollToPlace({line, 0}, int(rowsAbove));
         }
         return;
     }
-    const qint64 y = (qint64(line) - rows / 2) * qint64(m_lineHeight);
+    const qint64 y = (qint64(line) - rowsAbove) * qint64(m_lineHeight);
     vbar->setValue(static_cast<int>(std::clamp<qint64>(y, 0, vbar->maximum())));
     m_follower->userScrolled();
 }

@@ -469,24 +469,43 @@ void TextArea::setWrapLines(bool wrap)
         return;
     }
     const bool following = m_follower->following();
-    const std::size_t top = firstVisibleRow();
-    m_wrap = wrap;
-    m_wrapScroller->setEnabled(wrap);
+    // The vertical bar counts rows, or pixels in an area that scrolls by pixels: a row
+    // scrolled part way out at the top keeps that offset across the switch.
+    const int unit = std::max(1, rowScrollUnit());
     if (wrap) {
+        const int value = verticalScrollBar()->value();
+        const std::size_t top = std::size_t(value / unit);
+        const int pixel = value % unit;
         m_horizontalPolicy = horizontalScrollBarPolicy();
-        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        wrapSwitching(true);
+        m_wrap = true;
+        m_wrapScroller->setEnabled(true);
         syncWrapGeometry();
-        // The row at the top stays there.
-        m_wrapScroller->setTop({top, 0}, 0);
+        m_wrapScroller->setTop({top, 0}, pixel);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        horizontalScrollBar()->setRange(0, 0);
+        layOutRows();
     } else {
+        int pixel = 0;
+        const WrapScroller::Place top = m_wrapScroller->shownTop(pixel);
+        wrapSwitching(false);
+        m_wrap = false;
+        m_wrapScroller->setEnabled(false);
         setHorizontalScrollBarPolicy(m_horizontalPolicy);
+        layOutRows();
+        if (!following) {
+            const qint64 y = qint64(top.item) * unit + (unit > 1 && top.start == 0 ? pixel : 0);
+            m_follower->anchor(static_cast<int>(std::min<qint64>(y, INT_MAX)));
+        }
     }
-    updateScrollRange();
-    if (!wrap && !following) {
-        m_follower->anchor(static_cast<int>(std::min<std::size_t>(top, INT_MAX)));
-    }
-    keepPlace();
+    wrapSwitched();
     viewport()->update();
+}
+
+void TextArea::layOutRows()
+{
+    updateScrollRange();
+    keepPlace();
 }
 
 std::size_t TextArea::wrappedPage()

@@ -74,7 +74,7 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // Rows wider than the view go on in screen rows below, the number on the first of
     // them, and scrolling moves by screen rows (view/WrapScroller.h); the keys still move
     // the current row.
-    virtual void setWrapLines(bool wrap);
+    void setWrapLines(bool wrap);
     bool wrapsLines() const { return m_wrap; }
     // The screen rows shown while rows wrap (items are row numbers).
     const std::vector<WrapScroller::Row>& screenRows();
@@ -119,6 +119,13 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     virtual void syncWrapGeometry();
     // After anything that moves the range: the follower's keep, or the wrapped rows' own.
     void keepPlace();
+    // The switch of wrapping calls these: the units of the vertical bar in a row (1: the
+    // bar counts rows), the area's sizes measured again (the scroll range and the place),
+    // and the area's own state before and after the switch.
+    virtual int rowScrollUnit() const { return 1; }
+    virtual void layOutRows();
+    virtual void wrapSwitching(bool wrap) { (void)wrap; }
+    virtual void wrapSwitched() {}
     // The user is at the end from now on (new rows, an open, Resume): the area goes there
     // and follows the end until the user scrolls away.
     void arriveAtEnd();
@@ -177,6 +184,10 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // [start, end) of a row, those outside [start, end) possibly left out.
     LogRenderer::RowStyle rowStyle(std::size_t row, std::u16string_view text, qsizetype start,
                                    qsizetype end, ColorRef textColor, ColorRef backgroundColor);
+    // The background above and below the rows painted; true when the gutter is in the
+    // area (it is then filled and the numbers' font set), for the caller's rows.
+    bool paintMargins(QPainter& painter, const QRect& area, int rowsTop, int rowsBottom,
+                      const QColor& background);
     void paintGutter(QPainter& painter, const QRect& area, int y, std::size_t row, bool numbered);
     void paintWrapped(QPainter& painter, const QRect& area);
     // Rows whose first screen row is wholly shown, less one (at least one): a page.

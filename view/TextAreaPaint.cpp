@@ -51,10 +51,7 @@ LogRenderer::RowStyle TextArea::rowStyle(std::size_t row, std::u16string_view te
     if (m_source->colorsMatches()) {
         m_source->matchRuns(text, std::size_t(start), std::size_t(end), matchRuns);
     }
-    if (!terminal.empty() || !matchRuns.empty()) {
-        LogRenderer::setRuns(style,
-                             matchRuns.empty() ? terminal : overlayRuns(terminal, matchRuns));
-    }
+    LogRenderer::setLayeredRuns(style, terminal, matchRuns);
     if (!m_findHighlight.Empty()) {
         m_findHighlight.apply(text, start, end, style);
     }
@@ -83,6 +80,28 @@ void TextArea::paintGutter(QPainter& painter, const QRect& area, int y, std::siz
     }
     painter.drawText(QRect(0, y, m_gutterWidth - GutterPadding, height),
                      Qt::AlignRight | Qt::AlignVCenter, number);
+}
+
+bool TextArea::paintMargins(QPainter& painter, const QRect& area, int rowsTop, int rowsBottom,
+                            const QColor& background)
+{
+    if (rowsTop > area.top()) {
+        painter.fillRect(QRect(area.left(), area.top(), area.width(), rowsTop - area.top()),
+                         background);
+    }
+    if (rowsBottom <= area.bottom()) {
+        painter.fillRect(
+            QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
+            background);
+    }
+    // The gutter goes over whatever a glyph at the text's left edge overhung.
+    if (area.left() >= m_gutterWidth) {
+        return false;
+    }
+    painter.fillRect(QRect(0, area.top(), m_gutterWidth, area.height()),
+                     palette().color(QPalette::AlternateBase));
+    painter.setFont(m_renderer.font());
+    return true;
 }
 
 void TextArea::paintEvent(QPaintEvent* event)
@@ -138,17 +157,7 @@ void TextArea::paintEvent(QPaintEvent* event)
             widened = true;
         }
     }
-    if (rowsBottom <= area.bottom()) {
-        painter.fillRect(
-            QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
-            background);
-    }
-
-    // The gutter, over whatever a glyph at the text's left edge overhung.
-    if (area.left() < m_gutterWidth) {
-        painter.fillRect(QRect(0, area.top(), m_gutterWidth, area.height()),
-                         palette().color(QPalette::AlternateBase));
-        painter.setFont(m_renderer.font());
+    if (paintMargins(painter, area, area.top(), rowsBottom, background)) {
         for (std::size_t row = first; row < end; ++row) {
             paintGutter(painter, area, static_cast<int>(row - first) * height, row, true);
         }
@@ -187,20 +196,8 @@ void TextArea::paintWrapped(QPainter& painter, const QRect& area)
     }
     const int rowsTop = rows.empty() ? area.top() : rows.front().y;
     const int rowsBottom = rows.empty() ? area.top() : rows.back().y + height;
-    if (rowsTop > area.top()) {
-        painter.fillRect(QRect(area.left(), area.top(), area.width(), rowsTop - area.top()),
-                         background);
-    }
-    if (rowsBottom <= area.bottom()) {
-        painter.fillRect(
-            QRect(area.left(), rowsBottom, area.width(), area.bottom() + 1 - rowsBottom),
-            background);
-    }
     // The gutter: the number on a row's first screen row, the current row marked on all.
-    if (area.left() < m_gutterWidth) {
-        painter.fillRect(QRect(0, area.top(), m_gutterWidth, area.height()),
-                         palette().color(QPalette::AlternateBase));
-        painter.setFont(m_renderer.font());
+    if (paintMargins(painter, area, rowsTop, rowsBottom, background)) {
         for (const WrapScroller::Row& row : rows) {
             paintGutter(painter, area, row.y, row.item, row.start == 0);
         }

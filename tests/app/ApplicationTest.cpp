@@ -619,3 +619,38 @@ TEST(ProgramWithoutDisplayTest, HelpWithADisplayGoesToStandardOutputToo)
     EXPECT_TRUE(out.contains("quillstream [options] [--] [file ...] - ")) << out.toStdString();
     EXPECT_TRUE(out.contains("--version")) << out.toStdString();
 }
+
+TEST_F(ApplicationTest, AtShowsTheFirstLineAtOrAfterTheTimeOnceTheTimesAreReadAndABadTimeIsRefused)
+{
+    // Line i at 12:00:00 + i seconds, every fifth line without a time.
+    std::string lines;
+    for (int i = 0; i < 600; ++i) {
+        lines += i % 5 == 4 ? std::string("    at frame\n")
+                            : "2026-12-07 12:" + std::string(i / 60 < 10 ? "0" : "") +
+                                  std::to_string(i / 60) + ":" + (i % 60 < 10 ? "0" : "") +
+                                  std::to_string(i % 60) + ".000 INFO row\n";
+    }
+    const std::string file = logFile("timed.log", lines);
+    // 12:05:09 is line 309's time, which has none: line 310 is the first at or after it.
+    ASSERT_TRUE(app->initInstance({"--at", "2026-12-07 12:05:09", file}));
+    LogView* view = app->mainFrame()->activeView();
+    static_cast<void>(QTest::qWaitFor(
+        [&] {
+            const DocSelection s = app->document()->selection();
+            return s.valid && s.startLine == 310u;
+        },
+        10000));
+    EXPECT_EQ(app->document()->selection().startLine, 310u);
+    EXPECT_FALSE(view->isFollowing());
+    app->exitInstance();
+    app.reset();
+
+    app = std::make_unique<Application>();
+    app->setSoundService(&sound);
+    app->setUsagePresenter([this](const QString& text) { usage.append(text); });
+    EXPECT_FALSE(app->initInstance({"--at", "noon", file}));
+    ASSERT_EQ(usage.size(), 1);
+    EXPECT_TRUE(usage.front().startsWith(QStringLiteral("The option --at needs a time")))
+        << usage.front().toStdString();
+    EXPECT_EQ(app->mainFrame(), nullptr);
+}

@@ -158,3 +158,34 @@ TEST(CommandLineLineTest, EachPlusNGoesToTheFileAfterIt)
     EXPECT_FALSE(parseCommandLine({"--", "--new-window"}).newWindow);
     EXPECT_FALSE(parseCommandLine({"--New-Window"}).newWindow);
 }
+
+TEST(CommandLineAtTest, AtTakesTheNextArgumentWholeAndABadTimeIsReported)
+{
+    struct Row {
+        std::vector<std::string> args;
+        bool at;
+        const char* file;
+        const char* bad;
+    };
+    const Row rows[] = {
+        {{"--at", "2026-12-09 22:01:00", "a.log"}, true, "a.log", ""},
+        {{"a.log", "--at=2026-12-09 22:01:00"}, true, "a.log", ""},
+        // The value is the time, never a file or a flag, whatever it looks like.
+        {{"--at", "a.log"}, false, nullptr, "--at"},
+        {{"--at", "--line", "a.log"}, false, "a.log", "--at"},
+        {{"a.log", "--at"}, false, "a.log", "--at"},
+        {{"--", "--at", "2026-12-09 22:01:00"}, false, "--at", ""},
+        {{"--atx", "a.log"}, false, "a.log", ""},
+    };
+    for (const Row& row : rows) {
+        const CommandLineInfo info = parseCommandLine(row.args);
+        std::string shown;
+        for (const std::string& a : row.args) {
+            shown += a + " ";
+        }
+        EXPECT_EQ(info.at.has_value(), row.at) << shown;
+        EXPECT_EQ(info.fileName, row.file ? std::optional<std::string>(row.file) : std::nullopt)
+            << shown;
+        EXPECT_EQ(info.badOption, row.bad) << shown;
+    }
+}

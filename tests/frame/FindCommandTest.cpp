@@ -3,6 +3,7 @@
 // the fallback to the dialog, a search from a click right of a line's end, and the keys
 // Ctrl+A, Ctrl+C, Ctrl+Insert, Ctrl+F, F3, Shift+F3, Ctrl+G.
 
+#include "FindBoxFixture.h"
 #include "dialogs/FindDialog.h"
 #include "engine/LogDocument.h"
 #include "frame/FilterPane.h"
@@ -30,72 +31,14 @@
 #include <map>
 #include <optional>
 
-using quilltest::NullSound;
 using quilltest::TempDir;
 using quilltest::u16;
 
-class FindCommandTest : public ::testing::Test {
+class FindCommandTest : public FindBoxFixture {
   protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(package.loaded);
-        path = dir.file("app.log");
-    }
-
-    void open(const std::string& bytes)
-    {
-        quilltest::writeFile(path, bytes);
-        frame = std::make_unique<MainFrame>(nullptr, &sound);
-        document = frame->activeDocument();
-        frame->setMessageHandler([this](const QString& text) { messages.append(text); });
-        frame->resize(600, 400);
-        frame->show();
-        frame->activeView()->initialUpdate();
-        ASSERT_TRUE(document->openDocument(u16(path)));
-        document->stopWatching();
-        frame->activeView()->initialUpdate();
-        frame->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-        QApplication::processEvents();
-    }
-
-    void key(QWidget* target, int k, Qt::KeyboardModifiers mods = {})
-    {
-        QTest::keyClick(target, Qt::Key(k), mods);
-        QApplication::processEvents();
-    }
-
-    FindDialog* openDialog()
-    {
-        key(frame->activeView(), Qt::Key_F, Qt::ControlModifier);
-        return frame->findDialog();
-    }
-
-    QLineEdit* textField(FindDialog* dialog)
-    {
-        return dialog->findChild<QComboBox*>(QStringLiteral("findText"))->lineEdit();
-    }
-
-    // The selection as (line, first, last).
-    std::tuple<LineNumber, int, int> selected() const
-    {
-        const DocSelection s = document->selection();
-        EXPECT_TRUE(s.valid);
-        EXPECT_EQ(s.startLine, s.endLine);
-        return {s.startLine, s.startCol, s.endCol};
-    }
-
-    quilltest::EnglishPackage package;
     TempDir& dir = package.dir;
     std::unique_ptr<SettingsStore>& store = package.store;
-    NullSound sound;
-    LogDocument* document = nullptr; // the first tab's
-    std::unique_ptr<MainFrame> frame;
-    std::string path;
-    QStringList messages;
 };
-
-using Match = std::tuple<LineNumber, int, int>;
 
 TEST_F(FindCommandTest, EnterSearchesDownShiftEnterUpAndTheOptionsNarrowTheMatches)
 {

@@ -3,6 +3,7 @@
 // named in the box (no "not found", nothing moved), the option kept for the next box, and
 // the box's accelerators all different.
 
+#include "FindBoxFixture.h"
 #include "dialogs/FindDialog.h"
 #include "engine/LogDocument.h"
 #include "frame/MainFrame.h"
@@ -25,70 +26,9 @@
 
 #include <tuple>
 
-using quilltest::NullSound;
-using quilltest::u16;
-
 namespace {
 
-using Match = std::tuple<LineNumber, int, int>;
-
-class RegexFindCommandTest : public ::testing::Test {
-  protected:
-    void open(const std::string& bytes)
-    {
-        ASSERT_TRUE(package.loaded);
-        const std::string path = package.dir.file("regex.log");
-        quilltest::writeFile(path, bytes);
-        frame = std::make_unique<MainFrame>(nullptr, &sound);
-        document = frame->activeDocument();
-        frame->setMessageHandler([this](const QString& text) { messages.append(text); });
-        frame->resize(600, 400);
-        frame->show();
-        frame->activeView()->initialUpdate();
-        ASSERT_TRUE(document->openDocument(u16(path)));
-        document->stopWatching();
-        frame->activeView()->initialUpdate();
-        frame->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-        QApplication::processEvents();
-    }
-
-    void key(QWidget* target, int k, Qt::KeyboardModifiers mods = {})
-    {
-        QTest::keyClick(target, Qt::Key(k), mods);
-        QApplication::processEvents();
-    }
-
-    FindDialog* openDialog()
-    {
-        frame->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-        key(frame->activeView(), Qt::Key_F, Qt::ControlModifier);
-        FindDialog* dialog = frame->findDialog();
-        if (dialog) {
-            EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog));
-        }
-        return dialog;
-    }
-
-    static QLineEdit* textField(FindDialog* dialog)
-    {
-        return dialog->findChild<QComboBox*>(QStringLiteral("findText"))->lineEdit();
-    }
-
-    Match selected() const
-    {
-        const DocSelection s = document->selection();
-        EXPECT_TRUE(s.valid);
-        return {s.startLine, s.startCol, s.endCol};
-    }
-
-    quilltest::EnglishPackage package;
-    NullSound sound;
-    LogDocument* document = nullptr;
-    std::unique_ptr<MainFrame> frame;
-    QStringList messages;
-};
+class RegexFindCommandTest : public FindBoxFixture {};
 
 } // namespace
 

@@ -37,6 +37,8 @@ const std::map<int, QStringList> kStrings = {
     {154, {}}, {155, {}}, {156, {}}, {61440, {}}, {61442, {}},
     {190, {}}, {300, {}},
     {450, {}}, {451, {"%1"}}, // the encoding pane
+    {500, {}}, {501, {}}, {502, {"%1"}}, {503, {"%1"}}, {504, {}}, {505, {"%1"}}, {506, {"%1"}},
+    {507, {}}, {508, {"%1", "%2"}}, {509, {"%1"}}, // times of lines
     {360, {}}, {361, {}}, {362, {"%1"}}, // the filter pane's Marks
 };
 
@@ -51,7 +53,9 @@ const std::set<int> kCommands = {32772, 32774, 32775, 32782, 32783, 32791, 32793
                                  // View > Show Control Characters, View > Encoding
                                  33160, 33150, 33170, 33151, 33152, 33153, 33154, 33155, 33156, 33157, 33158,
                                  // File > Follow Command..., File > Follow System Journal
-                                 33100, 33101};
+                                 33100, 33101,
+                                 // Edit > Go to Time...
+                                 33200};
 
 enum class Kind { Label, Button, Check, Edit, MultiLineEdit, List, ToolButton };
 

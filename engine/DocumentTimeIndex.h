@@ -1,0 +1,128 @@
+#pragma once
+
+// DocumentTimeIndex: a document's TimeIndex, built on a worker thread of its own and kept up
+// with the document: extended as the watcher appends lines, started over when the document's
+// index does (open, reload, New, Clear). The layout of the times is chosen from the first
+// DetectLines complete lines (or all there are, at the end of the file) and the file's
+// modification time, and kept until the index starts over; while a followed file holds too
+// few lines to tell, the choice waits for more.
+//
+// Lines are read as bytes, at most PrefixBytes of each (a line's time sits near its start):
+// a UTF-16 file's code units below 128 are narrowed to their ASCII bytes, every other unit
+// becomes '?', so the layouts read it as they read any narrow file.
+//
+// Threads: start() and the destructor on the main thread (the owner calls start() once the
+// first paint is done: opening never waits for the index). The worker takes docAccess only
+// to copy a chunk's line starts (LogDocument::copyLineRun), never while it reads or parses.
+// The queries may be called on any thread; they take the index's own lock and docAccess
+// briefly, and read at most one group of lines. Do not hold docAccess while destroying it.
+// The document must outlive it.
+
+#include "engine/DocumentTypes.h"
+#include "engine/LineTime.h"
+#include "engine/LogDocument.h"
+#include "engine/TimeIndex.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+class DocumentTimeIndex : private LogDocument::AppendListener {
+  public:
+    static constexpr std::size_t DetectLines = 200;
+    static constexpr std::size_t PrefixBytes = 256;
+
+    enum class State {
+        Idle,     // not started
+        Building, // reading the lines that were there when the index (re)started
+        Ready,    // those are read; lines appended since are read as they come
+        NoTimes,  // the log's first lines hold no time in any known layout
+    };
+
+    explicit DocumentTimeIndex(LogDocument& document);
+    ~DocumentTimeIndex() override;
+    DocumentTimeIndex(const DocumentTimeIndex&) = delete;
+    DocumentTimeIndex& operator=(const DocumentTimeIndex&) = delete;
+
+    // Called on the worker each time it has caught up with the document (set before start).
+    void setCaughtUpCallback(std::function<void()> callback) { m_caughtUp = std::move(callback); }
+    // Starts the worker, or tells it to look at the document again. Main thread.
+    void start();
+
+    State state() const;
+    // Lines indexed out of the document's complete lines, for a progress note.
+    LineNumber indexedLines() const;
+
+    // The time of a document line: its own, else that of the nearest earlier line with one.
+    std::optional<TimeMs> timeOfLine(LineNumber line) const;
+    // The time of the last indexed line.
+    std::optional<TimeMs> lastLineTime() const;
+    // The first time of the log.
+    std::optional<TimeMs> firstTime() const;
+
+    struct Found {
+        enum class Where { Inside, BeforeFirst, AfterLast };
+        LineNumber line = 0;
+        Where where = Where::Inside;
+    };
+    // The first line whose running latest time reaches t; before the first time the first
+    // line, after the last the last indexed line. None while not Ready (or NoTimes).
+    std::optional<Found> firstLineAtOrAfter(TimeMs t) const;
+
+    // Earliest and latest time of each block of lines (for a timeline).
+    std::vector<TimeIndex::Block> blocks() const;
+    std::size_t memoryBytes() const;
+
+    // Waits until the worker has caught up with the document as it is now; false after the
+    // timeout. Tests and benchmarks.
+    bool waitCaughtUp(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+  private:
+    struct Job {
+        std::uint64_t epoch = 0;
+        std::string path;
+        quill::TextEncoding encoding = quill::TextEncoding::Locale;
+    };
+    void textAppended(FileOffset offset, const std::uint8_t* bytes, std::size_t n) override;
+    void indexRestarted() override;
+    void workerLoop();
+    // Indexes lines up to the document's complete lines; false when the epoch moved on.
+    bool catchUp(const Job& job);
+    // The first bytes of a run's lines as the layouts read them, and where they lie.
+    struct Prefixes {
+        std::vector<std::uint8_t> buffer;
+        std::vector<std::string> scratch; // a line's narrowed units, where it has any
+        std::vector<std::string_view> lines;
+    };
+    // Reads the prefixes of lines [run.first, run.first + count) of a copied run.
+    bool readPrefixes(const Job& job, const LogDocument::LineRun& run, std::size_t count,
+                      Prefixes& prefixes) const;
+    // Reader for the index's queries; caller holds m_mutex.
+    bool readTimes(LineNumber first, LineNumber end,
+                   std::vector<std::optional<TimeMs>>& times) const;
+
+    LogDocument& m_doc;
+    std::function<void()> m_caughtUp;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    mutable std::condition_variable m_idle;
+    Job m_job;                   // the document as start() or the last restart found it
+    std::uint64_t m_request = 0; // bumped for every look wanted
+    std::uint64_t m_served = 0;
+    bool m_quit = false;
+    State m_state = State::Idle;
+    // What the worker built, for the job's epoch.
+    std::uint64_t m_indexEpoch = ~std::uint64_t(0);
+    TimeIndex m_index;
+    std::optional<LineTimeReader> m_reader;
+    bool m_noTimesFinal = false; // NoTimes from enough lines: not looked for again
+    std::thread m_thread;
+};

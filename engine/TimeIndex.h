@@ -1,0 +1,81 @@
+#pragma once
+
+// TimeIndex: where a log's lines lie in time, in a fraction of a byte a line. Lines are
+// taken in groups of GroupLines; each group keeps the running latest time at its last line
+// (the latest time of any line up to there, which never decreases, so a binary search finds
+// a time even where several writers' lines go back and forth) and the time its last line
+// carries (that of the nearest line at or before it with a time of its own). Larger blocks
+// keep the earliest and latest time any of their lines holds, for a view of the whole log.
+//
+// The index holds no line text: what needs a single line's time reads that line through a
+// TimeIndex::Reader, at most one group's lines. A line without a time has the time of the
+// line before it; lines before the first time have none. Not thread-safe: its owner
+// (DocumentTimeIndex) guards it.
+
+#include "engine/DocumentTypes.h"
+#include "engine/LineTime.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <vector>
+
+class TimeIndex {
+  public:
+    static constexpr LineNumber GroupLines = 128;
+    static constexpr std::size_t BlockGroups = 64; // 8192 lines a block
+    // No line so far holds a time.
+    static constexpr TimeMs NoTime = std::numeric_limits<TimeMs>::min();
+
+    // The own times (none: the line holds no time) of lines [first, end), into times
+    // (resized to end - first); false when they cannot be read.
+    using Reader = std::function<bool(LineNumber first, LineNumber end,
+                                      std::vector<std::optional<TimeMs>>& times)>;
+
+    struct Block {
+        TimeMs earliest = NoTime; // NoTime: no line of the block holds a time
+        TimeMs latest = NoTime;
+    };
+
+    void clear();
+    // The next line's own time.
+    void addLine(std::optional<TimeMs> time);
+    // Lines taken so far.
+    LineNumber lineCount() const { return m_lines; }
+    // The latest time of any line so far (NoTime: none).
+    TimeMs latest() const { return m_latest; }
+    // The first time any line holds (NoTime: none).
+    TimeMs first() const { return m_first; }
+
+    // Blocks of BlockLines lines, the last one as far as it goes (empty without lines).
+    static constexpr LineNumber BlockLines = GroupLines * LineNumber(BlockGroups);
+    std::vector<Block> blocks() const;
+
+    // The time of line `line` (< lineCount()): its own, else the nearest earlier line's; none
+    // before the first time, or when the lines cannot be read. Reads at most one group.
+    std::optional<TimeMs> timeOfLine(LineNumber line, const Reader& read) const;
+
+    // The first line in file order whose running latest time is at or after t; none when
+    // no line reaches t (or the lines cannot be read). Reads at most one group.
+    std::optional<LineNumber> firstLineAtOrAfter(TimeMs t, const Reader& read) const;
+
+    // Memory held, in bytes.
+    std::size_t memoryBytes() const;
+
+  private:
+    struct Group {
+        TimeMs latest = NoTime;  // running latest at the group's last line
+        TimeMs carried = NoTime; // the time the group's last line has
+    };
+    // Complete groups only. A deque grows a node at a time: a vector's doubling would hold
+    // up to twice the room the groups need.
+    std::deque<Group> m_groups;
+    std::vector<Block> m_blocks; // complete blocks only
+    LineNumber m_lines = 0;
+    TimeMs m_latest = NoTime;
+    TimeMs m_carried = NoTime;
+    TimeMs m_first = NoTime;
+    Block m_openBlock;
+};

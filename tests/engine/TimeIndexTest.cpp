@@ -1,0 +1,431 @@
+// The time index against a plain model: every line's own time in a vector, the running
+// latest and a line's time found by scanning it. Random walks of lines whose times go back
+// now and then, lines without a time, appends and restarts; then the same through a real
+// document whose file is appended to by another program, cleared and replaced.
+
+#include "EngineTestSupport.h"
+
+#include "engine/DocumentTimeIndex.h"
+#include "engine/TimeIndex.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <random>
+
+using namespace quilltest;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Times = std::vector<std::optional<TimeMs>>;
+
+// --- the model ---
+
+std::optional<LineNumber> modelFirstAtOrAfter(const Times& own, TimeMs t)
+{
+    std::optional<TimeMs> latest;
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        if (own[i] && (!latest || *own[i] > *latest)) {
+            latest = own[i];
+        }
+        if (latest && *latest >= t) {
+            return LineNumber(i);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<TimeMs> modelTimeOf(const Times& own, LineNumber line)
+{
+    for (std::size_t i = line + 1; i-- > 0;) {
+        if (own[i]) {
+            return own[i];
+        }
+    }
+    return std::nullopt;
+}
+
+// Lines whose times mostly climb, sometimes jump back (another writer), sometimes carry
+// none (a stack trace), and sometimes start without any.
+class Walk {
+  public:
+    explicit Walk(std::uint32_t seed) : m_rng(seed) {}
+    std::optional<TimeMs> next()
+    {
+        const int roll = int(m_rng() % 100);
+        if (roll < 25 || (m_leadingBlank && roll < 90)) {
+            return std::nullopt;
+        }
+        m_leadingBlank = false;
+        if (roll < 35) {
+            m_now -= TimeMs(m_rng() % 5000); // an earlier writer
+        } else if (roll < 40) {
+            return m_now; // the same time again
+        } else {
+            m_now += TimeMs(m_rng() % 3);
+        }
+        return m_now;
+    }
+    void restart(bool leadingBlank) { m_leadingBlank = leadingBlank; }
+    std::mt19937& rng() { return m_rng; }
+
+  private:
+    std::mt19937 m_rng;
+    TimeMs m_now = 1'765'000'000'000;
+    bool m_leadingBlank = false;
+};
+
+void checkAgainstModel(const TimeIndex& index, const Times& own, std::mt19937& rng)
+{
+    std::size_t widest = 0;
+    const TimeIndex::Reader read = [&](LineNumber first, LineNumber end, Times& times) {
+        EXPECT_LE(first, end);
+        EXPECT_LE(end, own.size());
+        widest = std::max<std::size_t>(widest, end - first);
+        times.assign(own.begin() + first, own.begin() + end);
+        return true;
+    };
+    ASSERT_EQ(index.lineCount(), own.size());
+    std::vector<TimeMs> probes;
+    TimeMs lowest = std::numeric_limits<TimeMs>::max();
+    TimeMs highest = std::numeric_limits<TimeMs>::min();
+    for (const auto& time : own) {
+        if (time) {
+            lowest = std::min(lowest, *time);
+            highest = std::max(highest, *time);
+        }
+    }
+    if (lowest <= highest) {
+        probes = {lowest - 1, lowest, highest, highest + 1};
+    }
+    // The running latest at group edges (the last line of a group and the first of the
+    // next), and just around it.
+    std::vector<std::optional<TimeMs>> running(own.size());
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        running[i] = i > 0 ? running[i - 1] : std::nullopt;
+        if (own[i] && (!running[i] || *own[i] > *running[i])) {
+            running[i] = own[i];
+        }
+    }
+    for (int i = 0; i < 30 && own.size() > TimeIndex::GroupLines; ++i) {
+        const std::size_t edge =
+            (1 + rng() % (own.size() / TimeIndex::GroupLines)) * TimeIndex::GroupLines;
+        for (const std::size_t line : {edge - 1, edge}) {
+            if (line < own.size() && running[line]) {
+                probes.insert(probes.end(),
+                              {*running[line] - 1, *running[line], *running[line] + 1});
+            }
+        }
+    }
+    for (int i = 0; i < 60 && !own.empty(); ++i) {
+        const auto& time = own[rng() % own.size()];
+        if (time) {
+            probes.push_back(*time + TimeMs(rng() % 3) - 1);
+        }
+    }
+    for (const TimeMs t : probes) {
+        std::optional<LineNumber> expected;
+        for (std::size_t i = 0; i < running.size() && !expected; ++i) {
+            if (running[i] && *running[i] >= t) {
+                expected = LineNumber(i);
+            }
+        }
+        EXPECT_EQ(index.firstLineAtOrAfter(t, read), expected) << "t " << t;
+    }
+    for (int i = 0; i < 60 && !own.empty(); ++i) {
+        const auto line =
+            LineNumber(i < 3 ? (own.size() - 1) * std::size_t(i) / 2 : rng() % own.size());
+        EXPECT_EQ(index.timeOfLine(line, read), modelTimeOf(own, line)) << "line " << line;
+    }
+    EXPECT_EQ(index.timeOfLine(LineNumber(own.size()), read), std::nullopt);
+    EXPECT_LE(widest, TimeIndex::GroupLines);
+
+    const std::vector<TimeIndex::Block> blocks = index.blocks();
+    ASSERT_EQ(blocks.size(), (own.size() + TimeIndex::BlockLines - 1) / TimeIndex::BlockLines);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        TimeIndex::Block expected;
+        for (std::size_t i = b * TimeIndex::BlockLines;
+             i < std::min(own.size(), (b + 1) * TimeIndex::BlockLines); ++i) {
+            if (own[i]) {
+                expected.earliest = expected.earliest == TimeIndex::NoTime
+                                        ? *own[i]
+                                        : std::min(expected.earliest, *own[i]);
+                expected.latest = std::max(expected.latest, *own[i]);
+            }
+        }
+        EXPECT_EQ(blocks[b].earliest, expected.earliest) << "block " << b;
+        EXPECT_EQ(blocks[b].latest, expected.latest) << "block " << b;
+    }
+}
+
+} // namespace
+
+TEST(TimeIndex, RandomWalksOfAppendsAndRestartsAnswerAsTheModelScans)
+{
+    for (std::uint32_t seed = 1; seed <= 8; ++seed) {
+        SCOPED_TRACE(seed);
+        Walk walk(seed);
+        TimeIndex index;
+        Times own;
+        for (int step = 0; step < 12; ++step) {
+            const std::uint32_t roll = walk.rng()() % 10;
+            if (roll == 0) {
+                index.clear();
+                own.clear();
+                walk.restart(walk.rng()() % 2 == 0);
+            }
+            // Appends that end on, just before and just after group edges, and large ones.
+            const std::size_t sizes[] = {1, TimeIndex::GroupLines - 1, TimeIndex::GroupLines + 1,
+                                         walk.rng()() % 700, TimeIndex::BlockLines};
+            const std::size_t n = sizes[walk.rng()() % std::size(sizes)];
+            for (std::size_t i = 0; i < n; ++i) {
+                own.push_back(walk.next());
+                index.addLine(own.back());
+            }
+            checkAgainstModel(index, own, walk.rng());
+        }
+    }
+}
+
+TEST(TimeIndex, ExactGroupEdgesAndALogWithoutTimes)
+{
+    TimeIndex index;
+    Times own;
+    std::mt19937 rng(7);
+    // Every line one millisecond later: the running latest at a group edge is the first
+    // line of the next group minus one.
+    for (LineNumber i = 0; i < 3 * TimeIndex::GroupLines; ++i) {
+        own.push_back(TimeMs(1000 + i));
+        index.addLine(own.back());
+    }
+    checkAgainstModel(index, own, rng);
+    const TimeIndex::Reader read = [&](LineNumber first, LineNumber end, Times& times) {
+        times.assign(own.begin() + first, own.begin() + end);
+        return true;
+    };
+    EXPECT_EQ(index.firstLineAtOrAfter(1000 + TimeIndex::GroupLines, read), TimeIndex::GroupLines);
+    EXPECT_EQ(index.firstLineAtOrAfter(999 + TimeIndex::GroupLines, read),
+              TimeIndex::GroupLines - 1);
+
+    TimeIndex none;
+    Times blank(300);
+    for (const auto& time : blank) {
+        none.addLine(time);
+    }
+    checkAgainstModel(none, blank, rng);
+    EXPECT_EQ(none.latest(), TimeIndex::NoTime);
+}
+
+// --- through a real document ---
+
+namespace {
+
+// A line "yyyy-mm-dd hh:mm:ss.000 ..." at `seconds`, local time, or a line without a time;
+// every third line with a time is coloured as a program writes it for a terminal.
+std::string logLine(std::optional<std::int64_t> seconds, int n)
+{
+    if (!seconds) {
+        return "    at frame " + std::to_string(n) + "\n";
+    }
+    const std::time_t t = *seconds;
+    std::tm parts{};
+    localtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    const std::string time = std::string(text) + ".000";
+    return (n % 3 == 0 ? "\x1b[2m" + time + "\x1b[0m \x1b[32m" : time + " ") + "INFO line " +
+           std::to_string(n) + "\n";
+}
+
+class DocumentTimes : public ::testing::Test {
+  protected:
+    DocumentTimes()
+    {
+        WatchTiming timing;
+        timing.poll = 10ms;
+        timing.missingRetry = 5ms;
+        timing.sizeRetry = 5ms;
+        doc.setWatchTiming(timing);
+        path = settings.dir.file("times.log");
+    }
+    ~DocumentTimes() override { doc.closeDocument(); }
+
+    // Lines to write, their own times noted in the model.
+    std::string lines(std::size_t n, std::int64_t& seconds)
+    {
+        std::string bytes;
+        for (std::size_t i = 0; i < n; ++i) {
+            const int roll = int(rng() % 10);
+            std::optional<std::int64_t> at;
+            if (roll >= 3) {
+                seconds += roll == 3 ? -std::int64_t(rng() % 100) : std::int64_t(rng() % 4);
+                at = seconds;
+            }
+            bytes += logLine(at, int(own.size()));
+            own.push_back(at ? std::optional<TimeMs>(*at * 1000) : std::nullopt);
+        }
+        return bytes;
+    }
+
+    // Handles the watcher's messages as the window does until the document holds `count`
+    // lines (the last one complete, when asked).
+    bool pumpUntil(LineNumber count, bool complete = false)
+    {
+        while (doc.lineCount() != count || (complete && doc.lastLineOpen())) {
+            FakeHost::Message message{};
+            if (!host.nextMessage(message)) {
+                return false;
+            }
+            if (message.id == FileMessage::Reload) {
+                doc.newDocument();
+                doc.openDocument(u16(path));
+            }
+        }
+        return true;
+    }
+
+    void expectModel(DocumentTimeIndex& times)
+    {
+        ASSERT_TRUE(times.waitCaughtUp());
+        ASSERT_EQ(times.state(), DocumentTimeIndex::State::Ready);
+        ASSERT_EQ(times.indexedLines(), own.size());
+        const auto firstTime = *std::find_if(own.begin(), own.end(), [](auto& t) { return t; });
+        for (int i = 0; i < 40; ++i) {
+            const auto line = LineNumber(rng() % own.size());
+            EXPECT_EQ(times.timeOfLine(line), modelTimeOf(own, line)) << line;
+            const auto& at = own[rng() % own.size()];
+            if (!at) {
+                continue;
+            }
+            const TimeMs t = *at + TimeMs(rng() % 3) * 500 - 500;
+            const auto found = times.firstLineAtOrAfter(t);
+            const auto expected = modelFirstAtOrAfter(own, t);
+            ASSERT_TRUE(found.has_value());
+            if (t < *firstTime) {
+                // Before the log's first time is its first line, whether it has a time or not.
+                EXPECT_EQ(found->line, 0u);
+                EXPECT_EQ(found->where, DocumentTimeIndex::Found::Where::BeforeFirst);
+            } else if (expected) {
+                EXPECT_EQ(found->line, *expected) << t;
+            } else {
+                EXPECT_EQ(found->where, DocumentTimeIndex::Found::Where::AfterLast) << t;
+                EXPECT_EQ(found->line, own.size() - 1);
+            }
+        }
+        // The first time itself is in the log, on its first line with a time.
+        const auto atFirst = times.firstLineAtOrAfter(*firstTime);
+        ASSERT_TRUE(atFirst.has_value());
+        EXPECT_EQ(atFirst->where, DocumentTimeIndex::Found::Where::Inside);
+        EXPECT_EQ(atFirst->line, modelFirstAtOrAfter(own, *firstTime));
+        const auto before = times.firstLineAtOrAfter(*firstTime - 1);
+        ASSERT_TRUE(before.has_value());
+        EXPECT_EQ(before->line, 0u);
+        EXPECT_EQ(before->where, DocumentTimeIndex::Found::Where::BeforeFirst);
+    }
+
+    TestSettings settings;
+    FakeHost host;
+    LogDocument doc{&host, settings.store};
+    std::string path;
+    std::mt19937 rng{11};
+    Times own;
+};
+
+} // namespace
+
+TEST_F(DocumentTimes, FollowsAppendsOfAnotherWriterAndStartsOverOnClearAndReplace)
+{
+    std::int64_t seconds = 1'796'000'000; // December 2026
+    writeFile(path, lines(3000, seconds));
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    DocumentTimeIndex times(doc);
+    EXPECT_EQ(times.state(), DocumentTimeIndex::State::Idle);
+    EXPECT_FALSE(times.firstLineAtOrAfter(0).has_value());
+    times.start();
+    expectModel(times);
+
+    // Another program appends, its last line the latest of all and written in two halves,
+    // cut inside its time: the index never takes a line half written.
+    for (int round = 0; round < 4; ++round) {
+        std::string more = lines(1 + rng() % 400, seconds);
+        for (const auto& time : own) {
+            seconds = std::max(seconds, time.value_or(0) / 1000);
+        }
+        seconds += 5;
+        const std::string last = logLine(seconds, int(own.size()));
+        own.push_back(seconds * 1000);
+        const std::size_t cut = more.size() + 1 + rng() % 18;
+        more += last;
+        appendFile(path, more.substr(0, cut));
+        ASSERT_TRUE(pumpUntil(LineNumber(own.size())));
+        ASSERT_TRUE(times.waitCaughtUp());
+        appendFile(path, more.substr(cut));
+        ASSERT_TRUE(pumpUntil(LineNumber(own.size()), true));
+        ASSERT_TRUE(times.waitCaughtUp());
+        const auto atLast = times.firstLineAtOrAfter(seconds * 1000);
+        ASSERT_TRUE(atLast.has_value());
+        EXPECT_EQ(atLast->where, DocumentTimeIndex::Found::Where::Inside);
+        ASSERT_TRUE(pumpUntil(LineNumber(own.size())));
+        expectModel(times);
+    }
+
+    // Clear: only lines written afterwards count, from line 0 of the new index.
+    doc.clearText();
+    own.clear();
+    appendFile(path, lines(500, seconds));
+    ASSERT_TRUE(pumpUntil(500));
+    expectModel(times);
+
+    // Replaced by another file with other times: the index is that file's.
+    own.clear();
+    seconds = 1'797'000'000;
+    const std::string replaced = lines(2000, seconds);
+    const std::string moved = path + ".new";
+    writeFile(moved, replaced);
+    ASSERT_EQ(std::rename(moved.c_str(), path.c_str()), 0);
+    ASSERT_TRUE(pumpUntil(2000));
+    expectModel(times);
+}
+
+TEST_F(DocumentTimes, ALogWithoutTimesSaysSoAndAUtf16LogIsRead)
+{
+    std::string plain;
+    for (int i = 0; i < 400; ++i) {
+        plain += "no time here " + std::to_string(i) + "\n";
+    }
+    writeFile(path, plain);
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    {
+        DocumentTimeIndex times(doc);
+        times.start();
+        ASSERT_TRUE(times.waitCaughtUp());
+        EXPECT_EQ(times.state(), DocumentTimeIndex::State::NoTimes);
+        EXPECT_FALSE(times.firstLineAtOrAfter(0).has_value());
+    }
+    doc.closeDocument();
+
+    std::int64_t seconds = 1'796'000'000;
+    const std::string narrow = lines(700, seconds);
+    // A line without a time is written in CJK units whose low bytes spell one: narrowed
+    // carelessly, it would read as a time.
+    std::string wide = "\xFF\xFE";
+    std::size_t line = 0;
+    for (std::size_t at = 0; at < narrow.size(); ++line) {
+        const std::size_t end = narrow.find('\n', at);
+        const std::string text =
+            own[line] ? narrow.substr(at, end - at) : logLine(seconds, 1).substr(0, 23);
+        for (const char c : text) {
+            wide += c;
+            wide += own[line] ? '\0' : '\x30';
+        }
+        wide += std::string("\n\0", 2);
+        at = end + 1;
+    }
+    writeFile(path, wide);
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    ASSERT_TRUE(doc.isUtf16());
+    DocumentTimeIndex times(doc);
+    times.start();
+    expectModel(times);
+}
