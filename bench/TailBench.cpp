@@ -59,6 +59,11 @@
 //                                        the memory figure FIGURE_MIB (0: the machine's):
 //                                        spool, lines, index bytes and RSS twice a second,
 //                                        and where the bound stopped it
+//   quill_bench linetime FILE            each line's time (the layout chosen from the first 200
+//                                        lines): ns per line over the whole file, beyond the
+//                                        split into lines, and ns per line of a layout the
+//                                        lines do not hold (the search through each line's
+//                                        start that finds nothing); processor time
 //
 // "poll" switches change events off: the watcher then wakes on its 500 ms timer alone, as
 // it does on file systems without inotify.
@@ -71,6 +76,7 @@
 #include "engine/KeywordMatcher.h"
 #include "engine/KeywordScan.h"
 #include "engine/LineFilter.h"
+#include "engine/LineTime.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
 #include "platform/AvailableMemory.h"
@@ -80,6 +86,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,6 +108,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -1467,6 +1475,86 @@ int longLineBench(const std::string& dir, long mib)
     return 0;
 }
 
+// One pass over every line of the mapped file, giving each to read (or only splitting it);
+// the processor seconds of this thread (the machine may be busy), the lines and what read
+// found.
+template <typename Read>
+std::tuple<double, std::size_t, std::size_t> eachLine(std::string_view text, Read read)
+{
+    const double start = threadCpuSeconds();
+    std::size_t lines = 0;
+    std::size_t found = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const void* feed = std::memchr(text.data() + at, '\n', text.size() - at);
+        const std::size_t end =
+            feed ? std::size_t(static_cast<const char*>(feed) - text.data()) : text.size();
+        found += read(text.substr(at, end - at));
+        ++lines;
+        at = end + 1;
+    }
+    return {threadCpuSeconds() - start, lines, found};
+}
+
+int lineTimeBench(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+        std::perror(path.c_str());
+        return 1;
+    }
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    void* mapped = ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (mapped == MAP_FAILED) {
+        std::perror("mmap");
+        return 1;
+    }
+    const std::string_view text(static_cast<const char*>(mapped), std::size_t(size));
+    std::vector<std::string_view> sample;
+    for (std::size_t at = 0; at < text.size() && sample.size() < 200;) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        sample.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    const auto reader = LineTimeReader::detect(sample, TimeMs(std::time(nullptr)) * 1000);
+    if (!reader) {
+        std::fprintf(stderr, "no time layout in the first lines\n");
+        return 1;
+    }
+    const LineTimeReader missing(TimeLayout::Syslog, TimeMs(std::time(nullptr)) * 1000);
+    std::vector<double> split, timed, missed;
+    std::size_t lines = 0, found = 0, foundMissing = 0;
+    for (int run = 0; run < 3; ++run) {
+        auto [splitSeconds, splitLines, lengths] =
+            eachLine(text, [](std::string_view line) { return line.size(); });
+        split.push_back(splitSeconds);
+        auto [timedSeconds, timedLines, timedFound] =
+            eachLine(text, [&](std::string_view line) { return reader->timeOf(line).has_value(); });
+        timed.push_back(timedSeconds);
+        auto [missSeconds, missLines, missFound] =
+            eachLine(text, [&](std::string_view line) { return missing.timeOf(line).has_value(); });
+        missed.push_back(missSeconds);
+        lines = timedLines;
+        found = timedFound;
+        foundMissing = missFound;
+        if (splitLines != timedLines || missLines != timedLines || lengths == 0) {
+            return 1;
+        }
+    }
+    std::sort(split.begin(), split.end());
+    std::sort(timed.begin(), timed.end());
+    std::sort(missed.begin(), missed.end());
+    const double perLine = 1e9 / double(lines);
+    std::printf("linetime_layout %d\nlinetime_lines %zu\nlinetime_lines_with_time %zu\n"
+                "linetime_split_ns_per_line %.2f\nlinetime_ns_per_line %.2f (%.2f..%.2f)\n"
+                "linetime_miss_ns_per_line %.2f (%zu found)\n",
+                int(reader->layout()), lines, found, split[1] * perLine,
+                (timed[1] - split[1]) * perLine, (timed[0] - split[1]) * perLine,
+                (timed[2] - split[1]) * perLine, (missed[1] - split[1]) * perLine, foundMissing);
+    ::munmap(mapped, std::size_t(size));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -1533,6 +1621,9 @@ int main(int argc, char** argv)
         return slowPatternBench(args[1], args.size() >= 3 ? std::atoi(args[2].c_str()) : 2000,
                                 args.size() >= 4 ? std::size_t(std::atol(args[3].c_str()))
                                                  : 10'000);
+    }
+    if (args.size() >= 2 && args[0] == "linetime") {
+        return lineTimeBench(args[1]);
     }
     if (args.size() >= 2 && args[0] == "keywords") {
         return keywordsBench(std::atoi(args[1].c_str()));

@@ -5,6 +5,9 @@
 // number in a message is not taken for a time. Times are milliseconds since 1970-01-01 UTC;
 // a time written without a zone is local time.
 
+#include <array>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -24,6 +27,29 @@ enum class TimeLayout : std::uint8_t {
     TimeOfDay,    // 22:01:10 (the date from the file's time)
 };
 
+// Local time to UTC by hand: the offset of each local hour is looked up once (through
+// localtime_r, so TZ is honoured) and kept, so that reading a line's time costs no call into
+// the C library. An hour a clock change falls into is never kept and is looked up each time.
+// Safe to use from several threads at once; a copy starts empty. It keeps the time zone that
+// was in force when an hour was first looked up.
+class LocalHourOffsets {
+public:
+    LocalHourOffsets();
+    LocalHourOffsets(const LocalHourOffsets&);
+    LocalHourOffsets& operator=(const LocalHourOffsets&);
+
+    // Seconds since 1970 UTC for local seconds since 1970 (the local wall clock read as if it
+    // were UTC). A time the clock skips (spring forward) is read as if it had not yet been
+    // put forward; a time it shows twice (fall back) is the earlier of the two.
+    std::int64_t toUtc(std::int64_t localSeconds) const;
+
+private:
+    void clear();
+    // A local hour and its offset in one word, so that a reader on another thread never sees
+    // an hour with another hour's offset.
+    mutable std::array<std::atomic<std::uint64_t>, 32> m_hours;
+};
+
 class LineTimeReader {
 public:
     // The layout most of `lines` (a log's first lines, as bytes of an ASCII-compatible
@@ -35,14 +61,30 @@ public:
     LineTimeReader(TimeLayout layout, TimeMs fileTime);
 
     TimeLayout layout() const { return m_layout; }
+    TimeMs fileTime() const { return m_fileTime; }
 
     // The time of one line in this reader's layout; none when the line holds none (a stack
     // trace, a continuation) or only something that looks like one (month 13, hour 25).
+    // Looks for the time within the first SearchWindow bytes of the line (a level, a host or
+    // a bracket may come before it); epoch times, glog and times of day only at its start.
+    // Thread-safe.
     std::optional<TimeMs> timeOf(std::string_view line) const;
+
+    static constexpr std::size_t SearchWindow = 96;
 
 private:
     TimeLayout m_layout;
     TimeMs m_fileTime;
+    // Where the sampled lines held their time: tried first, before the search.
+    std::uint32_t m_column = 0;
+    // The file's time on the local wall clock, and its year and day, for the layouts that
+    // lack them.
+    std::int64_t m_fileLocalSeconds = 0;
+    int m_fileYear = 1970;
+    LocalHourOffsets m_offsets;
+
+    std::optional<TimeMs> readAt(std::string_view line, std::size_t at) const;
+    std::optional<TimeMs> find(std::string_view line, std::size_t& column) const;
 };
 
 // What the user typed into Go to Time.
@@ -56,6 +98,8 @@ struct TimeQuery {
     TimeMs value = 0;
 };
 
+// Also takes "2026-12-09" (local midnight) and "-30s", "-1d"; a bare "-90" is seconds.
+// Spaces around the text are ignored; anything else is none.
 std::optional<TimeQuery> parseTimeQuery(std::string_view text);
 
 // Local midnight at the start of the day that holds `moment`.
