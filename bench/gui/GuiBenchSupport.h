@@ -1,9 +1,11 @@
 #pragma once
 
-// What the user interface's benchmarks share: a view's host, the temporary folder, a
+// What the user interface's benchmarks share: a view's host, no sound, a settling of the
+// event loop, the temporary folder, a
 // median, the processor time of the process and of the calling thread, and the main
 // function.
 
+#include "engine/AlertRule.h"
 #include "engine/DocumentHost.h"
 #include "view/LogView.h"
 
@@ -19,6 +21,21 @@
 #include <vector>
 
 namespace quillbench {
+
+// No sound at all: the benchmarks time the view, not the sound service.
+class SilentSound : public SoundService {
+  public:
+    void playSoundFile(const std::u16string&) override {}
+    void beep() override {}
+};
+
+// Lets posted events and queued calls run, as a window's loop would between frames.
+inline void settle()
+{
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+    }
+}
 
 // The host of one document shown in one view, with no window around them.
 class BenchHost : public DocumentHost {

@@ -22,6 +22,7 @@
 #include "settings/SettingsStore.h"
 #include "view/LogView.h"
 
+#include "bench/gui/FrameBenchSupport.h"
 #include "bench/gui/GuiBenchSupport.h"
 
 #include <QApplication>
@@ -50,21 +51,8 @@ namespace {
 using quillbench::processCpuSeconds;
 using quillbench::threadCpuSeconds;
 
-class SilentSound : public SoundService {
-  public:
-    void playSoundFile(const std::u16string&) override {}
-    void beep() override {}
-};
-
-class NoOwner : public FrameOwner {
-  public:
-    bool openDocumentFile(const std::u16string&) override { return false; }
-    void onFileNew() override {}
-    void onFileOpen() override {}
-    void onAppAbout() override {}
-    void onOpenRecentFile(int) override {}
-    std::vector<std::u16string> recentFiles() const override { return {}; }
-};
+using quillbench::NoOwner;
+using quillbench::SilentSound;
 
 double residentKiB()
 {

@@ -85,12 +85,7 @@ std::string words(std::size_t bytes, unsigned salt)
 
 using quillbench::BenchHost;
 
-void settle()
-{
-    for (int i = 0; i < 5; ++i) {
-        QApplication::processEvents();
-    }
-}
+using quillbench::settle;
 
 // A view of `rows` rows, 800 pixels wide, over the file written by `write`, wrapping or not.
 struct WrapFixture {
