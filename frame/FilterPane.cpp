@@ -139,7 +139,7 @@ void FilterPane::collect()
     }
     const FilterChange change = placeMarks(m_filter->collect());
     if (change.Changed()) {
-        m_view->rowsChanged(change);
+        m_view->matchesChanged(change);
     }
     updateHeader();
 }
@@ -204,7 +204,7 @@ void FilterPane::applyFilter()
     m_rows->setMarks(marks ? &m_document->marks().Lines() : nullptr);
     m_rows->update();
     if (restarted || marksSwitched) {
-        m_view->rowsChanged(FilterChange{true, false, 0, m_rows->size()});
+        m_view->matchesChanged(FilterChange{true, false, 0, m_rows->size()});
     }
     setActive(m_filter->isActive() || marks);
     updateHeader();
@@ -217,7 +217,7 @@ void FilterPane::clearFilter()
         m_filter->clearFilter();
         m_rows->setMarks(nullptr);
         m_rows->update();
-        m_view->rowsChanged(FilterChange{true, false, 0, 0});
+        m_view->matchesChanged(FilterChange{true, false, 0, 0});
     }
     m_bar->showErrors({});
     setActive(false);
@@ -236,7 +236,7 @@ void FilterPane::documentChanged()
         // Marks went with the lines (a reload or Clear while no filter is set).
         m_view->rowsRearranged(m_rows->lowerBound(topLine), m_rows->lowerBound(currentLine));
     } else if (change.Changed()) {
-        m_view->rowsChanged(change);
+        m_view->matchesChanged(change);
     }
     if (m_active) {
         updateHeader();
