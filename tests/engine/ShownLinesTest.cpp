@@ -149,8 +149,7 @@ class LineMaker {
             "\x1b[!p",
             "\x1b[38;5;100;200;3m",
             "\x1b(B",
-            "\x1b"
-            "7",
+            "\x1b\x37", // ESC 7
             "\x1b=",
             "\x1b]0;t\xC3\xA9tre\x07",
             "\x1b]2;m\x1b\\",
