@@ -567,10 +567,10 @@ int findBench(const std::string& path, const std::string& text, const std::strin
     doc.stopWatching();
     unsigned flags = 0;
     if (flagText.find('c') != std::string::npos) {
-        flags |= FR_MATCHCASE;
+        flags |= SearchMatchCase;
     }
     if (flagText.find('w') != std::string::npos) {
-        flags |= FR_WHOLEWORD;
+        flags |= SearchWholeWord;
     }
     doc.line(0);
     double best = 1e9;

@@ -786,12 +786,12 @@ bool LogDocument::find(const std::u16string& text, bool down, unsigned flags)
         if (!file.isOpen()) {
             return false;
         }
-        const bool matchCase = (flags & FR_MATCHCASE) != 0;
+        const bool matchCase = (flags & SearchMatchCase) != 0;
         std::u16string pattern = text;
         if (!matchCase) {
             foldAsciiCase(pattern);
         }
-        DocumentSearch search(*this, file, pattern, matchCase, (flags & FR_WHOLEWORD) != 0);
+        DocumentSearch search(*this, file, pattern, matchCase, (flags & SearchWholeWord) != 0);
         const std::optional<SearchHit> hit =
             down ? search.forward(m_findPos) : search.backward(m_findPos);
         if (!hit) {

@@ -292,7 +292,7 @@ class LogDocument {
     // (open, reload, Clear, New) drops them.
     LineMarks& marks() { return m_marks; }
     const LineMarks& marks() const { return m_marks; }
-    // flags: FR_WHOLEWORD, FR_MATCHCASE (FR_DOWN is given by down). A document without
+    // flags: SearchWholeWord, SearchMatchCase (SearchDown is given by down). A document without
     // lines returns true and selects nothing; an empty text is never found. On a match:
     // selection and find position move, the views make it visible and are updated.
     bool find(const std::u16string& text, bool down, unsigned flags);

@@ -41,7 +41,7 @@ void overlaySpans(std::vector<LogRenderer::RowStyle::Run>& runs,
 
 class FindHighlight {
   public:
-    // flags: FR_MATCHCASE, FR_WHOLEWORD. False when nothing changed.
+    // flags: SearchMatchCase, SearchWholeWord. False when nothing changed.
     bool set(const std::u16string& text, unsigned flags);
     bool Empty() const { return m_pattern.empty(); }
     const std::u16string& Text() const { return m_text; }

@@ -657,7 +657,7 @@ TEST_F(ShownSearchTest, FindVisitsWhatTheLinesShowBothWays)
             }
         }
         ASSERT_FALSE(down.empty());
-        const unsigned flags = matchCase ? FR_MATCHCASE : 0;
+        const unsigned flags = matchCase ? SearchMatchCase : 0;
         for (const bool forward : {true, false}) {
             // Every occurrence, or the first twelve of a common text (four under a sanitizer)
             // and then one more: each Find reads and strips a block again, which the
@@ -711,10 +711,10 @@ TEST(ShownSearch, FindReadsALineLongerThanARead)
     ASSERT_EQ(doc.lineCount(), 3u);
     for (const bool forward : {true, false}) {
         doc.setFindPosition(forward ? 0 : 3, 0);
-        ASSERT_TRUE(doc.find(u"needle", forward, FR_MATCHCASE)) << forward;
+        ASSERT_TRUE(doc.find(u"needle", forward, SearchMatchCase)) << forward;
         EXPECT_EQ(doc.selection().startLine, 1u);
         EXPECT_EQ(doc.selection().startCol, 40000 * 6);
-        EXPECT_FALSE(doc.find(u"needle", forward, FR_MATCHCASE)) << "once only";
+        EXPECT_FALSE(doc.find(u"needle", forward, SearchMatchCase)) << "once only";
     }
 }
 
@@ -798,12 +798,12 @@ TEST(ShownSearch, FindReachesTheFirstAndLastLinesWhereverPiecesEnd)
             const LineNumber count = doc.lineCount();
             SCOPED_TRACE(::testing::Message() << size << " bytes, first line " << first);
             doc.setFindPosition(count, 0);
-            ASSERT_TRUE(doc.find(u"needle", false, FR_MATCHCASE));
+            ASSERT_TRUE(doc.find(u"needle", false, SearchMatchCase));
             EXPECT_EQ(doc.selection().startLine, count - 1);
-            ASSERT_TRUE(doc.find(u"needle", false, FR_MATCHCASE));
+            ASSERT_TRUE(doc.find(u"needle", false, SearchMatchCase));
             EXPECT_EQ(doc.selection().startLine, 0u);
             doc.setFindPosition(0, 1);
-            ASSERT_TRUE(doc.find(u"needle", true, FR_MATCHCASE));
+            ASSERT_TRUE(doc.find(u"needle", true, SearchMatchCase));
             EXPECT_EQ(doc.selection().startLine, count - 1);
         }
     }
