@@ -28,7 +28,7 @@ void EnvironmentReport::writeEnvironment(const SystemFacts& facts)
     if (!facts.osKnown) {
         return;
     }
-    constexpr std::uint16_t level = TraceLog::LevelInfo;
+    const std::uint16_t level = TraceLog::LevelInfo;
     m_log.Line(level, "OS: ", facts.osText);
     if (facts.architecture == SystemFacts::ArchitectureIntel) {
         m_log.Line(level, "Architecture: INTEL");

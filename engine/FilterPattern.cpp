@@ -57,13 +57,13 @@ std::chrono::nanoseconds lineTime(std::size_t length, const FilterScratch& scrat
 // doubles (a shift, as this is asked for every line matched alone).
 std::uint32_t stepLimit(std::size_t longest, bool jit, bool quick)
 {
-    constexpr std::uint64_t work[2][2] = {{JitScanSteps / 10, JitScanSteps / 100},
+    constexpr std::uint64_t Work[2][2] = {{JitScanSteps / 10, JitScanSteps / 100},
                                           {JitScanSteps, JitScanSteps / 10}};
-    constexpr std::uint64_t cap[2][2] = {{InterpreterMatchLimit, InterpreterMatchLimit / 10},
+    constexpr std::uint64_t Cap[2][2] = {{InterpreterMatchLimit, InterpreterMatchLimit / 10},
                                          {JitMatchLimit, JitMatchLimit / 10}};
     const int halvings = std::bit_width(std::max<std::size_t>(longest, 1)) - 1;
     return std::uint32_t(
-        std::clamp<std::uint64_t>(work[jit][quick] >> halvings, MinMatchLimit, cap[jit][quick]));
+        std::clamp<std::uint64_t>(Work[jit][quick] >> halvings, MinMatchLimit, Cap[jit][quick]));
 }
 
 // Whole word: not after and not before a character other than Find's word delimiters;

@@ -24,7 +24,7 @@
 
 namespace {
 
-const QString kFallbackLanguage = QStringLiteral("EN");
+const QString FallbackLanguage = QStringLiteral("EN");
 
 QString readExecutablePath()
 {
@@ -166,19 +166,19 @@ bool ResourceHandler::loadLanguageResources()
     // package to try but the fall-back; an attempt at "quillstream_.dll" would only write a
     // failure line at every start.
     if (code.isEmpty()) {
-        code = kFallbackLanguage;
+        code = FallbackLanguage;
     }
     if (loadLanguage(code)) {
         m_language = code;
         return true;
     }
-    if (code != kFallbackLanguage && loadLanguage(kFallbackLanguage)) {
-        m_language = kFallbackLanguage;
+    if (code != FallbackLanguage && loadLanguage(FallbackLanguage)) {
+        m_language = FallbackLanguage;
         return true;
     }
     if (m_reportFailure) {
         m_reportFailure(QStringLiteral("Failed to load resource DLL for language: ") +
-                        kFallbackLanguage);
+                        FallbackLanguage);
     }
     return false;
 }

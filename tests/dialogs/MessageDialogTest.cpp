@@ -49,7 +49,7 @@ LoadedPackage* MessageDialogTest::s_package = nullptr;
 TEST_F(MessageDialogTest, StringIdWinsOverSetText)
 {
     // Ids as a package table holds them: the caption string, none, and one the package lacks.
-    constexpr int caption = static_cast<int>(StringId::MissingFileCaption);
+    const int caption = static_cast<int>(StringId::MissingFileCaption);
     const QString fileNotFound = QStringLiteral("File not found");
     struct Row {
         int textId;

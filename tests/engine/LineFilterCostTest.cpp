@@ -75,7 +75,8 @@ struct Verdicts {
     bool operator==(const Verdicts&) const = default;
 };
 
-void PrintTo(const Verdicts& v, std::ostream* out)
+// GoogleTest looks for a printer by this name.
+void PrintTo(const Verdicts& v, std::ostream* out) // NOLINT(readability-identifier-naming)
 {
     *out << "shown {";
     for (LineNumber line : v.shown) {

@@ -22,14 +22,14 @@
 // Every allocation of this test program is counted, so that the peak of what the code under
 // test holds at once is known exactly, whatever the machine.
 namespace {
-std::atomic<std::int64_t> g_live{0};
-std::atomic<std::int64_t> g_peak{0};
+std::atomic<std::int64_t> s_live{0};
+std::atomic<std::int64_t> s_peak{0};
 
 void account(std::int64_t bytes)
 {
-    const std::int64_t now = g_live.fetch_add(bytes, std::memory_order_relaxed) + bytes;
-    std::int64_t peak = g_peak.load(std::memory_order_relaxed);
-    while (now > peak && !g_peak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    const std::int64_t now = s_live.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    std::int64_t peak = s_peak.load(std::memory_order_relaxed);
+    while (now > peak && !s_peak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
     }
 }
 
@@ -54,9 +54,9 @@ void countedFree(void* p)
 // The most held at once since the last call, above what was held then.
 std::int64_t peakSince(std::int64_t& base)
 {
-    const std::int64_t peak = g_peak.load() - base;
-    base = g_live.load();
-    g_peak.store(base);
+    const std::int64_t peak = s_peak.load() - base;
+    base = s_live.load();
+    s_peak.store(base);
     return peak;
 }
 } // namespace
