@@ -315,7 +315,7 @@ MissingFileAnswer LogTab::askMissingFile(const std::u16string& path)
                                                        quill::fileNameToDisplay(path)));
     MissingFileAnswer answer;
     answer.accepted = dialog.doModal() == MessageDialog::IDOK;
-    answer.dontAskAgain = dialog.m_dontAskAgain != 0;
+    answer.dontAskAgain = dialog.dontAskAgain != 0;
     return answer;
 }
 

@@ -91,7 +91,7 @@ bool LogView::lineRuns(std::u16string_view line, LineNumber index, bool matched,
     m_matchRuns.clear();
     const std::vector<Keyword>& keywords = m_document->keywords();
     if (std::any_of(keywords.begin(), keywords.end(),
-                    [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; })) {
+                    [](const Keyword& k) { return k.enabled && k.matchOnly; })) {
         qsizetype from = 0;
         qsizetype to = 0;
         m_renderer.visibleRange(toQStringView(line), left, right, from, to);
@@ -370,7 +370,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
             const LineNumber windowEnd = m_document->windowEnd();
             const bool matchOnly =
                 std::any_of(m_document->keywords().begin(), m_document->keywords().end(),
-                            [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; });
+                            [](const Keyword& k) { return k.enabled && k.matchOnly; });
             bool copied = false;
             std::size_t colouredLine = SIZE_MAX;
             ColorRef textRef = textColor;
