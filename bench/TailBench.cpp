@@ -495,7 +495,7 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const double at = seconds(Clock::now() - start);
-        const SourceStatus status = followed->Status();
+        const SourceStatus status = followed->status();
         const LineNumber lines = doc.lineCount();
         const std::size_t indexBytes = doc.indexMemoryBytes();
         mostIndex = std::max(mostIndex, indexBytes);
@@ -508,7 +508,7 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
         }
     }
     const LogDocument::IndexStop stopped = doc.indexStopped();
-    const SourceStatus status = followed->Status();
+    const SourceStatus status = followed->status();
     if (stopped.limit != LogDocument::IndexStop::Limit::None) {
         std::printf(
             "stopped at %u lines (%s), bound %llu bytes, index %zu bytes at most: %s; "
@@ -1065,7 +1065,7 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
         // Stop returns at once; the worker leaves its line when it sees it, which the
         // filter's end (a join) then waits for.
         auto begin = Clock::now();
-        filter->Stop();
+        filter->stop();
         filter.reset();
         stop.push_back(ms(Clock::now() - begin));
 
@@ -1093,7 +1093,7 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
         const auto begin = Clock::now();
         filter.setFilter(hard);
         if (!filter.waitIdle(std::chrono::minutes(10))) {
-            filter.Stop();
+            filter.stop();
         }
         filter.collect();
         const double took = seconds(Clock::now() - begin);

@@ -211,7 +211,7 @@ class DocumentSearch {
     std::optional<SearchHit> regexLine(LineNumber line, const std::u16string& text,
                                        std::size_t startCol, bool down)
     {
-        if (m_scratch->Abandoned()) {
+        if (m_scratch->abandoned()) {
             m_report->abandoned = true;
             return std::nullopt;
         }
@@ -508,7 +508,7 @@ class DocumentSearch {
         // The block loses its sequences as one piece: none holds a line feed, so each line
         // loses its own. Without an ESC the bytes are the text shown.
         const bool stripped = piece.shown.stripBlock(raw.data(), raw.size());
-        const std::uint8_t* hay = stripped ? piece.shown.Bytes() : raw.data();
+        const std::uint8_t* hay = stripped ? piece.shown.bytes() : raw.data();
         const std::size_t length =
             stripped ? std::size_t(piece.shown.starts()[1] - piece.shown.starts()[0]) : raw.size();
         // A hit's line: the line feeds before it, counted on from the last hit's line.

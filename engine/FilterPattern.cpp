@@ -161,7 +161,7 @@ int watchCallout(Watch& watch)
         return 0;
     }
     watch.countdown = WatchEvery;
-    if (watch.scratch->Abandoned()) {
+    if (watch.scratch->abandoned()) {
         watch.abandoned = true;
         return PCRE2_ERROR_CALLOUT;
     }
@@ -276,7 +276,7 @@ const std::uint8_t* FilterScratch::folded(const LineChunk& chunk)
     return m_folded.data();
 }
 
-FilterScratch& FilterScratch::Lane(std::size_t k)
+FilterScratch& FilterScratch::lane(std::size_t k)
 {
     if (!m_lanes[k]) {
         m_lanes[k] = std::make_unique<FilterScratch>();
@@ -576,7 +576,7 @@ bool FilterPattern::shownRegex(const LineChunk& run, FilterScratch& scratch,
     if (!scratch.m_shown.strip(run.bytes, run.starts, run.count)) {
         return matchRegex(plain, scratch, rows, undecided);
     }
-    plain.bytes = scratch.m_shown.Bytes();
+    plain.bytes = scratch.m_shown.bytes();
     plain.starts = scratch.m_shown.starts();
     return matchRegex(plain, scratch, rows, undecided) &&
            judgeJoined(run, scratch, rows, 0, undecided, 0);

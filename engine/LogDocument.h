@@ -157,7 +157,7 @@ class LogDocument {
     // took its name), ENOTSUP (a FIFO, socket or device did), EIO, ...; 0 while it can, or
     // while nobody watches. The lines indexed so far stay meanwhile, and the watcher tries
     // again on every poll. Any thread.
-    int ReadError() const { return m_readError.load(std::memory_order_relaxed); }
+    int readError() const { return m_readError.load(std::memory_order_relaxed); }
     // Whether the file can be opened for reading now: 0, or the errno of the open (ENOENT
     // also without a path). Main thread.
     int fileOpenError() const;

@@ -93,7 +93,7 @@ QString LogTab::label() const
 {
     // A pipe or a command is named as the title names it; a decompressed copy by its archive.
     const LogSource* source = m_document->source();
-    if (source != nullptr && source->Kind() != SourceKind::Decompressed) {
+    if (source != nullptr && source->kind() != SourceKind::Decompressed) {
         return quill::toQString(source->displayName());
     }
     const std::u16string& name = source != nullptr ? source->displayName() : path();
@@ -162,7 +162,7 @@ void LogTab::onFileAppended()
     alertInBackground();
     if (!m_newLines) {
         m_newLines = true;
-        TraceLog::instance().Line(TraceLog::LevelInfo,
+        TraceLog::instance().line(TraceLog::LevelInfo,
                                   "New lines behind the front tab: ", std::u16string_view(path()));
         emit labelChanged();
     }

@@ -43,8 +43,8 @@ class FindHighlight {
   public:
     // flags: SearchMatchCase, SearchWholeWord. False when nothing changed.
     bool set(const std::u16string& text, unsigned flags);
-    bool Empty() const { return m_pattern.empty(); }
-    const std::u16string& Text() const { return m_text; }
+    bool isEmpty() const { return m_pattern.empty(); }
+    const std::u16string& text() const { return m_text; }
     unsigned flags() const { return m_flags; }
     // Longest reach of an occurrence (a caller keeps this much text around what it draws).
     qsizetype reach() const { return qsizetype(m_pattern.size()) + 1; }

@@ -89,7 +89,7 @@ bool LogView::jumpToMark(bool next)
 
 void LogView::clearMarks()
 {
-    if (m_document == nullptr || m_document->marks().Empty()) {
+    if (m_document == nullptr || m_document->marks().isEmpty()) {
         return;
     }
     m_document->marks().clear();

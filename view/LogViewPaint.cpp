@@ -215,13 +215,13 @@ void LogView::paintEvent(QPaintEvent* event)
                     lineRuns(line, i, matched, shownX - added.originX + area.left(),
                              shownX - added.originX + area.right() + 1, added.style);
                 alert.lineDrawn(matched || marked);
-                if (!marks.Empty() && marks.isMarked(i)) {
+                if (!marks.isEmpty() && marks.isMarked(i)) {
                     LogRenderer::RowStyle& style = rows.back().style;
                     style.background = markedBackground(style.background);
                     style.rest = markedBackground(style.rest);
                     style.fillBackground = true;
                 }
-                if (!m_findHighlight.Empty()) {
+                if (!m_findHighlight.isEmpty()) {
                     qsizetype seenFrom = 0;
                     qsizetype seenTo = 0;
                     m_renderer.visibleRange(
@@ -257,7 +257,7 @@ void LogView::paintEvent(QPaintEvent* event)
     if (drewLines && !m_firstLinesTraced) {
         // Start-up time as the user sees it, for diagnosis and the start-up benchmark.
         m_firstLinesTraced = true;
-        TraceLog::instance().Line(TraceLog::LevelInfo, "First lines painted");
+        TraceLog::instance().line(TraceLog::LevelInfo, "First lines painted");
     }
     if (m_caretShown && m_caretOn && hasFocus()) {
         painter.fillRect(caretRect(), quill::colorFromRef(settings.dword(Setting::TextColor)));
@@ -443,12 +443,12 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                 if (!runs.empty()) {
                     LogRenderer::setRuns(row.style, runs);
                 }
-                if (!m_findHighlight.Empty()) {
+                if (!m_findHighlight.isEmpty()) {
                     m_findHighlight.apply(line, shown.start, shown.end, row.style);
                 }
                 LogRenderer::clipToPart(row.style, shown.start, shown.end);
                 alert.lineDrawn(matched || !m_matchRuns.empty());
-                if (!marks.Empty() && marks.isMarked(index)) {
+                if (!marks.isEmpty() && marks.isMarked(index)) {
                     row.style.background = markedBackground(row.style.background);
                     row.style.rest = markedBackground(row.style.rest);
                     row.style.fillBackground = true;
@@ -477,7 +477,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
     eraseStrips(painter, area, std::max(rowsBottom, area.top()), area.bottom() + 1, background);
     if (drewLines && !m_firstLinesTraced) {
         m_firstLinesTraced = true;
-        TraceLog::instance().Line(TraceLog::LevelInfo, "First lines painted");
+        TraceLog::instance().line(TraceLog::LevelInfo, "First lines painted");
     }
     if (m_caretShown && m_caretOn && hasFocus() && m_wrapCaret.isValid()) {
         painter.fillRect(m_wrapCaret, quill::colorFromRef(textColor));

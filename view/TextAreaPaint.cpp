@@ -55,7 +55,7 @@ LogRenderer::RowStyle TextArea::rowStyle(std::size_t row, std::u16string_view te
         LogRenderer::setRuns(style,
                              matchRuns.empty() ? terminal : overlayRuns(terminal, matchRuns));
     }
-    if (!m_findHighlight.Empty()) {
+    if (!m_findHighlight.isEmpty()) {
         m_findHighlight.apply(text, start, end, style);
     }
     return style;

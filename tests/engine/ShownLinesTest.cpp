@@ -230,11 +230,11 @@ TEST_P(ShownLinesSteps, RandomRunsAgainstTheirShownBytes)
             const FileOffset from = shown.starts()[i] - starts[0];
             const FileOffset to = shown.starts()[i + 1] - starts[0];
             ASSERT_LE(from, to);
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(shown.Bytes()) + from,
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(shown.bytes()) + from,
                                   std::size_t(to - from)),
                       lines[i].shownBytes)
                 << "line " << i;
-            EXPECT_EQ(shown.Changed(i, starts.data()), lines[i].changed) << "line " << i;
+            EXPECT_EQ(shown.changed(i, starts.data()), lines[i].changed) << "line " << i;
             EXPECT_EQ(shown.joined(i), lines[i].joined) << "line " << i;
             if (lines[i].joined) {
                 joined.push_back(i);
@@ -284,8 +284,8 @@ TEST(ShownLines, VectorStepsGiveWhatPortableStepsGive)
         const std::size_t shown = std::size_t(portable.starts()[count] - starts[0]);
         ASSERT_EQ(std::vector<FileOffset>(fast.starts(), fast.starts() + count + 1),
                   std::vector<FileOffset>(portable.starts(), portable.starts() + count + 1));
-        ASSERT_EQ(std::string(reinterpret_cast<const char*>(fast.Bytes()), shown),
-                  std::string(reinterpret_cast<const char*>(portable.Bytes()), shown));
+        ASSERT_EQ(std::string(reinterpret_cast<const char*>(fast.bytes()), shown),
+                  std::string(reinterpret_cast<const char*>(portable.bytes()), shown));
         ASSERT_EQ(fast.joinedLines(), portable.joinedLines());
     }
 }
@@ -350,12 +350,12 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
         ASSERT_TRUE(search.usable());
         std::vector<std::uint32_t> portable;
         search.setSteps(ShownLiteral::Steps::Portable);
-        search.Lines(data, starts.data(), count, portable);
+        search.lines(data, starts.data(), count, portable);
         for (const ShownLiteral::Steps steps :
              {ShownLiteral::Steps::Avx2, ShownLiteral::Steps::Fastest}) {
             std::vector<std::uint32_t> vector{7}; // appended to what is there
             search.setSteps(steps);
-            search.Lines(data, starts.data(), count, vector);
+            search.lines(data, starts.data(), count, vector);
             ASSERT_EQ(std::vector<std::uint32_t>(vector.begin() + 1, vector.end()), portable);
         }
         ASSERT_TRUE(std::is_sorted(portable.begin(), portable.end()));
@@ -393,7 +393,7 @@ TEST(ShownLiteral, TheProbesStayOffTheClasses)
          {ShownLiteral::Steps::Portable, ShownLiteral::Steps::Avx2, ShownLiteral::Steps::Fastest}) {
         std::vector<std::uint32_t> lines;
         search.setSteps(steps);
-        search.Lines(data, starts.data(), 4, lines);
+        search.lines(data, starts.data(), 4, lines);
         EXPECT_EQ(lines, (std::vector<std::uint32_t>{0, 1, 3}));
     }
 }
