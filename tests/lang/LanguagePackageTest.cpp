@@ -61,7 +61,7 @@ struct Control {
 };
 
 // Each dialog template with the controls its dialog or page uses.
-const std::map<int, std::vector<Control>> kDialogs = {
+const std::map<int, std::vector<Control>> s_dialogs = {
     {100, {{1002, Kind::Label}, {1003, Kind::Label}, {1004, Kind::Label}, {1005, Kind::Label},
            {1, Kind::Button}}},
     {135, {{1006, Kind::Check}, {1007, Kind::Label}, {1, Kind::Button}, {2, Kind::Button}}},
@@ -237,7 +237,7 @@ TEST_P(LanguagePackageTest, ToolbarAcceleratorsIconsAndCursor)
 
 TEST_P(LanguagePackageTest, EveryTemplateHoldsTheControlsItsDialogUses)
 {
-    for (const auto& [dialogId, controls] : kDialogs) {
+    for (const auto& [dialogId, controls] : s_dialogs) {
         std::unique_ptr<QWidget> form(res().loadDialog(dialogId));
         ASSERT_TRUE(form) << "dialog " << dialogId;
         EXPECT_FALSE(form->windowTitle().isEmpty()) << "dialog " << dialogId;
