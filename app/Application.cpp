@@ -139,7 +139,7 @@ void Application::writeStartLines()
     log.setMessageLevel(TraceLog::LevelInfo);
     log << std::string(77, '-');
     log.endLine();
-    log.Line(TraceLog::LevelInfo, "Quillstream was started");
+    log.line(TraceLog::LevelInfo, "Quillstream was started");
 }
 
 bool Application::initInstance(const std::vector<std::string>& args)
@@ -167,7 +167,7 @@ bool Application::initInstance(const std::vector<std::string>& args)
     m_helpPath = m_resourceHandler->helpPath();
     // Qt's standard dialogs and key names speak the package's language too.
     const QString qtTexts = installQtTranslations(m_language);
-    log.Line(TraceLog::LevelInfo,
+    log.line(TraceLog::LevelInfo,
              "Qt translations: ", qtTexts.isEmpty() ? std::u16string(u"none") : toU16(qtTexts));
 
     // The recent-file list is kept under the executable's base name, as the framework
@@ -194,7 +194,7 @@ bool Application::initInstance(const std::vector<std::string>& args)
     }
     // Spools of copies that ended without removing theirs (a crash, SIGKILL).
     if (const int stale = quill::removeStaleSpools(quill::spoolFolderPath())) {
-        log.Line(TraceLog::LevelInfo, "Stale spools removed: ", std::uint32_t(stale));
+        log.line(TraceLog::LevelInfo, "Stale spools removed: ", std::uint32_t(stale));
     }
 
     if (m_soundOverride == nullptr) {
@@ -269,7 +269,7 @@ bool Application::initInstance(const std::vector<std::string>& args)
     if (terminationRequested()) {
         // A signal while a box was shown or a file was indexed: the window never appears.
         m_terminating = true;
-        log.Line(TraceLog::LevelInfo, "Start-up ended by a signal");
+        log.line(TraceLog::LevelInfo, "Start-up ended by a signal");
         return false;
     }
 
@@ -361,7 +361,7 @@ int Application::exitInstance()
     }
     m_exited = true;
     TraceLog& log = TraceLog::instance();
-    log.Line(TraceLog::LevelInfo, "ExitInstance");
+    log.line(TraceLog::LevelInfo, "ExitInstance");
     log.closeLog();
     // A start that handed its files over leaves the list to the running window.
     if (m_recentFiles && !m_handedOver) {
@@ -399,7 +399,7 @@ bool Application::openDocumentFile(const std::u16string& path)
         return false;
     }
     const std::u16string fullPath = absolutePath(path);
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Opening ", std::u16string_view(fullPath));
+    TraceLog::instance().line(TraceLog::LevelInfo, "Opening ", std::u16string_view(fullPath));
     const std::string native = quill::fileNameToBytes(fullPath);
     const bool spool = isSpool(native);
     if (!spool) {
@@ -422,7 +422,7 @@ bool Application::openDocumentFile(const std::u16string& path)
     if (target.existing) {
         // Already followed in a tab: that tab comes to the front instead of a second copy.
         m_mainFrame->activateTab(target.tab);
-        TraceLog::instance().Line(TraceLog::LevelInfo,
+        TraceLog::instance().line(TraceLog::LevelInfo,
                                   "Already open: ", std::u16string_view(fullPath));
     } else {
         LogDocument* document = target.tab->document();
@@ -436,7 +436,7 @@ bool Application::openDocumentFile(const std::u16string& path)
                 .value_or(quill::TextEncoding::Automatic));
         if (!document->openDocument(fullPath)) {
             m_openStopped = document->openWasStopped();
-            TraceLog::instance().Line(
+            TraceLog::instance().line(
                 TraceLog::LevelInfo,
                 m_openStopped ? "Open stopped: " : "Not opened: ", std::u16string_view(fullPath));
             if (target.created) {
@@ -445,7 +445,7 @@ bool Application::openDocumentFile(const std::u16string& path)
             }
             return false;
         }
-        TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(fullPath),
+        TraceLog::instance().line(TraceLog::LevelInfo, "Opened ", std::u16string_view(fullPath),
                                   ": ", std::uint32_t(document->lineCount()), " lines");
         document->setTitle();
         // The framework's initial update of the tab's views after every open.
@@ -508,7 +508,7 @@ void Application::saveSession()
     }
     TabSessionState state;
     state.paths = m_mainFrame->openPaths(&state.front);
-    m_session->Write(state);
+    m_session->write(state);
 }
 
 QStringList Application::openDialogFilters() const
@@ -583,7 +583,7 @@ void Application::onOpenRecentFile(int index)
         const auto& entries = m_recentFiles->entries();
         for (std::size_t i = 0; i < entries.size(); ++i) {
             if (entries[i] == path) {
-                m_recentFiles->Remove(i);
+                m_recentFiles->remove(i);
                 break;
             }
         }
@@ -634,7 +634,7 @@ bool Application::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Show && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
         if (widget->isWindow() && widget->isModal()) {
-            TraceLog::instance().Line(TraceLog::LevelInfo, "Modal window shown: ",
+            TraceLog::instance().line(TraceLog::LevelInfo, "Modal window shown: ",
                                       std::u16string_view(toU16(widget->windowTitle())));
             if (m_terminating) {
                 // Shown after the signal by code that went on after the last box ended; its

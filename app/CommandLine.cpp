@@ -6,21 +6,21 @@
 
 bool isHelpSwitch(const std::string& arg)
 {
-    static constexpr std::array<std::string_view, 4> switches = {"-h", "-help", "-?", "--help"};
+    static constexpr std::array<std::string_view, 4> HelpSwitches = {"-h", "-help", "-?", "--help"};
     std::string lower = arg;
     // Only the letters a to z matter for the switch words; leave other bytes alone so a
     // UTF-8 argument is never mangled into a match.
     std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
         return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     });
-    return std::find(switches.begin(), switches.end(), lower) != switches.end();
+    return std::find(HelpSwitches.begin(), HelpSwitches.end(), lower) != HelpSwitches.end();
 }
 
 bool isVersionSwitch(const std::string& arg)
 {
-    static constexpr std::string_view word = "--version";
-    return arg.size() == word.size() &&
-           std::equal(arg.begin(), arg.end(), word.begin(), [](char a, char b) {
+    static constexpr std::string_view VersionSwitch = "--version";
+    return arg.size() == VersionSwitch.size() &&
+           std::equal(arg.begin(), arg.end(), VersionSwitch.begin(), [](char a, char b) {
                return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
            });
 }
@@ -56,9 +56,9 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
         linePending = true;
         pendingLine = line;
     };
-    static constexpr std::string_view commandSwitch = "--command";
-    static constexpr std::string_view lineOption = "--line";
-    static constexpr std::string_view atOption = "--at";
+    static constexpr std::string_view CommandSwitch = "--command";
+    static constexpr std::string_view LineOption = "--line";
+    static constexpr std::string_view AtOption = "--at";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (!flagsEnded && arg == "--") {
@@ -69,7 +69,7 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
             info.standardInput = true;
             continue;
         }
-        if (!flagsEnded && arg == commandSwitch) {
+        if (!flagsEnded && arg == CommandSwitch) {
             // The next argument is the command line, whatever it starts with.
             if (i + 1 < args.size()) {
                 if (!info.command) {
@@ -79,10 +79,10 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
             }
             continue;
         }
-        if (!flagsEnded && arg.size() > commandSwitch.size() &&
-            arg.compare(0, commandSwitch.size() + 1, "--command=") == 0) {
+        if (!flagsEnded && arg.size() > CommandSwitch.size() &&
+            arg.compare(0, CommandSwitch.size() + 1, "--command=") == 0) {
             if (!info.command) {
-                info.command = arg.substr(commandSwitch.size() + 1);
+                info.command = arg.substr(CommandSwitch.size() + 1);
             }
             continue;
         }
@@ -97,12 +97,12 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
                 continue;
             }
         }
-        if (!flagsEnded && arg.starts_with(lineOption) &&
-            (arg.size() == lineOption.size() || arg[lineOption.size()] == '=')) {
-            const bool joined = arg.size() > lineOption.size();
+        if (!flagsEnded && arg.starts_with(LineOption) &&
+            (arg.size() == LineOption.size() || arg[LineOption.size()] == '=')) {
+            const bool joined = arg.size() > LineOption.size();
             std::optional<std::uint32_t> line;
             if (joined) {
-                line = lineNumber(std::string_view(arg).substr(lineOption.size() + 1));
+                line = lineNumber(std::string_view(arg).substr(LineOption.size() + 1));
             } else if (i + 1 < args.size()) {
                 line = lineNumber(args[i + 1]);
                 if (line) {
@@ -112,21 +112,21 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
             if (line) {
                 takeLine(line);
             } else if (info.badOption.empty()) {
-                info.badOption = std::string(lineOption);
+                info.badOption = std::string(LineOption);
             }
             continue;
         }
-        if (!flagsEnded && arg.starts_with(atOption) &&
-            (arg.size() == atOption.size() || arg[atOption.size()] == '=')) {
+        if (!flagsEnded && arg.starts_with(AtOption) &&
+            (arg.size() == AtOption.size() || arg[AtOption.size()] == '=')) {
             // The value is taken whatever it starts with: "-15m" is a time, not a flag.
             std::optional<TimeQuery> at;
-            if (arg.size() > atOption.size()) {
-                at = parseTimeQuery(std::string_view(arg).substr(atOption.size() + 1));
+            if (arg.size() > AtOption.size()) {
+                at = parseTimeQuery(std::string_view(arg).substr(AtOption.size() + 1));
             } else if (i + 1 < args.size()) {
                 at = parseTimeQuery(args[++i]);
             }
             if (!at && info.badOption.empty()) {
-                info.badOption = std::string(atOption);
+                info.badOption = std::string(AtOption);
             } else if (at && !info.at) {
                 info.at = at;
             }

@@ -63,7 +63,7 @@ class InstanceServer::Connection : public QObject {
         m_timer.stop();
         const char answer = quill::RequestTaken;
         ::send(m_socket, &answer, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-        TraceLog::instance().Line(TraceLog::LevelInfo, "Request from another start: ",
+        TraceLog::instance().line(TraceLog::LevelInfo, "Request from another start: ",
                                   std::uint32_t(request.files.size()), " files");
         // Opened from the event loop, not from within this notifier: an open may show a box.
         const int fd = m_fd;
@@ -84,7 +84,7 @@ class InstanceServer::Connection : public QObject {
     {
         m_notifier.setEnabled(false);
         m_timer.stop();
-        TraceLog::instance().Line(TraceLog::LevelInfo, why);
+        TraceLog::instance().line(TraceLog::LevelInfo, why);
         m_server->finished(this);
     }
 
@@ -133,7 +133,7 @@ InstanceServer::Claim InstanceServer::claim(const std::string& path, const std::
     if (lock >= 0) {
         ::close(lock);
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo,
+    TraceLog::instance().line(TraceLog::LevelInfo,
                               claim == Claim::HandedOver  ? "Handed to the running window"
                               : claim == Claim::Listening ? "Listening for later starts"
                                                           : "Running alone");

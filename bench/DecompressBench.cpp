@@ -132,7 +132,7 @@ int open(const char* path, const char* folder, int runs)
             if (firstScreen < 0 && document.lineCount() >= 50) {
                 firstScreen = since(start);
             }
-            if (complete < 0 && document.source()->Status().phase != SourceStatus::Phase::Running) {
+            if (complete < 0 && document.source()->status().phase != SourceStatus::Phase::Running) {
                 complete = since(start);
             }
             if (document.pollSource()) {
@@ -145,7 +145,7 @@ int open(const char* path, const char* folder, int runs)
         if (firstScreen < 0) {
             firstScreen = shown;
         }
-        const SourceStatus status = document.source()->Status();
+        const SourceStatus status = document.source()->status();
         std::printf("%s first_screen_s %.3f complete_s %.3f shown_s %.3f cpu_s %.3f lines %llu "
                     "bytes %llu%s\n",
                     compressionName(format), firstScreen, complete, shown, cpu,

@@ -17,10 +17,10 @@ int findBench(const std::string& path, const std::string& text, const std::strin
     doc.stopWatching();
     unsigned flags = 0;
     if (flagText.find('c') != std::string::npos) {
-        flags |= FR_MATCHCASE;
+        flags |= SearchMatchCase;
     }
     if (flagText.find('w') != std::string::npos) {
-        flags |= FR_WHOLEWORD;
+        flags |= SearchWholeWord;
     }
     doc.line(0);
     double best = 1e9;
@@ -294,7 +294,7 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
         // Stop returns at once; the worker leaves its line when it sees it, which the
         // filter's end (a join) then waits for.
         auto begin = Clock::now();
-        filter->Stop();
+        filter->stop();
         filter.reset();
         stop.push_back(ms(Clock::now() - begin));
 
@@ -322,7 +322,7 @@ int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineByte
         const auto begin = Clock::now();
         filter.setFilter(hard);
         if (!filter.waitIdle(std::chrono::minutes(10))) {
-            filter.Stop();
+            filter.stop();
         }
         filter.collect();
         const double took = seconds(Clock::now() - begin);

@@ -200,7 +200,7 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const double at = seconds(Clock::now() - start);
-        const SourceStatus status = followed->Status();
+        const SourceStatus status = followed->status();
         const LineNumber lines = doc.lineCount();
         const std::size_t indexBytes = doc.indexMemoryBytes();
         mostIndex = std::max(mostIndex, indexBytes);
@@ -213,7 +213,7 @@ int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool a
         }
     }
     const LogDocument::IndexStop stopped = doc.indexStopped();
-    const SourceStatus status = followed->Status();
+    const SourceStatus status = followed->status();
     if (stopped.limit != LogDocument::IndexStop::Limit::None) {
         std::printf(
             "stopped at %u lines (%s), bound %llu bytes, index %zu bytes at most: %s; "

@@ -28,15 +28,15 @@ void EnvironmentReport::writeEnvironment(const SystemFacts& facts)
     if (!facts.osKnown) {
         return;
     }
-    constexpr std::uint16_t level = TraceLog::LevelInfo;
-    m_log.Line(level, "OS: ", facts.osText);
+    const std::uint16_t level = TraceLog::LevelInfo;
+    m_log.line(level, "OS: ", facts.osText);
     if (facts.architecture == SystemFacts::ArchitectureIntel) {
-        m_log.Line(level, "Architecture: INTEL");
+        m_log.line(level, "Architecture: INTEL");
     } else {
-        m_log.Line(level, "Architecture: unknown: ", facts.architecture);
+        m_log.line(level, "Architecture: unknown: ", facts.architecture);
     }
-    m_log.Line(level, "Number of processors: ", facts.processorCount);
-    m_log.Line(level, "Processortype: ", facts.processorText);
+    m_log.line(level, "Number of processors: ", facts.processorCount);
+    m_log.line(level, "Processortype: ", facts.processorText);
 
     m_log.setMessageLevel(level);
     m_log.stamp();
@@ -84,7 +84,7 @@ void EnvironmentReport::logModuleVersion(const std::string& path)
     if (!version) {
         return;
     }
-    m_log.Line(TraceLog::LevelInfo, path, ": [", versionText(*version), "]");
+    m_log.line(TraceLog::LevelInfo, path, ": [", versionText(*version), "]");
 }
 
 std::optional<EnvironmentReport::ModuleVersion>

@@ -7,7 +7,7 @@
 // A writer sets the level, stamps, writes pieces and ends the line:
 //     TraceLog& log = TraceLog::instance();
 //     log.setMessageLevel(3); log.stamp(); log << u"Help-path: " << path; log.endLine();
-// or, equivalently, log.Line(3, u"Help-path: ", path);
+// or, equivalently, log.line(3, u"Help-path: ", path);
 
 #include "platform/SafeFile.h"
 
@@ -93,7 +93,7 @@ class TraceLog {
     void endLine();
 
     // setMessageLevel, Stamp, the pieces, endLine.
-    template <typename... Pieces> void Line(std::uint16_t level, const Pieces&... pieces)
+    template <typename... Pieces> void line(std::uint16_t level, const Pieces&... pieces)
     {
         setMessageLevel(level);
         stamp();

@@ -102,17 +102,16 @@ QTreeWidgetItem* CheckListControl::addKeywordRow(int index, Keyword* keyword)
     const LanguageResources& resources = LanguageResources::current();
     auto* item = new QTreeWidgetItem;
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-    item->setCheckState(0, keyword && keyword->m_enabled ? Qt::Checked : Qt::Unchecked);
+    item->setCheckState(0, keyword && keyword->enabled ? Qt::Checked : Qt::Unchecked);
     if (keyword) {
-        item->setText(1, shownText(keyword->m_text));
-        item->setText(2, resources.string(keyword->m_matchCase ? StringId::Yes : StringId::No));
-        item->setText(3, resources.string(keyword->m_matchWord ? StringId::Yes : StringId::No));
+        item->setText(1, shownText(keyword->text));
+        item->setText(2, resources.string(keyword->matchCase ? StringId::Yes : StringId::No));
+        item->setText(3, resources.string(keyword->matchWord ? StringId::Yes : StringId::No));
         if (m_columnCount > MatchOnlyColumn) {
-            item->setCheckState(MatchOnlyColumn,
-                                keyword->m_matchOnly ? Qt::Checked : Qt::Unchecked);
+            item->setCheckState(MatchOnlyColumn, keyword->matchOnly ? Qt::Checked : Qt::Unchecked);
         }
-        item->setForeground(1, quill::colorFromRef(keyword->m_textColor));
-        item->setBackground(1, quill::colorFromRef(keyword->m_backgroundColor));
+        item->setForeground(1, quill::colorFromRef(keyword->textColor));
+        item->setBackground(1, quill::colorFromRef(keyword->backgroundColor));
     }
     insertTopLevelItem(std::clamp(index, 0, topLevelItemCount()), item);
     // Attached last: the check-box change of the insertion finds no keyword yet.
@@ -175,12 +174,12 @@ void CheckListControl::onItemChanged(QTreeWidgetItem* item, int column)
         return;
     }
     if (column == MatchOnlyColumn) {
-        keyword->m_matchOnly = item->checkState(MatchOnlyColumn) == Qt::Checked;
+        keyword->matchOnly = item->checkState(MatchOnlyColumn) == Qt::Checked;
         return;
     }
     const bool enabled = item->checkState(0) == Qt::Checked;
-    if (keyword->m_enabled != enabled) {
-        keyword->m_enabled = enabled;
+    if (keyword->enabled != enabled) {
+        keyword->enabled = enabled;
         emit keywordEnabledChanged(row, enabled);
     }
 }

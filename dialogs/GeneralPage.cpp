@@ -110,9 +110,9 @@ bool GeneralPage::initDialog()
 {
     m_initialized = true;
     SettingsStore& settings = SettingsStore::instance();
-    m_topMost = settings.boolValue(Setting::TopMost) ? 1 : 0;
-    m_showLastViewedFile = settings.boolValue(Setting::ShowLastViewedFile) ? 1 : 0;
-    m_showEmptyFiles = settings.boolValue(Setting::ShowEmptyFiles) ? 1 : 0;
+    topMost = settings.boolValue(Setting::TopMost) ? 1 : 0;
+    showLastViewedFile = settings.boolValue(Setting::ShowLastViewedFile) ? 1 : 0;
+    showEmptyFiles = settings.boolValue(Setting::ShowEmptyFiles) ? 1 : 0;
     m_backgroundColor = settings.dword(Setting::BackgroundColor);
     m_textColor = settings.dword(Setting::TextColor);
 
@@ -125,7 +125,7 @@ bool GeneralPage::initDialog()
             std::memcpy(&m_logFont, bytes->data(), sizeof m_logFont);
         }
     }
-    m_detailedLogging = settings.dword(Setting::LogLevel) > 1 ? 1 : 0;
+    detailedLogging = settings.dword(Setting::LogLevel) > 1 ? 1 : 0;
 
     if (m_preview) {
         m_preview->setPlainText(buildPreviewText());
@@ -150,10 +150,10 @@ QString GeneralPage::buildPreviewText()
 void GeneralPage::updateData(bool saveAndValidate)
 {
     const std::pair<QCheckBox*, std::int32_t*> boxes[] = {
-        {m_showLastViewedFileBox, &m_showLastViewedFile},
-        {m_topMostBox, &m_topMost},
-        {m_detailedLoggingBox, &m_detailedLogging},
-        {m_showEmptyFilesBox, &m_showEmptyFiles},
+        {m_showLastViewedFileBox, &showLastViewedFile},
+        {m_topMostBox, &topMost},
+        {m_detailedLoggingBox, &detailedLogging},
+        {m_showEmptyFilesBox, &showEmptyFiles},
     };
     for (const auto& [box, value] : boxes) {
         if (box == nullptr) {
@@ -182,10 +182,10 @@ void GeneralPage::saveStep()
     if (!settings.boolValue(Setting::IsTextFontSet)) {
         settings.setBool(Setting::IsTextFontSet, true);
     }
-    settings.setBool(Setting::TopMost, m_topMost > 0);
-    settings.setBool(Setting::ShowLastViewedFile, m_showLastViewedFile > 0);
-    settings.setBool(Setting::ShowEmptyFiles, m_showEmptyFiles > 0);
-    settings.setDword(Setting::LogLevel, m_detailedLogging ? DetailedLevel : ErrorLevel);
+    settings.setBool(Setting::TopMost, topMost > 0);
+    settings.setBool(Setting::ShowLastViewedFile, showLastViewedFile > 0);
+    settings.setBool(Setting::ShowEmptyFiles, showEmptyFiles > 0);
+    settings.setDword(Setting::LogLevel, detailedLogging ? DetailedLevel : ErrorLevel);
 }
 
 void GeneralPage::applyPreviewFont()

@@ -65,10 +65,10 @@ class GeneralPage : public QWidget {
     const LogFontRecord& fontRecord() const { return m_logFont; }
     QPlainTextEdit* preview() const { return m_preview; }
 
-    std::int32_t m_showLastViewedFile = 0;
-    std::int32_t m_topMost = 0;
-    std::int32_t m_detailedLogging = 0;
-    std::int32_t m_showEmptyFiles = 0;
+    std::int32_t showLastViewedFile = 0;
+    std::int32_t topMost = 0;
+    std::int32_t detailedLogging = 0;
+    std::int32_t showEmptyFiles = 0;
 
   protected:
     void showEvent(QShowEvent* event) override;

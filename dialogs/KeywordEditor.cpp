@@ -62,8 +62,8 @@ KeywordEditor::KeywordEditor(QWidget* parent) : QDialog(parent)
 
 bool KeywordEditor::initDialog()
 {
-    m_preview = m_text;
-    m_preset = m_text;
+    preview = text;
+    m_preset = text;
     m_textEdited = false;
     updateData(false);
     m_lastAccepted = m_textEdit ? m_textEdit->text() : QString();
@@ -79,36 +79,36 @@ void KeywordEditor::updateData(bool saveAndValidate)
     if (saveAndValidate) {
         // An over-long preset text shows cut; only the user's edit replaces it.
         if (m_textEdit) {
-            m_text = m_textEdited ? m_textEdit->text() : m_preset;
+            text = m_textEdited ? m_textEdit->text() : m_preset;
         }
         if (m_matchCaseBox) {
-            m_matchCase = m_matchCaseBox->isChecked() ? 1 : 0;
+            matchCase = m_matchCaseBox->isChecked() ? 1 : 0;
         }
         if (m_matchWordBox) {
-            m_matchWord = m_matchWordBox->isChecked() ? 1 : 0;
+            matchWord = m_matchWordBox->isChecked() ? 1 : 0;
         }
         if (m_matchOnlyBox) {
-            m_matchOnly = m_matchOnlyBox->isChecked() ? 1 : 0;
+            matchOnly = m_matchOnlyBox->isChecked() ? 1 : 0;
         }
         return;
     }
-    if (m_textEdit && m_textEdit->text() != m_text) {
+    if (m_textEdit && m_textEdit->text() != text) {
         // Not a user's edit: its notification would read the other controls back before
         // they hold the fields.
         const QSignalBlocker quiet(m_textEdit);
-        m_textEdit->setText(m_text);
+        m_textEdit->setText(text);
     }
     if (m_previewEdit) {
-        m_previewEdit->setText(m_preview);
+        m_previewEdit->setText(preview);
     }
     if (m_matchCaseBox) {
-        m_matchCaseBox->setChecked(m_matchCase != 0);
+        m_matchCaseBox->setChecked(matchCase != 0);
     }
     if (m_matchWordBox) {
-        m_matchWordBox->setChecked(m_matchWord != 0);
+        m_matchWordBox->setChecked(matchWord != 0);
     }
     if (m_matchOnlyBox) {
-        m_matchOnlyBox->setChecked(m_matchOnly != 0);
+        m_matchOnlyBox->setChecked(matchOnly != 0);
     }
     applyColors();
 }
@@ -116,17 +116,17 @@ void KeywordEditor::updateData(bool saveAndValidate)
 void KeywordEditor::onTextEdited()
 {
     updateData(true);
-    m_preview = m_text;
+    preview = text;
     if (m_previewEdit) {
-        m_previewEdit->setText(m_preview);
+        m_previewEdit->setText(preview);
     }
 }
 
-void KeywordEditor::onUserEdit(const QString& text)
+void KeywordEditor::onUserEdit(const QString& entered)
 {
-    if (text.size() <= MaxTextLength) {
+    if (entered.size() <= MaxTextLength) {
         m_textEdited = true;
-        m_lastAccepted = text;
+        m_lastAccepted = entered;
         return;
     }
     {
@@ -141,20 +141,20 @@ void KeywordEditor::onUserEdit(const QString& text)
 
 void KeywordEditor::applyColors()
 {
-    const QColor text = quill::colorFromRef(m_textColor);
-    const QColor back = quill::colorFromRef(m_backgroundColor);
-    paintWith(m_textSwatch, QPalette::WindowText, text, QPalette::Window, text);
+    const QColor fore = quill::colorFromRef(textColor);
+    const QColor back = quill::colorFromRef(backgroundColor);
+    paintWith(m_textSwatch, QPalette::WindowText, fore, QPalette::Window, fore);
     paintWith(m_backgroundSwatch, QPalette::WindowText, back, QPalette::Window, back);
-    paintWith(m_previewEdit, QPalette::Text, text, QPalette::Base, back);
+    paintWith(m_previewEdit, QPalette::Text, fore, QPalette::Base, back);
 }
 
 void KeywordEditor::onChooseTextColor()
 {
     updateData(true);
     if (const auto chosen =
-            quill::chooseColor(this, quill::colorFromRef(m_textColor),
+            quill::chooseColor(this, quill::colorFromRef(textColor),
                                LanguageResources::current().string(StringId::TextColourCaption))) {
-        m_textColor = quill::colorRefFrom(*chosen);
+        textColor = quill::colorRefFrom(*chosen);
     }
     updateData(false);
 }
@@ -163,9 +163,9 @@ void KeywordEditor::onChooseBkColor()
 {
     updateData(true);
     if (const auto chosen = quill::chooseColor(
-            this, quill::colorFromRef(m_backgroundColor),
+            this, quill::colorFromRef(backgroundColor),
             LanguageResources::current().string(StringId::BackgroundColourCaption))) {
-        m_backgroundColor = quill::colorRefFrom(*chosen);
+        backgroundColor = quill::colorRefFrom(*chosen);
     }
     updateData(false);
 }

@@ -43,13 +43,13 @@ class KeywordEditor : public QDialog {
     void onChooseTextColor();
     void onChooseBkColor();
 
-    QString m_text;
-    QString m_preview;
-    std::int32_t m_matchCase = 0;
-    std::int32_t m_matchWord = 0;
-    std::int32_t m_matchOnly = 0;
-    ColorRef m_textColor = 0x00FFFFFF;
-    ColorRef m_backgroundColor = 0x000000FF;
+    QString text;
+    QString preview;
+    std::int32_t matchCase = 0;
+    std::int32_t matchWord = 0;
+    std::int32_t matchOnly = 0;
+    ColorRef textColor = 0x00FFFFFF;
+    ColorRef backgroundColor = 0x000000FF;
 
   public slots:
     void accept() override;
@@ -57,7 +57,7 @@ class KeywordEditor : public QDialog {
   private:
     void onTextEdited();
     // The user's own edits: an entry past the limit is refused here.
-    void onUserEdit(const QString& text);
+    void onUserEdit(const QString& entered);
     void applyColors();
 
     QString m_preset;       // the text as doModal found it, whole

@@ -134,9 +134,9 @@ bool KeywordsPage::initDialog()
         m_keywords.push_back(std::make_unique<Keyword>(std::move(keyword)));
     }
     fillRows();
-    m_beep = settings.boolValue(Setting::Beep) ? 1 : 0;
-    m_playSound = settings.boolValue(Setting::PlaySound) ? 1 : 0;
-    m_soundFile = toQString(settings.string(Setting::Sound));
+    beep = settings.boolValue(Setting::Beep) ? 1 : 0;
+    playSound = settings.boolValue(Setting::PlaySound) ? 1 : 0;
+    soundFile = toQString(settings.string(Setting::Sound));
     if (m_playButton) {
         m_playButton->setIcon(LanguageResources::current().icon(ResourceId::PlayIcon));
     }
@@ -148,24 +148,24 @@ void KeywordsPage::updateData(bool saveAndValidate)
 {
     if (saveAndValidate) {
         if (m_beepBox) {
-            m_beep = m_beepBox->isChecked() ? 1 : 0;
+            beep = m_beepBox->isChecked() ? 1 : 0;
         }
         if (m_playSoundBox) {
-            m_playSound = m_playSoundBox->isChecked() ? 1 : 0;
+            playSound = m_playSoundBox->isChecked() ? 1 : 0;
         }
         if (m_soundFileEdit) {
-            m_soundFile = m_soundFileEdit->text();
+            soundFile = m_soundFileEdit->text();
         }
         return;
     }
     if (m_beepBox) {
-        m_beepBox->setChecked(m_beep != 0);
+        m_beepBox->setChecked(beep != 0);
     }
     if (m_playSoundBox) {
-        m_playSoundBox->setChecked(m_playSound != 0);
+        m_playSoundBox->setChecked(playSound != 0);
     }
     if (m_soundFileEdit) {
-        m_soundFileEdit->setText(m_soundFile);
+        m_soundFileEdit->setText(soundFile);
     }
 }
 
@@ -187,9 +187,9 @@ void KeywordsPage::saveStep()
     updateData(true);
     SettingsStore& settings = SettingsStore::instance();
     settings.saveKeywords(keywords());
-    settings.setBool(Setting::Beep, m_beep > 0);
-    settings.setBool(Setting::PlaySound, m_playSound > 0);
-    settings.setString(Setting::Sound, toU16(m_soundFile));
+    settings.setBool(Setting::Beep, beep > 0);
+    settings.setBool(Setting::PlaySound, playSound > 0);
+    settings.setString(Setting::Sound, toU16(soundFile));
 }
 
 void KeywordsPage::fillRows(int select)
@@ -228,16 +228,16 @@ void KeywordsPage::updateButtons()
 void KeywordsPage::onAdd()
 {
     KeywordEditor editor(this);
-    if (editor.doModal() != KeywordEditor::IDOK || editor.m_text.isEmpty()) {
+    if (editor.doModal() != KeywordEditor::IDOK || editor.text.isEmpty()) {
         return;
     }
     auto keyword = std::make_unique<Keyword>();
-    keyword->m_text = toU16(editor.m_text);
-    keyword->m_matchCase = editor.m_matchCase != 0;
-    keyword->m_matchWord = editor.m_matchWord != 0;
-    keyword->m_matchOnly = editor.m_matchOnly != 0;
-    keyword->m_textColor = editor.m_textColor;
-    keyword->m_backgroundColor = editor.m_backgroundColor;
+    keyword->text = toU16(editor.text);
+    keyword->matchCase = editor.matchCase != 0;
+    keyword->matchWord = editor.matchWord != 0;
+    keyword->matchOnly = editor.matchOnly != 0;
+    keyword->textColor = editor.textColor;
+    keyword->backgroundColor = editor.backgroundColor;
     m_keywords.push_back(std::move(keyword));
     fillRows(static_cast<int>(m_keywords.size()) - 1);
     // The new row is selected; with the list focused, Enter confirms the sheet instead of
@@ -253,19 +253,19 @@ void KeywordsPage::onEdit()
         return;
     }
     KeywordEditor editor(this);
-    editor.m_text = toQString(keyword->m_text);
-    editor.m_matchCase = keyword->m_matchCase ? 1 : 0;
-    editor.m_matchWord = keyword->m_matchWord ? 1 : 0;
-    editor.m_matchOnly = keyword->m_matchOnly ? 1 : 0;
-    editor.m_textColor = keyword->m_textColor;
-    editor.m_backgroundColor = keyword->m_backgroundColor;
-    if (editor.doModal() == KeywordEditor::IDOK && !editor.m_text.isEmpty()) {
-        keyword->m_text = toU16(editor.m_text);
-        keyword->m_matchCase = editor.m_matchCase != 0;
-        keyword->m_matchWord = editor.m_matchWord != 0;
-        keyword->m_matchOnly = editor.m_matchOnly != 0;
-        keyword->m_textColor = editor.m_textColor;
-        keyword->m_backgroundColor = editor.m_backgroundColor;
+    editor.text = toQString(keyword->text);
+    editor.matchCase = keyword->matchCase ? 1 : 0;
+    editor.matchWord = keyword->matchWord ? 1 : 0;
+    editor.matchOnly = keyword->matchOnly ? 1 : 0;
+    editor.textColor = keyword->textColor;
+    editor.backgroundColor = keyword->backgroundColor;
+    if (editor.doModal() == KeywordEditor::IDOK && !editor.text.isEmpty()) {
+        keyword->text = toU16(editor.text);
+        keyword->matchCase = editor.matchCase != 0;
+        keyword->matchWord = editor.matchWord != 0;
+        keyword->matchOnly = editor.matchOnly != 0;
+        keyword->textColor = editor.textColor;
+        keyword->backgroundColor = editor.backgroundColor;
     }
     fillRows(row);
 }
@@ -330,7 +330,7 @@ void KeywordsPage::onBrowse()
         return;
     }
     updateData(true);
-    m_soundFile = chosen;
+    soundFile = chosen;
     updateData(false);
 }
 
@@ -343,6 +343,6 @@ void KeywordsPage::onPlay()
     // The sound plays synchronously: show the button disabled before the wait begins.
     m_playButton->setEnabled(false);
     m_playButton->repaint();
-    m_sound->playSoundFile(toU16(m_soundFile));
+    m_sound->playSoundFile(toU16(soundFile));
     m_playButton->setEnabled(true);
 }

@@ -64,9 +64,9 @@ class KeywordsPage : public QWidget {
     CheckListControl* list() const { return m_list; }
     std::vector<Keyword> keywords() const;
 
-    std::int32_t m_beep = 0;
-    std::int32_t m_playSound = 0;
-    QString m_soundFile;
+    std::int32_t beep = 0;
+    std::int32_t playSound = 0;
+    QString soundFile;
 
   protected:
     void showEvent(QShowEvent* event) override;

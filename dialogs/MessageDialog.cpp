@@ -21,13 +21,13 @@ bool MessageDialog::initDialog()
 {
     updateData(false);
     const LanguageResources& resources = LanguageResources::current();
-    if (m_captionID != 0) {
-        m_caption = resources.string(m_captionID);
+    if (captionId != 0) {
+        caption = resources.string(captionId);
     }
-    if (m_textID != 0) {
-        m_text = resources.string(m_textID);
+    if (textId != 0) {
+        text = resources.string(textId);
     }
-    setWindowTitle(m_caption);
+    setWindowTitle(caption);
     updateData(false);
     return true;
 }
@@ -36,18 +36,18 @@ void MessageDialog::updateData(bool saveAndValidate)
 {
     if (saveAndValidate) {
         if (m_dontAskAgainBox) {
-            m_dontAskAgain = m_dontAskAgainBox->isChecked() ? 1 : 0;
+            dontAskAgain = m_dontAskAgainBox->isChecked() ? 1 : 0;
         }
         if (m_textLabel) {
-            m_text = m_textLabel->text();
+            text = m_textLabel->text();
         }
         return;
     }
     if (m_dontAskAgainBox) {
-        m_dontAskAgainBox->setChecked(m_dontAskAgain != 0);
+        m_dontAskAgainBox->setChecked(dontAskAgain != 0);
     }
     if (m_textLabel) {
-        m_textLabel->setText(m_text);
+        m_textLabel->setText(text);
     }
 }
 

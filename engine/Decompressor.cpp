@@ -341,7 +341,7 @@ DecompressResult decompressStream(CompressionFormat format, int in, int out,
         if (cut == 0) {
             cut = filled;
         }
-        const SpoolWriter::Status written = writer.Write(output.data(), cut);
+        const SpoolWriter::Status written = writer.write(output.data(), cut);
         std::memmove(output.data(), output.data() + cut, filled - cut);
         filled -= cut;
         result.produced = writer.written();

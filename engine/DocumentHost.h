@@ -41,7 +41,7 @@ class DocumentHost {
     // ended. The frame re-opens the same path.
     virtual void postFileReload() = 0;
     // Whether the followed file can be read changed: error is the errno why it cannot, 0
-    // when it can be read again (LogDocument::ReadError tells the current state, which a
+    // when it can be read again (LogDocument::readError tells the current state, which a
     // queued message may lag behind). The watcher goes on.
     virtual void postFileUnreadable(int error) = 0;
 

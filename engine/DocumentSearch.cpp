@@ -211,7 +211,7 @@ class DocumentSearch {
     std::optional<SearchHit> regexLine(LineNumber line, const std::u16string& text,
                                        std::size_t startCol, bool down)
     {
-        if (m_scratch->Abandoned()) {
+        if (m_scratch->abandoned()) {
             m_report->abandoned = true;
             return std::nullopt;
         }
@@ -508,7 +508,7 @@ class DocumentSearch {
         // The block loses its sequences as one piece: none holds a line feed, so each line
         // loses its own. Without an ESC the bytes are the text shown.
         const bool stripped = piece.shown.stripBlock(raw.data(), raw.size());
-        const std::uint8_t* hay = stripped ? piece.shown.Bytes() : raw.data();
+        const std::uint8_t* hay = stripped ? piece.shown.bytes() : raw.data();
         const std::size_t length =
             stripped ? std::size_t(piece.shown.starts()[1] - piece.shown.starts()[0]) : raw.size();
         // A hit's line: the line feeds before it, counted on from the last hit's line.
@@ -786,12 +786,12 @@ bool LogDocument::find(const std::u16string& text, bool down, unsigned flags)
         if (!file.isOpen()) {
             return false;
         }
-        const bool matchCase = (flags & FR_MATCHCASE) != 0;
+        const bool matchCase = (flags & SearchMatchCase) != 0;
         std::u16string pattern = text;
         if (!matchCase) {
             foldAsciiCase(pattern);
         }
-        DocumentSearch search(*this, file, pattern, matchCase, (flags & FR_WHOLEWORD) != 0);
+        DocumentSearch search(*this, file, pattern, matchCase, (flags & SearchWholeWord) != 0);
         const std::optional<SearchHit> hit =
             down ? search.forward(m_findPos) : search.backward(m_findPos);
         if (!hit) {

@@ -115,6 +115,6 @@ struct FindPosition {
 };
 
 // Find flags, the values of the find dialog.
-constexpr unsigned FR_DOWN = 1;
-constexpr unsigned FR_WHOLEWORD = 2;
-constexpr unsigned FR_MATCHCASE = 4;
+constexpr unsigned SearchDown = 1;
+constexpr unsigned SearchWholeWord = 2;
+constexpr unsigned SearchMatchCase = 4;

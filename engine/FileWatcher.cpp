@@ -79,7 +79,7 @@ FileWatcher::FileWatcher(LogDocument& document, WatchTiming timing)
 
 FileWatcher::~FileWatcher()
 {
-    Stop();
+    stop();
 }
 
 void FileWatcher::setFileState(const FileState& state)
@@ -101,7 +101,7 @@ bool FileWatcher::start()
             m_timing.notifierCalls ? *m_timing.notifierCalls : quill::NotifierCalls::system();
         if (!m_notifier.watch(m_path, calls)) {
             const int error = m_notifier.error();
-            TraceLog::instance().Line(TraceLog::LevelError, "No change events for ",
+            TraceLog::instance().line(TraceLog::LevelError, "No change events for ",
                                       std::string_view(m_path), ": ", std::strerror(error), " (",
                                       std::int64_t(error), "); polling every ",
                                       std::int64_t(m_timing.poll.count()), " ms");
@@ -118,7 +118,7 @@ bool FileWatcher::start()
     return true;
 }
 
-void FileWatcher::Stop()
+void FileWatcher::stop()
 {
     m_stopEvent.set();
     {
@@ -211,7 +211,7 @@ void FileWatcher::watchLoop()
         ~Registration()
         {
             if (id != 0) {
-                poller.Remove(id);
+                poller.remove(id);
             }
         }
     } registration{SafetyPoller::shared(),

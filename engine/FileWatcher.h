@@ -14,7 +14,7 @@
 //
 // A file that cannot be read (no permission, a read error) or a name that now names a
 // folder, FIFO or device is not followed and not reloaded: the watcher tells the document
-// why (LogDocument::ReadError, the unreadable message when the reason changes), the index
+// why (LogDocument::readError, the unreadable message when the reason changes), the index
 // stays, and every later poll tries again. Once the name names a regular file that can be
 // read, the usual decision holds: the same file with the indexed bytes still in place is
 // continued, any other file is reloaded.
@@ -30,7 +30,7 @@
 // grows.
 //
 // The document owns the object: it constructs it, hands over the path and the state the
-// previous watcher left, start()s it, and Stop()s and deletes it. The thread never deletes
+// previous watcher left, start()s it, and stop()s and deletes it. The thread never deletes
 // itself. Construction, the hand-overs, Start, Stop and the read-backs are main-thread
 // operations; the thread itself only runs watchLoop.
 
@@ -108,7 +108,7 @@ class FileWatcher {
     // Sets the stop event and waits without time-out until the thread has ended. Returns
     // at once when the thread has already ended or was never started. The caller must not
     // hold "docAccess" (the thread may be waiting for it).
-    void Stop();
+    void stop();
 
     // After Stop: what the next watcher starts from.
     const FileState& fileState() const { return m_fileState; }

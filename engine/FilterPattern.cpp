@@ -57,13 +57,13 @@ std::chrono::nanoseconds lineTime(std::size_t length, const FilterScratch& scrat
 // doubles (a shift, as this is asked for every line matched alone).
 std::uint32_t stepLimit(std::size_t longest, bool jit, bool quick)
 {
-    constexpr std::uint64_t work[2][2] = {{JitScanSteps / 10, JitScanSteps / 100},
+    constexpr std::uint64_t Work[2][2] = {{JitScanSteps / 10, JitScanSteps / 100},
                                           {JitScanSteps, JitScanSteps / 10}};
-    constexpr std::uint64_t cap[2][2] = {{InterpreterMatchLimit, InterpreterMatchLimit / 10},
+    constexpr std::uint64_t Cap[2][2] = {{InterpreterMatchLimit, InterpreterMatchLimit / 10},
                                          {JitMatchLimit, JitMatchLimit / 10}};
     const int halvings = std::bit_width(std::max<std::size_t>(longest, 1)) - 1;
     return std::uint32_t(
-        std::clamp<std::uint64_t>(work[jit][quick] >> halvings, MinMatchLimit, cap[jit][quick]));
+        std::clamp<std::uint64_t>(Work[jit][quick] >> halvings, MinMatchLimit, Cap[jit][quick]));
 }
 
 // Whole word: not after and not before a character other than Find's word delimiters;
@@ -161,7 +161,7 @@ int watchCallout(Watch& watch)
         return 0;
     }
     watch.countdown = WatchEvery;
-    if (watch.scratch->Abandoned()) {
+    if (watch.scratch->abandoned()) {
         watch.abandoned = true;
         return PCRE2_ERROR_CALLOUT;
     }
@@ -276,7 +276,7 @@ const std::uint8_t* FilterScratch::folded(const LineChunk& chunk)
     return m_folded.data();
 }
 
-FilterScratch& FilterScratch::Lane(std::size_t k)
+FilterScratch& FilterScratch::lane(std::size_t k)
 {
     if (!m_lanes[k]) {
         m_lanes[k] = std::make_unique<FilterScratch>();
@@ -576,7 +576,7 @@ bool FilterPattern::shownRegex(const LineChunk& run, FilterScratch& scratch,
     if (!scratch.m_shown.strip(run.bytes, run.starts, run.count)) {
         return matchRegex(plain, scratch, rows, undecided);
     }
-    plain.bytes = scratch.m_shown.Bytes();
+    plain.bytes = scratch.m_shown.bytes();
     plain.starts = scratch.m_shown.starts();
     return matchRegex(plain, scratch, rows, undecided) &&
            judgeJoined(run, scratch, rows, 0, undecided, 0);

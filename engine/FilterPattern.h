@@ -98,7 +98,7 @@ class FilterScratch {
     // Asked by matchers between lines: two relaxed loads, and the clock now and then.
     bool abortRequested()
     {
-        if (Abandoned()) {
+        if (abandoned()) {
             return true;
         }
         if (m_abort.deadline == std::chrono::steady_clock::time_point() ||
@@ -109,7 +109,7 @@ class FilterScratch {
         return std::chrono::steady_clock::now() >= m_abort.deadline;
     }
     // The pass is no longer wanted (the flags only, not the deadline).
-    bool Abandoned() const
+    bool abandoned() const
     {
         return (m_abort.generation != nullptr &&
                 m_abort.generation->load(std::memory_order_relaxed) != m_abort.wanted) ||
@@ -117,7 +117,7 @@ class FilterScratch {
     }
     // The scratch of lane k (0-2) of those a chunk's runs are shared out to by two threads
     // (engine/TwoLanes.h), kept from chunk to chunk, with this one's abort and quickness.
-    FilterScratch& Lane(std::size_t k);
+    FilterScratch& lane(std::size_t k);
     // Takes another's abort and quickness: a helper thread's scratch for the same chunk.
     void takeSettings(const FilterScratch& other)
     {

@@ -152,7 +152,7 @@ bool FilterPattern::shownLiteral(const LineChunk& run, const std::uint8_t* hay,
                                  FilterScratch& scratch, std::vector<std::uint32_t>& rows) const
 {
     if (scratch.m_shown.strip(hay, run.starts, run.count)) {
-        return searchLiteral(run, scratch.m_shown.Bytes(), scratch.m_shown.starts(),
+        return searchLiteral(run, scratch.m_shown.bytes(), scratch.m_shown.starts(),
                              &scratch.m_shown, scratch, rows);
     }
     return searchLiteral(run, hay, run.starts, nullptr, scratch, rows);
@@ -164,7 +164,7 @@ bool FilterPattern::gatherShown(const ShownLiteral& literal, const LineChunk& ru
 {
     std::vector<std::uint32_t>& lines = scratch.m_gatheredLines;
     lines.clear();
-    literal.Lines(hay, run.starts, run.count, lines);
+    literal.lines(hay, run.starts, run.count, lines);
     if (lines.empty()) {
         return false;
     }

@@ -59,7 +59,7 @@ void KeywordLines::sync()
     const bool terminal = m_doc.terminalColors();
     const std::vector<Keyword> keywords = m_source ? m_source() : m_doc.keywords();
     const bool anyEnabled =
-        std::any_of(keywords.begin(), keywords.end(), [](const Keyword& k) { return k.m_enabled; });
+        std::any_of(keywords.begin(), keywords.end(), [](const Keyword& k) { return k.enabled; });
     {
         std::lock_guard lock(m_mutex);
         // A line decoded the other way, or shown with its sequences, may have other keywords:
@@ -418,7 +418,7 @@ KeywordLines::Overview KeywordLines::overview() const
     overview.checked = m_checked;
     overview.backgrounds.reserve(m_keywords.size());
     for (const Keyword& keyword : m_keywords) {
-        overview.backgrounds.push_back(keyword.m_backgroundColor);
+        overview.backgrounds.push_back(keyword.backgroundColor);
     }
     return overview;
 }

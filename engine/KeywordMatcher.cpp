@@ -107,14 +107,14 @@ bool wholeWordAt(std::u16string_view line, std::size_t length, std::size_t posit
 const Keyword* findKeyword(const std::vector<Keyword>& keywords, std::u16string_view line)
 {
     for (const Keyword& keyword : keywords) {
-        if (!keyword.m_enabled || keyword.m_matchOnly) {
+        if (!keyword.enabled || keyword.matchOnly) {
             continue;
         }
-        const std::size_t position = findText(line, keyword.m_text, keyword.m_matchCase);
+        const std::size_t position = findText(line, keyword.text, keyword.matchCase);
         if (position == std::u16string_view::npos) {
             continue;
         }
-        if (keyword.m_matchWord && !wholeWordAt(line, keyword.m_text.size(), position)) {
+        if (keyword.matchWord && !wholeWordAt(line, keyword.text.size(), position)) {
             continue;
         }
         return &keyword;
@@ -126,8 +126,8 @@ void keywordColors(const std::vector<Keyword>& keywords, std::u16string_view lin
                    ColorRef& textColor, ColorRef& bkColor, bool& matched)
 {
     if (const Keyword* keyword = findKeyword(keywords, line)) {
-        textColor = keyword->m_textColor;
-        bkColor = keyword->m_backgroundColor;
+        textColor = keyword->textColor;
+        bkColor = keyword->backgroundColor;
         matched = true;
     }
 }
@@ -142,18 +142,18 @@ void matchRuns(const std::vector<Keyword>& keywords, std::u16string_view line, s
     }
     StyleRuns mine;
     for (const Keyword& keyword : keywords) {
-        if (!keyword.m_enabled || !keyword.m_matchOnly || keyword.m_text.empty()) {
+        if (!keyword.enabled || !keyword.matchOnly || keyword.text.empty()) {
             continue;
         }
-        const std::size_t length = keyword.m_text.size();
+        const std::size_t length = keyword.text.size();
         mine.clear();
         // Every occurrence that reaches into [from, to), overlapping ones too: which
         // characters are coloured does not depend on where the look started.
         std::size_t i = from >= length ? from - length + 1 : 0;
-        for (std::size_t at = findText(line, keyword.m_text, keyword.m_matchCase, i);
+        for (std::size_t at = findText(line, keyword.text, keyword.matchCase, i);
              at != std::u16string_view::npos && at < to;
-             at = findText(line, keyword.m_text, keyword.m_matchCase, at + 1)) {
-            if (keyword.m_matchWord && !wholeWordAt(line, length, at)) {
+             at = findText(line, keyword.text, keyword.matchCase, at + 1)) {
+            if (keyword.matchWord && !wholeWordAt(line, length, at)) {
                 continue;
             }
             const std::size_t start = std::max(at, from);
@@ -167,8 +167,8 @@ void matchRuns(const std::vector<Keyword>& keywords, std::u16string_view line, s
             run.end = end;
             run.hasText = true;
             run.hasBackground = true;
-            run.text = keyword.m_textColor;
-            run.background = keyword.m_backgroundColor;
+            run.text = keyword.textColor;
+            run.background = keyword.backgroundColor;
             mine.push_back(run);
         }
         // A keyword earlier in the list wins where two colour the same characters.

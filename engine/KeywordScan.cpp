@@ -50,14 +50,14 @@ KeywordScan::KeywordScan(std::vector<Keyword> keywords, quill::TextEncoding form
 {
     for (std::size_t index = 0; index < m_keywords.size() && m_presearch; ++index) {
         const Keyword& keyword = m_keywords[index];
-        if (!keyword.m_enabled || keyword.m_matchOnly) {
+        if (!keyword.enabled || keyword.matchOnly) {
             continue; // colours no line
         }
-        std::u16string text = keyword.m_text;
-        if (!keyword.m_matchCase) {
+        std::u16string text = keyword.text;
+        if (!keyword.matchCase) {
             foldAsciiCase(text);
         }
-        const BytePattern pattern = makeBytePattern(text, m_form, keyword.m_matchCase);
+        const BytePattern pattern = makeBytePattern(text, m_form, keyword.matchCase);
         if (pattern.impossible) {
             continue; // no line can hold it
         }
@@ -65,9 +65,9 @@ KeywordScan::KeywordScan(std::vector<Keyword> keywords, quill::TextEncoding form
             m_presearch = false;
             break;
         }
-        m_patterns.add(pattern.bytes, !keyword.m_matchCase);
+        m_patterns.add(pattern.bytes, !keyword.matchCase);
         m_needles.push_back(
-            {std::uint32_t(index), pattern.bytes.size(), pattern.exact, keyword.m_matchWord});
+            {std::uint32_t(index), pattern.bytes.size(), pattern.exact, keyword.matchWord});
     }
     m_seen.assign(m_needles.size(), 0);
     m_first.assign(m_needles.size(), 0);

@@ -294,7 +294,7 @@ FilterChange LineFilter::sync()
     return change;
 }
 
-void LineFilter::Stop()
+void LineFilter::stop()
 {
     m_stopped.store(true);
     m_idle.notify_all();

@@ -18,7 +18,7 @@
 //     which moves what the worker found into matches() and says what changed. Rows
 //     change only inside collect(), setFilter(), clearFilter() and sync() (a reset).
 //   - progress(): lines checked out of the lines to check, and the state, for the
-//     pane's header. Stop() ends the running pass within one line's work and keeps the
+//     pane's header. stop() ends the running pass within one line's work and keeps the
 //     rows found so far; resume() goes on from there.
 //   - A line a term could not decide (too complex for a regular expression, or longer than
 //     the longest line held whole) is shown, never hidden: undecided() lists those of
@@ -81,7 +81,7 @@ struct FilterChange {
     bool lastRowRemoved = false; // the previous last row was taken back (its line grew)
     std::size_t firstNewRow = 0; // rows from here on are new
     std::size_t rowCount = 0;
-    bool Changed() const { return reset || lastRowRemoved || firstNewRow != rowCount; }
+    bool changed() const { return reset || lastRowRemoved || firstNewRow != rowCount; }
 };
 
 class LineFilter : private LogDocument::AppendListener {
@@ -110,7 +110,7 @@ class LineFilter : private LogDocument::AppendListener {
     // new or grown lines are handed to the worker. Cheap when nothing changed. Returns
     // what it changed in the rows (a reset only).
     FilterChange sync();
-    void Stop();
+    void stop();
     void resume();
 
     // Takes over what the worker found since the last call; starts over (a reset) when the
@@ -144,7 +144,7 @@ class LineFilter : private LogDocument::AppendListener {
     struct Worker;
     enum class RunEnd {
         CaughtUp,   // every line up to the target is checked
-        Stopped,    // Stop()
+        Stopped,    // stop()
         Superseded, // a new job (filter, reset) is wanted
         Unreadable, // the file or the index changed under the pass; the next sync() restarts
         Deferred,   // the watcher's run is over its budget: the worker takes over

@@ -19,16 +19,16 @@ class LineMarks {
     bool toggle(LineNumber line);
     bool isMarked(LineNumber line) const;
     void clear() { m_lines.clear(); }
-    bool Empty() const { return m_lines.empty(); }
-    std::size_t Count() const { return m_lines.size(); }
+    bool isEmpty() const { return m_lines.empty(); }
+    std::size_t count() const { return m_lines.size(); }
     // The first mark after `line` (strictly), wrapping to the first mark when none follows;
     // nothing when there are no marks.
     std::optional<LineNumber> next(LineNumber line) const;
     // The last mark before `line` (strictly), wrapping to the last mark when none precedes.
     std::optional<LineNumber> previous(LineNumber line) const;
     // Ascending.
-    const std::vector<LineNumber>& Lines() const { return m_lines; }
-    // The marks in [first, end), ascending: a range of Lines().
+    const std::vector<LineNumber>& lines() const { return m_lines; }
+    // The marks in [first, end), ascending: a range of lines().
     std::pair<std::vector<LineNumber>::const_iterator, std::vector<LineNumber>::const_iterator>
     inRange(LineNumber first, LineNumber end) const;
 

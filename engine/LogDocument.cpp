@@ -117,7 +117,7 @@ bool LogDocument::pollSource()
     if (!m_source || m_sourceShown) {
         return false;
     }
-    const SourceStatus status = m_source->Status();
+    const SourceStatus status = m_source->status();
     if (status.phase == SourceStatus::Phase::Running) {
         return false;
     }
@@ -129,7 +129,7 @@ bool LogDocument::pollSource()
     // The watcher reads the rest; an index that stopped or a spool that cannot be read
     // takes no more.
     if (m_watching && indexedEnd() < FileOffset(status.spooled) &&
-        indexStopped().limit == IndexStop::Limit::None && ReadError() == 0) {
+        indexStopped().limit == IndexStop::Limit::None && readError() == 0) {
         return false;
     }
     m_sourceShown = true;
@@ -148,7 +148,7 @@ std::u16string LogDocument::shownName() const
     if (!m_source) {
         return m_path;
     }
-    if (m_source->Kind() == SourceKind::Decompressed && m_host) {
+    if (m_source->kind() == SourceKind::Decompressed && m_host) {
         // String 401: "%1 (decompressed copy)".
         std::u16string text = m_host->loadResourceString(HostString::DecompressedCopy);
         const std::size_t at = text.find(u"%1");

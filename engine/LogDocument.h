@@ -157,7 +157,7 @@ class LogDocument {
     // took its name), ENOTSUP (a FIFO, socket or device did), EIO, ...; 0 while it can, or
     // while nobody watches. The lines indexed so far stay meanwhile, and the watcher tries
     // again on every poll. Any thread.
-    int ReadError() const { return m_readError.load(std::memory_order_relaxed); }
+    int readError() const { return m_readError.load(std::memory_order_relaxed); }
     // Whether the file can be opened for reading now: 0, or the errno of the open (ENOENT
     // also without a path). Main thread.
     int fileOpenError() const;
@@ -292,7 +292,7 @@ class LogDocument {
     // (open, reload, Clear, New) drops them.
     LineMarks& marks() { return m_marks; }
     const LineMarks& marks() const { return m_marks; }
-    // flags: FR_WHOLEWORD, FR_MATCHCASE (FR_DOWN is given by down). A document without
+    // flags: SearchWholeWord, SearchMatchCase (SearchDown is given by down). A document without
     // lines returns true and selects nothing; an empty text is never found. On a match:
     // selection and find position move, the views make it visible and are updated.
     bool find(const std::u16string& text, bool down, unsigned flags);

@@ -166,7 +166,7 @@ void LogDocument::noteIndexStop()
     m_indexStop.lines = m_index.lineCount();
     m_indexStop.bound = memory ? m_index.memoryLimit() : 0;
     m_indexStop.serial = ++serials;
-    TraceLog::instance().Line(
+    TraceLog::instance().line(
         TraceLog::LevelInfo, "Indexing stopped at ", std::uint32_t(m_indexStop.lines), " lines, ",
         std::int64_t(m_index.end()),
         " bytes: ", memory ? "the line index reached its memory bound of " : "no line numbers left",
@@ -362,7 +362,7 @@ void LogDocument::startWatching(int readError)
 void LogDocument::stopWatching()
 {
     if (m_watching && m_watcher) {
-        m_watcher->Stop();
+        m_watcher->stop();
         // A watcher that never saw the file (or saw it but did not re-open it yet) hands
         // nothing over: the next one must wait for the file again and have it re-opened,
         // instead of ending at once or following from a size nothing was indexed up to.

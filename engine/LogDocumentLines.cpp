@@ -46,7 +46,7 @@ void LogDocument::copyLineRun(LineNumber first, LineNumber limit, LineNumber max
     const FileOffset base = m_index.lineStart(first);
     run.starts.reserve(std::size_t(most) + 1);
     // The first line's end is always included, however far it is.
-    constexpr FileOffset far = std::numeric_limits<FileOffset>::max();
+    const FileOffset far = std::numeric_limits<FileOffset>::max();
     m_index.copyStarts(first, 2, far, run.starts);
     m_index.copyStarts(first + 2, most - 1, maxBytes > far - base ? far : base + maxBytes,
                        run.starts);

@@ -219,7 +219,7 @@ struct LogSource::State {
         closeFd(spoolFd);
     }
 
-    void Wake();
+    void wake();
     void finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
                 std::string detail = {});
     void pump(int fd);
@@ -253,7 +253,7 @@ LogSource::LogSource(SourceKind kind, std::u16string name, const SourceOptions& 
 LogSource::~LogSource()
 {
     m_state->stop.store(true);
-    m_state->Wake();
+    m_state->wake();
     if (m_kind == SourceKind::Command) {
         m_state->beginEnd();
     }
@@ -487,7 +487,7 @@ std::unique_ptr<LogSource> LogSource::decompress(const std::string& path, Compre
     return source;
 }
 
-void LogSource::State::Wake()
+void LogSource::State::wake()
 {
     if (wakeFd >= 0) {
         const std::uint64_t one = 1;
@@ -536,7 +536,7 @@ void LogSource::State::pump(int fd)
             break;
         }
         const SpoolWriter::Status written =
-            writer.Write(buffer.data(), static_cast<std::size_t>(got));
+            writer.write(buffer.data(), static_cast<std::size_t>(got));
         spooled.store(writer.written());
         if (written != SpoolWriter::Status::Written) {
             finish(SourceStatus::Phase::Failed,
@@ -704,7 +704,7 @@ void LogSource::State::reap()
     changed.notify_all();
 }
 
-SourceStatus LogSource::Status() const
+SourceStatus LogSource::status() const
 {
     const State& state = *m_state;
     std::lock_guard lock(state.mutex);
@@ -726,7 +726,7 @@ SourceStatus LogSource::Status() const
 void LogSource::cancel()
 {
     m_state->stop.store(true);
-    m_state->Wake();
+    m_state->wake();
     if (m_kind == SourceKind::Command) {
         m_state->beginEnd();
     }
@@ -743,7 +743,7 @@ void LogSource::stopInput()
         m_state->status.problem = SourceStatus::Problem::IndexFull;
     }
     m_state->stop.store(true);
-    m_state->Wake();
+    m_state->wake();
     if (m_kind == SourceKind::Command) {
         // Its output has nowhere to go any more, as after a disk-full stop.
         m_state->beginEnd();

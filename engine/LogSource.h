@@ -91,7 +91,7 @@ class LogSource {
     LogSource(const LogSource&) = delete;
     LogSource& operator=(const LogSource&) = delete;
 
-    SourceKind Kind() const { return m_kind; }
+    SourceKind kind() const { return m_kind; }
     // Different for every source this process made.
     std::uint64_t serial() const { return m_serial; }
     const std::string& spoolPath() const { return m_spoolPath; }
@@ -99,7 +99,7 @@ class LogSource {
     const std::u16string& displayName() const { return m_name; }
     // A decompressed copy is complete once written: it is shown, not followed.
     bool follows() const { return m_kind != SourceKind::Decompressed; }
-    SourceStatus Status() const;
+    SourceStatus status() const;
     // Stops a decompression (Cancelled) or the reading of a stream (Ended); a command is
     // ended as on destruction (SIGTERM now, SIGKILL after the grace, on the source's
     // thread). Main thread.

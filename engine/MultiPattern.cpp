@@ -22,11 +22,11 @@ inline std::uint8_t foldByte(std::uint8_t b)
 // seven bits plus a constant stay inside the byte, so no carry crosses into the next).
 inline std::uint64_t foldWord(std::uint64_t x)
 {
-    constexpr std::uint64_t high = 0x8080808080808080ull;
-    const std::uint64_t low = x & ~high;
+    constexpr std::uint64_t HighBits = 0x8080808080808080ull;
+    const std::uint64_t low = x & ~HighBits;
     const std::uint64_t atLeastA = low + 0x3F3F3F3F3F3F3F3Full; // 'A' + 0x3F = 0x80
     const std::uint64_t pastZ = low + 0x2525252525252525ull;    // 'Z' + 1 + 0x25 = 0x80
-    return x | (((atLeastA & ~pastZ & ~x) & high) >> 2);
+    return x | (((atLeastA & ~pastZ & ~x) & HighBits) >> 2);
 }
 
 // The bytes from `from` on, compared one by one.
@@ -361,11 +361,11 @@ MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>
     const __m256i high2 = table(m_high[2]);
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i zero = _mm256_setzero_si256();
-    constexpr std::size_t anchorBytes = Three ? 3 : 2;
+    constexpr std::size_t AnchorBytes = Three ? 3 : 2;
     alignas(32) std::uint8_t groups[32];
     std::size_t at = 0;
-    // A step reads up to data[at + 31 + anchorBytes - 1].
-    for (; n - at >= 32 + anchorBytes - 1; at += 32) {
+    // A step reads up to data[at + 31 + AnchorBytes - 1].
+    for (; n - at >= 32 + AnchorBytes - 1; at += 32) {
         const std::uint8_t* p = data + at;
         __m256i fit =
             _mm256_and_si256(fitsAt(p, low0, high0, nibble), fitsAt(p + 1, low1, high1, nibble));
@@ -418,11 +418,11 @@ MultiPattern::findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hi
     const __m512i high1 = table512(m_high[1]);
     const __m512i high2 = table512(m_high[2]);
     const __m512i nibble = _mm512_set1_epi8(0x0F);
-    constexpr std::size_t anchorBytes = Three ? 3 : 2;
+    constexpr std::size_t AnchorBytes = Three ? 3 : 2;
     alignas(64) std::uint8_t groups[64];
     std::size_t at = 0;
-    // A step reads up to data[at + 63 + anchorBytes - 1].
-    for (; n - at >= 64 + anchorBytes - 1; at += 64) {
+    // A step reads up to data[at + 63 + AnchorBytes - 1].
+    for (; n - at >= 64 + AnchorBytes - 1; at += 64) {
         const std::uint8_t* p = data + at;
         __m512i fit = _mm512_and_si512(fitsAt512(p, low0, high0, nibble),
                                        fitsAt512(p + 1, low1, high1, nibble));

@@ -76,7 +76,7 @@ std::uint64_t SafetyPoller::add(const std::string& path, std::chrono::millisecon
     return id;
 }
 
-void SafetyPoller::Remove(std::uint64_t id)
+void SafetyPoller::remove(std::uint64_t id)
 {
     // The kick runs under the lock, so once the entry is gone here it runs no more.
     std::lock_guard lock(m_mutex);

@@ -64,7 +64,7 @@ class SafetyPoller {
     // timer).
     std::uint64_t add(const std::string& path, std::chrono::milliseconds interval, bool events,
                       const NameState& seen, std::function<void()> kick);
-    void Remove(std::uint64_t id);
+    void remove(std::uint64_t id);
     // The caller looked at the file and dealt with this state; everyRound: kick it every
     // round whatever the name shows (a file that could not be read is tried again).
     void seen(std::uint64_t id, const NameState& seen, bool everyRound);

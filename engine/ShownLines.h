@@ -32,7 +32,7 @@ class ShownLines {
     explicit ShownLines(Steps steps = Steps::Fastest);
 
     // The lines of bytes[0, starts[count] - starts[0]), line i from starts[i]. Returns false
-    // when they hold no ESC byte: nothing is hidden and Bytes() and starts() are not set.
+    // when they hold no ESC byte: nothing is hidden and bytes() and starts() are not set.
     bool strip(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count);
 
     // The same for a block of whole lines whose starts are not at hand: starts() and the
@@ -42,10 +42,10 @@ class ShownLines {
 
     // The shown bytes; line i is [starts()[i], starts()[i + 1]) counted from starts()[0],
     // which is the run's own first start.
-    const std::uint8_t* Bytes() const { return m_bytes.data(); }
+    const std::uint8_t* bytes() const { return m_bytes.data(); }
     const FileOffset* starts() const { return m_starts.data(); }
     // Something was taken out of line i (starts: the run's own, as given to Strip).
-    bool Changed(std::size_t line, const FileOffset* starts) const
+    bool changed(std::size_t line, const FileOffset* starts) const
     {
         return m_starts[line + 1] - m_starts[line] != starts[line + 1] - starts[line];
     }

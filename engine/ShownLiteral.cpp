@@ -398,7 +398,7 @@ ShownLiteral::scanAvx512(const std::uint8_t* bytes, std::size_t from, std::size_
 }
 #endif
 
-void ShownLiteral::Lines(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count,
+void ShownLiteral::lines(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count,
                          std::vector<std::uint32_t>& lines) const
 {
     if (!m_usable || count == 0) {

@@ -16,7 +16,7 @@
 // the caller's exact check. The literal may be one of several bytes at some places (an
 // expression's required text, engine/RegexLiteral.h).
 //
-// Immutable once built; Lines() may run on several threads at once.
+// Immutable once built; lines() may run on several threads at once.
 
 #include "engine/BytePattern.h"
 #include "engine/DocumentTypes.h"
@@ -47,7 +47,7 @@ class ShownLiteral {
 
     // Appends, ascending, the lines of bytes[0, starts[count] - starts[0]) (line i from
     // starts[i]) that may hold the literal as shown; all those that do are among them.
-    void Lines(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count,
+    void lines(const std::uint8_t* bytes, const FileOffset* starts, std::size_t count,
                std::vector<std::uint32_t>& lines) const;
 
     // Tests: the steps a processor without the widest vectors takes (they find the same

@@ -54,7 +54,7 @@ bool forShownRuns(const LineChunk& chunk, const std::uint8_t* hay, FilterScratch
         return true;
     }
     // Each lane's scratch is taken before the lanes start: none is handed out on a thread.
-    FilterScratch* const laneScratch[3] = {&scratch.Lane(0), &scratch.Lane(1), &scratch.Lane(2)};
+    FilterScratch* const laneScratch[3] = {&scratch.lane(0), &scratch.lane(1), &scratch.lane(2)};
     std::atomic<std::size_t> lanesGiven{0};
     TwoLanes<ShownRun> lanes([&](ShownRun& lane, std::size_t k) {
         const std::optional<StretchLines> lines =

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <unistd.h>
 
-SpoolWriter::Status SpoolWriter::Write(const std::uint8_t* bytes, std::size_t n)
+SpoolWriter::Status SpoolWriter::write(const std::uint8_t* bytes, std::size_t n)
 {
     if (n == 0) {
         return Status::Written;

@@ -19,7 +19,7 @@ class SpoolWriter {
 
     // Writes all n bytes or none of what is refused; a partial write of a failing disk
     // keeps what was written.
-    Status Write(const std::uint8_t* bytes, std::size_t n);
+    Status write(const std::uint8_t* bytes, std::size_t n);
     std::uint64_t written() const { return m_written; }
     int error() const { return m_error; }
     // Free bytes at the last lookup (-1: none yet).

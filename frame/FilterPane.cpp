@@ -93,7 +93,7 @@ FilterPane::FilterPane(LogDocument* document, QWidget* parent)
         if (m_filter->progress().state == FilterState::Stopped) {
             m_filter->resume();
         } else {
-            m_filter->Stop();
+            m_filter->stop();
         }
         updateHeader();
     });
@@ -138,8 +138,8 @@ void FilterPane::collect()
         return;
     }
     const FilterChange change = placeMarks(m_filter->collect());
-    if (change.Changed()) {
-        m_view->rowsChanged(change);
+    if (change.changed()) {
+        m_view->matchesChanged(change);
     }
     updateHeader();
 }
@@ -201,10 +201,10 @@ void FilterPane::applyFilter()
         restarted = false; // the same filter again (Enter): the rows stay where they are
     }
     m_bar->showErrors(errors);
-    m_rows->setMarks(marks ? &m_document->marks().Lines() : nullptr);
+    m_rows->setMarks(marks ? &m_document->marks().lines() : nullptr);
     m_rows->update();
     if (restarted || marksSwitched) {
-        m_view->rowsChanged(FilterChange{true, false, 0, m_rows->size()});
+        m_view->matchesChanged(FilterChange{true, false, 0, m_rows->size()});
     }
     setActive(m_filter->isActive() || marks);
     updateHeader();
@@ -217,7 +217,7 @@ void FilterPane::clearFilter()
         m_filter->clearFilter();
         m_rows->setMarks(nullptr);
         m_rows->update();
-        m_view->rowsChanged(FilterChange{true, false, 0, 0});
+        m_view->matchesChanged(FilterChange{true, false, 0, 0});
     }
     m_bar->showErrors({});
     setActive(false);
@@ -235,8 +235,8 @@ void FilterPane::documentChanged()
     if (!change.reset && marksMoved) {
         // Marks went with the lines (a reload or Clear while no filter is set).
         m_view->rowsRearranged(m_rows->lowerBound(topLine), m_rows->lowerBound(currentLine));
-    } else if (change.Changed()) {
-        m_view->rowsChanged(change);
+    } else if (change.changed()) {
+        m_view->matchesChanged(change);
     }
     if (m_active) {
         updateHeader();
@@ -267,7 +267,7 @@ void FilterPane::updateHeader()
     }
     const LanguageResources& resources = LanguageResources::current();
     const FilterProgress progress = m_filter->progress();
-    const std::size_t marked = m_rows->showsMarks() ? m_document->marks().Count() : 0;
+    const std::size_t marked = m_rows->showsMarks() ? m_document->marks().count() : 0;
     const QLocale locale;
     const QString total = locale.toString(qulonglong(progress.total));
     // Lines a term could not decide are shown among the rows but are no matches: the header

@@ -109,7 +109,7 @@ QString LogTab::label() const
 {
     // A pipe or a command is named as the title names it; a decompressed copy by its archive.
     const LogSource* source = m_document->source();
-    if (source != nullptr && source->Kind() != SourceKind::Decompressed) {
+    if (source != nullptr && source->kind() != SourceKind::Decompressed) {
         return quill::toQString(source->displayName());
     }
     const std::u16string& name = source != nullptr ? source->displayName() : path();
@@ -178,7 +178,7 @@ void LogTab::onFileAppended()
     alertInBackground();
     if (!m_newLines) {
         m_newLines = true;
-        TraceLog::instance().Line(TraceLog::LevelInfo,
+        TraceLog::instance().line(TraceLog::LevelInfo,
                                   "New lines behind the front tab: ", std::u16string_view(path()));
         emit labelChanged();
     }
@@ -331,7 +331,7 @@ MissingFileAnswer LogTab::askMissingFile(const std::u16string& path)
                                                        quill::fileNameToDisplay(path)));
     MissingFileAnswer answer;
     answer.accepted = dialog.doModal() == MessageDialog::IDOK;
-    answer.dontAskAgain = dialog.m_dontAskAgain != 0;
+    answer.dontAskAgain = dialog.dontAskAgain != 0;
     return answer;
 }
 

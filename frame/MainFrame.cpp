@@ -405,7 +405,7 @@ void MainFrame::tabAppended(LogTab* tab)
         document->indexStopped().limit != LogDocument::IndexStop::Limit::None) {
         m_sources->wake(); // told once, in a box and in the status bar
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo,
+    TraceLog::instance().line(TraceLog::LevelInfo,
                               "File appended: ", std::uint32_t(document->lineCount()), " lines, ",
                               std::int64_t(document->fileSizeBytes()), " bytes");
     applyTopMost();
@@ -427,7 +427,7 @@ void MainFrame::reloadTab(LogTab* tab, bool byUser)
     if (error != 0 && error != ENOENT) {
         // New would empty the tab and the open would fail: the lines stay, and a watcher
         // tries again, continuing the file or reloading it as soon as it can be read.
-        TraceLog::instance().Line(TraceLog::LevelInfo, "Not reloaded, cannot read ",
+        TraceLog::instance().line(TraceLog::LevelInfo, "Not reloaded, cannot read ",
                                   std::u16string_view(path), ": ", std::int64_t(error));
         document->startWatching(error);
         tab->updateAllViews();
@@ -439,7 +439,7 @@ void MainFrame::reloadTab(LogTab* tab, bool byUser)
         updateCommandStates();
         return;
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Reloading ", std::u16string_view(path));
+    TraceLog::instance().line(TraceLog::LevelInfo, "Reloading ", std::u16string_view(path));
     // New and the open act on this tab, wherever it stands. A source's spool is read
     // again; New would end the source.
     m_reloading = tab;

@@ -294,7 +294,7 @@ void MainFrame::runCommand(int id)
         } else if (id >= CommandId::ViewEncodingFirst && id <= CommandId::ViewEncodingLast) {
             onViewEncoding(quill::TextEncoding(id - CommandId::ViewEncodingFirst));
         } else {
-            NavigationCommands::Run(id, activeView(), this);
+            NavigationCommands::run(id, activeView(), this);
         }
         break;
     }

@@ -139,7 +139,7 @@ void MainFrame::reportCopy(const CopyResult& result)
         return QString::number((bytes + (1 << 20) - 1) >> 20);
     };
     if (result.outcome == CopyOutcome::TooLarge) {
-        TraceLog::instance().Line(TraceLog::LevelError, "Copy refused: needs ",
+        TraceLog::instance().line(TraceLog::LevelError, "Copy refused: needs ",
                                   std::uint64_t(result.neededBytes), " bytes, ",
                                   std::uint64_t(result.availableBytes), " available");
         showMessage(LanguageResources::current().format(StringId::CopyTooLarge,

@@ -60,8 +60,8 @@ void MainFrame::onEditFind()
             [this](const QString& text, bool matchCase, bool wholeWord, bool regularExpression) {
                 if (currentTab() != nullptr) {
                     setFindHighlight(toU16(text),
-                                     (matchCase ? FR_MATCHCASE : 0) |
-                                         (wholeWord ? FR_WHOLEWORD : 0),
+                                     (matchCase ? SearchMatchCase : 0) |
+                                         (wholeWord ? SearchWholeWord : 0),
                                      regularExpression);
                 }
             });
@@ -74,8 +74,8 @@ void MainFrame::onEditFind()
         m_findDialog = nullptr;
     });
     setFindHighlight(toU16(dialog->searchText()),
-                     (dialog->matchCase() ? FR_MATCHCASE : 0) |
-                         (dialog->wholeWord() ? FR_WHOLEWORD : 0),
+                     (dialog->matchCase() ? SearchMatchCase : 0) |
+                         (dialog->wholeWord() ? SearchWholeWord : 0),
                      dialog->regularExpression());
     m_findDialog = dialog;
     dialog->show();
@@ -88,8 +88,8 @@ void MainFrame::onFindNext(const QString& text, bool down, bool matchCase, bool 
 {
     m_findRegularExpression = regularExpression;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    m_searchFlags =
-        (down ? FR_DOWN : 0) | (wholeWord ? FR_WHOLEWORD : 0) | (matchCase ? FR_MATCHCASE : 0);
+    m_searchFlags = (down ? SearchDown : 0) | (wholeWord ? SearchWholeWord : 0) |
+                    (matchCase ? SearchMatchCase : 0);
     SettingsStore& settings = SettingsStore::instance();
     // Shift+Enter searches the other way once; the dialog's own direction is what is kept.
     settings.setBool(Setting::FindDown, m_findDialog ? m_findDialog->searchDown() : down);
@@ -102,7 +102,7 @@ void MainFrame::onFindNext(const QString& text, bool down, bool matchCase, bool 
 
 void MainFrame::findAgain(bool down)
 {
-    m_searchFlags = down ? (m_searchFlags | FR_DOWN) : (m_searchFlags & ~FR_DOWN);
+    m_searchFlags = down ? (m_searchFlags | SearchDown) : (m_searchFlags & ~SearchDown);
     // A pattern's match is no pattern to search for next: the last pattern is.
     const std::u16string text = m_findRegularExpression
                                     ? SettingsStore::instance().string(Setting::LastFindString)
@@ -128,10 +128,10 @@ void MainFrame::search(const std::u16string& text, bool down)
     setFindHighlight(text, m_searchFlags, m_findRegularExpression);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     bool reported = false;
-    const bool found =
-        m_findRegularExpression
-            ? searchRegex(text, down, reported)
-            : activeDocument()->find(text, down, m_searchFlags & (FR_WHOLEWORD | FR_MATCHCASE));
+    const bool found = m_findRegularExpression
+                           ? searchRegex(text, down, reported)
+                           : activeDocument()->find(
+                                 text, down, m_searchFlags & (SearchWholeWord | SearchMatchCase));
     QGuiApplication::restoreOverrideCursor();
     SettingsStore::instance().setString(Setting::LastFindString, text);
     updateCommandStates();

@@ -120,7 +120,7 @@ void MainFrame::updatePausePane()
 void MainFrame::updateReadPane()
 {
     const LogDocument* document = activeDocument();
-    const int error = document != nullptr ? document->ReadError() : 0;
+    const int error = document != nullptr ? document->readError() : 0;
     if (m_readPane == nullptr) {
         return;
     }

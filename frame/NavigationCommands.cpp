@@ -43,7 +43,7 @@ void NavigationCommands::prepare(CommandActions& actions)
     actions.action(CommandId::OverviewStrip)->setCheckable(true);
 }
 
-bool NavigationCommands::Run(int id, LogView* view, QWidget* parent)
+bool NavigationCommands::run(int id, LogView* view, QWidget* parent)
 {
     if (std::find(Ids.begin(), Ids.end(), id) == Ids.end()) {
         return false;
@@ -97,7 +97,7 @@ void NavigationCommands::updateStates(CommandActions& actions, const LogView* vi
 {
     const LogDocument* document = view != nullptr ? view->document() : nullptr;
     const bool hasLines = document != nullptr && document->lineCount() > 0;
-    const bool hasMarks = document != nullptr && !document->marks().Empty();
+    const bool hasMarks = document != nullptr && !document->marks().isEmpty();
     actions.action(CommandId::LineNumbers)
         ->setChecked(SettingsStore::instance().boolValue(Setting::LineNumbers));
     actions.action(CommandId::LineNumbers)->setEnabled(true);

@@ -25,7 +25,7 @@ class NavigationCommands {
 
     // Runs command id on view; false when id is not one of these. Go to line opens its box
     // over parent and goes when it is accepted (if the view is still there).
-    static bool Run(int id, LogView* view, QWidget* parent);
+    static bool run(int id, LogView* view, QWidget* parent);
     // Enable and check states of these commands for view (which may be null).
     static void updateStates(CommandActions& actions, const LogView* view);
     // Marks the actions that carry a check.

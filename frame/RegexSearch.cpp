@@ -16,8 +16,8 @@ using quill::toQString;
 bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reported)
 {
     const LanguageResources& strings = LanguageResources::current();
-    const FilterTerm term{text, (m_searchFlags & FR_MATCHCASE) != 0,
-                          (m_searchFlags & FR_WHOLEWORD) != 0, true};
+    const FilterTerm term{text, (m_searchFlags & SearchMatchCase) != 0,
+                          (m_searchFlags & SearchWholeWord) != 0, true};
     std::u16string message;
     std::size_t offset = 0;
     const std::unique_ptr<FilterPattern> pattern = FilterPattern::compile(term, message, offset);

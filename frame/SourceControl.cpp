@@ -107,7 +107,7 @@ SourceControl::~SourceControl() = default;
 
 void SourceControl::showMessage(const QString& text)
 {
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Source: ", std::u16string_view(toU16(text)));
+    TraceLog::instance().line(TraceLog::LevelInfo, "Source: ", std::u16string_view(toU16(text)));
     if (m_message) {
         m_message(text);
         return;
@@ -134,7 +134,7 @@ bool SourceControl::followStandardInput(int fd)
                                      spoolProblemText(m_folder, error)));
         return false;
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Following standard input, spool ",
+    TraceLog::instance().line(TraceLog::LevelInfo, "Following standard input, spool ",
                               std::string_view(source->spoolPath()));
     return openInTarget(std::move(source), name);
 }
@@ -146,7 +146,7 @@ bool SourceControl::openInTarget(std::unique_ptr<LogSource> source, const QStrin
         return false;
     }
     const bool opened = document->openSource(std::move(source));
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Opened ", std::u16string_view(toU16(name)),
+    TraceLog::instance().line(TraceLog::LevelInfo, "Opened ", std::u16string_view(toU16(name)),
                               ": ", std::uint32_t(document->lineCount()), " lines");
     if (m_afterOpen) {
         m_afterOpen(document);
@@ -196,7 +196,7 @@ bool SourceControl::followCommand(const std::vector<std::string>& words, const Q
                                      spoolProblemText(m_folder, error)));
         return false;
     }
-    const SourceStatus status = source->Status();
+    const SourceStatus status = source->status();
     if (status.problem == SourceStatus::Problem::StartFailed) {
         // The document keeps what it shows; the source and its empty spool go.
         showMessage(resources.format(StringId::CommandStartFailed,
@@ -204,7 +204,7 @@ bool SourceControl::followCommand(const std::vector<std::string>& words, const Q
                                      errorText(status.error), QString::number(status.error)));
         return false;
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Following command ",
+    TraceLog::instance().line(TraceLog::LevelInfo, "Following command ",
                               std::u16string_view(toU16(name)), ", process ",
                               std::int64_t(source->processId()));
     return openInTarget(std::move(source), name);
@@ -248,7 +248,7 @@ bool SourceControl::openCompressed(const std::string& path, CompressionFormat fo
         }
         return false;
     }
-    TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressing ", compressionName(format), " ",
+    TraceLog::instance().line(TraceLog::LevelInfo, "Decompressing ", compressionName(format), " ",
                               std::u16string_view(toU16(name)));
     // Shown at once and followed while it is decompressed.
     return openInTarget(std::move(source), name);
@@ -317,15 +317,15 @@ void SourceControl::showState()
 {
     LogDocument* front = m_document();
     const LogSource* source = front != nullptr ? front->source() : nullptr;
-    QString text = source != nullptr ? statusText(source->Status()) : QString();
+    QString text = source != nullptr ? statusText(source->status()) : QString();
     const QString stop = front != nullptr ? indexStopText(*front, false) : QString();
     if (!stop.isEmpty()) {
         text = text.isEmpty() ? stop : text + QStringLiteral(" - ") + stop;
     }
-    const bool decompressing = source != nullptr && source->Kind() == SourceKind::Decompressed &&
-                               source->Status().phase == SourceStatus::Phase::Running;
+    const bool decompressing = source != nullptr && source->kind() == SourceKind::Decompressed &&
+                               source->status().phase == SourceStatus::Phase::Running;
     if (decompressing) {
-        const SourceStatus status = source->Status();
+        const SourceStatus status = source->status();
         m_progress->setValue(status.inputSize == 0
                                  ? 0
                                  : static_cast<int>(std::min<std::uint64_t>(
@@ -338,8 +338,8 @@ void SourceControl::showState()
     const bool message = !m_bar->currentMessage().isEmpty();
     m_label->setVisible(!text.isEmpty() && !message);
     // A command can be ended while its lines stay; once told to end, it is waited for.
-    const SourceStatus status = source != nullptr ? source->Status() : SourceStatus();
-    const bool commandRuns = source != nullptr && source->Kind() == SourceKind::Command &&
+    const SourceStatus status = source != nullptr ? source->status() : SourceStatus();
+    const bool commandRuns = source != nullptr && source->kind() == SourceKind::Command &&
                              !status.exited && !status.ending;
     m_progress->setVisible(decompressing && !message);
     m_cancel->setVisible((decompressing || commandRuns) && !message);
@@ -365,11 +365,11 @@ void SourceControl::paceTimer(const std::vector<LogDocument*>& documents)
         if (source == nullptr) {
             continue;
         }
-        const SourceStatus status = source->Status();
+        const SourceStatus status = source->status();
         // Running: its progress and its end are shown as they come; ended: once told, it
         // changes no more. A command told to end is waited for until it has.
         busy = busy || status.phase == SourceStatus::Phase::Running ||
-               (source->Kind() == SourceKind::Command && !status.exited) ||
+               (source->kind() == SourceKind::Command && !status.exited) ||
                m_ended.count(source->serial()) == 0;
     }
     const int interval = busy ? PollMs : LogSource::mayHaveOrphans() ? OrphanPollMs : -1;
@@ -383,23 +383,23 @@ void SourceControl::paceTimer(const std::vector<LogDocument*>& documents)
 void SourceControl::lookAfter(LogDocument* document)
 {
     if (document->pollSource()) {
-        TraceLog::instance().Line(TraceLog::LevelInfo, "Decompressed copy complete: ",
+        TraceLog::instance().line(TraceLog::LevelInfo, "Decompressed copy complete: ",
                                   std::uint32_t(document->lineCount()), " lines");
         if (m_afterComplete) {
             m_afterComplete(document);
         }
     }
     const LogSource* source = document->source();
-    const SourceStatus status = source->Status();
+    const SourceStatus status = source->status();
     if (status.phase == SourceStatus::Phase::Running) {
         return;
     }
     // A decompression's end is told once the document shows all of the copy, as it says.
-    if (source->Kind() == SourceKind::Decompressed && document->canFollow()) {
+    if (source->kind() == SourceKind::Decompressed && document->canFollow()) {
         return;
     }
     if (m_ended.insert(source->serial()).second) {
-        TraceLog::instance().Line(TraceLog::LevelInfo,
+        TraceLog::instance().line(TraceLog::LevelInfo,
                                   "Source ended: ", std::u16string_view(toU16(statusText(status))));
     }
     // A problem is told once in a box too: the status bar may be hidden.

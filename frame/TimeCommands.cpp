@@ -147,7 +147,7 @@ void TimeCommands::refreshPane()
         const LineNumber caret = LineNumber(tab->view()->caretLine());
         if (const std::optional<TimeMs> time = tab->timeIndex()->timeOfLine(caret)) {
             text = timeText(*time);
-            const std::vector<LineNumber>& marks = tab->document()->marks().Lines();
+            const std::vector<LineNumber>& marks = tab->document()->marks().lines();
             const auto above = std::lower_bound(marks.begin(), marks.end(), caret);
             if (above != marks.begin()) {
                 if (const auto markTime = tab->timeIndex()->timeOfLine(*std::prev(above))) {

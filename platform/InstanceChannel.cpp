@@ -82,7 +82,7 @@ std::string displayTag(const char* waylandDisplay, const char* display)
     }
     // Which of the two it is belongs to the name: WAYLAND_DISPLAY=":0" is not X11's ":0".
     std::string tag = name == waylandDisplay ? "wl-" : "x-";
-    static constexpr char hex[] = "0123456789abcdef";
+    static constexpr char HexDigits[] = "0123456789abcdef";
     for (const char* p = name; *p != '\0'; ++p) {
         const auto c = static_cast<unsigned char>(*p);
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -90,8 +90,8 @@ std::string displayTag(const char* waylandDisplay, const char* display)
             tag.push_back(static_cast<char>(c));
         } else {
             tag.push_back('_');
-            tag.push_back(hex[c >> 4]);
-            tag.push_back(hex[c & 0xF]);
+            tag.push_back(HexDigits[c >> 4]);
+            tag.push_back(HexDigits[c & 0xF]);
         }
     }
     return tag;

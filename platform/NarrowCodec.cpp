@@ -12,7 +12,7 @@ namespace quill {
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
+constexpr char16_t Replacement = 0xFFFD;
 
 std::string upperAlnum(std::string_view name)
 {
@@ -214,7 +214,7 @@ void appendUtf8AsUtf16(std::string_view bytes, std::u16string& out)
         int length = 1;
         const int cp = decodeUtf8(p, end, length);
         if (cp < 0) {
-            out.push_back(kReplacement);
+            out.push_back(Replacement);
         } else {
             appendCodePoint(static_cast<char32_t>(cp), out);
         }
@@ -269,12 +269,12 @@ void appendNarrowAsUtf16(std::string_view bytes, std::u16string& out)
         appendUtf8AsUtf16(bytes, out);
         return;
     }
-    static const char16_t replacement = kReplacement;
+    static const char16_t replacement = Replacement;
     if (!iconvConvert("UTF-16LE", set.codeset.c_str(), bytes.data(), bytes.size(), out, 2,
                       reinterpret_cast<const char*>(&replacement), 1)) {
         // An iconv without this set: keep ASCII, mark the rest.
         for (unsigned char c : bytes) {
-            out.push_back(c < 0x80 ? static_cast<char16_t>(c) : kReplacement);
+            out.push_back(c < 0x80 ? static_cast<char16_t>(c) : Replacement);
         }
     }
 }

@@ -42,13 +42,13 @@ constexpr Table windows1252()
 {
     Table table = latin1();
     constexpr char16_t R = Replacement;
-    constexpr char16_t high[32] = {
+    constexpr char16_t High[32] = {
         0x20AC, R,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, R,      0x017D, R,
         R,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, R,      0x017E, 0x0178};
     for (int k = 0; k < 32; ++k) {
-        table[0x80 + std::size_t(k)] = high[std::size_t(k)];
+        table[0x80 + std::size_t(k)] = High[std::size_t(k)];
     }
     return table;
 }

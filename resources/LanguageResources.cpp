@@ -20,11 +20,11 @@ namespace {
 
 // The sizes a toolbar (16, 24), a menu (16, 32 on high-density screens) and a window list
 // (48 and up) ask for; drawing them once avoids depending on the SVG icon-engine plugin.
-constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+constexpr int IconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
 // The style's disabled look, faded further: the style only greys an icon, and a grey icon
 // (copy, find) then looks the same enabled or not.
-constexpr qreal kDisabledOpacity = 0.4;
+constexpr qreal DisabledOpacity = 0.4;
 
 QPixmap disabledPixmap(const QPixmap& normal)
 {
@@ -38,7 +38,7 @@ QPixmap disabledPixmap(const QPixmap& normal)
     faded.setDevicePixelRatio(grey.devicePixelRatio());
     faded.fill(Qt::transparent);
     QPainter painter(&faded);
-    painter.setOpacity(kDisabledOpacity);
+    painter.setOpacity(DisabledOpacity);
     painter.drawPixmap(0, 0, grey);
     return faded;
 }
@@ -279,7 +279,7 @@ QIcon LanguageResources::iconFile(const QString& relativePath) const
     if (relativePath.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
         QSvgRenderer renderer(path);
         if (renderer.isValid()) {
-            for (int size : kIconSizes) {
+            for (int size : IconSizes) {
                 const QPixmap normal = renderSvg(renderer, size);
                 icon.addPixmap(normal);
                 icon.addPixmap(disabledPixmap(normal), QIcon::Disabled);

@@ -24,7 +24,7 @@
 
 namespace {
 
-const QString kFallbackLanguage = QStringLiteral("EN");
+const QString FallbackLanguage = QStringLiteral("EN");
 
 QString readExecutablePath()
 {
@@ -166,19 +166,19 @@ bool ResourceHandler::loadLanguageResources()
     // package to try but the fall-back; an attempt at "quillstream_.dll" would only write a
     // failure line at every start.
     if (code.isEmpty()) {
-        code = kFallbackLanguage;
+        code = FallbackLanguage;
     }
     if (loadLanguage(code)) {
         m_language = code;
         return true;
     }
-    if (code != kFallbackLanguage && loadLanguage(kFallbackLanguage)) {
-        m_language = kFallbackLanguage;
+    if (code != FallbackLanguage && loadLanguage(FallbackLanguage)) {
+        m_language = FallbackLanguage;
         return true;
     }
     if (m_reportFailure) {
         m_reportFailure(QStringLiteral("Failed to load resource DLL for language: ") +
-                        kFallbackLanguage);
+                        FallbackLanguage);
     }
     return false;
 }
@@ -228,14 +228,14 @@ void ResourceHandler::setHelpPath(const QString& code)
     if (!error) {
         m_helpPath = QString::fromStdString(absolute.lexically_normal().string());
     }
-    log().Line(TraceLog::LevelInfo, u"Help-path: ", m_helpPath.toStdU16String());
+    log().line(TraceLog::LevelInfo, u"Help-path: ", m_helpPath.toStdU16String());
 }
 
 int ResourceHandler::loadResourceDll(const QString& code)
 {
     if (!isUsableCode(code)) {
         // One line, with no blank between the path and "error code: ".
-        log().Line(TraceLog::LevelAlways, u"Failed not load resource DLL: ",
+        log().line(TraceLog::LevelAlways, u"Failed not load resource DLL: ",
                    buildResourceDllPath(code).toStdU16String(),
                    "error code: ", std::int64_t{EINVAL});
         return Failed;
@@ -271,7 +271,7 @@ int ResourceHandler::loadResourceDllFromPath(const QString& path)
         }
     }
 
-    log().Line(TraceLog::LevelInfo,
+    log().line(TraceLog::LevelInfo,
                "ResourceHandler::LoadResourceDllFromPath(): load resource DLL:\n",
                "path: ", path.toStdU16String(),
                " result: ", static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(handle)));
@@ -279,16 +279,16 @@ int ResourceHandler::loadResourceDllFromPath(const QString& path)
     // file that was is what a broken installation needs to know.
     struct link_map* map = nullptr;
     if (handle && ::dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name) {
-        log().Line(TraceLog::LevelInfo, "module file: ", std::string_view(map->l_name));
+        log().line(TraceLog::LevelInfo, "module file: ", std::string_view(map->l_name));
     }
 
     if (!handle) {
         m_loaded = false;
         m_module = nullptr;
-        log().Line(TraceLog::LevelAlways, u"Failed not load resource DLL: ", path.toStdU16String(),
+        log().line(TraceLog::LevelAlways, u"Failed not load resource DLL: ", path.toStdU16String(),
                    "error code: ", std::int64_t{error});
         if (reason) {
-            log().Line(TraceLog::LevelError, "reason: ", reason);
+            log().line(TraceLog::LevelError, "reason: ", reason);
         }
         return (error == ENOENT || error == ENOTDIR) ? NotFound : Failed;
     }

@@ -81,7 +81,7 @@ void FilterHistory::add(const FilterHistoryEntry& entry)
     }
 }
 
-void FilterHistory::Remove(std::size_t index)
+void FilterHistory::remove(std::size_t index)
 {
     if (index < m_entries.size()) {
         m_entries.erase(m_entries.begin() + std::ptrdiff_t(index));

@@ -50,7 +50,7 @@ class FilterHistory {
     // drop-down shows each text once, with the options it was used with last). Empty text
     // is not added.
     void add(const FilterHistoryEntry& entry);
-    void Remove(std::size_t index);
+    void remove(std::size_t index);
     std::size_t size() const { return m_entries.size(); }
     const FilterHistoryEntry& operator[](std::size_t index) const { return m_entries[index]; }
     const std::vector<FilterHistoryEntry>& entries() const { return m_entries; }

@@ -16,22 +16,22 @@ class Keyword {
     // What loadKeywords builds from a stored entry.
     // The text is copied, not moved: GCC 12 at -O2 reports moved-from temporaries here as
     // "maybe uninitialized", which -Werror turns into a broken build.
-    Keyword(const std::u16string& text, ColorRef textColor, ColorRef bkColor, bool matchCase,
-            bool matchWord, bool enabled)
-        : m_text(text), m_matchCase(matchCase), m_matchWord(matchWord), m_enabled(enabled),
-          m_textColor(textColor), m_backgroundColor(bkColor)
+    Keyword(const std::u16string& word, ColorRef fore, ColorRef back, bool caseSensitive,
+            bool wholeWord, bool on)
+        : text(word), matchCase(caseSensitive), matchWord(wholeWord), enabled(on), textColor(fore),
+          backgroundColor(back)
     {
     }
 
     bool operator==(const Keyword&) const = default;
 
-    std::u16string m_text;
-    bool m_matchCase = false;
-    bool m_matchWord = false;
-    bool m_enabled = true;
-    ColorRef m_textColor = 0;
-    ColorRef m_backgroundColor = 0;
+    std::u16string text;
+    bool matchCase = false;
+    bool matchWord = false;
+    bool enabled = true;
+    ColorRef textColor = 0;
+    ColorRef backgroundColor = 0;
     // Colours only the text each occurrence covers, in every line, instead of the line;
     // such a keyword never decides a line's own colours.
-    bool m_matchOnly = false;
+    bool matchOnly = false;
 };

@@ -95,7 +95,7 @@ void RecentFileList::add(const std::u16string& path)
     }
 }
 
-void RecentFileList::Remove(std::size_t index)
+void RecentFileList::remove(std::size_t index)
 {
     if (index < m_entries.size()) {
         m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(index));

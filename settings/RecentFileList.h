@@ -36,7 +36,7 @@ class RecentFileList {
 
     // Puts path at the top; an equal entry further down moves up instead of doubling.
     void add(const std::u16string& path);
-    void Remove(std::size_t index);
+    void remove(std::size_t index);
     std::size_t size() const { return m_entries.size(); }
     const std::u16string& operator[](std::size_t index) const { return m_entries[index]; }
     const std::vector<std::u16string>& entries() const { return m_entries; }

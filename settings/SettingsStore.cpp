@@ -502,7 +502,7 @@ void SettingsStore::loadKeywords(std::vector<Keyword>& keywords) const
         keywords.emplace_back(text, dword(textColor, 0), dword(bkColor, 0),
                               dword(matchCase, 1) != 0, dword(matchWord, 1) != 0,
                               dword(enabled, 1) != 0);
-        keywords.back().m_matchOnly = dword(matchOnly, 0) != 0;
+        keywords.back().matchOnly = dword(matchOnly, 0) != 0;
     }
 }
 
@@ -542,15 +542,15 @@ void SettingsStore::saveKeywords(const std::vector<Keyword>& keywords)
             if (!key) {
                 return false;
             }
-            key->setValue(names[0], RegType::Sz, quill::szData(keyword.m_text));
-            key->setValue(names[1], RegType::Dword, dwordBytes(keyword.m_textColor));
-            key->setValue(names[2], RegType::Dword, dwordBytes(keyword.m_backgroundColor));
-            key->setValue(names[3], RegType::Dword, dwordBytes(keyword.m_matchCase ? 1 : 0));
-            key->setValue(names[4], RegType::Dword, dwordBytes(keyword.m_matchWord ? 1 : 0));
-            key->setValue(names[5], RegType::Dword, dwordBytes(keyword.m_enabled ? 1 : 0));
+            key->setValue(names[0], RegType::Sz, quill::szData(keyword.text));
+            key->setValue(names[1], RegType::Dword, dwordBytes(keyword.textColor));
+            key->setValue(names[2], RegType::Dword, dwordBytes(keyword.backgroundColor));
+            key->setValue(names[3], RegType::Dword, dwordBytes(keyword.matchCase ? 1 : 0));
+            key->setValue(names[4], RegType::Dword, dwordBytes(keyword.matchWord ? 1 : 0));
+            key->setValue(names[5], RegType::Dword, dwordBytes(keyword.enabled ? 1 : 0));
             // Written only when set: a list without such keywords stays byte for byte what
             // older versions wrote and read.
-            if (keyword.m_matchOnly) {
+            if (keyword.matchOnly) {
                 key->setValue(names[6], RegType::Dword, dwordBytes(1));
             }
         }

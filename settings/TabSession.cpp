@@ -46,7 +46,7 @@ TabSessionState TabSession::read() const
     return state;
 }
 
-void TabSession::Write(const TabSessionState& state)
+void TabSession::write(const TabSessionState& state)
 {
     std::vector<StoredValue> values;
     std::size_t number = 0;

@@ -33,7 +33,7 @@ class TabSession {
     std::u16string keyPath() const;
     TabSessionState read() const;
     // Replaces the stored session in one write of the user hive. Empty paths are left out.
-    void Write(const TabSessionState& state);
+    void write(const TabSessionState& state);
 
   private:
     SettingsStore& m_settings;

@@ -1,7 +1,8 @@
 # Runs run-clang-tidy over the files of a build tree's compile database whose path matches
-# FILES, with CHECKS after the checks of .clang-tidy and HEADERS as the header filter:
+# FILES, with CHECKS after the checks of .clang-tidy, HEADERS as the header filter and
+# EXTRA_ARG added to each compile command:
 #   cmake -DRUN_CLANG_TIDY=... -DBUILD_DIR=... -DFILES=<regex> [-DCHECKS=...] [-DHEADERS=<regex>]
-#         [-DJOBS=2] -P clang-tidy.cmake
+#         [-DEXTRA_ARG=...] [-DJOBS=2] -P clang-tidy.cmake
 # The tests are compiled with GCC's precompiled headers, which clang cannot read, and clang
 # takes the .gch beside a header named by -include in place of its text. So clang-tidy reads
 # a copy of the database in which each precompiled header is named by a copy of its text in
@@ -39,6 +40,9 @@ if(CHECKS)
 endif()
 if(HEADERS)
     list(APPEND arguments "-header-filter=${HEADERS}")
+endif()
+if(EXTRA_ARG)
+    list(APPEND arguments "-extra-arg=${EXTRA_ARG}")
 endif()
 execute_process(COMMAND "${RUN_CLANG_TIDY}" ${arguments} "${FILES}" RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

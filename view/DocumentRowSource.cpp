@@ -55,7 +55,7 @@ bool DocumentRowSource::colorsMatches() const
 {
     const std::vector<Keyword>& keywords = m_document->keywords();
     return std::any_of(keywords.begin(), keywords.end(),
-                       [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; });
+                       [](const Keyword& k) { return k.enabled && k.matchOnly; });
 }
 
 void DocumentRowSource::matchRuns(std::u16string_view text, std::size_t from, std::size_t to,

@@ -187,7 +187,7 @@ bool FilterRowSource::colorsMatches() const
 {
     return m_document != nullptr &&
            std::any_of(m_document->keywords().begin(), m_document->keywords().end(),
-                       [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; });
+                       [](const Keyword& k) { return k.enabled && k.matchOnly; });
 }
 
 void FilterRowSource::matchRuns(std::u16string_view text, std::size_t from, std::size_t to,

@@ -23,10 +23,10 @@ void FilterView::setDocument(LogDocument* document)
 void FilterView::setMatches(const FilterRows* rows)
 {
     m_rows.setMatches(rows);
-    rowsChanged(FilterChange{true, false, 0, rowCount()});
+    matchesChanged(FilterChange{true, false, 0, rowCount()});
 }
 
-void FilterView::rowsChanged(const FilterChange& change)
+void FilterView::matchesChanged(const FilterChange& change)
 {
     m_rows.matchesChanged(change);
 }

@@ -32,8 +32,8 @@ class FilterView : public TextArea {
     void setUndecided(const std::vector<LineNumber>* lines) { m_rows.setUndecided(lines); }
     bool isUndecided(std::size_t row) const { return m_rows.isUndecided(row); }
 
-    // The rows changed (what LineFilter::collect or Sync reported).
-    void rowsChanged(const FilterChange& change);
+    // The matches changed (what LineFilter::collect or Sync reported); the rows follow.
+    void matchesChanged(const FilterChange& change);
     // Rows came or went anywhere (a mark shown among the matches): see rearrangeRows.
     void rowsRearranged(std::size_t topRow, std::size_t currentRow);
     // The document changed (an append, new keywords): repaint, read changed lines again.

@@ -113,14 +113,14 @@ void overlaySpans(std::vector<LogRenderer::RowStyle::Run>& runs,
 
 bool FindHighlight::set(const std::u16string& text, unsigned flags)
 {
-    const unsigned kept = flags & (FR_MATCHCASE | FR_WHOLEWORD);
+    const unsigned kept = flags & (SearchMatchCase | SearchWholeWord);
     if (text == m_text && kept == m_flags) {
         return false;
     }
     m_text = text;
     m_flags = kept;
     m_pattern = text;
-    if (!(kept & FR_MATCHCASE)) {
+    if (!(kept & SearchMatchCase)) {
         foldAsciiCase(m_pattern);
     }
     return true;
@@ -144,10 +144,10 @@ void FindHighlight::apply(std::u16string_view text, qsizetype from, qsizetype to
         return;
     }
     m_fold.assign(text.substr(std::size_t(begin), std::size_t(end - begin)));
-    if (!(m_flags & FR_MATCHCASE)) {
+    if (!(m_flags & SearchMatchCase)) {
         foldAsciiCase(m_fold);
     }
-    const bool wholeWord = (m_flags & FR_WHOLEWORD) != 0;
+    const bool wholeWord = (m_flags & SearchWholeWord) != 0;
     m_spans.clear();
     for (std::int64_t col = 0;;) {
         col = findInLineForward(m_fold, m_pattern, col, wholeWord);

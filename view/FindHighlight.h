@@ -41,10 +41,10 @@ void overlaySpans(std::vector<LogRenderer::RowStyle::Run>& runs,
 
 class FindHighlight {
   public:
-    // flags: FR_MATCHCASE, FR_WHOLEWORD. False when nothing changed.
+    // flags: SearchMatchCase, SearchWholeWord. False when nothing changed.
     bool set(const std::u16string& text, unsigned flags);
-    bool Empty() const { return m_pattern.empty(); }
-    const std::u16string& Text() const { return m_text; }
+    bool isEmpty() const { return m_pattern.empty(); }
+    const std::u16string& text() const { return m_text; }
     unsigned flags() const { return m_flags; }
     // Longest reach of an occurrence (a caller keeps this much text around what it draws).
     qsizetype reach() const { return qsizetype(m_pattern.size()) + 1; }

@@ -86,7 +86,7 @@ void LogView::setDocument(LogDocument* document)
     m_seenGeneration = document != nullptr ? document->contentGeneration() : 0;
     m_wrapGeneration = m_seenGeneration;
     m_wrapScroller->reset();
-    m_mouse.Reset();
+    m_mouse.reset();
 }
 
 std::uint32_t LogView::visibleRowCount() const
@@ -131,7 +131,7 @@ void LogView::updateFromDocument()
     if (m_document->contentGeneration() != m_seenGeneration) {
         // The lines were replaced: a drag over the old ones must not go on over the new.
         m_seenGeneration = m_document->contentGeneration();
-        m_mouse.Reset();
+        m_mouse.reset();
         m_autoScrollTimer.stop();
         releasePrimaryOf(m_textSource.get());
     }

@@ -149,8 +149,8 @@ class LogView : public TextArea {
     static QColor markedBackground(const QColor& background);
 
     // Every occurrence of the text in the rows on screen is drawn tinted, except the one the
-    // selection covers, which shows as the selection (view/FindHighlight.h). flags: FR_MATCHCASE,
-    // FR_WHOLEWORD, as Find takes them. An empty text shows none.
+    // selection covers, which shows as the selection (view/FindHighlight.h). flags:
+    // SearchMatchCase, SearchWholeWord, as Find takes them. An empty text shows none.
     void setFindHighlight(const std::u16string& text, unsigned flags) override;
     void clearFindHighlight() { setFindHighlight({}, 0); }
     const std::u16string& findHighlightText() const { return m_highlightText; }

@@ -101,7 +101,7 @@ bool LogView::jumpToMark(bool next)
 
 void LogView::clearMarks()
 {
-    if (m_document == nullptr || m_document->marks().Empty()) {
+    if (m_document == nullptr || m_document->marks().isEmpty()) {
         return;
     }
     m_document->marks().clear();
@@ -125,14 +125,14 @@ QColor LogView::markedBackground(const QColor& background)
 
 void LogView::setFindHighlight(const std::u16string& text, unsigned flags)
 {
-    const unsigned kept = flags & (FR_MATCHCASE | FR_WHOLEWORD);
+    const unsigned kept = flags & (SearchMatchCase | SearchWholeWord);
     if (text == m_highlightText && kept == m_highlightFlags) {
         return;
     }
     m_highlightText = text;
     m_highlightFlags = kept;
     m_highlightPattern = text;
-    if (!(kept & FR_MATCHCASE)) {
+    if (!(kept & SearchMatchCase)) {
         foldAsciiCase(m_highlightPattern);
     }
     m_findHighlight.set(text, kept);
@@ -250,7 +250,7 @@ void LogView::syncFindLines()
         return;
     }
     if (!m_findLines) {
-        const Keyword text(m_highlightText, 0, 0, (m_highlightFlags & FR_MATCHCASE) != 0, false,
+        const Keyword text(m_highlightText, 0, 0, (m_highlightFlags & SearchMatchCase) != 0, false,
                            true);
         m_findLines = std::make_unique<KeywordLines>(
             *m_document,

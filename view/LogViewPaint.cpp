@@ -91,7 +91,7 @@ bool LogView::lineRuns(std::u16string_view line, LineNumber index, bool matched,
     m_matchRuns.clear();
     const std::vector<Keyword>& keywords = m_document->keywords();
     if (std::any_of(keywords.begin(), keywords.end(),
-                    [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; })) {
+                    [](const Keyword& k) { return k.enabled && k.matchOnly; })) {
         qsizetype from = 0;
         qsizetype to = 0;
         m_renderer.visibleRange(toQStringView(line), left, right, from, to);
@@ -212,13 +212,13 @@ void LogView::paintEvent(QPaintEvent* event)
                     lineRuns(line, i, matched, shownX - added.originX + area.left(),
                              shownX - added.originX + area.right() + 1, added.style);
                 alert.lineDrawn(matched || marked);
-                if (!marks.Empty() && marks.isMarked(i)) {
+                if (!marks.isEmpty() && marks.isMarked(i)) {
                     LogRenderer::RowStyle& style = rows.back().style;
                     style.background = markedBackground(style.background);
                     style.rest = markedBackground(style.rest);
                     style.fillBackground = true;
                 }
-                if (!m_findHighlight.Empty()) {
+                if (!m_findHighlight.isEmpty()) {
                     qsizetype seenFrom = 0;
                     qsizetype seenTo = 0;
                     m_renderer.visibleRange(
@@ -254,7 +254,7 @@ void LogView::paintEvent(QPaintEvent* event)
     if (drewLines && !m_firstLinesTraced) {
         // Start-up time as the user sees it, for diagnosis and the start-up benchmark.
         m_firstLinesTraced = true;
-        TraceLog::instance().Line(TraceLog::LevelInfo, "First lines painted");
+        TraceLog::instance().line(TraceLog::LevelInfo, "First lines painted");
     }
     if (m_caretShown && m_caretOn && hasFocus()) {
         painter.fillRect(caretRect(), quill::colorFromRef(settings.dword(Setting::TextColor)));
@@ -367,7 +367,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
             const LineNumber windowEnd = m_document->windowEnd();
             const bool matchOnly =
                 std::any_of(m_document->keywords().begin(), m_document->keywords().end(),
-                            [](const Keyword& k) { return k.m_enabled && k.m_matchOnly; });
+                            [](const Keyword& k) { return k.enabled && k.matchOnly; });
             bool copied = false;
             std::size_t colouredLine = SIZE_MAX;
             ColorRef textRef = textColor;
@@ -436,12 +436,12 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
                         ? m_noRuns
                         : runsWithin(m_document->lineRuns(index), start, end),
                     runsWithin(m_matchRuns, start, end));
-                if (!m_findHighlight.Empty()) {
+                if (!m_findHighlight.isEmpty()) {
                     m_findHighlight.apply(line, shown.start, shown.end, row.style);
                 }
                 LogRenderer::clipToPart(row.style, shown.start, shown.end);
                 alert.lineDrawn(matched || !m_matchRuns.empty());
-                if (!marks.Empty() && marks.isMarked(index)) {
+                if (!marks.isEmpty() && marks.isMarked(index)) {
                     row.style.background = markedBackground(row.style.background);
                     row.style.rest = markedBackground(row.style.rest);
                     row.style.fillBackground = true;
@@ -470,7 +470,7 @@ void LogView::paintWrapped(QPainter& painter, const QRect& area)
     eraseStrips(painter, area, std::max(rowsBottom, area.top()), area.bottom() + 1, background);
     if (drewLines && !m_firstLinesTraced) {
         m_firstLinesTraced = true;
-        TraceLog::instance().Line(TraceLog::LevelInfo, "First lines painted");
+        TraceLog::instance().line(TraceLog::LevelInfo, "First lines painted");
     }
     if (m_caretShown && m_caretOn && hasFocus() && m_wrapCaret.isValid()) {
         painter.fillRect(m_wrapCaret, quill::colorFromRef(textColor));

@@ -177,7 +177,7 @@ void MouseSelection::selectAll()
     m_target.selectionFinished();
 }
 
-void MouseSelection::Reset()
+void MouseSelection::reset()
 {
     m_dragging = false;
     m_doubleClickPending = false;

@@ -73,7 +73,7 @@ class MouseSelection {
     // Selects every line and the empty line after the last; the caret stays where it is.
     void selectAll();
     // The lines were replaced (reload, Clear): a drag in progress ends.
-    void Reset();
+    void reset();
 
     bool isDragging() const { return m_dragging; }
 

@@ -123,7 +123,7 @@ void OverviewStrip::paintEvent(QPaintEvent* event)
     }
     // Marks over the keywords, at least two rows high so one mark in a million lines shows.
     const QColor mark = LogView::markColor();
-    for (LineNumber line : document->marks().Lines()) {
+    for (LineNumber line : document->marks().lines()) {
         const int top = rowOf(line, count);
         const int bottom = std::max(top + 2, rowOf(std::uint64_t(line) + 1, count));
         painter.fillRect(QRect(0, top, width(), bottom - top), mark);

@@ -158,7 +158,7 @@ void TextArea::rearrangeRows(std::size_t topRow, std::size_t currentRow)
 
 void TextArea::stopDrag()
 {
-    m_mouse.Reset();
+    m_mouse.reset();
     m_autoScrollTimer.stop();
 }
 

@@ -69,7 +69,7 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     DocSelection selection() const { return m_selection; }
 
     // The occurrences of Find's text are shown tinted (view/FindHighlight.h); flags
-    // FR_MATCHCASE, FR_WHOLEWORD; an empty text shows none.
+    // SearchMatchCase, SearchWholeWord; an empty text shows none.
     virtual void setFindHighlight(const std::u16string& text, unsigned flags);
     // Rows wider than the view go on in screen rows below, the number on the first of
     // them, and scrolling moves by screen rows (view/WrapScroller.h); the keys still move

@@ -52,7 +52,7 @@ LogRenderer::RowStyle TextArea::rowStyle(std::size_t row, std::u16string_view te
         m_source->matchRuns(text, std::size_t(start), std::size_t(end), matchRuns);
     }
     LogRenderer::setLayeredRuns(style, terminal, matchRuns);
-    if (!m_findHighlight.Empty()) {
+    if (!m_findHighlight.isEmpty()) {
         m_findHighlight.apply(text, start, end, style);
     }
     return style;

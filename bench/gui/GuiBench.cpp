@@ -506,7 +506,7 @@ void FindLastLine(benchmark::State& state)
                 document.setFindPosition(0, 0);
                 document.clearSelection();
                 auto start = Clock::now();
-                document.find(marker, true, FR_MATCHCASE);
+                document.find(marker, true, SearchMatchCase);
                 engineBest = std::min(engineBest,
                                       std::chrono::duration<double>(Clock::now() - start).count());
 

@@ -224,7 +224,7 @@ TEST_F(InstanceTest, StandardInputAndTheCommandTravelWithTheRequest)
         [&] {
             LogDocument* document = app->document();
             return document != nullptr && document->source() != nullptr &&
-                   document->source()->Kind() == SourceKind::StandardInput &&
+                   document->source()->kind() == SourceKind::StandardInput &&
                    document->lineCount() == 2;
         },
         10000));
@@ -238,7 +238,7 @@ TEST_F(InstanceTest, StandardInputAndTheCommandTravelWithTheRequest)
         [&] {
             LogDocument* document = app->document();
             return document->source() != nullptr &&
-                   document->source()->Kind() == SourceKind::Command && document->lineCount() == 3;
+                   document->source()->kind() == SourceKind::Command && document->lineCount() == 3;
         },
         10000));
     EXPECT_EQ(app->document()->line(2), u"r3");

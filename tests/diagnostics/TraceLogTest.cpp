@@ -48,11 +48,11 @@ class TraceLogTest : public ::testing::Test {
 TEST_F(TraceLogTest, PrefixHasDateTimeAndThreeDigitMilliseconds)
 {
     log.openLog(path, 3, 500000);
-    log.Line(3, "Quillstream", " was started");
+    log.line(3, "Quillstream", " was started");
     log.setTimeSource([] { return fixedTime(0); });
-    log.Line(3, "zero");
+    log.line(3, "zero");
     log.setTimeSource([] { return fixedTime(999); });
-    log.Line(3, "most");
+    log.line(3, "most");
     EXPECT_EQ(readFile(path),
               std::string(Prefix) + "Quillstream was started\r\n" +
                   "03/05/24 18:07:51 000 : zero\r\n03/05/24 18:07:51 999 : most\r\n");
@@ -65,10 +65,10 @@ TEST_F(TraceLogTest, PiecesAndLineEnds)
     log.setMessageLevel(3);
     log << std::string(77, '-'); // the start-up separator has no prefix
     log.endLine();
-    log.Line(3, u"Gr\u00fc\u00dfe ", std::uint32_t(4294967295u), " ", std::int64_t(-5), " ", 42,
+    log.line(3, u"Gr\u00fc\u00dfe ", std::uint32_t(4294967295u), " ", std::int64_t(-5), " ", 42,
              " ", std::size_t(7));
-    log.Line(3, "load resource DLL:\n", "path: x\r\ny");
-    log.Line(3, "split\r", "\nend");
+    log.line(3, "load resource DLL:\n", "path: x\r\ny");
+    log.line(3, "split\r", "\nend");
     EXPECT_EQ(readFile(path), std::string(77, '-') + "\r\n" + std::string(Prefix) +
                                   "Gr\xc3\xbc\xc3\x9f"
                                   "e 4294967295 -5 42 7\r\n" +
@@ -86,9 +86,9 @@ class TraceLogLevelTest : public TraceLogTest, public ::testing::WithParamInterf
 TEST_P(TraceLogLevelTest, MessagesUpToTheConfiguredLevelReachTheFile)
 {
     log.openLog(path, GetParam().configured, 500000);
-    log.Line(0, "always");
-    log.Line(1, "error");
-    log.Line(3, "info");
+    log.line(0, "always");
+    log.line(1, "error");
+    log.line(3, "info");
     std::string text = readFile(path);
     for (std::size_t pos = 0; (pos = text.find(Prefix, pos)) != std::string::npos;) {
         text.erase(pos, Prefix.size());
@@ -107,8 +107,8 @@ INSTANTIATE_TEST_SUITE_P(Levels, TraceLogLevelTest,
 TEST_F(TraceLogTest, DefaultLevelStartsAnEmptyFile)
 {
     log.openLog(path, 1, 500000);
-    log.Line(3, "Quillstream was started");
-    log.Line(3, "ExitInstance");
+    log.line(3, "Quillstream was started");
+    log.line(3, "ExitInstance");
     log.closeLog();
     EXPECT_TRUE(exists(path));
     EXPECT_EQ(readFile(path), "");
@@ -116,11 +116,11 @@ TEST_F(TraceLogTest, DefaultLevelStartsAnEmptyFile)
 
 TEST_F(TraceLogTest, NothingIsWrittenBeforeOpenOrAfterClose)
 {
-    log.Line(0, "too early");
+    log.line(0, "too early");
     log.openLog(path, 3, 500000);
-    log.Line(0, "kept");
+    log.line(0, "kept");
     log.closeLog();
-    log.Line(0, "too late");
+    log.line(0, "too late");
     log.finishError();
     EXPECT_EQ(readFile(path), std::string(Prefix) + "kept\r\n");
 }
@@ -141,7 +141,7 @@ TEST_P(TraceLogRotationTest, OpenRotatesOnlyAboveTheLimit)
     writeFile(path + "_1", "older backup");
     log.openLog(path, 3, GetParam().limit);
     ASSERT_TRUE(log.isOpen());
-    log.Line(3, "new");
+    log.line(3, "new");
     const std::string line = std::string(Prefix) + "new\r\n";
     if (GetParam().rotates) {
         EXPECT_EQ(readFile(path + "_1"), old);
@@ -161,13 +161,13 @@ INSTANTIATE_TEST_SUITE_P(Limits, TraceLogRotationTest,
 TEST_F(TraceLogTest, OnlyFinishErrorChecksTheSizeDuringARun)
 {
     log.openLog(path, 3, 40);
-    log.Line(3, "information past the limit");
-    log.Line(3, "more information");
+    log.line(3, "information past the limit");
+    log.line(3, "more information");
     EXPECT_FALSE(exists(path + "_1")); // ordinary messages never rotate
-    log.Line(1, "Failed to convert ANSI text to UTF-16: ", std::uint32_t(84));
+    log.line(1, "Failed to convert ANSI text to UTF-16: ", std::uint32_t(84));
     log.finishError();
     EXPECT_NE(readFile(path + "_1").find("UTF-16: 84\r\n"), std::string::npos);
-    log.Line(1, "after");
+    log.line(1, "after");
     EXPECT_EQ(readFile(path), std::string(Prefix) + "after\r\n");
 }
 
@@ -203,7 +203,7 @@ TEST_F(TraceLogTest, SymbolicLinkAtTheLogPathIsNotFollowed)
     ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
     log.openLog(path, 3, 500000);
     EXPECT_FALSE(log.isOpen());
-    log.Line(0, "must go nowhere");
+    log.line(0, "must go nowhere");
     EXPECT_EQ(readFile(target), "precious");
 }
 
@@ -213,7 +213,7 @@ TEST_F(TraceLogTest, FileOfAnotherUserIsNotAppendedTo)
     log.setRequiredOwner(::geteuid() + 1); // the file now belongs to "someone else"
     log.openLog(path, 3, 500000);
     EXPECT_FALSE(log.isOpen());
-    log.Line(0, "must go nowhere");
+    log.line(0, "must go nowhere");
     EXPECT_EQ(readFile(path), "theirs");
 }
 
@@ -226,7 +226,7 @@ TEST_F(TraceLogTest, FileReallyOwnedByAnotherUserIsNotAppendedTo)
     ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
     log.openLog(path, 3, 500000);
     EXPECT_FALSE(log.isOpen());
-    log.Line(0, "must go nowhere");
+    log.line(0, "must go nowhere");
     EXPECT_EQ(readFile(path), "theirs");
 }
 

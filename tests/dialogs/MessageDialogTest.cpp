@@ -49,7 +49,7 @@ LoadedPackage* MessageDialogTest::s_package = nullptr;
 TEST_F(MessageDialogTest, StringIdWinsOverSetText)
 {
     // Ids as a package table holds them: the caption string, none, and one the package lacks.
-    constexpr int caption = static_cast<int>(StringId::MissingFileCaption);
+    const int caption = static_cast<int>(StringId::MissingFileCaption);
     const QString fileNotFound = QStringLiteral("File not found");
     struct Row {
         int textId;
@@ -63,23 +63,23 @@ TEST_F(MessageDialogTest, StringIdWinsOverSetText)
           Row{99999, QStringLiteral("Set by the caller"), QString()}}) {
         MessageDialog dlg;
         dlg.setText(row.setText);
-        dlg.m_textID = row.textId;
+        dlg.textId = row.textId;
         dlg.initDialog();
         EXPECT_EQ(text(dlg), row.shown) << row.textId;
-        EXPECT_EQ(dlg.m_text, row.shown) << row.textId;
+        EXPECT_EQ(dlg.text, row.shown) << row.textId;
     }
 }
 
 TEST_F(MessageDialogTest, CaptionFromIdOrText)
 {
     MessageDialog byId;
-    byId.m_caption = QStringLiteral("ignored");
+    byId.caption = QStringLiteral("ignored");
     byId.setCaptionId(StringId::MissingFileCaption);
     byId.initDialog();
     EXPECT_EQ(byId.windowTitle(), QStringLiteral("File not found"));
 
     MessageDialog byText;
-    byText.m_caption = QStringLiteral("Own caption");
+    byText.caption = QStringLiteral("Own caption");
     byText.initDialog();
     EXPECT_EQ(byText.windowTitle(), QStringLiteral("Own caption"));
 }
@@ -111,14 +111,14 @@ TEST_F(MessageDialogTest, OkReturnsTheCheckBoxCancelKeepsTheMember)
             LanguageResources::control<QPushButton>(&dlg, row.button)->click();
         });
         EXPECT_EQ(result, row.result) << static_cast<int>(row.button) << row.tick;
-        EXPECT_EQ(dlg.m_dontAskAgain, row.dontAskAgain) << static_cast<int>(row.button) << row.tick;
+        EXPECT_EQ(dlg.dontAskAgain, row.dontAskAgain) << static_cast<int>(row.button) << row.tick;
     }
 }
 
 TEST_F(MessageDialogTest, PresetCheckBoxIsShown)
 {
     MessageDialog dlg;
-    dlg.m_dontAskAgain = 1;
+    dlg.dontAskAgain = 1;
     dlg.initDialog();
     EXPECT_TRUE(check(dlg)->isChecked());
 }

@@ -207,7 +207,7 @@ TEST_P(SettingsSheetTest, CancelStoresOnlyTheColumnWidths)
         clickCheckBox(control<QCheckBox>(sheet->generalPage(), ControlId::GeneralTopMost));
         showKeywordsTab(sheet);
         clickRowCheck(list(sheet), 0);
-        EXPECT_FALSE(list(sheet)->keywordAt(0)->m_enabled);
+        EXPECT_FALSE(list(sheet)->keywordAt(0)->enabled);
         clickRow(list(sheet), 2);
         click(control(keywordsPage(sheet), ControlId::KeywordsDelete));
         // Drag the border of the keyword column 25 pixels to the right.
@@ -251,8 +251,8 @@ TEST_P(SettingsSheetTest, UntickedRowIsStoredDisabled)
         ok(sheet);
     });
     std::vector<Keyword> expected = abc();
-    expected[0].m_enabled = false;
-    expected[2].m_enabled = true;
+    expected[0].enabled = false;
+    expected[2].enabled = true;
     EXPECT_EQ(storedKeywords(), expected);
 }
 
@@ -335,7 +335,7 @@ TEST_P(SettingsSheetTest, ColourOnlyTheMatchIsTickedAndStoredPerKeyword)
         ok(sheet);
     });
     std::vector<Keyword> want = abc();
-    want[1].m_matchOnly = true;
+    want[1].matchOnly = true;
     EXPECT_EQ(storedKeywords(), want);
     // Edited again, the editor shows it ticked.
     runSheet([](SettingsSheet* sheet) {
@@ -372,7 +372,7 @@ TEST_P(SettingsSheetTest, MatchCaseAndWholeWordColumnsSayYesOrNoForEachKeyword)
 TEST_P(SettingsSheetTest, ColourOnlyTheMatchHasAColumnOfItsOwnTickedInTheList)
 {
     std::vector<Keyword> stored = abc();
-    stored[2].m_matchOnly = true;
+    stored[2].matchOnly = true;
     storeKeywords(stored);
     runSheet([](SettingsSheet* sheet) {
         showKeywordsTab(sheet);
@@ -400,7 +400,7 @@ TEST_P(SettingsSheetTest, ColourOnlyTheMatchHasAColumnOfItsOwnTickedInTheList)
         ok(sheet);
     });
     std::vector<Keyword> want = abc();
-    want[1].m_matchOnly = true;
+    want[1].matchOnly = true;
     EXPECT_EQ(storedKeywords(), want);
 }
 
@@ -607,7 +607,7 @@ TEST_P(SettingsSheetTest, KeywordsOutsideAnEightBitSetSurviveOkWithoutChanges)
     quill::setNarrowCharsetForTesting("UTF-8");
     EXPECT_EQ(quill::toU16(shown), text);
     ASSERT_EQ(stored.size(), 1u);
-    EXPECT_EQ(stored[0].m_text, text);
+    EXPECT_EQ(stored[0].text, text);
 }
 
 // A keyword past what a line edit holds: a stored one comes back whole from an editor
@@ -657,9 +657,9 @@ TEST_P(SettingsSheetTest, AnOverlongKeywordIsKeptWholeOrRefusedWithAMessage)
         << message.toStdString();
     const std::vector<Keyword> stored = storedKeywords();
     ASSERT_EQ(stored.size(), 2u);
-    EXPECT_EQ(stored[0].m_text, huge);
-    EXPECT_TRUE(stored[0].m_matchWord);
-    EXPECT_EQ(stored[1].m_text,
+    EXPECT_EQ(stored[0].text, huge);
+    EXPECT_TRUE(stored[0].matchWord);
+    EXPECT_EQ(stored[1].text,
               u"ab" + std::u16string(std::size_t(KeywordEditor::MaxTextLength - 2), u'p'));
 }
 

@@ -43,8 +43,8 @@ std::u16string lower(std::u16string text)
 Outcome referenceFind(LogDocument& doc, std::u16string pattern, bool down, unsigned flags,
                       FindPosition from)
 {
-    const bool matchCase = flags & FR_MATCHCASE;
-    const bool wholeWord = flags & FR_WHOLEWORD;
+    const bool matchCase = flags & SearchMatchCase;
+    const bool wholeWord = flags & SearchWholeWord;
     if (!matchCase) {
         pattern = lower(pattern);
     }
@@ -156,22 +156,22 @@ TEST_F(FindTest, DialogCases)
     };
     const Row rows[] = {
         {u"error", true, 0, {0, 0}, {true, 0, 3}},
-        {u"error", true, FR_MATCHCASE, {0, 0}, {true, 5, 5}},
-        {u"err", true, FR_WHOLEWORD, {0, 0}, {true, 1, 6}}, // errno is skipped
-        {u"err", true, FR_WHOLEWORD, {1, 7}, {true, 2, 4}},
-        {u"err", false, FR_WHOLEWORD, {5, 10}, {true, 4, 0}},
-        {u"err", false, FR_WHOLEWORD, {3, 0}, {true, 2, 4}}, // column 0: nothing on line 3
+        {u"error", true, SearchMatchCase, {0, 0}, {true, 5, 5}},
+        {u"err", true, SearchWholeWord, {0, 0}, {true, 1, 6}}, // errno is skipped
+        {u"err", true, SearchWholeWord, {1, 7}, {true, 2, 4}},
+        {u"err", false, SearchWholeWord, {5, 10}, {true, 4, 0}},
+        {u"err", false, SearchWholeWord, {3, 0}, {true, 2, 4}}, // column 0: nothing on line 3
         {u"an", false, 0, {0, 10}, {true, 0, 0}},
-        {u"Error", false, FR_MATCHCASE, {0, 10}, {true, 0, 3}},
-        {u"Error", false, FR_MATCHCASE, {0, 7}, {}}, // ends beyond column 7
-        {u"12", true, 0, {0, 40}, {}},               // start beyond the line's end
+        {u"Error", false, SearchMatchCase, {0, 10}, {true, 0, 3}},
+        {u"Error", false, SearchMatchCase, {0, 7}, {}}, // ends beyond column 7
+        {u"12", true, 0, {0, 40}, {}},                  // start beyond the line's end
         {u"disk", true, 0, {0, 40}, {true, 2, 9}},
         {u"missing", true, 0, {0, 0}, {}},
         {u"missing", false, 0, {5, 3}, {}},
         {u"kerr", false, 0, {9, 0}, {true, 5, 0}}, // from beyond the last line
         {u"zebra", true, 0, {0, 0}, {true, 6, 0}},
         {u"ZEBRA", false, 0, {9, 0}, {true, 6, 0}},
-        {u"zebra", true, FR_MATCHCASE, {0, 0}, {}},
+        {u"zebra", true, SearchMatchCase, {0, 0}, {}},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(find(row.text, row.down, row.flags, row.from), row.expected)
@@ -245,9 +245,9 @@ TEST_F(FindTest, TextAcrossTheBoundaryOfTwoReadsIsFound)
     const Outcome two = find(u"NEEDLE-TWO", false, 0, {count, 0});
     ASSERT_TRUE(two.found);
     EXPECT_EQ(doc.lineStart(two.line) + 3, FileOffset(total - read - 5));
-    EXPECT_EQ(find(u"needle-one", false, FR_MATCHCASE, {count, 0}), Outcome{});
-    EXPECT_EQ(find(u"NEEDLE-one", false, FR_MATCHCASE, {two.line, 0}), one);
-    EXPECT_EQ(find(u"NEEDLE-two", true, FR_MATCHCASE, {one.line, 4}), two);
+    EXPECT_EQ(find(u"needle-one", false, SearchMatchCase, {count, 0}), Outcome{});
+    EXPECT_EQ(find(u"NEEDLE-one", false, SearchMatchCase, {two.line, 0}), one);
+    EXPECT_EQ(find(u"NEEDLE-two", true, SearchMatchCase, {one.line, 4}), two);
 }
 
 TEST_F(FindTest, ByteLevelSearchEqualsTheLineRuleOnRandomFiles)
@@ -294,7 +294,8 @@ TEST_F(FindTest, ByteLevelSearchEqualsTheLineRuleOnRandomFiles)
                 });
             }
             const bool down = rng() % 2;
-            const unsigned flags = (rng() % 2 ? FR_MATCHCASE : 0) | (rng() % 2 ? FR_WHOLEWORD : 0);
+            const unsigned flags =
+                (rng() % 2 ? SearchMatchCase : 0) | (rng() % 2 ? SearchWholeWord : 0);
             const FindPosition from{LineNumber(rng() % (count + 2)), std::int32_t(rng() % 30)};
             const Outcome expected = referenceFind(doc, pattern, down, flags, from);
             ASSERT_EQ(find(pattern, down, flags, from), expected)

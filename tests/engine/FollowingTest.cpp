@@ -39,7 +39,7 @@ int threadCount()
     static const bool s_warm = [] {
         std::thread([] {}).join();
         SafetyPoller& poller = SafetyPoller::shared();
-        poller.Remove(poller.add("/", std::chrono::hours(1), true, NameState{}, [] {}));
+        poller.remove(poller.add("/", std::chrono::hours(1), true, NameState{}, [] {}));
         return true;
     }();
     (void)s_warm;

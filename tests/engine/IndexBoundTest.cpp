@@ -255,7 +255,7 @@ TEST_F(IndexBoundTest, APipeStopsBeingReadWhenTheIndexIsFull)
         ASSERT_LT(model.size(), 5000000u) << "the pipe was read on and on";
     }
     ASSERT_TRUE(waitFor([&] { return doc.indexStopped().limit != Stop::Limit::None; }));
-    const SourceStatus status = source->Status();
+    const SourceStatus status = source->status();
     EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);
     EXPECT_EQ(status.problem, SourceStatus::Problem::IndexFull);
     const Stop stop = doc.indexStopped();
@@ -265,7 +265,7 @@ TEST_F(IndexBoundTest, APipeStopsBeingReadWhenTheIndexIsFull)
     // The spool does not grow any more.
     const std::uint64_t spooled = status.spooled;
     std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(source->Status().spooled, spooled);
+    EXPECT_EQ(source->status().spooled, spooled);
     // The program's own standard input stays open, as here: the writer waits, unharmed.
     ::close(fds[1]);
     ::close(fds[0]);

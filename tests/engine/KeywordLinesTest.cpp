@@ -298,7 +298,7 @@ TEST_F(KeywordLinesTest, EveryLinesKeywordIsWhatTheViewColoursItWithOnRandomFile
         for (int k = 0; k < 5; ++k) {
             Keyword keyword(texts[random() % 8], 0, 0x010000u * unsigned(k + 1), random() % 2 == 0,
                             random() % 2 == 0, random() % 5 != 0);
-            keyword.m_matchOnly = random() % 5 == 0;
+            keyword.matchOnly = random() % 5 == 0;
             keywords.push_back(keyword);
         }
         settings.store.saveKeywords(keywords);

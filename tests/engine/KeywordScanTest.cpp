@@ -157,7 +157,7 @@ std::vector<Keyword> randomKeywords(std::mt19937& random)
         }
         Keyword keyword(text, 0, 0x000001u + unsigned(i), random() % 2 == 0, random() % 2 == 0,
                         random() % 6 != 0);
-        keyword.m_matchOnly = random() % 6 == 0;
+        keyword.matchOnly = random() % 6 == 0;
         keywords.push_back(keyword);
     }
     return keywords;

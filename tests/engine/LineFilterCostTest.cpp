@@ -75,7 +75,8 @@ struct Verdicts {
     bool operator==(const Verdicts&) const = default;
 };
 
-void PrintTo(const Verdicts& v, std::ostream* out)
+// GoogleTest looks for a printer by this name.
+void PrintTo(const Verdicts& v, std::ostream* out) // NOLINT(readability-identifier-naming)
 {
     *out << "shown {";
     for (LineNumber line : v.shown) {
@@ -211,7 +212,7 @@ void runModel(unsigned seed)
             break;
         case 2:
             what = "Stop";
-            took = timed([&] { filter->Stop(); });
+            took = timed([&] { filter->stop(); });
             break;
         case 3:
             what = "Resume";
@@ -269,7 +270,7 @@ TEST(LineFilterCost, BacktrackingWithoutEndIsBoundedPerLine)
     const FilterSet hard{{u"(a+)+$", true, false, true}, {}};
     ASSERT_TRUE(filter->setFilter(hard).empty());
     std::this_thread::sleep_for(milliseconds(50));
-    filter->Stop();
+    filter->stop();
     EXPECT_TRUE(filter->waitIdle(milliseconds(1000)));
     filter->collect();
     EXPECT_EQ(filter->progress().state, FilterState::Stopped);
@@ -480,7 +481,7 @@ TEST(LineFilterCost, ACatastrophicPatternOnLongLinesIsUndecidedLineByLineAndStop
         auto filter = std::make_unique<LineFilter>(fed.doc, nullptr);
         ASSERT_TRUE(filter->setFilter(hard).empty());
         std::this_thread::sleep_for(milliseconds(30));
-        filter->Stop();
+        filter->stop();
         ASSERT_TRUE(filter->waitIdle(milliseconds(3000))) << "Stop was not seen";
         filter->collect();
         EXPECT_EQ(filter->progress().state, FilterState::Stopped);

@@ -407,7 +407,7 @@ TEST(LineFilter, StopKeepsWhatWasCheckedAndResumeFinishes)
     filter.setChunkLimits(50, 1 << 20);
     const FilterSet filterSet{{u"e.r", false, false, true}, {{u"ERROR", true, true, false}}};
     ASSERT_TRUE(filter.setFilter(filterSet).empty());
-    filter.Stop();
+    filter.stop();
     ASSERT_TRUE(filter.waitIdle());
     filter.collect();
     const FilterProgress stopped = filter.progress();

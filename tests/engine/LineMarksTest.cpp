@@ -20,7 +20,7 @@ TEST(LineMarks, NeighboursWrapAtBothEndsAndToggleTwiceUnmarks)
     EXPECT_TRUE(marks.toggle(7));
     EXPECT_TRUE(marks.toggle(0));
     EXPECT_TRUE(marks.toggle(UINT32_MAX));
-    EXPECT_EQ(marks.Lines(), (std::vector<LineNumber>{0, 7, UINT32_MAX}));
+    EXPECT_EQ(marks.lines(), (std::vector<LineNumber>{0, 7, UINT32_MAX}));
     EXPECT_EQ(marks.next(0), 7u) << "strictly after";
     EXPECT_EQ(marks.next(6), 7u);
     EXPECT_EQ(marks.next(7), UINT32_MAX);
@@ -36,9 +36,9 @@ TEST(LineMarks, NeighboursWrapAtBothEndsAndToggleTwiceUnmarks)
     EXPECT_EQ(from, to) << "an empty range";
     EXPECT_FALSE(marks.toggle(7));
     EXPECT_FALSE(marks.isMarked(7));
-    EXPECT_EQ(marks.Count(), 2u);
+    EXPECT_EQ(marks.count(), 2u);
     marks.clear();
-    EXPECT_TRUE(marks.Empty());
+    EXPECT_TRUE(marks.isEmpty());
 }
 
 namespace {
@@ -129,7 +129,7 @@ class MarksWalk : public ::testing::Test {
                 break;
             }
             }
-            ASSERT_EQ(doc.marks().Lines(), std::vector<LineNumber>(model.begin(), model.end()))
+            ASSERT_EQ(doc.marks().lines(), std::vector<LineNumber>(model.begin(), model.end()))
                 << "seed " << seed << " step " << step;
             for (LineNumber m : model) {
                 ASSERT_LT(m, doc.lineCount()) << "a mark outlived its line";

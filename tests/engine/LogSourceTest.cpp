@@ -88,16 +88,16 @@ TEST(StreamSource, SpoolsWhatArrivesUntilTheEndAndRemovesItsSpool)
     ::close(fds[0]); // the source reads its own copy
     ASSERT_TRUE(source) << error;
     const std::string spool = source->spoolPath();
-    EXPECT_EQ(source->Kind(), SourceKind::StandardInput);
+    EXPECT_EQ(source->kind(), SourceKind::StandardInput);
     EXPECT_TRUE(source->follows());
 
     writeAll(fds[1], "first\n");
     EXPECT_TRUE(waitFor([&] { return spoolText(*source) == "first\n"; }));
-    EXPECT_EQ(source->Status().phase, SourceStatus::Phase::Running);
+    EXPECT_EQ(source->status().phase, SourceStatus::Phase::Running);
     writeAll(fds[1], "second\nthird");
     ::close(fds[1]);
-    EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
-    const SourceStatus status = source->Status();
+    EXPECT_TRUE(waitFor([&] { return source->status().phase != SourceStatus::Phase::Running; }));
+    const SourceStatus status = source->status();
     EXPECT_EQ(status.phase, SourceStatus::Phase::Ended);
     EXPECT_EQ(status.problem, SourceStatus::Problem::None);
     EXPECT_EQ(status.spooled, 18u);
@@ -117,7 +117,7 @@ TEST(StreamSource, ClosesWhileTheWriterStillHoldsThePipe)
     ASSERT_TRUE(source);
     const std::string spool = source->spoolPath();
     writeAll(fds[1], "x\n");
-    EXPECT_TRUE(waitFor([&] { return source->Status().spooled == 2; }));
+    EXPECT_TRUE(waitFor([&] { return source->status().spooled == 2; }));
     source.reset(); // returns although the pipe never ends
     EXPECT_FALSE(exists(spool));
     // The reading end is gone: the writer learns it at once instead of blocking.
@@ -139,8 +139,8 @@ TEST(StreamSource, StopsAtTheDiskReserveWithWhatArrivedKept)
     ::close(fds[0]);
     ASSERT_TRUE(source);
     writeAll(fds[1], "too much\n");
-    EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
-    const SourceStatus status = source->Status();
+    EXPECT_TRUE(waitFor([&] { return source->status().phase != SourceStatus::Phase::Running; }));
+    const SourceStatus status = source->status();
     EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);
     EXPECT_EQ(status.problem, SourceStatus::Problem::DiskFull);
     EXPECT_EQ(status.reserveBytes, std::int64_t(1) << 60);
@@ -167,9 +167,9 @@ TEST(CommandSource, SpoolsBothOutputsAndKeepsTheExitStatus)
         {"sh", "-c", "echo out; echo err >&2; read line; echo \"stdin:$line\"; exit 3"}, u"sh",
         optionsIn(dir), error);
     ASSERT_TRUE(source) << error;
-    EXPECT_EQ(source->Kind(), SourceKind::Command);
-    EXPECT_TRUE(waitFor([&] { return source->Status().exited; }));
-    const SourceStatus status = source->Status();
+    EXPECT_EQ(source->kind(), SourceKind::Command);
+    EXPECT_TRUE(waitFor([&] { return source->status().exited; }));
+    const SourceStatus status = source->status();
     EXPECT_EQ(status.phase, SourceStatus::Phase::Ended);
     EXPECT_EQ(status.exitCode, 3);
     EXPECT_EQ(status.exitSignal, 0);
@@ -185,9 +185,9 @@ TEST(CommandSource, ArgumentsReachTheProgramAsTheyAre)
     auto source = LogSource::followCommand({"printf", "%s|", "a b", "$HOME", "*", ""}, u"p",
                                            optionsIn(dir), error);
     ASSERT_TRUE(source);
-    EXPECT_TRUE(waitFor([&] { return source->Status().exited; }));
+    EXPECT_TRUE(waitFor([&] { return source->status().exited; }));
     EXPECT_EQ(spoolText(*source), "a b|$HOME|*||");
-    EXPECT_EQ(source->Status().exitCode, 0);
+    EXPECT_EQ(source->status().exitCode, 0);
 }
 
 TEST(CommandSource, AProgramThatDoesNotExistFailsToStart)
@@ -197,7 +197,7 @@ TEST(CommandSource, AProgramThatDoesNotExistFailsToStart)
     auto source =
         LogSource::followCommand({"quillstream-no-such-program-24"}, u"x", optionsIn(dir), error);
     ASSERT_TRUE(source);
-    const SourceStatus status = source->Status();
+    const SourceStatus status = source->status();
     EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);
     EXPECT_EQ(status.problem, SourceStatus::Problem::StartFailed);
     EXPECT_EQ(status.error, ENOENT);
@@ -385,10 +385,10 @@ TEST(CommandSource, CancelEndsTheCommandAndWhatIgnoresSigterm)
     quiet->cancel();
     stubborn->cancel();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
-    EXPECT_TRUE(waitFor([&] { return quiet->Status().exited && stubborn->Status().exited; }, 5s));
-    EXPECT_EQ(quiet->Status().exitSignal, SIGTERM);
-    EXPECT_EQ(stubborn->Status().exitSignal, SIGKILL);
-    EXPECT_EQ(stubborn->Status().phase, SourceStatus::Phase::Ended);
+    EXPECT_TRUE(waitFor([&] { return quiet->status().exited && stubborn->status().exited; }, 5s));
+    EXPECT_EQ(quiet->status().exitSignal, SIGTERM);
+    EXPECT_EQ(stubborn->status().exitSignal, SIGKILL);
+    EXPECT_EQ(stubborn->status().phase, SourceStatus::Phase::Ended);
     EXPECT_TRUE(waitFor([&] { return gone(sleeper) && gone(pids[0]); }, 5s));
 }
 
@@ -426,8 +426,8 @@ TEST(CommandSource, DiskFullEndsTheCommand)
         {"sh", "-c", "trap '' PIPE; while :; do echo x 2>/dev/null; sleep 0.01; done"}, u"sh",
         options, error);
     ASSERT_TRUE(source);
-    EXPECT_TRUE(waitFor([&] { return source->Status().exited; }, 5s));
-    const SourceStatus status = source->Status();
+    EXPECT_TRUE(waitFor([&] { return source->status().exited; }, 5s));
+    const SourceStatus status = source->status();
     EXPECT_EQ(status.problem, SourceStatus::Problem::DiskFull);
     EXPECT_EQ(status.phase, SourceStatus::Phase::Failed);
 }
@@ -447,8 +447,8 @@ TEST(DecompressSource, WritesTheCopyAndIsNotFollowed)
                                         optionsIn(dir), error);
     ASSERT_TRUE(source);
     EXPECT_FALSE(source->follows());
-    EXPECT_TRUE(waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
-    const SourceStatus status = source->Status();
+    EXPECT_TRUE(waitFor([&] { return source->status().phase != SourceStatus::Phase::Running; }));
+    const SourceStatus status = source->status();
     EXPECT_EQ(status.phase, SourceStatus::Phase::Ended);
     EXPECT_EQ(status.inputDone, status.inputSize);
     EXPECT_EQ(status.spooled, text.size());
@@ -530,9 +530,9 @@ void runWriterAgainstClose(unsigned seed)
     if (action == 0) {
         source->cancel();
         EXPECT_TRUE(
-            waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
+            waitFor([&] { return source->status().phase != SourceStatus::Phase::Running; }));
         seen = spoolText(*source);
-        EXPECT_EQ(source->Status().phase, SourceStatus::Phase::Ended);
+        EXPECT_EQ(source->status().phase, SourceStatus::Phase::Ended);
         source.reset();
     } else if (action == 1) {
         seen = spoolText(*source);
@@ -541,10 +541,10 @@ void runWriterAgainstClose(unsigned seed)
     writer.join();
     if (action == 2) {
         // The writer finished: everything arrives and the source sees the end.
-        EXPECT_TRUE(waitFor([&] { return source->Status().phase == SourceStatus::Phase::Ended; }));
+        EXPECT_TRUE(waitFor([&] { return source->status().phase == SourceStatus::Phase::Ended; }));
         seen = spoolText(*source);
         EXPECT_EQ(seen, written);
-        EXPECT_EQ(source->Status().spooled, written.size());
+        EXPECT_EQ(source->status().spooled, written.size());
         source.reset();
     }
     EXPECT_TRUE(writerDone);
@@ -585,8 +585,8 @@ TEST(SourceWalk, DecompressionAgainstCancel)
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
         source->cancel();
         EXPECT_TRUE(
-            waitFor([&] { return source->Status().phase != SourceStatus::Phase::Running; }));
-        const SourceStatus status = source->Status();
+            waitFor([&] { return source->status().phase != SourceStatus::Phase::Running; }));
+        const SourceStatus status = source->status();
         const std::string copy = spoolText(*source);
         EXPECT_TRUE(status.phase == SourceStatus::Phase::Cancelled ||
                     status.phase == SourceStatus::Phase::Ended);
@@ -667,7 +667,7 @@ Followed followToTheEnd(LogDocument& doc, const std::vector<std::u16string>& lin
             break;
         }
         const bool some = doc.lineCount() > 0;
-        const bool running = doc.source()->Status().phase == SourceStatus::Phase::Running;
+        const bool running = doc.source()->status().phase == SourceStatus::Phase::Running;
         if (some && running && !seen.linesWhileRunning) {
             seen.linesWhileRunning = true;
             if (pause) {
@@ -677,7 +677,7 @@ Followed followToTheEnd(LogDocument& doc, const std::vector<std::u16string>& lin
         }
         std::this_thread::sleep_for(1ms);
     }
-    seen.status = doc.source()->Status();
+    seen.status = doc.source()->status();
     return seen;
 }
 

@@ -22,14 +22,14 @@
 // Every allocation of this test program is counted, so that the peak of what the code under
 // test holds at once is known exactly, whatever the machine.
 namespace {
-std::atomic<std::int64_t> g_live{0};
-std::atomic<std::int64_t> g_peak{0};
+std::atomic<std::int64_t> s_live{0};
+std::atomic<std::int64_t> s_peak{0};
 
 void account(std::int64_t bytes)
 {
-    const std::int64_t now = g_live.fetch_add(bytes, std::memory_order_relaxed) + bytes;
-    std::int64_t peak = g_peak.load(std::memory_order_relaxed);
-    while (now > peak && !g_peak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    const std::int64_t now = s_live.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    std::int64_t peak = s_peak.load(std::memory_order_relaxed);
+    while (now > peak && !s_peak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
     }
 }
 
@@ -54,9 +54,9 @@ void countedFree(void* p)
 // The most held at once since the last call, above what was held then.
 std::int64_t peakSince(std::int64_t& base)
 {
-    const std::int64_t peak = g_peak.load() - base;
-    base = g_live.load();
-    g_peak.store(base);
+    const std::int64_t peak = s_peak.load() - base;
+    base = s_live.load();
+    s_peak.store(base);
     return peak;
 }
 } // namespace
@@ -279,7 +279,7 @@ TEST_F(LongLineTest, AHugeLineIsShownFoundAndCopiedInBoundedMemory)
     EXPECT_EQ(doc.line(2), u"after");
     doc.setFindPosition(0, 0);
     peakSince(base);
-    ASSERT_TRUE(doc.find(u"needle", true, FR_WHOLEWORD));
+    ASSERT_TRUE(doc.find(u"needle", true, SearchWholeWord));
     EXPECT_LT(peakSince(base), std::int64_t(8) << 20);
     const DocSelection found = doc.selection();
     EXPECT_EQ(found.startLine, 1u);
@@ -381,7 +381,7 @@ TEST_F(LongLineTest, FindMeetsEveryOccurrenceAcrossThePiecesOfTheSearch)
     open();
     std::vector<std::int64_t> found;
     doc.setFindPosition(1, 0);
-    while (doc.find(u"grüße", true, FR_WHOLEWORD) && doc.selection().startLine == 1) {
+    while (doc.find(u"grüße", true, SearchWholeWord) && doc.selection().startLine == 1) {
         const DocSelection s = doc.selection();
         EXPECT_EQ(s.endCol, s.startCol + 6) << s.startCol;
         found.push_back(s.startCol - 1);
@@ -389,13 +389,13 @@ TEST_F(LongLineTest, FindMeetsEveryOccurrenceAcrossThePiecesOfTheSearch)
     EXPECT_EQ(found, kept);
     std::vector<std::int64_t> back;
     doc.setFindPosition(2, 0);
-    while (doc.find(u"GRÜßE", false, FR_WHOLEWORD) && doc.selection().startLine == 1) {
+    while (doc.find(u"GRÜßE", false, SearchWholeWord) && doc.selection().startLine == 1) {
         back.insert(back.begin(), doc.selection().startCol - 1);
     }
     // Case is folded for A-Z only: "ü" and "Ü" differ, so nothing is found that way.
     EXPECT_TRUE(back.empty());
     doc.setFindPosition(2, 0);
-    while (doc.find(u"Grüße", false, FR_WHOLEWORD | FR_MATCHCASE) &&
+    while (doc.find(u"Grüße", false, SearchWholeWord | SearchMatchCase) &&
            doc.selection().startLine == 1) {
         back.insert(back.begin(), doc.selection().startCol - 1);
     }
@@ -406,24 +406,24 @@ TEST_F(LongLineTest, FindMeetsEveryOccurrenceAcrossThePiecesOfTheSearch)
     const std::int64_t m = alone + 1;
     for (std::int64_t e = -2; e <= 8; ++e) {
         doc.setFindPosition(1, std::int32_t(m - piece + e));
-        ASSERT_TRUE(doc.find(u"grüße", true, FR_WHOLEWORD));
+        ASSERT_TRUE(doc.find(u"grüße", true, SearchWholeWord));
         EXPECT_EQ(doc.selection().startCol, m) << e;
     }
     // And backward, whose first piece takes the starts in [S - 2^18, S).
     for (std::int64_t e = -2; e <= 8; ++e) {
         doc.setFindPosition(1, std::int32_t(m + piece + e));
-        ASSERT_TRUE(doc.find(u"grüße", false, FR_WHOLEWORD));
+        ASSERT_TRUE(doc.find(u"grüße", false, SearchWholeWord));
         EXPECT_EQ(doc.selection().startCol, m) << e;
     }
     // The search's first piece decodes 24 columns past its end (four bytes a character of
     // the text, and four more): an occurrence starting there is left to the next piece,
     // which sees the "x" after it.
     doc.setFindPosition(1, std::int32_t(gluedRight - piece - 17));
-    ASSERT_TRUE(doc.find(u"grüße", true, FR_WHOLEWORD));
+    ASSERT_TRUE(doc.find(u"grüße", true, SearchWholeWord));
     EXPECT_NE(doc.selection().startCol, gluedRight);
     // A search that starts right at the one glued on its left still sees the "x" before it.
     doc.setFindPosition(1, std::int32_t(6 * piece - 1));
-    ASSERT_TRUE(doc.find(u"grüße", true, FR_WHOLEWORD));
+    ASSERT_TRUE(doc.find(u"grüße", true, SearchWholeWord));
     EXPECT_NE(doc.selection().startCol, 6 * piece - 1);
     // Without the whole-word rule the glued one counts too.
     doc.setFindPosition(1, std::int32_t(6 * piece - 20));
@@ -747,7 +747,7 @@ TEST_F(LongLineTest, SequencesAreHiddenWhereverThePiecesCutThem)
     EXPECT_EQ(copied.size(), std::size_t(copyAt - copyFrom) + 6);
     EXPECT_EQ(copied.substr(copied.size() - 6), u"foobar");
     doc.setFindPosition(0, 0);
-    ASSERT_TRUE(doc.find(u"search", true, FR_MATCHCASE));
+    ASSERT_TRUE(doc.find(u"search", true, SearchMatchCase));
     const DocSelection found = doc.selection();
     EXPECT_EQ(found.startCol, findAt);
     EXPECT_EQ(found.endCol, findAt + 5 + std::int64_t(title.size()));

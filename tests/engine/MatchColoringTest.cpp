@@ -17,7 +17,7 @@ Keyword matchOnly(const char16_t* text, ColorRef color, bool matchCase = false,
                   bool matchWord = false, bool enabled = true)
 {
     Keyword keyword(text, color, color + 1, matchCase, matchWord, enabled);
-    keyword.m_matchOnly = true;
+    keyword.matchOnly = true;
     return keyword;
 }
 
@@ -53,24 +53,24 @@ std::vector<ColorRef> model(const std::vector<Keyword>& keywords, std::u16string
     std::vector<ColorRef> out(line.size(), 0);
     std::vector<bool> taken(line.size(), false);
     for (const Keyword& k : keywords) {
-        if (!k.m_enabled || !k.m_matchOnly || k.m_text.empty()) {
+        if (!k.enabled || !k.matchOnly || k.text.empty()) {
             continue;
         }
-        const std::size_t n = k.m_text.size();
+        const std::size_t n = k.text.size();
         for (std::size_t at = 0; at + n <= line.size(); ++at) {
             bool same = true;
             for (std::size_t j = 0; j < n && same; ++j) {
-                same = k.m_matchCase ? line[at + j] == k.m_text[j]
-                                     : lower(line[at + j]) == lower(k.m_text[j]);
+                same = k.matchCase ? line[at + j] == k.text[j]
+                                   : lower(line[at + j]) == lower(k.text[j]);
             }
-            if (same && k.m_matchWord) {
+            if (same && k.matchWord) {
                 same = (at == 0 || delimiter(line[at - 1])) &&
                        (at + n == line.size() || delimiter(line[at + n]));
             }
             for (std::size_t j = 0; same && j < n; ++j) {
                 if (!taken[at + j]) {
                     taken[at + j] = true;
-                    out[at + j] = k.m_textColor;
+                    out[at + j] = k.textColor;
                 }
             }
         }

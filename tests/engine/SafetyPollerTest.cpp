@@ -108,7 +108,7 @@ void runWalk(std::uint32_t seed)
             // A tab closes; its watcher must never be kicked again.
             auto it = live.begin();
             std::advance(it, rng() % live.size());
-            poller.Remove(it->first);
+            poller.remove(it->first);
             gone.push_back(std::move(it->second));
             live.erase(it);
         } else if (what < 45) {

@@ -284,8 +284,7 @@ TEST(SgrParser, RandomLinesAgainstTheirOwnDecoding)
                                                      "\x1b]0;a b\x07",
                                                      "\x1b]2;m\x1b\\",
                                                      "\x1bP0;1|x\x1b\\",
-                                                     "\x1b"
-                                                     "7",
+                                                     "\x1b\x37", // ESC 7
                                                      "\x1b="};
                 if (pick(2) == 0) {
                     line += others[pick(6)];

@@ -149,8 +149,7 @@ class LineMaker {
             "\x1b[!p",
             "\x1b[38;5;100;200;3m",
             "\x1b(B",
-            "\x1b"
-            "7",
+            "\x1b\x37", // ESC 7
             "\x1b=",
             "\x1b]0;t\xC3\xA9tre\x07",
             "\x1b]2;m\x1b\\",
@@ -231,11 +230,11 @@ TEST_P(ShownLinesSteps, RandomRunsAgainstTheirShownBytes)
             const FileOffset from = shown.starts()[i] - starts[0];
             const FileOffset to = shown.starts()[i + 1] - starts[0];
             ASSERT_LE(from, to);
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(shown.Bytes()) + from,
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(shown.bytes()) + from,
                                   std::size_t(to - from)),
                       lines[i].shownBytes)
                 << "line " << i;
-            EXPECT_EQ(shown.Changed(i, starts.data()), lines[i].changed) << "line " << i;
+            EXPECT_EQ(shown.changed(i, starts.data()), lines[i].changed) << "line " << i;
             EXPECT_EQ(shown.joined(i), lines[i].joined) << "line " << i;
             if (lines[i].joined) {
                 joined.push_back(i);
@@ -285,8 +284,8 @@ TEST(ShownLines, VectorStepsGiveWhatPortableStepsGive)
         const std::size_t shown = std::size_t(portable.starts()[count] - starts[0]);
         ASSERT_EQ(std::vector<FileOffset>(fast.starts(), fast.starts() + count + 1),
                   std::vector<FileOffset>(portable.starts(), portable.starts() + count + 1));
-        ASSERT_EQ(std::string(reinterpret_cast<const char*>(fast.Bytes()), shown),
-                  std::string(reinterpret_cast<const char*>(portable.Bytes()), shown));
+        ASSERT_EQ(std::string(reinterpret_cast<const char*>(fast.bytes()), shown),
+                  std::string(reinterpret_cast<const char*>(portable.bytes()), shown));
         ASSERT_EQ(fast.joinedLines(), portable.joinedLines());
     }
 }
@@ -351,12 +350,12 @@ TEST(ShownLiteral, NamesEveryLineThatShowsTheLiteral)
         ASSERT_TRUE(search.usable());
         std::vector<std::uint32_t> portable;
         search.setSteps(ShownLiteral::Steps::Portable);
-        search.Lines(data, starts.data(), count, portable);
+        search.lines(data, starts.data(), count, portable);
         for (const ShownLiteral::Steps steps :
              {ShownLiteral::Steps::Avx2, ShownLiteral::Steps::Fastest}) {
             std::vector<std::uint32_t> vector{7}; // appended to what is there
             search.setSteps(steps);
-            search.Lines(data, starts.data(), count, vector);
+            search.lines(data, starts.data(), count, vector);
             ASSERT_EQ(std::vector<std::uint32_t>(vector.begin() + 1, vector.end()), portable);
         }
         ASSERT_TRUE(std::is_sorted(portable.begin(), portable.end()));
@@ -394,7 +393,7 @@ TEST(ShownLiteral, TheProbesStayOffTheClasses)
          {ShownLiteral::Steps::Portable, ShownLiteral::Steps::Avx2, ShownLiteral::Steps::Fastest}) {
         std::vector<std::uint32_t> lines;
         search.setSteps(steps);
-        search.Lines(data, starts.data(), 4, lines);
+        search.lines(data, starts.data(), 4, lines);
         EXPECT_EQ(lines, (std::vector<std::uint32_t>{0, 1, 3}));
     }
 }
@@ -658,7 +657,7 @@ TEST_F(ShownSearchTest, FindVisitsWhatTheLinesShowBothWays)
             }
         }
         ASSERT_FALSE(down.empty());
-        const unsigned flags = matchCase ? FR_MATCHCASE : 0;
+        const unsigned flags = matchCase ? SearchMatchCase : 0;
         for (const bool forward : {true, false}) {
             // Every occurrence, or the first twelve of a common text (four under a sanitizer)
             // and then one more: each Find reads and strips a block again, which the
@@ -712,10 +711,10 @@ TEST(ShownSearch, FindReadsALineLongerThanARead)
     ASSERT_EQ(doc.lineCount(), 3u);
     for (const bool forward : {true, false}) {
         doc.setFindPosition(forward ? 0 : 3, 0);
-        ASSERT_TRUE(doc.find(u"needle", forward, FR_MATCHCASE)) << forward;
+        ASSERT_TRUE(doc.find(u"needle", forward, SearchMatchCase)) << forward;
         EXPECT_EQ(doc.selection().startLine, 1u);
         EXPECT_EQ(doc.selection().startCol, 40000 * 6);
-        EXPECT_FALSE(doc.find(u"needle", forward, FR_MATCHCASE)) << "once only";
+        EXPECT_FALSE(doc.find(u"needle", forward, SearchMatchCase)) << "once only";
     }
 }
 
@@ -799,12 +798,12 @@ TEST(ShownSearch, FindReachesTheFirstAndLastLinesWhereverPiecesEnd)
             const LineNumber count = doc.lineCount();
             SCOPED_TRACE(::testing::Message() << size << " bytes, first line " << first);
             doc.setFindPosition(count, 0);
-            ASSERT_TRUE(doc.find(u"needle", false, FR_MATCHCASE));
+            ASSERT_TRUE(doc.find(u"needle", false, SearchMatchCase));
             EXPECT_EQ(doc.selection().startLine, count - 1);
-            ASSERT_TRUE(doc.find(u"needle", false, FR_MATCHCASE));
+            ASSERT_TRUE(doc.find(u"needle", false, SearchMatchCase));
             EXPECT_EQ(doc.selection().startLine, 0u);
             doc.setFindPosition(0, 1);
-            ASSERT_TRUE(doc.find(u"needle", true, FR_MATCHCASE));
+            ASSERT_TRUE(doc.find(u"needle", true, SearchMatchCase));
             EXPECT_EQ(doc.selection().startLine, count - 1);
         }
     }

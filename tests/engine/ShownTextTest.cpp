@@ -259,7 +259,7 @@ TEST_F(ShownTextTest, RandomLinesShowCopyFindAndFilterAsTheModelSays)
             }
             std::vector<std::pair<LineNumber, std::int32_t>> got;
             doc.setFindPosition(0, 0);
-            while (got.size() <= want.size() && doc.find(pattern, true, FR_MATCHCASE)) {
+            while (got.size() <= want.size() && doc.find(pattern, true, SearchMatchCase)) {
                 const DocSelection found = doc.selection();
                 got.emplace_back(found.startLine, found.startCol);
             }
@@ -365,7 +365,7 @@ TEST_F(ShownTextTest, AUtf16CarriageReturnBeforeAnyOtherUnitWritesOver)
     ASSERT_TRUE(doc.isUtf16());
     EXPECT_EQ(doc.line(1), u"\u0A0AXcd");
     doc.setFindPosition(0, 0);
-    ASSERT_TRUE(doc.find(u"Xc", true, FR_MATCHCASE));
+    ASSERT_TRUE(doc.find(u"Xc", true, SearchMatchCase));
     EXPECT_EQ(doc.selection().startLine, 1u);
     LineFilter filter(doc, nullptr);
     EXPECT_EQ(filterRows(filter, FilterTerm{u"Xc", true, false, false}),

@@ -152,16 +152,16 @@ TEST_P(UnreadableFileTest, PermissionDeniedKeepsTheLinesSaysWhyAndContinuesWithE
     const std::vector<std::u16string> before = lines();
     s_denyOpen = true;
     ::chmod(path.c_str(), 0); // the event a real chmod sends
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EACCES; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == EACCES; }));
     reload(); // F5 must not empty the tab
     appendFile(path, "appended 1\nappended 2\n");
     bytes += "appended 1\nappended 2\n";
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EACCES && doc.isWatching(); }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == EACCES && doc.isWatching(); }));
     EXPECT_EQ(lines(), before);
     EXPECT_EQ(doc.pathName(), u16(path));
     s_denyOpen = false;
     ::chmod(path.c_str(), 0644);
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.lineCount() == 62; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == 0 && doc.lineCount() == 62; }));
     EXPECT_EQ(lines(), split(bytes));
     EXPECT_EQ(host.reloadCount(), 0) << "the same file with its bytes in place is continued";
     // The window hears why the file cannot be read, and then that it can again.
@@ -181,12 +181,12 @@ TEST_P(UnreadableFileTest, AFileAllowedAgainWithoutAChangeOfItsOwnIsReadSoon)
     ASSERT_TRUE(doc.openDocument(u16(path)));
     s_denyOpen = true;
     appendFile(path, "two\n");
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EACCES; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == EACCES; }));
     std::this_thread::sleep_for(50ms); // the growth is long seen, and told unreadable
     s_denyOpen = false;
     ASSERT_TRUE(pumpUntil([&] { return doc.lineCount() == 2; }));
     EXPECT_EQ(lines(), split("one\ntwo\n"));
-    EXPECT_EQ(doc.ReadError(), 0);
+    EXPECT_EQ(doc.readError(), 0);
 }
 
 TEST_P(UnreadableFileTest, RealPermissionBitsWhenNotRoot)
@@ -198,13 +198,13 @@ TEST_P(UnreadableFileTest, RealPermissionBitsWhenNotRoot)
     writeFile(path, bytes);
     ASSERT_TRUE(doc.openDocument(u16(path)));
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EACCES; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == EACCES; }));
     reload();
     EXPECT_EQ(doc.lineCount(), 60u);
     ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
     appendFile(path, "a\nb\n");
     bytes += "a\nb\n";
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.lineCount() == 62; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == 0 && doc.lineCount() == 62; }));
     EXPECT_EQ(lines(), split(bytes));
 }
 
@@ -217,24 +217,24 @@ TEST_P(UnreadableFileTest, AFolderOrAFifoUnderTheNameKeepsTheLinesUntilAFileIsBa
 
     ASSERT_EQ(::mkdir(aside.c_str(), 0700), 0);
     ASSERT_TRUE(swapNames(path, aside)) << std::strerror(errno);
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EISDIR; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == EISDIR; }));
     reload();
     EXPECT_EQ(lines(), before);
     // The same file back, grown meanwhile: continued.
     appendFile(aside, "grown\n");
     ASSERT_TRUE(swapNames(path, aside));
     ASSERT_EQ(::rmdir(aside.c_str()), 0);
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.lineCount() == 21; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == 0 && doc.lineCount() == 21; }));
     EXPECT_EQ(lines(), split(bytes + "grown\n"));
 
     ASSERT_EQ(::mkfifo(aside.c_str(), 0600), 0);
     ASSERT_EQ(::rename(aside.c_str(), path.c_str()), 0);
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == ENOTSUP; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == ENOTSUP; }));
     EXPECT_EQ(doc.lineCount(), 21u);
     // Another file: reloaded.
     writeFile(aside, "new\nfile\n");
     ASSERT_EQ(::rename(aside.c_str(), path.c_str()), 0);
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && lines() == split("new\nfile\n"); }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == 0 && lines() == split("new\nfile\n"); }));
 }
 
 TEST_P(UnreadableFileTest, AReadErrorIsToldAndNothingIsLostOrReadTwice)
@@ -245,12 +245,12 @@ TEST_P(UnreadableFileTest, AReadErrorIsToldAndNothingIsLostOrReadTwice)
     s_failReads = true;
     appendFile(path, "during\n");
     bytes += "during\n";
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == EIO; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == EIO; }));
     EXPECT_EQ(doc.lineCount(), 5u);
     s_failReads = false;
     appendFile(path, "after\n");
     bytes += "after\n";
-    ASSERT_TRUE(pumpUntil([&] { return doc.ReadError() == 0 && doc.lineCount() == 7; }));
+    ASSERT_TRUE(pumpUntil([&] { return doc.readError() == 0 && doc.lineCount() == 7; }));
     EXPECT_EQ(lines(), split(bytes));
 }
 
@@ -351,17 +351,17 @@ void walk(UnreadableFileTest& t, unsigned seed, int steps)
         if (readable) {
             const std::vector<std::u16string> expected = UnreadableFileTest::split(file);
             ASSERT_TRUE(t.pumpUntil([&] {
-                return t.doc.isWatching() && t.doc.ReadError() == 0 && t.lines() == expected;
+                return t.doc.isWatching() && t.doc.readError() == 0 && t.lines() == expected;
             })) << "shows "
                 << t.doc.lineCount() << " lines, the file has " << expected.size() << ", reason "
-                << t.doc.ReadError();
+                << t.doc.readError();
             shown = expected;
         } else {
             const int reason = name == Name::Folder ? EISDIR
                                : name == Name::Fifo ? ENOTSUP
                                                     : EACCES;
-            ASSERT_TRUE(t.pumpUntil([&] { return t.doc.ReadError() == reason; }))
-                << "reason " << t.doc.ReadError() << ", expected " << reason;
+            ASSERT_TRUE(t.pumpUntil([&] { return t.doc.readError() == reason; }))
+                << "reason " << t.doc.readError() << ", expected " << reason;
             // The decoded window keeps at least the later half of a short file, where a
             // following view stands; lines never decoded cannot be shown from a file that
             // cannot be read.

@@ -153,7 +153,7 @@ TEST_F(FindCommandTest, FindNextFromAClickRightOfALineEndStartsOnTheNextLine)
     EXPECT_EQ(selected(), Match(2, 2, 6));
     key(frame->activeView(), Qt::Key_F3, Qt::ShiftModifier);
     EXPECT_EQ(selected(), Match(2, 2, 6)) << "upwards from the match's start finds it again";
-    EXPECT_EQ(frame->searchFlags() & FR_DOWN, 0u);
+    EXPECT_EQ(frame->searchFlags() & SearchDown, 0u);
     key(frame->activeView(), Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(selected(), Match(1, 0, 4));
 }

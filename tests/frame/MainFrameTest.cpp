@@ -795,7 +795,7 @@ TEST_F(MainFrameTest, MatchOnlyKeywordsColourTheirMatchesOverAWholeLineKeyword)
 {
     quilltest::writeFile(path, "an ab ab\nFATAL ab\n");
     Keyword match(u"ab", 0x00FFFFFF, 0x0000FF00, true, false, true); // white on green
-    match.m_matchOnly = true;
+    match.matchOnly = true;
     store->saveKeywords({Keyword(u"FATAL", 0x00FFFFFF, 0x00FF0000, true, false, true), match});
     createFrame();
     frame->resize(600, 400);

@@ -182,12 +182,12 @@ TEST_F(NavigationTest, GutterTakesItsClicksUpToItsEdgeAndTheTextKeepsItsCoordina
     const int y = rowTop(line) + int(view()->lineHeight()) / 2;
     ASSERT_GT(rowTop(line), 0);
     QTest::mouseClick(gutter, Qt::LeftButton, {}, QPoint(gutter->width() - 1, y));
-    EXPECT_EQ(document->marks().Lines(), std::vector<LineNumber>{line}) << "the last column";
+    EXPECT_EQ(document->marks().lines(), std::vector<LineNumber>{line}) << "the last column";
     QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, QPoint(0, y));
-    EXPECT_EQ(document->marks().Lines(), std::vector<LineNumber>{line})
+    EXPECT_EQ(document->marks().lines(), std::vector<LineNumber>{line})
         << "the text's first column is no gutter";
     QTest::mouseClick(gutter, Qt::LeftButton, {}, QPoint(0, y));
-    EXPECT_TRUE(document->marks().Empty()) << "the first column toggles it off again";
+    EXPECT_TRUE(document->marks().isEmpty()) << "the first column toggles it off again";
 
     // A double click on the first word selects it from column 0: the gutter moved the
     // text, not its coordinates.
@@ -304,7 +304,7 @@ TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedBy
     key(Qt::Key_F2, Qt::ControlModifier);
     goToLine("100");
     key(Qt::Key_F2, Qt::ControlModifier);
-    EXPECT_EQ(document->marks().Lines(), (std::vector<LineNumber>{10, 50, 99}));
+    EXPECT_EQ(document->marks().lines(), (std::vector<LineNumber>{10, 50, 99}));
 
     key(Qt::Key_F2);
     EXPECT_EQ(shownLine(), 10u) << "from the last line round to the first mark";
@@ -327,7 +327,7 @@ TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedBy
 
     append(" grown\nline 100\n");
     EXPECT_EQ(document->line(99), u"line 99 grown");
-    EXPECT_EQ(document->marks().Lines(), (std::vector<LineNumber>{10, 50, 99}))
+    EXPECT_EQ(document->marks().lines(), (std::vector<LineNumber>{10, 50, 99}))
         << "appends keep the marks, the grown last line's too";
     const QImage after = shown();
     EXPECT_EQ(QColor(after.pixel(x, rowTop(99) + half)), LogView::markedBackground(background));
@@ -342,23 +342,23 @@ TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedBy
     goToLine("100");
 
     key(Qt::Key_F2, Qt::ControlModifier);
-    EXPECT_EQ(document->marks().Lines(), (std::vector<LineNumber>{10, 50}))
+    EXPECT_EQ(document->marks().lines(), (std::vector<LineNumber>{10, 50}))
         << "Ctrl+F2 on a marked line unmarks it";
 
     key(Qt::Key_F5);
     document->stopWatching();
-    EXPECT_TRUE(document->marks().Empty()) << "a reload drops them";
+    EXPECT_TRUE(document->marks().isEmpty()) << "a reload drops them";
     goToLine("3");
     key(Qt::Key_F2, Qt::ControlModifier);
-    EXPECT_FALSE(document->marks().Empty());
+    EXPECT_FALSE(document->marks().isEmpty());
     frame->updateCommandStates();
     ASSERT_TRUE(frame->action(CommandId::ClearMarks)->isEnabled());
     frame->action(CommandId::ClearMarks)->trigger();
-    EXPECT_TRUE(document->marks().Empty()) << "View > Clear Marks";
+    EXPECT_TRUE(document->marks().isEmpty()) << "View > Clear Marks";
     key(Qt::Key_F2, Qt::ControlModifier);
     key(Qt::Key_L, Qt::ControlModifier);
     document->stopWatching();
-    EXPECT_TRUE(document->marks().Empty()) << "Clear drops them";
+    EXPECT_TRUE(document->marks().isEmpty()) << "Clear drops them";
     key(Qt::Key_F2);
     EXPECT_FALSE(document->selection().valid) << "no mark, no jump";
 }

@@ -179,7 +179,7 @@ class UnreadableFollowTest : public ::testing::Test {
     bool showsFile(const std::string& bytes) const
     {
         const std::vector<std::u16string> expected = splitLines(bytes);
-        return document()->isWatching() && document()->ReadError() == 0 && shown() == expected &&
+        return document()->isWatching() && document()->readError() == 0 && shown() == expected &&
                readPaneText().isEmpty() &&
                lineCountPane().endsWith(QStringLiteral(" %1").arg(expected.size()));
     }
@@ -388,7 +388,7 @@ void UnreadableFollowTest::walk(unsigned seed, int steps)
             const QString reason = reasonText(name == Name::Folder ? NowAFolder : PermissionDenied);
             ASSERT_TRUE(waitFor([&] { return readPaneText() == reason; }))
                 << readPaneText().toStdString() << " watching " << document()->isWatching()
-                << " error " << document()->ReadError() << " lines " << shown().size();
+                << " error " << document()->readError() << " lines " << shown().size();
             ASSERT_EQ(document()->lineCount(), last.size());
             for (std::size_t i = last.size() / 2; i < last.size(); ++i) {
                 ASSERT_EQ(document()->line(LineNumber(i)), last[i]) << "line " << i;

@@ -29,7 +29,7 @@ using namespace quilltest;
 namespace {
 
 // Each string the program asks for, with the inserts its text must carry.
-const std::map<int, QStringList> kStrings = {
+const std::map<int, QStringList> s_strings = {
     {2, {}}, {3, {}}, {4, {}}, {5, {"%1"}}, {6, {}}, {7, {}}, {8, {"%1", "%2"}}, {9, {}},
     {128, {}}, {130, {}}, {131, {}}, {133, {}}, {134, {"%1"}}, {135, {"%1", "%2", "%3"}},
     {136, {"%1"}}, {138, {}}, {139, {}}, {141, {}}, {143, {}}, {144, {}}, {145, {}},
@@ -43,7 +43,7 @@ const std::map<int, QStringList> kStrings = {
 };
 
 // The commands menus, toolbar and accelerators may send.
-const std::set<int> kCommands = {32772, 32774, 32775, 32782, 32783, 32791, 32793, 32795,
+const std::set<int> s_commands = {32772, 32774, 32775, 32782, 32783, 32791, 32793, 32795,
                                  32801, 32803, 57600, 57601, 57616, 57634, 57636, 57664, 57665,
                                  59392, 59393, 33000, 33001, 33002, 33003, 33004, 33005,
                                  33006, 33007, 33008, 33009, 33010, 33011,
@@ -65,7 +65,7 @@ struct Control {
 };
 
 // Each dialog template with the controls its dialog or page uses.
-const std::map<int, std::vector<Control>> kDialogs = {
+const std::map<int, std::vector<Control>> s_dialogs = {
     {100, {{1002, Kind::Label}, {1003, Kind::Label}, {1004, Kind::Label}, {1005, Kind::Label},
            {1, Kind::Button}}},
     {135, {{1006, Kind::Check}, {1007, Kind::Label}, {1, Kind::Button}, {2, Kind::Button}}},
@@ -164,13 +164,13 @@ protected:
 TEST_P(LanguagePackageTest, EveryStringIsThereWithItsInserts)
 {
     ASSERT_EQ(res().root(), QStringLiteral(":/lang/") + QString::fromStdString(GetParam()));
-    for (const auto& [id, expected] : kStrings) {
+    for (const auto& [id, expected] : s_strings) {
         EXPECT_TRUE(res().hasString(id)) << "string " << id;
         EXPECT_FALSE(res().string(id).trimmed().isEmpty()) << "string " << id;
         EXPECT_EQ(inserts(res().string(id)), expected) << "string " << id;
     }
     // Command prompts: status text, a line feed, the tool tip.
-    for (int id : kCommands) {
+    for (int id : s_commands) {
         EXPECT_FALSE(res().commandPrompt(id).isEmpty()) << "prompt " << id;
         EXPECT_FALSE(res().commandTip(id).isEmpty()) << "tip " << id;
     }
@@ -202,7 +202,7 @@ TEST_P(LanguagePackageTest, MenusSendKnownCommands)
                     EXPECT_FALSE(e.text.isEmpty());
                     walk(e.items);
                 } else if (e.kind == MenuEntry::Kind::Command) {
-                    EXPECT_TRUE(kCommands.count(e.id)) << "menu " << menuId << " id " << e.id;
+                    EXPECT_TRUE(s_commands.count(e.id)) << "menu " << menuId << " id " << e.id;
                     EXPECT_FALSE(e.text.isEmpty()) << e.id;
                 }
             }
@@ -219,14 +219,14 @@ TEST_P(LanguagePackageTest, ToolbarAcceleratorsIconsAndCursor)
     ASSERT_FALSE(buttons.isEmpty());
     for (const ToolbarEntry& b : buttons) {
         if (b.id != 0) {
-            EXPECT_TRUE(kCommands.count(b.id)) << b.id;
+            EXPECT_TRUE(s_commands.count(b.id)) << b.id;
             EXPECT_FALSE(res().iconFile(b.icon).isNull()) << b.icon.toStdString();
         }
     }
     const QList<Accelerator> keys = res().accelerators(128);
     ASSERT_FALSE(keys.isEmpty());
     for (const Accelerator& a : keys) {
-        EXPECT_TRUE(kCommands.count(a.id)) << a.key.toString().toStdString();
+        EXPECT_TRUE(s_commands.count(a.id)) << a.key.toString().toStdString();
     }
     for (int id : {128, 147}) {
         const QIcon icon = res().icon(id);
@@ -241,7 +241,7 @@ TEST_P(LanguagePackageTest, ToolbarAcceleratorsIconsAndCursor)
 
 TEST_P(LanguagePackageTest, EveryTemplateHoldsTheControlsItsDialogUses)
 {
-    for (const auto& [dialogId, controls] : kDialogs) {
+    for (const auto& [dialogId, controls] : s_dialogs) {
         std::unique_ptr<QWidget> form(res().loadDialog(dialogId));
         ASSERT_TRUE(form) << "dialog " << dialogId;
         EXPECT_FALSE(form->windowTitle().isEmpty()) << "dialog " << dialogId;

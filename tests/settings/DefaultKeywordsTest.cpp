@@ -44,10 +44,10 @@ TEST(DefaultKeywordsTest, TheShippedListColoursTheDemoLogAtTheFirstStart)
     store.loadKeywords(keywords);
     ASSERT_FALSE(keywords.empty());
     for (const Keyword& keyword : keywords) {
-        EXPECT_FALSE(keyword.m_matchCase);
-        EXPECT_TRUE(keyword.m_matchWord);
-        EXPECT_TRUE(keyword.m_enabled);
-        EXPECT_FALSE(keyword.m_matchOnly);
+        EXPECT_FALSE(keyword.matchCase);
+        EXPECT_TRUE(keyword.matchWord);
+        EXPECT_TRUE(keyword.enabled);
+        EXPECT_FALSE(keyword.matchOnly);
     }
 
     // Every level the demo writes, in its format; a level added there must be decided here.

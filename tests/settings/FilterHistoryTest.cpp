@@ -41,8 +41,8 @@ TEST(FilterHistory, WrittenListReadsBackWithItsOptionsAndShorterListLeavesNoOldE
     EXPECT_EQ(reread.entries(), history.entries());
     EXPECT_EQ(reread[1], (FilterHistoryEntry{u"ERROR", false, true, false, true}));
 
-    history.Remove(0);
-    history.Remove(0);
+    history.remove(0);
+    history.remove(0);
     history.writeList();
     reread.readList();
     ASSERT_EQ(reread.size(), 1u);

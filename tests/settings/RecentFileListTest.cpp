@@ -32,9 +32,9 @@ TEST_F(RecentFileListTest, MostRecentFirstAtMostFiveWithoutDoubles)
     EXPECT_EQ(list.entries(), entries({u"/f", u"/e", u"/d", u"/c", u"/b"}));
     list.add(u"/c");
     EXPECT_EQ(list.entries(), entries({u"/c", u"/f", u"/e", u"/d", u"/b"}));
-    list.Remove(1);
+    list.remove(1);
     EXPECT_EQ(list.entries(), entries({u"/c", u"/e", u"/d", u"/b"}));
-    list.Remove(10);
+    list.remove(10);
     EXPECT_EQ(list.size(), 4u);
 }
 
@@ -61,7 +61,7 @@ TEST_F(RecentFileListTest, StoredUnderTheApplicationKeyAndReadBack)
     EXPECT_EQ(store.readStringAt(list.keyPath(), u"File2", u""), u"/var/log/one.log");
 
     // A shorter list leaves no stale entry behind.
-    list.Remove(0);
+    list.remove(0);
     list.writeList();
     EXPECT_EQ(store.readStringAt(list.keyPath(), u"File2", u"none"), u"none");
 
@@ -134,7 +134,7 @@ TEST_F(RecentFileListTest, AnEncodingStaysWithItsFileAndLeavesWithIt)
     again.readList();
     EXPECT_EQ(again.encodingOf(u"/b"), 3u);
     EXPECT_EQ(again.encodingOf(u"/c"), 0u);
-    again.Remove(0);
+    again.remove(0);
     again.add(u"/b"); // removed and opened afresh: automatic
     EXPECT_EQ(again.encodingOf(u"/b"), 0u);
     // Pushed off the end of the list, a file forgets its encoding too.

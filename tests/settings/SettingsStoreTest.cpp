@@ -291,7 +291,7 @@ TEST_F(SettingsStoreTest, keywordListRoundTripsInOrder)
 TEST_F(SettingsStoreTest, colourOnlyTheMatchIsAValueOfItsOwnWrittenOnlyWhenSet)
 {
     std::vector<Keyword> list = sampleKeywords(3);
-    list[1].m_matchOnly = true;
+    list[1].matchOnly = true;
     store.saveKeywords(list);
     std::vector<Keyword> loaded;
     store.loadKeywords(loaded);
@@ -304,7 +304,7 @@ TEST_F(SettingsStoreTest, colourOnlyTheMatchIsAValueOfItsOwnWrittenOnlyWhenSet)
     loaded.clear();
     store.loadKeywords(loaded);
     ASSERT_EQ(loaded.size(), 3u);
-    EXPECT_TRUE(loaded[2].m_matchOnly);
+    EXPECT_TRUE(loaded[2].matchOnly);
 }
 
 TEST_F(SettingsStoreTest, savingThreeAfterFiveLeavesExactlyThree)
@@ -350,7 +350,7 @@ TEST_F(SettingsStoreTest, loadOrdersNumbersNumericallyThenOtherNames)
     store.loadKeywords(loaded);
     std::vector<std::u16string> texts;
     for (const Keyword& k : loaded) {
-        texts.push_back(k.m_text);
+        texts.push_back(k.text);
     }
     EXPECT_EQ(texts,
               (std::vector<std::u16string>{u"1", u"2", u"9", u"10", u"1a", u"Alpha", u"zeta"}));

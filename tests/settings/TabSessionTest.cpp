@@ -26,13 +26,13 @@ TEST_F(TabSessionTest, TabsComeBackInTheirOrderWithTheFrontOne)
     EXPECT_TRUE(session.read().paths.empty()) << "no session yet";
     // A name that is not UTF-8 travels in its escaped form.
     const std::u16string odd = quill::fileNameToUtf16(std::string("/var/log/\xff.log"));
-    session.Write({{u"/c.log", u"", odd, u"/a.log"}, 3});
+    session.write({{u"/c.log", u"", odd, u"/a.log"}, 3});
     const TabSessionState back = TabSession(store, u"quillstream").read();
     EXPECT_EQ(back.paths, (Paths{u"/c.log", odd, u"/a.log"})) << "empty paths are left out";
     EXPECT_EQ(back.front, 2u);
 
     // A shorter session leaves none of the longer one behind.
-    session.Write({{u"/b.log"}, 0});
+    session.write({{u"/b.log"}, 0});
     EXPECT_EQ(session.read().paths, Paths{u"/b.log"});
     EXPECT_EQ(session.read().front, 0u);
     // Beside the recent files, under the executable's name.
@@ -73,7 +73,7 @@ TEST_F(TabSessionTest, AtMostSixtyFourTabsAreKept)
         many.paths.emplace_back(name.begin(), name.end());
     }
     many.front = 69;
-    session.Write(many);
+    session.write(many);
     const TabSessionState back = session.read();
     ASSERT_EQ(back.paths.size(), TabSession::MaxTabs);
     EXPECT_EQ(back.paths.back(), u"/63.log");

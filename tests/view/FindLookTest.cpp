@@ -157,7 +157,8 @@ TEST(FindLookTest, EveryOccurrenceReachingIntoTheStretchIsTintedWithTheOptionsIn
     // A row of a wrapped line that starts inside the first occurrence still shows it.
     EXPECT_EQ(spans(find, line, 5, 9), (Spans{{3, 7}}));
     EXPECT_EQ(spans(find, line, 0, 15), (Spans{{3, 7}, {11, 15}})) << "case ignored";
-    EXPECT_TRUE(find.set(u"beta", FR_MATCHCASE)) << "another option is another highlight";
+    EXPECT_TRUE(find.set(u"beta", SearchMatchCase)) << "another option is another highlight";
     EXPECT_EQ(spans(find, line, 0, 15), (Spans{{11, 15}}));
-    EXPECT_FALSE(find.set(u"beta", FR_MATCHCASE | FR_DOWN)) << "the direction changes nothing";
+    EXPECT_FALSE(find.set(u"beta", SearchMatchCase | SearchDown))
+        << "the direction changes nothing";
 }

@@ -355,7 +355,7 @@ TEST_F(LogViewTest, AHugeLineOfZeroBytesPaintsAndScrollsToAnyPlace)
 
     // Find, as the find dialog asks it: the view scrolls sideways to the match.
     document->setFindPosition(0, 0);
-    ASSERT_TRUE(document->find(u"MARK", true, FR_MATCHCASE));
+    ASSERT_TRUE(document->find(u"MARK", true, SearchMatchCase));
     settle();
     const qint64 markX = Mark * average - view->scrollX();
     ASSERT_GE(markX, 0);

@@ -116,7 +116,7 @@ TEST_F(LongWrapTest, AWrappedHugeLineShowsEachRowOfItsColumnsWhereverItIsScrolle
 
     // Find scrolls to the row that holds the match, deep past every part decoded so far.
     document->setFindPosition(0, 0);
-    ASSERT_TRUE(document->find(u"MARK", true, FR_MATCHCASE));
+    ASSERT_TRUE(document->find(u"MARK", true, SearchMatchCase));
     settle();
     std::optional<WrapScroller::Row> row = rowOf(mark);
     ASSERT_TRUE(row);
@@ -130,7 +130,7 @@ TEST_F(LongWrapTest, AWrappedHugeLineShowsEachRowOfItsColumnsWhereverItIsScrolle
     EXPECT_EQ(view->pointToText(QPoint(markX + 3 * cell + cell / 2, row->y + 1)).character,
               mark + 3);
     document->clearSelection();
-    view->setFindHighlight(u"MARK", FR_MATCHCASE);
+    view->setFindHighlight(u"MARK", SearchMatchCase);
     settle();
     image = view->viewport()->grab().toImage();
     expectRowShows(image, row->y - lineHeight, model(row->start - cols, row->start, mark));
@@ -166,10 +166,10 @@ TEST_F(LongWrapTest, AFindHighlightDeepInsideAHugeLineIsDrawnOnTheMatch)
     openWritten(10, 300);
     view->clearFocus();
     document->setFindPosition(0, 0);
-    ASSERT_TRUE(document->find(u"MARK", true, FR_MATCHCASE));
+    ASSERT_TRUE(document->find(u"MARK", true, SearchMatchCase));
     settle();
     document->clearSelection();
-    view->setFindHighlight(u"MARK", FR_MATCHCASE);
+    view->setFindHighlight(u"MARK", SearchMatchCase);
     settle();
     const qint64 average = view->renderer().averageCharWidth();
     const qint64 markX = mark * average - view->scrollX();
