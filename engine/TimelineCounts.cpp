@@ -14,11 +14,11 @@ TimeMs TimelineCounts::stepStart(TimeMs t, TimeMs step)
     return q * step;
 }
 
-TimeMs TimelineCounts::fitStep(TimeMs first, TimeMs last, std::int64_t slots)
+TimeMs TimelineCounts::fitStep(TimeMs first, TimeMs last, std::int64_t columns)
 {
     for (const TimeMs step : Ladder) {
         const std::int64_t count = (stepStart(last, step) - stepStart(first, step)) / step + 1;
-        if (count <= slots) {
+        if (count <= columns) {
             return step;
         }
     }

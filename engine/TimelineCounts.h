@@ -42,9 +42,9 @@ class TimelineCounts {
 
     // The steps that hold lines, in order (empty steps are left out).
     static std::vector<Step> build(const Input& input, TimeMs step);
-    // The finest step of the ladder whose steps from first to last number at most slots
+    // The finest step of the ladder whose steps from first to last number at most columns
     // (the coarsest when none does).
-    static TimeMs fitStep(TimeMs first, TimeMs last, std::int64_t slots);
+    static TimeMs fitStep(TimeMs first, TimeMs last, std::int64_t columns);
     // The start of the step that holds t (steps start at multiples of step from the epoch).
     static TimeMs stepStart(TimeMs t, TimeMs step);
 };
