@@ -82,23 +82,26 @@ void TimelineView::refresh()
     rebuild();
 }
 
+bool TimelineView::timeSpan(TimeMs& first, TimeMs& last) const
+{
+    const auto found = std::find_if(m_input.groupLatest.begin(), m_input.groupLatest.end(),
+                                    [](TimeMs t) { return t != TimeIndex::NoTime; });
+    if (found == m_input.groupLatest.end()) {
+        return false;
+    }
+    first = *found;
+    last = m_input.groupLatest.back();
+    return true;
+}
+
 std::int64_t TimelineView::slotsAt(std::size_t index) const
 {
-    if (m_steps.empty() && m_input.groupLatest.empty()) {
+    TimeMs first = 0;
+    TimeMs last = 0;
+    if (!timeSpan(first, last)) {
         return 0;
     }
     const TimeMs step = TimelineCounts::Ladder[index];
-    TimeMs first = TimeIndex::NoTime;
-    for (const TimeMs t : m_input.groupLatest) {
-        if (t != TimeIndex::NoTime) {
-            first = t;
-            break;
-        }
-    }
-    if (first == TimeIndex::NoTime) {
-        return 0;
-    }
-    const TimeMs last = m_input.groupLatest.back();
     return (TimelineCounts::stepStart(last, step) - TimelineCounts::stepStart(first, step)) / step +
            1;
 }
@@ -106,12 +109,13 @@ std::int64_t TimelineView::slotsAt(std::size_t index) const
 void TimelineView::rebuild()
 {
     const std::int64_t columns = std::max(1, width());
-    if (!m_stepChosen) {
-        m_stepIndex = 0;
-        while (m_stepIndex + 1 < TimelineCounts::Ladder.size() &&
-               slotsAt(m_stepIndex) * MinBarWidth > columns) {
-            ++m_stepIndex;
-        }
+    TimeMs first = 0;
+    TimeMs last = 0;
+    if (!m_stepChosen && timeSpan(first, last)) {
+        const TimeMs fitted = TimelineCounts::fitStep(first, last, columns / MinBarWidth);
+        m_stepIndex = std::size_t(
+            std::find(TimelineCounts::Ladder.begin(), TimelineCounts::Ladder.end(), fitted) -
+            TimelineCounts::Ladder.begin());
     }
     // The wheel's step stays while a bar keeps a pixel at least.
     while (m_stepIndex + 1 < TimelineCounts::Ladder.size() && slotsAt(m_stepIndex) > columns) {

@@ -55,6 +55,8 @@ class TimelineView : public QWidget {
   private:
     // Builds the steps for the step chosen (fitting it to the width unless the wheel chose).
     void rebuild();
+    // The first and the last time of the lines counted; false without any.
+    bool timeSpan(TimeMs& first, TimeMs& last) const;
     // Slots (steps from the first to the last time) at ladder step index.
     std::int64_t slotsAt(std::size_t index) const;
     double barWidth() const;
