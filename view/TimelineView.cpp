@@ -263,12 +263,8 @@ void TimelineView::wheelEvent(QWheelEvent* event)
     }
     const std::int64_t wanted = std::clamp<std::int64_t>(
         std::int64_t(m_stepIndex) - rungs, 0, std::int64_t(TimelineCounts::Ladder.size()) - 1);
-    std::size_t index = std::size_t(wanted);
-    // No finer than a pixel a bar.
-    while (index + 1 < TimelineCounts::Ladder.size() && slotsAt(index) > std::max(1, width())) {
-        ++index;
-    }
-    m_stepIndex = index;
+    // rebuild() keeps it no finer than a pixel a bar.
+    m_stepIndex = std::size_t(wanted);
     m_stepChosen = true;
     rebuild();
     event->accept();

@@ -108,6 +108,19 @@ TEST(TimelineCountsTest, RandomLogsMatchTheModel)
     }
 }
 
+// Groups past the lines given (the index read ahead of the line count) count nowhere.
+TEST(TimelineCountsTest, GroupsPastTheLinesAreLeftOut)
+{
+    TimelineCounts::Input input;
+    input.groupLines = 128;
+    input.groupLatest = {1000, 2000, 3000};
+    input.lines = 256;
+    const std::vector<TimelineCounts::Step> steps = TimelineCounts::build(input, 1000);
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[1].endLine, 256u);
+    EXPECT_EQ(steps[1].lines, 128u);
+}
+
 // The finest step whose count fits, at the edges: exactly the slots, one more, before the
 // epoch, and a span no step of the ladder fits.
 TEST(TimelineCountsTest, FitStepTakesTheFinestThatFits)
@@ -120,6 +133,9 @@ TEST(TimelineCountsTest, FitStepTakesTheFinestThatFits)
         }
         return TimelineCounts::Ladder.back();
     };
+    EXPECT_EQ(TimelineCounts::stepStart(-5000, 1000), -5000) << "an edge before the epoch";
+    EXPECT_EQ(TimelineCounts::stepStart(-4999, 1000), -5000);
+    EXPECT_EQ(TimelineCounts::stepStart(-1, 1000), -1000);
     EXPECT_EQ(TimelineCounts::fitStep(0, 99999, 100), 1000);
     EXPECT_EQ(TimelineCounts::fitStep(0, 100000, 100), 5000);
     EXPECT_EQ(TimelineCounts::fitStep(-1, 98999, 100), 1000);

@@ -193,6 +193,14 @@ TEST(TimelineTest, BarsCountTheLogAndTakeClicksWheelAndNewLines)
         10000))
         << totalLines(*timeline) << " lines, " << keywordTotal(*timeline) << " keyword lines";
 
+    // Clear starts the counts over: the lines that come after are all there is.
+    frame->action(CommandId::Clear)->trigger();
+    settle();
+    quilltest::appendFile(path, lines(Count + 700, Count + 770));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return totalLines(*timeline) == 70 && keywordTotal(*timeline) == 10; }, 10000))
+        << totalLines(*timeline) << " lines, " << keywordTotal(*timeline) << " keyword lines";
+
     toggle->trigger();
     settle();
     EXPECT_FALSE(timeline->isVisible());
