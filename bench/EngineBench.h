@@ -14,6 +14,7 @@
 #include "engine/LineTime.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
+#include "engine/TimelineCounts.h"
 #include "platform/AvailableMemory.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
@@ -208,5 +209,6 @@ int jumpBench(const std::string& path);
 int keywordsBench(int count);
 int longLineBench(const std::string& dir, long mib);
 int lineTimeBench(const std::string& path);
+int timelineBench(const std::string& path);
 
 } // namespace quillbench

@@ -614,6 +614,9 @@ int main(int argc, char** argv)
                                 args.size() >= 4 ? std::size_t(std::atol(args[3].c_str()))
                                                  : 10'000);
     }
+    if (args.size() >= 2 && args[0] == "timeline") {
+        return timelineBench(args[1]);
+    }
     if (args.size() >= 2 && args[0] == "linetime") {
         return lineTimeBench(args[1]);
     }

@@ -132,4 +132,68 @@ int lineTimeBench(const std::string& path)
     return 0;
 }
 
+// The timeline with ten keywords: the keyword search and the time index over the whole file
+// (what the timeline counts on, on their workers at once, as the tab runs them), then the
+// timeline's own work: copying both group tables and counting the steps at the fitted step
+// and at one second. Medians of three from a warm cache; compare with `filter` for one text.
+int timelineBench(const std::string& path)
+{
+    BenchSettings settings;
+    settings.store->saveKeywords(overviewKeywords());
+    QuietHost host;
+    LogDocument doc(&host, *settings.store);
+    if (!doc.openDocument(u16(path))) {
+        return 1;
+    }
+    doc.stopWatching();
+    doc.line(0);
+    std::vector<double> passes, cpus, builds, fine;
+    std::size_t steps = 0;
+    std::size_t tables = 0;
+    for (int run = 0; run < 3; ++run) {
+        warm(path);
+        KeywordLines lines(doc, nullptr);
+        DocumentTimeIndex times(doc);
+        const double cpuStart = cpuSeconds();
+        const auto start = Clock::now();
+        lines.sync();
+        times.start();
+        if (!lines.waitIdle(std::chrono::minutes(10)) ||
+            !times.waitCaughtUp(std::chrono::minutes(10))) {
+            return 1;
+        }
+        passes.push_back(seconds(Clock::now() - start));
+        cpus.push_back(cpuSeconds() - cpuStart);
+        const auto built = Clock::now();
+        TimelineCounts::Input input;
+        input.groupLatest = times.groupLatest();
+        input.lines = times.indexedLines();
+        KeywordLines::GroupCounts counts = lines.groupCounts();
+        input.keywordCounts = std::move(counts.counts);
+        input.keywords = counts.keywords.size();
+        const auto first = times.firstTime();
+        const auto last = times.lastLineTime();
+        if (!first || !last) {
+            std::printf("no times\n");
+            return 1;
+        }
+        const TimeMs step = TimelineCounts::fitStep(*first, *last, 1920 / 3);
+        steps = TimelineCounts::build(input, step).size();
+        builds.push_back(seconds(Clock::now() - built));
+        const auto fineStart = Clock::now();
+        TimelineCounts::build(input, 1000);
+        fine.push_back(seconds(Clock::now() - fineStart));
+        tables = input.groupLatest.size() * sizeof(TimeMs) + input.keywordCounts.size();
+    }
+    for (auto* v : {&passes, &cpus, &builds, &fine}) {
+        std::sort(v->begin(), v->end());
+    }
+    std::printf("timeline_pass_seconds %.4f (%.4f..%.4f)\ntimeline_pass_cpu_seconds %.4f\n"
+                "timeline_build_ms %.3f (%.3f..%.3f)\ntimeline_build_1s_ms %.3f\n"
+                "timeline_steps %zu\ntimeline_table_bytes %zu\n",
+                passes[1], passes[0], passes[2], cpus[1], builds[1] * 1000, builds[0] * 1000,
+                builds[2] * 1000, fine[1] * 1000, steps, tables);
+    return 0;
+}
+
 } // namespace quillbench

@@ -403,6 +403,12 @@ std::vector<TimeIndex::Block> DocumentTimeIndex::blocks() const
     return m_index.blocks();
 }
 
+std::vector<TimeMs> DocumentTimeIndex::groupLatest() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_index.groupLatest();
+}
+
 std::size_t DocumentTimeIndex::memoryBytes() const
 {
     std::lock_guard lock(m_mutex);

@@ -78,6 +78,8 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
 
     // Earliest and latest time of each block of lines (for a timeline).
     std::vector<TimeIndex::Block> blocks() const;
+    // TimeIndex::groupLatest of the lines indexed so far (for a timeline).
+    std::vector<TimeMs> groupLatest() const;
     std::size_t memoryBytes() const;
 
     // Waits until the worker has caught up with the document as it is now; false after the

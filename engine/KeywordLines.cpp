@@ -75,6 +75,7 @@ void KeywordLines::sync()
             m_path = m_doc.nativePath();
             m_lines.clear();
             m_buckets.clear();
+            m_groupCounts.clear();
             m_shift = 0;
             m_checked = 0;
         }
@@ -89,6 +90,11 @@ void KeywordLines::addLine(LineNumber line, std::size_t keyword)
 {
     // Chunks are checked in order and each line once: the list stays ascending.
     m_lines.push_back(line);
+    const std::size_t at = std::size_t(line / CountGroupLines) * m_keywords.size() + keyword;
+    if (at >= m_groupCounts.size()) {
+        m_groupCounts.resize(at + 1, 0);
+    }
+    ++m_groupCounts[at];
     while ((std::uint64_t(line) >> m_shift) >= MaxBuckets) {
         // Twice the lines a bucket: each keeps the first keyword of its two halves.
         for (std::size_t b = 0; b < m_buckets.size(); b += 2) {
@@ -286,6 +292,10 @@ bool KeywordLines::record(std::uint64_t generation, std::uint64_t epoch, LineNum
         addLine(first + LineNumber(line.row), line.keyword);
     }
     m_checked = first + LineNumber(count);
+    m_groupCounts.resize(std::size_t((std::uint64_t(m_checked) + CountGroupLines - 1) /
+                                     CountGroupLines) *
+                             m_keywords.size(),
+                         0);
     m_target = std::max(m_target, m_checked);
     m_linesRead += count;
     if (count > 0) {
@@ -423,6 +433,15 @@ KeywordLines::Overview KeywordLines::overview() const
     return overview;
 }
 
+KeywordLines::GroupCounts KeywordLines::groupCounts() const
+{
+    GroupCounts counts;
+    std::lock_guard lock(m_mutex);
+    counts.counts = m_groupCounts;
+    counts.keywords = m_keywords;
+    return counts;
+}
+
 KeywordLines::Outcome KeywordLines::neighbour(LineNumber from, bool down, LineNumber& line) const
 {
     std::lock_guard lock(m_mutex);
@@ -469,7 +488,7 @@ bool KeywordLines::waitIdle(std::chrono::milliseconds timeout) const
 std::size_t KeywordLines::memoryBytes() const
 {
     std::lock_guard lock(m_mutex);
-    return m_lines.memoryBytes() + m_buckets.capacity();
+    return m_lines.memoryBytes() + m_buckets.capacity() + m_groupCounts.capacity();
 }
 
 std::uint64_t KeywordLines::bytesRead() const

@@ -19,7 +19,9 @@
 // Memory: the keyword lines as the filter keeps its matches (FilterMatches, about 2 bytes
 // a line) and, for the strip, one byte per bucket of lines (at most MaxBuckets buckets:
 // when the file outgrows them, neighbouring buckets are merged and each bucket covers twice
-// the lines). A bucket holds the first keyword of its lines.
+// the lines). A bucket holds the first keyword of its lines. For the timeline, a byte per
+// keyword for each group of 128 lines (a 1 GiB log of ten million lines and ten keywords:
+// under a megabyte).
 //
 // Threads: every public call is for the main thread except that `notify` is called on the
 // worker after new results (at most every tenth of a second during a pass, and soon after
@@ -73,6 +75,16 @@ class KeywordLines : private LogDocument::AppendListener {
         std::vector<ColorRef> backgrounds; // of the keywords, by index
     };
     Overview overview() const;
+
+    // For the timeline: per group of CountGroupLines lines (as the time index groups them),
+    // how many of its checked lines each keyword colours (keywords.size() bytes a group);
+    // only the groups of the checked lines are there.
+    static constexpr LineNumber CountGroupLines = 128;
+    struct GroupCounts {
+        std::vector<std::uint8_t> counts;
+        std::vector<Keyword> keywords;
+    };
+    GroupCounts groupCounts() const;
 
     enum class Outcome {
         Found,   // line holds the nearest keyword line in that direction
@@ -148,6 +160,7 @@ class KeywordLines : private LogDocument::AppendListener {
     std::chrono::steady_clock::time_point m_lastNotice{};
     FilterMatches m_lines;
     std::vector<std::uint8_t> m_buckets;
+    std::vector<std::uint8_t> m_groupCounts; // see groupCounts()
     unsigned m_shift = 0;
     std::uint64_t m_linesRead = 0;
     std::atomic<std::uint64_t> m_bytesRead{0};

@@ -38,6 +38,19 @@ std::vector<TimeIndex::Block> TimeIndex::blocks() const
     return all;
 }
 
+std::vector<TimeMs> TimeIndex::groupLatest() const
+{
+    std::vector<TimeMs> all;
+    all.reserve(m_groups.size() + 1);
+    for (const Group& group : m_groups) {
+        all.push_back(group.latest);
+    }
+    if (m_lines % GroupLines != 0) {
+        all.push_back(m_latest);
+    }
+    return all;
+}
+
 std::optional<TimeMs> TimeIndex::timeOfLine(LineNumber line, const Reader& read) const
 {
     if (line >= m_lines) {

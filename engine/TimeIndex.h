@@ -52,6 +52,9 @@ class TimeIndex {
     // Blocks of BlockLines lines, the last one as far as it goes (empty without lines).
     static constexpr LineNumber BlockLines = GroupLines * LineNumber(BlockGroups);
     std::vector<Block> blocks() const;
+    // The running latest time at the last line of each group of GroupLines lines, the last
+    // group as far as it goes (NoTime: no line up to there holds a time). Never decreases.
+    std::vector<TimeMs> groupLatest() const;
 
     // The time of line `line` (< lineCount()): its own, else the nearest earlier line's; none
     // before the first time, or when the lines cannot be read. Reads at most one group.

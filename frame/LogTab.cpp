@@ -17,6 +17,7 @@
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
 #include "view/LogView.h"
+#include "view/TimelineView.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -36,15 +37,17 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
       m_times(std::make_unique<DocumentTimeIndex>(*m_document))
 {
     // The worker's word reaches the tab through its event queue, dropped once it is gone.
-    m_times->setCaughtUpCallback([this] {
-        QMetaObject::invokeMethod(this, &LogTab::timesChanged, Qt::QueuedConnection);
-    });
+    m_times->setCaughtUpCallback(
+        [this] { QMetaObject::invokeMethod(this, &LogTab::timesChanged, Qt::QueuedConnection); });
     setObjectName(QStringLiteral("logTab"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     m_splitter = new QSplitter(Qt::Vertical, this);
     m_splitter->setObjectName(QStringLiteral("splitter"));
     m_splitter->setChildrenCollapsible(false);
+    m_timeline = new TimelineView(this);
+    m_timeline->hide();
+    layout->addWidget(m_timeline);
     layout->addWidget(m_splitter);
 
     m_view = new LogView(m_splitter);
@@ -69,6 +72,25 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
             QTimer::singleShot(0, this, [this] { m_times->start(); });
         }
     });
+    m_timeline->setSources(m_times.get(), m_view);
+    connect(m_timeline, &TimelineView::lineChosen, this, [this](LineNumber line) {
+        showLine(line);
+        m_view->setFocus();
+    });
+    // New times and keyword lines come in bursts while following: a few redraws a second.
+    m_timelineRefresh = new QTimer(this);
+    m_timelineRefresh->setSingleShot(true);
+    m_timelineRefresh->setInterval(250);
+    connect(m_timelineRefresh, &QTimer::timeout, m_timeline, &TimelineView::refresh);
+    const auto refreshTimeline = [this] {
+        if (m_timeline->isVisible() && !m_timelineRefresh->isActive()) {
+            m_timelineRefresh->start();
+        }
+    };
+    connect(this, &LogTab::timesChanged, this, refreshTimeline);
+    connect(m_view, &LogView::statusChanged, this, refreshTimeline);
+    connect(m_view, &LogView::keywordLinesChanged, this, refreshTimeline);
+    setTimelineShown(SettingsStore::instance().boolValue(Setting::Timeline));
     connect(m_view, &LogView::selectionPresenceChanged, this, &LogTab::commandStatesChanged);
     connect(m_view, &LogView::marksChanged, m_filterPane, &FilterPane::marksChanged);
     // The filter pane shows the occurrences of Find's text as the log view does.
@@ -131,6 +153,7 @@ void LogTab::setFront(bool front)
     if (!front) {
         return;
     }
+    setTimelineShown(SettingsStore::instance().boolValue(Setting::Timeline));
     const bool marked = m_newLines || m_alert;
     m_newLines = false;
     m_alert = false;
@@ -225,6 +248,15 @@ void LogTab::alertInBackground()
     if (m_alert) {
         emit labelChanged();
     }
+}
+
+void LogTab::setTimelineShown(bool shown)
+{
+    if (shown) {
+        m_view->wantKeywordLines();
+        m_timeline->refresh();
+    }
+    m_timeline->setVisible(shown);
 }
 
 void LogTab::showLine(LineNumber line)

@@ -29,6 +29,7 @@ class LogView;
 class MainFrame;
 class QSplitter;
 class SoundService;
+class TimelineView;
 
 // A watcher message on its way to the tab, through the tab's event queue: the watcher's
 // thread never waits, and Qt drops the event when the tab is gone before it is delivered.
@@ -83,6 +84,9 @@ class LogTab : public QWidget, public DocumentHost {
     void onFileAppended();
     // Selects document line `line` and scrolls it into view with a line above it.
     void showLine(LineNumber line);
+    // The timeline above the log; it follows the index and the keyword search while shown.
+    void setTimelineShown(bool shown);
+    TimelineView* timeline() const { return m_timeline; }
     // The filter pane appeared or went: the splitter gives it its stored height.
     void placeFilterPane(bool active);
 
@@ -130,6 +134,8 @@ class LogTab : public QWidget, public DocumentHost {
     QSplitter* m_splitter = nullptr;
     LogView* m_view = nullptr;
     FilterPane* m_filterPane = nullptr;
+    TimelineView* m_timeline = nullptr;
+    QTimer* m_timelineRefresh = nullptr;
     QString m_title;
     bool m_front = false;
     bool m_stale = false;

@@ -46,7 +46,7 @@ void MainFrame::createActions()
                    CommandId::PreviousTab,   CommandId::ViewTerminalColors,
                    CommandId::ViewWrapLines, CommandId::ViewShowControlCharacters,
                    CommandId::FollowCommand, CommandId::FollowJournal,
-                   CommandId::GoToTime}) {
+                   CommandId::GoToTime,      CommandId::Timeline}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -58,6 +58,7 @@ void MainFrame::createActions()
     NavigationCommands::prepare(*m_commands);
     m_commands->action(CommandId::ViewTerminalColors)->setCheckable(true);
     m_commands->action(CommandId::ViewShowControlCharacters)->setCheckable(true);
+    m_commands->action(CommandId::Timeline)->setCheckable(true);
     m_commands->action(CommandId::ViewWrapLines)->setCheckable(true);
     for (int id = CommandId::ViewEncodingFirst; id <= CommandId::ViewEncodingLast; ++id) {
         m_commands->action(id)->setCheckable(true);
@@ -170,6 +171,9 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::SelectAll)->setEnabled(true);
     commandAction(CommandId::Find)->setEnabled(hasLines);
     commandAction(CommandId::GoToTime)->setEnabled(hasLines);
+    commandAction(CommandId::Timeline)->setEnabled(true);
+    commandAction(CommandId::Timeline)
+        ->setChecked(SettingsStore::instance().boolValue(Setting::Timeline));
     commandAction(CommandId::FindNextDown)->setEnabled(true);
     commandAction(CommandId::FindNextUp)->setEnabled(true);
     commandAction(CommandId::Settings)->setEnabled(true);
@@ -288,6 +292,17 @@ void MainFrame::runCommand(int id)
     case CommandId::GoToTime:
         m_time->goToTime(currentTab());
         break;
+    case CommandId::Timeline: {
+        SettingsStore& settings = SettingsStore::instance();
+        const bool shown = !settings.boolValue(Setting::Timeline);
+        settings.setBool(Setting::Timeline, shown);
+        // The other tabs take it up when they come to the front.
+        if (LogTab* tab = currentTab()) {
+            tab->setTimelineShown(shown);
+        }
+        updateCommandStates();
+        break;
+    }
     default:
         if (id >= CommandId::SelectTab1 && id <= CommandId::SelectTab9) {
             selectTabAt(id - CommandId::SelectTab1);

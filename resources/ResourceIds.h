@@ -149,6 +149,9 @@ enum class StringId : int {
     CaretTimeTip = 507,
     CaretTimeSinceMark = 508,
     OptionNeedsTime = 509,
+    // The timeline above the log: a step's tooltip.
+    TimelineTip = 550,
+    TimelineKeywordCount = 551,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -258,6 +261,7 @@ enum Id : int {
     OverviewStrip = 33058,
     // Times of lines.
     GoToTime = 33200,
+    Timeline = 33230,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,

@@ -80,6 +80,7 @@ constexpr SettingId FilterPaneHeight = 501; // pixels; 0: not chosen yet
 // Navigation: the line-number gutter and the overview strip (...\GUI)
 constexpr SettingId LineNumbers = 318;
 constexpr SettingId OverviewStrip = 319;
+constexpr SettingId Timeline = 323;
 } // namespace Setting
 
 enum class SettingType : std::uint32_t {

@@ -158,6 +158,8 @@ class LogView : public TextArea {
     // The overview strip beside the vertical scroll bar (see OverviewStrip); hidden by
     // default.
     void setOverviewShown(bool shown);
+    // Starts the keyword search though the strip is hidden (the timeline counts on it).
+    void wantKeywordLines();
     bool overviewShown() const { return m_overviewShown; }
     OverviewStrip* overview() const { return m_overview; }
     // Shows the line near the middle of the view (the strip's click); the user has scrolled.
@@ -183,6 +185,8 @@ class LogView : public TextArea {
     void statusChanged(qint64 fileSize, qint64 lineCount);
     // A mark was toggled, or the marks were cleared.
     void marksChanged();
+    // The keyword search found more lines.
+    void keywordLinesChanged();
     // The find highlight's text or options changed (setFindHighlight).
     void findHighlightChanged(const std::u16string& text, unsigned flags);
 

@@ -170,8 +170,16 @@ KeywordLines& LogView::ensureKeywordLines()
     return *m_keywordLines;
 }
 
+void LogView::wantKeywordLines()
+{
+    if (m_document != nullptr) {
+        ensureKeywordLines().sync();
+    }
+}
+
 void LogView::keywordLinesProgressed()
 {
+    emit keywordLinesChanged();
     if (m_overviewShown) {
         m_overview->update();
     }

@@ -49,6 +49,8 @@ const std::set<int> s_commands = {32772, 32774, 32775, 32782, 32783, 32791, 3279
                                  33006, 33007, 33008, 33009, 33010, 33011,
                                  // navigation
                                  33050, 33051, 33052, 33053, 33054, 33055, 33056, 33057, 33058,
+                                 // View > Timeline
+                                 33230,
                                  // View > Wrap Long Lines, View > Terminal Colours,
                                  // View > Show Control Characters, View > Encoding
                                  33160, 33150, 33170, 33151, 33152, 33153, 33154, 33155, 33156, 33157, 33158,
