@@ -149,6 +149,13 @@ enum class StringId : int {
     CaretTimeTip = 507,
     CaretTimeSinceMark = 508,
     OptionNeedsTime = 509,
+    // The filter's time range.
+    FilterFromLabel = 530,
+    FilterToLabel = 531,
+    FilterFromPlaceholder = 532,
+    FilterToPlaceholder = 533,
+    FilterTimeTip = 534,
+    FilterWaitingForTimes = 535,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
