@@ -200,4 +200,8 @@ TEST_F(FilterTimeRangeTest, ATimeThatCannotBeReadIsNamedAndFiltersNothing)
     type(bar->fromField(), QStringLiteral("-1d"));
     EXPECT_FALSE(bar->timeErrorLabel()->isVisible());
     EXPECT_ROWS(inRange(0, std::nullopt, false));
+    // Times of day from late evening to past midnight: To is on the next day.
+    type(bar->fromField(), QStringLiteral("22:00:10"));
+    type(bar->toField(), QStringLiteral("00:05"));
+    EXPECT_ROWS(inRange(10, 2 * 3600 + 300, false));
 }
