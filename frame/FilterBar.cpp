@@ -138,10 +138,15 @@ void FilterBar::addRow(bool exclude)
                 emit filterEdited();
             }
         });
+        // In a box of their own: the row's first line edit stays the term's.
+        auto* timeBox = new QWidget(row.widget);
+        auto* timeLine = new QHBoxLayout(timeBox);
+        timeLine->setContentsMargins(0, 0, 0, 0);
+        line->addWidget(timeBox);
         auto timeField = [&](QLineEdit*& field, StringId name, StringId placeholder,
                              const QString& objectName) {
-            auto* fieldLabel = new QLabel(resources.string(name), row.widget);
-            field = new QLineEdit(row.widget);
+            auto* fieldLabel = new QLabel(resources.string(name), timeBox);
+            field = new QLineEdit(timeBox);
             field->setObjectName(objectName);
             field->setPlaceholderText(resources.string(placeholder));
             field->setToolTip(resources.string(StringId::FilterTimeTip));
@@ -151,8 +156,8 @@ void FilterBar::addRow(bool exclude)
                 field->fontMetrics().averageCharWidth() * 4);
             field->installEventFilter(this);
             fieldLabel->setBuddy(field);
-            line->addWidget(fieldLabel);
-            line->addWidget(field);
+            timeLine->addWidget(fieldLabel);
+            timeLine->addWidget(field);
             connect(field, &QLineEdit::textEdited, this, [this] {
                 if (!m_filling) {
                     m_typingPause.start();
