@@ -195,6 +195,8 @@ void LineFilter::clearFilter()
     m_matches.clear();
     m_undecided.clear();
     m_undecidedTerms = 0;
+    m_windowFirst.store(0);
+    m_windowEnd.store(~LineNumber(0));
     {
         std::lock_guard lock(m_mutex);
         m_job.reset();
@@ -273,6 +275,11 @@ FilterChange LineFilter::sync()
         m_doc.line(count - 1);
     }
     if (m_doc.indexEpoch() != m_epoch || textForm(m_doc) != m_form) {
+        if (m_windowFirst.load() != 0 || m_windowEnd.load() != ~LineNumber(0)) {
+            // The window's lines were those of the old index.
+            m_windowFirst.store(0);
+            m_windowEnd.store(0);
+        }
         startJob();
         m_resetPending = false;
         change.reset = true;
@@ -292,6 +299,20 @@ FilterChange LineFilter::sync()
     }
     change.firstNewRow = change.rowCount = m_matches.size();
     return change;
+}
+
+void LineFilter::setLineWindow(LineNumber first, LineNumber end)
+{
+    m_windowFirst.store(first);
+    m_windowEnd.store(std::max(first, end));
+    if (!m_active) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_request;
+    }
+    m_wake.notify_all();
 }
 
 void LineFilter::stop()
@@ -629,6 +650,13 @@ LineFilter::RunEnd LineFilter::run(const Job& job, LineNumber target, Worker& wo
     }
     worker.scratch.setAbort(abort);
     worker.scratch.setQuick(piece != nullptr);
+    // Lines before the window are out of it for good; those past its end are not yet known
+    // to be in it.
+    if (const LineNumber first = m_windowFirst.load(); worker.next < first) {
+        worker.next = first;
+        worker.provisional = false;
+    }
+    target = std::min(target, m_windowEnd.load());
     while (worker.next < target) {
         if (const RunEnd end = interruption(job); end != RunEnd::CaughtUp) {
             return end;

@@ -102,6 +102,12 @@ class LineFilter : private LogDocument::AppendListener {
     void setMatchers(std::shared_ptr<const LineMatcher> include,
                      std::vector<std::shared_ptr<const LineMatcher>> excludes);
     void clearFilter();
+    // Checks only lines [first, end) (end ~0: every line from first on, as the document
+    // grows): a time range's lines. While the filter stays set the window may only grow, the
+    // start only while the window is still empty (no line was checked in it). It holds until
+    // clearFilter(); when the document's index starts over, a restricted window becomes
+    // empty until its owner sets it again for the new lines.
+    void setLineWindow(LineNumber first, LineNumber end);
     // The set of terms last set successfully (empty when off).
     const FilterSet& filter() const { return m_filterSet; }
     bool isActive() const { return m_active; }
@@ -223,6 +229,9 @@ class LineFilter : private LogDocument::AppendListener {
 
     std::atomic<std::uint64_t> m_generation{0}; // the wanted job's; the worker polls it
     std::atomic<bool> m_stopped{false};
+    // The line window; the pass reads it at the start of each run.
+    std::atomic<LineNumber> m_windowFirst{0};
+    std::atomic<LineNumber> m_windowEnd{~LineNumber(0)};
     std::uint64_t m_nextGeneration = 0;
     std::thread m_thread;
     // Whoever runs a pass (the worker, or the watcher with its piece) holds m_runMutex and

@@ -138,6 +138,36 @@ void FilterBar::addRow(bool exclude)
                 emit filterEdited();
             }
         });
+        // In a box of their own: the row's first line edit stays the term's.
+        auto* timeBox = new QWidget(row.widget);
+        auto* timeLine = new QHBoxLayout(timeBox);
+        timeLine->setContentsMargins(0, 0, 0, 0);
+        line->addWidget(timeBox);
+        auto timeField = [&](QLineEdit*& field, StringId name, StringId placeholder,
+                             const QString& objectName) {
+            auto* fieldLabel = new QLabel(resources.string(name), timeBox);
+            field = new QLineEdit(timeBox);
+            field->setObjectName(objectName);
+            field->setPlaceholderText(resources.string(placeholder));
+            field->setToolTip(resources.string(StringId::FilterTimeTip));
+            field->setClearButtonEnabled(true);
+            field->setMinimumWidth(
+                field->fontMetrics().horizontalAdvance(field->placeholderText()) +
+                field->fontMetrics().averageCharWidth() * 4);
+            field->installEventFilter(this);
+            fieldLabel->setBuddy(field);
+            timeLine->addWidget(fieldLabel);
+            timeLine->addWidget(field);
+            connect(field, &QLineEdit::textEdited, this, [this] {
+                if (!m_filling) {
+                    m_typingPause.start();
+                }
+            });
+        };
+        timeField(m_from, StringId::FilterFromLabel, StringId::FilterFromPlaceholder,
+                  QStringLiteral("filterFrom"));
+        timeField(m_to, StringId::FilterToLabel, StringId::FilterToPlaceholder,
+                  QStringLiteral("filterTo"));
     }
     m_filling = true;
     row.options[Exclude]->setChecked(exclude);
@@ -148,6 +178,14 @@ void FilterBar::addRow(bool exclude)
     row.error->setWordWrap(true);
     row.error->setVisible(false);
     rowLayout->addWidget(row.error);
+    if (index == 0) {
+        m_timeError = new QLabel(row.widget);
+        m_timeError->setObjectName(QStringLiteral("filterTimeError"));
+        m_timeError->setWordWrap(true);
+        m_timeError->setVisible(false);
+        setErrorColour(m_timeError);
+        rowLayout->addWidget(m_timeError);
+    }
 
     QComboBox* field = row.field;
     connect(field, &QComboBox::editTextChanged, this, [this] {
@@ -423,7 +461,21 @@ void FilterBar::clear()
     m_rows.front().field->setEditText(QString());
     m_rows.front().error->setVisible(false);
     m_marks->setChecked(false);
+    m_from->clear();
+    m_to->clear();
+    m_timeError->clear();
+    m_timeError->setVisible(false);
     m_filling = false;
+    emit rowsChanged();
+}
+
+void FilterBar::showTimeError(const QString& text)
+{
+    if (m_timeError->text() == text && m_timeError->isHidden() == text.isEmpty()) {
+        return;
+    }
+    m_timeError->setText(text);
+    m_timeError->setVisible(!text.isEmpty());
     emit rowsChanged();
 }
 

@@ -56,6 +56,13 @@ class FilterBar : public QWidget {
     bool showsMarks() const;
     int rowCount() const { return static_cast<int>(m_rows.size()); }
     QLabel* errorLabel(int row) const;
+    // The time range beside the first row: only lines written from the one time to the
+    // other (either may be empty). Their texts are read as Go to Time reads its own.
+    QLineEdit* fromField() const { return m_from; }
+    QLineEdit* toField() const { return m_to; }
+    // Names a time that cannot be used, under the first row; empty takes it away.
+    void showTimeError(const QString& text);
+    QLabel* timeErrorLabel() const { return m_timeError; }
 
     // Focuses the first field with its text selected.
     void focusField();
@@ -101,6 +108,9 @@ class FilterBar : public QWidget {
     QVBoxLayout* m_layout = nullptr;
     QToolButton* m_add = nullptr;
     QCheckBox* m_marks = nullptr;
+    QLineEdit* m_from = nullptr;
+    QLineEdit* m_to = nullptr;
+    QLabel* m_timeError = nullptr;
     std::vector<Row> m_rows;
     QTimer m_typingPause;
     bool m_filling = false;

@@ -2,6 +2,7 @@
 
 #include "frame/FilterBar.h"
 
+#include "engine/DocumentTimeIndex.h"
 #include "engine/FilterRows.h"
 #include "engine/LineFilter.h"
 #include "engine/LogDocument.h"
@@ -13,6 +14,7 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -138,6 +140,9 @@ void FilterPane::collect()
         return;
     }
     const FilterChange change = placeMarks(m_filter->collect());
+    if (change.reset) {
+        windowReset();
+    }
     if (change.changed()) {
         m_view->matchesChanged(change);
     }
@@ -191,16 +196,53 @@ void FilterPane::applyFilter()
     const FilterSet set = m_bar->filterSet(&conflict);
     const bool marks = m_bar->showsMarks() && m_document != nullptr;
     const bool marksSwitched = marks != m_rows->showsMarks();
+    const LanguageResources& resources = LanguageResources::current();
+    QString timeError;
+    auto readTime = [&](const QLineEdit* field) -> std::optional<TimeQuery> {
+        const QString text = field->text().trimmed();
+        if (text.isEmpty()) {
+            return std::nullopt;
+        }
+        std::optional<TimeQuery> query = parseTimeQuery(text.toStdString());
+        if (!query && timeError.isEmpty()) {
+            timeError = resources.format(StringId::NotATime, text);
+        }
+        return query;
+    };
+    const std::optional<TimeQuery> from = readTime(m_bar->fromField());
+    const std::optional<TimeQuery> to = readTime(m_bar->toField());
+    const bool ranged = from || to;
+    const QString rangeTexts =
+        m_bar->fromField()->text().trimmed() + QChar(u'\n') + m_bar->toField()->text().trimmed();
     std::vector<FilterError> errors;
     bool restarted = true;
-    if (conflict >= 0 || set.isEmpty()) {
+    if (conflict >= 0 || !timeError.isEmpty() || (set.isEmpty() && !ranged)) {
         m_filter->clearFilter();
-    } else if (set != m_filter->filter() || !m_filter->isActive()) {
-        errors = m_filter->setFilter(set);
+        m_fromQuery.reset();
+        m_toQuery.reset();
+    } else if (set != m_filter->filter() || !m_filter->isActive() || rangeTexts != m_rangeTexts) {
+        // The window first: the pass must not begin on lines outside the range.
+        m_window = ranged ? LineWindow{0, 0} : LineWindow{};
+        m_filter->setLineWindow(m_window.first, m_window.end);
+        m_fromQuery = from;
+        m_toQuery = to;
+        m_range.reset();
+        if (set.isEmpty()) {
+            m_filter->setMatchers(nullptr, {}); // a range alone: every line in it
+        } else {
+            errors = m_filter->setFilter(set);
+        }
+        placeWindow();
     } else {
         restarted = false; // the same filter again (Enter): the rows stay where they are
     }
+    if (!m_filter->isActive()) {
+        m_fromQuery.reset();
+        m_toQuery.reset();
+    }
+    m_rangeTexts = m_filter->isActive() ? rangeTexts : QString();
     m_bar->showErrors(errors);
+    m_bar->showTimeError(timeError);
     m_rows->setMarks(marks ? &m_document->marks().lines() : nullptr);
     m_rows->update();
     if (restarted || marksSwitched) {
@@ -215,6 +257,9 @@ void FilterPane::clearFilter()
     m_bar->clear();
     if (m_filter) {
         m_filter->clearFilter();
+        m_fromQuery.reset();
+        m_toQuery.reset();
+        m_rangeTexts.clear();
         m_rows->setMarks(nullptr);
         m_rows->update();
         m_view->matchesChanged(FilterChange{true, false, 0, 0});
@@ -232,6 +277,9 @@ void FilterPane::documentChanged()
     const auto [topLine, currentLine] = shownLines();
     bool marksMoved = false;
     const FilterChange change = placeMarks(m_filter->sync(), &marksMoved);
+    if (change.reset) {
+        windowReset();
+    }
     if (!change.reset && marksMoved) {
         // Marks went with the lines (a reload or Clear while no filter is set).
         m_view->rowsRearranged(m_rows->lowerBound(topLine), m_rows->lowerBound(currentLine));
@@ -240,6 +288,85 @@ void FilterPane::documentChanged()
     }
     if (m_active) {
         updateHeader();
+    }
+}
+
+void FilterPane::timesChanged()
+{
+    if (m_fromQuery || m_toQuery) {
+        placeWindow();
+        updateHeader();
+    }
+}
+
+void FilterPane::windowReset()
+{
+    if (m_fromQuery || m_toQuery) {
+        // The filter emptied its window; relative times are fixed anew for the new lines.
+        m_window = LineWindow{0, 0};
+        m_range.reset();
+        placeWindow();
+    }
+}
+
+void FilterPane::placeWindow()
+{
+    if ((!m_fromQuery && !m_toQuery) || !m_filter->isActive() || m_times == nullptr) {
+        return;
+    }
+    DocumentTimeIndex& times = *m_times;
+    switch (times.state()) {
+    case DocumentTimeIndex::State::Idle:
+        times.start();
+        return;
+    case DocumentTimeIndex::State::Building:
+        return; // the header says the pane waits
+    case DocumentTimeIndex::State::NoTimes:
+        m_bar->showTimeError(LanguageResources::current().string(StringId::NoTimesInLog));
+        return;
+    case DocumentTimeIndex::State::Ready:
+        break;
+    }
+    const std::optional<TimeMs> firstTime = times.firstTime();
+    if (!firstTime) {
+        return;
+    }
+    if (!m_range) {
+        const std::optional<TimeMs> last = times.lastLineTime();
+        auto fix = [&](const std::optional<TimeQuery>& query) -> std::optional<TimeMs> {
+            if (!query) {
+                return std::nullopt;
+            }
+            switch (query->kind) {
+            case TimeQuery::Kind::Moment:
+                break;
+            case TimeQuery::Kind::TimeOfDay:
+                return localDayStart(*firstTime) + query->value;
+            case TimeQuery::Kind::BeforeLast:
+                return last.value_or(*firstTime) - query->value;
+            }
+            return query->value;
+        };
+        TimeRange range{fix(m_fromQuery), fix(m_toQuery)};
+        // 22:00 to 02:00 runs over midnight.
+        if (m_fromQuery && m_toQuery && m_fromQuery->kind == TimeQuery::Kind::TimeOfDay &&
+            m_toQuery->kind == TimeQuery::Kind::TimeOfDay && *range.to < *range.from) {
+            *range.to += 24 * 3600 * 1000;
+        }
+        m_range = range;
+    }
+    const LineWindow window =
+        lineWindow(*m_range, times.indexedLines(), [&](TimeMs t) -> std::optional<LineNumber> {
+            // Before the first time the lines with a time begin, not the untimed head.
+            const auto found = times.firstLineAtOrAfter(std::max(t, *firstTime));
+            if (!found || found->where != DocumentTimeIndex::Found::Where::Inside) {
+                return std::nullopt;
+            }
+            return found->line;
+        });
+    if (window != m_window) {
+        m_window = window;
+        m_filter->setLineWindow(window.first, window.end);
     }
 }
 
@@ -290,6 +417,13 @@ void FilterPane::updateHeader()
         break;
     case FilterState::Off:
         break; // marks alone
+    }
+    if ((m_fromQuery || m_toQuery) && !m_range && m_times != nullptr &&
+        m_times->state() != DocumentTimeIndex::State::NoTimes) {
+        const LineNumber lines = std::max<LineNumber>(1, m_document->lineCount());
+        const auto read = int(std::uint64_t(m_times->indexedLines()) * 100 / lines);
+        text =
+            resources.format(StringId::FilterWaitingForTimes, QString::number(std::min(read, 99)));
     }
     if (m_rows->showsMarks()) {
         const QString marks =

@@ -7,6 +7,13 @@
 // as they are toggled and cleared. It owns the LineFilter and is its host: the filter's
 // worker posts a notice, and the notice is answered on the user-interface thread.
 //
+// With a time range in the bar the pane lists only the lines written in it, as the tab's
+// time index tells (engine/TimeRange.h has the rule): the range's times are fixed when the
+// filter is applied (a time of day on the day of the log's first time, "-15m" before the
+// last line's time), and the lines in it are asked for once the index has read the log; the
+// header says the pane is waiting until then. Lines appended while following join as the
+// index reads their times.
+//
 // The frame calls documentChanged() after every change of the document (an append, open,
 // reload, New, Clear, new keywords), and the pane hears of every new index itself; the rows
 // then follow the document by the same rules as the log view. The document is not owned and must
@@ -14,13 +21,17 @@
 
 #include "engine/DocumentTypes.h"
 #include "engine/FilterHost.h"
+#include "engine/LineTime.h"
 #include "engine/LogDocument.h"
+#include "engine/TimeRange.h"
 
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <utility>
 
+class DocumentTimeIndex;
 class FilterBar;
 class FilterHistory;
 class FilterRows;
@@ -47,6 +58,10 @@ class FilterPane : public QWidget, public FilterHost {
     bool isActive() const { return m_active; }
 
     void documentChanged();
+    // The tab's time index, which a time range is read from; not owned, outlives the pane.
+    void setTimeIndex(DocumentTimeIndex* times) { m_times = times; }
+    // The time index has read more lines, or its state changed.
+    void timesChanged();
     // A mark was toggled or the marks were cleared (the log view tells).
     void marksChanged();
     // Applies what the bar holds now.
@@ -71,6 +86,11 @@ class FilterPane : public QWidget, public FilterHost {
     void setActive(bool active);
     void fitToBar();
     void updateHeader();
+    // Fixes the range's times and hands its lines to the filter, as far as the time index
+    // knows them now.
+    void placeWindow();
+    // A reset of the rows: the window is that of lines gone.
+    void windowReset();
     void collect();
     // The rows with the marks placed again after the matches changed: the change in rows;
     // moved tells whether the marks listed beside the matches changed.
@@ -101,4 +121,12 @@ class FilterPane : public QWidget, public FilterHost {
     std::unique_ptr<FilterRows> m_rows;
     RestartListener m_restarts{*this};
     bool m_active = false;
+
+    DocumentTimeIndex* m_times = nullptr;
+    // The range as typed (both none: no range), and its times once fixed.
+    std::optional<TimeQuery> m_fromQuery;
+    std::optional<TimeQuery> m_toQuery;
+    QString m_rangeTexts;
+    std::optional<TimeRange> m_range;
+    LineWindow m_window;
 };

@@ -54,6 +54,8 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
     m_view->setDocument(m_document.get());
     m_view->setSoundService(sound);
     m_filterPane = new FilterPane(m_document.get(), m_splitter);
+    m_filterPane->setTimeIndex(m_times.get());
+    connect(this, &LogTab::timesChanged, m_filterPane, &FilterPane::timesChanged);
     m_splitter->addWidget(m_view);
     m_splitter->addWidget(m_filterPane);
     // A larger window gives its room to the log view; the pane keeps its height.

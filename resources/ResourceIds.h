@@ -149,6 +149,13 @@ enum class StringId : int {
     CaretTimeTip = 507,
     CaretTimeSinceMark = 508,
     OptionNeedsTime = 509,
+    // The filter's time range.
+    FilterFromLabel = 530,
+    FilterToLabel = 531,
+    FilterFromPlaceholder = 532,
+    FilterToPlaceholder = 533,
+    FilterTimeTip = 534,
+    FilterWaitingForTimes = 535,
     // The timeline above the log: a step's tooltip.
     TimelineTip = 550,
     TimelineKeywordCount = 551,
