@@ -63,12 +63,12 @@ void expectTable(TimeLayout layout, TimeMs fileTime, const std::vector<Row>& row
         EXPECT_EQ(reader->timeOf(row.line), row.expected) << row.line;
 }
 
-constexpr TimeMs december10Noon = s(1796904000); // 2026-12-10T12:00:00Z
+constexpr TimeMs December10Noon = s(1796904000); // 2026-12-10T12:00:00Z
 
 TEST(LineTimeTest, eachLayoutReadsRealLines)
 {
     LocalZone berlin("Europe/Berlin");
-    expectTable(TimeLayout::Iso8601, december10Noon,
+    expectTable(TimeLayout::Iso8601, December10Noon,
                 {
                     {"2026-12-09T22:01:10.123Z INFO started", s(1796853670, 123)},
                     {"2026-12-09 22:01:10,123 INFO [main] c.f.App - local", s(1796850070, 123)},
@@ -82,44 +82,44 @@ TEST(LineTimeTest, eachLayoutReadsRealLines)
                     {"2026-12-31T23:59:60Z leap second", s(1798761600)},
                     {"\tat com.example.App.main(App.java:12)", std::nullopt},
                 });
-    expectTable(TimeLayout::Syslog, december10Noon,
+    expectTable(TimeLayout::Syslog, December10Noon,
                 {
                     {"Dec  9 22:01:10 host sshd[12]: accepted", s(1796850070)},
                     {"Dec 09 22:01:10 host cron[3]: ran", s(1796850070)},
                     {"<13>Dec 9 22:01:10 host app: with priority", s(1796850070)},
                     {"Dec  9 22:01 no seconds", std::nullopt},
                 });
-    expectTable(TimeLayout::Rfc5424, december10Noon,
+    expectTable(TimeLayout::Rfc5424, December10Noon,
                 {
                     {"<34>1 2026-12-09T22:01:10.003Z host app - - - msg", s(1796853670, 3)},
                     {"<165>1 2026-12-09T22:01:10+01:00 host app 1 ID47 - msg", s(1796850070)},
                     {"<34>1 - host app - - - no time", std::nullopt},
                 });
     expectTable(
-        TimeLayout::CommonLog, december10Noon,
+        TimeLayout::CommonLog, December10Noon,
         {
             {R"(1.2.3.4 - - [09/Dec/2026:22:01:10 +0000] "GET / HTTP/1.1" 200 5)", s(1796853670)},
             {R"(2001:db8::1 - frank [09/Dec/2026:22:01:10 -0700] "GET /a" 404 0)", s(1796878870)},
         });
-    expectTable(TimeLayout::Glog, december10Noon,
+    expectTable(TimeLayout::Glog, December10Noon,
                 {
                     {"I1209 22:01:10.123456  1234 main.cc:12] started", s(1796850070, 123)},
                     {"E20261209 22:01:10.123456  1234 main.cc:40] with year", s(1796850070, 123)},
                     {"*** Check failure stack trace: ***", std::nullopt},
                 });
-    expectTable(TimeLayout::EpochSeconds, december10Noon,
+    expectTable(TimeLayout::EpochSeconds, December10Noon,
                 {
                     {"1796853670 started", s(1796853670)},
                     {"1796853670.5 fraction", s(1796853670, 500)},
                     {"17968536701 eleven digits", std::nullopt},
                 });
-    expectTable(TimeLayout::EpochMillis, december10Noon,
+    expectTable(TimeLayout::EpochMillis, December10Noon,
                 {
                     {"1796853670123 started", s(1796853670, 123)},
                     {"1796853670124,next", s(1796853670, 124)},
                 });
     // A time of day later than the file's own (13:00 local) plus a few hours is yesterday's.
-    expectTable(TimeLayout::TimeOfDay, december10Noon,
+    expectTable(TimeLayout::TimeOfDay, December10Noon,
                 {
                     {"22:01:10.123 late last night", s(1796850070, 123)},
                     {"[08:15:00] this morning", s(1796886900)},
@@ -130,7 +130,7 @@ TEST(LineTimeTest, eachLayoutReadsRealLines)
 TEST(LineTimeTest, onlyRealDatesAndClocksAreTimes)
 {
     LocalZone utc("UTC");
-    const LineTimeReader iso(TimeLayout::Iso8601, december10Noon);
+    const LineTimeReader iso(TimeLayout::Iso8601, December10Noon);
     for (const char* line :
          {"2026-13-09 22:01:10 month 13", "2026-00-09 22:01:10 month 0", "2026-12-32 22:01:10",
           "2026-12-00 22:01:10", "2026-12-09 24:00:00 hour 24", "2026-12-09 25:00:00",
@@ -142,10 +142,10 @@ TEST(LineTimeTest, onlyRealDatesAndClocksAreTimes)
     EXPECT_EQ(iso.timeOf("2028-02-29 10:00:00 leap year"), s(1835431200));
     EXPECT_EQ(iso.timeOf("2000-02-29 00:00:00 leap century"), s(951782400));
 
-    const LineTimeReader clock(TimeLayout::TimeOfDay, december10Noon);
+    const LineTimeReader clock(TimeLayout::TimeOfDay, December10Noon);
     for (const char* line : {"24:00:00", "23:60:00", "12:00", "12:00:00:00", "12:00:001"})
         EXPECT_FALSE(clock.timeOf(line).has_value()) << line;
-    const LineTimeReader epoch(TimeLayout::EpochSeconds, december10Noon);
+    const LineTimeReader epoch(TimeLayout::EpochSeconds, December10Noon);
     EXPECT_FALSE(epoch.timeOf("0000000001 before 2000").has_value());
     EXPECT_FALSE(epoch.timeOf("9999999999 after 2099").has_value());
     EXPECT_EQ(epoch.timeOf("1796853670,5,csv"), s(1796853670));
@@ -168,7 +168,7 @@ TEST(LineTimeTest, yearlessDatesTakeTheYearAroundTheFileTime)
     EXPECT_EQ(january.timeOf("Jan  2 09:00:00 host x"), s(1798876800));
     const LineTimeReader newYearsEve(TimeLayout::Syslog, s(1798754400)); // 2026-12-31T22:00Z
     EXPECT_EQ(newYearsEve.timeOf("Jan  1 00:30:00 host x"), s(1798759800));
-    const LineTimeReader followed(TimeLayout::Syslog, december10Noon);
+    const LineTimeReader followed(TimeLayout::Syslog, December10Noon);
     EXPECT_EQ(followed.timeOf("Dec 10 13:30:00 host after the file's time"), s(1796905800));
     const LineTimeReader leap(TimeLayout::Syslog, s(1835870400)); // 2028-03-05T12:00Z
     EXPECT_EQ(leap.timeOf("Feb 29 12:00:00 host x"), s(1835434800));
@@ -183,7 +183,7 @@ TEST(LineTimeTest, localTimesAcrossClockChanges)
 {
     {
         LocalZone berlin("Europe/Berlin");
-        const LineTimeReader iso(TimeLayout::Iso8601, december10Noon);
+        const LineTimeReader iso(TimeLayout::Iso8601, December10Noon);
         EXPECT_EQ(iso.timeOf("2026-03-29 01:59:59 last of winter"), s(1774745999));
         EXPECT_EQ(iso.timeOf("2026-03-29 02:30:00 skipped"), s(1774747800));
         EXPECT_EQ(iso.timeOf("2026-03-29 03:00:00 first of summer"), s(1774746000));
@@ -194,7 +194,7 @@ TEST(LineTimeTest, localTimesAcrossClockChanges)
     }
     {
         LocalZone newYork("America/New_York");
-        const LineTimeReader iso(TimeLayout::Iso8601, december10Noon);
+        const LineTimeReader iso(TimeLayout::Iso8601, December10Noon);
         EXPECT_EQ(iso.timeOf("2026-03-08 02:30:00 skipped"), s(1772955000));
     }
     {
@@ -241,7 +241,7 @@ TEST(LineTimeTest, detectionNeedsAClearShare)
     };
     for (const Sample& sample : samples) {
         std::vector<std::string_view> lines(sample.lines.begin(), sample.lines.end());
-        const auto reader = LineTimeReader::detect(lines, december10Noon);
+        const auto reader = LineTimeReader::detect(lines, December10Noon);
         ASSERT_EQ(reader.has_value(), sample.expected.has_value()) << sample.lines[0];
         if (reader) {
             EXPECT_EQ(int(reader->layout()), int(*sample.expected)) << sample.lines[0];
@@ -282,7 +282,7 @@ TEST(LineTimeTest, localTimeMatchesTheCLibraryOnRandomWalks)
     for (const char* zone : {"Europe/Berlin", "America/New_York", "Australia/Lord_Howe",
                              "Europe/Dublin", "Pacific/Chatham", "Asia/Kolkata", "UTC"}) {
         LocalZone local(zone);
-        const LineTimeReader iso(TimeLayout::Iso8601, december10Noon);
+        const LineTimeReader iso(TimeLayout::Iso8601, December10Noon);
         std::mt19937_64 random(20261209);
         std::int64_t moment = 946684800 + std::int64_t(random() % 1200000000);
         for (int step = 0; step < 1500; ++step) {
@@ -332,7 +332,7 @@ TEST(LineTimeTest, localTimeMatchesTheCLibraryOnRandomWalks)
 TEST(LineTimeTest, oneReaderServesTwoThreads)
 {
     LocalZone berlin("Europe/Berlin");
-    const LineTimeReader iso(TimeLayout::Iso8601, december10Noon);
+    const LineTimeReader iso(TimeLayout::Iso8601, December10Noon);
     // From 2026-11-01T12:00Z on, every 1789 seconds, for 80 days of winter time (+01:00).
     std::vector<std::string> lines;
     std::vector<TimeMs> expected;
@@ -379,7 +379,7 @@ TEST(LineTimeTest, hostileBytesInEveryLayout)
         "2026-12-09",
     };
     std::mt19937 random(41);
-    const TimeMs files[] = {0, december10Noon, -s(62167219200), s(253402300799)};
+    const TimeMs files[] = {0, December10Noon, -s(62167219200), s(253402300799)};
     for (int round = 0; round < 20000; ++round) {
         std::string line = seeds[random() % seeds.size()];
         const int edits = int(random() % 4);
