@@ -101,9 +101,7 @@ bool LineDetailsPane::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyPress:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
-        if (isVisible()) {
-            refreshSoon();
-        }
+        refreshSoon(); // a hidden pane's refresh reads nothing
         break;
     default:
         break;
