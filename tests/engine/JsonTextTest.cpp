@@ -98,6 +98,7 @@ TEST(JsonTextTest, FaultsSayWhereReadingStopped)
         {u"{\"a\":\"\\u12G4\"}", JsonFault::BadEscape, 6},
         {u"{\"a\":\"\\u12", JsonFault::UnexpectedEnd, 10},
         {u"{\"a\":\"x\ty\"}", JsonFault::ControlCharacter, 7},
+        {u"{\"a\":\"\x1f\"}", JsonFault::ControlCharacter, 6},
         {u"{\"a\":\"x", JsonFault::UnexpectedEnd, 7},
         {u"{\"a\":", JsonFault::UnexpectedEnd, 5},
         {u"{", JsonFault::UnexpectedEnd, 1},
@@ -164,7 +165,11 @@ TEST(JsonTextTest, ObjectsReadUpToTheirSizeLimit)
     const std::u16string over = filler + std::u16string(fits + 1, u'x') + u"\"}";
     EXPECT_EQ(readJsonObject(u"pre " + over, 4).error,
               (JsonError{JsonFault::TooLong, 4 + JsonMaxChars}));
-    // The same object ending with the line is cut short, not too long.
+    // The same object ending with the line is cut short, not too long, also when the line
+    // ends exactly at the limit.
+    std::u16string open = exact;
+    open.back() = u' ';
+    EXPECT_EQ(readJsonObject(open).error, (JsonError{JsonFault::UnexpectedEnd, JsonMaxChars}));
     EXPECT_EQ(readJsonObject(exact.substr(0, exact.size() - 1)).error,
               (JsonError{JsonFault::UnexpectedEnd, JsonMaxChars - 1}));
 }

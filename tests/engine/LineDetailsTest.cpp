@@ -47,6 +47,8 @@ TEST(LineDetailsTest, ObjectsAreFoundAnywhereAndBrokenOnesStopOnce)
         {u"{\"a\": {\"b\": 1}, oops}", Kind::AlmostJson, 0, {JsonFault::ExpectedKey, 16}},
         {u"x {  \"a\" 1} {\"b\": 2}", Kind::Json, 1, {JsonFault::ExpectedColon, 9}},
         {u"{\"a\":1} {\"b\"", Kind::Json, 1, {JsonFault::UnexpectedEnd, 12}},
+        // Of two failures the first is shown.
+        {u"{\"a\" 1} {\"b\":}", Kind::AlmostJson, 0, {JsonFault::ExpectedColon, 5}},
         // A brace before the first failure meant as JSON does not count as one.
         {u"{x} {\"a\":}", Kind::AlmostJson, 0, {JsonFault::ExpectedValue, 9}},
         {u"", Kind::Nothing, 0, {}},
@@ -227,6 +229,9 @@ TEST(LineDetailsTest, ExcerptKeepsTheCaretUnderTheOffset)
     EXPECT_EQ(e.caretColumn, 2u);
     e = excerptAt(wide, 4, 2);
     EXPECT_EQ(e.text, u"\U0001F600x");
+    EXPECT_EQ(e.caretColumn, 1u);
+    e = excerptAt(wide, 4, 3);
+    EXPECT_EQ(e.text, u"\U0001F600x\U0001F600");
     EXPECT_EQ(e.caretColumn, 1u);
     e = excerptAt(wide, 0, 6);
     EXPECT_EQ(e.text, u"\U0001F600\U0001F600x");
