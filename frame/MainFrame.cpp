@@ -1,10 +1,10 @@
 #include "frame/MainFrame.h"
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
+#include "frame/LineDetailsPane.h"
 #include "frame/LogTab.h"
 #include "frame/SourceControl.h"
 #include "frame/TabNames.h"
-#include "frame/LineDetailsPane.h"
 #include "frame/TimeCommands.h"
 
 #include "diagnostics/TraceLog.h"
