@@ -1,6 +1,7 @@
 #include "frame/MainFrame.h"
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
+#include "frame/LineDetailsPane.h"
 #include "frame/LogTab.h"
 #include "frame/SourceControl.h"
 #include "frame/TabNames.h"
@@ -63,6 +64,7 @@ MainFrame::MainFrame(FrameOwner* owner, SoundService* sound, QWidget* parent)
     setObjectName(QStringLiteral("mainFrame"));
     m_sound = sound;
     m_time = new TimeCommands(this);
+    buildLineDetails();
     buildTabs();
 
     const LanguageResources& resources = LanguageResources::current();
@@ -130,6 +132,14 @@ void MainFrame::buildTabs()
     // Copy and Select All act on whichever of the two panes has the keyboard.
     m_focusConnection =
         connect(qApp, &QApplication::focusChanged, this, [this] { updateCommandStates(); });
+}
+
+void MainFrame::buildLineDetails()
+{
+    m_details = new LineDetailsPane(this);
+    addDockWidget(Qt::RightDockWidgetArea, m_details);
+    m_details->setVisible(SettingsStore::instance().boolValue(Setting::LineDetails));
+    connect(m_details, &LineDetailsPane::closedByUser, this, [this] { updateCommandStates(); });
 }
 
 LogTab* MainFrame::currentTab() const
@@ -218,6 +228,7 @@ LogTab* MainFrame::addTab()
     connect(tab, &LogTab::labelChanged, this, [this, tab] { updateTabLabel(tab); });
     connect(tab, &LogTab::reloadRequested, this, [this, tab] { reloadTab(tab); });
     m_time->watch(tab);
+    m_details->watch(tab);
     m_tabs->addTab(tab, tab->label());
     updateTabLabel(tab);
     return tab;
@@ -316,6 +327,7 @@ void MainFrame::frontChanged()
     }
     updateCommandStates();
     m_time->refreshPane();
+    m_details->refreshSoon();
 }
 
 void MainFrame::updateTabLabel(LogTab* tab)

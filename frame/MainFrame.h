@@ -44,6 +44,7 @@ class QSplitter;
 class QTimer;
 class SelectionCopyJob;
 class SourceControl;
+class LineDetailsPane;
 class TimeCommands;
 struct CopyResult;
 class QMenu;
@@ -122,6 +123,8 @@ class MainFrame : public QMainWindow {
     SourceControl* sources() const { return m_sources; }
     // Go to Time and the caret time pane.
     TimeCommands* timeCommands() const { return m_time; }
+    // View > Line Details, docked beside the tabs.
+    LineDetailsPane* lineDetails() const { return m_details; }
     QAction* action(int id) const;
     // False when a part that the window cannot do without (the toolbar) failed to load.
     bool isCreated() const { return m_created; }
@@ -247,6 +250,7 @@ class MainFrame : public QMainWindow {
     std::u16string initialSearchText() const;
     void showMessage(const QString& text);
     void buildTabs();
+    void buildLineDetails();
     // The front tab changed: the title, the panes and the command states follow it.
     void frontChanged();
     void updateTabLabel(LogTab* tab);
@@ -291,4 +295,5 @@ class MainFrame : public QMainWindow {
     int m_copyPolls = 0;
     SourceControl* m_sources = nullptr;
     TimeCommands* m_time = nullptr;
+    LineDetailsPane* m_details = nullptr;
 };

@@ -3,6 +3,7 @@
 
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
+#include "frame/LineDetailsPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/NavigationCommands.h"
@@ -46,7 +47,8 @@ void MainFrame::createActions()
                    CommandId::PreviousTab,   CommandId::ViewTerminalColors,
                    CommandId::ViewWrapLines, CommandId::ViewShowControlCharacters,
                    CommandId::FollowCommand, CommandId::FollowJournal,
-                   CommandId::GoToTime,      CommandId::Timeline}) {
+                   CommandId::GoToTime,      CommandId::Timeline,
+                   CommandId::LineDetails}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -59,6 +61,7 @@ void MainFrame::createActions()
     m_commands->action(CommandId::ViewTerminalColors)->setCheckable(true);
     m_commands->action(CommandId::ViewShowControlCharacters)->setCheckable(true);
     m_commands->action(CommandId::Timeline)->setCheckable(true);
+    m_commands->action(CommandId::LineDetails)->setCheckable(true);
     m_commands->action(CommandId::ViewWrapLines)->setCheckable(true);
     for (int id = CommandId::ViewEncodingFirst; id <= CommandId::ViewEncodingLast; ++id) {
         m_commands->action(id)->setCheckable(true);
@@ -174,6 +177,9 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::Timeline)->setEnabled(true);
     commandAction(CommandId::Timeline)
         ->setChecked(SettingsStore::instance().boolValue(Setting::Timeline));
+    commandAction(CommandId::LineDetails)->setEnabled(true);
+    commandAction(CommandId::LineDetails)
+        ->setChecked(SettingsStore::instance().boolValue(Setting::LineDetails));
     commandAction(CommandId::FindNextDown)->setEnabled(true);
     commandAction(CommandId::FindNextUp)->setEnabled(true);
     commandAction(CommandId::Settings)->setEnabled(true);
@@ -300,6 +306,14 @@ void MainFrame::runCommand(int id)
         if (LogTab* tab = currentTab()) {
             tab->setTimelineShown(shown);
         }
+        updateCommandStates();
+        break;
+    }
+    case CommandId::LineDetails: {
+        SettingsStore& settings = SettingsStore::instance();
+        const bool shown = !settings.boolValue(Setting::LineDetails);
+        settings.setBool(Setting::LineDetails, shown);
+        m_details->setVisible(shown);
         updateCommandStates();
         break;
     }

@@ -159,6 +159,26 @@ enum class StringId : int {
     // The timeline above the log: a step's tooltip.
     TimelineTip = 550,
     TimelineKeywordCount = 551,
+    // Line Details beside the log: its title, what it says of the caret line, and why
+    // reading a line as JSON stopped.
+    LineDetailsTitle = 610,
+    LineDetailsNothing = 611,
+    LineDetailsJson = 612,
+    LineDetailsPairs = 613,
+    LineDetailsStopped = 614,
+    LineDetailsNoLine = 615,
+    LineDetailsTooLong = 616,
+    LineDetailsMoreLines = 617,
+    JsonExpectedValue = 620,
+    JsonExpectedKey = 621,
+    JsonExpectedColon = 622,
+    JsonExpectedCommaOrEnd = 623,
+    JsonBadEscape = 624,
+    JsonControlCharacter = 625,
+    JsonBadNumber = 626,
+    JsonUnexpectedEnd = 627,
+    JsonTooDeep = 628,
+    JsonTooLong = 629,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -269,6 +289,8 @@ enum Id : int {
     // Times of lines.
     GoToTime = 33200,
     Timeline = 33230,
+    // View > Line Details.
+    LineDetails = 33260,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,

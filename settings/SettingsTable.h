@@ -81,6 +81,8 @@ constexpr SettingId FilterPaneHeight = 501; // pixels; 0: not chosen yet
 constexpr SettingId LineNumbers = 318;
 constexpr SettingId OverviewStrip = 319;
 constexpr SettingId Timeline = 323;
+// The Line Details pane beside the log (...\GUI).
+constexpr SettingId LineDetails = 324;
 } // namespace Setting
 
 enum class SettingType : std::uint32_t {
