@@ -70,10 +70,10 @@ std::string_view byteOrderMark(quill::TextEncoding encoding, std::string_view he
 // buffer, and remembers the last bytes written (a note needs to know how its line ended).
 class Copier {
   public:
-    Copier(const quill::ReadOnlyFile& file, quill::ReplacingFile& out)
-        : m_file(file), m_out(out), m_window(LineSaver::BlockBytes)
+    Copier(const quill::ReadOnlyFile& file, quill::ReplacingFile& out, std::size_t blockBytes)
+        : m_file(file), m_out(out), m_block(blockBytes), m_window(blockBytes)
     {
-        m_buffer.reserve(LineSaver::BlockBytes);
+        m_buffer.reserve(blockBytes);
     }
 
     // [begin, end) of the log; reach: how far past begin a read is still worth making
@@ -86,8 +86,8 @@ class Copier {
                 return SaveOutcome::Cancelled;
             }
             if (begin < m_windowStart || begin >= m_windowEnd) {
-                const auto want = static_cast<std::size_t>(std::min<FileOffset>(
-                    FileOffset(LineSaver::BlockBytes), std::max(reach, end) - begin));
+                const auto want = static_cast<std::size_t>(
+                    std::min<FileOffset>(FileOffset(m_block), std::max(reach, end) - begin));
                 const std::int64_t got = m_file.readAt(m_window.data(), want, begin);
                 if (got < 0) {
                     m_error = errno != 0 ? errno : EIO;
@@ -119,11 +119,11 @@ class Copier {
             return true;
         }
         remember(bytes, n);
-        if (m_buffer.empty() && n >= LineSaver::BlockBytes) {
+        if (m_buffer.empty() && n >= m_block) {
             return m_out.write(bytes, n); // a whole block: no copy on the way
         }
         m_buffer.insert(m_buffer.end(), bytes, bytes + n);
-        return m_buffer.size() < LineSaver::BlockBytes || flush();
+        return m_buffer.size() < m_block || flush();
     }
 
     bool flush()
@@ -157,6 +157,7 @@ class Copier {
 
     const quill::ReadOnlyFile& m_file;
     quill::ReplacingFile& m_out;
+    std::size_t m_block;
     std::vector<std::uint8_t> m_window;
     FileOffset m_windowStart = 0;
     FileOffset m_windowEnd = 0;
@@ -222,7 +223,7 @@ SaveResult LineSaver::run()
     const std::string_view mark = byteOrderMark(
         encoding, std::string_view(head, std::size_t(std::max<std::int64_t>(0, headSize))));
 
-    Copier copier(file, out);
+    Copier copier(file, out, m_blockBytes);
     const auto finish = [&](SaveOutcome outcome) {
         result.outcome = outcome;
         if (outcome == SaveOutcome::Unreadable) {
@@ -293,7 +294,7 @@ SaveResult LineSaver::run()
             }
             // Neighbours that start within a block of this one come with the same read.
             FileOffset reach = piece.end;
-            const FileOffset blockEnd = piece.begin + FileOffset(BlockBytes);
+            const FileOffset blockEnd = piece.begin + FileOffset(m_blockBytes);
             for (std::size_t j = i + 1; j < pieces.size() && pieces[j].begin < blockEnd; ++j) {
                 reach = std::max(reach, pieces[j].end);
             }

@@ -22,6 +22,7 @@
 
 #include "engine/DocumentTypes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -86,6 +87,8 @@ class LineSaver {
     // the run. Before run().
     void setFileCalls(const quill::FileCalls& calls) { m_fileCalls = &calls; }
     void setWriteCalls(const quill::WriteCalls& calls) { m_writeCalls = &calls; }
+    // Tests make the blocks small, so that lines cross them often. Before run().
+    void setBlockBytes(std::size_t bytes) { m_blockBytes = std::max<std::size_t>(1, bytes); }
 
     // Writes the file; returns when it is complete, failed or cancelled.
     SaveResult run();
@@ -101,6 +104,7 @@ class LineSaver {
     std::string m_source;
     std::uint64_t m_epoch = 0;
     std::uint64_t m_total = 0;
+    std::size_t m_blockBytes = BlockBytes;
     const quill::FileCalls* m_fileCalls = nullptr;
     const quill::WriteCalls* m_writeCalls = nullptr;
     std::atomic<bool> m_cancel{false};
