@@ -2,6 +2,7 @@
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
 #include "frame/LogTab.h"
+#include "frame/SaveLinesCommand.h"
 #include "frame/SourceControl.h"
 #include "frame/TabNames.h"
 #include "frame/TimeCommands.h"
@@ -63,6 +64,7 @@ MainFrame::MainFrame(FrameOwner* owner, SoundService* sound, QWidget* parent)
     setObjectName(QStringLiteral("mainFrame"));
     m_sound = sound;
     m_time = new TimeCommands(this);
+    m_saveLines = new SaveLinesCommand(this);
     buildTabs();
 
     const LanguageResources& resources = LanguageResources::current();
@@ -91,6 +93,7 @@ MainFrame::~MainFrame()
 {
     // Its thread reads a tab's document.
     m_copyJob.reset();
+    m_saveLines->tabClosing(nullptr);
     // The window's own destruction moves the focus; the bars are gone by then.
     disconnect(m_focusConnection);
     // The tabs go before the bars and panes they report to.
@@ -258,6 +261,7 @@ void MainFrame::closeTab(LogTab* tab)
     if (index < 0) {
         return;
     }
+    m_saveLines->tabClosing(tab);
     if (m_copyTab == tab) {
         // Its thread reads the document that goes with the tab.
         m_copyJob.reset();

@@ -42,6 +42,7 @@ class QTabWidget;
 class QProgressDialog;
 class QSplitter;
 class QTimer;
+class SaveLinesCommand;
 class SelectionCopyJob;
 class SourceControl;
 class TimeCommands;
@@ -122,6 +123,8 @@ class MainFrame : public QMainWindow {
     SourceControl* sources() const { return m_sources; }
     // Go to Time and the caret time pane.
     TimeCommands* timeCommands() const { return m_time; }
+    // File > Save Lines As.
+    SaveLinesCommand* saveLines() const { return m_saveLines; }
     QAction* action(int id) const;
     // False when a part that the window cannot do without (the toolbar) failed to load.
     bool isCreated() const { return m_created; }
@@ -222,6 +225,8 @@ class MainFrame : public QMainWindow {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    friend class SaveLinesCommand; // its failures are told as the frame tells others
+
     void createActions();
     // Standard input, commands, the journal and compressed files, for every tab.
     void buildSources();
@@ -291,4 +296,5 @@ class MainFrame : public QMainWindow {
     int m_copyPolls = 0;
     SourceControl* m_sources = nullptr;
     TimeCommands* m_time = nullptr;
+    SaveLinesCommand* m_saveLines = nullptr;
 };

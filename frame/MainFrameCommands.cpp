@@ -6,6 +6,7 @@
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/NavigationCommands.h"
+#include "frame/SaveLinesCommand.h"
 #include "frame/SourceControl.h"
 #include "frame/TimeCommands.h"
 
@@ -46,7 +47,8 @@ void MainFrame::createActions()
                    CommandId::PreviousTab,   CommandId::ViewTerminalColors,
                    CommandId::ViewWrapLines, CommandId::ViewShowControlCharacters,
                    CommandId::FollowCommand, CommandId::FollowJournal,
-                   CommandId::GoToTime,      CommandId::Timeline}) {
+                   CommandId::GoToTime,      CommandId::Timeline,
+                   CommandId::SaveLinesAs}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -171,6 +173,7 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::SelectAll)->setEnabled(true);
     commandAction(CommandId::Find)->setEnabled(hasLines);
     commandAction(CommandId::GoToTime)->setEnabled(hasLines);
+    commandAction(CommandId::SaveLinesAs)->setEnabled(m_saveLines->canSave(m_front));
     commandAction(CommandId::Timeline)->setEnabled(true);
     commandAction(CommandId::Timeline)
         ->setChecked(SettingsStore::instance().boolValue(Setting::Timeline));
@@ -291,6 +294,9 @@ void MainFrame::runCommand(int id)
         break;
     case CommandId::GoToTime:
         m_time->goToTime(currentTab());
+        break;
+    case CommandId::SaveLinesAs:
+        m_saveLines->saveLinesAs(currentTab());
         break;
     case CommandId::Timeline: {
         SettingsStore& settings = SettingsStore::instance();

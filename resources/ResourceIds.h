@@ -159,6 +159,20 @@ enum class StringId : int {
     // The timeline above the log: a step's tooltip.
     TimelineTip = 550,
     TimelineKeywordCount = 551,
+    // File > Save Lines As: the choice in its dialog, its progress and its outcome.
+    SaveLinesCaption = 570,
+    SaveLinesChoiceLabel = 571,
+    SaveLinesFilterResult = 572,
+    SaveLinesSelected = 573,
+    SaveLinesMarked = 574,
+    SaveLinesAllShown = 575,
+    SavingLines = 576,
+    SaveLinesFailed = 577,
+    SaveLinesLogChanged = 578,
+    SaveLinesLogUnreadable = 579,
+    SaveLinesDone = 580,
+    SaveLinesCancelled = 581,
+    DiskFull = 582,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -269,6 +283,8 @@ enum Id : int {
     // Times of lines.
     GoToTime = 33200,
     Timeline = 33230,
+    // Saving lines to a file.
+    SaveLinesAs = 33240,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,

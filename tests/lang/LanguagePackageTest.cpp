@@ -40,6 +40,9 @@ const std::map<int, QStringList> s_strings = {
     {500, {}}, {501, {}}, {502, {"%1"}}, {503, {"%1"}}, {504, {}}, {505, {"%1"}}, {506, {"%1"}},
     {507, {}}, {508, {"%1", "%2"}}, {509, {"%1"}}, // times of lines
     {360, {}}, {361, {}}, {362, {"%1"}}, // the filter pane's Marks
+    {570, {}}, {571, {}}, {572, {"%1"}}, {573, {"%1"}}, {574, {"%1"}}, {575, {"%1"}}, {576, {}},
+    {577, {"%1", "%2"}}, {578, {"%1"}}, {579, {"%1"}}, {580, {"%1", "%2"}}, {581, {}},
+    {582, {}}, // File > Save Lines As
 };
 
 // The commands menus, toolbar and accelerators may send.
@@ -57,7 +60,9 @@ const std::set<int> s_commands = {32772, 32774, 32775, 32782, 32783, 32791, 3279
                                  // File > Follow Command..., File > Follow System Journal
                                  33100, 33101,
                                  // Edit > Go to Time...
-                                 33200};
+                                 33200,
+                                 // File > Save Lines As...
+                                 33240};
 
 enum class Kind { Label, Button, Check, Edit, MultiLineEdit, List, ToolButton };
 
