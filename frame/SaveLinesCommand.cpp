@@ -91,6 +91,13 @@ LineSpan selectedSpan(const LogDocument& document)
 
 } // namespace
 
+std::function<void()> SaveLinesCommand::s_startHook;
+
+void SaveLinesCommand::setStartHookForTesting(std::function<void()> hook)
+{
+    s_startHook = std::move(hook);
+}
+
 struct SaveLinesCommand::Job {
     int serial = 0;
     LogTab* tab = nullptr;
@@ -197,19 +204,21 @@ void SaveLinesCommand::saveLinesAs(LogTab* tab)
         folder = log.empty() ? QDir::homePath()
                              : QFileInfo(QFile::decodeName(log.c_str())).absolutePath();
     }
-    QFileDialog dialog(m_frame, resources.string(StringId::SaveLinesCaption), folder);
-    dialog.setObjectName(QStringLiteral("saveLinesDialog"));
+    // Window-modal and not waited for: the window goes on following meanwhile.
+    auto* dialog = new QFileDialog(m_frame, resources.string(StringId::SaveLinesCaption), folder);
+    dialog->setObjectName(QStringLiteral("saveLinesDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Qt's own dialog: the choice of lines is a row of it, which a desktop's dialog lacks.
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
     QString allFiles = resources.string(StringId::AllFilesFilter);
     // "*.*" would hide every file without a dot in its name.
     allFiles.replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
-    dialog.setNameFilter(allFiles);
+    dialog->setNameFilter(allFiles);
 
-    auto* label = new QLabel(resources.string(StringId::SaveLinesChoiceLabel), &dialog);
-    auto* choices = new QComboBox(&dialog);
+    auto* label = new QLabel(resources.string(StringId::SaveLinesChoiceLabel), dialog);
+    auto* choices = new QComboBox(dialog);
     choices->setObjectName(QStringLiteral("saveLinesChoice"));
     label->setBuddy(choices);
     const Choice preferred = defaultChoice(tab);
@@ -220,20 +229,22 @@ void SaveLinesCommand::saveLinesAs(LogTab* tab)
             choices->setCurrentIndex(choices->count() - 1);
         }
     }
-    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout())) {
         const int row = grid->rowCount();
         grid->addWidget(label, row, 0);
         grid->addWidget(choices, row, 1);
     }
 
     QPointer<LogTab> target(tab);
-    if (dialog.exec() != QDialog::Accepted || target == nullptr ||
-        dialog.selectedFiles().isEmpty()) {
-        return;
-    }
-    const std::u16string name = quill::fileNameFromQt(dialog.selectedFiles().constFirst());
-    m_folder = dialog.directory().absolutePath();
-    save(target, Choice(choices->currentData().toInt()), name);
+    connect(dialog, &QFileDialog::accepted, this, [this, dialog, choices, target] {
+        if (target == nullptr || dialog->selectedFiles().isEmpty()) {
+            return;
+        }
+        m_folder = dialog->directory().absolutePath();
+        save(target, Choice(choices->currentData().toInt()),
+             quill::fileNameFromQt(dialog->selectedFiles().constFirst()));
+    });
+    dialog->open();
 }
 
 void SaveLinesCommand::save(LogTab* tab, Choice choice, const std::u16string& target)
@@ -253,7 +264,10 @@ void SaveLinesCommand::save(LogTab* tab, Choice choice, const std::u16string& ta
         std::make_unique<LineSaver>(document, std::move(lines), quill::fileNameToBytes(target));
     TraceLog::instance().line(TraceLog::LevelInfo, "Saving ", job.lines, " lines");
     const int serial = job.serial;
-    job.thread = std::thread([this, &job, serial] {
+    job.thread = std::thread([this, &job, serial, hook = s_startHook] {
+        if (hook) {
+            hook();
+        }
         job.result = job.saver->run();
         QMetaObject::invokeMethod(
             this, [this, serial] { finish(serial); }, Qt::QueuedConnection);

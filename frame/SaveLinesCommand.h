@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,7 +46,7 @@ class SaveLinesCommand : public QObject {
 
     // Whether the command can run for the tab: it shows lines and no save runs.
     bool canSave(LogTab* tab) const;
-    // Asks over the frame, then starts the save.
+    // Asks over the frame (a window-modal dialog), then starts the save.
     void saveLinesAs(LogTab* tab);
     // Starts saving without asking; target is an escaped file name (platform/FileName.h).
     void save(LogTab* tab, Choice choice, const std::u16string& target);
@@ -59,12 +60,16 @@ class SaveLinesCommand : public QObject {
     // stands for any tab.
     void tabClosing(LogTab* tab);
 
+    // Runs on the save's thread before it reads anything (tests hold a save there).
+    static void setStartHookForTesting(std::function<void()> hook);
+
   signals:
     // A save ended, whatever its outcome.
     void finished();
 
   private:
     struct Job;
+    static std::function<void()> s_startHook;
     void poll();
     void finish(int serial);
     void closeProgress();
