@@ -144,11 +144,13 @@ TEST_F(SaveLinesTest, TheFiltersResultIsTheDefaultAndEveryChoiceKeepsTheLogsByte
     filterBy("ERROR");
     const std::vector<LineNumber> matching = shown(41);
     ASSERT_EQ(matching.size(), 15u);
+    document->setSelection(2, 3, 0, -1); // a selection too: the filter's result still comes first
 
     const std::string filtered = out.file("filtered.log");
     saveAs(filtered);
     EXPECT_EQ(initial, Choice::FilterResult);
-    EXPECT_EQ(offered, (std::vector<Choice>{Choice::FilterResult, Choice::AllShown}));
+    EXPECT_EQ(offered,
+              (std::vector<Choice>{Choice::FilterResult, Choice::Selected, Choice::AllShown}));
     EXPECT_EQ(command()->lastResult().outcome, SaveOutcome::Saved);
     EXPECT_EQ(quilltest::readFile(filtered), modelBytes(matching));
     EXPECT_TRUE(frame->statusBar()->currentMessage().startsWith(QStringLiteral("15 lines saved")))
