@@ -437,6 +437,17 @@ TEST_F(LineSaverTest, LinesThatStartOverWhileSavingAreNotWrittenUnderTheirOldNum
     EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"saved.log"});
 }
 
+TEST_F(LineSaverTest, ALogCutShorterThanItsLinesIsNotSavedAsIfWhole)
+{
+    open("first line\nsecond line\nthird line\n");
+    writeFile(target, "kept\n");
+    // Truncated in place before the watcher saw it: the index still names three lines.
+    ASSERT_EQ(::truncate(logPath.c_str(), 15), 0);
+    EXPECT_EQ(save(all(3), 8).outcome, SaveOutcome::LinesChanged);
+    EXPECT_EQ(readFile(target), "kept\n");
+    EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"saved.log"});
+}
+
 TEST_F(LineSaverTest, ANewFileGetsTheUmasksModeAndAReplacedOneKeepsItsOwn)
 {
     open("x\n");
