@@ -85,7 +85,7 @@ class Copier {
             if (cancel.load(std::memory_order_relaxed)) {
                 return SaveOutcome::Cancelled;
             }
-            if (begin < m_windowStart || begin >= m_windowEnd) {
+            if (!holds(begin)) {
                 const auto want = static_cast<std::size_t>(
                     std::min<FileOffset>(FileOffset(m_block), std::max(reach, end) - begin));
                 const std::int64_t got = m_file.readAt(m_window.data(), want, begin);
@@ -107,6 +107,9 @@ class Copier {
         }
         return SaveOutcome::Saved;
     }
+
+    // Whether the read window holds the byte at offset.
+    bool holds(FileOffset offset) const { return offset >= m_windowStart && offset < m_windowEnd; }
 
     bool put(std::string_view bytes)
     {
@@ -293,10 +296,13 @@ SaveResult LineSaver::run()
                 }
             }
             // Neighbours that start within a block of this one come with the same read.
+            // Looked for only when a read is due: once per block, not once per line.
             FileOffset reach = piece.end;
-            const FileOffset blockEnd = piece.begin + FileOffset(m_blockBytes);
-            for (std::size_t j = i + 1; j < pieces.size() && pieces[j].begin < blockEnd; ++j) {
-                reach = std::max(reach, pieces[j].end);
+            if (!copier.holds(piece.begin)) {
+                const FileOffset blockEnd = piece.begin + FileOffset(m_blockBytes);
+                for (std::size_t j = i + 1; j < pieces.size() && pieces[j].begin < blockEnd; ++j) {
+                    reach = std::max(reach, pieces[j].end);
+                }
             }
             const SaveOutcome copied = copier.copy(piece.begin, piece.end, reach, m_cancel);
             if (copied != SaveOutcome::Saved) {
