@@ -5,6 +5,7 @@
 
 #include "FilterPaneFixture.h"
 
+#include "frame/LogTab.h"
 #include "frame/SaveLinesCommand.h"
 
 #include <QFileDialog>
@@ -252,4 +253,29 @@ TEST_F(SaveLinesTest, AFolderThatCannotTakeTheFileIsToldWithTheReason)
         EXPECT_TRUE(messages[0].contains(QString::fromLatin1(reason))) << messages[0].toStdString();
     }
     EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"a file"});
+}
+
+TEST_F(SaveLinesTest, ClosingTheTabWhileItsLinesAreSavedEndsTheSaveAndLeavesNothing)
+{
+    open(mixedLog(20));
+    const std::string second = out.file("second.log");
+    quilltest::writeFile(second, mixedLog(50));
+    LogTab* tab = frame->addTab();
+    frame->activateTab(tab);
+    ASSERT_TRUE(tab->document()->openDocument(u16(second)));
+    tab->document()->stopWatching();
+    const std::string target = out.file("kept.log");
+    quilltest::writeFile(target, "the old file\n");
+    // The save's thread waits a moment before it reads, so the tab goes first.
+    SaveLinesCommand::setStartHookForTesting(
+        [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
+    command()->save(tab, Choice::AllShown, u16(target));
+    ASSERT_TRUE(command()->isSaving());
+    frame->closeTab(tab); // the document goes with the tab: the save must be over by then
+    EXPECT_FALSE(command()->isSaving());
+    EXPECT_EQ(frame->tabCount(), 1);
+    QTest::qWait(50); // the ended thread's notice arrives and is passed over
+    EXPECT_EQ(quilltest::readFile(target), "the old file\n");
+    EXPECT_EQ(folderEntries(out.path()), (std::vector<std::string>{"kept.log", "second.log"}));
+    EXPECT_TRUE(frame->action(CommandId::SaveLinesAs)->isEnabled());
 }
