@@ -65,6 +65,11 @@ std::string replacementTarget(const std::string& path)
         if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             return target;
         }
+        // Another user's link (planted in a shared folder) is not written through: the
+        // rename then replaces the link itself, or fails where the folder forbids that.
+        if (st.st_uid != ::geteuid()) {
+            return target;
+        }
         std::string link(PATH_MAX, '\0');
         const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
         if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) {

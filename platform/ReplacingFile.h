@@ -8,7 +8,8 @@
 // sees either the old file whole or the new one whole, never a part.
 //
 // The temporary file is created with O_EXCL (never an existing file or a planted link).
-// A target that is a symbolic link is written where the link points, so the link stays.
+// A target that is the user's own symbolic link is written where the link points, so the
+// link stays.
 // Every failure keeps the errno of the call that failed, for the message the user sees.
 // One thread at a time.
 
@@ -28,7 +29,8 @@ struct WriteCalls {
 
 // What a path names once symbolic links are followed to their end (a link whose target
 // does not exist yet names that target); the path itself for anything else, and for a
-// loop of links.
+// loop of links. Only the user's own links are followed: the chain stops at a link that
+// belongs to someone else.
 std::string replacementTarget(const std::string& path);
 
 class ReplacingFile {

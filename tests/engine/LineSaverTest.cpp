@@ -472,6 +472,16 @@ TEST_F(LineSaverTest, ANewFileGetsTheUmasksModeAndAReplacedOneKeepsItsOwn)
     struct stat linkStat {};
     ASSERT_EQ(::lstat(link.c_str(), &linkStat), 0);
     EXPECT_TRUE(S_ISLNK(linkStat.st_mode));
+    // Another user's link (planted in a shared folder) is replaced, not written through.
+    if (::geteuid() == 0) { // only the superuser can give a link away
+        writeFile(real, "not theirs to change\n");
+        ASSERT_EQ(::lchown(link.c_str(), 4242, 4242), 0);
+        ASSERT_EQ(save(all(1)).outcome, SaveOutcome::Saved);
+        EXPECT_EQ(readFile(real), "not theirs to change\n");
+        ASSERT_EQ(::lstat(link.c_str(), &linkStat), 0);
+        EXPECT_TRUE(S_ISREG(linkStat.st_mode));
+        EXPECT_EQ(readFile(link), "x\n");
+    }
 }
 
 } // namespace
