@@ -200,6 +200,7 @@ int idleBench(const std::string& path, double duration, bool changeEvents);
 int followFilterBench(const std::string& dir, double duration, double mbps,
                       const std::string& filterText);
 int filterBench(const std::string& path, const std::string& text, const std::string& flagText);
+int saveBench(const std::string& path, const std::string& text, const std::string& out);
 void printTimes(const char* name, std::vector<double> ms);
 int slowPatternBench(const std::string& dir, int lineCount, std::size_t lineBytes);
 std::vector<Keyword> overviewKeywords();

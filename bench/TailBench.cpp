@@ -33,6 +33,8 @@
 //   quill_bench filter FILE TEXT FLAGS   the filter pass over the whole file (FLAGS: c = case,
 //                                        w = word, r = regular expression, x = exclude,
 //                                        t = with terminal colours on)
+//   quill_bench save FILE TEXT OUT        the filter's result for TEXT (case matched) saved to OUT:
+//                                        the save's seconds, GB/s and CPU beside the filter's
 //   quill_bench slow-pattern DIR [LINES BYTES]
 //                                        `(.*a){20}` (each line holds 19 a's among b's, so
 //                                        PCRE2 backtracks through every way to place them):
@@ -589,6 +591,9 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 3 && args[0] == "filter") {
         return filterBench(args[1], args[2], args.size() >= 4 ? args[3] : "");
+    }
+    if (args.size() >= 4 && args[0] == "save") {
+        return saveBench(args[1], args[2], args[3]);
     }
     if (args.size() >= 3 && args[0] == "idle") {
         return idleBench(args[1], std::atof(args[2].c_str()), changeEvents);

@@ -3,6 +3,7 @@
 #include "frame/FilterPane.h"
 #include "frame/LineDetailsPane.h"
 #include "frame/LogTab.h"
+#include "frame/SaveLinesCommand.h"
 #include "frame/SourceControl.h"
 #include "frame/TabNames.h"
 #include "frame/TimeCommands.h"
@@ -65,6 +66,7 @@ MainFrame::MainFrame(FrameOwner* owner, SoundService* sound, QWidget* parent)
     m_sound = sound;
     m_time = new TimeCommands(this);
     buildLineDetails();
+    m_saveLines = new SaveLinesCommand(this);
     buildTabs();
 
     const LanguageResources& resources = LanguageResources::current();
@@ -93,6 +95,7 @@ MainFrame::~MainFrame()
 {
     // Its thread reads a tab's document.
     m_copyJob.reset();
+    m_saveLines->tabClosing(nullptr);
     // The window's own destruction moves the focus; the bars are gone by then.
     disconnect(m_focusConnection);
     // The tabs go before the bars and panes they report to.
@@ -269,6 +272,7 @@ void MainFrame::closeTab(LogTab* tab)
     if (index < 0) {
         return;
     }
+    m_saveLines->tabClosing(tab);
     if (m_copyTab == tab) {
         // Its thread reads the document that goes with the tab.
         m_copyJob.reset();

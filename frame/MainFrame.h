@@ -42,6 +42,7 @@ class QTabWidget;
 class QProgressDialog;
 class QSplitter;
 class QTimer;
+class SaveLinesCommand;
 class SelectionCopyJob;
 class SourceControl;
 class LineDetailsPane;
@@ -125,6 +126,8 @@ class MainFrame : public QMainWindow {
     TimeCommands* timeCommands() const { return m_time; }
     // View > Line Details, docked beside the tabs.
     LineDetailsPane* lineDetails() const { return m_details; }
+    // File > Save Lines As.
+    SaveLinesCommand* saveLines() const { return m_saveLines; }
     QAction* action(int id) const;
     // False when a part that the window cannot do without (the toolbar) failed to load.
     bool isCreated() const { return m_created; }
@@ -225,6 +228,8 @@ class MainFrame : public QMainWindow {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    friend class SaveLinesCommand; // its failures are told as the frame tells others
+
     void createActions();
     // Standard input, commands, the journal and compressed files, for every tab.
     void buildSources();
@@ -296,4 +301,5 @@ class MainFrame : public QMainWindow {
     SourceControl* m_sources = nullptr;
     TimeCommands* m_time = nullptr;
     LineDetailsPane* m_details = nullptr;
+    SaveLinesCommand* m_saveLines = nullptr;
 };

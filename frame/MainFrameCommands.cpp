@@ -7,6 +7,7 @@
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/NavigationCommands.h"
+#include "frame/SaveLinesCommand.h"
 #include "frame/SourceControl.h"
 #include "frame/TimeCommands.h"
 
@@ -48,7 +49,7 @@ void MainFrame::createActions()
                    CommandId::ViewWrapLines, CommandId::ViewShowControlCharacters,
                    CommandId::FollowCommand, CommandId::FollowJournal,
                    CommandId::GoToTime,      CommandId::Timeline,
-                   CommandId::LineDetails}) {
+                   CommandId::LineDetails,   CommandId::SaveLinesAs}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -174,6 +175,7 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::SelectAll)->setEnabled(true);
     commandAction(CommandId::Find)->setEnabled(hasLines);
     commandAction(CommandId::GoToTime)->setEnabled(hasLines);
+    commandAction(CommandId::SaveLinesAs)->setEnabled(m_saveLines->canSave(m_front));
     commandAction(CommandId::Timeline)->setEnabled(true);
     commandAction(CommandId::Timeline)
         ->setChecked(SettingsStore::instance().boolValue(Setting::Timeline));
@@ -297,6 +299,9 @@ void MainFrame::runCommand(int id)
         break;
     case CommandId::GoToTime:
         m_time->goToTime(currentTab());
+        break;
+    case CommandId::SaveLinesAs:
+        m_saveLines->saveLinesAs(currentTab());
         break;
     case CommandId::Timeline: {
         SettingsStore& settings = SettingsStore::instance();

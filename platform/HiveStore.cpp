@@ -1,5 +1,7 @@
 #include "platform/HiveStore.h"
 
+#include "platform/ReplacingFile.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <time.h>
@@ -57,12 +59,6 @@ std::string parentFolder(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string baseName(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // mkdir -p with 0700 for what it creates; existing folders keep their mode.
 bool ensureFolder(const std::string& folder)
 {
@@ -79,24 +75,6 @@ bool ensureFolder(const std::string& folder)
         }
     }
     return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool writeAll(int fd, const std::string& text)
-{
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // The lock beside the hive. Another program holding it for long (a stuck copy) must not
@@ -289,47 +267,15 @@ std::optional<HiveKeyHandle> HiveStore::openKey(std::u16string_view path) const
 std::string HiveStore::writeTarget() const
 {
     // A hive that is a symbolic link (a dotfile manager's) is written where it points, so
-    // the link survives the rename. The chain is followed by hand rather than by realpath,
-    // which fails for a link whose target does not exist yet: that target is the file to
-    // create, not the link to replace.
-    std::string target = m_path;
-    for (int hops = 0; hops < MaxLinkHops; ++hops) {
-        struct stat st {};
-        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            return target;
-        }
-        std::string link(PATH_MAX, '\0');
-        const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
-        if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) {
-            return m_path;
-        }
-        link.resize(static_cast<std::size_t>(length));
-        target = link.front() == '/' ? link : parentFolder(target).append("/").append(link);
-    }
-    return m_path; // a loop of links: replacing the first one is the least harm
+    // the link survives the rename.
+    return replacementTarget(m_path);
 }
 
 bool HiveStore::commit(const std::string& target, const std::string& text) const
 {
-    const std::string folder = parentFolder(target);
-    std::string temp = folder + "/." + baseName(target) + ".XXXXXX";
-    // mkostemp creates with O_EXCL and mode 0600: never an existing file or a planted link.
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.valid()) {
-        return false;
-    }
-    const bool written = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0;
-    const bool closed = ::close(fd.release()) == 0;
-    if (!written || !closed || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // The rename itself must reach the disk before the write counts as done.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid()) {
-        ::fsync(dir.get());
-    }
-    return true;
+    ReplacingFile file;
+    return file.begin(target, ReplacingFile::Permissions::Private) &&
+           file.write(text.data(), text.size()) && file.commit();
 }
 
 bool HiveStore::update(const std::function<bool(HiveKey& root)>& change)

@@ -65,9 +65,6 @@ public:
     // Files larger than this are read only up to it and never rewritten (that would cut
     // them short); the settings of this program take a few kilobytes.
     static constexpr std::size_t MaxHiveBytes = 64u << 20;
-    // Symbolic links followed from the hive's path to the file written (as the kernel's
-    // own limit).
-    static constexpr int MaxLinkHops = 40;
 
     HiveStore(std::string path, HiveRoot root);
     HiveStore(const HiveStore&) = delete;

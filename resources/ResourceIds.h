@@ -179,6 +179,20 @@ enum class StringId : int {
     JsonUnexpectedEnd = 627,
     JsonTooDeep = 628,
     JsonTooLong = 629,
+    // File > Save Lines As: the choice in its dialog, its progress and its outcome.
+    SaveLinesCaption = 570,
+    SaveLinesChoiceLabel = 571,
+    SaveLinesFilterResult = 572,
+    SaveLinesSelected = 573,
+    SaveLinesMarked = 574,
+    SaveLinesAllShown = 575,
+    SavingLines = 576,
+    SaveLinesFailed = 577,
+    SaveLinesLogChanged = 578,
+    SaveLinesLogUnreadable = 579,
+    SaveLinesDone = 580,
+    SaveLinesCancelled = 581,
+    DiskFull = 582,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -291,6 +305,8 @@ enum Id : int {
     Timeline = 33230,
     // View > Line Details.
     LineDetails = 33260,
+    // Saving lines to a file.
+    SaveLinesAs = 33240,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,

@@ -43,6 +43,9 @@ const std::map<int, QStringList> s_strings = {
     {610, {}}, {611, {"%1"}}, {612, {"%1"}}, {613, {"%1"}}, {614, {"%1", "%2", "%3"}},
     {615, {}}, {616, {"%1"}}, {617, {"%1"}}, {620, {}}, {621, {}}, {622, {}}, {623, {}},
     {624, {}}, {625, {}}, {626, {}}, {627, {}}, {628, {"%1"}}, {629, {"%1"}}, // Line Details
+    {570, {}}, {571, {}}, {572, {"%1"}}, {573, {"%1"}}, {574, {"%1"}}, {575, {"%1"}}, {576, {}},
+    {577, {"%1", "%2"}}, {578, {"%1"}}, {579, {"%1"}}, {580, {"%1", "%2"}}, {581, {}},
+    {582, {}}, // File > Save Lines As
 };
 
 // The commands menus, toolbar and accelerators may send.
@@ -60,7 +63,9 @@ const std::set<int> s_commands = {32772, 32774, 32775, 32782, 32783, 32791, 3279
                                  // File > Follow Command..., File > Follow System Journal
                                  33100, 33101,
                                  // Edit > Go to Time...
-                                 33200};
+                                 33200,
+                                 // File > Save Lines As...
+                                 33240};
 
 enum class Kind { Label, Button, Check, Edit, MultiLineEdit, List, ToolButton };
 
