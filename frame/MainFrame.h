@@ -36,6 +36,7 @@ class LogView;
 class SoundService;
 class CommandActions;
 class FilterPane;
+class FindAllPane;
 class LogTab;
 class QLabel;
 class QTabWidget;
@@ -197,6 +198,9 @@ class MainFrame : public QMainWindow {
     void onEditSelectAll();
     // Ctrl+Shift+F: the filter field takes the keyboard.
     void onFilter();
+    // Edit > Find in All Tabs: the pane, created on first use (frame/FindAllPane.h).
+    void onFindAll();
+    FindAllPane* findAllPane() const { return m_findAll; }
     // Selects document line `line` in the log view and scrolls it into view with a line
     // above it, as a match of Find is shown.
     void showLine(LineNumber line);
@@ -291,4 +295,5 @@ class MainFrame : public QMainWindow {
     int m_copyPolls = 0;
     SourceControl* m_sources = nullptr;
     TimeCommands* m_time = nullptr;
+    FindAllPane* m_findAll = nullptr;
 };

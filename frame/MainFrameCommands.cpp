@@ -3,6 +3,7 @@
 
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
+#include "frame/FindAllPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/NavigationCommands.h"
@@ -46,7 +47,8 @@ void MainFrame::createActions()
                    CommandId::PreviousTab,   CommandId::ViewTerminalColors,
                    CommandId::ViewWrapLines, CommandId::ViewShowControlCharacters,
                    CommandId::FollowCommand, CommandId::FollowJournal,
-                   CommandId::GoToTime,      CommandId::Timeline}) {
+                   CommandId::GoToTime,      CommandId::Timeline,
+                   CommandId::FindAll}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -172,6 +174,7 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::Find)->setEnabled(hasLines);
     commandAction(CommandId::GoToTime)->setEnabled(hasLines);
     commandAction(CommandId::Timeline)->setEnabled(true);
+    commandAction(CommandId::FindAll)->setEnabled(true);
     commandAction(CommandId::Timeline)
         ->setChecked(SettingsStore::instance().boolValue(Setting::Timeline));
     commandAction(CommandId::FindNextDown)->setEnabled(true);
@@ -288,6 +291,9 @@ void MainFrame::runCommand(int id)
         break;
     case CommandId::FindNextUp:
         findAgain(false);
+        break;
+    case CommandId::FindAll:
+        onFindAll();
         break;
     case CommandId::GoToTime:
         m_time->goToTime(currentTab());
@@ -419,4 +425,13 @@ QAction* MainFrame::action(int id) const
 void MainFrame::onFilter()
 {
     filterPane()->bar()->focusField();
+}
+
+void MainFrame::onFindAll()
+{
+    if (m_findAll == nullptr) {
+        m_findAll = new FindAllPane(this);
+        addDockWidget(Qt::BottomDockWidgetArea, m_findAll);
+    }
+    m_findAll->open();
 }

@@ -159,6 +159,16 @@ enum class StringId : int {
     // The timeline above the log: a step's tooltip.
     TimelineTip = 550,
     TimelineKeywordCount = 551,
+    // Find in All Tabs: its pane, the heading of a tab's lines, its progress.
+    FindAllTitle = 630,
+    FindAllPlaceholder = 631,
+    FindAllHeading = 632,
+    FindAllRunning = 633,
+    FindAllStopped = 634,
+    FindAllDone = 635,
+    FindAllPaneName = 636,
+    FindAllStopTip = 637,
+    FindAllContinueTip = 638,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -269,6 +279,8 @@ enum Id : int {
     // Times of lines.
     GoToTime = 33200,
     Timeline = 33230,
+    // Edit > Find in All Tabs.
+    FindAll = 33270,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,

@@ -40,6 +40,9 @@ const std::map<int, QStringList> s_strings = {
     {500, {}}, {501, {}}, {502, {"%1"}}, {503, {"%1"}}, {504, {}}, {505, {"%1"}}, {506, {"%1"}},
     {507, {}}, {508, {"%1", "%2"}}, {509, {"%1"}}, // times of lines
     {360, {}}, {361, {}}, {362, {"%1"}}, // the filter pane's Marks
+    {630, {}}, {631, {}}, {632, {"%1", "%2"}}, {633, {"%1", "%2", "%3"}},
+    {634, {"%1", "%2", "%3"}}, {635, {"%1", "%2", "%3"}}, {636, {}}, {637, {}},
+    {638, {}}, // Find in All Tabs
 };
 
 // The commands menus, toolbar and accelerators may send.
@@ -57,7 +60,9 @@ const std::set<int> s_commands = {32772, 32774, 32775, 32782, 32783, 32791, 3279
                                  // File > Follow Command..., File > Follow System Journal
                                  33100, 33101,
                                  // Edit > Go to Time...
-                                 33200};
+                                 33200,
+                                 // Edit > Find in All Tabs...
+                                 33270};
 
 enum class Kind { Label, Button, Check, Edit, MultiLineEdit, List, ToolButton };
 
