@@ -27,7 +27,6 @@ std::optional<FilterError> FindAllSearch::setTerm(const FilterTerm& term)
     }
     m_term = term;
     m_active = true;
-    m_stopped = false;
     startNext();
     return std::nullopt;
 }
@@ -200,6 +199,11 @@ FilterProgress FindAllSearch::progress() const
         total.state = FilterState::Stopped;
     }
     return total;
+}
+
+bool FindAllSearch::isWaiting(std::size_t group) const
+{
+    return m_active && group < m_groups.size() && !m_groups[group].started;
 }
 
 bool FindAllSearch::isSettled() const

@@ -73,6 +73,8 @@ class FindAllSearch {
     FilterProgress progress() const;
     // The group's own: Running while it waits for its turn.
     FilterProgress progress(std::size_t group) const;
+    // The group's document waits for its turn: its first pass has not begun.
+    bool isWaiting(std::size_t group) const;
     // Every group's rows collected and nothing running (tests and benchmarks).
     bool isSettled() const;
 

@@ -289,11 +289,14 @@ TEST_P(FindAllSearchWalk, ListsEqualAScanOfEachFileAfterAppendsClosesStopsAndNew
 INSTANTIATE_TEST_SUITE_P(Seeds, FindAllSearchWalk, ::testing::Values(3u, 17u, 2026u, 77u, 901u));
 
 // Five logs cost five passes one after the other: while one document's first pass runs, the
-// next one is not started, however long the window takes to answer.
+// later ones wait for their turn, however often the window answers the notices; a new term
+// starts the turns over, and the document being searched closing hands the turn on at once.
 TEST(FindAllSearch, DocumentsAreSearchedOneAfterAnother)
 {
     std::vector<std::unique_ptr<Fed>> docs;
     FindAllSearch search(nullptr);
+    // Many small chunks: a pass takes long enough for the window to answer in its midst.
+    search.setChunkLimits(64, 4096);
     std::string content;
     for (int i = 0; i < 3000; ++i) {
         content += "line " + std::to_string(i) + (i % 7 == 0 ? " ERROR\n" : " fine\n");
@@ -302,30 +305,70 @@ TEST(FindAllSearch, DocumentsAreSearchedOneAfterAnother)
         docs.push_back(std::make_unique<Fed>(content));
         search.addDocument(*docs.back()->doc);
     }
-    FilterTerm term;
-    term.text = u"error";
-    ASSERT_FALSE(search.setTerm(term).has_value());
-    for (std::size_t g = 0; g < docs.size(); ++g) {
-        // The pass of group g ends on its own; the next starts only when the window has
-        // taken its rows over.
+    const auto waitDone = [&](std::size_t g, bool collecting) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (search.progress(g).state != FilterState::Done &&
                std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (collecting) {
+                search.collect();
+                for (std::size_t later = g + 1; later < search.documentCount(); ++later) {
+                    ASSERT_TRUE(search.isWaiting(later)) << g << " runs, " << later << " too";
+                    ASSERT_EQ(search.progress(later).state, FilterState::Running) << later;
+                    ASSERT_EQ(search.progress(later).done, 0u) << later;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         ASSERT_EQ(search.progress(g).state, FilterState::Done) << g;
-        for (std::size_t later = g + 1; later < docs.size(); ++later) {
-            EXPECT_EQ(search.progress(later).done, 0u) << g << " " << later;
-            EXPECT_EQ(search.progress(later).state, FilterState::Running) << later;
+    };
+    for (const char16_t* text : {u"error", u"fine"}) {
+        FilterTerm term;
+        term.text = text;
+        ASSERT_FALSE(search.setTerm(term).has_value());
+        for (std::size_t g = 0; g < docs.size(); ++g) {
+            waitDone(g, true);
+            EXPECT_EQ(search.progress().state,
+                      g + 1 < docs.size() ? FilterState::Running : FilterState::Done);
+            search.collect(); // the last rows, and the next document's turn
+            EXPECT_EQ(search.matches(g).size(), text[0] == u'e' ? 429u : 2571u) << g;
         }
-        EXPECT_EQ(search.progress().state,
-                  g + 1 < docs.size() ? FilterState::Running : FilterState::Done);
-        search.collect();
-        EXPECT_EQ(search.matches(g).size(), 429u) << g;
+        ASSERT_TRUE(settle(search));
+        EXPECT_EQ(search.progress().done, 9000u);
+        EXPECT_EQ(search.progress().total, 9000u);
     }
+    // The first document closes while it is searched: the next one's pass runs without a
+    // notice from the gone one's worker (none will come).
+    FilterTerm term;
+    term.text = u"ERROR";
+    ASSERT_FALSE(search.setTerm(term).has_value());
+    search.removeDocument(*docs[0]->doc);
+    waitDone(0, false);
+}
+
+// Stop stops the pass that runs, not only the turns still to come; Continue finishes it.
+TEST(FindAllSearch, StopHoldsThePassThatRuns)
+{
+    std::string content;
+    for (int i = 0; i < 200000; ++i) {
+        content += "line " + std::to_string(i) + (i % 3 == 0 ? " ERROR\n" : " fine\n");
+    }
+    Fed fed(content);
+    FindAllSearch search(nullptr);
+    search.setChunkLimits(16, 1024);
+    search.addDocument(*fed.doc);
+    FilterTerm term;
+    term.text = u"ERROR";
+    ASSERT_FALSE(search.setTerm(term).has_value());
+    search.stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const LineNumber held = search.progress(0).done;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(search.progress(0).done, held);
+    EXPECT_LT(held, 200000u);
+    EXPECT_EQ(search.progress().state, FilterState::Stopped);
+    search.resume();
     ASSERT_TRUE(settle(search));
-    EXPECT_EQ(search.progress().done, 9000u);
-    EXPECT_EQ(search.progress().total, 9000u);
+    EXPECT_EQ(search.matches(0).size(), 66667u);
 }
 
 // A pattern that does not compile searches nothing and says where; an empty text neither.
