@@ -30,8 +30,8 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
-#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
@@ -148,7 +148,9 @@ Turn findAll(MainFrame& frame, const QString& text)
     const auto start = Clock::now();
     tick.start();
     last = Clock::now();
-    QTest::keyClick(pane->field(), Qt::Key_Return);
+    // Enter in the field, as the user starts it.
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(pane->field(), &enter);
     while (!pane->search().isSettled()) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     }
