@@ -345,7 +345,8 @@ TEST(FindAllSearch, DocumentsAreSearchedOneAfterAnother)
     waitDone(0, false);
 }
 
-// Stop stops the pass that runs, not only the turns still to come; Continue finishes it.
+// Stop stops the pass that runs, not only the turns still to come; Continue finishes it, and
+// a new search after Stop runs.
 TEST(FindAllSearch, StopHoldsThePassThatRuns)
 {
     std::string content;
@@ -369,6 +370,12 @@ TEST(FindAllSearch, StopHoldsThePassThatRuns)
     search.resume();
     ASSERT_TRUE(settle(search));
     EXPECT_EQ(search.matches(0).size(), 66667u);
+    // A new search after Stop runs: the user typed another text instead of Continue.
+    search.stop();
+    term.text = u"fine";
+    ASSERT_FALSE(search.setTerm(term).has_value());
+    ASSERT_TRUE(settle(search));
+    EXPECT_EQ(search.matches(0).size(), 133333u);
 }
 
 // A pattern that does not compile searches nothing and says where; an empty text neither.
