@@ -1,6 +1,7 @@
 #include "frame/MainFrame.h"
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
+#include "frame/FindAllPane.h"
 #include "frame/LineDetailsPane.h"
 #include "frame/LogTab.h"
 #include "frame/SaveLinesCommand.h"
@@ -98,6 +99,10 @@ MainFrame::~MainFrame()
     m_saveLines->tabClosing(nullptr);
     // The window's own destruction moves the focus; the bars are gone by then.
     disconnect(m_focusConnection);
+    // The results of Find in All Tabs point into the tabs' documents.
+    if (m_findAll != nullptr) {
+        m_findAll->detach();
+    }
     // The tabs go before the bars and panes they report to.
     disconnect(m_tabs, nullptr, this, nullptr);
     while (m_tabs->count() > 0) {
@@ -234,6 +239,9 @@ LogTab* MainFrame::addTab()
     m_details->watch(tab);
     m_tabs->addTab(tab, tab->label());
     updateTabLabel(tab);
+    if (m_findAll != nullptr) {
+        m_findAll->tabAdded(tab);
+    }
     return tab;
 }
 
@@ -295,6 +303,9 @@ void MainFrame::closeTab(LogTab* tab)
         return;
     }
     disconnect(tab, nullptr, this, nullptr);
+    if (m_findAll != nullptr) {
+        m_findAll->tabClosing(tab);
+    }
     if (m_front == tab) {
         m_front = nullptr;
     }
@@ -416,6 +427,9 @@ std::vector<std::u16string> MainFrame::openPaths(std::size_t* front) const
 void MainFrame::tabAppended(LogTab* tab)
 {
     tab->onFileAppended();
+    if (m_findAll != nullptr) {
+        m_findAll->tabAppended(tab);
+    }
     const LogDocument* document = tab->document();
     if (m_sources != nullptr &&
         document->indexStopped().limit != LogDocument::IndexStop::Limit::None) {

@@ -36,6 +36,7 @@ class LogView;
 class SoundService;
 class CommandActions;
 class FilterPane;
+class FindAllPane;
 class LogTab;
 class QLabel;
 class QTabWidget;
@@ -203,6 +204,9 @@ class MainFrame : public QMainWindow {
     void onEditSelectAll();
     // Ctrl+Shift+F: the filter field takes the keyboard.
     void onFilter();
+    // Edit > Find in All Tabs: the pane, created on first use (frame/FindAllPane.h).
+    void onFindAll();
+    FindAllPane* findAllPane() const { return m_findAll; }
     // Selects document line `line` in the log view and scrolls it into view with a line
     // above it, as a match of Find is shown.
     void showLine(LineNumber line);
@@ -302,4 +306,5 @@ class MainFrame : public QMainWindow {
     TimeCommands* m_time = nullptr;
     LineDetailsPane* m_details = nullptr;
     SaveLinesCommand* m_saveLines = nullptr;
+    FindAllPane* m_findAll = nullptr;
 };

@@ -3,6 +3,7 @@
 
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
+#include "frame/FindAllPane.h"
 #include "frame/LineDetailsPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
@@ -49,7 +50,8 @@ void MainFrame::createActions()
                    CommandId::ViewWrapLines, CommandId::ViewShowControlCharacters,
                    CommandId::FollowCommand, CommandId::FollowJournal,
                    CommandId::GoToTime,      CommandId::Timeline,
-                   CommandId::LineDetails,   CommandId::SaveLinesAs}) {
+                   CommandId::LineDetails,   CommandId::SaveLinesAs,
+                   CommandId::FindAll}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -177,6 +179,7 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::GoToTime)->setEnabled(hasLines);
     commandAction(CommandId::SaveLinesAs)->setEnabled(m_saveLines->canSave(m_front));
     commandAction(CommandId::Timeline)->setEnabled(true);
+    commandAction(CommandId::FindAll)->setEnabled(true);
     commandAction(CommandId::Timeline)
         ->setChecked(SettingsStore::instance().boolValue(Setting::Timeline));
     commandAction(CommandId::LineDetails)->setEnabled(true);
@@ -296,6 +299,9 @@ void MainFrame::runCommand(int id)
         break;
     case CommandId::FindNextUp:
         findAgain(false);
+        break;
+    case CommandId::FindAll:
+        onFindAll();
         break;
     case CommandId::GoToTime:
         m_time->goToTime(currentTab());
@@ -438,4 +444,13 @@ QAction* MainFrame::action(int id) const
 void MainFrame::onFilter()
 {
     filterPane()->bar()->focusField();
+}
+
+void MainFrame::onFindAll()
+{
+    if (m_findAll == nullptr) {
+        m_findAll = new FindAllPane(this);
+        addDockWidget(Qt::BottomDockWidgetArea, m_findAll);
+    }
+    m_findAll->open();
 }

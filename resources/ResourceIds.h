@@ -193,6 +193,16 @@ enum class StringId : int {
     SaveLinesDone = 580,
     SaveLinesCancelled = 581,
     DiskFull = 582,
+    // Find in All Tabs: its pane, the heading of a tab's lines, its progress.
+    FindAllTitle = 630,
+    FindAllPlaceholder = 631,
+    FindAllHeading = 632,
+    FindAllRunning = 633,
+    FindAllStopped = 634,
+    FindAllDone = 635,
+    FindAllPaneName = 636,
+    FindAllStopTip = 637,
+    FindAllContinueTip = 638,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -307,6 +317,8 @@ enum Id : int {
     LineDetails = 33260,
     // Saving lines to a file.
     SaveLinesAs = 33240,
+    // Edit > Find in All Tabs.
+    FindAll = 33270,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,

@@ -81,6 +81,15 @@ class RowSource {
     // The largest line number the gutter must hold (counted from 1), so the text does not
     // move sideways while rows of higher numbers scroll in.
     virtual std::uint64_t largestLineNumber() const;
+    // Whether the gutter shows the row's number (a heading row of a list has none).
+    virtual bool rowNumbered(std::size_t row) const
+    {
+        (void)row;
+        return true;
+    }
+    // Tells the row's text apart from every other row's while the rows stay (the wrap
+    // layout keeps its measures by it): rows of several documents cannot use their lines.
+    virtual std::uint64_t rowKey(std::size_t row) const { return lineOfRow(row); }
     // A sign before the row's number in the gutter (0: none).
     virtual char16_t rowSign(std::size_t row) const
     {

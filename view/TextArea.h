@@ -199,7 +199,10 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
         explicit RowWrap(TextArea& area) : m_area(area) {}
         std::size_t itemCount() override { return m_area.rowCount(); }
         QStringView itemText(std::size_t item) override;
-        std::uint64_t itemKey(std::size_t item) override { return m_area.lineOfRow(item); }
+        std::uint64_t itemKey(std::size_t item) override
+        {
+            return m_area.m_source->rowKey(item);
+        }
         std::optional<std::uint64_t> itemSizeHint(std::size_t item) override;
         std::recursive_mutex* textLock() override;
         std::optional<std::int64_t> itemColumns(std::size_t item) override;

@@ -69,7 +69,7 @@ void TextArea::paintGutter(QPainter& painter, const QRect& area, int y, std::siz
         painter.fillRect(QRect(0, y, m_gutterWidth, height),
                          colours.color(hasFocus() ? QPalette::Highlight : QPalette::Mid));
     }
-    if (!numbered) {
+    if (!numbered || !m_source->rowNumbered(row)) {
         return;
     }
     painter.setPen(current ? colours.color(hasFocus() ? QPalette::HighlightedText : QPalette::Text)

@@ -46,6 +46,9 @@ const std::map<int, QStringList> s_strings = {
     {570, {}}, {571, {}}, {572, {"%1"}}, {573, {"%1"}}, {574, {"%1"}}, {575, {"%1"}}, {576, {}},
     {577, {"%1", "%2"}}, {578, {"%1"}}, {579, {"%1"}}, {580, {"%1", "%2"}}, {581, {}},
     {582, {}}, // File > Save Lines As
+    {630, {}}, {631, {}}, {632, {"%1", "%2"}}, {633, {"%1", "%2", "%3"}},
+    {634, {"%1", "%2", "%3"}}, {635, {"%1", "%2", "%3"}}, {636, {}}, {637, {}},
+    {638, {}}, // Find in All Tabs
 };
 
 // The commands menus, toolbar and accelerators may send.
@@ -66,6 +69,8 @@ const std::set<int> s_commands = {32772, 32774, 32775, 32782, 32783, 32791, 3279
                                  33200,
                                  // File > Save Lines As...
                                  33240};
+                                 // Edit > Find in All Tabs...
+                                 33270};
 
 enum class Kind { Label, Button, Check, Edit, MultiLineEdit, List, ToolButton };
 
