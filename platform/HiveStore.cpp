@@ -1,5 +1,7 @@
 #include "platform/HiveStore.h"
 
+#include "platform/AtomicFile.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <time.h>
@@ -55,48 +57,6 @@ std::string parentFolder(const std::string& path)
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseName(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// mkdir -p with 0700 for what it creates; existing folders keep their mode.
-bool ensureFolder(const std::string& folder)
-{
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0) {
-        return S_ISDIR(st.st_mode);
-    }
-    for (std::size_t pos = 1; pos <= folder.size(); ++pos) {
-        if (pos == folder.size() || folder[pos] == '/') {
-            const std::string part = folder.substr(0, pos);
-            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-                return false;
-            }
-        }
-    }
-    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool writeAll(int fd, const std::string& text)
-{
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // The lock beside the hive. Another program holding it for long (a stuck copy) must not
@@ -311,31 +271,13 @@ std::string HiveStore::writeTarget() const
 
 bool HiveStore::commit(const std::string& target, const std::string& text) const
 {
-    const std::string folder = parentFolder(target);
-    std::string temp = folder + "/." + baseName(target) + ".XXXXXX";
-    // mkostemp creates with O_EXCL and mode 0600: never an existing file or a planted link.
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.valid()) {
-        return false;
-    }
-    const bool written = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0;
-    const bool closed = ::close(fd.release()) == 0;
-    if (!written || !closed || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // The rename itself must reach the disk before the write counts as done.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid()) {
-        ::fsync(dir.get());
-    }
-    return true;
+    return replaceFileAtomically(target, text);
 }
 
 bool HiveStore::update(const std::function<bool(HiveKey& root)>& change)
 {
     const std::string target = writeTarget();
-    if (!ensureFolder(parentFolder(target))) {
+    if (!ensurePrivateFolder(parentFolder(target))) {
         return false;
     }
     const Fd lock = acquireLock(target + ".lock");
