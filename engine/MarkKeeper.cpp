@@ -1,6 +1,7 @@
 #include "engine/MarkKeeper.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/FileName.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -112,19 +113,6 @@ std::optional<KeptMark> parseMark(std::string_view line)
     mark.hash = *hash;
     mark.note = quill::utf8ToUtf16(*note);
     return mark;
-}
-
-std::string absolutePath(const std::string& path)
-{
-    if (path.empty() || path.front() == '/') {
-        return path;
-    }
-    std::string folder(4096, '\0');
-    if (::getcwd(folder.data(), folder.size()) == nullptr) {
-        return path;
-    }
-    folder.resize(folder.find('\0'));
-    return folder + "/" + path;
 }
 
 } // namespace
@@ -279,8 +267,9 @@ std::vector<KeptMark> MarkKeeper::load(bool& damaged)
 
 void MarkKeeper::indexRestarted()
 {
-    std::string path =
-        m_document.source() == nullptr ? absolutePath(m_document.nativePath()) : std::string();
+    std::string path = m_document.source() == nullptr
+                           ? quill::absoluteFileName(m_document.nativePath())
+                           : std::string();
     std::vector<KeptMark> kept;
     bool moved = false;
     if (path != m_path) {

@@ -159,6 +159,17 @@ enum class StringId : int {
     // The timeline above the log: a step's tooltip.
     TimelineTip = 550,
     TimelineKeywordCount = 551,
+    // Notes on marks and the marks kept across restarts.
+    MarksCaption = 590,
+    MarksLineColumn = 591,
+    MarksTimeColumn = 592,
+    MarksNoteColumn = 593,
+    MarkNotePlaceholder = 594,
+    GutterToggleMark = 595,
+    GutterMarkNote = 596,
+    KeptMarksDamaged = 597,
+    KeptMarksUnwritable = 598,
+    NoMarks = 599,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -269,6 +280,8 @@ enum Id : int {
     // Times of lines.
     GoToTime = 33200,
     Timeline = 33230,
+    ViewMarks = 33250,
+    MarkNote = 33251,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,

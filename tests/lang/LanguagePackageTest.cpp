@@ -40,6 +40,8 @@ const std::map<int, QStringList> s_strings = {
     {500, {}}, {501, {}}, {502, {"%1"}}, {503, {"%1"}}, {504, {}}, {505, {"%1"}}, {506, {"%1"}},
     {507, {}}, {508, {"%1", "%2"}}, {509, {"%1"}}, // times of lines
     {360, {}}, {361, {}}, {362, {"%1"}}, // the filter pane's Marks
+    {590, {}}, {591, {}}, {592, {}}, {593, {}}, {594, {}}, {595, {}}, {596, {}},
+    {597, {"%1", "%2"}}, {598, {"%1", "%2", "%3"}}, {599, {}}, // notes on marks, kept marks
 };
 
 // The commands menus, toolbar and accelerators may send.
@@ -51,6 +53,8 @@ const std::set<int> s_commands = {32772, 32774, 32775, 32782, 32783, 32791, 3279
                                  33050, 33051, 33052, 33053, 33054, 33055, 33056, 33057, 33058,
                                  // View > Timeline
                                  33230,
+                                 // View > Marks, Edit > Note on Mark
+                                 33250, 33251,
                                  // View > Wrap Long Lines, View > Terminal Colours,
                                  // View > Show Control Characters, View > Encoding
                                  33160, 33150, 33170, 33151, 33152, 33153, 33154, 33155, 33156, 33157, 33158,
