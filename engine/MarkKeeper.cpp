@@ -261,6 +261,8 @@ std::vector<KeptMark> MarkKeeper::load(bool& damaged)
         tell({Problem::Kind::Damaged, file, damaged ? aside : std::string(), 0});
     } else if (kept.logPath != m_path) {
         return {}; // another log's name hashed alike: not ours to use
+    } else {
+        m_written = *text;
     }
     return std::move(kept.marks);
 }
@@ -274,6 +276,7 @@ void MarkKeeper::indexRestarted()
     bool moved = false;
     if (path != m_path) {
         m_path = std::move(path);
+        m_written.clear();
         m_toldDamaged = false;
         m_toldUnwritable = false;
         if (!m_path.empty()) {
@@ -413,6 +416,7 @@ void MarkKeeper::save()
         if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
             tell({Problem::Kind::Unwritable, file, {}, errno});
         }
+        m_written.clear();
         return;
     }
     std::vector<KeptMark> all = m_unseen;
@@ -421,8 +425,14 @@ void MarkKeeper::save()
     }
     std::sort(all.begin(), all.end(),
               [](const KeptMark& a, const KeptMark& b) { return a.offset < b.offset; });
-    if (!quill::ensurePrivateFolder(m_folder) ||
-        !quill::replaceFileAtomically(file, formatKeptMarks(m_path, all))) {
-        tell({Problem::Kind::Unwritable, file, {}, errno});
+    std::string text = formatKeptMarks(m_path, all);
+    // Marks put back as they were read, or a note set to what it was, write nothing.
+    if (text == m_written) {
+        return;
     }
+    if (!quill::ensurePrivateFolder(m_folder) || !quill::replaceFileAtomically(file, text)) {
+        tell({Problem::Kind::Unwritable, file, {}, errno});
+        return;
+    }
+    m_written = std::move(text);
 }

@@ -108,7 +108,8 @@ class MarkKeeper : private LogDocument::AppendListener {
 
     LogDocument& m_document;
     std::string m_folder;
-    std::string m_path; // the log whose marks are held; empty: none are kept
+    std::string m_path;    // the log whose marks are held; empty: none are kept
+    std::string m_written; // the text of its marks file as read or last written
     std::vector<KeptMark> m_unseen;
     std::map<LineNumber, KeptMark> m_seen; // by the line they are on now
     std::uint64_t m_seenEpoch = 0;
