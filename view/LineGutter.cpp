@@ -11,11 +11,11 @@
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPointer>
-#include <QToolTip>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -184,8 +184,7 @@ bool LineGutter::event(QEvent* event)
     if (event->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(event);
         const std::optional<LineNumber> line = lineAt(help->pos().y());
-        const std::optional<QString> tip =
-            line ? m_view->markNotes()->tipFor(*line) : std::nullopt;
+        const std::optional<QString> tip = line ? m_view->markNotes()->tipFor(*line) : std::nullopt;
         if (tip) {
             QToolTip::showText(help->globalPos(), *tip, this);
         } else {

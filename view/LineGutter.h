@@ -8,8 +8,8 @@
 //
 // A left click toggles the mark of the line under the point (the mark and number columns
 // alike); the right button's menu toggles it or opens the field for its note, and a marked
-// line's note is its tooltip here. Painting takes only the line count under the document lock; marks are main-thread
-// state. User-interface thread only; owned by its LogView.
+// line's note is its tooltip here. Painting takes only the line count under the document lock;
+// marks are main-thread state. User-interface thread only; owned by its LogView.
 
 #include "engine/DocumentTypes.h"
 

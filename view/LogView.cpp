@@ -3,8 +3,8 @@
 #include "platform/Contract.h"
 #include "view/EndFollower.h"
 #include "view/LineGutter.h"
-#include "view/MarkNotes.h"
 #include "view/LogScrollBar.h"
+#include "view/MarkNotes.h"
 #include "view/OverviewStrip.h"
 
 #include "diagnostics/TraceLog.h"

@@ -295,7 +295,8 @@ TEST_F(NavigationTest, GoToLineClampsToTheFileAndShowsALineOfContext)
     EXPECT_EQ(document->selection().startLine, 300u);
 }
 
-TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndReloadsDroppedByRotationAndClear)
+TEST_F(NavigationTest,
+       MarksAreToggledJumpedTintedKeptThroughAppendsAndReloadsDroppedByRotationAndClear)
 {
     // The last line is still open: an append extends it.
     open(numbered(99) + "line 99");

@@ -2,8 +2,8 @@
 
 // The settings and language a widget test of the frame runs with: a store of its own in a
 // temporary folder, installed as the program's, the English package loaded from the build
-// tree, and the user's data folder (kept marks) inside the temporary folder. Declare it before the document and the frame, so that it is torn down after
-// them. Header-only; GUI tests only.
+// tree, and the user's data folder (kept marks) inside the temporary folder. Declare it before the
+// document and the frame, so that it is torn down after them. Header-only; GUI tests only.
 
 #include "resources/ResourceHandler.h"
 #include "settings/SettingsStore.h"
