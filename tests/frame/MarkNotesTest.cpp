@@ -158,6 +158,14 @@ TEST_F(MarkNotesTest, CtrlF2ThenTypingKeepsTheNoteWhichTheLineShowsAsItsTooltip)
     EXPECT_EQ(marks(), (Marks{{2, u"disk full ü"}}));
     EXPECT_EQ(QApplication::focusWidget(), view());
 
+    // Ctrl+F2 again while the field is open takes the mark off and the field away.
+    caretTo(3);
+    key(Qt::Key_F2, Qt::ControlModifier);
+    ASSERT_TRUE(editor()->isVisible());
+    key(Qt::Key_F2, Qt::ControlModifier);
+    EXPECT_FALSE(editor()->isVisible());
+    EXPECT_EQ(marks(), (Marks{{2, u"disk full ü"}}));
+
     // A mark set and left without a note has none; Ctrl+F2 on a marked line unmarks it and
     // asks nothing.
     caretTo(4);
@@ -168,6 +176,16 @@ TEST_F(MarkNotesTest, CtrlF2ThenTypingKeepsTheNoteWhichTheLineShowsAsItsTooltip)
     EXPECT_FALSE(editor()->isVisible());
     EXPECT_EQ(marks(), (Marks{{4, u""}}));
     EXPECT_EQ(tipAt(view()->viewport(), 4), QString());
+
+    // What was typed is kept when the field loses the keyboard to a click into the log.
+    caretTo(1);
+    key(Qt::Key_F2, Qt::ControlModifier);
+    QTest::keyClicks(editor(), QStringLiteral("clicked away"));
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {},
+                      QPoint(5, int(view()->lineHeight()) / 2));
+    settle();
+    EXPECT_FALSE(editor()->isVisible());
+    EXPECT_EQ(marks(), (Marks{{1, u"clicked away"}, {4, u""}}));
 
     // A note being typed when the lines start over (a reload) is not put on another line.
     caretTo(4);
