@@ -1,8 +1,10 @@
 #pragma once
 
-// LineMarks: the lines the user has marked in one document, by line number. They belong to
-// the document's current lines: whoever starts the lines over (open, reload, Clear, New)
-// drops them, and appends leave them where they are, a mark on the open last line included.
+// LineMarks: the lines the user has marked in one document, by line number, each with a
+// note that may be empty. They belong to the document's current lines: whoever starts the
+// lines over (open, reload, Clear, New) drops them, and appends leave them where they are,
+// a mark on the open last line included. What outlives the lines is kept apart, by the
+// marked lines' bytes (engine/MarkKeeper.h), and put back here.
 //
 // Kept as a sorted vector: a user marks a handful of lines, and a jump or a paint asks only
 // for neighbours of one line, found by binary search. Main thread only (the document keeps
@@ -11,6 +13,7 @@
 #include "engine/DocumentTypes.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 class LineMarks {
@@ -18,7 +21,17 @@ class LineMarks {
     // Marks the line, or unmarks it when it was marked; returns whether it is marked now.
     bool toggle(LineNumber line);
     bool isMarked(LineNumber line) const;
-    void clear() { m_lines.clear(); }
+    // Marks the line if it is not, and gives it the note (empty: no note).
+    void mark(LineNumber line, std::u16string note);
+    // The note of a marked line; false (nothing changed) when the line is not marked.
+    bool setNote(LineNumber line, std::u16string note);
+    // The note of a marked line; empty for a line without one and for an unmarked line.
+    const std::u16string& note(LineNumber line) const;
+    void clear()
+    {
+        m_lines.clear();
+        m_notes.clear();
+    }
     bool isEmpty() const { return m_lines.empty(); }
     std::size_t count() const { return m_lines.size(); }
     // The first mark after `line` (strictly), wrapping to the first mark when none follows;
@@ -34,4 +47,5 @@ class LineMarks {
 
   private:
     std::vector<LineNumber> m_lines;
+    std::vector<std::u16string> m_notes; // beside m_lines, one per mark
 };

@@ -10,6 +10,8 @@
 #include "engine/DocumentTimeIndex.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
+#include "engine/MarkKeeper.h"
+#include "platform/FileName.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtFileName.h"
 #include "resources/QtText.h"
@@ -27,6 +29,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstring>
 
 using quill::toQString;
 using quill::toU16;
@@ -34,7 +37,8 @@ using quill::toU16;
 LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
     : QWidget(parent), m_frame(frame), m_sound(sound),
       m_document(std::make_unique<LogDocument>(this, SettingsStore::instance())),
-      m_times(std::make_unique<DocumentTimeIndex>(*m_document))
+      m_times(std::make_unique<DocumentTimeIndex>(*m_document)),
+      m_markKeeper(std::make_unique<MarkKeeper>(*m_document, MarkKeeper::defaultFolder()))
 {
     // The worker's word reaches the tab through its event queue, dropped once it is gone.
     m_times->setCaughtUpCallback(
@@ -95,6 +99,22 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
     setTimelineShown(SettingsStore::instance().boolValue(Setting::Timeline));
     connect(m_view, &LogView::selectionPresenceChanged, this, &LogTab::commandStatesChanged);
     connect(m_view, &LogView::marksChanged, m_filterPane, &FilterPane::marksChanged);
+    connect(m_view, &LogView::marksCleared, this, [this] { m_markKeeper->marksChanged(true); });
+    connect(m_view, &LogView::marksChanged, this, [this] { m_markKeeper->marksChanged(); });
+    m_markKeeper->setRestoredHandler([this] { m_view->refreshMarks(); });
+    m_markKeeper->setProblemHandler([this](const MarkKeeper::Problem& problem) {
+        const LanguageResources& texts = LanguageResources::current();
+        const QString log = quill::fileNameToDisplay(path());
+        const QString file = quill::fileNameToDisplay(quill::fileNameToUtf16(problem.file));
+        const QString text =
+            problem.kind == MarkKeeper::Problem::Kind::Damaged
+                ? texts.format(StringId::KeptMarksDamaged, log,
+                               quill::fileNameToDisplay(quill::fileNameToUtf16(problem.aside)))
+                : texts.format(StringId::KeptMarksUnwritable, log, file,
+                               QString::fromLocal8Bit(std::strerror(problem.error)));
+        // Told once the open that found it has ended, never in its midst.
+        QTimer::singleShot(0, this, [this, text] { m_frame->showMessage(text); });
+    });
     // The filter pane shows the occurrences of Find's text as the log view does.
     connect(m_view, &LogView::findHighlightChanged, m_filterPane->view(),
             &FilterView::setFindHighlight);
@@ -117,6 +137,7 @@ LogTab::~LogTab()
     // and the pane, which read the document, before the document itself.
     m_document->closeDocument();
     m_times.reset();
+    m_markKeeper.reset();
     delete m_splitter;
     m_splitter = nullptr;
     m_view = nullptr;

@@ -27,6 +27,7 @@ class FilterPane;
 class LogDocument;
 class LogView;
 class MainFrame;
+class MarkKeeper;
 class QSplitter;
 class SoundService;
 class TimelineView;
@@ -60,6 +61,7 @@ class LogTab : public QWidget, public DocumentHost {
     LogDocument* document() const { return m_document.get(); }
     // The times of the document's lines, read once the tab has shown its first lines.
     DocumentTimeIndex* timeIndex() const { return m_times.get(); }
+    MarkKeeper* markKeeper() const { return m_markKeeper.get(); }
     LogView* view() const { return m_view; }
     FilterPane* filterPane() const { return m_filterPane; }
     QSplitter* splitter() const { return m_splitter; }
@@ -130,6 +132,8 @@ class LogTab : public QWidget, public DocumentHost {
     SoundService* m_sound;
     std::unique_ptr<LogDocument> m_document;
     std::unique_ptr<DocumentTimeIndex> m_times;
+    // Keeps the marks and their notes across restarts.
+    std::unique_ptr<MarkKeeper> m_markKeeper;
     bool m_timesStarted = false;
     QSplitter* m_splitter = nullptr;
     LogView* m_view = nullptr;

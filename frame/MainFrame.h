@@ -211,6 +211,8 @@ class MainFrame : public QMainWindow {
     // above it, as a match of Find is shown.
     void showLine(LineNumber line);
 
+    // Says something to the user: a message box, or the handler when one is set.
+    void showMessage(const QString& text);
     // Where the frame's informational messages go (a message box unless tests divert them).
     void setMessageHandler(std::function<void(const QString&)> handler)
     {
@@ -257,7 +259,6 @@ class MainFrame : public QMainWindow {
     // The text a search starts from: the selection when it lies on one line, else the last
     // text searched for.
     std::u16string initialSearchText() const;
-    void showMessage(const QString& text);
     void buildTabs();
     void buildLineDetails();
     // The front tab changed: the title, the panes and the command states follow it.

@@ -1,6 +1,8 @@
 #include "frame/NavigationCommands.h"
 
 #include "dialogs/GoToLineDialog.h"
+#include "frame/LogTab.h"
+#include "frame/MarksList.h"
 #include "engine/LogDocument.h"
 #include "resources/CommandActions.h"
 #include "settings/SettingsStore.h"
@@ -11,6 +13,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
+#include <QTreeWidget>
 
 #include <algorithm>
 
@@ -33,6 +36,26 @@ void goToLine(LogView* view, QWidget* parent)
         }
     });
     dialog->open();
+}
+
+void showMarksList(LogView* view, QWidget* parent)
+{
+    LogTab* tab = nullptr;
+    for (QWidget* up = view; up != nullptr && tab == nullptr; up = up->parentWidget()) {
+        tab = qobject_cast<LogTab*>(up);
+    }
+    if (tab == nullptr) {
+        return;
+    }
+    // One list at a time, of the tab in front now.
+    if (auto* open = parent->findChild<MarksList*>(QString(), Qt::FindDirectChildrenOnly)) {
+        open->close();
+    }
+    auto* list = new MarksList(tab, parent);
+    list->setAttribute(Qt::WA_DeleteOnClose);
+    list->show();
+    list->activateWindow();
+    list->list()->setFocus();
 }
 
 } // namespace
@@ -76,7 +99,16 @@ bool NavigationCommands::run(int id, LogView* view, QWidget* parent)
         goToLine(view, parent);
         break;
     case CommandId::ToggleMark:
-        view->toggleMarkAtCaret();
+        // A line just marked takes its note at once, typed into the field over it.
+        if (view->toggleMarkAtCaret()) {
+            view->editMarkNote(LineNumber(std::max(0, view->caretLine())));
+        }
+        break;
+    case CommandId::MarkNote:
+        view->editMarkNote(LineNumber(std::max(0, view->caretLine())));
+        break;
+    case CommandId::ViewMarks:
+        showMarksList(view, parent);
         break;
     case CommandId::NextMark:
         view->jumpToMark(true);
@@ -120,4 +152,6 @@ void NavigationCommands::updateStates(CommandActions& actions, const LogView* vi
     actions.action(CommandId::NextMark)->setEnabled(hasLines);
     actions.action(CommandId::PreviousMark)->setEnabled(hasLines);
     actions.action(CommandId::ClearMarks)->setEnabled(hasMarks);
+    actions.action(CommandId::MarkNote)->setEnabled(hasLines);
+    actions.action(CommandId::ViewMarks)->setEnabled(document != nullptr);
 }

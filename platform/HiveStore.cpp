@@ -1,6 +1,6 @@
 #include "platform/HiveStore.h"
 
-#include "platform/ReplacingFile.h"
+#include "platform/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -57,24 +57,6 @@ std::string parentFolder(const std::string& path)
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// mkdir -p with 0700 for what it creates; existing folders keep their mode.
-bool ensureFolder(const std::string& folder)
-{
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0) {
-        return S_ISDIR(st.st_mode);
-    }
-    for (std::size_t pos = 1; pos <= folder.size(); ++pos) {
-        if (pos == folder.size() || folder[pos] == '/') {
-            const std::string part = folder.substr(0, pos);
-            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-                return false;
-            }
-        }
-    }
-    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The lock beside the hive. Another program holding it for long (a stuck copy) must not
@@ -273,15 +255,13 @@ std::string HiveStore::writeTarget() const
 
 bool HiveStore::commit(const std::string& target, const std::string& text) const
 {
-    ReplacingFile file;
-    return file.begin(target, ReplacingFile::Permissions::Private) &&
-           file.write(text.data(), text.size()) && file.commit();
+    return replaceFileAtomically(target, text);
 }
 
 bool HiveStore::update(const std::function<bool(HiveKey& root)>& change)
 {
     const std::string target = writeTarget();
-    if (!ensureFolder(parentFolder(target))) {
+    if (!ensurePrivateFolder(parentFolder(target))) {
         return false;
     }
     const Fd lock = acquireLock(target + ".lock");

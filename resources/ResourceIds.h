@@ -203,6 +203,17 @@ enum class StringId : int {
     FindAllPaneName = 636,
     FindAllStopTip = 637,
     FindAllContinueTip = 638,
+    // Notes on marks and the marks kept across restarts.
+    MarksCaption = 590,
+    MarksLineColumn = 591,
+    MarksTimeColumn = 592,
+    MarksNoteColumn = 593,
+    MarkNotePlaceholder = 594,
+    GutterToggleMark = 595,
+    GutterMarkNote = 596,
+    KeptMarksDamaged = 597,
+    KeptMarksUnwritable = 598,
+    NoMarks = 599,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -319,6 +330,8 @@ enum Id : int {
     SaveLinesAs = 33240,
     // Edit > Find in All Tabs.
     FindAll = 33270,
+    ViewMarks = 33250,
+    MarkNote = 33251,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,

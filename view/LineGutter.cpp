@@ -1,13 +1,21 @@
 #include "view/LineGutter.h"
 
 #include "view/LogView.h"
+#include "view/MarkNotes.h"
 
+#include "engine/LogDocument.h"
+#include "resources/LanguageResources.h"
 #include "settings/SettingsStore.h"
 
+#include <QContextMenuEvent>
+#include <QHelpEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -114,20 +122,76 @@ void LineGutter::mousePressEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton || height <= 0) {
         return;
     }
-    const int y = event->position().toPoint().y();
+    if (const std::optional<LineNumber> line = lineAt(event->position().toPoint().y())) {
+        m_view->toggleMark(*line);
+    }
+}
+
+std::optional<LineNumber> LineGutter::lineAt(int y) const
+{
+    const int height = static_cast<int>(m_view->lineHeight());
+    const LogDocument* document = m_view->document();
+    if (height <= 0 || document == nullptr) {
+        return std::nullopt;
+    }
+    std::int64_t line = -1;
     if (m_view->wrapsLines()) {
-        // Any row of a line marks that line.
-        const std::vector<WrapScroller::Row> rows = m_view->screenRows();
-        for (const WrapScroller::Row& row : rows) {
+        // Any row of a line stands for that line.
+        for (const WrapScroller::Row& row : m_view->screenRows()) {
             if (y >= row.y && y < row.y + height) {
-                m_view->toggleMark(static_cast<LineNumber>(row.item));
-                return;
+                line = std::int64_t(row.item);
+                break;
             }
         }
+    } else {
+        line = (std::int64_t(y) + m_view->verticalScrollBar()->value()) / height;
+    }
+    if (line < 0 || line >= std::int64_t(document->lineCount())) {
+        return std::nullopt;
+    }
+    return static_cast<LineNumber>(line);
+}
+
+void LineGutter::contextMenuEvent(QContextMenuEvent* event)
+{
+    event->accept();
+    const std::optional<LineNumber> line = lineAt(event->pos().y());
+    if (!line) {
         return;
     }
-    const std::int64_t line = (std::int64_t(y) + m_view->verticalScrollBar()->value()) / height;
-    if (line >= 0 && line <= std::int64_t(UINT32_MAX)) {
-        m_view->toggleMark(static_cast<LineNumber>(line));
+    const LanguageResources& texts = LanguageResources::current();
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("gutterMenu"));
+    QAction* toggle = menu.addAction(texts.string(StringId::GutterToggleMark));
+    QAction* note = menu.addAction(texts.string(StringId::GutterMarkNote));
+    QPointer<LogView> view(m_view);
+    const LineNumber target = *line;
+    connect(toggle, &QAction::triggered, this, [view, target] {
+        if (view) {
+            view->toggleMark(target);
+        }
+    });
+    connect(note, &QAction::triggered, this, [view, target] {
+        if (view) {
+            view->editMarkNote(target);
+        }
+    });
+    menu.exec(event->globalPos());
+}
+
+bool LineGutter::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const std::optional<LineNumber> line = lineAt(help->pos().y());
+        const std::optional<QString> tip = line ? m_view->markNotes()->tipFor(*line) : std::nullopt;
+        if (tip) {
+            QToolTip::showText(help->globalPos(), *tip, this);
+        } else {
+            QToolTip::hideText();
+            event->ignore();
+        }
+        return true;
     }
+    return QWidget::event(event);
 }

@@ -7,10 +7,15 @@
 // a line's number and mark stand on its first row, and a click on any of its rows marks it.
 //
 // A left click toggles the mark of the line under the point (the mark and number columns
-// alike). Painting takes only the line count under the document lock; marks are main-thread
-// state. User-interface thread only; owned by its LogView.
+// alike); the right button's menu toggles it or opens the field for its note, and a marked
+// line's note is its tooltip here. Painting takes only the line count under the document lock;
+// marks are main-thread state. User-interface thread only; owned by its LogView.
+
+#include "engine/DocumentTypes.h"
 
 #include <QWidget>
+
+#include <optional>
 
 class LogView;
 
@@ -27,7 +32,12 @@ class LineGutter : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
+    // The line whose rows take in the gutter's y; nothing below the last row.
+    std::optional<LineNumber> lineAt(int y) const;
+
     LogView* m_view;
 };

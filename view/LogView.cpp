@@ -4,6 +4,7 @@
 #include "view/EndFollower.h"
 #include "view/LineGutter.h"
 #include "view/LogScrollBar.h"
+#include "view/MarkNotes.h"
 #include "view/OverviewStrip.h"
 
 #include "diagnostics/TraceLog.h"
@@ -55,6 +56,7 @@ LogView::LogView(QWidget* parent)
     });
     m_gutter = new LineGutter(this);
     m_gutter->hide();
+    m_markNotes = new MarkNotes(this);
     m_overview = new OverviewStrip(this);
     m_overview->hide();
     setRowSource(&m_lines);

@@ -33,6 +33,7 @@
 class EndFollower;
 class KeywordLines;
 class LineGutter;
+class MarkNotes;
 class OverviewStrip;
 class SoundService;
 
@@ -135,10 +136,18 @@ class LogView : public TextArea {
     // marks (the document's, see LineMarks): toggled on a line or on the caret's line,
     // jumped to (wrapping around, shown as showLine shows a line), all removed.
     void toggleMark(LineNumber line);
-    void toggleMarkAtCaret();
+    // Whether the caret's line is marked now.
+    bool toggleMarkAtCaret();
     // False when there is no mark to go to.
     bool jumpToMark(bool next);
     void clearMarks();
+    // A mark's note (view/MarkNotes.h): set, marking the line when it is not marked; or
+    // written by the user in a field over the line.
+    void setMarkNote(LineNumber line, std::u16string note);
+    void editMarkNote(LineNumber line);
+    MarkNotes* markNotes() const { return m_markNotes; }
+    // The marks were put back on the lines from where they are kept: they are repainted.
+    void refreshMarks();
     // What a marked row's background is blended with, and how strongly (of 255).
     static QColor markColor() { return QColor(64, 128, 255); }
     static constexpr int MarkTintAlpha = 96;
@@ -183,8 +192,9 @@ class LogView : public TextArea {
   signals:
     // After every update: the document's file size and line count, for the status bar.
     void statusChanged(qint64 fileSize, qint64 lineCount);
-    // A mark was toggled, or the marks were cleared.
+    // A mark was toggled or given a note, or the marks were cleared (marksCleared first).
     void marksChanged();
+    void marksCleared();
     // The keyword search found more lines.
     void keywordLinesChanged();
     // The find highlight's text or options changed (setFindHighlight).
@@ -298,6 +308,7 @@ class LogView : public TextArea {
     std::uint64_t m_seenGeneration = 0;
 
     LineGutter* m_gutter = nullptr;
+    MarkNotes* m_markNotes = nullptr;
     bool m_lineNumbers = false;
     std::u16string m_highlightText;
     std::u16string m_highlightPattern; // folded when the case is ignored

@@ -6,6 +6,7 @@
 #include "platform/Contract.h"
 #include "view/EndFollower.h"
 #include "view/LineGutter.h"
+#include "view/MarkNotes.h"
 #include "view/LogScrollBar.h"
 #include "view/OverviewStrip.h"
 
@@ -69,6 +70,7 @@ void LogView::toggleMark(LineNumber line)
     if (m_document == nullptr || line >= m_document->lineCount()) {
         return;
     }
+    m_markNotes->cancel();
     m_document->marks().toggle(line);
     invalidateLines(line, line);
     m_gutter->update();
@@ -78,9 +80,35 @@ void LogView::toggleMark(LineNumber line)
     emit marksChanged();
 }
 
-void LogView::toggleMarkAtCaret()
+bool LogView::toggleMarkAtCaret()
 {
-    toggleMark(static_cast<LineNumber>(std::max(0, m_caretLine)));
+    const auto line = static_cast<LineNumber>(std::max(0, m_caretLine));
+    toggleMark(line);
+    return m_document != nullptr && m_document->marks().isMarked(line);
+}
+
+void LogView::setMarkNote(LineNumber line, std::u16string note)
+{
+    if (m_document == nullptr || line >= m_document->lineCount()) {
+        return;
+    }
+    m_document->marks().mark(line, std::move(note));
+    refreshMarks();
+}
+
+void LogView::editMarkNote(LineNumber line)
+{
+    m_markNotes->edit(line);
+}
+
+void LogView::refreshMarks()
+{
+    viewport()->update();
+    m_gutter->update();
+    if (m_overviewShown) {
+        m_overview->update();
+    }
+    emit marksChanged();
 }
 
 bool LogView::jumpToMark(bool next)
@@ -104,7 +132,9 @@ void LogView::clearMarks()
     if (m_document == nullptr || m_document->marks().isEmpty()) {
         return;
     }
+    m_markNotes->cancel();
     m_document->marks().clear();
+    emit marksCleared();
     viewport()->update();
     m_gutter->update();
     if (m_overviewShown) {

@@ -153,3 +153,26 @@ TEST_F(MarksWalk, RandomTogglesAppendsClearsAndReloadsAgreeWithASetOfLines)
         }
     }
 }
+
+TEST(LineMarks, NotesStayWithTheirLinesAsMarksComeAndGo)
+{
+    LineMarks marks;
+    marks.mark(5, u"five");
+    EXPECT_TRUE(marks.toggle(2));
+    marks.mark(9, u"nine");
+    EXPECT_FALSE(marks.setNote(3, u"unmarked")) << "a note needs a mark";
+    EXPECT_FALSE(marks.isMarked(3));
+    EXPECT_TRUE(marks.setNote(2, u"two"));
+    EXPECT_FALSE(marks.toggle(5));
+    EXPECT_EQ(marks.note(5), u"") << "an unmarked line has no note";
+    EXPECT_EQ(marks.note(2), u"two");
+    EXPECT_EQ(marks.note(9), u"nine");
+    marks.mark(9, u"");
+    EXPECT_TRUE(marks.isMarked(9));
+    EXPECT_EQ(marks.note(9), u"");
+    EXPECT_TRUE(marks.toggle(5));
+    EXPECT_EQ(marks.note(5), u"") << "marked again, its old note is gone";
+    EXPECT_EQ(marks.lines(), (std::vector<LineNumber>{2, 5, 9}));
+    marks.clear();
+    EXPECT_EQ(marks.note(2), u"");
+}

@@ -1,8 +1,9 @@
 // Finding the way in a long log on the real main frame with the English package, through
 // keys and clicks: the line-number gutter (its edge, and that the text's hit-testing ignores
 // it), the Go to line box at its boundaries, marks toggled, jumped, tinted, kept through
-// appends and dropped by reload and Clear, the filter pane listing them, and every match of
-// the find text highlighted by pixels, a tab inside and before a match included.
+// appends and a reload of unchanged lines, dropped by a rewritten file and Clear, the
+// filter pane listing them, and every match of the find text highlighted by pixels, a tab
+// inside and before a match included.
 
 #include "dialogs/FindDialog.h"
 #include "dialogs/GoToLineDialog.h"
@@ -294,7 +295,8 @@ TEST_F(NavigationTest, GoToLineClampsToTheFileAndShowsALineOfContext)
     EXPECT_EQ(document->selection().startLine, 300u);
 }
 
-TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedByReloadAndClear)
+TEST_F(NavigationTest,
+       MarksAreToggledJumpedTintedKeptThroughAppendsAndReloadsDroppedByRotationAndClear)
 {
     // The last line is still open: an append extends it.
     open(numbered(99) + "line 99");
@@ -347,7 +349,12 @@ TEST_F(NavigationTest, MarksAreToggledJumpedTintedKeptThroughAppendsAndDroppedBy
 
     key(Qt::Key_F5);
     document->stopWatching();
-    EXPECT_TRUE(document->marks().isEmpty()) << "a reload drops them";
+    EXPECT_EQ(document->marks().lines(), (std::vector<LineNumber>{10, 50}))
+        << "a reload keeps the marks of lines that are as they were";
+    quilltest::writeFile(path, "rotated\n" + numbered(99));
+    key(Qt::Key_F5);
+    document->stopWatching();
+    EXPECT_TRUE(document->marks().isEmpty()) << "a reload of a rewritten file drops them";
     goToLine("3");
     key(Qt::Key_F2, Qt::ControlModifier);
     EXPECT_FALSE(document->marks().isEmpty());
@@ -741,6 +748,7 @@ TEST_F(NavigationTest, TheFilterPaneListsTheMarkedLinesBesideTheMatchesAsTheyCom
     goToLine("31");
     key(Qt::Key_F2, Qt::ControlModifier);
     EXPECT_EQ(listed(), (Lines{1, 30}));
+    quilltest::writeFile(path, "rotated\n");
     key(Qt::Key_F5);
     EXPECT_EQ(listed(), Lines{});
     EXPECT_TRUE(pane->isActive());

@@ -49,6 +49,8 @@ const std::map<int, QStringList> s_strings = {
     {630, {}}, {631, {}}, {632, {"%1", "%2"}}, {633, {"%1", "%2", "%3"}},
     {634, {"%1", "%2", "%3"}}, {635, {"%1", "%2", "%3"}}, {636, {}}, {637, {}},
     {638, {}}, // Find in All Tabs
+    {590, {}}, {591, {}}, {592, {}}, {593, {}}, {594, {}}, {595, {}}, {596, {}},
+    {597, {"%1", "%2"}}, {598, {"%1", "%2", "%3"}}, {599, {}}, // notes on marks, kept marks
 };
 
 // The commands menus, toolbar and accelerators may send.
@@ -60,6 +62,10 @@ const std::set<int> s_commands = {32772, 32774, 32775, 32782, 32783, 32791, 3279
                                  33050, 33051, 33052, 33053, 33054, 33055, 33056, 33057, 33058,
                                  // View > Timeline, View > Line Details
                                  33230, 33260,
+                                 // View > Timeline
+                                 33230,
+                                 // View > Marks, Edit > Note on Mark
+                                 33250, 33251,
                                  // View > Wrap Long Lines, View > Terminal Colours,
                                  // View > Show Control Characters, View > Encoding
                                  33160, 33150, 33170, 33151, 33152, 33153, 33154, 33155, 33156, 33157, 33158,

@@ -1,9 +1,9 @@
 #pragma once
 
 // The settings and language a widget test of the frame runs with: a store of its own in a
-// temporary folder, installed as the program's, and the English package loaded from the
-// build tree. Declare it before the document and the frame, so that it is torn down after
-// them. Header-only; GUI tests only.
+// temporary folder, installed as the program's, the English package loaded from the build
+// tree, and the user's data folder (kept marks) inside the temporary folder. Declare it before the
+// document and the frame, so that it is torn down after them. Header-only; GUI tests only.
 
 #include "resources/ResourceHandler.h"
 #include "settings/SettingsStore.h"
@@ -55,6 +55,8 @@ struct EnglishPackage {
     EnglishPackage& operator=(const EnglishPackage&) = delete;
 
     TempDir dir;
+    // Marks kept across restarts go to the test's folder, never to the user's.
+    ScopedEnv dataHome{"XDG_DATA_HOME", dir.file("data")};
     std::unique_ptr<SettingsStore> store;
     std::unique_ptr<ResourceHandler> resources;
     bool loaded = false;
