@@ -19,6 +19,7 @@
 #include "view/FilterView.h"
 #include "view/LogView.h"
 
+#include <QCheckBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -46,7 +47,8 @@ void MainFrame::createActions()
                    CommandId::PreviousTab,   CommandId::ViewTerminalColors,
                    CommandId::ViewWrapLines, CommandId::ViewShowControlCharacters,
                    CommandId::FollowCommand, CommandId::FollowJournal,
-                   CommandId::GoToTime,      CommandId::Timeline}) {
+                   CommandId::GoToTime,      CommandId::Timeline,
+                   CommandId::FilterAsView}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -60,6 +62,7 @@ void MainFrame::createActions()
     m_commands->action(CommandId::ViewShowControlCharacters)->setCheckable(true);
     m_commands->action(CommandId::Timeline)->setCheckable(true);
     m_commands->action(CommandId::ViewWrapLines)->setCheckable(true);
+    m_commands->action(CommandId::FilterAsView)->setCheckable(true);
     for (int id = CommandId::ViewEncodingFirst; id <= CommandId::ViewEncodingLast; ++id) {
         m_commands->action(id)->setCheckable(true);
     }
@@ -168,6 +171,9 @@ void MainFrame::updateCommandStates()
         commandAction(id)->setEnabled(id - CommandId::SelectTab1 < tabs);
     }
     commandAction(CommandId::Filter)->setEnabled(true);
+    commandAction(CommandId::FilterAsView)->setEnabled(true);
+    commandAction(CommandId::FilterAsView)
+        ->setChecked(filterPane()->bar()->asViewSwitch()->isChecked());
     commandAction(CommandId::SelectAll)->setEnabled(true);
     commandAction(CommandId::Find)->setEnabled(hasLines);
     commandAction(CommandId::GoToTime)->setEnabled(hasLines);
@@ -205,6 +211,10 @@ void MainFrame::updateCommandStates()
 
 void MainFrame::runCommand(int id)
 {
+    if (runFilterViewCommand(id)) {
+        updateCommandStates();
+        return;
+    }
     switch (id) {
     case CommandId::FileNew:
         if (m_owner != nullptr) {

@@ -159,6 +159,9 @@ enum class StringId : int {
     // The timeline above the log: a step's tooltip.
     TimelineTip = 550,
     TimelineKeywordCount = 551,
+    // The filter's result shown as the main view.
+    FilterAsView = 650,
+    FilterAsViewTip = 651,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -269,6 +272,8 @@ enum Id : int {
     // Times of lines.
     GoToTime = 33200,
     Timeline = 33230,
+    // The filter's result in place of all lines.
+    FilterAsView = 33280,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,
