@@ -170,6 +170,36 @@ TEST_F(FilterAsViewTest, FindAndFindNextMoveAmongTheFilteredRowsOnly)
     EXPECT_EQ(selectedLine(), 25u);
 }
 
+TEST_F(FilterAsViewTest, FindGoesOnAcrossAThousandRowsBothWays)
+{
+    // Every line shown; "target" on rows around the search's batches of rows and the last.
+    const std::vector<int> targets{3, 511, 512, 1023, 1024, 1499};
+    std::string text;
+    for (int i = 0; i < 1500; ++i) {
+        const bool target = std::find(targets.begin(), targets.end(), i) != targets.end();
+        text += "r" + std::to_string(i) + (target ? " ERROR target\n" : " ERROR\n");
+    }
+    open(text);
+    filterBy("ERROR");
+    ASSERT_EQ(shown(1500).size(), 1500u);
+    switchKey();
+    rowsToTop();
+    rows()->setFocus();
+    SettingsStore::instance().setString(Setting::LastFindString, u"target");
+    std::vector<int> found;
+    for (std::size_t i = 0; i < targets.size() + 1; ++i) {
+        key(Qt::Key_F3);
+        found.push_back(int(rows()->currentRow()));
+    }
+    EXPECT_EQ(found, (std::vector<int>{3, 511, 512, 1023, 1024, 1499, 1499}));
+    found.clear();
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        key(Qt::Key_F3, Qt::ShiftModifier);
+        found.push_back(int(rows()->currentRow()));
+    }
+    EXPECT_EQ(found, (std::vector<int>{1024, 1023, 512, 511, 3, 3}));
+}
+
 TEST_F(FilterAsViewTest, ARegularExpressionIsFoundUpAndDownAmongTheRows)
 {
     open(numberedLog(40));
@@ -233,15 +263,23 @@ TEST_F(FilterAsViewTest, AMarkSetAmongTheRowsIsTheWholeLogsAndTheJumpsSkipHidden
     EXPECT_NE(rowColour(rows(), 2 * h + h / 2), plain) << "the marked row is tinted";
     EXPECT_EQ(rowColour(rows(), 2 * h + h / 2), LogView::markedBackground(plain));
 
-    // F2 from row 0 passes over line 12, which no row shows, and wraps around as the log
-    // view's jump does.
+    // F2 from row 0 passes over line 12, which no row shows; with a second mark among the
+    // rows the jumps go on to it and wrap around as the log view's jump does.
     key(Qt::Key_Home, Qt::ControlModifier);
     key(Qt::Key_F2);
     EXPECT_EQ(rows()->currentRow(), 2u);
     key(Qt::Key_F2);
     EXPECT_EQ(rows()->currentRow(), 2u) << "the only mark among the rows";
+    logView()->toggleMark(20);
+    key(Qt::Key_F2);
+    EXPECT_EQ(rows()->currentRow(), 4u);
+    key(Qt::Key_F2);
+    EXPECT_EQ(rows()->currentRow(), 2u) << "around the end";
+    key(Qt::Key_F2, Qt::ShiftModifier);
+    EXPECT_EQ(rows()->currentRow(), 4u) << "around the start";
     key(Qt::Key_F2, Qt::ShiftModifier);
     EXPECT_EQ(rows()->currentRow(), 2u);
+    logView()->toggleMark(20);
 
     // Back in the whole log, line 10 shows its mark there.
     switchKey();
