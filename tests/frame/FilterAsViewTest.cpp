@@ -7,6 +7,7 @@
 #include "FilterPaneFixture.h"
 
 #include "dialogs/FindDialog.h"
+#include "dialogs/GoToLineDialog.h"
 
 #include <QImage>
 
@@ -280,6 +281,24 @@ TEST_F(FilterAsViewTest, AMarkSetAmongTheRowsIsTheWholeLogsAndTheJumpsSkipHidden
     key(Qt::Key_F2, Qt::ShiftModifier);
     EXPECT_EQ(rows()->currentRow(), 2u);
     logView()->toggleMark(20);
+
+    // Go to line: the row of the line, or of the first shown one after a hidden one.
+    for (const auto& [typed, row] :
+         {std::pair{"16", 3u}, std::pair{"13", 3u}, std::pair{"1", 0u}}) {
+        key(Qt::Key_J, Qt::ControlModifier);
+        auto* box = qobject_cast<GoToLineDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr) << "Ctrl+J opens the box";
+        auto* field = box->findChild<QLineEdit*>(QStringLiteral("lineNumber"));
+        QTest::keyClicks(field, typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        QApplication::processEvents();
+        frame->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+        EXPECT_EQ(rows()->currentRow(), row) << typed;
+        EXPECT_TRUE(rows()->hasFocus());
+    }
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
 
     // Back in the whole log, line 10 shows its mark there.
     switchKey();
