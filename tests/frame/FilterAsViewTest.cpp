@@ -173,12 +173,13 @@ TEST_F(FilterAsViewTest, FindAndFindNextMoveAmongTheFilteredRowsOnly)
 
 TEST_F(FilterAsViewTest, FindGoesOnAcrossAThousandRowsBothWays)
 {
-    // Every line shown; "target" on rows around the search's batches of rows and the last.
-    const std::vector<int> targets{3, 511, 512, 1023, 1024, 1499};
+    // Every line shown. A search reads its rows in batches of 512 from where it starts: the
+    // targets lie where the batch after the first begins, each way, and on the last row.
+    const std::vector<int> targets{3, 515, 1027, 1499};
     std::string text;
     for (int i = 0; i < 1500; ++i) {
         const bool target = std::find(targets.begin(), targets.end(), i) != targets.end();
-        text += "r" + std::to_string(i) + (target ? " ERROR target\n" : " ERROR\n");
+        text += "r" + std::to_string(i) + (target ? " ERROR aaaaa\n" : " ERROR\n");
     }
     open(text);
     filterBy("ERROR");
@@ -186,19 +187,30 @@ TEST_F(FilterAsViewTest, FindGoesOnAcrossAThousandRowsBothWays)
     switchKey();
     rowsToTop();
     rows()->setFocus();
-    SettingsStore::instance().setString(Setting::LastFindString, u"target");
+    SettingsStore::instance().setString(Setting::LastFindString, u"aaaaa");
     std::vector<int> found;
     for (std::size_t i = 0; i < targets.size() + 1; ++i) {
         key(Qt::Key_F3);
         found.push_back(int(rows()->currentRow()));
     }
-    EXPECT_EQ(found, (std::vector<int>{3, 511, 512, 1023, 1024, 1499, 1499}));
+    EXPECT_EQ(found, (std::vector<int>{3, 515, 1027, 1499, 1499}));
     found.clear();
     for (std::size_t i = 0; i < targets.size(); ++i) {
         key(Qt::Key_F3, Qt::ShiftModifier);
         found.push_back(int(rows()->currentRow()));
     }
-    EXPECT_EQ(found, (std::vector<int>{1024, 1023, 512, 511, 3, 3}));
+    EXPECT_EQ(found, (std::vector<int>{1027, 515, 3, 3}));
+
+    // From the selection on row 3: matches that overlap are not found, the next one begins
+    // after the one selected ends.
+    frame->onFindNext(QStringLiteral("aa"), true, false, false);
+    EXPECT_EQ(rows()->currentRow(), 515u);
+    EXPECT_EQ(rows()->selection().startCol, 11) << "r515 ERROR aaaaa";
+    key(Qt::Key_F3);
+    EXPECT_EQ(rows()->currentRow(), 515u);
+    EXPECT_EQ(rows()->selection().startCol, 13);
+    key(Qt::Key_F3);
+    EXPECT_EQ(rows()->currentRow(), 1027u);
 }
 
 TEST_F(FilterAsViewTest, ARegularExpressionIsFoundUpAndDownAmongTheRows)
