@@ -394,6 +394,22 @@ TEST_F(FilterAsViewTest, TurningItOffLandsOnTheCaretRowsLineOrElseTheTopRowsLine
     switchKey();
     EXPECT_EQ(logView()->caretLine(), int(top));
     EXPECT_EQ(logView()->firstVisibleLine(), top);
+
+    // The caret row a few rows below the screen: the top row's line too.
+    switchKey();
+    ASSERT_TRUE(rows()->hasFocus());
+    const int page = rows()->viewport()->height() / rows()->rowHeight();
+    for (int i = 0; i < page + 3; ++i) {
+        key(Qt::Key_Down);
+    }
+    for (int i = 0; i < 5; ++i) {
+        rows()->verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    }
+    QApplication::processEvents();
+    ASSERT_GE(rows()->currentRow(), rows()->firstVisibleRow() + std::size_t(page));
+    const LineNumber topNow = rows()->lineOfRow(rows()->firstVisibleRow());
+    switchKey();
+    EXPECT_EQ(logView()->caretLine(), int(topNow));
 }
 
 TEST_F(FilterAsViewTest, EditingTheFilterKeepsTheViewAndClearingItReturnsToAllLines)
