@@ -138,6 +138,14 @@ void FilterBar::addRow(bool exclude)
                 emit filterEdited();
             }
         });
+        // Not a term either: where the result is shown.
+        m_asView = new QCheckBox(resources.string(StringId::FilterAsView), row.widget);
+        m_asView->setObjectName(QStringLiteral("filterAsView"));
+        m_asView->setToolTip(resources.string(StringId::FilterAsViewTip));
+        m_asView->setFocusPolicy(Qt::TabFocus);
+        keepSpace(m_asView);
+        line->addWidget(m_asView);
+        connect(m_asView, &QCheckBox::toggled, this, &FilterBar::asViewToggled);
         // In a box of their own: the row's first line edit stays the term's.
         auto* timeBox = new QWidget(row.widget);
         auto* timeLine = new QHBoxLayout(timeBox);
@@ -461,6 +469,7 @@ void FilterBar::clear()
     m_rows.front().field->setEditText(QString());
     m_rows.front().error->setVisible(false);
     m_marks->setChecked(false);
+    m_asView->setChecked(false);
     m_from->clear();
     m_to->clear();
     m_timeError->clear();

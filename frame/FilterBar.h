@@ -54,6 +54,8 @@ class FilterBar : public QWidget {
     QCheckBox* marksOption() const { return m_marks; }
     // The pane lists the marked lines besides the matching ones.
     bool showsMarks() const;
+    // The switch that shows the filter's lines in the main view in place of all lines.
+    QCheckBox* asViewSwitch() const { return m_asView; }
     int rowCount() const { return static_cast<int>(m_rows.size()); }
     QLabel* errorLabel(int row) const;
     // The time range beside the first row: only lines written from the one time to the
@@ -66,7 +68,8 @@ class FilterBar : public QWidget {
 
     // Focuses the first field with its text selected.
     void focusField();
-    // Empties every field, removes the added rows and takes the tick off Marks.
+    // Empties every field, removes the added rows and takes the ticks off Marks and the
+    // switch of the main view.
     void clear();
     // Adds a row for an exclude and focuses it.
     void addExcludeRow();
@@ -80,6 +83,8 @@ class FilterBar : public QWidget {
     void filterEdited();
     // Escape in a field: the user wants no filter.
     void clearRequested();
+    // The switch of the main view was turned on or off.
+    void asViewToggled(bool on);
     // A row was added or removed, or a row's message appeared or went (the bar's height
     // changed).
     void rowsChanged();
@@ -108,6 +113,7 @@ class FilterBar : public QWidget {
     QVBoxLayout* m_layout = nullptr;
     QToolButton* m_add = nullptr;
     QCheckBox* m_marks = nullptr;
+    QCheckBox* m_asView = nullptr;
     QLineEdit* m_from = nullptr;
     QLineEdit* m_to = nullptr;
     QLabel* m_timeError = nullptr;

@@ -11,6 +11,7 @@
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -88,6 +89,9 @@ FilterPane::FilterPane(LogDocument* document, QWidget* parent)
         m_bar->remember();
         emit lineActivated(line);
     });
+    connect(m_bar, &FilterBar::asViewToggled, this, &FilterPane::updateAsView);
+    // A mark set in the rows is the document's: the marks listed follow it.
+    connect(m_view, &FilterView::marksChanged, this, &FilterPane::marksChanged);
     connect(m_stop, &QPushButton::clicked, this, [this] {
         if (!m_filter) {
             return;
@@ -174,6 +178,8 @@ std::pair<LineNumber, LineNumber> FilterPane::shownLines() const
 
 void FilterPane::marksChanged()
 {
+    // The rows tint their marked lines.
+    m_view->viewport()->update();
     if (!m_rows || !m_rows->showsMarks()) {
         return;
     }
@@ -379,6 +385,22 @@ void FilterPane::setActive(bool active)
     m_body->setVisible(active);
     fitToBar();
     emit activeChanged(active);
+    updateAsView();
+}
+
+void FilterPane::setAsViewSwitch(bool on)
+{
+    m_bar->asViewSwitch()->setChecked(on);
+}
+
+void FilterPane::updateAsView()
+{
+    const bool shown = m_active && m_bar->asViewSwitch()->isChecked();
+    if (shown == m_asView) {
+        return;
+    }
+    m_asView = shown;
+    emit asViewChanged(shown);
 }
 
 void FilterPane::fitToBar()

@@ -14,6 +14,11 @@
 // header says the pane is waiting until then. Lines appended while following join as the
 // index reads their times.
 //
+// With the bar's switch on, the pane's rows are the main view: the tab hides the log view
+// while a filter (or Marks) is set, and shows it again once the switch is off or the filter
+// is cleared (asViewChanged). The switch stays on while the filter's text is edited, even
+// through a moment without text; clearing the filter turns it off.
+//
 // The frame calls documentChanged() after every change of the document (an append, open,
 // reload, New, Clear, new keywords), and the pane hears of every new index itself; the rows
 // then follow the document by the same rules as the log view. The document is not owned and must
@@ -56,6 +61,10 @@ class FilterPane : public QWidget, public FilterHost {
     const FilterRows* rows() const { return m_rows.get(); }
     // A filter is set or Marks is ticked: the pane of lines shows.
     bool isActive() const { return m_active; }
+    // The switch is on and there is a result to show: the rows stand for the main view.
+    bool showsAsView() const { return m_asView; }
+    // Turns the switch on or off, as a click on it does.
+    void setAsViewSwitch(bool on);
 
     void documentChanged();
     // The tab's time index, which a time range is read from; not owned, outlives the pane.
@@ -74,6 +83,8 @@ class FilterPane : public QWidget, public FilterHost {
 
   signals:
     void activeChanged(bool active);
+    // The rows became the main view, or stopped being it (see showsAsView).
+    void asViewChanged(bool shown);
     // The user chose a row: show document line `line` in the log view.
     void lineActivated(LineNumber line);
     // The user asked for no filter from the field (Escape).
@@ -84,6 +95,8 @@ class FilterPane : public QWidget, public FilterHost {
 
   private:
     void setActive(bool active);
+    // The rows are the main view exactly while the switch is on and the pane is active.
+    void updateAsView();
     void fitToBar();
     void updateHeader();
     // Fixes the range's times and hands its lines to the filter, as far as the time index
@@ -121,6 +134,7 @@ class FilterPane : public QWidget, public FilterHost {
     std::unique_ptr<FilterRows> m_rows;
     RestartListener m_restarts{*this};
     bool m_active = false;
+    bool m_asView = false;
 
     DocumentTimeIndex* m_times = nullptr;
     // The range as typed (both none: no range), and its times once fixed.

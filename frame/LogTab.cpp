@@ -119,7 +119,13 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
     connect(m_view, &LogView::findHighlightChanged, m_filterPane->view(),
             &FilterView::setFindHighlight);
     connect(m_filterPane, &FilterPane::activeChanged, this, &LogTab::placeFilterPane);
-    connect(m_filterPane, &FilterPane::lineActivated, this, &LogTab::showLine);
+    connect(m_filterPane, &FilterPane::lineActivated, this, [this](LineNumber line) {
+        // As the main view the rows are where the user works: a click only moves there.
+        if (!m_filterPane->showsAsView()) {
+            showLine(line);
+        }
+    });
+    connect(m_filterPane, &FilterPane::asViewChanged, this, &LogTab::showFilterAsView);
     connect(m_filterPane, &FilterPane::clearedByUser, this, [this] { m_view->setFocus(); });
     connect(m_filterPane->view(), &FilterView::selectionPresenceChanged, this,
             &LogTab::commandStatesChanged);
@@ -287,6 +293,11 @@ void LogTab::showLine(LineNumber line)
     if (line >= m_document->lineCount()) {
         return;
     }
+    if (m_filterPane->showsAsView()) {
+        m_filterPane->view()->selectLine(line);
+        emit commandStatesChanged();
+        return;
+    }
     m_view->setSelectionAndCaret(line, line, 0, -1);
     m_document->setFindPosition(line, 0);
     m_view->ensureSelectionVisible();
@@ -296,7 +307,10 @@ void LogTab::showLine(LineNumber line)
 
 void LogTab::placeFilterPane(bool active)
 {
-    m_splitter->handle(1)->setEnabled(active);
+    m_splitter->handle(1)->setEnabled(active && !m_filterPane->showsAsView());
+    if (m_filterPane->showsAsView()) {
+        return; // the log view is hidden: the pane has all the room
+    }
     const int total = m_splitter->height();
     const int bar = m_filterPane->bar()->sizeHint().height();
     if (!active) {

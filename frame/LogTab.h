@@ -91,6 +91,11 @@ class LogTab : public QWidget, public DocumentHost {
     TimelineView* timeline() const { return m_timeline; }
     // The filter pane appeared or went: the splitter gives it its stored height.
     void placeFilterPane(bool active);
+    // The filter's rows became the main view or stopped being it: the log view hides or
+    // shows, and the view shown next starts at the line the user was at in the other (the
+    // caret's line when it is on screen, else the top line; the end while the log view
+    // follows it). See frame/LogTabFilterView.cpp.
+    void showFilterAsView(bool shown);
 
     // DocumentHost.
     void postFileAppended() override;

@@ -207,6 +207,12 @@ class MainFrame : public QMainWindow {
     // Edit > Find in All Tabs: the pane, created on first use (frame/FindAllPane.h).
     void onFindAll();
     FindAllPane* findAllPane() const { return m_findAll; }
+    // The filter bar's switch: the filter's lines in the main view in place of all lines.
+    // Turned on without a filter, the filter field takes the keyboard for one.
+    void onFilterAsView();
+    // The front tab shows the filter's lines as its main view: Find, Copy, Select All and
+    // the marks act on them (frame/MainFrameFilterView.cpp).
+    bool filterShownAsView() const;
     // Selects document line `line` in the log view and scrolls it into view with a line
     // above it, as a match of Find is shown.
     void showLine(LineNumber line);
@@ -250,6 +256,9 @@ class MainFrame : public QMainWindow {
     void loadAccelerators();
     void restoreWindowPosition();
     void runCommand(int id);
+    // The commands that act on the filter's lines while they are the main view; false when
+    // id is not handled here.
+    bool runFilterViewCommand(int id);
     void search(const std::u16string& text, bool down);
     // The search with the text as a regular expression (frame/RegexSearch.cpp): false when
     // nothing was found, whatever was said about it already.

@@ -22,6 +22,7 @@
 #include "view/FilterView.h"
 #include "view/LogView.h"
 
+#include <QCheckBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -51,7 +52,7 @@ void MainFrame::createActions()
                    CommandId::FollowCommand, CommandId::FollowJournal,
                    CommandId::GoToTime,      CommandId::Timeline,
                    CommandId::LineDetails,   CommandId::SaveLinesAs,
-                   CommandId::FindAll}) {
+                   CommandId::FindAll,       CommandId::FilterAsView}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -66,6 +67,7 @@ void MainFrame::createActions()
     m_commands->action(CommandId::Timeline)->setCheckable(true);
     m_commands->action(CommandId::LineDetails)->setCheckable(true);
     m_commands->action(CommandId::ViewWrapLines)->setCheckable(true);
+    m_commands->action(CommandId::FilterAsView)->setCheckable(true);
     for (int id = CommandId::ViewEncodingFirst; id <= CommandId::ViewEncodingLast; ++id) {
         m_commands->action(id)->setCheckable(true);
     }
@@ -174,6 +176,9 @@ void MainFrame::updateCommandStates()
         commandAction(id)->setEnabled(id - CommandId::SelectTab1 < tabs);
     }
     commandAction(CommandId::Filter)->setEnabled(true);
+    commandAction(CommandId::FilterAsView)->setEnabled(true);
+    commandAction(CommandId::FilterAsView)
+        ->setChecked(filterPane()->bar()->asViewSwitch()->isChecked());
     commandAction(CommandId::SelectAll)->setEnabled(true);
     commandAction(CommandId::Find)->setEnabled(hasLines);
     commandAction(CommandId::GoToTime)->setEnabled(hasLines);
@@ -216,6 +221,10 @@ void MainFrame::updateCommandStates()
 
 void MainFrame::runCommand(int id)
 {
+    if (runFilterViewCommand(id)) {
+        updateCommandStates();
+        return;
+    }
     switch (id) {
     case CommandId::FileNew:
         if (m_owner != nullptr) {

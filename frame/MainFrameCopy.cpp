@@ -27,7 +27,7 @@ constexpr int CopyPollMs = 100;
 
 bool MainFrame::filterPaneHasFocus() const
 {
-    return filterPane()->isActive() && filterPane()->view()->hasFocus();
+    return filterPane()->isActive() && (filterPane()->view()->hasFocus() || filterShownAsView());
 }
 
 void MainFrame::onEditSelectAll()

@@ -5,9 +5,11 @@
 
 #include "dialogs/FindDialog.h"
 #include "engine/LogDocument.h"
+#include "frame/FilterPane.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
+#include "view/FilterView.h"
 #include "view/LogView.h"
 
 #include <QGuiApplication>
@@ -17,6 +19,10 @@ using quill::toU16;
 
 std::u16string MainFrame::initialSearchText() const
 {
+    if (filterShownAsView()) {
+        std::u16string text = filterPane()->view()->selectedRowText();
+        return text.empty() ? SettingsStore::instance().string(Setting::LastFindString) : text;
+    }
     LogDocument* document = activeDocument();
     // Text spanning several lines is never found (a match lies on one line), and building
     // it for a selection of the whole file would cost a copy of the file.
@@ -128,10 +134,10 @@ void MainFrame::search(const std::u16string& text, bool down)
     setFindHighlight(text, m_searchFlags, m_findRegularExpression);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     bool reported = false;
-    const bool found = m_findRegularExpression
-                           ? searchRegex(text, down, reported)
-                           : activeDocument()->find(
-                                 text, down, m_searchFlags & (SearchWholeWord | SearchMatchCase));
+    const unsigned flags = m_searchFlags & (SearchWholeWord | SearchMatchCase);
+    const bool found = m_findRegularExpression ? searchRegex(text, down, reported)
+                       : filterShownAsView()   ? filterPane()->view()->findText(text, down, flags)
+                                               : activeDocument()->find(text, down, flags);
     QGuiApplication::restoreOverrideCursor();
     SettingsStore::instance().setString(Setting::LastFindString, text);
     updateCommandStates();

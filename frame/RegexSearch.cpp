@@ -6,9 +6,11 @@
 #include "engine/FilterPattern.h"
 #include "engine/LogDocument.h"
 #include "engine/RegexFind.h"
+#include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
+#include "view/FilterView.h"
 #include "view/LogView.h"
 
 using quill::toQString;
@@ -36,7 +38,12 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
     }
     FilterScratch scratch;
     RegexFindReport report;
-    const bool found = activeDocument()->findRegex(*pattern, down, scratch, report);
+    bool found = false;
+    if (filterShownAsView()) {
+        found = filterPane()->view()->findPattern(*pattern, down, report.undecided);
+    } else {
+        found = activeDocument()->findRegex(*pattern, down, scratch, report);
+    }
     if (report.undecided > 0) {
         tell(strings.format(StringId::RegexUndecided, QString::number(report.undecided)));
         reported = false; // not found is still said besides

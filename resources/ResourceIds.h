@@ -214,6 +214,9 @@ enum class StringId : int {
     KeptMarksDamaged = 597,
     KeptMarksUnwritable = 598,
     NoMarks = 599,
+    // The filter's result shown as the main view.
+    FilterAsView = 650,
+    FilterAsViewTip = 651,
     SpoolFolderLink = 480,
     SpoolFolderOwner = 481,
     SpoolFolderOpen = 482,
@@ -332,6 +335,8 @@ enum Id : int {
     FindAll = 33270,
     ViewMarks = 33250,
     MarkNote = 33251,
+    // The filter's result in place of all lines.
+    FilterAsView = 33280,
     // Sources other than files.
     FollowCommand = 33100,
     FollowJournal = 33101,

@@ -11,12 +11,21 @@
 // is not the end of a drag, or Enter on the current row, asks for the line to be shown in
 // the log view (lineActivated).
 //
+// Shown as the main view (the filter pane's switch), it is where Find and the marks work
+// too: findText and findPattern search its rows only, a marked row is tinted as the log view
+// tints it, and the marks are the document's, so a mark set here is the log view's as well.
+//
 // Neither the document nor the matches are owned; both must outlive the pane or be
 // detached. User-interface thread only.
 
 #include "view/FilterRowSource.h"
 #include "view/TextArea.h"
 
+#include <functional>
+#include <optional>
+#include <utility>
+
+class FilterPattern;
 class LogDocument;
 struct FilterChange;
 
@@ -39,10 +48,47 @@ class FilterView : public TextArea {
     // The document changed (an append, new keywords): repaint, read changed lines again.
     void documentChanged();
 
+    // The row of the first match of Find's text at or after the selection's end (down) or
+    // before its start (up), or the current row's start or end without one, is selected and
+    // shown; false when no row holds one. flags: SearchMatchCase, SearchWholeWord.
+    bool findText(const std::u16string& text, bool down, unsigned flags);
+    // The same with a compiled pattern; rows the pattern could not decide are passed over
+    // and counted in undecided.
+    bool findPattern(const FilterPattern& pattern, bool down, std::uint64_t& undecided);
+    // The text of the selection when it lies within one row, else empty.
+    std::u16string selectedRowText();
+
+    // Marks the current row's line or takes its mark away.
+    void toggleMarkAtCurrentRow();
+    // Selects the next (or previous) row whose line is marked, from the current row, and
+    // shows it; false when there is none that way.
+    bool jumpToMark(bool next);
+    // The line the user looks at: the current row's when it is on screen, else the top
+    // row's; none without rows.
+    std::optional<LineNumber> placeLine();
+    // Makes the row of the line, or the first after it, current and scrolls it to the top
+    // (the last row when the line is past every row).
+    void showLineAtTop(LineNumber line);
+    // Selects the row of the line (or the first after it) whole and shows it.
+    void selectLine(LineNumber line);
+    // The view goes to its end and follows it.
+    void followEnd() { arriveAtEnd(); }
+
   signals:
     // The user chose the row showing document line `line`.
     void lineActivated(LineNumber line);
+    // A mark was toggled here.
+    void marksChanged();
+
+  protected:
+    void styleRow(std::size_t row, LogRenderer::RowStyle& style) override;
 
   private:
+    // The search of findText and findPattern: match(text, from, down) gives the first
+    // [begin, last] at or after from (down), or the last ending at or before from (up).
+    using RowMatch = std::function<std::optional<std::pair<std::int64_t, std::int64_t>>(
+        std::u16string_view, std::int64_t, bool)>;
+    bool findRows(bool down, const RowMatch& match);
+
     FilterRowSource m_rows;
 };

@@ -254,6 +254,18 @@ void TextArea::scrollToRow(std::size_t row)
     m_follower->userScrolled();
 }
 
+void TextArea::selectInRow(std::size_t row, std::int32_t startCol, std::int32_t endCol)
+{
+    if (row >= rowCount()) {
+        return;
+    }
+    stopDrag();
+    storeSelection(DocSelection{true, LineNumber(row), LineNumber(row), startCol, endCol});
+    setCurrentRow(row);
+    scrollToRow(row);
+    viewport()->update();
+}
+
 void TextArea::keyPressEvent(QKeyEvent* event)
 {
     const std::size_t count = rowCount();

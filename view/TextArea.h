@@ -63,6 +63,10 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // of rows goes, as a drag in progress does.
     void rearrangeRows(std::size_t topRow, std::size_t currentRow);
 
+    // Selects characters [startCol, endCol] of the row (endCol -1: to its end), makes it the
+    // current row and brings it into view: a match of Find, a jump to a mark.
+    void selectInRow(std::size_t row, std::int32_t startCol, std::int32_t endCol);
+
     virtual void onEditSelectAll();
     virtual CopyResult onEditCopy();
     virtual bool canCopy() const { return m_selection.valid; }
@@ -113,6 +117,13 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
+    // A row's look after the source's colours, the selection and the find highlight: an
+    // area that tints some rows (marked ones) changes it here.
+    virtual void styleRow(std::size_t row, LogRenderer::RowStyle& style)
+    {
+        (void)row;
+        (void)style;
+    }
     // The source said what changed (see RowChange).
     virtual void rowsChanged(const RowChange& change);
     // The texts the wrap layout read may read differently: called before rows are wrapped.

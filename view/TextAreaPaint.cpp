@@ -55,6 +55,7 @@ LogRenderer::RowStyle TextArea::rowStyle(std::size_t row, std::u16string_view te
     if (!m_findHighlight.isEmpty()) {
         m_findHighlight.apply(text, start, end, style);
     }
+    styleRow(row, style);
     return style;
 }
 
