@@ -28,11 +28,11 @@ TEST(FilterHistory, WrittenListReadsBackWithItsOptionsAndShorterListLeavesNoOldE
     Hives hives;
     FilterHistory history(hives.store, 3);
     history.add({u"ERROR", true, false, false, false});
-    history.add({u"health.*check", false, true, true, true});
+    history.add({u"health.*check", false, true, true, true, u"-2h", u""});
     history.add({u"Zürich \"quoted\" \\path", false, false, false, false});
     history.add({u"ERROR", false, true, false, true}); // moves up, takes the new options
     history.add({u"", true, true, true, true});        // ignored
-    history.add({u"fourth", false, false, false, false});
+    history.add({u"fourth", false, false, false, false, u"", u"2026-12-09 22:01"});
     ASSERT_EQ(history.size(), 3u); // the oldest ("health.*check") fell off
     history.writeList();
 
@@ -40,6 +40,8 @@ TEST(FilterHistory, WrittenListReadsBackWithItsOptionsAndShorterListLeavesNoOldE
     reread.readList();
     EXPECT_EQ(reread.entries(), history.entries());
     EXPECT_EQ(reread[1], (FilterHistoryEntry{u"ERROR", false, true, false, true}));
+    EXPECT_EQ(reread[0].to, u"2026-12-09 22:01") << "the time range it was used with";
+    EXPECT_EQ(readFile(hives.userPath).find("\"From\""), std::string::npos) << "none kept empty";
 
     history.remove(0);
     history.remove(0);
