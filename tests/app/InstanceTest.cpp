@@ -293,7 +293,8 @@ TEST_F(InstanceTest, AStaleSocketIsReplacedAndHostileBytesAreDropped)
     tooLong += std::string("\x7f\xff\xff\xff", 4);
     for (const std::string& garbage :
          {std::string("GET / HTTP/1.0\r\n\r\n"), tooLong,
-          quill::encodeRequest({{{"/a", std::nullopt}}, false, std::nullopt, {}}) + "extra"}) {
+          quill::encodeRequest({{{"/a", std::nullopt}}, false, std::nullopt, {}, std::nullopt}) +
+              "extra"}) {
         const int sock = connectTo(socket);
         ASSERT_EQ(::send(sock, garbage.data(), garbage.size(), MSG_NOSIGNAL),
                   ssize_t(garbage.size()));
