@@ -6,6 +6,7 @@
 #include "diagnostics/TraceLog.h"
 #include "dialogs/AboutDialog.h"
 #include "engine/Decompressor.h"
+#include "engine/LineTime.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
 #include "frame/LogTab.h"
@@ -225,6 +226,9 @@ bool Application::initInstance(const std::vector<std::string>& args)
         }
         request.standardInput = followsStandardInput;
         request.command = commandLine.command;
+        if (commandLine.at && !files.empty()) {
+            request.at = commandLine.atText;
+        }
         request.folder = quill::absoluteFileName(".");
         m_instanceServer = std::make_unique<InstanceServer>(
             [this](const quill::InstanceRequest& taken, int fd) { takeRequest(taken, fd); });
@@ -352,6 +356,12 @@ void Application::takeRequest(const quill::InstanceRequest& request, int fd)
     m_mainFrame->raise();
     m_mainFrame->activateWindow();
     showLines(lines);
+    if (request.at && first != nullptr) {
+        // Read again here: the text came from another process.
+        if (const auto query = parseTimeQuery(*request.at)) {
+            m_mainFrame->timeCommands()->goWhenReady(first, *query);
+        }
+    }
 }
 
 int Application::exitInstance()

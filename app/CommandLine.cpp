@@ -120,15 +120,19 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
             (arg.size() == AtOption.size() || arg[AtOption.size()] == '=')) {
             // The value is taken whatever it starts with: "-15m" is a time, not a flag.
             std::optional<TimeQuery> at;
+            std::string text;
             if (arg.size() > AtOption.size()) {
-                at = parseTimeQuery(std::string_view(arg).substr(AtOption.size() + 1));
+                text = arg.substr(AtOption.size() + 1);
+                at = parseTimeQuery(text);
             } else if (i + 1 < args.size()) {
-                at = parseTimeQuery(args[++i]);
+                text = args[++i];
+                at = parseTimeQuery(text);
             }
             if (!at && info.badOption.empty()) {
                 info.badOption = std::string(AtOption);
             } else if (at && !info.at) {
                 info.at = at;
+                info.atText = text;
             }
             continue;
         }

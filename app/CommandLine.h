@@ -47,8 +47,10 @@ struct CommandLineInfo {
     std::optional<std::uint32_t> line;
     // The line of each of fileNames, in the same order.
     std::vector<std::optional<std::uint32_t>> lines;
-    // --at: the time the first file is shown at.
+    // --at: the time the first file is shown at, and its text as typed (for a window already
+    // running, which reads it again).
     std::optional<TimeQuery> at;
+    std::string atText;
     bool newWindow = false;
     // An option that lacks the value it needs ("--line" without a number); empty when none.
     std::string badOption;

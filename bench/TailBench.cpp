@@ -63,8 +63,9 @@
 //                                        and where the bound stopped it
 //   quill_bench linetime FILE            each line's time (the layout chosen from the first 200
 //                                        lines): ns per line over the whole file, beyond the
-//                                        split into lines, and ns per line of a layout the
-//                                        lines do not hold (the search through each line's
+//                                        split into lines, each line alone and in file order
+//                                        (what the time index does), and ns per line of a layout
+//                                        the lines do not hold (the search through each line's
 //                                        start that finds nothing); processor time
 //
 // "poll" switches change events off: the watcher then wakes on its 500 ms timer alone, as

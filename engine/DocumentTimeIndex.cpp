@@ -1,9 +1,11 @@
 #include "engine/DocumentTimeIndex.h"
 
+#include "engine/TwoLanes.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -13,10 +15,15 @@
 
 namespace {
 
-// One chunk of the worker's: its line starts are copied under docAccess, its bytes read in
-// one pread without any lock (a chunk of long lines is read a prefix a line instead).
-constexpr LineNumber ChunkLines = LineNumber{64} << 10;
-constexpr FileOffset ChunkBytes = FileOffset{4} << 20;
+// The worker's piece of the file: the starts of the lines that start in it are copied under
+// docAccess, and its bytes read without any lock; when there is more than one piece to read,
+// two lanes share them (engine/TwoLanes.h).
+constexpr FileOffset PieceBytes = FileOffset{1} << 20;
+// Bytes read at once: the lines' first bytes are still in the processor's cache when they are
+// parsed. A longer line is read only as far as its prefix.
+constexpr FileOffset ReadBytes = FileOffset{128} << 10;
+// A line's prefix in bytes (a UTF-16 line's units are two bytes each).
+constexpr std::size_t PrefixSlot = DocumentTimeIndex::PrefixBytes * 2;
 // The index is the least urgent reader of the file: below the window, watcher and filter.
 constexpr int WorkerNiceness = 7;
 constexpr LineNumber AllLines = std::numeric_limits<LineNumber>::max();
@@ -90,6 +97,66 @@ std::string_view narrowPrefix(const std::uint8_t* bytes, std::size_t n,
     return withoutSequences(text, scratch);
 }
 
+// Where a run's lines are read into, and a narrowed line's copy.
+struct PrefixBuffer {
+    std::vector<std::uint8_t> bytes;
+    std::string scratch;
+};
+
+// Gives take(i, prefix) the prefix of each line [0, count) of starts (count + 1 offsets), as
+// narrowPrefix sees it, in order; the view lasts until the next call. False when the file
+// cannot be read as far.
+template <typename Take>
+bool forEachPrefix(const quill::ReadOnlyFile& file, quill::TextEncoding encoding,
+                   const FileOffset* starts, std::size_t count, PrefixBuffer& buffer, Take take)
+{
+    const bool wide = quill::isUtf16(encoding);
+    for (std::size_t done = 0; done < count;) {
+        std::size_t end = done + 1;
+        while (end < count && starts[end + 1] - starts[done] <= ReadBytes) {
+            ++end;
+        }
+        const FileOffset from = starts[done];
+        const FileOffset to = std::min(starts[end], starts[end - 1] + FileOffset(PrefixSlot));
+        const auto size = std::size_t(to - from);
+        buffer.bytes.resize(size);
+        if (file.readAt(buffer.bytes.data(), size, from) != std::int64_t(size)) {
+            return false; // the file shrank: a reload follows
+        }
+        const std::uint8_t* const bytes = buffer.bytes.data();
+        const std::uint8_t* const last = bytes + size;
+        const auto nextEscape = [last](const std::uint8_t* at) {
+            const void* hit = std::memchr(at, '\x1b', std::size_t(last - at));
+            return hit ? static_cast<const std::uint8_t*>(hit) : last;
+        };
+        // The first escape byte at or after the line's start: a line that ends before it is
+        // seen where it lies, without a look for terminal sequences of its own.
+        const std::uint8_t* escape = nextEscape(bytes);
+        for (std::size_t i = done; i < end; ++i) {
+            const std::uint8_t* line = bytes + (starts[i] - from);
+            const std::size_t n = std::min(std::size_t(starts[i + 1] - starts[i]), PrefixSlot);
+            if (wide || escape < line + n || starts[i] == 0) {
+                take(i, narrowPrefix(line, n, encoding, starts[i] == 0, buffer.scratch));
+            } else {
+                std::string_view text(reinterpret_cast<const char*>(line),
+                                      std::min(n, DocumentTimeIndex::PrefixBytes));
+                while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+                    text.remove_suffix(1);
+                }
+                take(i, text);
+            }
+            if (i + 1 < end) {
+                const std::uint8_t* following = bytes + (starts[i + 1] - from);
+                if (escape < following) {
+                    escape = nextEscape(following);
+                }
+            }
+        }
+        done = end;
+    }
+    return true;
+}
+
 } // namespace
 
 DocumentTimeIndex::DocumentTimeIndex(LogDocument& document) : m_doc(document)
@@ -104,6 +171,7 @@ DocumentTimeIndex::~DocumentTimeIndex()
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;
+        m_stopping.store(true, std::memory_order_relaxed);
     }
     m_wake.notify_all();
     if (m_thread.joinable()) {
@@ -196,8 +264,7 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
 {
     Job job = jobAsked;
     LogDocument::LineRun run;
-    Prefixes prefixes;
-    std::vector<std::optional<TimeMs>> times;
+    quill::ReadOnlyFile file;
     for (;;) {
         LineNumber next = 0;
         bool haveReader = false;
@@ -209,8 +276,9 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
             next = m_index.lineCount();
             haveReader = m_reader.has_value();
         }
-        const LineNumber most = haveReader ? ChunkLines : LineNumber(DetectLines);
-        m_doc.copyLineRun(haveReader ? next : 0, AllLines, most, ChunkBytes, run);
+        // With a layout, only the first line to read: the pieces copy their own lines.
+        const LineNumber most = haveReader ? 1 : LineNumber(DetectLines);
+        m_doc.copyLineRun(haveReader ? next : 0, AllLines, most, PieceBytes, run);
         {
             std::lock_guard lock(m_mutex);
             if (run.epoch != m_indexEpoch) {
@@ -233,83 +301,118 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
         if (count > 0 && run.lastOpen) {
             --count; // the open last line may still grow: read once it is complete
         }
-        if (!haveReader) {
-            if (count == 0) {
-                return true;
-            }
-            if (!readPrefixes(job, run, count, prefixes)) {
-                return true; // unreadable now: the next append or restart looks again
-            }
-            auto reader = LineTimeReader::detect(prefixes.lines, fileTimeMs(job.path));
-            std::lock_guard lock(m_mutex);
-            if (run.epoch != m_indexEpoch) {
-                continue;
-            }
-            if (!reader) {
-                m_state = State::NoTimes;
-                // Enough lines to tell: no layout of times in this log, until it starts over.
-                m_noTimesFinal = count >= DetectLines;
-                return true;
-            }
-            m_reader = reader;
-            m_state = State::Building;
-            continue;
-        }
         if (count == 0) {
             return true;
         }
-        if (!readPrefixes(job, run, count, prefixes)) {
-            return true;
+        if (!file.isOpen()) {
+            file = quill::ReadOnlyFile::open(job.path);
+            if (!file.isOpen()) {
+                return true; // unreadable now: the next append or restart looks again
+            }
         }
-        times.resize(count);
-        LineTimeReader reader = [&] {
-            std::lock_guard lock(m_mutex);
-            return *m_reader;
-        }();
-        for (std::size_t i = 0; i < count; ++i) {
-            times[i] = reader.timeOf(prefixes.lines[i]);
-        }
-        std::lock_guard lock(m_mutex);
-        if (run.epoch != m_indexEpoch || m_index.lineCount() != run.first) {
+        if (haveReader) {
+            const LineTimeReader reader = [&] {
+                std::lock_guard lock(m_mutex);
+                return *m_reader;
+            }();
+            if (indexFrom(file, job.encoding, run.epoch, next, run.starts[0], reader) == 0) {
+                return true; // unreadable, or started over: the next look goes on
+            }
             continue;
         }
-        for (std::size_t i = 0; i < count; ++i) {
-            m_index.addLine(times[i]);
+        std::vector<std::string> prefixes;
+        PrefixBuffer buffer;
+        if (!forEachPrefix(
+                file, job.encoding, run.starts.data(), count, buffer,
+                [&](std::size_t, std::string_view text) { prefixes.emplace_back(text); })) {
+            return true;
         }
+        const std::vector<std::string_view> lines(prefixes.begin(), prefixes.end());
+        auto reader = LineTimeReader::detect(lines, fileTimeMs(job.path));
+        std::lock_guard lock(m_mutex);
+        if (run.epoch != m_indexEpoch) {
+            continue;
+        }
+        if (!reader) {
+            m_state = State::NoTimes;
+            // Enough lines to tell: no layout of times in this log, until it starts over.
+            m_noTimesFinal = count >= DetectLines;
+            return true;
+        }
+        m_reader = reader;
+        m_state = State::Building;
     }
 }
 
-bool DocumentTimeIndex::readPrefixes(const Job& job, const LogDocument::LineRun& run,
-                                     std::size_t count, Prefixes& prefixes) const
+namespace {
+
+// One lane's piece of the lines to index.
+struct TimeLane {
+    LogDocument::LineRun run;
+    std::size_t count = 0; // complete lines of the run
+    std::vector<TimeMs> times;
+    PrefixBuffer buffer;
+    LineTimeReader::Recent recent;
+    bool readable = true;
+};
+
+} // namespace
+
+LineNumber DocumentTimeIndex::indexFrom(const quill::ReadOnlyFile& file,
+                                        quill::TextEncoding encoding, std::uint64_t epoch,
+                                        LineNumber next, FileOffset base,
+                                        const LineTimeReader& reader)
 {
-    quill::ReadOnlyFile file = quill::ReadOnlyFile::open(job.path);
-    if (!file.isOpen()) {
-        return false;
-    }
-    if (prefixes.scratch.size() < count) {
-        prefixes.scratch.resize(count);
-    }
-    prefixes.lines.resize(count);
-    const FileOffset span = run.starts[count] - run.starts[0];
-    // A chunk of long lines is read a prefix a line, each into a slot of its own.
-    const bool whole = span <= ChunkBytes;
-    const std::size_t slot = PrefixBytes * 2;
-    prefixes.buffer.resize(whole ? std::size_t(span) : slot * count);
-    if (whole &&
-        file.readAt(prefixes.buffer.data(), prefixes.buffer.size(), run.starts[0]) != span) {
-        return false; // the file shrank: a reload follows
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        const FileOffset from = run.starts[i];
-        const auto size = std::size_t(run.starts[i + 1] - from);
-        std::uint8_t* bytes = prefixes.buffer.data() + (whole ? from - run.starts[0] : slot * i);
-        const std::size_t n = whole ? size : std::min(size, slot);
-        if (!whole && file.readAt(bytes, n, from) != std::int64_t(n)) {
+    // Piece k: the lines that start in the k-th PieceBytes from the first line's start.
+    const auto work = [&](TimeLane& lane, std::size_t k) {
+        if (m_stopping.load(std::memory_order_relaxed)) {
             return false;
         }
-        prefixes.lines[i] = narrowPrefix(bytes, n, job.encoding, from == 0, prefixes.scratch[i]);
+        const FileOffset from = base + FileOffset(k) * PieceBytes;
+        m_doc.copyLinesStartingIn(next, AllLines, from, from + PieceBytes, lane.run);
+        if (lane.run.epoch != epoch || lane.run.first >= lane.run.lineCount) {
+            return false; // past the last line, or the index started over
+        }
+        lane.count = lane.run.starts.empty() ? 0 : lane.run.starts.size() - 1;
+        if (lane.count > 0 && lane.run.lastOpen) {
+            --lane.count;
+        }
+        lane.times.resize(lane.count);
+        lane.readable = forEachPrefix(file, encoding, lane.run.starts.data(), lane.count,
+                                      lane.buffer, [&](std::size_t i, std::string_view text) {
+                                          const auto time = reader.timeOf(text, lane.recent);
+                                          lane.times[i] = time ? *time : TimeIndex::NoTime;
+                                      });
+        return true;
+    };
+    LineNumber added = 0;
+    // Adds a piece in order; false when the pass is to stop here.
+    const auto take = [&](const TimeLane& lane) {
+        if (!lane.readable) {
+            return false;
+        }
+        std::lock_guard lock(m_mutex);
+        if (m_quit || lane.run.epoch != m_indexEpoch || m_index.lineCount() != lane.run.first) {
+            return false;
+        }
+        m_index.addLines(lane.times);
+        added += LineNumber(lane.count);
+        // An open last line ends the pass: it is read once it is complete.
+        return lane.run.starts.empty() || lane.count + 1 == lane.run.starts.size();
+    };
+    // A followed log's few new lines are the first piece, read without the second lane.
+    TimeLane first;
+    if (!work(first, 0) || !take(first) ||
+        first.run.first + LineNumber(first.count) >= first.run.lineCount) {
+        return added;
     }
-    return true;
+    TwoLanes<TimeLane> lanes([&](TimeLane& lane, std::size_t k) { return work(lane, k + 1); });
+    while (const TimeLane* lane = lanes.next()) {
+        if (!take(*lane)) {
+            break;
+        }
+    }
+    return added;
 }
 
 DocumentTimeIndex::State DocumentTimeIndex::state() const
@@ -335,15 +438,16 @@ bool DocumentTimeIndex::readTimes(LineNumber first, LineNumber end,
     if (run.epoch != m_indexEpoch || run.starts.size() != std::size_t(end - first) + 1) {
         return false;
     }
-    Prefixes prefixes;
-    if (!readPrefixes(m_job, run, end - first, prefixes)) {
+    const quill::ReadOnlyFile file = quill::ReadOnlyFile::open(m_job.path);
+    if (!file.isOpen()) {
         return false;
     }
     times.resize(end - first);
-    for (std::size_t i = 0; i < times.size(); ++i) {
-        times[i] = m_reader->timeOf(prefixes.lines[i]);
-    }
-    return true;
+    PrefixBuffer buffer;
+    LineTimeReader::Recent recent;
+    return forEachPrefix(
+        file, m_job.encoding, run.starts.data(), times.size(), buffer,
+        [&](std::size_t i, std::string_view text) { times[i] = m_reader->timeOf(text, recent); });
 }
 
 std::optional<TimeMs> DocumentTimeIndex::timeOfLine(LineNumber line) const

@@ -12,8 +12,9 @@
 // becomes '?', so the layouts read it as they read any narrow file.
 //
 // Threads: start() and the destructor on the main thread (the owner calls start() once the
-// first paint is done: opening never waits for the index). The worker takes docAccess only
-// to copy a chunk's line starts (LogDocument::copyLineRun), never while it reads or parses.
+// first paint is done: opening never waits for the index). The worker, and the second lane it
+// takes for a long stretch of lines, take docAccess only to copy a piece's line starts
+// (LogDocument::copyLinesStartingIn), never while they read or parse.
 // The queries may be called on any thread; they take the index's own lock and docAccess
 // briefly, and read at most one group of lines. Do not hold docAccess while destroying it.
 // The document must outlive it.
@@ -33,6 +34,10 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+namespace quill {
+class ReadOnlyFile;
+}
 
 class DocumentTimeIndex : private LogDocument::AppendListener {
   public:
@@ -97,15 +102,11 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     void workerLoop();
     // Indexes lines up to the document's complete lines; false when the epoch moved on.
     bool catchUp(const Job& job);
-    // The first bytes of a run's lines as the layouts read them, and where they lie.
-    struct Prefixes {
-        std::vector<std::uint8_t> buffer;
-        std::vector<std::string> scratch; // a line's narrowed units, where it has any
-        std::vector<std::string_view> lines;
-    };
-    // Reads the prefixes of lines [run.first, run.first + count) of a copied run.
-    bool readPrefixes(const Job& job, const LogDocument::LineRun& run, std::size_t count,
-                      Prefixes& prefixes) const;
+    // Indexes the complete lines from next (which starts at base) in pieces, for as long as
+    // the index is the one of epoch; the lines added.
+    LineNumber indexFrom(const quill::ReadOnlyFile& file, quill::TextEncoding encoding,
+                         std::uint64_t epoch, LineNumber next, FileOffset base,
+                         const LineTimeReader& reader);
     // Reader for the index's queries; caller holds m_mutex.
     bool readTimes(LineNumber first, LineNumber end,
                    std::vector<std::optional<TimeMs>>& times) const;
@@ -120,6 +121,7 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     std::uint64_t m_request = 0; // bumped for every look wanted
     std::uint64_t m_served = 0;
     bool m_quit = false;
+    std::atomic<bool> m_stopping{false}; // m_quit, for the lanes to read without the lock
     State m_state = State::Idle;
     // What the worker built, for the job's epoch.
     std::uint64_t m_indexEpoch = ~std::uint64_t(0);

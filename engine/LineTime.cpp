@@ -257,11 +257,19 @@ int twoDigits(const char* p)
     return high < 10 && low < 10 ? static_cast<int>(high * 10 + low) : -1;
 }
 
-// yyyy-mm-dd[T ]hh:mm[:ss[.frac]][zone]; end is where it stops. Read at fixed places, since
-// it runs on every line of a large log.
-bool isoAt(std::string_view s, std::size_t p, Fields& f, std::size_t& end)
+// The 16 bytes yyyy-mm-dd[T ]hh:mm of an ISO time, whose fields one minute's lines share.
+constexpr std::size_t IsoHeadBytes = 16;
+
+// Whether a time may start at p: not inside a word or a longer number.
+bool isoStartsAt(std::string_view s, std::size_t p)
 {
-    if (s.size() - p < 16 || (p > 0 && (isDigit(s[p - 1]) || isAlpha(s[p - 1]))))
+    return s.size() - p >= IsoHeadBytes && (p == 0 || (!isDigit(s[p - 1]) && !isAlpha(s[p - 1])));
+}
+
+// yyyy-mm-dd[T ]hh:mm at p, read at fixed places, since it runs on every line of a large log.
+bool isoHead(std::string_view s, std::size_t p, Fields& f)
+{
+    if (!isoStartsAt(s, p))
         return false;
     const char* d = s.data() + p;
     const int century = twoDigits(d);
@@ -274,11 +282,19 @@ bool isoAt(std::string_view s, std::size_t p, Fields& f, std::size_t& end)
         (d[10] != 'T' && d[10] != ' ') || d[13] != ':')
         return false;
     f.year = century * 100 + year;
+    return true;
+}
+
+// [:ss[.frac]][zone] after the minutes of an ISO time at p; end is where it stops.
+bool isoTail(std::string_view s, std::size_t p, Fields& f, std::size_t& end)
+{
     f.second = 0;
     f.millis = 0;
-    Cursor c{s, p + 16};
+    f.zoned = false;
+    f.offset = 0;
+    Cursor c{s, p + IsoHeadBytes};
     if (c.peek() == ':') {
-        if (s.size() - c.at < 3 || (f.second = twoDigits(d + 17)) < 0)
+        if (s.size() - c.at < 3 || (f.second = twoDigits(s.data() + c.at + 1)) < 0)
             return false;
         c.at += 3;
         fraction(c, f, true);
@@ -287,6 +303,12 @@ bool isoAt(std::string_view s, std::size_t p, Fields& f, std::size_t& end)
         return false;
     end = c.at;
     return !isDigit(c.peek());
+}
+
+// yyyy-mm-dd[T ]hh:mm[:ss[.frac]][zone]; end is where it stops.
+bool isoAt(std::string_view s, std::size_t p, Fields& f, std::size_t& end)
+{
+    return isoHead(s, p, f) && isoTail(s, p, f, end);
 }
 
 int monthOfName(std::string_view name)
@@ -424,24 +446,31 @@ void LocalHourOffsets::clear()
 
 std::int64_t LocalHourOffsets::toUtc(std::int64_t local) const
 {
+    if (const auto offset = hourOffset(local))
+        return local - *offset;
+    return localToUtcSlow(local);
+}
+
+std::optional<std::int64_t> LocalHourOffsets::hourOffset(std::int64_t local) const
+{
     const std::int64_t hour = floorDiv(local, SecondsPerHour);
     if (hour <= INT32_MIN || hour > INT32_MAX)
-        return localToUtcSlow(local);
+        return std::nullopt;
     auto& slot = m_hours[static_cast<std::size_t>(hour) % m_hours.size()];
     const std::uint64_t word = slot.load(std::memory_order_relaxed);
     if (static_cast<std::int32_t>(word >> 32) == hour)
-        return local - static_cast<std::int32_t>(static_cast<std::uint32_t>(word));
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(word));
     // An hour is kept only when one offset holds through all of it; the hours of a clock
     // change are looked up line by line.
     const std::int64_t start = hour * SecondsPerHour;
     const std::int64_t startUtc = localToUtcSlow(start);
     const std::int64_t offset = start - startUtc;
     if (offsetAt(startUtc) != offset || offsetAt(startUtc + SecondsPerHour - 1) != offset)
-        return localToUtcSlow(local);
+        return std::nullopt;
     slot.store((static_cast<std::uint64_t>(static_cast<std::uint32_t>(hour)) << 32) |
                    static_cast<std::uint32_t>(static_cast<std::int32_t>(offset)),
                std::memory_order_relaxed);
-    return local - offset;
+    return offset;
 }
 
 std::optional<LineTimeReader> LineTimeReader::detect(std::span<const std::string_view> lines,
@@ -525,6 +554,45 @@ std::optional<TimeMs> LineTimeReader::timeOf(std::string_view line) const
 {
     std::size_t column = 0;
     return find(line, column);
+}
+
+std::optional<TimeMs> LineTimeReader::timeOf(std::string_view line, Recent& recent) const
+{
+    if (m_layout == TimeLayout::Iso8601) {
+        if (auto time = isoAtColumn(line, recent))
+            return time;
+    }
+    return timeOf(line);
+}
+
+std::optional<TimeMs> LineTimeReader::isoAtColumn(std::string_view line, Recent& recent) const
+{
+    const std::size_t p = m_column;
+    if (p >= line.size() || !isoStartsAt(line, p))
+        return std::nullopt;
+    Fields f;
+    if (!recent.m_held || std::memcmp(recent.m_head.data(), line.data() + p, IsoHeadBytes) != 0) {
+        if (!isoHead(line, p, f))
+            return std::nullopt;
+        f.second = 0;
+        if (!valid(f))
+            return std::nullopt;
+        std::memcpy(recent.m_head.data(), line.data() + p, IsoHeadBytes);
+        recent.m_held = true;
+        recent.m_minute = f.minute;
+        recent.m_minuteLocal = localSeconds(f);
+        // A minute lies in one hour: its lines share the hour's offset where one holds.
+        recent.m_offset = m_offsets.hourOffset(recent.m_minuteLocal);
+    }
+    f.minute = recent.m_minute;
+    std::size_t end = 0;
+    if (!isoTail(line, p, f, end) || (f.second > 59 && !(f.second == 60 && f.minute == 59)))
+        return std::nullopt;
+    const std::int64_t local = recent.m_minuteLocal + f.second;
+    const std::int64_t utc = f.zoned           ? local - f.offset
+                             : recent.m_offset ? local - *recent.m_offset
+                                               : m_offsets.toUtc(local);
+    return utc * 1000 + f.millis;
 }
 
 std::optional<TimeMs> LineTimeReader::find(std::string_view line, std::size_t& column) const

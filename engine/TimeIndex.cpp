@@ -10,19 +10,48 @@ void TimeIndex::clear()
 void TimeIndex::addLine(std::optional<TimeMs> time)
 {
     if (time) {
-        m_carried = *time;
-        m_latest = std::max(m_latest, *time);
-        if (m_first == NoTime) {
-            m_first = *time;
-        }
-        m_openBlock.earliest =
-            m_openBlock.earliest == NoTime ? *time : std::min(m_openBlock.earliest, *time);
-        m_openBlock.latest = std::max(m_openBlock.latest, *time);
+        noteTime(*time);
     }
     ++m_lines;
     if (m_lines % GroupLines == 0) {
-        m_groups.push_back(Group{m_latest, m_carried});
+        closeGroup();
     }
+}
+
+void TimeIndex::addLines(std::span<const TimeMs> times)
+{
+    // A run up to the end of the open group at a time: the edges are looked at once a run.
+    for (std::size_t i = 0; i < times.size();) {
+        const std::size_t run =
+            std::min(times.size() - i, std::size_t(GroupLines - m_lines % GroupLines));
+        for (const TimeMs time : times.subspan(i, run)) {
+            if (time != NoTime) {
+                noteTime(time);
+            }
+        }
+        i += run;
+        m_lines += LineNumber(run);
+        if (m_lines % GroupLines == 0) {
+            closeGroup();
+        }
+    }
+}
+
+void TimeIndex::noteTime(TimeMs time)
+{
+    m_carried = time;
+    m_latest = std::max(m_latest, time);
+    if (m_first == NoTime) {
+        m_first = time;
+    }
+    m_openBlock.earliest =
+        m_openBlock.earliest == NoTime ? time : std::min(m_openBlock.earliest, time);
+    m_openBlock.latest = std::max(m_openBlock.latest, time);
+}
+
+void TimeIndex::closeGroup()
+{
+    m_groups.push_back(Group{m_latest, m_carried});
     if (m_lines % BlockLines == 0) {
         m_blocks.push_back(m_openBlock);
         m_openBlock = Block{};

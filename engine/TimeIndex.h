@@ -20,6 +20,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <span>
 #include <vector>
 
 class TimeIndex {
@@ -42,6 +43,8 @@ class TimeIndex {
     void clear();
     // The next line's own time.
     void addLine(std::optional<TimeMs> time);
+    // The next lines' own times, NoTime for a line without one.
+    void addLines(std::span<const TimeMs> times);
     // Lines taken so far.
     LineNumber lineCount() const { return m_lines; }
     // The latest time of any line so far (NoTime: none).
@@ -68,6 +71,11 @@ class TimeIndex {
     std::size_t memoryBytes() const;
 
   private:
+    // A line's own time into the running latest, the carried time and the open block.
+    void noteTime(TimeMs time);
+    // After the last line of a group (and maybe of a block).
+    void closeGroup();
+
     struct Group {
         TimeMs latest = NoTime;  // running latest at the group's last line
         TimeMs carried = NoTime; // the time the group's last line has

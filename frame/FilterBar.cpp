@@ -270,6 +270,11 @@ void FilterBar::applyEntry(Row& row, const FilterHistoryEntry& entry)
     row.options[WholeWord]->setChecked(entry.wholeWord);
     row.options[RegularExpression]->setChecked(entry.regularExpression);
     row.options[Exclude]->setChecked(entry.exclude);
+    // The range belongs to the whole filter: an exclude row's pick leaves it as it is.
+    if (&row == &m_rows.front()) {
+        m_from->setText(toQString(entry.from));
+        m_to->setText(toQString(entry.to));
+    }
     m_filling = false;
 }
 
@@ -492,10 +497,12 @@ void FilterBar::remember()
 {
     // A click on every row of the pane asks again; the hive is written only for a change.
     const FilterSet now = filterSet();
-    if (m_rememberedOnce && now == m_remembered) {
+    const QString range = m_from->text() + QChar(u'\n') + m_to->text();
+    if (m_rememberedOnce && now == m_remembered && range == m_rememberedRange) {
         return;
     }
     m_remembered = now;
+    m_rememberedRange = range;
     m_rememberedOnce = true;
     bool added = false;
     // Added last to first, so the first row ends up on top of the list.
@@ -509,6 +516,8 @@ void FilterBar::remember()
         entry.wholeWord = row->options[WholeWord]->isChecked();
         entry.regularExpression = row->options[RegularExpression]->isChecked();
         entry.exclude = row->options[Exclude]->isChecked();
+        entry.from = toU16(m_from->text().trimmed());
+        entry.to = toU16(m_to->text().trimmed());
         m_history.add(entry);
         added = true;
     }

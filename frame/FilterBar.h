@@ -121,5 +121,6 @@ class FilterBar : public QWidget {
     QTimer m_typingPause;
     bool m_filling = false;
     FilterSet m_remembered;
+    QString m_rememberedRange; // From and To as remembered last
     bool m_rememberedOnce = false;
 };

@@ -20,6 +20,7 @@ constexpr char TagLine = 'L';
 constexpr char TagStandardInput = 'S';
 constexpr char TagCommand = 'C';
 constexpr char TagFolder = 'D';
+constexpr char TagAt = 'T';
 
 void putNumber(std::string& out, std::uint32_t value)
 {
@@ -136,6 +137,9 @@ std::string encodeRequest(const InstanceRequest& request)
     if (!request.folder.empty()) {
         putRecord(body, TagFolder, request.folder);
     }
+    if (request.at) {
+        putRecord(body, TagAt, *request.at);
+    }
     std::string message(Magic);
     message.push_back(static_cast<char>(RequestVersion));
     putNumber(message, static_cast<std::uint32_t>(body.size()));
@@ -218,6 +222,12 @@ DecodedRequest decodeRequest(std::string_view bytes)
             }
             folderSeen = true;
             request.folder = std::string(value);
+            break;
+        case TagAt:
+            if (request.at || value.find('\0') != std::string_view::npos) {
+                return bad();
+            }
+            request.at = std::string(value);
             break;
         default:
             return bad();

@@ -59,6 +59,8 @@ struct InstanceRequest {
     std::optional<std::string> command;
     // The second process's working folder, where its command runs.
     std::string folder;
+    // --at's text, as typed: the window shows the first file at that time.
+    std::optional<std::string> at;
     bool operator==(const InstanceRequest&) const = default;
 };
 

@@ -11,6 +11,8 @@ const std::u16string MatchCaseName = u"MatchCase";
 const std::u16string MatchWordName = u"MatchWord";
 const std::u16string RegexName = u"RegularExpression";
 const std::u16string ExcludeName = u"Exclude";
+const std::u16string FromName = u"From";
+const std::u16string ToName = u"To";
 
 std::u16string number(std::size_t n)
 {
@@ -47,6 +49,8 @@ void FilterHistory::readList()
         entry.wholeWord = m_settings.readDwordAt(path, MatchWordName, 0) != 0;
         entry.regularExpression = m_settings.readDwordAt(path, RegexName, 0) != 0;
         entry.exclude = m_settings.readDwordAt(path, ExcludeName, 0) != 0;
+        entry.from = m_settings.readStringAt(path, FromName, u"");
+        entry.to = m_settings.readStringAt(path, ToName, u"");
         m_entries.push_back(std::move(entry));
     }
 }
@@ -62,6 +66,12 @@ void FilterHistory::writeList()
         values.push_back({key, MatchWordName, false, {}, entry.wholeWord ? 1u : 0u});
         values.push_back({key, RegexName, false, {}, entry.regularExpression ? 1u : 0u});
         values.push_back({key, ExcludeName, false, {}, entry.exclude ? 1u : 0u});
+        if (!entry.from.empty()) {
+            values.push_back({key, FromName, true, entry.from, 0});
+        }
+        if (!entry.to.empty()) {
+            values.push_back({key, ToName, true, entry.to, 0});
+        }
     }
     m_settings.replaceUserTree(keyPath(), values);
 }

@@ -3,8 +3,9 @@
 // The filters used last, offered in the filter field's drop-down: at most 16, most recent
 // first, each with its options. Kept in the user hive under
 // "Software\Orix\Quillstream\Filter\Recent", one numbered subkey per entry ("1" the most
-// recent) holding "SearchString" (text) and the flags "MatchCase", "MatchWord",
-// "RegularExpression" and "Exclude" (dword 0 or 1):
+// recent) holding "SearchString" (text), the flags "MatchCase", "MatchWord",
+// "RegularExpression" and "Exclude" (dword 0 or 1), and the filter's time range as typed,
+// "From" and "To" (text, left out when empty):
 //
 //     [HKEY_CURRENT_USER\Software\Orix\Quillstream\Filter\Recent\1]
 //     "SearchString"="healthcheck"
@@ -12,6 +13,7 @@
 //     "MatchWord"=dword:00000000
 //     "RegularExpression"=dword:00000000
 //     "Exclude"=dword:00000001
+//     "From"="-2h"
 //
 // Read when the pane is built, written (in one write of the hive) whenever a filter is
 // used; in between it lives in memory. A subkey without text is skipped, later ones still
@@ -29,6 +31,9 @@ struct FilterHistoryEntry {
     bool wholeWord = false;
     bool regularExpression = false;
     bool exclude = false;
+    // The From and To times it was used with, as typed (empty: open).
+    std::u16string from;
+    std::u16string to;
     bool operator==(const FilterHistoryEntry&) const = default;
 };
 

@@ -1,6 +1,7 @@
-// The main window following a file a writer appends to: the CPU with the filter or the
-// overview strip shown, and a line's way from the write to its paint (FollowWithFilter,
-// FollowWithStrip, FollowLatency, FollowLatencyWithStrip; GuiBench.cpp tells each case).
+// The main window following a file a writer appends to: the CPU with the filter, the
+// overview strip or the timeline shown, and a line's way from the write to its paint
+// (FollowWithFilter, FollowWithStrip, FollowWithTimeline, FollowLatency,
+// FollowLatencyWithStrip, FollowLatencyWithTimeline; GuiBench.cpp tells each case).
 
 #include "dialogs/FindDialog.h"
 #include "engine/AlertRule.h"
@@ -18,6 +19,7 @@
 #include "view/FilterView.h"
 #include "view/LineGutter.h"
 #include "view/LogView.h"
+#include "view/TimelineView.h"
 
 #include "bench/gui/FrameBenchSupport.h"
 #include "bench/gui/GuiBenchSupport.h"
@@ -123,9 +125,21 @@ void setStripKeywords(FollowedWindow& window)
     window.frame->activeView()->updateFromDocument();
 }
 
-// strip: -1 no keywords and no strip; 0 keywords, the strip hidden; 1 keywords, the strip
-// shown.
-void followAtFiftyMegabytes(benchmark::State& state, int filter, int strip)
+// What a following case shows beside the log: with Keywords, the three keywords are set
+// (the same with the part hidden and shown, so that the two differ by the part alone).
+enum class Shown { Nothing, Keywords, Strip, Timeline };
+
+void showBesideTheLog(FollowedWindow& window, Shown shown)
+{
+    if (shown == Shown::Nothing) {
+        return;
+    }
+    setStripKeywords(window);
+    window.frame->activeView()->setOverviewShown(shown == Shown::Strip);
+    window.frame->currentTab()->setTimelineShown(shown == Shown::Timeline);
+}
+
+void followAtFiftyMegabytes(benchmark::State& state, int filter, Shown shown)
 {
     const bool filtered = filter != 0;
     constexpr double Seconds = 5;
@@ -137,10 +151,7 @@ void followAtFiftyMegabytes(benchmark::State& state, int filter, int strip)
         LogDocument& document = *window.document;
         MainFrame& frame = *window.frame;
         FilterPane* pane = frame.filterPane();
-        if (strip >= 0) {
-            setStripKeywords(window);
-            frame.activeView()->setOverviewShown(strip == 1);
-        }
+        showBesideTheLog(window, shown);
         if (filtered) {
             pane->bar()->option(0, 0)->setChecked(filter == 2);
             pane->bar()->field()->setText(QString::fromLatin1(FilterText));
@@ -231,7 +242,22 @@ void followAtFiftyMegabytes(benchmark::State& state, int filter, int strip)
         state.counters["lines"] = double(linesWritten.load());
         state.counters["rows"] = double(rows);
         state.counters["no_loss"] = complete ? 1 : 0;
-        if (strip == 1) {
+        if (shown == Shown::Timeline) {
+            // The timeline has counted every complete line (its last refresh came after the
+            // last append), and the steps it drew.
+            const auto until = Clock::now() + std::chrono::milliseconds(400);
+            while (Clock::now() < until) {
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+            }
+            const TimelineView* timeline = frame.currentTab()->timeline();
+            std::uint64_t counted = 0;
+            for (const auto& step : timeline->steps()) {
+                counted += step.lines;
+            }
+            state.counters["timeline_lines"] = double(counted);
+            state.counters["timeline_steps"] = double(timeline->steps().size());
+        }
+        if (shown == Shown::Strip) {
             // The strip has looked at every complete line.
             const KeywordLines* lines = frame.activeView()->keywordLines();
             state.counters["strip_lines"] =
@@ -247,7 +273,7 @@ void followAtFiftyMegabytes(benchmark::State& state, int filter, int strip)
 
 void FollowWithFilter(benchmark::State& state)
 {
-    followAtFiftyMegabytes(state, int(state.range(0)), -1);
+    followAtFiftyMegabytes(state, int(state.range(0)), Shown::Nothing);
 }
 BENCHMARK(FollowWithFilter)
     ->ArgName("filter")
@@ -261,10 +287,23 @@ BENCHMARK(FollowWithFilter)
 // The same following, with three keywords, the overview strip hidden (0) and shown (1).
 void FollowWithStrip(benchmark::State& state)
 {
-    followAtFiftyMegabytes(state, 0, int(state.range(0)));
+    followAtFiftyMegabytes(state, 0, state.range(0) != 0 ? Shown::Strip : Shown::Keywords);
 }
 BENCHMARK(FollowWithStrip)
     ->ArgName("strip")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// The same following, with three keywords, the timeline hidden (0) and shown (1).
+void FollowWithTimeline(benchmark::State& state)
+{
+    followAtFiftyMegabytes(state, 0, state.range(0) != 0 ? Shown::Timeline : Shown::Keywords);
+}
+BENCHMARK(FollowWithTimeline)
+    ->ArgName("timeline")
     ->Arg(0)
     ->Arg(1)
     ->UseManualTime()
@@ -340,8 +379,7 @@ class AppendClock : public QObject {
     LogDocument& m_document;
 };
 
-// strip as in followAtFiftyMegabytes.
-void followLatency(benchmark::State& state, bool backtracking, bool piped, int strip)
+void followLatency(benchmark::State& state, bool backtracking, bool piped, Shown shown)
 {
     constexpr int Samples = 200;
     std::string history;
@@ -370,10 +408,7 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
             }
         }
-        if (strip >= 0) {
-            setStripKeywords(window);
-            frame.activeView()->setOverviewShown(strip == 1);
-        }
+        showBesideTheLog(window, shown);
         if (backtracking) {
             // A pattern that backtracks for a long time on lines of a's: the watcher must
             // not be held up by it.
@@ -472,7 +507,7 @@ void followLatency(benchmark::State& state, bool backtracking, bool piped, int s
 
 void FollowLatency(benchmark::State& state)
 {
-    followLatency(state, state.range(0) != 0, state.range(1) != 0, -1);
+    followLatency(state, state.range(0) != 0, state.range(1) != 0, Shown::Nothing);
 }
 BENCHMARK(FollowLatency)
     ->ArgNames({"backtracking_filter", "pipe"})
@@ -485,10 +520,22 @@ BENCHMARK(FollowLatency)
 // The same with three keywords, the overview strip hidden (0) and shown (1).
 void FollowLatencyWithStrip(benchmark::State& state)
 {
-    followLatency(state, false, false, int(state.range(0)));
+    followLatency(state, false, false, state.range(0) != 0 ? Shown::Strip : Shown::Keywords);
 }
 BENCHMARK(FollowLatencyWithStrip)
     ->ArgName("strip")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// The same with three keywords, the timeline hidden (0) and shown (1).
+void FollowLatencyWithTimeline(benchmark::State& state)
+{
+    followLatency(state, false, false, state.range(0) != 0 ? Shown::Timeline : Shown::Keywords);
+}
+BENCHMARK(FollowLatencyWithTimeline)
+    ->ArgName("timeline")
     ->Arg(0)
     ->Arg(1)
     ->Unit(benchmark::kMillisecond)

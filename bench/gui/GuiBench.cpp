@@ -37,6 +37,9 @@
 //                           percentile, largest) and the process's CPU meanwhile; heard_*:
 //                           the part up to the watcher's message reaching the window.
 //   FollowLatencyWithStrip/strip  the same with three keywords, the strip hidden and shown.
+//   FollowWithTimeline/timeline, FollowLatencyWithTimeline/timeline  the same two cases with
+//                           three keywords, the timeline hidden (0) and shown (1); with it
+//                           shown, the lines its steps count after the last refresh.
 //
 // Per-step medians are reported as the counters median_ms / median_us.
 //

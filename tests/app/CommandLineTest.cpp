@@ -129,6 +129,10 @@ TEST(CommandLineLineTest, PlusNAndLineOptionPickTheLineAndTheLastOneCounts)
         }
         EXPECT_EQ(info.badOption, row.bad) << shown;
     }
+    // The text as typed goes to a window already running, of the first one that reads.
+    EXPECT_EQ(parseCommandLine({"--at", "noon", "--at=-15m", "--at", "9:00", "a.log"}).atText,
+              "-15m");
+    EXPECT_EQ(parseCommandLine({"--at", "2026-12-09 22:01", "a.log"}).atText, "2026-12-09 22:01");
 }
 
 TEST(CommandLineLineTest, EachPlusNGoesToTheFileAfterIt)

@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <sys/socket.h>
@@ -210,6 +211,34 @@ TEST_F(InstanceTest, ASecondStartAddsItsFilesAsTabsAtTheirLinesAndEnds)
     EXPECT_EQ(tabOf(first)->document()->selection().startLine, 4u);
 }
 
+TEST_F(InstanceTest, ASecondStartsTimeShowsItsFileAtThatTimeInTheRunningWindow)
+{
+    // Line i at 12:00:00 + i seconds.
+    std::string lines;
+    for (int i = 0; i < 600; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "2026-12-07 12:%02d:%02d.000 INFO row %d\n", i / 60,
+                      i % 60, i);
+        lines += text;
+    }
+    const std::string timed = logFile("timed.log", lines);
+    const std::string first = logFile("first.log", numbered(10, "first"));
+    ASSERT_TRUE(app->initInstance({first}));
+    expectHandedOver(start({"--at", "2026-12-07 12:05:09", "timed.log"}), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tabOf(timed) != nullptr; }, 10000));
+    LogTab* tab = tabOf(timed);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return tab->document()->selection().startLine == 309u; }, 10000))
+        << tab->document()->selection().startLine;
+    EXPECT_FALSE(tab->view()->isFollowing());
+
+    // Open already, in front: moved to the time before the last line's.
+    expectHandedOver(start({"--at=-100s", timed}), 1);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return tab->document()->selection().startLine == 499u; }, 10000))
+        << tab->document()->selection().startLine;
+}
+
 TEST_F(InstanceTest, StandardInputAndTheCommandTravelWithTheRequest)
 {
     ASSERT_TRUE(app->initInstance({}));
@@ -264,7 +293,8 @@ TEST_F(InstanceTest, AStaleSocketIsReplacedAndHostileBytesAreDropped)
     tooLong += std::string("\x7f\xff\xff\xff", 4);
     for (const std::string& garbage :
          {std::string("GET / HTTP/1.0\r\n\r\n"), tooLong,
-          quill::encodeRequest({{{"/a", std::nullopt}}, false, std::nullopt, {}}) + "extra"}) {
+          quill::encodeRequest({{{"/a", std::nullopt}}, false, std::nullopt, {}, std::nullopt}) +
+              "extra"}) {
         const int sock = connectTo(socket);
         ASSERT_EQ(::send(sock, garbage.data(), garbage.size(), MSG_NOSIGNAL),
                   ssize_t(garbage.size()));

@@ -327,6 +327,51 @@ TEST(LineTimeTest, localTimeMatchesTheCLibraryOnRandomWalks)
     }
 }
 
+// Lines read in file order through one Recent, whose next lines mostly share the minute of
+// the one before: the minute's fields are taken from it only where they truly are the same
+// (the bytes before the time, the seconds, the zone and the clock change are each line's
+// own), and a head that was no time is never kept. Read forwards and backwards.
+TEST(LineTimeTest, linesInFileOrderShareOnlyWhatIsTheSame)
+{
+    LocalZone berlin("Europe/Berlin");
+    const std::vector<std::string_view> sample(8, "host 2026-12-09 22:01:10.123 sample");
+    const auto reader = LineTimeReader::detect(sample, December10Noon);
+    ASSERT_TRUE(reader.has_value());
+    const std::vector<Row> rows = {
+        {"host 2026-12-09 22:01:10.123 a", s(1796850070, 123)},
+        {"host 2026-12-09 22:01:11 no fraction", s(1796850071)},
+        {"hostX2026-12-09 22:01:12 inside a word", std::nullopt},
+        {"4444 2026-12-09 22:01:12 after a number", s(1796850072)},
+        {"host 2026-12-09 22:01:60 not the minute's last", std::nullopt},
+        {"host 2026-12-09 22:01:10+0200 zoned", s(1796846470)},
+        {"host 2026-12-09 22:01:13 local again", s(1796850073)},
+        {"host 2026-12-09 22:01:14,5 comma", s(1796850074, 500)},
+        {"host 2026-12-09 22:01:1", std::nullopt},
+        {"host 2026-12-09 22:01:10123 longer number", std::nullopt},
+        {"host 2026-12-09 22:0", std::nullopt},
+        {"host 2026-12-09 22:59:60 leap second", s(1796853600)},
+        {"host 2026-12-09 22:59:59Z utc", s(1796857199)},
+        {"host 2026-02-29 10:00:00 no such day", std::nullopt},
+        {"host 2026-02-29 10:00:01 still none", std::nullopt},
+        {"host 2026-12-31 23:59:59.999 year's end", s(1798757999, 999)},
+        {"host 2027-01-01 00:00:00 new year", s(1798758000)},
+        {"host 2026-03-29 02:30:00 skipped", s(1774747800)},
+        {"host 2026-03-29 02:30:07 skipped too", s(1774747807)},
+        {"host 2026-03-29 03:00:00 first of summer", s(1774746000)},
+        {"host 2026-10-25 02:30:00 twice", s(1792888200)},
+        {"host 2026-10-25 02:30:05 twice too", s(1792888205)},
+        {"host 2026-10-25 03:30:00 after", s(1792895400)},
+        {"host 2026-12-09 22:01:15 back", s(1796850075)},
+        {"  at a frame, time later: 2026-12-09 22:01:16", s(1796850076)},
+    };
+    LineTimeReader::Recent forwards;
+    for (const Row& row : rows)
+        EXPECT_EQ(reader->timeOf(row.line, forwards), row.expected) << row.line;
+    LineTimeReader::Recent backwards;
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row)
+        EXPECT_EQ(reader->timeOf(row->line, backwards), row->expected) << row->line;
+}
+
 // One reader shared by two threads (the time index's worker and the main thread) that keep
 // and replace the same hours' offsets at once; the sanitizer build looks for races.
 TEST(LineTimeTest, oneReaderServesTwoThreads)

@@ -322,6 +322,34 @@ class DocumentTimes : public ::testing::Test {
         ASSERT_TRUE(before.has_value());
         EXPECT_EQ(before->line, 0u);
         EXPECT_EQ(before->where, DocumentTimeIndex::Found::Where::BeforeFirst);
+        // Every group's running latest and every block's earliest and latest, as the worker
+        // built them from all the lines.
+        std::vector<TimeMs> groups;
+        std::vector<TimeIndex::Block> blocks;
+        TimeMs latest = TimeIndex::NoTime;
+        for (std::size_t i = 0; i < own.size(); ++i) {
+            if (i % TimeIndex::BlockLines == 0) {
+                blocks.emplace_back();
+            }
+            if (own[i]) {
+                latest = std::max(latest, *own[i]);
+                TimeIndex::Block& block = blocks.back();
+                block.earliest = block.earliest == TimeIndex::NoTime
+                                     ? *own[i]
+                                     : std::min(block.earliest, *own[i]);
+                block.latest = std::max(block.latest, *own[i]);
+            }
+            if ((i + 1) % TimeIndex::GroupLines == 0 || i + 1 == own.size()) {
+                groups.push_back(latest);
+            }
+        }
+        EXPECT_EQ(times.groupLatest(), groups);
+        const auto built = times.blocks();
+        ASSERT_EQ(built.size(), blocks.size());
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            EXPECT_EQ(built[b].earliest, blocks[b].earliest) << "block " << b;
+            EXPECT_EQ(built[b].latest, blocks[b].latest) << "block " << b;
+        }
     }
 
     TestSettings settings;
@@ -385,6 +413,46 @@ TEST_F(DocumentTimes, FollowsAppendsOfAnotherWriterAndStartsOverOnClearAndReplac
     writeFile(moved, replaced);
     ASSERT_EQ(std::rename(moved.c_str(), path.c_str()), 0);
     ASSERT_TRUE(pumpUntil(2000));
+    expectModel(times);
+}
+
+TEST_F(DocumentTimes, ALogOfManyPiecesWithLongLinesIsReadWholeOnTwoLanes)
+{
+    // Megabytes of lines, read in pieces on two lanes and in reads shorter than a piece:
+    // lines and coloured times cut by both edges, a line longer than a read, one longer than a
+    // piece (whose next piece holds no line start), a time at a long line's start and an
+    // escape byte just past a line's prefix.
+    std::int64_t seconds = 1'796'000'000;
+    std::string bytes;
+    for (int part = 0; part < 6; ++part) {
+        bytes += lines(9000 + rng() % 9000, seconds);
+        const std::size_t width = part == 2 ? (std::size_t{3} << 19) : 150'000 + rng() % 200'000;
+        const bool timed = part % 2 == 0;
+        seconds += 1;
+        std::string longLine =
+            logLine(timed ? std::optional<std::int64_t>(seconds) : std::nullopt, int(own.size()));
+        longLine.pop_back();
+        longLine += std::string(width, part == 4 ? '\x1b' : 'x') + "\n";
+        own.push_back(timed ? std::optional<TimeMs>(seconds * 1000) : std::nullopt);
+        bytes += longLine;
+        std::string late = logLine(seconds, int(own.size()));
+        late.pop_back();
+        bytes +=
+            late + std::string(DocumentTimeIndex::PrefixBytes - late.size() + 1, ' ') + "\x1b[0m\n";
+        own.push_back(seconds * 1000);
+    }
+    // The last line is still being written: it counts once it is complete.
+    bytes += lines(2000, seconds);
+    const std::string open = logLine(seconds + 9, int(own.size()));
+    writeFile(path, bytes + open.substr(0, 10));
+    ASSERT_GT(bytes.size(), std::size_t{5} << 20);
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    DocumentTimeIndex times(doc);
+    times.start();
+    expectModel(times);
+    own.push_back((seconds + 9) * 1000);
+    appendFile(path, open.substr(10));
+    ASSERT_TRUE(pumpUntil(LineNumber(own.size()), true));
     expectModel(times);
 }
 

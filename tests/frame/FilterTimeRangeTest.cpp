@@ -205,3 +205,40 @@ TEST_F(FilterTimeRangeTest, ATimeThatCannotBeReadIsNamedAndFiltersNothing)
     type(bar->toField(), QStringLiteral("00:05"));
     EXPECT_ROWS(inRange(10, 2 * 3600 + 300, false));
 }
+
+TEST_F(FilterTimeRangeTest, ARecentFilterBringsBackTheFromAndToItWasUsedWith)
+{
+    std::mt19937 random(7);
+    int t = 0;
+    content = "untimed head line ERROR\n";
+    model.push_back({std::nullopt, true});
+    addLines(random, 600, t);
+    open(content);
+    DocumentTimeIndex* times = frame->currentTab()->timeIndex();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times->state() == DocumentTimeIndex::State::Ready; }));
+    FilterBar* bar = pane()->bar();
+    type(bar->fromField(), QStringLiteral("2026-12-09 22:05"));
+    type(bar->toField(), QStringLiteral(" 2026-12-09 22:12:30 "));
+    bar->field()->setFocus();
+    QTest::keyClicks(bar->field(), QStringLiteral("ERROR"));
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    EXPECT_ROWS(inRange(300, 750, true));
+
+    // Another text, its range then taken away (each Enter keeps what is used now), then the
+    // first picked from the drop-down by its keys.
+    bar->field()->setFocus();
+    QTest::keyClick(bar->field(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(bar->field(), QStringLiteral("INFO"));
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    type(bar->fromField(), QString());
+    type(bar->toField(), QString());
+    bar->field()->setFocus();
+    key(Qt::Key_Down);
+    EXPECT_EQ(bar->field()->text(), QStringLiteral("INFO"));
+    EXPECT_TRUE(bar->fromField()->text().isEmpty()) << "used without a range";
+    key(Qt::Key_Down);
+    EXPECT_EQ(bar->field()->text(), QStringLiteral("ERROR"));
+    EXPECT_EQ(bar->fromField()->text(), QStringLiteral("2026-12-09 22:05"));
+    EXPECT_EQ(bar->toField()->text(), QStringLiteral("2026-12-09 22:12:30"));
+    EXPECT_ROWS(inRange(300, 750, true));
+}

@@ -206,4 +206,79 @@ TEST(TimelineTest, BarsCountTheLogAndTakeClicksWheelAndNewLines)
     EXPECT_FALSE(timeline->isVisible());
 }
 
+// The steps whose lines the log view shows are marked behind their bars, and the mark moves
+// as the view does: five sparse groups (a line a minute) before fifty dense ones (fifty lines
+// a second), so that a sparse step's bar leaves the top of its column to the mark.
+TEST(TimelineTest, TheStepsOnScreenAreMarkedAndTheMarkFollowsTheView)
+{
+    quilltest::EnglishPackage package;
+    ASSERT_TRUE(package.loaded);
+    const std::string path = package.dir.file("marked.log");
+    std::string bytes;
+    for (int i = 0; i < 640; ++i) {
+        bytes += localText(Base + 60 * i) + ".000 INFO sparse " + std::to_string(i) + "\n";
+    }
+    for (int i = 0; i < 6400; ++i) {
+        bytes +=
+            localText(Base + 60 * 640 + i / 50) + ".000 INFO dense " + std::to_string(i) + "\n";
+    }
+    quilltest::writeFile(path, bytes);
+    NullSound sound;
+    ReopeningOwner owner;
+    auto frame = std::make_unique<MainFrame>(&owner, &sound);
+    LogDocument* document = frame->activeDocument();
+    owner.document = document;
+    owner.frame = frame.get();
+    frame->setMessageHandler([](const QString&) {});
+    frame->resize(700, 500);
+    frame->show();
+    frame->activeView()->initialUpdate();
+    ASSERT_TRUE(document->openDocument(u16(path)));
+    frame->activeView()->initialUpdate();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    frame->action(CommandId::Timeline)->trigger();
+    TimelineView* timeline = frame->currentTab()->timeline();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return totalLines(*timeline) == 7040; }, 10000));
+    const std::vector<TimelineCounts::Step> steps = timeline->steps();
+    // The sparse groups' steps: a group each.
+    std::vector<std::size_t> sparse;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        if (steps[i].endLine <= 640) {
+            sparse.push_back(i);
+        }
+    }
+    ASSERT_GE(sparse.size(), 4u) << "the last may share its step with the dense ones";
+    const auto marked = [&](std::size_t i) {
+        settle();
+        const QImage image = timeline->grab().toImage();
+        const QRect bar = timeline->barRect(i);
+        return image.pixelColor(bar.center().x(), bar.top() + 1) !=
+               timeline->palette().color(QPalette::Base);
+    };
+    const auto press = [&](int key) {
+        QTest::keyClick(frame->activeView(), Qt::Key(key), Qt::ControlModifier);
+        QTest::qWait(350); // past the timeline's refresh
+    };
+    // Followed: the dense end is on screen, no sparse step is.
+    for (const std::size_t i : sparse) {
+        EXPECT_FALSE(marked(i)) << "sparse step " << i << " at the end";
+    }
+    press(Qt::Key_Home);
+    ASSERT_EQ(frame->activeView()->firstVisibleLine(), 0u);
+    EXPECT_TRUE(marked(sparse[0])) << "the first group's step at the top";
+    for (std::size_t k = 1; k < sparse.size(); ++k) {
+        EXPECT_FALSE(marked(sparse[k])) << "sparse step " << sparse[k] << " off screen";
+    }
+    // A click on the third sparse bar: its group is shown and marked, the first is not.
+    QTest::mouseClick(timeline, Qt::LeftButton, {}, timeline->barRect(sparse[2]).center());
+    QTest::qWait(350);
+    EXPECT_TRUE(marked(sparse[2]));
+    EXPECT_FALSE(marked(sparse[0]));
+    press(Qt::Key_End);
+    for (const std::size_t i : sparse) {
+        EXPECT_FALSE(marked(i)) << "sparse step " << i << " at the end again";
+    }
+}
+
 } // namespace

@@ -64,6 +64,11 @@ InstanceRequest randomRequest(std::mt19937& random)
     if (random() % 2 != 0) {
         request.folder = "/srv/" + std::to_string(random() % 100);
     }
+    if (random() % 2 != 0) {
+        std::string at = bytes(24);
+        std::replace(at.begin(), at.end(), '\0', ':');
+        request.at = at;
+    }
     return request;
 }
 
@@ -216,6 +221,8 @@ TEST(InstanceChannelTest, HostileBytesAreRefusedWithoutWaitingOrCrashing)
         {"standard input with bytes", message(record('S', "x"))},
         {"two commands", message(record('C', "a") + record('C', "b"))},
         {"two folders", message(record('D', "/a") + record('D', "/b"))},
+        {"two times", message(file + record('T', "-1h") + record('T', "-2h"))},
+        {"NUL in a time", message(file + record('T', std::string("12\0:00", 6)))},
         {"relative folder", message(record('D', "a"))},
         {"unknown tag", message(record('Z', ""))},
         {"record longer than the body", message(file.substr(0, file.size() - 1))},

@@ -27,19 +27,21 @@ TEST(FilterHistory, WrittenListReadsBackWithItsOptionsAndShorterListLeavesNoOldE
 {
     Hives hives;
     FilterHistory history(hives.store, 3);
-    history.add({u"ERROR", true, false, false, false});
-    history.add({u"health.*check", false, true, true, true});
-    history.add({u"Zürich \"quoted\" \\path", false, false, false, false});
-    history.add({u"ERROR", false, true, false, true}); // moves up, takes the new options
-    history.add({u"", true, true, true, true});        // ignored
-    history.add({u"fourth", false, false, false, false});
+    history.add({u"ERROR", true, false, false, false, u"", u""});
+    history.add({u"health.*check", false, true, true, true, u"-2h", u""});
+    history.add({u"Zürich \"quoted\" \\path", false, false, false, false, u"", u""});
+    history.add({u"ERROR", false, true, false, true, u"", u""}); // moves up, takes the new options
+    history.add({u"", true, true, true, true, u"", u""});        // ignored
+    history.add({u"fourth", false, false, false, false, u"", u"2026-12-09 22:01"});
     ASSERT_EQ(history.size(), 3u); // the oldest ("health.*check") fell off
     history.writeList();
 
     FilterHistory reread(hives.store, 3);
     reread.readList();
     EXPECT_EQ(reread.entries(), history.entries());
-    EXPECT_EQ(reread[1], (FilterHistoryEntry{u"ERROR", false, true, false, true}));
+    EXPECT_EQ(reread[1], (FilterHistoryEntry{u"ERROR", false, true, false, true, u"", u""}));
+    EXPECT_EQ(reread[0].to, u"2026-12-09 22:01") << "the time range it was used with";
+    EXPECT_EQ(readFile(hives.userPath).find("\"From\""), std::string::npos) << "none kept empty";
 
     history.remove(0);
     history.remove(0);
@@ -66,7 +68,7 @@ TEST(FilterHistory, HandEditedHiveSkipsEmptySlotsDuplicatesAndKeysPastTheLimit)
     FilterHistory history(hives.store, 3);
     history.readList();
     ASSERT_EQ(history.size(), 1u);
-    EXPECT_EQ(history[0], (FilterHistoryEntry{u"one", false, false, false, true}));
+    EXPECT_EQ(history[0], (FilterHistoryEntry{u"one", false, false, false, true, u"", u""}));
 }
 
 TEST(FilterHistory, PaneHeightLivesBesideTheList)
@@ -75,7 +77,7 @@ TEST(FilterHistory, PaneHeightLivesBesideTheList)
     EXPECT_EQ(hives.store.dword(Setting::FilterPaneHeight), 0u);
     hives.store.setDword(Setting::FilterPaneHeight, 240);
     FilterHistory history(hives.store);
-    history.add({u"x", false, false, false, false});
+    history.add({u"x", false, false, false, false, u"", u""});
     history.writeList(); // replaces only the list's own key
     EXPECT_EQ(hives.store.dword(Setting::FilterPaneHeight), 240u);
     EXPECT_EQ(hives.store.keyPath(Setting::FilterPaneHeight),
