@@ -1,6 +1,7 @@
 #include "platform/HiveStore.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/ReplacingFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
