@@ -46,7 +46,8 @@ void MainFrame::createActions()
                    CommandId::PreviousTab,   CommandId::ViewTerminalColors,
                    CommandId::ViewWrapLines, CommandId::ViewShowControlCharacters,
                    CommandId::FollowCommand, CommandId::FollowJournal,
-                   CommandId::GoToTime,      CommandId::Timeline}) {
+                   CommandId::FollowRemote,  CommandId::GoToTime,
+                   CommandId::Timeline}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -179,6 +180,7 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::Settings)->setEnabled(true);
     commandAction(CommandId::FollowCommand)->setEnabled(true);
     commandAction(CommandId::FollowJournal)->setEnabled(true);
+    commandAction(CommandId::FollowRemote)->setEnabled(true);
     SettingsStore& settings = SettingsStore::instance();
     commandAction(CommandId::ViewToolbar)->setChecked(settings.boolValue(Setting::Toolbar));
     commandAction(CommandId::ViewStatusBar)->setChecked(settings.boolValue(Setting::StatusBar));
@@ -229,6 +231,9 @@ void MainFrame::runCommand(int id)
         break;
     case CommandId::FollowJournal:
         m_sources->followSystemJournal();
+        break;
+    case CommandId::FollowRemote:
+        m_sources->onFollowRemote();
         break;
     case CommandId::NewWindow:
         onNewWindow();

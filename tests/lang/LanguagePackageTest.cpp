@@ -40,6 +40,9 @@ const std::map<int, QStringList> s_strings = {
     {500, {}}, {501, {}}, {502, {"%1"}}, {503, {"%1"}}, {504, {}}, {505, {"%1"}}, {506, {"%1"}},
     {507, {}}, {508, {"%1", "%2"}}, {509, {"%1"}}, // times of lines
     {360, {}}, {361, {}}, {362, {"%1"}}, // the filter pane's Marks
+    {670, {}}, {671, {}}, {672, {}}, {673, {}}, {674, {}}, {675, {"%1"}}, {676, {}}, {677, {}},
+    {678, {}}, {679, {}}, {680, {"%1", "%2", "%3"}}, {681, {}}, {682, {}}, {683, {}}, {684, {}},
+    {685, {}}, {686, {}}, {687, {}}, {688, {}}, {689, {"%1"}}, // File > Follow Remote File
 };
 
 // The commands menus, toolbar and accelerators may send.
@@ -54,8 +57,9 @@ const std::set<int> s_commands = {32772, 32774, 32775, 32782, 32783, 32791, 3279
                                  // View > Wrap Long Lines, View > Terminal Colours,
                                  // View > Show Control Characters, View > Encoding
                                  33160, 33150, 33170, 33151, 33152, 33153, 33154, 33155, 33156, 33157, 33158,
-                                 // File > Follow Command..., File > Follow System Journal
-                                 33100, 33101,
+                                 // File > Follow Command..., File > Follow System Journal,
+                                 // File > Follow Remote File...
+                                 33100, 33101, 33290,
                                  // Edit > Go to Time...
                                  33200};
 
