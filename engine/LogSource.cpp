@@ -29,6 +29,10 @@ extern char** environ;
 namespace {
 
 constexpr std::size_t PumpBytes = 64 << 10;
+// What is kept of a remote source's standard error: the reason ssh failed comes in its last
+// lines, and a long follow's notes (each rotation makes some) must not grow without end.
+constexpr std::size_t ErrorBytesKept = 16 << 10;
+constexpr int ErrorDrainMs = 200;
 constexpr auto ReapStep = std::chrono::milliseconds(10);
 // While an ending waits for what it signalled: the process table is read this often.
 constexpr auto EndingStep = std::chrono::milliseconds(20);
@@ -222,7 +226,8 @@ struct LogSource::State {
     void wake();
     void finish(SourceStatus::Phase phase, SourceStatus::Problem problem, int error,
                 std::string detail = {});
-    void pump(int fd);
+    void pump(int fd, int errorFd = -1);
+    void keepErrors(const char* bytes, std::size_t size);
     void beginEnd();
     void reap();
     bool peekLeader(pid_t pid);
@@ -235,7 +240,8 @@ struct LogSource::State {
     std::atomic<std::uint64_t> inputDone{0};
     // Set last by the source's thread: a destroyed source's ending may be joined at once.
     std::shared_ptr<std::atomic<bool>> finished = std::make_shared<std::atomic<bool>>(false);
-    std::string mark; // a command: the environment entry that its processes carry
+    std::string mark;         // a command: the environment entry that its processes carry
+    std::string partialError; // the pump's own: an error line not yet complete
     mutable std::mutex mutex;
     std::condition_variable changed;
     SourceStatus status; // guarded by mutex
@@ -254,7 +260,7 @@ LogSource::~LogSource()
 {
     m_state->stop.store(true);
     m_state->wake();
-    if (m_kind == SourceKind::Command) {
+    if (runsProcess()) {
         m_state->beginEnd();
     }
     // The file goes now; the thread may still hold it open until it ends.
@@ -264,7 +270,7 @@ LogSource::~LogSource()
     if (!m_thread.joinable()) {
         return;
     }
-    if (m_kind == SourceKind::Command) {
+    if (runsProcess()) {
         // The grace time runs on the source's thread, not on the caller's.
         endings().add({std::move(m_thread), m_state->finished});
     } else {
@@ -333,7 +339,22 @@ std::unique_ptr<LogSource> LogSource::followCommand(const std::vector<std::strin
                                                     std::u16string name,
                                                     const SourceOptions& options, int& error)
 {
-    std::unique_ptr<LogSource> source(new LogSource(SourceKind::Command, std::move(name), options));
+    return spawn(SourceKind::Command, words, std::move(name), options, error);
+}
+
+std::unique_ptr<LogSource> LogSource::followRemote(const RemoteFile& file,
+                                                   const std::vector<std::string>& extraOptions,
+                                                   std::u16string name,
+                                                   const SourceOptions& options, int& error)
+{
+    return spawn(SourceKind::Remote, sshWords(file, extraOptions), std::move(name), options, error);
+}
+
+std::unique_ptr<LogSource> LogSource::spawn(SourceKind kind, const std::vector<std::string>& words,
+                                            std::u16string name, const SourceOptions& options,
+                                            int& error)
+{
+    std::unique_ptr<LogSource> source(new LogSource(kind, std::move(name), options));
     if (words.empty()) {
         error = EINVAL;
         return nullptr;
@@ -344,6 +365,14 @@ std::unique_ptr<LogSource> LogSource::followCommand(const std::vector<std::strin
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         error = errno;
+        return nullptr;
+    }
+    // ssh's complaints are no lines of the remote log: they go to a pipe of their own.
+    int errorFds[2] = {-1, -1};
+    if (kind == SourceKind::Remote && ::pipe2(errorFds, O_CLOEXEC) != 0) {
+        error = errno;
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
         return nullptr;
     }
     // Orphans of the command (what it started and left, also after setsid) become this
@@ -373,7 +402,7 @@ std::unique_ptr<LogSource> LogSource::followCommand(const std::vector<std::strin
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, errorFds[1] >= 0 ? errorFds[1] : pipeFds[1], 2);
     if (!options.workingFolder.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, options.workingFolder.c_str());
     }
@@ -408,8 +437,10 @@ std::unique_ptr<LogSource> LogSource::followCommand(const std::vector<std::strin
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(pipeFds[1]);
+    closeFd(errorFds[1]);
     if (spawned != 0) {
         ::close(pipeFds[0]);
+        closeFd(errorFds[0]);
         state.finish(SourceStatus::Phase::Failed, SourceStatus::Problem::StartFailed, spawned);
         std::lock_guard lock(state.mutex);
         state.status.exited = true;
@@ -420,8 +451,8 @@ std::unique_ptr<LogSource> LogSource::followCommand(const std::vector<std::strin
         state.leader = pid;
     }
     const int output = pipeFds[0];
-    source->m_thread = std::thread([state = source->m_state, output] {
-        state->pump(output);
+    source->m_thread = std::thread([state = source->m_state, output, errorOutput = errorFds[0]] {
+        state->pump(output, errorOutput);
         state->reap();
         state->finished->store(true);
     });
@@ -505,13 +536,42 @@ void LogSource::State::finish(SourceStatus::Phase phase, SourceStatus::Problem p
     status.detail = std::move(detail);
 }
 
-void LogSource::State::pump(int fd)
+void LogSource::State::keepErrors(const char* bytes, std::size_t size)
+{
+    partialError.append(bytes, size);
+    const std::size_t lastNewline = partialError.rfind('\n');
+    std::size_t complete = lastNewline == std::string::npos ? 0 : lastNewline + 1;
+    // A line without end that grows past the bound is kept as far as it came.
+    if (complete == 0 && partialError.size() >= ErrorBytesKept) {
+        partialError += '\n';
+        complete = partialError.size();
+    }
+    if (complete == 0) {
+        return;
+    }
+    const auto lines = static_cast<std::uint64_t>(std::count(
+        partialError.begin(), partialError.begin() + static_cast<std::ptrdiff_t>(complete), '\n'));
+    std::lock_guard lock(mutex);
+    status.errors.append(partialError, 0, complete);
+    status.errorLines += lines;
+    partialError.erase(0, complete);
+    if (status.errors.size() > ErrorBytesKept) {
+        // Whole lines only: from the first line start inside the bound.
+        std::size_t cut = status.errors.size() - ErrorBytesKept;
+        const std::size_t lineStart = status.errors.find('\n', cut == 0 ? 0 : cut - 1);
+        cut = lineStart == std::string::npos ? status.errors.size() : lineStart + 1;
+        status.errors.erase(0, cut);
+    }
+}
+
+void LogSource::State::pump(int fd, int errorFd)
 {
     SpoolWriter writer(spoolFd, options.reserveBytes);
     std::vector<std::uint8_t> buffer(PumpBytes);
-    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    // The output and the wake always; standard error apart while it is open.
+    pollfd fds[3] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {errorFd, POLLIN, 0}};
     while (!stop.load()) {
-        if (::poll(fds, 2, -1) < 0) {
+        if (::poll(fds, errorFd >= 0 ? 3 : 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -520,6 +580,16 @@ void LogSource::State::pump(int fd)
         }
         if (fds[1].revents != 0) {
             break;
+        }
+        if (errorFd >= 0 && fds[2].revents != 0) {
+            const ssize_t got = ::read(errorFd, buffer.data(), buffer.size());
+            if (got > 0) {
+                keepErrors(reinterpret_cast<const char*>(buffer.data()),
+                           static_cast<std::size_t>(got));
+            } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+                closeFd(errorFd);
+                fds[2].fd = -1;
+            }
         }
         if (fds[0].revents == 0) {
             continue;
@@ -549,6 +619,31 @@ void LogSource::State::pump(int fd)
         }
     }
     ::close(fd);
+    // ssh says why it failed as it ends: what it wrote before its output closed is in the
+    // pipe already. Not waited for longer: a process it left (a connection master of the
+    // user's configuration) may hold the pipe open.
+    while (errorFd >= 0 && !stop.load()) {
+        pollfd rest[2] = {{errorFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int ready = ::poll(rest, 2, ErrorDrainMs);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0 || rest[1].revents != 0) {
+            break;
+        }
+        const ssize_t got = ::read(errorFd, buffer.data(), buffer.size());
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        keepErrors(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(got));
+    }
+    if (!partialError.empty()) {
+        keepErrors("\n", 1);
+    }
+    closeFd(errorFd);
 }
 
 namespace {
@@ -727,7 +822,7 @@ void LogSource::cancel()
 {
     m_state->stop.store(true);
     m_state->wake();
-    if (m_kind == SourceKind::Command) {
+    if (runsProcess()) {
         m_state->beginEnd();
     }
 }
@@ -744,7 +839,7 @@ void LogSource::stopInput()
     }
     m_state->stop.store(true);
     m_state->wake();
-    if (m_kind == SourceKind::Command) {
+    if (runsProcess()) {
         // Its output has nowhere to go any more, as after a disk-full stop.
         m_state->beginEnd();
     }

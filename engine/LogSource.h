@@ -22,6 +22,7 @@
 // thread; Status from any thread.
 
 #include "engine/Decompressor.h"
+#include "engine/RemoteFile.h"
 
 #include <sys/types.h>
 
@@ -32,7 +33,9 @@
 #include <thread>
 #include <vector>
 
-enum class SourceKind { StandardInput, Command, Decompressed };
+// Remote: a file on another machine followed through ssh (engine/RemoteFile.h), a command
+// whose standard error is kept apart from the log, for the message that says why it failed.
+enum class SourceKind { StandardInput, Command, Decompressed, Remote };
 
 struct SourceStatus {
     enum class Phase {
@@ -64,6 +67,8 @@ struct SourceStatus {
     int exitCode = -1;             // command: its exit status, -1 when ended by a signal
     int exitSignal = 0;            // command: the signal that ended it
     std::int64_t reserveBytes = 0; // what the spool keeps free on its file system
+    std::string errors;            // remote: the last lines of ssh's standard error
+    std::uint64_t errorLines = 0;  // remote: how many lines came on it in all
 };
 
 struct SourceOptions {
@@ -84,6 +89,12 @@ class LogSource {
     static std::unique_ptr<LogSource> followCommand(const std::vector<std::string>& words,
                                                     std::u16string name,
                                                     const SourceOptions& options, int& error);
+    // ssh following file (sshWords; extraOptions only for tests); its standard error is kept
+    // in the status (errors), its standard output is the log.
+    static std::unique_ptr<LogSource> followRemote(const RemoteFile& file,
+                                                   const std::vector<std::string>& extraOptions,
+                                                   std::u16string name,
+                                                   const SourceOptions& options, int& error);
     static std::unique_ptr<LogSource> decompress(const std::string& path, CompressionFormat format,
                                                  std::u16string name, const SourceOptions& options,
                                                  int& error);
@@ -110,6 +121,11 @@ class LogSource {
     void stopInput();
     // The command's process id (0: none or already ended).
     pid_t processId() const;
+    // A command or ssh: a process of its own that ends with the source.
+    bool runsProcess() const
+    {
+        return m_kind == SourceKind::Command || m_kind == SourceKind::Remote;
+    }
 
     // Waits until every command of a destroyed source has ended (its grace over). At exit.
     static void waitForEndings();
@@ -125,6 +141,9 @@ class LogSource {
 
     LogSource(SourceKind kind, std::u16string name, const SourceOptions& options);
     bool makeSpool(int& error);
+    static std::unique_ptr<LogSource> spawn(SourceKind kind, const std::vector<std::string>& words,
+                                            std::u16string name, const SourceOptions& options,
+                                            int& error);
 
     SourceKind m_kind;
     std::uint64_t m_serial;

@@ -52,7 +52,8 @@ void MainFrame::createActions()
                    CommandId::FollowCommand, CommandId::FollowJournal,
                    CommandId::GoToTime,      CommandId::Timeline,
                    CommandId::LineDetails,   CommandId::SaveLinesAs,
-                   CommandId::FindAll,       CommandId::FilterAsView}) {
+                   CommandId::FindAll,       CommandId::FilterAsView,
+                   CommandId::FollowRemote}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -195,6 +196,7 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::Settings)->setEnabled(true);
     commandAction(CommandId::FollowCommand)->setEnabled(true);
     commandAction(CommandId::FollowJournal)->setEnabled(true);
+    commandAction(CommandId::FollowRemote)->setEnabled(true);
     SettingsStore& settings = SettingsStore::instance();
     commandAction(CommandId::ViewToolbar)->setChecked(settings.boolValue(Setting::Toolbar));
     commandAction(CommandId::ViewStatusBar)->setChecked(settings.boolValue(Setting::StatusBar));
@@ -249,6 +251,9 @@ void MainFrame::runCommand(int id)
         break;
     case CommandId::FollowJournal:
         m_sources->followSystemJournal();
+        break;
+    case CommandId::FollowRemote:
+        m_sources->onFollowRemote();
         break;
     case CommandId::NewWindow:
         onNewWindow();

@@ -339,8 +339,8 @@ void SourceControl::showState()
     m_label->setVisible(!text.isEmpty() && !message);
     // A command can be ended while its lines stay; once told to end, it is waited for.
     const SourceStatus status = source != nullptr ? source->status() : SourceStatus();
-    const bool commandRuns = source != nullptr && source->kind() == SourceKind::Command &&
-                             !status.exited && !status.ending;
+    const bool commandRuns =
+        source != nullptr && source->runsProcess() && !status.exited && !status.ending;
     m_progress->setVisible(decompressing && !message);
     m_cancel->setVisible((decompressing || commandRuns) && !message);
 }
@@ -369,8 +369,7 @@ void SourceControl::paceTimer(const std::vector<LogDocument*>& documents)
         // Running: its progress and its end are shown as they come; ended: once told, it
         // changes no more. A command told to end is waited for until it has.
         busy = busy || status.phase == SourceStatus::Phase::Running ||
-               (source->kind() == SourceKind::Command && !status.exited) ||
-               m_ended.count(source->serial()) == 0;
+               (source->runsProcess() && !status.exited) || m_ended.count(source->serial()) == 0;
     }
     const int interval = busy ? PollMs : LogSource::mayHaveOrphans() ? OrphanPollMs : -1;
     if (interval < 0) {
@@ -390,6 +389,10 @@ void SourceControl::lookAfter(LogDocument* document)
         }
     }
     const LogSource* source = document->source();
+    if (source->kind() == SourceKind::Remote) {
+        // Some reasons come while ssh still runs: a file not there yet is waited for.
+        tellRemoteProblem(*source);
+    }
     const SourceStatus status = source->status();
     if (status.phase == SourceStatus::Phase::Running) {
         return;
@@ -491,7 +494,7 @@ QString SourceControl::statusText(const SourceStatus& status) const
         text = resources.string(status.phase == Phase::Running ? StringId::ReadingInput
                                 : status.phase == Phase::Ended ? StringId::EndOfInput
                                                                : StringId::InputStopped);
-    } else if (status.kind == SourceKind::Command) {
+    } else if (status.kind == SourceKind::Command || status.kind == SourceKind::Remote) {
         if (!status.exited) {
             text = resources.string(StringId::CommandRunning);
         } else if (status.exitSignal != 0) {

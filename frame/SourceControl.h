@@ -1,11 +1,11 @@
 #pragma once
 
 // SourceControl: the logs that arrive as no file of their own, as the window offers them:
-// standard input, File > Follow Command..., File > Follow System Journal and compressed
-// files. It makes the source (engine/LogSource.h), hands it to the front document, tells
-// the user in plain words what went wrong, and shows the source's state in the status bar:
-// "End of input", a command's exit status (with Cancel while it runs), a decompression's
-// progress with Cancel.
+// standard input, File > Follow Command..., File > Follow System Journal, File > Follow
+// Remote File... (frame/SourceControlRemote.cpp) and compressed files. It makes the source
+// (engine/LogSource.h), hands it to the front document, tells the user in plain words what went
+// wrong, and shows the source's state in the status bar: "End of input", a command's exit status
+// (with Cancel while it runs), a decompression's progress with Cancel.
 //
 // Everything per source lives in the document (LogDocument::source()); this object only
 // looks at whichever document the window shows, so it serves any number of documents.
@@ -20,6 +20,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Decompressor.h"
@@ -77,6 +78,12 @@ class SourceControl : public QObject {
     void setSpoolFolder(const std::string& folder) { m_folder = folder; }
     // What the spools keep free on their disk (tests); -1: the share of their file system.
     void setSpoolReserve(std::int64_t bytes) { m_reserveBytes = bytes; }
+    // Options ssh is given before the host for every remote file (tests: their own
+    // configuration, keys and known hosts); users never give any.
+    void setRemoteOptions(std::vector<std::string> options)
+    {
+        m_remoteOptions = std::move(options);
+    }
 
     // Standard input (file descriptor fd, 0 but for tests): refused with a message when it
     // is a terminal.
@@ -94,6 +101,14 @@ class SourceControl : public QObject {
     bool openCompressed(const std::string& path, CompressionFormat format, const QString& name);
     // File > Follow Command...: asks for the line, runs it and keeps it in the history.
     void onFollowCommand();
+    // File > Follow Remote File...: asks for the host (host or user@host), the port (empty:
+    // ssh's choice) and the path, and follows the file through ssh in a tab of its own
+    // named host:path. What cannot be a host, port or path is refused with a message.
+    void onFollowRemote();
+    bool followRemote(const QString& host, const QString& port, const QString& path);
+    // Why a remote source failed, as its ssh's standard error tells (empty: it did not, or
+    // not yet): the reason in plain words and ssh's own line.
+    QString remoteProblemText(const LogSource& source) const;
 
     QStringList history() const { return m_history; }
     QLabel* label() const { return m_label; }
@@ -140,6 +155,8 @@ class SourceControl : public QObject {
     void writeHistory();
     void addToHistory(const QString& line);
     QString runCommandPrompt();
+    // A remote source's failure, told once for each reason.
+    void tellRemoteProblem(const LogSource& source);
     void cancel();
 
     QWidget* m_window;
@@ -164,4 +181,11 @@ class SourceControl : public QObject {
     std::set<std::uint64_t> m_ended;
     // The index stops told already (LogDocument::IndexStop::serial).
     std::set<std::uint64_t> m_stopsTold;
+    // The remote failures told already: the source's serial and the failure's kind.
+    std::set<std::pair<std::uint64_t, int>> m_remoteTold;
+    std::vector<std::string> m_remoteOptions;
+    // What the Follow Remote File box offers again.
+    QString m_remoteHost;
+    QString m_remotePort;
+    QString m_remotePath;
 };

@@ -766,3 +766,32 @@ TEST(DocumentSource, ADamagedArchiveKeepsEveryLineBeforeTheDamage)
 }
 
 } // namespace
+
+// ssh's standard error is kept apart from the log, and only its last lines, whole: a proxy
+// command that never connects stands in for a server, and writes more than is kept.
+TEST(RemoteSource, KeepsTheLastWholeLinesOfSshsErrorsOutOfTheLog)
+{
+    TempDir dir;
+    RemoteFile file;
+    ASSERT_EQ(makeRemoteFile("nowhere.invalid", "", "", "/var/log/a.log", file),
+              RemoteFileError::None);
+    int error = 0;
+    auto source = LogSource::followRemote(
+        file,
+        {"-F", "/dev/null", "-o",
+         "ProxyCommand=sh -c 'i=0; while [ $i -lt 3000 ]; do echo \"complaint number $i\" >&2; "
+         "i=$((i+1)); done'"},
+        u"nowhere.invalid:/var/log/a.log", optionsIn(dir), error);
+    ASSERT_TRUE(source) << error;
+    EXPECT_EQ(source->kind(), SourceKind::Remote);
+    EXPECT_TRUE(waitFor([&] { return source->status().exited; }));
+    const SourceStatus status = source->status();
+    EXPECT_EQ(status.exitCode, 255);
+    EXPECT_EQ(status.spooled, 0u) << "ssh's complaints are no lines of the log";
+    EXPECT_LE(status.errors.size(), 16u << 10);
+    EXPECT_GE(status.errors.size(), 15u << 10);
+    EXPECT_EQ(status.errors.rfind("complaint number ", 0), 0u) << status.errors.substr(0, 40);
+    EXPECT_NE(status.errors.find("complaint number 2999\n"), std::string::npos);
+    EXPECT_GE(status.errorLines, 3000u);
+    EXPECT_EQ(status.errors.back(), '\n');
+}

@@ -30,131 +30,57 @@ namespace {
 
 // Each string the program asks for, with the inserts its text must carry.
 const std::map<int, QStringList> s_strings = {
-    {2, {}},
-    {3, {}},
-    {4, {}},
-    {5, {"%1"}},
-    {6, {}},
-    {7, {}},
-    {8, {"%1", "%2"}},
-    {9, {}},
-    {128, {}},
-    {130, {}},
-    {131, {}},
-    {133, {}},
-    {134, {"%1"}},
-    {135, {"%1", "%2", "%3"}},
-    {136, {"%1"}},
-    {138, {}},
-    {139, {}},
-    {141, {}},
-    {143, {}},
-    {144, {}},
-    {145, {}},
-    {146, {}},
-    {147, {}},
-    {148, {}},
-    {149, {}},
-    {150, {}},
-    {151, {}},
-    {152, {}},
-    {153, {}},
-    {154, {}},
-    {155, {}},
-    {156, {}},
-    {61440, {}},
-    {61442, {}},
-    {190, {}},
-    {300, {}},
-    {450, {}},
-    {451, {"%1"}}, // the encoding pane
-    {500, {}},
-    {501, {}},
-    {502, {"%1"}},
-    {503, {"%1"}},
-    {504, {}},
-    {505, {"%1"}},
-    {506, {"%1"}},
-    {507, {}},
-    {508, {"%1", "%2"}},
-    {509, {"%1"}}, // times of lines
-    {360, {}},
-    {361, {}},
-    {362, {"%1"}}, // the filter pane's Marks
-    {610, {}},
-    {611, {"%1"}},
-    {612, {"%1"}},
-    {613, {"%1"}},
-    {614, {"%1", "%2", "%3"}},
-    {615, {}},
-    {616, {"%1"}},
-    {617, {"%1"}},
-    {620, {}},
-    {621, {}},
-    {622, {}},
-    {623, {}},
-    {624, {}},
-    {625, {}},
-    {626, {}},
-    {627, {}},
-    {628, {"%1"}},
-    {629, {"%1"}}, // Line Details
-    {570, {}},
-    {571, {}},
-    {572, {"%1"}},
-    {573, {"%1"}},
-    {574, {"%1"}},
-    {575, {"%1"}},
-    {576, {}},
-    {577, {"%1", "%2"}},
-    {578, {"%1"}},
-    {579, {"%1"}},
-    {580, {"%1", "%2"}},
-    {581, {}},
+    {2, {}}, {3, {}}, {4, {}}, {5, {"%1"}}, {6, {}}, {7, {}}, {8, {"%1", "%2"}}, {9, {}},
+    {128, {}}, {130, {}}, {131, {}}, {133, {}}, {134, {"%1"}}, {135, {"%1", "%2", "%3"}},
+    {136, {"%1"}}, {138, {}}, {139, {}}, {141, {}}, {143, {}}, {144, {}}, {145, {}},
+    {146, {}}, {147, {}}, {148, {}}, {149, {}}, {150, {}}, {151, {}}, {152, {}}, {153, {}},
+    {154, {}}, {155, {}}, {156, {}}, {61440, {}}, {61442, {}},
+    {190, {}}, {300, {}},
+    {450, {}}, {451, {"%1"}}, // the encoding pane
+    {500, {}}, {501, {}}, {502, {"%1"}}, {503, {"%1"}}, {504, {}}, {505, {"%1"}}, {506, {"%1"}},
+    {507, {}}, {508, {"%1", "%2"}}, {509, {"%1"}}, // times of lines
+    {360, {}}, {361, {}}, {362, {"%1"}}, // the filter pane's Marks
+    {670, {}}, {671, {}}, {672, {}}, {673, {}}, {674, {}}, {675, {"%1"}}, {676, {}}, {677, {}},
+    {678, {}}, {679, {}}, {680, {"%1", "%2", "%3"}}, {681, {}}, {682, {}}, {683, {}}, {684, {}},
+    {685, {}}, {686, {}}, {687, {}}, {688, {}}, {689, {"%1"}}, // File > Follow Remote File
+    {610, {}}, {611, {"%1"}}, {612, {"%1"}}, {613, {"%1"}}, {614, {"%1", "%2", "%3"}},
+    {615, {}}, {616, {"%1"}}, {617, {"%1"}}, {620, {}}, {621, {}}, {622, {}}, {623, {}},
+    {624, {}}, {625, {}}, {626, {}}, {627, {}}, {628, {"%1"}}, {629, {"%1"}}, // Line Details
+    {570, {}}, {571, {}}, {572, {"%1"}}, {573, {"%1"}}, {574, {"%1"}}, {575, {"%1"}}, {576, {}},
+    {577, {"%1", "%2"}}, {578, {"%1"}}, {579, {"%1"}}, {580, {"%1", "%2"}}, {581, {}},
     {582, {}}, // File > Save Lines As
-    {630, {}},
-    {631, {}},
-    {632, {"%1", "%2"}},
-    {633, {"%1", "%2", "%3"}},
-    {634, {"%1", "%2", "%3"}},
-    {635, {"%1", "%2", "%3"}},
-    {636, {}},
-    {637, {}},
+    {630, {}}, {631, {}}, {632, {"%1", "%2"}}, {633, {"%1", "%2", "%3"}},
+    {634, {"%1", "%2", "%3"}}, {635, {"%1", "%2", "%3"}}, {636, {}}, {637, {}},
     {638, {}}, // Find in All Tabs
-    {590, {}},
-    {591, {}},
-    {592, {}},
-    {593, {}},
-    {594, {}},
-    {595, {}},
-    {596, {}},
-    {597, {"%1", "%2"}},
-    {598, {"%1", "%2", "%3"}},
-    {599, {}}, // notes on marks, kept marks
+    {590, {}}, {591, {}}, {592, {}}, {593, {}}, {594, {}}, {595, {}}, {596, {}},
+    {597, {"%1", "%2"}}, {598, {"%1", "%2", "%3"}}, {599, {}}, // notes on marks, kept marks
 };
 
 // The commands menus, toolbar and accelerators may send.
-const std::set<int> s_commands = {
-    32772, 32774, 32775, 32782, 32783, 32791, 32793, 32795, 32801, 32803, 57600, 57601, 57616,
-    57634, 57636, 57664, 57665, 59392, 59393, 33000, 33001, 33002, 33003, 33004, 33005, 33006,
-    33007, 33008, 33009, 33010, 33011,
-    // navigation
-    33050, 33051, 33052, 33053, 33054, 33055, 33056, 33057, 33058,
-    // View > Timeline, View > Line Details
-    33230, 33260,
-    // View > Marks, Edit > Note on Mark
-    33250, 33251,
-    // View > Wrap Long Lines, View > Terminal Colours,
-    // View > Show Control Characters, View > Encoding
-    33160, 33150, 33170, 33151, 33152, 33153, 33154, 33155, 33156, 33157, 33158,
-    // File > Follow Command..., File > Follow System Journal
-    33100, 33101,
-    // Edit > Go to Time...
-    33200,
-    // File > Save Lines As...
-    33240,
-    // Edit > Find in All Tabs...
-    33270};
+const std::set<int> s_commands = {32772, 32774, 32775, 32782, 32783, 32791, 32793, 32795,
+                                 32801, 32803, 57600, 57601, 57616, 57634, 57636, 57664, 57665,
+                                 59392, 59393, 33000, 33001, 33002, 33003, 33004, 33005,
+                                 33006, 33007, 33008, 33009, 33010, 33011,
+                                 // navigation
+                                 33050, 33051, 33052, 33053, 33054, 33055, 33056, 33057, 33058,
+                                 // View > Timeline, View > Line Details
+                                 33230, 33260,
+                                 // View > Marks, Edit > Note on Mark
+                                 33250, 33251,
+                                 // View > Wrap Long Lines, View > Terminal Colours,
+                                 // View > Show Control Characters, View > Encoding
+                                 33160, 33150, 33170, 33151, 33152, 33153, 33154, 33155, 33156, 33157, 33158,
+                                 // File > Follow Command..., File > Follow System Journal,
+                                 // File > Follow Remote File...
+                                 33100, 33101, 33290,
+                                 // Edit > Go to Time...
+                                 33200,
+                                 // File > Save Lines As...
+                                 33240,
+                                 // Edit > Find in All Tabs...
+                                 33270,
+                                 // View > Only Filtered Lines
+                                 33280};
 
 enum class Kind { Label, Button, Check, Edit, MultiLineEdit, List, ToolButton };
 
@@ -165,65 +91,30 @@ struct Control {
 
 // Each dialog template with the controls its dialog or page uses.
 const std::map<int, std::vector<Control>> s_dialogs = {
-    {100,
-     {{1002, Kind::Label},
-      {1003, Kind::Label},
-      {1004, Kind::Label},
-      {1005, Kind::Label},
-      {1, Kind::Button}}},
+    {100, {{1002, Kind::Label}, {1003, Kind::Label}, {1004, Kind::Label}, {1005, Kind::Label},
+           {1, Kind::Button}}},
     {135, {{1006, Kind::Check}, {1007, Kind::Label}, {1, Kind::Button}, {2, Kind::Button}}},
-    {143,
-     {{1000, Kind::Check},
-      {1001, Kind::Button},
-      {1017, Kind::Button},
-      {1018, Kind::Button},
-      {1024, Kind::MultiLineEdit},
-      {1027, Kind::Check},
-      {1028, Kind::Check},
-      {1029, Kind::Check}}},
-    {144,
-     {{1015, Kind::List},
-      {1016, Kind::Button},
-      {1017, Kind::Button},
-      {1019, Kind::Button},
-      {1028, Kind::Check},
-      {1029, Kind::Check},
-      {1030, Kind::Edit},
-      {1031, Kind::Button},
-      {1032, Kind::ToolButton},
-      {1033, Kind::Button},
-      {1034, Kind::Button}}},
-    {145,
-     {{1020, Kind::Edit},
-      {1021, Kind::Check},
-      {1022, Kind::Check},
-      {1024, Kind::Label},
-      {1025, Kind::Label},
-      {1026, Kind::Button},
-      {1027, Kind::Edit},
-      {1028, Kind::Button},
-      {1029, Kind::Check},
-      {1, Kind::Button},
-      {2, Kind::Button}}},
+    {143, {{1000, Kind::Check}, {1001, Kind::Button}, {1017, Kind::Button}, {1018, Kind::Button},
+           {1024, Kind::MultiLineEdit}, {1027, Kind::Check}, {1028, Kind::Check},
+           {1029, Kind::Check}}},
+    {144, {{1015, Kind::List}, {1016, Kind::Button}, {1017, Kind::Button}, {1019, Kind::Button},
+           {1028, Kind::Check}, {1029, Kind::Check}, {1030, Kind::Edit}, {1031, Kind::Button},
+           {1032, Kind::ToolButton}, {1033, Kind::Button}, {1034, Kind::Button}}},
+    {145, {{1020, Kind::Edit}, {1021, Kind::Check}, {1022, Kind::Check}, {1024, Kind::Label},
+           {1025, Kind::Label}, {1026, Kind::Button}, {1027, Kind::Edit}, {1028, Kind::Button},
+           {1029, Kind::Check}, {1, Kind::Button}, {2, Kind::Button}}},
 };
 
 bool isKind(QWidget* w, Kind kind)
 {
     switch (kind) {
-    case Kind::Label:
-        return qobject_cast<QLabel*>(w);
-    case Kind::Button:
-        return qobject_cast<QAbstractButton*>(w) && !qobject_cast<QCheckBox*>(w);
-    case Kind::Check:
-        return qobject_cast<QCheckBox*>(w);
-    case Kind::Edit:
-        return qobject_cast<QLineEdit*>(w);
-    case Kind::MultiLineEdit:
-        return qobject_cast<QPlainTextEdit*>(w);
-    case Kind::List:
-        return qobject_cast<QTreeWidget*>(w);
-    case Kind::ToolButton:
-        return qobject_cast<QToolButton*>(w);
+    case Kind::Label: return qobject_cast<QLabel*>(w);
+    case Kind::Button: return qobject_cast<QAbstractButton*>(w) && !qobject_cast<QCheckBox*>(w);
+    case Kind::Check: return qobject_cast<QCheckBox*>(w);
+    case Kind::Edit: return qobject_cast<QLineEdit*>(w);
+    case Kind::MultiLineEdit: return qobject_cast<QPlainTextEdit*>(w);
+    case Kind::List: return qobject_cast<QTreeWidget*>(w);
+    case Kind::ToolButton: return qobject_cast<QToolButton*>(w);
     }
     return false;
 }
@@ -286,7 +177,7 @@ std::vector<std::string> languageCodes()
 }
 
 class LanguagePackageTest : public ::testing::TestWithParam<std::string> {
-  protected:
+protected:
     void SetUp() override { m_package = std::make_unique<LoadedPackage>(GetParam()); }
     void TearDown() override { m_package.reset(); }
 
