@@ -143,13 +143,13 @@ using Kind = SshFailure::Kind;
 // before the verification that failed because of it), ssh's before the remote side's.
 int weight(Kind kind)
 {
-    static constexpr std::array order = {
+    static constexpr std::array Order = {
         Kind::None,           Kind::RemoteError,      Kind::Unreadable,
         Kind::NoSuchFile,     Kind::ConnectionFailed, Kind::ConnectionRefused,
         Kind::UnknownHost,    Kind::PermissionDenied, Kind::HostKeyUnknown,
         Kind::HostKeyChanged,
     };
-    return static_cast<int>(std::find(order.begin(), order.end(), kind) - order.begin());
+    return static_cast<int>(std::find(Order.begin(), Order.end(), kind) - Order.begin());
 }
 
 Kind classify(std::string_view line)
