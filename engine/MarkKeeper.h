@@ -52,7 +52,7 @@ KeptMarksText parseKeptMarks(std::string_view text);
 // The hash of a line's first `length` bytes as a kept mark holds it: all of them up to
 // 2 * HashedHalf bytes, else the first and the last HashedHalf, so a huge line costs two
 // small reads. Nothing when the bytes cannot be read.
-inline constexpr std::uint64_t HashedHalf = 32 * 1024;
+inline constexpr std::uint64_t HashedHalf = std::uint64_t{32} * 1024;
 std::optional<std::uint64_t> keptLineHash(const quill::ReadOnlyFile& file, FileOffset offset,
                                           std::uint64_t length);
 
