@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,22 +117,6 @@ std::string expectedFile(const std::vector<std::string>& lines, const std::set<L
         out += ended && bytes.ends_with(crlf) ? crlf : lf;
     }
     return out;
-}
-
-std::vector<std::string> folderEntries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // Write calls that fail at a chosen byte, or run a hook before each write.
@@ -295,7 +278,7 @@ TEST_F(LineSaverTest, RandomChoicesInEveryFormEqualTheModelsBytes)
         const std::string expected = expectedFile(lines, chosen, notes, form, marked);
         EXPECT_EQ(readFile(target), expected);
         EXPECT_EQ(result.bytes, expected.size());
-        EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"saved.log"});
+        EXPECT_EQ(quilltest::folderEntries(out.path()), std::vector<std::string>{"saved.log"});
     }
 }
 
@@ -341,7 +324,7 @@ TEST_F(LineSaverTest, ADiskThatFillsAtAnyByteLeavesTheOldFileAndNoTemporaryFile)
             EXPECT_EQ(result.outcome, SaveOutcome::WriteFailed);
             EXPECT_EQ(result.error, error);
             EXPECT_EQ(readFile(target), "the old file\n");
-            EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"saved.log"});
+            EXPECT_EQ(quilltest::folderEntries(out.path()), std::vector<std::string>{"saved.log"});
             s_writeRoom = room;
         }
     }
@@ -365,7 +348,7 @@ TEST_F(LineSaverTest, AFailedFlushOrReadOrFolderKeepsTheOldFileAndSaysWhy)
     EXPECT_EQ(result.error, EIO);
     s_failReads = false;
     EXPECT_EQ(readFile(target), "old\n");
-    EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"saved.log"});
+    EXPECT_EQ(quilltest::folderEntries(out.path()), std::vector<std::string>{"saved.log"});
 
     target = out.file("missing folder/saved.log");
     result = save(all(3));
@@ -412,7 +395,7 @@ TEST_F(LineSaverTest, CancelAtAnyWriteLeavesTheOldFileAndNothingElse)
             EXPECT_LT(saver.permille(), 1000);
         }
         EXPECT_EQ(readFile(target), "kept\n");
-        EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"saved.log"});
+        EXPECT_EQ(quilltest::folderEntries(out.path()), std::vector<std::string>{"saved.log"});
     }
 }
 
@@ -434,7 +417,7 @@ TEST_F(LineSaverTest, LinesThatStartOverWhileSavingAreNotWrittenUnderTheirOldNum
     };
     EXPECT_EQ(saver.run().outcome, SaveOutcome::LinesChanged);
     EXPECT_EQ(readFile(target), "kept\n");
-    EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"saved.log"});
+    EXPECT_EQ(quilltest::folderEntries(out.path()), std::vector<std::string>{"saved.log"});
 }
 
 TEST_F(LineSaverTest, ALogCutShorterThanItsLinesIsNotSavedAsIfWhole)
@@ -445,7 +428,7 @@ TEST_F(LineSaverTest, ALogCutShorterThanItsLinesIsNotSavedAsIfWhole)
     ASSERT_EQ(::truncate(logPath.c_str(), 15), 0);
     EXPECT_EQ(save(all(3), 8).outcome, SaveOutcome::LinesChanged);
     EXPECT_EQ(readFile(target), "kept\n");
-    EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"saved.log"});
+    EXPECT_EQ(quilltest::folderEntries(out.path()), std::vector<std::string>{"saved.log"});
 }
 
 TEST_F(LineSaverTest, ANewFileGetsTheUmasksModeAndAReplacedOneKeepsItsOwn)

@@ -59,20 +59,7 @@ class LineDetailsPaneTest : public ::testing::Test {
             bytes += std::string(line) + "\n";
         }
         quilltest::writeFile(path, bytes);
-        frame = std::make_unique<MainFrame>(&owner, &sound);
-        LogDocument* document = frame->activeDocument();
-        owner.document = document;
-        owner.frame = frame.get();
-        frame->setMessageHandler([](const QString&) {});
-        frame->resize(900, 500);
-        frame->show();
-        view()->initialUpdate();
-        ASSERT_TRUE(document->openDocument(u16(path)));
-        document->stopWatching();
-        view()->initialUpdate();
-        frame->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-        settle();
+        ASSERT_NO_FATAL_FAILURE(quilltest::showFrameOver(frame, owner, sound, path, {900, 500}));
     }
 
     LogView* view() const { return frame->activeView(); }

@@ -49,21 +49,10 @@ class MarkNotesTest : public ::testing::Test {
     // A new window over the file, as the program shows it when started again.
     void start()
     {
-        frame.reset();
-        frame = std::make_unique<MainFrame>(&owner, &sound);
+        ASSERT_NO_FATAL_FAILURE(
+            quilltest::showFrameOver(frame, owner, sound, path, {700, 400},
+                                     [this](const QString& text) { messages << text; }));
         document = frame->activeDocument();
-        owner.document = document;
-        owner.frame = frame.get();
-        frame->setMessageHandler([this](const QString& text) { messages << text; });
-        frame->resize(700, 400);
-        frame->show();
-        view()->initialUpdate();
-        ASSERT_TRUE(document->openDocument(u16(path)));
-        document->stopWatching();
-        view()->initialUpdate();
-        frame->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-        settle();
     }
 
     LogView* view() const { return frame->activeView(); }

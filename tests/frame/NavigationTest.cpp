@@ -75,21 +75,8 @@ class NavigationTest : public ::testing::Test {
     {
         quilltest::writeFile(path, bytes);
         // A second open in one test starts with a new frame (and with it new tabs).
-        frame.reset();
-        frame = std::make_unique<MainFrame>(&owner, &sound);
+        ASSERT_NO_FATAL_FAILURE(quilltest::showFrameOver(frame, owner, sound, path, {600, 400}));
         document = frame->activeDocument();
-        owner.document = document;
-        owner.frame = frame.get();
-        frame->setMessageHandler([](const QString&) {});
-        frame->resize(600, 400);
-        frame->show();
-        view()->initialUpdate();
-        ASSERT_TRUE(document->openDocument(u16(path)));
-        document->stopWatching();
-        view()->initialUpdate();
-        frame->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-        settle();
     }
 
     LogView* view() const { return frame->activeView(); }

@@ -12,30 +12,12 @@
 #include <QProgressDialog>
 #include <QStatusBar>
 
-#include <dirent.h>
-
 #include <atomic>
 #include <thread>
 
 namespace {
 
 using Choice = SaveLinesCommand::Choice;
-
-std::vector<std::string> folderEntries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class SaveLinesTest : public FilterPaneTest {
   protected:
@@ -229,7 +211,7 @@ TEST_F(SaveLinesTest, CancelInTheProgressWindowLeavesTheOldFileAndNothingElse)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !command()->isSaving(); }, 10000));
     EXPECT_EQ(command()->lastResult().outcome, SaveOutcome::Cancelled);
     EXPECT_EQ(quilltest::readFile(target), "the old file\n");
-    EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"kept.log"});
+    EXPECT_EQ(quilltest::folderEntries(out.path()), std::vector<std::string>{"kept.log"});
     EXPECT_TRUE(frame->action(CommandId::SaveLinesAs)->isEnabled());
 }
 
@@ -252,7 +234,7 @@ TEST_F(SaveLinesTest, AFolderThatCannotTakeTheFileIsToldWithTheReason)
             command()->lastResult().error == ENOENT ? "No such file" : "Not a directory";
         EXPECT_TRUE(messages[0].contains(QString::fromLatin1(reason))) << messages[0].toStdString();
     }
-    EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"a file"});
+    EXPECT_EQ(quilltest::folderEntries(out.path()), std::vector<std::string>{"a file"});
 }
 
 TEST_F(SaveLinesTest, ClosingTheTabWhileItsLinesAreSavedEndsTheSaveAndLeavesNothing)
@@ -276,6 +258,7 @@ TEST_F(SaveLinesTest, ClosingTheTabWhileItsLinesAreSavedEndsTheSaveAndLeavesNoth
     EXPECT_EQ(frame->tabCount(), 1);
     QTest::qWait(50); // the ended thread's notice arrives and is passed over
     EXPECT_EQ(quilltest::readFile(target), "the old file\n");
-    EXPECT_EQ(folderEntries(out.path()), (std::vector<std::string>{"kept.log", "second.log"}));
+    EXPECT_EQ(quilltest::folderEntries(out.path()),
+              (std::vector<std::string>{"kept.log", "second.log"}));
     EXPECT_TRUE(frame->action(CommandId::SaveLinesAs)->isEnabled());
 }

@@ -14,12 +14,13 @@
 
 #include <chrono>
 #include <csignal>
-#include <thread>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace quill;
+using quilltest::folderEntries;
 using quilltest::readFile;
 using quilltest::TempDir;
 using quilltest::writeFile;
@@ -34,8 +35,7 @@ Bytes dword(std::uint32_t v)
             static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
 }
 
-bool setDword(HiveStore& hive, std::u16string_view path, std::u16string_view name,
-              std::uint32_t v)
+bool setDword(HiveStore& hive, std::u16string_view path, std::u16string_view name, std::uint32_t v)
 {
     const Bytes b = dword(v);
     return hive.setValue(path, name, RegType::Dword, b.data(), b.size());
@@ -65,18 +65,8 @@ unsigned modeOf(const std::string& path)
     return st.st_mode & 07777;
 }
 
-std::vector<std::string> folderEntries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) {
-        names.push_back(e.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class HiveStoreTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::string folder = dir.file("config/deeper/quillstream");
     std::string path = folder + "/user.reg";
@@ -139,8 +129,8 @@ TEST_F(HiveStoreTest, queryAnswersMoreDataForAShortBuffer)
 
 TEST_F(HiveStoreTest, createEnumerateAndDeleteTrees)
 {
-    for (const char16_t* p : {u"S\\Keywords\\2", u"S\\Keywords\\10\\deep", u"S\\keywords\\1",
-                              u"S\\Other"}) {
+    for (const char16_t* p :
+         {u"S\\Keywords\\2", u"S\\Keywords\\10\\deep", u"S\\keywords\\1", u"S\\Other"}) {
         ASSERT_TRUE(hive.createKey(p));
     }
     ASSERT_TRUE(setDword(hive, u"S\\Keywords", u"Beep", 1));
@@ -338,7 +328,8 @@ TEST_F(HiveStoreTest, linkedHiveIsWrittenWhereItPoints)
     std::filesystem::create_directories(folder);
     const std::string real = dir.file("dotfiles/user.reg");
     std::filesystem::create_directories(dir.file("dotfiles"));
-    writeFile(real, "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\K]\n\"v\"=dword:1\n");
+    writeFile(real,
+              "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\K]\n\"v\"=dword:1\n");
     ASSERT_EQ(::symlink(real.c_str(), path.c_str()), 0);
     ASSERT_TRUE(setDword(hive, u"K", u"w", 2));
     EXPECT_TRUE(std::filesystem::is_symlink(path));
@@ -404,8 +395,8 @@ TEST_F(HiveStoreTest, concurrentWritersInTwoProcessesLoseNothing)
             HiveStore own(path, HiveRoot::CurrentUser);
             bool ok = true;
             for (int i = 0; i < PerProcess; ++i) {
-                const std::u16string name = utf8ToUtf16("p" + std::to_string(c) + "_" +
-                                                        std::to_string(i));
+                const std::u16string name =
+                    utf8ToUtf16("p" + std::to_string(c) + "_" + std::to_string(i));
                 ok = setDword(own, u"K", name, static_cast<std::uint32_t>(c * 1000 + i)) && ok;
             }
             ::_exit(ok ? 0 : 1);

@@ -5,8 +5,16 @@
 
 #include "engine/LogDocument.h"
 #include "frame/MainFrame.h"
+#include "support/TestDoubles.h"
 #include "view/LogView.h"
 
+#include <QApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,5 +47,31 @@ class ReopeningOwner : public FrameOwner {
     LogDocument* document = nullptr;
     MainFrame* frame = nullptr;
 };
+
+// A new window over the file at `path`, shown and active, as the program shows it after an
+// open, with the owner pointed at it. The watcher is stopped: the test decides when lines
+// arrive. `messages` gets the window's messages (from the open on); none: they are dropped.
+inline void showFrameOver(std::unique_ptr<MainFrame>& frame, ReopeningOwner& owner,
+                          SoundService& sound, const std::string& path, QSize size,
+                          std::function<void(const QString&)> messages = {})
+{
+    frame.reset();
+    frame = std::make_unique<MainFrame>(&owner, &sound);
+    LogDocument* document = frame->activeDocument();
+    owner.document = document;
+    owner.frame = frame.get();
+    frame->setMessageHandler(messages ? std::move(messages) : [](const QString&) {});
+    frame->resize(size);
+    frame->show();
+    frame->activeView()->initialUpdate();
+    ASSERT_TRUE(document->openDocument(u16(path)));
+    document->stopWatching();
+    frame->activeView()->initialUpdate();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+    }
+}
 
 } // namespace quilltest

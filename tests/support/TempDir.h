@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quilltest {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +20,7 @@ public:
     const std::string& path() const { return m_path; } // without trailing '/'
     std::string file(std::string_view name) const { return m_path + "/" + std::string(name); }
 
-private:
+  private:
     std::string m_path;
 };
 
@@ -27,16 +28,18 @@ private:
 void writeFile(const std::string& path, std::string_view bytes);
 void appendFile(const std::string& path, std::string_view bytes);
 std::string readFile(const std::string& path);
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> folderEntries(const std::string& folder);
 
 // Sets an environment variable for the lifetime of the object, then restores it.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const std::string& value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     std::string m_name;
     std::string m_old;
     bool m_hadOld = false;
