@@ -1,6 +1,6 @@
-// The filter's lines as the main view: the switch's command, and the marks' commands on
-// those lines while they are shown so, and Go to Line among them (Find, Copy and Select All ask
-// filterShownAsView).
+// The filter's lines as the main view: the switch's command, and the commands of marks and of
+// keyword lines on those lines while they are shown so, and Go to Line among them (Find, Copy
+// and Select All ask filterShownAsView).
 
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
@@ -47,6 +47,10 @@ bool MainFrame::runFilterViewCommand(int id)
     case CommandId::NextMark:
     case CommandId::PreviousMark:
         rows->jumpToMark(id == CommandId::NextMark);
+        return true;
+    case CommandId::NextKeywordLine:
+    case CommandId::PreviousKeywordLine:
+        rows->jumpToKeywordLine(id == CommandId::NextKeywordLine);
         return true;
     case CommandId::GoToLine: {
         // To the row of the line, or of the first shown line after it.

@@ -240,7 +240,11 @@ bool TimeCommands::goTo(LogTab* tab, const TimeQuery& query)
         note(strings.string(StringId::NoTimesInLog));
         return false;
     }
-    tab->view()->showLineInUpperThird(found->line);
+    if (tab->filterPane()->showsAsView()) {
+        tab->showLine(found->line); // the row of that line, or of the first shown after it
+    } else {
+        tab->view()->showLineInUpperThird(found->line);
+    }
     switch (found->where) {
     case DocumentTimeIndex::Found::Where::BeforeFirst:
         note(strings.format(StringId::TimeBeforeFirst, timeText(*target)));

@@ -326,6 +326,52 @@ TEST_F(FilterAsViewTest, AMarkSetAmongTheRowsIsTheWholeLogsAndTheJumpsSkipHidden
     EXPECT_FALSE(document->marks().isMarked(10));
 }
 
+// Alt+Down and Alt+Up go among the rows a keyword colours, over batches of rows both ways and
+// past a keyword line the filter hides; Go to Time lands on the row of the first shown line at
+// or after the time.
+TEST_F(FilterAsViewTest, KeywordLineJumpsAndGoToTimeStayAmongTheRows)
+{
+    store->saveKeywords({Keyword(u"KEY", 0x00FFFFFF, 0x00FF0000, true, false, true)});
+    std::string text;
+    for (int i = 0; i < 2000; ++i) {
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "2026-12-09 10:%02d:%02d", i / 60 % 60, i % 60);
+        const bool key = i == 6 || i == 701 || i == 1400 || i == 1998;
+        text += std::string(stamp) + (i % 2 == 0 ? " ERROR" : " INFO") + (key ? " KEY" : "") + " " +
+                std::to_string(i) + "\n";
+    }
+    open(text);
+    filterBy("ERROR");
+    ASSERT_EQ(shown(2000), expected("ERROR"));
+    switchKey();
+    ASSERT_TRUE(asView());
+    rowsToTop();
+    rows()->setFocus();
+    auto at = [&] { return rows()->lineOfRow(rows()->currentRow()); };
+    for (const LineNumber line : {6u, 1400u, 1998u, 1998u}) {
+        key(Qt::Key_Down, Qt::AltModifier);
+        EXPECT_EQ(at(), line) << "down";
+    }
+    for (const LineNumber line : {1400u, 6u, 6u}) {
+        key(Qt::Key_Up, Qt::AltModifier);
+        EXPECT_EQ(at(), line) << "up";
+    }
+    EXPECT_TRUE(logView()->isHidden());
+
+    // 10:11:41 is line 701, which the filter hides: its next shown line is 702.
+    key(Qt::Key_T, Qt::ControlModifier);
+    auto* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr) << "Ctrl+T opens the box";
+    auto* field = box->findChild<QLineEdit*>(QStringLiteral("time"));
+    ASSERT_NE(field, nullptr);
+    QTest::keyClicks(field, QStringLiteral("2026-12-09 10:11:41"));
+    QTest::keyClick(field, Qt::Key_Return);
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return at() == 702u; })) << at();
+    EXPECT_TRUE(asView());
+}
+
 TEST_F(FilterAsViewTest, TheFilteredViewFollowsMatchingAppendsAndWrapsLongLines)
 {
     open(numberedLog(200), true);
