@@ -749,7 +749,10 @@ std::optional<TimeQuery> parseTimeQuery(std::string_view text)
     // 22:01, 22:01:30.5, and 9:05 for 09:05.
     std::string padded;
     if (text.size() > 1 && text[1] == ':') {
-        padded = "0" + std::string(text);
+        // Appended, not "0" + text: GCC 12 at -O3 takes that for an overlapping copy.
+        padded.reserve(text.size() + 1);
+        padded.push_back('0');
+        padded.append(text);
         text = padded;
     }
     Cursor c{text, 0};
