@@ -89,7 +89,12 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
     m_timelineRefresh->setInterval(250);
     connect(m_timelineRefresh, &QTimer::timeout, m_timeline, &TimelineView::refresh);
     const auto refreshTimeline = [this] {
-        if (m_timeline->isVisible() && !m_timelineRefresh->isActive()) {
+        if (!m_timeline->isVisible()) {
+            return;
+        }
+        // Other keywords, another encoding or showing start the counts over.
+        m_times->setCountedKeywords(m_document->keywords());
+        if (!m_timelineRefresh->isActive()) {
             m_timelineRefresh->start();
         }
     };
@@ -281,8 +286,9 @@ void LogTab::alertInBackground()
 
 void LogTab::setTimelineShown(bool shown)
 {
+    // The keyword counts come with the times, from the same read, while the timeline shows.
+    m_times->setCountedKeywords(shown ? m_document->keywords() : std::vector<Keyword>());
     if (shown) {
-        m_view->wantKeywordLines();
         m_timeline->refresh();
     }
     m_timeline->setVisible(shown);

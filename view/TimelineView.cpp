@@ -1,7 +1,6 @@
 #include "view/TimelineView.h"
 
 #include "engine/DocumentTimeIndex.h"
-#include "engine/KeywordLines.h"
 #include "engine/LogDocument.h"
 #include "engine/TimeIndex.h"
 #include "resources/LanguageResources.h"
@@ -17,9 +16,6 @@
 
 #include <algorithm>
 #include <ctime>
-
-static_assert(KeywordLines::CountGroupLines == TimeIndex::GroupLines,
-              "the keyword counts and the times must group lines alike");
 
 namespace {
 
@@ -70,8 +66,8 @@ void TimelineView::refresh()
         m_input.lines = std::min<LineNumber>(
             m_times->indexedLines(), LineNumber(m_input.groupLatest.size()) * m_input.groupLines);
     }
-    if (m_view != nullptr && m_view->keywordLines() != nullptr) {
-        KeywordLines::GroupCounts counts = m_view->keywordLines()->groupCounts();
+    if (m_times != nullptr) {
+        DocumentTimeIndex::GroupCounts counts = m_times->groupCounts();
         m_input.keywordCounts = std::move(counts.counts);
         m_input.keywords = counts.keywords.size();
         for (const Keyword& keyword : counts.keywords) {
