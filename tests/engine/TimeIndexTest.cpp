@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <ctime>
 #include <random>
+#include <thread>
 
 using namespace quilltest;
 using namespace std::chrono_literals;
@@ -558,6 +560,8 @@ TEST_F(DocumentTimes, KeywordCountsOfTheSharedReadAreTheKeywordSearchs)
         doc.setTerminalColors(!fromStart);
         const std::vector<Keyword> first = keywordsOf({u"error", u"WARN", u"lock", u"deadlock"}, 0);
         DocumentTimeIndex times(doc);
+        std::atomic<int> caughtUp{0};
+        times.setCaughtUpCallback([&] { ++caughtUp; });
         if (fromStart) {
             times.setCountedKeywords(first);
         }
@@ -568,15 +572,30 @@ TEST_F(DocumentTimes, KeywordCountsOfTheSharedReadAreTheKeywordSearchs)
             times.setCountedKeywords(first);
         }
         expectCounts(times, first);
-        appendFile(path, part(3000, seconds, !fromStart));
+        // Up to a group's last line exactly.
+        appendFile(path, part(3024, seconds, !fromStart));
         ASSERT_TRUE(pumpUntil(LineNumber(own.size()), true));
         expectCounts(times, first);
         // Lists changed while a pass is under way: only the last one counts.
         const std::vector<Keyword> second = keywordsOf({u"ERROR", u"dead", u"WARN"}, 1);
         times.setCountedKeywords(second);
         times.setCountedKeywords(first);
+        const int looks = caughtUp;
         times.setCountedKeywords(second);
+        // Counted without being asked to catch up.
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        while (caughtUp == looks && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(1ms);
+        }
+        EXPECT_EQ(times.groupCounts().lines, own.size());
         expectCounts(times, second);
+        // Sequences shown or hidden: the counts of the lines as shown now.
+        const std::vector<Keyword> sequences = keywordsOf({u"[32m", u"INFO"}, 1);
+        times.setCountedKeywords(sequences);
+        expectCounts(times, sequences);
+        doc.setTerminalColors(fromStart);
+        times.setCountedKeywords(sequences);
+        expectCounts(times, sequences);
         // None enabled: no counting, nothing kept.
         times.setCountedKeywords({});
         ASSERT_TRUE(times.waitCaughtUp());

@@ -201,6 +201,13 @@ TEST(TimelineTest, BarsCountTheLogAndTakeClicksWheelAndNewLines)
         [&] { return totalLines(*timeline) == 70 && keywordTotal(*timeline) == 10; }, 10000))
         << totalLines(*timeline) << " lines, " << keywordTotal(*timeline) << " keyword lines";
 
+    // Other keywords, as the settings sheet leaves them: the bars count the new list's lines.
+    package.store->saveKeywords({Keyword(u"INFO", 0x0000FF, 0xFFFFFF, true, false, true)});
+    document->reloadKeywords();
+    tab->updateAllViews();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return keywordTotal(*timeline) == 60; }, 10000))
+        << keywordTotal(*timeline) << " keyword lines";
+
     toggle->trigger();
     settle();
     EXPECT_FALSE(timeline->isVisible());
