@@ -131,7 +131,7 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
         bool times = true;
         bool count = false;
         std::uint64_t countGeneration = 0;
-        LineNumber limit = 0; // one past the last line to read
+        LineNumber limit = ~LineNumber(0); // one past the last line to read
     };
     // Indexes (or counts) the complete lines from next (which starts at base) in pieces, for
     // as long as the index is the one of epoch; the lines added.
