@@ -92,8 +92,7 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
         if (!m_timeline->isVisible()) {
             return;
         }
-        // Other keywords, another encoding or showing start the counts over.
-        m_times->setCountedKeywords(m_document->keywords());
+        countTimelineKeywords(true);
         if (!m_timelineRefresh->isActive()) {
             m_timelineRefresh->start();
         }
@@ -284,10 +283,20 @@ void LogTab::alertInBackground()
     }
 }
 
+void LogTab::countTimelineKeywords(bool shown)
+{
+    // The keyword counts come with the times, from the same read, while the timeline shows;
+    // where the view searches the keywords anyway (its strip, its jumps), the timeline takes
+    // that search's counts, so that no line is searched twice. Other keywords, another
+    // encoding or showing start the counts over.
+    const bool searched = m_view->keywordLines() != nullptr;
+    m_times->setCountedKeywords(shown && !searched ? m_document->keywords()
+                                                   : std::vector<Keyword>());
+}
+
 void LogTab::setTimelineShown(bool shown)
 {
-    // The keyword counts come with the times, from the same read, while the timeline shows.
-    m_times->setCountedKeywords(shown ? m_document->keywords() : std::vector<Keyword>());
+    countTimelineKeywords(shown);
     if (shown) {
         m_timeline->refresh();
     }

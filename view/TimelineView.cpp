@@ -1,6 +1,7 @@
 #include "view/TimelineView.h"
 
 #include "engine/DocumentTimeIndex.h"
+#include "engine/KeywordLines.h"
 #include "engine/LogDocument.h"
 #include "engine/TimeIndex.h"
 #include "resources/LanguageResources.h"
@@ -16,6 +17,9 @@
 
 #include <algorithm>
 #include <ctime>
+
+static_assert(KeywordLines::CountGroupLines == TimeIndex::GroupLines,
+              "the keyword counts and the times must group lines alike");
 
 namespace {
 
@@ -68,6 +72,12 @@ void TimelineView::refresh()
     }
     if (m_times != nullptr) {
         DocumentTimeIndex::GroupCounts counts = m_times->groupCounts();
+        if (counts.keywords.empty() && m_view != nullptr && m_view->keywordLines() != nullptr) {
+            // The view's keyword search (for its strip or jumps) counts instead of the index.
+            KeywordLines::GroupCounts searched = m_view->keywordLines()->groupCounts();
+            counts.counts = std::move(searched.counts);
+            counts.keywords = std::move(searched.keywords);
+        }
         m_input.keywordCounts = std::move(counts.counts);
         m_input.keywords = counts.keywords.size();
         for (const Keyword& keyword : counts.keywords) {

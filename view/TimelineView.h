@@ -8,8 +8,9 @@
 // step's first line.
 //
 // It reads the tab's time index, which counts the keyword lines in the same read as the
-// times (copies of its group tables, a few bytes per 128 lines), never the file: refresh()
-// after it moved on.
+// times, or where the log view keeps a keyword search of its own (for its strip or jumps),
+// that search's counts (copies of their group tables, a few bytes per 128 lines), never the
+// file: refresh() after either moved on.
 // User-interface thread only.
 
 #include "engine/DocumentTypes.h"
