@@ -1,6 +1,7 @@
 #include "engine/DocumentTimeIndex.h"
 
 #include "engine/TwoLanes.h"
+#include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
@@ -103,12 +104,21 @@ struct PrefixBuffer {
     std::string scratch;
 };
 
+// The keyword search a pass runs on the bytes it reads, and the keyword lines it finds (rows
+// of the pass's run).
+struct KeywordPass {
+    KeywordScan* scan = nullptr;
+    std::vector<KeywordScan::Line>* found = nullptr;
+};
+
 // Gives take(i, prefix) the prefix of each line [0, count) of starts (count + 1 offsets), as
-// narrowPrefix sees it, in order; the view lasts until the next call. False when the file
-// cannot be read as far.
+// narrowPrefix sees it, in order; the view lasts until the next call. With a keyword pass,
+// the lines are read whole (up to CountedLineBytes) and searched as well, and only when
+// times is set are their prefixes taken. False when the file cannot be read as far.
 template <typename Take>
 bool forEachPrefix(const quill::ReadOnlyFile& file, quill::TextEncoding encoding,
-                   const FileOffset* starts, std::size_t count, PrefixBuffer& buffer, Take take)
+                   const FileOffset* starts, std::size_t count, PrefixBuffer& buffer, Take take,
+                   const KeywordPass& keywords = {}, bool times = true)
 {
     const bool wide = quill::isUtf16(encoding);
     for (std::size_t done = 0; done < count;) {
@@ -117,11 +127,28 @@ bool forEachPrefix(const quill::ReadOnlyFile& file, quill::TextEncoding encoding
             ++end;
         }
         const FileOffset from = starts[done];
-        const FileOffset to = std::min(starts[end], starts[end - 1] + FileOffset(PrefixSlot));
+        // Only a line read alone can be longer than CountedLineBytes.
+        const FileOffset to =
+            keywords.scan != nullptr
+                ? std::min(starts[end], from + FileOffset(DocumentTimeIndex::CountedLineBytes))
+                : std::min(starts[end], starts[end - 1] + FileOffset(PrefixSlot));
         const auto size = std::size_t(to - from);
         buffer.bytes.resize(size);
         if (file.readAt(buffer.bytes.data(), size, from) != std::int64_t(size)) {
             return false; // the file shrank: a reload follows
+        }
+        if (keywords.scan != nullptr) {
+            const FileOffset cut[2] = {from, to};
+            const std::size_t before = keywords.found->size();
+            keywords.scan->scan(buffer.bytes.data(), to < starts[end] ? cut : starts + done,
+                                end - done, *keywords.found);
+            for (std::size_t k = before; k < keywords.found->size(); ++k) {
+                (*keywords.found)[k].row += std::uint32_t(done);
+            }
+        }
+        if (!times) {
+            done = end;
+            continue;
         }
         const std::uint8_t* const bytes = buffer.bytes.data();
         const std::uint8_t* const last = bytes + size;
@@ -219,6 +246,9 @@ void DocumentTimeIndex::indexRestarted()
         m_index.clear();
         m_reader.reset();
         m_noTimesFinal = false;
+        m_counts.clear();
+        m_countedLines = 0;
+        ++m_countGeneration;
         m_indexEpoch = ~std::uint64_t(0);
         m_state = State::Building;
         ++m_request;
@@ -268,6 +298,8 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
     for (;;) {
         LineNumber next = 0;
         bool haveReader = false;
+        PassPlan plan;
+        LineNumber from = 0;
         {
             std::lock_guard lock(m_mutex);
             if (m_quit || job.path != m_job.path) {
@@ -275,10 +307,15 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
             }
             next = m_index.lineCount();
             haveReader = m_reader.has_value();
+            if (haveReader) {
+                plan = planPass(next);
+            }
+            // The lines indexed before the counting began are counted first.
+            from = plan.times ? next : m_countedLines;
         }
         // With a layout, only the first line to read: the pieces copy their own lines.
         const LineNumber most = haveReader ? 1 : LineNumber(DetectLines);
-        m_doc.copyLineRun(haveReader ? next : 0, AllLines, most, PieceBytes, run);
+        m_doc.copyLineRun(haveReader ? from : 0, AllLines, most, PieceBytes, run);
         {
             std::lock_guard lock(m_mutex);
             if (run.epoch != m_indexEpoch) {
@@ -288,6 +325,9 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
                 m_indexEpoch = run.epoch;
                 m_state = State::Building;
                 m_noTimesFinal = false;
+                m_counts.clear();
+                m_countedLines = 0;
+                ++m_countGeneration;
                 job.encoding = m_doc.encodingForm();
                 m_job.encoding = job.encoding;
                 continue;
@@ -315,7 +355,7 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
                 std::lock_guard lock(m_mutex);
                 return *m_reader;
             }();
-            if (indexFrom(file, job.encoding, run.epoch, next, run.starts[0], reader) == 0) {
+            if (indexFrom(file, job.encoding, run.epoch, from, run.starts[0], reader, plan) == 0) {
                 return true; // unreadable, or started over: the next look goes on
             }
             continue;
@@ -351,6 +391,8 @@ struct TimeLane {
     LogDocument::LineRun run;
     std::size_t count = 0; // complete lines of the run
     std::vector<TimeMs> times;
+    KeywordScan* scan = nullptr; // while counting: this lane's own
+    std::vector<KeywordScan::Line> found;
     PrefixBuffer buffer;
     LineTimeReader::Recent recent;
     bool readable = true;
@@ -358,31 +400,78 @@ struct TimeLane {
 
 } // namespace
 
+DocumentTimeIndex::PassPlan DocumentTimeIndex::planPass(LineNumber next)
+{
+    PassPlan plan;
+    plan.limit = AllLines;
+    if (m_countKeywords.empty()) {
+        return plan;
+    }
+    if (m_scanGeneration != m_countGeneration) {
+        for (std::unique_ptr<KeywordScan>& scan : m_scans) {
+            scan = std::make_unique<KeywordScan>(m_countKeywords, m_countForm, m_countShowing);
+        }
+        m_scanGeneration = m_countGeneration;
+    }
+    plan.count = true;
+    plan.countGeneration = m_countGeneration;
+    if (m_countedLines < next) {
+        plan.times = false;
+        plan.limit = next;
+    }
+    return plan;
+}
+
+void DocumentTimeIndex::addCounts(LineNumber first, std::size_t count,
+                                  const std::vector<KeywordScan::Line>& found)
+{
+    const std::size_t keywords = m_countKeywords.size();
+    const LineNumber end = first + LineNumber(count);
+    m_counts.resize(
+        std::size_t((std::uint64_t(end) + TimeIndex::GroupLines - 1) / TimeIndex::GroupLines) *
+            keywords,
+        0);
+    for (const KeywordScan::Line& line : found) {
+        ++m_counts[std::size_t((first + line.row) / TimeIndex::GroupLines) * keywords +
+                   line.keyword];
+    }
+    m_countedLines = end;
+}
+
 LineNumber DocumentTimeIndex::indexFrom(const quill::ReadOnlyFile& file,
                                         quill::TextEncoding encoding, std::uint64_t epoch,
                                         LineNumber next, FileOffset base,
-                                        const LineTimeReader& reader)
+                                        const LineTimeReader& reader, const PassPlan& plan)
 {
+    std::atomic<std::size_t> scansGiven{0};
     // Piece k: the lines that start in the k-th PieceBytes from the first line's start.
     const auto work = [&](TimeLane& lane, std::size_t k) {
         if (m_stopping.load(std::memory_order_relaxed)) {
             return false;
         }
         const FileOffset from = base + FileOffset(k) * PieceBytes;
-        m_doc.copyLinesStartingIn(next, AllLines, from, from + PieceBytes, lane.run);
-        if (lane.run.epoch != epoch || lane.run.first >= lane.run.lineCount) {
+        m_doc.copyLinesStartingIn(next, plan.limit, from, from + PieceBytes, lane.run);
+        if (lane.run.epoch != epoch || lane.run.first >= std::min(plan.limit, lane.run.lineCount)) {
             return false; // past the last line, or the index started over
         }
         lane.count = lane.run.starts.empty() ? 0 : lane.run.starts.size() - 1;
         if (lane.count > 0 && lane.run.lastOpen) {
             --lane.count;
         }
-        lane.times.resize(lane.count);
-        lane.readable = forEachPrefix(file, encoding, lane.run.starts.data(), lane.count,
-                                      lane.buffer, [&](std::size_t i, std::string_view text) {
-                                          const auto time = reader.timeOf(text, lane.recent);
-                                          lane.times[i] = time ? *time : TimeIndex::NoTime;
-                                      });
+        lane.times.resize(plan.times ? lane.count : 0);
+        lane.found.clear();
+        if (plan.count && lane.scan == nullptr) {
+            const std::size_t given = scansGiven++;
+            QUILL_ASSERT(given < m_scans.size());
+            lane.scan = m_scans[given].get();
+        }
+        lane.readable = forEachPrefix(
+            file, encoding, lane.run.starts.data(), lane.count, lane.buffer,
+            [&](std::size_t i, std::string_view text) {
+                const auto time = reader.timeOf(text, lane.recent);
+                lane.times[i] = time ? *time : TimeIndex::NoTime;
+            },
+            KeywordPass{lane.scan, &lane.found}, plan.times);
         return true;
     };
     LineNumber added = 0;
@@ -392,10 +481,22 @@ LineNumber DocumentTimeIndex::indexFrom(const quill::ReadOnlyFile& file,
             return false;
         }
         std::lock_guard lock(m_mutex);
-        if (m_quit || lane.run.epoch != m_indexEpoch || m_index.lineCount() != lane.run.first) {
+        if (m_quit || lane.run.epoch != m_indexEpoch ||
+            (plan.times && m_index.lineCount() != lane.run.first)) {
             return false;
         }
-        m_index.addLines(lane.times);
+        // Counts only where they go on from the last ones, for the keywords of the plan.
+        const bool counting = plan.count && plan.countGeneration == m_countGeneration &&
+                              m_countedLines == lane.run.first;
+        if (!plan.times && !counting) {
+            return false;
+        }
+        if (plan.times) {
+            m_index.addLines(lane.times);
+        }
+        if (counting) {
+            addCounts(lane.run.first, lane.count, lane.found);
+        }
         added += LineNumber(lane.count);
         // An open last line ends the pass: it is read once it is complete.
         return lane.run.starts.empty() || lane.count + 1 == lane.run.starts.size();
@@ -403,7 +504,7 @@ LineNumber DocumentTimeIndex::indexFrom(const quill::ReadOnlyFile& file,
     // A followed log's few new lines are the first piece, read without the second lane.
     TimeLane first;
     if (!work(first, 0) || !take(first) ||
-        first.run.first + LineNumber(first.count) >= first.run.lineCount) {
+        first.run.first + LineNumber(first.count) >= std::min(plan.limit, first.run.lineCount)) {
         return added;
     }
     TwoLanes<TimeLane> lanes([&](TimeLane& lane, std::size_t k) { return work(lane, k + 1); });
@@ -517,6 +618,42 @@ std::size_t DocumentTimeIndex::memoryBytes() const
 {
     std::lock_guard lock(m_mutex);
     return m_index.memoryBytes();
+}
+
+void DocumentTimeIndex::setCountedKeywords(const std::vector<Keyword>& keywords)
+{
+    const bool any =
+        std::any_of(keywords.begin(), keywords.end(), [](const Keyword& k) { return k.enabled; });
+    const quill::TextEncoding form = m_doc.encodingForm();
+    const TextShowing showing = m_doc.textShowing();
+    {
+        std::lock_guard lock(m_mutex);
+        if (any ? keywords == m_countKeywords && form == m_countForm && showing == m_countShowing
+                : m_countKeywords.empty()) {
+            return;
+        }
+        m_countKeywords = any ? keywords : std::vector<Keyword>();
+        m_countForm = form;
+        m_countShowing = showing;
+        ++m_countGeneration;
+        m_counts.clear();
+        m_countedLines = 0;
+        if (m_state == State::Idle) {
+            return; // start() looks
+        }
+        ++m_request;
+    }
+    m_wake.notify_all();
+}
+
+DocumentTimeIndex::GroupCounts DocumentTimeIndex::groupCounts() const
+{
+    GroupCounts counts;
+    std::lock_guard lock(m_mutex);
+    counts.counts = m_counts;
+    counts.keywords = m_countKeywords;
+    counts.lines = m_countedLines;
+    return counts;
 }
 
 bool DocumentTimeIndex::waitCaughtUp(std::chrono::milliseconds timeout)

@@ -11,6 +11,12 @@
 // a UTF-16 file's code units below 128 are narrowed to their ASCII bytes, every other unit
 // becomes '?', so the layouts read it as they read any narrow file.
 //
+// For the timeline, the index can also count the lines each keyword colours per group of
+// lines (setCountedKeywords), from the bytes it reads for the times: a log is read once for
+// both. Lines it indexed before the counting began are read once more, for the counts alone.
+// While counting, the lines are read whole (up to CountedLineBytes), as the keyword search
+// reads them, so the counts are those KeywordLines::groupCounts would give.
+//
 // Threads: start() and the destructor on the main thread (the owner calls start() once the
 // first paint is done: opening never waits for the index). The worker, and the second lane it
 // takes for a long stretch of lines, take docAccess only to copy a piece's line starts
@@ -20,14 +26,17 @@
 // The document must outlive it.
 
 #include "engine/DocumentTypes.h"
+#include "engine/KeywordScan.h"
 #include "engine/LineTime.h"
 #include "engine/LogDocument.h"
 #include "engine/TimeIndex.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -43,6 +52,8 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
   public:
     static constexpr std::size_t DetectLines = 200;
     static constexpr std::size_t PrefixBytes = 256;
+    // Of a longer line only this much is searched for keywords (as by KeywordLines).
+    static constexpr std::size_t CountedLineBytes = std::size_t{4} << 20;
 
     enum class State {
         Idle,     // not started
@@ -87,6 +98,18 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     std::vector<TimeMs> groupLatest() const;
     std::size_t memoryBytes() const;
 
+    // Counts the lines each of keywords colours (in the document's encoding and showing as
+    // they are now), per group of TimeIndex::GroupLines lines; none enabled: no counting.
+    // Starts the counts over when any of these changed. Main thread; cheap when nothing did.
+    void setCountedKeywords(const std::vector<Keyword>& keywords);
+    struct GroupCounts {
+        // keywords.size() bytes a group, for the groups of the first `lines` lines.
+        std::vector<std::uint8_t> counts;
+        std::vector<Keyword> keywords;
+        LineNumber lines = 0;
+    };
+    GroupCounts groupCounts() const;
+
     // Waits until the worker has caught up with the document as it is now; false after the
     // timeout. Tests and benchmarks.
     bool waitCaughtUp(std::chrono::milliseconds timeout = std::chrono::seconds(60));
@@ -102,11 +125,25 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     void workerLoop();
     // Indexes lines up to the document's complete lines; false when the epoch moved on.
     bool catchUp(const Job& job);
-    // Indexes the complete lines from next (which starts at base) in pieces, for as long as
-    // the index is the one of epoch; the lines added.
+    // What a pass does with the lines it reads: their times (else only their keywords, for
+    // the lines indexed before the counting began), and their keywords.
+    struct PassPlan {
+        bool times = true;
+        bool count = false;
+        std::uint64_t countGeneration = 0;
+        LineNumber limit = ~LineNumber(0); // one past the last line to read
+    };
+    // Indexes (or counts) the complete lines from next (which starts at base) in pieces, for
+    // as long as the index is the one of epoch; the lines added.
     LineNumber indexFrom(const quill::ReadOnlyFile& file, quill::TextEncoding encoding,
                          std::uint64_t epoch, LineNumber next, FileOffset base,
-                         const LineTimeReader& reader);
+                         const LineTimeReader& reader, const PassPlan& plan);
+    // The plan for the next pass from next (m_mutex held); scans made for the counting's
+    // keywords where they changed.
+    PassPlan planPass(LineNumber next);
+    // Adds a piece's keyword lines (rows from first) to the counts (m_mutex held).
+    void addCounts(LineNumber first, std::size_t count,
+                   const std::vector<KeywordScan::Line>& found);
     // Reader for the index's queries; caller holds m_mutex.
     bool readTimes(LineNumber first, LineNumber end,
                    std::vector<std::optional<TimeMs>>& times) const;
@@ -128,5 +165,16 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     TimeIndex m_index;
     std::optional<LineTimeReader> m_reader;
     bool m_noTimesFinal = false; // NoTimes from enough lines: not looked for again
+    // The keyword counting (see setCountedKeywords); the generation moves with every change.
+    std::vector<Keyword> m_countKeywords; // empty: no counting
+    quill::TextEncoding m_countForm = quill::TextEncoding::Locale;
+    TextShowing m_countShowing;
+    std::uint64_t m_countGeneration = 0;
+    std::vector<std::uint8_t> m_counts;
+    LineNumber m_countedLines = 0;
+    // The lanes' scans (the first piece's, the caller's and the helper's two lanes), for
+    // m_scanGeneration's keywords; used by the worker's passes only.
+    std::array<std::unique_ptr<KeywordScan>, 4> m_scans;
+    std::uint64_t m_scanGeneration = ~std::uint64_t(0);
     std::thread m_thread;
 };

@@ -89,7 +89,11 @@ LogTab::LogTab(MainFrame* frame, SoundService* sound, QWidget* parent)
     m_timelineRefresh->setInterval(250);
     connect(m_timelineRefresh, &QTimer::timeout, m_timeline, &TimelineView::refresh);
     const auto refreshTimeline = [this] {
-        if (m_timeline->isVisible() && !m_timelineRefresh->isActive()) {
+        if (!m_timeline->isVisible()) {
+            return;
+        }
+        countTimelineKeywords(true);
+        if (!m_timelineRefresh->isActive()) {
             m_timelineRefresh->start();
         }
     };
@@ -279,10 +283,21 @@ void LogTab::alertInBackground()
     }
 }
 
+void LogTab::countTimelineKeywords(bool shown)
+{
+    // The keyword counts come with the times, from the same read, while the timeline shows;
+    // where the view searches the keywords anyway (its strip, its jumps), the timeline takes
+    // that search's counts, so that no line is searched twice. Other keywords, another
+    // encoding or showing start the counts over.
+    const bool searched = m_view->keywordLines() != nullptr;
+    m_times->setCountedKeywords(shown && !searched ? m_document->keywords()
+                                                   : std::vector<Keyword>());
+}
+
 void LogTab::setTimelineShown(bool shown)
 {
+    countTimelineKeywords(shown);
     if (shown) {
-        m_view->wantKeywordLines();
         m_timeline->refresh();
     }
     m_timeline->setVisible(shown);

@@ -129,6 +129,8 @@ class LogTab : public QWidget, public DocumentHost {
     bool event(QEvent* event) override;
 
   private:
+    // Turns the time index's keyword counting on or off for the timeline (see LogTab.cpp).
+    void countTimelineKeywords(bool shown);
     // Matches the rows the view would show against the keywords, as a paint would, and
     // sounds the alert that comes due. Only while keyword alerts are armed.
     void alertInBackground();

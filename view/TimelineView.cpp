@@ -70,8 +70,14 @@ void TimelineView::refresh()
         m_input.lines = std::min<LineNumber>(
             m_times->indexedLines(), LineNumber(m_input.groupLatest.size()) * m_input.groupLines);
     }
-    if (m_view != nullptr && m_view->keywordLines() != nullptr) {
-        KeywordLines::GroupCounts counts = m_view->keywordLines()->groupCounts();
+    if (m_times != nullptr) {
+        DocumentTimeIndex::GroupCounts counts = m_times->groupCounts();
+        if (counts.keywords.empty() && m_view != nullptr && m_view->keywordLines() != nullptr) {
+            // The view's keyword search (for its strip or jumps) counts instead of the index.
+            KeywordLines::GroupCounts searched = m_view->keywordLines()->groupCounts();
+            counts.counts = std::move(searched.counts);
+            counts.keywords = std::move(searched.keywords);
+        }
         m_input.keywordCounts = std::move(counts.counts);
         m_input.keywords = counts.keywords.size();
         for (const Keyword& keyword : counts.keywords) {

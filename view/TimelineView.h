@@ -7,8 +7,10 @@
 // and counts; the steps whose lines the log view shows are marked; a click asks for the
 // step's first line.
 //
-// It reads the tab's time index and the view's keyword search (copies of their group
-// tables, a few bytes per 128 lines), never the file: refresh() after either moved on.
+// It reads the tab's time index, which counts the keyword lines in the same read as the
+// times, or where the log view keeps a keyword search of its own (for its strip or jumps),
+// that search's counts (copies of their group tables, a few bytes per 128 lines), never the
+// file: refresh() after either moved on.
 // User-interface thread only.
 
 #include "engine/DocumentTypes.h"
@@ -30,7 +32,7 @@ class TimelineView : public QWidget {
 
     // The index and the view it shows (both outlive it).
     void setSources(const DocumentTimeIndex* times, LogView* view);
-    // Takes the index's and the keyword search's counts as they are now.
+    // Takes the index's times and keyword counts as they are now.
     void refresh();
 
     TimeMs step() const { return TimelineCounts::Ladder[m_stepIndex]; }

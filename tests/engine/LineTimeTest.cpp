@@ -372,6 +372,46 @@ TEST(LineTimeTest, linesInFileOrderShareOnlyWhatIsTheSame)
         EXPECT_EQ(reader->timeOf(row->line, backwards), row->expected) << row->line;
 }
 
+// Seconds and a fraction followed by a space and text are read at once; the same line with a
+// tab there goes the long way and must give the same. Random tails near that shape, most of
+// them one byte off it.
+TEST(LineTimeTest, secondsReadAtOnceAsTheLongWayReadsThem)
+{
+    LocalZone berlin("Europe/Berlin");
+    const LineTimeReader iso(TimeLayout::Iso8601, December10Noon);
+    std::mt19937 rng(41);
+    const std::string alphabet = "0123456789:.,+-UGZz x";
+    int compared = 0;
+    for (int i = 0; i < 20000; ++i) {
+        std::string tail = ":" + std::to_string(10 + rng() % 60) + (rng() % 2 ? "." : ",") +
+                           std::to_string(100 + rng() % 900) + " " +
+                           alphabet[rng() % alphabet.size()] + "TC text";
+        for (int k = int(rng() % 3); k > 0; --k) {
+            tail[rng() % 10] = alphabet[rng() % alphabet.size()];
+        }
+        const std::string line =
+            "2026-12-09 22:01" + tail.substr(0, rng() % 4 == 0 ? rng() % 12 : tail.size());
+        LineTimeReader::Recent recent;
+        const auto once = iso.timeOf(line);
+        EXPECT_EQ(iso.timeOf(line, recent), once) << line;
+        if (line.size() < 25 || line[23] != ' ') {
+            continue;
+        }
+        std::string tabbed = line;
+        tabbed[23] = '\t';
+        if (std::string_view("+-UG").find(line[24]) == std::string_view::npos) {
+            ++compared;
+            EXPECT_EQ(once, iso.timeOf(tabbed)) << line;
+        }
+    }
+    EXPECT_GT(compared, 5000);
+    // A zone after the space is still the time's.
+    EXPECT_EQ(iso.timeOf("2026-12-09 22:01:10.123 UTC x"), s(1796853670, 123));
+    EXPECT_EQ(iso.timeOf("2026-12-09 22:01:10,123 GMT x"), s(1796853670, 123));
+    EXPECT_EQ(iso.timeOf("2026-12-09 22:01:10.123 +0200 x"), s(1796846470, 123));
+    EXPECT_EQ(iso.timeOf("2026-12-09 22:01:10.123 -0100 x"), s(1796857270, 123));
+}
+
 // One reader shared by two threads (the time index's worker and the main thread) that keep
 // and replace the same hours' offsets at once; the sanitizer build looks for races.
 TEST(LineTimeTest, oneReaderServesTwoThreads)

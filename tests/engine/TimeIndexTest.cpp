@@ -6,12 +6,15 @@
 #include "EngineTestSupport.h"
 
 #include "engine/DocumentTimeIndex.h"
+#include "engine/KeywordLines.h"
 #include "engine/TimeIndex.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <ctime>
 #include <random>
+#include <thread>
 
 using namespace quilltest;
 using namespace std::chrono_literals;
@@ -496,4 +499,107 @@ TEST_F(DocumentTimes, ALogWithoutTimesSaysSoAndAUtf16LogIsRead)
     DocumentTimeIndex times(doc);
     times.start();
     expectModel(times);
+}
+
+TEST_F(DocumentTimes, KeywordCountsOfTheSharedReadAreTheKeywordSearchs)
+{
+    // The counts read with the times, against the keyword search's own pass: counting from
+    // the start and switched on after the index was built (the lines before read again for
+    // the counts alone), through appends and another keyword list; lines read alone, one
+    // cut at the most a line is searched, coloured lines and words that stand alone or not.
+    const std::vector<std::string> words = {"ERROR",    "error", "xWARN", "WARN", "dead lock",
+                                            "deadlock", "",      "",      "",     ""};
+    const auto part = [&](std::size_t n, std::int64_t& seconds, bool longLines) {
+        std::string bytes;
+        for (std::size_t i = 0; i < n; ++i) {
+            std::string line = lines(1, seconds);
+            line.pop_back();
+            line += " " + words[rng() % words.size()];
+            if (longLines && i % 997 == 5) {
+                // One line past the most that is searched, its keyword just beyond.
+                const std::size_t width = i == 5 ? DocumentTimeIndex::CountedLineBytes - 20
+                                                 : (std::size_t{1} << 17) + rng() % 1000;
+                line += std::string(width, 'y') + " deadlock " + words[rng() % 4];
+            }
+            bytes += line + "\n";
+        }
+        return bytes;
+    };
+    const auto keywordsOf = [](std::initializer_list<const char16_t*> texts, int variant) {
+        std::vector<Keyword> list;
+        int k = 0;
+        for (const char16_t* text : texts) {
+            list.emplace_back(text, 0x000000u, 0x0000FFu + 0x100u * unsigned(k),
+                              (k + variant) % 2 == 0, (k + variant) % 3 == 0, k != 2);
+            ++k;
+        }
+        return list;
+    };
+    const auto expectCounts = [&](DocumentTimeIndex& times, const std::vector<Keyword>& keywords) {
+        ASSERT_TRUE(times.waitCaughtUp());
+        KeywordLines search(doc, nullptr, [&] { return keywords; });
+        search.sync();
+        ASSERT_TRUE(search.waitIdle(std::chrono::seconds(60)));
+        const DocumentTimeIndex::GroupCounts counts = times.groupCounts();
+        EXPECT_EQ(counts.keywords, keywords);
+        EXPECT_EQ(counts.lines, search.checkedLines());
+        EXPECT_EQ(counts.lines, own.size());
+        EXPECT_EQ(times.indexedLines(), own.size());
+        const std::vector<std::uint8_t> expected = search.groupCounts().counts;
+        ASSERT_EQ(counts.counts.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            ASSERT_EQ(counts.counts[i], expected[i]) << "group " << i / keywords.size();
+        }
+    };
+    for (const bool fromStart : {true, false}) {
+        own.clear();
+        rng.seed(fromStart ? 5 : 6);
+        std::int64_t seconds = 1'796'000'000;
+        writeFile(path, part(30000, seconds, fromStart));
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        doc.setTerminalColors(!fromStart);
+        const std::vector<Keyword> first = keywordsOf({u"error", u"WARN", u"lock", u"deadlock"}, 0);
+        DocumentTimeIndex times(doc);
+        std::atomic<int> caughtUp{0};
+        times.setCaughtUpCallback([&] { ++caughtUp; });
+        if (fromStart) {
+            times.setCountedKeywords(first);
+        }
+        times.start();
+        ASSERT_TRUE(times.waitCaughtUp());
+        if (!fromStart) {
+            EXPECT_TRUE(times.groupCounts().counts.empty());
+            times.setCountedKeywords(first);
+        }
+        expectCounts(times, first);
+        // Up to a group's last line exactly.
+        appendFile(path, part(3024, seconds, !fromStart));
+        ASSERT_TRUE(pumpUntil(LineNumber(own.size()), true));
+        expectCounts(times, first);
+        // Lists changed while a pass is under way: only the last one counts.
+        const std::vector<Keyword> second = keywordsOf({u"ERROR", u"dead", u"WARN"}, 1);
+        times.setCountedKeywords(second);
+        times.setCountedKeywords(first);
+        const int looks = caughtUp;
+        times.setCountedKeywords(second);
+        // Counted without being asked to catch up.
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        while (caughtUp == looks && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(1ms);
+        }
+        EXPECT_EQ(times.groupCounts().lines, own.size());
+        expectCounts(times, second);
+        // Sequences shown or hidden: the counts of the lines as shown now.
+        const std::vector<Keyword> sequences = keywordsOf({u"[32m", u"INFO"}, 1);
+        times.setCountedKeywords(sequences);
+        expectCounts(times, sequences);
+        doc.setTerminalColors(fromStart);
+        times.setCountedKeywords(sequences);
+        expectCounts(times, sequences);
+        // None enabled: no counting, nothing kept.
+        times.setCountedKeywords({});
+        ASSERT_TRUE(times.waitCaughtUp());
+        EXPECT_TRUE(times.groupCounts().counts.empty());
+        doc.closeDocument();
+    }
 }

@@ -201,6 +201,26 @@ TEST(TimelineTest, BarsCountTheLogAndTakeClicksWheelAndNewLines)
         [&] { return totalLines(*timeline) == 70 && keywordTotal(*timeline) == 10; }, 10000))
         << totalLines(*timeline) << " lines, " << keywordTotal(*timeline) << " keyword lines";
 
+    // Other keywords, as the settings sheet leaves them: the bars count the new list's lines.
+    package.store->saveKeywords({Keyword(u"INFO", 0x0000FF, 0xFFFFFF, true, false, true)});
+    document->reloadKeywords();
+    tab->updateAllViews();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return keywordTotal(*timeline) == 60; }, 10000))
+        << keywordTotal(*timeline) << " keyword lines";
+    EXPECT_FALSE(tab->timeIndex()->groupCounts().keywords.empty());
+
+    // With the overview strip, whose keyword search counts as well: the index stops counting
+    // and the bars keep their keyword lines, also for lines appended since.
+    frame->action(CommandId::OverviewStrip)->trigger();
+    settle();
+    quilltest::appendFile(path, lines(Count + 770, Count + 840));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return totalLines(*timeline) == 140 && keywordTotal(*timeline) == 120; }, 10000))
+        << totalLines(*timeline) << " lines, " << keywordTotal(*timeline) << " keyword lines";
+    EXPECT_TRUE(tab->timeIndex()->groupCounts().keywords.empty()) << "no line searched twice";
+    frame->action(CommandId::OverviewStrip)->trigger();
+    settle();
+
     toggle->trigger();
     settle();
     EXPECT_FALSE(timeline->isVisible());
