@@ -382,11 +382,12 @@ TEST_F(KeywordLinesTest, PiecesTheWatcherAppendsAreSearchedWhereItHoldsThem)
     }
 }
 
-TEST_F(KeywordLinesTest, TerminalColoursSwitchedStartTheLinesOver)
+TEST_F(KeywordLinesTest, TerminalColoursOrCarriageReturnsSwitchedStartTheLinesOver)
 {
-    // Shown without its sequences the line holds ERROR as a word; with them it does not.
+    // Shown without its sequences line 1 holds ERROR as a word; with them it does not. Line 3
+    // holds it while its carriage return is shown, not once the return is applied.
     settings.store.saveKeywords({Keyword(u"ERROR", 0, 0x0000FF, true, true, true)});
-    open("plain\n\x1B[31mERROR\x1B[0m: disk\nplain\n");
+    open("plain\n\x1B[31mERROR\x1B[0m: disk\nplain\nERROR \rok: disk\n");
     KeywordLines lines(doc, nullptr);
     sync(lines);
     LineNumber got = 0;
@@ -398,6 +399,13 @@ TEST_F(KeywordLinesTest, TerminalColoursSwitchedStartTheLinesOver)
     doc.setTerminalColors(false);
     sync(lines);
     EXPECT_EQ(lines.neighbour(0, true, got), KeywordLines::Outcome::None) << "shown again";
+    doc.setShowControlCharacters(true);
+    sync(lines);
+    ASSERT_EQ(lines.neighbour(0, true, got), KeywordLines::Outcome::Found) << "return shown";
+    EXPECT_EQ(got, 3u);
+    doc.setShowControlCharacters(false);
+    sync(lines);
+    EXPECT_EQ(lines.neighbour(0, true, got), KeywordLines::Outcome::None) << "return applied";
 }
 
 // With terminal colours on, a line is matched as shown: a keyword a sequence splits is
