@@ -35,7 +35,8 @@
 
 // Remote: a file on another machine followed through ssh (engine/RemoteFile.h), a command
 // whose standard error is kept apart from the log, for the message that says why it failed.
-enum class SourceKind { StandardInput, Command, Decompressed, Remote };
+// Rotated: a rotated set (engine/RotatedSpool.h), its older members and then its live file.
+enum class SourceKind { StandardInput, Command, Decompressed, Remote, Rotated };
 
 struct SourceStatus {
     enum class Phase {
@@ -59,16 +60,21 @@ struct SourceStatus {
     Problem problem = Problem::None;
     int error = 0;
     std::string detail;
-    std::uint64_t spooled = 0;     // bytes in the spool
-    std::uint64_t inputSize = 0;   // compressed file: its size
-    std::uint64_t inputDone = 0;   // compressed file: bytes read of it
-    bool exited = false;           // command: it has ended (also after Failed)
-    bool ending = false;           // command: told to end (SIGTERM), its end is waited for
-    int exitCode = -1;             // command: its exit status, -1 when ended by a signal
-    int exitSignal = 0;            // command: the signal that ended it
-    std::int64_t reserveBytes = 0; // what the spool keeps free on its file system
-    std::string errors;            // remote: the last lines of ssh's standard error
-    std::uint64_t errorLines = 0;  // remote: how many lines came on it in all
+    std::uint64_t spooled = 0;        // bytes in the spool
+    std::uint64_t inputSize = 0;      // compressed file: its size
+    std::uint64_t inputDone = 0;      // compressed file: bytes read of it
+    bool exited = false;              // command: it has ended (also after Failed)
+    bool ending = false;              // command: told to end (SIGTERM), its end is waited for
+    int exitCode = -1;                // command: its exit status, -1 when ended by a signal
+    int exitSignal = 0;               // command: the signal that ended it
+    std::int64_t reserveBytes = 0;    // what the spool keeps free on its file system
+    std::string errors;               // remote: the last lines of ssh's standard error
+    std::uint64_t errorLines = 0;     // remote: how many lines came on it in all
+    std::uint32_t members = 0;        // rotated: the older members
+    std::uint32_t membersDone = 0;    // rotated: of them written to the spool
+    bool following = false;           // rotated: they are all written, the live file is followed
+    int restarts = 0;                 // rotated: the live file was found rotated or truncated
+    std::vector<std::string> skipped; // rotated: members not read, "path: reason"
 };
 
 struct SourceOptions {
@@ -98,6 +104,10 @@ class LogSource {
     static std::unique_ptr<LogSource> decompress(const std::string& path, CompressionFormat format,
                                                  std::u16string name, const SourceOptions& options,
                                                  int& error);
+    // older: the rotated members oldest first; live: the file followed after them by name.
+    static std::unique_ptr<LogSource> followRotated(const std::vector<std::string>& older,
+                                                    const std::string& live, std::u16string name,
+                                                    const SourceOptions& options, int& error);
     ~LogSource();
     LogSource(const LogSource&) = delete;
     LogSource& operator=(const LogSource&) = delete;
