@@ -60,21 +60,24 @@ struct SourceStatus {
     Problem problem = Problem::None;
     int error = 0;
     std::string detail;
-    std::uint64_t spooled = 0;        // bytes in the spool
-    std::uint64_t inputSize = 0;      // compressed file: its size
-    std::uint64_t inputDone = 0;      // compressed file: bytes read of it
-    bool exited = false;              // command: it has ended (also after Failed)
-    bool ending = false;              // command: told to end (SIGTERM), its end is waited for
-    int exitCode = -1;                // command: its exit status, -1 when ended by a signal
-    int exitSignal = 0;               // command: the signal that ended it
-    std::int64_t reserveBytes = 0;    // what the spool keeps free on its file system
-    std::string errors;               // remote: the last lines of ssh's standard error
-    std::uint64_t errorLines = 0;     // remote: how many lines came on it in all
-    std::uint32_t members = 0;        // rotated: the older members
-    std::uint32_t membersDone = 0;    // rotated: of them written to the spool
-    bool following = false;           // rotated: they are all written, the live file is followed
-    int restarts = 0;                 // rotated: the live file was found rotated or truncated
-    std::vector<std::string> skipped; // rotated: members not read, "path: reason"
+    std::uint64_t spooled = 0;     // bytes in the spool
+    std::uint64_t inputSize = 0;   // compressed file: its size
+    std::uint64_t inputDone = 0;   // compressed file: bytes read of it
+    bool exited = false;           // command: it has ended (also after Failed)
+    bool ending = false;           // command: told to end (SIGTERM), its end is waited for
+    int exitCode = -1;             // command: its exit status, -1 when ended by a signal
+    int exitSignal = 0;            // command: the signal that ended it
+    std::int64_t reserveBytes = 0; // what the spool keeps free on its file system
+    std::string errors;            // remote: the last lines of ssh's standard error
+    std::uint64_t errorLines = 0;  // remote: how many lines came on it in all
+    // A rotated set: its older members, how many of them are written, whether the live file
+    // is followed now, how often it was found rotated or truncated, and the members that
+    // could not be read ("path: reason").
+    std::uint32_t members = 0;
+    std::uint32_t membersDone = 0;
+    bool following = false;
+    int restarts = 0;
+    std::vector<std::string> skipped;
 };
 
 struct SourceOptions {
