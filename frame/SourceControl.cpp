@@ -4,6 +4,7 @@
 #include "engine/CommandWords.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
+#include "engine/RemoteFile.h"
 #include "platform/FileName.h"
 #include "platform/SpoolFolder.h"
 #include "resources/LanguageResources.h"
@@ -512,6 +513,9 @@ QString SourceControl::statusText(const SourceStatus& status) const
     } else if (status.kind == SourceKind::Command || status.kind == SourceKind::Remote) {
         if (!status.exited) {
             text = resources.string(StringId::CommandRunning);
+        } else if (status.kind == SourceKind::Remote &&
+                   diagnoseSshErrors(status.errors).kind == SshFailure::Kind::ConnectionLost) {
+            text = resources.string(StringId::RemoteLostStatus);
         } else if (status.exitSignal != 0) {
             text = resources.format(StringId::CommandSignalled, QString::number(status.exitSignal));
         } else {

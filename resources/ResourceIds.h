@@ -259,6 +259,7 @@ enum class StringId : int {
     UsageWithRotated = 749,
     RemoteConnectionLost = 750,
     OptionNeedsFile = 751,
+    RemoteLostStatus = 752,
     Ready = 57345,
     OpenTitle = 61440,
     AllFilesFilter = 61442,
