@@ -10,6 +10,7 @@ build=${BENCH_BUILD:-build-bench}
 mib=${BENCH_MIB:-1024}
 work=${BENCH_DIR:-${TMPDIR:-/tmp}/quill-rotated-bench-${mib}m}
 mkdir -p "$work/set" "$work/spool"
+chmod 700 "$work/spool" # a spool folder open to others is refused
 
 if [[ ! -x "$build/bin/quill_rotated_bench" || -z "${BENCH_BUILD:-}" ]]; then
     cmake -S . -B "$build" -G Ninja -Wno-dev -DQUILL_GUI=OFF -DQUILL_TESTS=OFF -DQUILL_BENCH=ON \

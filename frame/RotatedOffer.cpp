@@ -13,18 +13,38 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <set>
+
+namespace {
+
+// The live files whose offer was answered Not now: not offered again before the next start
+// (a Reload, the same file opened again).
+std::set<std::string>& declined()
+{
+    static std::set<std::string> paths;
+    return paths;
+}
+
+} // namespace
+
+void RotatedOffer::dismiss(LogTab* tab)
+{
+    for (RotatedOffer* old :
+         tab->findChildren<RotatedOffer*>(QString(), Qt::FindDirectChildrenOnly)) {
+        old->hide();
+        old->deleteLater();
+    }
+}
+
 RotatedOffer* RotatedOffer::offer(MainFrame& frame, LogTab* tab, const std::string& path,
                                   const QString& name)
 {
     if (tab == nullptr) {
         return nullptr;
     }
-    for (RotatedOffer* old :
-         tab->findChildren<RotatedOffer*>(QString(), Qt::FindDirectChildrenOnly)) {
-        old->deleteLater();
-        old->hide();
-    }
-    if (!SettingsStore::instance().boolValue(Setting::OfferRotated)) {
+    dismiss(tab);
+    if (!SettingsStore::instance().boolValue(Setting::OfferRotated) ||
+        declined().count(path) != 0) {
         return nullptr;
     }
     const RotatedSiblings siblings = findRotatedSiblings(path);
@@ -74,6 +94,7 @@ RotatedOffer::RotatedOffer(MainFrame& frame, LogTab* tab, std::string path, QStr
     layout->addWidget(never);
     connect(add, &QPushButton::clicked, this, &RotatedOffer::add);
     connect(later, &QPushButton::clicked, this, [this] {
+        declined().insert(m_path);
         hide();
         deleteLater();
     });

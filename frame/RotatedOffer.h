@@ -23,6 +23,9 @@ class RotatedOffer : public QFrame {
     static RotatedOffer* offer(MainFrame& frame, LogTab* tab, const std::string& path,
                                const QString& name);
 
+    // Takes away the bar tab shows, if any.
+    static void dismiss(LogTab* tab);
+
   private:
     RotatedOffer(MainFrame& frame, LogTab* tab, std::string path, QString name, int count);
     void add();

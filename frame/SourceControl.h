@@ -107,6 +107,9 @@ class SourceControl : public QObject {
     // followed by its name (frame/SourceControlRotated.cpp). False, and nothing done, when
     // there is no rotated file beside it or the spool cannot be made (then with a message).
     bool openRotated(const std::string& path, const QString& name, LogDocument* into = nullptr);
+    // File > Add Rotated Files: document's file (no source) with the rotated files beside it,
+    // in document; a message when there are none.
+    bool addRotated(LogDocument* document);
     // File > Follow Command...: asks for the line, runs it and keeps it in the history.
     void onFollowCommand();
     // File > Follow Remote File...: asks for the host (host or user@host), the port (empty:

@@ -3,11 +3,13 @@
 #include "frame/SourceControl.h"
 
 #include "diagnostics/TraceLog.h"
+#include "engine/LogDocument.h"
 #include "engine/LogSource.h"
 #include "engine/RotatedSiblings.h"
 #include "platform/FileName.h"
 #include "platform/SpoolFolder.h"
 #include "resources/LanguageResources.h"
+#include "resources/QtFileName.h"
 #include "resources/QtText.h"
 
 #include <cstring>
@@ -42,6 +44,24 @@ bool SourceControl::openRotated(const std::string& path, const QString& name, Lo
     TraceLog::instance().line(TraceLog::LevelInfo, "Rotated set of ", std::uint32_t(older.size()),
                               " files, spool ", std::string_view(source->spoolPath()));
     return openInTarget(std::move(source), shown, into);
+}
+
+bool SourceControl::addRotated(LogDocument* document)
+{
+    if (document == nullptr || document->source() != nullptr || document->pathName().empty()) {
+        return false;
+    }
+    const std::u16string& path = document->pathName();
+    const QString name = quill::fileNameToDisplay(path);
+    if (openRotated(quill::fileNameToBytes(path), name, document)) {
+        return true;
+    }
+    if (document->source() == nullptr) {
+        const int slash = static_cast<int>(name.lastIndexOf(QLatin1Char('/')));
+        showMessage(
+            LanguageResources::current().format(StringId::RotatedNone, name.mid(slash + 1)));
+    }
+    return false;
 }
 
 QString SourceControl::rotatedStatusText(const SourceStatus& status) const

@@ -260,6 +260,7 @@ enum class StringId : int {
     RemoteConnectionLost = 750,
     OptionNeedsFile = 751,
     RemoteLostStatus = 752,
+    RotatedNone = 753,
     Ready = 57345,
     OpenTitle = 61440,
     AllFilesFilter = 61442,
@@ -377,6 +378,8 @@ enum Id : int {
     FollowCommand = 33100,
     FollowJournal = 33101,
     FollowRemote = 33290,
+    // File > Add Rotated Files: the front file's rotated files, as the tab's bar offers them.
+    AddRotated = 33320,
     // Reading comfort.
     ViewTerminalColors = 33150,
     ViewWrapLines = 33160,

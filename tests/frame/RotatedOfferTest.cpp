@@ -8,6 +8,7 @@
 #include "engine/LogDocument.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
 #include "support/TempDir.h"
@@ -15,6 +16,7 @@
 #include "support/WidgetEvents.h"
 #include "view/LogView.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -138,7 +140,7 @@ TEST_F(RotatedOfferTest, AddThemReadsTheSetInOrderAndFollowsOnAcrossRotation)
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'\n').toStdString();
 }
 
-TEST_F(RotatedOfferTest, NotNowAndDontAskAgainAndTheOptionThatDoesNotAsk)
+TEST_F(RotatedOfferTest, NotNowAndDontAskAgainAndTheWaysThatDoNotAsk)
 {
     start({live});
     ASSERT_NE(offer(), nullptr);
@@ -146,6 +148,8 @@ TEST_F(RotatedOfferTest, NotNowAndDontAskAgainAndTheOptionThatDoesNotAsk)
     EXPECT_TRUE(waitFor([&] { return offer() == nullptr; }));
     EXPECT_EQ(lines(), QStringList({"live-a"}));
     EXPECT_TRUE(SettingsStore::instance().boolValue(Setting::OfferRotated));
+    frame->action(CommandId::Reload)->trigger();
+    EXPECT_EQ(offer(), nullptr) << "Not now holds for the file until the next start";
 
     quilltest::writeFile(dir.file("db.log"), "db\n");
     quilltest::writeFile(dir.file("db.log-20261201"), "db-old\n");
@@ -154,14 +158,27 @@ TEST_F(RotatedOfferTest, NotNowAndDontAskAgainAndTheOptionThatDoesNotAsk)
     press("rotatedNeverAsk");
     EXPECT_TRUE(waitFor([&] { return offer() == nullptr; }));
     EXPECT_FALSE(SettingsStore::instance().boolValue(Setting::OfferRotated));
-    ASSERT_TRUE(app->openDocumentFile(quilltest::u16(live)));
+    quilltest::writeFile(dir.file("web.log"), "web\n");
+    quilltest::writeFile(dir.file("web.1.log"), "web-old\n");
+    ASSERT_TRUE(app->openDocumentFile(quilltest::u16(dir.file("web.log"))));
     EXPECT_EQ(offer(), nullptr) << "not asked again";
 
-    // The option opens the set at once, asked or not; a file without any opens as itself.
+    // File > Add Rotated Files asks nothing; without any, it says so.
+    ASSERT_TRUE(frame->action(CommandId::AddRotated)->isEnabled());
+    frame->action(CommandId::AddRotated)->trigger();
+    EXPECT_TRUE(linesAre({"web-old", "web"}));
+    EXPECT_FALSE(frame->action(CommandId::AddRotated)->isEnabled()) << "a set is no file";
+    quilltest::writeFile(dir.file("alone.log"), "alone\n");
+    ASSERT_TRUE(app->openDocumentFile(quilltest::u16(dir.file("alone.log"))));
+    frame->action(CommandId::AddRotated)->trigger();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.back(), QStringLiteral("alone.log has no rotated files beside it."));
+
+    // The option opens the set at once; a file without any opens as itself.
     ASSERT_TRUE(app->openWithRotated(quilltest::u16(dir.file("db.log"))));
     EXPECT_TRUE(linesAre({"db-old", "db"}));
-    quilltest::writeFile(dir.file("alone.log"), "alone\n");
-    ASSERT_TRUE(app->openWithRotated(quilltest::u16(dir.file("alone.log"))));
-    EXPECT_TRUE(linesAre({"alone"}));
+    quilltest::writeFile(dir.file("other.log"), "other\n");
+    ASSERT_TRUE(app->openWithRotated(quilltest::u16(dir.file("other.log"))));
+    EXPECT_TRUE(linesAre({"other"}));
     EXPECT_EQ(frame->currentTab()->document()->source(), nullptr);
 }
