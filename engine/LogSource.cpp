@@ -554,15 +554,18 @@ std::unique_ptr<LogSource> LogSource::followRotated(const std::vector<std::strin
         };
         bool spooling = set.writeOlder(state->stop, state->inputDone);
         publish();
-        if (spooling) {
-            std::lock_guard lock(state->mutex);
-            state->status.following = true;
-        }
+        bool first = true;
         while (spooling && !state->stop.load()) {
             spooling = set.followLive();
             publish();
             if (!spooling) {
                 break;
+            }
+            if (first) {
+                // Following once the live file's lines so far are in the spool too.
+                std::lock_guard lock(state->mutex);
+                state->status.following = true;
+                first = false;
             }
             // Without a change notice (NFS, the watch limit reached) the name is looked at
             // on every period.
