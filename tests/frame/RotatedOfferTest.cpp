@@ -8,6 +8,7 @@
 #include "engine/LogDocument.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/SourceControl.h"
 #include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
@@ -174,9 +175,18 @@ TEST_F(RotatedOfferTest, NotNowAndDontAskAgainAndTheWaysThatDoNotAsk)
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages.back(), QStringLiteral("alone.log has no rotated files beside it."));
 
-    // The option opens the set at once; a file without any opens as itself.
+    // The option opens the set at once; a member that cannot be read is named and left out.
+    quilltest::writeFile(dir.file("db.log-20261130.gz"), std::string("\x1f\x8b\x08\0garbage", 12));
     ASSERT_TRUE(app->openWithRotated(quilltest::u16(dir.file("db.log"))));
     EXPECT_TRUE(linesAre({"db-old", "db"}));
+    ASSERT_TRUE(waitFor([&] { return messages.size() == 2; }));
+    EXPECT_TRUE(messages.back().startsWith(
+        QStringLiteral("These rotated files could not be read and are left out:\n") +
+        QString::fromStdString(dir.file("db.log-20261130.gz")) + QStringLiteral(": ")))
+        << messages.back().toStdString();
+    QTest::qWait(3 * SourceControl::PollMs);
+    EXPECT_EQ(messages.size(), 2) << "told once";
+    // A file without any opens as itself.
     quilltest::writeFile(dir.file("other.log"), "other\n");
     ASSERT_TRUE(app->openWithRotated(quilltest::u16(dir.file("other.log"))));
     EXPECT_TRUE(linesAre({"other"}));
