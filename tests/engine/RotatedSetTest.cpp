@@ -70,7 +70,7 @@ TEST(RotatedSiblings, NamesAndTheirBoundaries)
           "app.log.-1",        "app.log-2026120", "app.log-20261201-", "app.log-2026--1201",
           "app.log-x20261201", "app.log.1.GZ",    "app..log",          "app.x.log",
           "xapp.log.1",        "app.log1",        "ap.log.1",          "app.1.logx",
-          "app.1.log.tmp",     "app.log-"}) {
+          "app.1.log.tmp",     "app.log-",        "app.log_1",         "app.log~1"}) {
         EXPECT_EQ(keyOf(live, name), "-") << name;
     }
     // A live file without an extension has only the numbered and dated forms.
@@ -236,6 +236,24 @@ TEST(RotatedSpool, WritesTheSetAndFollowsTheLiveFileAcrossRotations)
             << "seed " << seed << " step " << step;
     }
     EXPECT_GT(set.restarts(), 10);
+    ::close(spool);
+}
+
+// The kernel's copy passes no bytes through the spool's writer: a plain member that would
+// leave less than the reserve free is refused before it is copied.
+TEST(RotatedSpool, APlainMemberThatWouldEatTheReserveIsRefused)
+{
+    TempDir dir;
+    quilltest::writeFile(dir.file("app.log.1"), "x\n");
+    const int spool = ::open(dir.file("spool").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(spool, 0);
+    RotatedSpool set({dir.file("app.log.1")}, dir.file("app.log"), spool, std::int64_t(1) << 62);
+    std::atomic<bool> stop{false};
+    std::atomic<std::uint64_t> done{0};
+    EXPECT_FALSE(set.writeOlder(stop, done));
+    EXPECT_EQ(set.spoolProblem(), SpoolWriter::Status::DiskFull);
+    EXPECT_EQ(set.spoolError(), ENOSPC);
+    EXPECT_EQ(quilltest::readFile(dir.file("spool")), "");
     ::close(spool);
 }
 
