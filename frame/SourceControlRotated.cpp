@@ -3,6 +3,7 @@
 #include "frame/SourceControl.h"
 
 #include "diagnostics/TraceLog.h"
+#include "engine/Decompressor.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
 #include "engine/RotatedSiblings.h"
@@ -18,6 +19,10 @@ using quill::toU16;
 
 bool SourceControl::openRotated(const std::string& path, const QString& name, LogDocument* into)
 {
+    // A compressed live file is no log that grows: it opens as a decompressed copy.
+    if (detectCompressionOfFile(path) != CompressionFormat::None) {
+        return false;
+    }
     const RotatedSiblings siblings = findRotatedSiblings(path);
     if (siblings.members.empty() && siblings.unreadable.empty()) {
         return false;
