@@ -198,11 +198,10 @@ RotatedSiblings findRotatedSiblings(const std::string& livePath)
     }
     ::closedir(dir);
     RotatedSiblings result = orderRotatedSiblings(live, entries);
-    for (std::string& name : result.members) {
-        name = prefix + name;
-    }
-    for (std::string& name : result.unreadable) {
-        name = prefix + name;
+    for (std::vector<std::string>* names : {&result.members, &result.unreadable}) {
+        for (std::string& name : *names) {
+            name.insert(0, prefix);
+        }
     }
     return result;
 }
