@@ -179,7 +179,7 @@ TEST_F(RotatedOfferTest, NotNowAndDontAskAgainAndTheWaysThatDoNotAsk)
     quilltest::writeFile(dir.file("db.log-20261130.gz"), std::string("\x1f\x8b\x08\0garbage", 12));
     ASSERT_TRUE(app->openWithRotated(quilltest::u16(dir.file("db.log"))));
     EXPECT_TRUE(linesAre({"db-old", "db"}));
-    ASSERT_TRUE(waitFor([&] { return messages.size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return messages.size() == 2; })) << messages.join(u'|').toStdString();
     EXPECT_TRUE(messages.back().startsWith(
         QStringLiteral("These rotated files could not be read and are left out:\n") +
         QString::fromStdString(dir.file("db.log-20261130.gz")) + QStringLiteral(": ")))
