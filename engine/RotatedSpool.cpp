@@ -28,9 +28,11 @@ RotatedSpool::RotatedSpool(std::vector<std::string> older, std::string live, int
                                : slash == 0               ? std::string("/")
                                                           : m_live.substr(0, slash);
     m_notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_notify >= 0 && ::inotify_add_watch(m_notify, folder.c_str(),
-                                             IN_MODIFY | IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO |
-                                                 IN_DELETE | IN_ATTRIB | IN_CLOSE_WRITE) < 0) {
+    // The folder only for names that come and go: a busy log folder's other writes would
+    // wake the follower for nothing. The live file's own writes come from a watch of its own.
+    if (m_notify >= 0 &&
+        ::inotify_add_watch(m_notify, folder.c_str(),
+                            IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE) < 0) {
         ::close(m_notify);
         m_notify = -1;
     }
@@ -253,6 +255,15 @@ bool RotatedSpool::followLive()
             m_liveDevice = st.st_dev;
             m_liveInode = st.st_ino;
             m_liveOffset = 0;
+            if (m_notify >= 0) {
+                // By name, so possibly of a file that replaced this one since: the next
+                // change of the folder tells, and the caller's period at the latest.
+                if (m_fileWatch >= 0) {
+                    ::inotify_rm_watch(m_notify, m_fileWatch);
+                }
+                m_fileWatch = ::inotify_add_watch(m_notify, m_live.c_str(),
+                                                  IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE);
+            }
         }
         if (!readLive()) {
             return false;

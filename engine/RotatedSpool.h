@@ -40,8 +40,9 @@ class RotatedSpool {
     // Reads what the live file holds beyond what was read, across a rotation or a truncation.
     // A live file that is missing is waited for. False when the spool took no more.
     bool followLive();
-    // An inotify descriptor on the live file's folder that is readable after a change there
-    // (-1: none; then only the caller's own period tells). Drained by drainChanges.
+    // An inotify descriptor that is readable after a name in the live file's folder came or
+    // went, or the live file was written (-1: none; then only the caller's own period tells).
+    // Drained by drainChanges.
     int changeFd() const { return m_notify; }
     void drainChanges();
 
@@ -76,6 +77,7 @@ class RotatedSpool {
     off_t m_liveOffset = 0;
     int m_restarts = 0;
     int m_notify = -1;
+    int m_fileWatch = -1; // the live file's own watch in m_notify
     SpoolWriter::Status m_spoolProblem = SpoolWriter::Status::Written;
     int m_spoolError = 0;
     int m_readError = 0;
