@@ -10,6 +10,7 @@
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
 #include "frame/LogTab.h"
+#include "frame/RotatedOffer.h"
 #include "frame/SourceControl.h"
 #include "frame/TimeCommands.h"
 #include "platform/FileName.h"
@@ -184,12 +185,13 @@ bool Application::initInstance(const std::vector<std::string>& args)
         return false;
     }
     if (!commandLine.badOption.empty()) {
-        m_usagePresenter(
-            LanguageResources::current().format(commandLine.badOption == "--at"
-                                                    ? StringId::OptionNeedsTime
-                                                    : StringId::OptionNeedsLine,
-                                                QString::fromStdString(commandLine.badOption)) +
-            QStringLiteral("\n\n") + usageText());
+        m_usagePresenter(LanguageResources::current().format(
+                             commandLine.badOption == "--at" ? StringId::OptionNeedsTime
+                             : commandLine.badOption == "--with-rotated"
+                                 ? StringId::OptionNeedsFile
+                                 : StringId::OptionNeedsLine,
+                             QString::fromStdString(commandLine.badOption)) +
+                         QStringLiteral("\n\n") + usageText());
         m_initFailed = true;
         return false;
     }
@@ -216,13 +218,15 @@ bool Application::initInstance(const std::vector<std::string>& args)
         (commandLine.standardInput || (commandLine.fileNames.empty() && standardInputBringsLog()));
     std::vector<quill::InstanceFile> files;
     for (std::size_t i = 0; i < commandLine.fileNames.size(); ++i) {
-        files.push_back({commandLine.fileNames[i], commandLine.lines[i]});
+        files.push_back(
+            {commandLine.fileNames[i], commandLine.lines[i], commandLine.withRotated[i]});
     }
     if (!m_instanceSocket.empty() && !commandLine.newWindow) {
         quill::InstanceRequest request;
         for (const quill::InstanceFile& file : files) {
             // Absolute here: the running window has another working folder.
-            request.files.push_back({quill::absoluteFileName(file.path), file.line});
+            request.files.push_back(
+                {quill::absoluteFileName(file.path), file.line, file.withRotated});
         }
         request.standardInput = followsStandardInput;
         request.command = commandLine.command;
@@ -296,7 +300,8 @@ Application::openFiles(const std::vector<quill::InstanceFile>& files, LogTab** f
         if (terminationRequested()) {
             break;
         }
-        if (!openDocumentFile(quill::fileNameToUtf16(file.path))) {
+        const std::u16string path = quill::fileNameToUtf16(file.path);
+        if (!(file.withRotated ? openWithRotated(path) : openDocumentFile(path))) {
             continue;
         }
         if (first != nullptr && *first == nullptr) {
@@ -386,7 +391,8 @@ QString Application::usageText()
     return resources.format(StringId::UsageHeading, toQString(Product::Name),
                             toQString(Product::LegalNotice)) +
            resources.format(StringId::UsageSyntax, QStringLiteral("quillstream")) +
-           resources.string(StringId::UsageText) + resources.string(StringId::UsageOptions);
+           resources.string(StringId::UsageText) + resources.string(StringId::UsageOptions) +
+           resources.string(StringId::UsageWithRotated);
 }
 
 std::u16string Application::absolutePath(const std::u16string& path)
@@ -460,9 +466,34 @@ bool Application::openDocumentFile(const std::u16string& path)
         document->setTitle();
         // The framework's initial update of the tab's views after every open.
         target.tab->view()->initialUpdate();
+        if (!spool) {
+            RotatedOffer::offer(*m_mainFrame, target.tab, native,
+                                quill::fileNameToDisplay(fullPath));
+        }
     }
     // A spool read again is no file the user chose.
     if (m_recentFiles && !spool) {
+        m_recentFiles->add(fullPath);
+    }
+    m_mainFrame->updateRecentFileMenu();
+    m_mainFrame->updateCommandStates();
+    return true;
+}
+
+bool Application::openWithRotated(const std::u16string& path)
+{
+    if (!m_mainFrame || path.empty()) {
+        return false;
+    }
+    const std::u16string fullPath = absolutePath(path);
+    TraceLog::instance().line(TraceLog::LevelInfo, "Opening with rotated files ",
+                              std::u16string_view(fullPath));
+    // Without rotated files beside it, the file opens as any other.
+    if (!m_mainFrame->sources()->openRotated(quill::fileNameToBytes(fullPath),
+                                             quill::fileNameToDisplay(fullPath))) {
+        return openDocumentFile(path);
+    }
+    if (m_recentFiles) {
         m_recentFiles->add(fullPath);
     }
     m_mainFrame->updateRecentFileMenu();

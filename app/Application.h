@@ -55,6 +55,9 @@ class Application : public QObject, public FrameOwner {
 
     // FrameOwner.
     bool openDocumentFile(const std::u16string& path) override;
+    // path with the rotated files beside it as one log (--with-rotated); a path without any
+    // opens as openDocumentFile does.
+    bool openWithRotated(const std::u16string& path);
     void onFileNew() override;
     void onFileOpen() override;
     void onAppAbout() override;

@@ -59,6 +59,16 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
     static constexpr std::string_view CommandSwitch = "--command";
     static constexpr std::string_view LineOption = "--line";
     static constexpr std::string_view AtOption = "--at";
+    static constexpr std::string_view RotatedOption = "--with-rotated";
+    const auto addFile = [&](const std::string& file, bool withRotated) {
+        if (!info.fileName) {
+            info.fileName = file;
+        }
+        info.fileNames.push_back(file);
+        info.lines.push_back(linePending ? pendingLine : std::nullopt);
+        info.withRotated.push_back(withRotated);
+        linePending = false;
+    };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (!flagsEnded && arg == "--") {
@@ -136,6 +146,24 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
             }
             continue;
         }
+        if (!flagsEnded && arg.starts_with(RotatedOption) &&
+            (arg.size() == RotatedOption.size() || arg[RotatedOption.size()] == '=')) {
+            // The file named is taken whatever it starts with, as --command's line is.
+            std::string file;
+            if (arg.size() > RotatedOption.size()) {
+                file = arg.substr(RotatedOption.size() + 1);
+            } else if (i + 1 < args.size()) {
+                file = args[++i];
+            }
+            if (file.empty()) {
+                if (info.badOption.empty()) {
+                    info.badOption = std::string(RotatedOption);
+                }
+                continue;
+            }
+            addFile(file, true);
+            continue;
+        }
         if (!flagsEnded && arg == "--new-window") {
             info.newWindow = true;
             continue;
@@ -152,12 +180,7 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
         if (arg.empty()) {
             continue;
         }
-        if (!info.fileName) {
-            info.fileName = arg;
-        }
-        info.fileNames.push_back(arg);
-        info.lines.push_back(linePending ? pendingLine : std::nullopt);
-        linePending = false;
+        addFile(arg, false);
     }
     if (linePending && !info.lines.empty()) {
         info.lines.back() = pendingLine;

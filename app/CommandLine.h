@@ -47,6 +47,8 @@ struct CommandLineInfo {
     std::optional<std::uint32_t> line;
     // The line of each of fileNames, in the same order.
     std::vector<std::optional<std::uint32_t>> lines;
+    // Whether each of fileNames came after --with-rotated: opened with its rotated files.
+    std::vector<bool> withRotated;
     // --at: the time the first file is shown at, and its text as typed (for a window already
     // running, which reads it again).
     std::optional<TimeQuery> at;

@@ -1,5 +1,6 @@
 #include "engine/LogSource.h"
 
+#include "engine/RotatedSpool.h"
 #include "engine/SpoolWriter.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/SpoolFolder.h"
@@ -33,6 +34,8 @@ constexpr std::size_t PumpBytes = 64 << 10;
 // lines, and a long follow's notes (each rotation makes some) must not grow without end.
 constexpr std::size_t ErrorBytesKept = 16 << 10;
 constexpr int ErrorDrainMs = 200;
+// A rotated set's live file is looked at this often without a change notice.
+constexpr int RotatedLookMs = 1000;
 constexpr auto ReapStep = std::chrono::milliseconds(10);
 // While an ending waits for what it signalled: the process table is read this often.
 constexpr auto EndingStep = std::chrono::milliseconds(20);
@@ -512,6 +515,78 @@ std::unique_ptr<LogSource> LogSource::decompress(const std::string& path, Compre
         case Outcome::DiskFull:
             state->finish(Phase::Failed, Problem::DiskFull, result.error);
             break;
+        }
+        state->finished->store(true);
+    });
+    return source;
+}
+
+std::unique_ptr<LogSource> LogSource::followRotated(const std::vector<std::string>& older,
+                                                    const std::string& live, std::u16string name,
+                                                    const SourceOptions& options, int& error)
+{
+    std::unique_ptr<LogSource> source(new LogSource(SourceKind::Rotated, std::move(name), options));
+    if (!source->makeSpool(error)) {
+        return nullptr;
+    }
+    SourceStatus& status = source->m_state->status;
+    status.members = static_cast<std::uint32_t>(older.size());
+    for (const std::string& path : older) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            status.inputSize += static_cast<std::uint64_t>(st.st_size);
+        }
+    }
+    source->m_thread = std::thread([state = source->m_state, older, live] {
+        RotatedSpool set(older, live, state->spoolFd, state->options.reserveBytes);
+        const auto publish = [&] {
+            state->spooled.store(set.written());
+            std::lock_guard lock(state->mutex);
+            state->status.membersDone = static_cast<std::uint32_t>(set.membersDone());
+            state->status.restarts = set.restarts();
+            state->status.skipped.clear();
+            for (const RotatedSpool::MemberProblem& problem : set.problems()) {
+                state->status.skipped.push_back(problem.path + ": " +
+                                                (problem.error != 0
+                                                     ? std::string(std::strerror(problem.error))
+                                                     : problem.detail));
+            }
+        };
+        bool spooling = set.writeOlder(state->stop, state->inputDone);
+        publish();
+        bool first = true;
+        while (spooling && !state->stop.load()) {
+            spooling = set.followLive();
+            publish();
+            if (!spooling) {
+                break;
+            }
+            if (first) {
+                // Following once the live file's lines so far are in the spool too.
+                std::lock_guard lock(state->mutex);
+                state->status.following = true;
+                first = false;
+            }
+            // Without a change notice (NFS, the watch limit reached) the name is looked at
+            // on every period.
+            pollfd fds[2] = {{state->wakeFd, POLLIN, 0}, {set.changeFd(), POLLIN, 0}};
+            const int ready = ::poll(fds, set.changeFd() >= 0 ? 2 : 1, RotatedLookMs);
+            if (ready > 0 && fds[0].revents != 0) {
+                break;
+            }
+            set.drainChanges();
+        }
+        if (set.spoolProblem() != SpoolWriter::Status::Written) {
+            state->finish(SourceStatus::Phase::Failed,
+                          set.spoolProblem() == SpoolWriter::Status::DiskFull
+                              ? SourceStatus::Problem::DiskFull
+                              : SourceStatus::Problem::WriteFailed,
+                          set.spoolError());
+        } else {
+            std::lock_guard lock(state->mutex);
+            if (state->status.phase == SourceStatus::Phase::Running) {
+                state->status.phase = SourceStatus::Phase::Ended;
+            }
         }
         state->finished->store(true);
     });

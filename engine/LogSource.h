@@ -35,7 +35,8 @@
 
 // Remote: a file on another machine followed through ssh (engine/RemoteFile.h), a command
 // whose standard error is kept apart from the log, for the message that says why it failed.
-enum class SourceKind { StandardInput, Command, Decompressed, Remote };
+// Rotated: a rotated set (engine/RotatedSpool.h), its older members and then its live file.
+enum class SourceKind { StandardInput, Command, Decompressed, Remote, Rotated };
 
 struct SourceStatus {
     enum class Phase {
@@ -69,6 +70,14 @@ struct SourceStatus {
     std::int64_t reserveBytes = 0; // what the spool keeps free on its file system
     std::string errors;            // remote: the last lines of ssh's standard error
     std::uint64_t errorLines = 0;  // remote: how many lines came on it in all
+    // A rotated set: its older members, how many of them are written, whether the live file
+    // is followed now, how often it was found rotated or truncated, and the members that
+    // could not be read ("path: reason").
+    std::uint32_t members = 0;
+    std::uint32_t membersDone = 0;
+    bool following = false;
+    int restarts = 0;
+    std::vector<std::string> skipped;
 };
 
 struct SourceOptions {
@@ -98,6 +107,10 @@ class LogSource {
     static std::unique_ptr<LogSource> decompress(const std::string& path, CompressionFormat format,
                                                  std::u16string name, const SourceOptions& options,
                                                  int& error);
+    // older: the rotated members oldest first; live: the file followed after them by name.
+    static std::unique_ptr<LogSource> followRotated(const std::vector<std::string>& older,
+                                                    const std::string& live, std::u16string name,
+                                                    const SourceOptions& options, int& error);
     ~LogSource();
     LogSource(const LogSource&) = delete;
     LogSource& operator=(const LogSource&) = delete;

@@ -116,6 +116,11 @@ std::vector<std::string> sshWords(const RemoteFile& file,
     std::vector<std::string> words = {
         "ssh", "-T", "-a", "-x", "-o", "BatchMode=yes", "-o", "ClearAllForwardings=yes"};
     words.insert(words.end(), extraOptions.begin(), extraOptions.end());
+    // After the extra options: of two values of one option ssh takes the first.
+    for (const char* option : {"ServerAliveInterval=15", "ServerAliveCountMax=3"}) {
+        words.push_back("-o");
+        words.push_back(option);
+    }
     if (!file.user.empty()) {
         words.push_back("-l");
         words.push_back(file.user);
@@ -144,9 +149,16 @@ using Kind = SshFailure::Kind;
 int weight(Kind kind)
 {
     static constexpr std::array Order = {
-        Kind::None,           Kind::RemoteError,      Kind::Unreadable,
-        Kind::NoSuchFile,     Kind::ConnectionFailed, Kind::ConnectionRefused,
-        Kind::UnknownHost,    Kind::PermissionDenied, Kind::HostKeyUnknown,
+        Kind::None,
+        Kind::RemoteError,
+        Kind::Unreadable,
+        Kind::NoSuchFile,
+        Kind::ConnectionLost,
+        Kind::ConnectionFailed,
+        Kind::ConnectionRefused,
+        Kind::UnknownHost,
+        Kind::PermissionDenied,
+        Kind::HostKeyUnknown,
         Kind::HostKeyChanged,
     };
     return static_cast<int>(std::find(Order.begin(), Order.end(), kind) - Order.begin());
@@ -185,6 +197,12 @@ Kind classify(std::string_view line)
     if (startsWith(line, "ssh: connect to host ")) {
         return contains(line, "Connection refused") ? Kind::ConnectionRefused
                                                     : Kind::ConnectionFailed;
+    }
+    // The keep-alive gave up, or the host dropped the connection after it was made.
+    if ((startsWith(line, "Timeout, server ") && contains(line, "not responding")) ||
+        (startsWith(line, "Connection to ") && contains(line, " closed by remote host")) ||
+        startsWith(line, "client_loop: send disconnect")) {
+        return Kind::ConnectionLost;
     }
     // The remote shell found no tail.
     if (contains(line, "tail: not found") || contains(line, "tail: command not found")) {

@@ -45,7 +45,8 @@ std::string quoteForRemoteShell(std::string_view text);
 std::string remoteFollowCommand(const RemoteFile& file);
 
 // ssh's words: batch mode, no terminal, no forwarding, extraOptions (the tests' own
-// configuration; users never give any), then -- host and the remote command.
+// configuration; users never give any), keep-alive probes (a host that stops answering ends
+// ssh after about 45 seconds instead of never), then -- host and the remote command.
 std::vector<std::string> sshWords(const RemoteFile& file,
                                   const std::vector<std::string>& extraOptions = {});
 
@@ -64,6 +65,8 @@ struct SshFailure {
         PermissionDenied,  // no key or agent identity was accepted
         NoSuchFile,        // the remote file is not there (tail waits for it)
         Unreadable,        // the remote file cannot be read (tail's own reason in line)
+        ConnectionLost,    // the connection was made, then the host stopped answering or
+                           // dropped it (ssh's keep-alive gave up)
         RemoteError,       // another complaint of the remote side (line)
     };
     Kind kind = Kind::None;

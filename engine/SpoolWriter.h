@@ -21,6 +21,13 @@ class SpoolWriter {
     // keeps what was written.
     Status write(const std::uint8_t* bytes, std::size_t n);
     std::uint64_t written() const { return m_written; }
+    // Bytes that reached the file past the writer (a kernel copy, a decompressor): counted
+    // as written and toward the next lookup of the free space.
+    void noteWritten(std::uint64_t n)
+    {
+        m_written += n;
+        m_sinceCheck += static_cast<std::int64_t>(n);
+    }
     int error() const { return m_error; }
     // Free bytes at the last lookup (-1: none yet).
     std::int64_t lastFree() const { return m_lastFree; }

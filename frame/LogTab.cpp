@@ -162,9 +162,11 @@ const std::u16string& LogTab::path() const
 
 QString LogTab::label() const
 {
-    // A pipe or a command is named as the title names it; a decompressed copy by its archive.
+    // A pipe or a command is named as the title names it; a decompressed copy by its archive,
+    // a rotated set by its live file.
     const LogSource* source = m_document->source();
-    if (source != nullptr && source->kind() != SourceKind::Decompressed) {
+    if (source != nullptr && source->kind() != SourceKind::Decompressed &&
+        source->kind() != SourceKind::Rotated) {
         return quill::toQString(source->displayName());
     }
     const std::u16string& name = source != nullptr ? source->displayName() : path();

@@ -8,6 +8,7 @@
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/NavigationCommands.h"
+#include "frame/RotatedOffer.h"
 #include "frame/SaveLinesCommand.h"
 #include "frame/SourceControl.h"
 #include "frame/TimeCommands.h"
@@ -53,7 +54,7 @@ void MainFrame::createActions()
                    CommandId::GoToTime,      CommandId::Timeline,
                    CommandId::LineDetails,   CommandId::SaveLinesAs,
                    CommandId::FindAll,       CommandId::FilterAsView,
-                   CommandId::FollowRemote}) {
+                   CommandId::FollowRemote,  CommandId::AddRotated}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -197,6 +198,8 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::FollowCommand)->setEnabled(true);
     commandAction(CommandId::FollowJournal)->setEnabled(true);
     commandAction(CommandId::FollowRemote)->setEnabled(true);
+    commandAction(CommandId::AddRotated)
+        ->setEnabled(m_front->document()->source() == nullptr && !m_front->path().empty());
     SettingsStore& settings = SettingsStore::instance();
     commandAction(CommandId::ViewToolbar)->setChecked(settings.boolValue(Setting::Toolbar));
     commandAction(CommandId::ViewStatusBar)->setChecked(settings.boolValue(Setting::StatusBar));
@@ -254,6 +257,10 @@ void MainFrame::runCommand(int id)
         break;
     case CommandId::FollowRemote:
         m_sources->onFollowRemote();
+        break;
+    case CommandId::AddRotated:
+        RotatedOffer::dismiss(m_front);
+        m_sources->addRotated(m_front->document());
         break;
     case CommandId::NewWindow:
         onNewWindow();

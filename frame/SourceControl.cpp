@@ -4,6 +4,7 @@
 #include "engine/CommandWords.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
+#include "engine/RemoteFile.h"
 #include "platform/FileName.h"
 #include "platform/SpoolFolder.h"
 #include "resources/LanguageResources.h"
@@ -139,9 +140,10 @@ bool SourceControl::followStandardInput(int fd)
     return openInTarget(std::move(source), name);
 }
 
-bool SourceControl::openInTarget(std::unique_ptr<LogSource> source, const QString& name)
+bool SourceControl::openInTarget(std::unique_ptr<LogSource> source, const QString& name,
+                                 LogDocument* into)
 {
-    LogDocument* document = m_target ? m_target() : m_document();
+    LogDocument* document = into != nullptr ? into : m_target ? m_target() : m_document();
     if (document == nullptr) {
         return false;
     }
@@ -360,18 +362,27 @@ int SourceControl::timerInterval() const
 void SourceControl::paceTimer(const std::vector<LogDocument*>& documents)
 {
     bool busy = false;
+    bool following = false;
     for (const LogDocument* document : documents) {
         const LogSource* source = document != nullptr ? document->source() : nullptr;
         if (source == nullptr) {
             continue;
         }
         const SourceStatus status = source->status();
+        if (status.following && status.phase == SourceStatus::Phase::Running &&
+            m_rotatedTold.count(source->serial()) != 0) {
+            following = true;
+            continue;
+        }
         // Running: its progress and its end are shown as they come; ended: once told, it
         // changes no more. A command told to end is waited for until it has.
         busy = busy || status.phase == SourceStatus::Phase::Running ||
                (source->runsProcess() && !status.exited) || m_ended.count(source->serial()) == 0;
     }
-    const int interval = busy ? PollMs : LogSource::mayHaveOrphans() ? OrphanPollMs : -1;
+    const int interval = busy                          ? PollMs
+                         : following                   ? FollowPollMs
+                         : LogSource::mayHaveOrphans() ? OrphanPollMs
+                                                       : -1;
     if (interval < 0) {
         m_timer->stop();
     } else if (!m_timer->isActive() || m_timer->interval() != interval) {
@@ -389,6 +400,9 @@ void SourceControl::lookAfter(LogDocument* document)
         }
     }
     const LogSource* source = document->source();
+    if (source->kind() == SourceKind::Rotated) {
+        tellRotatedSkipped(*source);
+    }
     if (source->kind() == SourceKind::Remote) {
         // Some reasons come while ssh still runs: a file not there yet is waited for.
         tellRemoteProblem(*source);
@@ -494,9 +508,14 @@ QString SourceControl::statusText(const SourceStatus& status) const
         text = resources.string(status.phase == Phase::Running ? StringId::ReadingInput
                                 : status.phase == Phase::Ended ? StringId::EndOfInput
                                                                : StringId::InputStopped);
+    } else if (status.kind == SourceKind::Rotated) {
+        text = rotatedStatusText(status);
     } else if (status.kind == SourceKind::Command || status.kind == SourceKind::Remote) {
         if (!status.exited) {
             text = resources.string(StringId::CommandRunning);
+        } else if (status.kind == SourceKind::Remote &&
+                   diagnoseSshErrors(status.errors).kind == SshFailure::Kind::ConnectionLost) {
+            text = resources.string(StringId::RemoteLostStatus);
         } else if (status.exitSignal != 0) {
             text = resources.format(StringId::CommandSignalled, QString::number(status.exitSignal));
         } else {

@@ -41,6 +41,9 @@ class SourceControl : public QObject {
     // Once commands have run, orphans they left may end at any time: looked for this often
     // while no source needs the fast timer.
     static constexpr int OrphanPollMs = 5000;
+    // A rotated set whose older files are read only follows its live file: its state changes
+    // only with a rotation or a problem, looked for this often.
+    static constexpr int FollowPollMs = 1000;
     static constexpr std::size_t HistorySize = 10;
 
     // document: gives the document the window shows now (may give nullptr). The widgets
@@ -99,6 +102,14 @@ class SourceControl : public QObject {
     bool followSystemJournal();
     // path: native bytes of a file whose content is compressed; name: its shown path.
     bool openCompressed(const std::string& path, CompressionFormat format, const QString& name);
+    // The live file at path (native bytes) with the rotated files beside it, oldest first,
+    // as one log in into (nullptr: the target document), shown as name; the live file is
+    // followed by its name (frame/SourceControlRotated.cpp). False, and nothing done, when
+    // there is no rotated file beside it or the spool cannot be made (then with a message).
+    bool openRotated(const std::string& path, const QString& name, LogDocument* into = nullptr);
+    // File > Add Rotated Files: document's file (no source) with the rotated files beside it,
+    // in document; a message when there are none.
+    bool addRotated(LogDocument* document);
     // File > Follow Command...: asks for the line, runs it and keeps it in the history.
     void onFollowCommand();
     // File > Follow Remote File...: asks for the host (host or user@host), the port (empty:
@@ -142,7 +153,11 @@ class SourceControl : public QObject {
     void paceTimer(const std::vector<LogDocument*>& documents);
     void showMessage(const QString& text);
     // Hands the started source to the target document and brings the views up.
-    bool openInTarget(std::unique_ptr<LogSource> source, const QString& name);
+    bool openInTarget(std::unique_ptr<LogSource> source, const QString& name,
+                      LogDocument* into = nullptr);
+    // A rotated set's state, and its members that could not be read, told once.
+    QString rotatedStatusText(const SourceStatus& status) const;
+    void tellRotatedSkipped(const LogSource& source);
     // A document's source: a finished decompression is shown, an end is traced and a
     // problem told once.
     void lookAfter(LogDocument* document);
@@ -183,6 +198,8 @@ class SourceControl : public QObject {
     std::set<std::uint64_t> m_stopsTold;
     // The remote failures told already: the source's serial and the failure's kind.
     std::set<std::pair<std::uint64_t, int>> m_remoteTold;
+    // The rotated sets whose left-out members were told already.
+    std::set<std::uint64_t> m_rotatedTold;
     std::vector<std::string> m_remoteOptions;
     // What the Follow Remote File box offers again.
     QString m_remoteHost;

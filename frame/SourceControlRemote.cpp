@@ -43,6 +43,8 @@ StringId failureReason(SshFailure::Kind kind)
         return StringId::RemotePermissionDenied;
     case Kind::NoSuchFile:
         return StringId::RemoteNoSuchFile;
+    case Kind::ConnectionLost:
+        return StringId::RemoteConnectionLost;
     case Kind::None:
     case Kind::Unreadable:
     case Kind::RemoteError:

@@ -21,6 +21,7 @@ constexpr char TagStandardInput = 'S';
 constexpr char TagCommand = 'C';
 constexpr char TagFolder = 'D';
 constexpr char TagAt = 'T';
+constexpr char TagRotated = 'R';
 
 void putNumber(std::string& out, std::uint32_t value)
 {
@@ -127,6 +128,9 @@ std::string encodeRequest(const InstanceRequest& request)
             putNumber(number, *file.line);
             putRecord(body, TagLine, number);
         }
+        if (file.withRotated) {
+            putRecord(body, TagRotated, {});
+        }
     }
     if (request.standardInput) {
         putRecord(body, TagStandardInput, {});
@@ -199,11 +203,18 @@ DecodedRequest decodeRequest(std::string_view bytes)
             lineAllowed = true;
             continue;
         case TagLine:
-            if (!lineAllowed || value.size() != 4) {
+            if (!lineAllowed || value.size() != 4 || request.files.back().line) {
                 return bad();
             }
             request.files.back().line = getNumber(value);
-            break;
+            // The rotated files' record may still follow the line's.
+            continue;
+        case TagRotated:
+            if (!lineAllowed || !value.empty() || request.files.back().withRotated) {
+                return bad();
+            }
+            request.files.back().withRotated = true;
+            continue;
         case TagStandardInput:
             if (request.standardInput || !value.empty()) {
                 return bad();

@@ -49,6 +49,8 @@ std::string instanceSocketPath(const char* runtimeFolder, const char* waylandDis
 struct InstanceFile {
     std::string path; // absolute, bytes
     std::optional<std::uint32_t> line;
+    // Opened with the rotated files beside it (--with-rotated).
+    bool withRotated = false;
     bool operator==(const InstanceFile&) const = default;
 };
 

@@ -245,6 +245,22 @@ enum class StringId : int {
     RemoteNoSuchFile = 687,
     RemoteCannotRead = 688,
     RemoteSshEnded = 689,
+    // A rotated set: the offer in the tab, its name, its state, what it left out; the
+    // option's usage; a remote connection that stopped answering.
+    RotatedOfferMany = 740,
+    RotatedOfferOne = 741,
+    RotatedAdd = 742,
+    RotatedNotNow = 743,
+    RotatedNeverAsk = 744,
+    RotatedSetName = 745,
+    RotatedReading = 746,
+    RotatedFollowing = 747,
+    RotatedSkipped = 748,
+    UsageWithRotated = 749,
+    RemoteConnectionLost = 750,
+    OptionNeedsFile = 751,
+    RemoteLostStatus = 752,
+    RotatedNone = 753,
     Ready = 57345,
     OpenTitle = 61440,
     AllFilesFilter = 61442,
@@ -362,6 +378,8 @@ enum Id : int {
     FollowCommand = 33100,
     FollowJournal = 33101,
     FollowRemote = 33290,
+    // File > Add Rotated Files: the front file's rotated files, as the tab's bar offers them.
+    AddRotated = 33320,
     // Reading comfort.
     ViewTerminalColors = 33150,
     ViewWrapLines = 33160,

@@ -38,7 +38,7 @@ constexpr SettingsValueRecord binary(SettingId id, SettingId key, std::string_vi
     return {id, key, name, SettingType::Binary, {}, 0};
 }
 
-constexpr std::array<SettingsValueRecord, 53> s_values{{
+constexpr std::array<SettingsValueRecord, 54> s_values{{
     flag(ShowLastViewedFile, KeyQuillstream, "ShowLastViewedFile", 0),
     text(LastFindString, KeyQuillstream, "LastFindString", ""),
     flag(FindMatchCase, KeyQuillstream, "FindMatchCase", 0),
@@ -94,6 +94,7 @@ constexpr std::array<SettingsValueRecord, 53> s_values{{
     flag(OverviewStrip, KeyGui, "OverviewStrip", 0),
     flag(Timeline, KeyGui, "Timeline", 0),
     flag(LineDetails, KeyGui, "LineDetails", 0),
+    flag(OfferRotated, KeyGui, "OfferRotated", 1),
 
     // Reading comfort.
     flag(ColorMatchOnly, KeyKeywords, "ColorMatchOnly", 0),

@@ -83,6 +83,8 @@ constexpr SettingId OverviewStrip = 319;
 constexpr SettingId Timeline = 323;
 // The Line Details pane beside the log (...\GUI).
 constexpr SettingId LineDetails = 324;
+// Opening a log offers the rotated files beside it (...\GUI).
+constexpr SettingId OfferRotated = 327;
 } // namespace Setting
 
 enum class SettingType : std::uint32_t {

@@ -193,3 +193,19 @@ TEST(CommandLineAtTest, AtTakesTheNextArgumentWholeAndABadTimeIsReported)
         EXPECT_EQ(info.badOption, row.bad) << shown;
     }
 }
+
+TEST(CommandLineRotatedTest, WithRotatedMarksTheFileAfterItWhateverItStartsWith)
+{
+    const CommandLineInfo info =
+        parseCommandLine({"a.log", "+5", "--with-rotated", "-odd.log", "--with-rotated=c.log"});
+    EXPECT_EQ(info.fileNames, (std::vector<std::string>{"a.log", "-odd.log", "c.log"}));
+    EXPECT_EQ(info.withRotated, (std::vector<bool>{false, true, true}));
+    EXPECT_EQ(info.lines[1], std::optional<std::uint32_t>(5)) << "a line goes with it too";
+    EXPECT_TRUE(info.badOption.empty());
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"a.log", "--with-rotated"}, {"--with-rotated="}}) {
+        EXPECT_EQ(parseCommandLine(args).badOption, "--with-rotated") << args.back();
+    }
+    EXPECT_EQ(parseCommandLine({"--", "--with-rotated"}).fileNames,
+              (std::vector<std::string>{"--with-rotated"}));
+}

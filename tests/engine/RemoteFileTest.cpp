@@ -107,7 +107,12 @@ TEST(RemoteFile, SshIsGivenTheHostAfterItsOptionsAndTheQuotedCommandLast)
     EXPECT_EQ(tail, (std::vector<std::string>{"--", "db1",
                                               "env LC_ALL=C tail -F -n +1 -- '-x '\\''y'\\'''"}));
     const std::vector<std::string> extra = {"-F", "/tmp/config"};
-    EXPECT_NE(std::search(words.begin(), words.end(), extra.begin(), extra.end()), words.end());
+    const auto extraAt = std::search(words.begin(), words.end(), extra.begin(), extra.end());
+    EXPECT_NE(extraAt, words.end());
+    // A host that stops answering ends ssh; the extra options come first, so theirs win.
+    const std::vector<std::string> alive = {"-o", "ServerAliveInterval=15", "-o",
+                                            "ServerAliveCountMax=3"};
+    EXPECT_GT(std::search(words.begin(), words.end(), alive.begin(), alive.end()), extraAt);
     const std::vector<std::string> login = {"-l", "alice", "-p", "2222"};
     EXPECT_NE(std::search(words.begin(), words.end(), login.begin(), login.end()), words.end());
     EXPECT_EQ(remoteFileName(file), "alice@db1:-x 'y'");
@@ -212,6 +217,13 @@ TEST(RemoteFile, SshsOwnLinesTellWhyItFailed)
         {"tail: cannot open 'x' for reading: No such file or directory\n"
          "alice@h: Permission denied (publickey,password).\n",
          Kind::PermissionDenied, "alice@h: Permission denied (publickey,password)."},
+        // The keep-alive gave up, or the host dropped the connection, after lines came.
+        {"tail: '/var/log/a' has appeared;  following new file\n"
+         "Timeout, server db1 not responding.\n",
+         Kind::ConnectionLost, "Timeout, server db1 not responding."},
+        {"Connection to db1 closed by remote host.\n", Kind::ConnectionLost,
+         "Connection to db1 closed by remote host."},
+        {"Timeout, server db1 is fine\n", Kind::None, ""},
         {"no newline at the end: Host key verification failed.", Kind::HostKeyUnknown,
          "no newline at the end: Host key verification failed."},
     };

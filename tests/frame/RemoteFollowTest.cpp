@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -31,6 +32,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <string>
@@ -425,4 +427,77 @@ TEST_F(RemoteFollowTest, EachReasonSshFailsForIsToldInPlainWords)
         frame->closeTab(frame->currentTab());
     }
     EXPECT_TRUE(waitFor([] { return sshChildren() == 0; }, std::chrono::seconds(10)));
+}
+
+// A failure no line of ssh's explains (here its configuration, which it refuses) is still
+// told, with ssh's last line as it wrote it and its exit status.
+TEST_F(RemoteFollowTest, AnUnrecognisedFailureShowsSshsLastLineAndItsExitStatus)
+{
+    const std::string broken = dir.file("broken.ssh_config");
+    quilltest::writeFile(broken, readText(good) + "  NoSuchOptionAtAll yes\n");
+    sources()->setRemoteOptions({"-F", broken});
+    const std::string present = dir.file("present.log");
+    quilltest::writeFile(present, "there\n");
+    const int before = messages.size();
+    followThroughTheBox(QStringLiteral("127.0.0.1"), portText(), QString::fromStdString(present));
+    const QString message = nextMessage(before);
+    EXPECT_TRUE(message.contains(QStringLiteral("ssh ended with exit status 255")))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("ssh said: ") + QString::fromStdString(broken) +
+                                 QStringLiteral(": terminating, 1 bad configuration options")))
+        << message.toStdString();
+    EXPECT_EQ(document()->lineCount(), 0u);
+}
+
+// A host that stops answering after lines came: ssh's keep-alive gives up, and the message
+// and the status bar say that the connection was lost; the lines stay.
+TEST_F(RemoteFollowTest, AHostThatStopsAnsweringIsToldAsALostConnection)
+{
+    // The test's own values come first, so ssh takes them over the program's 15 s x 3.
+    sources()->setRemoteOptions(
+        {"-F", good, "-o", "ServerAliveInterval=1", "-o", "ServerAliveCountMax=2"});
+    const std::string log = dir.file("alive.log");
+    quilltest::writeFile(log, "before\n");
+    followThroughTheBox(QStringLiteral("127.0.0.1"), portText(), QString::fromStdString(log));
+    ASSERT_TRUE(waitFor([&] { return lastLine() == u"before"; }, Patience))
+        << messages.join(u'|').toStdString();
+    // Everything the listening sshd started for this connection stops, as a machine that
+    // hangs or a cable that is pulled: nothing answers, nothing closes.
+    std::vector<pid_t> session;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        pid_t pid = std::stoi(name);
+        for (int depth = 0; depth < 8 && pid > 1; ++depth) {
+            const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+            const std::size_t close = stat.rfind(')');
+            if (close == std::string::npos) {
+                break;
+            }
+            pid = static_cast<pid_t>(std::atoi(stat.c_str() + close + 4));
+            if (pid == sshd) {
+                session.push_back(std::stoi(name));
+                break;
+            }
+        }
+    }
+    ASSERT_FALSE(session.empty());
+    for (pid_t pid : session) {
+        ::kill(pid, SIGSTOP);
+    }
+    const int before = messages.size();
+    const QString message = nextMessage(before);
+    for (pid_t pid : session) {
+        ::kill(pid, SIGKILL);
+        ::kill(pid, SIGCONT);
+    }
+    EXPECT_TRUE(message.contains(QStringLiteral("connection was lost"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("ssh said: Timeout, server")))
+        << message.toStdString();
+    EXPECT_TRUE(waitFor([&] {
+        return sources()->label()->text().startsWith(QStringLiteral("Connection lost"));
+    })) << sources()->label()->text().toStdString();
+    EXPECT_EQ(lastLine(), u"before");
 }

@@ -53,7 +53,7 @@ InstanceRequest randomRequest(std::mt19937& random)
         if (random() % 2 != 0) {
             line = random() % 3 == 0 ? UINT32_MAX : static_cast<std::uint32_t>(random() % 1000);
         }
-        request.files.push_back({path, line});
+        request.files.push_back({path, line, random() % 3 == 0});
     }
     request.standardInput = random() % 2 != 0;
     if (random() % 2 != 0) {
@@ -215,6 +215,10 @@ TEST(InstanceChannelTest, HostileBytesAreRefusedWithoutWaitingOrCrashing)
         {"NUL in a command", message(record('C', std::string("ls\0x", 4)))},
         {"line first", message(line + file)},
         {"two lines for one file", message(file + line + line)},
+        {"rotated before any file", message(record('R', ""))},
+        {"rotated twice", message(file + record('R', "") + line + record('R', ""))},
+        {"rotated with bytes", message(file + record('R', "x"))},
+        {"rotated after standard input", message(file + record('S', "") + record('R', ""))},
         {"line after standard input", message(file + record('S', "") + line)},
         {"short line", message(file + record('L', "abc"))},
         {"standard input twice", message(record('S', "") + record('S', ""))},
