@@ -506,6 +506,59 @@ TEST(LineFilter, LinesTheWatcherHandsOverAreMatchedWithoutReadingThemAgain)
     }
 }
 
+// Lines the watcher's own runs checked are taken at the window's next sync() as they are:
+// the worker is not woken, so it posts nothing; the rows wait for the caller's collect().
+// Pieces cut inside lines, an open last line left as it was, then grown, and a line window.
+TEST(LineFilter, LinesTheWatcherCheckedAreTakenWithoutWakingTheWorker)
+{
+    FedDocument fed;
+    fed.tellEvery = 1;
+    fed.open("first ERROR\n");
+    CountingFilterHost host;
+    LineFilter filter(fed.doc, &host);
+    filter.setWatcherBudget(std::chrono::seconds(10));
+    const FilterSet filterSet{{u"error", false, false, false}, {}};
+    ASSERT_TRUE(filter.setFilter(filterSet).empty());
+    ASSERT_TRUE(filter.waitIdle());
+    for (int i = 0; i < 1000 && host.posted.load() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(host.posted.load(), 1);
+    filter.collect();
+    const std::vector<std::string> pieces = {
+        "a Error\nb fine\nc ER", "ROR\nd\n", "", "e error", "", " more\nf\n"};
+    for (const std::string& piece : pieces) {
+        fed.append(piece);
+        filter.sync();
+        EXPECT_EQ(filter.progress().state, FilterState::Done) << piece;
+        EXPECT_EQ(filter.progress().total, fed.doc.lineCount());
+        EXPECT_EQ(filter.progress().done, fed.doc.lineCount());
+        filter.collect();
+        EXPECT_TRUE(filter.isCollected());
+        EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false)) << piece;
+    }
+    EXPECT_EQ(host.posted.load(), 1) << "the worker was woken";
+    // Lines past the window's end are not the filter's to check.
+    filter.setLineWindow(0, 3);
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    const int posted = host.posted.load();
+    fed.tellEvery = 1000;
+    fed.append("g error\n");
+    filter.sync();
+    EXPECT_EQ(filter.progress().state, FilterState::Done);
+    EXPECT_EQ(host.posted.load(), posted);
+    // A piece the watcher did not check goes to the worker as before.
+    filter.setLineWindow(0, ~LineNumber(0));
+    ASSERT_TRUE(filter.waitIdle());
+    fed.append("h error\n");
+    filter.sync();
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false));
+    EXPECT_GT(host.posted.load(), posted);
+}
+
 // The first and the 65,537th line: the second lies exactly 65,536 lines after the first
 // row of its block, the first distance that needs more than 16 bits.
 TEST(LineFilter, MatchesSixtyFiveThousandFiveHundredThirtySixLinesApartAreBothListed)
