@@ -313,7 +313,7 @@ bool LineFilter::checkedByWatcher(LineNumber count, FileOffset end)
         return false;
     }
     const Worker& worker = *m_worker;
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (!m_job || m_stopped.load() || m_running || m_served != m_request ||
         worker.generation != m_job->generation || m_generation.load() != m_job->generation ||
         worker.next < m_windowFirst.load()) {
@@ -329,6 +329,10 @@ bool LineFilter::checkedByWatcher(LineNumber count, FileOffset end)
     }
     m_target = count;
     m_done = count;
+    if (!m_pending.lines.empty() || m_pending.retract) {
+        // The rows the watcher found go out with a notice, as the worker's would.
+        postNotice(lock, true);
+    }
     return true;
 }
 

@@ -18,8 +18,8 @@
 //     which moves what the worker found into matches() and says what changed. Rows
 //     change only inside collect(), setFilter(), clearFilter() and sync() (a reset).
 //     When the watcher's own runs have checked every new line by the time of sync(), the
-//     worker is not woken and nothing is posted: isCollected() is then false until the
-//     caller's collect() takes the rows.
+//     worker is not woken: sync() posts the notice itself when they found rows, and the
+//     caller may take them at once with collect() (isCollected() is false until then).
 //   - progress(): lines checked out of the lines to check, and the state, for the
 //     pane's header. stop() ends the running pass within one line's work and keeps the
 //     rows found so far; resume() goes on from there.

@@ -507,8 +507,9 @@ TEST(LineFilter, LinesTheWatcherHandsOverAreMatchedWithoutReadingThemAgain)
 }
 
 // Lines the watcher's own runs checked are taken at the window's next sync() as they are:
-// the worker is not woken, so it posts nothing; the rows wait for the caller's collect().
-// Pieces cut inside lines, an open last line left as it was, then grown, and a line window.
+// the worker is not woken (it would post a notice after each); sync() posts one only for
+// new rows. Pieces cut inside lines, an open last line left as it was, then grown, and a
+// line window.
 TEST(LineFilter, LinesTheWatcherCheckedAreTakenWithoutWakingTheWorker)
 {
     FedDocument fed;
@@ -525,33 +526,45 @@ TEST(LineFilter, LinesTheWatcherCheckedAreTakenWithoutWakingTheWorker)
     }
     ASSERT_EQ(host.posted.load(), 1);
     filter.collect();
-    const std::vector<std::string> pieces = {
-        "a Error\nb fine\nc ER", "ROR\nd\n", "", "e error", "", " more\nf\n"};
-    for (const std::string& piece : pieces) {
+    // Each piece with the notices it brings: one where a row is new, or listed again (the
+    // open line that matched has grown).
+    const std::vector<std::pair<std::string, int>> pieces = {{"a Error\nb fine\nc ER", 1},
+                                                             {"ROR\nd\n", 1},
+                                                             {"", 0},
+                                                             {"e fine", 0},
+                                                             {" error", 1},
+                                                             {"", 0},
+                                                             {" f\ng\n", 1},
+                                                             {"h fine\n", 0}};
+    for (const auto& [piece, notices] : pieces) {
+        const int before = host.posted.load();
         fed.append(piece);
         filter.sync();
         EXPECT_EQ(filter.progress().state, FilterState::Done) << piece;
         EXPECT_EQ(filter.progress().total, fed.doc.lineCount());
         EXPECT_EQ(filter.progress().done, fed.doc.lineCount());
+        ASSERT_TRUE(filter.waitIdle());
+        EXPECT_EQ(host.posted.load() - before, notices) << piece;
+        EXPECT_EQ(filter.isCollected(), notices == 0) << piece;
         filter.collect();
         EXPECT_TRUE(filter.isCollected());
         EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false)) << piece;
     }
-    EXPECT_EQ(host.posted.load(), 1) << "the worker was woken";
     // Lines past the window's end are not the filter's to check.
     filter.setLineWindow(0, 3);
     ASSERT_TRUE(filter.waitIdle());
     filter.collect();
     const int posted = host.posted.load();
     fed.tellEvery = 1000;
-    fed.append("g error\n");
+    fed.append("i error\n");
     filter.sync();
     EXPECT_EQ(filter.progress().state, FilterState::Done);
+    ASSERT_TRUE(filter.waitIdle());
     EXPECT_EQ(host.posted.load(), posted);
     // A piece the watcher did not check goes to the worker as before.
     filter.setLineWindow(0, ~LineNumber(0));
     ASSERT_TRUE(filter.waitIdle());
-    fed.append("h error\n");
+    fed.append("j error\n");
     filter.sync();
     ASSERT_TRUE(filter.waitIdle());
     filter.collect();
