@@ -570,6 +570,23 @@ TEST(LineFilter, LinesTheWatcherCheckedAreTakenWithoutWakingTheWorker)
     filter.collect();
     EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false));
     EXPECT_GT(host.posted.load(), posted);
+    // An open line that matched and grows into an excluded one: its row is taken back, which
+    // needs a notice of its own.
+    fed.tellEvery = 1;
+    const FilterSet excluding{{u"error", false, false, false}, {{u"zz", false, false, false}}};
+    ASSERT_TRUE(filter.setFilter(excluding).empty());
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    for (const auto& [piece, notices] :
+         std::vector<std::pair<std::string, int>>{{"k error", 1}, {" zz\n", 1}}) {
+        const int before = host.posted.load();
+        fed.append(piece);
+        filter.sync();
+        ASSERT_TRUE(filter.waitIdle());
+        EXPECT_EQ(host.posted.load() - before, notices) << piece;
+        filter.collect();
+        EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, excluding, false)) << piece;
+    }
 }
 
 // The first and the 65,537th line: the second lies exactly 65,536 lines after the first
