@@ -9,6 +9,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <mutex>
 #include <unordered_map>
 
@@ -141,40 +144,133 @@ PatternProbes probesOf(const std::uint8_t* pat, std::size_t plen, std::size_t ra
     return probes;
 }
 
-const std::uint8_t* findPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
-                                     const std::uint8_t* pat, std::size_t plen,
-                                     std::size_t rareIndex)
+namespace {
+
+std::uint8_t foldedByte(std::uint8_t b)
 {
+    return std::uint8_t(b + ((std::uint8_t(b - 'A') < 26) ? 32 : 0));
+}
+
+// What a probe's text byte is ORed with before it is compared: 0x20 makes A-Z equal a-z.
+std::uint8_t caseBit(std::uint8_t folded)
+{
+    return std::uint8_t(folded - 'a') < 26 ? 0x20 : 0;
+}
+
+bool samePattern(const std::uint8_t* text, const std::uint8_t* pat, std::size_t n, bool ignoreCase)
+{
+    if (!ignoreCase) {
+        return std::memcmp(text, pat, n) == 0;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (foldedByte(text[i]) != pat[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+#if defined(__x86_64__)
+const bool HaveAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+
+// Thirty-two starts a step from p while p <= last - 31; p is left at the first start not
+// tested.
+__attribute__((target("avx2"))) const std::uint8_t*
+findAvx2(const std::uint8_t*& p, const std::uint8_t* last, const std::uint8_t* pat,
+         std::size_t plen, PatternProbes probes, bool ignoreCase)
+{
+    const auto [first, second, third] = probes;
+    const __m256i want1 = _mm256_set1_epi8(char(pat[first]));
+    const __m256i want2 = _mm256_set1_epi8(char(pat[second]));
+    const __m256i want3 = _mm256_set1_epi8(char(pat[third]));
+    const __m256i case1 = _mm256_set1_epi8(char(ignoreCase ? caseBit(pat[first]) : 0));
+    const __m256i case2 = _mm256_set1_epi8(char(ignoreCase ? caseBit(pat[second]) : 0));
+    const __m256i case3 = _mm256_set1_epi8(char(ignoreCase ? caseBit(pat[third]) : 0));
+    while (last - p >= 31) {
+        const __m256i at1 =
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + first)), case1);
+        const __m256i at2 = _mm256_or_si256(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + second)), case2);
+        const __m256i at3 =
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + third)), case3);
+        auto mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(
+            _mm256_and_si256(_mm256_cmpeq_epi8(at1, want1), _mm256_cmpeq_epi8(at2, want2)),
+            _mm256_cmpeq_epi8(at3, want3))));
+        while (mask != 0) {
+            const std::uint8_t* candidate = p + __builtin_ctz(mask);
+            if (samePattern(candidate, pat, plen, ignoreCase)) {
+                return candidate;
+            }
+            mask &= mask - 1;
+        }
+        p += 32;
+    }
+    return nullptr;
+}
+#endif
+
+} // namespace
+
+ByteFinder::ByteFinder(const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex,
+                       bool ignoreCase)
+    : m_pat(pat), m_plen(plen), m_ignoreCase(ignoreCase),
+      m_probes(plen > 0 ? probesOf(pat, plen, rareIndex) : PatternProbes{})
+{
+}
+
+const std::uint8_t* ByteFinder::find(const std::uint8_t* s, const std::uint8_t* end) const
+{
+    const std::uint8_t* const pat = m_pat;
+    const std::size_t plen = m_plen;
     if (plen == 0) {
         return s;
     }
     if (end - s < std::ptrdiff_t(plen)) {
         return nullptr;
     }
-    if (plen == 1) {
+    if (plen == 1 && !m_ignoreCase) {
         return static_cast<const std::uint8_t*>(std::memchr(s, pat[0], std::size_t(end - s)));
     }
-    // Each candidate start is tested at three of the pattern's bytes at once, sixteen starts
-    // a step, and compared whole only when all agree: a byte that is common in the text (a
-    // letter of a word on every line) costs no call per occurrence, as memchr would.
-    const auto [first, second, third] = probesOf(pat, plen, rareIndex);
+    // Each candidate start is tested at three of the pattern's bytes at once, sixteen or
+    // thirty-two starts a step, and compared whole only when all agree: a byte that is
+    // common in the text (a letter of a word on every line) costs no call per occurrence,
+    // as memchr would. Ignoring case, a probe's text byte gets the bit that turns A-Z into
+    // a-z where the pattern has a letter, so the text needs no folded copy.
+    const auto [first, second, third] = m_probes;
+    const bool ignoreCase = m_ignoreCase;
     const std::uint8_t* const last = end - plen; // the last possible start
     const std::uint8_t* p = s;
+#if defined(__x86_64__)
+    if (HaveAvx2 && last - p >= 31) {
+        if (const std::uint8_t* found = findAvx2(p, last, pat, plen, m_probes, ignoreCase)) {
+            return found;
+        }
+    }
+#endif
 #if defined(__SSE2__)
     const __m128i want1 = _mm_set1_epi8(char(pat[first]));
     const __m128i want2 = _mm_set1_epi8(char(pat[second]));
     const __m128i want3 = _mm_set1_epi8(char(pat[third]));
+    const __m128i case1 = _mm_set1_epi8(char(ignoreCase ? caseBit(pat[first]) : 0));
+    const __m128i case2 = _mm_set1_epi8(char(ignoreCase ? caseBit(pat[second]) : 0));
+    const __m128i case3 = _mm_set1_epi8(char(ignoreCase ? caseBit(pat[third]) : 0));
     // A step reads p + i + 15 for i < plen, which stays below end while p <= last - 15.
     while (last - p >= 15) {
-        const __m128i at1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + first));
-        const __m128i at2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + second));
-        const __m128i at3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + third));
+        const __m128i at1 =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + first)), case1);
+        const __m128i at2 =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + second)), case2);
+        const __m128i at3 =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + third)), case3);
         unsigned mask = unsigned(_mm_movemask_epi8(
             _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(at1, want1), _mm_cmpeq_epi8(at2, want2)),
                           _mm_cmpeq_epi8(at3, want3))));
         while (mask != 0) {
             const std::uint8_t* candidate = p + __builtin_ctz(mask);
-            if (std::memcmp(candidate, pat, plen) == 0) {
+            if (samePattern(candidate, pat, plen, ignoreCase)) {
                 return candidate;
             }
             mask &= mask - 1;
@@ -183,11 +279,18 @@ const std::uint8_t* findPatternBytes(const std::uint8_t* s, const std::uint8_t* 
     }
 #endif
     for (; p <= last; ++p) {
-        if (p[first] == pat[first] && p[second] == pat[second] && std::memcmp(p, pat, plen) == 0) {
+        if (samePattern(p, pat, plen, ignoreCase)) {
             return p;
         }
     }
     return nullptr;
+}
+
+const std::uint8_t* findPatternBytes(const std::uint8_t* s, const std::uint8_t* end,
+                                     const std::uint8_t* pat, std::size_t plen,
+                                     std::size_t rareIndex)
+{
+    return ByteFinder(pat, plen, rareIndex, false).find(s, end);
 }
 
 const std::uint8_t* findPatternBytes(const std::uint8_t* s, const std::uint8_t* end,

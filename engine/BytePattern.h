@@ -55,6 +55,22 @@ struct PatternProbes {
 };
 PatternProbes probesOf(const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex);
 
+// A pattern prepared for many searches: its probes are worked out once. With ignoreCase the
+// pattern must be folded, and the text's A-Z count as a-z (as if the text were folded too).
+// Holds pat; the bytes must outlive it.
+class ByteFinder {
+  public:
+    ByteFinder(const std::uint8_t* pat, std::size_t plen, std::size_t rareIndex, bool ignoreCase);
+    // The first start in [s, end) where the whole pattern lies before end, or null.
+    const std::uint8_t* find(const std::uint8_t* s, const std::uint8_t* end) const;
+
+  private:
+    const std::uint8_t* m_pat;
+    std::size_t m_plen;
+    bool m_ignoreCase;
+    PatternProbes m_probes;
+};
+
 // How rare the byte is likely to be in a log, 0 (blanks, zero bytes) to 4 (capitals, bytes
 // of other scripts): where a search looks first.
 int byteRarity(std::uint8_t b);

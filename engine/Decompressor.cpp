@@ -9,9 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -315,6 +319,94 @@ std::unique_ptr<StreamDecoder> makeStreamDecoder(CompressionFormat format)
     return nullptr;
 }
 
+namespace {
+
+// Writes one buffer at a time on a thread of its own while the caller decodes into another,
+// as zstd's own tool does: the file system's time for a write no longer adds to the
+// decoder's. Without a thread (none could be started) each write is made at once.
+class WriteBehind {
+  public:
+    explicit WriteBehind(SpoolWriter& writer) : m_writer(writer)
+    {
+        try {
+            m_thread = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // Written on the caller's thread.
+        }
+    }
+    ~WriteBehind()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+
+    // Waits for the write before (whose bytes may then be reused) and returns how it went;
+    // while that is Written, starts writing [bytes, bytes + n), which must stay as they are
+    // until the next call of start() or finish().
+    SpoolWriter::Status start(const std::uint8_t* bytes, std::size_t n)
+    {
+        if (!m_thread.joinable()) {
+            return m_status = m_status == SpoolWriter::Status::Written ? m_writer.write(bytes, n)
+                                                                       : m_status;
+        }
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_bytes == nullptr; });
+        if (m_status == SpoolWriter::Status::Written) {
+            m_bytes = bytes;
+            m_size = n;
+            lock.unlock();
+            m_changed.notify_all();
+        }
+        return m_status;
+    }
+    // Waits for the write in progress; the writer may then be used on this thread.
+    SpoolWriter::Status finish()
+    {
+        if (m_thread.joinable()) {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_bytes == nullptr; });
+        }
+        return m_status;
+    }
+
+  private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_quit || m_bytes != nullptr; });
+            if (m_bytes == nullptr) {
+                return;
+            }
+            lock.unlock();
+            const SpoolWriter::Status status = m_writer.write(m_bytes, m_size);
+            lock.lock();
+            m_status = status;
+            m_bytes = nullptr;
+            m_changed.notify_all();
+        }
+    }
+
+    SpoolWriter& m_writer;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const std::uint8_t* m_bytes = nullptr; // the write in progress
+    std::size_t m_size = 0;
+    SpoolWriter::Status m_status = SpoolWriter::Status::Written;
+    bool m_quit = false;
+    std::thread m_thread;
+};
+
+} // namespace
+
 DecompressResult decompressStream(CompressionFormat format, int in, int out,
                                   const std::atomic<bool>& cancel,
                                   std::atomic<std::uint64_t>& consumed, std::int64_t reserveBytes,
@@ -331,20 +423,34 @@ DecompressResult decompressStream(CompressionFormat format, int in, int out,
     std::vector<std::uint8_t> input(InputBytes);
     // Decoded text gathers here and goes out in one write when the buffer is full: a
     // reader following the copy sees it grow in large steps, and the decoders write into
-    // room for whole blocks of theirs instead of through their own buffers.
-    std::vector<std::uint8_t> output(std::max<std::size_t>(writeBytes, 16));
+    // room for whole blocks of theirs instead of through their own buffers. Two buffers: one
+    // is written while the other fills.
+    const std::size_t outputBytes = std::max<std::size_t>(writeBytes, 16);
+    std::vector<std::uint8_t> buffers[2] = {std::vector<std::uint8_t>(outputBytes),
+                                            std::vector<std::uint8_t>(outputBytes)};
+    std::vector<std::uint8_t>* output = &buffers[0];
     std::size_t filled = 0;
-    // all: everything decoded; else up to the last line end, so that a reader following the
-    // copy meets neither half a line nor half a character at the end of a write.
+    WriteBehind behind(writer);
+    // all: everything decoded, and written before it returns; else up to the last line end,
+    // so that a reader following the copy meets neither half a line nor half a character at
+    // the end of a write.
     const auto flush = [&](bool all = true) {
-        std::size_t cut = all ? filled : decompressWriteCut(output.data(), filled);
+        std::size_t cut = all ? filled : decompressWriteCut(output->data(), filled);
         if (cut == 0) {
             cut = filled;
         }
-        const SpoolWriter::Status written = writer.write(output.data(), cut);
-        std::memmove(output.data(), output.data() + cut, filled - cut);
-        filled -= cut;
-        result.produced = writer.written();
+        SpoolWriter::Status written = behind.start(output->data(), cut);
+        if (written == SpoolWriter::Status::Written) {
+            // The rest begins the other buffer, whose write has ended.
+            std::vector<std::uint8_t>* next = output == &buffers[0] ? &buffers[1] : &buffers[0];
+            std::memcpy(next->data(), output->data() + cut, filled - cut);
+            output = next;
+            filled -= cut;
+        }
+        if (all || written != SpoolWriter::Status::Written) {
+            written = behind.finish();
+            result.produced = writer.written(); // not while a write is in progress
+        }
         if (written == SpoolWriter::Status::Written) {
             return true;
         }
@@ -388,13 +494,13 @@ DecompressResult decompressStream(CompressionFormat format, int in, int out,
                 }
                 betweenStreams = false;
             }
-            std::uint8_t* produced = output.data() + filled;
-            std::size_t room = output.size() - filled;
+            std::uint8_t* produced = output->data() + filled;
+            std::size_t room = outputBytes - filled;
             const std::size_t leftBefore = left;
             const StreamDecoder::Step step = decoder->decode(next, left, produced, room, last);
-            const std::size_t made = output.size() - filled - room;
+            const std::size_t made = outputBytes - filled - room;
             filled += made;
-            if (filled == output.size() && !flush(false)) {
+            if (filled == outputBytes && !flush(false)) {
                 return result;
             }
             if (step == StreamDecoder::Step::Error) {

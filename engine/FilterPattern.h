@@ -242,9 +242,10 @@ class FilterPattern : public LineMatcher {
                             const std::uint8_t*& gatheredHay);
     // The byte search over hay, a chunk's bytes or its lines as shown (starts then the shown
     // starts); hits are checked by the exact rule where a byte hit is not an occurrence.
+    // ignoreCase: hay is not folded, the search folds as it compares.
     bool searchLiteral(const LineChunk& chunk, const std::uint8_t* hay, const FileOffset* starts,
                        const ShownLines* shown, FilterScratch& scratch,
-                       std::vector<std::uint32_t>& rows) const;
+                       std::vector<std::uint32_t>& rows, bool ignoreCase = false) const;
     // After a run's lines were matched as shown: its joined() lines judged again on their
     // decoded text (rows and undecided from the given sizes on are the run's).
     // False when the pass was abandoned.

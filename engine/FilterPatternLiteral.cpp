@@ -107,6 +107,11 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
         }
         return true;
     }
+    if (!chunk.terminal) {
+        // Case is ignored by the search itself: the chunk needs no folded copy.
+        return searchLiteral(chunk, chunk.bytes, chunk.starts, nullptr, scratch, rows,
+                             !m_term.matchCase);
+    }
     const std::uint8_t* hay = m_term.matchCase ? chunk.bytes : scratch.folded(chunk);
     if (chunk.terminal &&
         (chunk.form == FilterTextForm::Utf8 || chunk.form == FilterTextForm::Narrow)) {
@@ -142,10 +147,7 @@ bool FilterPattern::matchLiteral(const LineChunk& chunk, FilterScratch& scratch,
     if (!searchLiteral(chunk, hay, chunk.starts, nullptr, scratch, rows)) {
         return false;
     }
-    if (chunk.terminal) {
-        return terminalLines(chunk, scratch, rows, firstRow);
-    }
-    return true;
+    return terminalLines(chunk, scratch, rows, firstRow);
 }
 
 bool FilterPattern::shownLiteral(const LineChunk& run, const std::uint8_t* hay,
@@ -201,7 +203,8 @@ bool FilterPattern::gatherShown(const ShownLiteral& literal, const LineChunk& ru
 
 bool FilterPattern::searchLiteral(const LineChunk& chunk, const std::uint8_t* hay,
                                   const FileOffset* starts, const ShownLines* shown,
-                                  FilterScratch& scratch, std::vector<std::uint32_t>& rows) const
+                                  FilterScratch& scratch, std::vector<std::uint32_t>& rows,
+                                  bool ignoreCase) const
 {
     const BytePattern& bytes = m_bytes[std::size_t(chunk.encoding)];
     // A byte hit is an occurrence (UTF-8, no whole-word rule) unless a removed sequence
@@ -212,11 +215,12 @@ bool FilterPattern::searchLiteral(const LineChunk& chunk, const std::uint8_t* ha
     const std::size_t length = std::size_t(starts[chunk.count] - base);
     const auto* needle = reinterpret_cast<const std::uint8_t*>(bytes.bytes.data());
     const std::size_t plen = bytes.bytes.size();
+    const ByteFinder finder(needle, plen, bytes.rare, ignoreCase);
     const FileOffset* const startsEnd = starts + chunk.count + 1;
     std::size_t line = 0;
     std::size_t pos = 0;
     while (length - pos >= plen) {
-        const void* found = findPatternBytes(hay + pos, hay + length, needle, plen, bytes.rare);
+        const void* found = finder.find(hay + pos, hay + length);
         if (!found) {
             break;
         }

@@ -290,15 +290,50 @@ FilterChange LineFilter::sync()
     if (now != m_syncedCount || end != m_syncedEnd) {
         m_syncedCount = now;
         m_syncedEnd = end;
-        {
-            std::lock_guard lock(m_mutex);
-            m_target = now;
-            ++m_request;
+        if (!checkedByWatcher(now, end)) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_target = now;
+                ++m_request;
+            }
+            m_wake.notify_all();
         }
-        m_wake.notify_all();
     }
     change.firstNewRow = change.rowCount = m_matches.size();
     return change;
+}
+
+bool LineFilter::checkedByWatcher(LineNumber count, FileOffset end)
+{
+    // Waking the worker for lines the watcher's own run has checked costs a switch to it and
+    // a notice back while the window paints the same lines; a run in progress, or anything
+    // left over, still goes to the worker.
+    std::unique_lock running(m_runMutex, std::try_to_lock);
+    if (!running.owns_lock()) {
+        return false;
+    }
+    const Worker& worker = *m_worker;
+    std::unique_lock lock(m_mutex);
+    if (!m_job || m_stopped.load() || m_running || m_served != m_request ||
+        worker.generation != m_job->generation || m_generation.load() != m_job->generation ||
+        worker.next < m_windowFirst.load()) {
+        return false;
+    }
+    const LineNumber target = std::min(count, m_windowEnd.load());
+    // The open last line counts as checked while it has not grown since the run saw it.
+    const bool unchangedOpenLine = worker.provisional && worker.provisionalLine == worker.next &&
+                                   worker.next + 1 == target && worker.provisionalEnd == end &&
+                                   m_doc.lastLineOpen();
+    if (worker.next < target && !unchangedOpenLine) {
+        return false;
+    }
+    m_target = count;
+    m_done = count;
+    if (!m_pending.lines.empty() || m_pending.retract) {
+        // The rows the watcher found go out with a notice, as the worker's would.
+        postNotice(lock, true);
+    }
+    return true;
 }
 
 void LineFilter::setLineWindow(LineNumber first, LineNumber end)

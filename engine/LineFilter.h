@@ -17,6 +17,9 @@
 //   - The worker calls FilterHost::postFilterProgress(); the pane answers with collect(),
 //     which moves what the worker found into matches() and says what changed. Rows
 //     change only inside collect(), setFilter(), clearFilter() and sync() (a reset).
+//     When the watcher's own runs have checked every new line by the time of sync(), the
+//     worker is not woken: sync() posts the notice itself when they found rows, and the
+//     caller may take them at once with collect() (isCollected() is false until then).
 //   - progress(): lines checked out of the lines to check, and the state, for the
 //     pane's header. stop() ends the running pass within one line's work and keeps the
 //     rows found so far; resume() goes on from there.
@@ -167,6 +170,9 @@ class LineFilter : private LogDocument::AppendListener {
     // Checks lines from worker.next up to target; holds m_runMutex. With a piece, the
     // watcher's bounded run.
     RunEnd run(const Job& job, LineNumber target, Worker& worker, const Piece* piece);
+    // True when the worker is idle and every line up to count is checked already (by the
+    // watcher's runs): the lines are then taken as done without waking the worker.
+    bool checkedByWatcher(LineNumber count, FileOffset end);
     // Why the pass stops early, or CaughtUp when it may go on.
     RunEnd interruption(const Job& job) const;
     // Matches one chunk against the job's terms into worker.found and worker.undecided;

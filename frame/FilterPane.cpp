@@ -292,7 +292,10 @@ void FilterPane::documentChanged()
     } else if (change.changed()) {
         m_view->matchesChanged(change);
     }
-    if (m_active) {
+    if (!m_filter->isCollected()) {
+        // The watcher checked the new lines on its way: their rows come with them.
+        collect();
+    } else if (m_active) {
         updateHeader();
     }
 }

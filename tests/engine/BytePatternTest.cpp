@@ -76,19 +76,28 @@ TEST(BytePattern, Utf8EncodingChangesLengthAtEachBoundary)
 TEST(BytePattern, SearchFindsTheFirstOccurrenceAsAPlainSearchDoes)
 {
     // A small alphabet gives many starts where one or both tested bytes agree and the rest
-    // does not; occurrences are planted at the very end and across the steps' edges.
+    // does not; occurrences are planted at the very end and across the steps' edges (16 and
+    // 32 starts a step). Ignoring case, the text is searched as if folded: the alphabet
+    // holds the first and last letters in both cases and the bytes one bit away from them
+    // ('@' and '`', '[' and '{', 0xC1 and 0xE1), which must not be taken for letters.
+    const std::uint8_t alphabet[] = {'a', 'b', 'z', 'A', 'B', 'Z', '@', '`', '[', '{', 0xC1, 0xE1};
     std::mt19937 random(20261208);
     for (int round = 0; round < 4000; ++round) {
-        const std::size_t size = random() % 90;
+        const std::size_t size = random() % 170;
         const int letters = 2 + int(random() % 3);
+        const bool mixed = round % 2 == 1;
+        auto pick = [&] {
+            return mixed ? alphabet[random() % std::size(alphabet)]
+                         : std::uint8_t('a' + random() % unsigned(letters));
+        };
         std::vector<std::uint8_t> hay(size);
         for (auto& b : hay) {
-            b = std::uint8_t('a' + random() % unsigned(letters));
+            b = pick();
         }
         const std::size_t plen = 1 + random() % 12;
         std::vector<std::uint8_t> pattern(plen);
         for (auto& b : pattern) {
-            b = std::uint8_t('a' + random() % unsigned(letters));
+            b = pick();
         }
         if (size >= plen && random() % 2 == 0) {
             const std::size_t at = random() % 3 == 0 ? size - plen : random() % (size - plen + 1);
@@ -100,6 +109,19 @@ TEST(BytePattern, SearchFindsTheFirstOccurrenceAsAPlainSearchDoes)
             const std::uint8_t* end = hay.data() + size;
             ASSERT_EQ(findPatternBytes(s, end, pattern.data(), plen, rare),
                       searchModel(s, end, pattern))
+                << "round " << round << " from " << from << " size " << size << " plen " << plen;
+        }
+        std::vector<std::uint8_t> foldedHay = hay;
+        foldAsciiBytes(foldedHay.data(), foldedHay.size());
+        std::vector<std::uint8_t> foldedPattern = pattern;
+        foldAsciiBytes(foldedPattern.data(), foldedPattern.size());
+        const ByteFinder caseless(foldedPattern.data(), plen, rare, true);
+        for (std::size_t from = 0; from <= std::min<std::size_t>(size, 33); ++from) {
+            const std::uint8_t* found = caseless.find(hay.data() + from, hay.data() + size);
+            const std::uint8_t* model =
+                searchModel(foldedHay.data() + from, foldedHay.data() + size, foldedPattern);
+            ASSERT_EQ(found == nullptr ? -1 : found - hay.data(),
+                      model == nullptr ? -1 : model - foldedHay.data())
                 << "round " << round << " from " << from << " size " << size << " plen " << plen;
         }
     }

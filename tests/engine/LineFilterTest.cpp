@@ -506,6 +506,89 @@ TEST(LineFilter, LinesTheWatcherHandsOverAreMatchedWithoutReadingThemAgain)
     }
 }
 
+// Lines the watcher's own runs checked are taken at the window's next sync() as they are:
+// the worker is not woken (it would post a notice after each); sync() posts one only for
+// new rows. Pieces cut inside lines, an open last line left as it was, then grown, and a
+// line window.
+TEST(LineFilter, LinesTheWatcherCheckedAreTakenWithoutWakingTheWorker)
+{
+    FedDocument fed;
+    fed.tellEvery = 1;
+    fed.open("first ERROR\n");
+    CountingFilterHost host;
+    LineFilter filter(fed.doc, &host);
+    filter.setWatcherBudget(std::chrono::seconds(10));
+    const FilterSet filterSet{{u"error", false, false, false}, {}};
+    ASSERT_TRUE(filter.setFilter(filterSet).empty());
+    ASSERT_TRUE(filter.waitIdle());
+    for (int i = 0; i < 1000 && host.posted.load() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(host.posted.load(), 1);
+    filter.collect();
+    // Each piece with the notices it brings: one where a row is new, or listed again (the
+    // open line that matched has grown).
+    const std::vector<std::pair<std::string, int>> pieces = {{"a Error\nb fine\nc ER", 1},
+                                                             {"ROR\nd\n", 1},
+                                                             {"", 0},
+                                                             {"e fine", 0},
+                                                             {" error", 1},
+                                                             {"", 0},
+                                                             {" f\ng\n", 1},
+                                                             {"h fine\n", 0}};
+    for (const auto& [piece, notices] : pieces) {
+        const int before = host.posted.load();
+        fed.append(piece);
+        filter.sync();
+        EXPECT_EQ(filter.progress().state, FilterState::Done) << piece;
+        EXPECT_EQ(filter.progress().total, fed.doc.lineCount());
+        EXPECT_EQ(filter.progress().done, fed.doc.lineCount());
+        ASSERT_TRUE(filter.waitIdle());
+        EXPECT_EQ(host.posted.load() - before, notices) << piece;
+        EXPECT_EQ(filter.isCollected(), notices == 0) << piece;
+        filter.collect();
+        EXPECT_TRUE(filter.isCollected());
+        EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false)) << piece;
+    }
+    // Lines past the window's end are not the filter's to check.
+    filter.setLineWindow(0, 3);
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    const int posted = host.posted.load();
+    fed.tellEvery = 1000;
+    fed.append("i error\n");
+    filter.sync();
+    EXPECT_EQ(filter.progress().state, FilterState::Done);
+    ASSERT_TRUE(filter.waitIdle());
+    EXPECT_EQ(host.posted.load(), posted);
+    // A piece the watcher did not check goes to the worker as before.
+    filter.setLineWindow(0, ~LineNumber(0));
+    ASSERT_TRUE(filter.waitIdle());
+    fed.append("j error\n");
+    filter.sync();
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, filterSet, false));
+    EXPECT_GT(host.posted.load(), posted);
+    // An open line that matched and grows into an excluded one: its row is taken back, which
+    // needs a notice of its own.
+    fed.tellEvery = 1;
+    const FilterSet excluding{{u"error", false, false, false}, {{u"zz", false, false, false}}};
+    ASSERT_TRUE(filter.setFilter(excluding).empty());
+    ASSERT_TRUE(filter.waitIdle());
+    filter.collect();
+    for (const auto& [piece, notices] :
+         std::vector<std::pair<std::string, int>>{{"k error", 1}, {" zz\n", 1}}) {
+        const int before = host.posted.load();
+        fed.append(piece);
+        filter.sync();
+        ASSERT_TRUE(filter.waitIdle());
+        EXPECT_EQ(host.posted.load() - before, notices) << piece;
+        filter.collect();
+        EXPECT_EQ(rowsOf(filter), modelResult(fed.bytes, 0, excluding, false)) << piece;
+    }
+}
+
 // The first and the 65,537th line: the second lies exactly 65,536 lines after the first
 // row of its block, the first distance that needs more than 16 bits.
 TEST(LineFilter, MatchesSixtyFiveThousandFiveHundredThirtySixLinesApartAreBothListed)
