@@ -359,13 +359,15 @@ class WriteBehind {
         }
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_bytes == nullptr; });
-        if (m_status == SpoolWriter::Status::Written) {
+        // Read while the lock is held: once the write below starts, the thread may set it.
+        const SpoolWriter::Status status = m_status;
+        if (status == SpoolWriter::Status::Written) {
             m_bytes = bytes;
             m_size = n;
             lock.unlock();
             m_changed.notify_all();
         }
-        return m_status;
+        return status;
     }
     // Waits for the write in progress; the writer may then be used on this thread.
     SpoolWriter::Status finish()
@@ -373,6 +375,7 @@ class WriteBehind {
         if (m_thread.joinable()) {
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [this] { return m_bytes == nullptr; });
+            return m_status;
         }
         return m_status;
     }
