@@ -136,6 +136,10 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
             }
             continue;
         }
+        if (!flagsEnded && arg == "--merge") {
+            info.merge = true;
+            continue;
+        }
         if (!flagsEnded && arg == "--new-window") {
             info.newWindow = true;
             continue;

@@ -161,6 +161,40 @@ void MergedLogs::applyChange(const Change& change, MergedRows& rows, std::vector
     }
 }
 
+std::vector<std::string> MergedLogs::shortNames(const std::vector<std::string>& paths)
+{
+    // The suffix of a path from its k-th last component on.
+    const auto suffix = [](const std::string& path, std::size_t components) {
+        std::size_t at = path.size();
+        for (std::size_t k = 0; k < components; ++k) {
+            const std::size_t slash = at == 0 ? std::string::npos : path.rfind('/', at - 1);
+            if (slash == std::string::npos) {
+                return path;
+            }
+            at = slash;
+        }
+        return path.substr(at + 1);
+    };
+    std::vector<std::size_t> depth(paths.size(), 1);
+    std::vector<std::string> names(paths.size());
+    for (bool clash = true; clash;) {
+        clash = false;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            names[i] = suffix(paths[i], depth[i]);
+        }
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            for (std::size_t j = 0; j < paths.size(); ++j) {
+                if (i != j && names[i] == names[j] && names[i] != paths[i]) {
+                    ++depth[i];
+                    clash = true;
+                    break;
+                }
+            }
+        }
+    }
+    return names;
+}
+
 void MergedLogs::wake()
 {
     {

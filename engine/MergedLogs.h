@@ -57,6 +57,11 @@ class MergedLogs {
     // Brings a mirror of the rows (and the base of each source's lines) up to the change.
     static void applyChange(const Change& change, MergedRows& rows, std::vector<LineNumber>& bases);
 
+    // The shortest distinct part of each path for the name column: its last few components,
+    // as many as it takes for no two to read the same ("a.log"; "east/app.log" beside
+    // "west/app.log"). Paths that are the same keep their whole text.
+    static std::vector<std::string> shortNames(const std::vector<std::string>& paths);
+
     // documents: 1 to MergedRows::MaxSources, not owned.
     explicit MergedLogs(std::vector<LogDocument*> documents);
     ~MergedLogs();

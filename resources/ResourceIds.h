@@ -245,6 +245,11 @@ enum class StringId : int {
     RemoteNoSuchFile = 687,
     RemoteCannotRead = 688,
     RemoteSshEnded = 689,
+    // Logs merged by time: the dialog's caption, files left out, notes in the status bar.
+    OpenMergedCaption = 700,
+    MergedUnreadable = 701,
+    MergedNoTimes = 702,
+    MergedBuilding = 703,
     Ready = 57345,
     OpenTitle = 61440,
     AllFilesFilter = 61442,
@@ -362,6 +367,9 @@ enum Id : int {
     FollowCommand = 33100,
     FollowJournal = 33101,
     FollowRemote = 33290,
+    // File > Open Merged..., View > Source Names.
+    OpenMerged = 33300,
+    MergedNames = 33301,
     // Reading comfort.
     ViewTerminalColors = 33150,
     ViewWrapLines = 33160,

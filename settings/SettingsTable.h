@@ -83,6 +83,8 @@ constexpr SettingId OverviewStrip = 319;
 constexpr SettingId Timeline = 323;
 // The Line Details pane beside the log (...\GUI).
 constexpr SettingId LineDetails = 324;
+// The short name of each row's file in a merged view (...\GUI).
+constexpr SettingId MergedNames = 325;
 } // namespace Setting
 
 enum class SettingType : std::uint32_t {

@@ -1,0 +1,283 @@
+#include "frame/MergedPart.h"
+
+#include "engine/DocumentHost.h"
+#include "engine/LogDocument.h"
+#include "engine/MergedLogs.h"
+#include "platform/FileName.h"
+#include "resources/LanguageResources.h"
+#include "resources/QtFileName.h"
+#include "resources/QtText.h"
+#include "resources/VersionInfo.h"
+#include "settings/SettingsStore.h"
+#include "view/LogRenderer.h"
+#include "view/MergedRowSource.h"
+#include "view/TextArea.h"
+
+#include <QMetaObject>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Colours told apart at a glance on a light or dark background (0x00BBGGRR).
+constexpr ColorRef SourceColors[] = {0xB4771F, 0x0E7FFF, 0x2CA02C, 0x2827D6, 0xBD6794,
+                                     0x4B568C, 0xC277E3, 0x7F7F7F, 0x22BDBC, 0xCFBE17};
+
+bool fileExists(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+} // namespace
+
+// A document's host: its watcher's messages reach the part through the part's event queue,
+// dropped once the part is gone.
+class MergedPart::Host : public DocumentHost {
+  public:
+    Host(MergedPart* part, std::size_t source) : m_part(part), m_source(source) {}
+
+    void postFileAppended() override {}
+    void postFileReload() override
+    {
+        QMetaObject::invokeMethod(
+            m_part, [part = m_part, source = m_source] { part->reloadSource(source); },
+            Qt::QueuedConnection);
+    }
+    void postFileUnreadable(int) override {}
+    void updateAllViews() override {}
+    void scrollViewsToEnd() override {}
+    void resetViewsScroll() override {}
+    void ensureSelectionVisibleInViews() override {}
+    void setFilePathText(const std::u16string&) override {}
+    void titleChanged(const std::u16string&) override {}
+    // A file is read only when it is there: a missing one is waited for by the part.
+    MissingFileAnswer askMissingFile(const std::u16string&) override { return {}; }
+    void showOpenError(const std::u16string& path, const std::u16string& description,
+                       int errorNumber) override
+    {
+        error = quill::fileNameToDisplay(path) + QStringLiteral(": ") +
+                (description.empty() ? QString::fromLocal8Bit(std::strerror(errorNumber))
+                                     : quill::toQString(description));
+    }
+    std::u16string loadResourceString(std::uint32_t id) override
+    {
+        return quill::toU16(LanguageResources::current().string(static_cast<int>(id)));
+    }
+    std::u16string fileVersionText() override { return ::fileVersionText(); }
+
+    QString error;
+
+  private:
+    MergedPart* m_part;
+    std::size_t m_source;
+};
+
+MergedPart::MergedPart(QWidget* parent) : QObject(parent), m_parent(parent)
+{
+    m_retry = new QTimer(this);
+    m_retry->setInterval(500);
+    connect(m_retry, &QTimer::timeout, this, [this] {
+        bool waiting = false;
+        for (std::size_t s = 0; s < m_missing.size(); ++s) {
+            if (m_missing[s]) {
+                reloadSource(s);
+                waiting = waiting || m_missing[s];
+            }
+        }
+        if (!waiting) {
+            m_retry->stop();
+        }
+    });
+}
+
+MergedPart::~MergedPart()
+{
+    // The worker reads the documents: it ends first; then the area, then the documents.
+    m_merge.reset();
+    if (m_area != nullptr) {
+        m_area->setRowSource(nullptr);
+        delete m_area;
+    }
+    for (auto& document : m_documents) {
+        document->closeDocument();
+    }
+    m_documents.clear();
+}
+
+bool MergedPart::open(const std::vector<std::u16string>& paths, QStringList& unreadable)
+{
+    std::vector<std::u16string> names;
+    for (const std::u16string& path : paths) {
+        if (m_documents.size() == MergedRows::MaxSources) {
+            unreadable.append(quill::fileNameToDisplay(path));
+            continue;
+        }
+        auto host = std::make_unique<Host>(this, m_documents.size());
+        auto document = std::make_unique<LogDocument>(host.get(), SettingsStore::instance());
+        const std::string native = quill::fileNameToBytes(path);
+        if (!fileExists(native)) {
+            unreadable.append(quill::fileNameToDisplay(path) + QStringLiteral(": ") +
+                              QString::fromLocal8Bit(std::strerror(ENOENT)));
+            continue;
+        }
+        if (!document->openDocument(path)) {
+            unreadable.append(host->error.isEmpty() ? quill::fileNameToDisplay(path) : host->error);
+            continue;
+        }
+        m_hosts.push_back(std::move(host));
+        m_documents.push_back(std::move(document));
+        m_paths.push_back(path);
+    }
+    if (m_documents.empty()) {
+        return false;
+    }
+    m_missing.assign(m_documents.size(), false);
+    std::vector<LogDocument*> documents;
+    std::vector<ColorRef> colors;
+    for (std::size_t s = 0; s < m_documents.size(); ++s) {
+        documents.push_back(m_documents[s].get());
+        colors.push_back(SourceColors[s % std::size(SourceColors)]);
+    }
+    std::vector<std::string> natives;
+    for (const std::u16string& path : m_paths) {
+        natives.push_back(quill::fileNameToBytes(path));
+    }
+    for (const std::string& name : MergedLogs::shortNames(natives)) {
+        names.push_back(quill::fileNameToUtf16(name));
+    }
+    m_rows = std::make_unique<MergedRowSource>(documents, colors, names);
+    m_rows->setNameColumn(SettingsStore::instance().boolValue(Setting::MergedNames));
+    m_merge = std::make_unique<MergedLogs>(documents);
+    m_merge->setChangedCallback([this] {
+        // Many changes in a burst are taken in one go.
+        QMetaObject::invokeMethod(this, &MergedPart::takeChanges, Qt::QueuedConnection);
+    });
+    m_area = new TextArea(m_parent);
+    m_area->setObjectName(QStringLiteral("mergedArea"));
+    m_area->setRowSource(m_rows.get());
+    return true;
+}
+
+void MergedPart::start()
+{
+    if (m_merge) {
+        m_merge->start();
+    }
+}
+
+void MergedPart::takeChanges()
+{
+    if (!m_merge) {
+        return;
+    }
+    const std::vector<MergedLogs::Change> changes = m_merge->takeChanges();
+    if (changes.empty()) {
+        return;
+    }
+    // Where the user is, in lines of the files: the same lines stay in view.
+    const bool following = m_area->isFollowing();
+    const MergedRows::Place top = m_rows->placeOfRow(m_area->firstVisibleRow());
+    const MergedRows::Place current = m_rows->placeOfRow(m_area->currentRow());
+    const bool hadRows = m_rows->rowCount() > 0;
+    if (!m_rows->apply(changes)) {
+        if (following || !hadRows) {
+            m_area->rearrangeRows(m_rows->rowCount(), m_rows->rowCount());
+        } else {
+            m_area->rearrangeRows(m_rows->rowOfPlace(top), m_rows->rowOfPlace(current));
+        }
+    }
+    emit statusChanged(totalBytes(), qint64(m_rows->rowCount()));
+}
+
+void MergedPart::reloadSource(std::size_t source)
+{
+    LogDocument& document = *m_documents[source];
+    const std::string native = quill::fileNameToBytes(m_paths[source]);
+    if (!fileExists(native)) {
+        // Gone: its lines leave the view, and it is read again once it returns.
+        if (!m_missing[source]) {
+            document.newDocument();
+            m_missing[source] = true;
+        }
+        if (!m_retry->isActive()) {
+            m_retry->start();
+        }
+        return;
+    }
+    m_missing[source] = false;
+    document.newDocument();
+    if (!document.openDocument(m_paths[source])) {
+        m_missing[source] = true;
+        if (!m_retry->isActive()) {
+            m_retry->start();
+        }
+    }
+}
+
+QString MergedPart::label() const
+{
+    QStringList names;
+    for (std::size_t s = 0; s < m_documents.size(); ++s) {
+        names.append(quill::fileNameToDisplay(m_rows->name(s)));
+    }
+    return names.join(QStringLiteral(" + "));
+}
+
+QString MergedPart::toolTip() const
+{
+    QString text;
+    for (std::size_t s = 0; s < m_documents.size(); ++s) {
+        if (!text.isEmpty()) {
+            text += QStringLiteral("<br>");
+        }
+        text += QStringLiteral("<span style=\"color:%1\">&#9608;&#9608;</span> %2")
+                    .arg(quill::colorFromRef(m_rows->color(s)).name(),
+                         quill::fileNameToDisplay(m_paths[s]).toHtmlEscaped());
+    }
+    return text;
+}
+
+QString MergedPart::note() const
+{
+    const LanguageResources& texts = LanguageResources::current();
+    if (!m_merge) {
+        return {};
+    }
+    QStringList timeless;
+    const std::vector<bool> none = m_merge->timeless();
+    for (std::size_t s = 0; s < none.size(); ++s) {
+        if (none[s]) {
+            timeless.append(quill::fileNameToDisplay(m_rows->name(s)));
+        }
+    }
+    if (!timeless.isEmpty()) {
+        return texts.format(StringId::MergedNoTimes, timeless.join(QStringLiteral(", ")));
+    }
+    if (m_rows->provisional()) {
+        return texts.string(StringId::MergedBuilding);
+    }
+    return {};
+}
+
+qint64 MergedPart::totalBytes() const
+{
+    qint64 total = 0;
+    for (const auto& document : m_documents) {
+        total += document->fileSizeBytes();
+    }
+    return total;
+}
+
+void MergedPart::setNameColumn(bool shown)
+{
+    if (m_rows) {
+        m_rows->setNameColumn(shown);
+    }
+}

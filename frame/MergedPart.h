@@ -1,0 +1,75 @@
+#pragma once
+
+// MergedPart: a tab's lines of several files merged by time (File > Open Merged..., --merge).
+// It owns one document per file, each followed by its own watcher as a tab's document is
+// (a file replaced or truncated is read again, one that vanished is waited for and read
+// again when it returns), the merge (engine/MergedLogs.h) and the text area over its rows
+// (view/MergedRowSource.h), which stands in the tab in place of the log view.
+//
+// The tab owns the part; the frame outlives it. User-interface thread only, except that the
+// documents' hosts post from their watchers.
+
+#include "engine/DocumentTypes.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class LogDocument;
+class MergedLogs;
+class MergedRowSource;
+class QTimer;
+class QWidget;
+class TextArea;
+
+class MergedPart : public QObject {
+    Q_OBJECT
+  public:
+    explicit MergedPart(QWidget* parent);
+    ~MergedPart() override;
+
+    // Opens the files (full paths, escaped form); those that cannot be read are left out and
+    // named in unreadable. False when none can be read.
+    bool open(const std::vector<std::u16string>& paths, QStringList& unreadable);
+    // Starts the merge (after the first paint).
+    void start();
+
+    TextArea* area() const { return m_area; }
+    MergedRowSource* rows() const { return m_rows.get(); }
+    MergedLogs* merge() const { return m_merge.get(); }
+    std::size_t fileCount() const { return m_documents.size(); }
+
+    // The tab's text: the short names joined.
+    QString label() const;
+    // Every file with its colour, for the tab's tooltip (rich text).
+    QString toolTip() const;
+    // What the status bar notes: files without times, the merge still building.
+    QString note() const;
+    qint64 totalBytes() const;
+
+    void setNameColumn(bool shown);
+
+  signals:
+    // Rows came or changed; the row count and sizes to show.
+    void statusChanged(qint64 size, qint64 rows);
+
+  private:
+    class Host;
+    void takeChanges();
+    void reloadSource(std::size_t source);
+
+    QWidget* m_parent;
+    std::vector<std::unique_ptr<Host>> m_hosts;
+    std::vector<std::unique_ptr<LogDocument>> m_documents;
+    std::vector<std::u16string> m_paths;
+    std::unique_ptr<MergedRowSource> m_rows;
+    std::unique_ptr<MergedLogs> m_merge;
+    TextArea* m_area = nullptr;
+    QTimer* m_retry = nullptr;
+    std::vector<bool> m_missing;
+    bool m_takePosted = false;
+};

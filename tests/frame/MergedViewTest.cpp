@@ -1,0 +1,207 @@
+// Files merged by time in the real window the application opens: through File > Open Merged
+// (its file box answered by the test) and through --merge. The rows are the files' lines in
+// the order of their times, a file that cannot be read is named and the others still merge,
+// each row's file shows as a stripe of its colour in the gutter, lines appended to a file
+// whose clock runs behind take their place by time, and Copy takes the original lines with
+// the file's short name in front once View > Source Names is on.
+
+#include "app/Application.h"
+#include "frame/LogTab.h"
+#include "frame/MainFrame.h"
+#include "frame/MergedPart.h"
+#include "resources/ResourceIds.h"
+#include "settings/SettingsStore.h"
+#include "support/EnglishPackage.h"
+#include "support/TempDir.h"
+#include "support/TestDoubles.h"
+#include "support/WidgetEvents.h"
+#include "view/LogRenderer.h"
+#include "view/MergedRowSource.h"
+#include "view/TextArea.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+
+using quilltest::TempDir;
+using quilltest::waitFor;
+
+namespace {
+
+// A line of file `tag` at `second` after a fixed local moment; its text names both.
+std::string logLine(const std::string& tag, int second)
+{
+    const std::time_t t = 1'796'000'000 + second;
+    std::tm parts{};
+    localtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return std::string(text) + " " + tag + " " + std::to_string(second);
+}
+
+class MergedViewTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        store = quilltest::installApplicationStore(dir, true);
+        a = dir.file("east/app.log");
+        b = dir.file("west/app.log");
+        ::mkdir(dir.file("east").c_str(), 0700);
+        ::mkdir(dir.file("west").c_str(), 0700);
+    }
+    void TearDown() override
+    {
+        if (app) {
+            app->exitInstance();
+        }
+        app.reset();
+        SettingsStore::overrideInstance(nullptr);
+    }
+    void start(const std::vector<std::string>& args)
+    {
+        app = std::make_unique<Application>();
+        app->setSoundService(&sound);
+        app->setOpenDialog(
+            [this](const QString&, const QStringList&, const QString&) { return chosen; });
+        ASSERT_TRUE(app->initInstance(args));
+        frame = app->mainFrame();
+        frame->setMessageHandler([this](const QString& text) { messages.append(text); });
+        frame->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    }
+    void pick(int id)
+    {
+        QAction* wanted = frame->action(id);
+        ASSERT_NE(wanted, nullptr);
+        for (QAction* top : frame->menuBar()->actions()) {
+            if (top->menu() != nullptr && top->menu()->actions().contains(wanted)) {
+                emit top->menu()->aboutToShow();
+                ASSERT_TRUE(wanted->isEnabled()) << wanted->text().toStdString();
+                wanted->trigger();
+                return;
+            }
+        }
+        FAIL() << "not in a menu: " << id;
+    }
+    MergedPart* merged() const { return frame->currentTab()->merged(); }
+    std::vector<std::string> rows() const
+    {
+        std::vector<std::string> texts;
+        MergedRowSource* source = merged()->rows();
+        for (std::size_t row = 0; row < source->rowCount(); ++row) {
+            texts.push_back(
+                QString::fromStdU16String(std::u16string(source->rowText(row))).toStdString());
+        }
+        return texts;
+    }
+    // The lines written, in the order of their times (the second after the tag), east first
+    // at equal times.
+    std::vector<std::string> expected() const
+    {
+        std::vector<std::pair<std::pair<int, int>, std::string>> all;
+        for (const auto& [second, east, text] : written) {
+            all.push_back({{second, east ? 0 : 1}, text});
+        }
+        std::stable_sort(all.begin(), all.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+        std::vector<std::string> texts;
+        for (const auto& entry : all) {
+            texts.push_back(entry.second);
+        }
+        return texts;
+    }
+    std::string lines(bool east, int from, int to, int step)
+    {
+        std::string bytes;
+        for (int second = from; second < to; second += step) {
+            const std::string text = logLine(east ? "east" : "west", second);
+            written.emplace_back(second, east, text);
+            bytes += text + "\n";
+        }
+        return bytes;
+    }
+
+    TempDir dir;
+    quilltest::ScopedEnv tmp{"TMPDIR", dir.path()};
+    std::unique_ptr<SettingsStore> store;
+    quilltest::NullSound sound;
+    std::unique_ptr<Application> app;
+    MainFrame* frame = nullptr;
+    QStringList messages;
+    QStringList chosen;
+    std::string a;
+    std::string b;
+    std::vector<std::tuple<int, bool, std::string>> written;
+};
+
+TEST_F(MergedViewTest, OpenMergedMenuStripesLateLinesAndCopyWithNames)
+{
+    quilltest::writeFile(a, lines(true, 0, 400, 2));
+    quilltest::writeFile(b, lines(false, 1, 300, 3));
+    chosen = {QString::fromStdString(a), QString::fromStdString(dir.file("gone.log")),
+              QString::fromStdString(b)};
+    start({});
+    pick(CommandId::OpenMerged);
+    ASSERT_NE(merged(), nullptr);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.front().contains(QStringLiteral("gone.log")));
+    ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
+    EXPECT_EQ(merged()->label(), QStringLiteral("east/app.log + west/app.log"));
+    const QString tip = frame->tabWidget()->tabToolTip(frame->tabWidget()->currentIndex());
+    EXPECT_TRUE(tip.contains(QString::fromStdString(a)) && tip.contains(QString::fromStdString(b)));
+
+    // The gutter's stripe: the colour of the row's file, on every row on screen.
+    TextArea* area = merged()->area();
+    QApplication::processEvents();
+    const QImage shot = area->viewport()->grab().toImage();
+    const int height = area->rowHeight();
+    const std::size_t first = area->firstVisibleRow();
+    int checked = 0;
+    for (int y = height / 2;
+         y < shot.height() && first + std::size_t(y / height) < area->rowCount(); y += height) {
+        const std::size_t row = first + std::size_t(y / height);
+        const MergedRows::Place place = merged()->rows()->placeOfRow(row);
+        EXPECT_EQ(shot.pixelColor(1, y), quill::colorFromRef(merged()->rows()->color(place.source)))
+            << "row " << row;
+        ++checked;
+    }
+    EXPECT_GT(checked, 3);
+
+    // West's clock is behind: its new lines are older than east's last and take their place.
+    quilltest::appendFile(b, lines(false, 300, 420, 3));
+    quilltest::appendFile(a, lines(true, 400, 430, 2));
+    ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
+    EXPECT_TRUE(area->isFollowing());
+
+    // Copy: the original lines, each with its file's short name in front once names are on.
+    pick(CommandId::MergedNames);
+    pick(CommandId::SelectAll);
+    QApplication::clipboard()->clear();
+    pick(CommandId::Copy);
+    QStringList named;
+    for (const std::string& text : expected()) {
+        named.append(QString::fromStdString(
+            (text.find("east") != std::string::npos ? "east/app.log " : "west/app.log ") + text));
+    }
+    EXPECT_EQ(QApplication::clipboard()->text().split(QChar(u'\n'), Qt::SkipEmptyParts), named);
+}
+
+TEST_F(MergedViewTest, MergeOnTheCommandLine)
+{
+    quilltest::writeFile(a, lines(true, 0, 50, 1));
+    quilltest::writeFile(b, lines(false, 0, 50, 2));
+    start({"--merge", a, b});
+    ASSERT_NE(merged(), nullptr);
+    EXPECT_EQ(frame->tabCount(), 1);
+    ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
+}
+
+} // namespace
