@@ -71,5 +71,6 @@ class MergedPart : public QObject {
     TextArea* m_area = nullptr;
     QTimer* m_retry = nullptr;
     std::vector<bool> m_missing;
-    bool m_takePosted = false;
+    bool m_paintTraced = false;
+    bool m_completeTraced = false;
 };
