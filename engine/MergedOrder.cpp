@@ -110,6 +110,28 @@ void MergedRows::removeSource(std::size_t source)
     *this = std::move(kept);
 }
 
+void MergedRows::insert(std::size_t row, std::size_t source, std::size_t count)
+{
+    if (row == m_rows) {
+        for (std::size_t i = 0; i < count; ++i) {
+            push(source);
+        }
+        return;
+    }
+    MergedRows moved(m_sources);
+    moved.m_words.reserve(m_words.size() + count / m_perWord + 1);
+    for (std::size_t r = 0; r < row; ++r) {
+        moved.push(std::size_t(field(r)));
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        moved.push(source);
+    }
+    for (std::size_t r = row; r < m_rows; ++r) {
+        moved.push(std::size_t(field(r)));
+    }
+    *this = std::move(moved);
+}
+
 std::size_t MergedRows::sourceOfRow(std::size_t row) const
 {
     assert(row < m_rows);
@@ -183,7 +205,7 @@ std::size_t MergedRows::memoryBytes() const
 
 MergedOrder::MergedOrder(std::size_t sources, std::size_t keptKeys)
     : m_rows(sources), m_keptKeys(std::max<std::size_t>(keptKeys, 1)),
-      m_lastKey(m_rows.sourceCount(), NoTime)
+      m_lastKey(m_rows.sourceCount(), NoTime), m_keyless(m_rows.sourceCount(), 0)
 {
 }
 
@@ -195,6 +217,9 @@ void MergedOrder::pushRow(std::size_t source, TimeMs key)
         m_tailKeys.pop_front();
     }
     m_lastKey[source] = key;
+    if (key == NoTime) {
+        ++m_keyless[source];
+    }
 }
 
 void MergedOrder::mergeAfter(std::vector<std::deque<TimeMs>>& keys)
@@ -218,9 +243,36 @@ void MergedOrder::mergeAfter(std::vector<std::deque<TimeMs>>& keys)
 std::size_t MergedOrder::add(std::size_t source, std::span<const TimeMs> own,
                              const TimeReader& read)
 {
-    const std::size_t before = rowCount();
+    std::size_t before = rowCount();
     if (own.empty()) {
         return before;
+    }
+    std::size_t changed = before;
+    if (m_lastKey[source] == NoTime && own.front() == NoTime) {
+        // Lines before the source's first time: into the block at the start, after the
+        // block's lines of this source and the sources before it.
+        const auto leading =
+            std::size_t(std::find_if(own.begin(), own.end(), [](TimeMs t) { return t != NoTime; }) -
+                        own.begin());
+        std::size_t place = 0;
+        for (std::size_t s = 0; s <= source; ++s) {
+            place += m_keyless[s];
+        }
+        const std::size_t kept = before - m_tailKeys.size();
+        m_rows.insert(place, source, leading);
+        if (place >= kept) {
+            m_tailKeys.insert(m_tailKeys.begin() + std::ptrdiff_t(place - kept), leading, NoTime);
+            while (m_tailKeys.size() > m_keptKeys) {
+                m_tailKeys.pop_front();
+            }
+        }
+        m_keyless[source] += leading;
+        own = own.subspan(leading);
+        changed = place;
+        before = rowCount();
+        if (own.empty()) {
+            return changed;
+        }
     }
     std::deque<TimeMs> keys;
     TimeMs running = m_lastKey[source];
@@ -237,7 +289,7 @@ std::size_t MergedOrder::add(std::size_t source, std::span<const TimeMs> own,
         for (const TimeMs key : keys) {
             pushRow(source, key);
         }
-        return before;
+        return changed;
     }
     // The rows are in the order of their keys: the place is the first row whose key is
     // greater, found among the kept keys when it lies there.
@@ -257,13 +309,17 @@ std::size_t MergedOrder::add(std::size_t source, std::span<const TimeMs> own,
         const std::size_t place = low;
         std::vector<std::deque<TimeMs>> pending(sourceCount());
         for (std::size_t row = place; row < before; ++row) {
-            pending[m_rows.sourceOfRow(row)].push_back(m_tailKeys[row - kept]);
+            const std::size_t s = m_rows.sourceOfRow(row);
+            pending[s].push_back(m_tailKeys[row - kept]);
+            if (pending[s].back() == NoTime) {
+                --m_keyless[s]; // counted again as it is merged again
+            }
         }
         pending[source].insert(pending[source].end(), keys.begin(), keys.end());
         m_rows.truncate(place);
         m_tailKeys.resize(place - kept);
         mergeAfter(pending);
-        return place;
+        return std::min(changed, place);
     }
     if (mergeAll(source, own, read)) {
         return 0;
@@ -271,7 +327,7 @@ std::size_t MergedOrder::add(std::size_t source, std::span<const TimeMs> own,
     for (const TimeMs key : keys) {
         pushRow(source, key);
     }
-    return before;
+    return changed;
 }
 
 bool MergedOrder::mergeAll(std::size_t source, std::span<const TimeMs> own, const TimeReader& read)
@@ -339,6 +395,7 @@ bool MergedOrder::mergeAll(std::size_t source, std::span<const TimeMs> own, cons
 std::size_t MergedOrder::restart(std::size_t source)
 {
     m_lastKey[source] = NoTime;
+    m_keyless[source] = 0;
     if (sourceLines(source) == 0) {
         return rowCount();
     }

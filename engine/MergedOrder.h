@@ -21,7 +21,9 @@
 // comes later than lines of other sources already placed (two machines' clocks apart)
 // takes its place by time and only the rows after that place are merged again. A place
 // before the kept rows merges everything again from the sources' own times, read through
-// the caller's TimeReader. A source that starts over (truncated, replaced) leaves the order
+// the caller's TimeReader. Lines before their source's first time join the block of such
+// lines at the start without any key read: the rows after the block only move down. A
+// source that starts over (truncated, replaced) leaves the order
 // and joins again as its lines come.
 //
 // Neither class is thread-safe; the owner guards or mirrors them.
@@ -60,6 +62,9 @@ class MergedRows {
     void push(std::size_t source);
     // Keeps the first `rows` rows (rows <= rowCount()).
     void truncate(std::size_t rows);
+    // count rows of the source at `row` (<= rowCount()), before the row that was there; they
+    // are the source's lines from the one that row would hold on.
+    void insert(std::size_t row, std::size_t source, std::size_t count);
     // Every row of the source leaves; the others keep their order.
     void removeSource(std::size_t source);
     void clear() { truncate(0); }
@@ -132,4 +137,7 @@ class MergedOrder {
     std::size_t m_keptKeys;
     std::deque<TimeMs> m_tailKeys; // keys of the last rows
     std::vector<TimeMs> m_lastKey;
+    // Each source's lines without a key (before its first time): the rows of the block at
+    // the start, in the order of the sources.
+    std::vector<std::size_t> m_keyless;
 };
