@@ -112,32 +112,20 @@ void MainFrame::updateMergedCommandStates()
     if (merged == nullptr) {
         return;
     }
-    for (const int id : {CommandId::Find,
-                         CommandId::FindNextDown,
-                         CommandId::FindNextUp,
-                         CommandId::Filter,
-                         CommandId::FilterAsView,
-                         CommandId::GoToTime,
-                         CommandId::SaveLinesAs,
-                         CommandId::Pause,
-                         CommandId::Resume,
-                         CommandId::Reload,
-                         CommandId::Clear,
-                         CommandId::ToggleMark,
-                         CommandId::NextMark,
-                         CommandId::PreviousMark,
-                         CommandId::ClearMarks,
-                         CommandId::MarkNote,
-                         CommandId::ViewMarks,
-                         CommandId::NextKeywordLine,
-                         CommandId::PreviousKeywordLine,
-                         CommandId::Timeline,
-                         CommandId::OverviewStrip,
-                         CommandId::FindAll}) {
+    for (const int id :
+         {CommandId::Filter, CommandId::FilterAsView, CommandId::GoToTime, CommandId::SaveLinesAs,
+          CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear,
+          CommandId::ToggleMark, CommandId::NextMark, CommandId::PreviousMark,
+          CommandId::ClearMarks, CommandId::MarkNote, CommandId::ViewMarks,
+          CommandId::NextKeywordLine, CommandId::PreviousKeywordLine, CommandId::Timeline,
+          CommandId::OverviewStrip, CommandId::FindAll}) {
         commandAction(id)->setEnabled(false);
     }
     commandAction(CommandId::Copy)->setEnabled(merged->area()->canCopy());
     commandAction(CommandId::SelectAll)->setEnabled(true);
+    for (const int id : {CommandId::Find, CommandId::FindNextDown, CommandId::FindNextUp}) {
+        commandAction(id)->setEnabled(merged->area()->rowCount() > 0);
+    }
     commandAction(CommandId::GoToLine)->setEnabled(merged->area()->rowCount() > 0);
     setFileSizeText(merged->totalBytes());
     setLineCountText(qint64(merged->area()->rowCount()));

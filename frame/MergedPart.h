@@ -15,10 +15,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+class FilterPattern;
 class LogDocument;
 class MergedLogs;
 class MergedRowSource;
@@ -53,6 +58,13 @@ class MergedPart : public QObject {
 
     void setNameColumn(bool shown);
 
+    // Find among the rows as shown (the name in front when the name column is on), from the
+    // selection or the current row: the match is selected and brought into view. flags:
+    // SearchMatchCase, SearchWholeWord. False when nothing is found that way.
+    bool findText(const std::u16string& text, bool down, unsigned flags);
+    // The same with a compiled regular expression; undecided counts rows it could not decide.
+    bool findPattern(const FilterPattern& pattern, bool down, std::uint64_t& undecided);
+
   signals:
     // Rows came or changed; the row count and sizes to show.
     void statusChanged(qint64 size, qint64 rows);
@@ -61,6 +73,10 @@ class MergedPart : public QObject {
     class Host;
     void takeChanges();
     void reloadSource(std::size_t source);
+    // A row's match from a column on, forward or backward: its first and last character.
+    using RowMatch = std::function<std::optional<std::pair<std::int64_t, std::int64_t>>(
+        std::u16string_view text, std::int64_t start, bool forward)>;
+    bool findRows(bool down, const RowMatch& match);
 
     QWidget* m_parent;
     std::vector<std::unique_ptr<Host>> m_hosts;

@@ -192,6 +192,17 @@ TEST_F(MergedViewTest, OpenMergedMenuStripesLateLinesAndCopyWithNames)
             (text.find("east") != std::string::npos ? "east/app.log " : "west/app.log ") + text));
     }
     EXPECT_EQ(QApplication::clipboard()->text().split(QChar(u'\n'), Qt::SkipEmptyParts), named);
+
+    // Find Previous from a row clicked near the end: the latest earlier row with the text.
+    SettingsStore::instance().setString(Setting::LastFindString, u"west 303");
+    QTest::mouseClick(area->viewport(), Qt::LeftButton, {},
+                      QPoint(area->gutterWidth() + 5, area->viewport()->height() - height));
+    pick(CommandId::FindNextUp);
+    const DocSelection found = area->selection();
+    ASSERT_TRUE(found.valid);
+    EXPECT_TRUE(QString::fromStdU16String(std::u16string(
+                    merged()->rows()->rowText(found.startLine)))
+                    .endsWith(QStringLiteral("west 303")));
 }
 
 TEST_F(MergedViewTest, MergeOnTheCommandLine)
