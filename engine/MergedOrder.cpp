@@ -71,8 +71,8 @@ LineNumber MergedRows::countIn(std::size_t source, std::size_t from, std::size_t
             anyBitOfField(m_words[row / m_perWord] ^ pattern, m_width) & m_low;
         const std::uint64_t upTo =
             last * m_width >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (last * m_width)) - 1;
-        const std::uint64_t from_ = (std::uint64_t{1} << (first * m_width)) - 1;
-        const std::uint64_t inside = m_low & upTo & ~from_;
+        const std::uint64_t before = (std::uint64_t{1} << (first * m_width)) - 1;
+        const std::uint64_t inside = m_low & upTo & ~before;
         count += LineNumber(last - first) - LineNumber(std::popcount(differs & inside));
         row += last - first;
     }
@@ -309,11 +309,8 @@ std::size_t MergedOrder::add(std::size_t source, std::span<const TimeMs> own,
         const std::size_t place = low;
         std::vector<std::deque<TimeMs>> pending(sourceCount());
         for (std::size_t row = place; row < before; ++row) {
-            const std::size_t s = m_rows.sourceOfRow(row);
-            pending[s].push_back(m_tailKeys[row - kept]);
-            if (pending[s].back() == NoTime) {
-                --m_keyless[s]; // counted again as it is merged again
-            }
+            // Never a row without a key: those lie before any place a key finds.
+            pending[m_rows.sourceOfRow(row)].push_back(m_tailKeys[row - kept]);
         }
         pending[source].insert(pending[source].end(), keys.begin(), keys.end());
         m_rows.truncate(place);

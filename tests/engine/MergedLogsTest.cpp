@@ -140,6 +140,23 @@ TEST(MergedLogsTest, FollowsLateLinesTimelessFileAndReplacement)
         ASSERT_EQ(mirrorRows(merged, rows, bases), modelRows(files)) << "round " << round;
     }
 
+    // A line written in two halves joins once its line feed is there.
+    std::string last = b.lines(1, clockB, rng);
+    const std::optional<std::int64_t> lastTime = b.own.back();
+    b.own.pop_back();
+    appendFile(b.path, last.substr(0, last.size() - 1));
+    while (b.doc.lineCount() != b.own.size() + 1) {
+        FakeHost::Message message{};
+        ASSERT_TRUE(b.host.nextMessage(message));
+    }
+    ASSERT_TRUE(merged.waitCaughtUp());
+    ASSERT_EQ(mirrorRows(merged, rows, bases), modelRows(files));
+    appendFile(b.path, "\n");
+    b.own.push_back(lastTime);
+    ASSERT_TRUE(b.pump());
+    ASSERT_TRUE(merged.waitCaughtUp());
+    ASSERT_EQ(mirrorRows(merged, rows, bases), modelRows(files));
+
     // Replaced by another program: a's lines leave and the new ones join by their times.
     a.own.clear();
     clockA -= 50;

@@ -63,6 +63,8 @@ std::string walk(std::uint32_t seed)
     model.own.resize(sources);
     MergedOrder order(sources, kept);
     std::vector<TimeMs> clock(sources, TimeMs(1'700'000'000'000) + TimeMs(rng() % 1000));
+    // Coarse clocks: the sources' lines meet at equal times.
+    const TimeMs grain = rng() % 2 ? 16 : 1;
     const auto read = [&](std::size_t s, LineNumber first, LineNumber end,
                           std::vector<TimeMs>& times) {
         times.assign(model.own[s].begin() + first, model.own[s].begin() + end);
@@ -87,7 +89,7 @@ std::string walk(std::uint32_t seed)
                     times.push_back(clock[s] - TimeMs(rng() % 100'000)); // far behind
                 } else {
                     clock[s] += TimeMs(rng() % 40) - 5; // now and then a little back
-                    times.push_back(clock[s]);
+                    times.push_back(clock[s] - clock[s] % grain);
                 }
             }
             if (rng() % 10 == 0) {

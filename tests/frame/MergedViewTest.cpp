@@ -145,7 +145,7 @@ class MergedViewTest : public ::testing::Test {
 TEST_F(MergedViewTest, OpenMergedMenuStripesLateLinesAndCopyWithNames)
 {
     quilltest::writeFile(a, lines(true, 0, 400, 2));
-    quilltest::writeFile(b, lines(false, 1, 300, 3));
+    quilltest::writeFile(b, lines(false, 1, 400, 3));
     chosen = {QString::fromStdString(a), QString::fromStdString(dir.file("gone.log")),
               QString::fromStdString(b)};
     start({});
@@ -176,8 +176,9 @@ TEST_F(MergedViewTest, OpenMergedMenuStripesLateLinesAndCopyWithNames)
     EXPECT_GT(checked, 3);
 
     // West's clock is behind: its new lines are older than east's last and take their place.
-    quilltest::appendFile(b, lines(false, 300, 420, 3));
-    quilltest::appendFile(a, lines(true, 400, 430, 2));
+    quilltest::appendFile(a, lines(true, 400, 500, 2));
+    ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
+    quilltest::appendFile(b, lines(false, 400, 460, 3));
     ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
     EXPECT_TRUE(area->isFollowing());
 
@@ -193,16 +194,31 @@ TEST_F(MergedViewTest, OpenMergedMenuStripesLateLinesAndCopyWithNames)
     }
     EXPECT_EQ(QApplication::clipboard()->text().split(QChar(u'\n'), Qt::SkipEmptyParts), named);
 
-    // Find Previous from a row clicked near the end: the latest earlier row with the text.
-    SettingsStore::instance().setString(Setting::LastFindString, u"west 303");
+    // Find Previous from a row clicked near the end: first its own text, searched from the
+    // row's end, then an earlier row's.
+    const auto textOf = [&](std::size_t row) {
+        return QString::fromStdU16String(std::u16string(merged()->rows()->rowText(row)));
+    };
     QTest::mouseClick(area->viewport(), Qt::LeftButton, {},
-                      QPoint(area->gutterWidth() + 5, area->viewport()->height() - height));
+                      QPoint(area->gutterWidth() + 5, area->viewport()->height() - 2 * height));
+    const std::size_t clicked = area->currentRow();
+    const QString own = textOf(clicked).section(QChar(u' '), -2);
+    SettingsStore::instance().setString(Setting::LastFindString, own.toStdU16String());
+    pick(CommandId::FindNextUp);
+    ASSERT_TRUE(area->selection().valid) << own.toStdString();
+    EXPECT_EQ(area->selection().startLine, clicked);
+    SettingsStore::instance().setString(Setting::LastFindString, u"west 301");
     pick(CommandId::FindNextUp);
     const DocSelection found = area->selection();
     ASSERT_TRUE(found.valid);
-    EXPECT_TRUE(QString::fromStdU16String(std::u16string(
-                    merged()->rows()->rowText(found.startLine)))
-                    .endsWith(QStringLiteral("west 303")));
+    EXPECT_TRUE(textOf(found.startLine).endsWith(QStringLiteral("west 301")));
+
+    // Lines after the end only join: the selection stays on its row.
+    quilltest::appendFile(a, lines(true, 500, 510, 2));
+    ASSERT_TRUE(waitFor([&] { return area->rowCount() == expected().size(); }));
+    EXPECT_TRUE(textOf(area->rowCount() - 1).endsWith(QString::fromStdString(expected().back())));
+    EXPECT_TRUE(area->selection().valid);
+    EXPECT_TRUE(textOf(area->selection().startLine).endsWith(QStringLiteral("west 301")));
 }
 
 TEST_F(MergedViewTest, MergeOnTheCommandLine)
