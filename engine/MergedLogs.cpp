@@ -406,6 +406,9 @@ bool MergedLogs::catchUp()
     for (std::size_t s = 0; s < m_sources.size(); ++s) {
         refresh(s);
     }
+    // A file that cannot be read now is left for this pass: its next append or restart wakes
+    // the worker again.
+    std::vector<bool> stalled(m_sources.size(), false);
     for (;;) {
         if (m_stopping.load()) {
             return false;
@@ -414,6 +417,9 @@ bool MergedLogs::catchUp()
         std::size_t next = m_sources.size();
         for (std::size_t s = 0; s < m_sources.size(); ++s) {
             Source& source = m_sources[s];
+            if (stalled[s]) {
+                continue;
+            }
             if (!source.detected) {
                 refresh(s);
                 if (!source.detected) {
@@ -445,6 +451,7 @@ bool MergedLogs::catchUp()
         const LogDocument::LineRun run = std::exchange(source.run, {});
         if (!readable || run.first != m_order.sourceLines(next)) {
             // The file shrank or went: its document starts over soon and says so.
+            stalled[next] = true;
             continue;
         }
         changedFrom = std::min(changedFrom, m_order.add(next, times, read));
