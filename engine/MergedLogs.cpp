@@ -343,6 +343,9 @@ bool MergedLogs::readRun(std::size_t s, const LogDocument::LineRun& run, std::si
 bool MergedLogs::readTimes(std::size_t s, LineNumber first, LineNumber end,
                            std::vector<TimeMs>& times) const
 {
+    if (m_stopping.load()) {
+        return false; // closing: a merge of everything again is given up
+    }
     LogDocument::LineRun run;
     m_documents[s]->copyLineRun(first, end, end - first, std::numeric_limits<FileOffset>::max(),
                                 run);

@@ -287,7 +287,7 @@ void LogTab::alertInBackground()
 
 bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& unreadable)
 {
-    auto merged = std::make_unique<MergedPart>(this);
+    auto merged = std::make_unique<MergedPart>(this, m_sound);
     if (!merged->open(paths, unreadable)) {
         return false;
     }

@@ -1,6 +1,7 @@
 #include "frame/MergedPart.h"
 
 #include "diagnostics/TraceLog.h"
+#include "engine/AlertRule.h"
 #include "engine/DocumentHost.h"
 #include "engine/FilterPattern.h"
 #include "engine/LineText.h"
@@ -86,7 +87,8 @@ class MergedPart::Host : public DocumentHost {
     std::size_t m_source;
 };
 
-MergedPart::MergedPart(QWidget* parent) : QObject(parent), m_parent(parent)
+MergedPart::MergedPart(QWidget* parent, SoundService* sound)
+    : QObject(parent), m_parent(parent), m_sound(sound)
 {
     m_retry = new QTimer(this);
     m_retry->setInterval(500);
@@ -193,7 +195,12 @@ void MergedPart::takeChanges()
     const MergedRows::Place top = m_rows->placeOfRow(m_area->firstVisibleRow());
     const MergedRows::Place current = m_rows->placeOfRow(m_area->currentRow());
     const bool hadRows = m_rows->rowCount() > 0;
-    if (!m_rows->apply(changes)) {
+    const bool merged = m_completeTraced;
+    const std::optional<std::size_t> appendedFrom = m_rows->apply(changes);
+    if (merged && appendedFrom) {
+        alertFor(*appendedFrom, m_rows->rowCount());
+    }
+    if (!appendedFrom) {
         if (following || !hadRows) {
             m_area->rearrangeRows(m_rows->rowCount(), m_rows->rowCount());
         } else {
@@ -214,6 +221,34 @@ void MergedPart::takeChanges()
         TraceLog::instance().line(TraceLog::LevelInfo,
                                   "Merged in full: ", std::uint64_t(m_rows->rowCount()), " rows");
     }
+}
+
+void MergedPart::alertFor(std::size_t first, std::size_t end)
+{
+    if (m_sound == nullptr || first >= end) {
+        return;
+    }
+    AlertRule alert(*m_sound);
+    alert.beginPaint(true);
+    // Nothing armed: no row needs to be read.
+    if (!alert.playArmed() && !alert.beepArmed()) {
+        return;
+    }
+    // As a paint of the end would: at most the rows a screen shows.
+    const auto screen = std::size_t(
+        std::max(1, m_area->viewport()->height() / std::max(1, m_area->rowHeight())) + 1);
+    const std::size_t from = std::max(first, end > screen ? end - screen : 0);
+    const ColorRef textColor = SettingsStore::instance().dword(Setting::TextColor);
+    const ColorRef backColor = SettingsStore::instance().dword(Setting::BackgroundColor);
+    m_rows->prepareRows(from, end);
+    for (std::size_t row = from; row < end; ++row) {
+        ColorRef fore = textColor;
+        ColorRef back = backColor;
+        bool matched = false;
+        m_rows->keywordColors(m_rows->rowText(row), fore, back, matched);
+        alert.lineDrawn(matched);
+    }
+    alert.soundDue();
 }
 
 void MergedPart::reloadSource(std::size_t source)

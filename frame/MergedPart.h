@@ -28,13 +28,15 @@ class LogDocument;
 class MergedLogs;
 class MergedRowSource;
 class QTimer;
+class SoundService;
 class QWidget;
 class TextArea;
 
 class MergedPart : public QObject {
     Q_OBJECT
   public:
-    explicit MergedPart(QWidget* parent);
+    // sound: the keyword alert's (may be null: no alert); not owned.
+    MergedPart(QWidget* parent, SoundService* sound);
     ~MergedPart() override;
 
     // Opens the files (full paths, escaped form); those that cannot be read are left out and
@@ -73,12 +75,15 @@ class MergedPart : public QObject {
     class Host;
     void takeChanges();
     void reloadSource(std::size_t source);
+    // The keyword alert for rows [first, end) that came with new lines.
+    void alertFor(std::size_t first, std::size_t end);
     // A row's match from a column on, forward or backward: its first and last character.
     using RowMatch = std::function<std::optional<std::pair<std::int64_t, std::int64_t>>(
         std::u16string_view text, std::int64_t start, bool forward)>;
     bool findRows(bool down, const RowMatch& match);
 
     QWidget* m_parent;
+    SoundService* m_sound;
     std::vector<std::unique_ptr<Host>> m_hosts;
     std::vector<std::unique_ptr<LogDocument>> m_documents;
     std::vector<std::u16string> m_paths;

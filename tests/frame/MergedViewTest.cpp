@@ -32,9 +32,17 @@
 #include <ctime>
 
 using quilltest::TempDir;
+using quilltest::u16;
 using quilltest::waitFor;
 
 namespace {
+
+class CountingSound : public SoundService {
+  public:
+    void playSoundFile(const std::u16string&) override {}
+    void beep() override { ++beeps; }
+    int beeps = 0;
+};
 
 // A line of file `tag` at `second` after a fixed local moment; its text names both.
 std::string logLine(const std::string& tag, int second)
@@ -132,7 +140,7 @@ class MergedViewTest : public ::testing::Test {
     TempDir dir;
     quilltest::ScopedEnv tmp{"TMPDIR", dir.path()};
     std::unique_ptr<SettingsStore> store;
-    quilltest::NullSound sound;
+    CountingSound sound;
     std::unique_ptr<Application> app;
     MainFrame* frame = nullptr;
     QStringList messages;
@@ -221,14 +229,19 @@ TEST_F(MergedViewTest, OpenMergedMenuStripesLateLinesAndCopyWithNames)
     EXPECT_TRUE(textOf(area->selection().startLine).endsWith(QStringLiteral("west 301")));
 }
 
-TEST_F(MergedViewTest, MergeOnTheCommandLine)
+TEST_F(MergedViewTest, MergeOnTheCommandLineAndAKeywordAlertOnNewRows)
 {
-    quilltest::writeFile(a, lines(true, 0, 50, 1));
+    store->saveKeywords({Keyword(u"ERROR", 0x0000FF, 0xFFFFFF, false, false, true)});
+    store->setBool(Setting::Beep, true);
+    quilltest::writeFile(a, lines(true, 0, 50, 1) + "x ERROR before the merge\n");
     quilltest::writeFile(b, lines(false, 0, 50, 2));
     start({"--merge", a, b});
     ASSERT_NE(merged(), nullptr);
     EXPECT_EQ(frame->tabCount(), 1);
-    ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
+    ASSERT_TRUE(waitFor([&] { return merged()->rows()->rowCount() == written.size() + 1; }));
+    EXPECT_EQ(sound.beeps, 0) << "lines there at the open sound nothing";
+    quilltest::appendFile(b, logLine("west", 60) + " ERROR\n" + logLine("west", 61) + "\n");
+    ASSERT_TRUE(waitFor([&] { return sound.beeps == 1; })) << sound.beeps;
 }
 
 } // namespace
