@@ -242,6 +242,17 @@ TEST_F(MergedViewTest, MergeOnTheCommandLineAndAKeywordAlertOnNewRows)
     EXPECT_EQ(sound.beeps, 0) << "lines there at the open sound nothing";
     quilltest::appendFile(b, logLine("west", 60) + " ERROR\n" + logLine("west", 61) + "\n");
     ASSERT_TRUE(waitFor([&] { return sound.beeps == 1; })) << sound.beeps;
+
+    // East vanishes: its lines leave; it returns with other lines, which join.
+    written.erase(std::remove_if(written.begin(), written.end(),
+                                 [](const auto& line) { return std::get<1>(line); }),
+                  written.end());
+    written.emplace_back(60, false, logLine("west", 60) + " ERROR");
+    written.emplace_back(61, false, logLine("west", 61));
+    ASSERT_EQ(std::remove(a.c_str()), 0);
+    ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
+    quilltest::writeFile(a, lines(true, 30, 70, 4));
+    ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
 }
 
 } // namespace
