@@ -20,7 +20,7 @@
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
 #include "view/LogView.h"
-#include "view/TextArea.h"
+#include "view/MergedArea.h"
 #include "view/TimelineView.h"
 
 #include <QCoreApplication>

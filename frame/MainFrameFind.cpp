@@ -13,6 +13,7 @@
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
 #include "view/LogView.h"
+#include "view/MergedArea.h"
 
 #include <QGuiApplication>
 

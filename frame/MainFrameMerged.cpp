@@ -1,7 +1,7 @@
 // A tab of several files merged by time in the main frame: opening it, the Source Names
 // switch, and the commands a merged tab answers itself (Copy, Select All, Go to Line over
-// its rows); the commands that do not act on merged rows yet are turned off while it is in
-// front, so none of them acts on the tab's hidden empty document.
+// its rows, the marks; Find is in MainFrameFind.cpp); the commands that do not act on merged rows
+// yet are turned off while it is in front, so none of them acts on the tab's hidden empty document.
 
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
@@ -12,8 +12,8 @@
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
+#include "view/MergedArea.h"
 #include "view/MergedRowSource.h"
-#include "view/TextArea.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -68,8 +68,18 @@ bool MainFrame::runMergedCommand(int id)
     if (merged == nullptr) {
         return false;
     }
-    TextArea* area = merged->area();
+    MergedArea* area = merged->area();
     switch (id) {
+    case CommandId::ToggleMark:
+        area->toggleMarkAtCurrentRow();
+        return true;
+    case CommandId::NextMark:
+    case CommandId::PreviousMark:
+        area->jumpToMark(id == CommandId::NextMark);
+        return true;
+    case CommandId::ClearMarks:
+        area->clearMarks();
+        return true;
     case CommandId::Copy:
         if (area->canCopy()) {
             QGuiApplication::setOverrideCursor(Qt::WaitCursor);
@@ -115,15 +125,16 @@ void MainFrame::updateMergedCommandStates()
     for (const int id :
          {CommandId::Filter, CommandId::FilterAsView, CommandId::GoToTime, CommandId::SaveLinesAs,
           CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear,
-          CommandId::ToggleMark, CommandId::NextMark, CommandId::PreviousMark,
-          CommandId::ClearMarks, CommandId::MarkNote, CommandId::ViewMarks,
-          CommandId::NextKeywordLine, CommandId::PreviousKeywordLine, CommandId::Timeline,
-          CommandId::OverviewStrip, CommandId::FindAll}) {
+          CommandId::MarkNote, CommandId::ViewMarks, CommandId::NextKeywordLine,
+          CommandId::PreviousKeywordLine, CommandId::Timeline, CommandId::OverviewStrip,
+          CommandId::FindAll}) {
         commandAction(id)->setEnabled(false);
     }
     commandAction(CommandId::Copy)->setEnabled(merged->area()->canCopy());
     commandAction(CommandId::SelectAll)->setEnabled(true);
-    for (const int id : {CommandId::Find, CommandId::FindNextDown, CommandId::FindNextUp}) {
+    for (const int id :
+         {CommandId::Find, CommandId::FindNextDown, CommandId::FindNextUp, CommandId::ToggleMark,
+          CommandId::NextMark, CommandId::PreviousMark, CommandId::ClearMarks}) {
         commandAction(id)->setEnabled(merged->area()->rowCount() > 0);
     }
     commandAction(CommandId::GoToLine)->setEnabled(merged->area()->rowCount() > 0);

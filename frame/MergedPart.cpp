@@ -15,8 +15,8 @@
 #include "resources/VersionInfo.h"
 #include "settings/SettingsStore.h"
 #include "view/LogRenderer.h"
+#include "view/MergedArea.h"
 #include "view/MergedRowSource.h"
-#include "view/TextArea.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -168,9 +168,8 @@ bool MergedPart::open(const std::vector<std::u16string>& paths, QStringList& unr
         // Many changes in a burst are taken in one go.
         QMetaObject::invokeMethod(this, &MergedPart::takeChanges, Qt::QueuedConnection);
     });
-    m_area = new TextArea(m_parent);
+    m_area = new MergedArea(m_rows.get(), m_parent);
     m_area->setObjectName(QStringLiteral("mergedArea"));
-    m_area->setRowSource(m_rows.get());
     return true;
 }
 

@@ -30,7 +30,7 @@ class MergedRowSource;
 class QTimer;
 class SoundService;
 class QWidget;
-class TextArea;
+class MergedArea;
 
 class MergedPart : public QObject {
     Q_OBJECT
@@ -45,7 +45,7 @@ class MergedPart : public QObject {
     // Starts the merge (after the first paint).
     void start();
 
-    TextArea* area() const { return m_area; }
+    MergedArea* area() const { return m_area; }
     MergedRowSource* rows() const { return m_rows.get(); }
     MergedLogs* merge() const { return m_merge.get(); }
     std::size_t fileCount() const { return m_documents.size(); }
@@ -89,7 +89,7 @@ class MergedPart : public QObject {
     std::vector<std::u16string> m_paths;
     std::unique_ptr<MergedRowSource> m_rows;
     std::unique_ptr<MergedLogs> m_merge;
-    TextArea* m_area = nullptr;
+    MergedArea* m_area = nullptr;
     QTimer* m_retry = nullptr;
     std::vector<bool> m_missing;
     bool m_paintTraced = false;

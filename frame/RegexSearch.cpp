@@ -14,7 +14,7 @@
 #include "resources/QtText.h"
 #include "view/FilterView.h"
 #include "view/LogView.h"
-#include "view/TextArea.h"
+#include "view/MergedArea.h"
 
 using quill::toQString;
 

@@ -6,6 +6,7 @@
 // the file's short name in front once View > Source Names is on.
 
 #include "app/Application.h"
+#include "engine/LogDocument.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/MergedPart.h"
@@ -16,6 +17,7 @@
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
 #include "view/LogRenderer.h"
+#include "view/MergedArea.h"
 #include "view/MergedRowSource.h"
 #include "view/TextArea.h"
 
@@ -220,6 +222,15 @@ TEST_F(MergedViewTest, OpenMergedMenuStripesLateLinesAndCopyWithNames)
     const DocSelection found = area->selection();
     ASSERT_TRUE(found.valid);
     EXPECT_TRUE(textOf(found.startLine).endsWith(QStringLiteral("west 301")));
+
+    // A mark on that row stays with its line; Next Mark comes back to it from elsewhere.
+    const std::size_t markedRow = found.startLine;
+    pick(CommandId::ToggleMark);
+    const MergedRows::Place markedPlace = merged()->rows()->placeOfRow(markedRow);
+    EXPECT_TRUE(merged()->rows()->document(markedPlace.source).marks().isMarked(markedPlace.line));
+    QTest::keyClick(area, Qt::Key_End, Qt::ControlModifier);
+    pick(CommandId::NextMark);
+    EXPECT_EQ(area->currentRow(), markedRow);
 
     // Lines after the end only join: the selection stays on its row.
     quilltest::appendFile(a, lines(true, 500, 510, 2));
