@@ -184,11 +184,12 @@ bool Application::initInstance(const std::vector<std::string>& args)
         return false;
     }
     if (!commandLine.badOption.empty()) {
-        m_usagePresenter(LanguageResources::current().format(
-                             commandLine.badOption == "--at" ? StringId::OptionNeedsTime
-                                                             : StringId::OptionNeedsLine,
-                             QString::fromStdString(commandLine.badOption)) +
-                         QStringLiteral("\n\n") + usageText());
+        m_usagePresenter(
+            LanguageResources::current().format(commandLine.badOption == "--at"
+                                                    ? StringId::OptionNeedsTime
+                                                    : StringId::OptionNeedsLine,
+                                                QString::fromStdString(commandLine.badOption)) +
+            QStringLiteral("\n\n") + usageText());
         m_initFailed = true;
         return false;
     }
