@@ -223,12 +223,17 @@ TEST_F(MergedViewTest, OpenMergedMenuStripesLateLinesAndCopyWithNames)
     ASSERT_TRUE(found.valid);
     EXPECT_TRUE(textOf(found.startLine).endsWith(QStringLiteral("west 301")));
 
-    // A mark on that row stays with its line; Next Mark comes back to it from elsewhere.
+    // A mark on that row and one on the first; Next Mark from the end goes round to the first,
+    // then to that row.
     const std::size_t markedRow = found.startLine;
     pick(CommandId::ToggleMark);
     const MergedRows::Place markedPlace = merged()->rows()->placeOfRow(markedRow);
     EXPECT_TRUE(merged()->rows()->document(markedPlace.source).marks().isMarked(markedPlace.line));
+    QTest::keyClick(area, Qt::Key_Home, Qt::ControlModifier);
+    pick(CommandId::ToggleMark);
     QTest::keyClick(area, Qt::Key_End, Qt::ControlModifier);
+    pick(CommandId::NextMark);
+    EXPECT_EQ(area->currentRow(), 0u);
     pick(CommandId::NextMark);
     EXPECT_EQ(area->currentRow(), markedRow);
 
