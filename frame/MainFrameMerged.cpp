@@ -8,6 +8,7 @@
 #include "frame/MergedPart.h"
 
 #include "dialogs/GoToLineDialog.h"
+#include "dialogs/GoToTimeDialog.h"
 #include "resources/CommandActions.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
@@ -18,6 +19,7 @@
 #include <QAction>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QStatusBar>
 
 bool MainFrame::openMerged(const std::vector<std::u16string>& paths)
 {
@@ -80,6 +82,25 @@ bool MainFrame::runMergedCommand(int id)
     case CommandId::ClearMarks:
         area->clearMarks();
         return true;
+    case CommandId::GoToTime: {
+        auto* dialog = new GoToTimeDialog(this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<MergedPart> target(merged);
+        connect(dialog, &QDialog::accepted, this, [this, dialog, target] {
+            const std::optional<TimeQuery> query = dialog->chosenQuery();
+            if (target && query) {
+                const QString note = target->goToTime(*query);
+                if (note.isEmpty()) {
+                    statusBar()->clearMessage();
+                } else {
+                    statusBar()->showMessage(note);
+                }
+                target->area()->setFocus();
+            }
+        });
+        dialog->open();
+        return true;
+    }
     case CommandId::Copy:
         if (area->canCopy()) {
             QGuiApplication::setOverrideCursor(Qt::WaitCursor);
@@ -123,18 +144,17 @@ void MainFrame::updateMergedCommandStates()
         return;
     }
     for (const int id :
-         {CommandId::Filter, CommandId::FilterAsView, CommandId::GoToTime, CommandId::SaveLinesAs,
-          CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear,
-          CommandId::MarkNote, CommandId::ViewMarks, CommandId::NextKeywordLine,
-          CommandId::PreviousKeywordLine, CommandId::Timeline, CommandId::OverviewStrip,
-          CommandId::FindAll}) {
+         {CommandId::Filter, CommandId::FilterAsView, CommandId::SaveLinesAs, CommandId::Pause,
+          CommandId::Resume, CommandId::Reload, CommandId::Clear, CommandId::MarkNote,
+          CommandId::ViewMarks, CommandId::NextKeywordLine, CommandId::PreviousKeywordLine,
+          CommandId::Timeline, CommandId::OverviewStrip, CommandId::FindAll}) {
         commandAction(id)->setEnabled(false);
     }
     commandAction(CommandId::Copy)->setEnabled(merged->area()->canCopy());
     commandAction(CommandId::SelectAll)->setEnabled(true);
-    for (const int id :
-         {CommandId::Find, CommandId::FindNextDown, CommandId::FindNextUp, CommandId::ToggleMark,
-          CommandId::NextMark, CommandId::PreviousMark, CommandId::ClearMarks}) {
+    for (const int id : {CommandId::Find, CommandId::FindNextDown, CommandId::FindNextUp,
+                         CommandId::ToggleMark, CommandId::NextMark, CommandId::PreviousMark,
+                         CommandId::ClearMarks, CommandId::GoToTime}) {
         commandAction(id)->setEnabled(merged->area()->rowCount() > 0);
     }
     commandAction(CommandId::GoToLine)->setEnabled(merged->area()->rowCount() > 0);

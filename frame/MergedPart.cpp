@@ -3,6 +3,7 @@
 #include "diagnostics/TraceLog.h"
 #include "engine/AlertRule.h"
 #include "engine/DocumentHost.h"
+#include "engine/DocumentTimeIndex.h"
 #include "engine/FilterPattern.h"
 #include "engine/LineText.h"
 #include "engine/LogDocument.h"
@@ -108,8 +109,9 @@ MergedPart::MergedPart(QWidget* parent, SoundService* sound)
 
 MergedPart::~MergedPart()
 {
-    // The worker reads the documents: it ends first; then the area, then the documents.
+    // The workers read the documents: they end first; then the area, then the documents.
     m_merge.reset();
+    m_times.clear();
     if (m_area != nullptr) {
         m_area->setRowSource(nullptr);
         delete m_area;
@@ -160,6 +162,9 @@ bool MergedPart::open(const std::vector<std::u16string>& paths, QStringList& unr
     }
     for (const std::string& name : MergedLogs::shortNames(natives)) {
         names.push_back(quill::fileNameToUtf16(name));
+    }
+    for (LogDocument* document : documents) {
+        m_times.push_back(std::make_unique<DocumentTimeIndex>(*document));
     }
     m_rows = std::make_unique<MergedRowSource>(documents, colors, names);
     m_rows->setNameColumn(SettingsStore::instance().boolValue(Setting::MergedNames));
@@ -429,4 +434,73 @@ bool MergedPart::findPattern(const FilterPattern& pattern, bool down, std::uint6
                         }
                         return std::pair{std::int64_t(hit.begin), std::int64_t(hit.end) - 1};
                     });
+}
+
+QString MergedPart::goToTime(const TimeQuery& query)
+{
+    const LanguageResources& strings = LanguageResources::current();
+    if (!m_rows || m_rows->rowCount() == 0) {
+        return strings.string(StringId::NoTimesInLog);
+    }
+    bool reading = false;
+    LineNumber indexed = 0;
+    LineNumber lines = 0;
+    for (std::size_t s = 0; s < m_times.size(); ++s) {
+        DocumentTimeIndex& times = *m_times[s];
+        if (times.state() == DocumentTimeIndex::State::Idle) {
+            times.start();
+        }
+        if (times.state() != DocumentTimeIndex::State::NoTimes) {
+            times.waitCaughtUp(std::chrono::milliseconds(300));
+        }
+        if (times.state() == DocumentTimeIndex::State::Building ||
+            times.state() == DocumentTimeIndex::State::Idle) {
+            reading = true;
+        }
+        indexed += times.indexedLines();
+        lines += m_documents[s]->lineCount();
+    }
+    if (reading) {
+        const auto percent = int(std::uint64_t(indexed) * 100 / std::max<LineNumber>(1, lines));
+        return strings.format(StringId::TimesBeingRead, QString::number(std::min(percent, 99)));
+    }
+    std::optional<TimeMs> target;
+    switch (query.kind) {
+    case TimeQuery::Kind::Moment:
+        target = query.value;
+        break;
+    case TimeQuery::Kind::TimeOfDay: {
+        const MergedRows::Place place = m_rows->placeOfRow(m_area->currentRow());
+        std::optional<TimeMs> day = m_times[place.source]->timeOfLine(place.line);
+        for (std::size_t s = 0; !day && s < m_times.size(); ++s) {
+            day = m_times[s]->firstTime();
+        }
+        if (day) {
+            target = localDayStart(*day) + query.value;
+        }
+        break;
+    }
+    case TimeQuery::Kind::BeforeLast:
+        for (const auto& times : m_times) {
+            if (const std::optional<TimeMs> last = times->lastLineTime();
+                last && (!target || *last - query.value > *target)) {
+                target = *last - query.value;
+            }
+        }
+        break;
+    }
+    if (!target) {
+        return strings.string(StringId::NoTimesInLog);
+    }
+    // The rows go by each file's latest time so far, as the index finds its lines: the first
+    // row at the time is the first of each file's first lines there.
+    std::size_t row = m_rows->rowCount();
+    for (std::size_t s = 0; s < m_times.size(); ++s) {
+        const auto found = m_times[s]->firstLineAtOrAfter(*target);
+        if (found && found->where != DocumentTimeIndex::Found::Where::AfterLast) {
+            row = std::min(row, m_rows->rowOfPlace({s, found->line}));
+        }
+    }
+    m_area->selectInRow(std::min(row, m_rows->rowCount() - 1), 0, -1);
+    return {};
 }

@@ -23,7 +23,9 @@
 #include <utility>
 #include <vector>
 
+class DocumentTimeIndex;
 class FilterPattern;
+struct TimeQuery;
 class LogDocument;
 class MergedLogs;
 class MergedRowSource;
@@ -64,6 +66,11 @@ class MergedPart : public QObject {
     // selection or the current row: the match is selected and brought into view. flags:
     // SearchMatchCase, SearchWholeWord. False when nothing is found that way.
     bool findText(const std::u16string& text, bool down, unsigned flags);
+    // Go to Time: the first row whose file's latest time so far reaches the time asked for
+    // (a time of day on the current row's day; "-15m" before the latest time of all files)
+    // is selected and shown. The files' time indexes start on the first use; empty when
+    // the row was found, else what to tell (the times are still being read, none at all).
+    QString goToTime(const TimeQuery& query);
     // The same with a compiled regular expression; undecided counts rows it could not decide.
     bool findPattern(const FilterPattern& pattern, bool down, std::uint64_t& undecided);
 
@@ -92,6 +99,8 @@ class MergedPart : public QObject {
     MergedArea* m_area = nullptr;
     QTimer* m_retry = nullptr;
     std::vector<bool> m_missing;
+    // Each document's time index, for Go to Time (started on its first use).
+    std::vector<std::unique_ptr<DocumentTimeIndex>> m_times;
     bool m_paintTraced = false;
     bool m_completeTraced = false;
 };

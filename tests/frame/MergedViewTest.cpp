@@ -6,6 +6,7 @@
 // the file's short name in front once View > Source Names is on.
 
 #include "app/Application.h"
+#include "dialogs/GoToTimeDialog.h"
 #include "engine/LogDocument.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
@@ -23,6 +24,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabWidget>
@@ -258,6 +260,20 @@ TEST_F(MergedViewTest, MergeOnTheCommandLineAndAKeywordAlertOnNewRows)
     EXPECT_EQ(sound.beeps, 0) << "lines there at the open sound nothing";
     quilltest::appendFile(b, logLine("west", 60) + " ERROR\n" + logLine("west", 61) + "\n");
     ASSERT_TRUE(waitFor([&] { return sound.beeps == 1; })) << sound.beeps;
+
+    // Go to Time: the first row at that time, east's at equal times.
+    pick(CommandId::GoToTime);
+    QApplication::processEvents();
+    auto* box = qobject_cast<GoToTimeDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    auto* field = box->findChild<QLineEdit*>(QStringLiteral("time"));
+    ASSERT_NE(field, nullptr);
+    QTest::keyClicks(field, QString::fromStdString(logLine("east", 20).substr(0, 19)));
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return merged()->area()->selection().valid; }));
+    const std::size_t shown = merged()->area()->selection().startLine;
+    EXPECT_EQ(rows().at(shown), logLine("east", 20));
+    EXPECT_EQ(rows().at(shown - 1), logLine("east", 19));
 
     // East vanishes: its lines leave; it returns with other lines, which join.
     written.erase(std::remove_if(written.begin(), written.end(),
