@@ -3,7 +3,8 @@
 each fault's label ("core": MergedOrderTest and MergedLogsTest; "view": MergedViewTest), and
 reports which the tests caught. Run from the repository root with a configured build tree
 (BUILD, default build); IDs given as arguments run only those. A fault's text may span lines
-("\\n"); each file is restored from its copy after every fault, also on Ctrl+C."""
+("\\n"); each file is restored from its copy after every fault, also on Ctrl+C. The test
+binaries last built hold the last fault: build the targets again before using them."""
 import os
 import subprocess
 import sys
