@@ -24,6 +24,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -285,6 +286,24 @@ TEST_F(MergedViewTest, MergeOnTheCommandLineAndAKeywordAlertOnNewRows)
     ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
     quilltest::writeFile(a, lines(true, 30, 70, 4));
     ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
+}
+
+TEST_F(MergedViewTest, AFileWithoutTimesGoesFirstAsABlockAndTheStatusBarSaysSo)
+{
+    quilltest::writeFile(a, lines(true, 0, 20, 1));
+    const std::string plain = dir.file("plain.txt");
+    quilltest::writeFile(plain, "first plain\nsecond plain\n");
+    start({"--merge", a, plain});
+    ASSERT_NE(merged(), nullptr);
+    ASSERT_TRUE(waitFor([&] { return merged()->rows()->rowCount() == written.size() + 2; }));
+    std::vector<std::string> wanted{"first plain", "second plain"};
+    const std::vector<std::string> timed = expected();
+    wanted.insert(wanted.end(), timed.begin(), timed.end());
+    EXPECT_EQ(rows(), wanted);
+    ASSERT_TRUE(waitFor([&] {
+        return frame->pane(1)->text().contains(QStringLiteral("plain.txt"));
+    })) << frame->pane(1)->text().toStdString();
+    EXPECT_TRUE(frame->pane(1)->text().startsWith(QStringLiteral("No times")));
 }
 
 } // namespace
