@@ -296,12 +296,15 @@ void MainFrame::closeTab(LogTab* tab)
             m_copyProgress = nullptr;
         }
     }
-    if (m_tabs->count() == 1) {
+    if (m_tabs->count() == 1 && tab->merged() == nullptr) {
         // The last tab stays, empty, as after File New: one file behaves as it always did.
         if (m_owner != nullptr) {
             m_owner->onFileNew();
         }
         return;
+    }
+    if (m_tabs->count() == 1) {
+        activateTab(addTab()); // a merged tab gives its place to an empty one
     }
     disconnect(tab, nullptr, this, nullptr);
     if (m_findAll != nullptr) {

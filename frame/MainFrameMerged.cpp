@@ -158,6 +158,7 @@ void MainFrame::updateMergedCommandStates()
         commandAction(id)->setEnabled(merged->area()->rowCount() > 0);
     }
     commandAction(CommandId::GoToLine)->setEnabled(merged->area()->rowCount() > 0);
+    commandAction(CommandId::CloseTab)->setEnabled(true);
     setFileSizeText(merged->totalBytes());
     setLineCountText(qint64(merged->area()->rowCount()));
     const QString note = merged->note();

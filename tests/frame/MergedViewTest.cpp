@@ -304,6 +304,11 @@ TEST_F(MergedViewTest, AFileWithoutTimesGoesFirstAsABlockAndTheStatusBarSaysSo)
         return frame->pane(1)->text().contains(QStringLiteral("plain.txt"));
     })) << frame->pane(1)->text().toStdString();
     EXPECT_TRUE(frame->pane(1)->text().startsWith(QStringLiteral("No times")));
+
+    // Closed, the one merged tab gives its place to an empty one.
+    pick(CommandId::CloseTab);
+    EXPECT_EQ(frame->tabCount(), 1);
+    EXPECT_EQ(merged(), nullptr);
 }
 
 } // namespace
