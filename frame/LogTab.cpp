@@ -383,6 +383,7 @@ void LogTab::updateAllViews()
     }
     m_stale = false;
     if (m_merged) {
+        m_merged->settingsChanged();
         m_merged->area()->setTextFont(m_view->renderer().font());
         m_merged->area()->setWrapLines(SettingsStore::instance().boolValue(Setting::WrapLongLines));
     }

@@ -334,6 +334,17 @@ qint64 MergedPart::totalBytes() const
     return total;
 }
 
+void MergedPart::settingsChanged()
+{
+    for (const auto& document : m_documents) {
+        document->reloadKeywords();
+    }
+    if (m_rows) {
+        m_rows->forgetTexts();
+        m_area->viewport()->update();
+    }
+}
+
 void MergedPart::setNameColumn(bool shown)
 {
     if (m_rows) {

@@ -61,6 +61,8 @@ class MergedPart : public QObject {
     qint64 totalBytes() const;
 
     void setNameColumn(bool shown);
+    // The settings may have changed: the files' keywords are read again, the rows redrawn.
+    void settingsChanged();
 
     // Find among the rows as shown (the name in front when the name column is on), from the
     // selection or the current row: the match is selected and brought into view. flags:
