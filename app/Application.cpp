@@ -221,7 +221,8 @@ bool Application::initInstance(const std::vector<std::string>& args)
         files.push_back(
             {commandLine.fileNames[i], commandLine.lines[i], commandLine.withRotated[i]});
     }
-    if (!m_instanceSocket.empty() && !commandLine.newWindow) {
+    // Files merged into one tab open in this window: a running one takes files one a tab.
+    if (!m_instanceSocket.empty() && !commandLine.newWindow && !commandLine.merge) {
         quill::InstanceRequest request;
         for (const quill::InstanceFile& file : files) {
             // Absolute here: the running window has another working folder.
@@ -262,7 +263,13 @@ bool Application::initInstance(const std::vector<std::string>& args)
         m_mainFrame->sources()->followStandardInput();
     }
     std::vector<std::pair<LogTab*, std::uint32_t>> lines;
-    if (!files.empty()) {
+    if (!files.empty() && commandLine.merge) {
+        std::vector<std::u16string> paths;
+        for (const quill::InstanceFile& file : files) {
+            paths.push_back(absolutePath(quill::fileNameToUtf16(file.path)));
+        }
+        m_mainFrame->openMerged(paths);
+    } else if (!files.empty()) {
         lines = openFiles(files);
         // The first file named is the one in front, as with one file.
         if (m_mainFrame->tabCount() > 1) {
@@ -605,6 +612,20 @@ void Application::onFileOpen()
     if (first != nullptr && chosen.size() > 1) {
         m_mainFrame->activateTab(first);
     }
+}
+
+void Application::onFileOpenMerged()
+{
+    const QStringList chosen =
+        m_openDialog(LanguageResources::current().string(StringId::OpenMergedCaption),
+                     openDialogFilters(), openDialogFolder());
+    std::vector<std::u16string> paths;
+    for (const QString& name : chosen) {
+        if (!name.isEmpty()) {
+            paths.push_back(absolutePath(quill::fileNameFromQt(name)));
+        }
+    }
+    m_mainFrame->openMerged(paths);
 }
 
 void Application::onAppAbout()

@@ -60,6 +60,7 @@ class Application : public QObject, public FrameOwner {
     bool openWithRotated(const std::u16string& path);
     void onFileNew() override;
     void onFileOpen() override;
+    void onFileOpenMerged() override;
     void onAppAbout() override;
     void onOpenRecentFile(int index) override;
     std::vector<std::u16string> recentFiles() const override;

@@ -164,6 +164,10 @@ CommandLineInfo parseCommandLine(const std::vector<std::string>& args)
             addFile(file, true);
             continue;
         }
+        if (!flagsEnded && arg == "--merge") {
+            info.merge = true;
+            continue;
+        }
         if (!flagsEnded && arg == "--new-window") {
             info.newWindow = true;
             continue;

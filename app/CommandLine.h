@@ -19,6 +19,9 @@
 // (as Go to Time reads it: "2026-12-09 22:01", "22:01:30", "-15m"), once its lines' times are
 // read; the value is taken whatever it starts with, so "--at -15m" works. The first one wins.
 //
+// "--merge" opens every file given in one tab, their lines merged by time (in this window:
+// a window already running is not asked).
+//
 // "--new-window" opens a window of its own instead of handing the files to the window
 // already running on the display.
 
@@ -54,6 +57,8 @@ struct CommandLineInfo {
     std::optional<TimeQuery> at;
     std::string atText;
     bool newWindow = false;
+    // --merge: every file given opens in one tab, their lines merged by time.
+    bool merge = false;
     // An option that lacks the value it needs ("--line" without a number); empty when none.
     std::string badOption;
 };

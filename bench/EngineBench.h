@@ -189,6 +189,8 @@ int generateColoured(const std::string& path, long mib, long percent);
 int generateLines(const std::string& path, long mib, long minLength, long maxLength);
 int indexBench(const std::string& path, unsigned threads);
 int timesBench(const std::string& path);
+int mergedMemoryBench(long millionLines);
+int mergedOpenBench(const std::string& first, const std::string& second);
 void indexShortLines(bool alternate);
 int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool alternate);
 int getlineBench(const std::string& path, int count);

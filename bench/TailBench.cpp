@@ -11,6 +11,9 @@
 //   quill_bench times FILE               the time index after an open: its build time beside
 //                                        the open's, bytes per line, and Go to Time's latency
 //                                        (firstLineAtOrAfter at random times: median, p99, max)
+//   quill_bench merged-memory [MILLIONS] the merged order's bytes a line, two logs in turn and
+//                                        in bursts (bench/MergedBench.cpp)
+//   quill_bench merged-open FILE FILE    two logs merged: indexes, first rows, whole order
 //   quill_bench getline FILE COUNT       line of random far lines: median, p90 (ms)
 //   quill_bench generate-coloured FILE MIB [PERCENT]
 //                                        the same log as a program writes it for a terminal:
@@ -568,6 +571,12 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 2 && args[0] == "index") {
         return indexBench(args[1], args.size() >= 3 ? unsigned(std::atoi(args[2].c_str())) : 0);
+    }
+    if (args.size() >= 1 && args[0] == "merged-memory") {
+        return mergedMemoryBench(args.size() >= 2 ? std::atol(args[1].c_str()) : 20);
+    }
+    if (args.size() >= 3 && args[0] == "merged-open") {
+        return mergedOpenBench(args[1], args[2]);
     }
     if (args.size() >= 2 && args[0] == "times") {
         return timesBench(args[1]);

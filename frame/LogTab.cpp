@@ -3,6 +3,7 @@
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedPart.h"
 
 #include "diagnostics/TraceLog.h"
 #include "dialogs/MessageDialog.h"
@@ -19,6 +20,7 @@
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
 #include "view/LogView.h"
+#include "view/MergedArea.h"
 #include "view/TimelineView.h"
 
 #include <QCoreApplication>
@@ -145,6 +147,7 @@ LogTab::~LogTab()
 {
     // The watcher posts to this tab and reads the document; it ends first. Then the view
     // and the pane, which read the document, before the document itself.
+    m_merged.reset();
     m_document->closeDocument();
     m_times.reset();
     m_markKeeper.reset();
@@ -162,6 +165,9 @@ const std::u16string& LogTab::path() const
 
 QString LogTab::label() const
 {
+    if (m_merged) {
+        return m_merged->label();
+    }
     // A pipe or a command is named as the title names it; a decompressed copy by its archive,
     // a rotated set by its live file.
     const LogSource* source = m_document->source();
@@ -296,8 +302,33 @@ void LogTab::countTimelineKeywords(bool shown)
                                                    : std::vector<Keyword>());
 }
 
+bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& unreadable)
+{
+    auto merged = std::make_unique<MergedPart>(this, m_sound);
+    if (!merged->open(paths, unreadable)) {
+        return false;
+    }
+    m_merged = std::move(merged);
+    m_splitter->hide();
+    m_timeline->hide();
+    layout()->addWidget(m_merged->area());
+    setFocusProxy(m_merged->area());
+    connect(m_merged.get(), &MergedPart::statusChanged, this, &LogTab::statusChanged);
+    connect(m_merged.get(), &MergedPart::statusChanged, this, &LogTab::commandStatesChanged);
+    connect(m_merged->area(), &TextArea::selectionPresenceChanged, this,
+            &LogTab::commandStatesChanged);
+    updateAllViews();
+    // The merge starts once the tab has painted: opening never waits for the lines' times.
+    QTimer::singleShot(0, m_merged.get(), [merged = m_merged.get()] { merged->start(); });
+    emit labelChanged();
+    return true;
+}
+
 void LogTab::setTimelineShown(bool shown)
 {
+    if (m_merged) {
+        return; // not over merged rows yet
+    }
     countTimelineKeywords(shown);
     if (shown) {
         m_timeline->refresh();
@@ -368,6 +399,11 @@ void LogTab::updateAllViews()
         return;
     }
     m_stale = false;
+    if (m_merged) {
+        m_merged->settingsChanged();
+        m_merged->area()->setTextFont(m_view->renderer().font());
+        m_merged->area()->setWrapLines(SettingsStore::instance().boolValue(Setting::WrapLongLines));
+    }
     // A shown carriage return is drawn with a symbol the view's font has.
     m_document->setCarriageReturnSymbol(m_view->renderer().carriageReturnSymbol());
     m_view->updateFromDocument();

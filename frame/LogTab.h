@@ -20,7 +20,11 @@
 #include <QEvent>
 #include <QWidget>
 
+#include <QStringList>
+
 #include <memory>
+#include <string>
+#include <vector>
 
 class DocumentTimeIndex;
 class FilterPane;
@@ -28,6 +32,7 @@ class LogDocument;
 class LogView;
 class MainFrame;
 class MarkKeeper;
+class MergedPart;
 class QSplitter;
 class SoundService;
 class TimelineView;
@@ -86,6 +91,11 @@ class LogTab : public QWidget, public DocumentHost {
     void onFileAppended();
     // Selects document line `line` and scrolls it into view with a line above it.
     void showLine(LineNumber line);
+    // Several files merged by time, shown in place of the log view (frame/MergedPart.h); the
+    // tab's own document stays empty. False when none of them can be read; unreadable names
+    // those left out.
+    bool openMerged(const std::vector<std::u16string>& paths, QStringList& unreadable);
+    MergedPart* merged() const { return m_merged.get(); }
     // The timeline above the log; it follows the index and the keyword search while shown.
     void setTimelineShown(bool shown);
     TimelineView* timeline() const { return m_timeline; }
@@ -141,6 +151,7 @@ class LogTab : public QWidget, public DocumentHost {
     std::unique_ptr<DocumentTimeIndex> m_times;
     // Keeps the marks and their notes across restarts.
     std::unique_ptr<MarkKeeper> m_markKeeper;
+    std::unique_ptr<MergedPart> m_merged;
     bool m_timesStarted = false;
     QSplitter* m_splitter = nullptr;
     LogView* m_view = nullptr;

@@ -4,6 +4,7 @@
 #include "frame/FindAllPane.h"
 #include "frame/LineDetailsPane.h"
 #include "frame/LogTab.h"
+#include "frame/MergedPart.h"
 #include "frame/SaveLinesCommand.h"
 #include "frame/SourceControl.h"
 #include "frame/TabNames.h"
@@ -295,12 +296,15 @@ void MainFrame::closeTab(LogTab* tab)
             m_copyProgress = nullptr;
         }
     }
-    if (m_tabs->count() == 1) {
+    if (m_tabs->count() == 1 && tab->merged() == nullptr) {
         // The last tab stays, empty, as after File New: one file behaves as it always did.
         if (m_owner != nullptr) {
             m_owner->onFileNew();
         }
         return;
+    }
+    if (m_tabs->count() == 1) {
+        activateTab(addTab()); // a merged tab gives its place to an empty one
     }
     disconnect(tab, nullptr, this, nullptr);
     if (m_findAll != nullptr) {
@@ -371,7 +375,8 @@ void MainFrame::updateTabLabel(LogTab* tab)
             m_tabs->setTabText(i, text);
         }
     }
-    m_tabs->setTabToolTip(index, quill::fileNameToDisplay(tab->path()));
+    m_tabs->setTabToolTip(index, tab->merged() != nullptr ? tab->merged()->toolTip()
+                                                          : quill::fileNameToDisplay(tab->path()));
     m_tabs->tabBar()->setTabTextColor(index, tab->hasAlert() ? QColor(Qt::red) : QColor());
     if (tab == m_front && windowTitle() != quill::literalTitle(tab->title())) {
         setWindowTitle(quill::literalTitle(tab->title()));
@@ -394,7 +399,8 @@ MainFrame::OpenTarget MainFrame::prepareOpen(const std::u16string& fullPath)
         }
     }
     // A tab waiting for its decompressed copy holds no path yet but is not empty.
-    if (m_front->path().empty() && m_front->document()->source() == nullptr) {
+    if (m_front->path().empty() && m_front->document()->source() == nullptr &&
+        m_front->merged() == nullptr) {
         return {m_front, false, false};
     }
     LogTab* previous = m_front;

@@ -63,6 +63,8 @@ class FrameOwner {
     virtual void onFileNew() = 0;
     virtual void onFileOpen() = 0;
     virtual void onAppAbout() = 0;
+    // File > Open Merged...: asks for files and opens them merged (MainFrame::openMerged).
+    virtual void onFileOpenMerged() {}
     // Opens recent entry index (0 = most recent); a failed entry leaves the list.
     virtual void onOpenRecentFile(int index) = 0;
     virtual std::vector<std::u16string> recentFiles() const = 0;
@@ -213,6 +215,10 @@ class MainFrame : public QMainWindow {
     // The front tab shows the filter's lines as its main view: Find, Copy, Select All and
     // the marks act on them (frame/MainFrameFilterView.cpp).
     bool filterShownAsView() const;
+    // Opens the files (full paths) in one tab, their lines merged by time: the empty front
+    // tab or a new one. Files that cannot be read are named in a message and left out;
+    // false when none can be read (frame/MainFrameMerged.cpp).
+    bool openMerged(const std::vector<std::u16string>& paths);
     // Selects document line `line` in the log view and scrolls it into view with a line
     // above it, as a match of Find is shown.
     void showLine(LineNumber line);
@@ -259,6 +265,11 @@ class MainFrame : public QMainWindow {
     // The commands that act on the filter's lines while they are the main view; false when
     // id is not handled here.
     bool runFilterViewCommand(int id);
+    // Open Merged, Source Names, and the commands a merged tab answers itself; false when id
+    // is not handled here.
+    bool runMergedCommand(int id);
+    // What a merged tab in front can and cannot do; the status bar's note on it.
+    void updateMergedCommandStates();
     void search(const std::u16string& text, bool down);
     // The search with the text as a regular expression (frame/RegexSearch.cpp): false when
     // nothing was found, whatever was said about it already.

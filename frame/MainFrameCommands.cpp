@@ -54,7 +54,8 @@ void MainFrame::createActions()
                    CommandId::GoToTime,      CommandId::Timeline,
                    CommandId::LineDetails,   CommandId::SaveLinesAs,
                    CommandId::FindAll,       CommandId::FilterAsView,
-                   CommandId::FollowRemote,  CommandId::AddRotated}) {
+                   CommandId::FollowRemote,  CommandId::AddRotated,
+                   CommandId::OpenMerged,    CommandId::MergedNames}) {
         m_commands->action(id);
     }
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
@@ -69,6 +70,7 @@ void MainFrame::createActions()
     m_commands->action(CommandId::Timeline)->setCheckable(true);
     m_commands->action(CommandId::LineDetails)->setCheckable(true);
     m_commands->action(CommandId::ViewWrapLines)->setCheckable(true);
+    m_commands->action(CommandId::MergedNames)->setCheckable(true);
     m_commands->action(CommandId::FilterAsView)->setCheckable(true);
     for (int id = CommandId::ViewEncodingFirst; id <= CommandId::ViewEncodingLast; ++id) {
         m_commands->action(id)->setCheckable(true);
@@ -222,11 +224,12 @@ void MainFrame::updateCommandStates()
     updateEncodingPane();
     updatePausePane();
     updateReadPane();
+    updateMergedCommandStates();
 }
 
 void MainFrame::runCommand(int id)
 {
-    if (runFilterViewCommand(id)) {
+    if (runMergedCommand(id) || runFilterViewCommand(id)) {
         updateCommandStates();
         return;
     }

@@ -6,11 +6,14 @@
 #include "dialogs/FindDialog.h"
 #include "engine/LogDocument.h"
 #include "frame/FilterPane.h"
+#include "frame/LogTab.h"
+#include "frame/MergedPart.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
 #include "view/LogView.h"
+#include "view/MergedArea.h"
 
 #include <QGuiApplication>
 
@@ -19,6 +22,9 @@ using quill::toU16;
 
 std::u16string MainFrame::initialSearchText() const
 {
+    if (m_front->merged() != nullptr) {
+        return SettingsStore::instance().string(Setting::LastFindString);
+    }
     if (filterShownAsView()) {
         std::u16string text = filterPane()->view()->selectedRowText();
         return text.empty() ? SettingsStore::instance().string(Setting::LastFindString) : text;
@@ -39,7 +45,8 @@ std::u16string MainFrame::initialSearchText() const
 
 void MainFrame::onEditFind()
 {
-    if (activeDocument()->lineCount() == 0) {
+    if (activeDocument()->lineCount() == 0 &&
+        (m_front->merged() == nullptr || m_front->merged()->area()->rowCount() == 0)) {
         return;
     }
     if (m_findDialog) {
@@ -136,8 +143,10 @@ void MainFrame::search(const std::u16string& text, bool down)
     bool reported = false;
     const unsigned flags = m_searchFlags & (SearchWholeWord | SearchMatchCase);
     const bool found = m_findRegularExpression ? searchRegex(text, down, reported)
-                       : filterShownAsView()   ? filterPane()->view()->findText(text, down, flags)
-                                               : activeDocument()->find(text, down, flags);
+                       : m_front->merged() != nullptr
+                           ? m_front->merged()->findText(text, down, flags)
+                       : filterShownAsView() ? filterPane()->view()->findText(text, down, flags)
+                                             : activeDocument()->find(text, down, flags);
     QGuiApplication::restoreOverrideCursor();
     SettingsStore::instance().setString(Setting::LastFindString, text);
     updateCommandStates();

@@ -7,11 +7,14 @@
 #include "engine/LogDocument.h"
 #include "engine/RegexFind.h"
 #include "frame/FilterPane.h"
+#include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedPart.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
 #include "view/FilterView.h"
 #include "view/LogView.h"
+#include "view/MergedArea.h"
 
 using quill::toQString;
 
@@ -39,7 +42,9 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
     FilterScratch scratch;
     RegexFindReport report;
     bool found = false;
-    if (filterShownAsView()) {
+    if (currentTab()->merged() != nullptr) {
+        found = currentTab()->merged()->findPattern(*pattern, down, report.undecided);
+    } else if (filterShownAsView()) {
         found = filterPane()->view()->findPattern(*pattern, down, report.undecided);
     } else {
         found = activeDocument()->findRegex(*pattern, down, scratch, report);
@@ -57,5 +62,8 @@ void MainFrame::setFindHighlight(const std::u16string& text, unsigned flags, boo
         activeView()->clearFindHighlight();
     } else {
         activeView()->setFindHighlight(text, flags);
+    }
+    if (MergedPart* merged = currentTab()->merged()) {
+        merged->area()->setFindHighlight(regularExpression ? std::u16string() : text, flags);
     }
 }

@@ -261,6 +261,11 @@ enum class StringId : int {
     OptionNeedsFile = 751,
     RemoteLostStatus = 752,
     RotatedNone = 753,
+    // Logs merged by time: the dialog's caption, files left out, notes in the status bar.
+    OpenMergedCaption = 700,
+    MergedUnreadable = 701,
+    MergedNoTimes = 702,
+    MergedBuilding = 703,
     Ready = 57345,
     OpenTitle = 61440,
     AllFilesFilter = 61442,
@@ -380,6 +385,9 @@ enum Id : int {
     FollowRemote = 33290,
     // File > Add Rotated Files: the front file's rotated files, as the tab's bar offers them.
     AddRotated = 33320,
+    // File > Open Merged..., View > Source Names.
+    OpenMerged = 33300,
+    MergedNames = 33301,
     // Reading comfort.
     ViewTerminalColors = 33150,
     ViewWrapLines = 33160,

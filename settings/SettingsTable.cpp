@@ -38,7 +38,7 @@ constexpr SettingsValueRecord binary(SettingId id, SettingId key, std::string_vi
     return {id, key, name, SettingType::Binary, {}, 0};
 }
 
-constexpr std::array<SettingsValueRecord, 54> s_values{{
+constexpr std::array<SettingsValueRecord, 55> s_values{{
     flag(ShowLastViewedFile, KeyQuillstream, "ShowLastViewedFile", 0),
     text(LastFindString, KeyQuillstream, "LastFindString", ""),
     flag(FindMatchCase, KeyQuillstream, "FindMatchCase", 0),
@@ -93,6 +93,7 @@ constexpr std::array<SettingsValueRecord, 54> s_values{{
     flag(LineNumbers, KeyGui, "LineNumbers", 0),
     flag(OverviewStrip, KeyGui, "OverviewStrip", 0),
     flag(Timeline, KeyGui, "Timeline", 0),
+    flag(MergedNames, KeyGui, "MergedNames", 0),
     flag(LineDetails, KeyGui, "LineDetails", 0),
     flag(OfferRotated, KeyGui, "OfferRotated", 1),
 

@@ -83,6 +83,8 @@ constexpr SettingId OverviewStrip = 319;
 constexpr SettingId Timeline = 323;
 // The Line Details pane beside the log (...\GUI).
 constexpr SettingId LineDetails = 324;
+// The short name of each row's file in a merged view (...\GUI).
+constexpr SettingId MergedNames = 325;
 // Opening a log offers the rotated files beside it (...\GUI).
 constexpr SettingId OfferRotated = 327;
 } // namespace Setting

@@ -98,6 +98,13 @@ class RowSource {
     }
     // The sign the gutter keeps room for, whether or not a row shows it (0: none).
     virtual char16_t signRoom() const { return 0; }
+    // A colour the gutter shows as a stripe at its left edge for the row (the source of a
+    // merged row); none: no stripe.
+    virtual std::optional<ColorRef> rowStripe(std::size_t row) const
+    {
+        (void)row;
+        return std::nullopt;
+    }
 
     // Keyword colours. `matched` is set when a keyword colours the whole row.
     virtual void keywordColors(std::u16string_view text, ColorRef& fore, ColorRef& back,

@@ -183,6 +183,7 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
   private:
     // Space left and right of the line numbers.
     static constexpr int GutterPadding = 6;
+    static constexpr int StripeWidth = 4;
 
     int fullRows() const;
     void setCurrentRow(std::size_t row);

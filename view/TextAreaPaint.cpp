@@ -70,6 +70,9 @@ void TextArea::paintGutter(QPainter& painter, const QRect& area, int y, std::siz
         painter.fillRect(QRect(0, y, m_gutterWidth, height),
                          colours.color(hasFocus() ? QPalette::Highlight : QPalette::Mid));
     }
+    if (const std::optional<ColorRef> stripe = m_source->rowStripe(row)) {
+        painter.fillRect(QRect(0, y, StripeWidth, height), quill::colorFromRef(*stripe));
+    }
     if (!numbered || !m_source->rowNumbered(row)) {
         return;
     }

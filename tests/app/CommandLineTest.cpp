@@ -161,6 +161,11 @@ TEST(CommandLineLineTest, EachPlusNGoesToTheFileAfterIt)
     EXPECT_TRUE(parseCommandLine({"--new-window"}).newWindow);
     EXPECT_FALSE(parseCommandLine({"--", "--new-window"}).newWindow);
     EXPECT_FALSE(parseCommandLine({"--New-Window"}).newWindow);
+    // --merge takes no value: every file named, before or after it, is merged.
+    const CommandLineInfo merged = parseCommandLine({"a.log", "--merge", "b.log"});
+    EXPECT_TRUE(merged.merge);
+    EXPECT_EQ(merged.fileNames, (std::vector<std::string>{"a.log", "b.log"}));
+    EXPECT_FALSE(parseCommandLine({"--", "--merge"}).merge);
 }
 
 TEST(CommandLineAtTest, AtTakesTheNextArgumentWholeAndABadTimeIsReported)

@@ -1,0 +1,166 @@
+// A tab of several files merged by time in the main frame: opening it, the Source Names
+// switch, and the commands a merged tab answers itself (Copy, Select All, Go to Line over
+// its rows, the marks; Find is in MainFrameFind.cpp); the commands that do not act on merged rows
+// yet are turned off while it is in front, so none of them acts on the tab's hidden empty document.
+
+#include "frame/LogTab.h"
+#include "frame/MainFrame.h"
+#include "frame/MergedPart.h"
+
+#include "dialogs/GoToLineDialog.h"
+#include "dialogs/GoToTimeDialog.h"
+#include "resources/CommandActions.h"
+#include "resources/LanguageResources.h"
+#include "resources/QtText.h"
+#include "settings/SettingsStore.h"
+#include "view/MergedArea.h"
+#include "view/MergedRowSource.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QStatusBar>
+
+bool MainFrame::openMerged(const std::vector<std::u16string>& paths)
+{
+    if (paths.empty()) {
+        return false;
+    }
+    const bool reuse = m_front->path().empty() && m_front->document()->source() == nullptr &&
+                       m_front->merged() == nullptr && m_front->document()->lineCount() == 0;
+    LogTab* previous = m_front;
+    LogTab* target = reuse ? m_front : addTab();
+    QStringList unreadable;
+    const bool opened = target->openMerged(paths, unreadable);
+    if (!opened && !reuse) {
+        closeTab(target);
+        activateTab(previous);
+    } else if (opened) {
+        activateTab(target);
+        updateTabLabel(target);
+    }
+    if (!unreadable.isEmpty()) {
+        showMessage(LanguageResources::current().format(StringId::MergedUnreadable,
+                                                        unreadable.join(QChar(u'\n'))));
+    }
+    updateCommandStates();
+    return opened;
+}
+
+bool MainFrame::runMergedCommand(int id)
+{
+    if (id == CommandId::OpenMerged) {
+        if (m_owner != nullptr) {
+            m_owner->onFileOpenMerged();
+        }
+        return true;
+    }
+    if (id == CommandId::MergedNames) {
+        SettingsStore& settings = SettingsStore::instance();
+        const bool shown = !settings.boolValue(Setting::MergedNames);
+        settings.setBool(Setting::MergedNames, shown);
+        for (int i = 0; i < tabCount(); ++i) {
+            if (tab(i)->merged() != nullptr) {
+                tab(i)->merged()->setNameColumn(shown);
+            }
+        }
+        return true;
+    }
+    MergedPart* merged = m_front != nullptr ? m_front->merged() : nullptr;
+    if (merged == nullptr) {
+        return false;
+    }
+    MergedArea* area = merged->area();
+    switch (id) {
+    case CommandId::ToggleMark:
+        area->toggleMarkAtCurrentRow();
+        return true;
+    case CommandId::NextMark:
+    case CommandId::PreviousMark:
+        area->jumpToMark(id == CommandId::NextMark);
+        return true;
+    case CommandId::ClearMarks:
+        area->clearMarks();
+        return true;
+    case CommandId::GoToTime: {
+        auto* dialog = new GoToTimeDialog(this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<MergedPart> target(merged);
+        connect(dialog, &QDialog::accepted, this, [this, dialog, target] {
+            const std::optional<TimeQuery> query = dialog->chosenQuery();
+            if (target && query) {
+                const QString note = target->goToTime(*query);
+                if (note.isEmpty()) {
+                    statusBar()->clearMessage();
+                } else {
+                    statusBar()->showMessage(note);
+                }
+                target->area()->setFocus();
+            }
+        });
+        dialog->open();
+        return true;
+    }
+    case CommandId::Copy:
+        if (area->canCopy()) {
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+            const CopyResult result = area->onEditCopy();
+            QGuiApplication::restoreOverrideCursor();
+            reportCopy(result);
+        }
+        return true;
+    case CommandId::SelectAll:
+        area->onEditSelectAll();
+        return true;
+    case CommandId::GoToLine: {
+        // The merged row of that number.
+        auto* dialog = new GoToLineDialog(
+            std::uint32_t(std::min<std::size_t>(area->rowCount(), UINT32_MAX)), this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<TextArea> target(area);
+        connect(dialog, &QDialog::accepted, this, [dialog, target] {
+            const std::optional<std::uint32_t> row = dialog->chosenLine();
+            if (target && row) {
+                target->selectInRow(*row, 0, -1);
+                target->setFocus();
+            }
+        });
+        dialog->open();
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void MainFrame::updateMergedCommandStates()
+{
+    commandAction(CommandId::OpenMerged)->setEnabled(m_owner != nullptr);
+    commandAction(CommandId::MergedNames)->setEnabled(true);
+    commandAction(CommandId::MergedNames)
+        ->setChecked(SettingsStore::instance().boolValue(Setting::MergedNames));
+    MergedPart* merged = m_front != nullptr ? m_front->merged() : nullptr;
+    if (merged == nullptr) {
+        return;
+    }
+    for (const int id :
+         {CommandId::Filter, CommandId::FilterAsView, CommandId::SaveLinesAs, CommandId::Pause,
+          CommandId::Resume, CommandId::Reload, CommandId::Clear, CommandId::MarkNote,
+          CommandId::ViewMarks, CommandId::NextKeywordLine, CommandId::PreviousKeywordLine,
+          CommandId::Timeline, CommandId::OverviewStrip, CommandId::FindAll}) {
+        commandAction(id)->setEnabled(false);
+    }
+    commandAction(CommandId::Copy)->setEnabled(merged->area()->canCopy());
+    commandAction(CommandId::SelectAll)->setEnabled(true);
+    for (const int id : {CommandId::Find, CommandId::FindNextDown, CommandId::FindNextUp,
+                         CommandId::ToggleMark, CommandId::NextMark, CommandId::PreviousMark,
+                         CommandId::ClearMarks, CommandId::GoToTime}) {
+        commandAction(id)->setEnabled(merged->area()->rowCount() > 0);
+    }
+    commandAction(CommandId::GoToLine)->setEnabled(merged->area()->rowCount() > 0);
+    commandAction(CommandId::CloseTab)->setEnabled(true);
+    setFileSizeText(merged->totalBytes());
+    setLineCountText(qint64(merged->area()->rowCount()));
+    const QString note = merged->note();
+    setFilePathText(quill::toU16(note.isEmpty() ? merged->label() : note));
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+// MergedPart: a tab's lines of several files merged by time (File > Open Merged..., --merge).
+// It owns one document per file, each followed by its own watcher as a tab's document is
+// (a file replaced or truncated is read again, one that vanished is waited for and read
+// again when it returns), the merge (engine/MergedLogs.h) and the text area over its rows
+// (view/MergedRowSource.h), which stands in the tab in place of the log view.
+//
+// The tab owns the part; the frame outlives it. User-interface thread only, except that the
+// documents' hosts post from their watchers.
+
+#include "engine/DocumentTypes.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class DocumentTimeIndex;
+class FilterPattern;
+struct TimeQuery;
+class LogDocument;
+class MergedLogs;
+class MergedRowSource;
+class QTimer;
+class SoundService;
+class QWidget;
+class MergedArea;
+
+class MergedPart : public QObject {
+    Q_OBJECT
+  public:
+    // sound: the keyword alert's (may be null: no alert); not owned.
+    MergedPart(QWidget* parent, SoundService* sound);
+    ~MergedPart() override;
+
+    // Opens the files (full paths, escaped form); those that cannot be read are left out and
+    // named in unreadable. False when none can be read.
+    bool open(const std::vector<std::u16string>& paths, QStringList& unreadable);
+    // Starts the merge (after the first paint).
+    void start();
+
+    MergedArea* area() const { return m_area; }
+    MergedRowSource* rows() const { return m_rows.get(); }
+    MergedLogs* merge() const { return m_merge.get(); }
+    std::size_t fileCount() const { return m_documents.size(); }
+
+    // The tab's text: the short names joined.
+    QString label() const;
+    // Every file with its colour, for the tab's tooltip (rich text).
+    QString toolTip() const;
+    // What the status bar notes: files without times, the merge still building.
+    QString note() const;
+    qint64 totalBytes() const;
+
+    void setNameColumn(bool shown);
+    // The settings may have changed: the files' keywords are read again, the rows redrawn.
+    void settingsChanged();
+
+    // Find among the rows as shown (the name in front when the name column is on), from the
+    // selection or the current row: the match is selected and brought into view. flags:
+    // SearchMatchCase, SearchWholeWord. False when nothing is found that way.
+    bool findText(const std::u16string& text, bool down, unsigned flags);
+    // Go to Time: the first row whose file's latest time so far reaches the time asked for
+    // (a time of day on the current row's day; "-15m" before the latest time of all files)
+    // is selected and shown. The files' time indexes start on the first use; empty when
+    // the row was found, else what to tell (the times are still being read, none at all).
+    QString goToTime(const TimeQuery& query);
+    // The same with a compiled regular expression; undecided counts rows it could not decide.
+    bool findPattern(const FilterPattern& pattern, bool down, std::uint64_t& undecided);
+
+  signals:
+    // Rows came or changed; the row count and sizes to show.
+    void statusChanged(qint64 size, qint64 rows);
+
+  private:
+    class Host;
+    void takeChanges();
+    void reloadSource(std::size_t source);
+    // The keyword alert for rows [first, end) that came with new lines.
+    void alertFor(std::size_t first, std::size_t end);
+    // A row's match from a column on, forward or backward: its first and last character.
+    using RowMatch = std::function<std::optional<std::pair<std::int64_t, std::int64_t>>(
+        std::u16string_view text, std::int64_t start, bool forward)>;
+    bool findRows(bool down, const RowMatch& match);
+
+    QWidget* m_parent;
+    SoundService* m_sound;
+    std::vector<std::unique_ptr<Host>> m_hosts;
+    std::vector<std::unique_ptr<LogDocument>> m_documents;
+    std::vector<std::u16string> m_paths;
+    std::unique_ptr<MergedRowSource> m_rows;
+    std::unique_ptr<MergedLogs> m_merge;
+    MergedArea* m_area = nullptr;
+    QTimer* m_retry = nullptr;
+    std::vector<bool> m_missing;
+    // Each document's time index, for Go to Time (started on its first use).
+    std::vector<std::unique_ptr<DocumentTimeIndex>> m_times;
+    bool m_paintTraced = false;
+    bool m_completeTraced = false;
+};
