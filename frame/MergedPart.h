@@ -64,17 +64,11 @@ class MergedPart : public QObject {
     // The settings may have changed: the files' keywords are read again, the rows redrawn.
     void settingsChanged();
 
-    // Find among the rows as shown (the name in front when the name column is on), from the
-    // selection or the current row: the match is selected and brought into view. flags:
-    // SearchMatchCase, SearchWholeWord. False when nothing is found that way.
-    bool findText(const std::u16string& text, bool down, unsigned flags);
     // Go to Time: the first row whose file's latest time so far reaches the time asked for
     // (a time of day on the current row's day; "-15m" before the latest time of all files)
     // is selected and shown. The files' time indexes start on the first use; empty when
     // the row was found, else what to tell (the times are still being read, none at all).
     QString goToTime(const TimeQuery& query);
-    // The same with a compiled regular expression; undecided counts rows it could not decide.
-    bool findPattern(const FilterPattern& pattern, bool down, std::uint64_t& undecided);
 
   signals:
     // Rows came or changed; the row count and sizes to show.
@@ -86,10 +80,6 @@ class MergedPart : public QObject {
     void reloadSource(std::size_t source);
     // The keyword alert for rows [first, end) that came with new lines.
     void alertFor(std::size_t first, std::size_t end);
-    // A row's match from a column on, forward or backward: its first and last character.
-    using RowMatch = std::function<std::optional<std::pair<std::int64_t, std::int64_t>>(
-        std::u16string_view text, std::int64_t start, bool forward)>;
-    bool findRows(bool down, const RowMatch& match);
 
     QWidget* m_parent;
     SoundService* m_sound;

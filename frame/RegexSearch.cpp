@@ -43,7 +43,7 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
     RegexFindReport report;
     bool found = false;
     if (currentTab()->merged() != nullptr) {
-        found = currentTab()->merged()->findPattern(*pattern, down, report.undecided);
+        found = currentTab()->merged()->area()->findPattern(*pattern, down, report.undecided);
     } else if (filterShownAsView()) {
         found = filterPane()->view()->findPattern(*pattern, down, report.undecided);
     } else {

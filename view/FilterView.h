@@ -48,13 +48,6 @@ class FilterView : public TextArea {
     // The document changed (an append, new keywords): repaint, read changed lines again.
     void documentChanged();
 
-    // The row of the first match of Find's text at or after the selection's end (down) or
-    // before its start (up), or the current row's start or end without one, is selected and
-    // shown; false when no row holds one. flags: SearchMatchCase, SearchWholeWord.
-    bool findText(const std::u16string& text, bool down, unsigned flags);
-    // The same with a compiled pattern; rows the pattern could not decide are passed over
-    // and counted in undecided.
-    bool findPattern(const FilterPattern& pattern, bool down, std::uint64_t& undecided);
     // The text of the selection when it lies within one row, else empty.
     std::u16string selectedRowText();
 
@@ -87,11 +80,5 @@ class FilterView : public TextArea {
     void styleRow(std::size_t row, LogRenderer::RowStyle& style) override;
 
   private:
-    // The search of findText and findPattern: match(text, from, down) gives the first
-    // [begin, last] at or after from (down), or the last ending at or before from (up).
-    using RowMatch = std::function<std::optional<std::pair<std::int64_t, std::int64_t>>(
-        std::u16string_view, std::int64_t, bool)>;
-    bool findRows(bool down, const RowMatch& match);
-
     FilterRowSource m_rows;
 };

@@ -32,10 +32,15 @@
 #include <QBasicTimer>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 class EndFollower;
+class FilterPattern;
 class QScrollBar;
 
 class TextArea : public QAbstractScrollArea, public SelectionTarget {
@@ -67,6 +72,14 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // current row and brings it into view: a match of Find, a jump to a mark.
     void selectInRow(std::size_t row, std::int32_t startCol, std::int32_t endCol);
 
+    // Find among the rows as the source reads them, from the selection (past it going down,
+    // before it going up) or the current row: the match is selected and brought into view.
+    // flags: SearchMatchCase, SearchWholeWord. False when nothing is found that way.
+    bool findText(const std::u16string& text, bool down, unsigned flags);
+    // The same with a compiled pattern; rows the pattern could not decide are passed over
+    // and counted in undecided.
+    bool findPattern(const FilterPattern& pattern, bool down, std::uint64_t& undecided);
+
     virtual void onEditSelectAll();
     virtual CopyResult onEditCopy();
     virtual bool canCopy() const { return m_selection.valid; }
@@ -97,6 +110,10 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     void selectionPresenceChanged(bool present);
 
   protected:
+    // Rows read at once while a search goes through them: the row cache keeps only what is
+    // on screen, so a search reads its own batches.
+    static constexpr std::size_t FindBatchRows = 512;
+
     // For an area that scrolls by other units (the log view): a custom pair of scroll
     // bars, set before the follower and the wrap scroller take the vertical one, and the
     // pixels a scroll that ends this close to the end still counts as at the end.
@@ -181,6 +198,12 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     virtual void updateGutter();
 
   private:
+    // The search of findText and findPattern: match(text, from, down) gives the first
+    // [begin, last] at or after from (down), or the last ending at or before from (up).
+    using RowMatch = std::function<std::optional<std::pair<std::int64_t, std::int64_t>>(
+        std::u16string_view, std::int64_t, bool)>;
+    bool findRows(bool down, const RowMatch& match);
+
     // Space left and right of the line numbers.
     static constexpr int GutterPadding = 6;
     static constexpr int StripeWidth = 4;
@@ -211,10 +234,7 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
         explicit RowWrap(TextArea& area) : m_area(area) {}
         std::size_t itemCount() override { return m_area.rowCount(); }
         QStringView itemText(std::size_t item) override;
-        std::uint64_t itemKey(std::size_t item) override
-        {
-            return m_area.m_source->rowKey(item);
-        }
+        std::uint64_t itemKey(std::size_t item) override { return m_area.m_source->rowKey(item); }
         std::optional<std::uint64_t> itemSizeHint(std::size_t item) override;
         std::recursive_mutex* textLock() override;
         std::optional<std::int64_t> itemColumns(std::size_t item) override;
