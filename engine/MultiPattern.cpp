@@ -18,17 +18,6 @@ inline std::uint8_t foldByte(std::uint8_t b)
     return std::uint8_t(b + ((std::uint8_t(b - 'A') < 26) ? 32 : 0));
 }
 
-// Eight bytes at once: each of A-Z gets the case bit, nothing else changes (a byte's low
-// seven bits plus a constant stay inside the byte, so no carry crosses into the next).
-inline std::uint64_t foldWord(std::uint64_t x)
-{
-    constexpr std::uint64_t HighBits = 0x8080808080808080ull;
-    const std::uint64_t low = x & ~HighBits;
-    const std::uint64_t atLeastA = low + 0x3F3F3F3F3F3F3F3Full; // 'A' + 0x3F = 0x80
-    const std::uint64_t pastZ = low + 0x2525252525252525ull;    // 'Z' + 1 + 0x25 = 0x80
-    return x | (((atLeastA & ~pastZ & ~x) & HighBits) >> 2);
-}
-
 // The bytes from `from` on, compared one by one.
 bool sameTail(const std::uint8_t* at, const char* pattern, std::size_t length, bool caseless,
               std::size_t from)
@@ -77,6 +66,24 @@ bool hasAvx512()
 #endif
 
 } // namespace
+
+std::uint64_t MultiPattern::foldBits(const Pattern& pattern, std::size_t from)
+{
+    // A caseless pattern holds its letters in lower case, which have the case bit set: a
+    // byte of the buffer with that bit set compares equal exactly when it is the letter in
+    // either case.
+    std::uint64_t bits = 0;
+    if (!pattern.caseless) {
+        return bits;
+    }
+    for (std::size_t i = 0; i < 8 && from + i < pattern.bytes.size(); ++i) {
+        const auto b = std::uint8_t(pattern.bytes[from + i]);
+        if (b >= 'a' && b <= 'z') {
+            bits |= std::uint64_t(0x20) << (8 * i);
+        }
+    }
+    return bits;
+}
 
 std::vector<std::uint8_t> MultiPattern::acceptedAt(const Pattern& pattern, std::size_t j) const
 {
@@ -172,9 +179,20 @@ void MultiPattern::buildProbes()
         m_groupBegin[g] = std::uint32_t(m_probes.size());
         for (std::uint32_t index : m_members[g]) {
             const Pattern& pattern = m_patterns[index];
-            m_probes.push_back({pattern.head, pattern.headMask, pattern.bytes.data(),
-                                std::uint32_t(pattern.bytes.size()), std::uint32_t(pattern.anchor),
-                                index, pattern.caseless});
+            Probe probe;
+            probe.bytes = pattern.bytes.data();
+            probe.length = std::uint32_t(pattern.bytes.size());
+            probe.anchor = std::uint32_t(pattern.anchor);
+            probe.index = index;
+            probe.caseless = pattern.caseless;
+            probe.head = pattern.head;
+            probe.headMask = pattern.headMask;
+            probe.headFold = foldBits(pattern, 0) & pattern.headMask;
+            if (probe.length > 8) {
+                std::memcpy(&probe.tail, probe.bytes + probe.length - 8, 8);
+                probe.tailFold = foldBits(pattern, probe.length - 8);
+            }
+            m_probes.push_back(probe);
         }
     }
     m_groupBegin[GroupCount] = std::uint32_t(m_probes.size());
@@ -281,21 +299,28 @@ void MultiPattern::verify(const std::uint8_t* data, std::size_t n, std::size_t a
             if (probe->length > n - start) {
                 continue;
             }
-            std::size_t from = 0;
-            if (n - start >= 8) {
-                std::uint64_t word;
-                std::memcpy(&word, data + start, 8);
-                if (probe->caseless) {
-                    word = foldWord(word);
+            if (n - start < 8) {
+                // Near the end a word would read past it.
+                if (sameTail(data + start, probe->bytes, probe->length, probe->caseless, 0)) {
+                    hits.push_back({start, anchor, probe->index});
                 }
-                if ((word & probe->headMask) != probe->head) {
+                continue;
+            }
+            std::uint64_t word;
+            std::memcpy(&word, data + start, 8);
+            if (((word | probe->headFold) & probe->headMask) != probe->head) {
+                continue;
+            }
+            if (probe->length > 8) {
+                // The last eight bytes (overlapping the first where shorter than sixteen).
+                std::memcpy(&word, data + start + probe->length - 8, 8);
+                if ((word | probe->tailFold) != probe->tail) {
                     continue;
                 }
-                from = std::min<std::size_t>(probe->length, 8);
-            }
-            if (from < probe->length &&
-                !sameTail(data + start, probe->bytes, probe->length, probe->caseless, from)) {
-                continue;
+                if (probe->length > 16 &&
+                    !sameTail(data + start, probe->bytes, probe->length - 8, probe->caseless, 8)) {
+                    continue;
+                }
             }
             hits.push_back({start, anchor, probe->index});
         }
@@ -363,6 +388,7 @@ MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>
     const __m256i zero = _mm256_setzero_si256();
     constexpr std::size_t AnchorBytes = Three ? 3 : 2;
     alignas(32) std::uint8_t groups[32];
+    Pending pending;
     std::size_t at = 0;
     // A step reads up to data[at + 31 + AnchorBytes - 1].
     for (; n - at >= 32 + AnchorBytes - 1; at += 32) {
@@ -377,8 +403,12 @@ MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>
             continue;
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(groups), fit);
-        stepHits(data, n, at, mask, groups, Three, hits);
+        if (pending.size() > Pending::Capacity - 32) {
+            verifyPending(data, n, pending, hits);
+        }
+        stepCandidates(data, at, mask, groups, Three, pending);
     }
+    verifyPending(data, n, pending, hits);
     return at;
 }
 
@@ -420,6 +450,7 @@ MultiPattern::findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hi
     const __m512i nibble = _mm512_set1_epi8(0x0F);
     constexpr std::size_t AnchorBytes = Three ? 3 : 2;
     alignas(64) std::uint8_t groups[64];
+    Pending pending;
     std::size_t at = 0;
     // A step reads up to data[at + 63 + AnchorBytes - 1].
     for (; n - at >= 64 + AnchorBytes - 1; at += 64) {
@@ -434,15 +465,21 @@ MultiPattern::findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hi
             continue;
         }
         _mm512_store_si512(groups, fit);
-        stepHits(data, n, at, mask, groups, Three, hits);
+        if (pending.size() > Pending::Capacity - 64) {
+            verifyPending(data, n, pending, hits);
+        }
+        stepCandidates(data, at, mask, groups, Three, pending);
     }
+    verifyPending(data, n, pending, hits);
     return at;
 }
 #endif
 
-void MultiPattern::stepHits(const std::uint8_t* data, std::size_t n, std::size_t at,
-                            std::uint64_t mask, const std::uint8_t* groups, bool three,
-                            std::vector<Hit>& hits) const
+// Inlined into the vector steps: a call there would save and restore their registers on
+// every step with a candidate, which in a log full of keyword lines is most steps.
+__attribute__((always_inline)) inline void
+MultiPattern::stepCandidates(const std::uint8_t* data, std::size_t at, std::uint64_t mask,
+                             const std::uint8_t* groups, bool three, Pending& pending) const
 {
     for (; mask != 0; mask &= mask - 1) {
         const unsigned t = unsigned(__builtin_ctzll(mask));
@@ -452,10 +489,19 @@ void MultiPattern::stepHits(const std::uint8_t* data, std::size_t n, std::size_t
         if (three) {
             exact &= m_bytes[2][data[anchor + 2]];
         }
-        if (exact != 0) {
-            verify(data, n, anchor, exact, hits);
-        }
+        pending.anchors[pending.count] = anchor;
+        pending.groups[pending.count] = std::uint8_t(exact);
+        pending.count += exact != 0;
     }
+}
+
+void MultiPattern::verifyPending(const std::uint8_t* data, std::size_t n, Pending& pending,
+                                 std::vector<Hit>& hits) const
+{
+    for (std::size_t i = 0; i < pending.count; ++i) {
+        verify(data, n, pending.anchors[i], pending.groups[i], hits);
+    }
+    pending.count = 0;
 }
 
 void MultiPattern::find(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const
