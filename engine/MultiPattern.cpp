@@ -286,6 +286,46 @@ void MultiPattern::placeAll()
 
 // Inlined where candidates are compared: most are not occurrences and cost little more
 // than the call would.
+// Inlined where candidates are compared: most are not occurrences and cost little more
+// than the call would.
+__attribute__((always_inline)) inline void MultiPattern::compare(const std::uint8_t* data,
+                                                                 std::size_t n, std::size_t anchor,
+                                                                 const Probe& probe,
+                                                                 std::vector<Hit>& hits) const
+{
+    if (anchor < probe.anchor) {
+        return;
+    }
+    const std::size_t start = anchor - probe.anchor;
+    if (probe.length > n - start) {
+        return;
+    }
+    if (n - start < 8) {
+        // Near the end a word would read past it.
+        if (sameTail(data + start, probe.bytes, probe.length, probe.caseless, 0)) {
+            hits.push_back({start, anchor, probe.index});
+        }
+        return;
+    }
+    std::uint64_t word;
+    std::memcpy(&word, data + start, 8);
+    if (((word | probe.headFold) & probe.headMask) != probe.head) {
+        return;
+    }
+    if (probe.length > 8) {
+        // The last eight bytes (overlapping the first where shorter than sixteen).
+        std::memcpy(&word, data + start + probe.length - 8, 8);
+        if ((word | probe.tailFold) != probe.tail) {
+            return;
+        }
+        if (probe.length > 16 &&
+            !sameTail(data + start, probe.bytes, probe.length - 8, probe.caseless, 8)) {
+            return;
+        }
+    }
+    hits.push_back({start, anchor, probe.index});
+}
+
 __attribute__((always_inline)) inline void MultiPattern::verify(const std::uint8_t* data,
                                                                 std::size_t n, std::size_t anchor,
                                                                 unsigned groups,
@@ -296,37 +336,7 @@ __attribute__((always_inline)) inline void MultiPattern::verify(const std::uint8
         groups &= groups - 1;
         const Probe* const end = m_probes.data() + m_groupBegin[g + 1];
         for (const Probe* probe = m_probes.data() + m_groupBegin[g]; probe != end; ++probe) {
-            if (anchor < probe->anchor) {
-                continue;
-            }
-            const std::size_t start = anchor - probe->anchor;
-            if (probe->length > n - start) {
-                continue;
-            }
-            if (n - start < 8) {
-                // Near the end a word would read past it.
-                if (sameTail(data + start, probe->bytes, probe->length, probe->caseless, 0)) {
-                    hits.push_back({start, anchor, probe->index});
-                }
-                continue;
-            }
-            std::uint64_t word;
-            std::memcpy(&word, data + start, 8);
-            if (((word | probe->headFold) & probe->headMask) != probe->head) {
-                continue;
-            }
-            if (probe->length > 8) {
-                // The last eight bytes (overlapping the first where shorter than sixteen).
-                std::memcpy(&word, data + start + probe->length - 8, 8);
-                if ((word | probe->tailFold) != probe->tail) {
-                    continue;
-                }
-                if (probe->length > 16 &&
-                    !sameTail(data + start, probe->bytes, probe->length - 8, probe->caseless, 8)) {
-                    continue;
-                }
-            }
-            hits.push_back({start, anchor, probe->index});
+            compare(data, n, anchor, *probe, hits);
         }
     }
 }
@@ -503,7 +513,19 @@ void MultiPattern::verifyPending(const std::uint8_t* data, std::size_t n, Pendin
                                  std::vector<Hit>& hits) const
 {
     for (std::size_t i = 0; i < pending.count; ++i) {
-        verify(data, n, pending.anchors[i], pending.groups[i], hits);
+        const std::size_t anchor = pending.anchors[i];
+        const unsigned groups = pending.groups[i];
+        // A candidate of one group of one pattern (up to eight patterns, each) is compared
+        // without the walk through groups and probes: where the anchor is common and the
+        // pattern is not ("line 12" in "line 1<n>"), that walk is most of its cost.
+        if ((groups & (groups - 1)) == 0) {
+            const unsigned g = unsigned(__builtin_ctz(groups));
+            if (m_groupBegin[g + 1] - m_groupBegin[g] == 1) {
+                compare(data, n, anchor, m_probes[m_groupBegin[g]], hits);
+                continue;
+            }
+        }
+        verify(data, n, anchor, groups, hits);
     }
     pending.count = 0;
 }

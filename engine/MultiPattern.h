@@ -134,6 +134,9 @@ class MultiPattern {
         bool caseless = false;
     };
     void buildProbes();
+    // Appends the occurrence of the probe's pattern whose anchor lies at `anchor`, if any.
+    void compare(const std::uint8_t* data, std::size_t n, std::size_t anchor, const Probe& probe,
+                 std::vector<Hit>& hits) const;
     // The case bits of the pattern's eight bytes from `from` (those past its end: none).
     static std::uint64_t foldBits(const Pattern& pattern, std::size_t from);
 
