@@ -404,18 +404,20 @@ MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>
     alignas(32) std::uint8_t groups[32];
     Pending pending;
     std::size_t at = 0;
-    // A step reads up to data[at + 31 + AnchorBytes - 1].
-    for (; n - at >= 32 + AnchorBytes - 1; at += 32) {
+    // A step reads up to data[at + 31 + AnchorBytes - 1]; where the steps end is counted once.
+    constexpr std::size_t StepBytes = 32 + AnchorBytes - 1;
+    const std::size_t stepsEnd = n >= StepBytes ? n - StepBytes + 1 : 0;
+    for (; at < stepsEnd; at += 32) {
         const std::uint8_t* p = data + at;
         __m256i fit =
             _mm256_and_si256(fitsAt(p, low0, high0, nibble), fitsAt(p + 1, low1, high1, nibble));
         if constexpr (Three) {
             fit = _mm256_and_si256(fit, fitsAt(p + 2, low2, high2, nibble));
         }
-        unsigned mask = ~unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(fit, zero)));
-        if (mask == 0) {
+        if (_mm256_testz_si256(fit, fit)) {
             continue;
         }
+        const unsigned mask = ~unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(fit, zero)));
         _mm256_store_si256(reinterpret_cast<__m256i*>(groups), fit);
         if (pending.size() > Pending::Capacity - 32) {
             verifyPending(data, n, pending, hits);
@@ -466,8 +468,10 @@ MultiPattern::findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hi
     alignas(64) std::uint8_t groups[64];
     Pending pending;
     std::size_t at = 0;
-    // A step reads up to data[at + 63 + AnchorBytes - 1].
-    for (; n - at >= 64 + AnchorBytes - 1; at += 64) {
+    // A step reads up to data[at + 63 + AnchorBytes - 1]; where the steps end is counted once.
+    constexpr std::size_t StepBytes = 64 + AnchorBytes - 1;
+    const std::size_t stepsEnd = n >= StepBytes ? n - StepBytes + 1 : 0;
+    for (; at < stepsEnd; at += 64) {
         const std::uint8_t* p = data + at;
         __m512i fit = _mm512_and_si512(fitsAt512(p, low0, high0, nibble),
                                        fitsAt512(p + 1, low1, high1, nibble));
