@@ -246,6 +246,33 @@ TEST(MultiPattern, OneByOneComparisonsFoldLettersOnly)
     EXPECT_EQ(model(head + "ABCDEF[Z} " + head + "abcdef{Z} xx", wanted).size(), 1u);
 }
 
+// Patterns of every length up to three words, each byte changed in turn (one bit, or the case
+// bit): only the unchanged copy is found, and where case is ignored the one in other case.
+TEST(MultiPattern, EveryByteIsComparedAtEveryLength)
+{
+    const std::string letters = "\xF7\xF3"
+                                "abcdefghij0123456789klmnopqr";
+    for (std::size_t length = 1; length <= 26; ++length) {
+        for (const bool caseless : {false, true}) {
+            const std::string pattern = letters.substr(0, length);
+            std::string buffer;
+            for (std::size_t i = 0; i < length; ++i) {
+                for (const char flip : {'\x01', '\x20'}) {
+                    std::string copy = pattern;
+                    copy[i] = char(copy[i] ^ flip);
+                    buffer += copy + " ";
+                }
+            }
+            buffer += pattern;
+            MultiPattern patterns;
+            patterns.add(pattern, caseless);
+            const std::vector<Wanted> wanted{{pattern, caseless}};
+            SCOPED_TRACE(testing::Message() << length << (caseless ? " caseless" : ""));
+            EXPECT_EQ(search(patterns, buffer, 0), model(buffer, wanted));
+        }
+    }
+}
+
 // The last byte of the buffer is the last byte read, with and without vectors: the buffer
 // ends where a page that may not be read begins.
 TEST(MultiPattern, NothingPastTheBufferIsRead)
