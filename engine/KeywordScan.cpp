@@ -15,17 +15,19 @@ namespace {
 constexpr std::size_t TuneSampleBytes = 256 << 10;
 
 // The delimiters of KeywordMatcher's whole-word rule, as the ASCII bytes they are in UTF-8:
-// asked on every keyword line, so looked up in a table made from the rule itself.
-bool isDelimiterByte(std::uint8_t b)
+// asked on every keyword line, so looked up in a table made from the rule itself, once, before
+// any scan (a table made on first use would be guarded on every call).
+const std::array<bool, 256> DelimiterBytes = [] {
+    std::array<bool, 256> delimiters{};
+    for (int c = 0; c < 0x80; ++c) {
+        delimiters[std::size_t(c)] = isWordDelimiter(char16_t(c));
+    }
+    return delimiters;
+}();
+
+inline bool isDelimiterByte(std::uint8_t b)
 {
-    static const std::array<bool, 256> table = [] {
-        std::array<bool, 256> delimiters{};
-        for (int c = 0; c < 0x80; ++c) {
-            delimiters[std::size_t(c)] = isWordDelimiter(char16_t(c));
-        }
-        return delimiters;
-    }();
-    return table[b];
+    return DelimiterBytes[b];
 }
 
 // The end of a line's text among its bytes: without a final LF, a CR before it, or a final

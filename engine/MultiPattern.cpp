@@ -18,17 +18,6 @@ inline std::uint8_t foldByte(std::uint8_t b)
     return std::uint8_t(b + ((std::uint8_t(b - 'A') < 26) ? 32 : 0));
 }
 
-// Eight bytes at once: each of A-Z gets the case bit, nothing else changes (a byte's low
-// seven bits plus a constant stay inside the byte, so no carry crosses into the next).
-inline std::uint64_t foldWord(std::uint64_t x)
-{
-    constexpr std::uint64_t HighBits = 0x8080808080808080ull;
-    const std::uint64_t low = x & ~HighBits;
-    const std::uint64_t atLeastA = low + 0x3F3F3F3F3F3F3F3Full; // 'A' + 0x3F = 0x80
-    const std::uint64_t pastZ = low + 0x2525252525252525ull;    // 'Z' + 1 + 0x25 = 0x80
-    return x | (((atLeastA & ~pastZ & ~x) & HighBits) >> 2);
-}
-
 // The bytes from `from` on, compared one by one.
 bool sameTail(const std::uint8_t* at, const char* pattern, std::size_t length, bool caseless,
               std::size_t from)
@@ -77,6 +66,24 @@ bool hasAvx512()
 #endif
 
 } // namespace
+
+std::uint64_t MultiPattern::foldBits(const Pattern& pattern, std::size_t from)
+{
+    // A caseless pattern holds its letters in lower case, which have the case bit set: a
+    // byte of the buffer with that bit set compares equal exactly when it is the letter in
+    // either case.
+    std::uint64_t bits = 0;
+    if (!pattern.caseless) {
+        return bits;
+    }
+    for (std::size_t i = 0; i < 8 && from + i < pattern.bytes.size(); ++i) {
+        const auto b = std::uint8_t(pattern.bytes[from + i]);
+        if (b >= 'a' && b <= 'z') {
+            bits |= std::uint64_t(0x20) << (8 * i);
+        }
+    }
+    return bits;
+}
 
 std::vector<std::uint8_t> MultiPattern::acceptedAt(const Pattern& pattern, std::size_t j) const
 {
@@ -172,9 +179,20 @@ void MultiPattern::buildProbes()
         m_groupBegin[g] = std::uint32_t(m_probes.size());
         for (std::uint32_t index : m_members[g]) {
             const Pattern& pattern = m_patterns[index];
-            m_probes.push_back({pattern.head, pattern.headMask, pattern.bytes.data(),
-                                std::uint32_t(pattern.bytes.size()), std::uint32_t(pattern.anchor),
-                                index, pattern.caseless});
+            Probe probe;
+            probe.bytes = pattern.bytes.data();
+            probe.length = std::uint32_t(pattern.bytes.size());
+            probe.anchor = std::uint32_t(pattern.anchor);
+            probe.index = index;
+            probe.caseless = pattern.caseless;
+            probe.head = pattern.head;
+            probe.headMask = pattern.headMask;
+            probe.headFold = foldBits(pattern, 0) & pattern.headMask;
+            if (probe.length > 8) {
+                std::memcpy(&probe.tail, probe.bytes + probe.length - 8, 8);
+                probe.tailFold = foldBits(pattern, probe.length - 8);
+            }
+            m_probes.push_back(probe);
         }
     }
     m_groupBegin[GroupCount] = std::uint32_t(m_probes.size());
@@ -266,38 +284,59 @@ void MultiPattern::placeAll()
     buildProbes();
 }
 
-void MultiPattern::verify(const std::uint8_t* data, std::size_t n, std::size_t anchor,
-                          unsigned groups, std::vector<Hit>& hits) const
+// Inlined where candidates are compared: most are not occurrences and cost little more
+// than the call would.
+// Inlined where candidates are compared: most are not occurrences and cost little more
+// than the call would.
+__attribute__((always_inline)) inline void MultiPattern::compare(const std::uint8_t* data,
+                                                                 std::size_t n, std::size_t anchor,
+                                                                 const Probe& probe,
+                                                                 std::vector<Hit>& hits) const
+{
+    if (anchor < probe.anchor) {
+        return;
+    }
+    const std::size_t start = anchor - probe.anchor;
+    if (probe.length > n - start) {
+        return;
+    }
+    if (n - start < 8) {
+        // Near the end a word would read past it.
+        if (sameTail(data + start, probe.bytes, probe.length, probe.caseless, 0)) {
+            hits.push_back({start, anchor, probe.index});
+        }
+        return;
+    }
+    std::uint64_t word;
+    std::memcpy(&word, data + start, 8);
+    if (((word | probe.headFold) & probe.headMask) != probe.head) {
+        return;
+    }
+    if (probe.length > 8) {
+        // The last eight bytes (overlapping the first where shorter than sixteen).
+        std::memcpy(&word, data + start + probe.length - 8, 8);
+        if ((word | probe.tailFold) != probe.tail) {
+            return;
+        }
+        if (probe.length > 16 &&
+            !sameTail(data + start, probe.bytes, probe.length - 8, probe.caseless, 8)) {
+            return;
+        }
+    }
+    hits.push_back({start, anchor, probe.index});
+}
+
+__attribute__((always_inline)) inline void MultiPattern::verify(const std::uint8_t* data,
+                                                                std::size_t n, std::size_t anchor,
+                                                                unsigned groups,
+                                                                std::vector<Hit>& hits) const
 {
     while (groups != 0) {
         const unsigned g = unsigned(__builtin_ctz(groups));
         groups &= groups - 1;
         const Probe* const end = m_probes.data() + m_groupBegin[g + 1];
         for (const Probe* probe = m_probes.data() + m_groupBegin[g]; probe != end; ++probe) {
-            if (anchor < probe->anchor) {
-                continue;
-            }
-            const std::size_t start = anchor - probe->anchor;
-            if (probe->length > n - start) {
-                continue;
-            }
-            std::size_t from = 0;
-            if (n - start >= 8) {
-                std::uint64_t word;
-                std::memcpy(&word, data + start, 8);
-                if (probe->caseless) {
-                    word = foldWord(word);
-                }
-                if ((word & probe->headMask) != probe->head) {
-                    continue;
-                }
-                from = std::min<std::size_t>(probe->length, 8);
-            }
-            if (from < probe->length &&
-                !sameTail(data + start, probe->bytes, probe->length, probe->caseless, from)) {
-                continue;
-            }
-            hits.push_back({start, anchor, probe->index});
+            compare(data, n, anchor, *probe, hits);
         }
     }
 }
@@ -363,22 +402,29 @@ MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>
     const __m256i zero = _mm256_setzero_si256();
     constexpr std::size_t AnchorBytes = Three ? 3 : 2;
     alignas(32) std::uint8_t groups[32];
+    Pending pending;
     std::size_t at = 0;
-    // A step reads up to data[at + 31 + AnchorBytes - 1].
-    for (; n - at >= 32 + AnchorBytes - 1; at += 32) {
+    // A step reads up to data[at + 31 + AnchorBytes - 1]; where the steps end is counted once.
+    constexpr std::size_t StepBytes = 32 + AnchorBytes - 1;
+    const std::size_t stepsEnd = n >= StepBytes ? n - StepBytes + 1 : 0;
+    for (; at < stepsEnd; at += 32) {
         const std::uint8_t* p = data + at;
         __m256i fit =
             _mm256_and_si256(fitsAt(p, low0, high0, nibble), fitsAt(p + 1, low1, high1, nibble));
         if constexpr (Three) {
             fit = _mm256_and_si256(fit, fitsAt(p + 2, low2, high2, nibble));
         }
-        unsigned mask = ~unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(fit, zero)));
-        if (mask == 0) {
+        if (_mm256_testz_si256(fit, fit)) {
             continue;
         }
+        const unsigned mask = ~unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(fit, zero)));
         _mm256_store_si256(reinterpret_cast<__m256i*>(groups), fit);
-        stepHits(data, n, at, mask, groups, Three, hits);
+        if (pending.size() > Pending::Capacity - 32) {
+            verifyPending(data, n, pending, hits);
+        }
+        stepCandidates(data, at, mask, groups, Three, pending);
     }
+    verifyPending(data, n, pending, hits);
     return at;
 }
 
@@ -420,9 +466,12 @@ MultiPattern::findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hi
     const __m512i nibble = _mm512_set1_epi8(0x0F);
     constexpr std::size_t AnchorBytes = Three ? 3 : 2;
     alignas(64) std::uint8_t groups[64];
+    Pending pending;
     std::size_t at = 0;
-    // A step reads up to data[at + 63 + AnchorBytes - 1].
-    for (; n - at >= 64 + AnchorBytes - 1; at += 64) {
+    // A step reads up to data[at + 63 + AnchorBytes - 1]; where the steps end is counted once.
+    constexpr std::size_t StepBytes = 64 + AnchorBytes - 1;
+    const std::size_t stepsEnd = n >= StepBytes ? n - StepBytes + 1 : 0;
+    for (; at < stepsEnd; at += 64) {
         const std::uint8_t* p = data + at;
         __m512i fit = _mm512_and_si512(fitsAt512(p, low0, high0, nibble),
                                        fitsAt512(p + 1, low1, high1, nibble));
@@ -434,15 +483,21 @@ MultiPattern::findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hi
             continue;
         }
         _mm512_store_si512(groups, fit);
-        stepHits(data, n, at, mask, groups, Three, hits);
+        if (pending.size() > Pending::Capacity - 64) {
+            verifyPending(data, n, pending, hits);
+        }
+        stepCandidates(data, at, mask, groups, Three, pending);
     }
+    verifyPending(data, n, pending, hits);
     return at;
 }
 #endif
 
-void MultiPattern::stepHits(const std::uint8_t* data, std::size_t n, std::size_t at,
-                            std::uint64_t mask, const std::uint8_t* groups, bool three,
-                            std::vector<Hit>& hits) const
+// Inlined into the vector steps: a call there would save and restore their registers on
+// every step with a candidate, which in a log full of keyword lines is most steps.
+__attribute__((always_inline)) inline void
+MultiPattern::stepCandidates(const std::uint8_t* data, std::size_t at, std::uint64_t mask,
+                             const std::uint8_t* groups, bool three, Pending& pending) const
 {
     for (; mask != 0; mask &= mask - 1) {
         const unsigned t = unsigned(__builtin_ctzll(mask));
@@ -452,10 +507,31 @@ void MultiPattern::stepHits(const std::uint8_t* data, std::size_t n, std::size_t
         if (three) {
             exact &= m_bytes[2][data[anchor + 2]];
         }
-        if (exact != 0) {
-            verify(data, n, anchor, exact, hits);
-        }
+        pending.anchors[pending.count] = anchor;
+        pending.groups[pending.count] = std::uint8_t(exact);
+        pending.count += exact != 0;
     }
+}
+
+void MultiPattern::verifyPending(const std::uint8_t* data, std::size_t n, Pending& pending,
+                                 std::vector<Hit>& hits) const
+{
+    for (std::size_t i = 0; i < pending.count; ++i) {
+        const std::size_t anchor = pending.anchors[i];
+        const unsigned groups = pending.groups[i];
+        // A candidate of one group of one pattern (up to eight patterns, each) is compared
+        // without the walk through groups and probes: where the anchor is common and the
+        // pattern is not ("line 12" in "line 1<n>"), that walk is most of its cost.
+        if ((groups & (groups - 1)) == 0) {
+            const unsigned g = unsigned(__builtin_ctz(groups));
+            if (m_groupBegin[g + 1] - m_groupBegin[g] == 1) {
+                compare(data, n, anchor, m_probes[m_groupBegin[g]], hits);
+                continue;
+            }
+        }
+        verify(data, n, anchor, groups, hits);
+    }
+    pending.count = 0;
 }
 
 void MultiPattern::find(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const

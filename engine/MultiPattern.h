@@ -96,9 +96,20 @@ class MultiPattern {
     // Sixty-four positions a step, their tests ending in a mask register.
     template <bool Three>
     std::size_t findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hit>& hits) const;
-    // The candidates of a step's `mask` (groups[t]: the groups position at + t may hold).
-    void stepHits(const std::uint8_t* data, std::size_t n, std::size_t at, std::uint64_t mask,
-                  const std::uint8_t* groups, bool three, std::vector<Hit>& hits) const;
+    // The positions whose anchor bytes fit exactly, gathered by the vector steps and compared
+    // whole in batches, in order.
+    struct Pending {
+        static constexpr std::size_t Capacity = 256;
+        std::size_t count = 0;
+        std::size_t size() const { return count; }
+        std::array<std::size_t, Capacity> anchors;
+        std::array<std::uint8_t, Capacity> groups;
+    };
+    // Adds the candidates of a step's `mask` (groups[t]: the groups position at + t may hold).
+    void stepCandidates(const std::uint8_t* data, std::size_t at, std::uint64_t mask,
+                        const std::uint8_t* groups, bool three, Pending& pending) const;
+    void verifyPending(const std::uint8_t* data, std::size_t n, Pending& pending,
+                       std::vector<Hit>& hits) const;
     // Anchors each pattern on its m_anchorBytes bytes in a row that the sample holds least;
     // returns how often the anchors occur there together.
     std::size_t anchorOnSample(const std::uint8_t* sample, std::size_t n);
@@ -110,6 +121,12 @@ class MultiPattern {
     struct Probe {
         std::uint64_t head = 0;
         std::uint64_t headMask = 0;
+        // Or-ed into the buffer's bytes before the comparison: the case bit where a caseless
+        // pattern has a letter.
+        std::uint64_t headFold = 0;
+        // Of a pattern longer than eight bytes, its last eight the same way.
+        std::uint64_t tail = 0;
+        std::uint64_t tailFold = 0;
         const char* bytes = nullptr;
         std::uint32_t length = 0;
         std::uint32_t anchor = 0;
@@ -117,6 +134,11 @@ class MultiPattern {
         bool caseless = false;
     };
     void buildProbes();
+    // Appends the occurrence of the probe's pattern whose anchor lies at `anchor`, if any.
+    void compare(const std::uint8_t* data, std::size_t n, std::size_t anchor, const Probe& probe,
+                 std::vector<Hit>& hits) const;
+    // The case bits of the pattern's eight bytes from `from` (those past its end: none).
+    static std::uint64_t foldBits(const Pattern& pattern, std::size_t from);
 
     std::vector<Pattern> m_patterns;
     std::array<std::vector<std::uint32_t>, GroupCount> m_members;

@@ -94,7 +94,9 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
         for (std::size_t p = 0; p < count; ++p) {
             Wanted one;
             one.caseless = random() % 2 == 0;
-            one.bytes = randomBytes(random, 1 + random() % 7);
+            // Longer ones too: a whole comparison by a word at each end, and past sixteen
+            // bytes one by one between them.
+            one.bytes = randomBytes(random, 1 + random() % (seed % 3 == 0 ? 24 : 7));
             if (one.caseless) {
                 for (char& c : one.bytes) {
                     c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
@@ -113,8 +115,24 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
             plain.add(one.bytes, one.caseless);
         }
         // Around the 32-byte steps and the two bytes an anchor reads past a step.
-        const std::size_t n = seed < 100 ? seed : 100 + random() % 400;
-        const std::string buffer = randomBytes(random, n);
+        // Every 25th a long buffer: more candidates than one batch of them holds.
+        const std::size_t n = seed < 100 ? seed : (seed % 25 == 0 ? 3000 : 100) + random() % 400;
+        std::string buffer = randomBytes(random, n);
+        // Copies of the patterns, in either case and some with one byte changed, so that
+        // long ones occur and nearly occur.
+        for (std::size_t copies = random() % (n / 8 + 1); copies > 0; --copies) {
+            std::string copy = wanted[random() % wanted.size()].bytes;
+            if (copy.size() > n) {
+                continue;
+            }
+            for (char& c : copy) {
+                c = random() % 2 == 0 && c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+            }
+            if (random() % 3 == 0) {
+                copy[random() % copy.size()] ^= char(1u << (random() % 8));
+            }
+            buffer.replace(random() % (n - copy.size() + 1), copy.size(), copy);
+        }
         if (seed % 2 == 0) {
             // Anchored where the buffer itself (or other bytes) hold them least.
             const std::string sample = seed % 4 == 0 ? buffer : randomBytes(random, 300);
@@ -226,6 +244,33 @@ TEST(MultiPattern, OneByOneComparisonsFoldLettersOnly)
         EXPECT_EQ(search(patterns, buffer, 0), model(buffer, wanted));
     }
     EXPECT_EQ(model(head + "ABCDEF[Z} " + head + "abcdef{Z} xx", wanted).size(), 1u);
+}
+
+// Patterns of every length up to three words, each byte changed in turn (one bit, or the case
+// bit): only the unchanged copy is found, and where case is ignored the one in other case.
+TEST(MultiPattern, EveryByteIsComparedAtEveryLength)
+{
+    const std::string letters = "\xF7\xF3"
+                                "abcdefghij0123456789klmnopqr";
+    for (std::size_t length = 1; length <= 26; ++length) {
+        for (const bool caseless : {false, true}) {
+            const std::string pattern = letters.substr(0, length);
+            std::string buffer;
+            for (std::size_t i = 0; i < length; ++i) {
+                for (const char flip : {'\x01', '\x20'}) {
+                    std::string copy = pattern;
+                    copy[i] = char(copy[i] ^ flip);
+                    buffer += copy + " ";
+                }
+            }
+            buffer += pattern;
+            MultiPattern patterns;
+            patterns.add(pattern, caseless);
+            const std::vector<Wanted> wanted{{pattern, caseless}};
+            SCOPED_TRACE(testing::Message() << length << (caseless ? " caseless" : ""));
+            EXPECT_EQ(search(patterns, buffer, 0), model(buffer, wanted));
+        }
+    }
 }
 
 // The last byte of the buffer is the last byte read, with and without vectors: the buffer
