@@ -9,6 +9,7 @@
 #include "engine/LineTime.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
+#include "engine/RemoteSpec.h"
 #include "frame/LogTab.h"
 #include "frame/RotatedOffer.h"
 #include "frame/SourceControl.h"
@@ -266,7 +267,10 @@ bool Application::initInstance(const std::vector<std::string>& args)
     if (!files.empty() && commandLine.merge) {
         std::vector<std::u16string> paths;
         for (const quill::InstanceFile& file : files) {
-            paths.push_back(absolutePath(quill::fileNameToUtf16(file.path)));
+            // A remote file is named as written; only local ones are relative to here.
+            paths.push_back(isRemoteSpec(file.path)
+                                ? quill::fileNameToUtf16(file.path)
+                                : absolutePath(quill::fileNameToUtf16(file.path)));
         }
         m_mainFrame->openMerged(paths);
     } else if (!files.empty()) {
@@ -399,7 +403,8 @@ QString Application::usageText()
                             toQString(Product::LegalNotice)) +
            resources.format(StringId::UsageSyntax, QStringLiteral("quillstream")) +
            resources.string(StringId::UsageText) + resources.string(StringId::UsageOptions) +
-           resources.string(StringId::UsageWithRotated);
+           resources.string(StringId::UsageWithRotated) +
+           resources.string(StringId::UsageRemoteSpec);
 }
 
 std::u16string Application::absolutePath(const std::u16string& path)

@@ -20,7 +20,8 @@
 // read; the value is taken whatever it starts with, so "--at -15m" works. The first one wins.
 //
 // "--merge" opens every file given in one tab, their lines merged by time (in this window:
-// a window already running is not asked).
+// a window already running is not asked); a file written ssh://[user@]host[:port]/path is
+// followed on another machine (engine/RemoteSpec.h), which the application tells apart.
 //
 // "--new-window" opens a window of its own instead of handing the files to the window
 // already running on the display.

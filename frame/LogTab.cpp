@@ -302,9 +302,11 @@ void LogTab::countTimelineKeywords(bool shown)
                                                    : std::vector<Keyword>());
 }
 
-bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& unreadable)
+bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& unreadable,
+                        SourceControl* sources)
 {
     auto merged = std::make_unique<MergedPart>(this, m_sound);
+    merged->setSources(sources);
     if (!merged->open(paths, unreadable)) {
         return false;
     }

@@ -35,6 +35,7 @@ class MarkKeeper;
 class MergedPart;
 class QSplitter;
 class SoundService;
+class SourceControl;
 class TimelineView;
 
 // A watcher message on its way to the tab, through the tab's event queue: the watcher's
@@ -94,7 +95,9 @@ class LogTab : public QWidget, public DocumentHost {
     // Several files merged by time, shown in place of the log view (frame/MergedPart.h); the
     // tab's own document stays empty. False when none of them can be read; unreadable names
     // those left out.
-    bool openMerged(const std::vector<std::u16string>& paths, QStringList& unreadable);
+    // sources: what follows remote entries (may be null: none is read).
+    bool openMerged(const std::vector<std::u16string>& paths, QStringList& unreadable,
+                    SourceControl* sources = nullptr);
     MergedPart* merged() const { return m_merged.get(); }
     // The timeline above the log; it follows the index and the keyword search while shown.
     void setTimelineShown(bool shown);

@@ -215,10 +215,15 @@ class MainFrame : public QMainWindow {
     // The front tab shows the filter's lines as its main view: Find, Copy, Select All and
     // the marks act on them (frame/MainFrameFilterView.cpp).
     bool filterShownAsView() const;
-    // Opens the files (full paths) in one tab, their lines merged by time: the empty front
-    // tab or a new one. Files that cannot be read are named in a message and left out;
-    // false when none can be read (frame/MainFrameMerged.cpp).
+    // Opens the files (full paths, or remote files written ssh://..., engine/RemoteSpec.h)
+    // in one tab, their lines merged by time: the empty front tab or a new one. Files that
+    // cannot be read are named in a message and left out; false when none can be read
+    // (frame/MainFrameMerged.cpp).
     bool openMerged(const std::vector<std::u16string>& paths);
+    // File > Follow Remote Files Merged...: asks for the files, one a line, remote or
+    // local, and opens them merged; lines that name no file are told and left out
+    // (frame/MainFrameMergedRemote.cpp).
+    void onFollowRemoteMerged();
     // Selects document line `line` in the log view and scrolls it into view with a line
     // above it, as a match of Find is shown.
     void showLine(LineNumber line);

@@ -58,6 +58,7 @@ void MainFrame::createActions()
                    CommandId::OpenMerged,    CommandId::MergedNames}) {
         m_commands->action(id);
     }
+    m_commands->action(CommandId::FollowRemoteMerged);
     for (int id = CommandId::SelectTab1; id <= CommandId::SelectTab9; ++id) {
         m_commands->action(id);
     }
@@ -200,6 +201,7 @@ void MainFrame::updateCommandStates()
     commandAction(CommandId::FollowCommand)->setEnabled(true);
     commandAction(CommandId::FollowJournal)->setEnabled(true);
     commandAction(CommandId::FollowRemote)->setEnabled(true);
+    commandAction(CommandId::FollowRemoteMerged)->setEnabled(true);
     commandAction(CommandId::AddRotated)
         ->setEnabled(m_front->document()->source() == nullptr && !m_front->path().empty());
     SettingsStore& settings = SettingsStore::instance();
@@ -260,6 +262,9 @@ void MainFrame::runCommand(int id)
         break;
     case CommandId::FollowRemote:
         m_sources->onFollowRemote();
+        break;
+    case CommandId::FollowRemoteMerged:
+        onFollowRemoteMerged();
         break;
     case CommandId::AddRotated:
         RotatedOffer::dismiss(m_front);

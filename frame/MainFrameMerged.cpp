@@ -31,7 +31,7 @@ bool MainFrame::openMerged(const std::vector<std::u16string>& paths)
     LogTab* previous = m_front;
     LogTab* target = reuse ? m_front : addTab();
     QStringList unreadable;
-    const bool opened = target->openMerged(paths, unreadable);
+    const bool opened = target->openMerged(paths, unreadable, m_sources);
     if (!opened && !reuse) {
         closeTab(target);
         activateTab(previous);

@@ -9,6 +9,7 @@
 #include "engine/LogDocument.h"
 #include "engine/MergedLogs.h"
 #include "engine/RegexFind.h"
+#include "engine/RemoteSpec.h"
 #include "platform/FileName.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtFileName.h"
@@ -130,18 +131,23 @@ bool MergedPart::open(const std::vector<std::u16string>& paths, QStringList& unr
         auto host = std::make_unique<Host>(this, m_documents.size());
         auto document = std::make_unique<LogDocument>(host.get(), SettingsStore::instance());
         const std::string native = quill::fileNameToBytes(path);
-        if (!fileExists(native)) {
+        const bool remote = isRemoteSpec(native);
+        if (remote) {
+            if (!openRemote(native, *document, unreadable)) {
+                continue;
+            }
+        } else if (!fileExists(native)) {
             unreadable.append(quill::fileNameToDisplay(path) + QStringLiteral(": ") +
                               QString::fromLocal8Bit(std::strerror(ENOENT)));
             continue;
-        }
-        if (!document->openDocument(path)) {
+        } else if (!document->openDocument(path)) {
             unreadable.append(host->error.isEmpty() ? quill::fileNameToDisplay(path) : host->error);
             continue;
         }
         m_hosts.push_back(std::move(host));
         m_documents.push_back(std::move(document));
         m_paths.push_back(path);
+        m_remote.push_back(remote);
     }
     if (m_documents.empty()) {
         return false;
@@ -157,7 +163,7 @@ bool MergedPart::open(const std::vector<std::u16string>& paths, QStringList& unr
     for (const std::u16string& path : m_paths) {
         natives.push_back(quill::fileNameToBytes(path));
     }
-    for (const std::string& name : MergedLogs::shortNames(natives)) {
+    for (const std::string& name : mergedEntryNames(natives)) {
         names.push_back(quill::fileNameToUtf16(name));
     }
     for (LogDocument* document : documents) {
@@ -254,6 +260,10 @@ void MergedPart::alertFor(std::size_t first, std::size_t end)
 
 void MergedPart::reloadSource(std::size_t source)
 {
+    // A spool only grows: its ssh follows the remote file across rotation.
+    if (m_remote[source]) {
+        return;
+    }
     LogDocument& document = *m_documents[source];
     const std::string native = quill::fileNameToBytes(m_paths[source]);
     if (!fileExists(native)) {

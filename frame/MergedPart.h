@@ -4,7 +4,11 @@
 // It owns one document per file, each followed by its own watcher as a tab's document is
 // (a file replaced or truncated is read again, one that vanished is waited for and read
 // again when it returns), the merge (engine/MergedLogs.h) and the text area over its rows
-// (view/MergedRowSource.h), which stands in the tab in place of the log view.
+// (view/MergedRowSource.h), which stands in the tab in place of the log view. A file on
+// another machine (an entry written ssh://..., engine/RemoteSpec.h) is followed by its own
+// ssh into a spool, as a remote tab's is, and its document follows that spool
+// (frame/MergedPartRemote.cpp); ssh's failure is told once, naming the file, and the other
+// files merge on; closing the tab ends every ssh.
 //
 // The tab owns the part; the frame outlives it. User-interface thread only, except that the
 // documents' hosts post from their watchers.
@@ -31,6 +35,7 @@ class MergedLogs;
 class MergedRowSource;
 class QTimer;
 class SoundService;
+class SourceControl;
 class QWidget;
 class MergedArea;
 
@@ -41,8 +46,11 @@ class MergedPart : public QObject {
     MergedPart(QWidget* parent, SoundService* sound);
     ~MergedPart() override;
 
-    // Opens the files (full paths, escaped form); those that cannot be read are left out and
-    // named in unreadable. False when none can be read.
+    // What starts a remote file's ssh and tells its failures (not owned; without it a
+    // remote entry cannot be read). Before open.
+    void setSources(SourceControl* sources) { m_sources = sources; }
+    // Opens the files (full paths, escaped form, or remote files written ssh://...); those
+    // that cannot be read are left out and named in unreadable. False when none can be read.
     bool open(const std::vector<std::u16string>& paths, QStringList& unreadable);
     // Starts the merge (after the first paint).
     void start();
@@ -78,6 +86,10 @@ class MergedPart : public QObject {
     class Host;
     void takeChanges();
     void reloadSource(std::size_t source);
+    // A remote entry into document, its ssh started; false with the reason in unreadable.
+    bool openRemote(const std::string& entry, LogDocument& document, QStringList& unreadable);
+    // Each remote file's ssh, looked at while any runs: a failure is told.
+    void watchRemotes();
     // The keyword alert for rows [first, end) that came with new lines.
     void alertFor(std::size_t first, std::size_t end);
 
@@ -91,6 +103,10 @@ class MergedPart : public QObject {
     MergedArea* m_area = nullptr;
     QTimer* m_retry = nullptr;
     std::vector<bool> m_missing;
+    SourceControl* m_sources = nullptr;
+    // Which documents follow a remote file's spool.
+    std::vector<bool> m_remote;
+    QTimer* m_remoteWatch = nullptr;
     // Each document's time index, for Go to Time (started on its first use).
     std::vector<std::unique_ptr<DocumentTimeIndex>> m_times;
     bool m_paintTraced = false;

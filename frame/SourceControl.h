@@ -25,6 +25,7 @@
 
 #include "engine/Decompressor.h"
 #include "engine/LogSource.h"
+#include "engine/RemoteFile.h"
 
 class LogDocument;
 class QLabel;
@@ -117,6 +118,13 @@ class SourceControl : public QObject {
     // named host:path. What cannot be a host, port or path is refused with a message.
     void onFollowRemote();
     bool followRemote(const QString& host, const QString& port, const QString& path);
+    // A remote file's ssh for a merged tab's document: nullptr, with problem (naming the
+    // file) set, when the spool cannot be made or ssh cannot start.
+    std::unique_ptr<LogSource> startRemote(const RemoteFile& file, QString& problem);
+    // Why a remote file was refused before ssh ran, in plain words.
+    static QString remoteFileErrorText(RemoteFileError error);
+    // A remote source's failure, told once for each reason (also for a merged tab's).
+    void tellRemoteProblem(const LogSource& source);
     // Why a remote source failed, as its ssh's standard error tells (empty: it did not, or
     // not yet): the reason in plain words and ssh's own line.
     QString remoteProblemText(const LogSource& source) const;
@@ -170,8 +178,6 @@ class SourceControl : public QObject {
     void writeHistory();
     void addToHistory(const QString& line);
     QString runCommandPrompt();
-    // A remote source's failure, told once for each reason.
-    void tellRemoteProblem(const LogSource& source);
     void cancel();
 
     QWidget* m_window;

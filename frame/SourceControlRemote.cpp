@@ -109,6 +109,28 @@ void SourceControl::onFollowRemote()
     followRemote(m_remoteHost, m_remotePort, m_remotePath);
 }
 
+QString SourceControl::remoteFileErrorText(RemoteFileError error)
+{
+    StringId reason = StringId::RemoteNoPath;
+    switch (error) {
+    case RemoteFileError::NoHost:
+        reason = StringId::RemoteNoHost;
+        break;
+    case RemoteFileError::BadHost:
+    case RemoteFileError::BadUser:
+        reason = StringId::RemoteBadName;
+        break;
+    case RemoteFileError::BadPort:
+        reason = StringId::RemoteBadPort;
+        break;
+    case RemoteFileError::None:
+    case RemoteFileError::NoPath:
+    case RemoteFileError::BadPath:
+        break;
+    }
+    return LanguageResources::current().string(reason);
+}
+
 bool SourceControl::followRemote(const QString& host, const QString& port, const QString& path)
 {
     const LanguageResources& resources = LanguageResources::current();
@@ -117,26 +139,22 @@ bool SourceControl::followRemote(const QString& host, const QString& port, const
     const RemoteFileError error =
         makeRemoteFile(host.toStdString(), {}, port.toStdString(), path.toStdString(), file);
     if (error != RemoteFileError::None) {
-        StringId reason = StringId::RemoteNoPath;
-        switch (error) {
-        case RemoteFileError::NoHost:
-            reason = StringId::RemoteNoHost;
-            break;
-        case RemoteFileError::BadHost:
-        case RemoteFileError::BadUser:
-            reason = StringId::RemoteBadName;
-            break;
-        case RemoteFileError::BadPort:
-            reason = StringId::RemoteBadPort;
-            break;
-        case RemoteFileError::None:
-        case RemoteFileError::NoPath:
-        case RemoteFileError::BadPath:
-            break;
-        }
-        showMessage(resources.format(StringId::BadRemoteFile, resources.string(reason)));
+        showMessage(resources.format(StringId::BadRemoteFile, remoteFileErrorText(error)));
         return false;
     }
+    const QString name = QString::fromStdString(remoteFileName(file));
+    QString problem;
+    std::unique_ptr<LogSource> source = startRemote(file, problem);
+    if (!source) {
+        showMessage(problem);
+        return false;
+    }
+    return openInTarget(std::move(source), name);
+}
+
+std::unique_ptr<LogSource> SourceControl::startRemote(const RemoteFile& file, QString& problem)
+{
+    const LanguageResources& resources = LanguageResources::current();
     const QString name = QString::fromStdString(remoteFileName(file));
     SourceOptions options;
     options.folder = m_folder;
@@ -145,23 +163,23 @@ bool SourceControl::followRemote(const QString& host, const QString& port, const
     std::unique_ptr<LogSource> source =
         LogSource::followRemote(file, m_remoteOptions, toU16(name), options, spoolError);
     if (!source) {
-        showMessage(resources.format(
+        problem = resources.format(
             StringId::NoSpool, name,
             QString::fromLocal8Bit(m_folder.empty() ? quill::spoolFolderPath() : m_folder),
-            QString::fromLocal8Bit(std::strerror(spoolError))));
-        return false;
+            QString::fromLocal8Bit(std::strerror(spoolError)));
+        return nullptr;
     }
     const SourceStatus status = source->status();
     if (status.problem == SourceStatus::Problem::StartFailed) {
-        showMessage(resources.format(StringId::CommandStartFailed, QStringLiteral("ssh"),
-                                     QString::fromLocal8Bit(std::strerror(status.error)),
-                                     QString::number(status.error)));
-        return false;
+        problem = resources.format(StringId::CommandStartFailed, QStringLiteral("ssh"),
+                                   QString::fromLocal8Bit(std::strerror(status.error)),
+                                   QString::number(status.error));
+        return nullptr;
     }
     TraceLog::instance().line(TraceLog::LevelInfo, "Following remote file ",
                               std::u16string_view(toU16(name)), ", ssh process ",
                               std::int64_t(source->processId()));
-    return openInTarget(std::move(source), name);
+    return source;
 }
 
 QString SourceControl::remoteProblemText(const LogSource& source) const

@@ -264,6 +264,11 @@ enum class StringId : int {
     // Logs merged by time: the dialog's caption, files left out, notes in the status bar.
     OpenMergedCaption = 700,
     MergedUnreadable = 701,
+    // File > Follow Remote Files Merged: the box, the lines it leaves out, --help's line.
+    FollowRemoteMergedCaption = 850,
+    RemoteMergedIntro = 851,
+    RemoteMergedBadLines = 852,
+    UsageRemoteSpec = 853,
     MergedNoTimes = 702,
     MergedBuilding = 703,
     Ready = 57345,
@@ -388,6 +393,8 @@ enum Id : int {
     // File > Open Merged..., View > Source Names.
     OpenMerged = 33300,
     MergedNames = 33301,
+    // File > Follow Remote Files Merged...
+    FollowRemoteMerged = 33345,
     // Reading comfort.
     ViewTerminalColors = 33150,
     ViewWrapLines = 33160,

@@ -3,12 +3,14 @@
 // own configuration (-F) through the option only tests give. The box is filled with real
 // key events; a hostile path reaches the remote tail as one word; the file grows and
 // rotates; closing the tab ends ssh; a wrong key, an unknown or changed host key, a closed
-// port and a missing file each get their own message.
+// port and a missing file each get their own message. Several files, remote and local,
+// typed into File > Follow Remote Files Merged... merge by time in one tab.
 
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedPart.h"
 #include "frame/SourceControl.h"
 #include "resources/LanguageResources.h"
 #include "support/EnglishPackage.h"
@@ -16,11 +18,15 @@
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
 #include "view/LogView.h"
+#include "view/MergedArea.h"
+#include "view/MergedRowSource.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -34,6 +40,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <string>
 #include <sys/socket.h>
@@ -500,4 +507,101 @@ TEST_F(RemoteFollowTest, AHostThatStopsAnsweringIsToldAsALostConnection)
         return sources()->label()->text().startsWith(QStringLiteral("Connection lost"));
     })) << sources()->label()->text().toStdString();
     EXPECT_EQ(lastLine(), u"before");
+}
+
+// Two files on "two machines" (aliases of the test's sshd), a local one, one on a host that
+// refuses and a line that names no file, typed into the box: the lines of the three merge
+// by time, new ones join, the refused host and the line are each named, and closing the tab
+// ends every ssh.
+TEST_F(RemoteFollowTest, SeveralRemoteFilesMergeByTimeAndAFailingHostIsNamed)
+{
+    const std::string aliases = dir.file("aliases.ssh_config");
+    quilltest::writeFile(aliases, "Host east west\n  HostName 127.0.0.1\n  Port " +
+                                      std::to_string(port) + "\n" + readText(good));
+    sources()->setRemoteOptions({"-F", aliases});
+    const std::string east = dir.file("east.log");
+    const std::string west = dir.file("west.log");
+    const std::string here = dir.file("here.log");
+    quilltest::writeFile(east, "2026-12-11 10:00:01 east one\n2026-12-11 10:00:04 east two\n");
+    quilltest::writeFile(west, "2026-12-11 10:00:02 west one\n2026-12-11 10:00:05 west two\n");
+    quilltest::writeFile(here, "2026-12-11 10:00:03 here one\n");
+    const int closed = freePort();
+    const QString typed = QStringLiteral("east:%1\n  %5@west:%2  \n\nssh://127.0.0.1:%3%1\n"
+                                         "app.log\n%4\n")
+                              .arg(QString::fromStdString(east), QString::fromStdString(west),
+                                   QString::number(closed), QString::fromStdString(here),
+                                   QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name));
+    const int tabs = frame->tabCount();
+    bool filled = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr ||
+            dialog->objectName() != QStringLiteral("followRemoteMergedDialog")) {
+            ADD_FAILURE() << "no Follow Remote Files Merged box";
+            if (dialog != nullptr) {
+                dialog->reject();
+            }
+            return;
+        }
+        auto* edit = dialog->findChild<QPlainTextEdit*>(QStringLiteral("remoteEntries"));
+        ASSERT_NE(edit, nullptr);
+        for (const QString& line : typed.split(u'\n')) {
+            QTest::keyClicks(edit, line);
+            QTest::keyClick(edit, Qt::Key_Return);
+        }
+        const auto buttons = dialog->findChildren<QPushButton*>();
+        for (QPushButton* button : buttons) {
+            if (button->text().remove(u'&') == QStringLiteral("OK")) {
+                filled = true;
+                QTest::mouseClick(button, Qt::LeftButton);
+            }
+        }
+    });
+    frame->action(CommandId::FollowRemoteMerged)->trigger();
+    ASSERT_TRUE(filled);
+    ASSERT_EQ(frame->tabCount(), tabs + 1);
+    MergedPart* merged = frame->currentTab()->merged();
+    ASSERT_NE(merged, nullptr);
+    EXPECT_EQ(merged->label(),
+              QStringLiteral("east:east.log + west:west.log + 127.0.0.1:east.log + here.log"));
+    ASSERT_GE(messages.size(), 1);
+    EXPECT_TRUE(messages.front().contains(QStringLiteral("app.log: no host is given")))
+        << messages.front().toStdString();
+    const auto rowsRead = [&] {
+        QStringList rows;
+        for (std::size_t row = 0; row < merged->rows()->rowCount(); ++row) {
+            rows.append(QString::fromStdU16String(std::u16string(merged->rows()->rowText(row))));
+        }
+        return rows.join(u'|');
+    };
+    const QString expected = QStringLiteral(
+        "2026-12-11 10:00:01 east one|2026-12-11 10:00:02 west one|2026-12-11 10:00:03 here one|"
+        "2026-12-11 10:00:04 east two|2026-12-11 10:00:05 west two");
+    EXPECT_TRUE(waitFor([&] { return rowsRead() == expected; }, Patience))
+        << rowsRead().toStdString() << " | " << messages.join(u'|').toStdString();
+    // The refusing host is named once, with ssh's reason; the others merge on.
+    EXPECT_TRUE(waitFor([&] { return messages.size() >= 2; }, Patience));
+    ASSERT_EQ(messages.size(), 2) << messages.join(u'|').toStdString();
+    EXPECT_TRUE(
+        messages.back().startsWith(QStringLiteral("127.0.0.1:") + QString::fromStdString(east)))
+        << messages.back().toStdString();
+    EXPECT_TRUE(messages.back().contains(QStringLiteral("refuses the connection")))
+        << messages.back().toStdString();
+
+    // A new line of east older than west's last takes its place by time.
+    quilltest::appendFile(east, "2026-12-11 10:00:04 east three\n");
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return rowsRead() ==
+                   QStringLiteral("2026-12-11 10:00:01 east one|2026-12-11 10:00:02 west one|"
+                                  "2026-12-11 10:00:03 here one|2026-12-11 10:00:04 east two|"
+                                  "2026-12-11 10:00:04 east three|2026-12-11 10:00:05 west two");
+        },
+        Patience))
+        << rowsRead().toStdString();
+    EXPECT_EQ(sshChildren(), 2);
+    frame->closeTab(frame->currentTab());
+    EXPECT_TRUE(waitFor([] { return sshChildren() == 0; }, std::chrono::seconds(10)))
+        << "ssh outlived its tab";
+    EXPECT_EQ(messages.size(), 2) << messages.join(u'|').toStdString();
 }
