@@ -36,6 +36,16 @@ namespace {
 constexpr ColorRef SourceColors[] = {0xB4771F, 0x0E7FFF, 0x2CA02C, 0x2827D6, 0xBD6794,
                                      0x4B568C, 0xC277E3, 0x7F7F7F, 0x22BDBC, 0xCFBE17};
 
+// A file that a writer appends to without pause is polled once a frame (a tab's watcher
+// polls such a file ten times a second): lines of several machines are read side by side
+// as they come, and a line reaches the screen within about a frame of its write.
+WatchTiming mergedWatchTiming()
+{
+    WatchTiming timing;
+    timing.busyGap = std::chrono::milliseconds(16);
+    return timing;
+}
+
 bool fileExists(const std::string& path)
 {
     struct stat info {};
@@ -130,6 +140,7 @@ bool MergedPart::open(const std::vector<std::u16string>& paths, QStringList& unr
         }
         auto host = std::make_unique<Host>(this, m_documents.size());
         auto document = std::make_unique<LogDocument>(host.get(), SettingsStore::instance());
+        document->setWatchTiming(mergedWatchTiming());
         const std::string native = quill::fileNameToBytes(path);
         const bool remote = isRemoteSpec(native);
         if (remote) {

@@ -40,6 +40,11 @@
 //   FollowWithTimeline/timeline, FollowLatencyWithTimeline/timeline  the same two cases with
 //                           three keywords, the timeline hidden (0) and shown (1); with it
 //                           shown, the lines its steps count after the last refresh.
+//   MergedFollowLatency/remote  a merged tab following two files written at 1,000 lines a
+//                           second each for 5 s: a line's write to the first paint that holds
+//                           it at the bottom (median, 95th percentile, largest), the lines
+//                           never painted and the process's CPU; remote=1 follows them by ssh
+//                           to 127.0.0.1 (QUILL_BENCH_SSH_CONFIG: the ssh configuration).
 //
 // Per-step medians are reported as the counters median_ms / median_us.
 //
