@@ -107,6 +107,10 @@ TEST(RemoteSpecTest, EdgesOfWhatIsRefused)
             EXPECT_EQ(file.port, c.port);
         }
     }
+    // Only the whole scheme: a local file named ssh:/host/x is reached as it is written.
+    EXPECT_TRUE(isRemoteSpec("ssh://"));
+    EXPECT_FALSE(isRemoteSpec("ssh:/host/x"));
+    EXPECT_FALSE(isRemoteSpec("./ssh://host/x"));
     // Lines of the box.
     const std::vector<std::pair<std::string, std::string>> lines = {
         {"  /var/log/a b.log ", "/var/log/a b.log"},

@@ -28,8 +28,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -286,6 +288,27 @@ TEST_F(MergedViewTest, MergeOnTheCommandLineAndAKeywordAlertOnNewRows)
     ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
     quilltest::writeFile(a, lines(true, 30, 70, 4));
     ASSERT_TRUE(waitFor([&] { return rows() == expected(); })) << rows().size();
+}
+
+// A remote file on the command line is taken as written, not as a path of this folder: one
+// that cannot be followed is named with the reason, and the local file merges alone.
+TEST_F(MergedViewTest, ARemoteFileOnTheCommandLineIsNamedAsWritten)
+{
+    quilltest::writeFile(a, lines(true, 0, 20, 1));
+    // Told while the window starts, before the test's handler: in the box, read and closed.
+    QString told;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->accept();
+        }
+    });
+    start({"--merge", a, "ssh://-oProxyCommand=x/var/log/app.log"});
+    ASSERT_NE(merged(), nullptr);
+    EXPECT_EQ(merged()->fileCount(), 1u);
+    EXPECT_TRUE(told.contains(
+        QStringLiteral("\nssh://-oProxyCommand=x/var/log/app.log: the host or user name is empty")))
+        << told.toStdString();
 }
 
 TEST_F(MergedViewTest, AFileWithoutTimesGoesFirstAsABlockAndTheStatusBarSaysSo)

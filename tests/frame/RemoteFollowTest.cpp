@@ -600,8 +600,29 @@ TEST_F(RemoteFollowTest, SeveralRemoteFilesMergeByTimeAndAFailingHostIsNamed)
         Patience))
         << rowsRead().toStdString();
     EXPECT_EQ(sshChildren(), 2);
+
+    // West's tail ends on the other side long after the start: that failure is told too.
+    std::string westTail;
+    for (const std::string& word : {std::string("tail"), std::string("-F"), std::string("-n"),
+                                    std::string("+1"), std::string("--"), west}) {
+        westTail += word + '\0';
+    }
+    pid_t tail = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") == std::string::npos &&
+            readText(entry.path().string() + "/cmdline") == westTail) {
+            tail = std::stoi(name);
+        }
+    }
+    ASSERT_GT(tail, 0) << "no remote tail of " << west;
+    ASSERT_EQ(::kill(tail, SIGTERM), 0);
+    EXPECT_TRUE(waitFor([&] { return messages.size() >= 3; }, Patience));
+    ASSERT_EQ(messages.size(), 3) << messages.join(u'|').toStdString();
+    EXPECT_TRUE(messages.back().contains(QStringLiteral("@west:") + QString::fromStdString(west)))
+        << messages.back().toStdString();
     frame->closeTab(frame->currentTab());
     EXPECT_TRUE(waitFor([] { return sshChildren() == 0; }, std::chrono::seconds(10)))
         << "ssh outlived its tab";
-    EXPECT_EQ(messages.size(), 2) << messages.join(u'|').toStdString();
+    EXPECT_EQ(messages.size(), 3) << messages.join(u'|').toStdString();
 }
