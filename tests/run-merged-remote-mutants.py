@@ -22,7 +22,7 @@ for raw in open("tests/merged-remote-mutants.txt"):
     if len(sys.argv) > 1 and ident not in sys.argv[1:]:
         continue
     text = text.replace("\\n", "\n")
-    replacement = replacement.replace("\\n", "\n").replace("\\|", "|")
+    replacement = replacement.replace("\\n", "\n")
     path = place.split(":")[0]
     original = open(path).read()
     assert original.count(text) == 1, ident
