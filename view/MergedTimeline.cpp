@@ -65,8 +65,8 @@ bool MergedTimeline::shownLines(LineNumber& top, LineNumber& bottom) const
     const std::size_t first = std::min(m_area->firstVisibleRow(), count - 1);
     const std::size_t shown =
         std::size_t(std::max(1, m_area->viewport()->height() / std::max(1, m_area->rowHeight())));
-    constexpr std::size_t most = std::numeric_limits<LineNumber>::max();
-    top = LineNumber(std::min(first, most));
-    bottom = LineNumber(std::min(first + shown, most));
+    constexpr std::size_t Most = std::numeric_limits<LineNumber>::max();
+    top = LineNumber(std::min(first, Most));
+    bottom = LineNumber(std::min(first + shown, Most));
     return true;
 }
