@@ -351,3 +351,29 @@ TEST(MergedRowMapTest, RandomWalksMatchTheRowsModel)
         ASSERT_TRUE(failure.empty()) << "seed " << seed << ": " << failure;
     }
 }
+
+// The lines before a row right at a checkpoint and at the very end, where the count comes
+// from the source's total, not from a checkpoint that is not there.
+TEST(MergedRowMapTest, LinesBeforeRowsAtCheckpointsAndTheEnd)
+{
+    for (const std::size_t total : {MergedRows::CheckpointRows, 2 * MergedRows::CheckpointRows,
+                                    2 * MergedRows::CheckpointRows + 1}) {
+        MergedRows rows(3);
+        std::vector<LineNumber> counted(3, 0);
+        std::vector<std::vector<LineNumber>> before;
+        for (std::size_t row = 0; row < total; ++row) {
+            before.push_back(counted);
+            const std::size_t source = (row * 7 / 5) % 3;
+            rows.push(source);
+            ++counted[source];
+        }
+        before.push_back(counted);
+        for (const std::size_t row : {std::size_t(0), MergedRows::CheckpointRows - 1,
+                                      MergedRows::CheckpointRows, total - 1, total}) {
+            for (std::size_t s = 0; s < 3; ++s) {
+                EXPECT_EQ(rows.linesBefore(s, row), before[row][s])
+                    << "row " << row << " of " << total << ", source " << s;
+            }
+        }
+    }
+}
