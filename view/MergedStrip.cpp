@@ -64,16 +64,14 @@ void MergedStrip::paintEvent(QPaintEvent* event)
             }
         }
     }
-    // The rows on screen, framed.
+    // The rows on screen, as a bar along the left edge that leaves the colours beside it.
     const std::size_t first = std::min<std::size_t>(m_area->firstVisibleRow(), count - 1);
     const std::size_t shown =
         std::size_t(std::max(1, m_area->viewport()->height() / std::max(1, m_area->rowHeight())));
     const int top = rowOf(first, count);
     const int bottom =
         std::max(top + 2, rowOf(std::min<std::uint64_t>(first + shown, count), count));
-    QColor frame = palette().color(QPalette::Highlight);
-    frame.setAlpha(110);
-    painter.fillRect(QRect(0, top, width(), bottom - top), frame);
+    painter.fillRect(QRect(0, top, ShownWidth, bottom - top), palette().color(QPalette::Highlight));
 }
 
 void MergedStrip::mousePressEvent(QMouseEvent* event)

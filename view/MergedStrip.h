@@ -23,6 +23,8 @@ class MergedStrip : public OverviewStrip {
     // The documents' keyword buckets as they are now, one per document (empty for one that
     // is not searched).
     using Overviews = std::function<std::vector<KeywordLines::Overview>()>;
+    // The bar that marks the rows on screen.
+    static constexpr int ShownWidth = 2;
 
     MergedStrip(MergedArea* area, MergedRowSource* rows, Overviews overviews);
 

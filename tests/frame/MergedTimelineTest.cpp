@@ -43,7 +43,7 @@ namespace {
 constexpr std::time_t Base = 1'796'000'000;
 constexpr ColorRef ErrorBack = 0x0000FF; // red (0x00BBGGRR)
 
-// A line of file `tag` at `second` after Base; every 50th of east's holds ERROR.
+// A line of east or west at `second` after Base; every 50th of east's holds ERROR.
 std::string logLine(bool east, int second)
 {
     const std::time_t t = Base + second;
@@ -51,7 +51,7 @@ std::string logLine(bool east, int second)
     localtime_r(&t, &parts);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    const bool error = east && second % 100 == 0;
+    const bool error = east && second % 100 == 50;
     return std::string(text) + (east ? " east " : " west ") + std::to_string(second) +
            (error ? " ERROR" : "");
 }
@@ -150,7 +150,8 @@ class MergedTimelineTest : public ::testing::Test {
 TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
 {
     quilltest::writeFile(a, lines(true, 0, 1600, 2));
-    quilltest::writeFile(b, lines(false, 1, 1600, 3));
+    // West ends earlier: the timeline spans both files' times.
+    quilltest::writeFile(b, lines(false, 1, 1000, 3));
     app = std::make_unique<Application>();
     ASSERT_TRUE(app->initInstance({"--merge", a, b}));
     frame = app->mainFrame();
@@ -204,12 +205,12 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
         redRows.clear();
         const QImage shot = strip->grab().toImage();
         for (int y = 0; y < shot.height(); ++y) {
-            if (shot.pixelColor(1, y) == red) {
+            if (shot.pixelColor(shot.width() / 2, y) == red) {
                 redRows.push_back(y);
             }
         }
-        return !redRows.empty();
-    }));
+        return redRows.size() == errorRows.size();
+    })) << redRows.size();
     const std::size_t count = area->rowCount();
     const QRect track = strip->track();
     // A strip row stands for this many rows at most (a click goes to the first that starts
@@ -218,13 +219,16 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
     for (const int y : {redRows.front(), redRows.back()}) {
         clickThroughWindow(strip, QPoint(strip->width() / 2, y));
         const std::size_t at = area->currentRow();
-        EXPECT_TRUE(
-            std::any_of(errorRows.begin(), errorRows.end(),
-                        [&](std::size_t row) { return row + span > at && row < at + span; }))
+        const std::size_t wanted = y == redRows.front() ? errorRows.front() : errorRows.back();
+        EXPECT_TRUE(wanted + span > at && wanted < at + span)
             << "strip row " << y << " went to row " << at << " for " << strip->lineAt(y, count)
             << " of " << count << " track " << track.top() << "+" << track.height() << " span "
             << span << " last error row " << errorRows.back();
     }
+    // The rows on screen marked along the strip's left edge.
+    const QImage shot = strip->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(0, strip->rowOf(area->firstVisibleRow(), count)),
+              strip->palette().color(QPalette::Highlight));
     // No keyword colour far from every keyword row.
     for (int y = track.top(); y < track.bottom(); ++y) {
         const std::size_t at = strip->lineAt(y, count);
@@ -286,7 +290,7 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
 
     // It grows as both files do.
     quilltest::appendFile(a, lines(true, 1600, 2000, 2));
-    quilltest::appendFile(b, lines(false, 1600, 2000, 3));
+    quilltest::appendFile(b, lines(false, 1000, 2000, 3));
     ASSERT_TRUE(waitFor(rowsMatch));
     ASSERT_TRUE(waitFor([&] { return totalLines(*timeline) == written.size(); }))
         << totalLines(*timeline) << " of " << written.size();
