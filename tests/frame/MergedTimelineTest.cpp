@@ -181,6 +181,61 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
     }
     ASSERT_EQ(errorRows.size(), 16u);
 
+    // The timeline first, its keyword lines counted by the files' time indexes: both files'
+    // lines, step by step.
+    const std::size_t count = area->rowCount();
+    pick(CommandId::Timeline);
+    auto* timeline = part()->navigation()->timeline();
+    const auto errorsCounted = [&] {
+        std::uint64_t counted = 0;
+        for (const TimelineCounts::Step& s : timeline->steps()) {
+            counted += s.keywordLines.empty() ? 0 : s.keywordLines[0];
+        }
+        return counted;
+    };
+    ASSERT_TRUE(waitFor([&] {
+        return timeline->isVisible() && totalLines(*timeline) == count &&
+               errorsCounted() == errorRows.size();
+    })) << totalLines(*timeline)
+        << ", " << errorsCounted();
+    // A group of 128 of a file's lines counts at its last line's time (the times climb).
+    const TimeMs step = timeline->step();
+    const auto modelFirstRow = [&](TimeMs start) {
+        std::size_t first = SIZE_MAX;
+        for (const bool east : {true, false}) {
+            std::vector<const Written*> own;
+            for (const Written& line : written) {
+                if (line.east == east) {
+                    own.push_back(&line);
+                }
+            }
+            for (std::size_t g = 0; g * 128 < own.size(); ++g) {
+                const Written& last = *own[std::min(own.size() - 1, g * 128 + 127)];
+                const TimeMs t = (Base + last.second) * 1000;
+                if (t - t % step == start) {
+                    const auto want = expected();
+                    first = std::min(
+                        first, std::size_t(std::find(want.begin(), want.end(), own[g * 128]->text) -
+                                           want.begin()));
+                }
+            }
+        }
+        return first;
+    };
+    const std::vector<TimelineCounts::Step> steps = timeline->steps();
+    ASSERT_GE(steps.size(), 3u);
+    for (const std::size_t i : {std::size_t(0), steps.size() / 2, steps.size() - 1}) {
+        EXPECT_EQ(steps[i].firstLine, modelFirstRow(steps[i].start)) << i;
+        clickThroughWindow(timeline, timeline->barRect(i).center());
+        EXPECT_EQ(area->currentRow(), steps[i].firstLine) << "bar " << i;
+    }
+    const std::size_t middle = steps.size() / 2;
+    const QPoint tipAt = timeline->barRect(middle).center();
+    QHelpEvent help(QEvent::ToolTip, tipAt, timeline->mapToGlobal(tipAt));
+    QApplication::sendEvent(timeline, &help);
+    EXPECT_TRUE(QToolTip::text().contains(QStringLiteral(": %1 lines").arg(steps[middle].lines)))
+        << QToolTip::text().toStdString();
+
     // Alt+Down from the top: the keyword rows one after another; Alt+Up back.
     area->setFocus();
     QTest::keyClick(area, Qt::Key_Home, Qt::ControlModifier);
@@ -211,7 +266,6 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
         }
         return redRows.size() == errorRows.size();
     })) << redRows.size();
-    const std::size_t count = area->rowCount();
     const QRect track = strip->track();
     // A strip row stands for this many rows at most (a click goes to the first that starts
     // on it, which may lie below the first it paints).
@@ -240,60 +294,15 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
         }
     }
 
-    // The timeline: both files' lines, step by step.
-    pick(CommandId::Timeline);
-    auto* timeline = part()->navigation()->timeline();
-    ASSERT_TRUE(waitFor([&] { return timeline->isVisible() && totalLines(*timeline) == count; }))
-        << totalLines(*timeline);
-    // A group of 128 of a file's lines counts at its last line's time (the times climb).
-    const TimeMs step = timeline->step();
-    const auto modelFirstRow = [&](TimeMs start) {
-        std::size_t first = SIZE_MAX;
-        for (const bool east : {true, false}) {
-            std::vector<const Written*> own;
-            for (const Written& line : written) {
-                if (line.east == east) {
-                    own.push_back(&line);
-                }
-            }
-            for (std::size_t g = 0; g * 128 < own.size(); ++g) {
-                const Written& last = *own[std::min(own.size() - 1, g * 128 + 127)];
-                const TimeMs t = (Base + last.second) * 1000;
-                if (t - t % step == start) {
-                    const auto want = expected();
-                    first = std::min(
-                        first, std::size_t(std::find(want.begin(), want.end(), own[g * 128]->text) -
-                                           want.begin()));
-                }
-            }
-        }
-        return first;
-    };
-    const std::vector<TimelineCounts::Step> steps = timeline->steps();
-    ASSERT_GE(steps.size(), 3u);
-    std::uint64_t errors = 0;
-    for (const TimelineCounts::Step& s : steps) {
-        errors += s.keywordLines.empty() ? 0 : s.keywordLines[0];
-    }
-    EXPECT_EQ(errors, errorRows.size());
-    for (const std::size_t i : {std::size_t(0), steps.size() / 2, steps.size() - 1}) {
-        EXPECT_EQ(steps[i].firstLine, modelFirstRow(steps[i].start)) << i;
-        clickThroughWindow(timeline, timeline->barRect(i).center());
-        EXPECT_EQ(area->currentRow(), steps[i].firstLine) << "bar " << i;
-    }
-    const std::size_t middle = steps.size() / 2;
-    const QPoint at = timeline->barRect(middle).center();
-    QHelpEvent help(QEvent::ToolTip, at, timeline->mapToGlobal(at));
-    QApplication::sendEvent(timeline, &help);
-    EXPECT_TRUE(QToolTip::text().contains(QStringLiteral(": %1 lines").arg(steps[middle].lines)))
-        << QToolTip::text().toStdString();
-
-    // It grows as both files do.
+    // It grows as both files do, its keyword lines now counted by the files' keyword
+    // searches, which the jumps and the strip started.
     quilltest::appendFile(a, lines(true, 1600, 2000, 2));
     quilltest::appendFile(b, lines(false, 1000, 2000, 3));
     ASSERT_TRUE(waitFor(rowsMatch));
-    ASSERT_TRUE(waitFor([&] { return totalLines(*timeline) == written.size(); }))
-        << totalLines(*timeline) << " of " << written.size();
+    ASSERT_TRUE(waitFor([&] {
+        return totalLines(*timeline) == written.size() && errorsCounted() == 20;
+    })) << totalLines(*timeline)
+        << " of " << written.size() << ", " << errorsCounted();
 }
 
 } // namespace
