@@ -196,6 +196,11 @@ void LogTab::setFront(bool front)
         return;
     }
     setTimelineShown(SettingsStore::instance().boolValue(Setting::Timeline));
+    if (m_merged) {
+        // Another tab may have switched the strip since this one was in front.
+        m_merged->navigation()->setOverviewShown(
+            SettingsStore::instance().boolValue(Setting::OverviewStrip));
+    }
     const bool marked = m_newLines || m_alert;
     m_newLines = false;
     m_alert = false;

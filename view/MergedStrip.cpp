@@ -14,8 +14,7 @@
 #include <algorithm>
 
 MergedStrip::MergedStrip(MergedArea* area, MergedRowSource* rows, Overviews overviews)
-    : OverviewStrip(static_cast<QAbstractScrollArea*>(area)), m_area(area), m_rows(rows),
-      m_overviews(std::move(overviews))
+    : OverviewStrip(area), m_area(area), m_rows(rows), m_overviews(std::move(overviews))
 {
     setObjectName(QStringLiteral("mergedStrip"));
 }
