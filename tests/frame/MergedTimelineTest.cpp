@@ -228,6 +228,13 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
         EXPECT_EQ(steps[i].firstLine, modelFirstRow(steps[i].start)) << i;
         clickThroughWindow(timeline, timeline->barRect(i).center());
         EXPECT_EQ(area->currentRow(), steps[i].firstLine) << "bar " << i;
+        // The step shown is marked above its bar; the first or the last, far off, is not.
+        QApplication::processEvents();
+        const QImage shot = timeline->grab().toImage();
+        const QColor base = timeline->palette().color(QPalette::Base);
+        const std::size_t far = i == 0 ? steps.size() - 1 : 0;
+        EXPECT_NE(shot.pixelColor(timeline->barRect(i).center().x(), 0), base) << "bar " << i;
+        EXPECT_EQ(shot.pixelColor(timeline->barRect(far).center().x(), 0), base) << "bar " << far;
     }
     const std::size_t middle = steps.size() / 2;
     const QPoint tipAt = timeline->barRect(middle).center();
