@@ -187,6 +187,16 @@ std::size_t MergedRows::rowOfLine(std::size_t source, LineNumber line) const
     return m_rows;
 }
 
+LineNumber MergedRows::linesBefore(std::size_t source, std::size_t row) const
+{
+    if (row >= m_rows) {
+        return m_lines[source];
+    }
+    const std::size_t checkpoint = row / CheckpointRows;
+    return m_counts[checkpoint * m_sources + source] +
+           countIn(source, checkpoint * CheckpointRows, row);
+}
+
 std::vector<std::uint8_t> MergedRows::sourcesFrom(std::size_t first) const
 {
     std::vector<std::uint8_t> sources;

@@ -3,6 +3,7 @@
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedNavigation.h"
 #include "frame/MergedPart.h"
 
 #include "diagnostics/TraceLog.h"
@@ -195,6 +196,11 @@ void LogTab::setFront(bool front)
         return;
     }
     setTimelineShown(SettingsStore::instance().boolValue(Setting::Timeline));
+    if (m_merged) {
+        // Another tab may have switched the strip since this one was in front.
+        m_merged->navigation()->setOverviewShown(
+            SettingsStore::instance().boolValue(Setting::OverviewStrip));
+    }
     const bool marked = m_newLines || m_alert;
     m_newLines = false;
     m_alert = false;
@@ -311,6 +317,7 @@ bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& u
     m_merged = std::move(merged);
     m_splitter->hide();
     m_timeline->hide();
+    layout()->addWidget(m_merged->navigation()->timeline());
     layout()->addWidget(m_merged->area());
     setFocusProxy(m_merged->area());
     connect(m_merged.get(), &MergedPart::statusChanged, this, &LogTab::statusChanged);
@@ -320,6 +327,7 @@ bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& u
     updateAllViews();
     // The merge starts once the tab has painted: opening never waits for the lines' times.
     QTimer::singleShot(0, m_merged.get(), [merged = m_merged.get()] { merged->start(); });
+    setTimelineShown(SettingsStore::instance().boolValue(Setting::Timeline));
     emit labelChanged();
     return true;
 }
@@ -327,7 +335,8 @@ bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& u
 void LogTab::setTimelineShown(bool shown)
 {
     if (m_merged) {
-        return; // not over merged rows yet
+        m_merged->navigation()->setTimelineShown(shown);
+        return;
     }
     countTimelineKeywords(shown);
     if (shown) {

@@ -1,11 +1,14 @@
 // A tab of several files merged by time in the main frame: opening it, the Source Names
 // switch, and the commands a merged tab answers itself (Copy, Select All, Go to Line over
-// its rows, the marks; Find is in MainFrameFind.cpp); the commands that do not act on merged rows
+// its rows, the marks, the overview strip and the keyword-line jumps; Find is in
+// MainFrameFind.cpp, the timeline is the tab's); the commands that do not act on merged rows
 // yet are turned off while it is in front, so none of them acts on the tab's hidden empty document.
 
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedNavigation.h"
 #include "frame/MergedPart.h"
+#include "frame/NavigationCommands.h"
 
 #include "dialogs/GoToLineDialog.h"
 #include "dialogs/GoToTimeDialog.h"
@@ -72,6 +75,23 @@ bool MainFrame::runMergedCommand(int id)
     }
     MergedArea* area = merged->area();
     switch (id) {
+    case CommandId::OverviewStrip: {
+        SettingsStore& settings = SettingsStore::instance();
+        const bool shown = !settings.boolValue(Setting::OverviewStrip);
+        settings.setBool(Setting::OverviewStrip, shown);
+        // The log views take it up at their next update.
+        for (int i = 0; i < tabCount(); ++i) {
+            if (tab(i)->merged() != nullptr) {
+                tab(i)->merged()->navigation()->setOverviewShown(shown);
+            }
+        }
+        updateCommandStates();
+        return true;
+    }
+    case CommandId::NextKeywordLine:
+    case CommandId::PreviousKeywordLine:
+        merged->navigation()->jumpToKeywordLine(id == CommandId::NextKeywordLine);
+        return true;
     case CommandId::ToggleMark:
         area->toggleMarkAtCurrentRow();
         return true;
@@ -143,12 +163,16 @@ void MainFrame::updateMergedCommandStates()
     if (merged == nullptr) {
         return;
     }
-    for (const int id :
-         {CommandId::Filter, CommandId::FilterAsView, CommandId::SaveLinesAs, CommandId::Pause,
-          CommandId::Resume, CommandId::Reload, CommandId::Clear, CommandId::MarkNote,
-          CommandId::ViewMarks, CommandId::NextKeywordLine, CommandId::PreviousKeywordLine,
-          CommandId::Timeline, CommandId::OverviewStrip, CommandId::FindAll}) {
+    for (const int id : {CommandId::Filter, CommandId::FilterAsView, CommandId::SaveLinesAs,
+                         CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear,
+                         CommandId::MarkNote, CommandId::ViewMarks, CommandId::FindAll}) {
         commandAction(id)->setEnabled(false);
+    }
+    commandAction(CommandId::OverviewStrip)->setEnabled(true);
+    commandAction(CommandId::Timeline)->setEnabled(true);
+    for (const int id : {CommandId::NextKeywordLine, CommandId::PreviousKeywordLine}) {
+        commandAction(id)->setEnabled(merged->area()->rowCount() > 0 &&
+                                      !NavigationCommands::fieldHasKeys());
     }
     commandAction(CommandId::Copy)->setEnabled(merged->area()->canCopy());
     commandAction(CommandId::SelectAll)->setEnabled(true);

@@ -28,6 +28,7 @@ class FilterPattern;
 struct TimeQuery;
 class LogDocument;
 class MergedLogs;
+class MergedNavigation;
 class MergedRowSource;
 class QTimer;
 class SoundService;
@@ -50,6 +51,8 @@ class MergedPart : public QObject {
     MergedArea* area() const { return m_area; }
     MergedRowSource* rows() const { return m_rows.get(); }
     MergedLogs* merge() const { return m_merge.get(); }
+    // The strip, the keyword-line jumps and the timeline (frame/MergedNavigation.h).
+    MergedNavigation* navigation() const { return m_navigation.get(); }
     std::size_t fileCount() const { return m_documents.size(); }
 
     // The tab's text: the short names joined.
@@ -91,8 +94,9 @@ class MergedPart : public QObject {
     MergedArea* m_area = nullptr;
     QTimer* m_retry = nullptr;
     std::vector<bool> m_missing;
-    // Each document's time index, for Go to Time (started on its first use).
+    // Each document's time index, for Go to Time and the timeline (started on first use).
     std::vector<std::unique_ptr<DocumentTimeIndex>> m_times;
+    std::unique_ptr<MergedNavigation> m_navigation;
     bool m_paintTraced = false;
     bool m_completeTraced = false;
 };

@@ -11,6 +11,7 @@
 
 #include "engine/MergedLogs.h"
 #include "engine/MergedOrder.h"
+#include "engine/MergedRowMap.h"
 #include "view/RowSource.h"
 
 #include <map>
@@ -43,6 +44,8 @@ class MergedRowSource : public RowSource {
     MergedRows::Place placeOfRow(std::size_t row) const;
     // The row of the document line, or of the nearest row after it; rowCount() when none.
     std::size_t rowOfPlace(const MergedRows::Place& place) const;
+    // The documents' own line facts over the rows; valid until the rows change.
+    MergedRowMap map() const { return MergedRowMap(m_rows, m_bases); }
 
     void setNameColumn(bool shown);
     bool nameColumn() const { return m_nameColumn; }
