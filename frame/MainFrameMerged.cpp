@@ -5,6 +5,7 @@
 
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedFilterPane.h"
 #include "frame/MergedPart.h"
 
 #include "dialogs/GoToLineDialog.h"
@@ -14,6 +15,7 @@
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
 #include "view/MergedArea.h"
+#include "view/MergedFilterView.h"
 #include "view/MergedRowSource.h"
 
 #include <QAction>
@@ -62,6 +64,9 @@ bool MainFrame::runMergedCommand(int id)
         for (int i = 0; i < tabCount(); ++i) {
             if (tab(i)->merged() != nullptr) {
                 tab(i)->merged()->setNameColumn(shown);
+                if (tab(i)->mergedFilter() != nullptr) {
+                    tab(i)->mergedFilter()->view()->rows().retexted(); // they show the names too
+                }
             }
         }
         return true;
@@ -69,6 +74,9 @@ bool MainFrame::runMergedCommand(int id)
     MergedPart* merged = m_front != nullptr ? m_front->merged() : nullptr;
     if (merged == nullptr) {
         return false;
+    }
+    if (runMergedFilterCommand(id)) {
+        return true;
     }
     MergedArea* area = merged->area();
     switch (id) {
@@ -144,10 +152,10 @@ void MainFrame::updateMergedCommandStates()
         return;
     }
     for (const int id :
-         {CommandId::Filter, CommandId::FilterAsView, CommandId::SaveLinesAs, CommandId::Pause,
-          CommandId::Resume, CommandId::Reload, CommandId::Clear, CommandId::MarkNote,
-          CommandId::ViewMarks, CommandId::NextKeywordLine, CommandId::PreviousKeywordLine,
-          CommandId::Timeline, CommandId::OverviewStrip, CommandId::FindAll}) {
+         {CommandId::SaveLinesAs, CommandId::Pause, CommandId::Resume, CommandId::Reload,
+          CommandId::Clear, CommandId::MarkNote, CommandId::ViewMarks, CommandId::NextKeywordLine,
+          CommandId::PreviousKeywordLine, CommandId::Timeline, CommandId::OverviewStrip,
+          CommandId::FindAll}) {
         commandAction(id)->setEnabled(false);
     }
     commandAction(CommandId::Copy)->setEnabled(merged->area()->canCopy());
@@ -163,4 +171,5 @@ void MainFrame::updateMergedCommandStates()
     setLineCountText(qint64(merged->area()->rowCount()));
     const QString note = merged->note();
     setFilePathText(quill::toU16(note.isEmpty() ? merged->label() : note));
+    updateMergedFilterCommandStates();
 }
