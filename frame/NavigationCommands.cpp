@@ -1,9 +1,9 @@
 #include "frame/NavigationCommands.h"
 
 #include "dialogs/GoToLineDialog.h"
-#include "engine/LogDocument.h"
 #include "frame/LogTab.h"
 #include "frame/MarksList.h"
+#include "engine/LogDocument.h"
 #include "resources/CommandActions.h"
 #include "settings/SettingsStore.h"
 #include "view/LogView.h"

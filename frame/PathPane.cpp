@@ -21,7 +21,8 @@ QSize PathPane::minimumSizeHint() const
         return size;
     }
     const int frame = width() - contentsRect().width();
-    size.setWidth(fontMetrics().horizontalAdvance(QStringLiteral("\u2026")) + 2 * margin() + frame);
+    size.setWidth(fontMetrics().horizontalAdvance(QStringLiteral("\u2026")) + 2 * margin() +
+                  frame);
     return size;
 }
 
