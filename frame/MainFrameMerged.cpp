@@ -152,10 +152,10 @@ void MainFrame::updateMergedCommandStates()
         return;
     }
     for (const int id :
-         {CommandId::SaveLinesAs, CommandId::Pause, CommandId::Resume, CommandId::Reload,
-          CommandId::Clear, CommandId::MarkNote, CommandId::ViewMarks, CommandId::NextKeywordLine,
-          CommandId::PreviousKeywordLine, CommandId::Timeline, CommandId::OverviewStrip,
-          CommandId::FindAll}) {
+         {CommandId::Filter, CommandId::FilterAsView, CommandId::SaveLinesAs, CommandId::Pause,
+          CommandId::Resume, CommandId::Reload, CommandId::Clear, CommandId::MarkNote,
+          CommandId::ViewMarks, CommandId::NextKeywordLine, CommandId::PreviousKeywordLine,
+          CommandId::Timeline, CommandId::OverviewStrip, CommandId::FindAll}) {
         commandAction(id)->setEnabled(false);
     }
     commandAction(CommandId::Copy)->setEnabled(merged->area()->canCopy());
@@ -171,5 +171,6 @@ void MainFrame::updateMergedCommandStates()
     setLineCountText(qint64(merged->area()->rowCount()));
     const QString note = merged->note();
     setFilePathText(quill::toU16(note.isEmpty() ? merged->label() : note));
+    // The filter's commands act on the merged rows: on again (frame/MergedFilter.cpp).
     updateMergedFilterCommandStates();
 }
