@@ -172,8 +172,37 @@ bool MainFrame::runMergedFilterCommand(int id)
         }
         rows->onEditSelectAll();
         return true;
+    case CommandId::ToggleMark:
+    case CommandId::NextMark:
+    case CommandId::PreviousMark:
+        // The marks are the files': on the rows while they stand for the area.
+        if (!pane->showsAsView()) {
+            return false;
+        }
+        if (id == CommandId::ToggleMark) {
+            rows->toggleMarkAtCurrentRow();
+        } else {
+            rows->jumpToMark(id == CommandId::NextMark);
+        }
+        return true;
     default:
         return false;
+    }
+}
+
+TextArea* MainFrame::mergedRowsInFront() const
+{
+    MergedFilterPane* pane = m_front->mergedFilter();
+    if (pane != nullptr && pane->showsAsView()) {
+        return pane->view();
+    }
+    return m_front->merged()->area();
+}
+
+void MainFrame::setMergedFilterFindHighlight(const std::u16string& text, unsigned flags)
+{
+    if (MergedFilterPane* pane = currentTab()->mergedFilter()) {
+        pane->view()->setFindHighlight(text, flags);
     }
 }
 

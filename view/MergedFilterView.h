@@ -72,6 +72,11 @@ class MergedFilterView : public TextArea {
     std::optional<std::size_t> placeRow();
     // The view goes to its end and follows it.
     void followEnd() { arriveAtEnd(); }
+    // The current row's line is marked in its file, or its mark goes.
+    void toggleMarkAtCurrentRow();
+    // To the nearest row after (or before) the current one whose line is marked, around the
+    // end; false when no row is.
+    bool jumpToMark(bool next);
 
   signals:
     void mergedRowActivated(std::size_t mergedRow);
@@ -81,5 +86,6 @@ class MergedFilterView : public TextArea {
 
   private:
     MergedRowSource* m_merged;
+    const MergedFilterRows* m_rowsOf;
     MergedFilterRowSource m_rows;
 };

@@ -6,6 +6,8 @@
 // Keys and clicks go to the widgets, commands through the window's menus.
 
 #include "app/Application.h"
+#include "engine/LogDocument.h"
+#include "engine/MergedFilterRows.h"
 #include "frame/FilterBar.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
@@ -216,6 +218,19 @@ TEST_F(MergedFilterTest, PaneFollowsLateLinesRestartsTimeRangeClickCopyAndAsView
     // Down a row in the rows, and back to the area: it shows that row's merged row.
     QTest::keyClick(rows, Qt::Key_Down);
     const std::size_t mergedRow = pane()->rows()->at(first + 1).merged;
+    // Marks and Find act on the rows: a mark on this row's line, Find down to a later row.
+    pick(CommandId::ToggleMark);
+    const MergedFilterRows::Row markedRow = pane()->rows()->at(first + 1);
+    MergedRowSource* source = frame->currentTab()->merged()->rows();
+    EXPECT_TRUE(source->document(markedRow.source).marks().isMarked(markedRow.line));
+    const std::string later = shown().at(first + 4);
+    SettingsStore::instance().setString(Setting::LastFindString,
+                                        QString::fromStdString(later).toStdU16String());
+    pick(CommandId::FindNextDown);
+    ASSERT_TRUE(rows->selection().valid);
+    EXPECT_EQ(rows->selection().startLine, first + 4);
+    pick(CommandId::PreviousMark);
+    EXPECT_EQ(rows->currentRow(), first + 1);
     pick(CommandId::FilterAsView);
     EXPECT_FALSE(pane()->showsAsView());
     EXPECT_TRUE(area->isVisible());
