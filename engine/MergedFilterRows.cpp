@@ -39,10 +39,12 @@ MergedFilterRows::Update MergedFilterRows::update(bool orderAppended, bool match
     for (std::size_t s = 0; s < m_spans.size() && result.appended; ++s) {
         const Span& now = m_spans[s];
         const Span& was = before[s];
-        if (now.first != was.first || now.end < was.end) {
+        // Matches before the first line merged may have come while none was shown.
+        const bool wasEmpty = was.first == was.end;
+        const std::size_t end = wasEmpty ? now.first : was.end;
+        if ((!wasEmpty && now.first != was.first) || now.end < end) {
             result.appended = false;
-        } else if (now.end > was.end && result.oldSize > 0 &&
-                   mergedRowOf(s, was.end) <= m_lastMerged) {
+        } else if (now.end > end && result.oldSize > 0 && mergedRowOf(s, end) <= m_lastMerged) {
             // A match among lines already merged: it falls between rows shown before.
             result.appended = false;
         }

@@ -53,11 +53,18 @@ std::string walk(std::uint32_t seed)
     const std::size_t sources = 1 + rng() % 4;
     // Few kept keys: a late line often merges everything again.
     MergedOrder order(sources, 1 + rng() % 6);
-    const std::vector<LineNumber> bases(sources, 0);
-    std::vector<std::vector<TimeMs>> own(sources);       // the files' lines
+    // A provisional order holds each file's lines from a base line on; the filter sees the
+    // lines before it too.
+    std::vector<LineNumber> bases(sources, 0);
+    if (rng() % 3 == 0) {
+        for (LineNumber& base : bases) {
+            base = rng() % 5;
+        }
+    }
+    std::vector<std::vector<TimeMs>> own(sources);       // the files' lines from the base on
     std::vector<std::vector<bool>> hits(sources);        // which lines the filter takes
     std::vector<std::size_t> merged(sources, 0);         // lines the order holds
-    std::vector<std::size_t> filtered(sources, 0);       // lines the filter has checked
+    std::vector<std::size_t> filtered(sources, 0);       // file lines the filter has checked
     std::vector<std::vector<LineNumber>> found(sources); // what the filter found, as numbers
     std::vector<FilterMatches> matches(sources);
     std::vector<const FilterMatches*> pointers;
@@ -109,10 +116,11 @@ std::string walk(std::uint32_t seed)
         } else if (what < 88) {
             // The filter checks some of the lines written.
             const std::size_t take =
-                std::min<std::size_t>(own[s].size() - filtered[s], 1 + rng() % 6);
+                std::min<std::size_t>(bases[s] + own[s].size() - filtered[s], 1 + rng() % 6);
             for (std::size_t i = 0; i < take; ++i) {
                 const std::size_t line = filtered[s] + i;
-                if (hits[s][line]) {
+                // Lines before the base match every other one.
+                if (line < bases[s] ? line % 2 == 0 : bool(hits[s][line - bases[s]])) {
                     found[s].push_back(LineNumber(line));
                     matches[s].push_back(LineNumber(line));
                 }
@@ -153,11 +161,12 @@ std::string walk(std::uint32_t seed)
         std::vector<std::size_t> mergedOf;
         std::vector<std::size_t> below(all.size() + 1, 0); // filter rows before merged row R
         for (std::size_t r = 0; r < all.size(); ++r) {
-            const auto& [src, line] = all[r];
+            const std::size_t src = all[r].first;
+            const LineNumber line = all[r].second + bases[src];
             const bool shown =
                 std::find(found[src].begin(), found[src].end(), line) != found[src].end();
             if (shown) {
-                expected.push_back(all[r]);
+                expected.emplace_back(src, line);
                 mergedOf.push_back(r);
             }
             below[r + 1] = below[r] + (shown ? 1 : 0);
