@@ -77,6 +77,22 @@ std::string walk(std::uint32_t seed)
         out.assign(own[s].begin() + std::ptrdiff_t(first), own[s].begin() + std::ptrdiff_t(end));
         return true;
     };
+    std::vector<bool> inverted(sources, false); // the filter's text takes the other lines
+    // The filter checks some of the lines written.
+    const auto check = [&](std::size_t s) {
+        const std::size_t take =
+            std::min<std::size_t>(bases[s] + own[s].size() - filtered[s], 1 + rng() % 6);
+        for (std::size_t i = 0; i < take; ++i) {
+            const std::size_t line = filtered[s] + i;
+            // Lines before the base match every other one.
+            const bool hit = line < bases[s] ? line % 2 == 0 : bool(hits[s][line - bases[s]]);
+            if (hit != inverted[s]) {
+                found[s].push_back(LineNumber(line));
+                matches[s].push_back(LineNumber(line));
+            }
+        }
+        filtered[s] += take;
+    };
     std::vector<TimeMs> clock(sources, 1000);
     std::vector<Place> before;
     const int steps = 60 + int(rng() % 160);
@@ -114,18 +130,7 @@ std::string walk(std::uint32_t seed)
                 orderAppended = from >= rowsBefore;
             }
         } else if (what < 88) {
-            // The filter checks some of the lines written.
-            const std::size_t take =
-                std::min<std::size_t>(bases[s] + own[s].size() - filtered[s], 1 + rng() % 6);
-            for (std::size_t i = 0; i < take; ++i) {
-                const std::size_t line = filtered[s] + i;
-                // Lines before the base match every other one.
-                if (line < bases[s] ? line % 2 == 0 : bool(hits[s][line - bases[s]])) {
-                    found[s].push_back(LineNumber(line));
-                    matches[s].push_back(LineNumber(line));
-                }
-            }
-            filtered[s] += take;
+            check(s);
         } else if (what < 93) {
             // The file starts over with other lines; the order hears of it now, the filter now
             // or later.
@@ -148,9 +153,14 @@ std::string walk(std::uint32_t seed)
                 matches[s].pop_back();
                 filtered[s] = found[s].empty() ? 0 : std::size_t(found[s].back()) + 1;
             } else {
+                // Another filter text: its first matches may come with the restart.
                 filtered[s] = 0;
                 found[s].clear();
                 matches[s].clear();
+                inverted[s] = !inverted[s];
+                if (rng() % 2 == 0) {
+                    check(s);
+                }
             }
             matchesGrown = false;
         }
