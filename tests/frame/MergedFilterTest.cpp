@@ -1,7 +1,7 @@
 // The filter of a merged tab in the real window: the pane lists the merged rows whose lines
 // match, in merged order, as the files grow, as a file whose clock runs behind adds older
 // lines and as a file starts over; the time range holds each file's lines by its own times;
-// a click in the pane shows that row in the merged area, Copy from the pane takes the
+// a click or Enter in the pane shows that row in the merged area, Copy from the pane takes the
 // original lines, and Filter as View shows the rows in place of the area at the same place.
 // Keys and clicks go to the widgets, commands through the window's menus.
 
@@ -189,6 +189,10 @@ TEST_F(MergedFilterTest, PaneFollowsLateLinesRestartsTimeRangeClickCopyAndAsView
                        frame->currentTab()->merged()->rows()->rowText(area->currentRow())))
                        .toStdString() == text;
     }));
+    // Enter on the next row does the same.
+    QTest::keyClick(rows, Qt::Key_Down);
+    QTest::keyClick(rows, Qt::Key_Return);
+    EXPECT_EQ(area->currentRow(), pane()->rows()->at(clicked + 1).merged);
 
     // Copy from the pane: the original lines of every row.
     rows->setFocus();
