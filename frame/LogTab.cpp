@@ -3,6 +3,7 @@
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedFilterPane.h"
 #include "frame/MergedNavigation.h"
 #include "frame/MergedPart.h"
 
@@ -148,6 +149,8 @@ LogTab::~LogTab()
 {
     // The watcher posts to this tab and reads the document; it ends first. Then the view
     // and the pane, which read the document, before the document itself.
+    delete m_mergedFilter; // its filters read the merged part's documents
+    m_mergedFilter = nullptr;
     m_merged.reset();
     m_document->closeDocument();
     m_times.reset();
@@ -318,7 +321,7 @@ bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& u
     m_splitter->hide();
     m_timeline->hide();
     layout()->addWidget(m_merged->navigation()->timeline());
-    layout()->addWidget(m_merged->area());
+    attachMergedFilter();
     setFocusProxy(m_merged->area());
     connect(m_merged.get(), &MergedPart::statusChanged, this, &LogTab::statusChanged);
     connect(m_merged.get(), &MergedPart::statusChanged, this, &LogTab::commandStatesChanged);
@@ -412,6 +415,7 @@ void LogTab::updateAllViews()
         m_merged->settingsChanged();
         m_merged->area()->setTextFont(m_view->renderer().font());
         m_merged->area()->setWrapLines(SettingsStore::instance().boolValue(Setting::WrapLongLines));
+        mergedFilterSettingsChanged();
     }
     // A shown carriage return is drawn with a symbol the view's font has.
     m_document->setCarriageReturnSymbol(m_view->renderer().carriageReturnSymbol());

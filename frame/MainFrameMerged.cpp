@@ -6,6 +6,7 @@
 
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedFilterPane.h"
 #include "frame/MergedNavigation.h"
 #include "frame/MergedPart.h"
 #include "frame/NavigationCommands.h"
@@ -17,6 +18,7 @@
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
 #include "view/MergedArea.h"
+#include "view/MergedFilterView.h"
 #include "view/MergedRowSource.h"
 
 #include <QAction>
@@ -65,6 +67,9 @@ bool MainFrame::runMergedCommand(int id)
         for (int i = 0; i < tabCount(); ++i) {
             if (tab(i)->merged() != nullptr) {
                 tab(i)->merged()->setNameColumn(shown);
+                if (tab(i)->mergedFilter() != nullptr) {
+                    tab(i)->mergedFilter()->view()->rows().retexted(); // they show the names too
+                }
             }
         }
         return true;
@@ -72,6 +77,9 @@ bool MainFrame::runMergedCommand(int id)
     MergedPart* merged = m_front != nullptr ? m_front->merged() : nullptr;
     if (merged == nullptr) {
         return false;
+    }
+    if (runMergedFilterCommand(id)) {
+        return true;
     }
     MergedArea* area = merged->area();
     switch (id) {
@@ -187,4 +195,6 @@ void MainFrame::updateMergedCommandStates()
     setLineCountText(qint64(merged->area()->rowCount()));
     const QString note = merged->note();
     setFilePathText(quill::toU16(note.isEmpty() ? merged->label() : note));
+    // The filter's commands act on the merged rows: on again (frame/MergedFilter.cpp).
+    updateMergedFilterCommandStates();
 }

@@ -206,7 +206,9 @@ void MergedPart::takeChanges()
     const MergedRows::Place current = m_rows->placeOfRow(m_area->currentRow());
     const bool hadRows = m_rows->rowCount() > 0;
     const bool merged = m_completeTraced;
+    emit rowsChanging();
     const std::optional<std::size_t> appendedFrom = m_rows->apply(changes);
+    emit rowsChanged(appendedFrom.has_value());
     if (merged && appendedFrom) {
         alertFor(*appendedFrom, m_rows->rowCount());
     }

@@ -54,6 +54,8 @@ class MergedPart : public QObject {
     // The strip, the keyword-line jumps and the timeline (frame/MergedNavigation.h).
     MergedNavigation* navigation() const { return m_navigation.get(); }
     std::size_t fileCount() const { return m_documents.size(); }
+    // A file's time index (its filter's time range reads it; started on its first use).
+    DocumentTimeIndex* timeIndex(std::size_t source) const { return m_times[source].get(); }
 
     // The tab's text: the short names joined.
     QString label() const;
@@ -76,6 +78,9 @@ class MergedPart : public QObject {
   signals:
     // Rows came or changed; the row count and sizes to show.
     void statusChanged(qint64 size, qint64 rows);
+    // The rows are about to change, and they changed (appended: only at the end).
+    void rowsChanging();
+    void rowsChanged(bool appended);
 
   private:
     class Host;

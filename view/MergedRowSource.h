@@ -39,6 +39,9 @@ class MergedRowSource : public RowSource {
     std::optional<std::size_t> apply(const std::vector<MergedLogs::Change>& changes);
     // Whether the order shows only the last lines of each document so far.
     bool provisional() const { return m_provisional; }
+    // The mirror of the order, and each document's first line in it (a filter counts on it).
+    const MergedRows& order() const { return m_rows; }
+    const std::vector<LineNumber>& bases() const { return m_bases; }
 
     // The document line a row shows (row < rowCount()).
     MergedRows::Place placeOfRow(std::size_t row) const;
