@@ -191,6 +191,8 @@ int indexBench(const std::string& path, unsigned threads);
 int timesBench(const std::string& path);
 int mergedMemoryBench(long millionLines);
 int mergedOpenBench(const std::string& first, const std::string& second);
+int mergedMapBench(long millionLines);
+int mergedFilterBench(long millionLines);
 void indexShortLines(bool alternate);
 int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool alternate);
 int getlineBench(const std::string& path, int count);

@@ -10,6 +10,7 @@
 #include "engine/MergedLogs.h"
 #include "engine/RegexFind.h"
 #include "engine/RemoteSpec.h"
+#include "frame/MergedNavigation.h"
 #include "platform/FileName.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtFileName.h"
@@ -120,6 +121,7 @@ MergedPart::~MergedPart()
     // The workers read the documents: they end first; then the area, then the documents.
     m_merge.reset();
     m_times.clear();
+    m_navigation.reset();
     if (m_area != nullptr) {
         m_area->setRowSource(nullptr);
         delete m_area;
@@ -189,6 +191,13 @@ bool MergedPart::open(const std::vector<std::u16string>& paths, QStringList& unr
     });
     m_area = new MergedArea(m_rows.get(), m_parent);
     m_area->setObjectName(QStringLiteral("mergedArea"));
+    std::vector<DocumentTimeIndex*> times;
+    for (const auto& index : m_times) {
+        times.push_back(index.get());
+    }
+    m_navigation = std::make_unique<MergedNavigation>(m_rows.get(), m_area, times, m_parent);
+    m_navigation->setOverviewShown(SettingsStore::instance().boolValue(Setting::OverviewStrip));
+    connect(this, &MergedPart::statusChanged, m_navigation.get(), &MergedNavigation::sync);
     return true;
 }
 
@@ -214,7 +223,9 @@ void MergedPart::takeChanges()
     const MergedRows::Place current = m_rows->placeOfRow(m_area->currentRow());
     const bool hadRows = m_rows->rowCount() > 0;
     const bool merged = m_completeTraced;
+    emit rowsChanging();
     const std::optional<std::size_t> appendedFrom = m_rows->apply(changes);
+    emit rowsChanged(appendedFrom.has_value());
     if (merged && appendedFrom) {
         alertFor(*appendedFrom, m_rows->rowCount());
     }
@@ -360,6 +371,7 @@ void MergedPart::settingsChanged()
     if (m_rows) {
         m_rows->forgetTexts();
         m_area->viewport()->update();
+        m_navigation->sync();
     }
 }
 

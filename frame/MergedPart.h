@@ -32,6 +32,7 @@ class FilterPattern;
 struct TimeQuery;
 class LogDocument;
 class MergedLogs;
+class MergedNavigation;
 class MergedRowSource;
 class QTimer;
 class SoundService;
@@ -58,7 +59,11 @@ class MergedPart : public QObject {
     MergedArea* area() const { return m_area; }
     MergedRowSource* rows() const { return m_rows.get(); }
     MergedLogs* merge() const { return m_merge.get(); }
+    // The strip, the keyword-line jumps and the timeline (frame/MergedNavigation.h).
+    MergedNavigation* navigation() const { return m_navigation.get(); }
     std::size_t fileCount() const { return m_documents.size(); }
+    // A file's time index (its filter's time range reads it; started on its first use).
+    DocumentTimeIndex* timeIndex(std::size_t source) const { return m_times[source].get(); }
 
     // The tab's text: the short names joined.
     QString label() const;
@@ -81,6 +86,9 @@ class MergedPart : public QObject {
   signals:
     // Rows came or changed; the row count and sizes to show.
     void statusChanged(qint64 size, qint64 rows);
+    // The rows are about to change, and they changed (appended: only at the end).
+    void rowsChanging();
+    void rowsChanged(bool appended);
 
   private:
     class Host;
@@ -107,8 +115,9 @@ class MergedPart : public QObject {
     // Which documents follow a remote file's spool.
     std::vector<bool> m_remote;
     QTimer* m_remoteWatch = nullptr;
-    // Each document's time index, for Go to Time (started on its first use).
+    // Each document's time index, for Go to Time and the timeline (started on first use).
     std::vector<std::unique_ptr<DocumentTimeIndex>> m_times;
+    std::unique_ptr<MergedNavigation> m_navigation;
     bool m_paintTraced = false;
     bool m_completeTraced = false;
 };
