@@ -194,10 +194,13 @@ QString SourceControl::remoteProblemText(const LogSource& source) const
                                 QString::fromStdString(failure.line));
     }
     if (endedFailing(status)) {
-        return resources.format(
-            StringId::RemoteFailed, name,
-            resources.format(StringId::RemoteSshEnded, QString::number(status.exitCode)),
-            QString::fromStdString(lastLine(status.errors)));
+        const QString ended =
+            resources.format(StringId::RemoteSshEnded, QString::number(status.exitCode));
+        const std::string said = lastLine(status.errors);
+        if (said.empty()) {
+            return resources.format(StringId::RemoteFailedSilent, name, ended);
+        }
+        return resources.format(StringId::RemoteFailed, name, ended, QString::fromStdString(said));
     }
     return {};
 }

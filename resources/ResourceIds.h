@@ -261,6 +261,8 @@ enum class StringId : int {
     OptionNeedsFile = 751,
     RemoteLostStatus = 752,
     RotatedNone = 753,
+    // ssh ended failing without a word on its standard error.
+    RemoteFailedSilent = 880,
     // Logs merged by time: the dialog's caption, files left out, notes in the status bar.
     OpenMergedCaption = 700,
     MergedUnreadable = 701,

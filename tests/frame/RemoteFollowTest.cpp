@@ -456,6 +456,20 @@ TEST_F(RemoteFollowTest, AnUnrecognisedFailureShowsSshsLastLineAndItsExitStatus)
     EXPECT_EQ(document()->lineCount(), 0u);
 }
 
+// ssh made quiet and sent to a port where nothing listens ends failing without a word: the
+// message gives its exit status and no empty "ssh said" line.
+TEST_F(RemoteFollowTest, ASilentFailureIsToldByItsExitStatusAlone)
+{
+    sources()->setRemoteOptions({"-F", good, "-o", "LogLevel=QUIET"});
+    const int before = messages.size();
+    followThroughTheBox(QStringLiteral("127.0.0.1"), QStringLiteral("1"),
+                        QString::fromStdString(dir.file("any.log")));
+    const QString message = nextMessage(before);
+    EXPECT_TRUE(message.contains(QStringLiteral("ssh ended with exit status 255")))
+        << message.toStdString();
+    EXPECT_FALSE(message.contains(QStringLiteral("ssh said"))) << message.toStdString();
+}
+
 // A host that stops answering after lines came: ssh's keep-alive gives up, and the message
 // and the status bar say that the connection was lost; the lines stay.
 TEST_F(RemoteFollowTest, AHostThatStopsAnsweringIsToldAsALostConnection)
