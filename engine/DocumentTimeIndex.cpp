@@ -222,6 +222,12 @@ void DocumentTimeIndex::start()
     m_wake.notify_all();
 }
 
+void DocumentTimeIndex::setSampleFromBytes(FileOffset bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_sampleFromBytes = bytes;
+}
+
 void DocumentTimeIndex::textAppended(FileOffset, const std::uint8_t*, std::size_t)
 {
     {
@@ -300,8 +306,10 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
         bool haveReader = false;
         PassPlan plan;
         LineNumber from = 0;
+        FileOffset sampleFromBytes = 0;
         {
             std::lock_guard lock(m_mutex);
+            sampleFromBytes = m_sampleFromBytes;
             if (m_quit || job.path != m_job.path) {
                 return false;
             }
@@ -355,6 +363,16 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
                 std::lock_guard lock(m_mutex);
                 return *m_reader;
             }();
+            // A long stretch to index only for its times is sampled from its second group on.
+            if (plan.times && !plan.count && !quill::isUtf16(job.encoding) &&
+                m_doc.indexedEnd() - run.starts[0] >= sampleFromBytes) {
+                if (from % TimeIndex::GroupLines != 0 || from == 0) {
+                    plan.limit = (from / TimeIndex::GroupLines + 1) * TimeIndex::GroupLines;
+                } else if (sampleFrom(file, job.encoding, run.epoch, from, reader) > 0) {
+                    continue;
+                }
+                // Else less than a group of complete lines: read whole.
+            }
             if (indexFrom(file, job.encoding, run.epoch, from, run.starts[0], reader, plan) == 0) {
                 return true; // unreadable, or started over: the next look goes on
             }
@@ -399,6 +417,83 @@ struct TimeLane {
 };
 
 } // namespace
+
+LineNumber DocumentTimeIndex::sampleFrom(const quill::ReadOnlyFile& file,
+                                         quill::TextEncoding encoding, std::uint64_t epoch,
+                                         LineNumber next, const LineTimeReader& reader)
+{
+    // Group starts copied under docAccess at a time.
+    constexpr LineNumber BatchGroups = 1024;
+    constexpr LineNumber Group = TimeIndex::GroupLines;
+    std::vector<FileOffset> starts;
+    std::vector<TimeMs> samples;
+    PrefixBuffer buffer;
+    LineTimeReader::Recent recent;
+    LineNumber added = 0;
+    while (!m_stopping.load(std::memory_order_relaxed)) {
+        starts.clear();
+        {
+            std::lock_guard lock(m_doc.docAccess());
+            if (m_doc.indexEpoch() != epoch) {
+                return added;
+            }
+            LineNumber complete = m_doc.lineCount();
+            if (complete > 0 && m_doc.lastLineOpen()) {
+                --complete;
+            }
+            const LineNumber groups =
+                complete > next ? std::min((complete - next) / Group, BatchGroups) : 0;
+            // Each group's start, and the next group's as the last one's end.
+            for (LineNumber g = 0; groups > 0 && g <= groups; ++g) {
+                starts.push_back(m_doc.lineStart(next + g * Group));
+            }
+        }
+        if (starts.size() < 2) {
+            return added;
+        }
+        samples.resize(starts.size() - 1);
+        for (std::size_t g = 0; g < samples.size(); ++g) {
+            // A few lines at the group's start, none past its end.
+            const auto size =
+                std::size_t(std::min(starts[g + 1] - starts[g], FileOffset(PrefixSlot)));
+            buffer.bytes.resize(size);
+            if (file.readAt(buffer.bytes.data(), size, starts[g]) != std::int64_t(size)) {
+                return added; // the file shrank: a reload follows
+            }
+            const bool wholeGroup = size == std::size_t(starts[g + 1] - starts[g]);
+            samples[g] = TimeIndex::NoTime;
+            for (std::size_t at = 0; at < size;) {
+                const void* feed = std::memchr(buffer.bytes.data() + at, '\n', size - at);
+                const std::size_t end = feed ? std::size_t(static_cast<const std::uint8_t*>(feed) -
+                                                           buffer.bytes.data()) +
+                                                   1
+                                             : size;
+                // A line cut by the read before its prefix ends is not read.
+                if (!feed && !wholeGroup && end - at < DocumentTimeIndex::PrefixBytes) {
+                    break;
+                }
+                const std::string_view text =
+                    narrowPrefix(buffer.bytes.data() + at, end - at, encoding,
+                                 starts[g] + FileOffset(at) == 0, buffer.scratch);
+                if (const auto time = reader.timeOf(text, recent)) {
+                    samples[g] = *time;
+                    break;
+                }
+                at = end;
+            }
+        }
+        std::lock_guard lock(m_mutex);
+        if (m_quit || epoch != m_indexEpoch || m_index.lineCount() != next) {
+            return added;
+        }
+        for (const TimeMs sample : samples) {
+            m_index.addSampledGroup(sample);
+        }
+        next += LineNumber(samples.size()) * Group;
+        added += LineNumber(samples.size());
+    }
+    return added;
+}
 
 DocumentTimeIndex::PassPlan DocumentTimeIndex::planPass(LineNumber next)
 {
