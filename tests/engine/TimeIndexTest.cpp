@@ -220,6 +220,134 @@ TEST(TimeIndex, ExactGroupEdgesAndALogWithoutTimes)
     EXPECT_EQ(none.latest(), TimeIndex::NoTime);
 }
 
+// Groups taken from a sample (the first time among their first few lines) between groups read
+// whole, against the model of every line: a line's time is always exact; Go to Time is exact
+// where no line is later than what the samples show up to the next group, and otherwise never
+// earlier than the exact line, on a line that reaches the time; groups and blocks hold what was
+// seen. Writers out of step by a little or by far, timeless stretches over many groups.
+TEST(TimeIndex, SampledGroupsAnswerAsTheModelOfEveryLine)
+{
+    constexpr LineNumber G = TimeIndex::GroupLines;
+    int exactWalks = 0;
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        const TimeMs skew = seed % 4 == 0 ? 5000 : TimeMs(seed % 3) * 40;
+        TimeMs clock = 1'765'000'000'000;
+        TimeIndex index;
+        Times own;
+        std::vector<std::optional<TimeMs>> seen; // what the index was given, line by line
+        std::vector<bool> sampledGroup;
+        const auto nextTime = [&]() -> std::optional<TimeMs> {
+            if (rng() % 4 == 0) {
+                return std::nullopt;
+            }
+            clock += TimeMs(rng() % 3);
+            return clock - (skew > 0 ? TimeMs(rng() % std::uint32_t(skew)) : 0);
+        };
+        for (int step = 0; step < 10; ++step) {
+            const std::uint32_t roll = rng() % 6;
+            const std::size_t groups = 1 + rng() % 40;
+            if (roll < 3 && index.lineCount() % G == 0) {
+                for (std::size_t g = 0; g < groups; ++g) {
+                    // A stack trace over the whole group now and then.
+                    const bool blank = rng() % 8 == 0;
+                    const std::size_t window = 1 + rng() % 4;
+                    std::optional<TimeMs> sample;
+                    for (LineNumber i = 0; i < G; ++i) {
+                        own.push_back(blank ? std::nullopt : nextTime());
+                        if (!sample && i < window && own.back()) {
+                            sample = own.back();
+                        }
+                        seen.push_back(i < window && own.back() == sample ? sample : std::nullopt);
+                    }
+                    index.addSampledGroup(sample.value_or(TimeIndex::NoTime));
+                    sampledGroup.push_back(true);
+                }
+            } else {
+                const std::size_t n = roll == 3 ? 1 + rng() % 5 : groups * 37;
+                for (std::size_t i = 0; i < n; ++i) {
+                    own.push_back(nextTime());
+                    seen.push_back(own.back());
+                    index.addLine(own.back());
+                    if (own.size() % G == 1) {
+                        sampledGroup.push_back(false);
+                    }
+                }
+            }
+        }
+        const TimeIndex::Reader read = [&](LineNumber first, LineNumber end, Times& times) {
+            EXPECT_LE(end - first, G);
+            times.assign(own.begin() + first, own.begin() + end);
+            return true;
+        };
+        // The running latest of what was seen, at each group's end.
+        const std::size_t groupCount = (own.size() + G - 1) / G;
+        std::vector<TimeMs> seenLatest(groupCount, TimeIndex::NoTime);
+        TimeMs latest = TimeIndex::NoTime;
+        for (std::size_t i = 0; i < own.size(); ++i) {
+            if (seen[i]) {
+                latest = std::max(latest, *seen[i]);
+            }
+            seenLatest[i / G] = latest;
+        }
+        EXPECT_EQ(index.groupLatest(), seenLatest);
+        EXPECT_EQ(index.latest(), latest);
+        // Exact where every line of a sampled group is reached by what was seen up to the
+        // next group.
+        bool exact = true;
+        for (std::size_t i = 0; i < own.size(); ++i) {
+            const std::size_t next = std::min(i / G + 1, groupCount - 1);
+            exact = exact && (!own[i] || *own[i] <= seenLatest[next]);
+        }
+        exactWalks += exact ? 1 : 0;
+        for (int q = 0; q < 200; ++q) {
+            const auto& at = own[rng() % own.size()];
+            if (!at) {
+                continue;
+            }
+            const TimeMs t = *at + TimeMs(rng() % 3) - 1;
+            const auto expected = modelFirstAtOrAfter(own, t);
+            const auto found = index.firstLineAtOrAfter(t, read);
+            if (exact) {
+                EXPECT_EQ(found, expected) << "t " << t;
+            } else if (found) {
+                ASSERT_TRUE(own[*found]);
+                EXPECT_GE(*own[*found], t);
+                EXPECT_GE(*found, *expected);
+            }
+        }
+        for (int q = 0; q < 200; ++q) {
+            const auto line = LineNumber(rng() % own.size());
+            // Past as many timeless sampled groups as are read back, the time is not looked for.
+            const auto model = modelTimeOf(own, line);
+            const auto got = index.timeOfLine(line, read);
+            if (got || line < (TimeIndex::MostGroupsBack + 1) * G) {
+                EXPECT_EQ(got, model) << "line " << line;
+            }
+        }
+        const std::vector<TimeIndex::Block> blocks = index.blocks();
+        ASSERT_EQ(blocks.size(), (own.size() + TimeIndex::BlockLines - 1) / TimeIndex::BlockLines);
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            TimeIndex::Block expected;
+            for (std::size_t i = b * TimeIndex::BlockLines;
+                 i < std::min(own.size(), (b + 1) * TimeIndex::BlockLines); ++i) {
+                if (seen[i]) {
+                    expected.earliest = expected.earliest == TimeIndex::NoTime
+                                            ? *seen[i]
+                                            : std::min(expected.earliest, *seen[i]);
+                    expected.latest = std::max(expected.latest, *seen[i]);
+                }
+            }
+            EXPECT_EQ(blocks[b].earliest, expected.earliest) << "block " << b;
+            EXPECT_EQ(blocks[b].latest, expected.latest) << "block " << b;
+        }
+    }
+    // Writers a little out of step leave most walks exact; far out of step, few.
+    EXPECT_GE(exactWalks, 10);
+    EXPECT_LT(exactWalks, 40);
+}
+
 // --- through a real document ---
 
 namespace {
@@ -499,6 +627,78 @@ TEST_F(DocumentTimes, ALogWithoutTimesSaysSoAndAUtf16LogIsRead)
     DocumentTimeIndex times(doc);
     times.start();
     expectModel(times);
+}
+
+TEST_F(DocumentTimes, ALargeLogIsSampledAndAnsweredAsTheModelOfEveryLine)
+{
+    // Every group from the second on sampled (as a log of many megabytes is): each group's first
+    // line carries the writers' clock, the lines after it up to a few seconds less (an earlier
+    // writer), a stack trace spans whole groups, and the last line of the file is cut inside its
+    // time. Lines appended while following are read whole.
+    constexpr LineNumber G = TimeIndex::GroupLines;
+    std::int64_t clock = 1'796'000'000;
+    const auto write = [&](std::size_t n) {
+        std::string bytes;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t line = own.size();
+            const bool trace = line >= 20 * G + 5 && line < 23 * G + 40;
+            std::optional<std::int64_t> at;
+            if (!trace && (line % G == 0 || rng() % 4 != 0)) {
+                clock += std::int64_t(rng() % 2);
+                at = clock - (line % G == 0 ? 0 : std::int64_t(rng() % 3));
+            }
+            bytes += logLine(at, int(line));
+            own.push_back(at ? std::optional<TimeMs>(*at * 1000) : std::nullopt);
+        }
+        return bytes;
+    };
+    const std::string first = write(40 * G + 77);
+    const std::string open = logLine(clock + 1, int(own.size()));
+    writeFile(path, first + open.substr(0, 12));
+    ASSERT_TRUE(doc.openDocument(u16(path)));
+    DocumentTimeIndex times(doc);
+    times.setSampleFromBytes(1);
+    times.start();
+    const auto check = [&] {
+        ASSERT_TRUE(times.waitCaughtUp());
+        ASSERT_EQ(times.state(), DocumentTimeIndex::State::Ready);
+        ASSERT_EQ(times.indexedLines(), own.size());
+        for (LineNumber line = 0; line < own.size(); line += 1 + rng() % 60) {
+            EXPECT_EQ(times.timeOfLine(line), modelTimeOf(own, line)) << line;
+        }
+        EXPECT_EQ(times.lastLineTime(), modelTimeOf(own, LineNumber(own.size() - 1)));
+        EXPECT_EQ(times.firstTime(), own[0]);
+        for (int q = 0; q < 300; ++q) {
+            const auto& at = own[rng() % own.size()];
+            if (at) {
+                const TimeMs t = *at + TimeMs(rng() % 3) * 500 - 500;
+                const auto found = times.firstLineAtOrAfter(t);
+                ASSERT_TRUE(found.has_value());
+                EXPECT_EQ(found->line, modelFirstAtOrAfter(own, t).value_or(own.size() - 1)) << t;
+            }
+        }
+        // The sampled groups' running latest counts their first lines only.
+        std::vector<TimeMs> every;
+        TimeMs latest = TimeIndex::NoTime;
+        for (std::size_t i = 0; i < own.size(); ++i) {
+            latest = std::max(latest, own[i].value_or(TimeIndex::NoTime));
+            if ((i + 1) % G == 0 || i + 1 == own.size()) {
+                every.push_back(latest);
+            }
+        }
+        const std::vector<TimeMs> groups = times.groupLatest();
+        ASSERT_EQ(groups.size(), every.size());
+        EXPECT_EQ(groups[0], every[0]);
+        EXPECT_LT(groups[1], every[1]);
+        EXPECT_EQ(groups[2], *own[2 * G]);
+        EXPECT_EQ(groups.back(), every.back());
+    };
+    check();
+    own.push_back((clock + 1) * 1000);
+    ++clock;
+    appendFile(path, open.substr(12) + write(3 * G));
+    ASSERT_TRUE(pumpUntil(LineNumber(own.size()), true));
+    check();
 }
 
 TEST_F(DocumentTimes, KeywordCountsOfTheSharedReadAreTheKeywordSearchs)
