@@ -363,8 +363,9 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
                 std::lock_guard lock(m_mutex);
                 return *m_reader;
             }();
-            // A long stretch to index only for its times is sampled from its second group on.
-            if (plan.times && !plan.count && !quill::isUtf16(job.encoding) &&
+            // A long stretch is sampled from its second group on; while keywords are counted,
+            // their own pass then reads it for the counts alone.
+            if (plan.times && !quill::isUtf16(job.encoding) &&
                 m_doc.indexedEnd() - run.starts[0] >= sampleFromBytes) {
                 if (from % TimeIndex::GroupLines != 0 || from == 0) {
                     plan.limit = (from / TimeIndex::GroupLines + 1) * TimeIndex::GroupLines;
