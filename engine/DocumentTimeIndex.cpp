@@ -458,24 +458,23 @@ LineNumber DocumentTimeIndex::sampleFrom(const quill::ReadOnlyFile& file,
             const auto size =
                 std::size_t(std::min(starts[g + 1] - starts[g], FileOffset(PrefixSlot)));
             buffer.bytes.resize(size);
+            const std::uint8_t* const bytes = buffer.bytes.data();
             if (file.readAt(buffer.bytes.data(), size, starts[g]) != std::int64_t(size)) {
                 return added; // the file shrank: a reload follows
             }
             const bool wholeGroup = size == std::size_t(starts[g + 1] - starts[g]);
             samples[g] = TimeIndex::NoTime;
             for (std::size_t at = 0; at < size;) {
-                const void* feed = std::memchr(buffer.bytes.data() + at, '\n', size - at);
-                const std::size_t end = feed ? std::size_t(static_cast<const std::uint8_t*>(feed) -
-                                                           buffer.bytes.data()) +
-                                                   1
-                                             : size;
+                const auto* feed =
+                    static_cast<const std::uint8_t*>(std::memchr(bytes + at, '\n', size - at));
+                const std::size_t end = feed ? std::size_t(feed - bytes) + 1 : size;
                 // A line cut by the read before its prefix ends is not read.
                 if (!feed && !wholeGroup && end - at < DocumentTimeIndex::PrefixBytes) {
                     break;
                 }
                 const std::string_view text =
-                    narrowPrefix(buffer.bytes.data() + at, end - at, encoding,
-                                 starts[g] + FileOffset(at) == 0, buffer.scratch);
+                    narrowPrefix(bytes + at, end - at, encoding, starts[g] + FileOffset(at) == 0,
+                                 buffer.scratch);
                 if (const auto time = reader.timeOf(text, recent)) {
                     samples[g] = *time;
                     break;
