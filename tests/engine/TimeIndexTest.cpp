@@ -211,6 +211,19 @@ TEST(TimeIndex, ExactGroupEdgesAndALogWithoutTimes)
     EXPECT_EQ(index.firstLineAtOrAfter(999 + TimeIndex::GroupLines, read),
               TimeIndex::GroupLines - 1);
 
+    // A first group known by its sample alone, a later line of it the first to reach the time.
+    TimeIndex sampled;
+    Times inGroups(2 * TimeIndex::GroupLines, TimeMs(1000));
+    inGroups[5] = 1100;
+    inGroups[TimeIndex::GroupLines] = 1200;
+    sampled.addSampledGroup(1000);
+    sampled.addSampledGroup(1200);
+    const TimeIndex::Reader readGroups = [&](LineNumber first, LineNumber end, Times& times) {
+        times.assign(inGroups.begin() + first, inGroups.begin() + end);
+        return true;
+    };
+    EXPECT_EQ(sampled.firstLineAtOrAfter(1050, readGroups), 5u);
+
     TimeIndex none;
     Times blank(300);
     for (const auto& time : blank) {
@@ -641,7 +654,7 @@ TEST_F(DocumentTimes, ALargeLogIsSampledAndAnsweredAsTheModelOfEveryLine)
         std::string bytes;
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t line = own.size();
-            const bool trace = line >= 20 * G + 5 && line < 23 * G + 40;
+            const bool trace = line >= 1020 * G + 5 && line < 1023 * G + 40;
             std::optional<std::int64_t> at;
             if (!trace && (line % G == 0 || rng() % 4 != 0)) {
                 clock += std::int64_t(rng() % 2);
@@ -652,7 +665,8 @@ TEST_F(DocumentTimes, ALargeLogIsSampledAndAnsweredAsTheModelOfEveryLine)
         }
         return bytes;
     };
-    const std::string first = write(40 * G + 77);
+    // More groups than are sampled at once; the open last line would end a group.
+    const std::string first = write(1025 * G - 1);
     const std::string open = logLine(clock + 1, int(own.size()));
     writeFile(path, first + open.substr(0, 12));
     ASSERT_TRUE(doc.openDocument(u16(path)));
@@ -663,7 +677,7 @@ TEST_F(DocumentTimes, ALargeLogIsSampledAndAnsweredAsTheModelOfEveryLine)
         ASSERT_TRUE(times.waitCaughtUp());
         ASSERT_EQ(times.state(), DocumentTimeIndex::State::Ready);
         ASSERT_EQ(times.indexedLines(), own.size());
-        for (LineNumber line = 0; line < own.size(); line += 1 + rng() % 60) {
+        for (LineNumber line = 0; line < own.size(); line += 1 + rng() % 300) {
             EXPECT_EQ(times.timeOfLine(line), modelTimeOf(own, line)) << line;
         }
         EXPECT_EQ(times.lastLineTime(), modelTimeOf(own, LineNumber(own.size() - 1)));
@@ -680,6 +694,10 @@ TEST_F(DocumentTimes, ALargeLogIsSampledAndAnsweredAsTheModelOfEveryLine)
         // The sampled groups' running latest counts their first lines only.
         std::vector<TimeMs> every;
         TimeMs latest = TimeIndex::NoTime;
+        TimeMs earliest = std::numeric_limits<TimeMs>::max();
+        for (const auto& time : own) {
+            earliest = std::min(earliest, time.value_or(earliest));
+        }
         for (std::size_t i = 0; i < own.size(); ++i) {
             latest = std::max(latest, own[i].value_or(TimeIndex::NoTime));
             if ((i + 1) % G == 0 || i + 1 == own.size()) {
@@ -691,9 +709,21 @@ TEST_F(DocumentTimes, ALargeLogIsSampledAndAnsweredAsTheModelOfEveryLine)
         EXPECT_EQ(groups[0], every[0]);
         EXPECT_LT(groups[1], every[1]);
         EXPECT_EQ(groups[2], *own[2 * G]);
-        EXPECT_EQ(groups.back(), every.back());
+        // The last group, read whole, counts every line of its own.
+        TimeMs lastGroup = groups[groups.size() - 2];
+        for (std::size_t i = (own.size() - 1) / G * G; i < own.size(); ++i) {
+            lastGroup = std::max(lastGroup, own[i].value_or(TimeIndex::NoTime));
+        }
+        EXPECT_EQ(groups.back(), lastGroup);
+        // The blocks hold times of the log's lines.
+        for (const TimeIndex::Block& block : times.blocks()) {
+            EXPECT_GE(block.earliest, earliest);
+            EXPECT_LE(block.latest, every.back());
+        }
     };
     check();
+    // A followed log's appends, under the size that is sampled.
+    times.setSampleFromBytes(DocumentTimeIndex::SampleFromBytes);
     own.push_back((clock + 1) * 1000);
     ++clock;
     appendFile(path, open.substr(12) + write(3 * G));
