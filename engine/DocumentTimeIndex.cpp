@@ -111,14 +111,19 @@ struct KeywordPass {
     std::vector<KeywordScan::Line>* found = nullptr;
 };
 
-// Gives take(i, prefix) the prefix of each line [0, count) of starts (count + 1 offsets), as
-// narrowPrefix sees it, in order; the view lasts until the next call. With a keyword pass,
-// the lines are read whole (up to CountedLineBytes) and searched as well, and only when
-// times is set are their prefixes taken. False when the file cannot be read as far.
-template <typename Take>
+// Every line's prefix is wanted.
+struct EveryLine {
+    bool operator()(std::size_t) const { return true; }
+};
+
+// Gives take(i, prefix) the prefix of each line [0, count) of starts (count + 1 offsets) that
+// want(i) asks for, as narrowPrefix sees it, in order; the view lasts until the next call. With
+// a keyword pass, the lines are read whole (up to CountedLineBytes) and searched as well, and
+// only when times is set are their prefixes taken. False when the file cannot be read as far.
+template <typename Take, typename Want = EveryLine>
 bool forEachPrefix(const quill::ReadOnlyFile& file, quill::TextEncoding encoding,
                    const FileOffset* starts, std::size_t count, PrefixBuffer& buffer, Take take,
-                   const KeywordPass& keywords = {}, bool times = true)
+                   const KeywordPass& keywords = {}, bool times = true, Want want = {})
 {
     const bool wide = quill::isUtf16(encoding);
     for (std::size_t done = 0; done < count;) {
@@ -162,7 +167,9 @@ bool forEachPrefix(const quill::ReadOnlyFile& file, quill::TextEncoding encoding
         for (std::size_t i = done; i < end; ++i) {
             const std::uint8_t* line = bytes + (starts[i] - from);
             const std::size_t n = std::min(std::size_t(starts[i + 1] - starts[i]), PrefixSlot);
-            if (wide || escape < line + n || starts[i] == 0) {
+            if (!want(i)) {
+                // Passed over.
+            } else if (wide || escape < line + n || starts[i] == 0) {
                 take(i, narrowPrefix(line, n, encoding, starts[i] == 0, buffer.scratch));
             } else {
                 std::string_view text(reinterpret_cast<const char*>(line),
@@ -363,12 +370,18 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
                 std::lock_guard lock(m_mutex);
                 return *m_reader;
             }();
-            // A long stretch is sampled from its second group on; while keywords are counted,
-            // their own pass then reads it for the counts alone.
+            // A long stretch is sampled from its second group on: by a small read a group, or
+            // from the bytes the keywords are counted in.
             if (plan.times && !quill::isUtf16(job.encoding) &&
                 m_doc.indexedEnd() - run.starts[0] >= sampleFromBytes) {
                 if (from % TimeIndex::GroupLines != 0 || from == 0) {
                     plan.limit = (from / TimeIndex::GroupLines + 1) * TimeIndex::GroupLines;
+                } else if (plan.count) {
+                    // Whole groups only: the rest, and the open last line, are read whole.
+                    const LineNumber groupsEnd =
+                        (run.lineCount - 1) / TimeIndex::GroupLines * TimeIndex::GroupLines;
+                    plan.sample = groupsEnd > from;
+                    plan.limit = plan.sample ? groupsEnd : plan.limit;
                 } else if (sampleFrom(file, job.encoding, run.epoch, from, reader) > 0) {
                     continue;
                 }
@@ -553,20 +566,46 @@ LineNumber DocumentTimeIndex::indexFrom(const quill::ReadOnlyFile& file,
         if (lane.count > 0 && lane.run.lastOpen) {
             --lane.count;
         }
-        lane.times.resize(plan.times ? lane.count : 0);
+        lane.times.assign(plan.times ? lane.count : 0,
+                          plan.sample ? TimeIndex::Unread : TimeIndex::NoTime);
         lane.found.clear();
         if (plan.count && lane.scan == nullptr) {
             const std::size_t given = scansGiven++;
             QUILL_ASSERT(given < m_scans.size());
             lane.scan = m_scans[given].get();
         }
+        const KeywordPass keywords{lane.scan, &lane.found};
+        if (!plan.sample) {
+            lane.readable = forEachPrefix(
+                file, encoding, lane.run.starts.data(), lane.count, lane.buffer,
+                [&](std::size_t i, std::string_view text) {
+                    const auto time = reader.timeOf(text, lane.recent);
+                    lane.times[i] = time ? *time : TimeIndex::NoTime;
+                },
+                keywords, plan.times);
+            return true;
+        }
+        // As sampleFrom: the lines that start in a group's first PrefixSlot bytes, up to the
+        // first with a time; a group begun before the piece is not sampled here.
+        constexpr LineNumber Group = TimeIndex::GroupLines;
+        const LineNumber first = lane.run.first;
+        const FileOffset* const starts = lane.run.starts.data();
+        LineNumber sampled = ~LineNumber(0); // the group whose time is found
         lane.readable = forEachPrefix(
-            file, encoding, lane.run.starts.data(), lane.count, lane.buffer,
+            file, encoding, starts, lane.count, lane.buffer,
             [&](std::size_t i, std::string_view text) {
                 const auto time = reader.timeOf(text, lane.recent);
                 lane.times[i] = time ? *time : TimeIndex::NoTime;
+                if (time) {
+                    sampled = (first + LineNumber(i)) / Group;
+                }
             },
-            KeywordPass{lane.scan, &lane.found}, plan.times);
+            keywords, true,
+            [&](std::size_t i) {
+                const LineNumber group = (first + LineNumber(i)) / Group;
+                return group * Group >= first && group != sampled &&
+                       starts[i] - starts[group * Group - first] < FileOffset(PrefixSlot);
+            });
         return true;
     };
     LineNumber added = 0;

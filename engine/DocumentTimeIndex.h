@@ -10,17 +10,16 @@
 // A stretch of at least SampleFromBytes (a large log's first build, a reload) is indexed from
 // samples: the lines at the start of each group of TimeIndex::GroupLines lines, one small read
 // a group, so the index costs a fraction of reading the file (see TimeIndex for what that
-// means for Go to Time), whether keywords are counted or not. Its first group, a UTF-16 log and
-// the lines a followed log appends are read whole.
+// means for Go to Time), whether keywords are counted or not (then from the bytes the counting
+// reads). Its first group, a UTF-16 log and the lines a followed log appends are read whole.
 //
 // Lines are read as bytes, at most PrefixBytes of each (a line's time sits near its start):
 // a UTF-16 file's code units below 128 are narrowed to their ASCII bytes, every other unit
 // becomes '?', so the layouts read it as they read any narrow file.
 //
 // For the timeline, the index can also count the lines each keyword colours per group of
-// lines (setCountedKeywords), from the bytes it reads for the times: lines read whole are read
-// once for both. Lines it indexed before the counting began, or from samples, are read once
-// more, for the counts alone.
+// lines (setCountedKeywords), from the bytes it reads for the times: a log is read once for
+// both. Lines it indexed before the counting began are read once more, for the counts alone.
 // While counting, the lines are read whole (up to CountedLineBytes), as the keyword search
 // reads them, so the counts are those KeywordLines::groupCounts would give.
 //
@@ -140,6 +139,8 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     struct PassPlan {
         bool times = true;
         bool count = false;
+        // The times of the lines at each group's start only (the counts need every line read).
+        bool sample = false;
         std::uint64_t countGeneration = 0;
         LineNumber limit = ~LineNumber(0); // one past the last line to read
     };

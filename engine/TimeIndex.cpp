@@ -27,7 +27,9 @@ void TimeIndex::addLines(std::span<const TimeMs> times)
         const std::size_t run =
             std::min(times.size() - i, std::size_t(GroupLines - m_lines % GroupLines));
         for (const TimeMs time : times.subspan(i, run)) {
-            if (time != NoTime) {
+            if (time == Unread) {
+                m_carried = Unread;
+            } else if (time != NoTime) {
                 noteTime(time);
             }
         }

@@ -37,6 +37,8 @@ class TimeIndex {
     static constexpr std::size_t BlockGroups = 64; // 8192 lines a block
     // No line so far holds a time.
     static constexpr TimeMs NoTime = std::numeric_limits<TimeMs>::min();
+    // A line not read: its time, and so the time lines after it carry, is not known.
+    static constexpr TimeMs Unread = NoTime + 1;
 
     // The own times (none: the line holds no time) of lines [first, end), into times
     // (resized to end - first); false when they cannot be read.
@@ -51,7 +53,8 @@ class TimeIndex {
     void clear();
     // The next line's own time.
     void addLine(std::optional<TimeMs> time);
-    // The next lines' own times, NoTime for a line without one.
+    // The next lines' own times, NoTime for a line without one, Unread for a line not read
+    // (the lines a sample passed over).
     void addLines(std::span<const TimeMs> times);
     // The next GroupLines lines, known by their first time at the group's start alone
     // (NoTime: none there). Only where a group starts (lineCount() a multiple of GroupLines).
@@ -91,9 +94,6 @@ class TimeIndex {
     void noteTime(TimeMs time);
     // After the last line of a group (and maybe of a block).
     void closeGroup();
-
-    // A carried time not known: a sampled group's lines were not all read.
-    static constexpr TimeMs Unread = NoTime + 1;
 
     struct Group {
         TimeMs latest = NoTime;  // running latest at the group's last line

@@ -647,88 +647,101 @@ TEST_F(DocumentTimes, ALargeLogIsSampledAndAnsweredAsTheModelOfEveryLine)
     // Every group from the second on sampled (as a log of many megabytes is): each group's first
     // line carries the writers' clock, the lines after it up to a few seconds less (an earlier
     // writer), a stack trace spans whole groups, and the last line of the file is cut inside its
-    // time. Lines appended while following are read whole.
+    // time. Lines appended while following are read whole. Sampled by their own reads, and from
+    // the bytes a keyword count reads (whose pieces cut groups).
     constexpr LineNumber G = TimeIndex::GroupLines;
-    std::int64_t clock = 1'796'000'000;
-    const auto write = [&](std::size_t n) {
-        std::string bytes;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t line = own.size();
-            const bool trace = line >= 1020 * G + 5 && line < 1023 * G + 40;
-            std::optional<std::int64_t> at;
-            if (!trace && (line % G == 0 || rng() % 4 != 0)) {
-                clock += std::int64_t(rng() % 2);
-                at = clock - (line % G == 0 ? 0 : std::int64_t(rng() % 3));
+    for (const bool counted : {false, true}) {
+        SCOPED_TRACE(counted);
+        own.clear();
+        std::int64_t clock = 1'796'000'000;
+        const auto write = [&](std::size_t n) {
+            std::string bytes;
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::size_t line = own.size();
+                const bool trace = line >= 1020 * G + 5 && line < 1023 * G + 40;
+                std::optional<std::int64_t> at;
+                if (!trace && (line % G == 0 || rng() % 4 != 0)) {
+                    clock += std::int64_t(rng() % 2);
+                    at = clock - (line % G == 0 ? 0 : std::int64_t(rng() % 3));
+                }
+                bytes += logLine(at, int(line));
+                own.push_back(at ? std::optional<TimeMs>(*at * 1000) : std::nullopt);
             }
-            bytes += logLine(at, int(line));
-            own.push_back(at ? std::optional<TimeMs>(*at * 1000) : std::nullopt);
+            return bytes;
+        };
+        // More groups than are sampled at once; the open last line would end a group.
+        const std::string first = write(1025 * G - 1);
+        const std::string open = logLine(clock + 1, int(own.size()));
+        writeFile(path, first + open.substr(0, 12));
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        DocumentTimeIndex times(doc);
+        times.setSampleFromBytes(1);
+        if (counted) {
+            times.setCountedKeywords({Keyword(u"INFO", 0x000000u, 0x0000FFu, true, false, true)});
         }
-        return bytes;
-    };
-    // More groups than are sampled at once; the open last line would end a group.
-    const std::string first = write(1025 * G - 1);
-    const std::string open = logLine(clock + 1, int(own.size()));
-    writeFile(path, first + open.substr(0, 12));
-    ASSERT_TRUE(doc.openDocument(u16(path)));
-    DocumentTimeIndex times(doc);
-    times.setSampleFromBytes(1);
-    times.start();
-    const auto check = [&] {
-        ASSERT_TRUE(times.waitCaughtUp());
-        ASSERT_EQ(times.state(), DocumentTimeIndex::State::Ready);
-        ASSERT_EQ(times.indexedLines(), own.size());
-        for (LineNumber line = 0; line < own.size(); line += 1 + rng() % 300) {
-            EXPECT_EQ(times.timeOfLine(line), modelTimeOf(own, line)) << line;
-        }
-        EXPECT_EQ(times.lastLineTime(), modelTimeOf(own, LineNumber(own.size() - 1)));
-        EXPECT_EQ(times.firstTime(), own[0]);
-        for (int q = 0; q < 300; ++q) {
-            const auto& at = own[rng() % own.size()];
-            if (at) {
-                const TimeMs t = *at + TimeMs(rng() % 3) * 500 - 500;
-                const auto found = times.firstLineAtOrAfter(t);
-                ASSERT_TRUE(found.has_value());
-                EXPECT_EQ(found->line, modelFirstAtOrAfter(own, t).value_or(own.size() - 1)) << t;
+        times.start();
+        const auto check = [&] {
+            ASSERT_TRUE(times.waitCaughtUp());
+            ASSERT_EQ(times.state(), DocumentTimeIndex::State::Ready);
+            ASSERT_EQ(times.indexedLines(), own.size());
+            for (LineNumber line = 0; line < own.size(); line += 1 + rng() % 300) {
+                EXPECT_EQ(times.timeOfLine(line), modelTimeOf(own, line)) << line;
             }
-        }
-        // The sampled groups' running latest counts their first lines only.
-        std::vector<TimeMs> every;
-        TimeMs latest = TimeIndex::NoTime;
-        TimeMs earliest = std::numeric_limits<TimeMs>::max();
-        for (const auto& time : own) {
-            earliest = std::min(earliest, time.value_or(earliest));
-        }
-        for (std::size_t i = 0; i < own.size(); ++i) {
-            latest = std::max(latest, own[i].value_or(TimeIndex::NoTime));
-            if ((i + 1) % G == 0 || i + 1 == own.size()) {
-                every.push_back(latest);
+            EXPECT_EQ(times.lastLineTime(), modelTimeOf(own, LineNumber(own.size() - 1)));
+            EXPECT_EQ(times.firstTime(), own[0]);
+            for (int q = 0; q < 300; ++q) {
+                const auto& at = own[rng() % own.size()];
+                if (at) {
+                    const TimeMs t = *at + TimeMs(rng() % 3) * 500 - 500;
+                    const auto found = times.firstLineAtOrAfter(t);
+                    ASSERT_TRUE(found.has_value());
+                    EXPECT_EQ(found->line, modelFirstAtOrAfter(own, t).value_or(own.size() - 1))
+                        << t;
+                }
             }
+            // The sampled groups' running latest counts their first lines only.
+            std::vector<TimeMs> every;
+            TimeMs latest = TimeIndex::NoTime;
+            TimeMs earliest = std::numeric_limits<TimeMs>::max();
+            for (const auto& time : own) {
+                earliest = std::min(earliest, time.value_or(earliest));
+            }
+            for (std::size_t i = 0; i < own.size(); ++i) {
+                latest = std::max(latest, own[i].value_or(TimeIndex::NoTime));
+                if ((i + 1) % G == 0 || i + 1 == own.size()) {
+                    every.push_back(latest);
+                }
+            }
+            const std::vector<TimeMs> groups = times.groupLatest();
+            ASSERT_EQ(groups.size(), every.size());
+            EXPECT_EQ(groups[0], every[0]);
+            EXPECT_LT(groups[1], every[1]);
+            EXPECT_EQ(groups[2], *own[2 * G]);
+            // The last group, read whole, counts every line of its own.
+            TimeMs lastGroup = groups[groups.size() - 2];
+            for (std::size_t i = (own.size() - 1) / G * G; i < own.size(); ++i) {
+                lastGroup = std::max(lastGroup, own[i].value_or(TimeIndex::NoTime));
+            }
+            EXPECT_EQ(groups.back(), lastGroup);
+            // The blocks hold times of the log's lines.
+            for (const TimeIndex::Block& block : times.blocks()) {
+                EXPECT_GE(block.earliest, earliest);
+                EXPECT_LE(block.latest, every.back());
+            }
+        };
+        check();
+        // A followed log's appends, under the size that is sampled.
+        times.setSampleFromBytes(DocumentTimeIndex::SampleFromBytes);
+        own.push_back((clock + 1) * 1000);
+        ++clock;
+        appendFile(path, open.substr(12) + write(3 * G));
+        ASSERT_TRUE(pumpUntil(LineNumber(own.size()), true));
+        check();
+        if (counted) {
+            EXPECT_EQ(times.groupCounts().lines, own.size());
         }
-        const std::vector<TimeMs> groups = times.groupLatest();
-        ASSERT_EQ(groups.size(), every.size());
-        EXPECT_EQ(groups[0], every[0]);
-        EXPECT_LT(groups[1], every[1]);
-        EXPECT_EQ(groups[2], *own[2 * G]);
-        // The last group, read whole, counts every line of its own.
-        TimeMs lastGroup = groups[groups.size() - 2];
-        for (std::size_t i = (own.size() - 1) / G * G; i < own.size(); ++i) {
-            lastGroup = std::max(lastGroup, own[i].value_or(TimeIndex::NoTime));
-        }
-        EXPECT_EQ(groups.back(), lastGroup);
-        // The blocks hold times of the log's lines.
-        for (const TimeIndex::Block& block : times.blocks()) {
-            EXPECT_GE(block.earliest, earliest);
-            EXPECT_LE(block.latest, every.back());
-        }
-    };
-    check();
-    // A followed log's appends, under the size that is sampled.
-    times.setSampleFromBytes(DocumentTimeIndex::SampleFromBytes);
-    own.push_back((clock + 1) * 1000);
-    ++clock;
-    appendFile(path, open.substr(12) + write(3 * G));
-    ASSERT_TRUE(pumpUntil(LineNumber(own.size()), true));
-    check();
+        doc.closeDocument();
+    }
 }
 
 TEST_F(DocumentTimes, KeywordCountsOfTheSharedReadAreTheKeywordSearchs)
