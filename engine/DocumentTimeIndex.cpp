@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <type_traits>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -156,6 +157,19 @@ bool forEachPrefix(const quill::ReadOnlyFile& file, quill::TextEncoding encoding
             continue;
         }
         const std::uint8_t* const bytes = buffer.bytes.data();
+        if constexpr (!std::is_same_v<Want, EveryLine>) {
+            // The few lines wanted are narrowed each, without a look ahead for escapes.
+            for (std::size_t i = done; i < end; ++i) {
+                if (want(i)) {
+                    const std::size_t n =
+                        std::min(std::size_t(starts[i + 1] - starts[i]), PrefixSlot);
+                    take(i, narrowPrefix(bytes + (starts[i] - from), n, encoding, starts[i] == 0,
+                                         buffer.scratch));
+                }
+            }
+            done = end;
+            continue;
+        }
         const std::uint8_t* const last = bytes + size;
         const auto nextEscape = [last](const std::uint8_t* at) {
             const void* hit = std::memchr(at, '\x1b', std::size_t(last - at));
@@ -167,9 +181,7 @@ bool forEachPrefix(const quill::ReadOnlyFile& file, quill::TextEncoding encoding
         for (std::size_t i = done; i < end; ++i) {
             const std::uint8_t* line = bytes + (starts[i] - from);
             const std::size_t n = std::min(std::size_t(starts[i + 1] - starts[i]), PrefixSlot);
-            if (!want(i)) {
-                // Passed over.
-            } else if (wide || escape < line + n || starts[i] == 0) {
+            if (wide || escape < line + n || starts[i] == 0) {
                 take(i, narrowPrefix(line, n, encoding, starts[i] == 0, buffer.scratch));
             } else {
                 std::string_view text(reinterpret_cast<const char*>(line),
