@@ -444,78 +444,113 @@ struct TimeLane {
 
 } // namespace
 
+namespace {
+
+// One lane's batch of groups to sample.
+struct SampleLane {
+    LineNumber first = 0;           // the first group's first line
+    std::vector<FileOffset> starts; // each group's start, and the next group's
+    std::vector<TimeMs> samples;
+    PrefixBuffer buffer;
+    LineTimeReader::Recent recent;
+    bool readable = true;
+};
+
+// The first time among the lines that start in the first PrefixSlot bytes of each group of the
+// lane (NoTime: none there); false when the file cannot be read as far.
+bool sampleGroups(const quill::ReadOnlyFile& file, quill::TextEncoding encoding,
+                  const LineTimeReader& reader, SampleLane& lane)
+{
+    lane.samples.resize(lane.starts.size() - 1);
+    for (std::size_t g = 0; g < lane.samples.size(); ++g) {
+        // A few lines at the group's start, none past its end.
+        const FileOffset groupBytes = lane.starts[g + 1] - lane.starts[g];
+        const auto size = std::size_t(std::min(groupBytes, FileOffset(PrefixSlot)));
+        lane.buffer.bytes.resize(size);
+        const std::uint8_t* const bytes = lane.buffer.bytes.data();
+        if (file.readAt(lane.buffer.bytes.data(), size, lane.starts[g]) != std::int64_t(size)) {
+            return false; // the file shrank: a reload follows
+        }
+        const bool wholeGroup = FileOffset(size) == groupBytes;
+        lane.samples[g] = TimeIndex::NoTime;
+        for (std::size_t at = 0; at < size;) {
+            const auto* feed =
+                static_cast<const std::uint8_t*>(std::memchr(bytes + at, '\n', size - at));
+            const std::size_t end = feed ? std::size_t(feed - bytes) + 1 : size;
+            // A line cut by the read before its prefix ends is not read.
+            if (!feed && !wholeGroup && end - at < DocumentTimeIndex::PrefixBytes) {
+                break;
+            }
+            const std::string_view text =
+                narrowPrefix(bytes + at, end - at, encoding, lane.starts[g] + FileOffset(at) == 0,
+                             lane.buffer.scratch);
+            if (const auto time = reader.timeOf(text, lane.recent)) {
+                lane.samples[g] = *time;
+                break;
+            }
+            at = end;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 LineNumber DocumentTimeIndex::sampleFrom(const quill::ReadOnlyFile& file,
                                          quill::TextEncoding encoding, std::uint64_t epoch,
                                          LineNumber next, const LineTimeReader& reader)
 {
-    // Group starts copied under docAccess at a time.
+    // Groups to a batch: their starts are copied under docAccess at once, and the two lanes
+    // take batches by turns.
     constexpr LineNumber BatchGroups = 1024;
-    constexpr LineNumber Group = TimeIndex::GroupLines;
-    std::vector<FileOffset> starts;
-    std::vector<TimeMs> samples;
-    PrefixBuffer buffer;
-    LineTimeReader::Recent recent;
-    LineNumber added = 0;
-    while (!m_stopping.load(std::memory_order_relaxed)) {
-        starts.clear();
+    constexpr std::uint64_t Group = TimeIndex::GroupLines;
+    const auto work = [&](SampleLane& lane, std::size_t k) {
+        if (m_stopping.load(std::memory_order_relaxed)) {
+            return false;
+        }
+        const std::uint64_t first = next + std::uint64_t(k) * BatchGroups * Group;
+        lane.starts.clear();
         {
             std::lock_guard lock(m_doc.docAccess());
             if (m_doc.indexEpoch() != epoch) {
-                return added;
+                return false;
             }
             LineNumber complete = m_doc.lineCount();
             if (complete > 0 && m_doc.lastLineOpen()) {
                 --complete;
             }
-            const LineNumber groups =
-                complete > next ? std::min((complete - next) / Group, BatchGroups) : 0;
+            const std::uint64_t groups =
+                complete > first ? std::min<std::uint64_t>((complete - first) / Group, BatchGroups)
+                                 : 0;
             // Each group's start, and the next group's as the last one's end.
-            for (LineNumber g = 0; groups > 0 && g <= groups; ++g) {
-                starts.push_back(m_doc.lineStart(next + g * Group));
+            for (std::uint64_t g = 0; groups > 0 && g <= groups; ++g) {
+                lane.starts.push_back(m_doc.lineStart(LineNumber(first + g * Group)));
             }
         }
-        if (starts.size() < 2) {
-            return added;
+        if (lane.starts.size() < 2) {
+            return false;
         }
-        samples.resize(starts.size() - 1);
-        for (std::size_t g = 0; g < samples.size(); ++g) {
-            // A few lines at the group's start, none past its end.
-            const auto size =
-                std::size_t(std::min(starts[g + 1] - starts[g], FileOffset(PrefixSlot)));
-            buffer.bytes.resize(size);
-            const std::uint8_t* const bytes = buffer.bytes.data();
-            if (file.readAt(buffer.bytes.data(), size, starts[g]) != std::int64_t(size)) {
-                return added; // the file shrank: a reload follows
-            }
-            const bool wholeGroup = size == std::size_t(starts[g + 1] - starts[g]);
-            samples[g] = TimeIndex::NoTime;
-            for (std::size_t at = 0; at < size;) {
-                const auto* feed =
-                    static_cast<const std::uint8_t*>(std::memchr(bytes + at, '\n', size - at));
-                const std::size_t end = feed ? std::size_t(feed - bytes) + 1 : size;
-                // A line cut by the read before its prefix ends is not read.
-                if (!feed && !wholeGroup && end - at < DocumentTimeIndex::PrefixBytes) {
-                    break;
-                }
-                const std::string_view text =
-                    narrowPrefix(bytes + at, end - at, encoding, starts[g] + FileOffset(at) == 0,
-                                 buffer.scratch);
-                if (const auto time = reader.timeOf(text, recent)) {
-                    samples[g] = *time;
-                    break;
-                }
-                at = end;
-            }
+        lane.first = LineNumber(first);
+        lane.readable = sampleGroups(file, encoding, reader, lane);
+        return true;
+    };
+    LineNumber added = 0;
+    TwoLanes<SampleLane> lanes(work);
+    while (const SampleLane* lane = lanes.next()) {
+        if (!lane->readable) {
+            break;
         }
         std::lock_guard lock(m_mutex);
-        if (m_quit || epoch != m_indexEpoch || m_index.lineCount() != next) {
-            return added;
+        if (m_quit || epoch != m_indexEpoch || m_index.lineCount() != lane->first) {
+            break;
         }
-        for (const TimeMs sample : samples) {
+        for (const TimeMs sample : lane->samples) {
             m_index.addSampledGroup(sample);
         }
-        next += LineNumber(samples.size()) * Group;
-        added += LineNumber(samples.size());
+        added += LineNumber(lane->samples.size());
+        if (lane->samples.size() < BatchGroups) {
+            break; // the last batch, or the log grew since: a later batch may not go on from it
+        }
     }
     return added;
 }
