@@ -26,7 +26,8 @@
 // Threads: start() and the destructor on the main thread (the owner calls start() once the
 // first paint is done: opening never waits for the index). The worker, and the second lane it
 // takes for a long stretch of lines, take docAccess only to copy a piece's line starts
-// (LogDocument::copyLinesStartingIn), never while they read or parse.
+// (LogDocument::copyLinesStartingIn) or a batch's group starts, never while they read or
+// parse.
 // The queries may be called on any thread; they take the index's own lock and docAccess
 // briefly, and read at most one group of lines. Do not hold docAccess while destroying it.
 // The document must outlive it.
