@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <type_traits>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -111,14 +112,19 @@ struct KeywordPass {
     std::vector<KeywordScan::Line>* found = nullptr;
 };
 
-// Gives take(i, prefix) the prefix of each line [0, count) of starts (count + 1 offsets), as
-// narrowPrefix sees it, in order; the view lasts until the next call. With a keyword pass,
-// the lines are read whole (up to CountedLineBytes) and searched as well, and only when
-// times is set are their prefixes taken. False when the file cannot be read as far.
-template <typename Take>
+// Every line's prefix is wanted.
+struct EveryLine {
+    bool operator()(std::size_t) const { return true; }
+};
+
+// Gives take(i, prefix) the prefix of each line [0, count) of starts (count + 1 offsets) that
+// want(i) asks for, as narrowPrefix sees it, in order; the view lasts until the next call. With
+// a keyword pass, the lines are read whole (up to CountedLineBytes) and searched as well, and
+// only when times is set are their prefixes taken. False when the file cannot be read as far.
+template <typename Take, typename Want = EveryLine>
 bool forEachPrefix(const quill::ReadOnlyFile& file, quill::TextEncoding encoding,
                    const FileOffset* starts, std::size_t count, PrefixBuffer& buffer, Take take,
-                   const KeywordPass& keywords = {}, bool times = true)
+                   const KeywordPass& keywords = {}, bool times = true, Want want = {})
 {
     const bool wide = quill::isUtf16(encoding);
     for (std::size_t done = 0; done < count;) {
@@ -151,6 +157,19 @@ bool forEachPrefix(const quill::ReadOnlyFile& file, quill::TextEncoding encoding
             continue;
         }
         const std::uint8_t* const bytes = buffer.bytes.data();
+        if constexpr (!std::is_same_v<Want, EveryLine>) {
+            // The few lines wanted are narrowed each, without a look ahead for escapes.
+            for (std::size_t i = done; i < end; ++i) {
+                if (want(i)) {
+                    const std::size_t n =
+                        std::min(std::size_t(starts[i + 1] - starts[i]), PrefixSlot);
+                    take(i, narrowPrefix(bytes + (starts[i] - from), n, encoding, starts[i] == 0,
+                                         buffer.scratch));
+                }
+            }
+            done = end;
+            continue;
+        }
         const std::uint8_t* const last = bytes + size;
         const auto nextEscape = [last](const std::uint8_t* at) {
             const void* hit = std::memchr(at, '\x1b', std::size_t(last - at));
@@ -220,6 +239,12 @@ void DocumentTimeIndex::start()
         }
     }
     m_wake.notify_all();
+}
+
+void DocumentTimeIndex::setSampleFromBytes(FileOffset bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_sampleFromBytes = bytes;
 }
 
 void DocumentTimeIndex::textAppended(FileOffset, const std::uint8_t*, std::size_t)
@@ -300,8 +325,10 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
         bool haveReader = false;
         PassPlan plan;
         LineNumber from = 0;
+        FileOffset sampleFromBytes = 0;
         {
             std::lock_guard lock(m_mutex);
+            sampleFromBytes = m_sampleFromBytes;
             if (m_quit || job.path != m_job.path) {
                 return false;
             }
@@ -355,6 +382,23 @@ bool DocumentTimeIndex::catchUp(const Job& jobAsked)
                 std::lock_guard lock(m_mutex);
                 return *m_reader;
             }();
+            // A long stretch is sampled from its second group on: by a small read a group, or
+            // from the bytes the keywords are counted in.
+            if (plan.times && !quill::isUtf16(job.encoding) &&
+                m_doc.indexedEnd() - run.starts[0] >= sampleFromBytes) {
+                if (from % TimeIndex::GroupLines != 0 || from == 0) {
+                    plan.limit = (from / TimeIndex::GroupLines + 1) * TimeIndex::GroupLines;
+                } else if (plan.count) {
+                    // Whole groups only: the rest, and the open last line, are read whole.
+                    const LineNumber groupsEnd =
+                        (run.lineCount - 1) / TimeIndex::GroupLines * TimeIndex::GroupLines;
+                    plan.sample = groupsEnd > from;
+                    plan.limit = plan.sample ? groupsEnd : plan.limit;
+                } else if (sampleFrom(file, job.encoding, run.epoch, from, reader) > 0) {
+                    continue;
+                }
+                // Else less than a group of complete lines: read whole.
+            }
             if (indexFrom(file, job.encoding, run.epoch, from, run.starts[0], reader, plan) == 0) {
                 return true; // unreadable, or started over: the next look goes on
             }
@@ -399,6 +443,117 @@ struct TimeLane {
 };
 
 } // namespace
+
+namespace {
+
+// One lane's batch of groups to sample.
+struct SampleLane {
+    LineNumber first = 0;           // the first group's first line
+    std::vector<FileOffset> starts; // each group's start, and the next group's
+    std::vector<TimeMs> samples;
+    PrefixBuffer buffer;
+    LineTimeReader::Recent recent;
+    bool readable = true;
+};
+
+// The first time among the lines that start in the first PrefixSlot bytes of each group of the
+// lane (NoTime: none there); false when the file cannot be read as far.
+bool sampleGroups(const quill::ReadOnlyFile& file, quill::TextEncoding encoding,
+                  const LineTimeReader& reader, SampleLane& lane)
+{
+    lane.samples.resize(lane.starts.size() - 1);
+    for (std::size_t g = 0; g < lane.samples.size(); ++g) {
+        // A few lines at the group's start, none past its end.
+        const FileOffset groupBytes = lane.starts[g + 1] - lane.starts[g];
+        const auto size = std::size_t(std::min(groupBytes, FileOffset(PrefixSlot)));
+        lane.buffer.bytes.resize(size);
+        const std::uint8_t* const bytes = lane.buffer.bytes.data();
+        if (file.readAt(lane.buffer.bytes.data(), size, lane.starts[g]) != std::int64_t(size)) {
+            return false; // the file shrank: a reload follows
+        }
+        const bool wholeGroup = FileOffset(size) == groupBytes;
+        lane.samples[g] = TimeIndex::NoTime;
+        for (std::size_t at = 0; at < size;) {
+            const auto* feed =
+                static_cast<const std::uint8_t*>(std::memchr(bytes + at, '\n', size - at));
+            const std::size_t end = feed ? std::size_t(feed - bytes) + 1 : size;
+            // A line cut by the read before its prefix ends is not read.
+            if (!feed && !wholeGroup && end - at < DocumentTimeIndex::PrefixBytes) {
+                break;
+            }
+            const std::string_view text =
+                narrowPrefix(bytes + at, end - at, encoding, lane.starts[g] + FileOffset(at) == 0,
+                             lane.buffer.scratch);
+            if (const auto time = reader.timeOf(text, lane.recent)) {
+                lane.samples[g] = *time;
+                break;
+            }
+            at = end;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+LineNumber DocumentTimeIndex::sampleFrom(const quill::ReadOnlyFile& file,
+                                         quill::TextEncoding encoding, std::uint64_t epoch,
+                                         LineNumber next, const LineTimeReader& reader)
+{
+    // Groups to a batch: their starts are copied under docAccess at once, and the two lanes
+    // take batches by turns.
+    constexpr LineNumber BatchGroups = 1024;
+    constexpr std::uint64_t Group = TimeIndex::GroupLines;
+    const auto work = [&](SampleLane& lane, std::size_t k) {
+        if (m_stopping.load(std::memory_order_relaxed)) {
+            return false;
+        }
+        const std::uint64_t first = next + std::uint64_t(k) * BatchGroups * Group;
+        lane.starts.clear();
+        {
+            std::lock_guard lock(m_doc.docAccess());
+            if (m_doc.indexEpoch() != epoch) {
+                return false;
+            }
+            LineNumber complete = m_doc.lineCount();
+            if (complete > 0 && m_doc.lastLineOpen()) {
+                --complete;
+            }
+            const std::uint64_t groups =
+                complete > first ? std::min<std::uint64_t>((complete - first) / Group, BatchGroups)
+                                 : 0;
+            // Each group's start, and the next group's as the last one's end.
+            for (std::uint64_t g = 0; groups > 0 && g <= groups; ++g) {
+                lane.starts.push_back(m_doc.lineStart(LineNumber(first + g * Group)));
+            }
+        }
+        if (lane.starts.size() < 2) {
+            return false;
+        }
+        lane.first = LineNumber(first);
+        lane.readable = sampleGroups(file, encoding, reader, lane);
+        return true;
+    };
+    LineNumber added = 0;
+    TwoLanes<SampleLane> lanes(work);
+    while (const SampleLane* lane = lanes.next()) {
+        if (!lane->readable) {
+            break;
+        }
+        std::lock_guard lock(m_mutex);
+        if (m_quit || epoch != m_indexEpoch || m_index.lineCount() != lane->first) {
+            break;
+        }
+        for (const TimeMs sample : lane->samples) {
+            m_index.addSampledGroup(sample);
+        }
+        added += LineNumber(lane->samples.size());
+        if (lane->samples.size() < BatchGroups) {
+            break; // the last batch, or the log grew since: a later batch may not go on from it
+        }
+    }
+    return added;
+}
 
 DocumentTimeIndex::PassPlan DocumentTimeIndex::planPass(LineNumber next)
 {
@@ -458,20 +613,46 @@ LineNumber DocumentTimeIndex::indexFrom(const quill::ReadOnlyFile& file,
         if (lane.count > 0 && lane.run.lastOpen) {
             --lane.count;
         }
-        lane.times.resize(plan.times ? lane.count : 0);
+        lane.times.assign(plan.times ? lane.count : 0,
+                          plan.sample ? TimeIndex::Unread : TimeIndex::NoTime);
         lane.found.clear();
         if (plan.count && lane.scan == nullptr) {
             const std::size_t given = scansGiven++;
             QUILL_ASSERT(given < m_scans.size());
             lane.scan = m_scans[given].get();
         }
+        const KeywordPass keywords{lane.scan, &lane.found};
+        if (!plan.sample) {
+            lane.readable = forEachPrefix(
+                file, encoding, lane.run.starts.data(), lane.count, lane.buffer,
+                [&](std::size_t i, std::string_view text) {
+                    const auto time = reader.timeOf(text, lane.recent);
+                    lane.times[i] = time ? *time : TimeIndex::NoTime;
+                },
+                keywords, plan.times);
+            return true;
+        }
+        // As sampleFrom: the lines that start in a group's first PrefixSlot bytes, up to the
+        // first with a time; a group begun before the piece is not sampled here.
+        constexpr LineNumber Group = TimeIndex::GroupLines;
+        const LineNumber first = lane.run.first;
+        const FileOffset* const starts = lane.run.starts.data();
+        LineNumber sampled = ~LineNumber(0); // the group whose time is found
         lane.readable = forEachPrefix(
-            file, encoding, lane.run.starts.data(), lane.count, lane.buffer,
+            file, encoding, starts, lane.count, lane.buffer,
             [&](std::size_t i, std::string_view text) {
                 const auto time = reader.timeOf(text, lane.recent);
                 lane.times[i] = time ? *time : TimeIndex::NoTime;
+                if (time) {
+                    sampled = (first + LineNumber(i)) / Group;
+                }
             },
-            KeywordPass{lane.scan, &lane.found}, plan.times);
+            keywords, true,
+            [&](std::size_t i) {
+                const LineNumber group = (first + LineNumber(i)) / Group;
+                return group * Group >= first && group != sampled &&
+                       starts[i] - starts[group * Group - first] < FileOffset(PrefixSlot);
+            });
         return true;
     };
     LineNumber added = 0;

@@ -7,6 +7,12 @@
 // modification time, and kept until the index starts over; while a followed file holds too
 // few lines to tell, the choice waits for more.
 //
+// A stretch of at least SampleFromBytes (a large log's first build, a reload) is indexed from
+// samples: the lines at the start of each group of TimeIndex::GroupLines lines, one small read
+// a group, so the index costs a fraction of reading the file (see TimeIndex for what that
+// means for Go to Time), whether keywords are counted or not (then from the bytes the counting
+// reads). Its first group, a UTF-16 log and the lines a followed log appends are read whole.
+//
 // Lines are read as bytes, at most PrefixBytes of each (a line's time sits near its start):
 // a UTF-16 file's code units below 128 are narrowed to their ASCII bytes, every other unit
 // becomes '?', so the layouts read it as they read any narrow file.
@@ -20,7 +26,8 @@
 // Threads: start() and the destructor on the main thread (the owner calls start() once the
 // first paint is done: opening never waits for the index). The worker, and the second lane it
 // takes for a long stretch of lines, take docAccess only to copy a piece's line starts
-// (LogDocument::copyLinesStartingIn), never while they read or parse.
+// (LogDocument::copyLinesStartingIn) or a batch's group starts, never while they read or
+// parse.
 // The queries may be called on any thread; they take the index's own lock and docAccess
 // briefly, and read at most one group of lines. Do not hold docAccess while destroying it.
 // The document must outlive it.
@@ -54,6 +61,7 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     static constexpr std::size_t PrefixBytes = 256;
     // Of a longer line only this much is searched for keywords (as by KeywordLines).
     static constexpr std::size_t CountedLineBytes = std::size_t{4} << 20;
+    static constexpr FileOffset SampleFromBytes = FileOffset{64} << 20;
 
     enum class State {
         Idle,     // not started
@@ -71,6 +79,8 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     void setCaughtUpCallback(std::function<void()> callback) { m_caughtUp = std::move(callback); }
     // Starts the worker, or tells it to look at the document again. Main thread.
     void start();
+    // Stretches of at least this many bytes are sampled (SampleFromBytes unless set; tests).
+    void setSampleFromBytes(FileOffset bytes);
 
     State state() const;
     // Lines indexed out of the document's complete lines, for a progress note.
@@ -130,6 +140,8 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     struct PassPlan {
         bool times = true;
         bool count = false;
+        // The times of the lines at each group's start only (the counts need every line read).
+        bool sample = false;
         std::uint64_t countGeneration = 0;
         LineNumber limit = ~LineNumber(0); // one past the last line to read
     };
@@ -138,6 +150,10 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     LineNumber indexFrom(const quill::ReadOnlyFile& file, quill::TextEncoding encoding,
                          std::uint64_t epoch, LineNumber next, FileOffset base,
                          const LineTimeReader& reader, const PassPlan& plan);
+    // Adds the complete groups from next (a group's first line) from samples, for as long as
+    // the index is the one of epoch; the groups added.
+    LineNumber sampleFrom(const quill::ReadOnlyFile& file, quill::TextEncoding encoding,
+                          std::uint64_t epoch, LineNumber next, const LineTimeReader& reader);
     // The plan for the next pass from next (m_mutex held); scans made for the counting's
     // keywords where they changed.
     PassPlan planPass(LineNumber next);
@@ -165,6 +181,7 @@ class DocumentTimeIndex : private LogDocument::AppendListener {
     TimeIndex m_index;
     std::optional<LineTimeReader> m_reader;
     bool m_noTimesFinal = false; // NoTimes from enough lines: not looked for again
+    FileOffset m_sampleFromBytes = SampleFromBytes;
     // The keyword counting (see setCountedKeywords); the generation moves with every change.
     std::vector<Keyword> m_countKeywords; // empty: no counting
     quill::TextEncoding m_countForm = quill::TextEncoding::Locale;

@@ -1,5 +1,7 @@
 #include "engine/TimeIndex.h"
 
+#include "platform/Contract.h"
+
 #include <algorithm>
 
 void TimeIndex::clear()
@@ -25,7 +27,9 @@ void TimeIndex::addLines(std::span<const TimeMs> times)
         const std::size_t run =
             std::min(times.size() - i, std::size_t(GroupLines - m_lines % GroupLines));
         for (const TimeMs time : times.subspan(i, run)) {
-            if (time != NoTime) {
+            if (time == Unread) {
+                m_carried = Unread;
+            } else if (time != NoTime) {
                 noteTime(time);
             }
         }
@@ -35,6 +39,18 @@ void TimeIndex::addLines(std::span<const TimeMs> times)
             closeGroup();
         }
     }
+}
+
+void TimeIndex::addSampledGroup(TimeMs sample)
+{
+    QUILL_ASSERT(m_lines % GroupLines == 0);
+    if (sample != NoTime) {
+        noteTime(sample);
+    }
+    // The lines after the sample were not read: any of them may hold a later time.
+    m_carried = Unread;
+    m_lines += GroupLines;
+    closeGroup();
 }
 
 void TimeIndex::noteTime(TimeMs time)
@@ -80,25 +96,48 @@ std::vector<TimeMs> TimeIndex::groupLatest() const
     return all;
 }
 
-std::optional<TimeMs> TimeIndex::timeOfLine(LineNumber line, const Reader& read) const
+namespace {
+
+// The last own time of times, if any.
+std::optional<TimeMs> lastTime(const std::vector<std::optional<TimeMs>>& times)
 {
-    if (line >= m_lines) {
-        return std::nullopt;
-    }
-    const LineNumber group = line / GroupLines;
-    std::vector<std::optional<TimeMs>> times;
-    if (!read(group * GroupLines, line + 1, times)) {
-        return std::nullopt;
-    }
     for (auto it = times.rbegin(); it != times.rend(); ++it) {
         if (*it) {
             return **it;
         }
     }
-    if (group == 0 || m_groups[group - 1].carried == NoTime) {
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<TimeMs> TimeIndex::timeOfLine(LineNumber line, const Reader& read) const
+{
+    if (line >= m_lines) {
         return std::nullopt;
     }
-    return m_groups[group - 1].carried;
+    LineNumber group = line / GroupLines;
+    std::vector<std::optional<TimeMs>> times;
+    if (!read(group * GroupLines, line + 1, times)) {
+        return std::nullopt;
+    }
+    if (const auto own = lastTime(times)) {
+        return own;
+    }
+    // Back over groups whose last line's time was not read, as far as one that tells.
+    for (LineNumber back = 0; group > 0; ++back, --group) {
+        const TimeMs carried = m_groups[group - 1].carried;
+        if (carried != Unread) {
+            return carried == NoTime ? std::nullopt : std::optional<TimeMs>(carried);
+        }
+        if (back == MostGroupsBack || !read((group - 1) * GroupLines, group * GroupLines, times)) {
+            return std::nullopt;
+        }
+        if (const auto own = lastTime(times)) {
+            return own;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<LineNumber> TimeIndex::firstLineAtOrAfter(TimeMs t, const Reader& read) const
@@ -107,26 +146,32 @@ std::optional<LineNumber> TimeIndex::firstLineAtOrAfter(TimeMs t, const Reader& 
         return std::nullopt;
     }
     // The first group whose running latest reaches t holds the line; a partial last group
-    // counts as one when no complete group does.
+    // counts as one when no complete group does. The running latest before it is below t,
+    // so the line is the first whose own time reaches t.
     const auto it = std::partition_point(m_groups.begin(), m_groups.end(),
                                          [t](const Group& g) { return g.latest < t; });
     const auto group = LineNumber(it - m_groups.begin());
-    const LineNumber first = group * GroupLines;
-    const LineNumber end = std::min(m_lines, first + GroupLines);
     std::vector<std::optional<TimeMs>> times;
-    if (!read(first, end, times)) {
+    const auto firstReaching = [&](LineNumber first, LineNumber end) -> std::optional<LineNumber> {
+        if (!read(first, end, times)) {
+            return std::nullopt;
+        }
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            if (times[i] && *times[i] >= t) {
+                return first + LineNumber(i);
+            }
+        }
         return std::nullopt;
-    }
-    TimeMs latest = group == 0 ? NoTime : m_groups[group - 1].latest;
-    for (std::size_t i = 0; i < times.size(); ++i) {
-        if (times[i]) {
-            latest = std::max(latest, *times[i]);
-        }
-        if (latest != NoTime && latest >= t) {
-            return first + LineNumber(i);
+    };
+    // After a sampled group the lines its sample did not show may reach t already.
+    if (group > 0 && m_groups[group - 1].carried == Unread) {
+        if (const auto line = firstReaching((group - 1) * GroupLines, group * GroupLines)) {
+            return line;
         }
     }
-    return std::nullopt; // the lines read are not those indexed (the file changed)
+    const LineNumber first = group * GroupLines;
+    // None: the lines read are not those indexed (the file changed).
+    return firstReaching(first, std::min(m_lines, first + GroupLines));
 }
 
 std::size_t TimeIndex::memoryBytes() const

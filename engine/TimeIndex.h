@@ -7,8 +7,16 @@
 // carries (that of the nearest line at or before it with a time of its own). Larger blocks
 // keep the earliest and latest time any of their lines holds, for a view of the whole log.
 //
+// A long stretch of a large log is taken from samples instead (addSampledGroup): of each
+// group only the first time at its start, which costs a small read a group instead of reading
+// every line. Such a group's running latest counts its sample alone, and the time its last
+// line carries is not known. Go to Time then looks in the group before the one the samples
+// point to as well, so its answer is exact as long as no line is later than the first time of
+// the group after its own (writers out of step by less than a group's lines); the blocks'
+// earliest and latest are those of the samples.
+//
 // The index holds no line text: what needs a single line's time reads that line through a
-// TimeIndex::Reader, at most one group's lines. A line without a time has the time of the
+// TimeIndex::Reader, a group's lines at a time. A line without a time has the time of the
 // line before it; lines before the first time have none. Not thread-safe: its owner
 // (DocumentTimeIndex) guards it.
 
@@ -29,6 +37,8 @@ class TimeIndex {
     static constexpr std::size_t BlockGroups = 64; // 8192 lines a block
     // No line so far holds a time.
     static constexpr TimeMs NoTime = std::numeric_limits<TimeMs>::min();
+    // A line not read: its time, and so the time lines after it carry, is not known.
+    static constexpr TimeMs Unread = NoTime + 1;
 
     // The own times (none: the line holds no time) of lines [first, end), into times
     // (resized to end - first); false when they cannot be read.
@@ -43,8 +53,12 @@ class TimeIndex {
     void clear();
     // The next line's own time.
     void addLine(std::optional<TimeMs> time);
-    // The next lines' own times, NoTime for a line without one.
+    // The next lines' own times, NoTime for a line without one, Unread for a line not read
+    // (the lines a sample passed over).
     void addLines(std::span<const TimeMs> times);
+    // The next GroupLines lines, known by their first time at the group's start alone
+    // (NoTime: none there). Only where a group starts (lineCount() a multiple of GroupLines).
+    void addSampledGroup(TimeMs sample);
     // Lines taken so far.
     LineNumber lineCount() const { return m_lines; }
     // The latest time of any line so far (NoTime: none).
@@ -60,11 +74,16 @@ class TimeIndex {
     std::vector<TimeMs> groupLatest() const;
 
     // The time of line `line` (< lineCount()): its own, else the nearest earlier line's; none
-    // before the first time, or when the lines cannot be read. Reads at most one group.
+    // before the first time, or when the lines cannot be read. Reads one group, and after
+    // sampled groups the groups before it back to a line with a time (at most
+    // MostGroupsBack of them).
     std::optional<TimeMs> timeOfLine(LineNumber line, const Reader& read) const;
 
+    static constexpr LineNumber MostGroupsBack = 64;
+
     // The first line in file order whose running latest time is at or after t; none when
-    // no line reaches t (or the lines cannot be read). Reads at most one group.
+    // no line reaches t (or the lines cannot be read). Reads one group, or two after a
+    // sampled one.
     std::optional<LineNumber> firstLineAtOrAfter(TimeMs t, const Reader& read) const;
 
     // Memory held, in bytes.
@@ -78,7 +97,7 @@ class TimeIndex {
 
     struct Group {
         TimeMs latest = NoTime;  // running latest at the group's last line
-        TimeMs carried = NoTime; // the time the group's last line has
+        TimeMs carried = NoTime; // the time the group's last line has, or Unread
     };
     // Complete groups only. A deque grows a node at a time: a vector's doubling would hold
     // up to twice the room the groups need.

@@ -211,6 +211,19 @@ TEST(TimeIndex, ExactGroupEdgesAndALogWithoutTimes)
     EXPECT_EQ(index.firstLineAtOrAfter(999 + TimeIndex::GroupLines, read),
               TimeIndex::GroupLines - 1);
 
+    // A first group known by its sample alone, a later line of it the first to reach the time.
+    TimeIndex sampled;
+    Times inGroups(2 * TimeIndex::GroupLines, TimeMs(1000));
+    inGroups[5] = 1100;
+    inGroups[TimeIndex::GroupLines] = 1200;
+    sampled.addSampledGroup(1000);
+    sampled.addSampledGroup(1200);
+    const TimeIndex::Reader readGroups = [&](LineNumber first, LineNumber end, Times& times) {
+        times.assign(inGroups.begin() + first, inGroups.begin() + end);
+        return true;
+    };
+    EXPECT_EQ(sampled.firstLineAtOrAfter(1050, readGroups), 5u);
+
     TimeIndex none;
     Times blank(300);
     for (const auto& time : blank) {
@@ -218,6 +231,134 @@ TEST(TimeIndex, ExactGroupEdgesAndALogWithoutTimes)
     }
     checkAgainstModel(none, blank, rng);
     EXPECT_EQ(none.latest(), TimeIndex::NoTime);
+}
+
+// Groups taken from a sample (the first time among their first few lines) between groups read
+// whole, against the model of every line: a line's time is always exact; Go to Time is exact
+// where no line is later than what the samples show up to the next group, and otherwise never
+// earlier than the exact line, on a line that reaches the time; groups and blocks hold what was
+// seen. Writers out of step by a little or by far, timeless stretches over many groups.
+TEST(TimeIndex, SampledGroupsAnswerAsTheModelOfEveryLine)
+{
+    constexpr LineNumber G = TimeIndex::GroupLines;
+    int exactWalks = 0;
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        const TimeMs skew = seed % 4 == 0 ? 5000 : TimeMs(seed % 3) * 40;
+        TimeMs clock = 1'765'000'000'000;
+        TimeIndex index;
+        Times own;
+        std::vector<std::optional<TimeMs>> seen; // what the index was given, line by line
+        std::vector<bool> sampledGroup;
+        const auto nextTime = [&]() -> std::optional<TimeMs> {
+            if (rng() % 4 == 0) {
+                return std::nullopt;
+            }
+            clock += TimeMs(rng() % 3);
+            return clock - (skew > 0 ? TimeMs(rng() % std::uint32_t(skew)) : 0);
+        };
+        for (int step = 0; step < 10; ++step) {
+            const std::uint32_t roll = rng() % 6;
+            const std::size_t groups = 1 + rng() % 40;
+            if (roll < 3 && index.lineCount() % G == 0) {
+                for (std::size_t g = 0; g < groups; ++g) {
+                    // A stack trace over the whole group now and then.
+                    const bool blank = rng() % 8 == 0;
+                    const std::size_t window = 1 + rng() % 4;
+                    std::optional<TimeMs> sample;
+                    for (LineNumber i = 0; i < G; ++i) {
+                        own.push_back(blank ? std::nullopt : nextTime());
+                        if (!sample && i < window && own.back()) {
+                            sample = own.back();
+                        }
+                        seen.push_back(i < window && own.back() == sample ? sample : std::nullopt);
+                    }
+                    index.addSampledGroup(sample.value_or(TimeIndex::NoTime));
+                    sampledGroup.push_back(true);
+                }
+            } else {
+                const std::size_t n = roll == 3 ? 1 + rng() % 5 : groups * 37;
+                for (std::size_t i = 0; i < n; ++i) {
+                    own.push_back(nextTime());
+                    seen.push_back(own.back());
+                    index.addLine(own.back());
+                    if (own.size() % G == 1) {
+                        sampledGroup.push_back(false);
+                    }
+                }
+            }
+        }
+        const TimeIndex::Reader read = [&](LineNumber first, LineNumber end, Times& times) {
+            EXPECT_LE(end - first, G);
+            times.assign(own.begin() + first, own.begin() + end);
+            return true;
+        };
+        // The running latest of what was seen, at each group's end.
+        const std::size_t groupCount = (own.size() + G - 1) / G;
+        std::vector<TimeMs> seenLatest(groupCount, TimeIndex::NoTime);
+        TimeMs latest = TimeIndex::NoTime;
+        for (std::size_t i = 0; i < own.size(); ++i) {
+            if (seen[i]) {
+                latest = std::max(latest, *seen[i]);
+            }
+            seenLatest[i / G] = latest;
+        }
+        EXPECT_EQ(index.groupLatest(), seenLatest);
+        EXPECT_EQ(index.latest(), latest);
+        // Exact where every line of a sampled group is reached by what was seen up to the
+        // next group.
+        bool exact = true;
+        for (std::size_t i = 0; i < own.size(); ++i) {
+            const std::size_t next = std::min(i / G + 1, groupCount - 1);
+            exact = exact && (!own[i] || *own[i] <= seenLatest[next]);
+        }
+        exactWalks += exact ? 1 : 0;
+        for (int q = 0; q < 200; ++q) {
+            const auto& at = own[rng() % own.size()];
+            if (!at) {
+                continue;
+            }
+            const TimeMs t = *at + TimeMs(rng() % 3) - 1;
+            const auto expected = modelFirstAtOrAfter(own, t);
+            const auto found = index.firstLineAtOrAfter(t, read);
+            if (exact) {
+                EXPECT_EQ(found, expected) << "t " << t;
+            } else if (found) {
+                ASSERT_TRUE(own[*found]);
+                EXPECT_GE(*own[*found], t);
+                EXPECT_GE(*found, *expected);
+            }
+        }
+        for (int q = 0; q < 200; ++q) {
+            const auto line = LineNumber(rng() % own.size());
+            // Past as many timeless sampled groups as are read back, the time is not looked for.
+            const auto model = modelTimeOf(own, line);
+            const auto got = index.timeOfLine(line, read);
+            if (got || line < (TimeIndex::MostGroupsBack + 1) * G) {
+                EXPECT_EQ(got, model) << "line " << line;
+            }
+        }
+        const std::vector<TimeIndex::Block> blocks = index.blocks();
+        ASSERT_EQ(blocks.size(), (own.size() + TimeIndex::BlockLines - 1) / TimeIndex::BlockLines);
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            TimeIndex::Block expected;
+            for (std::size_t i = b * TimeIndex::BlockLines;
+                 i < std::min(own.size(), (b + 1) * TimeIndex::BlockLines); ++i) {
+                if (seen[i]) {
+                    expected.earliest = expected.earliest == TimeIndex::NoTime
+                                            ? *seen[i]
+                                            : std::min(expected.earliest, *seen[i]);
+                    expected.latest = std::max(expected.latest, *seen[i]);
+                }
+            }
+            EXPECT_EQ(blocks[b].earliest, expected.earliest) << "block " << b;
+            EXPECT_EQ(blocks[b].latest, expected.latest) << "block " << b;
+        }
+    }
+    // Writers a little out of step leave most walks exact; far out of step, few.
+    EXPECT_GE(exactWalks, 10);
+    EXPECT_LT(exactWalks, 40);
 }
 
 // --- through a real document ---
@@ -501,6 +642,108 @@ TEST_F(DocumentTimes, ALogWithoutTimesSaysSoAndAUtf16LogIsRead)
     expectModel(times);
 }
 
+TEST_F(DocumentTimes, ALargeLogIsSampledAndAnsweredAsTheModelOfEveryLine)
+{
+    // Every group from the second on sampled (as a log of many megabytes is): each group's first
+    // line carries the writers' clock, the lines after it up to a few seconds less (an earlier
+    // writer), a stack trace spans whole groups, and the last line of the file is cut inside its
+    // time. Lines appended while following are read whole. Sampled by their own reads, and from
+    // the bytes a keyword count reads (whose pieces cut groups).
+    constexpr LineNumber G = TimeIndex::GroupLines;
+    for (const bool counted : {false, true}) {
+        SCOPED_TRACE(counted);
+        own.clear();
+        std::int64_t clock = 1'796'000'000;
+        const auto write = [&](std::size_t n) {
+            std::string bytes;
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::size_t line = own.size();
+                const bool trace = line >= 1020 * G + 5 && line < 1023 * G + 40;
+                std::optional<std::int64_t> at;
+                if (!trace && (line % G == 0 || rng() % 4 != 0)) {
+                    clock += std::int64_t(rng() % 2);
+                    at = clock - (line % G == 0 ? 0 : std::int64_t(rng() % 3));
+                }
+                bytes += logLine(at, int(line));
+                own.push_back(at ? std::optional<TimeMs>(*at * 1000) : std::nullopt);
+            }
+            return bytes;
+        };
+        // More groups than are sampled at once; the open last line would end a group.
+        const std::string first = write(1025 * G - 1);
+        const std::string open = logLine(clock + 1, int(own.size()));
+        writeFile(path, first + open.substr(0, 12));
+        ASSERT_TRUE(doc.openDocument(u16(path)));
+        DocumentTimeIndex times(doc);
+        times.setSampleFromBytes(1);
+        if (counted) {
+            times.setCountedKeywords({Keyword(u"INFO", 0x000000u, 0x0000FFu, true, false, true)});
+        }
+        times.start();
+        const auto check = [&] {
+            ASSERT_TRUE(times.waitCaughtUp());
+            ASSERT_EQ(times.state(), DocumentTimeIndex::State::Ready);
+            ASSERT_EQ(times.indexedLines(), own.size());
+            for (LineNumber line = 0; line < own.size(); line += 1 + rng() % 300) {
+                EXPECT_EQ(times.timeOfLine(line), modelTimeOf(own, line)) << line;
+            }
+            EXPECT_EQ(times.lastLineTime(), modelTimeOf(own, LineNumber(own.size() - 1)));
+            EXPECT_EQ(times.firstTime(), own[0]);
+            for (int q = 0; q < 300; ++q) {
+                const auto& at = own[rng() % own.size()];
+                if (at) {
+                    const TimeMs t = *at + TimeMs(rng() % 3) * 500 - 500;
+                    const auto found = times.firstLineAtOrAfter(t);
+                    ASSERT_TRUE(found.has_value());
+                    EXPECT_EQ(found->line, modelFirstAtOrAfter(own, t).value_or(own.size() - 1))
+                        << t;
+                }
+            }
+            // The sampled groups' running latest counts their first lines only.
+            std::vector<TimeMs> every;
+            TimeMs latest = TimeIndex::NoTime;
+            TimeMs earliest = std::numeric_limits<TimeMs>::max();
+            for (const auto& time : own) {
+                earliest = std::min(earliest, time.value_or(earliest));
+            }
+            for (std::size_t i = 0; i < own.size(); ++i) {
+                latest = std::max(latest, own[i].value_or(TimeIndex::NoTime));
+                if ((i + 1) % G == 0 || i + 1 == own.size()) {
+                    every.push_back(latest);
+                }
+            }
+            const std::vector<TimeMs> groups = times.groupLatest();
+            ASSERT_EQ(groups.size(), every.size());
+            EXPECT_EQ(groups[0], every[0]);
+            EXPECT_LT(groups[1], every[1]);
+            EXPECT_EQ(groups[2], *own[2 * G]);
+            // The last group, read whole, counts every line of its own.
+            TimeMs lastGroup = groups[groups.size() - 2];
+            for (std::size_t i = (own.size() - 1) / G * G; i < own.size(); ++i) {
+                lastGroup = std::max(lastGroup, own[i].value_or(TimeIndex::NoTime));
+            }
+            EXPECT_EQ(groups.back(), lastGroup);
+            // The blocks hold times of the log's lines.
+            for (const TimeIndex::Block& block : times.blocks()) {
+                EXPECT_GE(block.earliest, earliest);
+                EXPECT_LE(block.latest, every.back());
+            }
+        };
+        check();
+        // A followed log's appends, under the size that is sampled.
+        times.setSampleFromBytes(DocumentTimeIndex::SampleFromBytes);
+        own.push_back((clock + 1) * 1000);
+        ++clock;
+        appendFile(path, open.substr(12) + write(3 * G));
+        ASSERT_TRUE(pumpUntil(LineNumber(own.size()), true));
+        check();
+        if (counted) {
+            EXPECT_EQ(times.groupCounts().lines, own.size());
+        }
+        doc.closeDocument();
+    }
+}
+
 TEST_F(DocumentTimes, KeywordCountsOfTheSharedReadAreTheKeywordSearchs)
 {
     // The counts read with the times, against the keyword search's own pass: counting from
@@ -551,9 +794,12 @@ TEST_F(DocumentTimes, KeywordCountsOfTheSharedReadAreTheKeywordSearchs)
             ASSERT_EQ(counts.counts[i], expected[i]) << "group " << i / keywords.size();
         }
     };
-    for (const bool fromStart : {true, false}) {
+    // Counting from the start, switched on after the build, and from the start of a sampled
+    // log (the times from samples, the counts from a pass of their own).
+    for (const int variant : {0, 1, 2}) {
+        const bool fromStart = variant != 1;
         own.clear();
-        rng.seed(fromStart ? 5 : 6);
+        rng.seed(std::uint32_t(5 + variant));
         std::int64_t seconds = 1'796'000'000;
         writeFile(path, part(30000, seconds, fromStart));
         ASSERT_TRUE(doc.openDocument(u16(path)));
@@ -562,6 +808,9 @@ TEST_F(DocumentTimes, KeywordCountsOfTheSharedReadAreTheKeywordSearchs)
         DocumentTimeIndex times(doc);
         std::atomic<int> caughtUp{0};
         times.setCaughtUpCallback([&] { ++caughtUp; });
+        if (variant == 2) {
+            times.setSampleFromBytes(1);
+        }
         if (fromStart) {
             times.setCountedKeywords(first);
         }
