@@ -36,6 +36,9 @@ class MergedRowSource : public RowSource {
     // (the area was told), else none: rows changed before the end, and the owner places the
     // area again (placeOfRow before, rowOfPlace after).
     std::optional<std::size_t> apply(const std::vector<MergedLogs::Change>& changes);
+    // The user interface's mirror of the order, and each source's first line in it.
+    const MergedRows& order() const { return m_rows; }
+    const std::vector<LineNumber>& bases() const { return m_bases; }
     // Whether the order shows only the last lines of each document so far.
     bool provisional() const { return m_provisional; }
 
