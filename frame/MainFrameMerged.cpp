@@ -5,6 +5,7 @@
 
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedCommands.h"
 #include "frame/MergedPart.h"
 
 #include "dialogs/GoToLineDialog.h"
@@ -18,6 +19,7 @@
 
 #include <QAction>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPointer>
 #include <QStatusBar>
 
@@ -129,7 +131,7 @@ bool MainFrame::runMergedCommand(int id)
         return true;
     }
     default:
-        return false;
+        return MergedCommands::run(*merged, id);
     }
 }
 
@@ -144,11 +146,17 @@ void MainFrame::updateMergedCommandStates()
         return;
     }
     for (const int id :
-         {CommandId::Filter, CommandId::FilterAsView, CommandId::SaveLinesAs, CommandId::Pause,
-          CommandId::Resume, CommandId::Reload, CommandId::Clear, CommandId::MarkNote,
-          CommandId::ViewMarks, CommandId::NextKeywordLine, CommandId::PreviousKeywordLine,
-          CommandId::Timeline, CommandId::OverviewStrip, CommandId::FindAll}) {
+         {CommandId::Filter, CommandId::FilterAsView, CommandId::MarkNote, CommandId::ViewMarks,
+          CommandId::NextKeywordLine, CommandId::PreviousKeywordLine, CommandId::Timeline,
+          CommandId::OverviewStrip, CommandId::FindAll}) {
         commandAction(id)->setEnabled(false);
+    }
+    for (const int id :
+         {CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear}) {
+        commandAction(id)->setEnabled(MergedCommands::enabled(*merged, id));
+    }
+    if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != merged->paused()) {
+        m_pausePane->setVisible(merged->paused());
     }
     commandAction(CommandId::Copy)->setEnabled(merged->area()->canCopy());
     commandAction(CommandId::SelectAll)->setEnabled(true);

@@ -70,6 +70,16 @@ class MergedPart : public QObject {
     // the row was found, else what to tell (the times are still being read, none at all).
     QString goToTime(const TimeQuery& query);
 
+    // Pause and Resume, Reload and Clear over every file (frame/MergedCommands.cpp). Paused,
+    // no file is watched, so no row comes; Resume reads on from where each file was, and
+    // what was written meanwhile joins by time.
+    void setPaused(bool paused);
+    bool paused() const { return m_paused; }
+    // Every file read again from its start (following again, as a tab's Reload does).
+    void reloadAll();
+    // Only lines written from now on are shown, in every file.
+    void clearRows();
+
   signals:
     // Rows came or changed; the row count and sizes to show.
     void statusChanged(qint64 size, qint64 rows);
@@ -93,6 +103,7 @@ class MergedPart : public QObject {
     std::vector<bool> m_missing;
     // Each document's time index, for Go to Time (started on its first use).
     std::vector<std::unique_ptr<DocumentTimeIndex>> m_times;
+    bool m_paused = false;
     bool m_paintTraced = false;
     bool m_completeTraced = false;
 };

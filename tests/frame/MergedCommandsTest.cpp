@@ -1,0 +1,304 @@
+// The file commands on a merged tab, in the real window the application opens: Save Lines
+// As writes the selected or all rows in the merged order with each line's own bytes, and a
+// random walk of appends, Pause, Resume, Clear and Reload is held against a small model of
+// what each command shows (nothing new while paused and all of it after Resume; Clear hides
+// the rows there are, while paused too, so that what was written meanwhile comes on Resume,
+// as on a tab of one file; Reload reads every file from its start).
+
+#include "app/Application.h"
+#include "frame/LogTab.h"
+#include "frame/MainFrame.h"
+#include "frame/MergedPart.h"
+#include "frame/SaveLinesCommand.h"
+#include "resources/ResourceIds.h"
+#include "settings/SettingsStore.h"
+#include "support/EnglishPackage.h"
+#include "support/TempDir.h"
+#include "support/TestDoubles.h"
+#include "support/WidgetEvents.h"
+#include "view/MergedArea.h"
+#include "view/MergedRowSource.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <random>
+
+using quilltest::TempDir;
+using quilltest::waitFor;
+
+namespace {
+
+std::string stamp(int second)
+{
+    const std::time_t t = 1'796'000'000 + second;
+    std::tm parts{};
+    localtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+class MergedCommandsTest : public ::testing::Test {
+  protected:
+    struct File {
+        std::string path;
+        std::vector<std::pair<int, std::string>> lines; // second, text with its line end
+        std::size_t shownFrom = 0;
+        int clock = 0;
+    };
+
+    void SetUp() override
+    {
+        store = quilltest::installApplicationStore(dir, true);
+        files[0].path = dir.file("app.log");
+        files[1].path = dir.file("db.log");
+        files[1].clock = 1;
+    }
+    void TearDown() override
+    {
+        if (app) {
+            app->exitInstance();
+        }
+        app.reset();
+        SettingsStore::overrideInstance(nullptr);
+    }
+    void start()
+    {
+        app = std::make_unique<Application>();
+        app->setSoundService(&sound);
+        ASSERT_TRUE(app->initInstance({"--merge", files[0].path, files[1].path}));
+        frame = app->mainFrame();
+        frame->setMessageHandler([this](const QString& text) { messages.append(text); });
+        frame->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+        ASSERT_NE(merged(), nullptr);
+    }
+    // The command through its menu, as the user picks it; false when it is turned off.
+    bool pick(int id)
+    {
+        QAction* wanted = frame->action(id);
+        for (QAction* top : frame->menuBar()->actions()) {
+            if (top->menu() != nullptr && top->menu()->actions().contains(wanted)) {
+                emit top->menu()->aboutToShow();
+                if (!wanted->isEnabled()) {
+                    return false;
+                }
+                wanted->trigger();
+                return true;
+            }
+        }
+        ADD_FAILURE() << "not in a menu: " << id;
+        return false;
+    }
+    MergedPart* merged() const { return frame->currentTab()->merged(); }
+    std::vector<std::string> rows() const
+    {
+        std::vector<std::string> texts;
+        MergedRowSource* source = merged()->rows();
+        for (std::size_t row = 0; row < source->rowCount(); ++row) {
+            texts.push_back(
+                QString::fromStdU16String(std::u16string(source->rowText(row))).toStdString());
+        }
+        return texts;
+    }
+    // Appends n lines to file f, each a second or two after its last, some ended by CR LF.
+    void append(std::size_t f, int n, std::mt19937& random)
+    {
+        std::string bytes;
+        for (int i = 0; i < n; ++i) {
+            File& file = files[f];
+            file.clock += int(random() % 3);
+            const std::string text =
+                stamp(file.clock) + (f == 0 ? " app " : " db ") + std::to_string(file.lines.size());
+            const std::string line = text + (random() % 4 == 0 ? "\r\n" : "\n");
+            file.lines.emplace_back(file.clock, line);
+            bytes += line;
+        }
+        quilltest::appendFile(files[f].path, bytes);
+    }
+    // The lines shown by the model, by time, the first file's first at equal times; with
+    // their line ends, or without as the rows show them.
+    std::vector<std::string> model(bool ends = false) const
+    {
+        std::vector<std::pair<std::pair<int, std::size_t>, std::string>> all;
+        for (std::size_t f = 0; f < 2; ++f) {
+            for (std::size_t i = files[f].shownFrom; i < files[f].lines.size(); ++i) {
+                std::string text = files[f].lines[i].second;
+                if (!ends) {
+                    text.erase(text.find_last_not_of("\r\n") + 1);
+                }
+                all.push_back({{files[f].lines[i].first, f}, text});
+            }
+        }
+        std::stable_sort(all.begin(), all.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+        std::vector<std::string> texts;
+        for (const auto& entry : all) {
+            texts.push_back(entry.second);
+        }
+        return texts;
+    }
+    QPoint rowPoint(std::size_t row) const
+    {
+        const MergedArea* area = merged()->area();
+        const int height = area->rowHeight();
+        return {40, int(row - area->firstVisibleRow()) * height + height / 2};
+    }
+    // Ctrl+S, the choice as the dialog offers it first, the name typed and Enter.
+    SaveLinesCommand::Choice saveAs(const std::string& target)
+    {
+        QTest::keyClick(merged()->area(), Qt::Key_S, Qt::ControlModifier);
+        QApplication::processEvents();
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) {
+            ADD_FAILURE() << "Ctrl+S opens the save dialog";
+            return SaveLinesCommand::Choice::FilterResult;
+        }
+        auto* choices = dialog->findChild<QComboBox*>(QStringLiteral("saveLinesChoice"));
+        const auto chosen = SaveLinesCommand::Choice(choices->currentData().toInt());
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        name->setFocus();
+        QTest::keyClicks(name, QString::fromStdString(target));
+        QTest::keyClick(name, Qt::Key_Return);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !frame->saveLines()->isSaving(); }, 20000));
+        frame->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(frame));
+        return chosen;
+    }
+
+    TempDir dir;
+    quilltest::ScopedEnv tmp{"TMPDIR", dir.path()};
+    std::unique_ptr<SettingsStore> store;
+    quilltest::NullSound sound;
+    std::unique_ptr<Application> app;
+    MainFrame* frame = nullptr;
+    QStringList messages;
+    File files[2];
+};
+
+TEST_F(MergedCommandsTest, SaveLinesWritesTheSelectedOrAllRowsInMergedOrderByteForByte)
+{
+    std::mt19937 random(7);
+    quilltest::writeFile(files[0].path, "");
+    quilltest::writeFile(files[1].path, "");
+    append(0, 30, random);
+    append(1, 30, random);
+    start();
+    ASSERT_TRUE(waitFor([&] { return rows() == model(); })) << rows().size();
+
+    // Rows 2 to 6 chosen with the mouse: the dialog offers them first.
+    QTest::keyClick(merged()->area(), Qt::Key_Home, Qt::ControlModifier);
+    QWidget* port = merged()->area()->viewport();
+    QTest::mousePress(port, Qt::LeftButton, {}, rowPoint(2));
+    QTest::mouseMove(port, rowPoint(6));
+    QTest::mouseRelease(port, Qt::LeftButton, {}, rowPoint(6));
+    const std::string part = dir.file("part.log");
+    EXPECT_EQ(saveAs(part), SaveLinesCommand::Choice::Selected);
+    const std::vector<std::string> all = model(true);
+    std::string expected;
+    for (std::size_t row = 2; row <= 6; ++row) {
+        expected += all[row];
+    }
+    EXPECT_EQ(quilltest::readFile(part), expected);
+
+    // Select All and new lines meanwhile: the rows there are, with their own ends.
+    QTest::keyClick(merged()->area(), Qt::Key_A, Qt::ControlModifier);
+    append(1, 3, random);
+    ASSERT_TRUE(waitFor([&] { return rows() == model(); }));
+    QTest::keyClick(merged()->area(), Qt::Key_A, Qt::ControlModifier);
+    const std::string whole = dir.file("whole.log");
+    EXPECT_EQ(saveAs(whole), SaveLinesCommand::Choice::Selected);
+    expected.clear();
+    for (const std::string& line : model(true)) {
+        expected += line;
+    }
+    EXPECT_EQ(quilltest::readFile(whole), expected);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'\n').toStdString();
+}
+
+TEST_F(MergedCommandsTest, RandomPauseResumeClearAndReloadWhileRowsArrive)
+{
+    // Seed 2 once found a Resume after a Clear while paused that showed nothing until more came.
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        for (File& file : files) {
+            file.lines.clear();
+            file.shownFrom = 0;
+        }
+        quilltest::writeFile(files[0].path, "");
+        quilltest::writeFile(files[1].path, "");
+        append(0, 5, random);
+        append(1, 5, random);
+        if (app) {
+            app->exitInstance();
+            app.reset();
+        }
+        start();
+        bool paused = false;
+        LineNumber pausedAt[2] = {};
+        std::vector<std::string> frozen;
+        std::string ops;
+        for (int step = 0; step < 30; ++step) {
+            SCOPED_TRACE("step " + std::to_string(step));
+            const unsigned op = random() % 8;
+            ops += std::to_string(op) + " ";
+            SCOPED_TRACE("ops " + ops);
+            switch (op) {
+            case 0:
+                ASSERT_EQ(pick(CommandId::Pause), !paused);
+                if (!paused) {
+                    frozen = model();
+                    pausedAt[0] = files[0].lines.size();
+                    pausedAt[1] = files[1].lines.size();
+                }
+                paused = true;
+                break;
+            case 1:
+                ASSERT_EQ(pick(CommandId::Resume), paused);
+                paused = false;
+                break;
+            case 2:
+                // Ctrl+L, as the user clears.
+                QTest::keyClick(merged()->area(), Qt::Key_L, Qt::ControlModifier);
+                // The lines shown go; while paused, those written meanwhile come on Resume.
+                for (std::size_t f = 0; f < 2; ++f) {
+                    files[f].shownFrom = paused ? pausedAt[f] : files[f].lines.size();
+                }
+                frozen.clear();
+                break;
+            case 3:
+                QTest::keyClick(merged()->area(), Qt::Key_F5);
+                for (File& file : files) {
+                    file.shownFrom = 0;
+                }
+                paused = false;
+                break;
+            default:
+                append(random() % 2, 1 + int(random() % 4), random);
+                break;
+            }
+            if (paused) {
+                QTest::qWait(60);
+                ASSERT_EQ(rows(), frozen);
+                EXPECT_TRUE(frame->pausePane()->isVisible());
+            } else {
+                ASSERT_TRUE(waitFor([&] { return rows() == model(); }, std::chrono::seconds(10)))
+                    << rows().size() << " rows, " << model().size() << " in the model";
+            }
+        }
+    }
+}
+
+} // namespace
