@@ -76,6 +76,8 @@ bool MainFrame::runMergedCommand(int id)
     switch (id) {
     case CommandId::ToggleMark:
         area->toggleMarkAtCurrentRow();
+        MergedCommands::marksChanged(this);
+        MergedCommands::markedNow(*merged);
         return true;
     case CommandId::NextMark:
     case CommandId::PreviousMark:
@@ -83,6 +85,7 @@ bool MainFrame::runMergedCommand(int id)
         return true;
     case CommandId::ClearMarks:
         area->clearMarks();
+        MergedCommands::marksChanged(this);
         return true;
     case CommandId::GoToTime: {
         auto* dialog = new GoToTimeDialog(this);
@@ -131,7 +134,7 @@ bool MainFrame::runMergedCommand(int id)
         return true;
     }
     default:
-        return MergedCommands::run(*merged, id);
+        return MergedCommands::run(*m_front, id, this);
     }
 }
 
@@ -145,14 +148,13 @@ void MainFrame::updateMergedCommandStates()
     if (merged == nullptr) {
         return;
     }
-    for (const int id :
-         {CommandId::Filter, CommandId::FilterAsView, CommandId::MarkNote, CommandId::ViewMarks,
-          CommandId::NextKeywordLine, CommandId::PreviousKeywordLine, CommandId::Timeline,
-          CommandId::OverviewStrip, CommandId::FindAll}) {
+    for (const int id : {CommandId::Filter, CommandId::FilterAsView, CommandId::NextKeywordLine,
+                         CommandId::PreviousKeywordLine, CommandId::Timeline,
+                         CommandId::OverviewStrip, CommandId::FindAll}) {
         commandAction(id)->setEnabled(false);
     }
-    for (const int id :
-         {CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear}) {
+    for (const int id : {CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear,
+                         CommandId::MarkNote, CommandId::ViewMarks}) {
         commandAction(id)->setEnabled(MergedCommands::enabled(*merged, id));
     }
     if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != merged->paused()) {

@@ -3,15 +3,20 @@
 // lines while paused, each file starting over on Reload and Clear) and keeps its order.
 
 #include "frame/MergedCommands.h"
+#include "frame/LogTab.h"
+#include "frame/MarksList.h"
 #include "frame/MergedPart.h"
 
 #include "engine/LogDocument.h"
 #include "engine/MergedLogs.h"
 #include "resources/ResourceIds.h"
+#include "view/MarkNotes.h"
 #include "view/MergedArea.h"
+#include "view/MergedMarkNotes.h"
 #include "view/MergedRowSource.h"
 
 #include <QTimer>
+#include <QTreeWidget>
 
 void MergedPart::setPaused(bool paused)
 {
@@ -50,8 +55,9 @@ void MergedPart::clearRows()
 
 namespace MergedCommands {
 
-bool run(MergedPart& part, int id)
+bool run(LogTab& tab, int id, QWidget* window)
 {
+    MergedPart& part = *tab.merged();
     switch (id) {
     case CommandId::Pause:
         part.setPaused(true);
@@ -65,8 +71,42 @@ bool run(MergedPart& part, int id)
     case CommandId::Clear:
         part.clearRows();
         return true;
+    case CommandId::MarkNote:
+        MergedMarkNotes::of(part.area())->edit(part.area()->currentRow());
+        return true;
+    case CommandId::ViewMarks: {
+        // One list at a time, of the tab in front now.
+        if (auto* open = window->findChild<MarksList*>(QString(), Qt::FindDirectChildrenOnly)) {
+            open->close();
+        }
+        auto* list = new MarksList(&tab, window);
+        list->setAttribute(Qt::WA_DeleteOnClose);
+        list->show();
+        list->activateWindow();
+        list->list()->setFocus();
+        return true;
+    }
     default:
         return false;
+    }
+}
+
+void markedNow(MergedPart& part)
+{
+    MergedArea* area = part.area();
+    if (area->currentRow() >= area->rowCount()) {
+        return;
+    }
+    const MergedRows::Place at = part.rows()->placeOfRow(area->currentRow());
+    if (part.rows()->document(at.source).marks().isMarked(at.line)) {
+        MergedMarkNotes::of(area)->edit(area->currentRow());
+    }
+}
+
+void marksChanged(QWidget* window)
+{
+    if (auto* open = window->findChild<MarksList*>(QString(), Qt::FindDirectChildrenOnly)) {
+        open->refresh();
     }
 }
 
@@ -80,7 +120,10 @@ bool enabled(const MergedPart& part, int id)
     case CommandId::Reload:
         return true;
     case CommandId::Clear:
+    case CommandId::MarkNote:
         return part.rows()->rowCount() > 0;
+    case CommandId::ViewMarks:
+        return true;
     default:
         return false;
     }

@@ -70,6 +70,9 @@ class MergedPart : public QObject {
     // the row was found, else what to tell (the times are still being read, none at all).
     QString goToTime(const TimeQuery& query);
 
+    // The source's time index (not started before the first Go to Time).
+    const DocumentTimeIndex& timeIndex(std::size_t source) const { return *m_times[source]; }
+
     // Pause and Resume, Reload and Clear over every file (frame/MergedCommands.cpp). Paused,
     // no file is watched, so no row comes; Resume reads on from where each file was, and
     // what was written meanwhile joins by time.

@@ -8,6 +8,7 @@
 #include "app/Application.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MarksList.h"
 #include "frame/MergedPart.h"
 #include "frame/SaveLinesCommand.h"
 #include "resources/ResourceIds.h"
@@ -16,6 +17,7 @@
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
+#include "view/MarkNotes.h"
 #include "view/MergedArea.h"
 #include "view/MergedRowSource.h"
 
@@ -27,6 +29,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -227,6 +230,57 @@ TEST_F(MergedCommandsTest, SaveLinesWritesTheSelectedOrAllRowsInMergedOrderByteF
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'\n').toStdString();
 }
 
+TEST_F(MergedCommandsTest, AMarkAndItsNoteStayWithTheirLineAndTheListGoesToItsRow)
+{
+    std::mt19937 random(3);
+    quilltest::writeFile(files[0].path, "");
+    quilltest::writeFile(files[1].path, "");
+    append(0, 20, random);
+    start();
+    ASSERT_TRUE(waitFor([&] { return rows() == model(); }));
+
+    // The fifth row marked; its note typed into the field that opens over it.
+    QTest::keyClick(merged()->area(), Qt::Key_Home, Qt::ControlModifier);
+    QTest::mouseClick(merged()->area()->viewport(), Qt::LeftButton, {}, rowPoint(4));
+    const std::string markedText = rows().at(4);
+    ASSERT_TRUE(pick(CommandId::ToggleMark));
+    auto* field = merged()->area()->findChild<MarkNoteEditor*>();
+    ASSERT_TRUE(field != nullptr && field->isVisible());
+    QTest::keyClicks(field, QStringLiteral("look here"));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_FALSE(field->isVisible());
+
+    // The list names the line by its file and number there, with the note.
+    ASSERT_TRUE(pick(CommandId::ViewMarks));
+    auto* list = frame->findChild<MarksList*>();
+    ASSERT_NE(list, nullptr);
+    const auto item = [&](int column) { return list->list()->topLevelItem(0)->text(column); };
+    ASSERT_EQ(list->list()->topLevelItemCount(), 1);
+    const MergedRows::Place place = merged()->rows()->placeOfRow(4);
+    EXPECT_EQ(
+        item(MarksList::LineColumn),
+        QStringLiteral("%1:%2").arg(QStringLiteral("app.log"), QString::number(place.line + 1)));
+    EXPECT_EQ(item(MarksList::NoteColumn), QStringLiteral("look here"));
+
+    // Older lines of the other file come before it: the mark keeps its line, and Enter in
+    // the list selects its row wherever that is now.
+    ASSERT_EQ(place.source, 0U);
+    append(1, 6, random);
+    ASSERT_TRUE(waitFor([&] { return rows() == model(); }));
+    const std::vector<std::string> now = rows();
+    const auto at = std::find(now.begin(), now.end(), markedText) - now.begin();
+    ASSERT_GT(at, 4);
+    QTest::keyClick(list->list(), Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return frame->findChild<MarksList*>() == nullptr; }));
+    EXPECT_EQ(merged()->area()->selection().startLine, LineNumber(at));
+
+    // Mark Note on it again: the field holds the note; Escape keeps it as it was.
+    ASSERT_TRUE(pick(CommandId::MarkNote));
+    EXPECT_EQ(field->text(), QStringLiteral("look here"));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_EQ(merged()->rows()->document(place.source).marks().note(place.line), u"look here");
+}
+
 TEST_F(MergedCommandsTest, RandomPauseResumeClearAndReloadWhileRowsArrive)
 {
     // Seed 2 once found a Resume after a Clear while paused that showed nothing until more came.
@@ -246,6 +300,7 @@ TEST_F(MergedCommandsTest, RandomPauseResumeClearAndReloadWhileRowsArrive)
             app.reset();
         }
         start();
+        ASSERT_TRUE(waitFor([&] { return rows() == model(); }));
         bool paused = false;
         LineNumber pausedAt[2] = {};
         std::vector<std::string> frozen;
