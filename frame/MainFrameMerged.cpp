@@ -3,6 +3,7 @@
 // its rows, the marks; Find is in MainFrameFind.cpp); the commands that do not act on merged rows
 // yet are turned off while it is in front, so none of them acts on the tab's hidden empty document.
 
+#include "frame/FindAllPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/MergedCommands.h"
@@ -40,6 +41,11 @@ bool MainFrame::openMerged(const std::vector<std::u16string>& paths)
     } else if (opened) {
         activateTab(target);
         updateTabLabel(target);
+        if (m_findAll != nullptr) {
+            // It joined the search with its own empty document: its files take its place.
+            m_findAll->tabClosing(target);
+            m_findAll->tabAdded(target);
+        }
     }
     if (!unreadable.isEmpty()) {
         showMessage(LanguageResources::current().format(StringId::MergedUnreadable,
@@ -148,9 +154,9 @@ void MainFrame::updateMergedCommandStates()
     if (merged == nullptr) {
         return;
     }
-    for (const int id : {CommandId::Filter, CommandId::FilterAsView, CommandId::NextKeywordLine,
-                         CommandId::PreviousKeywordLine, CommandId::Timeline,
-                         CommandId::OverviewStrip, CommandId::FindAll}) {
+    for (const int id :
+         {CommandId::Filter, CommandId::FilterAsView, CommandId::NextKeywordLine,
+          CommandId::PreviousKeywordLine, CommandId::Timeline, CommandId::OverviewStrip}) {
         commandAction(id)->setEnabled(false);
     }
     for (const int id : {CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear,

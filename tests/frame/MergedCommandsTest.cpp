@@ -6,6 +6,7 @@
 // as on a tab of one file; Reload reads every file from its start).
 
 #include "app/Application.h"
+#include "frame/FindAllPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/MarksList.h"
@@ -17,6 +18,7 @@
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
+#include "view/FindAllView.h"
 #include "view/MarkNotes.h"
 #include "view/MergedArea.h"
 #include "view/MergedRowSource.h"
@@ -279,6 +281,44 @@ TEST_F(MergedCommandsTest, AMarkAndItsNoteStayWithTheirLineAndTheListGoesToItsRo
     EXPECT_EQ(field->text(), QStringLiteral("look here"));
     QTest::keyClick(field, Qt::Key_Escape);
     EXPECT_EQ(merged()->rows()->document(place.source).marks().note(place.line), u"look here");
+}
+
+TEST_F(MergedCommandsTest, FindInAllTabsSearchesEachFileFollowsItAndOpensTheMergedRow)
+{
+    std::mt19937 random(5);
+    quilltest::writeFile(files[0].path, "");
+    quilltest::writeFile(files[1].path, "");
+    append(0, 20, random);
+    append(1, 20, random);
+    start();
+    ASSERT_TRUE(waitFor([&] { return rows() == model(); }));
+
+    ASSERT_TRUE(pick(CommandId::FindAll));
+    FindAllPane* pane = frame->findAllPane();
+    ASSERT_NE(pane, nullptr);
+    QTest::keyClicks(pane->field(), QStringLiteral(" db "));
+    QTest::keyClick(pane->field(), Qt::Key_Return);
+    FindAllView* view = pane->view();
+    ASSERT_TRUE(waitFor([&] { return pane->search().isSettled() && view->rowCount() == 21; }))
+        << view->rowCount();
+    EXPECT_TRUE(QString::fromStdU16String(std::u16string(view->rows().rowText(0)))
+                    .startsWith(QStringLiteral("app.log + db.log: db.log")));
+
+    // Lines that join the merged tab join the list.
+    append(1, 5, random);
+    ASSERT_TRUE(waitFor([&] { return view->rowCount() == 26; })) << view->rowCount();
+
+    // Enter on db.log's third line: the merged row that shows it.
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(view, Qt::Key_Down);
+    }
+    QTest::keyClick(view, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return merged()->area()->selection().valid; }));
+    const std::size_t row = merged()->area()->selection().startLine;
+    EXPECT_TRUE(rows().at(row).ends_with(" db 2")) << rows().at(row);
+    EXPECT_TRUE(merged()->area()->hasFocus());
 }
 
 TEST_F(MergedCommandsTest, RandomPauseResumeClearAndReloadWhileRowsArrive)
