@@ -540,7 +540,7 @@ bool Application::restoreSession()
     LogTab* front = nullptr;
     for (std::size_t i = 0; i < state.paths.size() && !terminationRequested(); ++i) {
         // A file that cannot be opened again is skipped; the others keep their order.
-        if (openDocumentFile(state.paths[i]) && i == state.front) {
+        if (restoreTab(state, i) && i == state.front) {
             front = m_mainFrame->currentTab();
         }
     }
@@ -549,14 +549,25 @@ bool Application::restoreSession()
     return true;
 }
 
+bool Application::restoreTab(const TabSessionState& state, std::size_t entry)
+{
+    const std::u16string& path = state.paths[entry];
+    const TabSessionExtra extra =
+        entry < state.extras.size() ? state.extras[entry] : TabSessionExtra();
+    if (!extra.mergedWith.empty()) {
+        std::vector<std::u16string> files{path};
+        files.insert(files.end(), extra.mergedWith.begin(), extra.mergedWith.end());
+        return m_mainFrame->openMerged(files);
+    }
+    return extra.rotated ? openWithRotated(path) : openDocumentFile(path);
+}
+
 void Application::saveSession()
 {
     if (!m_session || !m_mainFrame) {
         return;
     }
-    TabSessionState state;
-    state.paths = m_mainFrame->openPaths(&state.front);
-    m_session->write(state);
+    m_session->write(m_mainFrame->sessionState());
 }
 
 QStringList Application::openDialogFilters() const

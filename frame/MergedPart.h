@@ -51,6 +51,8 @@ class MergedPart : public QObject {
     MergedRowSource* rows() const { return m_rows.get(); }
     MergedLogs* merge() const { return m_merge.get(); }
     std::size_t fileCount() const { return m_documents.size(); }
+    // The files merged (full paths, escaped form), in the order of their sources.
+    const std::vector<std::u16string>& paths() const { return m_paths; }
 
     // The tab's text: the short names joined.
     QString label() const;

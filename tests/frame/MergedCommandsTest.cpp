@@ -6,6 +6,8 @@
 // as on a tab of one file; Reload reads every file from its start).
 
 #include "app/Application.h"
+#include "engine/LogDocument.h"
+#include "engine/LogSource.h"
 #include "frame/FindAllPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
@@ -78,16 +80,25 @@ class MergedCommandsTest : public ::testing::Test {
         app.reset();
         SettingsStore::overrideInstance(nullptr);
     }
-    void start()
+    void start() { start({"--merge", files[0].path, files[1].path}); }
+    void start(const std::vector<std::string>& args, bool mergedTab = true)
     {
         app = std::make_unique<Application>();
         app->setSoundService(&sound);
-        ASSERT_TRUE(app->initInstance({"--merge", files[0].path, files[1].path}));
+        ASSERT_TRUE(app->initInstance(args));
         frame = app->mainFrame();
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
-        ASSERT_NE(merged(), nullptr);
+        if (mergedTab) {
+            ASSERT_NE(merged(), nullptr);
+        }
+    }
+    void quit()
+    {
+        frame->close();
+        app->exitInstance();
+        app.reset();
     }
     // The command through its menu, as the user picks it; false when it is turned off.
     bool pick(int id)
@@ -319,6 +330,43 @@ TEST_F(MergedCommandsTest, FindInAllTabsSearchesEachFileFollowsItAndOpensTheMerg
     const std::size_t row = merged()->area()->selection().startLine;
     EXPECT_TRUE(rows().at(row).ends_with(" db 2")) << rows().at(row);
     EXPECT_TRUE(merged()->area()->hasFocus());
+}
+
+TEST_F(MergedCommandsTest, AMergedTabAndARotatedSetComeBackAtTheNextStart)
+{
+    store->setBool(Setting::ShowLastViewedFile, true);
+    std::mt19937 random(9);
+    quilltest::writeFile(files[0].path, "");
+    quilltest::writeFile(files[1].path, "");
+    append(0, 10, random);
+    append(1, 10, random);
+    start();
+    ASSERT_TRUE(waitFor([&] { return rows() == model(); }));
+    quit();
+
+    start({});
+    ASSERT_EQ(frame->tabCount(), 1);
+    ASSERT_NE(merged(), nullptr);
+    EXPECT_EQ(merged()->paths(), (std::vector<std::u16string>{quilltest::u16(files[0].path),
+                                                              quilltest::u16(files[1].path)}));
+    ASSERT_TRUE(waitFor([&] { return rows() == model(); }));
+    quit();
+
+    // A rotated set: found again beside its live file.
+    const std::string live = dir.file("svc.log");
+    quilltest::writeFile(live + ".1", "old one\nold two\n");
+    quilltest::writeFile(live, "new one\n");
+    start({"--with-rotated", live}, false);
+    quit();
+    start({}, false);
+    ASSERT_EQ(frame->tabCount(), 1);
+    LogDocument* document = frame->currentTab()->document();
+    ASSERT_NE(document->source(), nullptr);
+    EXPECT_EQ(document->source()->kind(), SourceKind::Rotated);
+    ASSERT_TRUE(waitFor([&] { return document->lineCount() >= 3; }));
+    EXPECT_EQ(document->line(0), u"old one");
+    EXPECT_EQ(document->line(2), u"new one");
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'\n').toStdString();
 }
 
 TEST_F(MergedCommandsTest, RandomPauseResumeClearAndReloadWhileRowsArrive)
