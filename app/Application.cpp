@@ -221,8 +221,7 @@ bool Application::initInstance(const std::vector<std::string>& args)
         files.push_back(
             {commandLine.fileNames[i], commandLine.lines[i], commandLine.withRotated[i]});
     }
-    // Files merged into one tab open in this window: a running one takes files one a tab.
-    if (!m_instanceSocket.empty() && !commandLine.newWindow && !commandLine.merge) {
+    if (!m_instanceSocket.empty() && !commandLine.newWindow) {
         quill::InstanceRequest request;
         for (const quill::InstanceFile& file : files) {
             // Absolute here: the running window has another working folder.
@@ -235,6 +234,7 @@ bool Application::initInstance(const std::vector<std::string>& args)
             request.at = commandLine.atText;
         }
         request.folder = quill::absoluteFileName(".");
+        request.merge = commandLine.merge && !files.empty();
         m_instanceServer = std::make_unique<InstanceServer>(
             [this](const quill::InstanceRequest& taken, int fd) { takeRequest(taken, fd); });
         switch (m_instanceServer->claim(m_instanceSocket, quill::encodeRequest(request),
@@ -357,7 +357,15 @@ void Application::takeRequest(const quill::InstanceRequest& request, int fd)
     }
     LogTab* first = nullptr;
     std::vector<std::pair<LogTab*, std::uint32_t>> lines;
-    if (!request.files.empty()) {
+    if (request.merge && !request.files.empty()) {
+        std::vector<std::u16string> paths;
+        for (const quill::InstanceFile& file : request.files) {
+            paths.push_back(quill::fileNameToUtf16(file.path));
+        }
+        if (m_mainFrame->openMerged(paths)) {
+            first = m_mainFrame->currentTab();
+        }
+    } else if (!request.files.empty()) {
         lines = openFiles(request.files, &first);
     }
     if (first != nullptr) {

@@ -19,8 +19,8 @@
 // (as Go to Time reads it: "2026-12-09 22:01", "22:01:30", "-15m"), once its lines' times are
 // read; the value is taken whatever it starts with, so "--at -15m" works. The first one wins.
 //
-// "--merge" opens every file given in one tab, their lines merged by time (in this window:
-// a window already running is not asked).
+// "--merge" opens every file given in one tab, their lines merged by time (in the window
+// already running on the display, as files are handed to it, unless --new-window).
 //
 // "--new-window" opens a window of its own instead of handing the files to the window
 // already running on the display.
