@@ -267,7 +267,7 @@ TEST_F(MergedCommandsTest, AMarkAndItsNoteStayWithTheirLineAndTheListGoesToItsRo
     ASSERT_TRUE(pick(CommandId::ViewMarks));
     auto* list = frame->findChild<MarksList*>();
     ASSERT_NE(list, nullptr);
-    const auto item = [&](int column) { return list->list()->topLevelItem(0)->text(column); };
+    const auto item = [&list](int column) { return list->list()->topLevelItem(0)->text(column); };
     ASSERT_EQ(list->list()->topLevelItemCount(), 1);
     const MergedRows::Place place = merged()->rows()->placeOfRow(4);
     EXPECT_EQ(
@@ -292,6 +292,24 @@ TEST_F(MergedCommandsTest, AMarkAndItsNoteStayWithTheirLineAndTheListGoesToItsRo
     EXPECT_EQ(field->text(), QStringLiteral("look here"));
     QTest::keyClick(field, Qt::Key_Escape);
     EXPECT_EQ(merged()->rows()->document(place.source).marks().note(place.line), u"look here");
+
+    // A mark on db.log's first line, a row before it: the list goes by the rows.
+    const std::vector<std::string> later = rows();
+    const auto dbRow =
+        std::find_if(later.begin(), later.end(),
+                     [](const std::string& text) { return text.ends_with(" db 0"); }) -
+        later.begin();
+    ASSERT_LT(dbRow, at);
+    QTest::keyClick(merged()->area(), Qt::Key_Home, Qt::ControlModifier);
+    QTest::mouseClick(merged()->area()->viewport(), Qt::LeftButton, {}, rowPoint(dbRow));
+    ASSERT_TRUE(pick(CommandId::ToggleMark));
+    QTest::keyClick(field, Qt::Key_Escape);
+    ASSERT_TRUE(pick(CommandId::ViewMarks));
+    list = frame->findChild<MarksList*>();
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->list()->topLevelItemCount(), 2);
+    EXPECT_EQ(item(MarksList::LineColumn), QStringLiteral("db.log:1"));
+    EXPECT_EQ(item(MarksList::NoteColumn), QString());
 }
 
 TEST_F(MergedCommandsTest, FindInAllTabsSearchesEachFileFollowsItAndOpensTheMergedRow)
