@@ -348,6 +348,21 @@ TEST_F(MergedCommandsTest, FindInAllTabsSearchesEachFileFollowsItAndOpensTheMerg
     const std::size_t row = merged()->area()->selection().startLine;
     EXPECT_TRUE(rows().at(row).ends_with(" db 2")) << rows().at(row);
     EXPECT_TRUE(merged()->area()->hasFocus());
+
+    // A merged tab opened while the pane is open joins the search with its files.
+    const std::string c = dir.file("c.log");
+    const std::string d = dir.file("d.log");
+    quilltest::writeFile(c, stamp(1) + " c db one\n" + stamp(3) + " c db two\n");
+    quilltest::writeFile(d, stamp(2) + " d none\n");
+    app->setOpenDialog([&](const QString&, const QStringList&, const QString&) {
+        return QStringList{QString::fromStdString(c), QString::fromStdString(d)};
+    });
+    ASSERT_TRUE(pick(CommandId::OpenMerged));
+    ASSERT_EQ(frame->tabCount(), 2);
+    ASSERT_TRUE(waitFor([&] { return pane->search().isSettled() && view->rowCount() == 29; }))
+        << view->rowCount();
+    EXPECT_TRUE(QString::fromStdU16String(std::u16string(view->rows().rowText(26)))
+                    .startsWith(QStringLiteral("c.log + d.log: c.log")));
 }
 
 TEST_F(MergedCommandsTest, AMergedTabAndARotatedSetComeBackAtTheNextStart)
