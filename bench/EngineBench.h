@@ -191,6 +191,7 @@ int indexBench(const std::string& path, unsigned threads);
 int timesBench(const std::string& path);
 int mergedMemoryBench(long millionLines);
 int mergedOpenBench(const std::string& first, const std::string& second);
+int mergedSaveBench(const std::string& first, const std::string& second, const std::string& out);
 void indexShortLines(bool alternate);
 int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool alternate);
 int getlineBench(const std::string& path, int count);

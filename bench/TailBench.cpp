@@ -14,6 +14,7 @@
 //   quill_bench merged-memory [MILLIONS] the merged order's bytes a line, two logs in turn and
 //                                        in bursts (bench/MergedBench.cpp)
 //   quill_bench merged-open FILE FILE    two logs merged: indexes, first rows, whole order
+//   quill_bench merged-save FILE FILE OUT  every merged row saved, beside the two files saved whole
 //   quill_bench getline FILE COUNT       line of random far lines: median, p90 (ms)
 //   quill_bench generate-coloured FILE MIB [PERCENT]
 //                                        the same log as a program writes it for a terminal:
@@ -574,6 +575,9 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 1 && args[0] == "merged-memory") {
         return mergedMemoryBench(args.size() >= 2 ? std::atol(args[1].c_str()) : 20);
+    }
+    if (args.size() >= 4 && args[0] == "merged-save") {
+        return mergedSaveBench(args[1], args[2], args[3]);
     }
     if (args.size() >= 3 && args[0] == "merged-open") {
         return mergedOpenBench(args[1], args[2]);

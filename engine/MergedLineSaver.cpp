@@ -133,6 +133,11 @@ SaveResult MergedLineSaver::run()
     for (std::size_t s = 0; s < m_documents.size(); ++s) {
         next[s] = m_bases[s] + linesBefore(m_rows, s, m_first);
     }
+    // The files share a block's worth of read windows, each at least a small block: many
+    // files do not cost a block each.
+    const std::size_t windowBytes =
+        std::max(std::min<std::size_t>(m_blockBytes, 64 << 10),
+                 m_blockBytes / std::max<std::size_t>(1, m_documents.size()));
     std::vector<Run> runs;
     std::vector<std::uint8_t> buffer;
     buffer.reserve(m_blockBytes);
@@ -183,7 +188,7 @@ SaveResult MergedLineSaver::run()
                 if (!file.isOpen()) {
                     return finish(SaveOutcome::Unreadable, file.error());
                 }
-                reader = std::make_unique<SourceReader>(std::move(file), m_blockBytes);
+                reader = std::make_unique<SourceReader>(std::move(file), windowBytes);
             }
             const SaveOutcome copied = reader->copy(run.begin, run.stop, out, buffer, m_blockBytes);
             if (copied != SaveOutcome::Saved) {

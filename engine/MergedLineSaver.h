@@ -9,7 +9,8 @@
 // as the user interface mirrors them) and a range of rows; each document's lines are those
 // of its index epoch at construction, and a reload, Clear or rotation of any of them
 // meanwhile ends the save with LinesChanged. Each file is read through a window of its own,
-// so rows that take turns between files cost one read a block of each file, not one a row.
+// so rows that take turns between files cost one read a window of each file, not one a row
+// (the windows of all files together about one block).
 // docAccess of a document is held only while a batch of its lines is located.
 //
 // The target is written through quill::ReplacingFile, as LineSaver does.
