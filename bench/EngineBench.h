@@ -192,6 +192,8 @@ int timesBench(const std::string& path);
 int mergedMemoryBench(long millionLines);
 int mergedOpenBench(const std::string& first, const std::string& second);
 int mergedSaveBench(const std::string& first, const std::string& second, const std::string& out);
+int mergedMapBench(long millionLines);
+int mergedFilterBench(long millionLines);
 void indexShortLines(bool alternate);
 int yesBench(const std::string& dir, double secondsToRun, long figureMib, bool alternate);
 int getlineBench(const std::string& path, int count);

@@ -15,6 +15,10 @@
 //                                        in bursts (bench/MergedBench.cpp)
 //   quill_bench merged-open FILE FILE    two logs merged: indexes, first rows, whole order
 //   quill_bench merged-save FILE FILE OUT  every merged row saved, beside the two files saved whole
+//   quill_bench merged-map [MILLIONS]    what a merged tab's strip paint, keyword-line jump and
+//                                        timeline refresh cost the window thread
+//   quill_bench merged-filter [MILLIONS] a merged tab's filter rows: count, jump, read in
+//                                        turn, place (bench/MergedFilterBench.cpp)
 //   quill_bench getline FILE COUNT       line of random far lines: median, p90 (ms)
 //   quill_bench generate-coloured FILE MIB [PERCENT]
 //                                        the same log as a program writes it for a terminal:
@@ -578,6 +582,12 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 4 && args[0] == "merged-save") {
         return mergedSaveBench(args[1], args[2], args[3]);
+    }
+    if (args.size() >= 1 && args[0] == "merged-map") {
+        return mergedMapBench(args.size() >= 2 ? std::atol(args[1].c_str()) : 10);
+    }
+    if (args.size() >= 1 && args[0] == "merged-filter") {
+        return mergedFilterBench(args.size() >= 2 ? std::atol(args[1].c_str()) : 20);
     }
     if (args.size() >= 3 && args[0] == "merged-open") {
         return mergedOpenBench(args[1], args[2]);

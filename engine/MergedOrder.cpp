@@ -147,6 +147,17 @@ MergedRows::Place MergedRows::placeOfRow(std::size_t row) const
                         countIn(source, checkpoint * CheckpointRows, row)};
 }
 
+LineNumber MergedRows::linesBefore(std::size_t source, std::size_t row) const
+{
+    assert(row <= m_rows);
+    if (row == m_rows) {
+        return m_lines[source];
+    }
+    const std::size_t checkpoint = row / CheckpointRows;
+    return m_counts[checkpoint * m_sources + source] +
+           countIn(source, checkpoint * CheckpointRows, row);
+}
+
 std::size_t MergedRows::rowOfLine(std::size_t source, LineNumber line) const
 {
     assert(line < m_lines[source]);

@@ -73,6 +73,8 @@ class MergedRows {
     Place placeOfRow(std::size_t row) const;        // row < rowCount()
     // The row of the source's line (line < sourceLines(source)).
     std::size_t rowOfLine(std::size_t source, LineNumber line) const;
+    // The source's lines among rows [0, row) (row <= rowCount()).
+    LineNumber linesBefore(std::size_t source, std::size_t row) const;
     // The source numbers of rows [first, rowCount()), one a byte.
     std::vector<std::uint8_t> sourcesFrom(std::size_t first) const;
 

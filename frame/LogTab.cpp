@@ -3,6 +3,8 @@
 #include "frame/FilterBar.h"
 #include "frame/FilterPane.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedFilterPane.h"
+#include "frame/MergedNavigation.h"
 #include "frame/MergedPart.h"
 
 #include "diagnostics/TraceLog.h"
@@ -147,6 +149,8 @@ LogTab::~LogTab()
 {
     // The watcher posts to this tab and reads the document; it ends first. Then the view
     // and the pane, which read the document, before the document itself.
+    delete m_mergedFilter; // its filters read the merged part's documents
+    m_mergedFilter = nullptr;
     m_merged.reset();
     m_document->closeDocument();
     m_times.reset();
@@ -195,6 +199,11 @@ void LogTab::setFront(bool front)
         return;
     }
     setTimelineShown(SettingsStore::instance().boolValue(Setting::Timeline));
+    if (m_merged) {
+        // Another tab may have switched the strip since this one was in front.
+        m_merged->navigation()->setOverviewShown(
+            SettingsStore::instance().boolValue(Setting::OverviewStrip));
+    }
     const bool marked = m_newLines || m_alert;
     m_newLines = false;
     m_alert = false;
@@ -311,7 +320,8 @@ bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& u
     m_merged = std::move(merged);
     m_splitter->hide();
     m_timeline->hide();
-    layout()->addWidget(m_merged->area());
+    layout()->addWidget(m_merged->navigation()->timeline());
+    attachMergedFilter();
     setFocusProxy(m_merged->area());
     connect(m_merged.get(), &MergedPart::statusChanged, this, &LogTab::statusChanged);
     connect(m_merged.get(), &MergedPart::statusChanged, this, &LogTab::commandStatesChanged);
@@ -320,6 +330,7 @@ bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& u
     updateAllViews();
     // The merge starts once the tab has painted: opening never waits for the lines' times.
     QTimer::singleShot(0, m_merged.get(), [merged = m_merged.get()] { merged->start(); });
+    setTimelineShown(SettingsStore::instance().boolValue(Setting::Timeline));
     emit labelChanged();
     return true;
 }
@@ -327,7 +338,8 @@ bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& u
 void LogTab::setTimelineShown(bool shown)
 {
     if (m_merged) {
-        return; // not over merged rows yet
+        m_merged->navigation()->setTimelineShown(shown);
+        return;
     }
     countTimelineKeywords(shown);
     if (shown) {
@@ -403,6 +415,7 @@ void LogTab::updateAllViews()
         m_merged->settingsChanged();
         m_merged->area()->setTextFont(m_view->renderer().font());
         m_merged->area()->setWrapLines(SettingsStore::instance().boolValue(Setting::WrapLongLines));
+        mergedFilterSettingsChanged();
     }
     // A shown carriage return is drawn with a symbol the view's font has.
     m_document->setCarriageReturnSymbol(m_view->renderer().carriageReturnSymbol());

@@ -32,6 +32,7 @@ class LogDocument;
 class LogView;
 class MainFrame;
 class MarkKeeper;
+class MergedFilterPane;
 class MergedPart;
 class QSplitter;
 class SoundService;
@@ -96,6 +97,9 @@ class LogTab : public QWidget, public DocumentHost {
     // those left out.
     bool openMerged(const std::vector<std::u16string>& paths, QStringList& unreadable);
     MergedPart* merged() const { return m_merged.get(); }
+    // The filter bar and pane of a merged tab (null on a tab of one log); see
+    // frame/MergedFilter.cpp.
+    MergedFilterPane* mergedFilter() const { return m_mergedFilter; }
     // The timeline above the log; it follows the index and the keyword search while shown.
     void setTimelineShown(bool shown);
     TimelineView* timeline() const { return m_timeline; }
@@ -139,6 +143,12 @@ class LogTab : public QWidget, public DocumentHost {
     bool event(QEvent* event) override;
 
   private:
+    // A merged tab's area and its filter pane, in a splitter of their own.
+    void attachMergedFilter();
+    void placeMergedFilter(bool active);
+    void showMergedFilterAsView(bool shown);
+    // The log view's font and wrap for the merged filter's rows.
+    void mergedFilterSettingsChanged();
     // Turns the time index's keyword counting on or off for the timeline (see LogTab.cpp).
     void countTimelineKeywords(bool shown);
     // Matches the rows the view would show against the keywords, as a paint would, and
@@ -152,6 +162,8 @@ class LogTab : public QWidget, public DocumentHost {
     // Keeps the marks and their notes across restarts.
     std::unique_ptr<MarkKeeper> m_markKeeper;
     std::unique_ptr<MergedPart> m_merged;
+    QSplitter* m_mergedSplitter = nullptr;
+    MergedFilterPane* m_mergedFilter = nullptr;
     bool m_timesStarted = false;
     QSplitter* m_splitter = nullptr;
     LogView* m_view = nullptr;

@@ -48,6 +48,7 @@ class SelectionCopyJob;
 class SourceControl;
 struct TabSessionState;
 class LineDetailsPane;
+class TextArea;
 class TimeCommands;
 struct CopyResult;
 class QMenu;
@@ -274,6 +275,13 @@ class MainFrame : public QMainWindow {
     bool runMergedCommand(int id);
     // What a merged tab in front can and cannot do; the status bar's note on it.
     void updateMergedCommandStates();
+    // The filter of a merged tab in front: Filter, Filter as View, and Copy and Select All
+    // on its rows (frame/MergedFilter.cpp).
+    bool runMergedFilterCommand(int id);
+    // Where Find searches on a merged tab: the filter's rows while they stand for the area.
+    TextArea* mergedRowsInFront() const;
+    void setMergedFilterFindHighlight(const std::u16string& text, unsigned flags);
+    void updateMergedFilterCommandStates();
     void search(const std::u16string& text, bool down);
     // The search with the text as a regular expression (frame/RegexSearch.cpp): false when
     // nothing was found, whatever was said about it already.

@@ -144,7 +144,7 @@ void MainFrame::search(const std::u16string& text, bool down)
     const unsigned flags = m_searchFlags & (SearchWholeWord | SearchMatchCase);
     const bool found = m_findRegularExpression ? searchRegex(text, down, reported)
                        : m_front->merged() != nullptr
-                           ? m_front->merged()->area()->findText(text, down, flags)
+                           ? mergedRowsInFront()->findText(text, down, flags)
                        : filterShownAsView() ? filterPane()->view()->findText(text, down, flags)
                                              : activeDocument()->find(text, down, flags);
     QGuiApplication::restoreOverrideCursor();

@@ -1,13 +1,18 @@
 // A tab of several files merged by time in the main frame: opening it, the Source Names
 // switch, and the commands a merged tab answers itself (Copy, Select All, Go to Line over
-// its rows, the marks; Find is in MainFrameFind.cpp); the commands that do not act on merged rows
+// its rows, the marks, the overview strip and the keyword-line jumps; Find is in
+// MainFrameFind.cpp, the timeline is the tab's, Pause, Reload, Clear, notes and the marks list
+// are in MergedCommands.cpp); the commands that do not act on merged rows
 // yet are turned off while it is in front, so none of them acts on the tab's hidden empty document.
 
 #include "frame/FindAllPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/MergedCommands.h"
+#include "frame/MergedFilterPane.h"
+#include "frame/MergedNavigation.h"
 #include "frame/MergedPart.h"
+#include "frame/NavigationCommands.h"
 
 #include "dialogs/GoToLineDialog.h"
 #include "dialogs/GoToTimeDialog.h"
@@ -16,6 +21,7 @@
 #include "resources/QtText.h"
 #include "settings/SettingsStore.h"
 #include "view/MergedArea.h"
+#include "view/MergedFilterView.h"
 #include "view/MergedRowSource.h"
 
 #include <QAction>
@@ -70,6 +76,9 @@ bool MainFrame::runMergedCommand(int id)
         for (int i = 0; i < tabCount(); ++i) {
             if (tab(i)->merged() != nullptr) {
                 tab(i)->merged()->setNameColumn(shown);
+                if (tab(i)->mergedFilter() != nullptr) {
+                    tab(i)->mergedFilter()->view()->rows().retexted(); // they show the names too
+                }
             }
         }
         return true;
@@ -78,8 +87,28 @@ bool MainFrame::runMergedCommand(int id)
     if (merged == nullptr) {
         return false;
     }
+    if (runMergedFilterCommand(id)) {
+        return true;
+    }
     MergedArea* area = merged->area();
     switch (id) {
+    case CommandId::OverviewStrip: {
+        SettingsStore& settings = SettingsStore::instance();
+        const bool shown = !settings.boolValue(Setting::OverviewStrip);
+        settings.setBool(Setting::OverviewStrip, shown);
+        // The log views take it up at their next update.
+        for (int i = 0; i < tabCount(); ++i) {
+            if (tab(i)->merged() != nullptr) {
+                tab(i)->merged()->navigation()->setOverviewShown(shown);
+            }
+        }
+        updateCommandStates();
+        return true;
+    }
+    case CommandId::NextKeywordLine:
+    case CommandId::PreviousKeywordLine:
+        merged->navigation()->jumpToKeywordLine(id == CommandId::NextKeywordLine);
+        return true;
     case CommandId::ToggleMark:
         area->toggleMarkAtCurrentRow();
         MergedCommands::marksChanged(this);
@@ -154,10 +183,14 @@ void MainFrame::updateMergedCommandStates()
     if (merged == nullptr) {
         return;
     }
-    for (const int id :
-         {CommandId::Filter, CommandId::FilterAsView, CommandId::NextKeywordLine,
-          CommandId::PreviousKeywordLine, CommandId::Timeline, CommandId::OverviewStrip}) {
+    for (const int id : {CommandId::Filter, CommandId::FilterAsView}) {
         commandAction(id)->setEnabled(false);
+    }
+    commandAction(CommandId::OverviewStrip)->setEnabled(true);
+    commandAction(CommandId::Timeline)->setEnabled(true);
+    for (const int id : {CommandId::NextKeywordLine, CommandId::PreviousKeywordLine}) {
+        commandAction(id)->setEnabled(merged->area()->rowCount() > 0 &&
+                                      !NavigationCommands::fieldHasKeys());
     }
     for (const int id : {CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear,
                          CommandId::MarkNote, CommandId::ViewMarks}) {
@@ -179,4 +212,6 @@ void MainFrame::updateMergedCommandStates()
     setLineCountText(qint64(merged->area()->rowCount()));
     const QString note = merged->note();
     setFilePathText(quill::toU16(note.isEmpty() ? merged->label() : note));
+    // The filter's commands act on the merged rows: on again (frame/MergedFilter.cpp).
+    updateMergedFilterCommandStates();
 }

@@ -62,7 +62,7 @@ void MarksList::refreshMerged()
         item->setText(LineColumn,
                       QStringLiteral("%1:%2").arg(quill::fileNameToDisplay(rows.name(source)),
                                                   QString::number(qulonglong(line) + 1)));
-        if (const std::optional<TimeMs> time = part.timeIndex(source).timeOfLine(line)) {
+        if (const std::optional<TimeMs> time = part.timeIndex(source)->timeOfLine(line)) {
             item->setText(TimeColumn, TimeCommands::timeText(*time));
         }
         item->setText(NoteColumn, quill::toQString(rows.document(source).marks().note(line)));

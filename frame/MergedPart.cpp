@@ -9,6 +9,7 @@
 #include "engine/LogDocument.h"
 #include "engine/MergedLogs.h"
 #include "engine/RegexFind.h"
+#include "frame/MergedNavigation.h"
 #include "platform/FileName.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtFileName.h"
@@ -112,6 +113,7 @@ MergedPart::~MergedPart()
     // The workers read the documents: they end first; then the area, then the documents.
     m_merge.reset();
     m_times.clear();
+    m_navigation.reset();
     if (m_area != nullptr) {
         m_area->setRowSource(nullptr);
         delete m_area;
@@ -175,6 +177,13 @@ bool MergedPart::open(const std::vector<std::u16string>& paths, QStringList& unr
     });
     m_area = new MergedArea(m_rows.get(), m_parent);
     m_area->setObjectName(QStringLiteral("mergedArea"));
+    std::vector<DocumentTimeIndex*> times;
+    for (const auto& index : m_times) {
+        times.push_back(index.get());
+    }
+    m_navigation = std::make_unique<MergedNavigation>(m_rows.get(), m_area, times, m_parent);
+    m_navigation->setOverviewShown(SettingsStore::instance().boolValue(Setting::OverviewStrip));
+    connect(this, &MergedPart::statusChanged, m_navigation.get(), &MergedNavigation::sync);
     return true;
 }
 
@@ -200,7 +209,9 @@ void MergedPart::takeChanges()
     const MergedRows::Place current = m_rows->placeOfRow(m_area->currentRow());
     const bool hadRows = m_rows->rowCount() > 0;
     const bool merged = m_completeTraced;
+    emit rowsChanging();
     const std::optional<std::size_t> appendedFrom = m_rows->apply(changes);
+    emit rowsChanged(appendedFrom.has_value());
     if (merged && appendedFrom) {
         alertFor(*appendedFrom, m_rows->rowCount());
     }
@@ -345,6 +356,7 @@ void MergedPart::settingsChanged()
     if (m_rows) {
         m_rows->forgetTexts();
         m_area->viewport()->update();
+        m_navigation->sync();
     }
 }
 

@@ -28,6 +28,7 @@ class FilterPattern;
 struct TimeQuery;
 class LogDocument;
 class MergedLogs;
+class MergedNavigation;
 class MergedRowSource;
 class QTimer;
 class SoundService;
@@ -50,9 +51,13 @@ class MergedPart : public QObject {
     MergedArea* area() const { return m_area; }
     MergedRowSource* rows() const { return m_rows.get(); }
     MergedLogs* merge() const { return m_merge.get(); }
+    // The strip, the keyword-line jumps and the timeline (frame/MergedNavigation.h).
+    MergedNavigation* navigation() const { return m_navigation.get(); }
     std::size_t fileCount() const { return m_documents.size(); }
     // The files merged (full paths, escaped form), in the order of their sources.
     const std::vector<std::u16string>& paths() const { return m_paths; }
+    // A file's time index (its filter's time range reads it; started on its first use).
+    DocumentTimeIndex* timeIndex(std::size_t source) const { return m_times[source].get(); }
 
     // The tab's text: the short names joined.
     QString label() const;
@@ -72,9 +77,6 @@ class MergedPart : public QObject {
     // the row was found, else what to tell (the times are still being read, none at all).
     QString goToTime(const TimeQuery& query);
 
-    // The source's time index (not started before the first Go to Time).
-    const DocumentTimeIndex& timeIndex(std::size_t source) const { return *m_times[source]; }
-
     // Pause and Resume, Reload and Clear over every file (frame/MergedCommands.cpp). Paused,
     // no file is watched, so no row comes; Resume reads on from where each file was, and
     // what was written meanwhile joins by time.
@@ -88,6 +90,9 @@ class MergedPart : public QObject {
   signals:
     // Rows came or changed; the row count and sizes to show.
     void statusChanged(qint64 size, qint64 rows);
+    // The rows are about to change, and they changed (appended: only at the end).
+    void rowsChanging();
+    void rowsChanged(bool appended);
 
   private:
     class Host;
@@ -106,9 +111,10 @@ class MergedPart : public QObject {
     MergedArea* m_area = nullptr;
     QTimer* m_retry = nullptr;
     std::vector<bool> m_missing;
-    // Each document's time index, for Go to Time (started on its first use).
+    // Each document's time index, for Go to Time and the timeline (started on first use).
     std::vector<std::unique_ptr<DocumentTimeIndex>> m_times;
     bool m_paused = false;
+    std::unique_ptr<MergedNavigation> m_navigation;
     bool m_paintTraced = false;
     bool m_completeTraced = false;
 };

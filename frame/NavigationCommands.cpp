@@ -1,9 +1,9 @@
 #include "frame/NavigationCommands.h"
 
 #include "dialogs/GoToLineDialog.h"
+#include "engine/LogDocument.h"
 #include "frame/LogTab.h"
 #include "frame/MarksList.h"
-#include "engine/LogDocument.h"
 #include "resources/CommandActions.h"
 #include "settings/SettingsStore.h"
 #include "view/LogView.h"
@@ -125,6 +125,16 @@ bool NavigationCommands::run(int id, LogView* view, QWidget* parent)
     return true;
 }
 
+bool NavigationCommands::fieldHasKeys()
+{
+    // Alt+Down and Alt+Up open a combo box's list (the filter field's history): while a
+    // field has the keyboard, the keys are its own.
+    QWidget* focus = QApplication::focusWidget();
+    return focus != nullptr && (qobject_cast<QComboBox*>(focus) != nullptr ||
+                                qobject_cast<QComboBox*>(focus->parentWidget()) != nullptr ||
+                                qobject_cast<QLineEdit*>(focus) != nullptr);
+}
+
 void NavigationCommands::updateStates(CommandActions& actions, const LogView* view)
 {
     const LogDocument* document = view != nullptr ? view->document() : nullptr;
@@ -136,15 +146,8 @@ void NavigationCommands::updateStates(CommandActions& actions, const LogView* vi
     actions.action(CommandId::OverviewStrip)
         ->setChecked(SettingsStore::instance().boolValue(Setting::OverviewStrip));
     actions.action(CommandId::OverviewStrip)->setEnabled(true);
-    // Alt+Down and Alt+Up open a combo box's list (the filter field's history): while a
-    // field has the keyboard, the keys are its own.
-    QWidget* focus = QApplication::focusWidget();
-    const bool fieldHasKeys =
-        focus != nullptr && (qobject_cast<QComboBox*>(focus) != nullptr ||
-                             qobject_cast<QComboBox*>(focus->parentWidget()) != nullptr ||
-                             qobject_cast<QLineEdit*>(focus) != nullptr);
-    actions.action(CommandId::NextKeywordLine)->setEnabled(hasLines && !fieldHasKeys);
-    actions.action(CommandId::PreviousKeywordLine)->setEnabled(hasLines && !fieldHasKeys);
+    actions.action(CommandId::NextKeywordLine)->setEnabled(hasLines && !fieldHasKeys());
+    actions.action(CommandId::PreviousKeywordLine)->setEnabled(hasLines && !fieldHasKeys());
     actions.action(CommandId::GoToLine)->setEnabled(hasLines);
     actions.action(CommandId::ToggleMark)->setEnabled(hasLines);
     // A click in the gutter marks a line without the frame hearing of it: the jumps stay

@@ -29,6 +29,8 @@ class NavigationCommands {
     static bool run(int id, LogView* view, QWidget* parent);
     // Enable and check states of these commands for view (which may be null).
     static void updateStates(CommandActions& actions, const LogView* view);
+    // Whether a text field has the keyboard, whose keys the keyword-line jumps' would be.
+    static bool fieldHasKeys();
     // Marks the actions that carry a check.
     static void prepare(CommandActions& actions);
 };

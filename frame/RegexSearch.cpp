@@ -43,7 +43,7 @@ bool MainFrame::searchRegex(const std::u16string& text, bool down, bool& reporte
     RegexFindReport report;
     bool found = false;
     if (currentTab()->merged() != nullptr) {
-        found = currentTab()->merged()->area()->findPattern(*pattern, down, report.undecided);
+        found = mergedRowsInFront()->findPattern(*pattern, down, report.undecided);
     } else if (filterShownAsView()) {
         found = filterPane()->view()->findPattern(*pattern, down, report.undecided);
     } else {
@@ -65,5 +65,6 @@ void MainFrame::setFindHighlight(const std::u16string& text, unsigned flags, boo
     }
     if (MergedPart* merged = currentTab()->merged()) {
         merged->area()->setFindHighlight(regularExpression ? std::u16string() : text, flags);
+        setMergedFilterFindHighlight(regularExpression ? std::u16string() : text, flags);
     }
 }

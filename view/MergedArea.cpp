@@ -4,6 +4,8 @@
 #include "view/LogView.h"
 #include "view/MergedRowSource.h"
 
+#include <QResizeEvent>
+
 #include <vector>
 
 MergedArea::MergedArea(MergedRowSource* rows, QWidget* parent) : TextArea(parent), m_rows(rows)
@@ -75,4 +77,38 @@ void MergedArea::styleRow(std::size_t row, LogRenderer::RowStyle& style)
     style.background = LogView::markedBackground(style.background);
     style.rest = LogView::markedBackground(style.rest);
     style.fillBackground = true;
+}
+
+void MergedArea::setSideStrip(QWidget* strip, bool shown)
+{
+    m_strip = strip;
+    m_stripShown = strip != nullptr && shown;
+    placeSideStrip();
+}
+
+void MergedArea::resizeEvent(QResizeEvent* event)
+{
+    TextArea::resizeEvent(event);
+    placeSideStrip();
+}
+
+void MergedArea::placeSideStrip()
+{
+    const int room = m_stripShown ? m_strip->sizeHint().width() : 0;
+    if (viewportMargins().right() != room) {
+        setViewportMargins(0, 0, room, 0);
+    }
+    if (m_strip == nullptr) {
+        return;
+    }
+    if (!m_stripShown) {
+        m_strip->hide();
+        return;
+    }
+    const QRect port = viewport()->geometry();
+    const QRect place(port.right() + 1, port.top(), room, port.height());
+    if (m_strip->geometry() != place) {
+        m_strip->setGeometry(place);
+    }
+    m_strip->show();
 }

@@ -21,9 +21,18 @@ class MergedArea : public TextArea {
     // Every document's marks go.
     void clearMarks();
 
+    // A strip beside the vertical scroll bar, given room right of the rows while it is
+    // shown (null: none); not owned.
+    void setSideStrip(QWidget* strip, bool shown);
+
   protected:
     void styleRow(std::size_t row, LogRenderer::RowStyle& style) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    void placeSideStrip();
+
     MergedRowSource* m_rows;
+    QWidget* m_strip = nullptr;
+    bool m_stripShown = false;
 };

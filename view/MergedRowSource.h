@@ -11,6 +11,7 @@
 
 #include "engine/MergedLogs.h"
 #include "engine/MergedOrder.h"
+#include "engine/MergedRowMap.h"
 #include "view/RowSource.h"
 
 #include <map>
@@ -36,16 +37,18 @@ class MergedRowSource : public RowSource {
     // (the area was told), else none: rows changed before the end, and the owner places the
     // area again (placeOfRow before, rowOfPlace after).
     std::optional<std::size_t> apply(const std::vector<MergedLogs::Change>& changes);
-    // The user interface's mirror of the order, and each source's first line in it.
-    const MergedRows& order() const { return m_rows; }
-    const std::vector<LineNumber>& bases() const { return m_bases; }
     // Whether the order shows only the last lines of each document so far.
     bool provisional() const { return m_provisional; }
+    // The mirror of the order, and each document's first line in it (a filter counts on it).
+    const MergedRows& order() const { return m_rows; }
+    const std::vector<LineNumber>& bases() const { return m_bases; }
 
     // The document line a row shows (row < rowCount()).
     MergedRows::Place placeOfRow(std::size_t row) const;
     // The row of the document line, or of the nearest row after it; rowCount() when none.
     std::size_t rowOfPlace(const MergedRows::Place& place) const;
+    // The documents' own line facts over the rows; valid until the rows change.
+    MergedRowMap map() const { return MergedRowMap(m_rows, m_bases); }
 
     void setNameColumn(bool shown);
     bool nameColumn() const { return m_nameColumn; }

@@ -12,7 +12,12 @@
 
 #include <algorithm>
 
-OverviewStrip::OverviewStrip(LogView* view) : QWidget(view), m_view(view)
+OverviewStrip::OverviewStrip(LogView* view) : OverviewStrip(static_cast<QAbstractScrollArea*>(view))
+{
+    m_view = view;
+}
+
+OverviewStrip::OverviewStrip(QAbstractScrollArea* area) : QWidget(area), m_area(area)
 {
     setObjectName(QStringLiteral("overviewStrip"));
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -21,7 +26,7 @@ OverviewStrip::OverviewStrip(LogView* view) : QWidget(view), m_view(view)
 
 QRect OverviewStrip::track() const
 {
-    QScrollBar* bar = m_view->verticalScrollBar();
+    QScrollBar* bar = m_area->verticalScrollBar();
     QStyleOptionSlider option;
     option.initFrom(bar);
     option.orientation = Qt::Vertical;
@@ -37,7 +42,7 @@ QRect OverviewStrip::track() const
     if (!bar->isVisible() || !groove.isValid() || groove.height() <= 0) {
         return rect();
     }
-    const int top = bar->mapTo(m_view, groove.topLeft()).y() - y();
+    const int top = bar->mapTo(m_area, groove.topLeft()).y() - y();
     const QRect mapped(0, top, width(), groove.height());
     return mapped.intersected(rect()).isEmpty() ? rect() : mapped.intersected(rect());
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 class LogView;
+class QAbstractScrollArea;
 
 class OverviewStrip : public QWidget {
     Q_OBJECT
@@ -32,9 +33,13 @@ class OverviewStrip : public QWidget {
     std::uint64_t lineAt(int y, std::uint64_t count) const;
 
   protected:
+    // A strip beside another area's scroll bar, which paints and answers clicks itself.
+    explicit OverviewStrip(QAbstractScrollArea* area);
+
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
   private:
-    LogView* m_view;
+    QAbstractScrollArea* m_area;
+    LogView* m_view = nullptr;
 };

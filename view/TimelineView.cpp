@@ -127,12 +127,27 @@ void TimelineView::rebuild()
     while (m_stepIndex + 1 < TimelineCounts::Ladder.size() && slotsAt(m_stepIndex) > columns) {
         ++m_stepIndex;
     }
-    m_steps = TimelineCounts::build(m_input, step());
+    m_steps = buildSteps(step());
     m_tallest = 0;
     for (const TimelineCounts::Step& s : m_steps) {
         m_tallest = std::max(m_tallest, s.lines);
     }
     update();
+}
+
+std::vector<TimelineCounts::Step> TimelineView::buildSteps(TimeMs step) const
+{
+    return TimelineCounts::build(m_input, step);
+}
+
+bool TimelineView::shownLines(LineNumber& top, LineNumber& bottom) const
+{
+    if (m_view == nullptr || m_view->document() == nullptr) {
+        return false;
+    }
+    top = m_view->firstVisibleLine();
+    bottom = top + std::max<std::uint32_t>(1, m_view->visibleRowCount());
+    return true;
 }
 
 double TimelineView::barWidth() const
@@ -176,13 +191,13 @@ void TimelineView::paintEvent(QPaintEvent*)
     const int h = height() - 1;
     const QColor grey = palette().color(QPalette::Mid);
     // The steps the log view shows, behind their bars.
-    if (m_view != nullptr && m_view->document() != nullptr) {
-        const LineNumber top = m_view->firstVisibleLine();
-        const LineNumber bottom = top + std::max<std::uint32_t>(1, m_view->visibleRowCount());
+    LineNumber shownTop = 0;
+    LineNumber shownBottom = 0;
+    if (shownLines(shownTop, shownBottom)) {
         QColor shown = palette().color(QPalette::Highlight);
         shown.setAlpha(70);
         for (std::size_t i = 0; i < m_steps.size(); ++i) {
-            if (m_steps[i].firstLine < bottom && m_steps[i].endLine > top) {
+            if (m_steps[i].firstLine < shownBottom && m_steps[i].endLine > shownTop) {
                 painter.fillRect(barRect(i), shown);
             }
         }

@@ -33,7 +33,7 @@ class TimelineView : public QWidget {
     // The index and the view it shows (both outlive it).
     void setSources(const DocumentTimeIndex* times, LogView* view);
     // Takes the index's times and keyword counts as they are now.
-    void refresh();
+    virtual void refresh();
 
     TimeMs step() const { return TimelineCounts::Ladder[m_stepIndex]; }
     const std::vector<TimelineCounts::Step>& steps() const { return m_steps; }
@@ -54,11 +54,22 @@ class TimelineView : public QWidget {
     void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-  private:
+    // A timeline of other lines (several logs merged) counts its own: its refresh() takes
+    // them, sets the keywords' colours and texts and rebuilds; its steps' lines are the ones
+    // lineChosen gives and the shown ones are compared with.
     // Builds the steps for the step chosen (fitting it to the width unless the wheel chose).
     void rebuild();
     // The first and the last time of the lines counted; false without any.
-    bool timeSpan(TimeMs& first, TimeMs& last) const;
+    virtual bool timeSpan(TimeMs& first, TimeMs& last) const;
+    // The steps of the lines counted for a step of time.
+    virtual std::vector<TimelineCounts::Step> buildSteps(TimeMs step) const;
+    // The lines [top, bottom) on screen; false when none are.
+    virtual bool shownLines(LineNumber& top, LineNumber& bottom) const;
+
+    std::vector<QColor> m_colors;    // by keyword
+    std::vector<QString> m_keywords; // their texts
+
+  private:
     // Slots (steps from the first to the last time) at ladder step index.
     std::int64_t slotsAt(std::size_t index) const;
     double barWidth() const;
@@ -67,8 +78,6 @@ class TimelineView : public QWidget {
     const DocumentTimeIndex* m_times = nullptr;
     LogView* m_view = nullptr;
     TimelineCounts::Input m_input;
-    std::vector<QColor> m_colors;    // by keyword
-    std::vector<QString> m_keywords; // their texts
     std::vector<TimelineCounts::Step> m_steps;
     std::size_t m_stepIndex = 0;
     bool m_stepChosen = false; // by the wheel

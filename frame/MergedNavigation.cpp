@@ -1,0 +1,244 @@
+#include "frame/MergedNavigation.h"
+
+#include "engine/DocumentTimeIndex.h"
+#include "engine/KeywordLines.h"
+#include "engine/LogDocument.h"
+#include "engine/MergedRowMap.h"
+#include "engine/TimeIndex.h"
+#include "view/MergedArea.h"
+#include "view/MergedRowSource.h"
+#include "view/MergedStrip.h"
+#include "view/MergedTimeline.h"
+
+#include <QMetaObject>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+
+MergedNavigation::MergedNavigation(MergedRowSource* rows, MergedArea* area,
+                                   std::vector<DocumentTimeIndex*> times, QWidget* timelineParent)
+    : m_rows(rows), m_area(area), m_times(std::move(times))
+{
+    // The workers' word reaches this object through its event queue, dropped once it is gone.
+    for (DocumentTimeIndex* index : m_times) {
+        index->setCaughtUpCallback([this] {
+            QMetaObject::invokeMethod(
+                this, [this] { scheduleRefresh(); }, Qt::QueuedConnection);
+        });
+    }
+    m_strip = new MergedStrip(area, rows, [this] {
+        std::vector<KeywordLines::Overview> overviews(m_rows->sourceCount());
+        for (std::size_t s = 0; s < m_keywordLines.size() && s < overviews.size(); ++s) {
+            overviews[s] = m_keywordLines[s]->overview();
+        }
+        return overviews;
+    });
+    m_strip->hide();
+    connect(area->verticalScrollBar(), &QScrollBar::valueChanged, m_strip.data(),
+            qOverload<>(&QWidget::update));
+
+    m_timeline = new MergedTimeline(
+        area, rows,
+        [this] {
+            MergedTimeline::Counts counts;
+            for (std::size_t s = 0; s < m_times.size(); ++s) {
+                const DocumentTimeIndex& index = *m_times[s];
+                TimelineCounts::Input input;
+                input.groupLines = TimeIndex::GroupLines;
+                input.groupLatest = index.groupLatest();
+                input.lines = std::min<LineNumber>(
+                    index.indexedLines(), LineNumber(input.groupLatest.size()) * input.groupLines);
+                DocumentTimeIndex::GroupCounts found = index.groupCounts();
+                if (found.keywords.empty() && s < m_keywordLines.size()) {
+                    // The keyword search (for the strip or the jumps) counts instead.
+                    KeywordLines::GroupCounts searched = m_keywordLines[s]->groupCounts();
+                    found.counts = std::move(searched.counts);
+                    found.keywords = std::move(searched.keywords);
+                }
+                if (counts.keywords.empty()) {
+                    counts.keywords = found.keywords;
+                }
+                // A file whose counts are for other keywords (a change not taken up yet)
+                // counts its lines only.
+                if (!found.keywords.empty() && found.keywords == counts.keywords) {
+                    input.keywordCounts = std::move(found.counts);
+                    input.keywords = found.keywords.size();
+                }
+                counts.inputs.push_back(std::move(input));
+            }
+            return counts;
+        },
+        timelineParent);
+    m_timeline->hide();
+    connect(m_timeline.data(), &TimelineView::lineChosen, this, [this](LineNumber row) {
+        const std::size_t count = m_area->rowCount();
+        if (count > 0) {
+            m_area->selectInRow(std::min<std::size_t>(row, count - 1), 0, -1);
+            m_area->setFocus();
+        }
+    });
+    // New times and keyword lines come in bursts while following: a few redraws a second.
+    m_refresh = new QTimer(this);
+    m_refresh->setSingleShot(true);
+    m_refresh->setInterval(250);
+    connect(m_refresh, &QTimer::timeout, this, [this] {
+        if (m_timeline) {
+            m_timeline->refresh();
+        }
+    });
+}
+
+MergedNavigation::~MergedNavigation()
+{
+    delete m_timeline.data();
+    if (m_strip) {
+        m_area->setSideStrip(nullptr, false);
+        delete m_strip.data();
+    }
+    // The searches' workers are joined before the documents go.
+    m_keywordLines.clear();
+}
+
+void MergedNavigation::setOverviewShown(bool shown)
+{
+    m_overviewShown = shown;
+    if (shown) {
+        ensureKeywordLines();
+    }
+    if (m_strip) {
+        m_area->setSideStrip(m_strip, shown);
+        m_strip->update();
+    }
+}
+
+void MergedNavigation::setTimelineShown(bool shown)
+{
+    m_timelineShown = shown;
+    if (!m_timeline) {
+        return;
+    }
+    countKeywords(shown);
+    if (shown) {
+        startTimes();
+        m_timeline->refresh();
+    }
+    m_timeline->setVisible(shown);
+}
+
+void MergedNavigation::startTimes()
+{
+    // Each file's times are read on its index's worker, once the first rows are shown:
+    // opening never waits for them.
+    if (m_area->rowCount() == 0) {
+        return;
+    }
+    for (DocumentTimeIndex* index : m_times) {
+        if (index->state() == DocumentTimeIndex::State::Idle) {
+            index->start();
+        }
+    }
+}
+
+void MergedNavigation::countKeywords(bool shown)
+{
+    // The keywords are counted in the same read as the times, unless the files' keyword
+    // searches run anyway (for the strip or the jumps): no line is searched twice.
+    for (std::size_t s = 0; s < m_times.size(); ++s) {
+        m_times[s]->setCountedKeywords(shown && m_keywordLines.empty()
+                                           ? m_rows->document(s).keywords()
+                                           : std::vector<Keyword>());
+    }
+}
+
+void MergedNavigation::ensureKeywordLines()
+{
+    if (!m_keywordLines.empty()) {
+        return;
+    }
+    for (std::size_t s = 0; s < m_rows->sourceCount(); ++s) {
+        m_keywordLines.push_back(std::make_unique<KeywordLines>(m_rows->document(s), [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { keywordLinesProgressed(); }, Qt::QueuedConnection);
+        }));
+        m_keywordLines.back()->sync();
+    }
+    countKeywords(m_timelineShown);
+}
+
+void MergedNavigation::sync()
+{
+    for (const auto& lines : m_keywordLines) {
+        lines->sync();
+    }
+    if (m_overviewShown && m_strip) {
+        m_strip->update();
+    }
+    if (m_timelineShown) {
+        startTimes();
+    }
+    scheduleRefresh();
+}
+
+void MergedNavigation::scheduleRefresh()
+{
+    if (!m_timelineShown || !m_timeline || !m_timeline->isVisible()) {
+        return;
+    }
+    countKeywords(true);
+    if (!m_refresh->isActive()) {
+        m_refresh->start();
+    }
+}
+
+void MergedNavigation::keywordLinesProgressed()
+{
+    if (m_overviewShown && m_strip) {
+        m_strip->update();
+    }
+    scheduleRefresh();
+    if (m_pendingJump) {
+        const bool down = *m_pendingJump;
+        m_pendingJump.reset();
+        jumpToKeywordLine(down);
+    }
+}
+
+bool MergedNavigation::jumpToKeywordLine(bool down)
+{
+    m_pendingJump.reset();
+    const std::size_t count = m_area->rowCount();
+    if (count == 0) {
+        return false;
+    }
+    ensureKeywordLines();
+    for (const auto& lines : m_keywordLines) {
+        lines->sync();
+    }
+    const auto neighbour = [this](std::size_t source, LineNumber from, bool downward,
+                                  LineNumber& line) {
+        switch (m_keywordLines[source]->neighbour(from, downward, line)) {
+        case KeywordLines::Outcome::Found:
+            return MergedRowMap::Outcome::Found;
+        case KeywordLines::Outcome::Pending:
+            return MergedRowMap::Outcome::Pending;
+        case KeywordLines::Outcome::None:
+            break;
+        }
+        return MergedRowMap::Outcome::None;
+    };
+    std::size_t row = 0;
+    switch (m_rows->map().neighbourRow(std::min(m_area->currentRow(), count - 1), down, neighbour,
+                                       row)) {
+    case MergedRowMap::Outcome::Found:
+        m_area->selectInRow(row, 0, -1);
+        return true;
+    case MergedRowMap::Outcome::Pending:
+        // Again once the searches have gone on.
+        m_pendingJump = down;
+        return true;
+    case MergedRowMap::Outcome::None:
+        break;
+    }
+    return false;
+}
