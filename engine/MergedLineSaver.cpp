@@ -86,6 +86,17 @@ MergedLineSaver::MergedLineSaver(std::vector<LogDocument*> documents, MergedRows
     }
 }
 
+MergedLineSaver::MergedLineSaver(std::vector<LogDocument*> documents, MergedRows rows,
+                                 std::vector<LineNumber> bases, std::vector<std::size_t> chosen,
+                                 std::string target)
+    : MergedLineSaver(std::move(documents), std::move(rows), std::move(bases), 0, chosen.size(),
+                      std::move(target))
+{
+    m_byChoice = true;
+    m_end = chosen.size();
+    m_chosen = std::move(chosen);
+}
+
 LineNumber MergedLineSaver::linesBefore(const MergedRows& rows, std::size_t source, std::size_t row)
 {
     // The first of the source's lines whose row is at or after `row`.
@@ -130,7 +141,7 @@ SaveResult MergedLineSaver::run()
 
     // Each source's next line: its lines before the first row, from its base on.
     std::vector<LineNumber> next(m_documents.size());
-    for (std::size_t s = 0; s < m_documents.size(); ++s) {
+    for (std::size_t s = 0; s < m_documents.size() && !m_byChoice; ++s) {
         next[s] = m_bases[s] + linesBefore(m_rows, s, m_first);
     }
     // The files share a block's worth of read windows, each at least a small block: many
@@ -150,8 +161,17 @@ SaveResult MergedLineSaver::run()
         runs.clear();
         const std::size_t batchEnd = std::min(m_end, row + m_batchRows);
         for (; row < batchEnd; ++row) {
-            const std::size_t source = m_rows.sourceOfRow(row);
-            const LineNumber line = next[source]++;
+            std::size_t source = 0;
+            LineNumber line = 0;
+            if (m_byChoice) {
+                // Rows apart: each is placed on its own.
+                const MergedRows::Place place = m_rows.placeOfRow(m_chosen[row]);
+                source = place.source;
+                line = m_bases[source] + place.line;
+            } else {
+                source = m_rows.sourceOfRow(row);
+                line = next[source]++;
+            }
             if (!runs.empty() && runs.back().source == source && runs.back().end == line) {
                 ++runs.back().end;
             } else {

@@ -36,6 +36,10 @@ class MergedLineSaver : public LinesWriter {
     MergedLineSaver(std::vector<LogDocument*> documents, MergedRows rows,
                     std::vector<LineNumber> bases, std::size_t first, std::size_t end,
                     std::string target);
+    // The rows chosen (ascending, each < rows.rowCount()): a filter's rows.
+    MergedLineSaver(std::vector<LogDocument*> documents, MergedRows rows,
+                    std::vector<LineNumber> bases, std::vector<std::size_t> chosen,
+                    std::string target);
 
     void setFileCalls(const quill::FileCalls& calls) { m_fileCalls = &calls; }
     void setWriteCalls(const quill::WriteCalls& calls) { m_writeCalls = &calls; }
@@ -56,6 +60,9 @@ class MergedLineSaver : public LinesWriter {
     std::vector<LineNumber> m_bases;
     std::size_t m_first;
     std::size_t m_end;
+    // Set: only these rows, else rows [m_first, m_end).
+    bool m_byChoice = false;
+    std::vector<std::size_t> m_chosen;
     std::string m_target;
     std::vector<std::string> m_sources;
     std::vector<std::uint64_t> m_epochs;

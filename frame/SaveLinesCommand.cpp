@@ -124,7 +124,7 @@ std::vector<SaveLinesCommand::Offer> SaveLinesCommand::offers(LogTab* tab)
         return offers;
     }
     if (tab->merged() != nullptr) {
-        return mergedOffers(*tab->merged());
+        return mergedOffers(tab);
     }
     const LogDocument& document = *tab->document();
     if (const LineFilter* filter = activeFilter(tab)) {
@@ -197,8 +197,7 @@ bool SaveLinesCommand::canSave(LogTab* tab) const
     if (m_job != nullptr || tab == nullptr) {
         return false;
     }
-    return tab->merged() != nullptr ? !mergedOffers(*tab->merged()).empty()
-                                    : tab->document()->lineCount() > 0;
+    return tab->merged() != nullptr ? !mergedOffers(tab).empty() : tab->document()->lineCount() > 0;
 }
 
 void SaveLinesCommand::saveLinesAs(LogTab* tab)
@@ -270,7 +269,7 @@ void SaveLinesCommand::save(LogTab* tab, Choice choice, const std::u16string& ta
     job.tab = tab;
     job.shownTarget = quill::fileNameToDisplay(target);
     if (tab->merged() != nullptr) {
-        job.saver = mergedSaver(*tab->merged(), choice, quill::fileNameToBytes(target), job.lines);
+        job.saver = mergedSaver(tab, choice, quill::fileNameToBytes(target), job.lines);
     } else {
         LinesToSave lines = linesFor(tab, choice);
         job.lines = lines.lineCount();

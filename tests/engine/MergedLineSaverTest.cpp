@@ -133,6 +133,21 @@ TEST_F(MergedLineSaverTest, RandomOrdersAndStretchesHoldEachRowsOwnBytesInOrder)
         EXPECT_EQ(readFile(target), expected);
         EXPECT_EQ(result.bytes, expected.size());
         EXPECT_EQ(saver.permille(), end > first ? 1000 : 0);
+
+        // Rows apart, as a filter gives them.
+        std::vector<std::size_t> chosen;
+        expected.clear();
+        for (std::size_t row = 0; row < model.size(); ++row) {
+            if (random() % 3 == 0) {
+                chosen.push_back(row);
+                expected += model[row];
+            }
+        }
+        MergedLineSaver some(documents(), rows, bases, chosen, target);
+        some.setBlockBytes(1 + random() % 40);
+        some.setBatchRows(1 + random() % 7);
+        ASSERT_EQ(some.run().outcome, SaveOutcome::Saved);
+        EXPECT_EQ(readFile(target), expected);
     }
 }
 

@@ -8,10 +8,12 @@
 #include "app/Application.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
+#include "engine/MergedFilterRows.h"
 #include "frame/FindAllPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/MarksList.h"
+#include "frame/MergedFilterPane.h"
 #include "frame/MergedPart.h"
 #include "frame/SaveLinesCommand.h"
 #include "resources/ResourceIds.h"
@@ -240,6 +242,23 @@ TEST_F(MergedCommandsTest, SaveLinesWritesTheSelectedOrAllRowsInMergedOrderByteF
         expected += line;
     }
     EXPECT_EQ(quilltest::readFile(whole), expected);
+
+    // A filter set: its rows are offered first, in merged order.
+    ASSERT_TRUE(pick(CommandId::Filter));
+    QWidget* field = QApplication::focusWidget();
+    ASSERT_NE(field, nullptr);
+    QTest::keyClicks(field, QStringLiteral(" db 1"));
+    QTest::keyClick(field, Qt::Key_Return);
+    MergedFilterPane* filter = frame->currentTab()->mergedFilter();
+    ASSERT_TRUE(filter != nullptr && filter->isActive());
+    ASSERT_TRUE(waitFor([&] { return filter->rows()->size() == 11; })) << filter->rows()->size();
+    const std::string found = dir.file("found.log");
+    EXPECT_EQ(saveAs(found), SaveLinesCommand::Choice::FilterResult);
+    expected.clear();
+    for (const std::string& line : model(true)) {
+        expected += line.find(" db 1") != std::string::npos ? line : "";
+    }
+    EXPECT_EQ(quilltest::readFile(found), expected);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'\n').toStdString();
 }
 
