@@ -222,8 +222,7 @@ bool Application::initInstance(const std::vector<std::string>& args)
         files.push_back(
             {commandLine.fileNames[i], commandLine.lines[i], commandLine.withRotated[i]});
     }
-    // Files merged into one tab open in this window: a running one takes files one a tab.
-    if (!m_instanceSocket.empty() && !commandLine.newWindow && !commandLine.merge) {
+    if (!m_instanceSocket.empty() && !commandLine.newWindow) {
         quill::InstanceRequest request;
         for (const quill::InstanceFile& file : files) {
             // Absolute here: the running window has another working folder.
@@ -236,6 +235,7 @@ bool Application::initInstance(const std::vector<std::string>& args)
             request.at = commandLine.atText;
         }
         request.folder = quill::absoluteFileName(".");
+        request.merge = commandLine.merge && !files.empty();
         m_instanceServer = std::make_unique<InstanceServer>(
             [this](const quill::InstanceRequest& taken, int fd) { takeRequest(taken, fd); });
         switch (m_instanceServer->claim(m_instanceSocket, quill::encodeRequest(request),
@@ -361,7 +361,15 @@ void Application::takeRequest(const quill::InstanceRequest& request, int fd)
     }
     LogTab* first = nullptr;
     std::vector<std::pair<LogTab*, std::uint32_t>> lines;
-    if (!request.files.empty()) {
+    if (request.merge && !request.files.empty()) {
+        std::vector<std::u16string> paths;
+        for (const quill::InstanceFile& file : request.files) {
+            paths.push_back(quill::fileNameToUtf16(file.path));
+        }
+        if (m_mainFrame->openMerged(paths)) {
+            first = m_mainFrame->currentTab();
+        }
+    } else if (!request.files.empty()) {
         lines = openFiles(request.files, &first);
     }
     if (first != nullptr) {
@@ -545,7 +553,7 @@ bool Application::restoreSession()
     LogTab* front = nullptr;
     for (std::size_t i = 0; i < state.paths.size() && !terminationRequested(); ++i) {
         // A file that cannot be opened again is skipped; the others keep their order.
-        if (openDocumentFile(state.paths[i]) && i == state.front) {
+        if (restoreTab(state, i) && i == state.front) {
             front = m_mainFrame->currentTab();
         }
     }
@@ -554,14 +562,25 @@ bool Application::restoreSession()
     return true;
 }
 
+bool Application::restoreTab(const TabSessionState& state, std::size_t entry)
+{
+    const std::u16string& path = state.paths[entry];
+    const TabSessionExtra extra =
+        entry < state.extras.size() ? state.extras[entry] : TabSessionExtra();
+    if (!extra.mergedWith.empty()) {
+        std::vector<std::u16string> files{path};
+        files.insert(files.end(), extra.mergedWith.begin(), extra.mergedWith.end());
+        return m_mainFrame->openMerged(files);
+    }
+    return extra.rotated ? openWithRotated(path) : openDocumentFile(path);
+}
+
 void Application::saveSession()
 {
     if (!m_session || !m_mainFrame) {
         return;
     }
-    TabSessionState state;
-    state.paths = m_mainFrame->openPaths(&state.front);
-    m_session->write(state);
+    m_session->write(m_mainFrame->sessionState());
 }
 
 QStringList Application::openDialogFilters() const

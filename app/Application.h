@@ -40,6 +40,7 @@ class LogDocument;
 class ResourceHandler;
 class RecentFileList;
 class TabSession;
+struct TabSessionState;
 class SoundService;
 
 class Application : public QObject, public FrameOwner {
@@ -123,6 +124,8 @@ class Application : public QObject, public FrameOwner {
     void writeStartLines();
     // Reopens the tabs of the last session; false when it held none.
     bool restoreSession();
+    // Opens entry `entry` of the session as it was kept: a file, a merged tab or a rotated set.
+    bool restoreTab(const TabSessionState& state, std::size_t entry);
     // Opens each file in its tab; the tabs to move to a line, with that line. *first: the
     // tab of the first file opened.
     std::vector<std::pair<LogTab*, std::uint32_t>>

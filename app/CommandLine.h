@@ -19,9 +19,10 @@
 // (as Go to Time reads it: "2026-12-09 22:01", "22:01:30", "-15m"), once its lines' times are
 // read; the value is taken whatever it starts with, so "--at -15m" works. The first one wins.
 //
-// "--merge" opens every file given in one tab, their lines merged by time (in this window:
-// a window already running is not asked); a file written ssh://[user@]host[:port]/path is
-// followed on another machine (engine/RemoteSpec.h), which the application tells apart.
+// "--merge" opens every file given in one tab, their lines merged by time (in the window
+// already running on the display, as files are handed to it, unless --new-window); a file
+// written ssh://[user@]host[:port]/path is followed on another machine (engine/RemoteSpec.h),
+// which the application tells apart.
 //
 // "--new-window" opens a window of its own instead of handing the files to the window
 // already running on the display.

@@ -191,6 +191,7 @@ int indexBench(const std::string& path, unsigned threads);
 int timesBench(const std::string& path);
 int mergedMemoryBench(long millionLines);
 int mergedOpenBench(const std::string& first, const std::string& second);
+int mergedSaveBench(const std::string& first, const std::string& second, const std::string& out);
 int mergedMapBench(long millionLines);
 int mergedFilterBench(long millionLines);
 void indexShortLines(bool alternate);

@@ -6,13 +6,17 @@
 // And what a merged tab's overview strip, keyword-line jumps and timeline cost the window
 // thread, which maps each file's own results onto the rows: a paint of the strip, a jump, a
 // refresh of the timeline (the files' keyword lines and counts made up, as their workers
-// would give them).
+// would give them). Save Lines As of two merged logs: every row written in the merged order,
+// beside the same bytes saved as two whole files one after the other.
 //   quill_bench merged-memory [MILLION_LINES]
 //   quill_bench merged-open FILE FILE
 //   quill_bench merged-map [MILLION_LINES]
+//   quill_bench merged-save FILE FILE OUT
 
 #include "bench/EngineBench.h"
 
+#include "engine/LineSaver.h"
+#include "engine/MergedLineSaver.h"
 #include "engine/MergedLogs.h"
 #include "engine/MergedOrder.h"
 #include "engine/MergedRowMap.h"
@@ -110,6 +114,64 @@ int mergedOpenBench(const std::string& first, const std::string& second)
                 !changes.empty() && changes.front().provisional ? "provisional" : "whole",
                 changes.empty() ? std::size_t(0) : changes.front().sources.size(), whole, wholeCpu,
                 double(merged.memoryBytes()) / lines, loadAverage().c_str());
+    a.closeDocument();
+    b.closeDocument();
+    return 0;
+}
+
+int mergedSaveBench(const std::string& first, const std::string& second, const std::string& out)
+{
+    BenchSettings settings;
+    QuietHost host;
+    LogDocument a(&host, *settings.store);
+    LogDocument b(&host, *settings.store);
+    if (!a.openDocument(u16(first)) || !b.openDocument(u16(second))) {
+        return 1;
+    }
+    a.stopWatching();
+    b.stopWatching();
+    MergedRows rows(2);
+    std::vector<LineNumber> bases;
+    {
+        MergedLogs merged({&a, &b});
+        merged.start();
+        if (!merged.waitCaughtUp(std::chrono::minutes(20))) {
+            return 1;
+        }
+        for (const MergedLogs::Change& change : merged.takeChanges()) {
+            MergedLogs::applyChange(change, rows, bases);
+        }
+    }
+    std::printf("load %s\nrows %zu\n", loadAverage().c_str(), rows.rowCount());
+    warm(first);
+    warm(second);
+    double cpuStart = cpuSeconds();
+    auto start = Clock::now();
+    MergedLineSaver merged({&a, &b}, rows, bases, 0, rows.rowCount(), out);
+    const SaveResult result = merged.run();
+    const double mergedSeconds = seconds(Clock::now() - start);
+    const double mergedCpu = cpuSeconds() - cpuStart;
+    if (result.outcome != SaveOutcome::Saved) {
+        return 1;
+    }
+    // The same bytes as two whole files, one after the other.
+    warm(first);
+    warm(second);
+    cpuStart = cpuSeconds();
+    start = Clock::now();
+    for (LogDocument* document : {&a, &b}) {
+        LinesToSave all;
+        all.spans.push_back({0, document->lineCount()});
+        if (LineSaver(*document, all, out).run().outcome != SaveOutcome::Saved) {
+            return 1;
+        }
+    }
+    const double plainSeconds = seconds(Clock::now() - start);
+    const double plainCpu = cpuSeconds() - cpuStart;
+    std::printf("merged_save_bytes %llu\nmerged_save_seconds %.3f (cpu %.3f)\n"
+                "two_files_save_seconds %.3f (cpu %.3f)\nload %s\n",
+                static_cast<unsigned long long>(result.bytes), mergedSeconds, mergedCpu,
+                plainSeconds, plainCpu, loadAverage().c_str());
     a.closeDocument();
     b.closeDocument();
     return 0;

@@ -14,6 +14,7 @@
 //   quill_bench merged-memory [MILLIONS] the merged order's bytes a line, two logs in turn and
 //                                        in bursts (bench/MergedBench.cpp)
 //   quill_bench merged-open FILE FILE    two logs merged: indexes, first rows, whole order
+//   quill_bench merged-save FILE FILE OUT  every merged row saved, beside the two files saved whole
 //   quill_bench merged-map [MILLIONS]    what a merged tab's strip paint, keyword-line jump and
 //                                        timeline refresh cost the window thread
 //   quill_bench merged-filter [MILLIONS] a merged tab's filter rows: count, jump, read in
@@ -578,6 +579,9 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 1 && args[0] == "merged-memory") {
         return mergedMemoryBench(args.size() >= 2 ? std::atol(args[1].c_str()) : 20);
+    }
+    if (args.size() >= 4 && args[0] == "merged-save") {
+        return mergedSaveBench(args[1], args[2], args[3]);
     }
     if (args.size() >= 1 && args[0] == "merged-map") {
         return mergedMapBench(args.size() >= 2 ? std::atol(args[1].c_str()) : 10);

@@ -72,7 +72,20 @@ struct SaveResult {
     std::uint64_t bytes = 0; // written to the file, all of it once Saved
 };
 
-class LineSaver {
+// A save that runs on a thread of its own: the lines of one document (LineSaver) or the rows
+// of several merged by time (engine/MergedLineSaver.h).
+class LinesWriter {
+  public:
+    virtual ~LinesWriter() = default;
+    // Writes the file; returns when it is complete, failed or cancelled.
+    virtual SaveResult run() = 0;
+    // Any thread: the run stops at its next block and removes what it wrote.
+    virtual void cancel() = 0;
+    // Any thread: the lines written so far, in thousandths of all.
+    virtual int permille() const = 0;
+};
+
+class LineSaver : public LinesWriter {
   public:
     // Bytes read from the log at a time, and what collects before a write.
     static constexpr std::size_t BlockBytes = std::size_t(1) << 20;
@@ -90,12 +103,9 @@ class LineSaver {
     // Tests make the blocks small, so that lines cross them often. Before run().
     void setBlockBytes(std::size_t bytes) { m_blockBytes = std::max<std::size_t>(1, bytes); }
 
-    // Writes the file; returns when it is complete, failed or cancelled.
-    SaveResult run();
-    // Any thread: the run stops at its next block and removes what it wrote.
-    void cancel() { m_cancel.store(true, std::memory_order_relaxed); }
-    // Any thread: the lines written so far, in thousandths of all.
-    int permille() const;
+    SaveResult run() override;
+    void cancel() override { m_cancel.store(true, std::memory_order_relaxed); }
+    int permille() const override;
 
   private:
     LogDocument& m_document;

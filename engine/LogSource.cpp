@@ -529,6 +529,7 @@ std::unique_ptr<LogSource> LogSource::followRotated(const std::vector<std::strin
     if (!source->makeSpool(error)) {
         return nullptr;
     }
+    source->m_livePath = live;
     SourceStatus& status = source->m_state->status;
     status.members = static_cast<std::uint32_t>(older.size());
     for (const std::string& path : older) {

@@ -119,6 +119,8 @@ class LogSource {
     // Different for every source this process made.
     std::uint64_t serial() const { return m_serial; }
     const std::string& spoolPath() const { return m_spoolPath; }
+    // A rotated set's live file (the bytes of its name); empty for any other source.
+    const std::string& livePath() const { return m_livePath; }
     // What the title names: "standard input", the command line, the archive's path.
     const std::u16string& displayName() const { return m_name; }
     // A decompressed copy is complete once written: it is shown, not followed.
@@ -162,6 +164,7 @@ class LogSource {
     std::uint64_t m_serial;
     std::u16string m_name;
     std::string m_spoolPath;
+    std::string m_livePath;
     std::shared_ptr<State> m_state;
     std::thread m_thread;
 };

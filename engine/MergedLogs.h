@@ -72,6 +72,10 @@ class MergedLogs {
     void setChangedCallback(std::function<void()> callback) { m_changed = std::move(callback); }
     void start();
 
+    // Looks at every document again: lines indexed without an append (a document that
+    // reads on after a pause, or indexes what came after a Clear) join too.
+    void recheck() { wake(); }
+
     std::size_t sourceCount() const { return m_documents.size(); }
     LogDocument& document(std::size_t source) const { return *m_documents[source]; }
     // The changes queued since the last call, oldest first.

@@ -2,6 +2,7 @@
 
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedPart.h"
 
 #include "engine/LogDocument.h"
 #include "resources/LanguageResources.h"
@@ -82,8 +83,8 @@ FindAllPane::FindAllPane(MainFrame* frame)
     m_view = new FindAllView(body);
     m_view->setAccessibleName(resources.string(StringId::FindAllPaneName));
     m_view->setHeading([this](std::size_t group, std::size_t count) {
-        const LogTab* tab = tabOf(&m_search->document(group));
-        const QString name = tab != nullptr ? tab->label() : QString();
+        const LogDocument* document = &m_search->document(group);
+        const QString name = nameOf(tabOf(document), document);
         return toU16(LanguageResources::current().format(StringId::FindAllHeading, name,
                                                          QLocale().toString(qulonglong(count))));
     });
@@ -178,7 +179,13 @@ void FindAllPane::tabAdded(LogTab* tab)
     if (tab == nullptr) {
         return;
     }
-    m_search->addDocument(*tab->document());
+    for (LogDocument* document : documentsOf(tab)) {
+        m_search->addDocument(*document);
+    }
+    // A merged tab's files are not followed through the tab: their lines come with its rows.
+    if (MergedPart* merged = tab->merged()) {
+        connect(merged, &MergedPart::statusChanged, this, [this, tab] { tabAppended(tab); });
+    }
     // Its name is in its heading.
     connect(tab, &LogTab::labelChanged, this, [this] { m_view->searchChanged(); });
     m_view->searchChanged();
@@ -187,10 +194,11 @@ void FindAllPane::tabAdded(LogTab* tab)
 
 void FindAllPane::tabAppended(LogTab* tab)
 {
-    const LogDocument& document = *tab->document();
-    m_view->documentChanged(document);
-    if (m_search->sync(document).reset) {
-        m_view->searchChanged();
+    for (const LogDocument* document : documentsOf(tab)) {
+        m_view->documentChanged(*document);
+        if (m_search->sync(*document).reset) {
+            m_view->searchChanged();
+        }
     }
     updateHeader();
 }
@@ -198,7 +206,17 @@ void FindAllPane::tabAppended(LogTab* tab)
 void FindAllPane::tabClosing(LogTab* tab)
 {
     disconnect(tab, nullptr, this, nullptr);
-    m_search->removeDocument(*tab->document());
+    if (tab->merged() != nullptr) {
+        disconnect(tab->merged(), nullptr, this, nullptr);
+    }
+    // Its own document too: a tab turned into a merged one after it was added.
+    std::vector<LogDocument*> documents = documentsOf(tab);
+    documents.push_back(tab->document());
+    for (const LogDocument* document : documents) {
+        if (m_search->groupOf(*document) < m_search->documentCount()) {
+            m_search->removeDocument(*document);
+        }
+    }
     m_view->searchChanged();
     updateHeader();
 }
@@ -271,8 +289,14 @@ void FindAllPane::updateHeader()
 LogTab* FindAllPane::tabOf(const LogDocument* document) const
 {
     for (int i = 0; i < m_frame->tabCount(); ++i) {
-        if (LogTab* tab = m_frame->tab(i); tab != nullptr && tab->document() == document) {
-            return tab;
+        LogTab* tab = m_frame->tab(i);
+        if (tab == nullptr) {
+            continue;
+        }
+        for (const LogDocument* own : documentsOf(tab)) {
+            if (own == document) {
+                return tab;
+            }
         }
     }
     return nullptr;
@@ -285,10 +309,8 @@ void FindAllPane::choose(const FindAllRowSource::Item& item)
         return;
     }
     m_frame->activateTab(tab);
-    if (!item.isHeading()) {
-        tab->showLine(item.line);
-    }
-    tab->view()->setFocus(Qt::OtherFocusReason);
+    showIn(tab, item.document,
+           item.isHeading() ? std::nullopt : std::optional<LineNumber>(item.line));
 }
 
 void FindAllPane::dismiss()
@@ -296,7 +318,7 @@ void FindAllPane::dismiss()
     endSearch();
     hide();
     if (LogTab* tab = m_frame->currentTab()) {
-        tab->view()->setFocus(Qt::OtherFocusReason);
+        showIn(tab, nullptr, std::nullopt);
     }
 }
 

@@ -10,8 +10,9 @@
 //
 // The results follow the tabs: lines appended to a tab's file join its list, a reload or
 // Clear starts its list over, a tab opened later joins the search at the end, and a closed
-// tab leaves the list. Escape in the field or the list, or the dock's own close button,
-// ends the search and gives the keyboard back to the log view.
+// tab leaves the list. A merged tab is searched file by file, each with a list of its own,
+// and a line found there opens as its merged row. Escape in the field or the list, or the dock's
+// own close button, ends the search and gives the keyboard back to the log view.
 //
 // The frame creates the pane on the first use of the command and tells it of every tab
 // added, appended to or about to close; detach() lets every tab go (the frame calls it
@@ -25,6 +26,8 @@
 #include <QDockWidget>
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 class FindAllView;
 class LogDocument;
@@ -76,6 +79,13 @@ class FindAllPane : public QDockWidget, public FilterHost {
     void updateHeader();
     void choose(const FindAllRowSource::Item& item);
     LogTab* tabOf(const LogDocument* document) const;
+    // The documents a tab's lines come from: a merged tab's files (FindAllPaneMerged.cpp),
+    // else its own document.
+    static std::vector<LogDocument*> documentsOf(LogTab* tab);
+    // The heading's name of a document's list: its tab's, and on a merged tab its file's.
+    static QString nameOf(const LogTab* tab, const LogDocument* document);
+    // Shows the document's line in its tab and gives the tab's view the keyboard.
+    static void showIn(LogTab* tab, const LogDocument* document, std::optional<LineNumber> line);
     // Escape: the search ends, the pane goes and the log view takes the keyboard.
     void dismiss();
 

@@ -46,6 +46,7 @@ class QTimer;
 class SaveLinesCommand;
 class SelectionCopyJob;
 class SourceControl;
+struct TabSessionState;
 class LineDetailsPane;
 class TextArea;
 class TimeCommands;
@@ -124,6 +125,9 @@ class MainFrame : public QMainWindow {
     LogTab* targetTab() const;
     // The open files in tab order and the index of the front one among them (the session).
     std::vector<std::u16string> openPaths(std::size_t* front = nullptr) const;
+    // The tabs to open at the next start: the open files, merged tabs and rotated sets, in
+    // tab order, with the front one (frame/MainFrameSession.cpp).
+    TabSessionState sessionState() const;
     // Standard input, commands, the journal and compressed files (frame/SourceControl.h).
     SourceControl* sources() const { return m_sources; }
     // Go to Time and the caret time pane.

@@ -1,11 +1,14 @@
 // A tab of several files merged by time in the main frame: opening it, the Source Names
 // switch, and the commands a merged tab answers itself (Copy, Select All, Go to Line over
 // its rows, the marks, the overview strip and the keyword-line jumps; Find is in
-// MainFrameFind.cpp, the timeline is the tab's); the commands that do not act on merged rows
+// MainFrameFind.cpp, the timeline is the tab's, Pause, Reload, Clear, notes and the marks list
+// are in MergedCommands.cpp); the commands that do not act on merged rows
 // yet are turned off while it is in front, so none of them acts on the tab's hidden empty document.
 
+#include "frame/FindAllPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedCommands.h"
 #include "frame/MergedFilterPane.h"
 #include "frame/MergedNavigation.h"
 #include "frame/MergedPart.h"
@@ -23,6 +26,7 @@
 
 #include <QAction>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPointer>
 #include <QStatusBar>
 
@@ -43,6 +47,11 @@ bool MainFrame::openMerged(const std::vector<std::u16string>& paths)
     } else if (opened) {
         activateTab(target);
         updateTabLabel(target);
+        if (m_findAll != nullptr) {
+            // It joined the search with its own empty document: its files take its place.
+            m_findAll->tabClosing(target);
+            m_findAll->tabAdded(target);
+        }
     }
     if (!unreadable.isEmpty()) {
         showMessage(LanguageResources::current().format(StringId::MergedUnreadable,
@@ -102,6 +111,8 @@ bool MainFrame::runMergedCommand(int id)
         return true;
     case CommandId::ToggleMark:
         area->toggleMarkAtCurrentRow();
+        MergedCommands::marksChanged(this);
+        MergedCommands::markedNow(*merged);
         return true;
     case CommandId::NextMark:
     case CommandId::PreviousMark:
@@ -109,6 +120,7 @@ bool MainFrame::runMergedCommand(int id)
         return true;
     case CommandId::ClearMarks:
         area->clearMarks();
+        MergedCommands::marksChanged(this);
         return true;
     case CommandId::GoToTime: {
         auto* dialog = new GoToTimeDialog(this);
@@ -157,7 +169,7 @@ bool MainFrame::runMergedCommand(int id)
         return true;
     }
     default:
-        return false;
+        return MergedCommands::run(*m_front, id, this);
     }
 }
 
@@ -171,9 +183,7 @@ void MainFrame::updateMergedCommandStates()
     if (merged == nullptr) {
         return;
     }
-    for (const int id : {CommandId::Filter, CommandId::FilterAsView, CommandId::SaveLinesAs,
-                         CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear,
-                         CommandId::MarkNote, CommandId::ViewMarks, CommandId::FindAll}) {
+    for (const int id : {CommandId::Filter, CommandId::FilterAsView}) {
         commandAction(id)->setEnabled(false);
     }
     commandAction(CommandId::OverviewStrip)->setEnabled(true);
@@ -181,6 +191,13 @@ void MainFrame::updateMergedCommandStates()
     for (const int id : {CommandId::NextKeywordLine, CommandId::PreviousKeywordLine}) {
         commandAction(id)->setEnabled(merged->area()->rowCount() > 0 &&
                                       !NavigationCommands::fieldHasKeys());
+    }
+    for (const int id : {CommandId::Pause, CommandId::Resume, CommandId::Reload, CommandId::Clear,
+                         CommandId::MarkNote, CommandId::ViewMarks}) {
+        commandAction(id)->setEnabled(MergedCommands::enabled(*merged, id));
+    }
+    if (m_pausePane != nullptr && m_pausePane->isVisibleTo(statusBar()) != merged->paused()) {
+        m_pausePane->setVisible(merged->paused());
     }
     commandAction(CommandId::Copy)->setEnabled(merged->area()->canCopy());
     commandAction(CommandId::SelectAll)->setEnabled(true);

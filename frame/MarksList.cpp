@@ -3,10 +3,12 @@
 #include "engine/DocumentTimeIndex.h"
 #include "engine/LogDocument.h"
 #include "frame/LogTab.h"
+#include "frame/MergedPart.h"
 #include "frame/TimeCommands.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
 #include "view/LogView.h"
+#include "view/MergedMarkNotes.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -33,6 +35,11 @@ MarksList::MarksList(LogTab* tab, QWidget* parent) : QDialog(parent), m_tab(tab)
             [this](QTreeWidgetItem* item) { goTo(item); });
     connect(tab->view(), &LogView::marksChanged, this, &MarksList::refresh);
     connect(tab, &LogTab::timesChanged, this, &MarksList::refresh);
+    if (tab->merged() != nullptr) {
+        connect(tab->merged(), &MergedPart::statusChanged, this, &MarksList::refresh);
+        connect(MergedMarkNotes::of(tab->merged()->area()), &MergedMarkNotes::notesChanged, this,
+                &MarksList::refresh);
+    }
     // A tab that closes takes its list along.
     connect(tab, &QObject::destroyed, this, &QWidget::close);
     resize(520, 320);
@@ -42,6 +49,10 @@ MarksList::MarksList(LogTab* tab, QWidget* parent) : QDialog(parent), m_tab(tab)
 void MarksList::refresh()
 {
     if (!m_tab) {
+        return;
+    }
+    if (m_tab->merged() != nullptr) {
+        refreshMerged();
         return;
     }
     const QTreeWidgetItem* current = m_list->currentItem();
@@ -92,6 +103,10 @@ void MarksList::goTo(QTreeWidgetItem* item)
         return;
     }
     const auto line = LineNumber(item->data(LineColumn, Qt::UserRole).toLongLong());
+    if (m_tab->merged() != nullptr) {
+        goToMerged(std::size_t(line));
+        return;
+    }
     LogTab* tab = m_tab;
     close();
     tab->showLine(line);

@@ -4,7 +4,9 @@
 // (1-based, as the gutter counts), its time when the log's lines have times, and its note.
 // Enter or a double click goes to the line in the log view and closes the list; Escape
 // closes it. The list follows the marks while it is open (a mark toggled, a note written,
-// the lines started over). User-interface thread only.
+// the lines started over). On a merged tab it lists the marks of every file by their rows,
+// each line named by its file's short name and its number in that file, and goes to the row
+// (frame/MarksListMerged.cpp). User-interface thread only.
 
 #include "engine/DocumentTypes.h"
 
@@ -31,6 +33,8 @@ class MarksList : public QDialog {
 
   private:
     void goTo(QTreeWidgetItem* item);
+    void refreshMerged();
+    void goToMerged(std::size_t row);
 
     QPointer<LogTab> m_tab;
     QTreeWidget* m_list = nullptr;

@@ -103,6 +103,9 @@ MergedPart::MergedPart(QWidget* parent, SoundService* sound)
     m_retry = new QTimer(this);
     m_retry->setInterval(500);
     connect(m_retry, &QTimer::timeout, this, [this] {
+        if (m_paused) {
+            return; // a file that returns meanwhile is read on Resume
+        }
         bool waiting = false;
         for (std::size_t s = 0; s < m_missing.size(); ++s) {
             if (m_missing[s]) {
@@ -306,6 +309,9 @@ void MergedPart::reloadSource(std::size_t source)
         if (!m_retry->isActive()) {
             m_retry->start();
         }
+    } else if (m_paused) {
+        // A replaced file reported just before the pause: read, but not followed yet.
+        document.stopWatching();
     }
 }
 

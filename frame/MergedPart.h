@@ -62,6 +62,8 @@ class MergedPart : public QObject {
     // The strip, the keyword-line jumps and the timeline (frame/MergedNavigation.h).
     MergedNavigation* navigation() const { return m_navigation.get(); }
     std::size_t fileCount() const { return m_documents.size(); }
+    // The files merged (full paths, escaped form), in the order of their sources.
+    const std::vector<std::u16string>& paths() const { return m_paths; }
     // A file's time index (its filter's time range reads it; started on its first use).
     DocumentTimeIndex* timeIndex(std::size_t source) const { return m_times[source].get(); }
 
@@ -82,6 +84,16 @@ class MergedPart : public QObject {
     // is selected and shown. The files' time indexes start on the first use; empty when
     // the row was found, else what to tell (the times are still being read, none at all).
     QString goToTime(const TimeQuery& query);
+
+    // Pause and Resume, Reload and Clear over every file (frame/MergedCommands.cpp). Paused,
+    // no file is watched, so no row comes; Resume reads on from where each file was, and
+    // what was written meanwhile joins by time.
+    void setPaused(bool paused);
+    bool paused() const { return m_paused; }
+    // Every file read again from its start (following again, as a tab's Reload does).
+    void reloadAll();
+    // Only lines written from now on are shown, in every file.
+    void clearRows();
 
   signals:
     // Rows came or changed; the row count and sizes to show.
@@ -117,6 +129,7 @@ class MergedPart : public QObject {
     QTimer* m_remoteWatch = nullptr;
     // Each document's time index, for Go to Time and the timeline (started on first use).
     std::vector<std::unique_ptr<DocumentTimeIndex>> m_times;
+    bool m_paused = false;
     std::unique_ptr<MergedNavigation> m_navigation;
     bool m_paintTraced = false;
     bool m_completeTraced = false;

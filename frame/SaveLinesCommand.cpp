@@ -3,6 +3,7 @@
 #include "frame/FilterPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedPart.h"
 
 #include "diagnostics/TraceLog.h"
 #include "engine/LineFilter.h"
@@ -11,6 +12,7 @@
 #include "resources/LanguageResources.h"
 #include "resources/QtFileName.h"
 #include "resources/QtText.h"
+#include "view/MergedRowSource.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -101,7 +103,7 @@ void SaveLinesCommand::setStartHookForTesting(std::function<void()> hook)
 struct SaveLinesCommand::Job {
     int serial = 0;
     LogTab* tab = nullptr;
-    std::unique_ptr<LineSaver> saver;
+    std::unique_ptr<LinesWriter> saver;
     std::thread thread;
     SaveResult result;
     std::uint64_t lines = 0;
@@ -120,6 +122,9 @@ std::vector<SaveLinesCommand::Offer> SaveLinesCommand::offers(LogTab* tab)
     std::vector<Offer> offers;
     if (tab == nullptr) {
         return offers;
+    }
+    if (tab->merged() != nullptr) {
+        return mergedOffers(tab);
     }
     const LogDocument& document = *tab->document();
     if (const LineFilter* filter = activeFilter(tab)) {
@@ -189,7 +194,10 @@ LinesToSave SaveLinesCommand::linesFor(LogTab* tab, Choice choice)
 
 bool SaveLinesCommand::canSave(LogTab* tab) const
 {
-    return m_job == nullptr && tab != nullptr && tab->document()->lineCount() > 0;
+    if (m_job != nullptr || tab == nullptr) {
+        return false;
+    }
+    return tab->merged() != nullptr ? !mergedOffers(tab).empty() : tab->document()->lineCount() > 0;
 }
 
 void SaveLinesCommand::saveLinesAs(LogTab* tab)
@@ -200,7 +208,9 @@ void SaveLinesCommand::saveLinesAs(LogTab* tab)
     const LanguageResources& resources = LanguageResources::current();
     QString folder = m_folder;
     if (folder.isEmpty()) {
-        const std::string& log = tab->document()->nativePath();
+        const std::string& log = tab->merged() != nullptr
+                                     ? tab->merged()->rows()->document(0).nativePath()
+                                     : tab->document()->nativePath();
         folder = log.empty() ? QDir::homePath()
                              : QFileInfo(QFile::decodeName(log.c_str())).absolutePath();
     }
@@ -257,11 +267,15 @@ void SaveLinesCommand::save(LogTab* tab, Choice choice, const std::u16string& ta
     Job& job = *m_job;
     job.serial = ++m_serial;
     job.tab = tab;
-    LinesToSave lines = linesFor(tab, choice);
-    job.lines = lines.lineCount();
     job.shownTarget = quill::fileNameToDisplay(target);
-    job.saver =
-        std::make_unique<LineSaver>(document, std::move(lines), quill::fileNameToBytes(target));
+    if (tab->merged() != nullptr) {
+        job.saver = mergedSaver(tab, choice, quill::fileNameToBytes(target), job.lines);
+    } else {
+        LinesToSave lines = linesFor(tab, choice);
+        job.lines = lines.lineCount();
+        job.saver =
+            std::make_unique<LineSaver>(document, std::move(lines), quill::fileNameToBytes(target));
+    }
     TraceLog::instance().line(TraceLog::LevelInfo, "Saving ", job.lines, " lines");
     const int serial = job.serial;
     job.thread = std::thread([this, &job, serial, hook = s_startHook] {

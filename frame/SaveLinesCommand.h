@@ -19,6 +19,7 @@
 
 class LogTab;
 class MainFrame;
+class MergedPart;
 class QProgressDialog;
 class QTimer;
 
@@ -69,6 +70,11 @@ class SaveLinesCommand : public QObject {
 
   private:
     struct Job;
+    // A merged tab: its filter's rows, its selected rows or all of them, in the merged order
+    // (MergedSave.cpp).
+    static std::vector<Offer> mergedOffers(LogTab* tab);
+    static std::unique_ptr<LinesWriter> mergedSaver(LogTab* tab, Choice choice, std::string target,
+                                                    std::uint64_t& lines);
     static std::function<void()> s_startHook;
     void poll();
     void finish(int serial);

@@ -22,6 +22,7 @@ constexpr char TagCommand = 'C';
 constexpr char TagFolder = 'D';
 constexpr char TagAt = 'T';
 constexpr char TagRotated = 'R';
+constexpr char TagMerge = 'M';
 
 void putNumber(std::string& out, std::uint32_t value)
 {
@@ -144,6 +145,10 @@ std::string encodeRequest(const InstanceRequest& request)
     if (request.at) {
         putRecord(body, TagAt, *request.at);
     }
+    // Only when set: a request without it reads as it always did.
+    if (request.merge) {
+        putRecord(body, TagMerge, {});
+    }
     std::string message(Magic);
     message.push_back(static_cast<char>(RequestVersion));
     putNumber(message, static_cast<std::uint32_t>(body.size()));
@@ -239,6 +244,12 @@ DecodedRequest decodeRequest(std::string_view bytes)
                 return bad();
             }
             request.at = std::string(value);
+            break;
+        case TagMerge:
+            if (request.merge || !value.empty()) {
+                return bad();
+            }
+            request.merge = true;
             break;
         default:
             return bad();

@@ -63,6 +63,8 @@ struct InstanceRequest {
     std::string folder;
     // --at's text, as typed: the window shows the first file at that time.
     std::optional<std::string> at;
+    // --merge: the files open in one tab, their lines merged by time.
+    bool merge = false;
     bool operator==(const InstanceRequest&) const = default;
 };
 

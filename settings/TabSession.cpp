@@ -14,6 +14,17 @@ std::u16string tabValueName(std::size_t number)
     return u"Tab" + std::u16string(digits.begin(), digits.end());
 }
 
+std::u16string extraName(std::size_t number, std::u16string_view what)
+{
+    return tabValueName(number) + u" " + std::u16string(what);
+}
+
+std::u16string mergedName(std::size_t number, std::size_t file)
+{
+    const std::string digits = std::to_string(file);
+    return extraName(number, u"Merged") + std::u16string(digits.begin(), digits.end());
+}
+
 } // namespace
 
 TabSession::TabSession(SettingsStore& settings, std::u16string appName)
@@ -34,14 +45,30 @@ TabSessionState TabSession::read() const
     for (std::size_t number = 1; number <= MaxTabs; ++number) {
         const std::u16string path = m_settings.readFileNameAt(key, tabValueName(number));
         // A hole left by a damaged entry ends nothing: later tabs still come, in order.
-        if (path.empty() ||
-            std::find(state.paths.begin(), state.paths.end(), path) != state.paths.end()) {
+        if (path.empty()) {
+            continue;
+        }
+        TabSessionExtra extra;
+        for (std::size_t file = 2; file <= MaxMergedFiles; ++file) {
+            const std::u16string other = m_settings.readFileNameAt(key, mergedName(number, file));
+            if (!other.empty()) {
+                extra.mergedWith.push_back(other);
+            }
+        }
+        extra.rotated = extra.mergedWith.empty() &&
+                        m_settings.readDwordAt(key, extraName(number, u"Rotated"), 0) == 1;
+        bool seen = false;
+        for (std::size_t i = 0; i < state.paths.size() && !seen; ++i) {
+            seen = state.paths[i] == path && state.extras[i] == extra;
+        }
+        if (seen) {
             continue;
         }
         if (number == front) {
             state.front = state.paths.size();
         }
         state.paths.push_back(path);
+        state.extras.push_back(std::move(extra));
     }
     return state;
 }
@@ -64,6 +91,24 @@ void TabSession::write(const TabSessionState& state)
         value.isText = true;
         value.text = state.paths[i];
         values.push_back(std::move(value));
+        if (i >= state.extras.size()) {
+            continue;
+        }
+        const TabSessionExtra& extra = state.extras[i];
+        for (std::size_t file = 0; file < extra.mergedWith.size() && file + 2 <= MaxMergedFiles;
+             ++file) {
+            StoredValue other;
+            other.name = mergedName(number, file + 2);
+            other.isText = true;
+            other.text = extra.mergedWith[file];
+            values.push_back(std::move(other));
+        }
+        if (extra.rotated && extra.mergedWith.empty()) {
+            StoredValue rotated;
+            rotated.name = extraName(number, u"Rotated");
+            rotated.number = 1;
+            values.push_back(std::move(rotated));
+        }
     }
     if (front != 0) {
         StoredValue value;

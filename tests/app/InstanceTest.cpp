@@ -9,6 +9,7 @@
 #include "engine/LogSource.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedPart.h"
 #include "platform/FileName.h"
 #include "platform/InstanceChannel.h"
 #include "settings/SettingsStore.h"
@@ -16,6 +17,7 @@
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "view/LogView.h"
+#include "view/MergedRowSource.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -209,6 +211,23 @@ TEST_F(InstanceTest, ASecondStartAddsItsFilesAsTabsAtTheirLinesAndEnds)
         QTest::qWaitFor([&] { return app->mainFrame()->currentTab() == tabOf(first); }, 10000));
     EXPECT_EQ(app->mainFrame()->tabCount(), 3);
     EXPECT_EQ(tabOf(first)->document()->selection().startLine, 4u);
+}
+
+TEST_F(InstanceTest, ASecondStartsMergeOpensOneMergedTabInTheRunningWindow)
+{
+    const std::string first = logFile("first.log", numbered(10, "first"));
+    logFile("a.log", "2026-12-07 12:00:01 a one\n2026-12-07 12:00:03 a two\n");
+    logFile("b.log", "2026-12-07 12:00:02 b one\n");
+    ASSERT_TRUE(app->initInstance({first}));
+    expectHandedOver(start({"--merge", "a.log", "b.log"}), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app->mainFrame()->tabCount() == 2; }, 10000));
+    MergedPart* merged = app->mainFrame()->currentTab()->merged();
+    ASSERT_NE(merged, nullptr) << "the merged tab in front";
+    EXPECT_EQ(merged->paths(),
+              (std::vector<std::u16string>{quill::fileNameToUtf16(dir.file("a.log")),
+                                           quill::fileNameToUtf16(dir.file("b.log"))}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return merged->rows()->rowCount() == 3; }, 10000));
+    EXPECT_EQ(merged->rows()->rowText(1), u"2026-12-07 12:00:02 b one");
 }
 
 TEST_F(InstanceTest, ASecondStartsTimeShowsItsFileAtThatTimeInTheRunningWindow)

@@ -69,6 +69,7 @@ InstanceRequest randomRequest(std::mt19937& random)
         std::replace(at.begin(), at.end(), '\0', ':');
         request.at = at;
     }
+    request.merge = random() % 3 == 0;
     return request;
 }
 
@@ -218,6 +219,8 @@ TEST(InstanceChannelTest, HostileBytesAreRefusedWithoutWaitingOrCrashing)
         {"rotated before any file", message(record('R', ""))},
         {"rotated twice", message(file + record('R', "") + line + record('R', ""))},
         {"rotated with bytes", message(file + record('R', "x"))},
+        {"merge twice", message(file + record('M', "") + record('M', ""))},
+        {"merge with bytes", message(file + record('M', "y"))},
         {"rotated after standard input", message(file + record('S', "") + record('R', ""))},
         {"line after standard input", message(file + record('S', "") + line)},
         {"short line", message(file + record('L', "abc"))},

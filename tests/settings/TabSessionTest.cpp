@@ -80,3 +80,37 @@ TEST_F(TabSessionTest, AtMostSixtyFourTabsAreKept)
     EXPECT_EQ(back.front, 0u) << "the front tab was beyond the kept ones";
     EXPECT_TRUE(store.readFileNameAt(session.keyPath(), u"Tab65").empty()) << "none stored";
 }
+
+TEST_F(TabSessionTest, MergedTabsAndRotatedSetsKeepTheirFilesBesideAnOlderSessionsValues)
+{
+    TabSessionState state;
+    state.paths = {u"/a.log", u"/live.log", u"/a.log", u"/b.log"};
+    state.extras.resize(4);
+    state.extras[0].mergedWith = {u"/b.log", u"/c.log"};
+    state.extras[1].rotated = true;
+    state.front = 1;
+    session.write(state);
+    TabSessionState back = session.read();
+    EXPECT_EQ(back.paths, state.paths) << "a merged tab and a file of its own are two tabs";
+    EXPECT_EQ(back.extras, state.extras);
+    EXPECT_EQ(back.front, 1u);
+    // An older reader finds each tab's first file where it always was.
+    const std::u16string key = session.keyPath();
+    EXPECT_EQ(store.readFileNameAt(key, u"Tab1"), u"/a.log");
+    EXPECT_EQ(store.readFileNameAt(key, u"Tab1 Merged3"), u"/c.log");
+    EXPECT_EQ(store.readDwordAt(key, u"Tab2 Rotated", 0), 1u);
+
+    // A session of an older version: plain files, no extras; a damaged merge list keeps
+    // the files it still names, and the same merge twice comes back once.
+    session.write({{u"/x.log", u"/y.log"}, 0});
+    back = session.read();
+    EXPECT_EQ(back.paths, (Paths{u"/x.log", u"/y.log"}));
+    EXPECT_EQ(back.extras, std::vector<TabSessionExtra>(2));
+    store.writeStringAt(key, u"Tab1 Merged2", u"");
+    store.writeStringAt(key, u"Tab1 Merged3", u"/z.log");
+    store.writeStringAt(key, u"Tab3", u"/x.log");
+    store.writeStringAt(key, u"Tab3 Merged2", u"/z.log");
+    back = session.read();
+    EXPECT_EQ(back.paths, (Paths{u"/x.log", u"/y.log"}));
+    EXPECT_EQ(back.extras[0].mergedWith, Paths{u"/z.log"});
+}
