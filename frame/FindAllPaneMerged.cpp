@@ -53,16 +53,13 @@ void FindAllPane::showIn(LogTab* tab, const LogDocument* document, std::optional
         return;
     }
     const MergedRowSource& rows = *merged->rows();
-    MergedArea* area = merged->area();
     for (std::size_t s = 0; line && s < rows.sourceCount(); ++s) {
-        if (&rows.document(s) != document) {
-            continue;
-        }
-        // A line that is no row (not merged yet) opens the row after it, the nearest there is.
-        const std::size_t row = rows.rowOfPlace({s, *line});
-        if (rows.rowCount() > 0) {
-            area->selectInRow(std::min(row, rows.rowCount() - 1), 0, -1);
+        if (&rows.document(s) == document) {
+            // A line that is no row (not merged yet) opens the row after it, the nearest
+            // there is.
+            tab->showMergedRow(rows.rowOfPlace({s, *line}));
+            return;
         }
     }
-    area->setFocus(Qt::OtherFocusReason);
+    merged->area()->setFocus(Qt::OtherFocusReason);
 }

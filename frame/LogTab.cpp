@@ -324,6 +324,7 @@ bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& u
     m_timeline->hide();
     layout()->addWidget(m_merged->navigation()->timeline());
     attachMergedFilter();
+    connect(m_merged->navigation(), &MergedNavigation::rowChosen, this, &LogTab::showMergedRow);
     setFocusProxy(m_merged->area());
     connect(m_merged.get(), &MergedPart::statusChanged, this, &LogTab::statusChanged);
     connect(m_merged.get(), &MergedPart::statusChanged, this, &LogTab::commandStatesChanged);

@@ -100,6 +100,9 @@ class LogTab : public QWidget, public DocumentHost {
     bool openMerged(const std::vector<std::u16string>& paths, QStringList& unreadable,
                     SourceControl* sources = nullptr);
     MergedPart* merged() const { return m_merged.get(); }
+    // Shows a merged row: among the filter's rows when they stand in for all rows (the first
+    // at or after it), else in the merged area. Merged tabs only.
+    void showMergedRow(std::size_t row);
     // The filter bar and pane of a merged tab (null on a tab of one log); see
     // frame/MergedFilter.cpp.
     MergedFilterPane* mergedFilter() const { return m_mergedFilter; }

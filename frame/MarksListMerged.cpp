@@ -78,10 +78,6 @@ void MarksList::refreshMerged()
 
 void MarksList::goToMerged(std::size_t row)
 {
-    MergedArea* area = m_tab->merged()->area();
     close();
-    if (row < area->rowCount()) {
-        area->selectInRow(row, 0, -1);
-    }
-    area->setFocus();
+    m_tab->showMergedRow(row);
 }

@@ -95,6 +95,24 @@ void LogTab::placeMergedFilter(bool active)
     m_mergedSplitter->setSizes({std::max(0, total - height), height});
 }
 
+void LogTab::showMergedRow(std::size_t row)
+{
+    if (m_mergedFilter != nullptr && m_mergedFilter->showsAsView()) {
+        MergedFilterView* rows = m_mergedFilter->view();
+        if (rows->rowCount() > 0) {
+            rows->selectInRow(
+                std::min(m_mergedFilter->rows()->lowerBound(row), rows->rowCount() - 1), 0, -1);
+        }
+        rows->setFocus();
+        return;
+    }
+    MergedArea* area = m_merged->area();
+    if (area->rowCount() > 0) {
+        area->selectInRow(std::min(row, area->rowCount() - 1), 0, -1);
+    }
+    area->setFocus();
+}
+
 void LogTab::showMergedFilterAsView(bool shown)
 {
     MergedFilterView* rows = m_mergedFilter->view();

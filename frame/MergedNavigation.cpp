@@ -71,13 +71,8 @@ MergedNavigation::MergedNavigation(MergedRowSource* rows, MergedArea* area,
         },
         timelineParent);
     m_timeline->hide();
-    connect(m_timeline.data(), &TimelineView::lineChosen, this, [this](LineNumber row) {
-        const std::size_t count = m_area->rowCount();
-        if (count > 0) {
-            m_area->selectInRow(std::min<std::size_t>(row, count - 1), 0, -1);
-            m_area->setFocus();
-        }
-    });
+    connect(m_timeline.data(), &TimelineView::lineChosen, this,
+            [this](LineNumber row) { emit rowChosen(std::size_t(row)); });
     // New times and keyword lines come in bursts while following: a few redraws a second.
     m_refresh = new QTimer(this);
     m_refresh->setSingleShot(true);

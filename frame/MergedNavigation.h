@@ -50,6 +50,11 @@ class MergedNavigation : public QObject {
     // Rows came, a file started over or the keywords changed: the searches look again.
     void sync();
 
+  signals:
+    // A click on the timeline chose the first row of a step (the tab shows it where the
+    // user reads the rows: the merged area or the filter's rows in its place).
+    void rowChosen(std::size_t row);
+
   private:
     void ensureKeywordLines();
     void keywordLinesProgressed();

@@ -11,6 +11,7 @@
 #include "frame/FilterBar.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MarksList.h"
 #include "frame/MergedFilterPane.h"
 #include "frame/MergedPart.h"
 #include "resources/ResourceIds.h"
@@ -30,6 +31,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -245,6 +247,19 @@ TEST_F(MergedFilterTest, PaneFollowsLateLinesRestartsTimeRangeClickCopyAndAsView
     EXPECT_EQ(rows->currentRow(), first + 1);
     pick(CommandId::NextMark);
     EXPECT_EQ(rows->currentRow(), first + 1) << "the only marked row listed";
+    // View > Marks meanwhile: Enter on the mark of a row the filter does not list goes to
+    // the first listed row after it, among the rows; the area stays hidden.
+    QTest::keyClick(rows, Qt::Key_Down);
+    pick(CommandId::ViewMarks);
+    auto* marks = frame->findChild<MarksList*>();
+    ASSERT_NE(marks, nullptr);
+    ASSERT_EQ(marks->list()->topLevelItemCount(), 2);
+    QTest::keyClick(marks->list(), Qt::Key_Home);
+    QTest::keyClick(marks->list(), Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return frame->findChild<MarksList*>() == nullptr; }));
+    EXPECT_EQ(rows->currentRow(), first);
+    EXPECT_FALSE(area->isVisible());
+    QTest::keyClick(rows, Qt::Key_Down);
     pick(CommandId::FilterAsView);
     EXPECT_FALSE(pane()->showsAsView());
     EXPECT_TRUE(area->isVisible());
