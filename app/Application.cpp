@@ -225,9 +225,11 @@ bool Application::initInstance(const std::vector<std::string>& args)
     if (!m_instanceSocket.empty() && !commandLine.newWindow) {
         quill::InstanceRequest request;
         for (const quill::InstanceFile& file : files) {
-            // Absolute here: the running window has another working folder.
+            // Absolute here: the running window has another working folder. A remote file is
+            // named as written.
             request.files.push_back(
-                {quill::absoluteFileName(file.path), file.line, file.withRotated});
+                {isRemoteSpec(file.path) ? file.path : quill::absoluteFileName(file.path),
+                 file.line, file.withRotated});
         }
         request.standardInput = followsStandardInput;
         request.command = commandLine.command;
@@ -312,7 +314,11 @@ Application::openFiles(const std::vector<quill::InstanceFile>& files, LogTab** f
             break;
         }
         const std::u16string path = quill::fileNameToUtf16(file.path);
-        if (!(file.withRotated ? openWithRotated(path) : openDocumentFile(path))) {
+        const bool opened = isRemoteSpec(file.path)
+                                ? m_mainFrame->sources()->followRemoteSpec(file.path)
+                            : file.withRotated ? openWithRotated(path)
+                                               : openDocumentFile(path);
+        if (!opened) {
             continue;
         }
         if (first != nullptr && *first == nullptr) {

@@ -118,9 +118,14 @@ class SourceControl : public QObject {
     // named host:path. What cannot be a host, port or path is refused with a message.
     void onFollowRemote();
     bool followRemote(const QString& host, const QString& port, const QString& path);
+    // A remote file named on the command line, ssh://[user@]host[:port]/path
+    // (engine/RemoteSpec.h), followed as the box follows one.
+    bool followRemoteSpec(const std::string& spec);
     // A remote file's ssh for a merged tab's document: nullptr, with problem (naming the
     // file) set, when the spool cannot be made or ssh cannot start.
     std::unique_ptr<LogSource> startRemote(const RemoteFile& file, QString& problem);
+    // Starts the file's ssh and opens it in a tab; a failure is told.
+    bool followRemoteFile(const RemoteFile& file);
     // Why a remote file was refused before ssh ran, in plain words.
     static QString remoteFileErrorText(RemoteFileError error);
     // A remote source's failure, told once for each reason (also for a merged tab's).

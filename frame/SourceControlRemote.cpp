@@ -6,6 +6,7 @@
 #include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
 #include "engine/RemoteFile.h"
+#include "engine/RemoteSpec.h"
 #include "platform/SpoolFolder.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
@@ -142,14 +143,30 @@ bool SourceControl::followRemote(const QString& host, const QString& port, const
         showMessage(resources.format(StringId::BadRemoteFile, remoteFileErrorText(error)));
         return false;
     }
-    const QString name = QString::fromStdString(remoteFileName(file));
+    return followRemoteFile(file);
+}
+
+bool SourceControl::followRemoteSpec(const std::string& spec)
+{
+    RemoteFile file;
+    const RemoteFileError error = parseRemoteSpec(spec, file);
+    if (error != RemoteFileError::None) {
+        showMessage(LanguageResources::current().format(StringId::BadRemoteFile,
+                                                        remoteFileErrorText(error)));
+        return false;
+    }
+    return followRemoteFile(file);
+}
+
+bool SourceControl::followRemoteFile(const RemoteFile& file)
+{
     QString problem;
     std::unique_ptr<LogSource> source = startRemote(file, problem);
     if (!source) {
         showMessage(problem);
         return false;
     }
-    return openInTarget(std::move(source), name);
+    return openInTarget(std::move(source), QString::fromStdString(remoteFileName(file)));
 }
 
 std::unique_ptr<LogSource> SourceControl::startRemote(const RemoteFile& file, QString& problem)

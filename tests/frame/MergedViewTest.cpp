@@ -311,6 +311,23 @@ TEST_F(MergedViewTest, ARemoteFileOnTheCommandLineIsNamedAsWritten)
         << told.toStdString();
 }
 
+// Without --merge too: the remote file is followed in a tab of its own, or, as here, refused
+// with the reason, never opened as a local path.
+TEST_F(MergedViewTest, ARemoteFileAloneOnTheCommandLineIsFollowedNotOpenedAsAPath)
+{
+    QString told;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->accept();
+        }
+    });
+    start({"ssh://-oProxyCommand=x/var/log/app.log"});
+    EXPECT_TRUE(told.startsWith(
+        QStringLiteral("The remote file cannot be followed: the host or user name is empty")))
+        << told.toStdString();
+}
+
 TEST_F(MergedViewTest, AFileWithoutTimesGoesFirstAsABlockAndTheStatusBarSaysSo)
 {
     quilltest::writeFile(a, lines(true, 0, 20, 1));
