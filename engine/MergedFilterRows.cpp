@@ -42,10 +42,11 @@ MergedFilterRows::Update MergedFilterRows::update(bool orderAppended, bool match
         // Matches before the first line merged may have come while none was shown.
         const bool wasEmpty = was.first == was.end;
         const std::size_t end = wasEmpty ? now.first : was.end;
-        if ((!wasEmpty && now.first != was.first) || now.end < end) {
-            result.appended = false;
-        } else if (now.end > end && result.oldSize > 0 && mergedRowOf(s, end) <= m_lastMerged) {
-            // A match among lines already merged: it falls between rows shown before.
+        // Rows went, or a match came among lines already merged: it falls between rows
+        // shown before.
+        const bool shrunk = (!wasEmpty && now.first != was.first) || now.end < end;
+        if (shrunk ||
+            (now.end > end && result.oldSize > 0 && mergedRowOf(s, end) <= m_lastMerged)) {
             result.appended = false;
         }
     }
