@@ -30,45 +30,13 @@ const QEvent::Type LinesRestartedEvent = static_cast<QEvent::Type>(QEvent::regis
 } // namespace
 
 FilterPane::FilterPane(LogDocument* document, QWidget* parent)
-    : QWidget(parent), m_history(std::make_unique<FilterHistory>(SettingsStore::instance())),
-      m_document(document)
+    : FilterPaneFrame(parent), m_document(document)
 {
     setObjectName(QStringLiteral("filterPane"));
-    // The bar's fields and options must not set how narrow the window may be: a narrow
-    // window cuts them off at the right instead.
-    setMinimumWidth(1);
-    m_history->readList();
-    const LanguageResources& resources = LanguageResources::current();
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    m_bar = new FilterBar(*m_history, this);
-    layout->addWidget(m_bar);
-
-    m_body = new QWidget(this);
     m_body->setObjectName(QStringLiteral("filterBody"));
-    auto* bodyLayout = new QVBoxLayout(m_body);
-    bodyLayout->setContentsMargins(0, 0, 0, 0);
-    bodyLayout->setSpacing(0);
-    auto* header = new QHBoxLayout();
-    header->setContentsMargins(6, 0, 4, 2);
-    m_progress = new QLabel(m_body);
-    m_progress->setObjectName(QStringLiteral("filterProgress"));
-    m_stop = new QPushButton(resources.string(StringId::FilterStop), m_body);
-    m_stop->setObjectName(QStringLiteral("filterStop"));
-    m_stop->setFocusPolicy(Qt::TabFocus);
-    m_bar->keepSpace(m_stop);
-    header->addWidget(m_progress, 1);
-    header->addWidget(m_stop);
-    bodyLayout->addLayout(header);
     m_view = new FilterView(m_body);
-    m_view->setAccessibleName(resources.string(StringId::FilterPaneName));
     m_view->setDocument(document);
-    bodyLayout->addWidget(m_view, 1);
-    layout->addWidget(m_body, 1);
-    m_body->setVisible(false);
-    fitToBar();
+    setRowsView(m_view);
 
     if (document != nullptr) {
         m_filter = std::make_unique<LineFilter>(*document, this);
@@ -78,18 +46,11 @@ FilterPane::FilterPane(LogDocument* document, QWidget* parent)
         m_view->setMatches(m_rows.get());
     }
 
-    connect(m_bar, &FilterBar::filterEdited, this, &FilterPane::applyFilter);
-    connect(m_bar, &FilterBar::rowsChanged, this, &FilterPane::fitToBar);
-    connect(m_bar, &FilterBar::clearRequested, this, [this] {
-        clearFilter();
-        emit clearedByUser();
-    });
     connect(m_view, &FilterView::lineActivated, this, [this](LineNumber line) {
         // A filter the user works with is one worth offering again.
         m_bar->remember();
         emit lineActivated(line);
     });
-    connect(m_bar, &FilterBar::asViewToggled, this, &FilterPane::updateAsView);
     // A mark set in the rows is the document's: the marks listed follow it.
     connect(m_view, &FilterView::marksChanged, this, &FilterPane::marksChanged);
     connect(m_stop, &QPushButton::clicked, this, [this] {
@@ -377,39 +338,6 @@ void FilterPane::placeWindow()
         m_window = window;
         m_filter->setLineWindow(window.first, window.end);
     }
-}
-
-void FilterPane::setActive(bool active)
-{
-    if (active == m_active) {
-        return;
-    }
-    m_active = active;
-    m_body->setVisible(active);
-    fitToBar();
-    emit activeChanged(active);
-    updateAsView();
-}
-
-void FilterPane::setAsViewSwitch(bool on)
-{
-    m_bar->asViewSwitch()->setChecked(on);
-}
-
-void FilterPane::updateAsView()
-{
-    const bool shown = m_active && m_bar->asViewSwitch()->isChecked();
-    if (shown == m_asView) {
-        return;
-    }
-    m_asView = shown;
-    emit asViewChanged(shown);
-}
-
-void FilterPane::fitToBar()
-{
-    // Without a filter only the bar shows, and the splitter must not hand it more room.
-    setMaximumHeight(m_active ? QWIDGETSIZE_MAX : m_bar->sizeHint().height());
 }
 
 void FilterPane::updateHeader()

@@ -25,10 +25,10 @@
 // outlive the pane.
 
 #include "engine/DocumentTypes.h"
-#include "engine/FilterHost.h"
 #include "engine/LineTime.h"
 #include "engine/LogDocument.h"
 #include "engine/TimeRange.h"
+#include "frame/FilterPaneFrame.h"
 
 #include <QWidget>
 
@@ -46,25 +46,16 @@ class LineFilter;
 class QLabel;
 class QPushButton;
 
-class FilterPane : public QWidget, public FilterHost {
+class FilterPane : public FilterPaneFrame {
     Q_OBJECT
   public:
     explicit FilterPane(LogDocument* document, QWidget* parent = nullptr);
     // Stops the filter's worker before anything it reports to is gone.
     ~FilterPane() override;
 
-    FilterBar* bar() const { return m_bar; }
     FilterView* view() const { return m_view; }
-    QLabel* progressLabel() const { return m_progress; }
-    QPushButton* stopButton() const { return m_stop; }
     LineFilter* filter() const { return m_filter.get(); }
     const FilterRows* rows() const { return m_rows.get(); }
-    // A filter is set or Marks is ticked: the pane of lines shows.
-    bool isActive() const { return m_active; }
-    // The switch is on and there is a result to show: the rows stand for the main view.
-    bool showsAsView() const { return m_asView; }
-    // Turns the switch on or off, as a click on it does.
-    void setAsViewSwitch(bool on);
 
     void documentChanged();
     // The tab's time index, which a time range is read from; not owned, outlives the pane.
@@ -73,31 +64,20 @@ class FilterPane : public QWidget, public FilterHost {
     void timesChanged();
     // A mark was toggled or the marks were cleared (the log view tells).
     void marksChanged();
-    // Applies what the bar holds now.
-    void applyFilter();
-    // No filter: the bar empties and the pane hides.
-    void clearFilter();
+    void applyFilter() override;
+    void clearFilter() override;
 
     // FilterHost: any thread.
     void postFilterProgress() override;
 
   signals:
-    void activeChanged(bool active);
-    // The rows became the main view, or stopped being it (see showsAsView).
-    void asViewChanged(bool shown);
     // The user chose a row: show document line `line` in the log view.
     void lineActivated(LineNumber line);
-    // The user asked for no filter from the field (Escape).
-    void clearedByUser();
 
   protected:
     bool event(QEvent* event) override;
 
   private:
-    void setActive(bool active);
-    // The rows are the main view exactly while the switch is on and the pane is active.
-    void updateAsView();
-    void fitToBar();
     void updateHeader();
     // Fixes the range's times and hands its lines to the filter, as far as the time index
     // knows them now.
@@ -123,24 +103,11 @@ class FilterPane : public QWidget, public FilterHost {
         FilterPane& m_pane;
     };
 
-    std::unique_ptr<FilterHistory> m_history;
-    FilterBar* m_bar = nullptr;
-    QWidget* m_body = nullptr;
-    QLabel* m_progress = nullptr;
-    QPushButton* m_stop = nullptr;
     FilterView* m_view = nullptr;
     LogDocument* m_document = nullptr;
     std::unique_ptr<LineFilter> m_filter;
     std::unique_ptr<FilterRows> m_rows;
     RestartListener m_restarts{*this};
-    bool m_active = false;
-    bool m_asView = false;
-
     DocumentTimeIndex* m_times = nullptr;
-    // The range as typed (both none: no range), and its times once fixed.
-    std::optional<TimeQuery> m_fromQuery;
-    std::optional<TimeQuery> m_toQuery;
-    QString m_rangeTexts;
-    std::optional<TimeRange> m_range;
     LineWindow m_window;
 };

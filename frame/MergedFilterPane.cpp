@@ -34,37 +34,11 @@ constexpr int TimesPollMs = 300;
 } // namespace
 
 MergedFilterPane::MergedFilterPane(MergedPart* part, QWidget* parent)
-    : QWidget(parent), m_history(std::make_unique<FilterHistory>(SettingsStore::instance())),
-      m_part(part)
+    : FilterPaneFrame(parent), m_part(part)
 {
     setObjectName(QStringLiteral("mergedFilterPane"));
-    setMinimumWidth(1);
-    m_history->readList();
-    const LanguageResources& resources = LanguageResources::current();
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    m_bar = new FilterBar(*m_history, this);
     // Marks listed among the rows are a single document's: not on merged rows.
     m_bar->marksOption()->hide();
-    layout->addWidget(m_bar);
-
-    m_body = new QWidget(this);
-    auto* bodyLayout = new QVBoxLayout(m_body);
-    bodyLayout->setContentsMargins(0, 0, 0, 0);
-    bodyLayout->setSpacing(0);
-    auto* header = new QHBoxLayout();
-    header->setContentsMargins(6, 0, 4, 2);
-    m_progress = new QLabel(m_body);
-    m_progress->setObjectName(QStringLiteral("filterProgress"));
-    m_stop = new QPushButton(resources.string(StringId::FilterStop), m_body);
-    m_stop->setObjectName(QStringLiteral("filterStop"));
-    m_stop->setFocusPolicy(Qt::TabFocus);
-    m_bar->keepSpace(m_stop);
-    header->addWidget(m_progress, 1);
-    header->addWidget(m_stop);
-    bodyLayout->addLayout(header);
 
     MergedRowSource* merged = part->rows();
     std::vector<const FilterMatches*> matches;
@@ -77,12 +51,8 @@ MergedFilterPane::MergedFilterPane(MergedPart* part, QWidget* parent)
     m_windows.assign(m_filters.size(), LineWindow{});
     m_rows = std::make_unique<MergedFilterRows>(merged->order(), merged->bases(), matches);
     m_view = new MergedFilterView(merged, m_rows.get(), m_body);
-    m_view->setAccessibleName(resources.string(StringId::FilterPaneName));
     m_view->rows().setUndecided(undecided);
-    bodyLayout->addWidget(m_view, 1);
-    layout->addWidget(m_body, 1);
-    m_body->setVisible(false);
-    fitToBar();
+    setRowsView(m_view);
 
     m_times = new QTimer(this);
     m_times->setInterval(TimesPollMs);
@@ -91,13 +61,6 @@ MergedFilterPane::MergedFilterPane(MergedPart* part, QWidget* parent)
         updateHeader();
     });
 
-    connect(m_bar, &FilterBar::filterEdited, this, &MergedFilterPane::applyFilter);
-    connect(m_bar, &FilterBar::rowsChanged, this, &MergedFilterPane::fitToBar);
-    connect(m_bar, &FilterBar::clearRequested, this, [this] {
-        clearFilter();
-        emit clearedByUser();
-    });
-    connect(m_bar, &FilterBar::asViewToggled, this, &MergedFilterPane::updateAsView);
     connect(m_view, &MergedFilterView::mergedRowActivated, this, [this](std::size_t row) {
         m_bar->remember();
         emit mergedRowActivated(row);
@@ -393,38 +356,6 @@ void MergedFilterPane::placeWindows()
             m_filters[s]->setLineWindow(window.first, window.end);
         }
     }
-}
-
-void MergedFilterPane::setActive(bool active)
-{
-    if (active == m_active) {
-        return;
-    }
-    m_active = active;
-    m_body->setVisible(active);
-    fitToBar();
-    emit activeChanged(active);
-    updateAsView();
-}
-
-void MergedFilterPane::setAsViewSwitch(bool on)
-{
-    m_bar->asViewSwitch()->setChecked(on);
-}
-
-void MergedFilterPane::updateAsView()
-{
-    const bool shown = m_active && m_bar->asViewSwitch()->isChecked();
-    if (shown == m_asView) {
-        return;
-    }
-    m_asView = shown;
-    emit asViewChanged(shown);
-}
-
-void MergedFilterPane::fitToBar()
-{
-    setMaximumHeight(m_active ? QWIDGETSIZE_MAX : m_bar->sizeHint().height());
 }
 
 void MergedFilterPane::updateHeader()

@@ -22,9 +22,9 @@
 // must outlive the pane.
 
 #include "engine/DocumentTypes.h"
-#include "engine/FilterHost.h"
 #include "engine/LineTime.h"
 #include "engine/TimeRange.h"
+#include "frame/FilterPaneFrame.h"
 
 #include <QWidget>
 
@@ -42,37 +42,28 @@ class QLabel;
 class QPushButton;
 class QTimer;
 
-class MergedFilterPane : public QWidget, public FilterHost {
+class MergedFilterPane : public FilterPaneFrame {
     Q_OBJECT
   public:
     explicit MergedFilterPane(MergedPart* part, QWidget* parent = nullptr);
     ~MergedFilterPane() override;
 
-    FilterBar* bar() const { return m_bar; }
     MergedFilterView* view() const { return m_view; }
-    QLabel* progressLabel() const { return m_progress; }
-    QPushButton* stopButton() const { return m_stop; }
     const MergedFilterRows* rows() const { return m_rows.get(); }
     LineFilter* filter(std::size_t source) const { return m_filters[source].get(); }
-    bool isActive() const { return m_active; }
-    bool showsAsView() const { return m_asView; }
-    void setAsViewSwitch(bool on);
 
     // The part's rows are about to change, and did (appended: only at their end).
     void rowsChanging();
     void rowsChanged(bool appended);
-    void applyFilter();
-    void clearFilter();
+    void applyFilter() override;
+    void clearFilter() override;
 
     // FilterHost: any thread.
     void postFilterProgress() override;
 
   signals:
-    void activeChanged(bool active);
-    void asViewChanged(bool shown);
     // The user chose a row: show this merged row.
     void mergedRowActivated(std::size_t mergedRow);
-    void clearedByUser();
 
   protected:
     bool event(QEvent* event) override;
@@ -82,32 +73,18 @@ class MergedFilterPane : public QWidget, public FilterHost {
     void collect();
     // The rows were counted again: the area follows.
     void refreshRows(bool orderAppended, bool matchesGrown);
-    void setActive(bool active);
-    void updateAsView();
-    void fitToBar();
     void updateHeader();
     void placeWindows();
 
-    std::unique_ptr<FilterHistory> m_history;
     MergedPart* m_part;
-    FilterBar* m_bar = nullptr;
-    QWidget* m_body = nullptr;
-    QLabel* m_progress = nullptr;
-    QPushButton* m_stop = nullptr;
     MergedFilterView* m_view = nullptr;
     QTimer* m_times = nullptr;
     std::vector<std::unique_ptr<LineFilter>> m_filters;
     std::unique_ptr<MergedFilterRows> m_rows;
-    bool m_active = false;
-    bool m_asView = false;
     // The files' lines of the top and current rows while the order changes (none: no row).
     std::optional<std::pair<std::size_t, LineNumber>> m_topPlace;
     std::optional<std::pair<std::size_t, LineNumber>> m_currentPlace;
     bool m_placed = false;
 
-    std::optional<TimeQuery> m_fromQuery;
-    std::optional<TimeQuery> m_toQuery;
-    QString m_rangeTexts;
-    std::optional<TimeRange> m_range;
     std::vector<LineWindow> m_windows;
 };
