@@ -19,6 +19,7 @@
 #include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
+#include "support/FrameOwners.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -103,22 +104,7 @@ class MergedCommandsTest : public ::testing::Test {
         app.reset();
     }
     // The command through its menu, as the user picks it; false when it is turned off.
-    bool pick(int id)
-    {
-        QAction* wanted = frame->action(id);
-        for (QAction* top : frame->menuBar()->actions()) {
-            if (top->menu() != nullptr && top->menu()->actions().contains(wanted)) {
-                emit top->menu()->aboutToShow();
-                if (!wanted->isEnabled()) {
-                    return false;
-                }
-                wanted->trigger();
-                return true;
-            }
-        }
-        ADD_FAILURE() << "not in a menu: " << id;
-        return false;
-    }
+    bool pick(int id) { return quilltest::pickFromMenu(*frame, id); }
     MergedPart* merged() const { return frame->currentTab()->merged(); }
     std::vector<std::string> rows() const
     {

@@ -15,6 +15,7 @@
 #include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
+#include "support/FrameOwners.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -79,20 +80,7 @@ class MergedTimelineTest : public ::testing::Test {
         app.reset();
         SettingsStore::overrideInstance(nullptr);
     }
-    void pick(int id)
-    {
-        QAction* wanted = frame->action(id);
-        ASSERT_NE(wanted, nullptr);
-        for (QAction* top : frame->menuBar()->actions()) {
-            if (top->menu() != nullptr && top->menu()->actions().contains(wanted)) {
-                emit top->menu()->aboutToShow();
-                ASSERT_TRUE(wanted->isEnabled()) << wanted->text().toStdString();
-                wanted->trigger();
-                return;
-            }
-        }
-        FAIL() << "not in a menu: " << id;
-    }
+    void pick(int id) { ASSERT_TRUE(quilltest::pickFromMenu(*frame, id)) << "off: " << id; }
     std::string lines(bool east, int from, int to, int step)
     {
         std::string bytes;

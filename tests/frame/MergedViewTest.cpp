@@ -14,6 +14,7 @@
 #include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
+#include "support/FrameOwners.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -92,20 +93,7 @@ class MergedViewTest : public ::testing::Test {
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
     }
-    void pick(int id)
-    {
-        QAction* wanted = frame->action(id);
-        ASSERT_NE(wanted, nullptr);
-        for (QAction* top : frame->menuBar()->actions()) {
-            if (top->menu() != nullptr && top->menu()->actions().contains(wanted)) {
-                emit top->menu()->aboutToShow();
-                ASSERT_TRUE(wanted->isEnabled()) << wanted->text().toStdString();
-                wanted->trigger();
-                return;
-            }
-        }
-        FAIL() << "not in a menu: " << id;
-    }
+    void pick(int id) { ASSERT_TRUE(quilltest::pickFromMenu(*frame, id)) << "off: " << id; }
     MergedPart* merged() const { return frame->currentTab()->merged(); }
     std::vector<std::string> rows() const
     {

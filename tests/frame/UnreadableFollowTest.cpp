@@ -13,6 +13,7 @@
 #include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
+#include "support/FrameOwners.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -143,20 +144,7 @@ class UnreadableFollowTest : public ::testing::Test {
         QTest::keyClick(target != nullptr ? target : frame, k, modifiers);
     }
     // A command as the user picks it: from its menu in the window's menu bar.
-    void pick(int id)
-    {
-        QAction* wanted = frame->action(id);
-        ASSERT_NE(wanted, nullptr);
-        for (QAction* top : frame->menuBar()->actions()) {
-            if (top->menu() != nullptr && top->menu()->actions().contains(wanted)) {
-                ASSERT_TRUE(wanted->isEnabled()) << wanted->text().toStdString();
-                emit top->menu()->aboutToShow();
-                wanted->trigger();
-                return;
-            }
-        }
-        FAIL() << "not in a menu: " << id;
-    }
+    void pick(int id) { ASSERT_TRUE(quilltest::pickFromMenu(*frame, id)) << "off: " << id; }
     std::vector<std::u16string> shown() const
     {
         std::vector<std::u16string> lines;

@@ -8,7 +8,10 @@
 #include "support/TestDoubles.h"
 #include "view/LogView.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -72,6 +75,27 @@ inline void showFrameOver(std::unique_ptr<MainFrame>& frame, ReopeningOwner& own
     for (int i = 0; i < 5; ++i) {
         QApplication::processEvents();
     }
+}
+
+// A command as the user picks it: its menu in the window's menu bar updates the commands'
+// states as it does before it opens, and the command is triggered if it is on. False when it
+// is off; a command in no menu fails the test too.
+inline bool pickFromMenu(MainFrame& frame, int id)
+{
+    QAction* wanted = frame.action(id);
+    for (QAction* top : frame.menuBar()->actions()) {
+        if (wanted != nullptr && top->menu() != nullptr &&
+            top->menu()->actions().contains(wanted)) {
+            emit top->menu()->aboutToShow();
+            if (!wanted->isEnabled()) {
+                return false;
+            }
+            wanted->trigger();
+            return true;
+        }
+    }
+    ADD_FAILURE() << "not in a menu: " << id;
+    return false;
 }
 
 } // namespace quilltest
