@@ -301,30 +301,7 @@ void FilterPane::placeWindow()
     if (!firstTime) {
         return;
     }
-    if (!m_range) {
-        const std::optional<TimeMs> last = times.lastLineTime();
-        auto fix = [&](const std::optional<TimeQuery>& query) -> std::optional<TimeMs> {
-            if (!query) {
-                return std::nullopt;
-            }
-            switch (query->kind) {
-            case TimeQuery::Kind::Moment:
-                break;
-            case TimeQuery::Kind::TimeOfDay:
-                return localDayStart(*firstTime) + query->value;
-            case TimeQuery::Kind::BeforeLast:
-                return last.value_or(*firstTime) - query->value;
-            }
-            return query->value;
-        };
-        TimeRange range{fix(m_fromQuery), fix(m_toQuery)};
-        // 22:00 to 02:00 runs over midnight.
-        if (m_fromQuery && m_toQuery && m_fromQuery->kind == TimeQuery::Kind::TimeOfDay &&
-            m_toQuery->kind == TimeQuery::Kind::TimeOfDay && *range.to < *range.from) {
-            *range.to += 24 * 3600 * 1000;
-        }
-        m_range = range;
-    }
+    fixRange(*firstTime, times.lastLineTime());
     const LineWindow window =
         lineWindow(*m_range, times.indexedLines(), [&](TimeMs t) -> std::optional<LineNumber> {
             // Before the first time the lines with a time begin, not the untimed head.

@@ -89,6 +89,33 @@ void FilterPaneFrame::updateAsView()
     emit asViewChanged(shown);
 }
 
+void FilterPaneFrame::fixRange(TimeMs firstTime, std::optional<TimeMs> lastTime)
+{
+    if (m_range) {
+        return;
+    }
+    auto fix = [&](const std::optional<TimeQuery>& query) -> std::optional<TimeMs> {
+        if (!query) {
+            return std::nullopt;
+        }
+        switch (query->kind) {
+        case TimeQuery::Kind::Moment:
+            break;
+        case TimeQuery::Kind::TimeOfDay:
+            return localDayStart(firstTime) + query->value;
+        case TimeQuery::Kind::BeforeLast:
+            return lastTime.value_or(firstTime) - query->value;
+        }
+        return query->value;
+    };
+    TimeRange range{fix(m_fromQuery), fix(m_toQuery)};
+    if (m_fromQuery && m_toQuery && m_fromQuery->kind == TimeQuery::Kind::TimeOfDay &&
+        m_toQuery->kind == TimeQuery::Kind::TimeOfDay && *range.to < *range.from) {
+        *range.to += 24 * 3600 * 1000;
+    }
+    m_range = range;
+}
+
 void FilterPaneFrame::fitToBar()
 {
     // Without a filter only the bar shows, and the splitter must not hand it more room.

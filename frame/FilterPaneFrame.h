@@ -57,6 +57,10 @@ class FilterPaneFrame : public QWidget, public FilterHost {
     // The rows are the main view exactly while the switch is on and the pane is active.
     void updateAsView();
     void fitToBar();
+    // Fixes the range's times once (m_range), by the log's first and last times: a time of
+    // day on the first time's day ("22:00" to "02:00" runs over midnight), "-15m" before
+    // the last time.
+    void fixRange(TimeMs firstTime, std::optional<TimeMs> lastTime);
 
     std::unique_ptr<FilterHistory> m_history;
     FilterBar* m_bar = nullptr;

@@ -313,29 +313,7 @@ void MergedFilterPane::placeWindows()
         m_bar->showTimeError(LanguageResources::current().string(StringId::NoTimesInLog));
         return;
     }
-    if (!m_range) {
-        auto fix = [&](const std::optional<TimeQuery>& query) -> std::optional<TimeMs> {
-            if (!query) {
-                return std::nullopt;
-            }
-            switch (query->kind) {
-            case TimeQuery::Kind::Moment:
-                break;
-            case TimeQuery::Kind::TimeOfDay:
-                return localDayStart(*firstTime) + query->value;
-            case TimeQuery::Kind::BeforeLast:
-                return lastTime.value_or(*firstTime) - query->value;
-            }
-            return query->value;
-        };
-        TimeRange range{fix(m_fromQuery), fix(m_toQuery)};
-        // 22:00 to 02:00 runs over midnight.
-        if (m_fromQuery && m_toQuery && m_fromQuery->kind == TimeQuery::Kind::TimeOfDay &&
-            m_toQuery->kind == TimeQuery::Kind::TimeOfDay && *range.to < *range.from) {
-            *range.to += 24 * 3600 * 1000;
-        }
-        m_range = range;
-    }
+    fixRange(*firstTime, lastTime);
     for (std::size_t s = 0; s < m_filters.size(); ++s) {
         DocumentTimeIndex& times = *m_part->timeIndex(s);
         const std::optional<TimeMs> own = times.firstTime();
