@@ -316,6 +316,7 @@ bool LogTab::openMerged(const std::vector<std::u16string>& paths, QStringList& u
 {
     auto merged = std::make_unique<MergedPart>(this, m_sound);
     merged->setSources(sources);
+    merged->setDocumentSetup(m_frame->documentSetup());
     if (!merged->open(paths, unreadable)) {
         return false;
     }

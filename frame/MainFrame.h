@@ -109,6 +109,7 @@ class MainFrame : public QMainWindow {
     // Runs on every tab's document now and on each one created later (the application's
     // stop for indexing, a test's watch timing).
     void setDocumentSetup(std::function<void(LogDocument&)> setup);
+    const std::function<void(LogDocument&)>& documentSetup() const { return m_documentSetup; }
 
     // Where an open of fullPath goes: the tab that holds that file already (existing), the
     // tab being reloaded, the front tab when it has no file, else a new tab (created), which

@@ -146,6 +146,9 @@ bool MergedPart::open(const std::vector<std::u16string>& paths, QStringList& unr
         auto host = std::make_unique<Host>(this, m_documents.size());
         auto document = std::make_unique<LogDocument>(host.get(), SettingsStore::instance());
         document->setWatchTiming(mergedWatchTiming());
+        if (m_setup) {
+            m_setup(*document);
+        }
         const std::string native = quill::fileNameToBytes(path);
         const bool remote = isRemoteSpec(native);
         if (remote) {

@@ -50,6 +50,9 @@ class MergedPart : public QObject {
     // What starts a remote file's ssh and tells its failures (not owned; without it a
     // remote entry cannot be read). Before open.
     void setSources(SourceControl* sources) { m_sources = sources; }
+    // What the window does to every document it makes (the stop of a long index on a
+    // termination signal); set before open.
+    void setDocumentSetup(std::function<void(LogDocument&)> setup) { m_setup = std::move(setup); }
     // Opens the files (full paths, escaped form, or remote files written ssh://...); those
     // that cannot be read are left out and named in unreadable. False when none can be read.
     bool open(const std::vector<std::u16string>& paths, QStringList& unreadable);
@@ -124,6 +127,7 @@ class MergedPart : public QObject {
     QTimer* m_retry = nullptr;
     std::vector<bool> m_missing;
     SourceControl* m_sources = nullptr;
+    std::function<void(LogDocument&)> m_setup;
     // Which documents follow a remote file's spool.
     std::vector<bool> m_remote;
     QTimer* m_remoteWatch = nullptr;
