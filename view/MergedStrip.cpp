@@ -42,8 +42,7 @@ void MergedStrip::paintEvent(QPaintEvent* event)
     if (backgrounds != nullptr) {
         // Row by row of the strip: a keyword of the rows it stands for.
         for (std::uint64_t row = 0; row < height; ++row) {
-            const std::uint64_t first = row * count / height;
-            const std::uint64_t end = std::max((row + 1) * count / height, first + 1);
+            const auto [first, end] = linesOfRow(row, count, height);
             const std::uint8_t keyword = map.keywordIn(first, end, buckets);
             if (keyword != 0 && keyword <= backgrounds->size()) {
                 painter.fillRect(QRect(0, t.top() + int(row), width(), 1),

@@ -63,14 +63,24 @@ std::uint64_t OverviewStrip::lineAt(int y, std::uint64_t count) const
         return 0;
     }
     const std::uint64_t row = std::uint64_t(std::clamp(y - t.top(), 0, t.height() - 1));
-    const std::uint64_t height = std::uint64_t(t.height());
+    return linesOfRow(row, count, std::uint64_t(t.height())).first;
+}
+
+std::pair<std::uint64_t, std::uint64_t>
+OverviewStrip::linesOfRow(std::uint64_t row, std::uint64_t count, std::uint64_t height)
+{
     // Rows of line l start at l * h / count: the first line that starts on the row, else
     // (fewer lines than rows) the line above, whose rows reach down over it.
-    std::uint64_t line = (row * count + height - 1) / height;
-    if (line * height / count > row) {
-        --line;
-    }
-    return line;
+    const auto firstOn = [&](std::uint64_t r) {
+        std::uint64_t line = (r * count + height - 1) / height;
+        if (line > 0 && line * height / count > r) {
+            --line;
+        }
+        return std::min(line, count - 1);
+    };
+    const std::uint64_t first = firstOn(row);
+    const std::uint64_t end = row + 1 >= height ? count : std::max(firstOn(row + 1), first + 1);
+    return {first, end};
 }
 
 void OverviewStrip::paintEvent(QPaintEvent* event)
@@ -92,9 +102,7 @@ void OverviewStrip::paintEvent(QPaintEvent* event)
         // Row by row: the first keyword of the lines the row stands for. A row covers the
         // buckets of its lines; each bucket is looked at by at most two rows.
         for (std::uint64_t row = 0; row < height; ++row) {
-            const std::uint64_t first = row * count / height;
-            std::uint64_t end = (row + 1) * count / height;
-            end = std::max(end, first + 1);
+            const auto [first, end] = linesOfRow(row, count, height);
             std::uint8_t keyword = 0;
             const std::uint64_t lastBucket = (end - 1) >> overview.shift;
             for (std::uint64_t b = first >> overview.shift;
@@ -114,8 +122,7 @@ void OverviewStrip::paintEvent(QPaintEvent* event)
         const QColor found = LogView::currentMatchHighlightColor().toRgb();
         const QColor opaque(found.red(), found.green(), found.blue());
         for (std::uint64_t row = 0; row < height; ++row) {
-            const std::uint64_t first = row * count / height;
-            const std::uint64_t end = std::max((row + 1) * count / height, first + 1);
+            const auto [first, end] = linesOfRow(row, count, height);
             bool any = false;
             for (std::uint64_t b = first >> overview.shift;
                  b <= ((end - 1) >> overview.shift) && b < overview.buckets.size() && !any; ++b) {

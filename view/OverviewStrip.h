@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <utility>
 
 class LogView;
 class QAbstractScrollArea;
@@ -31,6 +32,11 @@ class OverviewStrip : public QWidget {
     int rowOf(std::uint64_t line, std::uint64_t count) const;
     // The line a strip row stands for.
     std::uint64_t lineAt(int y, std::uint64_t count) const;
+    // The lines [first, end) that row `row` of a track `height` rows high paints: those that
+    // start on it as rowOf places them, or (fewer lines than rows) the one whose rows reach
+    // over it. A click on the row goes to `first`, so it lands on what the row shows.
+    static std::pair<std::uint64_t, std::uint64_t>
+    linesOfRow(std::uint64_t row, std::uint64_t count, std::uint64_t height);
 
   protected:
     // A strip beside another area's scroll bar, which paints and answers clicks itself.

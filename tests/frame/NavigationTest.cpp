@@ -768,6 +768,40 @@ TEST_F(NavigationTest, TheGutterGrowsByADigitExactlyWhereTheLineCountGainsOne)
     }
 }
 
+// Each strip row paints the lines the strip draws on it (line l from row l * h / count down,
+// one row at least), which is where a click on the row goes: with more lines than rows the
+// rows' lines follow each other without a gap, and each lies on its own row; with fewer, a
+// row paints the one line whose rows reach over it.
+TEST(OverviewStripRows, EachRowPaintsTheLinesDrawnOnIt)
+{
+    for (const std::uint64_t height : {1, 7, 100, 613}) {
+        for (const std::uint64_t count :
+             {1, 2, 6, 7, 8, 99, 100, 101, 612, 613, 614, 2000, 100003}) {
+            const auto drawnAt = [&](std::uint64_t line) { return line * height / count; };
+            std::uint64_t next = 0;
+            for (std::uint64_t row = 0; row < height; ++row) {
+                const auto [first, end] = OverviewStrip::linesOfRow(row, count, height);
+                ASSERT_LT(first, end) << count << " lines, " << height << " rows, row " << row;
+                if (count >= height) {
+                    ASSERT_EQ(first, next) << count << " lines, " << height << " rows, row " << row;
+                    for (std::uint64_t line = first; line < end; ++line) {
+                        ASSERT_EQ(drawnAt(line), row) << count << " lines, " << height << " rows";
+                    }
+                    next = end;
+                } else {
+                    ASSERT_EQ(end, first + 1);
+                    ASSERT_LE(drawnAt(first), row);
+                    ASSERT_LT(row, std::max(drawnAt(first) + 1, drawnAt(first + 1)))
+                        << count << " lines, " << height << " rows, row " << row;
+                }
+            }
+            if (count >= height) {
+                EXPECT_EQ(next, count);
+            }
+        }
+    }
+}
+
 // A click on the overview strip goes to the line drawn at that height: with fewer lines than
 // the strip has pixels a line is drawn over several rows, and every one of them leads to it;
 // with more, a row leads to the first line drawn on it.
