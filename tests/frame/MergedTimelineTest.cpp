@@ -262,8 +262,8 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
         return redRows.size() == errorRows.size();
     })) << redRows.size();
     const QRect track = strip->track();
-    // A strip row stands for this many rows at most (a click goes to the first that starts
-    // on it, which may lie below the first it paints).
+    // A strip row stands for this many rows at most (a click goes to the first of them, the
+    // keyword row may be any).
     const std::size_t span = count / std::size_t(track.height()) + 1;
     for (const int y : {redRows.front(), redRows.back()}) {
         clickThroughWindow(strip, QPoint(strip->width() / 2, y));
