@@ -50,7 +50,7 @@ bool MainFrame::runFilterViewCommand(int id)
         return true;
     case CommandId::NextKeywordLine:
     case CommandId::PreviousKeywordLine:
-        rows->jumpToKeywordLine(id == CommandId::NextKeywordLine);
+        rows->jumpToKeywordRow(id == CommandId::NextKeywordLine);
         return true;
     case CommandId::GoToLine: {
         // To the row of the line, or of the first shown line after it.

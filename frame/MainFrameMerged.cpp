@@ -107,7 +107,13 @@ bool MainFrame::runMergedCommand(int id)
     }
     case CommandId::NextKeywordLine:
     case CommandId::PreviousKeywordLine:
-        merged->navigation()->jumpToKeywordLine(id == CommandId::NextKeywordLine);
+        // Among the filter's rows while they stand in for all rows.
+        if (MergedFilterPane* pane = m_front->mergedFilter();
+            pane != nullptr && pane->showsAsView()) {
+            pane->view()->jumpToKeywordRow(id == CommandId::NextKeywordLine);
+        } else {
+            merged->navigation()->jumpToKeywordLine(id == CommandId::NextKeywordLine);
+        }
         return true;
     case CommandId::ToggleMark:
         area->toggleMarkAtCurrentRow();

@@ -56,9 +56,6 @@ class FilterView : public TextArea {
     // Selects the next (or previous) row whose line is marked, from the current row, and
     // shows it; false when there is none that way.
     bool jumpToMark(bool next);
-    // Selects the next (or previous) row that a keyword colours whole, from the current row,
-    // as Alt+Down and Alt+Up do in the whole log; false when there is none that way.
-    bool jumpToKeywordLine(bool down);
     // The line the user looks at: the current row's when it is on screen, else the top
     // row's; none without rows.
     std::optional<LineNumber> placeLine();

@@ -79,6 +79,11 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // The same with a compiled pattern; rows the pattern could not decide are passed over
     // and counted in undecided.
     bool findPattern(const FilterPattern& pattern, bool down, std::uint64_t& undecided);
+    // Selects the next (or previous) row that a keyword colours whole, from the current row,
+    // as Alt+Down and Alt+Up do in the whole log, and shows it; false when there is none that
+    // way. Rows are only ever what the area lists, so a keyword line it leaves out is passed
+    // over.
+    bool jumpToKeywordRow(bool down);
 
     virtual void onEditSelectAll();
     virtual CopyResult onEditCopy();

@@ -106,3 +106,37 @@ bool TextArea::findPattern(const FilterPattern& pattern, bool down, std::uint64_
                         return std::pair{std::int64_t(hit.begin), std::int64_t(hit.end) - 1};
                     });
 }
+
+bool TextArea::jumpToKeywordRow(bool down)
+{
+    const std::size_t count = rowCount();
+    if (m_source == nullptr || count == 0) {
+        return false;
+    }
+    // Batches of rows past the current one, as Find reads them; rows are only ever the lines
+    // the filter kept, so a keyword line it hid is passed over.
+    std::vector<std::u16string> texts;
+    std::size_t at = std::min(currentRow(), count - 1) + (down ? 1 : 0); // down: first; up: end
+    while (down ? at < count : at > 0) {
+        const std::size_t first = down ? at : at - std::min(at, FindBatchRows);
+        const std::size_t end = down ? std::min(count, at + FindBatchRows) : at;
+        texts.clear();
+        m_source->copyRows(first, end, texts);
+        for (std::size_t i = 0; i < end - first; ++i) {
+            const std::size_t r = down ? first + i : end - 1 - i;
+            if (r - first >= texts.size()) {
+                continue;
+            }
+            ColorRef fore = 0;
+            ColorRef back = 0;
+            bool matched = false;
+            m_source->keywordColors(texts[r - first], fore, back, matched);
+            if (matched) {
+                selectInRow(r, 0, -1);
+                return true;
+            }
+        }
+        at = down ? end : first;
+    }
+    return false;
+}

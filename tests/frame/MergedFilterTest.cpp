@@ -134,6 +134,8 @@ TEST_F(MergedFilterTest, PaneFollowsLateLinesRestartsTimeRangeClickCopyAndAsView
 {
     quilltest::writeFile(a, lines(true, 0, 300, 2));
     quilltest::writeFile(b, lines(false, 1, 300, 3));
+    // East's lines are keyword lines: the jumps among the filter's rows pass west's by.
+    store->saveKeywords({Keyword(u" east ", 0xFFFFFF, 0x0000FF, false, false, true)});
     app = std::make_unique<Application>();
     ASSERT_TRUE(app->initInstance({"--merge", a, b}));
     frame = app->mainFrame();
@@ -248,6 +250,22 @@ TEST_F(MergedFilterTest, PaneFollowsLateLinesRestartsTimeRangeClickCopyAndAsView
     EXPECT_EQ(rows->currentRow(), first);
     EXPECT_FALSE(area->isVisible());
     QTest::keyClick(rows, Qt::Key_Down);
+    // Next Keyword Line meanwhile: to the next of the rows that is east's, and back.
+    const std::vector<std::string> listed = shown();
+    std::size_t east = first + 1;
+    do {
+        ++east;
+    } while (east < listed.size() && listed[east].find(" east ") == std::string::npos);
+    ASSERT_LT(east, listed.size());
+    pick(CommandId::NextKeywordLine);
+    EXPECT_EQ(rows->currentRow(), east);
+    EXPECT_FALSE(area->isVisible());
+    pick(CommandId::PreviousKeywordLine);
+    EXPECT_LE(rows->currentRow(), first + 1);
+    EXPECT_NE(listed[rows->currentRow()].find(" east "), std::string::npos);
+    while (rows->currentRow() < first + 1) {
+        QTest::keyClick(rows, Qt::Key_Down);
+    }
     pick(CommandId::FilterAsView);
     EXPECT_FALSE(pane()->showsAsView());
     EXPECT_TRUE(area->isVisible());
