@@ -3,11 +3,17 @@
 #include "dialogs/GoToTimeDialog.h"
 #include "engine/DocumentTimeIndex.h"
 #include "engine/LogDocument.h"
+#include "engine/MergedFilterRows.h"
 #include "frame/FilterPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedFilterPane.h"
+#include "frame/MergedPart.h"
 #include "resources/LanguageResources.h"
 #include "view/LogView.h"
+#include "view/MergedArea.h"
+#include "view/MergedFilterView.h"
+#include "view/MergedRowSource.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -61,6 +67,22 @@ void TimeCommands::watch(LogTab* tab)
     // A row of the filter pane chosen moves the log view's caret without a key in the view.
     connect(tab->filterPane(), &FilterPane::lineActivated, &m_refresh,
             [this](LineNumber) { m_refresh.start(); });
+    // A merged tab's rows stand in for the view: their keys and clicks move the row whose time
+    // shows, and rows, times and the filter's switch come with its status.
+    connect(tab, &LogTab::labelChanged, this, [this, tab] {
+        if (tab->merged() == nullptr) {
+            return;
+        }
+        std::vector<TextArea*> areas{tab->merged()->area()};
+        if (tab->mergedFilter() != nullptr) {
+            areas.push_back(tab->mergedFilter()->view());
+        }
+        for (TextArea* area : areas) {
+            area->installEventFilter(this);
+            area->viewport()->installEventFilter(this);
+        }
+    });
+    connect(tab, &LogTab::commandStatesChanged, &m_refresh, qOverload<>(&QTimer::start));
 }
 
 bool TimeCommands::eventFilter(QObject* watched, QEvent* event)
@@ -142,8 +164,14 @@ void TimeCommands::refreshPane()
     }
     QString text;
     LogTab* tab = m_frame->currentTab();
-    if (tab != nullptr && tab->view()->caretLine() >= 0 &&
-        tab->timeIndex()->state() != DocumentTimeIndex::State::NoTimes) {
+    if (tab != nullptr && tab->merged() != nullptr) {
+        bool reading = false;
+        text = mergedCaretText(*tab, reading);
+        if (reading) {
+            m_refresh.start(); // again once the files' times are read
+        }
+    } else if (tab != nullptr && tab->view()->caretLine() >= 0 &&
+               tab->timeIndex()->state() != DocumentTimeIndex::State::NoTimes) {
         const LineNumber caret = LineNumber(tab->view()->caretLine());
         if (const std::optional<TimeMs> time = tab->timeIndex()->timeOfLine(caret)) {
             text = timeText(*time);
@@ -163,6 +191,63 @@ void TimeCommands::refreshPane()
     if (m_pane->isVisibleTo(m_pane->parentWidget()) != !text.isEmpty()) {
         m_pane->setVisible(!text.isEmpty());
     }
+}
+
+QString TimeCommands::mergedCaretText(LogTab& tab, bool& reading)
+{
+    const MergedPart& merged = *tab.merged();
+    const MergedRowSource& rows = *merged.rows();
+    if (rows.rowCount() == 0) {
+        return {};
+    }
+    // Each file's times are read once rows show, as a tab's are after its first paint.
+    for (std::size_t s = 0; s < rows.sourceCount(); ++s) {
+        DocumentTimeIndex& times = *merged.timeIndex(s);
+        if (times.state() == DocumentTimeIndex::State::Idle) {
+            times.start();
+        }
+        reading = reading || times.state() == DocumentTimeIndex::State::Building;
+    }
+    const MergedFilterPane* filter = tab.mergedFilter();
+    std::size_t row = merged.area()->currentRow();
+    if (filter != nullptr && filter->showsAsView()) {
+        const MergedFilterView* view = filter->view();
+        if (view->rowCount() == 0) {
+            return {};
+        }
+        row = filter->rows()->at(std::min(view->currentRow(), view->rowCount() - 1)).merged;
+    }
+    if (row >= rows.rowCount()) {
+        return {};
+    }
+    const MergedRows::Place place = rows.placeOfRow(row);
+    const std::optional<TimeMs> time = merged.timeIndex(place.source)->timeOfLine(place.line);
+    if (!time) {
+        return {};
+    }
+    // The mark above: of each file's marks, the last whose row lies above this one.
+    std::optional<std::pair<std::size_t, TimeMs>> above;
+    for (std::size_t s = 0; s < rows.sourceCount(); ++s) {
+        const std::vector<LineNumber>& marks = rows.document(s).marks().lines();
+        const auto end = std::partition_point(marks.begin(), marks.end(), [&](LineNumber line) {
+            return rows.rowOfPlace({s, line}) < row;
+        });
+        if (end == marks.begin()) {
+            continue;
+        }
+        const std::size_t markRow = rows.rowOfPlace({s, *std::prev(end)});
+        if (above && above->first >= markRow) {
+            continue;
+        }
+        if (const auto markTime = merged.timeIndex(s)->timeOfLine(*std::prev(end))) {
+            above = {markRow, *markTime};
+        }
+    }
+    if (!above) {
+        return timeText(*time);
+    }
+    return LanguageResources::current().format(StringId::CaretTimeSinceMark, timeText(*time),
+                                               spanText(*time - above->second));
 }
 
 void TimeCommands::note(const QString& text)

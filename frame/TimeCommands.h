@@ -52,6 +52,10 @@ class TimeCommands : public QObject {
 
   private:
     void note(const QString& text);
+    // The pane's text on a merged tab: the current row's time in its own file, and the time
+    // since the nearest marked row above it, of any file; reading: some file's times are
+    // still being read.
+    static QString mergedCaretText(LogTab& tab, bool& reading);
     void tabTimesChanged(LogTab* tab);
 
     MainFrame* m_frame;

@@ -11,6 +11,8 @@
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
 #include "frame/MergedPart.h"
+#include "frame/TimeCommands.h"
+#include "resources/LanguageResources.h"
 #include "resources/ResourceIds.h"
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
@@ -314,6 +316,40 @@ TEST_F(MergedViewTest, ARemoteFileAloneOnTheCommandLineIsFollowedNotOpenedAsAPat
     EXPECT_TRUE(told.startsWith(
         QStringLiteral("The remote file cannot be followed: the host or user name is empty")))
         << told.toStdString();
+}
+
+// The status bar's time pane on a merged tab: the current row's time in its own file, and
+// with a mark above it (of the other file), the time since that mark.
+TEST_F(MergedViewTest, TheTimePaneShowsTheRowsTimeAndTheTimeSinceAMarkAbove)
+{
+    quilltest::writeFile(a, lines(true, 0, 20, 2));
+    quilltest::writeFile(b, lines(false, 1, 20, 2));
+    start({"--merge", a, b});
+    ASSERT_TRUE(waitFor([&] { return rows() == expected(); }));
+    const auto at = [](int second) { return TimeMs(1'796'000'000LL + second) * 1000; };
+    QLabel* pane = frame->timeCommands()->pane();
+    MergedArea* area = merged()->area();
+    area->setFocus();
+    QTest::keyClick(area, Qt::Key_Home, Qt::ControlModifier);
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(area, Qt::Key_Down);
+    }
+    ASSERT_TRUE(waitFor([&] { return pane->text() == TimeCommands::timeText(at(3)); }))
+        << pane->text().toStdString();
+    pick(CommandId::ToggleMark);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); // the mark's note field
+    area->setFocus();
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(area, Qt::Key_Up);
+    }
+    EXPECT_TRUE(waitFor([&] { return pane->text() == TimeCommands::timeText(at(0)); }))
+        << "no mark above the first row: " << pane->text().toStdString();
+    for (int i = 0; i < 11; ++i) {
+        QTest::keyClick(area, Qt::Key_Down);
+    }
+    const QString since = LanguageResources::current().format(
+        StringId::CaretTimeSinceMark, TimeCommands::timeText(at(11)), TimeCommands::spanText(8000));
+    EXPECT_TRUE(waitFor([&] { return pane->text() == since; })) << pane->text().toStdString();
 }
 
 TEST_F(MergedViewTest, AFileWithoutTimesGoesFirstAsABlockAndTheStatusBarSaysSo)
