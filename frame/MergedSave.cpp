@@ -1,16 +1,20 @@
-// Save Lines As on a merged tab: its filter's rows, its selected rows, or all of them,
-// written in the merged order with each line's own bytes (engine/MergedLineSaver.h). The
-// marked rows are not offered here.
+// Save Lines As on a merged tab: its filter's rows, its selected rows, its marked rows (of
+// every file), or all of them, written in the merged order with each line's own bytes
+// (engine/MergedLineSaver.h).
 
 #include "frame/LogTab.h"
 #include "frame/MergedFilterPane.h"
 #include "frame/MergedPart.h"
 #include "frame/SaveLinesCommand.h"
 
+#include "engine/LogDocument.h"
 #include "engine/MergedFilterRows.h"
 #include "engine/MergedLineSaver.h"
 #include "view/MergedArea.h"
 #include "view/MergedRowSource.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -34,6 +38,24 @@ const MergedFilterRows* filterRows(const LogTab& tab)
     return pane != nullptr && pane->isActive() ? pane->rows() : nullptr;
 }
 
+// The rows of every file's marked lines, ascending; a marked line not merged yet is none.
+std::vector<std::size_t> markedRows(const MergedPart& part)
+{
+    const MergedRowSource& rows = *part.rows();
+    std::vector<std::size_t> marked;
+    for (std::size_t s = 0; s < rows.sourceCount(); ++s) {
+        for (const LineNumber line : rows.document(s).marks().lines()) {
+            const std::size_t row = rows.rowOfPlace({s, line});
+            if (row < rows.rowCount() && rows.placeOfRow(row).source == s &&
+                rows.placeOfRow(row).line == line) {
+                marked.push_back(row);
+            }
+        }
+    }
+    std::sort(marked.begin(), marked.end());
+    return marked;
+}
+
 } // namespace
 
 std::vector<SaveLinesCommand::Offer> SaveLinesCommand::mergedOffers(LogTab* tab)
@@ -50,6 +72,9 @@ std::vector<SaveLinesCommand::Offer> SaveLinesCommand::mergedOffers(LogTab* tab)
     const auto [first, end] = selectedRows(part);
     if (end > first) {
         offers.push_back({Choice::Selected, end - first});
+    }
+    if (const std::size_t marked = markedRows(part).size(); marked > 0) {
+        offers.push_back({Choice::Marked, marked});
     }
     offers.push_back({Choice::AllShown, count});
     return offers;
@@ -69,6 +94,12 @@ std::unique_ptr<LinesWriter> SaveLinesCommand::mergedSaver(LogTab* tab, Choice c
     std::vector<LogDocument*> documents;
     for (std::size_t s = 0; s < rows.sourceCount(); ++s) {
         documents.push_back(&rows.document(s));
+    }
+    if (choice == Choice::Marked) {
+        std::vector<std::size_t> chosen = markedRows(part);
+        lines = chosen.size();
+        return std::make_unique<MergedLineSaver>(std::move(documents), rows.order(), rows.bases(),
+                                                 std::move(chosen), std::move(target));
     }
     const MergedFilterRows* filtered = filterRows(*tab);
     if (choice == Choice::FilterResult && filtered != nullptr) {

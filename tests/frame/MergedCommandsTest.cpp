@@ -42,6 +42,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <optional>
 #include <random>
 
 using quilltest::TempDir;
@@ -159,8 +160,10 @@ class MergedCommandsTest : public ::testing::Test {
         const int height = area->rowHeight();
         return {40, int(row - area->firstVisibleRow()) * height + height / 2};
     }
-    // Ctrl+S, the choice as the dialog offers it first, the name typed and Enter.
-    SaveLinesCommand::Choice saveAs(const std::string& target)
+    // Ctrl+S, the choice as the dialog offers it first (or the one wanted, chosen with the
+    // keys), the name typed and Enter.
+    SaveLinesCommand::Choice saveAs(const std::string& target,
+                                    std::optional<SaveLinesCommand::Choice> wanted = {})
     {
         QTest::keyClick(merged()->area(), Qt::Key_S, Qt::ControlModifier);
         QApplication::processEvents();
@@ -170,6 +173,14 @@ class MergedCommandsTest : public ::testing::Test {
             return SaveLinesCommand::Choice::FilterResult;
         }
         auto* choices = dialog->findChild<QComboBox*>(QStringLiteral("saveLinesChoice"));
+        if (wanted) {
+            QTest::keyClick(choices, Qt::Key_Home);
+        }
+        for (int i = 0; wanted && i < choices->count() &&
+                        SaveLinesCommand::Choice(choices->currentData().toInt()) != *wanted;
+             ++i) {
+            QTest::keyClick(choices, Qt::Key_Down);
+        }
         const auto chosen = SaveLinesCommand::Choice(choices->currentData().toInt());
         auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         name->setFocus();
@@ -228,6 +239,28 @@ TEST_F(MergedCommandsTest, SaveLinesWritesTheSelectedOrAllRowsInMergedOrderByteF
         expected += line;
     }
     EXPECT_EQ(quilltest::readFile(whole), expected);
+
+    // Two rows marked, one of each file: the marked rows, in merged order.
+    const std::vector<std::string> now = model(true);
+    std::size_t other = 4;
+    while (merged()->rows()->placeOfRow(other).source == merged()->rows()->placeOfRow(3).source) {
+        ++other;
+    }
+    QTest::keyClick(merged()->area(), Qt::Key_Home, Qt::ControlModifier);
+    for (const std::size_t row : {other, std::size_t(3)}) {
+        QTest::mouseClick(port, Qt::LeftButton, {}, rowPoint(row));
+        ASSERT_TRUE(pick(CommandId::ToggleMark));
+        auto* note = merged()->area()->findChild<MarkNoteEditor*>();
+        ASSERT_TRUE(note != nullptr && note->isVisible());
+        QTest::keyClick(note, Qt::Key_Escape);
+    }
+    for (const std::size_t row : {std::size_t(3), other}) {
+        const MergedRows::Place place = merged()->rows()->placeOfRow(row);
+        ASSERT_TRUE(merged()->rows()->document(place.source).marks().isMarked(place.line)) << row;
+    }
+    const std::string kept = dir.file("marked.log");
+    EXPECT_EQ(saveAs(kept, SaveLinesCommand::Choice::Marked), SaveLinesCommand::Choice::Marked);
+    EXPECT_EQ(quilltest::readFile(kept), now[3] + now[other]);
 
     // A filter set: its rows are offered first, in merged order.
     ASSERT_TRUE(pick(CommandId::Filter));
