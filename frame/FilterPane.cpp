@@ -163,21 +163,9 @@ void FilterPane::applyFilter()
     const FilterSet set = m_bar->filterSet(&conflict);
     const bool marks = m_bar->showsMarks() && m_document != nullptr;
     const bool marksSwitched = marks != m_rows->showsMarks();
-    const LanguageResources& resources = LanguageResources::current();
     QString timeError;
-    auto readTime = [&](const QLineEdit* field) -> std::optional<TimeQuery> {
-        const QString text = field->text().trimmed();
-        if (text.isEmpty()) {
-            return std::nullopt;
-        }
-        std::optional<TimeQuery> query = parseTimeQuery(text.toStdString());
-        if (!query && timeError.isEmpty()) {
-            timeError = resources.format(StringId::NotATime, text);
-        }
-        return query;
-    };
-    const std::optional<TimeQuery> from = readTime(m_bar->fromField());
-    const std::optional<TimeQuery> to = readTime(m_bar->toField());
+    const std::optional<TimeQuery> from = readRangeField(m_bar->fromField(), timeError);
+    const std::optional<TimeQuery> to = readRangeField(m_bar->toField(), timeError);
     const bool ranged = from || to;
     const QString rangeTexts =
         m_bar->fromField()->text().trimmed() + QChar(u'\n') + m_bar->toField()->text().trimmed();

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -87,6 +88,19 @@ void FilterPaneFrame::updateAsView()
     }
     m_asView = shown;
     emit asViewChanged(shown);
+}
+
+std::optional<TimeQuery> FilterPaneFrame::readRangeField(const QLineEdit* field, QString& error)
+{
+    const QString text = field->text().trimmed();
+    if (text.isEmpty()) {
+        return std::nullopt;
+    }
+    std::optional<TimeQuery> query = parseTimeQuery(text.toStdString());
+    if (!query && error.isEmpty()) {
+        error = LanguageResources::current().format(StringId::NotATime, text);
+    }
+    return query;
 }
 
 void FilterPaneFrame::fixRange(TimeMs firstTime, std::optional<TimeMs> lastTime)

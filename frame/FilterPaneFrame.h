@@ -20,6 +20,7 @@
 class FilterBar;
 class FilterHistory;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 
 class FilterPaneFrame : public QWidget, public FilterHost {
@@ -61,6 +62,9 @@ class FilterPaneFrame : public QWidget, public FilterHost {
     // day on the first time's day ("22:00" to "02:00" runs over midnight), "-15m" before
     // the last time.
     void fixRange(TimeMs firstTime, std::optional<TimeMs> lastTime);
+    // The time typed in a field of the range (none when empty); a text that is no time gives
+    // none too, and the first such sets error.
+    static std::optional<TimeQuery> readRangeField(const QLineEdit* field, QString& error);
 
     std::unique_ptr<FilterHistory> m_history;
     FilterBar* m_bar = nullptr;

@@ -38,24 +38,6 @@ const MergedFilterRows* filterRows(const LogTab& tab)
     return pane != nullptr && pane->isActive() ? pane->rows() : nullptr;
 }
 
-// The rows of every file's marked lines, ascending; a marked line not merged yet is none.
-std::vector<std::size_t> markedRows(const MergedPart& part)
-{
-    const MergedRowSource& rows = *part.rows();
-    std::vector<std::size_t> marked;
-    for (std::size_t s = 0; s < rows.sourceCount(); ++s) {
-        for (const LineNumber line : rows.document(s).marks().lines()) {
-            const std::size_t row = rows.rowOfPlace({s, line});
-            if (row < rows.rowCount() && rows.placeOfRow(row).source == s &&
-                rows.placeOfRow(row).line == line) {
-                marked.push_back(row);
-            }
-        }
-    }
-    std::sort(marked.begin(), marked.end());
-    return marked;
-}
-
 } // namespace
 
 std::vector<SaveLinesCommand::Offer> SaveLinesCommand::mergedOffers(LogTab* tab)
@@ -73,7 +55,7 @@ std::vector<SaveLinesCommand::Offer> SaveLinesCommand::mergedOffers(LogTab* tab)
     if (end > first) {
         offers.push_back({Choice::Selected, end - first});
     }
-    if (const std::size_t marked = markedRows(part).size(); marked > 0) {
+    if (const std::size_t marked = part.rows()->markedRows().size(); marked > 0) {
         offers.push_back({Choice::Marked, marked});
     }
     offers.push_back({Choice::AllShown, count});
@@ -96,7 +78,7 @@ std::unique_ptr<LinesWriter> SaveLinesCommand::mergedSaver(LogTab* tab, Choice c
         documents.push_back(&rows.document(s));
     }
     if (choice == Choice::Marked) {
-        std::vector<std::size_t> chosen = markedRows(part);
+        std::vector<std::size_t> chosen = part.rows()->markedRows();
         lines = chosen.size();
         return std::make_unique<MergedLineSaver>(std::move(documents), rows.order(), rows.bases(),
                                                  std::move(chosen), std::move(target));

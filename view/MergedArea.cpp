@@ -25,35 +25,7 @@ void MergedArea::toggleMarkAtCurrentRow()
 
 bool MergedArea::jumpToMark(bool next)
 {
-    const std::size_t count = rowCount();
-    if (count == 0) {
-        return false;
-    }
-    // The marked rows, in the order of the rows; then the first after (before) the current.
-    std::vector<std::size_t> marked;
-    for (std::size_t s = 0; s < m_rows->sourceCount(); ++s) {
-        for (const LineNumber line : m_rows->document(s).marks().lines()) {
-            const std::size_t row = m_rows->rowOfPlace({s, line});
-            if (row < count && m_rows->placeOfRow(row) == MergedRows::Place{s, line}) {
-                marked.push_back(row);
-            }
-        }
-    }
-    if (marked.empty()) {
-        return false;
-    }
-    std::sort(marked.begin(), marked.end());
-    const std::size_t current = std::min(currentRow(), count - 1);
-    std::size_t row = 0;
-    if (next) {
-        const auto after = std::upper_bound(marked.begin(), marked.end(), current);
-        row = after != marked.end() ? *after : marked.front();
-    } else {
-        const auto at = std::lower_bound(marked.begin(), marked.end(), current);
-        row = at != marked.begin() ? *(at - 1) : marked.back();
-    }
-    selectInRow(row, 0, -1);
-    return true;
+    return jumpAround(m_rows->markedRows(), next);
 }
 
 void MergedArea::clearMarks()

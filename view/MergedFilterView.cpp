@@ -132,40 +132,15 @@ void MergedFilterView::toggleMarkAtCurrentRow()
 
 bool MergedFilterView::jumpToMark(bool next)
 {
-    const std::size_t count = rowCount();
-    if (count == 0) {
-        return false;
-    }
     // The rows of the marked lines that are listed here, in order.
     std::vector<std::size_t> marked;
-    for (std::size_t s = 0; s < m_merged->sourceCount(); ++s) {
-        for (const LineNumber line : m_merged->document(s).marks().lines()) {
-            const std::size_t merged = m_merged->rowOfPlace({s, line});
-            if (merged >= m_merged->rowCount() ||
-                m_merged->placeOfRow(merged) != MergedRows::Place{s, line}) {
-                continue;
-            }
-            const std::size_t row = m_rowsOf->lowerBound(merged);
-            if (row < count && m_rowsOf->at(row).merged == merged) {
-                marked.push_back(row);
-            }
+    for (const std::size_t merged : m_merged->markedRows()) {
+        const std::size_t row = m_rowsOf->lowerBound(merged);
+        if (row < rowCount() && m_rowsOf->at(row).merged == merged) {
+            marked.push_back(row);
         }
     }
-    if (marked.empty()) {
-        return false;
-    }
-    std::sort(marked.begin(), marked.end());
-    const std::size_t current = std::min(currentRow(), count - 1);
-    std::size_t row = 0;
-    if (next) {
-        const auto after = std::upper_bound(marked.begin(), marked.end(), current);
-        row = after != marked.end() ? *after : marked.front();
-    } else {
-        const auto at = std::lower_bound(marked.begin(), marked.end(), current);
-        row = at != marked.begin() ? *(at - 1) : marked.back();
-    }
-    selectInRow(row, 0, -1);
-    return true;
+    return jumpAround(marked, next);
 }
 
 void MergedFilterView::styleRow(std::size_t row, LogRenderer::RowStyle& style)

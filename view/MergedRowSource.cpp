@@ -199,3 +199,18 @@ void MergedRowSource::matchRuns(std::u16string_view text, std::size_t from, std:
         m_documents.front()->matchRuns(text, from, to, runs);
     }
 }
+
+std::vector<std::size_t> MergedRowSource::markedRows() const
+{
+    std::vector<std::size_t> marked;
+    for (std::size_t s = 0; s < sourceCount(); ++s) {
+        for (const LineNumber line : document(s).marks().lines()) {
+            const std::size_t row = rowOfPlace({s, line});
+            if (row < rowCount() && placeOfRow(row) == MergedRows::Place{s, line}) {
+                marked.push_back(row);
+            }
+        }
+    }
+    std::sort(marked.begin(), marked.end());
+    return marked;
+}

@@ -47,6 +47,9 @@ class MergedRowSource : public RowSource {
     MergedRows::Place placeOfRow(std::size_t row) const;
     // The row of the document line, or of the nearest row after it; rowCount() when none.
     std::size_t rowOfPlace(const MergedRows::Place& place) const;
+    // The rows of every document's marked lines, ascending (a marked line not merged yet is
+    // none).
+    std::vector<std::size_t> markedRows() const;
     // The documents' own line facts over the rows; valid until the rows change.
     MergedRowMap map() const { return MergedRowMap(m_rows, m_bases); }
 

@@ -84,6 +84,9 @@ class TextArea : public QAbstractScrollArea, public SelectionTarget {
     // way. Rows are only ever what the area lists, so a keyword line it leaves out is passed
     // over.
     bool jumpToKeywordRow(bool down);
+    // Selects the first of rows (ascending) after the current row (next) or before it, around
+    // the end, and shows it; false when rows is empty. The marks' jumps.
+    bool jumpAround(const std::vector<std::size_t>& rows, bool next);
 
     virtual void onEditSelectAll();
     virtual CopyResult onEditCopy();

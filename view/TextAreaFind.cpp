@@ -140,3 +140,22 @@ bool TextArea::jumpToKeywordRow(bool down)
     }
     return false;
 }
+
+bool TextArea::jumpAround(const std::vector<std::size_t>& rows, bool next)
+{
+    const std::size_t count = rowCount();
+    if (rows.empty() || count == 0) {
+        return false;
+    }
+    const std::size_t current = std::min(currentRow(), count - 1);
+    std::size_t row = 0;
+    if (next) {
+        const auto after = std::upper_bound(rows.begin(), rows.end(), current);
+        row = after != rows.end() ? *after : rows.front();
+    } else {
+        const auto at = std::lower_bound(rows.begin(), rows.end(), current);
+        row = at != rows.begin() ? *(at - 1) : rows.back();
+    }
+    selectInRow(row, 0, -1);
+    return true;
+}
