@@ -9,7 +9,7 @@
 #include "engine/LineTime.h"
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
-#include "engine/RemoteSpec.h"
+#include "engine/RemoteAddress.h"
 #include "frame/LogTab.h"
 #include "frame/RotatedOffer.h"
 #include "frame/SourceControl.h"
@@ -228,7 +228,7 @@ bool Application::initInstance(const std::vector<std::string>& args)
             // Absolute here: the running window has another working folder. A remote file is
             // named as written.
             request.files.push_back(
-                {isRemoteSpec(file.path) ? file.path : quill::absoluteFileName(file.path),
+                {isRemoteAddress(file.path) ? file.path : quill::absoluteFileName(file.path),
                  file.line, file.withRotated});
         }
         request.standardInput = followsStandardInput;
@@ -270,7 +270,7 @@ bool Application::initInstance(const std::vector<std::string>& args)
         std::vector<std::u16string> paths;
         for (const quill::InstanceFile& file : files) {
             // A remote file is named as written; only local ones are relative to here.
-            paths.push_back(isRemoteSpec(file.path)
+            paths.push_back(isRemoteAddress(file.path)
                                 ? quill::fileNameToUtf16(file.path)
                                 : absolutePath(quill::fileNameToUtf16(file.path)));
         }
@@ -314,8 +314,8 @@ Application::openFiles(const std::vector<quill::InstanceFile>& files, LogTab** f
             break;
         }
         const std::u16string path = quill::fileNameToUtf16(file.path);
-        const bool opened = isRemoteSpec(file.path)
-                                ? m_mainFrame->sources()->followRemoteSpec(file.path)
+        const bool opened = isRemoteAddress(file.path)
+                                ? m_mainFrame->sources()->followRemoteAddress(file.path)
                             : file.withRotated ? openWithRotated(path)
                                                : openDocumentFile(path);
         if (!opened) {
@@ -418,7 +418,7 @@ QString Application::usageText()
            resources.format(StringId::UsageSyntax, QStringLiteral("quillstream")) +
            resources.string(StringId::UsageText) + resources.string(StringId::UsageOptions) +
            resources.string(StringId::UsageWithRotated) +
-           resources.string(StringId::UsageRemoteSpec);
+           resources.string(StringId::UsageRemoteAddress);
 }
 
 std::u16string Application::absolutePath(const std::u16string& path)

@@ -21,7 +21,7 @@
 //
 // "--merge" opens every file given in one tab, their lines merged by time (in the window
 // already running on the display, as files are handed to it, unless --new-window); a file
-// written ssh://[user@]host[:port]/path is followed on another machine (engine/RemoteSpec.h),
+// written ssh://[user@]host[:port]/path is followed on another machine (engine/RemoteAddress.h),
 // which the application tells apart.
 //
 // "--new-window" opens a window of its own instead of handing the files to the window

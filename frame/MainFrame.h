@@ -221,7 +221,7 @@ class MainFrame : public QMainWindow {
     // The front tab shows the filter's lines as its main view: Find, Copy, Select All and
     // the marks act on them (frame/MainFrameFilterView.cpp).
     bool filterShownAsView() const;
-    // Opens the files (full paths, or remote files written ssh://..., engine/RemoteSpec.h)
+    // Opens the files (full paths, or remote files written ssh://..., engine/RemoteAddress.h)
     // in one tab, their lines merged by time: the empty front tab or a new one. Files that
     // cannot be read are named in a message and left out; false when none can be read
     // (frame/MainFrameMerged.cpp).

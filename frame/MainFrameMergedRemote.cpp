@@ -3,7 +3,7 @@
 
 #include "frame/MainFrame.h"
 
-#include "engine/RemoteSpec.h"
+#include "engine/RemoteAddress.h"
 #include "frame/SourceControl.h"
 #include "resources/LanguageResources.h"
 

@@ -9,7 +9,7 @@
 #include "engine/LogDocument.h"
 #include "engine/MergedLogs.h"
 #include "engine/RegexFind.h"
-#include "engine/RemoteSpec.h"
+#include "engine/RemoteAddress.h"
 #include "frame/MergedNavigation.h"
 #include "platform/FileName.h"
 #include "resources/LanguageResources.h"
@@ -150,7 +150,7 @@ bool MergedPart::open(const std::vector<std::u16string>& paths, QStringList& unr
             m_setup(*document);
         }
         const std::string native = quill::fileNameToBytes(path);
-        const bool remote = isRemoteSpec(native);
+        const bool remote = isRemoteAddress(native);
         if (remote) {
             if (!openRemote(native, *document, unreadable)) {
                 continue;

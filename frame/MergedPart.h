@@ -5,7 +5,7 @@
 // (a file replaced or truncated is read again, one that vanished is waited for and read
 // again when it returns), the merge (engine/MergedLogs.h) and the text area over its rows
 // (view/MergedRowSource.h), which stands in the tab in place of the log view. A file on
-// another machine (an entry written ssh://..., engine/RemoteSpec.h) is followed by its own
+// another machine (an entry written ssh://..., engine/RemoteAddress.h) is followed by its own
 // ssh into a spool, as a remote tab's is, and its document follows that spool
 // (frame/MergedPartRemote.cpp); ssh's failure is told once, naming the file, and the other
 // files merge on; closing the tab ends every ssh.

@@ -6,7 +6,7 @@
 #include "engine/LogDocument.h"
 #include "engine/LogSource.h"
 #include "engine/MergedLogs.h"
-#include "engine/RemoteSpec.h"
+#include "engine/RemoteAddress.h"
 #include "frame/SourceControl.h"
 #include "resources/LanguageResources.h"
 
@@ -17,7 +17,7 @@ bool MergedPart::openRemote(const std::string& entry, LogDocument& document,
 {
     const QString shown = QString::fromStdString(entry);
     RemoteFile file;
-    const RemoteFileError error = parseRemoteSpec(entry, file);
+    const RemoteFileError error = parseRemoteAddress(entry, file);
     if (error != RemoteFileError::None) {
         unreadable.append(shown + QStringLiteral(": ") + SourceControl::remoteFileErrorText(error));
         return false;

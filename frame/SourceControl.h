@@ -119,8 +119,8 @@ class SourceControl : public QObject {
     void onFollowRemote();
     bool followRemote(const QString& host, const QString& port, const QString& path);
     // A remote file named on the command line, ssh://[user@]host[:port]/path
-    // (engine/RemoteSpec.h), followed as the box follows one.
-    bool followRemoteSpec(const std::string& spec);
+    // (engine/RemoteAddress.h), followed as the box follows one.
+    bool followRemoteAddress(const std::string& address);
     // A remote file's ssh for a merged tab's document: nullptr, with problem (naming the
     // file) set, when the spool cannot be made or ssh cannot start.
     std::unique_ptr<LogSource> startRemote(const RemoteFile& file, QString& problem);

@@ -5,8 +5,8 @@
 
 #include "diagnostics/TraceLog.h"
 #include "engine/LogDocument.h"
+#include "engine/RemoteAddress.h"
 #include "engine/RemoteFile.h"
-#include "engine/RemoteSpec.h"
 #include "platform/SpoolFolder.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
@@ -146,10 +146,10 @@ bool SourceControl::followRemote(const QString& host, const QString& port, const
     return followRemoteFile(file);
 }
 
-bool SourceControl::followRemoteSpec(const std::string& spec)
+bool SourceControl::followRemoteAddress(const std::string& address)
 {
     RemoteFile file;
-    const RemoteFileError error = parseRemoteSpec(spec, file);
+    const RemoteFileError error = parseRemoteAddress(address, file);
     if (error != RemoteFileError::None) {
         showMessage(LanguageResources::current().format(StringId::BadRemoteFile,
                                                         remoteFileErrorText(error)));

@@ -270,7 +270,7 @@ enum class StringId : int {
     FollowRemoteMergedCaption = 850,
     RemoteMergedIntro = 851,
     RemoteMergedBadLines = 852,
-    UsageRemoteSpec = 853,
+    UsageRemoteAddress = 853,
     MergedNoTimes = 702,
     MergedBuilding = 703,
     Ready = 57345,

@@ -2,7 +2,7 @@
 // files written and read back, the exact edges of what is refused, and the short names of a
 // merged tab's entries.
 
-#include "engine/RemoteSpec.h"
+#include "engine/RemoteAddress.h"
 
 #include <gtest/gtest.h>
 
@@ -23,14 +23,14 @@ std::string pick(std::mt19937& random, std::string_view alphabet, std::size_t lo
 
 RemoteFileError parsed(std::string_view text, RemoteFile& file)
 {
-    return isRemoteSpec(text) ? parseRemoteSpec(text, file) : RemoteFileError::NoHost;
+    return isRemoteAddress(text) ? parseRemoteAddress(text, file) : RemoteFileError::NoHost;
 }
 
 } // namespace
 
-// Any file is written so that it reads back as the same file, as a spec and as a line of
-// the box; its scp form (no port there) gives the same spec.
-TEST(RemoteSpecTest, RandomFilesReadBackAsWritten)
+// Any file is written so that it reads back as the same file, as an address and as a line of
+// the box; its scp form (no port there) gives the same address.
+TEST(RemoteAddressTest, RandomFilesReadBackAsWritten)
 {
     std::mt19937 random(20261211);
     for (int round = 0; round < 20000; ++round) {
@@ -46,28 +46,28 @@ TEST(RemoteSpecTest, RandomFilesReadBackAsWritten)
         // The box drops blanks around a line, also a path's own last one: none ends so here.
         file.path = (random() % 2 != 0 ? "/" : "") + pick(random, "/~@:[] '%\\a.$", 0, 14) +
                     pick(random, "/~@:a", 1, 1);
-        const std::string spec = remoteSpec(file);
+        const std::string address = remoteAddress(file);
         RemoteFile back;
-        ASSERT_EQ(parsed(spec, back), RemoteFileError::None) << spec;
+        ASSERT_EQ(parsed(address, back), RemoteFileError::None) << address;
         const std::string samePath = file.path.starts_with("/~/") ? "/" + file.path : file.path;
-        EXPECT_EQ(back.host, file.host) << spec;
-        EXPECT_EQ(back.user, file.user) << spec;
-        EXPECT_EQ(back.port, file.port) << spec;
-        EXPECT_EQ(back.path, samePath) << spec;
+        EXPECT_EQ(back.host, file.host) << address;
+        EXPECT_EQ(back.user, file.user) << address;
+        EXPECT_EQ(back.port, file.port) << address;
+        EXPECT_EQ(back.path, samePath) << address;
         std::string entry;
-        ASSERT_EQ(mergedEntryFromLine(" " + spec + "\t", entry), RemoteFileError::None);
-        EXPECT_EQ(entry, spec);
+        ASSERT_EQ(mergedEntryFromLine(" " + address + "\t", entry), RemoteFileError::None);
+        EXPECT_EQ(entry, address);
         if (file.port == 0 && file.host.find(':') == std::string::npos &&
             file.user.find(':') == std::string::npos) {
             const std::string scp =
                 (file.user.empty() ? "" : file.user + "@") + file.host + ":" + file.path;
             ASSERT_EQ(mergedEntryFromLine(scp, entry), RemoteFileError::None) << scp;
-            EXPECT_EQ(entry, spec) << scp;
+            EXPECT_EQ(entry, address) << scp;
         }
     }
 }
 
-TEST(RemoteSpecTest, EdgesOfWhatIsRefused)
+TEST(RemoteAddressTest, EdgesOfWhatIsRefused)
 {
     struct Case {
         std::string text;
@@ -108,9 +108,9 @@ TEST(RemoteSpecTest, EdgesOfWhatIsRefused)
         }
     }
     // Only the whole scheme: a local file named ssh:/host/x is reached as it is written.
-    EXPECT_TRUE(isRemoteSpec("ssh://"));
-    EXPECT_FALSE(isRemoteSpec("ssh:/host/x"));
-    EXPECT_FALSE(isRemoteSpec("./ssh://host/x"));
+    EXPECT_TRUE(isRemoteAddress("ssh://"));
+    EXPECT_FALSE(isRemoteAddress("ssh:/host/x"));
+    EXPECT_FALSE(isRemoteAddress("./ssh://host/x"));
     // Lines of the box.
     const std::vector<std::pair<std::string, std::string>> lines = {
         {"  /var/log/a b.log ", "/var/log/a b.log"},
@@ -138,7 +138,7 @@ TEST(RemoteSpecTest, EdgesOfWhatIsRefused)
     }
 }
 
-TEST(RemoteSpecTest, NamesOfEntriesAreShortAndDistinct)
+TEST(RemoteAddressTest, NamesOfEntriesAreShortAndDistinct)
 {
     const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> cases = {
         {{"ssh://east/var/log/app.log", "ssh://me@west:2222/var/log/app.log", "/tmp/app.log"},

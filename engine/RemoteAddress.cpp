@@ -1,4 +1,4 @@
-#include "engine/RemoteSpec.h"
+#include "engine/RemoteAddress.h"
 
 #include <algorithm>
 
@@ -58,12 +58,12 @@ std::string pathSuffix(const std::string& path, std::size_t components)
 
 } // namespace
 
-bool isRemoteSpec(std::string_view text)
+bool isRemoteAddress(std::string_view text)
 {
     return text.starts_with(Scheme);
 }
 
-RemoteFileError parseRemoteSpec(std::string_view text, RemoteFile& file)
+RemoteFileError parseRemoteAddress(std::string_view text, RemoteFile& file)
 {
     text.remove_prefix(std::min(text.size(), Scheme.size()));
     const std::size_t slash = text.find('/');
@@ -93,7 +93,7 @@ RemoteFileError parseRemoteSpec(std::string_view text, RemoteFile& file)
     return makeRemoteFile(host, user, port, path, file);
 }
 
-std::string remoteSpec(const RemoteFile& file)
+std::string remoteAddress(const RemoteFile& file)
 {
     std::string text(Scheme);
     if (!file.user.empty()) {
@@ -125,10 +125,10 @@ RemoteFileError mergedEntryFromLine(std::string_view line, std::string& entry)
         entry = std::string(line);
         return RemoteFileError::None;
     }
-    if (isRemoteSpec(line)) {
-        const RemoteFileError error = parseRemoteSpec(line, file);
+    if (isRemoteAddress(line)) {
+        const RemoteFileError error = parseRemoteAddress(line, file);
         if (error == RemoteFileError::None) {
-            entry = remoteSpec(file);
+            entry = remoteAddress(file);
         }
         return error;
     }
@@ -158,7 +158,7 @@ RemoteFileError mergedEntryFromLine(std::string_view line, std::string& entry)
     }
     const RemoteFileError error = makeRemoteFile(host, user, {}, line.substr(colon + 1), file);
     if (error == RemoteFileError::None) {
-        entry = remoteSpec(file);
+        entry = remoteAddress(file);
     }
     return error;
 }
@@ -172,7 +172,7 @@ std::vector<std::string> mergedEntryNames(const std::vector<std::string>& entrie
     for (const std::string& entry : entries) {
         RemoteFile file;
         const bool remote =
-            isRemoteSpec(entry) && parseRemoteSpec(entry, file) == RemoteFileError::None;
+            isRemoteAddress(entry) && parseRemoteAddress(entry, file) == RemoteFileError::None;
         paths.push_back(remote ? file.path : entry);
         prefixes.push_back(remote ? file.host + ':' : std::string());
     }

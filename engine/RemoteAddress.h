@@ -14,18 +14,18 @@
 
 // Whether text is written as a remote file (starts with ssh://). A local file of that name
 // is reached through its folder: ./ssh:/host/path.
-bool isRemoteSpec(std::string_view text);
+bool isRemoteAddress(std::string_view text);
 
-// Reads text (which isRemoteSpec) into file; the reasons are makeRemoteFile's, NoPath also
+// Reads text (which isRemoteAddress) into file; the reasons are makeRemoteFile's, NoPath also
 // when no '/' ends the host.
-RemoteFileError parseRemoteSpec(std::string_view text, RemoteFile& file);
+RemoteFileError parseRemoteAddress(std::string_view text, RemoteFile& file);
 
-// file written as a spec that parseRemoteSpec reads back (its host and user hold no '/').
-std::string remoteSpec(const RemoteFile& file);
+// file written as an address that parseRemoteAddress reads back (its host and user hold no '/').
+std::string remoteAddress(const RemoteFile& file);
 
 // One line of File > Follow Remote Files Merged as the entry a merged tab opens: a full
-// local path as it is, a spec, or host:path and user@host:path as scp reads them (a path
-// without '/' in front is in the home folder there) turned into a spec. Blanks around the
+// local path as it is, an address, or host:path and user@host:path as scp reads them (a path
+// without '/' in front is in the home folder there) turned into an address. Blanks around the
 // line are dropped; an empty line gives an empty entry and None. A line that is neither (a
 // relative local path, a ':' only after a '/') gives NoHost.
 RemoteFileError mergedEntryFromLine(std::string_view line, std::string& entry);
