@@ -1,6 +1,7 @@
 #include "engine/Decompressor.h"
 
 #include "engine/SpoolWriter.h"
+#include "platform/ThreadName.h"
 
 #include <bzlib.h>
 #include <lzma.h>
@@ -329,7 +330,10 @@ class WriteBehind {
     explicit WriteBehind(SpoolWriter& writer) : m_writer(writer)
     {
         try {
-            m_thread = std::thread([this] { run(); });
+            m_thread = std::thread([this] {
+                quill::nameThisThread("quill-unpack");
+                run();
+            });
         } catch (const std::system_error&) {
             // Written on the caller's thread.
         }

@@ -3,6 +3,7 @@
 #include "engine/TwoLanes.h"
 #include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -235,7 +236,10 @@ void DocumentTimeIndex::start()
         }
         ++m_request;
         if (!m_thread.joinable()) {
-            m_thread = std::thread([this] { workerLoop(); });
+            m_thread = std::thread([this] {
+                quill::nameThisThread("quill-times");
+                workerLoop();
+            });
         }
     }
     m_wake.notify_all();

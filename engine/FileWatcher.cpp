@@ -4,6 +4,7 @@
 #include "engine/DocumentHost.h"
 #include "engine/LogDocument.h"
 #include "platform/ReadOnlyFile.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -109,6 +110,7 @@ bool FileWatcher::start()
     }
     try {
         m_thread = std::thread([this] {
+            quill::nameThisThread("quill-watch");
             watchLoop();
             m_exitedEvent.set();
         });

@@ -5,6 +5,7 @@
 #include "engine/TwoLanes.h"
 #include "platform/Contract.h"
 #include "platform/ReadOnlyFile.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 
@@ -30,7 +31,10 @@ KeywordLines::KeywordLines(LogDocument& document, std::function<void()> notify,
                            std::function<std::vector<Keyword>()> keywords)
     : m_doc(document), m_notify(std::move(notify)), m_source(std::move(keywords))
 {
-    m_thread = std::thread([this] { workerLoop(); });
+    m_thread = std::thread([this] {
+        quill::nameThisThread("quill-keywords");
+        workerLoop();
+    });
     m_doc.addAppendListener(this);
 }
 

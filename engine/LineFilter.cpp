@@ -7,6 +7,7 @@
 #include "engine/TwoLanes.h"
 #include "platform/NarrowCodec.h"
 #include "platform/ReadOnlyFile.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -258,7 +259,10 @@ void LineFilter::startJob()
         ++m_request;
         m_noticeOutstanding = false;
         if (!m_thread.joinable()) {
-            m_thread = std::thread([this] { workerLoop(); });
+            m_thread = std::thread([this] {
+                quill::nameThisThread("quill-filter");
+                workerLoop();
+            });
         }
     }
     m_wake.notify_all();

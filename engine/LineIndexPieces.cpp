@@ -1,4 +1,5 @@
 #include "engine/LineIndexPieces.h"
+#include "platform/ThreadName.h"
 
 #include <sched.h>
 
@@ -128,7 +129,10 @@ PiecesOutcome indexInPieces(LineIndex& index, const quill::ReadOnlyFile& file, F
     };
     std::thread helper;
     try {
-        helper = std::thread(helperLoop);
+        helper = std::thread([&] {
+            quill::nameThisThread("quill-index");
+            helperLoop();
+        });
     } catch (const std::system_error&) {
         // This thread then takes every piece itself.
     }

@@ -4,6 +4,7 @@
 #include "engine/SpoolWriter.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/SpoolFolder.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <atomic>
@@ -326,6 +327,7 @@ std::unique_ptr<LogSource> LogSource::followStream(int fd, std::u16string name,
         return nullptr;
     }
     source->m_thread = std::thread([state = source->m_state, input] {
+        quill::nameThisThread("quill-source");
         state->pump(input);
         {
             std::lock_guard lock(state->mutex);
@@ -455,6 +457,7 @@ std::unique_ptr<LogSource> LogSource::spawn(SourceKind kind, const std::vector<s
     }
     const int output = pipeFds[0];
     source->m_thread = std::thread([state = source->m_state, output, errorOutput = errorFds[0]] {
+        quill::nameThisThread("quill-source");
         state->pump(output, errorOutput);
         state->reap();
         state->finished->store(true);
@@ -485,6 +488,7 @@ std::unique_ptr<LogSource> LogSource::decompress(const std::string& path, Compre
     }
     source->m_state->status.inputSize = static_cast<std::uint64_t>(st.st_size);
     source->m_thread = std::thread([state = source->m_state, input, format] {
+        quill::nameThisThread("quill-source");
         const DecompressResult result =
             decompressStream(format, input, state->spoolFd, state->stop, state->inputDone,
                              state->options.reserveBytes);
@@ -539,6 +543,7 @@ std::unique_ptr<LogSource> LogSource::followRotated(const std::vector<std::strin
         }
     }
     source->m_thread = std::thread([state = source->m_state, older, live] {
+        quill::nameThisThread("quill-source");
         RotatedSpool set(older, live, state->spoolFd, state->options.reserveBytes);
         const auto publish = [&] {
             state->spooled.store(set.written());

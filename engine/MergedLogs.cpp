@@ -2,6 +2,7 @@
 
 #include "platform/ReadOnlyFile.h"
 #include "platform/TextEncoding.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <cstring>
@@ -141,7 +142,10 @@ void MergedLogs::start()
         std::lock_guard lock(m_mutex);
         ++m_request;
         if (!m_thread.joinable()) {
-            m_thread = std::thread([this] { workerLoop(); });
+            m_thread = std::thread([this] {
+                quill::nameThisThread("quill-merge");
+                workerLoop();
+            });
         }
     }
     m_wake.notify_all();

@@ -1,6 +1,7 @@
 #include "engine/SafetyPoller.h"
 
 #include "platform/ReadOnlyFile.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -61,7 +62,10 @@ std::uint64_t SafetyPoller::add(const std::string& path, std::chrono::millisecon
         std::lock_guard lock(m_mutex);
         if (m_threaded && !m_thread.joinable()) {
             try {
-                m_thread = std::thread([this] { loop(); });
+                m_thread = std::thread([this] {
+                    quill::nameThisThread("quill-poll");
+                    loop();
+                });
             } catch (const std::system_error&) {
                 return 0;
             }

@@ -1,4 +1,5 @@
 #include "engine/SequentialReader.h"
+#include "platform/ThreadName.h"
 
 #include <chrono>
 #include <system_error>
@@ -14,7 +15,10 @@ SequentialReader::SequentialReader(const quill::ReadOnlyFile& file, FileOffset s
         return;
     }
     try {
-        m_thread = std::thread([this] { readAhead(); });
+        m_thread = std::thread([this] {
+            quill::nameThisThread("quill-readahead");
+            readAhead();
+        });
     } catch (const std::system_error&) {
         // Reading alone still works: every piece is then the caller's own.
     }

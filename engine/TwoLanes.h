@@ -12,6 +12,7 @@
 // or no thread could be started) is done by the caller, so a result never goes missing.
 
 #include "engine/DocumentTypes.h"
+#include "platform/ThreadName.h"
 
 #include <algorithm>
 #include <atomic>
@@ -82,7 +83,10 @@ class LaneHelper {
         }
         if (!m_thread.joinable()) {
             try {
-                m_thread = std::thread([this] { loop(); });
+                m_thread = std::thread([this] {
+                    quill::nameThisThread("quill-helper");
+                    loop();
+                });
             } catch (const std::system_error&) {
                 return false;
             }
@@ -138,7 +142,10 @@ template <typename Lane> class TwoLanes {
             return;
         }
         try {
-            m_helper = std::thread([this] { helperLoop(); });
+            m_helper = std::thread([this] {
+                quill::nameThisThread("quill-lane");
+                helperLoop();
+            });
         } catch (const std::system_error&) {
             m_alone = true; // every piece is then the caller's
         }
