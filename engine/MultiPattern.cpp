@@ -51,6 +51,24 @@ std::size_t occurrences(const std::uint8_t* sample, std::size_t n, const std::ui
     return count;
 }
 
+// How often `first` and, gap bytes after it, `second` occur in the sample, counting no
+// further than `enough`.
+std::size_t occurrencesApart(const std::uint8_t* sample, std::size_t n, std::uint8_t first,
+                             std::uint8_t second, std::size_t gap, std::size_t enough)
+{
+    std::size_t count = 0;
+    const std::uint8_t* const end = sample + n;
+    for (const std::uint8_t* at = sample; count < enough && end - at > std::ptrdiff_t(gap);) {
+        at = static_cast<const std::uint8_t*>(std::memchr(at, first, std::size_t(end - at) - gap));
+        if (at == nullptr) {
+            break;
+        }
+        count += at[gap] == second;
+        ++at;
+    }
+    return count;
+}
+
 #if defined(QUILL_MULTI_AVX2)
 bool hasAvx2()
 {
@@ -88,7 +106,7 @@ std::uint64_t MultiPattern::foldBits(const Pattern& pattern, std::size_t from)
 std::vector<std::uint8_t> MultiPattern::acceptedAt(const Pattern& pattern, std::size_t j) const
 {
     std::vector<std::uint8_t> accepted;
-    if (pattern.anchor + j >= pattern.bytes.size()) {
+    if (pattern.anchor + m_at[j] >= pattern.bytes.size()) {
         // Past a short pattern's end any byte may follow.
         accepted.resize(256);
         for (int c = 0; c < 256; ++c) {
@@ -96,7 +114,7 @@ std::vector<std::uint8_t> MultiPattern::acceptedAt(const Pattern& pattern, std::
         }
         return accepted;
     }
-    const auto b = std::uint8_t(pattern.bytes[pattern.anchor + j]);
+    const auto b = std::uint8_t(pattern.bytes[pattern.anchor + m_at[j]]);
     accepted.push_back(b);
     if (pattern.caseless && b >= 'a' && b <= 'z') {
         accepted.push_back(std::uint8_t(b - 32));
@@ -138,25 +156,41 @@ std::uint8_t MultiPattern::chooseGroup(const Pattern& pattern, std::size_t index
     return best;
 }
 
+void MultiPattern::anchorByLooks(Pattern& pattern) const
+{
+    pattern.anchor = 0;
+    int best = -1;
+    for (std::size_t at = 0; at + anchorSpan() <= pattern.bytes.size(); ++at) {
+        int rarity = 0;
+        for (std::size_t j = 0; j < m_anchorBytes; ++j) {
+            rarity += byteRarity(std::uint8_t(pattern.bytes[at + m_at[j]]));
+        }
+        if (rarity > best) {
+            best = rarity;
+            pattern.anchor = at;
+        }
+    }
+}
+
+void MultiPattern::setAnchorLayout(std::size_t bytes, std::size_t gap)
+{
+    QUILL_ASSERT((bytes == 2 && gap >= 1 && gap <= MaxAnchorGap) || (bytes == 3 && gap == 1));
+    m_anchorBytes = bytes;
+    m_at = bytes == 3 ? std::array<std::size_t, MaxAnchorBytes>{0, 1, 2}
+                      : std::array<std::size_t, MaxAnchorBytes>{0, gap, gap};
+    for (Pattern& pattern : m_patterns) {
+        anchorByLooks(pattern);
+    }
+    placeAll();
+}
+
 std::size_t MultiPattern::add(std::string_view bytes, bool caseless)
 {
     QUILL_ASSERT(!bytes.empty());
     Pattern pattern;
     pattern.bytes.assign(bytes);
     pattern.caseless = caseless;
-    if (pattern.bytes.size() > m_anchorBytes) {
-        int best = -1;
-        for (std::size_t at = 0; at + m_anchorBytes <= pattern.bytes.size(); ++at) {
-            int rarity = 0;
-            for (std::size_t j = 0; j < m_anchorBytes; ++j) {
-                rarity += byteRarity(std::uint8_t(pattern.bytes[at + j]));
-            }
-            if (rarity > best) {
-                best = rarity;
-                pattern.anchor = at;
-            }
-        }
-    }
+    anchorByLooks(pattern);
     const std::size_t length = std::min<std::size_t>(pattern.bytes.size(), 8);
     std::memcpy(&pattern.head, pattern.bytes.data(), length);
     std::uint8_t mask[8] = {};
@@ -218,42 +252,77 @@ void MultiPattern::tune(const std::uint8_t* sample, std::size_t n)
         return;
     }
     m_anchorBytes = 2;
-    if (anchorOnSample(sample, n) * DenseAnchorBytes > n) {
+    m_at = {0, 1, 1};
+    bool sparse = anchorOnSample(sample, n, false) * DenseAnchorBytes <= n;
+    // Each later try starts from the pairs in a row that were found.
+    std::vector<std::size_t> inRow;
+    for (const Pattern& pattern : m_patterns) {
+        inRow.push_back(pattern.anchor);
+    }
+    const auto startAgain = [&] {
+        for (std::size_t i = 0; i < m_patterns.size(); ++i) {
+            m_patterns[i].anchor = inRow[i];
+        }
+    };
+    for (std::size_t gap = 2; gap <= MaxAnchorGap && !sparse; ++gap) {
+        m_at = {0, gap, gap};
+        startAgain();
+        sparse = anchorOnSample(sample, n, true) * DenseAnchorBytes <= n;
+    }
+    if (!sparse) {
         m_anchorBytes = 3;
-        anchorOnSample(sample, n);
+        m_at = {0, 1, 2};
+        startAgain();
+        anchorOnSample(sample, n, false);
     }
     placeAll();
 }
 
-std::size_t MultiPattern::anchorOnSample(const std::uint8_t* sample, std::size_t n)
+std::size_t MultiPattern::anchorOnSample(const std::uint8_t* sample, std::size_t n, bool countShort)
 {
     std::vector<std::uint8_t> folded;
     std::size_t total = 0;
-    for (Pattern& pattern : m_patterns) {
-        if (pattern.bytes.size() <= m_anchorBytes) {
-            pattern.anchor = 0;
-            continue;
-        }
+    const auto text = [&](const Pattern& pattern) -> const std::uint8_t* {
         if (pattern.caseless && folded.empty()) {
             folded.resize(n);
             foldAsciiBytes(sample, folded.data(), n);
         }
-        const std::uint8_t* text = pattern.caseless ? folded.data() : sample;
+        return pattern.caseless ? folded.data() : sample;
+    };
+    const std::size_t span = anchorSpan();
+    for (Pattern& pattern : m_patterns) {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(pattern.bytes.data());
+        if (pattern.bytes.size() <= span) {
+            pattern.anchor = 0;
+            // A pair that does not fit into the pattern is its first byte alone.
+            if (countShort && pattern.bytes.size() > 1 && pattern.bytes.size() < span) {
+                total += occurrences(text(pattern), n, bytes, 1, n);
+            }
+            if (pattern.bytes.size() < span || m_anchorBytes == span) {
+                continue; // the anchor cannot move
+            }
+        }
+        const std::uint8_t* const searched = text(pattern);
+        // The anchor's bytes at `at`, counted no further than enough.
+        const auto countAt = [&](std::size_t at, std::size_t enough) {
+            return m_anchorBytes == span ? occurrences(searched, n, bytes + at, span, enough)
+                                         : occurrencesApart(searched, n, bytes[at],
+                                                            bytes[at + m_at[1]], m_at[1], enough);
+        };
         auto rarity = [&](std::size_t at) {
             int sum = 0;
             for (std::size_t j = 0; j < m_anchorBytes; ++j) {
-                sum += byteRarity(bytes[at + j]);
+                sum += byteRarity(bytes[at + m_at[j]]);
             }
             return sum;
         };
-        std::size_t best = std::min(pattern.anchor, pattern.bytes.size() - m_anchorBytes);
-        std::size_t fewest = occurrences(text, n, bytes + best, m_anchorBytes, n);
-        for (std::size_t at = 0; at + m_anchorBytes <= pattern.bytes.size() && fewest > 0; ++at) {
+        std::size_t best = std::min(pattern.anchor, pattern.bytes.size() - span);
+        std::size_t fewest = countAt(best, n);
+        for (std::size_t at = 0; at + span <= pattern.bytes.size() && fewest > 0; ++at) {
             if (at == best) {
                 continue;
             }
-            const std::size_t count = occurrences(text, n, bytes + at, m_anchorBytes, fewest + 1);
+            const std::size_t count = countAt(at, fewest + 1);
             if (count < fewest || (count == fewest && rarity(at) > rarity(best))) {
                 fewest = count;
                 best = at;
@@ -347,9 +416,11 @@ void MultiPattern::findPlain(const std::uint8_t* data, std::size_t n, std::size_
     const auto& t0 = m_bytes[0];
     const auto& t1 = m_bytes[1];
     const auto& t2 = m_bytes[2];
+    const std::size_t second = m_at[1];
+    const std::size_t third = m_at[2]; // the farthest
     std::size_t at = from;
-    for (; at + 2 < n; ++at) {
-        const unsigned groups = t0[data[at]] & t1[data[at + 1]] & t2[data[at + 2]];
+    for (; at + third < n; ++at) {
+        const unsigned groups = t0[data[at]] & t1[data[at + second]] & t2[data[at + third]];
         if (groups != 0) {
             verify(data, n, at, groups, hits);
         }
@@ -358,8 +429,8 @@ void MultiPattern::findPlain(const std::uint8_t* data, std::size_t n, std::size_
     // pattern that ends before takes any byte there, a longer one fails its whole
     // comparison).
     for (; at < n; ++at) {
-        const unsigned groups =
-            t0[data[at]] & t1[at + 1 < n ? data[at + 1] : 0] & t2[at + 2 < n ? data[at + 2] : 0];
+        const unsigned groups = t0[data[at]] & t1[at + second < n ? data[at + second] : 0] &
+                                t2[at + third < n ? data[at + third] : 0];
         if (groups != 0) {
             verify(data, n, at, groups, hits);
         }
@@ -400,19 +471,20 @@ MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>
     const __m256i high2 = table(m_high[2]);
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i zero = _mm256_setzero_si256();
-    constexpr std::size_t AnchorBytes = Three ? 3 : 2;
+    const std::size_t second = m_at[1];
+    const std::size_t third = m_at[2]; // the farthest
     alignas(32) std::uint8_t groups[32];
     Pending pending;
     std::size_t at = 0;
-    // A step reads up to data[at + 31 + AnchorBytes - 1]; where the steps end is counted once.
-    constexpr std::size_t StepBytes = 32 + AnchorBytes - 1;
+    // A step reads up to data[at + 31 + third]; where the steps end is counted once.
+    const std::size_t StepBytes = 32 + third;
     const std::size_t stepsEnd = n >= StepBytes ? n - StepBytes + 1 : 0;
     for (; at < stepsEnd; at += 32) {
         const std::uint8_t* p = data + at;
-        __m256i fit =
-            _mm256_and_si256(fitsAt(p, low0, high0, nibble), fitsAt(p + 1, low1, high1, nibble));
+        __m256i fit = _mm256_and_si256(fitsAt(p, low0, high0, nibble),
+                                       fitsAt(p + second, low1, high1, nibble));
         if constexpr (Three) {
-            fit = _mm256_and_si256(fit, fitsAt(p + 2, low2, high2, nibble));
+            fit = _mm256_and_si256(fit, fitsAt(p + third, low2, high2, nibble));
         }
         if (_mm256_testz_si256(fit, fit)) {
             continue;
@@ -464,19 +536,20 @@ MultiPattern::findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hi
     const __m512i high1 = table512(m_high[1]);
     const __m512i high2 = table512(m_high[2]);
     const __m512i nibble = _mm512_set1_epi8(0x0F);
-    constexpr std::size_t AnchorBytes = Three ? 3 : 2;
+    const std::size_t second = m_at[1];
+    const std::size_t third = m_at[2]; // the farthest
     alignas(64) std::uint8_t groups[64];
     Pending pending;
     std::size_t at = 0;
-    // A step reads up to data[at + 63 + AnchorBytes - 1]; where the steps end is counted once.
-    constexpr std::size_t StepBytes = 64 + AnchorBytes - 1;
+    // A step reads up to data[at + 63 + third]; where the steps end is counted once.
+    const std::size_t StepBytes = 64 + third;
     const std::size_t stepsEnd = n >= StepBytes ? n - StepBytes + 1 : 0;
     for (; at < stepsEnd; at += 64) {
         const std::uint8_t* p = data + at;
         __m512i fit = _mm512_and_si512(fitsAt512(p, low0, high0, nibble),
-                                       fitsAt512(p + 1, low1, high1, nibble));
+                                       fitsAt512(p + second, low1, high1, nibble));
         if constexpr (Three) {
-            fit = _mm512_and_si512(fit, fitsAt512(p + 2, low2, high2, nibble));
+            fit = _mm512_and_si512(fit, fitsAt512(p + third, low2, high2, nibble));
         }
         const std::uint64_t mask = _mm512_test_epi8_mask(fit, fit);
         if (mask == 0) {
@@ -503,7 +576,7 @@ MultiPattern::stepCandidates(const std::uint8_t* data, std::size_t at, std::uint
         const unsigned t = unsigned(__builtin_ctzll(mask));
         // The nibbles let through byte pairs no pattern has: the byte tables sort them out.
         const std::size_t anchor = at + t;
-        unsigned exact = groups[t] & m_bytes[0][data[anchor]] & m_bytes[1][data[anchor + 1]];
+        unsigned exact = groups[t] & m_bytes[0][data[anchor]] & m_bytes[1][data[anchor + m_at[1]]];
         if (three) {
             exact &= m_bytes[2][data[anchor + 2]];
         }

@@ -7,9 +7,11 @@
 // single byte), where its bytes look rarest in a log, or (after Tune) where they are rarest
 // in a sample of the text to be searched: "status=500" is anchored on "=5" in a log where
 // "status=200" is on every line. Where even the rarest pairs turn up on every line of the
-// sample ("line 12" in a log of "line <n>" and times of day at 12), Tune takes three bytes
-// in a row instead: a third table costs a little on every position, a comparison per line
-// costs more. Patterns are spread over eight groups;
+// sample ("line 12" in a log of "line <n>" and times of day at 12), Tune tries pairs of
+// bytes one or two apart ("e?1" is on one line in nine), and else takes three bytes in a
+// row: a third table costs a little on every position, a comparison per line costs more.
+// All patterns share the distance between their anchor's bytes. Patterns are spread over
+// eight groups;
 // every position of the buffer is tested against the anchors of all groups at once, by
 // nibble tables (with AVX-512 sixty-four positions a step, with AVX2 thirty-two, the
 // "Teddy" method of Hyperscan; byte tables one position a step where both are missing), and only
@@ -47,17 +49,23 @@ class MultiPattern {
     std::size_t size() const { return m_patterns.size(); }
     // Where the anchor of pattern `index` starts inside it.
     std::size_t anchorOffset(std::size_t index) const { return m_patterns[index].anchor; }
-    // The bytes in a row an anchor is: two, or three after Tune where pairs are common.
+    // The bytes an anchor is: two, or three in a row after Tune where pairs are common.
     std::size_t anchorBytes() const { return m_anchorBytes; }
+    // How far an anchor's second byte lies from its first: 1 (in a row), or after Tune 2 or
+    // 3 where pairs in a row are common.
+    std::size_t anchorGap() const { return m_at[1]; }
     // Anchors each pattern longer than an anchor on its two bytes in a row that occur least
     // often in the sample (ties: where they look rarest), and groups the patterns again. A
     // counting pass over the sample per such place: meant for a sample of some hundred
     // kilobytes and tens of patterns (more than MaxTunedPatterns keep their anchors). When
     // the anchors chosen so occur once in fewer than DenseAnchorBytes bytes of the sample
-    // together, three bytes are chosen the same way instead.
+    // together, pairs two and then three bytes apart are tried the same way (a pattern
+    // shorter than that counts with its first byte alone), and where those are as common,
+    // three bytes in a row are chosen.
     void tune(const std::uint8_t* sample, std::size_t n);
     static constexpr std::size_t MaxTunedPatterns = 64;
     static constexpr std::size_t DenseAnchorBytes = 128;
+    static constexpr std::size_t MaxAnchorGap = 3;
 
     // Appends every occurrence of every pattern in [data, data + n), overlapping ones too,
     // in ascending order of their anchors (at one anchor, in no particular order).
@@ -66,6 +74,9 @@ class MultiPattern {
     // Tests: the steps a machine without the widest vectors takes (they find the same):
     // AVX2 at most, or none.
     enum class Steps { Fastest, Avx2, Portable };
+    // Tests: anchors of two bytes `gap` apart or three in a row, placed where their bytes look
+    // rarest, as tune() might leave them.
+    void setAnchorLayout(std::size_t bytes, std::size_t gap);
     void setSteps(Steps steps) { m_steps = steps; }
     void setVectorAllowed(bool allowed) { m_steps = allowed ? Steps::Fastest : Steps::Portable; }
 
@@ -110,9 +121,14 @@ class MultiPattern {
                         const std::uint8_t* groups, bool three, Pending& pending) const;
     void verifyPending(const std::uint8_t* data, std::size_t n, Pending& pending,
                        std::vector<Hit>& hits) const;
-    // Anchors each pattern on its m_anchorBytes bytes in a row that the sample holds least;
-    // returns how often the anchors occur there together.
-    std::size_t anchorOnSample(const std::uint8_t* sample, std::size_t n);
+    // Anchors the pattern where its anchor bytes look rarest in a log.
+    void anchorByLooks(Pattern& pattern) const;
+    // Anchors each pattern on its anchor bytes (m_at) that the sample holds least; returns
+    // how often the anchors occur there together. countShort: a pattern too short to move
+    // its anchor counts too.
+    std::size_t anchorOnSample(const std::uint8_t* sample, std::size_t n, bool countShort);
+    // One past the last byte an anchor reads, from its first.
+    std::size_t anchorSpan() const { return m_at[m_anchorBytes - 1] + 1; }
     // Empties the groups and tables and places every pattern again.
     void placeAll();
 
@@ -145,8 +161,11 @@ class MultiPattern {
     std::vector<Probe> m_probes;
     std::array<std::uint32_t, GroupCount + 1> m_groupBegin{};
     std::size_t m_anchorBytes = 2;
-    // Bit g of m_bytes[j][c]: some pattern of group g takes byte c at anchor position j
-    // (every group every byte at positions past m_anchorBytes).
+    // Where anchor byte j lies from the anchor's first byte: {0, 1, 2} in a row, or
+    // {0, gap, gap} for a pair apart (the third table then takes every byte).
+    std::array<std::size_t, MaxAnchorBytes> m_at{0, 1, 1};
+    // Bit g of m_bytes[j][c]: some pattern of group g takes byte c as anchor byte j, at
+    // m_at[j] from the anchor's first (every group every byte past m_anchorBytes).
     std::array<std::array<std::uint8_t, 256>, MaxAnchorBytes> m_bytes{};
     // The same by nibbles: the low and high nibble of c each fit (a superset of m_bytes).
     alignas(16) std::array<std::array<std::uint8_t, 16>, MaxAnchorBytes> m_low{};

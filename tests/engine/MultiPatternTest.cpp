@@ -86,6 +86,7 @@ std::string randomBytes(std::mt19937& random, std::size_t n)
 TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVectors)
 {
     std::array<int, 4> anchorBytes{}; // how often each anchor length was searched with
+    std::array<int, MultiPattern::MaxAnchorGap + 1> gaps{}; // and each distance of a pair
     for (unsigned seed = 1; seed <= 400; ++seed) {
         std::mt19937 random(seed);
         std::vector<Wanted> wanted;
@@ -139,6 +140,12 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
             for (MultiPattern* patterns : {&vector, &avx2, &plain}) {
                 patterns->tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
             }
+        } else {
+            // Every layout a tune may leave: pairs in a row, one or two apart, three in a row.
+            const std::size_t layout = (seed / 2) % 4;
+            for (MultiPattern* patterns : {&vector, &avx2, &plain}) {
+                patterns->setAnchorLayout(layout == 3 ? 3 : 2, layout == 3 ? 1 : layout + 1);
+            }
         }
         const Found expected = model(buffer, wanted);
         const std::size_t offset = random() % 32;
@@ -146,10 +153,13 @@ TEST(MultiPattern, EveryOccurrenceOfEveryPatternAtEveryLengthWithAndWithoutVecto
         ASSERT_EQ(search(avx2, buffer, offset), expected) << "seed " << seed << " AVX2";
         ASSERT_EQ(search(plain, buffer, offset), expected) << "seed " << seed << " plain";
         ++anchorBytes[vector.anchorBytes()];
+        ++gaps[vector.anchorBytes() == 2 ? vector.anchorGap() : 0];
     }
     // Samples of these few bytes hold pairs often: many searches took three bytes.
     EXPECT_GT(anchorBytes[2], 100);
     EXPECT_GT(anchorBytes[3], 50);
+    EXPECT_GT(gaps[2], 40);
+    EXPECT_GT(gaps[3], 40);
 }
 
 // A log where every pair of a keyword's bytes is on every line: three bytes in a row are
@@ -178,6 +188,22 @@ TEST(MultiPattern, TuningTakesThreeBytesWherePairsAreOnEveryLine)
         EXPECT_EQ(search(patterns, sample, offset), model(sample, wanted));
     }
     EXPECT_EQ(model(sample, wanted).size(), 122u);
+
+    // Without "12:", which is on every line itself, pairs two apart are rare enough: "7?w" on
+    // a line in ten, "e?1" on a line in nine.
+    MultiPattern apart;
+    apart.add("line 12", false);
+    apart.add("7 with", false);
+    apart.add("ne 5", false);
+    apart.tune(reinterpret_cast<const std::uint8_t*>(sample.data()), sample.size());
+    EXPECT_EQ(apart.anchorBytes(), 2u);
+    EXPECT_EQ(apart.anchorGap(), 2u);
+    EXPECT_EQ(apart.anchorOffset(0), 3u) << "'e?1'";
+    EXPECT_EQ(apart.anchorOffset(1), 0u) << "'7?w'";
+    EXPECT_EQ(apart.anchorOffset(2), 1u) << "'e?5'";
+    for (std::size_t offset : {0, 5, 31}) {
+        EXPECT_EQ(search(apart, sample, offset), model(sample, {wanted.begin(), wanted.end() - 1}));
+    }
 
     // A pattern no longer than a pair gains nothing from a third byte: however often it
     // turns up, the pairs stay.
@@ -289,16 +315,10 @@ TEST(MultiPattern, NothingPastTheBufferIsRead)
     patterns.add("yz", true);
     patterns.add("abcdefghij", false);
     std::mt19937 random(7);
-    std::string dense; // where every pair of the long pattern is common
-    for (int i = 0; i < 40; ++i) {
-        dense += "abcdefghij";
-    }
-    for (const std::size_t anchorBytes : {2u, 3u}) {
-        if (anchorBytes == 3) {
-            // Anchors of three bytes read one byte further.
-            patterns.tune(reinterpret_cast<const std::uint8_t*>(dense.data()), dense.size());
-        }
-        ASSERT_EQ(patterns.anchorBytes(), anchorBytes);
+    // Anchors of three bytes, or of a pair apart, read further past the step.
+    const std::pair<std::size_t, std::size_t> layouts[] = {{2, 1}, {2, 2}, {2, 3}, {3, 1}};
+    for (const auto& [anchorBytes, gap] : layouts) {
+        patterns.setAnchorLayout(anchorBytes, gap);
         for (const MultiPattern::Steps steps :
              {MultiPattern::Steps::Fastest, MultiPattern::Steps::Avx2,
               MultiPattern::Steps::Portable}) {
@@ -310,7 +330,8 @@ TEST(MultiPattern, NothingPastTheBufferIsRead)
                 patterns.find(end - n, n, hits);
                 ASSERT_FALSE(hits.empty()) << n;
                 EXPECT_EQ(hits.back().start, n - 1)
-                    << "the last byte is found, " << n << ", anchors of " << anchorBytes;
+                    << "the last byte is found, " << n << ", anchors of " << anchorBytes << " gap "
+                    << gap;
             }
         }
     }
