@@ -205,6 +205,19 @@ TEST(MultiPattern, TuningTakesThreeBytesWherePairsAreOnEveryLine)
         EXPECT_EQ(search(apart, sample, offset), model(sample, {wanted.begin(), wanted.end() - 1}));
     }
 
+    // Pairs in a row and two apart on every line, three apart on none: three apart it is.
+    std::string far;
+    for (int i = 0; i < 100; ++i) {
+        far += "abc--bcda-c--b-d\n";
+    }
+    MultiPattern threeApart;
+    threeApart.add("abcd", false);
+    threeApart.tune(reinterpret_cast<const std::uint8_t*>(far.data()), far.size());
+    EXPECT_EQ(threeApart.anchorBytes(), 2u);
+    EXPECT_EQ(threeApart.anchorGap(), 3u);
+    far.replace(far.size() / 2, 4, "abcd");
+    EXPECT_EQ(search(threeApart, far, 3), model(far, {{"abcd", false}}));
+
     // A pattern no longer than a pair gains nothing from a third byte: however often it
     // turns up, the pairs stay.
     MultiPattern shortOnly;
