@@ -261,7 +261,14 @@ void MergedLogs::workerLoop()
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_quit || m_served != m_request; });
+        const auto wanted = [this] { return m_quit || m_served != m_request; };
+        if (m_openDue) {
+            if (!m_wake.wait_until(lock, *m_openDue, wanted)) {
+                ++m_request; // an open last line may have stayed long enough
+            }
+        } else {
+            m_wake.wait(lock, wanted);
+        }
         if (m_quit) {
             return;
         }
@@ -297,6 +304,7 @@ void MergedLogs::refresh(std::size_t s)
         source.reader.reset();
         source.detected = false;
         source.run = {};
+        source.openEnd = -1;
     }
     if (source.detected) {
         return;
@@ -401,6 +409,22 @@ void MergedLogs::buildTail()
     publish(std::move(change));
 }
 
+bool MergedLogs::openLineSettled(Source& source)
+{
+    const FileOffset end = source.run.starts.back();
+    const auto now = std::chrono::steady_clock::now();
+    if (end != source.openEnd) {
+        source.openEnd = end;
+        source.openSince = now;
+    }
+    const auto due = source.openSince + m_openQuiet;
+    if (now >= due) {
+        return true;
+    }
+    m_openDue = m_openDue ? std::min(*m_openDue, due) : due;
+    return false;
+}
+
 bool MergedLogs::catchUp()
 {
     std::size_t changedFrom = std::numeric_limits<std::size_t>::max();
@@ -413,6 +437,7 @@ bool MergedLogs::catchUp()
     for (std::size_t s = 0; s < m_sources.size(); ++s) {
         refresh(s);
     }
+    m_openDue.reset();
     // A file that cannot be read now is left for this pass: its next append or restart wakes
     // the worker again.
     std::vector<bool> stalled(m_sources.size(), false);
@@ -440,8 +465,9 @@ bool MergedLogs::catchUp()
                     refresh(s);
                     continue;
                 }
-                if (source.run.lastOpen && !source.run.starts.empty()) {
-                    source.run.starts.pop_back(); // the open last line joins once complete
+                if (source.run.lastOpen && source.run.starts.size() >= 2 &&
+                    !openLineSettled(source)) {
+                    source.run.starts.pop_back(); // the open last line waits
                 }
             }
             if (source.run.starts.size() >= 2 &&

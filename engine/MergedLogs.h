@@ -15,7 +15,9 @@
 //
 // A document whose first lines hold no time in any known layout merges as a block in file
 // order before the first line with a time (timeless() names it). A line joins once it is
-// complete (its line feed is written).
+// complete (its line feed is written), or, as a document's open last line, once it has stayed
+// as it is for OpenLineQuiet: a file that ends without a line feed shows its last line, while
+// a line a program is writing waits for its end (and for the rest of its time).
 //
 // Threads: construct, start() and destroy on the main thread; takeChanges() and the queries
 // on any thread. The changed callback runs on the worker. The documents must outlive it.
@@ -43,6 +45,7 @@ class MergedLogs {
     static constexpr LineNumber TailLines = 20'000;
     // Fewer lines than this in all documents together: no provisional order first.
     static constexpr LineNumber TailFirstAbove = 200'000;
+    static constexpr std::chrono::milliseconds OpenLineQuiet{1000};
 
     // One change of the rows: the rows from `keep` on are now `sources` (one source number
     // a row). A provisional change shows each document's lines from bases[source] on (the
@@ -70,6 +73,8 @@ class MergedLogs {
 
     // Runs on the worker after it has queued changes (set before start).
     void setChangedCallback(std::function<void()> callback) { m_changed = std::move(callback); }
+    // Tests: another time an open last line waits (set before start).
+    void setOpenLineQuiet(std::chrono::milliseconds quiet) { m_openQuiet = quiet; }
     void start();
 
     // Looks at every document again: lines indexed without an append (a document that
@@ -102,6 +107,9 @@ class MergedLogs {
         std::optional<LineTimeReader> reader;
         bool detected = false;
         LogDocument::LineRun run; // the next lines to merge
+        // The open last line as last seen: where its bytes end, and since when.
+        FileOffset openEnd = -1;
+        std::chrono::steady_clock::time_point openSince;
     };
 
     void wake();
@@ -117,6 +125,9 @@ class MergedLogs {
     bool readRun(std::size_t source, const LogDocument::LineRun& run, std::size_t count,
                  std::vector<TimeMs>& times) const;
     void publish(Change change);
+    // Whether the source's run may keep its open last line (it has stayed as it is long
+    // enough); else when to look again is noted in m_openDue.
+    bool openLineSettled(Source& source);
 
     std::vector<LogDocument*> m_documents;
     std::vector<std::unique_ptr<Listener>> m_listeners;
@@ -126,6 +137,9 @@ class MergedLogs {
     std::vector<Source> m_sources;
     MergedOrder m_order;
     bool m_built = false;
+    std::chrono::milliseconds m_openQuiet = OpenLineQuiet;
+    // When an open last line that waits may join: the worker looks again then by itself.
+    std::optional<std::chrono::steady_clock::time_point> m_openDue;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -222,10 +222,14 @@ bool MergedNavigation::jumpToKeywordLine(bool down)
         }
         return MergedRowMap::Outcome::None;
     };
+    const std::size_t current = std::min(m_area->currentRow(), count - 1);
+    const std::optional<std::size_t> open = openKeywordRow(current, down);
     std::size_t row = 0;
-    switch (m_rows->map().neighbourRow(std::min(m_area->currentRow(), count - 1), down, neighbour,
-                                       row)) {
+    switch (m_rows->map().neighbourRow(current, down, neighbour, row)) {
     case MergedRowMap::Outcome::Found:
+        if (open && (down ? *open < row : *open > row)) {
+            row = *open;
+        }
         m_area->selectInRow(row, 0, -1);
         return true;
     case MergedRowMap::Outcome::Pending:
@@ -235,5 +239,38 @@ bool MergedNavigation::jumpToKeywordLine(bool down)
     case MergedRowMap::Outcome::None:
         break;
     }
+    if (open) {
+        m_area->selectInRow(*open, 0, -1);
+        return true;
+    }
     return false;
+}
+
+std::optional<std::size_t> MergedNavigation::openKeywordRow(std::size_t from, bool down) const
+{
+    // The searches leave a document's open last line until a line feed ends it; the order
+    // holds it once it has stayed so a while (a file that ends without one).
+    std::optional<std::size_t> nearest;
+    for (std::size_t s = 0; s < m_rows->sourceCount(); ++s) {
+        LogDocument& document = m_rows->document(s);
+        LineNumber last = 0;
+        bool matched = false;
+        {
+            std::lock_guard lock(document.docAccess());
+            const LineNumber lines = document.lineCount();
+            if (lines == 0 || !document.lastLineOpen()) {
+                continue;
+            }
+            last = lines - 1;
+            ColorRef text = 0;
+            ColorRef back = 0;
+            document.keywordColors(document.lineView(last), text, back, matched);
+        }
+        const std::size_t row = m_rows->map().rowOf(s, last);
+        if (matched && row < m_rows->map().rowCount() && (down ? row > from : row < from) &&
+            (!nearest || (down ? row < *nearest : row > *nearest))) {
+            nearest = row;
+        }
+    }
+    return nearest;
 }

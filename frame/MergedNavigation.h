@@ -62,6 +62,9 @@ class MergedNavigation : public QObject {
     void startTimes();
     // Whose keywords the time indexes count: those of files without a keyword search.
     void countKeywords(bool shown);
+    // The nearest row after (or before) from that holds a document's open last line which a
+    // keyword colours.
+    std::optional<std::size_t> openKeywordRow(std::size_t from, bool down) const;
 
     MergedRowSource* m_rows;
     MergedArea* m_area;

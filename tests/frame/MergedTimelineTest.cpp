@@ -298,6 +298,27 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
         return totalLines(*timeline) == written.size() && errorsCounted() == 20;
     })) << totalLines(*timeline)
         << " of " << written.size() << ", " << errorsCounted();
+
+    // A keyword line that no line feed ends yet, in the middle of the rows (west goes on
+    // later): the searches leave it for later, the jumps take it all the same.
+    quilltest::appendFile(a, logLine(true, 2050));
+    written.push_back({2050, true, logLine(true, 2050)});
+    quilltest::appendFile(b, lines(false, 2000, 2300, 3));
+    ASSERT_TRUE(waitFor(rowsMatch)) << area->rowCount() << " rows of " << expected().size()
+                                    << ", the last " << rowText(area->rowCount() - 1);
+    const std::vector<std::string> now = expected();
+    const std::size_t open =
+        std::size_t(std::find(now.begin(), now.end(), logLine(true, 2050)) - now.begin());
+    ASSERT_LT(open + 1, area->rowCount());
+    QTest::keyClick(area, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClick(area, Qt::Key_Up, Qt::AltModifier);
+    ASSERT_TRUE(waitFor([&] { return area->currentRow() == open; })) << area->currentRow();
+    QTest::keyClick(area, Qt::Key_Up, Qt::AltModifier);
+    ASSERT_TRUE(waitFor([&] { return area->currentRow() < open; }));
+    const std::size_t before = area->currentRow();
+    EXPECT_NE(rowText(before).find("ERROR"), std::string::npos) << rowText(before);
+    QTest::keyClick(area, Qt::Key_Down, Qt::AltModifier);
+    ASSERT_TRUE(waitFor([&] { return area->currentRow() == open; })) << area->currentRow();
 }
 
 } // namespace
