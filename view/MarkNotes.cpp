@@ -12,10 +12,45 @@
 
 #include <algorithm>
 
-MarkNoteEditor::MarkNoteEditor(QWidget* parent) : QLineEdit(parent)
+MarkNoteEditor::MarkNoteEditor(QWidget* viewport, QWidget* home) : QLineEdit(viewport), m_home(home)
 {
     setObjectName(QStringLiteral("markNoteEditor"));
     setPlaceholderText(LanguageResources::current().string(StringId::MarkNotePlaceholder));
+}
+
+void MarkNoteEditor::open(LineNumber line, std::uint64_t generation, const QString& note, int top,
+                          int rowHeight)
+{
+    m_line = line;
+    m_generation = generation;
+    setText(note);
+    setModified(false);
+    selectAll();
+    const QSize area = parentWidget()->size();
+    const int fieldHeight = sizeHint().height();
+    int y = top + rowHeight;
+    if (y + fieldHeight > area.height()) {
+        y = std::max(0, top - fieldHeight);
+    }
+    const int width = std::min(area.width(), std::max(200, area.width() * 2 / 3));
+    setGeometry(0, y, width, fieldHeight);
+    show();
+    raise();
+    setFocus(Qt::OtherFocusReason);
+}
+
+void MarkNoteEditor::close(bool refocus)
+{
+    setModified(false);
+    hide();
+    if (refocus) {
+        m_home->setFocus();
+    }
+}
+
+void MarkNoteEditor::cancel()
+{
+    close(hasFocus());
 }
 
 void MarkNoteEditor::keyPressEvent(QKeyEvent* event)
@@ -28,7 +63,7 @@ void MarkNoteEditor::keyPressEvent(QKeyEvent* event)
         return;
     case Qt::Key_Escape:
         event->accept();
-        emit cancelled();
+        cancel();
         return;
     default:
         QLineEdit::keyPressEvent(event);
@@ -45,7 +80,7 @@ void MarkNoteEditor::focusOutEvent(QFocusEvent* event)
     if (isModified()) {
         emit accepted(true);
     } else {
-        emit cancelled();
+        cancel();
     }
 }
 
@@ -61,57 +96,10 @@ void MarkNotes::edit(LineNumber line)
         return;
     }
     if (m_editor == nullptr) {
-        m_editor = new MarkNoteEditor(m_view->viewport());
+        m_editor = new MarkNoteEditor(m_view->viewport(), m_view);
         connect(m_editor, &MarkNoteEditor::accepted, this,
                 [this](bool fromFocusOut) { keep(!fromFocusOut); });
-        connect(m_editor, &MarkNoteEditor::cancelled, this, [this] {
-            const bool hadFocus = m_editor->hasFocus();
-            m_editor->hide();
-            if (hadFocus) {
-                m_view->setFocus();
-            }
-        });
     }
-    m_editor->setLine(line, document->contentGeneration());
-    m_editor->setText(quill::toQString(document->marks().note(line)));
-    m_editor->setModified(false);
-    m_editor->selectAll();
-    place(line);
-    m_editor->show();
-    m_editor->raise();
-    m_editor->setFocus(Qt::OtherFocusReason);
-}
-
-void MarkNotes::cancel()
-{
-    if (m_editor != nullptr && m_editor->isVisible()) {
-        const bool hadFocus = m_editor->hasFocus();
-        m_editor->hide();
-        if (hadFocus) {
-            m_view->setFocus();
-        }
-    }
-}
-
-void MarkNotes::keep(bool refocus)
-{
-    const LineNumber line = m_editor->line();
-    const QString text = m_editor->text();
-    const bool current = m_view->document() != nullptr &&
-                         m_view->document()->contentGeneration() == m_editor->generation();
-    m_editor->setModified(false);
-    m_editor->hide();
-    // The lines started over meanwhile (reload, Clear): the number names another line now.
-    if (current) {
-        m_view->setMarkNote(line, quill::toU16(text));
-    }
-    if (refocus) {
-        m_view->setFocus();
-    }
-}
-
-void MarkNotes::place(LineNumber line)
-{
     const int height = int(std::max<std::uint32_t>(1, m_view->lineHeight()));
     int top = 0;
     if (m_view->wrapsLines()) {
@@ -126,14 +114,31 @@ void MarkNotes::place(LineNumber line)
                                                m_view->verticalScrollBar()->value(),
                                            0, m_view->viewport()->height()));
     }
-    const QSize area = m_view->viewport()->size();
-    const int fieldHeight = m_editor->sizeHint().height();
-    int y = top + height;
-    if (y + fieldHeight > area.height()) {
-        y = std::max(0, top - fieldHeight);
+    m_editor->open(line, document->contentGeneration(),
+                   quill::toQString(document->marks().note(line)), top, height);
+}
+
+void MarkNotes::cancel()
+{
+    if (m_editor != nullptr && m_editor->isVisible()) {
+        m_editor->close(m_editor->hasFocus());
     }
-    const int width = std::min(area.width(), std::max(200, area.width() * 2 / 3));
-    m_editor->setGeometry(0, y, width, fieldHeight);
+}
+
+void MarkNotes::keep(bool refocus)
+{
+    const LineNumber line = m_editor->line();
+    const QString text = m_editor->text();
+    const bool current = m_view->document() != nullptr &&
+                         m_view->document()->contentGeneration() == m_editor->generation();
+    m_editor->close(false);
+    // The lines started over meanwhile (reload, Clear): the number names another line now.
+    if (current) {
+        m_view->setMarkNote(line, quill::toU16(text));
+    }
+    if (refocus) {
+        m_view->setFocus();
+    }
 }
 
 std::optional<QString> MarkNotes::tipFor(LineNumber line) const

@@ -16,29 +16,36 @@
 
 class LogView;
 
+// The field a note is written in, over a view's viewport: a log view's (MarkNotes) or a
+// merged tab's (view/MergedMarkNotes.h).
 class MarkNoteEditor : public QLineEdit {
     Q_OBJECT
   public:
-    explicit MarkNoteEditor(QWidget* parent);
+    // home: the view the keyboard goes back to when the field closes.
+    MarkNoteEditor(QWidget* viewport, QWidget* home);
+    // Opens the field on the note of a line of the lines as of generation, all of it selected,
+    // below the row at top (rowHeight high), or above it near the viewport's bottom.
+    void open(LineNumber line, std::uint64_t generation, const QString& note, int top,
+              int rowHeight);
+    // Hides the field, the keyboard back to the view when refocus.
+    void close(bool refocus);
     // The line whose note is being written.
     LineNumber line() const { return m_line; }
-    void setLine(LineNumber line, std::uint64_t generation)
-    {
-        m_line = line;
-        m_generation = generation;
-    }
     std::uint64_t generation() const { return m_generation; }
 
   signals:
     // Enter, or the field lost the keyboard with a changed text.
     void accepted(bool keepFocusHere);
-    void cancelled();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    // Escape, or the field lost the keyboard unchanged.
+    void cancel();
+
+    QWidget* m_home;
     LineNumber m_line = 0;
     std::uint64_t m_generation = 0;
 };
@@ -62,8 +69,6 @@ class MarkNotes : public QObject {
 
   private:
     void keep(bool refocus);
-    // Where the field goes: below the line, or above it near the view's bottom.
-    void place(LineNumber line);
 
     LogView* m_view;
     MarkNoteEditor* m_editor = nullptr;

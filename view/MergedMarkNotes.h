@@ -42,7 +42,6 @@ class MergedMarkNotes : public QObject {
     explicit MergedMarkNotes(MergedArea* area);
     MergedRowSource* rows() const;
     void keep(bool refocus);
-    void place(std::size_t row);
 
     MergedArea* m_area;
     MarkNoteEditor* m_editor = nullptr;
