@@ -27,13 +27,22 @@ MergedNavigation::MergedNavigation(MergedRowSource* rows, MergedArea* area,
                 this, [this] { scheduleRefresh(); }, Qt::QueuedConnection);
         });
     }
-    m_strip = new MergedStrip(area, rows, [this] {
-        std::vector<KeywordLines::Overview> overviews(m_rows->sourceCount());
-        for (std::size_t s = 0; s < m_keywordLines.size() && s < overviews.size(); ++s) {
-            overviews[s] = m_keywordLines[s]->overview();
-        }
-        return overviews;
-    });
+    m_strip = new MergedStrip(
+        area, rows,
+        [this] {
+            std::vector<KeywordLines::Overview> overviews(m_rows->sourceCount());
+            for (std::size_t s = 0; s < m_keywordLines.size() && s < overviews.size(); ++s) {
+                overviews[s] = m_keywordLines[s]->overview();
+            }
+            return overviews;
+        },
+        [this] {
+            std::vector<KeywordLines::Overview> overviews(m_rows->sourceCount());
+            for (std::size_t s = 0; s < m_findLines.size() && s < overviews.size(); ++s) {
+                overviews[s] = m_findLines[s]->overview();
+            }
+            return overviews;
+        });
     m_strip->hide();
     connect(area->verticalScrollBar(), &QScrollBar::valueChanged, m_strip.data(),
             qOverload<>(&QWidget::update));
@@ -93,6 +102,7 @@ MergedNavigation::~MergedNavigation()
     }
     // The searches' workers are joined before the documents go.
     m_keywordLines.clear();
+    m_findLines.clear();
 }
 
 void MergedNavigation::setOverviewShown(bool shown)
@@ -103,8 +113,8 @@ void MergedNavigation::setOverviewShown(bool shown)
     }
     if (m_strip) {
         m_area->setSideStrip(m_strip, shown);
-        m_strip->update();
     }
+    syncFindLines();
 }
 
 void MergedNavigation::setTimelineShown(bool shown)
@@ -161,9 +171,56 @@ void MergedNavigation::ensureKeywordLines()
     countKeywords(m_timelineShown);
 }
 
+void MergedNavigation::setFindText(const std::u16string& text, unsigned flags)
+{
+    const unsigned kept = flags & (SearchMatchCase | SearchWholeWord);
+    if (text == m_findText && kept == m_findFlags) {
+        return;
+    }
+    m_findText = text;
+    m_findFlags = kept;
+    // Another text is another search: the rows of the old one go.
+    m_findLines.clear();
+    syncFindLines();
+}
+
+void MergedNavigation::syncFindLines()
+{
+    if (!m_overviewShown || m_findText.empty()) {
+        m_findLines.clear();
+    } else if (m_findLines.empty()) {
+        // As the log view's strip takes it: the text with its case, never as a whole word.
+        const Keyword text(m_findText, 0, 0, (m_findFlags & SearchMatchCase) != 0, false, true);
+        for (std::size_t s = 0; s < m_rows->sourceCount(); ++s) {
+            m_findLines.push_back(std::make_unique<KeywordLines>(
+                m_rows->document(s),
+                [this] {
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this] {
+                            if (m_strip) {
+                                m_strip->update();
+                            }
+                        },
+                        Qt::QueuedConnection);
+                },
+                [text] { return std::vector<Keyword>{text}; }));
+        }
+    }
+    for (const auto& lines : m_findLines) {
+        lines->sync();
+    }
+    if (m_strip) {
+        m_strip->update();
+    }
+}
+
 void MergedNavigation::sync()
 {
     for (const auto& lines : m_keywordLines) {
+        lines->sync();
+    }
+    for (const auto& lines : m_findLines) {
         lines->sync();
     }
     if (m_overviewShown && m_strip) {

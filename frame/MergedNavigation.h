@@ -21,6 +21,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class DocumentTimeIndex;
@@ -49,6 +50,9 @@ class MergedNavigation : public QObject {
     bool jumpToKeywordLine(bool down);
     // Rows came, a file started over or the keywords changed: the searches look again.
     void sync();
+    // Find's text (flags: SearchMatchCase, SearchWholeWord), whose rows the strip shows
+    // while it is shown; empty: none.
+    void setFindText(const std::u16string& text, unsigned flags);
 
   signals:
     // A click on the timeline chose the first row of a step (the tab shows it where the
@@ -65,11 +69,16 @@ class MergedNavigation : public QObject {
     // The nearest row after (or before) from that holds a document's open last line which a
     // keyword colours.
     std::optional<std::size_t> openKeywordRow(std::size_t from, bool down) const;
+    // The find text's searches while the strip shows and there is a text; none otherwise.
+    void syncFindLines();
 
     MergedRowSource* m_rows;
     MergedArea* m_area;
     std::vector<DocumentTimeIndex*> m_times;
     std::vector<std::unique_ptr<KeywordLines>> m_keywordLines; // empty until wanted
+    std::u16string m_findText;
+    unsigned m_findFlags = 0;
+    std::vector<std::unique_ptr<KeywordLines>> m_findLines; // empty while not shown
     // The tab may delete them first, as its children.
     QPointer<MergedStrip> m_strip;
     QPointer<MergedTimeline> m_timeline;

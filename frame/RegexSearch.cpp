@@ -9,6 +9,7 @@
 #include "frame/FilterPane.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
+#include "frame/MergedNavigation.h"
 #include "frame/MergedPart.h"
 #include "resources/LanguageResources.h"
 #include "resources/QtText.h"
@@ -65,6 +66,7 @@ void MainFrame::setFindHighlight(const std::u16string& text, unsigned flags, boo
     }
     if (MergedPart* merged = currentTab()->merged()) {
         merged->area()->setFindHighlight(regularExpression ? std::u16string() : text, flags);
+        merged->navigation()->setFindText(regularExpression ? std::u16string() : text, flags);
         setMergedFilterFindHighlight(regularExpression ? std::u16string() : text, flags);
     }
 }

@@ -13,8 +13,10 @@
 
 #include <algorithm>
 
-MergedStrip::MergedStrip(MergedArea* area, MergedRowSource* rows, Overviews overviews)
-    : OverviewStrip(area), m_area(area), m_rows(rows), m_overviews(std::move(overviews))
+MergedStrip::MergedStrip(MergedArea* area, MergedRowSource* rows, Overviews overviews,
+                         Overviews found)
+    : OverviewStrip(area), m_area(area), m_rows(rows), m_overviews(std::move(overviews)),
+      m_found(std::move(found))
 {
     setObjectName(QStringLiteral("mergedStrip"));
 }
@@ -47,6 +49,23 @@ void MergedStrip::paintEvent(QPaintEvent* event)
             if (keyword != 0 && keyword <= backgrounds->size()) {
                 painter.fillRect(QRect(0, t.top() + int(row), width(), 1),
                                  quill::colorFromRef((*backgrounds)[keyword - 1]));
+            }
+        }
+    }
+    // The find text's rows in the right third.
+    const std::vector<KeywordLines::Overview> found = m_found();
+    if (std::any_of(found.begin(), found.end(),
+                    [](const KeywordLines::Overview& o) { return !o.buckets.empty(); })) {
+        std::vector<MergedRowMap::Buckets> foundBuckets;
+        for (const KeywordLines::Overview& overview : found) {
+            foundBuckets.push_back({overview.buckets, overview.shift});
+        }
+        const int third = findWidth();
+        const QColor colour = findColor();
+        for (std::uint64_t row = 0; row < height; ++row) {
+            const auto [first, end] = linesOfRow(row, count, height);
+            if (map.keywordIn(first, end, foundBuckets) != 0) {
+                painter.fillRect(QRect(width() - third, t.top() + int(row), third, 1), colour);
             }
         }
     }

@@ -118,9 +118,8 @@ void OverviewStrip::paintEvent(QPaintEvent* event)
     // The find text's lines in the right third, in the colour of the current match.
     if (const KeywordLines* findLines = m_view->findLines()) {
         const KeywordLines::Overview overview = findLines->overview();
-        const int third = std::max(2, width() / 3);
-        const QColor found = LogView::currentMatchHighlightColor().toRgb();
-        const QColor opaque(found.red(), found.green(), found.blue());
+        const int third = findWidth();
+        const QColor opaque = findColor();
         for (std::uint64_t row = 0; row < height; ++row) {
             const auto [first, end] = linesOfRow(row, count, height);
             bool any = false;
@@ -140,6 +139,17 @@ void OverviewStrip::paintEvent(QPaintEvent* event)
         const int bottom = std::max(top + 2, rowOf(std::uint64_t(line) + 1, count));
         painter.fillRect(QRect(0, top, width(), bottom - top), mark);
     }
+}
+
+int OverviewStrip::findWidth() const
+{
+    return std::max(2, width() / 3);
+}
+
+QColor OverviewStrip::findColor()
+{
+    const QColor found = LogView::currentMatchHighlightColor().toRgb();
+    return {found.red(), found.green(), found.blue()};
 }
 
 void OverviewStrip::mousePressEvent(QMouseEvent* event)

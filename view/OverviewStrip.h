@@ -41,6 +41,9 @@ class OverviewStrip : public QWidget {
   protected:
     // A strip beside another area's scroll bar, which paints and answers clicks itself.
     explicit OverviewStrip(QAbstractScrollArea* area);
+    // The find text's lines are painted in the right third, in the current match's colour.
+    int findWidth() const;
+    static QColor findColor();
 
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

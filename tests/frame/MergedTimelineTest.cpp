@@ -7,6 +7,7 @@
 
 #include "view/MergedTimeline.h"
 #include "app/Application.h"
+#include "dialogs/FindDialog.h"
 #include "engine/TimelineCounts.h"
 #include "frame/LogTab.h"
 #include "frame/MainFrame.h"
@@ -20,12 +21,15 @@
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
 #include "view/LogRenderer.h"
+#include "view/LogView.h"
 #include "view/MergedArea.h"
 #include "view/MergedRowSource.h"
 #include "view/MergedStrip.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QHelpEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
@@ -288,6 +292,31 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
             EXPECT_EQ(std::count(redRows.begin(), redRows.end(), y), 0) << y;
         }
     }
+
+    // Find's text: its rows in the strip's right third, in the current match's colour.
+    const std::vector<std::string> ordered = expected();
+    const std::size_t foundRow = std::size_t(
+        std::find(ordered.begin(), ordered.end(), logLine(false, 700)) - ordered.begin());
+    ASSERT_LT(foundRow, count);
+    QTest::keyClick(area, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_NE(frame->findDialog(), nullptr);
+    QTest::keyClicks(
+        frame->findDialog()->findChild<QComboBox*>(QStringLiteral("findText"))->lineEdit(),
+        "west 700");
+    const QColor match = LogView::currentMatchHighlightColor().toRgb();
+    const QColor found(match.red(), match.green(), match.blue());
+    const auto rightColour = [&](std::size_t row) {
+        const QImage image = strip->grab().toImage();
+        return image.pixelColor(image.width() - 1, strip->rowOf(row, count));
+    };
+    ASSERT_TRUE(waitFor([&] { return rightColour(foundRow) == found; }));
+    EXPECT_NE(rightColour(0), found);
+    EXPECT_NE(rightColour(count - 1), found);
+    frame->findDialog()->close();
+    // The commands' shortcuts go to the active window.
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    area->setFocus();
 
     // It grows as both files do, its keyword lines now counted by the files' keyword
     // searches, which the jumps and the strip started.
