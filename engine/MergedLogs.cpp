@@ -263,9 +263,8 @@ void MergedLogs::workerLoop()
     for (;;) {
         const auto wanted = [this] { return m_quit || m_served != m_request; };
         if (m_openDue) {
-            if (!m_wake.wait_until(lock, *m_openDue, wanted)) {
-                ++m_request; // an open last line may have stayed long enough
-            }
+            // Woken or not, an open last line may have stayed long enough by then.
+            m_wake.wait_until(lock, *m_openDue, wanted);
         } else {
             m_wake.wait(lock, wanted);
         }

@@ -348,6 +348,13 @@ TEST_F(MergedTimelineTest, StripJumpsAndTimelineOverBothFiles)
     EXPECT_NE(rowText(before).find("ERROR"), std::string::npos) << rowText(before);
     QTest::keyClick(area, Qt::Key_Down, Qt::AltModifier);
     ASSERT_TRUE(waitFor([&] { return area->currentRow() == open; })) << area->currentRow();
+    // An open last line without the keyword is no keyword row: nothing below the open one.
+    quilltest::appendFile(b, logLine(false, 2400));
+    written.push_back({2400, false, logLine(false, 2400)});
+    ASSERT_TRUE(waitFor(rowsMatch)) << area->rowCount();
+    QTest::keyClick(area, Qt::Key_Down, Qt::AltModifier);
+    QTest::qWait(300);
+    EXPECT_EQ(area->currentRow(), open);
 }
 
 } // namespace
