@@ -477,8 +477,8 @@ MultiPattern::findAvx2(const std::uint8_t* data, std::size_t n, std::vector<Hit>
     Pending pending;
     std::size_t at = 0;
     // A step reads up to data[at + 31 + third]; where the steps end is counted once.
-    const std::size_t StepBytes = 32 + third;
-    const std::size_t stepsEnd = n >= StepBytes ? n - StepBytes + 1 : 0;
+    const std::size_t stepBytes = 32 + third;
+    const std::size_t stepsEnd = n >= stepBytes ? n - stepBytes + 1 : 0;
     for (; at < stepsEnd; at += 32) {
         const std::uint8_t* p = data + at;
         __m256i fit = _mm256_and_si256(fitsAt(p, low0, high0, nibble),
@@ -542,8 +542,8 @@ MultiPattern::findAvx512(const std::uint8_t* data, std::size_t n, std::vector<Hi
     Pending pending;
     std::size_t at = 0;
     // A step reads up to data[at + 63 + third]; where the steps end is counted once.
-    const std::size_t StepBytes = 64 + third;
-    const std::size_t stepsEnd = n >= StepBytes ? n - StepBytes + 1 : 0;
+    const std::size_t stepBytes = 64 + third;
+    const std::size_t stepsEnd = n >= stepBytes ? n - stepBytes + 1 : 0;
     for (; at < stepsEnd; at += 64) {
         const std::uint8_t* p = data + at;
         __m512i fit = _mm512_and_si512(fitsAt512(p, low0, high0, nibble),
