@@ -309,7 +309,8 @@ void MergedLogs::refresh(std::size_t s)
         return;
     }
     std::size_t count = run.starts.empty() ? 0 : run.starts.size() - 1;
-    if (count > 0 && run.lastOpen) {
+    // The open last line tells the layout only when it is all there is and has settled.
+    if (count > 0 && run.lastOpen && (count > 1 || !openLineSettled(source, run.starts.back()))) {
         --count;
     }
     if (count == 0) {
@@ -408,9 +409,8 @@ void MergedLogs::buildTail()
     publish(std::move(change));
 }
 
-bool MergedLogs::openLineSettled(Source& source)
+bool MergedLogs::openLineSettled(Source& source, FileOffset end)
 {
-    const FileOffset end = source.run.starts.back();
     const auto now = std::chrono::steady_clock::now();
     if (end != source.openEnd) {
         source.openEnd = end;
@@ -433,10 +433,10 @@ bool MergedLogs::catchUp()
                                                 std::vector<TimeMs>& own) {
         return readTimes(s, first, end, own);
     };
+    m_openDue.reset();
     for (std::size_t s = 0; s < m_sources.size(); ++s) {
         refresh(s);
     }
-    m_openDue.reset();
     // A file that cannot be read now is left for this pass: its next append or restart wakes
     // the worker again.
     std::vector<bool> stalled(m_sources.size(), false);
@@ -465,7 +465,7 @@ bool MergedLogs::catchUp()
                     continue;
                 }
                 if (source.run.lastOpen && source.run.starts.size() >= 2 &&
-                    !openLineSettled(source)) {
+                    !openLineSettled(source, source.run.starts.back())) {
                     source.run.starts.pop_back(); // the open last line waits
                 }
             }

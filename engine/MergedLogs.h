@@ -125,9 +125,9 @@ class MergedLogs {
     bool readRun(std::size_t source, const LogDocument::LineRun& run, std::size_t count,
                  std::vector<TimeMs>& times) const;
     void publish(Change change);
-    // Whether the source's run may keep its open last line (it has stayed as it is long
-    // enough); else when to look again is noted in m_openDue.
-    bool openLineSettled(Source& source);
+    // Whether the source's open last line, which ends at `end`, may join (it has stayed as it
+    // is long enough); else when to look again is noted in m_openDue.
+    bool openLineSettled(Source& source, FileOffset end);
 
     std::vector<LogDocument*> m_documents;
     std::vector<std::unique_ptr<Listener>> m_listeners;

@@ -184,4 +184,33 @@ TEST(MergedLogsTest, FollowsLateLinesTimelessFileAndReplacement)
     ASSERT_EQ(mirrorRows(merged, rows, bases), modelRows(files));
 }
 
+// A file of one line that no line feed ends: once it has stayed so, it is merged too.
+TEST(MergedLogsTest, AFileOfOneUnfinishedLineJoinsOnceItStaysSo)
+{
+    TestSettings settings;
+    std::mt19937 rng(3);
+    Followed a(settings.store, settings.dir.file("a.log"));
+    Followed b(settings.store, settings.dir.file("b.log"));
+    std::int64_t clock = 1'796'000'000;
+    writeFile(a.path, a.lines(5, clock, rng));
+    clock -= 3;
+    const std::string one = b.lines(1, clock, rng);
+    writeFile(b.path, one.substr(0, one.size() - 1));
+    for (Followed* f : {&a, &b}) {
+        ASSERT_TRUE(f->doc.openDocument(u16(f->path)));
+    }
+    MergedLogs merged({&a.doc, &b.doc});
+    merged.setOpenLineQuiet(std::chrono::milliseconds(200));
+    merged.start();
+    MergedRows rows(2);
+    std::vector<LineNumber> bases;
+    std::vector<MergedRows::Place> now;
+    for (int tries = 0; tries < 100 && now != modelRows({&a, &b}); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        now = mirrorRows(merged, rows, bases);
+    }
+    EXPECT_EQ(now, modelRows({&a, &b}));
+    EXPECT_EQ(now.size(), 6u);
+}
+
 } // namespace
