@@ -27,22 +27,17 @@ MergedNavigation::MergedNavigation(MergedRowSource* rows, MergedArea* area,
                 this, [this] { scheduleRefresh(); }, Qt::QueuedConnection);
         });
     }
+    // Each file's buckets as they are now (none for a file not searched).
+    const auto overviews = [this](const std::vector<std::unique_ptr<KeywordLines>>& searches) {
+        std::vector<KeywordLines::Overview> all(m_rows->sourceCount());
+        for (std::size_t s = 0; s < searches.size() && s < all.size(); ++s) {
+            all[s] = searches[s]->overview();
+        }
+        return all;
+    };
     m_strip = new MergedStrip(
-        area, rows,
-        [this] {
-            std::vector<KeywordLines::Overview> overviews(m_rows->sourceCount());
-            for (std::size_t s = 0; s < m_keywordLines.size() && s < overviews.size(); ++s) {
-                overviews[s] = m_keywordLines[s]->overview();
-            }
-            return overviews;
-        },
-        [this] {
-            std::vector<KeywordLines::Overview> overviews(m_rows->sourceCount());
-            for (std::size_t s = 0; s < m_findLines.size() && s < overviews.size(); ++s) {
-                overviews[s] = m_findLines[s]->overview();
-            }
-            return overviews;
-        });
+        area, rows, [this, overviews] { return overviews(m_keywordLines); },
+        [this, overviews] { return overviews(m_findLines); });
     m_strip->hide();
     connect(area->verticalScrollBar(), &QScrollBar::valueChanged, m_strip.data(),
             qOverload<>(&QWidget::update));
