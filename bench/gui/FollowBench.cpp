@@ -26,6 +26,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QClipboard>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -245,10 +246,10 @@ void followAtFiftyMegabytes(benchmark::State& state, int filter, Shown shown)
         if (shown == Shown::Timeline) {
             // The timeline has counted every complete line (its last refresh came after the
             // last append), and the steps it drew.
-            const auto until = Clock::now() + std::chrono::milliseconds(400);
-            while (Clock::now() < until) {
-                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-            }
+            // Waits in the event loop (processEvents with a time limit does not wait).
+            QEventLoop wait;
+            QTimer::singleShot(400, &wait, &QEventLoop::quit);
+            wait.exec();
             const TimelineView* timeline = frame.currentTab()->timeline();
             std::uint64_t counted = 0;
             for (const auto& step : timeline->steps()) {
