@@ -20,6 +20,7 @@
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
 #include "support/FrameOwners.h"
+#include "support/MergedWindowTest.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -50,17 +51,9 @@ using quilltest::waitFor;
 
 namespace {
 
-std::string stamp(int second)
-{
-    const std::time_t t = 1'796'000'000 + second;
-    std::tm parts{};
-    localtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return text;
-}
+using quilltest::stamp;
 
-class MergedCommandsTest : public ::testing::Test {
+class MergedCommandsTest : public quilltest::MergedWindowTest {
   protected:
     struct File {
         std::string path;
@@ -71,18 +64,10 @@ class MergedCommandsTest : public ::testing::Test {
 
     void SetUp() override
     {
-        store = quilltest::installApplicationStore(dir, true);
+        MergedWindowTest::SetUp();
         files[0].path = dir.file("app.log");
         files[1].path = dir.file("db.log");
         files[1].clock = 1;
-    }
-    void TearDown() override
-    {
-        if (app) {
-            app->exitInstance();
-        }
-        app.reset();
-        SettingsStore::overrideInstance(nullptr);
     }
     void start() { start({"--merge", files[0].path, files[1].path}); }
     void start(const std::vector<std::string>& args, bool mergedTab = true)
@@ -106,17 +91,6 @@ class MergedCommandsTest : public ::testing::Test {
     }
     // The command through its menu, as the user picks it; false when it is turned off.
     bool pick(int id) { return quilltest::pickFromMenu(*frame, id); }
-    MergedPart* merged() const { return frame->currentTab()->merged(); }
-    std::vector<std::string> rows() const
-    {
-        std::vector<std::string> texts;
-        MergedRowSource* source = merged()->rows();
-        for (std::size_t row = 0; row < source->rowCount(); ++row) {
-            texts.push_back(
-                QString::fromStdU16String(std::u16string(source->rowText(row))).toStdString());
-        }
-        return texts;
-    }
     // Appends n lines to file f, each a second or two after its last, some ended by CR LF.
     void append(std::size_t f, int n, std::mt19937& random)
     {
@@ -192,12 +166,7 @@ class MergedCommandsTest : public ::testing::Test {
         return chosen;
     }
 
-    TempDir dir;
-    quilltest::ScopedEnv tmp{"TMPDIR", dir.path()};
-    std::unique_ptr<SettingsStore> store;
     quilltest::NullSound sound;
-    std::unique_ptr<Application> app;
-    MainFrame* frame = nullptr;
     QStringList messages;
     File files[2];
 };

@@ -10,20 +10,14 @@
 #include "engine/MergedFilterRows.h"
 #include "frame/FilterBar.h"
 #include "frame/LogTab.h"
-#include "frame/MainFrame.h"
 #include "frame/MarksList.h"
 #include "frame/MergedFilterPane.h"
-#include "frame/MergedPart.h"
 #include "resources/ResourceIds.h"
-#include "settings/SettingsStore.h"
-#include "support/EnglishPackage.h"
-#include "support/FrameOwners.h"
-#include "support/TempDir.h"
+#include "support/MergedWindowTest.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
 #include "view/MergedArea.h"
 #include "view/MergedFilterView.h"
-#include "view/MergedRowSource.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -37,41 +31,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <ctime>
 #include <tuple>
 
-using quilltest::TempDir;
+using quilltest::stamp;
 using quilltest::waitFor;
 
 namespace {
 
-std::string stamp(int second)
-{
-    const std::time_t t = 1'796'000'000 + second;
-    std::tm parts{};
-    localtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return text;
-}
-
-class MergedFilterTest : public ::testing::Test {
+class MergedFilterTest : public quilltest::MergedWindowTest {
   protected:
     void SetUp() override
     {
-        store = quilltest::installApplicationStore(dir, true);
+        MergedWindowTest::SetUp();
         a = dir.file("east.log");
         b = dir.file("west.log");
     }
-    void TearDown() override
-    {
-        if (app) {
-            app->exitInstance();
-        }
-        app.reset();
-        SettingsStore::overrideInstance(nullptr);
-    }
-    void pick(int id) { ASSERT_TRUE(quilltest::pickFromMenu(*frame, id)) << "off: " << id; }
     // Lines of a file at the seconds given; every fifth second's line says ERR.
     std::string lines(bool east, int from, int to, int step)
     {
@@ -120,11 +94,6 @@ class MergedFilterTest : public ::testing::Test {
         QTest::keyClick(widget, Qt::Key_Return);
     }
 
-    TempDir dir;
-    quilltest::ScopedEnv tmp{"TMPDIR", dir.path()};
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<Application> app;
-    MainFrame* frame = nullptr;
     std::string a;
     std::string b;
     std::vector<std::tuple<int, bool, std::string>> written;

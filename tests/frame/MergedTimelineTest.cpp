@@ -14,10 +14,7 @@
 #include "frame/MergedNavigation.h"
 #include "frame/MergedPart.h"
 #include "resources/ResourceIds.h"
-#include "settings/SettingsStore.h"
-#include "support/EnglishPackage.h"
-#include "support/FrameOwners.h"
-#include "support/TempDir.h"
+#include "support/MergedWindowTest.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
 #include "view/LogRenderer.h"
@@ -40,7 +37,6 @@
 #include <algorithm>
 #include <ctime>
 
-using quilltest::TempDir;
 using quilltest::waitFor;
 
 namespace {
@@ -51,13 +47,8 @@ constexpr ColorRef ErrorBack = 0x0000FF; // red (0x00BBGGRR)
 // A line of east or west at `second` after Base; every 50th of east's holds ERROR.
 std::string logLine(bool east, int second)
 {
-    const std::time_t t = Base + second;
-    std::tm parts{};
-    localtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
     const bool error = east && second % 100 == 50;
-    return std::string(text) + (east ? " east " : " west ") + std::to_string(second) +
+    return quilltest::stamp(second) + (east ? " east " : " west ") + std::to_string(second) +
            (error ? " ERROR" : "");
 }
 
@@ -67,24 +58,15 @@ struct Written {
     std::string text;
 };
 
-class MergedTimelineTest : public ::testing::Test {
+class MergedTimelineTest : public quilltest::MergedWindowTest {
   protected:
     void SetUp() override
     {
-        store = quilltest::installApplicationStore(dir, true);
+        MergedWindowTest::SetUp();
         store->saveKeywords({Keyword(u"ERROR", 0xFFFFFF, ErrorBack, false, false, true)});
         a = dir.file("east.log");
         b = dir.file("west.log");
     }
-    void TearDown() override
-    {
-        if (app) {
-            app->exitInstance();
-        }
-        app.reset();
-        SettingsStore::overrideInstance(nullptr);
-    }
-    void pick(int id) { ASSERT_TRUE(quilltest::pickFromMenu(*frame, id)) << "off: " << id; }
     std::string lines(bool east, int from, int to, int step)
     {
         std::string bytes;
@@ -112,7 +94,7 @@ class MergedTimelineTest : public ::testing::Test {
         return QString::fromStdU16String(std::u16string(part()->rows()->rowText(row)))
             .toStdString();
     }
-    MergedPart* part() const { return frame->currentTab()->merged(); }
+    MergedPart* part() const { return merged(); }
     static std::uint64_t totalLines(const TimelineView& timeline)
     {
         std::uint64_t lines = 0;
@@ -129,11 +111,6 @@ class MergedTimelineTest : public ::testing::Test {
         QTest::mouseClick(under, Qt::LeftButton, {}, at);
     }
 
-    TempDir dir;
-    quilltest::ScopedEnv tmp{"TMPDIR", dir.path()};
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<Application> app;
-    MainFrame* frame = nullptr;
     std::string a;
     std::string b;
     std::vector<Written> written;

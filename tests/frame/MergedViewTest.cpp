@@ -17,6 +17,7 @@
 #include "settings/SettingsStore.h"
 #include "support/EnglishPackage.h"
 #include "support/FrameOwners.h"
+#include "support/MergedWindowTest.h"
 #include "support/TempDir.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetEvents.h"
@@ -57,31 +58,18 @@ class CountingSound : public SoundService {
 // A line of file `tag` at `second` after a fixed local moment; its text names both.
 std::string logLine(const std::string& tag, int second)
 {
-    const std::time_t t = 1'796'000'000 + second;
-    std::tm parts{};
-    localtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return std::string(text) + " " + tag + " " + std::to_string(second);
+    return quilltest::stamp(second) + " " + tag + " " + std::to_string(second);
 }
 
-class MergedViewTest : public ::testing::Test {
+class MergedViewTest : public quilltest::MergedWindowTest {
   protected:
     void SetUp() override
     {
-        store = quilltest::installApplicationStore(dir, true);
+        MergedWindowTest::SetUp();
         a = dir.file("east/app.log");
         b = dir.file("west/app.log");
         ::mkdir(dir.file("east").c_str(), 0700);
         ::mkdir(dir.file("west").c_str(), 0700);
-    }
-    void TearDown() override
-    {
-        if (app) {
-            app->exitInstance();
-        }
-        app.reset();
-        SettingsStore::overrideInstance(nullptr);
     }
     void start(const std::vector<std::string>& args)
     {
@@ -94,18 +82,6 @@ class MergedViewTest : public ::testing::Test {
         frame->setMessageHandler([this](const QString& text) { messages.append(text); });
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
-    }
-    void pick(int id) { ASSERT_TRUE(quilltest::pickFromMenu(*frame, id)) << "off: " << id; }
-    MergedPart* merged() const { return frame->currentTab()->merged(); }
-    std::vector<std::string> rows() const
-    {
-        std::vector<std::string> texts;
-        MergedRowSource* source = merged()->rows();
-        for (std::size_t row = 0; row < source->rowCount(); ++row) {
-            texts.push_back(
-                QString::fromStdU16String(std::u16string(source->rowText(row))).toStdString());
-        }
-        return texts;
     }
     // The lines written, in the order of their times (the second after the tag), east first
     // at equal times.
@@ -134,12 +110,7 @@ class MergedViewTest : public ::testing::Test {
         return bytes;
     }
 
-    TempDir dir;
-    quilltest::ScopedEnv tmp{"TMPDIR", dir.path()};
-    std::unique_ptr<SettingsStore> store;
     CountingSound sound;
-    std::unique_ptr<Application> app;
-    MainFrame* frame = nullptr;
     QStringList messages;
     QStringList chosen;
     std::string a;
