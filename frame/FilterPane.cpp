@@ -24,7 +24,6 @@
 
 namespace {
 
-const QEvent::Type FilterProgressEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 const QEvent::Type LinesRestartedEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 } // namespace
@@ -81,22 +80,13 @@ void FilterPane::RestartListener::indexRestarted()
     QCoreApplication::postEvent(&m_pane, new QEvent(LinesRestartedEvent));
 }
 
-void FilterPane::postFilterProgress()
-{
-    QCoreApplication::postEvent(this, new QEvent(FilterProgressEvent));
-}
-
 bool FilterPane::event(QEvent* event)
 {
     if (event->type() == LinesRestartedEvent) {
         documentChanged();
         return true;
     }
-    if (event->type() == FilterProgressEvent) {
-        collect();
-        return true;
-    }
-    return QWidget::event(event);
+    return FilterPaneFrame::event(event);
 }
 
 void FilterPane::collect()

@@ -67,9 +67,6 @@ class FilterPane : public FilterPaneFrame {
     void applyFilter() override;
     void clearFilter() override;
 
-    // FilterHost: any thread.
-    void postFilterProgress() override;
-
   signals:
     // The user chose a row: show document line `line` in the log view.
     void lineActivated(LineNumber line);
@@ -84,7 +81,7 @@ class FilterPane : public FilterPaneFrame {
     void placeWindow();
     // A reset of the rows: the window is that of lines gone.
     void windowReset();
-    void collect();
+    void collect() override;
     // The rows with the marks placed again after the matches changed: the change in rows;
     // moved tells whether the marks listed beside the matches changed.
     FilterChange placeMarks(const FilterChange& change, bool* moved = nullptr);

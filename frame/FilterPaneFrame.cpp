@@ -7,11 +7,33 @@
 #include "settings/SettingsStore.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+namespace {
+
+const QEvent::Type FilterProgressEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+} // namespace
+
+void FilterPaneFrame::postFilterProgress()
+{
+    QCoreApplication::postEvent(this, new QEvent(FilterProgressEvent));
+}
+
+bool FilterPaneFrame::event(QEvent* event)
+{
+    if (event->type() == FilterProgressEvent) {
+        collect();
+        return true;
+    }
+    return QWidget::event(event);
+}
 
 FilterPaneFrame::FilterPaneFrame(QWidget* parent)
     : QWidget(parent), m_history(std::make_unique<FilterHistory>(SettingsStore::instance()))

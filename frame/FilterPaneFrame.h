@@ -43,6 +43,9 @@ class FilterPaneFrame : public QWidget, public FilterHost {
     // No filter: the bar empties and the pane hides.
     virtual void clearFilter() = 0;
 
+    // FilterHost, any thread: the pane's collect() follows on its own thread.
+    void postFilterProgress() final;
+
   signals:
     void activeChanged(bool active);
     // The rows became the main view, or stopped being it (see showsAsView).
@@ -52,6 +55,9 @@ class FilterPaneFrame : public QWidget, public FilterHost {
 
   protected:
     explicit FilterPaneFrame(QWidget* parent);
+    bool event(QEvent* event) override;
+    // Takes what the filters found meanwhile into the rows.
+    virtual void collect() = 0;
     // Puts the rows' view under the header; once, from the pane's constructor.
     void setRowsView(QWidget* view);
     void setActive(bool active);

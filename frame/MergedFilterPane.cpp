@@ -27,7 +27,6 @@
 
 namespace {
 
-const QEvent::Type MergedFilterEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 // How often a time range looks for the times its files' indexes have read meanwhile.
 constexpr int TimesPollMs = 300;
 
@@ -87,20 +86,6 @@ MergedFilterPane::~MergedFilterPane()
     m_view = nullptr;
     m_rows.reset();
     m_filters.clear();
-}
-
-void MergedFilterPane::postFilterProgress()
-{
-    QCoreApplication::postEvent(this, new QEvent(MergedFilterEvent));
-}
-
-bool MergedFilterPane::event(QEvent* event)
-{
-    if (event->type() == MergedFilterEvent) {
-        collect();
-        return true;
-    }
-    return QWidget::event(event);
 }
 
 void MergedFilterPane::rowsChanging()

@@ -58,19 +58,13 @@ class MergedFilterPane : public FilterPaneFrame {
     void applyFilter() override;
     void clearFilter() override;
 
-    // FilterHost: any thread.
-    void postFilterProgress() override;
-
   signals:
     // The user chose a row: show this merged row.
     void mergedRowActivated(std::size_t mergedRow);
 
-  protected:
-    bool event(QEvent* event) override;
-
   private:
     // Takes what the filters found (and each file's restarts) and updates the rows.
-    void collect();
+    void collect() override;
     // The rows were counted again: the area follows.
     void refreshRows(bool orderAppended, bool matchesGrown);
     void updateHeader();
