@@ -267,7 +267,8 @@ void MultiPattern::tune(const std::uint8_t* sample, std::size_t n)
     for (std::size_t gap = 2; gap <= MaxAnchorGap && !sparse; ++gap) {
         m_at = {0, gap, gap};
         startAgain();
-        sparse = anchorOnSample(sample, n, true) * DenseAnchorBytes <= n;
+        // A try is given up as soon as it is as common as the pairs in a row.
+        sparse = anchorOnSample(sample, n, true, n / DenseAnchorBytes) * DenseAnchorBytes <= n;
     }
     if (!sparse) {
         m_anchorBytes = 3;
@@ -278,7 +279,8 @@ void MultiPattern::tune(const std::uint8_t* sample, std::size_t n)
     placeAll();
 }
 
-std::size_t MultiPattern::anchorOnSample(const std::uint8_t* sample, std::size_t n, bool countShort)
+std::size_t MultiPattern::anchorOnSample(const std::uint8_t* sample, std::size_t n, bool countShort,
+                                         std::size_t enough)
 {
     std::vector<std::uint8_t> folded;
     std::size_t total = 0;
@@ -290,24 +292,31 @@ std::size_t MultiPattern::anchorOnSample(const std::uint8_t* sample, std::size_t
         return pattern.caseless ? folded.data() : sample;
     };
     const std::size_t span = anchorSpan();
+    // Occurrences past the first one beyond enough need no counting.
+    const auto countLimit = [&](std::size_t counted) {
+        return enough - counted >= n ? n : enough - counted + 1;
+    };
     for (Pattern& pattern : m_patterns) {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(pattern.bytes.data());
         if (pattern.bytes.size() <= span) {
             pattern.anchor = 0;
             // A pair that does not fit into the pattern is its first byte alone.
             if (countShort && pattern.bytes.size() > 1 && pattern.bytes.size() < span) {
-                total += occurrences(text(pattern), n, bytes, 1, n);
+                total += occurrences(text(pattern), n, bytes, 1, countLimit(total));
+                if (total > enough) {
+                    return total;
+                }
             }
             if (pattern.bytes.size() < span || m_anchorBytes == span) {
                 continue; // the anchor cannot move
             }
         }
         const std::uint8_t* const searched = text(pattern);
-        // The anchor's bytes at `at`, counted no further than enough.
-        const auto countAt = [&](std::size_t at, std::size_t enough) {
-            return m_anchorBytes == span ? occurrences(searched, n, bytes + at, span, enough)
+        // The anchor's bytes at `at`, counted no further than `most`.
+        const auto countAt = [&](std::size_t at, std::size_t most) {
+            return m_anchorBytes == span ? occurrences(searched, n, bytes + at, span, most)
                                          : occurrencesApart(searched, n, bytes[at],
-                                                            bytes[at + m_at[1]], m_at[1], enough);
+                                                            bytes[at + m_at[1]], m_at[1], most);
         };
         auto rarity = [&](std::size_t at) {
             int sum = 0;
@@ -317,7 +326,7 @@ std::size_t MultiPattern::anchorOnSample(const std::uint8_t* sample, std::size_t
             return sum;
         };
         std::size_t best = std::min(pattern.anchor, pattern.bytes.size() - span);
-        std::size_t fewest = countAt(best, n);
+        std::size_t fewest = countAt(best, countLimit(total));
         for (std::size_t at = 0; at + span <= pattern.bytes.size() && fewest > 0; ++at) {
             if (at == best) {
                 continue;
@@ -330,6 +339,9 @@ std::size_t MultiPattern::anchorOnSample(const std::uint8_t* sample, std::size_t
         }
         pattern.anchor = best;
         total += fewest;
+        if (total > enough) {
+            return total;
+        }
     }
     return total;
 }

@@ -125,8 +125,10 @@ class MultiPattern {
     void anchorByLooks(Pattern& pattern) const;
     // Anchors each pattern on its anchor bytes (m_at) that the sample holds least; returns
     // how often the anchors occur there together. countShort: a pattern too short to move
-    // its anchor counts too.
-    std::size_t anchorOnSample(const std::uint8_t* sample, std::size_t n, bool countShort);
+    // its anchor counts too. Past `enough` occurrences it stops (the later patterns keep
+    // their anchors) and returns more than enough.
+    std::size_t anchorOnSample(const std::uint8_t* sample, std::size_t n, bool countShort,
+                               std::size_t enough = SIZE_MAX);
     // One past the last byte an anchor reads, from its first.
     std::size_t anchorSpan() const { return m_at[m_anchorBytes - 1] + 1; }
     // Empties the groups and tables and places every pattern again.
