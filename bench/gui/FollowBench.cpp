@@ -15,6 +15,7 @@
 #include "frame/MainFrame.h"
 #include "frame/SourceControl.h"
 #include "platform/NarrowCodec.h"
+#include "platform/ThreadName.h"
 #include "settings/SettingsStore.h"
 #include "view/FilterView.h"
 #include "view/LineGutter.h"
@@ -173,6 +174,7 @@ void followAtFiftyMegabytes(benchmark::State& state, int filter, Shown shown)
             const double cpuStart = processCpuSeconds();
             const double mainStart = threadCpuSeconds();
             std::thread writer([&] {
+                quill::nameThisThread("bench-writer");
                 const double threadStart = threadCpuSeconds();
                 const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
                 std::string pending;
