@@ -7,9 +7,10 @@
 // single byte), where its bytes look rarest in a log, or (after Tune) where they are rarest
 // in a sample of the text to be searched: "status=500" is anchored on "=5" in a log where
 // "status=200" is on every line. Where even the rarest pairs turn up on every line of the
-// sample ("line 12" in a log of "line <n>" and times of day at 12), Tune tries pairs of
-// bytes one or two apart ("e?1" is on one line in nine), and else takes three bytes in a
-// row: a third table costs a little on every position, a comparison per line costs more.
+// sample ("line 12" in a log of "line <n>" and times of day at 12), Tune tries pairs with
+// one or two bytes between them ("e?1" is on one line in nine), and else takes three bytes
+// in a row: a third table costs a little on every position, a comparison per line costs
+// more.
 // All patterns share the distance between their anchor's bytes. Patterns are spread over
 // eight groups;
 // every position of the buffer is tested against the anchors of all groups at once, by
@@ -59,9 +60,10 @@ class MultiPattern {
     // counting pass over the sample per such place: meant for a sample of some hundred
     // kilobytes and tens of patterns (more than MaxTunedPatterns keep their anchors). When
     // the anchors chosen so occur once in fewer than DenseAnchorBytes bytes of the sample
-    // together, pairs two and then three bytes apart are tried the same way (a pattern
-    // shorter than that counts with its first byte alone), and where those are as common,
-    // three bytes in a row are chosen.
+    // together, pairs two and then three bytes apart (one or two bytes between them) are
+    // tried the same way, each given up once it is as common (a pattern shorter than the
+    // pair counts with its first byte alone), and where those are as common, three bytes in
+    // a row are chosen.
     void tune(const std::uint8_t* sample, std::size_t n);
     static constexpr std::size_t MaxTunedPatterns = 64;
     static constexpr std::size_t DenseAnchorBytes = 128;
