@@ -38,6 +38,9 @@ QString localTime(TimeMs time)
 TimelineView::TimelineView(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("timeline"));
+    // Its paint covers it whole: a redraw while following need not paint the tab and the
+    // window behind it first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
