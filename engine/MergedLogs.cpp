@@ -165,7 +165,8 @@ void MergedLogs::applyChange(const Change& change, MergedRows& rows, std::vector
     }
 }
 
-std::vector<std::string> MergedLogs::shortNames(const std::vector<std::string>& paths)
+std::vector<std::string> MergedLogs::shortNames(const std::vector<std::string>& paths,
+                                                const std::vector<std::string>& prefixes)
 {
     // The suffix of a path from its k-th last component on.
     const auto suffix = [](const std::string& path, std::size_t components) {
@@ -184,11 +185,12 @@ std::vector<std::string> MergedLogs::shortNames(const std::vector<std::string>& 
     for (bool clash = true; clash;) {
         clash = false;
         for (std::size_t i = 0; i < paths.size(); ++i) {
-            names[i] = suffix(paths[i], depth[i]);
+            names[i] =
+                (i < prefixes.size() ? prefixes[i] : std::string()) + suffix(paths[i], depth[i]);
         }
         for (std::size_t i = 0; i < paths.size(); ++i) {
             for (std::size_t j = 0; j < paths.size(); ++j) {
-                if (i != j && names[i] == names[j] && names[i] != paths[i]) {
+                if (i != j && names[i] == names[j] && suffix(paths[i], depth[i]) != paths[i]) {
                     ++depth[i];
                     clash = true;
                     break;

@@ -62,8 +62,10 @@ class MergedLogs {
 
     // The shortest distinct part of each path for the name column: its last few components,
     // as many as it takes for no two to read the same ("a.log"; "east/app.log" beside
-    // "west/app.log"). Paths that are the same keep their whole text.
-    static std::vector<std::string> shortNames(const std::vector<std::string>& paths);
+    // "west/app.log"). Paths that are the same keep their whole text. prefixes (none, or one
+    // per path) go in front of each name and count in telling them apart ("east:app.log").
+    static std::vector<std::string> shortNames(const std::vector<std::string>& paths,
+                                               const std::vector<std::string>& prefixes = {});
 
     // documents: 1 to MergedRows::MaxSources, not owned.
     explicit MergedLogs(std::vector<LogDocument*> documents);

@@ -1,5 +1,7 @@
 #include "engine/RemoteAddress.h"
 
+#include "engine/MergedLogs.h"
+
 #include <algorithm>
 
 namespace {
@@ -40,20 +42,6 @@ RemoteFileError splitHostPort(std::string_view text, std::string_view& host, std
     host = text.substr(0, colon);
     port = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
     return RemoteFileError::None;
-}
-
-// The path from its components-th last component on (the whole path when it has fewer).
-std::string pathSuffix(const std::string& path, std::size_t components)
-{
-    std::size_t at = path.size();
-    for (std::size_t k = 0; k < components; ++k) {
-        const std::size_t slash = at == 0 ? std::string::npos : path.rfind('/', at - 1);
-        if (slash == std::string::npos) {
-            return path;
-        }
-        at = slash;
-    }
-    return path.substr(at + 1);
 }
 
 } // namespace
@@ -165,8 +153,8 @@ RemoteFileError mergedEntryFromLine(std::string_view line, std::string& entry)
 
 std::vector<std::string> mergedEntryNames(const std::vector<std::string>& entries)
 {
-    // As MergedLogs::shortNames, with the host in front of a remote path's part: the same
-    // path on two machines reads host:app.log, not the whole path.
+    // The host in front of a remote path's part: the same path on two machines reads
+    // host:app.log, not the whole path.
     std::vector<std::string> paths;
     std::vector<std::string> prefixes;
     for (const std::string& entry : entries) {
@@ -176,22 +164,5 @@ std::vector<std::string> mergedEntryNames(const std::vector<std::string>& entrie
         paths.push_back(remote ? file.path : entry);
         prefixes.push_back(remote ? file.host + ':' : std::string());
     }
-    std::vector<std::size_t> depth(entries.size(), 1);
-    std::vector<std::string> names(entries.size());
-    for (bool clash = true; clash;) {
-        clash = false;
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            names[i] = prefixes[i] + pathSuffix(paths[i], depth[i]);
-        }
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            for (std::size_t j = 0; j < entries.size(); ++j) {
-                if (i != j && names[i] == names[j] && pathSuffix(paths[i], depth[i]) != paths[i]) {
-                    ++depth[i];
-                    clash = true;
-                    break;
-                }
-            }
-        }
-    }
-    return names;
+    return MergedLogs::shortNames(paths, prefixes);
 }
